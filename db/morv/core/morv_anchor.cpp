@@ -1,0 +1,1 @@
+namespace morv_anchor { int component_anchor = 0; }

@@ -1,0 +1,1 @@
+namespace morv_host_anchor { int host_anchor = 0; }

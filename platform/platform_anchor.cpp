@@ -1,0 +1,1 @@
+namespace morv_platform_anchor { int platform_anchor = 0; }
