@@ -1,0 +1,100 @@
+#include "cfg/cfg.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+
+namespace {
+
+// Values are held by unique_ptr so that the pointer handed out by
+// cfg_get_value stays put when other keys are added.
+using CFG_STORE = std::map<std::string, std::unique_ptr<std::string>, std::less<>>;
+
+// Never destroyed: static destructors of other modules may still read
+// settings during exit.
+CFG_STORE& store() {
+    static CFG_STORE* s_store = new CFG_STORE;
+    return *s_store;
+}
+
+std::string_view trim(std::string_view text) {
+    std::size_t b = 0, e = text.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
+    return text.substr(b, e - b);
+}
+
+bool iequals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    return true;
+}
+
+}  // namespace
+
+const char* cfg_get_value(const char* name) {
+    if (!name) return nullptr;
+    auto it = store().find(std::string_view(name));
+    return it == store().end() ? nullptr : it->second->c_str();
+}
+
+bool cfg_is_on(const char* name, bool default_value) {
+    const char* value = cfg_get_value(name);
+    if (!value) return default_value;
+    std::string_view v = trim(value);
+    return iequals(v, "on") || iequals(v, "true") || v == "1";
+}
+
+int cfg_get_int_value(const char* name, int default_value) {
+    const char* value = cfg_get_value(name);
+    if (!value) return default_value;
+    std::string text(trim(value));
+    if (text.empty()) return default_value;
+    errno = 0;
+    char* end = nullptr;
+    long parsed = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || parsed < INT_MIN || parsed > INT_MAX) return default_value;
+    return static_cast<int>(parsed);
+}
+
+void cfg_set_value(const char* name, const char* value) {
+    if (!name) return;
+    auto& slot = store()[name];
+    if (slot)
+        *slot = value ? value : "";
+    else
+        slot = std::make_unique<std::string>(value ? value : "");
+}
+
+void cfg_unset(const char* name) {
+    if (!name) return;
+    auto it = store().find(std::string_view(name));
+    if (it != store().end()) store().erase(it);
+}
+
+void cfg_clear_all() { store().clear(); }
+
+void cfg_load_file(const char* path) {
+    const std::string file = path ? path : "";
+    std::ifstream in(file);
+    if (!in) throw CFG_ERROR(file + ": cannot open settings file");
+    std::string line;
+    int line_no = 0;
+    while (std::getline(in, line)) {
+        ++line_no;
+        std::string_view text = trim(line);
+        if (text.empty() || text.front() == '#') continue;
+        std::size_t eq = text.find('=');
+        if (eq == std::string_view::npos)
+            throw CFG_ERROR(file + ":" + std::to_string(line_no) + ": expected key=value, got \"" + std::string(text) + "\"");
+        std::string key(trim(text.substr(0, eq)));
+        if (key.empty()) throw CFG_ERROR(file + ":" + std::to_string(line_no) + ": empty key");
+        std::string value(trim(text.substr(eq + 1)));
+        cfg_set_value(key.c_str(), value.c_str());
+    }
+}

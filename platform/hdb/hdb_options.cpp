@@ -1,0 +1,144 @@
+#include "hdb/hdb_options.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <string_view>
+
+#include "hdb/hdb_action_pt_instance.h"
+
+namespace {
+
+std::string_view trim(std::string_view text) {
+    std::size_t b = 0, e = text.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
+    return text.substr(b, e - b);
+}
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::optional<long> parse_long(std::string_view text) {
+    std::string digits(trim(text));
+    if (digits.empty()) return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    long value = std::strtol(digits.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0') return std::nullopt;
+    return value;
+}
+
+std::optional<bool> as_bool(const std::string* text) {
+    if (!text) return std::nullopt;
+    std::string v = lower(trim(*text));
+    if (v == "on" || v == "true" || v == "1") return true;
+    if (v == "off" || v == "false" || v == "0") return false;
+    return std::nullopt;
+}
+
+std::optional<int> as_int(const std::string* text) {
+    if (!text) return std::nullopt;
+    std::optional<long> v = parse_long(*text);
+    if (!v || *v < INT_MIN || *v > INT_MAX) return std::nullopt;
+    return static_cast<int>(*v);
+}
+
+const HDB_OPTION_SET* project_set(const HDB_ACTION_PT_INSTANCE* ap) { return ap ? &ap->get_options() : nullptr; }
+
+const HDB_OPTION_SET* instance_set(const HDB_ACTION_PT_INSTANCE* ap, const HDB_INSTANCE_NAME* inst) {
+    return ap && inst ? ap->get_instance_options(inst) : nullptr;
+}
+
+const std::string* text_of(const HDB_OPTION_SET* options, int id) { return options ? options->find_text(id) : nullptr; }
+
+}  // namespace
+
+// ---------------------------------------------------------------- HDB_OPTION_SET
+
+void HDB_OPTION_SET::set_bool(int id, bool value) { m_values[id] = value ? "on" : "off"; }
+void HDB_OPTION_SET::set_int(int id, int value) { m_values[id] = std::to_string(value); }
+void HDB_OPTION_SET::set_string(int id, const std::string& value) { m_values[id] = value; }
+void HDB_OPTION_SET::unset(int id) { m_values.erase(id); }
+void HDB_OPTION_SET::clear() { m_values.clear(); }
+bool HDB_OPTION_SET::has(int id) const { return m_values.count(id) != 0; }
+
+const std::string* HDB_OPTION_SET::find_text(int id) const {
+    auto it = m_values.find(id);
+    return it == m_values.end() ? nullptr : &it->second;
+}
+
+void HDB_OPTION_SET::load_file(const char* path) {
+    const std::string file = path ? path : "";
+    std::ifstream in(file);
+    if (!in) throw HDB_OPTION_ERROR(file + ": cannot open option settings file");
+    std::string line;
+    int line_no = 0;
+    while (std::getline(in, line)) {
+        ++line_no;
+        std::string_view text = trim(line);
+        if (text.empty() || text.front() == '#') continue;
+        auto where = [&] { return file + ":" + std::to_string(line_no) + ": "; };
+        std::size_t eq = text.find('=');
+        if (eq == std::string_view::npos)
+            throw HDB_OPTION_ERROR(where() + "expected id=value, got \"" + std::string(text) + "\"");
+        std::string_view id_text = trim(text.substr(0, eq));
+        std::optional<long> id = parse_long(id_text);
+        if (!id || *id < 0 || *id > INT_MAX || id_text.front() == '+' || id_text.front() == '-')
+            throw HDB_OPTION_ERROR(where() + "option id \"" + std::string(id_text) + "\" is not a number");
+        m_values[static_cast<int>(*id)] = std::string(trim(text.substr(eq + 1)));
+    }
+}
+
+// ---------------------------------------------------------------- typed readers
+
+std::optional<bool> HDB_BOOL_OPTION::get_bool_option(const HDB_OPTION_SET* options, int id) {
+    return as_bool(text_of(options, id));
+}
+std::optional<bool> HDB_BOOL_OPTION::get_bool_option(const HDB_ACTION_PT_INSTANCE* ap, int id) {
+    return get_bool_option(project_set(ap), id);
+}
+std::optional<bool> HDB_BOOL_OPTION::get_bool_option(const HDB_ACTION_PT_INSTANCE* ap, const HDB_INSTANCE_NAME* inst,
+                                                     int id) {
+    return get_bool_option(instance_set(ap, inst), id);
+}
+
+std::optional<int> HDB_INT_OPTION::get_int_option(const HDB_OPTION_SET* options, int id) {
+    return as_int(text_of(options, id));
+}
+std::optional<int> HDB_INT_OPTION::get_int_option(const HDB_ACTION_PT_INSTANCE* ap, int id) {
+    return get_int_option(project_set(ap), id);
+}
+std::optional<int> HDB_INT_OPTION::get_int_option(const HDB_ACTION_PT_INSTANCE* ap, const HDB_INSTANCE_NAME* inst,
+                                                  int id) {
+    return get_int_option(instance_set(ap, inst), id);
+}
+
+std::optional<int> HDB_ENUM_OPTION::get_enum_option(const HDB_OPTION_SET* options, int id) {
+    return as_int(text_of(options, id));
+}
+std::optional<int> HDB_ENUM_OPTION::get_enum_option(const HDB_ACTION_PT_INSTANCE* ap, int id) {
+    return get_enum_option(project_set(ap), id);
+}
+std::optional<int> HDB_ENUM_OPTION::get_enum_option(const HDB_ACTION_PT_INSTANCE* ap, const HDB_INSTANCE_NAME* inst,
+                                                    int id) {
+    return get_enum_option(instance_set(ap, inst), id);
+}
+
+std::optional<std::string> HDB_STRING_OPTION::get_string_option(const HDB_OPTION_SET* options, int id) {
+    const std::string* text = text_of(options, id);
+    if (!text) return std::nullopt;
+    return *text;
+}
+std::optional<std::string> HDB_STRING_OPTION::get_string_option(const HDB_ACTION_PT_INSTANCE* ap, int id) {
+    return get_string_option(project_set(ap), id);
+}
+std::optional<std::string> HDB_STRING_OPTION::get_string_option(const HDB_ACTION_PT_INSTANCE* ap,
+                                                                const HDB_INSTANCE_NAME* inst, int id) {
+    return get_string_option(instance_set(ap, inst), id);
+}

@@ -1,1 +1,0 @@
-namespace morv_platform_anchor { int platform_anchor = 0; }
