@@ -1,1 +1,0 @@
-namespace morv_anchor { int component_anchor = 0; }

@@ -1,0 +1,73 @@
+#pragma once
+// The component's entry to the host's tracking allocator. Everything the
+// component allocates is counted under one tag, so a leak shows up as a live
+// count under "MORV" that does not return to zero.
+
+#include <cstddef>
+#include <new>
+#include <utility>
+
+#include "mem/mem.h"
+
+// The component's memory tag: its objects and its standard containers count
+// under the same tag.
+struct MORV_MEM_TAG {
+    static constexpr const char* name = "MORV";
+};
+
+// The counter record is looked up once; the tag store keeps it for the
+// whole process, so it is safe to cache even before the tag is registered.
+inline MEM_TAG_RECORD* morv_mem_record() {
+    static MEM_TAG_RECORD* s_record = mem_get_tag_record(MORV_MEM_TAG::name);
+    return s_record;
+}
+
+// Standard-container allocator counting under "MORV". It counts a block
+// free before handing it back, never after: touching the block's size once
+// it is released makes GCC 12 warn (-Wuse-after-free) in every container
+// destructor that inlines the release.
+template <typename T>
+class MORV_ALLOCATOR {
+public:
+    using value_type = T;
+    template <typename U>
+    struct rebind {
+        using other = MORV_ALLOCATOR<U>;
+    };
+
+    MORV_ALLOCATOR() noexcept = default;
+    template <typename U>
+    MORV_ALLOCATOR(const MORV_ALLOCATOR<U>&) noexcept {}
+
+    T* allocate(std::size_t n) {
+        if (n > std::size_t(-1) / sizeof(T)) throw std::bad_array_new_length();
+        T* p = static_cast<T*>(::operator new(n * sizeof(T), std::align_val_t(alignof(T))));
+        mem_count_alloc(morv_mem_record(), n * sizeof(T));
+        return p;
+    }
+    void deallocate(T* p, std::size_t n) noexcept {
+        mem_count_free(morv_mem_record(), n * sizeof(T));
+        ::operator delete(p, std::align_val_t(alignof(T)));
+    }
+
+    template <typename U>
+    bool operator==(const MORV_ALLOCATOR<U>&) const noexcept { return true; }
+    template <typename U>
+    bool operator!=(const MORV_ALLOCATOR<U>&) const noexcept { return false; }
+};
+
+inline void* morv_mem_alloc(std::size_t bytes) { return mem_alloc(bytes, morv_mem_record()); }
+inline void morv_mem_free(void* p) { mem_free(p); }
+
+// Array of n value-initialised pointers (bucket arrays of the hash tables).
+template <typename T>
+T** morv_mem_alloc_pointer_array(std::size_t n) {
+    if (n > std::size_t(-1) / sizeof(T*)) throw std::bad_array_new_length();
+    T** array = static_cast<T**>(morv_mem_alloc(n * sizeof(T*)));
+    for (std::size_t i = 0; i < n; ++i) array[i] = nullptr;
+    return array;
+}
+
+// Objects of the component: MORV_NEW(T, args...) and MORV_DELETE(p).
+#define MORV_NEW(T, ...) MEM_NEW(MORV_MEM_TAG::name, T __VA_OPT__(, ) __VA_ARGS__)
+#define MORV_DELETE(p) mem_delete_wrapper(p)
