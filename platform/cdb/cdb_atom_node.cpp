@@ -1,0 +1,620 @@
+#include "cdb/cdb_atom_node.h"
+
+#include <algorithm>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "msg/msg.h"
+
+#define CDB_CHECK(cond) MSG_ASSERT(cond, "CDB")
+
+uint32_t CDB_ATOM_NODE::s_next_id = 1;
+
+namespace {
+const int s_in_comb6[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_DATA_E, DB_DATA_F, DB_DATA_G, DB_CARRY_IN, DB_SHARE_IN};
+const int s_in_comb4[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_CARRY_IN};
+// Registers fix the slots of the common inputs only; the rarer controls are unordered.
+const int s_in_reg[] = {DB_DATAIN, DB_CLOCK, DB_CLOCK_ENABLE, DB_CLEAR};
+const int s_in_reg_extra[] = {DB_SYNCH_CLEAR, DB_SYNCH_LOAD, DB_SYNCH_DATA, DB_ASYNCH_LOAD, DB_ASYNCH_DATA};
+const int s_in_uvo[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_CARRY_IN, DB_CLOCK, DB_CLOCK_ENABLE, DB_CLEAR, DB_SYNCH_CLEAR, DB_SYNCH_LOAD, DB_ASYNCH_LOAD, DB_ASYNCH_DATA};
+// UVO inputs without a fixed slot (DB_SYNCH_DATA usually shares the DB_DATA_C term).
+const int s_in_uvo_extra[] = {DB_SYNCH_DATA, DB_CHAIN_IN_0, DB_CHAIN_IN_1, DB_REG_CONTROL, DB_REG_CASCADE_IN};
+const int s_in_hsadder[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_DATA_E, DB_DATA_F, DB_CHAIN_IN_0, DB_CARRY_IN, DB_SHARE_IN};
+const int s_in_clkbuf[] = {DB_CLKBUF_IN, DB_CLOCK_ENABLE};
+
+const int s_out_comb6[] = {DB_COMB_OUT, DB_SUM_OUT, DB_CARRY_OUT, DB_SHARE_OUT};
+const int s_out_comb4[] = {DB_COMB_OUT, DB_CARRY_OUT};
+const int s_out_reg[] = {DB_REG_OUT};
+const int s_out_uvo[] = {DB_COMB_OUT, DB_REG_OUT, DB_CARRY_OUT, DB_CHAIN_OUT_0, DB_CHAIN_OUT_1};
+const int s_out_hsadder[] = {DB_SUM_OUT, DB_CARRY_OUT, DB_CHAIN_OUT_0};
+const int s_out_clkbuf[] = {DB_CLKBUF_OUT};
+
+template <size_t N>
+bool contains(const int (&a)[N], int v) {
+    return std::find(a, a + N, v) != a + N;
+}
+bool is_lut_kind(int kind) {
+    return kind == CDB_KIND_LCELL_COMB || kind == CDB_KIND_UVO_LCELL || kind == CDB_KIND_HSADDER;
+}
+}  // namespace
+
+CDB_ATOM_NODE::PORT_LIST CDB_ATOM_NODE::ordered_inputs_of(int family, int kind) {
+    switch (kind) {
+    case CDB_KIND_LCELL_COMB:
+        return cdb_family_lut_size(family) == 6 ? PORT_LIST{s_in_comb6, 9} : PORT_LIST{s_in_comb4, 5};
+    case CDB_KIND_REGISTER: return {s_in_reg, 4};
+    case CDB_KIND_UVO_LCELL: return {s_in_uvo, 12};
+    case CDB_KIND_HSADDER: return {s_in_hsadder, 9};
+    case CDB_KIND_CLKBUF: return {s_in_clkbuf, 2};
+    default: return {nullptr, 0};
+    }
+}
+
+CDB_ATOM_NODE::CDB_ATOM_NODE(int family, int kind, int atom_type)
+    : m_id(s_next_id++), m_family(static_cast<uint8_t>(family)), m_kind(static_cast<uint8_t>(kind)), m_atom_type(atom_type) {}
+
+CDB_ATOM_NODE::~CDB_ATOM_NODE() {
+    if (m_netlist) m_netlist->remove_node(this);
+    disconnect_all();
+    for (CDB_ATOM_ITERM* t : m_iterms) delete t;
+    for (CDB_ATOM_OTERM* t : m_oterms) delete t;
+    delete m_assignments;
+    delete m_latch;
+    delete m_params;
+}
+
+void CDB_ATOM_NODE::create_atom_info() {
+    PORT_LIST p = ordered_inputs_of(m_family, m_kind);
+    m_ordered_inputs = static_cast<uint16_t>(p.count);
+    if (m_iterms.size() < static_cast<size_t>(p.count)) m_iterms.resize(p.count, nullptr);
+}
+
+bool CDB_ATOM_NODE::is_six_input_cell() const { return cdb_family_lut_size(m_family) == 6; }
+
+int CDB_ATOM_NODE::get_lut_size() const {
+    if (m_kind == CDB_KIND_LCELL_COMB || m_kind == CDB_KIND_UVO_LCELL) return cdb_family_lut_size(m_family);
+    if (m_kind == CDB_KIND_HSADDER) return 4;
+    return 0;
+}
+
+// ---------------------------------------------------------------- ports
+
+bool CDB_ATOM_NODE::implements(int port) const {
+    PORT_LIST p = ordered_inputs_of(m_family, m_kind);
+    if (std::find(p.ports, p.ports + p.count, port) != p.ports + p.count) return true;
+    if (m_kind == CDB_KIND_UVO_LCELL) return contains(s_in_uvo_extra, port);
+    if (m_kind == CDB_KIND_REGISTER) return contains(s_in_reg_extra, port);
+    return false;
+}
+
+bool CDB_ATOM_NODE::implements_output(int port) const {
+    switch (m_kind) {
+    case CDB_KIND_LCELL_COMB: return is_six_input_cell() ? contains(s_out_comb6, port) : contains(s_out_comb4, port);
+    case CDB_KIND_REGISTER: return contains(s_out_reg, port);
+    case CDB_KIND_UVO_LCELL: return contains(s_out_uvo, port);
+    case CDB_KIND_HSADDER: return contains(s_out_hsadder, port);
+    case CDB_KIND_CLKBUF: return contains(s_out_clkbuf, port);
+    default: return true;
+    }
+}
+
+bool CDB_ATOM_NODE::is_active_high(int port) const {
+    CDB_ATOM_ITERM* t = get_input_term_by_type(port);
+    return t == nullptr || t->is_active_high();
+}
+
+void CDB_ATOM_NODE::set_port_active_high(int port, bool high) {
+    CDB_ATOM_ITERM* t = get_input_term_by_type(port);
+    if (t == nullptr) t = add_input_term(port);
+    t->set_active_high(high);
+}
+
+// ---------------------------------------------------------------- input terms
+
+int CDB_ATOM_NODE::get_input_port_number(int port) const {
+    PORT_LIST p = ordered_inputs_of(m_family, m_kind);
+    for (int i = 0; i < p.count; ++i)
+        if (p.ports[i] == port) return i;
+    return CDB_NO_PORT_NUMBER;
+}
+
+CDB_ATOM_ITERM* CDB_ATOM_NODE::get_input_term(int slot) const {
+    return slot >= 0 && slot < static_cast<int>(m_iterms.size()) ? m_iterms[slot] : nullptr;
+}
+
+void CDB_ATOM_NODE::set_input_term(int slot, CDB_ATOM_ITERM* term) {
+    CDB_CHECK(slot >= 0);
+    if (static_cast<size_t>(slot) >= m_iterms.size()) m_iterms.resize(slot + 1, nullptr);
+    m_iterms[slot] = term;
+    if (term) term->set_my_node(this);
+}
+
+void CDB_ATOM_NODE::insert_unordered_fanin_term(CDB_ATOM_ITERM* term) {
+    CDB_CHECK(term);
+    if (m_iterms.size() < m_ordered_inputs) m_iterms.resize(m_ordered_inputs, nullptr);
+    m_iterms.push_back(term);
+    term->set_my_node(this);
+}
+
+bool CDB_ATOM_NODE::remove_input_term(CDB_ATOM_ITERM* term) {
+    for (CDB_ATOM_ITERM*& t : m_iterms)
+        if (t == term && term) {
+            t = nullptr;
+            return true;
+        }
+    return false;
+}
+
+CDB_ATOM_ITERM* CDB_ATOM_NODE::get_input_term_by_type(int port, int index) const {
+    int slot = get_input_port_number(port);
+    if (slot != CDB_NO_PORT_NUMBER && index == 0 && slot < static_cast<int>(m_iterms.size())) {
+        CDB_ATOM_ITERM* t = m_iterms[slot];
+        if (t && t->is_used_as(port)) return t;
+    }
+    for (CDB_ATOM_ITERM* t : m_iterms)
+        if (t && t->is_used_as(port) && t->get_port_index() == index) return t;
+    return nullptr;
+}
+
+void CDB_ATOM_NODE::set_input_term_by_type(CDB_ATOM_ITERM* term, int port, int index) {
+    CDB_CHECK(term);
+    term->set_usage_as(port);
+    term->set_port_index(index);
+    int slot = get_input_port_number(port);
+    if (slot != CDB_NO_PORT_NUMBER && index == 0) {
+        set_input_term(slot, term);
+        return;
+    }
+    for (CDB_ATOM_ITERM*& t : m_iterms)
+        if (t && t != term && t->is_used_as(port) && t->get_port_index() == index) {
+            t = term;
+            term->set_my_node(this);
+            return;
+        }
+    if (std::find(m_iterms.begin(), m_iterms.end(), term) == m_iterms.end()) insert_unordered_fanin_term(term);
+}
+
+CDB_ATOM_ITERM* CDB_ATOM_NODE::replace_input_term_by_type(CDB_ATOM_ITERM* new_term, int port, int index) {
+    CDB_ATOM_ITERM* old = get_input_term_by_type(port, index);
+    if (old == nullptr) {
+        if (new_term) set_input_term_by_type(new_term, port, index);
+        return nullptr;
+    }
+    for (CDB_ATOM_ITERM*& t : m_iterms)
+        if (t == old) {
+            t = new_term;
+            break;
+        }
+    if (new_term) {
+        new_term->set_my_node(this);
+        new_term->set_usage_as(port);
+        new_term->set_port_index(index);
+    }
+    return old;
+}
+
+void CDB_ATOM_NODE::create_input_term(MEM_SEGMENT*, CDB_ATOM_ITERM*& out, CDB_ATOM_NODE* node, int port) {
+    out = new CDB_ATOM_ITERM(node ? node : this, port);
+}
+
+CDB_ATOM_ITERM* CDB_ATOM_NODE::add_input_term(int port, int index) {
+    CDB_ATOM_ITERM* t = nullptr;
+    create_input_term(nullptr, t, this, port);
+    t->set_port_index(index);
+    int slot = get_input_port_number(port);
+    if (slot != CDB_NO_PORT_NUMBER && index == 0 && get_input_term(slot) == nullptr)
+        set_input_term(slot, t);
+    else
+        insert_unordered_fanin_term(t);
+    return t;
+}
+
+void CDB_ATOM_NODE::delete_input_term(CDB_ATOM_ITERM* term) {
+    if (term == nullptr) return;
+    term->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    remove_input_term(term);
+    delete term;
+}
+
+// ---------------------------------------------------------------- output terms
+
+CDB_ATOM_OTERM* CDB_ATOM_NODE::get_output_term(int slot) const {
+    return slot >= 0 && slot < static_cast<int>(m_oterms.size()) ? m_oterms[slot] : nullptr;
+}
+
+CDB_ATOM_OTERM* CDB_ATOM_NODE::get_output_term_by_type(int port, int index) const {
+    for (CDB_ATOM_OTERM* t : m_oterms)
+        if (t && t->get_usage() == port && t->get_port_index() == index) return t;
+    return nullptr;
+}
+
+void CDB_ATOM_NODE::set_output_term_by_type(CDB_ATOM_OTERM* term, int port, int index) {
+    CDB_CHECK(term);
+    term->set_usage_as(port);
+    term->set_port_index(index);
+    term->set_my_node(this);
+    for (CDB_ATOM_OTERM*& t : m_oterms)
+        if (t && t != term && t->get_usage() == port && t->get_port_index() == index) {
+            t = term;
+            return;
+        }
+    if (std::find(m_oterms.begin(), m_oterms.end(), term) != m_oterms.end()) return;
+    for (CDB_ATOM_OTERM*& t : m_oterms)
+        if (t == nullptr) {
+            t = term;
+            return;
+        }
+    m_oterms.push_back(term);
+}
+
+CDB_ATOM_OTERM* CDB_ATOM_NODE::replace_output_term_by_type(CDB_ATOM_OTERM* new_term, int port, int index) {
+    CDB_ATOM_OTERM* old = get_output_term_by_type(port, index);
+    if (old == nullptr) {
+        if (new_term) set_output_term_by_type(new_term, port, index);
+        return nullptr;
+    }
+    for (CDB_ATOM_OTERM*& t : m_oterms)
+        if (t == old) {
+            t = new_term;
+            break;
+        }
+    if (new_term) {
+        new_term->set_my_node(this);
+        new_term->set_usage_as(port);
+        new_term->set_port_index(index);
+    }
+    return old;
+}
+
+void CDB_ATOM_NODE::create_output_term(MEM_SEGMENT*, CDB_ATOM_OTERM*& out, CDB_ATOM_NODE* node, int port) {
+    out = new CDB_ATOM_OTERM(node ? node : this, port);
+}
+
+CDB_ATOM_OTERM* CDB_ATOM_NODE::add_output_term(int port, HDB_INSTANCE_NAME* name, int index) {
+    CDB_ATOM_OTERM* t = nullptr;
+    create_output_term(nullptr, t, this, port);
+    t->set_port_index(index);
+    t->set_instance_name(name);
+    m_oterms.push_back(t);
+    return t;
+}
+
+void CDB_ATOM_NODE::insert_unordered_fanout_term(CDB_ATOM_OTERM* term) {
+    CDB_CHECK(term);
+    term->set_my_node(this);
+    m_oterms.push_back(term);
+}
+
+bool CDB_ATOM_NODE::remove_unordered_fanout_term(CDB_ATOM_OTERM* term) {
+    for (CDB_ATOM_OTERM*& t : m_oterms)
+        if (t == term && term) {
+            t = nullptr;
+            return true;
+        }
+    return false;
+}
+
+void CDB_ATOM_NODE::delete_output_term(CDB_ATOM_OTERM* term) {
+    if (term == nullptr) return;
+    term->remove_all_fanouts();
+    remove_unordered_fanout_term(term);
+    delete term;
+}
+
+void CDB_ATOM_NODE::disconnect_all() {
+    for (CDB_ATOM_ITERM* t : m_iterms)
+        if (t) t->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    for (CDB_ATOM_OTERM* t : m_oterms)
+        if (t) t->remove_all_fanouts();
+}
+
+// ---------------------------------------------------------------- bits
+
+bool CDB_ATOM_NODE::test_bit(int bit) const { return bit_is_legal(bit) && ((m_bits >> bit) & 1u); }
+
+void CDB_ATOM_NODE::set_bit(int bit) {
+    CDB_CHECK(bit_is_legal(bit));
+    m_bits |= uint64_t(1) << bit;
+}
+
+void CDB_ATOM_NODE::clear_bit(int bit) {
+    CDB_CHECK(bit_is_legal(bit));
+    m_bits &= ~(uint64_t(1) << bit);
+}
+
+// ---------------------------------------------------------------- masks
+
+void CDB_ATOM_NODE::set_lutmask(const CDB_LUTMASK& mask, int /*flag*/) {
+    CDB_CHECK(is_lut_kind(m_kind));
+    m_lutmask = mask;
+    if (m_kind == CDB_KIND_LCELL_COMB && is_six_input_cell() && mask.get_num_inputs() == 6 &&
+        !mask.is_independent_of(5) && get_input_term_by_type(DB_DATA_F) == nullptr)
+        add_input_term(DB_DATA_F);
+}
+
+void CDB_ATOM_NODE::set_sum_lutmask(const CDB_LUTMASK& mask, int /*flag*/) {
+    CDB_CHECK(is_lut_kind(m_kind));
+    m_aux_mask = mask.get_value() & 0xffffffffu;
+}
+
+void CDB_ATOM_NODE::set_carry_lutmask(const CDB_LUTMASK& mask) {
+    CDB_CHECK(is_lut_kind(m_kind));
+    m_aux_mask = mask.get_value() & 0xffffu;
+}
+
+CDB_LUTMASK CDB_ATOM_NODE::get_output_lutmask(int port) const {
+    if (!is_lut_kind(m_kind)) return CDB_LUTMASK();
+    const bool six = m_kind == CDB_KIND_HSADDER || is_six_input_cell();
+    if (port == DB_COMB_OUT || (port == DB_REG_OUT && m_kind == CDB_KIND_UVO_LCELL)) return m_lutmask;
+    if (six && (port == DB_SUM_OUT || port == DB_CARRY_OUT || port == DB_SHARE_OUT || port == DB_CHAIN_OUT_0))
+        return CDB_LUTMASK(5, m_aux_mask);
+    if (!six && (port == DB_CARRY_OUT || port == DB_CHAIN_OUT_0 || port == DB_CHAIN_OUT_1)) return CDB_LUTMASK(4, m_aux_mask);
+    return CDB_LUTMASK();
+}
+
+void CDB_ATOM_NODE::set_output_lutmask(int port, const CDB_LUTMASK& mask) {
+    const bool six = m_kind == CDB_KIND_HSADDER || is_six_input_cell();
+    if (port == DB_COMB_OUT || (port == DB_REG_OUT && m_kind == CDB_KIND_UVO_LCELL))
+        set_lutmask(mask);
+    else if (six)
+        set_sum_lutmask(mask);
+    else
+        set_carry_lutmask(mask);
+}
+
+bool CDB_ATOM_NODE::is_in_extended_mode() const {
+    if (m_kind != CDB_KIND_LCELL_COMB || !is_six_input_cell()) return false;
+    CDB_ATOM_ITERM* g = get_input_term_by_type(DB_DATA_G);
+    return g && g->is_connected();
+}
+
+unsigned CDB_ATOM_NODE::evaluate_output(int port, const unsigned* in) const {
+    constexpr unsigned NO_VALUE = 0xffffffffu;
+    if (in == nullptr || !is_lut_kind(m_kind)) return NO_VALUE;
+    auto v = [&](int i) -> unsigned { return in[i] & 1u; };
+    const uint64_t m = m_lutmask.get_value();
+    const uint64_t aux = m_aux_mask;
+    const unsigned a = v(0), b = v(1), c = v(2), d = v(3), e = v(4), f = v(5), g = v(6), cin = v(7), sin = v(8);
+    const CDB_FAMILY_INFO* fi = cdb_get_family_info(m_family);
+    const bool rev = fi && fi->reversed_bit_order;
+
+    if (m_kind == CDB_KIND_LCELL_COMB && is_six_input_cell()) {
+        const unsigned kd = a + 2 * b + 4 * c + 8 * d, kg = a + 2 * b + 4 * g + 8 * d, kf = a + 2 * b + 4 * c + 8 * f;
+        auto half_bit = [&](unsigned half, unsigned k) -> unsigned {
+            unsigned word = static_cast<unsigned>((aux >> (16 * half)) & 0xffff);
+            return (word >> (rev ? 15 - k : k)) & 1u;
+        };
+        auto share_connected = [&] {
+            CDB_ATOM_ITERM* t = get_input_term_by_type(DB_SHARE_IN);
+            return t && t->is_connected();
+        };
+        switch (port) {
+        case DB_COMB_OUT: {
+            if (is_in_extended_mode()) {
+                unsigned quarter, k;
+                if (rev) {
+                    quarter = 3 - (2 * f + e);
+                    k = 15 - (e == 1 ? kd : kg);
+                } else {
+                    quarter = 2 * f + e;
+                    k = e == 0 ? kd : kg;
+                }
+                return (m >> (16 * quarter + k)) & 1u;
+            }
+            unsigned k6 = a + 2 * b + 4 * c + 8 * d + 16 * e + 32 * f;
+            return (m >> (rev ? 63 - k6 : k6)) & 1u;
+        }
+        case DB_SUM_OUT:
+        case DB_CARRY_OUT: {
+            unsigned L = half_bit(0, kd);
+            unsigned other = share_connected() ? sin : 1u - half_bit(1, kf);
+            unsigned sum = L + other + cin;
+            return port == DB_SUM_OUT ? (sum & 1u) : (sum >= 2 ? 1u : 0u);
+        }
+        case DB_SHARE_OUT: return half_bit(1, kd);
+        default: return NO_VALUE;
+        }
+    }
+    if (m_kind == CDB_KIND_LCELL_COMB) {  // 4-input families
+        if (port == DB_COMB_OUT) {
+            unsigned t = test_bit(29) ? c : cin;
+            return (m >> (a + 2 * b + 4 * t + 8 * d)) & 1u;
+        }
+        if (port == DB_CARRY_OUT) return (aux >> (a + 2 * b + 4 * cin)) & 1u;
+        return NO_VALUE;
+    }
+    if (m_kind == CDB_KIND_UVO_LCELL) {
+        if (port == DB_COMB_OUT || port == DB_REG_OUT) {
+            unsigned t = test_bit(28) ? cin : c;
+            return (m >> (a + 2 * b + 4 * t + 8 * d)) & 1u;
+        }
+        if (port == DB_CARRY_OUT || port == DB_CHAIN_OUT_0 || port == DB_CHAIN_OUT_1)
+            return (aux >> (a + 2 * b + 4 * cin)) & 1u;
+        return NO_VALUE;
+    }
+    return NO_VALUE;
+}
+
+// ---------------------------------------------------------------- records
+
+void CDB_ATOM_NODE::set_latch_info(CDB_ATOM_LATCH_INFO* info) {
+    if (info == m_latch) return;
+    delete m_latch;
+    m_latch = info;
+}
+
+const CDB_ATOM_ASSIGNMENTS& CDB_ATOM_NODE::get_assignments() const {
+    static const CDB_ATOM_ASSIGNMENTS s_default;
+    return m_assignments ? *m_assignments : s_default;
+}
+
+void CDB_ATOM_NODE::set_assignments(const CDB_ATOM_ASSIGNMENTS& a) {
+    if (a.is_default()) {
+        delete m_assignments;
+        m_assignments = nullptr;
+        return;
+    }
+    if (m_assignments == nullptr) m_assignments = new CDB_ATOM_ASSIGNMENTS();
+    *m_assignments = a;
+}
+
+int CDB_ATOM_NODE::get_block_param(int key, int port, int dflt) const {
+    if (m_params == nullptr) return dflt;
+    auto it = m_params->find({key, port});
+    return it == m_params->end() ? dflt : it->second;
+}
+
+void CDB_ATOM_NODE::set_block_param(int key, int port, int value) {
+    if (m_params == nullptr) m_params = new std::map<std::pair<int, int>, int>();
+    (*m_params)[{key, port}] = value;
+}
+
+// ---------------------------------------------------------------- consistency
+
+bool CDB_ATOM_NODE::verify_fanin() const {
+    for (CDB_ATOM_ITERM* t : m_iterms) {
+        if (t == nullptr) continue;
+        if (t->get_my_node() != this) return false;
+        CDB_ATOM_OTERM* src = t->get_source();
+        if (t->is_driven() != (src != nullptr)) return false;
+        if (src == nullptr) continue;
+        bool found = false;
+        for (auto it = src->begin_iterm_fanout(); it != src->end_iterm_fanout() && !found; ++it) found = *it == t;
+        if (!found) return false;
+    }
+    return true;
+}
+
+bool CDB_ATOM_NODE::verify_fanout() const {
+    for (CDB_ATOM_OTERM* o : m_oterms) {
+        if (o == nullptr) continue;
+        if (o->get_my_node() != this) return false;
+        int n = 0;
+        const CDB_ATOM_ITERM* prev = nullptr;
+        for (auto it = o->begin_iterm_fanout(); it != o->end_iterm_fanout(); ++it, ++n) {
+            if ((*it)->get_source() != o || (*it)->get_prev_fanout() != prev) return false;
+            prev = *it;
+        }
+        if (n != o->get_number_of_fanout() || prev != o->get_last_fanout()) return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- cell classes and factories
+
+CDB_ATOM_REGISTER::CDB_ATOM_REGISTER(int family, int atom_type)
+    : CDB_ATOM_NODE(family, CDB_KIND_REGISTER, atom_type) {
+    const CDB_FAMILY_INFO* f = cdb_get_family_info(family);
+    m_lcell_ff = f && f->ff_is_lcell_ff;
+}
+
+namespace {
+int type_of(int family, int kind) {
+    const CDB_FAMILY_INFO* f = cdb_get_family_info(family);
+    return f ? f->atom_type[kind] : CDB_ATOM_TYPE_NONE;
+}
+}  // namespace
+
+#define CDB_DEFINE_CELL(NAME, BASE, KIND) \
+    NAME::NAME(int family) : BASE(family, type_of(family, KIND)) { create_atom_info(); }
+
+CDB_DEFINE_CELL(CDB_ATOM_BRK_LCELL_COMB, CDB_ATOM_LCELL_COMB, CDB_KIND_LCELL_COMB)
+CDB_DEFINE_CELL(CDB_ATOM_BRK_LCELL_FF, CDB_ATOM_REGISTER, CDB_KIND_REGISTER)
+CDB_DEFINE_CELL(CDB_ATOM_ZEPLA_LCELL_COMB, CDB_ATOM_LCELL_COMB, CDB_KIND_LCELL_COMB)
+CDB_DEFINE_CELL(CDB_ATOM_ZEPLA_FF, CDB_ATOM_REGISTER, CDB_KIND_REGISTER)
+CDB_DEFINE_CELL(CDB_ATOM_SORVEXII_LCELL_COMB, CDB_ATOM_LCELL_COMB, CDB_KIND_LCELL_COMB)
+CDB_DEFINE_CELL(CDB_ATOM_SORVEXII_LCELL_FF, CDB_ATOM_REGISTER, CDB_KIND_REGISTER)
+CDB_DEFINE_CELL(CDB_ATOM_MORLIN_LCELL_COMB, CDB_ATOM_LCELL_COMB, CDB_KIND_LCELL_COMB)
+CDB_DEFINE_CELL(CDB_ATOM_MORLIN_LCELL_FF, CDB_ATOM_REGISTER, CDB_KIND_REGISTER)
+CDB_DEFINE_CELL(CDB_ATOM_RZK_LCELL_COMB, CDB_ATOM_LCELL_COMB, CDB_KIND_LCELL_COMB)
+CDB_DEFINE_CELL(CDB_ATOM_RZK_FF, CDB_ATOM_REGISTER, CDB_KIND_REGISTER)
+CDB_DEFINE_CELL(CDB_ATOM_KESTLIN_FF, CDB_ATOM_REGISTER, CDB_KIND_REGISTER)
+CDB_DEFINE_CELL(CDB_ATOM_OBRAN_LCELL_COMB, CDB_ATOM_LCELL_COMB, CDB_KIND_LCELL_COMB)
+CDB_DEFINE_CELL(CDB_ATOM_OBRAN_FF, CDB_ATOM_REGISTER, CDB_KIND_REGISTER)
+#undef CDB_DEFINE_CELL
+
+CDB_ATOM_MORLIN_LCELL_HSADDER::CDB_ATOM_MORLIN_LCELL_HSADDER()
+    : CDB_ATOM_NODE(CDB_FAMILY_MRL, CDB_KIND_HSADDER, type_of(CDB_FAMILY_MRL, CDB_KIND_HSADDER)) {
+    create_atom_info();
+}
+CDB_ATOM_UVO_LCELL::CDB_ATOM_UVO_LCELL()
+    : CDB_ATOM_NODE(CDB_FAMILY_UVO, CDB_KIND_UVO_LCELL, type_of(CDB_FAMILY_UVO, CDB_KIND_UVO_LCELL)) {
+    create_atom_info();
+}
+CDB_ATOM_IO::CDB_ATOM_IO(int family) : CDB_ATOM_NODE(family, CDB_KIND_IO, type_of(family, CDB_KIND_IO)) {}
+CDB_ATOM_RAM::CDB_ATOM_RAM(int family) : CDB_ATOM_NODE(family, CDB_KIND_RAM, type_of(family, CDB_KIND_RAM)) {}
+CDB_ATOM_MAC_MULT::CDB_ATOM_MAC_MULT(int family)
+    : CDB_ATOM_NODE(family, CDB_KIND_MAC_MULT, type_of(family, CDB_KIND_MAC_MULT)) {}
+CDB_ATOM_MAC_OUT::CDB_ATOM_MAC_OUT(int family)
+    : CDB_ATOM_NODE(family, CDB_KIND_MAC_OUT, type_of(family, CDB_KIND_MAC_OUT)) {}
+CDB_ATOM_CLKBUF::CDB_ATOM_CLKBUF(int family) : CDB_ATOM_NODE(family, CDB_KIND_CLKBUF, type_of(family, CDB_KIND_CLKBUF)) {
+    create_atom_info();
+}
+
+namespace {
+CDB_ATOM_NODE* new_comb(int family) {
+    switch (family) {
+    case CDB_FAMILY_BRK: return new CDB_ATOM_BRK_LCELL_COMB();
+    case CDB_FAMILY_ZEPLA:
+    case CDB_FAMILY_ZEPLA_B: return new CDB_ATOM_ZEPLA_LCELL_COMB(family);
+    case CDB_FAMILY_TEV: return new CDB_ATOM_SORVEXII_LCELL_COMB();
+    case CDB_FAMILY_MRL: return new CDB_ATOM_MORLIN_LCELL_COMB();
+    case CDB_FAMILY_KESTLIN:
+    case CDB_FAMILY_RZK: return new CDB_ATOM_RZK_LCELL_COMB(family);
+    case CDB_FAMILY_OBRAN: return new CDB_ATOM_OBRAN_LCELL_COMB();
+    case CDB_FAMILY_UVO: return new CDB_ATOM_UVO_LCELL();
+    default: return nullptr;
+    }
+}
+CDB_ATOM_NODE* new_register(int family) {
+    switch (family) {
+    case CDB_FAMILY_BRK: return new CDB_ATOM_BRK_LCELL_FF();
+    case CDB_FAMILY_ZEPLA:
+    case CDB_FAMILY_ZEPLA_B: return new CDB_ATOM_ZEPLA_FF(family);
+    case CDB_FAMILY_TEV: return new CDB_ATOM_SORVEXII_LCELL_FF();
+    case CDB_FAMILY_MRL: return new CDB_ATOM_MORLIN_LCELL_FF();
+    case CDB_FAMILY_KESTLIN: return new CDB_ATOM_KESTLIN_FF();
+    case CDB_FAMILY_RZK: return new CDB_ATOM_RZK_FF();
+    case CDB_FAMILY_OBRAN: return new CDB_ATOM_OBRAN_FF();
+    case CDB_FAMILY_UVO: return new CDB_ATOM_UVO_LCELL();
+    default: return nullptr;
+    }
+}
+CDB_ATOM_NODE* new_atom(int family, int kind) {
+    if (cdb_get_family_info(family) == nullptr) return nullptr;
+    switch (kind) {
+    case CDB_KIND_LCELL_COMB: return new_comb(family);
+    case CDB_KIND_REGISTER: return new_register(family);
+    case CDB_KIND_HSADDER: return family == CDB_FAMILY_MRL ? new CDB_ATOM_MORLIN_LCELL_HSADDER() : nullptr;
+    case CDB_KIND_UVO_LCELL: return family == CDB_FAMILY_UVO ? new CDB_ATOM_UVO_LCELL() : nullptr;
+    case CDB_KIND_IO: return new CDB_ATOM_IO(family);
+    case CDB_KIND_RAM: return new CDB_ATOM_RAM(family);
+    case CDB_KIND_MAC_MULT: return new CDB_ATOM_MAC_MULT(family);
+    case CDB_KIND_MAC_OUT: return new CDB_ATOM_MAC_OUT(family);
+    case CDB_KIND_CLKBUF: return new CDB_ATOM_CLKBUF(family);
+    default: return nullptr;
+    }
+}
+}  // namespace
+
+CDB_ATOM_NODE* cdb_create_atom(int family, int kind, HDB_INSTANCE_NAME* name) {
+    CDB_ATOM_NODE* n = new_atom(family, kind);
+    if (n == nullptr) return nullptr;
+    n->create_atom_info();
+    n->set_instance_name(name);
+    if (n->get_kind() == CDB_KIND_UVO_LCELL) {
+        n->set_bit(29);
+    } else if (n->get_kind() == CDB_KIND_LCELL_COMB && cdb_family_lut_size(family) == 4) {
+        n->set_bit(29);
+    } else if (n->is_ff()) {
+        n->set_mode(DEV_PHYS_IMPL_REGISTER_MODE);
+    }
+    return n;
+}
+
+CDB_ATOM_NODE* cdb_create_atom_of_type(int family, int atom_type) {
+    int kind = cdb_kind_of_atom_type(family, atom_type);
+    if (kind < 0) return nullptr;
+    CDB_ATOM_NODE* n = new_atom(family, kind);
+    if (n) n->create_atom_info();
+    return n;
+}

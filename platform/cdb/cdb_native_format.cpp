@@ -1,0 +1,577 @@
+#include "cdb/cdb_native_format.h"
+
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "cdb/cdb_atom_netlist.h"
+
+// Reaches the fields that the public setters guard (raw masks, ids, the
+// property word), so that reading restores exactly what was written.
+class CDB_NATIVE_READER_ACCESS {
+public:
+    static void set_id(CDB_ATOM_NODE* n, uint32_t id) { n->m_id = id; }
+    static void set_raw_masks(CDB_ATOM_NODE* n, const CDB_LUTMASK& m, uint64_t aux) {
+        n->m_lutmask = m;
+        n->m_aux_mask = aux;
+    }
+    static uint64_t get_aux(const CDB_ATOM_NODE* n) { return n->m_aux_mask; }
+    static void set_oterm_slot(CDB_ATOM_NODE* n, size_t slot, CDB_ATOM_OTERM* t) {
+        if (n->m_oterms.size() <= slot) n->m_oterms.resize(slot + 1, nullptr);
+        n->m_oterms[slot] = t;
+    }
+    static void set_iterm_raw(CDB_ATOM_ITERM* t, uint32_t prop, int dc_index, int literal) {
+        t->m_prop = prop;
+        t->m_delay_chain_index = static_cast<int16_t>(dc_index);
+        t->m_literal_index = static_cast<uint16_t>(literal);
+    }
+    static void clear_driven_state(CDB_ATOM_ITERM* t) {
+        if ((t->m_prop & 3u) == 1u) t->m_prop &= ~3u;
+    }
+};
+
+namespace {
+constexpr const char* HEADER = "morv-atom-netlist 1";
+
+void append_quoted(std::string& out, std::string_view s) {
+    out += '"';
+    for (char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+template <typename T>
+void append_num(std::string& out, T v) {
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+void append_hex(std::string& out, uint64_t v) {
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, v, 16);
+    out.append(buf, r.ptr);
+}
+}  // namespace
+
+void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os) {
+    std::string out;
+    out.reserve(netlist.get_node_count() * 160 + 256);
+    out += HEADER;
+    out += "\nfamily ";
+    append_num(out, netlist.get_family());
+    out += '\n';
+
+    // Names in first-use order, numbered locally so that the text does not
+    // depend on the manager's ids.
+    std::unordered_map<const HDB_INSTANCE_NAME*, size_t> name_index;
+    std::vector<const HDB_INSTANCE_NAME*> names;
+    auto note = [&](const HDB_INSTANCE_NAME* n) {
+        if (n && name_index.emplace(n, names.size()).second) names.push_back(n);
+    };
+    for (CDB_ATOM_NODE* node : netlist) {
+        note(node->get_instance_name());
+        for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) note((*it)->get_instance_name());
+    }
+    std::string root = "top";
+    if (netlist.get_name_mgr())
+        root = netlist.get_name_mgr()->get_root()->get_short_hpath();
+    else if (!names.empty())
+        root = names[0]->get_name_mgr()->get_root()->get_short_hpath();
+    out += "root ";
+    append_quoted(out, root);
+    out += '\n';
+    for (size_t i = 0; i < names.size(); ++i) {
+        out += "name ";
+        append_num(out, i);
+        out += ' ';
+        append_hex(out, names[i]->get_flags());
+        out += ' ';
+        append_quoted(out, names[i]->is_root() ? std::string_view() : std::string_view(names[i]->get_short_hpath()));
+        out += '\n';
+    }
+    auto append_name_ref = [&](const HDB_INSTANCE_NAME* n) {
+        if (n == nullptr) {
+            out += '-';
+        } else {
+            append_num(out, name_index[n]);
+        }
+    };
+
+    for (CDB_ATOM_NODE* node : netlist) {
+        out += "node ";
+        append_num(out, node->get_id());
+        out += ' ';
+        append_num(out, node->get_family());
+        out += ' ';
+        append_num(out, node->get_atom_type());
+        out += ' ';
+        append_name_ref(node->get_instance_name());
+        out += '\n';
+        if (node->get_bits()) {
+            out += "  bits ";
+            append_hex(out, node->get_bits());
+            out += '\n';
+        }
+        if (node->get_mode()) {
+            out += "  mode ";
+            append_num(out, node->get_mode());
+            out += '\n';
+        }
+        if (!(node->get_location() == CDB_ATOM_LOCATION())) {
+            const CDB_ATOM_LOCATION& l = node->get_location();
+            out += "  loc";
+            for (int v : {l.x, l.y, l.sub_loc, l.sub_loc2}) {
+                out += ' ';
+                append_num(out, v);
+            }
+            out += '\n';
+        }
+        if (!node->get_assignments().is_default()) {
+            const CDB_ATOM_ASSIGNMENTS& a = node->get_assignments();
+            out += "  asgn";
+            for (int v : {a.partition_id, a.kardel_region, a.locked_x1, a.locked_y1, a.locked_x2, a.locked_y2,
+                          int(a.dont_touch), int(a.must_keep), int(a.back_annotated)}) {
+                out += ' ';
+                append_num(out, v);
+            }
+            out += '\n';
+        }
+        if (node->get_lutmask() != CDB_LUTMASK()) {
+            out += "  mask ";
+            append_num(out, node->get_lutmask().get_num_inputs());
+            out += ' ';
+            append_hex(out, node->get_lutmask().get_value());
+            out += '\n';
+        }
+        if (uint64_t aux = CDB_NATIVE_READER_ACCESS::get_aux(node)) {
+            out += "  aux ";
+            append_hex(out, aux);
+            out += '\n';
+        }
+        if (const CDB_ATOM_LATCH_INFO* li = node->get_latch_info()) {
+            out += "  latch";
+            for (int v : {int(li->is_latch), li->clear_port, li->preset_port, li->feedback_port, li->enable_port,
+                          li->enable_mode, li->output_port}) {
+                out += ' ';
+                append_num(out, v);
+            }
+            out += '\n';
+        }
+        if (const auto* params = node->get_block_params()) {
+            for (const auto& [key, value] : *params) {
+                out += "  param ";
+                append_num(out, key.first);
+                out += ' ';
+                append_num(out, key.second);
+                out += ' ';
+                append_num(out, value);
+                out += '\n';
+            }
+        }
+        for (int slot = 0; slot < node->get_input_count(); ++slot) {
+            CDB_ATOM_ITERM* t = node->get_input_term(slot);
+            if (t == nullptr) continue;
+            out += "  in ";
+            append_num(out, slot);
+            out += ' ';
+            if (t->get_usage_count() == 0) out += '-';
+            for (int u = 0; u < t->get_usage_count(); ++u) {
+                if (u) out += ',';
+                append_num(out, t->get_usage(u));
+            }
+            out += ' ';
+            append_num(out, t->get_port_index());
+            out += ' ';
+            append_num(out, t->get_literal_index());
+            out += ' ';
+            append_hex(out, t->get_property_word());
+            out += ' ';
+            append_num(out, t->get_delay_chain_index(DB_DELAY_CHAIN_INPUT));
+            out += '\n';
+        }
+        for (int slot = 0; slot < node->get_output_count(); ++slot) {
+            CDB_ATOM_OTERM* t = node->get_output_term(slot);
+            if (t == nullptr) continue;
+            out += "  out ";
+            append_num(out, slot);
+            out += ' ';
+            append_num(out, t->get_usage());
+            out += ' ';
+            append_num(out, t->get_port_index());
+            out += ' ';
+            append_num(out, t->get_host_index());
+            out += ' ';
+            append_name_ref(t->get_instance_name());
+            out += '\n';
+        }
+    }
+    // Fanout lists last, in order, so that reading rebuilds the same order.
+    for (CDB_ATOM_NODE* node : netlist) {
+        for (int slot = 0; slot < node->get_output_count(); ++slot) {
+            CDB_ATOM_OTERM* t = node->get_output_term(slot);
+            if (t == nullptr || !t->has_fanout()) continue;
+            out += "fanout ";
+            append_num(out, node->get_id());
+            out += ' ';
+            append_num(out, slot);
+            out += " :";
+            for (auto it = t->begin_iterm_fanout(); it != t->end_iterm_fanout(); ++it) {
+                CDB_ATOM_ITERM* sink = *it;
+                CDB_ATOM_NODE* sn = sink->get_my_node();
+                int sslot = -1;
+                for (int s = 0; sn && s < sn->get_input_count(); ++s)
+                    if (sn->get_input_term(s) == sink) sslot = s;
+                out += ' ';
+                append_num(out, sn ? sn->get_id() : 0u);
+                out += '.';
+                append_num(out, sslot);
+            }
+            out += '\n';
+        }
+        if (out.size() > (1u << 20)) {
+            os << out;
+            out.clear();
+        }
+    }
+    out += "end\n";
+    os << out;
+}
+
+bool cdb_write_native_netlist_file(const CDB_ATOM_NETLIST& netlist, const std::string& path, std::string* error) {
+    std::ofstream f(path, std::ios::binary);
+    if (!f) {
+        if (error) *error = "cannot open \"" + path + "\" for writing";
+        return false;
+    }
+    cdb_write_native_netlist(netlist, f);
+    f.flush();
+    if (!f) {
+        if (error) *error = "error while writing \"" + path + "\"";
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- reader
+
+namespace {
+struct PARSE_ERROR {
+    std::string message;
+};
+
+class LINE_TOKENS {
+public:
+    explicit LINE_TOKENS(std::string_view line) : m_line(line) {}
+
+    bool at_end() {
+        skip_space();
+        return m_pos >= m_line.size();
+    }
+    std::string_view word() {
+        skip_space();
+        size_t start = m_pos;
+        while (m_pos < m_line.size() && m_line[m_pos] != ' ' && m_line[m_pos] != '\t') ++m_pos;
+        if (start == m_pos) throw PARSE_ERROR{"missing field"};
+        return m_line.substr(start, m_pos - start);
+    }
+    template <typename T>
+    T number(int base = 10) {
+        std::string_view w = word();
+        T v{};
+        const char* b = w.data();
+        const char* e = w.data() + w.size();
+        auto r = std::from_chars(b, e, v, base);
+        if (r.ec != std::errc() || r.ptr != e) throw PARSE_ERROR{"bad number \"" + std::string(w) + "\""};
+        return v;
+    }
+    std::string quoted() {
+        skip_space();
+        if (m_pos >= m_line.size() || m_line[m_pos] != '"') throw PARSE_ERROR{"expected a quoted string"};
+        ++m_pos;
+        std::string s;
+        while (m_pos < m_line.size() && m_line[m_pos] != '"') {
+            char c = m_line[m_pos++];
+            if (c == '\\') {
+                if (m_pos >= m_line.size()) break;
+                char n = m_line[m_pos++];
+                s += n == 'n' ? '\n' : n;
+            } else {
+                s += c;
+            }
+        }
+        if (m_pos >= m_line.size()) throw PARSE_ERROR{"unterminated string"};
+        ++m_pos;
+        return s;
+    }
+    void expect(std::string_view w) {
+        if (word() != w) throw PARSE_ERROR{"expected \"" + std::string(w) + "\""};
+    }
+    void done() {
+        if (!at_end()) throw PARSE_ERROR{"unexpected text at end of line"};
+    }
+
+private:
+    void skip_space() {
+        while (m_pos < m_line.size() && (m_line[m_pos] == ' ' || m_line[m_pos] == '\t' || m_line[m_pos] == '\r')) ++m_pos;
+    }
+    std::string_view m_line;
+    size_t m_pos = 0;
+};
+
+class NATIVE_READER {
+public:
+    NATIVE_READER(HDB_NAME_MGR* mgr) : m_mgr(mgr) {}
+
+    CDB_ATOM_NETLIST* read(std::string_view text, std::string& error_out, const std::string& file) {
+        auto netlist = std::make_unique<CDB_ATOM_NETLIST>();
+        if (m_mgr == nullptr) m_mgr = netlist->get_or_create_name_mgr();
+        else netlist->set_name_mgr(m_mgr, false);
+        size_t pos = 0;
+        int line_no = 0;
+        bool seen_end = false;
+        uint32_t max_id = 0;
+        try {
+            while (pos < text.size()) {
+                size_t nl = text.find('\n', pos);
+                std::string_view line = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+                pos = nl == std::string_view::npos ? text.size() : nl + 1;
+                ++line_no;
+                if (seen_end) {
+                    if (LINE_TOKENS(line).at_end()) continue;
+                    throw PARSE_ERROR{"text after \"end\""};
+                }
+                if (line_no == 1) {
+                    if (line != HEADER && !(line.size() == std::string_view(HEADER).size() + 1 && line.back() == '\r'))
+                        throw PARSE_ERROR{std::string("not a native atom netlist (expected \"") + HEADER + "\")"};
+                    continue;
+                }
+                LINE_TOKENS tok(line);
+                if (tok.at_end() || line[line.find_first_not_of(" \t")] == '#') continue;
+                std::string_view kw = tok.word();
+                if (kw == "family") {
+                    netlist->set_family(tok.number<int>());
+                } else if (kw == "root") {
+                    std::string root = tok.quoted();
+                    (void)root;  // the reading manager keeps its own root
+                } else if (kw == "name") {
+                    size_t k = tok.number<size_t>();
+                    uint32_t flags = tok.number<uint32_t>(16);
+                    std::string path = tok.quoted();
+                    if (k != m_names.size()) throw PARSE_ERROR{"name numbers must count up from 0"};
+                    HDB_INSTANCE_NAME* n = path.empty() ? m_mgr->get_root() : m_mgr->find_or_create_path(path, flags);
+                    if (n == nullptr) throw PARSE_ERROR{"cannot create name \"" + path + "\""};
+                    n->set_flags(flags);
+                    m_names.push_back(n);
+                } else if (kw == "node") {
+                    uint32_t id = tok.number<uint32_t>();
+                    int family = tok.number<int>();
+                    int type = tok.number<int>();
+                    HDB_INSTANCE_NAME* name = name_ref(tok);
+                    if (id == 0) throw PARSE_ERROR{"atom id 0 is not valid"};
+                    if (netlist->get_node_by_id(id)) throw PARSE_ERROR{"atom id " + std::to_string(id) + " appears twice"};
+                    CDB_ATOM_NODE* n = cdb_create_atom_of_type(family, type);
+                    if (n == nullptr)
+                        throw PARSE_ERROR{"unknown atom type " + std::to_string(type) + " of family " + std::to_string(family)};
+                    CDB_NATIVE_READER_ACCESS::set_id(n, id);
+                    n->set_instance_name(name);
+                    netlist->add_node(n);
+                    if (id > max_id) max_id = id;
+                    m_node = n;
+                } else if (kw == "fanout") {
+                    read_fanout(tok, *netlist);
+                } else if (kw == "end") {
+                    seen_end = true;
+                } else {
+                    if (m_node == nullptr) throw PARSE_ERROR{"\"" + std::string(kw) + "\" outside a node"};
+                    read_property(kw, tok);
+                }
+                tok.done();
+            }
+            if (!seen_end) throw PARSE_ERROR{"missing \"end\" (file truncated?)"};
+            // Every term written as driven must have been connected by a fanout line.
+            for (CDB_ATOM_NODE* n : *netlist)
+                for (auto it = n->begin_iterm(); it != n->end_iterm(); ++it)
+                    if ((*it)->is_driven() && (*it)->get_source() == nullptr)
+                        throw PARSE_ERROR{"input " + std::to_string(n->get_id()) + " is marked driven but appears in no fanout list"};
+        } catch (const PARSE_ERROR& e) {
+            error_out = file + ":" + std::to_string(line_no) + ": " + e.message;
+            return nullptr;
+        }
+        if (CDB_ATOM_NODE::s_next_id <= max_id) CDB_ATOM_NODE::s_next_id = max_id + 1;
+        return netlist.release();
+    }
+
+private:
+    HDB_INSTANCE_NAME* name_ref(LINE_TOKENS& tok) {
+        std::string_view w = tok.word();
+        if (w == "-") return nullptr;
+        size_t k = 0;
+        auto r = std::from_chars(w.data(), w.data() + w.size(), k);
+        if (r.ec != std::errc() || r.ptr != w.data() + w.size() || k >= m_names.size())
+            throw PARSE_ERROR{"unknown name reference \"" + std::string(w) + "\""};
+        return m_names[k];
+    }
+
+    void read_property(std::string_view kw, LINE_TOKENS& tok) {
+        CDB_ATOM_NODE* n = m_node;
+        if (kw == "bits") {
+            n->set_bits(tok.number<uint64_t>(16));
+        } else if (kw == "mode") {
+            n->set_mode(tok.number<int>());
+        } else if (kw == "loc") {
+            CDB_ATOM_LOCATION l;
+            l.x = tok.number<int>();
+            l.y = tok.number<int>();
+            l.sub_loc = tok.number<int>();
+            l.sub_loc2 = tok.number<int>();
+            n->set_location(l);
+        } else if (kw == "asgn") {
+            CDB_ATOM_ASSIGNMENTS a;
+            a.partition_id = tok.number<int>();
+            a.kardel_region = tok.number<int>();
+            a.locked_x1 = tok.number<int>();
+            a.locked_y1 = tok.number<int>();
+            a.locked_x2 = tok.number<int>();
+            a.locked_y2 = tok.number<int>();
+            a.dont_touch = tok.number<int>() != 0;
+            a.must_keep = tok.number<int>() != 0;
+            a.back_annotated = tok.number<int>() != 0;
+            n->set_assignments(a);
+        } else if (kw == "mask") {
+            int inputs = tok.number<int>();
+            uint64_t v = tok.number<uint64_t>(16);
+            if (inputs < 0 || inputs > 6) throw PARSE_ERROR{"mask input count out of range"};
+            CDB_NATIVE_READER_ACCESS::set_raw_masks(n, CDB_LUTMASK(inputs, v), CDB_NATIVE_READER_ACCESS::get_aux(n));
+        } else if (kw == "aux") {
+            CDB_NATIVE_READER_ACCESS::set_raw_masks(n, n->get_lutmask(), tok.number<uint64_t>(16));
+        } else if (kw == "latch") {
+            auto* li = new CDB_ATOM_LATCH_INFO();
+            n->set_latch_info(li);
+            li->is_latch = tok.number<int>() != 0;
+            li->clear_port = tok.number<int>();
+            li->preset_port = tok.number<int>();
+            li->feedback_port = tok.number<int>();
+            li->enable_port = tok.number<int>();
+            li->enable_mode = tok.number<int>();
+            li->output_port = tok.number<int>();
+        } else if (kw == "param") {
+            int key = tok.number<int>();
+            int port = tok.number<int>();
+            n->set_block_param(key, port, tok.number<int>());
+        } else if (kw == "in") {
+            int slot = tok.number<int>();
+            std::string_view usages = tok.word();
+            int index = tok.number<int>();
+            int literal = tok.number<int>();
+            uint32_t prop = tok.number<uint32_t>(16);
+            int dc = tok.number<int>();
+            if (slot < 0 || slot > 0xffff) throw PARSE_ERROR{"input slot out of range"};
+            if (n->get_input_term(slot)) throw PARSE_ERROR{"input slot " + std::to_string(slot) + " appears twice"};
+            auto* t = new CDB_ATOM_ITERM(n, DB_MAX_INPUT_PORT_TYPE);
+            n->set_input_term(slot, t);
+            if (usages != "-") {
+                size_t p = 0;
+                while (p <= usages.size()) {
+                    size_t c = usages.find(',', p);
+                    std::string_view u = usages.substr(p, c == std::string_view::npos ? std::string_view::npos : c - p);
+                    int port = 0;
+                    auto r = std::from_chars(u.data(), u.data() + u.size(), port);
+                    if (r.ec != std::errc() || r.ptr != u.data() + u.size() || port < 0 || port >= DB_MAX_INPUT_PORT_TYPE ||
+                        t->get_usage_count() >= CDB_ATOM_ITERM::MAX_USAGES)
+                        throw PARSE_ERROR{"bad port usage list \"" + std::string(usages) + "\""};
+                    t->set_usage_as(port);
+                    if (c == std::string_view::npos) break;
+                    p = c + 1;
+                }
+            }
+            CDB_NATIVE_READER_ACCESS::set_iterm_raw(t, prop, dc, literal);
+            if (t->get_port_index() != index) throw PARSE_ERROR{"port index disagrees with the property word"};
+            // Kept as written until the fanout lines connect it; checked at the end.
+        } else if (kw == "out") {
+            int slot = tok.number<int>();
+            int usage = tok.number<int>();
+            int index = tok.number<int>();
+            int host = tok.number<int>();
+            HDB_INSTANCE_NAME* name = name_ref(tok);
+            if (slot < 0 || slot > 0xffff) throw PARSE_ERROR{"output slot out of range"};
+            if (usage < 0 || usage >= DB_MAX_OUTPUT_PORT_TYPE) throw PARSE_ERROR{"output port type out of range"};
+            if (n->get_output_term(slot)) throw PARSE_ERROR{"output slot " + std::to_string(slot) + " appears twice"};
+            auto* t = new CDB_ATOM_OTERM(n, usage);
+            t->set_port_index(index);
+            t->set_host_index(host);
+            t->set_instance_name(name);
+            CDB_NATIVE_READER_ACCESS::set_oterm_slot(n, static_cast<size_t>(slot), t);
+        } else {
+            throw PARSE_ERROR{"unknown keyword \"" + std::string(kw) + "\""};
+        }
+    }
+
+    void read_fanout(LINE_TOKENS& tok, CDB_ATOM_NETLIST& netlist) {
+        uint32_t id = tok.number<uint32_t>();
+        int slot = tok.number<int>();
+        tok.expect(":");
+        CDB_ATOM_NODE* n = netlist.get_node_by_id(id);
+        if (n == nullptr) throw PARSE_ERROR{"fanout of unknown atom " + std::to_string(id)};
+        CDB_ATOM_OTERM* o = n->get_output_term(slot);
+        if (o == nullptr) throw PARSE_ERROR{"fanout of missing output slot " + std::to_string(slot)};
+        if (o->has_fanout()) throw PARSE_ERROR{"second fanout list for the same output"};
+        while (!tok.at_end()) {
+            std::string_view w = tok.word();
+            size_t dot = w.find('.');
+            uint32_t sid = 0;
+            int sslot = -1;
+            bool ok = dot != std::string_view::npos;
+            if (ok) {
+                auto r1 = std::from_chars(w.data(), w.data() + dot, sid);
+                auto r2 = std::from_chars(w.data() + dot + 1, w.data() + w.size(), sslot);
+                ok = r1.ec == std::errc() && r1.ptr == w.data() + dot && r2.ec == std::errc() && r2.ptr == w.data() + w.size();
+            }
+            if (!ok) throw PARSE_ERROR{"bad sink \"" + std::string(w) + "\""};
+            CDB_ATOM_NODE* sn = netlist.get_node_by_id(sid);
+            CDB_ATOM_ITERM* t = sn ? sn->get_input_term(sslot) : nullptr;
+            if (t == nullptr) throw PARSE_ERROR{"sink \"" + std::string(w) + "\" does not exist"};
+            if (!t->is_driven() || t->get_source()) throw PARSE_ERROR{"sink \"" + std::string(w) + "\" is not a free driven input"};
+            CDB_NATIVE_READER_ACCESS::clear_driven_state(t);
+            o->insert_fanout(t);
+        }
+    }
+
+    HDB_NAME_MGR* m_mgr;
+    std::vector<HDB_INSTANCE_NAME*> m_names;
+    CDB_ATOM_NODE* m_node = nullptr;
+};
+}  // namespace
+
+CDB_ATOM_NETLIST* cdb_read_native_netlist(std::istream& in, const std::string& file_name, HDB_NAME_MGR* mgr,
+                                          std::string* error) {
+    std::ostringstream buf;
+    buf << in.rdbuf();
+    std::string text = buf.str();
+    std::string err;
+    NATIVE_READER reader(mgr);
+    CDB_ATOM_NETLIST* n = reader.read(text, err, file_name);
+    if (n == nullptr && error) *error = err;
+    return n;
+}
+
+CDB_ATOM_NETLIST* cdb_read_native_netlist_file(const std::string& path, HDB_NAME_MGR* mgr, std::string* error) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) {
+        if (error) *error = path + ": cannot open file";
+        return nullptr;
+    }
+    return cdb_read_native_netlist(f, path, mgr, error);
+}

@@ -1,0 +1,37 @@
+#pragma once
+// The native text form of an atom netlist: every atom, type, name, term and
+// term property, mask, bit, mode, location and assignment. Writing a netlist
+// read from this form gives the same bytes.
+//
+//   morv-atom-netlist 1
+//   family <code>
+//   root "<root name>"
+//   name <k> <flags hex> "<short path>"          names in first-use order
+//   node <id> <family> <type> <name k|->         then its properties:
+//     bits <hex>  mode <n>  loc <x> <y> <s> <s2>  asgn <7 ints> <3 bools>
+//     mask <inputs> <hex>  aux <hex>  latch <7 ints>  param <key> <port> <value>
+//     in <slot> <usages,...> <index> <literal> <property word hex> <dc index>
+//     out <slot> <usage> <index> <host index> <name k|->
+//   fanout <node id> <out slot> : <node id>.<in slot> ...   fanout lists, in order
+//   end
+//
+// Strings are double-quoted with \\, \" and \n escaped. Errors name the file
+// and line ("file:line: message").
+
+#include <iosfwd>
+#include <string>
+
+class CDB_ATOM_NETLIST;
+class HDB_NAME_MGR;
+
+// Writes the netlist. Names need not come from one manager.
+void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& out);
+bool cdb_write_native_netlist_file(const CDB_ATOM_NETLIST& netlist, const std::string& path, std::string* error);
+
+// Reads a netlist; names are found or created in mgr (null: the new netlist
+// gets a manager of its own). Node ids are those of the file; the process's
+// next id moves past them. On error answers null with "file:line: message"
+// in *error and leaves nothing behind (names created on the way stay in mgr).
+CDB_ATOM_NETLIST* cdb_read_native_netlist(std::istream& in, const std::string& file_name, HDB_NAME_MGR* mgr,
+                                          std::string* error);
+CDB_ATOM_NETLIST* cdb_read_native_netlist_file(const std::string& path, HDB_NAME_MGR* mgr, std::string* error);

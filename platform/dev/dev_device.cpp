@@ -1,0 +1,463 @@
+#include "dev/dev_device.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+constexpr int ILLEGAL_DELAY = (int)0x80000001;
+
+struct FAMILY_ROW {
+    int family;
+    const char* name;
+    int lut_size;
+    int nx, ny, lab_capacity, lab_type;
+    int comb_type, reg_type;
+    DEV_TIMING_MODEL model;
+};
+
+// LUT pin delays fall from A to the last input; the 6-input families are a
+// generation faster in routing than the 4-input ones. Values are plausible,
+// not measured.
+const FAMILY_ROW FAMILIES[] = {
+    {DEV_FAMILY_BRENNOCK, "BRK", 6, 84, 84, 20, DEV_BLOCK_LAB_589, 0, 1,
+     {{420, 400, 330, 300, 190, 120, 400}, 35, 160, 260, 60, 180, 90, 110, 240, 40, 520, 600, 700, 450, 60, 600, 80}},
+    {DEV_FAMILY_ZEPLA, "ZEPLA", 4, 64, 64, 16, DEV_BLOCK_LAB, 2, 3,
+     {{480, 440, 310, 200, 0, 0, 0}, 60, 210, 300, 0, 230, 110, 140, 300, 60, 650, 800, 900, 500, 80, 700, 100}},
+    {DEV_FAMILY_TEV, "TEV", 4, 64, 64, 16, DEV_BLOCK_LAB_499, 257, 258,
+     {{460, 420, 300, 190, 0, 0, 0}, 55, 200, 290, 0, 220, 100, 130, 280, 55, 620, 780, 880, 480, 75, 680, 95}},
+    {DEV_FAMILY_MORLIN, "MRL", 6, 64, 64, 16, DEV_BLOCK_LAB_500, 270, 272,
+     {{440, 420, 350, 320, 210, 140, 420}, 40, 170, 270, 70, 190, 95, 120, 250, 45, 540, 620, 720, 460, 65, 620, 85}},
+    {DEV_FAMILY_KESTLIN, "KESTLIN", 6, 72, 72, 20, DEV_BLOCK_LAB_538, 145, 126,
+     {{410, 390, 320, 290, 180, 115, 390}, 33, 155, 250, 58, 175, 85, 105, 235, 38, 500, 590, 690, 440, 58, 590, 78}},
+    {DEV_FAMILY_ZEPLA_II, "ZEPLA", 4, 64, 64, 16, DEV_BLOCK_LAB, 2, 3,
+     {{470, 430, 305, 195, 0, 0, 0}, 58, 205, 295, 0, 225, 105, 135, 290, 58, 640, 790, 890, 490, 78, 690, 98}},
+    {DEV_FAMILY_RZK, "RZK", 6, 72, 72, 20, DEV_BLOCK_LAB_538, 145, 146,
+     {{400, 380, 315, 285, 175, 110, 380}, 32, 150, 245, 56, 170, 82, 100, 230, 36, 490, 580, 680, 430, 56, 580, 76}},
+    {DEV_FAMILY_OBRAN, "OBRAN", 6, 72, 72, 20, DEV_BLOCK_LAB_538, 186, 187,
+     {{390, 370, 305, 275, 170, 105, 370}, 30, 145, 240, 54, 165, 80, 98, 225, 35, 480, 570, 670, 420, 54, 570, 74}},
+    {DEV_FAMILY_UVO, "UVO", 4, 40, 40, 10, DEV_BLOCK_LAB, 10, 10,
+     {{520, 480, 340, 230, 0, 0, 0}, 70, 240, 330, 0, 260, 130, 160, 330, 70, 720, 900, 1000, 560, 90, 760, 110}},
+};
+
+const FAMILY_ROW* find_family(int family) {
+    for (const FAMILY_ROW& row : FAMILIES)
+        if (row.family == family) return &row;
+    return nullptr;
+}
+
+}  // namespace
+
+bool dev_is_usable_lab_type(int t) {
+    return t == 7 || t == 499 || t == 500 || t == 538 || t == 589 || t == 590;
+}
+
+const char* dev_family_name(int family) {
+    const FAMILY_ROW* row = find_family(family);
+    return row ? row->name : "UNKNOWN";
+}
+
+int dev_base_family_of(int family) { return family == DEV_FAMILY_ZEPLA_II ? DEV_FAMILY_ZEPLA : family; }
+
+int dev_family_lut_size(int family) {
+    const FAMILY_ROW* row = find_family(family);
+    return row ? row->lut_size : 6;
+}
+
+// ---------------------------------------------------------------- basic info
+
+bool DEV_BASIC_INFO::get_bool(int id, bool* value) const {
+    for (const auto& [key, v] : m_bools)
+        if (key == id) {
+            if (value) *value = v;
+            return true;
+        }
+    return false;
+}
+
+void DEV_BASIC_INFO::set_bool(int id, bool value) {
+    for (auto& entry : m_bools)
+        if (entry.first == id) {
+            entry.second = value;
+            return;
+        }
+    m_bools.emplace_back(id, value);
+}
+
+// ---------------------------------------------------------------- device
+
+DEV_DEVICE::DEV_DEVICE(int family) {
+    if (!find_family(family)) throw std::runtime_error("unknown device family " + std::to_string(family));
+    m_die = new DEV_DIE_INFO(this);
+    init_family(family);
+}
+
+DEV_DEVICE::~DEV_DEVICE() {
+    delete m_die;
+    delete m_fl;
+}
+
+void DEV_DEVICE::init_family(int family) {
+    const FAMILY_ROW* row = find_family(family);
+    m_family = family;
+    m_base_family = dev_base_family_of(family);
+    m_part = family * 100;
+    m_nx = row->nx;
+    m_ny = row->ny;
+    m_lab_capacity = row->lab_capacity;
+    m_lab_type = row->lab_type;
+    m_model = row->model;
+    m_ram_columns.clear();
+    m_dsp_columns.clear();
+    for (int x = 8; x < m_nx - 1; x += 16) m_ram_columns.push_back(x);
+    for (int x = 12; x < m_nx - 1; x += 16) m_dsp_columns.push_back(x);
+    m_basic.m_device_enum = (DEV_DEVICE_ENUM)(family * 10);
+    m_basic.m_name = std::string(row->name) + "_DEV";
+    m_resources = {{row->comb_type, 0}, {row->reg_type, 0}};
+    delete m_fl;
+    m_fl = family == DEV_FAMILY_MORLIN ? new DEV_FL_INFO() : nullptr;
+    build_grid();
+}
+
+void DEV_DEVICE::build_grid() {
+    m_blocks.assign((size_t)m_nx * m_ny, DEV_BLOCK_NONE);
+    for (int x = 0; x < m_nx; ++x)
+        for (int y = 0; y < m_ny; ++y) {
+            bool border_x = x == 0 || x == m_nx - 1, border_y = y == 0 || y == m_ny - 1;
+            int t;
+            if (border_x && border_y)
+                t = DEV_BLOCK_NONE;
+            else if (border_x || border_y)
+                t = DEV_BLOCK_IO;
+            else if (std::find(m_ram_columns.begin(), m_ram_columns.end(), x) != m_ram_columns.end())
+                t = DEV_BLOCK_RAM;
+            else if (std::find(m_dsp_columns.begin(), m_dsp_columns.end(), x) != m_dsp_columns.end())
+                t = DEV_BLOCK_DSP;
+            else if (m_lab_type == DEV_BLOCK_LAB_589 && x % 10 == 5)
+                t = DEV_BLOCK_LAB_590;  // memory-capable LAB columns
+            else
+                t = m_lab_type;
+            m_blocks[(size_t)x * m_ny + y] = t;
+        }
+}
+
+int DEV_DEVICE::get_block_type(int x, int y, int) const {
+    if (x < 0 || y < 0 || x >= m_nx || y >= m_ny) return DEV_BLOCK_NONE;
+    return m_blocks[(size_t)x * m_ny + y];
+}
+
+int DEV_DEVICE::get_num_usable_labs() const {
+    int n = 0;
+    for (int t : m_blocks) n += dev_is_usable_lab_type(t);
+    return n;
+}
+
+int DEV_DEVICE::get_resource_count(int atom_type) const {
+    for (const auto& [type, count] : m_resources)
+        if (type == atom_type) return count > 0 ? count : get_le_count();
+    return 0;
+}
+
+int DEV_DEVICE::get_routing_delay_ps(int x1, int y1, int x2, int y2) const {
+    int hops = std::abs(x1 - x2) + std::abs(y1 - y2);
+    if (hops == 0) return m_model.intra_lab;
+    return m_model.inter_lab_base + m_model.per_hop * hops;
+}
+
+int DEV_DEVICE::get_cell_delay_ps(int from, int to) const {
+    if (from >= DEV_PORT_DATA_A && from <= DEV_PORT_DATA_G) {
+        int pin = m_model.lut_input[from - DEV_PORT_DATA_A];
+        if (to == DEV_PORT_CARRY_OUT) return std::min(pin, m_model.data_to_carry_out);
+        if (to == DEV_PORT_SHARE_OUT) return std::min(pin, m_model.data_to_carry_out);
+        return pin;
+    }
+    if (from == DEV_PORT_CARRY_IN) return to == DEV_PORT_CARRY_OUT ? m_model.carry_in_to_carry_out : m_model.carry_in_to_sum;
+    if (from == DEV_PORT_SHARE_IN) return m_model.share_in_to_out;
+    return 0;
+}
+
+// ---------------------------------------------------------------- device file
+
+class DEV_DEVICE_FILE_READER {
+public:
+    static void apply(DEV_DEVICE& dev, const char* path);
+};
+
+void DEV_DEVICE_FILE_READER::apply(DEV_DEVICE& dev, const char* path) {
+    std::ifstream in(path);
+    if (!in) throw std::runtime_error(std::string(path) + ": cannot open device file");
+    std::string line;
+    int line_no = 0;
+    bool grid_changed = false;
+    std::vector<std::tuple<int, int, int>> blocks;
+    auto fail = [&](const std::string& what) {
+        throw std::runtime_error(std::string(path) + ":" + std::to_string(line_no) + ": " + what);
+    };
+    while (std::getline(in, line)) {
+        ++line_no;
+        if (auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
+        std::istringstream ls(line);
+        std::string key;
+        if (!(ls >> key)) continue;
+        std::vector<long> v;
+        std::string text;
+        auto ints = [&](size_t n) {
+            v.clear();
+            for (size_t i = 0; i < n; ++i) {
+                long x;
+                if (!(ls >> x)) fail("'" + key + "' expects " + std::to_string(n) + " integer(s)");
+                v.push_back(x);
+            }
+            std::string extra;
+            if (ls >> extra) fail("unexpected '" + extra + "' after '" + key + "'");
+        };
+        if (key == "family") {
+            ints(1);
+            if (!find_family((int)v[0])) fail("unknown family " + std::to_string(v[0]));
+            dev.init_family((int)v[0]);
+        } else if (key == "part") {
+            ints(1);
+            dev.m_part = (int)v[0];
+        } else if (key == "device_enum") {
+            ints(1);
+            dev.m_basic.m_device_enum = (DEV_DEVICE_ENUM)v[0];
+        } else if (key == "name") {
+            if (!(ls >> text)) fail("'name' expects a value");
+            dev.m_basic.m_name = text;
+        } else if (key == "grid") {
+            ints(2);
+            if (v[0] < 3 || v[1] < 3 || v[0] > 4096 || v[1] > 4096) fail("grid size out of range");
+            dev.m_nx = (int)v[0];
+            dev.m_ny = (int)v[1];
+            dev.m_ram_columns.clear();
+            dev.m_dsp_columns.clear();
+            grid_changed = true;
+        } else if (key == "lab_capacity") {
+            ints(1);
+            if (v[0] < 1) fail("lab_capacity must be positive");
+            dev.m_lab_capacity = (int)v[0];
+        } else if (key == "lab_type") {
+            ints(1);
+            if (!dev_is_usable_lab_type((int)v[0])) fail("not a LAB block type: " + std::to_string(v[0]));
+            dev.m_lab_type = (int)v[0];
+            grid_changed = true;
+        } else if (key == "ram_column" || key == "dsp_column") {
+            ints(1);
+            if (v[0] < 1 || v[0] >= dev.m_nx - 1) fail("column outside the grid");
+            (key == "ram_column" ? dev.m_ram_columns : dev.m_dsp_columns).push_back((int)v[0]);
+            grid_changed = true;
+        } else if (key == "block") {
+            ints(3);
+            if (v[0] < 0 || v[1] < 0 || v[0] >= dev.m_nx || v[1] >= dev.m_ny) fail("block outside the grid");
+            blocks.emplace_back((int)v[0], (int)v[1], (int)v[2]);
+        } else if (key == "resource") {
+            ints(2);
+            bool found = false;
+            for (auto& r : dev.m_resources)
+                if (r.first == v[0]) r.second = (int)v[1], found = true;
+            if (!found) dev.m_resources.emplace_back((int)v[0], (int)v[1]);
+        } else if (key == "migratable_part") {
+            ints(1);
+            dev.m_migration.m_parts.push_back((int)v[0]);
+            dev.m_has_migration = true;
+        } else if (key == "migration_target") {
+            ints(1);
+            dev.m_migration.m_target = (int)v[0];
+            dev.m_has_migration = true;
+        } else if (key == "bool") {
+            ints(2);
+            dev.m_basic.set_bool((int)v[0], v[1] != 0);
+        } else if (key == "delay") {
+            std::string name;
+            long value;
+            if (!(ls >> name >> value)) fail("'delay' expects a name and a value");
+            DEV_TIMING_MODEL& m = dev.m_model;
+            static const char* const PINS[] = {"lut_a", "lut_b", "lut_c", "lut_d", "lut_e", "lut_f", "lut_g"};
+            int* slot = nullptr;
+            for (int i = 0; i < 7; ++i)
+                if (name == PINS[i]) slot = &m.lut_input[i];
+            const std::pair<const char*, int*> named[] = {
+                {"carry_in_to_carry_out", &m.carry_in_to_carry_out}, {"carry_in_to_sum", &m.carry_in_to_sum},
+                {"data_to_carry_out", &m.data_to_carry_out}, {"share_in_to_out", &m.share_in_to_out},
+                {"tco", &m.tco}, {"tsu", &m.tsu}, {"intra_lab", &m.intra_lab},
+                {"inter_lab_base", &m.inter_lab_base}, {"per_hop", &m.per_hop}, {"clock_network", &m.clock_network},
+                {"io_in", &m.io_in}, {"io_out", &m.io_out}, {"ram_tco", &m.ram_tco}, {"ram_tsu", &m.ram_tsu},
+                {"dsp_tco", &m.dsp_tco}, {"dsp_tsu", &m.dsp_tsu}};
+            for (const auto& [n, p] : named)
+                if (name == n) slot = p;
+            if (!slot) fail("unknown delay '" + name + "'");
+            if (value < 0 || value > 1000000) fail("delay out of range");
+            *slot = (int)value;
+        } else {
+            fail("unknown key '" + key + "'");
+        }
+    }
+    if (grid_changed) dev.build_grid();
+    for (auto [x, y, t] : blocks)
+        if (x < dev.m_nx && y < dev.m_ny) dev.m_blocks[(size_t)x * dev.m_ny + y] = t;
+}
+
+DEV_DEVICE* DEV_DEVICE::load_from_file(const char* path) {
+    std::unique_ptr<DEV_DEVICE> dev(new DEV_DEVICE(DEV_FAMILY_BRENNOCK));
+    DEV_DEVICE_FILE_READER::apply(*dev, path);
+    return dev.release();
+}
+
+// ---------------------------------------------------------------- die data
+
+int DUVO_PLACE_INFO::get_nx() const { return m_device->get_nx(); }
+int DUVO_PLACE_INFO::get_ny() const { return m_device->get_ny(); }
+int DUVO_PLACE_INFO::get_block_type(int x, int y, int sub) const { return m_device->get_block_type(x, y, sub); }
+int DUVO_PLACE_INFO::get_lab_capacity() const { return m_device->get_lab_capacity(); }
+
+int DUVO_PLACE_INFO::get_global_id(int, int x, int y, int sub) const {
+    int cap = m_device->get_lab_capacity();
+    if (x < 0 || y < 0 || x >= get_nx() || y >= get_ny()) return -1;
+    if (sub < 0) sub = 0;
+    if (sub >= cap) return -1;
+    return (x * get_ny() + y) * cap + sub;
+}
+
+const DUVO_PLACE_BLOCK* DUVO_PLACE_INFO::get_place_block(int id) const {
+    thread_local DUVO_PLACE_BLOCK block;
+    int cap = m_device->get_lab_capacity();
+    if (id < 0 || id >= get_nx() * get_ny() * cap) return nullptr;
+    block.sub = id % cap;
+    int loc = id / cap;
+    block.x = loc / get_ny();
+    block.y = loc % get_ny();
+    block.type = get_block_type(block.x, block.y, 0);
+    return &block;
+}
+
+bool DUVO_FITTER_DELAY_INFO::load_data(bool) {
+    m_loaded = true;
+    return true;
+}
+void DUVO_FITTER_DELAY_INFO::load_delay_query_data(bool) { m_query_loaded = true; }
+void DUVO_FITTER_DELAY_INFO::free_delay_query_data() { m_query_loaded = false; }
+
+DUVO_DELAY DUVO_FITTER_DELAY_INFO::get_cached_path_delay(int path_type) const {
+    const DEV_TIMING_MODEL& m = m_device->get_timing_model();
+    float s = (float)((path_type == 0 ? m.clock_network : m.intra_lab) * 1e-12);
+    return {s, s};
+}
+
+double DUVO_FITTER_DELAY_INFO::get_routing_delay(int x1, int y1, int x2, int y2) const {
+    return m_device->get_routing_delay_ps(x1, y1, x2, y2) * 1e-12;
+}
+
+int DTM_TIMING_INFO::get_p2p_node_delay(int from, int to, int, int nc0, int, int nc2, int nc3) const {
+    auto shift = [](int nc) { return nc == 59 ? 5 : nc == 58 ? -5 : 0; };
+    if (nc0 == 2) return m_device->get_timing_model().tco;
+    if (!(from >= DEV_PORT_DATA_A && from <= DEV_PORT_DATA_G) && from != DEV_PORT_CARRY_IN && from != DEV_PORT_SHARE_IN)
+        return ILLEGAL_DELAY;
+    if (m_device->get_lut_size() == 4 && from > DEV_PORT_DATA_A + 3 && from <= DEV_PORT_DATA_G) return ILLEGAL_DELAY;
+    return m_device->get_cell_delay_ps(from, to) + shift(nc2) + shift(nc3);
+}
+
+// ---------------------------------------------------------------- FL records
+
+DEV_FL_INFO::DEV_FL_INFO() {
+    // Record 0: the LUT cell (kind 0, field 14 = 0x8000); 1: a register cell;
+    // 2: a latch cell.
+    DEV_FL_RECORD lut;
+    lut.kind = 0;
+    lut.name = "FL_LUT";
+    lut.fields[4] = 1;
+    lut.fields[14] = 0x8000;
+    DEV_FL_RECORD ff;
+    ff.kind = 0;
+    ff.name = "FL_FF";
+    ff.fields[4] = 2;
+    ff.fields[14] = 0x100;
+    DEV_FL_RECORD latch;
+    latch.kind = 0;
+    latch.record_type = 1;
+    latch.name = "FL_LATCH";
+    latch.fields[4] = 3;
+    latch.fields[14] = 0x200;
+    m_records = {lut, ff, latch};
+}
+
+int DEV_FL_INFO::get_matching_records(int kind, int field, int value, std::vector<int>& out) const {
+    if (field < 0 || field >= 16) return 0;
+    int n = 0;
+    for (size_t i = 0; i < m_records.size(); ++i)
+        if (m_records[i].kind == kind && m_records[i].fields[field] == value) {
+            out.push_back((int)i);
+            ++n;
+        }
+    return n;
+}
+
+int DEV_FL_INFO::get_cell_record_type(int id) const {
+    return id >= 0 && id < (int)m_records.size() ? m_records[id].record_type : -1;
+}
+
+const char* DEV_FL_INFO::get_cell_name(int id) const {
+    return id >= 0 && id < (int)m_records.size() ? m_records[id].name.c_str() : "";
+}
+
+bool DEV_FL_INFO::get_field(int id, int field, int* value) const {
+    if (id < 0 || id >= (int)m_records.size() || field < 0 || field >= 16) return false;
+    if (value) *value = m_records[id].fields[field];
+    return true;
+}
+
+// ---------------------------------------------------------------- current device
+
+namespace {
+std::unique_ptr<DEV_DEVICE>& current_device_slot() {
+    static std::unique_ptr<DEV_DEVICE> device;
+    return device;
+}
+}  // namespace
+
+DEV_DEVICE* DMGR_UTILITY::get_current_device() {
+    auto& slot = current_device_slot();
+    if (!slot) slot.reset(new DEV_DEVICE(DEV_FAMILY_BRENNOCK));
+    return slot.get();
+}
+
+void DMGR_UTILITY::set_current_device(DEV_DEVICE* device) { current_device_slot().reset(device); }
+
+DEV_DEVICE* DMGR_UTILITY::set_current_family(int family) {
+    set_current_device(new DEV_DEVICE(family));
+    return get_current_device();
+}
+
+DTM_ROOT_NODE* DMGR_UTILITY::retrieve_dtm_root_node(bool) {
+    static DTM_ROOT_NODE root;
+    return &root;
+}
+
+int dev_routing_delay_ps(int x1, int y1, int x2, int y2) {
+    return DMGR_UTILITY::get_current_device()->get_routing_delay_ps(x1, y1, x2, y2);
+}
+
+double dev_routing_delay_seconds(int x1, int y1, int x2, int y2) { return dev_routing_delay_ps(x1, y1, x2, y2) * 1e-12; }
+
+// ---------------------------------------------------------------- PLDM
+
+PLDM::PLDM(int part) : m_part(part) {}
+
+bool PLDM::is_part_supported(int part) { return find_family(DEV_PART_MANAGER::get_family_of(part)) != nullptr; }
+
+int PLDM::get_point_to_point_delay(int xs, int ys, int xt, int yt) const { return dev_routing_delay_ps(xs, ys, xt, yt); }
+
+// ---------------------------------------------------------------- FL timing
+
+FLT_MORLIN_TIMING* FLT_MORLIN_TIMING::get_instance() {
+    static FLT_MORLIN_TIMING instance;
+    return &instance;
+}
+
+int FLT_MORLIN_TIMING::get_cell_delay(int, int in_port, int, int out_port, int, int, float scale, int) const {
+    int d = DMGR_UTILITY::get_current_device()->get_cell_delay_ps(in_port, out_port);
+    return (int)(d * scale);
+}

@@ -1,0 +1,105 @@
+#pragma once
+// Hierarchical instance names and the manager that owns them.
+//
+// A name is a path of leaves joined by '|', starting below the manager's
+// root (the action point's top instance). get_short_hpath() is that path;
+// get_hpath_to_root() puts the root's leaf in front of it. Names are owned
+// by their HDB_NAME_MGR and live until it is destroyed; ids are dense and
+// never reused within one manager.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+class HDB_NAME_MGR;
+
+// Flag word bits. The meanings that the rest of the system relies on:
+enum HDB_INAME_FLAG : uint32_t {
+    HDB_INAME_FLAG_UNUSED = 0x1,               // name exists but stands for nothing: reusable
+    HDB_INAME_FLAG_FROM_NETLIST = 0x2,         // read from an input netlist: never reused
+    HDB_INAME_FLAG_SYNTHESIZED = 0x2000,       // made during physical synthesis
+    HDB_INAME_FLAG_DELETED_ATOM = 0x2000000,   // belonged to an atom that was deleted
+    HDB_INAME_FLAG_PROTECTED = 0x10000000,     // held by the host: never reused
+};
+
+constexpr char HDB_HPATH_SEPARATOR = '|';
+
+class HDB_INSTANCE_NAME {
+public:
+    HDB_INSTANCE_NAME(const HDB_INSTANCE_NAME&) = delete;
+    HDB_INSTANCE_NAME& operator=(const HDB_INSTANCE_NAME&) = delete;
+
+    uint32_t get_id() const { return m_id; }
+    HDB_NAME_MGR* get_name_mgr() const { return m_mgr; }
+    HDB_INSTANCE_NAME* get_parent() const { return m_parent; }
+    bool is_root() const { return m_parent == nullptr; }
+
+    // Last component (for the root: the root's own name).
+    std::string_view get_leaf() const;
+    // Path below the root ("a|b|c"); the root's short path is its own name.
+    const std::string& get_short_hpath() const { return m_short_path; }
+    // "root|a|b|c"; the root alone is "root".
+    std::string get_hpath_to_root() const;
+
+    uint32_t get_flags() const { return m_flags; }
+    void set_flags(uint32_t flags) { m_flags = flags; }
+    void set_flag(uint32_t flag) { m_flags |= flag; }
+    void clear_flag(uint32_t flag) { m_flags &= ~flag; }
+    bool has_flag(uint32_t flag) const { return (m_flags & flag) != 0; }
+
+    // A new name next to base (same parent) whose leaf is base's leaf plus
+    // suffix; when that is taken and make_unique is set, "_<n>" is appended
+    // with the manager's counter until it is free. Flag word 0x2000.
+    // Answers null when base is null or the name is taken and !make_unique.
+    static HDB_INSTANCE_NAME* create_synthesized_name(HDB_INSTANCE_NAME* base, const char* suffix, bool make_unique);
+
+private:
+    friend class HDB_NAME_MGR;
+    HDB_INSTANCE_NAME(HDB_NAME_MGR* mgr, HDB_INSTANCE_NAME* parent, std::string short_path, uint32_t flags, uint32_t id);
+
+    HDB_NAME_MGR* m_mgr;
+    HDB_INSTANCE_NAME* m_parent;
+    std::string m_short_path;
+    uint32_t m_flags;
+    uint32_t m_id;
+};
+
+class HDB_NAME_MGR {
+public:
+    explicit HDB_NAME_MGR(const std::string& root_name = "top");
+    ~HDB_NAME_MGR();
+    HDB_NAME_MGR(const HDB_NAME_MGR&) = delete;
+    HDB_NAME_MGR& operator=(const HDB_NAME_MGR&) = delete;
+
+    HDB_INSTANCE_NAME* get_root() const { return m_names[0]; }
+
+    // Lookup by short path ("a|b") or by path to the root ("top|a|b").
+    HDB_INSTANCE_NAME* find_name(std::string_view path) const;
+    // New name leaf under parent (null parent = root). Null when a name with
+    // that short path exists already.
+    HDB_INSTANCE_NAME* create_name(HDB_INSTANCE_NAME* parent, std::string_view leaf, uint32_t flags);
+    // Finds the short path or creates it, creating missing ancestors with
+    // flag word 0; only a newly created last component gets flags.
+    HDB_INSTANCE_NAME* find_or_create_path(std::string_view short_path, uint32_t flags);
+    // A fresh name under the root: base, then "_<n>" when base is taken.
+    HDB_INSTANCE_NAME* create_unique_name(std::string_view base, uint32_t flags);
+
+    uint32_t get_iname_id(const HDB_INSTANCE_NAME* name) const { return name ? name->get_id() : UINT32_MAX; }
+    HDB_INSTANCE_NAME* get_iname(uint32_t id) const { return id < m_names.size() ? m_names[id] : nullptr; }
+    // Names in creation order; id 0 is the root.
+    const std::vector<HDB_INSTANCE_NAME*>& get_names() const { return m_names; }
+    size_t get_name_count() const { return m_names.size(); }
+
+    uint32_t next_unique_counter() { return m_unique_counter++; }
+
+private:
+    std::vector<HDB_INSTANCE_NAME*> m_names;
+    std::unordered_map<std::string_view, HDB_INSTANCE_NAME*> m_by_path;  // keys view the names' paths
+    uint32_t m_unique_counter = 0;
+};
+
+// Strips the action point's own path ("top" or "top|") from the front of a
+// full path; a path that does not start with it is returned unchanged.
+std::string HDB_HPATH_remove_ap_hpath(const std::string& full_path, const std::string& ap_hpath);

@@ -1,0 +1,81 @@
+#pragma once
+// Archive files. An archive is a base path; each segment kind is stored in
+// its own file, the base path plus the kind's extension. A segment file is
+//   "MORVPDB1", kind (u32), payload length (u64), payload, FNV-1a 64 checksum
+// (all little-endian). Segments are written to a temporary file and renamed,
+// so a failed write never leaves a half file under the segment's name.
+// Reading checks magic, kind, length and checksum before handing out a byte.
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+enum PDB_FILE_TYPE : int { PDB_FILE_TYPE_DEFAULT = 0, PDB_FILE_TYPE_POST_MAP = 1, PDB_FILE_TYPE_POST_FIT = 2 };
+
+enum PDB_SEGMENT_KIND : uint32_t {
+    PDB_SEGMENT_NETLIST = 1,    // ".cdb"
+    PDB_SEGMENT_HIERARCHY = 2,  // ".hdb"
+};
+const char* pdb_segment_extension(PDB_SEGMENT_KIND kind);
+
+// base + extension ("" allowed).
+std::string gen_generate_pdb_filename(const std::string& base, const std::string& extension);
+
+class PDB_DATABASE_EXCEPTION : public std::runtime_error {
+public:
+    explicit PDB_DATABASE_EXCEPTION(const std::string& what) : std::runtime_error(what) {}
+    // Prints "Error: <what>" to stderr.
+    void report() const;
+};
+
+class PDB_ARCHIVE {
+public:
+    explicit PDB_ARCHIVE(const std::string& base_path) : m_base(base_path) {}
+    const std::string& get_base_path() const { return m_base; }
+    std::string get_segment_file_name(PDB_SEGMENT_KIND kind) const { return m_base + pdb_segment_extension(kind); }
+    void close() {}
+
+private:
+    std::string m_base;
+};
+
+class PDB_SEGMENT_WRITER {
+public:
+    PDB_SEGMENT_WRITER(PDB_ARCHIVE& archive, PDB_SEGMENT_KIND kind) : m_archive(archive), m_kind(kind) {}
+    void write_u8(uint8_t v) { m_data.push_back(v); }
+    void write_u32(uint32_t v);
+    void write_i32(int32_t v) { write_u32(static_cast<uint32_t>(v)); }
+    void write_u64(uint64_t v);
+    void write_string(const std::string& s);  // u64 length, bytes
+    void write_bytes(const void* p, size_t n);
+    // Writes the segment file; throws PDB_DATABASE_EXCEPTION on failure.
+    void commit();
+
+private:
+    PDB_ARCHIVE& m_archive;
+    PDB_SEGMENT_KIND m_kind;
+    std::vector<uint8_t> m_data;
+};
+
+class PDB_SEGMENT_READER {
+public:
+    // Loads and checks the whole segment; throws PDB_DATABASE_EXCEPTION when
+    // the file is missing, truncated, of another kind or damaged.
+    PDB_SEGMENT_READER(PDB_ARCHIVE& archive, PDB_SEGMENT_KIND kind);
+    uint8_t read_u8();
+    uint32_t read_u32();
+    int32_t read_i32() { return static_cast<int32_t>(read_u32()); }
+    uint64_t read_u64();
+    std::string read_string();
+    bool at_end() const { return m_pos == m_data.size(); }
+    // Throws unless every byte was read.
+    void expect_end() const;
+    const std::string& get_file_name() const { return m_file; }
+
+private:
+    void need(size_t n) const;
+    std::string m_file;
+    std::vector<uint8_t> m_data;
+    size_t m_pos = 0;
+};

@@ -1,0 +1,328 @@
+#include "tdb/tdb_atom_builder.h"
+
+#include <algorithm>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "dev/dev_device.h"
+#include "msg/msg.h"
+
+namespace {
+
+enum ROLE : int { ROLE_COMB = 0, ROLE_REG = 1, ROLE_IN_PIN = 2, ROLE_OUT_PIN = 3, ROLE_CAPTURE = 4 };
+
+bool is_clock_iterm(const CDB_ATOM_ITERM* t) {
+    return t->is_used_as(DB_CLOCK) || t->is_used_as(32) || t->is_used_as(33);
+}
+
+// Inputs that feed the LUT of a logic cell (the rest feed its register).
+bool is_lut_side(int port) {
+    return (port >= DB_DATA_A && port <= DB_DATA_G) || port == DB_CARRY_IN || port == DB_SHARE_IN ||
+           port == DB_CHAIN_IN_0 || port == DB_CHAIN_IN_1;
+}
+
+bool is_block(const CDB_ATOM_NODE* a) { return a->is_ram() || a->is_mac_mult() || a->is_mac_out(); }
+
+const CDB_ATOM_ITERM* first_clock(const CDB_ATOM_NODE* a) {
+    for (auto it = a->begin_iterm(); it != a->end_iterm(); ++it)
+        if ((*it)->is_driven() && is_clock_iterm(*it)) return *it;
+    return nullptr;
+}
+
+}  // namespace
+
+struct TDB_ATOM_BUILDER::NODE_SPEC {
+    int role;
+    CDB_ATOM_OTERM* oterm;  // the carried output term (null for pins and capture keepers)
+    uint32_t flags;
+    int tco, tsu;
+    CDB_ATOM_ITERM* iterm = nullptr;  // output pin: its data input
+    CDB_ATOM_OTERM* shown_oterm = nullptr;  // capture keeper: the block's first output
+};
+
+struct TDB_ATOM_BUILDER::EDGE_SPEC {
+    TDB_NODE* src;
+    TDB_NODE* dst;
+    CDB_ATOM_ITERM* iterm;
+    bool is_clock;
+    int cell_delay;
+    const CDB_ATOM_NODE* src_atom;  // null for internal edges
+};
+
+TDB_ATOM_BUILDER::TDB_ATOM_BUILDER(TDB_NETLIST* tdb, const CDB_ATOM_NETLIST* atoms, const DEV_DEVICE* device)
+    : m_tdb(tdb), m_atoms(atoms), m_device(device) {
+    MSG_ASSERT(tdb && atoms && device, "TDB");
+}
+
+int TDB_ATOM_BUILDER::model_ic_delay(const CDB_ATOM_NODE* src, const CDB_ATOM_NODE* dst, bool is_clock) const {
+    if (!src || !dst) return 0;
+    bool placed = src->get_lab_x() >= 0 && src->get_lab_y() >= 0 && dst->get_lab_x() >= 0 && dst->get_lab_y() >= 0;
+    if (!placed) return 0;
+    if (is_clock) return m_device->get_timing_model().clock_network;
+    return m_device->get_routing_delay_ps(src->get_lab_x(), src->get_lab_y(), dst->get_lab_x(), dst->get_lab_y());
+}
+
+void TDB_ATOM_BUILDER::node_specs(const CDB_ATOM_NODE* a, std::vector<NODE_SPEC>& out) const {
+    out.clear();
+    const DEV_TIMING_MODEL& m = m_device->get_timing_model();
+    const CDB_ATOM_LATCH_INFO* latch = a->get_latch_info();
+    uint32_t reg_flag = latch && latch->is_latch ? TDB_NODE_LATCH : TDB_NODE_REGISTER;
+    if (a->is_pin()) {
+        if (a->get_output_count() > 0) out.push_back({ROLE_IN_PIN, nullptr, TDB_NODE_PIN | TDB_NODE_INPUT_PIN, 0, 0});
+        for (auto it = a->begin_oterm(); it != a->end_oterm(); ++it) out.push_back({ROLE_COMB, *it, 0, 0, 0});
+        for (auto it = a->begin_iterm(); it != a->end_iterm(); ++it)
+            if (!is_clock_iterm(*it)) {
+                out.push_back({ROLE_OUT_PIN, nullptr, TDB_NODE_PIN | TDB_NODE_OUTPUT_PIN, 0, 0, *it});
+                break;
+            }
+        return;
+    }
+    if (a->is_register()) {
+        CDB_ATOM_OTERM* q = a->get_output_term_by_type(DB_REG_OUT);
+        if (!q && a->get_output_count() > 0) q = *a->begin_oterm();
+        out.push_back({ROLE_REG, q, reg_flag, m.tco, m.tsu});
+        return;
+    }
+    if (is_block(a) && first_clock(a)) {
+        bool ram = a->is_ram();
+        CDB_ATOM_OTERM* first = a->get_output_count() > 0 ? *a->begin_oterm() : nullptr;
+        out.push_back({ROLE_CAPTURE, nullptr, reg_flag, 0, ram ? m.ram_tsu : m.dsp_tsu});
+        out.back().shown_oterm = first;
+        for (auto it = a->begin_oterm(); it != a->end_oterm(); ++it)
+            out.push_back({ROLE_REG, *it, reg_flag, ram ? m.ram_tco : m.dsp_tco, 0});
+        return;
+    }
+    // Logic cells, blocks without a clock, clock buffers and the rest.
+    for (auto it = a->begin_oterm(); it != a->end_oterm(); ++it)
+        out.push_back((*it)->is_registered() ? NODE_SPEC{ROLE_REG, *it, reg_flag, m.tco, m.tsu}
+                                              : NODE_SPEC{ROLE_COMB, *it, 0, 0, 0});
+}
+
+void TDB_ATOM_BUILDER::edge_specs(const CDB_ATOM_NODE* a, std::vector<EDGE_SPEC>& out) const {
+    out.clear();
+    const DEV_TIMING_MODEL& m = m_device->get_timing_model();
+    const std::vector<int>& ids = m_tdb->get_atom_nodes((int)a->get_id());
+    std::vector<TDB_NODE*> comb, regs;
+    TDB_NODE *in_pin = nullptr, *out_pin = nullptr, *capture = nullptr;
+    for (int id : ids) {
+        TDB_NODE* n = m_tdb->find_node(id);
+        switch (n->get_role()) {
+            case ROLE_COMB: comb.push_back(n); break;
+            case ROLE_REG: regs.push_back(n); break;
+            case ROLE_IN_PIN: in_pin = n; break;
+            case ROLE_OUT_PIN: out_pin = n; break;
+            case ROLE_CAPTURE: capture = n; break;
+        }
+    }
+    auto source_of = [&](const CDB_ATOM_ITERM* t) -> TDB_NODE* {
+        if (!t->is_driven() || !t->get_source()) return nullptr;
+        return m_tdb->get_tdb_node_from_oterm(t->get_source());
+    };
+    auto add = [&](TDB_NODE* src, TDB_NODE* dst, CDB_ATOM_ITERM* t, bool clock, int cell) {
+        out.push_back({src, dst, t, clock, cell, t && t->get_source() ? t->get_source()->get_my_node() : nullptr});
+    };
+    bool clock_taken = false;
+    auto clock_edge = [&](CDB_ATOM_ITERM* t, TDB_NODE* src, std::vector<TDB_NODE*> keepers) {
+        if (clock_taken) return;
+        clock_taken = true;
+        for (TDB_NODE* k : keepers) add(src, k, t, true, 0);
+    };
+    if (in_pin) {
+        for (TDB_NODE* c : comb) add(in_pin, c, nullptr, false, m.io_in);
+    }
+    for (auto it = a->begin_iterm(); it != a->end_iterm(); ++it) {
+        CDB_ATOM_ITERM* t = *it;
+        TDB_NODE* src = source_of(t);
+        if (!src) continue;
+        int port = t->get_any_usage_as();
+        if (a->is_pin()) {
+            if (out_pin && t == out_pin->get_iterm()) add(src, out_pin, t, false, m.io_out);
+            continue;
+        }
+        if (capture) {  // clocked block
+            if (is_clock_iterm(t)) {
+                std::vector<TDB_NODE*> ks = regs;
+                ks.insert(ks.begin(), capture);
+                clock_edge(t, src, ks);
+            } else {
+                add(src, capture, t, false, 0);
+            }
+            continue;
+        }
+        if (is_clock_iterm(t)) {
+            if (!regs.empty()) clock_edge(t, src, regs);
+            continue;
+        }
+        if (a->is_register()) {
+            for (TDB_NODE* r : regs) add(src, r, t, false, 0);
+            continue;
+        }
+        bool lut_side = is_lut_side(port) || !(a->is_lcell() || a->is_lcell_comb()) || regs.empty();
+        if (lut_side) {
+            for (TDB_NODE* c : comb)
+                add(src, c, t, false, m_device->get_cell_delay_ps(port, c->get_port_type()));
+            if (comb.empty() || (!regs.empty() && !a->get_output_term_by_type(DB_COMB_OUT)))
+                for (TDB_NODE* r : regs) add(src, r, t, false, m_device->get_cell_delay_ps(port, DB_COMB_OUT));
+        } else {
+            for (TDB_NODE* r : regs) add(src, r, t, false, 0);
+        }
+    }
+    // A packed register fed by its own cell's LUT output.
+    if (!regs.empty() && (a->is_lcell() || a->is_lcell_comb()))
+        for (TDB_NODE* c : comb)
+            if (c->get_port_type() == DB_COMB_OUT)
+                for (TDB_NODE* r : regs) add(c, r, nullptr, false, 0);
+}
+
+void TDB_ATOM_BUILDER::build_all() {
+    MSG_ASSERT(m_tdb->get_num_nodes() == 0, "TDB");
+    std::vector<NODE_SPEC> specs;
+    for (const CDB_ATOM_NODE* a : *m_atoms) {
+        node_specs(a, specs);
+        for (const NODE_SPEC& s : specs) {
+            TDB_NODE* n = m_tdb->add_node((int)a->get_id(), s.flags, s.oterm ? s.oterm : s.shown_oterm,
+                                          s.oterm ? s.oterm->get_any_usage_as() : -1, 0, s.role, s.oterm != nullptr);
+            m_tdb->set_node_timing(n, s.tco, s.tsu);
+            if (s.iterm) m_tdb->set_node_iterm(n, s.iterm);
+        }
+    }
+    std::vector<EDGE_SPEC> edges;
+    for (const CDB_ATOM_NODE* a : *m_atoms) {
+        edge_specs(a, edges);
+        for (const EDGE_SPEC& e : edges)
+            m_tdb->add_edge(e.src, e.dst, e.iterm, e.is_clock, e.src_atom ? model_ic_delay(e.src_atom, a, e.is_clock) : 0,
+                            e.cell_delay);
+    }
+}
+
+void TDB_ATOM_BUILDER::reconcile_nodes(const CDB_ATOM_NODE* a, unsigned atom_id, std::vector<unsigned>& queue,
+                                       std::vector<char>& queued) {
+    auto enqueue_sinks = [&](TDB_NODE* n) {
+        for (const TDB_EDGE* e : n->fanout()) {
+            int sink = e->get_dst_node()->get_atom_id();
+            if (sink >= 0 && (size_t)sink < queued.size() && !queued[sink]) {
+                queued[sink] = 1;
+                queue.push_back((unsigned)sink);
+            }
+        }
+    };
+    std::vector<int> ids = m_tdb->get_atom_nodes((int)atom_id);
+    if (!a) {
+        for (int id : ids) {
+            TDB_NODE* n = m_tdb->find_node(id);
+            enqueue_sinks(n);
+            m_tdb->remove_node(n);
+        }
+        return;
+    }
+    std::vector<NODE_SPEC> specs;
+    node_specs(a, specs);
+    std::vector<char> used(specs.size(), 0);
+    for (int id : ids) {
+        TDB_NODE* n = m_tdb->find_node(id);
+        bool keep = false;
+        for (size_t i = 0; i < specs.size() && !keep; ++i) {
+            const NODE_SPEC& s = specs[i];
+            if (used[i] || s.role != n->get_role() || s.flags != n->get_flags()) continue;
+            if (s.oterm && (s.oterm != n->get_oterm() || s.oterm->get_any_usage_as() != n->get_port_type()))
+                continue;
+            used[i] = 1;
+            keep = true;
+            m_tdb->set_node_timing(n, s.tco, s.tsu);
+            m_tdb->set_node_iterm(n, s.iterm);
+        }
+        if (!keep) {
+            enqueue_sinks(n);
+            m_tdb->remove_node(n);
+        }
+    }
+    for (size_t i = 0; i < specs.size(); ++i) {
+        if (used[i]) continue;
+        const NODE_SPEC& s = specs[i];
+        TDB_NODE* n = m_tdb->add_node((int)atom_id, s.flags, s.oterm ? s.oterm : s.shown_oterm,
+                                      s.oterm ? s.oterm->get_any_usage_as() : -1, 0, s.role, s.oterm != nullptr);
+        m_tdb->set_node_timing(n, s.tco, s.tsu);
+        if (s.iterm) m_tdb->set_node_iterm(n, s.iterm);
+        // A new node may now drive sinks whose edges were waiting for it.
+        if (s.oterm)
+            for (auto f = s.oterm->begin_iterm_fanout(); f != s.oterm->end_iterm_fanout(); ++f) {
+                unsigned sink = (*f)->get_my_node() ? (*f)->get_my_node()->get_id() : 0;
+                if (sink < queued.size() && !queued[sink]) {
+                    queued[sink] = 1;
+                    queue.push_back(sink);
+                }
+            }
+    }
+}
+
+void TDB_ATOM_BUILDER::reconcile_edges(const CDB_ATOM_NODE* a) {
+    std::vector<EDGE_SPEC> want;
+    edge_specs(a, want);
+    std::vector<char> used(want.size(), 0);
+    std::vector<TDB_EDGE*> have;
+    for (int id : m_tdb->get_atom_nodes((int)a->get_id())) {
+        TDB_NODE* n = m_tdb->find_node(id);
+        have.insert(have.end(), n->fanin().begin(), n->fanin().end());
+        have.insert(have.end(), n->clkin().begin(), n->clkin().end());
+    }
+    bool placed = a->get_lab_x() >= 0 && a->get_lab_y() >= 0;
+    for (TDB_EDGE* e : have) {
+        bool keep = false;
+        for (size_t i = 0; i < want.size() && !keep; ++i) {
+            const EDGE_SPEC& w = want[i];
+            if (used[i] || w.src != e->get_src_node() || w.dst != e->get_dst_node() || w.iterm != e->get_iterm() ||
+                w.is_clock != e->is_clock())
+                continue;
+            used[i] = keep = true;
+            TDB_DELAY* d = e->get_delay();
+            if (d->get_delay(TDB_DELAY_CELL, TDB_MAX, 0) != w.cell_delay) d->set_delay(TDB_DELAY_CELL, w.cell_delay);
+            // Before placement an edge keeps the interconnect delay written
+            // on it (early estimates); after placement the model decides.
+            if (placed && w.src_atom) m_tdb->set_ic_delay(e, model_ic_delay(w.src_atom, a, w.is_clock));
+        }
+        if (!keep) m_tdb->remove_edge(e);
+    }
+    for (size_t i = 0; i < want.size(); ++i)
+        if (!used[i]) {
+            const EDGE_SPEC& w = want[i];
+            m_tdb->add_edge(w.src, w.dst, w.iterm, w.is_clock, w.src_atom ? model_ic_delay(w.src_atom, a, w.is_clock) : 0,
+                            w.cell_delay);
+        }
+    // A moved atom changes the delays of its fan-out edges too.
+    if (placed)
+        for (int id : m_tdb->get_atom_nodes((int)a->get_id()))
+            for (TDB_EDGE* e : m_tdb->find_node(id)->fanout()) {
+                CDB_ATOM_ITERM* t = e->get_iterm();
+                if (t && t->get_my_node()) m_tdb->set_ic_delay(e, model_ic_delay(a, t->get_my_node(), e->is_clock()));
+            }
+}
+
+int TDB_ATOM_BUILDER::refresh(const std::vector<unsigned>& changed) {
+    size_t bound = (size_t)m_atoms->get_max_id() + 1;
+    for (unsigned id : changed) bound = std::max(bound, (size_t)id + 1);
+    // Deleted atoms may lie above the netlist's largest id now.
+    bound = std::max(bound, (size_t)m_tdb->get_atom_id_bound());
+    std::vector<char> queued(bound, 0);
+    std::vector<unsigned> queue;
+    for (unsigned id : changed)
+        if (!queued[id]) {
+            queued[id] = 1;
+            queue.push_back(id);
+        }
+    for (size_t i = 0; i < queue.size(); ++i) {
+        unsigned id = queue[i];
+        reconcile_nodes(m_atoms->get_node_by_id(id), id, queue, queued);
+    }
+    for (unsigned id : queue)
+        if (const CDB_ATOM_NODE* a = m_atoms->get_node_by_id(id)) reconcile_edges(a);
+    return (int)queue.size();
+}
+
+void TDB_ATOM_BUILDER::refresh_interconnect_delays() {
+    for (TDB_EDGE* e : m_tdb->edge_table()) {
+        if (!e || !e->get_iterm()) continue;
+        const CDB_ATOM_ITERM* t = e->get_iterm();
+        const CDB_ATOM_NODE* dst = t->get_my_node();
+        const CDB_ATOM_NODE* src = t->get_source() ? t->get_source()->get_my_node() : nullptr;
+        m_tdb->set_ic_delay(e, model_ic_delay(src, dst, e->is_clock()));
+    }
+}

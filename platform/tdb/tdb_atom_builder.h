@@ -1,0 +1,62 @@
+#pragma once
+// Builds and refreshes a TDB_NETLIST from an atom netlist.
+//
+// Per atom (in node-list order):
+//  - input pin: a keeper, and a node carrying its output with an internal
+//    edge (input buffer delay) between them;
+//  - output pin: a keeper (its iterm is the pin's data input) whose fan-in
+//    is the pin's data with the output buffer delay;
+//  - register: a keeper carrying the register output; every connected
+//    non-clock input is a fan-in edge, the first clock input the clock edge;
+//  - logic cell: one node per combinational output term; LUT, carry and
+//    share inputs feed each with the pin's cell delay; a packed register
+//    (UVO) is a keeper fed by the LUT node (or by the LUT inputs directly
+//    when the LUT has no output of its own) and by the register controls;
+//  - RAM and DSP blocks with a clock: a capture keeper for all inputs and a
+//    launch keeper per output term; without a clock, one node per output
+//    fed by every input;
+//  - clock buffers and anything else: one node per output fed by every input.
+// Interconnect delays: 0 until both ends have a LAB location; then the
+// device's routing delay (clock inputs: the global clock network delay).
+//
+// refresh(changed atom ids) keeps the nodes and edges that still stand for
+// the same terms (their ids unchanged), removes the rest and adds new ones
+// with ids above every id used before.
+
+#include <vector>
+
+#include "tdb/tdb_netlist.h"
+
+class CDB_ATOM_NETLIST;
+class CDB_ATOM_NODE;
+class DEV_DEVICE;
+
+class TDB_ATOM_BUILDER {
+public:
+    TDB_ATOM_BUILDER(TDB_NETLIST* tdb, const CDB_ATOM_NETLIST* atoms, const DEV_DEVICE* device);
+
+    // The timing netlist must be empty.
+    void build_all();
+    // Changed, added and deleted atom ids; the atoms that lose a driver node
+    // are refreshed as well. Returns the number of atoms refreshed.
+    int refresh(const std::vector<unsigned>& changed_atom_ids);
+    // Recomputes every interconnect delay from the current locations (after
+    // placement; before it, every delay returns to 0).
+    void refresh_interconnect_delays();
+
+    // Interconnect delay the model gives an input connection now.
+    int model_ic_delay(const CDB_ATOM_NODE* src, const CDB_ATOM_NODE* dst, bool is_clock) const;
+
+private:
+    struct NODE_SPEC;
+    struct EDGE_SPEC;
+    void node_specs(const CDB_ATOM_NODE* atom, std::vector<NODE_SPEC>& out) const;
+    void edge_specs(const CDB_ATOM_NODE* atom, std::vector<EDGE_SPEC>& out) const;
+    void reconcile_nodes(const CDB_ATOM_NODE* atom, unsigned atom_id, std::vector<unsigned>& queue,
+                         std::vector<char>& queued);
+    void reconcile_edges(const CDB_ATOM_NODE* atom);
+
+    TDB_NETLIST* m_tdb;
+    const CDB_ATOM_NETLIST* m_atoms;
+    const DEV_DEVICE* m_device;
+};

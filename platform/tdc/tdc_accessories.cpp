@@ -1,0 +1,184 @@
+#include "tdc/tdc_accessories.h"
+
+#include <algorithm>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cfg/cfg.h"
+#include "dev/dev_device.h"
+#include "hdb/hdb_instance_name.h"
+#include "msg/msg.h"
+
+namespace {
+constexpr int DEFAULT_PERIOD_PS = 10000;
+
+// Visits the edges standing for one input of an atom.
+template <typename F>
+void for_each_iterm_edge(const TDB_NETLIST* tdb, const CDB_ATOM_NODE* node, int port_type, int port_index, F f) {
+    if (!tdb || !node) return;
+    const CDB_ATOM_ITERM* t = node->get_input_term_by_type(port_type, port_index);
+    if (!t) return;
+    for (int id : tdb->get_atom_nodes((int)node->get_id())) {
+        const TDB_NODE* n = tdb->find_node(id);
+        for (const TDB_EDGE* e : n->fanin())
+            if (e->get_iterm() == t) f(e);
+        for (const TDB_EDGE* e : n->clkin())
+            if (e->get_iterm() == t) f(e);
+    }
+}
+}  // namespace
+
+// ---------------------------------------------------------------- utility handle
+
+bool TDC_UTILITY::run_legacy_analysis(bool annotate) {
+    if (!m_owner->get_atom_netlist() && !m_owner->get_tdb_netlist()) return false;
+    m_owner->run_tan(*m_owner->get_tan_parameters(), annotate);
+    return m_owner->get_tdb_netlist() != nullptr;
+}
+
+int TDC_UTILITY::get_legacy_figure_of_merit(bool) const {
+    TDC_ANALYSIS* a = m_owner->get_analysis();
+    return a ? a->get_worst_slack() : TDB_NO_PATH;
+}
+
+int TDC_UTILITY::get_slack(const CDB_ATOM_NODE* node, int port_type, int port_index) const {
+    int s = TDB_NO_PATH;
+    for_each_iterm_edge(m_owner->get_tdb_netlist(), node, port_type, port_index,
+                        [&](const TDB_EDGE* e) { s = std::min(s, e->get_slack()); });
+    return s;
+}
+
+double TDC_UTILITY::get_slack_ratio(const CDB_ATOM_NODE* node, int port_type, int port_index) const {
+    float r = 1.0f;
+    for_each_iterm_edge(m_owner->get_tdb_netlist(), node, port_type, port_index,
+                        [&](const TDB_EDGE* e) { r = std::min(r, e->get_slack_ratio()); });
+    return r;
+}
+
+// ---------------------------------------------------------------- accessories
+
+TDC_ACCESSORIES::TDC_ACCESSORIES() = default;
+
+TDC_ACCESSORIES::~TDC_ACCESSORIES() {
+    m_builder.reset();
+    m_analysis.reset();
+    m_tdb.reset();
+}
+
+void TDC_ACCESSORIES::set_atom_netlist(CDB_ATOM_NETLIST* atoms) {
+    if (atoms != m_atoms) discard_timing_netlist();
+    m_atoms = atoms;
+}
+
+void TDC_ACCESSORIES::set_taint_change_set(const std::vector<unsigned>& ids) { m_taint = ids; }
+
+void TDC_ACCESSORIES::discard_timing_netlist() {
+    if (m_tdb) {
+        m_next_node_id = m_tdb->get_node_id_bound();
+        m_next_edge_id = m_tdb->get_edge_id_bound();
+    }
+    m_builder.reset();
+    m_analysis.reset();
+    m_tdb.reset();
+    m_taint.clear();
+    m_full_taint = false;
+}
+
+TDB_NETLIST* TDC_ACCESSORIES::build_timing_netlist() {
+    if (!m_atoms) {
+        discard_timing_netlist();
+        return nullptr;
+    }
+    const DEV_DEVICE* device = DMGR_UTILITY::get_current_device();
+    if (!m_tdb || m_full_taint) {
+        bool had_edge_vec = m_tdb && m_tdb->get_vec_of_edges();
+        discard_timing_netlist();
+        m_tdb = std::make_unique<TDB_NETLIST>(m_next_node_id, m_next_edge_id);
+        m_builder = std::make_unique<TDB_ATOM_BUILDER>(m_tdb.get(), m_atoms, device);
+        m_builder->build_all();
+        m_analysis = std::make_unique<TDC_ANALYSIS>(m_tdb.get());
+        m_analysis->set_clock_namer([this](const TDB_NODE* root) { return clock_name(root); });
+        if (had_edge_vec) m_tdb->create_vec_of_edges();
+        ++m_num_full_builds;
+    } else if (!m_taint.empty()) {
+        m_builder->refresh(m_taint);
+        ++m_num_refreshes;
+    }
+    m_taint.clear();
+    m_full_taint = false;
+    return m_tdb.get();
+}
+
+void TDC_ACCESSORIES::refresh_interconnect_delays() {
+    if (m_builder) m_builder->refresh_interconnect_delays();
+}
+
+TAN_RESULT TDC_ACCESSORIES::run_tan(void*, const TAN_PARAMETERS&, bool) {
+    TAN_RESULT result;
+    if (!m_tdb && !build_timing_netlist()) return result;
+    m_running = true;
+    m_fom = m_analysis->run(get_settings(), m_collect);
+    m_running = false;
+    result.m_figure_of_merit = m_fom;
+    result.m_worst_slack = m_analysis->get_worst_slack();
+    return result;
+}
+
+const std::vector<TDC_SUB_DOMAIN_DATA>* TDC_ACCESSORIES::get_sub_domain_data() const {
+    return m_analysis && m_analysis->has_sub_domain_data() ? &m_analysis->get_sub_domain_data() : nullptr;
+}
+
+void TDC_ACCESSORIES::release_sub_domain_data() {
+    if (m_analysis) m_analysis->release_sub_domain_data();
+}
+
+void TDC_ACCESSORIES::clear_clock_periods() {
+    m_periods.clear();
+    m_default_period = 0;
+}
+
+int TDC_ACCESSORIES::get_clock_period_ps(const std::string& name) const {
+    if (auto it = m_periods.find(name); it != m_periods.end()) return it->second;
+    std::string key = "tdc_clock_period_ps." + name;
+    int per_clock = cfg_get_int_value(key.c_str(), 0);
+    if (per_clock > 0) return per_clock;
+    if (m_default_period > 0) return m_default_period;
+    int dflt = cfg_get_int_value("tdc_clock_period_ps", DEFAULT_PERIOD_PS);
+    return dflt > 0 ? dflt : DEFAULT_PERIOD_PS;
+}
+
+TDC_ANALYSIS_SETTINGS TDC_ACCESSORIES::get_settings() const {
+    TDC_ANALYSIS_SETTINGS s;
+    s.clock_period_ps = [this](const std::string& name) { return get_clock_period_ps(name); };
+    s.input_delay_ps = cfg_get_int_value("tdc_input_delay_ps", 0);
+    s.output_delay_ps = cfg_get_int_value("tdc_output_delay_ps", 0);
+    int base = m_default_period > 0 ? m_default_period : cfg_get_int_value("tdc_clock_period_ps", DEFAULT_PERIOD_PS);
+    s.tpd_requirement_ps = cfg_get_int_value("tdc_tpd_requirement_ps", base - s.input_delay_ps - s.output_delay_ps);
+    return s;
+}
+
+std::string TDC_ACCESSORIES::clock_name(const TDB_NODE* root) const {
+    const CDB_ATOM_OTERM* o = root->get_oterm();
+    if (!o && root->get_num_of_fanout() > 0) {  // an input pin: its output's node
+        const TDB_NODE* n = root->fanout()[0]->get_dst_node();
+        if (n->get_atom_id() == root->get_atom_id()) o = n->get_oterm();
+    }
+    if (o && o->get_instance_name()) return o->get_instance_name()->get_short_hpath();
+    const CDB_ATOM_NODE* atom = m_atoms ? m_atoms->get_node_by_id((uint32_t)root->get_atom_id()) : nullptr;
+    if (atom && atom->get_instance_name()) return atom->get_instance_name()->get_short_hpath();
+    return "clock_" + std::to_string(root->get_atom_id());
+}
+
+namespace {
+std::unique_ptr<TDC_ACCESSORIES>& accessories_slot() {
+    static std::unique_ptr<TDC_ACCESSORIES> slot;
+    return slot;
+}
+}  // namespace
+
+TDC_ACCESSORIES* tdc_get_accessories() {
+    auto& slot = accessories_slot();
+    if (!slot) slot = std::make_unique<TDC_ACCESSORIES>();
+    return slot.get();
+}
+
+void tdc_reset_accessories() { accessories_slot().reset(); }

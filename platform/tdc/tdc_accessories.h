@@ -1,0 +1,138 @@
+#pragma once
+// The host's timing analyser: the current timing netlist of the atom
+// netlist, its refresh from the changed atoms, the analysis ("TAN") and the
+// timing-utility handle.
+//
+// Settings (cfg service, read at each analysis):
+//   tdc_clock_period_ps              default clock period, ps (10000)
+//   tdc_clock_period_ps.<clock name> period of one clock; the clock's name is
+//                                    the name of the output term at its root
+//                                    (the clock net), else its atom's name
+//   tdc_input_delay_ps               input delay of input pins (0)
+//   tdc_output_delay_ps              output delay of output pins (0)
+//   tdc_tpd_requirement_ps           pin-to-pin requirement (the default
+//                                    period minus both I/O delays)
+// Setters below take precedence over the settings (command line).
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tdb/tdb_atom_builder.h"
+#include "tdb/tdb_netlist.h"
+#include "tdc/tdc_analysis.h"
+
+class CDB_ATOM_NETLIST;
+class CDB_ATOM_NODE;
+
+// Analysis parameters as the host hands them out (printed and adjusted by
+// the caller; the stand-in analysis does not depend on them).
+struct TAN_PARAMETERS {
+    int m_i1 = 0, m_i2 = 0;
+    float m_f1 = 0.0f, m_f2 = 0.0f;
+    int m_i3 = 0, m_i4 = 0;
+    float m_f3 = 0.0f, m_f4 = 0.0f;
+    int m_i5 = 0;
+    bool m_b1 = false, m_b2 = false, m_b3 = true, m_b4 = false, m_b5 = true, m_b6 = false;
+    const char* m_s = nullptr;  // absent
+};
+
+struct TAN_RESULT {
+    double m_figure_of_merit = 0.0;
+    int m_worst_slack = TDB_NO_PATH;
+};
+
+// Timing-utility handle: slack queries by atom input, legacy analysis.
+class TDC_UTILITY {
+public:
+    explicit TDC_UTILITY(class TDC_ACCESSORIES* owner) : m_owner(owner) {}
+    // Runs the analysis; true when a timing netlist exists.
+    bool run_legacy_analysis(bool annotate);
+    // Worst slack of the last analysis (0x7fffffff when nothing is constrained).
+    int get_legacy_figure_of_merit(bool force_legacy) const;
+    // Least slack / slack ratio of the edges standing for the atom's input
+    // of that port type and index; 0x7fffffff and 1.0 when none.
+    int get_slack(const CDB_ATOM_NODE* node, int port_type, int port_index) const;
+    double get_slack_ratio(const CDB_ATOM_NODE* node, int port_type, int port_index) const;
+
+private:
+    TDC_ACCESSORIES* m_owner;
+};
+
+class TDC_ACCESSORIES {
+public:
+    TDC_ACCESSORIES();
+    ~TDC_ACCESSORIES();
+
+    // ---- host side
+    // The atom netlist to analyse (not owned); a change discards the timing netlist.
+    void set_atom_netlist(CDB_ATOM_NETLIST* atoms);
+    CDB_ATOM_NETLIST* get_atom_netlist() const { return m_atoms; }
+    // Replaces the pending change set (atom ids changed, added or deleted).
+    void set_taint_change_set(const std::vector<unsigned>& atom_ids);
+    const std::vector<unsigned>& get_taint_change_set() const { return m_taint; }
+    void set_full_taint() { m_full_taint = true; }
+    // The next build starts from scratch; its ids continue above every id
+    // of the discarded netlist, so that no id is reused in a run.
+    void discard_timing_netlist();
+    // Builds the timing netlist when there is none or after a full taint,
+    // else refreshes it from the change set; then clears the taints.
+    TDB_NETLIST* build_timing_netlist();
+    // After placement: every interconnect delay from the locations.
+    void refresh_interconnect_delays();
+    TDC_UTILITY* get_tdc_utility() { return &m_utility; }
+
+    // ---- queries of the Parts
+    TDB_NETLIST* get_tdb_netlist() const { return m_tdb.get(); }
+    bool is_estimation_supported() const { return true; }
+    bool is_analysis_running() const { return m_running; }
+    TAN_PARAMETERS* get_tan_parameters() { return &m_params; }
+    // Analyses the current timing netlist (built first when missing) and
+    // annotates every edge; obj is ignored.
+    TAN_RESULT run_tan(void* obj, const TAN_PARAMETERS& params, bool annotate);
+    TAN_RESULT run_tan(const TAN_PARAMETERS& params, bool annotate) { return run_tan(nullptr, params, annotate); }
+    // The next analyses keep their per-sub-domain edge data.
+    void set_collect_sub_domain_data(bool on) { m_collect = on; }
+    bool get_collect_sub_domain_data() const { return m_collect; }
+    // Null when the last analysis did not collect or the data was released.
+    const std::vector<TDC_SUB_DOMAIN_DATA>* get_sub_domain_data() const;
+    void release_sub_domain_data();
+
+    // ---- settings
+    void set_clock_period_ps(const std::string& clock_name, int ps) { m_periods[clock_name] = ps; }
+    void set_default_clock_period_ps(int ps) { m_default_period = ps; }
+    void clear_clock_periods();
+    int get_clock_period_ps(const std::string& clock_name) const;
+    TDC_ANALYSIS_SETTINGS get_settings() const;
+
+    TDC_ANALYSIS* get_analysis() { return m_analysis.get(); }
+    double get_figure_of_merit() const { return m_fom; }
+    int get_num_full_builds() const { return m_num_full_builds; }
+    int get_num_refreshes() const { return m_num_refreshes; }
+
+private:
+    std::string clock_name(const TDB_NODE* root) const;
+
+    CDB_ATOM_NETLIST* m_atoms = nullptr;
+    std::unique_ptr<TDB_NETLIST> m_tdb;
+    std::unique_ptr<TDC_ANALYSIS> m_analysis;
+    std::unique_ptr<TDB_ATOM_BUILDER> m_builder;
+    std::vector<unsigned> m_taint;
+    bool m_full_taint = false;
+    bool m_running = false;
+    bool m_collect = false;
+    TAN_PARAMETERS m_params;
+    TDC_UTILITY m_utility{this};
+    std::map<std::string, int> m_periods;
+    int m_default_period = 0;  // 0: from the settings
+    double m_fom = 0.0;
+    int m_num_full_builds = 0;
+    int m_num_refreshes = 0;
+    int m_next_node_id = 0;  // id bounds of discarded netlists
+    int m_next_edge_id = 0;
+};
+
+TDC_ACCESSORIES* tdc_get_accessories();
+// Drops the process-wide accessories (tests; a new compile).
+void tdc_reset_accessories();

@@ -1,0 +1,140 @@
+#pragma once
+// Static timing analysis over a TDB_NETLIST (no atom netlist needed).
+//
+// Semantics (one definition, used by every query):
+//  - Clocks are the roots of the keepers' clock paths: from a register's
+//    clock-input edge walk back through first fan-in edges of non-keeper
+//    nodes until a keeper or a node without fan-in; that node is the clock.
+//  - Launch: a register's data leaves at tco + its clock delay at TDB_MAX
+//    (clock-input edge at TDB_MAX plus the largest path delay back to the
+//    root); an input pin launches at 0. Capture: a register requires data by
+//    requirement - tsu + its clock delay at TDB_MIN (clock path delays take
+//    the largest fan-in at TDB_MIN too); an output pin by the requirement.
+//  - Sub-domains per capture clock: core (same clock), inter-clock,
+//    input-to-register (TSU), register-to-output (TCO) and pin-to-pin (TPD).
+//    Requirements: same clock P; clocks of periods Pa -> Pb: gcd(Pa, Pb)
+//    (the tightest launch-to-capture edge distance); TSU: Pcapture - input
+//    delay; TCO: Plaunch - output delay; TPD: the pin-to-pin requirement.
+//  - Per domain, edge slack = required - (arrival + delay) at the edge's
+//    sink; raw ratio r = slack / requirement; m = min(0, least r of the
+//    domain); ratio = clamp((r - m) / (1 - m)). Then g = least ratio over all
+//    domains; when 0 < g < 1 every ratio becomes clamp((ratio - g)/(1 - g)).
+//    Each edge is annotated with its least slack and least tightened ratio;
+//    edges in no domain get 0x7fffffff and 1.0.
+//  - Figure of merit (greater is better): see tdc_slack_weight and
+//    TDC_ANALYSIS::compute_figure_of_merit.
+//  - Combinational loops are cut (the closing edge of each loop found by a
+//    depth-first walk in node-id order is ignored) with one warning.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tdb/tdb_netlist.h"
+
+// Sub-domain types.
+enum TDC_DOMAIN_TYPE : int { TDC_DOMAIN_CLOCK = 0, TDC_DOMAIN_TSU = 1, TDC_DOMAIN_TCO = 2, TDC_DOMAIN_TPD = 3 };
+
+struct TDC_SUB_DOMAIN_EDGE {
+    int m_edge_id;
+    int m_slack;
+    float m_slack_ratio;  // domain ratio before the cross-domain tightening
+};
+
+// Per-sub-domain edge data of one analysis, in the analysis' domain order.
+struct TDC_SUB_DOMAIN_DATA {
+    int m_type = TDC_DOMAIN_CLOCK;
+    int m_requirement = 0;
+    int m_sub_domain_id = 0;  // index in the list
+    int m_group_key = 0;      // capture clock index; the I/O group after the clocks
+    bool m_not_core_1 = false;  // inter-clock domain
+    bool m_not_core_2 = false;  // input or output domain
+    int m_launch_clock = -1;    // clock index, -1 for input pins
+    int m_capture_clock = -1;   // clock index, -1 for output pins
+    int m_worst_slack = TDB_NO_PATH;
+    std::vector<TDC_SUB_DOMAIN_EDGE> m_edges;
+};
+
+struct TDC_CLOCK_INFO {
+    int m_root_node_id = -1;
+    std::string m_name;
+    int m_period_ps = 0;
+    int m_num_registers = 0;
+};
+
+// Slack weight of the figure of merit: a negative slack counts one for one;
+// positive slack is worth less and less (0.5 per ps up to 250 ps, 0.25 up to
+// 500, 0.0625 up to 2000, 1/256 beyond), so that fixing a failing path
+// always outweighs adding margin to a passing one. 250 ps weigh 125, 500 ps
+// 187.5, 2000 ps 281.25.
+double tdc_slack_weight(int slack);
+
+// Settings the analysis reads per run (see TDC_ACCESSORIES for the keys).
+struct TDC_ANALYSIS_SETTINGS {
+    std::function<int(const std::string& clock_name)> clock_period_ps;  // required
+    int input_delay_ps = 0;
+    int output_delay_ps = 0;
+    int tpd_requirement_ps = 0;
+};
+
+class TDC_ANALYSIS : public TDB_NETLIST_LISTENER {
+public:
+    explicit TDC_ANALYSIS(TDB_NETLIST* netlist);
+    ~TDC_ANALYSIS() override;
+
+    // Name of a clock root node (default "clock_<node id>").
+    void set_clock_namer(std::function<std::string(const TDB_NODE*)> namer) { m_namer = std::move(namer); }
+
+    // Full analysis; annotates every edge and returns the figure of merit.
+    // With collect, keeps the sub-domain data until release.
+    double run(const TDC_ANALYSIS_SETTINGS& settings, bool collect);
+
+    const std::vector<TDC_SUB_DOMAIN_DATA>& get_sub_domain_data() const { return m_domains; }
+    bool has_sub_domain_data() const { return m_collected; }
+    void release_sub_domain_data();
+
+    double get_figure_of_merit() const { return m_fom; }
+    int get_worst_slack() const { return m_worst_slack; }  // TDB_NO_PATH when nothing is constrained
+    const std::vector<TDC_CLOCK_INFO>& get_clocks() const { return m_clocks; }
+    // Worst slack of the domains captured by clock index c (TDB_NO_PATH when none).
+    int get_clock_worst_slack(int c) const;
+    int get_num_cut_loop_edges() const { return m_num_cut; }
+    bool is_edge_cut(int edge_id) const {
+        return edge_id >= 0 && edge_id < (int)m_cut.size() && m_cut[edge_id];
+    }
+    // Number of times the graph was levelised (tests and statistics).
+    int get_num_levelisations() const { return m_num_levelisations; }
+    int get_num_runs() const { return m_num_runs; }
+    bool is_current() const { return !m_dirty; }
+
+    void on_delays_changed() override { m_dirty = true; }
+    void on_structure_changed() override { m_dirty = true; }
+
+private:
+    void levelise();
+    void find_clocks(const TDC_ANALYSIS_SETTINGS& settings);
+    int clock_path_delay(const TDB_NODE* node, int which);
+    int register_clock_delay(const TDB_NODE* node, int which);
+    int requirement(int launch, int capture, const TDC_ANALYSIS_SETTINGS& settings) const;
+    double compute_figure_of_merit() const;
+
+    TDB_NETLIST* m_netlist;
+    std::function<std::string(const TDB_NODE*)> m_namer;
+    uint64_t m_levelised_version = ~0ull;
+    std::vector<int> m_topo;        // non-keeper node ids, sources first
+    std::vector<char> m_cut;        // by edge id
+    int m_num_cut = 0;
+    std::vector<int> m_launch_class;   // by node id; -1 none
+    std::vector<int> m_capture_class;  // by node id; -1 none
+    std::vector<TDC_CLOCK_INFO> m_clocks;
+    std::vector<int> m_clock_memo[2];  // clock path delay by node id
+    std::vector<char> m_clock_visiting;
+    std::vector<TDC_SUB_DOMAIN_DATA> m_domains;
+    bool m_collected = false;
+    double m_fom = 0.0;
+    int m_worst_slack = TDB_NO_PATH;
+    int m_num_levelisations = 0;
+    int m_num_runs = 0;
+    bool m_dirty = true;
+};

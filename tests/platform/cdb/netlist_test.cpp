@@ -1,0 +1,407 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cdb_test_netlist.h"
+#include "msg/msg.h"
+
+namespace {
+
+struct NET {
+    HDB_NAME_MGR names;
+    CDB_ATOM_NETLIST netlist{CDB_FAMILY_BRK};
+    CDB_ATOM_NODE* add(int kind) {
+        CDB_ATOM_NODE* n = cdb_create_atom(CDB_FAMILY_BRK, kind, nullptr);
+        netlist.add_node(n);
+        return n;
+    }
+};
+
+std::vector<CDB_ATOM_ITERM*> fanouts(const CDB_ATOM_OTERM* o) {
+    return {o->begin_iterm_fanout(), o->end_iterm_fanout()};
+}
+
+TEST(CdbTerms, LogicalConstantsFollowInversionAndPortPolarity) {
+    NET n;
+    CDB_ATOM_NODE* lut = n.add(CDB_KIND_LCELL_COMB);
+    CDB_ATOM_ITERM* t = lut->add_input_term(DB_DATA_A);
+    EXPECT_FALSE(t->is_connected());
+    EXPECT_FALSE(t->is_logical_vcc() || t->is_logical_gnd());  // unconnected is no constant
+    for (bool inverted : {false, true})
+        for (bool high : {true, false}) {
+            t->set_invert(inverted);
+            t->set_active_high(high);
+            t->set_logical_vcc();
+            EXPECT_TRUE(t->is_connected());
+            EXPECT_TRUE(t->is_logical_vcc());
+            EXPECT_FALSE(t->is_logical_gnd());
+            EXPECT_EQ(t->is_vcc(), !(inverted ^ !high)) << inverted << high;
+            t->set_logical_gnd();
+            EXPECT_TRUE(t->is_logical_gnd());
+            EXPECT_EQ(t->is_gnd(), !(inverted ^ !high)) << inverted << high;
+        }
+    // The node's polarity query reads the term.
+    EXPECT_FALSE(lut->is_active_high(DB_DATA_A));
+    EXPECT_FALSE(lut->is_lut_index_direct(DB_DATA_A));
+    EXPECT_TRUE(lut->is_active_high(DB_DATA_B));
+    // A physical constant with a flipped inversion bit reads as the other logical constant.
+    t->set_active_high(true);
+    t->clear_invert();
+    t->set_vcc();
+    t->set_invert();
+    EXPECT_TRUE(t->is_logical_gnd());
+}
+
+TEST(CdbTerms, ConstantTieLeavesTheDriver) {
+    NET n;
+    CDB_ATOM_NODE* src = n.add(CDB_KIND_IO);
+    CDB_ATOM_OTERM* o = src->add_output_term(DB_DATA_OUT);
+    CDB_ATOM_ITERM* t = n.add(CDB_KIND_LCELL_COMB)->add_input_term(DB_DATA_A);
+    o->insert_fanout(t);
+    t->set_gnd();
+    EXPECT_EQ(t->get_source(), nullptr);
+    EXPECT_EQ(o->get_number_of_fanout(), 0);
+    EXPECT_TRUE(t->is_connected());
+    o->insert_fanout(t);
+    EXPECT_FALSE(t->is_gnd());
+    t->disconnect_from_source(CDB_NET_ITERM::CONNECT_VCC);
+    EXPECT_TRUE(t->is_vcc());
+    EXPECT_FALSE(o->has_fanout());
+    t->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    EXPECT_FALSE(t->is_connected());
+}
+
+TEST(CdbTerms, UsageSetsHoldSeveralPortsAndIndexFieldsStayApart) {
+    NET n;
+    CDB_ATOM_NODE* u = cdb_create_atom(CDB_FAMILY_UVO, CDB_KIND_LCELL_COMB, nullptr);
+    n.netlist.add_node(u);
+    CDB_ATOM_ITERM* c = u->add_input_term(DB_DATA_C);
+    c->set_usage_as(DB_SYNCH_DATA);
+    c->set_usage_as(DB_SYNCH_DATA);  // once only
+    EXPECT_EQ(c->get_usage_count(), 2);
+    EXPECT_EQ(u->get_input_term_by_type(DB_SYNCH_DATA), c);
+    EXPECT_EQ(u->get_input_term_by_type(DB_DATA_C), c);
+    c->clear_usage_as(DB_DATA_C);
+    EXPECT_EQ(c->get_any_usage_as(), DB_SYNCH_DATA);
+    c->clear_usage_as(DB_SYNCH_DATA);
+    EXPECT_EQ(c->get_any_usage_as(), DB_MAX_INPUT_PORT_TYPE);
+    for (int p : {1, 2, 3, 4}) c->set_usage_as(p);
+    EXPECT_THROW(c->set_usage_as(5), MSG_INTERNAL_ERROR_EXCEPTION);
+
+    CDB_ATOM_ITERM* t = u->add_input_term(DB_DATA_A);
+    t->set_port_index(0xfffe);
+    t->set_global(-16);
+    t->set_invert();
+    t->set_delay_chain_index(DB_DELAY_CHAIN_INPUT, 300);
+    t->set_gnd();
+    EXPECT_EQ(t->get_port_index(), 0xfffe);
+    EXPECT_EQ(t->get_global(), -16);
+    t->set_global(15);
+    EXPECT_EQ(t->get_global(), 15);
+    t->set_global(17);  // only the low 5 bits are kept
+    EXPECT_EQ(t->get_global(), -15);
+    EXPECT_TRUE(t->is_inverted() && t->is_gnd());
+    EXPECT_TRUE(t->use_delay_chain(DB_DELAY_CHAIN_INPUT));
+    EXPECT_EQ(t->get_delay_chain_index(DB_DELAY_CHAIN_INPUT), 300);
+    EXPECT_EQ(t->get_delay_chain_index(7), -1);  // other chains do not exist
+    t->reset_delay_chain(DB_DELAY_CHAIN_INPUT);
+    EXPECT_FALSE(t->use_delay_chain(DB_DELAY_CHAIN_INPUT));
+    EXPECT_EQ(t->get_port_index(), 0xfffe);
+}
+
+TEST(CdbTerms, FanoutListsKeepOrderThroughInsertRemoveAndAdopt) {
+    NET n;
+    CDB_ATOM_OTERM* o1 = n.add(CDB_KIND_IO)->add_output_term(DB_DATA_OUT);
+    CDB_ATOM_OTERM* o2 = n.add(CDB_KIND_IO)->add_output_term(DB_DATA_OUT);
+    CDB_ATOM_NODE* lut = n.add(CDB_KIND_LCELL_COMB);
+    std::vector<CDB_ATOM_ITERM*> t;
+    for (int p = DB_DATA_A; p <= DB_DATA_F; ++p) t.push_back(lut->add_input_term(p));
+    for (int i = 0; i < 4; ++i) o1->insert_fanout(t[i]);
+    o1->insert_fanout(t[1]);  // already a sink: no change
+    EXPECT_EQ(fanouts(o1), (std::vector<CDB_ATOM_ITERM*>{t[0], t[1], t[2], t[3]}));
+    o1->remove_fanout(t[1]);
+    EXPECT_EQ(fanouts(o1), (std::vector<CDB_ATOM_ITERM*>{t[0], t[2], t[3]}));
+    EXPECT_EQ(t[0]->get_next_fanout(), t[2]);
+    o2->insert_fanout(t[4]);
+    o2->insert_fanout(t[2]);  // moves from o1
+    EXPECT_EQ(fanouts(o1), (std::vector<CDB_ATOM_ITERM*>{t[0], t[3]}));
+    o2->adopt_fanouts(o1);
+    EXPECT_EQ(fanouts(o2), (std::vector<CDB_ATOM_ITERM*>{t[4], t[2], t[0], t[3]}));
+    EXPECT_EQ(o2->get_number_of_fanout(), 4);
+    EXPECT_EQ(o2->get_number_of_fanout_nodes(), 1);
+    EXPECT_FALSE(o1->has_fanout());
+    EXPECT_EQ(t[3]->get_source(), o2);
+    o1->adopt_fanouts(o2, true);
+    EXPECT_EQ(o1->get_last_fanout(), t[3]);
+    EXPECT_TRUE(n.netlist.verify());
+    EXPECT_THROW(o2->remove_fanout(t[0]), MSG_INTERNAL_ERROR_EXCEPTION);  // not its sink
+}
+
+TEST(CdbNetlist, DeletingANodeLeavesItsSinksUnconnectedOnTheirNodes) {
+    NET n;
+    CDB_ATOM_NODE* drv = n.add(CDB_KIND_LCELL_COMB);
+    CDB_ATOM_NODE* src = n.add(CDB_KIND_IO);
+    src->add_output_term(DB_DATA_OUT)->insert_fanout(drv->add_input_term(DB_DATA_A));
+    CDB_ATOM_OTERM* o = drv->add_output_term(DB_COMB_OUT);
+    CDB_ATOM_NODE* r1 = n.add(CDB_KIND_REGISTER);
+    CDB_ATOM_NODE* r2 = n.add(CDB_KIND_REGISTER);
+    CDB_ATOM_ITERM* d1 = r1->add_input_term(DB_DATAIN);
+    CDB_ATOM_ITERM* d2 = r2->add_input_term(DB_DATAIN);
+    o->insert_fanout(d1);
+    o->insert_fanout(d2);
+    n.netlist.delete_node(drv);
+    EXPECT_EQ(r1->get_input_term_by_type(DB_DATAIN), d1);
+    EXPECT_FALSE(d1->is_connected());
+    EXPECT_EQ(d2->get_source(), nullptr);
+    EXPECT_FALSE(src->get_output_term_by_type(DB_DATA_OUT)->has_fanout());
+    EXPECT_TRUE(n.netlist.verify());
+}
+
+TEST(CdbNetlist, IdsAreNeverReusedAndDeletedIdsLookUpNull) {
+    NET n;
+    CDB_ATOM_NODE* a = n.add(CDB_KIND_LCELL_COMB);
+    CDB_ATOM_NODE* b = n.add(CDB_KIND_REGISTER);
+    const uint32_t ida = a->get_id(), idb = b->get_id();
+    EXPECT_LT(ida, idb);
+    EXPECT_EQ(n.netlist.get_max_id(), idb);
+    n.netlist.delete_node(b);
+    EXPECT_EQ(n.netlist.get_node_by_id(idb), nullptr);
+    EXPECT_EQ(n.netlist.get_max_id(), ida);
+    CDB_ATOM_NODE* c = n.add(CDB_KIND_LCELL_COMB);
+    EXPECT_GT(c->get_id(), idb);
+    EXPECT_EQ(n.netlist.get_node_by_id(c->get_id()), c);
+    EXPECT_EQ(n.netlist.get_node_by_id(0), nullptr);
+    EXPECT_EQ(n.netlist.get_node_by_id(0xffffffffu), nullptr);
+    EXPECT_THROW(n.netlist.add_node(c), MSG_INTERNAL_ERROR_EXCEPTION);
+}
+
+TEST(CdbNetlist, WalkKeepsCreationOrderAndToleratesEditsOnTheWay) {
+    NET n;
+    std::vector<CDB_ATOM_NODE*> made;
+    for (int i = 0; i < 6; ++i) made.push_back(n.add(i % 2 ? CDB_KIND_REGISTER : CDB_KIND_LCELL_COMB));
+    std::vector<CDB_ATOM_NODE*> seen;
+    int appended = 0;
+    for (auto it = n.netlist.begin_node_list(); it != n.netlist.end_node_list();) {
+        CDB_ATOM_NODE* node = *it;
+        ++it;
+        seen.push_back(node);
+        if (node == made[1]) n.netlist.delete_node(made[3]);  // a later node
+        if (node == made[2]) n.netlist.delete_node(node);      // the current one, after advancing
+        if (appended < 1 && node == made[4]) {  // not the last: the advanced iterator still reaches the tail
+            made.push_back(n.add(CDB_KIND_LCELL_COMB));
+            ++appended;
+        }
+    }
+    EXPECT_EQ(seen, (std::vector<CDB_ATOM_NODE*>{made[0], made[1], made[2], made[4], made[5], made[6]}));
+    EXPECT_EQ(n.netlist.get_node_count(), 5u);
+}
+
+TEST(CdbNetlist, AssimilateMovesNodesInOrder) {
+    NET a, b;
+    CDB_ATOM_NODE* x = a.add(CDB_KIND_LCELL_COMB);
+    CDB_ATOM_NODE* y = b.add(CDB_KIND_LCELL_COMB);
+    CDB_ATOM_NODE* z = b.add(CDB_KIND_REGISTER);
+    y->add_output_term(DB_COMB_OUT)->insert_fanout(z->add_input_term(DB_DATAIN));
+    a.netlist.assimilate(&b.netlist);
+    EXPECT_EQ(b.netlist.get_node_count(), 0u);
+    EXPECT_EQ(std::vector<CDB_ATOM_NODE*>(a.netlist.begin(), a.netlist.end()), (std::vector<CDB_ATOM_NODE*>{x, y, z}));
+    EXPECT_EQ(a.netlist.get_node_by_id(z->get_id()), z);
+    EXPECT_EQ(b.netlist.get_node_by_id(z->get_id()), nullptr);
+    EXPECT_TRUE(a.netlist.verify());
+}
+
+TEST(CdbNetlist, FactoriesGiveFamilyTypesAndPredicates) {
+    struct ROW {
+        int family, comb, reg;
+        bool lcell_ff;
+    };
+    for (ROW r : {ROW{CDB_FAMILY_BRK, 0, 1, true}, ROW{CDB_FAMILY_ZEPLA, 2, 3, false}, ROW{CDB_FAMILY_ZEPLA_B, 2, 3, false},
+                  ROW{CDB_FAMILY_TEV, 257, 258, true}, ROW{CDB_FAMILY_MRL, 270, 272, true},
+                  ROW{CDB_FAMILY_KESTLIN, 145, 126, false}, ROW{CDB_FAMILY_RZK, 145, 146, false},
+                  ROW{CDB_FAMILY_OBRAN, 186, 187, false}}) {
+        std::unique_ptr<CDB_ATOM_NODE> c(cdb_create_atom(r.family, CDB_KIND_LCELL_COMB, nullptr));
+        std::unique_ptr<CDB_ATOM_NODE> f(cdb_create_atom(r.family, CDB_KIND_REGISTER, nullptr));
+        ASSERT_TRUE(c && f);
+        EXPECT_EQ(c->get_atom_type(), r.comb);
+        EXPECT_EQ(f->get_atom_type(), r.reg);
+        EXPECT_TRUE(c->is_lcell_comb());
+        EXPECT_EQ(f->is_lcell_ff(), r.lcell_ff);
+        EXPECT_EQ(f->is_ff(), !r.lcell_ff);
+        EXPECT_EQ(f->get_mode(), r.lcell_ff ? 0 : DEV_PHYS_IMPL_REGISTER_MODE);
+        EXPECT_EQ(c->test_bit(29), cdb_family_lut_size(r.family) == 4);
+        EXPECT_EQ(c->get_lut_size(), cdb_family_lut_size(r.family));
+        std::unique_ptr<CDB_ATOM_NODE> again(cdb_create_atom_of_type(r.family, r.reg));
+        ASSERT_TRUE(again);
+        EXPECT_EQ(again->get_kind(), CDB_KIND_REGISTER);
+    }
+    std::unique_ptr<CDB_ATOM_NODE> ram(cdb_create_atom(CDB_FAMILY_UVO, CDB_KIND_RAM, nullptr));
+    EXPECT_EQ(ram->get_atom_type(), CDB_ATOM_UVO_EC_ENUM);
+    EXPECT_TRUE(ram->is_ram());
+    std::unique_ptr<CDB_ATOM_NODE> mult(cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_MAC_MULT, nullptr));
+    std::unique_ptr<CDB_ATOM_NODE> mout(cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_MAC_OUT, nullptr));
+    EXPECT_TRUE(mult->is_mac_mult() && !mult->is_mac_out() && mout->is_mac_out());
+    std::unique_ptr<CDB_ATOM_NODE> hs(cdb_create_atom(CDB_FAMILY_MRL, CDB_KIND_HSADDER, nullptr));
+    EXPECT_TRUE(hs->is_lcell_hsadder());
+    EXPECT_EQ(cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_HSADDER, nullptr), nullptr);
+    EXPECT_EQ(cdb_create_atom(77, CDB_KIND_LCELL_COMB, nullptr), nullptr);
+    EXPECT_EQ(cdb_family_from_name("obran"), CDB_FAMILY_OBRAN);
+    EXPECT_EQ(cdb_family_from_name("41"), CDB_FAMILY_RZK);
+    EXPECT_EQ(cdb_family_from_name("NOPE"), CDB_FAMILY_NONE);
+}
+
+TEST(CdbNetlist, FixedSlotsAndReplaceByType) {
+    NET n;
+    CDB_ATOM_NODE* lut = n.add(CDB_KIND_LCELL_COMB);
+    EXPECT_EQ(lut->get_input_port_number(DB_DATA_C), 2);
+    EXPECT_GE(lut->get_input_port_number(DB_CLOCK), lut->get_ordered_input_count());
+    CDB_ATOM_ITERM* c = lut->add_input_term(DB_DATA_C);
+    EXPECT_EQ(lut->get_input_term(2), c);
+    CDB_ATOM_ITERM* fresh = nullptr;
+    lut->create_input_term(nullptr, fresh, lut, DB_DATA_C);
+    EXPECT_TRUE(fresh->is_used_as(DB_DATA_C));
+    CDB_ATOM_ITERM* old = lut->replace_input_term_by_type(fresh, DB_DATA_C);
+    EXPECT_EQ(old, c);
+    EXPECT_EQ(lut->get_input_term(2), fresh);
+    delete old;
+    EXPECT_EQ(lut->replace_input_term_by_type(nullptr, DB_DATA_C), fresh);
+    int count = 0;
+    for (auto it = lut->begin_iterm(); it != lut->end_iterm(); ++it) ++count;
+    EXPECT_EQ(count, 0);  // empty slots are skipped
+    delete fresh;
+}
+
+// ------------------------------------------------------------------ native text form
+
+TEST(CdbNative, RoundTripIsByteIdenticalAndRestoresEveryProperty) {
+    CDB_TEST_NETLIST t = cdb_make_rich_netlist();
+    std::ostringstream first;
+    cdb_write_native_netlist(*t.netlist, first);
+    HDB_NAME_MGR fresh("chip");
+    std::istringstream in(first.str());
+    std::string error;
+    std::unique_ptr<CDB_ATOM_NETLIST> back(cdb_read_native_netlist(in, "rich.atoms", &fresh, &error));
+    ASSERT_TRUE(back) << error;
+    std::ostringstream second;
+    cdb_write_native_netlist(*back, second);
+    EXPECT_EQ(first.str(), second.str());
+    EXPECT_TRUE(back->verify());
+
+    // Spot checks that the text really carried the properties.
+    CDB_ATOM_NODE* lut = nullptr;
+    for (CDB_ATOM_NODE* n : *back)
+        if (n->is_lcell_comb()) lut = n;
+    ASSERT_TRUE(lut);
+    EXPECT_EQ(lut->get_instance_name()->get_short_hpath(), "sub|lut1");
+    EXPECT_EQ(lut->get_instance_name()->get_flags(), unsigned(HDB_INAME_FLAG_FROM_NETLIST | HDB_INAME_FLAG_PROTECTED));
+    EXPECT_TRUE(lut->test_bit(41));
+    EXPECT_EQ(lut->get_location(), (CDB_ATOM_LOCATION{3, 4, 1, -1}));
+    EXPECT_EQ(lut->get_assignments().partition_id, 2);
+    EXPECT_EQ(lut->get_adder_lutmask(), 0x1234abcdu);
+    CDB_ATOM_ITERM* b = lut->get_input_term_by_type(DB_DATA_B);
+    EXPECT_TRUE(b->is_inverted());
+    EXPECT_EQ(b->get_global(), -3);
+    EXPECT_EQ(b->get_delay_chain_index(DB_DELAY_CHAIN_INPUT), 5);
+    EXPECT_TRUE(lut->get_input_term_by_type(DB_DATA_C)->is_logical_vcc());
+    EXPECT_NE(lut->get_input_term_by_type(DB_DATA_F), nullptr);
+    EXPECT_LT(lut->get_output_term_by_type(DB_SUM_OUT)->get_host_index(), 0);
+    // Fanout order of the input pin: A, B, then the register clock.
+    CDB_ATOM_OTERM* pin_out = back->begin_node_list().operator*()->get_output_term_by_type(DB_DATA_OUT);
+    std::vector<CDB_ATOM_ITERM*> f = fanouts(pin_out);
+    ASSERT_EQ(f.size(), 3u);
+    EXPECT_TRUE(f[0]->is_used_as(DB_DATA_A));
+    EXPECT_TRUE(f[2]->is_used_as(DB_CLOCK));
+    // Same ids as written.
+    for (CDB_ATOM_NODE* n : *t.netlist) EXPECT_NE(back->get_node_by_id(n->get_id()), nullptr);
+}
+
+TEST(CdbNative, ErrorsNameFileAndLine) {
+    CDB_TEST_NETLIST t = cdb_make_rich_netlist();
+    std::ostringstream os;
+    cdb_write_native_netlist(*t.netlist, os);
+    const std::string good = os.str();
+    struct CASE {
+        std::string text;
+        std::string expect;
+    };
+    std::vector<CASE> cases = {
+        {"garbage\n", "f.atoms:1: not a native atom netlist"},
+        {good.substr(0, good.size() - 4), "missing \"end\""},  // truncated
+        {"morv-atom-netlist 1\nnode 5 6 999 -\nend\n", "f.atoms:2: unknown atom type 999"},
+        {"morv-atom-netlist 1\nnode 5 6 0 -\nnode 5 6 0 -\nend\n", "f.atoms:3: atom id 5 appears twice"},
+        {"morv-atom-netlist 1\nnode 5 6 0 7\nend\n", "f.atoms:2: unknown name reference"},
+        {"morv-atom-netlist 1\nnode 5 6 0 -\n  mask 6 xyz\nend\n", "f.atoms:3: bad number"},
+        {"morv-atom-netlist 1\nnode 5 6 0 -\n  in 0 11 0 0 1 -1\nend\n", "marked driven but appears in no fanout list"},
+        {"morv-atom-netlist 1\nnode 5 6 0 -\n  out 0 8 0 -1 -\nfanout 5 0 : 9.0\nend\n", "f.atoms:4: sink \"9.0\" does not exist"},
+        {"morv-atom-netlist 1\n  bits 1\nend\n", "f.atoms:2: \"bits\" outside a node"},
+        {"morv-atom-netlist 1\nend\nnode 1 6 0 -\n", "f.atoms:3: text after \"end\""},
+    };
+    for (const CASE& c : cases) {
+        std::istringstream in(c.text);
+        std::string error;
+        std::unique_ptr<CDB_ATOM_NETLIST> n(cdb_read_native_netlist(in, "f.atoms", nullptr, &error));
+        EXPECT_EQ(n, nullptr) << c.text;
+        EXPECT_NE(error.find(c.expect), std::string::npos) << error;
+    }
+    std::string error;
+    EXPECT_EQ(cdb_read_native_netlist_file("/nonexistent/x.atoms", nullptr, &error), nullptr);
+    EXPECT_NE(error.find("/nonexistent/x.atoms"), std::string::npos);
+}
+
+TEST(CdbNative, DumperWritesTheNativeFormAndReadingMovesTheNextId) {
+    CDB_TEST_NETLIST t = cdb_make_rich_netlist();
+    ASSERT_TRUE(CUT_ATOM_DUMPER::dump_current_atom_netlist(t.netlist.get(), "dump.atoms"));
+    const uint32_t max_id = t.netlist->get_max_id();
+    CDB_ATOM_NODE::s_next_id = 1;  // as in a fresh process
+    std::string error;
+    std::unique_ptr<CDB_ATOM_NETLIST> back(cdb_read_native_netlist_file("dump.atoms", nullptr, &error));
+    ASSERT_TRUE(back) << error;
+    EXPECT_GT(CDB_ATOM_NODE::s_next_id, max_id);
+    std::ostringstream dumped;
+    CUT_ATOM_DUMPER::dump_atom(back->get_node_by_id(max_id), dumped);
+    EXPECT_NE(dumped.str().find("out1"), std::string::npos);
+    EXPECT_FALSE(CUT_ATOM_DUMPER::dump_current_atom_netlist(t.netlist.get(), "/nonexistent/dir/x", &error));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CdbNetlist, LowerIdsJoiningLaterAreStillFoundAndVerifyCatchesBrokenLinks) {
+    NET old_net;
+    CDB_ATOM_NODE* early = old_net.add(CDB_KIND_LCELL_COMB);  // smaller id
+    NET live;
+    CDB_ATOM_NODE* late = live.add(CDB_KIND_REGISTER);
+    live.netlist.assimilate(&old_net.netlist);
+    EXPECT_EQ(live.netlist.get_node_by_id(early->get_id()), early);
+    EXPECT_EQ(live.netlist.get_node_by_id(late->get_id()), late);
+    EXPECT_EQ(live.netlist.get_node_by_id(early->get_id() - 1), nullptr);
+    EXPECT_EQ(live.netlist.get_max_id(), late->get_id());
+    live.netlist.delete_node(late);
+    EXPECT_EQ(live.netlist.get_max_id(), early->get_id());
+
+    // A sink driven from a node outside the netlist is reported.
+    NET other;
+    CDB_ATOM_OTERM* foreign = other.add(CDB_KIND_IO)->add_output_term(DB_DATA_OUT);
+    foreign->insert_fanout(early->add_input_term(DB_DATA_A));
+    EXPECT_FALSE(live.netlist.verify());
+    early->get_input_term_by_type(DB_DATA_A)->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    EXPECT_TRUE(live.netlist.verify());
+}
+
+TEST(CdbNetlist, NotOwningNetlistLetsGoOfItsNodes) {
+    CDB_ATOM_NODE* keep = cdb_create_atom(CDB_FAMILY_RZK, CDB_KIND_LCELL_COMB, nullptr);
+    {
+        CDB_ATOM_NETLIST shell;
+        shell.add_node(keep);
+        shell.set_own_all_nodes(false);
+    }
+    EXPECT_EQ(keep->get_netlist(), nullptr);
+    CDB_ATOM_NETLIST owner;
+    owner.add_node(keep);  // deleted with owner (AddressSanitizer reports a leak otherwise)
+    EXPECT_EQ(owner.get_node_count(), 1u);
+}
+
+}  // namespace

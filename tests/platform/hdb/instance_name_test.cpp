@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include "hdb/hdb_instance_name.h"
+
+namespace {
+
+TEST(HdbNames, PathsBelowAndToTheRoot) {
+    HDB_NAME_MGR m("top");
+    HDB_INSTANCE_NAME* c = m.find_or_create_path("a|b|c", HDB_INAME_FLAG_FROM_NETLIST);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->get_short_hpath(), "a|b|c");
+    EXPECT_EQ(c->get_hpath_to_root(), "top|a|b|c");
+    EXPECT_EQ(c->get_leaf(), "c");
+    EXPECT_EQ(c->get_parent()->get_short_hpath(), "a|b");
+    EXPECT_EQ(c->get_parent()->get_flags(), 0u);  // ancestors made on the way carry no flags
+    EXPECT_EQ(c->get_flags(), unsigned(HDB_INAME_FLAG_FROM_NETLIST));
+    EXPECT_EQ(m.find_name("a|b|c"), c);
+    EXPECT_EQ(m.find_name("top|a|b|c"), c);
+    EXPECT_EQ(m.find_name("top"), m.get_root());
+    EXPECT_EQ(m.find_name("b|c"), nullptr);
+    EXPECT_EQ(m.find_or_create_path("a|b|c", 0), c);
+    EXPECT_EQ(m.create_name(c->get_parent(), "c", 0), nullptr);  // taken
+    EXPECT_EQ(m.get_iname(m.get_iname_id(c)), c);
+    EXPECT_EQ(m.get_iname(9999), nullptr);
+}
+
+TEST(HdbNames, SynthesizedAndUniqueNamesNeverCollide) {
+    HDB_NAME_MGR m("top");
+    HDB_INSTANCE_NAME* base = m.find_or_create_path("u|n", HDB_INAME_FLAG_FROM_NETLIST);
+    HDB_INSTANCE_NAME* s1 = HDB_INSTANCE_NAME::create_synthesized_name(base, "_RAM", true);
+    ASSERT_NE(s1, nullptr);
+    EXPECT_EQ(s1->get_short_hpath(), "u|n_RAM");
+    EXPECT_TRUE(s1->has_flag(HDB_INAME_FLAG_SYNTHESIZED));
+    HDB_INSTANCE_NAME* s2 = HDB_INSTANCE_NAME::create_synthesized_name(base, "_RAM", true);
+    ASSERT_NE(s2, nullptr);
+    EXPECT_NE(s1, s2);
+    EXPECT_EQ(s2->get_parent(), s1->get_parent());
+    EXPECT_EQ(HDB_INSTANCE_NAME::create_synthesized_name(base, "_RAM", false), nullptr);
+    EXPECT_EQ(HDB_INSTANCE_NAME::create_synthesized_name(nullptr, "_X", true), nullptr);
+    HDB_INSTANCE_NAME* u1 = m.create_unique_name("w", 0);
+    HDB_INSTANCE_NAME* u2 = m.create_unique_name("w", 0);
+    EXPECT_EQ(u1->get_short_hpath(), "w");
+    EXPECT_NE(u2->get_short_hpath(), "w");
+    EXPECT_EQ(m.find_name(u2->get_short_hpath()), u2);
+}
+
+TEST(HdbNames, RemoveActionPointPath) {
+    EXPECT_EQ(HDB_HPATH_remove_ap_hpath("top|a|b", "top"), "a|b");
+    EXPECT_EQ(HDB_HPATH_remove_ap_hpath("top|a|b", "top|"), "a|b");
+    EXPECT_EQ(HDB_HPATH_remove_ap_hpath("topx|a", "top"), "topx|a");  // not a path prefix
+    EXPECT_EQ(HDB_HPATH_remove_ap_hpath("other|a", "top"), "other|a");
+    EXPECT_EQ(HDB_HPATH_remove_ap_hpath("top", "top"), "");
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+
+#include "../cdb/cdb_test_netlist.h"
+#include "cdb/cdb_atom_netlist_pdb.h"
+#include "hdb/hdb_action_pt_instance.h"
+#include "hut/hut_util.h"
+#include "pdb/pdb_archive.h"
+
+namespace {
+
+std::string native_text(const CDB_ATOM_NETLIST& n) {
+    std::ostringstream os;
+    cdb_write_native_netlist(n, os);
+    return os.str();
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << bytes;
+}
+
+TEST(PdbArchive, PrimitivesRoundTripAndReadsPastTheEndThrow) {
+    PDB_ARCHIVE a("prims");
+    PDB_SEGMENT_WRITER w(a, PDB_SEGMENT_NETLIST);
+    w.write_u8(7);
+    w.write_i32(-5);
+    w.write_u64(0x0102030405060708ull);
+    w.write_string(std::string("a\0b", 3));
+    w.commit();
+    PDB_SEGMENT_READER r(a, PDB_SEGMENT_NETLIST);
+    EXPECT_EQ(r.read_u8(), 7);
+    EXPECT_EQ(r.read_i32(), -5);
+    EXPECT_EQ(r.read_u64(), 0x0102030405060708ull);
+    EXPECT_EQ(r.read_string(), std::string("a\0b", 3));
+    EXPECT_TRUE(r.at_end());
+    EXPECT_THROW(r.read_u32(), PDB_DATABASE_EXCEPTION);
+    EXPECT_THROW(PDB_SEGMENT_READER(a, PDB_SEGMENT_HIERARCHY), PDB_DATABASE_EXCEPTION);  // no such file
+    EXPECT_EQ(a.get_segment_file_name(PDB_SEGMENT_NETLIST), "prims.cdb");
+}
+
+TEST(PdbArchive, RestoredNetlistIsEqualWithSameIdsAndNewObjects) {
+    CDB_TEST_NETLIST t = cdb_make_rich_netlist();
+    std::string error;
+    ASSERT_TRUE(cdb_save_netlist_to_pdb(t.netlist.get(), "saved_p0_1", &error)) << error;
+    HDB_NAME_MGR restored_names("chip");
+    std::unique_ptr<CDB_ATOM_NETLIST> back(cdb_restore_netlist_from_pdb("saved_p0_1", &restored_names, &error));
+    ASSERT_TRUE(back) << error;
+    EXPECT_EQ(native_text(*back), native_text(*t.netlist));
+
+    std::set<const void*> old_objects;
+    for (CDB_ATOM_NODE* n : *t.netlist) {
+        old_objects.insert(n);
+        old_objects.insert(n->get_instance_name());
+        for (auto it = n->begin_iterm(); it != n->end_iterm(); ++it) old_objects.insert(*it);
+        for (auto it = n->begin_oterm(); it != n->end_oterm(); ++it) old_objects.insert(*it);
+    }
+    auto old_it = t.netlist->begin();
+    for (CDB_ATOM_NODE* n : *back) {
+        EXPECT_EQ(n->get_id(), (*old_it)->get_id());  // same ids, same order
+        ++old_it;
+        EXPECT_EQ(old_objects.count(n), 0u);
+        EXPECT_EQ(old_objects.count(n->get_instance_name()), 0u);
+        EXPECT_EQ(n->get_instance_name()->get_name_mgr(), &restored_names);
+        for (auto it = n->begin_iterm(); it != n->end_iterm(); ++it) EXPECT_EQ(old_objects.count(*it), 0u);
+        for (auto it = n->begin_oterm(); it != n->end_oterm(); ++it) EXPECT_EQ(old_objects.count(*it), 0u);
+    }
+
+    // The live netlist takes the restored nodes in place of its own.
+    CDB_ATOM_NETLIST scratch;
+    scratch.assimilate(t.netlist.get());
+    scratch.set_own_all_nodes(true);
+    t.netlist->assimilate(back.get());
+    back->set_own_all_nodes(false);
+    EXPECT_EQ(back->get_node_count(), 0u);
+    EXPECT_TRUE(t.netlist->verify());
+}
+
+TEST(PdbArchive, DamagedOrTruncatedArchivesAreErrorsNeverPartialNetlists) {
+    CDB_TEST_NETLIST t = cdb_make_rich_netlist();
+    ASSERT_TRUE(cdb_save_netlist_to_pdb(t.netlist.get(), "damaged"));
+    const std::string file = "damaged.cdb";
+    const std::string good = read_file(file);
+    ASSERT_GT(good.size(), 100u);
+
+    struct CASE {
+        std::string bytes;
+        std::string expect;
+    };
+    std::string flipped = good;
+    flipped[good.size() / 2] ^= 0x20;
+    std::string wrong_kind = good;
+    wrong_kind[8] = 2;
+    for (const CASE& c : {CASE{good.substr(0, good.size() / 2), "truncated"}, CASE{good.substr(0, 10), "truncated"},
+                          CASE{flipped, "checksum"}, CASE{wrong_kind, "another kind"}, CASE{"", "truncated"},
+                          CASE{good + "x", "extra bytes"}}) {
+        write_file(file, c.bytes);
+        std::string error;
+        CDB_ATOM_NETLIST* n = cdb_restore_netlist_from_pdb("damaged", nullptr, &error);
+        EXPECT_EQ(n, nullptr);
+        delete n;
+        EXPECT_NE(error.find(c.expect), std::string::npos) << error;
+    }
+
+    // Well-formed segment, bad content: the text reader's message comes through.
+    PDB_ARCHIVE a("badtext");
+    PDB_SEGMENT_WRITER w(a, PDB_SEGMENT_NETLIST);
+    w.write_u32(1);
+    w.write_string("morv-atom-netlist 1\nnode 3 6 0 -\n");
+    w.commit();
+    std::string error;
+    EXPECT_EQ(cdb_restore_netlist_from_pdb("badtext", nullptr, &error), nullptr);
+    EXPECT_NE(error.find("badtext.cdb:"), std::string::npos) << error;
+    EXPECT_NE(error.find("missing \"end\""), std::string::npos) << error;
+}
+
+TEST(PdbArchive, HierarchyRestoreBuildsANewManagerWithTheSameNames) {
+    HDB_NAME_MGR names("chip");
+    HDB_INSTANCE_NAME* a = names.find_or_create_path("cpu|alu|add", HDB_INAME_FLAG_FROM_NETLIST);
+    names.create_name(nullptr, "x|y", HDB_INAME_FLAG_SYNTHESIZED);  // a flat leaf holding the separator
+    HDB_ACTION_PT_INSTANCE cap;
+    cap.set_name_mgr(&names);
+    ASSERT_TRUE(HUT_UTIL::save_cap_inst_to_pdb(&cap, "hier_p0_1"));
+    ASSERT_TRUE(HUT_UTIL::restore_cap_inst_from_pdb(&cap, "hier_p0_1", PDB_FILE_TYPE_DEFAULT));
+    HDB_NAME_MGR* restored = cap.get_name_mgr();
+    ASSERT_NE(restored, &names);
+    ASSERT_EQ(restored->get_name_count(), names.get_name_count());
+    for (size_t i = 0; i < names.get_name_count(); ++i) {
+        EXPECT_EQ(restored->get_iname(i)->get_hpath_to_root(), names.get_iname(i)->get_hpath_to_root());
+        EXPECT_EQ(restored->get_iname(i)->get_flags(), names.get_iname(i)->get_flags());
+    }
+    EXPECT_EQ(restored->find_name("cpu|alu|add")->get_id(), a->get_id());
+    EXPECT_EQ(restored->find_name("x|y")->get_parent(), restored->get_root());
+
+    // A damaged hierarchy archive leaves the action point as it was.
+    std::string bytes = read_file("hier_p0_1.hdb");
+    write_file("hier_p0_1.hdb", bytes.substr(0, bytes.size() - 3));
+    EXPECT_FALSE(HUT_UTIL::restore_cap_inst_from_pdb(&cap, "hier_p0_1"));
+    EXPECT_EQ(cap.get_name_mgr(), restored);
+    cap.set_name_mgr(nullptr);
+    HUT_UTIL::release_restored_name_mgrs();
+}
+
+}  // namespace

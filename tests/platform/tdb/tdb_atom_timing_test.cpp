@@ -1,0 +1,294 @@
+// Timing netlist built from atoms: structure, delays before and after
+// placement, id stability across refreshes, and incremental refreshes that
+// must match a full rebuild.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "dev/dev_device.h"
+#include "msg/msg.h"
+#include "tdc/tdc_accessories.h"
+
+namespace {
+
+struct CIRCUIT {
+    HDB_NAME_MGR names{"top"};
+    CDB_ATOM_NETLIST atoms{CDB_FAMILY_BRK};
+    int counter = 0;
+
+    CIRCUIT() { atoms.set_name_mgr(&names); }
+    HDB_INSTANCE_NAME* name(const char* base) {
+        return names.find_or_create_path(std::string(base) + std::to_string(counter++), 0);
+    }
+    CDB_ATOM_NODE* add(int kind) {
+        CDB_ATOM_NODE* n = cdb_create_atom(CDB_FAMILY_BRK, kind, name("a"));
+        atoms.add_node(n);
+        return n;
+    }
+    CDB_ATOM_OTERM* input_pin() {
+        CDB_ATOM_NODE* p = add(CDB_KIND_IO);
+        return p->add_output_term(DB_DATA_OUT, name("in"));
+    }
+    CDB_ATOM_NODE* output_pin(CDB_ATOM_OTERM* d) {
+        CDB_ATOM_NODE* p = add(CDB_KIND_IO);
+        d->insert_fanout(p->add_input_term(DB_DATAIN));
+        return p;
+    }
+    CDB_ATOM_OTERM* reg(CDB_ATOM_OTERM* d, CDB_ATOM_OTERM* clk) {
+        CDB_ATOM_NODE* r = add(CDB_KIND_REGISTER);
+        CDB_ATOM_ITERM* din = r->add_input_term(DB_DATAIN);
+        if (d) d->insert_fanout(din);
+        clk->insert_fanout(r->add_input_term(DB_CLOCK));
+        return r->add_output_term(DB_REG_OUT, name("q"));
+    }
+    CDB_ATOM_OTERM* lut(const std::vector<CDB_ATOM_OTERM*>& ins) {
+        CDB_ATOM_NODE* l = add(CDB_KIND_LCELL_COMB);
+        for (size_t i = 0; i < ins.size(); ++i) {
+            CDB_ATOM_ITERM* t = l->add_input_term(DB_DATA_A + (int)i);
+            if (ins[i]) ins[i]->insert_fanout(t);
+        }
+        return l->add_output_term(DB_COMB_OUT, name("y"));
+    }
+};
+
+// Slack and ratio of every connected input, by (atom id, port type).
+std::map<std::pair<unsigned, int>, std::pair<int, double>> input_timing(TDC_ACCESSORIES& acc, CIRCUIT& c) {
+    std::map<std::pair<unsigned, int>, std::pair<int, double>> out;
+    for (CDB_ATOM_NODE* n : c.atoms)
+        for (auto it = n->begin_iterm(); it != n->end_iterm(); ++it) {
+            int port = (*it)->get_any_usage_as();
+            out[{n->get_id(), port}] = {acc.get_tdc_utility()->get_slack(n, port, 0),
+                                        acc.get_tdc_utility()->get_slack_ratio(n, port, 0)};
+        }
+    return out;
+}
+
+class TdbAtomTiming : public ::testing::Test {
+protected:
+    void SetUp() override {
+        msg_set_quiet(true);
+        DMGR_UTILITY::set_current_family(DEV_FAMILY_BRENNOCK);
+    }
+    void TearDown() override { DMGR_UTILITY::set_current_device(nullptr); }
+};
+
+}  // namespace
+
+TEST_F(TdbAtomTiming, StructureAndDelaysBeforeAndAfterPlacement) {
+    CIRCUIT c;
+    CDB_ATOM_OTERM* clk = c.input_pin();
+    CDB_ATOM_OTERM* in = c.input_pin();
+    CDB_ATOM_OTERM* q1 = c.reg(in, clk);
+    CDB_ATOM_OTERM* y = c.lut({q1, q1});  // A and B from the same register
+    CDB_ATOM_OTERM* q2 = c.reg(y, clk);
+    c.output_pin(q2);
+    TDC_ACCESSORIES acc;
+    acc.set_atom_netlist(&c.atoms);
+    TDB_NETLIST* tdb = acc.build_timing_netlist();
+    ASSERT_TRUE(tdb);
+    // Nodes: 2 input pins x 2, 2 registers, 1 LUT, 1 output pin.
+    EXPECT_EQ(tdb->get_num_nodes(), 8);
+    TDB_NODE* reg1 = tdb->get_tdb_node_from_oterm(q1);
+    TDB_NODE* lutn = tdb->get_tdb_node_from_oterm(y);
+    ASSERT_TRUE(reg1 && lutn);
+    EXPECT_TRUE(reg1->is_reg() && reg1->is_keeper());
+    EXPECT_EQ(reg1->get_num_of_clkin(), 1);
+    EXPECT_EQ(reg1->get_num_of_fanin(), 1);
+    EXPECT_FALSE(lutn->is_keeper());
+    EXPECT_EQ(lutn->get_num_of_fanin(), 2);
+    const DEV_TIMING_MODEL& m = DMGR_UTILITY::get_current_device()->get_timing_model();
+    for (TDB_EDGE* e : lutn->fanin()) {
+        EXPECT_TRUE(e->is_for_tdc());
+        EXPECT_EQ(e->get_max_ic_delay(), 0);  // before placement
+        int port = e->get_iterm()->get_any_usage_as();
+        EXPECT_EQ(e->get_max_cell_delay(), m.lut_input[port - DB_DATA_A]);
+        EXPECT_EQ(e->get_delay()->get_delay(TDB_DELAY_TOTAL, TDB_MAX, 2), e->get_max_cell_delay());
+    }
+    // The input pin's internal edge has no input term.
+    TDB_NODE* in_net = tdb->get_tdb_node_from_oterm(in);
+    ASSERT_EQ(in_net->get_num_of_fanin(), 1);
+    EXPECT_FALSE(in_net->fanin()[0]->is_for_tdc());
+    EXPECT_TRUE(in_net->fanin()[0]->get_src_node()->is_keeper());
+    EXPECT_EQ(tdb->get_atom_node_id_from_tdb_node(lutn), (int)y->get_my_node()->get_id());
+
+    // Place: q1 at (3, 4), the LUT at (6, 8): 7 hops.
+    q1->get_my_node()->set_location(3, 4);
+    y->get_my_node()->set_location(6, 8);
+    q2->get_my_node()->set_location(6, 8);
+    clk->get_my_node()->set_location(0, 4);
+    acc.refresh_interconnect_delays();
+    const DEV_DEVICE* dev = DMGR_UTILITY::get_current_device();
+    for (TDB_EDGE* e : lutn->fanin()) {
+        EXPECT_EQ(e->get_max_ic_delay(), m.inter_lab_base + 7 * m.per_hop);
+        EXPECT_EQ(e->get_max_ic_delay(), dev->get_routing_delay_ps(3, 4, 6, 8));
+    }
+    TDB_NODE* reg2 = tdb->get_tdb_node_from_oterm(q2);
+    EXPECT_EQ(reg2->fanin()[0]->get_max_ic_delay(), m.intra_lab);
+    EXPECT_EQ(reg2->clkin()[0]->get_max_ic_delay(), m.clock_network);
+    // Point-to-point and host routing delays come from the same model.
+    PLDM pldm(dev->get_part());
+    EXPECT_EQ(pldm.get_point_to_point_delay(3, 4, 6, 8), dev->get_routing_delay_ps(3, 4, 6, 8));
+    EXPECT_NEAR(dev_routing_delay_seconds(3, 4, 6, 8) * 1e12, dev->get_routing_delay_ps(3, 4, 6, 8), 1e-3);
+
+    // The analysis after placement: q1 -> LUT (A) -> q2.
+    acc.set_default_clock_period_ps(2000);
+    acc.run_tan(*acc.get_tan_parameters(), true);
+    int arrival = m.tco + m.clock_network + (m.inter_lab_base + 7 * m.per_hop) + m.lut_input[0] + m.intra_lab;
+    int required = 2000 - m.tsu + m.clock_network;
+    CDB_ATOM_NODE* reg2_atom = q2->get_my_node();
+    EXPECT_EQ(acc.get_tdc_utility()->get_slack(reg2_atom, DB_DATAIN, 0), required - arrival);
+    EXPECT_EQ(acc.get_tdc_utility()->get_slack(y->get_my_node(), DB_DATA_A, 0), required - arrival);
+    EXPECT_GT(acc.get_tdc_utility()->get_slack(y->get_my_node(), DB_DATA_B, 0), required - arrival);
+    EXPECT_EQ(acc.get_tdc_utility()->get_slack(y->get_my_node(), DB_DATA_C, 0), TDB_NO_PATH);
+}
+
+TEST_F(TdbAtomTiming, ClockPeriodsComeFromTheClockNetName) {
+    CIRCUIT c;
+    CDB_ATOM_OTERM* clk = c.input_pin();
+    CDB_ATOM_OTERM* q1 = c.reg(nullptr, clk);
+    CDB_ATOM_OTERM* q2 = c.reg(c.lut({q1}), clk);
+    (void)q2;
+    TDC_ACCESSORIES acc;
+    acc.set_atom_netlist(&c.atoms);
+    acc.set_collect_sub_domain_data(true);
+    std::string clk_name = clk->get_instance_name()->get_short_hpath();
+    acc.set_clock_period_ps(clk_name, 1234);
+    acc.run_tan(*acc.get_tan_parameters(), true);
+    ASSERT_EQ(acc.get_analysis()->get_clocks().size(), 1u);
+    EXPECT_EQ(acc.get_analysis()->get_clocks()[0].m_name, clk_name);
+    ASSERT_TRUE(acc.get_sub_domain_data());
+    EXPECT_EQ((*acc.get_sub_domain_data())[0].m_requirement, 1234);
+    acc.release_sub_domain_data();
+    EXPECT_EQ(acc.get_sub_domain_data(), nullptr);
+}
+
+TEST_F(TdbAtomTiming, IdsStayStableAcrossRefreshes) {
+    CIRCUIT c;
+    CDB_ATOM_OTERM* clk = c.input_pin();
+    CDB_ATOM_OTERM* q1 = c.reg(nullptr, clk);
+    CDB_ATOM_OTERM* q2 = c.reg(nullptr, clk);
+    CDB_ATOM_OTERM* y1 = c.lut({q1, q2});
+    CDB_ATOM_OTERM* y2 = c.lut({y1, q2});
+    CDB_ATOM_OTERM* q3 = c.reg(y2, clk);
+    TDC_ACCESSORIES acc;
+    acc.set_atom_netlist(&c.atoms);
+    TDB_NETLIST* tdb = acc.build_timing_netlist();
+    tdb->create_vec_of_edges();
+    int node_bound = tdb->get_node_id_bound(), edge_bound = tdb->get_edge_id_bound();
+    TDB_NODE* y2_node = tdb->get_tdb_node_from_oterm(y2);
+    int y2_node_id = y2_node->get_id();
+    TDB_EDGE* q3_in = tdb->get_tdb_node_from_oterm(q3)->fanin()[0];
+    int q3_in_id = q3_in->get_id();
+    std::vector<int> y1_edges;
+    for (TDB_EDGE* e : tdb->get_tdb_node_from_oterm(y1)->fanin()) y1_edges.push_back(e->get_id());
+
+    // Delete y1 (y2's A input becomes unconnected) and add a new LUT feeding y2's A.
+    unsigned y1_id = y1->get_my_node()->get_id();
+    c.atoms.delete_node(y1->get_my_node());
+    CDB_ATOM_OTERM* y_new = c.lut({q2, q1});
+    y_new->insert_fanout(y2->get_my_node()->get_input_term_by_type(DB_DATA_A));
+    acc.set_taint_change_set({y1_id, y_new->get_my_node()->get_id(), y2->get_my_node()->get_id()});
+    ASSERT_EQ(acc.build_timing_netlist(), tdb);
+    EXPECT_EQ(acc.get_num_refreshes(), 1);
+    // Unchanged nodes and edges keep their ids and objects.
+    EXPECT_EQ(tdb->find_node(y2_node_id), y2_node);
+    EXPECT_EQ(tdb->find_edge(q3_in_id), q3_in);
+    // Deleted ids stay free.
+    for (int id : y1_edges) EXPECT_EQ(tdb->find_edge(id), nullptr);
+    // New nodes and edges lie above the old bounds; the edge table follows.
+    TDB_NODE* new_node = tdb->get_tdb_node_from_oterm(y_new);
+    ASSERT_TRUE(new_node);
+    EXPECT_GE(new_node->get_id(), node_bound);
+    for (TDB_EDGE* e : new_node->fanin()) EXPECT_GE(e->get_id(), edge_bound);
+    ASSERT_EQ(y2_node->get_num_of_fanin(), 2);
+    for (TDB_EDGE* e : y2_node->fanin()) {
+        if (e->get_src_node() == new_node) {
+            EXPECT_GE(e->get_id(), edge_bound);
+        }
+    }
+    ASSERT_TRUE(tdb->get_vec_of_edges());
+    EXPECT_EQ((int)tdb->get_vec_of_edges()->size(), tdb->get_edge_id_bound());
+
+    // A full rebuild continues above the old bounds too.
+    int bound_before = tdb->get_edge_id_bound();
+    acc.set_full_taint();
+    TDB_NETLIST* rebuilt = acc.build_timing_netlist();
+    for (TDB_EDGE* e : rebuilt->edge_table()) {
+        if (e) {
+            EXPECT_GE(e->get_id(), bound_before);
+        }
+    }
+    EXPECT_TRUE(rebuilt->get_vec_of_edges());
+}
+
+TEST_F(TdbAtomTiming, IncrementalRefreshMatchesFullAnalysisAfterRandomEdits) {
+    std::mt19937 rng(7);
+    CIRCUIT c;
+    CDB_ATOM_OTERM* clk = c.input_pin();
+    std::vector<CDB_ATOM_OTERM*> drivers;
+    for (int i = 0; i < 4; ++i) drivers.push_back(c.input_pin());
+    std::vector<CDB_ATOM_OTERM*> regs, luts;
+    for (int i = 0; i < 12; ++i) regs.push_back(c.reg(nullptr, clk));
+    drivers.insert(drivers.end(), regs.begin(), regs.end());
+    for (int i = 0; i < 40; ++i) {
+        std::vector<CDB_ATOM_OTERM*> ins;
+        for (int k = 0; k < 4; ++k) ins.push_back(drivers[rng() % drivers.size()]);
+        luts.push_back(c.lut(ins));
+        drivers.push_back(luts.back());
+    }
+    for (CDB_ATOM_OTERM* q : regs)
+        drivers[4 + 12 + rng() % 40]->insert_fanout(q->get_my_node()->get_input_term_by_type(DB_DATAIN));
+    for (int i = 0; i < 3; ++i) c.output_pin(luts[rng() % luts.size()]);
+    for (CDB_ATOM_NODE* n : c.atoms) n->set_location(1 + (int)(rng() % 20), 1 + (int)(rng() % 20));
+
+    TDC_ACCESSORIES inc;
+    inc.set_atom_netlist(&c.atoms);
+    inc.set_default_clock_period_ps(3000);
+    inc.run_tan(*inc.get_tan_parameters(), true);
+    for (int round = 0; round < 25; ++round) {
+        std::vector<unsigned> changed;
+        int what = (int)(rng() % 4);
+        CDB_ATOM_OTERM* lut = luts[rng() % luts.size()];
+        CDB_ATOM_NODE* node = lut->get_my_node();
+        if (what == 0) {  // rewire one input to an earlier driver (no loop)
+            size_t pos = std::find(drivers.begin(), drivers.end(), lut) - drivers.begin();
+            CDB_ATOM_ITERM* t = node->get_input_term_by_type(DB_DATA_A + (int)(rng() % 4));
+            t->disconnect_from_source(2);
+            drivers[rng() % pos]->insert_fanout(t);
+            changed.push_back(node->get_id());
+        } else if (what == 1) {  // move the atom
+            node->set_location(1 + (int)(rng() % 20), 1 + (int)(rng() % 20));
+            changed.push_back(node->get_id());
+        } else if (what == 2 && luts.size() > 10) {  // delete it; only its own id is announced
+            changed.push_back(node->get_id());
+            drivers.erase(std::find(drivers.begin(), drivers.end(), lut));
+            luts.erase(std::find(luts.begin(), luts.end(), lut));
+            c.atoms.delete_node(node);
+        } else {  // a new LUT in front of one input of an existing one
+            size_t pos = std::find(drivers.begin(), drivers.end(), lut) - drivers.begin();
+            CDB_ATOM_OTERM* y = c.lut({drivers[rng() % pos], drivers[rng() % pos]});
+            y->get_my_node()->set_location(2, 2);
+            CDB_ATOM_ITERM* t = node->get_input_term_by_type(DB_DATA_B);
+            t->disconnect_from_source(2);
+            y->insert_fanout(t);
+            drivers.insert(drivers.begin() + (long)pos, y);
+            luts.push_back(y);
+            changed.push_back(node->get_id());
+            changed.push_back(y->get_my_node()->get_id());
+        }
+        inc.set_taint_change_set(changed);
+        inc.build_timing_netlist();
+        double fom_inc = inc.run_tan(*inc.get_tan_parameters(), true).m_figure_of_merit;
+
+        TDC_ACCESSORIES full;
+        full.set_atom_netlist(&c.atoms);
+        full.set_default_clock_period_ps(3000);
+        double fom_full = full.run_tan(*full.get_tan_parameters(), true).m_figure_of_merit;
+        ASSERT_DOUBLE_EQ(fom_inc, fom_full) << "round " << round;
+        ASSERT_EQ(inc.get_tdb_netlist()->get_num_edges(), full.get_tdb_netlist()->get_num_edges()) << round;
+        ASSERT_EQ(input_timing(inc, c), input_timing(full, c)) << "round " << round;
+    }
+    EXPECT_EQ(inc.get_num_full_builds(), 1);
+}
