@@ -1,11 +1,29 @@
 #!/usr/bin/env bash
-# The main job: run morv-fit on a bundled design, then on a public benchmark when present.
+# The main job: run morv-fit on the chosen bundled design, on the other
+# bundled designs, then on a public benchmark when present. Everything a run
+# writes (netlists, the component's delay and debug files) lands in BUILD/out;
+# inputs are never written.
 set -euo pipefail
-build=$1; design=$2
+root=$(pwd)
+build=$(cd "$1" && pwd)
+design=${2:-designs/pipeline.blif}
 out=$build/out
 mkdir -p "$out"
-"$build/morv-fit" -o "$out/$(basename "$design" .blif).out.blif" "$design"
-bench=../shared/bench/iscas89_k6/s5378.blif
+
+run() {
+  local in
+  in=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+  local name
+  name=$(basename "$in" .blif)
+  echo "==== morv-fit $1"
+  (cd "$out" && "$build/morv-fit" --seed 1 -o "$name.out.blif" "$in")
+}
+
+run "$design"
+for d in "$root"/designs/*.blif; do
+  [ "$d" -ef "$design" ] || run "$d"
+done
+bench=$root/../shared/bench/mcnc_k4/frisc.blif
 if [ -f "$bench" ]; then
-  "$build/morv-fit" -o "$out/s5378.out.blif" "$bench"
+  run "$bench"
 fi

@@ -1,18 +1,13 @@
-#include <cstdio>
-#include <cstring>
+// morv-fit: reads a BLIF design into a family's atoms, runs the stand-in
+// fitter with the component at every flow point, writes the netlist back and
+// prints a summary per flow point. Everything but the entry lives in the host
+// library so that tests can drive it in process.
 
-static void print_usage(FILE* to)
-{
-  std::fputs("usage: morv-fit [options] DESIGN.blif\n"
-             "  -o OUT.blif            write the optimised netlist\n"
-             "  --help                 show this text\n", to);
-}
+#include <iostream>
+
+#include "host/host_compile.h"
 
 int main(int argc, char** argv)
 {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0) { print_usage(stdout); return 0; }
-  }
-  print_usage(stdout);
-  return 0;
+  return morv_host::fit_main(argc, argv, std::cout, std::cerr);
 }

@@ -1,0 +1,166 @@
+#ifndef MORV_ALGORITHM_BASE_H
+#define MORV_ALGORITHM_BASE_H
+
+// The base of every optimisation algorithm. One object lives for one
+// algorithm run: the family's factory builds it with the run's facade and
+// parameter map, the run driver drives its passes and iterations, and the
+// factory deletes it. The base holds what every algorithm shares and a
+// default body for every virtual operation.
+
+#include <map>
+#include <string>
+
+#include "morv/core/morv_expert.h"  // MORV_PARAMETER_MAP
+
+class MORV_API;
+class MORV_CDB_INTERFACE;
+class MORV_TIMING;
+class CDB_ATOM_NETLIST;
+
+// Keys of the parameter map shared by every algorithm.
+#define MORV_PARAM_NUM_PASSES "NP"
+#define MORV_PARAM_NUM_ITERS "NI"
+#define MORV_PARAM_ICP_AT_END "ICP_AT_END"
+#define MORV_PARAM_FOM_TO_ACCEPT "FOM"
+#define MORV_PARAM_RESTORE_NETLIST "RESTORE_NETLIST"
+#define MORV_PARAM_HILL_CLIMB_ITERS "HCI"
+#define MORV_PARAM_HILL_CLIMB_CUT "HC_CUT"
+#define MORV_PARAM_SLACK_RATIO_THRESHOLD_PERCENT "SRT_PER"
+#define MORV_PARAM_SLACK_RATIO_THRESHOLD "SRT"
+#define MORV_PARAM_EFFORT "EFFORT"
+#define MORV_PARAM_REG_PACK "REG_PACK"
+
+// A FOM value holding this text anywhere means "the smallest margin".
+#define MORV_PARAM_SMALL_DOUBLE_TEXT "SMALL_DOUBLE"
+
+class MORV_ALGORITHM_BASE
+{
+public:
+    // Value of an integer parameter the string did not set.
+    static constexpr int s_UNSET_INT = -1;
+    // Value of a floating parameter the string did not set.
+    static constexpr double s_UNSET_DOUBLE = -1.0;
+    // What "SMALL_DOUBLE" stands for as a FOM margin.
+    static constexpr double s_SMALL_DOUBLE = 1e-10;
+    static constexpr float s_DEFAULT_EFFORT = 1.0f;
+
+    // Base defaults of set_default_algorithm_parameters / set_default_pass_parameters.
+    static constexpr int s_DEFAULT_NUM_PASSES = 1;
+    static constexpr int s_DEFAULT_ICP_AT_END = 1;
+    static constexpr double s_DEFAULT_FOM_TO_ACCEPT = 0.0;
+    static constexpr int s_DEFAULT_RESTORE_NETLIST = 1;
+    static constexpr int s_DEFAULT_NUM_ITERS = 10;
+    static constexpr int s_DEFAULT_HILL_CLIMB_ITERS = 0;
+
+    MORV_ALGORITHM_BASE(MORV_API* api, const MORV_PARAMETER_MAP* params);
+    MORV_ALGORITHM_BASE(const MORV_ALGORITHM_BASE&) = delete;
+    MORV_ALGORITHM_BASE& operator=(const MORV_ALGORITHM_BASE&) = delete;
+
+    // ---- virtual operations, in slot order ----
+    virtual ~MORV_ALGORITHM_BASE() = 0;
+    virtual void init_iteration_for_local_optimization();
+    virtual void fini_iteration_for_local_optimization();
+    virtual int evaluate_local_optimization();
+    virtual bool perform_local_optimization();
+    virtual void cleanup_local_optimization();
+    virtual std::string get_short_name() { return "UNKNOWN_ALGO"; }
+    virtual std::string get_description() { return get_short_name(); }
+    virtual void set_default_algorithm_parameters(int& num_passes, int& icp_at_end, double& fom_to_accept,
+                                                  int& restore_netlist);
+    virtual void set_default_pass_parameters(int pass, int& num_iters, int& hill_climb_iters);
+    // Number of netlist changes made; 0 ends the pass.
+    virtual int do_iter();
+    virtual void finish_pass() {}
+    virtual void finish_algorithm() {}
+    // Higher is better.
+    virtual double compute_figure_of_merit();
+    virtual bool reports_estimated_improvement() { return true; }
+    virtual bool is_fom_close_to_optimal() { return false; }
+    virtual bool use_itest() { return false; }
+
+    // ---- parameter map ----
+    // The value stored under key, or "" when absent.
+    static std::string get_algorithm_param(const MORV_PARAMETER_MAP& params, const std::string& key);
+    // Clears params and fills it from "K=V:K=V..."; blanks round keys and
+    // values are trimmed and the first value of a repeated key wins.
+    // Returns the number of pairs found (repeats included).
+    static int parse_algorithm_params(MORV_PARAMETER_MAP& params, const std::string& text);
+    // Removes leading and trailing ' ' (only the blank character).
+    static std::string trim_spaces(const std::string& text);
+
+    // The slack ratio below which the given fraction of the timed inputs
+    // of logic cells and registers lie; -1.0 when no input is timed.
+    double compute_slack_ratio_threshold(double fraction);
+    void print_behaviors();
+
+    // ---- run driver (morv_algorithm_run.cpp) ----
+    // Drives the passes and iterations of one run; keeps the best netlist by
+    // figure of merit and may restore the one the run began with.
+    bool run_algorithm();
+    void save_initial_netlist();
+    bool check_if_netlist_improved();
+    void run_netlist_sweeper();
+    void print_summary();
+    // Sweeps the netlist with the sweeper of the facade's base family; the
+    // number of operations performed.
+    static int sweep_family_netlist(MORV_API* api);
+    // Numbers algorithm runs for the whole process.
+    static int get_run_counter() { return s_run_counter; }
+
+    // ---- accessors ----
+    MORV_API* get_fsyn_api() const { return m_fsyn_api; }
+    const MORV_PARAMETER_MAP* get_params() const { return m_params; }
+    int get_timing_mode() const { return m_timing_mode; }
+    int get_num_passes() const { return m_num_passes; }
+    int get_num_iters() const { return m_num_iters; }
+    int get_icp_at_end() const { return m_icp_at_end; }
+    double get_fom_to_accept() const { return m_fom_to_accept; }
+    int get_restore_netlist() const { return m_restore_netlist; }
+    int get_hill_climb_iters() const { return m_hill_climb_iters; }
+    int get_hill_climb_cut() const { return m_hill_climb_cut; }
+    double get_slack_ratio_threshold() const { return m_slack_ratio_threshold; }
+    double get_slack_ratio_threshold_percent() const { return m_slack_ratio_threshold_percent; }
+    float get_effort() const { return m_effort; }
+    bool get_reg_pack() const { return m_reg_pack; }
+    int get_curr_pass() const { return m_curr_pass; }
+    int get_curr_iter() const { return m_curr_iter; }
+    bool is_ite_enabled() const { return m_enable_ite; }
+    bool use_new_timing_flow() const { return m_use_new_timing_flow; }
+    bool use_timing_snapshots() const { return m_use_timing_snapshots; }
+    bool xicp_modify_dest_node_on_modify_edge() const { return m_xicp_modify_dest_node_on_modify_edge; }
+    bool xicp_run_init_virtual_icp_tan() const { return m_xicp_run_init_virtual_icp_tan; }
+
+protected:
+    MORV_API* m_fsyn_api;
+    MORV_CDB_INTERFACE* m_cdb_interface;
+    CDB_ATOM_NETLIST* m_atom_netlist;
+    const MORV_PARAMETER_MAP* m_params;
+    int m_timing_mode;
+    bool m_xicp_modify_dest_node_on_modify_edge;
+    bool m_xicp_run_init_virtual_icp_tan;
+    double m_slack_ratio_threshold;
+    double m_slack_ratio_threshold_percent;  // a fraction in [0, 1)
+    float m_effort;
+    bool m_reg_pack;
+    int m_curr_pass;
+    int m_curr_iter;
+    MORV_TIMING* m_fsyn_timing;
+    bool m_enable_ite;
+    bool m_use_new_timing_flow;
+    int m_num_passes;
+    int m_icp_at_end;
+    double m_fom_to_accept;
+    int m_restore_netlist;
+    bool m_use_timing_snapshots;
+    int m_num_iters;
+    int m_hill_climb_iters;
+    int m_hill_climb_cut;
+    int m_init_netlist;
+    double m_init_fom;
+    int m_curr_best_netlist;
+    double m_best_fom;
+
+    static int s_run_counter;
+};
+
+#endif

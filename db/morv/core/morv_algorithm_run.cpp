@@ -1,0 +1,368 @@
+// The pass and iteration run driver of every algorithm: passes of
+// iterations, a sweep and a re-timing after each productive iteration, the
+// best netlist kept by figure of merit, and the closing decision whether
+// the run's result is kept at all.
+
+#include <cstdio>
+#include <string>
+
+#include "cfg/cfg.h"
+#include "gen/gen.h"
+#include "msg/msg.h"
+
+#include "morv/core/morv_algorithm_base.h"
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/core/morv_expert.h"
+#include "morv/core/morv_msgs.h"
+#include "morv/debug/morv_plumrix.h"
+#include "morv/timing/morv_timing.h"
+
+int MORV_ALGORITHM_BASE::s_run_counter = 0;
+
+namespace {
+
+[[noreturn]] void driver_error(const char* text, int line)
+{
+    MSG_INTERNAL_ERROR::report(text, "MORV", __FILE__, line);
+}
+
+const char* const ASTERISKS_48 = "************************************************";
+const char* const ASTERISKS_51 = "***************************************************";
+
+// Seconds of wall-clock time between two progress messages.
+const double PROGRESS_INTERVAL = 3600.0;
+
+const char* flow_tag_of(const MORV_EXPERT* expert)
+{
+    if (expert == nullptr) return "LATE";
+    if (expert->is_fsyn_running(SYN_EARLY_FSYN_FLOW)) return "SYN_EARLY";
+    if (expert->is_fsyn_running(FIT_EARLY_FSYN_FLOW)) return "FIT_EARLY";
+    if (expert->is_fsyn_running(POST_CLUSTERING_FSYN_FLOW)) return "PC";
+    if (expert->is_fsyn_running(CLUSTER_RETRY_FSYN_FLOW)) return "CR";
+    return "LATE";
+}
+
+bool first_running_flow_is_cluster_retry(const MORV_EXPERT* expert)
+{
+    if (expert == nullptr) return false;
+    for (int flow = 0; flow < NUM_FSYN_FLOWS; ++flow)
+        if (expert->is_fsyn_running(static_cast<e_fsyn_flow>(flow))) return flow == CLUSTER_RETRY_FSYN_FLOW;
+    return false;
+}
+
+// Figures are rounded half up to whole picoseconds for the summary.
+int rounded(double fom) { return static_cast<int>(fom + 0.5); }
+
+template <typename... ARGS>
+std::string dump_suffix(const char* format, ARGS... args)
+{
+    const int length = std::snprintf(nullptr, 0, format, args...);
+    std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, args...);
+    return text;
+}
+
+void send(MSG_POST* msg, const MORV_EXPERT* expert)
+{
+    morv_send_msg(msg, expert != nullptr && expert->are_messages_suppressed());
+}
+
+}  // namespace
+
+void MORV_ALGORITHM_BASE::save_initial_netlist()
+{
+    m_curr_best_netlist = m_fsyn_api->save_state();
+    if (!(m_curr_best_netlist >= 0)) driver_error("m_curr_best_netlist >= 0", __LINE__);
+    m_init_netlist = m_curr_best_netlist;
+    m_init_fom = compute_figure_of_merit();
+    m_best_fom = m_init_fom;
+    MORV_DEBUG_STREAM::print(1, "Initial FOM = %f", m_init_fom);
+    MORV_DEBUG_STREAM::print(1, "Current netlist saved at %d", m_curr_best_netlist);
+}
+
+bool MORV_ALGORITHM_BASE::check_if_netlist_improved()
+{
+    const double cur = compute_figure_of_merit();
+    MORV_DEBUG_STREAM::print(1, "Current FOM = %f", cur);
+    if (!(cur >= m_best_fom + m_fom_to_accept)) return false;
+    m_best_fom = cur;
+    if (m_curr_best_netlist != m_init_netlist) m_fsyn_api->clear_state(m_curr_best_netlist);
+    m_curr_best_netlist = m_fsyn_api->save_state();
+    if (!(m_curr_best_netlist > 0)) driver_error("m_curr_best_netlist > 0", __LINE__);
+    return true;
+}
+
+int MORV_ALGORITHM_BASE::sweep_family_netlist(MORV_API* api)
+{
+    switch (api->get_base_family_code()) {
+    case 6: case 9: case 35: case 10: case 24: case 34: case 41: case 42: case 47:
+        // The family sweepers are not available yet: nothing is swept.
+        return 0;
+    default: driver_error("Unsupported family", __LINE__);
+    }
+}
+
+void MORV_ALGORITHM_BASE::run_netlist_sweeper()
+{
+    const int operations = sweep_family_netlist(m_fsyn_api);
+    MORV_DEBUG_STREAM::print(2, "Netlist sweeper performed %d operations", operations);
+}
+
+void MORV_ALGORITHM_BASE::print_summary()
+{
+    MORV_DEBUG_STREAM::print(1, "***************** %s Summary *******************", get_short_name().c_str());
+    MORV_DEBUG_STREAM::print(1, "Initial FOM    = %f", m_init_fom);
+    MORV_DEBUG_STREAM::print(1, "Final best FOM = %f", m_best_fom);
+    MORV_DEBUG_STREAM::print(1, "%s", ASTERISKS_51);
+}
+
+bool MORV_ALGORITHM_BASE::run_algorithm()
+{
+    const std::string short_name = get_short_name();
+    const char* name = short_name.c_str();
+    GEN_PROFILER run_section(name);
+    MORV_EXPERT* expert = m_fsyn_api->get_fsyn_expert();
+
+    MORV_DEBUG_STREAM::print(1, "Starting FSYN %s", name);
+    send(new_msg_physical_synthesis_algo_start(get_description().c_str()), expert);
+
+    const char* flow_tag = flow_tag_of(expert);
+    const bool late_running = expert != nullptr && expert->is_fsyn_running(LATE_FSYN_FLOW);
+    const bool early_running = expert != nullptr && expert->is_fsyn_running_early_fsyn();
+    const bool late_xicp = expert != nullptr && expert->use_xicp() && late_running;
+    const int start_le_count = m_fsyn_api->get_used_le_count();
+    const int start_ff_count = m_fsyn_api->get_used_ff_count();
+    const bool iter_netlist_dump = cfg_is_on("fsyn_enable_iter_netlist_dump", false);
+
+    const std::string pre_suffix = dump_suffix(".%d_pre_%s_%s", s_run_counter, flow_tag, name);
+    const std::string post_suffix = dump_suffix(".%d_post_%s_%s", s_run_counter, flow_tag, name);
+    m_fsyn_api->dump_atom_netlist(pre_suffix);
+
+    save_initial_netlist();
+
+    set_default_algorithm_parameters(m_num_passes, m_icp_at_end, m_fom_to_accept, m_restore_netlist);
+    MORV_DEBUG_STREAM::print(1, "Algorithm %s Parameters:", name);
+    MORV_DEBUG_STREAM::print(1, "NP: %d", m_num_passes);
+    MORV_DEBUG_STREAM::print(1, "ICP_AT_END: %s", m_icp_at_end == 1 ? "YES" : "NO");
+    MORV_DEBUG_STREAM::print(1, "FOM (to accept): %g", m_fom_to_accept);
+    MORV_DEBUG_STREAM::print(1, "RESTORE_NETLIST (if icp worse): %s", m_restore_netlist == 1 ? "YES" : "NO");
+    print_behaviors();
+
+    // The virtual-ICP preparation of the experimental timing path and the
+    // incremental estimator switch need timing services that are not
+    // available yet; without them both steps have nothing to prepare.
+    (void)early_running;
+
+    const bool fail_if_icp_fails = cfg_is_on("fsyn_fail_if_icp_fails", false);
+    auto timing = [&](bool full, bool second, double multiplier, bool fourth, bool fifth, bool sixth) {
+        const bool icp_ok = m_fsyn_api->run_timing_analysis(full, second, multiplier, fourth, fifth, sixth);
+        if (fail_if_icp_fails && !icp_ok) driver_error("icp_ok", __LINE__);
+        return icp_ok;
+    };
+
+    // The host's restore consumes a saved state; dropping it here as well
+    // keeps a restore that only copies from leaving states behind.
+    auto restore_and_drop = [this](int save_id) {
+        m_fsyn_api->restore_state(save_id);
+        m_fsyn_api->clear_state(save_id);
+    };
+
+    double last_progress = gen_get_sec_wallclock();
+    int total_ops = 0;
+    m_curr_pass = 0;
+    while (m_curr_pass < m_num_passes) {
+        if (is_fom_close_to_optimal()) break;
+        const std::string pass_section = short_name + " pass";
+        GEN_PROFILER pass_profile(pass_section.c_str());
+        set_default_pass_parameters(m_curr_pass, m_num_iters, m_hill_climb_iters);
+        MORV_DEBUG_STREAM::print(1, "Pass %d Parameters:", m_curr_pass);
+        MORV_DEBUG_STREAM::print(1, "NI: %d", m_num_iters);
+        MORV_DEBUG_STREAM::print(1, "HCI: %d", m_hill_climb_iters);
+        MORV_DEBUG_STREAM::print(1, "HC_CUT: %d", m_hill_climb_cut);
+        MORV_DEBUG_STREAM::print(1, "SRT: %f", m_slack_ratio_threshold);
+        MORV_DEBUG_STREAM::print(1, "EFFORT: %f", static_cast<double>(m_effort));
+
+        m_curr_iter = 0;
+        bool keep_going = true;
+        int worse = 0;
+        while (m_curr_iter < m_num_iters && keep_going) {
+            MORV_DEBUG_STREAM::print(1, "%s", ASTERISKS_48);
+            MORV_DEBUG_STREAM::print(1, "%s(%d) running Pass %d Iter %d", name, s_run_counter, m_curr_pass,
+                                     m_curr_iter);
+            MORV_DEBUG_STREAM::print(1, "%s", ASTERISKS_48);
+            const double now = gen_get_sec_wallclock();
+            if (now - last_progress >= PROGRESS_INTERVAL) {
+                last_progress = now;
+                send(new_msg_physical_synthesis_algo_progress(get_description().c_str(), m_curr_pass + 1, m_num_passes,
+                                                              m_curr_iter + 1, m_num_iters),
+                     expert);
+            }
+
+            int ops = 0;
+            {
+                const std::string iter_section = short_name + " iteration";
+                GEN_PROFILER iter_profile(iter_section.c_str());
+                ops = do_iter();
+            }
+            if (!m_fsyn_api->check_bp_info()) driver_error("m_fsyn_api->check_bp_info()", __LINE__);
+            MORV_DEBUG_STREAM::print(0, "do_iter: alg=%s, pass=%d, iter=%d, ops=%d", name, m_curr_pass, m_curr_iter,
+                                     ops);
+
+            if (ops == 0) {
+                keep_going = false;
+            } else {
+                const bool sweeper_on = expert == nullptr || !expert->is_fsyn_running_on_a_flat_flow();
+                if (!cfg_is_on("fsyn_disable_netlist_sweeper", false) && sweeper_on) {
+                    GEN_PROFILER sweep_profile("Netlist sweeper");
+                    run_netlist_sweeper();
+                    if (!m_fsyn_api->check_bp_info()) driver_error("m_fsyn_api->check_bp_info()", __LINE__);
+                } else {
+                    MORV_DEBUG_STREAM::print(1, "Netlist sweeper is disabled for all algorithms");
+                }
+                const bool per_iteration = m_icp_at_end != 1;
+                bool ok = true;
+                if (per_iteration || m_num_iters > 1)
+                    ok = timing(per_iteration, per_iteration, m_effort, false, per_iteration, false);
+                if (!ok) {
+                    worse = -1;
+                    keep_going = false;
+                } else if (check_if_netlist_improved()) {
+                    worse = 0;
+                } else {
+                    ++worse;
+                    keep_going = worse < m_hill_climb_iters;
+                    if (m_hill_climb_cut != -1 && m_hill_climb_cut <= m_curr_iter) {
+                        MORV_DEBUG_STREAM::print(2, "HC_CUT triggered");
+                        keep_going = false;
+                    }
+                }
+                if (is_fom_close_to_optimal()) keep_going = false;
+            }
+
+            if (m_fsyn_api->is_plumrix_enabled() && m_fsyn_api->is_plumrix_dump_every_iteration()) {
+                std::string tag = "ALGO_SHORT_NAME_TOO_LONG";
+                if (short_name.size() < 20) tag = dump_suffix("POST-%s_%d_%d", name, m_curr_pass, m_curr_iter);
+                MORV_PLUMRIX* plx = expert != nullptr ? expert->get_fsyn_plumrix() : nullptr;
+                if (plx == nullptr) driver_error("plx", __LINE__);
+                if (plx->is_connected()) plx->breakpoint(tag.c_str());
+            }
+
+            if (iter_netlist_dump)
+                m_fsyn_api->dump_atom_netlist(dump_suffix(".%d_%d_%d_post_%s_%s", s_run_counter, m_curr_pass,
+                                                          m_curr_iter, flow_tag, name));
+
+            MORV_DEBUG_STREAM::print(1, "Algorithm %s end of pass %d iter %d (ops %d) (code %s) (FOM %s) %d", name,
+                                     m_curr_pass, m_curr_iter, ops, keep_going ? "CONTINUE" : "TERMINATE",
+                                     worse == 0 ? "BETTER" : "WORSE", worse);
+            MORV_DEBUG_STREAM::print(1, "%s", ASTERISKS_48);
+            total_ops += ops;
+            ++m_curr_iter;
+        }
+
+        MORV_DEBUG_STREAM::print(1, "Pass %d is terminated", m_curr_pass);
+        bool last = m_curr_pass == m_num_passes - 1;
+        const bool best_is_initial = m_init_netlist == m_curr_best_netlist;
+        bool restored = false;
+        if (worse != 0) {
+            restore_and_drop(m_curr_best_netlist);
+            restored = true;
+            m_curr_best_netlist = m_fsyn_api->save_state();
+            if (best_is_initial) m_init_netlist = m_curr_best_netlist;
+            if (!(m_curr_best_netlist > 0)) driver_error("m_curr_best_netlist > 0", __LINE__);
+        }
+
+        bool ok = true;
+        if (restored || (total_ops > 0 && m_icp_at_end == 1)) {
+            bool full = last && m_icp_at_end == 1 && !best_is_initial;
+            if (late_xicp) full = true;
+            const bool fourth = late_xicp || full || m_icp_at_end != 1;
+            const bool fifth = m_reg_pack && full;
+            bool use_snapshot = m_use_timing_snapshots && restored;
+            if (late_running) use_snapshot = use_snapshot && !full;
+            if (use_snapshot)
+                MORV_DEBUG_STREAM::print(1, "Skipping ICP/timing analysis; using timing snapshot on restore");
+            else
+                ok = timing(full, full, m_effort, false, fourth, fifth);
+        }
+
+        bool closing = last;
+        if (!last && is_fom_close_to_optimal()) {
+            if (m_icp_at_end == 1 && !best_is_initial) ok = timing(true, true, m_effort, false, true, m_reg_pack);
+            last = true;
+            closing = true;
+        }
+
+        if (closing) {
+            bool restore_initial = false;
+            if (!ok) {
+                MORV_DEBUG_STREAM::print(1, "!!!    ICP failed, restoring initial netlist");
+                m_best_fom = m_init_fom;
+                restore_initial = true;
+            } else {
+                const double cur = compute_figure_of_merit();
+                MORV_DEBUG_STREAM::print(1, "!!! check if restore initial netlist: curr_fom=%0.3f init_fom=%0.3f", cur,
+                                         m_init_fom);
+                if (cur < m_init_fom + m_fom_to_accept && m_restore_netlist == 1) {
+                    MORV_DEBUG_STREAM::print(1, "!!!    restoring initial netlist");
+                    m_best_fom = m_init_fom;
+                    restore_initial = true;
+                } else {
+                    MORV_DEBUG_STREAM::print(1, "!!!    NOT restoring initial netlist");
+                    m_best_fom = cur;
+                    if (m_init_netlist != m_curr_best_netlist) m_fsyn_api->clear_state(m_init_netlist);
+                    m_init_netlist = -1;
+                }
+            }
+            if (restore_initial) {
+                restore_and_drop(m_init_netlist);
+                // The best netlist may be the initial one; it is consumed with it.
+                if (m_curr_best_netlist == m_init_netlist) m_curr_best_netlist = -1;
+                m_init_netlist = -1;
+                if (m_use_timing_snapshots) {
+                    MORV_DEBUG_STREAM::print(1, "Skipping ICP/timing analysis; using timing snapshot on restore part 2");
+                } else {
+                    const bool icp_ok = m_fsyn_api->run_timing_analysis(late_xicp, late_xicp, 1.0, false, true, false);
+                    if (!icp_ok) driver_error("icp_ok", __LINE__);
+                }
+            }
+        }
+
+        finish_pass();
+        if (last) break;
+        ++m_curr_pass;
+    }
+
+    finish_algorithm();
+    if (m_init_netlist >= 0) m_fsyn_api->clear_state(m_init_netlist);
+    if (m_curr_best_netlist >= 0 && m_curr_best_netlist != m_init_netlist) m_fsyn_api->clear_state(m_curr_best_netlist);
+    m_init_netlist = -1;
+    m_curr_best_netlist = -1;
+    print_summary();
+    m_fsyn_api->dump_atom_netlist(post_suffix);
+
+    int improvement = static_cast<int>(m_best_fom - m_init_fom + 0.5);
+    if (improvement < 0) improvement = 0;
+    MORV_DEBUG_STREAM::print(1, "FSYN Algo %s Estimated Slack Improvement: (%d - %d) = %d ps", name, rounded(m_best_fom),
+                             rounded(m_init_fom), improvement);
+
+    MSG_I* msg_i_algo_end = nullptr;
+    const std::string description = get_description();
+    if (!reports_estimated_improvement()) {
+        msg_i_algo_end = new_msg_physical_synthesis_algo_end_short(description.c_str());
+    } else if (first_running_flow_is_cluster_retry(expert)) {
+        int le_reduction = start_le_count - m_fsyn_api->get_used_le_count();
+        int ff_reduction = start_ff_count - m_fsyn_api->get_used_ff_count();
+        if (le_reduction < 0) le_reduction = 0;
+        if (ff_reduction < 0) ff_reduction = 0;
+        msg_i_algo_end = new_msg_physical_synthesis_algo_end_area(description.c_str(), le_reduction, ff_reduction);
+    } else {
+        msg_i_algo_end = new_msg_physical_synthesis_algo_end_slack(description.c_str(), improvement);
+    }
+    if (msg_i_algo_end == nullptr) driver_error("msg_i_algo_end", __LINE__);
+    send(msg_i_algo_end, expert);
+
+    MORV_DEBUG_STREAM::print(1, "Exitting FSYN %s", name);
+    ++s_run_counter;
+    return true;
+}

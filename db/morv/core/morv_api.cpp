@@ -1,0 +1,488 @@
+#include "morv/core/morv_api.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cfg/cfg.h"
+#include "cmp/cmp_facade.h"
+#include "dev/dev_device.h"
+#include "gen/gen.h"
+#include "hdb/hdb_action_pt_instance.h"
+#include "hdb/hdb_options.h"
+#include "msg/msg.h"
+
+#include "mem_alloc_sys.h"
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/core/morv_env.h"
+#include "morv/core/morv_expert.h"
+#include "morv/core/morv_remux.h"
+#include "fio/fio.h"
+#include "morv/core/morv_qor_stats.h"
+#include "morv/core/morv_stats.h"
+#include "morv/log/morv_log.h"
+#include "morv/netlist/morv_cdb_interface.h"
+#include "morv/netlist/morv_chip_map.h"
+#include "morv/netlist/morv_cluster_map.h"
+#include "morv/netlist/morv_inst_asgn_mgr.h"
+#include "morv/netlist/morv_net_util.h"
+#include "morv/netlist/morv_nt.h"
+#include "morv/netlist/morv_region_map.h"
+#include "morv/netlist/morv_save_restore.h"
+#include "morv/timing/morv_timing.h"
+
+namespace {
+
+// Project settings read by id.
+constexpr int OPTION_PLACER_SEED = 566;
+
+}  // namespace
+
+MORV_API::MORV_API(MORV_EXPERT* expert, MORV_ENV* env)
+    : m_fsyn_expert(expert),
+      m_fsyn_chip_map(nullptr),
+      m_fsyn_cluster_map(nullptr),
+      m_fsyn_net_util(nullptr),
+      m_fsyn_stats(nullptr),
+      m_fsyn_qor_stat_mgr(nullptr),
+      m_fsyn_region_map(nullptr),
+      m_fsyn_cdb_interface(nullptr),
+      m_atom_legalizer(nullptr),
+      m_morv_env(env),
+      m_current_device(nullptr),
+      m_die_info(nullptr),
+      m_duvo_die_info(nullptr),
+      m_duvo_place_info(nullptr),
+      m_inst_asgn_mgr(nullptr),
+      m_atom_netlist(nullptr),
+      m_taint(0),
+      m_enable_netlist_dump(false),
+      m_use_legacy_fom(false),
+      m_dump_qor_stats(false),
+      m_enable_debug_checkpoints(false),
+      m_debug_checkpoint_stop_late(false),
+      m_debug_checkpoint_count(0),
+      m_debug_checkpoint_stop_count(0),
+      m_debug_checkpoint_save_id(-1),
+      m_family(DEV_FAMILY_INVALID),
+      m_base_family(DEV_FAMILY_INVALID),
+      m_device_enum(DEV_DEVICE_INVALID),
+      m_total_icp_seconds(0),
+      m_pre_placement_delay_factor_a(1.0),
+      m_pre_placement_delay_factor_b(1.0),
+      m_min_used_for_overuse(1),
+      m_pre_placement_hop_count(0),
+      m_device_fl_info(nullptr),
+      m_fsyn_log(nullptr),
+      m_fsyn_nt(nullptr),
+      m_retiming_alpha(0.249),
+      m_retiming_exponent(20.0),
+      m_retiming_beta(0.3),
+      m_pldm(nullptr),
+      m_disable_ll_timing(false),
+      m_fsyn_timing(nullptr),
+      m_plumrix_enabled(false),
+      m_plumrix_dump_every_iteration(false),
+      m_plumrix_dump_every_algorithm(false),
+      m_plumrix_dump_post_route(false),
+      m_le_overuse_ratio(0.95),
+      m_ff_overuse_ratio(0.95),
+      m_has_many_generated_names(false),
+      m_placer_seed(0)
+{
+    MORV_ASSERT_TEXT(m_morv_env, "morv_env");
+
+    const int seed = get_int_option(OPTION_PLACER_SEED);
+    m_placer_seed = seed == -1 ? 0 : seed;
+
+    m_atom_netlist = m_morv_env->get_atom_netlist();
+    MORV_ASSERT_TEXT(m_atom_netlist, "Error!  Could not get the atom netlist!");
+
+    m_base_family = m_morv_env->get_base_family_code();
+    MORV_ASSERT(m_base_family != DEV_FAMILY_INVALID);
+
+    // Timing comes first: every later service may cache it.
+    m_fsyn_timing = MORV_NEW(MORV_TIMING, this);
+    MORV_ASSERT(m_fsyn_timing);
+
+    DEV_DEVICE* current_device = DMGR_UTILITY::get_current_device();
+    MORV_ASSERT(current_device);
+    m_current_device = current_device;
+    DEV_BASIC_INFO* dev_basic_info = current_device->get_basic_info();
+    MORV_ASSERT(dev_basic_info);
+    m_device_enum = dev_basic_info->get_device_enum();
+    MORV_ASSERT(m_device_enum != DEV_DEVICE_INVALID);
+
+    const bool write_log = is_fsyn_write_log_required();
+    if (write_log || is_fsyn_read_log_required()) {
+        if (m_base_family == 6)
+            m_fsyn_log = MORV_NEW(MORV_LOG_BRK, this);
+        else if (m_base_family == 24)
+            m_fsyn_log = MORV_NEW(MORV_LOG_MRL, this);
+    }
+
+    // A replay run keeps its log for reading only.
+    if (write_log && m_fsyn_log != nullptr)
+        m_fsyn_cdb_interface = MORV_NEW(MORV_CDB_INTERFACE, true, m_fsyn_log);
+    else
+        m_fsyn_cdb_interface = MORV_NEW(MORV_CDB_INTERFACE, false, nullptr);
+
+    switch (m_base_family) {
+    case 6: m_fsyn_net_util = MORV_NEW(MORV_NET_UTIL_BRK, this, m_atom_netlist); break;
+    case 9:
+    case 35: m_fsyn_net_util = MORV_NEW(MORV_NET_UTIL_ZEPLA, this, m_atom_netlist); break;
+    case 10: m_fsyn_net_util = MORV_NEW(MORV_NET_UTIL_TEV, this, m_atom_netlist); break;
+    case 24: m_fsyn_net_util = MORV_NEW(MORV_NET_UTIL_MRL, this, m_atom_netlist); break;
+    case 34: m_fsyn_net_util = MORV_NEW(MORV_NET_UTIL_KESTLIN, this, m_atom_netlist); break;
+    case 41: m_fsyn_net_util = MORV_NEW(MORV_NET_UTIL_RZK, this, m_atom_netlist); break;
+    case 42: m_fsyn_net_util = MORV_NEW(MORV_NET_UTIL_OBRAN, this, m_atom_netlist); break;
+    case 47: m_fsyn_net_util = MORV_NEW(MORV_NET_UTIL_UVO, this, m_atom_netlist); break;
+    default: MORV_DEBUG_STREAM::print(1, "WARNING: No MORV_NET_UTIL available for this family!!!"); break;
+    }
+    if (m_fsyn_log != nullptr) m_fsyn_log->set_net_util(m_fsyn_net_util);
+
+    m_fsyn_stats = MORV_NEW(MORV_STATS_MGR, this);
+
+    if (cfg_is_on("fsyn_dump_qor_stats", false)) {
+        m_fsyn_qor_stat_mgr = MORV_NEW(MORV_QOR_STAT_MGR, this);
+        MORV_ASSERT(m_fsyn_qor_stat_mgr);
+        m_dump_qor_stats = true;
+    }
+
+    m_fsyn_region_map = MORV_NEW(MORV_REGION_MAP, env, this);
+
+    m_inst_asgn_mgr = MORV_NEW(MORV_INST_ASGN_MGR, this);
+    m_inst_asgn_mgr->initialize();
+
+    int generated_names = 0;
+    MORV_ASSERT(m_atom_netlist);
+    for (CDB_ATOM_NODE* node : *m_atom_netlist) {
+        MORV_ASSERT(node);
+        if (MORV_NET_UTIL::get_hpath_name(node).find("__Z") != std::string::npos) ++generated_names;
+    }
+    m_has_many_generated_names = generated_names > 5;
+
+    m_total_icp_seconds = 0;
+    m_enable_netlist_dump = cfg_is_on("fsyn_enable_netlist_dump", false);
+    m_use_legacy_fom = cfg_is_on("fsyn_use_legacy_fom", false);
+    if (m_use_legacy_fom) MORV_DEBUG_STREAM::print(1, "FSYN is using LEGACY FOM");
+    m_enable_debug_checkpoints = cfg_is_on("fsyn_enable_debug_checkpoints", false);
+    m_debug_checkpoint_stop_late = cfg_is_on("fsyn_debug_checkpoint_stop_late", false);
+    m_debug_checkpoint_stop_count = cfg_get_int_value("fsyn_debug_checkpoint_stop_count", 0);
+    m_family = DEV_FAMILY_INVALID;
+
+    const int part = m_morv_env->get_part();
+    if (PLDM::is_part_supported(part)) {
+        m_pldm = MORV_NEW(PLDM, part);
+    } else {
+        MORV_DEBUG_STREAM::print(1, "WARNING: Not instantiating PLDM for this family!!!");
+    }
+
+    m_disable_ll_timing = cfg_is_on("fsyn_disable_ll_timing", false);
+
+    m_fsyn_nt = MORV_NEW(MORV_NT);
+    MORV_ASSERT(m_fsyn_nt);
+
+    if (cfg_is_on("fsyn_enable_plumrix", false)) {
+        m_plumrix_enabled = true;
+        MORV_DEBUG_STREAM::print(1, "Plumrix is enabled.");
+        if (cfg_is_on("fsyn_dump_plumrix_netlist_after_every_iteration", false)) {
+            m_plumrix_dump_every_iteration = true;
+            MORV_DEBUG_STREAM::print(1, "Plumrix dumps enabled for every iteration.");
+        }
+        if (cfg_is_on("fsyn_plumrix_dump_algorithm_netlists", false)) {
+            m_plumrix_dump_every_algorithm = true;
+            MORV_DEBUG_STREAM::print(1, "Plumrix dumps enabled for every algorithm.");
+        }
+        if (cfg_is_on("fsyn_plumrix_dump_post_route_netlist", false)) {
+            m_plumrix_dump_post_route = true;
+            MORV_DEBUG_STREAM::print(1, "Plumrix dump enabled for post routing netlist.");
+        }
+    }
+
+    const char* overuse_text = cfg_get_value("fsyn_overuse_ratio");
+    const double overuse = overuse_text ? std::atof(overuse_text) : 0.0;
+    if (overuse != 0.0) {
+        m_le_overuse_ratio = overuse;
+        m_ff_overuse_ratio = overuse;
+        MORV_DEBUG_STREAM::print(1, "FSYN is setting overuse ratio to %f", overuse);
+    }
+
+    if (m_fsyn_expert != nullptr && m_fsyn_expert->use_xicp())
+        MORV_DEBUG_STREAM::print(1, "FSYN is using xICP");
+    else
+        MORV_DEBUG_STREAM::print(1, "FSYN is using old ICP");
+
+    m_fsyn_timing->init_tdc_timing();
+    reset_fsyn_cluster_map();
+    MORV_REMUX::create_demuxed_nodes();
+}
+
+MORV_API::~MORV_API()
+{
+    MORV_DELETE(m_fsyn_chip_map);
+    m_fsyn_chip_map = nullptr;
+    MORV_DELETE(m_fsyn_cluster_map);
+    m_fsyn_cluster_map = nullptr;
+    MORV_DELETE(m_fsyn_net_util);
+    m_fsyn_net_util = nullptr;
+    MORV_DELETE(m_fsyn_log);
+    m_fsyn_log = nullptr;
+    MORV_DELETE(m_fsyn_cdb_interface);
+    m_fsyn_cdb_interface = nullptr;
+    // The legaliser is created on first use by the placement helpers; none exist yet.
+    m_atom_legalizer = nullptr;
+    MORV_DELETE(m_fsyn_nt);
+    m_fsyn_nt = nullptr;
+    MORV_ASSERT(m_fsyn_region_map);
+    MORV_DELETE(m_fsyn_region_map);
+    m_fsyn_region_map = nullptr;
+    MORV_DELETE(m_fsyn_qor_stat_mgr);
+    m_fsyn_qor_stat_mgr = nullptr;
+    if (m_fsyn_stats != nullptr) m_fsyn_stats->delete_records();
+    MORV_DELETE(m_fsyn_stats);
+    m_fsyn_stats = nullptr;
+    MORV_DELETE(m_inst_asgn_mgr);
+    m_inst_asgn_mgr = nullptr;
+    MORV_DELETE(m_pldm);
+    m_pldm = nullptr;
+    MORV_DELETE(m_fsyn_timing);
+    m_fsyn_timing = nullptr;
+    m_morv_env = nullptr;
+    MORV_REMUX::delete_demuxed_nodes();
+    m_p2p_delay_cache.clear();
+    m_locked_location_estimates.clear();
+    m_modified_atoms_for_icp.clear();
+    m_occupied_location_grid.clear();
+}
+
+MORV_NET_UTIL* MORV_API::get_fsyn_net_util() const
+{
+    MORV_ASSERT(m_fsyn_net_util);
+    return m_fsyn_net_util;
+}
+
+MORV_TIMING* MORV_API::get_fsyn_timing() const
+{
+    MORV_ASSERT(m_fsyn_timing);
+    return m_fsyn_timing;
+}
+
+MORV_NT* MORV_API::get_fsyn_nt() const
+{
+    MORV_ASSERT(m_fsyn_nt);
+    return m_fsyn_nt;
+}
+
+MORV_CDB_INTERFACE* MORV_API::get_fsyn_cdb_interface() const
+{
+    MORV_ASSERT(m_fsyn_cdb_interface);
+    return m_fsyn_cdb_interface;
+}
+
+void MORV_API::reset_fsyn_cluster_map()
+{
+    MORV_DELETE(m_fsyn_cluster_map);
+    m_fsyn_cluster_map = MORV_NEW(MORV_CLUSTER_MAP, this);
+    MORV_ASSERT(m_fsyn_cluster_map);
+}
+
+void MORV_API::reset_fsyn_chip_map(bool register_nodes)
+{
+    MORV_DELETE(m_fsyn_chip_map);
+    m_fsyn_chip_map = nullptr;
+    m_fsyn_chip_map = MORV_NEW(MORV_CHIP_MAP, this, m_morv_env->get_grid_nx(), m_morv_env->get_grid_ny());
+    if (!register_nodes) return;
+    // An unsupported family leaves the chip map without maps; nothing can be entered then.
+    if (m_fsyn_chip_map->get_lab_capacity() == -1) return;
+    for (CDB_ATOM_NODE* node : *m_atom_netlist)
+        m_fsyn_chip_map->set_node_location(static_cast<int>(node->get_id()), MORV_LOC{0, 0, 0, -1});
+}
+
+void MORV_API::add_node_to_cluster(CDB_ATOM_NODE* node, int cluster_id, int ale_id)
+{
+    MORV_ASSERT(m_fsyn_cluster_map);
+    m_fsyn_cluster_map->add_node_to_cluster(node, cluster_id, ale_id);
+}
+
+// Settings by id, resource counts and the ICP call live in morv_api_settings.cpp.
+
+void MORV_API::prepare_migration_log_file()
+{
+    if (!is_fsyn_write_log_required() || m_fsyn_log == nullptr) return;
+    const std::string base = m_morv_env->get_cmp()->get_compile_base_name();
+    FIO_FILE_SYSTEM::remove_if_exists(FIO_PATH("db/" + base + ".cmp.psl"));
+    m_fsyn_log->clear_chunk_files();
+    m_fsyn_log->get_log_file()->set_file_name("db/" + base + ".map.psl");
+}
+
+void MORV_API::taint(CDB_ATOM_NODE* node)
+{
+    if (node != nullptr && node->is_lcell_comb()) {
+        m_taint |= 0x1;
+    } else {
+        m_taint |= 0x2;
+    }
+    if (node != nullptr) {
+        m_fsyn_timing->mark_node_changed(node, false);
+        return;
+    }
+    m_morv_env->set_full_taint();
+    MORV_DEBUG_STREAM::print(1, "WARNING: Full taint in FSYN.");
+    m_fsyn_timing->set_full_recompute(true);
+    m_morv_env->set_taint_change_set(std::vector<unsigned>());
+}
+
+bool MORV_API::is_atom_modified_for_icp(int atom_id) const
+{
+    if (m_modified_atoms_for_icp.empty()) return false;
+    return m_modified_atoms_for_icp.count(atom_id) != 0;
+}
+
+CDB_ATOM_NODE* MORV_API::get_node(int atom_id) const
+{
+    MORV_ASSERT(m_morv_env);
+    return m_morv_env->get_node(atom_id);
+}
+
+// ------------------------------------------------------------------ states
+
+int MORV_API::save_state()
+{
+    MORV_ASSERT(m_morv_env);
+    MORV_DEBUG_STREAM::print(1, "Saving Present State...");
+    const double start = gen_get_sec_cpu();
+    const int id = m_morv_env->save_state();
+    MORV_DEBUG_STREAM::print(1, "Total CPU time to save state = %i secs", static_cast<int>(gen_get_sec_cpu() - start));
+    return id;
+}
+
+bool MORV_API::restore_state(int saveid)
+{
+    MORV_ASSERT(saveid >= 0);
+    MORV_ASSERT(m_morv_env);
+    const double start = gen_get_sec_cpu();
+    m_morv_env->restore_state(saveid);
+    clear_state(saveid);
+    MORV_DEBUG_STREAM::print(1, "Total CPU time to restore netlist = %i secs",
+                             static_cast<int>(gen_get_sec_cpu() - start));
+    return true;
+}
+
+void MORV_API::clear_state(int saveid)
+{
+    MORV_ASSERT(saveid >= 0);
+    MORV_ASSERT(m_morv_env);
+    m_morv_env->clear_state(saveid);
+}
+
+void MORV_API::take_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
+{
+    MORV_ASSERT(snapshot_ret);
+    MORV_ASSERT(m_morv_env);
+    // A map that was never created is saved as absent.
+    snapshot_ret->m_chip_map = m_fsyn_chip_map ? MORV_NEW(MORV_CHIP_MAP, *m_fsyn_chip_map) : nullptr;
+    snapshot_ret->m_cluster_map = m_fsyn_cluster_map ? MORV_NEW(MORV_CLUSTER_MAP, *m_fsyn_cluster_map) : nullptr;
+
+    if (m_fsyn_log != nullptr) {
+        MORV_LOG* log_to_save = nullptr;
+        if (m_base_family == 6)
+            log_to_save = MORV_NEW(MORV_LOG_BRK, static_cast<const MORV_LOG_BRK&>(*m_fsyn_log), this);
+        else if (m_base_family == 24)
+            log_to_save = MORV_NEW(MORV_LOG_MRL, static_cast<const MORV_LOG_MRL&>(*m_fsyn_log), this);
+        MORV_ASSERT(log_to_save);
+        log_to_save->get_log_file()->close();
+        snapshot_ret->m_log = log_to_save;
+        m_fsyn_log->start_new_log_chunk();
+    }
+
+    MORV_STATS* current = m_fsyn_stats ? m_fsyn_stats->get_current_record() : nullptr;
+    snapshot_ret->m_stats = current ? MORV_NEW(MORV_STATS, *current) : MORV_NEW(MORV_STATS);
+
+    MORV_ASSERT(m_fsyn_nt);
+    snapshot_ret->m_nt = m_fsyn_nt;
+    m_fsyn_nt = MORV_NEW(MORV_NT, *snapshot_ret->m_nt);
+
+    MORV_ASSERT(m_atom_netlist);
+    snapshot_ret->m_chip_entries.assign(static_cast<size_t>(m_morv_env->get_max_atom_id()) + 1, nullptr);
+    for (CDB_ATOM_NODE* node : *m_atom_netlist) {
+        CDB_CHIP_DB_ENTRY* chip_entry = node->get_chip_db_entry();
+        MORV_ASSERT(chip_entry);
+        MORV_ASSERT(node->get_id() < snapshot_ret->m_chip_entries.size());
+        snapshot_ret->m_chip_entries[node->get_id()] = chip_entry;
+    }
+
+    if (m_fsyn_expert != nullptr && m_fsyn_expert->use_xicp()) {
+        m_fsyn_timing->get_saved_adjustment_factors().push_back(m_fsyn_timing->get_adjustment_factors());
+        snapshot_ret->m_modified_atoms_for_icp = MORV_NEW(std::set<int>, m_modified_atoms_for_icp);
+    }
+}
+
+void MORV_API::restore_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot)
+{
+    MORV_ASSERT(snapshot);
+    // A snapshot without a chip map was taken before any flow created one.
+    MORV_DELETE(m_fsyn_chip_map);
+    m_fsyn_chip_map = snapshot->m_chip_map ? MORV_NEW(MORV_CHIP_MAP, *snapshot->m_chip_map) : nullptr;
+    MORV_ASSERT(snapshot->m_cluster_map);
+    MORV_DELETE(m_fsyn_cluster_map);
+    m_fsyn_cluster_map = MORV_NEW(MORV_CLUSTER_MAP, *snapshot->m_cluster_map);
+
+    if (m_fsyn_log != nullptr) {
+        MORV_LOG* log_to_restore = snapshot->m_log;
+        MORV_ASSERT(log_to_restore);
+        MORV_LOG* restored = nullptr;
+        if (m_base_family == 6)
+            restored = MORV_NEW(MORV_LOG_BRK, static_cast<const MORV_LOG_BRK&>(*log_to_restore), this);
+        else
+            restored = MORV_NEW(MORV_LOG_MRL, static_cast<const MORV_LOG_MRL&>(*log_to_restore), this);
+        MORV_DELETE(m_fsyn_log);
+        m_fsyn_log = restored;
+        m_fsyn_cdb_interface->set_fsyn_log(m_fsyn_log);
+    }
+
+    MORV_STATS* stats_to_restore = snapshot->m_stats;
+    MORV_ASSERT(stats_to_restore);
+    MORV_STATS* current = m_fsyn_stats ? m_fsyn_stats->get_current_record() : nullptr;
+    if (current != nullptr) current->restore_counters_from(*stats_to_restore);
+
+    MORV_ASSERT(snapshot->m_nt);
+    MORV_DELETE(m_fsyn_nt);
+    m_fsyn_nt = MORV_NEW(MORV_NT, *snapshot->m_nt);
+    MORV_ASSERT(m_fsyn_nt);
+
+    MORV_ASSERT(m_atom_netlist);
+    for (CDB_ATOM_NODE* node : *m_atom_netlist) {
+        const int node_id = static_cast<int>(node->get_id());
+        MORV_ASSERT((int)snapshot->m_chip_entries.size() > node_id);
+        CDB_CHIP_DB_ENTRY* chip_entry = snapshot->m_chip_entries[node_id];
+        MORV_ASSERT(chip_entry);
+        node->set_chip_db_entry(chip_entry);
+    }
+
+    if (m_fsyn_expert != nullptr && m_fsyn_expert->use_xicp()) {
+        auto& saved = m_fsyn_timing->get_saved_adjustment_factors();
+        if (snapshot->m_id >= 0 && snapshot->m_id < (int)saved.size())
+            m_fsyn_timing->get_adjustment_factors() = saved[snapshot->m_id];
+        MORV_ASSERT(snapshot->m_modified_atoms_for_icp);
+        m_modified_atoms_for_icp = *snapshot->m_modified_atoms_for_icp;
+    }
+}
+
+void MORV_API::delete_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
+{
+    MORV_ASSERT(snapshot_ret);
+    MORV_DELETE(snapshot_ret->m_chip_map);
+    snapshot_ret->m_chip_map = nullptr;
+    MORV_DELETE(snapshot_ret->m_cluster_map);
+    snapshot_ret->m_cluster_map = nullptr;
+    MORV_DELETE(snapshot_ret->m_log);
+    snapshot_ret->m_log = nullptr;
+    MORV_DELETE(snapshot_ret->m_stats);
+    snapshot_ret->m_stats = nullptr;
+    MORV_DELETE(snapshot_ret->m_nt);
+    snapshot_ret->m_nt = nullptr;
+    MORV_DELETE(snapshot_ret->m_modified_atoms_for_icp);
+    snapshot_ret->m_modified_atoms_for_icp = nullptr;
+}

@@ -1,0 +1,226 @@
+#ifndef MORV_API_H
+#define MORV_API_H
+
+// The per-run facade. The flow driver creates exactly one; it owns every
+// per-run service and is what algorithms, sweepers and maps hold to reach them.
+
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+class MORV_EXPERT;
+class MORV_ENV;
+class MORV_CHIP_MAP;
+class MORV_CLUSTER_MAP;
+class MORV_NET_UTIL;
+class MORV_STATS_MGR;
+class MORV_QOR_STAT_MGR;
+class MORV_REGION_MAP;
+class MORV_CDB_INTERFACE;
+class MORV_INST_ASGN_MGR;
+class MORV_LOG;
+class MORV_NT;
+class MORV_TIMING;
+class MORV_SAVE_RESTORE_SNAPSHOT;
+class CUT_ATOM_MORLIN_LEGALIZER;
+class CDB_ATOM_NETLIST;
+class CDB_ATOM_NODE;
+class DEV_DEVICE;
+class DEV_DIE_INFO;
+class DUVO_DIE_INFO;
+class DUVO_PLACE_INFO;
+class DEV_FL_INFO;
+class PLDM;
+class HDB_INSTANCE_NAME;
+
+struct MORV_LOCKED_LOCATION_ESTIMATE
+{
+    int x_sum = 0;
+    int y_sum = 0;
+    int count = 0;
+};
+
+struct MORV_P2P_DELAY
+{
+    int min_delay = 0;
+    int max_delay = 0;
+    bool valid = false;
+    bool bounded = false;
+};
+
+class MORV_API
+{
+public:
+    MORV_API(MORV_EXPERT* expert, MORV_ENV* env);
+    ~MORV_API();
+    MORV_API(const MORV_API&) = delete;
+    MORV_API& operator=(const MORV_API&) = delete;
+
+    // ---- asserting accessors ----
+    MORV_NET_UTIL* get_fsyn_net_util() const;
+    MORV_TIMING* get_fsyn_timing() const;
+    MORV_NT* get_fsyn_nt() const;
+    MORV_CDB_INTERFACE* get_fsyn_cdb_interface() const;
+
+    // ---- plain getters ----
+    MORV_EXPERT* get_fsyn_expert() const { return m_fsyn_expert; }
+    MORV_CHIP_MAP* get_fsyn_chip_map() const { return m_fsyn_chip_map; }
+    MORV_CLUSTER_MAP* get_fsyn_cluster_map() const { return m_fsyn_cluster_map; }
+    MORV_REGION_MAP* get_fsyn_region_map() const { return m_fsyn_region_map; }
+    MORV_LOG* get_fsyn_log() const { return m_fsyn_log; }
+    MORV_STATS_MGR* get_fsyn_stats() const { return m_fsyn_stats; }
+    MORV_QOR_STAT_MGR* get_fsyn_qor_stat_mgr() const { return m_fsyn_qor_stat_mgr; }
+    MORV_INST_ASGN_MGR* get_inst_asgn_mgr() const { return m_inst_asgn_mgr; }
+    CDB_ATOM_NETLIST* get_atom_netlist() const { return m_atom_netlist; }
+    MORV_ENV* get_morv_env() const { return m_morv_env; }
+    PLDM* get_pldm() const { return m_pldm; }
+    int get_base_family_code() const { return m_base_family; }
+    int get_device_enum() const { return m_device_enum; }
+    int get_placer_seed() const { return m_placer_seed; }
+    unsigned get_taint() const { return m_taint; }
+    void set_taint_bits(unsigned bits) { m_taint |= bits; }
+    void reset_taint() { m_taint = 0; }
+
+    bool is_netlist_dump_enabled() const { return m_enable_netlist_dump; }
+    bool use_legacy_fom() const { return m_use_legacy_fom; }
+    bool dump_qor_stats() const { return m_dump_qor_stats; }
+    bool are_debug_checkpoints_enabled() const { return m_enable_debug_checkpoints; }
+    bool is_debug_checkpoint_stop_late() const { return m_debug_checkpoint_stop_late; }
+    int get_debug_checkpoint_stop_count() const { return m_debug_checkpoint_stop_count; }
+    bool is_ll_timing_disabled() const { return m_disable_ll_timing; }
+    bool is_plumrix_enabled() const { return m_plumrix_enabled; }
+    bool is_plumrix_dump_every_iteration() const { return m_plumrix_dump_every_iteration; }
+    bool is_plumrix_dump_every_algorithm() const { return m_plumrix_dump_every_algorithm; }
+    bool is_plumrix_dump_post_route() const { return m_plumrix_dump_post_route; }
+    double get_le_overuse_ratio() const { return m_le_overuse_ratio; }
+    double get_ff_overuse_ratio() const { return m_ff_overuse_ratio; }
+    // Both ratios unknown again (the cluster-retry flow starts over).
+    void clear_overuse_ratios() { m_le_overuse_ratio = m_ff_overuse_ratio = -1.0; }
+    bool has_many_generated_names() const { return m_has_many_generated_names; }
+    double get_retiming_alpha() const { return m_retiming_alpha; }
+    double get_retiming_exponent() const { return m_retiming_exponent; }
+    double get_retiming_beta() const { return m_retiming_beta; }
+    void set_retiming_weights(double alpha, double exponent, double beta)
+    {
+        m_retiming_alpha = alpha;
+        m_retiming_exponent = exponent;
+        m_retiming_beta = beta;
+    }
+
+    // ---- maps ----
+    void reset_fsyn_cluster_map();
+    void reset_fsyn_chip_map(bool register_nodes);
+    void add_node_to_cluster(CDB_ATOM_NODE* node, int cluster_id, int ale_id);
+
+    // ---- settings by id, resources, flow-gate queries, ICP ----
+    int get_int_option(int id) const;        // -1 when absent
+    bool get_bool_option(int id) const;      // false when absent
+    int get_enum_option(int id) const;       // 0 when absent
+    std::string get_string_option(int id) const;  // empty when absent
+    int get_instance_int_option(HDB_INSTANCE_NAME* inst_name, int id) const;  // -1 when absent
+    int get_family_code();
+    bool is_fsyn_read_log_required() const;
+    bool is_fsyn_write_log_required() const;
+    bool has_migratable_part_of_family(int family) const;
+    bool has_migration_target_device() const;
+    void prepare_migration_log_file();
+    int get_device_le_type() const;
+    int get_device_ff_type() const;
+    int get_device_le_count() const;
+    int get_device_ff_count() const;
+    int get_used_le_count() const;
+    int get_used_ff_count() const;
+    bool are_les_overused() const;
+    bool are_ffs_overused() const;
+    bool are_all_partitions_locked() const;
+    float get_back_annotated_fraction() const;
+    void set_progress_percent(int percent);
+    bool run_timing_analysis(bool full, bool second_flag, double multiplier, bool fourth_flag,
+                             bool want_routing_estimate, bool sixth_flag);
+    void stress_icp_preferred_locations();
+    // Synchronises timing before a flow; false when no timing netlist could be built.
+    bool refresh_timing_and_print_dont_touch_statistics();
+    // ICP calls of the whole process; drives the progress bar.
+    static int s_icp_call_count;
+
+    // ---- netlist dumps and checks ----
+    // Writes the netlist to the project name + suffix when netlist dumping is on.
+    void dump_atom_netlist(const std::string& suffix) const;
+    // The boundary-port manager's self-check under "vnid_debug_ini"; true otherwise.
+    bool check_bp_info() const;
+
+    // ---- edits and timing taint ----
+    // With no node the whole netlist is tainted.
+    void taint(CDB_ATOM_NODE* node);
+    bool is_atom_modified_for_icp(int atom_id) const;
+    void note_atom_modified_for_icp(int atom_id) { m_modified_atoms_for_icp.insert(atom_id); }
+    CDB_ATOM_NODE* get_node(int atom_id) const;
+
+    // ---- states and snapshots ----
+    int save_state();
+    bool restore_state(int save_id);
+    void clear_state(int save_id);
+    void take_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot);
+    void restore_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot);
+    void delete_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot);
+
+private:
+    MORV_EXPERT* m_fsyn_expert;
+    MORV_CHIP_MAP* m_fsyn_chip_map;
+    MORV_CLUSTER_MAP* m_fsyn_cluster_map;
+    MORV_NET_UTIL* m_fsyn_net_util;
+    MORV_STATS_MGR* m_fsyn_stats;
+    MORV_QOR_STAT_MGR* m_fsyn_qor_stat_mgr;
+    MORV_REGION_MAP* m_fsyn_region_map;
+    MORV_CDB_INTERFACE* m_fsyn_cdb_interface;
+    CUT_ATOM_MORLIN_LEGALIZER* m_atom_legalizer;
+    MORV_ENV* m_morv_env;
+    DEV_DEVICE* m_current_device;
+    DEV_DIE_INFO* m_die_info;
+    DUVO_DIE_INFO* m_duvo_die_info;
+    DUVO_PLACE_INFO* m_duvo_place_info;
+    MORV_INST_ASGN_MGR* m_inst_asgn_mgr;
+    CDB_ATOM_NETLIST* m_atom_netlist;
+    unsigned m_taint;
+    bool m_enable_netlist_dump;
+    bool m_use_legacy_fom;
+    bool m_dump_qor_stats;
+    bool m_enable_debug_checkpoints;
+    bool m_debug_checkpoint_stop_late;
+    int m_debug_checkpoint_count;
+    int m_debug_checkpoint_stop_count;
+    int m_debug_checkpoint_save_id;
+    std::set<int> m_modified_atoms_for_icp;
+    int m_family;
+    int m_base_family;
+    int m_device_enum;
+    int m_total_icp_seconds;
+    double m_pre_placement_delay_factor_a;
+    double m_pre_placement_delay_factor_b;
+    int m_min_used_for_overuse;
+    int m_pre_placement_hop_count;
+    DEV_FL_INFO* m_device_fl_info;
+    MORV_LOG* m_fsyn_log;
+    MORV_NT* m_fsyn_nt;
+    double m_retiming_alpha;
+    double m_retiming_exponent;
+    double m_retiming_beta;
+    PLDM* m_pldm;
+    std::vector<MORV_LOCKED_LOCATION_ESTIMATE> m_locked_location_estimates;
+    std::map<std::pair<int, int>, MORV_P2P_DELAY> m_p2p_delay_cache;
+    bool m_disable_ll_timing;
+    MORV_TIMING* m_fsyn_timing;
+    std::vector<std::vector<unsigned char>> m_occupied_location_grid;
+    bool m_plumrix_enabled;
+    bool m_plumrix_dump_every_iteration;
+    bool m_plumrix_dump_every_algorithm;
+    bool m_plumrix_dump_post_route;
+    double m_le_overuse_ratio;
+    double m_ff_overuse_ratio;
+    bool m_has_many_generated_names;
+    int m_placer_seed;
+};
+
+#endif

@@ -1,0 +1,443 @@
+// The facade's window on the host's project settings and device resources:
+// settings by id, migration-log decisions, resource counts and overuse, the
+// two flow-gate queries, progress, and the placement-and-timing call (ICP).
+
+#include <cstdlib>
+#include <string>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cfg/cfg.h"
+#include "cmp/cmp_facade.h"
+#include "dev/dev_device.h"
+#include "gen/gen.h"
+#include "hdb/hdb_action_pt_instance.h"
+#include "hdb/hdb_options.h"
+#include "msg/msg.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/core/morv_env.h"
+#include "morv/core/morv_expert.h"
+#include "morv/core/morv_qor_stats.h"
+#include "morv/core/morv_stats.h"
+#include "morv/netlist/morv_chip_map.h"
+#include "morv/timing/morv_timing.h"
+
+namespace
+{
+constexpr int OPTION_READ_LOG = 661;
+constexpr int OPTION_MIGRATION_TARGET_DEVICE = 479;
+constexpr int NO_WYSIWYG_TYPE = CDB_MAXIMUM_WYSIWYG_TYPE_ENUM;
+
+HDB_ACTION_PT_INSTANCE* action_point_of(MORV_ENV* env)
+{
+    MORV_ASSERT_TEXT(env, "m_morv_env");
+    CMP_FACADE* cmp = env->get_cmp();
+    return cmp ? cmp->get_action_point_instance() : nullptr;
+}
+
+// LE and FF WYSIWYG types of each base family.
+void device_types_of(int base_family, int* le_type, int* ff_type)
+{
+    switch (base_family) {
+    case 6: *le_type = 0, *ff_type = 1; break;
+    case 9:
+    case 35: *le_type = 2, *ff_type = 3; break;
+    case 10: *le_type = 257, *ff_type = 258; break;
+    case 24: *le_type = 270, *ff_type = 272; break;
+    case 34: *le_type = 145, *ff_type = 126; break;
+    case 41: *le_type = 145, *ff_type = 146; break;
+    case 42: *le_type = 186, *ff_type = 187; break;
+    case 47: *le_type = 10, *ff_type = 10; break;
+    default: *le_type = NO_WYSIWYG_TYPE, *ff_type = NO_WYSIWYG_TYPE; break;
+    }
+}
+
+int count_atoms_of_type(CDB_ATOM_NETLIST* netlist, int atom_type)
+{
+    int count = 0;
+    for (CDB_ATOM_NODE* node : *netlist)
+        if (node->get_atom_type() == atom_type) ++count;
+    return count;
+}
+
+bool is_comb_or_ff(CDB_ATOM_NODE* node, int base_family)
+{
+    if (base_family == 47) return node->is_lcell();
+    return node->is_lcell_comb() || node->is_register();
+}
+}  // namespace
+
+int MORV_API::s_icp_call_count = 0;
+
+// ------------------------------------------------------------------ settings by id
+
+int MORV_API::get_int_option(int id) const
+{
+    HDB_ACTION_PT_INSTANCE* ap = action_point_of(m_morv_env);
+    std::optional<int> value = HDB_INT_OPTION::get_int_option(ap, id);
+    return value ? *value : -1;
+}
+
+bool MORV_API::get_bool_option(int id) const
+{
+    HDB_ACTION_PT_INSTANCE* ap = action_point_of(m_morv_env);
+    std::optional<bool> value = HDB_BOOL_OPTION::get_bool_option(ap, id);
+    return value ? *value : false;
+}
+
+int MORV_API::get_enum_option(int id) const
+{
+    HDB_ACTION_PT_INSTANCE* ap = action_point_of(m_morv_env);
+    std::optional<int> value = HDB_ENUM_OPTION::get_enum_option(ap, id);
+    return value ? *value : 0;
+}
+
+std::string MORV_API::get_string_option(int id) const
+{
+    HDB_ACTION_PT_INSTANCE* ap = action_point_of(m_morv_env);
+    std::optional<std::string> value = HDB_STRING_OPTION::get_string_option(ap, id);
+    return value ? *value : std::string();
+}
+
+int MORV_API::get_instance_int_option(HDB_INSTANCE_NAME* inst_name, int id) const
+{
+    MORV_ASSERT(inst_name);
+    HDB_ACTION_PT_INSTANCE* ap = action_point_of(m_morv_env);
+    std::optional<int> value = HDB_INT_OPTION::get_int_option(ap, inst_name, id);
+    return value ? *value : -1;
+}
+
+int MORV_API::get_family_code()
+{
+    if (m_family == DEV_FAMILY_INVALID) {
+        MORV_ASSERT(m_morv_env);
+        m_family = m_morv_env->get_family_code();
+        MORV_ASSERT(m_family != DEV_FAMILY_INVALID);
+    }
+    return m_family;
+}
+
+bool MORV_API::is_fsyn_read_log_required() const
+{
+    // An absent setting means no replay, exactly like "OFF": otherwise every
+    // compile of these families would be taken for a replay.
+    const std::string read_log = get_string_option(OPTION_READ_LOG);
+    if (read_log.empty() || read_log == "OFF") return false;
+    return m_base_family == 6 || m_base_family == 24;
+}
+
+bool MORV_API::has_migratable_part_of_family(int family) const
+{
+    DEV_DEVICE* device = DMGR_UTILITY::get_current_device();
+    DEV_MIGRATION_INFO* info = device ? device->get_migration_info() : nullptr;
+    if (info == nullptr) return false;
+    for (int part : info->get_migratable_parts())
+        if (DEV_PART_MANAGER::get_family_of(part) == family) return true;
+    return false;
+}
+
+bool MORV_API::is_fsyn_write_log_required() const
+{
+    const bool migration = (m_base_family == 6 && has_migratable_part_of_family(24)) ||
+                           (m_base_family == 24 && has_migratable_part_of_family(6));
+    return migration && !is_fsyn_read_log_required();
+}
+
+bool MORV_API::has_migration_target_device() const
+{
+    HDB_ACTION_PT_INSTANCE* ap = action_point_of(m_morv_env);
+    if (ap == nullptr) return false;
+    std::optional<std::string> value =
+        HDB_STRING_OPTION::get_string_option(&ap->get_chip(), OPTION_MIGRATION_TARGET_DEVICE);
+    return value && !value->empty() && *value != "<None>";
+}
+
+// ------------------------------------------------------------------ resources
+
+int MORV_API::get_device_le_type() const
+{
+    int le_type = NO_WYSIWYG_TYPE, ff_type = NO_WYSIWYG_TYPE;
+    device_types_of(m_base_family, &le_type, &ff_type);
+    return le_type;
+}
+
+int MORV_API::get_device_ff_type() const
+{
+    int le_type = NO_WYSIWYG_TYPE, ff_type = NO_WYSIWYG_TYPE;
+    device_types_of(m_base_family, &le_type, &ff_type);
+    return ff_type;
+}
+
+int MORV_API::get_device_le_count() const
+{
+    MORV_ASSERT(m_morv_env);
+    const int type = get_device_le_type();
+    const int count = type == NO_WYSIWYG_TYPE ? -1 : m_morv_env->get_resource_count(type);
+    if (count == -1) MSG_INTERNAL_ERROR::report("Error: get number of LEs failed!", "MORV", __FILE__, __LINE__);
+    return count;
+}
+
+int MORV_API::get_device_ff_count() const
+{
+    MORV_ASSERT(m_morv_env);
+    const int type = get_device_ff_type();
+    const int count = type == NO_WYSIWYG_TYPE ? -1 : m_morv_env->get_resource_count(type);
+    if (count == -1) MSG_INTERNAL_ERROR::report("Error: get number of FFs failed!", "MORV", __FILE__, __LINE__);
+    return count;
+}
+
+int MORV_API::get_used_le_count() const
+{
+    const int device_le_type = get_device_le_type();
+    MORV_ASSERT(device_le_type != CDB_MAXIMUM_WYSIWYG_TYPE_ENUM);
+    return count_atoms_of_type(m_atom_netlist, device_le_type);
+}
+
+int MORV_API::get_used_ff_count() const
+{
+    const int device_ff_type = get_device_ff_type();
+    MORV_ASSERT(device_ff_type != CDB_MAXIMUM_WYSIWYG_TYPE_ENUM);
+    return count_atoms_of_type(m_atom_netlist, device_ff_type);
+}
+
+bool MORV_API::are_les_overused() const
+{
+    if (m_morv_env->is_fake_auto_device()) {
+        MORV_DEBUG_STREAM::print(2, "Skipping are_les_overused check because we don't have a real device.");
+        return false;
+    }
+    const int used = get_used_le_count();
+    const int device = get_device_le_count();
+    const double ratio = m_le_overuse_ratio;
+    if (used <= m_min_used_for_overuse || ratio <= 0.0) return false;
+    if (used <= static_cast<int>(device * ratio)) return false;
+    MORV_DEBUG_STREAM::print(2, "LE overuse triggered (%f)!", ratio);
+    return true;
+}
+
+bool MORV_API::are_ffs_overused() const
+{
+    if (m_morv_env->is_fake_auto_device()) {
+        MORV_DEBUG_STREAM::print(2, "Skipping are_ffs_overused check because we don't have a real device.");
+        return false;
+    }
+    const int used = get_used_ff_count();
+    const int device = get_device_ff_count();
+    const double ratio = m_ff_overuse_ratio;
+    if (used <= m_min_used_for_overuse || ratio <= 0.0) return false;
+    if (used <= static_cast<int>(device * ratio)) return false;
+    MORV_DEBUG_STREAM::print(2, "FF overuse triggered (%f)!", ratio);
+    return true;
+}
+
+// ------------------------------------------------------------------ flow-gate queries
+
+bool MORV_API::are_all_partitions_locked() const
+{
+    // Partitions exist only with a boundary-port manager; the stand-in
+    // manager answers no partition queries, so no partition counts as locked.
+    return false;
+}
+
+float MORV_API::get_back_annotated_fraction() const
+{
+    int counted = 0;
+    int back_annotated = 0;
+    for (CDB_ATOM_NODE* atom : *m_atom_netlist) {
+        MORV_ASSERT(atom);
+        if (!is_comb_or_ff(atom, m_base_family)) continue;
+        ++counted;
+        if (m_base_family != 24 && m_morv_env->is_atom_back_annotated(atom)) {
+            MORV_ASSERT(is_comb_or_ff(atom, m_base_family));
+            ++back_annotated;
+        }
+    }
+    if (counted == 0) return 0.0f;
+    return static_cast<float>(back_annotated) / static_cast<float>(counted);
+}
+
+void MORV_API::set_progress_percent(int percent)
+{
+    MORV_ASSERT(m_morv_env);
+    MORV_ASSERT((percent >= 0) && (percent <= 100));
+    int fsyn_start_perc = -1;
+    int fsyn_end_perc = -1;
+    m_morv_env->get_progress_range(&fsyn_start_perc, &fsyn_end_perc);
+    MORV_ASSERT(fsyn_start_perc != -1);
+    MORV_ASSERT(fsyn_end_perc != -1);
+    const float span = static_cast<float>(fsyn_end_perc - fsyn_start_perc);
+    m_morv_env->set_progress(fsyn_start_perc + static_cast<int>((static_cast<float>(percent) / 100.0f) * span));
+}
+
+// ------------------------------------------------------------------ timing and ICP
+
+bool MORV_API::refresh_timing_and_print_dont_touch_statistics()
+{
+    MORV_ASSERT(m_fsyn_timing);
+    if (!m_fsyn_timing->sync_timing_netlist(true, true)) return false;
+    m_fsyn_timing->acquire_tdc_utility();
+    m_morv_env->set_tdc_utility(m_fsyn_timing->get_tdc_utility());
+
+    const struct
+    {
+        const char* setting;
+        const char* title;
+        AMM_OP op;
+    } tables[] = {
+        {"FSYN_PRINT_ATOM_MOD_STATS_FOR_DUPLICATION", "FSYN Don't Touch Algorithm: Duplication",
+         AMM_OP_FITTER_FSYN_DUPLICATE},
+        {"FSYN_PRINT_ATOM_MOD_STATS_FOR_RETIMING", "FSYN Don't Touch Algorithm: Retiming", AMM_OP_FITTER_FSYN_RETIME},
+    };
+    for (const auto& table : tables) {
+        if (!cfg_is_on(table.setting, false)) continue;
+        int atoms = 0;
+        int dont_touch = 0;
+        for (CDB_ATOM_NODE* node : *m_atom_netlist) {
+            ++atoms;
+            if (m_morv_env->is_atom_dont_touch(static_cast<int>(node->get_id()), table.op)) ++dont_touch;
+        }
+        MORV_DEBUG_STREAM::print(100, "%s", table.title);
+        MORV_DEBUG_STREAM::print(100, "   %d of %d atoms are don't-touch", dont_touch, atoms);
+    }
+    return true;
+}
+
+bool MORV_API::run_timing_analysis(bool full, bool second_flag, double multiplier, bool fourth_flag,
+                                   bool want_routing_estimate, bool sixth_flag)
+{
+    GEN_PROFILER whole_call("FSYN_timing_icp");
+    MORV_ASSERT(m_fsyn_timing);
+
+    const char* blp_text = cfg_get_value("fsyn_blp_multiplier");
+    const double blp_multiplier = blp_text ? std::atof(blp_text) : 0.0;
+    if (blp_multiplier > 0.0) multiplier *= blp_multiplier;
+
+    const bool routing_estimate =
+        m_base_family != 24 && cfg_is_on("fsyn_use_routing_estimate", false) && want_routing_estimate;
+    const bool post_clustering =
+        m_fsyn_expert != nullptr && m_fsyn_expert->is_fsyn_running(POST_CLUSTERING_FSYN_FLOW);
+    const bool pre_placement = m_fsyn_expert != nullptr && (m_fsyn_expert->is_fsyn_running_early_fsyn() ||
+                                                            m_fsyn_expert->is_fsyn_running(CLUSTER_RETRY_FSYN_FLOW));
+    const bool xicp = m_fsyn_expert != nullptr && m_fsyn_expert->use_xicp();
+    const bool late = m_fsyn_expert != nullptr && m_fsyn_expert->is_fsyn_running(LATE_FSYN_FLOW);
+
+    // Before placement, and between experimental-ICP iterations, the host
+    // cannot place: timing comes from the component's own estimate.
+    if (pre_placement || (xicp && !full)) {
+        MORV_DEBUG_STREAM::print(1, "Ignoring call to ICP(%d, %d, %d, %f) -- Early-FSYN is running", full ? 1 : 0,
+                                 second_flag ? 1 : 0, routing_estimate ? 1 : 0, multiplier);
+        bool success = true;
+        if (late) {
+            MORV_DEBUG_STREAM::print(1, "Running the experimental ICP timing analysis");
+        }
+        m_fsyn_timing->sync_timing_netlist(true, true);
+        if (m_fsyn_timing->get_tdc_utility() != nullptr) m_fsyn_timing->perform_timing_analysis();
+        if (!late) {
+            if (full && (are_les_overused() || are_ffs_overused())) success = false;
+            m_modified_atoms_for_icp.clear();
+        }
+        return success;
+    }
+
+    GEN_PROFILER normal_icp("FSYN_normal_icp");
+    const double start = gen_get_sec_cpu();
+    m_fsyn_timing->set_icp_ran(true);
+    MORV_DEBUG_STREAM::print(1, "Calling ICP(%d, %d, %d, %d, %f)", full ? 1 : 0, second_flag ? 1 : 0,
+                             routing_estimate ? 1 : 0, sixth_flag ? 1 : 0, multiplier);
+    ++s_icp_call_count;
+
+    m_fsyn_timing->sync_timing_netlist(true, true);
+    if (full) stress_icp_preferred_locations();
+
+    const MORV_ICP_RESULT result = m_morv_env->run_icp(full, second_flag, multiplier, fourth_flag, routing_estimate,
+                                                       sixth_flag, post_clustering);
+    const bool success = result.m_status == 1;
+    if (!success && !full) MORV_DEBUG_STREAM::print(0, "Warning: FSYN timing analysis failed");
+
+    if (routing_estimate) {
+        m_fsyn_timing->acquire_tdc_utility();
+        MORV_ASSERT_TEXT(m_fsyn_timing->get_tdc_utility(), "tdc_utility");
+        m_fsyn_timing->perform_timing_analysis();
+    }
+
+    m_fsyn_timing->sync_timing_netlist(true, true);
+    if (post_clustering) {
+        if (m_fsyn_timing->get_tdc_utility() != nullptr) m_fsyn_timing->perform_timing_analysis();
+    } else {
+        int percent = s_icp_call_count * 2;
+        if (percent < 1) percent = 1;
+        if (percent > 99) percent = 99;
+        set_progress_percent(percent);
+    }
+
+    const int measured = static_cast<int>(gen_get_sec_cpu() - start + 0.5);
+    MORV_DEBUG_STREAM::print(1, "ICP time for this iteration was %d sec ( vs. %d + %d = %d )", measured,
+                             result.m_first_seconds, result.m_second_seconds,
+                             result.m_first_seconds + result.m_second_seconds);
+
+    if (m_fsyn_stats != nullptr)
+        m_fsyn_stats->note_timing_analysis(full, second_flag, !success, result.m_first_seconds,
+                                           result.m_second_seconds);
+    if (m_fsyn_qor_stat_mgr != nullptr) {
+        if (full) {
+            m_fsyn_qor_stat_mgr->increment_int(MORV_QOR_ICP_CALLS);
+            m_fsyn_qor_stat_mgr->add_double(MORV_QOR_ICP_TIME, result.m_first_seconds);
+        } else {
+            m_fsyn_qor_stat_mgr->increment_int(MORV_QOR_TIMING_ANALYSIS_CALLS);
+            m_fsyn_qor_stat_mgr->add_double(MORV_QOR_TIMING_ANALYSIS_TIME, result.m_first_seconds);
+        }
+        if (second_flag) {
+            m_fsyn_qor_stat_mgr->increment_int(MORV_QOR_POST_ICP_CALLS);
+            m_fsyn_qor_stat_mgr->add_double(MORV_QOR_POST_ICP_TIME, result.m_second_seconds);
+        }
+        if (!success) m_fsyn_qor_stat_mgr->increment_int(MORV_QOR_ICP_FAILURES);
+    }
+    m_total_icp_seconds += result.m_second_seconds;
+
+    if (xicp && late) {
+        m_fsyn_timing->set_icp_ran(true);
+        if (full) m_modified_atoms_for_icp.clear();
+    }
+    return success;
+}
+
+void MORV_API::stress_icp_preferred_locations()
+{
+    const char* text = cfg_get_value("fsyn_stress_icp");
+    if (text == nullptr) return;
+    double fraction = std::atof(text);
+    if (fraction < 0.0) fraction = 0.0;
+    if (fraction > 1.0) fraction = 1.0;
+    if (fraction <= 0.0) return;
+    const int every = static_cast<int>(1.0 / fraction);
+    if (every < 1) return;
+    MORV_DEBUG_STREAM::print(
+        100, "FSYN_STRESS_ICP is going to remove every %dth pref loc to provide more entertainment for icp!", every);
+    int seen = 0;
+    int removed = 0;
+    for (CDB_ATOM_NODE* node : *m_atom_netlist) {
+        if (!node->is_lcell_comb() && !node->is_lcell()) continue;
+        if (++seen % every != 0) continue;
+        if (m_fsyn_chip_map != nullptr && m_fsyn_chip_map->remove_node(static_cast<int>(node->get_id()))) ++removed;
+    }
+    MORV_DEBUG_STREAM::print(100, "FSYN_STRESS_ICP removed %d pref locations!", removed);
+}
+
+// ------------------------------------------------------------------ dumps and checks
+
+void MORV_API::dump_atom_netlist(const std::string& suffix) const
+{
+    if (!m_enable_netlist_dump) return;
+    const std::string path = m_morv_env->get_project_name() + suffix;
+    std::string error;
+    if (!cdb_write_native_netlist_file(*m_atom_netlist, path, &error))
+        MORV_DEBUG_STREAM::print(1, "Warning: could not dump the atom netlist to %s: %s", path.c_str(), error.c_str());
+}
+
+bool MORV_API::check_bp_info() const
+{
+    // The stand-in boundary-port manager has no self-check of its own.
+    return true;
+}

@@ -1,0 +1,348 @@
+#ifndef MORV_EXPERT_H
+#define MORV_EXPERT_H
+
+// The flow driver: one subclass per supported device family, or the no-op
+// driver for every other family. The driver owns the run's facade and the
+// interactive-tool link.
+
+#include <map>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "morv/core/morv_expert_interface.h"
+#include "vtl_hash_sys.h"
+
+class MORV_ENV;
+class MORV_API;
+class MORV_TIMING;
+class MORV_PLUMRIX;
+class MORV_ALGORITHM_BASE;
+class CDB_ATOM_NODE;
+class CDB_ATOM_ITERM;
+
+// Algorithm ids: index into MORV_EXPERT::s_FSYN_ALGORITHM_SHORT_NAMES.
+enum e_fsyn_algorithm : int
+{
+    RTM_ALGORITHM = 0,
+    REMUX_ALGORITHM = 1,
+    RWR_ALGORITHM = 2,
+    REG_PACK_ALGORITHM = 3,
+    REP_ALGORITHM = 4,
+    TEST_ALGORITHM = 5,
+    REG_UNPACK_ALGORITHM = 6,
+    BDD_SYN_ALGORITHM = 7,
+    RAM_MAP_ALGORITHM = 8,
+    PIPE_ASYNC_ALGORITHM = 9,
+    RESPLIT_ALGORITHM = 10,
+    LIR_ALGORITHM = 11,
+    INV_PUSH_ALGORITHM = 12,
+    RESYN_ALGORITHM = 13,
+    SAVE_RESTORE_ALGORITHM = 14,
+    UTIL_ALGORITHM = 15,
+    MANUAL_ALGORITHM = 16,
+    PIPELINE_ALGORITHM = 17,
+    ALGORITHM_END = 18
+};
+
+// Flow types held in m_flow_type; -1 until the mode has been chosen.
+enum e_fsyn_flow_type : int
+{
+    FSYN_FLOW_TYPE_UNSET = -1,
+    FSYN_USER_OPTION_FLOW = 0,
+    FSYN_TEST_STRING_FLOW = 1,
+    FSYN_REPLAY_LOG_FLOW = 2,
+    FSYN_SWEEPER_ONLY_FLOW = 3,
+    FSYN_DEFAULT_LIR_FLOW = 4,
+    FSYN_TUNE_STRINGS_FLOW = 5,
+    FSYN_FLAT_FLOW = 6
+};
+
+// An input term named by atom id, port usage and port index. Netlist
+// restores rebuild every term, so a term pointer kept across flows goes
+// stale; this key does not.
+struct MORV_CANONICAL_ITERM
+{
+    int m_atom_id = -1;
+    int m_port_type = -1;
+    int m_port_index = -1;
+
+    bool operator==(const MORV_CANONICAL_ITERM& other) const
+    {
+        return m_atom_id == other.m_atom_id && m_port_type == other.m_port_type && m_port_index == other.m_port_index;
+    }
+    static MORV_CANONICAL_ITERM of(const CDB_ATOM_ITERM* iterm);
+};
+
+struct MORV_CANONICAL_ITERM_HASH
+{
+    size_t operator()(const MORV_CANONICAL_ITERM& key) const
+    {
+        size_t h = static_cast<size_t>(static_cast<unsigned>(key.m_atom_id));
+        h = h * 1000003u ^ static_cast<size_t>(static_cast<unsigned>(key.m_port_type));
+        return h * 1000003u ^ static_cast<size_t>(static_cast<unsigned>(key.m_port_index));
+    }
+};
+
+// Slack ratio of every input term when the early flow ended.
+typedef std::unordered_map<MORV_CANONICAL_ITERM, double, MORV_CANONICAL_ITERM_HASH> MORV_EXPERT_SLACK_RATIO_MAP;
+
+// The run's parameter map: KEY=VALUE pairs of one algorithm run.
+typedef std::map<std::string, std::string> MORV_PARAMETER_MAP;
+
+// One entry of the run list: an algorithm id and its parsed parameters.
+// The algorithm object keeps a pointer to m_parameters while it runs.
+struct MORV_ALGORITHM_RUN
+{
+    int m_algorithm = ALGORITHM_END;
+    MORV_PARAMETER_MAP m_parameters;
+};
+
+class MORV_EXPERT : public MORV_EXPERT_INTERFACE
+{
+public:
+    static const char* const s_FSYN_ALGORITHM_SHORT_NAMES[ALGORITHM_END + 1];
+    static const char* get_fsyn_flow_name(e_fsyn_flow flow);
+
+    static MORV_EXPERT_INTERFACE* allocate_new_expert(MORV_ENV* env);
+    static bool is_early_fsyn_flow(e_fsyn_flow flow) { return flow == SYN_EARLY_FSYN_FLOW || flow == FIT_EARLY_FSYN_FLOW; }
+    static bool is_pre_placement_fsyn_flow(e_fsyn_flow flow) { return flow >= SYN_EARLY_FSYN_FLOW && flow <= CLUSTER_RETRY_FSYN_FLOW; }
+
+    // Process-wide: number of flow drivers constructed.
+    static int m_instantiation;
+    static bool m_TOO_MANY_BA_NODES_issued;
+
+    explicit MORV_EXPERT(MORV_ENV* env);
+    ~MORV_EXPERT() override;
+
+    // ---- exported interface ----
+    bool do_physical_synthesis(e_fsyn_flow fsyn_flow_id) override;
+    bool will_fsyn_run(e_fsyn_flow fsyn_flow_id) override;
+    bool has_fsyn_run(e_fsyn_flow fsyn_flow_id) override;
+    bool will_fsyn_pipeline_net(CDB_ATOM_OTERM* src_oterm) override;
+    void save_early_netlist_incase_vpr_fails() override;
+    void restore_early_netlist() override;
+    void discard_early_netlist() override;
+    bool is_fsyn_running_in_migration_replay_log_mode() override;
+    bool get_init_info_for_ble_dup_struct_from_sap(int a, int b, int* c, int* d, int* e, int* f, int g) override;
+    bool load_ble_dup_struct(int* a, int* b, int** c, int d) override;
+    void reset_fsyn_chip_map() override;
+    void clear_fsyn_rdb_table() override;
+    void clear_fsyn_log() override;
+    void reset_fsyn_cluster_map() override;
+    void set_atom_preferred_cluster(int atom_id, int cluster, int ale) override;
+    int get_atom_preferred_cluster(int atom_id) override;
+    int get_clustered_companion_node(int atom_id) override;
+    void set_atoms_preferred_location(int atom_id, int x, int y, int sub, int index) override;
+    bool get_atoms_preferred_location(int atom_id, int* x, int* y, int* sub, int* index) override;
+    void fix_tdb_netlist_for_virtual_nodes() override;
+    void set_vpr_retry_state(FSYN_VPR_RETRY_STATE state) override { m_vpr_retry_state = state; }
+    FSYN_VPR_RETRY_STATE get_vpr_retry_state() override { return m_vpr_retry_state; }
+    bool is_atom_modified_for_icp(int atom_id) override;
+
+    // ---- family hooks, in slot order ----
+    virtual void find_and_set_which_algorithms_are_to_run();
+    virtual bool is_fsyn_allowed_in_flat_flow() = 0;
+    virtual void set_user_option_algorithms_to_run() = 0;
+    virtual bool run_fsyn_replay_log_flow();
+    virtual bool run_fsyn_flat_flow(e_fsyn_flow fsyn_flow_id) = 0;
+    virtual void add_cluster_retry_fsyn_algorithms() = 0;
+    virtual void add_syn_early_fsyn_algorithms() = 0;
+    virtual void add_fit_early_fsyn_algorithms(e_fsyn_flow fsyn_flow_id) = 0;
+    virtual void add_late_fsyn_algorithms_for_circuit_characteristic() = 0;
+    virtual void add_late_fsyn_algorithms() = 0;
+    virtual bool check_if_log_file_exists();
+    virtual bool tune_stability_threshold() { return true; }
+    virtual void run_netlist_sweeper() = 0;
+    virtual bool create_and_run_algorithm(int algorithm_id, MORV_PARAMETER_MAP& parameters) = 0;
+
+    // ---- non-virtual queries ----
+    bool use_xicp() const { return m_use_xicp; }
+    bool enable_nevra() const { return m_enable_nevra; }
+    MORV_ALGORITHM_BASE* get_current_algorithm() const { return m_current_algorithm; }
+    MORV_API* get_fsyn_api() const { return m_fsyn_api; }
+    MORV_PLUMRIX* get_fsyn_plumrix() const { return m_fsyn_plumrix; }
+    MORV_TIMING* get_fsyn_timing() const { return m_fsyn_timing; }
+    MORV_ENV* get_morv_env() const { return m_morv_env; }
+    int get_flow_type() const { return m_flow_type; }
+    int get_early_netlist_state_id() const { return m_early_netlist_state_id; }
+
+    bool can_any_fsyn_flow_run() const;
+    bool is_fsyn_running(e_fsyn_flow fsyn_flow_id) const;
+    bool is_fsyn_running_early_fsyn() const;
+    bool is_fsyn_running_pre_placement_fsyn() const;
+    bool is_fsyn_running_on_a_flat_flow() const { return m_fsyn_flat_flow; }
+
+    void add_virtual_node(int id);
+    void remove_virtual_node(int id);
+    void clear_virtual_nodes();
+    bool is_virtual_node(CDB_ATOM_NODE* node) const;
+
+    bool is_device_supported_by_fsyn() const;
+
+    // ---- run lists, test and tune strings (morv_expert_run.cpp) ----
+    // The four parts of the test string as parsed for this compile.
+    const std::string& get_test_string_part(e_fsyn_flow fsyn_flow_id) const;
+    int get_num_algorithm_runs() const { return m_num_algorithm_runs; }
+    const std::vector<MORV_ALGORITHM_RUN>& get_algorithm_runs() const { return m_algorithm_runs; }
+    bool may_algorithm_run(int algorithm_id) const;
+    unsigned get_inst_asgn_flag_mask(int algorithm_id) const;
+    // The flat flow runs without messages to the user.
+    bool are_messages_suppressed() const { return m_fsyn_flat_flow; }
+
+protected:
+    void insert_algorithm(int algorithm_id, const std::string& parameters);
+    int extract_algorithm(std::string* text, std::string* parameters);
+    void extract_test_string(std::string text);
+    void parse_test_string();
+    void decode_and_parse_test_string();
+    void run_fsyn_test_string_flow(e_fsyn_flow fsyn_flow_id);
+    void run_fsyn_tune_string_flow(e_fsyn_flow fsyn_flow_id);
+    void run_fsyn_user_option_flow(e_fsyn_flow fsyn_flow_id);
+    void run_flow();
+    bool run_single_algorithm(MORV_ALGORITHM_BASE* algorithm);
+    // Posts, once per flow point, that the family has no default list yet.
+    void report_no_default_algorithm_list(const char* hook);
+
+    // ---- flow dispatch (morv_expert_dispatch.cpp) ----
+    // The gate: whether any flow may run; may disable flows and algorithms.
+    bool check_if_fsyn_flow_can_be_run();
+    // "fitting" for CLUSTER_RETRY, "speed" for every other flow.
+    std::string get_target_for_flow(e_fsyn_flow fsyn_flow_id) const;
+    // Writes "fsyn_delays.txt": one line per driven input term.
+    void back_annotate_delays();
+    // Interconnect delay into iterm in picoseconds (0 when unrouted).
+    int get_interconnection_delay_on_iterm(CDB_ATOM_ITERM* iterm);
+
+    // ---- flow functions (morv_expert_flows.cpp) ----
+    bool early_fsyn_flow(e_fsyn_flow fsyn_flow_id);
+    bool early_fsyn_esr_only_flow(e_fsyn_flow fsyn_flow_id);
+    bool post_clustering_fsyn_flow();
+    bool cluster_retry_fsyn_flow();
+    bool late_fsyn_flow();
+    void save_early_fsyn_netlist();
+    bool run_fsyn_default_lir_flow();
+    void print_log_error();
+    void write_migration_log_start();
+    void write_migration_log_end();
+    // The early slack-ratio record: filled from every input term's present
+    // slack ratio; the weighted mean change since then (late tune string).
+    void store_early_slack_ratios();
+    double get_weighted_slack_ratio_difference();
+
+    // ---- shared bodies of the family hooks (morv_expert_run.cpp) ----
+    // One column of the user-option table: how a family differs from the rest.
+    struct USER_OPTION_COLUMN
+    {
+        bool m_ram_map;                  // RAM_MAP from setting 663
+        bool m_resplit_for_fitting;      // RESPLIT also from 659 (mask 48, else 32)
+        bool m_reg_unpack_needs_switch;  // REG_UNPACK only with fsyn_reg_unpack_for_all_families
+        bool m_lut_input_algorithms;     // LIR and INV_PUSH from 660
+        bool m_save_restore;             // SAVE_RESTORE always
+    };
+    void apply_user_option_table(const USER_OPTION_COLUMN& column);
+    // The family factory: class_names[id] names the class built for id;
+    // null: invalid id; "": nothing is built; "-": nothing, with the
+    // REG_UNPACK line; "!": the family does not support it.
+    bool create_and_run_from_table(const char* const* class_names, int algorithm_id, MORV_PARAMETER_MAP& parameters);
+    void run_family_netlist_sweeper();
+    void run_shared_flat_flow(e_fsyn_flow fsyn_flow_id);
+    // Constructor steps after the mode selection: chip map and timing flags.
+    void finish_family_construction(bool set_xicp, bool set_nevra);
+    // The replay log of a migration compile; the device names of the message.
+    bool check_replay_log_file(const char* target_device, const char* source_device);
+    bool run_shared_replay_log_flow();
+
+    // Reports a family hook whose body is not available yet; never returns.
+    [[noreturn]] void family_hook_missing(const char* hook) const;
+    virtual const char* get_family_class_name() const = 0;
+
+    FSYN_VPR_RETRY_STATE m_vpr_retry_state = 0;
+    MORV_API* m_fsyn_api = nullptr;
+    MORV_TIMING* m_fsyn_timing = nullptr;
+    MORV_ENV* m_morv_env = nullptr;
+    MORV_ALGORITHM_BASE* m_current_algorithm = nullptr;
+
+    // User options, in the order of settings 660, 659, 663, 665, 662, 664.
+    bool m_opx_comb_logic = false;
+    bool m_opx_comb_logic_for_fitting = false;
+    bool m_opx_logic_to_memory = false;
+    bool m_opx_async_pipelining = false;
+    bool m_opx_register_duplication = false;
+    bool m_opx_register_retiming = false;
+    int m_opx_physical_synthesis_effort = 0;
+
+    std::string m_opx_fsyn_test_string;
+    std::string m_test_string_late;
+    std::string m_test_string_early;
+    std::string m_test_string_post_clustering;
+    std::string m_test_string_cluster_retry;
+    std::string m_opx_physical_synthesis_read_log;
+
+    bool m_sweeper_only = false;
+    bool m_tune_strings = false;
+    bool m_for_density = false;
+    int m_flow_type = FSYN_FLOW_TYPE_UNSET;
+
+    std::vector<MORV_ALGORITHM_RUN> m_algorithm_runs;
+    int m_num_algorithm_runs = 0;
+
+    bool m_algorithm_list[ALGORITHM_END] = {};
+    unsigned m_inst_asgn_flag_mask[ALGORITHM_END] = {};
+    bool m_dump_instance_assignments = false;
+
+    bool m_fsyn_flow_is_enabled[NUM_FSYN_FLOWS] = {};
+    bool m_fsyn_flow_is_running[NUM_FSYN_FLOWS] = {};
+    bool m_fsyn_flow_has_run[NUM_FSYN_FLOWS] = {};
+
+    int m_early_netlist_state_id = -1;
+
+    bool m_use_xicp = false;
+    bool m_enable_nevra = false;
+    bool m_fsyn_flat_flow = false;
+    bool m_no_default_list_reported[NUM_FSYN_FLOWS] = {};
+
+    MORV_PLUMRIX* m_fsyn_plumrix = nullptr;
+
+    MORV_EXPERT_SLACK_RATIO_MAP* m_early_slack_ratios = nullptr;
+    std::set<int> m_virtual_nodes;
+
+private:
+    void check_flow_id(int fsyn_flow_id) const;
+};
+
+// The driver of every family the component does not support: it holds no
+// data and answers every call with "nothing to do" or an internal error.
+class MORV_EXPERT_NOP : public MORV_EXPERT_INTERFACE
+{
+public:
+    MORV_EXPERT_NOP();
+    ~MORV_EXPERT_NOP() override {}
+
+    bool do_physical_synthesis(e_fsyn_flow fsyn_flow_id) override;
+    bool will_fsyn_run(e_fsyn_flow) override { return false; }
+    bool has_fsyn_run(e_fsyn_flow) override { return false; }
+    bool will_fsyn_pipeline_net(CDB_ATOM_OTERM*) override { return false; }
+    void save_early_netlist_incase_vpr_fails() override;
+    void restore_early_netlist() override;
+    void discard_early_netlist() override;
+    bool is_fsyn_running_in_migration_replay_log_mode() override;
+    bool get_init_info_for_ble_dup_struct_from_sap(int a, int b, int* c, int* d, int* e, int* f, int g) override;
+    bool load_ble_dup_struct(int* a, int* b, int** c, int d) override;
+    void reset_fsyn_chip_map() override;
+    void clear_fsyn_rdb_table() override;
+    void clear_fsyn_log() override;
+    void reset_fsyn_cluster_map() override;
+    void set_atom_preferred_cluster(int atom_id, int cluster, int ale) override;
+    int get_atom_preferred_cluster(int atom_id) override;
+    int get_clustered_companion_node(int atom_id) override;
+    void set_atoms_preferred_location(int atom_id, int x, int y, int sub, int index) override;
+    bool get_atoms_preferred_location(int atom_id, int* x, int* y, int* sub, int* index) override;
+    void fix_tdb_netlist_for_virtual_nodes() override;
+    void set_vpr_retry_state(FSYN_VPR_RETRY_STATE) override {}
+    FSYN_VPR_RETRY_STATE get_vpr_retry_state() override { return 0; }
+    bool is_atom_modified_for_icp(int) override { return false; }
+};
+
+#endif

@@ -1,0 +1,70 @@
+#include "morv/core/morv_expert_brk.h"
+
+#include "cfg/cfg.h"
+#include "msg/msg.h"
+
+// The default lists of each flow point come with the family's list rules;
+// until then user-option mode says so and runs nothing.
+
+const char* const MORV_EXPERT_BRK::s_ALGORITHM_CLASS_NAMES[ALGORITHM_END] = {
+    "MORV_RETIMING_BRK",          // RTM
+    "MORV_REMUX",                 // REMUX
+    "MORV_RWR_BRK",               // RWR
+    nullptr,                      // REG_PACK
+    "MORV_REP_BRK",               // REP
+    "MORV_TEST",                  // TEST
+    "MORV_REG_UNPACK",            // REG_UNPACK
+    "MORV_BDD_SYN_BRK",           // BDD_SYN
+    "MORV_RAM_MAP",               // RAM_MAP
+    "MORV_PIPE_ASYNC",            // PIPE_ASYNC
+    "MORV_RESPLIT",               // RESPLIT
+    "",                           // LIR
+    "",                           // INV_PUSH
+    "MORV_RESYN_BRK",             // RESYN
+    "MORV_SAVE_RESTORE",          // SAVE_RESTORE
+    "MORV_UTIL",                  // UTIL
+    "MORV_MANUAL",                // MANUAL
+    nullptr,                      // PIPELINE
+};
+
+MORV_EXPERT_BRK::MORV_EXPERT_BRK(MORV_ENV* env) : MORV_EXPERT(env)
+{
+    find_and_set_which_algorithms_are_to_run();
+    finish_family_construction(true, true);
+}
+
+MORV_EXPERT_BRK::~MORV_EXPERT_BRK() {}
+
+void MORV_EXPERT_BRK::set_user_option_algorithms_to_run() { apply_user_option_table({true, true, true, false, true}); }
+
+bool MORV_EXPERT_BRK::run_fsyn_replay_log_flow() { return run_shared_replay_log_flow(); }
+bool MORV_EXPERT_BRK::run_fsyn_flat_flow(e_fsyn_flow fsyn_flow_id)
+{
+    run_shared_flat_flow(fsyn_flow_id);
+    return true;
+}
+
+void MORV_EXPERT_BRK::add_cluster_retry_fsyn_algorithms() { report_no_default_algorithm_list("add_cluster_retry_fsyn_algorithms"); }
+void MORV_EXPERT_BRK::add_syn_early_fsyn_algorithms() { report_no_default_algorithm_list("add_syn_early_fsyn_algorithms"); }
+void MORV_EXPERT_BRK::add_fit_early_fsyn_algorithms(e_fsyn_flow)
+{
+    report_no_default_algorithm_list("add_fit_early_fsyn_algorithms");
+}
+void MORV_EXPERT_BRK::add_late_fsyn_algorithms_for_circuit_characteristic()
+{
+    report_no_default_algorithm_list("add_late_fsyn_algorithms_for_circuit_characteristic");
+}
+void MORV_EXPERT_BRK::add_late_fsyn_algorithms() { report_no_default_algorithm_list("add_late_fsyn_algorithms"); }
+
+bool MORV_EXPERT_BRK::check_if_log_file_exists() { return check_replay_log_file("Talvane II", "Fermlock II"); }
+void MORV_EXPERT_BRK::run_netlist_sweeper() { run_family_netlist_sweeper(); }
+
+bool MORV_EXPERT_BRK::create_and_run_algorithm(int algorithm_id, MORV_PARAMETER_MAP& parameters)
+{
+    // Only this family can swap in the skew-driven retiming engine.
+    if (algorithm_id == RTM_ALGORITHM && cfg_is_on("fsyn_enable_new_retiming", false)) {
+        const char* const names[1] = {"MORV_RTM"};
+        return create_and_run_from_table(names, 0, parameters);
+    }
+    return create_and_run_from_table(s_ALGORITHM_CLASS_NAMES, algorithm_id, parameters);
+}

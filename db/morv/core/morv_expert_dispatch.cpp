@@ -1,0 +1,326 @@
+// The host's entry at each flow point: framing (messages, banner, profiler
+// bin, numeric locale, checks), the gate that can stop physical synthesis,
+// timing preparation and the dispatch to the flow functions; plus the
+// post-route point and the delay back-annotation file.
+
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cfg/cfg.h"
+#include "cmp/cmp_facade.h"
+#include "gen/gen.h"
+#include "msg/msg.h"
+
+#include "mem_alloc_sys.h"
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/core/morv_env.h"
+#include "morv/core/morv_expert.h"
+#include "morv/core/morv_msgs.h"
+#include "morv/core/morv_stats.h"
+#include "morv/debug/morv_drc.h"
+#include "morv/debug/morv_plumrix.h"
+#include "morv/netlist/morv_nt.h"
+#include "morv/timing/morv_timing.h"
+
+namespace
+{
+const char* const BANNER_LINE = "***************************************";
+
+// Runs the flow with the numeric locale "C" and puts the caller's locale
+// back however the flow ends (an internal error unwinds through here).
+class MORV_NUMERIC_LOCALE_GUARD
+{
+public:
+    MORV_NUMERIC_LOCALE_GUARD()
+    {
+        // The runtime may reuse the buffer it returns: copy before changing.
+        const char* current = std::setlocale(LC_NUMERIC, nullptr);
+        m_saved = current ? current : "C";
+        std::setlocale(LC_NUMERIC, "C");
+    }
+    ~MORV_NUMERIC_LOCALE_GUARD() { restore(); }
+    void restore()
+    {
+        if (m_restored) return;
+        std::setlocale(LC_NUMERIC, m_saved.c_str());
+        m_restored = true;
+    }
+    MORV_NUMERIC_LOCALE_GUARD(const MORV_NUMERIC_LOCALE_GUARD&) = delete;
+    MORV_NUMERIC_LOCALE_GUARD& operator=(const MORV_NUMERIC_LOCALE_GUARD&) = delete;
+
+private:
+    std::string m_saved;
+    bool m_restored = false;
+};
+
+void post_warning(MORV_MSG_ID id, bool io_only)
+{
+    if (!io_only) morv_send_msg(morv_new_msg(id));
+}
+}  // namespace
+
+std::string MORV_EXPERT::get_target_for_flow(e_fsyn_flow fsyn_flow_id) const
+{
+    return fsyn_flow_id == CLUSTER_RETRY_FSYN_FLOW ? "fitting" : "speed";
+}
+
+bool MORV_EXPERT::do_physical_synthesis(e_fsyn_flow fsyn_flow_id)
+{
+    check_flow_id(fsyn_flow_id);
+    m_fsyn_flow_has_run[fsyn_flow_id] = true;
+
+    if (fsyn_flow_id == BACK_ANNOTATE_FSYN_FLOW) {
+        back_annotate_delays();
+        return true;
+    }
+
+    if (fsyn_flow_id == VERY_LATE_FSYN_FLOW) {
+        if (cfg_is_on("very_late_fsyn", false)) return false;
+        if (m_fsyn_api->is_plumrix_enabled() && m_fsyn_api->is_plumrix_dump_post_route()) {
+            m_morv_env->set_full_taint();
+            m_fsyn_timing->sync_timing_netlist(false, true);
+            m_fsyn_timing->acquire_tdc_utility();
+            m_morv_env->set_tdc_utility(m_fsyn_timing->get_tdc_utility());
+            m_fsyn_timing->acquire_tdc_utility();
+            if (m_fsyn_plumrix->is_connected()) m_fsyn_plumrix->breakpoint("POST-ROUTE");
+            return true;
+        }
+    }
+
+    const char* name = get_fsyn_flow_name(fsyn_flow_id);
+    const std::string flow_name = name ? name : "";
+
+    if (fsyn_flow_id == CLUSTER_RETRY_FSYN_FLOW && m_fsyn_api->is_fsyn_write_log_required()) {
+        morv_send_msg(morv_new_msg(MORV_MSG_WMORV_FSYN_CANNOT_RUN_NO_AREA_FSYN_FOR_MIGRATION_FLOW));
+        return true;
+    }
+
+    const bool use_drc = cfg_is_on("fsyn_use_drc", false);
+    if (use_drc) morv_drc_reference(m_fsyn_api, flow_name.c_str());
+
+    const std::string target = get_target_for_flow(fsyn_flow_id);
+    morv_send_msg(new_msg_physical_synthesis_start(target.c_str()), m_fsyn_flat_flow);
+
+    const double start_cpu = gen_get_sec_cpu();
+    MORV_NUMERIC_LOCALE_GUARD numeric_locale;
+
+    const char* mode_text = m_flow_type == FSYN_FLAT_FLOW ? "(FLAT MODE)" : "";
+    GEN_PROFILER flow_bin(flow_name.c_str());
+
+    MORV_DEBUG_STREAM::print(1, "%s", BANNER_LINE);
+    MORV_DEBUG_STREAM::print(1, "%s", "");
+    MORV_DEBUG_STREAM::print(1, "\t  Welcome to %s%sFSYN!!! %s", flow_name.c_str(), flow_name.empty() ? "" : "-",
+                             mode_text);
+    MORV_DEBUG_STREAM::print(1, "%s", "");
+    MORV_DEBUG_STREAM::print(1, "%s", BANNER_LINE);
+
+    MORV_ASSERT(m_fsyn_flow_is_enabled[fsyn_flow_id]);
+    m_fsyn_api->dump_atom_netlist(".pre_" + flow_name);
+    MORV_ASSERT(m_fsyn_api->check_bp_info());
+
+    bool ok = check_if_fsyn_flow_can_be_run();
+    bool timing_ok = false;
+    if (ok) {
+        timing_ok = m_fsyn_api->refresh_timing_and_print_dont_touch_statistics();
+        if (!timing_ok) {
+            if (!m_morv_env->should_discard_fsyn_result())
+                morv_send_msg(morv_new_msg(MORV_MSG_WMORV_PHYSICAL_SYNTHESIS_SKIPPED_DUE_TO_TIMING_NETLIST));
+            else
+                ok = false;
+        } else {
+            MORV_STATS_MGR* stats = m_fsyn_api->get_fsyn_stats();
+            if (stats != nullptr) stats->delete_records();
+
+            switch (fsyn_flow_id) {
+            case SYN_EARLY_FSYN_FLOW:
+            case FIT_EARLY_FSYN_FLOW: {
+                const e_fsyn_flow where = MORV_ENV::where_does_early_fsyn_run(m_morv_env->get_cmp());
+                if (fsyn_flow_id == where) {
+                    ok = early_fsyn_flow(fsyn_flow_id);
+                } else if (fsyn_flow_id == FIT_EARLY_FSYN_FLOW) {
+                    // The early flow already ran at SYN_EARLY.
+                    if (m_algorithm_list[PIPE_ASYNC_ALGORITHM] || m_for_density)
+                        ok = early_fsyn_flow(FIT_EARLY_FSYN_FLOW);
+                    else
+                        ok = early_fsyn_esr_only_flow(FIT_EARLY_FSYN_FLOW);
+                }
+                break;
+            }
+            case CLUSTER_RETRY_FSYN_FLOW: ok = cluster_retry_fsyn_flow(); break;
+            case POST_CLUSTERING_FSYN_FLOW: ok = post_clustering_fsyn_flow(); break;
+            case LATE_FSYN_FLOW: ok = late_fsyn_flow(); break;
+            default: MSG_INTERNAL_ERROR::report("Invalid FSYN flow id.", "MORV", __FILE__, __LINE__);
+            }
+
+            if (stats != nullptr) stats->print_statistics();
+        }
+        if (ok) MORV_ASSERT(m_fsyn_api->check_bp_info());
+    }
+
+    const int elapsed = static_cast<int>(gen_get_sec_cpu() - start_cpu + 0.5);
+    MORV_DEBUG_STREAM::print(1, "FSYN elapsed cpu time: %d", elapsed);
+    const std::string elapsed_text = gen_format_elapsed_time(elapsed);
+    morv_send_msg(new_msg_physical_synthesis_end(target.c_str(), elapsed_text.c_str()), m_fsyn_flat_flow);
+
+    numeric_locale.restore();
+
+    if (use_drc) {
+        if (ok) {
+            MORV_DEBUG_STREAM::print(100, "***** FSYN SUCCESSFUL SO FAR. DOING DRC VERIFICATION *****");
+            morv_drc_verify(m_fsyn_api, flow_name.c_str());
+        } else {
+            MORV_DEBUG_STREAM::print(100, "***** FSYN UNSUCCESSFUL, DRC WILL NOT RUN *****");
+        }
+    }
+
+    const bool result = m_morv_env->should_discard_fsyn_result() ? false : ok;
+
+    if (fsyn_flow_id == LATE_FSYN_FLOW) {
+        reset_fsyn_chip_map();
+        m_fsyn_api->get_fsyn_nt()->clear();
+        m_fsyn_timing->get_adjustment_factors().clear();
+        MORV_DELETE(m_early_slack_ratios);
+        m_early_slack_ratios = MORV_NEW(MORV_EXPERT_SLACK_RATIO_MAP, 61);
+    }
+    return result;
+}
+
+bool MORV_EXPERT::check_if_fsyn_flow_can_be_run()
+{
+    bool can_run = false;
+    bool pipe_async_only = false;
+    bool skip_to_limited_mode = false;
+
+    if (can_any_fsyn_flow_run()) {
+        can_run = true;
+        pipe_async_only = true;
+        CMP_FACADE* cmp = m_morv_env->get_cmp();
+        MORV_ASSERT(cmp);
+        const bool io_only = cmp->is_check_io_only();
+        const bool no_replay_log = m_opx_physical_synthesis_read_log.empty();
+
+        if (io_only) {
+            can_run = false;
+            pipe_async_only = false;
+            MORV_DEBUG_STREAM::print(1, "Fitter is running in Check I/O's only mode.  FSYN will not be run.");
+        }
+
+        if (m_morv_env->get_boundary_port_manager() == nullptr) {
+            const float fraction = m_fsyn_api->get_back_annotated_fraction();
+            MORV_DEBUG_STREAM::print(1, "%3.2f%%%% nodes are back annotated!", static_cast<double>(fraction) * 100.0);
+            // Compared in the fraction's own precision so that exactly 80 %
+            // is not taken for a little more.
+            if (fraction > 0.8f) {
+                can_run = false;
+                const int percent = static_cast<int>(std::lround(static_cast<double>(fraction) * 100.0));
+                MORV_DEBUG_STREAM::print(1, "%d%%%% nodes are back annotated!  That is too many!  FSYN will not be run",
+                                         percent);
+                if (!m_TOO_MANY_BA_NODES_issued && !io_only) {
+                    m_TOO_MANY_BA_NODES_issued = true;
+                    morv_send_msg(new_msg_fsyn_cannot_run_too_many_ba_nodes(percent));
+                }
+            }
+        }
+
+        if (m_fsyn_api->are_all_partitions_locked()) {
+            can_run = false;
+            pipe_async_only = false;
+            MORV_DEBUG_STREAM::print(1, "All partitions are locked post-fit!  FSYN will not be run");
+        }
+
+        if (!m_morv_env->is_tdc_on() && no_replay_log) {
+            can_run = false;
+            pipe_async_only = false;
+            MORV_DEBUG_STREAM::print(1, "FSYN detects tdc is not on.  FSYN will not be run.");
+            post_warning(MORV_MSG_WMORV_CANNOT_RUN_FSYN_WHEN_TDC_IS_OFF, io_only);
+        }
+
+        if (m_morv_env->is_reusing_post_fit_netlist()) {
+            can_run = false;
+            pipe_async_only = false;
+            MORV_DEBUG_STREAM::print(1, "FSYN detects re-using post-fitting netlists (Prevox, incremental Lumivex, "
+                                        "ECO). FSYN will not be run.");
+            post_warning(MORV_MSG_WMORV_CANNOT_RUN_FSYN_WHEN_USING_POST_FITTING_NETLISTS, io_only);
+        }
+
+        if (m_morv_env->is_fast_fit_on() && no_replay_log) {
+            can_run = false;
+            MORV_DEBUG_STREAM::print(1, "FSYN detects that fast-fit is on.  FSYN will not be run.");
+            post_warning(MORV_MSG_WMORV_CANNOT_RUN_FSYN_WHEN_FAST_FIT_IS_ON, io_only);
+            for (int flow = 0; flow < NUM_FSYN_FLOWS; ++flow) m_fsyn_flow_is_enabled[flow] = false;
+            skip_to_limited_mode = true;
+        }
+
+        if (!can_run && !skip_to_limited_mode) {
+            if (pipe_async_only && m_algorithm_list[PIPE_ASYNC_ALGORITHM] && m_flow_type == FSYN_USER_OPTION_FLOW) {
+                // Only the back-annotation test failed: asynchronous
+                // pipelining alone may still run.
+                for (int id = 0; id < ALGORITHM_END; ++id) m_algorithm_list[id] = false;
+                m_algorithm_list[PIPE_ASYNC_ALGORITHM] = true;
+                can_run = true;
+            } else {
+                for (int flow = 0; flow < NUM_FSYN_FLOWS; ++flow) m_fsyn_flow_is_enabled[flow] = false;
+            }
+        }
+    } else {
+        for (int flow = 0; flow < NUM_FSYN_FLOWS; ++flow) m_fsyn_flow_is_enabled[flow] = false;
+    }
+
+    CMP_FACADE* cmp = m_morv_env->get_cmp();
+    if (cmp != nullptr && cmp->is_limited_fsyn_mode()) {
+        for (int id = 0; id < ALGORITHM_END; ++id)
+            if (id != PIPE_ASYNC_ALGORITHM && id != LIR_ALGORITHM) m_algorithm_list[id] = false;
+    }
+
+    MORV_DEBUG_STREAM::print(1, "FSYN FLOW can%s be run.", can_run ? "" : "not");
+    return can_run;
+}
+
+void MORV_EXPERT::back_annotate_delays()
+{
+    CDB_ATOM_NETLIST* atom_netlist = m_morv_env->get_atom_netlist();
+    MORV_ASSERT_TEXT(atom_netlist, "atom_netlist");
+    FILE* fp = std::fopen("fsyn_delays.txt", "w");
+    MORV_ASSERT_TEXT(fp, "fp");
+    for (auto it = atom_netlist->begin_node_list(); it != atom_netlist->end_node_list(); ++it) {
+        CDB_ATOM_NODE* dest_node = *it;
+        if (dest_node == nullptr) {
+            std::fclose(fp);
+            MSG_INTERNAL_ERROR::report("dest_node", "MORV", __FILE__, __LINE__);
+        }
+        for (auto term = dest_node->begin_iterm(); term != dest_node->end_iterm(); ++term) {
+            CDB_ATOM_ITERM* iterm = *term;
+            CDB_ATOM_OTERM* source = iterm->get_source();
+            if (!iterm->is_connected() || source == nullptr) continue;
+            CDB_ATOM_NODE* source_node = source->get_my_node();
+            std::fprintf(fp, "%d ( %d %d ) -> %d ( %d %d ) = %d\n", static_cast<int>(source_node->get_id()),
+                         source->get_any_usage_as(), source->get_port_index(), static_cast<int>(dest_node->get_id()),
+                         iterm->get_any_usage_as(), iterm->get_port_index(),
+                         get_interconnection_delay_on_iterm(iterm));
+        }
+    }
+    std::fclose(fp);
+}
+
+int MORV_EXPERT::get_interconnection_delay_on_iterm(CDB_ATOM_ITERM* iterm)
+{
+    MORV_ASSERT(iterm && iterm->is_connected());
+    CDB_ATOM_NODE* node = iterm->get_my_node();
+    MORV_ASSERT(node);
+    // The host routes each connection as one hop between the LABs of its
+    // two ends; an end that was never placed has no route and no delay.
+    CDB_ATOM_OTERM* source = iterm->get_source();
+    if (source == nullptr || source->get_my_node() == nullptr) return 0;
+    const CDB_ATOM_NODE* source_node = source->get_my_node();
+    if (source_node->get_lab_x() < 0 || source_node->get_lab_y() < 0 || node->get_lab_x() < 0 ||
+        node->get_lab_y() < 0)
+        return 0;
+    const double seconds = m_morv_env->get_routing_delay(source_node->get_lab_x(), source_node->get_lab_y(),
+                                                         node->get_lab_x(), node->get_lab_y());
+    return static_cast<int>(std::lround(seconds * 1e12));
+}

@@ -1,0 +1,304 @@
+// The flow functions: for each flow point the host calls, prepare netlist
+// and timing, build and run the run list of the flow mode, and clean up.
+
+#include <cmath>
+#include <string>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cfg/cfg.h"
+#include "msg/msg.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/core/morv_env.h"
+#include "morv/core/morv_expert.h"
+#include "morv/core/morv_msgs.h"
+#include "morv/core/morv_qor_stats.h"
+#include "morv/log/morv_log.h"
+#include "morv/timing/morv_timing.h"
+
+namespace {
+
+[[noreturn]] void flow_error(const char* text, int line)
+{
+    MSG_INTERNAL_ERROR::report(text, "MORV", __FILE__, line);
+}
+
+// Numbers the markers of the migration change log for the whole process.
+int s_log_entry_sequence = 0;
+
+}  // namespace
+
+MORV_CANONICAL_ITERM MORV_CANONICAL_ITERM::of(const CDB_ATOM_ITERM* iterm)
+{
+    MORV_CANONICAL_ITERM key;
+    const CDB_ATOM_NODE* node = iterm->get_my_node();
+    key.m_atom_id = node != nullptr ? static_cast<int>(node->get_id()) : -1;
+    key.m_port_type = iterm->get_any_usage_as();
+    key.m_port_index = iterm->get_port_index();
+    return key;
+}
+
+void MORV_EXPERT::write_migration_log_start()
+{
+    if (!m_fsyn_api->is_fsyn_write_log_required()) return;
+    if (m_fsyn_api->get_fsyn_log() == nullptr) flow_error("m_fsyn_log", __LINE__);
+    // The revision record itself is the change-log writer's; the sequence
+    // number is drawn here so that markers keep their order across flows.
+    MORV_DEBUG_STREAM::print(2, "Migration log: revision entry %d", ++s_log_entry_sequence);
+}
+
+void MORV_EXPERT::write_migration_log_end()
+{
+    if (!m_fsyn_api->is_fsyn_write_log_required()) return;
+    MORV_LOG* log = m_fsyn_api->get_fsyn_log();
+    if (log == nullptr) flow_error("m_fsyn_log", __LINE__);
+    MORV_DEBUG_STREAM::print(2, "Migration log: end-of-log entry %d", ++s_log_entry_sequence);
+    log->get_log_file()->close();
+}
+
+void MORV_EXPERT::store_early_slack_ratios()
+{
+    m_early_slack_ratios->clear();
+    CDB_ATOM_NETLIST* netlist = m_fsyn_api->get_atom_netlist();
+    for (CDB_ATOM_NODE* node : *netlist) {
+        for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
+            CDB_ATOM_ITERM* iterm = *it;
+            // An unconnected input has no slack to remember.
+            if (iterm->get_source() == nullptr) continue;
+            (*m_early_slack_ratios)[MORV_CANONICAL_ITERM::of(iterm)] = m_fsyn_timing->get_slack_ratio(iterm);
+        }
+    }
+}
+
+double MORV_EXPERT::get_weighted_slack_ratio_difference()
+{
+    double sum = 0.0;
+    int count = 0;
+    CDB_ATOM_NETLIST* netlist = m_fsyn_api->get_atom_netlist();
+    for (CDB_ATOM_NODE* node : *netlist) {
+        for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
+            CDB_ATOM_ITERM* iterm = *it;
+            if (iterm->get_source() == nullptr) continue;
+            auto found = m_early_slack_ratios->find(MORV_CANONICAL_ITERM::of(iterm));
+            if (found == m_early_slack_ratios->end()) continue;
+            const double early = found->second;
+            const double present = m_fsyn_timing->get_slack_ratio(iterm);
+            const double smaller = early < present ? early : present;
+            sum += std::fabs(early - present) * std::pow(1.0 - smaller, 8);
+            ++count;
+        }
+    }
+    return count == 0 ? 0.0 : sum / count;
+}
+
+bool MORV_EXPERT::early_fsyn_flow(e_fsyn_flow fsyn_flow_id)
+{
+    m_fsyn_flow_is_running[fsyn_flow_id] = true;
+    m_fsyn_api->reset_fsyn_chip_map(true);
+
+    write_migration_log_start();
+    if (m_fsyn_api->is_fsyn_write_log_required())
+        MORV_DEBUG_STREAM::print(2, "Migration log: pre-placement entry %d", ++s_log_entry_sequence);
+
+    m_morv_env->set_full_taint();
+    m_morv_env->build_timing_netlist(m_fsyn_timing, false, true, true, false, true, true);
+    if (m_fsyn_api->get_base_family_code() == 24) {
+        MORV_DEBUG_STREAM::print(1, "*** Initializing chle lib ***");
+        m_morv_env->initialize_chle_lib();
+    }
+    (void)m_fsyn_api->run_timing_analysis(true, false, 1.0, false, false, false);
+    if (m_sweeper_only) {
+        run_netlist_sweeper();
+        (void)m_fsyn_api->run_timing_analysis(true, false, 1.0, false, false, false);
+    }
+
+    const bool allowed = tune_stability_threshold();
+    MORV_QOR_STAT_MGR* qor = m_fsyn_api->dump_qor_stats() ? m_fsyn_api->get_fsyn_qor_stat_mgr() : nullptr;
+    if (qor != nullptr) qor->begin_early_flow(fsyn_flow_id == SYN_EARLY_FSYN_FLOW);
+
+    bool result = true;
+    if (allowed) {
+        switch (m_flow_type) {
+        case FSYN_USER_OPTION_FLOW:
+            save_early_fsyn_netlist();
+            run_fsyn_user_option_flow(fsyn_flow_id);
+            break;
+        case FSYN_TEST_STRING_FLOW:
+            save_early_fsyn_netlist();
+            run_fsyn_test_string_flow(fsyn_flow_id);
+            break;
+        case FSYN_REPLAY_LOG_FLOW:
+            save_early_fsyn_netlist();
+            result = run_fsyn_replay_log_flow();
+            break;
+        case FSYN_SWEEPER_ONLY_FLOW: break;
+        case FSYN_DEFAULT_LIR_FLOW: run_fsyn_default_lir_flow(); break;
+        case FSYN_TUNE_STRINGS_FLOW:
+            save_early_fsyn_netlist();
+            run_fsyn_tune_string_flow(fsyn_flow_id);
+            break;
+        case FSYN_FLAT_FLOW: run_fsyn_flat_flow(fsyn_flow_id); break;
+        default: flow_error("Unrecognized FSYN flow", __LINE__);
+        }
+    }
+
+    if (m_flow_type != FSYN_REPLAY_LOG_FLOW) store_early_slack_ratios();
+    write_migration_log_end();
+    if (qor != nullptr) qor->end_early_flow();
+    m_fsyn_flow_is_running[fsyn_flow_id] = false;
+
+    // The timing front end keeps no cache between flows here, so there is
+    // nothing to rebuild before leaving the early flow.
+    m_fsyn_api->reset_fsyn_chip_map(false);
+    m_morv_env->end_of_fsyn_flow();
+    return result;
+}
+
+bool MORV_EXPERT::early_fsyn_esr_only_flow(e_fsyn_flow fsyn_flow_id)
+{
+    if (m_flow_type == FSYN_REPLAY_LOG_FLOW) flow_error("m_flow_type != FSYN_REPLAY_LOG_FLOW", __LINE__);
+    if (fsyn_flow_id != FIT_EARLY_FSYN_FLOW) flow_error("fsyn_flow_id == FIT_EARLY_FSYN_FLOW", __LINE__);
+    m_fsyn_flow_is_running[fsyn_flow_id] = true;
+    m_morv_env->set_full_taint();
+    m_morv_env->build_timing_netlist(m_fsyn_timing, false, true, true, false, true, true);
+    (void)m_fsyn_api->run_timing_analysis(true, false, 1.0, false, false, false);
+    store_early_slack_ratios();
+    m_fsyn_flow_is_running[fsyn_flow_id] = false;
+    return true;
+}
+
+bool MORV_EXPERT::post_clustering_fsyn_flow()
+{
+    m_fsyn_flow_is_running[POST_CLUSTERING_FSYN_FLOW] = true;
+    MORV_DEBUG_STREAM::print(1, "FSYN EXPERT doing pre-work preparation");
+    write_migration_log_start();
+    if (m_use_xicp) flow_error("This flow is not supported with xICP! Help!", __LINE__);
+    const bool full_icp = cfg_is_on("fsyn_force_init_full_icp", false);
+    const bool pre_icp_ok = m_fsyn_api->run_timing_analysis(full_icp, false, 1.0, false, false, false);
+    if (!pre_icp_ok) flow_error("pre_icp_ok", __LINE__);
+    if (m_sweeper_only) run_netlist_sweeper();
+
+    switch (m_flow_type) {
+    case FSYN_TEST_STRING_FLOW: run_fsyn_test_string_flow(POST_CLUSTERING_FSYN_FLOW); break;
+    case FSYN_TUNE_STRINGS_FLOW: run_fsyn_tune_string_flow(POST_CLUSTERING_FSYN_FLOW); break;
+    case FSYN_USER_OPTION_FLOW: run_flow(); break;
+    case FSYN_FLAT_FLOW: run_fsyn_flat_flow(POST_CLUSTERING_FSYN_FLOW); break;
+    default: break;
+    }
+
+    MORV_DEBUG_STREAM::print(1, "MORV_EXPERT doing post-work cleanup");
+    const bool post_icp_ok = m_fsyn_api->run_timing_analysis(true, false, 1.0, true, false, false);
+    if (!post_icp_ok) flow_error("post_icp_ok", __LINE__);
+    write_migration_log_end();
+    m_fsyn_flow_is_running[POST_CLUSTERING_FSYN_FLOW] = false;
+    m_morv_env->end_of_fsyn_flow();
+    return true;
+}
+
+bool MORV_EXPERT::cluster_retry_fsyn_flow()
+{
+    m_fsyn_flow_is_running[CLUSTER_RETRY_FSYN_FLOW] = true;
+    m_fsyn_api->reset_fsyn_chip_map(true);
+    m_fsyn_api->clear_overuse_ratios();
+    MORV_DEBUG_STREAM::print(1, "FSYN EXPERT doing pre-work preparation");
+    write_migration_log_start();
+    const bool full_icp = cfg_is_on("fsyn_force_init_full_icp", false);
+    (void)m_fsyn_api->run_timing_analysis(full_icp, false, 1.0, false, false, false);
+    if (m_sweeper_only) run_netlist_sweeper();
+
+    switch (m_flow_type) {
+    case FSYN_TEST_STRING_FLOW: run_fsyn_test_string_flow(CLUSTER_RETRY_FSYN_FLOW); break;
+    case FSYN_TUNE_STRINGS_FLOW: run_fsyn_tune_string_flow(CLUSTER_RETRY_FSYN_FLOW); break;
+    case FSYN_USER_OPTION_FLOW: run_fsyn_user_option_flow(CLUSTER_RETRY_FSYN_FLOW); break;
+    case FSYN_FLAT_FLOW: run_fsyn_flat_flow(CLUSTER_RETRY_FSYN_FLOW); break;
+    default: break;
+    }
+
+    MORV_DEBUG_STREAM::print(1, "MORV_EXPERT doing post-work cleanup");
+    write_migration_log_end();
+    m_fsyn_flow_is_running[CLUSTER_RETRY_FSYN_FLOW] = false;
+    m_morv_env->end_of_fsyn_flow();
+    return true;
+}
+
+bool MORV_EXPERT::late_fsyn_flow()
+{
+    m_fsyn_flow_is_running[LATE_FSYN_FLOW] = true;
+    MORV_DEBUG_STREAM::print(1, "FSYN EXPERT doing pre-work preparation");
+    m_fsyn_api->set_progress_percent(0);
+    write_migration_log_start();
+
+    const bool full_icp = m_use_xicp || cfg_is_on("fsyn_force_init_full_icp", false);
+    const bool pre_icp_ok = m_fsyn_api->run_timing_analysis(full_icp, m_use_xicp, 1.0, false, false, false);
+    if (!pre_icp_ok) flow_error("pre_icp_ok", __LINE__);
+
+    MORV_QOR_STAT_MGR* qor = m_fsyn_api->dump_qor_stats() ? m_fsyn_api->get_fsyn_qor_stat_mgr() : nullptr;
+    if (qor != nullptr) qor->begin_late_flow();
+
+    if (m_sweeper_only) {
+        run_netlist_sweeper();
+        const bool icp_ok = m_fsyn_api->run_timing_analysis(m_use_xicp, m_use_xicp, 1.0, false, false, false);
+        if (!icp_ok) flow_error("icp_ok", __LINE__);
+    }
+
+    switch (m_flow_type) {
+    case FSYN_TEST_STRING_FLOW: run_fsyn_test_string_flow(LATE_FSYN_FLOW); break;
+    case FSYN_TUNE_STRINGS_FLOW: run_fsyn_tune_string_flow(LATE_FSYN_FLOW); break;
+    case FSYN_USER_OPTION_FLOW: run_fsyn_user_option_flow(LATE_FSYN_FLOW); break;
+    case FSYN_FLAT_FLOW: run_fsyn_flat_flow(LATE_FSYN_FLOW); break;
+    default: break;
+    }
+
+    MORV_DEBUG_STREAM::print(1, "MORV_EXPERT doing post-work cleanup");
+    const bool post_icp_ok = m_fsyn_api->run_timing_analysis(true, m_use_xicp, 1.0, true, false, false);
+    if (!post_icp_ok) flow_error("post_icp_ok", __LINE__);
+    m_fsyn_api->set_progress_percent(100);
+
+    write_migration_log_end();
+    m_fsyn_flow_is_running[LATE_FSYN_FLOW] = false;
+    if (qor != nullptr) qor->end_late_flow();
+    m_morv_env->end_of_fsyn_flow();
+    return true;
+}
+
+void MORV_EXPERT::save_early_fsyn_netlist()
+{
+    MORV_DEBUG_STREAM::print(1, "SAVING NETLIST for EARLY_FSYN");
+    m_morv_env->begin_early_netlist_save();
+    m_morv_env->save_early_netlist();
+    m_morv_env->end_early_netlist_save();
+    MORV_DEBUG_STREAM::print(1, "DONE SAVING NETLIST for EARLY_FSYN");
+}
+
+bool MORV_EXPERT::run_fsyn_default_lir_flow()
+{
+    if (m_fsyn_api->get_base_family_code() == 0) flow_error("m_fsyn_api->get_base_family_code()", __LINE__);
+    insert_algorithm(LIR_ALGORITHM, "NP=1:NI=1");
+    run_flow();
+    m_morv_env->refresh_after_netlist_change();
+    return true;
+}
+
+void MORV_EXPERT::print_log_error()
+{
+    const char* first = nullptr;
+    const char* second = nullptr;
+    switch (m_fsyn_api->get_base_family_code()) {
+    case 24:
+        first = "Talvane II";
+        second = "Fermlock II";
+        break;
+    case 6:
+        first = "Fermlock II";
+        second = "Talvane II";
+        break;
+    default: flow_error("m_fsyn_api->get_base_family_code() == DEV_FAMILY_BRENNOCK", __LINE__);
+    }
+    MSG_E* msg = new MSG_E();
+    msg->fill_args("Physical Synthesis was unable to reproduce operations performed on the %1!s! device, and then on "
+                   "the %2!s! device after the design has been migrated.  Please recompile this circuit for the %1!s! "
+                   "device with all Physical Synthesis options turned off./EMORV_FSYN_READ_LOG_IS_UNSUCCESSFUL",
+                   first, second);
+    morv_send_msg(msg);
+}

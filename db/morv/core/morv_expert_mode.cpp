@@ -1,0 +1,164 @@
+// Which flow points run, and in which mode, decided once per compile when
+// the family's flow driver is constructed.
+
+#include <string>
+
+#include "cfg/cfg.h"
+#include "cmp/cmp_facade.h"
+#include "idu/idu_partition_manager.h"
+#include "msg/msg.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/core/morv_env.h"
+#include "morv/core/morv_expert.h"
+#include "morv/core/morv_msgs.h"
+
+namespace
+{
+// Project settings read by the mode selection.
+constexpr int OPTION_COMB_LOGIC = 660;
+constexpr int OPTION_COMB_LOGIC_FOR_FITTING = 659;
+constexpr int OPTION_LOGIC_TO_MEMORY = 663;
+constexpr int OPTION_ASYNC_PIPELINING = 665;
+constexpr int OPTION_REGISTER_DUPLICATION = 662;
+constexpr int OPTION_REGISTER_RETIMING = 664;
+constexpr int OPTION_EFFORT = 696;
+constexpr int OPTION_READ_LOG = 661;
+constexpr int OPTION_TEST_STRING = 634;
+
+bool is_supported_base_family(int base_family)
+{
+    switch (base_family) {
+    case 6: case 47: case 10: case 24: case 42: case 41: case 34: case 9: case 35: return true;
+    default: return false;
+    }
+}
+
+// Families whose cluster-retry flow the user settings can enable, and to
+// which the density rule applies.
+bool has_fitting_flows(int base_family)
+{
+    switch (base_family) {
+    case 6: case 9: case 10: case 34: case 35: case 41: case 42: return true;
+    default: return false;
+    }
+}
+}  // namespace
+
+void MORV_EXPERT::find_and_set_which_algorithms_are_to_run()
+{
+    for (int flow = SYN_EARLY_FSYN_FLOW; flow <= LATE_FSYN_FLOW; ++flow) m_fsyn_flow_is_enabled[flow] = false;
+
+    const int base_family = m_fsyn_api->get_base_family_code();
+    if (!is_supported_base_family(base_family)) return;
+
+    m_opx_comb_logic = m_fsyn_api->get_bool_option(OPTION_COMB_LOGIC);
+    m_opx_comb_logic_for_fitting = m_fsyn_api->get_bool_option(OPTION_COMB_LOGIC_FOR_FITTING);
+    m_opx_logic_to_memory = m_fsyn_api->get_bool_option(OPTION_LOGIC_TO_MEMORY);
+    m_opx_async_pipelining = m_fsyn_api->get_bool_option(OPTION_ASYNC_PIPELINING);
+    m_opx_register_duplication = m_fsyn_api->get_bool_option(OPTION_REGISTER_DUPLICATION);
+    m_opx_register_retiming = m_fsyn_api->get_bool_option(OPTION_REGISTER_RETIMING);
+    m_opx_physical_synthesis_effort = m_fsyn_api->get_enum_option(OPTION_EFFORT);
+
+    m_opx_physical_synthesis_read_log =
+        m_fsyn_api->is_fsyn_read_log_required() ? m_fsyn_api->get_string_option(OPTION_READ_LOG) : std::string();
+    m_opx_fsyn_test_string = m_fsyn_api->get_string_option(OPTION_TEST_STRING);
+
+    m_sweeper_only = cfg_is_on("fsyn_netlist_sweeper", false);
+    m_tune_strings = cfg_is_on("fsyn_tune_strings", false);
+    m_for_density = cfg_is_on("fsyn_for_density", false);
+
+    const e_fsyn_flow early_flow = MORV_ENV::where_does_early_fsyn_run(m_morv_env->get_cmp());
+    const bool any_user_setting = m_opx_comb_logic || m_opx_comb_logic_for_fitting || m_opx_logic_to_memory ||
+                                  m_opx_async_pipelining || m_opx_register_duplication || m_opx_register_retiming;
+
+    if (!m_opx_physical_synthesis_read_log.empty()) {
+        m_flow_type = FSYN_REPLAY_LOG_FLOW;
+        m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
+    } else if (!m_opx_fsyn_test_string.empty()) {
+        m_flow_type = FSYN_TEST_STRING_FLOW;
+        decode_and_parse_test_string();
+        if (!m_test_string_early.empty()) m_fsyn_flow_is_enabled[early_flow] = true;
+        if (!m_test_string_post_clustering.empty()) m_fsyn_flow_is_enabled[POST_CLUSTERING_FSYN_FLOW] = true;
+        if (!m_test_string_cluster_retry.empty()) m_fsyn_flow_is_enabled[CLUSTER_RETRY_FSYN_FLOW] = true;
+        if (!m_test_string_late.empty()) m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = true;
+        for (int id = 0; id < ALGORITHM_END; ++id) m_algorithm_list[id] = true;
+    } else if (any_user_setting) {
+        m_flow_type = FSYN_USER_OPTION_FLOW;
+        if (m_opx_comb_logic || m_opx_async_pipelining || m_opx_register_duplication || m_opx_register_retiming)
+            m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = true;
+        if (m_opx_async_pipelining) m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
+        if (m_opx_comb_logic || m_opx_register_retiming) {
+            m_fsyn_flow_is_enabled[early_flow] = true;
+            m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
+        }
+        if ((m_opx_comb_logic_for_fitting || m_opx_logic_to_memory) && has_fitting_flows(base_family))
+            m_fsyn_flow_is_enabled[CLUSTER_RETRY_FSYN_FLOW] = true;
+        set_user_option_algorithms_to_run();
+    } else if (m_sweeper_only) {
+        m_flow_type = FSYN_SWEEPER_ONLY_FLOW;
+        m_fsyn_flow_is_enabled[SYN_EARLY_FSYN_FLOW] = true;
+        m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
+    } else if (m_tune_strings) {
+        m_flow_type = FSYN_TUNE_STRINGS_FLOW;
+        m_fsyn_flow_is_enabled[SYN_EARLY_FSYN_FLOW] = true;
+        m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
+        m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = true;
+        for (int id = 0; id < ALGORITHM_END; ++id) m_algorithm_list[id] = true;
+    } else if (is_fsyn_allowed_in_flat_flow() && !cfg_is_on("fsyn_disable_fsyn_in_flat_flow", false)) {
+        MORV_DEBUG_STREAM::print(1, "Warning: FSYN will be run on a FLAT compile ! ! ! ");
+        m_flow_type = FSYN_FLAT_FLOW;
+        for (int id = 0; id < ALGORITHM_END; ++id) m_algorithm_list[id] = true;
+    }
+
+    if (m_fsyn_api->has_migratable_part_of_family(25) || m_fsyn_api->has_migratable_part_of_family(26) ||
+        m_fsyn_api->has_migratable_part_of_family(42) || m_fsyn_api->has_migratable_part_of_family(41)) {
+        MORV_DEBUG_STREAM::print(1,
+                                 "Disabling FIT-EARLY, CLUSTER-RETRY, and LATE, because TIII <-> DWX migration is "
+                                 "selected.");
+        m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = false;
+        m_fsyn_flow_is_enabled[CLUSTER_RETRY_FSYN_FLOW] = false;
+        m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = false;
+    }
+
+    if (base_family == 47) {
+        MORV_DEBUG_STREAM::print(1, "Disabling LATE for Talvane");
+        m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = false;
+    }
+
+    if (m_for_density && has_fitting_flows(base_family)) {
+        m_flow_type = FSYN_USER_OPTION_FLOW;
+        m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
+        m_algorithm_list[RAM_MAP_ALGORITHM] = true;
+        m_algorithm_list[RESPLIT_ALGORITHM] = true;
+    }
+
+    if (cfg_is_on("fsyn_enable_debug_checkpoints", false) && !cfg_is_on("fsyn_debug_checkpoint_stop_late", false))
+        m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = false;
+
+    if (cfg_is_on("fsyn_disable_late_fsyn", false)) {
+        m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = false;
+        MORV_DEBUG_STREAM::print(1, "Warning: Late FSYN disabled by INI.  This will negatively impact QoR (I hope).");
+    }
+
+    IDU_PARTITION_MANAGER* partition_manager = IDU_PARTITION_MANAGER::get_instance(1, 0, 0);
+    MORV_ASSERT(partition_manager != NULL);
+    IDU_PROJECT_INFO* project_info = partition_manager->get_project_info();
+    MORV_ASSERT(project_info != NULL);
+    bool turned_off_for_reuse = false;
+    if (project_info->get_effective_incremental_reuse_mode() > 0 && cfg_is_on("iwap_disable_fit_fsyn", true)) {
+        morv_send_msg(morv_new_msg(MORV_MSG_IMORV_MORV_TURN_OFF_FIT_FSYN_FOR_IWAP));
+        turned_off_for_reuse = true;
+    }
+
+    const bool disable_fit_fsyn = cfg_is_on("fsyn_disable_fit_fsyn", false);
+    if (disable_fit_fsyn || turned_off_for_reuse) {
+        for (int flow = FIT_EARLY_FSYN_FLOW; flow < NUM_FSYN_FLOWS; ++flow) m_fsyn_flow_is_enabled[flow] = false;
+        if (disable_fit_fsyn)
+            MORV_DEBUG_STREAM::print(1, "Warning: Fit-FSYN disabled by INI.  This will negatively impact QoR (I hope).");
+    }
+
+    check_if_fsyn_flow_can_be_run();
+}

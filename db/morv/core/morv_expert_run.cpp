@@ -1,0 +1,457 @@
+// Run lists of the flow driver: filling them from test strings, tune strings
+// or the family's lists, and running them one algorithm at a time.
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "cfg/cfg.h"
+#include "cmp/cmp_facade.h"
+#include "msg/msg.h"
+
+#include "mem_alloc_sys.h"
+#include "morv/core/morv_algorithm_base.h"
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/core/morv_env.h"
+#include "morv/core/morv_expert.h"
+#include "morv/core/morv_msgs.h"
+#include "morv/core/morv_qor_stats.h"
+#include "morv/core/morv_run_list.h"
+#include "morv/core/morv_stats.h"
+#include "morv/core/morv_test.h"
+#include "morv/debug/morv_plumrix.h"
+#include "morv/log/morv_log.h"
+#include "morv/netlist/morv_inst_asgn_mgr.h"
+#include "morv/timing/morv_timing.h"
+
+namespace {
+
+[[noreturn]] void run_error(const char* text, int line)
+{
+    MSG_INTERNAL_ERROR::report(text, "MORV", __FILE__, line);
+}
+
+// A test or tune string the user (or a developer switch) got wrong is bad
+// input, not a fault of the component: say what and where.
+void post_malformed_string(const char* what, const std::string& text, const std::string& bad_run,
+                           const std::string& reason)
+{
+    MSG_E* msg = new MSG_E();
+    msg->fill_args("Physical synthesis %1!s! \"%2!s!\" is malformed at \"%3!s!\": %4!s!. No physical synthesis "
+                   "algorithm runs from it./EMORV_FSYN_MALFORMED_TEST_STRING",
+                   what, text, bad_run, reason);
+    msg->post();
+    delete msg;
+}
+
+// The stage tag of the tool link around one algorithm run.
+std::string plumrix_stage_tag(const char* stage, const std::string& short_name, int number)
+{
+    if (short_name.size() >= 26) return "ALGO_SHORT_NAME_TOO_LONG";
+    char tag[64];
+    std::snprintf(tag, sizeof(tag), "%s-%s(%d)", stage, short_name.c_str(), number);
+    return tag;
+}
+
+}  // namespace
+
+const std::string& MORV_EXPERT::get_test_string_part(e_fsyn_flow fsyn_flow_id) const
+{
+    switch (fsyn_flow_id) {
+    case SYN_EARLY_FSYN_FLOW:
+    case FIT_EARLY_FSYN_FLOW: return m_test_string_early;
+    case POST_CLUSTERING_FSYN_FLOW: return m_test_string_post_clustering;
+    case CLUSTER_RETRY_FSYN_FLOW: return m_test_string_cluster_retry;
+    case LATE_FSYN_FLOW: return m_test_string_late;
+    default: run_error("fsyn_flow_id <= LATE_FSYN_FLOW", __LINE__);
+    }
+}
+
+bool MORV_EXPERT::may_algorithm_run(int algorithm_id) const
+{
+    return algorithm_id >= 0 && algorithm_id < ALGORITHM_END && m_algorithm_list[algorithm_id];
+}
+
+unsigned MORV_EXPERT::get_inst_asgn_flag_mask(int algorithm_id) const
+{
+    if (algorithm_id < 0 || algorithm_id >= ALGORITHM_END) run_error("algorithm_id < ALGORITHM_END", __LINE__);
+    return m_inst_asgn_flag_mask[algorithm_id];
+}
+
+void MORV_EXPERT::insert_algorithm(int algorithm_id, const std::string& parameters)
+{
+    // The family lists name every algorithm; this is where they are filtered.
+    if (!may_algorithm_run(algorithm_id)) return;
+    MORV_ALGORITHM_RUN run;
+    run.m_algorithm = algorithm_id;
+    MORV_ALGORITHM_BASE::parse_algorithm_params(run.m_parameters, parameters);
+    m_algorithm_runs.push_back(std::move(run));
+    ++m_num_algorithm_runs;
+}
+
+int MORV_EXPERT::extract_algorithm(std::string* text, std::string* parameters)
+{
+    std::string name;
+    if (!morv_cut_first_run(text, &name, parameters)) return ALGORITHM_END;
+    const int ret_val = morv_find_algorithm_id(name);
+    if (ret_val == ALGORITHM_END) run_error("ret_val != ALGORITHM_END", __LINE__);
+    return ret_val;
+}
+
+void MORV_EXPERT::extract_test_string(std::string text)
+{
+    std::string parameters;
+    for (int id = extract_algorithm(&text, &parameters); id != ALGORITHM_END;
+         id = extract_algorithm(&text, &parameters)) {
+        MORV_ALGORITHM_RUN run;
+        run.m_algorithm = id;
+        MORV_ALGORITHM_BASE::parse_algorithm_params(run.m_parameters, parameters);
+        m_algorithm_runs.push_back(std::move(run));
+        ++m_num_algorithm_runs;
+    }
+}
+
+void MORV_EXPERT::parse_test_string()
+{
+    MORV_TEST_STRING_PARTS parts;
+    parts.m_cluster_retry = m_test_string_cluster_retry;
+    if (morv_split_test_string(m_opx_fsyn_test_string, &parts) > 3)
+        run_error("Too many pipe characters in the FSYN string!", __LINE__);
+    m_test_string_early = parts.m_early;
+    m_test_string_cluster_retry = parts.m_cluster_retry;
+    m_test_string_post_clustering = parts.m_post_clustering;
+    m_test_string_late = parts.m_late;
+}
+
+void MORV_EXPERT::decode_and_parse_test_string()
+{
+    if (m_opx_fsyn_test_string.empty()) run_error("m_opx_fsyn_test_string != \"\"", __LINE__);
+    const std::string saved = m_opx_fsyn_test_string;
+
+    // Optimisation signatures are not recognised yet: the string is taken
+    // as written, and the decoder switch has nothing to print.
+    std::string bad_run;
+    std::string reason;
+    if (!morv_check_test_string(m_opx_fsyn_test_string, &bad_run, &reason)) {
+        post_malformed_string("test string", m_opx_fsyn_test_string, bad_run, reason);
+        // Empty parts enable no flow point, so nothing half-parsed runs.
+        m_test_string_early.clear();
+        m_test_string_cluster_retry.clear();
+        m_test_string_post_clustering.clear();
+        m_test_string_late.clear();
+        return;
+    }
+    parse_test_string();
+    MORV_DEBUG_STREAM::print(1, "FSYN EARLY = %s", m_test_string_early.c_str());
+    MORV_DEBUG_STREAM::print(1, "FSYN CLUSTER RETRY = %s", m_test_string_cluster_retry.c_str());
+    MORV_DEBUG_STREAM::print(1, "FSYN POST CLUSTERING = %s", m_test_string_post_clustering.c_str());
+    MORV_DEBUG_STREAM::print(1, "FSYN LATE  = %s", m_test_string_late.c_str());
+    m_opx_fsyn_test_string = saved;
+}
+
+void MORV_EXPERT::run_fsyn_test_string_flow(e_fsyn_flow fsyn_flow_id)
+{
+    MORV_DEBUG_STREAM::print(1, "Physical Synthesis running in Test String Mode");
+    std::string part;
+    if (is_early_fsyn_flow(fsyn_flow_id)) {
+        if (fsyn_flow_id == MORV_ENV::where_does_early_fsyn_run(m_morv_env->get_cmp())) part = m_test_string_early;
+    } else if (fsyn_flow_id == POST_CLUSTERING_FSYN_FLOW) {
+        part = m_test_string_post_clustering;
+    } else if (fsyn_flow_id == CLUSTER_RETRY_FSYN_FLOW) {
+        part = m_test_string_cluster_retry;
+    } else {
+        if (fsyn_flow_id != LATE_FSYN_FLOW) run_error("fsyn_flow_id == LATE_FSYN_FLOW", __LINE__);
+        part = m_test_string_late;
+        if (cfg_is_on("fsyn_use_routing_estimate", false))
+            (void)m_fsyn_api->run_timing_analysis(false, false, 1.0, false, true, false);
+    }
+    extract_test_string(part);
+    run_flow();
+}
+
+void MORV_EXPERT::run_fsyn_tune_string_flow(e_fsyn_flow fsyn_flow_id)
+{
+    std::string test_string;
+    if (is_early_fsyn_flow(fsyn_flow_id)) {
+        const char* value = cfg_get_value("fsyn_tune_work_string_early");
+        test_string = value != nullptr ? value : "";
+        if (test_string.empty()) run_error("test_string.length()", __LINE__);
+        MORV_DEBUG_STREAM::print(1, "FSYN TUNE: Running early string %s", test_string.c_str());
+    } else if (fsyn_flow_id == LATE_FSYN_FLOW && will_fsyn_run(FIT_EARLY_FSYN_FLOW) &&
+               m_morv_env->is_late_tune_allowed()) {
+        const double ratio = get_weighted_slack_ratio_difference();
+        MORV_DEBUG_STREAM::print(1, "FSYN TUNE: Enabled!");
+        const char* fast_text = cfg_get_value("fsyn_tune_fast_threshold");
+        const char* slow_text = cfg_get_value("fsyn_tune_slow_threshold");
+        const std::string fast_threshold_string = fast_text != nullptr ? fast_text : "";
+        const std::string slow_threshold_string = slow_text != nullptr ? slow_text : "";
+        if (fast_threshold_string.empty() || slow_threshold_string.empty())
+            run_error("fast_threshold_string.length() && slow_threshold_string.length()", __LINE__);
+        const double fast = std::atof(fast_threshold_string.c_str());
+        const double slow = std::atof(slow_threshold_string.c_str());
+        MORV_DEBUG_STREAM::print(1, "FSYN TUNE: Thresholds are (%f, %f)", fast, slow);
+        const int effort = m_opx_physical_synthesis_effort;
+        const char* key = nullptr;
+        if ((fast > ratio && effort == 65) || effort == 81) key = "fsyn_tune_work_string_fast";
+        else if (ratio > slow && effort == 65) key = "fsyn_tune_work_string_normal_late";
+        else if (effort != 152) key = "fsyn_tune_work_string_normal";
+        else key = "fsyn_tune_work_string_extra";
+        const char* value = cfg_get_value(key);
+        test_string = value != nullptr ? value : "";
+        if (test_string.empty()) run_error("test_string.length()", __LINE__);
+        MORV_DEBUG_STREAM::print(1, "FSYN TUNE: Running late string %s", test_string.c_str());
+    }
+    test_string = morv_tune_string_to_test_string(test_string);
+    std::string bad_run;
+    std::string reason;
+    if (!morv_check_test_string_part(test_string, &bad_run, &reason)) {
+        post_malformed_string("tune string", test_string, bad_run, reason);
+        test_string.clear();
+    }
+    extract_test_string(test_string);
+    run_flow();
+}
+
+void MORV_EXPERT::run_fsyn_user_option_flow(e_fsyn_flow fsyn_flow_id)
+{
+    const e_fsyn_flow early = MORV_ENV::where_does_early_fsyn_run(m_morv_env->get_cmp());
+    switch (fsyn_flow_id) {
+    case SYN_EARLY_FSYN_FLOW:
+    case FIT_EARLY_FSYN_FLOW:
+        if (fsyn_flow_id == SYN_EARLY_FSYN_FLOW) add_syn_early_fsyn_algorithms();
+        else add_fit_early_fsyn_algorithms(fsyn_flow_id);
+        if (cfg_is_on("fsyn_manual_after_early", false) && early == fsyn_flow_id) {
+            MORV_DEBUG_STREAM::print(100, "Running manual FSYN after early.");
+            m_algorithm_list[MANUAL_ALGORITHM] = true;
+            insert_algorithm(MANUAL_ALGORITHM, "");
+        }
+        break;
+    case CLUSTER_RETRY_FSYN_FLOW:
+        add_cluster_retry_fsyn_algorithms();
+        if (cfg_is_on("fsyn_manual_after_cluster_retry", false)) {
+            MORV_DEBUG_STREAM::print(100, "Running manual FSYN after cluster retry.");
+            m_algorithm_list[MANUAL_ALGORITHM] = true;
+            insert_algorithm(MANUAL_ALGORITHM, "");
+        }
+        break;
+    case LATE_FSYN_FLOW:
+        if (cfg_is_on("fsyn_use_routing_estimate", false)) {
+            const bool pre_icp_ok = m_fsyn_api->run_timing_analysis(false, false, 1.0, false, true, false);
+            if (!pre_icp_ok) run_error("pre_icp_ok", __LINE__);
+        }
+        add_late_fsyn_algorithms();
+        if (cfg_is_on("fsyn_manual_after_late", false)) {
+            MORV_DEBUG_STREAM::print(100, "Running manual FSYN after late.");
+            m_algorithm_list[MANUAL_ALGORITHM] = true;
+            insert_algorithm(MANUAL_ALGORITHM, "");
+        }
+        break;
+    default: break;
+    }
+    run_flow();
+}
+
+void MORV_EXPERT::run_flow()
+{
+    MORV_INST_ASGN_MGR* inst_asgn_mgr = m_fsyn_api->get_inst_asgn_mgr();
+    // Runs are taken by index: an algorithm never appends to the list it runs from.
+    for (int i = 0; i < m_num_algorithm_runs; ++i) {
+        MORV_ALGORITHM_RUN& alg_run = m_algorithm_runs[static_cast<size_t>(i)];
+        const unsigned mask = m_inst_asgn_flag_mask[alg_run.m_algorithm];
+        MORV_DEBUG_STREAM::print(1, "Setting instance assignment flag mask to 0x%X.", mask);
+        if (inst_asgn_mgr != nullptr) inst_asgn_mgr->set_flag_mask(mask);
+        if (!m_algorithm_list[alg_run.m_algorithm]) run_error("m_algorithm_list[alg_run.m_algorithm]", __LINE__);
+        if (!create_and_run_algorithm(alg_run.m_algorithm, alg_run.m_parameters)) {
+            MORV_DEBUG_STREAM::print(0, "Error:  The algorithm %d failed!!!", alg_run.m_algorithm);
+            run_error("Error - algorithm failed!", __LINE__);
+        }
+    }
+    m_algorithm_runs.clear();
+    m_num_algorithm_runs = 0;
+    MORV_DEBUG_STREAM::print(1, "Setting instance assignment flag mask to 0x%X.", 0u);
+    if (inst_asgn_mgr != nullptr) inst_asgn_mgr->set_flag_mask(0);
+}
+
+bool MORV_EXPERT::run_single_algorithm(MORV_ALGORITHM_BASE* algorithm)
+{
+    m_current_algorithm = algorithm;
+    const int number = algorithm != nullptr ? MORV_ALGORITHM_BASE::get_run_counter() : -1;
+    const std::string short_name = algorithm != nullptr ? algorithm->get_short_name() : std::string();
+
+    if (algorithm != nullptr && m_fsyn_timing->set_timing_mode(algorithm->get_timing_mode())) {
+        MORV_DEBUG_STREAM::print(2, "Timing mode changed - refreshing timing data structures.");
+        const bool icp_ok = m_fsyn_api->run_timing_analysis(false, false, 1.0, false, false, false);
+        if (!icp_ok) run_error("icp_ok", __LINE__);
+    }
+
+    const bool plumrix_stages = m_fsyn_api->is_plumrix_enabled() && m_fsyn_api->is_plumrix_dump_every_algorithm();
+    if (plumrix_stages && m_fsyn_plumrix->is_connected())
+        m_fsyn_plumrix->breakpoint(plumrix_stage_tag("PRE", short_name, number).c_str());
+
+    MORV_QOR_STAT_MGR* qor = m_fsyn_api->dump_qor_stats() ? m_fsyn_api->get_fsyn_qor_stat_mgr() : nullptr;
+    if (qor != nullptr) qor->start_algorithm_record(short_name.c_str(), number);
+
+    bool ok = true;
+    if (algorithm != nullptr) {
+        MORV_STATS_MGR* stats = m_fsyn_api->get_fsyn_stats();
+        if (stats != nullptr) stats->start_record(short_name.c_str());
+        const bool force_restore = cfg_is_on("fsyn_force_restore", false);
+        int saved = -1;
+        if (force_restore) {
+            saved = m_fsyn_api->save_state();
+            if (saved == -1) run_error("fsyn_expert_init_netlist != MORV_OPEN", __LINE__);
+        }
+        ok = algorithm->run_algorithm();
+        if (ok && !m_fsyn_api->check_bp_info()) run_error("m_fsyn_api->check_bp_info()", __LINE__);
+        if (force_restore) {
+            m_fsyn_api->restore_state(saved);
+            const bool icp_ok = m_fsyn_api->run_timing_analysis(false, false, 1.0, false, false, false);
+            if (!icp_ok) run_error("icp_ok", __LINE__);
+        }
+        if (stats != nullptr) stats->end_record();
+    }
+
+    if (qor != nullptr) qor->end_algorithm_record();
+
+    if (plumrix_stages && m_fsyn_plumrix->is_connected())
+        m_fsyn_plumrix->breakpoint(plumrix_stage_tag("POST", short_name, number).c_str());
+
+    MORV_DELETE(algorithm);
+    m_current_algorithm = nullptr;
+    return ok;
+}
+
+void MORV_EXPERT::report_no_default_algorithm_list(const char* hook)
+{
+    int flow = LATE_FSYN_FLOW;
+    for (int f = SYN_EARLY_FSYN_FLOW; f < NUM_FSYN_FLOWS; ++f)
+        if (m_fsyn_flow_is_running[f]) {
+            flow = f;
+            break;
+        }
+    MORV_DEBUG_STREAM::print(1, "%s::%s: no default algorithm list", get_family_class_name(), hook);
+    if (m_no_default_list_reported[flow]) return;
+    m_no_default_list_reported[flow] = true;
+    MSG_E* msg = new MSG_E();
+    msg->fill_args("No default physical synthesis algorithm list is available yet for the %1!s! point of this "
+                   "device family; use a test string to choose the algorithms./EMORV_FSYN_NO_DEFAULT_ALGORITHM_LIST",
+                   get_fsyn_flow_name(static_cast<e_fsyn_flow>(flow)));
+    msg->post();
+    delete msg;
+}
+
+// ------------------------------------------------------------ family hook bodies
+
+void MORV_EXPERT::apply_user_option_table(const USER_OPTION_COLUMN& column)
+{
+    const bool comb = m_opx_comb_logic;                       // 660
+    const bool comb_for_fitting = m_opx_comb_logic_for_fitting;  // 659
+    const bool reg_dup = m_opx_register_duplication;           // 662
+    const bool retiming = m_opx_register_retiming;             // 664
+    auto set = [this](int id, bool enabled, unsigned mask) {
+        m_algorithm_list[id] = enabled;
+        m_inst_asgn_flag_mask[id] = mask;
+    };
+    set(RTM_ALGORITHM, retiming, 4);
+    set(RWR_ALGORITHM, comb, 32);
+    set(REP_ALGORITHM, reg_dup || comb, 33);
+    const bool unpack = reg_dup || retiming;
+    set(REG_UNPACK_ALGORITHM,
+        column.m_reg_unpack_needs_switch ? unpack && cfg_is_on("fsyn_reg_unpack_for_all_families", false) : unpack, 5);
+    set(BDD_SYN_ALGORITHM, comb, 32);
+    if (column.m_ram_map) set(RAM_MAP_ALGORITHM, m_opx_logic_to_memory, 2);
+    set(PIPE_ASYNC_ALGORITHM, m_opx_async_pipelining, 8);
+    if (column.m_resplit_for_fitting) set(RESPLIT_ALGORITHM, comb || comb_for_fitting, 48);
+    else set(RESPLIT_ALGORITHM, comb, 32);
+    if (column.m_lut_input_algorithms) {
+        set(LIR_ALGORITHM, comb, 32);
+        set(INV_PUSH_ALGORITHM, comb, 32);
+    }
+    set(RESYN_ALGORITHM, comb, 32);
+    if (column.m_save_restore) set(SAVE_RESTORE_ALGORITHM, true, 0);
+}
+
+bool MORV_EXPERT::create_and_run_from_table(const char* const* class_names, int algorithm_id,
+                                            MORV_PARAMETER_MAP& parameters)
+{
+    if (algorithm_id < 0 || algorithm_id >= ALGORITHM_END || class_names[algorithm_id] == nullptr)
+        run_error("Invalid Algorithm entered", __LINE__);
+    const std::string class_name = class_names[algorithm_id];
+    if (class_name.empty()) return true;
+    if (class_name == "-") {
+        MORV_DEBUG_STREAM::print(2, "REG_UNPACK turned off for SorvexII");
+        return true;
+    }
+    if (class_name == "!") run_error("Unsupported family", __LINE__);
+
+    MORV_ALGORITHM_BASE* algorithm = nullptr;
+    if (class_name == "MORV_TEST") {
+        algorithm = MORV_NEW(MORV_TEST, m_fsyn_api, &parameters);
+    } else {
+        // Algorithms come one by one; naming the missing one beats a run
+        // that pretends to have optimised something.
+        const std::string text = class_name + " is not available yet";
+        MSG_INTERNAL_ERROR::report(text.c_str(), "MORV", __FILE__, __LINE__);
+    }
+    // An object that could not be allocated behaves like "nothing to build".
+    if (algorithm == nullptr) return true;
+    return run_single_algorithm(algorithm);
+}
+
+void MORV_EXPERT::run_family_netlist_sweeper()
+{
+    const int operations = MORV_ALGORITHM_BASE::sweep_family_netlist(m_fsyn_api);
+    MORV_DEBUG_STREAM::print(1, "Netlist sweeper performed %d operations", operations);
+}
+
+void MORV_EXPERT::run_shared_flat_flow(e_fsyn_flow fsyn_flow_id)
+{
+    switch (fsyn_flow_id) {
+    case SYN_EARLY_FSYN_FLOW:
+    case FIT_EARLY_FSYN_FLOW:
+    case CLUSTER_RETRY_FSYN_FLOW:
+    case LATE_FSYN_FLOW: run_flow(); break;
+    default: break;
+    }
+}
+
+void MORV_EXPERT::finish_family_construction(bool set_xicp, bool set_nevra)
+{
+    const bool no_placed_flow = !m_fsyn_flow_is_enabled[SYN_EARLY_FSYN_FLOW] &&
+                                !m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] && !m_fsyn_flow_is_enabled[LATE_FSYN_FLOW];
+    const bool no_retry = !m_fsyn_flow_is_enabled[CLUSTER_RETRY_FSYN_FLOW] || get_vpr_retry_state() == 2;
+    if (!(no_placed_flow && no_retry)) m_fsyn_api->reset_fsyn_chip_map(false);
+    if (set_xicp) m_use_xicp = !cfg_is_on("fsyn_disable_experimental_icp", false);
+    if (set_nevra) m_enable_nevra = !cfg_is_on("fsyn_disable_nevra", false);
+}
+
+bool MORV_EXPERT::check_replay_log_file(const char* target_device, const char* source_device)
+{
+    MORV_LOG* log = m_fsyn_api->get_fsyn_log();
+    if (log == nullptr) run_error("m_fsyn_log", __LINE__);
+    if (log->get_log_file()->file_exists()) return true;
+    MSG_E* msg = new MSG_E();
+    msg->fill_args("Physical Synthesis was unable to find the log file required to perform Physical Synthesis on "
+                   "%1!s!.  Please recompile this circuit for the %2!s! device.  Then migrate to the %1!s! "
+                   "device./EMORV_FSYN_LOG_FILE_NOT_PRESENT",
+                   target_device, source_device);
+    morv_send_msg(msg);
+    return false;
+}
+
+bool MORV_EXPERT::run_shared_replay_log_flow()
+{
+    if (m_opx_physical_synthesis_read_log.empty())
+        run_error("m_opx_physical_synthesis_read_log != \"\"", __LINE__);
+    MORV_LOG* log = m_fsyn_api->get_fsyn_log();
+    if (log == nullptr) run_error("m_fsyn_log", __LINE__);
+    log->get_log_file()->set_file_name(m_opx_physical_synthesis_read_log);
+    if (!check_if_log_file_exists()) {
+        print_log_error();
+        return false;
+    }
+    // Replaying the records needs the change-log reader, which is not
+    // available yet; stopping here is honest, a silent "replayed" is not.
+    run_error("MORV_LOG::reproduce_log is not available yet", __LINE__);
+}

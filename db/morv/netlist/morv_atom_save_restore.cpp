@@ -1,0 +1,138 @@
+#include "morv/netlist/morv_atom_save_restore.h"
+
+#include <cstdio>
+#include <string>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cdb/cdb_atom_netlist_pdb.h"
+#include "cmp/cmp_facade.h"
+#include "fio/fio.h"
+#include "hdb/hdb_action_pt_instance.h"
+#include "hut/hut_util.h"
+#include "msg/msg.h"
+#include "pdb/pdb_archive.h"
+
+#include "mem_alloc_sys.h"
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/core/morv_env.h"
+
+namespace {
+
+std::string format_name(const char* pattern, int partition_id, int netlist_id)
+{
+    char buffer[128];
+    std::snprintf(buffer, sizeof buffer, pattern, partition_id, netlist_id);
+    return buffer;
+}
+
+// Deletes one segment file; false (after a message) when it is still there.
+bool delete_segment(const std::string& base_name, PDB_SEGMENT_KIND kind)
+{
+    PDB_ARCHIVE archive(gen_generate_pdb_filename(base_name, ""));
+    const std::string file = archive.get_segment_file_name(kind);
+    FIO_FILE_SYSTEM::remove_if_exists(FIO_PATH(file));
+    if (FIO_FILE_SYSTEM::exists(FIO_PATH(file))) {
+        morv_debug("Failed to delete %s", file.c_str());
+        return false;
+    }
+    morv_debug("Deleted %s", file.c_str());
+    return true;
+}
+
+}  // namespace
+
+MORV_ATOM_SAVE_RESTORE::MORV_ATOM_SAVE_RESTORE(MORV_ENV* env, int netlist_id, int partition_id)
+    : m_env(env), m_netlist_id(netlist_id), m_partition_id(partition_id)
+{
+    MORV_ASSERT(m_env);
+}
+
+std::string MORV_ATOM_SAVE_RESTORE::get_netlist_archive_name() const
+{
+    return format_name("morv_atom_save_restore_netlist_p%d_%d", m_partition_id, m_netlist_id);
+}
+
+std::string MORV_ATOM_SAVE_RESTORE::get_hierarchy_archive_name() const
+{
+    return format_name("morv_atom_save_restore_hdb_p%d_%d", m_partition_id, m_netlist_id);
+}
+
+bool MORV_ATOM_SAVE_RESTORE::save(int netlist_id)
+{
+    MORV_ASSERT(netlist_id >= 0);
+    morv_debug("MORV_ATOM_SAVE_RESTORE: saving atom netlist to DISK!");
+    m_netlist_id = netlist_id;
+
+    morv_debug("Getting the reference to the atom netlist");
+    CDB_ATOM_NETLIST* cdb_atom_netlist = m_env->get_atom_netlist();
+    MORV_ASSERT(cdb_atom_netlist != NULL);
+
+    const std::string netlist_name = get_netlist_archive_name();
+    morv_debug("MORV_ATOM_SAVE_RESTORE: writing to {%s}", netlist_name.c_str());
+    std::string error;
+    const bool netlist_write_success =
+        cdb_save_netlist_to_pdb(cdb_atom_netlist, gen_generate_pdb_filename(netlist_name, ""), &error);
+    if (!netlist_write_success) morv_debug("An error occurred while writing the database.");
+    MORV_ASSERT(netlist_write_success);
+
+    CMP_FACADE* cmp = m_env->get_cmp();
+    HDB_ACTION_PT_INSTANCE* cap_inst = cmp ? cmp->get_action_point_instance() : nullptr;
+    MORV_ASSERT(cap_inst);
+    const bool hdb_write_file_success =
+        HUT_UTIL::save_cap_inst_to_pdb(cap_inst, gen_generate_pdb_filename(get_hierarchy_archive_name(), ""));
+    MORV_ASSERT(hdb_write_file_success);
+    return true;
+}
+
+bool MORV_ATOM_SAVE_RESTORE::restore(int file_type)
+{
+    MORV_ASSERT(m_netlist_id >= 0);
+
+    CMP_FACADE* cmp = m_env->get_cmp();
+    HDB_ACTION_PT_INSTANCE* cap_inst = cmp ? cmp->get_action_point_instance() : nullptr;
+    MORV_ASSERT(cap_inst);
+    const bool hdb_read_file_success = HUT_UTIL::restore_cap_inst_from_pdb(
+        cap_inst, gen_generate_pdb_filename(get_hierarchy_archive_name(), ""), static_cast<PDB_FILE_TYPE>(file_type));
+    MORV_ASSERT(hdb_read_file_success);
+
+    CDB_ATOM_NETLIST* cdb_atom_netlist = m_env->get_atom_netlist();
+    MORV_ASSERT(cdb_atom_netlist != NULL);
+
+    // Read first: a damaged archive must leave the live netlist untouched.
+    const std::string netlist_name = get_netlist_archive_name();
+    morv_debug("MORV_ATOM_SAVE_RESTORE: reading from {%s}", netlist_name.c_str());
+    std::string error;
+    CDB_ATOM_NETLIST* saved_atom_netlist =
+        cdb_restore_netlist_from_pdb(gen_generate_pdb_filename(netlist_name, ""), cap_inst->get_name_mgr(), &error);
+    MORV_ASSERT(saved_atom_netlist != NULL);
+
+    morv_debug("MORV_ATOM_SAVE_RESTORE: restoring atom netlist from DISK!");
+    {
+        CDB_ATOM_NETLIST old_nodes(cdb_atom_netlist->get_family());
+        old_nodes.assimilate(cdb_atom_netlist);
+        old_nodes.set_own_all_nodes(true);
+    }
+
+    morv_debug("Assimilating saved atom netlist");
+    cdb_atom_netlist->assimilate(saved_atom_netlist);
+    cdb_atom_netlist->set_own_all_nodes(true);
+    m_env->netlist_assimilated();
+
+    saved_atom_netlist->set_own_all_nodes(false);
+    delete saved_atom_netlist;
+    return true;
+}
+
+MORV_ATOM_SAVE_RESTORE::~MORV_ATOM_SAVE_RESTORE()
+{
+    morv_debug("Destroying MORV_ATOM_SAVE_RESTORE");
+    if (m_netlist_id >= 0) {
+        morv_debug("DELETING netlist from DISK");
+        const bool netlist_deleted = delete_segment(get_netlist_archive_name(), PDB_SEGMENT_NETLIST);
+        const bool hierarchy_deleted = delete_segment(get_hierarchy_archive_name(), PDB_SEGMENT_HIERARCHY);
+        if (!netlist_deleted) morv_debug("Failed to delete the saved netlist archive");
+        if (!hierarchy_deleted) morv_debug("Failed to delete the saved hierarchy archive");
+    }
+    morv_debug("MORV_ATOM_SAVE_RESTORE DESTROYED...Yes!");
+}

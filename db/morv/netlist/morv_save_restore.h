@@ -1,0 +1,56 @@
+#ifndef MORV_SAVE_RESTORE_H
+#define MORV_SAVE_RESTORE_H
+
+// One saved state of physical synthesis (the netlist on disk plus the
+// facade's bookkeeping) and the host-supplied stack of them.
+
+#include <set>
+#include <vector>
+
+class MORV_CHIP_MAP;
+class MORV_CLUSTER_MAP;
+class MORV_LOG;
+class MORV_NT;
+class MORV_ATOM_SAVE_RESTORE;
+class CDB_CHIP_DB_ENTRY;
+struct MORV_STATS;
+
+class MORV_SAVE_RESTORE_SNAPSHOT
+{
+public:
+    explicit MORV_SAVE_RESTORE_SNAPSHOT(int id) : m_id(id) {}
+    // Pointers are copied, not the objects they point to.
+    MORV_SAVE_RESTORE_SNAPSHOT(const MORV_SAVE_RESTORE_SNAPSHOT&) = default;
+    MORV_SAVE_RESTORE_SNAPSHOT& operator=(const MORV_SAVE_RESTORE_SNAPSHOT&) = default;
+    // Frees only the entry vector; the facade releases the other members.
+    virtual ~MORV_SAVE_RESTORE_SNAPSHOT() {}
+
+    MORV_CHIP_MAP* m_chip_map = nullptr;
+    MORV_CLUSTER_MAP* m_cluster_map = nullptr;
+    MORV_STATS* m_stats = nullptr;
+    MORV_LOG* m_log = nullptr;
+    MORV_ATOM_SAVE_RESTORE* m_atom_save_restore = nullptr;
+    std::set<int>* m_modified_atoms_for_icp = nullptr;
+    MORV_NT* m_nt = nullptr;
+    std::vector<CDB_CHIP_DB_ENTRY*> m_chip_entries;
+    int m_id;
+};
+
+class MORV_SAVE_RESTORE_MGR
+{
+public:
+    MORV_SAVE_RESTORE_MGR() {}
+    MORV_SAVE_RESTORE_MGR(const MORV_SAVE_RESTORE_MGR&) = delete;
+    MORV_SAVE_RESTORE_MGR& operator=(const MORV_SAVE_RESTORE_MGR&) = delete;
+    virtual ~MORV_SAVE_RESTORE_MGR();
+    // The host's manager creates a snapshot, pushes it on the stack and returns it.
+    virtual MORV_SAVE_RESTORE_SNAPSHOT* create_snapshot() = 0;
+
+    MORV_SAVE_RESTORE_SNAPSHOT* get_snapshot_at_position(int position) const;
+    int get_number_of_snapshots() const { return static_cast<int>(m_snapshots_stack.size()); }
+
+protected:
+    std::vector<MORV_SAVE_RESTORE_SNAPSHOT*> m_snapshots_stack;  // owned
+};
+
+#endif

@@ -1,1 +1,0 @@
-namespace morv_host_anchor { int host_anchor = 0; }

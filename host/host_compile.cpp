@@ -1,0 +1,340 @@
+#include "host/host_compile.h"
+
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cfg/cfg.h"
+#include "dev/dev_device.h"
+#include "gen/gen.h"
+#include "hdb/hdb_options.h"
+#include "host/host_env.h"
+#include "host/host_fitter.h"
+#include "host/host_settings.h"
+#include "host/io/blif_reader.h"
+#include "host/io/blif_writer.h"
+#include "morv/core/morv_expert_interface.h"
+#include "msg/msg.h"
+#include "tdb/tdb_netlist.h"
+
+namespace morv_host {
+
+const char* fit_version() { return "0.1.0"; }
+
+namespace {
+
+struct COUNTS {
+  int atoms = 0, luts = 0, registers = 0;
+};
+
+COUNTS count_atoms(HOST_ENV& env)
+{
+  COUNTS c;
+  for (CDB_ATOM_NODE* n : *env.design().netlist()) {
+    ++c.atoms;
+    if (n->is_lcell_comb() || n->is_lcell() || n->is_lcell_hsadder()) ++c.luts;
+    // A UVO logic cell holds a register when its register output is used.
+    if (n->is_register() || (n->is_lcell() && n->get_output_term_by_type(DB_REG_OUT))) ++c.registers;
+  }
+  return c;
+}
+
+const char* flow_label(e_fsyn_flow flow)
+{
+  switch (flow) {
+  case SYN_EARLY_FSYN_FLOW: return "SYN_EARLY";
+  case FIT_EARLY_FSYN_FLOW: return "FIT_EARLY";
+  case POST_CLUSTERING_FSYN_FLOW: return "POST_CLUSTERING";
+  case CLUSTER_RETRY_FSYN_FLOW: return "CLUSTER_RETRY";
+  case LATE_FSYN_FLOW: return "LATE";
+  case VERY_LATE_FSYN_FLOW: return "routed";
+  case BACK_ANNOTATE_FSYN_FLOW: return "back-annotation";
+  default: return "?";
+  }
+}
+
+double effort_factor(FIT_EFFORT e)
+{
+  switch (e) {
+  case FIT_EFFORT::FAST: return 0.25;
+  case FIT_EFFORT::EXTRA: return 3.0;
+  case FIT_EFFORT::NORMAL: break;
+  }
+  return 1.0;
+}
+
+class COMPILE {
+public:
+  COMPILE(HOST_ENV& env, const FIT_OPTIONS& o, std::ostream& log) : m_env(env), m_o(o), m_log(log) {}
+
+  HOST_COMPILE_RESULT run();
+
+private:
+  void row(const std::string& step, double seconds)
+  {
+    const double fom = m_env.analyse_timing();
+    COUNTS c = count_atoms(m_env);
+    SUMMARY_ROW r;
+    r.step = step;
+    r.atoms = c.atoms;
+    r.luts = c.luts;
+    r.registers = c.registers;
+    r.worst_slack_ps = m_env.get_worst_slack();
+    r.has_timing = r.worst_slack_ps != TDB_NO_PATH;
+    r.figure_of_merit = static_cast<int64_t>(fom);
+    r.seconds = seconds;
+    m_result.rows.push_back(r);
+    if (m_o.verbosity >= 2) m_log << "morv-fit: " << step << " done\n";
+  }
+  // Calls the flow point when the driver will run it; the row says when not.
+  bool flow(e_fsyn_flow f, bool force = false)
+  {
+    const double t0 = gen_get_sec_cpu();
+    bool ran = false;
+    if (force || m_expert->will_fsyn_run(f)) {
+      ran = true;
+      if (!m_expert->do_physical_synthesis(f) && m_o.verbosity >= 1)
+        m_log << "morv-fit: physical synthesis at " << flow_label(f) << " reported failure; its result is kept as is\n";
+    }
+    row(std::string(flow_label(f)) + (ran ? "" : " (off)"), gen_get_sec_cpu() - t0);
+    return ran;
+  }
+  void derive_clock_period();
+
+  HOST_ENV& m_env;
+  const FIT_OPTIONS& m_o;
+  std::ostream& m_log;
+  MORV_EXPERT_INTERFACE* m_expert = nullptr;
+  HOST_COMPILE_RESULT m_result;
+  bool m_period_given = false;
+};
+
+void COMPILE::derive_clock_period()
+{
+  int64_t given = m_o.clock_period_ps;
+  // A period in the settings counts as given, like the command line's.
+  if (given <= 0 && cfg_get_value("tdc_clock_period_ps") != nullptr) {
+    const int from_settings = cfg_get_int_value("tdc_clock_period_ps", 0);
+    if (from_settings > 0) given = from_settings;
+  }
+  if (given > 0) {
+    m_result.clock_period_ps = given;
+    m_env.set_clock_period_ps(static_cast<int>(given));
+    m_period_given = true;
+    return;
+  }
+  // Measure the unoptimised critical path against a period nothing reaches,
+  // then ask for 10 % less so that there is something to gain.
+  const int probe = 100000000;
+  m_env.set_clock_period_ps(probe);
+  m_env.analyse_timing();
+  const int slack = m_env.get_worst_slack();
+  int period = 10000;
+  if (slack != TDB_NO_PATH && slack < probe) {
+    m_result.unoptimised_path_ps = probe - slack;
+    period = static_cast<int>((m_result.unoptimised_path_ps * 9 / 10 + 5) / 10 * 10);
+    if (period < 100) period = 100;
+  }
+  m_result.clock_period_ps = period;
+  m_env.set_clock_period_ps(period);
+}
+
+HOST_COMPILE_RESULT COMPILE::run()
+{
+  derive_clock_period();
+  if (m_o.verbosity >= 1) {
+    m_log << "clock period: " << m_result.clock_period_ps << " ps";
+    if (!m_period_given)
+      m_log << (m_result.unoptimised_path_ps > 0
+                    ? " (90% of the unoptimised critical path of " + std::to_string(m_result.unoptimised_path_ps) + " ps)"
+                    : " (default: nothing is constrained)");
+    m_log << "\n";
+  }
+  row("input", 0.0);
+
+  m_expert = m_env.get_fsyn_expert();
+  MSG_ASSERT(m_expert, "HOST");
+
+  flow(SYN_EARLY_FSYN_FLOW);
+  const bool fit_early = flow(FIT_EARLY_FSYN_FLOW);
+  // The early netlist is kept until placement succeeds, so that a failed
+  // placement can go back to it for a cluster retry.
+  const bool saved_early = fit_early && m_expert->will_fsyn_run(CLUSTER_RETRY_FSYN_FLOW);
+  if (saved_early) m_expert->save_early_netlist_incase_vpr_fails();
+
+  const uint32_t seed = m_o.seed;
+  HOST_PLACEMENT placement;
+  for (int attempt = 0;; ++attempt) {
+    double t0 = gen_get_sec_cpu();
+    HOST_CLUSTERING clustering = cluster_netlist(m_env);
+    hand_clusters_to_component(m_env, clustering, m_expert);
+    row("clustering", gen_get_sec_cpu() - t0);
+    if (attempt == 0) flow(POST_CLUSTERING_FSYN_FLOW);
+
+    t0 = gen_get_sec_cpu();
+    placement = place_netlist(m_env, clustering, seed, effort_factor(m_o.effort));
+    if (placement.ok) {
+      row("placement", gen_get_sec_cpu() - t0);
+      break;
+    }
+    // The design does not fit: the component may retry for area once.
+    if (attempt > 0 || !m_expert->will_fsyn_run(CLUSTER_RETRY_FSYN_FLOW)) throw HOST_INPUT_ERROR(placement.error);
+    if (m_o.verbosity >= 1) m_log << "morv-fit: " << placement.error << "; retrying clustering\n";
+    if (saved_early) m_expert->restore_early_netlist();
+    flow(CLUSTER_RETRY_FSYN_FLOW, true);
+  }
+  if (saved_early) m_expert->discard_early_netlist();
+  if (m_o.verbosity >= 2)
+    m_log << "morv-fit: placed " << placement.labs << " LABs in " << placement.moves << " moves at "
+          << placement.temperatures << " temperatures, wirelength " << placement.wirelength << "\n";
+  hand_locations_to_component(m_env, m_expert);
+
+  flow(LATE_FSYN_FLOW);
+  // The post-route point runs only when the driver enabled it or a
+  // developer switch asks for its dump; otherwise the row shows it off.
+  const bool post_route = m_expert->will_fsyn_run(VERY_LATE_FSYN_FLOW) || cfg_is_on("very_late_fsyn") ||
+                          (cfg_is_on("fsyn_enable_plumrix") && cfg_is_on("fsyn_plumrix_dump_post_route_netlist"));
+  flow(VERY_LATE_FSYN_FLOW, post_route);
+  flow(BACK_ANNOTATE_FSYN_FLOW, true);
+  return m_result;
+}
+
+bool same_file(const std::string& a, const std::string& b)
+{
+  std::error_code ec;
+  return std::filesystem::exists(b, ec) && std::filesystem::equivalent(a, b, ec);
+}
+
+}  // namespace
+
+HOST_COMPILE_RESULT run_compile(HOST_ENV& env, const FIT_OPTIONS& options, std::ostream& log)
+{
+  COMPILE c(env, options, log);
+  return c.run();
+}
+
+int run_fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::function<void(HOST_ENV&)>& hook)
+{
+  auto fail = [&](const std::string& text) {
+    err << "morv-fit: error: " << text << "\n";
+    return 1;
+  };
+  try {
+    // Check every file before doing any work.
+    {
+      std::ifstream probe(o.design);
+      if (!probe) return fail("cannot read design file '" + o.design + "': " + std::strerror(errno));
+    }
+    for (const std::string* target : {&o.output_blif, &o.output_native})
+      if (!target->empty() && same_file(o.design, *target))
+        return fail("output file '" + *target + "' is the input design; the input is never overwritten");
+    if (!o.output_blif.empty() && !o.output_native.empty() && o.output_blif == o.output_native)
+      return fail("-o and --native name the same file '" + o.output_blif + "'");
+
+    HOST_SETTINGS settings;
+    if (!o.settings_file.empty()) settings.load_file(o.settings_file);
+    for (const auto& [k, v] : o.sets) settings.add(k, v, "--set " + k);
+
+    const int family = cdb_family_from_name(o.family.c_str());
+    if (family == CDB_FAMILY_NONE) return fail("unknown family '" + o.family + "'");
+    DEV_DEVICE* device = nullptr;
+    if (!o.device_file.empty()) {
+      try {
+        device = DEV_DEVICE::load_from_file(o.device_file.c_str());
+      } catch (const std::runtime_error& e) {
+        return fail(e.what());
+      }
+      if (device == nullptr) return fail("cannot read device file '" + o.device_file + "'");
+      if (dev_base_family_of(device->get_family()) != dev_base_family_of(family)) {
+        std::string text = "device file '" + o.device_file + "' describes a " + dev_family_name(device->get_family()) +
+                           " device but the family is " + o.family;
+        delete device;
+        return fail(text);
+      }
+    }
+    std::unique_ptr<DEV_DEVICE> device_guard(device);
+
+    msg_set_quiet(o.verbosity == 0);
+    msg_set_vdebug_printing(o.verbosity >= 2);
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist;
+    {
+      BLIF_READER reader(family);
+      netlist = reader.read_file(o.design);
+    }
+    HOST_DESIGN design(family, std::move(netlist), nullptr, device_guard.release());
+    settings.apply_options_and_switches(design.options());
+    // The command line wins over the settings file where both speak.
+    if (o.has_seed || !settings.has_option(566)) design.options().set_int(566, static_cast<int>(o.seed));
+    if (o.has_effort || !settings.has_option(696)) design.options().set_enum(696, effort_setting_value(o.effort));
+    if (o.has_test_string) design.options().set_string(634, o.test_string);
+
+    HOST_ENV env(design);
+    settings.apply_assignments(env);
+    env.set_progress_bar(o.verbosity >= 1 && isatty(STDERR_FILENO));
+    if (hook) hook(env);
+
+    FIT_OPTIONS effective = o;
+    if (!o.has_seed && settings.has_option(566)) {
+      if (auto s = HDB_INT_OPTION::get_int_option(&design.options(), 566); s && *s >= 0) effective.seed = static_cast<uint32_t>(*s);
+    }
+    HOST_COMPILE_RESULT result = run_compile(env, effective, err);
+    env.set_progress_bar(false);
+
+    if (!o.output_blif.empty()) blif_write_netlist_file(*design.netlist(), o.output_blif, "top");
+    if (!o.output_native.empty()) {
+      std::string error;
+      if (!cdb_write_native_netlist_file(*design.netlist(), o.output_native, &error)) return fail(error);
+    }
+    out << "\nclock period " << result.clock_period_ps << " ps\n" << format_summary_table(result.rows, result.clock_period_ps);
+    out.flush();
+    return 0;
+  } catch (const BLIF_ERROR& e) {
+    return fail(e.what());
+  } catch (const HOST_INPUT_ERROR& e) {
+    return fail(e.what());
+  } catch (const CFG_ERROR& e) {
+    return fail(e.what());
+  } catch (const HDB_OPTION_ERROR& e) {
+    return fail(e.what());
+  }
+}
+
+int fit_main(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+             const std::function<void(HOST_ENV&)>& hook)
+{
+  FIT_OPTIONS options;
+  std::string error;
+  if (!parse_fit_options(argc, argv, options, error)) {
+    err << "morv-fit: error: " << error << "\n";
+    return 1;
+  }
+  if (options.help) {
+    out << fit_usage_text();
+    return 0;
+  }
+  if (options.version) {
+    out << "morv-fit " << fit_version() << "\n";
+    return 0;
+  }
+  try {
+    return run_fit(options, out, err, hook);
+  } catch (const MSG_INTERNAL_ERROR_EXCEPTION& e) {
+    err << "morv-fit: internal error: " << e.get_condition() << " (module " << e.get_module() << ", " << e.get_file()
+        << ":" << e.get_line() << ")\n";
+    return 2;
+  } catch (const std::bad_alloc&) {
+    err << "morv-fit: internal error: out of memory\n";
+    return 2;
+  } catch (const std::exception& e) {
+    // Input problems are reported inside run_fit; anything else is ours.
+    err << "morv-fit: internal error: " << e.what() << "\n";
+    return 2;
+  }
+}
+
+}  // namespace morv_host

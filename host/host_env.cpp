@@ -1,0 +1,572 @@
+#include "host/host_env.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "dev/dev_device.h"
+#include "gen/gen.h"
+#include "msg/msg.h"
+#include "tdb/tdb_atom_builder.h"
+#include "tdb/tdb_netlist.h"
+#include "tdc/tdc_accessories.h"
+#include "morv/timing/morv_timing.h"
+#include "thr/thr.h"
+#include "host/host_grid.h"
+
+namespace morv_host {
+
+// ------------------------------------------------------------------ design
+
+HOST_DESIGN::HOST_DESIGN(int family, std::unique_ptr<CDB_ATOM_NETLIST> netlist, std::unique_ptr<HDB_NAME_MGR> names,
+                         DEV_DEVICE* device)
+    : m_family(family), m_names(std::move(names)), m_netlist(std::move(netlist)), m_device(device)
+{
+  if (!m_netlist) m_netlist = std::make_unique<CDB_ATOM_NETLIST>(family);
+  if (m_device == nullptr) m_device = new DEV_DEVICE(family);
+  DMGR_UTILITY::set_current_device(m_device);
+  m_cmp.set_base_family_code(dev_base_family_of(family));
+  m_cmp.set_family_code(family);
+  m_cmp.set_project_name("morv_fit");
+  m_cmp.set_compile_base_name("morv_fit");
+  m_cmp.set_action_point_instance(&m_action_point);
+  m_cmp.set_cmp_entry(&m_cmp_entry);
+  m_cmp_entry.set_db_entries(&m_db_entries);
+  m_db_entries.set_chip_db_entry(0, &m_chip_entry);
+  m_chip_entry.set_atom_netlist(m_netlist.get());
+  if (m_names) m_action_point.set_name_mgr(m_names.get());
+  else m_action_point.set_name_mgr(m_netlist->get_or_create_name_mgr());
+  // Every atom of the chip belongs to the chip's database entry.
+  for (CDB_ATOM_NODE* n : *m_netlist) n->set_chip_db_entry(&m_chip_entry);
+}
+
+HOST_DESIGN::~HOST_DESIGN()
+{
+  // The netlist's names may live in m_names: drop the netlist first.
+  m_chip_entry.set_atom_netlist(nullptr);
+  m_netlist.reset();
+  m_names.reset();
+  if (DMGR_UTILITY::get_current_device() == m_device) DMGR_UTILITY::set_current_device(nullptr);
+}
+
+// ------------------------------------------------------------------ snapshots
+
+MORV_SAVE_RESTORE_SNAPSHOT* HOST_SNAPSHOT_MGR::create_snapshot()
+{
+  auto* snapshot = new MORV_SAVE_RESTORE_SNAPSHOT(static_cast<int>(m_snapshots_stack.size()));
+  m_snapshots_stack.push_back(snapshot);
+  return snapshot;
+}
+
+// ------------------------------------------------------------------ environment
+
+HOST_ENV::HOST_ENV(HOST_DESIGN& design, int partition_id) : MORV_ENV(&design.cmp(), partition_id), m_design(design)
+{
+  set_save_restore_mgr(&m_snapshots);
+  // One compile per analyser: nothing of an earlier compile's timing netlist
+  // may survive into this one.
+  tdc_reset_accessories();
+  accessories();
+}
+
+HOST_ENV::~HOST_ENV()
+{
+  // Saved states hold parts of the facade's bookkeeping: drop them while the
+  // facade exists, then the flow driver.
+  if (peek_fsyn_expert() != nullptr) clear_all_states();
+  free_fsyn_expert();
+  set_save_restore_mgr(nullptr);
+  // The analyser must not keep pointing into this compile's netlist.
+  tdc_reset_accessories();
+  if (m_progress_bar && m_progress > 0) std::fputc('\n', stderr);
+}
+
+int HOST_ENV::count_notes(const std::string& what) const
+{
+  return static_cast<int>(std::count_if(m_notes.begin(), m_notes.end(), [&](const HOST_NOTE& n) { return n.what == what; }));
+}
+
+uint32_t HOST_ENV::get_origin(uint32_t atom_id) const
+{
+  auto it = m_origin.find(atom_id);
+  return it == m_origin.end() ? 0 : it->second;
+}
+
+std::string HOST_ENV::get_atom_name(int atom_id)
+{
+  CDB_ATOM_NODE* node = get_node(atom_id);
+  if (node == nullptr || node->get_instance_name() == nullptr) return std::string();
+  return node->get_instance_name()->get_short_hpath();
+}
+
+CDB_ATOM_NODE* HOST_ENV::get_node(int atom_id)
+{
+  if (atom_id < 0) return nullptr;
+  return m_design.netlist()->get_node_by_id(static_cast<uint32_t>(atom_id));
+}
+
+int HOST_ENV::get_max_atom_id() { return static_cast<int>(m_design.netlist()->get_max_id()); }
+
+void HOST_ENV::node_added(CDB_ATOM_NODE* node, int flag)
+{
+  MSG_ASSERT(node, "HOST");
+  note("node_added", node->get_id(), flag);
+  if (node->get_chip_db_entry() == nullptr) node->set_chip_db_entry(m_design.chip_entry());
+  m_taint.push_back(node->get_id());
+}
+
+void HOST_ENV::delete_node(CDB_ATOM_NODE* node)
+{
+  MSG_ASSERT(node, "HOST");
+  MSG_ASSERT(node->get_netlist() == m_design.netlist(), "HOST");
+  const uint32_t id = node->get_id();
+  note("delete_node", id);
+  m_taint.push_back(id);
+  m_origin.erase(id);
+  m_design.netlist()->delete_node(node);
+}
+
+// The clone keeps every property of the original (type, masks, bits, mode,
+// term settings and connections, location, assignments); only its name and
+// output names are new, and nothing is moved onto its outputs.
+CDB_ATOM_NODE* HOST_ENV::duplicate_node(CDB_ATOM_NODE* node, int output_port_type, int, int, int)
+{
+  if (node == nullptr || node->get_output_term_by_type(output_port_type) == nullptr) return nullptr;
+  CDB_ATOM_NETLIST* netlist = m_design.netlist();
+  HDB_NAME_MGR* names = netlist->get_or_create_name_mgr();
+  HDB_INSTANCE_NAME* base = node->get_instance_name();
+  HDB_INSTANCE_NAME* name = base ? HDB_INSTANCE_NAME::create_synthesized_name(base, "~dup", true)
+                                 : names->create_unique_name("dup", HDB_INAME_FLAG_SYNTHESIZED);
+  CDB_ATOM_NODE* copy = cdb_create_atom_of_type(node->get_family(), node->get_atom_type());
+  if (copy == nullptr) return nullptr;
+  copy->set_instance_name(name);
+  copy->set_bits(node->get_bits());
+  copy->set_mode(node->get_mode());
+  if (node->get_lut_size() > 0 && (node->is_lcell_comb() || node->is_lcell() || node->is_lcell_hsadder())) {
+    copy->set_lutmask(node->get_lutmask());
+    if (node->get_adder_lutmask() != 0) {
+      if (node->get_lut_size() == 6) copy->set_sum_lutmask(CDB_LUTMASK(5, node->get_adder_lutmask()));
+      else copy->set_carry_lutmask(node->get_carry_lutmask());
+    }
+  }
+  if (node->get_latch_info()) copy->set_latch_info(new CDB_ATOM_LATCH_INFO(*node->get_latch_info()));
+  if (const auto* params = node->get_block_params())
+    for (const auto& [key, value] : *params) copy->set_block_param(key.first, key.second, value);
+  copy->set_location(node->get_location());
+  copy->set_assignments(node->get_assignments());
+  copy->set_chip_db_entry(node->get_chip_db_entry() ? node->get_chip_db_entry() : m_design.chip_entry());
+
+  for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
+    CDB_ATOM_ITERM* from = *it;
+    CDB_ATOM_ITERM* to = copy->add_input_term(from->get_any_usage_as(), from->get_port_index());
+    for (int u = 1; u < from->get_usage_count(); ++u) to->set_usage_as(from->get_usage(u));
+    to->set_literal_index(from->get_literal_index());
+    to->set_invert(from->is_inverted());
+    to->set_active_high(from->is_active_high());
+    to->set_global(from->get_global());
+    const int chain = DB_DELAY_CHAIN_INPUT;
+    to->set_connected_to_delay_chain(chain, from->is_connected_to_delay_chain(chain));
+    if (from->get_delay_chain_index(chain) >= 0) to->set_delay_chain_index(chain, from->get_delay_chain_index(chain));
+    to->set_user_delay_chain(chain, from->has_user_delay_chain(chain));
+    if (from->is_driven()) from->get_source()->insert_fanout(to);
+    else if (from->is_vcc()) to->set_vcc();
+    else if (from->is_gnd()) to->set_gnd();
+  }
+  for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
+    CDB_ATOM_OTERM* from = *it;
+    HDB_INSTANCE_NAME* oname = from->get_instance_name()
+                                   ? HDB_INSTANCE_NAME::create_synthesized_name(from->get_instance_name(), "~dup", true)
+                                   : nullptr;
+    copy->add_output_term(from->get_any_usage_as(), oname, from->get_port_index());
+  }
+  netlist->add_node(copy);
+  m_origin[copy->get_id()] = node->get_id();
+  note("duplicate_node", node->get_id(), copy->get_id());
+  m_taint.push_back(copy->get_id());
+  return copy;
+}
+
+void HOST_ENV::copy_node_assignments(CDB_ATOM_NODE* from, CDB_ATOM_NODE* to, int, int)
+{
+  MSG_ASSERT(from && to, "HOST");
+  to->set_assignments(from->get_assignments());
+  note("copy_node_assignments", from->get_id(), to->get_id());
+}
+
+void HOST_ENV::clear_node_assignments(CDB_ATOM_NODE* node)
+{
+  MSG_ASSERT(node, "HOST");
+  // The partition is where the atom lives, not a constraint on it.
+  CDB_ATOM_ASSIGNMENTS cleared;
+  cleared.partition_id = node->get_assignments().partition_id;
+  node->set_assignments(cleared);
+  note("clear_node_assignments", node->get_id());
+}
+
+int HOST_ENV::get_grid_nx() { return m_design.device()->get_nx(); }
+int HOST_ENV::get_grid_ny() { return m_design.device()->get_ny(); }
+int HOST_ENV::get_resource_count(int atom_type) { return m_design.device()->get_resource_count(atom_type); }
+int HOST_ENV::get_block_type(int x, int y, int sub_loc) { return m_design.device()->get_block_type(x, y, sub_loc); }
+int HOST_ENV::get_part() { return m_design.device()->get_part(); }
+
+double HOST_ENV::get_routing_delay(int x1, int y1, int x2, int y2, int)
+{
+  return m_design.device()->get_routing_delay_ps(x1, y1, x2, y2) * 1e-12;
+}
+
+int HOST_ENV::get_oterm_fl_id(CDB_ATOM_OTERM* oterm)
+{
+  (void)oterm;
+  return DEV_ILLEGAL_FL_ID;
+}
+
+void HOST_ENV::get_progress_range(int* start, int* end)
+{
+  // The component's share of the fitter's progress bar.
+  if (start) *start = 10;
+  if (end) *end = 90;
+}
+
+void HOST_ENV::set_progress(int value)
+{
+  m_progress = std::clamp(value, 0, 100);
+  note("set_progress", m_progress);
+  if (m_progress_bar) {
+    const int width = 40, filled = m_progress * width / 100;
+    std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(), std::string(width - filled, ' ').c_str(),
+                 m_progress);
+    std::fflush(stderr);
+  }
+}
+
+bool HOST_ENV::can_share_ram_block(int representative_ram_id, int ram_id)
+{
+  CDB_ATOM_NODE* a = get_node(representative_ram_id);
+  CDB_ATOM_NODE* b = get_node(ram_id);
+  return a && b && a->is_ram() && b->is_ram() && a->get_atom_type() == b->get_atom_type();
+}
+
+int HOST_ENV::get_rams_per_block(int block_kind, int ram_atom_id)
+{
+  CDB_ATOM_NODE* ram = get_node(ram_atom_id);
+  if (ram == nullptr || !ram->is_ram()) return 0;
+  // Block kinds 256, 257 and 258 are the small, medium and large RAM blocks.
+  switch (block_kind) {
+  case 256: return 1;
+  case 257: return 2;
+  case 258: return 4;
+  default: return 0;
+  }
+}
+
+bool HOST_ENV::dont_touch(int atom_id)
+{
+  CDB_ATOM_NODE* node = get_node(atom_id);
+  return node != nullptr && node->get_assignments().dont_touch;
+}
+
+bool HOST_ENV::is_atom_dont_touch(int atom_id, AMM_OP) { return dont_touch(atom_id); }
+
+bool HOST_ENV::can_modify_oterm(CDB_ATOM_OTERM* oterm, AMM_OP op, int, int, int, int)
+{
+  if (oterm == nullptr || oterm->get_my_node() == nullptr) return false;
+  return can_modify_atom(static_cast<int>(oterm->get_my_node()->get_id()), op);
+}
+
+bool HOST_ENV::can_modify_atom(int atom_id, AMM_OP op, int* reason, int, int, int)
+{
+  CDB_ATOM_NODE* node = get_node(atom_id);
+  int why = 0;
+  if (node == nullptr) why = 1;  // no such atom
+  else if (node->get_assignments().dont_touch) why = 2;
+  else if (op == AMM_OP_FITTER_FSYN_REMOVE && must_keep_node(node)) why = 3;
+  if (reason) *reason = why;
+  return why == 0;
+}
+
+bool HOST_ENV::is_atom_back_annotated(CDB_ATOM_NODE* node) { return node && node->get_assignments().back_annotated; }
+
+int HOST_ENV::get_node_kardel_region(CDB_ATOM_NODE* node) { return node ? node->get_assignments().kardel_region : -1; }
+
+bool HOST_ENV::get_node_locked_region(CDB_ATOM_NODE* node, int* x1, int* y1, int* x2, int* y2)
+{
+  if (node == nullptr) return false;
+  const CDB_ATOM_ASSIGNMENTS& a = node->get_assignments();
+  if (a.locked_x1 < 0) return false;
+  if (x1) *x1 = a.locked_x1;
+  if (y1) *y1 = a.locked_y1;
+  if (x2) *x2 = a.locked_x2;
+  if (y2) *y2 = a.locked_y2;
+  return true;
+}
+
+bool HOST_ENV::can_collapse_node(CDB_ATOM_NODE* node, const std::vector<CDB_ATOM_NODE*>& nodes)
+{
+  if (node == nullptr || node->get_assignments().dont_touch || must_keep_node(node)) return false;
+  for (CDB_ATOM_NODE* n : nodes)
+    if (n == nullptr || n->get_assignments().dont_touch) return false;
+  return true;
+}
+
+int HOST_ENV::get_floating_region_lab_count(int region_id)
+{
+  auto it = m_floating_labs.find(region_id);
+  return it == m_floating_labs.end() ? 0 : it->second;
+}
+
+bool HOST_ENV::must_keep_node(CDB_ATOM_NODE* node)
+{
+  if (node == nullptr) return false;
+  if (node->get_assignments().must_keep) return true;
+  for (const auto& [partition, id] : m_ground_cells)
+    if (id == node->get_id()) return true;
+  return false;
+}
+
+// Ground cells are made on first use, one per partition, and kept; they are
+// found again by id so that a restored netlist (new objects) still finds its
+// own cell.
+CDB_ATOM_NODE* HOST_ENV::ground_cell(int partition, bool create)
+{
+  auto it = m_ground_cells.find(partition);
+  if (it != m_ground_cells.end()) {
+    if (CDB_ATOM_NODE* node = get_node(static_cast<int>(it->second))) return node;
+    m_ground_cells.erase(it);
+  }
+  if (!create) return nullptr;
+  CDB_ATOM_NETLIST* netlist = m_design.netlist();
+  HDB_NAME_MGR* names = netlist->get_or_create_name_mgr();
+  std::string base = partition < 0 ? "~GND" : "~GND_p" + std::to_string(partition);
+  HDB_INSTANCE_NAME* name = names->create_unique_name(base, HDB_INAME_FLAG_PROTECTED);
+  CDB_ATOM_NODE* gnd = cdb_create_atom(m_design.family(), CDB_KIND_LCELL_COMB, name);
+  MSG_ASSERT(gnd, "HOST");
+  gnd->add_output_term(DB_COMB_OUT, name);
+  gnd->set_lutmask(CDB_LUTMASK(gnd->get_lut_size(), 0));
+  CDB_ATOM_ASSIGNMENTS a;
+  a.partition_id = partition;
+  a.must_keep = true;
+  gnd->set_assignments(a);
+  gnd->set_chip_db_entry(m_design.chip_entry());
+  netlist->add_node(gnd);
+  m_ground_cells[partition] = gnd->get_id();
+  note("ground_cell_created", partition, gnd->get_id());
+  m_taint.push_back(gnd->get_id());
+  return gnd;
+}
+
+void HOST_ENV::prepare_gnd_lcell(int partition)
+{
+  note("prepare_gnd_lcell", partition);
+  ground_cell(partition, true);
+}
+
+CDB_ATOM_NODE* HOST_ENV::get_gnd_lcell(int partition) { return ground_cell(partition, true); }
+
+CDB_ATOM_NODE* HOST_ENV::get_partition_gnd_lcell(int partition) { return ground_cell(partition, true); }
+
+void HOST_ENV::record_node_modification(CDB_ATOM_NODE* node, CDB_ATOM_NODE* other, int kind, int code)
+{
+  note("record_node_modification", node ? node->get_id() : -1, other ? other->get_id() : -1);
+  (void)kind;
+  (void)code;
+}
+
+void HOST_ENV::record_created_from(CDB_ATOM_OTERM* new_oterm, CDB_ATOM_OTERM* source_oterm)
+{
+  CDB_ATOM_NODE* n = new_oterm ? new_oterm->get_my_node() : nullptr;
+  CDB_ATOM_NODE* s = source_oterm ? source_oterm->get_my_node() : nullptr;
+  note("record_created_from", n ? n->get_id() : -1, s ? s->get_id() : -1);
+  if (n && s && n != s && !m_origin.count(n->get_id())) m_origin[n->get_id()] = s->get_id();
+}
+
+void HOST_ENV::netlist_assimilated()
+{
+  note("netlist_assimilated");
+  m_full_taint = true;
+}
+
+void HOST_ENV::refresh_after_netlist_change()
+{
+  note("refresh_after_netlist_change");
+  m_full_taint = true;
+}
+
+void HOST_ENV::restore_state(int state_id)
+{
+  note("restore_state", state_id);
+  // A restored netlist is made of new objects: nothing of the timing
+  // netlist may be kept.
+  discard_timing_netlist();
+  MORV_ENV::restore_state(state_id, 0);
+}
+
+void HOST_ENV::post_restore_state() { note("post_restore_state"); }
+
+// ------------------------------------------------------------------ timing
+
+TDC_ACCESSORIES* HOST_ENV::accessories()
+{
+  TDC_ACCESSORIES* acc = tdc_get_accessories();
+  if (acc->get_atom_netlist() != m_design.netlist()) acc->set_atom_netlist(m_design.netlist());
+  return acc;
+}
+
+void HOST_ENV::ensure_timing()
+{
+  TDC_ACCESSORIES* acc = accessories();
+  acc->set_default_clock_period_ps(m_clock_period_ps);
+  if (m_full_taint || acc->get_tdb_netlist() == nullptr) {
+    acc->set_full_taint();
+  } else if (!m_taint.empty()) {
+    std::sort(m_taint.begin(), m_taint.end());
+    m_taint.erase(std::unique(m_taint.begin(), m_taint.end()), m_taint.end());
+    acc->set_taint_change_set(m_taint);
+  }
+  const bool rebuilt = m_full_taint || acc->get_tdb_netlist() == nullptr;
+  acc->build_timing_netlist();
+  // A rebuilt netlist starts from pre-placement delays.
+  if (rebuilt && m_placed) acc->refresh_interconnect_delays();
+  m_full_taint = false;
+  m_taint.clear();
+}
+
+double HOST_ENV::analyse_timing()
+{
+  ensure_timing();
+  return run_analysis();
+}
+
+double HOST_ENV::run_analysis()
+{
+  TDC_ACCESSORIES* acc = accessories();
+  TAN_RESULT r = acc->run_tan(*acc->get_tan_parameters(), true);
+  m_worst_slack = r.m_worst_slack;
+  m_analysed = true;
+  return r.m_figure_of_merit;
+}
+
+int HOST_ENV::get_worst_slack() const { return m_worst_slack; }
+
+TDB_NETLIST* HOST_ENV::get_tdb_netlist() { return tdc_get_accessories()->get_tdb_netlist(); }
+
+void HOST_ENV::build_timing_netlist(MORV_TIMING* timing, bool, bool, bool, bool, bool, bool)
+{
+  note("build_timing_netlist");
+  analyse_timing();
+  if (timing) timing->set_tdc_utility(accessories()->get_tdc_utility());
+}
+
+void HOST_ENV::reset_timing_netlist()
+{
+  note("reset_timing_netlist");
+  m_full_taint = true;
+}
+
+void HOST_ENV::discard_timing_netlist()
+{
+  note("discard_timing_netlist");
+  accessories()->discard_timing_netlist();
+  m_full_taint = true;
+  m_analysed = false;
+}
+
+void HOST_ENV::set_full_taint()
+{
+  note("set_full_taint");
+  m_full_taint = true;
+  m_analysed = false;
+}
+
+void HOST_ENV::set_taint_change_set(const std::vector<unsigned>& node_ids)
+{
+  note("set_taint_change_set", static_cast<int64_t>(node_ids.size()));
+  m_taint.insert(m_taint.end(), node_ids.begin(), node_ids.end());
+  if (!node_ids.empty()) m_analysed = false;
+}
+
+void HOST_ENV::set_tdc_utility(TDC_UTILITY* utility)
+{
+  note("set_tdc_utility");
+  (void)utility;
+}
+
+int HOST_ENV::get_figure_of_merit(bool legacy)
+{
+  (void)legacy;
+  if (!m_analysed || !m_taint.empty() || m_full_taint) analyse_timing();
+  return static_cast<int>(accessories()->get_figure_of_merit());
+}
+
+// ------------------------------------------------------------------ placement
+
+MORV_ICP_RESULT HOST_ENV::run_icp(bool full, bool second, double multiplier, bool, bool, bool, bool post_clustering)
+{
+  ++m_icp_calls;
+  note("run_icp", full, post_clustering);
+  (void)second;
+  (void)multiplier;
+  MORV_ICP_RESULT r;
+  if (m_icp_fails) return r;  // status 0
+  const double cpu0 = gen_get_sec_cpu();
+  const int moved = m_placed ? place_unplaced_atoms() : 0;
+  const double cpu1 = gen_get_sec_cpu();
+  ensure_timing();
+  if (m_placed) accessories()->refresh_interconnect_delays();
+  const double fom = run_analysis();
+  const double cpu2 = gen_get_sec_cpu();
+  r.m_first_seconds = static_cast<int>(cpu1 - cpu0 + 0.5);
+  r.m_second_seconds = static_cast<int>(cpu2 - cpu1 + 0.5);
+  r.m_moved_atoms = moved;
+  r.m_figure_of_merit = static_cast<int>(fom);
+  r.m_status = 1;
+  return r;
+}
+
+int HOST_ENV::place_unplaced_atoms()
+{
+  CDB_ATOM_NETLIST* netlist = m_design.netlist();
+  DEV_DEVICE* dev = m_design.device();
+  HOST_OCCUPANCY occ(*dev);
+  std::vector<CDB_ATOM_NODE*> unplaced;
+  for (CDB_ATOM_NODE* n : *netlist) {
+    if (n->get_lab_x() >= 0) occ.add(n, n->get_lab_x(), n->get_lab_y());
+    else unplaced.push_back(n);
+  }
+  int placed = 0;
+  for (CDB_ATOM_NODE* n : unplaced) {
+    // Aim at the origin, else at the middle of the placed neighbours.
+    int tx = -1, ty = -1;
+    if (CDB_ATOM_NODE* origin = get_node(static_cast<int>(get_origin(n->get_id()))); origin && origin->get_lab_x() >= 0) {
+      tx = origin->get_lab_x();
+      ty = origin->get_lab_y();
+    } else {
+      long sx = 0, sy = 0, count = 0;
+      auto take = [&](const CDB_ATOM_NODE* o) {
+        if (o && o != n && o->get_lab_x() >= 0) { sx += o->get_lab_x(); sy += o->get_lab_y(); ++count; }
+      };
+      for (auto it = n->begin_iterm(); it != n->end_iterm(); ++it)
+        if ((*it)->get_source()) take((*it)->get_source()->get_my_node());
+      for (auto ot = n->begin_oterm(); ot != n->end_oterm(); ++ot)
+        for (auto f = (*ot)->begin_iterm_fanout(); f != (*ot)->end_iterm_fanout(); ++f) take((*f)->get_my_node());
+      if (count > 0) {
+        tx = static_cast<int>((sx + count / 2) / count);
+        ty = static_cast<int>((sy + count / 2) / count);
+      } else {
+        tx = dev->get_nx() / 2;
+        ty = dev->get_ny() / 2;
+      }
+    }
+    int x = -1, y = -1, sub = -1;
+    if (!occ.find_nearest(n, tx, ty, x, y, sub)) continue;  // the device is full: leave it unplaced
+    n->set_location(x, y, sub);
+    occ.add(n, x, y);
+    m_taint.push_back(n->get_id());
+    ++placed;
+  }
+  if (placed) note("placed_new_atoms", placed);
+  return placed;
+}
+
+}  // namespace morv_host

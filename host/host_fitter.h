@@ -1,0 +1,45 @@
+#pragma once
+// The host's fitter steps between flow points: clustering into LABs and
+// simulated-annealing placement, on the environment's netlist, with the
+// results handed to the component through its exported interface.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class MORV_EXPERT_INTERFACE;
+
+namespace morv_host {
+
+class HOST_ENV;
+
+struct HOST_CLUSTERING {
+  // Atom ids per cluster; atoms made or deleted later are handled at placement.
+  std::vector<std::vector<uint32_t>> clusters;
+  int io_atoms = 0;
+};
+
+// Packs the netlist's logic cells and registers into LABs of the device's
+// capacity; I/O cells stay apart.
+HOST_CLUSTERING cluster_netlist(HOST_ENV& env);
+// Gives the component a fresh cluster map holding these clusters.
+void hand_clusters_to_component(HOST_ENV& env, const HOST_CLUSTERING& clustering, MORV_EXPERT_INTERFACE* expert);
+
+struct HOST_PLACEMENT {
+  bool ok = false;
+  std::string error;
+  long long moves = 0;
+  int temperatures = 0;
+  long long wirelength = 0;
+  int labs = 0;
+  int placed_later = 0;  // atoms placed next to their origin after the annealer
+};
+
+// Places the clusters (and the atoms that joined the netlist since
+// clustering) with the annealer; the seed is project setting 566. Sets every
+// atom's location and re-times with routing delays.
+HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, uint32_t seed, double effort_factor);
+// Tells the component where every placed atom is.
+void hand_locations_to_component(HOST_ENV& env, MORV_EXPERT_INTERFACE* expert);
+
+}  // namespace morv_host

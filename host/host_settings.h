@@ -1,0 +1,54 @@
+#pragma once
+// Project settings for a compile, from a settings file and --set options:
+//   <number>=<value>            project setting by id (566 seed, 634 test string, 696 effort, ...)
+//   dont_touch=<atom>           per-atom assignments; <atom> is an atom's or an
+//   must_keep=<atom>            output's name
+//   back_annotated=<atom>
+//   locked_region=<atom> X1 Y1 X2 Y2
+//   kardel_region=<atom> ID
+//   partition=<atom> ID
+//   floating_region=ID LABS     LABs of a floating region
+//   <anything else>=<value>     developer switch (fsyn_* and the like)
+// Blank lines and lines starting with '#' are ignored.
+
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+class HDB_OPTION_SET;
+
+namespace morv_host {
+
+class HOST_ENV;
+
+// Bad input: the text names the file and line (or the option) and the fault.
+class HOST_INPUT_ERROR : public std::runtime_error {
+public:
+  explicit HOST_INPUT_ERROR(const std::string& text) : std::runtime_error(text) {}
+};
+
+class HOST_SETTINGS {
+public:
+  // Throws HOST_INPUT_ERROR "<path>:<line>: ..." or "<path>: cannot read".
+  void load_file(const std::string& path);
+  // One KEY=VALUE; where names its origin in messages.
+  void add(const std::string& key, const std::string& value, const std::string& where);
+
+  // Project settings go to the options, switches to the configuration service.
+  void apply_options_and_switches(HDB_OPTION_SET& options) const;
+  // Per-atom assignments need the netlist: applied once it is read.
+  void apply_assignments(HOST_ENV& env) const;
+
+  bool has_option(int id) const;
+
+private:
+  struct LINE {
+    std::string key, value, where;
+  };
+  std::vector<std::pair<int, std::string>> m_options;
+  std::vector<std::pair<std::string, std::string>> m_switches;
+  std::vector<LINE> m_assignments;
+};
+
+}  // namespace morv_host

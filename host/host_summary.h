@@ -1,0 +1,27 @@
+#pragma once
+// The per-flow-point summary table morv-fit prints at the end of a compile.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace morv_host {
+
+struct SUMMARY_ROW {
+  std::string step;           // flow point or fitter step
+  int atoms = 0;
+  int luts = 0;
+  int registers = 0;
+  bool has_timing = false;    // false: no constrained path (slack, FOM, Fmax printed as "-")
+  int64_t worst_slack_ps = 0;
+  int64_t figure_of_merit = 0;
+  double seconds = 0;
+};
+
+// Fmax in MHz of a clock period with this worst slack; 0 when the path
+// takes no time (nothing constrains it).
+double estimated_fmax_mhz(int64_t period_ps, int64_t worst_slack_ps);
+
+std::string format_summary_table(const std::vector<SUMMARY_ROW>& rows, int64_t period_ps);
+
+}  // namespace morv_host

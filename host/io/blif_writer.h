@@ -1,0 +1,31 @@
+// Atom netlist -> BLIF that Berkeley ABC reads (cec / dsec).
+//
+// - Input pins become `.inputs`, output pins `.outputs`, both under their
+//   port names (output pins "<port>~output" as the reader names them), so
+//   that equivalence checkers match ports by name.
+// - Every used output of a logic cell becomes a `.names` cover of the
+//   connected inputs that the function depends on, computed with the cell's
+//   own evaluation (family bit order, extended mode, arithmetic outputs).
+//   Constant functions are written without inputs.
+// - A register becomes `.latch NEXT Q re CLK 0` (`fe` for an inverted
+//   clock); its clock enable, synchronous clear/load and asynchronous
+//   clear/load are lowered into a next-state cover. Asynchronous controls are
+//   approximated as synchronous ones of higher priority, since BLIF latches
+//   have no asynchronous inputs. A register without a clock keeps its
+//   power-up value and is written as constant 0. Every initial value is 0.
+// - Inversion bits and port polarity of input terms are folded into the
+//   covers; unconnected inputs take their floating value.
+// Net names come from output-term names (else node names), made unique with
+// "~<n>" and cleaned of blanks, '#' and '\'. Atoms BLIF cannot express (RAM,
+// DSP blocks) are an error (BLIF_ERROR without a line).
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+class CDB_ATOM_NETLIST;
+
+void blif_write_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& out, const std::string& model_name = "top");
+// Throws BLIF_ERROR when the file cannot be written.
+void blif_write_netlist_file(const CDB_ATOM_NETLIST& netlist, const std::string& path,
+                             const std::string& model_name = "top");

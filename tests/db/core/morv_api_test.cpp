@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+
+#include "cfg/cfg.h"
+#include "fio/fio.h"
+#include "mem/mem.h"
+#include "msg/msg.h"
+#include "thr/thr.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_expert.h"
+#include "morv/core/morv_remux.h"
+#include "morv/log/morv_log.h"
+#include "morv/netlist/morv_atom_save_restore.h"
+#include "morv/netlist/morv_cdb_interface.h"
+#include "morv/netlist/morv_chip_map.h"
+#include "morv/netlist/morv_cluster_map.h"
+#include "morv/netlist/morv_net_util.h"
+#include "morv/netlist/morv_nt.h"
+#include "morv/timing/morv_timing.h"
+#include "morv_test_env.h"
+
+namespace {
+
+class MorvApiTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        cfg_clear_all();
+        thr_drl_reset();
+        msg_set_quiet(true);
+    }
+    void TearDown() override { cfg_clear_all(); }
+
+    static MORV_API* api_of(MORV_TEST_ENV& env)
+    {
+        auto* expert = dynamic_cast<MORV_EXPERT*>(env.get_fsyn_expert());
+        return expert ? expert->get_fsyn_api() : nullptr;
+    }
+};
+
+TEST_F(MorvApiTest, TeardownReleasesEveryTrackedObject)
+{
+    MORV_TEST_HOST host(6);
+    host.build_chain(5);
+    MORV_TEST_ENV env(&host.cmp);
+    const MEM_TAG_STATS before = mem_get_tag_stats("MORV");
+    MORV_API* api = api_of(env);
+    ASSERT_NE(api, nullptr);
+    api->reset_fsyn_chip_map(true);
+    api->add_node_to_cluster(env.get_node(1), 3, 0);
+    const int id = api->save_state();
+    EXPECT_GT(mem_get_tag_stats("MORV").live_objects, before.live_objects);
+    EXPECT_NE(MORV_REMUX::get_demuxed_nodes(), nullptr);
+    env.clear_state(id);
+    env.free_fsyn_expert();
+    const MEM_TAG_STATS after = mem_get_tag_stats("MORV");
+    EXPECT_EQ(after.live_objects, before.live_objects);
+    EXPECT_EQ(after.live_bytes, before.live_bytes);
+    EXPECT_EQ(MORV_REMUX::get_demuxed_nodes(), nullptr);
+}
+
+TEST_F(MorvApiTest, ConstructionBuildsTheFamilyServices)
+{
+    MORV_TEST_HOST host(47);
+    host.build_chain(2);
+    MORV_TEST_ENV env(&host.cmp);
+    MORV_API* api = api_of(env);
+    ASSERT_NE(api, nullptr);
+    EXPECT_EQ(api->get_fsyn_net_util()->get_max_lut_inputs(), 4);
+    EXPECT_NE(dynamic_cast<MORV_NET_UTIL_UVO*>(api->get_fsyn_net_util()), nullptr);
+    EXPECT_EQ(api->get_fsyn_log(), nullptr);
+    EXPECT_FALSE(api->get_fsyn_cdb_interface()->is_logging());
+    EXPECT_EQ(api->get_fsyn_chip_map(), nullptr);
+    EXPECT_NE(api->get_fsyn_cluster_map(), nullptr);
+    EXPECT_NE(api->get_fsyn_region_map(), nullptr);
+    EXPECT_NE(api->get_fsyn_stats(), nullptr);
+    EXPECT_EQ(api->get_fsyn_qor_stat_mgr(), nullptr);
+    EXPECT_NE(api->get_pldm(), nullptr);
+    EXPECT_DOUBLE_EQ(api->get_retiming_alpha(), 0.249);
+    EXPECT_DOUBLE_EQ(api->get_retiming_exponent(), 20.0);
+    EXPECT_DOUBLE_EQ(api->get_retiming_beta(), 0.3);
+    EXPECT_EQ(api->get_placer_seed(), 0);
+    EXPECT_EQ(api->get_fsyn_timing()->get_timing_mode(), MORV_TIMING_MODE_TDC);
+
+    MORV_TEST_HOST brk(6);
+    brk.ap.get_options().set_int(566, 17);
+    MORV_TEST_ENV brk_env(&brk.cmp);
+    MORV_API* brk_api = api_of(brk_env);
+    EXPECT_EQ(brk_api->get_fsyn_net_util()->get_max_lut_inputs(), 6);
+    EXPECT_NE(dynamic_cast<MORV_NET_UTIL_BRK*>(brk_api->get_fsyn_net_util()), nullptr);
+    EXPECT_EQ(brk_api->get_placer_seed(), 17);
+}
+
+TEST_F(MorvApiTest, ReplayOptionGivesAReadOnlyLog)
+{
+    MORV_TEST_HOST host(6);
+    host.ap.get_options().set_string(661, "old.map.psl");
+    MORV_TEST_ENV env(&host.cmp);
+    MORV_API* api = api_of(env);
+    EXPECT_TRUE(api->is_fsyn_read_log_required());
+    EXPECT_FALSE(api->is_fsyn_write_log_required());
+    ASSERT_NE(api->get_fsyn_log(), nullptr);
+    EXPECT_NE(dynamic_cast<MORV_LOG_BRK*>(api->get_fsyn_log()), nullptr);
+    EXPECT_FALSE(api->get_fsyn_cdb_interface()->is_logging());
+    EXPECT_EQ(api->get_fsyn_cdb_interface()->get_fsyn_log(), nullptr);
+
+    MORV_TEST_HOST off(24);
+    off.ap.get_options().set_string(661, "OFF");
+    MORV_TEST_ENV off_env(&off.cmp);
+    EXPECT_FALSE(api_of(off_env)->is_fsyn_read_log_required());
+    EXPECT_EQ(api_of(off_env)->get_fsyn_log(), nullptr);
+}
+
+TEST_F(MorvApiTest, SwitchesAndRatios)
+{
+    for (const char* text : {"0", "abc"}) {
+        cfg_set_value("fsyn_overuse_ratio", text);
+        MORV_TEST_HOST host(10);
+        MORV_TEST_ENV env(&host.cmp);
+        EXPECT_DOUBLE_EQ(api_of(env)->get_le_overuse_ratio(), 0.95) << text;
+        EXPECT_DOUBLE_EQ(api_of(env)->get_ff_overuse_ratio(), 0.95) << text;
+    }
+    cfg_set_value("fsyn_overuse_ratio", "0.8");
+    cfg_set_value("fsyn_dump_plumrix_netlist_after_every_iteration", "on");
+    cfg_set_value("fsyn_plumrix_dump_post_route_netlist", "on");
+    cfg_set_value("fsyn_dump_qor_stats", "on");
+    {
+        MORV_TEST_HOST host(10);
+        MORV_TEST_ENV env(&host.cmp);
+        MORV_API* api = api_of(env);
+        EXPECT_DOUBLE_EQ(api->get_le_overuse_ratio(), 0.8);
+        EXPECT_FALSE(api->is_plumrix_enabled());
+        EXPECT_FALSE(api->is_plumrix_dump_every_iteration());
+        EXPECT_FALSE(api->is_plumrix_dump_post_route());
+        EXPECT_NE(api->get_fsyn_qor_stat_mgr(), nullptr);
+        EXPECT_TRUE(api->dump_qor_stats());
+    }
+    cfg_set_value("fsyn_enable_plumrix", "on");
+    MORV_TEST_HOST host(10);
+    MORV_TEST_ENV env(&host.cmp);
+    MORV_API* api = api_of(env);
+    EXPECT_TRUE(api->is_plumrix_enabled());
+    EXPECT_TRUE(api->is_plumrix_dump_every_iteration());
+    EXPECT_FALSE(api->is_plumrix_dump_every_algorithm());
+    EXPECT_TRUE(api->is_plumrix_dump_post_route());
+}
+
+TEST_F(MorvApiTest, GeneratedNamesAreCountedAboveFive)
+{
+    MORV_TEST_HOST five(6);
+    five.build_chain(5, "u__Z");
+    five.build_chain(3, "plain");
+    MORV_TEST_ENV five_env(&five.cmp);
+    EXPECT_FALSE(api_of(five_env)->has_many_generated_names());
+
+    MORV_TEST_HOST six(6);
+    six.build_chain(6, "u__Z");
+    MORV_TEST_ENV six_env(&six.cmp);
+    EXPECT_TRUE(api_of(six_env)->has_many_generated_names());
+}
+
+TEST_F(MorvApiTest, ChipMapResetRegistersEveryAtomAndTaintMarksTheKind)
+{
+    MORV_TEST_HOST host(6);
+    std::vector<int> ids = host.build_chain(4);
+    MORV_TEST_ENV env(&host.cmp);
+    MORV_API* api = api_of(env);
+    api->reset_fsyn_chip_map(true);
+    MORV_CHIP_MAP* chip_map = api->get_fsyn_chip_map();
+    ASSERT_NE(chip_map, nullptr);
+    EXPECT_EQ(chip_map->get_nx(), 8);
+    EXPECT_EQ(chip_map->get_ny(), 6);
+    EXPECT_EQ(chip_map->get_lab_capacity(), 32);
+    EXPECT_EQ(chip_map->get_number_of_placed_nodes(), 4);
+    MORV_LOC loc;
+    ASSERT_TRUE(chip_map->get_node_location(ids[3], &loc));
+    EXPECT_EQ(loc, (MORV_LOC{0, 0, 0, -1}));
+    api->reset_fsyn_chip_map(false);
+    EXPECT_EQ(api->get_fsyn_chip_map()->get_number_of_placed_nodes(), 0);
+
+    api->taint(env.get_node(ids[0]));
+    EXPECT_EQ(api->get_taint(), 0x1u);
+    EXPECT_TRUE(api->get_fsyn_timing()->is_node_changed(ids[0]));
+    api->taint(nullptr);
+    EXPECT_EQ(api->get_taint(), 0x3u);
+    EXPECT_EQ(env.m_full_taint_calls, 1);
+    EXPECT_TRUE(env.m_last_change_set.empty());
+}
+
+// The netlist's structure by atom id: name and the ids driving each input.
+std::map<int, std::pair<std::string, std::vector<int>>> structure_of(CDB_ATOM_NETLIST* netlist)
+{
+    std::map<int, std::pair<std::string, std::vector<int>>> result;
+    for (CDB_ATOM_NODE* node : *netlist) {
+        auto& entry = result[static_cast<int>(node->get_id())];
+        entry.first = MORV_NET_UTIL::get_hpath_name(node);
+        for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
+            CDB_ATOM_OTERM* source = (*it)->get_source();
+            entry.second.push_back(source ? static_cast<int>(source->get_my_node()->get_id()) : -1);
+        }
+    }
+    return result;
+}
+
+TEST_F(MorvApiTest, SaveModifyRestoreGivesBackTheNetlistWithNewObjects)
+{
+    MORV_TEST_HOST host(6);
+    std::vector<int> ids = host.build_chain(5);
+    MORV_TEST_ENV env(&host.cmp);
+    MORV_API* api = api_of(env);
+    api->reset_fsyn_chip_map(false);
+    api->get_fsyn_chip_map()->set_node_location(ids[2], MORV_LOC{3, 4, 1, -1});
+    api->get_fsyn_nt()->record_operation(2, "REPLICATION", ids[0], ids[1]);
+
+    const auto saved_structure = structure_of(host.netlist.get());
+    std::set<CDB_ATOM_NODE*> old_nodes(host.netlist->begin(), host.netlist->end());
+
+    const int id = api->save_state();
+    MORV_ATOM_SAVE_RESTORE* files = env.m_snapshots.get_snapshot_at_position(id)->m_atom_save_restore;
+    ASSERT_NE(files, nullptr);
+    const std::string netlist_file = files->get_netlist_archive_name();
+    EXPECT_TRUE(FIO_FILE_SYSTEM::exists(FIO_PATH(netlist_file + ".cdb")));
+
+    // Modify: drop the middle of the chain, add a stray atom, move a location.
+    host.netlist->delete_node(env.get_node(ids[2]));
+    old_nodes.erase(nullptr);
+    host.build_chain(1, "stray");
+    api->get_fsyn_chip_map()->set_node_location(ids[2], MORV_LOC{1, 1, 0, -1});
+    api->get_fsyn_nt()->record_operation(1, "SPLIT", ids[3], ids[4]);
+    EXPECT_NE(structure_of(host.netlist.get()), saved_structure);
+
+    EXPECT_TRUE(api->restore_state(id));
+    EXPECT_EQ(structure_of(host.netlist.get()), saved_structure);
+    EXPECT_EQ(env.m_assimilated_calls, 1);
+    for (CDB_ATOM_NODE* node : *host.netlist) {
+        EXPECT_EQ(old_nodes.count(node), 0u) << "restored atoms are new objects";
+        EXPECT_EQ(node->get_chip_db_entry(), &host.chip_entry);
+    }
+    MORV_LOC loc;
+    ASSERT_TRUE(api->get_fsyn_chip_map()->get_node_location(ids[2], &loc));
+    EXPECT_EQ(loc, (MORV_LOC{3, 4, 1, -1}));
+    EXPECT_EQ(api->get_fsyn_nt()->get_number_of_operations(), 1);
+    EXPECT_EQ(api->get_taint() & 0x2u, 0x2u);
+
+    // A restored state is dropped with its files.
+    EXPECT_EQ(env.m_snapshots.get_snapshot_at_position(id)->m_id, -1);
+    EXPECT_EQ(env.m_snapshots.get_snapshot_at_position(id)->m_atom_save_restore, nullptr);
+    EXPECT_FALSE(FIO_FILE_SYSTEM::exists(FIO_PATH(netlist_file + ".cdb")));
+    EXPECT_THROW(api->restore_state(-1), MSG_INTERNAL_ERROR_EXCEPTION);
+}
+
+}  // namespace

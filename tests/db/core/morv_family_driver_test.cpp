@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <initializer_list>
+#include <string>
+
+#include "cfg/cfg.h"
+#include "msg/msg.h"
+#include "thr/thr.h"
+
+#include "morv/core/morv_algorithm_base.h"
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/core/morv_expert.h"
+#include "morv_test_env.h"
+
+namespace {
+
+std::string internal_error_of(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const MSG_INTERNAL_ERROR_EXCEPTION& e) {
+        return e.get_condition();
+    }
+    return "<no internal error>";
+}
+
+bool vdebug_has(const std::string& text)
+{
+    for (const MSG_VDEBUG_LINE& line : msg_vdebug_lines())
+        if (line.text.find(text) != std::string::npos) return true;
+    return false;
+}
+
+// One compile of a family with the given physical-synthesis settings on.
+struct FAMILY_RUN
+{
+    FAMILY_RUN(int family, std::initializer_list<int> settings_on, const char* test_string = nullptr) : host(family)
+    {
+        for (int id : settings_on) host.ap.get_options().set_bool(id, true);
+        if (test_string != nullptr) host.ap.get_options().set_string(634, test_string);
+        env = std::make_unique<MORV_TEST_ENV>(&host.cmp);
+        expert = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert());
+    }
+    MORV_TEST_HOST host;
+    std::unique_ptr<MORV_TEST_ENV> env;
+    MORV_EXPERT* expert = nullptr;
+};
+
+class MorvFamilyDriverTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        cfg_clear_all();
+        thr_drl_reset();
+        msg_set_quiet(true);
+        msg_clear_posted_messages();
+        msg_clear_vdebug_lines();
+    }
+    void TearDown() override { cfg_clear_all(); }
+};
+
+// (enabled, mask) of every algorithm id as the family driver set them.
+std::string flags_of(const MORV_EXPERT* expert)
+{
+    std::string text;
+    for (int id = 0; id < ALGORITHM_END; ++id) {
+        text += MORV_EXPERT::s_FSYN_ALGORITHM_SHORT_NAMES[id];
+        text += expert->may_algorithm_run(id) ? "+" : "-";
+        text += std::to_string(expert->get_inst_asgn_flag_mask(id)) + " ";
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST_F(MorvFamilyDriverTest, UserOptionTableSetsFlagsAndMasksPerFamily)
+{
+    const std::initializer_list<int> all = {660, 659, 662, 663, 664, 665};
+    const std::string brk_like =
+        "RTM+4 REMUX-0 RWR+32 REG_PACK-0 REP+33 TEST-0 REG_UNPACK-5 BDD_SYN+32 RAM_MAP+2 PIPE_ASYNC+8 RESPLIT+48 "
+        "LIR-0 INV_PUSH-0 RESYN+32 SAVE_RESTORE+0 UTIL-0 MANUAL-0 PIPELINE-0 ";
+    const std::string obran_like =
+        "RTM+4 REMUX-0 RWR+32 REG_PACK-0 REP+33 TEST-0 REG_UNPACK-5 BDD_SYN+32 RAM_MAP+2 PIPE_ASYNC+8 RESPLIT+48 "
+        "LIR-0 INV_PUSH-0 RESYN+32 SAVE_RESTORE-0 UTIL-0 MANUAL-0 PIPELINE-0 ";
+    const std::string uvo =
+        "RTM+4 REMUX-0 RWR+32 REG_PACK-0 REP+33 TEST-0 REG_UNPACK+5 BDD_SYN+32 RAM_MAP-0 PIPE_ASYNC+8 RESPLIT+32 "
+        "LIR-0 INV_PUSH-0 RESYN+32 SAVE_RESTORE-0 UTIL-0 MANUAL-0 PIPELINE-0 ";
+    const std::string mrl =
+        "RTM+4 REMUX-0 RWR+32 REG_PACK-0 REP+33 TEST-0 REG_UNPACK-5 BDD_SYN+32 RAM_MAP-0 PIPE_ASYNC+8 RESPLIT+32 "
+        "LIR+32 INV_PUSH+32 RESYN+32 SAVE_RESTORE-0 UTIL-0 MANUAL-0 PIPELINE-0 ";
+    for (int family : {6, 10, 9, 35}) EXPECT_EQ(flags_of(FAMILY_RUN(family, all).expert), brk_like) << family;
+    for (int family : {42, 41, 34}) EXPECT_EQ(flags_of(FAMILY_RUN(family, all).expert), obran_like) << family;
+    EXPECT_EQ(flags_of(FAMILY_RUN(47, all).expert), uvo);
+    EXPECT_EQ(flags_of(FAMILY_RUN(24, all).expert), mrl);
+}
+
+TEST_F(MorvFamilyDriverTest, UserOptionTableFollowsEachSetting)
+{
+    // 659 alone selects RESPLIT only where the family reads it.
+    EXPECT_TRUE(FAMILY_RUN(6, {659}).expert->may_algorithm_run(RESPLIT_ALGORITHM));
+    EXPECT_FALSE(FAMILY_RUN(6, {659}).expert->may_algorithm_run(RWR_ALGORITHM));
+    EXPECT_FALSE(FAMILY_RUN(47, {659}).expert->may_algorithm_run(RESPLIT_ALGORITHM));
+    // 662 alone: REP, and REG_UNPACK only with the all-families switch (UVO always).
+    EXPECT_TRUE(FAMILY_RUN(42, {662}).expert->may_algorithm_run(REP_ALGORITHM));
+    EXPECT_FALSE(FAMILY_RUN(42, {662}).expert->may_algorithm_run(REG_UNPACK_ALGORITHM));
+    EXPECT_TRUE(FAMILY_RUN(47, {662}).expert->may_algorithm_run(REG_UNPACK_ALGORITHM));
+    cfg_set_value("fsyn_reg_unpack_for_all_families", "on");
+    EXPECT_TRUE(FAMILY_RUN(42, {664}).expert->may_algorithm_run(REG_UNPACK_ALGORITHM));
+    EXPECT_TRUE(FAMILY_RUN(24, {664}).expert->may_algorithm_run(RTM_ALGORITHM));
+    EXPECT_FALSE(FAMILY_RUN(24, {664}).expert->may_algorithm_run(LIR_ALGORITHM));
+}
+
+TEST_F(MorvFamilyDriverTest, FactoryBuildsRunsSkipsOrStopsPerTable)
+{
+    MORV_PARAMETER_MAP none;
+    FAMILY_RUN brk(6, {});
+    EXPECT_TRUE(brk.expert->create_and_run_algorithm(LIR_ALGORITHM, none));
+    EXPECT_TRUE(brk.expert->create_and_run_algorithm(INV_PUSH_ALGORITHM, none));
+    EXPECT_EQ(internal_error_of([&] { brk.expert->create_and_run_algorithm(REG_PACK_ALGORITHM, none); }),
+              "Invalid Algorithm entered");
+    EXPECT_EQ(internal_error_of([&] { brk.expert->create_and_run_algorithm(PIPELINE_ALGORITHM, none); }),
+              "Invalid Algorithm entered");
+    EXPECT_EQ(internal_error_of([&] { brk.expert->create_and_run_algorithm(ALGORITHM_END, none); }),
+              "Invalid Algorithm entered");
+    EXPECT_EQ(internal_error_of([&] { brk.expert->create_and_run_algorithm(-1, none); }), "Invalid Algorithm entered");
+    // Algorithms still to come are named, never skipped in silence.
+    EXPECT_EQ(internal_error_of([&] { brk.expert->create_and_run_algorithm(RTM_ALGORITHM, none); }),
+              "MORV_RETIMING_BRK is not available yet");
+    cfg_set_value("fsyn_enable_new_retiming", "on");
+    EXPECT_EQ(internal_error_of([&] { brk.expert->create_and_run_algorithm(RTM_ALGORITHM, none); }),
+              "MORV_RTM is not available yet");
+    EXPECT_EQ(brk.expert->get_current_algorithm(), nullptr);
+
+    FAMILY_RUN mrl(24, {});
+    EXPECT_EQ(internal_error_of([&] { mrl.expert->create_and_run_algorithm(RAM_MAP_ALGORITHM, none); }),
+              "Unsupported family");
+    EXPECT_EQ(internal_error_of([&] { mrl.expert->create_and_run_algorithm(RTM_ALGORITHM, none); }),
+              "MORV_RETIMING_MRL is not available yet");
+    EXPECT_EQ(internal_error_of([&] { mrl.expert->create_and_run_algorithm(LIR_ALGORITHM, none); }),
+              "MORV_LIR is not available yet");
+
+    FAMILY_RUN obran(42, {});
+    EXPECT_EQ(internal_error_of([&] { obran.expert->create_and_run_algorithm(PIPELINE_ALGORITHM, none); }),
+              "MORV_PIPELINE is not available yet");
+    EXPECT_EQ(internal_error_of([&] { obran.expert->create_and_run_algorithm(REMUX_ALGORITHM, none); }),
+              "MORV_REMUX is not available yet");
+    FAMILY_RUN zepla(35, {});
+    EXPECT_EQ(internal_error_of([&] { zepla.expert->create_and_run_algorithm(REMUX_ALGORITHM, none); }),
+              "Invalid Algorithm entered");
+}
+
+TEST_F(MorvFamilyDriverTest, RegUnpackIsOffOnTheFourInputFamilies)
+{
+    // The line is a detail line: it reaches only the debug file.
+    std::remove("family_reg_unpack.txt");
+    MORV_DEBUG_STREAM::get_stream().reset("family_reg_unpack.txt");
+    cfg_set_value("fsyn_debug_msg", "on");
+    MORV_PARAMETER_MAP none;
+    for (int family : {10, 9}) {
+        FAMILY_RUN run(family, {});
+        EXPECT_TRUE(run.expert->create_and_run_algorithm(REG_UNPACK_ALGORITHM, none));
+    }
+    MORV_DEBUG_STREAM::get_stream().reset();
+    std::ifstream file("family_reg_unpack.txt");
+    std::string line;
+    int found = 0;
+    while (std::getline(file, line))
+        if (line == "REG_UNPACK turned off for SorvexII") ++found;
+    EXPECT_EQ(found, 2);
+    FAMILY_RUN uvo(47, {});
+    EXPECT_EQ(internal_error_of([&] { uvo.expert->create_and_run_algorithm(REG_UNPACK_ALGORITHM, none); }),
+              "MORV_REG_UNPACK is not available yet");
+}
+
+TEST_F(MorvFamilyDriverTest, TestAlgorithmRunsOnEveryFamily)
+{
+    MORV_PARAMETER_MAP parameters;
+    parameters["NP"] = "2";
+    parameters["NI"] = "2";
+    for (int family : {6, 9, 10, 24, 34, 35, 41, 42, 47}) {
+        FAMILY_RUN run(family, {});
+        run.host.build_chain(3);
+        const int before = MORV_ALGORITHM_BASE::get_run_counter();
+        EXPECT_TRUE(run.expert->create_and_run_algorithm(TEST_ALGORITHM, parameters)) << family;
+        EXPECT_EQ(MORV_ALGORITHM_BASE::get_run_counter(), before + 1) << family;
+        EXPECT_EQ(run.expert->get_current_algorithm(), nullptr);
+    }
+}
+
+TEST_F(MorvFamilyDriverTest, SweeperRunnerReportsItsOperations)
+{
+    for (int family : {6, 24, 47}) {
+        FAMILY_RUN run(family, {});
+        msg_clear_vdebug_lines();
+        run.expert->run_netlist_sweeper();
+        EXPECT_TRUE(vdebug_has("Netlist sweeper performed 0 operations")) << family;
+    }
+}
+
+TEST_F(MorvFamilyDriverTest, ReplayHooksAndLogFileCheck)
+{
+    EXPECT_EQ(internal_error_of([&] { FAMILY_RUN(42, {}).expert->run_fsyn_replay_log_flow(); }),
+              "We shouldn't be here.");
+    EXPECT_EQ(internal_error_of([&] { FAMILY_RUN(41, {}).expert->run_fsyn_replay_log_flow(); }),
+              "We shouldn't get here.");
+    EXPECT_EQ(internal_error_of([&] { FAMILY_RUN(34, {}).expert->run_fsyn_replay_log_flow(); }),
+              "We shouldn't get here.");
+    EXPECT_EQ(internal_error_of([&] { FAMILY_RUN(10, {}).expert->run_fsyn_replay_log_flow(); }),
+              "The replay log flow is being used with an incorrect family");
+    EXPECT_EQ(internal_error_of([&] { FAMILY_RUN(9, {}).expert->check_if_log_file_exists(); }),
+              "This function should never be called for this family");
+    // Without a change log (no migration) the check cannot ask for the file.
+    EXPECT_EQ(internal_error_of([&] { FAMILY_RUN(6, {}).expert->check_if_log_file_exists(); }), "m_fsyn_log");
+    // The replay flow refuses to start without a read-log name.
+    EXPECT_EQ(internal_error_of([&] { FAMILY_RUN(6, {}).expert->run_fsyn_replay_log_flow(); }),
+              "m_opx_physical_synthesis_read_log != \"\"");
+}
+
+TEST_F(MorvFamilyDriverTest, ChipMapIsBuiltOnlyWhenAFlowNeedsIt)
+{
+    EXPECT_EQ(FAMILY_RUN(6, {}).expert->get_fsyn_api()->get_fsyn_chip_map(), nullptr);
+    EXPECT_NE(FAMILY_RUN(6, {}, "TEST()").expert->get_fsyn_api()->get_fsyn_chip_map(), nullptr);
+    // POST_CLUSTERING alone needs no chip map.
+    EXPECT_EQ(FAMILY_RUN(6, {}, "|TEST()|").expert->get_fsyn_api()->get_fsyn_chip_map(), nullptr);
+}

@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <map>
+#include <string>
+
+#include "cfg/cfg.h"
+#include "msg/msg.h"
+#include "thr/thr.h"
+
+#include "morv/core/morv_algorithm_base.h"
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_expert.h"
+#include "morv_test_env.h"
+
+namespace {
+
+// A host whose placement-and-timing calls answer from a script: each call
+// takes the next status (success when the script is empty). A full call
+// may shift the figure of merit, as real post-placement timing does.
+class SCRIPTED_ICP_ENV : public MORV_TEST_ENV
+{
+public:
+    using MORV_TEST_ENV::MORV_TEST_ENV;
+    MORV_ICP_RESULT run_icp(bool full, bool, double, bool, bool, bool, bool) override
+    {
+        ++m_icp_calls;
+        if (full) m_fom_shift += m_shift_on_full_icp;
+        MORV_ICP_RESULT result;
+        result.m_status = 1;
+        if (!m_statuses.empty()) {
+            result.m_status = m_statuses.front();
+            m_statuses.pop_front();
+        }
+        return result;
+    }
+    std::deque<int> m_statuses;
+    int m_icp_calls = 0;
+    double m_shift_on_full_icp = 0.0;
+    double m_fom_shift = 0.0;
+};
+
+// Adds one LUT per iteration; its figure of merit is looked up by the
+// number of atoms, so a restored netlist brings its old figure back.
+class SCRIPTED_ALGORITHM : public MORV_ALGORITHM_BASE
+{
+public:
+    SCRIPTED_ALGORITHM(MORV_API* api, const MORV_PARAMETER_MAP* params, MORV_TEST_HOST* host, SCRIPTED_ICP_ENV* env,
+                       std::map<int, double> fom_by_atoms)
+        : MORV_ALGORITHM_BASE(api, params), m_host(host), m_env(env), m_fom_by_atoms(std::move(fom_by_atoms))
+    {
+    }
+    ~SCRIPTED_ALGORITHM() override {}
+    std::string get_short_name() override { return "SCRIPTED"; }
+    void set_default_algorithm_parameters(int& np, int& icp_at_end, double& fom, int& restore) override
+    {
+        if (np == -1) np = 1;
+        if (icp_at_end == -1) icp_at_end = 1;
+        if (fom == -1.0) fom = 0.0;
+        if (restore == -1) restore = 1;
+    }
+    void set_default_pass_parameters(int, int& ni, int& hci) override
+    {
+        if (ni == -1) ni = 10;
+        if (hci == -1) hci = 0;
+    }
+    int do_iter() override
+    {
+        ++m_iterations;
+        // Names stay unique across runs on the same netlist.
+        static int s_added = 0;
+        m_host->build_chain(1, ("added" + std::to_string(s_added++) + "_").c_str());
+        return m_ops;
+    }
+    double compute_figure_of_merit() override
+    {
+        auto found = m_fom_by_atoms.find(atoms());
+        return (found == m_fom_by_atoms.end() ? 0.0 : found->second) + m_env->m_fom_shift;
+    }
+    int atoms() const
+    {
+        int n = 0;
+        for (CDB_ATOM_NODE* node : *m_env->get_atom_netlist()) {
+            (void)node;
+            ++n;
+        }
+        return n;
+    }
+    int m_iterations = 0;
+    int m_ops = 1;
+
+private:
+    MORV_TEST_HOST* m_host;
+    SCRIPTED_ICP_ENV* m_env;
+    std::map<int, double> m_fom_by_atoms;
+};
+
+std::string internal_error_of(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const MSG_INTERNAL_ERROR_EXCEPTION& e) {
+        return e.get_condition();
+    }
+    return "<no internal error>";
+}
+
+class MorvRunDriverTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        cfg_clear_all();
+        thr_drl_reset();
+        msg_set_quiet(true);
+        msg_clear_posted_messages();
+        // Every timing analysis of the driver then reaches the scripted host.
+        cfg_set_value("fsyn_disable_experimental_icp", "on");
+        m_ids = m_host.build_chain(3);
+        m_env = std::make_unique<SCRIPTED_ICP_ENV>(&m_host.cmp);
+        m_api = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert())->get_fsyn_api();
+    }
+    void TearDown() override
+    {
+        m_env.reset();
+        cfg_clear_all();
+    }
+
+    // Runs the scripted algorithm with the parameter string; returns the atom count after the run.
+    int run(const std::string& parameters, std::map<int, double> foms, int* iterations = nullptr, int ops = 1)
+    {
+        MORV_ALGORITHM_BASE::parse_algorithm_params(m_params, parameters);
+        SCRIPTED_ALGORITHM algorithm(m_api, &m_params, &m_host, m_env.get(), std::move(foms));
+        algorithm.m_ops = ops;
+        algorithm.run_algorithm();
+        if (iterations != nullptr) *iterations = algorithm.m_iterations;
+        return algorithm.atoms();
+    }
+
+    int live_saved_states() const
+    {
+        int live = 0;
+        for (int i = 0; i < m_env->m_snapshots.get_number_of_snapshots(); ++i)
+            if (m_env->m_snapshots.get_snapshot_at_position(i)->m_id != -1) ++live;
+        return live;
+    }
+
+    static std::string last_message_text()
+    {
+        const auto& posted = msg_posted_messages();
+        return posted.empty() ? std::string() : posted.back().text;
+    }
+
+    MORV_TEST_HOST m_host{6};
+    std::vector<int> m_ids;
+    std::unique_ptr<SCRIPTED_ICP_ENV> m_env;
+    MORV_API* m_api = nullptr;
+    MORV_PARAMETER_MAP m_params;
+};
+
+}  // namespace
+
+TEST_F(MorvRunDriverTest, HillClimbingEndsThePassAfterHciWorseIterations)
+{
+    const std::map<int, double> worse_each_time = {{3, 100}, {4, 90}, {5, 80}, {6, 70}, {7, 60}};
+    int iterations = 0;
+    // Every iteration is worse: the pass stops at the HCI-th one and the
+    // initial netlist comes back.
+    EXPECT_EQ(run("NI=10:HCI=3", worse_each_time, &iterations), 3);
+    EXPECT_EQ(iterations, 3);
+    EXPECT_EQ(run("NI=10:HCI=0", worse_each_time, &iterations), 3);
+    EXPECT_EQ(iterations, 1);
+    EXPECT_EQ(run("NI=10:HCI=1", worse_each_time, &iterations), 3);
+    EXPECT_EQ(iterations, 1);
+    // The count restarts on an improvement: better, worse, better, worse, worse.
+    EXPECT_EQ(run("NI=10:HCI=2", {{3, 100}, {4, 110}, {5, 105}, {6, 120}, {7, 90}, {8, 80}}, &iterations), 6);
+    EXPECT_EQ(iterations, 5);
+    EXPECT_EQ(live_saved_states(), 0);
+}
+
+TEST_F(MorvRunDriverTest, HcCutEndsThePassWhateverHciSays)
+{
+    int iterations = 0;
+    EXPECT_EQ(run("NI=10:HCI=5:HC_CUT=0", {{3, 100}, {4, 90}}, &iterations), 3);
+    EXPECT_EQ(iterations, 1);
+    // HC_CUT 2 lets iterations 0 and 1 be worse but stops at iteration 2.
+    EXPECT_EQ(run("NI=10:HCI=5:HC_CUT=2", {{3, 100}, {4, 90}, {5, 80}, {6, 70}}, &iterations), 3);
+    EXPECT_EQ(iterations, 3);
+}
+
+TEST_F(MorvRunDriverTest, AWorseIterationRollsBackToTheBestNetlist)
+{
+    int iterations = 0;
+    // Better (4 atoms), better (5), worse (6): the run keeps 5 atoms.
+    EXPECT_EQ(run("NI=10", {{3, 100}, {4, 120}, {5, 130}, {6, 110}}, &iterations), 5);
+    EXPECT_EQ(iterations, 3);
+    EXPECT_NE(last_message_text().find("estimated slack improvement of 30 ps"), std::string::npos) << last_message_text();
+    EXPECT_EQ(live_saved_states(), 0);
+
+    // Two passes: the second starts from the best netlist of the first.
+    // Pass 0: better, worse; pass 1 restarts from 6 atoms: worse.
+    EXPECT_EQ(run("NP=2:NI=2", {{5, 100}, {6, 110}, {7, 105}, {8, 95}}, &iterations), 6);
+    EXPECT_EQ(iterations, 3);
+
+    // A figure equal to the best plus the margin counts as an improvement.
+    EXPECT_EQ(run("NI=1:FOM=10", {{6, 100}, {7, 110}}), 7);
+    EXPECT_EQ(live_saved_states(), 0);
+}
+
+TEST_F(MorvRunDriverTest, DoIterWithoutOperationsEndsThePassWithoutTiming)
+{
+    int iterations = 0;
+    const int icp_before = m_env->m_icp_calls;
+    // ops 0 ends the pass as "better": no timing, no restore of the best netlist.
+    EXPECT_EQ(run("NI=10:ICP_AT_END=0:RESTORE_NETLIST=0", {{3, 100}, {4, 100}}, &iterations, 0), 4);
+    EXPECT_EQ(iterations, 1);
+    EXPECT_EQ(m_env->m_icp_calls, icp_before);
+}
+
+TEST_F(MorvRunDriverTest, ClosingCheckHonoursRestoreNetlist)
+{
+    // The final full timing makes the kept netlist look 30 worse than the
+    // estimate, below the initial figure.
+    m_env->m_shift_on_full_icp = -30.0;
+    EXPECT_EQ(run("NI=1:RESTORE_NETLIST=1", {{3, 100}, {4, 120}}), 3);
+    EXPECT_NE(last_message_text().find("improvement of 0 ps"), std::string::npos) << last_message_text();
+
+    m_env->m_fom_shift = 0.0;
+    EXPECT_EQ(run("NI=1:RESTORE_NETLIST=0", {{3, 100}, {4, 120}}), 4);
+    EXPECT_EQ(live_saved_states(), 0);
+
+    // NP 0: no pass, nothing saved remains, no improvement.
+    int iterations = 0;
+    EXPECT_EQ(run("NP=0", {{4, 100}}, &iterations), 4);
+    EXPECT_EQ(iterations, 0);
+    EXPECT_NE(last_message_text().find("improvement of 0 ps"), std::string::npos);
+    EXPECT_EQ(live_saved_states(), 0);
+}
+
+TEST_F(MorvRunDriverTest, FailedTimingInsideAnIterationRestoresTheBestNetlist)
+{
+    int iterations = 0;
+    m_env->m_statuses = {0};
+    EXPECT_EQ(run("NI=5:ICP_AT_END=0", {{3, 100}, {4, 200}}, &iterations), 3);
+    EXPECT_EQ(iterations, 1);
+    EXPECT_EQ(live_saved_states(), 0);
+
+    cfg_set_value("fsyn_fail_if_icp_fails", "on");
+    m_env->m_statuses = {0};
+    EXPECT_EQ(internal_error_of([&] { run("NI=5:ICP_AT_END=0", {{3, 100}, {4, 200}}); }), "icp_ok");
+}
+
+TEST_F(MorvRunDriverTest, FailedFinalTimingRestoresTheInitialNetlist)
+{
+    // The only timing of the pass is the full one at its end; it fails.
+    m_env->m_statuses = {0};
+    EXPECT_EQ(run("NI=1:RESTORE_NETLIST=0", {{3, 100}, {4, 200}}), 3);
+    EXPECT_EQ(live_saved_states(), 0);
+
+    // The re-timing after that restore must succeed whatever the switch says.
+    m_env->m_statuses = {0, 0};
+    EXPECT_EQ(internal_error_of([&] { run("NI=1", {{3, 100}, {4, 200}}); }), "icp_ok");
+
+    cfg_set_value("fsyn_fail_if_icp_fails", "on");
+    m_env->m_statuses = {0};
+    EXPECT_EQ(internal_error_of([&] { run("NI=1", {{4, 100}, {5, 200}}); }), "icp_ok");
+}
+
+TEST_F(MorvRunDriverTest, RunCounterNumbersEveryRun)
+{
+    const int before = MORV_ALGORITHM_BASE::get_run_counter();
+    run("NI=1", {{3, 100}});
+    run("NP=0", {{3, 100}});
+    EXPECT_EQ(MORV_ALGORITHM_BASE::get_run_counter(), before + 2);
+}

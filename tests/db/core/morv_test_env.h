@@ -1,0 +1,180 @@
+#pragma once
+// A host environment for the component's own tests: a real stand-in netlist
+// behind the facade chain, a snapshot manager, and recorders for the host
+// operations the entry code calls.
+
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cdb/cdb_db_entries.h"
+#include "cmp/cmp_facade.h"
+#include "dev/dev_device.h"
+#include "hdb/hdb_action_pt_instance.h"
+#include "hdb/hdb_instance_name.h"
+#include "tdc/tdc_accessories.h"
+
+#include "morv/core/morv_env.h"
+#include "morv/core/morv_expert.h"
+#include "morv/netlist/morv_save_restore.h"
+#include "morv/timing/morv_timing.h"
+
+class MORV_TEST_SNAPSHOT_MGR : public MORV_SAVE_RESTORE_MGR
+{
+public:
+    MORV_SAVE_RESTORE_SNAPSHOT* create_snapshot() override
+    {
+        auto* snapshot = new MORV_SAVE_RESTORE_SNAPSHOT(static_cast<int>(m_snapshots_stack.size()));
+        m_snapshots_stack.push_back(snapshot);
+        return snapshot;
+    }
+};
+
+// Everything the environment's constructor walks through, owned in one place.
+struct MORV_TEST_HOST
+{
+    explicit MORV_TEST_HOST(int base_family)
+        : netlist(std::make_unique<CDB_ATOM_NETLIST>(base_family))
+    {
+        cmp.set_base_family_code(base_family);
+        cmp.set_family_code(base_family);
+        cmp.set_project_name("top");
+        cmp.set_compile_base_name("top");
+        cmp.set_cmp_entry(&cmp_entry);
+        cmp.set_action_point_instance(&ap);
+        ap.set_name_mgr(&names);
+        cmp_entry.set_db_entries(&db_entries);
+        db_entries.set_chip_db_entry(0, &chip_entry);
+        chip_entry.set_atom_netlist(netlist.get());
+        netlist->set_name_mgr(&names);
+        // Unsupported families have no device model; their driver needs none.
+        try {
+            DMGR_UTILITY::set_current_family(base_family);
+        } catch (const std::exception&) {
+        }
+    }
+
+    // A chain of n LUTs with a register at the end; returns the atom ids.
+    std::vector<int> build_chain(int n, const char* prefix = "lut")
+    {
+        std::vector<int> ids;
+        CDB_ATOM_OTERM* previous = nullptr;
+        for (int i = 0; i < n; ++i) {
+            std::string name = std::string(prefix) + std::to_string(i);
+            CDB_ATOM_NODE* node = cdb_create_atom(cmp.get_base_family_code(), CDB_KIND_LCELL_COMB,
+                                                  names.find_or_create_path(name, 0));
+            node->set_chip_db_entry(&chip_entry);
+            netlist->add_node(node);
+            CDB_ATOM_OTERM* out = node->add_output_term(DB_COMB_OUT);
+            if (previous != nullptr) node->add_input_term(DB_DATA_A)->insert_fanin(previous);
+            previous = out;
+            ids.push_back(static_cast<int>(node->get_id()));
+        }
+        return ids;
+    }
+
+    HDB_NAME_MGR names{"top"};
+    HDB_ACTION_PT_INSTANCE ap;
+    CDB_CHIP_DB_ENTRY chip_entry;
+    CDB_DB_ENTRIES db_entries;
+    CDB_CMP_ENTRY cmp_entry;
+    CMP_FACADE cmp;
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist;
+};
+
+class MORV_TEST_ENV : public MORV_ENV
+{
+public:
+    MORV_TEST_ENV(CMP_FACADE* cmp, int partition_id = 0) : MORV_ENV(cmp, partition_id)
+    {
+        set_save_restore_mgr(&m_snapshots);
+    }
+    ~MORV_TEST_ENV() override
+    {
+        // Saved states hold facade objects; they go before the flow driver does.
+        if (peek_fsyn_expert() != nullptr && dynamic_cast<MORV_EXPERT*>(peek_fsyn_expert()) != nullptr) clear_all_states();
+        free_fsyn_expert();
+    }
+
+    void build_timing_netlist(MORV_TIMING* timing, bool, bool, bool, bool, bool, bool) override
+    {
+        ++m_build_timing_calls;
+        TDC_ACCESSORIES* accessories = tdc_get_accessories();
+        accessories->set_atom_netlist(get_atom_netlist());
+        accessories->build_timing_netlist();
+        timing->set_tdc_utility(accessories->get_tdc_utility());
+    }
+    void reset_timing_netlist() override {}
+    std::string get_atom_name(int atom_id) override { return "atom" + std::to_string(atom_id); }
+    CDB_ATOM_NODE* get_node(int atom_id) override
+    {
+        return atom_id < 0 ? nullptr : get_atom_netlist()->get_node_by_id(static_cast<uint32_t>(atom_id));
+    }
+    int get_max_atom_id() override { return static_cast<int>(get_atom_netlist()->get_max_id()); }
+    void node_added(CDB_ATOM_NODE*, int) override {}
+    void delete_node(CDB_ATOM_NODE*) override {}
+    CDB_ATOM_NODE* duplicate_node(CDB_ATOM_NODE*, int, int, int, int) override { return nullptr; }
+    void copy_node_assignments(CDB_ATOM_NODE*, CDB_ATOM_NODE*, int, int) override {}
+    void clear_node_assignments(CDB_ATOM_NODE*) override {}
+    int get_grid_nx() override { return 8; }
+    int get_grid_ny() override { return 6; }
+    int get_resource_count(int) override { return -1; }
+    int get_block_type(int, int, int) override { return 7; }
+    void set_progress(int) override {}
+    bool is_tdc_on() override { return true; }
+    bool is_fast_fit_on() override { return false; }
+    void netlist_assimilated() override { ++m_assimilated_calls; }
+    void set_taint_change_set(const std::vector<unsigned>& ids) override { m_last_change_set = ids; }
+    bool can_share_ram_block(int, int) override { return false; }
+    void set_full_taint() override { ++m_full_taint_calls; }
+    int get_rams_per_block(int, int) override { return 0; }
+    void discard_timing_netlist() override {}
+    bool is_reusing_post_fit_netlist() override { return false; }
+    void set_tdc_utility(TDC_UTILITY*) override {}
+    bool is_atom_dont_touch(int, AMM_OP) override { return false; }
+    bool can_modify_oterm(CDB_ATOM_OTERM*, AMM_OP, int, int, int, int) override { return true; }
+    bool can_modify_atom(int, AMM_OP, int*, int, int, int) override { return true; }
+    void end_early_netlist_save() override {}
+    void save_early_netlist() override {}
+    bool is_late_tune_allowed() override { return false; }
+    void begin_early_netlist_save() override {}
+    bool is_atom_back_annotated(CDB_ATOM_NODE*) override { return false; }
+    int get_node_kardel_region(CDB_ATOM_NODE*) override { return -1; }
+    bool get_node_locked_region(CDB_ATOM_NODE*, int*, int*, int*, int*) override { return false; }
+    bool can_collapse_node(CDB_ATOM_NODE*, const std::vector<CDB_ATOM_NODE*>&) override { return true; }
+    int get_floating_region_lab_count(int) override { return 0; }
+    bool must_keep_node(CDB_ATOM_NODE*) override { return false; }
+    CDB_ATOM_NODE* get_gnd_lcell(int) override { return nullptr; }
+    CDB_ATOM_NODE* get_partition_gnd_lcell(int) override { return nullptr; }
+    void prepare_gnd_lcell(int) override {}
+    MORV_ICP_RESULT run_icp(bool, bool, double, bool, bool, bool, bool) override { return MORV_ICP_RESULT{}; }
+    double get_routing_delay(int, int, int, int, int) override { return 0.0; }
+    void get_progress_range(int* start, int* end) override { *start = 0, *end = 100; }
+    int get_oterm_fl_id(CDB_ATOM_OTERM*) override { return -1; }
+    void initialize_chle_lib() override {}
+    void refresh_after_netlist_change() override {}
+    int get_figure_of_merit(bool) override { return 0; }
+    void registers_retimed() override {}
+    void restore_state(int state_id) override
+    {
+        ++m_restore_calls;
+        MORV_ENV::restore_state(state_id, 0);
+    }
+    void record_node_modification(CDB_ATOM_NODE*, CDB_ATOM_NODE*, int, int) override {}
+    void clear_rdb_table() override {}
+    void end_of_fsyn_flow() override {}
+    int get_part() override { return get_base_family_code() * 100; }
+    bool should_discard_fsyn_result() override { return false; }
+    void record_created_from(CDB_ATOM_OTERM*, CDB_ATOM_OTERM*) override {}
+    void pre_restore_state() override { ++m_pre_restore_calls; }
+
+    MORV_TEST_SNAPSHOT_MGR m_snapshots;
+    int m_build_timing_calls = 0;
+    int m_assimilated_calls = 0;
+    int m_full_taint_calls = 0;
+    int m_restore_calls = 0;
+    int m_pre_restore_calls = 0;
+    std::vector<unsigned> m_last_change_set;
+};

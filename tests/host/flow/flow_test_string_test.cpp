@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "abc_equiv.h"
+#include "host/host_compile.h"
+#include "msg/msg.h"
+
+namespace {
+
+// Runs the stand-in compiler in this process; its exit status.
+int fit(const std::vector<std::string>& args, std::string* out = nullptr)
+{
+    std::vector<const char*> argv = {"morv-fit"};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::ostringstream o, e;
+    msg_clear_posted_messages();
+    const int status = morv_host::fit_main(static_cast<int>(argv.size()), argv.data(), o, e);
+    if (out != nullptr) *out = o.str() + e.str();
+    return status;
+}
+
+int count_posted(const char* id)
+{
+    int n = 0;
+    for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
+        if (m.id == id) ++n;
+    return n;
+}
+
+const std::string k_design = std::string(MORV_SOURCE_DIR) + "/designs/pipeline.blif";
+
+TEST(FlowTestString, EarlyAndLateRunsKeepTheDesignEquivalent)
+{
+    for (const char* family : {"BRK", "ZEPLA", "MRL", "OBRAN"}) {
+        const std::string output = std::string("pipeline_") + family + ".out.blif";
+        std::string log;
+        const int status =
+            fit({"-q", "--family", family, "--test-string", "TEST(NP=2:NI=3)|TEST()", "-o", output, k_design}, &log);
+        ASSERT_EQ(status, 0) << family << "\n" << log;
+        // One run at the early point, one at LATE, each with its closing message.
+        EXPECT_EQ(count_posted("IMORV_PHYSICAL_SYNTHESIS_ALGO_START"), 2) << family;
+        EXPECT_EQ(count_posted("IMORV_PHYSICAL_SYNTHESIS_ALGO_END_SLACK"), 2) << family;
+        EXPECT_EQ(count_posted("EMORV_FSYN_MALFORMED_TEST_STRING"), 0) << family;
+        if (!abc_is_available()) continue;
+        ABC_RESULT r = abc_check_equivalence(k_design, output, true);
+        EXPECT_TRUE(r.is_equivalent()) << family << ": " << abc_verdict_name(r.m_verdict) << "\n" << r.m_output;
+    }
+}
+
+TEST(FlowTestString, MalformedStringIsAUserErrorAndTheCompileGoesOn)
+{
+    std::string log;
+    const int status = fit({"-q", "--test-string", "TEST(NP=1);NOPE()", "-o", "pipeline_bad.out.blif", k_design}, &log);
+    EXPECT_EQ(status, 0) << log;
+    EXPECT_EQ(count_posted("EMORV_FSYN_MALFORMED_TEST_STRING"), 1);
+    EXPECT_EQ(count_posted("IMORV_PHYSICAL_SYNTHESIS_ALGO_START"), 0);
+}
+
+TEST(FlowTestString, AlgorithmThatIsNotAvailableStopsWithItsName)
+{
+    std::string log;
+    const int status = fit({"-q", "--test-string", "RTM(NP=1)", k_design}, &log);
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(log.find("MORV_RETIMING_BRK is not available yet"), std::string::npos) << log;
+}
+
+}  // namespace
