@@ -283,14 +283,7 @@ private:
     }
 
     NODE* first_node_from(uint32_t bucket, uint32_t* found) const {
-        if (m_buckets)
-            for (; bucket < m_bucket_count; ++bucket)
-                if (m_buckets[bucket]) {
-                    *found = bucket;
-                    return m_buckets[bucket];
-                }
-        *found = m_bucket_count;
-        return nullptr;
+        return vtl_hash_first_node_from(m_buckets, m_bucket_count, bucket, found);
     }
 
     uint32_t m_count = 0;

@@ -54,6 +54,21 @@ struct VTL_HASH_KEY_MULTIPLY {
     uint32_t operator()(K key) const { return static_cast<uint32_t>(key) * 16777619u; }
 };
 
+// Both chained tables iterate alike: the head of the first non-empty bucket
+// at or after `bucket`, its index in *found; none: null and bucket_count.
+// A table without a bucket array yet is empty.
+template <typename NODE>
+NODE* vtl_hash_first_node_from(NODE* const* buckets, uint32_t bucket_count, uint32_t bucket, uint32_t* found) {
+    if (buckets)
+        for (; bucket < bucket_count; ++bucket)
+            if (buckets[bucket]) {
+                *found = bucket;
+                return buckets[bucket];
+            }
+    *found = bucket_count;
+    return nullptr;
+}
+
 // ---------------------------------------------------------------- VTL_HASH
 
 template <typename K, typename V, typename H = VTL_HASH_KEY<K>>
@@ -225,14 +240,7 @@ private:
     }
 
     NODE* first_node_from(uint32_t bucket, uint32_t* found) const {
-        if (m_buckets)
-            for (; bucket < m_bucket_count; ++bucket)
-                if (m_buckets[bucket]) {
-                    *found = bucket;
-                    return m_buckets[bucket];
-                }
-        *found = m_bucket_count;
-        return nullptr;
+        return vtl_hash_first_node_from(m_buckets, m_bucket_count, bucket, found);
     }
 
     // Grows once (count / 4) * 5 exceeds the bucket count: a mean chain

@@ -1,11 +1,11 @@
 #include "host/host_settings.h"
 
-#include <fstream>
 #include <sstream>
 #include <unordered_map>
 
 #include "cdb/cdb_atom_netlist.h"
 #include "cfg/cfg.h"
+#include "cfg/cfg_file.h"
 #include "hdb/hdb_options.h"
 #include "host/host_env.h"
 #include "host/host_options.h"
@@ -13,14 +13,6 @@
 namespace morv_host {
 
 namespace {
-
-std::string trim(const std::string& s)
-{
-  size_t b = s.find_first_not_of(" \t\r");
-  if (b == std::string::npos) return std::string();
-  size_t e = s.find_last_not_of(" \t\r");
-  return s.substr(b, e - b + 1);
-}
 
 bool is_assignment_key(const std::string& k)
 {
@@ -32,19 +24,15 @@ bool is_assignment_key(const std::string& k)
 
 void HOST_SETTINGS::load_file(const std::string& path)
 {
-  std::ifstream in(path);
-  if (!in) throw HOST_INPUT_ERROR(path + ": cannot read the settings file");
-  std::string line;
-  int number = 0;
-  while (std::getline(in, line)) {
-    ++number;
-    std::string t = trim(line);
-    if (t.empty() || t[0] == '#') continue;
-    const std::string where = path + ":" + std::to_string(number);
-    size_t eq = t.find('=');
-    if (eq == std::string::npos) throw HOST_INPUT_ERROR(where + ": expected KEY=VALUE, found '" + t + "'");
-    add(trim(t.substr(0, eq)), trim(t.substr(eq + 1)), where);
-  }
+  // Only spaces, tabs and carriage returns are blanks in the host's file.
+  const bool opened = cfg_read_settings_file(
+      path,
+      [this](const CFG_FILE_LINE& line) {
+        if (!line.has_equals) throw HOST_INPUT_ERROR(line.where + ": expected KEY=VALUE, found '" + line.text + "'");
+        add(line.key, line.value, line.where);
+      },
+      " \t\r");
+  if (!opened) throw HOST_INPUT_ERROR(path + ": cannot read the settings file");
 }
 
 void HOST_SETTINGS::add(const std::string& key, const std::string& value, const std::string& where)

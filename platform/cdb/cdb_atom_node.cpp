@@ -1,6 +1,7 @@
 #include "cdb/cdb_atom_node.h"
 
 #include <algorithm>
+#include <type_traits>
 
 #include "cdb/cdb_atom_netlist.h"
 #include "msg/msg.h"
@@ -34,6 +35,36 @@ bool contains(const int (&a)[N], int v) {
 }
 bool is_lut_kind(int kind) {
     return kind == CDB_KIND_LCELL_COMB || kind == CDB_KIND_UVO_LCELL || kind == CDB_KIND_HSADDER;
+}
+
+// Input and output terms sit in their lists alike: a term leaves or is
+// replaced in its place, so the places of the other terms do not move.
+template <typename TERM>
+bool put_in_place_of(std::vector<TERM*>& terms, const TERM* old, std::type_identity_t<TERM*> replacement) {
+    for (TERM*& t : terms)
+        if (t == old) {
+            t = replacement;
+            return true;
+        }
+    return false;
+}
+
+// The replacement by type shared by inputs and outputs; set_by_type places
+// new_term when no term of that type and index was there.
+template <typename TERM, typename SET_BY_TYPE>
+TERM* replace_term_by_type(CDB_ATOM_NODE* node, std::vector<TERM*>& terms, TERM* old, TERM* new_term, int port,
+                           int index, SET_BY_TYPE set_by_type) {
+    if (old == nullptr) {
+        if (new_term) set_by_type(new_term);
+        return nullptr;
+    }
+    put_in_place_of(terms, old, new_term);
+    if (new_term) {
+        new_term->set_my_node(node);
+        new_term->set_usage_as(port);
+        new_term->set_port_index(index);
+    }
+    return old;
 }
 }  // namespace
 
@@ -136,12 +167,7 @@ void CDB_ATOM_NODE::insert_unordered_fanin_term(CDB_ATOM_ITERM* term) {
 }
 
 bool CDB_ATOM_NODE::remove_input_term(CDB_ATOM_ITERM* term) {
-    for (CDB_ATOM_ITERM*& t : m_iterms)
-        if (t == term && term) {
-            t = nullptr;
-            return true;
-        }
-    return false;
+    return term != nullptr && put_in_place_of(m_iterms, term, nullptr);
 }
 
 CDB_ATOM_ITERM* CDB_ATOM_NODE::get_input_term_by_type(int port, int index) const {
@@ -174,22 +200,8 @@ void CDB_ATOM_NODE::set_input_term_by_type(CDB_ATOM_ITERM* term, int port, int i
 }
 
 CDB_ATOM_ITERM* CDB_ATOM_NODE::replace_input_term_by_type(CDB_ATOM_ITERM* new_term, int port, int index) {
-    CDB_ATOM_ITERM* old = get_input_term_by_type(port, index);
-    if (old == nullptr) {
-        if (new_term) set_input_term_by_type(new_term, port, index);
-        return nullptr;
-    }
-    for (CDB_ATOM_ITERM*& t : m_iterms)
-        if (t == old) {
-            t = new_term;
-            break;
-        }
-    if (new_term) {
-        new_term->set_my_node(this);
-        new_term->set_usage_as(port);
-        new_term->set_port_index(index);
-    }
-    return old;
+    return replace_term_by_type(this, m_iterms, get_input_term_by_type(port, index), new_term, port, index,
+                                [&](CDB_ATOM_ITERM* t) { set_input_term_by_type(t, port, index); });
 }
 
 void CDB_ATOM_NODE::create_input_term(MEM_SEGMENT*, CDB_ATOM_ITERM*& out, CDB_ATOM_NODE* node, int port) {
@@ -247,22 +259,8 @@ void CDB_ATOM_NODE::set_output_term_by_type(CDB_ATOM_OTERM* term, int port, int 
 }
 
 CDB_ATOM_OTERM* CDB_ATOM_NODE::replace_output_term_by_type(CDB_ATOM_OTERM* new_term, int port, int index) {
-    CDB_ATOM_OTERM* old = get_output_term_by_type(port, index);
-    if (old == nullptr) {
-        if (new_term) set_output_term_by_type(new_term, port, index);
-        return nullptr;
-    }
-    for (CDB_ATOM_OTERM*& t : m_oterms)
-        if (t == old) {
-            t = new_term;
-            break;
-        }
-    if (new_term) {
-        new_term->set_my_node(this);
-        new_term->set_usage_as(port);
-        new_term->set_port_index(index);
-    }
-    return old;
+    return replace_term_by_type(this, m_oterms, get_output_term_by_type(port, index), new_term, port, index,
+                                [&](CDB_ATOM_OTERM* t) { set_output_term_by_type(t, port, index); });
 }
 
 void CDB_ATOM_NODE::create_output_term(MEM_SEGMENT*, CDB_ATOM_OTERM*& out, CDB_ATOM_NODE* node, int port) {
@@ -285,12 +283,7 @@ void CDB_ATOM_NODE::insert_unordered_fanout_term(CDB_ATOM_OTERM* term) {
 }
 
 bool CDB_ATOM_NODE::remove_unordered_fanout_term(CDB_ATOM_OTERM* term) {
-    for (CDB_ATOM_OTERM*& t : m_oterms)
-        if (t == term && term) {
-            t = nullptr;
-            return true;
-        }
-    return false;
+    return term != nullptr && put_in_place_of(m_oterms, term, nullptr);
 }
 
 void CDB_ATOM_NODE::delete_output_term(CDB_ATOM_OTERM* term) {

@@ -4,9 +4,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <memory>
+
+#include "cfg/cfg_file.h"
 
 namespace {
 
@@ -81,20 +82,10 @@ void cfg_clear_all() { store().clear(); }
 
 void cfg_load_file(const char* path) {
     const std::string file = path ? path : "";
-    std::ifstream in(file);
-    if (!in) throw CFG_ERROR(file + ": cannot open settings file");
-    std::string line;
-    int line_no = 0;
-    while (std::getline(in, line)) {
-        ++line_no;
-        std::string_view text = trim(line);
-        if (text.empty() || text.front() == '#') continue;
-        std::size_t eq = text.find('=');
-        if (eq == std::string_view::npos)
-            throw CFG_ERROR(file + ":" + std::to_string(line_no) + ": expected key=value, got \"" + std::string(text) + "\"");
-        std::string key(trim(text.substr(0, eq)));
-        if (key.empty()) throw CFG_ERROR(file + ":" + std::to_string(line_no) + ": empty key");
-        std::string value(trim(text.substr(eq + 1)));
-        cfg_set_value(key.c_str(), value.c_str());
-    }
+    const bool opened = cfg_read_settings_file(file, [](const CFG_FILE_LINE& line) {
+        if (!line.has_equals) throw CFG_ERROR(line.where + ": expected key=value, got \"" + line.text + "\"");
+        if (line.key.empty()) throw CFG_ERROR(line.where + ": empty key");
+        cfg_set_value(line.key.c_str(), line.value.c_str());
+    });
+    if (!opened) throw CFG_ERROR(file + ": cannot open settings file");
 }

@@ -4,9 +4,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <string_view>
 
+#include "cfg/cfg_file.h"
 #include "hdb/hdb_action_pt_instance.h"
 
 namespace {
@@ -75,24 +75,16 @@ const std::string* HDB_OPTION_SET::find_text(int id) const {
 
 void HDB_OPTION_SET::load_file(const char* path) {
     const std::string file = path ? path : "";
-    std::ifstream in(file);
-    if (!in) throw HDB_OPTION_ERROR(file + ": cannot open option settings file");
-    std::string line;
-    int line_no = 0;
-    while (std::getline(in, line)) {
-        ++line_no;
-        std::string_view text = trim(line);
-        if (text.empty() || text.front() == '#') continue;
-        auto where = [&] { return file + ":" + std::to_string(line_no) + ": "; };
-        std::size_t eq = text.find('=');
-        if (eq == std::string_view::npos)
-            throw HDB_OPTION_ERROR(where() + "expected id=value, got \"" + std::string(text) + "\"");
-        std::string_view id_text = trim(text.substr(0, eq));
+    const bool opened = cfg_read_settings_file(file, [this](const CFG_FILE_LINE& line) {
+        if (!line.has_equals)
+            throw HDB_OPTION_ERROR(line.where + ": expected id=value, got \"" + line.text + "\"");
+        const std::string& id_text = line.key;
         std::optional<long> id = parse_long(id_text);
         if (!id || *id < 0 || *id > INT_MAX || id_text.front() == '+' || id_text.front() == '-')
-            throw HDB_OPTION_ERROR(where() + "option id \"" + std::string(id_text) + "\" is not a number");
-        m_values[static_cast<int>(*id)] = std::string(trim(text.substr(eq + 1)));
-    }
+            throw HDB_OPTION_ERROR(line.where + ": option id \"" + id_text + "\" is not a number");
+        m_values[static_cast<int>(*id)] = line.value;
+    });
+    if (!opened) throw HDB_OPTION_ERROR(file + ": cannot open option settings file");
 }
 
 // ---------------------------------------------------------------- typed readers

@@ -67,6 +67,25 @@ bool is_comb_or_ff(CDB_ATOM_NODE* node, int base_family)
     if (base_family == 47) return node->is_lcell();
     return node->is_lcell_comb() || node->is_register();
 }
+
+// Without a real device there is nothing to compare the use with.
+bool skips_overuse_check(MORV_ENV* env, const char* check)
+{
+    if (!env->is_fake_auto_device()) return false;
+    MORV_DEBUG_STREAM::print(2, "Skipping %s check because we don't have a real device.", check);
+    return true;
+}
+
+// LEs and FFs share the rule: past the minimum use, more than ratio of the
+// device's count is overuse; a ratio of zero or less turns the check off.
+bool crosses_overuse_ratio(const char* kind, int used, int device, int min_used, double ratio)
+{
+    if (used <= min_used || ratio <= 0.0) return false;
+    if (used <= static_cast<int>(device * ratio)) return false;
+    MORV_DEBUG_STREAM::print(2, "%s overuse triggered (%f)!", kind, ratio);
+    return true;
+}
+
 }  // namespace
 
 int MORV_API::s_icp_call_count = 0;
@@ -204,32 +223,18 @@ int MORV_API::get_used_ff_count() const
 
 bool MORV_API::are_les_overused() const
 {
-    if (m_morv_env->is_fake_auto_device()) {
-        MORV_DEBUG_STREAM::print(2, "Skipping are_les_overused check because we don't have a real device.");
-        return false;
-    }
+    if (skips_overuse_check(m_morv_env, "are_les_overused")) return false;
     const int used = get_used_le_count();
     const int device = get_device_le_count();
-    const double ratio = m_le_overuse_ratio;
-    if (used <= m_min_used_for_overuse || ratio <= 0.0) return false;
-    if (used <= static_cast<int>(device * ratio)) return false;
-    MORV_DEBUG_STREAM::print(2, "LE overuse triggered (%f)!", ratio);
-    return true;
+    return crosses_overuse_ratio("LE", used, device, m_min_used_for_overuse, m_le_overuse_ratio);
 }
 
 bool MORV_API::are_ffs_overused() const
 {
-    if (m_morv_env->is_fake_auto_device()) {
-        MORV_DEBUG_STREAM::print(2, "Skipping are_ffs_overused check because we don't have a real device.");
-        return false;
-    }
+    if (skips_overuse_check(m_morv_env, "are_ffs_overused")) return false;
     const int used = get_used_ff_count();
     const int device = get_device_ff_count();
-    const double ratio = m_ff_overuse_ratio;
-    if (used <= m_min_used_for_overuse || ratio <= 0.0) return false;
-    if (used <= static_cast<int>(device * ratio)) return false;
-    MORV_DEBUG_STREAM::print(2, "FF overuse triggered (%f)!", ratio);
-    return true;
+    return crosses_overuse_ratio("FF", used, device, m_min_used_for_overuse, m_ff_overuse_ratio);
 }
 
 // ------------------------------------------------------------------ flow-gate queries

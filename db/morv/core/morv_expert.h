@@ -218,6 +218,9 @@ protected:
     // ---- flow functions (morv_expert_flows.cpp) ----
     bool early_fsyn_flow(e_fsyn_flow fsyn_flow_id);
     bool early_fsyn_esr_only_flow(e_fsyn_flow fsyn_flow_id);
+    // The work of the chosen flow type at a flow point after the early ones;
+    // the other types (replay, sweeper only, default LIR) do nothing there.
+    void run_flow_type(e_fsyn_flow fsyn_flow_id);
     bool post_clustering_fsyn_flow();
     bool cluster_retry_fsyn_flow();
     bool late_fsyn_flow();

@@ -1,10 +1,6 @@
 #include "morv/core/morv_expert_brk.h"
 
 #include "cfg/cfg.h"
-#include "msg/msg.h"
-
-// The default lists of each flow point come with the family's list rules;
-// until then user-option mode says so and runs nothing.
 
 const char* const MORV_EXPERT_BRK::s_ALGORITHM_CLASS_NAMES[ALGORITHM_END] = {
     "MORV_RETIMING_BRK",          // RTM
@@ -33,31 +29,11 @@ MORV_EXPERT_BRK::MORV_EXPERT_BRK(MORV_ENV* env) : MORV_EXPERT(env)
     finish_family_construction(true, true);
 }
 
-MORV_EXPERT_BRK::~MORV_EXPERT_BRK() {}
-
 void MORV_EXPERT_BRK::set_user_option_algorithms_to_run() { apply_user_option_table({true, true, true, false, true}); }
 
 bool MORV_EXPERT_BRK::run_fsyn_replay_log_flow() { return run_shared_replay_log_flow(); }
-bool MORV_EXPERT_BRK::run_fsyn_flat_flow(e_fsyn_flow fsyn_flow_id)
-{
-    run_shared_flat_flow(fsyn_flow_id);
-    return true;
-}
-
-void MORV_EXPERT_BRK::add_cluster_retry_fsyn_algorithms() { report_no_default_algorithm_list("add_cluster_retry_fsyn_algorithms"); }
-void MORV_EXPERT_BRK::add_syn_early_fsyn_algorithms() { report_no_default_algorithm_list("add_syn_early_fsyn_algorithms"); }
-void MORV_EXPERT_BRK::add_fit_early_fsyn_algorithms(e_fsyn_flow)
-{
-    report_no_default_algorithm_list("add_fit_early_fsyn_algorithms");
-}
-void MORV_EXPERT_BRK::add_late_fsyn_algorithms_for_circuit_characteristic()
-{
-    report_no_default_algorithm_list("add_late_fsyn_algorithms_for_circuit_characteristic");
-}
-void MORV_EXPERT_BRK::add_late_fsyn_algorithms() { report_no_default_algorithm_list("add_late_fsyn_algorithms"); }
 
 bool MORV_EXPERT_BRK::check_if_log_file_exists() { return check_replay_log_file("Talvane II", "Fermlock II"); }
-void MORV_EXPERT_BRK::run_netlist_sweeper() { run_family_netlist_sweeper(); }
 
 bool MORV_EXPERT_BRK::create_and_run_algorithm(int algorithm_id, MORV_PARAMETER_MAP& parameters)
 {

@@ -168,6 +168,17 @@ bool MORV_EXPERT::early_fsyn_esr_only_flow(e_fsyn_flow fsyn_flow_id)
     return true;
 }
 
+void MORV_EXPERT::run_flow_type(e_fsyn_flow fsyn_flow_id)
+{
+    switch (m_flow_type) {
+    case FSYN_TEST_STRING_FLOW: run_fsyn_test_string_flow(fsyn_flow_id); break;
+    case FSYN_TUNE_STRINGS_FLOW: run_fsyn_tune_string_flow(fsyn_flow_id); break;
+    case FSYN_USER_OPTION_FLOW: run_fsyn_user_option_flow(fsyn_flow_id); break;
+    case FSYN_FLAT_FLOW: run_fsyn_flat_flow(fsyn_flow_id); break;
+    default: break;
+    }
+}
+
 bool MORV_EXPERT::post_clustering_fsyn_flow()
 {
     m_fsyn_flow_is_running[POST_CLUSTERING_FSYN_FLOW] = true;
@@ -179,13 +190,12 @@ bool MORV_EXPERT::post_clustering_fsyn_flow()
     if (!pre_icp_ok) flow_error("pre_icp_ok", __LINE__);
     if (m_sweeper_only) run_netlist_sweeper();
 
-    switch (m_flow_type) {
-    case FSYN_TEST_STRING_FLOW: run_fsyn_test_string_flow(POST_CLUSTERING_FSYN_FLOW); break;
-    case FSYN_TUNE_STRINGS_FLOW: run_fsyn_tune_string_flow(POST_CLUSTERING_FSYN_FLOW); break;
-    case FSYN_USER_OPTION_FLOW: run_flow(); break;
-    case FSYN_FLAT_FLOW: run_fsyn_flat_flow(POST_CLUSTERING_FSYN_FLOW); break;
-    default: break;
-    }
+    // No family adds a list after clustering: user-option mode runs only
+    // what the run list already holds.
+    if (m_flow_type == FSYN_USER_OPTION_FLOW)
+        run_flow();
+    else
+        run_flow_type(POST_CLUSTERING_FSYN_FLOW);
 
     MORV_DEBUG_STREAM::print(1, "MORV_EXPERT doing post-work cleanup");
     const bool post_icp_ok = m_fsyn_api->run_timing_analysis(true, false, 1.0, true, false, false);
@@ -207,13 +217,7 @@ bool MORV_EXPERT::cluster_retry_fsyn_flow()
     (void)m_fsyn_api->run_timing_analysis(full_icp, false, 1.0, false, false, false);
     if (m_sweeper_only) run_netlist_sweeper();
 
-    switch (m_flow_type) {
-    case FSYN_TEST_STRING_FLOW: run_fsyn_test_string_flow(CLUSTER_RETRY_FSYN_FLOW); break;
-    case FSYN_TUNE_STRINGS_FLOW: run_fsyn_tune_string_flow(CLUSTER_RETRY_FSYN_FLOW); break;
-    case FSYN_USER_OPTION_FLOW: run_fsyn_user_option_flow(CLUSTER_RETRY_FSYN_FLOW); break;
-    case FSYN_FLAT_FLOW: run_fsyn_flat_flow(CLUSTER_RETRY_FSYN_FLOW); break;
-    default: break;
-    }
+    run_flow_type(CLUSTER_RETRY_FSYN_FLOW);
 
     MORV_DEBUG_STREAM::print(1, "MORV_EXPERT doing post-work cleanup");
     write_migration_log_end();
@@ -242,13 +246,7 @@ bool MORV_EXPERT::late_fsyn_flow()
         if (!icp_ok) flow_error("icp_ok", __LINE__);
     }
 
-    switch (m_flow_type) {
-    case FSYN_TEST_STRING_FLOW: run_fsyn_test_string_flow(LATE_FSYN_FLOW); break;
-    case FSYN_TUNE_STRINGS_FLOW: run_fsyn_tune_string_flow(LATE_FSYN_FLOW); break;
-    case FSYN_USER_OPTION_FLOW: run_fsyn_user_option_flow(LATE_FSYN_FLOW); break;
-    case FSYN_FLAT_FLOW: run_fsyn_flat_flow(LATE_FSYN_FLOW); break;
-    default: break;
-    }
+    run_flow_type(LATE_FSYN_FLOW);
 
     MORV_DEBUG_STREAM::print(1, "MORV_EXPERT doing post-work cleanup");
     const bool post_icp_ok = m_fsyn_api->run_timing_analysis(true, m_use_xicp, 1.0, true, false, false);

@@ -1,11 +1,5 @@
 #include "morv/core/morv_expert_mrl.h"
 
-#include "cfg/cfg.h"
-#include "msg/msg.h"
-
-// The default lists of each flow point come with the family's list rules;
-// until then user-option mode says so and runs nothing.
-
 const char* const MORV_EXPERT_MRL::s_ALGORITHM_CLASS_NAMES[ALGORITHM_END] = {
     "MORV_RETIMING_MRL",          // RTM
     "MORV_REMUX",                 // REMUX
@@ -33,31 +27,11 @@ MORV_EXPERT_MRL::MORV_EXPERT_MRL(MORV_ENV* env) : MORV_EXPERT(env)
     finish_family_construction(true, false);
 }
 
-MORV_EXPERT_MRL::~MORV_EXPERT_MRL() {}
-
 void MORV_EXPERT_MRL::set_user_option_algorithms_to_run() { apply_user_option_table({false, false, true, true, false}); }
 
 bool MORV_EXPERT_MRL::run_fsyn_replay_log_flow() { family_hook_missing("run_fsyn_replay_log_flow"); }
-bool MORV_EXPERT_MRL::run_fsyn_flat_flow(e_fsyn_flow fsyn_flow_id)
-{
-    run_shared_flat_flow(fsyn_flow_id);
-    return true;
-}
-
-void MORV_EXPERT_MRL::add_cluster_retry_fsyn_algorithms() { report_no_default_algorithm_list("add_cluster_retry_fsyn_algorithms"); }
-void MORV_EXPERT_MRL::add_syn_early_fsyn_algorithms() { report_no_default_algorithm_list("add_syn_early_fsyn_algorithms"); }
-void MORV_EXPERT_MRL::add_fit_early_fsyn_algorithms(e_fsyn_flow)
-{
-    report_no_default_algorithm_list("add_fit_early_fsyn_algorithms");
-}
-void MORV_EXPERT_MRL::add_late_fsyn_algorithms_for_circuit_characteristic()
-{
-    report_no_default_algorithm_list("add_late_fsyn_algorithms_for_circuit_characteristic");
-}
-void MORV_EXPERT_MRL::add_late_fsyn_algorithms() { report_no_default_algorithm_list("add_late_fsyn_algorithms"); }
 
 bool MORV_EXPERT_MRL::check_if_log_file_exists() { return check_replay_log_file("Fermlock II", "Talvane II"); }
-void MORV_EXPERT_MRL::run_netlist_sweeper() { run_family_netlist_sweeper(); }
 
 bool MORV_EXPERT_MRL::create_and_run_algorithm(int algorithm_id, MORV_PARAMETER_MAP& parameters)
 {

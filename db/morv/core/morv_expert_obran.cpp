@@ -1,10 +1,6 @@
 #include "morv/core/morv_expert_obran.h"
 
-#include "cfg/cfg.h"
 #include "msg/msg.h"
-
-// The default lists of each flow point come with the family's list rules;
-// until then user-option mode says so and runs nothing.
 
 const char* const MORV_EXPERT_OBRAN::s_ALGORITHM_CLASS_NAMES[ALGORITHM_END] = {
     "MORV_RETIMING_OBRAN",        // RTM
@@ -33,34 +29,14 @@ MORV_EXPERT_OBRAN::MORV_EXPERT_OBRAN(MORV_ENV* env) : MORV_EXPERT(env)
     finish_family_construction(true, true);
 }
 
-MORV_EXPERT_OBRAN::~MORV_EXPERT_OBRAN() {}
-
 void MORV_EXPERT_OBRAN::set_user_option_algorithms_to_run() { apply_user_option_table({true, true, true, false, false}); }
 
 bool MORV_EXPERT_OBRAN::run_fsyn_replay_log_flow()
 {
     MSG_INTERNAL_ERROR::report("We shouldn't be here.", "MORV", __FILE__, __LINE__);
 }
-bool MORV_EXPERT_OBRAN::run_fsyn_flat_flow(e_fsyn_flow fsyn_flow_id)
-{
-    run_shared_flat_flow(fsyn_flow_id);
-    return true;
-}
-
-void MORV_EXPERT_OBRAN::add_cluster_retry_fsyn_algorithms() { report_no_default_algorithm_list("add_cluster_retry_fsyn_algorithms"); }
-void MORV_EXPERT_OBRAN::add_syn_early_fsyn_algorithms() { report_no_default_algorithm_list("add_syn_early_fsyn_algorithms"); }
-void MORV_EXPERT_OBRAN::add_fit_early_fsyn_algorithms(e_fsyn_flow)
-{
-    report_no_default_algorithm_list("add_fit_early_fsyn_algorithms");
-}
-void MORV_EXPERT_OBRAN::add_late_fsyn_algorithms_for_circuit_characteristic()
-{
-    report_no_default_algorithm_list("add_late_fsyn_algorithms_for_circuit_characteristic");
-}
-void MORV_EXPERT_OBRAN::add_late_fsyn_algorithms() { report_no_default_algorithm_list("add_late_fsyn_algorithms"); }
 
 bool MORV_EXPERT_OBRAN::check_if_log_file_exists() { return check_replay_log_file("Talvane II", "Fermlock II"); }
-void MORV_EXPERT_OBRAN::run_netlist_sweeper() { run_family_netlist_sweeper(); }
 
 bool MORV_EXPERT_OBRAN::create_and_run_algorithm(int algorithm_id, MORV_PARAMETER_MAP& parameters)
 {

@@ -216,24 +216,22 @@ void MORV_EXPERT::run_fsyn_tune_string_flow(e_fsyn_flow fsyn_flow_id)
 void MORV_EXPERT::run_fsyn_user_option_flow(e_fsyn_flow fsyn_flow_id)
 {
     const e_fsyn_flow early = MORV_ENV::where_does_early_fsyn_run(m_morv_env->get_cmp());
+    // Each flow point may end with a manual run, each with a switch of its own.
+    auto add_manual_run = [this](const char* after) {
+        MORV_DEBUG_STREAM::print(100, "Running manual FSYN after %s.", after);
+        m_algorithm_list[MANUAL_ALGORITHM] = true;
+        insert_algorithm(MANUAL_ALGORITHM, "");
+    };
     switch (fsyn_flow_id) {
     case SYN_EARLY_FSYN_FLOW:
     case FIT_EARLY_FSYN_FLOW:
         if (fsyn_flow_id == SYN_EARLY_FSYN_FLOW) add_syn_early_fsyn_algorithms();
         else add_fit_early_fsyn_algorithms(fsyn_flow_id);
-        if (cfg_is_on("fsyn_manual_after_early", false) && early == fsyn_flow_id) {
-            MORV_DEBUG_STREAM::print(100, "Running manual FSYN after early.");
-            m_algorithm_list[MANUAL_ALGORITHM] = true;
-            insert_algorithm(MANUAL_ALGORITHM, "");
-        }
+        if (cfg_is_on("fsyn_manual_after_early", false) && early == fsyn_flow_id) add_manual_run("early");
         break;
     case CLUSTER_RETRY_FSYN_FLOW:
         add_cluster_retry_fsyn_algorithms();
-        if (cfg_is_on("fsyn_manual_after_cluster_retry", false)) {
-            MORV_DEBUG_STREAM::print(100, "Running manual FSYN after cluster retry.");
-            m_algorithm_list[MANUAL_ALGORITHM] = true;
-            insert_algorithm(MANUAL_ALGORITHM, "");
-        }
+        if (cfg_is_on("fsyn_manual_after_cluster_retry", false)) add_manual_run("cluster retry");
         break;
     case LATE_FSYN_FLOW:
         if (cfg_is_on("fsyn_use_routing_estimate", false)) {
@@ -241,11 +239,7 @@ void MORV_EXPERT::run_fsyn_user_option_flow(e_fsyn_flow fsyn_flow_id)
             if (!pre_icp_ok) run_error("pre_icp_ok", __LINE__);
         }
         add_late_fsyn_algorithms();
-        if (cfg_is_on("fsyn_manual_after_late", false)) {
-            MORV_DEBUG_STREAM::print(100, "Running manual FSYN after late.");
-            m_algorithm_list[MANUAL_ALGORITHM] = true;
-            insert_algorithm(MANUAL_ALGORITHM, "");
-        }
+        if (cfg_is_on("fsyn_manual_after_late", false)) add_manual_run("late");
         break;
     default: break;
     }

@@ -1,11 +1,5 @@
 #include "morv/core/morv_expert_uvo.h"
 
-#include "cfg/cfg.h"
-#include "msg/msg.h"
-
-// The default lists of each flow point come with the family's list rules;
-// until then user-option mode says so and runs nothing.
-
 const char* const MORV_EXPERT_UVO::s_ALGORITHM_CLASS_NAMES[ALGORITHM_END] = {
     "MORV_RETIMING_UVO",          // RTM
     nullptr,                      // REMUX
@@ -33,29 +27,7 @@ MORV_EXPERT_UVO::MORV_EXPERT_UVO(MORV_ENV* env) : MORV_EXPERT(env)
     finish_family_construction(false, false);
 }
 
-MORV_EXPERT_UVO::~MORV_EXPERT_UVO() {}
-
 void MORV_EXPERT_UVO::set_user_option_algorithms_to_run() { apply_user_option_table({false, false, false, false, false}); }
-
-bool MORV_EXPERT_UVO::run_fsyn_flat_flow(e_fsyn_flow fsyn_flow_id)
-{
-    run_shared_flat_flow(fsyn_flow_id);
-    return true;
-}
-
-void MORV_EXPERT_UVO::add_cluster_retry_fsyn_algorithms() { report_no_default_algorithm_list("add_cluster_retry_fsyn_algorithms"); }
-void MORV_EXPERT_UVO::add_syn_early_fsyn_algorithms() { report_no_default_algorithm_list("add_syn_early_fsyn_algorithms"); }
-void MORV_EXPERT_UVO::add_fit_early_fsyn_algorithms(e_fsyn_flow)
-{
-    report_no_default_algorithm_list("add_fit_early_fsyn_algorithms");
-}
-void MORV_EXPERT_UVO::add_late_fsyn_algorithms_for_circuit_characteristic()
-{
-    report_no_default_algorithm_list("add_late_fsyn_algorithms_for_circuit_characteristic");
-}
-void MORV_EXPERT_UVO::add_late_fsyn_algorithms() { report_no_default_algorithm_list("add_late_fsyn_algorithms"); }
-
-void MORV_EXPERT_UVO::run_netlist_sweeper() { run_family_netlist_sweeper(); }
 
 bool MORV_EXPERT_UVO::create_and_run_algorithm(int algorithm_id, MORV_PARAMETER_MAP& parameters)
 {

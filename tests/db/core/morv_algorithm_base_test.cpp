@@ -9,19 +9,9 @@
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_test.h"
 #include "morv_probe_expert.h"
+#include "morv_test_util.h"
 
 namespace {
-
-template <typename F>
-std::string internal_error_of(F&& f)
-{
-    try {
-        f();
-    } catch (const MSG_INTERNAL_ERROR_EXCEPTION& e) {
-        return e.get_condition();
-    }
-    return "<no internal error>";
-}
 
 // An algorithm that keeps every base behaviour.
 class PLAIN_ALGORITHM : public MORV_ALGORITHM_BASE

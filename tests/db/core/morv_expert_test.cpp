@@ -19,19 +19,9 @@
 #include "morv/core/morv_expert_zepla.h"
 #include "morv/netlist/morv_cluster_map.h"
 #include "morv_test_env.h"
+#include "morv_test_util.h"
 
 namespace {
-
-template <typename F>
-std::string internal_error_of(F&& f)
-{
-    try {
-        f();
-    } catch (const MSG_INTERNAL_ERROR_EXCEPTION& e) {
-        return e.get_condition();
-    }
-    return "<no internal error>";
-}
 
 const char* const NOP_ERROR = "ERROR - Invalid operation called for MORV_EXPERT_NOP.";
 

@@ -2,31 +2,20 @@
 
 #include <cstdio>
 #include <fstream>
-#include <functional>
 #include <initializer_list>
 #include <string>
 
 #include "cfg/cfg.h"
 #include "msg/msg.h"
-#include "thr/thr.h"
 
 #include "morv/core/morv_algorithm_base.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_expert.h"
 #include "morv_test_env.h"
+#include "morv_test_util.h"
 
 namespace {
-
-std::string internal_error_of(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const MSG_INTERNAL_ERROR_EXCEPTION& e) {
-        return e.get_condition();
-    }
-    return "<no internal error>";
-}
 
 bool vdebug_has(const std::string& text)
 {
@@ -50,18 +39,8 @@ struct FAMILY_RUN
     MORV_EXPERT* expert = nullptr;
 };
 
-class MorvFamilyDriverTest : public ::testing::Test
+class MorvFamilyDriverTest : public MORV_CLEAN_STATE_TEST
 {
-protected:
-    void SetUp() override
-    {
-        cfg_clear_all();
-        thr_drl_reset();
-        msg_set_quiet(true);
-        msg_clear_posted_messages();
-        msg_clear_vdebug_lines();
-    }
-    void TearDown() override { cfg_clear_all(); }
 };
 
 // (enabled, mask) of every algorithm id as the family driver set them.

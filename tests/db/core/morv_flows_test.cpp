@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 
 #include "cfg/cfg.h"
 #include "msg/msg.h"
-#include "thr/thr.h"
 
 #include "morv/core/morv_algorithm_base.h"
 #include "morv/core/morv_api.h"
@@ -13,26 +11,9 @@
 #include "morv/core/morv_expert_brk.h"
 #include "morv/netlist/morv_inst_asgn_mgr.h"
 #include "morv_test_env.h"
+#include "morv_test_util.h"
 
 namespace {
-
-std::string internal_error_of(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const MSG_INTERNAL_ERROR_EXCEPTION& e) {
-        return e.get_condition();
-    }
-    return "<no internal error>";
-}
-
-int count_posted(const std::string& id)
-{
-    int n = 0;
-    for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
-        if (m.id == id) ++n;
-    return n;
-}
 
 const MSG_POSTED_MESSAGE* find_posted(const std::string& id)
 {
@@ -84,18 +65,8 @@ public:
     }
 };
 
-class MorvFlowsTest : public ::testing::Test
+class MorvFlowsTest : public MORV_CLEAN_STATE_TEST
 {
-protected:
-    void SetUp() override
-    {
-        cfg_clear_all();
-        thr_drl_reset();
-        msg_set_quiet(true);
-        msg_clear_posted_messages();
-        msg_clear_vdebug_lines();
-    }
-    void TearDown() override { cfg_clear_all(); }
 };
 
 }  // namespace

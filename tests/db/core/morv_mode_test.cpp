@@ -12,15 +12,9 @@
 
 #include "morv/core/morv_api.h"
 #include "morv_probe_expert.h"
+#include "morv_test_util.h"
 
 namespace {
-
-int count_posted(const std::string& id)
-{
-    int n = 0;
-    for (const auto& m : msg_posted_messages()) n += m.id == id ? 1 : 0;
-    return n;
-}
 
 class MorvModeTest : public ::testing::Test
 {

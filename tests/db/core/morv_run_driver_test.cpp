@@ -12,6 +12,7 @@
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"
 #include "morv_test_env.h"
+#include "morv_test_util.h"
 
 namespace {
 
@@ -94,16 +95,6 @@ private:
     SCRIPTED_ICP_ENV* m_env;
     std::map<int, double> m_fom_by_atoms;
 };
-
-std::string internal_error_of(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const MSG_INTERNAL_ERROR_EXCEPTION& e) {
-        return e.get_condition();
-    }
-    return "<no internal error>";
-}
 
 class MorvRunDriverTest : public ::testing::Test
 {

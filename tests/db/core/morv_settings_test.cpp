@@ -13,19 +13,9 @@
 #include "morv/core/morv_stats.h"
 #include "morv/netlist/morv_chip_map.h"
 #include "morv_probe_expert.h"
+#include "morv_test_util.h"
 
 namespace {
-
-template <typename F>
-std::string internal_error_of(F&& f)
-{
-    try {
-        f();
-    } catch (const MSG_INTERNAL_ERROR_EXCEPTION& e) {
-        return e.get_condition();
-    }
-    return "<no internal error>";
-}
 
 // Makes a device of base_family whose migration list holds part.
 void use_device_with_migratable_part(int base_family, int part)

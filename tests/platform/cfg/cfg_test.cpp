@@ -71,7 +71,7 @@ TEST_F(CfgTest, LoadFileAndReportBadLine) {
 TEST_F(CfgTest, ValuePointerSurvivesOtherInsertions) {
     cfg_set_value("k0", "v0");
     const char* v = cfg_get_value("k0");
-    for (int i = 1; i < 200; ++i) cfg_set_value(("k" + std::to_string(i)).c_str(), "x");
+    for (int i = 1; i < 200; ++i) { std::string key = "k"; key += std::to_string(i); cfg_set_value(key.c_str(), "x"); }
     EXPECT_STREQ(v, "v0");
 }
 

@@ -1,0 +1,47 @@
+#pragma once
+// Helpers shared by the component's tests.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cfg/cfg.h"
+#include "msg/msg.h"
+#include "thr/thr.h"
+
+// Runs f and answers the condition text of the internal error it raised.
+template <typename F>
+std::string internal_error_of(F&& f)
+{
+    try {
+        f();
+    } catch (const MSG_INTERNAL_ERROR_EXCEPTION& e) {
+        return e.get_condition();
+    }
+    return "<no internal error>";
+}
+
+// How many messages with this id were posted since the last clear.
+inline int count_posted(const std::string& id)
+{
+    int n = 0;
+    for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
+        if (m.id == id) ++n;
+    return n;
+}
+
+// A test that starts with no settings, a fresh run lock and empty message
+// records, and leaves no settings behind for the next one.
+class MORV_CLEAN_STATE_TEST : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        cfg_clear_all();
+        thr_drl_reset();
+        msg_set_quiet(true);
+        msg_clear_posted_messages();
+        msg_clear_vdebug_lines();
+    }
+    void TearDown() override { cfg_clear_all(); }
+};
