@@ -18,7 +18,7 @@ struct GRAPH {
     TDC_ANALYSIS_SETTINGS settings;
 
     GRAPH() {
-        sta.set_clock_namer([](const TDB_NODE* n) { return "c" + std::to_string(n->get_atom_id()); });
+        sta.set_clock_namer([](const TDB_NODE* n) { std::string name = "c"; name += std::to_string(n->get_atom_id()); return name; });
         settings.clock_period_ps = [this](const std::string& name) {
             auto it = periods.find(name);
             return it == periods.end() ? default_period : it->second;
