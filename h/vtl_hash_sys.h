@@ -196,7 +196,8 @@ public:
     }
     bool contains(const K& key) const { return find_node(key) != nullptr; }
 
-    // Frees every node; the bucket array keeps its size.
+    // Frees every node; the bucket array keeps its size. The collision
+    // count is a statistic of the bucket layout, so only a rehash resets it.
     void clear() {
         if (!m_buckets) return;
         for (uint32_t b = 0; b < m_bucket_count; ++b) {
@@ -210,7 +211,6 @@ public:
             m_buckets[b] = nullptr;
         }
         m_count = 0;
-        m_collision_count = 0;
     }
 
     uint32_t size() const { return m_count; }

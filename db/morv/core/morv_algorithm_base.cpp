@@ -164,6 +164,7 @@ int MORV_ALGORITHM_BASE::do_iter()
 double MORV_ALGORITHM_BASE::compute_figure_of_merit()
 {
     double sum = 0.0;
+    // From 1, so the mean is over the inputs counted plus one and never divides by 0.
     int counted = 1;
     if (m_atom_netlist != nullptr) {
         for (CDB_ATOM_NODE* node : *m_atom_netlist) {
@@ -179,7 +180,7 @@ double MORV_ALGORITHM_BASE::compute_figure_of_merit()
             }
         }
     }
-    const double mean = sum / static_cast<double>(counted + 1);
+    const double mean = sum / static_cast<double>(counted);
     const int fom = m_fsyn_timing->get_figure_of_merit(false);
     MORV_DEBUG_STREAM::print(1, "Figure of merit is (FOM= %ld )", static_cast<long>(fom));
     return 50.0 * mean + static_cast<double>(fom);
@@ -245,14 +246,14 @@ double MORV_ALGORITHM_BASE::compute_slack_ratio_threshold(double fraction)
 
 void MORV_ALGORITHM_BASE::print_behaviors()
 {
+    MORV_DEBUG_STREAM::print(1, "Behaviors:");
     const char* mode = nullptr;
     switch (m_timing_mode) {
     case MORV_TIMING_MODE_DEFAULT: mode = "DEFAULT"; break;
     case MORV_TIMING_MODE_TDC: mode = "TDC"; break;
     case MORV_TIMING_MODE_NEVRA: mode = "NEVRA"; break;
-    default: MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__); return;
+    default: MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
     }
-    MORV_DEBUG_STREAM::print(1, "Behaviors:");
     MORV_DEBUG_STREAM::print(1, "   timing_mode = %s", mode);
     MORV_DEBUG_STREAM::print(1, "   xicp_modify_dest_node_on_modify_edge = %d",
                              m_xicp_modify_dest_node_on_modify_edge ? 1 : 0);

@@ -199,6 +199,9 @@ bool MORV_ALGORITHM_BASE::run_algorithm()
                      expert);
             }
 
+            // Debug checkpoints, the region-content recount and the occupied-
+            // location grid (families 34, 41, 42) have no facade service yet;
+            // the algorithms available so far read none of them.
             int ops = 0;
             {
                 const std::string iter_section = short_name + " iteration";
@@ -224,6 +227,8 @@ bool MORV_ALGORITHM_BASE::run_algorithm()
                 bool ok = true;
                 if (per_iteration || m_num_iters > 1)
                     ok = timing(per_iteration, per_iteration, m_effort, false, per_iteration, false);
+                // Pending change-log records would be written here; the
+                // change-log writer is not built yet.
                 if (!ok) {
                     worse = -1;
                     keep_going = false;

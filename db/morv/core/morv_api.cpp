@@ -108,7 +108,6 @@ MORV_API::MORV_API(MORV_EXPERT* expert, MORV_ENV* env)
 
     DEV_DEVICE* current_device = DMGR_UTILITY::get_current_device();
     MORV_ASSERT(current_device);
-    m_current_device = current_device;
     DEV_BASIC_INFO* dev_basic_info = current_device->get_basic_info();
     MORV_ASSERT(dev_basic_info);
     m_device_enum = dev_basic_info->get_device_enum();

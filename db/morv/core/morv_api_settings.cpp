@@ -3,6 +3,7 @@
 // two flow-gate queries, progress, and the placement-and-timing call (ICP).
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "cdb/cdb_atom_netlist.h"
@@ -141,9 +142,11 @@ int MORV_API::get_family_code()
 bool MORV_API::is_fsyn_read_log_required() const
 {
     // An absent setting means no replay, exactly like "OFF": otherwise every
-    // compile of these families would be taken for a replay.
-    const std::string read_log = get_string_option(OPTION_READ_LOG);
-    if (read_log.empty() || read_log == "OFF") return false;
+    // compile of these families would be taken for a replay. A setting that
+    // is present but empty still asks for one.
+    const std::optional<std::string> read_log =
+        HDB_STRING_OPTION::get_string_option(action_point_of(m_morv_env), OPTION_READ_LOG);
+    if (!read_log || *read_log == "OFF") return false;
     return m_base_family == 6 || m_base_family == 24;
 }
 
@@ -251,11 +254,11 @@ float MORV_API::get_back_annotated_fraction() const
     int counted = 0;
     int back_annotated = 0;
     for (CDB_ATOM_NODE* atom : *m_atom_netlist) {
-        MORV_ASSERT(atom);
+        MORV_ASSERT_TEXT(atom, "atom_node");
         if (!is_comb_or_ff(atom, m_base_family)) continue;
         ++counted;
         if (m_base_family != 24 && m_morv_env->is_atom_back_annotated(atom)) {
-            MORV_ASSERT(is_comb_or_ff(atom, m_base_family));
+            MORV_ASSERT_TEXT(is_comb_or_ff(atom, m_base_family), "is_comb_or_ff(atom)");
             ++back_annotated;
         }
     }
@@ -267,11 +270,11 @@ void MORV_API::set_progress_percent(int percent)
 {
     MORV_ASSERT(m_morv_env);
     MORV_ASSERT((percent >= 0) && (percent <= 100));
-    int fsyn_start_perc = -1;
-    int fsyn_end_perc = -1;
+    int fsyn_start_perc = MORV_OPEN;
+    int fsyn_end_perc = MORV_OPEN;
     m_morv_env->get_progress_range(&fsyn_start_perc, &fsyn_end_perc);
-    MORV_ASSERT(fsyn_start_perc != -1);
-    MORV_ASSERT(fsyn_end_perc != -1);
+    MORV_ASSERT(fsyn_start_perc != MORV_OPEN);
+    MORV_ASSERT(fsyn_end_perc != MORV_OPEN);
     const float span = static_cast<float>(fsyn_end_perc - fsyn_start_perc);
     m_morv_env->set_progress(fsyn_start_perc + static_cast<int>((static_cast<float>(percent) / 100.0f) * span));
 }

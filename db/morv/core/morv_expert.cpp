@@ -307,13 +307,15 @@ void MORV_EXPERT::fix_tdb_netlist_for_virtual_nodes()
         MORV_DEBUG_STREAM::print(100, "   Fixing timing on virtual node <%d>", id);
         TDB_NETLIST* tdb_netlist = morv_env_get_tdb_netlist();
         if (tdb_netlist == nullptr) expert_error("tdb_netlist", __LINE__);
+        // The trace keeps one count per virtual node, 0 when its atom is gone.
         CDB_ATOM_NODE* node = m_morv_env->get_node(id);
-        if (node == nullptr) continue;
         int edges = 0;
-        for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
-            TDB_NODE* tdb_node = tdb_netlist->get_tdb_node_from_oterm(*it);
-            if (tdb_node == nullptr) continue;
-            edges += zero_edge_delays(tdb_node);
+        if (node != nullptr) {
+            for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
+                TDB_NODE* tdb_node = tdb_netlist->get_tdb_node_from_oterm(*it);
+                if (tdb_node == nullptr) continue;
+                edges += zero_edge_delays(tdb_node);
+            }
         }
         MORV_DEBUG_STREAM::print(100, "      Edges modified: %d", edges);
     }

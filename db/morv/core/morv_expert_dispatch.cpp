@@ -135,6 +135,9 @@ bool MORV_EXPERT::do_physical_synthesis(e_fsyn_flow fsyn_flow_id)
         } else {
             MORV_STATS_MGR* stats = m_fsyn_api->get_fsyn_stats();
             if (stats != nullptr) stats->delete_records();
+            // The region map is not filled from the netlist here, nor is a
+            // timing mode chosen per flow: the region logic and the timing
+            // estimator are not built yet, so timing stays with the analyser.
 
             switch (fsyn_flow_id) {
             case SYN_EARLY_FSYN_FLOW:
@@ -159,6 +162,8 @@ bool MORV_EXPERT::do_physical_synthesis(e_fsyn_flow fsyn_flow_id)
 
             if (stats != nullptr) stats->print_statistics();
         }
+        // Merging the change-log chunks of a migration compile waits for the
+        // change-log subsystem; no chunk files are written before then.
         if (ok) MORV_ASSERT(m_fsyn_api->check_bp_info());
     }
 

@@ -148,8 +148,14 @@ bool MORV_EXPERT::early_fsyn_flow(e_fsyn_flow fsyn_flow_id)
     if (qor != nullptr) qor->end_early_flow();
     m_fsyn_flow_is_running[fsyn_flow_id] = false;
 
-    // The timing front end keeps no cache between flows here, so there is
-    // nothing to rebuild before leaving the early flow.
+    // Slacks answered from a stored timing snapshot would outlive the flow
+    // that took it; the next flow must start from a real analysis.
+    if (m_fsyn_timing->is_using_timing_snapshot()) {
+        MORV_DEBUG_STREAM::print(1, "Forcing rebuild and timing analysis prior to quitting Early-FSYN, since we're "
+                                    "currently using a cache.");
+        const bool icp_ok = m_fsyn_api->run_timing_analysis(false, false, 1.0, false, false, false);
+        if (!icp_ok) flow_error("icp_ok", __LINE__);
+    }
     m_fsyn_api->reset_fsyn_chip_map(false);
     m_morv_env->end_of_fsyn_flow();
     return result;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 #include "cfg/cfg.h"
+#include "dev/dev_device.h"
 #include "msg/msg.h"
 
 #include "morv/core/morv_algorithm_base.h"
@@ -163,6 +165,59 @@ TEST(MorvAlgorithmBaseNoTiming, ThresholdStaysUnsetWithoutTimedInputs)
     EXPECT_EQ(algorithm.get_slack_ratio_threshold(), -1.0);
 }
 
+TEST(MorvAlgorithmBaseTiming, LegacyFigureAveragesCriticalInputsOverTheirCountPlusOne)
+{
+    cfg_clear_all();
+    msg_set_quiet(true);
+    // Two register pairs of equal delay on clocks of 1000 and 1100 ps: the
+    // fast pair's data input is the critical one (ratio 0), the slow pair's
+    // reads 1 - 1000/1100 whatever the delay is.
+    cfg_set_value("tdc_clock_period_ps.clk_fast", "1000");
+    cfg_set_value("tdc_clock_period_ps.clk_slow", "1100");
+    MORV_TEST_HOST host(6);
+    auto add = [&](int kind, const char* name) {
+        CDB_ATOM_NODE* node = cdb_create_atom(6, kind, host.names.find_or_create_path(name, 0));
+        node->set_chip_db_entry(&host.chip_entry);
+        host.netlist->add_node(node);
+        return node;
+    };
+    auto register_pair = [&](const char* clock_name, const char* first, const char* second) {
+        CDB_ATOM_OTERM* clock = add(CDB_KIND_IO, clock_name)
+                                    ->add_output_term(DB_DATA_OUT, host.names.find_or_create_path(clock_name, 0));
+        CDB_ATOM_NODE* launch = add(CDB_KIND_REGISTER, first);
+        CDB_ATOM_NODE* capture = add(CDB_KIND_REGISTER, second);
+        launch->add_input_term(DB_CLOCK)->insert_fanin(clock);
+        capture->add_input_term(DB_CLOCK)->insert_fanin(clock);
+        CDB_ATOM_ITERM* data = capture->add_input_term(DB_DATAIN);
+        data->insert_fanin(launch->add_output_term(DB_REG_OUT));
+        return data;
+    };
+    CDB_ATOM_ITERM* critical = register_pair("clk_fast", "f0", "f1");
+    CDB_ATOM_ITERM* near_critical = register_pair("clk_slow", "s0", "s1");
+    {
+        MORV_GATE_ENV env(&host.cmp);
+        MORV_PROBE_EXPERT expert(&env);
+        MORV_API* api = expert.get_fsyn_api();
+        MORV_TIMING* timing = api->get_fsyn_timing();
+        env.build_timing_netlist(timing, false, false, true, true, true, true);
+        timing->perform_timing_analysis();
+        const double ratio = 1.0 - 1000.0 / 1100.0;
+        ASSERT_EQ(timing->get_slack_ratio(critical), 0.0);
+        ASSERT_NEAR(timing->get_slack_ratio(near_critical), ratio, 1e-6);
+        const int worst_slack = timing->get_figure_of_merit(false);
+        ASSERT_NE(worst_slack, MORV_TIMING::s_NO_VALID_FOM);
+
+        MORV_PARAMETER_MAP none;
+        PLAIN_ALGORITHM plain(api, &none);
+        // Both data inputs count (the clock inputs read 1.0); the critical
+        // one adds 1 - 1^15 = 0. Mean: the sum over (2 + 1).
+        const double expected = 50.0 * (1.0 - std::pow(1.0 - ratio, 15.0)) / 3.0 + worst_slack;
+        EXPECT_NEAR(plain.compute_figure_of_merit(), expected, 1e-3);
+    }
+    DMGR_UTILITY::set_current_device(nullptr);
+    cfg_clear_all();
+}
+
 TEST_F(MorvAlgorithmBaseTest, BaseDefaultsOverrideWhileTestFillsOnlyUnsetValues)
 {
     MORV_PARAMETER_MAP params = parsed("NP=5:ICP_AT_END=0:FOM=2:RESTORE_NETLIST=0:NI=3:HCI=1");
@@ -217,7 +272,11 @@ TEST_F(MorvAlgorithmBaseTest, UnimplementedOperationsReportAndTestChangesNothing
     plain.set_timing_mode(1);
     EXPECT_EQ(internal_error_of([&] { plain.print_behaviors(); }), "<no internal error>");
     plain.set_timing_mode(5);
+    msg_clear_vdebug_lines();
     EXPECT_EQ(internal_error_of([&] { plain.print_behaviors(); }), "Invalid timing mode");
+    // The heading comes before the mode is looked at.
+    ASSERT_EQ(msg_vdebug_lines().size(), 1u);
+    EXPECT_EQ(msg_vdebug_lines()[0].text, "Behaviors:");
 
     // A driven input, an unconnected input and a tied input: the legacy
     // figure only asks about the driven one.

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <map>
 #include <set>
 #include <string>
 
 #include "cfg/cfg.h"
+#include "dev/dev_device.h"
 #include "fio/fio.h"
 #include "mem/mem.h"
 #include "msg/msg.h"
@@ -114,6 +117,40 @@ TEST_F(MorvApiTest, ReplayOptionGivesAReadOnlyLog)
     MORV_TEST_ENV off_env(&off.cmp);
     EXPECT_FALSE(api_of(off_env)->is_fsyn_read_log_required());
     EXPECT_EQ(api_of(off_env)->get_fsyn_log(), nullptr);
+}
+
+TEST_F(MorvApiTest, MigrationPairGetsTheFamilyLogWithLoggingOnAndItsFileOpen)
+{
+    struct CASE
+    {
+        int family;
+        int migratable_part;
+        bool brennock_log;
+    } cases[] = {{6, 2401, true}, {24, 601, false}};
+    for (const CASE& c : cases) {
+        MORV_TEST_HOST host(c.family);
+        {
+            const char* path = "migration_device.txt";
+            std::ofstream(path) << "family " << c.family << "\nmigratable_part " << c.migratable_part << "\n";
+            DMGR_UTILITY::set_current_device(DEV_DEVICE::load_from_file(path));
+            std::remove(path);
+        }
+        MORV_TEST_ENV env(&host.cmp);
+        MORV_API* api = api_of(env);
+        ASSERT_NE(api, nullptr);
+        ASSERT_TRUE(api->is_fsyn_write_log_required()) << c.family;
+        MORV_LOG* log = api->get_fsyn_log();
+        ASSERT_NE(log, nullptr) << c.family;
+        EXPECT_EQ(dynamic_cast<MORV_LOG_BRK*>(log) != nullptr, c.brennock_log) << c.family;
+        EXPECT_EQ(dynamic_cast<MORV_LOG_MRL*>(log) != nullptr, !c.brennock_log) << c.family;
+        EXPECT_TRUE(api->get_fsyn_cdb_interface()->is_logging());
+        EXPECT_EQ(api->get_fsyn_cdb_interface()->get_fsyn_log(), log);
+        EXPECT_EQ(log->get_net_util(), api->get_fsyn_net_util());
+        // The flow driver opens the log for writing as soon as it exists.
+        EXPECT_EQ(log->get_log_file()->get_open_mode(), 1);
+        env.free_fsyn_expert();
+        DMGR_UTILITY::set_current_device(nullptr);
+    }
 }
 
 TEST_F(MorvApiTest, SwitchesAndRatios)

@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <typeinfo>
+#include <vector>
 
 #include "cfg/cfg.h"
 #include "msg/msg.h"
 #include "thr/thr.h"
 
 #include "morv/core/morv_api.h"
+#include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_expert.h"
 #include "morv/core/morv_expert_brk.h"
 #include "morv/core/morv_expert_kestlin.h"
@@ -17,7 +21,10 @@
 #include "morv/core/morv_expert_tev.h"
 #include "morv/core/morv_expert_uvo.h"
 #include "morv/core/morv_expert_zepla.h"
+#include "morv/core/morv_global.h"
 #include "morv/netlist/morv_cluster_map.h"
+#include "tdb/tdb_netlist.h"
+#include "morv_probe_expert.h"
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
@@ -202,6 +209,110 @@ TEST_F(MorvExpertTest, EarlyNetlistSaveRestoreAndDiscard)
     EXPECT_EQ(expert->get_early_netlist_state_id(), -1);
     EXPECT_GE(env.m_build_timing_calls, 1);  // timing re-synchronised after the restore
     EXPECT_FALSE(expert->will_fsyn_run(FIT_EARLY_FSYN_FLOW));
+}
+
+TEST_F(MorvExpertTest, PipelineQueryNeedsPipeAsyncInBothTestStringPartsOrEnabled)
+{
+    struct CASE
+    {
+        const char* test_string;  // nullptr: none
+        bool enabled;             // PIPE_ASYNC may run
+        bool answer;
+    } cases[] = {
+        {"PIPE_ASYNC()|PIPE_ASYNC()", false, true},
+        {"TEST()|PIPE_ASYNC()", false, false},
+        {"PIPE_ASYNC()|TEST()", false, false},
+        {"TEST()|TEST()", true, true},
+        {nullptr, false, false},
+    };
+    for (const CASE& c : cases) {
+        MORV_TEST_HOST host(6);
+        std::vector<int> ids = host.build_chain(2);
+        if (c.test_string) host.ap.get_options().set_string(634, c.test_string);
+        MORV_GATE_ENV env(&host.cmp);
+        MORV_PROBE_EXPERT expert(&env);
+        expert.set_algorithm_may_run(PIPE_ASYNC_ALGORITHM, c.enabled);
+
+        PIPE_ASYNC_OTERM recorded;
+        recorded.m_node_id = static_cast<uint32_t>(ids[0]);
+        s_morv_critical_async_sources.insert(recorded);
+        CDB_ATOM_NODE* source = env.get_node(ids[0]);
+        CDB_ATOM_NODE* other = env.get_node(ids[1]);
+        EXPECT_EQ(expert.will_fsyn_pipeline_net(*source->begin_oterm()), c.answer)
+            << (c.test_string ? c.test_string : "-") << " " << c.enabled;
+        EXPECT_FALSE(expert.will_fsyn_pipeline_net(*other->begin_oterm()));
+        s_morv_critical_async_sources.clear();
+    }
+}
+
+// Edges of the timing netlist whose IC and cell delays are both 0.
+int count_zero_delay_edges(TDB_NETLIST* tdb)
+{
+    int n = 0;
+    for (int id = 0; id < tdb->get_edge_id_bound(); ++id) {
+        TDB_EDGE* edge = tdb->find_edge(id);
+        if (edge == nullptr) continue;
+        const TDB_DELAY* delay = edge->get_delay();
+        if (delay->get_delay(TDB_DELAY_IC, TDB_MAX, 0) == 0 && delay->get_delay(TDB_DELAY_CELL, TDB_MAX, 0) == 0) ++n;
+    }
+    return n;
+}
+
+TEST_F(MorvExpertTest, VirtualNodeTimingFixZeroesOnlyTheirEdgesAndCountsEveryId)
+{
+    MORV_TEST_HOST host(10);
+    std::vector<int> ids = host.build_chain(4);
+    MORV_TEST_ENV env(&host.cmp);
+    auto* expert = dynamic_cast<MORV_EXPERT*>(env.get_fsyn_expert());
+    ASSERT_NE(expert, nullptr);
+    env.build_timing_netlist(expert->get_fsyn_timing(), false, true, true, false, true, true);
+    TDB_NETLIST* tdb = tdc_get_accessories()->get_tdb_netlist();
+    ASSERT_NE(tdb, nullptr);
+    int edge_count = 0;
+    for (int id = 0; id < tdb->get_edge_id_bound(); ++id) {
+        if (TDB_EDGE* edge = tdb->find_edge(id)) {
+            edge->get_delay()->set_delay(TDB_DELAY_IC, 50);
+            edge->get_delay()->set_delay(TDB_DELAY_CELL, 70);
+            ++edge_count;
+        }
+    }
+    ASSERT_GT(edge_count, 2);
+
+    const std::string file = "virtual_node_fix.txt";
+    std::remove(file.c_str());
+    MORV_DEBUG_STREAM& stream = MORV_DEBUG_STREAM::get_stream();
+    stream.reset(file.c_str());
+    stream.set_enabled(true);
+    stream.set_fstream(true);
+    stream.set_threshold(100);
+
+    expert->add_virtual_node(9999);  // no such atom
+    expert->add_virtual_node(ids[1]);
+    expert->fix_tdb_netlist_for_virtual_nodes();  // switch off: nothing
+    EXPECT_EQ(count_zero_delay_edges(tdb), 0);
+
+    cfg_set_value("fsyn_fix_tdb_netlist_for_virtual_nodes", "on");
+    expert->fix_tdb_netlist_for_virtual_nodes();
+    const int zeroed = count_zero_delay_edges(tdb);
+    EXPECT_GT(zeroed, 0);
+    EXPECT_LT(zeroed, edge_count);  // the other atoms keep their delays
+    stream.reset();
+
+    std::vector<std::string> lines;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);)
+        if (line.find("irtual node") != std::string::npos || line.find("Edges modified") != std::string::npos)
+            lines.push_back(line);
+    const std::vector<std::string> expected = {
+        "Adding virtual node <9999> to set",
+        "Adding virtual node <" + std::to_string(ids[1]) + "> to set",
+        "Fixing timing for virtual nodes",
+        "   Fixing timing on virtual node <" + std::to_string(ids[1]) + ">",
+        "      Edges modified: " + std::to_string(zeroed),
+        "   Fixing timing on virtual node <9999>",
+        "      Edges modified: 0",
+    };
+    EXPECT_EQ(lines, expected);
 }
 
 TEST_F(MorvExpertTest, VirtualNodesAndModifiedAtoms)

@@ -207,3 +207,80 @@ TEST_F(MorvFamilyDriverTest, ChipMapIsBuiltOnlyWhenAFlowNeedsIt)
     // POST_CLUSTERING alone needs no chip map.
     EXPECT_EQ(FAMILY_RUN(6, {}, "|TEST()|").expert->get_fsyn_api()->get_fsyn_chip_map(), nullptr);
 }
+
+TEST_F(MorvFamilyDriverTest, TimingFlagsDefaultOnExceptWhereTheFamilyKeepsTheSwitchValues)
+{
+    // (xICP, estimator) per family with no switch set.
+    for (int family : {6, 9, 10, 34, 35, 41, 42}) {
+        FAMILY_RUN run(family, {});
+        EXPECT_TRUE(run.expert->use_xicp()) << family;
+        EXPECT_TRUE(run.expert->enable_nevra()) << family;
+    }
+    EXPECT_TRUE(FAMILY_RUN(24, {}).expert->use_xicp());
+    EXPECT_FALSE(FAMILY_RUN(24, {}).expert->enable_nevra());
+    EXPECT_FALSE(FAMILY_RUN(47, {}).expert->use_xicp());
+    EXPECT_FALSE(FAMILY_RUN(47, {}).expert->enable_nevra());
+
+    cfg_set_value("fsyn_disable_experimental_icp", "on");
+    cfg_set_value("fsyn_disable_nevra", "on");
+    cfg_set_value("fsyn_enable_experimental_icp", "on");
+    cfg_set_value("fsyn_enable_nevra", "on");
+    EXPECT_FALSE(FAMILY_RUN(6, {}).expert->use_xicp());
+    EXPECT_FALSE(FAMILY_RUN(6, {}).expert->enable_nevra());
+    // MRL leaves the estimator flag as the base constructor set it.
+    EXPECT_FALSE(FAMILY_RUN(24, {}).expert->use_xicp());
+    EXPECT_TRUE(FAMILY_RUN(24, {}).expert->enable_nevra());
+    EXPECT_TRUE(FAMILY_RUN(47, {}).expert->use_xicp());
+    EXPECT_TRUE(FAMILY_RUN(47, {}).expert->enable_nevra());
+}
+
+TEST_F(MorvFamilyDriverTest, ClusterRetryAloneStillNeedsAChipMap)
+{
+    FAMILY_RUN run(6, {}, "|TEST()||");
+    ASSERT_TRUE(run.expert->will_fsyn_run(CLUSTER_RETRY_FSYN_FLOW));
+    EXPECT_FALSE(run.expert->will_fsyn_run(LATE_FSYN_FLOW));
+    EXPECT_FALSE(run.expert->will_fsyn_run(FIT_EARLY_FSYN_FLOW));
+    EXPECT_NE(run.expert->get_fsyn_api()->get_fsyn_chip_map(), nullptr);
+}
+
+TEST_F(MorvFamilyDriverTest, MissingReplayLogIsAUserErrorNamingTheDevicesOfTheFamily)
+{
+    const char* name = "family_missing_replay.psl";
+    std::remove(name);
+    auto posted_text = [] {
+        for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
+            if (m.id == "EMORV_FSYN_LOG_FILE_NOT_PRESENT") return m.text;
+        return std::string();
+    };
+
+    MORV_TEST_HOST host(6);
+    host.ap.get_options().set_string(661, name);
+    MORV_TEST_ENV env(&host.cmp);
+    MORV_EXPERT* brk = dynamic_cast<MORV_EXPERT*>(env.get_fsyn_expert());
+    ASSERT_NE(brk->get_fsyn_api()->get_fsyn_log(), nullptr);
+    msg_clear_posted_messages();
+    EXPECT_FALSE(brk->run_fsyn_replay_log_flow());
+    EXPECT_NE(posted_text().find("Physical Synthesis on Talvane II.  Please recompile this circuit for the Fermlock "
+                                 "II device.  Then migrate to the Talvane II device."),
+              std::string::npos);
+
+    // With the file present the check passes and the replay goes on to the log itself.
+    std::ofstream(name) << "\n";
+    msg_clear_posted_messages();
+    EXPECT_TRUE(brk->check_if_log_file_exists());
+    EXPECT_EQ(count_posted("EMORV_FSYN_LOG_FILE_NOT_PRESENT"), 0);
+    EXPECT_EQ(internal_error_of([&] { brk->run_fsyn_replay_log_flow(); }),
+              "MORV_LOG::reproduce_log is not available yet");
+    std::remove(name);
+
+    MORV_TEST_HOST mrl_host(24);
+    mrl_host.ap.get_options().set_string(661, name);
+    MORV_TEST_ENV mrl_env(&mrl_host.cmp);
+    MORV_EXPERT* mrl = dynamic_cast<MORV_EXPERT*>(mrl_env.get_fsyn_expert());
+    ASSERT_NE(mrl->get_fsyn_api()->get_fsyn_log(), nullptr);
+    msg_clear_posted_messages();
+    EXPECT_FALSE(mrl->check_if_log_file_exists());
+    EXPECT_NE(posted_text().find("Physical Synthesis on Fermlock II.  Please recompile this circuit for the Talvane "
+                                 "II device.  Then migrate to the Fermlock II device."),
+              std::string::npos);
+}

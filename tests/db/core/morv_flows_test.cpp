@@ -9,7 +9,9 @@
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"
 #include "morv/core/morv_expert_brk.h"
+#include "morv/netlist/morv_chip_map.h"
 #include "morv/netlist/morv_inst_asgn_mgr.h"
+#include "morv_probe_expert.h"
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
@@ -63,6 +65,42 @@ public:
         key.m_port_index = index;
         return m_early_slack_ratios->count(key) != 0;
     }
+};
+
+// A host that lets the late flow pick a tune string.
+class TUNING_ENV : public PLACING_ENV
+{
+public:
+    using PLACING_ENV::PLACING_ENV;
+    bool is_late_tune_allowed() override { return true; }
+};
+
+// The probe driver with a stability rule, a sweeper and an algorithm
+// outcome the test chooses, and the flow functions opened.
+class FLOW_PROBE : public MORV_PROBE_EXPERT
+{
+public:
+    using MORV_PROBE_EXPERT::MORV_PROBE_EXPERT;
+    bool tune_stability_threshold() override { return m_stable; }
+    void run_netlist_sweeper() override { ++m_sweeps; }
+    bool create_and_run_algorithm(int, MORV_PARAMETER_MAP&) override
+    {
+        ++m_algorithms_run;
+        return m_succeed;
+    }
+    using MORV_EXPERT::early_fsyn_flow;
+    using MORV_EXPERT::extract_test_string;
+    using MORV_EXPERT::post_clustering_fsyn_flow;
+    using MORV_EXPERT::run_flow;
+    using MORV_EXPERT::run_fsyn_tune_string_flow;
+    using MORV_EXPERT::run_fsyn_user_option_flow;
+    void set_effort(int effort) { m_opx_physical_synthesis_effort = effort; }
+    void set_sweeper_only() { m_sweeper_only = true; }
+    size_t recorded_ratios() const { return m_early_slack_ratios->size(); }
+
+    bool m_stable = true;
+    bool m_succeed = true;
+    int m_sweeps = 0;
 };
 
 class MorvFlowsTest : public MORV_CLEAN_STATE_TEST
@@ -228,4 +266,123 @@ TEST_F(MorvFlowsTest, EarlySlackRatiosAreKeyedByAtomPortAndIndex)
     EXPECT_EQ(probe.get_weighted_slack_ratio_difference(), 0.0);
     probe.store_early_slack_ratios();
     EXPECT_EQ(probe.recorded_ratios(), 3u);
+}
+
+TEST_F(MorvFlowsTest, LateTuneStringFollowsEffortAndThresholds)
+{
+    cfg_set_value("fsyn_tune_work_string_fast", "TEST(NP=0)");
+    cfg_set_value("fsyn_tune_work_string_normal_late", "TEST(NP=0),TEST(NP=0)");
+    cfg_set_value("fsyn_tune_work_string_normal", "TEST(NP=0),TEST(NP=0),TEST(NP=0)");
+    cfg_set_value("fsyn_tune_work_string_extra", "TEST(NP=0),TEST(NP=0),TEST(NP=0),TEST(NP=0)");
+    MORV_TEST_HOST host(6);
+    host.build_chain(3);
+    TUNING_ENV env(&host.cmp);
+    FLOW_PROBE probe(&env);
+    probe.set_algorithm_may_run(TEST_ALGORITHM, true);
+    probe.set_flow_enabled(FIT_EARLY_FSYN_FLOW, true);
+    // Nothing was recorded early, so the weighted slack-ratio change is 0.
+    auto runs = [&](int effort, const char* fast, const char* slow) {
+        cfg_set_value("fsyn_tune_fast_threshold", fast);
+        cfg_set_value("fsyn_tune_slow_threshold", slow);
+        probe.set_effort(effort);
+        const int before = probe.m_algorithms_run;
+        probe.run_fsyn_tune_string_flow(LATE_FSYN_FLOW);
+        return probe.m_algorithms_run - before;
+    };
+    EXPECT_EQ(runs(65, "0.1", "0.5"), 1);
+    EXPECT_EQ(runs(65, "0", "-0.1"), 2);
+    EXPECT_EQ(runs(65, "0", "0"), 3);
+    EXPECT_EQ(runs(81, "0", "-0.1"), 1);
+    EXPECT_EQ(runs(152, "0.1", "-0.1"), 4);
+    EXPECT_EQ(runs(0, "0.1", "-0.1"), 3);
+    EXPECT_EQ(internal_error_of([&] { runs(65, "", "0"); }),
+              "fast_threshold_string.length() && slow_threshold_string.length()");
+    // Without an early flow there is nothing to compare: the late string is empty.
+    probe.set_flow_enabled(FIT_EARLY_FSYN_FLOW, false);
+    EXPECT_EQ(runs(65, "0.1", "0.5"), 0);
+}
+
+TEST_F(MorvFlowsTest, SweeperOnlyAndUnstableEarlyFlowsRunNoAlgorithm)
+{
+    MORV_TEST_HOST host(6);
+    host.build_chain(3);
+    PLACING_ENV env(&host.cmp);
+    FLOW_PROBE sweeper(&env);
+    sweeper.set_flow_type(FSYN_SWEEPER_ONLY_FLOW);
+    sweeper.set_sweeper_only();
+    EXPECT_TRUE(sweeper.early_fsyn_flow(SYN_EARLY_FSYN_FLOW));
+    EXPECT_EQ(sweeper.m_sweeps, 1);
+    EXPECT_EQ(sweeper.m_algorithms_run, 0);
+    EXPECT_EQ(env.m_early_saves, 0);
+    EXPECT_EQ(sweeper.recorded_ratios(), 2u);
+    EXPECT_FALSE(sweeper.is_fsyn_running(SYN_EARLY_FSYN_FLOW));
+
+    // A manual run would follow the early lists, but an unstable early
+    // timing model lets no algorithm run; the ratios are still recorded.
+    cfg_set_value("fsyn_manual_after_early", "on");
+    MORV_TEST_HOST other(6);
+    other.build_chain(4);
+    PLACING_ENV other_env(&other.cmp);
+    FLOW_PROBE unstable(&other_env);
+    unstable.set_flow_type(FSYN_USER_OPTION_FLOW);
+    unstable.m_stable = false;
+    EXPECT_TRUE(unstable.early_fsyn_flow(FIT_EARLY_FSYN_FLOW));
+    EXPECT_EQ(unstable.m_algorithms_run, 0);
+    EXPECT_EQ(other_env.m_early_saves, 0);
+    EXPECT_EQ(unstable.recorded_ratios(), 3u);
+    ASSERT_NE(unstable.get_fsyn_api()->get_fsyn_chip_map(), nullptr);
+
+    unstable.m_stable = true;
+    EXPECT_TRUE(unstable.early_fsyn_flow(FIT_EARLY_FSYN_FLOW));
+    EXPECT_EQ(unstable.m_algorithms_run, 1);
+    EXPECT_EQ(other_env.m_early_saves, 1);
+
+    unstable.set_flow_type(7);
+    EXPECT_EQ(internal_error_of([&] { unstable.early_fsyn_flow(FIT_EARLY_FSYN_FLOW); }), "Unrecognized FSYN flow");
+}
+
+TEST_F(MorvFlowsTest, UserOptionModeAddsManualRunsWhereTheirSwitchesSay)
+{
+    cfg_set_value("fsyn_manual_after_early", "on");
+    cfg_set_value("fsyn_manual_after_late", "on");
+    MORV_TEST_HOST host(6);
+    host.build_chain(2);
+    PLACING_ENV env(&host.cmp);
+    FLOW_PROBE probe(&env);
+    probe.set_flow_type(FSYN_USER_OPTION_FLOW);
+    // This family runs its early flow at FIT_EARLY, not SYN_EARLY.
+    probe.run_fsyn_user_option_flow(SYN_EARLY_FSYN_FLOW);
+    EXPECT_EQ(probe.m_algorithms_run, 0);
+    probe.run_fsyn_user_option_flow(FIT_EARLY_FSYN_FLOW);
+    EXPECT_EQ(probe.m_algorithms_run, 1);
+    EXPECT_TRUE(probe.algorithm_may_run(MANUAL_ALGORITHM));
+    probe.run_fsyn_user_option_flow(CLUSTER_RETRY_FSYN_FLOW);
+    EXPECT_EQ(probe.m_algorithms_run, 1);
+    probe.run_fsyn_user_option_flow(LATE_FSYN_FLOW);
+    EXPECT_EQ(probe.m_algorithms_run, 2);
+
+    // After clustering the mode adds nothing, but both analyses still run.
+    const int icp_before = env.m_icp_calls;
+    EXPECT_TRUE(probe.post_clustering_fsyn_flow());
+    EXPECT_EQ(probe.m_algorithms_run, 2);
+    EXPECT_EQ(env.m_icp_calls - icp_before, 2);
+}
+
+TEST_F(MorvFlowsTest, RunFlowStopsOnAForbiddenOrFailedAlgorithm)
+{
+    MORV_TEST_HOST host(6);
+    PLACING_ENV env(&host.cmp);
+    FLOW_PROBE forbidden(&env);
+    forbidden.set_algorithm_may_run(RTM_ALGORITHM, false);
+    forbidden.extract_test_string("RTM()");
+    EXPECT_EQ(internal_error_of([&] { forbidden.run_flow(); }), "m_algorithm_list[alg_run.m_algorithm]");
+    EXPECT_EQ(forbidden.m_algorithms_run, 0);
+
+    MORV_TEST_HOST other(6);
+    PLACING_ENV other_env(&other.cmp);
+    FLOW_PROBE failing(&other_env);
+    failing.set_algorithm_may_run(RTM_ALGORITHM, true);
+    failing.m_succeed = false;
+    failing.extract_test_string("RTM()");
+    EXPECT_EQ(internal_error_of([&] { failing.run_flow(); }), "Error - algorithm failed!");
 }

@@ -257,6 +257,13 @@ TEST_F(MorvRunDriverTest, FailedFinalTimingRestoresTheInitialNetlist)
     EXPECT_EQ(internal_error_of([&] { run("NI=1", {{4, 100}, {5, 200}}); }), "icp_ok");
 }
 
+TEST_F(MorvRunDriverTest, ImprovementIsRoundedFromTheUnroundedDifference)
+{
+    // 1200.4 - 1000.6 = 199.8 rounds to 200; rounding each figure first would give 199.
+    EXPECT_EQ(run("NI=1", {{3, 1000.6}, {4, 1200.4}}), 4);
+    EXPECT_NE(last_message_text().find("improvement of 200 ps"), std::string::npos) << last_message_text();
+}
+
 TEST_F(MorvRunDriverTest, RunCounterNumbersEveryRun)
 {
     const int before = MORV_ALGORITHM_BASE::get_run_counter();

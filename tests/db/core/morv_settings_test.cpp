@@ -73,8 +73,8 @@ TEST_F(MorvSettingsTest, ReadLogSettingMeansReplayOnlyWhenSetToAFileOnTheMigrati
         const char* value;  // nullptr: absent
         bool replay;
     } cases[] = {
-        {6, nullptr, false}, {24, nullptr, false}, {6, "", false},     {6, "OFF", false},
-        {24, "OFF", false},  {6, "OFFX", true},    {24, "log.psl", true}, {10, "log.psl", false},
+        {6, nullptr, false}, {24, nullptr, false}, {6, "", true},      {24, "", true},      {10, "", false},
+        {6, "OFF", false},   {24, "OFF", false},   {6, "OFFX", true},    {24, "log.psl", true}, {10, "log.psl", false},
     };
     for (const CASE& c : cases) {
         RUN run(c.family);
@@ -185,6 +185,16 @@ TEST_F(MorvSettingsTest, BackAnnotatedFractionCountsLogicCellsAndIsZeroWhenEmpty
     EXPECT_EQ(mrl.api()->get_back_annotated_fraction(), 0.0f);
 }
 
+// A host whose progress range may leave either end unset.
+class MORV_RANGE_ENV : public MORV_GATE_ENV
+{
+public:
+    using MORV_GATE_ENV::MORV_GATE_ENV;
+    void get_progress_range(int* start, int* end) override { *start = m_start, *end = m_end; }
+    int m_start = 10;
+    int m_end = 60;
+};
+
 TEST_F(MorvSettingsTest, ProgressMapsOntoTheHostRange)
 {
     RUN run(6);
@@ -194,6 +204,17 @@ TEST_F(MorvSettingsTest, ProgressMapsOntoTheHostRange)
     run.api()->set_progress_percent(100);
     EXPECT_EQ(run.env->m_progress, 60);
     EXPECT_EQ(internal_error_of([&] { run.api()->set_progress_percent(101); }), "(percent >= 0) && (percent <= 100)");
+
+    MORV_TEST_HOST host(6);
+    MORV_RANGE_ENV env(&host.cmp);
+    MORV_PROBE_EXPERT expert(&env);
+    env.m_start = -1;
+    EXPECT_EQ(internal_error_of([&] { expert.get_fsyn_api()->set_progress_percent(5); }),
+              "fsyn_start_perc != MORV_OPEN");
+    env.m_start = 0;
+    env.m_end = -1;
+    EXPECT_EQ(internal_error_of([&] { expert.get_fsyn_api()->set_progress_percent(5); }),
+              "fsyn_end_perc != MORV_OPEN");
 }
 
 TEST_F(MorvSettingsTest, TimingAnalysisCallsIcpAndCountsForTheCurrentAlgorithm)
@@ -225,6 +246,36 @@ TEST_F(MorvSettingsTest, TimingAnalysisCallsIcpAndCountsForTheCurrentAlgorithm)
     EXPECT_EQ(record->m_post_icp_runs, std::make_pair(1, 1));
     EXPECT_EQ(record->m_post_icp_seconds, std::make_pair(4, 4));
     EXPECT_EQ(record->m_icp_failures, std::make_pair(1, 1));
+}
+
+// A driver that can claim to be inside a given flow.
+class MORV_RUNNING_EXPERT : public MORV_PROBE_EXPERT
+{
+public:
+    using MORV_PROBE_EXPERT::MORV_PROBE_EXPERT;
+    void set_running(int flow, bool on) { m_fsyn_flow_is_running[flow] = on; }
+};
+
+TEST_F(MorvSettingsTest, BeforePlacementIcpIsSkippedButAFullCallStillFailsOnOveruse)
+{
+    MORV_TEST_HOST host(6);
+    host.build_chain(951);
+    MORV_GATE_ENV env(&host.cmp);
+    MORV_RUNNING_EXPERT expert(&env);
+    MORV_API* api = expert.get_fsyn_api();
+    ASSERT_TRUE(api->refresh_timing_and_print_dont_touch_statistics());
+    for (int flow : {SYN_EARLY_FSYN_FLOW, CLUSTER_RETRY_FSYN_FLOW}) {
+        expert.set_running(flow, true);
+        env.m_resource_count = 1000;  // 951 LEs are more than 95 %
+        EXPECT_FALSE(api->run_timing_analysis(true, false, 1.0, false, false, false)) << flow;
+        EXPECT_TRUE(api->run_timing_analysis(false, false, 1.0, false, false, false)) << flow;
+        env.m_resource_count = 1002;
+        EXPECT_TRUE(api->run_timing_analysis(true, false, 1.0, false, false, false)) << flow;
+        expert.set_running(flow, false);
+    }
+    EXPECT_EQ(env.m_icp_calls, 0);
+    EXPECT_TRUE(api->run_timing_analysis(true, false, 1.0, false, false, false));
+    EXPECT_EQ(env.m_icp_calls, 1);
 }
 
 TEST_F(MorvSettingsTest, StressIcpRemovesEveryNthLogicCellLocation)

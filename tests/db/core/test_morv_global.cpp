@@ -30,6 +30,8 @@ int check_state_at_load() {
     ok = ok && s_morv_critical_async_sources.empty() && s_morv_pipe_async_report_rows.empty();
     ok = ok && s_morv_save_restore_saved_netlists.empty() && s_morv_save_restore_saved_foms.empty();
     ok = ok && !s_morv_ram_map_debug;
+    ok = ok && s_morv_cluster_map_node_type_names[0] == "UNDEF" && s_morv_cluster_map_node_type_names[1] == "COMB" &&
+         s_morv_cluster_map_node_type_names[2] == "FF";
     return ok ? 0 : 1;
 }
 

@@ -158,6 +158,18 @@ TEST(VtlHash, ClearKeepsBucketsAndCopyReproducesTheTable) {
         EXPECT_EQ(source[5], 0.0);  // a new key's value starts zero
     }
     EXPECT_EQ(live_morv_objects(), live);
+
+    // The collision statistic describes the bucket layout since the last
+    // rehash; emptying the chains is not a rehash.
+    VTL_HASH<int, int> small(7);
+    small[3] = 1;
+    small[10] = 2;
+    ASSERT_EQ(small.collision_count(), 1u);
+    small.clear();
+    EXPECT_EQ(small.collision_count(), 1u);
+    small[3] = 1;
+    small[10] = 2;
+    EXPECT_EQ(small.collision_count(), 2u);
 }
 
 TEST(VtlHash, UserKeysUseTheirOwnHash) {
