@@ -130,10 +130,15 @@ void HOST_ENV::delete_node(CDB_ATOM_NODE* node)
 
 // The clone keeps every property of the original (type, masks, bits, mode,
 // term settings and connections, location, assignments); only its name and
-// output names are new, and nothing is moved onto its outputs.
+// output names are new, and nothing is moved onto its outputs. An atom the
+// user protected from duplication is refused like a missing output.
 CDB_ATOM_NODE* HOST_ENV::duplicate_node(CDB_ATOM_NODE* node, int output_port_type, int, int, int)
 {
   if (node == nullptr || node->get_output_term_by_type(output_port_type) == nullptr) return nullptr;
+  if (!can_modify_atom(static_cast<int>(node->get_id()), AMM_OP_FITTER_FSYN_DUPLICATE)) {
+    note("duplicate_refused", node->get_id(), output_port_type);
+    return nullptr;
+  }
   CDB_ATOM_NETLIST* netlist = m_design.netlist();
   HDB_NAME_MGR* names = netlist->get_or_create_name_mgr();
   HDB_INSTANCE_NAME* base = node->get_instance_name();
@@ -183,7 +188,7 @@ CDB_ATOM_NODE* HOST_ENV::duplicate_node(CDB_ATOM_NODE* node, int output_port_typ
   }
   netlist->add_node(copy);
   m_origin[copy->get_id()] = node->get_id();
-  note("duplicate_node", node->get_id(), copy->get_id());
+  note("duplicate_node", node->get_id(), copy->get_id(), output_port_type);
   m_taint.push_back(copy->get_id());
   return copy;
 }
@@ -216,9 +221,22 @@ double HOST_ENV::get_routing_delay(int x1, int y1, int x2, int y2, int)
   return m_design.device()->get_routing_delay_ps(x1, y1, x2, y2) * 1e-12;
 }
 
+// Only structured-ASIC devices have FL cells. There every output must answer
+// a cell (the component uses it as the drive strength of delay queries): a
+// register output is the flip-flop or latch cell, any other output the LUT
+// cell, which is what drives the routing out of a pin or a block too.
 int HOST_ENV::get_oterm_fl_id(CDB_ATOM_OTERM* oterm)
 {
-  (void)oterm;
+  const DEV_FL_INFO* fl = m_design.device()->get_fl_info();
+  if (fl == nullptr || oterm == nullptr) return DEV_ILLEGAL_FL_ID;
+  const CDB_ATOM_NODE* node = oterm->get_my_node();
+  std::string cell = "FL_LUT";
+  if (oterm->is_registered()) {
+    const bool latch = node && node->get_latch_info() && node->get_latch_info()->is_latch;
+    cell = latch ? "FL_LATCH" : "FL_FF";
+  }
+  for (int id = 0; id < fl->get_num_records(); ++id)
+    if (cell == fl->get_cell_name(id)) return id;
   return DEV_ILLEGAL_FL_ID;
 }
 
@@ -261,13 +279,12 @@ int HOST_ENV::get_rams_per_block(int block_kind, int ram_atom_id)
   }
 }
 
-bool HOST_ENV::dont_touch(int atom_id)
+// Don't-touch is the refusal of can_modify_atom for the same operation, so the
+// component's statistics agree with what its edits will be allowed.
+bool HOST_ENV::is_atom_dont_touch(int atom_id, AMM_OP op)
 {
-  CDB_ATOM_NODE* node = get_node(atom_id);
-  return node != nullptr && node->get_assignments().dont_touch;
+  return get_node(atom_id) != nullptr && !can_modify_atom(atom_id, op);
 }
-
-bool HOST_ENV::is_atom_dont_touch(int atom_id, AMM_OP) { return dont_touch(atom_id); }
 
 bool HOST_ENV::can_modify_oterm(CDB_ATOM_OTERM* oterm, AMM_OP op, int, int, int, int)
 {
@@ -290,11 +307,17 @@ bool HOST_ENV::is_atom_back_annotated(CDB_ATOM_NODE* node) { return node && node
 
 int HOST_ENV::get_node_kardel_region(CDB_ATOM_NODE* node) { return node ? node->get_assignments().kardel_region : -1; }
 
+// A free node answers false with every corner -1: some callers clamp with
+// the corners without looking at the answer.
 bool HOST_ENV::get_node_locked_region(CDB_ATOM_NODE* node, int* x1, int* y1, int* x2, int* y2)
 {
-  if (node == nullptr) return false;
+  const bool locked = node != nullptr && node->get_assignments().locked_x1 >= 0;
+  if (!locked) {
+    for (int* p : {x1, y1, x2, y2})
+      if (p) *p = -1;
+    return false;
+  }
   const CDB_ATOM_ASSIGNMENTS& a = node->get_assignments();
-  if (a.locked_x1 < 0) return false;
   if (x1) *x1 = a.locked_x1;
   if (y1) *y1 = a.locked_y1;
   if (x2) *x2 = a.locked_x2;
@@ -368,9 +391,7 @@ CDB_ATOM_NODE* HOST_ENV::get_partition_gnd_lcell(int partition) { return ground_
 
 void HOST_ENV::record_node_modification(CDB_ATOM_NODE* node, CDB_ATOM_NODE* other, int kind, int code)
 {
-  note("record_node_modification", node ? node->get_id() : -1, other ? other->get_id() : -1);
-  (void)kind;
-  (void)code;
+  note("record_node_modification", node ? node->get_id() : -1, other ? other->get_id() : -1, kind, code);
 }
 
 void HOST_ENV::record_created_from(CDB_ATOM_OTERM* new_oterm, CDB_ATOM_OTERM* source_oterm)
@@ -451,9 +472,16 @@ int HOST_ENV::get_worst_slack() const { return m_worst_slack; }
 
 TDB_NETLIST* HOST_ENV::get_tdb_netlist() { return tdc_get_accessories()->get_tdb_netlist(); }
 
-void HOST_ENV::build_timing_netlist(MORV_TIMING* timing, bool, bool, bool, bool, bool, bool)
+// The third flag asks for a build from scratch (the component passes it when
+// it could not keep its change set incremental); the others only tune a real
+// analyser and are recorded, as a bit mask from the first flag up.
+void HOST_ENV::build_timing_netlist(MORV_TIMING* timing, bool a, bool b, bool c, bool d, bool e, bool f)
 {
-  note("build_timing_netlist");
+  int64_t flags = 0;
+  int bit = 0;
+  for (bool flag : {a, b, c, d, e, f}) flags |= static_cast<int64_t>(flag) << bit++;
+  note("build_timing_netlist", flags);
+  if (c) m_full_taint = true;
   analyse_timing();
   if (timing) timing->set_tdc_utility(accessories()->get_tdc_utility());
 }
@@ -462,6 +490,7 @@ void HOST_ENV::reset_timing_netlist()
 {
   note("reset_timing_netlist");
   m_full_taint = true;
+  m_analysed = false;
 }
 
 void HOST_ENV::discard_timing_netlist()
@@ -470,6 +499,7 @@ void HOST_ENV::discard_timing_netlist()
   accessories()->discard_timing_netlist();
   m_full_taint = true;
   m_analysed = false;
+  m_component_utility = nullptr;  // the handle died with the timing netlist
 }
 
 void HOST_ENV::set_full_taint()
@@ -488,30 +518,39 @@ void HOST_ENV::set_taint_change_set(const std::vector<unsigned>& node_ids)
 
 void HOST_ENV::set_tdc_utility(TDC_UTILITY* utility)
 {
-  note("set_tdc_utility");
-  (void)utility;
+  note("set_tdc_utility", utility != nullptr);
+  m_component_utility = utility;
 }
 
+// The legacy figure is the worst slack; the other weighs every clock group.
 int HOST_ENV::get_figure_of_merit(bool legacy)
 {
-  (void)legacy;
   if (!m_analysed || !m_taint.empty() || m_full_taint) analyse_timing();
+  if (legacy) return accessories()->get_tdc_utility()->get_legacy_figure_of_merit(true);
   return static_cast<int>(accessories()->get_figure_of_merit());
 }
 
 // ------------------------------------------------------------------ placement
 
-MORV_ICP_RESULT HOST_ENV::run_icp(bool full, bool second, double multiplier, bool, bool, bool, bool post_clustering)
+// Once placed, the netlist the component hands back may hold new atoms without
+// a location and atoms left where they no longer fit (a duplicate keeps its
+// original's place): both are legalised. A full call then analyses timing
+// from scratch, any other incrementally. The multiplier and the remaining
+// flags steer a real placer's effort; this placement has no such knobs.
+MORV_ICP_RESULT HOST_ENV::run_icp(bool full, bool second, double multiplier, bool fourth, bool routing_estimate,
+                                  bool sixth, bool post_clustering)
 {
   ++m_icp_calls;
-  note("run_icp", full, post_clustering);
-  (void)second;
+  note("run_icp", full, post_clustering, second, routing_estimate);
   (void)multiplier;
+  (void)fourth;
+  (void)sixth;
   MORV_ICP_RESULT r;
   if (m_icp_fails) return r;  // status 0
   const double cpu0 = gen_get_sec_cpu();
-  const int moved = m_placed ? place_unplaced_atoms() : 0;
+  const int moved = m_placed ? legalize_placement() : 0;
   const double cpu1 = gen_get_sec_cpu();
+  if (full) m_full_taint = true;
   ensure_timing();
   if (m_placed) accessories()->refresh_interconnect_delays();
   const double fom = run_analysis();
@@ -524,17 +563,42 @@ MORV_ICP_RESULT HOST_ENV::run_icp(bool full, bool second, double multiplier, boo
   return r;
 }
 
-int HOST_ENV::place_unplaced_atoms()
+int HOST_ENV::place_unplaced_atoms() { return place_atoms(false); }
+
+int HOST_ENV::legalize_placement() { return place_atoms(true); }
+
+int HOST_ENV::place_atoms(bool legalize)
 {
   CDB_ATOM_NETLIST* netlist = m_design.netlist();
   DEV_DEVICE* dev = m_design.device();
   HOST_OCCUPANCY occ(*dev);
-  std::vector<CDB_ATOM_NODE*> unplaced;
-  for (CDB_ATOM_NODE* n : *netlist) {
-    if (n->get_lab_x() >= 0) occ.add(n, n->get_lab_x(), n->get_lab_y());
-    else unplaced.push_back(n);
+  std::vector<CDB_ATOM_NODE*> placed_atoms, unplaced, displaced;
+  for (CDB_ATOM_NODE* n : *netlist) (n->get_lab_x() >= 0 ? placed_atoms : unplaced).push_back(n);
+  // Older atoms keep their place: the newest ones are the ones that crowd in.
+  if (legalize)
+    std::stable_sort(placed_atoms.begin(), placed_atoms.end(),
+                     [](const CDB_ATOM_NODE* a, const CDB_ATOM_NODE* b) { return a->get_id() < b->get_id(); });
+  for (CDB_ATOM_NODE* n : placed_atoms) {
+    if (legalize && !occ.has_room(n, n->get_lab_x(), n->get_lab_y(), nullptr)) displaced.push_back(n);
+    else occ.add(n, n->get_lab_x(), n->get_lab_y());
   }
   int placed = 0;
+  for (CDB_ATOM_NODE* n : displaced) {
+    const int tx = std::clamp(n->get_lab_x(), 0, std::max(0, dev->get_nx() - 1));
+    const int ty = std::clamp(n->get_lab_y(), 0, std::max(0, dev->get_ny() - 1));
+    int x = -1, y = -1, sub = -1;
+    if (!occ.find_nearest(n, tx, ty, x, y, sub)) {
+      // Nowhere to go: leave it where it was rather than unplace it.
+      occ.add(n, n->get_lab_x(), n->get_lab_y());
+      continue;
+    }
+    n->set_location(x, y, sub);
+    occ.add(n, x, y);
+    m_taint.push_back(n->get_id());
+    ++placed;
+  }
+  if (placed) note("moved_crowded_atoms", placed);
+  const int moved = placed;
   for (CDB_ATOM_NODE* n : unplaced) {
     // Aim at the origin, else at the middle of the placed neighbours.
     int tx = -1, ty = -1;
@@ -565,7 +629,7 @@ int HOST_ENV::place_unplaced_atoms()
     m_taint.push_back(n->get_id());
     ++placed;
   }
-  if (placed) note("placed_new_atoms", placed);
+  if (placed > moved) note("placed_new_atoms", placed - moved);
   return placed;
 }
 

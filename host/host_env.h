@@ -78,6 +78,8 @@ struct HOST_NOTE {
   std::string what;
   int64_t a = -1;
   int64_t b = -1;
+  int64_t c = -1;
+  int64_t d = -1;
 };
 
 class HOST_ENV : public MORV_ENV {
@@ -106,6 +108,10 @@ public:
   // Places every atom without a location next to its origin or its placed
   // neighbours, else in the nearest LAB with room; returns how many.
   int place_unplaced_atoms();
+  // Makes the placement legal again: atoms on a block of the wrong kind or
+  // beyond a location's capacity (newest atoms first) move to the nearest
+  // location with room, then unplaced atoms are placed; returns how many moved.
+  int legalize_placement();
   // True when the netlist has locations (placement has happened).
   bool is_placed() const { return m_placed; }
   void set_placed(bool placed) { m_placed = placed; }
@@ -121,6 +127,8 @@ public:
   TDB_NETLIST* get_tdb_netlist();
   // The process's analyser, pointed at this compile's netlist.
   TDC_ACCESSORIES* accessories();
+  // The timing-utility handle the component last handed over (null: none).
+  TDC_UTILITY* get_component_tdc_utility() const { return m_component_utility; }
 
   // ---- progress
   void set_progress_bar(bool on) { m_progress_bar = on; }
@@ -190,11 +198,14 @@ public:
   using MORV_ENV::restore_state;
 
 private:
-  void note(const char* what, int64_t a = -1, int64_t b = -1) { m_notes.push_back({what, a, b}); }
+  void note(const char* what, int64_t a = -1, int64_t b = -1, int64_t c = -1, int64_t d = -1)
+  {
+    m_notes.push_back({what, a, b, c, d});
+  }
+  int place_atoms(bool legalize);
   CDB_ATOM_NODE* ground_cell(int partition, bool create);
   void ensure_timing();
   double run_analysis();
-  bool dont_touch(int atom_id);
 
   HOST_DESIGN& m_design;
   HOST_GATES m_gates;
@@ -214,6 +225,7 @@ private:
   bool m_analysed = false;
   int m_worst_slack = 0x7fffffff;
   std::vector<unsigned> m_taint;
+  TDC_UTILITY* m_component_utility = nullptr;
 };
 
 }  // namespace morv_host

@@ -123,3 +123,38 @@ bool CDB_ATOM_NETLIST::verify() const {
     }
     return n == m_count;
 }
+
+// ---------------------------------------------------------------- LUT-mask cache
+
+CDB_ATOM_LUTMASK_CACHE* CDB_ATOM_LUTMASK_CACHE::s_current = nullptr;
+
+CDB_ATOM_LUTMASK_CACHE::CDB_ATOM_LUTMASK_CACHE(const CDB_ATOM_NETLIST* netlist) : m_previous(s_current) {
+    if (netlist != nullptr)
+        for (CDB_ATOM_NODE* node : *netlist) {
+            if (node->get_lut_size() == 0) continue;
+            for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
+                int port = (*it)->get_usage();
+                m_masks.emplace(key(node->get_id(), port), node->get_output_lutmask(port));
+            }
+        }
+    s_current = this;
+}
+
+CDB_ATOM_LUTMASK_CACHE::~CDB_ATOM_LUTMASK_CACHE() {
+    // Caches nest like scopes; one deleted out of order leaves the newest live one current.
+    if (s_current == this) s_current = m_previous;
+}
+
+CDB_ATOM_LUTMASK_CACHE* CDB_ATOM_LUTMASK_CACHE::init_lutmask_cache(const CDB_ATOM_NETLIST* netlist, MEM_SEGMENT*) {
+    return new CDB_ATOM_LUTMASK_CACHE(netlist);
+}
+
+CDB_LUTMASK CDB_ATOM_LUTMASK_CACHE::get_lutmask(const CDB_ATOM_NODE* node, int output_port_type) const {
+    if (node == nullptr) return CDB_LUTMASK();
+    auto it = m_masks.find(key(node->get_id(), output_port_type));
+    return it != m_masks.end() ? it->second : node->get_output_lutmask(output_port_type);
+}
+
+bool CDB_ATOM_LUTMASK_CACHE::is_cached(const CDB_ATOM_NODE* node, int output_port_type) const {
+    return node != nullptr && m_masks.count(key(node->get_id(), output_port_type)) != 0;
+}

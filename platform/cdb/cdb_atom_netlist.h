@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <iterator>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -115,6 +116,34 @@ private:
     HDB_NAME_MGR* m_name_mgr = nullptr;
     bool m_own_name_mgr = false;
     std::vector<std::pair<HDB_INSTANCE_NAME*, HDB_INSTANCE_NAME*>> m_created_from;
+};
+
+// The masks of every output term of a netlist's logic cells as they were
+// when the cache was made: a timing estimator reads them through the cache
+// while the netlist may be edited. While a cache lives it is the current
+// one (get_current); deleting it clears that.
+class CDB_ATOM_LUTMASK_CACHE {
+public:
+    explicit CDB_ATOM_LUTMASK_CACHE(const CDB_ATOM_NETLIST* netlist);
+    ~CDB_ATOM_LUTMASK_CACHE();
+    CDB_ATOM_LUTMASK_CACHE(const CDB_ATOM_LUTMASK_CACHE&) = delete;
+    CDB_ATOM_LUTMASK_CACHE& operator=(const CDB_ATOM_LUTMASK_CACHE&) = delete;
+
+    // The segment is accepted and ignored like every segment here; the caller deletes the cache.
+    static CDB_ATOM_LUTMASK_CACHE* init_lutmask_cache(const CDB_ATOM_NETLIST* netlist, MEM_SEGMENT* segment = nullptr);
+    static CDB_ATOM_LUTMASK_CACHE* get_current() { return s_current; }
+
+    // The cached mask of the node's output of that type; a node or output
+    // that was not cached answers its live mask.
+    CDB_LUTMASK get_lutmask(const CDB_ATOM_NODE* node, int output_port_type = DB_COMB_OUT) const;
+    bool is_cached(const CDB_ATOM_NODE* node, int output_port_type = DB_COMB_OUT) const;
+    size_t size() const { return m_masks.size(); }
+
+private:
+    static uint64_t key(uint32_t id, int port) { return (uint64_t(id) << 32) | uint32_t(port); }
+    std::unordered_map<uint64_t, CDB_LUTMASK> m_masks;
+    CDB_ATOM_LUTMASK_CACHE* m_previous;
+    static CDB_ATOM_LUTMASK_CACHE* s_current;
 };
 
 // Native text format (see cdb_native_format.h for the grammar).

@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "dev/dev_device.h"
 #include "msg/msg.h"
 
 #define CDB_CHECK(cond) MSG_ASSERT(cond, "CDB")
@@ -461,6 +462,21 @@ void CDB_ATOM_NODE::set_block_param(int key, int port, int value) {
     (*m_params)[{key, port}] = value;
 }
 
+bool CDB_ATOM_NODE::get_location_index(const DUVO_DIE_INFO* die, CDB_LOCATION_INDEX* out) const {
+    if (die == nullptr || out == nullptr || m_location.x < 0 || m_location.y < 0) return false;
+    CDB_LOCATION_INDEX r;
+    r.field[CDB_LOCATION_X] = m_location.x;
+    r.field[CDB_LOCATION_Y] = m_location.y;
+    r.field[CDB_LOCATION_SUB_LOC] = m_location.sub_loc;
+    r.field[CDB_LOCATION_SUB_LOC2] = m_location.sub_loc2;
+    // The place information is only reachable through a non-const die.
+    DUVO_PLACE_INFO* place = const_cast<DUVO_DIE_INFO*>(die)->get_place_info();
+    r.field[CDB_LOCATION_GLOBAL_ID] =
+        place ? place->get_global_id(0, m_location.x, m_location.y, std::max(m_location.sub_loc, 0)) : -1;
+    *out = r;
+    return true;
+}
+
 // ---------------------------------------------------------------- consistency
 
 bool CDB_ATOM_NODE::verify_fanin() const {
@@ -535,6 +551,22 @@ CDB_ATOM_UVO_LCELL::CDB_ATOM_UVO_LCELL()
 }
 CDB_ATOM_IO::CDB_ATOM_IO(int family) : CDB_ATOM_NODE(family, CDB_KIND_IO, type_of(family, CDB_KIND_IO)) {}
 CDB_ATOM_RAM::CDB_ATOM_RAM(int family) : CDB_ATOM_NODE(family, CDB_KIND_RAM, type_of(family, CDB_KIND_RAM)) {}
+
+CDB_RAM_FLAG_SET CDB_ATOM_RAM::get_ram_mode_flags(int port) const {
+    static constexpr int keys[3] = {CDB_PARAM_RAM_MODE, CDB_PARAM_RAM_MODE_1, CDB_PARAM_RAM_MODE_2};
+    CDB_RAM_FLAG_SET flags;
+    for (int w = 0; w < 3; ++w) flags.set_word(w, static_cast<uint32_t>(get_block_param(keys[w], port, 0)));
+    return flags;
+}
+
+void CDB_ATOM_RAM::set_ram_mode_flags(int port, const CDB_RAM_FLAG_SET& flags) {
+    static constexpr int keys[3] = {CDB_PARAM_RAM_MODE, CDB_PARAM_RAM_MODE_1, CDB_PARAM_RAM_MODE_2};
+    for (int w = 0; w < 3; ++w) {
+        // Words never set stay absent so that untouched RAMs keep no parameters.
+        if (flags.word(w) == 0 && get_block_param(keys[w], port, 0) == 0) continue;
+        set_block_param(keys[w], port, static_cast<int>(flags.word(w)));
+    }
+}
 CDB_ATOM_MAC_MULT::CDB_ATOM_MAC_MULT(int family)
     : CDB_ATOM_NODE(family, CDB_KIND_MAC_MULT, type_of(family, CDB_KIND_MAC_MULT)) {}
 CDB_ATOM_MAC_OUT::CDB_ATOM_MAC_OUT(int family)

@@ -17,6 +17,7 @@
 
 class CDB_ATOM_NETLIST;
 class HDB_INSTANCE_NAME;
+class DUVO_DIE_INFO;
 
 // Walk over a vector of term pointers that skips null entries.
 template <typename T>
@@ -212,6 +213,10 @@ public:
     int get_lab_x() const { return m_location.x; }
     int get_lab_y() const { return m_location.y; }
     int get_sub_location() const { return m_location.sub_loc; }
+    // The device location record of a placed atom, the place block's global
+    // id taken from the die's place information. False (record untouched)
+    // for an unplaced atom or a null die.
+    bool get_location_index(const DUVO_DIE_INFO* die, CDB_LOCATION_INDEX* out) const;
 
     const CDB_ATOM_ASSIGNMENTS& get_assignments() const;
     void set_assignments(const CDB_ATOM_ASSIGNMENTS& a);
@@ -339,9 +344,11 @@ public:
     bool is_ram() const override { return true; }
     bool implements(int) const override { return true; }
     bool implements_output(int) const override { return true; }
-    // RAM mode flag of a port (parameter key CDB_RAM_MODE_KEY).
-    static constexpr int CDB_RAM_MODE_KEY = 1;
-    bool ram_mode_is(int flag, int port) const { return (get_block_param(CDB_RAM_MODE_KEY, port, 0) & (1 << flag)) != 0; }
+    // RAM mode flags of a port (0..80), three parameter words from CDB_PARAM_RAM_MODE on.
+    static constexpr int CDB_RAM_MODE_KEY = CDB_PARAM_RAM_MODE;
+    bool ram_mode_is(int flag, int port) const { return get_ram_mode_flags(port).test(flag); }
+    CDB_RAM_FLAG_SET get_ram_mode_flags(int port) const;
+    void set_ram_mode_flags(int port, const CDB_RAM_FLAG_SET& flags);
 };
 using CDB_ATOM_UVO_EC = CDB_ATOM_RAM;
 

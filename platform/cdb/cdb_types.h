@@ -3,6 +3,7 @@
 // netlist. Port types are plain ints everywhere (callers pass the numbers).
 
 #include <cstdint>
+#include <initializer_list>
 
 // ---------------------------------------------------------------- input port types
 enum DB_INPUT_PORT_TYPE : int {
@@ -29,6 +30,24 @@ enum DB_INPUT_PORT_TYPE : int {
     DB_REG_CONTROL = 164,     // UVO register control input
     DB_REG_CASCADE_IN = 165,  // UVO register-cascade input
     DB_SHARE_IN = 268,
+    // RAM block inputs: per RAM port (A, B) a clock, an enable and a clear.
+    DB_RAM_CLK0 = 32,
+    DB_RAM_CLK1 = 33,
+    DB_RAM_ENA0 = 34,
+    DB_RAM_ENA1 = 35,
+    DB_RAM_CLR0 = 36,
+    DB_RAM_CLR1 = 37,
+    DB_RAM_PORTA_DATAIN = 78,
+    DB_RAM_PORTB_DATAIN = 79,
+    DB_RAM_PORTA_WE = 85,
+    DB_RAM_PORTA_RE = 86,
+    DB_RAM_PORTB_WE = 97,
+    DB_RAM_PORTB_RE = 98,
+    DB_RAM_PORTA_ADDRESS = 104,
+    DB_RAM_PORTB_ADDRESS = 105,
+    // DSP scan chain: a multiplier's operand taken from its neighbour's scan output.
+    DB_MAC_SCANIN_A = 140,
+    DB_MAC_SCANIN_B = 141,
     DB_MAX_INPUT_PORT_TYPE = 3016,  // also "no port"
 };
 
@@ -43,6 +62,19 @@ enum DB_OUTPUT_PORT_TYPE : int {
     DB_CHAIN_OUT_0 = 43,  // UVO chain outputs
     DB_CHAIN_OUT_1 = 44,
     DB_SHARE_OUT = 251,
+    DB_RAM_PORTA_DATAOUT = 40,
+    DB_RAM_PORTB_DATAOUT = 41,
+    // Observable outputs: one term per bit standing for a block's packed
+    // input register (cut_block_util.h maps the input ports onto them).
+    DB_MAC_OBSERVABLE_DATAA = 60,
+    DB_MAC_OBSERVABLE_DATAB = 61,
+    DB_MAC_OBSERVABLE_DATAC = 62,
+    DB_MAC_OBSERVABLE_DATAD = 63,
+    DB_RAM_OBSERVABLE_PORTA_DATAIN = 64,
+    DB_RAM_OBSERVABLE_PORTA_ADDRESS = 65,
+    DB_RAM_OBSERVABLE_PORTB_ADDRESS = 66,
+    DB_MAC_SCANOUT_A = 70,
+    DB_MAC_SCANOUT_B = 71,
     DB_MAX_OUTPUT_PORT_TYPE = 4149,  // also "no port"
 };
 
@@ -90,6 +122,74 @@ constexpr int CDB_ATOM_MORLIN_CLKBUF_ENUM = 287;
 constexpr int CDB_ATOM_MORLIN_IO_ENUM = 277;
 constexpr int CDB_ATOM_BLACKBOX_ENUM = 256;
 constexpr int CDB_ATOM_BOUNDARY_PORT_ENUM = 314;
+constexpr int CDB_ATOM_BRK_LCELL_COMB_ENUM = 0;
+constexpr int CDB_ATOM_BRK_LCELL_FF_ENUM = 1;
+constexpr int CDB_ATOM_BRK_IO_ENUM = 251;
+constexpr int CDB_ATOM_MORLIN_LCELL_COMB_ENUM = 270;
+constexpr int CDB_ATOM_MORLIN_LCELL_HSADDER_ENUM = 271;
+constexpr int CDB_ATOM_MORLIN_LCELL_FF_ENUM = 272;
+// RAM block atoms of each family.
+constexpr int CDB_ATOM_RZK_EC_ENUM = 178;
+constexpr int CDB_ATOM_OBRAN_EC_ENUM = 202;
+constexpr int CDB_ATOM_ZEPLA_EC_ENUM = 227;
+constexpr int CDB_ATOM_BRK_EC_ENUM = 249;
+constexpr int CDB_ATOM_SORVEXII_EC_ENUM = 263;
+
+// Atom property bits (CDB_ATOM_NODE::test_bit). The component only sets,
+// clears and tests them; the stand-in gives them no behaviour of its own.
+enum CDB_ATOM_BITS_ENUM : int {
+    CDB_ATOM_BIT_QFBK_MODE = 3,         // UVO: register fed back into the LUT
+    CDB_ATOM_BIT_LUTMASK_FLAG = 28,     // UVO: the flag of its LUT-mask writes
+    CDB_ATOM_BIT_FOUR_INPUT_COMB = 29,  // set by the 4-input cell factories
+    CDB_ATOM_BIT_VIRTUAL_IO = 41,       // a logic cell standing in for an I/O
+};
+
+// Integer parameters of RAM and DSP blocks (CDB_ATOM_NODE::get_block_param).
+// One list so that no two users pick the same key.
+enum CDB_BLOCK_PARAM_KEY : int {
+    CDB_PARAM_RAM_MODE = 1,            // RAM port's mode flags 0..31 (port = RAM port)
+    CDB_PARAM_RAM_MODE_1 = 0x100,      // flags 32..63
+    CDB_PARAM_RAM_MODE_2 = 0x101,      // flags 64..80
+    CDB_PARAM_RAM_ADDRESS_WIDTH = 0x102,
+    CDB_PARAM_MAC_MODE = 0x110,        // port 0
+    CDB_PARAM_MAC_INPUT_CLOCK = 0x111, // port = input port type
+    CDB_PARAM_MAC_INPUT_CLEAR = 0x112,
+    CDB_PARAM_MAC_PIPELINE_CLOCK = 0x113,
+    CDB_PARAM_MAC_PIPELINE_CLEAR = 0x114,
+    CDB_PARAM_MAC_OUTPUT_CLOCK = 0x115,  // port = output port type
+    CDB_PARAM_MAC_OUTPUT_CLEAR = 0x116,
+    CDB_PARAM_MAC_INPUT_WIDTH = 0x117,
+    CDB_PARAM_MAC_OUTPUT_WIDTH = 0x118,
+    CDB_PARAM_MAC_OUTPUT_INVERT = 0x119,         // port = output port type * 256 + bit
+    CDB_PARAM_MAC_OUTPUT_REGISTER_USED = 0x11a,  // port = input port type
+    CDB_PARAM_CLOCK_TYPE = 0x120,                // clock buffers, port 0
+};
+
+// RAM mode flags: 81 per RAM port. The ones with a meaning the system relies on:
+enum CDB_RAM_FLAG_ENUM : int {
+    CDB_RAM_FLAG_OUTPUT_REGISTERED = 9,  // the port's data output is registered
+    CDB_RAM_FLAG_OUTPUT_CLEAR = 21,      // the output register uses the port's clear
+    CDB_RAM_FLAG_COUNT = 81,
+};
+
+// A set of RAM mode flags; flags outside 0..80 are ignored.
+class CDB_RAM_FLAG_SET {
+public:
+    CDB_RAM_FLAG_SET() = default;
+    CDB_RAM_FLAG_SET(std::initializer_list<int> flags) { for (int f : flags) set(f); }
+    void set(int flag) { if (valid(flag)) m_words[flag / 32] |= 1u << (flag % 32); }
+    void clear(int flag) { if (valid(flag)) m_words[flag / 32] &= ~(1u << (flag % 32)); }
+    bool test(int flag) const { return valid(flag) && ((m_words[flag / 32] >> (flag % 32)) & 1u) != 0; }
+    bool empty() const { return (m_words[0] | m_words[1] | m_words[2]) == 0; }
+    // Word w holds flags 32w .. 32w+31.
+    uint32_t word(int w) const { return m_words[w]; }
+    void set_word(int w, uint32_t bits) { m_words[w] = bits; }
+    bool operator==(const CDB_RAM_FLAG_SET&) const = default;
+
+private:
+    static bool valid(int flag) { return flag >= 0 && flag < CDB_RAM_FLAG_COUNT; }
+    uint32_t m_words[3] = {0, 0, 0};
+};
 
 struct CDB_FAMILY_INFO {
     int family;
@@ -140,6 +240,22 @@ struct CDB_ATOM_LOCATION {
     int sub_loc = -1;
     int sub_loc2 = -1;
     bool operator==(const CDB_ATOM_LOCATION&) const = default;
+};
+
+// Device location of an atom as a record of numbered fields (the field
+// numbers are the host's); fields not listed stay -1.
+enum CDB_LOCATION_FIELD : int {
+    CDB_LOCATION_GLOBAL_ID = 0,  // place block id on the die, -1 outside the grid
+    CDB_LOCATION_X = 13,
+    CDB_LOCATION_Y = 14,
+    CDB_LOCATION_SUB_LOC = 15,
+    CDB_LOCATION_SUB_LOC2 = 17,  // -1 when the atom has no second sub-location
+    CDB_LOCATION_FIELD_COUNT = 18,
+};
+struct CDB_LOCATION_INDEX {
+    int field[CDB_LOCATION_FIELD_COUNT];
+    CDB_LOCATION_INDEX() { for (int& f : field) f = -1; }
+    int operator[](int i) const { return field[i]; }
 };
 
 // Per-atom assignments read back by the host environment.

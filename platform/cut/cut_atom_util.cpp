@@ -10,6 +10,20 @@ void cut_set_atom_latch_info(CDB_ATOM_NODE* node, CDB_ATOM_LATCH_INFO* info) {
     if (node) node->set_latch_info(info);
 }
 
+bool cut_sanity_check_atom_latch_info(const CDB_ATOM_NODE* node) {
+    const CDB_ATOM_LATCH_INFO* info = cut_get_atom_latch_info(node);
+    if (info == nullptr || !info->is_latch) return false;
+    if (info->output_port == DB_MAX_OUTPUT_PORT_TYPE || node->get_output_term_by_type(info->output_port) == nullptr)
+        return false;
+    if (info->enable_port == DB_MAX_INPUT_PORT_TYPE || node->get_input_term_by_type(info->enable_port) == nullptr)
+        return false;
+    if (info->enable_mode != CDB_LATCH_ENABLE_MODE_NON_INVERTED && info->enable_mode != CDB_LATCH_ENABLE_MODE_INVERTED)
+        return false;
+    for (int port : {info->clear_port, info->preset_port, info->feedback_port})
+        if (port != DB_MAX_INPUT_PORT_TYPE && node->get_input_term_by_type(port) == nullptr) return false;
+    return true;
+}
+
 bool CUT_ATOM_DUMPER::dump_current_atom_netlist(const CDB_ATOM_NETLIST* netlist, const std::string& file_name,
                                                 std::string* error) {
     if (netlist == nullptr) {

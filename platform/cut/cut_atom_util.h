@@ -13,6 +13,10 @@ class CDB_ATOM_NODE;
 CDB_ATOM_LATCH_INFO* cut_get_atom_latch_info(const CDB_ATOM_NODE* node);
 // Attaches info to the atom, which takes ownership (null removes it).
 void cut_set_atom_latch_info(CDB_ATOM_NODE* node, CDB_ATOM_LATCH_INFO* info);
+// The atom's latch description is coherent: it marks a latch, names an
+// output the atom has and an enable input it has with an enable mode, and
+// every other role it names is an input of the atom. False without one.
+bool cut_sanity_check_atom_latch_info(const CDB_ATOM_NODE* node);
 
 class CUT_ATOM_DUMPER {
 public:

@@ -39,6 +39,22 @@ bool TDB_DELAY::set_delay(int kind, int max_0, int max_1, int min_0, int min_1) 
     return true;
 }
 
+// ---------------------------------------------------------------- node
+
+CDB_ATOM_OTERM* TDB_NODE::get_oterm(bool through_internal) const {
+    const TDB_NODE* n = this;
+    // Internal chains are acyclic in a built netlist; the bound keeps a
+    // hand-made cycle from hanging the walk.
+    for (int steps = 0; steps < 64; ++steps) {
+        if (n->m_oterm || !through_internal || n->m_fanout.size() != 1) return n->m_oterm;
+        const TDB_EDGE* e = n->m_fanout[0];
+        const TDB_NODE* next = e->get_dst_node();
+        if (e->get_iterm() || next->m_atom_id != m_atom_id) return nullptr;
+        n = next;
+    }
+    return nullptr;
+}
+
 // ---------------------------------------------------------------- iterator
 
 TDB_EDGE_COMPOUND_ITER::TDB_EDGE_COMPOUND_ITER(const TDB_NODE* node, int selector)

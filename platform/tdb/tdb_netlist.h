@@ -122,6 +122,12 @@ public:
     int get_atom_id() const { return m_atom_id; }
     CDB_ATOM_ITERM* get_iterm() const { return m_iterm; }
     CDB_ATOM_OTERM* get_oterm() const { return m_oterm; }
+    // through_internal false: the node's own term, as above. True: a node
+    // without a term of its own (an input pin's keeper) answers the term of
+    // the node that its single internal fan-out edge (no iterm, same atom)
+    // reaches, repeatedly; null when the chain ends without a term. An
+    // output pin's keeper has no fan-out and so no term either way.
+    CDB_ATOM_OTERM* get_oterm(bool through_internal) const;
     uint32_t get_flags() const { return m_flags; }
     bool is_keeper() const { return (m_flags & TDB_NODE_KEEPER_MASK) != 0; }
     bool is_reg() const { return (m_flags & TDB_NODE_REGISTER) != 0; }
@@ -137,9 +143,11 @@ public:
     EDGE_ITER begin_fanin() const { return m_fanin.begin(); }
     EDGE_ITER end_fanin() const { return m_fanin.end(); }
     int get_num_of_fanin() const { return (int)m_fanin.size(); }
+    int fanin_edges_size() const { return (int)m_fanin.size(); }
     EDGE_ITER begin_fanout() const { return m_fanout.begin(); }
     EDGE_ITER end_fanout() const { return m_fanout.end(); }
     int get_num_of_fanout() const { return (int)m_fanout.size(); }
+    int fanout_edges_size() const { return (int)m_fanout.size(); }
     // A keeper's clock-input edges (one for a register).
     EDGE_ITER begin_clkin() const { return m_clkin.begin(); }
     EDGE_ITER end_clkin() const { return m_clkin.end(); }

@@ -54,6 +54,17 @@ double TDC_UTILITY::get_slack_ratio(const CDB_ATOM_NODE* node, int port_type, in
     return r;
 }
 
+bool TDC_UTILITY::copy_oterm_timing_assignment(const CDB_ATOM_OTERM* from, const CDB_ATOM_OTERM* to) {
+    if (!from || !to) return false;
+    return m_owner->copy_timing_assignments(TDC_ACCESSORIES::assignment_target(from),
+                                            TDC_ACCESSORIES::assignment_target(to));
+}
+
+bool TDC_UTILITY::copy_oterm_timing_assignment(const HDB_INSTANCE_NAME* from, const HDB_INSTANCE_NAME* to) {
+    if (!from || !to) return false;
+    return m_owner->copy_timing_assignments(from->get_short_hpath(), to->get_short_hpath());
+}
+
 // ---------------------------------------------------------------- accessories
 
 TDC_ACCESSORIES::TDC_ACCESSORIES() = default;
@@ -131,6 +142,100 @@ void TDC_ACCESSORIES::release_sub_domain_data() {
     if (m_analysis) m_analysis->release_sub_domain_data();
 }
 
+bool TDC_ACCESSORIES::is_early_timing_enabled() const {
+    return m_early_timing >= 0 ? m_early_timing != 0 : cfg_is_on("tdc_early_timing", true);
+}
+
+// ---------------------------------------------------------------- timing assignments
+
+namespace {
+bool is_on_value(const std::string& v) {
+    return v == "1" || v == "ON" || v == "on" || v == "On";
+}
+}  // namespace
+
+std::string TDC_ACCESSORIES::assignment_target(const CDB_ATOM_OTERM* oterm) {
+    if (!oterm) return {};
+    if (const HDB_INSTANCE_NAME* n = oterm->get_instance_name()) return n->get_short_hpath();
+    const CDB_ATOM_NODE* node = oterm->get_my_node();
+    if (node && node->get_instance_name()) return node->get_instance_name()->get_short_hpath();
+    return {};
+}
+
+void TDC_ACCESSORIES::assignments_changed() {
+    m_num_cut_from = 0;
+    for (const auto& [target, keys] : m_assignments)
+        if (auto it = keys.find(TDC_ASSIGNMENT_CUT_FROM); it != keys.end() && is_on_value(it->second)) ++m_num_cut_from;
+    // The last analysis no longer reflects the constraints.
+    if (m_analysis) m_analysis->on_delays_changed();
+}
+
+void TDC_ACCESSORIES::set_timing_assignment(const std::string& target, const std::string& key,
+                                            const std::string& value) {
+    if (target.empty() || key.empty()) return;
+    if (value.empty()) {
+        auto it = m_assignments.find(target);
+        if (it == m_assignments.end()) return;
+        it->second.erase(key);
+        if (it->second.empty()) m_assignments.erase(it);
+    } else {
+        m_assignments[target][key] = value;
+    }
+    assignments_changed();
+}
+
+const TDC_TIMING_ASSIGNMENTS* TDC_ACCESSORIES::get_timing_assignments(const std::string& target) const {
+    auto it = m_assignments.find(target);
+    return it == m_assignments.end() ? nullptr : &it->second;
+}
+
+const TDC_TIMING_ASSIGNMENTS* TDC_ACCESSORIES::get_timing_assignments(const CDB_ATOM_OTERM* oterm) const {
+    std::string target = assignment_target(oterm);
+    return target.empty() ? nullptr : get_timing_assignments(target);
+}
+
+bool TDC_ACCESSORIES::copy_timing_assignments(const std::string& from, const std::string& to) {
+    if (from.empty() || to.empty()) return false;
+    if (from == to) return true;
+    auto it = m_assignments.find(from);
+    if (it == m_assignments.end())
+        m_assignments.erase(to);
+    else
+        m_assignments[to] = it->second;
+    assignments_changed();
+    return true;
+}
+
+bool TDC_ACCESSORIES::are_oterms_timing_equivalent(const CDB_ATOM_OTERM* a, const CDB_ATOM_OTERM* b) const {
+    if (!a || !b) return false;
+    if (a == b) return true;
+    std::string ta = assignment_target(a), tb = assignment_target(b);
+    if (!ta.empty() && ta == tb) return true;
+    const TDC_TIMING_ASSIGNMENTS* xa = ta.empty() ? nullptr : get_timing_assignments(ta);
+    const TDC_TIMING_ASSIGNMENTS* xb = tb.empty() ? nullptr : get_timing_assignments(tb);
+    if (!xa || !xb) return !xa && !xb;
+    return *xa == *xb;
+}
+
+void TDC_ACCESSORIES::clear_timing_assignments() {
+    m_assignments.clear();
+    assignments_changed();
+}
+
+bool TDC_ACCESSORIES::is_cut_source(const TDB_NODE* keeper) const {
+    std::string target = assignment_target(keeper->get_oterm(true));
+    if (target.empty() && m_atoms) {
+        const CDB_ATOM_NODE* atom = m_atoms->get_node_by_id((uint32_t)keeper->get_atom_id());
+        if (atom && atom->get_instance_name()) target = atom->get_instance_name()->get_short_hpath();
+    }
+    const TDC_TIMING_ASSIGNMENTS* keys = target.empty() ? nullptr : get_timing_assignments(target);
+    if (!keys) return false;
+    auto it = keys->find(TDC_ASSIGNMENT_CUT_FROM);
+    return it != keys->end() && is_on_value(it->second);
+}
+
+// ---------------------------------------------------------------- settings
+
 void TDC_ACCESSORIES::clear_clock_periods() {
     m_periods.clear();
     m_default_period = 0;
@@ -153,6 +258,7 @@ TDC_ANALYSIS_SETTINGS TDC_ACCESSORIES::get_settings() const {
     s.output_delay_ps = cfg_get_int_value("tdc_output_delay_ps", 0);
     int base = m_default_period > 0 ? m_default_period : cfg_get_int_value("tdc_clock_period_ps", DEFAULT_PERIOD_PS);
     s.tpd_requirement_ps = cfg_get_int_value("tdc_tpd_requirement_ps", base - s.input_delay_ps - s.output_delay_ps);
+    if (m_num_cut_from > 0) s.is_cut_source = [this](const TDB_NODE* keeper) { return is_cut_source(keeper); };
     return s;
 }
 

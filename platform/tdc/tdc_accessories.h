@@ -12,7 +12,15 @@
 //   tdc_output_delay_ps              output delay of output pins (0)
 //   tdc_tpd_requirement_ps           pin-to-pin requirement (the default
 //                                    period minus both I/O delays)
+//   tdc_early_timing                 timing before the fitter's own early
+//                                    point (on)
 // Setters below take precedence over the settings (command line).
+//
+// Timing assignments: named values made to an instance name (the host keeps
+// assignments on names, so a register and its output term named alike share
+// them). The analysis honours TDC_ASSIGNMENT_CUT_FROM ("ON" or "1"): paths
+// launched from the keeper carrying the name are not analysed (a false path
+// from it); the other keys are only kept, copied and compared.
 
 #include <map>
 #include <memory>
@@ -25,6 +33,11 @@
 
 class CDB_ATOM_NETLIST;
 class CDB_ATOM_NODE;
+class CDB_ATOM_OTERM;
+class HDB_INSTANCE_NAME;
+
+using TDC_TIMING_ASSIGNMENTS = std::map<std::string, std::string>;
+inline constexpr const char* TDC_ASSIGNMENT_CUT_FROM = "CUT_FROM";
 
 // Analysis parameters as the host hands them out (printed and adjusted by
 // the caller; the stand-in analysis does not depend on them).
@@ -55,6 +68,11 @@ public:
     // of that port type and index; 0x7fffffff and 1.0 when none.
     int get_slack(const CDB_ATOM_NODE* node, int port_type, int port_index) const;
     double get_slack_ratio(const CDB_ATOM_NODE* node, int port_type, int port_index) const;
+    // The assignments of from's name replace those of to's name (to ends
+    // with none when from has none). False, with nothing changed, when
+    // either term or name is null or has no name.
+    bool copy_oterm_timing_assignment(const CDB_ATOM_OTERM* from, const CDB_ATOM_OTERM* to);
+    bool copy_oterm_timing_assignment(const HDB_INSTANCE_NAME* from, const HDB_INSTANCE_NAME* to);
 
 private:
     TDC_ACCESSORIES* m_owner;
@@ -86,6 +104,10 @@ public:
     // ---- queries of the Parts
     TDB_NETLIST* get_tdb_netlist() const { return m_tdb.get(); }
     bool is_estimation_supported() const { return true; }
+    // Whether timing is offered before the fitter's own early point; the
+    // setter wins over the setting tdc_early_timing (default on).
+    bool is_early_timing_enabled() const;
+    void set_early_timing_enabled(bool on) { m_early_timing = on ? 1 : 0; }
     bool is_analysis_running() const { return m_running; }
     TAN_PARAMETERS* get_tan_parameters() { return &m_params; }
     // Analyses the current timing netlist (built first when missing) and
@@ -98,6 +120,21 @@ public:
     // Null when the last analysis did not collect or the data was released.
     const std::vector<TDC_SUB_DOMAIN_DATA>* get_sub_domain_data() const;
     void release_sub_domain_data();
+
+    // ---- timing assignments
+    // An empty value removes the key; a name left without keys has none.
+    void set_timing_assignment(const std::string& target, const std::string& key, const std::string& value);
+    // Null when the name (or the term's name) carries none.
+    const TDC_TIMING_ASSIGNMENTS* get_timing_assignments(const std::string& target) const;
+    const TDC_TIMING_ASSIGNMENTS* get_timing_assignments(const CDB_ATOM_OTERM* oterm) const;
+    // The name assignments of a term are kept under: its own instance name,
+    // else its node's; empty when neither is named.
+    static std::string assignment_target(const CDB_ATOM_OTERM* oterm);
+    bool copy_timing_assignments(const std::string& from, const std::string& to);
+    // Equivalent for timing: the same term, the same name, or names carrying
+    // equal assignments (none counts as equal to none).
+    bool are_oterms_timing_equivalent(const CDB_ATOM_OTERM* a, const CDB_ATOM_OTERM* b) const;
+    void clear_timing_assignments();
 
     // ---- settings
     void set_clock_period_ps(const std::string& clock_name, int ps) { m_periods[clock_name] = ps; }
@@ -113,6 +150,8 @@ public:
 
 private:
     std::string clock_name(const TDB_NODE* root) const;
+    bool is_cut_source(const TDB_NODE* keeper) const;
+    void assignments_changed();
 
     CDB_ATOM_NETLIST* m_atoms = nullptr;
     std::unique_ptr<TDB_NETLIST> m_tdb;
@@ -130,6 +169,9 @@ private:
     int m_num_full_builds = 0;
     int m_num_refreshes = 0;
     int m_next_node_id = 0;  // id bounds of discarded netlists
+    int m_early_timing = -1;  // -1: from the setting
+    std::map<std::string, TDC_TIMING_ASSIGNMENTS> m_assignments;
+    int m_num_cut_from = 0;  // names whose CUT_FROM is on
     int m_next_edge_id = 0;
 };
 

@@ -173,6 +173,7 @@ void TDC_ANALYSIS::find_clocks(const TDC_ANALYSIS_SETTINGS& settings) {
             m_launch_class[i] = io;
             m_capture_class[i] = io;
         }
+        if (settings.is_cut_source && settings.is_cut_source(n)) m_launch_class[i] = -1;
     }
     for (TDC_CLOCK_INFO& c : m_clocks) c.m_period_ps = std::max(1, settings.clock_period_ps(c.m_name));
 }

@@ -76,6 +76,9 @@ struct TDC_ANALYSIS_SETTINGS {
     int input_delay_ps = 0;
     int output_delay_ps = 0;
     int tpd_requirement_ps = 0;
+    // Keepers whose launched paths are not analysed (false paths from them);
+    // null for none.
+    std::function<bool(const TDB_NODE* keeper)> is_cut_source;
 };
 
 class TDC_ANALYSIS : public TDB_NETLIST_LISTENER {

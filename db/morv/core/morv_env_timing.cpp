@@ -2,13 +2,10 @@
 
 #include "tdc/tdc_accessories.h"
 
-// The host's accessories report no separate early-timing switch; early
-// timing is available exactly when the host can estimate timing before
-// placement.
 bool morv_env_is_early_timing_enabled()
 {
     TDC_ACCESSORIES* accessories = tdc_get_accessories();
-    return accessories != nullptr && accessories->is_estimation_supported();
+    return accessories != nullptr && accessories->is_early_timing_enabled();
 }
 
 TDB_NETLIST* morv_env_get_tdb_netlist()

@@ -134,6 +134,10 @@ TEST_F(MorvEnvTest, EarlyFlowPointDependsOnFamilySwitchAndEarlyTiming)
     cfg_set_value("ssyn_fsyn", "off");
     EXPECT_EQ(MORV_ENV::where_does_early_fsyn_run(&cmp), FIT_EARLY_FSYN_FLOW);
     cfg_set_value("ssyn_fsyn", "on");
+    // Without early timing the early flow can only run once the fitter has it.
+    cfg_set_value("tdc_early_timing", "off");
+    EXPECT_EQ(MORV_ENV::where_does_early_fsyn_run(&cmp), FIT_EARLY_FSYN_FLOW);
+    cfg_unset("tdc_early_timing");
     for (int family : {9, 25, 26, 34, 35, 42})
     {
         cmp.set_base_family_code(family);

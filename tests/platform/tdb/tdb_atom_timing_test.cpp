@@ -292,3 +292,62 @@ TEST_F(TdbAtomTiming, IncrementalRefreshMatchesFullAnalysisAfterRandomEdits) {
     }
     EXPECT_EQ(inc.get_num_full_builds(), 1);
 }
+
+TEST_F(TdbAtomTiming, KeeperTermThroughTheInternalEdge) {
+    CIRCUIT c;
+    CDB_ATOM_OTERM* clk = c.input_pin();
+    CDB_ATOM_OTERM* in = c.input_pin();
+    CDB_ATOM_OTERM* q = c.reg(in, clk);
+    CDB_ATOM_NODE* out = c.output_pin(q);
+    TDC_ACCESSORIES acc;
+    acc.set_atom_netlist(&c.atoms);
+    TDB_NETLIST* tdb = acc.build_timing_netlist();
+    ASSERT_TRUE(tdb);
+    auto keeper_of = [&](const CDB_ATOM_NODE* atom) -> TDB_NODE* {
+        for (int id : tdb->get_atom_nodes((int)atom->get_id()))
+            if (tdb->find_node(id)->is_keeper()) return tdb->find_node(id);
+        return nullptr;
+    };
+    TDB_NODE* in_keeper = keeper_of(in->get_my_node());
+    ASSERT_TRUE(in_keeper && in_keeper->is_input_pin());
+    // The pin's keeper carries no term; the internal edge leads to it.
+    EXPECT_EQ(in_keeper->get_oterm(false), nullptr);
+    EXPECT_EQ(in_keeper->get_oterm(true), in);
+    TDB_NODE* reg = tdb->get_tdb_node_from_oterm(q);
+    EXPECT_EQ(reg->get_oterm(false), q);
+    EXPECT_EQ(reg->get_oterm(true), q);
+    // A register's fan-out edge has an input term: a data connection, not
+    // an internal edge, so the walk never leaves the atom.
+    TDB_NODE* in_net = tdb->get_tdb_node_from_oterm(in);
+    EXPECT_EQ(in_net->get_oterm(true), in);
+    TDB_NODE* out_keeper = keeper_of(out);
+    ASSERT_TRUE(out_keeper && out_keeper->is_output_pin());
+    EXPECT_EQ(out_keeper->get_oterm(true), nullptr);
+    EXPECT_EQ(out_keeper->fanin_edges_size(), 1);
+    EXPECT_EQ(out_keeper->fanout_edges_size(), 0);
+}
+
+TEST(TdbNode, TermWalkStopsAtDataEdgesAndOtherAtoms) {
+    TDB_NETLIST tdb;
+    CDB_ATOM_OTERM term(nullptr, DB_COMB_OUT);
+    CDB_ATOM_OTERM* term_ptr = &term;
+    TDB_NODE* a = tdb.add_node(1, TDB_NODE_PIN | TDB_NODE_INPUT_PIN, nullptr);
+    TDB_NODE* b = tdb.add_node(2, 0, term_ptr, -1, 0, 0, false);
+    tdb.add_edge(a, b, nullptr, false, 0, 0);
+    // The only internal edge reaches another atom: no term.
+    EXPECT_EQ(a->get_oterm(true), nullptr);
+    TDB_NODE* c = tdb.add_node(3, TDB_NODE_PIN | TDB_NODE_INPUT_PIN, nullptr);
+    TDB_NODE* d = tdb.add_node(3, 0, nullptr);
+    TDB_NODE* e = tdb.add_node(3, 0, term_ptr, -1, 0, 0, false);
+    tdb.add_edge(c, d, nullptr, false, 0, 0);
+    tdb.add_edge(d, e, nullptr, false, 0, 0);
+    EXPECT_EQ(c->get_oterm(true), term_ptr);  // two internal hops
+    tdb.add_edge(d, b, nullptr, false, 0, 0);
+    EXPECT_EQ(c->get_oterm(true), nullptr);  // d branches
+    // A cycle of termless internal nodes ends without a term.
+    TDB_NODE* f = tdb.add_node(4, 0, nullptr);
+    TDB_NODE* g = tdb.add_node(4, 0, nullptr);
+    tdb.add_edge(f, g, nullptr, false, 0, 0);
+    tdb.add_edge(g, f, nullptr, false, 0, 0);
+    EXPECT_EQ(f->get_oterm(true), nullptr);
+}

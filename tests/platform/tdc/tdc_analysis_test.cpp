@@ -222,6 +222,30 @@ TEST(TdcAnalysis, InputAndOutputPathsUseTheirDelays) {
     EXPECT_DOUBLE_EQ(fom, tdc_slack_weight(100) + tdc_slack_weight(370) + tdc_slack_weight(450));
 }
 
+TEST(TdcAnalysis, CutSourceLaunchesNothingButStillCaptures) {
+    GRAPH g;
+    TDB_NODE* clk = g.clock(1);
+    TDB_NODE* r1 = g.reg(2, clk, 100, 50);
+    TDB_NODE* r2 = g.reg(3, clk, 100, 50);
+    TDB_NODE* r3 = g.reg(4, clk, 100, 50);
+    TDB_NODE* l = g.comb(5);
+    TDB_EDGE* slow = g.edge(r1, l, 0, 700);
+    TDB_EDGE* shared = g.edge(l, r2, 0, 0);
+    TDB_EDGE* fast = g.edge(r3, l, 0, 100);
+    TDB_EDGE* back = g.edge(r2, r1, 0, 0);
+    g.run();
+    EXPECT_EQ(shared->get_slack(), 150);  // 1000 - 50 - (100 + 700)
+    g.settings.is_cut_source = [&](const TDB_NODE* k) { return k == r1; };
+    g.run();
+    // Only r3's path reaches the LUT now; r1 still captures from r2.
+    EXPECT_EQ(slow->get_slack(), TDB_NO_PATH);
+    EXPECT_FLOAT_EQ(slow->get_slack_ratio(), 1.0f);
+    EXPECT_EQ(shared->get_slack(), 750);
+    EXPECT_EQ(fast->get_slack(), 750);
+    EXPECT_EQ(back->get_slack(), 850);
+    EXPECT_EQ(g.sta.get_worst_slack(), 750);
+}
+
 TEST(TdcAnalysis, CombinationalLoopIsCutWithOneWarning) {
     msg_set_quiet(true);
     msg_clear_posted_messages();

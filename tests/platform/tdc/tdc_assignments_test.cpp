@@ -1,0 +1,167 @@
+// Early-timing query, name-based timing assignments (copy, comparison) and
+// the false-path-from assignment as the analysis honours it on a netlist
+// built from atoms.
+
+#include <gtest/gtest.h>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cfg/cfg.h"
+#include "dev/dev_device.h"
+#include "msg/msg.h"
+#include "tdc/tdc_accessories.h"
+
+namespace {
+
+struct CIRCUIT {
+    HDB_NAME_MGR names{"top"};
+    CDB_ATOM_NETLIST atoms{CDB_FAMILY_BRK};
+    int counter = 0;
+
+    CIRCUIT() { atoms.set_name_mgr(&names); }
+    HDB_INSTANCE_NAME* name(const char* base) {
+        return names.find_or_create_path(std::string(base) + std::to_string(counter++), 0);
+    }
+    CDB_ATOM_NODE* add(int kind) {
+        CDB_ATOM_NODE* n = cdb_create_atom(CDB_FAMILY_BRK, kind, name("a"));
+        atoms.add_node(n);
+        return n;
+    }
+    CDB_ATOM_OTERM* input_pin() { return add(CDB_KIND_IO)->add_output_term(DB_DATA_OUT, name("in")); }
+    CDB_ATOM_OTERM* reg(CDB_ATOM_OTERM* d, CDB_ATOM_OTERM* clk) {
+        CDB_ATOM_NODE* r = add(CDB_KIND_REGISTER);
+        if (d) d->insert_fanout(r->add_input_term(DB_DATAIN));
+        clk->insert_fanout(r->add_input_term(DB_CLOCK));
+        return r->add_output_term(DB_REG_OUT, name("q"));
+    }
+    CDB_ATOM_OTERM* lut(CDB_ATOM_OTERM* a, CDB_ATOM_OTERM* b) {
+        CDB_ATOM_NODE* l = add(CDB_KIND_LCELL_COMB);
+        a->insert_fanout(l->add_input_term(DB_DATA_A));
+        b->insert_fanout(l->add_input_term(DB_DATA_B));
+        return l->add_output_term(DB_COMB_OUT, name("y"));
+    }
+};
+
+class TdcAssignments : public ::testing::Test {
+protected:
+    void SetUp() override {
+        msg_set_quiet(true);
+        DMGR_UTILITY::set_current_family(DEV_FAMILY_BRENNOCK);
+    }
+    void TearDown() override {
+        cfg_unset("tdc_early_timing");
+        DMGR_UTILITY::set_current_device(nullptr);
+    }
+};
+
+}  // namespace
+
+TEST_F(TdcAssignments, EarlyTimingDefaultsOnAndTheSetterWinsOverTheSetting) {
+    TDC_ACCESSORIES acc;
+    EXPECT_TRUE(acc.is_early_timing_enabled());
+    cfg_set_value("tdc_early_timing", "off");
+    EXPECT_FALSE(acc.is_early_timing_enabled());
+    acc.set_early_timing_enabled(true);
+    EXPECT_TRUE(acc.is_early_timing_enabled());
+    cfg_unset("tdc_early_timing");
+    acc.set_early_timing_enabled(false);
+    EXPECT_FALSE(acc.is_early_timing_enabled());
+    // Estimation stays a separate capability.
+    EXPECT_TRUE(acc.is_estimation_supported());
+}
+
+TEST_F(TdcAssignments, CopyReplacesAndComparisonFollowsTheNames) {
+    CIRCUIT c;
+    CDB_ATOM_OTERM* clk = c.input_pin();
+    CDB_ATOM_OTERM* q1 = c.reg(nullptr, clk);
+    CDB_ATOM_OTERM* q2 = c.reg(nullptr, clk);
+    CDB_ATOM_OTERM* q3 = c.reg(nullptr, clk);
+    TDC_ACCESSORIES acc;
+    TDC_UTILITY* util = acc.get_tdc_utility();
+    const std::string t1 = TDC_ACCESSORIES::assignment_target(q1);
+    ASSERT_EQ(t1, q1->get_instance_name()->get_short_hpath());
+    acc.set_timing_assignment(t1, "MULTICYCLE", "2");
+    EXPECT_FALSE(acc.are_oterms_timing_equivalent(q1, q2));
+    EXPECT_TRUE(acc.are_oterms_timing_equivalent(q2, q3));  // none and none
+    EXPECT_TRUE(acc.are_oterms_timing_equivalent(q1, q1));
+
+    ASSERT_TRUE(util->copy_oterm_timing_assignment(q1, q2));
+    EXPECT_TRUE(acc.are_oterms_timing_equivalent(q1, q2));
+    ASSERT_TRUE(acc.get_timing_assignments(q2));
+    EXPECT_EQ(acc.get_timing_assignments(q2)->at("MULTICYCLE"), "2");
+    // The copy is by value: a later change to the source does not follow.
+    acc.set_timing_assignment(t1, "MULTICYCLE", "3");
+    EXPECT_FALSE(acc.are_oterms_timing_equivalent(q1, q2));
+    EXPECT_EQ(acc.get_timing_assignments(q2)->at("MULTICYCLE"), "2");
+
+    // Copying from a name without assignments leaves none on the target.
+    ASSERT_TRUE(util->copy_oterm_timing_assignment(q3, q2));
+    EXPECT_EQ(acc.get_timing_assignments(q2), nullptr);
+
+    // By name, as the instance-name overload is called.
+    ASSERT_TRUE(util->copy_oterm_timing_assignment(q1->get_instance_name(), q3->get_instance_name()));
+    EXPECT_TRUE(acc.are_oterms_timing_equivalent(q3, q1));
+
+    // Removing the last key removes the name's record.
+    acc.set_timing_assignment(t1, "MULTICYCLE", "");
+    EXPECT_EQ(acc.get_timing_assignments(t1), nullptr);
+    EXPECT_FALSE(acc.are_oterms_timing_equivalent(q1, q3));
+
+    // A term without any name cannot carry or receive assignments.
+    CDB_ATOM_OTERM loose(nullptr, DB_REG_OUT);
+    EXPECT_EQ(TDC_ACCESSORIES::assignment_target(&loose), "");
+    EXPECT_FALSE(util->copy_oterm_timing_assignment(q3, &loose));
+    EXPECT_FALSE(util->copy_oterm_timing_assignment(&loose, q3));
+    EXPECT_TRUE(acc.get_timing_assignments(q3));
+    EXPECT_TRUE(acc.are_oterms_timing_equivalent(&loose, q2));
+    EXPECT_FALSE(acc.are_oterms_timing_equivalent(&loose, q3));
+}
+
+TEST_F(TdcAssignments, CutFromRemovesTheLaunchedPathsAndFollowsACopy) {
+    CIRCUIT c;
+    CDB_ATOM_OTERM* clk = c.input_pin();
+    CDB_ATOM_OTERM* in = c.input_pin();
+    CDB_ATOM_OTERM* q1 = c.reg(in, clk);
+    CDB_ATOM_OTERM* q3 = c.reg(in, clk);
+    CDB_ATOM_OTERM* y = c.lut(q1, q3);
+    CDB_ATOM_OTERM* q2 = c.reg(y, clk);
+    TDC_ACCESSORIES acc;
+    acc.set_atom_netlist(&c.atoms);
+    acc.set_default_clock_period_ps(2000);
+    ASSERT_TRUE(acc.build_timing_netlist());
+    TDC_UTILITY* util = acc.get_tdc_utility();
+    CDB_ATOM_NODE* lut = y->get_my_node();
+    CDB_ATOM_NODE* r1 = q1->get_my_node();
+    auto slack = [&](CDB_ATOM_NODE* n, int port) { return util->get_slack(n, port, 0); };
+
+    acc.run_tan(*acc.get_tan_parameters(), true);
+    ASSERT_NE(slack(lut, DB_DATA_A), TDB_NO_PATH);
+    ASSERT_NE(slack(lut, DB_DATA_B), TDB_NO_PATH);
+    ASSERT_NE(slack(r1, DB_DATAIN), TDB_NO_PATH);
+    const int b_slack = slack(lut, DB_DATA_B);
+
+    acc.set_timing_assignment(TDC_ACCESSORIES::assignment_target(q1), TDC_ASSIGNMENT_CUT_FROM, "ON");
+    EXPECT_FALSE(acc.get_analysis()->is_current());
+    acc.run_tan(*acc.get_tan_parameters(), true);
+    EXPECT_EQ(slack(lut, DB_DATA_A), TDB_NO_PATH);
+    EXPECT_EQ(slack(lut, DB_DATA_B), b_slack);
+    EXPECT_NE(slack(r1, DB_DATAIN), TDB_NO_PATH);  // the cut register still captures
+
+    // A duplicate given the same assignments is cut as well.
+    ASSERT_TRUE(util->copy_oterm_timing_assignment(q1, q3));
+    acc.run_tan(*acc.get_tan_parameters(), true);
+    EXPECT_EQ(slack(lut, DB_DATA_B), TDB_NO_PATH);
+    EXPECT_EQ(slack(q2->get_my_node(), DB_DATAIN), TDB_NO_PATH);
+
+    // An input pin's keeper is named by the pin's output term.
+    acc.set_timing_assignment(TDC_ACCESSORIES::assignment_target(in), TDC_ASSIGNMENT_CUT_FROM, "1");
+    acc.run_tan(*acc.get_tan_parameters(), true);
+    EXPECT_EQ(slack(r1, DB_DATAIN), TDB_NO_PATH);
+    EXPECT_EQ(acc.get_analysis()->get_worst_slack(), TDB_NO_PATH);
+
+    // Any other value leaves the paths in.
+    acc.clear_timing_assignments();
+    acc.set_timing_assignment(TDC_ACCESSORIES::assignment_target(in), TDC_ASSIGNMENT_CUT_FROM, "OFF");
+    acc.run_tan(*acc.get_tan_parameters(), true);
+    EXPECT_NE(slack(r1, DB_DATAIN), TDB_NO_PATH);
+    EXPECT_EQ(slack(lut, DB_DATA_B), b_slack);
+}
