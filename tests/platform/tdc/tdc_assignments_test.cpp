@@ -9,37 +9,9 @@
 #include "dev/dev_device.h"
 #include "msg/msg.h"
 #include "tdc/tdc_accessories.h"
+#include "../timing_test_circuit.h"
 
 namespace {
-
-struct CIRCUIT {
-    HDB_NAME_MGR names{"top"};
-    CDB_ATOM_NETLIST atoms{CDB_FAMILY_BRK};
-    int counter = 0;
-
-    CIRCUIT() { atoms.set_name_mgr(&names); }
-    HDB_INSTANCE_NAME* name(const char* base) {
-        return names.find_or_create_path(std::string(base) + std::to_string(counter++), 0);
-    }
-    CDB_ATOM_NODE* add(int kind) {
-        CDB_ATOM_NODE* n = cdb_create_atom(CDB_FAMILY_BRK, kind, name("a"));
-        atoms.add_node(n);
-        return n;
-    }
-    CDB_ATOM_OTERM* input_pin() { return add(CDB_KIND_IO)->add_output_term(DB_DATA_OUT, name("in")); }
-    CDB_ATOM_OTERM* reg(CDB_ATOM_OTERM* d, CDB_ATOM_OTERM* clk) {
-        CDB_ATOM_NODE* r = add(CDB_KIND_REGISTER);
-        if (d) d->insert_fanout(r->add_input_term(DB_DATAIN));
-        clk->insert_fanout(r->add_input_term(DB_CLOCK));
-        return r->add_output_term(DB_REG_OUT, name("q"));
-    }
-    CDB_ATOM_OTERM* lut(CDB_ATOM_OTERM* a, CDB_ATOM_OTERM* b) {
-        CDB_ATOM_NODE* l = add(CDB_KIND_LCELL_COMB);
-        a->insert_fanout(l->add_input_term(DB_DATA_A));
-        b->insert_fanout(l->add_input_term(DB_DATA_B));
-        return l->add_output_term(DB_COMB_OUT, name("y"));
-    }
-};
 
 class TdcAssignments : public ::testing::Test {
 protected:
@@ -122,7 +94,7 @@ TEST_F(TdcAssignments, CutFromRemovesTheLaunchedPathsAndFollowsACopy) {
     CDB_ATOM_OTERM* in = c.input_pin();
     CDB_ATOM_OTERM* q1 = c.reg(in, clk);
     CDB_ATOM_OTERM* q3 = c.reg(in, clk);
-    CDB_ATOM_OTERM* y = c.lut(q1, q3);
+    CDB_ATOM_OTERM* y = c.lut({q1, q3});
     CDB_ATOM_OTERM* q2 = c.reg(y, clk);
     TDC_ACCESSORIES acc;
     acc.set_atom_netlist(&c.atoms);
