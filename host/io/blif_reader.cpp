@@ -52,7 +52,7 @@ public:
     output_pins.reserve(m_model.m_outputs.size());
     for (int net : m_model.m_outputs) {
       std::string base = m_model.m_nets[net].m_name + BLIF_OUTPUT_PIN_SUFFIX;
-      output_pins.push_back(add_atom(CDB_KIND_IO, synthesized_name(base)));
+      output_pins.push_back(add_output_pin(synthesized_name(base)));
     }
     std::vector<CDB_ATOM_NODE*> cells;
     cells.reserve(m_model.m_covers.size());
@@ -68,7 +68,7 @@ public:
 
     // Connections, now that every driver exists.
     for (size_t i = 0; i < m_model.m_outputs.size(); ++i)
-      connect(output_pins[i]->add_input_term(DB_DATAIN), m_model.m_outputs[i]);
+      connect(output_pins[i]->get_input_term_by_type(DB_DATAIN), m_model.m_outputs[i]);
     for (size_t c = 0; c < m_model.m_covers.size(); ++c) {
       const BLIF_COVER& cover = m_model.m_covers[c];
       for (size_t i = 0; i < cover.m_inputs.size(); ++i)
@@ -106,6 +106,16 @@ private:
     CDB_ATOM_OTERM* o = node->add_output_term(port, name);
     o->set_host_index(m_next_host_index++);
     return o;
+  }
+
+  // The pad term comes with the pin; it was read from the file like every
+  // other term, so it is numbered like them.
+  CDB_ATOM_NODE* add_output_pin(HDB_INSTANCE_NAME* name) {
+    CDB_ATOM_NODE* pin = cdb_create_output_pin(m_family, name);
+    if (!pin) throw BLIF_ERROR(m_model.m_file, 0, "the device family has no I/O atom");
+    m_netlist->add_node(pin);
+    pin->get_output_term_by_type(DB_PAD_OUT)->set_host_index(m_next_host_index++);
+    return pin;
   }
 
   // A combinational cell computing the complement of its one input.

@@ -3,7 +3,8 @@
 //   .inputs / .outputs   input and output pin atoms; an output pin is named
 //                        "<port>~output" because the port's net keeps the
 //                        port name on its driver (blif_output_port_name
-//                        recovers the port)
+//                        recovers the port); it reads its net on DB_DATAIN
+//                        and carries its pad term (DB_PAD_OUT, no fanout)
 //   .names               a combinational logic cell of the family (its comb
 //                        atom type; UVO: its logic cell), LUT mask in the
 //                        family's bit order, independent of unused inputs

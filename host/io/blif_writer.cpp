@@ -116,6 +116,12 @@ private:
       for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
         CDB_ATOM_OTERM* o = *it;
         if (m_net_of.count(o)) continue;
+        // A pin's only net is its input port's; its pad stands for the
+        // .outputs entry and must not claim a name the other nets want.
+        if (node->is_pin()) {
+          if (o->has_fanout()) fail(node_label(node) + ": pin output " + o->get_wysiwyg_port_name() + " cannot be written");
+          continue;
+        }
         HDB_INSTANCE_NAME* n = o->get_instance_name() ? o->get_instance_name() : node->get_instance_name();
         std::string base = clean_name(n ? n->get_short_hpath() : str_cat("n", std::to_string(node->get_id())));
         auto pd = port_driver.find(base);
@@ -233,12 +239,7 @@ private:
   // ---------------------------------------------------------------- atoms
 
   void write_node(const CDB_ATOM_NODE* node) {
-    if (node->is_pin()) {
-      for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it)
-        if (!(*it)->is_used_as(DB_DATA_OUT) && (*it)->has_fanout())
-          fail(node_label(node) + ": pin output " + (*it)->get_wysiwyg_port_name() + " cannot be written");
-      return;
-    }
+    if (node->is_pin()) return;  // ports, written apart
     if (node->is_register()) {
       write_register(node, SIGNAL{}, true);
       return;

@@ -643,3 +643,17 @@ CDB_ATOM_NODE* cdb_create_atom_of_type(int family, int atom_type) {
     if (n) n->create_atom_info();
     return n;
 }
+
+CDB_ATOM_OTERM* cdb_add_pad_output(CDB_ATOM_NODE* pin) {
+    if (pin == nullptr || !pin->is_pin()) return nullptr;
+    if (CDB_ATOM_OTERM* pad = pin->get_output_term_by_type(DB_PAD_OUT)) return pad;
+    return pin->add_output_term(DB_PAD_OUT, pin->get_instance_name());
+}
+
+CDB_ATOM_NODE* cdb_create_output_pin(int family, HDB_INSTANCE_NAME* name) {
+    CDB_ATOM_NODE* pin = cdb_create_atom(family, CDB_KIND_IO, name);
+    if (pin == nullptr) return nullptr;
+    pin->add_input_term(DB_DATAIN);
+    cdb_add_pad_output(pin);
+    return pin;
+}

@@ -328,7 +328,9 @@ public:
     bool is_lcell() const override { return true; }
 };
 
-// I/O pin. An input pin drives DB_DATA_OUT; an output pin reads DB_DATAIN.
+// I/O pin. An input pin drives DB_DATA_OUT; an output pin reads DB_DATAIN
+// and carries its pad as a DB_PAD_OUT term without fanout
+// (cdb_create_output_pin), the term its timing keeper stands for.
 class CDB_ATOM_IO : public CDB_ATOM_NODE {
 public:
     explicit CDB_ATOM_IO(int family);
@@ -382,3 +384,10 @@ public:
 CDB_ATOM_NODE* cdb_create_atom(int family, int kind, HDB_INSTANCE_NAME* name = nullptr);
 // The atom of an atom type (kind looked up in the family's table); null when unknown.
 CDB_ATOM_NODE* cdb_create_atom_of_type(int family, int atom_type);
+// An output pin of the family: an I/O atom with an unconnected DB_DATAIN
+// input and its pad term (cdb_add_pad_output) named like the pin; null
+// when the family is unknown.
+CDB_ATOM_NODE* cdb_create_output_pin(int family, HDB_INSTANCE_NAME* name = nullptr);
+// The pin's DB_PAD_OUT term, added (named like the pin) when missing; null
+// for an atom that is not a pin.
+CDB_ATOM_OTERM* cdb_add_pad_output(CDB_ATOM_NODE* pin);

@@ -96,6 +96,7 @@ const char* cdb_output_port_name(int port) {
     case DB_CHAIN_OUT_0: return "chainout0";
     case DB_CHAIN_OUT_1: return "chainout1";
     case DB_SHARE_OUT: return "shareout";
+    case DB_PAD_OUT: return "padout";
     default: return "out";
     }
 }

@@ -75,6 +75,13 @@ enum DB_OUTPUT_PORT_TYPE : int {
     DB_RAM_OBSERVABLE_PORTB_ADDRESS = 66,
     DB_MAC_SCANOUT_A = 70,
     DB_MAC_SCANOUT_B = 71,
+    // The pad of an output pin: the pin itself seen as the signal it puts
+    // out of the device. It never has fanout in the atom netlist; it exists
+    // so that the pin's timing keeper carries a term of its own like every
+    // other keeper. None of the types above means "leaves the chip", and
+    // DB_DATA_OUT already means the core-side output of an input pin, so
+    // this stand-in uses a number of its own, clear of the host's numbers.
+    DB_PAD_OUT = 4000,
     DB_MAX_OUTPUT_PORT_TYPE = 4149,  // also "no port"
 };
 

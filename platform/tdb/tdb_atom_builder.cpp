@@ -32,7 +32,7 @@ const CDB_ATOM_ITERM* first_clock(const CDB_ATOM_NODE* a) {
 
 struct TDB_ATOM_BUILDER::NODE_SPEC {
     int role;
-    CDB_ATOM_OTERM* oterm;  // the carried output term (null for pins and capture keepers)
+    CDB_ATOM_OTERM* oterm;  // the carried output term (null for input pins and capture keepers)
     uint32_t flags;
     int tco, tsu;
     CDB_ATOM_ITERM* iterm = nullptr;  // output pin: its data input
@@ -67,11 +67,19 @@ void TDB_ATOM_BUILDER::node_specs(const CDB_ATOM_NODE* a, std::vector<NODE_SPEC>
     const CDB_ATOM_LATCH_INFO* latch = a->get_latch_info();
     uint32_t reg_flag = latch && latch->is_latch ? TDB_NODE_LATCH : TDB_NODE_REGISTER;
     if (a->is_pin()) {
-        if (a->get_output_count() > 0) out.push_back({ROLE_IN_PIN, nullptr, TDB_NODE_PIN | TDB_NODE_INPUT_PIN, 0, 0});
-        for (auto it = a->begin_oterm(); it != a->end_oterm(); ++it) out.push_back({ROLE_COMB, *it, 0, 0, 0});
+        // The pad is the output pin itself, not a signal into the core: its
+        // keeper carries it, and it makes neither an input pin nor a node.
+        CDB_ATOM_OTERM* pad = a->get_output_term_by_type(DB_PAD_OUT);
+        bool drives_core = false;
+        for (auto it = a->begin_oterm(); it != a->end_oterm(); ++it)
+            if (*it != pad) {
+                if (!drives_core) out.push_back({ROLE_IN_PIN, nullptr, TDB_NODE_PIN | TDB_NODE_INPUT_PIN, 0, 0});
+                drives_core = true;
+                out.push_back({ROLE_COMB, *it, 0, 0, 0});
+            }
         for (auto it = a->begin_iterm(); it != a->end_iterm(); ++it)
             if (!is_clock_iterm(*it)) {
-                out.push_back({ROLE_OUT_PIN, nullptr, TDB_NODE_PIN | TDB_NODE_OUTPUT_PIN, 0, 0, *it});
+                out.push_back({ROLE_OUT_PIN, pad, TDB_NODE_PIN | TDB_NODE_OUTPUT_PIN, 0, 0, *it});
                 break;
             }
         return;
@@ -223,8 +231,9 @@ void TDB_ATOM_BUILDER::reconcile_nodes(const CDB_ATOM_NODE* a, unsigned atom_id,
         for (size_t i = 0; i < specs.size() && !keep; ++i) {
             const NODE_SPEC& s = specs[i];
             if (used[i] || s.role != n->get_role() || s.flags != n->get_flags()) continue;
-            if (s.oterm && (s.oterm != n->get_oterm() || s.oterm->get_any_usage_as() != n->get_port_type()))
-                continue;
+            // A node whose term went away must not keep pointing at it.
+            if ((s.oterm ? s.oterm : s.shown_oterm) != n->get_oterm()) continue;
+            if (s.oterm && s.oterm->get_any_usage_as() != n->get_port_type()) continue;
             used[i] = 1;
             keep = true;
             m_tdb->set_node_timing(n, s.tco, s.tsu);

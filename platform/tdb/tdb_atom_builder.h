@@ -5,7 +5,9 @@
 //  - input pin: a keeper, and a node carrying its output with an internal
 //    edge (input buffer delay) between them;
 //  - output pin: a keeper (its iterm is the pin's data input) whose fan-in
-//    is the pin's data with the output buffer delay;
+//    is the pin's data with the output buffer delay; it carries the pin's
+//    pad term (DB_PAD_OUT) when there is one, and that term never makes a
+//    node of its own nor turns the atom into an input pin;
 //  - register: a keeper carrying the register output; every connected
 //    non-clock input is a fan-in edge, the first clock input the clock edge;
 //  - logic cell: one node per combinational output term; LUT, carry and

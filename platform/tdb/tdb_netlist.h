@@ -6,8 +6,9 @@
 // 0x8000; latches 0x10000) that carry the register output, with data and
 // synchronous-control inputs as fan-in edges and exactly one clock-input
 // edge; an input pin is a keeper with one internal edge to the node that
-// carries the pin's output; an output pin is a keeper. Pins carry the
-// keeper bit 0x4000 with 0x20000 (input) or 0x40000 (output).
+// carries the pin's output; an output pin is a keeper that carries the
+// pin's pad term, which has no fan-out. Pins carry the keeper bit 0x4000
+// with 0x20000 (input) or 0x40000 (output).
 //
 // Edges: one per connected input term and output it reaches (its iterm is
 // set and is_for_tdc is true), plus internal edges without an iterm. Every
@@ -126,7 +127,7 @@ public:
     // without a term of its own (an input pin's keeper) answers the term of
     // the node that its single internal fan-out edge (no iterm, same atom)
     // reaches, repeatedly; null when the chain ends without a term. An
-    // output pin's keeper has no fan-out and so no term either way.
+    // output pin's keeper carries its pad term itself.
     CDB_ATOM_OTERM* get_oterm(bool through_internal) const;
     uint32_t get_flags() const { return m_flags; }
     bool is_keeper() const { return (m_flags & TDB_NODE_KEEPER_MASK) != 0; }

@@ -26,8 +26,9 @@ struct CIRCUIT {
         return p->add_output_term(DB_DATA_OUT, name("in"));
     }
     CDB_ATOM_NODE* output_pin(CDB_ATOM_OTERM* d) {
-        CDB_ATOM_NODE* p = add(CDB_KIND_IO);
-        d->insert_fanout(p->add_input_term(DB_DATAIN));
+        CDB_ATOM_NODE* p = cdb_create_output_pin(CDB_FAMILY_BRK, name("a"));
+        atoms.add_node(p);
+        d->insert_fanout(p->get_input_term_by_type(DB_DATAIN));
         return p;
     }
     CDB_ATOM_OTERM* reg(CDB_ATOM_OTERM* d, CDB_ATOM_OTERM* clk) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include "msg/msg.h"
@@ -106,6 +107,44 @@ TEST_F(BlifReader, StructureNamesAndTerms) {
   }
   EXPECT_TRUE(nl->verify());
   EXPECT_EQ(undriven_warnings(), 0u);
+}
+
+// Only output pins carry a pad term; it is named like the pin, drives
+// nothing and is numbered like the other terms read from the file.
+TEST_F(BlifReader, OutputPinsCarryTheirPadTerm) {
+  for (int family : k_all_families) {
+    SCOPED_TRACE("family " + std::to_string(family));
+    auto nl = BLIF_READER(family).read_text(
+        ".model t\n.inputs a b\n.outputs y a\n.names a b y\n11 1\n.end\n", "t.blif");
+    std::set<int> host_indices;
+    size_t pads = 0, oterms = 0;
+    for (CDB_ATOM_NODE* n : *nl)
+      for (auto it = n->begin_oterm(); it != n->end_oterm(); ++it) {
+        ++oterms;
+        host_indices.insert((*it)->get_host_index());
+        if ((*it)->is_used_as(DB_PAD_OUT)) ++pads;
+      }
+    EXPECT_EQ(pads, 2u);
+    EXPECT_EQ(host_indices.size(), oterms);
+    for (const char* name : {"y~output", "a~output"}) {
+      CDB_ATOM_NODE* pin = find_node(*nl, name);
+      ASSERT_NE(pin, nullptr) << name;
+      EXPECT_TRUE(pin->is_pin());
+      ASSERT_EQ(pin->get_output_count(), 1);
+      CDB_ATOM_OTERM* pad = pin->get_output_term_by_type(DB_PAD_OUT);
+      ASSERT_NE(pad, nullptr) << name;
+      EXPECT_EQ(pad->get_instance_name(), pin->get_instance_name());
+      EXPECT_FALSE(pad->has_fanout());
+      EXPECT_GE(pad->get_host_index(), 0);
+      EXPECT_NE(source_node(pin->get_input_term_by_type(DB_DATAIN)), nullptr);
+    }
+    // A feed-through output reads the input pin, which has no pad.
+    CDB_ATOM_NODE* a = find_node(*nl, "a");
+    EXPECT_EQ(source_node(find_node(*nl, "a~output")->get_input_term_by_type(DB_DATAIN)), a);
+    EXPECT_EQ(a->get_output_term_by_type(DB_PAD_OUT), nullptr);
+    EXPECT_EQ(find_node(*nl, "y")->get_output_term_by_type(DB_PAD_OUT), nullptr);
+    EXPECT_TRUE(nl->verify());
+  }
 }
 
 TEST_F(BlifReader, PowerUpOneBecomesInverterRegisterInverter) {

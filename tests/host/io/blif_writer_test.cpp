@@ -26,7 +26,10 @@ public:
     return pin->add_output_term(DB_DATA_OUT, pin->get_instance_name());
   }
   CDB_ATOM_ITERM* output(const std::string& port) {
-    return add(CDB_KIND_IO, port + BLIF_OUTPUT_PIN_SUFFIX)->add_input_term(DB_DATAIN);
+    CDB_ATOM_NODE* pin =
+        cdb_create_output_pin(m_netlist.get_family(), m_names.create_unique_name(port + BLIF_OUTPUT_PIN_SUFFIX, 0));
+    m_netlist.add_node(pin);
+    return pin->get_input_term_by_type(DB_DATAIN);
   }
   CDB_ATOM_NODE* add(int kind, const std::string& name) {
     HDB_INSTANCE_NAME* n = m_names.create_unique_name(name, 0);
@@ -213,6 +216,39 @@ TEST(BlifWriter, UnwritableAtomsAndPortClashesAreErrors) {
     EXPECT_NE(text.find(".inputs a\n.outputs a\n.end\n"), std::string::npos) << text;
   }
   EXPECT_THROW(blif_write_netlist_file(CDB_ATOM_NETLIST(CDB_FAMILY_BRK), "no/such/dir/x.blif"), BLIF_ERROR);
+}
+
+// A pad is the .outputs entry itself: it takes no net name from a later
+// net that wants the pin's name, and one driving a sink is refused even
+// when the sink comes first in the netlist.
+TEST(BlifWriter, PadTermsTakeNoNetAndCannotDrive) {
+  {
+    NETLIST_BUILDER b(CDB_FAMILY_BRK);
+    CDB_ATOM_OTERM* a = b.input("a");
+    CDB_ATOM_ITERM* y = b.output("y");
+    CDB_ATOM_NODE* pin = y->get_my_node();
+    ASSERT_NE(pin->get_output_term_by_type(DB_PAD_OUT), nullptr);
+    CDB_ATOM_OTERM* n = b.lut("n", {a}, 0x1);
+    n->set_instance_name(pin->get_instance_name());  // the net wants "y~output"
+    n->insert_fanout(y);
+    std::string text = write_to_string(b.netlist());
+    EXPECT_NE(text.find(".outputs y\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(".names a y~output\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("~1"), std::string::npos) << text;
+  }
+  {
+    NETLIST_BUILDER b(CDB_FAMILY_BRK);
+    CDB_ATOM_OTERM* sink = b.lut("sink", {nullptr}, 0x2);
+    sink->insert_fanout(b.output("s"));
+    CDB_ATOM_NODE* pin = b.output("y")->get_my_node();
+    pin->get_output_term_by_type(DB_PAD_OUT)->insert_fanout(sink->get_my_node()->get_input_term_by_type(DB_DATA_A));
+    try {
+      write_to_string(b.netlist());
+      ADD_FAILURE() << "a pad with fanout was written";
+    } catch (const BLIF_ERROR& e) {
+      EXPECT_NE(std::string(e.what()).find("padout"), std::string::npos) << e.what();
+    }
+  }
 }
 
 }  // namespace

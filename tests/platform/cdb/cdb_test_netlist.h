@@ -83,8 +83,9 @@ inline CDB_TEST_NETLIST cdb_make_rich_netlist() {
     ram->set_block_param(2, 5, -7);
     ram->add_output_term(DB_DATA_OUT, nullptr, 1);
 
-    CDB_ATOM_NODE* out = cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_IO, nm.find_or_create_path("out1", HDB_INAME_FLAG_FROM_NETLIST));
+    CDB_ATOM_NODE* out = cdb_create_output_pin(CDB_FAMILY_BRK, nm.find_or_create_path("out1", HDB_INAME_FLAG_FROM_NETLIST));
     nl.add_node(out);
-    q->insert_fanout(out->add_input_term(DB_DATAIN));
+    q->insert_fanout(out->get_input_term_by_type(DB_DATAIN));
+    out->get_output_term_by_type(DB_PAD_OUT)->set_host_index(2);
     return t;
 }

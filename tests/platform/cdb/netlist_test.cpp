@@ -252,6 +252,43 @@ TEST(CdbNetlist, FactoriesGiveFamilyTypesAndPredicates) {
     EXPECT_EQ(cdb_family_from_name("NOPE"), CDB_FAMILY_NONE);
 }
 
+TEST(CdbNetlist, OutputPinsComeWithTheirPadAndOnlyPinsTakeOne) {
+    HDB_NAME_MGR names("top");
+    for (int family : {CDB_FAMILY_BRK, CDB_FAMILY_TEV, CDB_FAMILY_MRL, CDB_FAMILY_UVO}) {
+        SCOPED_TRACE(family);
+        HDB_INSTANCE_NAME* name = names.create_unique_name("y~output", 0);
+        std::unique_ptr<CDB_ATOM_NODE> pin(cdb_create_output_pin(family, name));
+        ASSERT_TRUE(pin);
+        EXPECT_TRUE(pin->is_pin());
+        EXPECT_EQ(pin->get_family(), family);
+        EXPECT_EQ(pin->get_instance_name(), name);
+        CDB_ATOM_ITERM* d = pin->get_input_term_by_type(DB_DATAIN);
+        ASSERT_TRUE(d);
+        EXPECT_FALSE(d->is_connected());
+        ASSERT_EQ(pin->get_output_count(), 1);
+        CDB_ATOM_OTERM* pad = pin->get_output_term(0);
+        EXPECT_TRUE(pad->is_used_as(DB_PAD_OUT));
+        EXPECT_FALSE(pad->is_registered());
+        EXPECT_EQ(pad->get_instance_name(), name);
+        EXPECT_FALSE(pad->has_fanout());
+        EXPECT_STREQ(pad->get_wysiwyg_port_name(), "padout");
+        // Asking again gives the same term, not a second pad.
+        EXPECT_EQ(cdb_add_pad_output(pin.get()), pad);
+        EXPECT_EQ(pin->get_output_count(), 1);
+    }
+    EXPECT_EQ(cdb_create_output_pin(77, nullptr), nullptr);
+    std::unique_ptr<CDB_ATOM_NODE> lut(cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_LCELL_COMB, nullptr));
+    EXPECT_EQ(cdb_add_pad_output(lut.get()), nullptr);
+    EXPECT_EQ(lut->get_output_count(), 0);
+    EXPECT_EQ(cdb_add_pad_output(nullptr), nullptr);
+    // An input pin gains the pad on request, beside its core-side output.
+    std::unique_ptr<CDB_ATOM_NODE> in(cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_IO, nullptr));
+    CDB_ATOM_OTERM* core = in->add_output_term(DB_DATA_OUT);
+    CDB_ATOM_OTERM* pad = cdb_add_pad_output(in.get());
+    ASSERT_TRUE(pad && pad != core);
+    EXPECT_EQ(in->get_output_term_by_type(DB_DATA_OUT), core);
+}
+
 TEST(CdbNetlist, FixedSlotsAndReplaceByType) {
     NET n;
     CDB_ATOM_NODE* lut = n.add(CDB_KIND_LCELL_COMB);
@@ -313,6 +350,16 @@ TEST(CdbNative, RoundTripIsByteIdenticalAndRestoresEveryProperty) {
     ASSERT_EQ(f.size(), 3u);
     EXPECT_TRUE(f[0]->is_used_as(DB_DATA_A));
     EXPECT_TRUE(f[2]->is_used_as(DB_CLOCK));
+    // The output pin's pad: type, name, host index and no fanout survive.
+    CDB_ATOM_NODE* out = nullptr;
+    for (CDB_ATOM_NODE* n : *back) out = n;
+    ASSERT_TRUE(out && out->is_pin());
+    CDB_ATOM_OTERM* pad = out->get_output_term_by_type(DB_PAD_OUT);
+    ASSERT_TRUE(pad);
+    EXPECT_EQ(pad->get_instance_name(), out->get_instance_name());
+    EXPECT_EQ(pad->get_host_index(), 2);
+    EXPECT_FALSE(pad->has_fanout());
+    EXPECT_EQ(out->get_output_term_by_type(DB_DATA_OUT), nullptr);
     // Same ids as written.
     for (CDB_ATOM_NODE* n : *t.netlist) EXPECT_NE(back->get_node_by_id(n->get_id()), nullptr);
 }

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
+#include <tuple>
+#include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
 #include "dev/dev_device.h"
@@ -281,11 +284,102 @@ TEST_F(TdbAtomTiming, KeeperTermThroughTheInternalEdge) {
     // an internal edge, so the walk never leaves the atom.
     TDB_NODE* in_net = tdb->get_tdb_node_from_oterm(in);
     EXPECT_EQ(in_net->get_oterm(true), in);
+    // The output pin's keeper carries the pad itself: no walk is needed,
+    // and the pad makes no node of its own nor an input-pin keeper.
+    CDB_ATOM_OTERM* pad = out->get_output_term_by_type(DB_PAD_OUT);
+    ASSERT_TRUE(pad);
     TDB_NODE* out_keeper = keeper_of(out);
     ASSERT_TRUE(out_keeper && out_keeper->is_output_pin());
-    EXPECT_EQ(out_keeper->get_oterm(true), nullptr);
+    EXPECT_FALSE(out_keeper->is_input_pin());
+    EXPECT_EQ(out_keeper->get_oterm(false), pad);
+    EXPECT_EQ(out_keeper->get_oterm(true), pad);
+    EXPECT_EQ(out_keeper->get_port_type(), DB_PAD_OUT);
+    EXPECT_EQ(tdb->get_tdb_node_from_oterm(pad), out_keeper);
+    EXPECT_EQ(tdb->get_atom_nodes((int)out->get_id()).size(), 1u);
+    EXPECT_EQ(out_keeper->get_iterm(), out->get_input_term_by_type(DB_DATAIN));
     EXPECT_EQ(out_keeper->fanin_edges_size(), 1);
     EXPECT_EQ(out_keeper->fanout_edges_size(), 0);
+}
+
+namespace {
+
+// Everything an analysis yields that a pad term could disturb.
+struct TIMING_PICTURE {
+    int nodes = 0, edges = 0;
+    double fom = 0;
+    int worst = 0;
+    std::map<std::pair<unsigned, int>, std::pair<int, double>> inputs;
+    std::vector<std::tuple<int, int, int, int, int, size_t>> domains;
+    bool operator==(const TIMING_PICTURE&) const = default;
+};
+
+TIMING_PICTURE analyse(TDC_ACCESSORIES& acc, CIRCUIT& c) {
+    TIMING_PICTURE p;
+    TAN_RESULT r = acc.run_tan(*acc.get_tan_parameters(), true);
+    p.fom = r.m_figure_of_merit;
+    p.worst = r.m_worst_slack;
+    p.nodes = acc.get_tdb_netlist()->get_num_nodes();
+    p.edges = acc.get_tdb_netlist()->get_num_edges();
+    p.inputs = input_timing(acc, c);
+    for (const TDC_SUB_DOMAIN_DATA& d : *acc.get_sub_domain_data())
+        p.domains.emplace_back(d.m_type, d.m_launch_clock, d.m_capture_clock, d.m_requirement, d.m_worst_slack,
+                               d.m_edges.size());
+    return p;
+}
+
+}  // namespace
+
+// Pads come and go on a refresh; the keeper follows them, and the analysis
+// (paths, domains, slacks) stays what it is without any pad.
+TEST_F(TdbAtomTiming, PadTermsChangeNoTimingAndFollowRefreshes) {
+    CIRCUIT c;
+    CDB_ATOM_OTERM* clk = c.input_pin();
+    CDB_ATOM_OTERM* in1 = c.input_pin();
+    CDB_ATOM_OTERM* in2 = c.input_pin();
+    CDB_ATOM_OTERM* q1 = c.reg(in1, clk);
+    CDB_ATOM_OTERM* y = c.lut({in2, q1});
+    CDB_ATOM_OTERM* q2 = c.reg(y, clk);
+    std::vector<CDB_ATOM_NODE*> outs = {c.output_pin(y), c.output_pin(q2)};
+    int x = 1;
+    for (CDB_ATOM_NODE* n : c.atoms) n->set_location(x, 3 * x % 7), ++x;
+    TDC_ACCESSORIES acc;
+    acc.set_atom_netlist(&c.atoms);
+    acc.set_default_clock_period_ps(900);
+    acc.set_collect_sub_domain_data(true);
+    TIMING_PICTURE with_pads = analyse(acc, c);
+    // Input, output, pin-to-pin and clock paths are all there.
+    EXPECT_EQ(with_pads.domains.size(), 4u);
+    EXPECT_EQ(with_pads.nodes, 11);
+
+    auto keeper_of = [&](const CDB_ATOM_NODE* atom) -> TDB_NODE* {
+        for (int id : acc.get_tdb_netlist()->get_atom_nodes((int)atom->get_id()))
+            if (acc.get_tdb_netlist()->find_node(id)->is_keeper()) return acc.get_tdb_netlist()->find_node(id);
+        return nullptr;
+    };
+    std::vector<unsigned> out_ids;
+    for (CDB_ATOM_NODE* o : outs) {
+        out_ids.push_back(o->get_id());
+        o->delete_output_term(o->get_output_term_by_type(DB_PAD_OUT));
+    }
+    acc.set_taint_change_set(out_ids);
+    acc.build_timing_netlist();
+    EXPECT_EQ(acc.get_num_refreshes(), 1);
+    for (CDB_ATOM_NODE* o : outs) {
+        ASSERT_TRUE(keeper_of(o));
+        EXPECT_EQ(keeper_of(o)->get_oterm(false), nullptr);  // not the deleted term
+    }
+    EXPECT_EQ(analyse(acc, c), with_pads);
+
+    for (CDB_ATOM_NODE* o : outs) cdb_add_pad_output(o);
+    acc.set_taint_change_set(out_ids);
+    acc.build_timing_netlist();
+    for (CDB_ATOM_NODE* o : outs) {
+        CDB_ATOM_OTERM* pad = o->get_output_term_by_type(DB_PAD_OUT);
+        ASSERT_TRUE(keeper_of(o));
+        EXPECT_EQ(keeper_of(o)->get_oterm(false), pad);
+        EXPECT_EQ(acc.get_tdb_netlist()->get_tdb_node_from_oterm(pad), keeper_of(o));
+    }
+    EXPECT_EQ(analyse(acc, c), with_pads);
 }
 
 TEST(TdbNode, TermWalkStopsAtDataEdgesAndOtherAtoms) {
