@@ -40,6 +40,14 @@ SYNTH make_netlist(int luts, int regs, int pins) {
         signals.back()->set_host_index(host++);
     }
     CDB_ATOM_OTERM* clock = signals[0];
+    auto add_register = [&](int i, CDB_ATOM_OTERM* d) {
+        HDB_INSTANCE_NAME* rn = name("r", i);
+        CDB_ATOM_NODE* r = cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_REGISTER, rn);
+        s.netlist->add_node(r);
+        d->insert_fanout(r->add_input_term(DB_DATAIN));
+        clock->insert_fanout(r->add_input_term(DB_CLOCK));
+        signals.push_back(r->add_output_term(DB_REG_OUT, rn));
+    };
     for (int i = 0; i < luts; ++i) {
         HDB_INSTANCE_NAME* n = name("n", i);
         CDB_ATOM_NODE* l = cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_LCELL_COMB, n);
@@ -49,23 +57,11 @@ SYNTH make_netlist(int luts, int regs, int pins) {
         signals.push_back(l->add_output_term(DB_COMB_OUT, n));
         signals.back()->set_host_index(host++);
         if (i < regs) {
-            HDB_INSTANCE_NAME* rn = name("r", i);
-            CDB_ATOM_NODE* r = cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_REGISTER, rn);
-            s.netlist->add_node(r);
-            signals.back()->insert_fanout(r->add_input_term(DB_DATAIN));
-            clock->insert_fanout(r->add_input_term(DB_CLOCK));
-            signals.push_back(r->add_output_term(DB_REG_OUT, rn));
+            add_register(i, signals.back());
             signals.back()->set_host_index(host++);
         }
     }
-    for (int i = luts; i < regs; ++i) {
-        HDB_INSTANCE_NAME* rn = name("r", i);
-        CDB_ATOM_NODE* r = cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_REGISTER, rn);
-        s.netlist->add_node(r);
-        signals[rng() % signals.size()]->insert_fanout(r->add_input_term(DB_DATAIN));
-        clock->insert_fanout(r->add_input_term(DB_CLOCK));
-        signals.push_back(r->add_output_term(DB_REG_OUT, rn));
-    }
+    for (int i = luts; i < regs; ++i) add_register(i, signals[rng() % signals.size()]);
     return s;
 }
 

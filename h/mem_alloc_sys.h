@@ -22,39 +22,9 @@ inline MEM_TAG_RECORD* morv_mem_record() {
     return s_record;
 }
 
-// Standard-container allocator counting under "MORV". It counts a block
-// free before handing it back, never after: touching the block's size once
-// it is released makes GCC 12 warn (-Wuse-after-free) in every container
-// destructor that inlines the release.
+// Standard-container allocator counting under "MORV".
 template <typename T>
-class MORV_ALLOCATOR {
-public:
-    using value_type = T;
-    template <typename U>
-    struct rebind {
-        using other = MORV_ALLOCATOR<U>;
-    };
-
-    MORV_ALLOCATOR() noexcept = default;
-    template <typename U>
-    MORV_ALLOCATOR(const MORV_ALLOCATOR<U>&) noexcept {}
-
-    T* allocate(std::size_t n) {
-        if (n > std::size_t(-1) / sizeof(T)) throw std::bad_array_new_length();
-        T* p = static_cast<T*>(::operator new(n * sizeof(T), std::align_val_t(alignof(T))));
-        mem_count_alloc(morv_mem_record(), n * sizeof(T));
-        return p;
-    }
-    void deallocate(T* p, std::size_t n) noexcept {
-        mem_count_free(morv_mem_record(), n * sizeof(T));
-        ::operator delete(p, std::align_val_t(alignof(T)));
-    }
-
-    template <typename U>
-    bool operator==(const MORV_ALLOCATOR<U>&) const noexcept { return true; }
-    template <typename U>
-    bool operator!=(const MORV_ALLOCATOR<U>&) const noexcept { return false; }
-};
+using MORV_ALLOCATOR = MEM_ALLOCATOR<T, MORV_MEM_TAG>;
 
 inline void* morv_mem_alloc(std::size_t bytes) { return mem_alloc(bytes, morv_mem_record()); }
 inline void morv_mem_free(void* p) { mem_free(p); }
@@ -69,5 +39,5 @@ T** morv_mem_alloc_pointer_array(std::size_t n) {
 }
 
 // Objects of the component: MORV_NEW(T, args...) and MORV_DELETE(p).
-#define MORV_NEW(T, ...) MEM_NEW(MORV_MEM_TAG::name, T __VA_OPT__(, ) __VA_ARGS__)
+#define MORV_NEW(T, ...) mem_new_wrapper<T>(morv_mem_record(), __FILE__, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
 #define MORV_DELETE(p) mem_delete_wrapper(p)

@@ -130,11 +130,8 @@ public:
     // returns to the size for 48 entries; the next insertion starts afresh.
     void clear() {
         free_nodes();
-        if (m_pool) {
-            m_pool->~VTL_MEM_POOL();
-            morv_mem_free(m_pool);
-            m_pool = nullptr;
-        }
+        MORV_DELETE(m_pool);
+        m_pool = nullptr;
         morv_mem_free(m_buckets);
         m_buckets = nullptr;
         set_initial_size();
@@ -157,6 +154,8 @@ public:
     }
 
 protected:
+    uint32_t pool_chunk() const { return m_pool_chunk; }
+
     // Find-or-add; *added tells which. A new node holds the key and a
     // value-initialised value.
     NODE* insert_node(const K& key, bool* added) {
@@ -227,13 +226,7 @@ private:
             setup.min_chunk_bytes = 4096;
             setup.min_alignment = 4;
             setup.max_growth_shift = 7;
-            void* raw = morv_mem_alloc(sizeof(VTL_MEM_POOL));
-            try {
-                m_pool = ::new (raw) VTL_MEM_POOL(sizeof(NODE), setup);
-            } catch (...) {
-                morv_mem_free(raw);
-                throw;
-            }
+            m_pool = MORV_NEW(VTL_MEM_POOL, sizeof(NODE), setup);
         }
     }
 
@@ -265,16 +258,7 @@ private:
             return;
         }
         NODE** new_buckets = morv_mem_alloc_pointer_array<NODE>(new_count);
-        for (uint32_t b = 0; b < m_bucket_count; ++b) {
-            NODE* node = m_buckets[b];
-            while (node) {
-                NODE* next = node->m_next;
-                uint32_t nb = H()(node->first) % new_count;
-                node->m_next = new_buckets[nb];
-                new_buckets[nb] = node;
-                node = next;
-            }
-        }
+        vtl_hash_rehash_chains<H>(m_buckets, m_bucket_count, new_buckets, new_count);
         morv_mem_free(m_buckets);
         m_buckets = new_buckets;
         m_bucket_count = new_count;

@@ -21,10 +21,8 @@ public:
     using typename BASE::const_iterator;
     using typename BASE::iterator;
 
-    explicit VTL_HASH_SET_LITE(uint32_t pool_chunk = BASE::s_DEFAULT_POOL_CHUNK) : BASE(pool_chunk), m_pool_chunk(pool_chunk) {}
-    VTL_HASH_SET_LITE(const VTL_HASH_SET_LITE& other) : BASE(other.m_pool_chunk), m_pool_chunk(other.m_pool_chunk) {
-        *this = other;
-    }
+    explicit VTL_HASH_SET_LITE(uint32_t pool_chunk = BASE::s_DEFAULT_POOL_CHUNK) : BASE(pool_chunk) {}
+    VTL_HASH_SET_LITE(const VTL_HASH_SET_LITE& other) : BASE(other.pool_chunk()) { *this = other; }
 
     // Clears, then inserts every key of the source in its iteration order.
     VTL_HASH_SET_LITE& operator=(const VTL_HASH_SET_LITE& other) {
@@ -40,7 +38,4 @@ public:
         this->insert_node(key, &added);
         return added;
     }
-
-private:
-    uint32_t m_pool_chunk;
 };

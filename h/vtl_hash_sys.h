@@ -69,6 +69,27 @@ NODE* vtl_hash_first_node_from(NODE* const* buckets, uint32_t bucket_count, uint
     return nullptr;
 }
 
+// Both chained tables grow alike: every node of the old bucket array moves
+// to the head of its chain in new_buckets (new_count null heads); back links,
+// where the node has them, are rebuilt.
+template <typename H, typename NODE>
+void vtl_hash_rehash_chains(NODE* const* buckets, uint32_t bucket_count, NODE** new_buckets, uint32_t new_count) {
+    for (uint32_t b = 0; b < bucket_count; ++b) {
+        NODE* node = buckets[b];
+        while (node) {
+            NODE* next = node->m_next;
+            uint32_t nb = H()(node->first) % new_count;
+            node->m_next = new_buckets[nb];
+            if constexpr (requires(NODE* n) { n->m_prev; }) {
+                node->m_prev = nullptr;
+                if (node->m_next) node->m_next->m_prev = node;
+            }
+            new_buckets[nb] = node;
+            node = next;
+        }
+    }
+}
+
 // ---------------------------------------------------------------- VTL_HASH
 
 template <typename K, typename V, typename H = VTL_HASH_KEY<K>>
@@ -187,14 +208,19 @@ public:
     }
 
     iterator find(const K& key) {
-        NODE* node = find_node(key);
-        return node ? iterator(this, H()(key) % m_bucket_count, node) : end();
+        uint32_t bucket = 0;
+        NODE* node = find_node(key, &bucket);
+        return node ? iterator(this, bucket, node) : end();
     }
     const_iterator find(const K& key) const {
-        NODE* node = find_node(key);
-        return node ? const_iterator(this, H()(key) % m_bucket_count, node) : end();
+        uint32_t bucket = 0;
+        NODE* node = find_node(key, &bucket);
+        return node ? const_iterator(this, bucket, node) : end();
     }
-    bool contains(const K& key) const { return find_node(key) != nullptr; }
+    bool contains(const K& key) const {
+        uint32_t bucket = 0;
+        return find_node(key, &bucket) != nullptr;
+    }
 
     // Frees every node; the bucket array keeps its size. The collision
     // count is a statistic of the bucket layout, so only a rehash resets it.
@@ -232,9 +258,10 @@ public:
     const_iterator end() const { return const_iterator(this, m_bucket_count, nullptr); }
 
 private:
-    NODE* find_node(const K& key) const {
+    NODE* find_node(const K& key, uint32_t* bucket) const {
         if (!m_buckets) return nullptr;
-        for (NODE* node = m_buckets[H()(key) % m_bucket_count]; node; node = node->m_next)
+        *bucket = H()(key) % m_bucket_count;
+        for (NODE* node = m_buckets[*bucket]; node; node = node->m_next)
             if (node->first == key) return node;
         return nullptr;
     }
@@ -251,18 +278,7 @@ private:
         uint32_t new_count = vtl_hash_50_percent_increase_size(static_cast<uint32_t>(wanted > UINT32_MAX ? UINT32_MAX : wanted));
         if (new_count <= m_bucket_count) return;  // saturated: keep the chains
         NODE** new_buckets = morv_mem_alloc_pointer_array<NODE>(new_count);
-        for (uint32_t b = 0; b < m_bucket_count; ++b) {
-            NODE* node = m_buckets[b];
-            while (node) {
-                NODE* next = node->m_next;
-                uint32_t nb = H()(node->first) % new_count;
-                node->m_prev = nullptr;
-                node->m_next = new_buckets[nb];
-                if (node->m_next) node->m_next->m_prev = node;
-                new_buckets[nb] = node;
-                node = next;
-            }
-        }
+        vtl_hash_rehash_chains<H>(m_buckets, m_bucket_count, new_buckets, new_count);
         morv_mem_free(m_buckets);
         m_buckets = new_buckets;
         m_bucket_count = new_count;

@@ -15,9 +15,11 @@
 #include "hdb/hdb_options.h"
 #include "host/host_env.h"
 #include "host/host_fitter.h"
+#include "host/host_grid.h"
 #include "host/host_settings.h"
 #include "host/io/blif_reader.h"
 #include "host/io/blif_writer.h"
+#include "morv/core/morv_expert.h"
 #include "morv/core/morv_expert_interface.h"
 #include "msg/msg.h"
 #include "tdb/tdb_netlist.h"
@@ -37,25 +39,22 @@ COUNTS count_atoms(HOST_ENV& env)
   COUNTS c;
   for (CDB_ATOM_NODE* n : *env.design().netlist()) {
     ++c.atoms;
-    if (n->is_lcell_comb() || n->is_lcell() || n->is_lcell_hsadder()) ++c.luts;
+    const PACK_KIND k = host_pack_kind(n);
+    if (k == PACK_KIND::COMB || k == PACK_KIND::LCELL) ++c.luts;
     // A UVO logic cell holds a register when its register output is used.
-    if (n->is_register() || (n->is_lcell() && n->get_output_term_by_type(DB_REG_OUT))) ++c.registers;
+    if (k == PACK_KIND::REG || (k == PACK_KIND::LCELL && n->get_output_term_by_type(DB_REG_OUT))) ++c.registers;
   }
   return c;
 }
 
+// The component's own flow names, except for the two points it leaves
+// unnamed, which the table still needs a row label for.
 const char* flow_label(e_fsyn_flow flow)
 {
-  switch (flow) {
-  case SYN_EARLY_FSYN_FLOW: return "SYN_EARLY";
-  case FIT_EARLY_FSYN_FLOW: return "FIT_EARLY";
-  case POST_CLUSTERING_FSYN_FLOW: return "POST_CLUSTERING";
-  case CLUSTER_RETRY_FSYN_FLOW: return "CLUSTER_RETRY";
-  case LATE_FSYN_FLOW: return "LATE";
-  case VERY_LATE_FSYN_FLOW: return "routed";
-  case BACK_ANNOTATE_FSYN_FLOW: return "back-annotation";
-  default: return "?";
-  }
+  if (flow == VERY_LATE_FSYN_FLOW) return "routed";
+  if (flow == BACK_ANNOTATE_FSYN_FLOW) return "back-annotation";
+  const char* name = MORV_EXPERT::get_fsyn_flow_name(flow);
+  return name ? name : "?";
 }
 
 double effort_factor(FIT_EFFORT e)
@@ -242,22 +241,18 @@ int run_fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const st
 
     const int family = cdb_family_from_name(o.family.c_str());
     if (family == CDB_FAMILY_NONE) return fail("unknown family '" + o.family + "'");
-    DEV_DEVICE* device = nullptr;
+    std::unique_ptr<DEV_DEVICE> device;
     if (!o.device_file.empty()) {
       try {
-        device = DEV_DEVICE::load_from_file(o.device_file.c_str());
+        device.reset(DEV_DEVICE::load_from_file(o.device_file.c_str()));
       } catch (const std::runtime_error& e) {
         return fail(e.what());
       }
       if (device == nullptr) return fail("cannot read device file '" + o.device_file + "'");
-      if (dev_base_family_of(device->get_family()) != dev_base_family_of(family)) {
-        std::string text = "device file '" + o.device_file + "' describes a " + dev_family_name(device->get_family()) +
-                           " device but the family is " + o.family;
-        delete device;
-        return fail(text);
-      }
+      if (dev_base_family_of(device->get_family()) != dev_base_family_of(family))
+        return fail("device file '" + o.device_file + "' describes a " + dev_family_name(device->get_family()) +
+                    " device but the family is " + o.family);
     }
-    std::unique_ptr<DEV_DEVICE> device_guard(device);
 
     msg_set_quiet(o.verbosity == 0);
     msg_set_vdebug_printing(o.verbosity >= 2);
@@ -266,7 +261,7 @@ int run_fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const st
       BLIF_READER reader(family);
       netlist = reader.read_file(o.design);
     }
-    HOST_DESIGN design(family, std::move(netlist), nullptr, device_guard.release());
+    HOST_DESIGN design(family, std::move(netlist), nullptr, device.release());
     settings.apply_options_and_switches(design.options());
     // The command line wins over the settings file where both speak.
     if (o.has_seed || !settings.has_option(566)) design.options().set_int(566, static_cast<int>(o.seed));

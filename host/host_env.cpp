@@ -1,19 +1,17 @@
 #include "host/host_env.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cut/cut_cell_util.h"
 #include "dev/dev_device.h"
 #include "gen/gen.h"
 #include "msg/msg.h"
-#include "tdb/tdb_atom_builder.h"
 #include "tdb/tdb_netlist.h"
 #include "tdc/tdc_accessories.h"
 #include "morv/timing/morv_timing.h"
-#include "thr/thr.h"
 #include "host/host_grid.h"
 
 namespace morv_host {
@@ -230,7 +228,7 @@ int HOST_ENV::get_oterm_fl_id(CDB_ATOM_OTERM* oterm)
   const DEV_FL_INFO* fl = m_design.device()->get_fl_info();
   if (fl == nullptr || oterm == nullptr) return DEV_ILLEGAL_FL_ID;
   const CDB_ATOM_NODE* node = oterm->get_my_node();
-  std::string cell = "FL_LUT";
+  std::string_view cell = "FL_LUT";
   if (oterm->is_registered()) {
     const bool latch = node && node->get_latch_info() && node->get_latch_info()->is_latch;
     cell = latch ? "FL_LATCH" : "FL_FF";
@@ -363,10 +361,8 @@ CDB_ATOM_NODE* HOST_ENV::ground_cell(int partition, bool create)
   HDB_NAME_MGR* names = netlist->get_or_create_name_mgr();
   std::string base = partition < 0 ? "~GND" : "~GND_p" + std::to_string(partition);
   HDB_INSTANCE_NAME* name = names->create_unique_name(base, HDB_INAME_FLAG_PROTECTED);
-  CDB_ATOM_NODE* gnd = cdb_create_atom(m_design.family(), CDB_KIND_LCELL_COMB, name);
+  CDB_ATOM_NODE* gnd = CUT_LCELL_UTIL::create_gnd_lcell_atom(nullptr, m_design.family(), name);
   MSG_ASSERT(gnd, "HOST");
-  gnd->add_output_term(DB_COMB_OUT, name);
-  gnd->set_lutmask(CDB_LUTMASK(gnd->get_lut_size(), 0));
   CDB_ATOM_ASSIGNMENTS a;
   a.partition_id = partition;
   a.must_keep = true;
@@ -438,17 +434,17 @@ void HOST_ENV::ensure_timing()
 {
   TDC_ACCESSORIES* acc = accessories();
   acc->set_default_clock_period_ps(m_clock_period_ps);
-  if (m_full_taint || acc->get_tdb_netlist() == nullptr) {
+  const bool rebuild = m_full_taint || acc->get_tdb_netlist() == nullptr;
+  if (rebuild) {
     acc->set_full_taint();
   } else if (!m_taint.empty()) {
     std::sort(m_taint.begin(), m_taint.end());
     m_taint.erase(std::unique(m_taint.begin(), m_taint.end()), m_taint.end());
     acc->set_taint_change_set(m_taint);
   }
-  const bool rebuilt = m_full_taint || acc->get_tdb_netlist() == nullptr;
   acc->build_timing_netlist();
   // A rebuilt netlist starts from pre-placement delays.
-  if (rebuilt && m_placed) acc->refresh_interconnect_delays();
+  if (rebuild && m_placed) acc->refresh_interconnect_delays();
   m_full_taint = false;
   m_taint.clear();
 }
@@ -583,19 +579,20 @@ int HOST_ENV::place_atoms(bool legalize)
     else occ.add(n, n->get_lab_x(), n->get_lab_y());
   }
   int placed = 0;
-  for (CDB_ATOM_NODE* n : displaced) {
-    const int tx = std::clamp(n->get_lab_x(), 0, std::max(0, dev->get_nx() - 1));
-    const int ty = std::clamp(n->get_lab_y(), 0, std::max(0, dev->get_ny() - 1));
+  auto place_near = [&](CDB_ATOM_NODE* n, int tx, int ty) {
     int x = -1, y = -1, sub = -1;
-    if (!occ.find_nearest(n, tx, ty, x, y, sub)) {
-      // Nowhere to go: leave it where it was rather than unplace it.
-      occ.add(n, n->get_lab_x(), n->get_lab_y());
-      continue;
-    }
+    if (!occ.find_nearest(n, tx, ty, x, y, sub)) return false;
     n->set_location(x, y, sub);
     occ.add(n, x, y);
     m_taint.push_back(n->get_id());
     ++placed;
+    return true;
+  };
+  for (CDB_ATOM_NODE* n : displaced) {
+    const int tx = std::clamp(n->get_lab_x(), 0, std::max(0, dev->get_nx() - 1));
+    const int ty = std::clamp(n->get_lab_y(), 0, std::max(0, dev->get_ny() - 1));
+    // Nowhere to go: leave it where it was rather than unplace it.
+    if (!place_near(n, tx, ty)) occ.add(n, n->get_lab_x(), n->get_lab_y());
   }
   if (placed) note("moved_crowded_atoms", placed);
   const int moved = placed;
@@ -622,12 +619,7 @@ int HOST_ENV::place_atoms(bool legalize)
         ty = dev->get_ny() / 2;
       }
     }
-    int x = -1, y = -1, sub = -1;
-    if (!occ.find_nearest(n, tx, ty, x, y, sub)) continue;  // the device is full: leave it unplaced
-    n->set_location(x, y, sub);
-    occ.add(n, x, y);
-    m_taint.push_back(n->get_id());
-    ++placed;
+    place_near(n, tx, ty);  // on a full device the atom stays unplaced
   }
   if (placed > moved) note("placed_new_atoms", placed - moved);
   return placed;

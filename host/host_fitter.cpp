@@ -19,6 +19,28 @@ namespace {
 
 bool is_clock_sink(const CDB_ATOM_ITERM* t) { return t->is_used_as(DB_CLOCK); }
 
+// Criticality (1 - slack ratio) of every input term the last analysis
+// timed; a term behind several timing edges takes its worst.
+std::unordered_map<const CDB_ATOM_ITERM*, float> iterm_criticality(HOST_ENV& env)
+{
+  std::unordered_map<const CDB_ATOM_ITERM*, float> crit;
+  if (TDB_NETLIST* tdb = env.get_tdb_netlist())
+    for (TDB_EDGE* e : tdb->edge_table())
+      if (e && e->get_iterm()) {
+        const float c = 1.0f - e->get_slack_ratio();
+        auto [it, fresh] = crit.emplace(e->get_iterm(), c);
+        if (!fresh) it->second = std::max(it->second, c);
+      }
+  return crit;
+}
+
+// Logic elements are numbered within the LAB by kind, so that a LUT and the
+// register packed after it share a number.
+struct LE_NUMBERING {
+  int combs = 0, regs = 0;
+  int next(const CDB_ATOM_NODE* n) { return host_pack_kind(n) == PACK_KIND::REG ? regs++ : combs++; }
+};
+
 }  // namespace
 
 HOST_CLUSTERING cluster_netlist(HOST_ENV& env)
@@ -64,15 +86,11 @@ void hand_clusters_to_component(HOST_ENV& env, const HOST_CLUSTERING& clustering
   if (expert == nullptr) return;
   expert->reset_fsyn_cluster_map();
   for (size_t c = 0; c < clustering.clusters.size(); ++c) {
-    // Logic elements are numbered within the LAB by kind, so that a LUT and
-    // the register packed after it share a number.
-    int combs = 0, regs = 0;
+    LE_NUMBERING les;
     for (uint32_t id : clustering.clusters[c]) {
       CDB_ATOM_NODE* n = env.get_node(static_cast<int>(id));
       if (n == nullptr) continue;
-      const PACK_KIND k = host_pack_kind(n);
-      const int ale = k == PACK_KIND::REG ? regs++ : combs++;
-      expert->set_atom_preferred_cluster(static_cast<int>(id), static_cast<int>(c), ale);
+      expert->set_atom_preferred_cluster(static_cast<int>(id), static_cast<int>(c), les.next(n));
     }
   }
 }
@@ -89,14 +107,7 @@ HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, u
   env.set_placed(false);
   env.set_full_taint();
   env.analyse_timing();
-  std::unordered_map<const CDB_ATOM_ITERM*, float> crit;
-  if (TDB_NETLIST* tdb = env.get_tdb_netlist())
-    for (TDB_EDGE* e : tdb->edge_table())
-      if (e && e->get_iterm()) {
-        float c = 1.0f - e->get_slack_ratio();
-        auto [it, fresh] = crit.emplace(e->get_iterm(), c);
-        if (!fresh) it->second = std::max(it->second, c);
-      }
+  const std::unordered_map<const CDB_ATOM_ITERM*, float> crit = iterm_criticality(env);
 
   // Blocks: the clusters that still hold atoms, then one per I/O atom.
   std::unordered_map<uint32_t, int> block_of;  // atom id -> block
@@ -174,14 +185,7 @@ HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, u
     TDC_ACCESSORIES* acc = env.accessories();
     acc->refresh_interconnect_delays();
     acc->run_tan(*acc->get_tan_parameters(), true);
-    std::unordered_map<const CDB_ATOM_ITERM*, float> now;
-    if (TDB_NETLIST* tdb = env.get_tdb_netlist())
-      for (TDB_EDGE* e : tdb->edge_table())
-        if (e && e->get_iterm()) {
-          float c = 1.0f - e->get_slack_ratio();
-          auto [it, fresh] = now.emplace(e->get_iterm(), c);
-          if (!fresh) it->second = std::max(it->second, c);
-        }
+    const std::unordered_map<const CDB_ATOM_ITERM*, float> now = iterm_criticality(env);
     out_crit.assign(conn_iterm.size(), 0.0f);
     for (size_t c = 0; c < conn_iterm.size(); ++c)
       if (auto it = now.find(conn_iterm[c]); it != now.end()) out_crit[c] = it->second;
@@ -197,12 +201,9 @@ HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, u
   }
   for (size_t b = 0; b < members.size(); ++b) {
     const PLACE_SITE& s = p.sites[r.site[b]];
-    int combs = 0, regs = 0;
-    for (CDB_ATOM_NODE* n : members[b]) {
-      int sub = r.slot[b];
-      if (p.block_class[b] == HOST_SITE_LAB) sub = host_pack_kind(n) == PACK_KIND::REG ? regs++ : combs++;
-      n->set_location(s.x, s.y, sub);
-    }
+    LE_NUMBERING les;
+    for (CDB_ATOM_NODE* n : members[b])
+      n->set_location(s.x, s.y, p.block_class[b] == HOST_SITE_LAB ? les.next(n) : r.slot[b]);
   }
   env.set_placed(true);
   // Atoms made since clustering go next to what they were made from.

@@ -32,7 +32,6 @@ public:
   // Nearest location to (tx, ty) by Manhattan distance with room for node
   // (ties: scan order, deterministic); false when the device is full.
   bool find_nearest(const CDB_ATOM_NODE* node, int tx, int ty, int& x, int& y, int& sub) const;
-  int lab_capacity() const { return m_cap; }
 
 private:
   struct CELL {

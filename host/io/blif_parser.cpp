@@ -1,5 +1,6 @@
 #include "host/io/blif_parser.h"
 
+#include "cdb/cdb_lutmask.h"
 #include "host/io/blif_str_cat.h"
 
 #include <array>
@@ -19,8 +20,6 @@ std::string error_text(const std::string& file, int line, const std::string& wha
 constexpr std::array<uint64_t, 6> k_var_mask = {
     0xAAAAAAAAAAAAAAAAull, 0xCCCCCCCCCCCCCCCCull, 0xF0F0F0F0F0F0F0F0ull,
     0xFF00FF00FF00FF00ull, 0xFFFF0000FFFF0000ull, 0xFFFFFFFF00000000ull};
-
-uint64_t rows_mask(size_t inputs) { return inputs >= 6 ? ~0ull : ((1ull << (1u << inputs)) - 1); }
 
 struct STRING_HASH {
   using is_transparent = void;
@@ -136,7 +135,7 @@ private:
   void directive(const std::vector<std::string_view>& t) {
     std::string_view d = t[0];
     finish_cover();
-    if (m_seen_end) fail(m_line, d == ".model" ? "only one model per file is supported" : str_cat("'", d) + "' after '.end'");
+    if (m_seen_end) fail(m_line, d == ".model" ? "only one model per file is supported" : str_cat("'", d, "' after '.end'"));
     if (d == ".model") {
       if (m_seen_model) fail(m_line, "only one model per file is supported");
       if (!m_model.m_nets.empty()) fail(m_line, "'.model' must come before the model's contents");
@@ -153,7 +152,7 @@ private:
       for (size_t i = 1; i < t.size(); ++i) {
         int id = read_net(t[i]);
         if (m_is_output.size() <= static_cast<size_t>(id)) m_is_output.resize(m_model.m_nets.size(), false);
-        if (m_is_output[id]) fail(m_line, str_cat("output '", t[i]) + "' is declared twice");
+        if (m_is_output[id]) fail(m_line, str_cat("output '", t[i], "' is declared twice"));
         m_is_output[id] = true;
         m_model.m_outputs.push_back(id);
       }
@@ -165,9 +164,9 @@ private:
       m_seen_end = true;
     } else if (d == ".subckt" || d == ".gate" || d == ".mlatch" || d == ".exdc" || d == ".search" ||
                d == ".start_kiss" || d == ".blackbox") {
-      fail(m_line, str_cat("'", d) + "' is not supported (only flat, unmapped BLIF is read)");
+      fail(m_line, str_cat("'", d, "' is not supported (only flat, unmapped BLIF is read)"));
     } else if (!is_ignored_directive(d)) {
-      fail(m_line, str_cat("unknown directive '", d) + "'");
+      fail(m_line, str_cat("unknown directive '", d, "'"));
     }
   }
 
@@ -204,7 +203,7 @@ private:
   }
 
   void cover_row(const std::vector<std::string_view>& t) {
-    if (m_open_cover < 0) fail(m_line, str_cat("cover row '", t[0]) + "' outside a '.names' block");
+    if (m_open_cover < 0) fail(m_line, str_cat("cover row '", t[0], "' outside a '.names' block"));
     BLIF_COVER& c = m_model.m_covers[m_open_cover];
     size_t n = c.m_inputs.size();
     std::string_view plane, out;
@@ -219,12 +218,12 @@ private:
         fail(m_line, str_cat("cover row '", plane, "' has ", std::to_string(plane.size()), " input values; expected ",
                              std::to_string(n)));
     }
-    if (out != "0" && out != "1") fail(m_line, str_cat("cover output value '", out) + "' is not 0 or 1");
+    if (out != "0" && out != "1") fail(m_line, str_cat("cover output value '", out, "' is not 0 or 1"));
     int value = out[0] - '0';
     if (m_cover_value >= 0 && value != m_cover_value)
       fail(m_line, "cover of '" + m_model.m_nets[c.m_output].m_name + "' mixes 0 and 1 output rows");
     m_cover_value = value;
-    uint64_t cube = rows_mask(n);
+    uint64_t cube = CDB_LUTMASK::full_mask(static_cast<int>(n));
     for (size_t i = 0; i < n; ++i) {
       char v = plane[i];
       if (v == '1') cube &= k_var_mask[i];
@@ -238,27 +237,27 @@ private:
   void finish_cover() {
     if (m_open_cover < 0) return;
     BLIF_COVER& c = m_model.m_covers[m_open_cover];
-    if (m_cover_value == 0) c.m_truth = ~c.m_truth & rows_mask(c.m_inputs.size());
+    if (m_cover_value == 0) c.m_truth = ~c.m_truth & CDB_LUTMASK::full_mask(static_cast<int>(c.m_inputs.size()));
     m_open_cover = -1;
   }
 
   void latch(const std::vector<std::string_view>& t) {
     if (t.size() < 3 || t.size() > 6) fail(m_line, "'.latch' takes: input output [type control] [init]");
     if (t.size() < 5)
-      fail(m_line, str_cat("latch '", t[2]) + "' has no clock; only rising-edge ('re') latches are supported");
+      fail(m_line, str_cat("latch '", t[2], "' has no clock; only rising-edge ('re') latches are supported"));
     std::string_view type = t[3];
     if (type != "re") {
       if (type == "fe" || type == "ah" || type == "al" || type == "as")
-        fail(m_line, str_cat("latch type '", type) + "' is not supported; only rising-edge ('re') latches are");
-      fail(m_line, str_cat("unknown latch type '", type) + "'");
+        fail(m_line, str_cat("latch type '", type, "' is not supported; only rising-edge ('re') latches are"));
+      fail(m_line, str_cat("unknown latch type '", type, "'"));
     }
-    if (t[4] == "NIL") fail(m_line, str_cat("latch '", t[2]) + "' has no clock ('NIL')");
+    if (t[4] == "NIL") fail(m_line, str_cat("latch '", t[2], "' has no clock ('NIL')"));
     BLIF_LATCH l;
     l.m_line = m_line;
     if (t.size() == 6) {
       std::string_view init = t[5];
       if (init.size() != 1 || init[0] < '0' || init[0] > '3')
-        fail(m_line, str_cat("latch initial value '", init) + "' is not 0, 1, 2 or 3");
+        fail(m_line, str_cat("latch initial value '", init, "' is not 0, 1, 2 or 3"));
       // 2 (don't care) and 3 (unknown) power up like every register: to 0.
       l.m_init = init[0] == '1' ? 1 : 0;
     }

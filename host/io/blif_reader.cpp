@@ -180,11 +180,7 @@ private:
 
 }  // namespace
 
-BLIF_READER::BLIF_READER(int family) : m_family(family) {
-  const CDB_FAMILY_INFO& info = family_info(family);
-  m_lut_size = info.lut_size;
-  m_reversed = info.reversed_bit_order;
-}
+BLIF_READER::BLIF_READER(int family) : m_family(family), m_lut_size(family_info(family).lut_size) {}
 
 BLIF_READER::BLIF_READER(const std::string& family) : BLIF_READER(family_code(family)) {}
 

@@ -49,8 +49,7 @@ public:
 
 private:
   int m_family;
-  int m_lut_size = 0;
-  bool m_reversed = false;
+  int m_lut_size;
   size_t m_undriven_count = 0;
   std::string m_model_name;
 };

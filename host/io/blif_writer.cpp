@@ -20,16 +20,15 @@ struct SIGNAL {
   unsigned constant = 0;  // value when net < 0
 };
 
-constexpr int k_max_vars = 9;
-
-// Slots of evaluate_output: data A..G, carry in, share in.
-constexpr int k_lut_ports[k_max_vars] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_DATA_E,
-                                         DB_DATA_F, DB_DATA_G, DB_CARRY_IN, DB_SHARE_IN};
+// Most slots a written function reads: a logic cell's (those of
+// evaluate_output) or a register's next state (below).
+constexpr int k_max_vars = CDB_ATOM_NODE::EVALUATE_INPUT_COUNT;
 
 // Slots of the register next-state function.
 enum REG_SLOT { R_D, R_ENA, R_SCLR, R_SLOAD, R_SDATA, R_CLR, R_ALOAD, R_ADATA, R_Q, R_COUNT };
 constexpr int k_reg_ports[R_COUNT - 1] = {DB_DATAIN, DB_CLOCK_ENABLE, DB_SYNCH_CLEAR, DB_SYNCH_LOAD,
                                           DB_SYNCH_DATA, DB_CLEAR, DB_ASYNCH_LOAD, DB_ASYNCH_DATA};
+static_assert(R_COUNT <= k_max_vars);
 
 std::string node_label(const CDB_ATOM_NODE* node) {
   std::string label = str_cat("atom ", std::to_string(node->get_id()));
@@ -166,7 +165,7 @@ private:
     if (it == m_net_of.end())
       fail(node_label(t->get_my_node()) + " reads " + t->get_wysiwyg_port_name() + " from outside the netlist");
     s.net = it->second;
-    s.invert = (t->is_inverted() ? 1u : 0u) ^ (t->is_active_high() ? 0u : 1u);
+    s.invert = t->reads_complemented() ? 1u : 0u;
     return s;
   }
 
@@ -260,7 +259,8 @@ private:
 
   void write_logic_cell(const CDB_ATOM_NODE* node) {
     SIGNAL slots[k_max_vars];
-    for (int i = 0; i < k_max_vars; ++i) slots[i] = signal_of(node->get_input_term_by_type(k_lut_ports[i]), 0);
+    for (int i = 0; i < k_max_vars; ++i)
+      slots[i] = signal_of(node->get_input_term_by_type(CDB_ATOM_NODE::EVALUATE_INPUT_PORTS[i]), 0);
     const CDB_ATOM_OTERM* reg_out = nullptr;
     int comb_net = -1;
     for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
@@ -271,7 +271,7 @@ private:
       }
       int port = o->get_usage();
       unsigned probe[k_max_vars] = {};
-      if (node->evaluate_output(port, probe) == 0xffffffffu) {
+      if (node->evaluate_output(port, probe) == CDB_ATOM_NODE::NO_LUT_VALUE) {
         if (o->has_fanout()) fail(node_label(node) + ": output " + o->get_wysiwyg_port_name() + " has no LUT function");
         continue;
       }

@@ -1,6 +1,7 @@
 #include "cdb/cdb_atom_node.h"
 
 #include <algorithm>
+#include <iterator>
 #include <type_traits>
 
 #include "cdb/cdb_atom_netlist.h"
@@ -70,13 +71,14 @@ TERM* replace_term_by_type(CDB_ATOM_NODE* node, std::vector<TERM*>& terms, TERM*
 }  // namespace
 
 CDB_ATOM_NODE::PORT_LIST CDB_ATOM_NODE::ordered_inputs_of(int family, int kind) {
+    auto port_list = [](const auto& ports) { return PORT_LIST{ports, static_cast<int>(std::size(ports))}; };
     switch (kind) {
     case CDB_KIND_LCELL_COMB:
-        return cdb_family_lut_size(family) == 6 ? PORT_LIST{s_in_comb6, 9} : PORT_LIST{s_in_comb4, 5};
-    case CDB_KIND_REGISTER: return {s_in_reg, 4};
-    case CDB_KIND_UVO_LCELL: return {s_in_uvo, 12};
-    case CDB_KIND_HSADDER: return {s_in_hsadder, 9};
-    case CDB_KIND_CLKBUF: return {s_in_clkbuf, 2};
+        return cdb_family_lut_size(family) == 6 ? port_list(s_in_comb6) : port_list(s_in_comb4);
+    case CDB_KIND_REGISTER: return port_list(s_in_reg);
+    case CDB_KIND_UVO_LCELL: return port_list(s_in_uvo);
+    case CDB_KIND_HSADDER: return port_list(s_in_hsadder);
+    case CDB_KIND_CLKBUF: return port_list(s_in_clkbuf);
     default: return {nullptr, 0};
     }
 }
@@ -362,8 +364,7 @@ bool CDB_ATOM_NODE::is_in_extended_mode() const {
 }
 
 unsigned CDB_ATOM_NODE::evaluate_output(int port, const unsigned* in) const {
-    constexpr unsigned NO_VALUE = 0xffffffffu;
-    if (in == nullptr || !is_lut_kind(m_kind)) return NO_VALUE;
+    if (in == nullptr || !is_lut_kind(m_kind)) return NO_LUT_VALUE;
     auto v = [&](int i) -> unsigned { return in[i] & 1u; };
     const uint64_t m = m_lutmask.get_value();
     const uint64_t aux = m_aux_mask;
@@ -405,27 +406,27 @@ unsigned CDB_ATOM_NODE::evaluate_output(int port, const unsigned* in) const {
             return port == DB_SUM_OUT ? (sum & 1u) : (sum >= 2 ? 1u : 0u);
         }
         case DB_SHARE_OUT: return half_bit(1, kd);
-        default: return NO_VALUE;
+        default: return NO_LUT_VALUE;
         }
     }
     if (m_kind == CDB_KIND_LCELL_COMB) {  // 4-input families
         if (port == DB_COMB_OUT) {
-            unsigned t = test_bit(29) ? c : cin;
+            unsigned t = test_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB) ? c : cin;
             return (m >> (a + 2 * b + 4 * t + 8 * d)) & 1u;
         }
         if (port == DB_CARRY_OUT) return (aux >> (a + 2 * b + 4 * cin)) & 1u;
-        return NO_VALUE;
+        return NO_LUT_VALUE;
     }
     if (m_kind == CDB_KIND_UVO_LCELL) {
         if (port == DB_COMB_OUT || port == DB_REG_OUT) {
-            unsigned t = test_bit(28) ? cin : c;
+            unsigned t = test_bit(CDB_ATOM_BIT_LUTMASK_FLAG) ? cin : c;
             return (m >> (a + 2 * b + 4 * t + 8 * d)) & 1u;
         }
         if (port == DB_CARRY_OUT || port == DB_CHAIN_OUT_0 || port == DB_CHAIN_OUT_1)
             return (aux >> (a + 2 * b + 4 * cin)) & 1u;
-        return NO_VALUE;
+        return NO_LUT_VALUE;
     }
-    return NO_VALUE;
+    return NO_LUT_VALUE;
 }
 
 // ---------------------------------------------------------------- records
@@ -552,19 +553,22 @@ CDB_ATOM_UVO_LCELL::CDB_ATOM_UVO_LCELL()
 CDB_ATOM_IO::CDB_ATOM_IO(int family) : CDB_ATOM_NODE(family, CDB_KIND_IO, type_of(family, CDB_KIND_IO)) {}
 CDB_ATOM_RAM::CDB_ATOM_RAM(int family) : CDB_ATOM_NODE(family, CDB_KIND_RAM, type_of(family, CDB_KIND_RAM)) {}
 
+namespace {
+// Parameter key of each word of a RAM port's mode flags.
+constexpr int s_ram_mode_keys[3] = {CDB_PARAM_RAM_MODE, CDB_PARAM_RAM_MODE_1, CDB_PARAM_RAM_MODE_2};
+}  // namespace
+
 CDB_RAM_FLAG_SET CDB_ATOM_RAM::get_ram_mode_flags(int port) const {
-    static constexpr int keys[3] = {CDB_PARAM_RAM_MODE, CDB_PARAM_RAM_MODE_1, CDB_PARAM_RAM_MODE_2};
     CDB_RAM_FLAG_SET flags;
-    for (int w = 0; w < 3; ++w) flags.set_word(w, static_cast<uint32_t>(get_block_param(keys[w], port, 0)));
+    for (int w = 0; w < 3; ++w) flags.set_word(w, static_cast<uint32_t>(get_block_param(s_ram_mode_keys[w], port, 0)));
     return flags;
 }
 
 void CDB_ATOM_RAM::set_ram_mode_flags(int port, const CDB_RAM_FLAG_SET& flags) {
-    static constexpr int keys[3] = {CDB_PARAM_RAM_MODE, CDB_PARAM_RAM_MODE_1, CDB_PARAM_RAM_MODE_2};
     for (int w = 0; w < 3; ++w) {
         // Words never set stay absent so that untouched RAMs keep no parameters.
-        if (flags.word(w) == 0 && get_block_param(keys[w], port, 0) == 0) continue;
-        set_block_param(keys[w], port, static_cast<int>(flags.word(w)));
+        if (flags.word(w) == 0 && get_block_param(s_ram_mode_keys[w], port, 0) == 0) continue;
+        set_block_param(s_ram_mode_keys[w], port, static_cast<int>(flags.word(w)));
     }
 }
 CDB_ATOM_MAC_MULT::CDB_ATOM_MAC_MULT(int family)
@@ -626,10 +630,10 @@ CDB_ATOM_NODE* cdb_create_atom(int family, int kind, HDB_INSTANCE_NAME* name) {
     if (n == nullptr) return nullptr;
     n->create_atom_info();
     n->set_instance_name(name);
-    if (n->get_kind() == CDB_KIND_UVO_LCELL) {
-        n->set_bit(29);
-    } else if (n->get_kind() == CDB_KIND_LCELL_COMB && cdb_family_lut_size(family) == 4) {
-        n->set_bit(29);
+    const bool four_input_cell =
+        n->get_kind() == CDB_KIND_UVO_LCELL || (n->get_kind() == CDB_KIND_LCELL_COMB && cdb_family_lut_size(family) == 4);
+    if (four_input_cell) {
+        n->set_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB);
     } else if (n->is_ff()) {
         n->set_mode(DEV_PHYS_IMPL_REGISTER_MODE);
     }

@@ -195,9 +195,13 @@ public:
     void set_output_lutmask(int output_port_type, const CDB_LUTMASK& mask);
 
     // Value of an output for given input values, honouring the family's bit
-    // order and modes. in[0..6] = DB_DATA_A..G, in[7] = carry in, in[8] =
-    // share in (each 0 or 1). Answers 0 or 1, or 0xFFFFFFFF when the output
-    // has no LUT function on this atom.
+    // order and modes. in[k] is the value (0 or 1) of EVALUATE_INPUT_PORTS[k]:
+    // DB_DATA_A..G, carry in, share in. Answers 0 or 1, or NO_LUT_VALUE when
+    // the output has no LUT function on this atom.
+    static constexpr int EVALUATE_INPUT_COUNT = 9;
+    static constexpr int EVALUATE_INPUT_PORTS[EVALUATE_INPUT_COUNT] = {
+        DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_DATA_E, DB_DATA_F, DB_DATA_G, DB_CARRY_IN, DB_SHARE_IN};
+    static constexpr unsigned NO_LUT_VALUE = 0xffffffffu;
     virtual unsigned evaluate_output(int output_port_type, const unsigned* in) const;
     // 6-input cell in extended mode: DB_DATA_G is connected.
     bool is_in_extended_mode() const;

@@ -82,15 +82,9 @@ void cdb_term_free(void* p, size_t bytes) {
 
 // ---------------------------------------------------------------- CDB_NET_ITERM
 
-void CDB_NET_ITERM::set_vcc() {
-    if (m_source) m_source->unlink(static_cast<CDB_ATOM_ITERM*>(this));
-    set_state(ST_VCC);
-}
+void CDB_NET_ITERM::set_vcc() { disconnect_from_source(CONNECT_VCC); }
 
-void CDB_NET_ITERM::set_gnd() {
-    if (m_source) m_source->unlink(static_cast<CDB_ATOM_ITERM*>(this));
-    set_state(ST_GND);
-}
+void CDB_NET_ITERM::set_gnd() { disconnect_from_source(CONNECT_GND); }
 
 void CDB_NET_ITERM::disconnect_from_source(int connect_state) {
     if (m_source) m_source->unlink(static_cast<CDB_ATOM_ITERM*>(this));
@@ -160,26 +154,13 @@ void CDB_ATOM_ITERM::set_port_index(int index) {
     m_prop = (m_prop & ~P_INDEX_MASK) | ((static_cast<uint32_t>(index) & 0xffffu) << P_INDEX_SHIFT);
 }
 
-bool CDB_ATOM_ITERM::is_logical_vcc() const {
-    if (!is_vcc() && !is_gnd()) return false;
-    bool v = is_vcc() ^ is_inverted() ^ !is_active_high();
-    return v;
-}
+bool CDB_ATOM_ITERM::is_logical_vcc() const { return (is_vcc() || is_gnd()) && (is_vcc() ^ reads_complemented()); }
 
-bool CDB_ATOM_ITERM::is_logical_gnd() const {
-    if (!is_vcc() && !is_gnd()) return false;
-    return !is_logical_vcc();
-}
+bool CDB_ATOM_ITERM::is_logical_gnd() const { return (is_vcc() || is_gnd()) && !is_logical_vcc(); }
 
-void CDB_ATOM_ITERM::set_logical_vcc() {
-    bool physical_one = !(is_inverted() ^ !is_active_high());
-    physical_one ? set_vcc() : set_gnd();
-}
+void CDB_ATOM_ITERM::set_logical_vcc() { reads_complemented() ? set_gnd() : set_vcc(); }
 
-void CDB_ATOM_ITERM::set_logical_gnd() {
-    bool physical_one = is_inverted() ^ !is_active_high();
-    physical_one ? set_vcc() : set_gnd();
-}
+void CDB_ATOM_ITERM::set_logical_gnd() { reads_complemented() ? set_vcc() : set_gnd(); }
 
 int CDB_ATOM_ITERM::get_global() const {
     int raw = static_cast<int>((m_prop & P_GLOBAL_MASK) >> P_GLOBAL_SHIFT);

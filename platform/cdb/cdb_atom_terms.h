@@ -115,7 +115,9 @@ public:
     int get_literal_index() const { return m_literal_index; }
     void set_literal_index(int index) { m_literal_index = static_cast<uint16_t>(index); }
 
-    // Logical constants: physical constant XOR inversion XOR (port active low).
+    // The logical value is the complement of the physical one: inversion XOR (port active low).
+    bool reads_complemented() const { return is_inverted() ^ !is_active_high(); }
+    // Logical constants: physical constant XOR reads_complemented.
     bool is_logical_vcc() const;
     bool is_logical_gnd() const;
     // Tie to the physical constant that reads as logical 1 / 0.

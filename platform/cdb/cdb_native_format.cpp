@@ -53,16 +53,26 @@ void append_quoted(std::string& out, std::string_view s) {
     out += '"';
 }
 
+// A field written in hexadecimal.
+struct HEX {
+    uint64_t value;
+};
+
 template <typename T>
 void append_num(std::string& out, T v) {
     char buf[32];
     auto r = std::to_chars(buf, buf + sizeof buf, v);
     out.append(buf, r.ptr);
 }
-void append_hex(std::string& out, uint64_t v) {
+void append_num(std::string& out, HEX v) {
     char buf[32];
-    auto r = std::to_chars(buf, buf + sizeof buf, v, 16);
+    auto r = std::to_chars(buf, buf + sizeof buf, v.value, 16);
     out.append(buf, r.ptr);
+}
+// " <v>" for each value, in order.
+template <typename... T>
+void append_fields(std::string& out, T... v) {
+    ((out += ' ', append_num(out, v)), ...);
 }
 }  // namespace
 
@@ -70,8 +80,8 @@ void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os)
     std::string out;
     out.reserve(netlist.get_node_count() * 160 + 256);
     out += HEADER;
-    out += "\nfamily ";
-    append_num(out, netlist.get_family());
+    out += "\nfamily";
+    append_fields(out, netlist.get_family());
     out += '\n';
 
     // Names in first-use order, numbered locally so that the text does not
@@ -94,10 +104,8 @@ void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os)
     append_quoted(out, root);
     out += '\n';
     for (size_t i = 0; i < names.size(); ++i) {
-        out += "name ";
-        append_num(out, i);
-        out += ' ';
-        append_hex(out, names[i]->get_flags());
+        out += "name";
+        append_fields(out, i, HEX{names[i]->get_flags()});
         out += ' ';
         append_quoted(out, names[i]->is_root() ? std::string_view() : std::string_view(names[i]->get_short_hpath()));
         out += '\n';
@@ -111,108 +119,77 @@ void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os)
     };
 
     for (CDB_ATOM_NODE* node : netlist) {
-        out += "node ";
-        append_num(out, node->get_id());
-        out += ' ';
-        append_num(out, node->get_family());
-        out += ' ';
-        append_num(out, node->get_atom_type());
+        out += "node";
+        append_fields(out, node->get_id(), node->get_family(), node->get_atom_type());
         out += ' ';
         append_name_ref(node->get_instance_name());
         out += '\n';
         if (node->get_bits()) {
-            out += "  bits ";
-            append_hex(out, node->get_bits());
+            out += "  bits";
+            append_fields(out, HEX{node->get_bits()});
             out += '\n';
         }
         if (node->get_mode()) {
-            out += "  mode ";
-            append_num(out, node->get_mode());
+            out += "  mode";
+            append_fields(out, node->get_mode());
             out += '\n';
         }
         if (!(node->get_location() == CDB_ATOM_LOCATION())) {
             const CDB_ATOM_LOCATION& l = node->get_location();
             out += "  loc";
-            for (int v : {l.x, l.y, l.sub_loc, l.sub_loc2}) {
-                out += ' ';
-                append_num(out, v);
-            }
+            append_fields(out, l.x, l.y, l.sub_loc, l.sub_loc2);
             out += '\n';
         }
         if (!node->get_assignments().is_default()) {
             const CDB_ATOM_ASSIGNMENTS& a = node->get_assignments();
             out += "  asgn";
-            for (int v : {a.partition_id, a.kardel_region, a.locked_x1, a.locked_y1, a.locked_x2, a.locked_y2,
-                          int(a.dont_touch), int(a.must_keep), int(a.back_annotated)}) {
-                out += ' ';
-                append_num(out, v);
-            }
+            append_fields(out, a.partition_id, a.kardel_region, a.locked_x1, a.locked_y1, a.locked_x2, a.locked_y2,
+                          int(a.dont_touch), int(a.must_keep), int(a.back_annotated));
             out += '\n';
         }
         if (node->get_lutmask() != CDB_LUTMASK()) {
-            out += "  mask ";
-            append_num(out, node->get_lutmask().get_num_inputs());
-            out += ' ';
-            append_hex(out, node->get_lutmask().get_value());
+            out += "  mask";
+            append_fields(out, node->get_lutmask().get_num_inputs(), HEX{node->get_lutmask().get_value()});
             out += '\n';
         }
         if (uint64_t aux = CDB_NATIVE_READER_ACCESS::get_aux(node)) {
-            out += "  aux ";
-            append_hex(out, aux);
+            out += "  aux";
+            append_fields(out, HEX{aux});
             out += '\n';
         }
         if (const CDB_ATOM_LATCH_INFO* li = node->get_latch_info()) {
             out += "  latch";
-            for (int v : {int(li->is_latch), li->clear_port, li->preset_port, li->feedback_port, li->enable_port,
-                          li->enable_mode, li->output_port}) {
-                out += ' ';
-                append_num(out, v);
-            }
+            append_fields(out, int(li->is_latch), li->clear_port, li->preset_port, li->feedback_port, li->enable_port,
+                          li->enable_mode, li->output_port);
             out += '\n';
         }
         if (const auto* params = node->get_block_params()) {
             for (const auto& [key, value] : *params) {
-                out += "  param ";
-                append_num(out, key.first);
-                out += ' ';
-                append_num(out, key.second);
-                out += ' ';
-                append_num(out, value);
+                out += "  param";
+                append_fields(out, key.first, key.second, value);
                 out += '\n';
             }
         }
         for (int slot = 0; slot < node->get_input_count(); ++slot) {
             CDB_ATOM_ITERM* t = node->get_input_term(slot);
             if (t == nullptr) continue;
-            out += "  in ";
-            append_num(out, slot);
+            out += "  in";
+            append_fields(out, slot);
             out += ' ';
             if (t->get_usage_count() == 0) out += '-';
             for (int u = 0; u < t->get_usage_count(); ++u) {
                 if (u) out += ',';
                 append_num(out, t->get_usage(u));
             }
-            out += ' ';
-            append_num(out, t->get_port_index());
-            out += ' ';
-            append_num(out, t->get_literal_index());
-            out += ' ';
-            append_hex(out, t->get_property_word());
-            out += ' ';
-            append_num(out, t->get_delay_chain_index(DB_DELAY_CHAIN_INPUT));
+            append_fields(out, t->get_port_index(), t->get_literal_index(), HEX{t->get_property_word()},
+                          t->get_delay_chain_index(DB_DELAY_CHAIN_INPUT));
             out += '\n';
         }
         for (int slot = 0; slot < node->get_output_count(); ++slot) {
             CDB_ATOM_OTERM* t = node->get_output_term(slot);
             if (t == nullptr) continue;
-            out += "  out ";
-            append_num(out, slot);
-            out += ' ';
-            append_num(out, t->get_usage());
-            out += ' ';
-            append_num(out, t->get_port_index());
-            out += ' ';
-            append_num(out, t->get_host_index());
+            out += "  out";
+            append_fields(out, slot, t->get_usage(), t->get_port_index(), t->get_host_index());
             out += ' ';
             append_name_ref(t->get_instance_name());
             out += '\n';
@@ -223,10 +200,8 @@ void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os)
         for (int slot = 0; slot < node->get_output_count(); ++slot) {
             CDB_ATOM_OTERM* t = node->get_output_term(slot);
             if (t == nullptr || !t->has_fanout()) continue;
-            out += "fanout ";
-            append_num(out, node->get_id());
-            out += ' ';
-            append_num(out, slot);
+            out += "fanout";
+            append_fields(out, node->get_id(), slot);
             out += " :";
             for (auto it = t->begin_iterm_fanout(); it != t->end_iterm_fanout(); ++it) {
                 CDB_ATOM_ITERM* sink = *it;
@@ -272,6 +247,13 @@ struct PARSE_ERROR {
     std::string message;
 };
 
+// True when w is exactly one number (nothing before or after it).
+template <typename T>
+bool parse_whole(std::string_view w, T& v, int base = 10) {
+    auto r = std::from_chars(w.data(), w.data() + w.size(), v, base);
+    return r.ec == std::errc() && r.ptr == w.data() + w.size();
+}
+
 class LINE_TOKENS {
 public:
     explicit LINE_TOKENS(std::string_view line) : m_line(line) {}
@@ -291,10 +273,7 @@ public:
     T number(int base = 10) {
         std::string_view w = word();
         T v{};
-        const char* b = w.data();
-        const char* e = w.data() + w.size();
-        auto r = std::from_chars(b, e, v, base);
-        if (r.ec != std::errc() || r.ptr != e) throw PARSE_ERROR{"bad number \"" + std::string(w) + "\""};
+        if (!parse_whole(w, v, base)) throw PARSE_ERROR{"bad number \"" + std::string(w) + "\""};
         return v;
     }
     std::string quoted() {
@@ -419,8 +398,7 @@ private:
         std::string_view w = tok.word();
         if (w == "-") return nullptr;
         size_t k = 0;
-        auto r = std::from_chars(w.data(), w.data() + w.size(), k);
-        if (r.ec != std::errc() || r.ptr != w.data() + w.size() || k >= m_names.size())
+        if (!parse_whole(w, k) || k >= m_names.size())
             throw PARSE_ERROR{"unknown name reference \"" + std::string(w) + "\""};
         return m_names[k];
     }
@@ -488,8 +466,7 @@ private:
                     size_t c = usages.find(',', p);
                     std::string_view u = usages.substr(p, c == std::string_view::npos ? std::string_view::npos : c - p);
                     int port = 0;
-                    auto r = std::from_chars(u.data(), u.data() + u.size(), port);
-                    if (r.ec != std::errc() || r.ptr != u.data() + u.size() || port < 0 || port >= DB_MAX_INPUT_PORT_TYPE ||
+                    if (!parse_whole(u, port) || port < 0 || port >= DB_MAX_INPUT_PORT_TYPE ||
                         t->get_usage_count() >= CDB_ATOM_ITERM::MAX_USAGES)
                         throw PARSE_ERROR{"bad port usage list \"" + std::string(usages) + "\""};
                     t->set_usage_as(port);
@@ -533,13 +510,7 @@ private:
             size_t dot = w.find('.');
             uint32_t sid = 0;
             int sslot = -1;
-            bool ok = dot != std::string_view::npos;
-            if (ok) {
-                auto r1 = std::from_chars(w.data(), w.data() + dot, sid);
-                auto r2 = std::from_chars(w.data() + dot + 1, w.data() + w.size(), sslot);
-                ok = r1.ec == std::errc() && r1.ptr == w.data() + dot && r2.ec == std::errc() && r2.ptr == w.data() + w.size();
-            }
-            if (!ok) throw PARSE_ERROR{"bad sink \"" + std::string(w) + "\""};
+            if (dot == std::string_view::npos || !parse_whole(w.substr(0, dot), sid) || !parse_whole(w.substr(dot + 1), sslot)) throw PARSE_ERROR{"bad sink \"" + std::string(w) + "\""};
             CDB_ATOM_NODE* sn = netlist.get_node_by_id(sid);
             CDB_ATOM_ITERM* t = sn ? sn->get_input_term(sslot) : nullptr;
             if (t == nullptr) throw PARSE_ERROR{"sink \"" + std::string(w) + "\" does not exist"};

@@ -215,7 +215,7 @@ int cdb_family_from_name(const char* name);
 int cdb_kind_of_atom_type(int family, int atom_type);
 int cdb_family_lut_size(int family);  // 0 for an unknown family
 
-// Display names ("dataa", "combout", ...); "in<N>" / "out<N>" when unnamed.
+// Display names ("dataa", "combout", ...); "in" / "out" for a port without a name.
 const char* cdb_input_port_name(int port_type);
 const char* cdb_output_port_name(int port_type);
 

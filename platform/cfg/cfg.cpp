@@ -1,9 +1,5 @@
 #include "cfg/cfg.h"
 
-#include <cctype>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <map>
 #include <memory>
 
@@ -22,20 +18,6 @@ CFG_STORE& store() {
     return *s_store;
 }
 
-std::string_view trim(std::string_view text) {
-    std::size_t b = 0, e = text.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
-    return text.substr(b, e - b);
-}
-
-bool iequals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-}
-
 }  // namespace
 
 const char* cfg_get_value(const char* name) {
@@ -47,20 +29,13 @@ const char* cfg_get_value(const char* name) {
 bool cfg_is_on(const char* name, bool default_value) {
     const char* value = cfg_get_value(name);
     if (!value) return default_value;
-    std::string_view v = trim(value);
-    return iequals(v, "on") || iequals(v, "true") || v == "1";
+    return cfg_parse_switch(value).value_or(false);
 }
 
 int cfg_get_int_value(const char* name, int default_value) {
     const char* value = cfg_get_value(name);
     if (!value) return default_value;
-    std::string text(trim(value));
-    if (text.empty()) return default_value;
-    errno = 0;
-    char* end = nullptr;
-    long parsed = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || parsed < INT_MIN || parsed > INT_MAX) return default_value;
-    return static_cast<int>(parsed);
+    return cfg_parse_int(value).value_or(default_value);
 }
 
 void cfg_set_value(const char* name, const char* value) {

@@ -1,17 +1,45 @@
 #include "cfg/cfg_file.h"
 
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <fstream>
-#include <string_view>
 
 namespace {
 
-std::string_view trim(std::string_view text, std::string_view blanks) {
+bool iequals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    return true;
+}
+
+}  // namespace
+
+std::string_view cfg_trim(std::string_view text, const char* blanks) {
     const std::size_t b = text.find_first_not_of(blanks);
     if (b == std::string_view::npos) return {};
     return text.substr(b, text.find_last_not_of(blanks) - b + 1);
 }
 
-}  // namespace
+std::optional<bool> cfg_parse_switch(std::string_view text) {
+    const std::string_view v = cfg_trim(text);
+    if (iequals(v, "on") || iequals(v, "true") || v == "1") return true;
+    if (iequals(v, "off") || iequals(v, "false") || v == "0") return false;
+    return std::nullopt;
+}
+
+std::optional<int> cfg_parse_int(std::string_view text) {
+    // strtol needs a terminated string.
+    const std::string digits(cfg_trim(text));
+    if (digits.empty()) return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    const long value = std::strtol(digits.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || value < INT_MIN || value > INT_MAX) return std::nullopt;
+    return static_cast<int>(value);
+}
 
 bool cfg_read_settings_file(const std::string& path, const std::function<void(const CFG_FILE_LINE&)>& on_line,
                             const char* blanks) {
@@ -21,7 +49,7 @@ bool cfg_read_settings_file(const std::string& path, const std::function<void(co
     int line_no = 0;
     while (std::getline(in, raw)) {
         ++line_no;
-        const std::string_view text = trim(raw, blanks);
+        const std::string_view text = cfg_trim(raw, blanks);
         if (text.empty() || text.front() == '#') continue;
         CFG_FILE_LINE line;
         line.where = path + ":" + std::to_string(line_no);
@@ -29,8 +57,8 @@ bool cfg_read_settings_file(const std::string& path, const std::function<void(co
         const std::size_t eq = text.find('=');
         line.has_equals = eq != std::string_view::npos;
         if (line.has_equals) {
-            line.key = std::string(trim(text.substr(0, eq), blanks));
-            line.value = std::string(trim(text.substr(eq + 1), blanks));
+            line.key = std::string(cfg_trim(text.substr(0, eq), blanks));
+            line.value = std::string(cfg_trim(text.substr(eq + 1), blanks));
         }
         on_line(line);
     }

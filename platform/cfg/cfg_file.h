@@ -5,7 +5,9 @@
 // what a key means and what is wrong with it stays with each caller.
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 
 // One line of a settings file that is neither blank nor a comment.
 struct CFG_FILE_LINE {
@@ -18,6 +20,16 @@ struct CFG_FILE_LINE {
 
 // The C locale's white space.
 inline constexpr const char* CFG_FILE_BLANKS = " \t\n\v\f\r";
+
+// The value spellings every settings store accepts, so a switch or a number
+// reads the same whether it came from a file, the command line or a setter.
+std::string_view cfg_trim(std::string_view text, const char* blanks = CFG_FILE_BLANKS);
+// "on", "true", "1" -> true; "off", "false", "0" -> false (any case, blanks
+// around allowed); anything else -> nullopt.
+std::optional<bool> cfg_parse_switch(std::string_view text);
+// A whole decimal number (optional sign, blanks around allowed) that fits an
+// int; anything else -> nullopt.
+std::optional<int> cfg_parse_int(std::string_view text);
 
 // Hands every line of path to on_line in file order, except blank lines and
 // lines whose first non-blank character is '#'; blanks are the characters of

@@ -22,18 +22,21 @@ CDB_ATOM_RAM* require_ram(const CDB_ATOM_NODE* n) {
 
 int param(const CDB_ATOM_NODE* n, int key, int port, int dflt) { return n ? n->get_block_param(key, port, dflt) : dflt; }
 
-int highest_input_index(const CDB_ATOM_NODE* n, int port_type) {
+// One more than the highest index of the terms used as port_type; 0 without any.
+template <typename ITERATOR>
+int width_of_terms(ITERATOR begin, ITERATOR end, int port_type) {
     int width = 0;
-    for (auto it = n->begin_iterm(); it != n->end_iterm(); ++it)
+    for (auto it = begin; it != end; ++it)
         if ((*it)->is_used_as(port_type)) width = std::max(width, (*it)->get_port_index() + 1);
     return width;
 }
 
+int highest_input_index(const CDB_ATOM_NODE* n, int port_type) {
+    return width_of_terms(n->begin_iterm(), n->end_iterm(), port_type);
+}
+
 int highest_output_index(const CDB_ATOM_NODE* n, int port_type) {
-    int width = 0;
-    for (auto it = n->begin_oterm(); it != n->end_oterm(); ++it)
-        if ((*it)->is_used_as(port_type)) width = std::max(width, (*it)->get_port_index() + 1);
-    return width;
+    return width_of_terms(n->begin_oterm(), n->end_oterm(), port_type);
 }
 
 bool has_input(const CDB_ATOM_NODE* n, int port_type) {

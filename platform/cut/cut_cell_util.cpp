@@ -49,13 +49,12 @@ bool CUT_LCELL_UTIL::oterm_is_comb_gnd(const CDB_ATOM_OTERM* oterm) {
     if (oterm == nullptr || !oterm->is_used_as(DB_COMB_OUT)) return false;
     const CDB_ATOM_NODE* node = oterm->get_my_node();
     if (node == nullptr || node->get_lut_size() == 0 || !(node->is_lcell_comb() || node->is_lcell())) return false;
-    // Value slots as evaluate_output reads them: DB_DATA_A..G, carry in, share in.
-    static constexpr int ports[9] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_DATA_E,
-                                     DB_DATA_F, DB_DATA_G, DB_CARRY_IN, DB_SHARE_IN};
-    unsigned fixed[9];
-    int free_slots[9];
+    constexpr int SLOTS = CDB_ATOM_NODE::EVALUATE_INPUT_COUNT;
+    const int* ports = CDB_ATOM_NODE::EVALUATE_INPUT_PORTS;
+    unsigned fixed[SLOTS];
+    int free_slots[SLOTS];
     int n_free = 0;
-    for (int k = 0; k < 9; ++k) {
+    for (int k = 0; k < SLOTS; ++k) {
         const CDB_ATOM_ITERM* t = node->get_input_term_by_type(ports[k]);
         if (t != nullptr && t->is_driven()) {
             free_slots[n_free++] = k;
@@ -66,9 +65,9 @@ bool CUT_LCELL_UTIL::oterm_is_comb_gnd(const CDB_ATOM_OTERM* oterm) {
             fixed[k] = node->floats_high(ports[k]) ? 1u : 0u;
         }
     }
-    unsigned in[9];
+    unsigned in[SLOTS];
     for (unsigned row = 0; row < (1u << n_free); ++row) {
-        for (int k = 0; k < 9; ++k) in[k] = fixed[k];
+        for (int k = 0; k < SLOTS; ++k) in[k] = fixed[k];
         for (int i = 0; i < n_free; ++i) in[free_slots[i]] = (row >> i) & 1u;
         if (node->evaluate_output(DB_COMB_OUT, in) != 0) return false;
     }

@@ -50,10 +50,13 @@ const FAMILY_ROW* find_family(int family) {
     return nullptr;
 }
 
+bool is_lut_data_port(int port) { return port >= DEV_PORT_DATA_A && port <= DEV_PORT_DATA_G; }
+
 }  // namespace
 
 bool dev_is_usable_lab_type(int t) {
-    return t == 7 || t == 499 || t == 500 || t == 538 || t == 589 || t == 590;
+    return t == DEV_BLOCK_LAB || t == DEV_BLOCK_LAB_499 || t == DEV_BLOCK_LAB_500 || t == DEV_BLOCK_LAB_538 ||
+           t == DEV_BLOCK_LAB_589 || t == DEV_BLOCK_LAB_590;
 }
 
 const char* dev_family_name(int family) {
@@ -169,10 +172,9 @@ int DEV_DEVICE::get_routing_delay_ps(int x1, int y1, int x2, int y2) const {
 }
 
 int DEV_DEVICE::get_cell_delay_ps(int from, int to) const {
-    if (from >= DEV_PORT_DATA_A && from <= DEV_PORT_DATA_G) {
+    if (is_lut_data_port(from)) {
         int pin = m_model.lut_input[from - DEV_PORT_DATA_A];
-        if (to == DEV_PORT_CARRY_OUT) return std::min(pin, m_model.data_to_carry_out);
-        if (to == DEV_PORT_SHARE_OUT) return std::min(pin, m_model.data_to_carry_out);
+        if (to == DEV_PORT_CARRY_OUT || to == DEV_PORT_SHARE_OUT) return std::min(pin, m_model.data_to_carry_out);
         return pin;
     }
     if (from == DEV_PORT_CARRY_IN) return to == DEV_PORT_CARRY_OUT ? m_model.carry_in_to_carry_out : m_model.carry_in_to_sum;
@@ -354,9 +356,8 @@ double DUVO_FITTER_DELAY_INFO::get_routing_delay(int x1, int y1, int x2, int y2)
 int DTM_TIMING_INFO::get_p2p_node_delay(int from, int to, int, int nc0, int, int nc2, int nc3) const {
     auto shift = [](int nc) { return nc == 59 ? 5 : nc == 58 ? -5 : 0; };
     if (nc0 == 2) return m_device->get_timing_model().tco;
-    if (!(from >= DEV_PORT_DATA_A && from <= DEV_PORT_DATA_G) && from != DEV_PORT_CARRY_IN && from != DEV_PORT_SHARE_IN)
-        return ILLEGAL_DELAY;
-    if (m_device->get_lut_size() == 4 && from > DEV_PORT_DATA_A + 3 && from <= DEV_PORT_DATA_G) return ILLEGAL_DELAY;
+    if (!is_lut_data_port(from) && from != DEV_PORT_CARRY_IN && from != DEV_PORT_SHARE_IN) return ILLEGAL_DELAY;
+    if (m_device->get_lut_size() == 4 && is_lut_data_port(from) && from > DEV_PORT_DATA_A + 3) return ILLEGAL_DELAY;
     return m_device->get_cell_delay_ps(from, to) + shift(nc2) + shift(nc3);
 }
 

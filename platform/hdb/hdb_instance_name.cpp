@@ -23,6 +23,22 @@ std::string HDB_INSTANCE_NAME::get_hpath_to_root() const {
     return out;
 }
 
+namespace {
+
+// leaf under parent, or the first free "leaf_<n>" with the manager's counter.
+HDB_INSTANCE_NAME* create_numbered_name(HDB_NAME_MGR& mgr, HDB_INSTANCE_NAME* parent, std::string_view leaf,
+                                        uint32_t flags) {
+    if (HDB_INSTANCE_NAME* n = mgr.create_name(parent, leaf, flags)) return n;
+    for (;;) {
+        std::string candidate(leaf);
+        candidate += '_';
+        candidate += std::to_string(mgr.next_unique_counter());
+        if (HDB_INSTANCE_NAME* n = mgr.create_name(parent, candidate, flags)) return n;
+    }
+}
+
+}  // namespace
+
 HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_synthesized_name(HDB_INSTANCE_NAME* base, const char* suffix,
                                                               bool make_unique) {
     if (base == nullptr) return nullptr;
@@ -30,14 +46,8 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_synthesized_name(HDB_INSTANCE_NAME*
     HDB_INSTANCE_NAME* parent = base->is_root() ? nullptr : base->m_parent;
     std::string leaf(base->get_leaf());
     leaf += suffix ? suffix : "";
-    if (HDB_INSTANCE_NAME* n = mgr->create_name(parent, leaf, HDB_INAME_FLAG_SYNTHESIZED)) return n;
-    if (!make_unique) return nullptr;
-    for (;;) {
-        std::string candidate = leaf;
-        candidate += '_';
-        candidate += std::to_string(mgr->next_unique_counter());
-        if (HDB_INSTANCE_NAME* n = mgr->create_name(parent, candidate, HDB_INAME_FLAG_SYNTHESIZED)) return n;
-    }
+    if (!make_unique) return mgr->create_name(parent, leaf, HDB_INAME_FLAG_SYNTHESIZED);
+    return create_numbered_name(*mgr, parent, leaf, HDB_INAME_FLAG_SYNTHESIZED);
 }
 
 HDB_NAME_MGR::HDB_NAME_MGR(const std::string& root_name) {
@@ -102,13 +112,7 @@ HDB_INSTANCE_NAME* HDB_NAME_MGR::find_or_create_path(std::string_view short_path
 }
 
 HDB_INSTANCE_NAME* HDB_NAME_MGR::create_unique_name(std::string_view base, uint32_t flags) {
-    if (HDB_INSTANCE_NAME* n = create_name(nullptr, base, flags)) return n;
-    for (;;) {
-        std::string candidate(base);
-        candidate += '_';
-        candidate += std::to_string(next_unique_counter());
-        if (HDB_INSTANCE_NAME* n = create_name(nullptr, candidate, flags)) return n;
-    }
+    return create_numbered_name(*this, nullptr, base, flags);
 }
 
 std::string HDB_HPATH_remove_ap_hpath(const std::string& full_path, const std::string& ap_hpath) {

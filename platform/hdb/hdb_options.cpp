@@ -1,53 +1,13 @@
 #include "hdb/hdb_options.h"
 
-#include <cctype>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <string_view>
-
 #include "cfg/cfg_file.h"
 #include "hdb/hdb_action_pt_instance.h"
 
 namespace {
 
-std::string_view trim(std::string_view text) {
-    std::size_t b = 0, e = text.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
-    return text.substr(b, e - b);
-}
+std::optional<bool> as_bool(const std::string* text) { return text ? cfg_parse_switch(*text) : std::nullopt; }
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::optional<long> parse_long(std::string_view text) {
-    std::string digits(trim(text));
-    if (digits.empty()) return std::nullopt;
-    errno = 0;
-    char* end = nullptr;
-    long value = std::strtol(digits.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0') return std::nullopt;
-    return value;
-}
-
-std::optional<bool> as_bool(const std::string* text) {
-    if (!text) return std::nullopt;
-    std::string v = lower(trim(*text));
-    if (v == "on" || v == "true" || v == "1") return true;
-    if (v == "off" || v == "false" || v == "0") return false;
-    return std::nullopt;
-}
-
-std::optional<int> as_int(const std::string* text) {
-    if (!text) return std::nullopt;
-    std::optional<long> v = parse_long(*text);
-    if (!v || *v < INT_MIN || *v > INT_MAX) return std::nullopt;
-    return static_cast<int>(*v);
-}
+std::optional<int> as_int(const std::string* text) { return text ? cfg_parse_int(*text) : std::nullopt; }
 
 const HDB_OPTION_SET* project_set(const HDB_ACTION_PT_INSTANCE* ap) { return ap ? &ap->get_options() : nullptr; }
 
@@ -79,10 +39,10 @@ void HDB_OPTION_SET::load_file(const char* path) {
         if (!line.has_equals)
             throw HDB_OPTION_ERROR(line.where + ": expected id=value, got \"" + line.text + "\"");
         const std::string& id_text = line.key;
-        std::optional<long> id = parse_long(id_text);
-        if (!id || *id < 0 || *id > INT_MAX || id_text.front() == '+' || id_text.front() == '-')
+        const std::optional<int> id = cfg_parse_int(id_text);
+        if (!id || *id < 0 || id_text.front() == '+' || id_text.front() == '-')
             throw HDB_OPTION_ERROR(line.where + ": option id \"" + id_text + "\" is not a number");
-        m_values[static_cast<int>(*id)] = line.value;
+        m_values[*id] = line.value;
     });
     if (!opened) throw HDB_OPTION_ERROR(file + ": cannot open option settings file");
 }

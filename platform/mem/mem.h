@@ -50,17 +50,24 @@ void mem_count_alloc(MEM_TAG_RECORD* record, std::size_t bytes);
 void mem_count_free(MEM_TAG_RECORD* record, std::size_t bytes);
 
 // new/delete through the tracker. file and line name the allocation site.
+// A module that allocates often passes its cached record: looking a tag up
+// by name takes the registry lock.
 template <typename T, typename... ARGS>
-T* mem_new_wrapper(const char* tag, const char* file, int line, ARGS&&... args) {
+T* mem_new_wrapper(MEM_TAG_RECORD* record, const char* file, int line, ARGS&&... args) {
     (void)file;
     (void)line;
-    void* raw = mem_alloc(sizeof(T), tag);
+    void* raw = mem_alloc(sizeof(T), record);
     try {
         return ::new (raw) T(std::forward<ARGS>(args)...);
     } catch (...) {
         mem_free(raw);
         throw;
     }
+}
+
+template <typename T, typename... ARGS>
+T* mem_new_wrapper(const char* tag, const char* file, int line, ARGS&&... args) {
+    return mem_new_wrapper<T>(mem_get_tag_record(tag), file, line, std::forward<ARGS>(args)...);
 }
 
 // Accepts a pointer to a base class when T has a virtual destructor.
@@ -100,6 +107,9 @@ public:
         mem_count_alloc(record(), n * sizeof(T));
         return p;
     }
+    // Counted before the block is handed back, never after: touching the
+    // block's size once it is released makes GCC 12 warn (-Wuse-after-free)
+    // in every container destructor that inlines the release.
     void deallocate(T* p, std::size_t n) noexcept {
         mem_count_free(record(), n * sizeof(T));
         ::operator delete(p, std::align_val_t(alignof(T)));

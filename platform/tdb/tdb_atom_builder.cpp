@@ -11,8 +11,10 @@ namespace {
 enum ROLE : int { ROLE_COMB = 0, ROLE_REG = 1, ROLE_IN_PIN = 2, ROLE_OUT_PIN = 3, ROLE_CAPTURE = 4 };
 
 bool is_clock_iterm(const CDB_ATOM_ITERM* t) {
-    return t->is_used_as(DB_CLOCK) || t->is_used_as(32) || t->is_used_as(33);
+    return t->is_used_as(DB_CLOCK) || t->is_used_as(DB_RAM_CLK0) || t->is_used_as(DB_RAM_CLK1);
 }
+
+bool is_placed(const CDB_ATOM_NODE* a) { return a->get_lab_x() >= 0 && a->get_lab_y() >= 0; }
 
 // Inputs that feed the LUT of a logic cell (the rest feed its register).
 bool is_lut_side(int port) {
@@ -54,9 +56,7 @@ TDB_ATOM_BUILDER::TDB_ATOM_BUILDER(TDB_NETLIST* tdb, const CDB_ATOM_NETLIST* ato
 }
 
 int TDB_ATOM_BUILDER::model_ic_delay(const CDB_ATOM_NODE* src, const CDB_ATOM_NODE* dst, bool is_clock) const {
-    if (!src || !dst) return 0;
-    bool placed = src->get_lab_x() >= 0 && src->get_lab_y() >= 0 && dst->get_lab_x() >= 0 && dst->get_lab_y() >= 0;
-    if (!placed) return 0;
+    if (!src || !dst || !is_placed(src) || !is_placed(dst)) return 0;
     if (is_clock) return m_device->get_timing_model().clock_network;
     return m_device->get_routing_delay_ps(src->get_lab_x(), src->get_lab_y(), dst->get_lab_x(), dst->get_lab_y());
 }
@@ -128,11 +128,13 @@ void TDB_ATOM_BUILDER::edge_specs(const CDB_ATOM_NODE* a, std::vector<EDGE_SPEC>
     auto add = [&](TDB_NODE* src, TDB_NODE* dst, CDB_ATOM_ITERM* t, bool clock, int cell) {
         out.push_back({src, dst, t, clock, cell, t && t->get_source() ? t->get_source()->get_my_node() : nullptr});
     };
+    // Only the first driven clock input clocks the keepers.
     bool clock_taken = false;
-    auto clock_edge = [&](CDB_ATOM_ITERM* t, TDB_NODE* src, std::vector<TDB_NODE*> keepers) {
+    auto clock_edges = [&](CDB_ATOM_ITERM* t, TDB_NODE* src) {
         if (clock_taken) return;
         clock_taken = true;
-        for (TDB_NODE* k : keepers) add(src, k, t, true, 0);
+        if (capture) add(src, capture, t, true, 0);
+        for (TDB_NODE* r : regs) add(src, r, t, true, 0);
     };
     if (in_pin) {
         for (TDB_NODE* c : comb) add(in_pin, c, nullptr, false, m.io_in);
@@ -148,16 +150,14 @@ void TDB_ATOM_BUILDER::edge_specs(const CDB_ATOM_NODE* a, std::vector<EDGE_SPEC>
         }
         if (capture) {  // clocked block
             if (is_clock_iterm(t)) {
-                std::vector<TDB_NODE*> ks = regs;
-                ks.insert(ks.begin(), capture);
-                clock_edge(t, src, ks);
+                clock_edges(t, src);
             } else {
                 add(src, capture, t, false, 0);
             }
             continue;
         }
         if (is_clock_iterm(t)) {
-            if (!regs.empty()) clock_edge(t, src, regs);
+            if (!regs.empty()) clock_edges(t, src);
             continue;
         }
         if (a->is_register()) {
@@ -181,37 +181,43 @@ void TDB_ATOM_BUILDER::edge_specs(const CDB_ATOM_NODE* a, std::vector<EDGE_SPEC>
                 for (TDB_NODE* r : regs) add(c, r, nullptr, false, 0);
 }
 
+TDB_NODE* TDB_ATOM_BUILDER::add_spec_node(unsigned atom_id, const NODE_SPEC& s) {
+    TDB_NODE* n = m_tdb->add_node((int)atom_id, s.flags, s.oterm ? s.oterm : s.shown_oterm,
+                                  s.oterm ? s.oterm->get_any_usage_as() : -1, 0, s.role, s.oterm != nullptr);
+    m_tdb->set_node_timing(n, s.tco, s.tsu);
+    if (s.iterm) m_tdb->set_node_iterm(n, s.iterm);
+    return n;
+}
+
+void TDB_ATOM_BUILDER::add_spec_edge(const CDB_ATOM_NODE* dst_atom, const EDGE_SPEC& e) {
+    m_tdb->add_edge(e.src, e.dst, e.iterm, e.is_clock, e.src_atom ? model_ic_delay(e.src_atom, dst_atom, e.is_clock) : 0,
+                    e.cell_delay);
+}
+
 void TDB_ATOM_BUILDER::build_all() {
     MSG_ASSERT(m_tdb->get_num_nodes() == 0, "TDB");
     std::vector<NODE_SPEC> specs;
     for (const CDB_ATOM_NODE* a : *m_atoms) {
         node_specs(a, specs);
-        for (const NODE_SPEC& s : specs) {
-            TDB_NODE* n = m_tdb->add_node((int)a->get_id(), s.flags, s.oterm ? s.oterm : s.shown_oterm,
-                                          s.oterm ? s.oterm->get_any_usage_as() : -1, 0, s.role, s.oterm != nullptr);
-            m_tdb->set_node_timing(n, s.tco, s.tsu);
-            if (s.iterm) m_tdb->set_node_iterm(n, s.iterm);
-        }
+        for (const NODE_SPEC& s : specs) add_spec_node(a->get_id(), s);
     }
     std::vector<EDGE_SPEC> edges;
     for (const CDB_ATOM_NODE* a : *m_atoms) {
         edge_specs(a, edges);
-        for (const EDGE_SPEC& e : edges)
-            m_tdb->add_edge(e.src, e.dst, e.iterm, e.is_clock, e.src_atom ? model_ic_delay(e.src_atom, a, e.is_clock) : 0,
-                            e.cell_delay);
+        for (const EDGE_SPEC& e : edges) add_spec_edge(a, e);
     }
 }
 
 void TDB_ATOM_BUILDER::reconcile_nodes(const CDB_ATOM_NODE* a, unsigned atom_id, std::vector<unsigned>& queue,
                                        std::vector<char>& queued) {
-    auto enqueue_sinks = [&](TDB_NODE* n) {
-        for (const TDB_EDGE* e : n->fanout()) {
-            int sink = e->get_dst_node()->get_atom_id();
-            if (sink >= 0 && (size_t)sink < queued.size() && !queued[sink]) {
-                queued[sink] = 1;
-                queue.push_back((unsigned)sink);
-            }
+    auto enqueue = [&](long sink) {
+        if (sink >= 0 && (size_t)sink < queued.size() && !queued[sink]) {
+            queued[sink] = 1;
+            queue.push_back((unsigned)sink);
         }
+    };
+    auto enqueue_sinks = [&](TDB_NODE* n) {
+        for (const TDB_EDGE* e : n->fanout()) enqueue(e->get_dst_node()->get_atom_id());
     };
     std::vector<int> ids = m_tdb->get_atom_nodes((int)atom_id);
     if (!a) {
@@ -247,19 +253,11 @@ void TDB_ATOM_BUILDER::reconcile_nodes(const CDB_ATOM_NODE* a, unsigned atom_id,
     for (size_t i = 0; i < specs.size(); ++i) {
         if (used[i]) continue;
         const NODE_SPEC& s = specs[i];
-        TDB_NODE* n = m_tdb->add_node((int)atom_id, s.flags, s.oterm ? s.oterm : s.shown_oterm,
-                                      s.oterm ? s.oterm->get_any_usage_as() : -1, 0, s.role, s.oterm != nullptr);
-        m_tdb->set_node_timing(n, s.tco, s.tsu);
-        if (s.iterm) m_tdb->set_node_iterm(n, s.iterm);
+        add_spec_node(atom_id, s);
         // A new node may now drive sinks whose edges were waiting for it.
         if (s.oterm)
-            for (auto f = s.oterm->begin_iterm_fanout(); f != s.oterm->end_iterm_fanout(); ++f) {
-                unsigned sink = (*f)->get_my_node() ? (*f)->get_my_node()->get_id() : 0;
-                if (sink < queued.size() && !queued[sink]) {
-                    queued[sink] = 1;
-                    queue.push_back(sink);
-                }
-            }
+            for (auto f = s.oterm->begin_iterm_fanout(); f != s.oterm->end_iterm_fanout(); ++f)
+                enqueue((*f)->get_my_node() ? (long)(*f)->get_my_node()->get_id() : 0);
     }
 }
 
@@ -273,7 +271,7 @@ void TDB_ATOM_BUILDER::reconcile_edges(const CDB_ATOM_NODE* a) {
         have.insert(have.end(), n->fanin().begin(), n->fanin().end());
         have.insert(have.end(), n->clkin().begin(), n->clkin().end());
     }
-    bool placed = a->get_lab_x() >= 0 && a->get_lab_y() >= 0;
+    bool placed = is_placed(a);
     for (TDB_EDGE* e : have) {
         bool keep = false;
         for (size_t i = 0; i < want.size() && !keep; ++i) {
@@ -291,11 +289,7 @@ void TDB_ATOM_BUILDER::reconcile_edges(const CDB_ATOM_NODE* a) {
         if (!keep) m_tdb->remove_edge(e);
     }
     for (size_t i = 0; i < want.size(); ++i)
-        if (!used[i]) {
-            const EDGE_SPEC& w = want[i];
-            m_tdb->add_edge(w.src, w.dst, w.iterm, w.is_clock, w.src_atom ? model_ic_delay(w.src_atom, a, w.is_clock) : 0,
-                            w.cell_delay);
-        }
+        if (!used[i]) add_spec_edge(a, want[i]);
     // A moved atom changes the delays of its fan-out edges too.
     if (placed)
         for (int id : m_tdb->get_atom_nodes((int)a->get_id()))

@@ -54,6 +54,8 @@ private:
     struct EDGE_SPEC;
     void node_specs(const CDB_ATOM_NODE* atom, std::vector<NODE_SPEC>& out) const;
     void edge_specs(const CDB_ATOM_NODE* atom, std::vector<EDGE_SPEC>& out) const;
+    TDB_NODE* add_spec_node(unsigned atom_id, const NODE_SPEC& spec);
+    void add_spec_edge(const CDB_ATOM_NODE* dst_atom, const EDGE_SPEC& spec);
     void reconcile_nodes(const CDB_ATOM_NODE* atom, unsigned atom_id, std::vector<unsigned>& queue,
                          std::vector<char>& queued);
     void reconcile_edges(const CDB_ATOM_NODE* atom);

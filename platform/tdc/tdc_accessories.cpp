@@ -17,13 +17,10 @@ void for_each_iterm_edge(const TDB_NETLIST* tdb, const CDB_ATOM_NODE* node, int 
     if (!tdb || !node) return;
     const CDB_ATOM_ITERM* t = node->get_input_term_by_type(port_type, port_index);
     if (!t) return;
-    for (int id : tdb->get_atom_nodes((int)node->get_id())) {
-        const TDB_NODE* n = tdb->find_node(id);
-        for (const TDB_EDGE* e : n->fanin())
-            if (e->get_iterm() == t) f(e);
-        for (const TDB_EDGE* e : n->clkin())
-            if (e->get_iterm() == t) f(e);
-    }
+    for (int id : tdb->get_atom_nodes((int)node->get_id()))
+        for (TDB_EDGE_COMPOUND_ITER it(tdb->find_node(id), TDB_SELECT_DATA_FANIN | TDB_SELECT_CLOCK_FANIN); !it.done();
+             ++it)
+            if ((*it)->get_iterm() == t) f(*it);
 }
 }  // namespace
 
@@ -152,6 +149,11 @@ namespace {
 bool is_on_value(const std::string& v) {
     return v == "1" || v == "ON" || v == "on" || v == "On";
 }
+
+bool is_cut_from_on(const TDC_TIMING_ASSIGNMENTS& keys) {
+    auto it = keys.find(TDC_ASSIGNMENT_CUT_FROM);
+    return it != keys.end() && is_on_value(it->second);
+}
 }  // namespace
 
 std::string TDC_ACCESSORIES::assignment_target(const CDB_ATOM_OTERM* oterm) {
@@ -164,8 +166,7 @@ std::string TDC_ACCESSORIES::assignment_target(const CDB_ATOM_OTERM* oterm) {
 
 void TDC_ACCESSORIES::assignments_changed() {
     m_num_cut_from = 0;
-    for (const auto& [target, keys] : m_assignments)
-        if (auto it = keys.find(TDC_ASSIGNMENT_CUT_FROM); it != keys.end() && is_on_value(it->second)) ++m_num_cut_from;
+    for (const auto& [target, keys] : m_assignments) m_num_cut_from += is_cut_from_on(keys);
     // The last analysis no longer reflects the constraints.
     if (m_analysis) m_analysis->on_delays_changed();
 }
@@ -229,9 +230,7 @@ bool TDC_ACCESSORIES::is_cut_source(const TDB_NODE* keeper) const {
         if (atom && atom->get_instance_name()) target = atom->get_instance_name()->get_short_hpath();
     }
     const TDC_TIMING_ASSIGNMENTS* keys = target.empty() ? nullptr : get_timing_assignments(target);
-    if (!keys) return false;
-    auto it = keys->find(TDC_ASSIGNMENT_CUT_FROM);
-    return it != keys->end() && is_on_value(it->second);
+    return keys && is_cut_from_on(*keys);
 }
 
 // ---------------------------------------------------------------- settings
@@ -246,9 +245,12 @@ int TDC_ACCESSORIES::get_clock_period_ps(const std::string& name) const {
     std::string key = "tdc_clock_period_ps." + name;
     int per_clock = cfg_get_int_value(key.c_str(), 0);
     if (per_clock > 0) return per_clock;
-    if (m_default_period > 0) return m_default_period;
-    int dflt = cfg_get_int_value("tdc_clock_period_ps", DEFAULT_PERIOD_PS);
+    int dflt = default_period_setting();
     return dflt > 0 ? dflt : DEFAULT_PERIOD_PS;
+}
+
+int TDC_ACCESSORIES::default_period_setting() const {
+    return m_default_period > 0 ? m_default_period : cfg_get_int_value("tdc_clock_period_ps", DEFAULT_PERIOD_PS);
 }
 
 TDC_ANALYSIS_SETTINGS TDC_ACCESSORIES::get_settings() const {
@@ -256,8 +258,8 @@ TDC_ANALYSIS_SETTINGS TDC_ACCESSORIES::get_settings() const {
     s.clock_period_ps = [this](const std::string& name) { return get_clock_period_ps(name); };
     s.input_delay_ps = cfg_get_int_value("tdc_input_delay_ps", 0);
     s.output_delay_ps = cfg_get_int_value("tdc_output_delay_ps", 0);
-    int base = m_default_period > 0 ? m_default_period : cfg_get_int_value("tdc_clock_period_ps", DEFAULT_PERIOD_PS);
-    s.tpd_requirement_ps = cfg_get_int_value("tdc_tpd_requirement_ps", base - s.input_delay_ps - s.output_delay_ps);
+    s.tpd_requirement_ps = cfg_get_int_value("tdc_tpd_requirement_ps",
+                                             default_period_setting() - s.input_delay_ps - s.output_delay_ps);
     if (m_num_cut_from > 0) s.is_cut_source = [this](const TDB_NODE* keeper) { return is_cut_source(keeper); };
     return s;
 }

@@ -150,6 +150,9 @@ public:
 
 private:
     std::string clock_name(const TDB_NODE* root) const;
+    // The setter's default period, else the setting (not yet checked for a
+    // usable value: the pin-to-pin requirement takes it as it is).
+    int default_period_setting() const;
     bool is_cut_source(const TDB_NODE* keeper) const;
     void assignments_changed();
 

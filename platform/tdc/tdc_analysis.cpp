@@ -392,24 +392,20 @@ double TDC_ANALYSIS::run(const TDC_ANALYSIS_SETTINGS& settings, bool collect) {
 // Figure of merit: per clock group (capture clock) the weight of the worst
 // slack of its clock domains, summed over the groups; plus, for each of the
 // TSU, TCO and TPD types, the least weight among its domains (a type without
-// domains adds nothing). No constrained path at all gives 0.
+// domains adds nothing). The weight grows with the slack, so the least
+// weight is the weight of the worst slack. No constrained path at all gives 0.
 double TDC_ANALYSIS::compute_figure_of_merit() const {
-    std::vector<int> group_worst(m_clocks.size() + 1, (int)0x80000001);
-    double io_least[4] = {0, 0, 0, 0};
-    bool io_seen[4] = {false, false, false, false};
+    // A kept domain has edges, and edge slacks stay below TDB_NO_PATH.
+    std::vector<int> group_worst(m_clocks.size() + 1, TDB_NO_PATH);
+    int io_worst[4] = {TDB_NO_PATH, TDB_NO_PATH, TDB_NO_PATH, TDB_NO_PATH};
     for (const TDC_SUB_DOMAIN_DATA& d : m_domains) {
-        if (d.m_type == TDC_DOMAIN_CLOCK) {
-            int& g = group_worst[d.m_group_key];
-            g = g == (int)0x80000001 ? d.m_worst_slack : std::min(g, d.m_worst_slack);
-        } else {
-            double w = tdc_slack_weight(d.m_worst_slack);
-            io_least[d.m_type] = io_seen[d.m_type] ? std::min(io_least[d.m_type], w) : w;
-            io_seen[d.m_type] = true;
-        }
+        int& w = d.m_type == TDC_DOMAIN_CLOCK ? group_worst[d.m_group_key] : io_worst[d.m_type];
+        w = std::min(w, d.m_worst_slack);
     }
     double fom = 0.0;
     for (int g : group_worst)
-        if (g != (int)0x80000001) fom += tdc_slack_weight(g);
-    for (int t = 1; t < 4; ++t) fom += io_least[t];
+        if (g != TDB_NO_PATH) fom += tdc_slack_weight(g);
+    for (int t = TDC_DOMAIN_TSU; t <= TDC_DOMAIN_TPD; ++t)
+        if (io_worst[t] != TDB_NO_PATH) fom += tdc_slack_weight(io_worst[t]);
     return fom;
 }

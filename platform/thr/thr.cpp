@@ -21,14 +21,21 @@ struct THR_STATE {
     BPM_BOUNDARY_PORT_MANAGER* active_bpm = nullptr;
 };
 
-void install_builtins(THR_STATE& state) {
-    auto& slot = state.libraries[THR_DRL_BPM_LIBRARY];
+// Takes the state rather than calling state(): the built-ins are installed
+// while state() is still building it.
+THR_DRL_LIBRARY& library_slot(THR_STATE& state, const char* name) {
+    auto& slot = state.libraries[name ? name : ""];
     if (!slot) {
         slot = std::make_unique<THR_DRL_LIBRARY>();
-        slot->name = THR_DRL_BPM_LIBRARY;
+        slot->name = name ? name : "";
     }
-    slot->available = true;
-    slot->functions[THR_DRL_BPM_GET_ACTIVE_FUNCTION] =
+    return *slot;
+}
+
+void install_builtins(THR_STATE& state) {
+    THR_DRL_LIBRARY& lib = library_slot(state, THR_DRL_BPM_LIBRARY);
+    lib.available = true;
+    lib.functions[THR_DRL_BPM_GET_ACTIVE_FUNCTION] =
         reinterpret_cast<THR_DRL_FUNCTION>(&bpm_drl_get_active_boundary_port_manager);
 }
 
@@ -41,14 +48,7 @@ THR_STATE& state() {
     return *s_state;
 }
 
-THR_DRL_LIBRARY& library_slot(const char* name) {
-    auto& slot = state().libraries[name ? name : ""];
-    if (!slot) {
-        slot = std::make_unique<THR_DRL_LIBRARY>();
-        slot->name = name ? name : "";
-    }
-    return *slot;
-}
+THR_DRL_LIBRARY& library_slot(const char* name) { return library_slot(state(), name); }
 
 }  // namespace
 

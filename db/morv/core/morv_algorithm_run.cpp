@@ -129,7 +129,6 @@ bool MORV_ALGORITHM_BASE::run_algorithm()
 
     const char* flow_tag = flow_tag_of(expert);
     const bool late_running = expert != nullptr && expert->is_fsyn_running(LATE_FSYN_FLOW);
-    const bool early_running = expert != nullptr && expert->is_fsyn_running_early_fsyn();
     const bool late_xicp = expert != nullptr && expert->use_xicp() && late_running;
     const int start_le_count = m_fsyn_api->get_used_le_count();
     const int start_ff_count = m_fsyn_api->get_used_ff_count();
@@ -152,7 +151,6 @@ bool MORV_ALGORITHM_BASE::run_algorithm()
     // The virtual-ICP preparation of the experimental timing path and the
     // incremental estimator switch need timing services that are not
     // available yet; without them both steps have nothing to prepare.
-    (void)early_running;
 
     const bool fail_if_icp_fails = cfg_is_on("fsyn_fail_if_icp_fails", false);
     auto timing = [&](bool full, bool second, double multiplier, bool fourth, bool fifth, bool sixth) {
@@ -168,12 +166,15 @@ bool MORV_ALGORITHM_BASE::run_algorithm()
         m_fsyn_api->clear_state(save_id);
     };
 
+    // Profiler section names, built once rather than per pass and iteration.
+    const std::string pass_section = short_name + " pass";
+    const std::string iter_section = short_name + " iteration";
+
     double last_progress = gen_get_sec_wallclock();
     int total_ops = 0;
     m_curr_pass = 0;
     while (m_curr_pass < m_num_passes) {
         if (is_fom_close_to_optimal()) break;
-        const std::string pass_section = short_name + " pass";
         GEN_PROFILER pass_profile(pass_section.c_str());
         set_default_pass_parameters(m_curr_pass, m_num_iters, m_hill_climb_iters);
         MORV_DEBUG_STREAM::print(1, "Pass %d Parameters:", m_curr_pass);
@@ -204,7 +205,6 @@ bool MORV_ALGORITHM_BASE::run_algorithm()
             // the algorithms available so far read none of them.
             int ops = 0;
             {
-                const std::string iter_section = short_name + " iteration";
                 GEN_PROFILER iter_profile(iter_section.c_str());
                 ops = do_iter();
             }

@@ -37,6 +37,14 @@ namespace {
 // Project settings read by id.
 constexpr int OPTION_PLACER_SEED = 566;
 
+// A copy of a family's change log bound to api; only BRK and MRL keep one.
+MORV_LOG* copy_family_log(int base_family, const MORV_LOG& log, MORV_API* api)
+{
+    if (base_family == 6) return MORV_NEW(MORV_LOG_BRK, static_cast<const MORV_LOG_BRK&>(log), api);
+    if (base_family == 24) return MORV_NEW(MORV_LOG_MRL, static_cast<const MORV_LOG_MRL&>(log), api);
+    return nullptr;
+}
+
 }  // namespace
 
 MORV_API::MORV_API(MORV_EXPERT* expert, MORV_ENV* env)
@@ -154,22 +162,21 @@ MORV_API::MORV_API(MORV_EXPERT* expert, MORV_ENV* env)
     m_inst_asgn_mgr = MORV_NEW(MORV_INST_ASGN_MGR, this);
     m_inst_asgn_mgr->initialize();
 
+    // Building every node's hierarchical name is the cost here: stop at the
+    // first name past the limit.
     int generated_names = 0;
-    MORV_ASSERT(m_atom_netlist);
     for (CDB_ATOM_NODE* node : *m_atom_netlist) {
         MORV_ASSERT(node);
-        if (MORV_NET_UTIL::get_hpath_name(node).find("__Z") != std::string::npos) ++generated_names;
+        if (MORV_NET_UTIL::get_hpath_name(node).find("__Z") != std::string::npos && ++generated_names > 5) break;
     }
     m_has_many_generated_names = generated_names > 5;
 
-    m_total_icp_seconds = 0;
     m_enable_netlist_dump = cfg_is_on("fsyn_enable_netlist_dump", false);
     m_use_legacy_fom = cfg_is_on("fsyn_use_legacy_fom", false);
     if (m_use_legacy_fom) MORV_DEBUG_STREAM::print(1, "FSYN is using LEGACY FOM");
     m_enable_debug_checkpoints = cfg_is_on("fsyn_enable_debug_checkpoints", false);
     m_debug_checkpoint_stop_late = cfg_is_on("fsyn_debug_checkpoint_stop_late", false);
     m_debug_checkpoint_stop_count = cfg_get_int_value("fsyn_debug_checkpoint_stop_count", 0);
-    m_family = DEV_FAMILY_INVALID;
 
     const int part = m_morv_env->get_part();
     if (PLDM::is_part_supported(part)) {
@@ -335,7 +342,6 @@ void MORV_API::taint(CDB_ATOM_NODE* node)
 
 bool MORV_API::is_atom_modified_for_icp(int atom_id) const
 {
-    if (m_modified_atoms_for_icp.empty()) return false;
     return m_modified_atoms_for_icp.count(atom_id) != 0;
 }
 
@@ -385,11 +391,7 @@ void MORV_API::take_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
     snapshot_ret->m_cluster_map = m_fsyn_cluster_map ? MORV_NEW(MORV_CLUSTER_MAP, *m_fsyn_cluster_map) : nullptr;
 
     if (m_fsyn_log != nullptr) {
-        MORV_LOG* log_to_save = nullptr;
-        if (m_base_family == 6)
-            log_to_save = MORV_NEW(MORV_LOG_BRK, static_cast<const MORV_LOG_BRK&>(*m_fsyn_log), this);
-        else if (m_base_family == 24)
-            log_to_save = MORV_NEW(MORV_LOG_MRL, static_cast<const MORV_LOG_MRL&>(*m_fsyn_log), this);
+        MORV_LOG* log_to_save = copy_family_log(m_base_family, *m_fsyn_log, this);
         MORV_ASSERT(log_to_save);
         log_to_save->get_log_file()->close();
         snapshot_ret->m_log = log_to_save;
@@ -431,11 +433,8 @@ void MORV_API::restore_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot)
     if (m_fsyn_log != nullptr) {
         MORV_LOG* log_to_restore = snapshot->m_log;
         MORV_ASSERT(log_to_restore);
-        MORV_LOG* restored = nullptr;
-        if (m_base_family == 6)
-            restored = MORV_NEW(MORV_LOG_BRK, static_cast<const MORV_LOG_BRK&>(*log_to_restore), this);
-        else
-            restored = MORV_NEW(MORV_LOG_MRL, static_cast<const MORV_LOG_MRL&>(*log_to_restore), this);
+        MORV_LOG* restored = copy_family_log(m_base_family, *log_to_restore, this);
+        MORV_ASSERT(restored);
         MORV_DELETE(m_fsyn_log);
         m_fsyn_log = restored;
         m_fsyn_cdb_interface->set_fsyn_log(m_fsyn_log);

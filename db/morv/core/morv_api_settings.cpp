@@ -55,6 +55,14 @@ void device_types_of(int base_family, int* le_type, int* ff_type)
     }
 }
 
+// The device's count of resources of type; a type the device lacks is an internal error.
+int device_resource_count(MORV_ENV* env, int type, const char* failure)
+{
+    const int count = type == NO_WYSIWYG_TYPE ? -1 : env->get_resource_count(type);
+    if (count == -1) MSG_INTERNAL_ERROR::report(failure, "MORV", __FILE__, __LINE__);
+    return count;
+}
+
 int count_atoms_of_type(CDB_ATOM_NETLIST* netlist, int atom_type)
 {
     int count = 0;
@@ -195,19 +203,13 @@ int MORV_API::get_device_ff_type() const
 int MORV_API::get_device_le_count() const
 {
     MORV_ASSERT(m_morv_env);
-    const int type = get_device_le_type();
-    const int count = type == NO_WYSIWYG_TYPE ? -1 : m_morv_env->get_resource_count(type);
-    if (count == -1) MSG_INTERNAL_ERROR::report("Error: get number of LEs failed!", "MORV", __FILE__, __LINE__);
-    return count;
+    return device_resource_count(m_morv_env, get_device_le_type(), "Error: get number of LEs failed!");
 }
 
 int MORV_API::get_device_ff_count() const
 {
     MORV_ASSERT(m_morv_env);
-    const int type = get_device_ff_type();
-    const int count = type == NO_WYSIWYG_TYPE ? -1 : m_morv_env->get_resource_count(type);
-    if (count == -1) MSG_INTERNAL_ERROR::report("Error: get number of FFs failed!", "MORV", __FILE__, __LINE__);
-    return count;
+    return device_resource_count(m_morv_env, get_device_ff_type(), "Error: get number of FFs failed!");
 }
 
 int MORV_API::get_used_le_count() const
@@ -251,16 +253,15 @@ bool MORV_API::are_all_partitions_locked() const
 
 float MORV_API::get_back_annotated_fraction() const
 {
+    // MRL atoms never count as back-annotated.
+    const bool may_be_back_annotated = m_base_family != 24;
     int counted = 0;
     int back_annotated = 0;
     for (CDB_ATOM_NODE* atom : *m_atom_netlist) {
         MORV_ASSERT_TEXT(atom, "atom_node");
         if (!is_comb_or_ff(atom, m_base_family)) continue;
         ++counted;
-        if (m_base_family != 24 && m_morv_env->is_atom_back_annotated(atom)) {
-            MORV_ASSERT_TEXT(is_comb_or_ff(atom, m_base_family), "is_comb_or_ff(atom)");
-            ++back_annotated;
-        }
+        if (may_be_back_annotated && m_morv_env->is_atom_back_annotated(atom)) ++back_annotated;
     }
     if (counted == 0) return 0.0f;
     return static_cast<float>(back_annotated) / static_cast<float>(counted);

@@ -86,19 +86,16 @@ void MORV_DEBUG_STREAM::reset(const char* file_name) {
 }
 
 void MORV_DEBUG_STREAM::print(int level, const char* format, ...) {
-    MORV_DEBUG_STREAM& stream = s_stream;
-    // The level test comes first: a verbose line below the threshold costs
-    // one comparison and no formatting.
-    if (!stream.m_enabled || level > stream.m_threshold) return;
     va_list args;
     va_start(args, format);
-    morv_format_line(s_line_buffer, format, args);
+    vprint(level, format, args);
     va_end(args);
-    stream.write_line(level);
 }
 
 void MORV_DEBUG_STREAM::vprint(int level, const char* format, va_list args) {
     MORV_DEBUG_STREAM& stream = s_stream;
+    // The level test comes first: a verbose line below the threshold costs
+    // one comparison and no formatting.
     if (!stream.m_enabled || level > stream.m_threshold) return;
     morv_format_line(s_line_buffer, format, args);
     stream.write_line(level);

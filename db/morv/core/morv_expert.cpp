@@ -111,7 +111,6 @@ MORV_EXPERT::MORV_EXPERT(MORV_ENV* env) : m_morv_env(env)
     if (m_morv_env == nullptr) expert_error("m_morv_env", __LINE__);
 
     ++m_instantiation;
-    m_fsyn_flat_flow = false;
     morv_debug("Creating MORV_EXPERT");
 
     MORV_DEBUG_STREAM::configure_from_switches();
@@ -132,18 +131,6 @@ MORV_EXPERT::MORV_EXPERT(MORV_ENV* env) : m_morv_env(env)
     }
 
     m_dump_instance_assignments = cfg_is_on("fsyn_dump_instance_assignments", false);
-
-    for (int flow = 0; flow < NUM_FSYN_FLOWS; ++flow) {
-        m_fsyn_flow_is_enabled[flow] = false;
-        m_fsyn_flow_is_running[flow] = false;
-        m_fsyn_flow_has_run[flow] = false;
-    }
-    for (int id = 0; id < ALGORITHM_END; ++id) {
-        m_algorithm_list[id] = false;
-        m_inst_asgn_flag_mask[id] = 0;
-    }
-    m_early_netlist_state_id = -1;
-
     m_use_xicp = cfg_is_on("fsyn_enable_experimental_icp", false);
     m_enable_nevra = cfg_is_on("fsyn_enable_nevra", false);
 }
@@ -302,10 +289,13 @@ bool MORV_EXPERT::get_atoms_preferred_location(int atom_id, int* x, int* y, int*
 void MORV_EXPERT::fix_tdb_netlist_for_virtual_nodes()
 {
     if (!cfg_is_on("fsyn_fix_tdb_netlist_for_virtual_nodes", false)) return;
-    if (!m_virtual_nodes.empty()) MORV_DEBUG_STREAM::print(1, "Fixing timing for virtual nodes");
+    if (m_virtual_nodes.empty()) return;
+    MORV_DEBUG_STREAM::print(1, "Fixing timing for virtual nodes");
+    // Looked up before the trace of the first node: only a set with nodes
+    // needs the timing netlist at all.
+    TDB_NETLIST* tdb_netlist = morv_env_get_tdb_netlist();
     for (int id : m_virtual_nodes) {
         MORV_DEBUG_STREAM::print(100, "   Fixing timing on virtual node <%d>", id);
-        TDB_NETLIST* tdb_netlist = morv_env_get_tdb_netlist();
         if (tdb_netlist == nullptr) expert_error("tdb_netlist", __LINE__);
         // The trace keeps one count per virtual node, 0 when its atom is gone.
         CDB_ATOM_NODE* node = m_morv_env->get_node(id);

@@ -184,7 +184,7 @@ public:
     // ---- run lists, test and tune strings (morv_expert_run.cpp) ----
     // The four parts of the test string as parsed for this compile.
     const std::string& get_test_string_part(e_fsyn_flow fsyn_flow_id) const;
-    int get_num_algorithm_runs() const { return m_num_algorithm_runs; }
+    int get_num_algorithm_runs() const { return static_cast<int>(m_algorithm_runs.size()); }
     const std::vector<MORV_ALGORITHM_RUN>& get_algorithm_runs() const { return m_algorithm_runs; }
     bool may_algorithm_run(int algorithm_id) const;
     unsigned get_inst_asgn_flag_mask(int algorithm_id) const;
@@ -193,6 +193,7 @@ public:
 
 protected:
     void insert_algorithm(int algorithm_id, const std::string& parameters);
+    void append_algorithm_run(int algorithm_id, const std::string& parameters);
     int extract_algorithm(std::string* text, std::string* parameters);
     void extract_test_string(std::string text);
     void parse_test_string();
@@ -289,7 +290,6 @@ protected:
     int m_flow_type = FSYN_FLOW_TYPE_UNSET;
 
     std::vector<MORV_ALGORITHM_RUN> m_algorithm_runs;
-    int m_num_algorithm_runs = 0;
 
     bool m_algorithm_list[ALGORITHM_END] = {};
     unsigned m_inst_asgn_flag_mask[ALGORITHM_END] = {};

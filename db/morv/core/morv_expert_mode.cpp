@@ -28,14 +28,6 @@ constexpr int OPTION_EFFORT = 696;
 constexpr int OPTION_READ_LOG = 661;
 constexpr int OPTION_TEST_STRING = 634;
 
-bool is_supported_base_family(int base_family)
-{
-    switch (base_family) {
-    case 6: case 47: case 10: case 24: case 42: case 41: case 34: case 9: case 35: return true;
-    default: return false;
-    }
-}
-
 // Families whose cluster-retry flow the user settings can enable, and to
 // which the density rule applies.
 bool has_fitting_flows(int base_family)
@@ -51,8 +43,8 @@ void MORV_EXPERT::find_and_set_which_algorithms_are_to_run()
 {
     for (int flow = SYN_EARLY_FSYN_FLOW; flow <= LATE_FSYN_FLOW; ++flow) m_fsyn_flow_is_enabled[flow] = false;
 
+    if (!is_device_supported_by_fsyn()) return;
     const int base_family = m_fsyn_api->get_base_family_code();
-    if (!is_supported_base_family(base_family)) return;
 
     m_opx_comb_logic = m_fsyn_api->get_bool_option(OPTION_COMB_LOGIC);
     m_opx_comb_logic_for_fitting = m_fsyn_api->get_bool_option(OPTION_COMB_LOGIC_FOR_FITTING);

@@ -41,8 +41,7 @@ void post_malformed_string(const char* what, const std::string& text, const std:
     msg->fill_args("Physical synthesis %1!s! \"%2!s!\" is malformed at \"%3!s!\": %4!s!. No physical synthesis "
                    "algorithm runs from it./EMORV_FSYN_MALFORMED_TEST_STRING",
                    what, text, bad_run, reason);
-    msg->post();
-    delete msg;
+    morv_send_msg(msg);
 }
 
 // The stage tag of the tool link around one algorithm run.
@@ -83,11 +82,15 @@ void MORV_EXPERT::insert_algorithm(int algorithm_id, const std::string& paramete
 {
     // The family lists name every algorithm; this is where they are filtered.
     if (!may_algorithm_run(algorithm_id)) return;
+    append_algorithm_run(algorithm_id, parameters);
+}
+
+void MORV_EXPERT::append_algorithm_run(int algorithm_id, const std::string& parameters)
+{
     MORV_ALGORITHM_RUN run;
     run.m_algorithm = algorithm_id;
     MORV_ALGORITHM_BASE::parse_algorithm_params(run.m_parameters, parameters);
     m_algorithm_runs.push_back(std::move(run));
-    ++m_num_algorithm_runs;
 }
 
 int MORV_EXPERT::extract_algorithm(std::string* text, std::string* parameters)
@@ -103,13 +106,8 @@ void MORV_EXPERT::extract_test_string(std::string text)
 {
     std::string parameters;
     for (int id = extract_algorithm(&text, &parameters); id != ALGORITHM_END;
-         id = extract_algorithm(&text, &parameters)) {
-        MORV_ALGORITHM_RUN run;
-        run.m_algorithm = id;
-        MORV_ALGORITHM_BASE::parse_algorithm_params(run.m_parameters, parameters);
-        m_algorithm_runs.push_back(std::move(run));
-        ++m_num_algorithm_runs;
-    }
+         id = extract_algorithm(&text, &parameters))
+        append_algorithm_run(id, parameters);
 }
 
 void MORV_EXPERT::parse_test_string()
@@ -250,8 +248,8 @@ void MORV_EXPERT::run_flow()
 {
     MORV_INST_ASGN_MGR* inst_asgn_mgr = m_fsyn_api->get_inst_asgn_mgr();
     // Runs are taken by index: an algorithm never appends to the list it runs from.
-    for (int i = 0; i < m_num_algorithm_runs; ++i) {
-        MORV_ALGORITHM_RUN& alg_run = m_algorithm_runs[static_cast<size_t>(i)];
+    for (size_t i = 0; i < m_algorithm_runs.size(); ++i) {
+        MORV_ALGORITHM_RUN& alg_run = m_algorithm_runs[i];
         const unsigned mask = m_inst_asgn_flag_mask[alg_run.m_algorithm];
         MORV_DEBUG_STREAM::print(1, "Setting instance assignment flag mask to 0x%X.", mask);
         if (inst_asgn_mgr != nullptr) inst_asgn_mgr->set_flag_mask(mask);
@@ -264,7 +262,6 @@ void MORV_EXPERT::run_flow()
         }
     }
     m_algorithm_runs.clear();
-    m_num_algorithm_runs = 0;
     MORV_DEBUG_STREAM::print(1, "Setting instance assignment flag mask to 0x%X.", 0u);
     if (inst_asgn_mgr != nullptr) inst_asgn_mgr->set_flag_mask(0);
 }
@@ -333,8 +330,7 @@ void MORV_EXPERT::report_no_default_algorithm_list(const char* hook)
     msg->fill_args("No default physical synthesis algorithm list is available yet for the %1!s! point of this "
                    "device family; use a test string to choose the algorithms./EMORV_FSYN_NO_DEFAULT_ALGORITHM_LIST",
                    get_fsyn_flow_name(static_cast<e_fsyn_flow>(flow)));
-    msg->post();
-    delete msg;
+    morv_send_msg(msg);
 }
 
 // ------------------------------------------------------------ family hook bodies

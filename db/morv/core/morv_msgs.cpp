@@ -13,17 +13,22 @@ const MORV_MSG_DEF s_msg_defs[MORV_MSG_COUNT] = {
 #undef MORV_MSG_DEF_ROW
 };
 
+// A message on the default report; null when the allocation fails.
+template <typename MSG_T>
+MSG_T* alloc() {
+    try {
+        return MORV_NEW(MSG_T, nullptr);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
 // Allocates a message of the factory's kind and fills it; null when the
 // allocation fails.
 template <typename MSG_T, typename... ARGS>
 MSG_T* build(MORV_MSG_ID msg_id, const ARGS&... args) {
-    MSG_T* msg = nullptr;
-    try {
-        msg = MORV_NEW(MSG_T, nullptr);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-    msg->fill_args(morv_msg_text(msg_id), args...);
+    MSG_T* msg = alloc<MSG_T>();
+    if (msg) msg->fill_args(morv_msg_text(msg_id), args...);
     return msg;
 }
 
@@ -44,16 +49,10 @@ const MORV_MSG_DEF* morv_find_msg_def(const char* id) {
 }
 
 MSG_POST* morv_alloc_msg(MSG_KIND kind) {
-    try {
-        switch (kind) {
-            case MSG_KIND::INFO:
-                return MORV_NEW(MSG_I, nullptr);
-            case MSG_KIND::WARNING:
-                return MORV_NEW(MSG_W, nullptr);
-            case MSG_KIND::ERROR:
-                return MORV_NEW(MSG_E, nullptr);
-        }
-    } catch (const std::bad_alloc&) {
+    switch (kind) {
+        case MSG_KIND::INFO: return alloc<MSG_I>();
+        case MSG_KIND::WARNING: return alloc<MSG_W>();
+        case MSG_KIND::ERROR: return alloc<MSG_E>();
     }
     return nullptr;
 }

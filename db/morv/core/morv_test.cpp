@@ -7,13 +7,11 @@
 #include "morv/core/morv_debug_stream.h"
 
 MORV_TEST::MORV_TEST(MORV_API* api, const MORV_PARAMETER_MAP* params)
-    : MORV_ALGORITHM_BASE(api, params), m_net_util(nullptr), m_cdb_interface(nullptr)
+    : MORV_ALGORITHM_BASE(api, params), m_net_util(nullptr)
 {
     MORV_DEBUG_STREAM::print(100, "MORV_TEST Created.");
     m_net_util = m_fsyn_api->get_fsyn_net_util();
     MORV_ASSERT(m_net_util);
-    m_cdb_interface = m_fsyn_api->get_fsyn_cdb_interface();
-    MORV_ASSERT(m_cdb_interface);
 }
 
 MORV_TEST::~MORV_TEST()

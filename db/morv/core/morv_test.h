@@ -8,7 +8,6 @@
 #include "morv/core/morv_algorithm_base.h"
 
 class MORV_NET_UTIL;
-class MORV_CDB_INTERFACE;
 
 class MORV_TEST : public MORV_ALGORITHM_BASE
 {
@@ -25,7 +24,6 @@ public:
 
 private:
     MORV_NET_UTIL* m_net_util;
-    MORV_CDB_INTERFACE* m_cdb_interface;  // the API's, as the base holds it
 };
 
 #endif

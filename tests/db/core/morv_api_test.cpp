@@ -25,20 +25,13 @@
 #include "morv/netlist/morv_nt.h"
 #include "morv/timing/morv_timing.h"
 #include "morv_test_env.h"
+#include "morv_test_util.h"
 
 namespace {
 
-class MorvApiTest : public ::testing::Test
+class MorvApiTest : public MORV_CLEAN_STATE_TEST
 {
 protected:
-    void SetUp() override
-    {
-        cfg_clear_all();
-        thr_drl_reset();
-        msg_set_quiet(true);
-    }
-    void TearDown() override { cfg_clear_all(); }
-
     static MORV_API* api_of(MORV_TEST_ENV& env)
     {
         auto* expert = dynamic_cast<MORV_EXPERT*>(env.get_fsyn_expert());

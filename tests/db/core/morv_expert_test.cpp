@@ -32,17 +32,8 @@ namespace {
 
 const char* const NOP_ERROR = "ERROR - Invalid operation called for MORV_EXPERT_NOP.";
 
-class MorvExpertTest : public ::testing::Test
+class MorvExpertTest : public MORV_CLEAN_STATE_TEST
 {
-protected:
-    void SetUp() override
-    {
-        cfg_clear_all();
-        thr_drl_reset();
-        msg_clear_vdebug_lines();
-        msg_set_quiet(true);
-    }
-    void TearDown() override { cfg_clear_all(); }
 };
 
 template <typename T>

@@ -412,10 +412,6 @@ TEST(CdbNative, DumperWritesTheNativeFormAndReadingMovesTheNextId) {
     EXPECT_FALSE(CUT_ATOM_DUMPER::dump_current_atom_netlist(t.netlist.get(), "/nonexistent/dir/x", &error));
 }
 
-}  // namespace
-
-namespace {
-
 TEST(CdbNetlist, LowerIdsJoiningLaterAreStillFoundAndVerifyCatchesBrokenLinks) {
     NET old_net;
     CDB_ATOM_NODE* early = old_net.add(CDB_KIND_LCELL_COMB);  // smaller id

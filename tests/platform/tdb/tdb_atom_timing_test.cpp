@@ -29,6 +29,13 @@ std::map<std::pair<unsigned, int>, std::pair<int, double>> input_timing(TDC_ACCE
     return out;
 }
 
+// The keeper among the atom's timing nodes (null when it has none).
+TDB_NODE* keeper_of(const TDB_NETLIST* tdb, const CDB_ATOM_NODE* atom) {
+    for (int id : tdb->get_atom_nodes((int)atom->get_id()))
+        if (tdb->find_node(id)->is_keeper()) return tdb->find_node(id);
+    return nullptr;
+}
+
 class TdbAtomTiming : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -267,12 +274,7 @@ TEST_F(TdbAtomTiming, KeeperTermThroughTheInternalEdge) {
     acc.set_atom_netlist(&c.atoms);
     TDB_NETLIST* tdb = acc.build_timing_netlist();
     ASSERT_TRUE(tdb);
-    auto keeper_of = [&](const CDB_ATOM_NODE* atom) -> TDB_NODE* {
-        for (int id : tdb->get_atom_nodes((int)atom->get_id()))
-            if (tdb->find_node(id)->is_keeper()) return tdb->find_node(id);
-        return nullptr;
-    };
-    TDB_NODE* in_keeper = keeper_of(in->get_my_node());
+    TDB_NODE* in_keeper = keeper_of(tdb, in->get_my_node());
     ASSERT_TRUE(in_keeper && in_keeper->is_input_pin());
     // The pin's keeper carries no term; the internal edge leads to it.
     EXPECT_EQ(in_keeper->get_oterm(false), nullptr);
@@ -288,7 +290,7 @@ TEST_F(TdbAtomTiming, KeeperTermThroughTheInternalEdge) {
     // and the pad makes no node of its own nor an input-pin keeper.
     CDB_ATOM_OTERM* pad = out->get_output_term_by_type(DB_PAD_OUT);
     ASSERT_TRUE(pad);
-    TDB_NODE* out_keeper = keeper_of(out);
+    TDB_NODE* out_keeper = keeper_of(tdb, out);
     ASSERT_TRUE(out_keeper && out_keeper->is_output_pin());
     EXPECT_FALSE(out_keeper->is_input_pin());
     EXPECT_EQ(out_keeper->get_oterm(false), pad);
@@ -351,11 +353,6 @@ TEST_F(TdbAtomTiming, PadTermsChangeNoTimingAndFollowRefreshes) {
     EXPECT_EQ(with_pads.domains.size(), 4u);
     EXPECT_EQ(with_pads.nodes, 11);
 
-    auto keeper_of = [&](const CDB_ATOM_NODE* atom) -> TDB_NODE* {
-        for (int id : acc.get_tdb_netlist()->get_atom_nodes((int)atom->get_id()))
-            if (acc.get_tdb_netlist()->find_node(id)->is_keeper()) return acc.get_tdb_netlist()->find_node(id);
-        return nullptr;
-    };
     std::vector<unsigned> out_ids;
     for (CDB_ATOM_NODE* o : outs) {
         out_ids.push_back(o->get_id());
@@ -365,8 +362,8 @@ TEST_F(TdbAtomTiming, PadTermsChangeNoTimingAndFollowRefreshes) {
     acc.build_timing_netlist();
     EXPECT_EQ(acc.get_num_refreshes(), 1);
     for (CDB_ATOM_NODE* o : outs) {
-        ASSERT_TRUE(keeper_of(o));
-        EXPECT_EQ(keeper_of(o)->get_oterm(false), nullptr);  // not the deleted term
+        ASSERT_TRUE(keeper_of(acc.get_tdb_netlist(), o));
+        EXPECT_EQ(keeper_of(acc.get_tdb_netlist(), o)->get_oterm(false), nullptr);  // not the deleted term
     }
     EXPECT_EQ(analyse(acc, c), with_pads);
 
@@ -375,9 +372,9 @@ TEST_F(TdbAtomTiming, PadTermsChangeNoTimingAndFollowRefreshes) {
     acc.build_timing_netlist();
     for (CDB_ATOM_NODE* o : outs) {
         CDB_ATOM_OTERM* pad = o->get_output_term_by_type(DB_PAD_OUT);
-        ASSERT_TRUE(keeper_of(o));
-        EXPECT_EQ(keeper_of(o)->get_oterm(false), pad);
-        EXPECT_EQ(acc.get_tdb_netlist()->get_tdb_node_from_oterm(pad), keeper_of(o));
+        ASSERT_TRUE(keeper_of(acc.get_tdb_netlist(), o));
+        EXPECT_EQ(keeper_of(acc.get_tdb_netlist(), o)->get_oterm(false), pad);
+        EXPECT_EQ(acc.get_tdb_netlist()->get_tdb_node_from_oterm(pad), keeper_of(acc.get_tdb_netlist(), o));
     }
     EXPECT_EQ(analyse(acc, c), with_pads);
 }
