@@ -32,7 +32,7 @@ const CDB_ATOM_ITERM* first_clock(const CDB_ATOM_NODE* a) {
 
 }  // namespace
 
-struct TDB_ATOM_BUILDER::NODE_SPEC {
+struct TDB_ATOM_BUILDER::NODE_PLAN {
     int role;
     CDB_ATOM_OTERM* oterm;  // the carried output term (null for input pins and capture keepers)
     uint32_t flags;
@@ -41,7 +41,7 @@ struct TDB_ATOM_BUILDER::NODE_SPEC {
     CDB_ATOM_OTERM* shown_oterm = nullptr;  // capture keeper: the block's first output
 };
 
-struct TDB_ATOM_BUILDER::EDGE_SPEC {
+struct TDB_ATOM_BUILDER::EDGE_PLAN {
     TDB_NODE* src;
     TDB_NODE* dst;
     CDB_ATOM_ITERM* iterm;
@@ -61,7 +61,7 @@ int TDB_ATOM_BUILDER::model_ic_delay(const CDB_ATOM_NODE* src, const CDB_ATOM_NO
     return m_device->get_routing_delay_ps(src->get_lab_x(), src->get_lab_y(), dst->get_lab_x(), dst->get_lab_y());
 }
 
-void TDB_ATOM_BUILDER::node_specs(const CDB_ATOM_NODE* a, std::vector<NODE_SPEC>& out) const {
+void TDB_ATOM_BUILDER::node_plans(const CDB_ATOM_NODE* a, std::vector<NODE_PLAN>& out) const {
     out.clear();
     const DEV_TIMING_MODEL& m = m_device->get_timing_model();
     const CDB_ATOM_LATCH_INFO* latch = a->get_latch_info();
@@ -101,11 +101,11 @@ void TDB_ATOM_BUILDER::node_specs(const CDB_ATOM_NODE* a, std::vector<NODE_SPEC>
     }
     // Logic cells, blocks without a clock, clock buffers and the rest.
     for (auto it = a->begin_oterm(); it != a->end_oterm(); ++it)
-        out.push_back((*it)->is_registered() ? NODE_SPEC{ROLE_REG, *it, reg_flag, m.tco, m.tsu}
-                                              : NODE_SPEC{ROLE_COMB, *it, 0, 0, 0});
+        out.push_back((*it)->is_registered() ? NODE_PLAN{ROLE_REG, *it, reg_flag, m.tco, m.tsu}
+                                              : NODE_PLAN{ROLE_COMB, *it, 0, 0, 0});
 }
 
-void TDB_ATOM_BUILDER::edge_specs(const CDB_ATOM_NODE* a, std::vector<EDGE_SPEC>& out) const {
+void TDB_ATOM_BUILDER::edge_plans(const CDB_ATOM_NODE* a, std::vector<EDGE_PLAN>& out) const {
     out.clear();
     const DEV_TIMING_MODEL& m = m_device->get_timing_model();
     const std::vector<int>& ids = m_tdb->get_atom_nodes((int)a->get_id());
@@ -181,7 +181,7 @@ void TDB_ATOM_BUILDER::edge_specs(const CDB_ATOM_NODE* a, std::vector<EDGE_SPEC>
                 for (TDB_NODE* r : regs) add(c, r, nullptr, false, 0);
 }
 
-TDB_NODE* TDB_ATOM_BUILDER::add_spec_node(unsigned atom_id, const NODE_SPEC& s) {
+TDB_NODE* TDB_ATOM_BUILDER::add_planned_node(unsigned atom_id, const NODE_PLAN& s) {
     TDB_NODE* n = m_tdb->add_node((int)atom_id, s.flags, s.oterm ? s.oterm : s.shown_oterm,
                                   s.oterm ? s.oterm->get_any_usage_as() : -1, 0, s.role, s.oterm != nullptr);
     m_tdb->set_node_timing(n, s.tco, s.tsu);
@@ -189,22 +189,22 @@ TDB_NODE* TDB_ATOM_BUILDER::add_spec_node(unsigned atom_id, const NODE_SPEC& s) 
     return n;
 }
 
-void TDB_ATOM_BUILDER::add_spec_edge(const CDB_ATOM_NODE* dst_atom, const EDGE_SPEC& e) {
+void TDB_ATOM_BUILDER::add_planned_edge(const CDB_ATOM_NODE* dst_atom, const EDGE_PLAN& e) {
     m_tdb->add_edge(e.src, e.dst, e.iterm, e.is_clock, e.src_atom ? model_ic_delay(e.src_atom, dst_atom, e.is_clock) : 0,
                     e.cell_delay);
 }
 
 void TDB_ATOM_BUILDER::build_all() {
     MSG_ASSERT(m_tdb->get_num_nodes() == 0, "TDB");
-    std::vector<NODE_SPEC> specs;
+    std::vector<NODE_PLAN> plans;
     for (const CDB_ATOM_NODE* a : *m_atoms) {
-        node_specs(a, specs);
-        for (const NODE_SPEC& s : specs) add_spec_node(a->get_id(), s);
+        node_plans(a, plans);
+        for (const NODE_PLAN& s : plans) add_planned_node(a->get_id(), s);
     }
-    std::vector<EDGE_SPEC> edges;
+    std::vector<EDGE_PLAN> edges;
     for (const CDB_ATOM_NODE* a : *m_atoms) {
-        edge_specs(a, edges);
-        for (const EDGE_SPEC& e : edges) add_spec_edge(a, e);
+        edge_plans(a, edges);
+        for (const EDGE_PLAN& e : edges) add_planned_edge(a, e);
     }
 }
 
@@ -228,14 +228,14 @@ void TDB_ATOM_BUILDER::reconcile_nodes(const CDB_ATOM_NODE* a, unsigned atom_id,
         }
         return;
     }
-    std::vector<NODE_SPEC> specs;
-    node_specs(a, specs);
-    std::vector<char> used(specs.size(), 0);
+    std::vector<NODE_PLAN> plans;
+    node_plans(a, plans);
+    std::vector<char> used(plans.size(), 0);
     for (int id : ids) {
         TDB_NODE* n = m_tdb->find_node(id);
         bool keep = false;
-        for (size_t i = 0; i < specs.size() && !keep; ++i) {
-            const NODE_SPEC& s = specs[i];
+        for (size_t i = 0; i < plans.size() && !keep; ++i) {
+            const NODE_PLAN& s = plans[i];
             if (used[i] || s.role != n->get_role() || s.flags != n->get_flags()) continue;
             // A node whose term went away must not keep pointing at it.
             if ((s.oterm ? s.oterm : s.shown_oterm) != n->get_oterm()) continue;
@@ -250,10 +250,10 @@ void TDB_ATOM_BUILDER::reconcile_nodes(const CDB_ATOM_NODE* a, unsigned atom_id,
             m_tdb->remove_node(n);
         }
     }
-    for (size_t i = 0; i < specs.size(); ++i) {
+    for (size_t i = 0; i < plans.size(); ++i) {
         if (used[i]) continue;
-        const NODE_SPEC& s = specs[i];
-        add_spec_node(atom_id, s);
+        const NODE_PLAN& s = plans[i];
+        add_planned_node(atom_id, s);
         // A new node may now drive sinks whose edges were waiting for it.
         if (s.oterm)
             for (auto f = s.oterm->begin_iterm_fanout(); f != s.oterm->end_iterm_fanout(); ++f)
@@ -262,8 +262,8 @@ void TDB_ATOM_BUILDER::reconcile_nodes(const CDB_ATOM_NODE* a, unsigned atom_id,
 }
 
 void TDB_ATOM_BUILDER::reconcile_edges(const CDB_ATOM_NODE* a) {
-    std::vector<EDGE_SPEC> want;
-    edge_specs(a, want);
+    std::vector<EDGE_PLAN> want;
+    edge_plans(a, want);
     std::vector<char> used(want.size(), 0);
     std::vector<TDB_EDGE*> have;
     for (int id : m_tdb->get_atom_nodes((int)a->get_id())) {
@@ -275,7 +275,7 @@ void TDB_ATOM_BUILDER::reconcile_edges(const CDB_ATOM_NODE* a) {
     for (TDB_EDGE* e : have) {
         bool keep = false;
         for (size_t i = 0; i < want.size() && !keep; ++i) {
-            const EDGE_SPEC& w = want[i];
+            const EDGE_PLAN& w = want[i];
             if (used[i] || w.src != e->get_src_node() || w.dst != e->get_dst_node() || w.iterm != e->get_iterm() ||
                 w.is_clock != e->is_clock())
                 continue;
@@ -289,7 +289,7 @@ void TDB_ATOM_BUILDER::reconcile_edges(const CDB_ATOM_NODE* a) {
         if (!keep) m_tdb->remove_edge(e);
     }
     for (size_t i = 0; i < want.size(); ++i)
-        if (!used[i]) add_spec_edge(a, want[i]);
+        if (!used[i]) add_planned_edge(a, want[i]);
     // A moved atom changes the delays of its fan-out edges too.
     if (placed)
         for (int id : m_tdb->get_atom_nodes((int)a->get_id()))

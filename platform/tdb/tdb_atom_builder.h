@@ -50,12 +50,12 @@ public:
     int model_ic_delay(const CDB_ATOM_NODE* src, const CDB_ATOM_NODE* dst, bool is_clock) const;
 
 private:
-    struct NODE_SPEC;
-    struct EDGE_SPEC;
-    void node_specs(const CDB_ATOM_NODE* atom, std::vector<NODE_SPEC>& out) const;
-    void edge_specs(const CDB_ATOM_NODE* atom, std::vector<EDGE_SPEC>& out) const;
-    TDB_NODE* add_spec_node(unsigned atom_id, const NODE_SPEC& spec);
-    void add_spec_edge(const CDB_ATOM_NODE* dst_atom, const EDGE_SPEC& spec);
+    struct NODE_PLAN;
+    struct EDGE_PLAN;
+    void node_plans(const CDB_ATOM_NODE* atom, std::vector<NODE_PLAN>& out) const;
+    void edge_plans(const CDB_ATOM_NODE* atom, std::vector<EDGE_PLAN>& out) const;
+    TDB_NODE* add_planned_node(unsigned atom_id, const NODE_PLAN& plan);
+    void add_planned_edge(const CDB_ATOM_NODE* dst_atom, const EDGE_PLAN& plan);
     void reconcile_nodes(const CDB_ATOM_NODE* atom, unsigned atom_id, std::vector<unsigned>& queue,
                          std::vector<char>& queued);
     void reconcile_edges(const CDB_ATOM_NODE* atom);
