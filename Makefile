@@ -4,14 +4,14 @@ RELEASE_DIR := build/release
 TEST_DIR := build/test
 DESIGN ?= designs/pipeline.blif
 
-.PHONY: run test deps build-release build-test clean
+.PHONY: run test deps build-release build-test build-release-tests clean
 
 deps:
 	@bash scripts/install-deps.sh
 
 build-release: deps
-	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORV_BUILD_TESTS=OFF
-	cmake --build $(RELEASE_DIR) -j $(JOBS)
+	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORV_BUILD_TESTS=ON -DMORV_BUILD_BENCHMARKS=ON
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target morv-fit
 
 run: build-release
 	bash scripts/run-main-job.sh $(RELEASE_DIR) $(DESIGN)
@@ -23,8 +23,17 @@ build-test: deps
 	  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g"
 	cmake --build $(TEST_DIR) -j $(JOBS)
 
-test: build-test
+# The Release configuration builds everything, benchmark programs included.
+build-release-tests: deps
+	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORV_BUILD_TESTS=ON -DMORV_BUILD_BENCHMARKS=ON
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+
+# Every case in a process of its own under the sanitizers, then every test
+# program whole and shuffled in both configurations.
+test: build-test build-release-tests
 	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS)
+	bash scripts/run-test-programs.sh $(TEST_DIR) $(JOBS)
+	bash scripts/run-test-programs.sh $(RELEASE_DIR) $(JOBS)
 
 clean:
 	rm -rf build

@@ -5,13 +5,13 @@
 #include <sstream>
 #include <string>
 
-#include "host/io/blif_reader.h"
-#include "host/io/blif_writer.h"
+#include "io/blif_reader.h"
+#include "io/blif_writer.h"
 #include "msg/msg.h"
 
 namespace {
 
-const std::string k_design = std::string(MORV_SHARED_BENCH_DIR) + "/misc_k6/stereovision0.lut6.blif";
+const std::string k_design = std::string(MORV_BENCH_DIR) + "/misc_k6/stereovision0.lut6.blif";
 
 void BM_blif_parse_stereovision0(benchmark::State& state) {
   for (auto _ : state) {

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "dev/dev_device.h"
-#include "host/io/blif_reader.h"
+#include "io/blif_reader.h"
 #include "msg/msg.h"
 #include "tdc/tdc_accessories.h"
 
@@ -21,7 +21,7 @@ struct DESIGN {
         msg_set_quiet(true);
         DMGR_UTILITY::set_current_family(DEV_FAMILY_BRENNOCK);
         BLIF_READER reader(DEV_FAMILY_BRENNOCK);
-        atoms = reader.read_file(std::string(MORV_SHARED_BENCH_DIR) + "/misc_k6/stereovision0.lut6.blif");
+        atoms = reader.read_file(std::string(MORV_BENCH_DIR) + "/misc_k6/stereovision0.lut6.blif");
         const DEV_DEVICE* dev = DMGR_UTILITY::get_current_device();
         int i = 0, per_lab = dev->get_lab_capacity();
         for (CDB_ATOM_NODE* n : *atoms) {

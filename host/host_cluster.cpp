@@ -1,4 +1,4 @@
-#include "host/host_cluster.h"
+#include "host_cluster.h"
 
 #include <algorithm>
 #include <numeric>

@@ -1,4 +1,4 @@
-#include "host/host_compile.h"
+#include "host_compile.h"
 
 #include <unistd.h>
 
@@ -13,12 +13,12 @@
 #include "dev/dev_device.h"
 #include "gen/gen.h"
 #include "hdb/hdb_options.h"
-#include "host/host_env.h"
-#include "host/host_fitter.h"
-#include "host/host_grid.h"
-#include "host/host_settings.h"
-#include "host/io/blif_reader.h"
-#include "host/io/blif_writer.h"
+#include "host_env.h"
+#include "host_fitter.h"
+#include "host_grid.h"
+#include "host_settings.h"
+#include "io/blif_reader.h"
+#include "io/blif_writer.h"
 #include "morv/core/morv_expert.h"
 #include "morv/core/morv_expert_interface.h"
 #include "msg/msg.h"

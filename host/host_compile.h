@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "host/host_options.h"
-#include "host/host_summary.h"
+#include "host_options.h"
+#include "host_summary.h"
 
 namespace morv_host {
 

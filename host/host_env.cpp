@@ -1,4 +1,4 @@
-#include "host/host_env.h"
+#include "host_env.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,7 +12,7 @@
 #include "tdb/tdb_netlist.h"
 #include "tdc/tdc_accessories.h"
 #include "morv/timing/morv_timing.h"
-#include "host/host_grid.h"
+#include "host_grid.h"
 
 namespace morv_host {
 

@@ -1,14 +1,14 @@
-#include "host/host_fitter.h"
+#include "host_fitter.h"
 
 #include <algorithm>
 #include <unordered_map>
 
 #include "cdb/cdb_atom_netlist.h"
 #include "dev/dev_device.h"
-#include "host/host_cluster.h"
-#include "host/host_env.h"
-#include "host/host_grid.h"
-#include "host/host_placer.h"
+#include "host_cluster.h"
+#include "host_env.h"
+#include "host_grid.h"
+#include "host_placer.h"
 #include "morv/core/morv_expert_interface.h"
 #include "tdb/tdb_netlist.h"
 #include "tdc/tdc_accessories.h"

@@ -1,4 +1,4 @@
-#include "host/host_grid.h"
+#include "host_grid.h"
 
 #include <cstdlib>
 

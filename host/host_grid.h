@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "host/host_cluster.h"
+#include "host_cluster.h"
 
 class CDB_ATOM_NODE;
 class DEV_DEVICE;

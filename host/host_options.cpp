@@ -1,4 +1,4 @@
-#include "host/host_options.h"
+#include "host_options.h"
 
 #include <cctype>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "host/host_placer.h"
+#include "host_placer.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "host/host_settings.h"
+#include "host_settings.h"
 
 #include <sstream>
 #include <unordered_map>
@@ -7,8 +7,8 @@
 #include "cfg/cfg.h"
 #include "cfg/cfg_file.h"
 #include "hdb/hdb_options.h"
-#include "host/host_env.h"
-#include "host/host_options.h"
+#include "host_env.h"
+#include "host_options.h"
 
 namespace morv_host {
 

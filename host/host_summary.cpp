@@ -1,4 +1,4 @@
-#include "host/host_summary.h"
+#include "host_summary.h"
 
 #include <cstdio>
 

@@ -24,7 +24,7 @@ run "$design"
 for d in "$root"/designs/*.blif; do
   [ "$d" -ef "$design" ] || run "$d"
 done
-bench=$root/../shared/bench/mcnc_k4/frisc.blif
+bench=$root/bench/mcnc_k4/frisc.blif
 if [ -f "$bench" ]; then
   # The benchmark also goes through the early and late flow points with the
   # test algorithm, so the whole flow driver shows in the output.

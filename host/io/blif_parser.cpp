@@ -1,7 +1,7 @@
-#include "host/io/blif_parser.h"
+#include "io/blif_parser.h"
 
 #include "cdb/cdb_lutmask.h"
-#include "host/io/blif_str_cat.h"
+#include "io/blif_str_cat.h"
 
 #include <array>
 #include <fstream>

@@ -1,9 +1,9 @@
-#include "host/io/blif_reader.h"
+#include "io/blif_reader.h"
 
 #include <stdexcept>
 #include <vector>
 
-#include "host/io/blif_str_cat.h"
+#include "io/blif_str_cat.h"
 #include "msg/msg.h"
 
 const char* const BLIF_OUTPUT_PIN_SUFFIX = "~output";

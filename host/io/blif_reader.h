@@ -23,7 +23,7 @@
 #include <string_view>
 
 #include "cdb/cdb_atom_netlist.h"
-#include "host/io/blif_parser.h"
+#include "io/blif_parser.h"
 
 class BLIF_READER {
 public:

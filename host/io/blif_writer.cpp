@@ -1,4 +1,4 @@
-#include "host/io/blif_writer.h"
+#include "io/blif_writer.h"
 
 #include <fstream>
 #include <ostream>
@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
-#include "host/io/blif_parser.h"
-#include "host/io/blif_reader.h"
-#include "host/io/blif_str_cat.h"
+#include "io/blif_parser.h"
+#include "io/blif_reader.h"
+#include "io/blif_str_cat.h"
 
 namespace {
 

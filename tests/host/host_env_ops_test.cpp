@@ -4,10 +4,10 @@
 
 #include "cdb/cdb_atom_netlist.h"
 #include "dev/dev_device.h"
-#include "host/host_env.h"
-#include "host/host_fitter.h"
-#include "host/host_grid.h"
-#include "host/io/blif_reader.h"
+#include "host_env.h"
+#include "host_fitter.h"
+#include "host_grid.h"
+#include "io/blif_reader.h"
 #include "msg/msg.h"
 #include "tdc/tdc_accessories.h"
 

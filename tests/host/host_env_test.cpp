@@ -7,12 +7,12 @@
 #include "cdb/cdb_atom_netlist.h"
 #include "dev/dev_device.h"
 #include "hdb/hdb_options.h"
-#include "host/host_compile.h"
-#include "host/host_env.h"
-#include "host/host_fitter.h"
-#include "host/host_grid.h"
-#include "host/host_settings.h"
-#include "host/io/blif_reader.h"
+#include "host_compile.h"
+#include "host_env.h"
+#include "host_fitter.h"
+#include "host_grid.h"
+#include "host_settings.h"
+#include "io/blif_reader.h"
 #include "msg/msg.h"
 
 using namespace morv_host;
@@ -229,7 +229,7 @@ std::vector<CDB_ATOM_LOCATION> locations(FIXTURE& f)
 
 TEST(HostPlacement, LegalCompleteAndDeterministicOnABenchmark)
 {
-  const std::string file = std::string(MORV_SHARED_BENCH_DIR) + "/iscas89_k6/s5378.blif";
+  const std::string file = std::string(MORV_BENCH_DIR) + "/iscas89_k6/s5378.blif";
   if (!std::ifstream(file)) GTEST_SKIP() << file << " is not present";
   FIXTURE f(file.c_str(), CDB_FAMILY_BRK);
   HOST_CLUSTERING c = cluster_netlist(*f.env);

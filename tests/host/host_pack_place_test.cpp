@@ -5,9 +5,9 @@
 #include <random>
 #include <set>
 
-#include "host/host_cluster.h"
-#include "host/host_options.h"
-#include "host/host_placer.h"
+#include "host_cluster.h"
+#include "host_options.h"
+#include "host_placer.h"
 
 using namespace morv_host;
 

@@ -5,7 +5,7 @@
 
 #include <iostream>
 
-#include "host/host_compile.h"
+#include "host_compile.h"
 
 int main(int argc, char** argv)
 {

@@ -9,7 +9,7 @@ class MORV_LOG;
 class MORV_CDB_INTERFACE
 {
 public:
-    MORV_CDB_INTERFACE(bool logging, MORV_LOG* log) : logging(logging), m_fsyn_log(log) {}
+    MORV_CDB_INTERFACE(bool is_logging_on, MORV_LOG* log) : logging(is_logging_on), m_fsyn_log(log) {}
     ~MORV_CDB_INTERFACE() {}
     MORV_CDB_INTERFACE(const MORV_CDB_INTERFACE&) = delete;
     MORV_CDB_INTERFACE& operator=(const MORV_CDB_INTERFACE&) = delete;

@@ -42,13 +42,13 @@ protected:
 TEST_F(MorvApiTest, TeardownReleasesEveryTrackedObject)
 {
     MORV_TEST_HOST host(6);
-    host.build_chain(5);
+    const std::vector<int> ids = host.build_chain(5);
     MORV_TEST_ENV env(&host.cmp);
     const MEM_TAG_STATS before = mem_get_tag_stats("MORV");
     MORV_API* api = api_of(env);
     ASSERT_NE(api, nullptr);
     api->reset_fsyn_chip_map(true);
-    api->add_node_to_cluster(env.get_node(1), 3, 0);
+    api->add_node_to_cluster(env.get_node(ids.front()), 3, 0);
     const int id = api->save_state();
     EXPECT_GT(mem_get_tag_stats("MORV").live_objects, before.live_objects);
     EXPECT_NE(MORV_REMUX::get_demuxed_nodes(), nullptr);

@@ -277,7 +277,7 @@ TEST_F(MorvExpertTest, VirtualNodeTimingFixZeroesOnlyTheirEdgesAndCountsEveryId)
     stream.set_fstream(true);
     stream.set_threshold(100);
 
-    expert->add_virtual_node(9999);  // no such atom
+    expert->add_virtual_node(999999999);  // no such atom
     expert->add_virtual_node(ids[1]);
     expert->fix_tdb_netlist_for_virtual_nodes();  // switch off: nothing
     EXPECT_EQ(count_zero_delay_edges(tdb), 0);
@@ -295,12 +295,12 @@ TEST_F(MorvExpertTest, VirtualNodeTimingFixZeroesOnlyTheirEdgesAndCountsEveryId)
         if (line.find("irtual node") != std::string::npos || line.find("Edges modified") != std::string::npos)
             lines.push_back(line);
     const std::vector<std::string> expected = {
-        "Adding virtual node <9999> to set",
+        "Adding virtual node <999999999> to set",
         "Adding virtual node <" + std::to_string(ids[1]) + "> to set",
         "Fixing timing for virtual nodes",
         "   Fixing timing on virtual node <" + std::to_string(ids[1]) + ">",
         "      Edges modified: " + std::to_string(zeroed),
-        "   Fixing timing on virtual node <9999>",
+        "   Fixing timing on virtual node <999999999>",
         "      Edges modified: 0",
     };
     EXPECT_EQ(lines, expected);

@@ -90,12 +90,15 @@ public:
     MORV_TEST_ENV(CMP_FACADE* cmp, int partition_id = 0) : MORV_ENV(cmp, partition_id)
     {
         set_save_restore_mgr(&m_snapshots);
+        // As the host does: no earlier compile's timing netlist survives into this one.
+        tdc_reset_accessories();
     }
     ~MORV_TEST_ENV() override
     {
         // Saved states hold facade objects; they go before the flow driver does.
         if (peek_fsyn_expert() != nullptr && dynamic_cast<MORV_EXPERT*>(peek_fsyn_expert()) != nullptr) clear_all_states();
         free_fsyn_expert();
+        tdc_reset_accessories();
     }
 
     void build_timing_netlist(MORV_TIMING* timing, bool, bool, bool, bool, bool, bool) override

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "abc_equiv.h"
-#include "host/host_compile.h"
+#include "host_compile.h"
 #include "msg/msg.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Text-level BLIF reading: cover semantics and the messages for malformed
 // files. Mapping onto atoms is covered by the round-trip tests.
-#include "host/io/blif_parser.h"
+#include "io/blif_parser.h"
 
 #include <gtest/gtest.h>
 

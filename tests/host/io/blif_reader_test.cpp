@@ -1,6 +1,6 @@
 // Mapping BLIF onto atoms: masks in each family's bit order, registers with
 // power-up 1, undriven nets, names and the family parameter.
-#include "host/io/blif_reader.h"
+#include "io/blif_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -188,7 +188,7 @@ TEST_F(BlifReader, UndrivenNetsTiedToZeroWithOneWarning) {
 }
 
 TEST_F(BlifReader, BenchmarkDesignsWithUndrivenNetsLoad) {
-  const std::string dir = std::string(MORV_SHARED_BENCH_DIR) + "/misc_k6/";
+  const std::string dir = std::string(MORV_BENCH_DIR) + "/misc_k6/";
   struct CASE {
     const char* file;
     size_t undriven, luts, registers;

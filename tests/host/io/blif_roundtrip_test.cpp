@@ -7,13 +7,13 @@
 #include <string>
 
 #include "abc_equiv.h"
-#include "host/io/blif_reader.h"
-#include "host/io/blif_writer.h"
+#include "io/blif_reader.h"
+#include "io/blif_writer.h"
 #include "msg/msg.h"
 
 namespace {
 
-std::string bench(const std::string& rel) { return std::string(MORV_SHARED_BENCH_DIR) + "/" + rel; }
+std::string bench(const std::string& rel) { return std::string(MORV_BENCH_DIR) + "/" + rel; }
 
 struct ROUND_TRIP {
   std::string file;  // below the shared bench folder
@@ -61,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ROUND_TRIP{"mcnc_k4/alu4.blif", CDB_FAMILY_MRL}, ROUND_TRIP{"mcnc_k4/diffeq.blif", CDB_FAMILY_OBRAN},
                       ROUND_TRIP{"misc_k6/riscv_core_lut6.blif", CDB_FAMILY_KESTLIN},
                       ROUND_TRIP{"mcnc_k4/bigkey.blif", CDB_FAMILY_MRL}),
-    [](const ::testing::TestParamInfo<ROUND_TRIP>& info) { return case_name(info.param); });
+    [](const ::testing::TestParamInfo<ROUND_TRIP>& param_info) { return case_name(param_info.param); });
 
 // The smallest sequential 4-input circuit on every family, so that each
 // family's cells and registers are written back correctly.

@@ -1,7 +1,7 @@
 // Writing netlists that did not come from BLIF: register controls lowered
 // into next-state logic, inversions and constants folded, names kept unique.
 // Checked against hand-written references with ABC.
-#include "host/io/blif_writer.h"
+#include "io/blif_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <string>
 
 #include "abc_equiv.h"
-#include "host/io/blif_parser.h"
-#include "host/io/blif_reader.h"
+#include "io/blif_parser.h"
+#include "io/blif_reader.h"
 
 namespace {
 

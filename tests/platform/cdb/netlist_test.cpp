@@ -180,22 +180,28 @@ TEST(CdbNetlist, IdsAreNeverReusedAndDeletedIdsLookUpNull) {
 
 TEST(CdbNetlist, WalkKeepsCreationOrderAndToleratesEditsOnTheWay) {
     NET n;
+    // Compared by id: deleted nodes are freed, and a later node may reuse an address.
     std::vector<CDB_ATOM_NODE*> made;
-    for (int i = 0; i < 6; ++i) made.push_back(n.add(i % 2 ? CDB_KIND_REGISTER : CDB_KIND_LCELL_COMB));
-    std::vector<CDB_ATOM_NODE*> seen;
+    std::vector<int> ids;
+    for (int i = 0; i < 6; ++i) {
+        made.push_back(n.add(i % 2 ? CDB_KIND_REGISTER : CDB_KIND_LCELL_COMB));
+        ids.push_back(made.back()->get_id());
+    }
+    std::vector<int> seen;
     int appended = 0;
     for (auto it = n.netlist.begin_node_list(); it != n.netlist.end_node_list();) {
         CDB_ATOM_NODE* node = *it;
         ++it;
-        seen.push_back(node);
-        if (node == made[1]) n.netlist.delete_node(made[3]);  // a later node
-        if (node == made[2]) n.netlist.delete_node(node);      // the current one, after advancing
-        if (appended < 1 && node == made[4]) {  // not the last: the advanced iterator still reaches the tail
-            made.push_back(n.add(CDB_KIND_LCELL_COMB));
+        seen.push_back(node->get_id());
+        const int id = node->get_id();
+        if (id == ids[1]) n.netlist.delete_node(made[3]);  // a later node
+        if (id == ids[2]) n.netlist.delete_node(node);     // the current one, after advancing
+        if (appended < 1 && id == ids[4]) {  // not the last: the advanced iterator still reaches the tail
+            ids.push_back(n.add(CDB_KIND_LCELL_COMB)->get_id());
             ++appended;
         }
     }
-    EXPECT_EQ(seen, (std::vector<CDB_ATOM_NODE*>{made[0], made[1], made[2], made[4], made[5], made[6]}));
+    EXPECT_EQ(seen, (std::vector<int>{ids[0], ids[1], ids[2], ids[4], ids[5], ids[6]}));
     EXPECT_EQ(n.netlist.get_node_count(), 5u);
 }
 
