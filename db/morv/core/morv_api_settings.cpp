@@ -20,8 +20,8 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_expert.h"
-#include "morv/core/morv_qor_stats.h"
-#include "morv/core/morv_stats.h"
+#include "morv/core/stats/morv_qor_stats.h"
+#include "morv/core/stats/morv_stats.h"
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/timing/morv_timing.h"
 

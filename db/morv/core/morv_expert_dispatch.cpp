@@ -21,7 +21,7 @@
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_expert.h"
 #include "morv/core/morv_msgs.h"
-#include "morv/core/morv_stats.h"
+#include "morv/core/stats/morv_stats.h"
 #include "morv/debug/morv_drc.h"
 #include "morv/debug/morv_plumrix.h"
 #include "morv/netlist/morv_nt.h"

@@ -13,7 +13,7 @@
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_expert.h"
 #include "morv/core/morv_msgs.h"
-#include "morv/core/morv_qor_stats.h"
+#include "morv/core/stats/morv_qor_stats.h"
 #include "morv/log/morv_log.h"
 #include "morv/timing/morv_timing.h"
 

@@ -7,9 +7,9 @@
 #include "dev/dev_device.h"
 #include "msg/msg.h"
 
-#include "morv/core/morv_algorithm_base.h"
+#include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/core/morv_api.h"
-#include "morv/core/morv_test.h"
+#include "morv/core/algorithm/morv_test.h"
 #include "morv_probe_expert.h"
 #include "morv_test_util.h"
 

@@ -15,7 +15,7 @@
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"
-#include "morv/core/morv_remux.h"
+#include "morv/resyn/morv_remux.h"
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_atom_save_restore.h"
 #include "morv/netlist/morv_cdb_interface.h"

@@ -8,7 +8,7 @@
 #include "cfg/cfg.h"
 #include "msg/msg.h"
 
-#include "morv/core/morv_algorithm_base.h"
+#include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_expert.h"

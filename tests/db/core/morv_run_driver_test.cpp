@@ -8,7 +8,7 @@
 #include "msg/msg.h"
 #include "thr/thr.h"
 
-#include "morv/core/morv_algorithm_base.h"
+#include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"
 #include "morv_test_env.h"

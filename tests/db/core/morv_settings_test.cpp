@@ -10,7 +10,7 @@
 #include "msg/msg.h"
 
 #include "morv/core/morv_api.h"
-#include "morv/core/morv_stats.h"
+#include "morv/core/stats/morv_stats.h"
 #include "morv/netlist/morv_chip_map.h"
 #include "morv_probe_expert.h"
 #include "morv_test_util.h"

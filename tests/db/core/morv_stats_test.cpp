@@ -10,8 +10,8 @@
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_debug_stream.h"
-#include "morv/core/morv_qor_stats.h"
-#include "morv/core/morv_stats.h"
+#include "morv/core/stats/morv_qor_stats.h"
+#include "morv/core/stats/morv_stats.h"
 #include "morv_probe_expert.h"
 #include "morv_test_util.h"
 

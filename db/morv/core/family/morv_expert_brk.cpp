@@ -1,4 +1,4 @@
-#include "morv/core/morv_expert_brk.h"
+#include "morv/core/family/morv_expert_brk.h"
 
 #include "cfg/cfg.h"
 

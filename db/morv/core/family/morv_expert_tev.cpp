@@ -1,4 +1,4 @@
-#include "morv/core/morv_expert_tev.h"
+#include "morv/core/family/morv_expert_tev.h"
 
 const char* const MORV_EXPERT_TEV::s_ALGORITHM_CLASS_NAMES[ALGORITHM_END] = {
     "MORV_RETIMING_TEV",          // RTM

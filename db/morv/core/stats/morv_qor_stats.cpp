@@ -1,4 +1,4 @@
-#include "morv/core/morv_qor_stats.h"
+#include "morv/core/stats/morv_qor_stats.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "morv/core/morv_expert_uvo.h"
+#include "morv/core/family/morv_expert_uvo.h"
 
 const char* const MORV_EXPERT_UVO::s_ALGORITHM_CLASS_NAMES[ALGORITHM_END] = {
     "MORV_RETIMING_UVO",          // RTM

@@ -1,4 +1,4 @@
-#include "morv/core/morv_stats.h"
+#include "morv/core/stats/morv_stats.h"
 
 #include "gen/gen.h"
 

@@ -1,7 +1,7 @@
 #ifndef MORV_EXPERT_TEV_H
 #define MORV_EXPERT_TEV_H
 
-#include "morv/core/morv_expert_family.h"
+#include "morv/core/family/morv_expert_family.h"
 
 // Flow driver of the TEV family. All state lives in MORV_EXPERT.
 class MORV_EXPERT_TEV : public MORV_EXPERT

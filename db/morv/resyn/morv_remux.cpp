@@ -1,4 +1,4 @@
-#include "morv/core/morv_remux.h"
+#include "morv/resyn/morv_remux.h"
 
 #include "mem_alloc_sys.h"
 

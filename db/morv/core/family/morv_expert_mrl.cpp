@@ -1,4 +1,4 @@
-#include "morv/core/morv_expert_mrl.h"
+#include "morv/core/family/morv_expert_mrl.h"
 
 const char* const MORV_EXPERT_MRL::s_ALGORITHM_CLASS_NAMES[ALGORITHM_END] = {
     "MORV_RETIMING_MRL",          // RTM

@@ -1,4 +1,4 @@
-#include "morv/core/morv_expert_zepla.h"
+#include "morv/core/family/morv_expert_zepla.h"
 
 const char* const MORV_EXPERT_ZEPLA::s_ALGORITHM_CLASS_NAMES[ALGORITHM_END] = {
     "MORV_RETIMING_ZEPLA",        // RTM

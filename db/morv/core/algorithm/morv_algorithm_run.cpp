@@ -10,7 +10,7 @@
 #include "gen/gen.h"
 #include "msg/msg.h"
 
-#include "morv/core/morv_algorithm_base.h"
+#include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_expert.h"

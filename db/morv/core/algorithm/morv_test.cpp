@@ -1,4 +1,4 @@
-#include "morv/core/morv_test.h"
+#include "morv/core/algorithm/morv_test.h"
 
 #include "cdb/cdb_atom_netlist.h"
 

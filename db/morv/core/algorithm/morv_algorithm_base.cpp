@@ -1,4 +1,4 @@
-#include "morv/core/morv_algorithm_base.h"
+#include "morv/core/algorithm/morv_algorithm_base.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "morv/core/morv_expert_rzk.h"
+#include "morv/core/family/morv_expert_rzk.h"
 
 #include "msg/msg.h"
 

@@ -5,7 +5,7 @@
 // iteration and reports no operation, so that a run list can exercise the
 // whole run machinery without editing the netlist.
 
-#include "morv/core/morv_algorithm_base.h"
+#include "morv/core/algorithm/morv_algorithm_base.h"
 
 class MORV_NET_UTIL;
 

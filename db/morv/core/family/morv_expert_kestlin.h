@@ -1,7 +1,7 @@
 #ifndef MORV_EXPERT_KESTLIN_H
 #define MORV_EXPERT_KESTLIN_H
 
-#include "morv/core/morv_expert_family.h"
+#include "morv/core/family/morv_expert_family.h"
 
 // Flow driver of the KESTLIN family. All state lives in MORV_EXPERT.
 class MORV_EXPERT_KESTLIN : public MORV_EXPERT

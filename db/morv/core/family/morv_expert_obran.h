@@ -1,7 +1,7 @@
 #ifndef MORV_EXPERT_OBRAN_H
 #define MORV_EXPERT_OBRAN_H
 
-#include "morv/core/morv_expert_family.h"
+#include "morv/core/family/morv_expert_family.h"
 
 // Flow driver of the OBRAN family. All state lives in MORV_EXPERT.
 class MORV_EXPERT_OBRAN : public MORV_EXPERT
