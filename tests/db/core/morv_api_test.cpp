@@ -245,7 +245,7 @@ TEST_F(MorvApiTest, SaveModifyRestoreGivesBackTheNetlistWithNewObjects)
     MORV_API* api = api_of(env);
     api->reset_fsyn_chip_map(false);
     api->get_fsyn_chip_map()->set_node_location(ids[2], MORV_LOC{3, 4, 1, -1});
-    api->get_fsyn_nt()->record_operation(2, "REPLICATION", ids[0], ids[1]);
+    api->get_fsyn_nt()->record_operation(ids[0], ids[1], MORV_NT_TYPE_DUPLICATE, "REPLICATION");
 
     const auto saved_structure = structure_of(host.netlist.get());
     std::set<CDB_ATOM_NODE*> old_nodes(host.netlist->begin(), host.netlist->end());
@@ -261,7 +261,7 @@ TEST_F(MorvApiTest, SaveModifyRestoreGivesBackTheNetlistWithNewObjects)
     old_nodes.erase(nullptr);
     host.build_chain(1, "stray");
     api->get_fsyn_chip_map()->set_node_location(ids[2], MORV_LOC{1, 1, 0, -1});
-    api->get_fsyn_nt()->record_operation(1, "SPLIT", ids[3], ids[4]);
+    api->get_fsyn_nt()->record_operation(ids[3], ids[4], MORV_NT_TYPE_SPLIT, "SPLIT");
     EXPECT_NE(structure_of(host.netlist.get()), saved_structure);
 
     EXPECT_TRUE(api->restore_state(id));
