@@ -21,7 +21,7 @@ const char* const s_KIND_SUFFIXES[] = {"", " (packed input reg A)", " (packed in
 std::string list_text(const MORV_NT_NODE_ID_LIST& ids)
 {
     std::string text;
-    for (const MORV_NT_NODE_ID& id : ids) text += " " + id.to_string(false) + " ";
+    for (const MORV_NT_NODE_ID& id : ids) text.append(" ").append(id.to_string(false)).append(" ");
     return text;
 }
 
@@ -42,8 +42,11 @@ MORV_NT_NODE_ID::MORV_NT_NODE_ID(int atom_id, int kind) : m_atom_id(atom_id), m_
 
 std::string MORV_NT_NODE_ID::to_string(bool brackets) const
 {
-    std::string plain = std::to_string(m_atom_id) + s_KIND_SUFFIXES[m_kind];
-    return brackets ? "<" + plain + ">" : plain;
+    std::string text;
+    if (brackets) text.push_back('<');
+    text.append(std::to_string(m_atom_id)).append(s_KIND_SUFFIXES[m_kind]);
+    if (brackets) text.push_back('>');
+    return text;
 }
 
 std::ostream& operator<<(std::ostream& out, const MORV_NT_NODE_ID& id) { return out << id.to_string(false); }
