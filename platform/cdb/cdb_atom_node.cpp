@@ -429,6 +429,33 @@ unsigned CDB_ATOM_NODE::evaluate_output(int port, const unsigned* in) const {
     return NO_LUT_VALUE;
 }
 
+namespace {
+
+bool is_logic_input(int port) {
+    return (port >= DB_DATA_A && port <= DB_DATA_G) || port == DB_CARRY_IN || port == DB_SHARE_IN ||
+           port == DB_CHAIN_IN_0 || port == DB_CHAIN_IN_1;
+}
+
+bool is_logic_output(int port) {
+    return port == DB_COMB_OUT || port == DB_SUM_OUT || port == DB_CARRY_OUT || port == DB_SHARE_OUT ||
+           port == DB_CHAIN_OUT_0 || port == DB_CHAIN_OUT_1;
+}
+
+}  // namespace
+
+bool CDB_ATOM_NODE::does_iterm_reach_oterm(const CDB_ATOM_OTERM* oterm, const CDB_ATOM_ITERM* iterm) const {
+    if (oterm == nullptr || iterm == nullptr || oterm->get_my_node() != this || iterm->get_my_node() != this) return false;
+    const int out = oterm->get_usage();
+    bool logic_input = false;
+    for (int i = 0; i < iterm->get_usage_count(); ++i) logic_input = logic_input || is_logic_input(iterm->get_usage(i));
+    switch (m_kind) {
+    case CDB_KIND_LCELL_COMB: return logic_input && is_logic_output(out);
+    case CDB_KIND_REGISTER: return out == DB_REG_OUT;
+    case CDB_KIND_UVO_LCELL: return out == DB_REG_OUT || (logic_input && is_logic_output(out));
+    default: return true;
+    }
+}
+
 // ---------------------------------------------------------------- records
 
 void CDB_ATOM_NODE::set_latch_info(CDB_ATOM_LATCH_INFO* info) {

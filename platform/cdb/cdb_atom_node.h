@@ -206,6 +206,14 @@ public:
     // 6-input cell in extended mode: DB_DATA_G is connected.
     bool is_in_extended_mode() const;
 
+    // Whether the input term can change the output term's value: LUT data,
+    // carry and share inputs reach a logic cell's comb, sum, carry and share
+    // outputs (and a UVO cell's register output), every input of a register
+    // reaches its register output, register-only inputs of a UVO cell reach
+    // only its register output; every input of any other atom reaches every
+    // output. False when either term is not this node's.
+    bool does_iterm_reach_oterm(const CDB_ATOM_OTERM* oterm, const CDB_ATOM_ITERM* iterm) const;
+
     // ------------------------------------------------------------ records
     CDB_ATOM_LATCH_INFO* get_latch_info() const { return m_latch; }
     // Takes ownership (null clears).

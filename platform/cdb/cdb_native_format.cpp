@@ -160,7 +160,7 @@ void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os)
         if (const CDB_ATOM_LATCH_INFO* li = node->get_latch_info()) {
             out += "  latch";
             append_fields(out, int(li->is_latch), li->clear_port, li->preset_port, li->feedback_port, li->enable_port,
-                          li->enable_mode, li->output_port);
+                          li->enable_mode, li->output_port, li->data_port, li->data_port_2, li->kind);
             out += '\n';
         }
         if (const auto* params = node->get_block_params()) {
@@ -445,6 +445,12 @@ private:
             li->enable_port = tok.number<int>();
             li->enable_mode = tok.number<int>();
             li->output_port = tok.number<int>();
+            // Files written before the latch structure was kept end here.
+            if (!tok.at_end()) {
+                li->data_port = tok.number<int>();
+                li->data_port_2 = tok.number<int>();
+                li->kind = tok.number<int>();
+            }
         } else if (kw == "param") {
             int key = tok.number<int>();
             int port = tok.number<int>();

@@ -284,8 +284,14 @@ enum CDB_LATCH_ENABLE_MODE : int {
     CDB_LATCH_ENABLE_MODE_NON_INVERTED = 1,
     CDB_LATCH_ENABLE_MODE_INVERTED = 2,
 };
+// A LUT built as a latch: the data input(s) it holds, the port that enables
+// it and the port the output is fed back into, and its kind, which of the
+// two mux forms its mask words take (1: 0xF0CC, 2: 0xCCF0, 0: none).
 struct CDB_ATOM_LATCH_INFO {
     bool is_latch = false;
+    int data_port = DB_MAX_INPUT_PORT_TYPE;
+    int data_port_2 = DB_MAX_INPUT_PORT_TYPE;
+    int kind = 0;
     int clear_port = DB_MAX_INPUT_PORT_TYPE;
     int preset_port = DB_MAX_INPUT_PORT_TYPE;
     int feedback_port = DB_MAX_INPUT_PORT_TYPE;
@@ -293,6 +299,17 @@ struct CDB_ATOM_LATCH_INFO {
     int enable_mode = CDB_LATCH_ENABLE_MODE_NONE;
     int output_port = DB_MAX_OUTPUT_PORT_TYPE;
     bool operator==(const CDB_ATOM_LATCH_INFO&) const = default;
+    bool get_is_latch() const { return is_latch; }
+    // Marks the record a latch and sets its structure in one step.
+    void set_full_latch_info(int data, int data_2, int enable, int feedback, int output, int latch_kind) {
+        is_latch = true;
+        data_port = data;
+        data_port_2 = data_2;
+        enable_port = enable;
+        feedback_port = feedback;
+        output_port = output;
+        kind = latch_kind;
+    }
 };
 
 class MEM_SEGMENT;        // memory segments are accepted and ignored: atoms use the tracking allocator

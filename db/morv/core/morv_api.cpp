@@ -26,7 +26,7 @@
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/netlist/morv_cluster_map.h"
 #include "morv/netlist/morv_inst_asgn_mgr.h"
-#include "morv/netlist/morv_net_util.h"
+#include "morv/netlist/morv_net_util_family.h"
 #include "morv/netlist/morv_nt.h"
 #include "morv/netlist/morv_region_map.h"
 #include "morv/netlist/morv_save_restore.h"
@@ -135,18 +135,8 @@ MORV_API::MORV_API(MORV_EXPERT* expert, MORV_ENV* env)
     else
         m_fsyn_cdb_interface = MORV_NEW(MORV_CDB_INTERFACE, false, nullptr);
 
-    switch (m_base_family) {
-    case 6: m_fsyn_net_util = MORV_NEW(MORV_NET_UTIL_BRK, this, m_atom_netlist); break;
-    case 9:
-    case 35: m_fsyn_net_util = MORV_NEW(MORV_NET_UTIL_ZEPLA, this, m_atom_netlist); break;
-    case 10: m_fsyn_net_util = MORV_NEW(MORV_NET_UTIL_TEV, this, m_atom_netlist); break;
-    case 24: m_fsyn_net_util = MORV_NEW(MORV_NET_UTIL_MRL, this, m_atom_netlist); break;
-    case 34: m_fsyn_net_util = MORV_NEW(MORV_NET_UTIL_KESTLIN, this, m_atom_netlist); break;
-    case 41: m_fsyn_net_util = MORV_NEW(MORV_NET_UTIL_RZK, this, m_atom_netlist); break;
-    case 42: m_fsyn_net_util = MORV_NEW(MORV_NET_UTIL_OBRAN, this, m_atom_netlist); break;
-    case 47: m_fsyn_net_util = MORV_NEW(MORV_NET_UTIL_UVO, this, m_atom_netlist); break;
-    default: MORV_DEBUG_STREAM::print(1, "WARNING: No MORV_NET_UTIL available for this family!!!"); break;
-    }
+    m_fsyn_net_util = morv_create_net_util(m_base_family, m_atom_netlist, this);
+    if (m_fsyn_net_util == nullptr) MORV_DEBUG_STREAM::print(1, "WARNING: No MORV_NET_UTIL available for this family!!!");
     if (m_fsyn_log != nullptr) m_fsyn_log->set_net_util(m_fsyn_net_util);
 
     m_fsyn_stats = MORV_NEW(MORV_STATS_MGR, this);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "morv/core/morv_expert_interface.h"
+#include "morv/netlist/morv_deterministic.h"
 #include "vtl_hash_sys.h"
 
 class MORV_ENV;
@@ -57,32 +58,6 @@ enum e_fsyn_flow_type : int
     FSYN_DEFAULT_LIR_FLOW = 4,
     FSYN_TUNE_STRINGS_FLOW = 5,
     FSYN_FLAT_FLOW = 6
-};
-
-// An input term named by atom id, port usage and port index. Netlist
-// restores rebuild every term, so a term pointer kept across flows goes
-// stale; this key does not.
-struct MORV_CANONICAL_ITERM
-{
-    int m_atom_id = -1;
-    int m_port_type = -1;
-    int m_port_index = -1;
-
-    bool operator==(const MORV_CANONICAL_ITERM& other) const
-    {
-        return m_atom_id == other.m_atom_id && m_port_type == other.m_port_type && m_port_index == other.m_port_index;
-    }
-    static MORV_CANONICAL_ITERM of(const CDB_ATOM_ITERM* iterm);
-};
-
-struct MORV_CANONICAL_ITERM_HASH
-{
-    size_t operator()(const MORV_CANONICAL_ITERM& key) const
-    {
-        size_t h = static_cast<size_t>(static_cast<unsigned>(key.m_atom_id));
-        h = h * 1000003u ^ static_cast<size_t>(static_cast<unsigned>(key.m_port_type));
-        return h * 1000003u ^ static_cast<size_t>(static_cast<unsigned>(key.m_port_index));
-    }
 };
 
 // Slack ratio of every input term when the early flow ended.

@@ -29,16 +29,6 @@ int s_log_entry_sequence = 0;
 
 }  // namespace
 
-MORV_CANONICAL_ITERM MORV_CANONICAL_ITERM::of(const CDB_ATOM_ITERM* iterm)
-{
-    MORV_CANONICAL_ITERM key;
-    const CDB_ATOM_NODE* node = iterm->get_my_node();
-    key.m_atom_id = node != nullptr ? static_cast<int>(node->get_id()) : -1;
-    key.m_port_type = iterm->get_any_usage_as();
-    key.m_port_index = iterm->get_port_index();
-    return key;
-}
-
 void MORV_EXPERT::write_migration_log_start()
 {
     if (!m_fsyn_api->is_fsyn_write_log_required()) return;

@@ -21,7 +21,7 @@
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/netlist/morv_cluster_map.h"
-#include "morv/netlist/morv_net_util.h"
+#include "morv/netlist/morv_net_util_family.h"
 #include "morv/netlist/morv_nt.h"
 #include "morv/timing/morv_timing.h"
 #include "morv_test_env.h"

@@ -1,0 +1,80 @@
+#include "morv/netlist/morv_net_util_family.h"
+
+#include "cdb/cdb_atom_node.h"
+#include "mem_alloc_sys.h"
+
+#include "morv/core/morv_assert.h"
+
+template <typename BRANCH>
+bool MORV_NET_UTIL_LCELL_FF_LEAF<BRANCH>::is_ff(CDB_ATOM_NODE* node) const
+{
+    return node->is_lcell_ff();
+}
+
+template class MORV_NET_UTIL_LCELL_FF_LEAF<MORV_NET_UTIL_4LUT>;
+template class MORV_NET_UTIL_LCELL_FF_LEAF<MORV_NET_UTIL_6LUT>;
+
+// ---------------------------------------------------------------- MRL
+
+uint64_t MORV_NET_UTIL_MRL::get_lutmask(CDB_ATOM_NODE* node) const
+{
+    MORV_ASSERT(node);
+    MORV_ASSERT(node->is_lcell_comb());
+    if (any_output_connected(node, {DB_SUM_OUT, DB_CARRY_OUT})) return get_spread_adder_lutmask(node);
+    return node_mask(node);
+}
+
+unsigned MORV_NET_UTIL_MRL::evaluate_share_out(CDB_ATOM_NODE* node, const unsigned* in) const
+{
+    MORV_ASSERT(node->is_lcell_comb());
+    if (!is_output_connected(node, DB_SHARE_OUT)) return MORV_NO_LUT_VALUE;
+    return share_out(node, in, false);
+}
+
+unsigned MORV_NET_UTIL_MRL::evaluate_comb_out_normal_mode(CDB_ATOM_NODE* node, const unsigned* in) const
+{
+    return comb_out_normal_mode(node, in, false);
+}
+
+unsigned MORV_NET_UTIL_MRL::evaluate_comb_out_extended_mode(CDB_ATOM_NODE* node, const unsigned* in) const
+{
+    return comb_out_extended_mode(node, in, false);
+}
+
+unsigned MORV_NET_UTIL_MRL::evaluate_sum_out_with_share_in(CDB_ATOM_NODE* node, const unsigned* in) const
+{
+    return adder_operands(node, in, true, false).sum();
+}
+
+unsigned MORV_NET_UTIL_MRL::evaluate_sum_out_without_share_in(CDB_ATOM_NODE* node, const unsigned* in) const
+{
+    return adder_operands(node, in, false, false).sum();
+}
+
+unsigned MORV_NET_UTIL_MRL::evaluate_carry_out_with_share_in(CDB_ATOM_NODE* node, const unsigned* in) const
+{
+    return adder_operands(node, in, true, false).carry();
+}
+
+unsigned MORV_NET_UTIL_MRL::evaluate_carry_out_without_share_in(CDB_ATOM_NODE* node, const unsigned* in) const
+{
+    return adder_operands(node, in, false, false).carry();
+}
+
+// ---------------------------------------------------------------- the family's leaf
+
+MORV_NET_UTIL* morv_create_net_util(int base_family, CDB_ATOM_NETLIST* netlist, MORV_API* api)
+{
+    switch (base_family) {
+    case CDB_FAMILY_BRK: return MORV_NEW(MORV_NET_UTIL_BRK, netlist, api);
+    case CDB_FAMILY_ZEPLA:
+    case CDB_FAMILY_ZEPLA_B: return MORV_NEW(MORV_NET_UTIL_ZEPLA, netlist, api);
+    case CDB_FAMILY_TEV: return MORV_NEW(MORV_NET_UTIL_TEV, netlist, api);
+    case CDB_FAMILY_MRL: return MORV_NEW(MORV_NET_UTIL_MRL, netlist, api);
+    case CDB_FAMILY_KESTLIN: return MORV_NEW(MORV_NET_UTIL_KESTLIN, netlist, api);
+    case CDB_FAMILY_RZK: return MORV_NEW(MORV_NET_UTIL_RZK, netlist, api);
+    case CDB_FAMILY_OBRAN: return MORV_NEW(MORV_NET_UTIL_OBRAN, netlist, api);
+    case CDB_FAMILY_UVO: return MORV_NEW(MORV_NET_UTIL_UVO, netlist, api);
+    default: return nullptr;
+    }
+}

@@ -1,0 +1,81 @@
+#pragma once
+// A facade of one family over a small hand-built netlist, and helpers that
+// wire cells the way the net utility's questions need them.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "hdb/hdb_instance_name.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_expert.h"
+#include "morv/netlist/morv_net_util_family.h"
+#include "../core/morv_test_env.h"
+#include "../core/morv_test_util.h"
+
+class NET_UTIL_NETLIST
+{
+public:
+    explicit NET_UTIL_NETLIST(int family) : m_host(family), m_env(&m_host.cmp)
+    {
+        auto* expert = dynamic_cast<MORV_EXPERT*>(m_env.get_fsyn_expert());
+        m_api = expert != nullptr ? expert->get_fsyn_api() : nullptr;
+        m_util = m_api != nullptr ? m_api->get_fsyn_net_util() : nullptr;
+    }
+
+    MORV_NET_UTIL* util() const { return m_util; }
+    MORV_API* api() const { return m_api; }
+    CDB_ATOM_NETLIST* netlist() const { return m_host.netlist.get(); }
+    HDB_NAME_MGR& names() { return m_host.names; }
+    int family() const { return m_host.cmp.get_base_family_code(); }
+
+    // A new atom of the family in the netlist, named name.
+    CDB_ATOM_NODE* atom(int kind, const std::string& name)
+    {
+        CDB_ATOM_NODE* node = cdb_create_atom(family(), kind, m_host.names.find_or_create_path(name, 0));
+        node->set_chip_db_entry(&m_host.chip_entry);
+        netlist()->add_node(node);
+        return node;
+    }
+
+    // A driver cell whose comb-out feeds node's input of that port type.
+    CDB_ATOM_ITERM* drive(CDB_ATOM_NODE* node, int port_type, CDB_ATOM_OTERM* source = nullptr)
+    {
+        if (source == nullptr) source = new_source();
+        CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port_type);
+        if (iterm == nullptr) iterm = node->add_input_term(port_type);
+        source->insert_fanout(iterm);
+        return iterm;
+    }
+
+    // A fresh comb-out of a cell of its own, to drive inputs with.
+    CDB_ATOM_OTERM* new_source()
+    {
+        CDB_ATOM_NODE* src = atom(CDB_KIND_IO, "src" + std::to_string(m_count++));
+        return src->add_output_term(DB_DATA_OUT);
+    }
+
+    // Node's output of that type, created when missing, given one sink.
+    CDB_ATOM_OTERM* load(CDB_ATOM_NODE* node, int output_port_type)
+    {
+        CDB_ATOM_OTERM* oterm = node->get_output_term_by_type(output_port_type);
+        if (oterm == nullptr) oterm = node->add_output_term(output_port_type);
+        CDB_ATOM_NODE* sink = atom(CDB_KIND_IO, "sink" + std::to_string(m_count++));
+        oterm->insert_fanout(sink->add_input_term(DB_DATAIN));
+        return oterm;
+    }
+
+private:
+    MORV_TEST_HOST m_host;
+    MORV_TEST_ENV m_env;
+    MORV_API* m_api = nullptr;
+    MORV_NET_UTIL* m_util = nullptr;
+    int m_count = 0;
+};
+
+// Every family with a net utility.
+inline const int kNetUtilFamilies[] = {CDB_FAMILY_BRK,     CDB_FAMILY_ZEPLA, CDB_FAMILY_TEV, CDB_FAMILY_MRL,
+                                        CDB_FAMILY_KESTLIN, CDB_FAMILY_RZK,   CDB_FAMILY_OBRAN, CDB_FAMILY_UVO};
