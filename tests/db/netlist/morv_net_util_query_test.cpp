@@ -137,7 +137,7 @@ std::vector<CDB_ATOM_NODE*> chain(NET_UTIL_NETLIST& n, int count, int out_port =
 {
     std::vector<CDB_ATOM_NODE*> cells;
     for (int i = 0; i < count; ++i) {
-        cells.push_back(n.atom(CDB_KIND_LCELL_COMB, "c" + std::to_string(i)));
+        cells.push_back(n.atom(CDB_KIND_LCELL_COMB, numbered("c", i)));
         if (i > 0) n.drive(cells[i], in_port, cells[i - 1]->add_output_term(out_port));
     }
     return cells;
