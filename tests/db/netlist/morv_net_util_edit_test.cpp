@@ -204,4 +204,50 @@ TEST_F(NetUtilEditTest, SixInputCellsDisconnectIgnoredInputsButKeepLatchData)
     EXPECT_TRUE(u->is_connected(adder, DB_DATA_F));
 }
 
+TEST_F(NetUtilEditTest, SixInputAdderInputsGoOnlyWhenNeitherHalfReadsThem)
+{
+    NET_UTIL_NETLIST n(CDB_FAMILY_BRK);
+    MORV_NET_UTIL* u = n.util();
+    CDB_ATOM_NODE* adder = n.atom(CDB_KIND_LCELL_COMB, "adder");
+    for (int port = DB_DATA_A; port <= DB_DATA_F; ++port) n.drive(adder, port);
+    // Low half reads a only (reversed order: rows with a = 1 at 15 - k); the
+    // upper half reads d, which it takes from the fourth position.
+    adder->set_sum_lutmask(CDB_LUTMASK(5, (0x00FFull << 16) | 0x5555ull));
+    n.load(adder, DB_SUM_OUT);
+    // Without a used share-out, d goes even though the upper half reads the fourth position.
+    EXPECT_EQ(u->remove_unused_lut_inputs(adder), 3);  // b, c and d
+    EXPECT_TRUE(u->is_connected(adder, DB_DATA_A));
+    EXPECT_FALSE(u->is_connected(adder, DB_DATA_D));
+    EXPECT_TRUE(u->is_connected(adder, DB_DATA_F));  // the upper half reads f
+}
+
+TEST_F(NetUtilEditTest, DataAndControlInputsPerBranch)
+{
+    for (int family : kNetUtilFamilies) {
+        NET_UTIL_NETLIST n(family);
+        MORV_NET_UTIL* u = n.util();
+        CDB_ATOM_NODE* comb = n.atom(CDB_KIND_LCELL_COMB, "comb");
+        CDB_ATOM_NODE* reg = n.atom(CDB_KIND_REGISTER, "reg");
+        const bool six = n.util()->get_max_lut_inputs() == 6;
+        EXPECT_TRUE(u->is_lut_data_input(comb->add_input_term(DB_DATA_D))) << family;
+        EXPECT_EQ(u->is_lut_data_input(comb->add_input_term(DB_DATA_F)), six) << family;
+        EXPECT_FALSE(u->is_lut_data_input(comb->add_input_term(DB_DATA_G))) << family;
+        EXPECT_FALSE(u->is_lut_data_input(comb->add_input_term(DB_CARRY_IN))) << family;
+        CDB_ATOM_ITERM* enable = reg->get_input_term_by_type(DB_CLOCK_ENABLE);
+        if (enable == nullptr) enable = reg->add_input_term(DB_CLOCK_ENABLE);
+        EXPECT_TRUE(u->is_register_control_input(enable)) << family;
+        CDB_ATOM_ITERM* clock = reg->get_input_term_by_type(DB_CLOCK);
+        if (clock == nullptr) clock = reg->add_input_term(DB_CLOCK);
+        EXPECT_FALSE(u->is_register_control_input(clock)) << family;
+        EXPECT_FALSE(u->is_lcell_in_a_chain(reg)) << family;
+        if (family != CDB_FAMILY_UVO) {
+            EXPECT_FALSE(u->is_register_control_input(comb->add_input_term(DB_SYNCH_LOAD))) << family;
+            EXPECT_FALSE(u->is_in_register_cascade(comb)) << family;
+        }
+        if (six) {
+            EXPECT_FALSE(u->is_in_qfbk_mode(comb)) << family;
+        }
+    }
+}
+
 }  // namespace
