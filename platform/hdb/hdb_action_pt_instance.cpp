@@ -1,15 +1,29 @@
 #include "hdb/hdb_action_pt_instance.h"
 
+#include "hdb/hdb_instance_name.h"
+#include "msg/msg.h"
+
 HDB_OPTION_SET& HDB_ACTION_PT_INSTANCE::edit_instance_options(const HDB_INSTANCE_NAME* inst) {
-    return m_instance_options[inst];
+    MSG_ASSERT(inst, "HDB");
+    return edit_instance_options(inst->get_short_hpath());
+}
+
+HDB_OPTION_SET& HDB_ACTION_PT_INSTANCE::edit_instance_options(const std::string& short_path) {
+    return m_instance_options[short_path];
 }
 
 const HDB_OPTION_SET* HDB_ACTION_PT_INSTANCE::get_instance_options(const HDB_INSTANCE_NAME* inst) const {
-    auto it = m_instance_options.find(inst);
+    return inst ? get_instance_options(inst->get_short_hpath()) : nullptr;
+}
+
+const HDB_OPTION_SET* HDB_ACTION_PT_INSTANCE::get_instance_options(const std::string& short_path) const {
+    auto it = m_instance_options.find(short_path);
     return it == m_instance_options.end() ? nullptr : &it->second;
 }
 
-void HDB_ACTION_PT_INSTANCE::clear_instance_options(const HDB_INSTANCE_NAME* inst) { m_instance_options.erase(inst); }
+void HDB_ACTION_PT_INSTANCE::clear_instance_options(const HDB_INSTANCE_NAME* inst) {
+    if (inst) m_instance_options.erase(inst->get_short_hpath());
+}
 
 void HDB_ACTION_PT_INSTANCE::clear_all_instance_options() { m_instance_options.clear(); }
 

@@ -29,12 +29,17 @@ public:
     HDB_OPTION_SET& get_chip() { return m_chip_options; }
     const HDB_OPTION_SET& get_chip() const { return m_chip_options; }
 
-    // Options of one instance, keyed by the instance-name object's identity.
-    // get_instance_options answers nullptr when the instance has none.
+    // Options of one instance, keyed by the instance's hierarchy path (its
+    // short path): a restored netlist re-creates its name objects, and its
+    // instances must keep their options. get_instance_options answers
+    // nullptr when the instance has none (also for a null name).
     HDB_OPTION_SET& edit_instance_options(const HDB_INSTANCE_NAME* inst);
+    HDB_OPTION_SET& edit_instance_options(const std::string& short_path);
     const HDB_OPTION_SET* get_instance_options(const HDB_INSTANCE_NAME* inst) const;
-    void clear_instance_options(const HDB_INSTANCE_NAME* inst);  // before the name is destroyed
+    const HDB_OPTION_SET* get_instance_options(const std::string& short_path) const;
+    void clear_instance_options(const HDB_INSTANCE_NAME* inst);
     void clear_all_instance_options();
+    bool has_instance_options() const { return !m_instance_options.empty(); }
 
     HDB_NAME_MGR* get_name_mgr() const { return m_name_mgr; }
     void set_name_mgr(HDB_NAME_MGR* name_mgr) { m_name_mgr = name_mgr; }
@@ -46,7 +51,7 @@ public:
 private:
     HDB_OPTION_SET m_options;
     HDB_OPTION_SET m_chip_options;
-    std::unordered_map<const HDB_INSTANCE_NAME*, HDB_OPTION_SET> m_instance_options;
+    std::unordered_map<std::string, HDB_OPTION_SET> m_instance_options;
     HDB_NAME_MGR* m_name_mgr = nullptr;
     std::vector<std::unique_ptr<HDB_SOURCE_FILE>> m_source_files;
 };

@@ -3,13 +3,10 @@
 #include <fstream>
 
 #include "hdb/hdb_action_pt_instance.h"
+#include "hdb/hdb_instance_name.h"
 #include "hdb/hdb_options.h"
 
 namespace {
-
-// The instance-name class is another module's; its identity is all the
-// option tables use.
-const HDB_INSTANCE_NAME* fake_instance(int& storage) { return reinterpret_cast<const HDB_INSTANCE_NAME*>(&storage); }
 
 TEST(HdbOptionsTest, AbsentIsDistinctFromEveryValue) {
     HDB_ACTION_PT_INSTANCE ap;
@@ -47,21 +44,42 @@ TEST(HdbOptionsTest, TextsOfTheWrongTypeReadAsAbsent) {
 
 TEST(HdbOptionsTest, ProjectChipAndInstanceLevelsAreSeparate) {
     HDB_ACTION_PT_INSTANCE ap;
-    int a = 0, b = 0;
+    HDB_NAME_MGR names("top");
+    HDB_INSTANCE_NAME* a = names.find_or_create_path("u|a", 0);
+    HDB_INSTANCE_NAME* b = names.find_or_create_path("u|b", 0);
     ap.get_options().set_bool(662, true);
     ap.get_chip().set_string(479, "<None>");
-    ap.edit_instance_options(fake_instance(a)).set_bool(662, false);
-    ap.edit_instance_options(fake_instance(a)).set_int(666, 3);
+    ap.edit_instance_options(a).set_bool(662, false);
+    ap.edit_instance_options(a).set_int(666, 3);
 
     EXPECT_EQ(HDB_BOOL_OPTION::get_bool_option(&ap, 662), std::optional<bool>(true));
-    EXPECT_EQ(HDB_BOOL_OPTION::get_bool_option(&ap, fake_instance(a), 662), std::optional<bool>(false));
-    EXPECT_FALSE(HDB_BOOL_OPTION::get_bool_option(&ap, fake_instance(b), 662).has_value());
-    EXPECT_EQ(HDB_INT_OPTION::get_int_option(&ap, fake_instance(a), 666), std::optional<int>(3));
+    EXPECT_EQ(HDB_BOOL_OPTION::get_bool_option(&ap, a, 662), std::optional<bool>(false));
+    EXPECT_FALSE(HDB_BOOL_OPTION::get_bool_option(&ap, b, 662).has_value());
+    // The parent instance does not see its child's option.
+    EXPECT_FALSE(HDB_BOOL_OPTION::get_bool_option(&ap, names.find_name("u"), 662).has_value());
+    EXPECT_EQ(HDB_INT_OPTION::get_int_option(&ap, a, 666), std::optional<int>(3));
     EXPECT_FALSE(HDB_STRING_OPTION::get_string_option(&ap, 479).has_value());
     EXPECT_EQ(HDB_STRING_OPTION::get_string_option(&ap.get_chip(), 479), std::optional<std::string>("<None>"));
 
-    ap.clear_instance_options(fake_instance(a));
-    EXPECT_EQ(ap.get_instance_options(fake_instance(a)), nullptr);
+    ap.clear_instance_options(a);
+    EXPECT_EQ(ap.get_instance_options(a), nullptr);
+}
+
+// A restored netlist comes with a new name manager whose names are new
+// objects with the old paths: the instances keep their options.
+TEST(HdbOptionsTest, InstanceOptionsFollowThePathNotTheNameObject) {
+    HDB_ACTION_PT_INSTANCE ap;
+    {
+        HDB_NAME_MGR old_names("top");
+        ap.edit_instance_options(old_names.find_or_create_path("core|reg7", 0)).set_bool(664, true);
+    }
+    HDB_NAME_MGR new_names("top");
+    HDB_INSTANCE_NAME* after = new_names.find_or_create_path("core|reg7", 0);
+    EXPECT_EQ(HDB_BOOL_OPTION::get_bool_option(&ap, after, 664), std::optional<bool>(true));
+    EXPECT_FALSE(HDB_BOOL_OPTION::get_bool_option(&ap, nullptr, 664).has_value());
+    EXPECT_TRUE(ap.has_instance_options());
+    ap.clear_all_instance_options();
+    EXPECT_FALSE(ap.has_instance_options());
 }
 
 TEST(HdbOptionsTest, SettingsFileLoadsAndNamesABadLine) {
