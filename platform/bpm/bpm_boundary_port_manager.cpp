@@ -1,0 +1,255 @@
+#include "bpm/bpm_boundary_port_manager.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "hdb/hdb_action_pt_instance.h"
+#include "hdb/hdb_instance_name.h"
+
+namespace {
+constexpr const char* SAVE_HEADER = "BPM 1";
+}
+
+BPM_BOUNDARY_PORT_MANAGER::BPM_BOUNDARY_PORT_MANAGER(HDB_ACTION_PT_INSTANCE* action_point)
+    : m_action_point(action_point)
+{
+}
+
+// ------------------------------------------------------------------ partitions
+
+int BPM_BOUNDARY_PORT_MANAGER::get_partition_id(const CDB_ATOM_NODE* atom) const
+{
+    if (atom == nullptr) return NO_PARTITION;
+    auto it = m_entered_atoms.find(atom->get_id());
+    if (it != m_entered_atoms.end()) return it->second;
+    const int assigned = atom->get_assignments().partition_id;
+    return assigned < 0 ? NO_PARTITION : assigned;
+}
+
+void BPM_BOUNDARY_PORT_MANAGER::add_atom_to_partition(uint32_t atom_id, int partition_id)
+{
+    m_entered_atoms[atom_id] = partition_id < 0 ? NO_PARTITION : partition_id;
+}
+
+std::string BPM_BOUNDARY_PORT_MANAGER::get_partition_name(int partition_id) const
+{
+    if (partition_id < 0) return std::string();
+    auto it = m_partition_names.find(partition_id);
+    return it != m_partition_names.end() ? it->second : "partition_" + std::to_string(partition_id);
+}
+
+void BPM_BOUNDARY_PORT_MANAGER::set_partition_name(int partition_id, const std::string& name)
+{
+    if (partition_id >= 0) m_partition_names[partition_id] = name;
+}
+
+void BPM_BOUNDARY_PORT_MANAGER::ignore_partition(int partition_id)
+{
+    m_ignored_partitions.insert(partition_id);
+}
+
+bool BPM_BOUNDARY_PORT_MANAGER::is_partition_ignored(int partition_id) const
+{
+    return m_ignored_partitions.count(partition_id) != 0;
+}
+
+// ------------------------------------------------------------------ ports
+
+HDB_NAME_MGR* BPM_BOUNDARY_PORT_MANAGER::names() const
+{
+    return m_action_point ? m_action_point->get_name_mgr() : nullptr;
+}
+
+int BPM_BOUNDARY_PORT_MANAGER::create_port(const std::string& short_path)
+{
+    HDB_NAME_MGR* mgr = names();
+    if (mgr == nullptr || short_path.empty()) return NO_PORT;
+    HDB_INSTANCE_NAME* name = mgr->find_or_create_path(short_path, HDB_INAME_FLAG_PROTECTED);
+    return name ? static_cast<int>(name->get_id()) : NO_PORT;
+}
+
+bool BPM_BOUNDARY_PORT_MANAGER::is_port(int port_id) const
+{
+    HDB_NAME_MGR* mgr = names();
+    // The root stands for the whole design, never for one port.
+    return mgr != nullptr && port_id > 0 && mgr->get_iname(static_cast<uint32_t>(port_id)) != nullptr;
+}
+
+std::string BPM_BOUNDARY_PORT_MANAGER::get_port_name(int port_id) const
+{
+    if (!is_port(port_id)) return std::string();
+    return names()->get_iname(static_cast<uint32_t>(port_id))->get_short_hpath();
+}
+
+// ------------------------------------------------------------------ bindings
+
+bool BPM_BOUNDARY_PORT_MANAGER::key_of(const CDB_ATOM_ITERM* iterm, KEY* key)
+{
+    if (iterm == nullptr || iterm->get_my_node() == nullptr) return false;
+    *key = KEY(iterm->get_my_node()->get_id(), 0, iterm->get_any_usage_as(), iterm->get_port_index());
+    return true;
+}
+
+bool BPM_BOUNDARY_PORT_MANAGER::key_of(const CDB_ATOM_OTERM* oterm, KEY* key)
+{
+    if (oterm == nullptr || oterm->get_my_node() == nullptr) return false;
+    *key = KEY(oterm->get_my_node()->get_id(), 1, oterm->get_any_usage_as(), oterm->get_port_index());
+    return true;
+}
+
+// An ignored partition hides the bindings of every term of its atoms.
+template <typename TERM>
+int BPM_BOUNDARY_PORT_MANAGER::read(const std::map<KEY, int>& table, const TERM* term) const
+{
+    KEY key;
+    if (!key_of(term, &key) || is_partition_ignored(get_partition_id(term->get_my_node()))) return NO_PORT;
+    auto it = table.find(key);
+    return it == table.end() ? NO_PORT : it->second;
+}
+
+bool BPM_BOUNDARY_PORT_MANAGER::write(std::map<KEY, int>& table, const KEY& key, int port_id)
+{
+    if (!port_ok(port_id)) return false;
+    if (port_id == NO_PORT) table.erase(key);
+    else table[key] = port_id;
+    return true;
+}
+
+int BPM_BOUNDARY_PORT_MANAGER::get_bound_port_id(const CDB_ATOM_OTERM* oterm) const { return read(m_bound, oterm); }
+int BPM_BOUNDARY_PORT_MANAGER::get_assigned_port_id(const CDB_ATOM_OTERM* oterm) const { return read(m_assigned, oterm); }
+int BPM_BOUNDARY_PORT_MANAGER::get_assigned_port_id(const CDB_ATOM_ITERM* iterm) const { return read(m_assigned, iterm); }
+
+bool BPM_BOUNDARY_PORT_MANAGER::bind_port_id(const CDB_ATOM_OTERM* oterm, int port_id)
+{
+    KEY key;
+    return key_of(oterm, &key) && write(m_bound, key, port_id);
+}
+
+bool BPM_BOUNDARY_PORT_MANAGER::assign_port_id(const CDB_ATOM_OTERM* oterm, int port_id)
+{
+    KEY key;
+    return key_of(oterm, &key) && write(m_assigned, key, port_id);
+}
+
+bool BPM_BOUNDARY_PORT_MANAGER::assign_port_id(const CDB_ATOM_ITERM* iterm, int port_id)
+{
+    KEY key;
+    return key_of(iterm, &key) && write(m_assigned, key, port_id);
+}
+
+bool BPM_BOUNDARY_PORT_MANAGER::move_bindings(const CDB_ATOM_OTERM* existing, const CDB_ATOM_OTERM* replacement)
+{
+    KEY from, to;
+    if (!key_of(existing, &from) || !key_of(replacement, &to)) return false;
+    if (from == to) return true;
+    for (std::map<KEY, int>* table : {&m_bound, &m_assigned}) {
+        auto it = table->find(from);
+        if (it == table->end()) {
+            table->erase(to);
+            continue;
+        }
+        const int port = it->second;
+        table->erase(it);
+        (*table)[to] = port;
+    }
+    return true;
+}
+
+// ------------------------------------------------------------------ checks
+
+bool BPM_BOUNDARY_PORT_MANAGER::check_node(const CDB_ATOM_NODE* node) const
+{
+    if (node == nullptr) return false;
+    for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
+        if (!port_ok(get_assigned_port_id(*it))) return false;
+    for (auto ot = node->begin_oterm(); ot != node->end_oterm(); ++ot)
+        if (!port_ok(get_assigned_port_id(*ot)) || !port_ok(get_bound_port_id(*ot))) return false;
+    return true;
+}
+
+bool BPM_BOUNDARY_PORT_MANAGER::check() const
+{
+    for (const auto& [key, port] : m_assigned)
+        if (!is_port(port)) return false;
+    std::set<int> bound_ports;
+    for (const auto& [key, port] : m_bound)
+        if (!is_port(port) || !bound_ports.insert(port).second) return false;
+    return true;
+}
+
+// ------------------------------------------------------------------ saved states
+
+bool BPM_BOUNDARY_PORT_MANAGER::save(const std::string& name) const
+{
+    std::ofstream out(name, std::ios::trunc);
+    if (!out) return false;
+    out << SAVE_HEADER << "\n";
+    for (const auto& [atom, partition] : m_entered_atoms) out << "entered " << atom << " " << partition << "\n";
+    for (int partition : m_ignored_partitions) out << "ignored " << partition << "\n";
+    for (const auto& [partition, text] : m_partition_names) out << "name " << partition << " " << text << "\n";
+    auto bindings = [&](const char* what, const std::map<KEY, int>& table) {
+        for (const auto& [key, port] : table)
+            out << what << " " << std::get<0>(key) << " " << std::get<1>(key) << " " << std::get<2>(key) << " "
+                << std::get<3>(key) << " " << port << "\n";
+    };
+    bindings("bound", m_bound);
+    bindings("assigned", m_assigned);
+    out.flush();
+    return static_cast<bool>(out);
+}
+
+bool BPM_BOUNDARY_PORT_MANAGER::load(const std::string& name)
+{
+    std::ifstream in(name);
+    std::string line;
+    if (!in || !std::getline(in, line) || line != SAVE_HEADER) return false;
+    std::map<KEY, int> bound, assigned;
+    std::map<uint32_t, int> entered;
+    std::map<int, std::string> partition_names;
+    std::set<int> ignored;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string what;
+        words >> what;
+        if (what == "entered") {
+            uint32_t atom = 0;
+            int partition = 0;
+            if (!(words >> atom >> partition)) return false;
+            entered[atom] = partition;
+        } else if (what == "ignored") {
+            int partition = 0;
+            if (!(words >> partition)) return false;
+            ignored.insert(partition);
+        } else if (what == "name") {
+            int partition = 0;
+            if (!(words >> partition) || words.get() != ' ') return false;
+            std::getline(words, partition_names[partition]);
+        } else if (what == "bound" || what == "assigned") {
+            uint32_t atom = 0;
+            int direction = 0, usage = 0, index = 0, port = 0;
+            if (!(words >> atom >> direction >> usage >> index >> port)) return false;
+            (what == "bound" ? bound : assigned)[KEY(atom, direction, usage, index)] = port;
+        } else {
+            return false;
+        }
+    }
+    m_bound.swap(bound);
+    m_assigned.swap(assigned);
+    m_entered_atoms.swap(entered);
+    m_partition_names.swap(partition_names);
+    m_ignored_partitions.swap(ignored);
+    return true;
+}
+
+bool BPM_BOUNDARY_PORT_MANAGER::remove(const std::string& name) const
+{
+    std::remove(name.c_str());
+    return !std::ifstream(name).good();
+}
+
+void BPM_BOUNDARY_PORT_MANAGER::rebind(HDB_ACTION_PT_INSTANCE* action_point)
+{
+    if (action_point != nullptr) m_action_point = action_point;
+}
