@@ -130,10 +130,7 @@ MORV_API::MORV_API(MORV_EXPERT* expert, MORV_ENV* env)
     }
 
     // A replay run keeps its log for reading only.
-    if (write_log && m_fsyn_log != nullptr)
-        m_fsyn_cdb_interface = MORV_NEW(MORV_CDB_INTERFACE, true, m_fsyn_log);
-    else
-        m_fsyn_cdb_interface = MORV_NEW(MORV_CDB_INTERFACE, false, nullptr);
+    m_fsyn_cdb_interface = MORV_NEW(MORV_CDB_INTERFACE, write_log ? m_fsyn_log : nullptr);
 
     m_fsyn_net_util = morv_create_net_util(m_base_family, m_atom_netlist, this);
     if (m_fsyn_net_util == nullptr) MORV_DEBUG_STREAM::print(1, "WARNING: No MORV_NET_UTIL available for this family!!!");

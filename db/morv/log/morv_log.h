@@ -2,18 +2,25 @@
 #define MORV_LOG_H
 
 // The change log of a migration compile: every netlist edit of the run as a
-// typed record. The record writers and the replay come with the change-log
-// logic; this layer holds the log file and what snapshots and the flow
-// driver need.
+// typed record. Until the log's records and their replay are built, each
+// writer keeps its call (writer name and arguments, in order) in the
+// pending list, which is what write_pending_entries will put into the file;
+// tests read the list to see what an edit logged and in which order.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 class MORV_API;
 class MORV_NET_UTIL;
+class CDB_ATOM_NODE;
+class CDB_ATOM_ITERM;
+class CDB_ATOM_OTERM;
+class CDB_LUTMASK;
+class HDB_INSTANCE_NAME;
 
 // The compile's change-log file as the log database hands it out.
-class MORV_LOG_FILE
+class LOGDB_FSYN_LOG_FILE
 {
 public:
     void set_file_name(const std::string& name) { m_file_name = name; }
@@ -24,11 +31,29 @@ public:
     void close() { m_open_mode = 0; }
     bool is_open() const { return m_open_mode != 0; }
     int get_open_mode() const { return m_open_mode; }
+    // Appends the whole of another file to this one (creating it when
+    // missing); false when either file cannot be read or written.
+    bool append_file(const std::string& source_file_name) const;
+    // Removes the file; true when no file of that name is left.
+    bool delete_file() const;
 
 private:
     std::string m_file_name;
     int m_open_mode = 0;
 };
+
+// One writer call: node arguments are atom ids, term arguments
+// "<atom id>:<port usage>:<port index>", a missing node or term "none", the
+// GND and VCC sources -2 and -3, masks in hexadecimal.
+struct MORV_LOG_ENTRY
+{
+    std::string m_writer;
+    std::vector<std::string> m_args;
+};
+
+// Sources of log_connection other than an output term.
+constexpr int MORV_LOG_GND_SOURCE = -2;
+constexpr int MORV_LOG_VCC_SOURCE = -3;
 
 class MORV_LOG
 {
@@ -38,23 +63,73 @@ public:
     virtual ~MORV_LOG();
     MORV_LOG& operator=(const MORV_LOG&) = delete;
 
-    MORV_LOG_FILE* get_log_file() { return &m_log_file; }
+    LOGDB_FSYN_LOG_FILE* get_log_file() { return &m_log_file; }
     void set_net_util(MORV_NET_UTIL* net_util) { m_net_util = net_util; }
     MORV_NET_UTIL* get_net_util() const { return m_net_util; }
     MORV_API* get_fsyn_api() const { return m_fsyn_api; }
 
     void start_new_log_chunk() { ++m_chunk_number; }
     int get_chunk_number() const { return m_chunk_number; }
-    // Pending records and chunk files are dropped when a migration log is restarted.
     void clear_chunk_files() { m_chunk_files.clear(); }
     const std::vector<std::string>& get_chunk_files() const { return m_chunk_files; }
+
+    // Records written since the file last took them.
+    const std::vector<MORV_LOG_ENTRY>& get_pending_entries() const { return m_pending; }
+    void clear_pending_entries() { m_pending.clear(); }
+
+    // ---- records of the facade
+    void log_insert_atom(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* from_node, bool is_duplication);
+    void log_delete_atom(CDB_ATOM_NODE* node);
+    void log_new_node(CDB_ATOM_NODE* node, CDB_ATOM_NODE* new_node, int output_port_type, int flag);
+    void log_copy_oterm_timing_assignments(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM* to);
+    void log_ignore_partition_bp_info(int partition_id);
+
+    // ---- records of the editing interface, the net utility and the sweeper
+    void store_node_info_before_change(CDB_ATOM_NODE* node);
+    void log_connection(CDB_ATOM_OTERM* source, CDB_ATOM_ITERM* iterm);
+    // source: MORV_LOG_GND_SOURCE or MORV_LOG_VCC_SOURCE
+    void log_connection(int source, CDB_ATOM_ITERM* iterm);
+    void log_disconnection(CDB_ATOM_ITERM* iterm);
+    void log_connect_to_gnd(CDB_ATOM_ITERM* iterm);
+    void log_connect_to_vcc(CDB_ATOM_ITERM* iterm);
+    void log_adopt_fanouts(CDB_ATOM_OTERM* new_oterm, CDB_ATOM_OTERM* old_oterm);
+    void log_create_iterm(CDB_ATOM_NODE* node, int input_port_type, int unordered_index);
+    void log_create_oterm(CDB_ATOM_NODE* node, int output_port_type, HDB_INSTANCE_NAME* name);
+    void log_set_lutmask(CDB_ATOM_NODE* node, const CDB_LUTMASK& mask, int flag);
+    void log_set_lutmask_via_node(CDB_ATOM_NODE* node, const CDB_LUTMASK& mask, int flag);
+    void log_set_sum_lutmask(CDB_ATOM_NODE* node, const CDB_LUTMASK& mask, int flag);
+    void log_set_iterm_properties(CDB_ATOM_ITERM* iterm, bool invert, int global_type, int delay_chain,
+                                  bool connected_to_delay_chain, bool use_delay_chain, int delay_chain_index,
+                                  bool user_delay_chain);
+    void log_set_usage_as(CDB_ATOM_ITERM* iterm, int input_port_type);
+    void log_clear_usage_as(CDB_ATOM_ITERM* iterm, int input_port_type);
+    void log_replace_input_term_by_type(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm, int input_port_type);
+    void log_reset_delay_chain(CDB_ATOM_ITERM* iterm, int delay_chain);
+    void log_set_connected_to_delay_chain(CDB_ATOM_ITERM* iterm, int delay_chain, bool connected);
+    void log_set_global(CDB_ATOM_ITERM* iterm, int global_type);
+    void log_clear_invert(CDB_ATOM_ITERM* iterm);
+    void log_set_invert(CDB_ATOM_ITERM* iterm);
+    void log_move_boundary_port_id(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM* to);
+    void log_set_boundary_port_id(CDB_ATOM_OTERM* oterm, int port_id);
+    void log_set_boundary_port_id(CDB_ATOM_ITERM* iterm, int port_id);
+    void log_disconnect_boundary_port_id(CDB_ATOM_OTERM* oterm);
+    void log_disconnect_boundary_port_id(CDB_ATOM_ITERM* iterm);
+    void log_set_output_port_clock(CDB_ATOM_NODE* node, int port_type, int value);
+    void log_set_output_port_clear(CDB_ATOM_NODE* node, int port_type, int value);
+    void log_set_input_port_clock(CDB_ATOM_NODE* node, int port_type, int value);
+    void log_set_input_port_clear(CDB_ATOM_NODE* node, int port_type, int value);
+    void log_set_input_port_width(CDB_ATOM_NODE* node, int port_type, int value);
 
 protected:
     MORV_API* m_fsyn_api;
     MORV_NET_UTIL* m_net_util = nullptr;
-    MORV_LOG_FILE m_log_file;
+    LOGDB_FSYN_LOG_FILE m_log_file;
     int m_chunk_number = 0;
     std::vector<std::string> m_chunk_files;
+    std::vector<MORV_LOG_ENTRY> m_pending;
+
+private:
+    void record(const char* writer, std::vector<std::string> args);
 };
 
 class MORV_LOG_BRK : public MORV_LOG

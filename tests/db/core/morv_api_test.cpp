@@ -122,12 +122,7 @@ TEST_F(MorvApiTest, MigrationPairGetsTheFamilyLogWithLoggingOnAndItsFileOpen)
     } cases[] = {{6, 2401, true}, {24, 601, false}};
     for (const CASE& c : cases) {
         MORV_TEST_HOST host(c.family);
-        {
-            const char* path = "migration_device.txt";
-            std::ofstream(path) << "family " << c.family << "\nmigratable_part " << c.migratable_part << "\n";
-            DMGR_UTILITY::set_current_device(DEV_DEVICE::load_from_file(path));
-            std::remove(path);
-        }
+        morv_install_migration_device(c.family, c.migratable_part);
         MORV_TEST_ENV env(&host.cmp);
         MORV_API* api = api_of(env);
         ASSERT_NE(api, nullptr);

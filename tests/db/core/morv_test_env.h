@@ -3,7 +3,9 @@
 // behind the facade chain, a snapshot manager, and recorders for the host
 // operations the entry code calls.
 
+#include <cstdio>
 #include <exception>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +22,16 @@
 #include "morv/core/morv_expert.h"
 #include "morv/netlist/morv_save_restore.h"
 #include "morv/timing/morv_timing.h"
+
+// Makes a device of the family with one migratable part the current device:
+// a BRK compile with an MRL part (or the reverse) writes a change log.
+inline void morv_install_migration_device(int family, int migratable_part)
+{
+    const char* path = "migration_device.txt";
+    std::ofstream(path) << "family " << family << "\nmigratable_part " << migratable_part << "\n";
+    DMGR_UTILITY::set_current_device(DEV_DEVICE::load_from_file(path));
+    std::remove(path);
+}
 
 class MORV_TEST_SNAPSHOT_MGR : public MORV_SAVE_RESTORE_MGR
 {
