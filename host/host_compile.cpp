@@ -268,6 +268,7 @@ int run_fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const st
     if (o.has_effort || !settings.has_option(696)) design.options().set_enum(696, effort_setting_value(o.effort));
     if (o.has_test_string) design.options().set_string(634, o.test_string);
 
+    if (settings.needs_boundary_port_manager()) design.install_boundary_port_manager();
     HOST_ENV env(design);
     settings.apply_assignments(env);
     env.set_progress_bar(o.verbosity >= 1 && isatty(STDERR_FILENO));

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
 #include "cut/cut_cell_util.h"
 #include "dev/dev_device.h"
@@ -11,6 +12,7 @@
 #include "msg/msg.h"
 #include "tdb/tdb_netlist.h"
 #include "tdc/tdc_accessories.h"
+#include "thr/thr.h"
 #include "morv/timing/morv_timing.h"
 #include "host_grid.h"
 
@@ -42,11 +44,19 @@ HOST_DESIGN::HOST_DESIGN(int family, std::unique_ptr<CDB_ATOM_NETLIST> netlist, 
 
 HOST_DESIGN::~HOST_DESIGN()
 {
+  if (m_bpm && bpm_drl_get_active_boundary_port_manager() == m_bpm.get()) bpm_drl_set_active_boundary_port_manager(nullptr);
   // The netlist's names may live in m_names: drop the netlist first.
   m_chip_entry.set_atom_netlist(nullptr);
   m_netlist.reset();
   m_names.reset();
   if (DMGR_UTILITY::get_current_device() == m_device) DMGR_UTILITY::set_current_device(nullptr);
+}
+
+BPM_BOUNDARY_PORT_MANAGER* HOST_DESIGN::install_boundary_port_manager()
+{
+  if (!m_bpm) m_bpm = std::make_unique<BPM_BOUNDARY_PORT_MANAGER>(&m_action_point);
+  bpm_drl_set_active_boundary_port_manager(m_bpm.get());
+  return m_bpm.get();
 }
 
 // ------------------------------------------------------------------ snapshots
@@ -107,11 +117,15 @@ CDB_ATOM_NODE* HOST_ENV::get_node(int atom_id)
 
 int HOST_ENV::get_max_atom_id() { return static_cast<int>(m_design.netlist()->get_max_id()); }
 
+// An atom the component made joins the netlist here; one the host made
+// (a duplicate) is in it already.
 void HOST_ENV::node_added(CDB_ATOM_NODE* node, int flag)
 {
   MSG_ASSERT(node, "HOST");
   note("node_added", node->get_id(), flag);
   if (node->get_chip_db_entry() == nullptr) node->set_chip_db_entry(m_design.chip_entry());
+  if (node->get_netlist() == nullptr) m_design.netlist()->add_node(node);
+  MSG_ASSERT(node->get_netlist() == m_design.netlist(), "HOST");
   m_taint.push_back(node->get_id());
 }
 

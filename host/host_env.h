@@ -19,6 +19,7 @@
 #include "morv/core/morv_env.h"
 #include "morv/netlist/morv_save_restore.h"
 
+class BPM_BOUNDARY_PORT_MANAGER;
 class DEV_DEVICE;
 class TDB_NETLIST;
 class TDC_ACCESSORIES;
@@ -44,6 +45,12 @@ public:
   DEV_DEVICE* device() { return m_device; }
   int family() const { return m_family; }
 
+  // A compile with partitions or boundary ports has a boundary-port
+  // manager: made on first call and made the active one, which the next
+  // environment picks up. Null until then.
+  BPM_BOUNDARY_PORT_MANAGER* install_boundary_port_manager();
+  BPM_BOUNDARY_PORT_MANAGER* boundary_port_manager() { return m_bpm.get(); }
+
 private:
   int m_family;
   CMP_FACADE m_cmp;
@@ -54,6 +61,7 @@ private:
   std::unique_ptr<HDB_NAME_MGR> m_names;
   std::unique_ptr<CDB_ATOM_NETLIST> m_netlist;
   DEV_DEVICE* m_device;
+  std::unique_ptr<BPM_BOUNDARY_PORT_MANAGER> m_bpm;
 };
 
 // Snapshots are numbered by their stack position, so that restore_state(id)

@@ -3,6 +3,7 @@
 #include <sstream>
 #include <unordered_map>
 
+#include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
 #include "cfg/cfg.h"
 #include "cfg/cfg_file.h"
@@ -17,7 +18,8 @@ namespace {
 bool is_assignment_key(const std::string& k)
 {
   return k == "dont_touch" || k == "must_keep" || k == "back_annotated" || k == "locked_region" ||
-         k == "kardel_region" || k == "partition" || k == "floating_region";
+         k == "kardel_region" || k == "partition" || k == "floating_region" || k == "partition_name" ||
+         k == "boundary_port" || k == "instance_option";
 }
 
 }  // namespace
@@ -62,59 +64,139 @@ void HOST_SETTINGS::apply_options_and_switches(HDB_OPTION_SET& options) const
   for (const auto& [key, value] : m_switches) cfg_set_value(key.c_str(), value.c_str());
 }
 
+namespace {
+
+// Atoms and outputs by name: an atom's own name or the name of one of its
+// outputs (BLIF net names) finds the atom; an output's name finds the output.
+struct NAMED_ATOMS {
+  explicit NAMED_ATOMS(CDB_ATOM_NETLIST& netlist)
+  {
+    for (CDB_ATOM_NODE* n : netlist) {
+      if (n->get_instance_name()) nodes.emplace(n->get_instance_name()->get_short_hpath(), n);
+      for (auto ot = n->begin_oterm(); ot != n->end_oterm(); ++ot) {
+        if ((*ot)->get_instance_name() == nullptr) continue;
+        nodes.emplace((*ot)->get_instance_name()->get_short_hpath(), n);
+        oterms.emplace((*ot)->get_instance_name()->get_short_hpath(), *ot);
+      }
+    }
+  }
+  std::unordered_map<std::string, CDB_ATOM_NODE*> nodes;
+  std::unordered_map<std::string, CDB_ATOM_OTERM*> oterms;
+};
+
+// A line's value: its first word and the words after it.
+struct WORDS {
+  WORDS(const std::string& key, const std::string& value, const std::string& where) : key(key), where(where)
+  {
+    std::istringstream in(value);
+    in >> first;
+    if (first.empty()) throw HOST_INPUT_ERROR(where + ": " + key + " needs a value");
+    std::string w;
+    while (in >> w) rest.push_back(w);
+  }
+  // The words after the first as count numbers.
+  std::vector<int64_t> numbers(size_t count) const
+  {
+    if (rest.size() != count)
+      throw HOST_INPUT_ERROR(where + ": " + key + " takes " + std::to_string(count) + " number(s) after its first word");
+    std::vector<int64_t> out;
+    for (const std::string& w : rest) {
+      int64_t v = 0;
+      if (!parse_int_strict(w, -1, 1000000, v)) throw HOST_INPUT_ERROR(where + ": '" + w + "' is not a number");
+      out.push_back(v);
+    }
+    return out;
+  }
+  int first_as_id(const char* what) const
+  {
+    int64_t id = 0;
+    if (!parse_int_strict(first, 0, 1000000, id)) throw HOST_INPUT_ERROR(where + ": '" + first + "' is not " + what);
+    return static_cast<int>(id);
+  }
+  std::string key, where, first;
+  std::vector<std::string> rest;
+};
+
+void apply_atom_assignment(const WORDS& w, CDB_ATOM_NODE* node)
+{
+  CDB_ATOM_ASSIGNMENTS a = node->get_assignments();
+  if (w.key == "dont_touch") { w.numbers(0); a.dont_touch = true; }
+  else if (w.key == "must_keep") { w.numbers(0); a.must_keep = true; }
+  else if (w.key == "back_annotated") { w.numbers(0); a.back_annotated = true; }
+  else if (w.key == "kardel_region") { a.kardel_region = static_cast<int>(w.numbers(1)[0]); }
+  else if (w.key == "partition") { a.partition_id = static_cast<int>(w.numbers(1)[0]); }
+  else if (w.key == "locked_region") {
+    const std::vector<int64_t> n = w.numbers(4);
+    if (n[0] < 0 || n[1] < 0 || n[2] < n[0] || n[3] < n[1])
+      throw HOST_INPUT_ERROR(w.where + ": locked region corners must satisfy 0 <= X1 <= X2 and 0 <= Y1 <= Y2");
+    a.locked_x1 = static_cast<int>(n[0]);
+    a.locked_y1 = static_cast<int>(n[1]);
+    a.locked_x2 = static_cast<int>(n[2]);
+    a.locked_y2 = static_cast<int>(n[3]);
+  }
+  node->set_assignments(a);
+}
+
+// The port is bound and assigned to the named output, or to the named
+// atom's first output.
+void apply_boundary_port(const WORDS& w, const NAMED_ATOMS& named, BPM_BOUNDARY_PORT_MANAGER& bpm)
+{
+  if (w.rest.size() != 1) throw HOST_INPUT_ERROR(w.where + ": boundary_port takes an output and a port name");
+  CDB_ATOM_OTERM* oterm = nullptr;
+  if (auto o = named.oterms.find(w.first); o != named.oterms.end()) oterm = o->second;
+  else if (auto n = named.nodes.find(w.first); n != named.nodes.end() && n->second->begin_oterm() != n->second->end_oterm())
+    oterm = *n->second->begin_oterm();
+  if (oterm == nullptr) throw HOST_INPUT_ERROR(w.where + ": no output named '" + w.first + "'");
+  const int port = bpm.create_port(w.rest[0]);
+  if (port < 0 || !bpm.bind_port_id(oterm, port) || !bpm.assign_port_id(oterm, port))
+    throw HOST_INPUT_ERROR(w.where + ": cannot make the boundary port '" + w.rest[0] + "'");
+}
+
+// Options of an instance are kept under its name, which must be an atom's or
+// an output's.
+void apply_instance_option(const WORDS& w, const NAMED_ATOMS& named, HDB_ACTION_PT_INSTANCE& ap)
+{
+  if (w.rest.size() != 2) throw HOST_INPUT_ERROR(w.where + ": instance_option takes an instance, a setting id and a value");
+  if (!named.nodes.count(w.first)) throw HOST_INPUT_ERROR(w.where + ": no atom or output named '" + w.first + "'");
+  int64_t id = 0;
+  if (!parse_int_strict(w.rest[0], 0, 1000000, id))
+    throw HOST_INPUT_ERROR(w.where + ": setting id '" + w.rest[0] + "' is out of range");
+  ap.edit_instance_options(w.first).set_string(static_cast<int>(id), w.rest[1]);
+}
+
+}  // namespace
+
+bool HOST_SETTINGS::needs_boundary_port_manager() const
+{
+  for (const LINE& l : m_assignments)
+    if (l.key == "partition" || l.key == "boundary_port" || l.key == "partition_name") return true;
+  return false;
+}
+
 void HOST_SETTINGS::apply_assignments(HOST_ENV& env) const
 {
   if (m_assignments.empty()) return;
-  // Atoms are found by their own name or by the name of one of their outputs
-  // (BLIF net names).
-  std::unordered_map<std::string, CDB_ATOM_NODE*> by_name;
-  for (CDB_ATOM_NODE* n : *env.design().netlist()) {
-    if (n->get_instance_name()) by_name.emplace(n->get_instance_name()->get_short_hpath(), n);
-    for (auto ot = n->begin_oterm(); ot != n->end_oterm(); ++ot)
-      if ((*ot)->get_instance_name()) by_name.emplace((*ot)->get_instance_name()->get_short_hpath(), n);
-  }
+  const NAMED_ATOMS named(*env.design().netlist());
+  BPM_BOUNDARY_PORT_MANAGER* bpm = env.get_boundary_port_manager();
   for (const LINE& l : m_assignments) {
-    std::istringstream words(l.value);
-    std::string first;
-    words >> first;
-    if (first.empty()) throw HOST_INPUT_ERROR(l.where + ": " + l.key + " needs a value");
-    std::vector<int64_t> numbers;
-    std::string w;
-    while (words >> w) {
-      int64_t v = 0;
-      if (!parse_int_strict(w, -1, 1000000, v)) throw HOST_INPUT_ERROR(l.where + ": '" + w + "' is not a number");
-      numbers.push_back(v);
-    }
-    auto need = [&](size_t count) {
-      if (numbers.size() != count)
-        throw HOST_INPUT_ERROR(l.where + ": " + l.key + " takes " + std::to_string(count) + " number(s) after its first word");
-    };
+    const WORDS w(l.key, l.value, l.where);
     if (l.key == "floating_region") {
-      int64_t region = 0;
-      if (!parse_int_strict(first, 0, 1000000, region)) throw HOST_INPUT_ERROR(l.where + ": '" + first + "' is not a region id");
-      need(1);
-      env.set_floating_region_lab_count(static_cast<int>(region), static_cast<int>(numbers[0]));
-      continue;
+      env.set_floating_region_lab_count(w.first_as_id("a region id"), static_cast<int>(w.numbers(1)[0]));
+    } else if (l.key == "partition_name") {
+      if (w.rest.empty()) throw HOST_INPUT_ERROR(l.where + ": partition_name takes a partition id and a name");
+      const int partition = w.first_as_id("a partition id");
+      // The name is the rest of the line, blanks inside it kept.
+      const size_t after_id = l.value.find(w.first) + w.first.size();
+      if (bpm) bpm->set_partition_name(partition, l.value.substr(l.value.find_first_not_of(" \t", after_id)));
+    } else if (l.key == "boundary_port") {
+      if (bpm) apply_boundary_port(w, named, *bpm);
+    } else if (l.key == "instance_option") {
+      apply_instance_option(w, named, env.design().action_point());
+    } else {
+      auto it = named.nodes.find(w.first);
+      if (it == named.nodes.end()) throw HOST_INPUT_ERROR(l.where + ": no atom named '" + w.first + "'");
+      apply_atom_assignment(w, it->second);
     }
-    auto it = by_name.find(first);
-    if (it == by_name.end()) throw HOST_INPUT_ERROR(l.where + ": no atom named '" + first + "'");
-    CDB_ATOM_NODE* node = it->second;
-    CDB_ATOM_ASSIGNMENTS a = node->get_assignments();
-    if (l.key == "dont_touch") { need(0); a.dont_touch = true; }
-    else if (l.key == "must_keep") { need(0); a.must_keep = true; }
-    else if (l.key == "back_annotated") { need(0); a.back_annotated = true; }
-    else if (l.key == "kardel_region") { need(1); a.kardel_region = static_cast<int>(numbers[0]); }
-    else if (l.key == "partition") { need(1); a.partition_id = static_cast<int>(numbers[0]); }
-    else if (l.key == "locked_region") {
-      need(4);
-      if (numbers[0] < 0 || numbers[1] < 0 || numbers[2] < numbers[0] || numbers[3] < numbers[1])
-        throw HOST_INPUT_ERROR(l.where + ": locked region corners must satisfy 0 <= X1 <= X2 and 0 <= Y1 <= Y2");
-      a.locked_x1 = static_cast<int>(numbers[0]);
-      a.locked_y1 = static_cast<int>(numbers[1]);
-      a.locked_x2 = static_cast<int>(numbers[2]);
-      a.locked_y2 = static_cast<int>(numbers[3]);
-    }
-    node->set_assignments(a);
   }
 }
 

@@ -6,7 +6,12 @@
 //   back_annotated=<atom>
 //   locked_region=<atom> X1 Y1 X2 Y2
 //   kardel_region=<atom> ID
-//   partition=<atom> ID
+//   partition=<atom> ID         incremental partition of the atom
+//   partition_name=ID NAME      a partition's name (the rest of the line)
+//   boundary_port=<output> PORT the output (or an atom's first output) is
+//                               the boundary port PORT, bound and assigned
+//   instance_option=<instance> ID VALUE
+//                               per-instance setting of an atom or output name
 //   floating_region=ID LABS     LABs of a floating region
 //   <anything else>=<value>     developer switch (fsyn_* and the like)
 // Blank lines and lines starting with '#' are ignored.
@@ -39,6 +44,9 @@ public:
   void apply_options_and_switches(HDB_OPTION_SET& options) const;
   // Per-atom assignments need the netlist: applied once it is read.
   void apply_assignments(HOST_ENV& env) const;
+  // Partitions or ports given: the compile needs a boundary-port manager,
+  // installed before the environment is made.
+  bool needs_boundary_port_manager() const;
 
   bool has_option(int id) const;
 
