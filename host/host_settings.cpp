@@ -86,7 +86,8 @@ struct NAMED_ATOMS {
 
 // A line's value: its first word and the words after it.
 struct WORDS {
-  WORDS(const std::string& key, const std::string& value, const std::string& where) : key(key), where(where)
+  WORDS(const std::string& line_key, const std::string& value, const std::string& line_where)
+      : key(line_key), where(line_where)
   {
     std::istringstream in(value);
     in >> first;

@@ -117,6 +117,28 @@ TEST(HostEnvOps, ModificationRecordsKeepKindAndCode)
   EXPECT_EQ(f.last("node_added")->b, 0);
 }
 
+// A created atom is lost unless the host takes it into the netlist.
+TEST(HostEnvOps, AnAddedAtomJoinsTheNetlistOnce)
+{
+  ENV_FIXTURE f;
+  CDB_ATOM_NETLIST* netlist = f.design->netlist();
+  const size_t before = netlist->get_node_count();
+  CDB_ATOM_NODE* made = cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_LCELL_COMB, nullptr);
+  f.env->node_added(made, 0);
+  EXPECT_EQ(made->get_netlist(), netlist);
+  EXPECT_EQ(netlist->get_node_count(), before + 1);
+  EXPECT_EQ(f.env->get_node(static_cast<int>(made->get_id())), made);
+  EXPECT_EQ(made->get_chip_db_entry(), f.design->chip_entry());
+  f.env->node_added(made, 0);  // already in: stays once
+  EXPECT_EQ(netlist->get_node_count(), before + 1);
+
+  CDB_ATOM_NETLIST other(CDB_FAMILY_BRK);
+  CDB_ATOM_NODE* elsewhere = cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_LCELL_COMB, nullptr);
+  other.add_node(elsewhere);
+  EXPECT_THROW(f.env->node_added(elsewhere, 0), MSG_INTERNAL_ERROR_EXCEPTION);
+  EXPECT_EQ(netlist->get_node_count(), before + 1);
+}
+
 TEST(HostEnvOps, ThirdBuildFlagRebuildsFromScratch)
 {
   ENV_FIXTURE f;

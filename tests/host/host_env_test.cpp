@@ -4,6 +4,7 @@
 #include <set>
 #include <sstream>
 
+#include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
 #include "dev/dev_device.h"
 #include "hdb/hdb_options.h"
@@ -340,6 +341,63 @@ TEST(HostSettings, AssignmentsReachTheAtomsAndErrorsNameTheLine)
   HOST_SETTINGS reversed;
   reversed.add("locked_region", "q1 5 5 1 1", "cli");
   EXPECT_THROW(reversed.apply_assignments(*f.env), HOST_INPUT_ERROR);
+}
+
+// Partitions and ports make the compile incremental: the environment finds
+// a boundary-port manager, which holds them.
+TEST(HostSettings, PartitionsPortsAndInstanceOptions)
+{
+  msg_set_quiet(true);
+  HOST_SETTINGS plain;
+  plain.add("dont_touch", "n1", "cli");
+  plain.add("instance_option", "n1 662 on", "cli");
+  EXPECT_FALSE(plain.needs_boundary_port_manager());
+  {
+    BLIF_READER reader(CDB_FAMILY_BRK);
+    HOST_DESIGN design(CDB_FAMILY_BRK, reader.read_text(k_small, "test.blif"));
+    HOST_ENV env(design);
+    EXPECT_EQ(env.get_boundary_port_manager(), nullptr);
+  }
+
+  std::ofstream("parts.txt") << "partition=n1 2\npartition_name=2  dsp  core \nboundary_port=q1 part2|q1_port\n"
+                                "instance_option=n1 662 on\ninstance_option=q2 664 off\n";
+  HOST_SETTINGS s;
+  s.load_file("parts.txt");
+  ASSERT_TRUE(s.needs_boundary_port_manager());
+  BLIF_READER reader(CDB_FAMILY_BRK);
+  HOST_DESIGN design(CDB_FAMILY_BRK, reader.read_text(k_small, "test.blif"));
+  design.install_boundary_port_manager();
+  HOST_ENV env(design);
+  s.apply_assignments(env);
+  BPM_BOUNDARY_PORT_MANAGER* bpm = env.get_boundary_port_manager();
+  ASSERT_NE(bpm, nullptr);
+  EXPECT_EQ(bpm, design.boundary_port_manager());
+  CDB_ATOM_NODE* n1 = nullptr;
+  CDB_ATOM_OTERM* q1 = nullptr;
+  for (CDB_ATOM_NODE* n : *design.netlist())
+    for (auto ot = n->begin_oterm(); ot != n->end_oterm(); ++ot) {
+      const std::string name = (*ot)->get_instance_name() ? (*ot)->get_instance_name()->get_short_hpath() : "";
+      if (name == "n1") n1 = n;
+      if (name == "q1") q1 = *ot;
+    }
+  ASSERT_TRUE(n1 && q1);
+  EXPECT_EQ(bpm->get_partition_id(n1), 2);
+  EXPECT_EQ(bpm->get_partition_name(2), "dsp  core");
+  const int port = bpm->create_port("part2|q1_port");
+  EXPECT_EQ(bpm->get_bound_port_id(q1), port);
+  EXPECT_EQ(bpm->get_assigned_port_id(q1), port);
+  EXPECT_EQ(bpm->get_port_name(port), "part2|q1_port");
+  HDB_NAME_MGR* names = design.action_point().get_name_mgr();
+  EXPECT_EQ(HDB_BOOL_OPTION::get_bool_option(&design.action_point(), names->find_name("n1"), 662), std::optional<bool>(true));
+  EXPECT_EQ(HDB_BOOL_OPTION::get_bool_option(&design.action_point(), names->find_name("q2"), 664), std::optional<bool>(false));
+
+  for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+           {"boundary_port", "nobody p"}, {"boundary_port", "q1"}, {"instance_option", "nobody 662 on"},
+           {"instance_option", "n1 x on"}, {"instance_option", "n1 662"}, {"partition_name", "two"}}) {
+    HOST_SETTINGS bad;
+    bad.add(key, value, "cli");
+    EXPECT_THROW(bad.apply_assignments(env), HOST_INPUT_ERROR) << key << "=" << value;
+  }
 }
 
 TEST(HostNotes, SilentNotificationsAreRecordedAndTimingAnswers)
