@@ -14,6 +14,7 @@
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_expert.h"
 #include "morv/core/morv_msgs.h"
+#include "morv/netlist/morv_inst_asgn_mgr.h"
 
 namespace
 {
@@ -46,12 +47,18 @@ void MORV_EXPERT::find_and_set_which_algorithms_are_to_run()
     if (!is_device_supported_by_fsyn()) return;
     const int base_family = m_fsyn_api->get_base_family_code();
 
-    m_opx_comb_logic = m_fsyn_api->get_bool_option(OPTION_COMB_LOGIC);
-    m_opx_comb_logic_for_fitting = m_fsyn_api->get_bool_option(OPTION_COMB_LOGIC_FOR_FITTING);
-    m_opx_logic_to_memory = m_fsyn_api->get_bool_option(OPTION_LOGIC_TO_MEMORY);
-    m_opx_async_pipelining = m_fsyn_api->get_bool_option(OPTION_ASYNC_PIPELINING);
-    m_opx_register_duplication = m_fsyn_api->get_bool_option(OPTION_REGISTER_DUPLICATION);
-    m_opx_register_retiming = m_fsyn_api->get_bool_option(OPTION_REGISTER_RETIMING);
+    // An optimisation is on for the project, or because some instance
+    // switches it on.
+    const MORV_INST_ASGN_MGR* inst_asgn_mgr = m_fsyn_api->get_inst_asgn_mgr();
+    auto user_setting = [&](int option, MORV_INSTANCE_ASSIGNMENT_ENUM bit) {
+        return m_fsyn_api->get_bool_option(option) || (inst_asgn_mgr != nullptr && inst_asgn_mgr->is_option_used(bit));
+    };
+    m_opx_comb_logic = user_setting(OPTION_COMB_LOGIC, MORV_INST_ASGN_COMB_LOGIC);
+    m_opx_comb_logic_for_fitting = user_setting(OPTION_COMB_LOGIC_FOR_FITTING, MORV_INST_ASGN_COMB_LOGIC_FOR_FITTING);
+    m_opx_logic_to_memory = user_setting(OPTION_LOGIC_TO_MEMORY, MORV_INST_ASGN_LOGIC_TO_MEMORY);
+    m_opx_async_pipelining = user_setting(OPTION_ASYNC_PIPELINING, MORV_INST_ASGN_ASYNC_PIPELINING);
+    m_opx_register_duplication = user_setting(OPTION_REGISTER_DUPLICATION, MORV_INST_ASGN_REGISTER_DUPLICATION);
+    m_opx_register_retiming = user_setting(OPTION_REGISTER_RETIMING, MORV_INST_ASGN_REGISTER_RETIMING);
     m_opx_physical_synthesis_effort = m_fsyn_api->get_enum_option(OPTION_EFFORT);
 
     m_opx_physical_synthesis_read_log =

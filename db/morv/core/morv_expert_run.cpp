@@ -253,8 +253,7 @@ void MORV_EXPERT::run_flow()
         const unsigned mask = m_inst_asgn_flag_mask[alg_run.m_algorithm];
         MORV_DEBUG_STREAM::print(1, "Setting instance assignment flag mask to 0x%X.", mask);
         if (inst_asgn_mgr != nullptr) inst_asgn_mgr->set_flag_mask(mask);
-        // m_dump_instance_assignments has nothing to dump: the manager keeps
-        // no assignment table yet.
+        if (inst_asgn_mgr != nullptr && m_dump_instance_assignments) inst_asgn_mgr->dump();
         if (!m_algorithm_list[alg_run.m_algorithm]) run_error("m_algorithm_list[alg_run.m_algorithm]", __LINE__);
         if (!create_and_run_algorithm(alg_run.m_algorithm, alg_run.m_parameters)) {
             MORV_DEBUG_STREAM::print(0, "Error:  The algorithm %d failed!!!", alg_run.m_algorithm);

@@ -116,6 +116,37 @@ TEST_F(MorvModeTest, UserSettingsEnableTheirFlowsAndAskTheFamilyForAlgorithms)
     }
 }
 
+// An instance that switches an optimisation on enables it as the project
+// setting would; one that only switches an optimisation off enables nothing.
+TEST_F(MorvModeTest, AnInstanceThatSwitchesAnOptimisationOnEnablesIt)
+{
+    {
+        RUN run(6);
+        run.host.ap.edit_instance_options(std::string("lut1")).set_bool(662, true);
+        run.host.ap.edit_instance_options(std::string("lut2")).set_bool(664, false);
+        MORV_PROBE_EXPERT& expert = run.start();
+        EXPECT_EQ(expert.get_flow_type(), FSYN_USER_OPTION_FLOW);
+        EXPECT_EQ(expert.enabled_flows(), "00001");
+        EXPECT_TRUE(expert.algorithm_may_run(REP_ALGORITHM));
+        EXPECT_FALSE(expert.algorithm_may_run(RTM_ALGORITHM));
+    }
+    {
+        RUN run(6);
+        run.options().set_bool(664, true);
+        run.host.ap.edit_instance_options(std::string("lut1")).set_bool(664, false);
+        MORV_PROBE_EXPERT& expert = run.start();
+        EXPECT_TRUE(expert.algorithm_may_run(RTM_ALGORITHM));
+        EXPECT_FALSE(expert.algorithm_may_run(REP_ALGORITHM));
+    }
+    {
+        RUN run(6);
+        run.host.ap.edit_instance_options(std::string("lut0")).set_bool(664, false);
+        MORV_PROBE_EXPERT& expert = run.start();
+        EXPECT_NE(expert.get_flow_type(), FSYN_USER_OPTION_FLOW);
+        EXPECT_EQ(expert.enabled_flows(), "00000");
+    }
+}
+
 TEST_F(MorvModeTest, TestStringEnablesThePartsItHasAndEveryAlgorithm)
 {
     {

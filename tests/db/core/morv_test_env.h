@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <exception>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,18 +69,19 @@ struct MORV_TEST_HOST
         }
     }
 
-    // A chain of n LUTs with a register at the end; returns the atom ids.
+    // A chain of n LUTs, each feeding the next; returns the atom ids.
     std::vector<int> build_chain(int n, const char* prefix = "lut")
     {
         std::vector<int> ids;
         CDB_ATOM_OTERM* previous = nullptr;
         for (int i = 0; i < n; ++i) {
             std::string name = std::string(prefix) + std::to_string(i);
-            CDB_ATOM_NODE* node = cdb_create_atom(cmp.get_base_family_code(), CDB_KIND_LCELL_COMB,
-                                                  names.find_or_create_path(name, 0));
+            HDB_INSTANCE_NAME* iname = names.find_or_create_path(name, 0);
+            CDB_ATOM_NODE* node = cdb_create_atom(cmp.get_base_family_code(), CDB_KIND_LCELL_COMB, iname);
             node->set_chip_db_entry(&chip_entry);
             netlist->add_node(node);
-            CDB_ATOM_OTERM* out = node->add_output_term(DB_COMB_OUT);
+            // The output carries the atom's name, as read from a netlist file.
+            CDB_ATOM_OTERM* out = node->add_output_term(DB_COMB_OUT, iname);
             if (previous != nullptr) node->add_input_term(DB_DATA_A)->insert_fanin(previous);
             previous = out;
             ids.push_back(static_cast<int>(node->get_id()));
@@ -128,11 +130,28 @@ public:
         return atom_id < 0 ? nullptr : get_atom_netlist()->get_node_by_id(static_cast<uint32_t>(atom_id));
     }
     int get_max_atom_id() override { return static_cast<int>(get_atom_netlist()->get_max_id()); }
-    void node_added(CDB_ATOM_NODE*, int) override {}
-    void delete_node(CDB_ATOM_NODE*) override {}
-    CDB_ATOM_NODE* duplicate_node(CDB_ATOM_NODE*, int, int, int, int) override { return nullptr; }
-    void copy_node_assignments(CDB_ATOM_NODE*, CDB_ATOM_NODE*, int, int) override {}
-    void clear_node_assignments(CDB_ATOM_NODE*) override {}
+    // As the host does: a created atom joins the netlist, a deleted one is freed.
+    void node_added(CDB_ATOM_NODE* node, int) override
+    {
+        if (node->get_netlist() == nullptr) get_atom_netlist()->add_node(node);
+        event("node_added", node);
+    }
+    void delete_node(CDB_ATOM_NODE* node) override
+    {
+        event("delete_node", node);
+        if (m_on_delete) m_on_delete(node);
+        get_atom_netlist()->delete_node(node);
+    }
+    CDB_ATOM_NODE* duplicate_node(CDB_ATOM_NODE* node, int port, int, int, int) override
+    {
+        return m_duplicate ? m_duplicate(node, port) : nullptr;
+    }
+    void copy_node_assignments(CDB_ATOM_NODE* from, CDB_ATOM_NODE* to, int, int) override
+    {
+        to->set_assignments(from->get_assignments());
+        event("copy_node_assignments", to);
+    }
+    void clear_node_assignments(CDB_ATOM_NODE* node) override { node->set_assignments(CDB_ATOM_ASSIGNMENTS()); }
     int get_grid_nx() override { return 8; }
     int get_grid_ny() override { return 6; }
     int get_resource_count(int) override { return -1; }
@@ -143,20 +162,34 @@ public:
     void netlist_assimilated() override { ++m_assimilated_calls; }
     void set_taint_change_set(const std::vector<unsigned>& ids) override { m_last_change_set = ids; }
     bool can_share_ram_block(int, int) override { return false; }
-    void set_full_taint() override { ++m_full_taint_calls; }
+    void set_full_taint() override
+    {
+        ++m_full_taint_calls;
+        m_events.push_back("set_full_taint");
+    }
     int get_rams_per_block(int, int) override { return 0; }
     void discard_timing_netlist() override {}
     bool is_reusing_post_fit_netlist() override { return false; }
     void set_tdc_utility(TDC_UTILITY*) override {}
-    bool is_atom_dont_touch(int, AMM_OP) override { return false; }
-    bool can_modify_oterm(CDB_ATOM_OTERM*, AMM_OP, int, int, int, int) override { return true; }
-    bool can_modify_atom(int, AMM_OP, int*, int, int, int) override { return true; }
+    // Atoms assigned don't-touch are refused (reason 2), as by the host.
+    bool is_atom_dont_touch(int atom_id, AMM_OP op) override { return !can_modify_atom(atom_id, op, nullptr, 0, 0, 0); }
+    bool can_modify_oterm(CDB_ATOM_OTERM* oterm, AMM_OP op, int, int, int, int) override
+    {
+        return can_modify_atom(static_cast<int>(oterm->get_my_node()->get_id()), op, nullptr, 0, 0, 0);
+    }
+    bool can_modify_atom(int atom_id, AMM_OP, int* reason, int, int, int) override
+    {
+        CDB_ATOM_NODE* node = get_node(atom_id);
+        const int why = node == nullptr ? 1 : node->get_assignments().dont_touch ? 2 : 0;
+        if (reason) *reason = why;
+        return why == 0;
+    }
     void end_early_netlist_save() override {}
     void save_early_netlist() override {}
     bool is_late_tune_allowed() override { return false; }
     void begin_early_netlist_save() override {}
     bool is_atom_back_annotated(CDB_ATOM_NODE*) override { return false; }
-    int get_node_kardel_region(CDB_ATOM_NODE*) override { return -1; }
+    int get_node_kardel_region(CDB_ATOM_NODE* node) override { return node->get_assignments().kardel_region; }
     bool get_node_locked_region(CDB_ATOM_NODE*, int*, int*, int*, int*) override { return false; }
     bool can_collapse_node(CDB_ATOM_NODE*, const std::vector<CDB_ATOM_NODE*>&) override { return true; }
     int get_floating_region_lab_count(int) override { return 0; }
@@ -177,15 +210,31 @@ public:
         ++m_restore_calls;
         MORV_ENV::restore_state(state_id, 0);
     }
-    void record_node_modification(CDB_ATOM_NODE*, CDB_ATOM_NODE*, int, int) override {}
+    void record_node_modification(CDB_ATOM_NODE* node, CDB_ATOM_NODE* other, int kind, int code) override
+    {
+        m_events.push_back("record " + std::to_string(node->get_id()) + " " +
+                           (other ? std::to_string(other->get_id()) : std::string("none")) + " " +
+                           std::to_string(kind) + " " + std::to_string(code));
+    }
     void clear_rdb_table() override {}
     void end_of_fsyn_flow() override {}
     int get_part() override { return get_base_family_code() * 100; }
     bool should_discard_fsyn_result() override { return false; }
-    void record_created_from(CDB_ATOM_OTERM*, CDB_ATOM_OTERM*) override {}
+    void record_created_from(CDB_ATOM_OTERM* to, CDB_ATOM_OTERM*) override { event("record_created_from", to->get_my_node()); }
     void pre_restore_state() override { ++m_pre_restore_calls; }
 
+    // "<what> <atom id>" for the host calls a test follows, in order.
+    void event(const char* what, const CDB_ATOM_NODE* node)
+    {
+        m_events.push_back(std::string(what) + " " + std::to_string(node->get_id()));
+    }
+
     MORV_TEST_SNAPSHOT_MGR m_snapshots;
+    std::vector<std::string> m_events;
+    // Called by delete_node just before the atom is freed.
+    std::function<void(CDB_ATOM_NODE*)> m_on_delete;
+    // Answers duplicate_node (null when unset).
+    std::function<CDB_ATOM_NODE*(CDB_ATOM_NODE*, int)> m_duplicate;
     int m_build_timing_calls = 0;
     int m_assimilated_calls = 0;
     int m_full_taint_calls = 0;
