@@ -301,41 +301,9 @@ void MORV_API::add_node_to_cluster(CDB_ATOM_NODE* node, int cluster_id, int ale_
 
 // Settings by id, resource counts and the ICP call live in morv_api_settings.cpp.
 
-void MORV_API::prepare_migration_log_file()
-{
-    if (!is_fsyn_write_log_required() || m_fsyn_log == nullptr) return;
-    const std::string base = m_morv_env->get_cmp()->get_compile_base_name();
-    FIO_FILE_SYSTEM::remove_if_exists(FIO_PATH("db/" + base + ".cmp.psl"));
-    m_fsyn_log->clear_chunk_files();
-    m_fsyn_log->get_log_file()->set_file_name("db/" + base + ".map.psl");
-}
-
-void MORV_API::taint(CDB_ATOM_NODE* node)
-{
-    if (node != nullptr && node->is_lcell_comb()) {
-        m_taint |= 0x1;
-    } else {
-        m_taint |= 0x2;
-    }
-    if (node != nullptr) {
-        m_fsyn_timing->mark_node_changed(node, false);
-        return;
-    }
-    m_morv_env->set_full_taint();
-    MORV_DEBUG_STREAM::print(1, "WARNING: Full taint in FSYN.");
-    m_fsyn_timing->set_full_recompute(true);
-    m_morv_env->set_taint_change_set(std::vector<unsigned>());
-}
-
 bool MORV_API::is_atom_modified_for_icp(int atom_id) const
 {
     return m_modified_atoms_for_icp.count(atom_id) != 0;
-}
-
-CDB_ATOM_NODE* MORV_API::get_node(int atom_id) const
-{
-    MORV_ASSERT(m_morv_env);
-    return m_morv_env->get_node(atom_id);
 }
 
 // ------------------------------------------------------------------ states

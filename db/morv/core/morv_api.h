@@ -4,6 +4,7 @@
 // The per-run facade. The flow driver creates exactly one; it owns every
 // per-run service and is what algorithms, sweepers and maps hold to reach them.
 
+#include <iosfwd>
 #include <map>
 #include <set>
 #include <string>
@@ -34,6 +35,17 @@ class DUVO_PLACE_INFO;
 class DEV_FL_INFO;
 class PLDM;
 class HDB_INSTANCE_NAME;
+class CDB_ATOM_ITERM;
+class CDB_ATOM_OTERM;
+class BPM_BOUNDARY_PORT_MANAGER;
+class TDC_UTILITY;
+enum AMM_OP : int;
+
+// Bits of MORV_API::m_taint: what changed since timing was last brought in
+// step. A register (or any other non-combinational) change makes the next
+// re-synchronisation rebuild timing from scratch.
+constexpr unsigned MORV_TAINT_COMBINATIONAL = 0x1;
+constexpr unsigned MORV_TAINT_REGISTER_OR_OTHER = 0x2;
 
 struct MORV_LOCKED_LOCATION_ESTIMATE
 {
@@ -145,18 +157,69 @@ public:
     // ICP calls of the whole process; drives the progress bar.
     static int s_icp_call_count;
 
-    // ---- netlist dumps and checks ----
-    // Writes the netlist to the project name + suffix when netlist dumping is on.
-    void dump_atom_netlist(const std::string& suffix) const;
-    // The boundary-port manager's self-check under "vnid_debug_ini"; true otherwise.
-    bool check_bp_info() const;
-
-    // ---- edits and timing taint ----
+    // ---- edit notifications (morv_api_edit.cpp) ----
+    // Every netlist change is announced here once: a disconnection before it
+    // is made, a connection or creation after.
     // With no node the whole netlist is tainted.
     void taint(CDB_ATOM_NODE* node);
+    // new_node was made (by the caller) from from_node; kind and code go to
+    // the host's record (MORV_MODIFICATION_*); partition_id may be null.
+    void node_added(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* from_node, int kind, int code, bool flag = true,
+                    const int* partition_id = nullptr);
+    // Announces and performs the deletion: the node is gone afterwards.
+    void delete_node(CDB_ATOM_NODE* node);
+    void modify_edge(CDB_ATOM_ITERM* iterm, bool disconnected);
+    void modify_node(CDB_ATOM_NODE* node);
+    // Two registers merged into kept; anything else is ignored.
+    void merge_nodes(CDB_ATOM_NODE* kept, CDB_ATOM_NODE* merged);
     bool is_atom_modified_for_icp(int atom_id) const;
     void note_atom_modified_for_icp(int atom_id) { m_modified_atoms_for_icp.insert(atom_id); }
+
+    // ---- may-modify queries (morv_api_edit.cpp) ----
     CDB_ATOM_NODE* get_node(int atom_id) const;
+    // True: op must not change the term's driver (or the atom).
+    bool is_oterm_dont_touch(CDB_ATOM_OTERM* oterm, AMM_OP op);
+    bool is_atom_dont_touch(int atom_id, AMM_OP op);
+    bool is_migration_sensitive_node(CDB_ATOM_NODE* node);
+    bool has_connected_secondary_iterm(CDB_ATOM_NODE* node, bool count_kind_9);
+    bool is_lut_outside_carry_chain(CDB_ATOM_NODE* node);
+    bool is_lcell_or_ff(CDB_ATOM_NODE* node);
+    void print_dont_touch_statistics(AMM_OP op);
+
+    // ---- duplication, dumps, checks, partitions, logs (morv_api_netlist.cpp) ----
+    // The new node (announced by the caller as a duplication) or null.
+    CDB_ATOM_NODE* duplicate_oterm(CDB_ATOM_NODE* node, int output_port_type, bool flag);
+    bool copy_oterm_timing_assignment(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM* to);
+    bool copy_oterm_timing_assignment(HDB_INSTANCE_NAME* from, HDB_INSTANCE_NAME* to);
+    // 2 when timing treats the two outputs alike, else 5.
+    int compare_oterms_for_timing(CDB_ATOM_OTERM* oterm_a, CDB_ATOM_OTERM* oterm_b) const;
+    // Writes the netlist to the project name + suffix when netlist dumping is on.
+    void dump_atom_netlist(const std::string& suffix) const;
+    // Every logic cell checked; the findings go to "fsyn_check_atom_netlist.txt"
+    // in the project directory. True when there was none.
+    bool check_atom_netlist();
+    std::string get_project_name() const;
+    std::string get_project_path() const;
+    // Partitions and boundary ports: -1 or "" (and no change) without a
+    // boundary-port manager.
+    int get_atom_partition_id(CDB_ATOM_NODE* atom) const;
+    int get_boundary_port_id(CDB_ATOM_OTERM* oterm) const;
+    int get_assigned_boundary_port_id(CDB_ATOM_OTERM* oterm) const;
+    int get_assigned_boundary_port_id(CDB_ATOM_ITERM* iterm) const;
+    std::string get_boundary_port_name(CDB_ATOM_OTERM* oterm) const;
+    std::string get_boundary_port_name(int port_id) const;
+    std::string get_atom_partition_name(CDB_ATOM_NODE* node) const;
+    std::string get_partition_name(int partition_id) const;
+    void move_boundary_port_id(CDB_ATOM_OTERM* src_oterm, CDB_ATOM_OTERM* dst_oterm);
+    // -1 clears.
+    void set_boundary_port_id(CDB_ATOM_OTERM* oterm, int port_id);
+    void set_boundary_port_id(CDB_ATOM_ITERM* iterm, int port_id);
+    void copy_boundary_port_binding(CDB_ATOM_OTERM* existing, CDB_ATOM_OTERM* replacement);
+    bool check_boundary_port_node(CDB_ATOM_NODE* node) const;
+    // The boundary-port manager's self-check under "vnid_debug_ini"; true otherwise.
+    bool check_bp_info() const;
+    void ignore_partition_bp_info(int partition_id);
+    void set_node_kardel_region(CDB_ATOM_NODE* node, int kdr_id);
 
     // ---- states and snapshots ----
     int save_state();
@@ -167,6 +230,14 @@ public:
     void delete_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot);
 
 private:
+    void bind_to_partition(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* old_node, const int* partition_id);
+    void note_modified_for_tool_link(CDB_ATOM_NODE* node);
+    void note_modified_in_statistics();
+    bool is_protected_beyond_host(CDB_ATOM_NODE* node);
+    bool check_logic_cell(CDB_ATOM_NODE* node, std::ostream& out);
+    BPM_BOUNDARY_PORT_MANAGER* get_boundary_port_manager() const;
+    TDC_UTILITY* timing_assignment_utility() const;
+
     MORV_EXPERT* m_fsyn_expert;
     MORV_CHIP_MAP* m_fsyn_chip_map;
     MORV_CLUSTER_MAP* m_fsyn_cluster_map;

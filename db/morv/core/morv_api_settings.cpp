@@ -282,37 +282,6 @@ void MORV_API::set_progress_percent(int percent)
 
 // ------------------------------------------------------------------ timing and ICP
 
-bool MORV_API::refresh_timing_and_print_dont_touch_statistics()
-{
-    MORV_ASSERT(m_fsyn_timing);
-    if (!m_fsyn_timing->sync_timing_netlist(true, true)) return false;
-    m_fsyn_timing->acquire_tdc_utility();
-    m_morv_env->set_tdc_utility(m_fsyn_timing->get_tdc_utility());
-
-    const struct
-    {
-        const char* setting;
-        const char* title;
-        AMM_OP op;
-    } tables[] = {
-        {"FSYN_PRINT_ATOM_MOD_STATS_FOR_DUPLICATION", "FSYN Don't Touch Algorithm: Duplication",
-         AMM_OP_FITTER_FSYN_DUPLICATE},
-        {"FSYN_PRINT_ATOM_MOD_STATS_FOR_RETIMING", "FSYN Don't Touch Algorithm: Retiming", AMM_OP_FITTER_FSYN_RETIME},
-    };
-    for (const auto& table : tables) {
-        if (!cfg_is_on(table.setting, false)) continue;
-        int atoms = 0;
-        int dont_touch = 0;
-        for (CDB_ATOM_NODE* node : *m_atom_netlist) {
-            ++atoms;
-            if (m_morv_env->is_atom_dont_touch(static_cast<int>(node->get_id()), table.op)) ++dont_touch;
-        }
-        MORV_DEBUG_STREAM::print(100, "%s", table.title);
-        MORV_DEBUG_STREAM::print(100, "   %d of %d atoms are don't-touch", dont_touch, atoms);
-    }
-    return true;
-}
-
 bool MORV_API::run_timing_analysis(bool full, bool second_flag, double multiplier, bool fourth_flag,
                                    bool want_routing_estimate, bool sixth_flag)
 {
@@ -432,21 +401,4 @@ void MORV_API::stress_icp_preferred_locations()
         if (m_fsyn_chip_map != nullptr && m_fsyn_chip_map->remove_node(static_cast<int>(node->get_id()))) ++removed;
     }
     MORV_DEBUG_STREAM::print(100, "FSYN_STRESS_ICP removed %d pref locations!", removed);
-}
-
-// ------------------------------------------------------------------ dumps and checks
-
-void MORV_API::dump_atom_netlist(const std::string& suffix) const
-{
-    if (!m_enable_netlist_dump) return;
-    const std::string path = m_morv_env->get_project_name() + suffix;
-    std::string error;
-    if (!cdb_write_native_netlist_file(*m_atom_netlist, path, &error))
-        MORV_DEBUG_STREAM::print(1, "Warning: could not dump the atom netlist to %s: %s", path.c_str(), error.c_str());
-}
-
-bool MORV_API::check_bp_info() const
-{
-    // The stand-in boundary-port manager has no self-check of its own.
-    return true;
 }

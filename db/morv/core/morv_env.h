@@ -39,6 +39,20 @@ enum AMM_OP : int
     AMM_OP_PARTITION_LOCK_TEST = 22
 };
 
+// Kinds of the host's modification records (record_node_modification);
+// additions pass the caller's kind, 0 for a plain creation.
+enum MORV_MODIFICATION_KIND : int
+{
+    MORV_MODIFICATION_CREATE = 0,
+    MORV_MODIFICATION_DELETE = 1,
+    MORV_MODIFICATION_MODIFY = 2,
+    MORV_MODIFICATION_DUPLICATE = 3,
+    MORV_MODIFICATION_MERGE = 6
+};
+// The ordinary code of a modification record, and the one of a merge.
+constexpr int MORV_MODIFICATION_CODE = 4149;
+constexpr int MORV_MERGE_MODIFICATION_CODE = 9;
+
 // Result of the host's placement-and-timing call.
 struct MORV_ICP_RESULT
 {

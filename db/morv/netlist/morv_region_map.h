@@ -6,6 +6,7 @@
 
 class MORV_ENV;
 class MORV_API;
+class CDB_ATOM_NODE;
 
 class MORV_REGION_MAP
 {
@@ -18,6 +19,13 @@ public:
     MORV_ENV* get_env() const { return m_env; }
     MORV_API* get_fsyn_api() const { return m_fsyn_api; }
     int get_number_of_regions() const { return m_num_regions; }
+
+    // A node joins or leaves the counts of every region that contains it.
+    void node_added(CDB_ATOM_NODE* node);
+    void node_deleted(CDB_ATOM_NODE* node);
+    // No region keeps a node from being changed yet: which regions should
+    // (a locked one, one at capacity) is still open.
+    bool is_node_locked_by_region(CDB_ATOM_NODE* node) const;
 
 private:
     MORV_ENV* m_env;

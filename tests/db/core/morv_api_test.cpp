@@ -189,7 +189,7 @@ TEST_F(MorvApiTest, GeneratedNamesAreCountedAboveFive)
     EXPECT_TRUE(api_of(six_env)->has_many_generated_names());
 }
 
-TEST_F(MorvApiTest, ChipMapResetRegistersEveryAtomAndTaintMarksTheKind)
+TEST_F(MorvApiTest, ChipMapResetRegistersEveryAtom)
 {
     MORV_TEST_HOST host(6);
     std::vector<int> ids = host.build_chain(4);
@@ -207,14 +207,6 @@ TEST_F(MorvApiTest, ChipMapResetRegistersEveryAtomAndTaintMarksTheKind)
     EXPECT_EQ(loc, (MORV_LOC{0, 0, 0, -1}));
     api->reset_fsyn_chip_map(false);
     EXPECT_EQ(api->get_fsyn_chip_map()->get_number_of_placed_nodes(), 0);
-
-    api->taint(env.get_node(ids[0]));
-    EXPECT_EQ(api->get_taint(), 0x1u);
-    EXPECT_TRUE(api->get_fsyn_timing()->is_node_changed(ids[0]));
-    api->taint(nullptr);
-    EXPECT_EQ(api->get_taint(), 0x3u);
-    EXPECT_EQ(env.m_full_taint_calls, 1);
-    EXPECT_TRUE(env.m_last_change_set.empty());
 }
 
 // The netlist's structure by atom id: name and the ids driving each input.

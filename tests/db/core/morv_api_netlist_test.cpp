@@ -1,0 +1,306 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "bpm/bpm_boundary_port_manager.h"
+#include "cdb/cdb_atom_netlist.h"
+#include "cfg/cfg.h"
+#include "tdc/tdc_accessories.h"
+#include "thr/thr.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/log/morv_log.h"
+#include "morv/netlist/morv_nt.h"
+#include "morv_edit_netlist.h"
+
+namespace {
+
+using MorvApiNetlistTest = MORV_EDIT_NETLIST_TEST;
+
+std::string text_of(const std::string& file)
+{
+    std::ifstream in(file);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The host's duplicate: same kind, the same drivers on the same inputs, a
+// new name; nothing on its outputs.
+CDB_ATOM_NODE* host_duplicate(CDB_ATOM_NETLIST* netlist, HDB_NAME_MGR* names, CDB_ATOM_NODE* node, int port)
+{
+    if (node->get_output_term_by_type(port) == nullptr) return nullptr;
+    const std::string base = node->get_instance_name()->get_short_hpath() + "_dup";
+    CDB_ATOM_NODE* copy = cdb_create_atom(node->get_family(), node->get_kind(), names->find_or_create_path(base, 0));
+    for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
+        CDB_ATOM_ITERM* iterm = copy->add_input_term((*it)->get_any_usage_as());
+        if ((*it)->get_source()) iterm->insert_fanin((*it)->get_source());
+    }
+    for (auto ot = node->begin_oterm(); ot != node->end_oterm(); ++ot)
+        copy->add_output_term((*ot)->get_any_usage_as(), names->find_or_create_path(base, 0));
+    netlist->add_node(copy);
+    return copy;
+}
+
+TEST_F(MorvApiNetlistTest, DuplicatingARegisterCarriesItsTimingAndAnnouncesItsInputs)
+{
+    morv_install_migration_device(CDB_FAMILY_BRK, 2401);
+    start();
+    env->m_duplicate = [&](CDB_ATOM_NODE* node, int port) {
+        return host_duplicate(host->netlist.get(), &host->names, node, port);
+    };
+    tdc_get_accessories()->set_timing_assignment("r", "MULTICYCLE", "2");
+    api->get_fsyn_log()->clear_pending_entries();
+
+    CDB_ATOM_NODE* copy = api->duplicate_oterm(r, DB_REG_OUT, true);
+    ASSERT_NE(copy, nullptr);
+    const MORV_NT_OPERATION& op = api->get_fsyn_nt()->get_impl().get_operations().back();
+    EXPECT_EQ(op.m_type, MORV_NT_TYPE_DUPLICATE);
+    EXPECT_EQ(op.m_comment, "REPLICATION");
+    EXPECT_EQ(op.m_node_lists[0], (MORV_NT_NODE_ID_LIST{MORV_NT_NODE_ID(nid(r))}));
+    EXPECT_EQ(op.m_node_lists[1], (MORV_NT_NODE_ID_LIST{MORV_NT_NODE_ID(nid(copy))}));
+    const TDC_TIMING_ASSIGNMENTS* copied = tdc_get_accessories()->get_timing_assignments(out(copy));
+    ASSERT_NE(copied, nullptr);
+    EXPECT_EQ(api->compare_oterms_for_timing(out(r), out(copy)), 2);
+    EXPECT_EQ(api->compare_oterms_for_timing(out(r), out(s0)), 5);
+    EXPECT_EQ(env->m_events.front(), "record_created_from " + id(copy));
+    EXPECT_TRUE(api->is_atom_modified_for_icp(nid(copy)));  // its input was announced as connected
+    std::vector<std::string> writers;
+    for (const MORV_LOG_ENTRY& e : api->get_fsyn_log()->get_pending_entries()) writers.push_back(e.m_writer);
+    EXPECT_EQ(writers, (std::vector<std::string>{"log_new_node", "log_copy_oterm_timing_assignments"}));
+    EXPECT_EQ(internal_error_of([&] { api->compare_oterms_for_timing(out(r), nullptr); }), "oterm_a && oterm_b");
+}
+
+TEST_F(MorvApiNetlistTest, DuplicatingALutRecordsWhereItsOutputCameFrom)
+{
+    start();
+    env->m_duplicate = [&](CDB_ATOM_NODE* node, int port) {
+        return host_duplicate(host->netlist.get(), &host->names, node, port);
+    };
+    CDB_ATOM_NODE* copy = api->duplicate_oterm(mid, DB_COMB_OUT, true);
+    ASSERT_NE(copy, nullptr);
+    const auto& created = host->netlist->get_created_from_map();
+    ASSERT_FALSE(created.empty());
+    EXPECT_EQ(created.back().first, out(copy)->get_instance_name());
+    EXPECT_EQ(created.back().second, out(mid)->get_instance_name());
+    EXPECT_EQ(count_lines_with(trace_lines(), "feeding iterm (13, 0) of (id " + id(copy) + ") (disconnected=0)"), 1);
+}
+
+TEST_F(MorvApiNetlistTest, AFailedDuplicationIsLoggedWarnedAndNull)
+{
+    morv_install_migration_device(CDB_FAMILY_BRK, 2401);
+    start();
+    api->get_fsyn_log()->clear_pending_entries();
+    const int operations = api->get_fsyn_nt()->get_number_of_operations();
+    EXPECT_EQ(api->duplicate_oterm(r, DB_REG_OUT, true), nullptr);
+    ASSERT_EQ(api->get_fsyn_log()->get_pending_entries().size(), 1u);
+    EXPECT_EQ(api->get_fsyn_log()->get_pending_entries()[0].m_args,
+              (std::vector<std::string>{id(r), "none", "9", "0"}));
+    EXPECT_EQ(count_lines_with(trace_lines(), "Warning: could not properly duplicate oterm (returning NULL"), 1);
+    EXPECT_EQ(api->get_fsyn_nt()->get_number_of_operations(), operations);
+}
+
+// Every cell of the base netlist gets an input and a fanout: a, b and c
+// read the register, s1 feeds b.
+class MorvNetlistCheckTest : public MORV_EDIT_NETLIST_TEST
+{
+protected:
+    void SetUp() override
+    {
+        MORV_EDIT_NETLIST_TEST::SetUp();
+        for (CDB_ATOM_NODE* source : {a, b, c}) connect(r, source, DB_DATA_A);
+        connect(s1, b, DB_DATA_B);
+    }
+};
+
+TEST_F(MorvNetlistCheckTest, AConsistentNetlistPassesWithAnEmptyFileOrNoFileAtAll)
+{
+    start();
+    EXPECT_TRUE(api->check_atom_netlist());
+    EXPECT_EQ(text_of("fsyn_check_atom_netlist.txt"), "");
+
+    // A file that cannot be written is reported; the verdict stands.
+    host->cmp.set_project_directory("no_such_folder/deeper");
+    lut("lonely");
+    EXPECT_FALSE(api->check_atom_netlist());
+    EXPECT_EQ(count_lines_with(trace_lines(), "fsyn_check_atom_netlist.txt"), 1);
+}
+
+TEST_F(MorvNetlistCheckTest, EveryFindingOfEveryLogicCellIsWritten)
+{
+    CDB_ATOM_NODE* lonely = lut("lonely");  // no input, no fanout
+    CDB_ATOM_NODE* tied = lut("tied");
+    tied->add_input_term(DB_DATA_B)->set_vcc();
+    connect(tied, r, DB_CLOCK);
+    CDB_ATOM_NODE* fake_reg = lut("fake_reg");
+    fake_reg->add_output_term(DB_REG_OUT, name("fake_q"));
+    connect(a, fake_reg, DB_DATA_A);
+    connect(fake_reg, s1, DB_DATA_B);
+    CDB_ATOM_ITERM loose(nullptr, DB_DATA_A);  // a sink that belongs to no node
+    out(b)->insert_fanout(&loose);
+    start();
+
+    EXPECT_FALSE(api->check_atom_netlist());
+    EXPECT_EQ(lines_of("fsyn_check_atom_netlist.txt"),
+              (std::vector<std::string>{
+                  "Unable to obtain fanout node for node with id " + id(b),
+                  "Node with id " + id(lonely) + " has 0 iterm",
+                  "Node with id " + id(lonely) + " has 0 fanout and is removable.",
+                  "Data port connected to VCC/GND at node with id " + id(tied),
+                  "REG_OUT is not registered at node with id " + id(fake_reg),
+              }));
+    out(b)->remove_fanout(&loose);
+
+    // A protected cell without fanout is no finding; a sink with a broken
+    // input list is, for the cells that feed it.
+    CDB_ATOM_ASSIGNMENTS protect;
+    protect.dont_touch = true;
+    lonely->set_assignments(protect);
+    CDB_ATOM_ITERM* stray = connect(c, s0, DB_DATA_B);
+    stray->set_my_node(s1);
+    EXPECT_FALSE(api->check_atom_netlist());
+    stray->set_my_node(s0);
+    const std::vector<std::string> again = lines_of("fsyn_check_atom_netlist.txt");
+    EXPECT_EQ(count_lines_with(again, "verify_fanin returns false for node with id " + id(mid)), 1);
+    EXPECT_EQ(count_lines_with(again, "removable"), 0);
+
+    // A driver with a broken output, for the cells it feeds.
+    CDB_ATOM_OTERM* broken = a->add_output_term(DB_SHARE_OUT, name("a_share"));
+    broken->set_my_node(b);
+    EXPECT_FALSE(api->check_atom_netlist());
+    broken->set_my_node(a);
+    EXPECT_EQ(count_lines_with(lines_of("fsyn_check_atom_netlist.txt"),
+                               "verify_fanout returns false for node with id " + id(mid)),
+              1);
+}
+
+TEST_F(MorvApiNetlistTest, WithoutABoundaryPortManagerPartitionsAreAbsent)
+{
+    start();
+    EXPECT_EQ(api->get_atom_partition_id(mid), -1);
+    EXPECT_EQ(api->get_boundary_port_id(out(mid)), -1);
+    EXPECT_EQ(api->get_assigned_boundary_port_id(out(mid)), -1);
+    EXPECT_EQ(api->get_assigned_boundary_port_id(s0->get_input_term_by_type(DB_DATA_A)), -1);
+    EXPECT_EQ(api->get_boundary_port_name(out(mid)), "");
+    EXPECT_EQ(api->get_boundary_port_name(1), "");
+    EXPECT_EQ(api->get_atom_partition_name(mid), "");
+    EXPECT_EQ(api->get_partition_name(0), "");
+    api->set_boundary_port_id(out(mid), 1);
+    api->move_boundary_port_id(out(mid), out(s0));
+    api->copy_boundary_port_binding(out(mid), out(s0));
+    api->ignore_partition_bp_info(0);
+    EXPECT_TRUE(api->check_boundary_port_node(mid));
+    cfg_set_value("vnid_debug_ini", "on");
+    EXPECT_TRUE(api->check_bp_info());
+    EXPECT_EQ(internal_error_of([&] { api->get_atom_partition_id(nullptr); }), "atom");
+}
+
+TEST_F(MorvApiNetlistTest, TheBoundaryPortManagerAnswersPartitionsAndBindings)
+{
+    BPM_BOUNDARY_PORT_MANAGER bpm(&host->ap);
+    bpm_drl_set_active_boundary_port_manager(&bpm);
+    const int port = bpm.create_port("p1|bus0");
+    CDB_ATOM_ASSIGNMENTS in_one;
+    in_one.partition_id = 1;
+    mid->set_assignments(in_one);
+    bpm.set_partition_name(1, "core");
+    morv_install_migration_device(CDB_FAMILY_BRK, 2401);
+    start();
+    api->get_fsyn_log()->clear_pending_entries();
+
+    EXPECT_EQ(api->get_atom_partition_id(mid), 1);
+    EXPECT_EQ(api->get_atom_partition_name(mid), "core");
+    EXPECT_EQ(api->get_partition_name(-1), "");
+    api->set_boundary_port_id(out(mid), port);
+    EXPECT_EQ(api->get_assigned_boundary_port_id(out(mid)), port);
+    EXPECT_EQ(api->get_boundary_port_name(out(mid)), "p1|bus0");
+    EXPECT_EQ(api->get_boundary_port_name(-1), "");
+    bpm.bind_port_id(out(mid), port);
+    api->move_boundary_port_id(out(mid), out(s0));
+    EXPECT_EQ(api->get_boundary_port_id(out(mid)), -1);
+    EXPECT_EQ(api->get_boundary_port_id(out(s0)), port);
+    api->copy_boundary_port_binding(out(s0), out(s1));
+    EXPECT_EQ(api->get_boundary_port_id(out(s1)), port);
+    EXPECT_TRUE(api->check_boundary_port_node(s1));
+
+    cfg_set_value("vnid_debug_ini", "on");
+    EXPECT_TRUE(api->check_bp_info());
+    bpm.bind_port_id(out(s0), port);  // one port, two drivers
+    EXPECT_FALSE(api->check_bp_info());
+    cfg_set_value("vnid_debug_ini", "off");
+    EXPECT_TRUE(api->check_bp_info());
+
+    api->ignore_partition_bp_info(1);
+    EXPECT_TRUE(bpm.is_partition_ignored(1));
+    std::vector<std::string> writers;
+    for (const MORV_LOG_ENTRY& e : api->get_fsyn_log()->get_pending_entries()) writers.push_back(e.m_writer);
+    EXPECT_EQ(writers, (std::vector<std::string>{"log_set_boundary_port_id", "log_move_boundary_port_id",
+                                                 "log_ignore_partition_bp_info"}));
+    env.reset();  // before the manager goes
+}
+
+TEST_F(MorvApiNetlistTest, AKardelRegionIsTakenFromTheLastCellInIt)
+{
+    CDB_ATOM_ASSIGNMENTS region;
+    region.kardel_region = 7;
+    region.locked_x1 = 1;
+    b->set_assignments(region);
+    region.locked_x1 = 2;
+    c->set_assignments(region);
+    CDB_ATOM_ASSIGNMENTS old;
+    old.kardel_region = 3;
+    old.must_keep = true;
+    s1->set_assignments(old);
+    start();
+    api->set_node_kardel_region(s1, 7);
+    EXPECT_EQ(s1->get_assignments().kardel_region, 7);
+    EXPECT_EQ(s1->get_assignments().locked_x1, 2);
+    EXPECT_FALSE(s1->get_assignments().must_keep);
+
+    api->set_node_kardel_region(s0, 9);
+    EXPECT_TRUE(s0->get_assignments().is_default());
+    EXPECT_EQ(count_lines_with(trace_lines(), "Warning: was unable to set node kardel region...leaving region open"), 1);
+    EXPECT_EQ(internal_error_of([&] { api->set_node_kardel_region(s0, -1); }), "kdr_id != -1");
+}
+
+TEST_F(MorvApiNetlistTest, AMigrationLogStartsFromTheSynthesisLog)
+{
+    std::filesystem::create_directories("db");
+    std::ofstream("db/top.map.psl") << "synthesis entries\n";
+    std::ofstream("db/top.cmp.psl") << "stale compile entries\n";
+    start();
+    api->prepare_migration_log_file();  // no migration pair: nothing happens
+    EXPECT_EQ(text_of("db/top.cmp.psl"), "stale compile entries\n");
+    env.reset();
+
+    morv_install_migration_device(CDB_FAMILY_BRK, 2401);
+    start();
+    api->get_fsyn_log()->log_delete_atom(s0);
+    api->prepare_migration_log_file();
+    EXPECT_EQ(text_of("db/top.cmp.psl"), "synthesis entries\n");
+    EXPECT_TRUE(api->get_fsyn_log()->get_pending_entries().empty());
+    EXPECT_EQ(api->get_fsyn_log()->get_log_file()->get_file_name(), "");  // the live log keeps its own file
+
+    std::remove("db/top.map.psl");
+    api->prepare_migration_log_file();
+    EXPECT_FALSE(std::filesystem::exists("db/top.cmp.psl"));
+    EXPECT_EQ(count_lines_with(trace_lines(), "Warning: could not append db/top.map.psl to db/top.cmp.psl"), 1);
+    std::filesystem::remove_all("db");
+}
+
+TEST_F(MorvApiNetlistTest, NetlistDumpsOnlyWhenSwitchedOn)
+{
+    start();
+    api->dump_atom_netlist(".plain");
+    EXPECT_FALSE(std::filesystem::exists("top.plain"));
+    env.reset();
+    cfg_set_value("fsyn_enable_netlist_dump", "on");
+    start();
+    api->dump_atom_netlist(".dumped");
+    EXPECT_NE(text_of("top.dumped").find("mid"), std::string::npos);
+    std::remove("top.dumped");
+}
+
+}  // namespace
