@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
 #include "cdb/cdb_atom_netlist_pdb.h"
 #include "cmp/cmp_facade.h"
@@ -58,6 +59,15 @@ std::string MORV_ATOM_SAVE_RESTORE::get_hierarchy_archive_name() const
     return format_name("morv_atom_save_restore_hdb_p%d_%d", m_partition_id, m_netlist_id);
 }
 
+std::string MORV_ATOM_SAVE_RESTORE::get_boundary_port_file_name() const
+{
+    CMP_FACADE* cmp = m_env->get_cmp();
+    MORV_ASSERT(cmp);
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, "morv_%s_p%d_%d", cmp->get_compile_base_name(), m_partition_id, m_netlist_id);
+    return buffer;
+}
+
 bool MORV_ATOM_SAVE_RESTORE::save(int netlist_id)
 {
     MORV_ASSERT(netlist_id >= 0);
@@ -75,6 +85,11 @@ bool MORV_ATOM_SAVE_RESTORE::save(int netlist_id)
         cdb_save_netlist_to_pdb(cdb_atom_netlist, gen_generate_pdb_filename(netlist_name, ""), &error);
     if (!netlist_write_success) morv_debug("An error occurred while writing the database.");
     MORV_ASSERT(netlist_write_success);
+
+    if (BPM_BOUNDARY_PORT_MANAGER* bpm = m_env->get_boundary_port_manager()) {
+        const bool bpm_saved = bpm->save(get_boundary_port_file_name());
+        MORV_ASSERT(bpm_saved);
+    }
 
     CMP_FACADE* cmp = m_env->get_cmp();
     HDB_ACTION_PT_INSTANCE* cap_inst = cmp ? cmp->get_action_point_instance() : nullptr;
@@ -119,6 +134,14 @@ bool MORV_ATOM_SAVE_RESTORE::restore(int file_type)
     cdb_atom_netlist->set_own_all_nodes(true);
     m_env->netlist_assimilated();
 
+    if (BPM_BOUNDARY_PORT_MANAGER* bpm = m_env->get_boundary_port_manager()) {
+        const bool bpm_loaded = bpm->load(get_boundary_port_file_name());
+        MORV_ASSERT(bpm_loaded);
+        HDB_ACTION_PT_INSTANCE* restored_cap_inst = cmp->get_action_point_instance();
+        MORV_ASSERT(restored_cap_inst);
+        bpm->rebind(restored_cap_inst);
+    }
+
     saved_atom_netlist->set_own_all_nodes(false);
     delete saved_atom_netlist;
     return true;
@@ -128,6 +151,9 @@ MORV_ATOM_SAVE_RESTORE::~MORV_ATOM_SAVE_RESTORE()
 {
     morv_debug("Destroying MORV_ATOM_SAVE_RESTORE");
     if (m_netlist_id >= 0) {
+        if (BPM_BOUNDARY_PORT_MANAGER* bpm = m_env->get_boundary_port_manager()) {
+            if (!bpm->remove(get_boundary_port_file_name())) morv_debug("Failed to delete the boundary-port data");
+        }
         morv_debug("DELETING netlist from DISK");
         const bool netlist_deleted = delete_segment(get_netlist_archive_name(), PDB_SEGMENT_NETLIST);
         const bool hierarchy_deleted = delete_segment(get_hierarchy_archive_name(), PDB_SEGMENT_HIERARCHY);

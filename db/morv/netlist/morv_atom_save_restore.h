@@ -23,6 +23,8 @@ public:
     int get_netlist_id() const { return m_netlist_id; }
     std::string get_netlist_archive_name() const;
     std::string get_hierarchy_archive_name() const;
+    // File of the boundary-port manager's own data.
+    std::string get_boundary_port_file_name() const;
 
 private:
     MORV_ENV* m_env;

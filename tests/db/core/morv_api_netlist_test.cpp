@@ -241,6 +241,28 @@ TEST_F(MorvApiNetlistTest, TheBoundaryPortManagerAnswersPartitionsAndBindings)
     env.reset();  // before the manager goes
 }
 
+// A saved state keeps the bindings as they were; clearing it removes the
+// manager's file.
+TEST_F(MorvApiNetlistTest, SavedStatesKeepTheBoundaryPortBindings)
+{
+    BPM_BOUNDARY_PORT_MANAGER bpm(&host->ap);
+    bpm_drl_set_active_boundary_port_manager(&bpm);
+    const int port = bpm.create_port("p1|bus0");
+    start();
+    bpm.bind_port_id(out(mid), port);
+    const int state = api->save_state();
+    const std::string file = "morv_top_p0_" + std::to_string(state);
+    EXPECT_TRUE(std::filesystem::exists(file));
+    api->move_boundary_port_id(out(mid), out(s0));
+    const int mid_id = nid(mid), s0_id = nid(s0);
+    ASSERT_TRUE(api->restore_state(state));  // new atoms; the state is cleared
+    EXPECT_EQ(api->get_boundary_port_id(out(env->get_node(mid_id))), port);
+    EXPECT_EQ(api->get_boundary_port_id(out(env->get_node(s0_id))), -1);
+    EXPECT_EQ(bpm.get_port_name(port), "p1|bus0");  // read from the restored names
+    EXPECT_FALSE(std::filesystem::exists(file));
+    env.reset();  // before the manager goes
+}
+
 TEST_F(MorvApiNetlistTest, AKardelRegionIsTakenFromTheLastCellInIt)
 {
     CDB_ATOM_ASSIGNMENTS region;
