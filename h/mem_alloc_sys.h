@@ -41,3 +41,10 @@ T** morv_mem_alloc_pointer_array(std::size_t n) {
 // Objects of the component: MORV_NEW(T, args...) and MORV_DELETE(p).
 #define MORV_NEW(T, ...) mem_new_wrapper<T>(morv_mem_record(), __FILE__, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
 #define MORV_DELETE(p) mem_delete_wrapper(p)
+
+// The component's owning pointer: every object the component owns is held in
+// one, so a constructor that fails half way releases what it built.
+//   MORV_OWNER<MORV_NT> nt = MORV_MAKE_OWNER(MORV_NT);
+template <typename T>
+using MORV_OWNER = MEM_OWNER<T>;
+#define MORV_MAKE_OWNER(T, ...) MORV_OWNER<T>(MORV_NEW(T __VA_OPT__(, ) __VA_ARGS__))

@@ -11,6 +11,7 @@
 #include "cdb/cdb_atom_netlist.h"
 #include "cfg/cfg.h"
 #include "dev/dev_device.h"
+#include "fio/fio.h"
 #include "gen/gen.h"
 #include "hdb/hdb_options.h"
 #include "host_env.h"
@@ -213,6 +214,8 @@ bool same_file(const std::string& a, const std::string& b)
 
 HOST_COMPILE_RESULT run_compile(HOST_ENV& env, const FIT_OPTIONS& options, std::ostream& log)
 {
+  // Another design may have taken the current-device slot since this one was built.
+  env.design().make_device_current();
   COMPILE c(env, options, log);
   return c.run();
 }
@@ -296,6 +299,7 @@ int run_fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const st
   } catch (const CFG_ERROR& e) {
     return fail(e.what());
   } catch (const HDB_OPTION_ERROR& e) {
+    return fail(e.what());  } catch (const FIO_WRITE_ERROR& e) {
     return fail(e.what());
   }
 }

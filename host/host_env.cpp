@@ -25,8 +25,8 @@ HOST_DESIGN::HOST_DESIGN(int family, std::unique_ptr<CDB_ATOM_NETLIST> netlist, 
     : m_family(family), m_names(std::move(names)), m_netlist(std::move(netlist)), m_device(device)
 {
   if (!m_netlist) m_netlist = std::make_unique<CDB_ATOM_NETLIST>(family);
-  if (m_device == nullptr) m_device = new DEV_DEVICE(family);
-  DMGR_UTILITY::set_current_device(m_device);
+  if (!m_device) m_device = std::make_unique<DEV_DEVICE>(family);
+  make_device_current();
   m_cmp.set_base_family_code(dev_base_family_of(family));
   m_cmp.set_family_code(family);
   m_cmp.set_project_name("morv_fit");
@@ -49,7 +49,7 @@ HOST_DESIGN::~HOST_DESIGN()
   m_chip_entry.set_atom_netlist(nullptr);
   m_netlist.reset();
   m_names.reset();
-  if (DMGR_UTILITY::get_current_device() == m_device) DMGR_UTILITY::set_current_device(nullptr);
+  DMGR_UTILITY::withdraw_current_device(m_device.get());
 }
 
 BPM_BOUNDARY_PORT_MANAGER* HOST_DESIGN::install_boundary_port_manager()
@@ -58,6 +58,8 @@ BPM_BOUNDARY_PORT_MANAGER* HOST_DESIGN::install_boundary_port_manager()
   bpm_drl_set_active_boundary_port_manager(m_bpm.get());
   return m_bpm.get();
 }
+
+void HOST_DESIGN::make_device_current() { DMGR_UTILITY::lend_current_device(m_device.get()); }
 
 // ------------------------------------------------------------------ snapshots
 
@@ -72,6 +74,8 @@ MORV_SAVE_RESTORE_SNAPSHOT* HOST_SNAPSHOT_MGR::create_snapshot()
 
 HOST_ENV::HOST_ENV(HOST_DESIGN& design, int partition_id) : MORV_ENV(&design.cmp(), partition_id), m_design(design)
 {
+  // The component reads the current device when its flow driver is built.
+  m_design.make_device_current();
   set_save_restore_mgr(&m_snapshots);
   // One compile per analyser: nothing of an earlier compile's timing netlist
   // may survive into this one.

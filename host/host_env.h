@@ -26,11 +26,13 @@ class TDC_ACCESSORIES;
 
 namespace morv_host {
 
-// What a compile owns below the environment. The device becomes the
-// process's current device (DMGR_UTILITY owns it).
+// What a compile owns below the environment, its device included. The
+// device is lent to the process's current-device slot while the design's
+// compile runs; with two designs alive each keeps its own.
 class HOST_DESIGN {
 public:
-  // Takes the netlist (and the name manager it uses, when given).
+  // Takes the netlist (and the name manager it uses, when given) and the
+  // device (the family's default device when none is given).
   HOST_DESIGN(int family, std::unique_ptr<CDB_ATOM_NETLIST> netlist, std::unique_ptr<HDB_NAME_MGR> names = nullptr,
               DEV_DEVICE* device = nullptr);
   ~HOST_DESIGN();
@@ -42,7 +44,9 @@ public:
   HDB_OPTION_SET& options() { return m_action_point.get_options(); }
   CDB_ATOM_NETLIST* netlist() { return m_netlist.get(); }
   CDB_CHIP_DB_ENTRY* chip_entry() { return &m_chip_entry; }
-  DEV_DEVICE* device() { return m_device; }
+  DEV_DEVICE* device() { return m_device.get(); }
+  // Makes this design's device the process's current device.
+  void make_device_current();
   int family() const { return m_family; }
 
   // A compile with partitions or boundary ports has a boundary-port
@@ -60,7 +64,7 @@ private:
   CDB_CHIP_DB_ENTRY m_chip_entry;
   std::unique_ptr<HDB_NAME_MGR> m_names;
   std::unique_ptr<CDB_ATOM_NETLIST> m_netlist;
-  DEV_DEVICE* m_device;
+  std::unique_ptr<DEV_DEVICE> m_device;
   std::unique_ptr<BPM_BOUNDARY_PORT_MANAGER> m_bpm;
 };
 

@@ -413,19 +413,41 @@ bool DEV_FL_INFO::get_field(int id, int field, int* value) const {
 // ---------------------------------------------------------------- current device
 
 namespace {
-std::unique_ptr<DEV_DEVICE>& current_device_slot() {
-    static std::unique_ptr<DEV_DEVICE> device;
-    return device;
+// The current device and, when the slot owns it, its owner. A lent device
+// belongs to someone else and is never freed here.
+struct CURRENT_DEVICE_SLOT {
+    std::unique_ptr<DEV_DEVICE> owned;
+    DEV_DEVICE* current = nullptr;
+};
+
+CURRENT_DEVICE_SLOT& current_device_slot() {
+    static CURRENT_DEVICE_SLOT slot;
+    return slot;
 }
 }  // namespace
 
 DEV_DEVICE* DMGR_UTILITY::get_current_device() {
-    auto& slot = current_device_slot();
-    if (!slot) slot.reset(new DEV_DEVICE(DEV_FAMILY_BRENNOCK));
-    return slot.get();
+    CURRENT_DEVICE_SLOT& slot = current_device_slot();
+    if (slot.current == nullptr) set_current_device(new DEV_DEVICE(DEV_FAMILY_BRENNOCK));
+    return slot.current;
 }
 
-void DMGR_UTILITY::set_current_device(DEV_DEVICE* device) { current_device_slot().reset(device); }
+void DMGR_UTILITY::set_current_device(DEV_DEVICE* device) {
+    CURRENT_DEVICE_SLOT& slot = current_device_slot();
+    slot.owned.reset(device);
+    slot.current = device;
+}
+
+void DMGR_UTILITY::lend_current_device(DEV_DEVICE* device) {
+    CURRENT_DEVICE_SLOT& slot = current_device_slot();
+    slot.owned.reset();
+    slot.current = device;
+}
+
+void DMGR_UTILITY::withdraw_current_device(const DEV_DEVICE* device) {
+    CURRENT_DEVICE_SLOT& slot = current_device_slot();
+    if (slot.current == device && slot.owned.get() != device) slot.current = nullptr;
+}
 
 DEV_DEVICE* DMGR_UTILITY::set_current_family(int family) {
     set_current_device(new DEV_DEVICE(family));

@@ -330,6 +330,11 @@ public:
     static DEV_DEVICE* get_current_device();
     // Takes ownership; null restores the default on next use.
     static void set_current_device(DEV_DEVICE* device);
+    // Makes a device current without taking it: its owner keeps it and
+    // withdraws it (withdraw_current_device) before freeing it.
+    static void lend_current_device(DEV_DEVICE* device);
+    // Ends a loan: when device is current, the default comes back on next use.
+    static void withdraw_current_device(const DEV_DEVICE* device);
     static DEV_DEVICE* set_current_family(int family);
     static DTM_ROOT_NODE* retrieve_dtm_root_node(bool create);
 };

@@ -1,8 +1,12 @@
 #pragma once
 // File-system helpers of the host over std::filesystem. None of them throws
-// for a missing file; failures are reported by the return value.
+// for a missing file; failures are reported by the return value, except for
+// the openers for writing at the end, whose failure is the user's to mend.
 
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <stdexcept>
 #include <string>
 
 class FIO_PATH {
@@ -30,3 +34,20 @@ public:
     // or could not be removed.
     static bool remove_if_exists(const FIO_PATH& path);
 };
+
+// A file that could not be opened for writing: the user named a place that is
+// not writable (a folder of that name, no permission, a full disk), so the
+// compile stops with an error naming the file rather than an internal error.
+class FIO_WRITE_ERROR : public std::runtime_error {
+public:
+    FIO_WRITE_ERROR(const std::string& path, const std::string& reason);
+    const std::string& get_path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+// Opens path for writing, appending when asked; throws FIO_WRITE_ERROR.
+void fio_open_for_writing(std::ofstream& stream, const FIO_PATH& path, bool append);
+// The same for C streams: a file the caller closes with fclose.
+std::FILE* fio_fopen_for_writing(const FIO_PATH& path);

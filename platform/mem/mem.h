@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -82,6 +83,19 @@ void mem_delete_wrapper(T* p) {
     p->~T();
     mem_free(raw);
 }
+
+// Frees what mem_new_wrapper made; the owning pointer below uses it.
+struct MEM_DELETER {
+    template <typename T>
+    void operator()(T* p) const {
+        mem_delete_wrapper(p);
+    }
+};
+
+// Sole owner of a tracked object: it goes back to the tracker when the owner
+// is reset or destroyed, also when an exception unwinds past it.
+template <typename T>
+using MEM_OWNER = std::unique_ptr<T, MEM_DELETER>;
 
 #define MEM_NEW(tag, T, ...) mem_new_wrapper<T>((tag), __FILE__, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
 

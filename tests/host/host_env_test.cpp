@@ -423,6 +423,46 @@ TEST(HostNotes, SilentNotificationsAreRecordedAndTimingAnswers)
   EXPECT_LT(start, end);
 }
 
+// Two designs alive at once: each keeps its own device, the current-device
+// slot only borrows it, and a design that goes away takes its device out of
+// the slot instead of leaving it pointing at freed memory.
+TEST(HostDesign, TwoDesignsAliveKeepTheirOwnDevices)
+{
+  FIXTURE a(std::string(k_small), CDB_FAMILY_TEV);
+  DEV_DEVICE* a_device = a.design->device();
+  const int a_nx = a_device->get_nx();
+  {
+    FIXTURE b(std::string(k_small), CDB_FAMILY_UVO);
+    EXPECT_EQ(DMGR_UTILITY::get_current_device(), b.design->device());
+    EXPECT_EQ(a.env->get_grid_nx(), a_nx);
+    EXPECT_EQ(a_device->get_family(), CDB_FAMILY_TEV);
+    a.design->make_device_current();
+    EXPECT_EQ(DMGR_UTILITY::get_current_device(), a_device);
+  }
+  EXPECT_EQ(DMGR_UTILITY::get_current_device(), a_device);
+  {
+    FIXTURE c(std::string(k_small), CDB_FAMILY_UVO);
+    EXPECT_EQ(DMGR_UTILITY::get_current_device()->get_family(), CDB_FAMILY_UVO);
+  }
+  // The slot falls back to its default device, not to the one just freed.
+  EXPECT_EQ(DMGR_UTILITY::get_current_device()->get_family(), CDB_FAMILY_BRK);
+  EXPECT_EQ(a.env->get_grid_nx(), a_nx);
+}
+
+// A second design built while the first compiles (the hook runs once the
+// first environment exists) must not take the first compile's device away.
+TEST(HostDesign, ACompileKeepsItsDeviceWhileAnotherDesignIsAlive)
+{
+  const std::string design = std::string(MORV_SOURCE_DIR) + "/designs/counter.blif";
+  const char* argv[] = {"morv-fit", "-q", "--family", "TEV", design.c_str()};
+  std::unique_ptr<FIXTURE> other;
+  std::ostringstream out, err;
+  const int rc = fit_main(5, argv, out, err, [&](HOST_ENV&) { other = std::make_unique<FIXTURE>(std::string(k_small), CDB_FAMILY_UVO); });
+  EXPECT_EQ(rc, 0) << err.str();
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(other->design->device()->get_family(), CDB_FAMILY_UVO);
+}
+
 TEST(HostFit, InternalErrorsExitWithTwoAndInputErrorsWithOne)
 {
   const std::string design = std::string(MORV_SOURCE_DIR) + "/designs/counter.blif";

@@ -38,10 +38,10 @@ namespace {
 constexpr int OPTION_PLACER_SEED = 566;
 
 // A copy of a family's change log bound to api; only BRK and MRL keep one.
-MORV_LOG* copy_family_log(int base_family, const MORV_LOG& log, MORV_API* api)
+MORV_OWNER<MORV_LOG> copy_family_log(int base_family, const MORV_LOG& log, MORV_API* api)
 {
-    if (base_family == 6) return MORV_NEW(MORV_LOG_BRK, static_cast<const MORV_LOG_BRK&>(log), api);
-    if (base_family == 24) return MORV_NEW(MORV_LOG_MRL, static_cast<const MORV_LOG_MRL&>(log), api);
+    if (base_family == 6) return MORV_MAKE_OWNER(MORV_LOG_BRK, static_cast<const MORV_LOG_BRK&>(log), api);
+    if (base_family == 24) return MORV_MAKE_OWNER(MORV_LOG_MRL, static_cast<const MORV_LOG_MRL&>(log), api);
     return nullptr;
 }
 
@@ -49,55 +49,35 @@ MORV_LOG* copy_family_log(int base_family, const MORV_LOG& log, MORV_API* api)
 
 MORV_API::MORV_API(MORV_EXPERT* expert, MORV_ENV* env)
     : m_fsyn_expert(expert),
-      m_fsyn_chip_map(nullptr),
-      m_fsyn_cluster_map(nullptr),
-      m_fsyn_net_util(nullptr),
-      m_fsyn_stats(nullptr),
-      m_fsyn_qor_stat_mgr(nullptr),
-      m_fsyn_region_map(nullptr),
-      m_fsyn_cdb_interface(nullptr),
-      m_atom_legalizer(nullptr),
       m_morv_env(env),
-      m_current_device(nullptr),
-      m_die_info(nullptr),
-      m_duvo_die_info(nullptr),
-      m_duvo_place_info(nullptr),
-      m_inst_asgn_mgr(nullptr),
       m_atom_netlist(nullptr),
       m_taint(0),
       m_enable_netlist_dump(false),
-      m_use_legacy_fom(false),
       m_dump_qor_stats(false),
       m_enable_debug_checkpoints(false),
       m_debug_checkpoint_stop_late(false),
-      m_debug_checkpoint_count(0),
       m_debug_checkpoint_stop_count(0),
-      m_debug_checkpoint_save_id(-1),
       m_family(DEV_FAMILY_INVALID),
       m_base_family(DEV_FAMILY_INVALID),
       m_device_enum(DEV_DEVICE_INVALID),
-      m_total_icp_seconds(0),
-      m_pre_placement_delay_factor_a(1.0),
-      m_pre_placement_delay_factor_b(1.0),
       m_min_used_for_overuse(1),
-      m_pre_placement_hop_count(0),
-      m_device_fl_info(nullptr),
-      m_fsyn_log(nullptr),
-      m_fsyn_nt(nullptr),
-      m_retiming_alpha(0.249),
-      m_retiming_exponent(20.0),
-      m_retiming_beta(0.3),
-      m_pldm(nullptr),
-      m_disable_ll_timing(false),
-      m_fsyn_timing(nullptr),
       m_plumrix_enabled(false),
       m_plumrix_dump_every_iteration(false),
       m_plumrix_dump_every_algorithm(false),
       m_plumrix_dump_post_route(false),
       m_le_overuse_ratio(0.95),
       m_ff_overuse_ratio(0.95),
-      m_has_many_generated_names(false),
       m_placer_seed(0)
+{
+    try {
+        build_services();
+    } catch (...) {
+        release_services();
+        throw;
+    }
+}
+
+void MORV_API::build_services()
 {
     MORV_ASSERT_TEXT(m_morv_env, "morv_env");
 
@@ -111,8 +91,7 @@ MORV_API::MORV_API(MORV_EXPERT* expert, MORV_ENV* env)
     MORV_ASSERT(m_base_family != DEV_FAMILY_INVALID);
 
     // Timing comes first: every later service may cache it.
-    m_fsyn_timing = MORV_NEW(MORV_TIMING, this);
-    MORV_ASSERT(m_fsyn_timing);
+    m_fsyn_timing = MORV_MAKE_OWNER(MORV_TIMING, this);
 
     DEV_DEVICE* current_device = DMGR_UTILITY::get_current_device();
     MORV_ASSERT(current_device);
@@ -124,83 +103,39 @@ MORV_API::MORV_API(MORV_EXPERT* expert, MORV_ENV* env)
     const bool write_log = is_fsyn_write_log_required();
     if (write_log || is_fsyn_read_log_required()) {
         if (m_base_family == 6)
-            m_fsyn_log = MORV_NEW(MORV_LOG_BRK, this);
+            m_fsyn_log = MORV_MAKE_OWNER(MORV_LOG_BRK, this);
         else if (m_base_family == 24)
-            m_fsyn_log = MORV_NEW(MORV_LOG_MRL, this);
+            m_fsyn_log = MORV_MAKE_OWNER(MORV_LOG_MRL, this);
     }
 
     // A replay run keeps its log for reading only.
-    m_fsyn_cdb_interface = MORV_NEW(MORV_CDB_INTERFACE, write_log ? m_fsyn_log : nullptr);
+    m_fsyn_cdb_interface = MORV_MAKE_OWNER(MORV_CDB_INTERFACE, write_log ? m_fsyn_log.get() : nullptr);
 
     m_fsyn_net_util = morv_create_net_util(m_base_family, m_atom_netlist, this);
     if (m_fsyn_net_util == nullptr) MORV_DEBUG_STREAM::print(1, "WARNING: No MORV_NET_UTIL available for this family!!!");
-    if (m_fsyn_log != nullptr) m_fsyn_log->set_net_util(m_fsyn_net_util);
+    if (m_fsyn_log != nullptr) m_fsyn_log->set_net_util(m_fsyn_net_util.get());
 
-    m_fsyn_stats = MORV_NEW(MORV_STATS_MGR, this);
+    m_fsyn_stats = MORV_MAKE_OWNER(MORV_STATS_MGR, this);
 
     if (cfg_is_on("fsyn_dump_qor_stats", false)) {
-        m_fsyn_qor_stat_mgr = MORV_NEW(MORV_QOR_STAT_MGR, this);
-        MORV_ASSERT(m_fsyn_qor_stat_mgr);
+        m_fsyn_qor_stat_mgr = MORV_MAKE_OWNER(MORV_QOR_STAT_MGR, this);
         m_dump_qor_stats = true;
     }
 
-    m_fsyn_region_map = MORV_NEW(MORV_REGION_MAP, env, this);
+    m_fsyn_region_map = MORV_MAKE_OWNER(MORV_REGION_MAP, m_morv_env, this);
 
-    m_inst_asgn_mgr = MORV_NEW(MORV_INST_ASGN_MGR, this);
+    m_inst_asgn_mgr = MORV_MAKE_OWNER(MORV_INST_ASGN_MGR, this);
     m_inst_asgn_mgr->initialize();
 
-    // Building every node's hierarchical name is the cost here: stop at the
-    // first name past the limit.
-    int generated_names = 0;
-    for (CDB_ATOM_NODE* node : *m_atom_netlist) {
-        MORV_ASSERT(node);
-        if (MORV_NET_UTIL::get_hpath_name(node).find("__Z") != std::string::npos && ++generated_names > 5) break;
-    }
-    m_has_many_generated_names = generated_names > 5;
-
     m_enable_netlist_dump = cfg_is_on("fsyn_enable_netlist_dump", false);
-    m_use_legacy_fom = cfg_is_on("fsyn_use_legacy_fom", false);
-    if (m_use_legacy_fom) MORV_DEBUG_STREAM::print(1, "FSYN is using LEGACY FOM");
     m_enable_debug_checkpoints = cfg_is_on("fsyn_enable_debug_checkpoints", false);
     m_debug_checkpoint_stop_late = cfg_is_on("fsyn_debug_checkpoint_stop_late", false);
     m_debug_checkpoint_stop_count = cfg_get_int_value("fsyn_debug_checkpoint_stop_count", 0);
 
-    const int part = m_morv_env->get_part();
-    if (PLDM::is_part_supported(part)) {
-        m_pldm = MORV_NEW(PLDM, part);
-    } else {
-        MORV_DEBUG_STREAM::print(1, "WARNING: Not instantiating PLDM for this family!!!");
-    }
+    m_fsyn_nt = MORV_MAKE_OWNER(MORV_NT);
 
-    m_disable_ll_timing = cfg_is_on("fsyn_disable_ll_timing", false);
-
-    m_fsyn_nt = MORV_NEW(MORV_NT);
-    MORV_ASSERT(m_fsyn_nt);
-
-    if (cfg_is_on("fsyn_enable_plumrix", false)) {
-        m_plumrix_enabled = true;
-        MORV_DEBUG_STREAM::print(1, "Plumrix is enabled.");
-        if (cfg_is_on("fsyn_dump_plumrix_netlist_after_every_iteration", false)) {
-            m_plumrix_dump_every_iteration = true;
-            MORV_DEBUG_STREAM::print(1, "Plumrix dumps enabled for every iteration.");
-        }
-        if (cfg_is_on("fsyn_plumrix_dump_algorithm_netlists", false)) {
-            m_plumrix_dump_every_algorithm = true;
-            MORV_DEBUG_STREAM::print(1, "Plumrix dumps enabled for every algorithm.");
-        }
-        if (cfg_is_on("fsyn_plumrix_dump_post_route_netlist", false)) {
-            m_plumrix_dump_post_route = true;
-            MORV_DEBUG_STREAM::print(1, "Plumrix dump enabled for post routing netlist.");
-        }
-    }
-
-    const char* overuse_text = cfg_get_value("fsyn_overuse_ratio");
-    const double overuse = overuse_text ? std::atof(overuse_text) : 0.0;
-    if (overuse != 0.0) {
-        m_le_overuse_ratio = overuse;
-        m_ff_overuse_ratio = overuse;
-        MORV_DEBUG_STREAM::print(1, "FSYN is setting overuse ratio to %f", overuse);
-    }
+    read_plumrix_switches();
+    read_overuse_ratio();
 
     if (m_fsyn_expert != nullptr && m_fsyn_expert->use_xicp())
         MORV_DEBUG_STREAM::print(1, "FSYN is using xICP");
@@ -212,80 +147,94 @@ MORV_API::MORV_API(MORV_EXPERT* expert, MORV_ENV* env)
     MORV_REMUX::create_demuxed_nodes();
 }
 
+void MORV_API::read_plumrix_switches()
+{
+    if (!cfg_is_on("fsyn_enable_plumrix", false)) return;
+    m_plumrix_enabled = true;
+    MORV_DEBUG_STREAM::print(1, "Plumrix is enabled.");
+    if (cfg_is_on("fsyn_dump_plumrix_netlist_after_every_iteration", false)) {
+        m_plumrix_dump_every_iteration = true;
+        MORV_DEBUG_STREAM::print(1, "Plumrix dumps enabled for every iteration.");
+    }
+    if (cfg_is_on("fsyn_plumrix_dump_algorithm_netlists", false)) {
+        m_plumrix_dump_every_algorithm = true;
+        MORV_DEBUG_STREAM::print(1, "Plumrix dumps enabled for every algorithm.");
+    }
+    if (cfg_is_on("fsyn_plumrix_dump_post_route_netlist", false)) {
+        m_plumrix_dump_post_route = true;
+        MORV_DEBUG_STREAM::print(1, "Plumrix dump enabled for post routing netlist.");
+    }
+}
+
+void MORV_API::read_overuse_ratio()
+{
+    const char* overuse_text = cfg_get_value("fsyn_overuse_ratio");
+    const double overuse = overuse_text ? std::atof(overuse_text) : 0.0;
+    if (overuse == 0.0) return;
+    m_le_overuse_ratio = overuse;
+    m_ff_overuse_ratio = overuse;
+    MORV_DEBUG_STREAM::print(1, "FSYN is setting overuse ratio to %f", overuse);
+}
+
 MORV_API::~MORV_API()
 {
-    MORV_DELETE(m_fsyn_chip_map);
-    m_fsyn_chip_map = nullptr;
-    MORV_DELETE(m_fsyn_cluster_map);
-    m_fsyn_cluster_map = nullptr;
-    MORV_DELETE(m_fsyn_net_util);
-    m_fsyn_net_util = nullptr;
-    MORV_DELETE(m_fsyn_log);
-    m_fsyn_log = nullptr;
-    MORV_DELETE(m_fsyn_cdb_interface);
-    m_fsyn_cdb_interface = nullptr;
-    // The legaliser is created on first use by the placement helpers; none exist yet.
-    m_atom_legalizer = nullptr;
-    MORV_DELETE(m_fsyn_nt);
-    m_fsyn_nt = nullptr;
     MORV_ASSERT(m_fsyn_region_map);
-    MORV_DELETE(m_fsyn_region_map);
-    m_fsyn_region_map = nullptr;
-    MORV_DELETE(m_fsyn_qor_stat_mgr);
-    m_fsyn_qor_stat_mgr = nullptr;
+    release_services();
+}
+
+void MORV_API::release_services()
+{
+    m_fsyn_chip_map.reset();
+    m_fsyn_cluster_map.reset();
+    m_fsyn_net_util.reset();
+    m_fsyn_log.reset();
+    m_fsyn_cdb_interface.reset();
+    m_fsyn_nt.reset();
+    m_fsyn_region_map.reset();
+    m_fsyn_qor_stat_mgr.reset();
     if (m_fsyn_stats != nullptr) m_fsyn_stats->delete_records();
-    MORV_DELETE(m_fsyn_stats);
-    m_fsyn_stats = nullptr;
-    MORV_DELETE(m_inst_asgn_mgr);
-    m_inst_asgn_mgr = nullptr;
-    MORV_DELETE(m_pldm);
-    m_pldm = nullptr;
-    MORV_DELETE(m_fsyn_timing);
-    m_fsyn_timing = nullptr;
+    m_fsyn_stats.reset();
+    m_inst_asgn_mgr.reset();
+    m_fsyn_timing.reset();
     m_morv_env = nullptr;
     MORV_REMUX::delete_demuxed_nodes();
-    m_p2p_delay_cache.clear();
-    m_locked_location_estimates.clear();
     m_modified_atoms_for_icp.clear();
-    m_occupied_location_grid.clear();
 }
 
 MORV_NET_UTIL* MORV_API::get_fsyn_net_util() const
 {
     MORV_ASSERT(m_fsyn_net_util);
-    return m_fsyn_net_util;
+    return m_fsyn_net_util.get();
 }
 
 MORV_TIMING* MORV_API::get_fsyn_timing() const
 {
     MORV_ASSERT(m_fsyn_timing);
-    return m_fsyn_timing;
+    return m_fsyn_timing.get();
 }
 
 MORV_NT* MORV_API::get_fsyn_nt() const
 {
     MORV_ASSERT(m_fsyn_nt);
-    return m_fsyn_nt;
+    return m_fsyn_nt.get();
 }
 
 MORV_CDB_INTERFACE* MORV_API::get_fsyn_cdb_interface() const
 {
     MORV_ASSERT(m_fsyn_cdb_interface);
-    return m_fsyn_cdb_interface;
+    return m_fsyn_cdb_interface.get();
 }
 
 void MORV_API::reset_fsyn_cluster_map()
 {
-    MORV_DELETE(m_fsyn_cluster_map);
-    m_fsyn_cluster_map = MORV_NEW(MORV_CLUSTER_MAP, this);
-    MORV_ASSERT(m_fsyn_cluster_map);
+    m_fsyn_cluster_map.reset();
+    m_fsyn_cluster_map = MORV_MAKE_OWNER(MORV_CLUSTER_MAP, this);
 }
 
 void MORV_API::reset_fsyn_chip_map(bool register_nodes)
 {
-    MORV_DELETE(m_fsyn_chip_map);
-    m_fsyn_chip_map = nullptr;
-    m_fsyn_chip_map = MORV_NEW(MORV_CHIP_MAP, this, m_morv_env->get_grid_nx(), m_morv_env->get_grid_ny());
+    m_fsyn_chip_map.reset();
+    m_fsyn_chip_map = MORV_MAKE_OWNER(MORV_CHIP_MAP, this, m_morv_env->get_grid_nx(), m_morv_env->get_grid_ny());
     if (!register_nodes) return;
     // An unsupported family leaves the chip map without maps; nothing can be entered then.
     if (m_fsyn_chip_map->get_lab_capacity() == -1) return;
@@ -342,23 +291,25 @@ void MORV_API::take_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
     MORV_ASSERT(snapshot_ret);
     MORV_ASSERT(m_morv_env);
     // A map that was never created is saved as absent.
-    snapshot_ret->m_chip_map = m_fsyn_chip_map ? MORV_NEW(MORV_CHIP_MAP, *m_fsyn_chip_map) : nullptr;
-    snapshot_ret->m_cluster_map = m_fsyn_cluster_map ? MORV_NEW(MORV_CLUSTER_MAP, *m_fsyn_cluster_map) : nullptr;
+    if (m_fsyn_chip_map) snapshot_ret->m_chip_map = MORV_MAKE_OWNER(MORV_CHIP_MAP, *m_fsyn_chip_map);
+    if (m_fsyn_cluster_map) snapshot_ret->m_cluster_map = MORV_MAKE_OWNER(MORV_CLUSTER_MAP, *m_fsyn_cluster_map);
 
     if (m_fsyn_log != nullptr) {
-        MORV_LOG* log_to_save = copy_family_log(m_base_family, *m_fsyn_log, this);
+        MORV_OWNER<MORV_LOG> log_to_save = copy_family_log(m_base_family, *m_fsyn_log, this);
         MORV_ASSERT(log_to_save);
         log_to_save->get_log_file()->close();
-        snapshot_ret->m_log = log_to_save;
+        snapshot_ret->m_log = std::move(log_to_save);
         m_fsyn_log->start_new_log_chunk();
     }
 
     MORV_STATS* current = m_fsyn_stats ? m_fsyn_stats->get_current_record() : nullptr;
-    snapshot_ret->m_stats = current ? MORV_NEW(MORV_STATS, *current) : MORV_NEW(MORV_STATS);
+    snapshot_ret->m_stats = current ? MORV_MAKE_OWNER(MORV_STATS, *current) : MORV_MAKE_OWNER(MORV_STATS);
 
+    // The snapshot keeps the tracking as it is; the facade goes on with a copy.
     MORV_ASSERT(m_fsyn_nt);
-    snapshot_ret->m_nt = m_fsyn_nt;
-    m_fsyn_nt = MORV_NEW(MORV_NT, *snapshot_ret->m_nt);
+    MORV_OWNER<MORV_NT> continued = MORV_MAKE_OWNER(MORV_NT, *m_fsyn_nt);
+    snapshot_ret->m_nt = std::move(m_fsyn_nt);
+    m_fsyn_nt = std::move(continued);
 
     MORV_ASSERT(m_atom_netlist);
     snapshot_ret->m_chip_entries.assign(static_cast<size_t>(m_morv_env->get_max_atom_id()) + 1, nullptr);
@@ -370,8 +321,8 @@ void MORV_API::take_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
     }
 
     if (m_fsyn_expert != nullptr && m_fsyn_expert->use_xicp()) {
+        snapshot_ret->m_modified_atoms_for_icp = MORV_MAKE_OWNER(std::set<int>, m_modified_atoms_for_icp);
         m_fsyn_timing->get_saved_adjustment_factors().push_back(m_fsyn_timing->get_adjustment_factors());
-        snapshot_ret->m_modified_atoms_for_icp = MORV_NEW(std::set<int>, m_modified_atoms_for_icp);
     }
 }
 
@@ -379,31 +330,26 @@ void MORV_API::restore_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot)
 {
     MORV_ASSERT(snapshot);
     // A snapshot without a chip map was taken before any flow created one.
-    MORV_DELETE(m_fsyn_chip_map);
-    m_fsyn_chip_map = snapshot->m_chip_map ? MORV_NEW(MORV_CHIP_MAP, *snapshot->m_chip_map) : nullptr;
+    m_fsyn_chip_map = snapshot->m_chip_map ? MORV_MAKE_OWNER(MORV_CHIP_MAP, *snapshot->m_chip_map) : nullptr;
     MORV_ASSERT(snapshot->m_cluster_map);
-    MORV_DELETE(m_fsyn_cluster_map);
-    m_fsyn_cluster_map = MORV_NEW(MORV_CLUSTER_MAP, *snapshot->m_cluster_map);
+    m_fsyn_cluster_map = MORV_MAKE_OWNER(MORV_CLUSTER_MAP, *snapshot->m_cluster_map);
 
     if (m_fsyn_log != nullptr) {
-        MORV_LOG* log_to_restore = snapshot->m_log;
+        MORV_LOG* log_to_restore = snapshot->m_log.get();
         MORV_ASSERT(log_to_restore);
-        MORV_LOG* restored = copy_family_log(m_base_family, *log_to_restore, this);
+        MORV_OWNER<MORV_LOG> restored = copy_family_log(m_base_family, *log_to_restore, this);
         MORV_ASSERT(restored);
-        MORV_DELETE(m_fsyn_log);
-        m_fsyn_log = restored;
-        m_fsyn_cdb_interface->set_fsyn_log(m_fsyn_log);
+        m_fsyn_log = std::move(restored);
+        m_fsyn_cdb_interface->set_fsyn_log(m_fsyn_log.get());
     }
 
-    MORV_STATS* stats_to_restore = snapshot->m_stats;
+    MORV_STATS* stats_to_restore = snapshot->m_stats.get();
     MORV_ASSERT(stats_to_restore);
     MORV_STATS* current = m_fsyn_stats ? m_fsyn_stats->get_current_record() : nullptr;
     if (current != nullptr) current->restore_counters_from(*stats_to_restore);
 
     MORV_ASSERT(snapshot->m_nt);
-    MORV_DELETE(m_fsyn_nt);
-    m_fsyn_nt = MORV_NEW(MORV_NT, *snapshot->m_nt);
-    MORV_ASSERT(m_fsyn_nt);
+    m_fsyn_nt = MORV_MAKE_OWNER(MORV_NT, *snapshot->m_nt);
 
     MORV_ASSERT(m_atom_netlist);
     for (CDB_ATOM_NODE* node : *m_atom_netlist) {
@@ -426,16 +372,5 @@ void MORV_API::restore_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot)
 void MORV_API::delete_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
 {
     MORV_ASSERT(snapshot_ret);
-    MORV_DELETE(snapshot_ret->m_chip_map);
-    snapshot_ret->m_chip_map = nullptr;
-    MORV_DELETE(snapshot_ret->m_cluster_map);
-    snapshot_ret->m_cluster_map = nullptr;
-    MORV_DELETE(snapshot_ret->m_log);
-    snapshot_ret->m_log = nullptr;
-    MORV_DELETE(snapshot_ret->m_stats);
-    snapshot_ret->m_stats = nullptr;
-    MORV_DELETE(snapshot_ret->m_nt);
-    snapshot_ret->m_nt = nullptr;
-    MORV_DELETE(snapshot_ret->m_modified_atoms_for_icp);
-    snapshot_ret->m_modified_atoms_for_icp = nullptr;
+    snapshot_ret->release_facade_share();
 }

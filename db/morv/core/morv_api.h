@@ -8,8 +8,9 @@
 #include <map>
 #include <set>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "mem_alloc_sys.h"
 
 class MORV_EXPERT;
 class MORV_ENV;
@@ -25,15 +26,8 @@ class MORV_LOG;
 class MORV_NT;
 class MORV_TIMING;
 class MORV_SAVE_RESTORE_SNAPSHOT;
-class CUT_ATOM_MORLIN_LEGALIZER;
 class CDB_ATOM_NETLIST;
 class CDB_ATOM_NODE;
-class DEV_DEVICE;
-class DEV_DIE_INFO;
-class DUVO_DIE_INFO;
-class DUVO_PLACE_INFO;
-class DEV_FL_INFO;
-class PLDM;
 class HDB_INSTANCE_NAME;
 class CDB_ATOM_ITERM;
 class CDB_ATOM_OTERM;
@@ -46,21 +40,6 @@ enum AMM_OP : int;
 // re-synchronisation rebuild timing from scratch.
 constexpr unsigned MORV_TAINT_COMBINATIONAL = 0x1;
 constexpr unsigned MORV_TAINT_REGISTER_OR_OTHER = 0x2;
-
-struct MORV_LOCKED_LOCATION_ESTIMATE
-{
-    int x_sum = 0;
-    int y_sum = 0;
-    int count = 0;
-};
-
-struct MORV_P2P_DELAY
-{
-    int min_delay = 0;
-    int max_delay = 0;
-    bool valid = false;
-    bool bounded = false;
-};
 
 class MORV_API
 {
@@ -78,16 +57,15 @@ public:
 
     // ---- plain getters ----
     MORV_EXPERT* get_fsyn_expert() const { return m_fsyn_expert; }
-    MORV_CHIP_MAP* get_fsyn_chip_map() const { return m_fsyn_chip_map; }
-    MORV_CLUSTER_MAP* get_fsyn_cluster_map() const { return m_fsyn_cluster_map; }
-    MORV_REGION_MAP* get_fsyn_region_map() const { return m_fsyn_region_map; }
-    MORV_LOG* get_fsyn_log() const { return m_fsyn_log; }
-    MORV_STATS_MGR* get_fsyn_stats() const { return m_fsyn_stats; }
-    MORV_QOR_STAT_MGR* get_fsyn_qor_stat_mgr() const { return m_fsyn_qor_stat_mgr; }
-    MORV_INST_ASGN_MGR* get_inst_asgn_mgr() const { return m_inst_asgn_mgr; }
+    MORV_CHIP_MAP* get_fsyn_chip_map() const { return m_fsyn_chip_map.get(); }
+    MORV_CLUSTER_MAP* get_fsyn_cluster_map() const { return m_fsyn_cluster_map.get(); }
+    MORV_REGION_MAP* get_fsyn_region_map() const { return m_fsyn_region_map.get(); }
+    MORV_LOG* get_fsyn_log() const { return m_fsyn_log.get(); }
+    MORV_STATS_MGR* get_fsyn_stats() const { return m_fsyn_stats.get(); }
+    MORV_QOR_STAT_MGR* get_fsyn_qor_stat_mgr() const { return m_fsyn_qor_stat_mgr.get(); }
+    MORV_INST_ASGN_MGR* get_inst_asgn_mgr() const { return m_inst_asgn_mgr.get(); }
     CDB_ATOM_NETLIST* get_atom_netlist() const { return m_atom_netlist; }
     MORV_ENV* get_morv_env() const { return m_morv_env; }
-    PLDM* get_pldm() const { return m_pldm; }
     int get_base_family_code() const { return m_base_family; }
     int get_device_enum() const { return m_device_enum; }
     int get_placer_seed() const { return m_placer_seed; }
@@ -96,12 +74,10 @@ public:
     void reset_taint() { m_taint = 0; }
 
     bool is_netlist_dump_enabled() const { return m_enable_netlist_dump; }
-    bool use_legacy_fom() const { return m_use_legacy_fom; }
     bool dump_qor_stats() const { return m_dump_qor_stats; }
     bool are_debug_checkpoints_enabled() const { return m_enable_debug_checkpoints; }
     bool is_debug_checkpoint_stop_late() const { return m_debug_checkpoint_stop_late; }
     int get_debug_checkpoint_stop_count() const { return m_debug_checkpoint_stop_count; }
-    bool is_ll_timing_disabled() const { return m_disable_ll_timing; }
     bool is_plumrix_enabled() const { return m_plumrix_enabled; }
     bool is_plumrix_dump_every_iteration() const { return m_plumrix_dump_every_iteration; }
     bool is_plumrix_dump_every_algorithm() const { return m_plumrix_dump_every_algorithm; }
@@ -110,16 +86,6 @@ public:
     double get_ff_overuse_ratio() const { return m_ff_overuse_ratio; }
     // Both ratios unknown again (the cluster-retry flow starts over).
     void clear_overuse_ratios() { m_le_overuse_ratio = m_ff_overuse_ratio = -1.0; }
-    bool has_many_generated_names() const { return m_has_many_generated_names; }
-    double get_retiming_alpha() const { return m_retiming_alpha; }
-    double get_retiming_exponent() const { return m_retiming_exponent; }
-    double get_retiming_beta() const { return m_retiming_beta; }
-    void set_retiming_weights(double alpha, double exponent, double beta)
-    {
-        m_retiming_alpha = alpha;
-        m_retiming_exponent = exponent;
-        m_retiming_beta = beta;
-    }
 
     // ---- maps ----
     void reset_fsyn_cluster_map();
@@ -237,60 +203,44 @@ private:
     bool check_logic_cell(CDB_ATOM_NODE* node, std::ostream& out);
     BPM_BOUNDARY_PORT_MANAGER* get_boundary_port_manager() const;
     TDC_UTILITY* timing_assignment_utility() const;
+    // Releases the services in teardown order; also what a constructor that
+    // fails half way runs, so a partly built facade goes as a whole one does.
+    void release_services();
+    void build_services();
+    void read_plumrix_switches();
+    void read_overuse_ratio();
 
     MORV_EXPERT* m_fsyn_expert;
-    MORV_CHIP_MAP* m_fsyn_chip_map;
-    MORV_CLUSTER_MAP* m_fsyn_cluster_map;
-    MORV_NET_UTIL* m_fsyn_net_util;
-    MORV_STATS_MGR* m_fsyn_stats;
-    MORV_QOR_STAT_MGR* m_fsyn_qor_stat_mgr;
-    MORV_REGION_MAP* m_fsyn_region_map;
-    MORV_CDB_INTERFACE* m_fsyn_cdb_interface;
-    CUT_ATOM_MORLIN_LEGALIZER* m_atom_legalizer;
+    MORV_OWNER<MORV_CHIP_MAP> m_fsyn_chip_map;
+    MORV_OWNER<MORV_CLUSTER_MAP> m_fsyn_cluster_map;
+    MORV_OWNER<MORV_NET_UTIL> m_fsyn_net_util;
+    MORV_OWNER<MORV_STATS_MGR> m_fsyn_stats;
+    MORV_OWNER<MORV_QOR_STAT_MGR> m_fsyn_qor_stat_mgr;
+    MORV_OWNER<MORV_REGION_MAP> m_fsyn_region_map;
+    MORV_OWNER<MORV_CDB_INTERFACE> m_fsyn_cdb_interface;
     MORV_ENV* m_morv_env;
-    DEV_DEVICE* m_current_device;
-    DEV_DIE_INFO* m_die_info;
-    DUVO_DIE_INFO* m_duvo_die_info;
-    DUVO_PLACE_INFO* m_duvo_place_info;
-    MORV_INST_ASGN_MGR* m_inst_asgn_mgr;
+    MORV_OWNER<MORV_INST_ASGN_MGR> m_inst_asgn_mgr;
     CDB_ATOM_NETLIST* m_atom_netlist;
     unsigned m_taint;
     bool m_enable_netlist_dump;
-    bool m_use_legacy_fom;
     bool m_dump_qor_stats;
     bool m_enable_debug_checkpoints;
     bool m_debug_checkpoint_stop_late;
-    int m_debug_checkpoint_count;
     int m_debug_checkpoint_stop_count;
-    int m_debug_checkpoint_save_id;
     std::set<int> m_modified_atoms_for_icp;
     int m_family;
     int m_base_family;
     int m_device_enum;
-    int m_total_icp_seconds;
-    double m_pre_placement_delay_factor_a;
-    double m_pre_placement_delay_factor_b;
     int m_min_used_for_overuse;
-    int m_pre_placement_hop_count;
-    DEV_FL_INFO* m_device_fl_info;
-    MORV_LOG* m_fsyn_log;
-    MORV_NT* m_fsyn_nt;
-    double m_retiming_alpha;
-    double m_retiming_exponent;
-    double m_retiming_beta;
-    PLDM* m_pldm;
-    std::vector<MORV_LOCKED_LOCATION_ESTIMATE> m_locked_location_estimates;
-    std::map<std::pair<int, int>, MORV_P2P_DELAY> m_p2p_delay_cache;
-    bool m_disable_ll_timing;
-    MORV_TIMING* m_fsyn_timing;
-    std::vector<std::vector<unsigned char>> m_occupied_location_grid;
+    MORV_OWNER<MORV_LOG> m_fsyn_log;
+    MORV_OWNER<MORV_NT> m_fsyn_nt;
+    MORV_OWNER<MORV_TIMING> m_fsyn_timing;
     bool m_plumrix_enabled;
     bool m_plumrix_dump_every_iteration;
     bool m_plumrix_dump_every_algorithm;
     bool m_plumrix_dump_post_route;
     double m_le_overuse_ratio;
     double m_ff_overuse_ratio;
-    bool m_has_many_generated_names;
     int m_placer_seed;
 };
 

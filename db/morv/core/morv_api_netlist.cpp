@@ -119,9 +119,10 @@ void MORV_API::dump_atom_netlist(const std::string& suffix) const
     if (!m_enable_netlist_dump) return;
     MORV_ASSERT(m_morv_env);
     const std::string path = m_morv_env->get_project_name() + suffix;
+    // The user asked for the dump: a place that cannot take it stops the compile.
     std::string error;
     if (!CUT_ATOM_DUMPER::dump_current_atom_netlist(m_atom_netlist, path, &error))
-        MORV_DEBUG_STREAM::print(0, "Warning: could not dump the atom netlist to %s: %s", path.c_str(), error.c_str());
+        throw FIO_WRITE_ERROR(path, error);
 }
 
 std::string MORV_API::get_project_name() const

@@ -10,6 +10,7 @@
 #include "cfg/cfg.h"
 #include "cmp/cmp_facade.h"
 #include "dev/dev_device.h"
+#include "fio/fio.h"
 #include "gen/gen.h"
 #include "hdb/hdb_action_pt_instance.h"
 #include "hdb/hdb_options.h"
@@ -372,7 +373,6 @@ bool MORV_API::run_timing_analysis(bool full, bool second_flag, double multiplie
         }
         if (!success) m_fsyn_qor_stat_mgr->increment_int(MORV_QOR_ICP_FAILURES);
     }
-    m_total_icp_seconds += result.m_second_seconds;
 
     if (xicp && late) {
         m_fsyn_timing->set_icp_ran(true);

@@ -112,8 +112,10 @@ void MORV_DEBUG_STREAM::write_line(int level) {
             MORV_ASSERT(m_file_stream);
             // Appending keeps the lines of earlier runs of the process and of
             // earlier processes. A failed open is not fatal: the stream stays
-            // in its failed state and later lines go nowhere.
+            // in its failed state and later lines go nowhere, which the user
+            // who asked for the file hears once.
             m_file_stream->open(m_file_name, std::ios::out | std::ios::app);
+            if (!m_file_stream->is_open()) warn_file_not_writable(m_file_name);
         }
         if (m_file_stream->is_open()) {
             *m_file_stream << s_line_buffer << '\n';
@@ -125,6 +127,13 @@ void MORV_DEBUG_STREAM::write_line(int level) {
         // arguments, so "%%" pairs arrive as one '%'; a lone '%' is kept.
         msg_local_vdebug(s_MODULE, morv_reduce_percent_pairs(s_line_buffer, s_channel_buffer));
     }
+}
+
+void MORV_DEBUG_STREAM::warn_file_not_writable(const char* file_name) {
+    MSG_W warning;
+    warning.fill_args("Cannot write the debug file %1!s!; its lines are not saved/WMORV_FSYN_DEBUG_FILE_NOT_WRITABLE",
+                      file_name);
+    warning.post();
 }
 
 void MORV_DEBUG_STREAM::configure_from_switches() {

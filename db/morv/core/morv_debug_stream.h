@@ -55,6 +55,7 @@ public:
 
 private:
     void write_line(int level);
+    static void warn_file_not_writable(const char* file_name);
     void close_file();
     void set_file_name(const char* file_name);
 

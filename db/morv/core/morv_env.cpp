@@ -36,7 +36,6 @@ MORV_ENV::MORV_ENV(CMP_FACADE* cmp, int partition_id)
       m_atom_netlist(nullptr),
       m_bpm(nullptr),
       m_chip_db_entry(nullptr),
-      m_fsyn_expert(nullptr),
       m_save_restore_mgr(nullptr),
       m_partition_id(partition_id),
       m_family_code(-1),
@@ -78,8 +77,7 @@ MORV_ENV::MORV_ENV(CMP_FACADE* cmp, int partition_id)
 
 MORV_ENV::~MORV_ENV()
 {
-    MORV_DELETE(m_fsyn_expert);
-    m_fsyn_expert = nullptr;
+    m_fsyn_expert.reset();
     // A newer environment may have been constructed meanwhile; it must stay reachable.
     if (s_env == this) s_env = nullptr;
 }
@@ -110,13 +108,12 @@ MORV_EXPERT_INTERFACE* MORV_ENV::get_fsyn_expert()
         msg_local_vdebug("MORV", "***** MORV_ENV allocating new MORV_EXPERT *****");
         m_fsyn_expert = MORV_EXPERT::allocate_new_expert(this);
     }
-    return m_fsyn_expert;
+    return m_fsyn_expert.get();
 }
 
 void MORV_ENV::free_fsyn_expert()
 {
-    MORV_DELETE(m_fsyn_expert);
-    m_fsyn_expert = nullptr;
+    m_fsyn_expert.reset();
 }
 
 CDB_ATOM_NODE* MORV_ENV::get_boundary_port_source(CDB_ATOM_BOUNDARY_PORT*, int*, int*)
@@ -131,17 +128,15 @@ CDB_ATOM_NODE* MORV_ENV::get_blackbox_source(CDB_ATOM_OTERM*, int*, int*)
 
 int MORV_ENV::save_state()
 {
-    MORV_API* morv_api = api_of(m_fsyn_expert);
+    MORV_API* morv_api = api_of(m_fsyn_expert.get());
     if (morv_api == nullptr) env_error("morv_api", __LINE__);
     MORV_SAVE_RESTORE_SNAPSHOT* snapshot = m_save_restore_mgr ? m_save_restore_mgr->create_snapshot() : nullptr;
     if (snapshot == nullptr) env_error("snapshot", __LINE__);
     const int state_id = snapshot->m_id;
 
-    MORV_ATOM_SAVE_RESTORE* atom_save_restore = MORV_NEW(MORV_ATOM_SAVE_RESTORE, this, -1, get_current_partition_id());
-    if (atom_save_restore == nullptr) env_error("atom_save_restore", __LINE__);
+    snapshot->m_atom_save_restore = MORV_MAKE_OWNER(MORV_ATOM_SAVE_RESTORE, this, -1, get_current_partition_id());
     MORV_DEBUG_STREAM::print(1, "Saving state < %d >...", state_id);
-    atom_save_restore->save(state_id);
-    snapshot->m_atom_save_restore = atom_save_restore;
+    snapshot->m_atom_save_restore->save(state_id);
 
     morv_api->take_snapshot(snapshot);
     return state_id;
@@ -149,7 +144,7 @@ int MORV_ENV::save_state()
 
 void MORV_ENV::restore_state(int state_id, int file_type)
 {
-    MORV_API* morv_api = api_of(m_fsyn_expert);
+    MORV_API* morv_api = api_of(m_fsyn_expert.get());
     if (morv_api == nullptr) env_error("morv_api", __LINE__);
     pre_restore_state();
     MORV_SAVE_RESTORE_SNAPSHOT* snapshot =
@@ -166,15 +161,14 @@ void MORV_ENV::restore_state(int state_id, int file_type)
 
 void MORV_ENV::clear_state(int state_id)
 {
-    MORV_API* morv_api = api_of(m_fsyn_expert);
+    MORV_API* morv_api = api_of(m_fsyn_expert.get());
     if (morv_api == nullptr) env_error("morv_api", __LINE__);
     MORV_SAVE_RESTORE_SNAPSHOT* snapshot =
         m_save_restore_mgr ? m_save_restore_mgr->get_snapshot_at_position(state_id) : nullptr;
     if (snapshot == nullptr) env_error("snapshot", __LINE__);
     if (snapshot->m_id == -1) return;
     MORV_DEBUG_STREAM::print(1, "Clearing state < %d >...", snapshot->m_id);
-    MORV_DELETE(snapshot->m_atom_save_restore);
-    snapshot->m_atom_save_restore = nullptr;
+    snapshot->m_atom_save_restore.reset();
     morv_api->delete_snapshot(snapshot);
     snapshot->m_id = -1;
 }

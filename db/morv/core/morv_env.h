@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "mem_alloc_sys.h"
 #include "morv/core/morv_expert_interface.h"
 
 class CMP_FACADE;
@@ -77,7 +78,7 @@ public:
     MORV_SAVE_RESTORE_MGR* get_save_restore_mgr() const { return m_save_restore_mgr; }
     void set_save_restore_mgr(MORV_SAVE_RESTORE_MGR* mgr) { m_save_restore_mgr = mgr; }
     int get_partition_id() const { return m_partition_id; }
-    MORV_EXPERT_INTERFACE* peek_fsyn_expert() const { return m_fsyn_expert; }
+    MORV_EXPERT_INTERFACE* peek_fsyn_expert() const { return m_fsyn_expert.get(); }
 
     // ---- virtual operations, in slot order ----
     virtual ~MORV_ENV();
@@ -175,7 +176,7 @@ private:
     CDB_ATOM_NETLIST* m_atom_netlist;
     BPM_BOUNDARY_PORT_MANAGER* m_bpm;
     CDB_CHIP_DB_ENTRY* m_chip_db_entry;
-    MORV_EXPERT_INTERFACE* m_fsyn_expert;
+    MORV_OWNER<MORV_EXPERT_INTERFACE> m_fsyn_expert;
     MORV_SAVE_RESTORE_MGR* m_save_restore_mgr;
     int m_partition_id;
     int m_family_code;

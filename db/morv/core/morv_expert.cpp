@@ -10,6 +10,7 @@
 #include "tdb/tdb_netlist.h"
 
 #include "mem_alloc_sys.h"
+#include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
@@ -89,25 +90,25 @@ const char* MORV_EXPERT::get_fsyn_flow_name(e_fsyn_flow flow)
     }
 }
 
-MORV_EXPERT_INTERFACE* MORV_EXPERT::allocate_new_expert(MORV_ENV* env)
+MORV_OWNER<MORV_EXPERT_INTERFACE> MORV_EXPERT::allocate_new_expert(MORV_ENV* env)
 {
     switch (env->get_base_family_code()) {
-    case 6: return MORV_NEW(MORV_EXPERT_BRK, env);
+    case 6: return MORV_MAKE_OWNER(MORV_EXPERT_BRK, env);
     case 9:
-    case 35: return MORV_NEW(MORV_EXPERT_ZEPLA, env);
-    case 10: return MORV_NEW(MORV_EXPERT_TEV, env);
-    case 24: return MORV_NEW(MORV_EXPERT_MRL, env);
-    case 34: return MORV_NEW(MORV_EXPERT_KESTLIN, env);
-    case 41: return MORV_NEW(MORV_EXPERT_RZK, env);
-    case 42: return MORV_NEW(MORV_EXPERT_OBRAN, env);
-    case 47: return MORV_NEW(MORV_EXPERT_UVO, env);
-    default: return MORV_NEW(MORV_EXPERT_NOP);
+    case 35: return MORV_MAKE_OWNER(MORV_EXPERT_ZEPLA, env);
+    case 10: return MORV_MAKE_OWNER(MORV_EXPERT_TEV, env);
+    case 24: return MORV_MAKE_OWNER(MORV_EXPERT_MRL, env);
+    case 34: return MORV_MAKE_OWNER(MORV_EXPERT_KESTLIN, env);
+    case 41: return MORV_MAKE_OWNER(MORV_EXPERT_RZK, env);
+    case 42: return MORV_MAKE_OWNER(MORV_EXPERT_OBRAN, env);
+    case 47: return MORV_MAKE_OWNER(MORV_EXPERT_UVO, env);
+    default: return MORV_MAKE_OWNER(MORV_EXPERT_NOP);
     }
 }
 
 MORV_EXPERT::MORV_EXPERT(MORV_ENV* env) : m_morv_env(env)
 {
-    m_early_slack_ratios = MORV_NEW(MORV_EXPERT_SLACK_RATIO_MAP, 61);
+    m_early_slack_ratios = MORV_MAKE_OWNER(MORV_EXPERT_SLACK_RATIO_MAP, 61);
     if (m_morv_env == nullptr) expert_error("m_morv_env", __LINE__);
 
     ++m_instantiation;
@@ -115,13 +116,11 @@ MORV_EXPERT::MORV_EXPERT(MORV_ENV* env) : m_morv_env(env)
 
     MORV_DEBUG_STREAM::configure_from_switches();
 
-    m_fsyn_api = MORV_NEW(MORV_API, this, env);
-    if (m_fsyn_api == nullptr) expert_error("m_fsyn_api", __LINE__);
+    m_fsyn_api = MORV_MAKE_OWNER(MORV_API, this, env);
     m_fsyn_timing = m_fsyn_api->get_fsyn_timing();
     if (m_fsyn_timing == nullptr) expert_error("m_fsyn_timing", __LINE__);
 
-    m_fsyn_plumrix = MORV_NEW(MORV_PLUMRIX, m_fsyn_api);
-    if (m_fsyn_plumrix == nullptr) expert_error("m_fsyn_plumrix", __LINE__);
+    m_fsyn_plumrix = MORV_MAKE_OWNER(MORV_PLUMRIX, m_fsyn_api.get());
     m_fsyn_plumrix->initialize();
 
     if (m_fsyn_api->is_fsyn_write_log_required()) {
@@ -139,18 +138,15 @@ MORV_EXPERT::~MORV_EXPERT()
 {
     if (m_fsyn_plumrix == nullptr) expert_error("m_fsyn_plumrix", __LINE__);
     m_fsyn_plumrix->shutdown();
-    MORV_DELETE(m_fsyn_plumrix);
-    m_fsyn_plumrix = nullptr;
+    m_fsyn_plumrix.reset();
 
     if (m_fsyn_api == nullptr) expert_error("m_fsyn_api", __LINE__);
-    MORV_DELETE(m_fsyn_api);
-    m_fsyn_api = nullptr;
+    m_fsyn_api.reset();
     m_fsyn_timing = nullptr;
     morv_debug("Destroyed MORV_EXPERT");
 
     m_virtual_nodes.clear();
-    MORV_DELETE(m_early_slack_ratios);
-    m_early_slack_ratios = nullptr;
+    m_early_slack_ratios.reset();
     m_algorithm_runs.clear();
 }
 

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "mem_alloc_sys.h"
 #include "morv/core/morv_expert_interface.h"
 #include "morv/netlist/morv_deterministic.h"
 #include "vtl_hash_sys.h"
@@ -80,7 +81,7 @@ public:
     static const char* const s_FSYN_ALGORITHM_SHORT_NAMES[ALGORITHM_END + 1];
     static const char* get_fsyn_flow_name(e_fsyn_flow flow);
 
-    static MORV_EXPERT_INTERFACE* allocate_new_expert(MORV_ENV* env);
+    static MORV_OWNER<MORV_EXPERT_INTERFACE> allocate_new_expert(MORV_ENV* env);
     static bool is_early_fsyn_flow(e_fsyn_flow flow) { return flow == SYN_EARLY_FSYN_FLOW || flow == FIT_EARLY_FSYN_FLOW; }
     static bool is_pre_placement_fsyn_flow(e_fsyn_flow flow) { return flow >= SYN_EARLY_FSYN_FLOW && flow <= CLUSTER_RETRY_FSYN_FLOW; }
 
@@ -135,9 +136,9 @@ public:
     // ---- non-virtual queries ----
     bool use_xicp() const { return m_use_xicp; }
     bool enable_nevra() const { return m_enable_nevra; }
-    MORV_ALGORITHM_BASE* get_current_algorithm() const { return m_current_algorithm; }
-    MORV_API* get_fsyn_api() const { return m_fsyn_api; }
-    MORV_PLUMRIX* get_fsyn_plumrix() const { return m_fsyn_plumrix; }
+    MORV_ALGORITHM_BASE* get_current_algorithm() const { return m_current_algorithm.get(); }
+    MORV_API* get_fsyn_api() const { return m_fsyn_api.get(); }
+    MORV_PLUMRIX* get_fsyn_plumrix() const { return m_fsyn_plumrix.get(); }
     MORV_TIMING* get_fsyn_timing() const { return m_fsyn_timing; }
     MORV_ENV* get_morv_env() const { return m_morv_env; }
     int get_flow_type() const { return m_flow_type; }
@@ -177,7 +178,8 @@ protected:
     void run_fsyn_tune_string_flow(e_fsyn_flow fsyn_flow_id);
     void run_fsyn_user_option_flow(e_fsyn_flow fsyn_flow_id);
     void run_flow();
-    bool run_single_algorithm(MORV_ALGORITHM_BASE* algorithm);
+    // Runs the algorithm and releases it, also when the run throws.
+    bool run_single_algorithm(MORV_OWNER<MORV_ALGORITHM_BASE> algorithm);
     // Posts, once per flow point, that the family has no default list yet.
     void report_no_default_algorithm_list(const char* hook);
 
@@ -192,6 +194,24 @@ protected:
     int get_interconnection_delay_on_iterm(CDB_ATOM_ITERM* iterm);
 
     // ---- flow functions (morv_expert_flows.cpp) ----
+    // A flow function's span: the flow counts as running from construction
+    // to stop_running, and the host hears end_of_fsyn_flow at end_flow. An
+    // exception that passes does both, so no flag outlives the flow.
+    class FLOW_SPAN
+    {
+    public:
+        FLOW_SPAN(MORV_EXPERT& expert, e_fsyn_flow fsyn_flow_id, bool tells_host);
+        ~FLOW_SPAN();
+        void stop_running();
+        void end_flow();
+        FLOW_SPAN(const FLOW_SPAN&) = delete;
+        FLOW_SPAN& operator=(const FLOW_SPAN&) = delete;
+
+    private:
+        MORV_EXPERT& m_expert;
+        e_fsyn_flow m_flow;
+        bool m_host_told;
+    };
     bool early_fsyn_flow(e_fsyn_flow fsyn_flow_id);
     bool early_fsyn_esr_only_flow(e_fsyn_flow fsyn_flow_id);
     // The work of the chosen flow type at a flow point after the early ones;
@@ -238,10 +258,10 @@ protected:
     virtual const char* get_family_class_name() const = 0;
 
     FSYN_VPR_RETRY_STATE m_vpr_retry_state = 0;
-    MORV_API* m_fsyn_api = nullptr;
+    MORV_OWNER<MORV_API> m_fsyn_api;
     MORV_TIMING* m_fsyn_timing = nullptr;
     MORV_ENV* m_morv_env = nullptr;
-    MORV_ALGORITHM_BASE* m_current_algorithm = nullptr;
+    MORV_OWNER<MORV_ALGORITHM_BASE> m_current_algorithm;
 
     // User options, in the order of settings 660, 659, 663, 665, 662, 664.
     bool m_opx_comb_logic = false;
@@ -281,9 +301,9 @@ protected:
     bool m_fsyn_flat_flow = false;
     bool m_no_default_list_reported[NUM_FSYN_FLOWS] = {};
 
-    MORV_PLUMRIX* m_fsyn_plumrix = nullptr;
+    MORV_OWNER<MORV_PLUMRIX> m_fsyn_plumrix;
 
-    MORV_EXPERT_SLACK_RATIO_MAP* m_early_slack_ratios = nullptr;
+    MORV_OWNER<MORV_EXPERT_SLACK_RATIO_MAP> m_early_slack_ratios;
     std::set<int> m_virtual_nodes;
 
 private:

@@ -11,6 +11,7 @@
 #include "cdb/cdb_atom_netlist.h"
 #include "cfg/cfg.h"
 #include "cmp/cmp_facade.h"
+#include "fio/fio.h"
 #include "gen/gen.h"
 #include "msg/msg.h"
 
@@ -101,7 +102,7 @@ bool MORV_EXPERT::do_physical_synthesis(e_fsyn_flow fsyn_flow_id)
     }
 
     const bool use_drc = cfg_is_on("fsyn_use_drc", false);
-    if (use_drc) morv_drc_reference(m_fsyn_api, flow_name.c_str());
+    if (use_drc) morv_drc_reference(m_fsyn_api.get(), flow_name.c_str());
 
     const std::string target = get_target_for_flow(fsyn_flow_id);
     morv_send_msg(new_msg_physical_synthesis_start(target.c_str()), m_fsyn_flat_flow);
@@ -177,7 +178,7 @@ bool MORV_EXPERT::do_physical_synthesis(e_fsyn_flow fsyn_flow_id)
     if (use_drc) {
         if (ok) {
             MORV_DEBUG_STREAM::print(100, "***** FSYN SUCCESSFUL SO FAR. DOING DRC VERIFICATION *****");
-            morv_drc_verify(m_fsyn_api, flow_name.c_str());
+            morv_drc_verify(m_fsyn_api.get(), flow_name.c_str());
         } else {
             MORV_DEBUG_STREAM::print(100, "***** FSYN UNSUCCESSFUL, DRC WILL NOT RUN *****");
         }
@@ -189,8 +190,7 @@ bool MORV_EXPERT::do_physical_synthesis(e_fsyn_flow fsyn_flow_id)
         reset_fsyn_chip_map();
         m_fsyn_api->get_fsyn_nt()->clear();
         m_fsyn_timing->get_adjustment_factors().clear();
-        MORV_DELETE(m_early_slack_ratios);
-        m_early_slack_ratios = MORV_NEW(MORV_EXPERT_SLACK_RATIO_MAP, 61);
+        m_early_slack_ratios = MORV_MAKE_OWNER(MORV_EXPERT_SLACK_RATIO_MAP, 61);
     }
     return result;
 }
@@ -290,8 +290,7 @@ void MORV_EXPERT::back_annotate_delays()
 {
     CDB_ATOM_NETLIST* atom_netlist = m_morv_env->get_atom_netlist();
     MORV_ASSERT_TEXT(atom_netlist, "atom_netlist");
-    FILE* fp = std::fopen("fsyn_delays.txt", "w");
-    MORV_ASSERT_TEXT(fp, "fp");
+    FILE* fp = fio_fopen_for_writing(FIO_PATH("fsyn_delays.txt"));
     for (auto it = atom_netlist->begin_node_list(); it != atom_netlist->end_node_list(); ++it) {
         CDB_ATOM_NODE* dest_node = *it;
         if (dest_node == nullptr) {

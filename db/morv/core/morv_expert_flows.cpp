@@ -29,6 +29,35 @@ int s_log_entry_sequence = 0;
 
 }  // namespace
 
+MORV_EXPERT::FLOW_SPAN::FLOW_SPAN(MORV_EXPERT& expert, e_fsyn_flow fsyn_flow_id, bool tells_host)
+    : m_expert(expert), m_flow(fsyn_flow_id), m_host_told(!tells_host)
+{
+    m_expert.m_fsyn_flow_is_running[m_flow] = true;
+}
+
+MORV_EXPERT::FLOW_SPAN::~FLOW_SPAN()
+{
+    stop_running();
+    if (m_host_told) return;
+    // Only reached while an exception unwinds: that exception is the one the
+    // host must see, not one the notification might raise.
+    try {
+        end_flow();
+    } catch (...) {
+    }
+}
+
+void MORV_EXPERT::FLOW_SPAN::stop_running()
+{
+    m_expert.m_fsyn_flow_is_running[m_flow] = false;
+}
+
+void MORV_EXPERT::FLOW_SPAN::end_flow()
+{
+    m_host_told = true;
+    m_expert.m_morv_env->end_of_fsyn_flow();
+}
+
 void MORV_EXPERT::write_migration_log_start()
 {
     if (!m_fsyn_api->is_fsyn_write_log_required()) return;
@@ -84,7 +113,7 @@ double MORV_EXPERT::get_weighted_slack_ratio_difference()
 
 bool MORV_EXPERT::early_fsyn_flow(e_fsyn_flow fsyn_flow_id)
 {
-    m_fsyn_flow_is_running[fsyn_flow_id] = true;
+    FLOW_SPAN span(*this, fsyn_flow_id, true);
     m_fsyn_api->reset_fsyn_chip_map(true);
 
     write_migration_log_start();
@@ -136,7 +165,7 @@ bool MORV_EXPERT::early_fsyn_flow(e_fsyn_flow fsyn_flow_id)
     if (m_flow_type != FSYN_REPLAY_LOG_FLOW) store_early_slack_ratios();
     write_migration_log_end();
     if (qor != nullptr) qor->end_early_flow();
-    m_fsyn_flow_is_running[fsyn_flow_id] = false;
+    span.stop_running();
 
     // Slacks answered from a stored timing snapshot would outlive the flow
     // that took it; the next flow must start from a real analysis.
@@ -147,7 +176,7 @@ bool MORV_EXPERT::early_fsyn_flow(e_fsyn_flow fsyn_flow_id)
         if (!icp_ok) flow_error("icp_ok", __LINE__);
     }
     m_fsyn_api->reset_fsyn_chip_map(false);
-    m_morv_env->end_of_fsyn_flow();
+    span.end_flow();
     return result;
 }
 
@@ -155,12 +184,12 @@ bool MORV_EXPERT::early_fsyn_esr_only_flow(e_fsyn_flow fsyn_flow_id)
 {
     if (m_flow_type == FSYN_REPLAY_LOG_FLOW) flow_error("m_flow_type != FSYN_REPLAY_LOG_FLOW", __LINE__);
     if (fsyn_flow_id != FIT_EARLY_FSYN_FLOW) flow_error("fsyn_flow_id == FIT_EARLY_FSYN_FLOW", __LINE__);
-    m_fsyn_flow_is_running[fsyn_flow_id] = true;
+    FLOW_SPAN span(*this, fsyn_flow_id, false);
     m_morv_env->set_full_taint();
     m_morv_env->build_timing_netlist(m_fsyn_timing, false, true, true, false, true, true);
     (void)m_fsyn_api->run_timing_analysis(true, false, 1.0, false, false, false);
     store_early_slack_ratios();
-    m_fsyn_flow_is_running[fsyn_flow_id] = false;
+    span.stop_running();
     return true;
 }
 
@@ -177,7 +206,7 @@ void MORV_EXPERT::run_flow_type(e_fsyn_flow fsyn_flow_id)
 
 bool MORV_EXPERT::post_clustering_fsyn_flow()
 {
-    m_fsyn_flow_is_running[POST_CLUSTERING_FSYN_FLOW] = true;
+    FLOW_SPAN span(*this, POST_CLUSTERING_FSYN_FLOW, true);
     MORV_DEBUG_STREAM::print(1, "FSYN EXPERT doing pre-work preparation");
     write_migration_log_start();
     if (m_use_xicp) flow_error("This flow is not supported with xICP! Help!", __LINE__);
@@ -197,14 +226,14 @@ bool MORV_EXPERT::post_clustering_fsyn_flow()
     const bool post_icp_ok = m_fsyn_api->run_timing_analysis(true, false, 1.0, true, false, false);
     if (!post_icp_ok) flow_error("post_icp_ok", __LINE__);
     write_migration_log_end();
-    m_fsyn_flow_is_running[POST_CLUSTERING_FSYN_FLOW] = false;
-    m_morv_env->end_of_fsyn_flow();
+    span.stop_running();
+    span.end_flow();
     return true;
 }
 
 bool MORV_EXPERT::cluster_retry_fsyn_flow()
 {
-    m_fsyn_flow_is_running[CLUSTER_RETRY_FSYN_FLOW] = true;
+    FLOW_SPAN span(*this, CLUSTER_RETRY_FSYN_FLOW, true);
     m_fsyn_api->reset_fsyn_chip_map(true);
     m_fsyn_api->clear_overuse_ratios();
     MORV_DEBUG_STREAM::print(1, "FSYN EXPERT doing pre-work preparation");
@@ -217,14 +246,14 @@ bool MORV_EXPERT::cluster_retry_fsyn_flow()
 
     MORV_DEBUG_STREAM::print(1, "MORV_EXPERT doing post-work cleanup");
     write_migration_log_end();
-    m_fsyn_flow_is_running[CLUSTER_RETRY_FSYN_FLOW] = false;
-    m_morv_env->end_of_fsyn_flow();
+    span.stop_running();
+    span.end_flow();
     return true;
 }
 
 bool MORV_EXPERT::late_fsyn_flow()
 {
-    m_fsyn_flow_is_running[LATE_FSYN_FLOW] = true;
+    FLOW_SPAN span(*this, LATE_FSYN_FLOW, true);
     MORV_DEBUG_STREAM::print(1, "FSYN EXPERT doing pre-work preparation");
     m_fsyn_api->set_progress_percent(0);
     write_migration_log_start();
@@ -250,9 +279,9 @@ bool MORV_EXPERT::late_fsyn_flow()
     m_fsyn_api->set_progress_percent(100);
 
     write_migration_log_end();
-    m_fsyn_flow_is_running[LATE_FSYN_FLOW] = false;
+    span.stop_running();
     if (qor != nullptr) qor->end_late_flow();
-    m_morv_env->end_of_fsyn_flow();
+    span.end_flow();
     return true;
 }
 

@@ -15,6 +15,7 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_expert.h"
+#include "morv/core/morv_scope_guard.h"
 #include "morv/core/morv_msgs.h"
 #include "morv/core/stats/morv_qor_stats.h"
 #include "morv/core/morv_run_list.h"
@@ -265,9 +266,12 @@ void MORV_EXPERT::run_flow()
     if (inst_asgn_mgr != nullptr) inst_asgn_mgr->set_flag_mask(0);
 }
 
-bool MORV_EXPERT::run_single_algorithm(MORV_ALGORITHM_BASE* algorithm)
+bool MORV_EXPERT::run_single_algorithm(MORV_OWNER<MORV_ALGORITHM_BASE> owned)
 {
-    m_current_algorithm = algorithm;
+    // The algorithm lives for this run only, however the run ends.
+    m_current_algorithm = std::move(owned);
+    MORV_SCOPE_GUARD release_algorithm([this] { m_current_algorithm.reset(); });
+    MORV_ALGORITHM_BASE* algorithm = m_current_algorithm.get();
     const int number = algorithm != nullptr ? MORV_ALGORITHM_BASE::get_run_counter() : -1;
     const std::string short_name = algorithm != nullptr ? algorithm->get_short_name() : std::string();
 
@@ -309,8 +313,6 @@ bool MORV_EXPERT::run_single_algorithm(MORV_ALGORITHM_BASE* algorithm)
     if (plumrix_stages && m_fsyn_plumrix->is_connected())
         m_fsyn_plumrix->breakpoint(plumrix_stage_tag("POST", short_name, number).c_str());
 
-    MORV_DELETE(algorithm);
-    m_current_algorithm = nullptr;
     return ok;
 }
 
@@ -376,9 +378,9 @@ bool MORV_EXPERT::create_and_run_from_table(const char* const* class_names, int 
     }
     if (class_name == "!") run_error("Unsupported family", __LINE__);
 
-    MORV_ALGORITHM_BASE* algorithm = nullptr;
+    MORV_OWNER<MORV_ALGORITHM_BASE> algorithm;
     if (class_name == "MORV_TEST") {
-        algorithm = MORV_NEW(MORV_TEST, m_fsyn_api, &parameters);
+        algorithm = MORV_MAKE_OWNER(MORV_TEST, m_fsyn_api.get(), &parameters);
     } else {
         // Algorithms come one by one; naming the missing one beats a run
         // that pretends to have optimised something.
@@ -387,12 +389,12 @@ bool MORV_EXPERT::create_and_run_from_table(const char* const* class_names, int 
     }
     // An object that could not be allocated behaves like "nothing to build".
     if (algorithm == nullptr) return true;
-    return run_single_algorithm(algorithm);
+    return run_single_algorithm(std::move(algorithm));
 }
 
 void MORV_EXPERT::run_family_netlist_sweeper()
 {
-    const int operations = MORV_ALGORITHM_BASE::sweep_family_netlist(m_fsyn_api);
+    const int operations = MORV_ALGORITHM_BASE::sweep_family_netlist(m_fsyn_api.get());
     MORV_DEBUG_STREAM::print(1, "Netlist sweeper performed %d operations", operations);
 }
 

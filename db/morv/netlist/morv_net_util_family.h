@@ -5,6 +5,7 @@
 // branch to the family's atoms (new cells and registers are the family's
 // own) and overrides what only that family does differently.
 
+#include "mem_alloc_sys.h"
 #include "morv/netlist/morv_net_util_4lut.h"
 #include "morv/netlist/morv_net_util_6lut.h"
 #include "morv/netlist/morv_net_util_uvo.h"
@@ -92,6 +93,6 @@ public:
 };
 
 // The leaf of a base family code; null for a family without one.
-MORV_NET_UTIL* morv_create_net_util(int base_family, CDB_ATOM_NETLIST* netlist, MORV_API* api);
+MORV_OWNER<MORV_NET_UTIL> morv_create_net_util(int base_family, CDB_ATOM_NETLIST* netlist, MORV_API* api);
 
 #endif

@@ -7,6 +7,8 @@
 #include <set>
 #include <vector>
 
+#include "mem_alloc_sys.h"
+
 class MORV_CHIP_MAP;
 class MORV_CLUSTER_MAP;
 class MORV_LOG;
@@ -18,20 +20,24 @@ struct MORV_STATS;
 class MORV_SAVE_RESTORE_SNAPSHOT
 {
 public:
-    explicit MORV_SAVE_RESTORE_SNAPSHOT(int id) : m_id(id) {}
-    // Pointers are copied, not the objects they point to.
-    MORV_SAVE_RESTORE_SNAPSHOT(const MORV_SAVE_RESTORE_SNAPSHOT&) = default;
-    MORV_SAVE_RESTORE_SNAPSHOT& operator=(const MORV_SAVE_RESTORE_SNAPSHOT&) = default;
-    // Frees only the entry vector; the facade releases the other members.
-    virtual ~MORV_SAVE_RESTORE_SNAPSHOT() {}
+    explicit MORV_SAVE_RESTORE_SNAPSHOT(int id);
+    // The snapshot owns what it saved: a copy would free it twice.
+    MORV_SAVE_RESTORE_SNAPSHOT(const MORV_SAVE_RESTORE_SNAPSHOT&) = delete;
+    MORV_SAVE_RESTORE_SNAPSHOT& operator=(const MORV_SAVE_RESTORE_SNAPSHOT&) = delete;
+    // Whatever the state still holds goes with it.
+    virtual ~MORV_SAVE_RESTORE_SNAPSHOT();
 
-    MORV_CHIP_MAP* m_chip_map = nullptr;
-    MORV_CLUSTER_MAP* m_cluster_map = nullptr;
-    MORV_STATS* m_stats = nullptr;
-    MORV_LOG* m_log = nullptr;
-    MORV_ATOM_SAVE_RESTORE* m_atom_save_restore = nullptr;
-    std::set<int>* m_modified_atoms_for_icp = nullptr;
-    MORV_NT* m_nt = nullptr;
+    // Frees the facade's share (everything but the netlist on disk and the
+    // entry vector) and leaves those members empty.
+    void release_facade_share();
+
+    MORV_OWNER<MORV_CHIP_MAP> m_chip_map;
+    MORV_OWNER<MORV_CLUSTER_MAP> m_cluster_map;
+    MORV_OWNER<MORV_STATS> m_stats;
+    MORV_OWNER<MORV_LOG> m_log;
+    MORV_OWNER<MORV_ATOM_SAVE_RESTORE> m_atom_save_restore;
+    MORV_OWNER<std::set<int>> m_modified_atoms_for_icp;
+    MORV_OWNER<MORV_NT> m_nt;
     std::vector<CDB_CHIP_DB_ENTRY*> m_chip_entries;
     int m_id;
 };

@@ -199,7 +199,7 @@ TEST_F(MorvApiEditTest, AlgorithmsWithoutChangedAtomRecordingLeaveTheSetAlone)
     NO_STATE_ENV probe_env(&host->cmp);
     EDGE_EXPERT expert(&probe_env);
     MORV_API* probe_api = expert.get_fsyn_api();
-    expert.run_single_algorithm(MORV_NEW(EDGE_ALGORITHM, probe_api, s0->get_input_term_by_type(DB_DATA_A)));
+    expert.run_single_algorithm(MORV_MAKE_OWNER(EDGE_ALGORITHM, probe_api, s0->get_input_term_by_type(DB_DATA_A)));
     EXPECT_FALSE(probe_api->is_atom_modified_for_icp(static_cast<int>(s0->get_id())));
     probe_api->modify_edge(s0->get_input_term_by_type(DB_DATA_A), false);
     EXPECT_TRUE(probe_api->is_atom_modified_for_icp(static_cast<int>(s0->get_id())));

@@ -41,6 +41,8 @@ protected:
         cfg_unset("tst_regtest_mode");
         MORV_DEBUG_STREAM::get_stream().reset(m_file.c_str());
         msg_clear_vdebug_lines();
+        msg_set_quiet(true);
+        msg_clear_posted_messages();
     }
     void TearDown() override {
         MORV_DEBUG_STREAM::get_stream().reset();
@@ -171,6 +173,10 @@ TEST_F(DebugStreamTest, FailedOpenDoesNotStopTheRun) {
     EXPECT_NO_THROW(MORV_DEBUG_STREAM::print(2, "goes nowhere"));
     EXPECT_FALSE(MORV_DEBUG_STREAM::get_stream().is_file_open());
     EXPECT_EQ(channel_texts(), (std::vector<std::string>{"still logged"}));
+    // The user who asked for the file is told once, with its name.
+    ASSERT_EQ(msg_posted_messages().size(), 1u);
+    EXPECT_EQ(msg_posted_messages()[0].kind, MSG_KIND::WARNING);
+    EXPECT_NE(msg_posted_messages()[0].text.find("no_such_directory/fsyn_debug_dump.txt"), std::string::npos);
 }
 
 TEST_F(DebugStreamTest, DirectHostLinesAreFormattedOnce) {

@@ -56,6 +56,22 @@ TEST(MemTest, FailedConstructionReleasesTheBlock) {
     EXPECT_EQ(mem_get_tag_stats("TMEMTHROW").live_bytes, 0);
 }
 
+// An owner held through a second base releases the whole object, and
+// handing the object from owner to owner frees it exactly once.
+TEST(MemTest, OwnerReleasesThroughAnyBaseExactlyOnce) {
+    {
+        MEM_OWNER<SECOND> second(MEM_NEW("TMEMOWN", DERIVED, "y"));
+        EXPECT_EQ(mem_get_tag_stats("TMEMOWN").live_objects, 1);
+        MEM_OWNER<SECOND> moved = std::move(second);
+        EXPECT_EQ(second, nullptr);
+        EXPECT_EQ(mem_get_tag_stats("TMEMOWN").live_objects, 1);
+        moved = MEM_OWNER<SECOND>(MEM_NEW("TMEMOWN", DERIVED, "z"));
+        EXPECT_EQ(mem_get_tag_stats("TMEMOWN").live_objects, 1);
+    }
+    EXPECT_EQ(mem_get_tag_stats("TMEMOWN").live_objects, 0);
+    EXPECT_EQ(mem_get_tag_stats("TMEMOWN").live_bytes, 0);
+}
+
 TEST(MemTest, InitializerRegistersForItsLifetime) {
     EXPECT_FALSE(mem_get_tag_stats("TMEMREG").registered);
     {

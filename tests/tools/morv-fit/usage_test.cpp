@@ -101,6 +101,27 @@ TEST(MorvFitUsage, NeverWritesOverItsInput)
   EXPECT_EQ(slurp("mine.blif"), before);
 }
 
+// Files the component writes into the working folder: when the user's
+// folder cannot take one, the compile stops with an error naming the file,
+// also under -q, and not with an internal error.
+TEST(MorvFitUsage, UnwritableComponentFilesAreUserErrorsNamingTheFile)
+{
+  struct CASE { std::string blocked, args; };
+  const CASE cases[] = {
+      {"fsyn_qor_stats.csv", "-q --set fsyn_dump_qor_stats=on " + k_pipeline},
+      {"fsyn_delays.txt", "-q " + k_pipeline},
+  };
+  for (const CASE& c : cases) {
+    ASSERT_EQ(mkdir(c.blocked.c_str(), 0755), 0) << c.blocked;
+    int status = -1;
+    std::string out = run(c.args, &status);
+    EXPECT_EQ(status, 1) << c.args << "\n" << out;
+    EXPECT_NE(out.find("error: cannot write file '" + c.blocked + "'"), std::string::npos) << out;
+    EXPECT_EQ(out.find("internal error"), std::string::npos) << out;
+    rmdir(c.blocked.c_str());
+  }
+}
+
 TEST(MorvFitRun, SummaryTableAndDeterministicOutput)
 {
   int status = -1;

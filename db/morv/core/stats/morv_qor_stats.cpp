@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "fio/fio.h"
 #include "gen/gen.h"
 #include "msg/msg.h"
 
@@ -74,6 +75,26 @@ const MORV_QOR_STAT& MORV_QOR_STAT_MGR::get_stat(int id)
 MORV_QOR_STAT_MGR::MORV_QOR_STAT_MGR(MORV_API* fsyn_api) : m_fsyn_api(fsyn_api)
 {
     MORV_ASSERT(m_fsyn_api);
+    // The file first: a place the user cannot write stops the compile with
+    // an error naming the file, before anything is allocated.
+    fio_open_for_writing(m_logfile, FIO_PATH(s_FILE_NAME), true);
+    try {
+        allocate_values();
+    } catch (...) {
+        if (s_live_managers == 0) free_values();
+        throw;
+    }
+    ++s_live_managers;
+}
+
+MORV_QOR_STAT_MGR::~MORV_QOR_STAT_MGR()
+{
+    m_logfile.close();
+    if (--s_live_managers == 0) free_values();
+}
+
+void MORV_QOR_STAT_MGR::allocate_values()
+{
     for (int i = 0; i < s_NUM_STATS; ++i) {
         MORV_ASSERT_TEXT((int)s_stats[i].m_id == i, "(int)m_stats[i].m_id == i");
         if (s_stats[i].m_data != nullptr) continue;
@@ -85,15 +106,10 @@ MORV_QOR_STAT_MGR::MORV_QOR_STAT_MGR(MORV_API* fsyn_api) : m_fsyn_api(fsyn_api)
         }
         MORV_ASSERT_TEXT(s_stats[i].m_data, "m_stats[i].m_data");
     }
-    ++s_live_managers;
-    m_logfile.open(s_FILE_NAME, std::ios::out | std::ios::app);
-    MORV_ASSERT(m_logfile.is_open());
 }
 
-MORV_QOR_STAT_MGR::~MORV_QOR_STAT_MGR()
+void MORV_QOR_STAT_MGR::free_values()
 {
-    m_logfile.close();
-    if (--s_live_managers > 0) return;
     for (int i = 0; i < s_NUM_STATS; ++i) {
         if (s_stats[i].m_type == MORV_QOR_STAT_TYPE_DOUBLE)
             MORV_DELETE(static_cast<double*>(s_stats[i].m_data));

@@ -106,6 +106,9 @@ private:
         POINT_FLOW,
         POINT_ALGORITHM
     };
+    // The process-wide values: the first manager allocates them, the last frees them.
+    static void allocate_values();
+    static void free_values();
     void begin_point(POINT_KIND kind, int stage_bit);
     void end_point(POINT_KIND kind, int stage_bit);
     void write_stage(int stage_bit);

@@ -125,9 +125,9 @@ int MORV_STATS_MGR::current_figure_of_merit() const
 
 MORV_STATS* MORV_STATS_MGR::start_algorithm(const char* name)
 {
-    MORV_STATS* record = MORV_NEW(MORV_STATS);
+    m_records.push_back(MORV_MAKE_OWNER(MORV_STATS));
+    MORV_STATS* record = m_records.back().get();
     record->m_name = name ? name : "";
-    m_records.push_back(record);
     m_current = record;
     record->m_start_fom = current_figure_of_merit();
     record->m_start_cpu = gen_get_sec_cpu();
@@ -183,7 +183,7 @@ void MORV_STATS_MGR::print_statistics() const
     MORV_DEBUG_STREAM::print(1, "*************************************");
     MORV_STATS total;
     total.m_name = "TOTAL";
-    for (const MORV_STATS* record : m_records) {
+    for (const MORV_OWNER<MORV_STATS>& record : m_records) {
         record->print();
         total.add_counters_from(*record);
     }
@@ -198,7 +198,6 @@ void MORV_STATS_MGR::print_statistics() const
 
 void MORV_STATS_MGR::delete_records()
 {
-    for (MORV_STATS* record : m_records) MORV_DELETE(record);
     m_records.clear();
     m_current = nullptr;
 }

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "mem_alloc_sys.h"
+
 class MORV_API;
 
 struct MORV_STATS
@@ -64,7 +66,6 @@ public:
     void print_statistics() const;
 
     MORV_STATS* get_current_record() const { return m_current; }
-    const std::vector<MORV_STATS*>& get_records() const { return m_records; }
     int get_number_of_records() const { return static_cast<int>(m_records.size()); }
     void delete_records();
 
@@ -72,7 +73,7 @@ private:
     int current_figure_of_merit() const;
 
     MORV_API* m_fsyn_api;
-    std::vector<MORV_STATS*> m_records;  // owned
+    std::vector<MORV_OWNER<MORV_STATS>> m_records;  // in order of creation
     MORV_STATS* m_current = nullptr;
 };
 
