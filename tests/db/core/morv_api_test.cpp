@@ -68,6 +68,7 @@ TEST_F(MorvApiTest, TeardownReleasesEveryTrackedObject)
 TEST_F(MorvApiTest, UnwritableQorFileIsAUserErrorAndLeavesNothingAllocated)
 {
     const std::filesystem::path blocker = MORV_QOR_STAT_MGR::s_FILE_NAME;
+    std::filesystem::remove(blocker);  // the file of an earlier test
     std::filesystem::create_directory(blocker);
     cfg_set_value("fsyn_dump_qor_stats", "on");
     MORV_TEST_HOST host(6);

@@ -112,6 +112,7 @@ TEST(MorvFitUsage, UnwritableComponentFilesAreUserErrorsNamingTheFile)
       {"fsyn_delays.txt", "-q " + k_pipeline},
   };
   for (const CASE& c : cases) {
+    std::remove(c.blocked.c_str());  // an earlier run's file
     ASSERT_EQ(mkdir(c.blocked.c_str(), 0755), 0) << c.blocked;
     int status = -1;
     std::string out = run(c.args, &status);
