@@ -4,9 +4,11 @@
 #include "io/blif_str_cat.h"
 
 #include <array>
-#include <fstream>
-#include <sstream>
+#include <cstdio>
+#include <initializer_list>
 #include <unordered_map>
+
+#include "fio/fio.h"
 
 namespace {
 
@@ -28,6 +30,47 @@ struct STRING_HASH {
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
 
+bool is_control(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u < ' ' && !is_blank(c)) || u == 127;
+}
+
+bool is_one_of(std::string_view word, std::initializer_list<std::string_view> list) {
+  for (std::string_view w : list)
+    if (word == w) return true;
+  return false;
+}
+
+// Directives that are not supported: only flat, unmapped BLIF is read.
+bool is_unsupported_directive(std::string_view d) {
+  return is_one_of(d, {".subckt", ".gate", ".mlatch", ".exdc", ".search", ".start_kiss", ".blackbox"});
+}
+
+// Timing, wire-load and attribute lines carry nothing a netlist of atoms holds.
+bool is_ignored_directive(std::string_view d) {
+  return is_one_of(d, {".default_input_arrival", ".default_output_required", ".default_input_drive",
+                       ".default_output_load", ".default_max_input_load", ".input_arrival", ".output_required",
+                       ".input_drive", ".output_load", ".max_input_load", ".wire_load_slope", ".wire", ".area",
+                       ".delay", ".clock", ".cname", ".attr", ".param"});
+}
+
+bool is_known_directive(std::string_view d) {
+  return is_one_of(d, {".model", ".inputs", ".outputs", ".names", ".latch", ".end"}) ||
+         is_unsupported_directive(d) || is_ignored_directive(d);
+}
+
+std::string hex_byte(char c) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string printable(std::string_view word) {
+  std::string text;
+  for (char c : word) text += is_control(c) ? '?' : c;
+  return text;
+}
+
 class PARSER {
 public:
   PARSER(std::string_view text, const std::string& file, int max_lut_inputs)
@@ -37,8 +80,11 @@ public:
 
   BLIF_MODEL run() {
     std::vector<std::string_view> tokens;
+    bool any_words = false;
     while (next_logical_line(tokens)) {
       if (tokens.empty()) continue;
+      any_words = true;
+      check_words(tokens);
       if (tokens[0][0] == '.') {
         directive(tokens);
       } else {
@@ -46,7 +92,12 @@ public:
       }
     }
     finish_cover();
+    if (!any_words) fail(0, "the file holds no model (it is empty or only comments)");
+    if (!m_seen_end) fail(m_next_line - 1, "the file ends without '.end' (is it cut short?)");
     if (!m_seen_model) m_model.m_name = default_model_name();
+    if (m_model.m_outputs.empty())
+      fail(m_seen_model ? m_model_line : m_end_line, str_cat("model '", m_model.m_name, "' declares no outputs"));
+    check_written_names();
     order_covers();
     for (size_t i = 0; i < m_model.m_nets.size(); ++i)
       if (m_model.m_nets[i].m_driver == BLIF_DRIVER::NONE) m_model.m_undriven.push_back(static_cast<int>(i));
@@ -55,6 +106,30 @@ public:
 
 private:
   [[noreturn]] void fail(int line, const std::string& what) const { throw BLIF_ERROR(m_model.m_file, line, what); }
+
+  // No word may hold a control character, and no word after the first may
+  // be a directive: that is a lost line break joining two lines.
+  void check_words(const std::vector<std::string_view>& t) const {
+    for (size_t i = 0; i < t.size(); ++i) {
+      for (char c : t[i])
+        if (is_control(c)) fail(m_line, str_cat("control character ", hex_byte(c), " in '", printable(t[i]), "'"));
+      if (i > 0 && t[i][0] == '.' && is_known_directive(t[i]))
+        fail(m_line, str_cat("'", t[i], "' inside a '", t[0], "' line (is a line break missing?)"));
+    }
+  }
+
+  // A physical line ends at LF, CRLF or a lone CR. Returns the end of the
+  // line's text and moves past its break.
+  size_t take_physical_line() {
+    const size_t end = m_text.find_first_of("\r\n", m_pos);
+    if (end == std::string_view::npos) {
+      m_pos = m_text.size();
+      return m_pos;
+    }
+    m_pos = end + 1;
+    if (m_text[end] == '\r' && m_pos < m_text.size() && m_text[m_pos] == '\n') ++m_pos;
+    return end;
+  }
 
   // Splits the next logical line (comments removed, continuation lines
   // joined) into tokens. The line number reported for it is that of its
@@ -67,10 +142,9 @@ private:
     bool joined = false;
     std::string_view logical;
     for (;;) {
-      size_t end = m_text.find('\n', m_pos);
-      if (end == std::string_view::npos) end = m_text.size();
-      std::string_view phys = m_text.substr(m_pos, end - m_pos);
-      m_pos = end < m_text.size() ? end + 1 : end;
+      const size_t start = m_pos;
+      const size_t end = take_physical_line();
+      std::string_view phys = m_text.substr(start, end - start);
       ++m_next_line;
       size_t hash = phys.find('#');
       if (hash != std::string_view::npos) phys = phys.substr(0, hash);
@@ -103,7 +177,7 @@ private:
     auto it = m_net_ids.find(name);
     if (it != m_net_ids.end()) return it->second;
     int id = static_cast<int>(m_model.m_nets.size());
-    m_model.m_nets.push_back(BLIF_NET{std::string(name), BLIF_DRIVER::NONE, -1, 0});
+    m_model.m_nets.push_back(BLIF_NET{std::string(name), BLIF_DRIVER::NONE, -1, 0, m_line});
     m_net_ids.emplace(std::string(name), id);
     return id;
   }
@@ -137,10 +211,7 @@ private:
     finish_cover();
     if (m_seen_end) fail(m_line, d == ".model" ? "only one model per file is supported" : str_cat("'", d, "' after '.end'"));
     if (d == ".model") {
-      if (m_seen_model) fail(m_line, "only one model per file is supported");
-      if (!m_model.m_nets.empty()) fail(m_line, "'.model' must come before the model's contents");
-      m_seen_model = true;
-      m_model.m_name = t.size() > 1 ? std::string(t[1]) : default_model_name();
+      model(t);
     } else if (d == ".inputs") {
       for (size_t i = 1; i < t.size(); ++i) {
         int id = net(t[i]);
@@ -161,27 +232,23 @@ private:
     } else if (d == ".latch") {
       latch(t);
     } else if (d == ".end") {
+      if (t.size() > 1) fail(m_line, str_cat("'.end' takes no words, found '", t[1], "'"));
       m_seen_end = true;
-    } else if (d == ".subckt" || d == ".gate" || d == ".mlatch" || d == ".exdc" || d == ".search" ||
-               d == ".start_kiss" || d == ".blackbox") {
+      m_end_line = m_line;
+    } else if (is_unsupported_directive(d)) {
       fail(m_line, str_cat("'", d, "' is not supported (only flat, unmapped BLIF is read)"));
     } else if (!is_ignored_directive(d)) {
       fail(m_line, str_cat("unknown directive '", d, "'"));
     }
   }
 
-  // Timing, wire-load and attribute lines carry nothing a netlist of atoms holds.
-  static bool is_ignored_directive(std::string_view d) {
-    static const std::string_view ignored[] = {
-        ".default_input_arrival", ".default_output_required", ".default_input_drive",
-        ".default_output_load",   ".default_max_input_load",  ".input_arrival",
-        ".output_required",       ".input_drive",             ".output_load",
-        ".max_input_load",        ".wire_load_slope",         ".wire",
-        ".area",                  ".delay",                   ".clock",
-        ".cname",                 ".attr",                    ".param"};
-    for (std::string_view s : ignored)
-      if (d == s) return true;
-    return false;
+  void model(const std::vector<std::string_view>& t) {
+    if (m_seen_model) fail(m_line, "only one model per file is supported");
+    if (!m_model.m_nets.empty()) fail(m_line, "'.model' must come before the model's contents");
+    if (t.size() > 2) fail(m_line, str_cat("'.model' takes one name, found '", t[2], "' after '", t[1], "'"));
+    m_seen_model = true;
+    m_model_line = m_line;
+    m_model.m_name = t.size() > 1 ? std::string(t[1]) : default_model_name();
   }
 
   void start_cover(const std::vector<std::string_view>& t) {
@@ -269,6 +336,30 @@ private:
     m_model.m_latches.push_back(l);
   }
 
+  // The writer replaces what a BLIF name cannot hold; two nets it would
+  // write under one name are an error here, naming both lines, rather than
+  // at the end of a compile.
+  void check_written_names() const {
+    const auto& nets = m_model.m_nets;
+    std::unordered_map<std::string, int> changed;  // written name -> net
+    for (size_t i = 0; i < nets.size(); ++i) {
+      if (!blif_name_needs_cleaning(nets[i].m_name)) continue;
+      std::string written = blif_written_name(nets[i].m_name);
+      auto plain = m_net_ids.find(written);
+      int other = plain != m_net_ids.end() ? plain->second : -1;
+      if (other < 0) {
+        auto [it, fresh] = changed.emplace(written, static_cast<int>(i));
+        if (!fresh) other = it->second;
+      }
+      if (other < 0) continue;
+      const BLIF_NET& a = nets[std::min<size_t>(i, other)];
+      const BLIF_NET& b = nets[std::max<size_t>(i, other)];
+      fail(std::max(a.m_line, b.m_line),
+           str_cat("nets '", a.m_name, "' (line ", std::to_string(a.m_line), ") and '", b.m_name, "' (line ",
+                   std::to_string(b.m_line), ") would both be written as '", written, "'"));
+    }
+  }
+
   std::string default_model_name() const {
     std::string name = m_model.m_file;
     size_t slash = name.find_last_of('/');
@@ -335,6 +426,8 @@ private:
   int m_next_line = 1;
   int m_open_cover = -1;
   int m_cover_value = -1;
+  int m_model_line = 0;
+  int m_end_line = 0;
   bool m_seen_model = false;
   bool m_seen_end = false;
 };
@@ -350,21 +443,56 @@ BLIF_MODEL parse_blif_text(std::string_view text, const std::string& file_label,
 }
 
 BLIF_MODEL parse_blif_file(const std::string& path, int max_lut_inputs) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw BLIF_ERROR(path, 0, "cannot open file");
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) throw BLIF_ERROR(path, 0, "cannot read file");
-  std::string text = std::move(buffer).str();
+  std::string text, error;
+  if (!fio_read_user_file(path, text, error)) throw BLIF_ERROR(path, 0, error);
   return parse_blif_text(text, path, max_lut_inputs);
 }
 
-std::string blif_undriven_warning_text(const BLIF_MODEL& model) {
-  const size_t shown = 5;
-  size_t count = model.m_undriven.size();
-  std::string text = str_cat(model.m_file, ": ", std::to_string(count), count == 1 ? " undriven net" : " undriven nets") +
-                     " tied to constant 0:";
-  for (size_t i = 0; i < count && i < shown; ++i) text += (i ? ", " : " ") + model.m_nets[model.m_undriven[i]].m_name;
-  if (count > shown) text += ", ...";
+namespace {
+
+const size_t k_undriven_named = 10;
+
+// ", name (line N)" for the undriven nets from `first` on, the first ten of them.
+std::string undriven_list(const BLIF_MODEL& model, size_t first) {
+  std::string text;
+  const size_t count = model.m_undriven.size();
+  for (size_t i = first; i < count && i < k_undriven_named; ++i) {
+    const BLIF_NET& n = model.m_nets[model.m_undriven[i]];
+    text += str_cat(i > first ? ", " : " ", n.m_name, " (line ", std::to_string(n.m_first_use_line), ")");
+  }
+  if (count > k_undriven_named) text += str_cat(" and ", std::to_string(count - k_undriven_named), " more");
   return text;
+}
+
+bool is_unwritable_in_name(char c) { return static_cast<unsigned char>(c) <= ' ' || c == 127 || c == '#' || c == '\\'; }
+
+}  // namespace
+
+std::string blif_undriven_warning_text(const BLIF_MODEL& model) {
+  const size_t count = model.m_undriven.size();
+  return str_cat(model.m_file, ": ", std::to_string(count), count == 1 ? " undriven net" : " undriven nets",
+                 " tied to constant 0:", undriven_list(model, 0));
+}
+
+BLIF_ERROR blif_undriven_error(const BLIF_MODEL& model) {
+  const BLIF_NET& first = model.m_nets[model.m_undriven.at(0)];
+  std::string text = str_cat("net '", first.m_name, "' is read but never driven");
+  if (model.m_undriven.size() > 1)
+    text += str_cat(" (", std::to_string(model.m_undriven.size()), " undriven nets; also", undriven_list(model, 1), ")");
+  return BLIF_ERROR(model.m_file, first.m_first_use_line, text);
+}
+
+bool blif_name_needs_cleaning(std::string_view name) {
+  if (name.empty()) return true;
+  for (char c : name)
+    if (is_unwritable_in_name(c)) return true;
+  return false;
+}
+
+std::string blif_written_name(std::string_view name) {
+  if (name.empty()) return "_";
+  std::string s(name);
+  for (char& c : s)
+    if (is_unwritable_in_name(c)) c = '_';
+  return s;
 }

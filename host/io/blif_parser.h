@@ -3,6 +3,13 @@
 // atoms. Every structural check that names a line (driven twice, loops, bad
 // latch, over-wide cover) happens here so that the mapping step cannot fail
 // half way through building a netlist.
+//
+// The reader is strict where a damaged file would otherwise read as a
+// different design: lines end in LF, CRLF or a lone CR; every directive
+// checks its word count, and a directive name inside another line (a lost
+// line break) is an error; the model must end with '.end' and declare at
+// least one output; names may not hold control characters, nor differ only
+// in characters the writer has to replace.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +37,7 @@ struct BLIF_NET {
   BLIF_DRIVER m_driver = BLIF_DRIVER::NONE;
   int m_driver_index = -1;   // index into m_inputs, m_covers or m_latches
   int m_first_use_line = 0;  // first line that reads the net
+  int m_line = 0;            // first line that names the net
 };
 
 // One `.names` block. The truth table is over the listed inputs in order,
@@ -70,5 +78,13 @@ BLIF_MODEL parse_blif_text(std::string_view text, const std::string& file_label,
 BLIF_MODEL parse_blif_file(const std::string& path, int max_lut_inputs);
 
 // The undriven-net warning text shared by every reader: how many, then the
-// first few names.
+// first few names with the line that first reads each.
 std::string blif_undriven_warning_text(const BLIF_MODEL& model);
+// The error for a model whose undriven nets are not to be tied to 0; it
+// names the line that first reads the first of them.
+BLIF_ERROR blif_undriven_error(const BLIF_MODEL& model);
+
+// The name a net is written under: blanks, control characters, '#' and '\'
+// cannot stand in a BLIF name and become '_'; an empty name becomes "_".
+std::string blif_written_name(std::string_view name);
+bool blif_name_needs_cleaning(std::string_view name);

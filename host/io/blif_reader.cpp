@@ -196,10 +196,12 @@ std::unique_ptr<CDB_ATOM_NETLIST> BLIF_READER::read_text(std::string_view text, 
 std::unique_ptr<CDB_ATOM_NETLIST> BLIF_READER::build(const BLIF_MODEL& model, HDB_NAME_MGR* names) {
   m_model_name = model.m_name;
   m_undriven_count = model.m_undriven.size();
+  if (m_undriven_count > 0 && m_undriven_is_error) throw blif_undriven_error(model);
   std::unique_ptr<CDB_ATOM_NETLIST> netlist = BUILDER(model, m_family, names).run();
   if (m_undriven_count > 0) {
     MSG_W warning;
     warning.fill_args("%1!s!/WHOST_BLIF_UNDRIVEN_NETS", blif_undriven_warning_text(model));
+    warning.set_always_shown(true);
     warning.post();
   }
   return netlist;

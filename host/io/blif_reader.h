@@ -13,7 +13,9 @@
 //                        inverter since registers power up to 0
 //
 // Names read from the file carry HDB_INAME_FLAG_FROM_NETLIST. Undriven nets
-// are tied to logical 0 with one warning ("WHOST_BLIF_UNDRIVEN_NETS").
+// are tied to logical 0 with one warning ("WHOST_BLIF_UNDRIVEN_NETS"), shown
+// even in quiet mode since the design read is then a guess; with
+// set_undriven_is_error they are an error instead.
 // Every check runs before the first atom is made: an error (BLIF_ERROR,
 // "FILE:LINE: ...") leaves no netlist behind.
 #pragma once
@@ -42,6 +44,10 @@ public:
                                               HDB_NAME_MGR* names = nullptr);
   std::unique_ptr<CDB_ATOM_NETLIST> build(const BLIF_MODEL& model, HDB_NAME_MGR* names = nullptr);
 
+  // Undriven nets are an error (naming the line that first reads one)
+  // instead of being tied to 0.
+  void set_undriven_is_error(bool is_error) { m_undriven_is_error = is_error; }
+
   // Nets tied to 0 by the last read.
   size_t get_undriven_count() const { return m_undriven_count; }
   // Model name of the last read.
@@ -51,6 +57,7 @@ private:
   int m_family;
   int m_lut_size;
   size_t m_undriven_count = 0;
+  bool m_undriven_is_error = false;
   std::string m_model_name;
 };
 

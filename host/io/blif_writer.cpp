@@ -1,12 +1,12 @@
 #include "io/blif_writer.h"
 
-#include <fstream>
 #include <ostream>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "fio/fio.h"
 #include "io/blif_parser.h"
 #include "io/blif_reader.h"
 #include "io/blif_str_cat.h"
@@ -36,13 +36,6 @@ std::string node_label(const CDB_ATOM_NODE* node) {
   return label;
 }
 
-std::string clean_name(const std::string& name) {
-  std::string s = name.empty() ? std::string("_") : name;
-  for (char& c : s)
-    if (static_cast<unsigned char>(c) <= ' ' || c == 127 || c == '#' || c == '\\') c = '_';
-  return s;
-}
-
 class WRITER {
 public:
   WRITER(const CDB_ATOM_NETLIST& netlist, std::ostream& out, const std::string& model, const std::string& label)
@@ -50,7 +43,7 @@ public:
 
   void run() {
     name_nets();
-    m_out << ".model " << clean_name(m_model) << "\n";
+    m_out << ".model " << blif_written_name(m_model) << "\n";
     write_port_list(".inputs", m_input_ports);
     write_port_list(".outputs", m_output_port_names);
     for (CDB_ATOM_NODE* node : m_netlist) write_node(node);
@@ -87,13 +80,13 @@ private:
       std::string name = node->get_instance_name() ? node->get_instance_name()->get_short_hpath()
                                                    : str_cat("pin", std::to_string(node->get_id()));
       if (CDB_ATOM_OTERM* o = node->get_output_term_by_type(DB_DATA_OUT)) {
-        std::string port = clean_name(name);
+        std::string port = blif_written_name(name);
         if (!m_used.insert(port).second) fail("input port name '" + port + "' is used twice");
         m_net_of[o] = new_net(port);
         m_input_ports.push_back(port);
       }
       if (CDB_ATOM_ITERM* in = node->get_input_term_by_type(DB_DATAIN)) {
-        std::string port = clean_name(blif_output_port_name(name));
+        std::string port = blif_written_name(blif_output_port_name(name));
         if (!m_output_ports.insert(port).second) fail("output port name '" + port + "' is used twice");
         m_output_pins.push_back(in);
         m_output_port_names.push_back(port);
@@ -122,7 +115,7 @@ private:
           continue;
         }
         HDB_INSTANCE_NAME* n = o->get_instance_name() ? o->get_instance_name() : node->get_instance_name();
-        std::string base = clean_name(n ? n->get_short_hpath() : str_cat("n", std::to_string(node->get_id())));
+        std::string base = blif_written_name(n ? n->get_short_hpath() : str_cat("n", std::to_string(node->get_id())));
         auto pd = port_driver.find(base);
         if (pd != port_driver.end() && pd->second == o && m_output_ports.count(base) && !m_claimed.count(base)) {
           m_claimed.insert(base);
@@ -370,9 +363,14 @@ void blif_write_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& out, cons
 }
 
 void blif_write_netlist_file(const CDB_ATOM_NETLIST& netlist, const std::string& path, const std::string& model_name) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw BLIF_ERROR(path, 0, "cannot open file for writing");
-  WRITER(netlist, out, model_name, path).run();
-  out.flush();
-  if (!out) throw BLIF_ERROR(path, 0, "cannot write file");
+  FIO_REPLACING_FILE file;
+  std::string error;
+  if (!file.open(path, error)) throw BLIF_ERROR(path, 0, error);
+  blif_write_netlist_file(netlist, file, model_name);
+}
+
+void blif_write_netlist_file(const CDB_ATOM_NETLIST& netlist, FIO_REPLACING_FILE& file, const std::string& model_name) {
+  WRITER(netlist, file.stream(), model_name, file.get_target()).run();
+  std::string error;
+  if (!file.commit(error)) throw BLIF_ERROR(file.get_target(), 0, error);
 }

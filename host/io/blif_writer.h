@@ -24,8 +24,15 @@
 #include <string>
 
 class CDB_ATOM_NETLIST;
+class FIO_REPLACING_FILE;
 
 void blif_write_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& out, const std::string& model_name = "top");
-// Throws BLIF_ERROR when the file cannot be written.
+// Throws BLIF_ERROR when the file cannot be written. The text goes to a
+// temporary file renamed over `path` once complete, so a failed write never
+// leaves a partial file or truncates an older one.
 void blif_write_netlist_file(const CDB_ATOM_NETLIST& netlist, const std::string& path,
+                             const std::string& model_name = "top");
+// The same into a file opened earlier (before a long compile, so that an
+// unwritable target is found first); commits it.
+void blif_write_netlist_file(const CDB_ATOM_NETLIST& netlist, FIO_REPLACING_FILE& file,
                              const std::string& model_name = "top");

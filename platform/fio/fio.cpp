@@ -1,5 +1,9 @@
 #include "fio/fio.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -42,4 +46,122 @@ std::FILE* fio_fopen_for_writing(const FIO_PATH& path) {
     std::FILE* file = std::fopen(path.str().c_str(), "w");
     if (file == nullptr) throw FIO_WRITE_ERROR(path.str(), open_failure_reason(errno));
     return file;
+}
+
+
+namespace {
+
+std::string reason(int err) { return std::strerror(err); }
+
+// Permission bits a plain new file would get, or those of the file it replaces.
+mode_t new_file_mode(const std::string& target) {
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0) return st.st_mode & 07777;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
+bool fio_read_user_file(const std::string& path, std::string& text, std::string& error) {
+    text.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot open: " + reason(errno);
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        error = "cannot read: " + reason(errno);
+        ::close(fd);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        error = "is a folder, not a file";
+        ::close(fd);
+        return false;
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = "cannot read: " + reason(errno);
+            ::close(fd);
+            return false;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+FIO_REPLACING_FILE::~FIO_REPLACING_FILE() { discard(); }
+
+bool FIO_REPLACING_FILE::open(const std::string& target, std::string& error) {
+    discard();
+    std::error_code ec;
+    std::filesystem::path path(target);
+    // Replacing a link would cut it; the file it points to is the one meant.
+    if (std::filesystem::is_symlink(path, ec)) path = std::filesystem::weakly_canonical(path, ec);
+    if (std::filesystem::is_directory(path, ec)) {
+        error = "cannot write '" + target + "': it is a folder";
+        return false;
+    }
+    if (std::filesystem::exists(path, ec) && ::access(path.c_str(), W_OK) != 0) {
+        error = "cannot write '" + target + "': " + reason(errno);
+        return false;
+    }
+    std::string pattern = path.string() + ".tmp.XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) {
+        error = "cannot create '" + target + "': " + reason(errno);
+        return false;
+    }
+    ::fchmod(fd, new_file_mode(path.string()));
+    ::close(fd);
+    m_out = std::make_unique<std::ofstream>(pattern, std::ios::binary | std::ios::trunc);
+    if (!*m_out) {
+        error = "cannot create '" + target + "'";
+        ::unlink(pattern.c_str());
+        m_out.reset();
+        return false;
+    }
+    m_target = path.string();
+    m_temp = pattern;
+    return true;
+}
+
+std::ostream& FIO_REPLACING_FILE::stream() { return *m_out; }
+
+bool FIO_REPLACING_FILE::commit(std::string& error) {
+    if (!is_open()) {
+        error = "no file is open";
+        return false;
+    }
+    m_out->flush();
+    const bool written = static_cast<bool>(*m_out);
+    m_out->close();
+    if (!written || m_out->fail()) {
+        error = "cannot write '" + m_target + "'";
+        discard();
+        return false;
+    }
+    if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
+        error = "cannot replace '" + m_target + "': " + reason(errno);
+        discard();
+        return false;
+    }
+    m_temp.clear();
+    m_out.reset();
+    return true;
+}
+
+void FIO_REPLACING_FILE::discard() {
+    if (m_out) m_out->close();
+    m_out.reset();
+    if (!m_temp.empty()) ::unlink(m_temp.c_str());
+    m_temp.clear();
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -51,3 +52,39 @@ private:
 void fio_open_for_writing(std::ofstream& stream, const FIO_PATH& path, bool append);
 // The same for C streams: a file the caller closes with fclose.
 std::FILE* fio_fopen_for_writing(const FIO_PATH& path);
+
+
+// The whole contents of a file the user named. False, with `error` saying
+// why ("is a folder, not a file", "cannot open: <reason>", ...), when it is
+// not a readable regular file: a folder must never read as an empty file.
+bool fio_read_user_file(const std::string& path, std::string& text, std::string& error);
+
+// A file written under a temporary name beside its target and renamed over
+// the target only once complete: a failed or partial write leaves an older
+// target as it was, and opening early finds a target that cannot be written
+// before any work is done. The temporary file is removed unless committed.
+class FIO_REPLACING_FILE {
+public:
+    FIO_REPLACING_FILE() = default;
+    ~FIO_REPLACING_FILE();
+    FIO_REPLACING_FILE(const FIO_REPLACING_FILE&) = delete;
+    FIO_REPLACING_FILE& operator=(const FIO_REPLACING_FILE&) = delete;
+
+    // False, with `error` naming the target and the reason, when the target
+    // is a folder, an existing file that is not writable, or in a folder
+    // where no file can be created.
+    bool open(const std::string& target, std::string& error);
+    bool is_open() const { return !m_temp.empty(); }
+    const std::string& get_target() const { return m_target; }
+    // The temporary file; valid between open and commit.
+    std::ostream& stream();
+    // Flushes and renames over the target; false, with `error`, when the
+    // text could not be written (the temporary file is removed then).
+    bool commit(std::string& error);
+    void discard();
+
+private:
+    std::string m_target;
+    std::string m_temp;
+    std::unique_ptr<std::ofstream> m_out;
+};

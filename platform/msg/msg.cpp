@@ -89,7 +89,7 @@ const char* msg_kind_name(MSG_KIND kind) {
 void MSG_POST::post(MSG_REPORT* /*report*/) {
     MSG_STATE& s = state();
     s.posted.push_back(MSG_POSTED_MESSAGE{m_kind, m_id, m_text, m_severity_level});
-    if (!s.quiet) {
+    if (!s.quiet || m_always_shown) {
         std::cout << msg_kind_name(m_kind) << " (" << m_id << "): " << m_text << '\n';
         std::cout.flush();
     }

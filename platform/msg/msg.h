@@ -50,6 +50,10 @@ public:
     void fill_args_list(const char* text_and_id, const std::vector<MSG_ARG>& args);
 
     void set_severity_level(int level) { m_severity_level = level; }
+    // Printed even in quiet mode: for what a user must see whatever they
+    // asked to hide (a design read with a guess made for it).
+    void set_always_shown(bool shown) { m_always_shown = shown; }
+    bool is_always_shown() const { return m_always_shown; }
     int get_severity_level() const { return m_severity_level; }
 
     MSG_KIND get_kind() const { return m_kind; }
@@ -61,6 +65,7 @@ protected:
     MSG_KIND m_kind;
     MSG_REPORT* m_report;
     int m_severity_level = 0;
+    bool m_always_shown = false;
     std::string m_id;
     std::string m_text;
 };
@@ -69,7 +74,8 @@ class MSG_POST : public MSG_BASE {
 public:
     using MSG_BASE::MSG_BASE;
     // Prints "Info (ID): text" / "Warning (ID): text" / "Error (ID): text" on
-    // stdout unless quiet, and records the message. report null = default.
+    // stdout unless quiet (or always shown), and records the message. report
+    // null = default.
     virtual void post(MSG_REPORT* report = nullptr);
 };
 

@@ -85,8 +85,8 @@ TEST(BlifParse, ContinuationLinesCommentsAndLatches) {
   expect_error(".model t\n.inputs a \\\n b\n.outputs y\n.latch a y fe b 0\n.end\n", 5, "'fe'");
 }
 
-TEST(BlifParse, MissingModelAndEnd) {
-  BLIF_MODEL m = parse_blif_text(".inputs a\n.outputs y\n.names a y\n0 1\n", "dir/adder.v1.blif", 6);
+TEST(BlifParse, MissingModelNameComesFromTheFile) {
+  BLIF_MODEL m = parse_blif_text(".inputs a\n.outputs y\n.names a y\n0 1\n.end\n", "dir/adder.v1.blif", 6);
   EXPECT_EQ(m.m_name, "adder");
   EXPECT_EQ(m.m_covers[0].m_truth, 0x1u);
   expect_error(".model t\n.inputs a\n.end\n.model u\n.end\n", 4, "only one model");
@@ -151,14 +151,30 @@ TEST(BlifParse, CoverOrderPutsDriversFirst) {
   EXPECT_EQ(m.m_cover_order[2], 0);
 }
 
-TEST(BlifParse, UndrivenNetsAreListedOnceWithCount) {
+TEST(BlifParse, UndrivenNetsAreListedOnceWithCountAndLines) {
   BLIF_MODEL m = parse(
       ".model t\n.inputs a\n.outputs y u7\n"
       ".names a u1 u2 u3 u4 u5 y\n111111 1\n"
       ".names u6 u1 z\n11 1\n.end\n");
   ASSERT_EQ(m.m_undriven.size(), 7u);
   EXPECT_EQ(blif_undriven_warning_text(m),
-            "t.blif: 7 undriven nets tied to constant 0: u7, u1, u2, u3, u4, ...");
+            "t.blif: 7 undriven nets tied to constant 0: u7 (line 3), u1 (line 4), u2 (line 4), u3 (line 4), "
+            "u4 (line 4), u5 (line 4), u6 (line 6)");
+  BLIF_ERROR e = blif_undriven_error(m);
+  EXPECT_EQ(e.get_line(), 3);
+  EXPECT_STREQ(e.what(), "t.blif:3: net 'u7' is read but never driven (7 undriven nets; also u1 (line 4), u2 (line 4), "
+                         "u3 (line 4), u4 (line 4), u5 (line 4), u6 (line 6))");
+  // Past ten names the rest is a count.
+  std::string many = ".model t\n.inputs a\n.outputs y\n.names a";
+  for (int i = 0; i < 5; ++i) many += " n" + std::to_string(i);
+  many += " y\n111111 1\n";
+  for (int i = 5; i < 12; ++i) many += ".names m" + std::to_string(i) + " n" + std::to_string(i) + "\n1 1\n";
+  m = parse(many + ".end\n");
+  ASSERT_EQ(m.m_undriven.size(), 12u);
+  const std::string text = blif_undriven_warning_text(m);
+  EXPECT_NE(text.find("n4 (line 4), m5 (line 6)"), std::string::npos) << text;
+  const std::string tail = ", m9 (line 14) and 2 more";
+  EXPECT_EQ(text.substr(text.size() - std::min(text.size(), tail.size())), tail) << text;
 }
 
 TEST(BlifParse, MissingFile) {
@@ -166,7 +182,7 @@ TEST(BlifParse, MissingFile) {
     parse_blif_file("no/such/file.blif", 6);
     FAIL();
   } catch (const BLIF_ERROR& e) {
-    EXPECT_STREQ(e.what(), "no/such/file.blif: cannot open file");
+    EXPECT_STREQ(e.what(), "no/such/file.blif: cannot open: No such file or directory");
   }
 }
 
