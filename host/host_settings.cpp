@@ -26,15 +26,16 @@ bool is_assignment_key(const std::string& k)
 
 void HOST_SETTINGS::load_file(const std::string& path)
 {
-  // Only spaces, tabs and carriage returns are blanks in the host's file.
+  // Only spaces and tabs are blanks in the host's file.
+  std::string error;
   const bool opened = cfg_read_settings_file(
       path,
       [this](const CFG_FILE_LINE& line) {
         if (!line.has_equals) throw HOST_INPUT_ERROR(line.where + ": expected KEY=VALUE, found '" + line.text + "'");
         add(line.key, line.value, line.where);
       },
-      " \t\r");
-  if (!opened) throw HOST_INPUT_ERROR(path + ": cannot read the settings file");
+      " \t", &error);
+  if (!opened) throw HOST_INPUT_ERROR(path + ": cannot read the settings file: " + error);
 }
 
 void HOST_SETTINGS::add(const std::string& key, const std::string& value, const std::string& where)

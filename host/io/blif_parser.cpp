@@ -118,19 +118,6 @@ private:
     }
   }
 
-  // A physical line ends at LF, CRLF or a lone CR. Returns the end of the
-  // line's text and moves past its break.
-  size_t take_physical_line() {
-    const size_t end = m_text.find_first_of("\r\n", m_pos);
-    if (end == std::string_view::npos) {
-      m_pos = m_text.size();
-      return m_pos;
-    }
-    m_pos = end + 1;
-    if (m_text[end] == '\r' && m_pos < m_text.size() && m_text[m_pos] == '\n') ++m_pos;
-    return end;
-  }
-
   // Splits the next logical line (comments removed, continuation lines
   // joined) into tokens. The line number reported for it is that of its
   // first physical line.
@@ -142,9 +129,7 @@ private:
     bool joined = false;
     std::string_view logical;
     for (;;) {
-      const size_t start = m_pos;
-      const size_t end = take_physical_line();
-      std::string_view phys = m_text.substr(start, end - start);
+      std::string_view phys = fio_next_line(m_text, m_pos);
       ++m_next_line;
       size_t hash = phys.find('#');
       if (hash != std::string_view::npos) phys = phys.substr(0, hash);

@@ -57,10 +57,14 @@ void cfg_clear_all() { store().clear(); }
 
 void cfg_load_file(const char* path) {
     const std::string file = path ? path : "";
-    const bool opened = cfg_read_settings_file(file, [](const CFG_FILE_LINE& line) {
-        if (!line.has_equals) throw CFG_ERROR(line.where + ": expected key=value, got \"" + line.text + "\"");
-        if (line.key.empty()) throw CFG_ERROR(line.where + ": empty key");
-        cfg_set_value(line.key.c_str(), line.value.c_str());
-    });
-    if (!opened) throw CFG_ERROR(file + ": cannot open settings file");
+    std::string error;
+    const bool opened = cfg_read_settings_file(
+        file,
+        [](const CFG_FILE_LINE& line) {
+            if (!line.has_equals) throw CFG_ERROR(line.where + ": expected key=value, got \"" + line.text + "\"");
+            if (line.key.empty()) throw CFG_ERROR(line.where + ": empty key");
+            cfg_set_value(line.key.c_str(), line.value.c_str());
+        },
+        CFG_FILE_BLANKS, &error);
+    if (!opened) throw CFG_ERROR(file + ": cannot read the settings file: " + error);
 }

@@ -4,7 +4,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
+
+#include "fio/fio.h"
 
 namespace {
 
@@ -42,14 +43,18 @@ std::optional<int> cfg_parse_int(std::string_view text) {
 }
 
 bool cfg_read_settings_file(const std::string& path, const std::function<void(const CFG_FILE_LINE&)>& on_line,
-                            const char* blanks) {
-    std::ifstream in(path);
-    if (!in) return false;
-    std::string raw;
+                            const char* blanks, std::string* error) {
+    std::string contents, why;
+    if (!fio_read_user_file(path, contents, why)) {
+        if (error) *error = why;
+        return false;
+    }
+    const std::string_view all(contents);
+    std::size_t pos = 0;
     int line_no = 0;
-    while (std::getline(in, raw)) {
+    while (pos < all.size()) {
         ++line_no;
-        const std::string_view text = cfg_trim(raw, blanks);
+        const std::string_view text = cfg_trim(fio_next_line(all, pos), blanks);
         if (text.empty() || text.front() == '#') continue;
         CFG_FILE_LINE line;
         line.where = path + ":" + std::to_string(line_no);

@@ -33,7 +33,9 @@ std::optional<int> cfg_parse_int(std::string_view text);
 
 // Hands every line of path to on_line in file order, except blank lines and
 // lines whose first non-blank character is '#'; blanks are the characters of
-// `blanks`. What on_line throws ends the read, so the lines before a bad line
-// stay applied. Answers false, having read nothing, when path cannot be opened.
+// `blanks`; lines end at LF, CRLF or a lone CR. What on_line throws ends the
+// read, so the lines before a bad line stay applied. Answers false, having
+// read nothing, when path is not a readable file (a folder is not); `error`,
+// when given, then says why.
 bool cfg_read_settings_file(const std::string& path, const std::function<void(const CFG_FILE_LINE&)>& on_line,
-                            const char* blanks = CFG_FILE_BLANKS);
+                            const char* blanks = CFG_FILE_BLANKS, std::string* error = nullptr);

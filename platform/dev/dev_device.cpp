@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -63,6 +61,8 @@ const char* dev_family_name(int family) {
     const FAMILY_ROW* row = find_family(family);
     return row ? row->name : "UNKNOWN";
 }
+
+bool dev_is_known_family(int family) { return find_family(family) != nullptr; }
 
 int dev_base_family_of(int family) { return family == DEV_FAMILY_ZEPLA_II ? DEV_FAMILY_ZEPLA : family; }
 
@@ -180,133 +180,6 @@ int DEV_DEVICE::get_cell_delay_ps(int from, int to) const {
     if (from == DEV_PORT_CARRY_IN) return to == DEV_PORT_CARRY_OUT ? m_model.carry_in_to_carry_out : m_model.carry_in_to_sum;
     if (from == DEV_PORT_SHARE_IN) return m_model.share_in_to_out;
     return 0;
-}
-
-// ---------------------------------------------------------------- device file
-
-class DEV_DEVICE_FILE_READER {
-public:
-    static void apply(DEV_DEVICE& dev, const char* path);
-};
-
-void DEV_DEVICE_FILE_READER::apply(DEV_DEVICE& dev, const char* path) {
-    std::ifstream in(path);
-    if (!in) throw std::runtime_error(std::string(path) + ": cannot open device file");
-    std::string line;
-    int line_no = 0;
-    bool grid_changed = false;
-    std::vector<std::tuple<int, int, int>> blocks;
-    auto fail = [&](const std::string& what) {
-        throw std::runtime_error(std::string(path) + ":" + std::to_string(line_no) + ": " + what);
-    };
-    while (std::getline(in, line)) {
-        ++line_no;
-        if (auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
-        std::istringstream ls(line);
-        std::string key;
-        if (!(ls >> key)) continue;
-        std::vector<long> v;
-        std::string text;
-        auto ints = [&](size_t n) {
-            v.clear();
-            for (size_t i = 0; i < n; ++i) {
-                long x;
-                if (!(ls >> x)) fail("'" + key + "' expects " + std::to_string(n) + " integer(s)");
-                v.push_back(x);
-            }
-            std::string extra;
-            if (ls >> extra) fail("unexpected '" + extra + "' after '" + key + "'");
-        };
-        if (key == "family") {
-            ints(1);
-            if (!find_family((int)v[0])) fail("unknown family " + std::to_string(v[0]));
-            dev.init_family((int)v[0]);
-        } else if (key == "part") {
-            ints(1);
-            dev.m_part = (int)v[0];
-        } else if (key == "device_enum") {
-            ints(1);
-            dev.m_basic.m_device_enum = (DEV_DEVICE_ENUM)v[0];
-        } else if (key == "name") {
-            if (!(ls >> text)) fail("'name' expects a value");
-            dev.m_basic.m_name = text;
-        } else if (key == "grid") {
-            ints(2);
-            if (v[0] < 3 || v[1] < 3 || v[0] > 4096 || v[1] > 4096) fail("grid size out of range");
-            dev.m_nx = (int)v[0];
-            dev.m_ny = (int)v[1];
-            dev.m_ram_columns.clear();
-            dev.m_dsp_columns.clear();
-            grid_changed = true;
-        } else if (key == "lab_capacity") {
-            ints(1);
-            if (v[0] < 1) fail("lab_capacity must be positive");
-            dev.m_lab_capacity = (int)v[0];
-        } else if (key == "lab_type") {
-            ints(1);
-            if (!dev_is_usable_lab_type((int)v[0])) fail("not a LAB block type: " + std::to_string(v[0]));
-            dev.m_lab_type = (int)v[0];
-            grid_changed = true;
-        } else if (key == "ram_column" || key == "dsp_column") {
-            ints(1);
-            if (v[0] < 1 || v[0] >= dev.m_nx - 1) fail("column outside the grid");
-            (key == "ram_column" ? dev.m_ram_columns : dev.m_dsp_columns).push_back((int)v[0]);
-            grid_changed = true;
-        } else if (key == "block") {
-            ints(3);
-            if (v[0] < 0 || v[1] < 0 || v[0] >= dev.m_nx || v[1] >= dev.m_ny) fail("block outside the grid");
-            blocks.emplace_back((int)v[0], (int)v[1], (int)v[2]);
-        } else if (key == "resource") {
-            ints(2);
-            bool found = false;
-            for (auto& r : dev.m_resources)
-                if (r.first == v[0]) r.second = (int)v[1], found = true;
-            if (!found) dev.m_resources.emplace_back((int)v[0], (int)v[1]);
-        } else if (key == "migratable_part") {
-            ints(1);
-            dev.m_migration.m_parts.push_back((int)v[0]);
-            dev.m_has_migration = true;
-        } else if (key == "migration_target") {
-            ints(1);
-            dev.m_migration.m_target = (int)v[0];
-            dev.m_has_migration = true;
-        } else if (key == "bool") {
-            ints(2);
-            dev.m_basic.set_bool((int)v[0], v[1] != 0);
-        } else if (key == "delay") {
-            std::string name;
-            long value;
-            if (!(ls >> name >> value)) fail("'delay' expects a name and a value");
-            DEV_TIMING_MODEL& m = dev.m_model;
-            static const char* const PINS[] = {"lut_a", "lut_b", "lut_c", "lut_d", "lut_e", "lut_f", "lut_g"};
-            int* slot = nullptr;
-            for (int i = 0; i < 7; ++i)
-                if (name == PINS[i]) slot = &m.lut_input[i];
-            const std::pair<const char*, int*> named[] = {
-                {"carry_in_to_carry_out", &m.carry_in_to_carry_out}, {"carry_in_to_sum", &m.carry_in_to_sum},
-                {"data_to_carry_out", &m.data_to_carry_out}, {"share_in_to_out", &m.share_in_to_out},
-                {"tco", &m.tco}, {"tsu", &m.tsu}, {"intra_lab", &m.intra_lab},
-                {"inter_lab_base", &m.inter_lab_base}, {"per_hop", &m.per_hop}, {"clock_network", &m.clock_network},
-                {"io_in", &m.io_in}, {"io_out", &m.io_out}, {"ram_tco", &m.ram_tco}, {"ram_tsu", &m.ram_tsu},
-                {"dsp_tco", &m.dsp_tco}, {"dsp_tsu", &m.dsp_tsu}};
-            for (const auto& [n, p] : named)
-                if (name == n) slot = p;
-            if (!slot) fail("unknown delay '" + name + "'");
-            if (value < 0 || value > 1000000) fail("delay out of range");
-            *slot = (int)value;
-        } else {
-            fail("unknown key '" + key + "'");
-        }
-    }
-    if (grid_changed) dev.build_grid();
-    for (auto [x, y, t] : blocks)
-        if (x < dev.m_nx && y < dev.m_ny) dev.m_blocks[(size_t)x * dev.m_ny + y] = t;
-}
-
-DEV_DEVICE* DEV_DEVICE::load_from_file(const char* path) {
-    std::unique_ptr<DEV_DEVICE> dev(new DEV_DEVICE(DEV_FAMILY_BRENNOCK));
-    DEV_DEVICE_FILE_READER::apply(*dev, path);
-    return dev.release();
 }
 
 // ---------------------------------------------------------------- die data

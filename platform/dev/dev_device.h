@@ -58,6 +58,7 @@ enum DEV_BLOCK_TYPE : int {
 
 bool dev_is_usable_lab_type(int block_type);
 const char* dev_family_name(int family);  // "BRK", ..., "UVO"; "UNKNOWN"
+bool dev_is_known_family(int family);     // one of the built-in families
 int dev_base_family_of(int family);       // 35 -> 9, others themselves
 int dev_family_lut_size(int family);      // 4 or 6
 
@@ -296,8 +297,11 @@ public:
     //   family F | part P | device_enum N | name S | grid NX NY | lab_capacity N
     //   lab_type T | block X Y T | ram_column X | dsp_column X | resource TYPE COUNT
     //   migratable_part P | migration_target P | bool ID 0|1 | delay KEY VALUE
-    // ('#' starts a comment). Throws std::runtime_error "<path>:<line>: ..."
-    // on an unknown key or a bad value; the device is unchanged then.
+    // ('#' starts a comment; `family` comes first, `grid` before the columns;
+    // a key, or a key for one subject, is given once). Throws
+    // std::runtime_error "<path>:<line>: ..." on an unknown key or a value
+    // out of its kind or range, and "<path>: ..." for a path that is not a
+    // readable file; no device is made then.
     static DEV_DEVICE* load_from_file(const char* path);
 
 private:

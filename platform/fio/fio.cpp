@@ -98,6 +98,18 @@ bool fio_read_user_file(const std::string& path, std::string& text, std::string&
     return true;
 }
 
+std::string_view fio_next_line(std::string_view text, std::size_t& pos) {
+    const std::size_t start = pos;
+    const std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) {
+        pos = text.size();
+        return text.substr(start);
+    }
+    pos = end + 1;
+    if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
+    return text.substr(start, end - start);
+}
+
 FIO_REPLACING_FILE::~FIO_REPLACING_FILE() { discard(); }
 
 bool FIO_REPLACING_FILE::open(const std::string& target, std::string& error) {

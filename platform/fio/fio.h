@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 class FIO_PATH {
 public:
@@ -58,6 +59,11 @@ std::FILE* fio_fopen_for_writing(const FIO_PATH& path);
 // why ("is a folder, not a file", "cannot open: <reason>", ...), when it is
 // not a readable regular file: a folder must never read as an empty file.
 bool fio_read_user_file(const std::string& path, std::string& text, std::string& error);
+
+// The physical line of `text` that starts at `pos`, without its break, and
+// moves `pos` past the break. A line ends at LF, CRLF or a lone CR, so that
+// files from every system read with the same line numbers.
+std::string_view fio_next_line(std::string_view text, std::size_t& pos);
 
 // A file written under a temporary name beside its target and renamed over
 // the target only once complete: a failed or partial write leaves an older

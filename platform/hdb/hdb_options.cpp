@@ -35,16 +35,20 @@ const std::string* HDB_OPTION_SET::find_text(int id) const {
 
 void HDB_OPTION_SET::load_file(const char* path) {
     const std::string file = path ? path : "";
-    const bool opened = cfg_read_settings_file(file, [this](const CFG_FILE_LINE& line) {
-        if (!line.has_equals)
-            throw HDB_OPTION_ERROR(line.where + ": expected id=value, got \"" + line.text + "\"");
-        const std::string& id_text = line.key;
-        const std::optional<int> id = cfg_parse_int(id_text);
-        if (!id || *id < 0 || id_text.front() == '+' || id_text.front() == '-')
-            throw HDB_OPTION_ERROR(line.where + ": option id \"" + id_text + "\" is not a number");
-        m_values[*id] = line.value;
-    });
-    if (!opened) throw HDB_OPTION_ERROR(file + ": cannot open option settings file");
+    std::string error;
+    const bool opened = cfg_read_settings_file(
+        file,
+        [this](const CFG_FILE_LINE& line) {
+            if (!line.has_equals)
+                throw HDB_OPTION_ERROR(line.where + ": expected id=value, got \"" + line.text + "\"");
+            const std::string& id_text = line.key;
+            const std::optional<int> id = cfg_parse_int(id_text);
+            if (!id || *id < 0 || id_text.front() == '+' || id_text.front() == '-')
+                throw HDB_OPTION_ERROR(line.where + ": option id \"" + id_text + "\" is not a number");
+            m_values[*id] = line.value;
+        },
+        CFG_FILE_BLANKS, &error);
+    if (!opened) throw HDB_OPTION_ERROR(file + ": cannot read the option settings file: " + error);
 }
 
 // ---------------------------------------------------------------- typed readers

@@ -1,19 +1,13 @@
-// Device model: grid, block types, the delay model's shape, the queries that
-// must agree with it, and device files.
+// Device model: grid, block types, the delay model's shape and the queries
+// that must agree with it.
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 
 #include "dev/dev_device.h"
 
 namespace {
 const int ALL_FAMILIES[] = {6, 9, 10, 24, 34, 35, 41, 42, 47};
-
-std::string write_file(const char* name, const std::string& text) {
-    std::ofstream(name) << text;
-    return name;
-}
 }  // namespace
 
 TEST(DevDevice, EveryFamilyHasAPlausibleGridAndDelays) {
@@ -91,45 +85,4 @@ TEST(DevDevice, CurrentDeviceDrivesTheSharedRoutingDelay) {
     EXPECT_NEAR(dev_routing_delay_seconds(1, 1, 5, 2), dev->get_routing_delay_ps(1, 1, 5, 2) * 1e-12, 1e-18);
     DMGR_UTILITY::set_current_device(nullptr);
     EXPECT_EQ(DMGR_UTILITY::get_current_device()->get_family(), DEV_FAMILY_BRENNOCK);
-}
-
-TEST(DevDevice, DeviceFileOverridesAndErrors) {
-    std::string good = write_file("dev_good.txt",
-                                  "# small test device\n"
-                                  "family 24\n"
-                                  "grid 12 10\n"
-                                  "lab_capacity 8\n"
-                                  "ram_column 4\n"
-                                  "block 6 6 590\n"
-                                  "migratable_part 4200\n"
-                                  "bool 125 1\n"
-                                  "delay per_hop 77\n");
-    std::unique_ptr<DEV_DEVICE> dev(DEV_DEVICE::load_from_file(good.c_str()));
-    EXPECT_EQ(dev->get_family(), DEV_FAMILY_MORLIN);
-    EXPECT_EQ(dev->get_nx(), 12);
-    EXPECT_EQ(dev->get_ny(), 10);
-    EXPECT_EQ(dev->get_lab_capacity(), 8);
-    EXPECT_EQ(dev->get_block_type(4, 3), DEV_BLOCK_RAM);
-    EXPECT_EQ(dev->get_block_type(6, 6), 590);
-    EXPECT_EQ(dev->get_timing_model().per_hop, 77);
-    ASSERT_TRUE(dev->get_migration_info());
-    EXPECT_EQ(DEV_PART_MANAGER::get_family_of(dev->get_migration_info()->get_migratable_parts()[0]), 42);
-    bool b = false;
-    EXPECT_TRUE(dev->get_basic_info()->get_bool(125, &b));
-    EXPECT_TRUE(b);
-    EXPECT_FALSE(dev->get_basic_info()->get_bool(126, &b));
-
-    auto error_of = [](const std::string& path) {
-        try {
-            delete DEV_DEVICE::load_from_file(path.c_str());
-        } catch (const std::runtime_error& e) {
-            return std::string(e.what());
-        }
-        return std::string();
-    };
-    EXPECT_EQ(error_of(write_file("dev_bad1.txt", "grid 10 10\nbogus 3\n")), "dev_bad1.txt:2: unknown key 'bogus'");
-    EXPECT_EQ(error_of(write_file("dev_bad2.txt", "grid 10\n")), "dev_bad2.txt:1: 'grid' expects 2 integer(s)");
-    EXPECT_EQ(error_of(write_file("dev_bad3.txt", "family 7\n")), "dev_bad3.txt:1: unknown family 7");
-    EXPECT_EQ(error_of(write_file("dev_bad4.txt", "delay lut_z 3\n")), "dev_bad4.txt:1: unknown delay 'lut_z'");
-    EXPECT_EQ(error_of("no_such_device_file.txt"), "no_such_device_file.txt: cannot open device file");
 }
