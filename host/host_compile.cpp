@@ -2,9 +2,7 @@
 
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -210,6 +208,112 @@ bool same_file(const std::string& a, const std::string& b)
   return std::filesystem::exists(b, ec) && std::filesystem::equivalent(a, b, ec);
 }
 
+// Input files must be readable files, and no output may replace one of them
+// or the other output: the user's files are never overwritten by a run.
+void check_files(const FIT_OPTIONS& o)
+{
+  std::string error;
+  if (!fio_check_user_file(o.design, error)) throw HOST_INPUT_ERROR("cannot read design file '" + o.design + "': " + error);
+  const std::pair<const std::string*, const char*> inputs[] = {
+      {&o.design, "the input design"}, {&o.settings_file, "the settings file"}, {&o.device_file, "the device file"}};
+  for (const std::string* target : {&o.output_blif, &o.output_native}) {
+    if (target->empty()) continue;
+    for (const auto& [input, what] : inputs)
+      if (!input->empty() && same_file(*input, *target))
+        throw HOST_INPUT_ERROR("output file '" + *target + "' is " + what + "; inputs are never overwritten");
+  }
+  if (!o.output_blif.empty() && !o.output_native.empty() &&
+      (o.output_blif == o.output_native || same_file(o.output_blif, o.output_native)))
+    throw HOST_INPUT_ERROR("-o and --native name the same file '" + o.output_blif + "'");
+}
+
+// Opened before the compile so that an output that cannot be written is
+// found first; the text replaces the target only once complete.
+void open_output(const std::string& path, FIO_REPLACING_FILE& file)
+{
+  std::string error;
+  if (!path.empty() && !file.open(path, error)) throw HOST_INPUT_ERROR(error);
+}
+
+std::unique_ptr<DEV_DEVICE> read_device(const FIT_OPTIONS& o, int family)
+{
+  std::unique_ptr<DEV_DEVICE> device;
+  if (o.device_file.empty()) return device;
+  try {
+    device.reset(DEV_DEVICE::load_from_file(o.device_file.c_str()));
+  } catch (const std::runtime_error& e) {
+    throw HOST_INPUT_ERROR(e.what());
+  }
+  if (dev_base_family_of(device->get_family()) != dev_base_family_of(family))
+    throw HOST_INPUT_ERROR("device file '" + o.device_file + "' describes a " + dev_family_name(device->get_family()) +
+                           " device but the family is " + o.family);
+  return device;
+}
+
+void write_outputs(const CDB_ATOM_NETLIST& netlist, FIO_REPLACING_FILE& blif, FIO_REPLACING_FILE& native)
+{
+  if (blif.is_open()) blif_write_netlist_file(netlist, blif, "top");
+  if (!native.is_open()) return;
+  cdb_write_native_netlist(netlist, native.stream());
+  std::string error;
+  if (!native.commit(error)) throw HOST_INPUT_ERROR(error);
+}
+
+int fail_with(std::ostream& err, const std::string& text)
+{
+  err << "morv-fit: error: " << text << "\n";
+  return 1;
+}
+
+int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::function<void(HOST_ENV&)>& hook)
+{
+  check_files(o);
+  FIO_REPLACING_FILE blif_out, native_out;
+  open_output(o.output_blif, blif_out);
+  open_output(o.output_native, native_out);
+
+  HOST_SETTINGS settings;
+  if (!o.settings_file.empty()) settings.load_file(o.settings_file);
+  for (const auto& [k, v] : o.sets) settings.add(k, v, "--set " + k);
+
+  const int family = cdb_family_from_name(o.family.c_str());
+  if (family == CDB_FAMILY_NONE) return fail_with(err, "unknown family '" + o.family + "'");
+  std::unique_ptr<DEV_DEVICE> device = read_device(o, family);
+
+  msg_set_quiet(o.verbosity == 0);
+  msg_set_vdebug_printing(o.verbosity >= 2);
+  std::unique_ptr<CDB_ATOM_NETLIST> netlist;
+  {
+    BLIF_READER reader(family);
+    reader.set_undriven_is_error(o.undriven_is_error);
+    netlist = reader.read_file(o.design);
+  }
+  HOST_DESIGN design(family, std::move(netlist), nullptr, device.release());
+  settings.apply_options_and_switches(design.options());
+  // The command line wins over the settings file where both speak.
+  if (o.has_seed || !settings.has_option(566)) design.options().set_int(566, static_cast<int>(o.seed));
+  if (o.has_effort || !settings.has_option(696)) design.options().set_enum(696, effort_setting_value(o.effort));
+  if (o.has_test_string) design.options().set_string(634, o.test_string);
+
+  if (settings.needs_boundary_port_manager()) design.install_boundary_port_manager();
+  HOST_ENV env(design);
+  settings.apply_assignments(env);
+  env.set_progress_bar(o.verbosity >= 1 && isatty(STDERR_FILENO));
+  if (hook) hook(env);
+
+  FIT_OPTIONS effective = o;
+  if (!o.has_seed && settings.has_option(566)) {
+    if (auto s = HDB_INT_OPTION::get_int_option(&design.options(), 566); s && *s >= 0) effective.seed = static_cast<uint32_t>(*s);
+  }
+  HOST_COMPILE_RESULT result = run_compile(env, effective, err);
+  env.set_progress_bar(false);
+
+  write_outputs(*design.netlist(), blif_out, native_out);
+  out << "\nclock period " << result.clock_period_ps << " ps\n" << format_summary_table(result.rows, result.clock_period_ps);
+  out.flush();
+  return 0;
+}
+
 }  // namespace
 
 HOST_COMPILE_RESULT run_compile(HOST_ENV& env, const FIT_OPTIONS& options, std::ostream& log)
@@ -222,85 +326,18 @@ HOST_COMPILE_RESULT run_compile(HOST_ENV& env, const FIT_OPTIONS& options, std::
 
 int run_fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::function<void(HOST_ENV&)>& hook)
 {
-  auto fail = [&](const std::string& text) {
-    err << "morv-fit: error: " << text << "\n";
-    return 1;
-  };
   try {
-    // Check every file before doing any work.
-    {
-      std::ifstream probe(o.design);
-      if (!probe) return fail("cannot read design file '" + o.design + "': " + std::strerror(errno));
-    }
-    for (const std::string* target : {&o.output_blif, &o.output_native})
-      if (!target->empty() && same_file(o.design, *target))
-        return fail("output file '" + *target + "' is the input design; the input is never overwritten");
-    if (!o.output_blif.empty() && !o.output_native.empty() && o.output_blif == o.output_native)
-      return fail("-o and --native name the same file '" + o.output_blif + "'");
-
-    HOST_SETTINGS settings;
-    if (!o.settings_file.empty()) settings.load_file(o.settings_file);
-    for (const auto& [k, v] : o.sets) settings.add(k, v, "--set " + k);
-
-    const int family = cdb_family_from_name(o.family.c_str());
-    if (family == CDB_FAMILY_NONE) return fail("unknown family '" + o.family + "'");
-    std::unique_ptr<DEV_DEVICE> device;
-    if (!o.device_file.empty()) {
-      try {
-        device.reset(DEV_DEVICE::load_from_file(o.device_file.c_str()));
-      } catch (const std::runtime_error& e) {
-        return fail(e.what());
-      }
-      if (device == nullptr) return fail("cannot read device file '" + o.device_file + "'");
-      if (dev_base_family_of(device->get_family()) != dev_base_family_of(family))
-        return fail("device file '" + o.device_file + "' describes a " + dev_family_name(device->get_family()) +
-                    " device but the family is " + o.family);
-    }
-
-    msg_set_quiet(o.verbosity == 0);
-    msg_set_vdebug_printing(o.verbosity >= 2);
-    std::unique_ptr<CDB_ATOM_NETLIST> netlist;
-    {
-      BLIF_READER reader(family);
-      netlist = reader.read_file(o.design);
-    }
-    HOST_DESIGN design(family, std::move(netlist), nullptr, device.release());
-    settings.apply_options_and_switches(design.options());
-    // The command line wins over the settings file where both speak.
-    if (o.has_seed || !settings.has_option(566)) design.options().set_int(566, static_cast<int>(o.seed));
-    if (o.has_effort || !settings.has_option(696)) design.options().set_enum(696, effort_setting_value(o.effort));
-    if (o.has_test_string) design.options().set_string(634, o.test_string);
-
-    if (settings.needs_boundary_port_manager()) design.install_boundary_port_manager();
-    HOST_ENV env(design);
-    settings.apply_assignments(env);
-    env.set_progress_bar(o.verbosity >= 1 && isatty(STDERR_FILENO));
-    if (hook) hook(env);
-
-    FIT_OPTIONS effective = o;
-    if (!o.has_seed && settings.has_option(566)) {
-      if (auto s = HDB_INT_OPTION::get_int_option(&design.options(), 566); s && *s >= 0) effective.seed = static_cast<uint32_t>(*s);
-    }
-    HOST_COMPILE_RESULT result = run_compile(env, effective, err);
-    env.set_progress_bar(false);
-
-    if (!o.output_blif.empty()) blif_write_netlist_file(*design.netlist(), o.output_blif, "top");
-    if (!o.output_native.empty()) {
-      std::string error;
-      if (!cdb_write_native_netlist_file(*design.netlist(), o.output_native, &error)) return fail(error);
-    }
-    out << "\nclock period " << result.clock_period_ps << " ps\n" << format_summary_table(result.rows, result.clock_period_ps);
-    out.flush();
-    return 0;
+    return fit(o, out, err, hook);
   } catch (const BLIF_ERROR& e) {
-    return fail(e.what());
+    return fail_with(err, e.what());
   } catch (const HOST_INPUT_ERROR& e) {
-    return fail(e.what());
+    return fail_with(err, e.what());
   } catch (const CFG_ERROR& e) {
-    return fail(e.what());
+    return fail_with(err, e.what());
   } catch (const HDB_OPTION_ERROR& e) {
-    return fail(e.what());  } catch (const FIO_WRITE_ERROR& e) {
-    return fail(e.what());
+    return fail_with(err, e.what());
+  } catch (const FIO_WRITE_ERROR& e) {
+    return fail_with(err, e.what());
   }
 }
 

@@ -57,6 +57,8 @@ const char* fit_usage_text()
          "  --settings FILE        project settings by id and fsyn_* switches\n"
          "  --set KEY=VALUE        one setting or switch (repeatable; after --settings)\n"
          "  --seed N               placer seed (default 1)\n"
+         "  --error-on-undriven    nets read but never driven are an error (default: tied to 0,\n"
+         "                         with one warning naming them)\n"
          "  -q, --quiet            print only errors and the summary table\n"
          "  -v, --verbose          print progress of every step\n"
          "  --help                 show this text\n"
@@ -130,6 +132,7 @@ bool parse_fit_options(int argc, const char* const* argv, FIT_OPTIONS& o, std::s
     else if (name == "--version") o.version = true;
     else if (name == "-q" || name == "--quiet") o.verbosity = 0;
     else if (name == "-v" || name == "--verbose") o.verbosity = 2;
+    else if (name == "--error-on-undriven") o.undriven_is_error = true;
     else if (name == "-o") o.output_blif = value;
     else if (name == "--native") o.output_native = value;
     else if (name == "--device") o.device_file = value;

@@ -27,6 +27,7 @@ struct FIT_OPTIONS {
   std::string test_string;
   std::string settings_file;
   std::vector<std::pair<std::string, std::string>> sets;  // --set KEY=VALUE, in order
+  bool undriven_is_error = false;     // --error-on-undriven
   bool has_seed = false;
   uint32_t seed = 1;
   int verbosity = 1;                  // 0 with -q, 2 with -v

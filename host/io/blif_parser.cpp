@@ -286,9 +286,13 @@ private:
   }
 
   // A cover of 0 rows lists the OFF-set: the function is its complement.
+  // Inputs without a single row read as a lost row: a constant lists none.
   void finish_cover() {
     if (m_open_cover < 0) return;
     BLIF_COVER& c = m_model.m_covers[m_open_cover];
+    if (m_cover_value < 0 && !c.m_inputs.empty())
+      fail(c.m_line, str_cat("cover of '", m_model.m_nets[c.m_output].m_name,
+                             "' has inputs but no rows (a constant 0 lists no inputs; is a row missing?)"));
     if (m_cover_value == 0) c.m_truth = ~c.m_truth & CDB_LUTMASK::full_mask(static_cast<int>(c.m_inputs.size()));
     m_open_cover = -1;
   }

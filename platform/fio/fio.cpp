@@ -64,24 +64,40 @@ mode_t new_file_mode(const std::string& target) {
 
 }  // namespace
 
-bool fio_read_user_file(const std::string& path, std::string& text, std::string& error) {
-    text.clear();
+namespace {
+
+// A descriptor of the regular file at path, or -1 with `error` set.
+int open_user_file(const std::string& path, std::string& error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = "cannot open: " + reason(errno);
-        return false;
+        return -1;
     }
     struct stat st;
     if (::fstat(fd, &st) != 0) {
         error = "cannot read: " + reason(errno);
-        ::close(fd);
-        return false;
-    }
-    if (S_ISDIR(st.st_mode)) {
+    } else if (S_ISDIR(st.st_mode)) {
         error = "is a folder, not a file";
-        ::close(fd);
-        return false;
+    } else {
+        return fd;
     }
+    ::close(fd);
+    return -1;
+}
+
+}  // namespace
+
+bool fio_check_user_file(const std::string& path, std::string& error) {
+    const int fd = open_user_file(path, error);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+bool fio_read_user_file(const std::string& path, std::string& text, std::string& error) {
+    text.clear();
+    const int fd = open_user_file(path, error);
+    if (fd < 0) return false;
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);

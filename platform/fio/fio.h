@@ -59,6 +59,8 @@ std::FILE* fio_fopen_for_writing(const FIO_PATH& path);
 // why ("is a folder, not a file", "cannot open: <reason>", ...), when it is
 // not a readable regular file: a folder must never read as an empty file.
 bool fio_read_user_file(const std::string& path, std::string& text, std::string& error);
+// The same checks without reading: the path names a file that can be opened.
+bool fio_check_user_file(const std::string& path, std::string& error);
 
 // The physical line of `text` that starts at `pos`, without its break, and
 // moves `pos` past the break. A line ends at LF, CRLF or a lone CR, so that
