@@ -202,10 +202,14 @@ HOST_COMPILE_RESULT COMPILE::run()
   return m_result;
 }
 
+// Also for files not there yet: two spellings of one new file are one file.
 bool same_file(const std::string& a, const std::string& b)
 {
   std::error_code ec;
-  return std::filesystem::exists(b, ec) && std::filesystem::equivalent(a, b, ec);
+  if (std::filesystem::exists(a, ec) && std::filesystem::exists(b, ec)) return std::filesystem::equivalent(a, b, ec);
+  auto full = [&ec](const std::string& p) { return std::filesystem::weakly_canonical(std::filesystem::absolute(p, ec), ec); };
+  const std::filesystem::path pa = full(a), pb = full(b);
+  return !ec && pa == pb;
 }
 
 // Input files must be readable files, and no output may replace one of them
@@ -222,8 +226,7 @@ void check_files(const FIT_OPTIONS& o)
       if (!input->empty() && same_file(*input, *target))
         throw HOST_INPUT_ERROR("output file '" + *target + "' is " + what + "; inputs are never overwritten");
   }
-  if (!o.output_blif.empty() && !o.output_native.empty() &&
-      (o.output_blif == o.output_native || same_file(o.output_blif, o.output_native)))
+  if (!o.output_blif.empty() && !o.output_native.empty() && same_file(o.output_blif, o.output_native))
     throw HOST_INPUT_ERROR("-o and --native name the same file '" + o.output_blif + "'");
 }
 

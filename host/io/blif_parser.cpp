@@ -131,6 +131,9 @@ private:
     for (;;) {
       std::string_view phys = fio_next_line(m_text, m_pos);
       ++m_next_line;
+      // Other tools stop reading at a NUL, even in a comment: the file
+      // would not be one design to every reader.
+      if (phys.find('\0') != std::string_view::npos) fail(m_next_line - 1, "NUL byte in the line (is this a text file?)");
       size_t hash = phys.find('#');
       if (hash != std::string_view::npos) phys = phys.substr(0, hash);
       while (!phys.empty() && is_blank(phys.back())) phys.remove_suffix(1);
@@ -325,24 +328,19 @@ private:
     m_model.m_latches.push_back(l);
   }
 
-  // The writer replaces what a BLIF name cannot hold; two nets it would
-  // write under one name are an error here, naming both lines, rather than
-  // at the end of a compile.
+  // The writer replaces what a BLIF name cannot hold; a net it would write
+  // under the name of another is an error here, naming both lines, rather
+  // than at the end of a compile. (Blanks, '#' and control characters never
+  // reach a name, so no two changed names can meet each other.)
   void check_written_names() const {
     const auto& nets = m_model.m_nets;
-    std::unordered_map<std::string, int> changed;  // written name -> net
     for (size_t i = 0; i < nets.size(); ++i) {
       if (!blif_name_needs_cleaning(nets[i].m_name)) continue;
-      std::string written = blif_written_name(nets[i].m_name);
-      auto plain = m_net_ids.find(written);
-      int other = plain != m_net_ids.end() ? plain->second : -1;
-      if (other < 0) {
-        auto [it, fresh] = changed.emplace(written, static_cast<int>(i));
-        if (!fresh) other = it->second;
-      }
-      if (other < 0) continue;
-      const BLIF_NET& a = nets[std::min<size_t>(i, other)];
-      const BLIF_NET& b = nets[std::max<size_t>(i, other)];
+      const std::string written = blif_written_name(nets[i].m_name);
+      auto other = m_net_ids.find(written);
+      if (other == m_net_ids.end()) continue;
+      const BLIF_NET& a = nets[std::min<size_t>(i, other->second)];
+      const BLIF_NET& b = nets[std::max<size_t>(i, other->second)];
       fail(std::max(a.m_line, b.m_line),
            str_cat("nets '", a.m_name, "' (line ", std::to_string(a.m_line), ") and '", b.m_name, "' (line ",
                    std::to_string(b.m_line), ") would both be written as '", written, "'"));

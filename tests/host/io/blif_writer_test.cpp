@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -216,6 +217,34 @@ TEST(BlifWriter, UnwritableAtomsAndPortClashesAreErrors) {
     EXPECT_NE(text.find(".inputs a\n.outputs a\n.end\n"), std::string::npos) << text;
   }
   EXPECT_THROW(blif_write_netlist_file(CDB_ATOM_NETLIST(CDB_FAMILY_BRK), "no/such/dir/x.blif"), BLIF_ERROR);
+}
+
+// The text goes to a temporary file renamed over the target when complete:
+// a write that fails half way keeps the older file and leaves nothing behind.
+TEST(BlifWriter, FailedWriteKeepsTheOlderFile) {
+  namespace fs = std::filesystem;
+  fs::create_directories("keep_dir");
+  write_text("keep_dir/out.blif", "older contents\n");
+  NETLIST_BUILDER bad(CDB_FAMILY_BRK);
+  CDB_ATOM_OTERM* a = bad.input("a");
+  a->insert_fanout(bad.output("y"));
+  bad.add(CDB_KIND_RAM, "ram");  // fails after the ports are written
+  EXPECT_THROW(blif_write_netlist_file(bad.netlist(), "keep_dir/out.blif"), BLIF_ERROR);
+  std::ifstream in("keep_dir/out.blif");
+  std::string first;
+  std::getline(in, first);
+  EXPECT_EQ(first, "older contents");
+  EXPECT_EQ(std::distance(fs::directory_iterator("keep_dir"), fs::directory_iterator()), 1);
+
+  NETLIST_BUILDER good(CDB_FAMILY_BRK);
+  good.input("a")->insert_fanout(good.output("a"));
+  blif_write_netlist_file(good.netlist(), "keep_dir/out.blif");
+  std::ifstream again("keep_dir/out.blif");
+  std::getline(again, first);
+  EXPECT_EQ(first, ".model top");
+  EXPECT_EQ(std::distance(fs::directory_iterator("keep_dir"), fs::directory_iterator()), 1);
+  // A folder is never a file to write.
+  EXPECT_THROW(blif_write_netlist_file(good.netlist(), "keep_dir"), BLIF_ERROR);
 }
 
 // A pad is the .outputs entry itself: it takes no net name from a later
