@@ -48,7 +48,6 @@ std::FILE* fio_fopen_for_writing(const FIO_PATH& path) {
     return file;
 }
 
-
 namespace {
 
 std::string reason(int err) { return std::strerror(err); }
@@ -61,10 +60,6 @@ mode_t new_file_mode(const std::string& target) {
     ::umask(mask);
     return 0666 & ~mask;
 }
-
-}  // namespace
-
-namespace {
 
 // A descriptor of the regular file at path, or -1 with `error` set.
 int open_user_file(const std::string& path, std::string& error) {
