@@ -20,6 +20,7 @@
 #include "io/blif_writer.h"
 #include "morv/core/morv_expert.h"
 #include "morv/core/morv_expert_interface.h"
+#include "morv/core/morv_setting_ids.h"
 #include "msg/msg.h"
 #include "tdb/tdb_netlist.h"
 
@@ -294,9 +295,11 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
   HOST_DESIGN design(family, std::move(netlist), nullptr, device.release());
   settings.apply_options_and_switches(design.options());
   // The command line wins over the settings file where both speak.
-  if (o.has_seed || !settings.has_option(566)) design.options().set_int(566, static_cast<int>(o.seed));
-  if (o.has_effort || !settings.has_option(696)) design.options().set_enum(696, effort_setting_value(o.effort));
-  if (o.has_test_string) design.options().set_string(634, o.test_string);
+  if (o.has_seed || !settings.has_option(MORV_SETTING_PLACER_SEED))
+    design.options().set_int(MORV_SETTING_PLACER_SEED, static_cast<int>(o.seed));
+  if (o.has_effort || !settings.has_option(MORV_SETTING_EFFORT))
+    design.options().set_enum(MORV_SETTING_EFFORT, effort_setting_value(o.effort));
+  if (o.has_test_string) design.options().set_string(MORV_SETTING_TEST_STRING, o.test_string);
 
   if (settings.needs_boundary_port_manager()) design.install_boundary_port_manager();
   HOST_ENV env(design);
@@ -305,8 +308,9 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
   if (hook) hook(env);
 
   FIT_OPTIONS effective = o;
-  if (!o.has_seed && settings.has_option(566)) {
-    if (auto s = HDB_INT_OPTION::get_int_option(&design.options(), 566); s && *s >= 0) effective.seed = static_cast<uint32_t>(*s);
+  if (!o.has_seed && settings.has_option(MORV_SETTING_PLACER_SEED)) {
+    if (auto s = HDB_INT_OPTION::get_int_option(&design.options(), MORV_SETTING_PLACER_SEED); s && *s >= 0)
+      effective.seed = static_cast<uint32_t>(*s);
   }
   HOST_COMPILE_RESULT result = run_compile(env, effective, err);
   env.set_progress_bar(false);

@@ -36,7 +36,7 @@ struct HOST_PLACEMENT {
 };
 
 // Places the clusters (and the atoms that joined the netlist since
-// clustering) with the annealer; the seed is project setting 566. Sets every
+// clustering) with the annealer; the seed is the placer-seed setting. Sets every
 // atom's location and re-times with routing delays.
 HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, uint32_t seed, double effort_factor);
 // Tells the component where every placed atom is.

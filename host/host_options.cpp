@@ -4,16 +4,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "morv/core/morv_setting_ids.h"
+
 namespace morv_host {
 
 int effort_setting_value(FIT_EFFORT effort)
 {
   switch (effort) {
-  case FIT_EFFORT::FAST: return 81;
-  case FIT_EFFORT::EXTRA: return 152;
+  case FIT_EFFORT::FAST: return MORV_EFFORT_FAST;
+  case FIT_EFFORT::EXTRA: return MORV_EFFORT_EXTRA;
   case FIT_EFFORT::NORMAL: break;
   }
-  return 65;
+  return MORV_EFFORT_NORMAL;
 }
 
 bool parse_int_strict(const std::string& text, int64_t lo, int64_t hi, int64_t& value)

@@ -11,7 +11,7 @@ namespace morv_host {
 
 enum class FIT_EFFORT { FAST, NORMAL, EXTRA };
 
-// Project-setting value of an effort level (setting 696).
+// Project-setting value of an effort level (MORV_SETTING_EFFORT).
 int effort_setting_value(FIT_EFFORT effort);
 
 struct FIT_OPTIONS {

@@ -1,6 +1,6 @@
 #pragma once
 // Project settings for a compile, from a settings file and --set options:
-//   <number>=<value>            project setting by id (566 seed, 634 test string, 696 effort, ...)
+//   <number>=<value>            project setting by id (the ids of morv/core/morv_setting_ids.h)
 //   dont_touch=<atom>           per-atom assignments; <atom> is an atom's or an
 //   must_keep=<atom>            output's name
 //   back_annotated=<atom>

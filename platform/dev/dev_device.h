@@ -28,10 +28,14 @@ enum DEV_FAMILY_ENUM : int {
     DEV_FAMILY_ZEPLA = 9,      // ZEPLA
     DEV_FAMILY_TEV = 10,       // TEV
     DEV_FAMILY_MORLIN = 24,    // MRL
+    DEV_FAMILY_UNDRIVEN_25 = 25,  // families the component has no flow driver for;
+    DEV_FAMILY_UNDRIVEN_26 = 26,  // a few of its rules still name them
     DEV_FAMILY_KESTLIN = 34,   // KESTLIN
     DEV_FAMILY_ZEPLA_II = 35,  // ZEPLA (second generation)
     DEV_FAMILY_RZK = 41,       // RZK
     DEV_FAMILY_OBRAN = 42,     // OBRAN
+    DEV_FAMILY_UNDRIVEN_43 = 43,
+    DEV_FAMILY_UNDRIVEN_44 = 44,
     DEV_FAMILY_UVO = 47,       // UVO
 };
 

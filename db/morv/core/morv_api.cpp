@@ -13,10 +13,12 @@
 #include "msg/msg.h"
 
 #include "mem_alloc_sys.h"
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_expert.h"
+#include "morv/core/morv_setting_ids.h"
 #include "morv/resyn/morv_remux.h"
 #include "fio/fio.h"
 #include "morv/core/stats/morv_qor_stats.h"
@@ -34,15 +36,11 @@
 
 namespace {
 
-// Project settings read by id.
-constexpr int OPTION_PLACER_SEED = 566;
-
-// A copy of a family's change log bound to api; only BRK and MRL keep one.
+// A copy of a family's change log bound to api; null for a family without one.
 MORV_OWNER<MORV_LOG> copy_family_log(int base_family, const MORV_LOG& log, MORV_API* api)
 {
-    if (base_family == 6) return MORV_MAKE_OWNER(MORV_LOG_BRK, static_cast<const MORV_LOG_BRK&>(log), api);
-    if (base_family == 24) return MORV_MAKE_OWNER(MORV_LOG_MRL, static_cast<const MORV_LOG_MRL&>(log), api);
-    return nullptr;
+    const MORV_FAMILY_TRAITS& traits = morv_family_traits(base_family);
+    return traits.m_copy_log != nullptr ? traits.m_copy_log(log, api) : nullptr;
 }
 
 }  // namespace
@@ -81,7 +79,7 @@ void MORV_API::build_services()
 {
     MORV_ASSERT_TEXT(m_morv_env, "morv_env");
 
-    const int seed = get_int_option(OPTION_PLACER_SEED);
+    const int seed = get_int_option(MORV_SETTING_PLACER_SEED);
     m_placer_seed = seed == -1 ? 0 : seed;
 
     m_atom_netlist = m_morv_env->get_atom_netlist();
@@ -101,17 +99,13 @@ void MORV_API::build_services()
     MORV_ASSERT(m_device_enum != DEV_DEVICE_INVALID);
 
     const bool write_log = is_fsyn_write_log_required();
-    if (write_log || is_fsyn_read_log_required()) {
-        if (m_base_family == 6)
-            m_fsyn_log = MORV_MAKE_OWNER(MORV_LOG_BRK, this);
-        else if (m_base_family == 24)
-            m_fsyn_log = MORV_MAKE_OWNER(MORV_LOG_MRL, this);
-    }
+    const MORV_FAMILY_TRAITS& traits = morv_family_traits(m_base_family);
+    if ((write_log || is_fsyn_read_log_required()) && traits.m_make_log != nullptr) m_fsyn_log = traits.m_make_log(this);
 
     // A replay run keeps its log for reading only.
     m_fsyn_cdb_interface = MORV_MAKE_OWNER(MORV_CDB_INTERFACE, write_log ? m_fsyn_log.get() : nullptr);
 
-    m_fsyn_net_util = morv_create_net_util(m_base_family, m_atom_netlist, this);
+    if (traits.m_make_net_util != nullptr) m_fsyn_net_util = traits.m_make_net_util(m_atom_netlist, this);
     if (m_fsyn_net_util == nullptr) MORV_DEBUG_STREAM::print(1, "WARNING: No MORV_NET_UTIL available for this family!!!");
     if (m_fsyn_log != nullptr) m_fsyn_log->set_net_util(m_fsyn_net_util.get());
 

@@ -12,6 +12,7 @@
 #include "cfg/cfg.h"
 
 #include "morv/core/algorithm/morv_algorithm_base.h"
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
@@ -254,12 +255,9 @@ bool MORV_API::is_lut_outside_carry_chain(CDB_ATOM_NODE* node)
 {
     MORV_ASSERT(node);
     MORV_ASSERT(m_fsyn_net_util);
-    bool candidate = false;
-    switch (m_base_family) {
-    case 6: case 9: case 10: case 34: case 35: case 41: case 42: candidate = node->is_lcell_comb(); break;
-    case 47: candidate = m_fsyn_net_util->is_lcell(node); break;
-    default: return false;
-    }
+    const MORV_FAMILY_TRAITS& family = morv_family_traits(m_base_family);
+    if (!family.m_free_luts) return false;
+    const bool candidate = family.m_one_cell_holds_lut_and_ff ? m_fsyn_net_util->is_lcell(node) : node->is_lcell_comb();
     return candidate && !m_fsyn_net_util->is_lcell_part_of_a_carry_chain(node);
 }
 
@@ -267,7 +265,7 @@ bool MORV_API::is_lcell_or_ff(CDB_ATOM_NODE* node)
 {
     MORV_ASSERT(node);
     MORV_ASSERT(m_fsyn_net_util);
-    if (m_base_family == 47) return m_fsyn_net_util->is_lcell(node);
+    if (morv_family_traits(m_base_family).m_one_cell_holds_lut_and_ff) return m_fsyn_net_util->is_lcell(node);
     return node->is_lcell_comb() || m_fsyn_net_util->is_ff(node);
 }
 

@@ -17,6 +17,7 @@
 #include "hdb/hdb_action_pt_instance.h"
 #include "tdc/tdc_accessories.h"
 
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
@@ -186,7 +187,7 @@ bool MORV_API::check_logic_cell(CDB_ATOM_NODE* node, std::ostream& out)
         else if (source->get_my_node() == nullptr) finding("Unable to obtain fanin node for node with id ");
         else if (!source->get_my_node()->verify_fanout()) finding("verify_fanout returns false for node with id ");
     }
-    if (m_base_family == 47 && node->test_bit(CDB_ATOM_BIT_QFBK_MODE)) {
+    if (morv_family_traits(m_base_family).m_qfbk_cells && node->test_bit(CDB_ATOM_BIT_QFBK_MODE)) {
         if (node->get_output_term_by_type(DB_COMB_OUT) == nullptr) finding("QFBK mode lcell has no comb_out at node with id ");
         if (node->get_output_term_by_type(DB_REG_OUT) == nullptr) finding("QFBK mode lcell has no reg_out at node with id ");
     }

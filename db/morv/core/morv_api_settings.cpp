@@ -17,10 +17,12 @@
 #include "msg/msg.h"
 
 #include "morv/core/morv_api.h"
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_expert.h"
+#include "morv/core/morv_setting_ids.h"
 #include "morv/core/stats/morv_qor_stats.h"
 #include "morv/core/stats/morv_stats.h"
 #include "morv/netlist/morv_chip_map.h"
@@ -28,8 +30,6 @@
 
 namespace
 {
-constexpr int OPTION_READ_LOG = 661;
-constexpr int OPTION_MIGRATION_TARGET_DEVICE = 479;
 constexpr int NO_WYSIWYG_TYPE = CDB_MAXIMUM_WYSIWYG_TYPE_ENUM;
 
 HDB_ACTION_PT_INSTANCE* action_point_of(MORV_ENV* env)
@@ -37,23 +37,6 @@ HDB_ACTION_PT_INSTANCE* action_point_of(MORV_ENV* env)
     MORV_ASSERT_TEXT(env, "m_morv_env");
     CMP_FACADE* cmp = env->get_cmp();
     return cmp ? cmp->get_action_point_instance() : nullptr;
-}
-
-// LE and FF WYSIWYG types of each base family.
-void device_types_of(int base_family, int* le_type, int* ff_type)
-{
-    switch (base_family) {
-    case 6: *le_type = 0, *ff_type = 1; break;
-    case 9:
-    case 35: *le_type = 2, *ff_type = 3; break;
-    case 10: *le_type = 257, *ff_type = 258; break;
-    case 24: *le_type = 270, *ff_type = 272; break;
-    case 34: *le_type = 145, *ff_type = 126; break;
-    case 41: *le_type = 145, *ff_type = 146; break;
-    case 42: *le_type = 186, *ff_type = 187; break;
-    case 47: *le_type = 10, *ff_type = 10; break;
-    default: *le_type = NO_WYSIWYG_TYPE, *ff_type = NO_WYSIWYG_TYPE; break;
-    }
 }
 
 // The device's count of resources of type; a type the device lacks is an internal error.
@@ -74,7 +57,7 @@ int count_atoms_of_type(CDB_ATOM_NETLIST* netlist, int atom_type)
 
 bool is_comb_or_ff(CDB_ATOM_NODE* node, int base_family)
 {
-    if (base_family == 47) return node->is_lcell();
+    if (morv_family_traits(base_family).m_one_cell_holds_lut_and_ff) return node->is_lcell();
     return node->is_lcell_comb() || node->is_register();
 }
 
@@ -154,9 +137,9 @@ bool MORV_API::is_fsyn_read_log_required() const
     // compile of these families would be taken for a replay. A setting that
     // is present but empty still asks for one.
     const std::optional<std::string> read_log =
-        HDB_STRING_OPTION::get_string_option(action_point_of(m_morv_env), OPTION_READ_LOG);
+        HDB_STRING_OPTION::get_string_option(action_point_of(m_morv_env), MORV_SETTING_READ_LOG);
     if (!read_log || *read_log == "OFF") return false;
-    return m_base_family == 6 || m_base_family == 24;
+    return morv_family_keeps_change_log(morv_family_traits(m_base_family));
 }
 
 bool MORV_API::has_migratable_part_of_family(int family) const
@@ -171,8 +154,8 @@ bool MORV_API::has_migratable_part_of_family(int family) const
 
 bool MORV_API::is_fsyn_write_log_required() const
 {
-    const bool migration = (m_base_family == 6 && has_migratable_part_of_family(24)) ||
-                           (m_base_family == 24 && has_migratable_part_of_family(6));
+    const int partner = morv_family_traits(m_base_family).m_migration_partner;
+    const bool migration = partner != DEV_FAMILY_INVALID && has_migratable_part_of_family(partner);
     return migration && !is_fsyn_read_log_required();
 }
 
@@ -181,25 +164,15 @@ bool MORV_API::has_migration_target_device() const
     HDB_ACTION_PT_INSTANCE* ap = action_point_of(m_morv_env);
     if (ap == nullptr) return false;
     std::optional<std::string> value =
-        HDB_STRING_OPTION::get_string_option(&ap->get_chip(), OPTION_MIGRATION_TARGET_DEVICE);
+        HDB_STRING_OPTION::get_string_option(&ap->get_chip(), MORV_SETTING_MIGRATION_TARGET_DEVICE);
     return value && !value->empty() && *value != "<None>";
 }
 
 // ------------------------------------------------------------------ resources
 
-int MORV_API::get_device_le_type() const
-{
-    int le_type = NO_WYSIWYG_TYPE, ff_type = NO_WYSIWYG_TYPE;
-    device_types_of(m_base_family, &le_type, &ff_type);
-    return le_type;
-}
+int MORV_API::get_device_le_type() const { return morv_family_traits(m_base_family).m_le_type; }
 
-int MORV_API::get_device_ff_type() const
-{
-    int le_type = NO_WYSIWYG_TYPE, ff_type = NO_WYSIWYG_TYPE;
-    device_types_of(m_base_family, &le_type, &ff_type);
-    return ff_type;
-}
+int MORV_API::get_device_ff_type() const { return morv_family_traits(m_base_family).m_ff_type; }
 
 int MORV_API::get_device_le_count() const
 {
@@ -254,8 +227,7 @@ bool MORV_API::are_all_partitions_locked() const
 
 float MORV_API::get_back_annotated_fraction() const
 {
-    // MRL atoms never count as back-annotated.
-    const bool may_be_back_annotated = m_base_family != 24;
+    const bool may_be_back_annotated = morv_family_traits(m_base_family).m_back_annotation;
     int counted = 0;
     int back_annotated = 0;
     for (CDB_ATOM_NODE* atom : *m_atom_netlist) {
@@ -294,7 +266,8 @@ bool MORV_API::run_timing_analysis(bool full, bool second_flag, double multiplie
     if (blp_multiplier > 0.0) multiplier *= blp_multiplier;
 
     const bool routing_estimate =
-        m_base_family != 24 && cfg_is_on("fsyn_use_routing_estimate", false) && want_routing_estimate;
+        morv_family_traits(m_base_family).m_routing_estimate && cfg_is_on("fsyn_use_routing_estimate", false) &&
+        want_routing_estimate;
     const bool post_clustering =
         m_fsyn_expert != nullptr && m_fsyn_expert->is_fsyn_running(POST_CLUSTERING_FSYN_FLOW);
     const bool pre_placement = m_fsyn_expert != nullptr && (m_fsyn_expert->is_fsyn_running_early_fsyn() ||

@@ -4,10 +4,12 @@
 #include "cdb/cdb_db_entries.h"
 #include "cfg/cfg.h"
 #include "cmp/cmp_facade.h"
+#include "dev/dev_device.h"
 #include "msg/msg.h"
 #include "thr/thr.h"
 
 #include "morv/core/morv_api.h"
+#include "morv/core/family/morv_family_traits.h"
 #include "mem_alloc_sys.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_expert.h"
@@ -85,16 +87,10 @@ MORV_ENV::~MORV_ENV()
 e_fsyn_flow MORV_ENV::where_does_early_fsyn_run(CMP_FACADE* cmp)
 {
     const bool ssyn_fsyn = cfg_is_on("ssyn_fsyn", true);
-    const int base = cmp ? cmp->get_base_family_code() : -1;
-    switch (base) {
-    case 9: case 25: case 26: case 34: case 35: case 41: case 42: {
-        if (!ssyn_fsyn || !morv_env_is_early_timing_enabled())
-            return FIT_EARLY_FSYN_FLOW;
-        return SYN_EARLY_FSYN_FLOW;
-    }
-    default:
-        return FIT_EARLY_FSYN_FLOW;
-    }
+    const int base = cmp ? cmp->get_base_family_code() : DEV_FAMILY_INVALID;
+    if (!morv_family_traits(base).m_early_flow_at_synthesis) return FIT_EARLY_FSYN_FLOW;
+    if (!ssyn_fsyn || !morv_env_is_early_timing_enabled()) return FIT_EARLY_FSYN_FLOW;
+    return SYN_EARLY_FSYN_FLOW;
 }
 
 std::string MORV_ENV::get_project_name()

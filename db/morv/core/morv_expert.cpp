@@ -16,14 +16,7 @@
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_env_timing.h"
 #include "morv/core/morv_global.h"
-#include "morv/core/family/morv_expert_brk.h"
-#include "morv/core/family/morv_expert_kestlin.h"
-#include "morv/core/family/morv_expert_mrl.h"
-#include "morv/core/family/morv_expert_obran.h"
-#include "morv/core/family/morv_expert_rzk.h"
-#include "morv/core/family/morv_expert_tev.h"
-#include "morv/core/family/morv_expert_uvo.h"
-#include "morv/core/family/morv_expert_zepla.h"
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/debug/morv_plumrix.h"
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_chip_map.h"
@@ -92,18 +85,9 @@ const char* MORV_EXPERT::get_fsyn_flow_name(e_fsyn_flow flow)
 
 MORV_OWNER<MORV_EXPERT_INTERFACE> MORV_EXPERT::allocate_new_expert(MORV_ENV* env)
 {
-    switch (env->get_base_family_code()) {
-    case 6: return MORV_MAKE_OWNER(MORV_EXPERT_BRK, env);
-    case 9:
-    case 35: return MORV_MAKE_OWNER(MORV_EXPERT_ZEPLA, env);
-    case 10: return MORV_MAKE_OWNER(MORV_EXPERT_TEV, env);
-    case 24: return MORV_MAKE_OWNER(MORV_EXPERT_MRL, env);
-    case 34: return MORV_MAKE_OWNER(MORV_EXPERT_KESTLIN, env);
-    case 41: return MORV_MAKE_OWNER(MORV_EXPERT_RZK, env);
-    case 42: return MORV_MAKE_OWNER(MORV_EXPERT_OBRAN, env);
-    case 47: return MORV_MAKE_OWNER(MORV_EXPERT_UVO, env);
-    default: return MORV_MAKE_OWNER(MORV_EXPERT_NOP);
-    }
+    const MORV_FAMILY_TRAITS& traits = morv_family_traits(env->get_base_family_code());
+    if (traits.m_make_driver != nullptr) return traits.m_make_driver(env);
+    return MORV_MAKE_OWNER(MORV_EXPERT_NOP);
 }
 
 MORV_EXPERT::MORV_EXPERT(MORV_ENV* env) : m_morv_env(env)
@@ -381,10 +365,7 @@ bool MORV_EXPERT::is_virtual_node(CDB_ATOM_NODE* node) const
 
 bool MORV_EXPERT::is_device_supported_by_fsyn() const
 {
-    switch (m_fsyn_api->get_base_family_code()) {
-    case 6: case 47: case 10: case 24: case 42: case 41: case 34: case 9: case 35: return true;
-    default: return false;
-    }
+    return morv_family_traits(m_fsyn_api->get_base_family_code()).m_make_driver != nullptr;
 }
 
 // ------------------------------------------------------------------ no-op driver

@@ -21,6 +21,7 @@ class MORV_API;
 class MORV_TIMING;
 class MORV_PLUMRIX;
 class MORV_ALGORITHM_BASE;
+struct MORV_USER_OPTION_COLUMN;
 class CDB_ATOM_NODE;
 class CDB_ATOM_ITERM;
 
@@ -232,15 +233,7 @@ protected:
 
     // ---- shared bodies of the family hooks (morv_expert_run.cpp) ----
     // One column of the user-option table: how a family differs from the rest.
-    struct USER_OPTION_COLUMN
-    {
-        bool m_ram_map;                  // RAM_MAP from setting 663
-        bool m_resplit_for_fitting;      // RESPLIT also from 659 (mask 48, else 32)
-        bool m_reg_unpack_needs_switch;  // REG_UNPACK only with fsyn_reg_unpack_for_all_families
-        bool m_lut_input_algorithms;     // LIR and INV_PUSH from 660
-        bool m_save_restore;             // SAVE_RESTORE always
-    };
-    void apply_user_option_table(const USER_OPTION_COLUMN& column);
+    void apply_user_option_table(const MORV_USER_OPTION_COLUMN& column);
     // The family factory: class_names[id] names the class built for id;
     // null: invalid id; "": nothing is built; "-": nothing, with the
     // REG_UNPACK line; "!": the family does not support it.
@@ -263,7 +256,8 @@ protected:
     MORV_ENV* m_morv_env = nullptr;
     MORV_OWNER<MORV_ALGORITHM_BASE> m_current_algorithm;
 
-    // User options, in the order of settings 660, 659, 663, 665, 662, 664.
+    // User options: combinational logic, the same for fitting, logic to
+    // memory, asynchronous pipelining, register duplication, retiming.
     bool m_opx_comb_logic = false;
     bool m_opx_comb_logic_for_fitting = false;
     bool m_opx_logic_to_memory = false;

@@ -8,6 +8,7 @@
 #include "cfg/cfg.h"
 #include "msg/msg.h"
 
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
@@ -122,7 +123,7 @@ bool MORV_EXPERT::early_fsyn_flow(e_fsyn_flow fsyn_flow_id)
 
     m_morv_env->set_full_taint();
     m_morv_env->build_timing_netlist(m_fsyn_timing, false, true, true, false, true, true);
-    if (m_fsyn_api->get_base_family_code() == 24) {
+    if (morv_family_traits(m_fsyn_api->get_base_family_code()).m_chle_lib) {
         MORV_DEBUG_STREAM::print(1, "*** Initializing chle lib ***");
         m_morv_env->initialize_chle_lib();
     }
@@ -305,19 +306,12 @@ bool MORV_EXPERT::run_fsyn_default_lir_flow()
 
 void MORV_EXPERT::print_log_error()
 {
-    const char* first = nullptr;
-    const char* second = nullptr;
-    switch (m_fsyn_api->get_base_family_code()) {
-    case 24:
-        first = "Talvane II";
-        second = "Fermlock II";
-        break;
-    case 6:
-        first = "Fermlock II";
-        second = "Talvane II";
-        break;
-    default: flow_error("m_fsyn_api->get_base_family_code() == DEV_FAMILY_BRENNOCK", __LINE__);
-    }
+    // The log was recorded on the source device and fails on this one.
+    const MORV_FAMILY_TRAITS& family = morv_family_traits(m_fsyn_api->get_base_family_code());
+    if (!morv_family_keeps_change_log(family) || family.m_driver == nullptr)
+        flow_error("m_fsyn_api->get_base_family_code() == DEV_FAMILY_BRENNOCK", __LINE__);
+    const char* first = family.m_driver->m_replay_source_device;
+    const char* second = family.m_driver->m_replay_target_device;
     MSG_E* msg = new MSG_E();
     msg->fill_args("Physical Synthesis was unable to reproduce operations performed on the %1!s! device, and then on "
                    "the %2!s! device after the design has been migrated.  Please recompile this circuit for the %1!s! "

@@ -8,35 +8,28 @@
 #include "idu/idu_partition_manager.h"
 #include "msg/msg.h"
 
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_expert.h"
 #include "morv/core/morv_msgs.h"
+#include "morv/core/morv_setting_ids.h"
 #include "morv/netlist/morv_inst_asgn_mgr.h"
 
 namespace
 {
 // Project settings read by the mode selection.
-constexpr int OPTION_COMB_LOGIC = 660;
-constexpr int OPTION_COMB_LOGIC_FOR_FITTING = 659;
-constexpr int OPTION_LOGIC_TO_MEMORY = 663;
-constexpr int OPTION_ASYNC_PIPELINING = 665;
-constexpr int OPTION_REGISTER_DUPLICATION = 662;
-constexpr int OPTION_REGISTER_RETIMING = 664;
-constexpr int OPTION_EFFORT = 696;
-constexpr int OPTION_READ_LOG = 661;
-constexpr int OPTION_TEST_STRING = 634;
-
-// Families whose cluster-retry flow the user settings can enable, and to
-// which the density rule applies.
-bool has_fitting_flows(int base_family)
+// A migration to one of these families keeps the fitter flows from running.
+bool migrates_to_family_without_fitter_flows(const MORV_API& api)
 {
-    switch (base_family) {
-    case 6: case 9: case 10: case 34: case 35: case 41: case 42: return true;
-    default: return false;
-    }
+    int count = 0;
+    const MORV_FAMILY_TRAITS* families = morv_family_traits_table(&count);
+    for (int i = 0; i < count; ++i)
+        if (families[i].m_migration_stops_fitter_flows && api.has_migratable_part_of_family(families[i].m_base_family))
+            return true;
+    return false;
 }
 }  // namespace
 
@@ -45,7 +38,7 @@ void MORV_EXPERT::find_and_set_which_algorithms_are_to_run()
     for (int flow = SYN_EARLY_FSYN_FLOW; flow <= LATE_FSYN_FLOW; ++flow) m_fsyn_flow_is_enabled[flow] = false;
 
     if (!is_device_supported_by_fsyn()) return;
-    const int base_family = m_fsyn_api->get_base_family_code();
+    const MORV_FAMILY_TRAITS& family = morv_family_traits(m_fsyn_api->get_base_family_code());
 
     // An optimisation is on for the project, or because some instance
     // switches it on.
@@ -53,17 +46,17 @@ void MORV_EXPERT::find_and_set_which_algorithms_are_to_run()
     auto user_setting = [&](int option, MORV_INSTANCE_ASSIGNMENT_ENUM bit) {
         return m_fsyn_api->get_bool_option(option) || (inst_asgn_mgr != nullptr && inst_asgn_mgr->is_option_used(bit));
     };
-    m_opx_comb_logic = user_setting(OPTION_COMB_LOGIC, MORV_INST_ASGN_COMB_LOGIC);
-    m_opx_comb_logic_for_fitting = user_setting(OPTION_COMB_LOGIC_FOR_FITTING, MORV_INST_ASGN_COMB_LOGIC_FOR_FITTING);
-    m_opx_logic_to_memory = user_setting(OPTION_LOGIC_TO_MEMORY, MORV_INST_ASGN_LOGIC_TO_MEMORY);
-    m_opx_async_pipelining = user_setting(OPTION_ASYNC_PIPELINING, MORV_INST_ASGN_ASYNC_PIPELINING);
-    m_opx_register_duplication = user_setting(OPTION_REGISTER_DUPLICATION, MORV_INST_ASGN_REGISTER_DUPLICATION);
-    m_opx_register_retiming = user_setting(OPTION_REGISTER_RETIMING, MORV_INST_ASGN_REGISTER_RETIMING);
-    m_opx_physical_synthesis_effort = m_fsyn_api->get_enum_option(OPTION_EFFORT);
+    m_opx_comb_logic = user_setting(MORV_SETTING_COMB_LOGIC, MORV_INST_ASGN_COMB_LOGIC);
+    m_opx_comb_logic_for_fitting = user_setting(MORV_SETTING_COMB_LOGIC_FOR_FITTING, MORV_INST_ASGN_COMB_LOGIC_FOR_FITTING);
+    m_opx_logic_to_memory = user_setting(MORV_SETTING_LOGIC_TO_MEMORY, MORV_INST_ASGN_LOGIC_TO_MEMORY);
+    m_opx_async_pipelining = user_setting(MORV_SETTING_ASYNC_PIPELINING, MORV_INST_ASGN_ASYNC_PIPELINING);
+    m_opx_register_duplication = user_setting(MORV_SETTING_REGISTER_DUPLICATION, MORV_INST_ASGN_REGISTER_DUPLICATION);
+    m_opx_register_retiming = user_setting(MORV_SETTING_REGISTER_RETIMING, MORV_INST_ASGN_REGISTER_RETIMING);
+    m_opx_physical_synthesis_effort = m_fsyn_api->get_enum_option(MORV_SETTING_EFFORT);
 
     m_opx_physical_synthesis_read_log =
-        m_fsyn_api->is_fsyn_read_log_required() ? m_fsyn_api->get_string_option(OPTION_READ_LOG) : std::string();
-    m_opx_fsyn_test_string = m_fsyn_api->get_string_option(OPTION_TEST_STRING);
+        m_fsyn_api->is_fsyn_read_log_required() ? m_fsyn_api->get_string_option(MORV_SETTING_READ_LOG) : std::string();
+    m_opx_fsyn_test_string = m_fsyn_api->get_string_option(MORV_SETTING_TEST_STRING);
 
     m_sweeper_only = cfg_is_on("fsyn_netlist_sweeper", false);
     m_tune_strings = cfg_is_on("fsyn_tune_strings", false);
@@ -93,7 +86,7 @@ void MORV_EXPERT::find_and_set_which_algorithms_are_to_run()
             m_fsyn_flow_is_enabled[early_flow] = true;
             m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
         }
-        if ((m_opx_comb_logic_for_fitting || m_opx_logic_to_memory) && has_fitting_flows(base_family))
+        if ((m_opx_comb_logic_for_fitting || m_opx_logic_to_memory) && family.m_fitting_flows)
             m_fsyn_flow_is_enabled[CLUSTER_RETRY_FSYN_FLOW] = true;
         set_user_option_algorithms_to_run();
     } else if (m_sweeper_only) {
@@ -112,8 +105,7 @@ void MORV_EXPERT::find_and_set_which_algorithms_are_to_run()
         for (int id = 0; id < ALGORITHM_END; ++id) m_algorithm_list[id] = true;
     }
 
-    if (m_fsyn_api->has_migratable_part_of_family(25) || m_fsyn_api->has_migratable_part_of_family(26) ||
-        m_fsyn_api->has_migratable_part_of_family(42) || m_fsyn_api->has_migratable_part_of_family(41)) {
+    if (migrates_to_family_without_fitter_flows(*m_fsyn_api)) {
         MORV_DEBUG_STREAM::print(1,
                                  "Disabling FIT-EARLY, CLUSTER-RETRY, and LATE, because TIII <-> DWX migration is "
                                  "selected.");
@@ -122,12 +114,12 @@ void MORV_EXPERT::find_and_set_which_algorithms_are_to_run()
         m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = false;
     }
 
-    if (base_family == 47) {
+    if (!family.m_late_flow) {
         MORV_DEBUG_STREAM::print(1, "Disabling LATE for Talvane");
         m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = false;
     }
 
-    if (m_for_density && has_fitting_flows(base_family)) {
+    if (m_for_density && family.m_fitting_flows) {
         m_flow_type = FSYN_USER_OPTION_FLOW;
         m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
         m_algorithm_list[RAM_MAP_ALGORITHM] = true;

@@ -14,7 +14,9 @@
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_expert.h"
+#include "morv/core/morv_setting_ids.h"
 #include "morv/core/morv_scope_guard.h"
 #include "morv/core/morv_msgs.h"
 #include "morv/core/stats/morv_qor_stats.h"
@@ -192,9 +194,12 @@ void MORV_EXPERT::run_fsyn_tune_string_flow(e_fsyn_flow fsyn_flow_id)
         MORV_DEBUG_STREAM::print(1, "FSYN TUNE: Thresholds are (%f, %f)", fast, slow);
         const int effort = m_opx_physical_synthesis_effort;
         const char* key = nullptr;
-        if ((fast > ratio && effort == 65) || effort == 81) key = "fsyn_tune_work_string_fast";
-        else if (ratio > slow && effort == 65) key = "fsyn_tune_work_string_normal_late";
-        else if (effort != 152) key = "fsyn_tune_work_string_normal";
+        if ((fast > ratio && effort == MORV_EFFORT_NORMAL) || effort == MORV_EFFORT_FAST)
+            key = "fsyn_tune_work_string_fast";
+        else if (ratio > slow && effort == MORV_EFFORT_NORMAL)
+            key = "fsyn_tune_work_string_normal_late";
+        else if (effort != MORV_EFFORT_EXTRA)
+            key = "fsyn_tune_work_string_normal";
         else key = "fsyn_tune_work_string_extra";
         const char* value = cfg_get_value(key);
         test_string = value != nullptr ? value : "";
@@ -336,12 +341,12 @@ void MORV_EXPERT::report_no_default_algorithm_list(const char* hook)
 
 // ------------------------------------------------------------ family hook bodies
 
-void MORV_EXPERT::apply_user_option_table(const USER_OPTION_COLUMN& column)
+void MORV_EXPERT::apply_user_option_table(const MORV_USER_OPTION_COLUMN& column)
 {
-    const bool comb = m_opx_comb_logic;                       // 660
-    const bool comb_for_fitting = m_opx_comb_logic_for_fitting;  // 659
-    const bool reg_dup = m_opx_register_duplication;           // 662
-    const bool retiming = m_opx_register_retiming;             // 664
+    const bool comb = m_opx_comb_logic;
+    const bool comb_for_fitting = m_opx_comb_logic_for_fitting;
+    const bool reg_dup = m_opx_register_duplication;
+    const bool retiming = m_opx_register_retiming;
     auto set = [this](int id, bool enabled, unsigned mask) {
         m_algorithm_list[id] = enabled;
         m_inst_asgn_flag_mask[id] = mask;

@@ -5,6 +5,7 @@
 #include "cfg/cfg.h"
 #include "msg/msg.h"
 
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
@@ -15,10 +16,7 @@
 
 namespace {
 
-bool is_family_without_drc(int base_family)
-{
-    return base_family == 43 || base_family == 44 || base_family == 47;
-}
+bool is_family_without_drc(int base_family) { return !morv_family_traits(base_family).m_drc; }
 
 void drc_step(MORV_API* fsyn_api, const char* flow_name, const char* step)
 {

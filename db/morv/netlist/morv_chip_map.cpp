@@ -3,6 +3,7 @@
 #include "msg/msg.h"
 
 #include "mem_alloc_sys.h"
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
@@ -23,12 +24,8 @@ MORV_CHIP_MAP::MORV_CHIP_MAP(MORV_API* api, int nx, int ny)
     if (expert != nullptr && expert->is_fsyn_running_pre_placement_fsyn()) {
         m_lab_capacity = 1;
     } else {
-        switch (m_api->get_base_family_code()) {
-        case 6: case 9: case 35: case 10: m_lab_capacity = 32; break;
-        case 24: m_lab_capacity = 1; break;
-        case 34: case 41: case 42: m_lab_capacity = 40; break;
-        case 47: m_lab_capacity = 10; break;
-        default:
+        m_lab_capacity = morv_family_traits(m_api->get_base_family_code()).m_lab_capacity;
+        if (m_lab_capacity == -1) {
             msg_local_vdebug("MORV", "MORV_CHIP_MAP: Unsupported base family...FSYN will not be run.");
             return;
         }

@@ -10,6 +10,7 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
+#include "morv/core/morv_setting_ids.h"
 
 namespace {
 const MORV_INSTANCE_ASSIGNMENT_ENUM s_bits[] = {
@@ -20,12 +21,12 @@ const MORV_INSTANCE_ASSIGNMENT_ENUM s_bits[] = {
 int MORV_INST_ASGN_MGR::get_option_id(MORV_INSTANCE_ASSIGNMENT_ENUM bit)
 {
     switch (bit) {
-    case MORV_INST_ASGN_REGISTER_DUPLICATION: return 662;
-    case MORV_INST_ASGN_LOGIC_TO_MEMORY: return 663;
-    case MORV_INST_ASGN_REGISTER_RETIMING: return 664;
-    case MORV_INST_ASGN_ASYNC_PIPELINING: return 665;
-    case MORV_INST_ASGN_COMB_LOGIC_FOR_FITTING: return 659;
-    case MORV_INST_ASGN_COMB_LOGIC: return 660;
+    case MORV_INST_ASGN_REGISTER_DUPLICATION: return MORV_SETTING_REGISTER_DUPLICATION;
+    case MORV_INST_ASGN_LOGIC_TO_MEMORY: return MORV_SETTING_LOGIC_TO_MEMORY;
+    case MORV_INST_ASGN_REGISTER_RETIMING: return MORV_SETTING_REGISTER_RETIMING;
+    case MORV_INST_ASGN_ASYNC_PIPELINING: return MORV_SETTING_ASYNC_PIPELINING;
+    case MORV_INST_ASGN_COMB_LOGIC_FOR_FITTING: return MORV_SETTING_COMB_LOGIC_FOR_FITTING;
+    case MORV_INST_ASGN_COMB_LOGIC: return MORV_SETTING_COMB_LOGIC;
     default: return -1;
     }
 }

@@ -60,21 +60,3 @@ unsigned MORV_NET_UTIL_MRL::evaluate_carry_out_without_share_in(CDB_ATOM_NODE* n
 {
     return adder_operands(node, in, false, false).carry();
 }
-
-// ---------------------------------------------------------------- the family's leaf
-
-MORV_OWNER<MORV_NET_UTIL> morv_create_net_util(int base_family, CDB_ATOM_NETLIST* netlist, MORV_API* api)
-{
-    switch (base_family) {
-    case CDB_FAMILY_BRK: return MORV_MAKE_OWNER(MORV_NET_UTIL_BRK, netlist, api);
-    case CDB_FAMILY_ZEPLA:
-    case CDB_FAMILY_ZEPLA_B: return MORV_MAKE_OWNER(MORV_NET_UTIL_ZEPLA, netlist, api);
-    case CDB_FAMILY_TEV: return MORV_MAKE_OWNER(MORV_NET_UTIL_TEV, netlist, api);
-    case CDB_FAMILY_MRL: return MORV_MAKE_OWNER(MORV_NET_UTIL_MRL, netlist, api);
-    case CDB_FAMILY_KESTLIN: return MORV_MAKE_OWNER(MORV_NET_UTIL_KESTLIN, netlist, api);
-    case CDB_FAMILY_RZK: return MORV_MAKE_OWNER(MORV_NET_UTIL_RZK, netlist, api);
-    case CDB_FAMILY_OBRAN: return MORV_MAKE_OWNER(MORV_NET_UTIL_OBRAN, netlist, api);
-    case CDB_FAMILY_UVO: return MORV_MAKE_OWNER(MORV_NET_UTIL_UVO, netlist, api);
-    default: return nullptr;
-    }
-}

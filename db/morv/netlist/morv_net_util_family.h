@@ -5,7 +5,6 @@
 // branch to the family's atoms (new cells and registers are the family's
 // own) and overrides what only that family does differently.
 
-#include "mem_alloc_sys.h"
 #include "morv/netlist/morv_net_util_4lut.h"
 #include "morv/netlist/morv_net_util_6lut.h"
 #include "morv/netlist/morv_net_util_uvo.h"
@@ -91,8 +90,5 @@ class MORV_NET_UTIL_KESTLIN : public MORV_NET_UTIL_LEAF<MORV_NET_UTIL_6LUT>
 public:
     MORV_NET_UTIL_KESTLIN(CDB_ATOM_NETLIST* netlist, MORV_API* api) : MORV_NET_UTIL_LEAF(netlist, api) {}
 };
-
-// The leaf of a base family code; null for a family without one.
-MORV_OWNER<MORV_NET_UTIL> morv_create_net_util(int base_family, CDB_ATOM_NETLIST* netlist, MORV_API* api);
 
 #endif

@@ -8,7 +8,7 @@
 #include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"
-#include "morv/core/family/morv_expert_brk.h"
+#include "morv/core/family/morv_expert_family.h"
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/netlist/morv_inst_asgn_mgr.h"
 #include "morv_probe_expert.h"

@@ -11,6 +11,7 @@
 #include "msg/msg.h"
 
 #include "morv/core/algorithm/morv_algorithm_base.h"
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_expert.h"
@@ -95,12 +96,9 @@ bool MORV_ALGORITHM_BASE::check_if_netlist_improved()
 
 int MORV_ALGORITHM_BASE::sweep_family_netlist(MORV_API* api)
 {
-    switch (api->get_base_family_code()) {
-    case 6: case 9: case 35: case 10: case 24: case 34: case 41: case 42: case 47:
-        // The family sweepers are not available yet: nothing is swept.
-        return 0;
-    default: driver_error("Unsupported family", __LINE__);
-    }
+    if (morv_family_traits(api->get_base_family_code()).m_driver == nullptr) driver_error("Unsupported family", __LINE__);
+    // The family sweepers are not available yet: nothing is swept.
+    return 0;
 }
 
 void MORV_ALGORITHM_BASE::run_netlist_sweeper()

@@ -1,48 +1,60 @@
 #ifndef MORV_EXPERT_FAMILY_H
 #define MORV_EXPERT_FAMILY_H
 
+// The flow drivers of the supported families. Each is a class of its own,
+// derived directly from MORV_EXPERT with no data of its own (the host and the
+// tests name them); what sets one family's driver apart from another's is
+// read from the family's row of the traits table.
+
+#include "dev/dev_device.h"
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_expert.h"
 
-// The members every family driver declares alike. Each family stays a class of
-// its own, derived from MORV_EXPERT directly (the host and the tests name it),
-// so the shared part comes in as text rather than through a middle class.
-// The default lists of each flow point come with the family's list rules;
-// until then every family's user-option mode says so and runs nothing. The
-// constructor, the user-option column and the factory are each family's own.
-// Leaves the class in protected access.
-#define MORV_EXPERT_FAMILY_MEMBERS(CLASS)                                                                                \
-public:                                                                                                                  \
-    explicit CLASS(MORV_ENV* env);                                                                                       \
-    ~CLASS() override {}                                                                                                 \
-                                                                                                                         \
-    /* The class built for each algorithm id (see create_and_run_from_table). */                                         \
-    static const char* const s_ALGORITHM_CLASS_NAMES[ALGORITHM_END];                                                     \
-                                                                                                                         \
-    bool is_fsyn_allowed_in_flat_flow() override { return false; }                                                       \
-    void set_user_option_algorithms_to_run() override;                                                                   \
-    bool run_fsyn_flat_flow(e_fsyn_flow fsyn_flow_id) override                                                           \
-    {                                                                                                                    \
-        run_shared_flat_flow(fsyn_flow_id);                                                                              \
-        return true;                                                                                                     \
-    }                                                                                                                    \
-    void add_cluster_retry_fsyn_algorithms() override                                                                    \
-    {                                                                                                                    \
-        report_no_default_algorithm_list("add_cluster_retry_fsyn_algorithms");                                           \
-    }                                                                                                                    \
-    void add_syn_early_fsyn_algorithms() override { report_no_default_algorithm_list("add_syn_early_fsyn_algorithms"); } \
-    void add_fit_early_fsyn_algorithms(e_fsyn_flow) override                                                             \
-    {                                                                                                                    \
-        report_no_default_algorithm_list("add_fit_early_fsyn_algorithms");                                               \
-    }                                                                                                                    \
-    void add_late_fsyn_algorithms_for_circuit_characteristic() override                                                  \
-    {                                                                                                                    \
-        report_no_default_algorithm_list("add_late_fsyn_algorithms_for_circuit_characteristic");                         \
-    }                                                                                                                    \
-    void add_late_fsyn_algorithms() override { report_no_default_algorithm_list("add_late_fsyn_algorithms"); }           \
-    void run_netlist_sweeper() override { run_family_netlist_sweeper(); }                                                \
-    bool create_and_run_algorithm(int algorithm_id, MORV_PARAMETER_MAP& parameters) override;                            \
-                                                                                                                         \
-protected:                                                                                                               \
-    const char* get_family_class_name() const override { return #CLASS; }
+template <int FAMILY>
+class MORV_EXPERT_FAMILY : public MORV_EXPERT
+{
+public:
+    explicit MORV_EXPERT_FAMILY(MORV_ENV* env);
+    ~MORV_EXPERT_FAMILY() override {}
+
+    bool is_fsyn_allowed_in_flat_flow() override { return false; }
+    void set_user_option_algorithms_to_run() override;
+    bool run_fsyn_replay_log_flow() override;
+    bool run_fsyn_flat_flow(e_fsyn_flow fsyn_flow_id) override;
+    // The default lists of each flow point come with the family's list
+    // rules; until then every family says so and runs nothing.
+    void add_cluster_retry_fsyn_algorithms() override;
+    void add_syn_early_fsyn_algorithms() override;
+    void add_fit_early_fsyn_algorithms(e_fsyn_flow fsyn_flow_id) override;
+    void add_late_fsyn_algorithms_for_circuit_characteristic() override;
+    void add_late_fsyn_algorithms() override;
+    bool check_if_log_file_exists() override;
+    void run_netlist_sweeper() override;
+    bool create_and_run_algorithm(int algorithm_id, MORV_PARAMETER_MAP& parameters) override;
+
+protected:
+    const char* get_family_class_name() const override;
+
+private:
+    static const MORV_FAMILY_DRIVER_TRAITS& driver();
+};
+
+extern template class MORV_EXPERT_FAMILY<DEV_FAMILY_BRENNOCK>;
+extern template class MORV_EXPERT_FAMILY<DEV_FAMILY_ZEPLA>;
+extern template class MORV_EXPERT_FAMILY<DEV_FAMILY_TEV>;
+extern template class MORV_EXPERT_FAMILY<DEV_FAMILY_MORLIN>;
+extern template class MORV_EXPERT_FAMILY<DEV_FAMILY_KESTLIN>;
+extern template class MORV_EXPERT_FAMILY<DEV_FAMILY_RZK>;
+extern template class MORV_EXPERT_FAMILY<DEV_FAMILY_OBRAN>;
+extern template class MORV_EXPERT_FAMILY<DEV_FAMILY_UVO>;
+
+using MORV_EXPERT_BRK = MORV_EXPERT_FAMILY<DEV_FAMILY_BRENNOCK>;
+using MORV_EXPERT_ZEPLA = MORV_EXPERT_FAMILY<DEV_FAMILY_ZEPLA>;
+using MORV_EXPERT_TEV = MORV_EXPERT_FAMILY<DEV_FAMILY_TEV>;
+using MORV_EXPERT_MRL = MORV_EXPERT_FAMILY<DEV_FAMILY_MORLIN>;
+using MORV_EXPERT_KESTLIN = MORV_EXPERT_FAMILY<DEV_FAMILY_KESTLIN>;
+using MORV_EXPERT_RZK = MORV_EXPERT_FAMILY<DEV_FAMILY_RZK>;
+using MORV_EXPERT_OBRAN = MORV_EXPERT_FAMILY<DEV_FAMILY_OBRAN>;
+using MORV_EXPERT_UVO = MORV_EXPERT_FAMILY<DEV_FAMILY_UVO>;
 
 #endif

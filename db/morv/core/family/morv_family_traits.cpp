@@ -1,0 +1,171 @@
+#include "morv/core/family/morv_family_traits.h"
+
+#include "cdb/cdb_types.h"
+#include "dev/dev_device.h"
+
+#include "morv/core/family/morv_expert_family.h"
+#include "morv/log/morv_log.h"
+#include "morv/netlist/morv_net_util_family.h"
+
+namespace {
+
+// ---------------------------------------------------------------- factories
+
+template <typename NET_UTIL>
+MORV_OWNER<MORV_NET_UTIL> make_net_util(CDB_ATOM_NETLIST* netlist, MORV_API* api)
+{
+    return MORV_MAKE_OWNER(NET_UTIL, netlist, api);
+}
+
+template <typename LOG>
+MORV_OWNER<MORV_LOG> make_log(MORV_API* api)
+{
+    return MORV_MAKE_OWNER(LOG, api);
+}
+
+template <typename LOG>
+MORV_OWNER<MORV_LOG> copy_log(const MORV_LOG& log, MORV_API* api)
+{
+    return MORV_MAKE_OWNER(LOG, static_cast<const LOG&>(log), api);
+}
+
+template <int FAMILY>
+MORV_OWNER<MORV_EXPERT_INTERFACE> make_driver(MORV_ENV* env)
+{
+    return MORV_MAKE_OWNER(MORV_EXPERT_FAMILY<FAMILY>, env);
+}
+
+// ---------------------------------------------------------------- flow drivers
+
+// The class each family builds for an algorithm id, in id order.
+// clang-format off
+const char* const BRK_ALGORITHMS[ALGORITHM_END] = {
+    "MORV_RETIMING_BRK", "MORV_REMUX", "MORV_RWR_BRK", nullptr, "MORV_REP_BRK", "MORV_TEST", "MORV_REG_UNPACK",
+    "MORV_BDD_SYN_BRK", "MORV_RAM_MAP", "MORV_PIPE_ASYNC", "MORV_RESPLIT", "", "", "MORV_RESYN_BRK",
+    "MORV_SAVE_RESTORE", "MORV_UTIL", "MORV_MANUAL", nullptr};
+const char* const MRL_ALGORITHMS[ALGORITHM_END] = {
+    "MORV_RETIMING_MRL", "MORV_REMUX", "MORV_RWR_MRL", nullptr, "MORV_REP_MRL", "MORV_TEST", "MORV_REG_UNPACK",
+    "MORV_BDD_SYN_MRL", "!", "MORV_PIPE_ASYNC", "MORV_RESPLIT", "MORV_LIR", "MORV_INV_PUSH", "MORV_RESYN_MRL",
+    "MORV_SAVE_RESTORE", "MORV_UTIL", "MORV_MANUAL", nullptr};
+const char* const TEV_ALGORITHMS[ALGORITHM_END] = {
+    "MORV_RETIMING_TEV", nullptr, "MORV_RWR_TEV", nullptr, "MORV_REP_TEV", "MORV_TEST", "-",
+    "MORV_BDD_SYN_TEV", "MORV_RAM_MAP", "MORV_PIPE_ASYNC", "MORV_RESPLIT", "", "", "MORV_RESYN_TEV",
+    "MORV_SAVE_RESTORE", "MORV_UTIL", "MORV_MANUAL", nullptr};
+const char* const UVO_ALGORITHMS[ALGORITHM_END] = {
+    "MORV_RETIMING_UVO", nullptr, "MORV_RWR_UVO", nullptr, "MORV_REP_UVO", "MORV_TEST", "MORV_REG_UNPACK",
+    "MORV_BDD_SYN_UVO", "MORV_RAM_MAP", "MORV_PIPE_ASYNC", "MORV_RESPLIT", "", "", "MORV_RESYN_UVO",
+    "MORV_SAVE_RESTORE", "MORV_UTIL", "MORV_MANUAL", nullptr};
+const char* const OBRAN_ALGORITHMS[ALGORITHM_END] = {
+    "MORV_RETIMING_OBRAN", "MORV_REMUX", "MORV_RWR_OBRAN", nullptr, "MORV_REP_OBRAN", "MORV_TEST", "MORV_REG_UNPACK",
+    "MORV_BDD_SYN_OBRAN", "MORV_RAM_MAP", "MORV_PIPE_ASYNC", "MORV_RESPLIT", "", "", "MORV_RESYN_OBRAN",
+    "MORV_SAVE_RESTORE", "MORV_UTIL", "MORV_MANUAL", "MORV_PIPELINE"};
+const char* const RZK_ALGORITHMS[ALGORITHM_END] = {
+    "MORV_RETIMING_RZK", "MORV_REMUX", "MORV_RWR_RZK", nullptr, "MORV_REP_RZK", "MORV_TEST", "MORV_REG_UNPACK",
+    "MORV_BDD_SYN_RZK", "MORV_RAM_MAP", "MORV_PIPE_ASYNC", "MORV_RESPLIT", "", "", "MORV_RESYN_RZK",
+    "MORV_SAVE_RESTORE", "MORV_UTIL", "MORV_MANUAL", nullptr};
+const char* const KESTLIN_ALGORITHMS[ALGORITHM_END] = {
+    "MORV_RETIMING_KESTLIN", "MORV_REMUX", "MORV_RWR_KESTLIN", nullptr, "MORV_REP_KESTLIN", "MORV_TEST",
+    "MORV_REG_UNPACK", "MORV_BDD_SYN_KESTLIN", "MORV_RAM_MAP", "MORV_PIPE_ASYNC", "MORV_RESPLIT", "", "",
+    "MORV_RESYN_KESTLIN", "MORV_SAVE_RESTORE", "MORV_UTIL", "MORV_MANUAL", nullptr};
+const char* const ZEPLA_ALGORITHMS[ALGORITHM_END] = {
+    "MORV_RETIMING_ZEPLA", nullptr, "MORV_RWR_ZEPLA", nullptr, "MORV_REP_ZEPLA", "MORV_TEST", "-",
+    "MORV_BDD_SYN_ZEPLA", "MORV_RAM_MAP", "MORV_PIPE_ASYNC", "MORV_RESPLIT", "", "", "MORV_RESYN_ZEPLA",
+    "MORV_SAVE_RESTORE", "MORV_UTIL", "MORV_MANUAL", nullptr};
+
+// The devices of the one migration there is: a log recorded on "Fermlock II"
+// and replayed on "Talvane II", or the other way round.
+constexpr const char* TALVANE = "Talvane II";
+constexpr const char* FERMLOCK = "Fermlock II";
+
+//                                class name            algorithms          user options (RAM_MAP, RESPLIT fit, REG_UNPACK switch, LIR+INV_PUSH, SAVE_RESTORE)  xICP   nevra  new RTM replay                   unreachable text          target    source
+const MORV_FAMILY_DRIVER_TRAITS BRK_DRIVER     = {"MORV_EXPERT_BRK",     BRK_ALGORITHMS,     {true,  true,  true,  false, true},  true,  true,  true,  MORV_REPLAY_SHARED,      nullptr,                  TALVANE,  FERMLOCK};
+const MORV_FAMILY_DRIVER_TRAITS MRL_DRIVER     = {"MORV_EXPERT_MRL",     MRL_ALGORITHMS,     {false, false, true,  true,  false}, true,  false, false, MORV_REPLAY_OWN,         nullptr,                  FERMLOCK, TALVANE};
+const MORV_FAMILY_DRIVER_TRAITS TEV_DRIVER     = {"MORV_EXPERT_TEV",     TEV_ALGORITHMS,     {true,  true,  true,  false, true},  true,  true,  false, MORV_REPLAY_NONE,        nullptr,                  nullptr,  nullptr};
+const MORV_FAMILY_DRIVER_TRAITS UVO_DRIVER     = {"MORV_EXPERT_UVO",     UVO_ALGORITHMS,     {false, false, false, false, false}, false, false, false, MORV_REPLAY_NONE,        nullptr,                  nullptr,  nullptr};
+const MORV_FAMILY_DRIVER_TRAITS OBRAN_DRIVER   = {"MORV_EXPERT_OBRAN",   OBRAN_ALGORITHMS,   {true,  true,  true,  false, false}, true,  true,  false, MORV_REPLAY_UNREACHABLE, "We shouldn't be here.",  TALVANE,  FERMLOCK};
+const MORV_FAMILY_DRIVER_TRAITS RZK_DRIVER     = {"MORV_EXPERT_RZK",     RZK_ALGORITHMS,     {true,  true,  true,  false, false}, true,  true,  false, MORV_REPLAY_UNREACHABLE, "We shouldn't get here.", TALVANE,  FERMLOCK};
+const MORV_FAMILY_DRIVER_TRAITS KESTLIN_DRIVER = {"MORV_EXPERT_KESTLIN", KESTLIN_ALGORITHMS, {true,  true,  true,  false, false}, true,  true,  false, MORV_REPLAY_UNREACHABLE, "We shouldn't get here.", TALVANE,  FERMLOCK};
+const MORV_FAMILY_DRIVER_TRAITS ZEPLA_DRIVER   = {"MORV_EXPERT_ZEPLA",   ZEPLA_ALGORITHMS,   {true,  true,  true,  false, true},  true,  true,  false, MORV_REPLAY_NONE,        nullptr,                  nullptr,  nullptr};
+// clang-format on
+
+// ---------------------------------------------------------------- families
+
+constexpr int NO_TYPE = CDB_MAXIMUM_WYSIWYG_TYPE_ENUM;
+constexpr int NO_FAMILY = DEV_FAMILY_INVALID;
+
+#define NO_CLASSES nullptr, nullptr, nullptr, nullptr, nullptr
+
+// Columns: cells (LE type, FF type, LUT size, reversed mask bits, one cell for
+// LUT and FF, free LUTs, QFBK cells); placement (LAB capacity); flows (early at
+// synthesis, fitting flows, LATE, DRC, back-annotation, routing estimate, cell
+// library, migration stops the fitter flows); change log (migration partner);
+// classes (driver, net utility, change log, its copy, driver traits).
+// clang-format off
+const MORV_FAMILY_TRAITS FAMILIES[] = {
+    {DEV_FAMILY_BRENNOCK, "BRK",
+     0,   1,   6, true,  false, true,  false,  32,  false, true,  true,  true,  true,  true,  false, false, DEV_FAMILY_MORLIN,
+     make_driver<DEV_FAMILY_BRENNOCK>, make_net_util<MORV_NET_UTIL_BRK>, make_log<MORV_LOG_BRK>, copy_log<MORV_LOG_BRK>, &BRK_DRIVER},
+    {DEV_FAMILY_ZEPLA, "ZEPLA",
+     2,   3,   4, false, false, true,  false,  32,  true,  true,  true,  true,  true,  true,  false, false, NO_FAMILY,
+     make_driver<DEV_FAMILY_ZEPLA>, make_net_util<MORV_NET_UTIL_ZEPLA>, nullptr, nullptr, &ZEPLA_DRIVER},
+    {DEV_FAMILY_ZEPLA_II, "ZEPLA",
+     2,   3,   4, false, false, true,  false,  32,  true,  true,  true,  true,  true,  true,  false, false, NO_FAMILY,
+     make_driver<DEV_FAMILY_ZEPLA>, make_net_util<MORV_NET_UTIL_ZEPLA>, nullptr, nullptr, &ZEPLA_DRIVER},
+    {DEV_FAMILY_TEV, "TEV",
+     257, 258, 4, false, false, true,  false,  32,  false, true,  true,  true,  true,  true,  false, false, NO_FAMILY,
+     make_driver<DEV_FAMILY_TEV>, make_net_util<MORV_NET_UTIL_TEV>, nullptr, nullptr, &TEV_DRIVER},
+    {DEV_FAMILY_MORLIN, "MRL",
+     270, 272, 6, false, false, false, false,  1,   false, false, true,  true,  false, false, true,  false, DEV_FAMILY_BRENNOCK,
+     make_driver<DEV_FAMILY_MORLIN>, make_net_util<MORV_NET_UTIL_MRL>, make_log<MORV_LOG_MRL>, copy_log<MORV_LOG_MRL>, &MRL_DRIVER},
+    {DEV_FAMILY_UNDRIVEN_25, "",
+     NO_TYPE, NO_TYPE, 0, false, false, false, false, -1,  true,  false, false, true,  true,  true,  false, true,  NO_FAMILY,
+     NO_CLASSES},
+    {DEV_FAMILY_UNDRIVEN_26, "",
+     NO_TYPE, NO_TYPE, 0, false, false, false, false, -1,  true,  false, false, true,  true,  true,  false, true,  NO_FAMILY,
+     NO_CLASSES},
+    {DEV_FAMILY_KESTLIN, "KESTLIN",
+     145, 126, 6, true,  false, true,  false,  40,  true,  true,  true,  true,  true,  true,  false, false, NO_FAMILY,
+     make_driver<DEV_FAMILY_KESTLIN>, make_net_util<MORV_NET_UTIL_KESTLIN>, nullptr, nullptr, &KESTLIN_DRIVER},
+    {DEV_FAMILY_RZK, "RZK",
+     145, 146, 6, true,  false, true,  false,  40,  true,  true,  true,  true,  true,  true,  false, true,  NO_FAMILY,
+     make_driver<DEV_FAMILY_RZK>, make_net_util<MORV_NET_UTIL_RZK>, nullptr, nullptr, &RZK_DRIVER},
+    {DEV_FAMILY_OBRAN, "OBRAN",
+     186, 187, 6, true,  false, true,  false,  40,  true,  true,  true,  true,  true,  true,  false, true,  NO_FAMILY,
+     make_driver<DEV_FAMILY_OBRAN>, make_net_util<MORV_NET_UTIL_OBRAN>, nullptr, nullptr, &OBRAN_DRIVER},
+    {DEV_FAMILY_UNDRIVEN_43, "",
+     NO_TYPE, NO_TYPE, 0, false, false, false, false, -1,  false, false, false, false, true,  true,  false, false, NO_FAMILY,
+     NO_CLASSES},
+    {DEV_FAMILY_UNDRIVEN_44, "",
+     NO_TYPE, NO_TYPE, 0, false, false, false, false, -1,  false, false, false, false, true,  true,  false, false, NO_FAMILY,
+     NO_CLASSES},
+    {DEV_FAMILY_UVO, "UVO",
+     10,  10,  4, false, true,  true,  true,   10,  false, false, false, false, true,  true,  false, false, NO_FAMILY,
+     make_driver<DEV_FAMILY_UVO>, make_net_util<MORV_NET_UTIL_UVO>, nullptr, nullptr, &UVO_DRIVER},
+};
+
+// A code the component knows nothing about: no classes; the rules give the
+// answer most families share.
+const MORV_FAMILY_TRAITS UNKNOWN_FAMILY = {
+    DEV_FAMILY_INVALID, "",
+    NO_TYPE, NO_TYPE, 0, false, false, false, false, -1, false, false, false, true,  true,  true,  false, false, NO_FAMILY,
+    NO_CLASSES};
+// clang-format on
+
+#undef NO_CLASSES
+
+}  // namespace
+
+const MORV_FAMILY_TRAITS& morv_family_traits(int base_family)
+{
+    for (const MORV_FAMILY_TRAITS& traits : FAMILIES)
+        if (traits.m_base_family == base_family) return traits;
+    return UNKNOWN_FAMILY;
+}
+
+bool morv_is_known_family(int base_family) { return &morv_family_traits(base_family) != &UNKNOWN_FAMILY; }
+
+const MORV_FAMILY_TRAITS* morv_family_traits_table(int* count)
+{
+    *count = static_cast<int>(sizeof(FAMILIES) / sizeof(FAMILIES[0]));
+    return FAMILIES;
+}

@@ -1,0 +1,108 @@
+#ifndef MORV_FAMILY_TRAITS_H
+#define MORV_FAMILY_TRAITS_H
+
+// Everything the component knows about a device family, in one table keyed
+// by the host's base family code (the DEV_FAMILY_* constants). Code asks the
+// table a question ("does this family keep a change log?") instead of
+// comparing family codes, so adding or changing a family touches one row.
+// The classes of a family (flow driver, net utility, change log) are still
+// classes of their own; the table only says which one a family gets.
+
+#include "mem_alloc_sys.h"
+
+class MORV_API;
+class MORV_ENV;
+class MORV_EXPERT_INTERFACE;
+class MORV_LOG;
+class MORV_NET_UTIL;
+class CDB_ATOM_NETLIST;
+
+// One column of the user-option table: which algorithms a family's project
+// settings may switch on beyond those every family has.
+struct MORV_USER_OPTION_COLUMN
+{
+    bool m_ram_map;                  // RAM_MAP from the logic-to-memory setting
+    bool m_resplit_for_fitting;      // RESPLIT also from the fitting setting (mask 48, else 32)
+    bool m_reg_unpack_needs_switch;  // REG_UNPACK only with fsyn_reg_unpack_for_all_families
+    bool m_lut_input_algorithms;     // LIR and INV_PUSH from the combinational-logic setting
+    bool m_save_restore;             // SAVE_RESTORE always
+};
+
+// How a family's flow driver answers the replay-log hooks.
+enum MORV_REPLAY_HOOK : int
+{
+    MORV_REPLAY_NONE = 0,         // the flow driver's base answers (an internal error)
+    MORV_REPLAY_SHARED = 1,       // the shared replay of a stored change log
+    MORV_REPLAY_OWN = 2,          // a replay of the family's own, not available yet
+    MORV_REPLAY_UNREACHABLE = 3,  // never chosen by the mode selection; an internal error
+};
+
+// What a family's flow driver does differently from the others.
+struct MORV_FAMILY_DRIVER_TRAITS
+{
+    const char* m_class_name;
+    // The class built for each algorithm id; null: invalid id; "": nothing is
+    // built; "-": nothing, with the REG_UNPACK line; "!": not supported.
+    const char* const* m_algorithm_class_names;
+    MORV_USER_OPTION_COLUMN m_user_options;
+    bool m_sets_xicp;      // the constructor turns the experimental ICP on
+    bool m_sets_nevra;     // the constructor turns the timing estimator on
+    bool m_new_retiming;   // RTM may be the skew-driven engine
+    MORV_REPLAY_HOOK m_replay;
+    const char* m_unreachable_replay_text;  // the internal error of MORV_REPLAY_UNREACHABLE
+    // The log-file check's message: the device the log is replayed on and
+    // the one it was recorded on; null: the base check (an internal error).
+    const char* m_replay_target_device;
+    const char* m_replay_source_device;
+};
+
+struct MORV_FAMILY_TRAITS
+{
+    int m_base_family;  // the key: a DEV_FAMILY_* constant
+    const char* m_name;
+
+    // ---- cells
+    int m_le_type;                    // WYSIWYG type of the logic elements counted for overuse
+    int m_ff_type;                    // ... and of the registers
+    int m_lut_size;                   // LUT inputs: 4 or 6; 0 for a family without a driver
+    bool m_mask_bits_reversed;        // masks read at bit 63 - k (16-bit halves at 15 - k)
+    bool m_one_cell_holds_lut_and_ff; // a logic cell carries both LUT and register
+    bool m_free_luts;                 // LUT cells may stand outside carry chains
+    bool m_qfbk_cells;                // cells with the register fed back into the LUT
+
+    // ---- placement
+    int m_lab_capacity;  // atoms per LAB in the chip map of the placed flows; -1: no chip map
+
+    // ---- flows
+    bool m_early_flow_at_synthesis;       // the early flow may run at SYN_EARLY
+    bool m_fitting_flows;                 // user settings reach the cluster-retry flow; the density rule applies
+    bool m_late_flow;                     // the LATE flow may run
+    bool m_drc;                           // the netlist checks around a flow are supported
+    bool m_back_annotation;               // atoms may count as back-annotated
+    bool m_routing_estimate;              // ICP may use the routing estimate
+    bool m_chle_lib;                      // the early flow initialises the host's cell library
+    bool m_migration_stops_fitter_flows;  // a migratable part of this family turns the fitter flows off
+
+    // ---- change log
+    int m_migration_partner;  // the family a migration log pairs with; DEV_FAMILY_INVALID: no change log
+
+    // ---- the family's classes; null where the family has none
+    MORV_OWNER<MORV_EXPERT_INTERFACE> (*m_make_driver)(MORV_ENV* env);
+    MORV_OWNER<MORV_NET_UTIL> (*m_make_net_util)(CDB_ATOM_NETLIST* netlist, MORV_API* api);
+    MORV_OWNER<MORV_LOG> (*m_make_log)(MORV_API* api);
+    MORV_OWNER<MORV_LOG> (*m_copy_log)(const MORV_LOG& log, MORV_API* api);
+    const MORV_FAMILY_DRIVER_TRAITS* m_driver;
+};
+
+// The row of a base family; a code without a row gets the row of a family the
+// component knows nothing about (no classes, every rule off).
+const MORV_FAMILY_TRAITS& morv_family_traits(int base_family);
+// Whether the code has a row of its own.
+bool morv_is_known_family(int base_family);
+// Every row, for tests and reports; count receives their number.
+const MORV_FAMILY_TRAITS* morv_family_traits_table(int* count);
+
+// A family keeps a change log when it has a migration partner.
+inline bool morv_family_keeps_change_log(const MORV_FAMILY_TRAITS& traits) { return traits.m_make_log != nullptr; }
+
+#endif
