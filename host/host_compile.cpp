@@ -23,6 +23,7 @@
 #include "morv/core/morv_setting_ids.h"
 #include "msg/msg.h"
 #include "tdb/tdb_netlist.h"
+#include "tdc/tdc_accessories.h"
 
 namespace morv_host {
 
@@ -69,13 +70,18 @@ double effort_factor(FIT_EFFORT e)
 
 class COMPILE {
 public:
-  COMPILE(HOST_ENV& env, const FIT_OPTIONS& o, std::ostream& log) : m_env(env), m_o(o), m_log(log) {}
+  COMPILE(HOST_ENV& env, const FIT_OPTIONS& o, std::ostream& log, double read_seconds)
+      : m_env(env), m_o(o), m_log(log), m_read_seconds(read_seconds)
+  {
+  }
 
   HOST_COMPILE_RESULT run();
 
 private:
   void row(const std::string& step, double seconds)
   {
+    // The row's own analysis is reporting, not work of the step.
+    const long analyses = m_env.accessories()->get_num_analyses();
     const double fom = m_env.analyse_timing();
     COUNTS c = count_atoms(m_env);
     SUMMARY_ROW r;
@@ -87,6 +93,8 @@ private:
     r.has_timing = r.worst_slack_ps != TDB_NO_PATH;
     r.figure_of_merit = static_cast<int64_t>(fom);
     r.seconds = seconds;
+    r.analyses = analyses - m_analyses_reported;
+    m_analyses_reported = m_env.accessories()->get_num_analyses();
     m_result.rows.push_back(r);
     if (m_o.verbosity >= 2) m_log << "morv-fit: " << step << " done\n";
   }
@@ -111,6 +119,8 @@ private:
   MORV_EXPERT_INTERFACE* m_expert = nullptr;
   HOST_COMPILE_RESULT m_result;
   bool m_period_given = false;
+  double m_read_seconds = 0;
+  long m_analyses_reported = 0;
 };
 
 void COMPILE::derive_clock_period()
@@ -154,7 +164,7 @@ HOST_COMPILE_RESULT COMPILE::run()
                     : " (default: nothing is constrained)");
     m_log << "\n";
   }
-  row("input", 0.0);
+  row("input", m_read_seconds);
 
   m_expert = m_env.get_fsyn_expert();
   MSG_ASSERT(m_expert, "HOST");
@@ -287,11 +297,13 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
   msg_set_quiet(o.verbosity == 0);
   msg_set_vdebug_printing(o.verbosity >= 2);
   std::unique_ptr<CDB_ATOM_NETLIST> netlist;
+  const double read_start = gen_get_sec_cpu();
   {
     BLIF_READER reader(family);
     reader.set_undriven_is_error(o.undriven_is_error);
     netlist = reader.read_file(o.design);
   }
+  const double read_seconds = gen_get_sec_cpu() - read_start;
   HOST_DESIGN design(family, std::move(netlist), nullptr, device.release());
   settings.apply_options_and_switches(design.options());
   // The command line wins over the settings file where both speak.
@@ -312,7 +324,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     if (auto s = HDB_INT_OPTION::get_int_option(&design.options(), MORV_SETTING_PLACER_SEED); s && *s >= 0)
       effective.seed = static_cast<uint32_t>(*s);
   }
-  HOST_COMPILE_RESULT result = run_compile(env, effective, err);
+  HOST_COMPILE_RESULT result = run_compile(env, effective, err, read_seconds);
   env.set_progress_bar(false);
 
   write_outputs(*design.netlist(), blif_out, native_out);
@@ -323,11 +335,11 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
 
 }  // namespace
 
-HOST_COMPILE_RESULT run_compile(HOST_ENV& env, const FIT_OPTIONS& options, std::ostream& log)
+HOST_COMPILE_RESULT run_compile(HOST_ENV& env, const FIT_OPTIONS& options, std::ostream& log, double read_seconds)
 {
   // Another design may have taken the current-device slot since this one was built.
   env.design().make_device_current();
-  COMPILE c(env, options, log);
+  COMPILE c(env, options, log, read_seconds);
   return c.run();
 }
 

@@ -25,9 +25,10 @@ struct HOST_COMPILE_RESULT {
 };
 
 // Runs the fit of an environment whose design is loaded. `log` receives
-// progress lines when verbosity allows. Throws HOST_INPUT_ERROR when the
-// design cannot be placed.
-HOST_COMPILE_RESULT run_compile(HOST_ENV& env, const FIT_OPTIONS& options, std::ostream& log);
+// progress lines when verbosity allows; `read_seconds` is the time the
+// design took to read (the table's input row). Throws HOST_INPUT_ERROR when
+// the design cannot be placed.
+HOST_COMPILE_RESULT run_compile(HOST_ENV& env, const FIT_OPTIONS& options, std::ostream& log, double read_seconds = 0);
 
 // The whole program: input errors print "morv-fit: error: ..." and give 1,
 // internal errors "morv-fit: internal error: ..." and give 2. The hook runs

@@ -14,7 +14,7 @@
 #include "tdc/tdc_accessories.h"
 #include "thr/thr.h"
 #include "morv/timing/morv_timing.h"
-#include "host_grid.h"
+#include "host_legalize.h"
 
 namespace morv_host {
 
@@ -583,64 +583,12 @@ int HOST_ENV::legalize_placement() { return place_atoms(true); }
 
 int HOST_ENV::place_atoms(bool legalize)
 {
-  CDB_ATOM_NETLIST* netlist = m_design.netlist();
-  DEV_DEVICE* dev = m_design.device();
-  HOST_OCCUPANCY occ(*dev);
-  std::vector<CDB_ATOM_NODE*> placed_atoms, unplaced, displaced;
-  for (CDB_ATOM_NODE* n : *netlist) (n->get_lab_x() >= 0 ? placed_atoms : unplaced).push_back(n);
-  // Older atoms keep their place: the newest ones are the ones that crowd in.
-  if (legalize)
-    std::stable_sort(placed_atoms.begin(), placed_atoms.end(),
-                     [](const CDB_ATOM_NODE* a, const CDB_ATOM_NODE* b) { return a->get_id() < b->get_id(); });
-  for (CDB_ATOM_NODE* n : placed_atoms) {
-    if (legalize && !occ.has_room(n, n->get_lab_x(), n->get_lab_y(), nullptr)) displaced.push_back(n);
-    else occ.add(n, n->get_lab_x(), n->get_lab_y());
-  }
-  int placed = 0;
-  auto place_near = [&](CDB_ATOM_NODE* n, int tx, int ty) {
-    int x = -1, y = -1, sub = -1;
-    if (!occ.find_nearest(n, tx, ty, x, y, sub)) return false;
-    n->set_location(x, y, sub);
-    occ.add(n, x, y);
-    m_taint.push_back(n->get_id());
-    ++placed;
-    return true;
-  };
-  for (CDB_ATOM_NODE* n : displaced) {
-    const int tx = std::clamp(n->get_lab_x(), 0, std::max(0, dev->get_nx() - 1));
-    const int ty = std::clamp(n->get_lab_y(), 0, std::max(0, dev->get_ny() - 1));
-    // Nowhere to go: leave it where it was rather than unplace it.
-    if (!place_near(n, tx, ty)) occ.add(n, n->get_lab_x(), n->get_lab_y());
-  }
-  if (placed) note("moved_crowded_atoms", placed);
-  const int moved = placed;
-  for (CDB_ATOM_NODE* n : unplaced) {
-    // Aim at the origin, else at the middle of the placed neighbours.
-    int tx = -1, ty = -1;
-    if (CDB_ATOM_NODE* origin = get_node(static_cast<int>(get_origin(n->get_id()))); origin && origin->get_lab_x() >= 0) {
-      tx = origin->get_lab_x();
-      ty = origin->get_lab_y();
-    } else {
-      long sx = 0, sy = 0, count = 0;
-      auto take = [&](const CDB_ATOM_NODE* o) {
-        if (o && o != n && o->get_lab_x() >= 0) { sx += o->get_lab_x(); sy += o->get_lab_y(); ++count; }
-      };
-      for (auto it = n->begin_iterm(); it != n->end_iterm(); ++it)
-        if ((*it)->get_source()) take((*it)->get_source()->get_my_node());
-      for (auto ot = n->begin_oterm(); ot != n->end_oterm(); ++ot)
-        for (auto f = (*ot)->begin_iterm_fanout(); f != (*ot)->end_iterm_fanout(); ++f) take((*f)->get_my_node());
-      if (count > 0) {
-        tx = static_cast<int>((sx + count / 2) / count);
-        ty = static_cast<int>((sy + count / 2) / count);
-      } else {
-        tx = dev->get_nx() / 2;
-        ty = dev->get_ny() / 2;
-      }
-    }
-    place_near(n, tx, ty);  // on a full device the atom stays unplaced
-  }
-  if (placed > moved) note("placed_new_atoms", placed - moved);
-  return placed;
+  HOST_LEGALIZE_RESULT r = legalize_atoms(*m_design.netlist(), *m_design.device(), legalize,
+                                          [this](uint32_t id) { return get_origin(id); });
+  m_taint.insert(m_taint.end(), r.changed.begin(), r.changed.end());
+  if (r.moved) note("moved_crowded_atoms", r.moved);
+  if (r.placed) note("placed_new_atoms", r.placed);
+  return r.moved + r.placed;
 }
 
 }  // namespace morv_host

@@ -1,7 +1,7 @@
 #include "host_fitter.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <cstdint>
 
 #include "cdb/cdb_atom_netlist.h"
 #include "dev/dev_device.h"
@@ -19,21 +19,6 @@ namespace {
 
 bool is_clock_sink(const CDB_ATOM_ITERM* t) { return t->is_used_as(DB_CLOCK); }
 
-// Criticality (1 - slack ratio) of every input term the last analysis
-// timed; a term behind several timing edges takes its worst.
-std::unordered_map<const CDB_ATOM_ITERM*, float> iterm_criticality(HOST_ENV& env)
-{
-  std::unordered_map<const CDB_ATOM_ITERM*, float> crit;
-  if (TDB_NETLIST* tdb = env.get_tdb_netlist())
-    for (TDB_EDGE* e : tdb->edge_table())
-      if (e && e->get_iterm()) {
-        const float c = 1.0f - e->get_slack_ratio();
-        auto [it, fresh] = crit.emplace(e->get_iterm(), c);
-        if (!fresh) it->second = std::max(it->second, c);
-      }
-  return crit;
-}
-
 // Logic elements are numbered within the LAB by kind, so that a LUT and the
 // register packed after it share a number.
 struct LE_NUMBERING {
@@ -41,16 +26,142 @@ struct LE_NUMBERING {
   int next(const CDB_ATOM_NODE* n) { return host_pack_kind(n) == PACK_KIND::REG ? regs++ : combs++; }
 };
 
+// Atom id -> index (a cell, a block), over the id range of one netlist; -1
+// for atoms without one.
+class ATOM_INDEX {
+public:
+  explicit ATOM_INDEX(const CDB_ATOM_NETLIST& netlist)
+  {
+    uint32_t lo = UINT32_MAX, hi = 0;
+    for (const CDB_ATOM_NODE* n : netlist) {
+      lo = std::min(lo, n->get_id());
+      hi = std::max(hi, n->get_id());
+    }
+    m_base = lo;
+    if (lo <= hi) m_block.assign(static_cast<size_t>(hi - lo) + 1, -1);
+  }
+  void set(uint32_t id, int block) { m_block[id - m_base] = block; }
+  int operator[](uint32_t id) const
+  {
+    return id >= m_base && id - m_base < m_block.size() ? m_block[id - m_base] : -1;
+  }
+
+private:
+  uint32_t m_base = 0;
+  std::vector<int> m_block;
+};
+
+// The timing edges that stand for each connection, found once: the anneal
+// only re-times, so they stay valid while it runs.
+class CONN_EDGES {
+public:
+  void add(TDB_NETLIST* tdb, const CDB_ATOM_ITERM* t)
+  {
+    if (tdb != nullptr)
+      for (int id : tdb->get_atom_nodes(static_cast<int>(t->get_my_node()->get_id())))
+        for (TDB_EDGE* e : tdb->find_node(id)->fanin())
+          if (e->get_iterm() == t) m_edges.push_back(e);
+    m_start.push_back(static_cast<int>(m_edges.size()));
+  }
+  // Criticality (1 - slack ratio) of connection c: its worst edge.
+  float criticality(size_t c) const
+  {
+    float crit = 0.0f;
+    for (int k = m_start[c]; k < m_start[c + 1]; ++k) crit = std::max(crit, 1.0f - m_edges[k]->get_slack_ratio());
+    return crit;
+  }
+
+private:
+  std::vector<int> m_start{0};
+  std::vector<TDB_EDGE*> m_edges;
+};
+
+// The placement problem of a clustered netlist: blocks are the clusters
+// that still hold atoms, then one per I/O atom.
+struct BLOCKS {
+  PLACE_PROBLEM problem;
+  std::vector<std::vector<CDB_ATOM_NODE*>> members;
+  CONN_EDGES conn_edges;
+  int labs = 0;
+};
+
+void make_blocks(HOST_ENV& env, const HOST_CLUSTERING& clustering, BLOCKS& out, ATOM_INDEX& block_of)
+{
+  PLACE_PROBLEM& p = out.problem;
+  for (const auto& ids : clustering.clusters) {
+    std::vector<CDB_ATOM_NODE*> alive;
+    for (uint32_t id : ids)
+      if (CDB_ATOM_NODE* n = env.get_node(static_cast<int>(id)); n && host_pack_kind(n) != PACK_KIND::IO) alive.push_back(n);
+    if (alive.empty()) continue;
+    const int b = static_cast<int>(out.members.size());
+    for (CDB_ATOM_NODE* n : alive) block_of.set(n->get_id(), b);
+    p.block_class.push_back(host_site_class_of(alive.front()));
+    out.members.push_back(std::move(alive));
+  }
+  out.labs = static_cast<int>(out.members.size());
+  for (CDB_ATOM_NODE* n : *env.design().netlist()) {
+    if (host_pack_kind(n) != PACK_KIND::IO) continue;
+    block_of.set(n->get_id(), static_cast<int>(out.members.size()));
+    p.block_class.push_back(HOST_SITE_IO);
+    out.members.push_back({n});
+  }
+}
+
+// Nets and timing connections between blocks; global clock nets ride
+// their own network and take no part.
+void make_nets(HOST_ENV& env, const ATOM_INDEX& block_of, BLOCKS& out)
+{
+  PLACE_PROBLEM& p = out.problem;
+  TDB_NETLIST* tdb = env.get_tdb_netlist();
+  std::vector<int> seen(out.members.size(), -1);
+  int net_stamp = 0;
+  for (CDB_ATOM_NODE* n : *env.design().netlist()) {
+    const int db = block_of[n->get_id()];
+    if (db < 0) continue;
+    for (auto ot = n->begin_oterm(); ot != n->end_oterm(); ++ot) {
+      if (!(*ot)->has_fanout()) continue;
+      ++net_stamp;
+      std::vector<int> net{db};
+      seen[db] = net_stamp;
+      for (auto f = (*ot)->begin_iterm_fanout(); f != (*ot)->end_iterm_fanout(); ++f) {
+        if (is_clock_sink(*f)) continue;
+        const int sb = block_of[(*f)->get_my_node()->get_id()];
+        if (sb < 0) continue;
+        if (sb != db) {
+          out.conn_edges.add(tdb, *f);
+          p.conns.push_back({db, sb, out.conn_edges.criticality(p.conns.size())});
+        }
+        if (seen[sb] != net_stamp) {
+          seen[sb] = net_stamp;
+          net.push_back(sb);
+        }
+      }
+      if (net.size() >= 2) p.nets.push_back(std::move(net));
+    }
+  }
+}
+
+void make_sites(const DEV_DEVICE& dev, PLACE_PROBLEM& p)
+{
+  p.nx = dev.get_nx();
+  p.ny = dev.get_ny();
+  for (int x = 0; x < p.nx; ++x)
+    for (int y = 0; y < p.ny; ++y) {
+      const int cls = host_site_class_of_block(dev.get_block_type(x, y, 0));
+      if (cls >= 0) p.sites.push_back({x, y, cls, cls == HOST_SITE_IO ? HOST_IO_SLOTS : 1});
+    }
+}
+
 }  // namespace
 
 HOST_CLUSTERING cluster_netlist(HOST_ENV& env)
 {
   CDB_ATOM_NETLIST* netlist = env.design().netlist();
   std::vector<CDB_ATOM_NODE*> cells;
-  std::unordered_map<const CDB_ATOM_NODE*, int> index;
+  ATOM_INDEX index(*netlist);
   cells.reserve(netlist->get_node_count());
   for (CDB_ATOM_NODE* n : *netlist) {
-    index.emplace(n, static_cast<int>(cells.size()));
+    index.set(n->get_id(), static_cast<int>(cells.size()));
     cells.push_back(n);
   }
   PACK_PROBLEM p;
@@ -67,7 +178,7 @@ HOST_CLUSTERING cluster_netlist(HOST_ENV& env)
       PACK_NET net;
       net.driver = static_cast<int>(i);
       for (auto f = (*ot)->begin_iterm_fanout(); f != (*ot)->end_iterm_fanout(); ++f)
-        if (!is_clock_sink(*f)) net.sinks.push_back(index.at((*f)->get_my_node()));
+        if (!is_clock_sink(*f)) net.sinks.push_back(index[(*f)->get_my_node()->get_id()]);
       if (!net.sinks.empty()) p.nets.push_back(std::move(net));
     }
   PACK_RESULT packed = pack_cells(p);
@@ -107,68 +218,14 @@ HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, u
   env.set_placed(false);
   env.set_full_taint();
   env.analyse_timing();
-  const std::unordered_map<const CDB_ATOM_ITERM*, float> crit = iterm_criticality(env);
 
-  // Blocks: the clusters that still hold atoms, then one per I/O atom.
-  std::unordered_map<uint32_t, int> block_of;  // atom id -> block
-  std::vector<std::vector<CDB_ATOM_NODE*>> members;
-  PLACE_PROBLEM p;
-  p.nx = dev.get_nx();
-  p.ny = dev.get_ny();
-  for (const auto& ids : clustering.clusters) {
-    std::vector<CDB_ATOM_NODE*> alive;
-    for (uint32_t id : ids)
-      if (CDB_ATOM_NODE* n = env.get_node(static_cast<int>(id)); n && host_pack_kind(n) != PACK_KIND::IO) alive.push_back(n);
-    if (alive.empty()) continue;
-    const int b = static_cast<int>(members.size());
-    for (CDB_ATOM_NODE* n : alive) block_of[n->get_id()] = b;
-    p.block_class.push_back(host_site_class_of(alive.front()));
-    members.push_back(std::move(alive));
-  }
-  out.labs = static_cast<int>(members.size());
-  for (CDB_ATOM_NODE* n : *netlist) {
-    if (host_pack_kind(n) != PACK_KIND::IO) continue;
-    block_of[n->get_id()] = static_cast<int>(members.size());
-    p.block_class.push_back(HOST_SITE_IO);
-    members.push_back({n});
-  }
-
-  for (int x = 0; x < p.nx; ++x)
-    for (int y = 0; y < p.ny; ++y) {
-      const int cls = host_site_class_of_block(dev.get_block_type(x, y, 0));
-      if (cls >= 0) p.sites.push_back({x, y, cls, cls == HOST_SITE_IO ? HOST_IO_SLOTS : 1});
-    }
-
-  // Nets and timing connections between blocks; global clock nets ride
-  // their own network and take no part.
-  std::vector<int> seen(members.size(), -1);
-  std::vector<const CDB_ATOM_ITERM*> conn_iterm;
-  int net_stamp = 0;
-  for (CDB_ATOM_NODE* n : *netlist) {
-    auto db = block_of.find(n->get_id());
-    if (db == block_of.end()) continue;
-    for (auto ot = n->begin_oterm(); ot != n->end_oterm(); ++ot) {
-      if (!(*ot)->has_fanout()) continue;
-      ++net_stamp;
-      std::vector<int> net{db->second};
-      seen[db->second] = net_stamp;
-      for (auto f = (*ot)->begin_iterm_fanout(); f != (*ot)->end_iterm_fanout(); ++f) {
-        if (is_clock_sink(*f)) continue;
-        auto sb = block_of.find((*f)->get_my_node()->get_id());
-        if (sb == block_of.end()) continue;
-        if (sb->second != db->second) {
-          auto c = crit.find(*f);
-          p.conns.push_back({db->second, sb->second, c == crit.end() ? 0.0f : c->second});
-          conn_iterm.push_back(*f);
-        }
-        if (seen[sb->second] != net_stamp) {
-          seen[sb->second] = net_stamp;
-          net.push_back(sb->second);
-        }
-      }
-      if (net.size() >= 2) p.nets.push_back(std::move(net));
-    }
-  }
+  BLOCKS blocks;
+  ATOM_INDEX block_of(*netlist);
+  make_blocks(env, clustering, blocks, block_of);
+  out.labs = blocks.labs;
+  PLACE_PROBLEM& p = blocks.problem;
+  make_sites(dev, p);
+  make_nets(env, block_of, blocks);
   p.delay_ps = [&dev](int x1, int y1, int x2, int y2) { return dev.get_routing_delay_ps(x1, y1, x2, y2); };
   p.seed = seed;
   p.inner_num = effort_factor;
@@ -176,19 +233,23 @@ HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, u
   // at little cost in wirelength.
   p.timing_tradeoff = 0.8;
   // Criticalities follow the placement: the analyser re-times the netlist
-  // with routing delays of the placement so far.
-  p.recompute_criticality = [&](const std::vector<int>& site_of_block, std::vector<float>& out_crit) {
-    for (size_t b = 0; b < members.size(); ++b) {
+  // with the routing delays of the connections that moved.
+  std::vector<unsigned> moved_atoms;
+  p.recompute_criticality = [&](const std::vector<int>& site_of_block, const std::vector<int>& moved_blocks,
+                                std::vector<float>& out_crit) {
+    moved_atoms.clear();
+    for (int b : moved_blocks) {
       const PLACE_SITE& s = p.sites[site_of_block[b]];
-      for (CDB_ATOM_NODE* n : members[b]) n->set_location(s.x, s.y);
+      for (CDB_ATOM_NODE* n : blocks.members[b]) {
+        n->set_location(s.x, s.y);
+        moved_atoms.push_back(n->get_id());
+      }
     }
     TDC_ACCESSORIES* acc = env.accessories();
-    acc->refresh_interconnect_delays();
+    acc->refresh_interconnect_delays(moved_atoms);
     acc->run_tan(*acc->get_tan_parameters(), true);
-    const std::unordered_map<const CDB_ATOM_ITERM*, float> now = iterm_criticality(env);
-    out_crit.assign(conn_iterm.size(), 0.0f);
-    for (size_t c = 0; c < conn_iterm.size(); ++c)
-      if (auto it = now.find(conn_iterm[c]); it != now.end()) out_crit[c] = it->second;
+    out_crit.resize(p.conns.size());
+    for (size_t c = 0; c < p.conns.size(); ++c) out_crit[c] = blocks.conn_edges.criticality(c);
   };
 
   PLACE_RESULT r = place_blocks(p);
@@ -199,10 +260,10 @@ HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, u
     out.error = "the design does not fit the device: " + r.error;
     return out;
   }
-  for (size_t b = 0; b < members.size(); ++b) {
+  for (size_t b = 0; b < blocks.members.size(); ++b) {
     const PLACE_SITE& s = p.sites[r.site[b]];
     LE_NUMBERING les;
-    for (CDB_ATOM_NODE* n : members[b])
+    for (CDB_ATOM_NODE* n : blocks.members[b])
       n->set_location(s.x, s.y, p.block_class[b] == HOST_SITE_LAB ? les.next(n) : r.slot[b]);
   }
   env.set_placed(true);

@@ -15,10 +15,10 @@ std::string format_summary_table(const std::vector<SUMMARY_ROW>& rows, int64_t p
 {
   std::string out;
   char line[256];
-  std::snprintf(line, sizeof line, "%-22s %8s %8s %9s %12s %12s %10s %9s\n", "step", "atoms", "LUTs", "registers",
-                "slack (ps)", "FOM", "Fmax (MHz)", "time (s)");
+  std::snprintf(line, sizeof line, "%-22s %8s %8s %9s %12s %12s %10s %9s %9s\n", "step", "atoms", "LUTs", "registers",
+                "slack (ps)", "FOM", "Fmax (MHz)", "time (s)", "analyses");
   out += line;
-  out += std::string(97, '-') + "\n";
+  out += std::string(107, '-') + "\n";
   for (const SUMMARY_ROW& r : rows) {
     char slack[32] = "-", fom[32] = "-", fmax[32] = "-";
     if (r.has_timing) {
@@ -27,8 +27,8 @@ std::string format_summary_table(const std::vector<SUMMARY_ROW>& rows, int64_t p
       double f = estimated_fmax_mhz(period_ps, r.worst_slack_ps);
       if (f > 0) std::snprintf(fmax, sizeof fmax, "%.1f", f);
     }
-    std::snprintf(line, sizeof line, "%-22s %8d %8d %9d %12s %12s %10s %9.2f\n", r.step.c_str(), r.atoms, r.luts,
-                  r.registers, slack, fom, fmax, r.seconds);
+    std::snprintf(line, sizeof line, "%-22s %8d %8d %9d %12s %12s %10s %9.2f %9ld\n", r.step.c_str(), r.atoms, r.luts,
+                  r.registers, slack, fom, fmax, r.seconds, r.analyses);
     out += line;
   }
   return out;

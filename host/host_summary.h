@@ -16,6 +16,7 @@ struct SUMMARY_ROW {
   int64_t worst_slack_ps = 0;
   int64_t figure_of_merit = 0;
   double seconds = 0;
+  long analyses = 0;          // timing analyses the step ran (the row's own report aside)
 };
 
 // Fmax in MHz of a clock period with this worst slack; 0 when the path

@@ -84,6 +84,9 @@ public:
     CDB_ATOM_NODE* get_node_by_id(uint32_t id) const;
     // Largest id in use here; 0 when empty.
     uint32_t get_max_id() const;
+    // No id in use here is below this one (0 when empty): with get_max_id,
+    // the range a table by atom id needs.
+    uint32_t get_min_id_bound() const { return m_count == 0 ? 0 : m_id_base; }
 
     // Moves every node of other to the end of this list (in other's order);
     // other is left empty. An id present in both is an internal error.

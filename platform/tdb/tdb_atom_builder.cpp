@@ -196,6 +196,7 @@ void TDB_ATOM_BUILDER::add_planned_edge(const CDB_ATOM_NODE* dst_atom, const EDG
 
 void TDB_ATOM_BUILDER::build_all() {
     MSG_ASSERT(m_tdb->get_num_nodes() == 0, "TDB");
+    if (m_atoms->get_node_count() > 0) m_tdb->reserve_atom_ids((int)m_atoms->get_min_id_bound(), (int)m_atoms->get_max_id());
     std::vector<NODE_PLAN> plans;
     for (const CDB_ATOM_NODE* a : *m_atoms) {
         node_plans(a, plans);
@@ -209,12 +210,9 @@ void TDB_ATOM_BUILDER::build_all() {
 }
 
 void TDB_ATOM_BUILDER::reconcile_nodes(const CDB_ATOM_NODE* a, unsigned atom_id, std::vector<unsigned>& queue,
-                                       std::vector<char>& queued) {
+                                       ATOM_ID_FLAGS& queued) {
     auto enqueue = [&](long sink) {
-        if (sink >= 0 && (size_t)sink < queued.size() && !queued[sink]) {
-            queued[sink] = 1;
-            queue.push_back((unsigned)sink);
-        }
+        if (sink >= 0 && queued.mark(sink)) queue.push_back((unsigned)sink);
     };
     auto enqueue_sinks = [&](TDB_NODE* n) {
         for (const TDB_EDGE* e : n->fanout()) enqueue(e->get_dst_node()->get_atom_id());
@@ -300,17 +298,24 @@ void TDB_ATOM_BUILDER::reconcile_edges(const CDB_ATOM_NODE* a) {
 }
 
 int TDB_ATOM_BUILDER::refresh(const std::vector<unsigned>& changed) {
-    size_t bound = (size_t)m_atoms->get_max_id() + 1;
-    for (unsigned id : changed) bound = std::max(bound, (size_t)id + 1);
-    // Deleted atoms may lie above the netlist's largest id now.
-    bound = std::max(bound, (size_t)m_tdb->get_atom_id_bound());
-    std::vector<char> queued(bound, 0);
+    // The ids that can be queued: the changed ones, the netlist's and those
+    // the timing netlist still has nodes for (deleted atoms may lie outside
+    // the netlist's range now).
+    ATOM_ID_FLAGS queued;
+    queued.lo = (long)m_atoms->get_min_id_bound();
+    long hi = (long)m_atoms->get_max_id();
+    if (m_tdb->get_atom_table_size() > 0) {
+        queued.lo = std::min(queued.lo, (long)m_tdb->get_atom_id_base());
+        hi = std::max(hi, (long)m_tdb->get_atom_id_bound() - 1);
+    }
+    for (unsigned id : changed) {
+        queued.lo = std::min(queued.lo, (long)id);
+        hi = std::max(hi, (long)id);
+    }
+    queued.flags.assign((size_t)std::max(0L, hi - queued.lo + 1), 0);
     std::vector<unsigned> queue;
     for (unsigned id : changed)
-        if (!queued[id]) {
-            queued[id] = 1;
-            queue.push_back(id);
-        }
+        if (queued.mark(id)) queue.push_back(id);
     for (size_t i = 0; i < queue.size(); ++i) {
         unsigned id = queue[i];
         reconcile_nodes(m_atoms->get_node_by_id(id), id, queue, queued);
@@ -318,6 +323,22 @@ int TDB_ATOM_BUILDER::refresh(const std::vector<unsigned>& changed) {
     for (unsigned id : queue)
         if (const CDB_ATOM_NODE* a = m_atoms->get_node_by_id(id)) reconcile_edges(a);
     return (int)queue.size();
+}
+
+void TDB_ATOM_BUILDER::refresh_interconnect_delays(const std::vector<unsigned>& atom_ids) {
+    auto refresh = [&](TDB_EDGE* e) {
+        const CDB_ATOM_ITERM* t = e->get_iterm();
+        if (!t) return;
+        const CDB_ATOM_NODE* src = t->get_source() ? t->get_source()->get_my_node() : nullptr;
+        m_tdb->set_ic_delay(e, model_ic_delay(src, t->get_my_node(), e->is_clock()));
+    };
+    for (unsigned id : atom_ids)
+        for (int n : m_tdb->get_atom_nodes((int)id)) {
+            const TDB_NODE* node = m_tdb->find_node(n);
+            for (TDB_EDGE* e : node->fanin()) refresh(e);
+            for (TDB_EDGE* e : node->clkin()) refresh(e);
+            for (TDB_EDGE* e : node->fanout()) refresh(e);
+        }
 }
 
 void TDB_ATOM_BUILDER::refresh_interconnect_delays() {

@@ -45,11 +45,24 @@ public:
     // Recomputes every interconnect delay from the current locations (after
     // placement; before it, every delay returns to 0).
     void refresh_interconnect_delays();
+    // The same for the edges at these atoms only (the atoms that moved).
+    void refresh_interconnect_delays(const std::vector<unsigned>& atom_ids);
 
     // Interconnect delay the model gives an input connection now.
     int model_ic_delay(const CDB_ATOM_NODE* src, const CDB_ATOM_NODE* dst, bool is_clock) const;
 
 private:
+    // One flag per atom id of a range.
+    struct ATOM_ID_FLAGS {
+        long lo = 0;
+        std::vector<char> flags;
+        // True when the id was not marked before (ids outside the range never are).
+        bool mark(long id) {
+            if (id < lo || id - lo >= (long)flags.size() || flags[id - lo]) return false;
+            flags[id - lo] = 1;
+            return true;
+        }
+    };
     struct NODE_PLAN;
     struct EDGE_PLAN;
     void node_plans(const CDB_ATOM_NODE* atom, std::vector<NODE_PLAN>& out) const;
@@ -57,7 +70,7 @@ private:
     TDB_NODE* add_planned_node(unsigned atom_id, const NODE_PLAN& plan);
     void add_planned_edge(const CDB_ATOM_NODE* dst_atom, const EDGE_PLAN& plan);
     void reconcile_nodes(const CDB_ATOM_NODE* atom, unsigned atom_id, std::vector<unsigned>& queue,
-                         std::vector<char>& queued);
+                         ATOM_ID_FLAGS& queued);
     void reconcile_edges(const CDB_ATOM_NODE* atom);
 
     TDB_NETLIST* m_tdb;

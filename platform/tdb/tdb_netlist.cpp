@@ -134,8 +134,26 @@ TDB_NODE* TDB_NETLIST::get_tdb_node_from_oterm(const CDB_ATOM_OTERM* oterm) cons
 }
 
 const std::vector<int>& TDB_NETLIST::get_atom_nodes(int atom_id) const {
-    if (atom_id < 0 || atom_id >= (int)m_atom_nodes.size()) return s_no_nodes;
-    return m_atom_nodes[atom_id];
+    if (atom_id < m_atom_base || atom_id >= get_atom_id_bound()) return s_no_nodes;
+    return m_atom_nodes[atom_id - m_atom_base];
+}
+
+void TDB_NETLIST::reserve_atom_ids(int lo, int hi) {
+    if (lo < 0 || hi < lo) return;
+    atom_slot(hi);
+    atom_slot(lo);
+}
+
+std::vector<int>& TDB_NETLIST::atom_slot(int atom_id) {
+    if (m_atom_nodes.empty()) {
+        m_atom_base = atom_id;
+    } else if (atom_id < m_atom_base) {
+        m_atom_nodes.insert(m_atom_nodes.begin(), (size_t)(m_atom_base - atom_id), std::vector<int>());
+        m_atom_base = atom_id;
+    }
+    const size_t slot = (size_t)(atom_id - m_atom_base);
+    if (slot >= m_atom_nodes.size()) m_atom_nodes.resize(slot + 1);
+    return m_atom_nodes[slot];
 }
 
 TDB_NODE* TDB_NETLIST::add_node(int atom_id, uint32_t flags, CDB_ATOM_OTERM* oterm, int port_type, int port_index,
@@ -150,10 +168,7 @@ TDB_NODE* TDB_NETLIST::add_node(int atom_id, uint32_t flags, CDB_ATOM_OTERM* ote
     n->m_role = role;
     m_nodes.push_back(n);
     ++m_num_nodes;
-    if (atom_id >= 0) {
-        if (atom_id >= (int)m_atom_nodes.size()) m_atom_nodes.resize((size_t)atom_id + 1);
-        m_atom_nodes[atom_id].push_back(n->m_id);
-    }
+    if (atom_id >= 0) atom_slot(atom_id).push_back(n->m_id);
     if (oterm && index_oterm) (*m_oterm_map)[oterm] = n->m_id;
     ++m_structure_version;
     return n;
@@ -223,8 +238,8 @@ void TDB_NETLIST::remove_node(TDB_NODE* n) {
         auto it = m_oterm_map->find(n->m_oterm);
         if (it != m_oterm_map->end() && it->second == n->m_id) m_oterm_map->erase(it);
     }
-    if (n->m_atom_id >= 0 && n->m_atom_id < (int)m_atom_nodes.size()) {
-        std::vector<int>& ids = m_atom_nodes[n->m_atom_id];
+    if (n->m_atom_id >= m_atom_base && n->m_atom_id < get_atom_id_bound()) {
+        std::vector<int>& ids = m_atom_nodes[n->m_atom_id - m_atom_base];
         ids.erase(std::remove(ids.begin(), ids.end(), n->m_id), ids.end());
     }
     m_nodes[n->m_id] = nullptr;

@@ -220,7 +220,9 @@ public:
     int get_node_id_bound() const { return (int)m_nodes.size(); }  // every node id is below
     int get_edge_id_bound() const { return (int)m_edges.size(); }
     int get_num_nodes() const { return m_num_nodes; }
-    int get_atom_id_bound() const { return (int)m_atom_nodes.size(); }
+    // Every atom id with nodes lies in [get_atom_id_base(), get_atom_id_bound()).
+    int get_atom_id_base() const { return m_atom_base; }
+    int get_atom_id_bound() const { return m_atom_base + (int)m_atom_nodes.size(); }
     int get_num_edges() const { return m_num_edges; }
     TDB_NODE* get_tdb_node_from_oterm(const CDB_ATOM_OTERM* oterm) const;
     int get_atom_node_id_from_tdb_node(const TDB_NODE* node) const { return node ? node->get_atom_id() : -1; }
@@ -250,14 +252,23 @@ public:
     void set_ic_delay(TDB_EDGE* edge, int delay) { edge->get_delay()->set_delay(TDB_DELAY_IC, delay); }
     void set_listener(TDB_NETLIST_LISTENER* listener) { m_listener = listener; }
     void notify_delays_changed();
+    // Sizes the atom table for the atom ids lo..hi at once (a builder that
+    // knows its netlist's range), so that no later id shifts the table.
+    void reserve_atom_ids(int lo, int hi);
+    // Slots the atom table holds (it follows the netlist's id range).
+    size_t get_atom_table_size() const { return m_atom_nodes.size(); }
     // Counts structural edits (node or edge added or removed).
     uint64_t get_structure_version() const { return m_structure_version; }
 
 private:
     static const std::vector<int> s_no_nodes;
+    std::vector<int>& atom_slot(int atom_id);
     std::vector<TDB_NODE*> m_nodes;
     std::vector<TDB_EDGE*> m_edges;
-    std::vector<std::vector<int>> m_atom_nodes;  // by atom id
+    // Node ids by atom id - m_atom_base. Atom ids are issued process-wide, so
+    // the table spans the ids of this netlist's atoms, not every id ever issued.
+    std::vector<std::vector<int>> m_atom_nodes;
+    int m_atom_base = 0;
     class OTERM_MAP;
     OTERM_MAP* m_oterm_map;
     int m_num_nodes = 0;

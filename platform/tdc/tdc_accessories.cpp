@@ -120,10 +120,15 @@ void TDC_ACCESSORIES::refresh_interconnect_delays() {
     if (m_builder) m_builder->refresh_interconnect_delays();
 }
 
+void TDC_ACCESSORIES::refresh_interconnect_delays(const std::vector<unsigned>& atom_ids) {
+    if (m_builder) m_builder->refresh_interconnect_delays(atom_ids);
+}
+
 TAN_RESULT TDC_ACCESSORIES::run_tan(void*, const TAN_PARAMETERS&, bool) {
     TAN_RESULT result;
     if (!m_tdb && !build_timing_netlist()) return result;
     m_running = true;
+    ++m_num_analyses;
     m_fom = m_analysis->run(get_settings(), m_collect);
     m_running = false;
     result.m_figure_of_merit = m_fom;

@@ -99,6 +99,8 @@ public:
     TDB_NETLIST* build_timing_netlist();
     // After placement: every interconnect delay from the locations.
     void refresh_interconnect_delays();
+    // The same for the edges at these atoms only (the atoms that moved).
+    void refresh_interconnect_delays(const std::vector<unsigned>& atom_ids);
     TDC_UTILITY* get_tdc_utility() { return &m_utility; }
 
     // ---- queries of the Parts
@@ -147,6 +149,8 @@ public:
     double get_figure_of_merit() const { return m_fom; }
     int get_num_full_builds() const { return m_num_full_builds; }
     int get_num_refreshes() const { return m_num_refreshes; }
+    // Timing analyses run by these accessories (every run_tan that analysed).
+    long get_num_analyses() const { return m_num_analyses; }
 
 private:
     std::string clock_name(const TDB_NODE* root) const;
@@ -171,6 +175,7 @@ private:
     double m_fom = 0.0;
     int m_num_full_builds = 0;
     int m_num_refreshes = 0;
+    long m_num_analyses = 0;
     int m_next_node_id = 0;  // id bounds of discarded netlists
     int m_early_timing = -1;  // -1: from the setting
     std::map<std::string, TDC_TIMING_ASSIGNMENTS> m_assignments;

@@ -176,6 +176,80 @@ TEST(HostPlace, CriticalConnectionsEndUpShort)
   EXPECT_LE(std::abs(a.x - b.x) + std::abs(a.y - b.y), 2);
 }
 
+// Criticalities that follow the placement: connections get more critical
+// the longer they are, as a timing analysis would make them.
+void follow_lengths(PLACE_PROBLEM& p, std::vector<std::vector<int>>* moved_log)
+{
+  p.recompute_criticality = [&p, moved_log](const std::vector<int>& site, const std::vector<int>& moved,
+                                            std::vector<float>& crit) {
+    if (moved_log) moved_log->push_back(moved);
+    crit.assign(p.conns.size(), 0.0f);
+    for (size_t c = 0; c < p.conns.size(); ++c) {
+      const PLACE_SITE& a = p.sites[site[p.conns[c].from]];
+      const PLACE_SITE& b = p.sites[site[p.conns[c].to]];
+      crit[c] = std::min(1.0f, static_cast<float>(std::abs(a.x - b.x) + std::abs(a.y - b.y)) / 8.0f);
+    }
+  };
+  p.recompute_every = 2;
+}
+
+TEST(HostPlace, RunningCostsMatchAFullRecomputationEveryTemperature)
+{
+  PLACE_PROBLEM p = grid_problem(10, 10, 60, 20, 4);
+  // Repeated pins and a wide net with per-column counts.
+  p.nets.push_back({1, 1, 2, 3, 3, 3});
+  std::vector<int> wide;
+  for (int b = 0; b < 80; b += 3) wide.push_back(b);
+  p.nets.push_back(wide);
+  p.check_costs = true;
+  follow_lengths(p, nullptr);
+  PLACE_RESULT r = place_blocks(p);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_GE(r.cost_checks, r.temperatures);
+  EXPECT_GT(r.criticality_updates, 1);
+  EXPECT_EQ(r.cost_mismatches, 0);
+  EXPECT_EQ(r.wirelength, hpwl(p, r));
+}
+
+TEST(HostPlace, SameSeedSamePlacementAndEveryMovedBlockReportedOnce)
+{
+  PLACE_PROBLEM p = grid_problem(9, 9, 45, 16, 8);
+  std::vector<std::vector<int>> moved;
+  follow_lengths(p, &moved);
+  PLACE_RESULT a = place_blocks(p);
+  ASSERT_TRUE(a.ok) << a.error;
+  ASSERT_FALSE(moved.empty());
+  // The first update places every block for the caller; later ones list
+  // each moved block once.
+  const int blocks = static_cast<int>(p.block_class.size());
+  EXPECT_EQ(static_cast<int>(moved.front().size()), blocks);
+  for (const std::vector<int>& list : moved) {
+    std::set<int> unique(list.begin(), list.end());
+    EXPECT_EQ(unique.size(), list.size());
+    EXPECT_TRUE(unique.empty() || (*unique.begin() >= 0 && *unique.rbegin() < blocks));
+  }
+  moved.clear();
+  PLACE_RESULT b = place_blocks(p);
+  EXPECT_EQ(a.site, b.site);
+  EXPECT_EQ(a.slot, b.slot);
+  EXPECT_EQ(a.moves, b.moves);
+  EXPECT_EQ(a.timing_cost, b.timing_cost);
+}
+
+TEST(HostPlace, MalformedProblemsAreRefused)
+{
+  PLACE_PROBLEM p = grid_problem(6, 6, 10, 4, 1);
+  PLACE_PROBLEM self = p;
+  self.conns.push_back({3, 3, 1.0f});
+  EXPECT_FALSE(place_blocks(self).ok);
+  PLACE_PROBLEM stray = p;
+  stray.nets.push_back({0, 99});
+  EXPECT_FALSE(place_blocks(stray).ok);
+  PLACE_PROBLEM outside = p;
+  outside.sites.push_back({6, 0, 0, 1});
+  EXPECT_EQ(place_blocks(outside).error, "site outside the grid");
+}
+
 TEST(HostOptions, ParsesEveryOption)
 {
   const char* argv[] = {"morv-fit", "--family", "tev", "--device=dev.txt", "--clock-period", "2500",

@@ -403,3 +403,83 @@ TEST(TdbNode, TermWalkStopsAtDataEdgesAndOtherAtoms) {
     tdb.add_edge(g, f, nullptr, false, 0, 0);
     EXPECT_EQ(f->get_oterm(true), nullptr);
 }
+
+// Atom ids are issued process-wide: a process that reads many designs
+// reaches ids far above any one netlist's size. The timing netlist of the
+// latest design must be sized by that design, and its refreshes must find
+// the atoms of its id range (including ones below its first atom).
+TEST_F(TdbAtomTiming, SizedByTheNetlistAfterManyReadsInOneProcess) {
+    auto design = [](CIRCUIT& c) {
+        CDB_ATOM_OTERM* clk = c.input_pin();
+        CDB_ATOM_OTERM* q = c.reg(c.input_pin(), clk);
+        for (int i = 0; i < 20; ++i) q = c.reg(c.lut({q, q}), clk);
+        c.output_pin(q);
+    };
+    for (int read = 0; read < 300; ++read) {
+        CIRCUIT old;
+        design(old);
+    }
+    CIRCUIT c;
+    design(c);
+    TDC_ACCESSORIES acc;
+    acc.set_atom_netlist(&c.atoms);
+    TDB_NETLIST* tdb = acc.build_timing_netlist();
+    const size_t atoms = c.atoms.get_node_count();
+    EXPECT_LE(tdb->get_atom_table_size(), atoms);
+    EXPECT_GE(tdb->get_atom_id_base(), (int)c.atoms.get_min_id_bound());
+
+    // A new atom (id above the range) and an old atom's removal refresh
+    // incrementally and leave the table spanning the netlist.
+    CDB_ATOM_NODE* first_lut = nullptr;
+    for (CDB_ATOM_NODE* n : c.atoms)
+        if (n->is_lcell_comb()) { first_lut = n; break; }
+    ASSERT_TRUE(first_lut);
+    CDB_ATOM_OTERM* extra = c.lut({first_lut->get_output_term_by_type(DB_COMB_OUT)});
+    CDB_ATOM_NODE* out = c.output_pin(extra);
+    acc.set_taint_change_set({extra->get_my_node()->get_id(), out->get_id()});
+    acc.build_timing_netlist();
+    EXPECT_EQ(acc.get_num_refreshes(), 1);
+    EXPECT_EQ(tdb->get_atom_nodes((int)out->get_id()).size(), 1u);
+    EXPECT_LE(tdb->get_atom_table_size(), c.atoms.get_node_count());
+
+    // The refreshed netlist times the same as one built from scratch.
+    const int refreshed = acc.run_tan(*acc.get_tan_parameters(), true).m_worst_slack;
+    acc.set_full_taint();
+    acc.build_timing_netlist();
+    EXPECT_EQ(acc.run_tan(*acc.get_tan_parameters(), true).m_worst_slack, refreshed);
+    EXPECT_EQ(acc.get_num_analyses(), 2);
+}
+
+// Moving atoms re-times only the edges at them, and the delays equal the
+// ones a full refresh gives.
+TEST_F(TdbAtomTiming, DelayRefreshOfMovedAtomsMatchesAFullRefresh) {
+    CIRCUIT c;
+    CDB_ATOM_OTERM* clk = c.input_pin();
+    CDB_ATOM_OTERM* q = c.reg(c.input_pin(), clk);
+    std::vector<CDB_ATOM_NODE*> chain;
+    for (int i = 0; i < 8; ++i) {
+        q = c.reg(c.lut({q, q}), clk);
+        chain.push_back(q->get_my_node());
+    }
+    c.output_pin(q);
+    int k = 0;
+    for (CDB_ATOM_NODE* n : c.atoms) n->set_location(k % 5, (k / 5) % 5), ++k;
+    TDC_ACCESSORIES acc;
+    acc.set_atom_netlist(&c.atoms);
+    TDB_NETLIST* tdb = acc.build_timing_netlist();
+    acc.refresh_interconnect_delays();
+    std::vector<unsigned> moved;
+    for (size_t i = 0; i < chain.size(); i += 3) {
+        chain[i]->set_location(9 - (int)i, 7);
+        moved.push_back(chain[i]->get_id());
+    }
+    acc.refresh_interconnect_delays(moved);
+    std::vector<int> partial;
+    for (TDB_EDGE* e : tdb->edge_table())
+        if (e) partial.push_back(e->get_max_ic_delay());
+    acc.refresh_interconnect_delays();
+    std::vector<int> full;
+    for (TDB_EDGE* e : tdb->edge_table())
+        if (e) full.push_back(e->get_max_ic_delay());
+    EXPECT_EQ(partial, full);
+}
