@@ -141,6 +141,18 @@ void make_nets(HOST_ENV& env, const ATOM_INDEX& block_of, BLOCKS& out)
   }
 }
 
+// Worst slack of a placement, analysed with its routing delays.
+int64_t timed_slack(HOST_ENV& env, const PLACE_PROBLEM& p, const BLOCKS& blocks, const PLACE_RESULT& r)
+{
+  for (size_t b = 0; b < blocks.members.size(); ++b) {
+    const PLACE_SITE& s = p.sites[r.site[b]];
+    for (CDB_ATOM_NODE* n : blocks.members[b]) n->set_location(s.x, s.y);
+  }
+  TDC_ACCESSORIES* acc = env.accessories();
+  acc->refresh_interconnect_delays();
+  return acc->run_tan(*acc->get_tan_parameters(), true).m_worst_slack;
+}
+
 void make_sites(const DEV_DEVICE& dev, PLACE_PROBLEM& p)
 {
   p.nx = dev.get_nx();
@@ -206,7 +218,8 @@ void hand_clusters_to_component(HOST_ENV& env, const HOST_CLUSTERING& clustering
   }
 }
 
-HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, uint32_t seed, double effort_factor)
+HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, uint32_t seed,
+                             const HOST_PLACE_EFFORT& effort)
 {
   HOST_PLACEMENT out;
   CDB_ATOM_NETLIST* netlist = env.design().netlist();
@@ -228,7 +241,13 @@ HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, u
   make_nets(env, block_of, blocks);
   p.delay_ps = [&dev](int x1, int y1, int x2, int y2) { return dev.get_routing_delay_ps(x1, y1, x2, y2); };
   p.seed = seed;
-  p.inner_num = effort_factor;
+  p.inner_num = effort.moves;
+  const double per_start =
+      static_cast<double>(place_moves_per_temperature(static_cast<int>(p.block_class.size()), effort.moves));
+  const int max_starts = std::max(1, effort.max_starts);
+  const int starts =
+      std::max(1, static_cast<int>(std::min(effort.start_budget / per_start, static_cast<double>(max_starts))));
+  out.starts = starts;
   // Measured on the MCNC set: leaning on timing shortens the critical path
   // at little cost in wirelength.
   p.timing_tradeoff = 0.8;
@@ -252,14 +271,29 @@ HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, u
     for (size_t c = 0; c < p.conns.size(); ++c) out_crit[c] = blocks.conn_edges.criticality(c);
   };
 
-  PLACE_RESULT r = place_blocks(p);
-  out.moves = r.moves;
-  out.temperatures = r.temperatures;
-  out.wirelength = r.wirelength;
-  if (!r.ok) {
-    out.error = "the design does not fit the device: " + r.error;
-    return out;
+  PLACE_RESULT r;
+  int64_t best_slack = 0;
+  for (int start = 0; start < starts; ++start) {
+    // Further starts take seeds of their own, derived from the user's.
+    p.seed = seed + static_cast<uint32_t>(start) * 0x9e3779b9u;
+    PLACE_RESULT attempt = place_blocks(p);
+    out.moves += attempt.moves;
+    out.temperatures += attempt.temperatures;
+    if (!attempt.ok) {
+      out.error = "the design does not fit the device: " + attempt.error;
+      return out;
+    }
+    if (starts <= 1) {
+      r = std::move(attempt);
+      break;
+    }
+    const int64_t slack = timed_slack(env, p, blocks, attempt);
+    if (start == 0 || slack > best_slack || (slack == best_slack && attempt.wirelength < r.wirelength)) {
+      best_slack = slack;
+      r = std::move(attempt);
+    }
   }
+  out.wirelength = r.wirelength;
   for (size_t b = 0; b < blocks.members.size(); ++b) {
     const PLACE_SITE& s = p.sites[r.site[b]];
     LE_NUMBERING les;

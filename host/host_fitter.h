@@ -33,12 +33,25 @@ struct HOST_PLACEMENT {
   long long wirelength = 0;
   int labs = 0;
   int placed_later = 0;  // atoms placed next to their origin after the annealer
+  int starts = 0;        // anneals run
+};
+
+// How hard placement tries. Independent anneals (starts), each from a seed
+// of its own, with the one that times best kept, make the result depend far
+// less on the seed; they run while all of them together stay within
+// `start_budget` moves per temperature, so that they cost little on small
+// designs and nothing extra on large ones.
+struct HOST_PLACE_EFFORT {
+  double moves = 1.0;       // factor of the annealer's move budget
+  int max_starts = 1;
+  double start_budget = 0;  // moves per temperature the starts share
 };
 
 // Places the clusters (and the atoms that joined the netlist since
 // clustering) with the annealer; the seed is the placer-seed setting. Sets every
 // atom's location and re-times with routing delays.
-HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, uint32_t seed, double effort_factor);
+HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, uint32_t seed,
+                             const HOST_PLACE_EFFORT& effort);
 // Tells the component where every placed atom is.
 void hand_locations_to_component(HOST_ENV& env, MORV_EXPERT_INTERFACE* expert);
 

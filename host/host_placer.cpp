@@ -380,12 +380,7 @@ void ANNEALER::end_of_temperature(PLACE_RESULT& r)
 // design of LINEAR_FROM blocks; beyond, every block is tried the same number
 // of times per temperature as there, so that the anneal grows with the design
 // instead of faster than it.
-long long ANNEALER::moves_per_temperature() const
-{
-  const double n = static_cast<double>(m_nb);
-  const double per_block = std::cbrt(std::min(n, LINEAR_FROM));
-  return std::max<long long>(1, static_cast<long long>(m_p.inner_num * per_block * n));
-}
+long long ANNEALER::moves_per_temperature() const { return place_moves_per_temperature(m_nb, m_p.inner_num); }
 
 void ANNEALER::anneal(PLACE_RESULT& r)
 {
@@ -448,6 +443,13 @@ PLACE_RESULT ANNEALER::run()
 }
 
 }  // namespace
+
+long long place_moves_per_temperature(int blocks, double inner_num)
+{
+  const double n = static_cast<double>(std::max(blocks, 0));
+  const double per_block = std::cbrt(std::min(n, LINEAR_FROM));
+  return std::max<long long>(1, static_cast<long long>(inner_num * per_block * n));
+}
 
 PLACE_RESULT place_blocks(const PLACE_PROBLEM& problem)
 {

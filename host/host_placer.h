@@ -69,4 +69,7 @@ struct PLACE_RESULT {
 
 PLACE_RESULT place_blocks(const PLACE_PROBLEM& problem);
 
+// Moves the annealer makes per temperature for this many blocks.
+long long place_moves_per_temperature(int blocks, double inner_num);
+
 }  // namespace morv_host

@@ -210,7 +210,7 @@ TEST(HostEnvOps, IcpMovesCrowdingDuplicatesAndKeepsTheOriginals)
 {
   ENV_FIXTURE f;
   HOST_CLUSTERING c = cluster_netlist(*f.env);
-  ASSERT_TRUE(place_netlist(*f.env, c, 1, 0.5).ok);
+  ASSERT_TRUE(place_netlist(*f.env, c, 1, {0.5}).ok);
   std::map<uint32_t, CDB_ATOM_LOCATION> before;
   for (CDB_ATOM_NODE* n : *f.design->netlist()) before[n->get_id()] = n->get_location();
   CDB_ATOM_NODE* n1 = f.with_output(DB_COMB_OUT, "n1");
