@@ -28,12 +28,14 @@ while [ $# -gt 0 ]; do
 done
 [ ${#parts[@]} -gt 0 ] || parts=(scaling quality)
 [ -x "$fit" ] || { echo "$0: no morv-fit at '$fit' (build Release first or pass -b)" >&2; exit 1; }
-mkdir -p "$out"
+out=$(mkdir -p "$out" && cd "$out" && pwd)
+fit=$(cd "$(dirname "$fit")" && pwd)/$(basename "$fit")
 
-# One run: prints "atoms placement_s total_s peak_kb fmax_mhz wirelength".
+# One run: prints "atoms placement_s total_s peak_kb fmax_mhz wirelength starts".
 run_once() {
   local design=$1 seed=$2 log=$out/run.log
-  /usr/bin/time -f "PEAK %M" taskset -c "$cpu" "$fit" -v --seed "$seed" "$design" >"$log" 2>&1 ||
+  # From the output folder: morv-fit writes its delay file where it runs.
+  (cd "$out" && /usr/bin/time -f "PEAK %M" taskset -c "$cpu" "$fit" -v --seed "$seed" "$design") >"$log" 2>&1 ||
     { echo "$0: morv-fit failed on $design, see $log" >&2; exit 1; }
   awk '
     /^step /                   { off = $NF == "analyses" ? 1 : 0 }
@@ -41,9 +43,9 @@ run_once() {
     table && /^input /         { atoms = $2 }
     table && /^placement /     { place = $(NF - off) }
     table && NF >= 8           { total += $(NF - off); fmax = $(NF - 1 - off) }
-    /^morv-fit: placed .*wirelength/ { wl = $NF }
+    /^morv-fit: placed .*wirelength/ { wl = $NF; starts = 1; if (match($0, /\([0-9]+ start/)) starts = substr($0, RSTART + 1, RLENGTH - 7) + 0 }
     /^PEAK/             { peak = $2 }
-    END { printf "%d %.3f %.3f %d %s %d\n", atoms, place, total, peak, fmax, wl }' "$log"
+    END { printf "%d %.3f %.3f %d %s %d %d\n", atoms, place, total, peak, fmax, wl, starts }' "$log"
 }
 
 # Smallest placement time of REPEATS runs (the rest of the line from that run).
@@ -62,18 +64,22 @@ scaling() {
   local name=$1 src=$2 max=$3 table=$out/scaling_$1.txt
   : >"$table"
   echo "== placement time over copies of $name (core $cpu, best of $repeats)"
-  printf "%7s %8s %12s %10s %10s %12s\n" copies atoms "place (s)" "total (s)" "peak (MB)" "bytes/atom"
+  printf "%7s %8s %12s %10s %10s %12s %7s %14s\n" copies atoms "place (s)" "total (s)" "peak (MB)" "bytes/atom" starts \
+    "s per anneal"
   for k in $(seq "$max"); do
     local big=$out/${name}_x$k.blif
     [ -s "$big" ] || bash "$root/scripts/concat-blif.sh" "$k" "$src" >"$big"
-    read -r atoms place total peak _ _ <<<"$(run_best "$big" 1)"
-    echo "$k $atoms $place $total $peak" >>"$table"
-    awk -v k="$k" -v a="$atoms" -v p="$place" -v t="$total" -v m="$peak" \
-      'BEGIN { printf "%7d %8d %12.2f %10.2f %10.1f %12.0f\n", k, a, p, t, m / 1024, m * 1024 / a }'
+    read -r atoms place total peak _ _ starts <<<"$(run_best "$big" 1)"
+    echo "$k $atoms $place $total $peak $starts" >>"$table"
+    awk -v k="$k" -v a="$atoms" -v p="$place" -v t="$total" -v m="$peak" -v s="$starts" \
+      'BEGIN { printf "%7d %8d %12.2f %10.2f %10.1f %12.0f %7d %14.2f\n", k, a, p, t, m / 1024, m * 1024 / a, s, p / s }'
   done
-  # Least-squares slope of log(time) over log(atoms).
-  awk '{ x = log($2); y = log($3); n++; sx += x; sy += y; sxx += x * x; sxy += x * y }
-       END { printf "growth: placement time ~ atoms^%.2f\n", (n * sxy - sx * sy) / (n * sxx - sx * sx) }' "$table"
+  # Least-squares slope of log(time) over log(atoms), for the whole
+  # placement and for one anneal (small designs run several).
+  awk '{ x = log($2); y = log($3); z = log($3 / ($6 > 0 ? $6 : 1)); n++; sx += x; sy += y; sz += z
+         sxx += x * x; sxy += x * y; sxz += x * z }
+       END { d = n * sxx - sx * sx
+             printf "growth: placement time ~ atoms^%.2f, one anneal ~ atoms^%.2f\n", (n * sxy - sx * sy) / d, (n * sxz - sx * sz) / d }' "$table"
 }
 
 quality() {
@@ -86,7 +92,7 @@ quality() {
   for d in "${designs[@]}"; do
     local f=() w=() t=0
     for seed in 1 2 3; do
-      read -r _ place _ _ fmax wl <<<"$(run_once "$root/bench/$d.blif" "$seed")"
+      read -r _ place _ _ fmax wl _ <<<"$(run_once "$root/bench/$d.blif" "$seed")"
       f+=("$fmax"); w+=("$wl"); t=$(awk -v a="$t" -v b="$place" 'BEGIN { print a + b }')
     done
     local name=${d#*/}

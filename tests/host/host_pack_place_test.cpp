@@ -250,6 +250,45 @@ TEST(HostPlace, MalformedProblemsAreRefused)
   EXPECT_EQ(place_blocks(outside).error, "site outside the grid");
 }
 
+// A mesh netlist (each block joined to its right and lower neighbour) has a
+// known best wirelength: every net between neighbours costs 3. A working
+// schedule gets close to it on a grid with room to spare, which takes moves
+// into empty sites as well as swaps.
+TEST(HostPlace, MeshComesOutNearItsBestWirelength)
+{
+  const int side = 6, blocks = side * side;
+  PLACE_PROBLEM p;
+  p.nx = p.ny = 10;
+  for (int x = 0; x < p.nx; ++x)
+    for (int y = 0; y < p.ny; ++y) p.sites.push_back({x, y, 0, 1});
+  p.block_class.assign(blocks, 0);
+  for (int r = 0; r < side; ++r)
+    for (int c = 0; c < side; ++c) {
+      if (c + 1 < side) p.nets.push_back({r * side + c, r * side + c + 1});
+      if (r + 1 < side) p.nets.push_back({r * side + c, (r + 1) * side + c});
+    }
+  const long long best = 3 * static_cast<long long>(p.nets.size());
+  p.timing_tradeoff = 0;
+  for (uint32_t seed : {1u, 2u}) {
+    p.seed = seed;
+    PLACE_RESULT r = place_blocks(p);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_LE(r.wirelength, best * 5 / 4) << "seed " << seed;
+    // The budget is spent as announced: one round per temperature and the quench.
+    EXPECT_GT(r.temperatures, 10);
+    EXPECT_EQ(r.moves, place_moves_per_temperature(blocks, p.inner_num) * (r.temperatures + 1));
+  }
+}
+
+TEST(HostPlace, BlockClassWithoutSitesIsReported)
+{
+  PLACE_PROBLEM p = grid_problem(6, 6, 4, 2, 1);
+  p.block_class.push_back(3);  // no site of class 3
+  PLACE_RESULT r = place_blocks(p);
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.error.find("1 blocks needed but the device has 0"), std::string::npos) << r.error;
+}
+
 TEST(HostOptions, ParsesEveryOption)
 {
   const char* argv[] = {"morv-fit", "--family", "tev", "--device=dev.txt", "--clock-period", "2500",
