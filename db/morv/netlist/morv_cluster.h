@@ -1,0 +1,190 @@
+#ifndef MORV_CLUSTER_H
+#define MORV_CLUSTER_H
+
+// The working cluster of logic-to-RAM mapping: a set of atoms grown and
+// shrunk one node at a time while the mapping looks for logic (typically a
+// state machine with its registers) that a RAM block can replace. For every
+// output term inside the set or directly feeding it, the cluster keeps a
+// record: whether its node is in the cluster, how many of its fanouts stay
+// inside, how many cluster registers it feeds, and register distances from
+// the cluster's outputs (backwards) and from its inputs (forwards). From the
+// records it tells cluster inputs and outputs apart and answers the
+// structural questions of the mapping. A membership can be taken
+// (get_added_oterms) and put back (pop_to_stack).
+//
+// Distances are recomputed on request only: every change marks the cluster
+// dirty, and reading the filtered iterators of a dirty cluster is refused.
+
+#include <vector>
+
+#include "vtl_hash_lite_sys.h"
+
+#include "morv/netlist/morv_deterministic.h"
+
+class CDB_ATOM_NODE;
+class CDB_ATOM_ITERM;
+class CDB_ATOM_OTERM;
+class MORV_CLUSTER_MANAGER;
+
+// Register distances are not followed past this many registers.
+constexpr int s_MORV_CLUSTER_MAX_DISTANCE = 16;
+
+class MORV_CLUSTER_NODE_INFO
+{
+public:
+    MORV_CLUSTER_NODE_INFO() = default;
+    // A record for an oterm that has that many fanouts now.
+    explicit MORV_CLUSTER_NODE_INFO(int total_fanout_count) : m_total_fanout_count(total_fanout_count) {}
+
+    bool is_included() const { return m_is_included; }
+    bool is_ff() const { return m_is_ff; }
+    // The first data oterm (with fanout) of a node added to the cluster:
+    // the cluster's membership is saved through these.
+    bool is_added() const { return m_is_added; }
+    int get_feeding_ff_count() const { return m_feeding_ff_count; }
+    int get_buried_fanout_count() const { return m_buried_fanout_count; }
+    int get_total_fanout_count() const { return m_total_fanout_count; }
+    int get_buried_fanin_count() const { return m_buried_fanin_count; }
+    int get_total_fanin_count() const { return m_total_fanin_count; }
+    int get_min_output_distance() const { return m_min_output_distance; }
+    int get_max_output_distance() const { return m_max_output_distance; }
+    int get_min_input_distance() const { return m_min_input_distance; }
+    int get_max_input_distance() const { return m_max_input_distance; }
+    int get_lowest_fanin_output_distance() const { return m_lowest_fanin_output_distance; }
+    int get_highest_fanout_output_distance() const { return m_highest_fanout_output_distance; }
+
+    // Outside the cluster with fanout into it.
+    bool is_true_input() const { return !m_is_included && m_buried_fanout_count > 0; }
+    // Inside the cluster with fanout leaving it.
+    bool is_true_output() const
+    {
+        return m_is_included && m_total_fanout_count >= 1 && m_buried_fanout_count != m_total_fanout_count;
+    }
+    // An included oterm that acts as state of the cluster: it feeds back
+    // inside, under the boundary mode's rules.
+    bool is_state(bool boundary_mode) const;
+    bool is_output(bool boundary_mode) const { return is_true_output() || is_state(boundary_mode); }
+    bool is_input(bool boundary_mode) const { return m_is_included ? is_state(boundary_mode) : m_buried_fanout_count > 0; }
+
+    // The record's lines at logger level 100.
+    void print() const;
+
+private:
+    friend class MORV_CLUSTER;
+
+    bool m_is_included = false;
+    int m_feeding_ff_count = 0;
+    bool m_is_ff = false;
+    bool m_is_added = false;
+    int m_buried_fanout_count = 0;
+    int m_total_fanout_count = 0;
+    int m_buried_fanin_count = 0;
+    int m_total_fanin_count = 0;
+    int m_min_output_distance = -1;
+    int m_max_output_distance = -1;
+    int m_min_input_distance = -1;
+    int m_max_input_distance = -1;
+    int m_lowest_fanin_output_distance = -1;
+    int m_highest_fanout_output_distance = -1;
+};
+
+class MORV_CLUSTER
+{
+public:
+    enum ITERATOR_TYPE : int { INCLUDED = 0, OUTPUTS = 1, INPUTS = 2 };
+
+    // Walks the known oterms in their order, yielding those that pass the
+    // iterator type's filter.
+    class NODE_ITERATOR
+    {
+    public:
+        NODE_ITERATOR(const MORV_CLUSTER* cluster, MORV_OTERM_SET::const_iterator at, int type);
+        CDB_ATOM_OTERM* operator*() const { return *m_at; }
+        NODE_ITERATOR& operator++();
+        bool operator==(const NODE_ITERATOR& other) const { return m_at == other.m_at; }
+        bool operator!=(const NODE_ITERATOR& other) const { return m_at != other.m_at; }
+
+    private:
+        void skip_filtered();
+
+        const MORV_CLUSTER* m_cluster;
+        MORV_OTERM_SET::const_iterator m_at;
+        int m_type;
+    };
+
+    // manager: the cluster manager that owns the cluster (may be null).
+    explicit MORV_CLUSTER(MORV_CLUSTER_MANAGER* manager = nullptr);
+    MORV_CLUSTER(const MORV_CLUSTER&) = delete;
+    MORV_CLUSTER& operator=(const MORV_CLUSTER&) = delete;
+
+    MORV_CLUSTER_MANAGER* get_cluster_manager() const { return m_cluster_manager; }
+    bool get_boundary_mode() const { return m_boundary_mode; }
+    void set_boundary_mode(bool boundary_mode) { m_boundary_mode = boundary_mode; }
+    bool is_dirty() const { return m_dirty; }
+
+    void add_node(CDB_ATOM_NODE* node);
+    void remove_node(CDB_ATOM_NODE* node);
+
+    // The membership: the included oterms that carry their node's added flag.
+    MORV_OTERM_SET get_added_oterms() const;
+    // Back to a membership taken with get_added_oterms: removals first, then
+    // additions, then fresh distances.
+    void pop_to_stack(const MORV_OTERM_SET& target);
+    // Every record rebuilt from the membership (after netlist edits).
+    void reset_topology();
+
+    // Distances from the outputs (following fanins) and from the inputs
+    // (following fanouts; step counts every included oterm as a register
+    // level, not only registers). update_distances runs both when dirty.
+    void compute_fanin_distances();
+    void compute_fanout_distances(bool step);
+    void update_distances();
+
+    bool has_node_info(CDB_ATOM_OTERM* oterm) const { return m_node_info.contains(oterm); }
+    const MORV_CLUSTER_NODE_INFO& get_node_info(CDB_ATOM_OTERM* oterm) const;
+    // The writable form marks the distances stale. It has a name of its own
+    // so that reading through a non-const cluster does not.
+    MORV_CLUSTER_NODE_INFO& edit_node_info(CDB_ATOM_OTERM* oterm);
+    int get_num_known_oterms() const { return static_cast<int>(m_known_oterms.size()); }
+
+    NODE_ITERATOR begin_included() const { return begin(INCLUDED); }
+    NODE_ITERATOR end_included() const { return end(INCLUDED); }
+    NODE_ITERATOR begin_outputs() const { return begin(OUTPUTS); }
+    NODE_ITERATOR end_outputs() const { return end(OUTPUTS); }
+    NODE_ITERATOR begin_inputs() const { return begin(INPUTS); }
+    NODE_ITERATOR end_inputs() const { return end(INPUTS); }
+
+    // An included register with fanout outside whose every data input comes
+    // from outside the cluster.
+    bool is_input_fed_output_register(CDB_ATOM_OTERM* oterm) const;
+    // False when an included oterm feeding a cluster register sits at input
+    // distance 0 while it is a register or lies deeper than the inputs.
+    bool check_input_distances() const;
+
+    // Port types 1 and 5 to 7 of a register.
+    static bool is_register_control_port(const CDB_ATOM_NODE* node, int port_type);
+
+    void print() const;
+
+private:
+    using NODE_INFO_MAP = VTL_HASH_LITE<CDB_ATOM_OTERM*, MORV_CLUSTER_NODE_INFO>;
+
+    NODE_ITERATOR begin(int type) const;
+    NODE_ITERATOR end(int type) const;
+    bool passes(int type, CDB_ATOM_OTERM* oterm) const;
+    MORV_CLUSTER_NODE_INFO& find_or_create(CDB_ATOM_OTERM* oterm);
+    void erase_record(CDB_ATOM_OTERM* oterm);
+    MORV_CLUSTER_NODE_INFO& record_of(CDB_ATOM_OTERM* oterm);
+    void visit_output_level(std::vector<CDB_ATOM_OTERM*>& current, std::vector<CDB_ATOM_OTERM*>& next, int d);
+    void visit_input_level(std::vector<CDB_ATOM_OTERM*>& current, std::vector<CDB_ATOM_OTERM*>& next, int d,
+                           bool step);
+    void set_fanin_output_distances();
+
+    MORV_CLUSTER_MANAGER* m_cluster_manager;
+    NODE_INFO_MAP m_node_info;
+    MORV_OTERM_SET m_known_oterms;
+    bool m_dirty = false;
+    bool m_boundary_mode = true;
+};
+
+#endif
