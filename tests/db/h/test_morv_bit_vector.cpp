@@ -67,6 +67,28 @@ TEST_P(MorvBitVectorSizes, EveryBitUpToTheLastIsItsOwn) {
 
 INSTANTIATE_TEST_SUITE_P(AroundOneBlock, MorvBitVectorSizes, ::testing::Values(63u, 64u, 65u));
 
+TEST(MorvBitVector, OperatorsCoverEveryBlock) {
+    // Three blocks that differ only past the first.
+    MORV_BIT_VECTOR a, b;
+    a.init(130);
+    b.init(130);
+    for (uint64_t i : {1, 70, 129}) a.set(i);
+    for (uint64_t i : {1, 70, 128}) b.set(i);
+    EXPECT_NE(a, b);
+    EXPECT_FALSE(a.is_subset_of(b));
+    MORV_BIT_VECTOR both = a;
+    both &= b;
+    EXPECT_EQ(both.to_string(), "[ 1 70 ]");
+    EXPECT_TRUE(both.is_subset_of(b));
+    both |= b;
+    EXPECT_EQ(both, b);
+    both |= a;
+    EXPECT_EQ(both.to_string(), "[ 1 70 128 129 ]");
+    EXPECT_FALSE(both.none());
+    both.init(130);  // re-initialised: clear again
+    EXPECT_TRUE(both.none());
+}
+
 TEST(MorvBitVector, VectorsOfDifferentSizesDoNotCombine) {
     MORV_BIT_VECTOR a, b;
     a.init(64);
@@ -101,8 +123,12 @@ TEST(MorvBitVector, CopiesAreDeepAndSelfAssignmentKeepsTheBits) {
         a.assign(alias, nullptr);
         EXPECT_EQ(a.to_string(), "[ 5 129 ]");
 
+        copy.assign(a, nullptr);  // onto a vector that had blocks of its own
+        a.init(10);
+        a.init(300);
+
         MORV_BIT_VECTOR moved(std::move(copy));
-        EXPECT_EQ(moved.to_string(), "[ 5 6 129 ]");
+        EXPECT_EQ(moved.to_string(), "[ 5 129 ]");
         EXPECT_EQ(copy.size(), 0u);
     }
     EXPECT_EQ(live_morv_objects(), live_before);

@@ -271,9 +271,57 @@ TEST(MorvSimpleHash, GrowthThatCannotPlaceEveryEntryGrowsFurtherAndLosesNothing)
     for (int k : keys) EXPECT_TRUE(set.contains(k)) << k;
 }
 
+TEST(MorvSimpleHash, InsertionThatStillFindsNoSlotAfterGrowingGrowsAgain) {
+    // Six keys on home slot 0 of 64 and of 128 fill offsets 0..5; a seventh
+    // forces growth to 128, where its 7th probe (slot 21) holds another key:
+    // the table must grow once more rather than probe past the limit.
+    auto hash = [](int k) { return uint64_t(int64_t(k)) * 16777619u; };
+    int blocker = 1;
+    while (hash(blocker) % 128 != 21) ++blocker;
+    INT_SET set(100);
+    set.insert(blocker);
+    for (int i = 0; i < 6; ++i) set.insert(1024 * i);
+    ASSERT_EQ(set.capacity(), 64u);
+    set.insert(1024 * 6);
+    EXPECT_EQ(set.capacity(), 256u);
+    EXPECT_EQ(set.get_num_insert_triggered_resize_calls(), 1u);
+    EXPECT_EQ(set.get_num_resize_calls(), 3u);  // 64, 128, 256
+    for (int i = 0; i <= 6; ++i) EXPECT_TRUE(set.contains(1024 * i)) << i;
+    EXPECT_TRUE(set.contains(blocker));
+
+    INT_SET moved(std::move(set));  // the counters travel with the entries
+    EXPECT_EQ(moved.get_num_insert_triggered_resize_calls(), 1u);
+    EXPECT_EQ(moved.get_num_insert_max_probe_length_reached(), 1u);
+    EXPECT_EQ(moved.size(), 8u);
+}
+
 // ---------------------------------------------------------------- values and keys
 
+// Counts its live objects: a table of class values holds one per slot.
+struct COUNTED {
+    static int s_live;
+    int m_value = 0;
+    COUNTED() { ++s_live; }
+    COUNTED(const COUNTED& other) : m_value(other.m_value) { ++s_live; }
+    COUNTED& operator=(const COUNTED&) = default;
+    ~COUNTED() { --s_live; }
+};
+int COUNTED::s_live = 0;
+
 TEST(MorvSimpleHash, ClassValuesAreFreshOnInsertAndKeptThroughGrowth) {
+    {
+        MORV_SIMPLE_HASH<int, COUNTED> counted;
+        counted[1].m_value = 5;
+        EXPECT_EQ(COUNTED::s_live, 64);  // constructed in every slot
+        for (int k = 2; k < 40; ++k) counted[k].m_value = k;
+        EXPECT_EQ(COUNTED::s_live, 128);
+        EXPECT_EQ(counted[1].m_value, 5);
+        counted.clear();
+        EXPECT_EQ(COUNTED::s_live, 0);
+        counted[1];
+    }
+    EXPECT_EQ(COUNTED::s_live, 0);
+
     const long long live_before = live_morv_objects();
     {
         MORV_SIMPLE_HASH<int, MORV_BIT_VECTOR> map;

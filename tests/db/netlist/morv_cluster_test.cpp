@@ -186,7 +186,9 @@ TEST(MorvCluster, AddingTwiceCountsInputsOnceAndRemovingDropsOrphanedRecords)
     EXPECT_EQ(cluster.get_added_oterms(), (MORV_OTERM_SET{first, second}));
 
     // first still feeds second: its record stays, no longer included.
+    cluster.update_distances();
     cluster.remove_node(node_of(first));
+    EXPECT_TRUE(cluster.is_dirty());
     ASSERT_TRUE(cluster.has_node_info(first));
     EXPECT_FALSE(cluster.get_node_info(first).is_included());
     EXPECT_EQ(cluster.get_node_info(a).get_buried_fanout_count(), 1);
@@ -244,6 +246,70 @@ TEST(MorvCluster, OnlyDataTermsCount)
     EXPECT_THROW(cluster.is_input_fed_output_register(a), MSG_INTERNAL_ERROR_EXCEPTION);
 }
 
+TEST(MorvCluster, StateTestsOnACombinationalFeedbackThroughARegister)
+{
+    // c = f(r), r.d <- c, c -> out: no input reaches the loop.
+    CIRCUIT circuit;
+    CDB_ATOM_OTERM* r = circuit.reg(nullptr);
+    CDB_ATOM_OTERM* c = circuit.lut({r});
+    c->insert_fanout(node_of(r)->get_input_term_by_type(DB_DATAIN));
+    circuit.output_pin(c);
+    MORV_CLUSTER cluster;
+    cluster.add_node(node_of(r));
+    cluster.add_node(node_of(c));
+    cluster.update_distances();
+    const MORV_CLUSTER_NODE_INFO& ci = cluster.get_node_info(c);
+    const MORV_CLUSTER_NODE_INFO& ri = cluster.get_node_info(r);
+    EXPECT_EQ(ci.get_max_input_distance(), -1);
+    EXPECT_EQ(ci.get_highest_fanout_output_distance(), 1);  // through r
+    EXPECT_EQ(ci.get_min_output_distance(), 0);
+    // c feeds back through a register deeper than it leaves: state in both modes.
+    EXPECT_TRUE(ci.is_state(true));
+    EXPECT_TRUE(ci.is_state(false));
+    // r feeds only c at its own level and no register.
+    EXPECT_EQ(ri.get_highest_fanout_output_distance(), ri.get_min_output_distance());
+    EXPECT_TRUE(ri.is_state(true));
+    EXPECT_FALSE(ri.is_state(false));
+    EXPECT_TRUE(cluster.check_input_distances());
+}
+
+TEST(MorvCluster, CombinationalCyclesEndTheWalks)
+{
+    CIRCUIT circuit;
+    CDB_ATOM_OTERM* in = circuit.input_pin();
+    CDB_ATOM_OTERM* a = circuit.lut({in});
+    CDB_ATOM_OTERM* b = circuit.lut({a});
+    b->insert_fanout(node_of(a)->add_input_term(DB_DATA_B));
+    circuit.output_pin(b);
+    MORV_CLUSTER cluster;
+    cluster.add_node(node_of(a));
+    cluster.add_node(node_of(b));
+    cluster.update_distances();
+    EXPECT_EQ(cluster.get_node_info(a).get_max_output_distance(), 0);
+    EXPECT_EQ(cluster.get_node_info(a).get_max_input_distance(), 0);
+    EXPECT_EQ(cluster.get_node_info(b).get_max_input_distance(), 0);
+}
+
+TEST(MorvCluster, InputDistanceCheckFindsLogicFedFromInsideAndOutside)
+{
+    // in -> r0; c = f(r0, in) -> r1: c sits at input distance 0 and 1.
+    CIRCUIT circuit;
+    CDB_ATOM_OTERM* in = circuit.input_pin();
+    CDB_ATOM_OTERM* r0 = circuit.reg(in);
+    CDB_ATOM_OTERM* c = circuit.lut({r0, in});
+    CDB_ATOM_OTERM* r1 = circuit.reg(c);
+    circuit.output_pin(r1);
+    MORV_CLUSTER cluster;
+    for (CDB_ATOM_OTERM* o : {r0, c, r1}) cluster.add_node(node_of(o));
+    cluster.update_distances();
+    EXPECT_EQ(cluster.get_node_info(c).get_min_input_distance(), 0);
+    EXPECT_EQ(cluster.get_node_info(c).get_max_input_distance(), 1);
+    EXPECT_FALSE(cluster.check_input_distances());
+    cluster.remove_node(node_of(r0));  // c now fed from outside only
+    cluster.update_distances();
+    EXPECT_TRUE(cluster.check_input_distances());
+}
+
 TEST(MorvCluster, PopToStackRestoresTheMembershipAndEveryRecord)
 {
     MORV_LOG_CAPTURE log(100);
@@ -297,6 +363,13 @@ TEST(MorvCluster, ResetTopologyTakesNetlistEditsIntoAccount)
     EXPECT_EQ(p.cluster.get_node_info(p.regs[0]).get_min_output_distance(), 0);
     EXPECT_EQ(true_outputs(p.cluster), (std::vector<CDB_ATOM_OTERM*>{p.regs[0], p.regs[2]}));
     EXPECT_TRUE(p.cluster.is_input_fed_output_register(p.regs[0]));
+
+    // An input rewired to another pin: the old pin's record goes.
+    CDB_ATOM_OTERM* other_in = p.circuit.input_pin();
+    other_in->insert_fanout(node_of(p.regs[0])->get_input_term_by_type(DB_DATAIN));
+    p.cluster.reset_topology();
+    EXPECT_FALSE(p.cluster.has_node_info(p.in));
+    EXPECT_EQ(p.cluster.get_num_known_oterms(), 4);
 
     p.cluster.edit_node_info(p.regs[1]);  // a writable record: distances stale again
     EXPECT_TRUE(p.cluster.is_dirty());
