@@ -84,7 +84,10 @@ TEST(MorvBitVector, OperatorsCoverEveryBlock) {
     EXPECT_EQ(both, b);
     both |= a;
     EXPECT_EQ(both.to_string(), "[ 1 70 128 129 ]");
-    EXPECT_FALSE(both.none());
+    MORV_BIT_VECTOR last;
+    last.init(130);
+    last.set(129);
+    EXPECT_FALSE(last.none());
     both.init(130);  // re-initialised: clear again
     EXPECT_TRUE(both.none());
 }
@@ -189,18 +192,22 @@ TEST(MorvSimpleMemPool, RequestsStayAlignedAndTheRewindReusesTheBlocks) {
     char* third = static_cast<char*>(pool.allocate(usable - 16));  // fills the first block
     EXPECT_EQ(third - first, 16);
 
-    char* next_block = static_cast<char*>(pool.allocate(1));
-    char* third_block = static_cast<char*>(pool.allocate(usable));  // does not fit the rest: moves on
-    char* fourth_block = static_cast<char*>(pool.allocate(8));
-    EXPECT_NE(fourth_block, next_block + 8);  // the skipped rest stays empty until the rewind
-    EXPECT_NE(fourth_block, third_block);
+    char* second_block = static_cast<char*>(pool.allocate(8));
+    EXPECT_EQ(static_cast<char*>(pool.allocate(80)), second_block + 8);  // 16 bytes left
+    EXPECT_EQ(static_cast<char*>(pool.allocate(13)), second_block + 88);  // rounds up to exactly the rest
+    char* third_block = static_cast<char*>(pool.allocate(1));
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(third_block) % 8, 0u);
+    EXPECT_NE(third_block, second_block + 101);
+
+    char* fourth_block = static_cast<char*>(pool.allocate(usable));  // does not fit the rest: moves on
+    char* fifth_block = static_cast<char*>(pool.allocate(8));
+    EXPECT_NE(fifth_block, third_block + 8);  // the skipped rest stays empty until the rewind
 
     pool.release_all();
     EXPECT_TRUE(pool.is_empty());
-    EXPECT_EQ(static_cast<char*>(pool.allocate(usable)), first);  // first usable byte of the first block
-    EXPECT_EQ(static_cast<char*>(pool.allocate(usable)), next_block);  // the blocks are kept and reused in order
-    EXPECT_EQ(static_cast<char*>(pool.allocate(usable)), third_block);
-    EXPECT_EQ(static_cast<char*>(pool.allocate(usable)), fourth_block);
+    // The blocks are kept and reused in order, from the first usable byte.
+    for (char* block : {first, second_block, third_block, fourth_block, fifth_block})
+        EXPECT_EQ(static_cast<char*>(pool.allocate(usable)), block);
     EXPECT_FALSE(pool.is_empty());
 }
 

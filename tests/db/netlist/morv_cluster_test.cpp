@@ -119,7 +119,8 @@ TEST(MorvCluster, RegisterPipelineDistancesStopGrowingBackwardsAtSixteen)
 
     EXPECT_EQ(walk(c.begin_included(), c.end_included()), p.regs);
     EXPECT_EQ(walk(c.begin_inputs(), c.end_inputs()).front(), p.in);
-    EXPECT_TRUE(c.is_input_fed_output_register(p.regs[19]) == false);  // fed by r18, inside
+    EXPECT_FALSE(c.is_input_fed_output_register(p.regs[19]));  // fed by r18, inside
+    EXPECT_FALSE(c.is_input_fed_output_register(p.regs[0]));   // fed from outside, but no output
     EXPECT_FALSE(c.check_input_distances());  // r0 feeds r1 and sits at input distance 0
 }
 
@@ -191,6 +192,7 @@ TEST(MorvCluster, AddingTwiceCountsInputsOnceAndRemovingDropsOrphanedRecords)
     EXPECT_TRUE(cluster.is_dirty());
     ASSERT_TRUE(cluster.has_node_info(first));
     EXPECT_FALSE(cluster.get_node_info(first).is_included());
+    EXPECT_FALSE(cluster.get_node_info(first).is_added());
     EXPECT_EQ(cluster.get_node_info(a).get_buried_fanout_count(), 1);
     EXPECT_FALSE(cluster.has_node_info(b));  // its last cluster sink left
     EXPECT_THROW(cluster.remove_node(node_of(first)), MSG_INTERNAL_ERROR_EXCEPTION);  // not a member
@@ -271,6 +273,37 @@ TEST(MorvCluster, StateTestsOnACombinationalFeedbackThroughARegister)
     EXPECT_TRUE(ri.is_state(true));
     EXPECT_FALSE(ri.is_state(false));
     EXPECT_TRUE(cluster.check_input_distances());
+}
+
+TEST(MorvCluster, StateTestsOfLogicBetweenRegisters)
+{
+    // in -> c -> r -> out: c feeds a register from input distance 0.
+    CIRCUIT first;
+    CDB_ATOM_OTERM* in = first.input_pin();
+    CDB_ATOM_OTERM* c = first.lut({in});
+    CDB_ATOM_OTERM* r = first.reg(c);
+    first.output_pin(r);
+    MORV_CLUSTER fed;
+    fed.add_node(node_of(c));
+    fed.add_node(node_of(r));
+    fed.update_distances();
+    EXPECT_EQ(fed.get_node_info(c).get_max_input_distance(), 0);
+    EXPECT_FALSE(fed.get_node_info(c).is_state(false));
+    EXPECT_FALSE(fed.get_node_info(r).is_state(true));  // at the output itself
+
+    // r0 (no data input) -> c -> r1 -> out: nothing reaches c from an input.
+    CIRCUIT second;
+    CDB_ATOM_OTERM* r0 = second.reg(nullptr);
+    CDB_ATOM_OTERM* c2 = second.lut({r0});
+    CDB_ATOM_OTERM* r1 = second.reg(c2);
+    second.output_pin(r1);
+    MORV_CLUSTER unfed;
+    for (CDB_ATOM_OTERM* o : {r0, c2, r1}) unfed.add_node(node_of(o));
+    unfed.update_distances();
+    EXPECT_EQ(unfed.get_node_info(c2).get_max_input_distance(), -1);
+    EXPECT_TRUE(unfed.get_node_info(c2).is_state(false));
+    EXPECT_EQ(unfed.get_node_info(r0).get_max_output_distance(), 1);
+    EXPECT_TRUE(unfed.get_node_info(r0).is_state(true));  // one register behind the output
 }
 
 TEST(MorvCluster, CombinationalCyclesEndTheWalks)
