@@ -147,11 +147,11 @@ void MORV_NT_IMPL::clear()
 
 // ---------------------------------------------------------------- facade
 
-MORV_NT::MORV_NT() : m_impl(MORV_NEW(MORV_NT_IMPL)) {}
+MORV_NT::MORV_NT() : m_impl(MORV_MAKE_OWNER(MORV_NT_IMPL)) {}
 
-MORV_NT::MORV_NT(const MORV_NT& other) : m_impl(MORV_NEW(MORV_NT_IMPL, *other.m_impl)) {}
+MORV_NT::MORV_NT(const MORV_NT& other) : m_impl(MORV_MAKE_OWNER(MORV_NT_IMPL, *other.m_impl)) {}
 
-MORV_NT::~MORV_NT() { MORV_DELETE(m_impl); }
+MORV_NT::~MORV_NT() = default;
 
 void MORV_NT::clear() { m_impl->clear(); }
 

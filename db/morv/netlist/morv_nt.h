@@ -145,7 +145,7 @@ public:
     const MORV_NT_IMPL& get_impl() const { return *m_impl; }
 
 private:
-    MORV_NT_IMPL* m_impl;  // owned
+    MORV_OWNER<MORV_NT_IMPL> m_impl;
 };
 
 #endif
