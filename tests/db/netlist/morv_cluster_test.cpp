@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,13 @@ private:
 };
 
 CDB_ATOM_NODE* node_of(CDB_ATOM_OTERM* oterm) { return oterm->get_my_node(); }
+
+// Adds the nodes of the given oterms and brings the distances up to date.
+void add_all(MORV_CLUSTER& cluster, std::initializer_list<CDB_ATOM_OTERM*> members)
+{
+    for (CDB_ATOM_OTERM* o : members) cluster.add_node(node_of(o));
+    cluster.update_distances();
+}
 
 std::vector<CDB_ATOM_OTERM*> walk(MORV_CLUSTER::NODE_ITERATOR begin, MORV_CLUSTER::NODE_ITERATOR end)
 {
@@ -135,8 +144,7 @@ TEST(MorvCluster, RegisterLoopIsFollowedSixteenLevelsAndNoFurther)
     r1->insert_fanout(node_of(r0)->get_input_term_by_type(DB_DATAIN));
     circuit.output_pin(r1);
     MORV_CLUSTER cluster;
-    for (CDB_ATOM_OTERM* o : {r0, lut, r1}) cluster.add_node(node_of(o));
-    cluster.update_distances();
+    add_all(cluster, {r0, lut, r1});
 
     const MORV_CLUSTER_NODE_INFO& i0 = cluster.get_node_info(r0);
     const MORV_CLUSTER_NODE_INFO& il = cluster.get_node_info(lut);
@@ -257,9 +265,7 @@ TEST(MorvCluster, StateTestsOnACombinationalFeedbackThroughARegister)
     c->insert_fanout(node_of(r)->get_input_term_by_type(DB_DATAIN));
     circuit.output_pin(c);
     MORV_CLUSTER cluster;
-    cluster.add_node(node_of(r));
-    cluster.add_node(node_of(c));
-    cluster.update_distances();
+    add_all(cluster, {r, c});
     const MORV_CLUSTER_NODE_INFO& ci = cluster.get_node_info(c);
     const MORV_CLUSTER_NODE_INFO& ri = cluster.get_node_info(r);
     EXPECT_EQ(ci.get_max_input_distance(), -1);
@@ -284,9 +290,7 @@ TEST(MorvCluster, StateTestsOfLogicBetweenRegisters)
     CDB_ATOM_OTERM* r = first.reg(c);
     first.output_pin(r);
     MORV_CLUSTER fed;
-    fed.add_node(node_of(c));
-    fed.add_node(node_of(r));
-    fed.update_distances();
+    add_all(fed, {c, r});
     EXPECT_EQ(fed.get_node_info(c).get_max_input_distance(), 0);
     EXPECT_FALSE(fed.get_node_info(c).is_state(false));
     EXPECT_FALSE(fed.get_node_info(r).is_state(true));  // at the output itself
@@ -298,8 +302,7 @@ TEST(MorvCluster, StateTestsOfLogicBetweenRegisters)
     CDB_ATOM_OTERM* r1 = second.reg(c2);
     second.output_pin(r1);
     MORV_CLUSTER unfed;
-    for (CDB_ATOM_OTERM* o : {r0, c2, r1}) unfed.add_node(node_of(o));
-    unfed.update_distances();
+    add_all(unfed, {r0, c2, r1});
     EXPECT_EQ(unfed.get_node_info(c2).get_max_input_distance(), -1);
     EXPECT_TRUE(unfed.get_node_info(c2).is_state(false));
     EXPECT_EQ(unfed.get_node_info(r0).get_max_output_distance(), 1);
@@ -315,9 +318,7 @@ TEST(MorvCluster, CombinationalCyclesEndTheWalks)
     b->insert_fanout(node_of(a)->add_input_term(DB_DATA_B));
     circuit.output_pin(b);
     MORV_CLUSTER cluster;
-    cluster.add_node(node_of(a));
-    cluster.add_node(node_of(b));
-    cluster.update_distances();
+    add_all(cluster, {a, b});
     EXPECT_EQ(cluster.get_node_info(a).get_max_output_distance(), 0);
     EXPECT_EQ(cluster.get_node_info(a).get_max_input_distance(), 0);
     EXPECT_EQ(cluster.get_node_info(b).get_max_input_distance(), 0);
@@ -333,8 +334,7 @@ TEST(MorvCluster, InputDistanceCheckFindsLogicFedFromInsideAndOutside)
     CDB_ATOM_OTERM* r1 = circuit.reg(c);
     circuit.output_pin(r1);
     MORV_CLUSTER cluster;
-    for (CDB_ATOM_OTERM* o : {r0, c, r1}) cluster.add_node(node_of(o));
-    cluster.update_distances();
+    add_all(cluster, {r0, c, r1});
     EXPECT_EQ(cluster.get_node_info(c).get_min_input_distance(), 0);
     EXPECT_EQ(cluster.get_node_info(c).get_max_input_distance(), 1);
     EXPECT_FALSE(cluster.check_input_distances());
