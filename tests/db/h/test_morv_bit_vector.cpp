@@ -12,6 +12,12 @@
 
 namespace {
 
+// "[ 0 <last> ]": the text of a vector with its first and last bit set.
+std::string first_and_last(uint64_t n) {
+    std::string text("[ 0 ");
+    return text.append(std::to_string(n - 1)).append(" ]");
+}
+
 long long live_morv_objects() { return mem_get_tag_stats("MORV").live_objects; }
 
 constexpr std::size_t s_HEADER = sizeof(MORV_SIMPLE_MEM_POOL::MEM_BLOCK_HEADER);
@@ -40,7 +46,7 @@ TEST_P(MorvBitVectorSizes, EveryBitUpToTheLastIsItsOwn) {
     EXPECT_TRUE(bits.test(0));
     EXPECT_TRUE(bits.test(n - 1));
     for (uint64_t i = 1; i + 1 < n; ++i) EXPECT_FALSE(bits.test(i)) << i;
-    EXPECT_EQ(bits.to_string(), "[ 0 " + std::to_string(n - 1) + " ]");
+    EXPECT_EQ(bits.to_string(), first_and_last(n));
     EXPECT_THROW(bits.set(n), MSG_INTERNAL_ERROR_EXCEPTION);
     EXPECT_THROW(bits.test(n), MSG_INTERNAL_ERROR_EXCEPTION);
 
@@ -62,7 +68,7 @@ TEST_P(MorvBitVectorSizes, EveryBitUpToTheLastIsItsOwn) {
     EXPECT_EQ(both, one);
     EXPECT_NE(both, all);
     both |= bits;
-    EXPECT_EQ(both.to_string(), "[ 0 " + std::to_string(n - 1) + " ]");
+    EXPECT_EQ(both.to_string(), first_and_last(n));
 }
 
 INSTANTIATE_TEST_SUITE_P(AroundOneBlock, MorvBitVectorSizes, ::testing::Values(63u, 64u, 65u));

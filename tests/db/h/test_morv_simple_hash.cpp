@@ -333,7 +333,8 @@ TEST(MorvSimpleHash, ClassValuesAreFreshOnInsertAndKeptThroughGrowth) {
         }
         for (int k = 0; k < 100; ++k) {
             ASSERT_TRUE(map.contains(k));
-            EXPECT_EQ(map[k].to_string(), "[ " + std::to_string(k % 70) + " ]");
+            std::string expected("[ ");
+            EXPECT_EQ(map[k].to_string(), expected.append(std::to_string(k % 70)).append(" ]"));
         }
         EXPECT_TRUE(map.erase(3));
         EXPECT_EQ(map[3].size(), 0u);  // back as a new, empty vector

@@ -21,8 +21,9 @@ public:
 
     CDB_ATOM_NODE* add(int kind)
     {
-        CDB_ATOM_NODE* node =
-            cdb_create_atom(CDB_FAMILY_BRK, kind, m_names.find_or_create_path("a" + std::to_string(m_count++), 0));
+        std::string name("a");
+        name.append(std::to_string(m_count++));
+        CDB_ATOM_NODE* node = cdb_create_atom(CDB_FAMILY_BRK, kind, m_names.find_or_create_path(name, 0));
         m_atoms.add_node(node);
         return node;
     }
