@@ -172,7 +172,7 @@ private:
     uint32_t m_cache_min;
     bool m_cache_stale = false;  // a swap changed the order or freed nodes
 
-    std::vector<uint32_t> m_marks;  // per edge, the epoch of the walk that saw it
+    std::vector<uint32_t> m_marks;  // per node: epoch of the last walk that met it, and which edges
     std::vector<uint32_t> m_var_marks;
     uint32_t m_epoch = 0;
     std::vector<uint32_t> m_swap_moved;

@@ -1,5 +1,7 @@
 // Read-only walks: node count, support, cut nodes and the dot form. Each walk
-// marks what it has seen with a fresh epoch number, so no clearing is needed.
+// marks what it has seen with a fresh epoch number, so no clearing is needed:
+// a node's mark holds the epoch above two bits that tell whether the walk met
+// its plain and its complemented edge.
 
 #include <algorithm>
 #include <cstdio>
@@ -11,9 +13,9 @@
 namespace bdd_detail {
 
 uint32_t BDD_KERNEL::next_epoch() {
-    if (m_marks.size() < size_t(m_capacity) * 2) m_marks.resize(size_t(m_capacity) * 2, 0);
+    if (m_marks.size() < m_capacity) m_marks.resize(m_capacity, 0);
     if (m_var_marks.size() < m_level2var.size()) m_var_marks.resize(m_level2var.size(), 0);
-    if (++m_epoch == 0) {
+    if (++m_epoch == (1u << 30)) {
         std::fill(m_marks.begin(), m_marks.end(), 0);
         std::fill(m_var_marks.begin(), m_var_marks.end(), 0);
         m_epoch = 1;
@@ -22,9 +24,11 @@ uint32_t BDD_KERNEL::next_epoch() {
 }
 
 bool BDD_KERNEL::mark(EDGE e) {
-    uint32_t& m = m_marks[e];
-    if (m == m_epoch) return false;
-    m = m_epoch;
+    uint32_t& m = m_marks[edge_index(e)];
+    uint32_t seen = (m >> 2) == m_epoch ? m : m_epoch << 2;
+    uint32_t bit = 1u << (e & 1u);
+    if (seen & bit) return false;
+    m = seen | bit;
     return true;
 }
 
@@ -90,7 +94,9 @@ std::vector<EDGE> BDD_KERNEL::cut_edges(EDGE f, int cut_level) {
 // solid lines lead to the high branch, dashed ones to the low branch.
 void BDD_KERNEL::write_dot(FILE* fp, const std::vector<EDGE>& roots) {
     auto name = [](EDGE e) {
-        return e == EDGE_TRUE ? std::string("one") : e == EDGE_FALSE ? std::string("zero") : "n" + std::to_string(e);
+        char text[16];
+        std::snprintf(text, sizeof text, e == EDGE_TRUE ? "one" : e == EDGE_FALSE ? "zero" : "n%u", unsigned(e));
+        return std::string(text);
     };
     next_epoch();
     std::map<uint32_t, std::vector<EDGE>> by_level;
