@@ -140,7 +140,7 @@ BDD_JBDD_MGR::BDD_JBDD_MGR(int initial_nodes, int cache_entries, int growth_step
 }
 
 BDD_JBDD_MGR::~BDD_JBDD_MGR() {
-    if (m_kernel->orphan()) delete m_kernel;
+    if (m_kernel->orphan()) bdd_detail::delete_kernel(m_kernel);
 }
 
 void BDD_JBDD_MGR::begin_reorder() {

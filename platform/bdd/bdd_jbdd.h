@@ -97,7 +97,7 @@ private:
     void release() {
         if (!m_kernel) return;
         m_kernel->dec_ref(m_edge);
-        if (m_kernel->drop_handle()) delete m_kernel;
+        if (m_kernel->drop_handle()) bdd_detail::delete_kernel(m_kernel);
         m_kernel = nullptr;
     }
     bdd_detail::BDD_KERNEL* usable() const;                              // the kernel, checked

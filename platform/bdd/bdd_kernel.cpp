@@ -55,6 +55,8 @@ BDD_KERNEL::BDD_KERNEL(int initial_nodes, int cache_entries, int growth_step, bo
 
 BDD_KERNEL::~BDD_KERNEL() { std::free(m_nodes); }
 
+void delete_kernel(BDD_KERNEL* kernel) { delete kernel; }
+
 // ------------------------------------------------------------------ store
 
 void BDD_KERNEL::free_node(uint32_t n) {

@@ -183,4 +183,8 @@ private:
     BDD_STATS m_stats;
 };
 
+// Out of line: deleting where a handle's release is inlined makes GCC warn
+// of a use after free that cannot happen.
+void delete_kernel(BDD_KERNEL* kernel);
+
 }  // namespace bdd_detail

@@ -22,8 +22,16 @@ struct TT {
 
     explicit TT(int vars = 0, uint8_t value = 0) : n(vars), bits(size_t(1) << vars, value) {}
     size_t rows() const { return bits.size(); }
-    bool operator==(const TT& o) const { return bits == o.bits; }
-    bool operator<(const TT& o) const { return bits < o.bits; }
+    // Element by element: GCC 12 warns of a bad bound in the memcmp that
+    // the vector comparisons inline to.
+    bool operator==(const TT& o) const { return compare(o) == 0; }
+    bool operator<(const TT& o) const { return compare(o) < 0; }
+    int compare(const TT& o) const {
+        if (bits.size() != o.bits.size()) return bits.size() < o.bits.size() ? -1 : 1;
+        for (size_t a = 0; a < bits.size(); ++a)
+            if (bits[a] != o.bits[a]) return bits[a] < o.bits[a] ? -1 : 1;
+        return 0;
+    }
 };
 
 // Failure messages show the table, last row first.
