@@ -56,6 +56,17 @@ EDGE BDD_KERNEL::apply_constrain(EDGE f, EDGE c) {
 
 // ------------------------------------------------------------------ and, xor, ite
 
+// By value: a recursion on the cofactors may move the store.
+BDD_KERNEL::SPLIT BDD_KERNEL::split(EDGE f, EDGE g) const {
+    const BDD_NODE& nf = m_nodes[edge_index(f)];
+    const BDD_NODE& ng = m_nodes[edge_index(g)];
+    uint32_t lf = m_var2level[nf.var], lg = m_var2level[ng.var];
+    SPLIT s{lf <= lg ? nf.var : ng.var, f, f, g, g};
+    if (lf <= lg) s.f1 = nf.hi ^ (f & 1u), s.f0 = nf.lo ^ (f & 1u);
+    if (lg <= lf) s.g1 = ng.hi ^ (g & 1u), s.g0 = ng.lo ^ (g & 1u);
+    return s;
+}
+
 EDGE BDD_KERNEL::and_rec(EDGE f, EDGE g) {
     if (f == g) return f;
     if (f == edge_not(g)) return EDGE_FALSE;
@@ -64,15 +75,10 @@ EDGE BDD_KERNEL::and_rec(EDGE f, EDGE g) {
     if (f == EDGE_FALSE) return EDGE_FALSE;
     EDGE r;
     if (cache_find(f, g, TAG_AND, r)) return r;
-    const BDD_NODE nf = m_nodes[edge_index(f)];
-    const BDD_NODE ng = m_nodes[edge_index(g)];
-    uint32_t lf = m_var2level[nf.var], lg = m_var2level[ng.var];
-    EDGE f1 = f, f0 = f, g1 = g, g0 = g;
-    if (lf <= lg) f1 = nf.hi ^ (f & 1u), f0 = nf.lo ^ (f & 1u);
-    if (lg <= lf) g1 = ng.hi ^ (g & 1u), g0 = ng.lo ^ (g & 1u);
-    EDGE t = and_rec(f1, g1);
-    EDGE e = and_rec(f0, g0);
-    r = make_node(lf <= lg ? nf.var : ng.var, t, e);
+    const SPLIT s = split(f, g);
+    EDGE t = and_rec(s.f1, s.g1);
+    EDGE e = and_rec(s.f0, s.g0);
+    r = make_node(s.var, t, e);
     cache_store(f, g, TAG_AND, r);
     return r;
 }
@@ -87,15 +93,10 @@ EDGE BDD_KERNEL::xor_rec(EDGE f, EDGE g) {
     if (f == EDGE_TRUE) return edge_not(g) ^ flip;
     EDGE r;
     if (cache_find(f, g, TAG_XOR, r)) return r ^ flip;
-    const BDD_NODE nf = m_nodes[edge_index(f)];
-    const BDD_NODE ng = m_nodes[edge_index(g)];
-    uint32_t lf = m_var2level[nf.var], lg = m_var2level[ng.var];
-    EDGE f1 = f, f0 = f, g1 = g, g0 = g;
-    if (lf <= lg) f1 = nf.hi, f0 = nf.lo;
-    if (lg <= lf) g1 = ng.hi, g0 = ng.lo;
-    EDGE t = xor_rec(f1, g1);
-    EDGE e = xor_rec(f0, g0);
-    r = make_node(lf <= lg ? nf.var : ng.var, t, e);
+    const SPLIT s = split(f, g);
+    EDGE t = xor_rec(s.f1, s.g1);
+    EDGE e = xor_rec(s.f0, s.g0);
+    r = make_node(s.var, t, e);
     cache_store(f, g, TAG_XOR, r);
     return r ^ flip;
 }
@@ -213,20 +214,15 @@ EDGE BDD_KERNEL::constrain_rec(EDGE f, EDGE c) {
     f ^= flip;
     EDGE r;
     if (cache_find(f, c, TAG_CONSTRAIN, r)) return r ^ flip;
-    const BDD_NODE nf = m_nodes[edge_index(f)];
-    const BDD_NODE nc = m_nodes[edge_index(c)];
-    uint32_t lf = m_var2level[nf.var], lc = m_var2level[nc.var];
-    EDGE f1 = f, f0 = f, c1 = c, c0 = c;
-    if (lf <= lc) f1 = nf.hi, f0 = nf.lo;
-    if (lc <= lf) c1 = nc.hi ^ (c & 1u), c0 = nc.lo ^ (c & 1u);
-    if (c0 == EDGE_FALSE) {
-        r = constrain_rec(f1, c1);
-    } else if (c1 == EDGE_FALSE) {
-        r = constrain_rec(f0, c0);
+    const SPLIT s = split(f, c);  // g1, g0: the cofactors of c
+    if (s.g0 == EDGE_FALSE) {
+        r = constrain_rec(s.f1, s.g1);
+    } else if (s.g1 == EDGE_FALSE) {
+        r = constrain_rec(s.f0, s.g0);
     } else {
-        EDGE t = constrain_rec(f1, c1);
-        EDGE e = constrain_rec(f0, c0);
-        r = make_node(lf <= lc ? nf.var : nc.var, t, e);
+        EDGE t = constrain_rec(s.f1, s.g1);
+        EDGE e = constrain_rec(s.f0, s.g0);
+        r = make_node(s.var, t, e);
     }
     cache_store(f, c, TAG_CONSTRAIN, r);
     return r ^ flip;

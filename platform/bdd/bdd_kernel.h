@@ -137,6 +137,11 @@ private:
     void cache_store(uint32_t a, uint32_t b, uint32_t c, EDGE r);
 
     // apply.cpp: the recursions
+    struct SPLIT {  // the cofactors of two functions by the higher of their top variables
+        uint16_t var;
+        EDGE f1, f0, g1, g0;
+    };
+    SPLIT split(EDGE f, EDGE g) const;
     EDGE and_rec(EDGE f, EDGE g);
     EDGE xor_rec(EDGE f, EDGE g);
     EDGE ite_rec(EDGE f, EDGE g, EDGE h);
