@@ -27,25 +27,28 @@ namespace {
 
 // ------------------------------------------------------------------ BLIF covers
 
-struct GATE {
+struct GATE
+{
     std::vector<int> fanin;          // signal ids
     std::vector<std::string> cubes;  // input parts of the cover lines
     bool onset = true;               // the cover lists the ones (else the zeros)
 };
 
-struct NETWORK {
-    int inputs = 0;                  // signals 0 .. inputs - 1 are the primary inputs (and latch outputs)
-    std::vector<int> outputs;        // primary outputs and latch inputs
-    std::vector<int> driver;         // per signal: gate index, -1 for an input
+struct NETWORK
+{
+    int inputs = 0;            // signals 0 .. inputs - 1 are the primary inputs (and latch outputs)
+    std::vector<int> outputs;  // primary outputs and latch inputs
+    std::vector<int> driver;   // per signal: gate index, -1 for an input
     std::vector<GATE> gates;
-    std::vector<int> var_of_input;   // the variable of each input
+    std::vector<int> var_of_input;  // the variable of each input
 };
 
 // Inputs take variable numbers in the order a depth-first walk from the
 // outputs meets them (fanins in cover order): related inputs end up close,
 // which the declared order of mem_ctrl does not give (its functions blow up
 // in that order).
-void order_inputs(NETWORK& net) {
+void order_inputs(NETWORK& net)
+{
     net.var_of_input.assign(size_t(net.inputs), -1);
     std::vector<char> seen(net.driver.size(), 0);
     int next = 0;
@@ -67,7 +70,8 @@ void order_inputs(NETWORK& net) {
         if (v < 0) v = next++;
 }
 
-std::vector<std::vector<std::string>> blif_lines(const std::string& path) {
+std::vector<std::vector<std::string>> blif_lines(const std::string& path)
+{
     std::ifstream in(path);
     if (!in) throw std::runtime_error("cannot read " + path);
     std::vector<std::vector<std::string>> lines;
@@ -87,7 +91,8 @@ std::vector<std::vector<std::string>> blif_lines(const std::string& path) {
     return lines;
 }
 
-NETWORK read_blif(const std::string& path) {
+NETWORK read_blif(const std::string& path)
+{
     NETWORK net;
     std::unordered_map<std::string, int> ids;
     auto id = [&](const std::string& name) {
@@ -98,7 +103,8 @@ NETWORK read_blif(const std::string& path) {
     auto lines = blif_lines(path);
     std::vector<std::string> outputs;
     for (const auto& t : lines) {  // inputs and latch outputs first: they are the variables
-        if (t[0] == ".inputs") for (size_t i = 1; i < t.size(); ++i) id(t[i]);
+        if (t[0] == ".inputs")
+            for (size_t i = 1; i < t.size(); ++i) id(t[i]);
         if (t[0] == ".latch") id(t[2]);
     }
     net.inputs = int(net.driver.size());
@@ -125,7 +131,8 @@ NETWORK read_blif(const std::string& path) {
 
 // ------------------------------------------------------------------ the two packages
 
-struct MORV_PKG {
+struct MORV_PKG
+{
     using F = BDD_JBDD;
     std::unique_ptr<BDD_JBDD_MGR> mgr;
     MORV_PKG(int nodes, int cache) : mgr(std::make_unique<BDD_JBDD_MGR>(nodes, cache, 1000, false, false)) {}
@@ -141,9 +148,11 @@ struct MORV_PKG {
 
 #ifdef MORV_HAVE_BUDDY
 // BuDDy keeps one manager per process: each object starts and ends it.
-struct BUDDY_PKG {
+struct BUDDY_PKG
+{
     using F = bdd;
-    BUDDY_PKG(int nodes, int cache) {
+    BUDDY_PKG(int nodes, int cache)
+    {
         bdd_init(nodes, cache);
         bdd_gbc_hook(nullptr);
         bdd_setmaxincrease(1 << 30);  // double like ours instead of small steps
@@ -166,7 +175,8 @@ constexpr int START_NODES = 1 << 18;
 constexpr int START_CACHE = 1 << 17;
 
 template <typename PKG>
-typename PKG::F gate_function(PKG& pkg, const GATE& g, const std::vector<typename PKG::F>& value) {
+typename PKG::F gate_function(PKG& pkg, const GATE& g, const std::vector<typename PKG::F>& value)
+{
     typename PKG::F sum = pkg.zero();
     for (const std::string& cube : g.cubes) {
         typename PKG::F term = pkg.one();
@@ -182,7 +192,8 @@ typename PKG::F gate_function(PKG& pkg, const GATE& g, const std::vector<typenam
 // Every signal's function in one topological sweep (depth first from the
 // outputs, so only the cones of the outputs are built).
 template <typename PKG>
-std::vector<typename PKG::F> build_outputs(PKG& pkg, const NETWORK& net) {
+std::vector<typename PKG::F> build_outputs(PKG& pkg, const NETWORK& net)
+{
     std::vector<typename PKG::F> value(net.driver.size());
     std::vector<char> done(net.driver.size(), 0);
     for (int i = 0; i < net.inputs; ++i) value[size_t(i)] = pkg.var(net.var_of_input[size_t(i)]), done[size_t(i)] = 1;
@@ -207,7 +218,8 @@ std::vector<typename PKG::F> build_outputs(PKG& pkg, const NETWORK& net) {
     return outs;
 }
 
-struct CIRCUIT {
+struct CIRCUIT
+{
     const char* name;
     const char* file;
     int probes;  // variables sifted, spread evenly over the order
@@ -222,11 +234,13 @@ const CIRCUIT CIRCUITS[] = {
     {"des", "mcnc_k4/des.blif", 16, 12},
 };
 
-struct SIFT_LEG {
+struct SIFT_LEG
+{
     int start, top, bottom;
 };
 
-std::vector<SIFT_LEG> sift_plan(const CIRCUIT& c, int levels) {
+std::vector<SIFT_LEG> sift_plan(const CIRCUIT& c, int levels)
+{
     std::vector<SIFT_LEG> plan;
     int probes = std::min(levels, c.probes);
     for (int p = 0; p < probes; ++p) {
@@ -242,7 +256,8 @@ std::vector<SIFT_LEG> sift_plan(const CIRCUIT& c, int levels) {
 // smallest output that is no constant or literal: a cone's size is what the
 // callers read, and a large function would turn this into a size benchmark).
 template <typename PKG>
-const typename PKG::F& size_probe(const std::vector<typename PKG::F>& outs) {
+const typename PKG::F& size_probe(const std::vector<typename PKG::F>& outs)
+{
     const typename PKG::F* probe = &outs.front();
     for (const auto& f : outs)
         if (PKG::size(f) > 1 && (PKG::size(*probe) <= 1 || PKG::size(f) < PKG::size(*probe))) probe = &f;
@@ -250,7 +265,8 @@ const typename PKG::F& size_probe(const std::vector<typename PKG::F>& outs) {
 }
 
 template <typename PKG>
-long sift(PKG& pkg, const std::vector<SIFT_LEG>& plan, const typename PKG::F& probe) {
+long sift(PKG& pkg, const std::vector<SIFT_LEG>& plan, const typename PKG::F& probe)
+{
     long sum = 0;
     for (size_t p = 0; p < plan.size(); ++p) {
         pkg.begin();
@@ -268,7 +284,8 @@ long sift(PKG& pkg, const std::vector<SIFT_LEG>& plan, const typename PKG::F& pr
     return sum;
 }
 
-const NETWORK& network(const CIRCUIT& c) {
+const NETWORK& network(const CIRCUIT& c)
+{
     static std::unordered_map<std::string, NETWORK> nets;
     auto it = nets.find(c.name);
     if (it == nets.end()) it = nets.emplace(c.name, read_blif(std::string(MORV_BENCH_DIR) + "/" + c.file)).first;
@@ -276,12 +293,14 @@ const NETWORK& network(const CIRCUIT& c) {
 }
 
 template <typename PKG>
-void prepare_vars(PKG& pkg, const NETWORK& net) {
+void prepare_vars(PKG& pkg, const NETWORK& net)
+{
     if constexpr (requires { pkg.vars(0); }) pkg.vars(net.inputs);
 }
 
 template <typename PKG>
-void bm_build(benchmark::State& state, const CIRCUIT& c) {
+void bm_build(benchmark::State& state, const CIRCUIT& c)
+{
     const NETWORK& net = network(c);
     long nodes = 0;
     for (auto _ : state) {
@@ -297,7 +316,8 @@ void bm_build(benchmark::State& state, const CIRCUIT& c) {
 }
 
 template <typename PKG>
-void bm_sift(benchmark::State& state, const CIRCUIT& c) {
+void bm_sift(benchmark::State& state, const CIRCUIT& c)
+{
     const NETWORK& net = network(c);
     const std::vector<SIFT_LEG> plan = sift_plan(c, net.inputs);
     long swaps = 0, checksum = 0;
@@ -316,16 +336,21 @@ void bm_sift(benchmark::State& state, const CIRCUIT& c) {
     state.counters["size_checksum"] = double(checksum);
 }
 
-int register_all() {
+int register_all()
+{
     for (const CIRCUIT& c : CIRCUITS) {
         std::string n = c.name;
-        benchmark::RegisterBenchmark(("build/" + n + "/morv").c_str(), bm_build<MORV_PKG>, c)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("build/" + n + "/morv").c_str(), bm_build<MORV_PKG>, c)
+            ->Unit(benchmark::kMillisecond);
 #ifdef MORV_HAVE_BUDDY
-        benchmark::RegisterBenchmark(("build/" + n + "/buddy").c_str(), bm_build<BUDDY_PKG>, c)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("build/" + n + "/buddy").c_str(), bm_build<BUDDY_PKG>, c)
+            ->Unit(benchmark::kMillisecond);
 #endif
-        benchmark::RegisterBenchmark(("sift/" + n + "/morv").c_str(), bm_sift<MORV_PKG>, c)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("sift/" + n + "/morv").c_str(), bm_sift<MORV_PKG>, c)
+            ->Unit(benchmark::kMillisecond);
 #ifdef MORV_HAVE_BUDDY
-        benchmark::RegisterBenchmark(("sift/" + n + "/buddy").c_str(), bm_sift<BUDDY_PKG>, c)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("sift/" + n + "/buddy").c_str(), bm_sift<BUDDY_PKG>, c)
+            ->Unit(benchmark::kMillisecond);
 #endif
     }
     return 0;

@@ -15,13 +15,15 @@
 
 namespace {
 
-struct SYNTH {
+struct SYNTH
+{
     std::unique_ptr<HDB_NAME_MGR> names;
     std::unique_ptr<CDB_ATOM_NETLIST> netlist;
 };
 
 // LUTs read six random earlier signals; registers read one LUT and share a clock.
-SYNTH make_netlist(int luts, int regs, int pins) {
+SYNTH make_netlist(int luts, int regs, int pins)
+{
     SYNTH s;
     s.names = std::make_unique<HDB_NAME_MGR>("top");
     s.netlist = std::make_unique<CDB_ATOM_NETLIST>(CDB_FAMILY_BRK);
@@ -69,7 +71,8 @@ constexpr int LUTS = 11000, REGS = 12000, PINS = 200;
 
 // 1M operations: each moves a random sink to a random driver (a removal
 // from one fanout list and an insertion into another).
-void BM_FanoutInsertRemove(benchmark::State& state) {
+void BM_FanoutInsertRemove(benchmark::State& state)
+{
     SYNTH s = make_netlist(LUTS, REGS, PINS);
     std::vector<CDB_ATOM_OTERM*> drivers;
     std::vector<CDB_ATOM_ITERM*> sinks;
@@ -89,7 +92,8 @@ void BM_FanoutInsertRemove(benchmark::State& state) {
 }
 BENCHMARK(BM_FanoutInsertRemove)->Unit(benchmark::kMillisecond);
 
-void BM_NativeWrite(benchmark::State& state) {
+void BM_NativeWrite(benchmark::State& state)
+{
     SYNTH s = make_netlist(LUTS, REGS, PINS);
     size_t bytes = 0;
     for (auto _ : state) {
@@ -102,7 +106,8 @@ void BM_NativeWrite(benchmark::State& state) {
 }
 BENCHMARK(BM_NativeWrite)->Unit(benchmark::kMillisecond);
 
-void BM_NativeRead(benchmark::State& state) {
+void BM_NativeRead(benchmark::State& state)
+{
     SYNTH s = make_netlist(LUTS, REGS, PINS);
     std::ostringstream os;
     cdb_write_native_netlist(*s.netlist, os);
@@ -119,7 +124,8 @@ void BM_NativeRead(benchmark::State& state) {
 BENCHMARK(BM_NativeRead)->Unit(benchmark::kMillisecond);
 
 // Heap bytes per atom (nodes, terms, masks, names), measured once.
-void BM_BytesPerAtom(benchmark::State& state) {
+void BM_BytesPerAtom(benchmark::State& state)
+{
     double per_atom = 0;
     for (auto _ : state) {
         size_t before = mallinfo2().uordblks;

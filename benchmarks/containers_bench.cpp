@@ -26,12 +26,14 @@ namespace {
 
 constexpr int s_NUM_KEYS = 1000000;
 
-struct KEYS {
+struct KEYS
+{
     std::vector<int> present;  // insertion order
     std::vector<int> lookup;   // the same keys, shuffled
     std::vector<int> absent;
 
-    KEYS() {
+    KEYS()
+    {
         std::mt19937 random(2024);
         std::unordered_set<int> seen;
         while (present.size() < s_NUM_KEYS) {
@@ -47,30 +49,35 @@ struct KEYS {
     }
 };
 
-const KEYS& keys() {
+const KEYS& keys()
+{
     static const KEYS k;
     return k;
 }
 
 // One interface over the four tables.
-struct SIMPLE {
+struct SIMPLE
+{
     MORV_SIMPLE_HASH<int, int> t;
     void put(int k, int v) { t[k] = v; }
     bool has(int k) const { return t.contains(k); }
     void erase(int k) { t.erase(k); }
 };
-struct STD {
+struct STD
+{
     std::unordered_map<int, int> t;
     void put(int k, int v) { t[k] = v; }
     bool has(int k) const { return t.find(k) != t.end(); }
     void erase(int k) { t.erase(k); }
 };
-struct VTL {
+struct VTL
+{
     VTL_HASH<int, int, VTL_HASH_KEY_MULTIPLY<int>> t;
     void put(int k, int v) { t[k] = v; }
     bool has(int k) const { return t.contains(k); }
 };
-struct VTL_LITE {
+struct VTL_LITE
+{
     VTL_HASH_LITE<int, int, VTL_HASH_KEY_MULTIPLY<int>> t;
     void put(int k, int v) { t[k] = v; }
     bool has(int k) const { return t.contains(k); }
@@ -78,12 +85,14 @@ struct VTL_LITE {
 };
 
 template <typename TABLE>
-void fill(TABLE& table) {
+void fill(TABLE& table)
+{
     for (int k : keys().present) table.put(k, k);
 }
 
 template <typename TABLE>
-void BM_Insert(benchmark::State& state) {
+void BM_Insert(benchmark::State& state)
+{
     keys();
     for (auto _ : state) {
         TABLE table;
@@ -94,7 +103,8 @@ void BM_Insert(benchmark::State& state) {
 }
 
 template <typename TABLE>
-void lookups(benchmark::State& state, const std::vector<int>& probe) {
+void lookups(benchmark::State& state, const std::vector<int>& probe)
+{
     TABLE table;
     fill(table);
     for (auto _ : state) {
@@ -105,16 +115,19 @@ void lookups(benchmark::State& state, const std::vector<int>& probe) {
     state.SetItemsProcessed(state.iterations() * int64_t(probe.size()));
 }
 template <typename TABLE>
-void BM_LookupHit(benchmark::State& state) {
+void BM_LookupHit(benchmark::State& state)
+{
     lookups<TABLE>(state, keys().lookup);
 }
 template <typename TABLE>
-void BM_LookupMiss(benchmark::State& state) {
+void BM_LookupMiss(benchmark::State& state)
+{
     lookups<TABLE>(state, keys().absent);
 }
 
 template <typename TABLE>
-void BM_Erase(benchmark::State& state) {
+void BM_Erase(benchmark::State& state)
+{
     keys();
     for (auto _ : state) {
         state.PauseTiming();
@@ -129,8 +142,8 @@ void BM_Erase(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * s_NUM_KEYS);
 }
 
-#define MORV_HASH_BENCH(NAME)                                                                       \
-    BENCHMARK_TEMPLATE(NAME, SIMPLE)->Name(#NAME "/MORV_SIMPLE_HASH")->Unit(benchmark::kMillisecond); \
+#define MORV_HASH_BENCH(NAME)                                                                                          \
+    BENCHMARK_TEMPLATE(NAME, SIMPLE)->Name(#NAME "/MORV_SIMPLE_HASH")->Unit(benchmark::kMillisecond);                  \
     BENCHMARK_TEMPLATE(NAME, STD)->Name(#NAME "/std::unordered_map")->Unit(benchmark::kMillisecond);
 
 MORV_HASH_BENCH(BM_Insert)
@@ -146,7 +159,8 @@ BENCHMARK_TEMPLATE(BM_Erase, VTL_LITE)->Name("BM_Erase/VTL_HASH_LITE")->Unit(ben
 
 constexpr uint64_t s_NUM_BITS = 1000000;
 
-const std::vector<uint64_t>& bit_indices() {
+const std::vector<uint64_t>& bit_indices()
+{
     static const std::vector<uint64_t> indices = [] {
         std::mt19937_64 random(7);
         std::vector<uint64_t> v(s_NUM_BITS);
@@ -156,25 +170,29 @@ const std::vector<uint64_t>& bit_indices() {
     return indices;
 }
 
-struct MORV_BITS {
+struct MORV_BITS
+{
     MORV_BIT_VECTOR v;
     MORV_BITS() { v.init(s_NUM_BITS); }
     void set(uint64_t i) { v.set(i); }
     bool test(uint64_t i) const { return v.test(i); }
     void or_with(const MORV_BITS& other) { v |= other.v; }
 };
-struct STD_BITS {
+struct STD_BITS
+{
     std::vector<bool> v = std::vector<bool>(s_NUM_BITS);
     void set(uint64_t i) { v[i] = true; }
     bool test(uint64_t i) const { return v[i]; }
-    void or_with(const STD_BITS& other) {
+    void or_with(const STD_BITS& other)
+    {
         for (uint64_t i = 0; i < s_NUM_BITS; ++i)
             if (other.v[i]) v[i] = true;
     }
 };
 
 template <typename BITS>
-void BM_BitsSetAndTest(benchmark::State& state) {
+void BM_BitsSetAndTest(benchmark::State& state)
+{
     const std::vector<uint64_t>& indices = bit_indices();
     BITS bits;
     for (auto _ : state) {
@@ -187,7 +205,8 @@ void BM_BitsSetAndTest(benchmark::State& state) {
 }
 
 template <typename BITS>
-void BM_BitsOr(benchmark::State& state) {
+void BM_BitsOr(benchmark::State& state)
+{
     BITS a, b;
     for (size_t i = 0; i < bit_indices().size(); i += 3) b.set(bit_indices()[i]);
     for (auto _ : state) {
@@ -200,7 +219,8 @@ void BM_BitsOr(benchmark::State& state) {
 // are made during one analysis.
 constexpr int s_NUM_SMALL = 1000000;
 
-void BM_SmallCopies_MORV_BIT_VECTOR_pool(benchmark::State& state) {
+void BM_SmallCopies_MORV_BIT_VECTOR_pool(benchmark::State& state)
+{
     MORV_BIT_VECTOR source;
     source.init(100);
     source.set(3);
@@ -214,7 +234,8 @@ void BM_SmallCopies_MORV_BIT_VECTOR_pool(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * s_NUM_SMALL);
 }
-void BM_SmallCopies_MORV_BIT_VECTOR_heap(benchmark::State& state) {
+void BM_SmallCopies_MORV_BIT_VECTOR_heap(benchmark::State& state)
+{
     MORV_BIT_VECTOR source;
     source.init(100);
     source.set(3);
@@ -228,7 +249,8 @@ void BM_SmallCopies_MORV_BIT_VECTOR_heap(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * s_NUM_SMALL);
 }
-void BM_SmallCopies_std_vector_bool(benchmark::State& state) {
+void BM_SmallCopies_std_vector_bool(benchmark::State& state)
+{
     std::vector<bool> source(100);
     source[3] = true;
     std::vector<std::vector<bool>> copies(s_NUM_SMALL);

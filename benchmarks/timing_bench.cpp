@@ -13,11 +13,13 @@
 
 namespace {
 
-struct DESIGN {
+struct DESIGN
+{
     std::unique_ptr<CDB_ATOM_NETLIST> atoms;
     std::vector<CDB_ATOM_NODE*> luts;
 
-    DESIGN() {
+    DESIGN()
+    {
         msg_set_quiet(true);
         DMGR_UTILITY::set_current_family(DEV_FAMILY_BRENNOCK);
         BLIF_READER reader(DEV_FAMILY_BRENNOCK);
@@ -32,12 +34,14 @@ struct DESIGN {
     }
 };
 
-DESIGN& design() {
+DESIGN& design()
+{
     static DESIGN d;
     return d;
 }
 
-void BM_FullBuildAndAnalysis(benchmark::State& state) {
+void BM_FullBuildAndAnalysis(benchmark::State& state)
+{
     DESIGN& d = design();
     for (auto _ : state) {
         TDC_ACCESSORIES acc;
@@ -48,7 +52,8 @@ void BM_FullBuildAndAnalysis(benchmark::State& state) {
 }
 BENCHMARK(BM_FullBuildAndAnalysis)->Unit(benchmark::kMillisecond);
 
-void BM_FullAnalysis(benchmark::State& state) {
+void BM_FullAnalysis(benchmark::State& state)
+{
     DESIGN& d = design();
     TDC_ACCESSORIES acc;
     acc.set_atom_netlist(d.atoms.get());
@@ -61,7 +66,8 @@ BENCHMARK(BM_FullAnalysis)->Unit(benchmark::kMillisecond);
 
 // Five LUTs swap their first two inputs (a real change of pin delays) and
 // the timing netlist is refreshed from those atoms.
-void edit_five(DESIGN& d, size_t round, std::vector<unsigned>& changed) {
+void edit_five(DESIGN& d, size_t round, std::vector<unsigned>& changed)
+{
     changed.clear();
     for (size_t k = 0; k < 5; ++k) {
         CDB_ATOM_NODE* n = d.luts[(round * 7919 + k * 104729) % d.luts.size()];
@@ -81,7 +87,8 @@ void edit_five(DESIGN& d, size_t round, std::vector<unsigned>& changed) {
 
 // Every round edits untimed, then refreshes the timing netlist from the
 // edited atoms; with `analyse` a full analysis follows the refresh.
-void run_edit_rounds(benchmark::State& state, bool analyse) {
+void run_edit_rounds(benchmark::State& state, bool analyse)
+{
     DESIGN& d = design();
     TDC_ACCESSORIES acc;
     acc.set_atom_netlist(d.atoms.get());
@@ -102,10 +109,16 @@ void run_edit_rounds(benchmark::State& state, bool analyse) {
     }
 }
 
-void BM_IncrementalRefreshOnly(benchmark::State& state) { run_edit_rounds(state, false); }
+void BM_IncrementalRefreshOnly(benchmark::State& state)
+{
+    run_edit_rounds(state, false);
+}
 BENCHMARK(BM_IncrementalRefreshOnly)->Unit(benchmark::kMicrosecond);
 
-void BM_IncrementalRefreshAndAnalysis(benchmark::State& state) { run_edit_rounds(state, true); }
+void BM_IncrementalRefreshAndAnalysis(benchmark::State& state)
+{
+    run_edit_rounds(state, true);
+}
 BENCHMARK(BM_IncrementalRefreshAndAnalysis)->Unit(benchmark::kMillisecond);
 
 }  // namespace

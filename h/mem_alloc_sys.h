@@ -11,13 +11,15 @@
 
 // The component's memory tag: its objects and its standard containers count
 // under the same tag.
-struct MORV_MEM_TAG {
+struct MORV_MEM_TAG
+{
     static constexpr const char* name = "MORV";
 };
 
 // The counter record is looked up once; the tag store keeps it for the
 // whole process, so it is safe to cache even before the tag is registered.
-inline MEM_TAG_RECORD* morv_mem_record() {
+inline MEM_TAG_RECORD* morv_mem_record()
+{
     static MEM_TAG_RECORD* s_record = mem_get_tag_record(MORV_MEM_TAG::name);
     return s_record;
 }
@@ -26,12 +28,19 @@ inline MEM_TAG_RECORD* morv_mem_record() {
 template <typename T>
 using MORV_ALLOCATOR = MEM_ALLOCATOR<T, MORV_MEM_TAG>;
 
-inline void* morv_mem_alloc(std::size_t bytes) { return mem_alloc(bytes, morv_mem_record()); }
-inline void morv_mem_free(void* p) { mem_free(p); }
+inline void* morv_mem_alloc(std::size_t bytes)
+{
+    return mem_alloc(bytes, morv_mem_record());
+}
+inline void morv_mem_free(void* p)
+{
+    mem_free(p);
+}
 
 // Array of n value-initialised pointers (bucket arrays of the hash tables).
 template <typename T>
-T** morv_mem_alloc_pointer_array(std::size_t n) {
+T** morv_mem_alloc_pointer_array(std::size_t n)
+{
     if (n > std::size_t(-1) / sizeof(T*)) throw std::bad_array_new_length();
     T** array = static_cast<T**>(morv_mem_alloc(n * sizeof(T*)));
     for (std::size_t i = 0; i < n; ++i) array[i] = nullptr;

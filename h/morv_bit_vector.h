@@ -18,7 +18,8 @@
 #include "morv/core/morv_assert.h"
 #include "morv_simple_mem_pool.h"
 
-class MORV_BIT_VECTOR {
+class MORV_BIT_VECTOR
+{
 public:
     MORV_BIT_VECTOR() = default;
     MORV_BIT_VECTOR(const MORV_BIT_VECTOR& other) { *this = other; }
@@ -26,7 +27,8 @@ public:
     ~MORV_BIT_VECTOR() { release_blocks(); }
 
     // num_bits clear bits, blocks from pool (null: the heap).
-    void init(uint64_t num_bits, MORV_SIMPLE_MEM_POOL* pool = nullptr) {
+    void init(uint64_t num_bits, MORV_SIMPLE_MEM_POOL* pool = nullptr)
+    {
         release_blocks();
         m_num_bits = num_bits;
         m_pool = pool;
@@ -36,11 +38,13 @@ public:
     }
 
     // Copy with the source's size and pool; a copy onto itself keeps it.
-    MORV_BIT_VECTOR& operator=(const MORV_BIT_VECTOR& other) {
+    MORV_BIT_VECTOR& operator=(const MORV_BIT_VECTOR& other)
+    {
         if (this != &other) assign(other, other.m_pool);
         return *this;
     }
-    MORV_BIT_VECTOR& operator=(MORV_BIT_VECTOR&& other) noexcept {
+    MORV_BIT_VECTOR& operator=(MORV_BIT_VECTOR&& other) noexcept
+    {
         if (this != &other) {
             release_blocks();
             take(other);
@@ -50,7 +54,8 @@ public:
 
     // Copy into blocks taken from pool (null: the heap). Copying a vector
     // onto itself only moves its blocks to the given storage.
-    void assign(const MORV_BIT_VECTOR& other, MORV_SIMPLE_MEM_POOL* pool) {
+    void assign(const MORV_BIT_VECTOR& other, MORV_SIMPLE_MEM_POOL* pool)
+    {
         if (this == &other) {
             MORV_BIT_VECTOR copy;
             copy.assign(other, pool);
@@ -73,19 +78,22 @@ public:
     void clear(uint64_t bit) { m_bit_blocks[block_index(bit)] &= ~mask_of(bit); }
     bool test(uint64_t bit) const { return (m_bit_blocks[block_index(bit)] & mask_of(bit)) != 0; }
 
-    MORV_BIT_VECTOR& operator|=(const MORV_BIT_VECTOR& other_bit_vec) {
+    MORV_BIT_VECTOR& operator|=(const MORV_BIT_VECTOR& other_bit_vec)
+    {
         check_same_size(other_bit_vec);
         for (uint64_t b = 0; b < m_num_blocks; ++b) m_bit_blocks[b] |= other_bit_vec.m_bit_blocks[b];
         return *this;
     }
-    MORV_BIT_VECTOR& operator&=(const MORV_BIT_VECTOR& other_bit_vec) {
+    MORV_BIT_VECTOR& operator&=(const MORV_BIT_VECTOR& other_bit_vec)
+    {
         check_same_size(other_bit_vec);
         for (uint64_t b = 0; b < m_num_blocks; ++b) m_bit_blocks[b] &= other_bit_vec.m_bit_blocks[b];
         return *this;
     }
 
     // Vectors of different sizes are never equal.
-    bool operator==(const MORV_BIT_VECTOR& other) const {
+    bool operator==(const MORV_BIT_VECTOR& other) const
+    {
         if (m_num_bits != other.m_num_bits) return false;
         for (uint64_t b = 0; b < m_num_blocks; ++b)
             if (m_bit_blocks[b] != other.m_bit_blocks[b]) return false;
@@ -94,21 +102,24 @@ public:
     bool operator!=(const MORV_BIT_VECTOR& other) const { return !(*this == other); }
 
     // Every bit set here is set in other_bit_vec too.
-    bool is_subset_of(const MORV_BIT_VECTOR& other_bit_vec) const {
+    bool is_subset_of(const MORV_BIT_VECTOR& other_bit_vec) const
+    {
         check_same_size(other_bit_vec);
         for (uint64_t b = 0; b < m_num_blocks; ++b)
             if (m_bit_blocks[b] & ~other_bit_vec.m_bit_blocks[b]) return false;
         return true;
     }
 
-    bool none() const {
+    bool none() const
+    {
         for (uint64_t b = 0; b < m_num_blocks; ++b)
             if (m_bit_blocks[b]) return false;
         return true;
     }
 
     // "[ ", every set index followed by a blank, "]".
-    std::string to_string() const {
+    std::string to_string() const
+    {
         std::string text = "[ ";
         for (uint64_t b = 0; b < m_num_blocks; ++b)
             for (uint64_t word = m_bit_blocks[b]; word; word &= word - 1) {
@@ -122,18 +133,21 @@ public:
 private:
     static uint64_t mask_of(uint64_t bit) { return uint64_t(1) << (bit % 64); }
 
-    uint64_t block_index(uint64_t bit) const {
+    uint64_t block_index(uint64_t bit) const
+    {
         MORV_ASSERT(m_bit_blocks != NULL);
         MORV_ASSERT(bit < m_num_bits);
         return bit / 64;
     }
 
-    void check_same_size(const MORV_BIT_VECTOR& other_bit_vec) const {
+    void check_same_size(const MORV_BIT_VECTOR& other_bit_vec) const
+    {
         MORV_ASSERT(m_num_bits == other_bit_vec.m_num_bits);
     }
 
     // A vector of no bits needs no storage.
-    void allocate_blocks() {
+    void allocate_blocks()
+    {
         m_bit_blocks = nullptr;
         if (!m_num_blocks) return;
         std::size_t bytes = m_num_blocks * sizeof(uint64_t);
@@ -141,12 +155,14 @@ private:
         MORV_ASSERT(m_bit_blocks != NULL);
     }
 
-    void release_blocks() {
+    void release_blocks()
+    {
         if (!m_pool) morv_mem_free(m_bit_blocks);
         m_bit_blocks = nullptr;
     }
 
-    void take(MORV_BIT_VECTOR& other) {
+    void take(MORV_BIT_VECTOR& other)
+    {
         m_num_bits = std::exchange(other.m_num_bits, 0);
         m_num_blocks = std::exchange(other.m_num_blocks, 0);
         m_bit_blocks = std::exchange(other.m_bit_blocks, nullptr);

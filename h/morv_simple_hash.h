@@ -37,16 +37,20 @@ template <typename K, typename = void>
 struct MORV_SIMPLE_HASH_FUNCS;
 
 template <typename K>
-struct MORV_SIMPLE_HASH_FUNCS<K, std::enable_if_t<std::is_integral_v<K>>> {
-    static uint64_t hash(K key) {
+struct MORV_SIMPLE_HASH_FUNCS<K, std::enable_if_t<std::is_integral_v<K>>>
+{
+    static uint64_t hash(K key)
+    {
         return static_cast<uint64_t>(static_cast<int64_t>(key)) * s_MORV_SIMPLE_HASH_MULTIPLIER;
     }
     static bool equal(K a, K b) { return a == b; }
 };
 
 template <typename T>
-struct MORV_SIMPLE_HASH_FUNCS<T*> {
-    static uint64_t hash(const T* key) {
+struct MORV_SIMPLE_HASH_FUNCS<T*>
+{
+    static uint64_t hash(const T* key)
+    {
         return static_cast<uint64_t>(static_cast<uint32_t>(key->get_id())) * s_MORV_SIMPLE_HASH_MULTIPLIER;
     }
     static bool equal(const T* a, const T* b) { return a == b; }
@@ -54,7 +58,8 @@ struct MORV_SIMPLE_HASH_FUNCS<T*> {
 
 // Pointers that compare by id: two objects with one id are one key.
 template <typename T>
-struct MORV_SIMPLE_HASH_ID_FUNCS {
+struct MORV_SIMPLE_HASH_ID_FUNCS
+{
     static uint64_t hash(const T* key) { return MORV_SIMPLE_HASH_FUNCS<T*>::hash(key); }
     static bool equal(const T* a, const T* b) { return a->get_id() == b->get_id(); }
 };
@@ -62,50 +67,62 @@ struct MORV_SIMPLE_HASH_ID_FUNCS {
 // ---------------------------------------------------------------- shared table
 
 template <typename K, typename V>
-struct MORV_SIMPLE_HASH_ENTRY {
+struct MORV_SIMPLE_HASH_ENTRY
+{
     K first;
     V second;
 };
 
 template <typename ENTRY, typename K, typename FUNCS, bool IS_SET>
-class MORV_SIMPLE_HASH_TABLE {
+class MORV_SIMPLE_HASH_TABLE
+{
 public:
     static constexpr uint64_t s_FIRST_CAPACITY = 64;
     static constexpr uint64_t s_DEFAULT_LOAD_LIMIT_PERCENT = 50;
 
     // find_slot answers
     static constexpr int s_FOUND = 0;
-    static constexpr int s_ABSENT = 1;           // *slot: where the key would go
-    static constexpr int s_NO_FREE_SLOT = 2;     // absent, no slot within the probe limit
+    static constexpr int s_ABSENT = 1;        // *slot: where the key would go
+    static constexpr int s_NO_FREE_SLOT = 2;  // absent, no slot within the probe limit
 
     template <bool CONST>
-    class ITERATOR_T {
+    class ITERATOR_T
+    {
     public:
         using TABLE = std::conditional_t<CONST, const MORV_SIMPLE_HASH_TABLE, MORV_SIMPLE_HASH_TABLE>;
         using ENTRY_T = std::conditional_t<CONST, const ENTRY, ENTRY>;
 
         ITERATOR_T() = default;
         ITERATOR_T(TABLE* hash, uint64_t index)
-            : m_hash(hash), m_cur_index(index), m_hash_invalidation_stamp(hash->m_invalidation_stamp) {}
+            : m_hash(hash), m_cur_index(index), m_hash_invalidation_stamp(hash->m_invalidation_stamp)
+        {}
         template <bool OTHER, typename = std::enable_if_t<CONST && !OTHER>>
         ITERATOR_T(const ITERATOR_T<OTHER>& other)
-            : m_hash(other.m_hash), m_cur_index(other.m_cur_index), m_hash_invalidation_stamp(other.m_hash_invalidation_stamp) {}
+            : m_hash(other.m_hash), m_cur_index(other.m_cur_index),
+              m_hash_invalidation_stamp(other.m_hash_invalidation_stamp)
+        {}
 
-        ENTRY_T& operator*() const {
+        ENTRY_T& operator*() const
+        {
             check();
             return m_hash->m_entries[m_cur_index];
         }
         ENTRY_T* operator->() const { return &**this; }
-        ITERATOR_T& operator++() {
+        ITERATOR_T& operator++()
+        {
             check();
             m_cur_index = m_hash->next_occupied(m_cur_index + 1);
             return *this;
         }
-        bool operator==(const ITERATOR_T& other) const { return m_cur_index == other.m_cur_index && m_hash == other.m_hash; }
+        bool operator==(const ITERATOR_T& other) const
+        {
+            return m_cur_index == other.m_cur_index && m_hash == other.m_hash;
+        }
         bool operator!=(const ITERATOR_T& other) const { return !(*this == other); }
         uint64_t index() const { return m_cur_index; }
 
-        void check() const {
+        void check() const
+        {
             MORV_ASSERT_TEXT(m_hash && m_cur_index < m_hash->m_capacity, "m_cur_index < m_hash->m_capacity");
             MORV_ASSERT(m_hash_invalidation_stamp == m_hash->m_invalidation_stamp);
         }
@@ -123,13 +140,15 @@ public:
     using const_iterator = ITERATOR_T<true>;
 
     explicit MORV_SIMPLE_HASH_TABLE(uint64_t load_limit_percent = s_DEFAULT_LOAD_LIMIT_PERCENT)
-        : m_load_limit_percent(load_limit_percent) {
+        : m_load_limit_percent(load_limit_percent)
+    {
         MORV_ASSERT(load_limit_percent > 0 && load_limit_percent <= 100);
     }
     MORV_SIMPLE_HASH_TABLE(const MORV_SIMPLE_HASH_TABLE&) = delete;
     MORV_SIMPLE_HASH_TABLE& operator=(const MORV_SIMPLE_HASH_TABLE&) = delete;
     MORV_SIMPLE_HASH_TABLE(MORV_SIMPLE_HASH_TABLE&& other) noexcept { swap(other); }
-    MORV_SIMPLE_HASH_TABLE& operator=(MORV_SIMPLE_HASH_TABLE&& other) noexcept {
+    MORV_SIMPLE_HASH_TABLE& operator=(MORV_SIMPLE_HASH_TABLE&& other) noexcept
+    {
         if (this != &other) {
             clear();
             swap(other);
@@ -152,7 +171,8 @@ public:
     // would take (the last non-occupied slot seen: a free slot ends the
     // probe at once, an erased one is reused only when no free slot
     // follows within the limit), or s_NO_FREE_SLOT.
-    int find_slot(const K& key, uint64_t* slot) const {
+    int find_slot(const K& key, uint64_t* slot) const
+    {
         if (m_max_probe_length == 0) return s_NO_FREE_SLOT;
         uint64_t s = home_slot(key);
         bool seen_free = false;
@@ -173,29 +193,34 @@ public:
         return seen_free ? s_ABSENT : s_NO_FREE_SLOT;
     }
 
-    bool contains(const K& key) const {
+    bool contains(const K& key) const
+    {
         uint64_t slot = 0;
         return find_slot(key, &slot) == s_FOUND;
     }
-    iterator find(const K& key) {
+    iterator find(const K& key)
+    {
         uint64_t slot = 0;
         return find_slot(key, &slot) == s_FOUND ? iterator(this, slot) : end();
     }
-    const_iterator find(const K& key) const {
+    const_iterator find(const K& key) const
+    {
         uint64_t slot = 0;
         return find_slot(key, &slot) == s_FOUND ? const_iterator(this, slot) : end();
     }
 
     // True when the key was there. Its slot is marked erased, not free, so
     // that the probe sequences passing through it stay intact.
-    bool erase(const K& key) {
+    bool erase(const K& key)
+    {
         uint64_t slot = 0;
         if (find_slot(key, &slot) != s_FOUND) return false;
         erase_slot(slot);
         return true;
     }
     // Returns the iterator to the next entry.
-    iterator erase(iterator it) {
+    iterator erase(iterator it)
+    {
         it.check();
         MORV_ASSERT(it.m_hash == this);
         uint64_t slot = it.index();
@@ -204,7 +229,8 @@ public:
     }
 
     // Grows to at least n slots (64 at least); never shrinks.
-    void resize(uint64_t n) {
+    void resize(uint64_t n)
+    {
         uint64_t target = n > s_FIRST_CAPACITY ? n : s_FIRST_CAPACITY;
         if (target <= m_capacity) return;
         ++m_num_resize_calls;
@@ -234,7 +260,8 @@ public:
     void reserve(uint64_t k) { resize((k * 100 + m_load_limit_percent - 1) / m_load_limit_percent); }
 
     // Frees everything and starts afresh; outstanding iterators become invalid.
-    void clear() {
+    void clear()
+    {
         if (!m_capacity) return;
         free_arrays(m_entries, m_occupied, m_deleted, m_capacity);
         m_entries = nullptr;
@@ -247,7 +274,8 @@ public:
     }
 
     // One line at level 2: fill, probe lengths and growth counters.
-    void print_statistics() const {
+    void print_statistics() const
+    {
         uint64_t entries_found = 0, total = 0, highest = 0;
         for (uint64_t s = next_occupied(0); s < m_capacity; s = next_occupied(s + 1)) {
             uint64_t cost = probe_offset(key_of(m_entries[s]), s) + 1;
@@ -274,7 +302,8 @@ public:
 
 protected:
     // Find-or-add; a new entry holds the key and a value-initialised value.
-    ENTRY* insert_entry(const K& key, bool* added) {
+    ENTRY* insert_entry(const K& key, bool* added)
+    {
         uint64_t slot = 0;
         *added = false;
         if (m_capacity) {
@@ -295,15 +324,15 @@ protected:
 private:
     static constexpr bool s_TRIVIAL = std::is_trivially_copyable_v<ENTRY> && std::is_trivially_destructible_v<ENTRY>;
 
-    static const K& key_of(const ENTRY& entry) {
-        if constexpr (IS_SET)
-            return entry;
-        else
-            return entry.first;
+    static const K& key_of(const ENTRY& entry)
+    {
+        if constexpr (IS_SET) return entry;
+        else return entry.first;
     }
 
     // Smallest k with 2^k >= capacity; 0 below 2 slots.
-    static uint64_t probe_limit_for(uint64_t capacity) {
+    static uint64_t probe_limit_for(uint64_t capacity)
+    {
         uint64_t k = 0;
         while (k < 64 && (uint64_t(1) << k) < capacity) ++k;
         return capacity < 2 ? 0 : k;
@@ -316,7 +345,8 @@ private:
     bool over_load_limit(uint64_t entries) const { return entries * 100 > m_capacity * m_load_limit_percent; }
 
     // Doubling keeps power-of-two capacities, where the modulo is a mask.
-    static uint64_t mask_for(uint64_t capacity) {
+    static uint64_t mask_for(uint64_t capacity)
+    {
         return capacity && (capacity & (capacity - 1)) == 0 ? capacity - 1 : 0;
     }
     static uint64_t reduce(uint64_t h, uint64_t capacity, uint64_t mask) { return mask ? h & mask : h % capacity; }
@@ -324,12 +354,14 @@ private:
     uint64_t home_slot(const K& key) const { return reduce(FUNCS::hash(key), m_capacity, m_slot_mask); }
     // Probe i from probe i - 1: one step of i (every step is below the capacity).
     uint64_t next_probe(uint64_t s, uint64_t i) const { return step(s, i, m_capacity); }
-    static uint64_t step(uint64_t s, uint64_t i, uint64_t capacity) {
+    static uint64_t step(uint64_t s, uint64_t i, uint64_t capacity)
+    {
         s += i;
         return s >= capacity ? s - capacity : s;
     }
 
-    uint64_t next_occupied(uint64_t s) const {
+    uint64_t next_occupied(uint64_t s) const
+    {
         while (s < m_capacity) {
             uint64_t word = m_occupied[s / 64] >> (s % 64);
             if (word) {
@@ -342,7 +374,8 @@ private:
     }
 
     // Offset i at which the key's probe sequence reaches slot s.
-    uint64_t probe_offset(const K& key, uint64_t s) const {
+    uint64_t probe_offset(const K& key, uint64_t s) const
+    {
         uint64_t p = home_slot(key);
         uint64_t i = 0;
         while (p != s && i < m_capacity) p = next_probe(p, ++i);
@@ -351,7 +384,8 @@ private:
 
     // First slot on the key's probe sequence that is not occupied or holds
     // the key, within the probe limit.
-    bool direct_probe(const K& key, uint64_t* slot) const {
+    bool direct_probe(const K& key, uint64_t* slot) const
+    {
         uint64_t s = home_slot(key);
         for (uint64_t i = 0; i < m_max_probe_length; s = next_probe(s, ++i)) {
             if (!is_occupied(s) || FUNCS::equal(key_of(m_entries[s]), key)) {
@@ -365,7 +399,8 @@ private:
     // Places every entry into a table of new_capacity slots under the
     // present probe limit, in slot order; with new_entries null only the
     // bitmap is filled. False when an entry finds no slot.
-    bool rehash_into(uint64_t* new_occupied, uint64_t new_capacity, ENTRY* new_entries) {
+    bool rehash_into(uint64_t* new_occupied, uint64_t new_capacity, ENTRY* new_entries)
+    {
         const uint64_t new_mask = mask_for(new_capacity);
         for (uint64_t s = next_occupied(0); s < m_capacity; s = next_occupied(s + 1)) {
             uint64_t t = reduce(FUNCS::hash(key_of(m_entries[s])), new_capacity, new_mask);
@@ -380,11 +415,10 @@ private:
 
     void grow() { resize(m_capacity * 2 > m_capacity + 1 ? m_capacity * 2 : m_capacity + 1); }
 
-    ENTRY* store(uint64_t slot, const K& key, bool* added) {
-        if constexpr (IS_SET)
-            place(m_entries[slot], ENTRY(key));
-        else
-            place(m_entries[slot], ENTRY{key, decltype(ENTRY::second)()});
+    ENTRY* store(uint64_t slot, const K& key, bool* added)
+    {
+        if constexpr (IS_SET) place(m_entries[slot], ENTRY(key));
+        else place(m_entries[slot], ENTRY{key, decltype(ENTRY::second)()});
         m_occupied[slot / 64] |= uint64_t(1) << (slot % 64);
         m_deleted[slot / 64] &= ~(uint64_t(1) << (slot % 64));
         ++m_size;
@@ -392,7 +426,8 @@ private:
         return &m_entries[slot];
     }
 
-    void erase_slot(uint64_t slot) {
+    void erase_slot(uint64_t slot)
+    {
         // A class value gives its resources back now, not at the next growth.
         if constexpr (!IS_SET && !s_TRIVIAL) m_entries[slot].second = decltype(ENTRY::second)();
         m_occupied[slot / 64] &= ~(uint64_t(1) << (slot % 64));
@@ -402,21 +437,22 @@ private:
 
     // Trivial entries live in raw memory; class entries are constructed in
     // every slot of an array and assigned to.
-    static void place(ENTRY& slot, ENTRY&& entry) {
-        if constexpr (s_TRIVIAL)
-            ::new (static_cast<void*>(&slot)) ENTRY(std::move(entry));
-        else
-            slot = std::move(entry);
+    static void place(ENTRY& slot, ENTRY&& entry)
+    {
+        if constexpr (s_TRIVIAL) ::new (static_cast<void*>(&slot)) ENTRY(std::move(entry));
+        else slot = std::move(entry);
     }
 
-    static uint64_t* allocate_bitmap(uint64_t capacity) {
+    static uint64_t* allocate_bitmap(uint64_t capacity)
+    {
         uint64_t words = bitmap_words(capacity);
         auto* bitmap = static_cast<uint64_t*>(morv_mem_alloc(words * sizeof(uint64_t)));
         std::memset(bitmap, 0, words * sizeof(uint64_t));
         return bitmap;
     }
 
-    static ENTRY* allocate_entries(uint64_t capacity) {
+    static ENTRY* allocate_entries(uint64_t capacity)
+    {
         if (capacity > uint64_t(-1) / sizeof(ENTRY)) throw std::bad_array_new_length();
         auto* entries = static_cast<ENTRY*>(morv_mem_alloc(capacity * sizeof(ENTRY)));
         if constexpr (!s_TRIVIAL)
@@ -424,7 +460,8 @@ private:
         return entries;
     }
 
-    static void free_arrays(ENTRY* entries, uint64_t* occupied, uint64_t* deleted, uint64_t capacity) {
+    static void free_arrays(ENTRY* entries, uint64_t* occupied, uint64_t* deleted, uint64_t capacity)
+    {
         if constexpr (!s_TRIVIAL)
             if (entries)
                 for (uint64_t s = 0; s < capacity; ++s) entries[s].~ENTRY();
@@ -433,7 +470,8 @@ private:
         morv_mem_free(deleted);
     }
 
-    void swap(MORV_SIMPLE_HASH_TABLE& other) noexcept {
+    void swap(MORV_SIMPLE_HASH_TABLE& other) noexcept
+    {
         std::swap(m_size, other.m_size);
         std::swap(m_capacity, other.m_capacity);
         std::swap(m_entries, other.m_entries);
@@ -468,14 +506,16 @@ private:
 // ---------------------------------------------------------------- map
 
 template <typename K, typename V, typename FUNCS = MORV_SIMPLE_HASH_FUNCS<K>>
-class MORV_SIMPLE_HASH : public MORV_SIMPLE_HASH_TABLE<MORV_SIMPLE_HASH_ENTRY<K, V>, K, FUNCS, false> {
+class MORV_SIMPLE_HASH : public MORV_SIMPLE_HASH_TABLE<MORV_SIMPLE_HASH_ENTRY<K, V>, K, FUNCS, false>
+{
     using BASE = MORV_SIMPLE_HASH_TABLE<MORV_SIMPLE_HASH_ENTRY<K, V>, K, FUNCS, false>;
 
 public:
     using BASE::BASE;
 
     // Find-or-insert: a new key gets 0, null, an empty bit vector or a zero record.
-    V& operator[](const K& key) {
+    V& operator[](const K& key)
+    {
         bool added = false;
         return this->insert_entry(key, &added)->second;
     }

@@ -5,14 +5,16 @@
 #include "morv_simple_hash.h"
 
 template <typename K, typename FUNCS = MORV_SIMPLE_HASH_FUNCS<K>>
-class MORV_SIMPLE_HASH_SET : public MORV_SIMPLE_HASH_TABLE<K, K, FUNCS, true> {
+class MORV_SIMPLE_HASH_SET : public MORV_SIMPLE_HASH_TABLE<K, K, FUNCS, true>
+{
     using BASE = MORV_SIMPLE_HASH_TABLE<K, K, FUNCS, true>;
 
 public:
     using BASE::BASE;
 
     // True when the key was not in the set before.
-    bool insert(const K& key) {
+    bool insert(const K& key)
+    {
         bool added = false;
         this->insert_entry(key, &added);
         return added;

@@ -14,9 +14,11 @@
 #include "mem_alloc_sys.h"
 #include "morv/core/morv_assert.h"
 
-class MORV_SIMPLE_MEM_POOL {
+class MORV_SIMPLE_MEM_POOL
+{
 public:
-    struct MEM_BLOCK_HEADER {
+    struct MEM_BLOCK_HEADER
+    {
         char* m_next_free;
         char* m_end;
         MEM_BLOCK_HEADER* m_next_block;
@@ -24,13 +26,15 @@ public:
     static constexpr std::size_t s_ALIGNMENT = 8;
 
     // num_bytes_per_block counts the header too.
-    explicit MORV_SIMPLE_MEM_POOL(std::size_t num_bytes_per_block) : m_num_bytes_per_block(num_bytes_per_block) {
+    explicit MORV_SIMPLE_MEM_POOL(std::size_t num_bytes_per_block) : m_num_bytes_per_block(num_bytes_per_block)
+    {
         MORV_ASSERT(num_bytes_per_block > sizeof(MEM_BLOCK_HEADER));
     }
     MORV_SIMPLE_MEM_POOL(const MORV_SIMPLE_MEM_POOL&) = delete;
     MORV_SIMPLE_MEM_POOL& operator=(const MORV_SIMPLE_MEM_POOL&) = delete;
 
-    virtual ~MORV_SIMPLE_MEM_POOL() {
+    virtual ~MORV_SIMPLE_MEM_POOL()
+    {
         MEM_BLOCK_HEADER* block = m_first_block;
         while (block) {
             MEM_BLOCK_HEADER* next = block->m_next_block;
@@ -39,7 +43,8 @@ public:
         }
     }
 
-    virtual void* allocate(std::size_t num_bytes) {
+    virtual void* allocate(std::size_t num_bytes)
+    {
         MORV_ASSERT(num_bytes > 0);
         MORV_ASSERT(num_bytes + sizeof(MEM_BLOCK_HEADER) <= m_num_bytes_per_block);
         MEM_BLOCK_HEADER* block_before_current = nullptr;
@@ -56,7 +61,8 @@ public:
     }
 
     // Everything handed out so far becomes invalid; the blocks stay.
-    virtual void release_all() {
+    virtual void release_all()
+    {
         for (MEM_BLOCK_HEADER* block = m_first_block; block; block = block->m_next_block)
             block->m_next_free = first_usable_byte(block);
         m_current_block = m_first_block;
@@ -64,7 +70,8 @@ public:
 
     // Nothing handed out since construction or the last release_all. Blocks
     // are filled in chain order, so only the first can tell.
-    bool is_empty() const {
+    bool is_empty() const
+    {
         return !m_first_block ||
                (m_current_block == m_first_block && m_first_block->m_next_free == first_usable_byte(m_first_block));
     }
@@ -72,14 +79,17 @@ public:
     std::size_t get_num_bytes_per_block() const { return m_num_bytes_per_block; }
 
 private:
-    static char* first_usable_byte(MEM_BLOCK_HEADER* block) {
+    static char* first_usable_byte(MEM_BLOCK_HEADER* block)
+    {
         return reinterpret_cast<char*>(block) + sizeof(MEM_BLOCK_HEADER);
     }
-    static std::size_t bytes_left(const MEM_BLOCK_HEADER* block) {
+    static std::size_t bytes_left(const MEM_BLOCK_HEADER* block)
+    {
         return static_cast<std::size_t>(block->m_end - block->m_next_free);
     }
 
-    void append_block(MEM_BLOCK_HEADER* block_before_current) {
+    void append_block(MEM_BLOCK_HEADER* block_before_current)
+    {
         auto* block = static_cast<MEM_BLOCK_HEADER*>(morv_mem_alloc(m_num_bytes_per_block));
         block->m_next_free = first_usable_byte(block);
         block->m_end = reinterpret_cast<char*>(block) + m_num_bytes_per_block;

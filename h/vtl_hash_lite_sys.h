@@ -21,41 +21,42 @@
 // Shared machinery of the lite map and the lite set. NODE has a key member
 // `first`, a `m_next` link and, for maps, a value member `second`.
 template <typename NODE, typename K, typename H, bool IS_SET>
-class VTL_HASH_LITE_TABLE {
+class VTL_HASH_LITE_TABLE
+{
 public:
     static constexpr uint32_t s_INITIAL_ENTRIES = 48;
     static constexpr uint32_t s_DEFAULT_POOL_CHUNK = 512;
 
     template <bool CONST>
-    class ITERATOR_T {
+    class ITERATOR_T
+    {
     public:
         using TABLE = std::conditional_t<CONST, const VTL_HASH_LITE_TABLE, VTL_HASH_LITE_TABLE>;
         using NODE_T = std::conditional_t<CONST, const NODE, NODE>;
 
         ITERATOR_T() = default;
         ITERATOR_T(TABLE* table, uint32_t bucket, NODE* node)
-            : m_table(table),
-              m_bucket_cnt(table ? table->bucket_count() : 0),
-              m_epoch(table ? table->m_epoch : 0),
-              m_bucket(bucket),
-              m_node(node) {}
+            : m_table(table), m_bucket_cnt(table ? table->bucket_count() : 0), m_epoch(table ? table->m_epoch : 0),
+              m_bucket(bucket), m_node(node)
+        {}
         template <bool OTHER, typename = std::enable_if_t<CONST && !OTHER>>
         ITERATOR_T(const ITERATOR_T<OTHER>& other)
-            : m_table(other.m_table),
-              m_bucket_cnt(other.m_bucket_cnt),
-              m_epoch(other.m_epoch),
-              m_bucket(other.m_bucket),
-              m_node(other.m_node) {}
+            : m_table(other.m_table), m_bucket_cnt(other.m_bucket_cnt), m_epoch(other.m_epoch),
+              m_bucket(other.m_bucket), m_node(other.m_node)
+        {}
 
-        NODE_T& operator*() const {
+        NODE_T& operator*() const
+        {
             check();
             return *m_node;
         }
-        NODE_T* operator->() const {
+        NODE_T* operator->() const
+        {
             check();
             return m_node;
         }
-        ITERATOR_T& operator++() {
+        ITERATOR_T& operator++()
+        {
             check();
             m_node = m_node->m_next;
             if (!m_node) m_node = m_table->first_node_from(m_bucket + 1, &m_bucket);
@@ -64,7 +65,8 @@ public:
         bool operator==(const ITERATOR_T& other) const { return m_node == other.m_node; }
         bool operator!=(const ITERATOR_T& other) const { return m_node != other.m_node; }
 
-        void check() const {
+        void check() const
+        {
             if (m_table == nullptr || m_bucket_cnt != m_table->bucket_count() || m_epoch != m_table->m_epoch) {
                 if constexpr (IS_SET)
                     MSG_INTERNAL_ERROR::report("(m_set != 0) && (m_bucket_cnt == m_set->bucket_count())", "MORV",
@@ -98,28 +100,33 @@ public:
     bool empty() const { return m_count == 0; }
     uint32_t bucket_count() const { return m_bucket_count; }
 
-    iterator find(const K& key) {
+    iterator find(const K& key)
+    {
         uint32_t bucket = 0;
         NODE* node = find_node(key, &bucket);
         return node ? iterator(this, bucket, node) : end();
     }
-    const_iterator find(const K& key) const {
+    const_iterator find(const K& key) const
+    {
         uint32_t bucket = 0;
         NODE* node = find_node(key, &bucket);
         return node ? const_iterator(this, bucket, node) : end();
     }
-    bool contains(const K& key) const {
+    bool contains(const K& key) const
+    {
         uint32_t bucket = 0;
         return find_node(key, &bucket) != nullptr;
     }
 
-    iterator begin() {
+    iterator begin()
+    {
         uint32_t bucket = 0;
         NODE* node = first_node_from(0, &bucket);
         return iterator(this, bucket, node);
     }
     iterator end() { return iterator(this, m_bucket_count, nullptr); }
-    const_iterator begin() const {
+    const_iterator begin() const
+    {
         uint32_t bucket = 0;
         NODE* node = first_node_from(0, &bucket);
         return const_iterator(this, bucket, node);
@@ -128,7 +135,8 @@ public:
 
     // Drops every node, the free list, the pool and the bucket array, and
     // returns to the size for 48 entries; the next insertion starts afresh.
-    void clear() {
+    void clear()
+    {
         free_nodes();
         MORV_DELETE(m_pool);
         m_pool = nullptr;
@@ -139,7 +147,8 @@ public:
 
     // Destroys every node (values included) and hands the pool's memory
     // back; bucket array and bucket count stay.
-    void free_nodes() {
+    void free_nodes()
+    {
         if (m_buckets) {
             for (uint32_t b = 0; b < m_bucket_count; ++b) {
                 destroy_chain(m_buckets[b]);
@@ -158,7 +167,8 @@ protected:
 
     // Find-or-add; *added tells which. A new node holds the key and a
     // value-initialised value.
-    NODE* insert_node(const K& key, bool* added) {
+    NODE* insert_node(const K& key, bool* added)
+    {
         if (!m_buckets) create_buckets_and_pool();
         uint32_t bucket = H()(key) % m_bucket_count;
         for (NODE* node = m_buckets[bucket]; node; node = node->m_next)
@@ -177,7 +187,8 @@ protected:
 
     // Unlinks the iterator's node, resets its value, parks it on the free
     // list; returns the iterator to the entry after it.
-    iterator erase_at(iterator it) {
+    iterator erase_at(iterator it)
+    {
         it.check();
         if (it.m_table != this || !it.m_node) MSG_INTERNAL_ERROR::report("it.m_node", "MORV", __FILE__, __LINE__);
         iterator next = it;
@@ -193,7 +204,8 @@ protected:
         return next;
     }
 
-    NODE* find_node(const K& key, uint32_t* bucket) const {
+    NODE* find_node(const K& key, uint32_t* bucket) const
+    {
         if (!m_buckets) return nullptr;
         *bucket = H()(key) % m_bucket_count;
         for (NODE* node = m_buckets[*bucket]; node; node = node->m_next)
@@ -205,11 +217,13 @@ private:
     static uint32_t load_numerator() { return vtl_hash_load_factor_to_resize.numerator; }
     static uint32_t load_denominator() { return vtl_hash_load_factor_to_resize.denominator; }
 
-    static uint32_t threshold_for(uint32_t bucket_count) {
+    static uint32_t threshold_for(uint32_t bucket_count)
+    {
         return static_cast<uint32_t>(uint64_t(bucket_count) * load_numerator() / load_denominator());
     }
 
-    void set_initial_size() {
+    void set_initial_size()
+    {
         uint32_t needed = static_cast<uint32_t>(
             (uint64_t(s_INITIAL_ENTRIES) * load_denominator() + load_numerator() - 1) / load_numerator());
         m_bucket_count = vtl_hash_lite_get_next_prime(needed);
@@ -217,7 +231,8 @@ private:
         ++m_epoch;
     }
 
-    void create_buckets_and_pool() {
+    void create_buckets_and_pool()
+    {
         m_buckets = morv_mem_alloc_pointer_array<NODE>(m_bucket_count);
         if (!m_pool) {
             VTL_MEM_POOL_SETUP setup;
@@ -230,7 +245,8 @@ private:
         }
     }
 
-    NODE* allocate_node(const K& key) {
+    NODE* allocate_node(const K& key)
+    {
         if (m_free_list) {
             NODE* node = m_free_list;
             m_free_list = node->m_next;
@@ -243,7 +259,8 @@ private:
         return node;
     }
 
-    static void destroy_chain(NODE* node) {
+    static void destroy_chain(NODE* node)
+    {
         while (node) {
             NODE* next = node->m_next;
             node->~NODE();
@@ -251,7 +268,8 @@ private:
         }
     }
 
-    void grow() {
+    void grow()
+    {
         uint32_t new_count = vtl_hash_lite_50_percent_increase_size(m_bucket_count);
         if (new_count <= m_bucket_count) {  // saturated: stop trying
             m_grow_threshold = UINT32_MAX;
@@ -266,7 +284,8 @@ private:
         ++m_epoch;
     }
 
-    NODE* first_node_from(uint32_t bucket, uint32_t* found) const {
+    NODE* first_node_from(uint32_t bucket, uint32_t* found) const
+    {
         return vtl_hash_first_node_from(m_buckets, m_bucket_count, bucket, found);
     }
 
@@ -281,7 +300,8 @@ private:
 };
 
 template <typename K, typename V>
-struct VTL_HASH_LITE_NODE {
+struct VTL_HASH_LITE_NODE
+{
     K first{};
     V second{};
     VTL_HASH_LITE_NODE* m_next = nullptr;
@@ -290,7 +310,8 @@ struct VTL_HASH_LITE_NODE {
 // The pool chunk is the number of nodes per pool chunk: 256 for small id
 // tables, 720 for the cluster table, 512 elsewhere.
 template <typename K, typename V, typename H = VTL_HASH_KEY<K>>
-class VTL_HASH_LITE : public VTL_HASH_LITE_TABLE<VTL_HASH_LITE_NODE<K, V>, K, H, false> {
+class VTL_HASH_LITE : public VTL_HASH_LITE_TABLE<VTL_HASH_LITE_NODE<K, V>, K, H, false>
+{
     using BASE = VTL_HASH_LITE_TABLE<VTL_HASH_LITE_NODE<K, V>, K, H, false>;
 
 public:
@@ -300,7 +321,8 @@ public:
 
     explicit VTL_HASH_LITE(uint32_t pool_chunk = BASE::s_DEFAULT_POOL_CHUNK) : BASE(pool_chunk) {}
 
-    V& operator[](const K& key) {
+    V& operator[](const K& key)
+    {
         bool added = false;
         return this->insert_node(key, &added)->second;
     }

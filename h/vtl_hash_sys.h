@@ -19,30 +19,34 @@
 // fold their halves as ((upper >> 1) xor (lower << 1)); any other key type
 // supplies `uint32_t vtl_hash_key(const K&)` found by argument lookup.
 
-inline uint32_t vtl_hash_fold_64(uint64_t key) {
+inline uint32_t vtl_hash_fold_64(uint64_t key)
+{
     uint32_t upper = static_cast<uint32_t>(key >> 32);
     uint32_t lower = static_cast<uint32_t>(key);
     return (upper >> 1) ^ (lower << 1);
 }
 
 template <typename K, typename = void>
-struct VTL_HASH_KEY {
+struct VTL_HASH_KEY
+{
     uint32_t operator()(const K& key) const { return vtl_hash_key(key); }
 };
 
 template <typename K>
-struct VTL_HASH_KEY<K, std::enable_if_t<std::is_integral_v<K> || std::is_enum_v<K>>> {
-    uint32_t operator()(K key) const {
-        if constexpr (sizeof(K) > 4)
-            return vtl_hash_fold_64(static_cast<uint64_t>(key));
-        else
-            return static_cast<uint32_t>(key);
+struct VTL_HASH_KEY<K, std::enable_if_t<std::is_integral_v<K> || std::is_enum_v<K>>>
+{
+    uint32_t operator()(K key) const
+    {
+        if constexpr (sizeof(K) > 4) return vtl_hash_fold_64(static_cast<uint64_t>(key));
+        else return static_cast<uint32_t>(key);
     }
 };
 
 template <typename K>
-struct VTL_HASH_KEY<K, std::enable_if_t<std::is_pointer_v<K>>> {
-    uint32_t operator()(K key) const {
+struct VTL_HASH_KEY<K, std::enable_if_t<std::is_pointer_v<K>>>
+{
+    uint32_t operator()(K key) const
+    {
         return vtl_hash_fold_64(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key)));
     }
 };
@@ -50,7 +54,8 @@ struct VTL_HASH_KEY<K, std::enable_if_t<std::is_pointer_v<K>>> {
 // Multiplicative spread for dense int keys (edge and domain ids), whose
 // identity hash would fill neighbouring buckets only.
 template <typename K>
-struct VTL_HASH_KEY_MULTIPLY {
+struct VTL_HASH_KEY_MULTIPLY
+{
     uint32_t operator()(K key) const { return static_cast<uint32_t>(key) * 16777619u; }
 };
 
@@ -58,7 +63,8 @@ struct VTL_HASH_KEY_MULTIPLY {
 // at or after `bucket`, its index in *found; none: null and bucket_count.
 // A table without a bucket array yet is empty.
 template <typename NODE>
-NODE* vtl_hash_first_node_from(NODE* const* buckets, uint32_t bucket_count, uint32_t bucket, uint32_t* found) {
+NODE* vtl_hash_first_node_from(NODE* const* buckets, uint32_t bucket_count, uint32_t bucket, uint32_t* found)
+{
     if (buckets)
         for (; bucket < bucket_count; ++bucket)
             if (buckets[bucket]) {
@@ -73,14 +79,15 @@ NODE* vtl_hash_first_node_from(NODE* const* buckets, uint32_t bucket_count, uint
 // to the head of its chain in new_buckets (new_count null heads); back links,
 // where the node has them, are rebuilt.
 template <typename H, typename NODE>
-void vtl_hash_rehash_chains(NODE* const* buckets, uint32_t bucket_count, NODE** new_buckets, uint32_t new_count) {
+void vtl_hash_rehash_chains(NODE* const* buckets, uint32_t bucket_count, NODE** new_buckets, uint32_t new_count)
+{
     for (uint32_t b = 0; b < bucket_count; ++b) {
         NODE* node = buckets[b];
         while (node) {
             NODE* next = node->m_next;
             uint32_t nb = H()(node->first) % new_count;
             node->m_next = new_buckets[nb];
-            if constexpr (requires(NODE* n) { n->m_prev; }) {
+            if constexpr (requires(NODE * n) { n->m_prev; }) {
                 node->m_prev = nullptr;
                 if (node->m_next) node->m_next->m_prev = node;
             }
@@ -93,9 +100,11 @@ void vtl_hash_rehash_chains(NODE* const* buckets, uint32_t bucket_count, NODE** 
 // ---------------------------------------------------------------- VTL_HASH
 
 template <typename K, typename V, typename H = VTL_HASH_KEY<K>>
-class VTL_HASH {
+class VTL_HASH
+{
 public:
-    struct NODE {
+    struct NODE
+    {
         K first;
         V second;
         NODE* m_next;
@@ -103,7 +112,8 @@ public:
     };
 
     template <bool CONST>
-    class ITERATOR_T {
+    class ITERATOR_T
+    {
     public:
         using TABLE = std::conditional_t<CONST, const VTL_HASH, VTL_HASH>;
         using NODE_T = std::conditional_t<CONST, const NODE, NODE>;
@@ -111,7 +121,9 @@ public:
         ITERATOR_T() = default;
         ITERATOR_T(TABLE* table, uint32_t bucket, NODE* node) : m_table(table), m_bucket(bucket), m_node(node) {}
         template <bool OTHER, typename = std::enable_if_t<CONST && !OTHER>>
-        ITERATOR_T(const ITERATOR_T<OTHER>& other) : m_table(other.table()), m_bucket(other.bucket()), m_node(other.node()) {}
+        ITERATOR_T(const ITERATOR_T<OTHER>& other)
+            : m_table(other.table()), m_bucket(other.bucket()), m_node(other.node())
+        {}
 
         TABLE* table() const { return m_table; }
         uint32_t bucket() const { return m_bucket; }
@@ -119,7 +131,8 @@ public:
 
         NODE_T& operator*() const { return *m_node; }
         NODE_T* operator->() const { return m_node; }
-        ITERATOR_T& operator++() {
+        ITERATOR_T& operator++()
+        {
             m_node = m_node->m_next;
             if (!m_node) m_node = m_table->first_node_from(m_bucket + 1, &m_bucket);
             return *this;
@@ -140,22 +153,24 @@ public:
 
     VTL_HASH(const VTL_HASH& other) : m_bucket_count(other.m_bucket_count) { *this = other; }
 
-    VTL_HASH(VTL_HASH&& other) noexcept
-        : m_bucket_count(other.m_bucket_count),
-          m_count(other.m_count),
-          m_buckets(other.m_buckets),
-          m_collision_count(other.m_collision_count) {
+    VTL_HASH(VTL_HASH&& other)
+    noexcept
+        : m_bucket_count(other.m_bucket_count), m_count(other.m_count), m_buckets(other.m_buckets),
+          m_collision_count(other.m_collision_count)
+    {
         other.m_count = 0;
         other.m_buckets = nullptr;
         other.m_collision_count = 0;
     }
 
-    ~VTL_HASH() {
+    ~VTL_HASH()
+    {
         clear();
         morv_mem_free(m_buckets);
     }
 
-    VTL_HASH& operator=(const VTL_HASH& other) {
+    VTL_HASH& operator=(const VTL_HASH& other)
+    {
         if (this == &other) return *this;
         clear();
         if (m_bucket_count != other.m_bucket_count) {
@@ -167,7 +182,8 @@ public:
         return *this;
     }
 
-    VTL_HASH& operator=(VTL_HASH&& other) noexcept {
+    VTL_HASH& operator=(VTL_HASH&& other) noexcept
+    {
         if (this == &other) return *this;
         clear();
         morv_mem_free(m_buckets);
@@ -182,7 +198,8 @@ public:
     }
 
     // Find-or-insert; a new key gets a value-initialised value.
-    V& operator[](const K& key) {
+    V& operator[](const K& key)
+    {
         if (!m_buckets) m_buckets = morv_mem_alloc_pointer_array<NODE>(m_bucket_count);
         uint32_t bucket = H()(key) % m_bucket_count;
         for (NODE* node = m_buckets[bucket]; node; node = node->m_next)
@@ -207,24 +224,28 @@ public:
         return node->second;
     }
 
-    iterator find(const K& key) {
+    iterator find(const K& key)
+    {
         uint32_t bucket = 0;
         NODE* node = find_node(key, &bucket);
         return node ? iterator(this, bucket, node) : end();
     }
-    const_iterator find(const K& key) const {
+    const_iterator find(const K& key) const
+    {
         uint32_t bucket = 0;
         NODE* node = find_node(key, &bucket);
         return node ? const_iterator(this, bucket, node) : end();
     }
-    bool contains(const K& key) const {
+    bool contains(const K& key) const
+    {
         uint32_t bucket = 0;
         return find_node(key, &bucket) != nullptr;
     }
 
     // Frees every node; the bucket array keeps its size. The collision
     // count is a statistic of the bucket layout, so only a rehash resets it.
-    void clear() {
+    void clear()
+    {
         if (!m_buckets) return;
         for (uint32_t b = 0; b < m_bucket_count; ++b) {
             NODE* node = m_buckets[b];
@@ -244,13 +265,15 @@ public:
     uint32_t bucket_count() const { return m_bucket_count; }
     uint32_t collision_count() const { return m_collision_count; }
 
-    iterator begin() {
+    iterator begin()
+    {
         uint32_t bucket = 0;
         NODE* node = first_node_from(0, &bucket);
         return iterator(this, bucket, node);
     }
     iterator end() { return iterator(this, m_bucket_count, nullptr); }
-    const_iterator begin() const {
+    const_iterator begin() const
+    {
         uint32_t bucket = 0;
         NODE* node = first_node_from(0, &bucket);
         return const_iterator(this, bucket, node);
@@ -258,7 +281,8 @@ public:
     const_iterator end() const { return const_iterator(this, m_bucket_count, nullptr); }
 
 private:
-    NODE* find_node(const K& key, uint32_t* bucket) const {
+    NODE* find_node(const K& key, uint32_t* bucket) const
+    {
         if (!m_buckets) return nullptr;
         *bucket = H()(key) % m_bucket_count;
         for (NODE* node = m_buckets[*bucket]; node; node = node->m_next)
@@ -266,16 +290,19 @@ private:
         return nullptr;
     }
 
-    NODE* first_node_from(uint32_t bucket, uint32_t* found) const {
+    NODE* first_node_from(uint32_t bucket, uint32_t* found) const
+    {
         return vtl_hash_first_node_from(m_buckets, m_bucket_count, bucket, found);
     }
 
     // Grows once (count / 4) * 5 exceeds the bucket count: a mean chain
     // length of about 1.25 keeps lookups short without rehashing often.
-    void grow_if_needed() {
+    void grow_if_needed()
+    {
         uint64_t wanted = uint64_t(m_count / 4) * 5;
         if (wanted <= m_bucket_count) return;
-        uint32_t new_count = vtl_hash_50_percent_increase_size(static_cast<uint32_t>(wanted > UINT32_MAX ? UINT32_MAX : wanted));
+        uint32_t new_count =
+            vtl_hash_50_percent_increase_size(static_cast<uint32_t>(wanted > UINT32_MAX ? UINT32_MAX : wanted));
         if (new_count <= m_bucket_count) return;  // saturated: keep the chains
         NODE** new_buckets = morv_mem_alloc_pointer_array<NODE>(new_count);
         vtl_hash_rehash_chains<H>(m_buckets, m_bucket_count, new_buckets, new_count);

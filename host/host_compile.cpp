@@ -27,35 +27,39 @@
 
 namespace morv_host {
 
-const char* fit_version() { return "0.1.0"; }
+const char* fit_version()
+{
+    return "0.1.0";
+}
 
 namespace {
 
-struct COUNTS {
-  int atoms = 0, luts = 0, registers = 0;
+struct COUNTS
+{
+    int atoms = 0, luts = 0, registers = 0;
 };
 
 COUNTS count_atoms(HOST_ENV& env)
 {
-  COUNTS c;
-  for (CDB_ATOM_NODE* n : *env.design().netlist()) {
-    ++c.atoms;
-    const PACK_KIND k = host_pack_kind(n);
-    if (k == PACK_KIND::COMB || k == PACK_KIND::LCELL) ++c.luts;
-    // A UVO logic cell holds a register when its register output is used.
-    if (k == PACK_KIND::REG || (k == PACK_KIND::LCELL && n->get_output_term_by_type(DB_REG_OUT))) ++c.registers;
-  }
-  return c;
+    COUNTS c;
+    for (CDB_ATOM_NODE* n : *env.design().netlist()) {
+        ++c.atoms;
+        const PACK_KIND k = host_pack_kind(n);
+        if (k == PACK_KIND::COMB || k == PACK_KIND::LCELL) ++c.luts;
+        // A UVO logic cell holds a register when its register output is used.
+        if (k == PACK_KIND::REG || (k == PACK_KIND::LCELL && n->get_output_term_by_type(DB_REG_OUT))) ++c.registers;
+    }
+    return c;
 }
 
 // The component's own flow names, except for the two points it leaves
 // unnamed, which the table still needs a row label for.
 const char* flow_label(e_fsyn_flow flow)
 {
-  if (flow == VERY_LATE_FSYN_FLOW) return "routed";
-  if (flow == BACK_ANNOTATE_FSYN_FLOW) return "back-annotation";
-  const char* name = MORV_EXPERT::get_fsyn_flow_name(flow);
-  return name ? name : "?";
+    if (flow == VERY_LATE_FSYN_FLOW) return "routed";
+    if (flow == BACK_ANNOTATE_FSYN_FLOW) return "back-annotation";
+    const char* name = MORV_EXPERT::get_fsyn_flow_name(flow);
+    return name ? name : "?";
 }
 
 // Measured on the bundled sequential designs, 3 seeds each (geometric-mean
@@ -66,340 +70,345 @@ const char* flow_label(e_fsyn_flow flow)
 // of the moves (fast) costs 5 % Fmax and 16 % wirelength.
 HOST_PLACE_EFFORT placement_effort(FIT_EFFORT e)
 {
-  // A thousand-block design's classic budget, n^(4/3) moves per temperature.
-  constexpr double budget = 10000;
-  switch (e) {
-  case FIT_EFFORT::FAST: return {0.25, 1, 0};
-  case FIT_EFFORT::EXTRA: return {1.0, 8, 8 * budget};
-  case FIT_EFFORT::NORMAL: break;
-  }
-  return {1.0, 4, 4 * budget};
+    // A thousand-block design's classic budget, n^(4/3) moves per temperature.
+    constexpr double budget = 10000;
+    switch (e) {
+    case FIT_EFFORT::FAST: return {0.25, 1, 0};
+    case FIT_EFFORT::EXTRA: return {1.0, 8, 8 * budget};
+    case FIT_EFFORT::NORMAL: break;
+    }
+    return {1.0, 4, 4 * budget};
 }
 
-class COMPILE {
+class COMPILE
+{
 public:
-  COMPILE(HOST_ENV& env, const FIT_OPTIONS& o, std::ostream& log, double read_seconds)
-      : m_env(env), m_o(o), m_log(log), m_read_seconds(read_seconds)
-  {
-  }
+    COMPILE(HOST_ENV& env, const FIT_OPTIONS& o, std::ostream& log, double read_seconds)
+        : m_env(env), m_o(o), m_log(log), m_read_seconds(read_seconds)
+    {}
 
-  HOST_COMPILE_RESULT run();
+    HOST_COMPILE_RESULT run();
 
 private:
-  void row(const std::string& step, double seconds)
-  {
-    // The row's own analysis is reporting, not work of the step.
-    const long analyses = m_env.accessories()->get_num_analyses();
-    const double fom = m_env.analyse_timing();
-    COUNTS c = count_atoms(m_env);
-    SUMMARY_ROW r;
-    r.step = step;
-    r.atoms = c.atoms;
-    r.luts = c.luts;
-    r.registers = c.registers;
-    r.worst_slack_ps = m_env.get_worst_slack();
-    r.has_timing = r.worst_slack_ps != TDB_NO_PATH;
-    r.figure_of_merit = static_cast<int64_t>(fom);
-    r.seconds = seconds;
-    r.analyses = analyses - m_analyses_reported;
-    m_analyses_reported = m_env.accessories()->get_num_analyses();
-    m_result.rows.push_back(r);
-    if (m_o.verbosity >= 2) m_log << "morv-fit: " << step << " done\n";
-  }
-  // Calls the flow point when the driver will run it; the row says when not.
-  bool flow(e_fsyn_flow f, bool force = false)
-  {
-    const double t0 = gen_get_sec_cpu();
-    bool ran = false;
-    if (force || m_expert->will_fsyn_run(f)) {
-      ran = true;
-      if (!m_expert->do_physical_synthesis(f) && m_o.verbosity >= 1)
-        m_log << "morv-fit: physical synthesis at " << flow_label(f) << " reported failure; its result is kept as is\n";
+    void row(const std::string& step, double seconds)
+    {
+        // The row's own analysis is reporting, not work of the step.
+        const long analyses = m_env.accessories()->get_num_analyses();
+        const double fom = m_env.analyse_timing();
+        COUNTS c = count_atoms(m_env);
+        SUMMARY_ROW r;
+        r.step = step;
+        r.atoms = c.atoms;
+        r.luts = c.luts;
+        r.registers = c.registers;
+        r.worst_slack_ps = m_env.get_worst_slack();
+        r.has_timing = r.worst_slack_ps != TDB_NO_PATH;
+        r.figure_of_merit = static_cast<int64_t>(fom);
+        r.seconds = seconds;
+        r.analyses = analyses - m_analyses_reported;
+        m_analyses_reported = m_env.accessories()->get_num_analyses();
+        m_result.rows.push_back(r);
+        if (m_o.verbosity >= 2) m_log << "morv-fit: " << step << " done\n";
     }
-    row(std::string(flow_label(f)) + (ran ? "" : " (off)"), gen_get_sec_cpu() - t0);
-    return ran;
-  }
-  void derive_clock_period();
+    // Calls the flow point when the driver will run it; the row says when not.
+    bool flow(e_fsyn_flow f, bool force = false)
+    {
+        const double t0 = gen_get_sec_cpu();
+        bool ran = false;
+        if (force || m_expert->will_fsyn_run(f)) {
+            ran = true;
+            if (!m_expert->do_physical_synthesis(f) && m_o.verbosity >= 1)
+                m_log << "morv-fit: physical synthesis at " << flow_label(f)
+                      << " reported failure; its result is kept as is\n";
+        }
+        row(std::string(flow_label(f)) + (ran ? "" : " (off)"), gen_get_sec_cpu() - t0);
+        return ran;
+    }
+    void derive_clock_period();
 
-  HOST_ENV& m_env;
-  const FIT_OPTIONS& m_o;
-  std::ostream& m_log;
-  MORV_EXPERT_INTERFACE* m_expert = nullptr;
-  HOST_COMPILE_RESULT m_result;
-  bool m_period_given = false;
-  double m_read_seconds = 0;
-  long m_analyses_reported = 0;
+    HOST_ENV& m_env;
+    const FIT_OPTIONS& m_o;
+    std::ostream& m_log;
+    MORV_EXPERT_INTERFACE* m_expert = nullptr;
+    HOST_COMPILE_RESULT m_result;
+    bool m_period_given = false;
+    double m_read_seconds = 0;
+    long m_analyses_reported = 0;
 };
 
 void COMPILE::derive_clock_period()
 {
-  int64_t given = m_o.clock_period_ps;
-  // A period in the settings counts as given, like the command line's.
-  if (given <= 0 && cfg_get_value("tdc_clock_period_ps") != nullptr) {
-    const int from_settings = cfg_get_int_value("tdc_clock_period_ps", 0);
-    if (from_settings > 0) given = from_settings;
-  }
-  if (given > 0) {
-    m_result.clock_period_ps = given;
-    m_env.set_clock_period_ps(static_cast<int>(given));
-    m_period_given = true;
-    return;
-  }
-  // Measure the unoptimised critical path against a period nothing reaches,
-  // then ask for 10 % less so that there is something to gain.
-  const int probe = 100000000;
-  m_env.set_clock_period_ps(probe);
-  m_env.analyse_timing();
-  const int slack = m_env.get_worst_slack();
-  int period = 10000;
-  if (slack != TDB_NO_PATH && slack < probe) {
-    m_result.unoptimised_path_ps = probe - slack;
-    period = static_cast<int>((m_result.unoptimised_path_ps * 9 / 10 + 5) / 10 * 10);
-    if (period < 100) period = 100;
-  }
-  m_result.clock_period_ps = period;
-  m_env.set_clock_period_ps(period);
+    int64_t given = m_o.clock_period_ps;
+    // A period in the settings counts as given, like the command line's.
+    if (given <= 0 && cfg_get_value("tdc_clock_period_ps") != nullptr) {
+        const int from_settings = cfg_get_int_value("tdc_clock_period_ps", 0);
+        if (from_settings > 0) given = from_settings;
+    }
+    if (given > 0) {
+        m_result.clock_period_ps = given;
+        m_env.set_clock_period_ps(static_cast<int>(given));
+        m_period_given = true;
+        return;
+    }
+    // Measure the unoptimised critical path against a period nothing reaches,
+    // then ask for 10 % less so that there is something to gain.
+    const int probe = 100000000;
+    m_env.set_clock_period_ps(probe);
+    m_env.analyse_timing();
+    const int slack = m_env.get_worst_slack();
+    int period = 10000;
+    if (slack != TDB_NO_PATH && slack < probe) {
+        m_result.unoptimised_path_ps = probe - slack;
+        period = static_cast<int>((m_result.unoptimised_path_ps * 9 / 10 + 5) / 10 * 10);
+        if (period < 100) period = 100;
+    }
+    m_result.clock_period_ps = period;
+    m_env.set_clock_period_ps(period);
 }
 
 HOST_COMPILE_RESULT COMPILE::run()
 {
-  derive_clock_period();
-  if (m_o.verbosity >= 1) {
-    m_log << "clock period: " << m_result.clock_period_ps << " ps";
-    if (!m_period_given)
-      m_log << (m_result.unoptimised_path_ps > 0
-                    ? " (90% of the unoptimised critical path of " + std::to_string(m_result.unoptimised_path_ps) + " ps)"
-                    : " (default: nothing is constrained)");
-    m_log << "\n";
-  }
-  row("input", m_read_seconds);
-
-  m_expert = m_env.get_fsyn_expert();
-  MSG_ASSERT(m_expert, "HOST");
-
-  flow(SYN_EARLY_FSYN_FLOW);
-  const bool fit_early = flow(FIT_EARLY_FSYN_FLOW);
-  // The early netlist is kept until placement succeeds, so that a failed
-  // placement can go back to it for a cluster retry.
-  const bool saved_early = fit_early && m_expert->will_fsyn_run(CLUSTER_RETRY_FSYN_FLOW);
-  if (saved_early) m_expert->save_early_netlist_incase_vpr_fails();
-
-  const uint32_t seed = m_o.seed;
-  HOST_PLACEMENT placement;
-  for (int attempt = 0;; ++attempt) {
-    double t0 = gen_get_sec_cpu();
-    HOST_CLUSTERING clustering = cluster_netlist(m_env);
-    hand_clusters_to_component(m_env, clustering, m_expert);
-    row("clustering", gen_get_sec_cpu() - t0);
-    if (attempt == 0) flow(POST_CLUSTERING_FSYN_FLOW);
-
-    t0 = gen_get_sec_cpu();
-    placement = place_netlist(m_env, clustering, seed, placement_effort(m_o.effort));
-    if (placement.ok) {
-      row("placement", gen_get_sec_cpu() - t0);
-      break;
+    derive_clock_period();
+    if (m_o.verbosity >= 1) {
+        m_log << "clock period: " << m_result.clock_period_ps << " ps";
+        if (!m_period_given)
+            m_log << (m_result.unoptimised_path_ps > 0 ? " (90% of the unoptimised critical path of " +
+                                                             std::to_string(m_result.unoptimised_path_ps) + " ps)"
+                                                       : " (default: nothing is constrained)");
+        m_log << "\n";
     }
-    // The design does not fit: the component may retry for area once.
-    if (attempt > 0 || !m_expert->will_fsyn_run(CLUSTER_RETRY_FSYN_FLOW)) throw HOST_INPUT_ERROR(placement.error);
-    if (m_o.verbosity >= 1) m_log << "morv-fit: " << placement.error << "; retrying clustering\n";
-    if (saved_early) m_expert->restore_early_netlist();
-    flow(CLUSTER_RETRY_FSYN_FLOW, true);
-  }
-  if (saved_early) m_expert->discard_early_netlist();
-  if (m_o.verbosity >= 2)
-    m_log << "morv-fit: placed " << placement.labs << " LABs in " << placement.moves << " moves at "
-          << placement.temperatures << " temperatures (" << placement.starts << " start"
-          << (placement.starts == 1 ? "" : "s") << "), wirelength " << placement.wirelength << "\n";
-  hand_locations_to_component(m_env, m_expert);
+    row("input", m_read_seconds);
 
-  flow(LATE_FSYN_FLOW);
-  // The post-route point runs only when the driver enabled it or a
-  // developer switch asks for its dump; otherwise the row shows it off.
-  const bool post_route = m_expert->will_fsyn_run(VERY_LATE_FSYN_FLOW) || cfg_is_on("very_late_fsyn") ||
-                          (cfg_is_on("fsyn_enable_plumrix") && cfg_is_on("fsyn_plumrix_dump_post_route_netlist"));
-  flow(VERY_LATE_FSYN_FLOW, post_route);
-  flow(BACK_ANNOTATE_FSYN_FLOW, true);
-  return m_result;
+    m_expert = m_env.get_fsyn_expert();
+    MSG_ASSERT(m_expert, "HOST");
+
+    flow(SYN_EARLY_FSYN_FLOW);
+    const bool fit_early = flow(FIT_EARLY_FSYN_FLOW);
+    // The early netlist is kept until placement succeeds, so that a failed
+    // placement can go back to it for a cluster retry.
+    const bool saved_early = fit_early && m_expert->will_fsyn_run(CLUSTER_RETRY_FSYN_FLOW);
+    if (saved_early) m_expert->save_early_netlist_incase_vpr_fails();
+
+    const uint32_t seed = m_o.seed;
+    HOST_PLACEMENT placement;
+    for (int attempt = 0;; ++attempt) {
+        double t0 = gen_get_sec_cpu();
+        HOST_CLUSTERING clustering = cluster_netlist(m_env);
+        hand_clusters_to_component(m_env, clustering, m_expert);
+        row("clustering", gen_get_sec_cpu() - t0);
+        if (attempt == 0) flow(POST_CLUSTERING_FSYN_FLOW);
+
+        t0 = gen_get_sec_cpu();
+        placement = place_netlist(m_env, clustering, seed, placement_effort(m_o.effort));
+        if (placement.ok) {
+            row("placement", gen_get_sec_cpu() - t0);
+            break;
+        }
+        // The design does not fit: the component may retry for area once.
+        if (attempt > 0 || !m_expert->will_fsyn_run(CLUSTER_RETRY_FSYN_FLOW)) throw HOST_INPUT_ERROR(placement.error);
+        if (m_o.verbosity >= 1) m_log << "morv-fit: " << placement.error << "; retrying clustering\n";
+        if (saved_early) m_expert->restore_early_netlist();
+        flow(CLUSTER_RETRY_FSYN_FLOW, true);
+    }
+    if (saved_early) m_expert->discard_early_netlist();
+    if (m_o.verbosity >= 2)
+        m_log << "morv-fit: placed " << placement.labs << " LABs in " << placement.moves << " moves at "
+              << placement.temperatures << " temperatures (" << placement.starts << " start"
+              << (placement.starts == 1 ? "" : "s") << "), wirelength " << placement.wirelength << "\n";
+    hand_locations_to_component(m_env, m_expert);
+
+    flow(LATE_FSYN_FLOW);
+    // The post-route point runs only when the driver enabled it or a
+    // developer switch asks for its dump; otherwise the row shows it off.
+    const bool post_route = m_expert->will_fsyn_run(VERY_LATE_FSYN_FLOW) || cfg_is_on("very_late_fsyn") ||
+                            (cfg_is_on("fsyn_enable_plumrix") && cfg_is_on("fsyn_plumrix_dump_post_route_netlist"));
+    flow(VERY_LATE_FSYN_FLOW, post_route);
+    flow(BACK_ANNOTATE_FSYN_FLOW, true);
+    return m_result;
 }
 
 // Also for files not there yet: two spellings of one new file are one file.
 bool same_file(const std::string& a, const std::string& b)
 {
-  std::error_code ec;
-  if (std::filesystem::exists(a, ec) && std::filesystem::exists(b, ec)) return std::filesystem::equivalent(a, b, ec);
-  auto full = [&ec](const std::string& p) { return std::filesystem::weakly_canonical(std::filesystem::absolute(p, ec), ec); };
-  const std::filesystem::path pa = full(a), pb = full(b);
-  return !ec && pa == pb;
+    std::error_code ec;
+    if (std::filesystem::exists(a, ec) && std::filesystem::exists(b, ec)) return std::filesystem::equivalent(a, b, ec);
+    auto full = [&ec](const std::string& p) {
+        return std::filesystem::weakly_canonical(std::filesystem::absolute(p, ec), ec);
+    };
+    const std::filesystem::path pa = full(a), pb = full(b);
+    return !ec && pa == pb;
 }
 
 // Input files must be readable files, and no output may replace one of them
 // or the other output: the user's files are never overwritten by a run.
 void check_files(const FIT_OPTIONS& o)
 {
-  std::string error;
-  if (!fio_check_user_file(o.design, error)) throw HOST_INPUT_ERROR("cannot read design file '" + o.design + "': " + error);
-  const std::pair<const std::string*, const char*> inputs[] = {
-      {&o.design, "the input design"}, {&o.settings_file, "the settings file"}, {&o.device_file, "the device file"}};
-  for (const std::string* target : {&o.output_blif, &o.output_native}) {
-    if (target->empty()) continue;
-    for (const auto& [input, what] : inputs)
-      if (!input->empty() && same_file(*input, *target))
-        throw HOST_INPUT_ERROR("output file '" + *target + "' is " + what + "; inputs are never overwritten");
-  }
-  if (!o.output_blif.empty() && !o.output_native.empty() && same_file(o.output_blif, o.output_native))
-    throw HOST_INPUT_ERROR("-o and --native name the same file '" + o.output_blif + "'");
+    std::string error;
+    if (!fio_check_user_file(o.design, error))
+        throw HOST_INPUT_ERROR("cannot read design file '" + o.design + "': " + error);
+    const std::pair<const std::string*, const char*> inputs[] = {
+        {&o.design, "the input design"}, {&o.settings_file, "the settings file"}, {&o.device_file, "the device file"}};
+    for (const std::string* target : {&o.output_blif, &o.output_native}) {
+        if (target->empty()) continue;
+        for (const auto& [input, what] : inputs)
+            if (!input->empty() && same_file(*input, *target))
+                throw HOST_INPUT_ERROR("output file '" + *target + "' is " + what + "; inputs are never overwritten");
+    }
+    if (!o.output_blif.empty() && !o.output_native.empty() && same_file(o.output_blif, o.output_native))
+        throw HOST_INPUT_ERROR("-o and --native name the same file '" + o.output_blif + "'");
 }
 
 // Opened before the compile so that an output that cannot be written is
 // found first; the text replaces the target only once complete.
 void open_output(const std::string& path, FIO_REPLACING_FILE& file)
 {
-  std::string error;
-  if (!path.empty() && !file.open(path, error)) throw HOST_INPUT_ERROR(error);
+    std::string error;
+    if (!path.empty() && !file.open(path, error)) throw HOST_INPUT_ERROR(error);
 }
 
 std::unique_ptr<DEV_DEVICE> read_device(const FIT_OPTIONS& o, int family)
 {
-  std::unique_ptr<DEV_DEVICE> device;
-  if (o.device_file.empty()) return device;
-  try {
-    device.reset(DEV_DEVICE::load_from_file(o.device_file.c_str()));
-  } catch (const std::runtime_error& e) {
-    throw HOST_INPUT_ERROR(e.what());
-  }
-  if (dev_base_family_of(device->get_family()) != dev_base_family_of(family))
-    throw HOST_INPUT_ERROR("device file '" + o.device_file + "' describes a " + dev_family_name(device->get_family()) +
-                           " device but the family is " + o.family);
-  return device;
+    std::unique_ptr<DEV_DEVICE> device;
+    if (o.device_file.empty()) return device;
+    try {
+        device.reset(DEV_DEVICE::load_from_file(o.device_file.c_str()));
+    } catch (const std::runtime_error& e) {
+        throw HOST_INPUT_ERROR(e.what());
+    }
+    if (dev_base_family_of(device->get_family()) != dev_base_family_of(family))
+        throw HOST_INPUT_ERROR("device file '" + o.device_file + "' describes a " +
+                               dev_family_name(device->get_family()) + " device but the family is " + o.family);
+    return device;
 }
 
 void write_outputs(const CDB_ATOM_NETLIST& netlist, FIO_REPLACING_FILE& blif, FIO_REPLACING_FILE& native)
 {
-  if (blif.is_open()) blif_write_netlist_file(netlist, blif, "top");
-  if (!native.is_open()) return;
-  cdb_write_native_netlist(netlist, native.stream());
-  std::string error;
-  if (!native.commit(error)) throw HOST_INPUT_ERROR(error);
+    if (blif.is_open()) blif_write_netlist_file(netlist, blif, "top");
+    if (!native.is_open()) return;
+    cdb_write_native_netlist(netlist, native.stream());
+    std::string error;
+    if (!native.commit(error)) throw HOST_INPUT_ERROR(error);
 }
 
 int fail_with(std::ostream& err, const std::string& text)
 {
-  err << "morv-fit: error: " << text << "\n";
-  return 1;
+    err << "morv-fit: error: " << text << "\n";
+    return 1;
 }
 
 int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::function<void(HOST_ENV&)>& hook)
 {
-  check_files(o);
-  FIO_REPLACING_FILE blif_out, native_out;
-  open_output(o.output_blif, blif_out);
-  open_output(o.output_native, native_out);
+    check_files(o);
+    FIO_REPLACING_FILE blif_out, native_out;
+    open_output(o.output_blif, blif_out);
+    open_output(o.output_native, native_out);
 
-  HOST_SETTINGS settings;
-  if (!o.settings_file.empty()) settings.load_file(o.settings_file);
-  for (const auto& [k, v] : o.sets) settings.add(k, v, "--set " + k);
+    HOST_SETTINGS settings;
+    if (!o.settings_file.empty()) settings.load_file(o.settings_file);
+    for (const auto& [k, v] : o.sets) settings.add(k, v, "--set " + k);
 
-  const int family = cdb_family_from_name(o.family.c_str());
-  if (family == CDB_FAMILY_NONE) return fail_with(err, "unknown family '" + o.family + "'");
-  std::unique_ptr<DEV_DEVICE> device = read_device(o, family);
+    const int family = cdb_family_from_name(o.family.c_str());
+    if (family == CDB_FAMILY_NONE) return fail_with(err, "unknown family '" + o.family + "'");
+    std::unique_ptr<DEV_DEVICE> device = read_device(o, family);
 
-  msg_set_quiet(o.verbosity == 0);
-  msg_set_vdebug_printing(o.verbosity >= 2);
-  std::unique_ptr<CDB_ATOM_NETLIST> netlist;
-  const double read_start = gen_get_sec_cpu();
-  {
-    BLIF_READER reader(family);
-    reader.set_undriven_is_error(o.undriven_is_error);
-    netlist = reader.read_file(o.design);
-  }
-  const double read_seconds = gen_get_sec_cpu() - read_start;
-  HOST_DESIGN design(family, std::move(netlist), nullptr, device.release());
-  settings.apply_options_and_switches(design.options());
-  // The command line wins over the settings file where both speak.
-  if (o.has_seed || !settings.has_option(MORV_SETTING_PLACER_SEED))
-    design.options().set_int(MORV_SETTING_PLACER_SEED, static_cast<int>(o.seed));
-  if (o.has_effort || !settings.has_option(MORV_SETTING_EFFORT))
-    design.options().set_enum(MORV_SETTING_EFFORT, effort_setting_value(o.effort));
-  if (o.has_test_string) design.options().set_string(MORV_SETTING_TEST_STRING, o.test_string);
+    msg_set_quiet(o.verbosity == 0);
+    msg_set_vdebug_printing(o.verbosity >= 2);
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist;
+    const double read_start = gen_get_sec_cpu();
+    {
+        BLIF_READER reader(family);
+        reader.set_undriven_is_error(o.undriven_is_error);
+        netlist = reader.read_file(o.design);
+    }
+    const double read_seconds = gen_get_sec_cpu() - read_start;
+    HOST_DESIGN design(family, std::move(netlist), nullptr, device.release());
+    settings.apply_options_and_switches(design.options());
+    // The command line wins over the settings file where both speak.
+    if (o.has_seed || !settings.has_option(MORV_SETTING_PLACER_SEED))
+        design.options().set_int(MORV_SETTING_PLACER_SEED, static_cast<int>(o.seed));
+    if (o.has_effort || !settings.has_option(MORV_SETTING_EFFORT))
+        design.options().set_enum(MORV_SETTING_EFFORT, effort_setting_value(o.effort));
+    if (o.has_test_string) design.options().set_string(MORV_SETTING_TEST_STRING, o.test_string);
 
-  if (settings.needs_boundary_port_manager()) design.install_boundary_port_manager();
-  HOST_ENV env(design);
-  settings.apply_assignments(env);
-  env.set_progress_bar(o.verbosity >= 1 && isatty(STDERR_FILENO));
-  if (hook) hook(env);
+    if (settings.needs_boundary_port_manager()) design.install_boundary_port_manager();
+    HOST_ENV env(design);
+    settings.apply_assignments(env);
+    env.set_progress_bar(o.verbosity >= 1 && isatty(STDERR_FILENO));
+    if (hook) hook(env);
 
-  FIT_OPTIONS effective = o;
-  if (!o.has_seed && settings.has_option(MORV_SETTING_PLACER_SEED)) {
-    if (auto s = HDB_INT_OPTION::get_int_option(&design.options(), MORV_SETTING_PLACER_SEED); s && *s >= 0)
-      effective.seed = static_cast<uint32_t>(*s);
-  }
-  HOST_COMPILE_RESULT result = run_compile(env, effective, err, read_seconds);
-  env.set_progress_bar(false);
+    FIT_OPTIONS effective = o;
+    if (!o.has_seed && settings.has_option(MORV_SETTING_PLACER_SEED)) {
+        if (auto s = HDB_INT_OPTION::get_int_option(&design.options(), MORV_SETTING_PLACER_SEED); s && *s >= 0)
+            effective.seed = static_cast<uint32_t>(*s);
+    }
+    HOST_COMPILE_RESULT result = run_compile(env, effective, err, read_seconds);
+    env.set_progress_bar(false);
 
-  write_outputs(*design.netlist(), blif_out, native_out);
-  out << "\nclock period " << result.clock_period_ps << " ps\n" << format_summary_table(result.rows, result.clock_period_ps);
-  out.flush();
-  return 0;
+    write_outputs(*design.netlist(), blif_out, native_out);
+    out << "\nclock period " << result.clock_period_ps << " ps\n"
+        << format_summary_table(result.rows, result.clock_period_ps);
+    out.flush();
+    return 0;
 }
 
 }  // namespace
 
 HOST_COMPILE_RESULT run_compile(HOST_ENV& env, const FIT_OPTIONS& options, std::ostream& log, double read_seconds)
 {
-  // Another design may have taken the current-device slot since this one was built.
-  env.design().make_device_current();
-  COMPILE c(env, options, log, read_seconds);
-  return c.run();
+    // Another design may have taken the current-device slot since this one was built.
+    env.design().make_device_current();
+    COMPILE c(env, options, log, read_seconds);
+    return c.run();
 }
 
 int run_fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::function<void(HOST_ENV&)>& hook)
 {
-  try {
-    return fit(o, out, err, hook);
-  } catch (const BLIF_ERROR& e) {
-    return fail_with(err, e.what());
-  } catch (const HOST_INPUT_ERROR& e) {
-    return fail_with(err, e.what());
-  } catch (const CFG_ERROR& e) {
-    return fail_with(err, e.what());
-  } catch (const HDB_OPTION_ERROR& e) {
-    return fail_with(err, e.what());
-  } catch (const FIO_WRITE_ERROR& e) {
-    return fail_with(err, e.what());
-  }
+    try {
+        return fit(o, out, err, hook);
+    } catch (const BLIF_ERROR& e) {
+        return fail_with(err, e.what());
+    } catch (const HOST_INPUT_ERROR& e) {
+        return fail_with(err, e.what());
+    } catch (const CFG_ERROR& e) {
+        return fail_with(err, e.what());
+    } catch (const HDB_OPTION_ERROR& e) {
+        return fail_with(err, e.what());
+    } catch (const FIO_WRITE_ERROR& e) {
+        return fail_with(err, e.what());
+    }
 }
 
 int fit_main(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
              const std::function<void(HOST_ENV&)>& hook)
 {
-  FIT_OPTIONS options;
-  std::string error;
-  if (!parse_fit_options(argc, argv, options, error)) {
-    err << "morv-fit: error: " << error << "\n";
-    return 1;
-  }
-  if (options.help) {
-    out << fit_usage_text();
-    return 0;
-  }
-  if (options.version) {
-    out << "morv-fit " << fit_version() << "\n";
-    return 0;
-  }
-  try {
-    return run_fit(options, out, err, hook);
-  } catch (const MSG_INTERNAL_ERROR_EXCEPTION& e) {
-    err << "morv-fit: internal error: " << e.get_condition() << " (module " << e.get_module() << ", " << e.get_file()
-        << ":" << e.get_line() << ")\n";
-    return 2;
-  } catch (const std::bad_alloc&) {
-    err << "morv-fit: internal error: out of memory\n";
-    return 2;
-  } catch (const std::exception& e) {
-    // Input problems are reported inside run_fit; anything else is ours.
-    err << "morv-fit: internal error: " << e.what() << "\n";
-    return 2;
-  }
+    FIT_OPTIONS options;
+    std::string error;
+    if (!parse_fit_options(argc, argv, options, error)) {
+        err << "morv-fit: error: " << error << "\n";
+        return 1;
+    }
+    if (options.help) {
+        out << fit_usage_text();
+        return 0;
+    }
+    if (options.version) {
+        out << "morv-fit " << fit_version() << "\n";
+        return 0;
+    }
+    try {
+        return run_fit(options, out, err, hook);
+    } catch (const MSG_INTERNAL_ERROR_EXCEPTION& e) {
+        err << "morv-fit: internal error: " << e.get_condition() << " (module " << e.get_module() << ", "
+            << e.get_file() << ":" << e.get_line() << ")\n";
+        return 2;
+    } catch (const std::bad_alloc&) {
+        err << "morv-fit: internal error: out of memory\n";
+        return 2;
+    } catch (const std::exception& e) {
+        // Input problems are reported inside run_fit; anything else is ours.
+        err << "morv-fit: internal error: " << e.what() << "\n";
+        return 2;
+    }
 }
 
 }  // namespace morv_host

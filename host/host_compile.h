@@ -18,10 +18,11 @@ class HOST_ENV;
 
 const char* fit_version();
 
-struct HOST_COMPILE_RESULT {
-  std::vector<SUMMARY_ROW> rows;
-  int64_t clock_period_ps = 0;
-  int64_t unoptimised_path_ps = 0;  // critical path of the netlist as read, 0 when none
+struct HOST_COMPILE_RESULT
+{
+    std::vector<SUMMARY_ROW> rows;
+    int64_t clock_period_ps = 0;
+    int64_t unoptimised_path_ps = 0;  // critical path of the netlist as read, 0 when none
 };
 
 // Runs the fit of an environment whose design is loaded. `log` receives

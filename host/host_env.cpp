@@ -24,124 +24,132 @@ HOST_DESIGN::HOST_DESIGN(int family, std::unique_ptr<CDB_ATOM_NETLIST> netlist, 
                          DEV_DEVICE* device)
     : m_family(family), m_names(std::move(names)), m_netlist(std::move(netlist)), m_device(device)
 {
-  if (!m_netlist) m_netlist = std::make_unique<CDB_ATOM_NETLIST>(family);
-  if (!m_device) m_device = std::make_unique<DEV_DEVICE>(family);
-  make_device_current();
-  m_cmp.set_base_family_code(dev_base_family_of(family));
-  m_cmp.set_family_code(family);
-  m_cmp.set_project_name("morv_fit");
-  m_cmp.set_compile_base_name("morv_fit");
-  m_cmp.set_action_point_instance(&m_action_point);
-  m_cmp.set_cmp_entry(&m_cmp_entry);
-  m_cmp_entry.set_db_entries(&m_db_entries);
-  m_db_entries.set_chip_db_entry(0, &m_chip_entry);
-  m_chip_entry.set_atom_netlist(m_netlist.get());
-  if (m_names) m_action_point.set_name_mgr(m_names.get());
-  else m_action_point.set_name_mgr(m_netlist->get_or_create_name_mgr());
-  // Every atom of the chip belongs to the chip's database entry.
-  for (CDB_ATOM_NODE* n : *m_netlist) n->set_chip_db_entry(&m_chip_entry);
+    if (!m_netlist) m_netlist = std::make_unique<CDB_ATOM_NETLIST>(family);
+    if (!m_device) m_device = std::make_unique<DEV_DEVICE>(family);
+    make_device_current();
+    m_cmp.set_base_family_code(dev_base_family_of(family));
+    m_cmp.set_family_code(family);
+    m_cmp.set_project_name("morv_fit");
+    m_cmp.set_compile_base_name("morv_fit");
+    m_cmp.set_action_point_instance(&m_action_point);
+    m_cmp.set_cmp_entry(&m_cmp_entry);
+    m_cmp_entry.set_db_entries(&m_db_entries);
+    m_db_entries.set_chip_db_entry(0, &m_chip_entry);
+    m_chip_entry.set_atom_netlist(m_netlist.get());
+    if (m_names) m_action_point.set_name_mgr(m_names.get());
+    else m_action_point.set_name_mgr(m_netlist->get_or_create_name_mgr());
+    // Every atom of the chip belongs to the chip's database entry.
+    for (CDB_ATOM_NODE* n : *m_netlist) n->set_chip_db_entry(&m_chip_entry);
 }
 
 HOST_DESIGN::~HOST_DESIGN()
 {
-  if (m_bpm && bpm_drl_get_active_boundary_port_manager() == m_bpm.get()) bpm_drl_set_active_boundary_port_manager(nullptr);
-  // The netlist's names may live in m_names: drop the netlist first.
-  m_chip_entry.set_atom_netlist(nullptr);
-  m_netlist.reset();
-  m_names.reset();
-  DMGR_UTILITY::withdraw_current_device(m_device.get());
+    if (m_bpm && bpm_drl_get_active_boundary_port_manager() == m_bpm.get())
+        bpm_drl_set_active_boundary_port_manager(nullptr);
+    // The netlist's names may live in m_names: drop the netlist first.
+    m_chip_entry.set_atom_netlist(nullptr);
+    m_netlist.reset();
+    m_names.reset();
+    DMGR_UTILITY::withdraw_current_device(m_device.get());
 }
 
 BPM_BOUNDARY_PORT_MANAGER* HOST_DESIGN::install_boundary_port_manager()
 {
-  if (!m_bpm) m_bpm = std::make_unique<BPM_BOUNDARY_PORT_MANAGER>(&m_action_point);
-  bpm_drl_set_active_boundary_port_manager(m_bpm.get());
-  return m_bpm.get();
+    if (!m_bpm) m_bpm = std::make_unique<BPM_BOUNDARY_PORT_MANAGER>(&m_action_point);
+    bpm_drl_set_active_boundary_port_manager(m_bpm.get());
+    return m_bpm.get();
 }
 
-void HOST_DESIGN::make_device_current() { DMGR_UTILITY::lend_current_device(m_device.get()); }
+void HOST_DESIGN::make_device_current()
+{
+    DMGR_UTILITY::lend_current_device(m_device.get());
+}
 
 // ------------------------------------------------------------------ snapshots
 
 MORV_SAVE_RESTORE_SNAPSHOT* HOST_SNAPSHOT_MGR::create_snapshot()
 {
-  auto* snapshot = new MORV_SAVE_RESTORE_SNAPSHOT(static_cast<int>(m_snapshots_stack.size()));
-  m_snapshots_stack.push_back(snapshot);
-  return snapshot;
+    auto* snapshot = new MORV_SAVE_RESTORE_SNAPSHOT(static_cast<int>(m_snapshots_stack.size()));
+    m_snapshots_stack.push_back(snapshot);
+    return snapshot;
 }
 
 // ------------------------------------------------------------------ environment
 
 HOST_ENV::HOST_ENV(HOST_DESIGN& design, int partition_id) : MORV_ENV(&design.cmp(), partition_id), m_design(design)
 {
-  // The component reads the current device when its flow driver is built.
-  m_design.make_device_current();
-  set_save_restore_mgr(&m_snapshots);
-  // One compile per analyser: nothing of an earlier compile's timing netlist
-  // may survive into this one.
-  tdc_reset_accessories();
-  accessories();
+    // The component reads the current device when its flow driver is built.
+    m_design.make_device_current();
+    set_save_restore_mgr(&m_snapshots);
+    // One compile per analyser: nothing of an earlier compile's timing netlist
+    // may survive into this one.
+    tdc_reset_accessories();
+    accessories();
 }
 
 HOST_ENV::~HOST_ENV()
 {
-  // Saved states hold parts of the facade's bookkeeping: drop them while the
-  // facade exists, then the flow driver.
-  if (peek_fsyn_expert() != nullptr) clear_all_states();
-  free_fsyn_expert();
-  set_save_restore_mgr(nullptr);
-  // The analyser must not keep pointing into this compile's netlist.
-  tdc_reset_accessories();
-  if (m_progress_bar && m_progress > 0) std::fputc('\n', stderr);
+    // Saved states hold parts of the facade's bookkeeping: drop them while the
+    // facade exists, then the flow driver.
+    if (peek_fsyn_expert() != nullptr) clear_all_states();
+    free_fsyn_expert();
+    set_save_restore_mgr(nullptr);
+    // The analyser must not keep pointing into this compile's netlist.
+    tdc_reset_accessories();
+    if (m_progress_bar && m_progress > 0) std::fputc('\n', stderr);
 }
 
 int HOST_ENV::count_notes(const std::string& what) const
 {
-  return static_cast<int>(std::count_if(m_notes.begin(), m_notes.end(), [&](const HOST_NOTE& n) { return n.what == what; }));
+    return static_cast<int>(
+        std::count_if(m_notes.begin(), m_notes.end(), [&](const HOST_NOTE& n) { return n.what == what; }));
 }
 
 uint32_t HOST_ENV::get_origin(uint32_t atom_id) const
 {
-  auto it = m_origin.find(atom_id);
-  return it == m_origin.end() ? 0 : it->second;
+    auto it = m_origin.find(atom_id);
+    return it == m_origin.end() ? 0 : it->second;
 }
 
 std::string HOST_ENV::get_atom_name(int atom_id)
 {
-  CDB_ATOM_NODE* node = get_node(atom_id);
-  if (node == nullptr || node->get_instance_name() == nullptr) return std::string();
-  return node->get_instance_name()->get_short_hpath();
+    CDB_ATOM_NODE* node = get_node(atom_id);
+    if (node == nullptr || node->get_instance_name() == nullptr) return std::string();
+    return node->get_instance_name()->get_short_hpath();
 }
 
 CDB_ATOM_NODE* HOST_ENV::get_node(int atom_id)
 {
-  if (atom_id < 0) return nullptr;
-  return m_design.netlist()->get_node_by_id(static_cast<uint32_t>(atom_id));
+    if (atom_id < 0) return nullptr;
+    return m_design.netlist()->get_node_by_id(static_cast<uint32_t>(atom_id));
 }
 
-int HOST_ENV::get_max_atom_id() { return static_cast<int>(m_design.netlist()->get_max_id()); }
+int HOST_ENV::get_max_atom_id()
+{
+    return static_cast<int>(m_design.netlist()->get_max_id());
+}
 
 // An atom the component made joins the netlist here; one the host made
 // (a duplicate) is in it already.
 void HOST_ENV::node_added(CDB_ATOM_NODE* node, int flag)
 {
-  MSG_ASSERT(node, "HOST");
-  note("node_added", node->get_id(), flag);
-  if (node->get_chip_db_entry() == nullptr) node->set_chip_db_entry(m_design.chip_entry());
-  if (node->get_netlist() == nullptr) m_design.netlist()->add_node(node);
-  MSG_ASSERT(node->get_netlist() == m_design.netlist(), "HOST");
-  m_taint.push_back(node->get_id());
+    MSG_ASSERT(node, "HOST");
+    note("node_added", node->get_id(), flag);
+    if (node->get_chip_db_entry() == nullptr) node->set_chip_db_entry(m_design.chip_entry());
+    if (node->get_netlist() == nullptr) m_design.netlist()->add_node(node);
+    MSG_ASSERT(node->get_netlist() == m_design.netlist(), "HOST");
+    m_taint.push_back(node->get_id());
 }
 
 void HOST_ENV::delete_node(CDB_ATOM_NODE* node)
 {
-  MSG_ASSERT(node, "HOST");
-  MSG_ASSERT(node->get_netlist() == m_design.netlist(), "HOST");
-  const uint32_t id = node->get_id();
-  note("delete_node", id);
-  m_taint.push_back(id);
-  m_origin.erase(id);
-  m_design.netlist()->delete_node(node);
+    MSG_ASSERT(node, "HOST");
+    MSG_ASSERT(node->get_netlist() == m_design.netlist(), "HOST");
+    const uint32_t id = node->get_id();
+    note("delete_node", id);
+    m_taint.push_back(id);
+    m_origin.erase(id);
+    m_design.netlist()->delete_node(node);
 }
 
 // The clone keeps every property of the original (type, masks, bits, mode,
@@ -150,91 +158,108 @@ void HOST_ENV::delete_node(CDB_ATOM_NODE* node)
 // user protected from duplication is refused like a missing output.
 CDB_ATOM_NODE* HOST_ENV::duplicate_node(CDB_ATOM_NODE* node, int output_port_type, int, int, int)
 {
-  if (node == nullptr || node->get_output_term_by_type(output_port_type) == nullptr) return nullptr;
-  if (!can_modify_atom(static_cast<int>(node->get_id()), AMM_OP_FITTER_FSYN_DUPLICATE)) {
-    note("duplicate_refused", node->get_id(), output_port_type);
-    return nullptr;
-  }
-  CDB_ATOM_NETLIST* netlist = m_design.netlist();
-  HDB_NAME_MGR* names = netlist->get_or_create_name_mgr();
-  HDB_INSTANCE_NAME* base = node->get_instance_name();
-  HDB_INSTANCE_NAME* name = base ? HDB_INSTANCE_NAME::create_synthesized_name(base, "~dup", true)
-                                 : names->create_unique_name("dup", HDB_INAME_FLAG_SYNTHESIZED);
-  CDB_ATOM_NODE* copy = cdb_create_atom_of_type(node->get_family(), node->get_atom_type());
-  if (copy == nullptr) return nullptr;
-  copy->set_instance_name(name);
-  copy->set_bits(node->get_bits());
-  copy->set_mode(node->get_mode());
-  if (node->get_lut_size() > 0 && (node->is_lcell_comb() || node->is_lcell() || node->is_lcell_hsadder())) {
-    copy->set_lutmask(node->get_lutmask());
-    if (node->get_adder_lutmask() != 0) {
-      if (node->get_lut_size() == 6) copy->set_sum_lutmask(CDB_LUTMASK(5, node->get_adder_lutmask()));
-      else copy->set_carry_lutmask(node->get_carry_lutmask());
+    if (node == nullptr || node->get_output_term_by_type(output_port_type) == nullptr) return nullptr;
+    if (!can_modify_atom(static_cast<int>(node->get_id()), AMM_OP_FITTER_FSYN_DUPLICATE)) {
+        note("duplicate_refused", node->get_id(), output_port_type);
+        return nullptr;
     }
-  }
-  if (node->get_latch_info()) copy->set_latch_info(new CDB_ATOM_LATCH_INFO(*node->get_latch_info()));
-  if (const auto* params = node->get_block_params())
-    for (const auto& [key, value] : *params) copy->set_block_param(key.first, key.second, value);
-  copy->set_location(node->get_location());
-  copy->set_assignments(node->get_assignments());
-  copy->set_chip_db_entry(node->get_chip_db_entry() ? node->get_chip_db_entry() : m_design.chip_entry());
+    CDB_ATOM_NETLIST* netlist = m_design.netlist();
+    HDB_NAME_MGR* names = netlist->get_or_create_name_mgr();
+    HDB_INSTANCE_NAME* base = node->get_instance_name();
+    HDB_INSTANCE_NAME* name = base ? HDB_INSTANCE_NAME::create_synthesized_name(base, "~dup", true)
+                                   : names->create_unique_name("dup", HDB_INAME_FLAG_SYNTHESIZED);
+    CDB_ATOM_NODE* copy = cdb_create_atom_of_type(node->get_family(), node->get_atom_type());
+    if (copy == nullptr) return nullptr;
+    copy->set_instance_name(name);
+    copy->set_bits(node->get_bits());
+    copy->set_mode(node->get_mode());
+    if (node->get_lut_size() > 0 && (node->is_lcell_comb() || node->is_lcell() || node->is_lcell_hsadder())) {
+        copy->set_lutmask(node->get_lutmask());
+        if (node->get_adder_lutmask() != 0) {
+            if (node->get_lut_size() == 6) copy->set_sum_lutmask(CDB_LUTMASK(5, node->get_adder_lutmask()));
+            else copy->set_carry_lutmask(node->get_carry_lutmask());
+        }
+    }
+    if (node->get_latch_info()) copy->set_latch_info(new CDB_ATOM_LATCH_INFO(*node->get_latch_info()));
+    if (const auto* params = node->get_block_params())
+        for (const auto& [key, value] : *params) copy->set_block_param(key.first, key.second, value);
+    copy->set_location(node->get_location());
+    copy->set_assignments(node->get_assignments());
+    copy->set_chip_db_entry(node->get_chip_db_entry() ? node->get_chip_db_entry() : m_design.chip_entry());
 
-  for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
-    CDB_ATOM_ITERM* from = *it;
-    CDB_ATOM_ITERM* to = copy->add_input_term(from->get_any_usage_as(), from->get_port_index());
-    for (int u = 1; u < from->get_usage_count(); ++u) to->set_usage_as(from->get_usage(u));
-    to->set_literal_index(from->get_literal_index());
-    to->set_invert(from->is_inverted());
-    to->set_active_high(from->is_active_high());
-    to->set_global(from->get_global());
-    const int chain = DB_DELAY_CHAIN_INPUT;
-    to->set_connected_to_delay_chain(chain, from->is_connected_to_delay_chain(chain));
-    if (from->get_delay_chain_index(chain) >= 0) to->set_delay_chain_index(chain, from->get_delay_chain_index(chain));
-    to->set_user_delay_chain(chain, from->has_user_delay_chain(chain));
-    if (from->is_driven()) from->get_source()->insert_fanout(to);
-    else if (from->is_vcc()) to->set_vcc();
-    else if (from->is_gnd()) to->set_gnd();
-  }
-  for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
-    CDB_ATOM_OTERM* from = *it;
-    HDB_INSTANCE_NAME* oname = from->get_instance_name()
-                                   ? HDB_INSTANCE_NAME::create_synthesized_name(from->get_instance_name(), "~dup", true)
-                                   : nullptr;
-    copy->add_output_term(from->get_any_usage_as(), oname, from->get_port_index());
-  }
-  netlist->add_node(copy);
-  m_origin[copy->get_id()] = node->get_id();
-  note("duplicate_node", node->get_id(), copy->get_id(), output_port_type);
-  m_taint.push_back(copy->get_id());
-  return copy;
+    for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
+        CDB_ATOM_ITERM* from = *it;
+        CDB_ATOM_ITERM* to = copy->add_input_term(from->get_any_usage_as(), from->get_port_index());
+        for (int u = 1; u < from->get_usage_count(); ++u) to->set_usage_as(from->get_usage(u));
+        to->set_literal_index(from->get_literal_index());
+        to->set_invert(from->is_inverted());
+        to->set_active_high(from->is_active_high());
+        to->set_global(from->get_global());
+        const int chain = DB_DELAY_CHAIN_INPUT;
+        to->set_connected_to_delay_chain(chain, from->is_connected_to_delay_chain(chain));
+        if (from->get_delay_chain_index(chain) >= 0)
+            to->set_delay_chain_index(chain, from->get_delay_chain_index(chain));
+        to->set_user_delay_chain(chain, from->has_user_delay_chain(chain));
+        if (from->is_driven()) from->get_source()->insert_fanout(to);
+        else if (from->is_vcc()) to->set_vcc();
+        else if (from->is_gnd()) to->set_gnd();
+    }
+    for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
+        CDB_ATOM_OTERM* from = *it;
+        HDB_INSTANCE_NAME* oname =
+            from->get_instance_name()
+                ? HDB_INSTANCE_NAME::create_synthesized_name(from->get_instance_name(), "~dup", true)
+                : nullptr;
+        copy->add_output_term(from->get_any_usage_as(), oname, from->get_port_index());
+    }
+    netlist->add_node(copy);
+    m_origin[copy->get_id()] = node->get_id();
+    note("duplicate_node", node->get_id(), copy->get_id(), output_port_type);
+    m_taint.push_back(copy->get_id());
+    return copy;
 }
 
 void HOST_ENV::copy_node_assignments(CDB_ATOM_NODE* from, CDB_ATOM_NODE* to, int, int)
 {
-  MSG_ASSERT(from && to, "HOST");
-  to->set_assignments(from->get_assignments());
-  note("copy_node_assignments", from->get_id(), to->get_id());
+    MSG_ASSERT(from && to, "HOST");
+    to->set_assignments(from->get_assignments());
+    note("copy_node_assignments", from->get_id(), to->get_id());
 }
 
 void HOST_ENV::clear_node_assignments(CDB_ATOM_NODE* node)
 {
-  MSG_ASSERT(node, "HOST");
-  // The partition is where the atom lives, not a constraint on it.
-  CDB_ATOM_ASSIGNMENTS cleared;
-  cleared.partition_id = node->get_assignments().partition_id;
-  node->set_assignments(cleared);
-  note("clear_node_assignments", node->get_id());
+    MSG_ASSERT(node, "HOST");
+    // The partition is where the atom lives, not a constraint on it.
+    CDB_ATOM_ASSIGNMENTS cleared;
+    cleared.partition_id = node->get_assignments().partition_id;
+    node->set_assignments(cleared);
+    note("clear_node_assignments", node->get_id());
 }
 
-int HOST_ENV::get_grid_nx() { return m_design.device()->get_nx(); }
-int HOST_ENV::get_grid_ny() { return m_design.device()->get_ny(); }
-int HOST_ENV::get_resource_count(int atom_type) { return m_design.device()->get_resource_count(atom_type); }
-int HOST_ENV::get_block_type(int x, int y, int sub_loc) { return m_design.device()->get_block_type(x, y, sub_loc); }
-int HOST_ENV::get_part() { return m_design.device()->get_part(); }
+int HOST_ENV::get_grid_nx()
+{
+    return m_design.device()->get_nx();
+}
+int HOST_ENV::get_grid_ny()
+{
+    return m_design.device()->get_ny();
+}
+int HOST_ENV::get_resource_count(int atom_type)
+{
+    return m_design.device()->get_resource_count(atom_type);
+}
+int HOST_ENV::get_block_type(int x, int y, int sub_loc)
+{
+    return m_design.device()->get_block_type(x, y, sub_loc);
+}
+int HOST_ENV::get_part()
+{
+    return m_design.device()->get_part();
+}
 
 double HOST_ENV::get_routing_delay(int x1, int y1, int x2, int y2, int)
 {
-  return m_design.device()->get_routing_delay_ps(x1, y1, x2, y2) * 1e-12;
+    return m_design.device()->get_routing_delay_ps(x1, y1, x2, y2) * 1e-12;
 }
 
 // Only structured-ASIC devices have FL cells. There every output must answer
@@ -243,125 +268,131 @@ double HOST_ENV::get_routing_delay(int x1, int y1, int x2, int y2, int)
 // cell, which is what drives the routing out of a pin or a block too.
 int HOST_ENV::get_oterm_fl_id(CDB_ATOM_OTERM* oterm)
 {
-  const DEV_FL_INFO* fl = m_design.device()->get_fl_info();
-  if (fl == nullptr || oterm == nullptr) return DEV_ILLEGAL_FL_ID;
-  const CDB_ATOM_NODE* node = oterm->get_my_node();
-  std::string_view cell = "FL_LUT";
-  if (oterm->is_registered()) {
-    const bool latch = node && node->get_latch_info() && node->get_latch_info()->is_latch;
-    cell = latch ? "FL_LATCH" : "FL_FF";
-  }
-  for (int id = 0; id < fl->get_num_records(); ++id)
-    if (cell == fl->get_cell_name(id)) return id;
-  return DEV_ILLEGAL_FL_ID;
+    const DEV_FL_INFO* fl = m_design.device()->get_fl_info();
+    if (fl == nullptr || oterm == nullptr) return DEV_ILLEGAL_FL_ID;
+    const CDB_ATOM_NODE* node = oterm->get_my_node();
+    std::string_view cell = "FL_LUT";
+    if (oterm->is_registered()) {
+        const bool latch = node && node->get_latch_info() && node->get_latch_info()->is_latch;
+        cell = latch ? "FL_LATCH" : "FL_FF";
+    }
+    for (int id = 0; id < fl->get_num_records(); ++id)
+        if (cell == fl->get_cell_name(id)) return id;
+    return DEV_ILLEGAL_FL_ID;
 }
 
 void HOST_ENV::get_progress_range(int* start, int* end)
 {
-  // The component's share of the fitter's progress bar.
-  if (start) *start = 10;
-  if (end) *end = 90;
+    // The component's share of the fitter's progress bar.
+    if (start) *start = 10;
+    if (end) *end = 90;
 }
 
 void HOST_ENV::set_progress(int value)
 {
-  m_progress = std::clamp(value, 0, 100);
-  note("set_progress", m_progress);
-  if (m_progress_bar) {
-    const int width = 40, filled = m_progress * width / 100;
-    std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(), std::string(width - filled, ' ').c_str(),
-                 m_progress);
-    std::fflush(stderr);
-  }
+    m_progress = std::clamp(value, 0, 100);
+    note("set_progress", m_progress);
+    if (m_progress_bar) {
+        const int width = 40, filled = m_progress * width / 100;
+        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
+                     std::string(width - filled, ' ').c_str(), m_progress);
+        std::fflush(stderr);
+    }
 }
 
 bool HOST_ENV::can_share_ram_block(int representative_ram_id, int ram_id)
 {
-  CDB_ATOM_NODE* a = get_node(representative_ram_id);
-  CDB_ATOM_NODE* b = get_node(ram_id);
-  return a && b && a->is_ram() && b->is_ram() && a->get_atom_type() == b->get_atom_type();
+    CDB_ATOM_NODE* a = get_node(representative_ram_id);
+    CDB_ATOM_NODE* b = get_node(ram_id);
+    return a && b && a->is_ram() && b->is_ram() && a->get_atom_type() == b->get_atom_type();
 }
 
 int HOST_ENV::get_rams_per_block(int block_kind, int ram_atom_id)
 {
-  CDB_ATOM_NODE* ram = get_node(ram_atom_id);
-  if (ram == nullptr || !ram->is_ram()) return 0;
-  // Block kinds 256, 257 and 258 are the small, medium and large RAM blocks.
-  switch (block_kind) {
-  case 256: return 1;
-  case 257: return 2;
-  case 258: return 4;
-  default: return 0;
-  }
+    CDB_ATOM_NODE* ram = get_node(ram_atom_id);
+    if (ram == nullptr || !ram->is_ram()) return 0;
+    // Block kinds 256, 257 and 258 are the small, medium and large RAM blocks.
+    switch (block_kind) {
+    case 256: return 1;
+    case 257: return 2;
+    case 258: return 4;
+    default: return 0;
+    }
 }
 
 // Don't-touch is the refusal of can_modify_atom for the same operation, so the
 // component's statistics agree with what its edits will be allowed.
 bool HOST_ENV::is_atom_dont_touch(int atom_id, AMM_OP op)
 {
-  return get_node(atom_id) != nullptr && !can_modify_atom(atom_id, op);
+    return get_node(atom_id) != nullptr && !can_modify_atom(atom_id, op);
 }
 
 bool HOST_ENV::can_modify_oterm(CDB_ATOM_OTERM* oterm, AMM_OP op, int, int, int, int)
 {
-  if (oterm == nullptr || oterm->get_my_node() == nullptr) return false;
-  return can_modify_atom(static_cast<int>(oterm->get_my_node()->get_id()), op);
+    if (oterm == nullptr || oterm->get_my_node() == nullptr) return false;
+    return can_modify_atom(static_cast<int>(oterm->get_my_node()->get_id()), op);
 }
 
 bool HOST_ENV::can_modify_atom(int atom_id, AMM_OP op, int* reason, int, int, int)
 {
-  CDB_ATOM_NODE* node = get_node(atom_id);
-  int why = 0;
-  if (node == nullptr) why = 1;  // no such atom
-  else if (node->get_assignments().dont_touch) why = 2;
-  else if (op == AMM_OP_FITTER_FSYN_REMOVE && must_keep_node(node)) why = 3;
-  if (reason) *reason = why;
-  return why == 0;
+    CDB_ATOM_NODE* node = get_node(atom_id);
+    int why = 0;
+    if (node == nullptr) why = 1;  // no such atom
+    else if (node->get_assignments().dont_touch) why = 2;
+    else if (op == AMM_OP_FITTER_FSYN_REMOVE && must_keep_node(node)) why = 3;
+    if (reason) *reason = why;
+    return why == 0;
 }
 
-bool HOST_ENV::is_atom_back_annotated(CDB_ATOM_NODE* node) { return node && node->get_assignments().back_annotated; }
+bool HOST_ENV::is_atom_back_annotated(CDB_ATOM_NODE* node)
+{
+    return node && node->get_assignments().back_annotated;
+}
 
-int HOST_ENV::get_node_kardel_region(CDB_ATOM_NODE* node) { return node ? node->get_assignments().kardel_region : -1; }
+int HOST_ENV::get_node_kardel_region(CDB_ATOM_NODE* node)
+{
+    return node ? node->get_assignments().kardel_region : -1;
+}
 
 // A free node answers false with every corner -1: some callers clamp with
 // the corners without looking at the answer.
 bool HOST_ENV::get_node_locked_region(CDB_ATOM_NODE* node, int* x1, int* y1, int* x2, int* y2)
 {
-  const bool locked = node != nullptr && node->get_assignments().locked_x1 >= 0;
-  if (!locked) {
-    for (int* p : {x1, y1, x2, y2})
-      if (p) *p = -1;
-    return false;
-  }
-  const CDB_ATOM_ASSIGNMENTS& a = node->get_assignments();
-  if (x1) *x1 = a.locked_x1;
-  if (y1) *y1 = a.locked_y1;
-  if (x2) *x2 = a.locked_x2;
-  if (y2) *y2 = a.locked_y2;
-  return true;
+    const bool locked = node != nullptr && node->get_assignments().locked_x1 >= 0;
+    if (!locked) {
+        for (int* p : {x1, y1, x2, y2})
+            if (p) *p = -1;
+        return false;
+    }
+    const CDB_ATOM_ASSIGNMENTS& a = node->get_assignments();
+    if (x1) *x1 = a.locked_x1;
+    if (y1) *y1 = a.locked_y1;
+    if (x2) *x2 = a.locked_x2;
+    if (y2) *y2 = a.locked_y2;
+    return true;
 }
 
 bool HOST_ENV::can_collapse_node(CDB_ATOM_NODE* node, const std::vector<CDB_ATOM_NODE*>& nodes)
 {
-  if (node == nullptr || node->get_assignments().dont_touch || must_keep_node(node)) return false;
-  for (CDB_ATOM_NODE* n : nodes)
-    if (n == nullptr || n->get_assignments().dont_touch) return false;
-  return true;
+    if (node == nullptr || node->get_assignments().dont_touch || must_keep_node(node)) return false;
+    for (CDB_ATOM_NODE* n : nodes)
+        if (n == nullptr || n->get_assignments().dont_touch) return false;
+    return true;
 }
 
 int HOST_ENV::get_floating_region_lab_count(int region_id)
 {
-  auto it = m_floating_labs.find(region_id);
-  return it == m_floating_labs.end() ? 0 : it->second;
+    auto it = m_floating_labs.find(region_id);
+    return it == m_floating_labs.end() ? 0 : it->second;
 }
 
 bool HOST_ENV::must_keep_node(CDB_ATOM_NODE* node)
 {
-  if (node == nullptr) return false;
-  if (node->get_assignments().must_keep) return true;
-  for (const auto& [partition, id] : m_ground_cells)
-    if (id == node->get_id()) return true;
-  return false;
+    if (node == nullptr) return false;
+    if (node->get_assignments().must_keep) return true;
+    for (const auto& [partition, id] : m_ground_cells)
+        if (id == node->get_id()) return true;
+    return false;
 }
 
 // Ground cells are made on first use, one per partition, and kept; they are
@@ -369,179 +400,194 @@ bool HOST_ENV::must_keep_node(CDB_ATOM_NODE* node)
 // own cell.
 CDB_ATOM_NODE* HOST_ENV::ground_cell(int partition, bool create)
 {
-  auto it = m_ground_cells.find(partition);
-  if (it != m_ground_cells.end()) {
-    if (CDB_ATOM_NODE* node = get_node(static_cast<int>(it->second))) return node;
-    m_ground_cells.erase(it);
-  }
-  if (!create) return nullptr;
-  CDB_ATOM_NETLIST* netlist = m_design.netlist();
-  HDB_NAME_MGR* names = netlist->get_or_create_name_mgr();
-  std::string base = partition < 0 ? "~GND" : "~GND_p" + std::to_string(partition);
-  HDB_INSTANCE_NAME* name = names->create_unique_name(base, HDB_INAME_FLAG_PROTECTED);
-  CDB_ATOM_NODE* gnd = CUT_LCELL_UTIL::create_gnd_lcell_atom(nullptr, m_design.family(), name);
-  MSG_ASSERT(gnd, "HOST");
-  CDB_ATOM_ASSIGNMENTS a;
-  a.partition_id = partition;
-  a.must_keep = true;
-  gnd->set_assignments(a);
-  gnd->set_chip_db_entry(m_design.chip_entry());
-  netlist->add_node(gnd);
-  m_ground_cells[partition] = gnd->get_id();
-  note("ground_cell_created", partition, gnd->get_id());
-  m_taint.push_back(gnd->get_id());
-  return gnd;
+    auto it = m_ground_cells.find(partition);
+    if (it != m_ground_cells.end()) {
+        if (CDB_ATOM_NODE* node = get_node(static_cast<int>(it->second))) return node;
+        m_ground_cells.erase(it);
+    }
+    if (!create) return nullptr;
+    CDB_ATOM_NETLIST* netlist = m_design.netlist();
+    HDB_NAME_MGR* names = netlist->get_or_create_name_mgr();
+    std::string base = partition < 0 ? "~GND" : "~GND_p" + std::to_string(partition);
+    HDB_INSTANCE_NAME* name = names->create_unique_name(base, HDB_INAME_FLAG_PROTECTED);
+    CDB_ATOM_NODE* gnd = CUT_LCELL_UTIL::create_gnd_lcell_atom(nullptr, m_design.family(), name);
+    MSG_ASSERT(gnd, "HOST");
+    CDB_ATOM_ASSIGNMENTS a;
+    a.partition_id = partition;
+    a.must_keep = true;
+    gnd->set_assignments(a);
+    gnd->set_chip_db_entry(m_design.chip_entry());
+    netlist->add_node(gnd);
+    m_ground_cells[partition] = gnd->get_id();
+    note("ground_cell_created", partition, gnd->get_id());
+    m_taint.push_back(gnd->get_id());
+    return gnd;
 }
 
 void HOST_ENV::prepare_gnd_lcell(int partition)
 {
-  note("prepare_gnd_lcell", partition);
-  ground_cell(partition, true);
+    note("prepare_gnd_lcell", partition);
+    ground_cell(partition, true);
 }
 
-CDB_ATOM_NODE* HOST_ENV::get_gnd_lcell(int partition) { return ground_cell(partition, true); }
+CDB_ATOM_NODE* HOST_ENV::get_gnd_lcell(int partition)
+{
+    return ground_cell(partition, true);
+}
 
-CDB_ATOM_NODE* HOST_ENV::get_partition_gnd_lcell(int partition) { return ground_cell(partition, true); }
+CDB_ATOM_NODE* HOST_ENV::get_partition_gnd_lcell(int partition)
+{
+    return ground_cell(partition, true);
+}
 
 void HOST_ENV::record_node_modification(CDB_ATOM_NODE* node, CDB_ATOM_NODE* other, int kind, int code)
 {
-  note("record_node_modification", node ? node->get_id() : -1, other ? other->get_id() : -1, kind, code);
+    note("record_node_modification", node ? node->get_id() : -1, other ? other->get_id() : -1, kind, code);
 }
 
 void HOST_ENV::record_created_from(CDB_ATOM_OTERM* new_oterm, CDB_ATOM_OTERM* source_oterm)
 {
-  CDB_ATOM_NODE* n = new_oterm ? new_oterm->get_my_node() : nullptr;
-  CDB_ATOM_NODE* s = source_oterm ? source_oterm->get_my_node() : nullptr;
-  note("record_created_from", n ? n->get_id() : -1, s ? s->get_id() : -1);
-  if (n && s && n != s && !m_origin.count(n->get_id())) m_origin[n->get_id()] = s->get_id();
+    CDB_ATOM_NODE* n = new_oterm ? new_oterm->get_my_node() : nullptr;
+    CDB_ATOM_NODE* s = source_oterm ? source_oterm->get_my_node() : nullptr;
+    note("record_created_from", n ? n->get_id() : -1, s ? s->get_id() : -1);
+    if (n && s && n != s && !m_origin.count(n->get_id())) m_origin[n->get_id()] = s->get_id();
 }
 
 void HOST_ENV::netlist_assimilated()
 {
-  note("netlist_assimilated");
-  m_full_taint = true;
+    note("netlist_assimilated");
+    m_full_taint = true;
 }
 
 void HOST_ENV::refresh_after_netlist_change()
 {
-  note("refresh_after_netlist_change");
-  m_full_taint = true;
+    note("refresh_after_netlist_change");
+    m_full_taint = true;
 }
 
 void HOST_ENV::restore_state(int state_id)
 {
-  note("restore_state", state_id);
-  // A restored netlist is made of new objects: nothing of the timing
-  // netlist may be kept.
-  discard_timing_netlist();
-  MORV_ENV::restore_state(state_id, 0);
+    note("restore_state", state_id);
+    // A restored netlist is made of new objects: nothing of the timing
+    // netlist may be kept.
+    discard_timing_netlist();
+    MORV_ENV::restore_state(state_id, 0);
 }
 
-void HOST_ENV::post_restore_state() { note("post_restore_state"); }
+void HOST_ENV::post_restore_state()
+{
+    note("post_restore_state");
+}
 
 // ------------------------------------------------------------------ timing
 
 TDC_ACCESSORIES* HOST_ENV::accessories()
 {
-  TDC_ACCESSORIES* acc = tdc_get_accessories();
-  if (acc->get_atom_netlist() != m_design.netlist()) acc->set_atom_netlist(m_design.netlist());
-  return acc;
+    TDC_ACCESSORIES* acc = tdc_get_accessories();
+    if (acc->get_atom_netlist() != m_design.netlist()) acc->set_atom_netlist(m_design.netlist());
+    return acc;
 }
 
 void HOST_ENV::ensure_timing()
 {
-  TDC_ACCESSORIES* acc = accessories();
-  acc->set_default_clock_period_ps(m_clock_period_ps);
-  const bool rebuild = m_full_taint || acc->get_tdb_netlist() == nullptr;
-  if (rebuild) {
-    acc->set_full_taint();
-  } else if (!m_taint.empty()) {
-    std::sort(m_taint.begin(), m_taint.end());
-    m_taint.erase(std::unique(m_taint.begin(), m_taint.end()), m_taint.end());
-    acc->set_taint_change_set(m_taint);
-  }
-  acc->build_timing_netlist();
-  // A rebuilt netlist starts from pre-placement delays.
-  if (rebuild && m_placed) acc->refresh_interconnect_delays();
-  m_full_taint = false;
-  m_taint.clear();
+    TDC_ACCESSORIES* acc = accessories();
+    acc->set_default_clock_period_ps(m_clock_period_ps);
+    const bool rebuild = m_full_taint || acc->get_tdb_netlist() == nullptr;
+    if (rebuild) {
+        acc->set_full_taint();
+    } else if (!m_taint.empty()) {
+        std::sort(m_taint.begin(), m_taint.end());
+        m_taint.erase(std::unique(m_taint.begin(), m_taint.end()), m_taint.end());
+        acc->set_taint_change_set(m_taint);
+    }
+    acc->build_timing_netlist();
+    // A rebuilt netlist starts from pre-placement delays.
+    if (rebuild && m_placed) acc->refresh_interconnect_delays();
+    m_full_taint = false;
+    m_taint.clear();
 }
 
 double HOST_ENV::analyse_timing()
 {
-  ensure_timing();
-  return run_analysis();
+    ensure_timing();
+    return run_analysis();
 }
 
 double HOST_ENV::run_analysis()
 {
-  TDC_ACCESSORIES* acc = accessories();
-  TAN_RESULT r = acc->run_tan(*acc->get_tan_parameters(), true);
-  m_worst_slack = r.m_worst_slack;
-  m_analysed = true;
-  return r.m_figure_of_merit;
+    TDC_ACCESSORIES* acc = accessories();
+    TAN_RESULT r = acc->run_tan(*acc->get_tan_parameters(), true);
+    m_worst_slack = r.m_worst_slack;
+    m_analysed = true;
+    return r.m_figure_of_merit;
 }
 
-int HOST_ENV::get_worst_slack() const { return m_worst_slack; }
+int HOST_ENV::get_worst_slack() const
+{
+    return m_worst_slack;
+}
 
-TDB_NETLIST* HOST_ENV::get_tdb_netlist() { return tdc_get_accessories()->get_tdb_netlist(); }
+TDB_NETLIST* HOST_ENV::get_tdb_netlist()
+{
+    return tdc_get_accessories()->get_tdb_netlist();
+}
 
 // The third flag asks for a build from scratch (the component passes it when
 // it could not keep its change set incremental); the others only tune a real
 // analyser and are recorded, as a bit mask from the first flag up.
 void HOST_ENV::build_timing_netlist(MORV_TIMING* timing, bool a, bool b, bool c, bool d, bool e, bool f)
 {
-  int64_t flags = 0;
-  int bit = 0;
-  for (bool flag : {a, b, c, d, e, f}) flags |= static_cast<int64_t>(flag) << bit++;
-  note("build_timing_netlist", flags);
-  if (c) m_full_taint = true;
-  analyse_timing();
-  if (timing) timing->set_tdc_utility(accessories()->get_tdc_utility());
+    int64_t flags = 0;
+    int bit = 0;
+    for (bool flag : {a, b, c, d, e, f}) flags |= static_cast<int64_t>(flag) << bit++;
+    note("build_timing_netlist", flags);
+    if (c) m_full_taint = true;
+    analyse_timing();
+    if (timing) timing->set_tdc_utility(accessories()->get_tdc_utility());
 }
 
 void HOST_ENV::reset_timing_netlist()
 {
-  note("reset_timing_netlist");
-  m_full_taint = true;
-  m_analysed = false;
+    note("reset_timing_netlist");
+    m_full_taint = true;
+    m_analysed = false;
 }
 
 void HOST_ENV::discard_timing_netlist()
 {
-  note("discard_timing_netlist");
-  accessories()->discard_timing_netlist();
-  m_full_taint = true;
-  m_analysed = false;
-  m_component_utility = nullptr;  // the handle died with the timing netlist
+    note("discard_timing_netlist");
+    accessories()->discard_timing_netlist();
+    m_full_taint = true;
+    m_analysed = false;
+    m_component_utility = nullptr;  // the handle died with the timing netlist
 }
 
 void HOST_ENV::set_full_taint()
 {
-  note("set_full_taint");
-  m_full_taint = true;
-  m_analysed = false;
+    note("set_full_taint");
+    m_full_taint = true;
+    m_analysed = false;
 }
 
 void HOST_ENV::set_taint_change_set(const std::vector<unsigned>& node_ids)
 {
-  note("set_taint_change_set", static_cast<int64_t>(node_ids.size()));
-  m_taint.insert(m_taint.end(), node_ids.begin(), node_ids.end());
-  if (!node_ids.empty()) m_analysed = false;
+    note("set_taint_change_set", static_cast<int64_t>(node_ids.size()));
+    m_taint.insert(m_taint.end(), node_ids.begin(), node_ids.end());
+    if (!node_ids.empty()) m_analysed = false;
 }
 
 void HOST_ENV::set_tdc_utility(TDC_UTILITY* utility)
 {
-  note("set_tdc_utility", utility != nullptr);
-  m_component_utility = utility;
+    note("set_tdc_utility", utility != nullptr);
+    m_component_utility = utility;
 }
 
 // The legacy figure is the worst slack; the other weighs every clock group.
 int HOST_ENV::get_figure_of_merit(bool legacy)
 {
-  if (!m_analysed || !m_taint.empty() || m_full_taint) analyse_timing();
-  if (legacy) return accessories()->get_tdc_utility()->get_legacy_figure_of_merit(true);
-  return static_cast<int>(accessories()->get_figure_of_merit());
+    if (!m_analysed || !m_taint.empty() || m_full_taint) analyse_timing();
+    if (legacy) return accessories()->get_tdc_utility()->get_legacy_figure_of_merit(true);
+    return static_cast<int>(accessories()->get_figure_of_merit());
 }
 
 // ------------------------------------------------------------------ placement
@@ -554,41 +600,47 @@ int HOST_ENV::get_figure_of_merit(bool legacy)
 MORV_ICP_RESULT HOST_ENV::run_icp(bool full, bool second, double multiplier, bool fourth, bool routing_estimate,
                                   bool sixth, bool post_clustering)
 {
-  ++m_icp_calls;
-  note("run_icp", full, post_clustering, second, routing_estimate);
-  (void)multiplier;
-  (void)fourth;
-  (void)sixth;
-  MORV_ICP_RESULT r;
-  if (m_icp_fails) return r;  // status 0
-  const double cpu0 = gen_get_sec_cpu();
-  const int moved = m_placed ? legalize_placement() : 0;
-  const double cpu1 = gen_get_sec_cpu();
-  if (full) m_full_taint = true;
-  ensure_timing();
-  if (m_placed) accessories()->refresh_interconnect_delays();
-  const double fom = run_analysis();
-  const double cpu2 = gen_get_sec_cpu();
-  r.m_first_seconds = static_cast<int>(cpu1 - cpu0 + 0.5);
-  r.m_second_seconds = static_cast<int>(cpu2 - cpu1 + 0.5);
-  r.m_moved_atoms = moved;
-  r.m_figure_of_merit = static_cast<int>(fom);
-  r.m_status = 1;
-  return r;
+    ++m_icp_calls;
+    note("run_icp", full, post_clustering, second, routing_estimate);
+    (void)multiplier;
+    (void)fourth;
+    (void)sixth;
+    MORV_ICP_RESULT r;
+    if (m_icp_fails) return r;  // status 0
+    const double cpu0 = gen_get_sec_cpu();
+    const int moved = m_placed ? legalize_placement() : 0;
+    const double cpu1 = gen_get_sec_cpu();
+    if (full) m_full_taint = true;
+    ensure_timing();
+    if (m_placed) accessories()->refresh_interconnect_delays();
+    const double fom = run_analysis();
+    const double cpu2 = gen_get_sec_cpu();
+    r.m_first_seconds = static_cast<int>(cpu1 - cpu0 + 0.5);
+    r.m_second_seconds = static_cast<int>(cpu2 - cpu1 + 0.5);
+    r.m_moved_atoms = moved;
+    r.m_figure_of_merit = static_cast<int>(fom);
+    r.m_status = 1;
+    return r;
 }
 
-int HOST_ENV::place_unplaced_atoms() { return place_atoms(false); }
+int HOST_ENV::place_unplaced_atoms()
+{
+    return place_atoms(false);
+}
 
-int HOST_ENV::legalize_placement() { return place_atoms(true); }
+int HOST_ENV::legalize_placement()
+{
+    return place_atoms(true);
+}
 
 int HOST_ENV::place_atoms(bool legalize)
 {
-  HOST_LEGALIZE_RESULT r = legalize_atoms(*m_design.netlist(), *m_design.device(), legalize,
-                                          [this](uint32_t id) { return get_origin(id); });
-  m_taint.insert(m_taint.end(), r.changed.begin(), r.changed.end());
-  if (r.moved) note("moved_crowded_atoms", r.moved);
-  if (r.placed) note("placed_new_atoms", r.placed);
-  return r.moved + r.placed;
+    HOST_LEGALIZE_RESULT r = legalize_atoms(*m_design.netlist(), *m_design.device(), legalize,
+                                            [this](uint32_t id) { return get_origin(id); });
+    m_taint.insert(m_taint.end(), r.changed.begin(), r.changed.end());
+    if (r.moved) note("moved_crowded_atoms", r.moved);
+    if (r.placed) note("placed_new_atoms", r.placed);
+    return r.moved + r.placed;
 }
 
 }  // namespace morv_host

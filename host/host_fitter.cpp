@@ -17,305 +17,313 @@ namespace morv_host {
 
 namespace {
 
-bool is_clock_sink(const CDB_ATOM_ITERM* t) { return t->is_used_as(DB_CLOCK); }
+bool is_clock_sink(const CDB_ATOM_ITERM* t)
+{
+    return t->is_used_as(DB_CLOCK);
+}
 
 // Logic elements are numbered within the LAB by kind, so that a LUT and the
 // register packed after it share a number.
-struct LE_NUMBERING {
-  int combs = 0, regs = 0;
-  int next(const CDB_ATOM_NODE* n) { return host_pack_kind(n) == PACK_KIND::REG ? regs++ : combs++; }
+struct LE_NUMBERING
+{
+    int combs = 0, regs = 0;
+    int next(const CDB_ATOM_NODE* n) { return host_pack_kind(n) == PACK_KIND::REG ? regs++ : combs++; }
 };
 
 // Atom id -> index (a cell, a block), over the id range of one netlist; -1
 // for atoms without one.
-class ATOM_INDEX {
+class ATOM_INDEX
+{
 public:
-  explicit ATOM_INDEX(const CDB_ATOM_NETLIST& netlist)
-  {
-    uint32_t lo = UINT32_MAX, hi = 0;
-    for (const CDB_ATOM_NODE* n : netlist) {
-      lo = std::min(lo, n->get_id());
-      hi = std::max(hi, n->get_id());
+    explicit ATOM_INDEX(const CDB_ATOM_NETLIST& netlist)
+    {
+        uint32_t lo = UINT32_MAX, hi = 0;
+        for (const CDB_ATOM_NODE* n : netlist) {
+            lo = std::min(lo, n->get_id());
+            hi = std::max(hi, n->get_id());
+        }
+        m_base = lo;
+        if (lo <= hi) m_block.assign(static_cast<size_t>(hi - lo) + 1, -1);
     }
-    m_base = lo;
-    if (lo <= hi) m_block.assign(static_cast<size_t>(hi - lo) + 1, -1);
-  }
-  void set(uint32_t id, int block) { m_block[id - m_base] = block; }
-  int operator[](uint32_t id) const
-  {
-    return id >= m_base && id - m_base < m_block.size() ? m_block[id - m_base] : -1;
-  }
+    void set(uint32_t id, int block) { m_block[id - m_base] = block; }
+    int operator[](uint32_t id) const
+    {
+        return id >= m_base && id - m_base < m_block.size() ? m_block[id - m_base] : -1;
+    }
 
 private:
-  uint32_t m_base = 0;
-  std::vector<int> m_block;
+    uint32_t m_base = 0;
+    std::vector<int> m_block;
 };
 
 // The timing edges that stand for each connection, found once: the anneal
 // only re-times, so they stay valid while it runs.
-class CONN_EDGES {
+class CONN_EDGES
+{
 public:
-  void add(TDB_NETLIST* tdb, const CDB_ATOM_ITERM* t)
-  {
-    if (tdb != nullptr)
-      for (int id : tdb->get_atom_nodes(static_cast<int>(t->get_my_node()->get_id())))
-        for (TDB_EDGE* e : tdb->find_node(id)->fanin())
-          if (e->get_iterm() == t) m_edges.push_back(e);
-    m_start.push_back(static_cast<int>(m_edges.size()));
-  }
-  // Criticality (1 - slack ratio) of connection c: its worst edge.
-  float criticality(size_t c) const
-  {
-    float crit = 0.0f;
-    for (int k = m_start[c]; k < m_start[c + 1]; ++k) crit = std::max(crit, 1.0f - m_edges[k]->get_slack_ratio());
-    return crit;
-  }
+    void add(TDB_NETLIST* tdb, const CDB_ATOM_ITERM* t)
+    {
+        if (tdb != nullptr)
+            for (int id : tdb->get_atom_nodes(static_cast<int>(t->get_my_node()->get_id())))
+                for (TDB_EDGE* e : tdb->find_node(id)->fanin())
+                    if (e->get_iterm() == t) m_edges.push_back(e);
+        m_start.push_back(static_cast<int>(m_edges.size()));
+    }
+    // Criticality (1 - slack ratio) of connection c: its worst edge.
+    float criticality(size_t c) const
+    {
+        float crit = 0.0f;
+        for (int k = m_start[c]; k < m_start[c + 1]; ++k) crit = std::max(crit, 1.0f - m_edges[k]->get_slack_ratio());
+        return crit;
+    }
 
 private:
-  std::vector<int> m_start{0};
-  std::vector<TDB_EDGE*> m_edges;
+    std::vector<int> m_start{0};
+    std::vector<TDB_EDGE*> m_edges;
 };
 
 // The placement problem of a clustered netlist: blocks are the clusters
 // that still hold atoms, then one per I/O atom.
-struct BLOCKS {
-  PLACE_PROBLEM problem;
-  std::vector<std::vector<CDB_ATOM_NODE*>> members;
-  CONN_EDGES conn_edges;
-  int labs = 0;
+struct BLOCKS
+{
+    PLACE_PROBLEM problem;
+    std::vector<std::vector<CDB_ATOM_NODE*>> members;
+    CONN_EDGES conn_edges;
+    int labs = 0;
 };
 
 void make_blocks(HOST_ENV& env, const HOST_CLUSTERING& clustering, BLOCKS& out, ATOM_INDEX& block_of)
 {
-  PLACE_PROBLEM& p = out.problem;
-  for (const auto& ids : clustering.clusters) {
-    std::vector<CDB_ATOM_NODE*> alive;
-    for (uint32_t id : ids)
-      if (CDB_ATOM_NODE* n = env.get_node(static_cast<int>(id)); n && host_pack_kind(n) != PACK_KIND::IO) alive.push_back(n);
-    if (alive.empty()) continue;
-    const int b = static_cast<int>(out.members.size());
-    for (CDB_ATOM_NODE* n : alive) block_of.set(n->get_id(), b);
-    p.block_class.push_back(host_site_class_of(alive.front()));
-    out.members.push_back(std::move(alive));
-  }
-  out.labs = static_cast<int>(out.members.size());
-  for (CDB_ATOM_NODE* n : *env.design().netlist()) {
-    if (host_pack_kind(n) != PACK_KIND::IO) continue;
-    block_of.set(n->get_id(), static_cast<int>(out.members.size()));
-    p.block_class.push_back(HOST_SITE_IO);
-    out.members.push_back({n});
-  }
+    PLACE_PROBLEM& p = out.problem;
+    for (const auto& ids : clustering.clusters) {
+        std::vector<CDB_ATOM_NODE*> alive;
+        for (uint32_t id : ids)
+            if (CDB_ATOM_NODE* n = env.get_node(static_cast<int>(id)); n && host_pack_kind(n) != PACK_KIND::IO)
+                alive.push_back(n);
+        if (alive.empty()) continue;
+        const int b = static_cast<int>(out.members.size());
+        for (CDB_ATOM_NODE* n : alive) block_of.set(n->get_id(), b);
+        p.block_class.push_back(host_site_class_of(alive.front()));
+        out.members.push_back(std::move(alive));
+    }
+    out.labs = static_cast<int>(out.members.size());
+    for (CDB_ATOM_NODE* n : *env.design().netlist()) {
+        if (host_pack_kind(n) != PACK_KIND::IO) continue;
+        block_of.set(n->get_id(), static_cast<int>(out.members.size()));
+        p.block_class.push_back(HOST_SITE_IO);
+        out.members.push_back({n});
+    }
 }
 
 // Nets and timing connections between blocks; global clock nets ride
 // their own network and take no part.
 void make_nets(HOST_ENV& env, const ATOM_INDEX& block_of, BLOCKS& out)
 {
-  PLACE_PROBLEM& p = out.problem;
-  TDB_NETLIST* tdb = env.get_tdb_netlist();
-  std::vector<int> seen(out.members.size(), -1);
-  int net_stamp = 0;
-  for (CDB_ATOM_NODE* n : *env.design().netlist()) {
-    const int db = block_of[n->get_id()];
-    if (db < 0) continue;
-    for (auto ot = n->begin_oterm(); ot != n->end_oterm(); ++ot) {
-      if (!(*ot)->has_fanout()) continue;
-      ++net_stamp;
-      std::vector<int> net{db};
-      seen[db] = net_stamp;
-      for (auto f = (*ot)->begin_iterm_fanout(); f != (*ot)->end_iterm_fanout(); ++f) {
-        if (is_clock_sink(*f)) continue;
-        const int sb = block_of[(*f)->get_my_node()->get_id()];
-        if (sb < 0) continue;
-        if (sb != db) {
-          out.conn_edges.add(tdb, *f);
-          p.conns.push_back({db, sb, out.conn_edges.criticality(p.conns.size())});
+    PLACE_PROBLEM& p = out.problem;
+    TDB_NETLIST* tdb = env.get_tdb_netlist();
+    std::vector<int> seen(out.members.size(), -1);
+    int net_stamp = 0;
+    for (CDB_ATOM_NODE* n : *env.design().netlist()) {
+        const int db = block_of[n->get_id()];
+        if (db < 0) continue;
+        for (auto ot = n->begin_oterm(); ot != n->end_oterm(); ++ot) {
+            if (!(*ot)->has_fanout()) continue;
+            ++net_stamp;
+            std::vector<int> net{db};
+            seen[db] = net_stamp;
+            for (auto f = (*ot)->begin_iterm_fanout(); f != (*ot)->end_iterm_fanout(); ++f) {
+                if (is_clock_sink(*f)) continue;
+                const int sb = block_of[(*f)->get_my_node()->get_id()];
+                if (sb < 0) continue;
+                if (sb != db) {
+                    out.conn_edges.add(tdb, *f);
+                    p.conns.push_back({db, sb, out.conn_edges.criticality(p.conns.size())});
+                }
+                if (seen[sb] != net_stamp) {
+                    seen[sb] = net_stamp;
+                    net.push_back(sb);
+                }
+            }
+            if (net.size() >= 2) p.nets.push_back(std::move(net));
         }
-        if (seen[sb] != net_stamp) {
-          seen[sb] = net_stamp;
-          net.push_back(sb);
-        }
-      }
-      if (net.size() >= 2) p.nets.push_back(std::move(net));
     }
-  }
 }
 
 // Worst slack of a placement, analysed with its routing delays.
 int64_t timed_slack(HOST_ENV& env, const PLACE_PROBLEM& p, const BLOCKS& blocks, const PLACE_RESULT& r)
 {
-  for (size_t b = 0; b < blocks.members.size(); ++b) {
-    const PLACE_SITE& s = p.sites[r.site[b]];
-    for (CDB_ATOM_NODE* n : blocks.members[b]) n->set_location(s.x, s.y);
-  }
-  TDC_ACCESSORIES* acc = env.accessories();
-  acc->refresh_interconnect_delays();
-  return acc->run_tan(*acc->get_tan_parameters(), true).m_worst_slack;
+    for (size_t b = 0; b < blocks.members.size(); ++b) {
+        const PLACE_SITE& s = p.sites[r.site[b]];
+        for (CDB_ATOM_NODE* n : blocks.members[b]) n->set_location(s.x, s.y);
+    }
+    TDC_ACCESSORIES* acc = env.accessories();
+    acc->refresh_interconnect_delays();
+    return acc->run_tan(*acc->get_tan_parameters(), true).m_worst_slack;
 }
 
 void make_sites(const DEV_DEVICE& dev, PLACE_PROBLEM& p)
 {
-  p.nx = dev.get_nx();
-  p.ny = dev.get_ny();
-  for (int x = 0; x < p.nx; ++x)
-    for (int y = 0; y < p.ny; ++y) {
-      const int cls = host_site_class_of_block(dev.get_block_type(x, y, 0));
-      if (cls >= 0) p.sites.push_back({x, y, cls, cls == HOST_SITE_IO ? HOST_IO_SLOTS : 1});
-    }
+    p.nx = dev.get_nx();
+    p.ny = dev.get_ny();
+    for (int x = 0; x < p.nx; ++x)
+        for (int y = 0; y < p.ny; ++y) {
+            const int cls = host_site_class_of_block(dev.get_block_type(x, y, 0));
+            if (cls >= 0) p.sites.push_back({x, y, cls, cls == HOST_SITE_IO ? HOST_IO_SLOTS : 1});
+        }
 }
 
 }  // namespace
 
 HOST_CLUSTERING cluster_netlist(HOST_ENV& env)
 {
-  CDB_ATOM_NETLIST* netlist = env.design().netlist();
-  std::vector<CDB_ATOM_NODE*> cells;
-  ATOM_INDEX index(*netlist);
-  cells.reserve(netlist->get_node_count());
-  for (CDB_ATOM_NODE* n : *netlist) {
-    index.set(n->get_id(), static_cast<int>(cells.size()));
-    cells.push_back(n);
-  }
-  PACK_PROBLEM p;
-  p.lab_capacity = env.design().device()->get_lab_capacity();
-  p.kinds.reserve(cells.size());
-  HOST_CLUSTERING result;
-  for (CDB_ATOM_NODE* n : cells) {
-    p.kinds.push_back(host_pack_kind(n));
-    if (p.kinds.back() == PACK_KIND::IO) ++result.io_atoms;
-  }
-  for (size_t i = 0; i < cells.size(); ++i)
-    for (auto ot = cells[i]->begin_oterm(); ot != cells[i]->end_oterm(); ++ot) {
-      if (!(*ot)->has_fanout()) continue;
-      PACK_NET net;
-      net.driver = static_cast<int>(i);
-      for (auto f = (*ot)->begin_iterm_fanout(); f != (*ot)->end_iterm_fanout(); ++f)
-        if (!is_clock_sink(*f)) net.sinks.push_back(index[(*f)->get_my_node()->get_id()]);
-      if (!net.sinks.empty()) p.nets.push_back(std::move(net));
+    CDB_ATOM_NETLIST* netlist = env.design().netlist();
+    std::vector<CDB_ATOM_NODE*> cells;
+    ATOM_INDEX index(*netlist);
+    cells.reserve(netlist->get_node_count());
+    for (CDB_ATOM_NODE* n : *netlist) {
+        index.set(n->get_id(), static_cast<int>(cells.size()));
+        cells.push_back(n);
     }
-  PACK_RESULT packed = pack_cells(p);
-  result.clusters.reserve(packed.clusters.size());
-  for (const auto& members : packed.clusters) {
-    std::vector<uint32_t> ids;
-    ids.reserve(members.size());
-    for (int c : members) ids.push_back(cells[c]->get_id());
-    result.clusters.push_back(std::move(ids));
-  }
-  return result;
+    PACK_PROBLEM p;
+    p.lab_capacity = env.design().device()->get_lab_capacity();
+    p.kinds.reserve(cells.size());
+    HOST_CLUSTERING result;
+    for (CDB_ATOM_NODE* n : cells) {
+        p.kinds.push_back(host_pack_kind(n));
+        if (p.kinds.back() == PACK_KIND::IO) ++result.io_atoms;
+    }
+    for (size_t i = 0; i < cells.size(); ++i)
+        for (auto ot = cells[i]->begin_oterm(); ot != cells[i]->end_oterm(); ++ot) {
+            if (!(*ot)->has_fanout()) continue;
+            PACK_NET net;
+            net.driver = static_cast<int>(i);
+            for (auto f = (*ot)->begin_iterm_fanout(); f != (*ot)->end_iterm_fanout(); ++f)
+                if (!is_clock_sink(*f)) net.sinks.push_back(index[(*f)->get_my_node()->get_id()]);
+            if (!net.sinks.empty()) p.nets.push_back(std::move(net));
+        }
+    PACK_RESULT packed = pack_cells(p);
+    result.clusters.reserve(packed.clusters.size());
+    for (const auto& members : packed.clusters) {
+        std::vector<uint32_t> ids;
+        ids.reserve(members.size());
+        for (int c : members) ids.push_back(cells[c]->get_id());
+        result.clusters.push_back(std::move(ids));
+    }
+    return result;
 }
 
 void hand_clusters_to_component(HOST_ENV& env, const HOST_CLUSTERING& clustering, MORV_EXPERT_INTERFACE* expert)
 {
-  if (expert == nullptr) return;
-  expert->reset_fsyn_cluster_map();
-  for (size_t c = 0; c < clustering.clusters.size(); ++c) {
-    LE_NUMBERING les;
-    for (uint32_t id : clustering.clusters[c]) {
-      CDB_ATOM_NODE* n = env.get_node(static_cast<int>(id));
-      if (n == nullptr) continue;
-      expert->set_atom_preferred_cluster(static_cast<int>(id), static_cast<int>(c), les.next(n));
+    if (expert == nullptr) return;
+    expert->reset_fsyn_cluster_map();
+    for (size_t c = 0; c < clustering.clusters.size(); ++c) {
+        LE_NUMBERING les;
+        for (uint32_t id : clustering.clusters[c]) {
+            CDB_ATOM_NODE* n = env.get_node(static_cast<int>(id));
+            if (n == nullptr) continue;
+            expert->set_atom_preferred_cluster(static_cast<int>(id), static_cast<int>(c), les.next(n));
+        }
     }
-  }
 }
 
 HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, uint32_t seed,
                              const HOST_PLACE_EFFORT& effort)
 {
-  HOST_PLACEMENT out;
-  CDB_ATOM_NETLIST* netlist = env.design().netlist();
-  const DEV_DEVICE& dev = *env.design().device();
+    HOST_PLACEMENT out;
+    CDB_ATOM_NETLIST* netlist = env.design().netlist();
+    const DEV_DEVICE& dev = *env.design().device();
 
-  // Criticalities from a pre-placement analysis, so that the result depends
-  // on the netlist and the seed only, not on an earlier placement.
-  for (CDB_ATOM_NODE* n : *netlist) n->set_location(CDB_ATOM_LOCATION());
-  env.set_placed(false);
-  env.set_full_taint();
-  env.analyse_timing();
+    // Criticalities from a pre-placement analysis, so that the result depends
+    // on the netlist and the seed only, not on an earlier placement.
+    for (CDB_ATOM_NODE* n : *netlist) n->set_location(CDB_ATOM_LOCATION());
+    env.set_placed(false);
+    env.set_full_taint();
+    env.analyse_timing();
 
-  BLOCKS blocks;
-  ATOM_INDEX block_of(*netlist);
-  make_blocks(env, clustering, blocks, block_of);
-  out.labs = blocks.labs;
-  PLACE_PROBLEM& p = blocks.problem;
-  make_sites(dev, p);
-  make_nets(env, block_of, blocks);
-  p.delay_ps = [&dev](int x1, int y1, int x2, int y2) { return dev.get_routing_delay_ps(x1, y1, x2, y2); };
-  p.seed = seed;
-  p.inner_num = effort.moves;
-  const double per_start =
-      static_cast<double>(place_moves_per_temperature(static_cast<int>(p.block_class.size()), effort.moves));
-  const int max_starts = std::max(1, effort.max_starts);
-  const int starts =
-      std::max(1, static_cast<int>(std::min(effort.start_budget / per_start, static_cast<double>(max_starts))));
-  out.starts = starts;
-  // Measured on the MCNC set: leaning on timing shortens the critical path
-  // at little cost in wirelength.
-  p.timing_tradeoff = 0.8;
-  // Criticalities follow the placement: the analyser re-times the netlist
-  // with the routing delays of the connections that moved.
-  std::vector<unsigned> moved_atoms;
-  p.recompute_criticality = [&](const std::vector<int>& site_of_block, const std::vector<int>& moved_blocks,
-                                std::vector<float>& out_crit) {
-    moved_atoms.clear();
-    for (int b : moved_blocks) {
-      const PLACE_SITE& s = p.sites[site_of_block[b]];
-      for (CDB_ATOM_NODE* n : blocks.members[b]) {
-        n->set_location(s.x, s.y);
-        moved_atoms.push_back(n->get_id());
-      }
-    }
-    TDC_ACCESSORIES* acc = env.accessories();
-    acc->refresh_interconnect_delays(moved_atoms);
-    acc->run_tan(*acc->get_tan_parameters(), true);
-    out_crit.resize(p.conns.size());
-    for (size_t c = 0; c < p.conns.size(); ++c) out_crit[c] = blocks.conn_edges.criticality(c);
-  };
+    BLOCKS blocks;
+    ATOM_INDEX block_of(*netlist);
+    make_blocks(env, clustering, blocks, block_of);
+    out.labs = blocks.labs;
+    PLACE_PROBLEM& p = blocks.problem;
+    make_sites(dev, p);
+    make_nets(env, block_of, blocks);
+    p.delay_ps = [&dev](int x1, int y1, int x2, int y2) { return dev.get_routing_delay_ps(x1, y1, x2, y2); };
+    p.seed = seed;
+    p.inner_num = effort.moves;
+    const double per_start =
+        static_cast<double>(place_moves_per_temperature(static_cast<int>(p.block_class.size()), effort.moves));
+    const int max_starts = std::max(1, effort.max_starts);
+    const int starts =
+        std::max(1, static_cast<int>(std::min(effort.start_budget / per_start, static_cast<double>(max_starts))));
+    out.starts = starts;
+    // Measured on the MCNC set: leaning on timing shortens the critical path
+    // at little cost in wirelength.
+    p.timing_tradeoff = 0.8;
+    // Criticalities follow the placement: the analyser re-times the netlist
+    // with the routing delays of the connections that moved.
+    std::vector<unsigned> moved_atoms;
+    p.recompute_criticality = [&](const std::vector<int>& site_of_block, const std::vector<int>& moved_blocks,
+                                  std::vector<float>& out_crit) {
+        moved_atoms.clear();
+        for (int b : moved_blocks) {
+            const PLACE_SITE& s = p.sites[site_of_block[b]];
+            for (CDB_ATOM_NODE* n : blocks.members[b]) {
+                n->set_location(s.x, s.y);
+                moved_atoms.push_back(n->get_id());
+            }
+        }
+        TDC_ACCESSORIES* acc = env.accessories();
+        acc->refresh_interconnect_delays(moved_atoms);
+        acc->run_tan(*acc->get_tan_parameters(), true);
+        out_crit.resize(p.conns.size());
+        for (size_t c = 0; c < p.conns.size(); ++c) out_crit[c] = blocks.conn_edges.criticality(c);
+    };
 
-  PLACE_RESULT r;
-  int64_t best_slack = 0;
-  for (int start = 0; start < starts; ++start) {
-    // Further starts take seeds of their own, derived from the user's.
-    p.seed = seed + static_cast<uint32_t>(start) * 0x9e3779b9u;
-    PLACE_RESULT attempt = place_blocks(p);
-    out.moves += attempt.moves;
-    out.temperatures += attempt.temperatures;
-    if (!attempt.ok) {
-      out.error = "the design does not fit the device: " + attempt.error;
-      return out;
+    PLACE_RESULT r;
+    int64_t best_slack = 0;
+    for (int start = 0; start < starts; ++start) {
+        // Further starts take seeds of their own, derived from the user's.
+        p.seed = seed + static_cast<uint32_t>(start) * 0x9e3779b9u;
+        PLACE_RESULT attempt = place_blocks(p);
+        out.moves += attempt.moves;
+        out.temperatures += attempt.temperatures;
+        if (!attempt.ok) {
+            out.error = "the design does not fit the device: " + attempt.error;
+            return out;
+        }
+        if (starts <= 1) {
+            r = std::move(attempt);
+            break;
+        }
+        const int64_t slack = timed_slack(env, p, blocks, attempt);
+        if (start == 0 || slack > best_slack || (slack == best_slack && attempt.wirelength < r.wirelength)) {
+            best_slack = slack;
+            r = std::move(attempt);
+        }
     }
-    if (starts <= 1) {
-      r = std::move(attempt);
-      break;
+    out.wirelength = r.wirelength;
+    for (size_t b = 0; b < blocks.members.size(); ++b) {
+        const PLACE_SITE& s = p.sites[r.site[b]];
+        LE_NUMBERING les;
+        for (CDB_ATOM_NODE* n : blocks.members[b])
+            n->set_location(s.x, s.y, p.block_class[b] == HOST_SITE_LAB ? les.next(n) : r.slot[b]);
     }
-    const int64_t slack = timed_slack(env, p, blocks, attempt);
-    if (start == 0 || slack > best_slack || (slack == best_slack && attempt.wirelength < r.wirelength)) {
-      best_slack = slack;
-      r = std::move(attempt);
-    }
-  }
-  out.wirelength = r.wirelength;
-  for (size_t b = 0; b < blocks.members.size(); ++b) {
-    const PLACE_SITE& s = p.sites[r.site[b]];
-    LE_NUMBERING les;
-    for (CDB_ATOM_NODE* n : blocks.members[b])
-      n->set_location(s.x, s.y, p.block_class[b] == HOST_SITE_LAB ? les.next(n) : r.slot[b]);
-  }
-  env.set_placed(true);
-  // Atoms made since clustering go next to what they were made from.
-  out.placed_later = env.place_unplaced_atoms();
-  env.set_full_taint();
-  env.analyse_timing();
-  out.ok = true;
-  return out;
+    env.set_placed(true);
+    // Atoms made since clustering go next to what they were made from.
+    out.placed_later = env.place_unplaced_atoms();
+    env.set_full_taint();
+    env.analyse_timing();
+    out.ok = true;
+    return out;
 }
 
 void hand_locations_to_component(HOST_ENV& env, MORV_EXPERT_INTERFACE* expert)
 {
-  if (expert == nullptr) return;
-  for (CDB_ATOM_NODE* n : *env.design().netlist())
-    if (n->get_lab_x() >= 0)
-      expert->set_atoms_preferred_location(static_cast<int>(n->get_id()), n->get_lab_x(), n->get_lab_y(),
-                                           n->get_sub_location(), -1);
+    if (expert == nullptr) return;
+    for (CDB_ATOM_NODE* n : *env.design().netlist())
+        if (n->get_lab_x() >= 0)
+            expert->set_atoms_preferred_location(static_cast<int>(n->get_id()), n->get_lab_x(), n->get_lab_y(),
+                                                 n->get_sub_location(), -1);
 }
 
 }  // namespace morv_host

@@ -13,10 +13,11 @@ namespace morv_host {
 
 class HOST_ENV;
 
-struct HOST_CLUSTERING {
-  // Atom ids per cluster; atoms made or deleted later are handled at placement.
-  std::vector<std::vector<uint32_t>> clusters;
-  int io_atoms = 0;
+struct HOST_CLUSTERING
+{
+    // Atom ids per cluster; atoms made or deleted later are handled at placement.
+    std::vector<std::vector<uint32_t>> clusters;
+    int io_atoms = 0;
 };
 
 // Packs the netlist's logic cells and registers into LABs of the device's
@@ -25,15 +26,16 @@ HOST_CLUSTERING cluster_netlist(HOST_ENV& env);
 // Gives the component a fresh cluster map holding these clusters.
 void hand_clusters_to_component(HOST_ENV& env, const HOST_CLUSTERING& clustering, MORV_EXPERT_INTERFACE* expert);
 
-struct HOST_PLACEMENT {
-  bool ok = false;
-  std::string error;
-  long long moves = 0;
-  int temperatures = 0;
-  long long wirelength = 0;
-  int labs = 0;
-  int placed_later = 0;  // atoms placed next to their origin after the annealer
-  int starts = 0;        // anneals run
+struct HOST_PLACEMENT
+{
+    bool ok = false;
+    std::string error;
+    long long moves = 0;
+    int temperatures = 0;
+    long long wirelength = 0;
+    int labs = 0;
+    int placed_later = 0;  // atoms placed next to their origin after the annealer
+    int starts = 0;        // anneals run
 };
 
 // How hard placement tries. Independent anneals (starts), each from a seed
@@ -41,10 +43,11 @@ struct HOST_PLACEMENT {
 // less on the seed; they run while all of them together stay within
 // `start_budget` moves per temperature, so that they cost little on small
 // designs and nothing extra on large ones.
-struct HOST_PLACE_EFFORT {
-  double moves = 1.0;       // factor of the annealer's move budget
-  int max_starts = 1;
-  double start_budget = 0;  // moves per temperature the starts share
+struct HOST_PLACE_EFFORT
+{
+    double moves = 1.0;  // factor of the annealer's move budget
+    int max_starts = 1;
+    double start_budget = 0;  // moves per temperature the starts share
 };
 
 // Places the clusters (and the atoms that joined the netlist since

@@ -12,7 +12,14 @@ class DEV_DEVICE;
 
 namespace morv_host {
 
-enum HOST_SITE_CLASS : int { HOST_SITE_LAB = 0, HOST_SITE_IO = 1, HOST_SITE_RAM = 2, HOST_SITE_DSP = 3, HOST_SITE_CLASSES = 4 };
+enum HOST_SITE_CLASS : int
+{
+    HOST_SITE_LAB = 0,
+    HOST_SITE_IO = 1,
+    HOST_SITE_RAM = 2,
+    HOST_SITE_DSP = 3,
+    HOST_SITE_CLASSES = 4
+};
 
 // I/O cells one I/O location holds.
 constexpr int HOST_IO_SLOTS = 4;
@@ -23,23 +30,25 @@ int host_site_class_of(const CDB_ATOM_NODE* node);
 // Site class of a device block type, -1 when nothing is placed there.
 int host_site_class_of_block(int block_type);
 
-class HOST_OCCUPANCY {
+class HOST_OCCUPANCY
+{
 public:
-  explicit HOST_OCCUPANCY(const DEV_DEVICE& device);
-  void add(const CDB_ATOM_NODE* node, int x, int y);
-  // Is there room for node at (x, y); sub receives the slot it would take.
-  bool has_room(const CDB_ATOM_NODE* node, int x, int y, int* sub) const;
-  // Nearest location to (tx, ty) by Manhattan distance with room for node
-  // (ties: scan order, deterministic); false when the device is full.
-  bool find_nearest(const CDB_ATOM_NODE* node, int tx, int ty, int& x, int& y, int& sub) const;
+    explicit HOST_OCCUPANCY(const DEV_DEVICE& device);
+    void add(const CDB_ATOM_NODE* node, int x, int y);
+    // Is there room for node at (x, y); sub receives the slot it would take.
+    bool has_room(const CDB_ATOM_NODE* node, int x, int y, int* sub) const;
+    // Nearest location to (tx, ty) by Manhattan distance with room for node
+    // (ties: scan order, deterministic); false when the device is full.
+    bool find_nearest(const CDB_ATOM_NODE* node, int tx, int ty, int& x, int& y, int& sub) const;
 
 private:
-  struct CELL {
-    int combs = 0, regs = 0, others = 0;
-  };
-  const DEV_DEVICE& m_dev;
-  int m_nx, m_ny, m_cap;
-  std::vector<CELL> m_cells;
+    struct CELL
+    {
+        int combs = 0, regs = 0, others = 0;
+    };
+    const DEV_DEVICE& m_dev;
+    int m_nx, m_ny, m_cap;
+    std::vector<CELL> m_cells;
 };
 
 }  // namespace morv_host

@@ -13,10 +13,11 @@ class DEV_DEVICE;
 
 namespace morv_host {
 
-struct HOST_LEGALIZE_RESULT {
-  int moved = 0;     // placed atoms that had to move
-  int placed = 0;    // atoms without a location that got one
-  std::vector<unsigned> changed;  // ids of every atom whose location changed
+struct HOST_LEGALIZE_RESULT
+{
+    int moved = 0;                  // placed atoms that had to move
+    int placed = 0;                 // atoms without a location that got one
+    std::vector<unsigned> changed;  // ids of every atom whose location changed
 };
 
 // origin_of: the atom a new atom was made from, 0 when none. With

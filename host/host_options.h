@@ -9,30 +9,36 @@
 
 namespace morv_host {
 
-enum class FIT_EFFORT { FAST, NORMAL, EXTRA };
+enum class FIT_EFFORT
+{
+    FAST,
+    NORMAL,
+    EXTRA
+};
 
 // Project-setting value of an effort level (MORV_SETTING_EFFORT).
 int effort_setting_value(FIT_EFFORT effort);
 
-struct FIT_OPTIONS {
-  std::string design;                 // input BLIF, never written
-  std::string output_blif;            // -o
-  std::string output_native;          // --native
-  std::string family = "BRK";
-  std::string device_file;
-  int64_t clock_period_ps = -1;       // -1: derived from the unoptimised critical path
-  FIT_EFFORT effort = FIT_EFFORT::NORMAL;
-  bool has_effort = false;
-  bool has_test_string = false;
-  std::string test_string;
-  std::string settings_file;
-  std::vector<std::pair<std::string, std::string>> sets;  // --set KEY=VALUE, in order
-  bool undriven_is_error = false;     // --error-on-undriven
-  bool has_seed = false;
-  uint32_t seed = 1;
-  int verbosity = 1;                  // 0 with -q, 2 with -v
-  bool help = false;
-  bool version = false;
+struct FIT_OPTIONS
+{
+    std::string design;         // input BLIF, never written
+    std::string output_blif;    // -o
+    std::string output_native;  // --native
+    std::string family = "BRK";
+    std::string device_file;
+    int64_t clock_period_ps = -1;  // -1: derived from the unoptimised critical path
+    FIT_EFFORT effort = FIT_EFFORT::NORMAL;
+    bool has_effort = false;
+    bool has_test_string = false;
+    std::string test_string;
+    std::string settings_file;
+    std::vector<std::pair<std::string, std::string>> sets;  // --set KEY=VALUE, in order
+    bool undriven_is_error = false;                         // --error-on-undriven
+    bool has_seed = false;
+    uint32_t seed = 1;
+    int verbosity = 1;  // 0 with -q, 2 with -v
+    bool help = false;
+    bool version = false;
 };
 
 // Parses argv[1..argc). Returns true on success; on failure `error` names

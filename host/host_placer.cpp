@@ -19,181 +19,186 @@ constexpr double CRITICALITY_EXPONENT = 8.0;
 // Designs up to this many blocks get the classic n^(4/3) moves per temperature.
 constexpr double LINEAR_FROM = 1000;
 
-class ANNEALER {
+class ANNEALER
+{
 public:
-  explicit ANNEALER(const PLACE_PROBLEM& p) : m_p(p), m_rng(p.seed), m_nb(static_cast<int>(p.block_class.size())) {}
+    explicit ANNEALER(const PLACE_PROBLEM& p) : m_p(p), m_rng(p.seed), m_nb(static_cast<int>(p.block_class.size())) {}
 
-  PLACE_RESULT run();
+    PLACE_RESULT run();
 
 private:
-  struct CONN_REF {
-    int conn;
-    int other;  // the block at the other end
-  };
+    struct CONN_REF
+    {
+        int conn;
+        int other;  // the block at the other end
+    };
 
-  uint32_t rand_below(uint32_t n) { return n <= 1 ? 0 : static_cast<uint32_t>(m_rng() % n); }
-  template <typename T>
-  void shuffle(std::vector<T>& v)
-  {
-    for (size_t i = v.size(); i > 1; --i) std::swap(v[i - 1], v[rand_below(static_cast<uint32_t>(i))]);
-  }
-  double rand_unit() { return (m_rng() >> 8) * (1.0 / 16777216.0); }
+    uint32_t rand_below(uint32_t n) { return n <= 1 ? 0 : static_cast<uint32_t>(m_rng() % n); }
+    template <typename T>
+    void shuffle(std::vector<T>& v)
+    {
+        for (size_t i = v.size(); i > 1; --i) std::swap(v[i - 1], v[rand_below(static_cast<uint32_t>(i))]);
+    }
+    double rand_unit() { return (m_rng() >> 8) * (1.0 / 16777216.0); }
 
-  bool check_grid(std::string& error);
-  bool initial_placement(std::string& error);
-  void build_delay_table();
-  double conn_cost(int c) const;
-  void set_weights();
-  void recompute_timing_cost();
-  void normalise();
-  int pick_target(int b, int rlim, int& tk);
-  bool try_move(double temperature, int rlim, double& delta_out, bool apply_always);
-  void accept(int b, int b2, int ts, int tk);
-  double starting_temperature();
-  void end_of_temperature(PLACE_RESULT& r);
-  void update_criticality(PLACE_RESULT& r);
-  void check_costs(PLACE_RESULT& r);
-  void anneal(PLACE_RESULT& r);
-  long long moves_per_temperature() const;
+    bool check_grid(std::string& error);
+    bool initial_placement(std::string& error);
+    void build_delay_table();
+    double conn_cost(int c) const;
+    void set_weights();
+    void recompute_timing_cost();
+    void normalise();
+    int pick_target(int b, int rlim, int& tk);
+    bool try_move(double temperature, int rlim, double& delta_out, bool apply_always);
+    void accept(int b, int b2, int ts, int tk);
+    double starting_temperature();
+    void end_of_temperature(PLACE_RESULT& r);
+    void update_criticality(PLACE_RESULT& r);
+    void check_costs(PLACE_RESULT& r);
+    void anneal(PLACE_RESULT& r);
+    long long moves_per_temperature() const;
 
-  const PLACE_PROBLEM& m_p;
-  std::mt19937 m_rng;
-  const int m_nb;
-  int m_rmax = 1;  // largest move window: the chip
-  std::vector<PLACE_XY> m_pos;
-  std::vector<int> m_bsite, m_bslot;
-  std::vector<int> m_slot_start;  // per site: its first slot in m_occupant
-  std::vector<int> m_occupant;    // per slot: block or -1
-  std::vector<std::vector<int>> m_site_at;   // per class: x * ny + y -> site or -1
-  std::vector<std::vector<int>> m_sites_of;  // per class: its sites
-  std::unique_ptr<PLACE_NET_BOXES> m_boxes;
-  // Timing: the weighed connections of each block.
-  std::vector<float> m_crit;
-  std::vector<double> m_weight, m_ccost;
-  std::vector<double> m_light;  // weights below the cut-off, left out of the moves
-  double m_tc_light = 0;
-  std::vector<int> m_conn_start;
-  std::vector<CONN_REF> m_conn_refs;
-  std::vector<int> m_delay;  // by |dx| * ny + |dy|
-  double m_tc = 0;
-  double m_wl_norm = 1, m_tc_norm = 1;
-  // Blocks moved since the last criticality update.
-  std::vector<char> m_moved_flag;
-  std::vector<int> m_moved;
-  // Scratch of the move being evaluated.
-  std::vector<std::pair<int, double>> m_new_ccost;
+    const PLACE_PROBLEM& m_p;
+    std::mt19937 m_rng;
+    const int m_nb;
+    int m_rmax = 1;  // largest move window: the chip
+    std::vector<PLACE_XY> m_pos;
+    std::vector<int> m_bsite, m_bslot;
+    std::vector<int> m_slot_start;             // per site: its first slot in m_occupant
+    std::vector<int> m_occupant;               // per slot: block or -1
+    std::vector<std::vector<int>> m_site_at;   // per class: x * ny + y -> site or -1
+    std::vector<std::vector<int>> m_sites_of;  // per class: its sites
+    std::unique_ptr<PLACE_NET_BOXES> m_boxes;
+    // Timing: the weighed connections of each block.
+    std::vector<float> m_crit;
+    std::vector<double> m_weight, m_ccost;
+    std::vector<double> m_light;  // weights below the cut-off, left out of the moves
+    double m_tc_light = 0;
+    std::vector<int> m_conn_start;
+    std::vector<CONN_REF> m_conn_refs;
+    std::vector<int> m_delay;  // by |dx| * ny + |dy|
+    double m_tc = 0;
+    double m_wl_norm = 1, m_tc_norm = 1;
+    // Blocks moved since the last criticality update.
+    std::vector<char> m_moved_flag;
+    std::vector<int> m_moved;
+    // Scratch of the move being evaluated.
+    std::vector<std::pair<int, double>> m_new_ccost;
 };
 
 bool ANNEALER::check_grid(std::string& error)
 {
-  if (m_p.nx <= 0 || m_p.ny <= 0) {
-    error = "empty grid";
-    return false;
-  }
-  for (const PLACE_SITE& s : m_p.sites)
-    if (s.x < 0 || s.x >= m_p.nx || s.y < 0 || s.y >= m_p.ny || s.slots < 1 || s.block_class < 0) {
-      error = "site outside the grid";
-      return false;
+    if (m_p.nx <= 0 || m_p.ny <= 0) {
+        error = "empty grid";
+        return false;
     }
-  for (size_t b = 0; b < m_p.block_class.size(); ++b)
-    if (m_p.block_class[b] < 0) {
-      error = "block without a class";
-      return false;
-    }
-  return true;
+    for (const PLACE_SITE& s : m_p.sites)
+        if (s.x < 0 || s.x >= m_p.nx || s.y < 0 || s.y >= m_p.ny || s.slots < 1 || s.block_class < 0) {
+            error = "site outside the grid";
+            return false;
+        }
+    for (size_t b = 0; b < m_p.block_class.size(); ++b)
+        if (m_p.block_class[b] < 0) {
+            error = "block without a class";
+            return false;
+        }
+    return true;
 }
 
 bool ANNEALER::initial_placement(std::string& error)
 {
-  int classes = 0;
-  for (int c : m_p.block_class) classes = std::max(classes, c + 1);
-  for (const PLACE_SITE& s : m_p.sites) classes = std::max(classes, s.block_class + 1);
-  m_site_at.assign(classes, std::vector<int>(static_cast<size_t>(m_p.nx) * m_p.ny, -1));
-  m_sites_of.assign(classes, {});
-  // Free slots per class, shuffled so that the start is spread over the chip.
-  std::vector<std::vector<std::pair<int, int>>> free_slots(classes);
-  m_slot_start.assign(m_p.sites.size() + 1, 0);
-  for (int s = 0; s < static_cast<int>(m_p.sites.size()); ++s) {
-    const PLACE_SITE& site = m_p.sites[s];
-    m_site_at[site.block_class][site.x * m_p.ny + site.y] = s;
-    m_sites_of[site.block_class].push_back(s);
-    m_slot_start[s + 1] = m_slot_start[s] + site.slots;
-    for (int k = 0; k < site.slots; ++k) free_slots[site.block_class].emplace_back(s, k);
-  }
-  m_occupant.assign(m_slot_start.back(), -1);
-  m_rmax = std::max(m_p.nx, m_p.ny);
-  std::vector<int> needed(classes, 0);
-  for (int c : m_p.block_class) ++needed[c];
-  for (int c = 0; c < classes; ++c) {
-    if (needed[c] > static_cast<int>(free_slots[c].size())) {
-      error = std::to_string(needed[c]) + (c == 0 ? " LABs" : c == 1 ? " I/O cells" : " blocks") +
-              " needed but the device has " + std::to_string(free_slots[c].size());
-      return false;
+    int classes = 0;
+    for (int c : m_p.block_class) classes = std::max(classes, c + 1);
+    for (const PLACE_SITE& s : m_p.sites) classes = std::max(classes, s.block_class + 1);
+    m_site_at.assign(classes, std::vector<int>(static_cast<size_t>(m_p.nx) * m_p.ny, -1));
+    m_sites_of.assign(classes, {});
+    // Free slots per class, shuffled so that the start is spread over the chip.
+    std::vector<std::vector<std::pair<int, int>>> free_slots(classes);
+    m_slot_start.assign(m_p.sites.size() + 1, 0);
+    for (int s = 0; s < static_cast<int>(m_p.sites.size()); ++s) {
+        const PLACE_SITE& site = m_p.sites[s];
+        m_site_at[site.block_class][site.x * m_p.ny + site.y] = s;
+        m_sites_of[site.block_class].push_back(s);
+        m_slot_start[s + 1] = m_slot_start[s] + site.slots;
+        for (int k = 0; k < site.slots; ++k) free_slots[site.block_class].emplace_back(s, k);
     }
-    shuffle(free_slots[c]);
-  }
-  std::vector<size_t> next(classes, 0);
-  m_pos.resize(m_nb);
-  m_bsite.resize(m_nb);
-  m_bslot.resize(m_nb);
-  for (int b = 0; b < m_nb; ++b) {
-    const int c = m_p.block_class[b];
-    auto [s, k] = free_slots[c][next[c]++];
-    m_bsite[b] = s;
-    m_bslot[b] = k;
-    m_occupant[m_slot_start[s] + k] = b;
-    m_pos[b] = {m_p.sites[s].x, m_p.sites[s].y};
-  }
-  return true;
+    m_occupant.assign(m_slot_start.back(), -1);
+    m_rmax = std::max(m_p.nx, m_p.ny);
+    std::vector<int> needed(classes, 0);
+    for (int c : m_p.block_class) ++needed[c];
+    for (int c = 0; c < classes; ++c) {
+        if (needed[c] > static_cast<int>(free_slots[c].size())) {
+            error = std::to_string(needed[c]) +
+                    (c == 0   ? " LABs"
+                     : c == 1 ? " I/O cells"
+                              : " blocks") +
+                    " needed but the device has " + std::to_string(free_slots[c].size());
+            return false;
+        }
+        shuffle(free_slots[c]);
+    }
+    std::vector<size_t> next(classes, 0);
+    m_pos.resize(m_nb);
+    m_bsite.resize(m_nb);
+    m_bslot.resize(m_nb);
+    for (int b = 0; b < m_nb; ++b) {
+        const int c = m_p.block_class[b];
+        auto [s, k] = free_slots[c][next[c]++];
+        m_bsite[b] = s;
+        m_bslot[b] = k;
+        m_occupant[m_slot_start[s] + k] = b;
+        m_pos[b] = {m_p.sites[s].x, m_p.sites[s].y};
+    }
+    return true;
 }
 
 void ANNEALER::build_delay_table()
 {
-  m_delay.assign(static_cast<size_t>(m_p.nx) * m_p.ny, 0);
-  for (int dx = 0; dx < m_p.nx; ++dx)
-    for (int dy = 0; dy < m_p.ny; ++dy)
-      m_delay[dx * m_p.ny + dy] = m_p.delay_ps ? m_p.delay_ps(0, 0, dx, dy) : dx + dy;
+    m_delay.assign(static_cast<size_t>(m_p.nx) * m_p.ny, 0);
+    for (int dx = 0; dx < m_p.nx; ++dx)
+        for (int dy = 0; dy < m_p.ny; ++dy)
+            m_delay[dx * m_p.ny + dy] = m_p.delay_ps ? m_p.delay_ps(0, 0, dx, dy) : dx + dy;
 }
 
 double ANNEALER::conn_cost(int c) const
 {
-  const PLACE_CONN& k = m_p.conns[c];
-  const int dx = std::abs(m_pos[k.from].x - m_pos[k.to].x);
-  const int dy = std::abs(m_pos[k.from].y - m_pos[k.to].y);
-  return m_weight[c] * m_delay[dx * m_p.ny + dy];
+    const PLACE_CONN& k = m_p.conns[c];
+    const int dx = std::abs(m_pos[k.from].x - m_pos[k.to].x);
+    const int dy = std::abs(m_pos[k.from].y - m_pos[k.to].y);
+    return m_weight[c] * m_delay[dx * m_p.ny + dy];
 }
 
 // Weights from criticalities; only the connections that weigh are listed at
 // their blocks, so a move re-costs a handful of connections instead of all.
 void ANNEALER::set_weights()
 {
-  const size_t n = m_p.conns.size();
-  m_weight.assign(n, 0.0);
-  m_light.assign(n, 0.0);
-  std::vector<int> degree(m_nb + 1, 0);
-  for (size_t c = 0; c < n; ++c) {
-    // A sharp exponent keeps the few critical connections short without
-    // letting the many slack ones distort the wirelength.
-    const double w = std::pow(std::clamp<double>(m_crit[c], 0.0, 1.0), CRITICALITY_EXPONENT);
-    if (w < WEIGHT_CUTOFF) {
-      m_light[c] = w;
-      continue;
+    const size_t n = m_p.conns.size();
+    m_weight.assign(n, 0.0);
+    m_light.assign(n, 0.0);
+    std::vector<int> degree(m_nb + 1, 0);
+    for (size_t c = 0; c < n; ++c) {
+        // A sharp exponent keeps the few critical connections short without
+        // letting the many slack ones distort the wirelength.
+        const double w = std::pow(std::clamp<double>(m_crit[c], 0.0, 1.0), CRITICALITY_EXPONENT);
+        if (w < WEIGHT_CUTOFF) {
+            m_light[c] = w;
+            continue;
+        }
+        m_weight[c] = w;
+        ++degree[m_p.conns[c].from];
+        ++degree[m_p.conns[c].to];
     }
-    m_weight[c] = w;
-    ++degree[m_p.conns[c].from];
-    ++degree[m_p.conns[c].to];
-  }
-  m_conn_start.assign(m_nb + 1, 0);
-  for (int b = 0; b < m_nb; ++b) m_conn_start[b + 1] = m_conn_start[b] + degree[b];
-  m_conn_refs.resize(m_conn_start.back());
-  std::vector<int> fill(m_conn_start.begin(), m_conn_start.end() - 1);
-  for (size_t c = 0; c < n; ++c) {
-    if (m_weight[c] == 0.0) continue;
-    const PLACE_CONN& k = m_p.conns[c];
-    m_conn_refs[fill[k.from]++] = {static_cast<int>(c), k.to};
-    m_conn_refs[fill[k.to]++] = {static_cast<int>(c), k.from};
-  }
-  recompute_timing_cost();
+    m_conn_start.assign(m_nb + 1, 0);
+    for (int b = 0; b < m_nb; ++b) m_conn_start[b + 1] = m_conn_start[b] + degree[b];
+    m_conn_refs.resize(m_conn_start.back());
+    std::vector<int> fill(m_conn_start.begin(), m_conn_start.end() - 1);
+    for (size_t c = 0; c < n; ++c) {
+        if (m_weight[c] == 0.0) continue;
+        const PLACE_CONN& k = m_p.conns[c];
+        m_conn_refs[fill[k.from]++] = {static_cast<int>(c), k.to};
+        m_conn_refs[fill[k.to]++] = {static_cast<int>(c), k.from};
+    }
+    recompute_timing_cost();
 }
 
 // The running sum covers the weighed connections; the light ones are summed
@@ -201,25 +206,26 @@ void ANNEALER::set_weights()
 // and the cut-off does not shift the balance against wirelength.
 void ANNEALER::recompute_timing_cost()
 {
-  m_ccost.assign(m_p.conns.size(), 0.0);
-  m_tc = 0;
-  m_tc_light = 0;
-  for (size_t c = 0; c < m_p.conns.size(); ++c) {
-    if (m_weight[c] != 0.0) {
-      m_ccost[c] = conn_cost(static_cast<int>(c));
-      m_tc += m_ccost[c];
-    } else if (m_light[c] != 0.0) {
-      const PLACE_CONN& k = m_p.conns[c];
-      m_tc_light += m_light[c] * m_delay[std::abs(m_pos[k.from].x - m_pos[k.to].x) * m_p.ny +
-                                         std::abs(m_pos[k.from].y - m_pos[k.to].y)];
+    m_ccost.assign(m_p.conns.size(), 0.0);
+    m_tc = 0;
+    m_tc_light = 0;
+    for (size_t c = 0; c < m_p.conns.size(); ++c) {
+        if (m_weight[c] != 0.0) {
+            m_ccost[c] = conn_cost(static_cast<int>(c));
+            m_tc += m_ccost[c];
+        } else if (m_light[c] != 0.0) {
+            const PLACE_CONN& k = m_p.conns[c];
+            m_tc_light +=
+                m_light[c] *
+                m_delay[std::abs(m_pos[k.from].x - m_pos[k.to].x) * m_p.ny + std::abs(m_pos[k.from].y - m_pos[k.to].y)];
+        }
     }
-  }
 }
 
 void ANNEALER::normalise()
 {
-  m_wl_norm = 1.0 / std::max<double>(1.0, static_cast<double>(m_boxes->total_cost()));
-  m_tc_norm = 1.0 / std::max(1e-9, m_tc + m_tc_light);
+    m_wl_norm = 1.0 / std::max<double>(1.0, static_cast<double>(m_boxes->total_cost()));
+    m_tc_norm = 1.0 / std::max(1e-9, m_tc + m_tc_light);
 }
 
 // A target slot inside the window around block b: first by sampling the
@@ -228,247 +234,249 @@ void ANNEALER::normalise()
 // class). -1 when none was found.
 int ANNEALER::pick_target(int b, int rlim, int& tk)
 {
-  const int cls = m_p.block_class[b];
-  const PLACE_XY at = m_pos[b];
-  int ts = -1;
-  for (int attempt = 0; attempt < 16 && ts < 0; ++attempt) {
-    if (attempt < 8) {
-      const int tx = at.x + static_cast<int>(rand_below(2 * rlim + 1)) - rlim;
-      const int ty = at.y + static_cast<int>(rand_below(2 * rlim + 1)) - rlim;
-      if (tx < 0 || ty < 0 || tx >= m_p.nx || ty >= m_p.ny) continue;
-      ts = m_site_at[cls][tx * m_p.ny + ty];
-    } else {
-      const std::vector<int>& list = m_sites_of[cls];
-      const int s = list[rand_below(static_cast<uint32_t>(list.size()))];
-      if (std::abs(m_p.sites[s].x - at.x) <= rlim && std::abs(m_p.sites[s].y - at.y) <= rlim) ts = s;
+    const int cls = m_p.block_class[b];
+    const PLACE_XY at = m_pos[b];
+    int ts = -1;
+    for (int attempt = 0; attempt < 16 && ts < 0; ++attempt) {
+        if (attempt < 8) {
+            const int tx = at.x + static_cast<int>(rand_below(2 * rlim + 1)) - rlim;
+            const int ty = at.y + static_cast<int>(rand_below(2 * rlim + 1)) - rlim;
+            if (tx < 0 || ty < 0 || tx >= m_p.nx || ty >= m_p.ny) continue;
+            ts = m_site_at[cls][tx * m_p.ny + ty];
+        } else {
+            const std::vector<int>& list = m_sites_of[cls];
+            const int s = list[rand_below(static_cast<uint32_t>(list.size()))];
+            if (std::abs(m_p.sites[s].x - at.x) <= rlim && std::abs(m_p.sites[s].y - at.y) <= rlim) ts = s;
+        }
     }
-  }
-  if (ts >= 0) tk = static_cast<int>(rand_below(static_cast<uint32_t>(m_p.sites[ts].slots)));
-  return ts;
+    if (ts >= 0) tk = static_cast<int>(rand_below(static_cast<uint32_t>(m_p.sites[ts].slots)));
+    return ts;
 }
 
 // Proposes moving a random block to a random slot within rlim of it (swapping
 // with the slot's occupant), evaluates the cost change and keeps or undoes it.
 bool ANNEALER::try_move(double temperature, int rlim, double& delta_out, bool apply_always)
 {
-  const int b = static_cast<int>(rand_below(static_cast<uint32_t>(m_nb)));
-  int tk = 0;
-  const int ts = pick_target(b, rlim, tk);
-  if (ts < 0) return false;
-  const int b2 = m_occupant[m_slot_start[ts] + tk];
-  if (b2 == b || (ts == m_bsite[b] && b2 < 0)) return false;
+    const int b = static_cast<int>(rand_below(static_cast<uint32_t>(m_nb)));
+    int tk = 0;
+    const int ts = pick_target(b, rlim, tk);
+    if (ts < 0) return false;
+    const int b2 = m_occupant[m_slot_start[ts] + tk];
+    if (b2 == b || (ts == m_bsite[b] && b2 < 0)) return false;
 
-  const PLACE_XY from = m_pos[b];
-  const PLACE_XY to{m_p.sites[ts].x, m_p.sites[ts].y};
-  m_pos[b] = to;
-  if (b2 >= 0) m_pos[b2] = from;
-  const double dwl = static_cast<double>(m_boxes->propose(m_pos, b, from, to, b2));
+    const PLACE_XY from = m_pos[b];
+    const PLACE_XY to{m_p.sites[ts].x, m_p.sites[ts].y};
+    m_pos[b] = to;
+    if (b2 >= 0) m_pos[b2] = from;
+    const double dwl = static_cast<double>(m_boxes->propose(m_pos, b, from, to, b2));
 
-  // A connection between the two swapped blocks keeps its length.
-  m_new_ccost.clear();
-  double dtc = 0;
-  for (int blk : {b, b2}) {
-    if (blk < 0) continue;
-    const int partner = blk == b ? b2 : b;
-    for (int r = m_conn_start[blk]; r < m_conn_start[blk + 1]; ++r) {
-      const CONN_REF& ref = m_conn_refs[r];
-      if (ref.other == partner) continue;
-      const double nc = conn_cost(ref.conn);
-      m_new_ccost.emplace_back(ref.conn, nc);
-      dtc += nc - m_ccost[ref.conn];
+    // A connection between the two swapped blocks keeps its length.
+    m_new_ccost.clear();
+    double dtc = 0;
+    for (int blk : {b, b2}) {
+        if (blk < 0) continue;
+        const int partner = blk == b ? b2 : b;
+        for (int r = m_conn_start[blk]; r < m_conn_start[blk + 1]; ++r) {
+            const CONN_REF& ref = m_conn_refs[r];
+            if (ref.other == partner) continue;
+            const double nc = conn_cost(ref.conn);
+            m_new_ccost.emplace_back(ref.conn, nc);
+            dtc += nc - m_ccost[ref.conn];
+        }
     }
-  }
 
-  const double lambda = m_p.timing_tradeoff;
-  const double delta = (1.0 - lambda) * dwl * m_wl_norm + lambda * dtc * m_tc_norm;
-  delta_out = delta;
-  const bool take = apply_always || delta <= 0 || (temperature > 0 && rand_unit() < std::exp(-delta / temperature));
-  if (!take) {
-    m_pos[b] = from;
-    if (b2 >= 0) m_pos[b2] = to;
-    return false;
-  }
-  accept(b, b2, ts, tk);
-  return true;
+    const double lambda = m_p.timing_tradeoff;
+    const double delta = (1.0 - lambda) * dwl * m_wl_norm + lambda * dtc * m_tc_norm;
+    delta_out = delta;
+    const bool take = apply_always || delta <= 0 || (temperature > 0 && rand_unit() < std::exp(-delta / temperature));
+    if (!take) {
+        m_pos[b] = from;
+        if (b2 >= 0) m_pos[b2] = to;
+        return false;
+    }
+    accept(b, b2, ts, tk);
+    return true;
 }
 
 void ANNEALER::accept(int b, int b2, int ts, int tk)
 {
-  const int os = m_bsite[b], ok = m_bslot[b];
-  m_occupant[m_slot_start[os] + ok] = b2;
-  m_occupant[m_slot_start[ts] + tk] = b;
-  m_bsite[b] = ts;
-  m_bslot[b] = tk;
-  if (b2 >= 0) {
-    m_bsite[b2] = os;
-    m_bslot[b2] = ok;
-  }
-  m_boxes->commit();
-  for (const auto& [c, cost] : m_new_ccost) {
-    m_tc += cost - m_ccost[c];
-    m_ccost[c] = cost;
-  }
-  for (int blk : {b, b2})
-    if (blk >= 0 && !m_moved_flag[blk]) {
-      m_moved_flag[blk] = 1;
-      m_moved.push_back(blk);
+    const int os = m_bsite[b], ok = m_bslot[b];
+    m_occupant[m_slot_start[os] + ok] = b2;
+    m_occupant[m_slot_start[ts] + tk] = b;
+    m_bsite[b] = ts;
+    m_bslot[b] = tk;
+    if (b2 >= 0) {
+        m_bsite[b2] = os;
+        m_bslot[b2] = ok;
     }
+    m_boxes->commit();
+    for (const auto& [c, cost] : m_new_ccost) {
+        m_tc += cost - m_ccost[c];
+        m_ccost[c] = cost;
+    }
+    for (int blk : {b, b2})
+        if (blk >= 0 && !m_moved_flag[blk]) {
+            m_moved_flag[blk] = 1;
+            m_moved.push_back(blk);
+        }
 }
 
 // From the spread of the costs of random moves, all taken: hot enough that
 // nearly every move is accepted at first.
 double ANNEALER::starting_temperature()
 {
-  const int rmax = m_rmax;
-  double sum = 0, sum2 = 0;
-  int count = 0;
-  for (int i = 0; i < m_nb; ++i) {
-    double d = 0;
-    if (try_move(0, rmax, d, true)) {
-      sum += d;
-      sum2 += d * d;
-      ++count;
+    const int rmax = m_rmax;
+    double sum = 0, sum2 = 0;
+    int count = 0;
+    for (int i = 0; i < m_nb; ++i) {
+        double d = 0;
+        if (try_move(0, rmax, d, true)) {
+            sum += d;
+            sum2 += d * d;
+            ++count;
+        }
     }
-  }
-  recompute_timing_cost();
-  normalise();
-  const double var = count > 1 ? (sum2 - sum * sum / count) / (count - 1) : 0;
-  const double t = 20.0 * std::sqrt(std::max(0.0, var));
-  // Every sampled move cost the same: start warm enough to move anyway.
-  return t > 0 ? t : 1.0;
+    recompute_timing_cost();
+    normalise();
+    const double var = count > 1 ? (sum2 - sum * sum / count) / (count - 1) : 0;
+    const double t = 20.0 * std::sqrt(std::max(0.0, var));
+    // Every sampled move cost the same: start warm enough to move anyway.
+    return t > 0 ? t : 1.0;
 }
 
 void ANNEALER::check_costs(PLACE_RESULT& r)
 {
-  ++r.cost_checks;
-  bool same = true;
-  long long wl = 0;
-  for (int n = 0; n < m_boxes->net_count(); ++n) {
-    const PLACE_BOX b = m_boxes->scan(m_pos, n);
-    same = same && b == m_boxes->box(n);
-    wl += place_box_cost(b);
-  }
-  same = same && wl == m_boxes->total_cost();
-  double tc = 0;
-  for (size_t c = 0; c < m_p.conns.size(); ++c)
-    if (m_weight[c] != 0.0) tc += conn_cost(static_cast<int>(c));
-  same = same && std::abs(tc - m_tc) <= 1e-9 * std::max(1.0, std::abs(tc));
-  if (!same) ++r.cost_mismatches;
+    ++r.cost_checks;
+    bool same = true;
+    long long wl = 0;
+    for (int n = 0; n < m_boxes->net_count(); ++n) {
+        const PLACE_BOX b = m_boxes->scan(m_pos, n);
+        same = same && b == m_boxes->box(n);
+        wl += place_box_cost(b);
+    }
+    same = same && wl == m_boxes->total_cost();
+    double tc = 0;
+    for (size_t c = 0; c < m_p.conns.size(); ++c)
+        if (m_weight[c] != 0.0) tc += conn_cost(static_cast<int>(c));
+    same = same && std::abs(tc - m_tc) <= 1e-9 * std::max(1.0, std::abs(tc));
+    if (!same) ++r.cost_mismatches;
 }
 
 void ANNEALER::update_criticality(PLACE_RESULT& r)
 {
-  m_p.recompute_criticality(m_bsite, m_moved, m_crit);
-  m_crit.resize(m_p.conns.size(), 0.0f);
-  for (int b : m_moved) m_moved_flag[b] = 0;
-  m_moved.clear();
-  set_weights();
-  ++r.criticality_updates;
+    m_p.recompute_criticality(m_bsite, m_moved, m_crit);
+    m_crit.resize(m_p.conns.size(), 0.0f);
+    for (int b : m_moved) m_moved_flag[b] = 0;
+    m_moved.clear();
+    set_weights();
+    ++r.criticality_updates;
 }
 
 void ANNEALER::end_of_temperature(PLACE_RESULT& r)
 {
-  if (m_p.check_costs) check_costs(r);
-  if (m_p.recompute_criticality && m_p.recompute_every > 0 && r.temperatures % m_p.recompute_every == 0)
-    update_criticality(r);
-  else
-    recompute_timing_cost();  // bounds the floating drift of the running sum
-  normalise();
+    if (m_p.check_costs) check_costs(r);
+    if (m_p.recompute_criticality && m_p.recompute_every > 0 && r.temperatures % m_p.recompute_every == 0)
+        update_criticality(r);
+    else recompute_timing_cost();  // bounds the floating drift of the running sum
+    normalise();
 }
 
 // The classic budget, inner_num * n^(4/3) moves per temperature, up to a
 // design of LINEAR_FROM blocks; beyond, every block is tried the same number
 // of times per temperature as there, so that the anneal grows with the design
 // instead of faster than it.
-long long ANNEALER::moves_per_temperature() const { return place_moves_per_temperature(m_nb, m_p.inner_num); }
+long long ANNEALER::moves_per_temperature() const
+{
+    return place_moves_per_temperature(m_nb, m_p.inner_num);
+}
 
 void ANNEALER::anneal(PLACE_RESULT& r)
 {
-  const int rmax = m_rmax;
-  double temperature = starting_temperature();
-  const long long per_temp = moves_per_temperature();
-  double rlim = rmax;
-  const double t_exit = 0.005 / std::max<size_t>(1, m_p.nets.size() + m_p.conns.size());
-  while (temperature > t_exit && r.temperatures < 400) {
-    long long accepted = 0;
-    const int ir = std::max(1, static_cast<int>(rlim));
+    const int rmax = m_rmax;
+    double temperature = starting_temperature();
+    const long long per_temp = moves_per_temperature();
+    double rlim = rmax;
+    const double t_exit = 0.005 / std::max<size_t>(1, m_p.nets.size() + m_p.conns.size());
+    while (temperature > t_exit && r.temperatures < 400) {
+        long long accepted = 0;
+        const int ir = std::max(1, static_cast<int>(rlim));
+        for (long long m = 0; m < per_temp; ++m) {
+            double d;
+            if (try_move(temperature, ir, d, false)) ++accepted;
+        }
+        r.moves += per_temp;
+        ++r.temperatures;
+        const double rate = static_cast<double>(accepted) / static_cast<double>(per_temp);
+        // The window keeps the acceptance rate near 0.44, where annealing
+        // makes the most progress per move.
+        rlim = std::clamp(rlim * (1.0 - 0.44 + rate), 1.0, static_cast<double>(rmax));
+        if (rate > 0.96) temperature *= 0.5;
+        else if (rate > 0.8) temperature *= 0.9;
+        else if (rate > 0.15 || rlim > 1.0) temperature *= 0.95;
+        else temperature *= 0.8;
+        end_of_temperature(r);
+    }
+    // Greedy quench.
     for (long long m = 0; m < per_temp; ++m) {
-      double d;
-      if (try_move(temperature, ir, d, false)) ++accepted;
+        double d;
+        try_move(0, 1, d, false);
     }
     r.moves += per_temp;
-    ++r.temperatures;
-    const double rate = static_cast<double>(accepted) / static_cast<double>(per_temp);
-    // The window keeps the acceptance rate near 0.44, where annealing
-    // makes the most progress per move.
-    rlim = std::clamp(rlim * (1.0 - 0.44 + rate), 1.0, static_cast<double>(rmax));
-    if (rate > 0.96) temperature *= 0.5;
-    else if (rate > 0.8) temperature *= 0.9;
-    else if (rate > 0.15 || rlim > 1.0) temperature *= 0.95;
-    else temperature *= 0.8;
-    end_of_temperature(r);
-  }
-  // Greedy quench.
-  for (long long m = 0; m < per_temp; ++m) {
-    double d;
-    try_move(0, 1, d, false);
-  }
-  r.moves += per_temp;
-  if (m_p.check_costs) check_costs(r);
+    if (m_p.check_costs) check_costs(r);
 }
 
 PLACE_RESULT ANNEALER::run()
 {
-  PLACE_RESULT r;
-  if (!check_grid(r.error) || !initial_placement(r.error)) return r;
-  build_delay_table();
-  m_boxes = std::make_unique<PLACE_NET_BOXES>(m_p.nets, m_nb, m_p.nx, m_p.ny);
-  m_boxes->reset(m_pos);
-  m_crit.resize(m_p.conns.size());
-  for (size_t c = 0; c < m_p.conns.size(); ++c) m_crit[c] = m_p.conns[c].criticality;
-  // Nothing is placed for the caller yet: the first update takes every block.
-  m_moved_flag.assign(m_nb, 1);
-  m_moved.resize(m_nb);
-  for (int b = 0; b < m_nb; ++b) m_moved[b] = b;
-  set_weights();
-  normalise();
-  if (m_nb > 1) anneal(r);
-  recompute_timing_cost();
-  r.ok = true;
-  r.site = m_bsite;
-  r.slot = m_bslot;
-  r.wirelength = m_boxes->total_cost();
-  r.timing_cost = m_tc;
-  return r;
+    PLACE_RESULT r;
+    if (!check_grid(r.error) || !initial_placement(r.error)) return r;
+    build_delay_table();
+    m_boxes = std::make_unique<PLACE_NET_BOXES>(m_p.nets, m_nb, m_p.nx, m_p.ny);
+    m_boxes->reset(m_pos);
+    m_crit.resize(m_p.conns.size());
+    for (size_t c = 0; c < m_p.conns.size(); ++c) m_crit[c] = m_p.conns[c].criticality;
+    // Nothing is placed for the caller yet: the first update takes every block.
+    m_moved_flag.assign(m_nb, 1);
+    m_moved.resize(m_nb);
+    for (int b = 0; b < m_nb; ++b) m_moved[b] = b;
+    set_weights();
+    normalise();
+    if (m_nb > 1) anneal(r);
+    recompute_timing_cost();
+    r.ok = true;
+    r.site = m_bsite;
+    r.slot = m_bslot;
+    r.wirelength = m_boxes->total_cost();
+    r.timing_cost = m_tc;
+    return r;
 }
 
 }  // namespace
 
 long long place_moves_per_temperature(int blocks, double inner_num)
 {
-  const double n = static_cast<double>(std::max(blocks, 0));
-  const double per_block = std::cbrt(std::min(n, LINEAR_FROM));
-  return std::max<long long>(1, static_cast<long long>(inner_num * per_block * n));
+    const double n = static_cast<double>(std::max(blocks, 0));
+    const double per_block = std::cbrt(std::min(n, LINEAR_FROM));
+    return std::max<long long>(1, static_cast<long long>(inner_num * per_block * n));
 }
 
 PLACE_RESULT place_blocks(const PLACE_PROBLEM& problem)
 {
-  const int n = static_cast<int>(problem.block_class.size());
-  auto bad_block = [n](int b) { return b < 0 || b >= n; };
-  PLACE_RESULT r;
-  for (const PLACE_CONN& c : problem.conns)
-    if (bad_block(c.from) || bad_block(c.to) || c.from == c.to) {
-      r.error = "connection names a block that does not exist or joins a block to itself";
-      return r;
-    }
-  for (const std::vector<int>& net : problem.nets)
-    for (int b : net)
-      if (bad_block(b)) {
-        r.error = "net names a block that does not exist";
-        return r;
-      }
-  ANNEALER a(problem);
-  return a.run();
+    const int n = static_cast<int>(problem.block_class.size());
+    auto bad_block = [n](int b) { return b < 0 || b >= n; };
+    PLACE_RESULT r;
+    for (const PLACE_CONN& c : problem.conns)
+        if (bad_block(c.from) || bad_block(c.to) || c.from == c.to) {
+            r.error = "connection names a block that does not exist or joins a block to itself";
+            return r;
+        }
+    for (const std::vector<int>& net : problem.nets)
+        for (int b : net)
+            if (bad_block(b)) {
+                r.error = "net names a block that does not exist";
+                return r;
+            }
+    ANNEALER a(problem);
+    return a.run();
 }
 
 }  // namespace morv_host

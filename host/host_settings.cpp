@@ -17,189 +17,205 @@ namespace {
 
 bool is_assignment_key(const std::string& k)
 {
-  return k == "dont_touch" || k == "must_keep" || k == "back_annotated" || k == "locked_region" ||
-         k == "kardel_region" || k == "partition" || k == "floating_region" || k == "partition_name" ||
-         k == "boundary_port" || k == "instance_option";
+    return k == "dont_touch" || k == "must_keep" || k == "back_annotated" || k == "locked_region" ||
+           k == "kardel_region" || k == "partition" || k == "floating_region" || k == "partition_name" ||
+           k == "boundary_port" || k == "instance_option";
 }
 
 }  // namespace
 
 void HOST_SETTINGS::load_file(const std::string& path)
 {
-  // Only spaces and tabs are blanks in the host's file.
-  std::string error;
-  const bool opened = cfg_read_settings_file(
-      path,
-      [this](const CFG_FILE_LINE& line) {
-        if (!line.has_equals) throw HOST_INPUT_ERROR(line.where + ": expected KEY=VALUE, found '" + line.text + "'");
-        add(line.key, line.value, line.where);
-      },
-      " \t", &error);
-  if (!opened) throw HOST_INPUT_ERROR(path + ": cannot read the settings file: " + error);
+    // Only spaces and tabs are blanks in the host's file.
+    std::string error;
+    const bool opened = cfg_read_settings_file(
+        path,
+        [this](const CFG_FILE_LINE& line) {
+            if (!line.has_equals)
+                throw HOST_INPUT_ERROR(line.where + ": expected KEY=VALUE, found '" + line.text + "'");
+            add(line.key, line.value, line.where);
+        },
+        " \t", &error);
+    if (!opened) throw HOST_INPUT_ERROR(path + ": cannot read the settings file: " + error);
 }
 
 void HOST_SETTINGS::add(const std::string& key, const std::string& value, const std::string& where)
 {
-  if (key.empty()) throw HOST_INPUT_ERROR(where + ": empty key");
-  if (key.find_first_not_of("0123456789") == std::string::npos) {
-    int64_t id = 0;
-    if (!parse_int_strict(key, 0, 1000000, id)) throw HOST_INPUT_ERROR(where + ": setting id '" + key + "' is out of range");
-    m_options.emplace_back(static_cast<int>(id), value);
-  } else if (is_assignment_key(key)) {
-    m_assignments.push_back({key, value, where});
-  } else {
-    m_switches.emplace_back(key, value);
-  }
+    if (key.empty()) throw HOST_INPUT_ERROR(where + ": empty key");
+    if (key.find_first_not_of("0123456789") == std::string::npos) {
+        int64_t id = 0;
+        if (!parse_int_strict(key, 0, 1000000, id))
+            throw HOST_INPUT_ERROR(where + ": setting id '" + key + "' is out of range");
+        m_options.emplace_back(static_cast<int>(id), value);
+    } else if (is_assignment_key(key)) {
+        m_assignments.push_back({key, value, where});
+    } else {
+        m_switches.emplace_back(key, value);
+    }
 }
 
 bool HOST_SETTINGS::has_option(int id) const
 {
-  for (const auto& [k, v] : m_options)
-    if (k == id) return true;
-  return false;
+    for (const auto& [k, v] : m_options)
+        if (k == id) return true;
+    return false;
 }
 
 void HOST_SETTINGS::apply_options_and_switches(HDB_OPTION_SET& options) const
 {
-  for (const auto& [id, value] : m_options) options.set_string(id, value);
-  for (const auto& [key, value] : m_switches) cfg_set_value(key.c_str(), value.c_str());
+    for (const auto& [id, value] : m_options) options.set_string(id, value);
+    for (const auto& [key, value] : m_switches) cfg_set_value(key.c_str(), value.c_str());
 }
 
 namespace {
 
 // Atoms and outputs by name: an atom's own name or the name of one of its
 // outputs (BLIF net names) finds the atom; an output's name finds the output.
-struct NAMED_ATOMS {
-  explicit NAMED_ATOMS(CDB_ATOM_NETLIST& netlist)
-  {
-    for (CDB_ATOM_NODE* n : netlist) {
-      if (n->get_instance_name()) nodes.emplace(n->get_instance_name()->get_short_hpath(), n);
-      for (auto ot = n->begin_oterm(); ot != n->end_oterm(); ++ot) {
-        if ((*ot)->get_instance_name() == nullptr) continue;
-        nodes.emplace((*ot)->get_instance_name()->get_short_hpath(), n);
-        oterms.emplace((*ot)->get_instance_name()->get_short_hpath(), *ot);
-      }
+struct NAMED_ATOMS
+{
+    explicit NAMED_ATOMS(CDB_ATOM_NETLIST& netlist)
+    {
+        for (CDB_ATOM_NODE* n : netlist) {
+            if (n->get_instance_name()) nodes.emplace(n->get_instance_name()->get_short_hpath(), n);
+            for (auto ot = n->begin_oterm(); ot != n->end_oterm(); ++ot) {
+                if ((*ot)->get_instance_name() == nullptr) continue;
+                nodes.emplace((*ot)->get_instance_name()->get_short_hpath(), n);
+                oterms.emplace((*ot)->get_instance_name()->get_short_hpath(), *ot);
+            }
+        }
     }
-  }
-  std::unordered_map<std::string, CDB_ATOM_NODE*> nodes;
-  std::unordered_map<std::string, CDB_ATOM_OTERM*> oterms;
+    std::unordered_map<std::string, CDB_ATOM_NODE*> nodes;
+    std::unordered_map<std::string, CDB_ATOM_OTERM*> oterms;
 };
 
 // A line's value: its first word and the words after it.
-struct WORDS {
-  WORDS(const std::string& line_key, const std::string& value, const std::string& line_where)
-      : key(line_key), where(line_where)
-  {
-    std::istringstream in(value);
-    in >> first;
-    if (first.empty()) throw HOST_INPUT_ERROR(where + ": " + key + " needs a value");
-    std::string w;
-    while (in >> w) rest.push_back(w);
-  }
-  // The words after the first as count numbers.
-  std::vector<int64_t> numbers(size_t count) const
-  {
-    if (rest.size() != count)
-      throw HOST_INPUT_ERROR(where + ": " + key + " takes " + std::to_string(count) + " number(s) after its first word");
-    std::vector<int64_t> out;
-    for (const std::string& w : rest) {
-      int64_t v = 0;
-      if (!parse_int_strict(w, -1, 1000000, v)) throw HOST_INPUT_ERROR(where + ": '" + w + "' is not a number");
-      out.push_back(v);
+struct WORDS
+{
+    WORDS(const std::string& line_key, const std::string& value, const std::string& line_where)
+        : key(line_key), where(line_where)
+    {
+        std::istringstream in(value);
+        in >> first;
+        if (first.empty()) throw HOST_INPUT_ERROR(where + ": " + key + " needs a value");
+        std::string w;
+        while (in >> w) rest.push_back(w);
     }
-    return out;
-  }
-  int first_as_id(const char* what) const
-  {
-    int64_t id = 0;
-    if (!parse_int_strict(first, 0, 1000000, id)) throw HOST_INPUT_ERROR(where + ": '" + first + "' is not " + what);
-    return static_cast<int>(id);
-  }
-  std::string key, where, first;
-  std::vector<std::string> rest;
+    // The words after the first as count numbers.
+    std::vector<int64_t> numbers(size_t count) const
+    {
+        if (rest.size() != count)
+            throw HOST_INPUT_ERROR(where + ": " + key + " takes " + std::to_string(count) +
+                                   " number(s) after its first word");
+        std::vector<int64_t> out;
+        for (const std::string& w : rest) {
+            int64_t v = 0;
+            if (!parse_int_strict(w, -1, 1000000, v)) throw HOST_INPUT_ERROR(where + ": '" + w + "' is not a number");
+            out.push_back(v);
+        }
+        return out;
+    }
+    int first_as_id(const char* what) const
+    {
+        int64_t id = 0;
+        if (!parse_int_strict(first, 0, 1000000, id))
+            throw HOST_INPUT_ERROR(where + ": '" + first + "' is not " + what);
+        return static_cast<int>(id);
+    }
+    std::string key, where, first;
+    std::vector<std::string> rest;
 };
 
 void apply_atom_assignment(const WORDS& w, CDB_ATOM_NODE* node)
 {
-  CDB_ATOM_ASSIGNMENTS a = node->get_assignments();
-  if (w.key == "dont_touch") { w.numbers(0); a.dont_touch = true; }
-  else if (w.key == "must_keep") { w.numbers(0); a.must_keep = true; }
-  else if (w.key == "back_annotated") { w.numbers(0); a.back_annotated = true; }
-  else if (w.key == "kardel_region") { a.kardel_region = static_cast<int>(w.numbers(1)[0]); }
-  else if (w.key == "partition") { a.partition_id = static_cast<int>(w.numbers(1)[0]); }
-  else if (w.key == "locked_region") {
-    const std::vector<int64_t> n = w.numbers(4);
-    if (n[0] < 0 || n[1] < 0 || n[2] < n[0] || n[3] < n[1])
-      throw HOST_INPUT_ERROR(w.where + ": locked region corners must satisfy 0 <= X1 <= X2 and 0 <= Y1 <= Y2");
-    a.locked_x1 = static_cast<int>(n[0]);
-    a.locked_y1 = static_cast<int>(n[1]);
-    a.locked_x2 = static_cast<int>(n[2]);
-    a.locked_y2 = static_cast<int>(n[3]);
-  }
-  node->set_assignments(a);
+    CDB_ATOM_ASSIGNMENTS a = node->get_assignments();
+    if (w.key == "dont_touch") {
+        w.numbers(0);
+        a.dont_touch = true;
+    } else if (w.key == "must_keep") {
+        w.numbers(0);
+        a.must_keep = true;
+    } else if (w.key == "back_annotated") {
+        w.numbers(0);
+        a.back_annotated = true;
+    } else if (w.key == "kardel_region") {
+        a.kardel_region = static_cast<int>(w.numbers(1)[0]);
+    } else if (w.key == "partition") {
+        a.partition_id = static_cast<int>(w.numbers(1)[0]);
+    } else if (w.key == "locked_region") {
+        const std::vector<int64_t> n = w.numbers(4);
+        if (n[0] < 0 || n[1] < 0 || n[2] < n[0] || n[3] < n[1])
+            throw HOST_INPUT_ERROR(w.where + ": locked region corners must satisfy 0 <= X1 <= X2 and 0 <= Y1 <= Y2");
+        a.locked_x1 = static_cast<int>(n[0]);
+        a.locked_y1 = static_cast<int>(n[1]);
+        a.locked_x2 = static_cast<int>(n[2]);
+        a.locked_y2 = static_cast<int>(n[3]);
+    }
+    node->set_assignments(a);
 }
 
 // The port is bound and assigned to the named output, or to the named
 // atom's first output.
 void apply_boundary_port(const WORDS& w, const NAMED_ATOMS& named, BPM_BOUNDARY_PORT_MANAGER& bpm)
 {
-  if (w.rest.size() != 1) throw HOST_INPUT_ERROR(w.where + ": boundary_port takes an output and a port name");
-  CDB_ATOM_OTERM* oterm = nullptr;
-  if (auto o = named.oterms.find(w.first); o != named.oterms.end()) oterm = o->second;
-  else if (auto n = named.nodes.find(w.first); n != named.nodes.end() && n->second->begin_oterm() != n->second->end_oterm())
-    oterm = *n->second->begin_oterm();
-  if (oterm == nullptr) throw HOST_INPUT_ERROR(w.where + ": no output named '" + w.first + "'");
-  const int port = bpm.create_port(w.rest[0]);
-  if (port < 0 || !bpm.bind_port_id(oterm, port) || !bpm.assign_port_id(oterm, port))
-    throw HOST_INPUT_ERROR(w.where + ": cannot make the boundary port '" + w.rest[0] + "'");
+    if (w.rest.size() != 1) throw HOST_INPUT_ERROR(w.where + ": boundary_port takes an output and a port name");
+    CDB_ATOM_OTERM* oterm = nullptr;
+    if (auto o = named.oterms.find(w.first); o != named.oterms.end()) oterm = o->second;
+    else if (auto n = named.nodes.find(w.first);
+             n != named.nodes.end() && n->second->begin_oterm() != n->second->end_oterm())
+        oterm = *n->second->begin_oterm();
+    if (oterm == nullptr) throw HOST_INPUT_ERROR(w.where + ": no output named '" + w.first + "'");
+    const int port = bpm.create_port(w.rest[0]);
+    if (port < 0 || !bpm.bind_port_id(oterm, port) || !bpm.assign_port_id(oterm, port))
+        throw HOST_INPUT_ERROR(w.where + ": cannot make the boundary port '" + w.rest[0] + "'");
 }
 
 // Options of an instance are kept under its name, which must be an atom's or
 // an output's.
 void apply_instance_option(const WORDS& w, const NAMED_ATOMS& named, HDB_ACTION_PT_INSTANCE& ap)
 {
-  if (w.rest.size() != 2) throw HOST_INPUT_ERROR(w.where + ": instance_option takes an instance, a setting id and a value");
-  if (!named.nodes.count(w.first)) throw HOST_INPUT_ERROR(w.where + ": no atom or output named '" + w.first + "'");
-  int64_t id = 0;
-  if (!parse_int_strict(w.rest[0], 0, 1000000, id))
-    throw HOST_INPUT_ERROR(w.where + ": setting id '" + w.rest[0] + "' is out of range");
-  ap.edit_instance_options(w.first).set_string(static_cast<int>(id), w.rest[1]);
+    if (w.rest.size() != 2)
+        throw HOST_INPUT_ERROR(w.where + ": instance_option takes an instance, a setting id and a value");
+    if (!named.nodes.count(w.first)) throw HOST_INPUT_ERROR(w.where + ": no atom or output named '" + w.first + "'");
+    int64_t id = 0;
+    if (!parse_int_strict(w.rest[0], 0, 1000000, id))
+        throw HOST_INPUT_ERROR(w.where + ": setting id '" + w.rest[0] + "' is out of range");
+    ap.edit_instance_options(w.first).set_string(static_cast<int>(id), w.rest[1]);
 }
 
 }  // namespace
 
 bool HOST_SETTINGS::needs_boundary_port_manager() const
 {
-  for (const LINE& l : m_assignments)
-    if (l.key == "partition" || l.key == "boundary_port" || l.key == "partition_name") return true;
-  return false;
+    for (const LINE& l : m_assignments)
+        if (l.key == "partition" || l.key == "boundary_port" || l.key == "partition_name") return true;
+    return false;
 }
 
 void HOST_SETTINGS::apply_assignments(HOST_ENV& env) const
 {
-  if (m_assignments.empty()) return;
-  const NAMED_ATOMS named(*env.design().netlist());
-  BPM_BOUNDARY_PORT_MANAGER* bpm = env.get_boundary_port_manager();
-  for (const LINE& l : m_assignments) {
-    const WORDS w(l.key, l.value, l.where);
-    if (l.key == "floating_region") {
-      env.set_floating_region_lab_count(w.first_as_id("a region id"), static_cast<int>(w.numbers(1)[0]));
-    } else if (l.key == "partition_name") {
-      if (w.rest.empty()) throw HOST_INPUT_ERROR(l.where + ": partition_name takes a partition id and a name");
-      const int partition = w.first_as_id("a partition id");
-      // The name is the rest of the line, blanks inside it kept.
-      const size_t after_id = l.value.find(w.first) + w.first.size();
-      if (bpm) bpm->set_partition_name(partition, l.value.substr(l.value.find_first_not_of(" \t", after_id)));
-    } else if (l.key == "boundary_port") {
-      if (bpm) apply_boundary_port(w, named, *bpm);
-    } else if (l.key == "instance_option") {
-      apply_instance_option(w, named, env.design().action_point());
-    } else {
-      auto it = named.nodes.find(w.first);
-      if (it == named.nodes.end()) throw HOST_INPUT_ERROR(l.where + ": no atom named '" + w.first + "'");
-      apply_atom_assignment(w, it->second);
+    if (m_assignments.empty()) return;
+    const NAMED_ATOMS named(*env.design().netlist());
+    BPM_BOUNDARY_PORT_MANAGER* bpm = env.get_boundary_port_manager();
+    for (const LINE& l : m_assignments) {
+        const WORDS w(l.key, l.value, l.where);
+        if (l.key == "floating_region") {
+            env.set_floating_region_lab_count(w.first_as_id("a region id"), static_cast<int>(w.numbers(1)[0]));
+        } else if (l.key == "partition_name") {
+            if (w.rest.empty()) throw HOST_INPUT_ERROR(l.where + ": partition_name takes a partition id and a name");
+            const int partition = w.first_as_id("a partition id");
+            // The name is the rest of the line, blanks inside it kept.
+            const size_t after_id = l.value.find(w.first) + w.first.size();
+            if (bpm) bpm->set_partition_name(partition, l.value.substr(l.value.find_first_not_of(" \t", after_id)));
+        } else if (l.key == "boundary_port") {
+            if (bpm) apply_boundary_port(w, named, *bpm);
+        } else if (l.key == "instance_option") {
+            apply_instance_option(w, named, env.design().action_point());
+        } else {
+            auto it = named.nodes.find(w.first);
+            if (it == named.nodes.end()) throw HOST_INPUT_ERROR(l.where + ": no atom named '" + w.first + "'");
+            apply_atom_assignment(w, it->second);
+        }
     }
-  }
 }
 
 }  // namespace morv_host

@@ -28,35 +28,38 @@ namespace morv_host {
 class HOST_ENV;
 
 // Bad input: the text names the file and line (or the option) and the fault.
-class HOST_INPUT_ERROR : public std::runtime_error {
+class HOST_INPUT_ERROR : public std::runtime_error
+{
 public:
-  explicit HOST_INPUT_ERROR(const std::string& text) : std::runtime_error(text) {}
+    explicit HOST_INPUT_ERROR(const std::string& text) : std::runtime_error(text) {}
 };
 
-class HOST_SETTINGS {
+class HOST_SETTINGS
+{
 public:
-  // Throws HOST_INPUT_ERROR "<path>:<line>: ..." or "<path>: cannot read".
-  void load_file(const std::string& path);
-  // One KEY=VALUE; where names its origin in messages.
-  void add(const std::string& key, const std::string& value, const std::string& where);
+    // Throws HOST_INPUT_ERROR "<path>:<line>: ..." or "<path>: cannot read".
+    void load_file(const std::string& path);
+    // One KEY=VALUE; where names its origin in messages.
+    void add(const std::string& key, const std::string& value, const std::string& where);
 
-  // Project settings go to the options, switches to the configuration service.
-  void apply_options_and_switches(HDB_OPTION_SET& options) const;
-  // Per-atom assignments need the netlist: applied once it is read.
-  void apply_assignments(HOST_ENV& env) const;
-  // Partitions or ports given: the compile needs a boundary-port manager,
-  // installed before the environment is made.
-  bool needs_boundary_port_manager() const;
+    // Project settings go to the options, switches to the configuration service.
+    void apply_options_and_switches(HDB_OPTION_SET& options) const;
+    // Per-atom assignments need the netlist: applied once it is read.
+    void apply_assignments(HOST_ENV& env) const;
+    // Partitions or ports given: the compile needs a boundary-port manager,
+    // installed before the environment is made.
+    bool needs_boundary_port_manager() const;
 
-  bool has_option(int id) const;
+    bool has_option(int id) const;
 
 private:
-  struct LINE {
-    std::string key, value, where;
-  };
-  std::vector<std::pair<int, std::string>> m_options;
-  std::vector<std::pair<std::string, std::string>> m_switches;
-  std::vector<LINE> m_assignments;
+    struct LINE
+    {
+        std::string key, value, where;
+    };
+    std::vector<std::pair<int, std::string>> m_options;
+    std::vector<std::pair<std::string, std::string>> m_switches;
+    std::vector<LINE> m_assignments;
 };
 
 }  // namespace morv_host

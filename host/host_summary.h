@@ -7,16 +7,17 @@
 
 namespace morv_host {
 
-struct SUMMARY_ROW {
-  std::string step;           // flow point or fitter step
-  int atoms = 0;
-  int luts = 0;
-  int registers = 0;
-  bool has_timing = false;    // false: no constrained path (slack, FOM, Fmax printed as "-")
-  int64_t worst_slack_ps = 0;
-  int64_t figure_of_merit = 0;
-  double seconds = 0;
-  long analyses = 0;          // timing analyses the step ran (the row's own report aside)
+struct SUMMARY_ROW
+{
+    std::string step;  // flow point or fitter step
+    int atoms = 0;
+    int luts = 0;
+    int registers = 0;
+    bool has_timing = false;  // false: no constrained path (slack, FOM, Fmax printed as "-")
+    int64_t worst_slack_ps = 0;
+    int64_t figure_of_merit = 0;
+    double seconds = 0;
+    long analyses = 0;  // timing analyses the step ran (the row's own report aside)
 };
 
 // Fmax in MHz of a clock period with this worst slack; 0 when the path

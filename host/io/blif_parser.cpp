@@ -12,427 +12,464 @@
 
 namespace {
 
-std::string error_text(const std::string& file, int line, const std::string& what) {
-  if (line > 0) return str_cat(file, ":", std::to_string(line), ": ", what);
-  return str_cat(file, ": ", what);
+std::string error_text(const std::string& file, int line, const std::string& what)
+{
+    if (line > 0) return str_cat(file, ":", std::to_string(line), ": ", what);
+    return str_cat(file, ": ", what);
 }
 
 // Row patterns of the six inputs in the canonical order (input i = bit i of
 // the row index).
-constexpr std::array<uint64_t, 6> k_var_mask = {
-    0xAAAAAAAAAAAAAAAAull, 0xCCCCCCCCCCCCCCCCull, 0xF0F0F0F0F0F0F0F0ull,
-    0xFF00FF00FF00FF00ull, 0xFFFF0000FFFF0000ull, 0xFFFFFFFF00000000ull};
+constexpr std::array<uint64_t, 6> k_var_mask = {0xAAAAAAAAAAAAAAAAull, 0xCCCCCCCCCCCCCCCCull, 0xF0F0F0F0F0F0F0F0ull,
+                                                0xFF00FF00FF00FF00ull, 0xFFFF0000FFFF0000ull, 0xFFFFFFFF00000000ull};
 
-struct STRING_HASH {
-  using is_transparent = void;
-  size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+struct STRING_HASH
+{
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
 };
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
-
-bool is_control(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return (u < ' ' && !is_blank(c)) || u == 127;
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
 }
 
-bool is_one_of(std::string_view word, std::initializer_list<std::string_view> list) {
-  for (std::string_view w : list)
-    if (word == w) return true;
-  return false;
+bool is_control(char c)
+{
+    const auto u = static_cast<unsigned char>(c);
+    return (u < ' ' && !is_blank(c)) || u == 127;
+}
+
+bool is_one_of(std::string_view word, std::initializer_list<std::string_view> list)
+{
+    for (std::string_view w : list)
+        if (word == w) return true;
+    return false;
 }
 
 // Directives that are not supported: only flat, unmapped BLIF is read.
-bool is_unsupported_directive(std::string_view d) {
-  return is_one_of(d, {".subckt", ".gate", ".mlatch", ".exdc", ".search", ".start_kiss", ".blackbox"});
+bool is_unsupported_directive(std::string_view d)
+{
+    return is_one_of(d, {".subckt", ".gate", ".mlatch", ".exdc", ".search", ".start_kiss", ".blackbox"});
 }
 
 // Timing, wire-load and attribute lines carry nothing a netlist of atoms holds.
-bool is_ignored_directive(std::string_view d) {
-  return is_one_of(d, {".default_input_arrival", ".default_output_required", ".default_input_drive",
-                       ".default_output_load", ".default_max_input_load", ".input_arrival", ".output_required",
-                       ".input_drive", ".output_load", ".max_input_load", ".wire_load_slope", ".wire", ".area",
-                       ".delay", ".clock", ".cname", ".attr", ".param"});
+bool is_ignored_directive(std::string_view d)
+{
+    return is_one_of(d, {".default_input_arrival", ".default_output_required", ".default_input_drive",
+                         ".default_output_load", ".default_max_input_load", ".input_arrival", ".output_required",
+                         ".input_drive", ".output_load", ".max_input_load", ".wire_load_slope", ".wire", ".area",
+                         ".delay", ".clock", ".cname", ".attr", ".param"});
 }
 
-bool is_known_directive(std::string_view d) {
-  return is_one_of(d, {".model", ".inputs", ".outputs", ".names", ".latch", ".end"}) ||
-         is_unsupported_directive(d) || is_ignored_directive(d);
+bool is_known_directive(std::string_view d)
+{
+    return is_one_of(d, {".model", ".inputs", ".outputs", ".names", ".latch", ".end"}) || is_unsupported_directive(d) ||
+           is_ignored_directive(d);
 }
 
-std::string hex_byte(char c) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(static_cast<unsigned char>(c)));
-  return text;
+std::string hex_byte(char c)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(static_cast<unsigned char>(c)));
+    return text;
 }
 
-std::string printable(std::string_view word) {
-  std::string text;
-  for (char c : word) text += is_control(c) ? '?' : c;
-  return text;
+std::string printable(std::string_view word)
+{
+    std::string text;
+    for (char c : word) text += is_control(c) ? '?' : c;
+    return text;
 }
 
-class PARSER {
+class PARSER
+{
 public:
-  PARSER(std::string_view text, const std::string& file, int max_lut_inputs)
-      : m_text(text), m_max_lut_inputs(max_lut_inputs) {
-    m_model.m_file = file;
-  }
-
-  BLIF_MODEL run() {
-    std::vector<std::string_view> tokens;
-    bool any_words = false;
-    while (next_logical_line(tokens)) {
-      if (tokens.empty()) continue;
-      any_words = true;
-      check_words(tokens);
-      if (tokens[0][0] == '.') {
-        directive(tokens);
-      } else {
-        cover_row(tokens);
-      }
+    PARSER(std::string_view text, const std::string& file, int max_lut_inputs)
+        : m_text(text), m_max_lut_inputs(max_lut_inputs)
+    {
+        m_model.m_file = file;
     }
-    finish_cover();
-    if (!any_words) fail(0, "the file holds no model (it is empty or only comments)");
-    if (!m_seen_end) fail(m_next_line - 1, "the file ends without '.end' (is it cut short?)");
-    if (!m_seen_model) m_model.m_name = default_model_name();
-    if (m_model.m_outputs.empty())
-      fail(m_seen_model ? m_model_line : m_end_line, str_cat("model '", m_model.m_name, "' declares no outputs"));
-    check_written_names();
-    order_covers();
-    for (size_t i = 0; i < m_model.m_nets.size(); ++i)
-      if (m_model.m_nets[i].m_driver == BLIF_DRIVER::NONE) m_model.m_undriven.push_back(static_cast<int>(i));
-    return std::move(m_model);
-  }
+
+    BLIF_MODEL run()
+    {
+        std::vector<std::string_view> tokens;
+        bool any_words = false;
+        while (next_logical_line(tokens)) {
+            if (tokens.empty()) continue;
+            any_words = true;
+            check_words(tokens);
+            if (tokens[0][0] == '.') {
+                directive(tokens);
+            } else {
+                cover_row(tokens);
+            }
+        }
+        finish_cover();
+        if (!any_words) fail(0, "the file holds no model (it is empty or only comments)");
+        if (!m_seen_end) fail(m_next_line - 1, "the file ends without '.end' (is it cut short?)");
+        if (!m_seen_model) m_model.m_name = default_model_name();
+        if (m_model.m_outputs.empty())
+            fail(m_seen_model ? m_model_line : m_end_line, str_cat("model '", m_model.m_name, "' declares no outputs"));
+        check_written_names();
+        order_covers();
+        for (size_t i = 0; i < m_model.m_nets.size(); ++i)
+            if (m_model.m_nets[i].m_driver == BLIF_DRIVER::NONE) m_model.m_undriven.push_back(static_cast<int>(i));
+        return std::move(m_model);
+    }
 
 private:
-  [[noreturn]] void fail(int line, const std::string& what) const { throw BLIF_ERROR(m_model.m_file, line, what); }
+    [[noreturn]] void fail(int line, const std::string& what) const { throw BLIF_ERROR(m_model.m_file, line, what); }
 
-  // No word may hold a control character, and no word after the first may
-  // be a directive: that is a lost line break joining two lines.
-  void check_words(const std::vector<std::string_view>& t) const {
-    for (size_t i = 0; i < t.size(); ++i) {
-      for (char c : t[i])
-        if (is_control(c)) fail(m_line, str_cat("control character ", hex_byte(c), " in '", printable(t[i]), "'"));
-      if (i > 0 && t[i][0] == '.' && is_known_directive(t[i]))
-        fail(m_line, str_cat("'", t[i], "' inside a '", t[0], "' line (is a line break missing?)"));
-    }
-  }
-
-  // Splits the next logical line (comments removed, continuation lines
-  // joined) into tokens. The line number reported for it is that of its
-  // first physical line.
-  bool next_logical_line(std::vector<std::string_view>& tokens) {
-    tokens.clear();
-    if (m_pos >= m_text.size()) return false;
-    m_line = m_next_line;
-    m_joined.clear();
-    bool joined = false;
-    std::string_view logical;
-    for (;;) {
-      std::string_view phys = fio_next_line(m_text, m_pos);
-      ++m_next_line;
-      // Other tools stop reading at a NUL, even in a comment: the file
-      // would not be one design to every reader.
-      if (phys.find('\0') != std::string_view::npos) fail(m_next_line - 1, "NUL byte in the line (is this a text file?)");
-      size_t hash = phys.find('#');
-      if (hash != std::string_view::npos) phys = phys.substr(0, hash);
-      while (!phys.empty() && is_blank(phys.back())) phys.remove_suffix(1);
-      bool more = !phys.empty() && phys.back() == '\\' && m_pos < m_text.size();
-      if (!phys.empty() && phys.back() == '\\') phys.remove_suffix(1);
-      if (!more && !joined) {
-        logical = phys;
-        break;
-      }
-      m_joined.append(phys);
-      m_joined.push_back(' ');
-      joined = true;
-      if (!more) {
-        logical = m_joined;
-        break;
-      }
-    }
-    size_t i = 0;
-    while (i < logical.size()) {
-      while (i < logical.size() && is_blank(logical[i])) ++i;
-      size_t start = i;
-      while (i < logical.size() && !is_blank(logical[i])) ++i;
-      if (i > start) tokens.push_back(logical.substr(start, i - start));
-    }
-    return true;
-  }
-
-  int net(std::string_view name) {
-    auto it = m_net_ids.find(name);
-    if (it != m_net_ids.end()) return it->second;
-    int id = static_cast<int>(m_model.m_nets.size());
-    m_model.m_nets.push_back(BLIF_NET{std::string(name), BLIF_DRIVER::NONE, -1, 0, m_line});
-    m_net_ids.emplace(std::string(name), id);
-    return id;
-  }
-
-  int read_net(std::string_view name) {
-    int id = net(name);
-    if (m_model.m_nets[id].m_first_use_line == 0) m_model.m_nets[id].m_first_use_line = m_line;
-    return id;
-  }
-
-  int driver_line(const BLIF_NET& n) const {
-    switch (n.m_driver) {
-      case BLIF_DRIVER::INPUT: return m_input_lines[n.m_driver_index];
-      case BLIF_DRIVER::COVER: return m_model.m_covers[n.m_driver_index].m_line;
-      case BLIF_DRIVER::LATCH: return m_model.m_latches[n.m_driver_index].m_line;
-      case BLIF_DRIVER::NONE: break;
-    }
-    return 0;
-  }
-
-  void drive(int id, BLIF_DRIVER kind, int index) {
-    BLIF_NET& n = m_model.m_nets[id];
-    if (n.m_driver != BLIF_DRIVER::NONE)
-      fail(m_line, str_cat("net '", n.m_name, "' is driven twice (first driver on line ", std::to_string(driver_line(n)), ")"));
-    n.m_driver = kind;
-    n.m_driver_index = index;
-  }
-
-  void directive(const std::vector<std::string_view>& t) {
-    std::string_view d = t[0];
-    finish_cover();
-    if (m_seen_end) fail(m_line, d == ".model" ? "only one model per file is supported" : str_cat("'", d, "' after '.end'"));
-    if (d == ".model") {
-      model(t);
-    } else if (d == ".inputs") {
-      for (size_t i = 1; i < t.size(); ++i) {
-        int id = net(t[i]);
-        drive(id, BLIF_DRIVER::INPUT, static_cast<int>(m_model.m_inputs.size()));
-        m_model.m_inputs.push_back(id);
-        m_input_lines.push_back(m_line);
-      }
-    } else if (d == ".outputs") {
-      for (size_t i = 1; i < t.size(); ++i) {
-        int id = read_net(t[i]);
-        if (m_is_output.size() <= static_cast<size_t>(id)) m_is_output.resize(m_model.m_nets.size(), false);
-        if (m_is_output[id]) fail(m_line, str_cat("output '", t[i], "' is declared twice"));
-        m_is_output[id] = true;
-        m_model.m_outputs.push_back(id);
-      }
-    } else if (d == ".names") {
-      start_cover(t);
-    } else if (d == ".latch") {
-      latch(t);
-    } else if (d == ".end") {
-      if (t.size() > 1) fail(m_line, str_cat("'.end' takes no words, found '", t[1], "'"));
-      m_seen_end = true;
-      m_end_line = m_line;
-    } else if (is_unsupported_directive(d)) {
-      fail(m_line, str_cat("'", d, "' is not supported (only flat, unmapped BLIF is read)"));
-    } else if (!is_ignored_directive(d)) {
-      fail(m_line, str_cat("unknown directive '", d, "'"));
-    }
-  }
-
-  void model(const std::vector<std::string_view>& t) {
-    if (m_seen_model) fail(m_line, "only one model per file is supported");
-    if (!m_model.m_nets.empty()) fail(m_line, "'.model' must come before the model's contents");
-    if (t.size() > 2) fail(m_line, str_cat("'.model' takes one name, found '", t[2], "' after '", t[1], "'"));
-    m_seen_model = true;
-    m_model_line = m_line;
-    m_model.m_name = t.size() > 1 ? std::string(t[1]) : default_model_name();
-  }
-
-  void start_cover(const std::vector<std::string_view>& t) {
-    if (t.size() < 2) fail(m_line, "'.names' needs an output net");
-    size_t inputs = t.size() - 2;
-    if (inputs > static_cast<size_t>(m_max_lut_inputs))
-      fail(m_line, str_cat("cover of '", t.back(), "' has ", std::to_string(inputs), " inputs; the LUT has only ",
-                           std::to_string(m_max_lut_inputs)));
-    BLIF_COVER c;
-    c.m_line = m_line;
-    c.m_inputs.reserve(inputs);
-    for (size_t i = 1; i + 1 < t.size(); ++i) c.m_inputs.push_back(read_net(t[i]));
-    c.m_output = net(t.back());
-    int index = static_cast<int>(m_model.m_covers.size());
-    drive(c.m_output, BLIF_DRIVER::COVER, index);
-    m_model.m_covers.push_back(std::move(c));
-    m_open_cover = index;
-    m_cover_value = -1;
-  }
-
-  void cover_row(const std::vector<std::string_view>& t) {
-    if (m_open_cover < 0) fail(m_line, str_cat("cover row '", t[0], "' outside a '.names' block"));
-    BLIF_COVER& c = m_model.m_covers[m_open_cover];
-    size_t n = c.m_inputs.size();
-    std::string_view plane, out;
-    if (n == 0) {
-      if (t.size() != 1) fail(m_line, "a cover without inputs takes rows of one output value");
-      out = t[0];
-    } else {
-      if (t.size() != 2) fail(m_line, "a cover row needs an input plane and an output value");
-      plane = t[0];
-      out = t[1];
-      if (plane.size() != n)
-        fail(m_line, str_cat("cover row '", plane, "' has ", std::to_string(plane.size()), " input values; expected ",
-                             std::to_string(n)));
-    }
-    if (out != "0" && out != "1") fail(m_line, str_cat("cover output value '", out, "' is not 0 or 1"));
-    int value = out[0] - '0';
-    if (m_cover_value >= 0 && value != m_cover_value)
-      fail(m_line, "cover of '" + m_model.m_nets[c.m_output].m_name + "' mixes 0 and 1 output rows");
-    m_cover_value = value;
-    uint64_t cube = CDB_LUTMASK::full_mask(static_cast<int>(n));
-    for (size_t i = 0; i < n; ++i) {
-      char v = plane[i];
-      if (v == '1') cube &= k_var_mask[i];
-      else if (v == '0') cube &= ~k_var_mask[i];
-      else if (v != '-') fail(m_line, std::string("cover value '") + v + "' is not 0, 1 or '-'");
-    }
-    c.m_truth |= cube;
-  }
-
-  // A cover of 0 rows lists the OFF-set: the function is its complement.
-  // Inputs without a single row read as a lost row: a constant lists none.
-  void finish_cover() {
-    if (m_open_cover < 0) return;
-    BLIF_COVER& c = m_model.m_covers[m_open_cover];
-    if (m_cover_value < 0 && !c.m_inputs.empty())
-      fail(c.m_line, str_cat("cover of '", m_model.m_nets[c.m_output].m_name,
-                             "' has inputs but no rows (a constant 0 lists no inputs; is a row missing?)"));
-    if (m_cover_value == 0) c.m_truth = ~c.m_truth & CDB_LUTMASK::full_mask(static_cast<int>(c.m_inputs.size()));
-    m_open_cover = -1;
-  }
-
-  void latch(const std::vector<std::string_view>& t) {
-    if (t.size() < 3 || t.size() > 6) fail(m_line, "'.latch' takes: input output [type control] [init]");
-    if (t.size() < 5)
-      fail(m_line, str_cat("latch '", t[2], "' has no clock; only rising-edge ('re') latches are supported"));
-    std::string_view type = t[3];
-    if (type != "re") {
-      if (type == "fe" || type == "ah" || type == "al" || type == "as")
-        fail(m_line, str_cat("latch type '", type, "' is not supported; only rising-edge ('re') latches are"));
-      fail(m_line, str_cat("unknown latch type '", type, "'"));
-    }
-    if (t[4] == "NIL") fail(m_line, str_cat("latch '", t[2], "' has no clock ('NIL')"));
-    BLIF_LATCH l;
-    l.m_line = m_line;
-    if (t.size() == 6) {
-      std::string_view init = t[5];
-      if (init.size() != 1 || init[0] < '0' || init[0] > '3')
-        fail(m_line, str_cat("latch initial value '", init, "' is not 0, 1, 2 or 3"));
-      // 2 (don't care) and 3 (unknown) power up like every register: to 0.
-      l.m_init = init[0] == '1' ? 1 : 0;
-    }
-    l.m_d = read_net(t[1]);
-    l.m_clock = read_net(t[4]);
-    l.m_q = net(t[2]);
-    int index = static_cast<int>(m_model.m_latches.size());
-    drive(l.m_q, BLIF_DRIVER::LATCH, index);
-    m_model.m_latches.push_back(l);
-  }
-
-  // The writer replaces what a BLIF name cannot hold; a net it would write
-  // under the name of another is an error here, naming both lines, rather
-  // than at the end of a compile. (Blanks, '#' and control characters never
-  // reach a name, so no two changed names can meet each other.)
-  void check_written_names() const {
-    const auto& nets = m_model.m_nets;
-    for (size_t i = 0; i < nets.size(); ++i) {
-      if (!blif_name_needs_cleaning(nets[i].m_name)) continue;
-      const std::string written = blif_written_name(nets[i].m_name);
-      auto other = m_net_ids.find(written);
-      if (other == m_net_ids.end()) continue;
-      const BLIF_NET& a = nets[std::min<size_t>(i, other->second)];
-      const BLIF_NET& b = nets[std::max<size_t>(i, other->second)];
-      fail(std::max(a.m_line, b.m_line),
-           str_cat("nets '", a.m_name, "' (line ", std::to_string(a.m_line), ") and '", b.m_name, "' (line ",
-                   std::to_string(b.m_line), ") would both be written as '", written, "'"));
-    }
-  }
-
-  std::string default_model_name() const {
-    std::string name = m_model.m_file;
-    size_t slash = name.find_last_of('/');
-    if (slash != std::string::npos) name = name.substr(slash + 1);
-    size_t dot = name.find('.');
-    if (dot != std::string::npos && dot > 0) name = name.substr(0, dot);
-    return name.empty() ? "top" : name;
-  }
-
-  // Kahn's order over cover-to-cover edges; whatever is left sits on or
-  // behind a loop, and walking back along left-over drivers must revisit a
-  // cover, which is then on the loop.
-  void order_covers() {
-    const auto& covers = m_model.m_covers;
-    const auto& nets = m_model.m_nets;
-    size_t nc = covers.size();
-    std::vector<int> pending(nc, 0);
-    std::vector<int> fan_start(nc + 1, 0);
-    for (size_t c = 0; c < nc; ++c)
-      for (int in : covers[c].m_inputs)
-        if (nets[in].m_driver == BLIF_DRIVER::COVER) {
-          ++pending[c];
-          ++fan_start[nets[in].m_driver_index + 1];
-        }
-    for (size_t c = 0; c < nc; ++c) fan_start[c + 1] += fan_start[c];
-    std::vector<int> fanout(fan_start[nc]);
-    std::vector<int> fill(fan_start.begin(), fan_start.end() - 1);
-    for (size_t c = 0; c < nc; ++c)
-      for (int in : covers[c].m_inputs)
-        if (nets[in].m_driver == BLIF_DRIVER::COVER) fanout[fill[nets[in].m_driver_index]++] = static_cast<int>(c);
-    auto& order = m_model.m_cover_order;
-    order.reserve(nc);
-    for (size_t c = 0; c < nc; ++c)
-      if (pending[c] == 0) order.push_back(static_cast<int>(c));
-    for (size_t i = 0; i < order.size(); ++i) {
-      int c = order[i];
-      for (int k = fan_start[c]; k < fan_start[c + 1]; ++k)
-        if (--pending[fanout[k]] == 0) order.push_back(fanout[k]);
-    }
-    if (order.size() == nc) return;
-    int c = 0;
-    while (pending[c] == 0) ++c;
-    std::vector<char> seen(nc, 0);
-    while (!seen[c]) {
-      seen[c] = 1;
-      for (int in : covers[c].m_inputs)
-        if (nets[in].m_driver == BLIF_DRIVER::COVER && pending[nets[in].m_driver_index] > 0) {
-          c = nets[in].m_driver_index;
-          break;
+    // No word may hold a control character, and no word after the first may
+    // be a directive: that is a lost line break joining two lines.
+    void check_words(const std::vector<std::string_view>& t) const
+    {
+        for (size_t i = 0; i < t.size(); ++i) {
+            for (char c : t[i])
+                if (is_control(c))
+                    fail(m_line, str_cat("control character ", hex_byte(c), " in '", printable(t[i]), "'"));
+            if (i > 0 && t[i][0] == '.' && is_known_directive(t[i]))
+                fail(m_line, str_cat("'", t[i], "' inside a '", t[0], "' line (is a line break missing?)"));
         }
     }
-    fail(covers[c].m_line, "combinational loop through net '" + nets[covers[c].m_output].m_name + "'");
-  }
 
-  std::string_view m_text;
-  int m_max_lut_inputs;
-  BLIF_MODEL m_model;
-  std::unordered_map<std::string, int, STRING_HASH, std::equal_to<>> m_net_ids;
-  std::vector<int> m_input_lines;
-  std::vector<bool> m_is_output;
-  std::string m_joined;
-  size_t m_pos = 0;
-  int m_line = 0;
-  int m_next_line = 1;
-  int m_open_cover = -1;
-  int m_cover_value = -1;
-  int m_model_line = 0;
-  int m_end_line = 0;
-  bool m_seen_model = false;
-  bool m_seen_end = false;
+    // Splits the next logical line (comments removed, continuation lines
+    // joined) into tokens. The line number reported for it is that of its
+    // first physical line.
+    bool next_logical_line(std::vector<std::string_view>& tokens)
+    {
+        tokens.clear();
+        if (m_pos >= m_text.size()) return false;
+        m_line = m_next_line;
+        m_joined.clear();
+        bool joined = false;
+        std::string_view logical;
+        for (;;) {
+            std::string_view phys = fio_next_line(m_text, m_pos);
+            ++m_next_line;
+            // Other tools stop reading at a NUL, even in a comment: the file
+            // would not be one design to every reader.
+            if (phys.find('\0') != std::string_view::npos)
+                fail(m_next_line - 1, "NUL byte in the line (is this a text file?)");
+            size_t hash = phys.find('#');
+            if (hash != std::string_view::npos) phys = phys.substr(0, hash);
+            while (!phys.empty() && is_blank(phys.back())) phys.remove_suffix(1);
+            bool more = !phys.empty() && phys.back() == '\\' && m_pos < m_text.size();
+            if (!phys.empty() && phys.back() == '\\') phys.remove_suffix(1);
+            if (!more && !joined) {
+                logical = phys;
+                break;
+            }
+            m_joined.append(phys);
+            m_joined.push_back(' ');
+            joined = true;
+            if (!more) {
+                logical = m_joined;
+                break;
+            }
+        }
+        size_t i = 0;
+        while (i < logical.size()) {
+            while (i < logical.size() && is_blank(logical[i])) ++i;
+            size_t start = i;
+            while (i < logical.size() && !is_blank(logical[i])) ++i;
+            if (i > start) tokens.push_back(logical.substr(start, i - start));
+        }
+        return true;
+    }
+
+    int net(std::string_view name)
+    {
+        auto it = m_net_ids.find(name);
+        if (it != m_net_ids.end()) return it->second;
+        int id = static_cast<int>(m_model.m_nets.size());
+        m_model.m_nets.push_back(BLIF_NET{std::string(name), BLIF_DRIVER::NONE, -1, 0, m_line});
+        m_net_ids.emplace(std::string(name), id);
+        return id;
+    }
+
+    int read_net(std::string_view name)
+    {
+        int id = net(name);
+        if (m_model.m_nets[id].m_first_use_line == 0) m_model.m_nets[id].m_first_use_line = m_line;
+        return id;
+    }
+
+    int driver_line(const BLIF_NET& n) const
+    {
+        switch (n.m_driver) {
+        case BLIF_DRIVER::INPUT: return m_input_lines[n.m_driver_index];
+        case BLIF_DRIVER::COVER: return m_model.m_covers[n.m_driver_index].m_line;
+        case BLIF_DRIVER::LATCH: return m_model.m_latches[n.m_driver_index].m_line;
+        case BLIF_DRIVER::NONE: break;
+        }
+        return 0;
+    }
+
+    void drive(int id, BLIF_DRIVER kind, int index)
+    {
+        BLIF_NET& n = m_model.m_nets[id];
+        if (n.m_driver != BLIF_DRIVER::NONE)
+            fail(m_line, str_cat("net '", n.m_name, "' is driven twice (first driver on line ",
+                                 std::to_string(driver_line(n)), ")"));
+        n.m_driver = kind;
+        n.m_driver_index = index;
+    }
+
+    void directive(const std::vector<std::string_view>& t)
+    {
+        std::string_view d = t[0];
+        finish_cover();
+        if (m_seen_end)
+            fail(m_line, d == ".model" ? "only one model per file is supported" : str_cat("'", d, "' after '.end'"));
+        if (d == ".model") {
+            model(t);
+        } else if (d == ".inputs") {
+            for (size_t i = 1; i < t.size(); ++i) {
+                int id = net(t[i]);
+                drive(id, BLIF_DRIVER::INPUT, static_cast<int>(m_model.m_inputs.size()));
+                m_model.m_inputs.push_back(id);
+                m_input_lines.push_back(m_line);
+            }
+        } else if (d == ".outputs") {
+            for (size_t i = 1; i < t.size(); ++i) {
+                int id = read_net(t[i]);
+                if (m_is_output.size() <= static_cast<size_t>(id)) m_is_output.resize(m_model.m_nets.size(), false);
+                if (m_is_output[id]) fail(m_line, str_cat("output '", t[i], "' is declared twice"));
+                m_is_output[id] = true;
+                m_model.m_outputs.push_back(id);
+            }
+        } else if (d == ".names") {
+            start_cover(t);
+        } else if (d == ".latch") {
+            latch(t);
+        } else if (d == ".end") {
+            if (t.size() > 1) fail(m_line, str_cat("'.end' takes no words, found '", t[1], "'"));
+            m_seen_end = true;
+            m_end_line = m_line;
+        } else if (is_unsupported_directive(d)) {
+            fail(m_line, str_cat("'", d, "' is not supported (only flat, unmapped BLIF is read)"));
+        } else if (!is_ignored_directive(d)) {
+            fail(m_line, str_cat("unknown directive '", d, "'"));
+        }
+    }
+
+    void model(const std::vector<std::string_view>& t)
+    {
+        if (m_seen_model) fail(m_line, "only one model per file is supported");
+        if (!m_model.m_nets.empty()) fail(m_line, "'.model' must come before the model's contents");
+        if (t.size() > 2) fail(m_line, str_cat("'.model' takes one name, found '", t[2], "' after '", t[1], "'"));
+        m_seen_model = true;
+        m_model_line = m_line;
+        m_model.m_name = t.size() > 1 ? std::string(t[1]) : default_model_name();
+    }
+
+    void start_cover(const std::vector<std::string_view>& t)
+    {
+        if (t.size() < 2) fail(m_line, "'.names' needs an output net");
+        size_t inputs = t.size() - 2;
+        if (inputs > static_cast<size_t>(m_max_lut_inputs))
+            fail(m_line, str_cat("cover of '", t.back(), "' has ", std::to_string(inputs), " inputs; the LUT has only ",
+                                 std::to_string(m_max_lut_inputs)));
+        BLIF_COVER c;
+        c.m_line = m_line;
+        c.m_inputs.reserve(inputs);
+        for (size_t i = 1; i + 1 < t.size(); ++i) c.m_inputs.push_back(read_net(t[i]));
+        c.m_output = net(t.back());
+        int index = static_cast<int>(m_model.m_covers.size());
+        drive(c.m_output, BLIF_DRIVER::COVER, index);
+        m_model.m_covers.push_back(std::move(c));
+        m_open_cover = index;
+        m_cover_value = -1;
+    }
+
+    void cover_row(const std::vector<std::string_view>& t)
+    {
+        if (m_open_cover < 0) fail(m_line, str_cat("cover row '", t[0], "' outside a '.names' block"));
+        BLIF_COVER& c = m_model.m_covers[m_open_cover];
+        size_t n = c.m_inputs.size();
+        std::string_view plane, out;
+        if (n == 0) {
+            if (t.size() != 1) fail(m_line, "a cover without inputs takes rows of one output value");
+            out = t[0];
+        } else {
+            if (t.size() != 2) fail(m_line, "a cover row needs an input plane and an output value");
+            plane = t[0];
+            out = t[1];
+            if (plane.size() != n)
+                fail(m_line, str_cat("cover row '", plane, "' has ", std::to_string(plane.size()),
+                                     " input values; expected ", std::to_string(n)));
+        }
+        if (out != "0" && out != "1") fail(m_line, str_cat("cover output value '", out, "' is not 0 or 1"));
+        int value = out[0] - '0';
+        if (m_cover_value >= 0 && value != m_cover_value)
+            fail(m_line, "cover of '" + m_model.m_nets[c.m_output].m_name + "' mixes 0 and 1 output rows");
+        m_cover_value = value;
+        uint64_t cube = CDB_LUTMASK::full_mask(static_cast<int>(n));
+        for (size_t i = 0; i < n; ++i) {
+            char v = plane[i];
+            if (v == '1') cube &= k_var_mask[i];
+            else if (v == '0') cube &= ~k_var_mask[i];
+            else if (v != '-') fail(m_line, std::string("cover value '") + v + "' is not 0, 1 or '-'");
+        }
+        c.m_truth |= cube;
+    }
+
+    // A cover of 0 rows lists the OFF-set: the function is its complement.
+    // Inputs without a single row read as a lost row: a constant lists none.
+    void finish_cover()
+    {
+        if (m_open_cover < 0) return;
+        BLIF_COVER& c = m_model.m_covers[m_open_cover];
+        if (m_cover_value < 0 && !c.m_inputs.empty())
+            fail(c.m_line, str_cat("cover of '", m_model.m_nets[c.m_output].m_name,
+                                   "' has inputs but no rows (a constant 0 lists no inputs; is a row missing?)"));
+        if (m_cover_value == 0) c.m_truth = ~c.m_truth & CDB_LUTMASK::full_mask(static_cast<int>(c.m_inputs.size()));
+        m_open_cover = -1;
+    }
+
+    void latch(const std::vector<std::string_view>& t)
+    {
+        if (t.size() < 3 || t.size() > 6) fail(m_line, "'.latch' takes: input output [type control] [init]");
+        if (t.size() < 5)
+            fail(m_line, str_cat("latch '", t[2], "' has no clock; only rising-edge ('re') latches are supported"));
+        std::string_view type = t[3];
+        if (type != "re") {
+            if (type == "fe" || type == "ah" || type == "al" || type == "as")
+                fail(m_line, str_cat("latch type '", type, "' is not supported; only rising-edge ('re') latches are"));
+            fail(m_line, str_cat("unknown latch type '", type, "'"));
+        }
+        if (t[4] == "NIL") fail(m_line, str_cat("latch '", t[2], "' has no clock ('NIL')"));
+        BLIF_LATCH l;
+        l.m_line = m_line;
+        if (t.size() == 6) {
+            std::string_view init = t[5];
+            if (init.size() != 1 || init[0] < '0' || init[0] > '3')
+                fail(m_line, str_cat("latch initial value '", init, "' is not 0, 1, 2 or 3"));
+            // 2 (don't care) and 3 (unknown) power up like every register: to 0.
+            l.m_init = init[0] == '1' ? 1 : 0;
+        }
+        l.m_d = read_net(t[1]);
+        l.m_clock = read_net(t[4]);
+        l.m_q = net(t[2]);
+        int index = static_cast<int>(m_model.m_latches.size());
+        drive(l.m_q, BLIF_DRIVER::LATCH, index);
+        m_model.m_latches.push_back(l);
+    }
+
+    // The writer replaces what a BLIF name cannot hold; a net it would write
+    // under the name of another is an error here, naming both lines, rather
+    // than at the end of a compile. (Blanks, '#' and control characters never
+    // reach a name, so no two changed names can meet each other.)
+    void check_written_names() const
+    {
+        const auto& nets = m_model.m_nets;
+        for (size_t i = 0; i < nets.size(); ++i) {
+            if (!blif_name_needs_cleaning(nets[i].m_name)) continue;
+            const std::string written = blif_written_name(nets[i].m_name);
+            auto other = m_net_ids.find(written);
+            if (other == m_net_ids.end()) continue;
+            const BLIF_NET& a = nets[std::min<size_t>(i, other->second)];
+            const BLIF_NET& b = nets[std::max<size_t>(i, other->second)];
+            fail(std::max(a.m_line, b.m_line),
+                 str_cat("nets '", a.m_name, "' (line ", std::to_string(a.m_line), ") and '", b.m_name, "' (line ",
+                         std::to_string(b.m_line), ") would both be written as '", written, "'"));
+        }
+    }
+
+    std::string default_model_name() const
+    {
+        std::string name = m_model.m_file;
+        size_t slash = name.find_last_of('/');
+        if (slash != std::string::npos) name = name.substr(slash + 1);
+        size_t dot = name.find('.');
+        if (dot != std::string::npos && dot > 0) name = name.substr(0, dot);
+        return name.empty() ? "top" : name;
+    }
+
+    // Kahn's order over cover-to-cover edges; whatever is left sits on or
+    // behind a loop, and walking back along left-over drivers must revisit a
+    // cover, which is then on the loop.
+    void order_covers()
+    {
+        const auto& covers = m_model.m_covers;
+        const auto& nets = m_model.m_nets;
+        size_t nc = covers.size();
+        std::vector<int> pending(nc, 0);
+        std::vector<int> fan_start(nc + 1, 0);
+        for (size_t c = 0; c < nc; ++c)
+            for (int in : covers[c].m_inputs)
+                if (nets[in].m_driver == BLIF_DRIVER::COVER) {
+                    ++pending[c];
+                    ++fan_start[nets[in].m_driver_index + 1];
+                }
+        for (size_t c = 0; c < nc; ++c) fan_start[c + 1] += fan_start[c];
+        std::vector<int> fanout(fan_start[nc]);
+        std::vector<int> fill(fan_start.begin(), fan_start.end() - 1);
+        for (size_t c = 0; c < nc; ++c)
+            for (int in : covers[c].m_inputs)
+                if (nets[in].m_driver == BLIF_DRIVER::COVER)
+                    fanout[fill[nets[in].m_driver_index]++] = static_cast<int>(c);
+        auto& order = m_model.m_cover_order;
+        order.reserve(nc);
+        for (size_t c = 0; c < nc; ++c)
+            if (pending[c] == 0) order.push_back(static_cast<int>(c));
+        for (size_t i = 0; i < order.size(); ++i) {
+            int c = order[i];
+            for (int k = fan_start[c]; k < fan_start[c + 1]; ++k)
+                if (--pending[fanout[k]] == 0) order.push_back(fanout[k]);
+        }
+        if (order.size() == nc) return;
+        int c = 0;
+        while (pending[c] == 0) ++c;
+        std::vector<char> seen(nc, 0);
+        while (!seen[c]) {
+            seen[c] = 1;
+            for (int in : covers[c].m_inputs)
+                if (nets[in].m_driver == BLIF_DRIVER::COVER && pending[nets[in].m_driver_index] > 0) {
+                    c = nets[in].m_driver_index;
+                    break;
+                }
+        }
+        fail(covers[c].m_line, "combinational loop through net '" + nets[covers[c].m_output].m_name + "'");
+    }
+
+    std::string_view m_text;
+    int m_max_lut_inputs;
+    BLIF_MODEL m_model;
+    std::unordered_map<std::string, int, STRING_HASH, std::equal_to<>> m_net_ids;
+    std::vector<int> m_input_lines;
+    std::vector<bool> m_is_output;
+    std::string m_joined;
+    size_t m_pos = 0;
+    int m_line = 0;
+    int m_next_line = 1;
+    int m_open_cover = -1;
+    int m_cover_value = -1;
+    int m_model_line = 0;
+    int m_end_line = 0;
+    bool m_seen_model = false;
+    bool m_seen_end = false;
 };
 
 }  // namespace
 
 BLIF_ERROR::BLIF_ERROR(const std::string& file, int line, const std::string& what)
-    : std::runtime_error(error_text(file, line, what)), m_file(file), m_line(line) {}
+    : std::runtime_error(error_text(file, line, what)), m_file(file), m_line(line)
+{}
 
-BLIF_MODEL parse_blif_text(std::string_view text, const std::string& file_label, int max_lut_inputs) {
-  if (max_lut_inputs < 0 || max_lut_inputs > 6) throw BLIF_ERROR(file_label, 0, "LUT size must be 0 to 6");
-  return PARSER(text, file_label, max_lut_inputs).run();
+BLIF_MODEL parse_blif_text(std::string_view text, const std::string& file_label, int max_lut_inputs)
+{
+    if (max_lut_inputs < 0 || max_lut_inputs > 6) throw BLIF_ERROR(file_label, 0, "LUT size must be 0 to 6");
+    return PARSER(text, file_label, max_lut_inputs).run();
 }
 
-BLIF_MODEL parse_blif_file(const std::string& path, int max_lut_inputs) {
-  std::string text, error;
-  if (!fio_read_user_file(path, text, error)) throw BLIF_ERROR(path, 0, error);
-  return parse_blif_text(text, path, max_lut_inputs);
+BLIF_MODEL parse_blif_file(const std::string& path, int max_lut_inputs)
+{
+    std::string text, error;
+    if (!fio_read_user_file(path, text, error)) throw BLIF_ERROR(path, 0, error);
+    return parse_blif_text(text, path, max_lut_inputs);
 }
 
 namespace {
@@ -440,46 +477,55 @@ namespace {
 const size_t k_undriven_named = 10;
 
 // ", name (line N)" for the undriven nets from `first` on, the first ten of them.
-std::string undriven_list(const BLIF_MODEL& model, size_t first) {
-  std::string text;
-  const size_t count = model.m_undriven.size();
-  for (size_t i = first; i < count && i < k_undriven_named; ++i) {
-    const BLIF_NET& n = model.m_nets[model.m_undriven[i]];
-    text += str_cat(i > first ? ", " : " ", n.m_name, " (line ", std::to_string(n.m_first_use_line), ")");
-  }
-  if (count > k_undriven_named) text += str_cat(" and ", std::to_string(count - k_undriven_named), " more");
-  return text;
+std::string undriven_list(const BLIF_MODEL& model, size_t first)
+{
+    std::string text;
+    const size_t count = model.m_undriven.size();
+    for (size_t i = first; i < count && i < k_undriven_named; ++i) {
+        const BLIF_NET& n = model.m_nets[model.m_undriven[i]];
+        text += str_cat(i > first ? ", " : " ", n.m_name, " (line ", std::to_string(n.m_first_use_line), ")");
+    }
+    if (count > k_undriven_named) text += str_cat(" and ", std::to_string(count - k_undriven_named), " more");
+    return text;
 }
 
-bool is_unwritable_in_name(char c) { return static_cast<unsigned char>(c) <= ' ' || c == 127 || c == '#' || c == '\\'; }
+bool is_unwritable_in_name(char c)
+{
+    return static_cast<unsigned char>(c) <= ' ' || c == 127 || c == '#' || c == '\\';
+}
 
 }  // namespace
 
-std::string blif_undriven_warning_text(const BLIF_MODEL& model) {
-  const size_t count = model.m_undriven.size();
-  return str_cat(model.m_file, ": ", std::to_string(count), count == 1 ? " undriven net" : " undriven nets",
-                 " tied to constant 0:", undriven_list(model, 0));
+std::string blif_undriven_warning_text(const BLIF_MODEL& model)
+{
+    const size_t count = model.m_undriven.size();
+    return str_cat(model.m_file, ": ", std::to_string(count), count == 1 ? " undriven net" : " undriven nets",
+                   " tied to constant 0:", undriven_list(model, 0));
 }
 
-BLIF_ERROR blif_undriven_error(const BLIF_MODEL& model) {
-  const BLIF_NET& first = model.m_nets[model.m_undriven.at(0)];
-  std::string text = str_cat("net '", first.m_name, "' is read but never driven");
-  if (model.m_undriven.size() > 1)
-    text += str_cat(" (", std::to_string(model.m_undriven.size()), " undriven nets; also", undriven_list(model, 1), ")");
-  return BLIF_ERROR(model.m_file, first.m_first_use_line, text);
+BLIF_ERROR blif_undriven_error(const BLIF_MODEL& model)
+{
+    const BLIF_NET& first = model.m_nets[model.m_undriven.at(0)];
+    std::string text = str_cat("net '", first.m_name, "' is read but never driven");
+    if (model.m_undriven.size() > 1)
+        text += str_cat(" (", std::to_string(model.m_undriven.size()), " undriven nets; also", undriven_list(model, 1),
+                        ")");
+    return BLIF_ERROR(model.m_file, first.m_first_use_line, text);
 }
 
-bool blif_name_needs_cleaning(std::string_view name) {
-  if (name.empty()) return true;
-  for (char c : name)
-    if (is_unwritable_in_name(c)) return true;
-  return false;
+bool blif_name_needs_cleaning(std::string_view name)
+{
+    if (name.empty()) return true;
+    for (char c : name)
+        if (is_unwritable_in_name(c)) return true;
+    return false;
 }
 
-std::string blif_written_name(std::string_view name) {
-  if (name.empty()) return "_";
-  std::string s(name);
-  for (char& c : s)
-    if (is_unwritable_in_name(c)) c = '_';
-  return s;
+std::string blif_written_name(std::string_view name)
+{
+    if (name.empty()) return "_";
+    std::string s(name);
+    for (char& c : s)
+        if (is_unwritable_in_name(c)) c = '_';
+    return s;
 }

@@ -19,57 +19,68 @@
 #include <vector>
 
 // Text is "FILE:LINE: what is wrong" (LINE is omitted when no line applies).
-class BLIF_ERROR : public std::runtime_error {
+class BLIF_ERROR : public std::runtime_error
+{
 public:
-  BLIF_ERROR(const std::string& file, int line, const std::string& what);
-  const std::string& get_file() const { return m_file; }
-  int get_line() const { return m_line; }
+    BLIF_ERROR(const std::string& file, int line, const std::string& what);
+    const std::string& get_file() const { return m_file; }
+    int get_line() const { return m_line; }
 
 private:
-  std::string m_file;
-  int m_line;
+    std::string m_file;
+    int m_line;
 };
 
-enum class BLIF_DRIVER : uint8_t { NONE, INPUT, COVER, LATCH };
+enum class BLIF_DRIVER : uint8_t
+{
+    NONE,
+    INPUT,
+    COVER,
+    LATCH
+};
 
-struct BLIF_NET {
-  std::string m_name;
-  BLIF_DRIVER m_driver = BLIF_DRIVER::NONE;
-  int m_driver_index = -1;   // index into m_inputs, m_covers or m_latches
-  int m_first_use_line = 0;  // first line that reads the net
-  int m_line = 0;            // first line that names the net
+struct BLIF_NET
+{
+    std::string m_name;
+    BLIF_DRIVER m_driver = BLIF_DRIVER::NONE;
+    int m_driver_index = -1;   // index into m_inputs, m_covers or m_latches
+    int m_first_use_line = 0;  // first line that reads the net
+    int m_line = 0;            // first line that names the net
 };
 
 // One `.names` block. The truth table is over the listed inputs in order,
 // first input = least significant bit of the row index (row index k has input
 // i at bit i of k); bits beyond 2^inputs are zero.
-struct BLIF_COVER {
-  std::vector<int> m_inputs;
-  int m_output = -1;
-  uint64_t m_truth = 0;
-  int m_line = 0;
+struct BLIF_COVER
+{
+    std::vector<int> m_inputs;
+    int m_output = -1;
+    uint64_t m_truth = 0;
+    int m_line = 0;
 };
 
-struct BLIF_LATCH {
-  int m_d = -1;
-  int m_q = -1;
-  int m_clock = -1;
-  int m_init = 0;  // 0 or 1; the file's 2 and 3 read as 0
-  int m_line = 0;
+struct BLIF_LATCH
+{
+    int m_d = -1;
+    int m_q = -1;
+    int m_clock = -1;
+    int m_init = 0;  // 0 or 1; the file's 2 and 3 read as 0
+    int m_line = 0;
 };
 
-struct BLIF_MODEL {
-  std::string m_file;  // label used in messages
-  std::string m_name;
-  std::vector<BLIF_NET> m_nets;
-  std::vector<int> m_inputs;   // nets in declaration order
-  std::vector<int> m_outputs;  // nets in declaration order
-  std::vector<BLIF_COVER> m_covers;
-  std::vector<BLIF_LATCH> m_latches;
-  std::vector<int> m_undriven;  // read but never driven, in net order
-  // Covers in an order where each one comes after the covers driving its
-  // inputs (latches and inputs break the order).
-  std::vector<int> m_cover_order;
+struct BLIF_MODEL
+{
+    std::string m_file;  // label used in messages
+    std::string m_name;
+    std::vector<BLIF_NET> m_nets;
+    std::vector<int> m_inputs;   // nets in declaration order
+    std::vector<int> m_outputs;  // nets in declaration order
+    std::vector<BLIF_COVER> m_covers;
+    std::vector<BLIF_LATCH> m_latches;
+    std::vector<int> m_undriven;  // read but never driven, in net order
+    // Covers in an order where each one comes after the covers driving its
+    // inputs (latches and inputs break the order).
+    std::vector<int> m_cover_order;
 };
 
 // `file_label` names the source in messages. A cover with more inputs than

@@ -10,172 +10,185 @@ const char* const BLIF_OUTPUT_PIN_SUFFIX = "~output";
 
 namespace {
 
-const CDB_FAMILY_INFO& family_info(int family) {
-  const CDB_FAMILY_INFO* info = cdb_get_family_info(family);
-  if (!info || (info->lut_size != 4 && info->lut_size != 6))
-    throw std::invalid_argument(str_cat("unknown device family ", std::to_string(family)));
-  return *info;
+const CDB_FAMILY_INFO& family_info(int family)
+{
+    const CDB_FAMILY_INFO* info = cdb_get_family_info(family);
+    if (!info || (info->lut_size != 4 && info->lut_size != 6))
+        throw std::invalid_argument(str_cat("unknown device family ", std::to_string(family)));
+    return *info;
 }
 
-int family_code(const std::string& family) {
-  int code = cdb_family_from_name(family.c_str());
-  if (code == CDB_FAMILY_NONE) throw std::invalid_argument("unknown device family '" + family + "'");
-  return code;
+int family_code(const std::string& family)
+{
+    int code = cdb_family_from_name(family.c_str());
+    if (code == CDB_FAMILY_NONE) throw std::invalid_argument("unknown device family '" + family + "'");
+    return code;
 }
 
 // Names and atoms of one read. Names of nets come first so that the
 // synthesized names made afterwards (output pins, init-1 registers) can
 // never take a name that a later net of the file needs.
-class BUILDER {
+class BUILDER
+{
 public:
-  BUILDER(const BLIF_MODEL& model, int family, HDB_NAME_MGR* names)
-      : m_model(model), m_family(family), m_netlist(std::make_unique<CDB_ATOM_NETLIST>(family)) {
-    if (names)
-      m_netlist->set_name_mgr(names);
-    else
-      names = m_netlist->get_or_create_name_mgr();
-    m_names = names;
-  }
+    BUILDER(const BLIF_MODEL& model, int family, HDB_NAME_MGR* names)
+        : m_model(model), m_family(family), m_netlist(std::make_unique<CDB_ATOM_NETLIST>(family))
+    {
+        if (names) m_netlist->set_name_mgr(names);
+        else names = m_netlist->get_or_create_name_mgr();
+        m_names = names;
+    }
 
-  std::unique_ptr<CDB_ATOM_NETLIST> run() {
-    const size_t nets = m_model.m_nets.size();
-    m_net_name.assign(nets, nullptr);
-    m_driver.assign(nets, nullptr);
-    for (size_t i = 0; i < nets; ++i)
-      if (m_model.m_nets[i].m_driver != BLIF_DRIVER::NONE) m_net_name[i] = net_name(m_model.m_nets[i].m_name);
+    std::unique_ptr<CDB_ATOM_NETLIST> run()
+    {
+        const size_t nets = m_model.m_nets.size();
+        m_net_name.assign(nets, nullptr);
+        m_driver.assign(nets, nullptr);
+        for (size_t i = 0; i < nets; ++i)
+            if (m_model.m_nets[i].m_driver != BLIF_DRIVER::NONE) m_net_name[i] = net_name(m_model.m_nets[i].m_name);
 
-    for (int net : m_model.m_inputs) {
-      CDB_ATOM_NODE* pin = add_atom(CDB_KIND_IO, m_net_name[net]);
-      m_driver[net] = add_oterm(pin, DB_DATA_OUT, m_net_name[net]);
-    }
-    std::vector<CDB_ATOM_NODE*> output_pins;
-    output_pins.reserve(m_model.m_outputs.size());
-    for (int net : m_model.m_outputs) {
-      std::string base = m_model.m_nets[net].m_name + BLIF_OUTPUT_PIN_SUFFIX;
-      output_pins.push_back(add_output_pin(synthesized_name(base)));
-    }
-    std::vector<CDB_ATOM_NODE*> cells;
-    cells.reserve(m_model.m_covers.size());
-    for (const BLIF_COVER& c : m_model.m_covers) {
-      CDB_ATOM_NODE* cell = add_atom(CDB_KIND_LCELL_COMB, m_net_name[c.m_output]);
-      for (size_t i = 0; i < c.m_inputs.size(); ++i) cell->add_input_term(DB_DATA_A + static_cast<int>(i));
-      cell->set_lutmask(blif_family_lutmask(m_family, static_cast<int>(c.m_inputs.size()), c.m_truth));
-      m_driver[c.m_output] = add_oterm(cell, DB_COMB_OUT, m_net_name[c.m_output]);
-      cells.push_back(cell);
-    }
-    std::vector<CDB_ATOM_ITERM*> latch_d(m_model.m_latches.size()), latch_clock(m_model.m_latches.size());
-    for (size_t i = 0; i < m_model.m_latches.size(); ++i) add_latch(m_model.m_latches[i], latch_d[i], latch_clock[i]);
+        for (int net : m_model.m_inputs) {
+            CDB_ATOM_NODE* pin = add_atom(CDB_KIND_IO, m_net_name[net]);
+            m_driver[net] = add_oterm(pin, DB_DATA_OUT, m_net_name[net]);
+        }
+        std::vector<CDB_ATOM_NODE*> output_pins;
+        output_pins.reserve(m_model.m_outputs.size());
+        for (int net : m_model.m_outputs) {
+            std::string base = m_model.m_nets[net].m_name + BLIF_OUTPUT_PIN_SUFFIX;
+            output_pins.push_back(add_output_pin(synthesized_name(base)));
+        }
+        std::vector<CDB_ATOM_NODE*> cells;
+        cells.reserve(m_model.m_covers.size());
+        for (const BLIF_COVER& c : m_model.m_covers) {
+            CDB_ATOM_NODE* cell = add_atom(CDB_KIND_LCELL_COMB, m_net_name[c.m_output]);
+            for (size_t i = 0; i < c.m_inputs.size(); ++i) cell->add_input_term(DB_DATA_A + static_cast<int>(i));
+            cell->set_lutmask(blif_family_lutmask(m_family, static_cast<int>(c.m_inputs.size()), c.m_truth));
+            m_driver[c.m_output] = add_oterm(cell, DB_COMB_OUT, m_net_name[c.m_output]);
+            cells.push_back(cell);
+        }
+        std::vector<CDB_ATOM_ITERM*> latch_d(m_model.m_latches.size()), latch_clock(m_model.m_latches.size());
+        for (size_t i = 0; i < m_model.m_latches.size(); ++i)
+            add_latch(m_model.m_latches[i], latch_d[i], latch_clock[i]);
 
-    // Connections, now that every driver exists.
-    for (size_t i = 0; i < m_model.m_outputs.size(); ++i)
-      connect(output_pins[i]->get_input_term_by_type(DB_DATAIN), m_model.m_outputs[i]);
-    for (size_t c = 0; c < m_model.m_covers.size(); ++c) {
-      const BLIF_COVER& cover = m_model.m_covers[c];
-      for (size_t i = 0; i < cover.m_inputs.size(); ++i)
-        connect(cells[c]->get_input_term_by_type(DB_DATA_A + static_cast<int>(i)), cover.m_inputs[i]);
+        // Connections, now that every driver exists.
+        for (size_t i = 0; i < m_model.m_outputs.size(); ++i)
+            connect(output_pins[i]->get_input_term_by_type(DB_DATAIN), m_model.m_outputs[i]);
+        for (size_t c = 0; c < m_model.m_covers.size(); ++c) {
+            const BLIF_COVER& cover = m_model.m_covers[c];
+            for (size_t i = 0; i < cover.m_inputs.size(); ++i)
+                connect(cells[c]->get_input_term_by_type(DB_DATA_A + static_cast<int>(i)), cover.m_inputs[i]);
+        }
+        for (size_t i = 0; i < m_model.m_latches.size(); ++i) {
+            connect(latch_d[i], m_model.m_latches[i].m_d);
+            connect(latch_clock[i], m_model.m_latches[i].m_clock);
+        }
+        return std::move(m_netlist);
     }
-    for (size_t i = 0; i < m_model.m_latches.size(); ++i) {
-      connect(latch_d[i], m_model.m_latches[i].m_d);
-      connect(latch_clock[i], m_model.m_latches[i].m_clock);
-    }
-    return std::move(m_netlist);
-  }
 
 private:
-  HDB_INSTANCE_NAME* net_name(const std::string& name) {
-    HDB_INSTANCE_NAME* n = m_names->find_or_create_path(name, HDB_INAME_FLAG_FROM_NETLIST);
-    if (!n) throw BLIF_ERROR(m_model.m_file, 0, "cannot create the name '" + name + "'");
-    n->set_flag(HDB_INAME_FLAG_FROM_NETLIST);
-    return n;
-  }
-
-  HDB_INSTANCE_NAME* synthesized_name(const std::string& base) {
-    HDB_INSTANCE_NAME* n = m_names->create_unique_name(base, HDB_INAME_FLAG_FROM_NETLIST);
-    if (!n) throw BLIF_ERROR(m_model.m_file, 0, "cannot create a name from '" + base + "'");
-    return n;
-  }
-
-  CDB_ATOM_NODE* add_atom(int kind, HDB_INSTANCE_NAME* name) {
-    CDB_ATOM_NODE* node = cdb_create_atom(m_family, kind, name);
-    if (!node) throw BLIF_ERROR(m_model.m_file, 0, str_cat("the device family has no atom of kind ", std::to_string(kind)));
-    m_netlist->add_node(node);
-    return node;
-  }
-
-  CDB_ATOM_OTERM* add_oterm(CDB_ATOM_NODE* node, int port, HDB_INSTANCE_NAME* name) {
-    CDB_ATOM_OTERM* o = node->add_output_term(port, name);
-    o->set_host_index(m_next_host_index++);
-    return o;
-  }
-
-  // The pad term comes with the pin; it was read from the file like every
-  // other term, so it is numbered like them.
-  CDB_ATOM_NODE* add_output_pin(HDB_INSTANCE_NAME* name) {
-    CDB_ATOM_NODE* pin = cdb_create_output_pin(m_family, name);
-    if (!pin) throw BLIF_ERROR(m_model.m_file, 0, "the device family has no I/O atom");
-    m_netlist->add_node(pin);
-    pin->get_output_term_by_type(DB_PAD_OUT)->set_host_index(m_next_host_index++);
-    return pin;
-  }
-
-  // A combinational cell computing the complement of its one input.
-  CDB_ATOM_NODE* add_inverter(HDB_INSTANCE_NAME* name, CDB_ATOM_OTERM** out) {
-    CDB_ATOM_NODE* inv = add_atom(CDB_KIND_LCELL_COMB, name);
-    inv->add_input_term(DB_DATA_A);
-    inv->set_lutmask(blif_family_lutmask(m_family, 1, 0x1));
-    *out = add_oterm(inv, DB_COMB_OUT, name);
-    return inv;
-  }
-
-  void add_latch(const BLIF_LATCH& l, CDB_ATOM_ITERM*& d, CDB_ATOM_ITERM*& clock) {
-    const std::string& q = m_model.m_nets[l.m_q].m_name;
-    if (l.m_init == 0) {
-      CDB_ATOM_NODE* reg = add_register(m_net_name[l.m_q], d, clock);
-      m_driver[l.m_q] = add_oterm(reg, DB_REG_OUT, m_net_name[l.m_q]);
-      return;
+    HDB_INSTANCE_NAME* net_name(const std::string& name)
+    {
+        HDB_INSTANCE_NAME* n = m_names->find_or_create_path(name, HDB_INAME_FLAG_FROM_NETLIST);
+        if (!n) throw BLIF_ERROR(m_model.m_file, 0, "cannot create the name '" + name + "'");
+        n->set_flag(HDB_INAME_FLAG_FROM_NETLIST);
+        return n;
     }
-    // Power-up 1 as !reg(!D): the register holds the complement and starts at 0.
-    CDB_ATOM_OTERM* d_inv_out = nullptr;
-    CDB_ATOM_NODE* d_inv = add_inverter(synthesized_name(q + "~init_d"), &d_inv_out);
-    HDB_INSTANCE_NAME* reg_name = synthesized_name(q + "~init_reg");
-    CDB_ATOM_ITERM* reg_d = nullptr;
-    CDB_ATOM_NODE* reg = add_register(reg_name, reg_d, clock);
-    CDB_ATOM_OTERM* reg_out = add_oterm(reg, DB_REG_OUT, reg_name);
-    CDB_ATOM_OTERM* q_out = nullptr;
-    CDB_ATOM_NODE* q_inv = add_inverter(m_net_name[l.m_q], &q_out);
-    d_inv_out->insert_fanout(reg_d);
-    reg_out->insert_fanout(q_inv->get_input_term_by_type(DB_DATA_A));
-    m_driver[l.m_q] = q_out;
-    d = d_inv->get_input_term_by_type(DB_DATA_A);
-  }
 
-  // UVO registers live in a logic cell whose LUT passes data input A through.
-  CDB_ATOM_NODE* add_register(HDB_INSTANCE_NAME* name, CDB_ATOM_ITERM*& d, CDB_ATOM_ITERM*& clock) {
-    CDB_ATOM_NODE* reg = add_atom(CDB_KIND_REGISTER, name);
-    if (reg->is_register()) {
-      d = reg->add_input_term(DB_DATAIN);
-    } else {
-      d = reg->add_input_term(DB_DATA_A);
-      reg->set_lutmask(blif_family_lutmask(m_family, 1, 0x2));
+    HDB_INSTANCE_NAME* synthesized_name(const std::string& base)
+    {
+        HDB_INSTANCE_NAME* n = m_names->create_unique_name(base, HDB_INAME_FLAG_FROM_NETLIST);
+        if (!n) throw BLIF_ERROR(m_model.m_file, 0, "cannot create a name from '" + base + "'");
+        return n;
     }
-    clock = reg->add_input_term(DB_CLOCK);
-    return reg;
-  }
 
-  void connect(CDB_ATOM_ITERM* sink, int net) {
-    if (m_driver[net])
-      m_driver[net]->insert_fanout(sink);
-    else
-      sink->set_logical_gnd();
-  }
+    CDB_ATOM_NODE* add_atom(int kind, HDB_INSTANCE_NAME* name)
+    {
+        CDB_ATOM_NODE* node = cdb_create_atom(m_family, kind, name);
+        if (!node)
+            throw BLIF_ERROR(m_model.m_file, 0,
+                             str_cat("the device family has no atom of kind ", std::to_string(kind)));
+        m_netlist->add_node(node);
+        return node;
+    }
 
-  const BLIF_MODEL& m_model;
-  int m_family;
-  std::unique_ptr<CDB_ATOM_NETLIST> m_netlist;
-  HDB_NAME_MGR* m_names = nullptr;
-  std::vector<HDB_INSTANCE_NAME*> m_net_name;
-  std::vector<CDB_ATOM_OTERM*> m_driver;
-  int m_next_host_index = 0;
+    CDB_ATOM_OTERM* add_oterm(CDB_ATOM_NODE* node, int port, HDB_INSTANCE_NAME* name)
+    {
+        CDB_ATOM_OTERM* o = node->add_output_term(port, name);
+        o->set_host_index(m_next_host_index++);
+        return o;
+    }
+
+    // The pad term comes with the pin; it was read from the file like every
+    // other term, so it is numbered like them.
+    CDB_ATOM_NODE* add_output_pin(HDB_INSTANCE_NAME* name)
+    {
+        CDB_ATOM_NODE* pin = cdb_create_output_pin(m_family, name);
+        if (!pin) throw BLIF_ERROR(m_model.m_file, 0, "the device family has no I/O atom");
+        m_netlist->add_node(pin);
+        pin->get_output_term_by_type(DB_PAD_OUT)->set_host_index(m_next_host_index++);
+        return pin;
+    }
+
+    // A combinational cell computing the complement of its one input.
+    CDB_ATOM_NODE* add_inverter(HDB_INSTANCE_NAME* name, CDB_ATOM_OTERM** out)
+    {
+        CDB_ATOM_NODE* inv = add_atom(CDB_KIND_LCELL_COMB, name);
+        inv->add_input_term(DB_DATA_A);
+        inv->set_lutmask(blif_family_lutmask(m_family, 1, 0x1));
+        *out = add_oterm(inv, DB_COMB_OUT, name);
+        return inv;
+    }
+
+    void add_latch(const BLIF_LATCH& l, CDB_ATOM_ITERM*& d, CDB_ATOM_ITERM*& clock)
+    {
+        const std::string& q = m_model.m_nets[l.m_q].m_name;
+        if (l.m_init == 0) {
+            CDB_ATOM_NODE* reg = add_register(m_net_name[l.m_q], d, clock);
+            m_driver[l.m_q] = add_oterm(reg, DB_REG_OUT, m_net_name[l.m_q]);
+            return;
+        }
+        // Power-up 1 as !reg(!D): the register holds the complement and starts at 0.
+        CDB_ATOM_OTERM* d_inv_out = nullptr;
+        CDB_ATOM_NODE* d_inv = add_inverter(synthesized_name(q + "~init_d"), &d_inv_out);
+        HDB_INSTANCE_NAME* reg_name = synthesized_name(q + "~init_reg");
+        CDB_ATOM_ITERM* reg_d = nullptr;
+        CDB_ATOM_NODE* reg = add_register(reg_name, reg_d, clock);
+        CDB_ATOM_OTERM* reg_out = add_oterm(reg, DB_REG_OUT, reg_name);
+        CDB_ATOM_OTERM* q_out = nullptr;
+        CDB_ATOM_NODE* q_inv = add_inverter(m_net_name[l.m_q], &q_out);
+        d_inv_out->insert_fanout(reg_d);
+        reg_out->insert_fanout(q_inv->get_input_term_by_type(DB_DATA_A));
+        m_driver[l.m_q] = q_out;
+        d = d_inv->get_input_term_by_type(DB_DATA_A);
+    }
+
+    // UVO registers live in a logic cell whose LUT passes data input A through.
+    CDB_ATOM_NODE* add_register(HDB_INSTANCE_NAME* name, CDB_ATOM_ITERM*& d, CDB_ATOM_ITERM*& clock)
+    {
+        CDB_ATOM_NODE* reg = add_atom(CDB_KIND_REGISTER, name);
+        if (reg->is_register()) {
+            d = reg->add_input_term(DB_DATAIN);
+        } else {
+            d = reg->add_input_term(DB_DATA_A);
+            reg->set_lutmask(blif_family_lutmask(m_family, 1, 0x2));
+        }
+        clock = reg->add_input_term(DB_CLOCK);
+        return reg;
+    }
+
+    void connect(CDB_ATOM_ITERM* sink, int net)
+    {
+        if (m_driver[net]) m_driver[net]->insert_fanout(sink);
+        else sink->set_logical_gnd();
+    }
+
+    const BLIF_MODEL& m_model;
+    int m_family;
+    std::unique_ptr<CDB_ATOM_NETLIST> m_netlist;
+    HDB_NAME_MGR* m_names = nullptr;
+    std::vector<HDB_INSTANCE_NAME*> m_net_name;
+    std::vector<CDB_ATOM_OTERM*> m_driver;
+    int m_next_host_index = 0;
 };
 
 }  // namespace
@@ -184,52 +197,57 @@ BLIF_READER::BLIF_READER(int family) : m_family(family), m_lut_size(family_info(
 
 BLIF_READER::BLIF_READER(const std::string& family) : BLIF_READER(family_code(family)) {}
 
-std::unique_ptr<CDB_ATOM_NETLIST> BLIF_READER::read_file(const std::string& path, HDB_NAME_MGR* names) {
-  return build(parse_blif_file(path, m_lut_size), names);
+std::unique_ptr<CDB_ATOM_NETLIST> BLIF_READER::read_file(const std::string& path, HDB_NAME_MGR* names)
+{
+    return build(parse_blif_file(path, m_lut_size), names);
 }
 
 std::unique_ptr<CDB_ATOM_NETLIST> BLIF_READER::read_text(std::string_view text, const std::string& file_label,
-                                                         HDB_NAME_MGR* names) {
-  return build(parse_blif_text(text, file_label, m_lut_size), names);
+                                                         HDB_NAME_MGR* names)
+{
+    return build(parse_blif_text(text, file_label, m_lut_size), names);
 }
 
-std::unique_ptr<CDB_ATOM_NETLIST> BLIF_READER::build(const BLIF_MODEL& model, HDB_NAME_MGR* names) {
-  m_model_name = model.m_name;
-  m_undriven_count = model.m_undriven.size();
-  if (m_undriven_count > 0 && m_undriven_is_error) throw blif_undriven_error(model);
-  std::unique_ptr<CDB_ATOM_NETLIST> netlist = BUILDER(model, m_family, names).run();
-  if (m_undriven_count > 0) {
-    MSG_W warning;
-    warning.fill_args("%1!s!/WHOST_BLIF_UNDRIVEN_NETS", blif_undriven_warning_text(model));
-    warning.set_always_shown(true);
-    warning.post();
-  }
-  return netlist;
+std::unique_ptr<CDB_ATOM_NETLIST> BLIF_READER::build(const BLIF_MODEL& model, HDB_NAME_MGR* names)
+{
+    m_model_name = model.m_name;
+    m_undriven_count = model.m_undriven.size();
+    if (m_undriven_count > 0 && m_undriven_is_error) throw blif_undriven_error(model);
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist = BUILDER(model, m_family, names).run();
+    if (m_undriven_count > 0) {
+        MSG_W warning;
+        warning.fill_args("%1!s!/WHOST_BLIF_UNDRIVEN_NETS", blif_undriven_warning_text(model));
+        warning.set_always_shown(true);
+        warning.post();
+    }
+    return netlist;
 }
 
-std::string blif_output_port_name(std::string_view pin_name) {
-  std::string_view suffix = BLIF_OUTPUT_PIN_SUFFIX;
-  size_t at = pin_name.rfind(suffix);
-  if (at == std::string_view::npos) return std::string(pin_name);
-  std::string_view rest = pin_name.substr(at + suffix.size());
-  // create_unique_name appends "_<n>" when the plain name is taken.
-  if (!rest.empty()) {
-    if (rest.size() < 2 || rest[0] != '_') return std::string(pin_name);
-    for (char c : rest.substr(1))
-      if (c < '0' || c > '9') return std::string(pin_name);
-  }
-  return std::string(pin_name.substr(0, at));
+std::string blif_output_port_name(std::string_view pin_name)
+{
+    std::string_view suffix = BLIF_OUTPUT_PIN_SUFFIX;
+    size_t at = pin_name.rfind(suffix);
+    if (at == std::string_view::npos) return std::string(pin_name);
+    std::string_view rest = pin_name.substr(at + suffix.size());
+    // create_unique_name appends "_<n>" when the plain name is taken.
+    if (!rest.empty()) {
+        if (rest.size() < 2 || rest[0] != '_') return std::string(pin_name);
+        for (char c : rest.substr(1))
+            if (c < '0' || c > '9') return std::string(pin_name);
+    }
+    return std::string(pin_name.substr(0, at));
 }
 
-CDB_LUTMASK blif_family_lutmask(int family, int inputs, uint64_t truth) {
-  const CDB_FAMILY_INFO& info = family_info(family);
-  const int k = info.lut_size;
-  if (inputs < 0 || inputs > k) throw std::invalid_argument("cover wider than the family's LUT");
-  uint64_t rows = CDB_LUTMASK::full_mask(inputs);
-  uint64_t value = truth & rows;
-  // Unused inputs must not matter: repeat the table over their rows.
-  for (int width = 1 << inputs; width < (1 << k); width <<= 1) value |= value << width;
-  CDB_LUTMASK mask(k, value);
-  if (info.reversed_bit_order) mask.mirror_mask();
-  return mask;
+CDB_LUTMASK blif_family_lutmask(int family, int inputs, uint64_t truth)
+{
+    const CDB_FAMILY_INFO& info = family_info(family);
+    const int k = info.lut_size;
+    if (inputs < 0 || inputs > k) throw std::invalid_argument("cover wider than the family's LUT");
+    uint64_t rows = CDB_LUTMASK::full_mask(inputs);
+    uint64_t value = truth & rows;
+    // Unused inputs must not matter: repeat the table over their rows.
+    for (int width = 1 << inputs; width < (1 << k); width <<= 1) value |= value << width;
+    CDB_LUTMASK mask(k, value);
+    if (info.reversed_bit_order) mask.mirror_mask();
+    return mask;
 }

@@ -27,38 +27,39 @@
 #include "cdb/cdb_atom_netlist.h"
 #include "io/blif_parser.h"
 
-class BLIF_READER {
+class BLIF_READER
+{
 public:
-  // Base family code (6, 9, 10, 24, 34, 35, 41, 42, 47); std::invalid_argument when unknown.
-  explicit BLIF_READER(int family);
-  // Family name ("BRK", any case) or code as text.
-  explicit BLIF_READER(const std::string& family);
+    // Base family code (6, 9, 10, 24, 34, 35, 41, 42, 47); std::invalid_argument when unknown.
+    explicit BLIF_READER(int family);
+    // Family name ("BRK", any case) or code as text.
+    explicit BLIF_READER(const std::string& family);
 
-  int get_family() const { return m_family; }
-  int get_lut_size() const { return m_lut_size; }
+    int get_family() const { return m_family; }
+    int get_lut_size() const { return m_lut_size; }
 
-  // New netlist; names are made in `names` when given, else in a manager
-  // the netlist owns.
-  std::unique_ptr<CDB_ATOM_NETLIST> read_file(const std::string& path, HDB_NAME_MGR* names = nullptr);
-  std::unique_ptr<CDB_ATOM_NETLIST> read_text(std::string_view text, const std::string& file_label,
-                                              HDB_NAME_MGR* names = nullptr);
-  std::unique_ptr<CDB_ATOM_NETLIST> build(const BLIF_MODEL& model, HDB_NAME_MGR* names = nullptr);
+    // New netlist; names are made in `names` when given, else in a manager
+    // the netlist owns.
+    std::unique_ptr<CDB_ATOM_NETLIST> read_file(const std::string& path, HDB_NAME_MGR* names = nullptr);
+    std::unique_ptr<CDB_ATOM_NETLIST> read_text(std::string_view text, const std::string& file_label,
+                                                HDB_NAME_MGR* names = nullptr);
+    std::unique_ptr<CDB_ATOM_NETLIST> build(const BLIF_MODEL& model, HDB_NAME_MGR* names = nullptr);
 
-  // Undriven nets are an error (naming the line that first reads one)
-  // instead of being tied to 0.
-  void set_undriven_is_error(bool is_error) { m_undriven_is_error = is_error; }
+    // Undriven nets are an error (naming the line that first reads one)
+    // instead of being tied to 0.
+    void set_undriven_is_error(bool is_error) { m_undriven_is_error = is_error; }
 
-  // Nets tied to 0 by the last read.
-  size_t get_undriven_count() const { return m_undriven_count; }
-  // Model name of the last read.
-  const std::string& get_model_name() const { return m_model_name; }
+    // Nets tied to 0 by the last read.
+    size_t get_undriven_count() const { return m_undriven_count; }
+    // Model name of the last read.
+    const std::string& get_model_name() const { return m_model_name; }
 
 private:
-  int m_family;
-  int m_lut_size;
-  size_t m_undriven_count = 0;
-  bool m_undriven_is_error = false;
-  std::string m_model_name;
+    int m_family;
+    int m_lut_size;
+    size_t m_undriven_count = 0;
+    bool m_undriven_is_error = false;
+    std::string m_model_name;
 };
 
 // Suffix of output pin names, and the port name of an output pin's name

@@ -6,8 +6,9 @@
 #include <string>
 
 template <typename... PARTS>
-std::string str_cat(const PARTS&... parts) {
-  std::string s;
-  (s.append(parts), ...);
-  return s;
+std::string str_cat(const PARTS&... parts)
+{
+    std::string s;
+    (s.append(parts), ...);
+    return s;
 }

@@ -14,10 +14,11 @@
 namespace {
 
 // What an input of a cell sees: a net (possibly complemented) or a constant.
-struct SIGNAL {
-  int net = -1;
-  unsigned invert = 0;
-  unsigned constant = 0;  // value when net < 0
+struct SIGNAL
+{
+    int net = -1;
+    unsigned invert = 0;
+    unsigned constant = 0;  // value when net < 0
 };
 
 // Most slots a written function reads: a logic cell's (those of
@@ -25,352 +26,388 @@ struct SIGNAL {
 constexpr int k_max_vars = CDB_ATOM_NODE::EVALUATE_INPUT_COUNT;
 
 // Slots of the register next-state function.
-enum REG_SLOT { R_D, R_ENA, R_SCLR, R_SLOAD, R_SDATA, R_CLR, R_ALOAD, R_ADATA, R_Q, R_COUNT };
-constexpr int k_reg_ports[R_COUNT - 1] = {DB_DATAIN, DB_CLOCK_ENABLE, DB_SYNCH_CLEAR, DB_SYNCH_LOAD,
-                                          DB_SYNCH_DATA, DB_CLEAR, DB_ASYNCH_LOAD, DB_ASYNCH_DATA};
+enum REG_SLOT
+{
+    R_D,
+    R_ENA,
+    R_SCLR,
+    R_SLOAD,
+    R_SDATA,
+    R_CLR,
+    R_ALOAD,
+    R_ADATA,
+    R_Q,
+    R_COUNT
+};
+constexpr int k_reg_ports[R_COUNT - 1] = {DB_DATAIN,     DB_CLOCK_ENABLE, DB_SYNCH_CLEAR, DB_SYNCH_LOAD,
+                                          DB_SYNCH_DATA, DB_CLEAR,        DB_ASYNCH_LOAD, DB_ASYNCH_DATA};
 static_assert(R_COUNT <= k_max_vars);
 
-std::string node_label(const CDB_ATOM_NODE* node) {
-  std::string label = str_cat("atom ", std::to_string(node->get_id()));
-  if (node->get_instance_name()) label += " '" + node->get_instance_name()->get_short_hpath() + "'";
-  return label;
+std::string node_label(const CDB_ATOM_NODE* node)
+{
+    std::string label = str_cat("atom ", std::to_string(node->get_id()));
+    if (node->get_instance_name()) label += " '" + node->get_instance_name()->get_short_hpath() + "'";
+    return label;
 }
 
-class WRITER {
+class WRITER
+{
 public:
-  WRITER(const CDB_ATOM_NETLIST& netlist, std::ostream& out, const std::string& model, const std::string& label)
-      : m_netlist(netlist), m_out(out), m_model(model), m_label(label) {}
+    WRITER(const CDB_ATOM_NETLIST& netlist, std::ostream& out, const std::string& model, const std::string& label)
+        : m_netlist(netlist), m_out(out), m_model(model), m_label(label)
+    {}
 
-  void run() {
-    name_nets();
-    m_out << ".model " << blif_written_name(m_model) << "\n";
-    write_port_list(".inputs", m_input_ports);
-    write_port_list(".outputs", m_output_port_names);
-    for (CDB_ATOM_NODE* node : m_netlist) write_node(node);
-    for (size_t i = 0; i < m_output_pins.size(); ++i) write_output_pin(m_output_pins[i], m_output_port_names[i]);
-    m_out << ".end\n";
-  }
+    void run()
+    {
+        name_nets();
+        m_out << ".model " << blif_written_name(m_model) << "\n";
+        write_port_list(".inputs", m_input_ports);
+        write_port_list(".outputs", m_output_port_names);
+        for (CDB_ATOM_NODE* node : m_netlist) write_node(node);
+        for (size_t i = 0; i < m_output_pins.size(); ++i) write_output_pin(m_output_pins[i], m_output_port_names[i]);
+        m_out << ".end\n";
+    }
 
 private:
-  [[noreturn]] void fail(const std::string& what) const { throw BLIF_ERROR(m_label, 0, what); }
+    [[noreturn]] void fail(const std::string& what) const { throw BLIF_ERROR(m_label, 0, what); }
 
-  // ---------------------------------------------------------------- names
+    // ---------------------------------------------------------------- names
 
-  std::string unique_name(const std::string& base) {
-    if (m_used.insert(base).second) return base;
-    unsigned& n = m_suffix[base];
-    for (;;) {
-      std::string candidate = str_cat(base, "~", std::to_string(++n));
-      if (m_used.insert(candidate).second) return candidate;
-    }
-  }
-
-  int new_net(const std::string& name) {
-    m_net_names.push_back(name);
-    return static_cast<int>(m_net_names.size()) - 1;
-  }
-
-  // Ports first: their names are fixed. An output port whose driver would
-  // carry the same name simply is that net; any other net wanting a port's
-  // name gets a suffix.
-  void name_nets() {
-    std::unordered_map<std::string, const CDB_ATOM_OTERM*> port_driver;
-    for (CDB_ATOM_NODE* node : m_netlist) {
-      if (!node->is_pin()) continue;
-      std::string name = node->get_instance_name() ? node->get_instance_name()->get_short_hpath()
-                                                   : str_cat("pin", std::to_string(node->get_id()));
-      if (CDB_ATOM_OTERM* o = node->get_output_term_by_type(DB_DATA_OUT)) {
-        std::string port = blif_written_name(name);
-        if (!m_used.insert(port).second) fail("input port name '" + port + "' is used twice");
-        m_net_of[o] = new_net(port);
-        m_input_ports.push_back(port);
-      }
-      if (CDB_ATOM_ITERM* in = node->get_input_term_by_type(DB_DATAIN)) {
-        std::string port = blif_written_name(blif_output_port_name(name));
-        if (!m_output_ports.insert(port).second) fail("output port name '" + port + "' is used twice");
-        m_output_pins.push_back(in);
-        m_output_port_names.push_back(port);
-        bool plain = in->is_driven() && !in->is_inverted() && in->is_active_high();
-        port_driver[port] = plain ? in->get_source() : nullptr;
-      }
-    }
-    for (const std::string& port : m_output_port_names) {
-      if (!m_used.count(port)) continue;
-      // Same name as an input port: legal only when the output is that input.
-      const CDB_ATOM_OTERM* d = port_driver[port];
-      auto it = d ? m_net_of.find(d) : m_net_of.end();
-      if (it == m_net_of.end() || m_net_names[it->second] != port)
-        fail("port name '" + port + "' is both an input and an output that is not driven by it");
-    }
-    for (const std::string& port : m_output_port_names) m_used.insert(port);
-
-    for (CDB_ATOM_NODE* node : m_netlist) {
-      for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
-        CDB_ATOM_OTERM* o = *it;
-        if (m_net_of.count(o)) continue;
-        // A pin's only net is its input port's; its pad stands for the
-        // .outputs entry and must not claim a name the other nets want.
-        if (node->is_pin()) {
-          if (o->has_fanout()) fail(node_label(node) + ": pin output " + o->get_wysiwyg_port_name() + " cannot be written");
-          continue;
+    std::string unique_name(const std::string& base)
+    {
+        if (m_used.insert(base).second) return base;
+        unsigned& n = m_suffix[base];
+        for (;;) {
+            std::string candidate = str_cat(base, "~", std::to_string(++n));
+            if (m_used.insert(candidate).second) return candidate;
         }
-        HDB_INSTANCE_NAME* n = o->get_instance_name() ? o->get_instance_name() : node->get_instance_name();
-        std::string base = blif_written_name(n ? n->get_short_hpath() : str_cat("n", std::to_string(node->get_id())));
-        auto pd = port_driver.find(base);
-        if (pd != port_driver.end() && pd->second == o && m_output_ports.count(base) && !m_claimed.count(base)) {
-          m_claimed.insert(base);
-          m_net_of[o] = new_net(base);
+    }
+
+    int new_net(const std::string& name)
+    {
+        m_net_names.push_back(name);
+        return static_cast<int>(m_net_names.size()) - 1;
+    }
+
+    // Ports first: their names are fixed. An output port whose driver would
+    // carry the same name simply is that net; any other net wanting a port's
+    // name gets a suffix.
+    void name_nets()
+    {
+        std::unordered_map<std::string, const CDB_ATOM_OTERM*> port_driver;
+        for (CDB_ATOM_NODE* node : m_netlist) {
+            if (!node->is_pin()) continue;
+            std::string name = node->get_instance_name() ? node->get_instance_name()->get_short_hpath()
+                                                         : str_cat("pin", std::to_string(node->get_id()));
+            if (CDB_ATOM_OTERM* o = node->get_output_term_by_type(DB_DATA_OUT)) {
+                std::string port = blif_written_name(name);
+                if (!m_used.insert(port).second) fail("input port name '" + port + "' is used twice");
+                m_net_of[o] = new_net(port);
+                m_input_ports.push_back(port);
+            }
+            if (CDB_ATOM_ITERM* in = node->get_input_term_by_type(DB_DATAIN)) {
+                std::string port = blif_written_name(blif_output_port_name(name));
+                if (!m_output_ports.insert(port).second) fail("output port name '" + port + "' is used twice");
+                m_output_pins.push_back(in);
+                m_output_port_names.push_back(port);
+                bool plain = in->is_driven() && !in->is_inverted() && in->is_active_high();
+                port_driver[port] = plain ? in->get_source() : nullptr;
+            }
+        }
+        for (const std::string& port : m_output_port_names) {
+            if (!m_used.count(port)) continue;
+            // Same name as an input port: legal only when the output is that input.
+            const CDB_ATOM_OTERM* d = port_driver[port];
+            auto it = d ? m_net_of.find(d) : m_net_of.end();
+            if (it == m_net_of.end() || m_net_names[it->second] != port)
+                fail("port name '" + port + "' is both an input and an output that is not driven by it");
+        }
+        for (const std::string& port : m_output_port_names) m_used.insert(port);
+
+        for (CDB_ATOM_NODE* node : m_netlist) {
+            for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
+                CDB_ATOM_OTERM* o = *it;
+                if (m_net_of.count(o)) continue;
+                // A pin's only net is its input port's; its pad stands for the
+                // .outputs entry and must not claim a name the other nets want.
+                if (node->is_pin()) {
+                    if (o->has_fanout())
+                        fail(node_label(node) + ": pin output " + o->get_wysiwyg_port_name() + " cannot be written");
+                    continue;
+                }
+                HDB_INSTANCE_NAME* n = o->get_instance_name() ? o->get_instance_name() : node->get_instance_name();
+                std::string base =
+                    blif_written_name(n ? n->get_short_hpath() : str_cat("n", std::to_string(node->get_id())));
+                auto pd = port_driver.find(base);
+                if (pd != port_driver.end() && pd->second == o && m_output_ports.count(base) &&
+                    !m_claimed.count(base)) {
+                    m_claimed.insert(base);
+                    m_net_of[o] = new_net(base);
+                } else {
+                    m_net_of[o] = new_net(unique_name(base));
+                }
+            }
+        }
+    }
+
+    void write_port_list(const char* keyword, const std::vector<std::string>& names)
+    {
+        if (names.empty()) return;
+        m_out << keyword;
+        size_t column = 0;
+        for (const std::string& n : names) {
+            if (column > 0 && column + n.size() > 100) {
+                m_out << " \\\n";
+                column = 0;
+            }
+            m_out << ' ' << n;
+            column += n.size() + 1;
+        }
+        m_out << "\n";
+    }
+
+    // ---------------------------------------------------------------- signals
+
+    SIGNAL signal_of(const CDB_ATOM_ITERM* t, unsigned floating) const
+    {
+        SIGNAL s;
+        if (t == nullptr || !t->is_connected()) {
+            s.constant = floating;
+            return s;
+        }
+        if (!t->is_driven()) {
+            s.constant = t->is_logical_vcc() ? 1 : 0;
+            return s;
+        }
+        auto it = m_net_of.find(t->get_source());
+        if (it == m_net_of.end())
+            fail(node_label(t->get_my_node()) + " reads " + t->get_wysiwyg_port_name() + " from outside the netlist");
+        s.net = it->second;
+        s.invert = t->reads_complemented() ? 1u : 0u;
+        return s;
+    }
+
+    int net_of(const CDB_ATOM_OTERM* o) const { return m_net_of.at(o); }
+
+    // ---------------------------------------------------------------- covers
+
+    // Writes `.names` for out = f(slot values). Slots read nets or constants;
+    // the cover lists the distinct nets the function depends on, so constant
+    // functions come out with no inputs.
+    template <typename F>
+    void write_function(int out, const SIGNAL* slots, int count, F&& f)
+    {
+        int vars[k_max_vars];
+        int slot_var[k_max_vars];
+        int nvars = 0;
+        for (int i = 0; i < count; ++i) {
+            slot_var[i] = -1;
+            if (slots[i].net < 0) continue;
+            for (int v = 0; v < nvars; ++v)
+                if (vars[v] == slots[i].net) slot_var[i] = v;
+            if (slot_var[i] < 0) {
+                slot_var[i] = nvars;
+                vars[nvars++] = slots[i].net;
+            }
+        }
+        const unsigned rows = 1u << nvars;
+        uint8_t value[1u << k_max_vars];
+        unsigned in[k_max_vars];
+        for (unsigned r = 0; r < rows; ++r) {
+            for (int i = 0; i < count; ++i)
+                in[i] = slot_var[i] < 0 ? slots[i].constant : (((r >> slot_var[i]) & 1u) ^ slots[i].invert);
+            value[r] = static_cast<uint8_t>(f(in) & 1u);
+        }
+        int kept[k_max_vars];
+        int nkept = 0;
+        for (int v = 0; v < nvars; ++v) {
+            bool depends = false;
+            for (unsigned r = 0; r < rows && !depends; ++r)
+                if (!((r >> v) & 1u) && value[r] != value[r | (1u << v)]) depends = true;
+            if (depends) kept[nkept++] = v;
+        }
+        m_out << ".names";
+        for (int k = 0; k < nkept; ++k) m_out << ' ' << m_net_names[vars[kept[k]]];
+        m_out << ' ' << m_net_names[out] << "\n";
+        // Rows over the kept inputs only (the others are fixed at 0).
+        unsigned ones = 0;
+        const unsigned kept_rows = 1u << nkept;
+        auto full_row = [&](unsigned kr) {
+            unsigned r = 0;
+            for (int k = 0; k < nkept; ++k)
+                if ((kr >> k) & 1u) r |= 1u << kept[k];
+            return r;
+        };
+        for (unsigned kr = 0; kr < kept_rows; ++kr) ones += value[full_row(kr)];
+        if (nkept == 0) {
+            if (ones) m_out << "1\n";
+            return;
+        }
+        // The smaller of ON-set and OFF-set.
+        unsigned listed = ones * 2 <= kept_rows ? 1u : 0u;
+        std::string line(static_cast<size_t>(nkept) + 2, ' ');
+        line[nkept + 1] = static_cast<char>('0' + listed);
+        for (unsigned kr = 0; kr < kept_rows; ++kr) {
+            if (value[full_row(kr)] != listed) continue;
+            for (int k = 0; k < nkept; ++k) line[k] = ((kr >> k) & 1u) ? '1' : '0';
+            m_out << line << "\n";
+        }
+    }
+
+    // ---------------------------------------------------------------- atoms
+
+    void write_node(const CDB_ATOM_NODE* node)
+    {
+        if (node->is_pin()) return;  // ports, written apart
+        if (node->is_register()) {
+            write_register(node, SIGNAL{}, true);
+            return;
+        }
+        if (node->is_clkbuf()) {
+            CDB_ATOM_OTERM* o = node->get_output_term_by_type(DB_CLKBUF_OUT);
+            if (!o) return;
+            SIGNAL in = signal_of(node->get_input_term_by_type(DB_CLKBUF_IN), 0);
+            write_function(net_of(o), &in, 1, [](const unsigned* v) { return v[0]; });
+            return;
+        }
+        if (node->get_kind() == CDB_KIND_LCELL_COMB || node->is_lcell()) {
+            write_logic_cell(node);
+            return;
+        }
+        fail(node_label(node) + ": RAM, DSP and adder blocks cannot be written as BLIF");
+    }
+
+    void write_logic_cell(const CDB_ATOM_NODE* node)
+    {
+        SIGNAL slots[k_max_vars];
+        for (int i = 0; i < k_max_vars; ++i)
+            slots[i] = signal_of(node->get_input_term_by_type(CDB_ATOM_NODE::EVALUATE_INPUT_PORTS[i]), 0);
+        const CDB_ATOM_OTERM* reg_out = nullptr;
+        int comb_net = -1;
+        for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
+            const CDB_ATOM_OTERM* o = *it;
+            if (o->is_used_as(DB_REG_OUT)) {
+                reg_out = o;
+                continue;
+            }
+            int port = o->get_usage();
+            unsigned probe[k_max_vars] = {};
+            if (node->evaluate_output(port, probe) == CDB_ATOM_NODE::NO_LUT_VALUE) {
+                if (o->has_fanout())
+                    fail(node_label(node) + ": output " + o->get_wysiwyg_port_name() + " has no LUT function");
+                continue;
+            }
+            write_function(net_of(o), slots, k_max_vars,
+                           [node, port](const unsigned* v) { return node->evaluate_output(port, v); });
+            if (port == DB_COMB_OUT) comb_net = net_of(o);
+        }
+        if (!reg_out) return;
+        // A packed register takes its data from the cell's LUT.
+        SIGNAL d;
+        d.net = comb_net;
+        if (d.net < 0) {
+            d.net = new_net(unique_name(m_net_names[net_of(reg_out)] + "~d"));
+            write_function(d.net, slots, k_max_vars,
+                           [node](const unsigned* v) { return node->evaluate_output(DB_REG_OUT, v); });
+        }
+        write_register(node, d, false);
+    }
+
+    // `d` replaces the data input for registers packed into a logic cell.
+    void write_register(const CDB_ATOM_NODE* node, const SIGNAL& d, bool own_data_input)
+    {
+        const CDB_ATOM_OTERM* q_term = node->get_output_term_by_type(DB_REG_OUT);
+        if (!q_term) return;
+        const int q = net_of(q_term);
+        SIGNAL slots[R_COUNT];
+        for (int i = 0; i < R_COUNT - 1; ++i) {
+            int port = k_reg_ports[i];
+            slots[i] = signal_of(node->get_input_term_by_type(port), node->floats_high(port) ? 1u : 0u);
+        }
+        if (!own_data_input) slots[R_D] = d;
+        slots[R_Q].net = q;
+        SIGNAL clock = signal_of(node->get_input_term_by_type(DB_CLOCK), 0);
+        if (clock.net < 0) {
+            // Never clocked: the register keeps its power-up value.
+            SIGNAL none;
+            write_function(q, &none, 1, [](const unsigned*) { return 0u; });
+            return;
+        }
+        auto next_state = [](const unsigned* v) {
+            CDB_REGISTER_INPUTS in;
+            in.d = v[R_D];
+            in.ena = v[R_ENA];
+            in.sclr = v[R_SCLR];
+            in.sload = v[R_SLOAD];
+            in.sdata = v[R_SDATA];
+            in.clr = v[R_CLR];
+            in.aload = v[R_ALOAD];
+            in.adata = v[R_ADATA];
+            unsigned forced = 0;
+            if (cdb_register_async_value(in, &forced)) return forced;
+            return cdb_register_next_state(in, v[R_Q]);
+        };
+        int next;
+        if (is_plain_data(slots)) {
+            next = slots[R_D].net;
         } else {
-          m_net_of[o] = new_net(unique_name(base));
+            next = new_net(unique_name(m_net_names[q] + "~next"));
+            write_function(next, slots, R_COUNT, next_state);
         }
-      }
+        m_out << ".latch " << m_net_names[next] << ' ' << m_net_names[q] << (clock.invert ? " fe " : " re ")
+              << m_net_names[clock.net] << " 0\n";
     }
-  }
 
-  void write_port_list(const char* keyword, const std::vector<std::string>& names) {
-    if (names.empty()) return;
-    m_out << keyword;
-    size_t column = 0;
-    for (const std::string& n : names) {
-      if (column > 0 && column + n.size() > 100) {
-        m_out << " \\\n";
-        column = 0;
-      }
-      m_out << ' ' << n;
-      column += n.size() + 1;
+    // The next state is the data net itself: every control at its inactive
+    // constant value and the data input uncomplemented.
+    static bool is_plain_data(const SIGNAL* s)
+    {
+        auto is_const = [&](int slot, unsigned v) { return s[slot].net < 0 && s[slot].constant == v; };
+        return s[R_D].net >= 0 && !s[R_D].invert && is_const(R_ENA, 1) && is_const(R_SCLR, 0) && is_const(R_SLOAD, 0) &&
+               is_const(R_CLR, 0) && is_const(R_ALOAD, 0);
     }
-    m_out << "\n";
-  }
 
-  // ---------------------------------------------------------------- signals
+    void write_output_pin(const CDB_ATOM_ITERM* in, const std::string& port)
+    {
+        SIGNAL s = signal_of(in, 0);
+        if (s.net >= 0 && !s.invert && m_net_names[s.net] == port) return;
+        // No net carries the port's name here: other nets were kept off it.
+        write_function(new_net(port), &s, 1, [](const unsigned* v) { return v[0]; });
+    }
 
-  SIGNAL signal_of(const CDB_ATOM_ITERM* t, unsigned floating) const {
-    SIGNAL s;
-    if (t == nullptr || !t->is_connected()) {
-      s.constant = floating;
-      return s;
-    }
-    if (!t->is_driven()) {
-      s.constant = t->is_logical_vcc() ? 1 : 0;
-      return s;
-    }
-    auto it = m_net_of.find(t->get_source());
-    if (it == m_net_of.end())
-      fail(node_label(t->get_my_node()) + " reads " + t->get_wysiwyg_port_name() + " from outside the netlist");
-    s.net = it->second;
-    s.invert = t->reads_complemented() ? 1u : 0u;
-    return s;
-  }
-
-  int net_of(const CDB_ATOM_OTERM* o) const { return m_net_of.at(o); }
-
-  // ---------------------------------------------------------------- covers
-
-  // Writes `.names` for out = f(slot values). Slots read nets or constants;
-  // the cover lists the distinct nets the function depends on, so constant
-  // functions come out with no inputs.
-  template <typename F>
-  void write_function(int out, const SIGNAL* slots, int count, F&& f) {
-    int vars[k_max_vars];
-    int slot_var[k_max_vars];
-    int nvars = 0;
-    for (int i = 0; i < count; ++i) {
-      slot_var[i] = -1;
-      if (slots[i].net < 0) continue;
-      for (int v = 0; v < nvars; ++v)
-        if (vars[v] == slots[i].net) slot_var[i] = v;
-      if (slot_var[i] < 0) {
-        slot_var[i] = nvars;
-        vars[nvars++] = slots[i].net;
-      }
-    }
-    const unsigned rows = 1u << nvars;
-    uint8_t value[1u << k_max_vars];
-    unsigned in[k_max_vars];
-    for (unsigned r = 0; r < rows; ++r) {
-      for (int i = 0; i < count; ++i)
-        in[i] = slot_var[i] < 0 ? slots[i].constant : (((r >> slot_var[i]) & 1u) ^ slots[i].invert);
-      value[r] = static_cast<uint8_t>(f(in) & 1u);
-    }
-    int kept[k_max_vars];
-    int nkept = 0;
-    for (int v = 0; v < nvars; ++v) {
-      bool depends = false;
-      for (unsigned r = 0; r < rows && !depends; ++r)
-        if (!((r >> v) & 1u) && value[r] != value[r | (1u << v)]) depends = true;
-      if (depends) kept[nkept++] = v;
-    }
-    m_out << ".names";
-    for (int k = 0; k < nkept; ++k) m_out << ' ' << m_net_names[vars[kept[k]]];
-    m_out << ' ' << m_net_names[out] << "\n";
-    // Rows over the kept inputs only (the others are fixed at 0).
-    unsigned ones = 0;
-    const unsigned kept_rows = 1u << nkept;
-    auto full_row = [&](unsigned kr) {
-      unsigned r = 0;
-      for (int k = 0; k < nkept; ++k)
-        if ((kr >> k) & 1u) r |= 1u << kept[k];
-      return r;
-    };
-    for (unsigned kr = 0; kr < kept_rows; ++kr) ones += value[full_row(kr)];
-    if (nkept == 0) {
-      if (ones) m_out << "1\n";
-      return;
-    }
-    // The smaller of ON-set and OFF-set.
-    unsigned listed = ones * 2 <= kept_rows ? 1u : 0u;
-    std::string line(static_cast<size_t>(nkept) + 2, ' ');
-    line[nkept + 1] = static_cast<char>('0' + listed);
-    for (unsigned kr = 0; kr < kept_rows; ++kr) {
-      if (value[full_row(kr)] != listed) continue;
-      for (int k = 0; k < nkept; ++k) line[k] = ((kr >> k) & 1u) ? '1' : '0';
-      m_out << line << "\n";
-    }
-  }
-
-  // ---------------------------------------------------------------- atoms
-
-  void write_node(const CDB_ATOM_NODE* node) {
-    if (node->is_pin()) return;  // ports, written apart
-    if (node->is_register()) {
-      write_register(node, SIGNAL{}, true);
-      return;
-    }
-    if (node->is_clkbuf()) {
-      CDB_ATOM_OTERM* o = node->get_output_term_by_type(DB_CLKBUF_OUT);
-      if (!o) return;
-      SIGNAL in = signal_of(node->get_input_term_by_type(DB_CLKBUF_IN), 0);
-      write_function(net_of(o), &in, 1, [](const unsigned* v) { return v[0]; });
-      return;
-    }
-    if (node->get_kind() == CDB_KIND_LCELL_COMB || node->is_lcell()) {
-      write_logic_cell(node);
-      return;
-    }
-    fail(node_label(node) + ": RAM, DSP and adder blocks cannot be written as BLIF");
-  }
-
-  void write_logic_cell(const CDB_ATOM_NODE* node) {
-    SIGNAL slots[k_max_vars];
-    for (int i = 0; i < k_max_vars; ++i)
-      slots[i] = signal_of(node->get_input_term_by_type(CDB_ATOM_NODE::EVALUATE_INPUT_PORTS[i]), 0);
-    const CDB_ATOM_OTERM* reg_out = nullptr;
-    int comb_net = -1;
-    for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
-      const CDB_ATOM_OTERM* o = *it;
-      if (o->is_used_as(DB_REG_OUT)) {
-        reg_out = o;
-        continue;
-      }
-      int port = o->get_usage();
-      unsigned probe[k_max_vars] = {};
-      if (node->evaluate_output(port, probe) == CDB_ATOM_NODE::NO_LUT_VALUE) {
-        if (o->has_fanout()) fail(node_label(node) + ": output " + o->get_wysiwyg_port_name() + " has no LUT function");
-        continue;
-      }
-      write_function(net_of(o), slots, k_max_vars, [node, port](const unsigned* v) { return node->evaluate_output(port, v); });
-      if (port == DB_COMB_OUT) comb_net = net_of(o);
-    }
-    if (!reg_out) return;
-    // A packed register takes its data from the cell's LUT.
-    SIGNAL d;
-    d.net = comb_net;
-    if (d.net < 0) {
-      d.net = new_net(unique_name(m_net_names[net_of(reg_out)] + "~d"));
-      write_function(d.net, slots, k_max_vars, [node](const unsigned* v) { return node->evaluate_output(DB_REG_OUT, v); });
-    }
-    write_register(node, d, false);
-  }
-
-  // `d` replaces the data input for registers packed into a logic cell.
-  void write_register(const CDB_ATOM_NODE* node, const SIGNAL& d, bool own_data_input) {
-    const CDB_ATOM_OTERM* q_term = node->get_output_term_by_type(DB_REG_OUT);
-    if (!q_term) return;
-    const int q = net_of(q_term);
-    SIGNAL slots[R_COUNT];
-    for (int i = 0; i < R_COUNT - 1; ++i) {
-      int port = k_reg_ports[i];
-      slots[i] = signal_of(node->get_input_term_by_type(port), node->floats_high(port) ? 1u : 0u);
-    }
-    if (!own_data_input) slots[R_D] = d;
-    slots[R_Q].net = q;
-    SIGNAL clock = signal_of(node->get_input_term_by_type(DB_CLOCK), 0);
-    if (clock.net < 0) {
-      // Never clocked: the register keeps its power-up value.
-      SIGNAL none;
-      write_function(q, &none, 1, [](const unsigned*) { return 0u; });
-      return;
-    }
-    auto next_state = [](const unsigned* v) {
-      CDB_REGISTER_INPUTS in;
-      in.d = v[R_D];
-      in.ena = v[R_ENA];
-      in.sclr = v[R_SCLR];
-      in.sload = v[R_SLOAD];
-      in.sdata = v[R_SDATA];
-      in.clr = v[R_CLR];
-      in.aload = v[R_ALOAD];
-      in.adata = v[R_ADATA];
-      unsigned forced = 0;
-      if (cdb_register_async_value(in, &forced)) return forced;
-      return cdb_register_next_state(in, v[R_Q]);
-    };
-    int next;
-    if (is_plain_data(slots)) {
-      next = slots[R_D].net;
-    } else {
-      next = new_net(unique_name(m_net_names[q] + "~next"));
-      write_function(next, slots, R_COUNT, next_state);
-    }
-    m_out << ".latch " << m_net_names[next] << ' ' << m_net_names[q] << (clock.invert ? " fe " : " re ")
-          << m_net_names[clock.net] << " 0\n";
-  }
-
-  // The next state is the data net itself: every control at its inactive
-  // constant value and the data input uncomplemented.
-  static bool is_plain_data(const SIGNAL* s) {
-    auto is_const = [&](int slot, unsigned v) { return s[slot].net < 0 && s[slot].constant == v; };
-    return s[R_D].net >= 0 && !s[R_D].invert && is_const(R_ENA, 1) && is_const(R_SCLR, 0) &&
-           is_const(R_SLOAD, 0) && is_const(R_CLR, 0) && is_const(R_ALOAD, 0);
-  }
-
-  void write_output_pin(const CDB_ATOM_ITERM* in, const std::string& port) {
-    SIGNAL s = signal_of(in, 0);
-    if (s.net >= 0 && !s.invert && m_net_names[s.net] == port) return;
-    // No net carries the port's name here: other nets were kept off it.
-    write_function(new_net(port), &s, 1, [](const unsigned* v) { return v[0]; });
-  }
-
-  const CDB_ATOM_NETLIST& m_netlist;
-  std::ostream& m_out;
-  std::string m_model;
-  std::string m_label;
-  std::vector<std::string> m_net_names;
-  std::unordered_map<const CDB_ATOM_OTERM*, int> m_net_of;  // lookup only, never walked
-  std::unordered_set<std::string> m_used;
-  std::unordered_map<std::string, unsigned> m_suffix;
-  std::unordered_set<std::string> m_output_ports;
-  std::unordered_set<std::string> m_claimed;
-  std::vector<std::string> m_input_ports;
-  std::vector<const CDB_ATOM_ITERM*> m_output_pins;
-  std::vector<std::string> m_output_port_names;
+    const CDB_ATOM_NETLIST& m_netlist;
+    std::ostream& m_out;
+    std::string m_model;
+    std::string m_label;
+    std::vector<std::string> m_net_names;
+    std::unordered_map<const CDB_ATOM_OTERM*, int> m_net_of;  // lookup only, never walked
+    std::unordered_set<std::string> m_used;
+    std::unordered_map<std::string, unsigned> m_suffix;
+    std::unordered_set<std::string> m_output_ports;
+    std::unordered_set<std::string> m_claimed;
+    std::vector<std::string> m_input_ports;
+    std::vector<const CDB_ATOM_ITERM*> m_output_pins;
+    std::vector<std::string> m_output_port_names;
 };
 
 }  // namespace
 
-void blif_write_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& out, const std::string& model_name) {
-  WRITER(netlist, out, model_name, "<" + model_name + ">").run();
+void blif_write_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& out, const std::string& model_name)
+{
+    WRITER(netlist, out, model_name, "<" + model_name + ">").run();
 }
 
-void blif_write_netlist_file(const CDB_ATOM_NETLIST& netlist, const std::string& path, const std::string& model_name) {
-  FIO_REPLACING_FILE file;
-  std::string error;
-  if (!file.open(path, error)) throw BLIF_ERROR(path, 0, error);
-  blif_write_netlist_file(netlist, file, model_name);
+void blif_write_netlist_file(const CDB_ATOM_NETLIST& netlist, const std::string& path, const std::string& model_name)
+{
+    FIO_REPLACING_FILE file;
+    std::string error;
+    if (!file.open(path, error)) throw BLIF_ERROR(path, 0, error);
+    blif_write_netlist_file(netlist, file, model_name);
 }
 
-void blif_write_netlist_file(const CDB_ATOM_NETLIST& netlist, FIO_REPLACING_FILE& file, const std::string& model_name) {
-  WRITER(netlist, file.stream(), model_name, file.get_target()).run();
-  std::string error;
-  if (!file.commit(error)) throw BLIF_ERROR(file.get_target(), 0, error);
+void blif_write_netlist_file(const CDB_ATOM_NETLIST& netlist, FIO_REPLACING_FILE& file, const std::string& model_name)
+{
+    WRITER(netlist, file.stream(), model_name, file.get_target()).run();
+    std::string error;
+    if (!file.commit(error)) throw BLIF_ERROR(file.get_target(), 0, error);
 }

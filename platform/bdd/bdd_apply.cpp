@@ -23,33 +23,39 @@ constexpr uint32_t TAG_COMPOSE = 0x85000000u;  // | variable
 
 // ------------------------------------------------------------------ entry points
 
-EDGE BDD_KERNEL::apply_and(EDGE f, EDGE g) {
+EDGE BDD_KERNEL::apply_and(EDGE f, EDGE g)
+{
     prepare_op();
     return and_rec(f, g);
 }
 
-EDGE BDD_KERNEL::apply_xor(EDGE f, EDGE g) {
+EDGE BDD_KERNEL::apply_xor(EDGE f, EDGE g)
+{
     prepare_op();
     return xor_rec(f, g);
 }
 
-EDGE BDD_KERNEL::apply_ite(EDGE f, EDGE g, EDGE h) {
+EDGE BDD_KERNEL::apply_ite(EDGE f, EDGE g, EDGE h)
+{
     prepare_op();
     return ite_rec(f, g, h);
 }
 
-EDGE BDD_KERNEL::apply_exist(EDGE f, EDGE vars) {
+EDGE BDD_KERNEL::apply_exist(EDGE f, EDGE vars)
+{
     prepare_op();
     return exist_rec(f, positive_cube(vars));
 }
 
-EDGE BDD_KERNEL::apply_compose(EDGE f, EDGE g, int var) {
+EDGE BDD_KERNEL::apply_compose(EDGE f, EDGE g, int var)
+{
     prepare_op();
     if (var < 0 || var >= var_count()) return f;  // a variable not yet made is in no support
     return compose_rec(f, g, uint16_t(var), m_var2level[size_t(var)]);
 }
 
-EDGE BDD_KERNEL::apply_constrain(EDGE f, EDGE c) {
+EDGE BDD_KERNEL::apply_constrain(EDGE f, EDGE c)
+{
     prepare_op();
     return constrain_rec(f, c);
 }
@@ -57,7 +63,8 @@ EDGE BDD_KERNEL::apply_constrain(EDGE f, EDGE c) {
 // ------------------------------------------------------------------ and, xor, ite
 
 // By value: a recursion on the cofactors may move the store.
-BDD_KERNEL::SPLIT BDD_KERNEL::split(EDGE f, EDGE g) const {
+BDD_KERNEL::SPLIT BDD_KERNEL::split(EDGE f, EDGE g) const
+{
     const BDD_NODE& nf = m_nodes[edge_index(f)];
     const BDD_NODE& ng = m_nodes[edge_index(g)];
     uint32_t lf = m_var2level[nf.var], lg = m_var2level[ng.var];
@@ -67,7 +74,8 @@ BDD_KERNEL::SPLIT BDD_KERNEL::split(EDGE f, EDGE g) const {
     return s;
 }
 
-EDGE BDD_KERNEL::and_rec(EDGE f, EDGE g) {
+EDGE BDD_KERNEL::and_rec(EDGE f, EDGE g)
+{
     if (f == g) return f;
     if (f == edge_not(g)) return EDGE_FALSE;
     if (f > g) std::swap(f, g);
@@ -84,7 +92,8 @@ EDGE BDD_KERNEL::and_rec(EDGE f, EDGE g) {
 }
 
 // The complement bits come out in front: f ^ !g = !(f ^ g).
-EDGE BDD_KERNEL::xor_rec(EDGE f, EDGE g) {
+EDGE BDD_KERNEL::xor_rec(EDGE f, EDGE g)
+{
     EDGE flip = (f ^ g) & 1u;
     f = edge_regular(f);
     g = edge_regular(g);
@@ -101,7 +110,8 @@ EDGE BDD_KERNEL::xor_rec(EDGE f, EDGE g) {
     return r ^ flip;
 }
 
-EDGE BDD_KERNEL::ite_rec(EDGE f, EDGE g, EDGE h) {
+EDGE BDD_KERNEL::ite_rec(EDGE f, EDGE g, EDGE h)
+{
     if (f == EDGE_TRUE) return g;
     if (f == EDGE_FALSE) return h;
     if (g == f) g = EDGE_TRUE;
@@ -144,7 +154,8 @@ EDGE BDD_KERNEL::ite_rec(EDGE f, EDGE g, EDGE h) {
 
 // The conjunction of the variables in the support of vars: the form the
 // quantification walks, whatever cube (or function) the caller passed.
-EDGE BDD_KERNEL::positive_cube(EDGE vars) {
+EDGE BDD_KERNEL::positive_cube(EDGE vars)
+{
     bool positive = true;
     for (EDGE e = vars; !edge_constant(e) && positive; e = m_nodes[edge_index(e)].hi)
         positive = (e & 1u) == 0 && m_nodes[edge_index(e)].lo == EDGE_FALSE;
@@ -155,7 +166,8 @@ EDGE BDD_KERNEL::positive_cube(EDGE vars) {
     return cube;
 }
 
-EDGE BDD_KERNEL::exist_rec(EDGE f, EDGE cube) {
+EDGE BDD_KERNEL::exist_rec(EDGE f, EDGE cube)
+{
     if (edge_constant(f)) return f;
     const BDD_NODE nf = m_nodes[edge_index(f)];
     uint32_t lf = m_var2level[nf.var];
@@ -181,7 +193,8 @@ EDGE BDD_KERNEL::exist_rec(EDGE f, EDGE cube) {
 
 // f with g in place of var; f and !f give complementary results, so only the
 // regular edge is cached.
-EDGE BDD_KERNEL::compose_rec(EDGE f, EDGE g, uint16_t var, uint32_t var_level) {
+EDGE BDD_KERNEL::compose_rec(EDGE f, EDGE g, uint16_t var, uint32_t var_level)
+{
     if (edge_constant(f)) return f;
     const BDD_NODE nf = m_nodes[edge_index(f)];
     uint32_t lf = m_var2level[nf.var];
@@ -205,7 +218,8 @@ EDGE BDD_KERNEL::compose_rec(EDGE f, EDGE g, uint16_t var, uint32_t var_level) {
 // The generalised cofactor: f at the point of c nearest to the argument, the
 // distance weighting a variable the more the higher it stands in the order.
 // Constraining by false gives false.
-EDGE BDD_KERNEL::constrain_rec(EDGE f, EDGE c) {
+EDGE BDD_KERNEL::constrain_rec(EDGE f, EDGE c)
+{
     if (c == EDGE_FALSE) return EDGE_FALSE;
     if (c == EDGE_TRUE || edge_constant(f)) return f;
     if (f == c) return EDGE_TRUE;

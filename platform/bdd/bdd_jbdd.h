@@ -36,9 +36,10 @@
 
 class BDD_JBDD_MGR;
 
-class BDD_JBDD {
+class BDD_JBDD
+{
 public:
-    BDD_JBDD() = default;  // empty: equal only to another empty handle
+    BDD_JBDD() = default;                  // empty: equal only to another empty handle
     explicit BDD_JBDD(BDD_JBDD_MGR* mgr);  // the constant false of mgr
     BDD_JBDD(const BDD_JBDD& other) : m_kernel(other.m_kernel), m_edge(other.m_edge) { acquire(); }
     BDD_JBDD(BDD_JBDD&& other) noexcept : m_kernel(other.m_kernel), m_edge(other.m_edge) { other.m_kernel = nullptr; }
@@ -46,7 +47,10 @@ public:
     BDD_JBDD& operator=(BDD_JBDD&& other) noexcept;
     ~BDD_JBDD() { release(); }
 
-    bool operator==(const BDD_JBDD& other) const { return m_kernel == other.m_kernel && (!m_kernel || m_edge == other.m_edge); }
+    bool operator==(const BDD_JBDD& other) const
+    {
+        return m_kernel == other.m_kernel && (!m_kernel || m_edge == other.m_edge);
+    }
     bool operator!=(const BDD_JBDD& other) const { return !(*this == other); }
 
     BDD_JBDD operator!() const;
@@ -58,7 +62,7 @@ public:
     BDD_JBDD& operator^=(const BDD_JBDD& g) { return *this = *this ^ g; }
 
     BDD_JBDD Ite(const BDD_JBDD& g, const BDD_JBDD& h) const;  // this ? g : h
-    BDD_JBDD Compose(const BDD_JBDD& g, int var) const;         // g in place of var
+    BDD_JBDD Compose(const BDD_JBDD& g, int var) const;        // g in place of var
     // Generalised cofactor: agrees with this function wherever c holds and
     // takes elsewhere the value at the nearest point of c, where a variable
     // weighs the more the higher it stands in the present order. By the
@@ -89,25 +93,28 @@ public:
 private:
     friend class BDD_JBDD_MGR;
     BDD_JBDD(bdd_detail::BDD_KERNEL* kernel, bdd_detail::EDGE edge) : m_kernel(kernel), m_edge(edge) { acquire(); }
-    void acquire() {
+    void acquire()
+    {
         if (!m_kernel) return;
         m_kernel->inc_ref(m_edge);
         m_kernel->add_handle();
     }
-    void release() {
+    void release()
+    {
         if (!m_kernel) return;
         m_kernel->dec_ref(m_edge);
         if (m_kernel->drop_handle()) bdd_detail::delete_kernel(m_kernel);
         m_kernel = nullptr;
     }
-    bdd_detail::BDD_KERNEL* usable() const;                              // the kernel, checked
+    bdd_detail::BDD_KERNEL* usable() const;                            // the kernel, checked
     bdd_detail::BDD_KERNEL* usable_with(const BDD_JBDD& other) const;  // the same for both
 
     bdd_detail::BDD_KERNEL* m_kernel = nullptr;
     bdd_detail::EDGE m_edge = 0;
 };
 
-class BDD_JBDD_MGR {
+class BDD_JBDD_MGR
+{
 public:
     // initial_nodes: node slots to start with; cache_entries: the smallest
     // computed-cache size (it grows with the node table); growth_step: the

@@ -17,34 +17,36 @@ namespace bdd_detail {
 namespace {
 
 constexpr uint32_t INVALID = 0xFFFFFFFFu;
-constexpr uint32_t MAX_NODES = 1u << 30;        // edges must stay below 2^31
-constexpr uint32_t MAX_CACHE = 1u << 21;        // 32 MB of cache at most
+constexpr uint32_t MAX_NODES = 1u << 30;  // edges must stay below 2^31
+constexpr uint32_t MAX_CACHE = 1u << 21;  // 32 MB of cache at most
 constexpr uint32_t FIRST_BUCKETS = 8;
 
-uint32_t round_up_pow2(uint32_t n) {
+uint32_t round_up_pow2(uint32_t n)
+{
     uint32_t p = 1;
     while (p < n && p < (1u << 31)) p <<= 1;
     return p;
 }
 
-uint32_t pair_hash(EDGE hi, EDGE lo) {
+uint32_t pair_hash(EDGE hi, EDGE lo)
+{
     uint64_t h = (uint64_t(hi) << 32 | lo) * 0x9E3779B97F4A7C15ull;
     return uint32_t(h >> 32);
 }
 
-uint32_t triple_hash(uint32_t a, uint32_t b, uint32_t c) {
-    uint64_t h = uint64_t(a) * 0x9E3779B97F4A7C15ull ^ uint64_t(b) * 0xC2B2AE3D27D4EB4Full ^
-                 uint64_t(c) * 0x165667B19E3779F9ull;
+uint32_t triple_hash(uint32_t a, uint32_t b, uint32_t c)
+{
+    uint64_t h =
+        uint64_t(a) * 0x9E3779B97F4A7C15ull ^ uint64_t(b) * 0xC2B2AE3D27D4EB4Full ^ uint64_t(c) * 0x165667B19E3779F9ull;
     return uint32_t(h >> 32) ^ uint32_t(h);
 }
 
 }  // namespace
 
 BDD_KERNEL::BDD_KERNEL(int initial_nodes, int cache_entries, int growth_step, bool verbose)
-    : m_growth_step(uint32_t(std::max(growth_step, 16))),
-      m_verbose(verbose),
-      m_var2level(MAX_VARS + 2, LEVEL_CONST),
-      m_cache_min(round_up_pow2(uint32_t(std::clamp(cache_entries, 64, int(MAX_CACHE))))) {
+    : m_growth_step(uint32_t(std::max(growth_step, 16))), m_verbose(verbose), m_var2level(MAX_VARS + 2, LEVEL_CONST),
+      m_cache_min(round_up_pow2(uint32_t(std::clamp(cache_entries, 64, int(MAX_CACHE)))))
+{
     m_capacity = uint32_t(std::clamp(initial_nodes, 16, int(MAX_NODES)));
     m_nodes = static_cast<BDD_NODE*>(std::malloc(sizeof(BDD_NODE) * m_capacity));
     if (!m_nodes) throw std::bad_alloc();
@@ -53,13 +55,20 @@ BDD_KERNEL::BDD_KERNEL(int initial_nodes, int cache_entries, int growth_step, bo
     resize_cache(m_cache_min);
 }
 
-BDD_KERNEL::~BDD_KERNEL() { std::free(m_nodes); }
+BDD_KERNEL::~BDD_KERNEL()
+{
+    std::free(m_nodes);
+}
 
-void delete_kernel(BDD_KERNEL* kernel) { delete kernel; }
+void delete_kernel(BDD_KERNEL* kernel)
+{
+    delete kernel;
+}
 
 // ------------------------------------------------------------------ store
 
-void BDD_KERNEL::free_node(uint32_t n) {
+void BDD_KERNEL::free_node(uint32_t n)
+{
     BDD_NODE& node = m_nodes[n];
     node.var = VAR_FREE;
     node.ref = 0;
@@ -68,7 +77,8 @@ void BDD_KERNEL::free_node(uint32_t n) {
     ++m_free_count;
 }
 
-uint32_t BDD_KERNEL::alloc_node() {
+uint32_t BDD_KERNEL::alloc_node()
+{
     if (m_free_count == 0) grow_nodes();
     uint32_t n = m_free_head;
     m_free_head = m_nodes[n].next;
@@ -76,7 +86,8 @@ uint32_t BDD_KERNEL::alloc_node() {
     return n;
 }
 
-void BDD_KERNEL::grow_nodes() {
+void BDD_KERNEL::grow_nodes()
+{
     MSG_ASSERT(m_capacity < MAX_NODES, "BDD");
     uint32_t add = std::min(std::max(m_capacity, m_growth_step), MAX_NODES - m_capacity);
     auto* grown = static_cast<BDD_NODE*>(std::realloc(m_nodes, sizeof(BDD_NODE) * (size_t(m_capacity) + add)));
@@ -95,7 +106,8 @@ void BDD_KERNEL::grow_nodes() {
 
 // ------------------------------------------------------------------ unique tables
 
-EDGE BDD_KERNEL::make_node(uint16_t var, EDGE hi, EDGE lo) {
+EDGE BDD_KERNEL::make_node(uint16_t var, EDGE hi, EDGE lo)
+{
     if (hi == lo) return hi;
     EDGE flip = hi & 1u;  // keep the stored high edge regular
     hi ^= flip;
@@ -115,7 +127,8 @@ EDGE BDD_KERNEL::make_node(uint16_t var, EDGE hi, EDGE lo) {
     return (n << 1) | flip;
 }
 
-void BDD_KERNEL::table_insert(uint16_t var, uint32_t n) {
+void BDD_KERNEL::table_insert(uint16_t var, uint32_t n)
+{
     SUBTABLE& t = m_tables[var];
     uint32_t b = pair_hash(m_nodes[n].hi, m_nodes[n].lo) & uint32_t(t.buckets.size() - 1);
     m_nodes[n].next = t.buckets[b];
@@ -123,7 +136,8 @@ void BDD_KERNEL::table_insert(uint16_t var, uint32_t n) {
     if (++t.count > t.buckets.size()) grow_table(t);
 }
 
-void BDD_KERNEL::table_remove(uint16_t var, uint32_t n) {
+void BDD_KERNEL::table_remove(uint16_t var, uint32_t n)
+{
     SUBTABLE& t = m_tables[var];
     uint32_t* link = &t.buckets[pair_hash(m_nodes[n].hi, m_nodes[n].lo) & uint32_t(t.buckets.size() - 1)];
     while (*link != n) link = &m_nodes[*link].next;
@@ -131,7 +145,8 @@ void BDD_KERNEL::table_remove(uint16_t var, uint32_t n) {
     --t.count;
 }
 
-void BDD_KERNEL::grow_table(SUBTABLE& t) {
+void BDD_KERNEL::grow_table(SUBTABLE& t)
+{
     std::vector<uint32_t> old;
     old.swap(t.buckets);
     t.buckets.assign(old.size() * 2, 0);
@@ -149,7 +164,8 @@ void BDD_KERNEL::grow_table(SUBTABLE& t) {
 
 // ------------------------------------------------------------------ variables
 
-void BDD_KERNEL::add_var() {
+void BDD_KERNEL::add_var()
+{
     MSG_ASSERT(var_count() < MAX_VARS, "BDD");
     uint16_t v = uint16_t(var_count());
     m_var2level[v] = uint32_t(m_level2var.size());
@@ -161,49 +177,58 @@ void BDD_KERNEL::add_var() {
     m_var_edges.push_back(e);
 }
 
-EDGE BDD_KERNEL::var_edge(int var) {
+EDGE BDD_KERNEL::var_edge(int var)
+{
     MSG_ASSERT(var >= 0 && var < MAX_VARS, "BDD");
     while (var_count() <= var) add_var();
     return m_var_edges[size_t(var)];
 }
 
-int BDD_KERNEL::level_of_var(int var) const {
+int BDD_KERNEL::level_of_var(int var) const
+{
     return var >= 0 && var < var_count() ? int(m_var2level[size_t(var)]) : -1;
 }
 
-int BDD_KERNEL::var_at_level(int level) const {
+int BDD_KERNEL::var_at_level(int level) const
+{
     return level >= 0 && level < var_count() ? int(m_level2var[size_t(level)]) : -1;
 }
 
-int BDD_KERNEL::variable(EDGE e) const {
+int BDD_KERNEL::variable(EDGE e) const
+{
     return edge_constant(e) ? -1 : int(m_nodes[edge_index(e)].var);
 }
 
 // ------------------------------------------------------------------ computed cache
 
-void BDD_KERNEL::resize_cache(uint32_t entries) {
+void BDD_KERNEL::resize_cache(uint32_t entries)
+{
     m_cache.assign(entries, CACHE_ENTRY{INVALID, INVALID, INVALID, 0});
     m_cache_mask = entries - 1;
 }
 
-void BDD_KERNEL::clear_cache() {
+void BDD_KERNEL::clear_cache()
+{
     std::fill(m_cache.begin(), m_cache.end(), CACHE_ENTRY{INVALID, INVALID, INVALID, 0});
     m_cache_stale = false;
 }
 
-bool BDD_KERNEL::cache_find(uint32_t a, uint32_t b, uint32_t c, EDGE& r) const {
+bool BDD_KERNEL::cache_find(uint32_t a, uint32_t b, uint32_t c, EDGE& r) const
+{
     const CACHE_ENTRY& e = m_cache[triple_hash(a, b, c) & m_cache_mask];
     if (e.a != a || e.b != b || e.c != c) return false;
     r = e.r;
     return true;
 }
 
-void BDD_KERNEL::cache_store(uint32_t a, uint32_t b, uint32_t c, EDGE r) {
+void BDD_KERNEL::cache_store(uint32_t a, uint32_t b, uint32_t c, EDGE r)
+{
     m_cache[triple_hash(a, b, c) & m_cache_mask] = CACHE_ENTRY{a, b, c, r};
 }
 
 // Drops the entries that name a freed node; the rest stay useful.
-void BDD_KERNEL::clean_cache() {
+void BDD_KERNEL::clean_cache()
+{
     auto freed = [this](uint32_t e) { return m_nodes[edge_index(e)].var == VAR_FREE; };
     for (CACHE_ENTRY& e : m_cache) {
         if (e.a == INVALID) continue;
@@ -214,7 +239,8 @@ void BDD_KERNEL::clean_cache() {
 
 // ------------------------------------------------------------------ collection
 
-void BDD_KERNEL::prepare_op() {
+void BDD_KERNEL::prepare_op()
+{
     if (m_cache_stale) clear_cache();
     if (m_free_count < m_capacity / 4 && m_dead >= m_capacity / 8) collect_garbage();
 }
@@ -222,7 +248,8 @@ void BDD_KERNEL::prepare_op() {
 // One pass from the top level down frees every dead node: a node's children
 // sit on lower levels, so a child that dies with its parent is met later in
 // the same pass.
-void BDD_KERNEL::collect_garbage() {
+void BDD_KERNEL::collect_garbage()
+{
     if (m_dead == 0) return;
     uint32_t before = m_free_count;
     for (uint16_t var : m_level2var) {
@@ -247,10 +274,13 @@ void BDD_KERNEL::collect_garbage() {
     clean_cache();
     ++m_stats.collections;
     m_stats.nodes_freed += m_free_count - before;
-    if (m_verbose) std::fprintf(stderr, "bdd: collected %u nodes, %u free of %u\n", m_free_count - before, m_free_count, m_capacity);
+    if (m_verbose)
+        std::fprintf(stderr, "bdd: collected %u nodes, %u free of %u\n", m_free_count - before, m_free_count,
+                     m_capacity);
 }
 
-BDD_STATS BDD_KERNEL::stats() const {
+BDD_STATS BDD_KERNEL::stats() const
+{
     BDD_STATS s = m_stats;
     s.capacity = m_capacity;
     s.allocated = m_capacity - 1 - m_free_count;

@@ -27,30 +27,45 @@ constexpr int MAX_VARS = 0xFFFE;
 constexpr uint16_t REF_MAX = 0xFFFF;  // a count that reached it never drops again
 constexpr uint32_t LEVEL_CONST = 0xFFFFFFFFu;
 
-inline EDGE edge_not(EDGE e) { return e ^ 1u; }
-inline uint32_t edge_index(EDGE e) { return e >> 1; }
-inline EDGE edge_regular(EDGE e) { return e & ~1u; }
-inline bool edge_constant(EDGE e) { return e <= EDGE_FALSE; }
+inline EDGE edge_not(EDGE e)
+{
+    return e ^ 1u;
+}
+inline uint32_t edge_index(EDGE e)
+{
+    return e >> 1;
+}
+inline EDGE edge_regular(EDGE e)
+{
+    return e & ~1u;
+}
+inline bool edge_constant(EDGE e)
+{
+    return e <= EDGE_FALSE;
+}
 
-struct BDD_NODE {
-    EDGE hi;        // never complemented
+struct BDD_NODE
+{
+    EDGE hi;  // never complemented
     EDGE lo;
     uint32_t next;  // unique-table chain, or the free list
     uint16_t var;
-    uint16_t ref;   // parents plus handles, saturating at REF_MAX
+    uint16_t ref;  // parents plus handles, saturating at REF_MAX
 };
 
-struct BDD_STATS {
-    long long capacity = 0;        // node slots
-    long long allocated = 0;       // nodes in the unique tables, dead ones included
-    long long dead = 0;            // allocated nodes that nothing references
+struct BDD_STATS
+{
+    long long capacity = 0;   // node slots
+    long long allocated = 0;  // nodes in the unique tables, dead ones included
+    long long dead = 0;       // allocated nodes that nothing references
     long long cache_entries = 0;
     long long collections = 0;
     long long growths = 0;
-    long long nodes_freed = 0;     // by collections and swaps together
+    long long nodes_freed = 0;  // by collections and swaps together
 };
 
-class BDD_KERNEL {
+class BDD_KERNEL
+{
 public:
     BDD_KERNEL(int initial_nodes, int cache_entries, int growth_step, bool verbose);
     ~BDD_KERNEL();
@@ -58,12 +73,14 @@ public:
     BDD_KERNEL& operator=(const BDD_KERNEL&) = delete;
 
     // ---- references and lifetime
-    void inc_ref(EDGE e) {
+    void inc_ref(EDGE e)
+    {
         BDD_NODE& n = m_nodes[edge_index(e)];
         if (n.ref == REF_MAX) return;
         if (n.ref++ == 0) --m_dead;
     }
-    void dec_ref(EDGE e) {
+    void dec_ref(EDGE e)
+    {
         BDD_NODE& n = m_nodes[edge_index(e)];
         if (n.ref == REF_MAX) return;
         if (--n.ref == 0) ++m_dead;
@@ -72,7 +89,8 @@ public:
     // handle destroyed late does not touch freed memory.
     void add_handle() { ++m_handles; }
     bool drop_handle() { return --m_handles == 0 && m_orphaned; }
-    bool orphan() {
+    bool orphan()
+    {
         m_orphaned = true;
         return m_handles == 0;
     }
@@ -111,11 +129,13 @@ public:
     BDD_STATS stats() const;
 
 private:
-    struct SUBTABLE {
+    struct SUBTABLE
+    {
         std::vector<uint32_t> buckets;  // chain heads, a power of two of them
         uint32_t count = 0;
     };
-    struct CACHE_ENTRY {
+    struct CACHE_ENTRY
+    {
         uint32_t a, b, c;
         EDGE r;
     };
@@ -137,7 +157,8 @@ private:
     void cache_store(uint32_t a, uint32_t b, uint32_t c, EDGE r);
 
     // apply.cpp: the recursions
-    struct SPLIT {  // the cofactors of two functions by the higher of their top variables
+    struct SPLIT
+    {  // the cofactors of two functions by the higher of their top variables
         uint16_t var;
         EDGE f1, f0, g1, g0;
     };
@@ -167,10 +188,10 @@ private:
     uint32_t m_growth_step;
     bool m_verbose;
 
-    std::vector<SUBTABLE> m_tables;    // per variable
+    std::vector<SUBTABLE> m_tables;     // per variable
     std::vector<uint32_t> m_var2level;  // MAX_VARS + 2 entries; VAR_CONST maps to LEVEL_CONST
     std::vector<uint16_t> m_level2var;
-    std::vector<EDGE> m_var_edges;      // the projection of each variable, held for good
+    std::vector<EDGE> m_var_edges;  // the projection of each variable, held for good
 
     std::vector<CACHE_ENTRY> m_cache;
     uint32_t m_cache_mask = 0;

@@ -17,7 +17,8 @@
 
 namespace bdd_detail {
 
-void BDD_KERNEL::swap_levels(int upper) {
+void BDD_KERNEL::swap_levels(int upper)
+{
     MSG_ASSERT(upper >= 0 && upper + 1 < var_count(), "BDD");
     uint16_t x = m_level2var[size_t(upper)];
     uint16_t y = m_level2var[size_t(upper) + 1];
@@ -46,8 +47,8 @@ void BDD_KERNEL::swap_levels(int upper) {
 
 // Takes the nodes of x that test y out of x's table: live ones into moved,
 // dead ones freed.
-void BDD_KERNEL::detach_dependents(uint16_t x, uint16_t y, std::vector<uint32_t>& moved,
-                                   std::vector<uint32_t>& dying) {
+void BDD_KERNEL::detach_dependents(uint16_t x, uint16_t y, std::vector<uint32_t>& moved, std::vector<uint32_t>& dying)
+{
     SUBTABLE& t = m_tables[x];
     for (uint32_t& head : t.buckets) {
         uint32_t* link = &head;
@@ -72,7 +73,8 @@ void BDD_KERNEL::detach_dependents(uint16_t x, uint16_t y, std::vector<uint32_t>
     }
 }
 
-void BDD_KERNEL::rebuild_dependent(uint32_t n, uint16_t x, uint16_t y, std::vector<uint32_t>& dying) {
+void BDD_KERNEL::rebuild_dependent(uint32_t n, uint16_t x, uint16_t y, std::vector<uint32_t>& dying)
+{
     EDGE f1 = m_nodes[n].hi, f0 = m_nodes[n].lo;
     EDGE f11 = f1, f10 = f1, f01 = f0, f00 = f0;
     if (m_nodes[edge_index(f1)].var == y) f11 = high(f1), f10 = low(f1);
@@ -90,7 +92,8 @@ void BDD_KERNEL::rebuild_dependent(uint32_t n, uint16_t x, uint16_t y, std::vect
     table_insert(y, n);
 }
 
-void BDD_KERNEL::release_child(EDGE e, uint16_t y, std::vector<uint32_t>& dying) {
+void BDD_KERNEL::release_child(EDGE e, uint16_t y, std::vector<uint32_t>& dying)
+{
     dec_ref(e);
     const BDD_NODE& child = m_nodes[edge_index(e)];
     if (child.ref == 0 && child.var == y) dying.push_back(edge_index(e));

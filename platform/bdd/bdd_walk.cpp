@@ -12,7 +12,8 @@
 
 namespace bdd_detail {
 
-uint32_t BDD_KERNEL::next_epoch() {
+uint32_t BDD_KERNEL::next_epoch()
+{
     if (m_marks.size() < m_capacity) m_marks.resize(m_capacity, 0);
     if (m_var_marks.size() < m_level2var.size()) m_var_marks.resize(m_level2var.size(), 0);
     if (++m_epoch == (1u << 30)) {
@@ -23,7 +24,8 @@ uint32_t BDD_KERNEL::next_epoch() {
     return m_epoch;
 }
 
-bool BDD_KERNEL::mark(EDGE e) {
+bool BDD_KERNEL::mark(EDGE e)
+{
     uint32_t& m = m_marks[edge_index(e)];
     uint32_t seen = (m >> 2) == m_epoch ? m : m_epoch << 2;
     uint32_t bit = 1u << (e & 1u);
@@ -33,7 +35,8 @@ bool BDD_KERNEL::mark(EDGE e) {
 }
 
 // Internal nodes only; f and !f share theirs.
-int BDD_KERNEL::count_nodes(EDGE f) {
+int BDD_KERNEL::count_nodes(EDGE f)
+{
     next_epoch();
     int count = 0;
     std::vector<EDGE> stack{edge_regular(f)};
@@ -48,7 +51,8 @@ int BDD_KERNEL::count_nodes(EDGE f) {
     return count;
 }
 
-std::vector<int> BDD_KERNEL::support(EDGE f) {
+std::vector<int> BDD_KERNEL::support(EDGE f)
+{
     uint32_t epoch = next_epoch();
     std::vector<int> vars;
     std::vector<EDGE> stack{edge_regular(f)};
@@ -64,14 +68,16 @@ std::vector<int> BDD_KERNEL::support(EDGE f) {
         stack.push_back(n.hi);
         stack.push_back(edge_regular(n.lo));
     }
-    std::sort(vars.begin(), vars.end(), [this](int a, int b) { return m_var2level[size_t(a)] < m_var2level[size_t(b)]; });
+    std::sort(vars.begin(), vars.end(),
+              [this](int a, int b) { return m_var2level[size_t(a)] < m_var2level[size_t(b)]; });
     return vars;
 }
 
 // Functions, not nodes: a node met once plain and once complemented below
 // the cut gives two cut functions. The order is that of a depth-first walk,
 // low branch first, so it depends on the graph alone.
-std::vector<EDGE> BDD_KERNEL::cut_edges(EDGE f, int cut_level) {
+std::vector<EDGE> BDD_KERNEL::cut_edges(EDGE f, int cut_level)
+{
     next_epoch();
     std::vector<EDGE> cuts;
     std::vector<EDGE> stack{f};
@@ -92,7 +98,8 @@ std::vector<EDGE> BDD_KERNEL::cut_edges(EDGE f, int cut_level) {
 // One dot node per function reached (complements drawn as functions of
 // their own, so the picture reads like a plain diagram with two leaves);
 // solid lines lead to the high branch, dashed ones to the low branch.
-void BDD_KERNEL::write_dot(FILE* fp, const std::vector<EDGE>& roots) {
+void BDD_KERNEL::write_dot(FILE* fp, const std::vector<EDGE>& roots)
+{
     auto name = [](EDGE e) {
         char text[16];
         std::snprintf(text, sizeof text, e == EDGE_TRUE ? "one" : e == EDGE_FALSE ? "zero" : "n%u", unsigned(e));

@@ -14,8 +14,7 @@ constexpr const char* SAVE_HEADER = "BPM 1";
 
 BPM_BOUNDARY_PORT_MANAGER::BPM_BOUNDARY_PORT_MANAGER(HDB_ACTION_PT_INSTANCE* action_point)
     : m_action_point(action_point)
-{
-}
+{}
 
 // ------------------------------------------------------------------ partitions
 
@@ -117,9 +116,18 @@ bool BPM_BOUNDARY_PORT_MANAGER::write(std::map<KEY, int>& table, const KEY& key,
     return true;
 }
 
-int BPM_BOUNDARY_PORT_MANAGER::get_bound_port_id(const CDB_ATOM_OTERM* oterm) const { return read(m_bound, oterm); }
-int BPM_BOUNDARY_PORT_MANAGER::get_assigned_port_id(const CDB_ATOM_OTERM* oterm) const { return read(m_assigned, oterm); }
-int BPM_BOUNDARY_PORT_MANAGER::get_assigned_port_id(const CDB_ATOM_ITERM* iterm) const { return read(m_assigned, iterm); }
+int BPM_BOUNDARY_PORT_MANAGER::get_bound_port_id(const CDB_ATOM_OTERM* oterm) const
+{
+    return read(m_bound, oterm);
+}
+int BPM_BOUNDARY_PORT_MANAGER::get_assigned_port_id(const CDB_ATOM_OTERM* oterm) const
+{
+    return read(m_assigned, oterm);
+}
+int BPM_BOUNDARY_PORT_MANAGER::get_assigned_port_id(const CDB_ATOM_ITERM* iterm) const
+{
+    return read(m_assigned, iterm);
+}
 
 bool BPM_BOUNDARY_PORT_MANAGER::bind_port_id(const CDB_ATOM_OTERM* oterm, int port_id)
 {

@@ -28,7 +28,8 @@ class CDB_ATOM_OTERM;
 class HDB_ACTION_PT_INSTANCE;
 class HDB_NAME_MGR;
 
-class BPM_BOUNDARY_PORT_MANAGER {
+class BPM_BOUNDARY_PORT_MANAGER
+{
 public:
     static constexpr int NO_PORT = -1;
     static constexpr int NO_PARTITION = -1;

@@ -34,9 +34,11 @@
 #include "cdb/cdb_types.h"
 #include "hdb/hdb_instance_name.h"
 
-class CDB_ATOM_NETLIST {
+class CDB_ATOM_NETLIST
+{
 public:
-    class node_iterator {
+    class node_iterator
+    {
     public:
         using iterator_category = std::forward_iterator_tag;
         using value_type = CDB_ATOM_NODE*;
@@ -46,8 +48,17 @@ public:
         node_iterator() = default;
         explicit node_iterator(CDB_ATOM_NODE* n) : m_node(n) {}
         CDB_ATOM_NODE* operator*() const { return m_node; }
-        node_iterator& operator++() { m_node = m_node->get_next_in_list(); return *this; }
-        node_iterator operator++(int) { auto r = *this; ++*this; return r; }
+        node_iterator& operator++()
+        {
+            m_node = m_node->get_next_in_list();
+            return *this;
+        }
+        node_iterator operator++(int)
+        {
+            auto r = *this;
+            ++*this;
+            return r;
+        }
         bool operator==(const node_iterator& o) const { return m_node == o.m_node; }
         bool operator!=(const node_iterator& o) const { return m_node != o.m_node; }
 
@@ -102,7 +113,10 @@ public:
 
     // Record of output names made from other names during the run (new, origin).
     void add_new_atom_to_created_from_map(HDB_INSTANCE_NAME* new_name, HDB_INSTANCE_NAME* from_name);
-    const std::vector<std::pair<HDB_INSTANCE_NAME*, HDB_INSTANCE_NAME*>>& get_created_from_map() const { return m_created_from; }
+    const std::vector<std::pair<HDB_INSTANCE_NAME*, HDB_INSTANCE_NAME*>>& get_created_from_map() const
+    {
+        return m_created_from;
+    }
 
     // Checks every node's fanin and fanout links; false on the first broken one.
     bool verify() const;
@@ -125,7 +139,8 @@ private:
 // when the cache was made: a timing estimator reads them through the cache
 // while the netlist may be edited. While a cache lives it is the current
 // one (get_current); deleting it clears that.
-class CDB_ATOM_LUTMASK_CACHE {
+class CDB_ATOM_LUTMASK_CACHE
+{
 public:
     explicit CDB_ATOM_LUTMASK_CACHE(const CDB_ATOM_NETLIST* netlist);
     ~CDB_ATOM_LUTMASK_CACHE();

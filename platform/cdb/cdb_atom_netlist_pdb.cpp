@@ -10,7 +10,8 @@ constexpr uint32_t NETLIST_SEGMENT_VERSION = 1;
 
 // The segment carries the native text form: it holds every property and
 // is checked line by line on the way back in.
-void pdb_write_ptr(PDB_SEGMENT_WRITER& writer, const CDB_ATOM_NETLIST* netlist) {
+void pdb_write_ptr(PDB_SEGMENT_WRITER& writer, const CDB_ATOM_NETLIST* netlist)
+{
     if (netlist == nullptr) throw PDB_DATABASE_EXCEPTION("no netlist to write");
     std::ostringstream text;
     cdb_write_native_netlist(*netlist, text);
@@ -18,7 +19,8 @@ void pdb_write_ptr(PDB_SEGMENT_WRITER& writer, const CDB_ATOM_NETLIST* netlist) 
     writer.write_string(text.str());
 }
 
-void pdb_read_ptr(PDB_SEGMENT_READER& reader, CDB_ATOM_NETLIST*& out, HDB_NAME_MGR* mgr) {
+void pdb_read_ptr(PDB_SEGMENT_READER& reader, CDB_ATOM_NETLIST*& out, HDB_NAME_MGR* mgr)
+{
     if (reader.read_u32() != NETLIST_SEGMENT_VERSION)
         throw PDB_DATABASE_EXCEPTION("\"" + reader.get_file_name() + "\": unknown netlist segment version");
     std::istringstream text(reader.read_string());
@@ -29,7 +31,8 @@ void pdb_read_ptr(PDB_SEGMENT_READER& reader, CDB_ATOM_NETLIST*& out, HDB_NAME_M
     out = n;
 }
 
-bool cdb_save_netlist_to_pdb(const CDB_ATOM_NETLIST* netlist, const std::string& base_name, std::string* error) {
+bool cdb_save_netlist_to_pdb(const CDB_ATOM_NETLIST* netlist, const std::string& base_name, std::string* error)
+{
     try {
         PDB_ARCHIVE archive(gen_generate_pdb_filename(base_name, ""));
         PDB_SEGMENT_WRITER writer(archive, PDB_SEGMENT_NETLIST);
@@ -43,7 +46,8 @@ bool cdb_save_netlist_to_pdb(const CDB_ATOM_NETLIST* netlist, const std::string&
     }
 }
 
-CDB_ATOM_NETLIST* cdb_restore_netlist_from_pdb(const std::string& base_name, HDB_NAME_MGR* mgr, std::string* error) {
+CDB_ATOM_NETLIST* cdb_restore_netlist_from_pdb(const std::string& base_name, HDB_NAME_MGR* mgr, std::string* error)
+{
     try {
         PDB_ARCHIVE archive(gen_generate_pdb_filename(base_name, ""));
         PDB_SEGMENT_READER reader(archive, PDB_SEGMENT_NETLIST);

@@ -17,6 +17,7 @@ void pdb_read_ptr(PDB_SEGMENT_READER& reader, CDB_ATOM_NETLIST*& out, HDB_NAME_M
 
 // Whole-archive helpers: write answers false and read null (with a message
 // in *error when given) instead of throwing.
-bool cdb_save_netlist_to_pdb(const CDB_ATOM_NETLIST* netlist, const std::string& base_name, std::string* error = nullptr);
+bool cdb_save_netlist_to_pdb(const CDB_ATOM_NETLIST* netlist, const std::string& base_name,
+                             std::string* error = nullptr);
 CDB_ATOM_NETLIST* cdb_restore_netlist_from_pdb(const std::string& base_name, HDB_NAME_MGR* mgr,
                                                std::string* error = nullptr);

@@ -13,15 +13,18 @@
 uint32_t CDB_ATOM_NODE::s_next_id = 1;
 
 namespace {
-const int s_in_comb6[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_DATA_E, DB_DATA_F, DB_DATA_G, DB_CARRY_IN, DB_SHARE_IN};
+const int s_in_comb6[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C,   DB_DATA_D,  DB_DATA_E,
+                          DB_DATA_F, DB_DATA_G, DB_CARRY_IN, DB_SHARE_IN};
 const int s_in_comb4[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_CARRY_IN};
 // Registers fix the slots of the common inputs only; the rarer controls are unordered.
 const int s_in_reg[] = {DB_DATAIN, DB_CLOCK, DB_CLOCK_ENABLE, DB_CLEAR};
 const int s_in_reg_extra[] = {DB_SYNCH_CLEAR, DB_SYNCH_LOAD, DB_SYNCH_DATA, DB_ASYNCH_LOAD, DB_ASYNCH_DATA};
-const int s_in_uvo[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_CARRY_IN, DB_CLOCK, DB_CLOCK_ENABLE, DB_CLEAR, DB_SYNCH_CLEAR, DB_SYNCH_LOAD, DB_ASYNCH_LOAD, DB_ASYNCH_DATA};
+const int s_in_uvo[] = {DB_DATA_A,       DB_DATA_B, DB_DATA_C,      DB_DATA_D,     DB_CARRY_IN,    DB_CLOCK,
+                        DB_CLOCK_ENABLE, DB_CLEAR,  DB_SYNCH_CLEAR, DB_SYNCH_LOAD, DB_ASYNCH_LOAD, DB_ASYNCH_DATA};
 // UVO inputs without a fixed slot (DB_SYNCH_DATA usually shares the DB_DATA_C term).
 const int s_in_uvo_extra[] = {DB_SYNCH_DATA, DB_CHAIN_IN_0, DB_CHAIN_IN_1, DB_REG_CONTROL, DB_REG_CASCADE_IN};
-const int s_in_hsadder[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_DATA_E, DB_DATA_F, DB_CHAIN_IN_0, DB_CARRY_IN, DB_SHARE_IN};
+const int s_in_hsadder[] = {DB_DATA_A, DB_DATA_B,     DB_DATA_C,   DB_DATA_D,  DB_DATA_E,
+                            DB_DATA_F, DB_CHAIN_IN_0, DB_CARRY_IN, DB_SHARE_IN};
 const int s_in_clkbuf[] = {DB_CLKBUF_IN, DB_CLOCK_ENABLE};
 
 const int s_out_comb6[] = {DB_COMB_OUT, DB_SUM_OUT, DB_CARRY_OUT, DB_SHARE_OUT};
@@ -32,17 +35,20 @@ const int s_out_hsadder[] = {DB_SUM_OUT, DB_CARRY_OUT, DB_CHAIN_OUT_0};
 const int s_out_clkbuf[] = {DB_CLKBUF_OUT};
 
 template <size_t N>
-bool contains(const int (&a)[N], int v) {
+bool contains(const int (&a)[N], int v)
+{
     return std::find(a, a + N, v) != a + N;
 }
-bool is_lut_kind(int kind) {
+bool is_lut_kind(int kind)
+{
     return kind == CDB_KIND_LCELL_COMB || kind == CDB_KIND_UVO_LCELL || kind == CDB_KIND_HSADDER;
 }
 
 // Input and output terms sit in their lists alike: a term leaves or is
 // replaced in its place, so the places of the other terms do not move.
 template <typename TERM>
-bool put_in_place_of(std::vector<TERM*>& terms, const TERM* old, std::type_identity_t<TERM*> replacement) {
+bool put_in_place_of(std::vector<TERM*>& terms, const TERM* old, std::type_identity_t<TERM*> replacement)
+{
     for (TERM*& t : terms)
         if (t == old) {
             t = replacement;
@@ -55,7 +61,8 @@ bool put_in_place_of(std::vector<TERM*>& terms, const TERM* old, std::type_ident
 // new_term when no term of that type and index was there.
 template <typename TERM, typename SET_BY_TYPE>
 TERM* replace_term_by_type(CDB_ATOM_NODE* node, std::vector<TERM*>& terms, TERM* old, TERM* new_term, int port,
-                           int index, SET_BY_TYPE set_by_type) {
+                           int index, SET_BY_TYPE set_by_type)
+{
     if (old == nullptr) {
         if (new_term) set_by_type(new_term);
         return nullptr;
@@ -70,11 +77,11 @@ TERM* replace_term_by_type(CDB_ATOM_NODE* node, std::vector<TERM*>& terms, TERM*
 }
 }  // namespace
 
-CDB_ATOM_NODE::PORT_LIST CDB_ATOM_NODE::ordered_inputs_of(int family, int kind) {
+CDB_ATOM_NODE::PORT_LIST CDB_ATOM_NODE::ordered_inputs_of(int family, int kind)
+{
     auto port_list = [](const auto& ports) { return PORT_LIST{ports, static_cast<int>(std::size(ports))}; };
     switch (kind) {
-    case CDB_KIND_LCELL_COMB:
-        return cdb_family_lut_size(family) == 6 ? port_list(s_in_comb6) : port_list(s_in_comb4);
+    case CDB_KIND_LCELL_COMB: return cdb_family_lut_size(family) == 6 ? port_list(s_in_comb6) : port_list(s_in_comb4);
     case CDB_KIND_REGISTER: return port_list(s_in_reg);
     case CDB_KIND_UVO_LCELL: return port_list(s_in_uvo);
     case CDB_KIND_HSADDER: return port_list(s_in_hsadder);
@@ -84,9 +91,12 @@ CDB_ATOM_NODE::PORT_LIST CDB_ATOM_NODE::ordered_inputs_of(int family, int kind) 
 }
 
 CDB_ATOM_NODE::CDB_ATOM_NODE(int family, int kind, int atom_type)
-    : m_id(s_next_id++), m_family(static_cast<uint8_t>(family)), m_kind(static_cast<uint8_t>(kind)), m_atom_type(atom_type) {}
+    : m_id(s_next_id++), m_family(static_cast<uint8_t>(family)), m_kind(static_cast<uint8_t>(kind)),
+      m_atom_type(atom_type)
+{}
 
-CDB_ATOM_NODE::~CDB_ATOM_NODE() {
+CDB_ATOM_NODE::~CDB_ATOM_NODE()
+{
     if (m_netlist) m_netlist->remove_node(this);
     disconnect_all();
     for (CDB_ATOM_ITERM* t : m_iterms) delete t;
@@ -96,15 +106,20 @@ CDB_ATOM_NODE::~CDB_ATOM_NODE() {
     delete m_params;
 }
 
-void CDB_ATOM_NODE::create_atom_info() {
+void CDB_ATOM_NODE::create_atom_info()
+{
     PORT_LIST p = ordered_inputs_of(m_family, m_kind);
     m_ordered_inputs = static_cast<uint16_t>(p.count);
     if (m_iterms.size() < static_cast<size_t>(p.count)) m_iterms.resize(p.count, nullptr);
 }
 
-bool CDB_ATOM_NODE::is_six_input_cell() const { return cdb_family_lut_size(m_family) == 6; }
+bool CDB_ATOM_NODE::is_six_input_cell() const
+{
+    return cdb_family_lut_size(m_family) == 6;
+}
 
-int CDB_ATOM_NODE::get_lut_size() const {
+int CDB_ATOM_NODE::get_lut_size() const
+{
     if (m_kind == CDB_KIND_LCELL_COMB || m_kind == CDB_KIND_UVO_LCELL) return cdb_family_lut_size(m_family);
     if (m_kind == CDB_KIND_HSADDER) return 4;
     return 0;
@@ -112,7 +127,8 @@ int CDB_ATOM_NODE::get_lut_size() const {
 
 // ---------------------------------------------------------------- ports
 
-bool CDB_ATOM_NODE::implements(int port) const {
+bool CDB_ATOM_NODE::implements(int port) const
+{
     PORT_LIST p = ordered_inputs_of(m_family, m_kind);
     if (std::find(p.ports, p.ports + p.count, port) != p.ports + p.count) return true;
     if (m_kind == CDB_KIND_UVO_LCELL) return contains(s_in_uvo_extra, port);
@@ -120,7 +136,8 @@ bool CDB_ATOM_NODE::implements(int port) const {
     return false;
 }
 
-bool CDB_ATOM_NODE::implements_output(int port) const {
+bool CDB_ATOM_NODE::implements_output(int port) const
+{
     switch (m_kind) {
     case CDB_KIND_LCELL_COMB: return is_six_input_cell() ? contains(s_out_comb6, port) : contains(s_out_comb4, port);
     case CDB_KIND_REGISTER: return contains(s_out_reg, port);
@@ -131,12 +148,14 @@ bool CDB_ATOM_NODE::implements_output(int port) const {
     }
 }
 
-bool CDB_ATOM_NODE::is_active_high(int port) const {
+bool CDB_ATOM_NODE::is_active_high(int port) const
+{
     CDB_ATOM_ITERM* t = get_input_term_by_type(port);
     return t == nullptr || t->is_active_high();
 }
 
-void CDB_ATOM_NODE::set_port_active_high(int port, bool high) {
+void CDB_ATOM_NODE::set_port_active_high(int port, bool high)
+{
     CDB_ATOM_ITERM* t = get_input_term_by_type(port);
     if (t == nullptr) t = add_input_term(port);
     t->set_active_high(high);
@@ -144,36 +163,42 @@ void CDB_ATOM_NODE::set_port_active_high(int port, bool high) {
 
 // ---------------------------------------------------------------- input terms
 
-int CDB_ATOM_NODE::get_input_port_number(int port) const {
+int CDB_ATOM_NODE::get_input_port_number(int port) const
+{
     PORT_LIST p = ordered_inputs_of(m_family, m_kind);
     for (int i = 0; i < p.count; ++i)
         if (p.ports[i] == port) return i;
     return CDB_NO_PORT_NUMBER;
 }
 
-CDB_ATOM_ITERM* CDB_ATOM_NODE::get_input_term(int slot) const {
+CDB_ATOM_ITERM* CDB_ATOM_NODE::get_input_term(int slot) const
+{
     return slot >= 0 && slot < static_cast<int>(m_iterms.size()) ? m_iterms[slot] : nullptr;
 }
 
-void CDB_ATOM_NODE::set_input_term(int slot, CDB_ATOM_ITERM* term) {
+void CDB_ATOM_NODE::set_input_term(int slot, CDB_ATOM_ITERM* term)
+{
     CDB_CHECK(slot >= 0);
     if (static_cast<size_t>(slot) >= m_iterms.size()) m_iterms.resize(slot + 1, nullptr);
     m_iterms[slot] = term;
     if (term) term->set_my_node(this);
 }
 
-void CDB_ATOM_NODE::insert_unordered_fanin_term(CDB_ATOM_ITERM* term) {
+void CDB_ATOM_NODE::insert_unordered_fanin_term(CDB_ATOM_ITERM* term)
+{
     CDB_CHECK(term);
     if (m_iterms.size() < m_ordered_inputs) m_iterms.resize(m_ordered_inputs, nullptr);
     m_iterms.push_back(term);
     term->set_my_node(this);
 }
 
-bool CDB_ATOM_NODE::remove_input_term(CDB_ATOM_ITERM* term) {
+bool CDB_ATOM_NODE::remove_input_term(CDB_ATOM_ITERM* term)
+{
     return term != nullptr && put_in_place_of(m_iterms, term, nullptr);
 }
 
-CDB_ATOM_ITERM* CDB_ATOM_NODE::get_input_term_by_type(int port, int index) const {
+CDB_ATOM_ITERM* CDB_ATOM_NODE::get_input_term_by_type(int port, int index) const
+{
     int slot = get_input_port_number(port);
     if (slot != CDB_NO_PORT_NUMBER && index == 0 && slot < static_cast<int>(m_iterms.size())) {
         CDB_ATOM_ITERM* t = m_iterms[slot];
@@ -184,7 +209,8 @@ CDB_ATOM_ITERM* CDB_ATOM_NODE::get_input_term_by_type(int port, int index) const
     return nullptr;
 }
 
-void CDB_ATOM_NODE::set_input_term_by_type(CDB_ATOM_ITERM* term, int port, int index) {
+void CDB_ATOM_NODE::set_input_term_by_type(CDB_ATOM_ITERM* term, int port, int index)
+{
     CDB_CHECK(term);
     term->set_usage_as(port);
     term->set_port_index(index);
@@ -202,28 +228,30 @@ void CDB_ATOM_NODE::set_input_term_by_type(CDB_ATOM_ITERM* term, int port, int i
     if (std::find(m_iterms.begin(), m_iterms.end(), term) == m_iterms.end()) insert_unordered_fanin_term(term);
 }
 
-CDB_ATOM_ITERM* CDB_ATOM_NODE::replace_input_term_by_type(CDB_ATOM_ITERM* new_term, int port, int index) {
+CDB_ATOM_ITERM* CDB_ATOM_NODE::replace_input_term_by_type(CDB_ATOM_ITERM* new_term, int port, int index)
+{
     return replace_term_by_type(this, m_iterms, get_input_term_by_type(port, index), new_term, port, index,
                                 [&](CDB_ATOM_ITERM* t) { set_input_term_by_type(t, port, index); });
 }
 
-void CDB_ATOM_NODE::create_input_term(MEM_SEGMENT*, CDB_ATOM_ITERM*& out, CDB_ATOM_NODE* node, int port) {
+void CDB_ATOM_NODE::create_input_term(MEM_SEGMENT*, CDB_ATOM_ITERM*& out, CDB_ATOM_NODE* node, int port)
+{
     out = new CDB_ATOM_ITERM(node ? node : this, port);
 }
 
-CDB_ATOM_ITERM* CDB_ATOM_NODE::add_input_term(int port, int index) {
+CDB_ATOM_ITERM* CDB_ATOM_NODE::add_input_term(int port, int index)
+{
     CDB_ATOM_ITERM* t = nullptr;
     create_input_term(nullptr, t, this, port);
     t->set_port_index(index);
     int slot = get_input_port_number(port);
-    if (slot != CDB_NO_PORT_NUMBER && index == 0 && get_input_term(slot) == nullptr)
-        set_input_term(slot, t);
-    else
-        insert_unordered_fanin_term(t);
+    if (slot != CDB_NO_PORT_NUMBER && index == 0 && get_input_term(slot) == nullptr) set_input_term(slot, t);
+    else insert_unordered_fanin_term(t);
     return t;
 }
 
-void CDB_ATOM_NODE::delete_input_term(CDB_ATOM_ITERM* term) {
+void CDB_ATOM_NODE::delete_input_term(CDB_ATOM_ITERM* term)
+{
     if (term == nullptr) return;
     term->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
     remove_input_term(term);
@@ -232,17 +260,20 @@ void CDB_ATOM_NODE::delete_input_term(CDB_ATOM_ITERM* term) {
 
 // ---------------------------------------------------------------- output terms
 
-CDB_ATOM_OTERM* CDB_ATOM_NODE::get_output_term(int slot) const {
+CDB_ATOM_OTERM* CDB_ATOM_NODE::get_output_term(int slot) const
+{
     return slot >= 0 && slot < static_cast<int>(m_oterms.size()) ? m_oterms[slot] : nullptr;
 }
 
-CDB_ATOM_OTERM* CDB_ATOM_NODE::get_output_term_by_type(int port, int index) const {
+CDB_ATOM_OTERM* CDB_ATOM_NODE::get_output_term_by_type(int port, int index) const
+{
     for (CDB_ATOM_OTERM* t : m_oterms)
         if (t && t->get_usage() == port && t->get_port_index() == index) return t;
     return nullptr;
 }
 
-void CDB_ATOM_NODE::set_output_term_by_type(CDB_ATOM_OTERM* term, int port, int index) {
+void CDB_ATOM_NODE::set_output_term_by_type(CDB_ATOM_OTERM* term, int port, int index)
+{
     CDB_CHECK(term);
     term->set_usage_as(port);
     term->set_port_index(index);
@@ -261,16 +292,19 @@ void CDB_ATOM_NODE::set_output_term_by_type(CDB_ATOM_OTERM* term, int port, int 
     m_oterms.push_back(term);
 }
 
-CDB_ATOM_OTERM* CDB_ATOM_NODE::replace_output_term_by_type(CDB_ATOM_OTERM* new_term, int port, int index) {
+CDB_ATOM_OTERM* CDB_ATOM_NODE::replace_output_term_by_type(CDB_ATOM_OTERM* new_term, int port, int index)
+{
     return replace_term_by_type(this, m_oterms, get_output_term_by_type(port, index), new_term, port, index,
                                 [&](CDB_ATOM_OTERM* t) { set_output_term_by_type(t, port, index); });
 }
 
-void CDB_ATOM_NODE::create_output_term(MEM_SEGMENT*, CDB_ATOM_OTERM*& out, CDB_ATOM_NODE* node, int port) {
+void CDB_ATOM_NODE::create_output_term(MEM_SEGMENT*, CDB_ATOM_OTERM*& out, CDB_ATOM_NODE* node, int port)
+{
     out = new CDB_ATOM_OTERM(node ? node : this, port);
 }
 
-CDB_ATOM_OTERM* CDB_ATOM_NODE::add_output_term(int port, HDB_INSTANCE_NAME* name, int index) {
+CDB_ATOM_OTERM* CDB_ATOM_NODE::add_output_term(int port, HDB_INSTANCE_NAME* name, int index)
+{
     CDB_ATOM_OTERM* t = nullptr;
     create_output_term(nullptr, t, this, port);
     t->set_port_index(index);
@@ -279,24 +313,28 @@ CDB_ATOM_OTERM* CDB_ATOM_NODE::add_output_term(int port, HDB_INSTANCE_NAME* name
     return t;
 }
 
-void CDB_ATOM_NODE::insert_unordered_fanout_term(CDB_ATOM_OTERM* term) {
+void CDB_ATOM_NODE::insert_unordered_fanout_term(CDB_ATOM_OTERM* term)
+{
     CDB_CHECK(term);
     term->set_my_node(this);
     m_oterms.push_back(term);
 }
 
-bool CDB_ATOM_NODE::remove_unordered_fanout_term(CDB_ATOM_OTERM* term) {
+bool CDB_ATOM_NODE::remove_unordered_fanout_term(CDB_ATOM_OTERM* term)
+{
     return term != nullptr && put_in_place_of(m_oterms, term, nullptr);
 }
 
-void CDB_ATOM_NODE::delete_output_term(CDB_ATOM_OTERM* term) {
+void CDB_ATOM_NODE::delete_output_term(CDB_ATOM_OTERM* term)
+{
     if (term == nullptr) return;
     term->remove_all_fanouts();
     remove_unordered_fanout_term(term);
     delete term;
 }
 
-void CDB_ATOM_NODE::disconnect_all() {
+void CDB_ATOM_NODE::disconnect_all()
+{
     for (CDB_ATOM_ITERM* t : m_iterms)
         if (t) t->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
     for (CDB_ATOM_OTERM* t : m_oterms)
@@ -305,21 +343,27 @@ void CDB_ATOM_NODE::disconnect_all() {
 
 // ---------------------------------------------------------------- bits
 
-bool CDB_ATOM_NODE::test_bit(int bit) const { return bit_is_legal(bit) && ((m_bits >> bit) & 1u); }
+bool CDB_ATOM_NODE::test_bit(int bit) const
+{
+    return bit_is_legal(bit) && ((m_bits >> bit) & 1u);
+}
 
-void CDB_ATOM_NODE::set_bit(int bit) {
+void CDB_ATOM_NODE::set_bit(int bit)
+{
     CDB_CHECK(bit_is_legal(bit));
     m_bits |= uint64_t(1) << bit;
 }
 
-void CDB_ATOM_NODE::clear_bit(int bit) {
+void CDB_ATOM_NODE::clear_bit(int bit)
+{
     CDB_CHECK(bit_is_legal(bit));
     m_bits &= ~(uint64_t(1) << bit);
 }
 
 // ---------------------------------------------------------------- masks
 
-void CDB_ATOM_NODE::set_lutmask(const CDB_LUTMASK& mask, int /*flag*/) {
+void CDB_ATOM_NODE::set_lutmask(const CDB_LUTMASK& mask, int /*flag*/)
+{
     CDB_CHECK(is_lut_kind(m_kind));
     m_lutmask = mask;
     if (m_kind == CDB_KIND_LCELL_COMB && is_six_input_cell() && mask.get_num_inputs() == 6 &&
@@ -327,43 +371,47 @@ void CDB_ATOM_NODE::set_lutmask(const CDB_LUTMASK& mask, int /*flag*/) {
         add_input_term(DB_DATA_F);
 }
 
-void CDB_ATOM_NODE::set_sum_lutmask(const CDB_LUTMASK& mask, int /*flag*/) {
+void CDB_ATOM_NODE::set_sum_lutmask(const CDB_LUTMASK& mask, int /*flag*/)
+{
     CDB_CHECK(is_lut_kind(m_kind));
     m_aux_mask = mask.get_value() & 0xffffffffu;
 }
 
-void CDB_ATOM_NODE::set_carry_lutmask(const CDB_LUTMASK& mask) {
+void CDB_ATOM_NODE::set_carry_lutmask(const CDB_LUTMASK& mask)
+{
     CDB_CHECK(is_lut_kind(m_kind));
     m_aux_mask = mask.get_value() & 0xffffu;
 }
 
-CDB_LUTMASK CDB_ATOM_NODE::get_output_lutmask(int port) const {
+CDB_LUTMASK CDB_ATOM_NODE::get_output_lutmask(int port) const
+{
     if (!is_lut_kind(m_kind)) return CDB_LUTMASK();
     const bool six = m_kind == CDB_KIND_HSADDER || is_six_input_cell();
     if (port == DB_COMB_OUT || (port == DB_REG_OUT && m_kind == CDB_KIND_UVO_LCELL)) return m_lutmask;
     if (six && (port == DB_SUM_OUT || port == DB_CARRY_OUT || port == DB_SHARE_OUT || port == DB_CHAIN_OUT_0))
         return CDB_LUTMASK(5, m_aux_mask);
-    if (!six && (port == DB_CARRY_OUT || port == DB_CHAIN_OUT_0 || port == DB_CHAIN_OUT_1)) return CDB_LUTMASK(4, m_aux_mask);
+    if (!six && (port == DB_CARRY_OUT || port == DB_CHAIN_OUT_0 || port == DB_CHAIN_OUT_1))
+        return CDB_LUTMASK(4, m_aux_mask);
     return CDB_LUTMASK();
 }
 
-void CDB_ATOM_NODE::set_output_lutmask(int port, const CDB_LUTMASK& mask) {
+void CDB_ATOM_NODE::set_output_lutmask(int port, const CDB_LUTMASK& mask)
+{
     const bool six = m_kind == CDB_KIND_HSADDER || is_six_input_cell();
-    if (port == DB_COMB_OUT || (port == DB_REG_OUT && m_kind == CDB_KIND_UVO_LCELL))
-        set_lutmask(mask);
-    else if (six)
-        set_sum_lutmask(mask);
-    else
-        set_carry_lutmask(mask);
+    if (port == DB_COMB_OUT || (port == DB_REG_OUT && m_kind == CDB_KIND_UVO_LCELL)) set_lutmask(mask);
+    else if (six) set_sum_lutmask(mask);
+    else set_carry_lutmask(mask);
 }
 
-bool CDB_ATOM_NODE::is_in_extended_mode() const {
+bool CDB_ATOM_NODE::is_in_extended_mode() const
+{
     if (m_kind != CDB_KIND_LCELL_COMB || !is_six_input_cell()) return false;
     CDB_ATOM_ITERM* g = get_input_term_by_type(DB_DATA_G);
     return g && g->is_connected();
 }
 
-unsigned CDB_ATOM_NODE::evaluate_output(int port, const unsigned* in) const {
+unsigned CDB_ATOM_NODE::evaluate_output(int port, const unsigned* in) const
+{
     if (in == nullptr || !is_lut_kind(m_kind)) return NO_LUT_VALUE;
     auto v = [&](int i) -> unsigned { return in[i] & 1u; };
     const uint64_t m = m_lutmask.get_value();
@@ -431,20 +479,24 @@ unsigned CDB_ATOM_NODE::evaluate_output(int port, const unsigned* in) const {
 
 namespace {
 
-bool is_logic_input(int port) {
+bool is_logic_input(int port)
+{
     return (port >= DB_DATA_A && port <= DB_DATA_G) || port == DB_CARRY_IN || port == DB_SHARE_IN ||
            port == DB_CHAIN_IN_0 || port == DB_CHAIN_IN_1;
 }
 
-bool is_logic_output(int port) {
+bool is_logic_output(int port)
+{
     return port == DB_COMB_OUT || port == DB_SUM_OUT || port == DB_CARRY_OUT || port == DB_SHARE_OUT ||
            port == DB_CHAIN_OUT_0 || port == DB_CHAIN_OUT_1;
 }
 
 }  // namespace
 
-bool CDB_ATOM_NODE::does_iterm_reach_oterm(const CDB_ATOM_OTERM* oterm, const CDB_ATOM_ITERM* iterm) const {
-    if (oterm == nullptr || iterm == nullptr || oterm->get_my_node() != this || iterm->get_my_node() != this) return false;
+bool CDB_ATOM_NODE::does_iterm_reach_oterm(const CDB_ATOM_OTERM* oterm, const CDB_ATOM_ITERM* iterm) const
+{
+    if (oterm == nullptr || iterm == nullptr || oterm->get_my_node() != this || iterm->get_my_node() != this)
+        return false;
     const int out = oterm->get_usage();
     bool logic_input = false;
     for (int i = 0; i < iterm->get_usage_count(); ++i) logic_input = logic_input || is_logic_input(iterm->get_usage(i));
@@ -458,18 +510,21 @@ bool CDB_ATOM_NODE::does_iterm_reach_oterm(const CDB_ATOM_OTERM* oterm, const CD
 
 // ---------------------------------------------------------------- records
 
-void CDB_ATOM_NODE::set_latch_info(CDB_ATOM_LATCH_INFO* info) {
+void CDB_ATOM_NODE::set_latch_info(CDB_ATOM_LATCH_INFO* info)
+{
     if (info == m_latch) return;
     delete m_latch;
     m_latch = info;
 }
 
-const CDB_ATOM_ASSIGNMENTS& CDB_ATOM_NODE::get_assignments() const {
+const CDB_ATOM_ASSIGNMENTS& CDB_ATOM_NODE::get_assignments() const
+{
     static const CDB_ATOM_ASSIGNMENTS s_default;
     return m_assignments ? *m_assignments : s_default;
 }
 
-void CDB_ATOM_NODE::set_assignments(const CDB_ATOM_ASSIGNMENTS& a) {
+void CDB_ATOM_NODE::set_assignments(const CDB_ATOM_ASSIGNMENTS& a)
+{
     if (a.is_default()) {
         delete m_assignments;
         m_assignments = nullptr;
@@ -479,18 +534,21 @@ void CDB_ATOM_NODE::set_assignments(const CDB_ATOM_ASSIGNMENTS& a) {
     *m_assignments = a;
 }
 
-int CDB_ATOM_NODE::get_block_param(int key, int port, int dflt) const {
+int CDB_ATOM_NODE::get_block_param(int key, int port, int dflt) const
+{
     if (m_params == nullptr) return dflt;
     auto it = m_params->find({key, port});
     return it == m_params->end() ? dflt : it->second;
 }
 
-void CDB_ATOM_NODE::set_block_param(int key, int port, int value) {
+void CDB_ATOM_NODE::set_block_param(int key, int port, int value)
+{
     if (m_params == nullptr) m_params = new std::map<std::pair<int, int>, int>();
     (*m_params)[{key, port}] = value;
 }
 
-bool CDB_ATOM_NODE::get_location_index(const DUVO_DIE_INFO* die, CDB_LOCATION_INDEX* out) const {
+bool CDB_ATOM_NODE::get_location_index(const DUVO_DIE_INFO* die, CDB_LOCATION_INDEX* out) const
+{
     if (die == nullptr || out == nullptr || m_location.x < 0 || m_location.y < 0) return false;
     CDB_LOCATION_INDEX r;
     r.field[CDB_LOCATION_X] = m_location.x;
@@ -507,7 +565,8 @@ bool CDB_ATOM_NODE::get_location_index(const DUVO_DIE_INFO* die, CDB_LOCATION_IN
 
 // ---------------------------------------------------------------- consistency
 
-bool CDB_ATOM_NODE::verify_fanin() const {
+bool CDB_ATOM_NODE::verify_fanin() const
+{
     for (CDB_ATOM_ITERM* t : m_iterms) {
         if (t == nullptr) continue;
         if (t->get_my_node() != this) return false;
@@ -521,7 +580,8 @@ bool CDB_ATOM_NODE::verify_fanin() const {
     return true;
 }
 
-bool CDB_ATOM_NODE::verify_fanout() const {
+bool CDB_ATOM_NODE::verify_fanout() const
+{
     for (CDB_ATOM_OTERM* o : m_oterms) {
         if (o == nullptr) continue;
         if (o->get_my_node() != this) return false;
@@ -538,21 +598,25 @@ bool CDB_ATOM_NODE::verify_fanout() const {
 
 // ---------------------------------------------------------------- cell classes and factories
 
-CDB_ATOM_REGISTER::CDB_ATOM_REGISTER(int family, int atom_type)
-    : CDB_ATOM_NODE(family, CDB_KIND_REGISTER, atom_type) {
+CDB_ATOM_REGISTER::CDB_ATOM_REGISTER(int family, int atom_type) : CDB_ATOM_NODE(family, CDB_KIND_REGISTER, atom_type)
+{
     const CDB_FAMILY_INFO* f = cdb_get_family_info(family);
     m_lcell_ff = f && f->ff_is_lcell_ff;
 }
 
 namespace {
-int type_of(int family, int kind) {
+int type_of(int family, int kind)
+{
     const CDB_FAMILY_INFO* f = cdb_get_family_info(family);
     return f ? f->atom_type[kind] : CDB_ATOM_TYPE_NONE;
 }
 }  // namespace
 
-#define CDB_DEFINE_CELL(NAME, BASE, KIND) \
-    NAME::NAME(int family) : BASE(family, type_of(family, KIND)) { create_atom_info(); }
+#define CDB_DEFINE_CELL(NAME, BASE, KIND)                                                                              \
+    NAME::NAME(int family) : BASE(family, type_of(family, KIND))                                                       \
+    {                                                                                                                  \
+        create_atom_info();                                                                                            \
+    }
 
 CDB_DEFINE_CELL(CDB_ATOM_BRK_LCELL_COMB, CDB_ATOM_LCELL_COMB, CDB_KIND_LCELL_COMB)
 CDB_DEFINE_CELL(CDB_ATOM_BRK_LCELL_FF, CDB_ATOM_REGISTER, CDB_KIND_REGISTER)
@@ -570,11 +634,13 @@ CDB_DEFINE_CELL(CDB_ATOM_OBRAN_FF, CDB_ATOM_REGISTER, CDB_KIND_REGISTER)
 #undef CDB_DEFINE_CELL
 
 CDB_ATOM_MORLIN_LCELL_HSADDER::CDB_ATOM_MORLIN_LCELL_HSADDER()
-    : CDB_ATOM_NODE(CDB_FAMILY_MRL, CDB_KIND_HSADDER, type_of(CDB_FAMILY_MRL, CDB_KIND_HSADDER)) {
+    : CDB_ATOM_NODE(CDB_FAMILY_MRL, CDB_KIND_HSADDER, type_of(CDB_FAMILY_MRL, CDB_KIND_HSADDER))
+{
     create_atom_info();
 }
 CDB_ATOM_UVO_LCELL::CDB_ATOM_UVO_LCELL()
-    : CDB_ATOM_NODE(CDB_FAMILY_UVO, CDB_KIND_UVO_LCELL, type_of(CDB_FAMILY_UVO, CDB_KIND_UVO_LCELL)) {
+    : CDB_ATOM_NODE(CDB_FAMILY_UVO, CDB_KIND_UVO_LCELL, type_of(CDB_FAMILY_UVO, CDB_KIND_UVO_LCELL))
+{
     create_atom_info();
 }
 CDB_ATOM_IO::CDB_ATOM_IO(int family) : CDB_ATOM_NODE(family, CDB_KIND_IO, type_of(family, CDB_KIND_IO)) {}
@@ -585,13 +651,15 @@ namespace {
 constexpr int s_ram_mode_keys[3] = {CDB_PARAM_RAM_MODE, CDB_PARAM_RAM_MODE_1, CDB_PARAM_RAM_MODE_2};
 }  // namespace
 
-CDB_RAM_FLAG_SET CDB_ATOM_RAM::get_ram_mode_flags(int port) const {
+CDB_RAM_FLAG_SET CDB_ATOM_RAM::get_ram_mode_flags(int port) const
+{
     CDB_RAM_FLAG_SET flags;
     for (int w = 0; w < 3; ++w) flags.set_word(w, static_cast<uint32_t>(get_block_param(s_ram_mode_keys[w], port, 0)));
     return flags;
 }
 
-void CDB_ATOM_RAM::set_ram_mode_flags(int port, const CDB_RAM_FLAG_SET& flags) {
+void CDB_ATOM_RAM::set_ram_mode_flags(int port, const CDB_RAM_FLAG_SET& flags)
+{
     for (int w = 0; w < 3; ++w) {
         // Words never set stay absent so that untouched RAMs keep no parameters.
         if (flags.word(w) == 0 && get_block_param(s_ram_mode_keys[w], port, 0) == 0) continue;
@@ -599,15 +667,19 @@ void CDB_ATOM_RAM::set_ram_mode_flags(int port, const CDB_RAM_FLAG_SET& flags) {
     }
 }
 CDB_ATOM_MAC_MULT::CDB_ATOM_MAC_MULT(int family)
-    : CDB_ATOM_NODE(family, CDB_KIND_MAC_MULT, type_of(family, CDB_KIND_MAC_MULT)) {}
+    : CDB_ATOM_NODE(family, CDB_KIND_MAC_MULT, type_of(family, CDB_KIND_MAC_MULT))
+{}
 CDB_ATOM_MAC_OUT::CDB_ATOM_MAC_OUT(int family)
-    : CDB_ATOM_NODE(family, CDB_KIND_MAC_OUT, type_of(family, CDB_KIND_MAC_OUT)) {}
-CDB_ATOM_CLKBUF::CDB_ATOM_CLKBUF(int family) : CDB_ATOM_NODE(family, CDB_KIND_CLKBUF, type_of(family, CDB_KIND_CLKBUF)) {
+    : CDB_ATOM_NODE(family, CDB_KIND_MAC_OUT, type_of(family, CDB_KIND_MAC_OUT))
+{}
+CDB_ATOM_CLKBUF::CDB_ATOM_CLKBUF(int family) : CDB_ATOM_NODE(family, CDB_KIND_CLKBUF, type_of(family, CDB_KIND_CLKBUF))
+{
     create_atom_info();
 }
 
 namespace {
-CDB_ATOM_NODE* new_comb(int family) {
+CDB_ATOM_NODE* new_comb(int family)
+{
     switch (family) {
     case CDB_FAMILY_BRK: return new CDB_ATOM_BRK_LCELL_COMB();
     case CDB_FAMILY_ZEPLA:
@@ -621,7 +693,8 @@ CDB_ATOM_NODE* new_comb(int family) {
     default: return nullptr;
     }
 }
-CDB_ATOM_NODE* new_register(int family) {
+CDB_ATOM_NODE* new_register(int family)
+{
     switch (family) {
     case CDB_FAMILY_BRK: return new CDB_ATOM_BRK_LCELL_FF();
     case CDB_FAMILY_ZEPLA:
@@ -635,7 +708,8 @@ CDB_ATOM_NODE* new_register(int family) {
     default: return nullptr;
     }
 }
-CDB_ATOM_NODE* new_atom(int family, int kind) {
+CDB_ATOM_NODE* new_atom(int family, int kind)
+{
     if (cdb_get_family_info(family) == nullptr) return nullptr;
     switch (kind) {
     case CDB_KIND_LCELL_COMB: return new_comb(family);
@@ -652,13 +726,14 @@ CDB_ATOM_NODE* new_atom(int family, int kind) {
 }
 }  // namespace
 
-CDB_ATOM_NODE* cdb_create_atom(int family, int kind, HDB_INSTANCE_NAME* name) {
+CDB_ATOM_NODE* cdb_create_atom(int family, int kind, HDB_INSTANCE_NAME* name)
+{
     CDB_ATOM_NODE* n = new_atom(family, kind);
     if (n == nullptr) return nullptr;
     n->create_atom_info();
     n->set_instance_name(name);
-    const bool four_input_cell =
-        n->get_kind() == CDB_KIND_UVO_LCELL || (n->get_kind() == CDB_KIND_LCELL_COMB && cdb_family_lut_size(family) == 4);
+    const bool four_input_cell = n->get_kind() == CDB_KIND_UVO_LCELL ||
+                                 (n->get_kind() == CDB_KIND_LCELL_COMB && cdb_family_lut_size(family) == 4);
     if (four_input_cell) {
         n->set_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB);
     } else if (n->is_ff()) {
@@ -667,7 +742,8 @@ CDB_ATOM_NODE* cdb_create_atom(int family, int kind, HDB_INSTANCE_NAME* name) {
     return n;
 }
 
-CDB_ATOM_NODE* cdb_create_atom_of_type(int family, int atom_type) {
+CDB_ATOM_NODE* cdb_create_atom_of_type(int family, int atom_type)
+{
     int kind = cdb_kind_of_atom_type(family, atom_type);
     if (kind < 0) return nullptr;
     CDB_ATOM_NODE* n = new_atom(family, kind);
@@ -675,13 +751,15 @@ CDB_ATOM_NODE* cdb_create_atom_of_type(int family, int atom_type) {
     return n;
 }
 
-CDB_ATOM_OTERM* cdb_add_pad_output(CDB_ATOM_NODE* pin) {
+CDB_ATOM_OTERM* cdb_add_pad_output(CDB_ATOM_NODE* pin)
+{
     if (pin == nullptr || !pin->is_pin()) return nullptr;
     if (CDB_ATOM_OTERM* pad = pin->get_output_term_by_type(DB_PAD_OUT)) return pad;
     return pin->add_output_term(DB_PAD_OUT, pin->get_instance_name());
 }
 
-CDB_ATOM_NODE* cdb_create_output_pin(int family, HDB_INSTANCE_NAME* name) {
+CDB_ATOM_NODE* cdb_create_output_pin(int family, HDB_INSTANCE_NAME* name)
+{
     CDB_ATOM_NODE* pin = cdb_create_atom(family, CDB_KIND_IO, name);
     if (pin == nullptr) return nullptr;
     pin->add_input_term(DB_DATAIN);

@@ -21,7 +21,8 @@ class DUVO_DIE_INFO;
 
 // Walk over a vector of term pointers that skips null entries.
 template <typename T>
-class CDB_SKIP_NULL_ITERATOR {
+class CDB_SKIP_NULL_ITERATOR
+{
 public:
     using iterator_category = std::forward_iterator_tag;
     using value_type = T*;
@@ -31,19 +32,33 @@ public:
     CDB_SKIP_NULL_ITERATOR() = default;
     CDB_SKIP_NULL_ITERATOR(T* const* p, T* const* end) : m_p(p), m_end(end) { skip(); }
     T* operator*() const { return *m_p; }
-    CDB_SKIP_NULL_ITERATOR& operator++() { ++m_p; skip(); return *this; }
-    CDB_SKIP_NULL_ITERATOR operator++(int) { auto r = *this; ++*this; return r; }
+    CDB_SKIP_NULL_ITERATOR& operator++()
+    {
+        ++m_p;
+        skip();
+        return *this;
+    }
+    CDB_SKIP_NULL_ITERATOR operator++(int)
+    {
+        auto r = *this;
+        ++*this;
+        return r;
+    }
     bool operator==(const CDB_SKIP_NULL_ITERATOR& o) const { return m_p == o.m_p; }
     bool operator!=(const CDB_SKIP_NULL_ITERATOR& o) const { return m_p != o.m_p; }
 
 private:
-    void skip() { while (m_p != m_end && *m_p == nullptr) ++m_p; }
+    void skip()
+    {
+        while (m_p != m_end && *m_p == nullptr) ++m_p;
+    }
     T* const* m_p = nullptr;
     T* const* m_end = nullptr;
 };
 
 // Consistency checks shared by every node.
-class CDB_NET_NODE {
+class CDB_NET_NODE
+{
 public:
     virtual ~CDB_NET_NODE() = default;
     // Every input term's connection agrees with its source's fanout list.
@@ -52,7 +67,8 @@ public:
     virtual bool verify_fanout() const = 0;
 };
 
-class CDB_ATOM_NODE : public CDB_NET_NODE {
+class CDB_ATOM_NODE : public CDB_NET_NODE
+{
 public:
     using iterm_iterator = CDB_SKIP_NULL_ITERATOR<CDB_ATOM_ITERM>;
     using oterm_iterator = CDB_SKIP_NULL_ITERATOR<CDB_ATOM_OTERM>;
@@ -140,7 +156,11 @@ public:
     void delete_input_term(CDB_ATOM_ITERM* term);
 
     iterm_iterator begin_iterm() const { return iterm_iterator(m_iterms.data(), m_iterms.data() + m_iterms.size()); }
-    iterm_iterator end_iterm() const { auto e = m_iterms.data() + m_iterms.size(); return iterm_iterator(e, e); }
+    iterm_iterator end_iterm() const
+    {
+        auto e = m_iterms.data() + m_iterms.size();
+        return iterm_iterator(e, e);
+    }
 
     // ------------------------------------------------------------ output terms
     int get_output_count() const { return static_cast<int>(m_oterms.size()); }
@@ -158,7 +178,11 @@ public:
     void delete_output_term(CDB_ATOM_OTERM* term);
 
     oterm_iterator begin_oterm() const { return oterm_iterator(m_oterms.data(), m_oterms.data() + m_oterms.size()); }
-    oterm_iterator end_oterm() const { auto e = m_oterms.data() + m_oterms.size(); return oterm_iterator(e, e); }
+    oterm_iterator end_oterm() const
+    {
+        auto e = m_oterms.data() + m_oterms.size();
+        return oterm_iterator(e, e);
+    }
 
     // Disconnects every input (unconnected) and every sink of every output
     // (the sinks stay on their nodes, unconnected).
@@ -252,7 +276,8 @@ public:
 
 protected:
     // Fixed input ports of the kind, in slot order.
-    struct PORT_LIST {
+    struct PORT_LIST
+    {
         const int* ports;
         int count;
     };
@@ -287,13 +312,15 @@ private:
 
 // ---------------------------------------------------------------- cell classes
 // Combinational logic cells.
-class CDB_ATOM_LCELL_COMB : public CDB_ATOM_NODE {
+class CDB_ATOM_LCELL_COMB : public CDB_ATOM_NODE
+{
 public:
     CDB_ATOM_LCELL_COMB(int family, int atom_type) : CDB_ATOM_NODE(family, CDB_KIND_LCELL_COMB, atom_type) {}
     bool is_lcell_comb() const override { return true; }
 };
 // Registers; ff_is_lcell_ff selects is_lcell_ff (BRK, TEV, MRL) or is_ff.
-class CDB_ATOM_REGISTER : public CDB_ATOM_NODE {
+class CDB_ATOM_REGISTER : public CDB_ATOM_NODE
+{
 public:
     CDB_ATOM_REGISTER(int family, int atom_type);
     bool is_lcell_ff() const override { return m_lcell_ff; }
@@ -305,10 +332,11 @@ private:
 
 // The family argument lets one cell class serve the families that share
 // it (RZK comb cells in KESTLIN, ZEPLA cells under both ZEPLA codes).
-#define CDB_DECLARE_CELL(NAME, BASE, FAMILY)      \
-    class NAME : public BASE {                    \
-    public:                                       \
-        explicit NAME(int family = FAMILY);       \
+#define CDB_DECLARE_CELL(NAME, BASE, FAMILY)                                                                           \
+    class NAME : public BASE                                                                                           \
+    {                                                                                                                  \
+    public:                                                                                                            \
+        explicit NAME(int family = FAMILY);                                                                            \
     };
 
 CDB_DECLARE_CELL(CDB_ATOM_BRK_LCELL_COMB, CDB_ATOM_LCELL_COMB, CDB_FAMILY_BRK)
@@ -317,9 +345,9 @@ CDB_DECLARE_CELL(CDB_ATOM_ZEPLA_LCELL_COMB, CDB_ATOM_LCELL_COMB, CDB_FAMILY_ZEPL
 CDB_DECLARE_CELL(CDB_ATOM_ZEPLA_FF, CDB_ATOM_REGISTER, CDB_FAMILY_ZEPLA)
 CDB_DECLARE_CELL(CDB_ATOM_SORVEXII_LCELL_COMB, CDB_ATOM_LCELL_COMB, CDB_FAMILY_TEV)  // TEV
 CDB_DECLARE_CELL(CDB_ATOM_SORVEXII_LCELL_FF, CDB_ATOM_REGISTER, CDB_FAMILY_TEV)
-CDB_DECLARE_CELL(CDB_ATOM_MORLIN_LCELL_COMB, CDB_ATOM_LCELL_COMB, CDB_FAMILY_MRL)    // MRL
+CDB_DECLARE_CELL(CDB_ATOM_MORLIN_LCELL_COMB, CDB_ATOM_LCELL_COMB, CDB_FAMILY_MRL)  // MRL
 CDB_DECLARE_CELL(CDB_ATOM_MORLIN_LCELL_FF, CDB_ATOM_REGISTER, CDB_FAMILY_MRL)
-CDB_DECLARE_CELL(CDB_ATOM_RZK_LCELL_COMB, CDB_ATOM_LCELL_COMB, CDB_FAMILY_RZK)       // RZK and KESTLIN
+CDB_DECLARE_CELL(CDB_ATOM_RZK_LCELL_COMB, CDB_ATOM_LCELL_COMB, CDB_FAMILY_RZK)  // RZK and KESTLIN
 CDB_DECLARE_CELL(CDB_ATOM_RZK_FF, CDB_ATOM_REGISTER, CDB_FAMILY_RZK)
 CDB_DECLARE_CELL(CDB_ATOM_KESTLIN_FF, CDB_ATOM_REGISTER, CDB_FAMILY_KESTLIN)
 CDB_DECLARE_CELL(CDB_ATOM_OBRAN_LCELL_COMB, CDB_ATOM_LCELL_COMB, CDB_FAMILY_OBRAN)
@@ -327,14 +355,16 @@ CDB_DECLARE_CELL(CDB_ATOM_OBRAN_FF, CDB_ATOM_REGISTER, CDB_FAMILY_OBRAN)
 #undef CDB_DECLARE_CELL
 
 // MRL high-speed adder.
-class CDB_ATOM_MORLIN_LCELL_HSADDER : public CDB_ATOM_NODE {
+class CDB_ATOM_MORLIN_LCELL_HSADDER : public CDB_ATOM_NODE
+{
 public:
     CDB_ATOM_MORLIN_LCELL_HSADDER();
     bool is_lcell_hsadder() const override { return true; }
 };
 
 // UVO logic cell: a 4-input LUT and an optional packed register in one atom.
-class CDB_ATOM_UVO_LCELL : public CDB_ATOM_NODE {
+class CDB_ATOM_UVO_LCELL : public CDB_ATOM_NODE
+{
 public:
     CDB_ATOM_UVO_LCELL();
     bool is_lcell() const override { return true; }
@@ -343,7 +373,8 @@ public:
 // I/O pin. An input pin drives DB_DATA_OUT; an output pin reads DB_DATAIN
 // and carries its pad as a DB_PAD_OUT term without fanout
 // (cdb_create_output_pin), the term its timing keeper stands for.
-class CDB_ATOM_IO : public CDB_ATOM_NODE {
+class CDB_ATOM_IO : public CDB_ATOM_NODE
+{
 public:
     explicit CDB_ATOM_IO(int family);
     bool is_pin() const override { return true; }
@@ -352,7 +383,8 @@ public:
 };
 
 // RAM block (placeholder: any ports, integer parameters, no contents).
-class CDB_ATOM_RAM : public CDB_ATOM_NODE {
+class CDB_ATOM_RAM : public CDB_ATOM_NODE
+{
 public:
     explicit CDB_ATOM_RAM(int family);
     bool is_ram() const override { return true; }
@@ -367,14 +399,16 @@ public:
 using CDB_ATOM_UVO_EC = CDB_ATOM_RAM;
 
 // DSP multiplier and output blocks (placeholders like the RAM).
-class CDB_ATOM_MAC_MULT : public CDB_ATOM_NODE {
+class CDB_ATOM_MAC_MULT : public CDB_ATOM_NODE
+{
 public:
     explicit CDB_ATOM_MAC_MULT(int family);
     bool is_mac_mult() const override { return true; }
     bool implements(int) const override { return true; }
     bool implements_output(int) const override { return true; }
 };
-class CDB_ATOM_MAC_OUT : public CDB_ATOM_NODE {
+class CDB_ATOM_MAC_OUT : public CDB_ATOM_NODE
+{
 public:
     explicit CDB_ATOM_MAC_OUT(int family);
     bool is_mac_out() const override { return true; }
@@ -383,7 +417,8 @@ public:
 };
 
 // Clock buffer: reads DB_CLKBUF_IN (and DB_CLOCK_ENABLE), drives DB_CLKBUF_OUT.
-class CDB_ATOM_CLKBUF : public CDB_ATOM_NODE {
+class CDB_ATOM_CLKBUF : public CDB_ATOM_NODE
+{
 public:
     explicit CDB_ATOM_CLKBUF(int family);
     bool is_clkbuf() const override { return true; }

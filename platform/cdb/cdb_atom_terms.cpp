@@ -23,7 +23,8 @@ namespace {
 #if CDB_TERM_POOL
 // One free list per block size (terms come in two sizes). Blocks are
 // carved from 64 KB chunks that live until the process ends.
-struct TERM_POOL {
+struct TERM_POOL
+{
     size_t size = 0;
     void* free_list = nullptr;
     char* chunk = nullptr;
@@ -33,7 +34,8 @@ TERM_POOL s_pools[2];
 #endif
 }  // namespace
 
-void* cdb_term_alloc(size_t bytes) {
+void* cdb_term_alloc(size_t bytes)
+{
 #if CDB_TERM_POOL
     bytes = (bytes + 7) & ~size_t(7);
     TERM_POOL* pool = nullptr;
@@ -63,7 +65,8 @@ void* cdb_term_alloc(size_t bytes) {
 #endif
 }
 
-void cdb_term_free(void* p, size_t bytes) {
+void cdb_term_free(void* p, size_t bytes)
+{
     if (p == nullptr) return;
 #if CDB_TERM_POOL
     bytes = (bytes + 7) & ~size_t(7);
@@ -82,11 +85,18 @@ void cdb_term_free(void* p, size_t bytes) {
 
 // ---------------------------------------------------------------- CDB_NET_ITERM
 
-void CDB_NET_ITERM::set_vcc() { disconnect_from_source(CONNECT_VCC); }
+void CDB_NET_ITERM::set_vcc()
+{
+    disconnect_from_source(CONNECT_VCC);
+}
 
-void CDB_NET_ITERM::set_gnd() { disconnect_from_source(CONNECT_GND); }
+void CDB_NET_ITERM::set_gnd()
+{
+    disconnect_from_source(CONNECT_GND);
+}
 
-void CDB_NET_ITERM::disconnect_from_source(int connect_state) {
+void CDB_NET_ITERM::disconnect_from_source(int connect_state)
+{
     if (m_source) m_source->unlink(static_cast<CDB_ATOM_ITERM*>(this));
     switch (connect_state) {
     case CONNECT_GND: set_state(ST_GND); break;
@@ -97,39 +107,46 @@ void CDB_NET_ITERM::disconnect_from_source(int connect_state) {
 
 // ---------------------------------------------------------------- CDB_ATOM_ITERM
 
-CDB_ATOM_ITERM::CDB_ATOM_ITERM(CDB_ATOM_NODE* node, int port_type) {
+CDB_ATOM_ITERM::CDB_ATOM_ITERM(CDB_ATOM_NODE* node, int port_type)
+{
     m_node = node;
     if (port_type >= 0 && port_type < DB_MAX_INPUT_PORT_TYPE) m_usage[0] = static_cast<uint16_t>(port_type);
 }
 
-CDB_ATOM_ITERM::~CDB_ATOM_ITERM() {
+CDB_ATOM_ITERM::~CDB_ATOM_ITERM()
+{
     if (m_source) m_source->unlink(this);
 }
 
-void CDB_ATOM_ITERM::insert_fanin(CDB_ATOM_OTERM* oterm) {
+void CDB_ATOM_ITERM::insert_fanin(CDB_ATOM_OTERM* oterm)
+{
     CDB_CHECK(oterm);
     oterm->insert_fanout(this);
 }
 
-bool CDB_ATOM_ITERM::is_used_as(int port_type) const {
+bool CDB_ATOM_ITERM::is_used_as(int port_type) const
+{
     for (uint16_t u : m_usage)
         if (u != NO_USAGE && u == port_type) return true;
     return false;
 }
 
-int CDB_ATOM_ITERM::get_any_usage_as() const {
+int CDB_ATOM_ITERM::get_any_usage_as() const
+{
     for (uint16_t u : m_usage)
         if (u != NO_USAGE) return u;
     return DB_MAX_INPUT_PORT_TYPE;
 }
 
-int CDB_ATOM_ITERM::get_usage_count() const {
+int CDB_ATOM_ITERM::get_usage_count() const
+{
     int n = 0;
     for (uint16_t u : m_usage) n += u != NO_USAGE;
     return n;
 }
 
-void CDB_ATOM_ITERM::set_usage_as(int port_type) {
+void CDB_ATOM_ITERM::set_usage_as(int port_type)
+{
     CDB_CHECK(port_type >= 0 && port_type < DB_MAX_INPUT_PORT_TYPE);
     if (is_used_as(port_type)) return;
     for (uint16_t& u : m_usage)
@@ -140,7 +157,8 @@ void CDB_ATOM_ITERM::set_usage_as(int port_type) {
     MSG_INTERNAL_ERROR::report("usage set of the input term is full", "CDB", __FILE__, __LINE__);
 }
 
-void CDB_ATOM_ITERM::clear_usage_as(int port_type) {
+void CDB_ATOM_ITERM::clear_usage_as(int port_type)
+{
     // Keep the remaining usages packed at the front: the first one is the
     // term's primary usage.
     int w = 0;
@@ -150,60 +168,83 @@ void CDB_ATOM_ITERM::clear_usage_as(int port_type) {
     std::copy(kept, kept + MAX_USAGES, m_usage);
 }
 
-void CDB_ATOM_ITERM::set_port_index(int index) {
+void CDB_ATOM_ITERM::set_port_index(int index)
+{
     m_prop = (m_prop & ~P_INDEX_MASK) | ((static_cast<uint32_t>(index) & 0xffffu) << P_INDEX_SHIFT);
 }
 
-bool CDB_ATOM_ITERM::is_logical_vcc() const { return (is_vcc() || is_gnd()) && (is_vcc() ^ reads_complemented()); }
+bool CDB_ATOM_ITERM::is_logical_vcc() const
+{
+    return (is_vcc() || is_gnd()) && (is_vcc() ^ reads_complemented());
+}
 
-bool CDB_ATOM_ITERM::is_logical_gnd() const { return (is_vcc() || is_gnd()) && !is_logical_vcc(); }
+bool CDB_ATOM_ITERM::is_logical_gnd() const
+{
+    return (is_vcc() || is_gnd()) && !is_logical_vcc();
+}
 
-void CDB_ATOM_ITERM::set_logical_vcc() { reads_complemented() ? set_gnd() : set_vcc(); }
+void CDB_ATOM_ITERM::set_logical_vcc()
+{
+    reads_complemented() ? set_gnd() : set_vcc();
+}
 
-void CDB_ATOM_ITERM::set_logical_gnd() { reads_complemented() ? set_vcc() : set_gnd(); }
+void CDB_ATOM_ITERM::set_logical_gnd()
+{
+    reads_complemented() ? set_vcc() : set_gnd();
+}
 
-int CDB_ATOM_ITERM::get_global() const {
+int CDB_ATOM_ITERM::get_global() const
+{
     int raw = static_cast<int>((m_prop & P_GLOBAL_MASK) >> P_GLOBAL_SHIFT);
     return raw >= 16 ? raw - 32 : raw;
 }
 
-void CDB_ATOM_ITERM::set_global(int value) {
+void CDB_ATOM_ITERM::set_global(int value)
+{
     m_prop = (m_prop & ~P_GLOBAL_MASK) | ((static_cast<uint32_t>(value) & 0x1fu) << P_GLOBAL_SHIFT);
 }
 
-bool CDB_ATOM_ITERM::is_connected_to_delay_chain(int chain) const {
+bool CDB_ATOM_ITERM::is_connected_to_delay_chain(int chain) const
+{
     return chain == DB_DELAY_CHAIN_INPUT && (m_prop & P_DC_CONNECTED);
 }
 
-void CDB_ATOM_ITERM::set_connected_to_delay_chain(int chain, bool on) {
+void CDB_ATOM_ITERM::set_connected_to_delay_chain(int chain, bool on)
+{
     if (chain != DB_DELAY_CHAIN_INPUT) return;
     on ? m_prop |= P_DC_CONNECTED : m_prop &= ~P_DC_CONNECTED;
 }
 
-bool CDB_ATOM_ITERM::use_delay_chain(int chain) const {
+bool CDB_ATOM_ITERM::use_delay_chain(int chain) const
+{
     return chain == DB_DELAY_CHAIN_INPUT && (m_prop & P_DC_USE);
 }
 
-int CDB_ATOM_ITERM::get_delay_chain_index(int chain) const {
+int CDB_ATOM_ITERM::get_delay_chain_index(int chain) const
+{
     return chain == DB_DELAY_CHAIN_INPUT ? m_delay_chain_index : -1;
 }
 
-void CDB_ATOM_ITERM::set_delay_chain_index(int chain, int index) {
+void CDB_ATOM_ITERM::set_delay_chain_index(int chain, int index)
+{
     if (chain != DB_DELAY_CHAIN_INPUT) return;
     m_delay_chain_index = static_cast<int16_t>(index);
     m_prop |= P_DC_USE;
 }
 
-bool CDB_ATOM_ITERM::has_user_delay_chain(int chain) const {
+bool CDB_ATOM_ITERM::has_user_delay_chain(int chain) const
+{
     return chain == DB_DELAY_CHAIN_INPUT && (m_prop & P_DC_USER);
 }
 
-void CDB_ATOM_ITERM::set_user_delay_chain(int chain, bool on) {
+void CDB_ATOM_ITERM::set_user_delay_chain(int chain, bool on)
+{
     if (chain != DB_DELAY_CHAIN_INPUT) return;
     on ? m_prop |= P_DC_USER : m_prop &= ~P_DC_USER;
 }
 
-void CDB_ATOM_ITERM::reset_delay_chain(int chain) {
+void CDB_ATOM_ITERM::reset_delay_chain(int chain)
+{
     if (chain != DB_DELAY_CHAIN_INPUT) return;
     m_prop &= ~(P_DC_CONNECTED | P_DC_USE | P_DC_USER);
     m_delay_chain_index = -1;
@@ -211,12 +252,14 @@ void CDB_ATOM_ITERM::reset_delay_chain(int chain) {
 
 // ---------------------------------------------------------------- CDB_NET_OTERM
 
-CDB_NET_OTERM::fanout_iterator& CDB_NET_OTERM::fanout_iterator::operator++() {
+CDB_NET_OTERM::fanout_iterator& CDB_NET_OTERM::fanout_iterator::operator++()
+{
     m_term = m_term->get_next_fanout();
     return *this;
 }
 
-int CDB_NET_OTERM::get_number_of_fanout_nodes() const {
+int CDB_NET_OTERM::get_number_of_fanout_nodes() const
+{
     std::vector<const CDB_ATOM_NODE*> nodes;
     nodes.reserve(m_fanout_count);
     for (CDB_ATOM_ITERM* t = m_first_fanout; t; t = t->get_next_fanout()) nodes.push_back(t->get_my_node());
@@ -224,52 +267,52 @@ int CDB_NET_OTERM::get_number_of_fanout_nodes() const {
     return static_cast<int>(std::unique(nodes.begin(), nodes.end()) - nodes.begin());
 }
 
-void CDB_NET_OTERM::link_back(CDB_ATOM_ITERM* t) {
+void CDB_NET_OTERM::link_back(CDB_ATOM_ITERM* t)
+{
     t->m_source = static_cast<CDB_ATOM_OTERM*>(this);
     t->m_prev_fanout = m_last_fanout;
     t->m_next_fanout = nullptr;
-    if (m_last_fanout)
-        m_last_fanout->m_next_fanout = t;
-    else
-        m_first_fanout = t;
+    if (m_last_fanout) m_last_fanout->m_next_fanout = t;
+    else m_first_fanout = t;
     m_last_fanout = t;
     ++m_fanout_count;
     t->set_state(CDB_NET_ITERM::ST_DRIVEN);
 }
 
-void CDB_NET_OTERM::unlink(CDB_ATOM_ITERM* t) {
+void CDB_NET_OTERM::unlink(CDB_ATOM_ITERM* t)
+{
     CDB_CHECK(t->m_source == static_cast<CDB_ATOM_OTERM*>(this));
-    if (t->m_prev_fanout)
-        t->m_prev_fanout->m_next_fanout = t->m_next_fanout;
-    else
-        m_first_fanout = t->m_next_fanout;
-    if (t->m_next_fanout)
-        t->m_next_fanout->m_prev_fanout = t->m_prev_fanout;
-    else
-        m_last_fanout = t->m_prev_fanout;
+    if (t->m_prev_fanout) t->m_prev_fanout->m_next_fanout = t->m_next_fanout;
+    else m_first_fanout = t->m_next_fanout;
+    if (t->m_next_fanout) t->m_next_fanout->m_prev_fanout = t->m_prev_fanout;
+    else m_last_fanout = t->m_prev_fanout;
     t->m_prev_fanout = t->m_next_fanout = nullptr;
     t->m_source = nullptr;
     --m_fanout_count;
     t->set_state(CDB_NET_ITERM::ST_UNCONNECTED);
 }
 
-void CDB_NET_OTERM::insert_fanout(CDB_ATOM_ITERM* iterm) {
+void CDB_NET_OTERM::insert_fanout(CDB_ATOM_ITERM* iterm)
+{
     CDB_CHECK(iterm);
     if (iterm->m_source == static_cast<CDB_ATOM_OTERM*>(this)) return;
     if (iterm->m_source) iterm->m_source->unlink(iterm);
     link_back(iterm);
 }
 
-void CDB_NET_OTERM::remove_fanout(CDB_ATOM_ITERM* iterm) {
+void CDB_NET_OTERM::remove_fanout(CDB_ATOM_ITERM* iterm)
+{
     CDB_CHECK(iterm && iterm->get_source() == static_cast<CDB_ATOM_OTERM*>(this));
     unlink(iterm);
 }
 
-void CDB_NET_OTERM::remove_all_fanouts() {
+void CDB_NET_OTERM::remove_all_fanouts()
+{
     while (m_first_fanout) unlink(m_first_fanout);
 }
 
-void CDB_NET_OTERM::adopt_fanouts(CDB_NET_OTERM* old_term, bool at_front) {
+void CDB_NET_OTERM::adopt_fanouts(CDB_NET_OTERM* old_term, bool at_front)
+{
     CDB_CHECK(old_term);
     if (old_term == this || old_term->m_first_fanout == nullptr) return;
     CDB_ATOM_ITERM* first = old_term->m_first_fanout;
@@ -295,17 +338,23 @@ void CDB_NET_OTERM::adopt_fanouts(CDB_NET_OTERM* old_term, bool at_front) {
 
 // ---------------------------------------------------------------- CDB_ATOM_OTERM
 
-CDB_ATOM_OTERM::CDB_ATOM_OTERM(CDB_ATOM_NODE* node, int port_type) : m_usage(static_cast<uint16_t>(port_type)) {
+CDB_ATOM_OTERM::CDB_ATOM_OTERM(CDB_ATOM_NODE* node, int port_type) : m_usage(static_cast<uint16_t>(port_type))
+{
     m_node = node;
 }
 
-CDB_ATOM_OTERM::~CDB_ATOM_OTERM() { remove_all_fanouts(); }
+CDB_ATOM_OTERM::~CDB_ATOM_OTERM()
+{
+    remove_all_fanouts();
+}
 
-CDB_LUTMASK CDB_ATOM_OTERM::get_lutmask() const {
+CDB_LUTMASK CDB_ATOM_OTERM::get_lutmask() const
+{
     return m_node ? m_node->get_output_lutmask(m_usage) : CDB_LUTMASK();
 }
 
-void CDB_ATOM_OTERM::set_lutmask(const CDB_LUTMASK& mask) {
+void CDB_ATOM_OTERM::set_lutmask(const CDB_LUTMASK& mask)
+{
     CDB_CHECK(m_node);
     m_node->set_output_lutmask(m_usage, mask);
 }

@@ -16,7 +16,6 @@ class CDB_ATOM_ITERM;
 class CDB_ATOM_OTERM;
 class HDB_INSTANCE_NAME;
 
-
 // Terms are small and numerous: outside sanitizer builds they come from
 // fixed-size free lists (no per-block allocator header). Sanitizer builds
 // use plain new/delete so that a stale term pointer is still caught.
@@ -27,10 +26,16 @@ void cdb_term_free(void* p, size_t bytes);
 
 // Connection view of an input term: driven by an output term, tied to the
 // physical VCC or GND, or unconnected.
-class CDB_NET_ITERM {
+class CDB_NET_ITERM
+{
 public:
     // Values passed to disconnect_from_source.
-    enum CONNECT_STATE : int { CONNECT_GND = 0, CONNECT_VCC = 1, UNCONNECTED = 2 };
+    enum CONNECT_STATE : int
+    {
+        CONNECT_GND = 0,
+        CONNECT_VCC = 1,
+        UNCONNECTED = 2
+    };
 
     // Driven or tied to a constant.
     bool is_connected() const { return state() != ST_UNCONNECTED; }
@@ -50,8 +55,15 @@ public:
     void set_invert(bool on) { on ? set_invert() : clear_invert(); }
 
 protected:
-    enum STATE : uint32_t { ST_UNCONNECTED = 0, ST_DRIVEN = 1, ST_GND = 2, ST_VCC = 3 };
-    enum PROP : uint32_t {
+    enum STATE : uint32_t
+    {
+        ST_UNCONNECTED = 0,
+        ST_DRIVEN = 1,
+        ST_GND = 2,
+        ST_VCC = 3
+    };
+    enum PROP : uint32_t
+    {
         P_STATE_MASK = 0x3,
         P_INVERT = 0x4,
         P_ACTIVE_LOW = 0x8,
@@ -76,7 +88,8 @@ protected:
     friend class CDB_NET_OTERM;
 };
 
-class CDB_ATOM_ITERM : public CDB_NET_ITERM {
+class CDB_ATOM_ITERM : public CDB_NET_ITERM
+{
 public:
     static constexpr int MAX_USAGES = 4;
 
@@ -126,11 +139,10 @@ public:
 
     // Port polarity of this input (true unless the port inverts).
     bool is_active_high() const { return (m_prop & P_ACTIVE_LOW) == 0; }
-    void set_active_high(bool high) {
-        if (high)
-            m_prop &= ~uint32_t(P_ACTIVE_LOW);
-        else
-            m_prop |= P_ACTIVE_LOW;
+    void set_active_high(bool high)
+    {
+        if (high) m_prop &= ~uint32_t(P_ACTIVE_LOW);
+        else m_prop |= P_ACTIVE_LOW;
     }
 
     // 5-bit signed global-network setting (-16 .. 15); only the low 5 bits are stored.
@@ -169,9 +181,11 @@ private:
 
 // ---------------------------------------------------------------- output terms
 
-class CDB_NET_OTERM {
+class CDB_NET_OTERM
+{
 public:
-    class fanout_iterator {
+    class fanout_iterator
+    {
     public:
         using iterator_category = std::forward_iterator_tag;
         using value_type = CDB_ATOM_ITERM*;
@@ -182,7 +196,12 @@ public:
         explicit fanout_iterator(CDB_ATOM_ITERM* t) : m_term(t) {}
         CDB_ATOM_ITERM* operator*() const { return m_term; }
         fanout_iterator& operator++();
-        fanout_iterator operator++(int) { auto r = *this; ++*this; return r; }
+        fanout_iterator operator++(int)
+        {
+            auto r = *this;
+            ++*this;
+            return r;
+        }
         bool operator==(const fanout_iterator& o) const { return m_term == o.m_term; }
         bool operator!=(const fanout_iterator& o) const { return m_term != o.m_term; }
 
@@ -224,7 +243,8 @@ protected:
     friend class CDB_ATOM_ITERM;
 };
 
-class CDB_ATOM_OTERM : public CDB_NET_OTERM {
+class CDB_ATOM_OTERM : public CDB_NET_OTERM
+{
 public:
     CDB_ATOM_OTERM(CDB_ATOM_NODE* node, int port_type);
     // Disconnects every sink (they stay on their nodes, unconnected).

@@ -7,7 +7,8 @@
 
 class CDB_ATOM_NETLIST;
 
-class CDB_CHIP_DB_ENTRY {
+class CDB_CHIP_DB_ENTRY
+{
 public:
     CDB_ATOM_NETLIST* get_atom_netlist() const { return m_atom_netlist; }
     void set_atom_netlist(CDB_ATOM_NETLIST* netlist) { m_atom_netlist = netlist; }
@@ -16,7 +17,8 @@ private:
     CDB_ATOM_NETLIST* m_atom_netlist = nullptr;
 };
 
-class CDB_DB_ENTRIES {
+class CDB_DB_ENTRIES
+{
 public:
     // Null when the partition has no chip entry.
     CDB_CHIP_DB_ENTRY* get_chip_db_entry(int partition_id) const;
@@ -26,7 +28,8 @@ private:
     std::unordered_map<int, CDB_CHIP_DB_ENTRY*> m_chip_entries;
 };
 
-class CDB_CMP_ENTRY {
+class CDB_CMP_ENTRY
+{
 public:
     CDB_DB_ENTRIES* get_db_entries() const { return m_db_entries; }
     void set_db_entries(CDB_DB_ENTRIES* entries) { m_db_entries = entries; }

@@ -6,7 +6,8 @@
 
 #include <cstdint>
 
-class CDB_LUTMASK {
+class CDB_LUTMASK
+{
 public:
     CDB_LUTMASK() = default;
     CDB_LUTMASK(int num_inputs, uint64_t value) { set_value(num_inputs, value); }

@@ -13,24 +13,29 @@
 
 // Reaches the fields that the public setters guard (raw masks, ids, the
 // property word), so that reading restores exactly what was written.
-class CDB_NATIVE_READER_ACCESS {
+class CDB_NATIVE_READER_ACCESS
+{
 public:
     static void set_id(CDB_ATOM_NODE* n, uint32_t id) { n->m_id = id; }
-    static void set_raw_masks(CDB_ATOM_NODE* n, const CDB_LUTMASK& m, uint64_t aux) {
+    static void set_raw_masks(CDB_ATOM_NODE* n, const CDB_LUTMASK& m, uint64_t aux)
+    {
         n->m_lutmask = m;
         n->m_aux_mask = aux;
     }
     static uint64_t get_aux(const CDB_ATOM_NODE* n) { return n->m_aux_mask; }
-    static void set_oterm_slot(CDB_ATOM_NODE* n, size_t slot, CDB_ATOM_OTERM* t) {
+    static void set_oterm_slot(CDB_ATOM_NODE* n, size_t slot, CDB_ATOM_OTERM* t)
+    {
         if (n->m_oterms.size() <= slot) n->m_oterms.resize(slot + 1, nullptr);
         n->m_oterms[slot] = t;
     }
-    static void set_iterm_raw(CDB_ATOM_ITERM* t, uint32_t prop, int dc_index, int literal) {
+    static void set_iterm_raw(CDB_ATOM_ITERM* t, uint32_t prop, int dc_index, int literal)
+    {
         t->m_prop = prop;
         t->m_delay_chain_index = static_cast<int16_t>(dc_index);
         t->m_literal_index = static_cast<uint16_t>(literal);
     }
-    static void clear_driven_state(CDB_ATOM_ITERM* t) {
+    static void clear_driven_state(CDB_ATOM_ITERM* t)
+    {
         if ((t->m_prop & 3u) == 1u) t->m_prop &= ~3u;
     }
 };
@@ -38,7 +43,8 @@ public:
 namespace {
 constexpr const char* HEADER = "morv-atom-netlist 1";
 
-void append_quoted(std::string& out, std::string_view s) {
+void append_quoted(std::string& out, std::string_view s)
+{
     out += '"';
     for (char c : s) {
         if (c == '"' || c == '\\') {
@@ -54,29 +60,34 @@ void append_quoted(std::string& out, std::string_view s) {
 }
 
 // A field written in hexadecimal.
-struct HEX {
+struct HEX
+{
     uint64_t value;
 };
 
 template <typename T>
-void append_num(std::string& out, T v) {
+void append_num(std::string& out, T v)
+{
     char buf[32];
     auto r = std::to_chars(buf, buf + sizeof buf, v);
     out.append(buf, r.ptr);
 }
-void append_num(std::string& out, HEX v) {
+void append_num(std::string& out, HEX v)
+{
     char buf[32];
     auto r = std::to_chars(buf, buf + sizeof buf, v.value, 16);
     out.append(buf, r.ptr);
 }
 // " <v>" for each value, in order.
 template <typename... T>
-void append_fields(std::string& out, T... v) {
+void append_fields(std::string& out, T... v)
+{
     ((out += ' ', append_num(out, v)), ...);
 }
 }  // namespace
 
-void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os) {
+void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os)
+{
     std::string out;
     out.reserve(netlist.get_node_count() * 160 + 256);
     out += HEADER;
@@ -96,10 +107,8 @@ void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os)
         for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) note((*it)->get_instance_name());
     }
     std::string root = "top";
-    if (netlist.get_name_mgr())
-        root = netlist.get_name_mgr()->get_root()->get_short_hpath();
-    else if (!names.empty())
-        root = names[0]->get_name_mgr()->get_root()->get_short_hpath();
+    if (netlist.get_name_mgr()) root = netlist.get_name_mgr()->get_root()->get_short_hpath();
+    else if (!names.empty()) root = names[0]->get_name_mgr()->get_root()->get_short_hpath();
     out += "root ";
     append_quoted(out, root);
     out += '\n';
@@ -225,7 +234,8 @@ void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os)
     os << out;
 }
 
-bool cdb_write_native_netlist_file(const CDB_ATOM_NETLIST& netlist, const std::string& path, std::string* error) {
+bool cdb_write_native_netlist_file(const CDB_ATOM_NETLIST& netlist, const std::string& path, std::string* error)
+{
     std::ofstream f(path, std::ios::binary);
     if (!f) {
         if (error) *error = "cannot open \"" + path + "\" for writing";
@@ -243,26 +253,31 @@ bool cdb_write_native_netlist_file(const CDB_ATOM_NETLIST& netlist, const std::s
 // ---------------------------------------------------------------- reader
 
 namespace {
-struct PARSE_ERROR {
+struct PARSE_ERROR
+{
     std::string message;
 };
 
 // True when w is exactly one number (nothing before or after it).
 template <typename T>
-bool parse_whole(std::string_view w, T& v, int base = 10) {
+bool parse_whole(std::string_view w, T& v, int base = 10)
+{
     auto r = std::from_chars(w.data(), w.data() + w.size(), v, base);
     return r.ec == std::errc() && r.ptr == w.data() + w.size();
 }
 
-class LINE_TOKENS {
+class LINE_TOKENS
+{
 public:
     explicit LINE_TOKENS(std::string_view line) : m_line(line) {}
 
-    bool at_end() {
+    bool at_end()
+    {
         skip_space();
         return m_pos >= m_line.size();
     }
-    std::string_view word() {
+    std::string_view word()
+    {
         skip_space();
         size_t start = m_pos;
         while (m_pos < m_line.size() && m_line[m_pos] != ' ' && m_line[m_pos] != '\t') ++m_pos;
@@ -270,13 +285,15 @@ public:
         return m_line.substr(start, m_pos - start);
     }
     template <typename T>
-    T number(int base = 10) {
+    T number(int base = 10)
+    {
         std::string_view w = word();
         T v{};
         if (!parse_whole(w, v, base)) throw PARSE_ERROR{"bad number \"" + std::string(w) + "\""};
         return v;
     }
-    std::string quoted() {
+    std::string quoted()
+    {
         skip_space();
         if (m_pos >= m_line.size() || m_line[m_pos] != '"') throw PARSE_ERROR{"expected a quoted string"};
         ++m_pos;
@@ -295,26 +312,32 @@ public:
         ++m_pos;
         return s;
     }
-    void expect(std::string_view w) {
+    void expect(std::string_view w)
+    {
         if (word() != w) throw PARSE_ERROR{"expected \"" + std::string(w) + "\""};
     }
-    void done() {
+    void done()
+    {
         if (!at_end()) throw PARSE_ERROR{"unexpected text at end of line"};
     }
 
 private:
-    void skip_space() {
-        while (m_pos < m_line.size() && (m_line[m_pos] == ' ' || m_line[m_pos] == '\t' || m_line[m_pos] == '\r')) ++m_pos;
+    void skip_space()
+    {
+        while (m_pos < m_line.size() && (m_line[m_pos] == ' ' || m_line[m_pos] == '\t' || m_line[m_pos] == '\r'))
+            ++m_pos;
     }
     std::string_view m_line;
     size_t m_pos = 0;
 };
 
-class NATIVE_READER {
+class NATIVE_READER
+{
 public:
     NATIVE_READER(HDB_NAME_MGR* mgr) : m_mgr(mgr) {}
 
-    CDB_ATOM_NETLIST* read(std::string_view text, std::string& error_out, const std::string& file) {
+    CDB_ATOM_NETLIST* read(std::string_view text, std::string& error_out, const std::string& file)
+    {
         auto netlist = std::make_unique<CDB_ATOM_NETLIST>();
         if (m_mgr == nullptr) m_mgr = netlist->get_or_create_name_mgr();
         else netlist->set_name_mgr(m_mgr, false);
@@ -325,7 +348,8 @@ public:
         try {
             while (pos < text.size()) {
                 size_t nl = text.find('\n', pos);
-                std::string_view line = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+                std::string_view line =
+                    text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
                 pos = nl == std::string_view::npos ? text.size() : nl + 1;
                 ++line_no;
                 if (seen_end) {
@@ -360,10 +384,12 @@ public:
                     int type = tok.number<int>();
                     HDB_INSTANCE_NAME* name = name_ref(tok);
                     if (id == 0) throw PARSE_ERROR{"atom id 0 is not valid"};
-                    if (netlist->get_node_by_id(id)) throw PARSE_ERROR{"atom id " + std::to_string(id) + " appears twice"};
+                    if (netlist->get_node_by_id(id))
+                        throw PARSE_ERROR{"atom id " + std::to_string(id) + " appears twice"};
                     CDB_ATOM_NODE* n = cdb_create_atom_of_type(family, type);
                     if (n == nullptr)
-                        throw PARSE_ERROR{"unknown atom type " + std::to_string(type) + " of family " + std::to_string(family)};
+                        throw PARSE_ERROR{"unknown atom type " + std::to_string(type) + " of family " +
+                                          std::to_string(family)};
                     CDB_NATIVE_READER_ACCESS::set_id(n, id);
                     n->set_instance_name(name);
                     netlist->add_node(n);
@@ -384,7 +410,8 @@ public:
             for (CDB_ATOM_NODE* n : *netlist)
                 for (auto it = n->begin_iterm(); it != n->end_iterm(); ++it)
                     if ((*it)->is_driven() && (*it)->get_source() == nullptr)
-                        throw PARSE_ERROR{"input " + std::to_string(n->get_id()) + " is marked driven but appears in no fanout list"};
+                        throw PARSE_ERROR{"input " + std::to_string(n->get_id()) +
+                                          " is marked driven but appears in no fanout list"};
         } catch (const PARSE_ERROR& e) {
             error_out = file + ":" + std::to_string(line_no) + ": " + e.message;
             return nullptr;
@@ -394,7 +421,8 @@ public:
     }
 
 private:
-    HDB_INSTANCE_NAME* name_ref(LINE_TOKENS& tok) {
+    HDB_INSTANCE_NAME* name_ref(LINE_TOKENS& tok)
+    {
         std::string_view w = tok.word();
         if (w == "-") return nullptr;
         size_t k = 0;
@@ -403,7 +431,8 @@ private:
         return m_names[k];
     }
 
-    void read_property(std::string_view kw, LINE_TOKENS& tok) {
+    void read_property(std::string_view kw, LINE_TOKENS& tok)
+    {
         CDB_ATOM_NODE* n = m_node;
         if (kw == "bits") {
             n->set_bits(tok.number<uint64_t>(16));
@@ -502,7 +531,8 @@ private:
         }
     }
 
-    void read_fanout(LINE_TOKENS& tok, CDB_ATOM_NETLIST& netlist) {
+    void read_fanout(LINE_TOKENS& tok, CDB_ATOM_NETLIST& netlist)
+    {
         uint32_t id = tok.number<uint32_t>();
         int slot = tok.number<int>();
         tok.expect(":");
@@ -516,11 +546,14 @@ private:
             size_t dot = w.find('.');
             uint32_t sid = 0;
             int sslot = -1;
-            if (dot == std::string_view::npos || !parse_whole(w.substr(0, dot), sid) || !parse_whole(w.substr(dot + 1), sslot)) throw PARSE_ERROR{"bad sink \"" + std::string(w) + "\""};
+            if (dot == std::string_view::npos || !parse_whole(w.substr(0, dot), sid) ||
+                !parse_whole(w.substr(dot + 1), sslot))
+                throw PARSE_ERROR{"bad sink \"" + std::string(w) + "\""};
             CDB_ATOM_NODE* sn = netlist.get_node_by_id(sid);
             CDB_ATOM_ITERM* t = sn ? sn->get_input_term(sslot) : nullptr;
             if (t == nullptr) throw PARSE_ERROR{"sink \"" + std::string(w) + "\" does not exist"};
-            if (!t->is_driven() || t->get_source()) throw PARSE_ERROR{"sink \"" + std::string(w) + "\" is not a free driven input"};
+            if (!t->is_driven() || t->get_source())
+                throw PARSE_ERROR{"sink \"" + std::string(w) + "\" is not a free driven input"};
             CDB_NATIVE_READER_ACCESS::clear_driven_state(t);
             o->insert_fanout(t);
         }
@@ -533,7 +566,8 @@ private:
 }  // namespace
 
 CDB_ATOM_NETLIST* cdb_read_native_netlist(std::istream& in, const std::string& file_name, HDB_NAME_MGR* mgr,
-                                          std::string* error) {
+                                          std::string* error)
+{
     std::ostringstream buf;
     buf << in.rdbuf();
     std::string text = buf.str();
@@ -544,7 +578,8 @@ CDB_ATOM_NETLIST* cdb_read_native_netlist(std::istream& in, const std::string& f
     return n;
 }
 
-CDB_ATOM_NETLIST* cdb_read_native_netlist_file(const std::string& path, HDB_NAME_MGR* mgr, std::string* error) {
+CDB_ATOM_NETLIST* cdb_read_native_netlist_file(const std::string& path, HDB_NAME_MGR* mgr, std::string* error)
+{
     std::ifstream f(path, std::ios::binary);
     if (!f) {
         if (error) *error = path + ": cannot open file";

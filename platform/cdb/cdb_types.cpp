@@ -12,7 +12,12 @@ const CDB_FAMILY_INFO s_families[] = {
     {CDB_FAMILY_BRK, "BRK", 6, true, true, {0, 1, N, N, 251, 249, 247, 248, CDB_ATOM_BRK_CLKBUF_ENUM}},
     {CDB_FAMILY_ZEPLA, "ZEPLA", 4, false, false, {2, 3, N, N, 228, 227, 225, 226, 231}},
     {CDB_FAMILY_TEV, "TEV", 4, false, true, {257, 258, N, N, 264, 263, 261, 262, 267}},
-    {CDB_FAMILY_MRL, "MRL", 6, false, true, {270, 272, 271, N, CDB_ATOM_MORLIN_IO_ENUM, 285, 283, 284, CDB_ATOM_MORLIN_CLKBUF_ENUM}},
+    {CDB_FAMILY_MRL,
+     "MRL",
+     6,
+     false,
+     true,
+     {270, 272, 271, N, CDB_ATOM_MORLIN_IO_ENUM, 285, 283, 284, CDB_ATOM_MORLIN_CLKBUF_ENUM}},
     {CDB_FAMILY_KESTLIN, "KESTLIN", 6, true, false, {145, 126, N, N, 179, 178, 176, 177, 182}},
     {CDB_FAMILY_ZEPLA_B, "ZEPLA_B", 4, false, false, {2, 3, N, N, 228, 227, 225, 226, 231}},
     {CDB_FAMILY_RZK, "RZK", 6, true, false, {145, 146, N, N, 179, 178, 176, 177, 182}},
@@ -21,13 +26,15 @@ const CDB_FAMILY_INFO s_families[] = {
 };
 }  // namespace
 
-const CDB_FAMILY_INFO* cdb_get_family_info(int family) {
+const CDB_FAMILY_INFO* cdb_get_family_info(int family)
+{
     for (const CDB_FAMILY_INFO& f : s_families)
         if (f.family == family) return &f;
     return nullptr;
 }
 
-int cdb_family_from_name(const char* name) {
+int cdb_family_from_name(const char* name)
+{
     if (name == nullptr || *name == 0) return CDB_FAMILY_NONE;
     if (std::isdigit(static_cast<unsigned char>(*name))) {
         char* end = nullptr;
@@ -42,7 +49,8 @@ int cdb_family_from_name(const char* name) {
     return CDB_FAMILY_NONE;
 }
 
-int cdb_kind_of_atom_type(int family, int atom_type) {
+int cdb_kind_of_atom_type(int family, int atom_type)
+{
     const CDB_FAMILY_INFO* f = cdb_get_family_info(family);
     if (f == nullptr || atom_type == CDB_ATOM_TYPE_NONE) return -1;
     if (family == CDB_FAMILY_UVO && atom_type == f->atom_type[CDB_KIND_UVO_LCELL]) return CDB_KIND_UVO_LCELL;
@@ -51,12 +59,14 @@ int cdb_kind_of_atom_type(int family, int atom_type) {
     return -1;
 }
 
-int cdb_family_lut_size(int family) {
+int cdb_family_lut_size(int family)
+{
     const CDB_FAMILY_INFO* f = cdb_get_family_info(family);
     return f ? f->lut_size : 0;
 }
 
-const char* cdb_input_port_name(int port) {
+const char* cdb_input_port_name(int port)
+{
     switch (port) {
     case DB_ASYNCH_DATA: return "asdata";
     case DB_ASYNCH_LOAD: return "aload";
@@ -85,7 +95,8 @@ const char* cdb_input_port_name(int port) {
     }
 }
 
-const char* cdb_output_port_name(int port) {
+const char* cdb_output_port_name(int port)
+{
     switch (port) {
     case DB_CARRY_OUT: return "cout";
     case DB_DATA_OUT: return "dataout";
@@ -101,13 +112,15 @@ const char* cdb_output_port_name(int port) {
     }
 }
 
-unsigned cdb_register_next_state(const CDB_REGISTER_INPUTS& in, unsigned q) {
+unsigned cdb_register_next_state(const CDB_REGISTER_INPUTS& in, unsigned q)
+{
     if (!in.ena) return q & 1u;
     if (in.sclr) return 0;
     return (in.sload ? in.sdata : in.d) & 1u;
 }
 
-bool cdb_register_async_value(const CDB_REGISTER_INPUTS& in, unsigned* out_value) {
+bool cdb_register_async_value(const CDB_REGISTER_INPUTS& in, unsigned* out_value)
+{
     if (in.clr) {
         if (out_value) *out_value = 0;
         return true;

@@ -6,7 +6,8 @@
 #include <initializer_list>
 
 // ---------------------------------------------------------------- input port types
-enum DB_INPUT_PORT_TYPE : int {
+enum DB_INPUT_PORT_TYPE : int
+{
     DB_ASYNCH_DATA = 0,
     DB_ASYNCH_LOAD = 1,
     DB_CARRY_IN = 2,
@@ -25,7 +26,7 @@ enum DB_INPUT_PORT_TYPE : int {
     DB_SYNCH_DATA = 29,
     DB_SYNCH_LOAD = 30,
     DB_CLKBUF_IN = 67,
-    DB_CHAIN_IN_0 = 102,      // UVO chain inputs
+    DB_CHAIN_IN_0 = 102,  // UVO chain inputs
     DB_CHAIN_IN_1 = 103,
     DB_REG_CONTROL = 164,     // UVO register control input
     DB_REG_CASCADE_IN = 165,  // UVO register-cascade input
@@ -52,7 +53,8 @@ enum DB_INPUT_PORT_TYPE : int {
 };
 
 // ---------------------------------------------------------------- output port types
-enum DB_OUTPUT_PORT_TYPE : int {
+enum DB_OUTPUT_PORT_TYPE : int
+{
     DB_CARRY_OUT = 0,
     DB_DATA_OUT = 2,  // output of an input pin and of RAM/DSP blocks
     DB_SUM_OUT = 7,
@@ -86,13 +88,17 @@ enum DB_OUTPUT_PORT_TYPE : int {
 };
 
 // The only delay chain the system reads or writes.
-enum DB_DELAY_CHAIN_TYPE : int { DB_DELAY_CHAIN_INPUT = 8 };
+enum DB_DELAY_CHAIN_TYPE : int
+{
+    DB_DELAY_CHAIN_INPUT = 8
+};
 
 // Physical-implementation value the register factories set with set_mode.
 constexpr int DEV_PHYS_IMPL_REGISTER_MODE = 390;
 
 // ---------------------------------------------------------------- families
-enum CDB_FAMILY : int {
+enum CDB_FAMILY : int
+{
     CDB_FAMILY_NONE = -1,
     CDB_FAMILY_BRK = 6,
     CDB_FAMILY_ZEPLA = 9,
@@ -106,7 +112,8 @@ enum CDB_FAMILY : int {
 };
 
 // Kinds of atom a family can make (cdb_create_atom).
-enum CDB_ATOM_KIND : int {
+enum CDB_ATOM_KIND : int
+{
     CDB_KIND_LCELL_COMB = 0,  // combinational logic cell (UVO: its logic cell)
     CDB_KIND_REGISTER = 1,    // register (UVO: a logic cell, which holds the register)
     CDB_KIND_HSADDER = 2,     // MRL high-speed adder
@@ -146,7 +153,8 @@ constexpr int CDB_ATOM_SORVEXII_EC_ENUM = 263;
 
 // Atom property bits (CDB_ATOM_NODE::test_bit). The component only sets,
 // clears and tests them; the stand-in gives them no behaviour of its own.
-enum CDB_ATOM_BITS_ENUM : int {
+enum CDB_ATOM_BITS_ENUM : int
+{
     CDB_ATOM_BIT_QFBK_MODE = 3,         // UVO: register fed back into the LUT
     CDB_ATOM_BIT_LUTMASK_FLAG = 28,     // UVO: the flag of its LUT-mask writes
     CDB_ATOM_BIT_FOUR_INPUT_COMB = 29,  // set by the 4-input cell factories
@@ -155,13 +163,14 @@ enum CDB_ATOM_BITS_ENUM : int {
 
 // Integer parameters of RAM and DSP blocks (CDB_ATOM_NODE::get_block_param).
 // One list so that no two users pick the same key.
-enum CDB_BLOCK_PARAM_KEY : int {
-    CDB_PARAM_RAM_MODE = 1,            // RAM port's mode flags 0..31 (port = RAM port)
-    CDB_PARAM_RAM_MODE_1 = 0x100,      // flags 32..63
-    CDB_PARAM_RAM_MODE_2 = 0x101,      // flags 64..80
+enum CDB_BLOCK_PARAM_KEY : int
+{
+    CDB_PARAM_RAM_MODE = 1,        // RAM port's mode flags 0..31 (port = RAM port)
+    CDB_PARAM_RAM_MODE_1 = 0x100,  // flags 32..63
+    CDB_PARAM_RAM_MODE_2 = 0x101,  // flags 64..80
     CDB_PARAM_RAM_ADDRESS_WIDTH = 0x102,
-    CDB_PARAM_MAC_MODE = 0x110,        // port 0
-    CDB_PARAM_MAC_INPUT_CLOCK = 0x111, // port = input port type
+    CDB_PARAM_MAC_MODE = 0x110,         // port 0
+    CDB_PARAM_MAC_INPUT_CLOCK = 0x111,  // port = input port type
     CDB_PARAM_MAC_INPUT_CLEAR = 0x112,
     CDB_PARAM_MAC_PIPELINE_CLOCK = 0x113,
     CDB_PARAM_MAC_PIPELINE_CLEAR = 0x114,
@@ -175,19 +184,30 @@ enum CDB_BLOCK_PARAM_KEY : int {
 };
 
 // RAM mode flags: 81 per RAM port. The ones with a meaning the system relies on:
-enum CDB_RAM_FLAG_ENUM : int {
+enum CDB_RAM_FLAG_ENUM : int
+{
     CDB_RAM_FLAG_OUTPUT_REGISTERED = 9,  // the port's data output is registered
     CDB_RAM_FLAG_OUTPUT_CLEAR = 21,      // the output register uses the port's clear
     CDB_RAM_FLAG_COUNT = 81,
 };
 
 // A set of RAM mode flags; flags outside 0..80 are ignored.
-class CDB_RAM_FLAG_SET {
+class CDB_RAM_FLAG_SET
+{
 public:
     CDB_RAM_FLAG_SET() = default;
-    CDB_RAM_FLAG_SET(std::initializer_list<int> flags) { for (int f : flags) set(f); }
-    void set(int flag) { if (valid(flag)) m_words[flag / 32] |= 1u << (flag % 32); }
-    void clear(int flag) { if (valid(flag)) m_words[flag / 32] &= ~(1u << (flag % 32)); }
+    CDB_RAM_FLAG_SET(std::initializer_list<int> flags)
+    {
+        for (int f : flags) set(f);
+    }
+    void set(int flag)
+    {
+        if (valid(flag)) m_words[flag / 32] |= 1u << (flag % 32);
+    }
+    void clear(int flag)
+    {
+        if (valid(flag)) m_words[flag / 32] &= ~(1u << (flag % 32));
+    }
     bool test(int flag) const { return valid(flag) && ((m_words[flag / 32] >> (flag % 32)) & 1u) != 0; }
     bool empty() const { return (m_words[0] | m_words[1] | m_words[2]) == 0; }
     // Word w holds flags 32w .. 32w+31.
@@ -200,12 +220,13 @@ private:
     uint32_t m_words[3] = {0, 0, 0};
 };
 
-struct CDB_FAMILY_INFO {
+struct CDB_FAMILY_INFO
+{
     int family;
-    const char* name;           // "BRK", "ZEPLA", ...
-    int lut_size;               // 4 or 6
-    bool reversed_bit_order;    // 6-input mask read at bit 63 - k, 16-bit halves at 15 - k
-    bool ff_is_lcell_ff;        // registers answer is_lcell_ff (else is_ff)
+    const char* name;               // "BRK", "ZEPLA", ...
+    int lut_size;                   // 4 or 6
+    bool reversed_bit_order;        // 6-input mask read at bit 63 - k, 16-bit halves at 15 - k
+    bool ff_is_lcell_ff;            // registers answer is_lcell_ff (else is_ff)
     int atom_type[CDB_KIND_COUNT];  // CDB_ATOM_TYPE_NONE when the family has no such atom
 };
 
@@ -224,15 +245,16 @@ const char* cdb_output_port_name(int port_type);
 // ---------------------------------------------------------------- register semantics
 // Values of a register's inputs, each 0 or 1, after floating values are
 // applied (a missing clock enable floats high, every other input low).
-struct CDB_REGISTER_INPUTS {
+struct CDB_REGISTER_INPUTS
+{
     unsigned d = 0;
     unsigned ena = 1;
     unsigned sclr = 0;
     unsigned sload = 0;
     unsigned sdata = 0;
-    unsigned clr = 0;     // asynchronous clear
-    unsigned aload = 0;   // asynchronous load
-    unsigned adata = 0;   // asynchronous data
+    unsigned clr = 0;    // asynchronous clear
+    unsigned aload = 0;  // asynchronous load
+    unsigned adata = 0;  // asynchronous data
 };
 // Registers power up to 0. Synchronous next state:
 // ena ? (sclr ? 0 : (sload ? sdata : d)) : q.
@@ -243,7 +265,8 @@ bool cdb_register_async_value(const CDB_REGISTER_INPUTS& in, unsigned* out_value
 
 // ---------------------------------------------------------------- per-atom records
 // Placement: LAB column and row and two sub-location fields; -1 = unplaced.
-struct CDB_ATOM_LOCATION {
+struct CDB_ATOM_LOCATION
+{
     int x = -1;
     int y = -1;
     int sub_loc = -1;
@@ -253,7 +276,8 @@ struct CDB_ATOM_LOCATION {
 
 // Device location of an atom as a record of numbered fields (the field
 // numbers are the host's); fields not listed stay -1.
-enum CDB_LOCATION_FIELD : int {
+enum CDB_LOCATION_FIELD : int
+{
     CDB_LOCATION_GLOBAL_ID = 0,  // place block id on the die, -1 outside the grid
     CDB_LOCATION_X = 13,
     CDB_LOCATION_Y = 14,
@@ -261,14 +285,19 @@ enum CDB_LOCATION_FIELD : int {
     CDB_LOCATION_SUB_LOC2 = 17,  // -1 when the atom has no second sub-location
     CDB_LOCATION_FIELD_COUNT = 18,
 };
-struct CDB_LOCATION_INDEX {
+struct CDB_LOCATION_INDEX
+{
     int field[CDB_LOCATION_FIELD_COUNT];
-    CDB_LOCATION_INDEX() { for (int& f : field) f = -1; }
+    CDB_LOCATION_INDEX()
+    {
+        for (int& f : field) f = -1;
+    }
     int operator[](int i) const { return field[i]; }
 };
 
 // Per-atom assignments read back by the host environment.
-struct CDB_ATOM_ASSIGNMENTS {
+struct CDB_ATOM_ASSIGNMENTS
+{
     int partition_id = -1;
     int kardel_region = -1;
     int locked_x1 = -1, locked_y1 = -1, locked_x2 = -1, locked_y2 = -1;  // locked region, -1 = none
@@ -281,7 +310,8 @@ struct CDB_ATOM_ASSIGNMENTS {
 
 // Latch information of an atom (cut_get_atom_latch_info). Ports are input
 // port types, DB_MAX_INPUT_PORT_TYPE when unused.
-enum CDB_LATCH_ENABLE_MODE : int {
+enum CDB_LATCH_ENABLE_MODE : int
+{
     CDB_LATCH_ENABLE_MODE_NONE = 0,
     CDB_LATCH_ENABLE_MODE_NON_INVERTED = 1,
     CDB_LATCH_ENABLE_MODE_INVERTED = 2,
@@ -289,7 +319,8 @@ enum CDB_LATCH_ENABLE_MODE : int {
 // A LUT built as a latch: the data input(s) it holds, the port that enables
 // it and the port the output is fed back into, and its kind, which of the
 // two mux forms its mask words take (1: 0xF0CC, 2: 0xCCF0, 0: none).
-struct CDB_ATOM_LATCH_INFO {
+struct CDB_ATOM_LATCH_INFO
+{
     bool is_latch = false;
     int data_port = DB_MAX_INPUT_PORT_TYPE;
     int data_port_2 = DB_MAX_INPUT_PORT_TYPE;
@@ -303,7 +334,8 @@ struct CDB_ATOM_LATCH_INFO {
     bool operator==(const CDB_ATOM_LATCH_INFO&) const = default;
     bool get_is_latch() const { return is_latch; }
     // Marks the record a latch and sets its structure in one step.
-    void set_full_latch_info(int data, int data_2, int enable, int feedback, int output, int latch_kind) {
+    void set_full_latch_info(int data, int data_2, int enable, int feedback, int output, int latch_kind)
+    {
         is_latch = true;
         data_port = data;
         data_port_2 = data_2;

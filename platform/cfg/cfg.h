@@ -8,7 +8,8 @@
 
 // Thrown by cfg_load_file for an unreadable file or a malformed line; the
 // text names the file and, for a bad line, its line number.
-class CFG_ERROR : public std::runtime_error {
+class CFG_ERROR : public std::runtime_error
+{
 public:
     explicit CFG_ERROR(const std::string& text) : std::runtime_error(text) {}
 };

@@ -9,29 +9,34 @@
 
 namespace {
 
-bool iequals(std::string_view a, std::string_view b) {
+bool iequals(std::string_view a, std::string_view b)
+{
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
     return true;
 }
 
 }  // namespace
 
-std::string_view cfg_trim(std::string_view text, const char* blanks) {
+std::string_view cfg_trim(std::string_view text, const char* blanks)
+{
     const std::size_t b = text.find_first_not_of(blanks);
     if (b == std::string_view::npos) return {};
     return text.substr(b, text.find_last_not_of(blanks) - b + 1);
 }
 
-std::optional<bool> cfg_parse_switch(std::string_view text) {
+std::optional<bool> cfg_parse_switch(std::string_view text)
+{
     const std::string_view v = cfg_trim(text);
     if (iequals(v, "on") || iequals(v, "true") || v == "1") return true;
     if (iequals(v, "off") || iequals(v, "false") || v == "0") return false;
     return std::nullopt;
 }
 
-std::optional<int> cfg_parse_int(std::string_view text) {
+std::optional<int> cfg_parse_int(std::string_view text)
+{
     // strtol needs a terminated string.
     const std::string digits(cfg_trim(text));
     if (digits.empty()) return std::nullopt;
@@ -43,7 +48,8 @@ std::optional<int> cfg_parse_int(std::string_view text) {
 }
 
 bool cfg_read_settings_file(const std::string& path, const std::function<void(const CFG_FILE_LINE&)>& on_line,
-                            const char* blanks, std::string* error) {
+                            const char* blanks, std::string* error)
+{
     std::string contents, why;
     if (!fio_read_user_file(path, contents, why)) {
         if (error) *error = why;

@@ -10,7 +10,8 @@
 #include <string_view>
 
 // One line of a settings file that is neither blank nor a comment.
-struct CFG_FILE_LINE {
+struct CFG_FILE_LINE
+{
     std::string where;        // "<path>:<line number>": the front of every error about this line
     std::string text;         // the whole line, blanks around it trimmed
     bool has_equals = false;  // false: a malformed line; key and value are empty

@@ -7,7 +7,8 @@
 class CDB_CMP_ENTRY;
 class HDB_ACTION_PT_INSTANCE;
 
-class CMP_FACADE {
+class CMP_FACADE
+{
 public:
     // Device family numbers (the base family code selects per-family code).
     int get_base_family_code() const { return m_base_family_code; }

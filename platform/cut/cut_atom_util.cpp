@@ -4,13 +4,18 @@
 
 #include "cdb/cdb_atom_netlist.h"
 
-CDB_ATOM_LATCH_INFO* cut_get_atom_latch_info(const CDB_ATOM_NODE* node) { return node ? node->get_latch_info() : nullptr; }
+CDB_ATOM_LATCH_INFO* cut_get_atom_latch_info(const CDB_ATOM_NODE* node)
+{
+    return node ? node->get_latch_info() : nullptr;
+}
 
-void cut_set_atom_latch_info(CDB_ATOM_NODE* node, CDB_ATOM_LATCH_INFO* info) {
+void cut_set_atom_latch_info(CDB_ATOM_NODE* node, CDB_ATOM_LATCH_INFO* info)
+{
     if (node) node->set_latch_info(info);
 }
 
-bool cut_sanity_check_atom_latch_info(const CDB_ATOM_NODE* node) {
+bool cut_sanity_check_atom_latch_info(const CDB_ATOM_NODE* node)
+{
     const CDB_ATOM_LATCH_INFO* info = cut_get_atom_latch_info(node);
     if (info == nullptr || !info->is_latch) return false;
     if (info->output_port == DB_MAX_OUTPUT_PORT_TYPE || node->get_output_term_by_type(info->output_port) == nullptr)
@@ -25,7 +30,8 @@ bool cut_sanity_check_atom_latch_info(const CDB_ATOM_NODE* node) {
 }
 
 bool CUT_ATOM_DUMPER::dump_current_atom_netlist(const CDB_ATOM_NETLIST* netlist, const std::string& file_name,
-                                                std::string* error) {
+                                                std::string* error)
+{
     if (netlist == nullptr) {
         if (error) *error = "no atom netlist to dump";
         return false;
@@ -33,7 +39,8 @@ bool CUT_ATOM_DUMPER::dump_current_atom_netlist(const CDB_ATOM_NETLIST* netlist,
     return cdb_write_native_netlist_file(*netlist, file_name, error);
 }
 
-void CUT_ATOM_DUMPER::dump_atom(const CDB_ATOM_NODE* node, std::ostream& out) {
+void CUT_ATOM_DUMPER::dump_atom(const CDB_ATOM_NODE* node, std::ostream& out)
+{
     if (node == nullptr) {
         out << "<null atom>\n";
         return;
@@ -46,12 +53,9 @@ void CUT_ATOM_DUMPER::dump_atom(const CDB_ATOM_NODE* node, std::ostream& out) {
         out << "  " << t->get_wysiwyg_port_name() << " <- ";
         if (const CDB_ATOM_OTERM* s = t->get_source())
             out << s->get_my_node()->get_id() << "." << s->get_wysiwyg_port_name();
-        else if (t->is_vcc())
-            out << "vcc";
-        else if (t->is_gnd())
-            out << "gnd";
-        else
-            out << "nil";
+        else if (t->is_vcc()) out << "vcc";
+        else if (t->is_gnd()) out << "gnd";
+        else out << "nil";
         out << (t->is_inverted() ? " (inverted)\n" : "\n");
     }
     for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it)

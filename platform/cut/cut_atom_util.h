@@ -18,7 +18,8 @@ void cut_set_atom_latch_info(CDB_ATOM_NODE* node, CDB_ATOM_LATCH_INFO* info);
 // every other role it names is an input of the atom. False without one.
 bool cut_sanity_check_atom_latch_info(const CDB_ATOM_NODE* node);
 
-class CUT_ATOM_DUMPER {
+class CUT_ATOM_DUMPER
+{
 public:
     // Writes the netlist in the native text form to file_name; false with a
     // message in *error (when given) when the file cannot be written.

@@ -9,56 +9,72 @@
 
 namespace {
 
-bool is_mac(const CDB_ATOM_NODE* n) { return n != nullptr && (n->is_mac_mult() || n->is_mac_out()); }
-
-void require_mac(const CDB_ATOM_NODE* n) {
-    if (!is_mac(n)) MSG_INTERNAL_ERROR::report("mac && (mac->is_mac_mult() || mac->is_mac_out())", "CUT", __FILE__, __LINE__);
+bool is_mac(const CDB_ATOM_NODE* n)
+{
+    return n != nullptr && (n->is_mac_mult() || n->is_mac_out());
 }
 
-CDB_ATOM_RAM* require_ram(const CDB_ATOM_NODE* n) {
+void require_mac(const CDB_ATOM_NODE* n)
+{
+    if (!is_mac(n))
+        MSG_INTERNAL_ERROR::report("mac && (mac->is_mac_mult() || mac->is_mac_out())", "CUT", __FILE__, __LINE__);
+}
+
+CDB_ATOM_RAM* require_ram(const CDB_ATOM_NODE* n)
+{
     if (n == nullptr || !n->is_ram()) MSG_INTERNAL_ERROR::report("ram && ram->is_ram()", "CUT", __FILE__, __LINE__);
     return static_cast<CDB_ATOM_RAM*>(const_cast<CDB_ATOM_NODE*>(n));
 }
 
-int param(const CDB_ATOM_NODE* n, int key, int port, int dflt) { return n ? n->get_block_param(key, port, dflt) : dflt; }
+int param(const CDB_ATOM_NODE* n, int key, int port, int dflt)
+{
+    return n ? n->get_block_param(key, port, dflt) : dflt;
+}
 
 // One more than the highest index of the terms used as port_type; 0 without any.
 template <typename ITERATOR>
-int width_of_terms(ITERATOR begin, ITERATOR end, int port_type) {
+int width_of_terms(ITERATOR begin, ITERATOR end, int port_type)
+{
     int width = 0;
     for (auto it = begin; it != end; ++it)
         if ((*it)->is_used_as(port_type)) width = std::max(width, (*it)->get_port_index() + 1);
     return width;
 }
 
-int highest_input_index(const CDB_ATOM_NODE* n, int port_type) {
+int highest_input_index(const CDB_ATOM_NODE* n, int port_type)
+{
     return width_of_terms(n->begin_iterm(), n->end_iterm(), port_type);
 }
 
-int highest_output_index(const CDB_ATOM_NODE* n, int port_type) {
+int highest_output_index(const CDB_ATOM_NODE* n, int port_type)
+{
     return width_of_terms(n->begin_oterm(), n->end_oterm(), port_type);
 }
 
-bool has_input(const CDB_ATOM_NODE* n, int port_type) {
+bool has_input(const CDB_ATOM_NODE* n, int port_type)
+{
     for (auto it = n->begin_iterm(); it != n->end_iterm(); ++it)
         if ((*it)->is_used_as(port_type)) return true;
     return false;
 }
 
-int scan_in_port(int input_port_type) {
+int scan_in_port(int input_port_type)
+{
     if (input_port_type == DB_DATA_A) return DB_MAC_SCANIN_A;
     if (input_port_type == DB_DATA_B) return DB_MAC_SCANIN_B;
     return DB_MAX_INPUT_PORT_TYPE;
 }
 
-int scan_out_port(int input_port_type) {
+int scan_out_port(int input_port_type)
+{
     if (input_port_type == DB_DATA_A) return DB_MAC_SCANOUT_A;
     if (input_port_type == DB_DATA_B) return DB_MAC_SCANOUT_B;
     return DB_MAX_OUTPUT_PORT_TYPE;
 }
 
 // RAM port (0 = A, 1 = B) a data output or input belongs to; -1 when none.
-int ram_side(int port_type) {
+int ram_side(int port_type)
+{
     switch (port_type) {
     case DB_RAM_PORTA_DATAOUT:
     case DB_RAM_PORTA_DATAIN:
@@ -74,7 +90,8 @@ int ram_side(int port_type) {
     }
 }
 
-int ram_control(const CDB_ATOM_NODE* ram, int port_type, int port_a, int port_b) {
+int ram_control(const CDB_ATOM_NODE* ram, int port_type, int port_a, int port_b)
+{
     require_ram(ram);
     int side = ram_side(port_type);
     if (side < 0) return DB_MAX_INPUT_PORT_TYPE;
@@ -86,40 +103,55 @@ int ram_control(const CDB_ATOM_NODE* ram, int port_type, int port_a, int port_b)
 
 // ---------------------------------------------------------------- MAC
 
-int CUT_MAC_UTIL::get_mode(const CDB_ATOM_NODE* mac) {
+int CUT_MAC_UTIL::get_mode(const CDB_ATOM_NODE* mac)
+{
     require_mac(mac);
     if (mac->is_mac_mult())
         if (const CDB_ATOM_NODE* out = get_mac_out_from_mac_mult(mac)) return param(out, CDB_PARAM_MAC_MODE, 0, 0);
     return param(mac, CDB_PARAM_MAC_MODE, 0, 0);
 }
 
-void CUT_MAC_UTIL::set_mode(CDB_ATOM_NODE* mac, int mode) {
+void CUT_MAC_UTIL::set_mode(CDB_ATOM_NODE* mac, int mode)
+{
     require_mac(mac);
     mac->set_block_param(CDB_PARAM_MAC_MODE, 0, mode);
 }
 
-bool CUT_MAC_UTIL::is_input_port_registered(const CDB_ATOM_NODE* mac, int t) { return get_input_port_clock(mac, t) >= 0; }
-bool CUT_MAC_UTIL::is_pipeline_registered(const CDB_ATOM_NODE* mac, int t) { return get_pipeline_clock(mac, t) >= 0; }
-bool CUT_MAC_UTIL::is_output_port_registered(const CDB_ATOM_NODE* mac, int t) { return get_output_port_clock(mac, t) >= 0; }
+bool CUT_MAC_UTIL::is_input_port_registered(const CDB_ATOM_NODE* mac, int t)
+{
+    return get_input_port_clock(mac, t) >= 0;
+}
+bool CUT_MAC_UTIL::is_pipeline_registered(const CDB_ATOM_NODE* mac, int t)
+{
+    return get_pipeline_clock(mac, t) >= 0;
+}
+bool CUT_MAC_UTIL::is_output_port_registered(const CDB_ATOM_NODE* mac, int t)
+{
+    return get_output_port_clock(mac, t) >= 0;
+}
 
-bool CUT_MAC_UTIL::is_output_register_used(const CDB_ATOM_NODE* mac, int t) {
+bool CUT_MAC_UTIL::is_output_register_used(const CDB_ATOM_NODE* mac, int t)
+{
     require_mac(mac);
     return param(mac, CDB_PARAM_MAC_OUTPUT_REGISTER_USED, t, 0) != 0;
 }
 
-void CUT_MAC_UTIL::set_output_register_used(CDB_ATOM_NODE* mac, int t, bool used) {
+void CUT_MAC_UTIL::set_output_register_used(CDB_ATOM_NODE* mac, int t, bool used)
+{
     require_mac(mac);
     mac->set_block_param(CDB_PARAM_MAC_OUTPUT_REGISTER_USED, t, used ? 1 : 0);
 }
 
-#define CUT_MAC_SLOT(GET, SET, KEY, NONE)                                                          \
-    int CUT_MAC_UTIL::GET(const CDB_ATOM_NODE* mac, int t) {                                       \
-        require_mac(mac);                                                                          \
-        return param(mac, KEY, t, NONE);                                                           \
-    }                                                                                              \
-    void CUT_MAC_UTIL::SET(CDB_ATOM_NODE* mac, int t, int index) {                                 \
-        require_mac(mac);                                                                          \
-        mac->set_block_param(KEY, t, index < 0 ? NONE : index);                                    \
+#define CUT_MAC_SLOT(GET, SET, KEY, NONE)                                                                              \
+    int CUT_MAC_UTIL::GET(const CDB_ATOM_NODE* mac, int t)                                                             \
+    {                                                                                                                  \
+        require_mac(mac);                                                                                              \
+        return param(mac, KEY, t, NONE);                                                                               \
+    }                                                                                                                  \
+    void CUT_MAC_UTIL::SET(CDB_ATOM_NODE* mac, int t, int index)                                                       \
+    {                                                                                                                  \
+        require_mac(mac);                                                                                              \
+        mac->set_block_param(KEY, t, index < 0 ? NONE : index);                                                        \
     }
 CUT_MAC_SLOT(get_input_port_clock, set_input_port_clock, CDB_PARAM_MAC_INPUT_CLOCK, CUT_MAC_NO_CLOCK)
 CUT_MAC_SLOT(get_input_port_clear, set_input_port_clear, CDB_PARAM_MAC_INPUT_CLEAR, CUT_MAC_NO_CLEAR)
@@ -129,29 +161,34 @@ CUT_MAC_SLOT(get_output_port_clock, set_output_port_clock, CDB_PARAM_MAC_OUTPUT_
 CUT_MAC_SLOT(get_output_port_clear, set_output_port_clear, CDB_PARAM_MAC_OUTPUT_CLEAR, CUT_MAC_NO_CLEAR)
 #undef CUT_MAC_SLOT
 
-int CUT_MAC_UTIL::get_input_port_width(const CDB_ATOM_NODE* mac, int t) {
+int CUT_MAC_UTIL::get_input_port_width(const CDB_ATOM_NODE* mac, int t)
+{
     require_mac(mac);
     int w = param(mac, CDB_PARAM_MAC_INPUT_WIDTH, t, -1);
     return w >= 0 ? w : highest_input_index(mac, t);
 }
 
-int CUT_MAC_UTIL::get_output_port_width(const CDB_ATOM_NODE* mac, int t) {
+int CUT_MAC_UTIL::get_output_port_width(const CDB_ATOM_NODE* mac, int t)
+{
     require_mac(mac);
     int w = param(mac, CDB_PARAM_MAC_OUTPUT_WIDTH, t, -1);
     return w >= 0 ? w : highest_output_index(mac, t);
 }
 
-void CUT_MAC_UTIL::set_input_port_width(CDB_ATOM_NODE* mac, int t, int width) {
+void CUT_MAC_UTIL::set_input_port_width(CDB_ATOM_NODE* mac, int t, int width)
+{
     require_mac(mac);
     mac->set_block_param(CDB_PARAM_MAC_INPUT_WIDTH, t, std::max(width, 0));
 }
 
-void CUT_MAC_UTIL::set_output_port_width(CDB_ATOM_NODE* mac, int t, int width) {
+void CUT_MAC_UTIL::set_output_port_width(CDB_ATOM_NODE* mac, int t, int width)
+{
     require_mac(mac);
     mac->set_block_param(CDB_PARAM_MAC_OUTPUT_WIDTH, t, std::max(width, 0));
 }
 
-int CUT_MAC_UTIL::get_observable_port_type(int input_port_type, bool, bool) {
+int CUT_MAC_UTIL::get_observable_port_type(int input_port_type, bool, bool)
+{
     switch (input_port_type) {
     case DB_DATA_A: return DB_MAC_OBSERVABLE_DATAA;
     case DB_DATA_B: return DB_MAC_OBSERVABLE_DATAB;
@@ -161,7 +198,8 @@ int CUT_MAC_UTIL::get_observable_port_type(int input_port_type, bool, bool) {
     }
 }
 
-CDB_ATOM_NODE* CUT_MAC_UTIL::get_scan_in_mult(const CDB_ATOM_NODE* mac, int input_port_type) {
+CDB_ATOM_NODE* CUT_MAC_UTIL::get_scan_in_mult(const CDB_ATOM_NODE* mac, int input_port_type)
+{
     require_mac(mac);
     int scan = scan_in_port(input_port_type);
     if (scan == DB_MAX_INPUT_PORT_TYPE) return nullptr;
@@ -174,7 +212,8 @@ CDB_ATOM_NODE* CUT_MAC_UTIL::get_scan_in_mult(const CDB_ATOM_NODE* mac, int inpu
     return nullptr;
 }
 
-CDB_ATOM_NODE* CUT_MAC_UTIL::get_scan_out_mult(const CDB_ATOM_NODE* mac, int input_port_type) {
+CDB_ATOM_NODE* CUT_MAC_UTIL::get_scan_out_mult(const CDB_ATOM_NODE* mac, int input_port_type)
+{
     require_mac(mac);
     int scan_out = scan_out_port(input_port_type);
     int scan_in = scan_in_port(input_port_type);
@@ -189,7 +228,8 @@ CDB_ATOM_NODE* CUT_MAC_UTIL::get_scan_out_mult(const CDB_ATOM_NODE* mac, int inp
     return nullptr;
 }
 
-CDB_ATOM_NODE* CUT_MAC_UTIL::get_mac_out_from_mac_mult(const CDB_ATOM_NODE* mult) {
+CDB_ATOM_NODE* CUT_MAC_UTIL::get_mac_out_from_mac_mult(const CDB_ATOM_NODE* mult)
+{
     if (mult == nullptr || !mult->is_mac_mult()) return nullptr;
     for (auto it = mult->begin_oterm(); it != mult->end_oterm(); ++it) {
         if (!(*it)->is_used_as(DB_DATA_OUT)) continue;
@@ -201,19 +241,22 @@ CDB_ATOM_NODE* CUT_MAC_UTIL::get_mac_out_from_mac_mult(const CDB_ATOM_NODE* mult
     return nullptr;
 }
 
-bool CUT_MAC_UTIL::is_output_prog_invert(const CDB_ATOM_NODE* mac, int output_port_type, int bit) {
+bool CUT_MAC_UTIL::is_output_prog_invert(const CDB_ATOM_NODE* mac, int output_port_type, int bit)
+{
     require_mac(mac);
     return param(mac, CDB_PARAM_MAC_OUTPUT_INVERT, output_port_type * 256 + bit, 0) != 0;
 }
 
-void CUT_MAC_UTIL::set_output_prog_invert(CDB_ATOM_NODE* mac, int output_port_type, int bit, bool invert) {
+void CUT_MAC_UTIL::set_output_prog_invert(CDB_ATOM_NODE* mac, int output_port_type, int bit, bool invert)
+{
     require_mac(mac);
     mac->set_block_param(CDB_PARAM_MAC_OUTPUT_INVERT, output_port_type * 256 + bit, invert ? 1 : 0);
 }
 
 // ---------------------------------------------------------------- RAM
 
-std::string CUT_RAM_UTIL::get_logical_name_str(const CDB_ATOM_NODE* ram) {
+std::string CUT_RAM_UTIL::get_logical_name_str(const CDB_ATOM_NODE* ram)
+{
     require_ram(ram);
     const HDB_INSTANCE_NAME* name = ram->get_instance_name();
     if (name == nullptr) return std::string();
@@ -222,48 +265,57 @@ std::string CUT_RAM_UTIL::get_logical_name_str(const CDB_ATOM_NODE* ram) {
     return parent->get_short_hpath();
 }
 
-bool CUT_RAM_UTIL::ram_mode_is(const CDB_ATOM_NODE* ram, int ram_port, const CDB_RAM_FLAG_SET& flags) {
+bool CUT_RAM_UTIL::ram_mode_is(const CDB_ATOM_NODE* ram, int ram_port, const CDB_RAM_FLAG_SET& flags)
+{
     CDB_RAM_FLAG_SET mode = require_ram(ram)->get_ram_mode_flags(ram_port);
     for (int w = 0; w < 3; ++w)
         if ((mode.word(w) & flags.word(w)) != flags.word(w)) return false;
     return true;
 }
 
-bool CUT_RAM_UTIL::ram_mode_is(const CDB_ATOM_NODE* ram, int ram_port, int flag) {
+bool CUT_RAM_UTIL::ram_mode_is(const CDB_ATOM_NODE* ram, int ram_port, int flag)
+{
     return require_ram(ram)->ram_mode_is(flag, ram_port);
 }
 
-void CUT_RAM_UTIL::set_ram_mode(CDB_ATOM_NODE* ram, int ram_port, const CDB_RAM_FLAG_SET& flags) {
+void CUT_RAM_UTIL::set_ram_mode(CDB_ATOM_NODE* ram, int ram_port, const CDB_RAM_FLAG_SET& flags)
+{
     CDB_ATOM_RAM* r = require_ram(ram);
     CDB_RAM_FLAG_SET mode = r->get_ram_mode_flags(ram_port);
     for (int w = 0; w < 3; ++w) mode.set_word(w, mode.word(w) | flags.word(w));
     r->set_ram_mode_flags(ram_port, mode);
 }
 
-void CUT_RAM_UTIL::clear_ram_mode(CDB_ATOM_NODE* ram, int ram_port, const CDB_RAM_FLAG_SET& flags) {
+void CUT_RAM_UTIL::clear_ram_mode(CDB_ATOM_NODE* ram, int ram_port, const CDB_RAM_FLAG_SET& flags)
+{
     CDB_ATOM_RAM* r = require_ram(ram);
     CDB_RAM_FLAG_SET mode = r->get_ram_mode_flags(ram_port);
     for (int w = 0; w < 3; ++w) mode.set_word(w, mode.word(w) & ~flags.word(w));
     r->set_ram_mode_flags(ram_port, mode);
 }
 
-int CUT_RAM_UTIL::get_ram_mode(const CDB_ATOM_NODE* ram, int ram_port) {
+int CUT_RAM_UTIL::get_ram_mode(const CDB_ATOM_NODE* ram, int ram_port)
+{
     return static_cast<int>(require_ram(ram)->get_ram_mode_flags(ram_port).word(0));
 }
 
-int CUT_RAM_UTIL::get_physical_port_clock(const CDB_ATOM_NODE* ram, int port_type) {
+int CUT_RAM_UTIL::get_physical_port_clock(const CDB_ATOM_NODE* ram, int port_type)
+{
     return ram_control(ram, port_type, DB_RAM_CLK0, DB_RAM_CLK1);
 }
 
-int CUT_RAM_UTIL::get_physical_port_clear(const CDB_ATOM_NODE* ram, int port_type) {
+int CUT_RAM_UTIL::get_physical_port_clear(const CDB_ATOM_NODE* ram, int port_type)
+{
     return ram_control(ram, port_type, DB_RAM_CLR0, DB_RAM_CLR1);
 }
 
-int CUT_RAM_UTIL::get_physical_port_clock_enable(const CDB_ATOM_NODE* ram, int port_type) {
+int CUT_RAM_UTIL::get_physical_port_clock_enable(const CDB_ATOM_NODE* ram, int port_type)
+{
     return ram_control(ram, port_type, DB_RAM_ENA0, DB_RAM_ENA1);
 }
 
-int CUT_RAM_UTIL::get_observable_port_type(int input_port_type, bool, bool) {
+int CUT_RAM_UTIL::get_observable_port_type(int input_port_type, bool, bool)
+{
     switch (input_port_type) {
     case DB_RAM_PORTA_DATAIN: return DB_RAM_OBSERVABLE_PORTA_DATAIN;
     case DB_RAM_PORTA_ADDRESS: return DB_RAM_OBSERVABLE_PORTA_ADDRESS;
@@ -272,18 +324,21 @@ int CUT_RAM_UTIL::get_observable_port_type(int input_port_type, bool, bool) {
     }
 }
 
-int CUT_RAM_UTIL::get_address_width(const CDB_ATOM_NODE* ram, int ram_port) {
+int CUT_RAM_UTIL::get_address_width(const CDB_ATOM_NODE* ram, int ram_port)
+{
     require_ram(ram);
     int w = param(ram, CDB_PARAM_RAM_ADDRESS_WIDTH, ram_port, -1);
     if (w >= 0) return w;
     return highest_input_index(ram, ram_port == 0 ? DB_RAM_PORTA_ADDRESS : DB_RAM_PORTB_ADDRESS);
 }
 
-void CUT_RAM_UTIL::set_address_width(CDB_ATOM_NODE* ram, int ram_port, int width) {
+void CUT_RAM_UTIL::set_address_width(CDB_ATOM_NODE* ram, int ram_port, int width)
+{
     require_ram(ram)->set_block_param(CDB_PARAM_RAM_ADDRESS_WIDTH, ram_port, std::max(width, 0));
 }
 
-int cut_add_observable_oterms(CDB_ATOM_NODE* ram) {
+int cut_add_observable_oterms(CDB_ATOM_NODE* ram)
+{
     require_ram(ram);
     // Collected first: adding output terms while walking the inputs is safe,
     // but the list keeps the creation order independent of slot layout.
@@ -302,7 +357,8 @@ int cut_add_observable_oterms(CDB_ATOM_NODE* ram) {
         if (ram->get_output_term_by_type(obs, index) != nullptr) continue;
         HDB_INSTANCE_NAME* name = nullptr;
         if (HDB_INSTANCE_NAME* base = ram->get_instance_name()) {
-            std::string suffix = std::string("~") + cdb_output_port_name(obs) + std::to_string(obs) + "_" + std::to_string(index);
+            std::string suffix =
+                std::string("~") + cdb_output_port_name(obs) + std::to_string(obs) + "_" + std::to_string(index);
             name = HDB_INSTANCE_NAME::create_synthesized_name(base, suffix.c_str(), true);
         }
         ram->add_output_term(obs, name, index);

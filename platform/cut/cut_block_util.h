@@ -17,7 +17,8 @@ class CDB_ATOM_NODE;
 constexpr int CUT_MAC_NO_CLOCK = -1;
 constexpr int CUT_MAC_NO_CLEAR = -1;
 
-enum CUT_MAC_MODE_ENUM : int {
+enum CUT_MAC_MODE_ENUM : int
+{
     CUT_MAC_MODE_SIMPLE_MULTIPLIER = 0,
     CUT_MAC_MODE_MULTIPLY_ACCUMULATE = 1,
     CUT_MAC_MODE_TWO_MULTIPLIERS_ADDER = 3,
@@ -26,7 +27,8 @@ enum CUT_MAC_MODE_ENUM : int {
     CUT_MAC_MODE_DYNAMIC = 8,
 };
 
-class CUT_MAC_UTIL {
+class CUT_MAC_UTIL
+{
 public:
     // A MAC_MULT answers the mode of the output block it feeds (its own
     // setting when it feeds none).
@@ -81,7 +83,8 @@ public:
 };
 
 // RAM ports 0 (A) and 1 (B) in the mode calls.
-class CUT_RAM_UTIL {
+class CUT_RAM_UTIL
+{
 public:
     // Atoms of one logical RAM sit under one hierarchy instance: the name
     // of the atom's parent, or the atom's own name at the top level; empty

@@ -2,7 +2,8 @@
 
 #include "cdb/cdb_atom_netlist.h"
 
-CDB_ATOM_NODE* CUT_ATOM_IO::get_pad_from_buffer(const CDB_ATOM_NODE* buffer, bool) {
+CDB_ATOM_NODE* CUT_ATOM_IO::get_pad_from_buffer(const CDB_ATOM_NODE* buffer, bool)
+{
     if (buffer == nullptr || !buffer->is_pin()) return nullptr;
     for (auto it = buffer->begin_iterm(); it != buffer->end_iterm(); ++it) {
         const CDB_ATOM_OTERM* src = (*it)->get_source();
@@ -16,23 +17,27 @@ CDB_ATOM_NODE* CUT_ATOM_IO::get_pad_from_buffer(const CDB_ATOM_NODE* buffer, boo
     return const_cast<CDB_ATOM_NODE*>(buffer);
 }
 
-int CUT_CLKBUF_UTIL::get_clock_type(const CDB_ATOM_NODE* clkbuf) {
+int CUT_CLKBUF_UTIL::get_clock_type(const CDB_ATOM_NODE* clkbuf)
+{
     if (clkbuf == nullptr || !clkbuf->is_clkbuf()) return -1;
     return clkbuf->get_block_param(CDB_PARAM_CLOCK_TYPE, 0, CUT_CLOCK_TYPE_GLOBAL);
 }
 
-void CUT_CLKBUF_UTIL::set_clock_type(CDB_ATOM_NODE* clkbuf, int clock_type) {
+void CUT_CLKBUF_UTIL::set_clock_type(CDB_ATOM_NODE* clkbuf, int clock_type)
+{
     if (clkbuf != nullptr && clkbuf->is_clkbuf()) clkbuf->set_block_param(CDB_PARAM_CLOCK_TYPE, 0, clock_type);
 }
 
-bool CUT_CLKBUF_UTIL::is_pure_clkbuf(const CDB_ATOM_NODE* node) {
+bool CUT_CLKBUF_UTIL::is_pure_clkbuf(const CDB_ATOM_NODE* node)
+{
     if (node == nullptr || !node->is_clkbuf()) return false;
     const CDB_ATOM_ITERM* ena = node->get_input_term_by_type(DB_CLOCK_ENABLE);
     return ena == nullptr || !ena->is_driven();
 }
 
 CDB_ATOM_NODE* CUT_CLKBUF_UTIL::create_clkbuf_atom(CDB_ATOM_NETLIST* netlist, int clock_type, int family,
-                                                   HDB_INSTANCE_NAME* name) {
+                                                   HDB_INSTANCE_NAME* name)
+{
     CDB_ATOM_NODE* node = cdb_create_atom(family, CDB_KIND_CLKBUF, name);
     if (node == nullptr) return nullptr;
     set_clock_type(node, clock_type);
@@ -41,11 +46,13 @@ CDB_ATOM_NODE* CUT_CLKBUF_UTIL::create_clkbuf_atom(CDB_ATOM_NETLIST* netlist, in
 }
 
 CDB_ATOM_NODE* CUT_CLKBUF_UTIL::create_clkbuf_atom(MEM_SEGMENT*, CDB_ATOM_NETLIST* netlist, int clock_type, int family,
-                                                   HDB_INSTANCE_NAME* name) {
+                                                   HDB_INSTANCE_NAME* name)
+{
     return create_clkbuf_atom(netlist, clock_type, family, name);
 }
 
-bool CUT_LCELL_UTIL::oterm_is_comb_gnd(const CDB_ATOM_OTERM* oterm) {
+bool CUT_LCELL_UTIL::oterm_is_comb_gnd(const CDB_ATOM_OTERM* oterm)
+{
     if (oterm == nullptr || !oterm->is_used_as(DB_COMB_OUT)) return false;
     const CDB_ATOM_NODE* node = oterm->get_my_node();
     if (node == nullptr || node->get_lut_size() == 0 || !(node->is_lcell_comb() || node->is_lcell())) return false;
@@ -75,7 +82,8 @@ bool CUT_LCELL_UTIL::oterm_is_comb_gnd(const CDB_ATOM_OTERM* oterm) {
 }
 
 CDB_ATOM_NODE* CUT_LCELL_UTIL::create_gnd_lcell_atom(MEM_SEGMENT*, int family, HDB_INSTANCE_NAME* name,
-                                                     CDB_ATOM_NETLIST* netlist) {
+                                                     CDB_ATOM_NETLIST* netlist)
+{
     CDB_ATOM_NODE* node = cdb_create_atom(family, CDB_KIND_LCELL_COMB, name);
     if (node == nullptr) return nullptr;
     node->set_lutmask(CDB_LUTMASK(node->get_lut_size(), 0));
@@ -84,11 +92,13 @@ CDB_ATOM_NODE* CUT_LCELL_UTIL::create_gnd_lcell_atom(MEM_SEGMENT*, int family, H
     return node;
 }
 
-bool CUT_VIRTUAL_IO_UTIL::is_virtual_io(const CDB_ATOM_NODE* node) {
+bool CUT_VIRTUAL_IO_UTIL::is_virtual_io(const CDB_ATOM_NODE* node)
+{
     return node != nullptr && node->bit_is_legal(CDB_ATOM_BIT_VIRTUAL_IO) && node->test_bit(CDB_ATOM_BIT_VIRTUAL_IO);
 }
 
-int CUT_VIRTUAL_IO_UTIL::get_pad_iport_for_vio(const CDB_ATOM_NODE* node) {
+int CUT_VIRTUAL_IO_UTIL::get_pad_iport_for_vio(const CDB_ATOM_NODE* node)
+{
     if (!is_virtual_io(node)) return DB_MAX_INPUT_PORT_TYPE;
     static constexpr int ports[8] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D,
                                      DB_DATA_E, DB_DATA_F, DB_DATA_G, DB_DATAIN};

@@ -8,7 +8,8 @@ class CDB_ATOM_NODE;
 class CDB_ATOM_OTERM;
 class HDB_INSTANCE_NAME;
 
-class CUT_ATOM_IO {
+class CUT_ATOM_IO
+{
 public:
     // The pad atom behind an I/O buffer: the I/O atom driving one of its
     // inputs, else the I/O atom one of its outputs drives; an I/O atom with
@@ -18,7 +19,8 @@ public:
 };
 
 // Clock types of clock buffers (CDB_PARAM_CLOCK_TYPE); the numbers are the host's.
-enum CUT_CLOCK_TYPE : int {
+enum CUT_CLOCK_TYPE : int
+{
     CUT_CLOCK_TYPE_GLOBAL = 0,
     CUT_CLOCK_TYPE_REGIONAL = 1,
     CUT_CLOCK_TYPE_PERIPHERY = 2,
@@ -27,7 +29,8 @@ enum CUT_CLOCK_TYPE : int {
     CUT_CLOCK_TYPE_NONE = 5,
 };
 
-class CUT_CLKBUF_UTIL {
+class CUT_CLKBUF_UTIL
+{
 public:
     // Global (0) unless set; -1 for a non-buffer.
     static int get_clock_type(const CDB_ATOM_NODE* clkbuf);
@@ -43,7 +46,8 @@ public:
                                              int family, HDB_INSTANCE_NAME* name = nullptr);
 };
 
-class CUT_LCELL_UTIL {
+class CUT_LCELL_UTIL
+{
 public:
     // True when the output is the combinational output of a logic cell and
     // reads 0 for every value of the cell's driven inputs, with constant
@@ -55,7 +59,8 @@ public:
                                                 CDB_ATOM_NETLIST* netlist = nullptr);
 };
 
-class CUT_VIRTUAL_IO_UTIL {
+class CUT_VIRTUAL_IO_UTIL
+{
 public:
     static bool is_virtual_io(const CDB_ATOM_NODE* node);
     // The input port through which a virtual I/O cell reads its pad: the

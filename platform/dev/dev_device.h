@@ -22,32 +22,43 @@
 #include <string>
 #include <vector>
 
-enum DEV_FAMILY_ENUM : int {
+enum DEV_FAMILY_ENUM : int
+{
     DEV_FAMILY_INVALID = -1,
-    DEV_FAMILY_BRENNOCK = 6,   // BRK
-    DEV_FAMILY_ZEPLA = 9,      // ZEPLA
-    DEV_FAMILY_TEV = 10,       // TEV
-    DEV_FAMILY_MORLIN = 24,    // MRL
+    DEV_FAMILY_BRENNOCK = 6,      // BRK
+    DEV_FAMILY_ZEPLA = 9,         // ZEPLA
+    DEV_FAMILY_TEV = 10,          // TEV
+    DEV_FAMILY_MORLIN = 24,       // MRL
     DEV_FAMILY_UNDRIVEN_25 = 25,  // families the component has no flow driver for;
     DEV_FAMILY_UNDRIVEN_26 = 26,  // a few of its rules still name them
-    DEV_FAMILY_KESTLIN = 34,   // KESTLIN
-    DEV_FAMILY_ZEPLA_II = 35,  // ZEPLA (second generation)
-    DEV_FAMILY_RZK = 41,       // RZK
-    DEV_FAMILY_OBRAN = 42,     // OBRAN
+    DEV_FAMILY_KESTLIN = 34,      // KESTLIN
+    DEV_FAMILY_ZEPLA_II = 35,     // ZEPLA (second generation)
+    DEV_FAMILY_RZK = 41,          // RZK
+    DEV_FAMILY_OBRAN = 42,        // OBRAN
     DEV_FAMILY_UNDRIVEN_43 = 43,
     DEV_FAMILY_UNDRIVEN_44 = 44,
-    DEV_FAMILY_UVO = 47,       // UVO
+    DEV_FAMILY_UVO = 47,  // UVO
 };
 
-enum DEV_DEVICE_ENUM : int { DEV_DEVICE_INVALID = -1 };
-enum DEV_PART_ENUM : int { DEV_PART_INVALID = -1 };
-enum DEV_PHYS_IMPL_ENUM : int { DEV_PHYS_IMPL_INVALID = -1 };
+enum DEV_DEVICE_ENUM : int
+{
+    DEV_DEVICE_INVALID = -1
+};
+enum DEV_PART_ENUM : int
+{
+    DEV_PART_INVALID = -1
+};
+enum DEV_PHYS_IMPL_ENUM : int
+{
+    DEV_PHYS_IMPL_INVALID = -1
+};
 
 constexpr int DEV_ILLEGAL_FL_ID = -1;
 
 // Block types of the LAB grid. The usable LAB types are the ones the
 // placement queries accept.
-enum DEV_BLOCK_TYPE : int {
+enum DEV_BLOCK_TYPE : int
+{
     DEV_BLOCK_NONE = 0,
     DEV_BLOCK_IO = 2,
     DEV_BLOCK_LAB = 7,
@@ -68,7 +79,8 @@ int dev_family_lut_size(int family);      // 4 or 6
 
 // Per-family delays in ps. Index of lut_input: data input k (port type 11 + k);
 // index 6 is the extended input G (port type 17).
-struct DEV_TIMING_MODEL {
+struct DEV_TIMING_MODEL
+{
     int lut_input[7];
     int carry_in_to_carry_out;
     int carry_in_to_sum;
@@ -86,7 +98,8 @@ struct DEV_TIMING_MODEL {
 };
 
 // Port types the delay model knows (the host's numbering).
-enum DEV_PORT_TYPE : int {
+enum DEV_PORT_TYPE : int
+{
     DEV_PORT_CARRY_OUT = 0,
     DEV_PORT_CARRY_IN = 2,
     DEV_PORT_CLK = 6,
@@ -102,13 +115,15 @@ enum DEV_PORT_TYPE : int {
     DEV_PORT_SHARE_IN = 268,
 };
 
-inline bool dev_is_clock_port(int port_type) {
+inline bool dev_is_clock_port(int port_type)
+{
     return port_type == DEV_PORT_CLK || port_type == DEV_PORT_CLK_32 || port_type == DEV_PORT_CLK_33;
 }
 
 class DEV_DEVICE;
 
-class DEV_BASIC_INFO {
+class DEV_BASIC_INFO
+{
 public:
     DEV_DEVICE_ENUM get_device_enum() const { return m_device_enum; }
     const std::string& get_name() const { return m_name; }
@@ -124,7 +139,8 @@ private:
     std::vector<std::pair<int, bool>> m_bools;
 };
 
-class DEV_MIGRATION_INFO {
+class DEV_MIGRATION_INFO
+{
 public:
     const std::vector<int>& get_migratable_parts() const { return m_parts; }
     int get_migration_target() const { return m_target; }  // DEV_PART_INVALID when none
@@ -138,23 +154,27 @@ private:
 };
 
 // Parts are numbered family * 100 + index; this recovers the family.
-class DEV_PART_MANAGER {
+class DEV_PART_MANAGER
+{
 public:
     static int get_family_of(int part) { return part < 0 ? DEV_FAMILY_INVALID : part / 100; }
 };
 
 // Delay pair in seconds (single precision), as the fitter's delay tables hold.
-struct DUVO_DELAY {
+struct DUVO_DELAY
+{
     float first;
     float second;
 };
 
-class DUVO_PLACE_BLOCK {
+class DUVO_PLACE_BLOCK
+{
 public:
     int x = -1, y = -1, sub = -1, type = DEV_BLOCK_NONE;
 };
 
-class DUVO_PLACE_INFO {
+class DUVO_PLACE_INFO
+{
 public:
     explicit DUVO_PLACE_INFO(const DEV_DEVICE* device) : m_device(device) {}
     int get_nx() const;
@@ -171,7 +191,8 @@ private:
     const DEV_DEVICE* m_device;
 };
 
-class DUVO_FITTER_DELAY_INFO {
+class DUVO_FITTER_DELAY_INFO
+{
 public:
     explicit DUVO_FITTER_DELAY_INFO(const DEV_DEVICE* device) : m_device(device) {}
     bool load_data(bool verbose = false);
@@ -190,7 +211,8 @@ private:
     bool m_query_loaded = false;
 };
 
-class DUVO_DIE_INFO {
+class DUVO_DIE_INFO
+{
 public:
     explicit DUVO_DIE_INFO(const DEV_DEVICE* device) : m_place(device), m_fitter(device) {}
     DUVO_PLACE_INFO* get_place_info() { return &m_place; }
@@ -201,7 +223,8 @@ private:
     DUVO_FITTER_DELAY_INFO m_fitter;
 };
 
-class DEV_DIE_INFO {
+class DEV_DIE_INFO
+{
 public:
     explicit DEV_DIE_INFO(const DEV_DEVICE* device) : m_duvo(device) {}
     // The placement-grid die record.
@@ -218,7 +241,8 @@ private:
 // and 59, which shift the delay by -5 and +5 ps so that averages over the
 // four class combinations give the pin delay); the register tco for class 2.
 // Ports the model does not know answer 0x80000001.
-class DTM_TIMING_INFO {
+class DTM_TIMING_INFO
+{
 public:
     explicit DTM_TIMING_INFO(const DEV_DEVICE* device) : m_device(device) {}
     int get_p2p_node_delay(int from_port, int to_port, int delay_kind, int node_class0, int node_class1 = 0,
@@ -228,7 +252,8 @@ private:
     const DEV_DEVICE* m_device;
 };
 
-class DTM_ROOT_NODE {
+class DTM_ROOT_NODE
+{
 public:
     // Scaling of a timing table (id pair); the stand-in scales nothing.
     double get_scaling_factor(int, int) const { return 1.0; }
@@ -236,14 +261,16 @@ public:
 
 // Structured-ASIC cell records (MRL only). Each record: kind, type and 16
 // integer fields.
-struct DEV_FL_RECORD {
+struct DEV_FL_RECORD
+{
     int kind = 0;
     int record_type = 0;
     std::string name;
     int fields[16] = {};
 };
 
-class DEV_FL_INFO {
+class DEV_FL_INFO
+{
 public:
     DEV_FL_INFO();
     // Ids of the records of this kind whose field equals value, appended to
@@ -258,7 +285,8 @@ private:
     std::vector<DEV_FL_RECORD> m_records;
 };
 
-class DEV_DEVICE {
+class DEV_DEVICE
+{
 public:
     // Built-in device of the family (any of the family codes).
     explicit DEV_DEVICE(int family);
@@ -332,7 +360,8 @@ private:
 };
 
 // The current device of the compile.
-class DMGR_UTILITY {
+class DMGR_UTILITY
+{
 public:
     // Built-in device of the default family (BRK) when none was set.
     static DEV_DEVICE* get_current_device();
@@ -353,7 +382,8 @@ int dev_routing_delay_ps(int x1, int y1, int x2, int y2);
 double dev_routing_delay_seconds(int x1, int y1, int x2, int y2);
 
 // Point-to-point delay model between LAB locations (the same routing model).
-class PLDM {
+class PLDM
+{
 public:
     explicit PLDM(int part);
     // Parts of every built-in family are supported; DEV_PART_INVALID is not.
@@ -366,7 +396,8 @@ private:
 };
 
 // Structured-ASIC cell timing (MRL): cell delay of an FL cell.
-class FLT_MORLIN_TIMING {
+class FLT_MORLIN_TIMING
+{
 public:
     static FLT_MORLIN_TIMING* get_instance();
     int get_int_setting() const { return 0; }

@@ -25,7 +25,8 @@ using WORDS = std::vector<std::string_view>;
 constexpr long k_max_grid = 4096;
 constexpr long k_max_delay_ps = 1000000;
 
-WORDS split_words(std::string_view line) {
+WORDS split_words(std::string_view line)
+{
     WORDS words;
     size_t i = 0;
     while (i < line.size()) {
@@ -37,22 +38,33 @@ WORDS split_words(std::string_view line) {
     return words;
 }
 
-bool is_block_type(long t) {
+bool is_block_type(long t)
+{
     return t == DEV_BLOCK_NONE || t == DEV_BLOCK_IO || t == DEV_BLOCK_RAM || t == DEV_BLOCK_DSP ||
            dev_is_usable_lab_type(static_cast<int>(t));
 }
 
-int* delay_slot(DEV_TIMING_MODEL& m, std::string_view name) {
+int* delay_slot(DEV_TIMING_MODEL& m, std::string_view name)
+{
     static const char* const k_pins[] = {"lut_a", "lut_b", "lut_c", "lut_d", "lut_e", "lut_f", "lut_g"};
     for (int i = 0; i < 7; ++i)
         if (name == k_pins[i]) return &m.lut_input[i];
-    const std::pair<const char*, int*> named[] = {
-        {"carry_in_to_carry_out", &m.carry_in_to_carry_out}, {"carry_in_to_sum", &m.carry_in_to_sum},
-        {"data_to_carry_out", &m.data_to_carry_out}, {"share_in_to_out", &m.share_in_to_out},
-        {"tco", &m.tco}, {"tsu", &m.tsu}, {"intra_lab", &m.intra_lab},
-        {"inter_lab_base", &m.inter_lab_base}, {"per_hop", &m.per_hop}, {"clock_network", &m.clock_network},
-        {"io_in", &m.io_in}, {"io_out", &m.io_out}, {"ram_tco", &m.ram_tco}, {"ram_tsu", &m.ram_tsu},
-        {"dsp_tco", &m.dsp_tco}, {"dsp_tsu", &m.dsp_tsu}};
+    const std::pair<const char*, int*> named[] = {{"carry_in_to_carry_out", &m.carry_in_to_carry_out},
+                                                  {"carry_in_to_sum", &m.carry_in_to_sum},
+                                                  {"data_to_carry_out", &m.data_to_carry_out},
+                                                  {"share_in_to_out", &m.share_in_to_out},
+                                                  {"tco", &m.tco},
+                                                  {"tsu", &m.tsu},
+                                                  {"intra_lab", &m.intra_lab},
+                                                  {"inter_lab_base", &m.inter_lab_base},
+                                                  {"per_hop", &m.per_hop},
+                                                  {"clock_network", &m.clock_network},
+                                                  {"io_in", &m.io_in},
+                                                  {"io_out", &m.io_out},
+                                                  {"ram_tco", &m.ram_tco},
+                                                  {"ram_tsu", &m.ram_tsu},
+                                                  {"dsp_tco", &m.dsp_tco},
+                                                  {"dsp_tsu", &m.dsp_tsu}};
     for (const auto& [n, p] : named)
         if (name == n) return p;
     return nullptr;
@@ -60,13 +72,16 @@ int* delay_slot(DEV_TIMING_MODEL& m, std::string_view name) {
 
 }  // namespace
 
-class DEV_DEVICE_FILE_READER {
+class DEV_DEVICE_FILE_READER
+{
 public:
     DEV_DEVICE_FILE_READER(DEV_DEVICE& dev, std::string path) : m_dev(dev), m_path(std::move(path)) {}
 
-    void read() {
+    void read()
+    {
         std::string text, error;
-        if (!fio_read_user_file(m_path, text, error)) throw std::runtime_error(m_path + ": cannot read the device file: " + error);
+        if (!fio_read_user_file(m_path, text, error))
+            throw std::runtime_error(m_path + ": cannot read the device file: " + error);
         const std::string_view all(text);
         size_t pos = 0;
         while (pos < all.size()) {
@@ -80,36 +95,42 @@ public:
     }
 
 private:
-    struct BLOCK {
+    struct BLOCK
+    {
         int x, y, type, line;
     };
 
-    [[noreturn]] void fail(const std::string& what, int line = 0) const {
+    [[noreturn]] void fail(const std::string& what, int line = 0) const
+    {
         throw std::runtime_error(m_path + ":" + std::to_string(line > 0 ? line : m_line) + ": " + what);
     }
 
     // The key takes exactly `values` words after it, shaped as `shape` says.
-    void expect(const WORDS& w, size_t values, const char* shape) const {
+    void expect(const WORDS& w, size_t values, const char* shape) const
+    {
         if (w.size() != values + 1)
             fail("'" + std::string(w[0]) + "' takes " + shape + ", found " + std::to_string(w.size() - 1) + " word(s)");
     }
 
     // A whole decimal number in [lo, hi]; `what` names it in the message.
-    int number(std::string_view word, long lo, long hi, const std::string& what) const {
+    int number(std::string_view word, long lo, long hi, const std::string& what) const
+    {
         const std::optional<int> v = cfg_parse_int(word);
         if (!v || *v < lo || *v > hi)
-            fail(what + " must be a whole number from " + std::to_string(lo) + " to " + std::to_string(hi) + ", found '" +
-                 std::string(word) + "'");
+            fail(what + " must be a whole number from " + std::to_string(lo) + " to " + std::to_string(hi) +
+                 ", found '" + std::string(word) + "'");
         return *v;
     }
 
     // Each key (or key and subject) may be given once.
-    void once(const std::string& identity) {
+    void once(const std::string& identity)
+    {
         auto [it, fresh] = m_seen.emplace(identity, m_line);
         if (!fresh) fail("'" + identity + "' is given twice (first on line " + std::to_string(it->second) + ")");
     }
 
-    void take(const WORDS& w) {
+    void take(const WORDS& w)
+    {
         const std::string_view key = w[0];
         if (key == "family") {
             take_family(w);
@@ -126,7 +147,8 @@ private:
     }
 
     // Whether a block lies inside the grid is known once the file is read.
-    void take_block(const WORDS& w) {
+    void take_block(const WORDS& w)
+    {
         expect(w, 3, "X Y TYPE");
         const int x = number(w[1], 0, k_max_grid - 1, "block x");
         const int y = number(w[2], 0, k_max_grid - 1, "block y");
@@ -137,7 +159,8 @@ private:
     }
 
     // `family` resets every other value to the family's, so it comes first.
-    void take_family(const WORDS& w) {
+    void take_family(const WORDS& w)
+    {
         expect(w, 1, "a family code");
         once("family");
         if (m_any_key) fail("'family' must come before every other key: it resets them");
@@ -147,7 +170,8 @@ private:
     }
 
     // `grid` clears the RAM and DSP columns, so it comes before them.
-    void take_grid(const WORDS& w) {
+    void take_grid(const WORDS& w)
+    {
         expect(w, 2, "NX NY");
         once("grid");
         if (m_columns_given) fail("'grid' must come before 'ram_column' and 'dsp_column': it clears them");
@@ -158,7 +182,8 @@ private:
         m_grid_changed = true;
     }
 
-    void take_column(const WORDS& w) {
+    void take_column(const WORDS& w)
+    {
         expect(w, 1, "a column number");
         const int x = number(w[1], 1, m_dev.m_nx - 2, "column");
         once("column " + std::to_string(x));
@@ -167,7 +192,8 @@ private:
         m_grid_changed = true;
     }
 
-    void take_value(const WORDS& w) {
+    void take_value(const WORDS& w)
+    {
         const std::string_view key = w[0];
         if (key == "part") {
             expect(w, 1, "a part number");
@@ -175,7 +201,8 @@ private:
             const int part = number(w[1], 0, INT_MAX, "part");
             if (DEV_PART_MANAGER::get_family_of(part) != m_dev.m_family)
                 fail("part " + std::to_string(part) + " is not a part of family " + std::to_string(m_dev.m_family) +
-                     " (its parts are " + std::to_string(m_dev.m_family * 100) + " .. " + std::to_string(m_dev.m_family * 100 + 99) + ")");
+                     " (its parts are " + std::to_string(m_dev.m_family * 100) + " .. " +
+                     std::to_string(m_dev.m_family * 100 + 99) + ")");
             m_dev.m_part = part;
         } else if (key == "device_enum") {
             expect(w, 1, "a device number");
@@ -202,7 +229,8 @@ private:
         }
     }
 
-    void take_list_value(const WORDS& w) {
+    void take_list_value(const WORDS& w)
+    {
         const std::string_view key = w[0];
         if (key == "resource") {
             expect(w, 2, "TYPE COUNT");
@@ -211,10 +239,8 @@ private:
             const int count = number(w[2], 0, INT_MAX, "resource count");
             auto& resources = m_dev.m_resources;
             auto it = std::find_if(resources.begin(), resources.end(), [&](const auto& r) { return r.first == type; });
-            if (it != resources.end())
-                it->second = count;
-            else
-                resources.emplace_back(type, count);
+            if (it != resources.end()) it->second = count;
+            else resources.emplace_back(type, count);
         } else if (key == "migratable_part") {
             expect(w, 1, "a part number");
             m_dev.m_migration.m_parts.push_back(number(w[1], 0, INT_MAX, "migratable_part"));
@@ -241,7 +267,8 @@ private:
     }
 
     // Checks that need the whole file: the grid is final only now.
-    void finish() {
+    void finish()
+    {
         if (static_cast<long long>(m_dev.m_nx) * m_dev.m_ny * m_dev.m_lab_capacity > INT_MAX)
             fail("a " + std::to_string(m_dev.m_nx) + " x " + std::to_string(m_dev.m_ny) + " grid of LABs of " +
                      std::to_string(m_dev.m_lab_capacity) + " has more slots than can be numbered",
@@ -249,8 +276,8 @@ private:
         if (m_grid_changed) m_dev.build_grid();
         for (const BLOCK& b : m_blocks) {
             if (b.x >= m_dev.m_nx || b.y >= m_dev.m_ny)
-                fail("block " + std::to_string(b.x) + " " + std::to_string(b.y) + " is outside the " + std::to_string(m_dev.m_nx) +
-                         " x " + std::to_string(m_dev.m_ny) + " grid",
+                fail("block " + std::to_string(b.x) + " " + std::to_string(b.y) + " is outside the " +
+                         std::to_string(m_dev.m_nx) + " x " + std::to_string(m_dev.m_ny) + " grid",
                      b.line);
             m_dev.m_blocks[static_cast<size_t>(b.x) * m_dev.m_ny + b.y] = b.type;
         }
@@ -267,7 +294,8 @@ private:
     std::unordered_map<std::string, int> m_seen;  // key (and subject) -> first line
 };
 
-DEV_DEVICE* DEV_DEVICE::load_from_file(const char* path) {
+DEV_DEVICE* DEV_DEVICE::load_from_file(const char* path)
+{
     std::unique_ptr<DEV_DEVICE> dev(new DEV_DEVICE(DEV_FAMILY_BRENNOCK));
     DEV_DEVICE_FILE_READER(*dev, path ? path : "").read();
     return dev.release();

@@ -8,40 +8,47 @@
 #include <cstring>
 #include <system_error>
 
-std::string FIO_PATH::fullpath() const {
+std::string FIO_PATH::fullpath() const
+{
     std::error_code ec;
     std::filesystem::path absolute = std::filesystem::absolute(m_path, ec);
     if (ec) return m_path.string();
     return absolute.lexically_normal().string();
 }
 
-bool FIO_FILE_SYSTEM::exists(const FIO_PATH& path) {
+bool FIO_FILE_SYSTEM::exists(const FIO_PATH& path)
+{
     std::error_code ec;
     return std::filesystem::exists(path.get_path(), ec) && !ec;
 }
 
-bool FIO_FILE_SYSTEM::remove_if_exists(const FIO_PATH& path) {
+bool FIO_FILE_SYSTEM::remove_if_exists(const FIO_PATH& path)
+{
     std::error_code ec;
     return std::filesystem::remove(path.get_path(), ec) && !ec;
 }
 
 namespace {
 // The reason of the last failed open, as the C library words it.
-std::string open_failure_reason(int error) {
+std::string open_failure_reason(int error)
+{
     return error != 0 ? std::strerror(error) : "cannot be opened";
 }
 }  // namespace
 
 FIO_WRITE_ERROR::FIO_WRITE_ERROR(const std::string& path, const std::string& reason)
-    : std::runtime_error("cannot write file '" + path + "': " + reason), m_path(path) {}
+    : std::runtime_error("cannot write file '" + path + "': " + reason), m_path(path)
+{}
 
-void fio_open_for_writing(std::ofstream& stream, const FIO_PATH& path, bool append) {
+void fio_open_for_writing(std::ofstream& stream, const FIO_PATH& path, bool append)
+{
     errno = 0;
     stream.open(path.get_path(), std::ios::out | (append ? std::ios::app : std::ios::trunc));
     if (!stream.is_open()) throw FIO_WRITE_ERROR(path.str(), open_failure_reason(errno));
 }
 
-std::FILE* fio_fopen_for_writing(const FIO_PATH& path) {
+std::FILE* fio_fopen_for_writing(const FIO_PATH& path)
+{
     errno = 0;
     std::FILE* file = std::fopen(path.str().c_str(), "w");
     if (file == nullptr) throw FIO_WRITE_ERROR(path.str(), open_failure_reason(errno));
@@ -50,10 +57,14 @@ std::FILE* fio_fopen_for_writing(const FIO_PATH& path) {
 
 namespace {
 
-std::string reason(int err) { return std::strerror(err); }
+std::string reason(int err)
+{
+    return std::strerror(err);
+}
 
 // Permission bits a plain new file would get, or those of the file it replaces.
-mode_t new_file_mode(const std::string& target) {
+mode_t new_file_mode(const std::string& target)
+{
     struct stat st;
     if (::stat(target.c_str(), &st) == 0) return st.st_mode & 07777;
     const mode_t mask = ::umask(0);
@@ -62,7 +73,8 @@ mode_t new_file_mode(const std::string& target) {
 }
 
 // A descriptor of the regular file at path, or -1 with `error` set.
-int open_user_file(const std::string& path, std::string& error) {
+int open_user_file(const std::string& path, std::string& error)
+{
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = "cannot open: " + reason(errno);
@@ -82,14 +94,16 @@ int open_user_file(const std::string& path, std::string& error) {
 
 }  // namespace
 
-bool fio_check_user_file(const std::string& path, std::string& error) {
+bool fio_check_user_file(const std::string& path, std::string& error)
+{
     const int fd = open_user_file(path, error);
     if (fd < 0) return false;
     ::close(fd);
     return true;
 }
 
-bool fio_read_user_file(const std::string& path, std::string& text, std::string& error) {
+bool fio_read_user_file(const std::string& path, std::string& text, std::string& error)
+{
     text.clear();
     const int fd = open_user_file(path, error);
     if (fd < 0) return false;
@@ -109,7 +123,8 @@ bool fio_read_user_file(const std::string& path, std::string& text, std::string&
     return true;
 }
 
-std::string_view fio_next_line(std::string_view text, std::size_t& pos) {
+std::string_view fio_next_line(std::string_view text, std::size_t& pos)
+{
     const std::size_t start = pos;
     const std::size_t end = text.find_first_of("\r\n", start);
     if (end == std::string_view::npos) {
@@ -121,9 +136,13 @@ std::string_view fio_next_line(std::string_view text, std::size_t& pos) {
     return text.substr(start, end - start);
 }
 
-FIO_REPLACING_FILE::~FIO_REPLACING_FILE() { discard(); }
+FIO_REPLACING_FILE::~FIO_REPLACING_FILE()
+{
+    discard();
+}
 
-bool FIO_REPLACING_FILE::open(const std::string& target, std::string& error) {
+bool FIO_REPLACING_FILE::open(const std::string& target, std::string& error)
+{
     discard();
     std::error_code ec;
     std::filesystem::path path(target);
@@ -157,9 +176,13 @@ bool FIO_REPLACING_FILE::open(const std::string& target, std::string& error) {
     return true;
 }
 
-std::ostream& FIO_REPLACING_FILE::stream() { return *m_out; }
+std::ostream& FIO_REPLACING_FILE::stream()
+{
+    return *m_out;
+}
 
-bool FIO_REPLACING_FILE::commit(std::string& error) {
+bool FIO_REPLACING_FILE::commit(std::string& error)
+{
     if (!is_open()) {
         error = "no file is open";
         return false;
@@ -182,7 +205,8 @@ bool FIO_REPLACING_FILE::commit(std::string& error) {
     return true;
 }
 
-void FIO_REPLACING_FILE::discard() {
+void FIO_REPLACING_FILE::discard()
+{
     if (m_out) m_out->close();
     m_out.reset();
     if (!m_temp.empty()) ::unlink(m_temp.c_str());

@@ -11,7 +11,8 @@
 #include <string>
 #include <string_view>
 
-class FIO_PATH {
+class FIO_PATH
+{
 public:
     FIO_PATH() = default;
     FIO_PATH(const char* path) : m_path(path ? path : "") {}
@@ -29,7 +30,8 @@ private:
     std::filesystem::path m_path;
 };
 
-class FIO_FILE_SYSTEM {
+class FIO_FILE_SYSTEM
+{
 public:
     static bool exists(const FIO_PATH& path);
     // True when the file was there and is gone now; false when it was absent
@@ -40,7 +42,8 @@ public:
 // A file that could not be opened for writing: the user named a place that is
 // not writable (a folder of that name, no permission, a full disk), so the
 // compile stops with an error naming the file rather than an internal error.
-class FIO_WRITE_ERROR : public std::runtime_error {
+class FIO_WRITE_ERROR : public std::runtime_error
+{
 public:
     FIO_WRITE_ERROR(const std::string& path, const std::string& reason);
     const std::string& get_path() const { return m_path; }
@@ -53,7 +56,6 @@ private:
 void fio_open_for_writing(std::ofstream& stream, const FIO_PATH& path, bool append);
 // The same for C streams: a file the caller closes with fclose.
 std::FILE* fio_fopen_for_writing(const FIO_PATH& path);
-
 
 // The whole contents of a file the user named. False, with `error` saying
 // why ("is a folder, not a file", "cannot open: <reason>", ...), when it is
@@ -71,7 +73,8 @@ std::string_view fio_next_line(std::string_view text, std::size_t& pos);
 // the target only once complete: a failed or partial write leaves an older
 // target as it was, and opening early finds a target that cannot be written
 // before any work is done. The temporary file is removed unless committed.
-class FIO_REPLACING_FILE {
+class FIO_REPLACING_FILE
+{
 public:
     FIO_REPLACING_FILE() = default;
     ~FIO_REPLACING_FILE();

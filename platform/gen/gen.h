@@ -20,14 +20,15 @@ std::string gen_format_elapsed_time(long long seconds);
 bool tst_is_regtest_mode();
 
 // Start/stop timer of CPU and wall-clock time; accumulates over restarts.
-class GEN_STOPWATCH {
+class GEN_STOPWATCH
+{
 public:
     GEN_STOPWATCH() = default;
     void start();
     void stop();
     void reset();
     bool is_running() const { return m_running; }
-    double get_cpu_seconds() const;   // includes a running interval
+    double get_cpu_seconds() const;  // includes a running interval
     double get_wall_seconds() const;
 
 private:
@@ -40,12 +41,14 @@ private:
 
 // Process-wide table of named profiler sections. Sections nest: a bin is
 // keyed by its path from the outermost open section ("outer/inner").
-class GEN_PROFILE_BINS {
+class GEN_PROFILE_BINS
+{
 public:
-    struct BIN {
-        std::string path;   // "outer/inner"
-        std::string name;   // "inner"
-        int depth = 0;      // 0 for an outermost section
+    struct BIN
+    {
+        std::string path;  // "outer/inner"
+        std::string name;  // "inner"
+        int depth = 0;     // 0 for an outermost section
         long long calls = 0;
         double cpu_seconds = 0.0;
         double wall_seconds = 0.0;
@@ -67,7 +70,8 @@ public:
     void clear();  // drops every bin; open sections are dropped as well
 
 private:
-    struct OPEN {
+    struct OPEN
+    {
         std::size_t bin;
         double cpu_start;
         double wall_start;
@@ -78,7 +82,8 @@ private:
 };
 
 // Scope object: enters the named section, leaves it on destruction.
-class GEN_PROFILER {
+class GEN_PROFILER
+{
 public:
     explicit GEN_PROFILER(const char* name) { GEN_PROFILE_BINS::instance().enter(name); }
     ~GEN_PROFILER() { GEN_PROFILE_BINS::instance().leave(); }

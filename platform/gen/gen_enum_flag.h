@@ -4,7 +4,8 @@
 #include <cstdint>
 
 template <typename E>
-class GEN_ENUM_FLAG {
+class GEN_ENUM_FLAG
+{
 public:
     GEN_ENUM_FLAG() = default;
     explicit GEN_ENUM_FLAG(uint32_t value) : m_value(value) {}

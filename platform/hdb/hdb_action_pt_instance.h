@@ -13,12 +13,14 @@ class HDB_INSTANCE_NAME;
 class HDB_NAME_MGR;
 
 // A file the compile generated and registered with the project.
-struct HDB_SOURCE_FILE {
+struct HDB_SOURCE_FILE
+{
     std::string name;
     int kind;
 };
 
-class HDB_ACTION_PT_INSTANCE {
+class HDB_ACTION_PT_INSTANCE
+{
 public:
     HDB_ACTION_PT_INSTANCE() = default;
     HDB_ACTION_PT_INSTANCE(const HDB_ACTION_PT_INSTANCE&) = delete;

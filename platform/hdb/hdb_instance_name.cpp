@@ -4,15 +4,18 @@
 
 HDB_INSTANCE_NAME::HDB_INSTANCE_NAME(HDB_NAME_MGR* mgr, HDB_INSTANCE_NAME* parent, std::string short_path,
                                      uint32_t flags, uint32_t id)
-    : m_mgr(mgr), m_parent(parent), m_short_path(std::move(short_path)), m_flags(flags), m_id(id) {}
+    : m_mgr(mgr), m_parent(parent), m_short_path(std::move(short_path)), m_flags(flags), m_id(id)
+{}
 
-std::string_view HDB_INSTANCE_NAME::get_leaf() const {
+std::string_view HDB_INSTANCE_NAME::get_leaf() const
+{
     std::string_view p(m_short_path);
     if (m_parent == nullptr || m_parent->is_root()) return p;
     return p.substr(m_parent->m_short_path.size() + 1);
 }
 
-std::string HDB_INSTANCE_NAME::get_hpath_to_root() const {
+std::string HDB_INSTANCE_NAME::get_hpath_to_root() const
+{
     if (is_root()) return m_short_path;
     const std::string& root = m_mgr->get_root()->get_short_hpath();
     std::string out;
@@ -27,7 +30,8 @@ namespace {
 
 // leaf under parent, or the first free "leaf_<n>" with the manager's counter.
 HDB_INSTANCE_NAME* create_numbered_name(HDB_NAME_MGR& mgr, HDB_INSTANCE_NAME* parent, std::string_view leaf,
-                                        uint32_t flags) {
+                                        uint32_t flags)
+{
     if (HDB_INSTANCE_NAME* n = mgr.create_name(parent, leaf, flags)) return n;
     for (;;) {
         std::string candidate(leaf);
@@ -40,7 +44,8 @@ HDB_INSTANCE_NAME* create_numbered_name(HDB_NAME_MGR& mgr, HDB_INSTANCE_NAME* pa
 }  // namespace
 
 HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_synthesized_name(HDB_INSTANCE_NAME* base, const char* suffix,
-                                                              bool make_unique) {
+                                                              bool make_unique)
+{
     if (base == nullptr) return nullptr;
     HDB_NAME_MGR* mgr = base->m_mgr;
     HDB_INSTANCE_NAME* parent = base->is_root() ? nullptr : base->m_parent;
@@ -50,29 +55,35 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_synthesized_name(HDB_INSTANCE_NAME*
     return create_numbered_name(*mgr, parent, leaf, HDB_INAME_FLAG_SYNTHESIZED);
 }
 
-HDB_NAME_MGR::HDB_NAME_MGR(const std::string& root_name) {
+HDB_NAME_MGR::HDB_NAME_MGR(const std::string& root_name)
+{
     auto* root = new HDB_INSTANCE_NAME(this, nullptr, root_name, 0, 0);
     m_names.push_back(root);
 }
 
-HDB_NAME_MGR::~HDB_NAME_MGR() {
+HDB_NAME_MGR::~HDB_NAME_MGR()
+{
     for (HDB_INSTANCE_NAME* n : m_names) delete n;
 }
 
-HDB_INSTANCE_NAME* HDB_NAME_MGR::find_name(std::string_view path) const {
+HDB_INSTANCE_NAME* HDB_NAME_MGR::find_name(std::string_view path) const
+{
     auto it = m_by_path.find(path);
     if (it != m_by_path.end()) return it->second;
     const std::string& root = get_root()->get_short_hpath();
     if (path == root) return get_root();
-    if (path.size() > root.size() + 1 && path.substr(0, root.size()) == root && path[root.size()] == HDB_HPATH_SEPARATOR) {
+    if (path.size() > root.size() + 1 && path.substr(0, root.size()) == root &&
+        path[root.size()] == HDB_HPATH_SEPARATOR) {
         it = m_by_path.find(path.substr(root.size() + 1));
         if (it != m_by_path.end()) return it->second;
     }
     return nullptr;
 }
 
-HDB_INSTANCE_NAME* HDB_NAME_MGR::create_name(HDB_INSTANCE_NAME* parent, std::string_view leaf, uint32_t flags) {
-    if (parent != nullptr && parent->get_name_mgr() != this) MSG_INTERNAL_ERROR::report("parent->get_name_mgr() == this", "HDB", __FILE__, __LINE__);
+HDB_INSTANCE_NAME* HDB_NAME_MGR::create_name(HDB_INSTANCE_NAME* parent, std::string_view leaf, uint32_t flags)
+{
+    if (parent != nullptr && parent->get_name_mgr() != this)
+        MSG_INTERNAL_ERROR::report("parent->get_name_mgr() == this", "HDB", __FILE__, __LINE__);
     if (leaf.empty()) return nullptr;
     std::string path;
     if (parent != nullptr && !parent->is_root()) {
@@ -88,7 +99,8 @@ HDB_INSTANCE_NAME* HDB_NAME_MGR::create_name(HDB_INSTANCE_NAME* parent, std::str
     return n;
 }
 
-HDB_INSTANCE_NAME* HDB_NAME_MGR::find_or_create_path(std::string_view short_path, uint32_t flags) {
+HDB_INSTANCE_NAME* HDB_NAME_MGR::find_or_create_path(std::string_view short_path, uint32_t flags)
+{
     if (short_path.empty()) return nullptr;
     auto it = m_by_path.find(short_path);
     if (it != m_by_path.end()) return it->second;
@@ -100,8 +112,8 @@ HDB_INSTANCE_NAME* HDB_NAME_MGR::find_or_create_path(std::string_view short_path
         if (bar == std::string_view::npos || bar == 0 || bar + 1 >= short_path.size()) break;
         std::string_view prefix = short_path.substr(0, bar);
         auto pit = m_by_path.find(prefix);
-        HDB_INSTANCE_NAME* next = pit != m_by_path.end() ? pit->second
-                                                         : create_name(parent, short_path.substr(start, bar - start), 0);
+        HDB_INSTANCE_NAME* next =
+            pit != m_by_path.end() ? pit->second : create_name(parent, short_path.substr(start, bar - start), 0);
         if (next == nullptr) break;  // empty component: keep the rest flat
         parent = next;
         start = bar + 1;
@@ -111,11 +123,13 @@ HDB_INSTANCE_NAME* HDB_NAME_MGR::find_or_create_path(std::string_view short_path
     return n;
 }
 
-HDB_INSTANCE_NAME* HDB_NAME_MGR::create_unique_name(std::string_view base, uint32_t flags) {
+HDB_INSTANCE_NAME* HDB_NAME_MGR::create_unique_name(std::string_view base, uint32_t flags)
+{
     return create_numbered_name(*this, nullptr, base, flags);
 }
 
-std::string HDB_HPATH_remove_ap_hpath(const std::string& full_path, const std::string& ap_hpath) {
+std::string HDB_HPATH_remove_ap_hpath(const std::string& full_path, const std::string& ap_hpath)
+{
     if (ap_hpath.empty()) return full_path;
     if (full_path.compare(0, ap_hpath.size(), ap_hpath) != 0) return full_path;
     if (full_path.size() == ap_hpath.size()) return std::string();

@@ -16,17 +16,19 @@
 class HDB_NAME_MGR;
 
 // Flag word bits. The meanings that the rest of the system relies on:
-enum HDB_INAME_FLAG : uint32_t {
-    HDB_INAME_FLAG_UNUSED = 0x1,               // name exists but stands for nothing: reusable
-    HDB_INAME_FLAG_FROM_NETLIST = 0x2,         // read from an input netlist: never reused
-    HDB_INAME_FLAG_SYNTHESIZED = 0x2000,       // made during physical synthesis
-    HDB_INAME_FLAG_DELETED_ATOM = 0x2000000,   // belonged to an atom that was deleted
-    HDB_INAME_FLAG_PROTECTED = 0x10000000,     // held by the host: never reused
+enum HDB_INAME_FLAG : uint32_t
+{
+    HDB_INAME_FLAG_UNUSED = 0x1,              // name exists but stands for nothing: reusable
+    HDB_INAME_FLAG_FROM_NETLIST = 0x2,        // read from an input netlist: never reused
+    HDB_INAME_FLAG_SYNTHESIZED = 0x2000,      // made during physical synthesis
+    HDB_INAME_FLAG_DELETED_ATOM = 0x2000000,  // belonged to an atom that was deleted
+    HDB_INAME_FLAG_PROTECTED = 0x10000000,    // held by the host: never reused
 };
 
 constexpr char HDB_HPATH_SEPARATOR = '|';
 
-class HDB_INSTANCE_NAME {
+class HDB_INSTANCE_NAME
+{
 public:
     HDB_INSTANCE_NAME(const HDB_INSTANCE_NAME&) = delete;
     HDB_INSTANCE_NAME& operator=(const HDB_INSTANCE_NAME&) = delete;
@@ -57,7 +59,8 @@ public:
 
 private:
     friend class HDB_NAME_MGR;
-    HDB_INSTANCE_NAME(HDB_NAME_MGR* mgr, HDB_INSTANCE_NAME* parent, std::string short_path, uint32_t flags, uint32_t id);
+    HDB_INSTANCE_NAME(HDB_NAME_MGR* mgr, HDB_INSTANCE_NAME* parent, std::string short_path, uint32_t flags,
+                      uint32_t id);
 
     HDB_NAME_MGR* m_mgr;
     HDB_INSTANCE_NAME* m_parent;
@@ -66,7 +69,8 @@ private:
     uint32_t m_id;
 };
 
-class HDB_NAME_MGR {
+class HDB_NAME_MGR
+{
 public:
     explicit HDB_NAME_MGR(const std::string& root_name = "top");
     ~HDB_NAME_MGR();

@@ -13,14 +13,16 @@ class HDB_ACTION_PT_INSTANCE;
 class HDB_INSTANCE_NAME;
 
 // Thrown by HDB_OPTION_SET::load_file; the text names the file and line.
-class HDB_OPTION_ERROR : public std::runtime_error {
+class HDB_OPTION_ERROR : public std::runtime_error
+{
 public:
     explicit HDB_OPTION_ERROR(const std::string& text) : std::runtime_error(text) {}
 };
 
-class HDB_OPTION_SET {
+class HDB_OPTION_SET
+{
 public:
-    void set_bool(int id, bool value);           // stored as "on" / "off"
+    void set_bool(int id, bool value);  // stored as "on" / "off"
     void set_int(int id, int value);
     void set_enum(int id, int value) { set_int(id, value); }
     void set_string(int id, const std::string& value);
@@ -46,7 +48,8 @@ private:
 // Typed readers. Each has three forms: on an option set; on the action
 // point (project level); on the action point for one instance. A null
 // argument reads as absent.
-class HDB_BOOL_OPTION {
+class HDB_BOOL_OPTION
+{
 public:
     // "on", "true", "1" -> true; "off", "false", "0" -> false (any case);
     // other texts read as absent.
@@ -55,7 +58,8 @@ public:
     static std::optional<bool> get_bool_option(const HDB_ACTION_PT_INSTANCE* ap, const HDB_INSTANCE_NAME* inst, int id);
 };
 
-class HDB_INT_OPTION {
+class HDB_INT_OPTION
+{
 public:
     // A whole decimal number fitting an int; other texts read as absent.
     static std::optional<int> get_int_option(const HDB_OPTION_SET* options, int id);
@@ -63,7 +67,8 @@ public:
     static std::optional<int> get_int_option(const HDB_ACTION_PT_INSTANCE* ap, const HDB_INSTANCE_NAME* inst, int id);
 };
 
-class HDB_ENUM_OPTION {
+class HDB_ENUM_OPTION
+{
 public:
     // Enumerators are their numbers (e.g. effort 81, 65, 152).
     static std::optional<int> get_enum_option(const HDB_OPTION_SET* options, int id);
@@ -71,9 +76,11 @@ public:
     static std::optional<int> get_enum_option(const HDB_ACTION_PT_INSTANCE* ap, const HDB_INSTANCE_NAME* inst, int id);
 };
 
-class HDB_STRING_OPTION {
+class HDB_STRING_OPTION
+{
 public:
     static std::optional<std::string> get_string_option(const HDB_OPTION_SET* options, int id);
     static std::optional<std::string> get_string_option(const HDB_ACTION_PT_INSTANCE* ap, int id);
-    static std::optional<std::string> get_string_option(const HDB_ACTION_PT_INSTANCE* ap, const HDB_INSTANCE_NAME* inst, int id);
+    static std::optional<std::string> get_string_option(const HDB_ACTION_PT_INSTANCE* ap, const HDB_INSTANCE_NAME* inst,
+                                                        int id);
 };

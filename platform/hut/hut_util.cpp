@@ -10,13 +10,15 @@
 namespace {
 constexpr uint32_t HIERARCHY_SEGMENT_VERSION = 1;
 
-std::vector<std::unique_ptr<HDB_NAME_MGR>>& restored_mgrs() {
+std::vector<std::unique_ptr<HDB_NAME_MGR>>& restored_mgrs()
+{
     static std::vector<std::unique_ptr<HDB_NAME_MGR>> s_mgrs;
     return s_mgrs;
 }
 }  // namespace
 
-bool HUT_UTIL::save_name_mgr_to_pdb(const HDB_NAME_MGR* mgr, const std::string& base_name, std::string* error) {
+bool HUT_UTIL::save_name_mgr_to_pdb(const HDB_NAME_MGR* mgr, const std::string& base_name, std::string* error)
+{
     if (mgr == nullptr) {
         if (error) *error = "no name manager to save";
         return false;
@@ -45,7 +47,8 @@ bool HUT_UTIL::save_name_mgr_to_pdb(const HDB_NAME_MGR* mgr, const std::string& 
     }
 }
 
-HDB_NAME_MGR* HUT_UTIL::restore_name_mgr_from_pdb(const std::string& base_name, std::string* error) {
+HDB_NAME_MGR* HUT_UTIL::restore_name_mgr_from_pdb(const std::string& base_name, std::string* error)
+{
     try {
         PDB_ARCHIVE archive(gen_generate_pdb_filename(base_name, ""));
         PDB_SEGMENT_READER r(archive, PDB_SEGMENT_HIERARCHY);
@@ -74,7 +77,8 @@ HDB_NAME_MGR* HUT_UTIL::restore_name_mgr_from_pdb(const std::string& base_name, 
     }
 }
 
-bool HUT_UTIL::save_cap_inst_to_pdb(const HDB_ACTION_PT_INSTANCE* cap, const std::string& base_name) {
+bool HUT_UTIL::save_cap_inst_to_pdb(const HDB_ACTION_PT_INSTANCE* cap, const std::string& base_name)
+{
     if (cap == nullptr) return false;
     std::string error;
     if (!save_name_mgr_to_pdb(cap->get_name_mgr(), base_name, &error)) {
@@ -84,7 +88,8 @@ bool HUT_UTIL::save_cap_inst_to_pdb(const HDB_ACTION_PT_INSTANCE* cap, const std
     return true;
 }
 
-bool HUT_UTIL::restore_cap_inst_from_pdb(HDB_ACTION_PT_INSTANCE* cap, const std::string& base_name, PDB_FILE_TYPE) {
+bool HUT_UTIL::restore_cap_inst_from_pdb(HDB_ACTION_PT_INSTANCE* cap, const std::string& base_name, PDB_FILE_TYPE)
+{
     if (cap == nullptr) return false;
     std::string error;
     HDB_NAME_MGR* mgr = restore_name_mgr_from_pdb(base_name, &error);
@@ -97,7 +102,8 @@ bool HUT_UTIL::restore_cap_inst_from_pdb(HDB_ACTION_PT_INSTANCE* cap, const std:
     return true;
 }
 
-void HUT_UTIL::release_restored_name_mgrs(const HDB_NAME_MGR* keep) {
+void HUT_UTIL::release_restored_name_mgrs(const HDB_NAME_MGR* keep)
+{
     auto& v = restored_mgrs();
     v.erase(std::remove_if(v.begin(), v.end(), [&](const std::unique_ptr<HDB_NAME_MGR>& m) { return m.get() != keep; }),
             v.end());

@@ -9,7 +9,8 @@
 class HDB_ACTION_PT_INSTANCE;
 class HDB_NAME_MGR;
 
-class HUT_UTIL {
+class HUT_UTIL
+{
 public:
     // Writes the action point's names (every name, its flags, in id order)
     // to base_name's hierarchy segment. False when cap has no name manager
@@ -23,7 +24,8 @@ public:
     static bool restore_cap_inst_from_pdb(HDB_ACTION_PT_INSTANCE* cap, const std::string& base_name,
                                           PDB_FILE_TYPE file_type = PDB_FILE_TYPE_DEFAULT);
     // The same for a bare manager; the caller owns the result (null on failure).
-    static bool save_name_mgr_to_pdb(const HDB_NAME_MGR* mgr, const std::string& base_name, std::string* error = nullptr);
+    static bool save_name_mgr_to_pdb(const HDB_NAME_MGR* mgr, const std::string& base_name,
+                                     std::string* error = nullptr);
     static HDB_NAME_MGR* restore_name_mgr_from_pdb(const std::string& base_name, std::string* error = nullptr);
     // Deletes every manager restore_cap_inst_from_pdb made, except keep.
     static void release_restored_name_mgrs(const HDB_NAME_MGR* keep = nullptr);

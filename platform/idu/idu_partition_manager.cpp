@@ -2,7 +2,8 @@
 
 namespace {
 
-struct IDU_STATE {
+struct IDU_STATE
+{
     IDU_PROJECT_INFO builtin_info;
     IDU_PARTITION_MANAGER builtin_manager;
     bool installed = false;
@@ -11,25 +12,29 @@ struct IDU_STATE {
     IDU_STATE() { builtin_manager.set_project_info(&builtin_info); }
 };
 
-IDU_STATE& state() {
+IDU_STATE& state()
+{
     static IDU_STATE s_state;
     return s_state;
 }
 
 }  // namespace
 
-IDU_PARTITION_MANAGER* IDU_PARTITION_MANAGER::get_instance(int create, int, int) {
+IDU_PARTITION_MANAGER* IDU_PARTITION_MANAGER::get_instance(int create, int, int)
+{
     IDU_STATE& s = state();
     if (s.installed) return s.installed_manager;
     return create ? &s.builtin_manager : nullptr;
 }
 
-void IDU_PARTITION_MANAGER::install_instance(IDU_PARTITION_MANAGER* manager) {
+void IDU_PARTITION_MANAGER::install_instance(IDU_PARTITION_MANAGER* manager)
+{
     state().installed = true;
     state().installed_manager = manager;
 }
 
-void IDU_PARTITION_MANAGER::reset_instance() {
+void IDU_PARTITION_MANAGER::reset_instance()
+{
     IDU_STATE& s = state();
     s.installed = false;
     s.installed_manager = nullptr;

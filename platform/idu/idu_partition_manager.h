@@ -1,7 +1,8 @@
 #pragma once
 // Partition manager of the incremental compile and its project information.
 
-class IDU_PROJECT_INFO {
+class IDU_PROJECT_INFO
+{
 public:
     // Above 0 when the compile reuses netlists of an earlier one.
     int get_effective_incremental_reuse_mode() const { return m_incremental_reuse_mode; }
@@ -11,7 +12,8 @@ private:
     int m_incremental_reuse_mode = 0;
 };
 
-class IDU_PARTITION_MANAGER {
+class IDU_PARTITION_MANAGER
+{
 public:
     // The process's manager: the installed one when install_instance was
     // called (which may be null), otherwise a built-in manager whose project

@@ -7,7 +7,8 @@
 #include <mutex>
 #include <string>
 
-struct MEM_TAG_RECORD {
+struct MEM_TAG_RECORD
+{
     std::string tag;
     std::atomic<int> registrations{0};
     std::atomic<long long> live_objects{0};
@@ -18,7 +19,8 @@ struct MEM_TAG_RECORD {
 
 namespace {
 
-struct REGISTRY {
+struct REGISTRY
+{
     std::mutex mutex;
     std::map<std::string, std::unique_ptr<MEM_TAG_RECORD>, std::less<>> records;
 };
@@ -26,14 +28,16 @@ struct REGISTRY {
 // Function-local static so that static initialisers of any module may
 // allocate; never destroyed, because blocks may be freed during exit after
 // the registry's own destructor would have run.
-REGISTRY& registry() {
+REGISTRY& registry()
+{
     static REGISTRY* s_registry = new REGISTRY;
     return *s_registry;
 }
 
 // Every tracked block starts with this header; the payload follows at a
 // max_align_t boundary.
-struct alignas(alignof(std::max_align_t)) BLOCK_HEADER {
+struct alignas(alignof(std::max_align_t)) BLOCK_HEADER
+{
     std::size_t bytes;
     MEM_TAG_RECORD* record;
     unsigned magic;
@@ -42,7 +46,8 @@ constexpr unsigned k_block_magic = 0x4d454d42u;  // "MEMB"
 
 }  // namespace
 
-MEM_TAG_RECORD* mem_get_tag_record(const char* tag) {
+MEM_TAG_RECORD* mem_get_tag_record(const char* tag)
+{
     std::string_view key = tag ? tag : "";
     REGISTRY& reg = registry();
     std::lock_guard<std::mutex> lock(reg.mutex);
@@ -55,7 +60,8 @@ MEM_TAG_RECORD* mem_get_tag_record(const char* tag) {
     return result;
 }
 
-MEM_TAG_STATS mem_get_tag_stats(const char* tag) {
+MEM_TAG_STATS mem_get_tag_stats(const char* tag)
+{
     MEM_TAG_RECORD* r = mem_get_tag_record(tag);
     MEM_TAG_STATS stats;
     stats.registered = r->registrations.load() > 0;
@@ -66,27 +72,35 @@ MEM_TAG_STATS mem_get_tag_stats(const char* tag) {
     return stats;
 }
 
-MEM_INITIALIZER::MEM_INITIALIZER(const char* tag) : m_record(mem_get_tag_record(tag)) { ++m_record->registrations; }
+MEM_INITIALIZER::MEM_INITIALIZER(const char* tag) : m_record(mem_get_tag_record(tag))
+{
+    ++m_record->registrations;
+}
 
-MEM_INITIALIZER::~MEM_INITIALIZER() { --m_record->registrations; }
+MEM_INITIALIZER::~MEM_INITIALIZER()
+{
+    --m_record->registrations;
+}
 
-void mem_count_alloc(MEM_TAG_RECORD* record, std::size_t bytes) {
+void mem_count_alloc(MEM_TAG_RECORD* record, std::size_t bytes)
+{
     if (!record) return;
     ++record->live_objects;
     ++record->total_allocations;
     long long now = (record->live_bytes += static_cast<long long>(bytes));
     long long peak = record->peak_bytes.load(std::memory_order_relaxed);
-    while (now > peak && !record->peak_bytes.compare_exchange_weak(peak, now)) {
-    }
+    while (now > peak && !record->peak_bytes.compare_exchange_weak(peak, now)) {}
 }
 
-void mem_count_free(MEM_TAG_RECORD* record, std::size_t bytes) {
+void mem_count_free(MEM_TAG_RECORD* record, std::size_t bytes)
+{
     if (!record) return;
     --record->live_objects;
     record->live_bytes -= static_cast<long long>(bytes);
 }
 
-void* mem_alloc(std::size_t bytes, MEM_TAG_RECORD* record) {
+void* mem_alloc(std::size_t bytes, MEM_TAG_RECORD* record)
+{
     if (bytes > std::size_t(-1) - sizeof(BLOCK_HEADER)) throw std::bad_alloc();
     void* raw = std::malloc(sizeof(BLOCK_HEADER) + bytes);
     if (!raw) throw std::bad_alloc();
@@ -95,9 +109,13 @@ void* mem_alloc(std::size_t bytes, MEM_TAG_RECORD* record) {
     return header + 1;
 }
 
-void* mem_alloc(std::size_t bytes, const char* tag) { return mem_alloc(bytes, mem_get_tag_record(tag)); }
+void* mem_alloc(std::size_t bytes, const char* tag)
+{
+    return mem_alloc(bytes, mem_get_tag_record(tag));
+}
 
-void mem_free(void* p) {
+void mem_free(void* p)
+{
     if (!p) return;
     BLOCK_HEADER* header = static_cast<BLOCK_HEADER*>(p) - 1;
     // A block that did not come from mem_alloc is a caller bug; refusing it

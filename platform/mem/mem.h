@@ -11,8 +11,9 @@
 #include <utility>
 
 // Live counts of one tag. Objects = blocks handed out and not yet freed.
-struct MEM_TAG_STATS {
-    bool registered = false;        // a MEM_INITIALIZER of this tag is alive
+struct MEM_TAG_STATS
+{
+    bool registered = false;  // a MEM_INITIALIZER of this tag is alive
     long long live_objects = 0;
     long long live_bytes = 0;
     long long total_allocations = 0;
@@ -24,7 +25,8 @@ struct MEM_TAG_RECORD;  // opaque per-tag counters
 // Registers the module tag for the lifetime of the object (typically a
 // static of the module). Allocations under an unregistered tag are still
 // counted.
-class MEM_INITIALIZER {
+class MEM_INITIALIZER
+{
 public:
     explicit MEM_INITIALIZER(const char* tag);
     ~MEM_INITIALIZER();
@@ -54,7 +56,8 @@ void mem_count_free(MEM_TAG_RECORD* record, std::size_t bytes);
 // A module that allocates often passes its cached record: looking a tag up
 // by name takes the registry lock.
 template <typename T, typename... ARGS>
-T* mem_new_wrapper(MEM_TAG_RECORD* record, const char* file, int line, ARGS&&... args) {
+T* mem_new_wrapper(MEM_TAG_RECORD* record, const char* file, int line, ARGS&&... args)
+{
     (void)file;
     (void)line;
     void* raw = mem_alloc(sizeof(T), record);
@@ -67,27 +70,29 @@ T* mem_new_wrapper(MEM_TAG_RECORD* record, const char* file, int line, ARGS&&...
 }
 
 template <typename T, typename... ARGS>
-T* mem_new_wrapper(const char* tag, const char* file, int line, ARGS&&... args) {
+T* mem_new_wrapper(const char* tag, const char* file, int line, ARGS&&... args)
+{
     return mem_new_wrapper<T>(mem_get_tag_record(tag), file, line, std::forward<ARGS>(args)...);
 }
 
 // Accepts a pointer to a base class when T has a virtual destructor.
 template <typename T>
-void mem_delete_wrapper(T* p) {
+void mem_delete_wrapper(T* p)
+{
     if (!p) return;
     void* raw;
-    if constexpr (std::is_polymorphic_v<T>)
-        raw = dynamic_cast<void*>(p);
-    else
-        raw = static_cast<void*>(p);
+    if constexpr (std::is_polymorphic_v<T>) raw = dynamic_cast<void*>(p);
+    else raw = static_cast<void*>(p);
     p->~T();
     mem_free(raw);
 }
 
 // Frees what mem_new_wrapper made; the owning pointer below uses it.
-struct MEM_DELETER {
+struct MEM_DELETER
+{
     template <typename T>
-    void operator()(T* p) const {
+    void operator()(T* p) const
+    {
         mem_delete_wrapper(p);
     }
 };
@@ -103,19 +108,24 @@ using MEM_OWNER = std::unique_ptr<T, MEM_DELETER>;
 //   struct MORV_MEM_TAG { static constexpr const char* name = "MORV"; };
 //   std::vector<int, MEM_ALLOCATOR<int, MORV_MEM_TAG>> v;
 template <typename T, typename TAG>
-class MEM_ALLOCATOR {
+class MEM_ALLOCATOR
+{
 public:
     using value_type = T;
     template <typename U>
-    struct rebind {
+    struct rebind
+    {
         using other = MEM_ALLOCATOR<U, TAG>;
     };
 
     MEM_ALLOCATOR() noexcept = default;
     template <typename U>
-    MEM_ALLOCATOR(const MEM_ALLOCATOR<U, TAG>&) noexcept {}
+    MEM_ALLOCATOR(const MEM_ALLOCATOR<U, TAG>&)
+    noexcept
+    {}
 
-    T* allocate(std::size_t n) {
+    T* allocate(std::size_t n)
+    {
         if (n > std::size_t(-1) / sizeof(T)) throw std::bad_array_new_length();
         T* p = static_cast<T*>(::operator new(n * sizeof(T), std::align_val_t(alignof(T))));
         mem_count_alloc(record(), n * sizeof(T));
@@ -124,18 +134,26 @@ public:
     // Counted before the block is handed back, never after: touching the
     // block's size once it is released makes GCC 12 warn (-Wuse-after-free)
     // in every container destructor that inlines the release.
-    void deallocate(T* p, std::size_t n) noexcept {
+    void deallocate(T* p, std::size_t n) noexcept
+    {
         mem_count_free(record(), n * sizeof(T));
         ::operator delete(p, std::align_val_t(alignof(T)));
     }
 
     template <typename U>
-    bool operator==(const MEM_ALLOCATOR<U, TAG>&) const noexcept { return true; }
+    bool operator==(const MEM_ALLOCATOR<U, TAG>&) const noexcept
+    {
+        return true;
+    }
     template <typename U>
-    bool operator!=(const MEM_ALLOCATOR<U, TAG>&) const noexcept { return false; }
+    bool operator!=(const MEM_ALLOCATOR<U, TAG>&) const noexcept
+    {
+        return false;
+    }
 
 private:
-    static MEM_TAG_RECORD* record() {
+    static MEM_TAG_RECORD* record()
+    {
         static MEM_TAG_RECORD* s_record = mem_get_tag_record(TAG::name);
         return s_record;
     }

@@ -7,7 +7,8 @@
 
 namespace {
 
-struct MSG_STATE {
+struct MSG_STATE
+{
     std::vector<MSG_POSTED_MESSAGE> posted;
     std::vector<MSG_VDEBUG_LINE> vdebug;
     bool quiet = false;
@@ -16,19 +17,22 @@ struct MSG_STATE {
 };
 
 // Never destroyed: static destructors of other modules may still report.
-MSG_STATE& state() {
+MSG_STATE& state()
+{
     static MSG_STATE* s_state = new MSG_STATE;
     return *s_state;
 }
 
-MEM_TAG_RECORD* msg_tag() {
+MEM_TAG_RECORD* msg_tag()
+{
     static MEM_TAG_RECORD* s_record = mem_get_tag_record("MSG");
     return s_record;
 }
 
 }  // namespace
 
-std::string msg_expand_placeholders(std::string_view text, const std::vector<MSG_ARG>& args) {
+std::string msg_expand_placeholders(std::string_view text, const std::vector<MSG_ARG>& args)
+{
     std::string out;
     out.reserve(text.size() + 16);
     std::size_t i = 0;
@@ -60,11 +64,18 @@ MSG_BASE::MSG_BASE(MSG_KIND kind, MSG_REPORT* report) : m_kind(kind), m_report(r
 
 MSG_BASE::~MSG_BASE() = default;
 
-void* MSG_BASE::operator new(std::size_t bytes) { return mem_alloc(bytes, msg_tag()); }
+void* MSG_BASE::operator new(std::size_t bytes)
+{
+    return mem_alloc(bytes, msg_tag());
+}
 
-void MSG_BASE::operator delete(void* p) { mem_free(p); }
+void MSG_BASE::operator delete(void* p)
+{
+    mem_free(p);
+}
 
-void MSG_BASE::fill_args_list(const char* text_and_id, const std::vector<MSG_ARG>& args) {
+void MSG_BASE::fill_args_list(const char* text_and_id, const std::vector<MSG_ARG>& args)
+{
     std::string_view whole = text_and_id ? text_and_id : "";
     std::size_t slash = whole.rfind('/');
     std::string_view text = whole;
@@ -77,16 +88,18 @@ void MSG_BASE::fill_args_list(const char* text_and_id, const std::vector<MSG_ARG
     m_text = msg_expand_placeholders(text, args);
 }
 
-const char* msg_kind_name(MSG_KIND kind) {
+const char* msg_kind_name(MSG_KIND kind)
+{
     switch (kind) {
-        case MSG_KIND::INFO: return "Info";
-        case MSG_KIND::WARNING: return "Warning";
-        case MSG_KIND::ERROR: return "Error";
+    case MSG_KIND::INFO: return "Info";
+    case MSG_KIND::WARNING: return "Warning";
+    case MSG_KIND::ERROR: return "Error";
     }
     return "Info";
 }
 
-void MSG_POST::post(MSG_REPORT* /*report*/) {
+void MSG_POST::post(MSG_REPORT* /*report*/)
+{
     MSG_STATE& s = state();
     s.posted.push_back(MSG_POSTED_MESSAGE{m_kind, m_id, m_text, m_severity_level});
     if (!s.quiet || m_always_shown) {
@@ -95,22 +108,37 @@ void MSG_POST::post(MSG_REPORT* /*report*/) {
     }
 }
 
-const std::vector<MSG_POSTED_MESSAGE>& msg_posted_messages() { return state().posted; }
-void msg_clear_posted_messages() { state().posted.clear(); }
-void msg_set_quiet(bool quiet) { state().quiet = quiet; }
-bool msg_is_quiet() { return state().quiet; }
+const std::vector<MSG_POSTED_MESSAGE>& msg_posted_messages()
+{
+    return state().posted;
+}
+void msg_clear_posted_messages()
+{
+    state().posted.clear();
+}
+void msg_set_quiet(bool quiet)
+{
+    state().quiet = quiet;
+}
+bool msg_is_quiet()
+{
+    return state().quiet;
+}
 
 MSG_INTERNAL_ERROR_EXCEPTION::MSG_INTERNAL_ERROR_EXCEPTION(std::string condition, std::string module, std::string file,
                                                            int line)
-    : m_condition(std::move(condition)), m_module(std::move(module)), m_file(std::move(file)), m_line(line) {
+    : m_condition(std::move(condition)), m_module(std::move(module)), m_file(std::move(file)), m_line(line)
+{
     m_what = "Internal Error: " + m_condition + ", " + m_module + ", " + m_file + ", " + std::to_string(m_line);
 }
 
-void MSG_INTERNAL_ERROR::report(const char* condition, const char* module, const char* file, int line) {
+void MSG_INTERNAL_ERROR::report(const char* condition, const char* module, const char* file, int line)
+{
     throw MSG_INTERNAL_ERROR_EXCEPTION(condition ? condition : "", module ? module : "", file ? file : "", line);
 }
 
-void msg_local_vdebug(const char* module, const char* text) {
+void msg_local_vdebug(const char* module, const char* text)
+{
     MSG_STATE& s = state();
     const char* m = module ? module : "";
     const char* t = text ? text : "";
@@ -118,7 +146,19 @@ void msg_local_vdebug(const char* module, const char* text) {
     if (s.vdebug_printing) std::fprintf(stderr, "%s: %s\n", m, t);
 }
 
-const std::vector<MSG_VDEBUG_LINE>& msg_vdebug_lines() { return state().vdebug; }
-void msg_clear_vdebug_lines() { state().vdebug.clear(); }
-void msg_set_vdebug_printing(bool on) { state().vdebug_printing = on; }
-void msg_set_vdebug_capture(bool on) { state().vdebug_capture = on; }
+const std::vector<MSG_VDEBUG_LINE>& msg_vdebug_lines()
+{
+    return state().vdebug;
+}
+void msg_clear_vdebug_lines()
+{
+    state().vdebug.clear();
+}
+void msg_set_vdebug_printing(bool on)
+{
+    state().vdebug_printing = on;
+}
+void msg_set_vdebug_capture(bool on)
+{
+    state().vdebug_capture = on;
+}

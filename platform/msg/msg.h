@@ -11,17 +11,24 @@
 
 class MSG_REPORT;  // report a message is filed under; null is the default report
 
-enum class MSG_KIND { INFO, WARNING, ERROR };
+enum class MSG_KIND
+{
+    INFO,
+    WARNING,
+    ERROR
+};
 
 // One argument of a message: a number or a text. Either kind may fill
 // either placeholder form (%N!s! or %N!d!).
-class MSG_ARG {
+class MSG_ARG
+{
 public:
     MSG_ARG(const char* text) : m_text(text ? text : "") {}
     MSG_ARG(const std::string& text) : m_text(text) {}
     MSG_ARG(std::string_view text) : m_text(text) {}
     template <typename T, typename = std::enable_if_t<std::is_integral_v<T>>>
-    MSG_ARG(T number) : m_text(std::to_string(number)) {}
+    MSG_ARG(T number) : m_text(std::to_string(number))
+    {}
     const std::string& text() const { return m_text; }
 
 private:
@@ -32,7 +39,8 @@ private:
 // without an argument expands to nothing; anything else is copied as is.
 std::string msg_expand_placeholders(std::string_view text, const std::vector<MSG_ARG>& args);
 
-class MSG_BASE {
+class MSG_BASE
+{
 public:
     explicit MSG_BASE(MSG_KIND kind, MSG_REPORT* report = nullptr);
     virtual ~MSG_BASE();
@@ -44,7 +52,8 @@ public:
 
     // text_and_id: the text, '/', and the id (the id follows the last '/').
     template <typename... ARGS>
-    void fill_args(const char* text_and_id, const ARGS&... args) {
+    void fill_args(const char* text_and_id, const ARGS&... args)
+    {
         fill_args_list(text_and_id, std::vector<MSG_ARG>{MSG_ARG(args)...});
     }
     void fill_args_list(const char* text_and_id, const std::vector<MSG_ARG>& args);
@@ -70,7 +79,8 @@ protected:
     std::string m_text;
 };
 
-class MSG_POST : public MSG_BASE {
+class MSG_POST : public MSG_BASE
+{
 public:
     using MSG_BASE::MSG_BASE;
     // Prints "Info (ID): text" / "Warning (ID): text" / "Error (ID): text" on
@@ -79,21 +89,25 @@ public:
     virtual void post(MSG_REPORT* report = nullptr);
 };
 
-class MSG_I : public MSG_POST {
+class MSG_I : public MSG_POST
+{
 public:
     explicit MSG_I(MSG_REPORT* report = nullptr) : MSG_POST(MSG_KIND::INFO, report) {}
 };
-class MSG_W : public MSG_POST {
+class MSG_W : public MSG_POST
+{
 public:
     explicit MSG_W(MSG_REPORT* report = nullptr) : MSG_POST(MSG_KIND::WARNING, report) {}
 };
-class MSG_E : public MSG_POST {
+class MSG_E : public MSG_POST
+{
 public:
     explicit MSG_E(MSG_REPORT* report = nullptr) : MSG_POST(MSG_KIND::ERROR, report) {}
 };
 
 // A posted message as recorded for tests.
-struct MSG_POSTED_MESSAGE {
+struct MSG_POSTED_MESSAGE
+{
     MSG_KIND kind;
     std::string id;
     std::string text;
@@ -109,7 +123,8 @@ const char* msg_kind_name(MSG_KIND kind);  // "Info", "Warning", "Error"
 
 // ---------------------------------------------------------------- internal errors
 
-class MSG_INTERNAL_ERROR_EXCEPTION : public std::exception {
+class MSG_INTERNAL_ERROR_EXCEPTION : public std::exception
+{
 public:
     MSG_INTERNAL_ERROR_EXCEPTION(std::string condition, std::string module, std::string file, int line);
     const char* what() const noexcept override { return m_what.c_str(); }
@@ -126,15 +141,16 @@ private:
     std::string m_what;  // "Internal Error: condition, module, file, line"
 };
 
-class MSG_INTERNAL_ERROR {
+class MSG_INTERNAL_ERROR
+{
 public:
     // Never returns: throws MSG_INTERNAL_ERROR_EXCEPTION. Null texts become "".
     [[noreturn]] static void report(const char* condition, const char* module, const char* file, int line);
 };
 
-#define MSG_ASSERT(cond, module)                                                   \
-    do {                                                                           \
-        if (!(cond)) MSG_INTERNAL_ERROR::report(#cond, (module), __FILE__, __LINE__); \
+#define MSG_ASSERT(cond, module)                                                                                       \
+    do {                                                                                                               \
+        if (!(cond)) MSG_INTERNAL_ERROR::report(#cond, (module), __FILE__, __LINE__);                                  \
     } while (0)
 
 // ---------------------------------------------------------------- debug channel
@@ -144,7 +160,8 @@ public:
 // "module: text" only while printing is on (off by default).
 void msg_local_vdebug(const char* module, const char* text);
 
-struct MSG_VDEBUG_LINE {
+struct MSG_VDEBUG_LINE
+{
     std::string module;
     std::string text;
 };

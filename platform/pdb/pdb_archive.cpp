@@ -11,7 +11,8 @@ constexpr char MAGIC[8] = {'M', 'O', 'R', 'V', 'P', 'D', 'B', '1'};
 constexpr size_t HEADER_BYTES = 8 + 4 + 8;
 constexpr size_t TRAILER_BYTES = 8;
 
-uint64_t fnv1a(const uint8_t* p, size_t n) {
+uint64_t fnv1a(const uint8_t* p, size_t n)
+{
     uint64_t h = 1469598103934665603ull;
     for (size_t i = 0; i < n; ++i) {
         h ^= p[i];
@@ -19,17 +20,20 @@ uint64_t fnv1a(const uint8_t* p, size_t n) {
     }
     return h;
 }
-void put_le(std::vector<uint8_t>& out, uint64_t v, int bytes) {
+void put_le(std::vector<uint8_t>& out, uint64_t v, int bytes)
+{
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
-uint64_t get_le(const uint8_t* p, int bytes) {
+uint64_t get_le(const uint8_t* p, int bytes)
+{
     uint64_t v = 0;
     for (int i = 0; i < bytes; ++i) v |= uint64_t(p[i]) << (8 * i);
     return v;
 }
 }  // namespace
 
-const char* pdb_segment_extension(PDB_SEGMENT_KIND kind) {
+const char* pdb_segment_extension(PDB_SEGMENT_KIND kind)
+{
     switch (kind) {
     case PDB_SEGMENT_NETLIST: return ".cdb";
     case PDB_SEGMENT_HIERARCHY: return ".hdb";
@@ -37,22 +41,37 @@ const char* pdb_segment_extension(PDB_SEGMENT_KIND kind) {
     return ".seg";
 }
 
-std::string gen_generate_pdb_filename(const std::string& base, const std::string& extension) { return base + extension; }
+std::string gen_generate_pdb_filename(const std::string& base, const std::string& extension)
+{
+    return base + extension;
+}
 
-void PDB_DATABASE_EXCEPTION::report() const { std::cerr << "Error: " << what() << "\n"; }
+void PDB_DATABASE_EXCEPTION::report() const
+{
+    std::cerr << "Error: " << what() << "\n";
+}
 
-void PDB_SEGMENT_WRITER::write_u32(uint32_t v) { put_le(m_data, v, 4); }
-void PDB_SEGMENT_WRITER::write_u64(uint64_t v) { put_le(m_data, v, 8); }
-void PDB_SEGMENT_WRITER::write_bytes(const void* p, size_t n) {
+void PDB_SEGMENT_WRITER::write_u32(uint32_t v)
+{
+    put_le(m_data, v, 4);
+}
+void PDB_SEGMENT_WRITER::write_u64(uint64_t v)
+{
+    put_le(m_data, v, 8);
+}
+void PDB_SEGMENT_WRITER::write_bytes(const void* p, size_t n)
+{
     const auto* b = static_cast<const uint8_t*>(p);
     m_data.insert(m_data.end(), b, b + n);
 }
-void PDB_SEGMENT_WRITER::write_string(const std::string& s) {
+void PDB_SEGMENT_WRITER::write_string(const std::string& s)
+{
     write_u64(s.size());
     write_bytes(s.data(), s.size());
 }
 
-void PDB_SEGMENT_WRITER::commit() {
+void PDB_SEGMENT_WRITER::commit()
+{
     const std::string file = m_archive.get_segment_file_name(m_kind);
     const std::string tmp = file + ".tmp";
     std::vector<uint8_t> head(MAGIC, MAGIC + 8);
@@ -79,7 +98,8 @@ void PDB_SEGMENT_WRITER::commit() {
 }
 
 PDB_SEGMENT_READER::PDB_SEGMENT_READER(PDB_ARCHIVE& archive, PDB_SEGMENT_KIND kind)
-    : m_file(archive.get_segment_file_name(kind)) {
+    : m_file(archive.get_segment_file_name(kind))
+{
     std::ifstream f(m_file, std::ios::binary);
     if (!f) throw PDB_DATABASE_EXCEPTION("cannot open archive file \"" + m_file + "\"");
     std::vector<uint8_t> all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
@@ -96,32 +116,38 @@ PDB_SEGMENT_READER::PDB_SEGMENT_READER(PDB_ARCHIVE& archive, PDB_SEGMENT_KIND ki
     m_data.assign(payload, payload + length);
 }
 
-void PDB_SEGMENT_READER::need(size_t n) const {
+void PDB_SEGMENT_READER::need(size_t n) const
+{
     if (m_data.size() - m_pos < n) throw PDB_DATABASE_EXCEPTION("\"" + m_file + "\": read past the end of the segment");
 }
-uint8_t PDB_SEGMENT_READER::read_u8() {
+uint8_t PDB_SEGMENT_READER::read_u8()
+{
     need(1);
     return m_data[m_pos++];
 }
-uint32_t PDB_SEGMENT_READER::read_u32() {
+uint32_t PDB_SEGMENT_READER::read_u32()
+{
     need(4);
     uint32_t v = static_cast<uint32_t>(get_le(m_data.data() + m_pos, 4));
     m_pos += 4;
     return v;
 }
-uint64_t PDB_SEGMENT_READER::read_u64() {
+uint64_t PDB_SEGMENT_READER::read_u64()
+{
     need(8);
     uint64_t v = get_le(m_data.data() + m_pos, 8);
     m_pos += 8;
     return v;
 }
-std::string PDB_SEGMENT_READER::read_string() {
+std::string PDB_SEGMENT_READER::read_string()
+{
     uint64_t n = read_u64();
     need(n);
     std::string s(reinterpret_cast<const char*>(m_data.data() + m_pos), n);
     m_pos += n;
     return s;
 }
-void PDB_SEGMENT_READER::expect_end() const {
+void PDB_SEGMENT_READER::expect_end() const
+{
     if (!at_end()) throw PDB_DATABASE_EXCEPTION("\"" + m_file + "\": unexpected bytes after the content");
 }

@@ -11,9 +11,15 @@
 #include <string>
 #include <vector>
 
-enum PDB_FILE_TYPE : int { PDB_FILE_TYPE_DEFAULT = 0, PDB_FILE_TYPE_POST_MAP = 1, PDB_FILE_TYPE_POST_FIT = 2 };
+enum PDB_FILE_TYPE : int
+{
+    PDB_FILE_TYPE_DEFAULT = 0,
+    PDB_FILE_TYPE_POST_MAP = 1,
+    PDB_FILE_TYPE_POST_FIT = 2
+};
 
-enum PDB_SEGMENT_KIND : uint32_t {
+enum PDB_SEGMENT_KIND : uint32_t
+{
     PDB_SEGMENT_NETLIST = 1,    // ".cdb"
     PDB_SEGMENT_HIERARCHY = 2,  // ".hdb"
 };
@@ -22,14 +28,16 @@ const char* pdb_segment_extension(PDB_SEGMENT_KIND kind);
 // base + extension ("" allowed).
 std::string gen_generate_pdb_filename(const std::string& base, const std::string& extension);
 
-class PDB_DATABASE_EXCEPTION : public std::runtime_error {
+class PDB_DATABASE_EXCEPTION : public std::runtime_error
+{
 public:
     explicit PDB_DATABASE_EXCEPTION(const std::string& what) : std::runtime_error(what) {}
     // Prints "Error: <what>" to stderr.
     void report() const;
 };
 
-class PDB_ARCHIVE {
+class PDB_ARCHIVE
+{
 public:
     explicit PDB_ARCHIVE(const std::string& base_path) : m_base(base_path) {}
     const std::string& get_base_path() const { return m_base; }
@@ -40,7 +48,8 @@ private:
     std::string m_base;
 };
 
-class PDB_SEGMENT_WRITER {
+class PDB_SEGMENT_WRITER
+{
 public:
     PDB_SEGMENT_WRITER(PDB_ARCHIVE& archive, PDB_SEGMENT_KIND kind) : m_archive(archive), m_kind(kind) {}
     void write_u8(uint8_t v) { m_data.push_back(v); }
@@ -58,7 +67,8 @@ private:
     std::vector<uint8_t> m_data;
 };
 
-class PDB_SEGMENT_READER {
+class PDB_SEGMENT_READER
+{
 public:
     // Loads and checks the whole segment; throws PDB_DATABASE_EXCEPTION when
     // the file is missing, truncated, of another kind or damaged.

@@ -8,23 +8,39 @@
 
 namespace {
 
-enum ROLE : int { ROLE_COMB = 0, ROLE_REG = 1, ROLE_IN_PIN = 2, ROLE_OUT_PIN = 3, ROLE_CAPTURE = 4 };
+enum ROLE : int
+{
+    ROLE_COMB = 0,
+    ROLE_REG = 1,
+    ROLE_IN_PIN = 2,
+    ROLE_OUT_PIN = 3,
+    ROLE_CAPTURE = 4
+};
 
-bool is_clock_iterm(const CDB_ATOM_ITERM* t) {
+bool is_clock_iterm(const CDB_ATOM_ITERM* t)
+{
     return t->is_used_as(DB_CLOCK) || t->is_used_as(DB_RAM_CLK0) || t->is_used_as(DB_RAM_CLK1);
 }
 
-bool is_placed(const CDB_ATOM_NODE* a) { return a->get_lab_x() >= 0 && a->get_lab_y() >= 0; }
+bool is_placed(const CDB_ATOM_NODE* a)
+{
+    return a->get_lab_x() >= 0 && a->get_lab_y() >= 0;
+}
 
 // Inputs that feed the LUT of a logic cell (the rest feed its register).
-bool is_lut_side(int port) {
+bool is_lut_side(int port)
+{
     return (port >= DB_DATA_A && port <= DB_DATA_G) || port == DB_CARRY_IN || port == DB_SHARE_IN ||
            port == DB_CHAIN_IN_0 || port == DB_CHAIN_IN_1;
 }
 
-bool is_block(const CDB_ATOM_NODE* a) { return a->is_ram() || a->is_mac_mult() || a->is_mac_out(); }
+bool is_block(const CDB_ATOM_NODE* a)
+{
+    return a->is_ram() || a->is_mac_mult() || a->is_mac_out();
+}
 
-const CDB_ATOM_ITERM* first_clock(const CDB_ATOM_NODE* a) {
+const CDB_ATOM_ITERM* first_clock(const CDB_ATOM_NODE* a)
+{
     for (auto it = a->begin_iterm(); it != a->end_iterm(); ++it)
         if ((*it)->is_driven() && is_clock_iterm(*it)) return *it;
     return nullptr;
@@ -32,16 +48,18 @@ const CDB_ATOM_ITERM* first_clock(const CDB_ATOM_NODE* a) {
 
 }  // namespace
 
-struct TDB_ATOM_BUILDER::NODE_PLAN {
+struct TDB_ATOM_BUILDER::NODE_PLAN
+{
     int role;
     CDB_ATOM_OTERM* oterm;  // the carried output term (null for input pins and capture keepers)
     uint32_t flags;
     int tco, tsu;
-    CDB_ATOM_ITERM* iterm = nullptr;  // output pin: its data input
+    CDB_ATOM_ITERM* iterm = nullptr;        // output pin: its data input
     CDB_ATOM_OTERM* shown_oterm = nullptr;  // capture keeper: the block's first output
 };
 
-struct TDB_ATOM_BUILDER::EDGE_PLAN {
+struct TDB_ATOM_BUILDER::EDGE_PLAN
+{
     TDB_NODE* src;
     TDB_NODE* dst;
     CDB_ATOM_ITERM* iterm;
@@ -51,17 +69,20 @@ struct TDB_ATOM_BUILDER::EDGE_PLAN {
 };
 
 TDB_ATOM_BUILDER::TDB_ATOM_BUILDER(TDB_NETLIST* tdb, const CDB_ATOM_NETLIST* atoms, const DEV_DEVICE* device)
-    : m_tdb(tdb), m_atoms(atoms), m_device(device) {
+    : m_tdb(tdb), m_atoms(atoms), m_device(device)
+{
     MSG_ASSERT(tdb && atoms && device, "TDB");
 }
 
-int TDB_ATOM_BUILDER::model_ic_delay(const CDB_ATOM_NODE* src, const CDB_ATOM_NODE* dst, bool is_clock) const {
+int TDB_ATOM_BUILDER::model_ic_delay(const CDB_ATOM_NODE* src, const CDB_ATOM_NODE* dst, bool is_clock) const
+{
     if (!src || !dst || !is_placed(src) || !is_placed(dst)) return 0;
     if (is_clock) return m_device->get_timing_model().clock_network;
     return m_device->get_routing_delay_ps(src->get_lab_x(), src->get_lab_y(), dst->get_lab_x(), dst->get_lab_y());
 }
 
-void TDB_ATOM_BUILDER::node_plans(const CDB_ATOM_NODE* a, std::vector<NODE_PLAN>& out) const {
+void TDB_ATOM_BUILDER::node_plans(const CDB_ATOM_NODE* a, std::vector<NODE_PLAN>& out) const
+{
     out.clear();
     const DEV_TIMING_MODEL& m = m_device->get_timing_model();
     const CDB_ATOM_LATCH_INFO* latch = a->get_latch_info();
@@ -102,10 +123,11 @@ void TDB_ATOM_BUILDER::node_plans(const CDB_ATOM_NODE* a, std::vector<NODE_PLAN>
     // Logic cells, blocks without a clock, clock buffers and the rest.
     for (auto it = a->begin_oterm(); it != a->end_oterm(); ++it)
         out.push_back((*it)->is_registered() ? NODE_PLAN{ROLE_REG, *it, reg_flag, m.tco, m.tsu}
-                                              : NODE_PLAN{ROLE_COMB, *it, 0, 0, 0});
+                                             : NODE_PLAN{ROLE_COMB, *it, 0, 0, 0});
 }
 
-void TDB_ATOM_BUILDER::edge_plans(const CDB_ATOM_NODE* a, std::vector<EDGE_PLAN>& out) const {
+void TDB_ATOM_BUILDER::edge_plans(const CDB_ATOM_NODE* a, std::vector<EDGE_PLAN>& out) const
+{
     out.clear();
     const DEV_TIMING_MODEL& m = m_device->get_timing_model();
     const std::vector<int>& ids = m_tdb->get_atom_nodes((int)a->get_id());
@@ -114,11 +136,11 @@ void TDB_ATOM_BUILDER::edge_plans(const CDB_ATOM_NODE* a, std::vector<EDGE_PLAN>
     for (int id : ids) {
         TDB_NODE* n = m_tdb->find_node(id);
         switch (n->get_role()) {
-            case ROLE_COMB: comb.push_back(n); break;
-            case ROLE_REG: regs.push_back(n); break;
-            case ROLE_IN_PIN: in_pin = n; break;
-            case ROLE_OUT_PIN: out_pin = n; break;
-            case ROLE_CAPTURE: capture = n; break;
+        case ROLE_COMB: comb.push_back(n); break;
+        case ROLE_REG: regs.push_back(n); break;
+        case ROLE_IN_PIN: in_pin = n; break;
+        case ROLE_OUT_PIN: out_pin = n; break;
+        case ROLE_CAPTURE: capture = n; break;
         }
     }
     auto source_of = [&](const CDB_ATOM_ITERM* t) -> TDB_NODE* {
@@ -166,8 +188,7 @@ void TDB_ATOM_BUILDER::edge_plans(const CDB_ATOM_NODE* a, std::vector<EDGE_PLAN>
         }
         bool lut_side = is_lut_side(port) || !(a->is_lcell() || a->is_lcell_comb()) || regs.empty();
         if (lut_side) {
-            for (TDB_NODE* c : comb)
-                add(src, c, t, false, m_device->get_cell_delay_ps(port, c->get_port_type()));
+            for (TDB_NODE* c : comb) add(src, c, t, false, m_device->get_cell_delay_ps(port, c->get_port_type()));
             if (comb.empty() || (!regs.empty() && !a->get_output_term_by_type(DB_COMB_OUT)))
                 for (TDB_NODE* r : regs) add(src, r, t, false, m_device->get_cell_delay_ps(port, DB_COMB_OUT));
         } else {
@@ -181,7 +202,8 @@ void TDB_ATOM_BUILDER::edge_plans(const CDB_ATOM_NODE* a, std::vector<EDGE_PLAN>
                 for (TDB_NODE* r : regs) add(c, r, nullptr, false, 0);
 }
 
-TDB_NODE* TDB_ATOM_BUILDER::add_planned_node(unsigned atom_id, const NODE_PLAN& s) {
+TDB_NODE* TDB_ATOM_BUILDER::add_planned_node(unsigned atom_id, const NODE_PLAN& s)
+{
     TDB_NODE* n = m_tdb->add_node((int)atom_id, s.flags, s.oterm ? s.oterm : s.shown_oterm,
                                   s.oterm ? s.oterm->get_any_usage_as() : -1, 0, s.role, s.oterm != nullptr);
     m_tdb->set_node_timing(n, s.tco, s.tsu);
@@ -189,14 +211,17 @@ TDB_NODE* TDB_ATOM_BUILDER::add_planned_node(unsigned atom_id, const NODE_PLAN& 
     return n;
 }
 
-void TDB_ATOM_BUILDER::add_planned_edge(const CDB_ATOM_NODE* dst_atom, const EDGE_PLAN& e) {
-    m_tdb->add_edge(e.src, e.dst, e.iterm, e.is_clock, e.src_atom ? model_ic_delay(e.src_atom, dst_atom, e.is_clock) : 0,
-                    e.cell_delay);
+void TDB_ATOM_BUILDER::add_planned_edge(const CDB_ATOM_NODE* dst_atom, const EDGE_PLAN& e)
+{
+    m_tdb->add_edge(e.src, e.dst, e.iterm, e.is_clock,
+                    e.src_atom ? model_ic_delay(e.src_atom, dst_atom, e.is_clock) : 0, e.cell_delay);
 }
 
-void TDB_ATOM_BUILDER::build_all() {
+void TDB_ATOM_BUILDER::build_all()
+{
     MSG_ASSERT(m_tdb->get_num_nodes() == 0, "TDB");
-    if (m_atoms->get_node_count() > 0) m_tdb->reserve_atom_ids((int)m_atoms->get_min_id_bound(), (int)m_atoms->get_max_id());
+    if (m_atoms->get_node_count() > 0)
+        m_tdb->reserve_atom_ids((int)m_atoms->get_min_id_bound(), (int)m_atoms->get_max_id());
     std::vector<NODE_PLAN> plans;
     for (const CDB_ATOM_NODE* a : *m_atoms) {
         node_plans(a, plans);
@@ -210,7 +235,8 @@ void TDB_ATOM_BUILDER::build_all() {
 }
 
 void TDB_ATOM_BUILDER::reconcile_nodes(const CDB_ATOM_NODE* a, unsigned atom_id, std::vector<unsigned>& queue,
-                                       ATOM_ID_FLAGS& queued) {
+                                       ATOM_ID_FLAGS& queued)
+{
     auto enqueue = [&](long sink) {
         if (sink >= 0 && queued.mark(sink)) queue.push_back((unsigned)sink);
     };
@@ -259,7 +285,8 @@ void TDB_ATOM_BUILDER::reconcile_nodes(const CDB_ATOM_NODE* a, unsigned atom_id,
     }
 }
 
-void TDB_ATOM_BUILDER::reconcile_edges(const CDB_ATOM_NODE* a) {
+void TDB_ATOM_BUILDER::reconcile_edges(const CDB_ATOM_NODE* a)
+{
     std::vector<EDGE_PLAN> want;
     edge_plans(a, want);
     std::vector<char> used(want.size(), 0);
@@ -297,7 +324,8 @@ void TDB_ATOM_BUILDER::reconcile_edges(const CDB_ATOM_NODE* a) {
             }
 }
 
-int TDB_ATOM_BUILDER::refresh(const std::vector<unsigned>& changed) {
+int TDB_ATOM_BUILDER::refresh(const std::vector<unsigned>& changed)
+{
     // The ids that can be queued: the changed ones, the netlist's and those
     // the timing netlist still has nodes for (deleted atoms may lie outside
     // the netlist's range now).
@@ -325,7 +353,8 @@ int TDB_ATOM_BUILDER::refresh(const std::vector<unsigned>& changed) {
     return (int)queue.size();
 }
 
-void TDB_ATOM_BUILDER::refresh_interconnect_delays(const std::vector<unsigned>& atom_ids) {
+void TDB_ATOM_BUILDER::refresh_interconnect_delays(const std::vector<unsigned>& atom_ids)
+{
     auto refresh = [&](TDB_EDGE* e) {
         const CDB_ATOM_ITERM* t = e->get_iterm();
         if (!t) return;
@@ -341,7 +370,8 @@ void TDB_ATOM_BUILDER::refresh_interconnect_delays(const std::vector<unsigned>& 
         }
 }
 
-void TDB_ATOM_BUILDER::refresh_interconnect_delays() {
+void TDB_ATOM_BUILDER::refresh_interconnect_delays()
+{
     for (TDB_EDGE* e : m_tdb->edge_table()) {
         if (!e || !e->get_iterm()) continue;
         const CDB_ATOM_ITERM* t = e->get_iterm();

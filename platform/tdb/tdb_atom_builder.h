@@ -33,7 +33,8 @@ class CDB_ATOM_NETLIST;
 class CDB_ATOM_NODE;
 class DEV_DEVICE;
 
-class TDB_ATOM_BUILDER {
+class TDB_ATOM_BUILDER
+{
 public:
     TDB_ATOM_BUILDER(TDB_NETLIST* tdb, const CDB_ATOM_NETLIST* atoms, const DEV_DEVICE* device);
 
@@ -53,11 +54,13 @@ public:
 
 private:
     // One flag per atom id of a range.
-    struct ATOM_ID_FLAGS {
+    struct ATOM_ID_FLAGS
+    {
         long lo = 0;
         std::vector<char> flags;
         // True when the id was not marked before (ids outside the range never are).
-        bool mark(long id) {
+        bool mark(long id)
+        {
             if (id < lo || id - lo >= (long)flags.size() || flags[id - lo]) return false;
             flags[id - lo] = 1;
             return true;

@@ -11,7 +11,8 @@
 
 // ---------------------------------------------------------------- delays
 
-int TDB_DELAY::get_delay(int kind, int which, int transition) const {
+int TDB_DELAY::get_delay(int kind, int which, int transition) const
+{
     if (which != TDB_MAX && which != TDB_MIN) return TDB_ILLEGAL_DELAY;
     auto one = [&](int k, int t) { return m_values[k][which][t]; };
     auto pick = [&](int k) {
@@ -26,7 +27,8 @@ int TDB_DELAY::get_delay(int kind, int which, int transition) const {
     return which == TDB_MAX ? std::max(a, b) : std::min(a, b);
 }
 
-bool TDB_DELAY::set_delay(int kind, int max_0, int max_1, int min_0, int min_1) {
+bool TDB_DELAY::set_delay(int kind, int max_0, int max_1, int min_0, int min_1)
+{
     if (kind != TDB_DELAY_IC && kind != TDB_DELAY_CELL) return false;
     int(&v)[2][2] = m_values[kind];
     if (v[TDB_MAX][0] == max_0 && v[TDB_MAX][1] == max_1 && v[TDB_MIN][0] == min_0 && v[TDB_MIN][1] == min_1)
@@ -41,7 +43,8 @@ bool TDB_DELAY::set_delay(int kind, int max_0, int max_1, int min_0, int min_1) 
 
 // ---------------------------------------------------------------- node
 
-CDB_ATOM_OTERM* TDB_NODE::get_oterm(bool through_internal) const {
+CDB_ATOM_OTERM* TDB_NODE::get_oterm(bool through_internal) const
+{
     const TDB_NODE* n = this;
     // Internal chains are acyclic in a built netlist; the bound keeps a
     // hand-made cycle from hanging the walk.
@@ -57,19 +60,21 @@ CDB_ATOM_OTERM* TDB_NODE::get_oterm(bool through_internal) const {
 
 // ---------------------------------------------------------------- iterator
 
-TDB_EDGE_COMPOUND_ITER::TDB_EDGE_COMPOUND_ITER(const TDB_NODE* node, int selector)
-    : m_node(node), m_selector(selector) {
+TDB_EDGE_COMPOUND_ITER::TDB_EDGE_COMPOUND_ITER(const TDB_NODE* node, int selector) : m_node(node), m_selector(selector)
+{
     if (!node) m_list = 3;
     skip_empty();
 }
 
-static const std::vector<TDB_EDGE*>* iter_list(const TDB_NODE* node, int list, int selector) {
+static const std::vector<TDB_EDGE*>* iter_list(const TDB_NODE* node, int list, int selector)
+{
     static const int BITS[3] = {TDB_SELECT_DATA_FANIN, TDB_SELECT_CLOCK_FANIN, TDB_SELECT_FANOUT};
     if (!(selector & BITS[list])) return nullptr;
     return list == 0 ? &node->fanin() : list == 1 ? &node->clkin() : &node->fanout();
 }
 
-void TDB_EDGE_COMPOUND_ITER::skip_empty() {
+void TDB_EDGE_COMPOUND_ITER::skip_empty()
+{
     while (m_list < 3) {
         const std::vector<TDB_EDGE*>* l = iter_list(m_node, m_list, m_selector);
         if (l && m_pos < l->size()) return;
@@ -78,12 +83,14 @@ void TDB_EDGE_COMPOUND_ITER::skip_empty() {
     }
 }
 
-TDB_EDGE* TDB_EDGE_COMPOUND_ITER::get() const {
+TDB_EDGE* TDB_EDGE_COMPOUND_ITER::get() const
+{
     if (done()) return nullptr;
     return (*iter_list(m_node, m_list, m_selector))[m_pos];
 }
 
-TDB_EDGE_COMPOUND_ITER& TDB_EDGE_COMPOUND_ITER::operator++() {
+TDB_EDGE_COMPOUND_ITER& TDB_EDGE_COMPOUND_ITER::operator++()
+{
     if (!done()) {
         ++m_pos;
         skip_empty();
@@ -91,7 +98,8 @@ TDB_EDGE_COMPOUND_ITER& TDB_EDGE_COMPOUND_ITER::operator++() {
     return *this;
 }
 
-TDB_EDGE* TDB_EDGE_COMPOUND_ITER::next() {
+TDB_EDGE* TDB_EDGE_COMPOUND_ITER::next()
+{
     TDB_EDGE* e = get();
     ++*this;
     return e;
@@ -99,52 +107,62 @@ TDB_EDGE* TDB_EDGE_COMPOUND_ITER::next() {
 
 // ---------------------------------------------------------------- netlist
 
-class TDB_NETLIST::OTERM_MAP : public std::unordered_map<const CDB_ATOM_OTERM*, int> {};
+class TDB_NETLIST::OTERM_MAP : public std::unordered_map<const CDB_ATOM_OTERM*, int>
+{};
 
 const std::vector<int> TDB_NETLIST::s_no_nodes;
 
-TDB_NETLIST::TDB_NETLIST(int first_node_id, int first_edge_id) : m_oterm_map(new OTERM_MAP) {
+TDB_NETLIST::TDB_NETLIST(int first_node_id, int first_edge_id) : m_oterm_map(new OTERM_MAP)
+{
     m_nodes.resize((size_t)std::max(first_node_id, 0), nullptr);
     m_edges.resize((size_t)std::max(first_edge_id, 0), nullptr);
 }
 
-TDB_NETLIST::~TDB_NETLIST() {
+TDB_NETLIST::~TDB_NETLIST()
+{
     for (TDB_EDGE* e : m_edges) delete e;
     for (TDB_NODE* n : m_nodes) delete n;
     delete m_oterm_map;
 }
 
-TDB_NODE* TDB_NETLIST::find_node(int id) const {
+TDB_NODE* TDB_NETLIST::find_node(int id) const
+{
     return id >= 0 && id < (int)m_nodes.size() ? m_nodes[id] : nullptr;
 }
 
-TDB_EDGE* TDB_NETLIST::find_edge(int id) const {
+TDB_EDGE* TDB_NETLIST::find_edge(int id) const
+{
     return id >= 0 && id < (int)m_edges.size() ? m_edges[id] : nullptr;
 }
 
-std::vector<TDB_EDGE*>* TDB_NETLIST::create_vec_of_edges() {
+std::vector<TDB_EDGE*>* TDB_NETLIST::create_vec_of_edges()
+{
     m_has_edge_vec = true;
     return &m_edges;
 }
 
-TDB_NODE* TDB_NETLIST::get_tdb_node_from_oterm(const CDB_ATOM_OTERM* oterm) const {
+TDB_NODE* TDB_NETLIST::get_tdb_node_from_oterm(const CDB_ATOM_OTERM* oterm) const
+{
     if (!oterm) return nullptr;
     auto it = m_oterm_map->find(oterm);
     return it == m_oterm_map->end() ? nullptr : m_nodes[it->second];
 }
 
-const std::vector<int>& TDB_NETLIST::get_atom_nodes(int atom_id) const {
+const std::vector<int>& TDB_NETLIST::get_atom_nodes(int atom_id) const
+{
     if (atom_id < m_atom_base || atom_id >= get_atom_id_bound()) return s_no_nodes;
     return m_atom_nodes[atom_id - m_atom_base];
 }
 
-void TDB_NETLIST::reserve_atom_ids(int lo, int hi) {
+void TDB_NETLIST::reserve_atom_ids(int lo, int hi)
+{
     if (lo < 0 || hi < lo) return;
     atom_slot(hi);
     atom_slot(lo);
 }
 
-std::vector<int>& TDB_NETLIST::atom_slot(int atom_id) {
+std::vector<int>& TDB_NETLIST::atom_slot(int atom_id)
+{
     if (m_atom_nodes.empty()) {
         m_atom_base = atom_id;
     } else if (atom_id < m_atom_base) {
@@ -157,7 +175,8 @@ std::vector<int>& TDB_NETLIST::atom_slot(int atom_id) {
 }
 
 TDB_NODE* TDB_NETLIST::add_node(int atom_id, uint32_t flags, CDB_ATOM_OTERM* oterm, int port_type, int port_index,
-                               int role, bool index_oterm) {
+                                int role, bool index_oterm)
+{
     TDB_NODE* n = new TDB_NODE;
     n->m_id = (int)m_nodes.size();
     n->m_atom_id = atom_id;
@@ -174,7 +193,8 @@ TDB_NODE* TDB_NETLIST::add_node(int atom_id, uint32_t flags, CDB_ATOM_OTERM* ote
     return n;
 }
 
-void TDB_NETLIST::set_node_timing(TDB_NODE* node, int tco, int tsu) {
+void TDB_NETLIST::set_node_timing(TDB_NODE* node, int tco, int tsu)
+{
     if (node->m_tco == tco && node->m_tsu == tsu) return;
     node->m_tco = tco;
     node->m_tsu = tsu;
@@ -182,7 +202,8 @@ void TDB_NETLIST::set_node_timing(TDB_NODE* node, int tco, int tsu) {
 }
 
 TDB_EDGE* TDB_NETLIST::add_edge(TDB_NODE* src, TDB_NODE* dst, CDB_ATOM_ITERM* iterm, bool is_clock, int ic_delay,
-                                int cell_delay) {
+                                int cell_delay)
+{
     TDB_ASSERT(src && dst);
     TDB_ASSERT(!is_clock || dst->is_keeper());
     TDB_EDGE* e = new TDB_EDGE;
@@ -211,7 +232,8 @@ TDB_EDGE* TDB_NETLIST::add_edge(TDB_NODE* src, TDB_NODE* dst, CDB_ATOM_ITERM* it
 // Removal is O(1): the last edge of a list takes the removed one's slot
 // (the order stays a function of the edit sequence, so walks stay
 // deterministic).
-static void swap_out(std::vector<TDB_EDGE*>& list, int pos, int TDB_EDGE::*pos_field) {
+static void swap_out(std::vector<TDB_EDGE*>& list, int pos, int TDB_EDGE::*pos_field)
+{
     TDB_ASSERT(pos >= 0 && pos < (int)list.size());
     TDB_EDGE* last = list.back();
     list[pos] = last;
@@ -219,7 +241,8 @@ static void swap_out(std::vector<TDB_EDGE*>& list, int pos, int TDB_EDGE::*pos_f
     list.pop_back();
 }
 
-void TDB_NETLIST::remove_edge(TDB_EDGE* e) {
+void TDB_NETLIST::remove_edge(TDB_EDGE* e)
+{
     TDB_ASSERT(e && find_edge(e->m_id) == e);
     swap_out(e->m_src->m_fanout, e->m_src_pos, &TDB_EDGE::m_src_pos);
     swap_out(e->m_is_clock ? e->m_dst->m_clkin : e->m_dst->m_fanin, e->m_dst_pos, &TDB_EDGE::m_dst_pos);
@@ -229,7 +252,8 @@ void TDB_NETLIST::remove_edge(TDB_EDGE* e) {
     delete e;
 }
 
-void TDB_NETLIST::remove_node(TDB_NODE* n) {
+void TDB_NETLIST::remove_node(TDB_NODE* n)
+{
     TDB_ASSERT(n && find_node(n->m_id) == n);
     while (!n->m_fanin.empty()) remove_edge(n->m_fanin.back());
     while (!n->m_clkin.empty()) remove_edge(n->m_clkin.back());
@@ -248,23 +272,26 @@ void TDB_NETLIST::remove_node(TDB_NODE* n) {
     delete n;
 }
 
-void TDB_NETLIST::notify_delays_changed() {
+void TDB_NETLIST::notify_delays_changed()
+{
     if (m_listener) m_listener->on_delays_changed();
 }
 
-bool TDB_NETLIST::dump_to_file(const FIO_PATH& path, bool with_delays) const {
+bool TDB_NETLIST::dump_to_file(const FIO_PATH& path, bool with_delays) const
+{
     return dump_to_file(path.str().c_str(), with_delays);
 }
 
-bool TDB_NETLIST::dump_to_file(const char* path, bool with_delays) const {
+bool TDB_NETLIST::dump_to_file(const char* path, bool with_delays) const
+{
     FILE* f = std::fopen(path, "w");
     if (!f) return false;
     std::fprintf(f, "tdb_netlist nodes %d edges %d\n", m_num_nodes, m_num_edges);
     for (const TDB_NODE* n : m_nodes)
         if (n)
-            std::fprintf(f, "node %d atom %d port %d flags 0x%x fanin %d clkin %d fanout %d\n", n->m_id,
-                         n->m_atom_id, n->m_port_type, (unsigned)n->m_flags, n->get_num_of_fanin(),
-                         n->get_num_of_clkin(), n->get_num_of_fanout());
+            std::fprintf(f, "node %d atom %d port %d flags 0x%x fanin %d clkin %d fanout %d\n", n->m_id, n->m_atom_id,
+                         n->m_port_type, (unsigned)n->m_flags, n->get_num_of_fanin(), n->get_num_of_clkin(),
+                         n->get_num_of_fanout());
     for (const TDB_EDGE* e : m_edges) {
         if (!e) continue;
         std::fprintf(f, "edge %d %d -> %d%s%s slack %d sr %.4f", e->m_id, e->m_src->m_id, e->m_dst->m_id,

@@ -36,10 +36,16 @@ constexpr int TDB_NO_PATH = 0x7fffffff;
 constexpr int TDB_ILLEGAL_DELAY = (int)0x80000001;
 
 // Delay kinds of the record.
-enum TDB_DELAY_KIND : int { TDB_DELAY_IC = 0, TDB_DELAY_CELL = 1, TDB_DELAY_TOTAL = 4 };
+enum TDB_DELAY_KIND : int
+{
+    TDB_DELAY_IC = 0,
+    TDB_DELAY_CELL = 1,
+    TDB_DELAY_TOTAL = 4
+};
 
 // Node flags.
-enum TDB_NODE_FLAG : uint32_t {
+enum TDB_NODE_FLAG : uint32_t
+{
     TDB_NODE_PIN = 0x4000,  // keeper bit of input and output pins
     TDB_NODE_REGISTER = 0x8000,
     TDB_NODE_LATCH = 0x10000,
@@ -49,7 +55,8 @@ enum TDB_NODE_FLAG : uint32_t {
 };
 
 // Edge iterator selector bits (TDB_EDGE_COMPOUND_ITER, TDB_NODE ranges).
-enum TDB_EDGE_SELECT : int {
+enum TDB_EDGE_SELECT : int
+{
     TDB_SELECT_DATA_FANIN = 1,
     TDB_SELECT_CLOCK_FANIN = 2,
     TDB_SELECT_FANOUT = 8,
@@ -59,7 +66,8 @@ enum TDB_EDGE_SELECT : int {
 class TDB_NODE;
 class TDB_NETLIST;
 
-class TDB_DELAY {
+class TDB_DELAY
+{
 public:
     // kind 0, 1 or 4; which TDB_MAX or TDB_MIN; transition 0 or 1, or 2 for
     // the larger (TDB_MAX) / smaller (TDB_MIN) of the two. Unknown kinds
@@ -77,7 +85,8 @@ private:
     TDB_NETLIST* m_owner = nullptr;
 };
 
-class TDB_EDGE {
+class TDB_EDGE
+{
 public:
     int get_id() const { return m_id; }
     TDB_NODE* get_src_node() const { return m_src; }
@@ -115,7 +124,8 @@ private:
     TDB_DELAY m_delay;
 };
 
-class TDB_NODE {
+class TDB_NODE
+{
 public:
     using EDGE_ITER = std::vector<TDB_EDGE*>::const_iterator;
 
@@ -161,7 +171,7 @@ private:
     friend class TDB_NETLIST;
     int m_id = -1;
     int m_atom_id = -1;
-    int m_port_type = -1;   // of the carried output term (or of the keeper's role)
+    int m_port_type = -1;  // of the carried output term (or of the keeper's role)
     int m_port_index = 0;
     int m_role = 0;
     uint32_t m_flags = 0;
@@ -174,7 +184,8 @@ private:
 
 // Walks the edges of one node chosen by selector bits (TDB_EDGE_SELECT):
 // data fan-in, then clock fan-in, then fan-out.
-class TDB_EDGE_COMPOUND_ITER {
+class TDB_EDGE_COMPOUND_ITER
+{
 public:
     TDB_EDGE_COMPOUND_ITER(const TDB_NODE* node, int selector);
     bool done() const { return m_list >= 3; }
@@ -193,14 +204,16 @@ private:
 };
 
 // Something that listens to delay edits (the analyser's dirty flag).
-class TDB_NETLIST_LISTENER {
+class TDB_NETLIST_LISTENER
+{
 public:
     virtual ~TDB_NETLIST_LISTENER() = default;
     virtual void on_delays_changed() = 0;
     virtual void on_structure_changed() = 0;
 };
 
-class TDB_NETLIST {
+class TDB_NETLIST
+{
 public:
     // Ids start at the given bounds (a rebuilt netlist continues the ids of
     // the one it replaces).
@@ -279,7 +292,8 @@ private:
 };
 
 // Register micro-timing.
-class TDB_UTILITY {
+class TDB_UTILITY
+{
 public:
     TDB_UTILITY() = default;
     int get_tsu_delay(const TDB_NODE* node) const { return node ? node->get_tsu() : 0; }

@@ -13,7 +13,8 @@ constexpr int DEFAULT_PERIOD_PS = 10000;
 
 // Visits the edges standing for one input of an atom.
 template <typename F>
-void for_each_iterm_edge(const TDB_NETLIST* tdb, const CDB_ATOM_NODE* node, int port_type, int port_index, F f) {
+void for_each_iterm_edge(const TDB_NETLIST* tdb, const CDB_ATOM_NODE* node, int port_type, int port_index, F f)
+{
     if (!tdb || !node) return;
     const CDB_ATOM_ITERM* t = node->get_input_term_by_type(port_type, port_index);
     if (!t) return;
@@ -26,38 +27,44 @@ void for_each_iterm_edge(const TDB_NETLIST* tdb, const CDB_ATOM_NODE* node, int 
 
 // ---------------------------------------------------------------- utility handle
 
-bool TDC_UTILITY::run_legacy_analysis(bool annotate) {
+bool TDC_UTILITY::run_legacy_analysis(bool annotate)
+{
     if (!m_owner->get_atom_netlist() && !m_owner->get_tdb_netlist()) return false;
     m_owner->run_tan(*m_owner->get_tan_parameters(), annotate);
     return m_owner->get_tdb_netlist() != nullptr;
 }
 
-int TDC_UTILITY::get_legacy_figure_of_merit(bool) const {
+int TDC_UTILITY::get_legacy_figure_of_merit(bool) const
+{
     TDC_ANALYSIS* a = m_owner->get_analysis();
     return a ? a->get_worst_slack() : TDB_NO_PATH;
 }
 
-int TDC_UTILITY::get_slack(const CDB_ATOM_NODE* node, int port_type, int port_index) const {
+int TDC_UTILITY::get_slack(const CDB_ATOM_NODE* node, int port_type, int port_index) const
+{
     int s = TDB_NO_PATH;
     for_each_iterm_edge(m_owner->get_tdb_netlist(), node, port_type, port_index,
                         [&](const TDB_EDGE* e) { s = std::min(s, e->get_slack()); });
     return s;
 }
 
-double TDC_UTILITY::get_slack_ratio(const CDB_ATOM_NODE* node, int port_type, int port_index) const {
+double TDC_UTILITY::get_slack_ratio(const CDB_ATOM_NODE* node, int port_type, int port_index) const
+{
     float r = 1.0f;
     for_each_iterm_edge(m_owner->get_tdb_netlist(), node, port_type, port_index,
                         [&](const TDB_EDGE* e) { r = std::min(r, e->get_slack_ratio()); });
     return r;
 }
 
-bool TDC_UTILITY::copy_oterm_timing_assignment(const CDB_ATOM_OTERM* from, const CDB_ATOM_OTERM* to) {
+bool TDC_UTILITY::copy_oterm_timing_assignment(const CDB_ATOM_OTERM* from, const CDB_ATOM_OTERM* to)
+{
     if (!from || !to) return false;
     return m_owner->copy_timing_assignments(TDC_ACCESSORIES::assignment_target(from),
                                             TDC_ACCESSORIES::assignment_target(to));
 }
 
-bool TDC_UTILITY::copy_oterm_timing_assignment(const HDB_INSTANCE_NAME* from, const HDB_INSTANCE_NAME* to) {
+bool TDC_UTILITY::copy_oterm_timing_assignment(const HDB_INSTANCE_NAME* from, const HDB_INSTANCE_NAME* to)
+{
     if (!from || !to) return false;
     return m_owner->copy_timing_assignments(from->get_short_hpath(), to->get_short_hpath());
 }
@@ -66,20 +73,26 @@ bool TDC_UTILITY::copy_oterm_timing_assignment(const HDB_INSTANCE_NAME* from, co
 
 TDC_ACCESSORIES::TDC_ACCESSORIES() = default;
 
-TDC_ACCESSORIES::~TDC_ACCESSORIES() {
+TDC_ACCESSORIES::~TDC_ACCESSORIES()
+{
     m_builder.reset();
     m_analysis.reset();
     m_tdb.reset();
 }
 
-void TDC_ACCESSORIES::set_atom_netlist(CDB_ATOM_NETLIST* atoms) {
+void TDC_ACCESSORIES::set_atom_netlist(CDB_ATOM_NETLIST* atoms)
+{
     if (atoms != m_atoms) discard_timing_netlist();
     m_atoms = atoms;
 }
 
-void TDC_ACCESSORIES::set_taint_change_set(const std::vector<unsigned>& ids) { m_taint = ids; }
+void TDC_ACCESSORIES::set_taint_change_set(const std::vector<unsigned>& ids)
+{
+    m_taint = ids;
+}
 
-void TDC_ACCESSORIES::discard_timing_netlist() {
+void TDC_ACCESSORIES::discard_timing_netlist()
+{
     if (m_tdb) {
         m_next_node_id = m_tdb->get_node_id_bound();
         m_next_edge_id = m_tdb->get_edge_id_bound();
@@ -91,7 +104,8 @@ void TDC_ACCESSORIES::discard_timing_netlist() {
     m_full_taint = false;
 }
 
-TDB_NETLIST* TDC_ACCESSORIES::build_timing_netlist() {
+TDB_NETLIST* TDC_ACCESSORIES::build_timing_netlist()
+{
     if (!m_atoms) {
         discard_timing_netlist();
         return nullptr;
@@ -116,15 +130,18 @@ TDB_NETLIST* TDC_ACCESSORIES::build_timing_netlist() {
     return m_tdb.get();
 }
 
-void TDC_ACCESSORIES::refresh_interconnect_delays() {
+void TDC_ACCESSORIES::refresh_interconnect_delays()
+{
     if (m_builder) m_builder->refresh_interconnect_delays();
 }
 
-void TDC_ACCESSORIES::refresh_interconnect_delays(const std::vector<unsigned>& atom_ids) {
+void TDC_ACCESSORIES::refresh_interconnect_delays(const std::vector<unsigned>& atom_ids)
+{
     if (m_builder) m_builder->refresh_interconnect_delays(atom_ids);
 }
 
-TAN_RESULT TDC_ACCESSORIES::run_tan(void*, const TAN_PARAMETERS&, bool) {
+TAN_RESULT TDC_ACCESSORIES::run_tan(void*, const TAN_PARAMETERS&, bool)
+{
     TAN_RESULT result;
     if (!m_tdb && !build_timing_netlist()) return result;
     m_running = true;
@@ -136,32 +153,38 @@ TAN_RESULT TDC_ACCESSORIES::run_tan(void*, const TAN_PARAMETERS&, bool) {
     return result;
 }
 
-const std::vector<TDC_SUB_DOMAIN_DATA>* TDC_ACCESSORIES::get_sub_domain_data() const {
+const std::vector<TDC_SUB_DOMAIN_DATA>* TDC_ACCESSORIES::get_sub_domain_data() const
+{
     return m_analysis && m_analysis->has_sub_domain_data() ? &m_analysis->get_sub_domain_data() : nullptr;
 }
 
-void TDC_ACCESSORIES::release_sub_domain_data() {
+void TDC_ACCESSORIES::release_sub_domain_data()
+{
     if (m_analysis) m_analysis->release_sub_domain_data();
 }
 
-bool TDC_ACCESSORIES::is_early_timing_enabled() const {
+bool TDC_ACCESSORIES::is_early_timing_enabled() const
+{
     return m_early_timing >= 0 ? m_early_timing != 0 : cfg_is_on("tdc_early_timing", true);
 }
 
 // ---------------------------------------------------------------- timing assignments
 
 namespace {
-bool is_on_value(const std::string& v) {
+bool is_on_value(const std::string& v)
+{
     return v == "1" || v == "ON" || v == "on" || v == "On";
 }
 
-bool is_cut_from_on(const TDC_TIMING_ASSIGNMENTS& keys) {
+bool is_cut_from_on(const TDC_TIMING_ASSIGNMENTS& keys)
+{
     auto it = keys.find(TDC_ASSIGNMENT_CUT_FROM);
     return it != keys.end() && is_on_value(it->second);
 }
 }  // namespace
 
-std::string TDC_ACCESSORIES::assignment_target(const CDB_ATOM_OTERM* oterm) {
+std::string TDC_ACCESSORIES::assignment_target(const CDB_ATOM_OTERM* oterm)
+{
     if (!oterm) return {};
     if (const HDB_INSTANCE_NAME* n = oterm->get_instance_name()) return n->get_short_hpath();
     const CDB_ATOM_NODE* node = oterm->get_my_node();
@@ -169,15 +192,16 @@ std::string TDC_ACCESSORIES::assignment_target(const CDB_ATOM_OTERM* oterm) {
     return {};
 }
 
-void TDC_ACCESSORIES::assignments_changed() {
+void TDC_ACCESSORIES::assignments_changed()
+{
     m_num_cut_from = 0;
     for (const auto& [target, keys] : m_assignments) m_num_cut_from += is_cut_from_on(keys);
     // The last analysis no longer reflects the constraints.
     if (m_analysis) m_analysis->on_delays_changed();
 }
 
-void TDC_ACCESSORIES::set_timing_assignment(const std::string& target, const std::string& key,
-                                            const std::string& value) {
+void TDC_ACCESSORIES::set_timing_assignment(const std::string& target, const std::string& key, const std::string& value)
+{
     if (target.empty() || key.empty()) return;
     if (value.empty()) {
         auto it = m_assignments.find(target);
@@ -190,29 +214,31 @@ void TDC_ACCESSORIES::set_timing_assignment(const std::string& target, const std
     assignments_changed();
 }
 
-const TDC_TIMING_ASSIGNMENTS* TDC_ACCESSORIES::get_timing_assignments(const std::string& target) const {
+const TDC_TIMING_ASSIGNMENTS* TDC_ACCESSORIES::get_timing_assignments(const std::string& target) const
+{
     auto it = m_assignments.find(target);
     return it == m_assignments.end() ? nullptr : &it->second;
 }
 
-const TDC_TIMING_ASSIGNMENTS* TDC_ACCESSORIES::get_timing_assignments(const CDB_ATOM_OTERM* oterm) const {
+const TDC_TIMING_ASSIGNMENTS* TDC_ACCESSORIES::get_timing_assignments(const CDB_ATOM_OTERM* oterm) const
+{
     std::string target = assignment_target(oterm);
     return target.empty() ? nullptr : get_timing_assignments(target);
 }
 
-bool TDC_ACCESSORIES::copy_timing_assignments(const std::string& from, const std::string& to) {
+bool TDC_ACCESSORIES::copy_timing_assignments(const std::string& from, const std::string& to)
+{
     if (from.empty() || to.empty()) return false;
     if (from == to) return true;
     auto it = m_assignments.find(from);
-    if (it == m_assignments.end())
-        m_assignments.erase(to);
-    else
-        m_assignments[to] = it->second;
+    if (it == m_assignments.end()) m_assignments.erase(to);
+    else m_assignments[to] = it->second;
     assignments_changed();
     return true;
 }
 
-bool TDC_ACCESSORIES::are_oterms_timing_equivalent(const CDB_ATOM_OTERM* a, const CDB_ATOM_OTERM* b) const {
+bool TDC_ACCESSORIES::are_oterms_timing_equivalent(const CDB_ATOM_OTERM* a, const CDB_ATOM_OTERM* b) const
+{
     if (!a || !b) return false;
     if (a == b) return true;
     std::string ta = assignment_target(a), tb = assignment_target(b);
@@ -223,12 +249,14 @@ bool TDC_ACCESSORIES::are_oterms_timing_equivalent(const CDB_ATOM_OTERM* a, cons
     return *xa == *xb;
 }
 
-void TDC_ACCESSORIES::clear_timing_assignments() {
+void TDC_ACCESSORIES::clear_timing_assignments()
+{
     m_assignments.clear();
     assignments_changed();
 }
 
-bool TDC_ACCESSORIES::is_cut_source(const TDB_NODE* keeper) const {
+bool TDC_ACCESSORIES::is_cut_source(const TDB_NODE* keeper) const
+{
     std::string target = assignment_target(keeper->get_oterm(true));
     if (target.empty() && m_atoms) {
         const CDB_ATOM_NODE* atom = m_atoms->get_node_by_id((uint32_t)keeper->get_atom_id());
@@ -240,12 +268,14 @@ bool TDC_ACCESSORIES::is_cut_source(const TDB_NODE* keeper) const {
 
 // ---------------------------------------------------------------- settings
 
-void TDC_ACCESSORIES::clear_clock_periods() {
+void TDC_ACCESSORIES::clear_clock_periods()
+{
     m_periods.clear();
     m_default_period = 0;
 }
 
-int TDC_ACCESSORIES::get_clock_period_ps(const std::string& name) const {
+int TDC_ACCESSORIES::get_clock_period_ps(const std::string& name) const
+{
     if (auto it = m_periods.find(name); it != m_periods.end()) return it->second;
     std::string key = "tdc_clock_period_ps." + name;
     int per_clock = cfg_get_int_value(key.c_str(), 0);
@@ -254,22 +284,25 @@ int TDC_ACCESSORIES::get_clock_period_ps(const std::string& name) const {
     return dflt > 0 ? dflt : DEFAULT_PERIOD_PS;
 }
 
-int TDC_ACCESSORIES::default_period_setting() const {
+int TDC_ACCESSORIES::default_period_setting() const
+{
     return m_default_period > 0 ? m_default_period : cfg_get_int_value("tdc_clock_period_ps", DEFAULT_PERIOD_PS);
 }
 
-TDC_ANALYSIS_SETTINGS TDC_ACCESSORIES::get_settings() const {
+TDC_ANALYSIS_SETTINGS TDC_ACCESSORIES::get_settings() const
+{
     TDC_ANALYSIS_SETTINGS s;
     s.clock_period_ps = [this](const std::string& name) { return get_clock_period_ps(name); };
     s.input_delay_ps = cfg_get_int_value("tdc_input_delay_ps", 0);
     s.output_delay_ps = cfg_get_int_value("tdc_output_delay_ps", 0);
-    s.tpd_requirement_ps = cfg_get_int_value("tdc_tpd_requirement_ps",
-                                             default_period_setting() - s.input_delay_ps - s.output_delay_ps);
+    s.tpd_requirement_ps =
+        cfg_get_int_value("tdc_tpd_requirement_ps", default_period_setting() - s.input_delay_ps - s.output_delay_ps);
     if (m_num_cut_from > 0) s.is_cut_source = [this](const TDB_NODE* keeper) { return is_cut_source(keeper); };
     return s;
 }
 
-std::string TDC_ACCESSORIES::clock_name(const TDB_NODE* root) const {
+std::string TDC_ACCESSORIES::clock_name(const TDB_NODE* root) const
+{
     const CDB_ATOM_OTERM* o = root->get_oterm();
     if (!o && root->get_num_of_fanout() > 0) {  // an input pin: its output's node
         const TDB_NODE* n = root->fanout()[0]->get_dst_node();
@@ -282,16 +315,21 @@ std::string TDC_ACCESSORIES::clock_name(const TDB_NODE* root) const {
 }
 
 namespace {
-std::unique_ptr<TDC_ACCESSORIES>& accessories_slot() {
+std::unique_ptr<TDC_ACCESSORIES>& accessories_slot()
+{
     static std::unique_ptr<TDC_ACCESSORIES> slot;
     return slot;
 }
 }  // namespace
 
-TDC_ACCESSORIES* tdc_get_accessories() {
+TDC_ACCESSORIES* tdc_get_accessories()
+{
     auto& slot = accessories_slot();
     if (!slot) slot = std::make_unique<TDC_ACCESSORIES>();
     return slot.get();
 }
 
-void tdc_reset_accessories() { accessories_slot().reset(); }
+void tdc_reset_accessories()
+{
+    accessories_slot().reset();
+}

@@ -41,7 +41,8 @@ inline constexpr const char* TDC_ASSIGNMENT_CUT_FROM = "CUT_FROM";
 
 // Analysis parameters as the host hands them out (printed and adjusted by
 // the caller; the stand-in analysis does not depend on them).
-struct TAN_PARAMETERS {
+struct TAN_PARAMETERS
+{
     int m_i1 = 0, m_i2 = 0;
     float m_f1 = 0.0f, m_f2 = 0.0f;
     int m_i3 = 0, m_i4 = 0;
@@ -51,13 +52,15 @@ struct TAN_PARAMETERS {
     const char* m_s = nullptr;  // absent
 };
 
-struct TAN_RESULT {
+struct TAN_RESULT
+{
     double m_figure_of_merit = 0.0;
     int m_worst_slack = TDB_NO_PATH;
 };
 
 // Timing-utility handle: slack queries by atom input, legacy analysis.
-class TDC_UTILITY {
+class TDC_UTILITY
+{
 public:
     explicit TDC_UTILITY(class TDC_ACCESSORIES* owner) : m_owner(owner) {}
     // Runs the analysis; true when a timing netlist exists.
@@ -78,7 +81,8 @@ private:
     TDC_ACCESSORIES* m_owner;
 };
 
-class TDC_ACCESSORIES {
+class TDC_ACCESSORIES
+{
 public:
     TDC_ACCESSORIES();
     ~TDC_ACCESSORIES();
@@ -176,7 +180,7 @@ private:
     int m_num_full_builds = 0;
     int m_num_refreshes = 0;
     long m_num_analyses = 0;
-    int m_next_node_id = 0;  // id bounds of discarded netlists
+    int m_next_node_id = 0;   // id bounds of discarded netlists
     int m_early_timing = -1;  // -1: from the setting
     std::map<std::string, TDC_TIMING_ASSIGNMENTS> m_assignments;
     int m_num_cut_from = 0;  // names whose CUT_FROM is on

@@ -15,14 +15,16 @@ constexpr int NO_ARRIVAL = INT_MIN;
 constexpr int NO_REQUIRED = INT_MAX;
 constexpr int NOT_COMPUTED = INT_MIN + 1;
 
-inline int sat_add(int a, int b) {
+inline int sat_add(int a, int b)
+{
     long long s = (long long)a + b;
     if (s > INT_MAX - 1) return INT_MAX - 1;
     if (s < INT_MIN + 2) return INT_MIN + 2;
     return (int)s;
 }
 
-float clamp01(double v) {
+float clamp01(double v)
+{
     if (!(v < 1.0)) return 1.0f;  // NaN too
     if (!(v > 0.0)) return 0.0f;
     return (float)v;
@@ -30,7 +32,8 @@ float clamp01(double v) {
 
 }  // namespace
 
-double tdc_slack_weight(int s) {
+double tdc_slack_weight(int s)
+{
     if (s < 0) return s;
     double w = 0.5 * std::min(s, 250);
     if (s > 250) w += 0.25 * std::min(s - 250, 250);
@@ -39,16 +42,24 @@ double tdc_slack_weight(int s) {
     return w;
 }
 
-TDC_ANALYSIS::TDC_ANALYSIS(TDB_NETLIST* netlist) : m_netlist(netlist) {
+TDC_ANALYSIS::TDC_ANALYSIS(TDB_NETLIST* netlist) : m_netlist(netlist)
+{
     TDC_ASSERT(netlist);
     netlist->set_listener(this);
 }
 
-TDC_ANALYSIS::~TDC_ANALYSIS() { m_netlist->set_listener(nullptr); }
+TDC_ANALYSIS::~TDC_ANALYSIS()
+{
+    m_netlist->set_listener(nullptr);
+}
 
-void TDC_ANALYSIS::release_sub_domain_data() { m_collected = false; }
+void TDC_ANALYSIS::release_sub_domain_data()
+{
+    m_collected = false;
+}
 
-int TDC_ANALYSIS::get_clock_worst_slack(int c) const {
+int TDC_ANALYSIS::get_clock_worst_slack(int c) const
+{
     int w = TDB_NO_PATH;
     for (const TDC_SUB_DOMAIN_DATA& d : m_domains)
         if (d.m_capture_clock == c && d.m_type == TDC_DOMAIN_CLOCK) w = std::min(w, d.m_worst_slack);
@@ -58,7 +69,8 @@ int TDC_ANALYSIS::get_clock_worst_slack(int c) const {
 // Depth-first walk over the data edges between non-keeper nodes, roots in
 // node-id order; the reverse post-order is a topological order. An edge that
 // closes a cycle is cut.
-void TDC_ANALYSIS::levelise() {
+void TDC_ANALYSIS::levelise()
+{
     const std::vector<TDB_NODE*>& nodes = m_netlist->node_table();
     const std::vector<TDB_EDGE*>& edges = m_netlist->edge_table();
     size_t nn = nodes.size();
@@ -110,7 +122,8 @@ void TDC_ANALYSIS::levelise() {
     m_levelised_version = m_netlist->get_structure_version();
 }
 
-void TDC_ANALYSIS::find_clocks(const TDC_ANALYSIS_SETTINGS& settings) {
+void TDC_ANALYSIS::find_clocks(const TDC_ANALYSIS_SETTINGS& settings)
+{
     const std::vector<TDB_NODE*>& nodes = m_netlist->node_table();
     size_t nn = nodes.size();
     m_clocks.clear();
@@ -178,7 +191,8 @@ void TDC_ANALYSIS::find_clocks(const TDC_ANALYSIS_SETTINGS& settings) {
     for (TDC_CLOCK_INFO& c : m_clocks) c.m_period_ps = std::max(1, settings.clock_period_ps(c.m_name));
 }
 
-int TDC_ANALYSIS::clock_path_delay(const TDB_NODE* node, int which) {
+int TDC_ANALYSIS::clock_path_delay(const TDB_NODE* node, int which)
+{
     if (node->is_keeper() || node->get_num_of_fanin() == 0) return 0;
     int& memo = m_clock_memo[which][node->get_id()];
     if (memo != NOT_COMPUTED) return memo;
@@ -194,13 +208,15 @@ int TDC_ANALYSIS::clock_path_delay(const TDB_NODE* node, int which) {
     return best;
 }
 
-int TDC_ANALYSIS::register_clock_delay(const TDB_NODE* node, int which) {
+int TDC_ANALYSIS::register_clock_delay(const TDB_NODE* node, int which)
+{
     if (node->get_num_of_clkin() == 0) return 0;
     const TDB_EDGE* c = node->clkin()[0];
     return sat_add(c->get_clock_delay(which), clock_path_delay(c->get_src_node(), which));
 }
 
-int TDC_ANALYSIS::requirement(int launch, int capture, const TDC_ANALYSIS_SETTINGS& s) const {
+int TDC_ANALYSIS::requirement(int launch, int capture, const TDC_ANALYSIS_SETTINGS& s) const
+{
     int io = (int)m_clocks.size();
     if (launch < io && capture < io) return std::gcd(m_clocks[launch].m_period_ps, m_clocks[capture].m_period_ps);
     if (launch == io && capture < io) return m_clocks[capture].m_period_ps - s.input_delay_ps;
@@ -208,7 +224,8 @@ int TDC_ANALYSIS::requirement(int launch, int capture, const TDC_ANALYSIS_SETTIN
     return s.tpd_requirement_ps;
 }
 
-double TDC_ANALYSIS::run(const TDC_ANALYSIS_SETTINGS& settings, bool collect) {
+double TDC_ANALYSIS::run(const TDC_ANALYSIS_SETTINGS& settings, bool collect)
+{
     TDC_ASSERT(settings.clock_period_ps);
     ++m_num_runs;
     if (m_levelised_version != m_netlist->get_structure_version()) levelise();
@@ -232,8 +249,7 @@ double TDC_ANALYSIS::run(const TDC_ANALYSIS_SETTINGS& settings, bool collect) {
             launch_used[m_launch_class[i]] = 1;
         }
         if (m_capture_class[i] >= 0 && n->get_num_of_fanin() > 0) {
-            capture_base[i] =
-                m_capture_class[i] < nclk ? sat_add(-n->get_tsu(), register_clock_delay(n, TDB_MIN)) : 0;
+            capture_base[i] = m_capture_class[i] < nclk ? sat_add(-n->get_tsu(), register_clock_delay(n, TDB_MIN)) : 0;
             capture_used[m_capture_class[i]] = 1;
         }
     }
@@ -394,7 +410,8 @@ double TDC_ANALYSIS::run(const TDC_ANALYSIS_SETTINGS& settings, bool collect) {
 // TSU, TCO and TPD types, the least weight among its domains (a type without
 // domains adds nothing). The weight grows with the slack, so the least
 // weight is the weight of the worst slack. No constrained path at all gives 0.
-double TDC_ANALYSIS::compute_figure_of_merit() const {
+double TDC_ANALYSIS::compute_figure_of_merit() const
+{
     // A kept domain has edges, and edge slacks stay below TDB_NO_PATH.
     std::vector<int> group_worst(m_clocks.size() + 1, TDB_NO_PATH);
     int io_worst[4] = {TDB_NO_PATH, TDB_NO_PATH, TDB_NO_PATH, TDB_NO_PATH};

@@ -34,20 +34,28 @@
 #include "tdb/tdb_netlist.h"
 
 // Sub-domain types.
-enum TDC_DOMAIN_TYPE : int { TDC_DOMAIN_CLOCK = 0, TDC_DOMAIN_TSU = 1, TDC_DOMAIN_TCO = 2, TDC_DOMAIN_TPD = 3 };
+enum TDC_DOMAIN_TYPE : int
+{
+    TDC_DOMAIN_CLOCK = 0,
+    TDC_DOMAIN_TSU = 1,
+    TDC_DOMAIN_TCO = 2,
+    TDC_DOMAIN_TPD = 3
+};
 
-struct TDC_SUB_DOMAIN_EDGE {
+struct TDC_SUB_DOMAIN_EDGE
+{
     int m_edge_id;
     int m_slack;
     float m_slack_ratio;  // domain ratio before the cross-domain tightening
 };
 
 // Per-sub-domain edge data of one analysis, in the analysis' domain order.
-struct TDC_SUB_DOMAIN_DATA {
+struct TDC_SUB_DOMAIN_DATA
+{
     int m_type = TDC_DOMAIN_CLOCK;
     int m_requirement = 0;
-    int m_sub_domain_id = 0;  // index in the list
-    int m_group_key = 0;      // capture clock index; the I/O group after the clocks
+    int m_sub_domain_id = 0;    // index in the list
+    int m_group_key = 0;        // capture clock index; the I/O group after the clocks
     bool m_not_core_1 = false;  // inter-clock domain
     bool m_not_core_2 = false;  // input or output domain
     int m_launch_clock = -1;    // clock index, -1 for input pins
@@ -56,7 +64,8 @@ struct TDC_SUB_DOMAIN_DATA {
     std::vector<TDC_SUB_DOMAIN_EDGE> m_edges;
 };
 
-struct TDC_CLOCK_INFO {
+struct TDC_CLOCK_INFO
+{
     int m_root_node_id = -1;
     std::string m_name;
     int m_period_ps = 0;
@@ -71,7 +80,8 @@ struct TDC_CLOCK_INFO {
 double tdc_slack_weight(int slack);
 
 // Settings the analysis reads per run (see TDC_ACCESSORIES for the keys).
-struct TDC_ANALYSIS_SETTINGS {
+struct TDC_ANALYSIS_SETTINGS
+{
     std::function<int(const std::string& clock_name)> clock_period_ps;  // required
     int input_delay_ps = 0;
     int output_delay_ps = 0;
@@ -81,7 +91,8 @@ struct TDC_ANALYSIS_SETTINGS {
     std::function<bool(const TDB_NODE* keeper)> is_cut_source;
 };
 
-class TDC_ANALYSIS : public TDB_NETLIST_LISTENER {
+class TDC_ANALYSIS : public TDB_NETLIST_LISTENER
+{
 public:
     explicit TDC_ANALYSIS(TDB_NETLIST* netlist);
     ~TDC_ANALYSIS() override;
@@ -103,9 +114,7 @@ public:
     // Worst slack of the domains captured by clock index c (TDB_NO_PATH when none).
     int get_clock_worst_slack(int c) const;
     int get_num_cut_loop_edges() const { return m_num_cut; }
-    bool is_edge_cut(int edge_id) const {
-        return edge_id >= 0 && edge_id < (int)m_cut.size() && m_cut[edge_id];
-    }
+    bool is_edge_cut(int edge_id) const { return edge_id >= 0 && edge_id < (int)m_cut.size() && m_cut[edge_id]; }
     // Number of times the graph was levelised (tests and statistics).
     int get_num_levelisations() const { return m_num_levelisations; }
     int get_num_runs() const { return m_num_runs; }
@@ -125,8 +134,8 @@ private:
     TDB_NETLIST* m_netlist;
     std::function<std::string(const TDB_NODE*)> m_namer;
     uint64_t m_levelised_version = ~0ull;
-    std::vector<int> m_topo;        // non-keeper node ids, sources first
-    std::vector<char> m_cut;        // by edge id
+    std::vector<int> m_topo;  // non-keeper node ids, sources first
+    std::vector<char> m_cut;  // by edge id
     int m_num_cut = 0;
     std::vector<int> m_launch_class;   // by node id; -1 none
     std::vector<int> m_capture_class;  // by node id; -1 none

@@ -4,7 +4,8 @@
 #include <memory>
 #include <string>
 
-struct THR_DRL_LIBRARY {
+struct THR_DRL_LIBRARY
+{
     std::string name;
     bool available = false;  // registered and not unregistered since
     bool fail_to_load = false;
@@ -13,7 +14,8 @@ struct THR_DRL_LIBRARY {
 
 namespace {
 
-struct THR_STATE {
+struct THR_STATE
+{
     // Libraries are never destroyed while the process runs, only reset to
     // their built-in contents, so handles handed out stay valid.
     std::map<std::string, std::unique_ptr<THR_DRL_LIBRARY>, std::less<>> libraries;
@@ -23,7 +25,8 @@ struct THR_STATE {
 
 // Takes the state rather than calling state(): the built-ins are installed
 // while state() is still building it.
-THR_DRL_LIBRARY& library_slot(THR_STATE& state, const char* name) {
+THR_DRL_LIBRARY& library_slot(THR_STATE& state, const char* name)
+{
     auto& slot = state.libraries[name ? name : ""];
     if (!slot) {
         slot = std::make_unique<THR_DRL_LIBRARY>();
@@ -32,14 +35,16 @@ THR_DRL_LIBRARY& library_slot(THR_STATE& state, const char* name) {
     return *slot;
 }
 
-void install_builtins(THR_STATE& state) {
+void install_builtins(THR_STATE& state)
+{
     THR_DRL_LIBRARY& lib = library_slot(state, THR_DRL_BPM_LIBRARY);
     lib.available = true;
     lib.functions[THR_DRL_BPM_GET_ACTIVE_FUNCTION] =
         reinterpret_cast<THR_DRL_FUNCTION>(&bpm_drl_get_active_boundary_port_manager);
 }
 
-THR_STATE& state() {
+THR_STATE& state()
+{
     static THR_STATE* s_state = [] {
         auto* s = new THR_STATE;
         install_builtins(*s);
@@ -48,11 +53,15 @@ THR_STATE& state() {
     return *s_state;
 }
 
-THR_DRL_LIBRARY& library_slot(const char* name) { return library_slot(state(), name); }
+THR_DRL_LIBRARY& library_slot(const char* name)
+{
+    return library_slot(state(), name);
+}
 
 }  // namespace
 
-THR_DRL_LIBRARY* thr_drl_load(const char* library_name) {
+THR_DRL_LIBRARY* thr_drl_load(const char* library_name)
+{
     THR_STATE& s = state();
     std::string name = library_name ? library_name : "";
     auto it = s.libraries.find(name);
@@ -63,7 +72,8 @@ THR_DRL_LIBRARY* thr_drl_load(const char* library_name) {
     return it->second.get();
 }
 
-THR_DRL_FUNCTION thr_drl_find_function(THR_DRL_LIBRARY* library, const char* function_name) {
+THR_DRL_FUNCTION thr_drl_find_function(THR_DRL_LIBRARY* library, const char* function_name)
+{
     THR_STATE& s = state();
     std::string name = function_name ? function_name : "";
     if (!library) {
@@ -78,15 +88,20 @@ THR_DRL_FUNCTION thr_drl_find_function(THR_DRL_LIBRARY* library, const char* fun
     return it->second;
 }
 
-const char* thr_drl_get_error() { return state().error.c_str(); }
+const char* thr_drl_get_error()
+{
+    return state().error.c_str();
+}
 
-void thr_drl_register_function(const char* library_name, const char* function_name, THR_DRL_FUNCTION function) {
+void thr_drl_register_function(const char* library_name, const char* function_name, THR_DRL_FUNCTION function)
+{
     THR_DRL_LIBRARY& lib = library_slot(library_name);
     lib.available = true;
     lib.functions[function_name ? function_name : ""] = function;
 }
 
-void thr_drl_unregister_library(const char* library_name) {
+void thr_drl_unregister_library(const char* library_name)
+{
     auto& libs = state().libraries;
     auto it = libs.find(std::string(library_name ? library_name : ""));
     if (it == libs.end()) return;
@@ -95,9 +110,13 @@ void thr_drl_unregister_library(const char* library_name) {
     it->second->available = false;
 }
 
-void thr_drl_set_load_failure(const char* library_name, bool fail) { library_slot(library_name).fail_to_load = fail; }
+void thr_drl_set_load_failure(const char* library_name, bool fail)
+{
+    library_slot(library_name).fail_to_load = fail;
+}
 
-void thr_drl_reset() {
+void thr_drl_reset()
+{
     THR_STATE& s = state();
     for (auto& [name, lib] : s.libraries) {
         lib->functions.clear();
@@ -109,6 +128,12 @@ void thr_drl_reset() {
     s.active_bpm = nullptr;
 }
 
-BPM_BOUNDARY_PORT_MANAGER* bpm_drl_get_active_boundary_port_manager() { return state().active_bpm; }
+BPM_BOUNDARY_PORT_MANAGER* bpm_drl_get_active_boundary_port_manager()
+{
+    return state().active_bpm;
+}
 
-void bpm_drl_set_active_boundary_port_manager(BPM_BOUNDARY_PORT_MANAGER* manager) { state().active_bpm = manager; }
+void bpm_drl_set_active_boundary_port_manager(BPM_BOUNDARY_PORT_MANAGER* manager)
+{
+    state().active_bpm = manager;
+}

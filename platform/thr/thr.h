@@ -6,7 +6,7 @@
 
 class BPM_BOUNDARY_PORT_MANAGER;  // defined by the boundary-port service
 
-struct THR_DRL_LIBRARY;  // opaque handle of a loaded library
+struct THR_DRL_LIBRARY;               // opaque handle of a loaded library
 using THR_DRL_FUNCTION = void (*)();  // cast to the real signature
 
 inline constexpr const char* THR_DRL_BPM_LIBRARY = "bpm";

@@ -19,7 +19,8 @@ uint32_t vtl_hash_lite_50_percent_increase_size(uint32_t n);
 
 // A lite table grows when its entry count exceeds
 // bucket count * numerator / denominator.
-struct VTL_HASH_LOAD_FACTOR {
+struct VTL_HASH_LOAD_FACTOR
+{
     uint32_t numerator;
     uint32_t denominator;
 };
@@ -29,7 +30,8 @@ inline constexpr VTL_HASH_LOAD_FACTOR vtl_hash_load_factor_to_resize = {3, 4};
 // bytes, minimum alignment, maximum growth shift). Chunks start with
 // max(elements_per_chunk, min_chunk_bytes / element size) elements and double
 // with each new chunk up to 2^max_growth_shift times the first one.
-struct VTL_MEM_POOL_SETUP {
+struct VTL_MEM_POOL_SETUP
+{
     uint32_t alignment = 4;
     uint32_t elements_per_chunk = 512;
     uint32_t min_chunk_bytes = 4096;
@@ -39,15 +41,16 @@ struct VTL_MEM_POOL_SETUP {
 
 // Fixed-size element pool: elements are handed out one by one and released
 // all at once. Chunks are counted by the tracking allocator under "VTL".
-class VTL_MEM_POOL {
+class VTL_MEM_POOL
+{
 public:
     VTL_MEM_POOL(std::size_t element_size, const VTL_MEM_POOL_SETUP& setup = VTL_MEM_POOL_SETUP());
     ~VTL_MEM_POOL();
     VTL_MEM_POOL(const VTL_MEM_POOL&) = delete;
     VTL_MEM_POOL& operator=(const VTL_MEM_POOL&) = delete;
 
-    void* allocate();      // uninitialised storage of element_size bytes
-    void release_all();    // frees every chunk; the pool stays usable
+    void* allocate();    // uninitialised storage of element_size bytes
+    void release_all();  // frees every chunk; the pool stays usable
     std::size_t get_allocated_count() const { return m_allocated; }
     std::size_t get_element_size() const { return m_element_size; }
 

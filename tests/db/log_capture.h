@@ -11,9 +11,11 @@
 
 #include "morv/core/morv_debug_stream.h"
 
-class MORV_LOG_CAPTURE {
+class MORV_LOG_CAPTURE
+{
 public:
-    explicit MORV_LOG_CAPTURE(int threshold) {
+    explicit MORV_LOG_CAPTURE(int threshold)
+    {
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
         m_file = std::string("log_") + info->test_suite_name() + "_" + info->name() + ".txt";
         std::remove(m_file.c_str());
@@ -23,7 +25,8 @@ public:
         stream.set_fstream(true);
         stream.set_threshold(threshold);
     }
-    ~MORV_LOG_CAPTURE() {
+    ~MORV_LOG_CAPTURE()
+    {
         MORV_DEBUG_STREAM::get_stream().reset();
         std::remove(m_file.c_str());
     }
@@ -31,7 +34,8 @@ public:
     MORV_LOG_CAPTURE& operator=(const MORV_LOG_CAPTURE&) = delete;
 
     // Every line written so far (the logger flushes each line).
-    std::vector<std::string> lines() const {
+    std::vector<std::string> lines() const
+    {
         std::vector<std::string> result;
         std::ifstream in(m_file);
         for (std::string line; std::getline(in, line);) result.push_back(line);

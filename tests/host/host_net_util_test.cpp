@@ -89,7 +89,7 @@ TEST(HostNetUtil, BrkConstantInputsGetDriverCellsAndKeepTheFunction)
         ++vcc_cells;
         EXPECT_EQ(node->get_lutmask().get_value(), ~uint64_t(0));
     }
-    EXPECT_EQ(vcc_cells, 3);  // one per VCC-tied input, each in the node list
+    EXPECT_EQ(vcc_cells, 3);                               // one per VCC-tied input, each in the node list
     EXPECT_EQ(netlist->get_node_count(), before + 3 + 1);  // and the host's ground cell
     for (CDB_ATOM_NODE* node : {y, z})
         for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)

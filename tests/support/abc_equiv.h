@@ -6,15 +6,21 @@
 
 #include <string>
 
-enum class ABC_VERDICT { EQUIVALENT, NOT_EQUIVALENT, UNDECIDED };
+enum class ABC_VERDICT
+{
+    EQUIVALENT,
+    NOT_EQUIVALENT,
+    UNDECIDED
+};
 
-struct ABC_RESULT {
-  ABC_VERDICT m_verdict = ABC_VERDICT::UNDECIDED;
-  std::string m_command;  // what was run
-  std::string m_output;   // everything ABC printed, for failure messages
+struct ABC_RESULT
+{
+    ABC_VERDICT m_verdict = ABC_VERDICT::UNDECIDED;
+    std::string m_command;  // what was run
+    std::string m_output;   // everything ABC printed, for failure messages
 
-  bool is_equivalent() const { return m_verdict == ABC_VERDICT::EQUIVALENT; }
-  bool is_not_equivalent() const { return m_verdict == ABC_VERDICT::NOT_EQUIVALENT; }
+    bool is_equivalent() const { return m_verdict == ABC_VERDICT::EQUIVALENT; }
+    bool is_not_equivalent() const { return m_verdict == ABC_VERDICT::NOT_EQUIVALENT; }
 };
 
 const char* abc_verdict_name(ABC_VERDICT verdict);

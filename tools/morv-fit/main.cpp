@@ -9,5 +9,5 @@
 
 int main(int argc, char** argv)
 {
-  return morv_host::fit_main(argc, argv, std::cout, std::cerr);
+    return morv_host::fit_main(argc, argv, std::cout, std::cerr);
 }

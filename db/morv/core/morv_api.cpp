@@ -46,26 +46,12 @@ MORV_OWNER<MORV_LOG> copy_family_log(int base_family, const MORV_LOG& log, MORV_
 }  // namespace
 
 MORV_API::MORV_API(MORV_EXPERT* expert, MORV_ENV* env)
-    : m_fsyn_expert(expert),
-      m_morv_env(env),
-      m_atom_netlist(nullptr),
-      m_taint(0),
-      m_enable_netlist_dump(false),
-      m_dump_qor_stats(false),
-      m_enable_debug_checkpoints(false),
-      m_debug_checkpoint_stop_late(false),
-      m_debug_checkpoint_stop_count(0),
-      m_family(DEV_FAMILY_INVALID),
-      m_base_family(DEV_FAMILY_INVALID),
-      m_device_enum(DEV_DEVICE_INVALID),
-      m_min_used_for_overuse(1),
-      m_plumrix_enabled(false),
-      m_plumrix_dump_every_iteration(false),
-      m_plumrix_dump_every_algorithm(false),
-      m_plumrix_dump_post_route(false),
-      m_le_overuse_ratio(0.95),
-      m_ff_overuse_ratio(0.95),
-      m_placer_seed(0)
+    : m_fsyn_expert(expert), m_morv_env(env), m_atom_netlist(nullptr), m_taint(0), m_enable_netlist_dump(false),
+      m_dump_qor_stats(false), m_enable_debug_checkpoints(false), m_debug_checkpoint_stop_late(false),
+      m_debug_checkpoint_stop_count(0), m_family(DEV_FAMILY_INVALID), m_base_family(DEV_FAMILY_INVALID),
+      m_device_enum(DEV_DEVICE_INVALID), m_min_used_for_overuse(1), m_plumrix_enabled(false),
+      m_plumrix_dump_every_iteration(false), m_plumrix_dump_every_algorithm(false), m_plumrix_dump_post_route(false),
+      m_le_overuse_ratio(0.95), m_ff_overuse_ratio(0.95), m_placer_seed(0)
 {
     try {
         build_services();
@@ -100,13 +86,15 @@ void MORV_API::build_services()
 
     const bool write_log = is_fsyn_write_log_required();
     const MORV_FAMILY_TRAITS& traits = morv_family_traits(m_base_family);
-    if ((write_log || is_fsyn_read_log_required()) && traits.m_make_log != nullptr) m_fsyn_log = traits.m_make_log(this);
+    if ((write_log || is_fsyn_read_log_required()) && traits.m_make_log != nullptr)
+        m_fsyn_log = traits.m_make_log(this);
 
     // A replay run keeps its log for reading only.
     m_fsyn_cdb_interface = MORV_MAKE_OWNER(MORV_CDB_INTERFACE, write_log ? m_fsyn_log.get() : nullptr);
 
     if (traits.m_make_net_util != nullptr) m_fsyn_net_util = traits.m_make_net_util(m_atom_netlist, this);
-    if (m_fsyn_net_util == nullptr) MORV_DEBUG_STREAM::print(1, "WARNING: No MORV_NET_UTIL available for this family!!!");
+    if (m_fsyn_net_util == nullptr)
+        MORV_DEBUG_STREAM::print(1, "WARNING: No MORV_NET_UTIL available for this family!!!");
     if (m_fsyn_log != nullptr) m_fsyn_log->set_net_util(m_fsyn_net_util.get());
 
     m_fsyn_stats = MORV_MAKE_OWNER(MORV_STATS_MGR, this);
@@ -131,10 +119,8 @@ void MORV_API::build_services()
     read_plumrix_switches();
     read_overuse_ratio();
 
-    if (m_fsyn_expert != nullptr && m_fsyn_expert->use_xicp())
-        MORV_DEBUG_STREAM::print(1, "FSYN is using xICP");
-    else
-        MORV_DEBUG_STREAM::print(1, "FSYN is using old ICP");
+    if (m_fsyn_expert != nullptr && m_fsyn_expert->use_xicp()) MORV_DEBUG_STREAM::print(1, "FSYN is using xICP");
+    else MORV_DEBUG_STREAM::print(1, "FSYN is using old ICP");
 
     m_fsyn_timing->init_tdc_timing();
     reset_fsyn_cluster_map();

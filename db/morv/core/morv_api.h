@@ -1,5 +1,4 @@
-#ifndef MORV_API_H
-#define MORV_API_H
+#pragma once
 
 // The per-run facade. The flow driver creates exactly one; it owns every
 // per-run service and is what algorithms, sweepers and maps hold to reach them.
@@ -93,10 +92,10 @@ public:
     void add_node_to_cluster(CDB_ATOM_NODE* node, int cluster_id, int ale_id);
 
     // ---- settings by id, resources, flow-gate queries, ICP ----
-    int get_int_option(int id) const;        // -1 when absent
-    bool get_bool_option(int id) const;      // false when absent
-    int get_enum_option(int id) const;       // 0 when absent
-    std::string get_string_option(int id) const;  // empty when absent
+    int get_int_option(int id) const;                                         // -1 when absent
+    bool get_bool_option(int id) const;                                       // false when absent
+    int get_enum_option(int id) const;                                        // 0 when absent
+    std::string get_string_option(int id) const;                              // empty when absent
     int get_instance_int_option(HDB_INSTANCE_NAME* inst_name, int id) const;  // -1 when absent
     int get_family_code();
     bool is_fsyn_read_log_required() const;
@@ -243,5 +242,3 @@ private:
     double m_ff_overuse_ratio;
     int m_placer_seed;
 };
-
-#endif

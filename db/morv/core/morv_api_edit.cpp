@@ -132,7 +132,8 @@ void MORV_API::modify_edge(CDB_ATOM_ITERM* iterm, bool disconnected)
         const int sink_id = static_cast<int>(sink->get_id());
         if (CDB_ATOM_OTERM* source = iterm->get_source()) {
             MORV_DEBUG_STREAM::print(
-                100, "Modifying edge from oterm (%d, %d) of (id %d) feeding iterm (%d, %d) of (id %d) (disconnected=%d)",
+                100,
+                "Modifying edge from oterm (%d, %d) of (id %d) feeding iterm (%d, %d) of (id %d) (disconnected=%d)",
                 MORV_MODIFICATION_CODE, source->get_port_index(), static_cast<int>(source->get_my_node()->get_id()),
                 iterm->get_any_usage_as(), iterm->get_port_index(), sink_id, disconnected ? 1 : 0);
         } else {
@@ -151,7 +152,8 @@ void MORV_API::modify_edge(CDB_ATOM_ITERM* iterm, bool disconnected)
 void MORV_API::note_modified_for_tool_link(CDB_ATOM_NODE* node)
 {
     if (!m_plumrix_enabled || m_fsyn_expert == nullptr) return;
-    if (MORV_PLUMRIX* plumrix = m_fsyn_expert->get_fsyn_plumrix()) plumrix->note_node_modified(static_cast<int>(node->get_id()));
+    if (MORV_PLUMRIX* plumrix = m_fsyn_expert->get_fsyn_plumrix())
+        plumrix->note_node_modified(static_cast<int>(node->get_id()));
 }
 
 void MORV_API::note_modified_in_statistics()
@@ -290,7 +292,8 @@ void MORV_API::print_dont_touch_statistics(AMM_OP op)
         ++lcells;
         refused_lcells += refused;
         bool registered = false;
-        for (auto ot = node->begin_oterm(); ot != node->end_oterm() && !registered; ++ot) registered = (*ot)->is_registered();
+        for (auto ot = node->begin_oterm(); ot != node->end_oterm() && !registered; ++ot)
+            registered = (*ot)->is_registered();
         if (!registered) continue;
         ++registers;
         refused_registers += refused;

@@ -80,9 +80,9 @@ bool MORV_API::copy_oterm_timing_assignment(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM
     if (m_fsyn_cdb_interface->is_logging())
         m_fsyn_cdb_interface->get_fsyn_log()->log_copy_oterm_timing_assignments(from, to);
     if (m_fsyn_timing->is_itest_enabled())
-        MORV_DEBUG_STREAM::print(1, "Warning: iTEst is not available; the copy from oterm %d to oterm %d is not tracked",
-                                 static_cast<int>(from->get_my_node()->get_id()),
-                                 static_cast<int>(to->get_my_node()->get_id()));
+        MORV_DEBUG_STREAM::print(
+            1, "Warning: iTEst is not available; the copy from oterm %d to oterm %d is not tracked",
+            static_cast<int>(from->get_my_node()->get_id()), static_cast<int>(to->get_my_node()->get_id()));
     m_inst_asgn_mgr->load_oterm_assignments(to);
     return true;
 }
@@ -122,8 +122,7 @@ void MORV_API::dump_atom_netlist(const std::string& suffix) const
     const std::string path = m_morv_env->get_project_name() + suffix;
     // The user asked for the dump: a place that cannot take it stops the compile.
     std::string error;
-    if (!CUT_ATOM_DUMPER::dump_current_atom_netlist(m_atom_netlist, path, &error))
-        throw FIO_WRITE_ERROR(path, error);
+    if (!CUT_ATOM_DUMPER::dump_current_atom_netlist(m_atom_netlist, path, &error)) throw FIO_WRITE_ERROR(path, error);
 }
 
 std::string MORV_API::get_project_name() const
@@ -145,7 +144,8 @@ bool MORV_API::check_atom_netlist()
     MORV_ASSERT(m_fsyn_net_util);
     const std::string path = (FIO_PATH(get_project_path()) / FIO_PATH("fsyn_check_atom_netlist.txt")).str();
     std::ofstream file(path, std::ios::trunc);
-    if (!file) MORV_DEBUG_STREAM::print(0, "Warning: cannot write %s; the netlist check goes on without it", path.c_str());
+    if (!file)
+        MORV_DEBUG_STREAM::print(0, "Warning: cannot write %s; the netlist check goes on without it", path.c_str());
     bool clean = true;
     for (CDB_ATOM_NODE* node : *m_atom_netlist)
         if (m_fsyn_net_util->is_lcell(node)) clean = check_logic_cell(node, file) && clean;
@@ -188,8 +188,10 @@ bool MORV_API::check_logic_cell(CDB_ATOM_NODE* node, std::ostream& out)
         else if (!source->get_my_node()->verify_fanout()) finding("verify_fanout returns false for node with id ");
     }
     if (morv_family_traits(m_base_family).m_qfbk_cells && node->test_bit(CDB_ATOM_BIT_QFBK_MODE)) {
-        if (node->get_output_term_by_type(DB_COMB_OUT) == nullptr) finding("QFBK mode lcell has no comb_out at node with id ");
-        if (node->get_output_term_by_type(DB_REG_OUT) == nullptr) finding("QFBK mode lcell has no reg_out at node with id ");
+        if (node->get_output_term_by_type(DB_COMB_OUT) == nullptr)
+            finding("QFBK mode lcell has no comb_out at node with id ");
+        if (node->get_output_term_by_type(DB_REG_OUT) == nullptr)
+            finding("QFBK mode lcell has no reg_out at node with id ");
     }
     return clean;
 }
@@ -294,7 +296,8 @@ void MORV_API::ignore_partition_bp_info(int partition_id)
 {
     BPM_BOUNDARY_PORT_MANAGER* bpm = get_boundary_port_manager();
     if (bpm == nullptr) return;
-    if (m_fsyn_cdb_interface->is_logging()) m_fsyn_cdb_interface->get_fsyn_log()->log_ignore_partition_bp_info(partition_id);
+    if (m_fsyn_cdb_interface->is_logging())
+        m_fsyn_cdb_interface->get_fsyn_log()->log_ignore_partition_bp_info(partition_id);
     bpm->ignore_partition(partition_id);
 }
 

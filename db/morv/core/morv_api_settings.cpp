@@ -28,8 +28,7 @@
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/timing/morv_timing.h"
 
-namespace
-{
+namespace {
 constexpr int NO_WYSIWYG_TYPE = CDB_MAXIMUM_WYSIWYG_TYPE_ENUM;
 
 HDB_ACTION_PT_INSTANCE* action_point_of(MORV_ENV* env)
@@ -170,9 +169,15 @@ bool MORV_API::has_migration_target_device() const
 
 // ------------------------------------------------------------------ resources
 
-int MORV_API::get_device_le_type() const { return morv_family_traits(m_base_family).m_le_type; }
+int MORV_API::get_device_le_type() const
+{
+    return morv_family_traits(m_base_family).m_le_type;
+}
 
-int MORV_API::get_device_ff_type() const { return morv_family_traits(m_base_family).m_ff_type; }
+int MORV_API::get_device_ff_type() const
+{
+    return morv_family_traits(m_base_family).m_ff_type;
+}
 
 int MORV_API::get_device_le_count() const
 {
@@ -265,11 +270,9 @@ bool MORV_API::run_timing_analysis(bool full, bool second_flag, double multiplie
     const double blp_multiplier = blp_text ? std::atof(blp_text) : 0.0;
     if (blp_multiplier > 0.0) multiplier *= blp_multiplier;
 
-    const bool routing_estimate =
-        morv_family_traits(m_base_family).m_routing_estimate && cfg_is_on("fsyn_use_routing_estimate", false) &&
-        want_routing_estimate;
-    const bool post_clustering =
-        m_fsyn_expert != nullptr && m_fsyn_expert->is_fsyn_running(POST_CLUSTERING_FSYN_FLOW);
+    const bool routing_estimate = morv_family_traits(m_base_family).m_routing_estimate &&
+                                  cfg_is_on("fsyn_use_routing_estimate", false) && want_routing_estimate;
+    const bool post_clustering = m_fsyn_expert != nullptr && m_fsyn_expert->is_fsyn_running(POST_CLUSTERING_FSYN_FLOW);
     const bool pre_placement = m_fsyn_expert != nullptr && (m_fsyn_expert->is_fsyn_running_early_fsyn() ||
                                                             m_fsyn_expert->is_fsyn_running(CLUSTER_RETRY_FSYN_FLOW));
     const bool xicp = m_fsyn_expert != nullptr && m_fsyn_expert->use_xicp();
@@ -303,8 +306,8 @@ bool MORV_API::run_timing_analysis(bool full, bool second_flag, double multiplie
     m_fsyn_timing->sync_timing_netlist(true, true);
     if (full) stress_icp_preferred_locations();
 
-    const MORV_ICP_RESULT result = m_morv_env->run_icp(full, second_flag, multiplier, fourth_flag, routing_estimate,
-                                                       sixth_flag, post_clustering);
+    const MORV_ICP_RESULT result =
+        m_morv_env->run_icp(full, second_flag, multiplier, fourth_flag, routing_estimate, sixth_flag, post_clustering);
     const bool success = result.m_status == 1;
     if (!success && !full) MORV_DEBUG_STREAM::print(0, "Warning: FSYN timing analysis failed");
 

@@ -5,14 +5,14 @@
 
 #include "msg/msg.h"
 
-#define MORV_ASSERT(cond)                                                         \
-    do {                                                                          \
-        if (!(cond)) MSG_INTERNAL_ERROR::report(#cond, "MORV", __FILE__, __LINE__); \
+#define MORV_ASSERT(cond)                                                                                              \
+    do {                                                                                                               \
+        if (!(cond)) MSG_INTERNAL_ERROR::report(#cond, "MORV", __FILE__, __LINE__);                                    \
     } while (0)
 
 // For conditions whose reported text must differ from the expression
 // checked (for example a text shared with other modules).
-#define MORV_ASSERT_TEXT(cond, text)                                                \
-    do {                                                                            \
-        if (!(cond)) MSG_INTERNAL_ERROR::report((text), "MORV", __FILE__, __LINE__); \
+#define MORV_ASSERT_TEXT(cond, text)                                                                                   \
+    do {                                                                                                               \
+        if (!(cond)) MSG_INTERNAL_ERROR::report((text), "MORV", __FILE__, __LINE__);                                   \
     } while (0)

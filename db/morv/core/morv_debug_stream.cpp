@@ -22,7 +22,8 @@ char s_channel_buffer[MORV_DEBUG_STREAM::s_LINE_LIMIT + 1];
 
 }  // namespace
 
-int morv_format_line(char* buffer, const char* format, va_list args) {
+int morv_format_line(char* buffer, const char* format, va_list args)
+{
     const int limit = MORV_DEBUG_STREAM::s_LINE_LIMIT;
     buffer[0] = '\0';
     int length = std::vsnprintf(buffer, limit + 1, format, args);
@@ -35,7 +36,8 @@ int morv_format_line(char* buffer, const char* format, va_list args) {
     return length;
 }
 
-char* morv_reduce_percent_pairs(const char* text, char* out) {
+char* morv_reduce_percent_pairs(const char* text, char* out)
+{
     char* dst = out;
     for (const char* src = text; *src; ++src) {
         *dst++ = *src;
@@ -45,9 +47,13 @@ char* morv_reduce_percent_pairs(const char* text, char* out) {
     return out;
 }
 
-MORV_DEBUG_STREAM::MORV_DEBUG_STREAM() { set_file_name(s_DEFAULT_FILE_NAME); }
+MORV_DEBUG_STREAM::MORV_DEBUG_STREAM()
+{
+    set_file_name(s_DEFAULT_FILE_NAME);
+}
 
-MORV_DEBUG_STREAM::~MORV_DEBUG_STREAM() {
+MORV_DEBUG_STREAM::~MORV_DEBUG_STREAM()
+{
     // Late static destructors of other modules may still log: leave the
     // logger switched off rather than pointing at released storage.
     m_enabled = false;
@@ -58,7 +64,8 @@ MORV_DEBUG_STREAM::~MORV_DEBUG_STREAM() {
     m_file_name = nullptr;
 }
 
-void MORV_DEBUG_STREAM::set_file_name(const char* file_name) {
+void MORV_DEBUG_STREAM::set_file_name(const char* file_name)
+{
     if (!file_name) file_name = s_DEFAULT_FILE_NAME;
     std::size_t length = std::strlen(file_name);
     char* copy = static_cast<char*>(morv_mem_alloc(length + 1));
@@ -67,16 +74,21 @@ void MORV_DEBUG_STREAM::set_file_name(const char* file_name) {
     m_file_name = copy;
 }
 
-void MORV_DEBUG_STREAM::close_file() {
+void MORV_DEBUG_STREAM::close_file()
+{
     if (!m_file_stream) return;
     if (m_file_stream->is_open()) m_file_stream->close();
     MORV_DELETE(m_file_stream);
     m_file_stream = nullptr;
 }
 
-bool MORV_DEBUG_STREAM::is_file_open() const { return m_file_stream && m_file_stream->is_open(); }
+bool MORV_DEBUG_STREAM::is_file_open() const
+{
+    return m_file_stream && m_file_stream->is_open();
+}
 
-void MORV_DEBUG_STREAM::reset(const char* file_name) {
+void MORV_DEBUG_STREAM::reset(const char* file_name)
+{
     close_file();
     set_file_name(file_name);
     m_threshold = 1;
@@ -85,14 +97,16 @@ void MORV_DEBUG_STREAM::reset(const char* file_name) {
     m_enabled = false;
 }
 
-void MORV_DEBUG_STREAM::print(int level, const char* format, ...) {
+void MORV_DEBUG_STREAM::print(int level, const char* format, ...)
+{
     va_list args;
     va_start(args, format);
     vprint(level, format, args);
     va_end(args);
 }
 
-void MORV_DEBUG_STREAM::vprint(int level, const char* format, va_list args) {
+void MORV_DEBUG_STREAM::vprint(int level, const char* format, va_list args)
+{
     MORV_DEBUG_STREAM& stream = s_stream;
     // The level test comes first: a verbose line below the threshold costs
     // one comparison and no formatting.
@@ -101,7 +115,8 @@ void MORV_DEBUG_STREAM::vprint(int level, const char* format, va_list args) {
     stream.write_line(level);
 }
 
-void MORV_DEBUG_STREAM::write_line(int level) {
+void MORV_DEBUG_STREAM::write_line(int level)
+{
     if (m_fstream) {
         if (!m_file_stream) {
             try {
@@ -129,14 +144,16 @@ void MORV_DEBUG_STREAM::write_line(int level) {
     }
 }
 
-void MORV_DEBUG_STREAM::warn_file_not_writable(const char* file_name) {
+void MORV_DEBUG_STREAM::warn_file_not_writable(const char* file_name)
+{
     MSG_W warning;
     warning.fill_args("Cannot write the debug file %1!s!; its lines are not saved/WMORV_FSYN_DEBUG_FILE_NOT_WRITABLE",
                       file_name);
     warning.post();
 }
 
-void MORV_DEBUG_STREAM::configure_from_switches() {
+void MORV_DEBUG_STREAM::configure_from_switches()
+{
     MORV_DEBUG_STREAM& stream = s_stream;
     bool full = cfg_is_on("fsyn_debug_msg_full", false);
     bool detail = cfg_is_on("fsyn_debug_msg", false);
@@ -149,7 +166,8 @@ void MORV_DEBUG_STREAM::configure_from_switches() {
     stream.m_enabled = true;
 }
 
-void morv_debug(const char* format, ...) {
+void morv_debug(const char* format, ...)
+{
     char buffer[MORV_DEBUG_STREAM::s_LINE_LIMIT + 1];
     va_list args;
     va_start(args, format);

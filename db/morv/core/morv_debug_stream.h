@@ -15,7 +15,8 @@
 #define MORV_PRINTF_FORMAT(fmt_index, first_arg)
 #endif
 
-class MORV_DEBUG_STREAM {
+class MORV_DEBUG_STREAM
+{
 public:
     // Longest line, in characters; longer lines are cut to this length.
     static constexpr int s_LINE_LIMIT = 4096;

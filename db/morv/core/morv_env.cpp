@@ -34,15 +34,8 @@ MORV_API* api_of(MORV_EXPERT_INTERFACE* expert)
 }  // namespace
 
 MORV_ENV::MORV_ENV(CMP_FACADE* cmp, int partition_id)
-    : m_cmp(cmp),
-      m_atom_netlist(nullptr),
-      m_bpm(nullptr),
-      m_chip_db_entry(nullptr),
-      m_save_restore_mgr(nullptr),
-      m_partition_id(partition_id),
-      m_family_code(-1),
-      m_base_family_code(-1),
-      m_current_partition_id(0)
+    : m_cmp(cmp), m_atom_netlist(nullptr), m_bpm(nullptr), m_chip_db_entry(nullptr), m_save_restore_mgr(nullptr),
+      m_partition_id(partition_id), m_family_code(-1), m_base_family_code(-1), m_current_partition_id(0)
 {
     s_env = this;
     // A constructor that fails never runs the destructor: the static must not

@@ -1,5 +1,4 @@
-#ifndef MORV_ENV_H
-#define MORV_ENV_H
+#pragma once
 
 // The one object through which the host and the component see each other.
 //
@@ -61,7 +60,7 @@ struct MORV_ICP_RESULT
     int m_second_seconds = 0;  // CPU seconds of the timing stage
     int m_moved_atoms = 0;
     int m_figure_of_merit = 0;
-    int m_status = 0;          // 1 on success
+    int m_status = 0;  // 1 on success
 };
 
 class MORV_ENV
@@ -93,7 +92,8 @@ public:
     virtual void node_added(CDB_ATOM_NODE* node, int flag = 0) = 0;
     virtual void delete_node(CDB_ATOM_NODE* node) = 0;
     // The node's output of the given port type is duplicated; the new node or null.
-    virtual CDB_ATOM_NODE* duplicate_node(CDB_ATOM_NODE* node, int output_port_type, int a = 0, int b = 0, int c = 1) = 0;
+    virtual CDB_ATOM_NODE* duplicate_node(CDB_ATOM_NODE* node, int output_port_type, int a = 0, int b = 0,
+                                          int c = 1) = 0;
     virtual void copy_node_assignments(CDB_ATOM_NODE* from, CDB_ATOM_NODE* to, int a = 0, int b = 0) = 0;
     virtual void clear_node_assignments(CDB_ATOM_NODE* node) = 0;
     virtual bool is_fake_auto_device() { return false; }
@@ -137,11 +137,17 @@ public:
     virtual CDB_ATOM_NODE* get_gnd_lcell(int partition) = 0;
     virtual CDB_ATOM_NODE* get_partition_gnd_lcell(int partition) = 0;
     virtual void prepare_gnd_lcell(int partition) = 0;
-    virtual CDB_ATOM_NODE* get_boundary_port_source(CDB_ATOM_BOUNDARY_PORT* port, int* atom_type, int* output_port_type);
+    virtual CDB_ATOM_NODE* get_boundary_port_source(CDB_ATOM_BOUNDARY_PORT* port, int* atom_type,
+                                                    int* output_port_type);
     virtual CDB_ATOM_NODE* get_blackbox_source(CDB_ATOM_OTERM* oterm, int* atom_type, int* output_port_type);
-    virtual bool is_stitched_node(int node_id) { (void)node_id; return false; }
+    virtual bool is_stitched_node(int node_id)
+    {
+        (void)node_id;
+        return false;
+    }
     virtual MORV_ICP_RESULT run_icp(bool full, bool second, double multiplier, bool fourth = false,
-                                    bool routing_estimate = false, bool sixth = false, bool post_clustering = false) = 0;
+                                    bool routing_estimate = false, bool sixth = false,
+                                    bool post_clustering = false) = 0;
     // Seconds between two LAB locations for the given drive strength (-1: default).
     virtual double get_routing_delay(int x1, int y1, int x2, int y2, int drive_strength = -1) = 0;
     virtual void get_progress_range(int* start, int* end) = 0;
@@ -185,5 +191,3 @@ private:
 
     static MORV_ENV* s_env;
 };
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef MORV_ENV_TIMING_H
-#define MORV_ENV_TIMING_H
+#pragma once
 
 // The two questions the entry code asks the host's timing accessories.
 
@@ -9,5 +8,3 @@ class TDB_NETLIST;
 bool morv_env_is_early_timing_enabled();
 // The host's current timing netlist, or null.
 TDB_NETLIST* morv_env_get_tdb_netlist();
-
-#endif

@@ -61,8 +61,9 @@ int zero_edge_delays(TDB_NODE* tdb_node)
 }  // namespace
 
 const char* const MORV_EXPERT::s_FSYN_ALGORITHM_SHORT_NAMES[ALGORITHM_END + 1] = {
-    "RTM",        "REMUX",   "RWR", "REG_PACK", "REP",          "TEST",  "REG_UNPACK", "BDD_SYN",  "RAM_MAP",
-    "PIPE_ASYNC", "RESPLIT", "LIR", "INV_PUSH", "RESYN", "SAVE_RESTORE", "UTIL", "MANUAL", "PIPELINE", ""};
+    "RTM",          "REMUX",   "RWR",        "REG_PACK", "REP", "TEST",     "REG_UNPACK",
+    "BDD_SYN",      "RAM_MAP", "PIPE_ASYNC", "RESPLIT",  "LIR", "INV_PUSH", "RESYN",
+    "SAVE_RESTORE", "UTIL",    "MANUAL",     "PIPELINE", ""};
 
 // The table is ordered by id; keep the SAVE_RESTORE/UTIL order consistent with the ids above.
 static_assert(SAVE_RESTORE_ALGORITHM == 14 && UTIL_ALGORITHM == 15, "algorithm ids");
@@ -159,8 +160,8 @@ bool MORV_EXPERT::will_fsyn_pipeline_net(CDB_ATOM_OTERM* src_oterm)
 {
     if (src_oterm == nullptr) expert_error("src_oterm", __LINE__);
     const char* name = s_FSYN_ALGORITHM_SHORT_NAMES[PIPE_ASYNC_ALGORITHM];
-    const bool named_in_test_string = m_test_string_late.find(name) != std::string::npos &&
-                                      m_test_string_early.find(name) != std::string::npos;
+    const bool named_in_test_string =
+        m_test_string_late.find(name) != std::string::npos && m_test_string_early.find(name) != std::string::npos;
     if (named_in_test_string || m_algorithm_list[PIPE_ASYNC_ALGORITHM])
         return is_critical_asynchronous_source(src_oterm);
     return false;
@@ -391,22 +392,67 @@ bool MORV_EXPERT_NOP::do_physical_synthesis(e_fsyn_flow fsyn_flow_id)
     expert_error(NOP_ERROR, __LINE__);
 }
 
-void MORV_EXPERT_NOP::save_early_netlist_incase_vpr_fails() { expert_error(NOP_ERROR, __LINE__); }
-void MORV_EXPERT_NOP::restore_early_netlist() { expert_error(NOP_ERROR, __LINE__); }
-void MORV_EXPERT_NOP::discard_early_netlist() { expert_error(NOP_ERROR, __LINE__); }
-bool MORV_EXPERT_NOP::is_fsyn_running_in_migration_replay_log_mode() { expert_error(NOP_ERROR, __LINE__); }
+void MORV_EXPERT_NOP::save_early_netlist_incase_vpr_fails()
+{
+    expert_error(NOP_ERROR, __LINE__);
+}
+void MORV_EXPERT_NOP::restore_early_netlist()
+{
+    expert_error(NOP_ERROR, __LINE__);
+}
+void MORV_EXPERT_NOP::discard_early_netlist()
+{
+    expert_error(NOP_ERROR, __LINE__);
+}
+bool MORV_EXPERT_NOP::is_fsyn_running_in_migration_replay_log_mode()
+{
+    expert_error(NOP_ERROR, __LINE__);
+}
 bool MORV_EXPERT_NOP::get_init_info_for_ble_dup_struct_from_sap(int, int, int*, int*, int*, int*, int)
 {
     expert_error(NOP_ERROR, __LINE__);
 }
-bool MORV_EXPERT_NOP::load_ble_dup_struct(int*, int*, int**, int) { expert_error(NOP_ERROR, __LINE__); }
-void MORV_EXPERT_NOP::reset_fsyn_chip_map() { expert_error(NOP_ERROR, __LINE__); }
-void MORV_EXPERT_NOP::clear_fsyn_rdb_table() { expert_error(NOP_ERROR, __LINE__); }
-void MORV_EXPERT_NOP::clear_fsyn_log() { expert_error(NOP_ERROR, __LINE__); }
-void MORV_EXPERT_NOP::reset_fsyn_cluster_map() { expert_error(NOP_ERROR, __LINE__); }
-void MORV_EXPERT_NOP::set_atom_preferred_cluster(int, int, int) { expert_error(NOP_ERROR, __LINE__); }
-int MORV_EXPERT_NOP::get_atom_preferred_cluster(int) { expert_error(NOP_ERROR, __LINE__); }
-int MORV_EXPERT_NOP::get_clustered_companion_node(int) { expert_error(NOP_ERROR, __LINE__); }
-void MORV_EXPERT_NOP::set_atoms_preferred_location(int, int, int, int, int) { expert_error(NOP_ERROR, __LINE__); }
-bool MORV_EXPERT_NOP::get_atoms_preferred_location(int, int*, int*, int*, int*) { expert_error(NOP_ERROR, __LINE__); }
-void MORV_EXPERT_NOP::fix_tdb_netlist_for_virtual_nodes() { expert_error(NOP_ERROR, __LINE__); }
+bool MORV_EXPERT_NOP::load_ble_dup_struct(int*, int*, int**, int)
+{
+    expert_error(NOP_ERROR, __LINE__);
+}
+void MORV_EXPERT_NOP::reset_fsyn_chip_map()
+{
+    expert_error(NOP_ERROR, __LINE__);
+}
+void MORV_EXPERT_NOP::clear_fsyn_rdb_table()
+{
+    expert_error(NOP_ERROR, __LINE__);
+}
+void MORV_EXPERT_NOP::clear_fsyn_log()
+{
+    expert_error(NOP_ERROR, __LINE__);
+}
+void MORV_EXPERT_NOP::reset_fsyn_cluster_map()
+{
+    expert_error(NOP_ERROR, __LINE__);
+}
+void MORV_EXPERT_NOP::set_atom_preferred_cluster(int, int, int)
+{
+    expert_error(NOP_ERROR, __LINE__);
+}
+int MORV_EXPERT_NOP::get_atom_preferred_cluster(int)
+{
+    expert_error(NOP_ERROR, __LINE__);
+}
+int MORV_EXPERT_NOP::get_clustered_companion_node(int)
+{
+    expert_error(NOP_ERROR, __LINE__);
+}
+void MORV_EXPERT_NOP::set_atoms_preferred_location(int, int, int, int, int)
+{
+    expert_error(NOP_ERROR, __LINE__);
+}
+bool MORV_EXPERT_NOP::get_atoms_preferred_location(int, int*, int*, int*, int*)
+{
+    expert_error(NOP_ERROR, __LINE__);
+}
+void MORV_EXPERT_NOP::fix_tdb_netlist_for_virtual_nodes()
+{
+    expert_error(NOP_ERROR, __LINE__);
+}

@@ -1,5 +1,4 @@
-#ifndef MORV_EXPERT_H
-#define MORV_EXPERT_H
+#pragma once
 
 // The flow driver: one subclass per supported device family, or the no-op
 // driver for every other family. The driver owns the run's facade and the
@@ -83,8 +82,14 @@ public:
     static const char* get_fsyn_flow_name(e_fsyn_flow flow);
 
     static MORV_OWNER<MORV_EXPERT_INTERFACE> allocate_new_expert(MORV_ENV* env);
-    static bool is_early_fsyn_flow(e_fsyn_flow flow) { return flow == SYN_EARLY_FSYN_FLOW || flow == FIT_EARLY_FSYN_FLOW; }
-    static bool is_pre_placement_fsyn_flow(e_fsyn_flow flow) { return flow >= SYN_EARLY_FSYN_FLOW && flow <= CLUSTER_RETRY_FSYN_FLOW; }
+    static bool is_early_fsyn_flow(e_fsyn_flow flow)
+    {
+        return flow == SYN_EARLY_FSYN_FLOW || flow == FIT_EARLY_FSYN_FLOW;
+    }
+    static bool is_pre_placement_fsyn_flow(e_fsyn_flow flow)
+    {
+        return flow >= SYN_EARLY_FSYN_FLOW && flow <= CLUSTER_RETRY_FSYN_FLOW;
+    }
 
     // Process-wide: number of flow drivers constructed.
     static int m_instantiation;
@@ -336,5 +341,3 @@ public:
     FSYN_VPR_RETRY_STATE get_vpr_retry_state() override { return 0; }
     bool is_atom_modified_for_icp(int) override { return false; }
 };
-
-#endif

@@ -28,8 +28,7 @@
 #include "morv/netlist/morv_nt.h"
 #include "morv/timing/morv_timing.h"
 
-namespace
-{
+namespace {
 const char* const BANNER_LINE = "***************************************";
 
 // Runs the flow with the numeric locale "C" and puts the caller's locale
@@ -131,8 +130,7 @@ bool MORV_EXPERT::do_physical_synthesis(e_fsyn_flow fsyn_flow_id)
         if (!timing_ok) {
             if (!m_morv_env->should_discard_fsyn_result())
                 morv_send_msg(morv_new_msg(MORV_MSG_WMORV_PHYSICAL_SYNTHESIS_SKIPPED_DUE_TO_TIMING_NETLIST));
-            else
-                ok = false;
+            else ok = false;
         } else {
             MORV_STATS_MGR* stats = m_fsyn_api->get_fsyn_stats();
             if (stats != nullptr) stats->delete_records();
@@ -150,8 +148,7 @@ bool MORV_EXPERT::do_physical_synthesis(e_fsyn_flow fsyn_flow_id)
                     // The early flow already ran at SYN_EARLY.
                     if (m_algorithm_list[PIPE_ASYNC_ALGORITHM] || m_for_density)
                         ok = early_fsyn_flow(FIT_EARLY_FSYN_FLOW);
-                    else
-                        ok = early_fsyn_esr_only_flow(FIT_EARLY_FSYN_FLOW);
+                    else ok = early_fsyn_esr_only_flow(FIT_EARLY_FSYN_FLOW);
                 }
                 break;
             }
@@ -304,8 +301,7 @@ void MORV_EXPERT::back_annotate_delays()
             CDB_ATOM_NODE* source_node = source->get_my_node();
             std::fprintf(fp, "%d ( %d %d ) -> %d ( %d %d ) = %d\n", static_cast<int>(source_node->get_id()),
                          source->get_any_usage_as(), source->get_port_index(), static_cast<int>(dest_node->get_id()),
-                         iterm->get_any_usage_as(), iterm->get_port_index(),
-                         get_interconnection_delay_on_iterm(iterm));
+                         iterm->get_any_usage_as(), iterm->get_port_index(), get_interconnection_delay_on_iterm(iterm));
         }
     }
     std::fclose(fp);
@@ -321,8 +317,7 @@ int MORV_EXPERT::get_interconnection_delay_on_iterm(CDB_ATOM_ITERM* iterm)
     CDB_ATOM_OTERM* source = iterm->get_source();
     if (source == nullptr || source->get_my_node() == nullptr) return 0;
     const CDB_ATOM_NODE* source_node = source->get_my_node();
-    if (source_node->get_lab_x() < 0 || source_node->get_lab_y() < 0 || node->get_lab_x() < 0 ||
-        node->get_lab_y() < 0)
+    if (source_node->get_lab_x() < 0 || source_node->get_lab_y() < 0 || node->get_lab_x() < 0 || node->get_lab_y() < 0)
         return 0;
     const double seconds = m_morv_env->get_routing_delay(source_node->get_lab_x(), source_node->get_lab_y(),
                                                          node->get_lab_x(), node->get_lab_y());

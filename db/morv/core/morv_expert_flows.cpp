@@ -44,8 +44,7 @@ MORV_EXPERT::FLOW_SPAN::~FLOW_SPAN()
     // host must see, not one the notification might raise.
     try {
         end_flow();
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 void MORV_EXPERT::FLOW_SPAN::stop_running()
@@ -218,10 +217,8 @@ bool MORV_EXPERT::post_clustering_fsyn_flow()
 
     // No family adds a list after clustering: user-option mode runs only
     // what the run list already holds.
-    if (m_flow_type == FSYN_USER_OPTION_FLOW)
-        run_flow();
-    else
-        run_flow_type(POST_CLUSTERING_FSYN_FLOW);
+    if (m_flow_type == FSYN_USER_OPTION_FLOW) run_flow();
+    else run_flow_type(POST_CLUSTERING_FSYN_FLOW);
 
     MORV_DEBUG_STREAM::print(1, "MORV_EXPERT doing post-work cleanup");
     const bool post_icp_ok = m_fsyn_api->run_timing_analysis(true, false, 1.0, true, false, false);

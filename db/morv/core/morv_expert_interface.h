@@ -1,5 +1,4 @@
-#ifndef MORV_EXPERT_INTERFACE_H
-#define MORV_EXPERT_INTERFACE_H
+#pragma once
 
 // The flow driver's exported interface: what the host calls once it holds an
 // environment. Kept free of every other component header so that the host can
@@ -50,5 +49,3 @@ public:
     virtual bool is_atom_modified_for_icp(int atom_id) = 0;
     virtual ~MORV_EXPERT_INTERFACE() {}
 };
-
-#endif

@@ -18,8 +18,7 @@
 #include "morv/core/morv_setting_ids.h"
 #include "morv/netlist/morv_inst_asgn_mgr.h"
 
-namespace
-{
+namespace {
 // Project settings read by the mode selection.
 // A migration to one of these families keeps the fitter flows from running.
 bool migrates_to_family_without_fitter_flows(const MORV_API& api)
@@ -47,7 +46,8 @@ void MORV_EXPERT::find_and_set_which_algorithms_are_to_run()
         return m_fsyn_api->get_bool_option(option) || (inst_asgn_mgr != nullptr && inst_asgn_mgr->is_option_used(bit));
     };
     m_opx_comb_logic = user_setting(MORV_SETTING_COMB_LOGIC, MORV_INST_ASGN_COMB_LOGIC);
-    m_opx_comb_logic_for_fitting = user_setting(MORV_SETTING_COMB_LOGIC_FOR_FITTING, MORV_INST_ASGN_COMB_LOGIC_FOR_FITTING);
+    m_opx_comb_logic_for_fitting =
+        user_setting(MORV_SETTING_COMB_LOGIC_FOR_FITTING, MORV_INST_ASGN_COMB_LOGIC_FOR_FITTING);
     m_opx_logic_to_memory = user_setting(MORV_SETTING_LOGIC_TO_MEMORY, MORV_INST_ASGN_LOGIC_TO_MEMORY);
     m_opx_async_pipelining = user_setting(MORV_SETTING_ASYNC_PIPELINING, MORV_INST_ASGN_ASYNC_PIPELINING);
     m_opx_register_duplication = user_setting(MORV_SETTING_REGISTER_DUPLICATION, MORV_INST_ASGN_REGISTER_DUPLICATION);
@@ -106,9 +106,8 @@ void MORV_EXPERT::find_and_set_which_algorithms_are_to_run()
     }
 
     if (migrates_to_family_without_fitter_flows(*m_fsyn_api)) {
-        MORV_DEBUG_STREAM::print(1,
-                                 "Disabling FIT-EARLY, CLUSTER-RETRY, and LATE, because TIII <-> DWX migration is "
-                                 "selected.");
+        MORV_DEBUG_STREAM::print(1, "Disabling FIT-EARLY, CLUSTER-RETRY, and LATE, because TIII <-> DWX migration is "
+                                    "selected.");
         m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = false;
         m_fsyn_flow_is_enabled[CLUSTER_RETRY_FSYN_FLOW] = false;
         m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = false;
@@ -148,7 +147,8 @@ void MORV_EXPERT::find_and_set_which_algorithms_are_to_run()
     if (disable_fit_fsyn || turned_off_for_reuse) {
         for (int flow = FIT_EARLY_FSYN_FLOW; flow < NUM_FSYN_FLOWS; ++flow) m_fsyn_flow_is_enabled[flow] = false;
         if (disable_fit_fsyn)
-            MORV_DEBUG_STREAM::print(1, "Warning: Fit-FSYN disabled by INI.  This will negatively impact QoR (I hope).");
+            MORV_DEBUG_STREAM::print(1,
+                                     "Warning: Fit-FSYN disabled by INI.  This will negatively impact QoR (I hope).");
     }
 
     check_if_fsyn_flow_can_be_run();

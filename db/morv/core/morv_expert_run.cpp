@@ -196,10 +196,8 @@ void MORV_EXPERT::run_fsyn_tune_string_flow(e_fsyn_flow fsyn_flow_id)
         const char* key = nullptr;
         if ((fast > ratio && effort == MORV_EFFORT_NORMAL) || effort == MORV_EFFORT_FAST)
             key = "fsyn_tune_work_string_fast";
-        else if (ratio > slow && effort == MORV_EFFORT_NORMAL)
-            key = "fsyn_tune_work_string_normal_late";
-        else if (effort != MORV_EFFORT_EXTRA)
-            key = "fsyn_tune_work_string_normal";
+        else if (ratio > slow && effort == MORV_EFFORT_NORMAL) key = "fsyn_tune_work_string_normal_late";
+        else if (effort != MORV_EFFORT_EXTRA) key = "fsyn_tune_work_string_normal";
         else key = "fsyn_tune_work_string_extra";
         const char* value = cfg_get_value(key);
         test_string = value != nullptr ? value : "";
@@ -440,8 +438,7 @@ bool MORV_EXPERT::check_replay_log_file(const char* target_device, const char* s
 
 bool MORV_EXPERT::run_shared_replay_log_flow()
 {
-    if (m_opx_physical_synthesis_read_log.empty())
-        run_error("m_opx_physical_synthesis_read_log != \"\"", __LINE__);
+    if (m_opx_physical_synthesis_read_log.empty()) run_error("m_opx_physical_synthesis_read_log != \"\"", __LINE__);
     MORV_LOG* log = m_fsyn_api->get_fsyn_log();
     if (log == nullptr) run_error("m_fsyn_log", __LINE__);
     log->get_log_file()->set_file_name(m_opx_physical_synthesis_read_log);

@@ -36,7 +36,8 @@ extern const std::string s_morv_cluster_map_node_type_names[3];
 // Key of an asynchronous source: the node driving the net and the port type
 // of its driving output term. Keys compare by node id alone, so two output
 // terms of one node are the same source.
-struct PIPE_ASYNC_OTERM {
+struct PIPE_ASYNC_OTERM
+{
     uint32_t m_node_id = 0;
     uint32_t m_port_type = 0;
 
@@ -44,7 +45,8 @@ struct PIPE_ASYNC_OTERM {
 };
 
 // One row of the asynchronous-pipelining report.
-struct PIPE_ASYNC_REPORT_ROW {
+struct PIPE_ASYNC_REPORT_ROW
+{
     uint32_t m_node_id = 0;
     uint32_t m_port_type = 0;
     uint32_t m_stages = 0;     // 0 when not pipelined

@@ -1,5 +1,4 @@
-#ifndef MORV_RUN_LIST_H
-#define MORV_RUN_LIST_H
+#pragma once
 
 // Cutting test and tune strings into algorithm runs.
 //
@@ -46,5 +45,3 @@ bool morv_check_test_string(const std::string& text, std::string* bad_run, std::
 
 // A tune string may use ',' between runs; the same text with ';' instead.
 std::string morv_tune_string_to_test_string(std::string text);
-
-#endif

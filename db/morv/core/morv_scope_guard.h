@@ -1,5 +1,4 @@
-#ifndef MORV_SCOPE_GUARD_H
-#define MORV_SCOPE_GUARD_H
+#pragma once
 
 // Runs an action when the scope ends, whether it ends normally or because an
 // exception passes: state set for the length of a call is put back either way.
@@ -31,5 +30,3 @@ private:
     ACTION m_action;
     bool m_active = true;
 };
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef MORV_SETTING_IDS_H
-#define MORV_SETTING_IDS_H
+#pragma once
 
 // The project settings the component reads by number, and the values of the
 // effort setting. The stand-in compiler sets them by the same names, so the
@@ -28,5 +27,3 @@ enum MORV_EFFORT : int
     MORV_EFFORT_FAST = 81,
     MORV_EFFORT_EXTRA = 152,
 };
-
-#endif

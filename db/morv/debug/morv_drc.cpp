@@ -16,7 +16,10 @@
 
 namespace {
 
-bool is_family_without_drc(int base_family) { return !morv_family_traits(base_family).m_drc; }
+bool is_family_without_drc(int base_family)
+{
+    return !morv_family_traits(base_family).m_drc;
+}
 
 void drc_step(MORV_API* fsyn_api, const char* flow_name, const char* step)
 {

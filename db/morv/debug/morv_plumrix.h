@@ -1,5 +1,4 @@
-#ifndef MORV_PLUMRIX_H
-#define MORV_PLUMRIX_H
+#pragma once
 
 // Link to the external interactive tool. Created and owned by the flow
 // driver; enabled by "fsyn_enable_plumrix". The named-pipe session itself is
@@ -38,5 +37,3 @@ private:
 
     static int s_interface_users;
 };
-
-#endif

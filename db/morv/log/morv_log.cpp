@@ -46,12 +46,8 @@ MORV_LOG::MORV_LOG(MORV_API* fsyn_api) : m_fsyn_api(fsyn_api)
 // A snapshot copy keeps the file name, the chunk list and the pending
 // records; its file is closed.
 MORV_LOG::MORV_LOG(const MORV_LOG& source, MORV_API* fsyn_api)
-    : m_fsyn_api(fsyn_api),
-      m_net_util(source.m_net_util),
-      m_log_file(source.m_log_file),
-      m_chunk_number(source.m_chunk_number),
-      m_chunk_files(source.m_chunk_files),
-      m_pending(source.m_pending)
+    : m_fsyn_api(fsyn_api), m_net_util(source.m_net_util), m_log_file(source.m_log_file),
+      m_chunk_number(source.m_chunk_number), m_chunk_files(source.m_chunk_files), m_pending(source.m_pending)
 {
     MORV_ASSERT(m_fsyn_api);
     m_log_file.close();
@@ -66,10 +62,19 @@ void MORV_LOG::record(const char* writer, std::vector<std::string> args)
 
 namespace {
 
-std::string text(int value) { return std::to_string(value); }
-std::string text(bool value) { return value ? "1" : "0"; }
+std::string text(int value)
+{
+    return std::to_string(value);
+}
+std::string text(bool value)
+{
+    return value ? "1" : "0";
+}
 
-std::string text(const CDB_ATOM_NODE* node) { return node ? std::to_string(node->get_id()) : "none"; }
+std::string text(const CDB_ATOM_NODE* node)
+{
+    return node ? std::to_string(node->get_id()) : "none";
+}
 
 std::string text(const CDB_ATOM_ITERM* iterm)
 {
@@ -85,7 +90,10 @@ std::string text(const CDB_ATOM_OTERM* oterm)
            std::to_string(oterm->get_port_index());
 }
 
-std::string text(const HDB_INSTANCE_NAME* name) { return name ? name->get_short_hpath() : "none"; }
+std::string text(const HDB_INSTANCE_NAME* name)
+{
+    return name ? name->get_short_hpath() : "none";
+}
 
 std::string text(const CDB_LUTMASK& mask)
 {
@@ -101,7 +109,10 @@ void MORV_LOG::log_insert_atom(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* from_node
     record("log_insert_atom", {text(new_node), text(from_node), text(is_duplication)});
 }
 
-void MORV_LOG::log_delete_atom(CDB_ATOM_NODE* node) { record("log_delete_atom", {text(node)}); }
+void MORV_LOG::log_delete_atom(CDB_ATOM_NODE* node)
+{
+    record("log_delete_atom", {text(node)});
+}
 
 void MORV_LOG::log_new_node(CDB_ATOM_NODE* node, CDB_ATOM_NODE* new_node, int output_port_type, int flag)
 {
@@ -134,9 +145,18 @@ void MORV_LOG::log_connection(int source, CDB_ATOM_ITERM* iterm)
     record("log_connection", {text(source), text(iterm)});
 }
 
-void MORV_LOG::log_disconnection(CDB_ATOM_ITERM* iterm) { record("log_disconnection", {text(iterm)}); }
-void MORV_LOG::log_connect_to_gnd(CDB_ATOM_ITERM* iterm) { record("log_connect_to_gnd", {text(iterm)}); }
-void MORV_LOG::log_connect_to_vcc(CDB_ATOM_ITERM* iterm) { record("log_connect_to_vcc", {text(iterm)}); }
+void MORV_LOG::log_disconnection(CDB_ATOM_ITERM* iterm)
+{
+    record("log_disconnection", {text(iterm)});
+}
+void MORV_LOG::log_connect_to_gnd(CDB_ATOM_ITERM* iterm)
+{
+    record("log_connect_to_gnd", {text(iterm)});
+}
+void MORV_LOG::log_connect_to_vcc(CDB_ATOM_ITERM* iterm)
+{
+    record("log_connect_to_vcc", {text(iterm)});
+}
 
 void MORV_LOG::log_adopt_fanouts(CDB_ATOM_OTERM* new_oterm, CDB_ATOM_OTERM* old_oterm)
 {
@@ -208,8 +228,14 @@ void MORV_LOG::log_set_global(CDB_ATOM_ITERM* iterm, int global_type)
     record("log_set_global", {text(iterm), text(global_type)});
 }
 
-void MORV_LOG::log_clear_invert(CDB_ATOM_ITERM* iterm) { record("log_clear_invert", {text(iterm)}); }
-void MORV_LOG::log_set_invert(CDB_ATOM_ITERM* iterm) { record("log_set_invert", {text(iterm)}); }
+void MORV_LOG::log_clear_invert(CDB_ATOM_ITERM* iterm)
+{
+    record("log_clear_invert", {text(iterm)});
+}
+void MORV_LOG::log_set_invert(CDB_ATOM_ITERM* iterm)
+{
+    record("log_set_invert", {text(iterm)});
+}
 
 void MORV_LOG::log_move_boundary_port_id(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM* to)
 {

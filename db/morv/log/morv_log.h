@@ -1,5 +1,4 @@
-#ifndef MORV_LOG_H
-#define MORV_LOG_H
+#pragma once
 
 // The change log of a migration compile: every netlist edit of the run as a
 // typed record. Until the log's records and their replay are built, each
@@ -145,5 +144,3 @@ public:
     explicit MORV_LOG_MRL(MORV_API* fsyn_api) : MORV_LOG(fsyn_api) {}
     MORV_LOG_MRL(const MORV_LOG_MRL& source, MORV_API* fsyn_api) : MORV_LOG(source, fsyn_api) {}
 };
-
-#endif

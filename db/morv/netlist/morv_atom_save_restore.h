@@ -1,5 +1,4 @@
-#ifndef MORV_ATOM_SAVE_RESTORE_H
-#define MORV_ATOM_SAVE_RESTORE_H
+#pragma once
 
 // Writes the chip's atom netlist and the design hierarchy to archive files,
 // reads them back in place of the live netlist, and deletes the files when
@@ -31,5 +30,3 @@ private:
     int m_netlist_id;
     int m_partition_id;
 };
-
-#endif

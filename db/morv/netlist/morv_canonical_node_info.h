@@ -1,5 +1,4 @@
-#ifndef MORV_CANONICAL_NODE_INFO_H
-#define MORV_CANONICAL_NODE_INFO_H
+#pragma once
 
 // The canonical form of one logic-cell output: two outputs whose forms
 // compare equal compute the same function of the same signals. The family
@@ -13,5 +12,3 @@ public:
     // True when this form orders before other.
     virtual bool compare(const MORV_CANONICAL_NODE_INFO* other) const = 0;
 };
-
-#endif

@@ -46,7 +46,10 @@ ATOM* new_four_input_comb(HDB_INSTANCE_NAME* name)
 }
 
 // Global types are 5-bit fields: only the low bits of an argument count.
-int global_bits(int global_type) { return global_type & 0x1f; }
+int global_bits(int global_type)
+{
+    return global_type & 0x1f;
+}
 
 void require_mac(CDB_ATOM_NODE* mac)
 {
@@ -148,7 +151,8 @@ uint64_t MORV_CDB_INTERFACE::get_adder_lutmask(CDB_ATOM_NODE* node)
 bool MORV_CDB_INTERFACE::is_ram_mode(CDB_ATOM_NODE* node, int ram_flag, int port)
 {
     auto* ram = node && node->get_atom_type() == CDB_ATOM_UVO_EC_ENUM ? dynamic_cast<CDB_ATOM_UVO_EC*>(node) : nullptr;
-    MORV_ASSERT_TEXT(ram, "Either the node passed in is not a ram, or this function is not implemented for the given family");
+    MORV_ASSERT_TEXT(
+        ram, "Either the node passed in is not a ram, or this function is not implemented for the given family");
     return ram->ram_mode_is(ram_flag, port);
 }
 
@@ -189,8 +193,8 @@ CDB_ATOM_ITERM* MORV_CDB_INTERFACE::create_input_term(MEM_SEGMENT* segment, CDB_
     return out_iterm;
 }
 
-CDB_ATOM_OTERM* MORV_CDB_INTERFACE::create_oterm(MEM_SEGMENT* segment, CDB_ATOM_OTERM*& out_oterm,
-                                                 CDB_ATOM_NODE* node, int port_type, HDB_INSTANCE_NAME* name)
+CDB_ATOM_OTERM* MORV_CDB_INTERFACE::create_oterm(MEM_SEGMENT* segment, CDB_ATOM_OTERM*& out_oterm, CDB_ATOM_NODE* node,
+                                                 int port_type, HDB_INSTANCE_NAME* name)
 {
     MORV_ASSERT(node);
     node->create_output_term(segment, out_oterm, node, port_type);
@@ -427,8 +431,7 @@ bool MORV_CDB_INTERFACE::assign_boundary_port_id(BPM_BOUNDARY_PORT_MANAGER* mana
 {
     MORV_ASSERT(manager && term);
     if (logging) {
-        if (port_id != BPM_BOUNDARY_PORT_MANAGER::NO_PORT)
-            m_fsyn_log->log_set_boundary_port_id(term, port_id);
+        if (port_id != BPM_BOUNDARY_PORT_MANAGER::NO_PORT) m_fsyn_log->log_set_boundary_port_id(term, port_id);
         else if (manager->get_assigned_port_id(term) != BPM_BOUNDARY_PORT_MANAGER::NO_PORT)
             m_fsyn_log->log_disconnect_boundary_port_id(term);
     }

@@ -1,5 +1,4 @@
-#ifndef MORV_CDB_INTERFACE_H
-#define MORV_CDB_INTERFACE_H
+#pragma once
 
 // The atom-editing interface: the one place where the component allocates
 // atoms and edits atom terms, LUT masks and term properties, mirroring each
@@ -89,8 +88,8 @@ public:
     void insert_input_term(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm, int port_type, int unordered_index);
     CDB_ATOM_ITERM* create_input_term(MEM_SEGMENT* segment, CDB_ATOM_ITERM*& out_iterm, CDB_ATOM_NODE* node,
                                       int port_type, int unordered_index);
-    CDB_ATOM_OTERM* create_oterm(MEM_SEGMENT* segment, CDB_ATOM_OTERM*& out_oterm, CDB_ATOM_NODE* node,
-                                 int port_type, HDB_INSTANCE_NAME* name);
+    CDB_ATOM_OTERM* create_oterm(MEM_SEGMENT* segment, CDB_ATOM_OTERM*& out_oterm, CDB_ATOM_NODE* node, int port_type,
+                                 HDB_INSTANCE_NAME* name);
 
     // ---- connections (state: CDB_NET_ITERM::CONNECT_STATE)
     void disconnect_fanin(CDB_ATOM_ITERM* iterm, int state);
@@ -146,5 +145,3 @@ private:
 
     MORV_LOG* m_fsyn_log;
 };
-
-#endif

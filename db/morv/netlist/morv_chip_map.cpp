@@ -10,12 +10,7 @@
 #include "morv/core/morv_expert.h"
 
 MORV_CHIP_MAP::MORV_CHIP_MAP(MORV_API* api, int nx, int ny)
-    : m_api(api),
-      m_cdb_interface(nullptr),
-      m_nx(nx),
-      m_ny(ny),
-      m_lab_capacity(-1),
-      m_atom_id_to_lab_map(nullptr),
+    : m_api(api), m_cdb_interface(nullptr), m_nx(nx), m_ny(ny), m_lab_capacity(-1), m_atom_id_to_lab_map(nullptr),
       m_location_id_to_lab_map(nullptr)
 {
     MORV_ASSERT(m_api);
@@ -34,13 +29,8 @@ MORV_CHIP_MAP::MORV_CHIP_MAP(MORV_API* api, int nx, int ny)
 }
 
 MORV_CHIP_MAP::MORV_CHIP_MAP(const MORV_CHIP_MAP& other)
-    : m_api(other.m_api),
-      m_cdb_interface(other.m_cdb_interface),
-      m_nx(other.m_nx),
-      m_ny(other.m_ny),
-      m_lab_capacity(other.m_lab_capacity),
-      m_atom_id_to_lab_map(nullptr),
-      m_location_id_to_lab_map(nullptr)
+    : m_api(other.m_api), m_cdb_interface(other.m_cdb_interface), m_nx(other.m_nx), m_ny(other.m_ny),
+      m_lab_capacity(other.m_lab_capacity), m_atom_id_to_lab_map(nullptr), m_location_id_to_lab_map(nullptr)
 {
     if (other.m_location_id_to_lab_map == nullptr) return;
     create_maps();
@@ -104,7 +94,8 @@ bool MORV_CHIP_MAP::get_node_location(int node_id, MORV_LOC* location) const
     }
     auto entry = found->second->find(node_id);
     if (entry == found->second->end()) {
-        MORV_DEBUG_STREAM::print(0, "Error - could not find node id %d in lab map while retrieving sublocation", node_id);
+        MORV_DEBUG_STREAM::print(0, "Error - could not find node id %d in lab map while retrieving sublocation",
+                                 node_id);
         MSG_INTERNAL_ERROR::report("Error - could not find node in lab map while retrieving sublocation", "MORV",
                                    __FILE__, __LINE__);
     }

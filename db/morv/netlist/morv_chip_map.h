@@ -1,5 +1,4 @@
-#ifndef MORV_CHIP_MAP_H
-#define MORV_CHIP_MAP_H
+#pragma once
 
 // The component's record of where every atom sits on the device's LAB grid.
 
@@ -61,5 +60,3 @@ private:
     LAB_INDEX* m_atom_id_to_lab_map;      // not owning
     LAB_INDEX* m_location_id_to_lab_map;  // owns the LAB maps
 };
-
-#endif

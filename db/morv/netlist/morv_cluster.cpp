@@ -45,7 +45,10 @@ void for_each_data_source(const CDB_ATOM_NODE* node, F&& visit)
     }
 }
 
-int atom_id(const CDB_ATOM_OTERM* oterm) { return static_cast<int>(oterm->get_my_node()->get_id()); }
+int atom_id(const CDB_ATOM_OTERM* oterm)
+{
+    return static_cast<int>(oterm->get_my_node()->get_id());
+}
 
 }  // namespace
 
@@ -107,14 +110,10 @@ bool MORV_CLUSTER::passes(int type, CDB_ATOM_OTERM* oterm) const
 {
     const MORV_CLUSTER_NODE_INFO& info = get_node_info(oterm);
     switch (type) {
-        case INCLUDED:
-            return info.is_included();
-        case OUTPUTS:
-            return info.is_output(m_boundary_mode);
-        case INPUTS:
-            return info.is_input(m_boundary_mode);
-        default:
-            MSG_INTERNAL_ERROR::report("illegal iterator type", "MORV", __FILE__, __LINE__);
+    case INCLUDED: return info.is_included();
+    case OUTPUTS: return info.is_output(m_boundary_mode);
+    case INPUTS: return info.is_input(m_boundary_mode);
+    default: MSG_INTERNAL_ERROR::report("illegal iterator type", "MORV", __FILE__, __LINE__);
     }
 }
 
@@ -299,8 +298,7 @@ void MORV_CLUSTER::compute_fanin_distances()
 
 // Oterms reached through a combinational node stay on the level; through a
 // register they go one level further back.
-void MORV_CLUSTER::visit_output_level(std::vector<CDB_ATOM_OTERM*>& current, std::vector<CDB_ATOM_OTERM*>& next,
-                                      int d)
+void MORV_CLUSTER::visit_output_level(std::vector<CDB_ATOM_OTERM*>& current, std::vector<CDB_ATOM_OTERM*>& next, int d)
 {
     for (size_t i = 0; i < current.size(); ++i) {
         CDB_ATOM_OTERM* oterm = current[i];

@@ -1,5 +1,4 @@
-#ifndef MORV_CLUSTER_H
-#define MORV_CLUSTER_H
+#pragma once
 
 // The working cluster of logic-to-RAM mapping: a set of atoms grown and
 // shrunk one node at a time while the mapping looks for logic (typically a
@@ -64,7 +63,10 @@ public:
     // inside, under the boundary mode's rules.
     bool is_state(bool boundary_mode) const;
     bool is_output(bool boundary_mode) const { return is_true_output() || is_state(boundary_mode); }
-    bool is_input(bool boundary_mode) const { return m_is_included ? is_state(boundary_mode) : m_buried_fanout_count > 0; }
+    bool is_input(bool boundary_mode) const
+    {
+        return m_is_included ? is_state(boundary_mode) : m_buried_fanout_count > 0;
+    }
 
     // The record's lines at logger level 100.
     void print() const;
@@ -91,7 +93,12 @@ private:
 class MORV_CLUSTER
 {
 public:
-    enum ITERATOR_TYPE : int { INCLUDED = 0, OUTPUTS = 1, INPUTS = 2 };
+    enum ITERATOR_TYPE : int
+    {
+        INCLUDED = 0,
+        OUTPUTS = 1,
+        INPUTS = 2
+    };
 
     // Walks the known oterms in their order, yielding those that pass the
     // iterator type's filter.
@@ -176,8 +183,7 @@ private:
     void erase_record(CDB_ATOM_OTERM* oterm);
     MORV_CLUSTER_NODE_INFO& record_of(CDB_ATOM_OTERM* oterm);
     void visit_output_level(std::vector<CDB_ATOM_OTERM*>& current, std::vector<CDB_ATOM_OTERM*>& next, int d);
-    void visit_input_level(std::vector<CDB_ATOM_OTERM*>& current, std::vector<CDB_ATOM_OTERM*>& next, int d,
-                           bool step);
+    void visit_input_level(std::vector<CDB_ATOM_OTERM*>& current, std::vector<CDB_ATOM_OTERM*>& next, int d, bool step);
     void set_fanin_output_distances();
 
     MORV_CLUSTER_MANAGER* m_cluster_manager;
@@ -186,5 +192,3 @@ private:
     bool m_dirty = false;
     bool m_boundary_mode = true;
 };
-
-#endif

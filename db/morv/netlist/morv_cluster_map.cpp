@@ -35,8 +35,7 @@ MORV_CLUSTER_MAP::MORV_CLUSTER_MAP(MORV_API* fsyn_api) : m_fsyn_api(fsyn_api)
 }
 
 MORV_CLUSTER_MAP::MORV_CLUSTER_MAP(const MORV_CLUSTER_MAP& other)
-    : m_fsyn_api(other.m_fsyn_api),
-      m_node_id_to_cluster_id_map(other.m_node_id_to_cluster_id_map),
+    : m_fsyn_api(other.m_fsyn_api), m_node_id_to_cluster_id_map(other.m_node_id_to_cluster_id_map),
       m_ff_to_lut_register_packing_map(other.m_ff_to_lut_register_packing_map),
       m_lut_to_ff_register_packing_map(other.m_lut_to_ff_register_packing_map)
 {

@@ -1,5 +1,4 @@
-#ifndef MORV_CLUSTER_MAP_H
-#define MORV_CLUSTER_MAP_H
+#pragma once
 
 // The host's LAB clustering as the run sees it: which cluster each atom
 // belongs to and each atom's ALE index inside its cluster.
@@ -52,5 +51,3 @@ private:
     std::map<int, int> m_ff_to_lut_register_packing_map;
     std::map<int, int> m_lut_to_ff_register_packing_map;
 };
-
-#endif

@@ -70,7 +70,7 @@ bool DETERMINISTIC_LESS<MORV_OTERM_SET>::operator()(const MORV_OTERM_SET& set_a,
 }
 
 bool DETERMINISTIC_LESS<MORV_CANONICAL_NODE_INFO*>::operator()(const MORV_CANONICAL_NODE_INFO* info_a,
-                                                                const MORV_CANONICAL_NODE_INFO* info_b) const
+                                                               const MORV_CANONICAL_NODE_INFO* info_b) const
 {
     MORV_ASSERT(info_a && info_b);
     return info_a->compare(info_b);
@@ -87,7 +87,8 @@ MORV_CANONICAL_OTERM::MORV_CANONICAL_OTERM(const CDB_ATOM_OTERM* oterm)
 
 bool MORV_CANONICAL_OTERM::operator<(const MORV_CANONICAL_OTERM& other) const
 {
-    return std::tie(m_atom_id, m_port_type, m_port_index) < std::tie(other.m_atom_id, other.m_port_type, other.m_port_index);
+    return std::tie(m_atom_id, m_port_type, m_port_index) <
+           std::tie(other.m_atom_id, other.m_port_type, other.m_port_index);
 }
 
 MORV_CANONICAL_ITERM::MORV_CANONICAL_ITERM(const CDB_ATOM_ITERM* iterm)
@@ -101,5 +102,6 @@ MORV_CANONICAL_ITERM::MORV_CANONICAL_ITERM(const CDB_ATOM_ITERM* iterm)
 
 bool MORV_CANONICAL_ITERM::operator<(const MORV_CANONICAL_ITERM& other) const
 {
-    return std::tie(m_atom_id, m_port_type, m_port_index) < std::tie(other.m_atom_id, other.m_port_type, other.m_port_index);
+    return std::tie(m_atom_id, m_port_type, m_port_index) <
+           std::tie(other.m_atom_id, other.m_port_type, other.m_port_index);
 }

@@ -1,5 +1,4 @@
-#ifndef MORV_DETERMINISTIC_H
-#define MORV_DETERMINISTIC_H
+#pragma once
 
 // Orders and keys of atoms and terms that do not depend on where the host
 // allocated them. Every ordered container of atoms or terms uses these, so
@@ -116,10 +115,14 @@ struct MORV_CANONICAL_TERM_HASH
         h = h * 1000003u ^ static_cast<size_t>(static_cast<unsigned>(port_type));
         return h * 1000003u ^ static_cast<size_t>(static_cast<unsigned>(port_index));
     }
-    size_t operator()(const MORV_CANONICAL_ITERM& key) const { return combine(key.m_atom_id, key.m_port_type, key.m_port_index); }
-    size_t operator()(const MORV_CANONICAL_OTERM& key) const { return combine(key.m_atom_id, key.m_port_type, key.m_port_index); }
+    size_t operator()(const MORV_CANONICAL_ITERM& key) const
+    {
+        return combine(key.m_atom_id, key.m_port_type, key.m_port_index);
+    }
+    size_t operator()(const MORV_CANONICAL_OTERM& key) const
+    {
+        return combine(key.m_atom_id, key.m_port_type, key.m_port_index);
+    }
 };
 typedef MORV_CANONICAL_TERM_HASH MORV_CANONICAL_ITERM_HASH;
 typedef MORV_CANONICAL_TERM_HASH MORV_CANONICAL_OTERM_HASH;
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef MORV_INST_ASGN_MGR_H
-#define MORV_INST_ASGN_MGR_H
+#pragma once
 
 // Per-instance switches of the optimisations. Users turn single
 // optimisations on or off per design instance with six boolean options; the
@@ -89,5 +88,3 @@ private:
     uint32_t m_default_flags = 0;
     VTL_HASH<MORV_CANONICAL_OTERM, uint32_t, MORV_INST_ASGN_KEY_HASH> m_hash_map{s_INITIAL_BUCKETS};
 };
-
-#endif

@@ -165,12 +165,9 @@ bool MORV_NET_UTIL::get_lcell_output_terms(CDB_ATOM_NODE* node, CDB_ATOM_OTERM**
     MORV_ASSERT(out_regout_oterm);
     for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
         CDB_ATOM_OTERM* oterm = *it;
-        if (oterm->is_used_as(DB_REG_OUT))
-            *out_regout_oterm = oterm;
-        else if (oterm->is_used_as(DB_COMB_OUT))
-            *out_combout_oterm = oterm;
-        else
-            return false;
+        if (oterm->is_used_as(DB_REG_OUT)) *out_regout_oterm = oterm;
+        else if (oterm->is_used_as(DB_COMB_OUT)) *out_combout_oterm = oterm;
+        else return false;
     }
     return true;
 }
@@ -200,7 +197,8 @@ void insert_lut_sources(CDB_ATOM_NODE* node, int input_count, MORV_OTERM_SET* so
     if (node == nullptr) return;
     for (int port = DB_DATA_A; port < DB_DATA_A + input_count; ++port) {
         CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port);
-        if (iterm != nullptr && iterm->is_connected() && iterm->get_source() != nullptr) sources->insert(iterm->get_source());
+        if (iterm != nullptr && iterm->is_connected() && iterm->get_source() != nullptr)
+            sources->insert(iterm->get_source());
     }
 }
 
@@ -348,9 +346,9 @@ bool MORV_NET_UTIL::iterm_properties_less(CDB_ATOM_ITERM* a, CDB_ATOM_ITERM* b) 
     if (a == b) return false;
     if (a == nullptr) return true;
     if (b == nullptr) return false;
-    for (int decided : {compare_flag(a->is_logical_vcc(), b->is_logical_vcc()),
-                        compare_flag(a->is_logical_gnd(), b->is_logical_gnd()),
-                        compare_flag(a->is_inverted(), b->is_inverted())})
+    for (int decided :
+         {compare_flag(a->is_logical_vcc(), b->is_logical_vcc()),
+          compare_flag(a->is_logical_gnd(), b->is_logical_gnd()), compare_flag(a->is_inverted(), b->is_inverted())})
         if (decided != 0) return decided < 0;
     const int port_a = boundary_port_id(a);
     const int port_b = boundary_port_id(b);
@@ -396,14 +394,10 @@ std::string MORV_NET_UTIL::get_edge_name(CDB_ATOM_ITERM* iterm)
 {
     MORV_ASSERT(iterm);
     std::string text;
-    if (iterm->get_source() != nullptr)
-        text = get_hpath_name(iterm->get_source());
-    else if (iterm->is_logical_gnd())
-        text = "gnd";
-    else if (iterm->is_logical_vcc())
-        text = "vcc";
-    else
-        text = "nil";
+    if (iterm->get_source() != nullptr) text = get_hpath_name(iterm->get_source());
+    else if (iterm->is_logical_gnd()) text = "gnd";
+    else if (iterm->is_logical_vcc()) text = "vcc";
+    else text = "nil";
     text += " -> ";
     if (iterm->get_my_node() != nullptr) text += get_hpath_name(iterm->get_my_node());
     return text;

@@ -1,5 +1,4 @@
-#ifndef MORV_NET_UTIL_H
-#define MORV_NET_UTIL_H
+#pragma once
 
 // The per-family layer of netlist queries and small netlist edits. One
 // object per run, chosen by the base family and owned by the facade.
@@ -215,7 +214,8 @@ protected:
     static bool is_data_port(int port_type, int count);
     // Input removal of the 4-input cells (4-LUT branch and UVO): in
     // arithmetic mode from the carry and comb masks, else from the LUT mask.
-    int remove_unused_arithmetic_inputs(CDB_ATOM_NODE* node, const CDB_LUTMASK& carry_mask, const CDB_LUTMASK& comb_mask);
+    int remove_unused_arithmetic_inputs(CDB_ATOM_NODE* node, const CDB_LUTMASK& carry_mask,
+                                        const CDB_LUTMASK& comb_mask);
     int remove_unused_normal_inputs(CDB_ATOM_NODE* node, const CDB_LUTMASK& mask);
     static void print_removed_input(int input, CDB_ATOM_NODE* node);
     // The term is the data input the node's latch description names.
@@ -266,5 +266,3 @@ private:
     // Shared by every run and family; only grows.
     static unsigned s_unique_name_counter;
 };
-
-#endif

@@ -21,7 +21,10 @@ bool MORV_NET_UTIL_4LUT::is_lcell_part_of_a_carry_chain(CDB_ATOM_NODE* lcell_ato
     return is_connected(lcell_atom, DB_CARRY_IN) || is_output_connected(lcell_atom, DB_CARRY_OUT);
 }
 
-bool MORV_NET_UTIL_4LUT::is_in_register_cascade(CDB_ATOM_NODE* /*node*/) const { return false; }
+bool MORV_NET_UTIL_4LUT::is_in_register_cascade(CDB_ATOM_NODE* /*node*/) const
+{
+    return false;
+}
 
 bool MORV_NET_UTIL_4LUT::is_in_arithmetic_mode(CDB_ATOM_NODE* node) const
 {
@@ -34,7 +37,10 @@ bool MORV_NET_UTIL_4LUT::is_in_qfbk_mode(CDB_ATOM_NODE* /*node*/) const
     unsupported(FUNCTION_NOT_SUPPORTED);
 }
 
-bool MORV_NET_UTIL_4LUT::is_sload_tied_to_vcc(CDB_ATOM_NODE* /*node*/) const { return false; }
+bool MORV_NET_UTIL_4LUT::is_sload_tied_to_vcc(CDB_ATOM_NODE* /*node*/) const
+{
+    return false;
+}
 
 bool MORV_NET_UTIL_4LUT::is_lut_data_input(CDB_ATOM_ITERM* iterm) const
 {
@@ -58,11 +64,20 @@ bool MORV_NET_UTIL_4LUT::is_lcell_hsadder(CDB_ATOM_NODE* node) const
     return false;
 }
 
-bool MORV_NET_UTIL_4LUT::is_ff(CDB_ATOM_NODE* node) const { return node->is_ff(); }
+bool MORV_NET_UTIL_4LUT::is_ff(CDB_ATOM_NODE* node) const
+{
+    return node->is_ff();
+}
 
-bool MORV_NET_UTIL_4LUT::is_lut(CDB_ATOM_NODE* node) const { return node->is_lcell_comb(); }
+bool MORV_NET_UTIL_4LUT::is_lut(CDB_ATOM_NODE* node) const
+{
+    return node->is_lcell_comb();
+}
 
-bool MORV_NET_UTIL_4LUT::is_in_extended_mode(CDB_ATOM_NODE* /*node*/) const { return false; }
+bool MORV_NET_UTIL_4LUT::is_in_extended_mode(CDB_ATOM_NODE* /*node*/) const
+{
+    return false;
+}
 
 bool MORV_NET_UTIL_4LUT::is_register_control_input(CDB_ATOM_ITERM* iterm) const
 {
@@ -209,9 +224,15 @@ CDB_ATOM_NODE* MORV_NET_UTIL_4LUT::get_previous_node_in_carry_chain(CDB_ATOM_NOD
     return source_node(node->get_input_term_by_type(DB_CARRY_IN));
 }
 
-int MORV_NET_UTIL_4LUT::get_average_neighbour_delay() const { return grid_average_neighbour_delay(); }
+int MORV_NET_UTIL_4LUT::get_average_neighbour_delay() const
+{
+    return grid_average_neighbour_delay();
+}
 
-int MORV_NET_UTIL_4LUT::get_sample_location_delay() const { return grid_sample_location_delay(); }
+int MORV_NET_UTIL_4LUT::get_sample_location_delay() const
+{
+    return grid_sample_location_delay();
+}
 
 MORV_CANONICAL_NODE_INFO* MORV_NET_UTIL_4LUT::create_canonical_node_info(CDB_ATOM_OTERM* /*oterm*/) const
 {

@@ -1,5 +1,4 @@
-#ifndef MORV_NET_UTIL_4LUT_H
-#define MORV_NET_UTIL_4LUT_H
+#pragma once
 
 // The net utility of the 4-input-LUT families (TEV, ZEPLA): a logic cell is
 // a combinational cell or a register atom, and a cell in a carry chain has
@@ -55,5 +54,3 @@ private:
     // The comb-out term's mask (the cell must have a comb-out).
     uint64_t get_comb_lutmask(CDB_ATOM_NODE* node) const;
 };
-
-#endif

@@ -7,9 +7,18 @@
 namespace {
 
 // Row indices of the 16-bit halves and of the 64-bit normal-mode mask.
-unsigned index_kd(const unsigned* in) { return in[0] + 2 * in[1] + 4 * in[2] + 8 * in[3]; }
-unsigned index_kg(const unsigned* in) { return in[0] + 2 * in[1] + 4 * in[6] + 8 * in[3]; }
-unsigned index_kf(const unsigned* in) { return in[0] + 2 * in[1] + 4 * in[2] + 8 * in[5]; }
+unsigned index_kd(const unsigned* in)
+{
+    return in[0] + 2 * in[1] + 4 * in[2] + 8 * in[3];
+}
+unsigned index_kg(const unsigned* in)
+{
+    return in[0] + 2 * in[1] + 4 * in[6] + 8 * in[3];
+}
+unsigned index_kf(const unsigned* in)
+{
+    return in[0] + 2 * in[1] + 4 * in[2] + 8 * in[5];
+}
 unsigned index_k6(const unsigned* in)
 {
     return in[0] + 2 * in[1] + 4 * in[2] + 8 * in[3] + 16 * in[4] + 32 * in[5];
@@ -41,7 +50,10 @@ bool MORV_NET_UTIL_6LUT::is_lcell_part_of_a_carry_chain(CDB_ATOM_NODE* lcell_ato
            any_output_connected(lcell_atom, {DB_CARRY_OUT, DB_SHARE_OUT});
 }
 
-bool MORV_NET_UTIL_6LUT::is_in_register_cascade(CDB_ATOM_NODE* /*node*/) const { return false; }
+bool MORV_NET_UTIL_6LUT::is_in_register_cascade(CDB_ATOM_NODE* /*node*/) const
+{
+    return false;
+}
 
 bool MORV_NET_UTIL_6LUT::is_in_arithmetic_mode(CDB_ATOM_NODE* node) const
 {
@@ -51,9 +63,15 @@ bool MORV_NET_UTIL_6LUT::is_in_arithmetic_mode(CDB_ATOM_NODE* node) const
     return any_output_connected(node, {DB_SUM_OUT, DB_CARRY_OUT, DB_SHARE_OUT});
 }
 
-bool MORV_NET_UTIL_6LUT::is_in_qfbk_mode(CDB_ATOM_NODE* /*node*/) const { return false; }
+bool MORV_NET_UTIL_6LUT::is_in_qfbk_mode(CDB_ATOM_NODE* /*node*/) const
+{
+    return false;
+}
 
-bool MORV_NET_UTIL_6LUT::is_sload_tied_to_vcc(CDB_ATOM_NODE* /*node*/) const { return false; }
+bool MORV_NET_UTIL_6LUT::is_sload_tied_to_vcc(CDB_ATOM_NODE* /*node*/) const
+{
+    return false;
+}
 
 bool MORV_NET_UTIL_6LUT::is_lut_data_input(CDB_ATOM_ITERM* iterm) const
 {
@@ -75,9 +93,15 @@ bool MORV_NET_UTIL_6LUT::is_lcell_hsadder(CDB_ATOM_NODE* node) const
     return node->is_lcell_hsadder();
 }
 
-bool MORV_NET_UTIL_6LUT::is_ff(CDB_ATOM_NODE* node) const { return node->is_ff(); }
+bool MORV_NET_UTIL_6LUT::is_ff(CDB_ATOM_NODE* node) const
+{
+    return node->is_ff();
+}
 
-bool MORV_NET_UTIL_6LUT::is_lut(CDB_ATOM_NODE* node) const { return node->is_lcell_comb(); }
+bool MORV_NET_UTIL_6LUT::is_lut(CDB_ATOM_NODE* node) const
+{
+    return node->is_lcell_comb();
+}
 
 bool MORV_NET_UTIL_6LUT::is_in_extended_mode(CDB_ATOM_NODE* node) const
 {
@@ -126,7 +150,10 @@ bool MORV_NET_UTIL_6LUT::has_carry_out_fanout(CDB_ATOM_NODE* node) const
     return any_output_connected(node, {DB_CARRY_OUT, DB_SHARE_OUT});
 }
 
-bool MORV_NET_UTIL_6LUT::does_lut_feed_register(CDB_ATOM_NODE* /*node*/) const { unsupported(FAMILY_NOT_SUPPORTED); }
+bool MORV_NET_UTIL_6LUT::does_lut_feed_register(CDB_ATOM_NODE* /*node*/) const
+{
+    unsupported(FAMILY_NOT_SUPPORTED);
+}
 
 bool MORV_NET_UTIL_6LUT::is_driven_by_constant_gnd(CDB_ATOM_ITERM* /*iterm*/) const
 {
@@ -140,9 +167,15 @@ bool MORV_NET_UTIL_6LUT::is_driven_by_constant_vcc(CDB_ATOM_ITERM* /*iterm*/) co
 
 // ---------------------------------------------------------------- masks
 
-uint64_t MORV_NET_UTIL_6LUT::get_lcell_lutmask(CDB_ATOM_NODE* /*node*/) const { unsupported(FAMILY_NOT_SUPPORTED); }
+uint64_t MORV_NET_UTIL_6LUT::get_lcell_lutmask(CDB_ATOM_NODE* /*node*/) const
+{
+    unsupported(FAMILY_NOT_SUPPORTED);
+}
 
-uint64_t MORV_NET_UTIL_6LUT::get_carry_lutmask(CDB_ATOM_NODE* /*node*/) const { unsupported(FAMILY_NOT_SUPPORTED); }
+uint64_t MORV_NET_UTIL_6LUT::get_carry_lutmask(CDB_ATOM_NODE* /*node*/) const
+{
+    unsupported(FAMILY_NOT_SUPPORTED);
+}
 
 uint64_t MORV_NET_UTIL_6LUT::get_spread_adder_lutmask(CDB_ATOM_NODE* node) const
 {
@@ -184,12 +217,10 @@ unsigned MORV_NET_UTIL_6LUT::comb_out_extended_mode(CDB_ATOM_NODE* node, const u
 }
 
 MORV_NET_UTIL_6LUT::ADDER_OPERANDS MORV_NET_UTIL_6LUT::adder_operands(CDB_ATOM_NODE* node, const unsigned* in,
-                                                                     bool with_share_in, bool reversed) const
+                                                                      bool with_share_in, bool reversed) const
 {
-    if (with_share_in)
-        MORV_ASSERT_TEXT(is_connected(node, DB_SHARE_IN), "is_connected(node,::DB_SHARE_IN)");
-    else
-        MORV_ASSERT_TEXT(!is_connected(node, DB_SHARE_IN), "!is_connected(node,::DB_SHARE_IN)");
+    if (with_share_in) MORV_ASSERT_TEXT(is_connected(node, DB_SHARE_IN), "is_connected(node,::DB_SHARE_IN)");
+    else MORV_ASSERT_TEXT(!is_connected(node, DB_SHARE_IN), "!is_connected(node,::DB_SHARE_IN)");
     const uint64_t mask = get_lutmask(node);
     ADDER_OPERANDS operands;
     operands.low = word_bit(mask, 0, index_kd(in), reversed);
@@ -237,7 +268,8 @@ unsigned MORV_NET_UTIL_6LUT::evaluate_comb_out(CDB_ATOM_NODE* node, const unsign
 {
     MORV_ASSERT(node->is_lcell_comb());
     if (!is_output_connected(node, DB_COMB_OUT)) return MORV_NO_LUT_VALUE;
-    return is_in_extended_mode(node) ? evaluate_comb_out_extended_mode(node, in) : evaluate_comb_out_normal_mode(node, in);
+    return is_in_extended_mode(node) ? evaluate_comb_out_extended_mode(node, in)
+                                     : evaluate_comb_out_normal_mode(node, in);
 }
 
 unsigned MORV_NET_UTIL_6LUT::evaluate_sum_out(CDB_ATOM_NODE* node, const unsigned* in) const
@@ -287,12 +319,11 @@ int MORV_NET_UTIL_6LUT::remove_unused_arithmetic_inputs_6lut(CDB_ATOM_NODE* node
         CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(DB_DATA_A + input);
         if (iterm == nullptr || !iterm->is_connected()) continue;
         bool unused = false;
-        if (input < 3)
-            unused = low.is_independent_of(input) && high.is_independent_of(input);
+        if (input < 3) unused = low.is_independent_of(input) && high.is_independent_of(input);
         else if (input == 3)
-            unused = low.is_independent_of(3) && (high.is_independent_of(3) || !is_output_connected(node, DB_SHARE_OUT));
-        else if (input == 5)
-            unused = high.is_independent_of(3);  // the upper half reads f where the lower reads d
+            unused =
+                low.is_independent_of(3) && (high.is_independent_of(3) || !is_output_connected(node, DB_SHARE_OUT));
+        else if (input == 5) unused = high.is_independent_of(3);  // the upper half reads f where the lower reads d
         if (!unused) continue;
         print_removed_input(input, node);
         disconnect_lut_input(iterm);
@@ -346,9 +377,15 @@ CDB_ATOM_NODE* MORV_NET_UTIL_6LUT::get_previous_node_in_carry_chain(CDB_ATOM_NOD
     return nullptr;
 }
 
-int MORV_NET_UTIL_6LUT::get_average_neighbour_delay() const { return grid_average_neighbour_delay(); }
+int MORV_NET_UTIL_6LUT::get_average_neighbour_delay() const
+{
+    return grid_average_neighbour_delay();
+}
 
-int MORV_NET_UTIL_6LUT::get_sample_location_delay() const { return grid_sample_location_delay(); }
+int MORV_NET_UTIL_6LUT::get_sample_location_delay() const
+{
+    return grid_sample_location_delay();
+}
 
 MORV_CANONICAL_NODE_INFO* MORV_NET_UTIL_6LUT::create_canonical_node_info(CDB_ATOM_OTERM* /*oterm*/) const
 {

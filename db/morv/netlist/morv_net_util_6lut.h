@@ -1,5 +1,4 @@
-#ifndef MORV_NET_UTIL_6LUT_H
-#define MORV_NET_UTIL_6LUT_H
+#pragma once
 
 // The net utility of the 6-input-LUT families (BRK, MRL, OBRAN, RZK,
 // KESTLIN). A combinational cell in arithmetic mode computes a sum and a
@@ -88,5 +87,3 @@ private:
     int remove_unused_arithmetic_inputs_6lut(CDB_ATOM_NODE* node);
     int remove_unused_normal_inputs_6lut(CDB_ATOM_NODE* node);
 };
-
-#endif

@@ -34,10 +34,8 @@ void MORV_NET_UTIL_BRK::tie_inputs_to_vcc_lcells()
         }
     }
     for (CDB_ATOM_ITERM* iterm : tied) {
-        if (needs_vcc_driver(iterm))
-            tie_input_to_new_vcc_lcell(iterm);
-        else
-            tie_input_to_gnd_lcell(iterm);
+        if (needs_vcc_driver(iterm)) tie_input_to_new_vcc_lcell(iterm);
+        else tie_input_to_gnd_lcell(iterm);
     }
 }
 

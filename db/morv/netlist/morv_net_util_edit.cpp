@@ -88,7 +88,8 @@ CDB_ATOM_OTERM* MORV_NET_UTIL::create_oterm(CDB_ATOM_NODE* model_node, CDB_ATOM_
 {
     MORV_ASSERT(node);
     HDB_INSTANCE_NAME* base = model_node != nullptr ? model_node->get_instance_name() : nullptr;
-    HDB_INSTANCE_NAME* new_name = make_unique_instance_name(base != nullptr ? base : node->get_instance_name(), "_OTERM");
+    HDB_INSTANCE_NAME* new_name =
+        make_unique_instance_name(base != nullptr ? base : node->get_instance_name(), "_OTERM");
     MORV_ASSERT(new_name);
     return node->add_output_term(port_type, new_name, index);
 }
@@ -197,7 +198,8 @@ void MORV_NET_UTIL::remove_input_term(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm
 void MORV_NET_UTIL::adopt_fanouts(CDB_ATOM_OTERM* new_oterm, CDB_ATOM_OTERM* old_oterm)
 {
     MORV_ASSERT(new_oterm && old_oterm);
-    for (auto it = old_oterm->begin_iterm_fanout(); it != old_oterm->end_iterm_fanout(); ++it) announce_edge(*it, false);
+    for (auto it = old_oterm->begin_iterm_fanout(); it != old_oterm->end_iterm_fanout(); ++it)
+        announce_edge(*it, false);
     new_oterm->adopt_fanouts(old_oterm);
 }
 
@@ -274,10 +276,8 @@ int MORV_NET_UTIL::remove_unused_arithmetic_inputs(CDB_ATOM_NODE* node, const CD
     if (data_c == nullptr || !data_c->is_connected() || !comb_mask.is_independent_of(2)) return count;
     print_removed_input(2, node);
     ++count;
-    if (data_c->is_used_as(DB_SYNCH_DATA) || data_c->is_used_as(DB_ASYNCH_DATA))
-        clear_data_c_usage(data_c);
-    else
-        remove_and_delete_lut_input(node, data_c, DB_DATA_C);
+    if (data_c->is_used_as(DB_SYNCH_DATA) || data_c->is_used_as(DB_ASYNCH_DATA)) clear_data_c_usage(data_c);
+    else remove_and_delete_lut_input(node, data_c, DB_DATA_C);
     return count;
 }
 
@@ -292,8 +292,7 @@ int MORV_NET_UTIL::remove_unused_normal_inputs(CDB_ATOM_NODE* node, const CDB_LU
         ++count;
         if (port == DB_DATA_C && (iterm->is_used_as(DB_SYNCH_DATA) || iterm->is_used_as(DB_ASYNCH_DATA)))
             clear_data_c_usage(iterm);
-        else
-            remove_and_delete_lut_input(node, iterm, port);
+        else remove_and_delete_lut_input(node, iterm, port);
     }
     return count;
 }
@@ -344,7 +343,8 @@ void MORV_NET_UTIL::find_equivalent_oterms(MORV_OTERM_SET_SET* out_groups) const
         if (is_lut(node) && combout != nullptr && get_lutmask(node) != 0 && !is_oterm_dont_touch(combout))
             candidates.push_back(combout);
         CDB_ATOM_OTERM* regout = node->get_output_term_by_type(DB_REG_OUT);
-        if (is_register_present(node) && regout != nullptr && !is_oterm_dont_touch(regout)) candidates.push_back(regout);
+        if (is_register_present(node) && regout != nullptr && !is_oterm_dont_touch(regout))
+            candidates.push_back(regout);
     }
     group_by_canonical_form(candidates, out_groups);
 }

@@ -1,5 +1,4 @@
-#ifndef MORV_NET_UTIL_FAMILY_H
-#define MORV_NET_UTIL_FAMILY_H
+#pragma once
 
 // The leaves of the net utility, one per device family: each binds its
 // branch to the family's atoms (new cells and registers are the family's
@@ -90,5 +89,3 @@ class MORV_NET_UTIL_KESTLIN : public MORV_NET_UTIL_LEAF<MORV_NET_UTIL_6LUT>
 public:
     MORV_NET_UTIL_KESTLIN(CDB_ATOM_NETLIST* netlist, MORV_API* api) : MORV_NET_UTIL_LEAF(netlist, api) {}
 };
-
-#endif

@@ -36,7 +36,8 @@ HDB_INSTANCE_NAME* MORV_NET_UTIL::create_instance_name(const std::string& full_n
     const std::string temp_name = ap_root->get_hpath_to_root();
     MORV_ASSERT(!temp_name.empty());
     const std::string below_root = HDB_HPATH_remove_ap_hpath(full_name, temp_name);
-    HDB_INSTANCE_NAME* name = below_root.empty() ? nullptr : names->find_or_create_path(below_root, HDB_INAME_FLAG_SYNTHESIZED);
+    HDB_INSTANCE_NAME* name =
+        below_root.empty() ? nullptr : names->find_or_create_path(below_root, HDB_INAME_FLAG_SYNTHESIZED);
     MORV_ASSERT_TEXT(name, "Could not generate valid instance name pointer in Hierarchy Database.");
     return name;
 }
@@ -53,7 +54,8 @@ bool is_reusable(const HDB_INSTANCE_NAME* name)
 
 }  // namespace
 
-HDB_INSTANCE_NAME* MORV_NET_UTIL::make_unique_instance_name(HDB_INSTANCE_NAME* base_name, const std::string& suffix) const
+HDB_INSTANCE_NAME* MORV_NET_UTIL::make_unique_instance_name(HDB_INSTANCE_NAME* base_name,
+                                                            const std::string& suffix) const
 {
     const std::string base = base_name != nullptr ? base_name->get_short_hpath() : std::string();
     for (;;) {

@@ -40,7 +40,10 @@ bool MORV_NET_UTIL_UVO::is_in_arithmetic_mode(CDB_ATOM_NODE* node) const
     return any_output_connected(node, {DB_CARRY_OUT, DB_CHAIN_OUT_0, DB_CHAIN_OUT_1});
 }
 
-bool MORV_NET_UTIL_UVO::is_in_qfbk_mode(CDB_ATOM_NODE* node) const { return node->test_bit(CDB_ATOM_BIT_QFBK_MODE); }
+bool MORV_NET_UTIL_UVO::is_in_qfbk_mode(CDB_ATOM_NODE* node) const
+{
+    return node->test_bit(CDB_ATOM_BIT_QFBK_MODE);
+}
 
 bool MORV_NET_UTIL_UVO::is_sload_tied_to_vcc(CDB_ATOM_NODE* lcell_atom) const
 {
@@ -57,7 +60,10 @@ bool MORV_NET_UTIL_UVO::is_lut_data_input(CDB_ATOM_ITERM* iterm) const
     return false;
 }
 
-bool MORV_NET_UTIL_UVO::is_lcell(CDB_ATOM_NODE* node) const { return node->is_lcell(); }
+bool MORV_NET_UTIL_UVO::is_lcell(CDB_ATOM_NODE* node) const
+{
+    return node->is_lcell();
+}
 
 bool MORV_NET_UTIL_UVO::is_lcell_hsadder(CDB_ATOM_NODE* node) const
 {
@@ -65,11 +71,20 @@ bool MORV_NET_UTIL_UVO::is_lcell_hsadder(CDB_ATOM_NODE* node) const
     return false;
 }
 
-bool MORV_NET_UTIL_UVO::is_ff(CDB_ATOM_NODE* /*node*/) const { return false; }
+bool MORV_NET_UTIL_UVO::is_ff(CDB_ATOM_NODE* /*node*/) const
+{
+    return false;
+}
 
-bool MORV_NET_UTIL_UVO::is_lut(CDB_ATOM_NODE* node) const { return node->is_lcell(); }
+bool MORV_NET_UTIL_UVO::is_lut(CDB_ATOM_NODE* node) const
+{
+    return node->is_lcell();
+}
 
-bool MORV_NET_UTIL_UVO::is_in_extended_mode(CDB_ATOM_NODE* /*node*/) const { return false; }
+bool MORV_NET_UTIL_UVO::is_in_extended_mode(CDB_ATOM_NODE* /*node*/) const
+{
+    return false;
+}
 
 bool MORV_NET_UTIL_UVO::is_register_control_input(CDB_ATOM_ITERM* iterm) const
 {
@@ -231,9 +246,15 @@ CDB_ATOM_NODE* MORV_NET_UTIL_UVO::get_previous_node_in_carry_chain(CDB_ATOM_NODE
     return nullptr;
 }
 
-int MORV_NET_UTIL_UVO::get_average_neighbour_delay() const { return grid_average_neighbour_delay(); }
+int MORV_NET_UTIL_UVO::get_average_neighbour_delay() const
+{
+    return grid_average_neighbour_delay();
+}
 
-int MORV_NET_UTIL_UVO::get_sample_location_delay() const { return grid_sample_location_delay(); }
+int MORV_NET_UTIL_UVO::get_sample_location_delay() const
+{
+    return grid_sample_location_delay();
+}
 
 MORV_CANONICAL_NODE_INFO* MORV_NET_UTIL_UVO::create_canonical_node_info(CDB_ATOM_OTERM* /*oterm*/) const
 {
@@ -242,7 +263,10 @@ MORV_CANONICAL_NODE_INFO* MORV_NET_UTIL_UVO::create_canonical_node_info(CDB_ATOM
 
 // ---------------------------------------------------------------- new atoms
 
-CDB_ATOM_NODE* MORV_NET_UTIL_UVO::create_lcell_comb(CDB_ATOM_NODE* node) { return create_family_lcell_comb(node); }
+CDB_ATOM_NODE* MORV_NET_UTIL_UVO::create_lcell_comb(CDB_ATOM_NODE* node)
+{
+    return create_family_lcell_comb(node);
+}
 
 CDB_ATOM_NODE* MORV_NET_UTIL_UVO::create_register(CDB_ATOM_NODE* /*node*/, HDB_INSTANCE_NAME* /*base_name*/)
 {

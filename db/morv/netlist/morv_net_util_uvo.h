@@ -1,5 +1,4 @@
-#ifndef MORV_NET_UTIL_UVO_H
-#define MORV_NET_UTIL_UVO_H
+#pragma once
 
 // The net utility of the UVO family, whose logic cell joins a 4-input LUT
 // and a register in one atom; carry and register-cascade chains run
@@ -57,5 +56,3 @@ private:
     // Mask of the first of the output types the cell has; "oterm" when none.
     static uint64_t first_present_mask(CDB_ATOM_NODE* node, std::initializer_list<int> output_port_types);
 };
-
-#endif

@@ -10,10 +10,9 @@
 namespace {
 
 const char* const s_TYPE_NAMES[MORV_NT_TYPE_END] = {
-    "FSYN_NT_NO_TYPE",       "FSYN_NT_MERGE",        "FSYN_NT_SPLIT",         "FSYN_NT_REUSE",
-    "FSYN_NT_DUPLICATE",     "FSYN_NT_PACK_INPUT",   "FSYN_NT_PACK_OUTPUT",   "FSYN_NT_UNPACK_INPUT",
-    "FSYN_NT_UNPACK_OUTPUT", "FSYN_NT_REPACK_I_I",   "FSYN_NT_REPACK_I_O",    "FSYN_NT_REPACK_O_I",
-    "FSYN_NT_REPACK_O_O"};
+    "FSYN_NT_NO_TYPE",    "FSYN_NT_MERGE",       "FSYN_NT_SPLIT",        "FSYN_NT_REUSE",         "FSYN_NT_DUPLICATE",
+    "FSYN_NT_PACK_INPUT", "FSYN_NT_PACK_OUTPUT", "FSYN_NT_UNPACK_INPUT", "FSYN_NT_UNPACK_OUTPUT", "FSYN_NT_REPACK_I_I",
+    "FSYN_NT_REPACK_I_O", "FSYN_NT_REPACK_O_I",  "FSYN_NT_REPACK_O_O"};
 
 const char* const s_KIND_SUFFIXES[] = {"", " (packed input reg A)", " (packed input reg B)", " (packed output reg)"};
 
@@ -49,7 +48,10 @@ std::string MORV_NT_NODE_ID::to_string(bool brackets) const
     return text;
 }
 
-std::ostream& operator<<(std::ostream& out, const MORV_NT_NODE_ID& id) { return out << id.to_string(false); }
+std::ostream& operator<<(std::ostream& out, const MORV_NT_NODE_ID& id)
+{
+    return out << id.to_string(false);
+}
 
 // ---------------------------------------------------------------- implementation
 
@@ -153,7 +155,10 @@ MORV_NT::MORV_NT(const MORV_NT& other) : m_impl(MORV_MAKE_OWNER(MORV_NT_IMPL, *o
 
 MORV_NT::~MORV_NT() = default;
 
-void MORV_NT::clear() { m_impl->clear(); }
+void MORV_NT::clear()
+{
+    m_impl->clear();
+}
 
 int MORV_NT::record_operation(const MORV_NT_NODE_ID& src_node_id, const MORV_NT_NODE_ID& dst_node_id, int type,
                               std::string comment)
@@ -177,7 +182,10 @@ int MORV_NT::record_operation_to_many(const MORV_NT_NODE_ID& src_node_id, const 
     return m_impl->record(&src_node_id, 1, dst_nodes_id->data(), dst_nodes_id->size(), true, type, std::move(comment));
 }
 
-const MORV_NT_NODE* MORV_NT::find_node(const MORV_NT_NODE_ID& id) const { return m_impl->find_node(id); }
+const MORV_NT_NODE* MORV_NT::find_node(const MORV_NT_NODE_ID& id) const
+{
+    return m_impl->find_node(id);
+}
 
 bool MORV_NT::get_leaves_or_roots(const MORV_NT_NODE_ID& id, MORV_NT_NODE_ID_LIST* result, int leaves_or_roots) const
 {

@@ -1,5 +1,4 @@
-#ifndef MORV_NT_H
-#define MORV_NT_H
+#pragma once
 
 // Node tracking: how netlist nodes turned into other nodes while the
 // optimisations ran (a register duplicated, registers merged, a register
@@ -18,7 +17,8 @@
 
 #include "mem_alloc_sys.h"
 
-enum MORV_NT_TYPE : int {
+enum MORV_NT_TYPE : int
+{
     MORV_NT_TYPE_NO_TYPE = 0,
     MORV_NT_TYPE_MERGE = 1,
     MORV_NT_TYPE_SPLIT = 2,
@@ -38,12 +38,22 @@ enum MORV_NT_TYPE : int {
 // Printed name of an operation type ("FSYN_NT_MERGE", ...).
 const char* morv_nt_type_name(int type);
 
-enum MORV_NT_LR : int { MORV_NT_LR_LEAVES = 0, MORV_NT_LR_ROOTS = 1 };
+enum MORV_NT_LR : int
+{
+    MORV_NT_LR_LEAVES = 0,
+    MORV_NT_LR_ROOTS = 1
+};
 
 // A tracked node: an atom, or one of the registers packed into it.
 struct MORV_NT_NODE_ID
 {
-    enum KIND : int { NODE = 0, PACKED_INPUT_REG_A = 1, PACKED_INPUT_REG_B = 2, PACKED_OUTPUT_REG = 3 };
+    enum KIND : int
+    {
+        NODE = 0,
+        PACKED_INPUT_REG_A = 1,
+        PACKED_INPUT_REG_B = 2,
+        PACKED_OUTPUT_REG = 3
+    };
 
     // Implicit from an atom id: the atom itself.
     MORV_NT_NODE_ID(int atom_id = -1, int kind = NODE);
@@ -68,7 +78,11 @@ using MORV_NT_NODE_ID_LIST = std::vector<MORV_NT_NODE_ID, MORV_ALLOCATOR<MORV_NT
 using MORV_NT_OPERATION_ID_LIST = std::vector<int, MORV_ALLOCATOR<int>>;
 
 // Index 0 of the two-way lists: sources; index 1: destinations.
-enum MORV_NT_SIDE : int { MORV_NT_SRC = 0, MORV_NT_DST = 1 };
+enum MORV_NT_SIDE : int
+{
+    MORV_NT_SRC = 0,
+    MORV_NT_DST = 1
+};
 
 struct MORV_NT_OPERATION
 {
@@ -127,8 +141,8 @@ public:
                          std::string comment);
     int record_operation_from_many(const MORV_NT_NODE_ID_LIST* src_nodes_id, const MORV_NT_NODE_ID& dst_node_id,
                                    int type, std::string comment);
-    int record_operation_to_many(const MORV_NT_NODE_ID& src_node_id, const MORV_NT_NODE_ID_LIST* dst_nodes_id,
-                                 int type, std::string comment);
+    int record_operation_to_many(const MORV_NT_NODE_ID& src_node_id, const MORV_NT_NODE_ID_LIST* dst_nodes_id, int type,
+                                 std::string comment);
 
     // Null when the id was never recorded.
     const MORV_NT_NODE* find_node(const MORV_NT_NODE_ID& id) const;
@@ -147,5 +161,3 @@ public:
 private:
     MORV_OWNER<MORV_NT_IMPL> m_impl;
 };
-
-#endif

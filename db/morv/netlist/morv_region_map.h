@@ -1,5 +1,4 @@
-#ifndef MORV_REGION_MAP_H
-#define MORV_REGION_MAP_H
+#pragma once
 
 // Locked and floating placement regions of the run. The regions themselves
 // are collected when the region logic asks for them; the map starts empty.
@@ -32,5 +31,3 @@ private:
     MORV_API* m_fsyn_api;
     int m_num_regions = 0;
 };
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef MORV_SAVE_RESTORE_H
-#define MORV_SAVE_RESTORE_H
+#pragma once
 
 // One saved state of physical synthesis (the netlist on disk plus the
 // facade's bookkeeping) and the host-supplied stack of them.
@@ -58,5 +57,3 @@ public:
 protected:
     std::vector<MORV_SAVE_RESTORE_SNAPSHOT*> m_snapshots_stack;  // owned
 };
-
-#endif

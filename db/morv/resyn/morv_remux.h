@@ -1,5 +1,4 @@
-#ifndef MORV_REMUX_H
-#define MORV_REMUX_H
+#pragma once
 
 // Process-wide state of the remux algorithm that outlives one run: the set
 // of nodes it has demuxed. The facade creates the set when it is built and
@@ -17,5 +16,3 @@ public:
 private:
     static std::set<int>* s_demuxed_nodes;
 };
-
-#endif

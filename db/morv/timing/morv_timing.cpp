@@ -29,12 +29,10 @@ bool MORV_TIMING::set_timing_mode(int mode)
     if (mode == MORV_TIMING_MODE_DEFAULT) wanted = m_default_timing_mode;
     else if (mode != MORV_TIMING_MODE_TDC && mode != MORV_TIMING_MODE_NEVRA)
         MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
-    if (wanted == MORV_TIMING_MODE_TDC)
-        MORV_DEBUG_STREAM::print(2, "MORV timing is using TDC for timing analysis");
+    if (wanted == MORV_TIMING_MODE_TDC) MORV_DEBUG_STREAM::print(2, "MORV timing is using TDC for timing analysis");
     else if (wanted == MORV_TIMING_MODE_NEVRA)
         MORV_DEBUG_STREAM::print(2, "MORV timing is using NEVRA for timing analysis");
-    else
-        MORV_DEBUG_STREAM::print(2, "MORV timing is using an undefined default mode for timing analysis");
+    else MORV_DEBUG_STREAM::print(2, "MORV timing is using an undefined default mode for timing analysis");
     const bool changed = wanted != m_timing_mode;
     m_timing_mode = wanted;
     return changed;

@@ -1,5 +1,4 @@
-#ifndef MORV_TIMING_H
-#define MORV_TIMING_H
+#pragma once
 
 // The run's timing front end. The facade creates it first among its
 // services; it hands out slacks, slack ratios and the figure of merit and
@@ -87,5 +86,3 @@ private:
     ADJUSTMENT_FACTORS m_adjustment_factors;
     std::vector<ADJUSTMENT_FACTORS> m_saved_adjustment_factors;
 };
-
-#endif

@@ -182,8 +182,8 @@ TEST(MorvAlgorithmBaseTiming, LegacyFigureAveragesCriticalInputsOverTheirCountPl
         return node;
     };
     auto register_pair = [&](const char* clock_name, const char* first, const char* second) {
-        CDB_ATOM_OTERM* clock = add(CDB_KIND_IO, clock_name)
-                                    ->add_output_term(DB_DATA_OUT, host.names.find_or_create_path(clock_name, 0));
+        CDB_ATOM_OTERM* clock =
+            add(CDB_KIND_IO, clock_name)->add_output_term(DB_DATA_OUT, host.names.find_or_create_path(clock_name, 0));
         CDB_ATOM_NODE* launch = add(CDB_KIND_REGISTER, first);
         CDB_ATOM_NODE* capture = add(CDB_KIND_REGISTER, second);
         launch->add_input_term(DB_CLOCK)->insert_fanin(clock);

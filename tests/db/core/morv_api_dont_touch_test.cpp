@@ -194,7 +194,9 @@ TEST(MorvApiEmptyNetlist, StatisticsOfNothingAreZeros)
     {
         MORV_TEST_HOST host(CDB_FAMILY_BRK);
         MORV_TEST_ENV env(&host.cmp);
-        dynamic_cast<MORV_EXPERT*>(env.get_fsyn_expert())->get_fsyn_api()->print_dont_touch_statistics(AMM_OP_FITTER_FSYN_RETIME);
+        dynamic_cast<MORV_EXPERT*>(env.get_fsyn_expert())
+            ->get_fsyn_api()
+            ->print_dont_touch_statistics(AMM_OP_FITTER_FSYN_RETIME);
     }
     MORV_DEBUG_STREAM::get_stream().reset();
     std::ifstream in("empty_trace.txt");

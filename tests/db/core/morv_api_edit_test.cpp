@@ -76,8 +76,10 @@ TEST_F(MorvApiEditTest, EveryNotificationTaintsByItsNode)
         {"merge of a register with itself", [&] { api->merge_nodes(r, r); }, 0},
         {"merge of a LUT and a register", [&] { api->merge_nodes(s0, r); }, 0},
         {"node_added of a LUT",
-         [&] { api->node_added(add(cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_LCELL_COMB, name("n")), DB_COMB_OUT), s1, 0,
-                               MORV_MODIFICATION_CODE); },
+         [&] {
+             api->node_added(add(cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_LCELL_COMB, name("n")), DB_COMB_OUT), s1, 0,
+                             MORV_MODIFICATION_CODE);
+         },
          MORV_TAINT_COMBINATIONAL},
         {"delete_node of a register", [&] { api->delete_node(r2); }, MORV_TAINT_REGISTER_OR_OTHER},
     };
@@ -101,7 +103,9 @@ TEST_F(MorvApiEditTest, MergesOfAnythingButTwoRegistersAreIgnored)
     api->get_fsyn_stats()->start_algorithm("MERGE");
     api->merge_nodes(r, r2);
     EXPECT_EQ(env->m_events, (std::vector<std::string>{"record " + id(r) + " " + id(r2) + " 6 9"}));
-    EXPECT_EQ(count_lines_with(trace_lines(), "Merging node top|r (id " + id(r) + ") and node top|r2 (id " + id(r2) + ")"), 1);
+    EXPECT_EQ(
+        count_lines_with(trace_lines(), "Merging node top|r (id " + id(r) + ") and node top|r2 (id " + id(r2) + ")"),
+        1);
     EXPECT_EQ(api->get_fsyn_stats()->get_current_record()->m_atoms_modified.first, 1);
     EXPECT_TRUE(api->get_fsyn_timing()->is_node_changed(static_cast<int>(r->get_id())));
     EXPECT_TRUE(api->get_fsyn_timing()->is_node_changed(static_cast<int>(r2->get_id())));
@@ -119,11 +123,13 @@ TEST_F(MorvApiEditTest, DeletingANodeAnnouncesEveryEdgeBeforeTheHostFreesIt)
 
     EXPECT_EQ(edges_when_freed, 5);
     const std::vector<std::string> lines = trace_lines();
-    const std::string from_a = "Modifying edge from oterm (4149, 0) of (id " + id(a) + ") feeding iterm (11, 0) of (id " +
-                               std::to_string(mid_id) + ") (disconnected=1)";
+    const std::string from_a = "Modifying edge from oterm (4149, 0) of (id " + id(a) +
+                               ") feeding iterm (11, 0) of (id " + std::to_string(mid_id) + ") (disconnected=1)";
     const std::string to_s1 = "Modifying edge from oterm (4149, 0) of (id " + std::to_string(mid_id) +
                               ") feeding iterm (11, 0) of (id " + id(s1) + ") (disconnected=1)";
-    const auto at = [&](const std::string& text) { return std::find(lines.begin(), lines.end(), text) - lines.begin(); };
+    const auto at = [&](const std::string& text) {
+        return std::find(lines.begin(), lines.end(), text) - lines.begin();
+    };
     ASSERT_LT(at(from_a), static_cast<long>(lines.size()));
     ASSERT_LT(at(to_s1), static_cast<long>(lines.size()));
     EXPECT_LT(at(to_s1), at("Deleting node top|mid (id " + std::to_string(mid_id) + ")"));
@@ -131,7 +137,7 @@ TEST_F(MorvApiEditTest, DeletingANodeAnnouncesEveryEdgeBeforeTheHostFreesIt)
     EXPECT_EQ(env->get_node(mid_id), nullptr);
     EXPECT_TRUE(mid_name->has_flag(HDB_INAME_FLAG_DELETED_ATOM));
     EXPECT_EQ(env->m_events, (std::vector<std::string>{"record " + std::to_string(mid_id) + " none 1 4149",
-                                                        "delete_node " + std::to_string(mid_id)}));
+                                                       "delete_node " + std::to_string(mid_id)}));
     EXPECT_FALSE(s0->get_input_term_by_type(DB_DATA_A)->is_connected());
     EXPECT_TRUE(api->get_fsyn_timing()->is_node_changed(mid_id));
     EXPECT_EQ(api->get_fsyn_stats()->get_current_record()->m_atoms_deleted.first, 1);
@@ -151,8 +157,8 @@ TEST_F(MorvApiEditTest, OnlyNewConnectionsMarkTheSinkForTheNextPlacement)
     CDB_ATOM_ITERM* tied = s1->add_input_term(DB_DATA_B);
     tied->set_vcc();
     api->modify_edge(tied, false);
-    EXPECT_EQ(count_lines_with(trace_lines(), "Modifying const edge feeding iterm (12, 0) of (id " + id(s1) +
-                                                  ") (disconnected=0)"),
+    EXPECT_EQ(count_lines_with(trace_lines(),
+                               "Modifying const edge feeding iterm (12, 0) of (id " + id(s1) + ") (disconnected=0)"),
               1);
 }
 
@@ -179,8 +185,8 @@ public:
 class EDGE_EXPERT : public MORV_PROBE_EXPERT
 {
 public:
-    using MORV_PROBE_EXPERT::MORV_PROBE_EXPERT;
     using MORV_EXPERT::run_single_algorithm;
+    using MORV_PROBE_EXPERT::MORV_PROBE_EXPERT;
 };
 
 // The run saves and restores netlists through the environment's own flow
@@ -228,7 +234,7 @@ TEST_F(MorvApiEditTest, AnAddedNodeIsAnnouncedInOrderAndJoinsItsOriginsPartition
     EXPECT_EQ(bpm.get_partition_id(copy), 3);
     EXPECT_EQ(copy->get_assignments().kardel_region, 4);
     EXPECT_EQ(env->m_events, (std::vector<std::string>{"node_added " + id(copy), "copy_node_assignments " + id(copy),
-                                                        "record " + id(copy) + " " + id(s1) + " 3 4149"}));
+                                                       "record " + id(copy) + " " + id(s1) + " 3 4149"}));
     ASSERT_EQ(api->get_fsyn_log()->get_pending_entries().size(), 1u);
     EXPECT_EQ(api->get_fsyn_log()->get_pending_entries()[0].m_writer, "log_insert_atom");
     EXPECT_EQ(api->get_fsyn_log()->get_pending_entries()[0].m_args, (std::vector<std::string>{id(copy), id(s1), "1"}));

@@ -283,7 +283,8 @@ TEST_F(MorvApiNetlistTest, AKardelRegionIsTakenFromTheLastCellInIt)
 
     api->set_node_kardel_region(s0, 9);
     EXPECT_TRUE(s0->get_assignments().is_default());
-    EXPECT_EQ(count_lines_with(trace_lines(), "Warning: was unable to set node kardel region...leaving region open"), 1);
+    EXPECT_EQ(count_lines_with(trace_lines(), "Warning: was unable to set node kardel region...leaving region open"),
+              1);
     EXPECT_EQ(internal_error_of([&] { api->set_node_kardel_region(s0, -1); }), "kdr_id != -1");
 }
 

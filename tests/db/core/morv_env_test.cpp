@@ -138,8 +138,7 @@ TEST_F(MorvEnvTest, EarlyFlowPointDependsOnFamilySwitchAndEarlyTiming)
     cfg_set_value("tdc_early_timing", "off");
     EXPECT_EQ(MORV_ENV::where_does_early_fsyn_run(&cmp), FIT_EARLY_FSYN_FLOW);
     cfg_unset("tdc_early_timing");
-    for (int family : {9, 25, 26, 34, 35, 42})
-    {
+    for (int family : {9, 25, 26, 34, 35, 42}) {
         cmp.set_base_family_code(family);
         EXPECT_EQ(MORV_ENV::where_does_early_fsyn_run(&cmp), SYN_EARLY_FSYN_FLOW) << family;
     }

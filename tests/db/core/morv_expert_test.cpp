@@ -26,8 +26,7 @@ namespace {
 const char* const NOP_ERROR = "ERROR - Invalid operation called for MORV_EXPERT_NOP.";
 
 class MorvExpertTest : public MORV_CLEAN_STATE_TEST
-{
-};
+{};
 
 template <typename T>
 bool driver_is(int base_family)

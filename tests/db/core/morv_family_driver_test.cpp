@@ -40,8 +40,7 @@ struct FAMILY_RUN
 };
 
 class MorvFamilyDriverTest : public MORV_CLEAN_STATE_TEST
-{
-};
+{};
 
 // (enabled, mask) of every algorithm id as the family driver set them.
 std::string flags_of(const MORV_EXPERT* expert)

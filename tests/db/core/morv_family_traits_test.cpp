@@ -18,8 +18,7 @@
 namespace {
 
 class MorvFamilyTraitsTest : public MORV_CLEAN_STATE_TEST
-{
-};
+{};
 
 std::vector<const MORV_FAMILY_TRAITS*> rows()
 {

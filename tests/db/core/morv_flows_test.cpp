@@ -46,12 +46,12 @@ public:
 class PROBE : public MORV_EXPERT_BRK
 {
 public:
-    using MORV_EXPERT_BRK::MORV_EXPERT_BRK;
     using MORV_EXPERT::extract_algorithm;
     using MORV_EXPERT::extract_test_string;
     using MORV_EXPERT::insert_algorithm;
     using MORV_EXPERT::parse_test_string;
     using MORV_EXPERT::run_fsyn_user_option_flow;
+    using MORV_EXPERT_BRK::MORV_EXPERT_BRK;
     void set_test_string(const std::string& text) { m_opx_fsyn_test_string = text; }
     void allow(int id, bool on) { m_algorithm_list[id] = on; }
     using MORV_EXPERT::get_weighted_slack_ratio_difference;
@@ -104,8 +104,7 @@ public:
 };
 
 class MorvFlowsTest : public MORV_CLEAN_STATE_TEST
-{
-};
+{};
 
 }  // namespace
 

@@ -97,11 +97,11 @@ TEST_F(MorvModeTest, UserSettingsEnableTheirFlowsAndAskTheFamilyForAlgorithms)
         int setting;
         const char* flows;
     } cases[] = {
-        {6, 662, "00001"},  // duplication: LATE only
-        {6, 665, "01001"},  // asynchronous pipelining: FIT_EARLY and LATE
-        {6, 664, "01001"},  // retiming: the early flow (FIT_EARLY here) and LATE
-        {6, 659, "00010"},  // fitting: CLUSTER_RETRY
-        {24, 663, "00000"}, // no cluster retry on this family
+        {6, 662, "00001"},   // duplication: LATE only
+        {6, 665, "01001"},   // asynchronous pipelining: FIT_EARLY and LATE
+        {6, 664, "01001"},   // retiming: the early flow (FIT_EARLY here) and LATE
+        {6, 659, "00010"},   // fitting: CLUSTER_RETRY
+        {24, 663, "00000"},  // no cluster retry on this family
         {47, 659, "00000"},
     };
     for (const CASE& c : cases) {

@@ -67,11 +67,13 @@ private:
     }
 };
 
-MEM_TAG_STATS morv_memory() { return mem_get_tag_stats("MORV"); }
+MEM_TAG_STATS morv_memory()
+{
+    return mem_get_tag_stats("MORV");
+}
 
 class MorvOwnershipTest : public MORV_CLEAN_STATE_TEST
-{
-};
+{};
 
 // Each point fails the construction at a different depth: before the facade
 // has any service, after it has them all, and after the flow driver around

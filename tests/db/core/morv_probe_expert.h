@@ -61,7 +61,8 @@ public:
 class MORV_PROBE_EXPERT : public MORV_EXPERT
 {
 public:
-    explicit MORV_PROBE_EXPERT(MORV_ENV* env, bool flat_allowed = false) : MORV_EXPERT(env), m_flat_allowed(flat_allowed)
+    explicit MORV_PROBE_EXPERT(MORV_ENV* env, bool flat_allowed = false)
+        : MORV_EXPERT(env), m_flat_allowed(flat_allowed)
     {
         find_and_set_which_algorithms_are_to_run();
     }

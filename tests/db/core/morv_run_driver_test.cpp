@@ -49,8 +49,7 @@ public:
     SCRIPTED_ALGORITHM(MORV_API* api, const MORV_PARAMETER_MAP* params, MORV_TEST_HOST* host, SCRIPTED_ICP_ENV* env,
                        std::map<int, double> fom_by_atoms)
         : MORV_ALGORITHM_BASE(api, params), m_host(host), m_env(env), m_fom_by_atoms(std::move(fom_by_atoms))
-    {
-    }
+    {}
     ~SCRIPTED_ALGORITHM() override {}
     std::string get_short_name() override { return "SCRIPTED"; }
     void set_default_algorithm_parameters(int& np, int& icp_at_end, double& fom, int& restore) override
@@ -185,7 +184,8 @@ TEST_F(MorvRunDriverTest, AWorseIterationRollsBackToTheBestNetlist)
     // Better (4 atoms), better (5), worse (6): the run keeps 5 atoms.
     EXPECT_EQ(run("NI=10", {{3, 100}, {4, 120}, {5, 130}, {6, 110}}, &iterations), 5);
     EXPECT_EQ(iterations, 3);
-    EXPECT_NE(last_message_text().find("estimated slack improvement of 30 ps"), std::string::npos) << last_message_text();
+    EXPECT_NE(last_message_text().find("estimated slack improvement of 30 ps"), std::string::npos)
+        << last_message_text();
     EXPECT_EQ(live_saved_states(), 0);
 
     // Two passes: the second starts from the best netlist of the first.

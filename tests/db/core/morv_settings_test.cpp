@@ -73,8 +73,8 @@ TEST_F(MorvSettingsTest, ReadLogSettingMeansReplayOnlyWhenSetToAFileOnTheMigrati
         const char* value;  // nullptr: absent
         bool replay;
     } cases[] = {
-        {6, nullptr, false}, {24, nullptr, false}, {6, "", true},      {24, "", true},      {10, "", false},
-        {6, "OFF", false},   {24, "OFF", false},   {6, "OFFX", true},    {24, "log.psl", true}, {10, "log.psl", false},
+        {6, nullptr, false}, {24, nullptr, false}, {6, "", true},     {24, "", true},        {10, "", false},
+        {6, "OFF", false},   {24, "OFF", false},   {6, "OFFX", true}, {24, "log.psl", true}, {10, "log.psl", false},
     };
     for (const CASE& c : cases) {
         RUN run(c.family);
@@ -213,8 +213,7 @@ TEST_F(MorvSettingsTest, ProgressMapsOntoTheHostRange)
               "fsyn_start_perc != MORV_OPEN");
     env.m_start = 0;
     env.m_end = -1;
-    EXPECT_EQ(internal_error_of([&] { expert.get_fsyn_api()->set_progress_percent(5); }),
-              "fsyn_end_perc != MORV_OPEN");
+    EXPECT_EQ(internal_error_of([&] { expert.get_fsyn_api()->set_progress_percent(5); }), "fsyn_end_perc != MORV_OPEN");
 }
 
 TEST_F(MorvSettingsTest, TimingAnalysisCallsIcpAndCountsForTheCurrentAlgorithm)

@@ -96,11 +96,13 @@ TEST_F(MorvStatsTest, ReportPrintsEveryRecordAndATotalWithoutDividingByZero)
     EXPECT_TRUE(has_line(lines, "\t(restored) num timing anal / icp / post-icp: 0 / 1  / 1"));
     EXPECT_TRUE(has_line(lines, "   fom ratio (< 1 is good) is 0.75 [200 -> 150]"));
     EXPECT_TRUE(has_line(lines, "   WARNING: (complete) num ICP failures: 1"));
-    EXPECT_TRUE(has_line(lines, "   (complete) timing anal / icp / post-icp / all [seconds]: 0(  0%) / 2( 50%) / 1( 25%) / 3( 75%)"));
+    EXPECT_TRUE(has_line(
+        lines, "   (complete) timing anal / icp / post-icp / all [seconds]: 0(  0%) / 2( 50%) / 1( 25%) / 3( 75%)"));
     EXPECT_TRUE(has_line(lines, "\tnum seconds in algorithm is: 4 seconds"));
     // The short run: a zero start figure and zero seconds print neutral values.
     EXPECT_TRUE(has_line(lines, "   fom ratio (< 1 is good) is 1 [0 -> 0]"));
-    EXPECT_TRUE(has_line(lines, "   (restored) timing anal / icp / post-icp / all [seconds]: 0(  0%) / 0(  0%) / 0(  0%) / 0(  0%)"));
+    EXPECT_TRUE(has_line(
+        lines, "   (restored) timing anal / icp / post-icp / all [seconds]: 0(  0%) / 0(  0%) / 0(  0%) / 0(  0%)"));
     EXPECT_TRUE(has_line(lines, "Start Algorithm TOTAL"));
     EXPECT_TRUE(has_line(lines, "   fom ratio (< 1 is good) is 0.5 [200 -> 100]"));
     EXPECT_TRUE(has_line(lines, "\t(complete) num timing anal / icp / post-icp: 1 / 1 / 1"));

@@ -48,8 +48,7 @@ public:
 // Everything the environment's constructor walks through, owned in one place.
 struct MORV_TEST_HOST
 {
-    explicit MORV_TEST_HOST(int base_family)
-        : netlist(std::make_unique<CDB_ATOM_NETLIST>(base_family))
+    explicit MORV_TEST_HOST(int base_family) : netlist(std::make_unique<CDB_ATOM_NETLIST>(base_family))
     {
         cmp.set_base_family_code(base_family);
         cmp.set_family_code(base_family);
@@ -65,8 +64,7 @@ struct MORV_TEST_HOST
         // Unsupported families have no device model; their driver needs none.
         try {
             DMGR_UTILITY::set_current_family(base_family);
-        } catch (const std::exception&) {
-        }
+        } catch (const std::exception&) {}
     }
 
     // A chain of n LUTs, each feeding the next; returns the atom ids.
@@ -110,7 +108,8 @@ public:
     ~MORV_TEST_ENV() override
     {
         // Saved states hold facade objects; they go before the flow driver does.
-        if (peek_fsyn_expert() != nullptr && dynamic_cast<MORV_EXPERT*>(peek_fsyn_expert()) != nullptr) clear_all_states();
+        if (peek_fsyn_expert() != nullptr && dynamic_cast<MORV_EXPERT*>(peek_fsyn_expert()) != nullptr)
+            clear_all_states();
         free_fsyn_expert();
         tdc_reset_accessories();
     }
@@ -220,7 +219,10 @@ public:
     void end_of_fsyn_flow() override {}
     int get_part() override { return get_base_family_code() * 100; }
     bool should_discard_fsyn_result() override { return false; }
-    void record_created_from(CDB_ATOM_OTERM* to, CDB_ATOM_OTERM*) override { event("record_created_from", to->get_my_node()); }
+    void record_created_from(CDB_ATOM_OTERM* to, CDB_ATOM_OTERM*) override
+    {
+        event("record_created_from", to->get_my_node());
+    }
     void pre_restore_state() override { ++m_pre_restore_calls; }
 
     // "<what> <atom id>" for the host calls a test follows, in order.

@@ -12,16 +12,21 @@
 
 namespace {
 
-std::vector<std::string> read_lines(const std::string& path) {
+std::vector<std::string> read_lines(const std::string& path)
+{
     std::vector<std::string> lines;
     std::ifstream in(path);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
 }
 
-bool file_exists(const std::string& path) { return std::ifstream(path).good(); }
+bool file_exists(const std::string& path)
+{
+    return std::ifstream(path).good();
+}
 
-std::vector<std::string> channel_texts() {
+std::vector<std::string> channel_texts()
+{
     std::vector<std::string> texts;
     for (const MSG_VDEBUG_LINE& line : msg_vdebug_lines()) {
         EXPECT_EQ(line.module, "MORV");
@@ -31,10 +36,13 @@ std::vector<std::string> channel_texts() {
 }
 
 // Every test writes to a file of its own and starts from the state at load.
-class DebugStreamTest : public ::testing::Test {
+class DebugStreamTest : public ::testing::Test
+{
 protected:
-    void SetUp() override {
-        m_file = std::string("debug_stream_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt";
+    void SetUp() override
+    {
+        m_file =
+            std::string("debug_stream_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt";
         std::remove(m_file.c_str());
         cfg_unset("fsyn_debug_msg");
         cfg_unset("fsyn_debug_msg_full");
@@ -44,14 +52,16 @@ protected:
         msg_set_quiet(true);
         msg_clear_posted_messages();
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         MORV_DEBUG_STREAM::get_stream().reset();
         cfg_unset("fsyn_debug_msg");
         cfg_unset("fsyn_debug_msg_full");
         cfg_unset("tst_regtest_mode");
     }
 
-    void print_every_level() {
+    void print_every_level()
+    {
         MORV_DEBUG_STREAM::print(0, "level %d", 0);
         MORV_DEBUG_STREAM::print(1, "level %d", 1);
         MORV_DEBUG_STREAM::print(2, "level %d", 2);
@@ -61,7 +71,8 @@ protected:
     std::string m_file;
 };
 
-TEST_F(DebugStreamTest, NothingPrintsBeforeConfiguration) {
+TEST_F(DebugStreamTest, NothingPrintsBeforeConfiguration)
+{
     const MORV_DEBUG_STREAM& stream = MORV_DEBUG_STREAM::get_stream();
     EXPECT_FALSE(stream.is_enabled());
     EXPECT_EQ(stream.get_threshold(), 1);
@@ -71,7 +82,8 @@ TEST_F(DebugStreamTest, NothingPrintsBeforeConfiguration) {
     EXPECT_FALSE(stream.is_file_open());
 }
 
-TEST_F(DebugStreamTest, DefaultConfigurationReachesOnlyTheHostChannel) {
+TEST_F(DebugStreamTest, DefaultConfigurationReachesOnlyTheHostChannel)
+{
     MORV_DEBUG_STREAM::configure_from_switches();
     print_every_level();
     std::vector<std::string> expected = {"Initializing MORV DEBUG with level 1, vdebug 1, fstream 0", "level 0",
@@ -80,7 +92,8 @@ TEST_F(DebugStreamTest, DefaultConfigurationReachesOnlyTheHostChannel) {
     EXPECT_FALSE(file_exists(m_file));
 }
 
-TEST_F(DebugStreamTest, DetailSwitchWritesLevelsUpToTwoToTheFile) {
+TEST_F(DebugStreamTest, DetailSwitchWritesLevelsUpToTwoToTheFile)
+{
     cfg_set_value("fsyn_debug_msg", "on");
     MORV_DEBUG_STREAM::configure_from_switches();
     EXPECT_EQ(MORV_DEBUG_STREAM::get_stream().get_threshold(), 2);
@@ -91,7 +104,8 @@ TEST_F(DebugStreamTest, DetailSwitchWritesLevelsUpToTwoToTheFile) {
     EXPECT_EQ(channel_texts(), expected);
 }
 
-TEST_F(DebugStreamTest, FullSwitchWinsAndTracesEverything) {
+TEST_F(DebugStreamTest, FullSwitchWinsAndTracesEverything)
+{
     cfg_set_value("fsyn_debug_msg", "on");
     cfg_set_value("fsyn_debug_msg_full", "1");
     MORV_DEBUG_STREAM::configure_from_switches();
@@ -102,7 +116,8 @@ TEST_F(DebugStreamTest, FullSwitchWinsAndTracesEverything) {
     EXPECT_EQ(channel_texts().size(), 3u);
 }
 
-TEST_F(DebugStreamTest, RegressionModeTurnsOnTheFileAtLevelOne) {
+TEST_F(DebugStreamTest, RegressionModeTurnsOnTheFileAtLevelOne)
+{
     cfg_set_value("tst_regtest_mode", "on");
     MORV_DEBUG_STREAM::configure_from_switches();
     print_every_level();
@@ -110,18 +125,20 @@ TEST_F(DebugStreamTest, RegressionModeTurnsOnTheFileAtLevelOne) {
     EXPECT_EQ(channel_texts().front(), "Initializing MORV DEBUG with level 1, vdebug 1, fstream 1");
 }
 
-TEST_F(DebugStreamTest, PercentPairsReachTheChannelReducedAndTheFileUnchanged) {
+TEST_F(DebugStreamTest, PercentPairsReachTheChannelReducedAndTheFileUnchanged)
+{
     cfg_set_value("fsyn_debug_msg", "on");
     MORV_DEBUG_STREAM::configure_from_switches();
     msg_clear_vdebug_lines();
     MORV_DEBUG_STREAM::print(1, "%s", "50%% done");
-    MORV_DEBUG_STREAM::print(1, "100%% sure");      // formats to a single '%'
+    MORV_DEBUG_STREAM::print(1, "100%% sure");                 // formats to a single '%'
     MORV_DEBUG_STREAM::print(1, "%s", "3%%%% and 7% and %d");  // no expansion on the channel
     EXPECT_EQ(read_lines(m_file), (std::vector<std::string>{"50%% done", "100% sure", "3%%%% and 7% and %d"}));
     EXPECT_EQ(channel_texts(), (std::vector<std::string>{"50% done", "100% sure", "3%% and 7% and %d"}));
 }
 
-TEST_F(DebugStreamTest, LongLinesAreCutAtTheLineLimit) {
+TEST_F(DebugStreamTest, LongLinesAreCutAtTheLineLimit)
+{
     cfg_set_value("fsyn_debug_msg", "on");
     MORV_DEBUG_STREAM::configure_from_switches();
     msg_clear_vdebug_lines();
@@ -145,7 +162,8 @@ TEST_F(DebugStreamTest, LongLinesAreCutAtTheLineLimit) {
     EXPECT_EQ(channel_texts()[0], long_text.substr(0, limit));
 }
 
-TEST_F(DebugStreamTest, TwoRunsAppendToTheSameFile) {
+TEST_F(DebugStreamTest, TwoRunsAppendToTheSameFile)
+{
     {
         std::ofstream earlier(m_file);
         earlier << "from an earlier process\n";
@@ -164,7 +182,8 @@ TEST_F(DebugStreamTest, TwoRunsAppendToTheSameFile) {
     EXPECT_EQ(read_lines(m_file), (std::vector<std::string>{"from an earlier process", "run 1", "run 2", "run 3"}));
 }
 
-TEST_F(DebugStreamTest, FailedOpenDoesNotStopTheRun) {
+TEST_F(DebugStreamTest, FailedOpenDoesNotStopTheRun)
+{
     MORV_DEBUG_STREAM::get_stream().reset("no_such_directory/fsyn_debug_dump.txt");
     cfg_set_value("fsyn_debug_msg", "on");
     MORV_DEBUG_STREAM::configure_from_switches();
@@ -179,7 +198,8 @@ TEST_F(DebugStreamTest, FailedOpenDoesNotStopTheRun) {
     EXPECT_NE(msg_posted_messages()[0].text.find("no_such_directory/fsyn_debug_dump.txt"), std::string::npos);
 }
 
-TEST_F(DebugStreamTest, DirectHostLinesAreFormattedOnce) {
+TEST_F(DebugStreamTest, DirectHostLinesAreFormattedOnce)
+{
     morv_debug("%d%% of %s", 5, "a %s b");
     EXPECT_EQ(channel_texts(), (std::vector<std::string>{"5% of a %s b"}));
 }

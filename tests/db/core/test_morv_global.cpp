@@ -16,12 +16,14 @@ namespace {
 // The checks of the state at load run in a freshly started copy of this
 // program ("threadsafe" death tests re-execute it), so no other test has
 // touched the process-wide objects yet.
-class GlobalLoadTest : public ::testing::Test {
+class GlobalLoadTest : public ::testing::Test
+{
 protected:
     void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 };
 
-int check_state_at_load() {
+int check_state_at_load()
+{
     const MORV_DEBUG_STREAM& stream = MORV_DEBUG_STREAM::get_stream();
     bool ok = mem_get_tag_stats("MORV").registered;
     ok = ok && std::string(stream.get_file_name()) == "fsyn_debug_dump.txt";
@@ -35,11 +37,13 @@ int check_state_at_load() {
     return ok ? 0 : 1;
 }
 
-TEST_F(GlobalLoadTest, ObjectsStartInTheirLoadState) {
+TEST_F(GlobalLoadTest, ObjectsStartInTheirLoadState)
+{
     EXPECT_EXIT(std::_Exit(check_state_at_load()), ::testing::ExitedWithCode(0), "");
 }
 
-TEST_F(GlobalLoadTest, UnloadClosesAWrittenDebugFileWithItsLines) {
+TEST_F(GlobalLoadTest, UnloadClosesAWrittenDebugFileWithItsLines)
+{
     std::remove("unload_written.txt");
     EXPECT_EXIT(
         {
@@ -57,20 +61,23 @@ TEST_F(GlobalLoadTest, UnloadClosesAWrittenDebugFileWithItsLines) {
     EXPECT_EQ(line, "last words 7");
 }
 
-TEST_F(GlobalLoadTest, UnloadWithoutAnyRunCreatesNoFile) {
+TEST_F(GlobalLoadTest, UnloadWithoutAnyRunCreatesNoFile)
+{
     std::remove("fsyn_debug_dump.txt");
     EXPECT_EXIT(std::exit(4), ::testing::ExitedWithCode(4), "");
     EXPECT_FALSE(std::ifstream("fsyn_debug_dump.txt").good());
 }
 
-TEST(Global, RamMapDebugFlagIsReadOnlyAtLoad) {
+TEST(Global, RamMapDebugFlagIsReadOnlyAtLoad)
+{
     bool at_load = s_morv_ram_map_debug;
     cfg_set_value("fsyn_ram_map_debug", at_load ? "off" : "on");
     EXPECT_EQ(s_morv_ram_map_debug, at_load);
     cfg_unset("fsyn_ram_map_debug");
 }
 
-TEST(Global, AsyncSourcesAreKeyedByNodeAlone) {
+TEST(Global, AsyncSourcesAreKeyedByNodeAlone)
+{
     PIPE_ASYNC_OTERM_SET& sources = s_morv_critical_async_sources;
     sources.clear();
     EXPECT_TRUE(sources.insert({7, 9}).second);
@@ -81,7 +88,8 @@ TEST(Global, AsyncSourcesAreKeyedByNodeAlone) {
     sources.clear();
 }
 
-TEST(Global, AssertReportsConditionModuleFileAndLine) {
+TEST(Global, AssertReportsConditionModuleFileAndLine)
+{
     int line = 0;
     try {
         line = __LINE__ + 1;

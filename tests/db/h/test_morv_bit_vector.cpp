@@ -13,16 +13,21 @@
 namespace {
 
 // "[ 0 <last> ]": the text of a vector with its first and last bit set.
-std::string first_and_last(uint64_t n) {
+std::string first_and_last(uint64_t n)
+{
     std::string text("[ 0 ");
     return text.append(std::to_string(n - 1)).append(" ]");
 }
 
-long long live_morv_objects() { return mem_get_tag_stats("MORV").live_objects; }
+long long live_morv_objects()
+{
+    return mem_get_tag_stats("MORV").live_objects;
+}
 
 constexpr std::size_t s_HEADER = sizeof(MORV_SIMPLE_MEM_POOL::MEM_BLOCK_HEADER);
 
-std::string internal_error_of(const std::function<void()>& action) {
+std::string internal_error_of(const std::function<void()>& action)
+{
     try {
         action();
     } catch (const MSG_INTERNAL_ERROR_EXCEPTION& e) {
@@ -33,9 +38,11 @@ std::string internal_error_of(const std::function<void()>& action) {
 
 // ---------------------------------------------------------------- bit vector
 
-class MorvBitVectorSizes : public ::testing::TestWithParam<uint64_t> {};
+class MorvBitVectorSizes : public ::testing::TestWithParam<uint64_t>
+{};
 
-TEST_P(MorvBitVectorSizes, EveryBitUpToTheLastIsItsOwn) {
+TEST_P(MorvBitVectorSizes, EveryBitUpToTheLastIsItsOwn)
+{
     const uint64_t n = GetParam();
     MORV_BIT_VECTOR bits;
     bits.init(n);
@@ -73,7 +80,8 @@ TEST_P(MorvBitVectorSizes, EveryBitUpToTheLastIsItsOwn) {
 
 INSTANTIATE_TEST_SUITE_P(AroundOneBlock, MorvBitVectorSizes, ::testing::Values(63u, 64u, 65u));
 
-TEST(MorvBitVector, OperatorsCoverEveryBlock) {
+TEST(MorvBitVector, OperatorsCoverEveryBlock)
+{
     // Three blocks that differ only past the first.
     MORV_BIT_VECTOR a, b;
     a.init(130);
@@ -98,7 +106,8 @@ TEST(MorvBitVector, OperatorsCoverEveryBlock) {
     EXPECT_TRUE(both.none());
 }
 
-TEST(MorvBitVector, VectorsOfDifferentSizesDoNotCombine) {
+TEST(MorvBitVector, VectorsOfDifferentSizesDoNotCombine)
+{
     MORV_BIT_VECTOR a, b;
     a.init(64);
     b.init(65);
@@ -113,7 +122,8 @@ TEST(MorvBitVector, VectorsOfDifferentSizesDoNotCombine) {
     EXPECT_EQ(unset.to_string(), "[ ]");
 }
 
-TEST(MorvBitVector, CopiesAreDeepAndSelfAssignmentKeepsTheBits) {
+TEST(MorvBitVector, CopiesAreDeepAndSelfAssignmentKeepsTheBits)
+{
     const long long live_before = live_morv_objects();
     {
         MORV_BIT_VECTOR a;
@@ -143,7 +153,8 @@ TEST(MorvBitVector, CopiesAreDeepAndSelfAssignmentKeepsTheBits) {
     EXPECT_EQ(live_morv_objects(), live_before);
 }
 
-TEST(MorvBitVector, PooledVectorsLeaveTheirBlocksToThePool) {
+TEST(MorvBitVector, PooledVectorsLeaveTheirBlocksToThePool)
+{
     const long long live_before = live_morv_objects();
     {
         MORV_SIMPLE_MEM_POOL pool(4096);
@@ -174,21 +185,24 @@ TEST(MorvBitVector, PooledVectorsLeaveTheirBlocksToThePool) {
 
 // ---------------------------------------------------------------- memory pool
 
-TEST(MorvSimpleMemPool, ExactFitSucceedsAndOneByteMoreIsRefused) {
+TEST(MorvSimpleMemPool, ExactFitSucceedsAndOneByteMoreIsRefused)
+{
     MORV_SIMPLE_MEM_POOL pool(256);
     EXPECT_TRUE(pool.is_empty());
     char* whole = static_cast<char*>(pool.allocate(256 - s_HEADER));
     ASSERT_NE(whole, nullptr);
     whole[256 - s_HEADER - 1] = 'x';  // the last byte is usable
     EXPECT_FALSE(pool.is_empty());
-    EXPECT_NE(internal_error_of([&] { pool.allocate(256 - s_HEADER + 1); })
-                  .find("num_bytes + sizeof(MEM_BLOCK_HEADER) <= m_num_bytes_per_block"),
+    EXPECT_NE(internal_error_of([&] {
+                  pool.allocate(256 - s_HEADER + 1);
+              }).find("num_bytes + sizeof(MEM_BLOCK_HEADER) <= m_num_bytes_per_block"),
               std::string::npos);
     EXPECT_NE(internal_error_of([&] { pool.allocate(0); }).find("num_bytes > 0"), std::string::npos);
     EXPECT_NE(static_cast<char*>(pool.allocate(8)), whole);  // a full block: the next one
 }
 
-TEST(MorvSimpleMemPool, RequestsStayAlignedAndTheRewindReusesTheBlocks) {
+TEST(MorvSimpleMemPool, RequestsStayAlignedAndTheRewindReusesTheBlocks)
+{
     MORV_SIMPLE_MEM_POOL pool(128);
     const std::size_t usable = 128 - s_HEADER;
     char* first = static_cast<char*>(pool.allocate(3));
@@ -199,7 +213,7 @@ TEST(MorvSimpleMemPool, RequestsStayAlignedAndTheRewindReusesTheBlocks) {
     EXPECT_EQ(third - first, 16);
 
     char* second_block = static_cast<char*>(pool.allocate(8));
-    EXPECT_EQ(static_cast<char*>(pool.allocate(80)), second_block + 8);  // 16 bytes left
+    EXPECT_EQ(static_cast<char*>(pool.allocate(80)), second_block + 8);   // 16 bytes left
     EXPECT_EQ(static_cast<char*>(pool.allocate(13)), second_block + 88);  // rounds up to exactly the rest
     char* third_block = static_cast<char*>(pool.allocate(1));
     EXPECT_EQ(reinterpret_cast<uintptr_t>(third_block) % 8, 0u);

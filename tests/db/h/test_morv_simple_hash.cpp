@@ -23,34 +23,45 @@ constexpr int s_FOUND = INT_SET::s_FOUND;
 constexpr int s_ABSENT = INT_SET::s_ABSENT;
 constexpr int s_NO_FREE_SLOT = INT_SET::s_NO_FREE_SLOT;
 
-long long live_morv_objects() { return mem_get_tag_stats("MORV").live_objects; }
+long long live_morv_objects()
+{
+    return mem_get_tag_stats("MORV").live_objects;
+}
 
-uint64_t slot_of(const INT_SET& set, int key) {
+uint64_t slot_of(const INT_SET& set, int key)
+{
     uint64_t slot = 0;
     EXPECT_EQ(set.find_slot(key, &slot), s_FOUND) << key;
     return slot;
 }
 
 // Keys that are multiples of 64 share home slot 0 in a table of 64 slots.
-int colliding(int i) { return 64 * i; }
+int colliding(int i)
+{
+    return 64 * i;
+}
 
 // Three ints hashed by their own rule, as the timing estimator's term records are.
-struct TRIPLE {
+struct TRIPLE
+{
     int k0, k1, k2;
 };
-struct TRIPLE_FUNCS {
+struct TRIPLE_FUNCS
+{
     static uint64_t hash(const TRIPLE& t) { return uint32_t(t.k0) * 4095u + uint32_t(t.k1) * 41u + uint32_t(t.k2); }
     static bool equal(const TRIPLE& a, const TRIPLE& b) { return a.k0 == b.k0 && a.k1 == b.k1 && a.k2 == b.k2; }
 };
 
-struct NODE_WITH_ID {
+struct NODE_WITH_ID
+{
     int m_id;
     int get_id() const { return m_id; }
 };
 
 // ---------------------------------------------------------------- probing
 
-TEST(MorvSimpleHash, FirstInsertionAllocatesSixtyFourSlotsAndRepeatsChangeNothing) {
+TEST(MorvSimpleHash, FirstInsertionAllocatesSixtyFourSlotsAndRepeatsChangeNothing)
+{
     INT_SET set;
     EXPECT_EQ(set.capacity(), 0u);
     uint64_t slot = 0;
@@ -66,7 +77,8 @@ TEST(MorvSimpleHash, FirstInsertionAllocatesSixtyFourSlotsAndRepeatsChangeNothin
     EXPECT_EQ(set.get_num_resize_calls(), 1u);
 }
 
-TEST(MorvSimpleHash, CollidingKeysFollowTheTriangularSequenceUpToTheProbeLimit) {
+TEST(MorvSimpleHash, CollidingKeysFollowTheTriangularSequenceUpToTheProbeLimit)
+{
     INT_SET set(100);  // no load limit in the way: only the probe limit grows the table
     for (int i = 0; i < 6; ++i) set.insert(colliding(i));
     const std::vector<uint64_t> expected = {0, 1, 3, 6, 10, 15};
@@ -85,7 +97,8 @@ TEST(MorvSimpleHash, CollidingKeysFollowTheTriangularSequenceUpToTheProbeLimit) 
     EXPECT_EQ(set.size(), 7u);
 }
 
-TEST(MorvSimpleHash, ErasedSlotIsReusedOnlyWhenNoFreeSlotEndsTheProbe) {
+TEST(MorvSimpleHash, ErasedSlotIsReusedOnlyWhenNoFreeSlotEndsTheProbe)
+{
     INT_SET set(100);
     set.insert(colliding(0));  // slot 0
     set.insert(colliding(1));  // slot 1
@@ -117,7 +130,8 @@ TEST(MorvSimpleHash, ErasedSlotIsReusedOnlyWhenNoFreeSlotEndsTheProbe) {
     EXPECT_EQ(set.size(), 1u);
 }
 
-TEST(MorvSimpleHash, NegativeKeysHashFromTheirSignExtendedValue) {
+TEST(MorvSimpleHash, NegativeKeysHashFromTheirSignExtendedValue)
+{
     INT_SET set;
     set.reserve(50);  // 100 slots: the modulo is not a mask
     ASSERT_EQ(set.capacity(), 100u);
@@ -133,7 +147,8 @@ TEST(MorvSimpleHash, NegativeKeysHashFromTheirSignExtendedValue) {
 
 // ---------------------------------------------------------------- growth
 
-TEST(MorvSimpleHash, LoadLimitAndReservation) {
+TEST(MorvSimpleHash, LoadLimitAndReservation)
+{
     INT_MAP map;
     for (int k = 0; k < 32; ++k) map[k] = k;
     EXPECT_EQ(map.capacity(), 64u);
@@ -161,7 +176,8 @@ TEST(MorvSimpleHash, LoadLimitAndReservation) {
     EXPECT_EQ(third.capacity(), 128u);
 }
 
-TEST(MorvSimpleHash, ManyKeysSurviveGrowthEraseAndReinsertion) {
+TEST(MorvSimpleHash, ManyKeysSurviveGrowthEraseAndReinsertion)
+{
     std::mt19937 random(17);
     std::map<int, int> reference;
     INT_MAP map;
@@ -193,7 +209,8 @@ TEST(MorvSimpleHash, ManyKeysSurviveGrowthEraseAndReinsertion) {
     EXPECT_EQ(map.find(99999), map.end());
 }
 
-TEST(MorvSimpleHash, GrowthAndClearAdvanceTheStampAndInvalidateIterators) {
+TEST(MorvSimpleHash, GrowthAndClearAdvanceTheStampAndInvalidateIterators)
+{
     INT_SET set;
     set.insert(1);
     set.insert(2);
@@ -220,8 +237,7 @@ TEST(MorvSimpleHash, GrowthAndClearAdvanceTheStampAndInvalidateIterators) {
 
     // Erasing keeps iterators valid: erase every other key while walking.
     int visited = 0;
-    for (auto walk = set.begin(); walk != set.end(); ++visited)
-        walk = (*walk % 2 == 0) ? set.erase(walk) : ++walk;
+    for (auto walk = set.begin(); walk != set.end(); ++visited) walk = (*walk % 2 == 0) ? set.erase(walk) : ++walk;
     EXPECT_EQ(visited, 39);
     EXPECT_EQ(set.size(), 20u);
 
@@ -242,7 +258,8 @@ TEST(MorvSimpleHash, GrowthAndClearAdvanceTheStampAndInvalidateIterators) {
     EXPECT_EQ(set.capacity(), 64u);
 }
 
-TEST(MorvSimpleHash, GrowthThatCannotPlaceEveryEntryGrowsFurtherAndLosesNothing) {
+TEST(MorvSimpleHash, GrowthThatCannotPlaceEveryEntryGrowsFurtherAndLosesNothing)
+{
     // Seven keys on distinct home slots of 64 that all share one home slot
     // of 65 (but not of 130): growing to 65 slots cannot place them within
     // the 6 probes in force, so the table goes on to 130.
@@ -271,7 +288,8 @@ TEST(MorvSimpleHash, GrowthThatCannotPlaceEveryEntryGrowsFurtherAndLosesNothing)
     for (int k : keys) EXPECT_TRUE(set.contains(k)) << k;
 }
 
-TEST(MorvSimpleHash, InsertionThatStillFindsNoSlotAfterGrowingGrowsAgain) {
+TEST(MorvSimpleHash, InsertionThatStillFindsNoSlotAfterGrowingGrowsAgain)
+{
     // Six keys on home slot 0 of 64 and of 128 fill offsets 0..5; a seventh
     // forces growth to 128, where its 7th probe (slot 21) holds another key:
     // the table must grow once more rather than probe past the limit.
@@ -298,7 +316,8 @@ TEST(MorvSimpleHash, InsertionThatStillFindsNoSlotAfterGrowingGrowsAgain) {
 // ---------------------------------------------------------------- values and keys
 
 // Counts its live objects: a table of class values holds one per slot.
-struct COUNTED {
+struct COUNTED
+{
     static int s_live;
     int m_value = 0;
     COUNTED() { ++s_live; }
@@ -308,7 +327,8 @@ struct COUNTED {
 };
 int COUNTED::s_live = 0;
 
-TEST(MorvSimpleHash, ClassValuesAreFreshOnInsertAndKeptThroughGrowth) {
+TEST(MorvSimpleHash, ClassValuesAreFreshOnInsertAndKeptThroughGrowth)
+{
     {
         MORV_SIMPLE_HASH<int, COUNTED> counted;
         counted[1].m_value = 5;
@@ -342,7 +362,8 @@ TEST(MorvSimpleHash, ClassValuesAreFreshOnInsertAndKeptThroughGrowth) {
     EXPECT_EQ(live_morv_objects(), live_before);
 }
 
-TEST(MorvSimpleHash, PointerAndRecordKeys) {
+TEST(MorvSimpleHash, PointerAndRecordKeys)
+{
     NODE_WITH_ID a{1}, b{2}, twin_of_a{1};
     MORV_SIMPLE_HASH<const NODE_WITH_ID*, int> by_pointer;
     by_pointer[&a] = 10;
@@ -362,7 +383,8 @@ TEST(MorvSimpleHash, PointerAndRecordKeys) {
     EXPECT_EQ((records.find(TRIPLE{1, 2, 4})), records.end());
 }
 
-TEST(MorvSimpleHash, MovedTableTakesTheEntriesAndOldIteratorsAreRefused) {
+TEST(MorvSimpleHash, MovedTableTakesTheEntriesAndOldIteratorsAreRefused)
+{
     INT_MAP source;
     source[4] = 40;
     auto it = source.begin();
@@ -378,7 +400,8 @@ TEST(MorvSimpleHash, MovedTableTakesTheEntriesAndOldIteratorsAreRefused) {
 
 // ---------------------------------------------------------------- statistics
 
-TEST(MorvSimpleHash, StatisticsLine) {
+TEST(MorvSimpleHash, StatisticsLine)
+{
     MORV_LOG_CAPTURE log(2);
     INT_SET empty;
     empty.print_statistics();

@@ -13,27 +13,34 @@
 
 namespace {
 
-bool is_prime(uint32_t n) {
+bool is_prime(uint32_t n)
+{
     if (n < 2) return false;
     for (uint32_t d = 2; uint64_t(d) * d <= n; ++d)
         if (n % d == 0) return false;
     return true;
 }
 
-long long live_morv_objects() { return mem_get_tag_stats("MORV").live_objects; }
+long long live_morv_objects()
+{
+    return mem_get_tag_stats("MORV").live_objects;
+}
 
 // A three-int key hashed by its own rule, as the canonical output terms are.
-struct TRIPLE_KEY {
+struct TRIPLE_KEY
+{
     int k0, k1, k2;
     bool operator==(const TRIPLE_KEY& other) const { return k0 == other.k0 && k1 == other.k1 && k2 == other.k2; }
 };
-uint32_t vtl_hash_key(const TRIPLE_KEY& key) {
+uint32_t vtl_hash_key(const TRIPLE_KEY& key)
+{
     return uint32_t(key.k0) * 4095u + uint32_t(key.k1) * 41u + uint32_t(key.k2);
 }
 
 // Value with a non-trivial default and a live count, to see values reset
 // on erase and destroyed on clear.
-struct TRACKED {
+struct TRACKED
+{
     static int s_live;
     int m_id = -1;
     TRACKED() { ++s_live; }
@@ -44,7 +51,8 @@ struct TRACKED {
 int TRACKED::s_live = 0;
 
 template <typename TABLE>
-std::vector<int> keys_in_iteration_order(const TABLE& table) {
+std::vector<int> keys_in_iteration_order(const TABLE& table)
+{
     std::vector<int> keys;
     for (const auto& node : table) keys.push_back(int(node.first));
     return keys;
@@ -52,7 +60,8 @@ std::vector<int> keys_in_iteration_order(const TABLE& table) {
 
 // ---------------------------------------------------------------- hashing
 
-TEST(VtlHashKey, FoldsWideKeysAndKeepsNarrowOnes) {
+TEST(VtlHashKey, FoldsWideKeysAndKeepsNarrowOnes)
+{
     EXPECT_EQ(VTL_HASH_KEY<int>()(12345), 12345u);
     EXPECT_EQ(VTL_HASH_KEY<unsigned>()(0xffffffffu), 0xffffffffu);
     uint64_t wide = 0x0000000500000003ull;  // upper 5, lower 3
@@ -65,7 +74,8 @@ TEST(VtlHashKey, FoldsWideKeysAndKeepsNarrowOnes) {
 
 // ---------------------------------------------------------------- VTL_HASH
 
-TEST(VtlHash, GrowsByHalfToPrimesAndKeepsEveryEntry) {
+TEST(VtlHash, GrowsByHalfToPrimesAndKeepsEveryEntry)
+{
     VTL_HASH<int, int> table(61);
     EXPECT_EQ(table.bucket_count(), 61u);
     std::vector<uint32_t> sizes = {61};
@@ -102,7 +112,8 @@ TEST(VtlHash, GrowsByHalfToPrimesAndKeepsEveryEntry) {
     EXPECT_EQ(table.find(1), table.end());
 }
 
-TEST(VtlHash, NewKeysGoToTheHeadOfTheirChain) {
+TEST(VtlHash, NewKeysGoToTheHeadOfTheirChain)
+{
     VTL_HASH<int, int> table(7);
     table[3] = 1;
     table[10] = 2;  // same bucket as 3
@@ -124,7 +135,8 @@ TEST(VtlHash, NewKeysGoToTheHeadOfTheirChain) {
     EXPECT_EQ(table[17], 3);
 }
 
-TEST(VtlHash, ClearKeepsBucketsAndCopyReproducesTheTable) {
+TEST(VtlHash, ClearKeepsBucketsAndCopyReproducesTheTable)
+{
     long long live = live_morv_objects();
     {
         VTL_HASH<uint64_t, double> source;
@@ -172,7 +184,8 @@ TEST(VtlHash, ClearKeepsBucketsAndCopyReproducesTheTable) {
     EXPECT_EQ(small.collision_count(), 2u);
 }
 
-TEST(VtlHash, UserKeysUseTheirOwnHash) {
+TEST(VtlHash, UserKeysUseTheirOwnHash)
+{
     VTL_HASH<TRIPLE_KEY, int> table;
     for (int i = 0; i < 300; ++i) table[TRIPLE_KEY{i, i % 4, 2}] = i;
     for (int i = 0; i < 300; ++i) EXPECT_EQ((table[TRIPLE_KEY{i, i % 4, 2}]), i);
@@ -181,7 +194,8 @@ TEST(VtlHash, UserKeysUseTheirOwnHash) {
 
 // ---------------------------------------------------------------- VTL_HASH_LITE
 
-TEST(VtlHashLite, StartsSizedForFortyEightEntriesAndGrowsByHalf) {
+TEST(VtlHashLite, StartsSizedForFortyEightEntriesAndGrowsByHalf)
+{
     VTL_HASH_LITE<int, int> table;
     uint32_t initial = table.bucket_count();
     const auto factor = vtl_hash_load_factor_to_resize;
@@ -209,16 +223,15 @@ TEST(VtlHashLite, StartsSizedForFortyEightEntriesAndGrowsByHalf) {
     EXPECT_EQ(visited, 50000u);
 }
 
-TEST(VtlHashLite, ErasingWhileIteratingRecyclesNodesWithDefaultValues) {
+TEST(VtlHashLite, ErasingWhileIteratingRecyclesNodesWithDefaultValues)
+{
     TRACKED::s_live = 0;
     {
         VTL_HASH_LITE<int, TRACKED> table(256);
         for (int i = 0; i < 1000; ++i) table[i].m_id = i;
         for (auto it = table.begin(); it != table.end();) {
-            if (it->first % 2 == 0)
-                it = table.erase(it);
-            else
-                ++it;
+            if (it->first % 2 == 0) it = table.erase(it);
+            else ++it;
         }
         EXPECT_EQ(table.size(), 500u);
         for (int i = 0; i < 1000; ++i) EXPECT_EQ(table.contains(i), i % 2 == 1) << i;
@@ -230,7 +243,8 @@ TEST(VtlHashLite, ErasingWhileIteratingRecyclesNodesWithDefaultValues) {
     EXPECT_EQ(TRACKED::s_live, 0);
 }
 
-TEST(VtlHashLite, IteratorFromBeforeAGrowthIsAnInternalError) {
+TEST(VtlHashLite, IteratorFromBeforeAGrowthIsAnInternalError)
+{
     VTL_HASH_LITE<int, int> table;
     table[1] = 1;
     auto stale = table.begin();
@@ -256,7 +270,8 @@ TEST(VtlHashLite, IteratorFromBeforeAGrowthIsAnInternalError) {
     EXPECT_EQ(fresh->second, 6);
 }
 
-TEST(VtlHashLite, ClearReleasesEverythingAndStartsAfresh) {
+TEST(VtlHashLite, ClearReleasesEverythingAndStartsAfresh)
+{
     long long live = live_morv_objects();
     TRACKED::s_live = 0;
     {
@@ -283,7 +298,8 @@ TEST(VtlHashLite, ClearReleasesEverythingAndStartsAfresh) {
 
 // ---------------------------------------------------------------- VTL_HASH_SET_LITE
 
-TEST(VtlHashSetLite, InsertReportsNewKeysAndSurvivesGrowth) {
+TEST(VtlHashSetLite, InsertReportsNewKeysAndSurvivesGrowth)
+{
     VTL_HASH_SET_LITE<unsigned> set(256);
     EXPECT_TRUE(set.insert(10));
     EXPECT_FALSE(set.insert(10));
@@ -301,7 +317,8 @@ TEST(VtlHashSetLite, InsertReportsNewKeysAndSurvivesGrowth) {
     EXPECT_EQ(visited, 3001u);
 }
 
-TEST(VtlHashSetLite, CopyAndSelfAssignment) {
+TEST(VtlHashSetLite, CopyAndSelfAssignment)
+{
     VTL_HASH_SET_LITE<unsigned> a;
     for (unsigned i = 0; i < 100; ++i) a.insert(i * 11);
     VTL_HASH_SET_LITE<unsigned> b;
@@ -320,7 +337,8 @@ TEST(VtlHashSetLite, CopyAndSelfAssignment) {
     EXPECT_TRUE(a.empty());
 }
 
-TEST(VtlHashSetLite, StaleIteratorNamesTheSet) {
+TEST(VtlHashSetLite, StaleIteratorNamesTheSet)
+{
     VTL_HASH_SET_LITE<unsigned> set;
     set.insert(1);
     auto stale = set.begin();

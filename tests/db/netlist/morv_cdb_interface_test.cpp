@@ -34,7 +34,10 @@ std::string term(const CDB_ATOM_ITERM* t)
            std::to_string(t->get_port_index());
 }
 
-std::string id(const CDB_ATOM_NODE* n) { return std::to_string(n->get_id()); }
+std::string id(const CDB_ATOM_NODE* n)
+{
+    return std::to_string(n->get_id());
+}
 
 // A BRK compile with an MRL migration part: the facade logs every edit.
 class MorvCdbInterfaceTest : public MORV_CLEAN_STATE_TEST

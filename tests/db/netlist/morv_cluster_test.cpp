@@ -51,7 +51,10 @@ private:
     CDB_ATOM_OTERM* m_clock = input_pin();
 };
 
-CDB_ATOM_NODE* node_of(CDB_ATOM_OTERM* oterm) { return oterm->get_my_node(); }
+CDB_ATOM_NODE* node_of(CDB_ATOM_OTERM* oterm)
+{
+    return oterm->get_my_node();
+}
 
 // Adds the nodes of the given oterms and brings the distances up to date.
 void add_all(MORV_CLUSTER& cluster, std::initializer_list<CDB_ATOM_OTERM*> members)
@@ -86,7 +89,8 @@ std::vector<std::vector<int>> records_of(const MORV_CLUSTER& cluster, const std:
 }
 
 // in -> r0 -> r1 -> ... -> r(n-1) -> out, every register in the cluster.
-struct PIPELINE {
+struct PIPELINE
+{
     CIRCUIT circuit;
     CDB_ATOM_OTERM* in = circuit.input_pin();
     std::vector<CDB_ATOM_OTERM*> regs;
@@ -131,7 +135,7 @@ TEST(MorvCluster, RegisterPipelineDistancesStopGrowingBackwardsAtSixteen)
     EXPECT_EQ(walk(c.begin_inputs(), c.end_inputs()).front(), p.in);
     EXPECT_FALSE(c.is_input_fed_output_register(p.regs[19]));  // fed by r18, inside
     EXPECT_FALSE(c.is_input_fed_output_register(p.regs[0]));   // fed from outside, but no output
-    EXPECT_FALSE(c.check_input_distances());  // r0 feeds r1 and sits at input distance 0
+    EXPECT_FALSE(c.check_input_distances());                   // r0 feeds r1 and sits at input distance 0
 }
 
 TEST(MorvCluster, RegisterLoopIsFollowedSixteenLevelsAndNoFurther)
@@ -203,7 +207,7 @@ TEST(MorvCluster, AddingTwiceCountsInputsOnceAndRemovingDropsOrphanedRecords)
     EXPECT_FALSE(cluster.get_node_info(first).is_included());
     EXPECT_FALSE(cluster.get_node_info(first).is_added());
     EXPECT_EQ(cluster.get_node_info(a).get_buried_fanout_count(), 1);
-    EXPECT_FALSE(cluster.has_node_info(b));  // its last cluster sink left
+    EXPECT_FALSE(cluster.has_node_info(b));                                           // its last cluster sink left
     EXPECT_THROW(cluster.remove_node(node_of(first)), MSG_INTERNAL_ERROR_EXCEPTION);  // not a member
 
     cluster.remove_node(node_of(second));
@@ -389,7 +393,7 @@ TEST(MorvCluster, ResetTopologyTakesNetlistEditsIntoAccount)
 {
     PIPELINE p(3);
     EXPECT_EQ(true_outputs(p.cluster), std::vector<CDB_ATOM_OTERM*>{p.regs[2]});
-    p.circuit.output_pin(p.regs[0]);  // r0 now also leaves the cluster
+    p.circuit.output_pin(p.regs[0]);                                            // r0 now also leaves the cluster
     EXPECT_EQ(p.cluster.get_node_info(p.regs[0]).get_total_fanout_count(), 1);  // records are stale
     p.cluster.reset_topology();
     EXPECT_FALSE(p.cluster.is_dirty());

@@ -8,8 +8,7 @@
 namespace {
 
 class DeterministicOrderTest : public MORV_CLEAN_STATE_TEST
-{
-};
+{};
 
 TEST_F(DeterministicOrderTest, NodesAndTermsOrderByIdsNotAddresses)
 {
@@ -54,7 +53,7 @@ TEST_F(DeterministicOrderTest, SetsOfOutputsCompareElementByElement)
     EXPECT_FALSE(less(ac, ab));
     EXPECT_TRUE(less(a_only, ab));  // a prefix runs out first
     EXPECT_FALSE(less(ab, a_only));
-    EXPECT_TRUE(less(ac, bc));      // the first difference decides, not the sizes
+    EXPECT_TRUE(less(ac, bc));  // the first difference decides, not the sizes
     EXPECT_FALSE(less(ab, ab));
     MORV_OTERM_SET_SET groups{bc, a_only, ab};
     EXPECT_EQ(*groups.begin(), a_only);

@@ -83,7 +83,7 @@ TEST_F(MorvInstAsgnMgrTest, InstancesThatKeepTheDefaultsLeaveTheManagerInactive)
 {
     host->ap.get_options().set_bool(DUPLICATION, true);
     instance("lut1").set_bool(DUPLICATION, true);  // same as the project
-    instance("lut2").set_int(DUPLICATION, 7);       // not a boolean: absent
+    instance("lut2").set_int(DUPLICATION, 7);      // not a boolean: absent
     MORV_INST_ASGN_MGR* mgr = start();
     EXPECT_TRUE(mgr->is_enabled());
     EXPECT_FALSE(mgr->is_active());

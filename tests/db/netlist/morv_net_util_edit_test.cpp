@@ -9,10 +9,12 @@
 namespace {
 
 class NetUtilEditTest : public MORV_CLEAN_STATE_TEST
-{
-};
+{};
 
-std::string counter_text(unsigned offset) { return std::to_string(MORV_NET_UTIL::get_unique_name_counter() + offset); }
+std::string counter_text(unsigned offset)
+{
+    return std::to_string(MORV_NET_UTIL::get_unique_name_counter() + offset);
+}
 
 TEST_F(NetUtilEditTest, UniqueNamesTakeTheCounterAndSkipNamesOthersHold)
 {
@@ -78,7 +80,7 @@ TEST_F(NetUtilEditTest, InputOrderPutsConstantsFirstThenPropertiesThenSources)
     EXPECT_TRUE(u->iterm_properties_less(vcc, gnd));
     EXPECT_TRUE(u->iterm_properties_less(gnd, late));
     EXPECT_TRUE(u->iterm_properties_less(vcc, late));
-    EXPECT_TRUE(u->iterm_properties_less(open, late));  // no source before a source
+    EXPECT_TRUE(u->iterm_properties_less(open, late));   // no source before a source
     EXPECT_TRUE(u->iterm_properties_less(late, early));  // sources by their atom ids
     EXPECT_FALSE(u->iterm_properties_less(early, late));
     EXPECT_TRUE(u->iterm_properties_less(nullptr, vcc));

@@ -21,8 +21,7 @@ void row_values(unsigned row, unsigned* in)
 typedef unsigned (MORV_NET_UTIL::*EVALUATE)(CDB_ATOM_NODE*, const unsigned*) const;
 
 // Compares one output against the host's evaluator over every input vector.
-void expect_same_as_host(MORV_NET_UTIL* util, CDB_ATOM_NODE* node, int output,
-                         EVALUATE evaluate)
+void expect_same_as_host(MORV_NET_UTIL* util, CDB_ATOM_NODE* node, int output, EVALUATE evaluate)
 {
     unsigned in[MORV_EVALUATE_INPUT_COUNT];
     for (unsigned row = 0; row < (1u << MORV_EVALUATE_INPUT_COUNT); ++row) {
@@ -81,10 +80,8 @@ TEST_F(NetUtilEvaluateTest, FourInputCellsMatchTheHostWithAndWithoutTheThirdInpu
             cell->set_carry_lutmask(CDB_LUTMASK(4, m_random()));
             n.load(cell, DB_COMB_OUT);
             n.load(cell, DB_CARRY_OUT);
-            if (trial % 2 == 0)
-                cell->set_bit(flag);
-            else
-                cell->clear_bit(flag);
+            if (trial % 2 == 0) cell->set_bit(flag);
+            else cell->clear_bit(flag);
             expect_same_as_host(u, cell, DB_COMB_OUT, kComb);
             expect_same_as_host(u, cell, DB_CARRY_OUT, kCarry);
         }
@@ -108,7 +105,8 @@ TEST_F(NetUtilEvaluateTest, BitOrderAndAdderEdgeCases)
     for (CDB_ATOM_NODE* node : {b, m}) node->set_lutmask(CDB_LUTMASK(6, 1));
     brk.load(b, DB_COMB_OUT);
     mrl.load(m, DB_COMB_OUT);
-    const MORV_PORT_VALUES ones{{DB_DATA_A, 1}, {DB_DATA_B, 1}, {DB_DATA_C, 1}, {DB_DATA_D, 1}, {DB_DATA_E, 1}, {DB_DATA_F, 1}};
+    const MORV_PORT_VALUES ones{{DB_DATA_A, 1}, {DB_DATA_B, 1}, {DB_DATA_C, 1},
+                                {DB_DATA_D, 1}, {DB_DATA_E, 1}, {DB_DATA_F, 1}};
     const MORV_PORT_VALUES zeros{};
     EXPECT_EQ(brk.util()->evaluate_comb_out(b, ones), 1u);
     EXPECT_EQ(brk.util()->evaluate_comb_out(b, zeros), 0u);
@@ -129,7 +127,9 @@ TEST_F(NetUtilEvaluateTest, BitOrderAndAdderEdgeCases)
     idle->add_output_term(DB_COMB_OUT);
     EXPECT_EQ(brk.util()->evaluate_comb_out(idle, zeros), MORV_NO_LUT_VALUE);
     EXPECT_EQ(brk.util()->evaluate_share_out(idle, zeros), MORV_NO_LUT_VALUE);
-    EXPECT_EQ(internal_error_of([&] { brk.util()->evaluate_comb_out(idle, MORV_PORT_VALUES{{DB_CLOCK, 1}}); }),
+    EXPECT_EQ(internal_error_of([&] {
+                  brk.util()->evaluate_comb_out(idle, MORV_PORT_VALUES{{DB_CLOCK, 1}});
+              }),
               "Not an input of a LUT evaluation");
 }
 
@@ -145,7 +145,8 @@ TEST_F(NetUtilEvaluateTest, MaskGettersPickTheOutputThatIsUsed)
         n.load(cell, DB_SUM_OUT);
         EXPECT_EQ(n.util()->get_lutmask(cell), 0x0000BEEF0000CAFEull) << family;
         n.load(cell, DB_COMB_OUT);
-        EXPECT_EQ(n.util()->get_lutmask(cell), family == CDB_FAMILY_BRK ? 0x123456789ABCDEF0ull : 0x0000BEEF0000CAFEull);
+        EXPECT_EQ(n.util()->get_lutmask(cell),
+                  family == CDB_FAMILY_BRK ? 0x123456789ABCDEF0ull : 0x0000BEEF0000CAFEull);
     }
     // 4-input cells: a comb-out without fanout has no function.
     NET_UTIL_NETLIST tev(CDB_FAMILY_TEV);

@@ -11,8 +11,7 @@
 namespace {
 
 class NetUtilQueryTest : public MORV_CLEAN_STATE_TEST
-{
-};
+{};
 
 TEST_F(NetUtilQueryTest, EveryFamilyGetsItsLeafAndLutWidth)
 {
@@ -72,8 +71,8 @@ TEST_F(NetUtilQueryTest, ConnectedMeansDrivenInputOrOutputWithFanout)
     CDB_ATOM_NODE* lut = n.atom(CDB_KIND_LCELL_COMB, "lut");
     lut->add_input_term(DB_DATA_B);
     lut->add_output_term(DB_COMB_OUT);
-    EXPECT_FALSE(u->is_connected(lut, DB_DATA_A));  // no term
-    EXPECT_FALSE(u->is_connected(lut, DB_DATA_B));  // term, not connected
+    EXPECT_FALSE(u->is_connected(lut, DB_DATA_A));    // no term
+    EXPECT_FALSE(u->is_connected(lut, DB_DATA_B));    // term, not connected
     EXPECT_FALSE(u->is_connected(lut, DB_COMB_OUT));  // term without fanout
     lut->get_input_term_by_type(DB_DATA_B)->set_gnd();
     EXPECT_TRUE(u->is_connected(lut, DB_DATA_B));  // a constant tie counts
@@ -99,7 +98,8 @@ TEST_F(NetUtilQueryTest, CarryChainMembershipFollowsTheBranchPorts)
     EXPECT_TRUE(tev.util()->is_in_arithmetic_mode(a));
     EXPECT_TRUE(tev.util()->is_lcell_in_a_chain(a));
     CDB_ATOM_NODE* reg = tev.atom(CDB_KIND_REGISTER, "r");
-    EXPECT_EQ(internal_error_of([&] { tev.util()->is_lcell_part_of_a_carry_chain(reg); }), "lcell_atom->is_lcell_comb()");
+    EXPECT_EQ(internal_error_of([&] { tev.util()->is_lcell_part_of_a_carry_chain(reg); }),
+              "lcell_atom->is_lcell_comb()");
 
     NET_UTIL_NETLIST brk(CDB_FAMILY_BRK);
     CDB_ATOM_NODE* b = brk.atom(CDB_KIND_LCELL_COMB, "b");
@@ -133,7 +133,8 @@ TEST_F(NetUtilQueryTest, CarryChainMembershipFollowsTheBranchPorts)
 }
 
 // Cells 0 .. n-1 joined carry-out to carry-in (or by other port pairs).
-std::vector<CDB_ATOM_NODE*> chain(NET_UTIL_NETLIST& n, int count, int out_port = DB_CARRY_OUT, int in_port = DB_CARRY_IN)
+std::vector<CDB_ATOM_NODE*> chain(NET_UTIL_NETLIST& n, int count, int out_port = DB_CARRY_OUT,
+                                  int in_port = DB_CARRY_IN)
 {
     std::vector<CDB_ATOM_NODE*> cells;
     for (int i = 0; i < count; ++i) {
@@ -199,7 +200,8 @@ TEST_F(NetUtilQueryTest, CeilLog2AndItsLimits)
     EXPECT_EQ(MORV_NET_UTIL::ceil_log2(65), 7);
     EXPECT_EQ(MORV_NET_UTIL::ceil_log2(128), 7);
     EXPECT_EQ(internal_error_of([] { MORV_NET_UTIL::ceil_log2(0); }), "Can't compute log(0)");
-    EXPECT_EQ(internal_error_of([] { MORV_NET_UTIL::ceil_log2(129); }), "Can't compute log() of a value greater than 128");
+    EXPECT_EQ(internal_error_of([] { MORV_NET_UTIL::ceil_log2(129); }),
+              "Can't compute log() of a value greater than 128");
 }
 
 TEST_F(NetUtilQueryTest, CommonSourcesCountDistinctDrivers)
@@ -300,7 +302,8 @@ TEST_F(NetUtilQueryTest, OrMasksPerBranch)
         for (int row = 0; row < 16; ++row) EXPECT_EQ(four.get_bit(row), (row & ((1 << inputs) - 1)) != 0) << inputs;
     }
     EXPECT_EQ(internal_error_of([&] { tev.util()->create_or_lutmask(5); }), "I should have NEVER gotten here!!!!");
-    EXPECT_EQ(internal_error_of([&] { brk.util()->create_or_lutmask(1); }), "number_of_inputs >= 2 && number_of_inputs <= 6");
+    EXPECT_EQ(internal_error_of([&] { brk.util()->create_or_lutmask(1); }),
+              "number_of_inputs >= 2 && number_of_inputs <= 6");
 }
 
 }  // namespace

@@ -17,22 +17,31 @@ using IDS = MORV_NT_NODE_ID_LIST;
 
 const ID A(10), B(20), C(30), D(40);
 
-IDS ends_of(const MORV_NT& nt, const ID& id, int mode) {
+IDS ends_of(const MORV_NT& nt, const ID& id, int mode)
+{
     IDS result;
     EXPECT_TRUE(nt.get_leaves_or_roots(id, &result, mode)) << id;
     return result;
 }
-IDS leaves(const MORV_NT& nt, const ID& id) { return ends_of(nt, id, MORV_NT_LR_LEAVES); }
-IDS roots(const MORV_NT& nt, const ID& id) { return ends_of(nt, id, MORV_NT_LR_ROOTS); }
+IDS leaves(const MORV_NT& nt, const ID& id)
+{
+    return ends_of(nt, id, MORV_NT_LR_LEAVES);
+}
+IDS roots(const MORV_NT& nt, const ID& id)
+{
+    return ends_of(nt, id, MORV_NT_LR_ROOTS);
+}
 
-std::vector<std::string> read_lines(const std::string& path) {
+std::vector<std::string> read_lines(const std::string& path)
+{
     std::vector<std::string> lines;
     std::ifstream in(path);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
 }
 
-TEST(MorvNt, ChainAnswersItsEndsInBothDirections) {
+TEST(MorvNt, ChainAnswersItsEndsInBothDirections)
+{
     MORV_NT nt;
     EXPECT_EQ(nt.record_operation(A, B, MORV_NT_TYPE_DUPLICATE, "first"), 0);
     EXPECT_EQ(nt.record_operation(B, C, MORV_NT_TYPE_REUSE, "second"), 1);
@@ -56,7 +65,8 @@ TEST(MorvNt, ChainAnswersItsEndsInBothDirections) {
     EXPECT_THROW(nt.get_leaves_or_roots(A, &result, 2), MSG_INTERNAL_ERROR_EXCEPTION);
 }
 
-TEST(MorvNt, DiamondReachesTheSharedNodeOnce) {
+TEST(MorvNt, DiamondReachesTheSharedNodeOnce)
+{
     MORV_NT nt;
     nt.record_operation(A, B, MORV_NT_TYPE_SPLIT, "");
     nt.record_operation(A, C, MORV_NT_TYPE_SPLIT, "");
@@ -72,7 +82,8 @@ TEST(MorvNt, DiamondReachesTheSharedNodeOnce) {
     EXPECT_EQ(leaves(nt, A), (IDS{D, ID(50)}));
 }
 
-TEST(MorvNt, MergeListsEveryDistinctSourceOnce) {
+TEST(MorvNt, MergeListsEveryDistinctSourceOnce)
+{
     MORV_NT nt;
     const IDS sources{A, B, A};
     EXPECT_EQ(nt.record_operation_from_many(&sources, C, MORV_NT_TYPE_MERGE, "merged"), 0);
@@ -105,7 +116,8 @@ TEST(MorvNt, MergeListsEveryDistinctSourceOnce) {
     EXPECT_EQ(nt.get_number_of_operations(), 3);  // refused operations leave nothing behind
 }
 
-TEST(MorvNt, PackedRegistersAreNodesOfTheirOwn) {
+TEST(MorvNt, PackedRegistersAreNodesOfTheirOwn)
+{
     MORV_NT nt;
     const ID reg_a(7, ID::PACKED_INPUT_REG_A), reg_b(7, ID::PACKED_INPUT_REG_B), out(7, ID::PACKED_OUTPUT_REG);
     nt.record_operation(ID(7), reg_a, MORV_NT_TYPE_PACK_INPUT, "");
@@ -123,7 +135,8 @@ TEST(MorvNt, PackedRegistersAreNodesOfTheirOwn) {
     EXPECT_THROW(ID(7, 4), MSG_INTERNAL_ERROR_EXCEPTION);
 }
 
-TEST(MorvNt, ClearRestartsTheIdsAndCopiesAreIndependent) {
+TEST(MorvNt, ClearRestartsTheIdsAndCopiesAreIndependent)
+{
     MORV_NT nt;
     nt.record_operation(A, B, MORV_NT_TYPE_DUPLICATE, "");
     MORV_NT copy(nt);
@@ -138,7 +151,8 @@ TEST(MorvNt, ClearRestartsTheIdsAndCopiesAreIndependent) {
     EXPECT_EQ(leaves(copy, A), IDS{C});
 }
 
-TEST(MorvNt, DumpListsOperationsThenNodesWithTheirEnds) {
+TEST(MorvNt, DumpListsOperationsThenNodesWithTheirEnds)
+{
     MORV_LOG_CAPTURE log(2);
     MORV_NT nt;
     nt.record_operation(ID(5), ID(7), MORV_NT_TYPE_DUPLICATE, "dup of reg");
@@ -151,10 +165,26 @@ TEST(MorvNt, DumpListsOperationsThenNodesWithTheirEnds) {
         "OP (0) [FSYN_NT_DUPLICATE] SRC( 5 ) DST( 7 ) {dup of reg}",
         "OP (1) [FSYN_NT_MERGE] SRC( 7  8 (packed output reg) ) DST( 9 ) {}",
         "**** Dumping all tracked nodes ****",
-        "NODE <5>", " - ROOTS -", "   <5>", " - LEAVES -", "   <9>",
-        "NODE <7>", " - ROOTS -", "   <5>", " - LEAVES -", "   <9>",
-        "NODE <8 (packed output reg)>", " - ROOTS -", "   <8 (packed output reg)>", " - LEAVES -", "   <9>",
-        "NODE <9>", " - ROOTS -", "   <8 (packed output reg)>   <5>", " - LEAVES -", "   <9>",
+        "NODE <5>",
+        " - ROOTS -",
+        "   <5>",
+        " - LEAVES -",
+        "   <9>",
+        "NODE <7>",
+        " - ROOTS -",
+        "   <5>",
+        " - LEAVES -",
+        "   <9>",
+        "NODE <8 (packed output reg)>",
+        " - ROOTS -",
+        "   <8 (packed output reg)>",
+        " - LEAVES -",
+        "   <9>",
+        "NODE <9>",
+        " - ROOTS -",
+        "   <8 (packed output reg)>   <5>",
+        " - LEAVES -",
+        "   <9>",
     };
     EXPECT_EQ(read_lines(file), expected);
     std::remove(file.c_str());

@@ -12,14 +12,16 @@ using namespace bdd_test;
 
 namespace {
 
-class BddCornerTest : public ::testing::Test {
+class BddCornerTest : public ::testing::Test
+{
 protected:
     BDD_JBDD_MGR mgr{100, 1000, 1000, false, false};
     BDD_JBDD x0 = mgr.ithvar(0), x1 = mgr.ithvar(1), x2 = mgr.ithvar(2);
     BDD_JBDD t = mgr.true_bdd(), f = mgr.false_bdd();
 };
 
-TEST_F(BddCornerTest, VariablesAreMadeInOrderOnFirstUse) {
+TEST_F(BddCornerTest, VariablesAreMadeInOrderOnFirstUse)
+{
     BDD_JBDD_MGR fresh(100, 1000, 1000, false, false);
     EXPECT_EQ(fresh.var_count(), 0);
     BDD_JBDD v5 = fresh.nithvar(5);
@@ -31,7 +33,8 @@ TEST_F(BddCornerTest, VariablesAreMadeInOrderOnFirstUse) {
     EXPECT_TRUE((!v5) == fresh.ithvar(5));
 }
 
-TEST_F(BddCornerTest, ConstantsSitBelowEveryVariable) {
+TEST_F(BddCornerTest, ConstantsSitBelowEveryVariable)
+{
     for (const BDD_JBDD& c : {t, f}) {
         EXPECT_EQ(c.level(), mgr.var_count());
         EXPECT_EQ(c.variable(), -1);
@@ -49,21 +52,23 @@ TEST_F(BddCornerTest, ConstantsSitBelowEveryVariable) {
     EXPECT_EQ(x0.get_cut_nodes(1).size(), 2u);  // both constants
 }
 
-TEST_F(BddCornerTest, ComposeCornerCases) {
+TEST_F(BddCornerTest, ComposeCornerCases)
+{
     BDD_JBDD g = (x0 & x1) | ((!x0) & x2);
     EXPECT_TRUE(g.Compose(t, 0) == x1);
     EXPECT_TRUE(g.Compose(f, 0) == x2);
-    EXPECT_TRUE(g.Compose(x0, 0) == g);           // a variable for itself
-    EXPECT_TRUE(g.Compose(x2 ^ x1, 3) == g);      // not in the support
-    EXPECT_TRUE(g.Compose(x2, 40) == g);          // not made
+    EXPECT_TRUE(g.Compose(x0, 0) == g);       // a variable for itself
+    EXPECT_TRUE(g.Compose(x2 ^ x1, 3) == g);  // not in the support
+    EXPECT_TRUE(g.Compose(x2, 40) == g);      // not made
     EXPECT_EQ(mgr.var_count(), 3);
     EXPECT_TRUE(t.Compose(x1, 0) == t);
     EXPECT_TRUE(g.Compose(!x0, 0) == (((!x0) & x1) | (x0 & x2)));
-    EXPECT_TRUE(g.Compose(x1, 0) == (x1 | x2));   // the substitute may use other support variables
+    EXPECT_TRUE(g.Compose(x1, 0) == (x1 | x2));  // the substitute may use other support variables
     EXPECT_TRUE(g.Compose(x1 & x2, 2) == (x1 & (x0 | x2)));
 }
 
-TEST_F(BddCornerTest, ConstrainCornerCases) {
+TEST_F(BddCornerTest, ConstrainCornerCases)
+{
     BDD_JBDD g = (x0 & x1) | x2;
     EXPECT_TRUE(g.Constrain(t) == g);
     EXPECT_TRUE(g.Constrain(f) == f);
@@ -73,12 +78,13 @@ TEST_F(BddCornerTest, ConstrainCornerCases) {
     EXPECT_TRUE(g.Constrain(!g) == f);
     EXPECT_TRUE(g.Constrain(x0) == (x1 | x2));
     EXPECT_TRUE(g.Constrain(!x2) == (x0 & x1));
-    EXPECT_TRUE(x2.Constrain(x0) == x2);          // the care set's variable is not in f
+    EXPECT_TRUE(x2.Constrain(x0) == x2);  // the care set's variable is not in f
     // A care set over variables above f's: nearest points decide.
     EXPECT_TRUE(x2.Constrain(x0 ^ x2) == !x0);
 }
 
-TEST_F(BddCornerTest, QuantifyingAbsentVariablesChangesNothing) {
+TEST_F(BddCornerTest, QuantifyingAbsentVariablesChangesNothing)
+{
     BDD_JBDD g = x0 ^ x2;
     EXPECT_TRUE(g.Exist(1) == g);
     EXPECT_TRUE(g.ForAll(x1) == g);
@@ -92,7 +98,8 @@ TEST_F(BddCornerTest, QuantifyingAbsentVariablesChangesNothing) {
     EXPECT_TRUE((x0 | x1).ForAll(x0) == x1);
 }
 
-TEST_F(BddCornerTest, CutLevelsOutsideTheOrder) {
+TEST_F(BddCornerTest, CutLevelsOutsideTheOrder)
+{
     BDD_JBDD g = (x0 & x1) ^ x2;
     std::vector<BDD_JBDD> top = g.get_cut_nodes(0);
     ASSERT_EQ(top.size(), 1u);
@@ -106,7 +113,8 @@ TEST_F(BddCornerTest, CutLevelsOutsideTheOrder) {
     EXPECT_TRUE(two[1] == !x2);
 }
 
-TEST_F(BddCornerTest, DotFormNamesEveryFunctionAndBothLeaves) {
+TEST_F(BddCornerTest, DotFormNamesEveryFunctionAndBothLeaves)
+{
     BDD_JBDD g = (x0 & x1) ^ x2;
     std::FILE* fp = std::tmpfile();
     ASSERT_NE(fp, nullptr);

@@ -15,7 +15,8 @@ using namespace bdd_test;
 
 namespace {
 
-TEST(BddMemoryTest, CollectionUnderPressureKeepsEveryLiveHandle) {
+TEST(BddMemoryTest, CollectionUnderPressureKeepsEveryLiveHandle)
+{
     BDD_JBDD_MGR mgr(16, 64, 16, false, false);
     std::mt19937 rng(99);
     const int n = 11;
@@ -24,7 +25,8 @@ TEST(BddMemoryTest, CollectionUnderPressureKeepsEveryLiveHandle) {
         TT ta = tt_random(n, rng), tb = tt_random(n, rng);
         BDD_JBDD a = build(mgr, ta), b = build(mgr, tb);
         BDD_JBDD mix = (a & b) | (a ^ !b);  // intermediate results die at once
-        if (round % 4 == 0) kept.emplace_back(tt_apply(ta, tb, [](int x, int y) { return (x && y) || (x != !y); }), mix);
+        if (round % 4 == 0)
+            kept.emplace_back(tt_apply(ta, tb, [](int x, int y) { return (x && y) || (x != !y); }), mix);
         if (round % 7 == 0) kept.emplace_back(ta, a);
         if (round % 25 == 24) {
             mgr.garbage_collect();
@@ -40,7 +42,8 @@ TEST(BddMemoryTest, CollectionUnderPressureKeepsEveryLiveHandle) {
     for (const auto& [t, f] : kept) ASSERT_EQ(tt_of(mgr, f, n), t);
 }
 
-TEST(BddMemoryTest, OneOperationMayOutgrowTheTable) {
+TEST(BddMemoryTest, OneOperationMayOutgrowTheTable)
+{
     // A single operation far larger than the table: its unreferenced
     // intermediate results must survive until it ends.
     BDD_JBDD_MGR mgr(16, 64, 16, false, false);
@@ -54,7 +57,8 @@ TEST(BddMemoryTest, OneOperationMayOutgrowTheTable) {
     EXPECT_EQ(tt_of(mgr, r, 12), want);
 }
 
-TEST(BddMemoryTest, NodeIndexIsStableWhileTheHandleLives) {
+TEST(BddMemoryTest, NodeIndexIsStableWhileTheHandleLives)
+{
     BDD_JBDD_MGR mgr(16, 64, 16, false, false);
     std::mt19937 rng(3);
     TT t = tt_random(9, rng);
@@ -66,7 +70,8 @@ TEST(BddMemoryTest, NodeIndexIsStableWhileTheHandleLives) {
     EXPECT_EQ(build(mgr, t).node_index(), index);
 }
 
-TEST(BddMemoryTest, DroppedFunctionsAreReclaimed) {
+TEST(BddMemoryTest, DroppedFunctionsAreReclaimed)
+{
     BDD_JBDD_MGR mgr(16, 64, 16, false, false);
     std::mt19937 rng(8);
     {
@@ -78,7 +83,8 @@ TEST(BddMemoryTest, DroppedFunctionsAreReclaimed) {
     EXPECT_EQ(mgr.get_stats().allocated, 10);  // the projections of the ten variables
 }
 
-TEST(BddMemoryTest, SeveralManagersWorkSideBySide) {
+TEST(BddMemoryTest, SeveralManagersWorkSideBySide)
+{
     std::mt19937 rng(21);
     std::vector<std::unique_ptr<BDD_JBDD_MGR>> mgrs;
     for (int i = 0; i < 3; ++i) mgrs.push_back(std::make_unique<BDD_JBDD_MGR>(16 << i, 64, 16, false, false));
@@ -106,7 +112,8 @@ TEST(BddMemoryTest, SeveralManagersWorkSideBySide) {
     EXPECT_THROW(mgrs[0]->fprint_bdds_as_dot(stderr, {b}), MSG_INTERNAL_ERROR_EXCEPTION);
 }
 
-TEST(BddMemoryTest, HandlesMayOutliveTheirManager) {
+TEST(BddMemoryTest, HandlesMayOutliveTheirManager)
+{
     auto mgr = std::make_unique<BDD_JBDD_MGR>(16, 64, 16, false, false);
     BDD_JBDD f = mgr->ithvar(0) & mgr->ithvar(1);
     BDD_JBDD g = f;
@@ -119,7 +126,8 @@ TEST(BddMemoryTest, HandlesMayOutliveTheirManager) {
     // shows under the sanitizer).
 }
 
-TEST(BddMemoryTest, EmptyHandles) {
+TEST(BddMemoryTest, EmptyHandles)
+{
     BDD_JBDD_MGR mgr(16, 64, 16, false, false);
     BDD_JBDD empty, other;
     EXPECT_TRUE(empty == other);

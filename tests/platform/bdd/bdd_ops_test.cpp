@@ -14,17 +14,20 @@ using namespace bdd_test;
 
 namespace {
 
-struct RANDOM_PAIR {
+struct RANDOM_PAIR
+{
     TT tf, tg;
     BDD_JBDD f, g;
 };
 
-class BddOpsTest : public ::testing::Test {
+class BddOpsTest : public ::testing::Test
+{
 protected:
     BDD_JBDD_MGR mgr{100, 1000, 1000, false, false};
     std::mt19937 rng{12345};
 
-    RANDOM_PAIR random_pair(int n) {
+    RANDOM_PAIR random_pair(int n)
+    {
         RANDOM_PAIR p{tt_random(n, rng), tt_random(n, rng), {}, {}};
         p.f = build(mgr, p.tf);
         p.g = build(mgr, p.tg);
@@ -32,7 +35,8 @@ protected:
     }
 };
 
-TEST_F(BddOpsTest, BuildingIsCanonicalAndReadsBack) {
+TEST_F(BddOpsTest, BuildingIsCanonicalAndReadsBack)
+{
     for (int round = 0; round < 40; ++round) {
         int n = 1 + round % 12;
         TT t = tt_random(n, rng);
@@ -53,7 +57,8 @@ TEST_F(BddOpsTest, BuildingIsCanonicalAndReadsBack) {
     }
 }
 
-TEST_F(BddOpsTest, BooleanOperatorsAgreeWithTruthTables) {
+TEST_F(BddOpsTest, BooleanOperatorsAgreeWithTruthTables)
+{
     for (int round = 0; round < 60; ++round) {
         int n = 1 + round % 12;
         RANDOM_PAIR p = random_pair(n);
@@ -75,7 +80,8 @@ TEST_F(BddOpsTest, BooleanOperatorsAgreeWithTruthTables) {
     }
 }
 
-TEST_F(BddOpsTest, IteAgreesWithTruthTables) {
+TEST_F(BddOpsTest, IteAgreesWithTruthTables)
+{
     for (int round = 0; round < 60; ++round) {
         int n = 1 + round % 12;
         RANDOM_PAIR p = random_pair(n);
@@ -84,7 +90,8 @@ TEST_F(BddOpsTest, IteAgreesWithTruthTables) {
         // Operands related to each other take the shortcut paths.
         for (const BDD_JBDD& cond : {p.f, !p.g, p.f ^ h}) {
             TT tc = tt_of(mgr, cond, n);
-            for (const auto& [g2, h2] : {std::pair{p.g, h}, std::pair{!h, h}, std::pair{cond, h}, std::pair{p.g, !cond}}) {
+            for (const auto& [g2, h2] :
+                 {std::pair{p.g, h}, std::pair{!h, h}, std::pair{cond, h}, std::pair{p.g, !cond}}) {
                 TT tg2 = tt_of(mgr, g2, n), th2 = tt_of(mgr, h2, n), want(n);
                 for (size_t r = 0; r < want.rows(); ++r) want.bits[r] = tc.bits[r] ? tg2.bits[r] : th2.bits[r];
                 ASSERT_EQ(tt_of(mgr, cond.Ite(g2, h2), n), want);
@@ -93,7 +100,8 @@ TEST_F(BddOpsTest, IteAgreesWithTruthTables) {
     }
 }
 
-TEST_F(BddOpsTest, QuantificationAgreesWithTruthTables) {
+TEST_F(BddOpsTest, QuantificationAgreesWithTruthTables)
+{
     for (int round = 0; round < 60; ++round) {
         int n = 1 + round % 12;
         TT tf = tt_random(n, rng);
@@ -122,7 +130,8 @@ TEST_F(BddOpsTest, QuantificationAgreesWithTruthTables) {
     }
 }
 
-TEST_F(BddOpsTest, ComposeAgreesWithTruthTables) {
+TEST_F(BddOpsTest, ComposeAgreesWithTruthTables)
+{
     for (int round = 0; round < 60; ++round) {
         int n = 1 + round % 12;
         RANDOM_PAIR p = random_pair(n);
@@ -139,7 +148,8 @@ TEST_F(BddOpsTest, ComposeAgreesWithTruthTables) {
 
 // Constrain is f at the nearest point of c, the distance weighting the
 // variable on level l by 2^(n - 1 - l).
-TT tt_constrain(BDD_JBDD_MGR& mgr, const TT& f, const TT& c) {
+TT tt_constrain(BDD_JBDD_MGR& mgr, const TT& f, const TT& c)
+{
     int n = f.n;
     auto key = [&](size_t a) {
         size_t k = 0;
@@ -160,12 +170,14 @@ TT tt_constrain(BDD_JBDD_MGR& mgr, const TT& f, const TT& c) {
     return r;
 }
 
-TEST_F(BddOpsTest, ConstrainIsTheValueAtTheNearestPointOfTheCareSet) {
+TEST_F(BddOpsTest, ConstrainIsTheValueAtTheNearestPointOfTheCareSet)
+{
     for (int round = 0; round < 40; ++round) {
         int n = 1 + round % 9;
         RANDOM_PAIR p = random_pair(n);
         BDD_JBDD r = p.f.Constrain(p.g);
-        EXPECT_EQ(tt_of(mgr, r, n), tt_constrain(mgr, p.tf, p.tg)) << "n=" << n << " f=" << testing::PrintToString(p.tf) << " c=" << testing::PrintToString(p.tg);
+        EXPECT_EQ(tt_of(mgr, r, n), tt_constrain(mgr, p.tf, p.tg))
+            << "n=" << n << " f=" << testing::PrintToString(p.tf) << " c=" << testing::PrintToString(p.tg);
         EXPECT_TRUE((!p.f).Constrain(p.g) == (p.tg == TT(n, 0) ? mgr.false_bdd() : !r));
         // By a literal it is the plain cofactor.
         int v = int(rng() % unsigned(n));
@@ -174,7 +186,8 @@ TEST_F(BddOpsTest, ConstrainIsTheValueAtTheNearestPointOfTheCareSet) {
     }
 }
 
-TEST_F(BddOpsTest, SupportSizeAndChildrenAgreeWithBruteForce) {
+TEST_F(BddOpsTest, SupportSizeAndChildrenAgreeWithBruteForce)
+{
     for (int round = 0; round < 40; ++round) {
         int n = 1 + round % 10;
         TT tf = tt_random(n, rng);
@@ -199,7 +212,8 @@ TEST_F(BddOpsTest, SupportSizeAndChildrenAgreeWithBruteForce) {
     }
 }
 
-TEST_F(BddOpsTest, CutNodesAreTheDistinctCofactorsOfTheBoundSet) {
+TEST_F(BddOpsTest, CutNodesAreTheDistinctCofactorsOfTheBoundSet)
+{
     for (int round = 0; round < 40; ++round) {
         int n = 1 + round % 12;
         TT tf = tt_random(n, rng);
@@ -219,7 +233,8 @@ TEST_F(BddOpsTest, CutNodesAreTheDistinctCofactorsOfTheBoundSet) {
     }
 }
 
-TEST_F(BddOpsTest, CutNodeOrderFollowsTheGraphNotTheNodeNumbers) {
+TEST_F(BddOpsTest, CutNodeOrderFollowsTheGraphNotTheNodeNumbers)
+{
     // The same function built in two managers after different histories
     // gives the cut nodes in the same order.
     BDD_JBDD_MGR other(16, 64, 16, false, false);

@@ -15,19 +15,22 @@ using namespace bdd_test;
 
 namespace {
 
-struct KEPT {
+struct KEPT
+{
     TT t;
     BDD_JBDD f;
     unsigned index;
 };
 
-class BddReorderTest : public ::testing::Test {
+class BddReorderTest : public ::testing::Test
+{
 protected:
     BDD_JBDD_MGR mgr{64, 256, 64, false, false};
     std::mt19937 rng{777};
     std::vector<int> order;  // the expected variable at each level
 
-    std::vector<KEPT> make_functions(int n, int count) {
+    std::vector<KEPT> make_functions(int n, int count)
+    {
         std::vector<KEPT> kept;
         for (int i = 0; i < count; ++i) {
             TT t = tt_random(n, rng);
@@ -44,12 +47,14 @@ protected:
         return kept;
     }
 
-    void swap_at(int level) {
+    void swap_at(int level)
+    {
         mgr.swap_adjacent_variables(mgr.variable_at(level + 1), mgr.variable_at(level));
         std::swap(order[size_t(level)], order[size_t(level) + 1]);
     }
 
-    void expect_intact(const std::vector<KEPT>& kept, int n) {
+    void expect_intact(const std::vector<KEPT>& kept, int n)
+    {
         for (size_t l = 0; l < order.size(); ++l) {
             ASSERT_EQ(mgr.variable_at(int(l)), order[l]);
             ASSERT_EQ(mgr.level_of_var(order[l]), int(l));
@@ -61,7 +66,8 @@ protected:
     }
 };
 
-TEST_F(BddReorderTest, RandomSwapsKeepEveryLiveFunction) {
+TEST_F(BddReorderTest, RandomSwapsKeepEveryLiveFunction)
+{
     const int n = 10;
     std::vector<KEPT> kept = make_functions(n, 30);
     mgr.begin_reorder();
@@ -76,7 +82,8 @@ TEST_F(BddReorderTest, RandomSwapsKeepEveryLiveFunction) {
     expect_intact(kept, n);
 }
 
-TEST_F(BddReorderTest, TablesStayCanonicalAfterSwaps) {
+TEST_F(BddReorderTest, TablesStayCanonicalAfterSwaps)
+{
     const int n = 9;
     std::vector<KEPT> kept = make_functions(n, 20);
     for (int step = 0; step < 60; ++step) swap_at(int(rng() % (n - 1)));
@@ -91,7 +98,8 @@ TEST_F(BddReorderTest, TablesStayCanonicalAfterSwaps) {
     }
 }
 
-TEST_F(BddReorderTest, OrderDependentAnswersFollowTheNewOrder) {
+TEST_F(BddReorderTest, OrderDependentAnswersFollowTheNewOrder)
+{
     const int n = 8;
     std::vector<KEPT> kept = make_functions(n, 12);
     TT tc = tt_random(n, rng);
@@ -125,7 +133,8 @@ TEST_F(BddReorderTest, OrderDependentAnswersFollowTheNewOrder) {
     }
 }
 
-TEST_F(BddReorderTest, SiftingAVariableThroughAllLevelsAndBackRestoresTheSizes) {
+TEST_F(BddReorderTest, SiftingAVariableThroughAllLevelsAndBackRestoresTheSizes)
+{
     const int n = 10;
     std::vector<KEPT> kept = make_functions(n, 15);
     std::vector<int> sizes;
@@ -143,7 +152,8 @@ TEST_F(BddReorderTest, SiftingAVariableThroughAllLevelsAndBackRestoresTheSizes) 
     for (size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i].f.size(), sizes[i]);
 }
 
-TEST_F(BddReorderTest, SwapsLeakNothingAndFreeNothingLive) {
+TEST_F(BddReorderTest, SwapsLeakNothingAndFreeNothingLive)
+{
     const int n = 10;
     {
         std::vector<KEPT> kept = make_functions(n, 25);
@@ -160,7 +170,8 @@ TEST_F(BddReorderTest, SwapsLeakNothingAndFreeNothingLive) {
     EXPECT_EQ(mgr.get_stats().dead, 0);
 }
 
-TEST_F(BddReorderTest, SwapNeedsAdjacentVariables) {
+TEST_F(BddReorderTest, SwapNeedsAdjacentVariables)
+{
     mgr.ithvar(3);
     EXPECT_THROW(mgr.swap_adjacent_variables(0, 2), MSG_INTERNAL_ERROR_EXCEPTION);
     EXPECT_THROW(mgr.swap_adjacent_variables(1, 1), MSG_INTERNAL_ERROR_EXCEPTION);
@@ -174,7 +185,8 @@ TEST_F(BddReorderTest, SwapNeedsAdjacentVariables) {
     EXPECT_THROW(mgr.end_reorder(), MSG_INTERNAL_ERROR_EXCEPTION);
 }
 
-TEST_F(BddReorderTest, NewVariablesGoBelowAReorderedOrder) {
+TEST_F(BddReorderTest, NewVariablesGoBelowAReorderedOrder)
+{
     mgr.ithvar(2);
     mgr.swap_adjacent_variables(0, 1);
     BDD_JBDD f = mgr.ithvar(4) & mgr.ithvar(0);

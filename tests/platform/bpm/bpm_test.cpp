@@ -10,7 +10,8 @@
 namespace {
 
 // Two LUTs, the first in partition 1, and two ports.
-struct BPM_DESIGN {
+struct BPM_DESIGN
+{
     BPM_DESIGN()
     {
         ap.set_name_mgr(&names);

@@ -16,18 +16,21 @@
 
 namespace {
 
-struct BLOCKS {
+struct BLOCKS
+{
     HDB_NAME_MGR names{"top"};
     CDB_ATOM_NETLIST netlist{CDB_FAMILY_BRK};
     BLOCKS() { netlist.set_name_mgr(&names); }
-    CDB_ATOM_NODE* make(int kind, const char* name) {
+    CDB_ATOM_NODE* make(int kind, const char* name)
+    {
         CDB_ATOM_NODE* n = cdb_create_atom(CDB_FAMILY_BRK, kind, names.find_or_create_path(name, 0));
         netlist.add_node(n);
         return n;
     }
 };
 
-std::unique_ptr<CDB_ATOM_NETLIST> native_round_trip(const CDB_ATOM_NETLIST& nl) {
+std::unique_ptr<CDB_ATOM_NETLIST> native_round_trip(const CDB_ATOM_NETLIST& nl)
+{
     std::ostringstream os;
     cdb_write_native_netlist(nl, os);
     std::istringstream in(os.str());
@@ -39,7 +42,8 @@ std::unique_ptr<CDB_ATOM_NETLIST> native_round_trip(const CDB_ATOM_NETLIST& nl) 
 
 }  // namespace
 
-TEST(CutMac, RegistersFollowTheirClockSlotsAndSurviveTheNativeForm) {
+TEST(CutMac, RegistersFollowTheirClockSlotsAndSurviveTheNativeForm)
+{
     BLOCKS b;
     CDB_ATOM_NODE* mult = b.make(CDB_KIND_MAC_MULT, "mult");
     EXPECT_FALSE(CUT_MAC_UTIL::is_input_port_registered(mult, DB_DATA_A));
@@ -74,7 +78,8 @@ TEST(CutMac, RegistersFollowTheirClockSlotsAndSurviveTheNativeForm) {
     EXPECT_THROW(CUT_MAC_UTIL::get_input_port_clock(lut, DB_DATA_A), MSG_INTERNAL_ERROR_EXCEPTION);
 }
 
-TEST(CutMac, WidthsModesScanChainsAndObservablePorts) {
+TEST(CutMac, WidthsModesScanChainsAndObservablePorts)
+{
     BLOCKS b;
     CDB_ATOM_NODE* m0 = b.make(CDB_KIND_MAC_MULT, "m0");
     CDB_ATOM_NODE* m1 = b.make(CDB_KIND_MAC_MULT, "m1");
@@ -107,7 +112,8 @@ TEST(CutMac, WidthsModesScanChainsAndObservablePorts) {
     EXPECT_EQ(CUT_MAC_UTIL::get_observable_port_type(DB_CLOCK), DB_MAX_OUTPUT_PORT_TYPE);
 }
 
-TEST(CutRam, ModeFlagsAcrossAllWordsAndOlderSettingsStillRead) {
+TEST(CutRam, ModeFlagsAcrossAllWordsAndOlderSettingsStillRead)
+{
     BLOCKS b;
     CDB_ATOM_NODE* ram = b.make(CDB_KIND_RAM, "mem|slice0");
     ram->set_block_param(CDB_PARAM_RAM_MODE, 0, 4);  // written before the flag words existed: flag 2
@@ -132,7 +138,8 @@ TEST(CutRam, ModeFlagsAcrossAllWordsAndOlderSettingsStillRead) {
     EXPECT_TRUE(CUT_RAM_UTIL::ram_mode_is(back->get_node_by_id(ram->get_id()), 0, 80));
 }
 
-TEST(CutRam, ControlsAddressesObservablesAndLogicalNames) {
+TEST(CutRam, ControlsAddressesObservablesAndLogicalNames)
+{
     BLOCKS b;
     CDB_ATOM_NODE* s0 = b.make(CDB_KIND_RAM, "mem|slice0");
     CDB_ATOM_NODE* s1 = b.make(CDB_KIND_RAM, "mem|slice1");
@@ -172,7 +179,8 @@ TEST(CutRam, ControlsAddressesObservablesAndLogicalNames) {
     EXPECT_TRUE(b.netlist.verify());
 }
 
-TEST(CutCells, CombGndIsJudgedOverTheDrivenInputsOnly) {
+TEST(CutCells, CombGndIsJudgedOverTheDrivenInputsOnly)
+{
     for (int family : {CDB_FAMILY_BRK, CDB_FAMILY_MRL, CDB_FAMILY_ZEPLA}) {
         SCOPED_TRACE(family);
         HDB_NAME_MGR names;
@@ -200,14 +208,16 @@ TEST(CutCells, CombGndIsJudgedOverTheDrivenInputsOnly) {
         EXPECT_TRUE(CUT_LCELL_UTIL::oterm_is_comb_gnd(y));
         EXPECT_FALSE(CUT_LCELL_UTIL::oterm_is_comb_gnd(p));
 
-        CDB_ATOM_NODE* gnd = CUT_LCELL_UTIL::create_gnd_lcell_atom(nullptr, family, names.find_or_create_path("g", 0), &nl);
+        CDB_ATOM_NODE* gnd =
+            CUT_LCELL_UTIL::create_gnd_lcell_atom(nullptr, family, names.find_or_create_path("g", 0), &nl);
         ASSERT_NE(gnd, nullptr);
         EXPECT_EQ(gnd->get_netlist(), &nl);
         EXPECT_TRUE(CUT_LCELL_UTIL::oterm_is_comb_gnd(gnd->get_output_term_by_type(DB_COMB_OUT)));
     }
 }
 
-TEST(CutCells, PadsClockBuffersAndVirtualIo) {
+TEST(CutCells, PadsClockBuffersAndVirtualIo)
+{
     BLOCKS b;
     CDB_ATOM_NODE* pad = b.make(CDB_KIND_IO, "pad");
     CDB_ATOM_NODE* buf = b.make(CDB_KIND_IO, "buf");
@@ -234,7 +244,8 @@ TEST(CutCells, PadsClockBuffersAndVirtualIo) {
     EXPECT_EQ(CUT_VIRTUAL_IO_UTIL::get_pad_iport_for_vio(lut), DB_DATA_A);
 }
 
-TEST(CutLatch, SanityCheckRejectsIncoherentDescriptions) {
+TEST(CutLatch, SanityCheckRejectsIncoherentDescriptions)
+{
     CDB_TEST_NETLIST t = cdb_make_rich_netlist();
     CDB_ATOM_NODE* latch = nullptr;
     for (CDB_ATOM_NODE* n : *t.netlist)
@@ -253,7 +264,8 @@ TEST(CutLatch, SanityCheckRejectsIncoherentDescriptions) {
     EXPECT_FALSE(cut_sanity_check_atom_latch_info(*t.netlist->begin()));  // no description at all
 }
 
-TEST(CdbLutmaskCache, KeepsTheMasksOfItsMomentAndNests) {
+TEST(CdbLutmaskCache, KeepsTheMasksOfItsMomentAndNests)
+{
     BLOCKS b;
     CDB_ATOM_NODE* lut = b.make(CDB_KIND_LCELL_COMB, "lut");
     lut->add_output_term(DB_COMB_OUT);
@@ -276,7 +288,8 @@ TEST(CdbLutmaskCache, KeepsTheMasksOfItsMomentAndNests) {
     EXPECT_EQ(CDB_ATOM_LUTMASK_CACHE::get_current(), nullptr);
 }
 
-TEST(CdbLocation, LocationIndexFieldsAndPlaceBlock) {
+TEST(CdbLocation, LocationIndexFieldsAndPlaceBlock)
+{
     DEV_DEVICE dev(CDB_FAMILY_BRK);
     DUVO_DIE_INFO* die = dev.get_die_info()->get_duvo_die_info();
     BLOCKS b;

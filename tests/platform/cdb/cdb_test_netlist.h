@@ -7,12 +7,14 @@
 #include "cdb/cdb_atom_netlist.h"
 #include "cut/cut_atom_util.h"
 
-struct CDB_TEST_NETLIST {
+struct CDB_TEST_NETLIST
+{
     std::unique_ptr<HDB_NAME_MGR> names;
     std::unique_ptr<CDB_ATOM_NETLIST> netlist;
 };
 
-inline CDB_TEST_NETLIST cdb_make_rich_netlist() {
+inline CDB_TEST_NETLIST cdb_make_rich_netlist()
+{
     CDB_TEST_NETLIST t;
     t.names = std::make_unique<HDB_NAME_MGR>("chip");
     t.netlist = std::make_unique<CDB_ATOM_NETLIST>(CDB_FAMILY_BRK);
@@ -83,7 +85,8 @@ inline CDB_TEST_NETLIST cdb_make_rich_netlist() {
     ram->set_block_param(2, 5, -7);
     ram->add_output_term(DB_DATA_OUT, nullptr, 1);
 
-    CDB_ATOM_NODE* out = cdb_create_output_pin(CDB_FAMILY_BRK, nm.find_or_create_path("out1", HDB_INAME_FLAG_FROM_NETLIST));
+    CDB_ATOM_NODE* out =
+        cdb_create_output_pin(CDB_FAMILY_BRK, nm.find_or_create_path("out1", HDB_INAME_FLAG_FROM_NETLIST));
     nl.add_node(out);
     q->insert_fanout(out->get_input_term_by_type(DB_DATAIN));
     out->get_output_term_by_type(DB_PAD_OUT)->set_host_index(2);

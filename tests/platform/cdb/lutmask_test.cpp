@@ -5,9 +5,13 @@
 namespace {
 
 // Reference: evaluate a mask as a function of its inputs.
-bool row_value(const CDB_LUTMASK& m, unsigned row) { return m.get_bit(static_cast<int>(row)); }
+bool row_value(const CDB_LUTMASK& m, unsigned row)
+{
+    return m.get_bit(static_cast<int>(row));
+}
 
-TEST(CdbLutmask, SetValueKeepsOnlyTheRowsOfTheInputCount) {
+TEST(CdbLutmask, SetValueKeepsOnlyTheRowsOfTheInputCount)
+{
     CDB_LUTMASK m(4, 0xffffffffffffffffull);
     EXPECT_EQ(m.get_value(), 0xffffu);
     EXPECT_TRUE(m.is_vcc());
@@ -15,7 +19,8 @@ TEST(CdbLutmask, SetValueKeepsOnlyTheRowsOfTheInputCount) {
     EXPECT_EQ(CDB_LUTMASK::full_mask(2), 0xfu);
 }
 
-TEST(CdbLutmask, MirrorReversesRowsAndIsAnInvolution) {
+TEST(CdbLutmask, MirrorReversesRowsAndIsAnInvolution)
+{
     CDB_LUTMASK m(4, 0x0001);
     m.mirror_mask();
     EXPECT_EQ(m.get_value(), 0x8000u);
@@ -27,7 +32,8 @@ TEST(CdbLutmask, MirrorReversesRowsAndIsAnInvolution) {
     EXPECT_EQ(r, copy);
 }
 
-TEST(CdbLutmask, InvertInputComplementsThatInputOnly) {
+TEST(CdbLutmask, InvertInputComplementsThatInputOnly)
+{
     // f = a AND NOT b over 3 inputs.
     CDB_LUTMASK m(3, 0);
     for (unsigned r = 0; r < 8; ++r) m.set_bit(r, (r & 1) && !(r & 2));
@@ -38,7 +44,8 @@ TEST(CdbLutmask, InvertInputComplementsThatInputOnly) {
     EXPECT_EQ(g, m);
 }
 
-TEST(CdbLutmask, SwitchInputsExchangesVariables) {
+TEST(CdbLutmask, SwitchInputsExchangesVariables)
+{
     // f = a AND NOT c over 3 inputs; switching a and c gives c AND NOT a.
     CDB_LUTMASK m(3, 0);
     for (unsigned r = 0; r < 8; ++r) m.set_bit(r, (r & 1) && !(r & 4));
@@ -46,7 +53,8 @@ TEST(CdbLutmask, SwitchInputsExchangesVariables) {
     for (unsigned r = 0; r < 8; ++r) EXPECT_EQ(row_value(m, r), (r & 4) && !(r & 1)) << r;
 }
 
-TEST(CdbLutmask, WireIndependenceAndComplement) {
+TEST(CdbLutmask, WireIndependenceAndComplement)
+{
     CDB_LUTMASK wire_c(4, 0xf0f0);  // rows with bit 2 set
     int which = -1;
     EXPECT_TRUE(wire_c.is_wire(&which));
@@ -62,19 +70,22 @@ TEST(CdbLutmask, WireIndependenceAndComplement) {
 
 // ------------------------------------------------------------------ evaluation in both bit orders
 
-struct CELL_FIXTURE {
+struct CELL_FIXTURE
+{
     HDB_NAME_MGR names;
     CDB_ATOM_NETLIST netlist;
-    CDB_ATOM_NODE* make(int family) {
+    CDB_ATOM_NODE* make(int family)
+    {
         CDB_ATOM_NODE* n = cdb_create_atom(family, CDB_KIND_LCELL_COMB, nullptr);
         netlist.add_node(n);
         return n;
     }
 };
 
-TEST(CdbEvaluate, SixInputNormalModeReadsBitKForMrlAndBit63MinusKForBrk) {
+TEST(CdbEvaluate, SixInputNormalModeReadsBitKForMrlAndBit63MinusKForBrk)
+{
     CELL_FIXTURE f;
-    const uint64_t mask = 0x0000000000000002ull;  // only bit 1
+    const uint64_t mask = 0x0000000000000002ull;   // only bit 1
     unsigned in[9] = {1, 0, 0, 0, 0, 0, 0, 0, 0};  // row 1: a = 1
     for (int fam : {CDB_FAMILY_BRK, CDB_FAMILY_KESTLIN, CDB_FAMILY_RZK, CDB_FAMILY_OBRAN, CDB_FAMILY_MRL}) {
         CDB_ATOM_NODE* n = f.make(fam);
@@ -91,7 +102,8 @@ TEST(CdbEvaluate, SixInputNormalModeReadsBitKForMrlAndBit63MinusKForBrk) {
     }
 }
 
-TEST(CdbEvaluate, ExtendedModeSelectsQuarterAndThirdInputPerFamily) {
+TEST(CdbEvaluate, ExtendedModeSelectsQuarterAndThirdInputPerFamily)
+{
     CELL_FIXTURE f;
     CDB_ATOM_NODE* brk = f.make(CDB_FAMILY_BRK);
     CDB_ATOM_NODE* mrl = f.make(CDB_FAMILY_MRL);
@@ -112,7 +124,8 @@ TEST(CdbEvaluate, ExtendedModeSelectsQuarterAndThirdInputPerFamily) {
     EXPECT_EQ(mrl->evaluate_output(DB_COMB_OUT, in), 0u);
 }
 
-TEST(CdbEvaluate, SumAndCarryWithAndWithoutShareIn) {
+TEST(CdbEvaluate, SumAndCarryWithAndWithoutShareIn)
+{
     CELL_FIXTURE f;
     CDB_ATOM_NODE* n = f.make(CDB_FAMILY_MRL);
     // Low half: L = a; upper half all ones, so (1 - H) = 0: a full adder of a and carry in.
@@ -128,7 +141,7 @@ TEST(CdbEvaluate, SumAndCarryWithAndWithoutShareIn) {
     f.netlist.add_node(drv);
     drv->add_output_term(DB_DATA_OUT)->insert_fanout(n->add_input_term(DB_SHARE_IN));
     unsigned in[9] = {1, 0, 0, 0, 0, 0, 0, 1, 1};
-    EXPECT_EQ(n->evaluate_output(DB_SUM_OUT, in), 1u);    // 1 + 1 + 1
+    EXPECT_EQ(n->evaluate_output(DB_SUM_OUT, in), 1u);  // 1 + 1 + 1
     EXPECT_EQ(n->evaluate_output(DB_CARRY_OUT, in), 1u);
     // BRK reads each half at 15 - k: share out of row 0 is bit 15 of the upper half.
     CDB_ATOM_NODE* b = f.make(CDB_FAMILY_BRK);
@@ -137,10 +150,11 @@ TEST(CdbEvaluate, SumAndCarryWithAndWithoutShareIn) {
     EXPECT_EQ(b->evaluate_output(DB_SHARE_OUT, zero), 1u);
 }
 
-TEST(CdbEvaluate, FourInputCellsUseBit29AndUvoUsesBit28) {
+TEST(CdbEvaluate, FourInputCellsUseBit29AndUvoUsesBit28)
+{
     CELL_FIXTURE f;
     CDB_ATOM_NODE* z = f.make(CDB_FAMILY_ZEPLA);
-    ASSERT_TRUE(z->test_bit(29));  // factory: third input is datac
+    ASSERT_TRUE(z->test_bit(29));             // factory: third input is datac
     z->set_lutmask(CDB_LUTMASK(4, 1u << 4));  // row c = 1
     unsigned c_only[9] = {0, 0, 1, 0, 0, 0, 0, 0, 0};
     unsigned cin_only[9] = {0, 0, 0, 0, 0, 0, 0, 1, 0};
@@ -162,7 +176,8 @@ TEST(CdbEvaluate, FourInputCellsUseBit29AndUvoUsesBit28) {
     EXPECT_EQ(u->evaluate_output(DB_SUM_OUT, cin_only), 0xffffffffu);
 }
 
-TEST(CdbEvaluate, MaskDependingOnInputFCreatesTheInputOnce) {
+TEST(CdbEvaluate, MaskDependingOnInputFCreatesTheInputOnce)
+{
     CELL_FIXTURE f;
     CDB_ATOM_NODE* n = f.make(CDB_FAMILY_BRK);
     n->set_lutmask(CDB_LUTMASK(6, 0xffffffff00000000ull));  // independent of F in either order? no: depends on F
@@ -178,7 +193,8 @@ TEST(CdbEvaluate, MaskDependingOnInputFCreatesTheInputOnce) {
     EXPECT_EQ(m->get_input_term_by_type(DB_DATA_F), nullptr);
 }
 
-TEST(CdbRegisterSemantics, NextStateAndAsynchronousOverrides) {
+TEST(CdbRegisterSemantics, NextStateAndAsynchronousOverrides)
+{
     CDB_REGISTER_INPUTS in;
     in.d = 1;
     EXPECT_EQ(cdb_register_next_state(in, 0), 1u);

@@ -10,21 +10,25 @@
 
 namespace {
 
-struct NET {
+struct NET
+{
     HDB_NAME_MGR names;
     CDB_ATOM_NETLIST netlist{CDB_FAMILY_BRK};
-    CDB_ATOM_NODE* add(int kind) {
+    CDB_ATOM_NODE* add(int kind)
+    {
         CDB_ATOM_NODE* n = cdb_create_atom(CDB_FAMILY_BRK, kind, nullptr);
         netlist.add_node(n);
         return n;
     }
 };
 
-std::vector<CDB_ATOM_ITERM*> fanouts(const CDB_ATOM_OTERM* o) {
+std::vector<CDB_ATOM_ITERM*> fanouts(const CDB_ATOM_OTERM* o)
+{
     return {o->begin_iterm_fanout(), o->end_iterm_fanout()};
 }
 
-TEST(CdbTerms, LogicalConstantsFollowInversionAndPortPolarity) {
+TEST(CdbTerms, LogicalConstantsFollowInversionAndPortPolarity)
+{
     NET n;
     CDB_ATOM_NODE* lut = n.add(CDB_KIND_LCELL_COMB);
     CDB_ATOM_ITERM* t = lut->add_input_term(DB_DATA_A);
@@ -55,7 +59,8 @@ TEST(CdbTerms, LogicalConstantsFollowInversionAndPortPolarity) {
     EXPECT_TRUE(t->is_logical_gnd());
 }
 
-TEST(CdbTerms, ConstantTieLeavesTheDriver) {
+TEST(CdbTerms, ConstantTieLeavesTheDriver)
+{
     NET n;
     CDB_ATOM_NODE* src = n.add(CDB_KIND_IO);
     CDB_ATOM_OTERM* o = src->add_output_term(DB_DATA_OUT);
@@ -74,7 +79,8 @@ TEST(CdbTerms, ConstantTieLeavesTheDriver) {
     EXPECT_FALSE(t->is_connected());
 }
 
-TEST(CdbTerms, UsageSetsHoldSeveralPortsAndIndexFieldsStayApart) {
+TEST(CdbTerms, UsageSetsHoldSeveralPortsAndIndexFieldsStayApart)
+{
     NET n;
     CDB_ATOM_NODE* u = cdb_create_atom(CDB_FAMILY_UVO, CDB_KIND_LCELL_COMB, nullptr);
     n.netlist.add_node(u);
@@ -112,7 +118,8 @@ TEST(CdbTerms, UsageSetsHoldSeveralPortsAndIndexFieldsStayApart) {
     EXPECT_EQ(t->get_port_index(), 0xfffe);
 }
 
-TEST(CdbTerms, FanoutListsKeepOrderThroughInsertRemoveAndAdopt) {
+TEST(CdbTerms, FanoutListsKeepOrderThroughInsertRemoveAndAdopt)
+{
     NET n;
     CDB_ATOM_OTERM* o1 = n.add(CDB_KIND_IO)->add_output_term(DB_DATA_OUT);
     CDB_ATOM_OTERM* o2 = n.add(CDB_KIND_IO)->add_output_term(DB_DATA_OUT);
@@ -140,7 +147,8 @@ TEST(CdbTerms, FanoutListsKeepOrderThroughInsertRemoveAndAdopt) {
     EXPECT_THROW(o2->remove_fanout(t[0]), MSG_INTERNAL_ERROR_EXCEPTION);  // not its sink
 }
 
-TEST(CdbNetlist, DeletingANodeLeavesItsSinksUnconnectedOnTheirNodes) {
+TEST(CdbNetlist, DeletingANodeLeavesItsSinksUnconnectedOnTheirNodes)
+{
     NET n;
     CDB_ATOM_NODE* drv = n.add(CDB_KIND_LCELL_COMB);
     CDB_ATOM_NODE* src = n.add(CDB_KIND_IO);
@@ -160,7 +168,8 @@ TEST(CdbNetlist, DeletingANodeLeavesItsSinksUnconnectedOnTheirNodes) {
     EXPECT_TRUE(n.netlist.verify());
 }
 
-TEST(CdbNetlist, IdsAreNeverReusedAndDeletedIdsLookUpNull) {
+TEST(CdbNetlist, IdsAreNeverReusedAndDeletedIdsLookUpNull)
+{
     NET n;
     CDB_ATOM_NODE* a = n.add(CDB_KIND_LCELL_COMB);
     CDB_ATOM_NODE* b = n.add(CDB_KIND_REGISTER);
@@ -178,7 +187,8 @@ TEST(CdbNetlist, IdsAreNeverReusedAndDeletedIdsLookUpNull) {
     EXPECT_THROW(n.netlist.add_node(c), MSG_INTERNAL_ERROR_EXCEPTION);
 }
 
-TEST(CdbNetlist, WalkKeepsCreationOrderAndToleratesEditsOnTheWay) {
+TEST(CdbNetlist, WalkKeepsCreationOrderAndToleratesEditsOnTheWay)
+{
     NET n;
     // Compared by id: deleted nodes are freed, and a later node may reuse an address.
     std::vector<CDB_ATOM_NODE*> made;
@@ -196,7 +206,7 @@ TEST(CdbNetlist, WalkKeepsCreationOrderAndToleratesEditsOnTheWay) {
         const int id = node->get_id();
         if (id == ids[1]) n.netlist.delete_node(made[3]);  // a later node
         if (id == ids[2]) n.netlist.delete_node(node);     // the current one, after advancing
-        if (appended < 1 && id == ids[4]) {  // not the last: the advanced iterator still reaches the tail
+        if (appended < 1 && id == ids[4]) {                // not the last: the advanced iterator still reaches the tail
             ids.push_back(n.add(CDB_KIND_LCELL_COMB)->get_id());
             ++appended;
         }
@@ -205,7 +215,8 @@ TEST(CdbNetlist, WalkKeepsCreationOrderAndToleratesEditsOnTheWay) {
     EXPECT_EQ(n.netlist.get_node_count(), 5u);
 }
 
-TEST(CdbNetlist, AssimilateMovesNodesInOrder) {
+TEST(CdbNetlist, AssimilateMovesNodesInOrder)
+{
     NET a, b;
     CDB_ATOM_NODE* x = a.add(CDB_KIND_LCELL_COMB);
     CDB_ATOM_NODE* y = b.add(CDB_KIND_LCELL_COMB);
@@ -219,15 +230,17 @@ TEST(CdbNetlist, AssimilateMovesNodesInOrder) {
     EXPECT_TRUE(a.netlist.verify());
 }
 
-TEST(CdbNetlist, FactoriesGiveFamilyTypesAndPredicates) {
-    struct ROW {
+TEST(CdbNetlist, FactoriesGiveFamilyTypesAndPredicates)
+{
+    struct ROW
+    {
         int family, comb, reg;
         bool lcell_ff;
     };
-    for (ROW r : {ROW{CDB_FAMILY_BRK, 0, 1, true}, ROW{CDB_FAMILY_ZEPLA, 2, 3, false}, ROW{CDB_FAMILY_ZEPLA_B, 2, 3, false},
-                  ROW{CDB_FAMILY_TEV, 257, 258, true}, ROW{CDB_FAMILY_MRL, 270, 272, true},
-                  ROW{CDB_FAMILY_KESTLIN, 145, 126, false}, ROW{CDB_FAMILY_RZK, 145, 146, false},
-                  ROW{CDB_FAMILY_OBRAN, 186, 187, false}}) {
+    for (ROW r : {ROW{CDB_FAMILY_BRK, 0, 1, true}, ROW{CDB_FAMILY_ZEPLA, 2, 3, false},
+                  ROW{CDB_FAMILY_ZEPLA_B, 2, 3, false}, ROW{CDB_FAMILY_TEV, 257, 258, true},
+                  ROW{CDB_FAMILY_MRL, 270, 272, true}, ROW{CDB_FAMILY_KESTLIN, 145, 126, false},
+                  ROW{CDB_FAMILY_RZK, 145, 146, false}, ROW{CDB_FAMILY_OBRAN, 186, 187, false}}) {
         std::unique_ptr<CDB_ATOM_NODE> c(cdb_create_atom(r.family, CDB_KIND_LCELL_COMB, nullptr));
         std::unique_ptr<CDB_ATOM_NODE> f(cdb_create_atom(r.family, CDB_KIND_REGISTER, nullptr));
         ASSERT_TRUE(c && f);
@@ -258,7 +271,8 @@ TEST(CdbNetlist, FactoriesGiveFamilyTypesAndPredicates) {
     EXPECT_EQ(cdb_family_from_name("NOPE"), CDB_FAMILY_NONE);
 }
 
-TEST(CdbNetlist, OutputPinsComeWithTheirPadAndOnlyPinsTakeOne) {
+TEST(CdbNetlist, OutputPinsComeWithTheirPadAndOnlyPinsTakeOne)
+{
     HDB_NAME_MGR names("top");
     for (int family : {CDB_FAMILY_BRK, CDB_FAMILY_TEV, CDB_FAMILY_MRL, CDB_FAMILY_UVO}) {
         SCOPED_TRACE(family);
@@ -295,7 +309,8 @@ TEST(CdbNetlist, OutputPinsComeWithTheirPadAndOnlyPinsTakeOne) {
     EXPECT_EQ(in->get_output_term_by_type(DB_DATA_OUT), core);
 }
 
-TEST(CdbNetlist, FixedSlotsAndReplaceByType) {
+TEST(CdbNetlist, FixedSlotsAndReplaceByType)
+{
     NET n;
     CDB_ATOM_NODE* lut = n.add(CDB_KIND_LCELL_COMB);
     EXPECT_EQ(lut->get_input_port_number(DB_DATA_C), 2);
@@ -318,7 +333,8 @@ TEST(CdbNetlist, FixedSlotsAndReplaceByType) {
 
 // ------------------------------------------------------------------ native text form
 
-TEST(CdbNative, RoundTripIsByteIdenticalAndRestoresEveryProperty) {
+TEST(CdbNative, RoundTripIsByteIdenticalAndRestoresEveryProperty)
+{
     CDB_TEST_NETLIST t = cdb_make_rich_netlist();
     std::ostringstream first;
     cdb_write_native_netlist(*t.netlist, first);
@@ -370,12 +386,14 @@ TEST(CdbNative, RoundTripIsByteIdenticalAndRestoresEveryProperty) {
     for (CDB_ATOM_NODE* n : *t.netlist) EXPECT_NE(back->get_node_by_id(n->get_id()), nullptr);
 }
 
-TEST(CdbNative, ErrorsNameFileAndLine) {
+TEST(CdbNative, ErrorsNameFileAndLine)
+{
     CDB_TEST_NETLIST t = cdb_make_rich_netlist();
     std::ostringstream os;
     cdb_write_native_netlist(*t.netlist, os);
     const std::string good = os.str();
-    struct CASE {
+    struct CASE
+    {
         std::string text;
         std::string expect;
     };
@@ -387,7 +405,8 @@ TEST(CdbNative, ErrorsNameFileAndLine) {
         {"morv-atom-netlist 1\nnode 5 6 0 7\nend\n", "f.atoms:2: unknown name reference"},
         {"morv-atom-netlist 1\nnode 5 6 0 -\n  mask 6 xyz\nend\n", "f.atoms:3: bad number"},
         {"morv-atom-netlist 1\nnode 5 6 0 -\n  in 0 11 0 0 1 -1\nend\n", "marked driven but appears in no fanout list"},
-        {"morv-atom-netlist 1\nnode 5 6 0 -\n  out 0 8 0 -1 -\nfanout 5 0 : 9.0\nend\n", "f.atoms:4: sink \"9.0\" does not exist"},
+        {"morv-atom-netlist 1\nnode 5 6 0 -\n  out 0 8 0 -1 -\nfanout 5 0 : 9.0\nend\n",
+         "f.atoms:4: sink \"9.0\" does not exist"},
         {"morv-atom-netlist 1\n  bits 1\nend\n", "f.atoms:2: \"bits\" outside a node"},
         {"morv-atom-netlist 1\nend\nnode 1 6 0 -\n", "f.atoms:3: text after \"end\""},
     };
@@ -403,7 +422,8 @@ TEST(CdbNative, ErrorsNameFileAndLine) {
     EXPECT_NE(error.find("/nonexistent/x.atoms"), std::string::npos);
 }
 
-TEST(CdbNative, DumperWritesTheNativeFormAndReadingMovesTheNextId) {
+TEST(CdbNative, DumperWritesTheNativeFormAndReadingMovesTheNextId)
+{
     CDB_TEST_NETLIST t = cdb_make_rich_netlist();
     ASSERT_TRUE(CUT_ATOM_DUMPER::dump_current_atom_netlist(t.netlist.get(), "dump.atoms"));
     const uint32_t max_id = t.netlist->get_max_id();
@@ -418,7 +438,8 @@ TEST(CdbNative, DumperWritesTheNativeFormAndReadingMovesTheNextId) {
     EXPECT_FALSE(CUT_ATOM_DUMPER::dump_current_atom_netlist(t.netlist.get(), "/nonexistent/dir/x", &error));
 }
 
-TEST(CdbNetlist, LowerIdsJoiningLaterAreStillFoundAndVerifyCatchesBrokenLinks) {
+TEST(CdbNetlist, LowerIdsJoiningLaterAreStillFoundAndVerifyCatchesBrokenLinks)
+{
     NET old_net;
     CDB_ATOM_NODE* early = old_net.add(CDB_KIND_LCELL_COMB);  // smaller id
     NET live;
@@ -440,7 +461,8 @@ TEST(CdbNetlist, LowerIdsJoiningLaterAreStillFoundAndVerifyCatchesBrokenLinks) {
     EXPECT_TRUE(live.netlist.verify());
 }
 
-TEST(CdbNetlist, NotOwningNetlistLetsGoOfItsNodes) {
+TEST(CdbNetlist, NotOwningNetlistLetsGoOfItsNodes)
+{
     CDB_ATOM_NODE* keep = cdb_create_atom(CDB_FAMILY_RZK, CDB_KIND_LCELL_COMB, nullptr);
     {
         CDB_ATOM_NETLIST shell;

@@ -6,13 +6,15 @@
 
 namespace {
 
-class CfgTest : public ::testing::Test {
+class CfgTest : public ::testing::Test
+{
 protected:
     void SetUp() override { cfg_clear_all(); }
     void TearDown() override { cfg_clear_all(); }
 };
 
-TEST_F(CfgTest, OnOffSpellingsAndDefaults) {
+TEST_F(CfgTest, OnOffSpellingsAndDefaults)
+{
     EXPECT_FALSE(cfg_is_on("fsyn_x"));
     EXPECT_TRUE(cfg_is_on("fsyn_x", true));
     for (const char* on : {"on", "ON", "1", "true", "True"}) {
@@ -29,7 +31,8 @@ TEST_F(CfgTest, OnOffSpellingsAndDefaults) {
     EXPECT_EQ(cfg_get_value("fsyn_x"), nullptr);
 }
 
-TEST_F(CfgTest, IntValues) {
+TEST_F(CfgTest, IntValues)
+{
     EXPECT_EQ(cfg_get_int_value("n", 7), 7);
     cfg_set_value("n", " -42 ");
     EXPECT_EQ(cfg_get_int_value("n", 7), -42);
@@ -39,7 +42,8 @@ TEST_F(CfgTest, IntValues) {
     }
 }
 
-TEST_F(CfgTest, LoadFileAndReportBadLine) {
+TEST_F(CfgTest, LoadFileAndReportBadLine)
+{
     {
         std::ofstream out("cfg_ok.txt");
         out << "# comment\n\n  fsyn_a = on \nfsyn_b=3\nfsyn_c=\n";
@@ -68,10 +72,15 @@ TEST_F(CfgTest, LoadFileAndReportBadLine) {
     EXPECT_THROW(cfg_load_file("cfg_nokey.txt"), CFG_ERROR);
 }
 
-TEST_F(CfgTest, ValuePointerSurvivesOtherInsertions) {
+TEST_F(CfgTest, ValuePointerSurvivesOtherInsertions)
+{
     cfg_set_value("k0", "v0");
     const char* v = cfg_get_value("k0");
-    for (int i = 1; i < 200; ++i) { std::string key = "k"; key += std::to_string(i); cfg_set_value(key.c_str(), "x"); }
+    for (int i = 1; i < 200; ++i) {
+        std::string key = "k";
+        key += std::to_string(i);
+        cfg_set_value(key.c_str(), "x");
+    }
     EXPECT_STREQ(v, "v0");
 }
 

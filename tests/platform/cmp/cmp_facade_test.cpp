@@ -7,7 +7,8 @@
 
 namespace {
 
-TEST(CmpFacadeTest, ChainFromFacadeToNetlistAndBrokenLinks) {
+TEST(CmpFacadeTest, ChainFromFacadeToNetlistAndBrokenLinks)
+{
     int netlist_storage = 0;
     auto* netlist = reinterpret_cast<CDB_ATOM_NETLIST*>(&netlist_storage);
     CDB_CHIP_DB_ENTRY chip;
@@ -43,7 +44,8 @@ TEST(CmpFacadeTest, ChainFromFacadeToNetlistAndBrokenLinks) {
     EXPECT_EQ(chip.get_atom_netlist(), nullptr);
 }
 
-TEST(IduTest, BuiltInManagerReportsNoReuseAndTestsCanReplaceIt) {
+TEST(IduTest, BuiltInManagerReportsNoReuseAndTestsCanReplaceIt)
+{
     IDU_PARTITION_MANAGER* builtin = IDU_PARTITION_MANAGER::get_instance(1, 0, 0);
     ASSERT_NE(builtin, nullptr);
     ASSERT_NE(builtin->get_project_info(), nullptr);
@@ -54,7 +56,8 @@ TEST(IduTest, BuiltInManagerReportsNoReuseAndTestsCanReplaceIt) {
     IDU_PARTITION_MANAGER mine;
     mine.set_project_info(&info);
     IDU_PARTITION_MANAGER::install_instance(&mine);
-    EXPECT_EQ(IDU_PARTITION_MANAGER::get_instance(1, 0, 0)->get_project_info()->get_effective_incremental_reuse_mode(), 2);
+    EXPECT_EQ(IDU_PARTITION_MANAGER::get_instance(1, 0, 0)->get_project_info()->get_effective_incremental_reuse_mode(),
+              2);
     IDU_PARTITION_MANAGER::install_instance(nullptr);
     EXPECT_EQ(IDU_PARTITION_MANAGER::get_instance(1, 0, 0), nullptr);
     IDU_PARTITION_MANAGER::reset_instance();

@@ -12,12 +12,14 @@
 
 namespace {
 
-std::string write_file(const std::string& name, const std::string& text) {
+std::string write_file(const std::string& name, const std::string& text)
+{
     std::ofstream(name, std::ios::binary) << text;
     return name;
 }
 
-std::string error_of(const std::string& path) {
+std::string error_of(const std::string& path)
+{
     try {
         delete DEV_DEVICE::load_from_file(path.c_str());
     } catch (const std::runtime_error& e) {
@@ -26,22 +28,25 @@ std::string error_of(const std::string& path) {
     return "accepted";
 }
 
-std::string error_of_text(const std::string& text) { return error_of(write_file("dev_case.txt", text)); }
+std::string error_of_text(const std::string& text)
+{
+    return error_of(write_file("dev_case.txt", text));
+}
 
-TEST(DevDeviceFile, OverridesTheBuiltInDevice) {
-    const std::string good = write_file("dev_good.txt",
-                                        "# small test device\n"
-                                        "family 24\n"
-                                        "part 2403\n"
-                                        "grid 12 10\n"
-                                        "lab_capacity 8\n"
-                                        "ram_column 4\n"
-                                        "block 6 6 590   # a memory LAB\n"
-                                        "migratable_part 4200\n"
-                                        "migratable_part 2601\n"
-                                        "bool 125 1\n"
-                                        "resource 270 0\n"
-                                        "delay per_hop 77\n");
+TEST(DevDeviceFile, OverridesTheBuiltInDevice)
+{
+    const std::string good = write_file("dev_good.txt", "# small test device\n"
+                                                        "family 24\n"
+                                                        "part 2403\n"
+                                                        "grid 12 10\n"
+                                                        "lab_capacity 8\n"
+                                                        "ram_column 4\n"
+                                                        "block 6 6 590   # a memory LAB\n"
+                                                        "migratable_part 4200\n"
+                                                        "migratable_part 2601\n"
+                                                        "bool 125 1\n"
+                                                        "resource 270 0\n"
+                                                        "delay per_hop 77\n");
     std::unique_ptr<DEV_DEVICE> dev(DEV_DEVICE::load_from_file(good.c_str()));
     EXPECT_EQ(dev->get_family(), DEV_FAMILY_MORLIN);
     EXPECT_EQ(dev->get_part(), 2403);
@@ -68,8 +73,10 @@ TEST(DevDeviceFile, OverridesTheBuiltInDevice) {
     EXPECT_EQ(dev->get_block_type(60, 2), DEV_BLOCK_LAB);
 }
 
-TEST(DevDeviceFile, ValuesOutOfKindOrRangeNameFileAndLine) {
-    struct CASE {
+TEST(DevDeviceFile, ValuesOutOfKindOrRangeNameFileAndLine)
+{
+    struct CASE
+    {
         const char* text;
         const char* error;
     } cases[] = {
@@ -78,7 +85,8 @@ TEST(DevDeviceFile, ValuesOutOfKindOrRangeNameFileAndLine) {
         {"family 7\n", "dev_case.txt:1: unknown family 7"},
         {"delay lut_z 3\n", "dev_case.txt:1: unknown delay 'lut_z'"},
         // A capacity that does not fit an int used to wrap to 0.
-        {"lab_capacity 4294967296\n", "dev_case.txt:1: lab_capacity must be a whole number from 1 to 1024, found '4294967296'"},
+        {"lab_capacity 4294967296\n",
+         "dev_case.txt:1: lab_capacity must be a whole number from 1 to 1024, found '4294967296'"},
         {"lab_capacity 0\n", "dev_case.txt:1: lab_capacity must be"},
         {"grid 4096 4096\nlab_capacity 1000\n", "dev_case.txt:2: a 4096 x 4096 grid of LABs of 1000 has more slots"},
         {"part 999\n", "dev_case.txt:1: part 999 is not a part of family 6 (its parts are 600 .. 699)"},
@@ -111,7 +119,8 @@ TEST(DevDeviceFile, ValuesOutOfKindOrRangeNameFileAndLine) {
     }
 }
 
-TEST(DevDeviceFile, PathsThatAreNotReadableFiles) {
+TEST(DevDeviceFile, PathsThatAreNotReadableFiles)
+{
     EXPECT_EQ(error_of("no_such_device_file.txt"),
               "no_such_device_file.txt: cannot read the device file: cannot open: No such file or directory");
     ::mkdir("dev_folder", 0755);

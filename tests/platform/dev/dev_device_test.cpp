@@ -3,14 +3,14 @@
 
 #include <gtest/gtest.h>
 
-
 #include "dev/dev_device.h"
 
 namespace {
 const int ALL_FAMILIES[] = {6, 9, 10, 24, 34, 35, 41, 42, 47};
 }  // namespace
 
-TEST(DevDevice, EveryFamilyHasAPlausibleGridAndDelays) {
+TEST(DevDevice, EveryFamilyHasAPlausibleGridAndDelays)
+{
     for (int f : ALL_FAMILIES) {
         DEV_DEVICE dev(f);
         SCOPED_TRACE(dev_family_name(f));
@@ -39,7 +39,8 @@ TEST(DevDevice, EveryFamilyHasAPlausibleGridAndDelays) {
     EXPECT_THROW(DEV_DEVICE(7), std::runtime_error);
 }
 
-TEST(DevDevice, CellDelayQueriesAgreeWithTheModel) {
+TEST(DevDevice, CellDelayQueriesAgreeWithTheModel)
+{
     DEV_DEVICE dev(DEV_FAMILY_OBRAN);
     DTM_TIMING_INFO* ti = dev.get_timing_info();
     const DEV_TIMING_MODEL& m = dev.get_timing_model();
@@ -62,7 +63,8 @@ TEST(DevDevice, CellDelayQueriesAgreeWithTheModel) {
     EXPECT_NEAR((d.first + d.second) * 0.5 * 1e12, m.clock_network, 1e-3);
 }
 
-TEST(DevDevice, PlaceBlocksRoundTripThroughGlobalIds) {
+TEST(DevDevice, PlaceBlocksRoundTripThroughGlobalIds)
+{
     DEV_DEVICE dev(DEV_FAMILY_BRENNOCK);
     DUVO_PLACE_INFO* pi = dev.get_die_info()->get_duvo_die_info()->get_place_info();
     int id = pi->get_global_id(0, 7, 9, 3);
@@ -76,7 +78,8 @@ TEST(DevDevice, PlaceBlocksRoundTripThroughGlobalIds) {
     EXPECT_EQ(pi->get_place_block(-5), nullptr);
 }
 
-TEST(DevDevice, CurrentDeviceDrivesTheSharedRoutingDelay) {
+TEST(DevDevice, CurrentDeviceDrivesTheSharedRoutingDelay)
+{
     DMGR_UTILITY::set_current_family(DEV_FAMILY_UVO);
     DEV_DEVICE* dev = DMGR_UTILITY::get_current_device();
     EXPECT_EQ(dev->get_family(), DEV_FAMILY_UVO);

@@ -7,7 +7,8 @@
 
 #include "fio/fio.h"
 
-TEST(FioTest, ExistsAndRemoveIfExists) {
+TEST(FioTest, ExistsAndRemoveIfExists)
+{
     FIO_PATH path("fio_test_file.txt");
     FIO_FILE_SYSTEM::remove_if_exists(path);
     EXPECT_FALSE(FIO_FILE_SYSTEM::exists(path));
@@ -18,7 +19,8 @@ TEST(FioTest, ExistsAndRemoveIfExists) {
     EXPECT_FALSE(FIO_FILE_SYSTEM::exists(path));
 }
 
-TEST(FioTest, FullpathIsAbsoluteAndNormal) {
+TEST(FioTest, FullpathIsAbsoluteAndNormal)
+{
     FIO_PATH p("a/../b/./c.txt");
     std::filesystem::path full(p.fullpath());
     EXPECT_TRUE(full.is_absolute());
@@ -28,7 +30,8 @@ TEST(FioTest, FullpathIsAbsoluteAndNormal) {
 
 // A file the caller cannot open for writing is reported with its name and
 // the reason; appending keeps what is there, the plain open replaces it.
-TEST(FioTest, OpenersForWritingNameTheFileTheyCannotOpen) {
+TEST(FioTest, OpenersForWritingNameTheFileTheyCannotOpen)
+{
     std::filesystem::create_directory("fio_blocked.txt");
     std::ofstream stream;
     try {

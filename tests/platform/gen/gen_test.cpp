@@ -7,7 +7,8 @@
 
 namespace {
 
-TEST(GenTest, ElapsedTimeFormat) {
+TEST(GenTest, ElapsedTimeFormat)
+{
     EXPECT_EQ(gen_format_elapsed_time(0), "00:00:00");
     EXPECT_EQ(gen_format_elapsed_time(5), "00:00:05");
     EXPECT_EQ(gen_format_elapsed_time(59), "00:00:59");
@@ -17,7 +18,8 @@ TEST(GenTest, ElapsedTimeFormat) {
     EXPECT_EQ(gen_format_elapsed_time(-7), "00:00:00");
 }
 
-TEST(GenTest, TimersMoveForward) {
+TEST(GenTest, TimersMoveForward)
+{
     double cpu0 = gen_get_sec_cpu(), wall0 = gen_get_sec_wallclock();
     volatile double sink = 0;
     for (int i = 0; i < 200000; ++i) sink = sink + i * 0.5;
@@ -37,15 +39,22 @@ TEST(GenTest, TimersMoveForward) {
     EXPECT_EQ(sw.get_wall_seconds(), 0.0);
 }
 
-TEST(GenTest, ProfilerSectionsNestAndReport) {
+TEST(GenTest, ProfilerSectionsNestAndReport)
+{
     GEN_PROFILE_BINS& bins = GEN_PROFILE_BINS::instance();
     bins.clear();
     for (int i = 0; i < 3; ++i) {
         GEN_PROFILER outer("FSYN_flow");
-        { GEN_PROFILER inner("FSYN_timing_icp"); }
-        { GEN_PROFILER inner("FSYN_timing_icp"); }
+        {
+            GEN_PROFILER inner("FSYN_timing_icp");
+        }
+        {
+            GEN_PROFILER inner("FSYN_timing_icp");
+        }
     }
-    { GEN_PROFILER alone("FSYN_timing_icp"); }
+    {
+        GEN_PROFILER alone("FSYN_timing_icp");
+    }
     EXPECT_EQ(bins.get_open_depth(), 0);
     ASSERT_NE(bins.find_bin("FSYN_flow"), nullptr);
     EXPECT_EQ(bins.find_bin("FSYN_flow")->calls, 3);
@@ -66,7 +75,8 @@ TEST(GenTest, ProfilerSectionsNestAndReport) {
     EXPECT_TRUE(bins.get_bins().empty());
 }
 
-TEST(GenTest, RegtestModeFollowsSetting) {
+TEST(GenTest, RegtestModeFollowsSetting)
+{
     cfg_unset("tst_regtest_mode");
     EXPECT_FALSE(tst_is_regtest_mode());
     cfg_set_value("tst_regtest_mode", "on");
@@ -74,9 +84,15 @@ TEST(GenTest, RegtestModeFollowsSetting) {
     cfg_unset("tst_regtest_mode");
 }
 
-enum class TEST_FLAG { A = 0, B = 3, C = 31 };
+enum class TEST_FLAG
+{
+    A = 0,
+    B = 3,
+    C = 31
+};
 
-TEST(GenTest, EnumFlagWord) {
+TEST(GenTest, EnumFlagWord)
+{
     GEN_ENUM_FLAG<TEST_FLAG> f;
     EXPECT_EQ(f.get_value(), 0u);
     f.set(TEST_FLAG::B);

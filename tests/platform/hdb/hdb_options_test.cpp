@@ -8,7 +8,8 @@
 
 namespace {
 
-TEST(HdbOptionsTest, AbsentIsDistinctFromEveryValue) {
+TEST(HdbOptionsTest, AbsentIsDistinctFromEveryValue)
+{
     HDB_ACTION_PT_INSTANCE ap;
     EXPECT_FALSE(HDB_BOOL_OPTION::get_bool_option(&ap, 662).has_value());
     EXPECT_FALSE(HDB_INT_OPTION::get_int_option(&ap, 566).has_value());
@@ -31,7 +32,8 @@ TEST(HdbOptionsTest, AbsentIsDistinctFromEveryValue) {
     EXPECT_FALSE(HDB_BOOL_OPTION::get_bool_option(&ap, nullptr, 1));
 }
 
-TEST(HdbOptionsTest, TextsOfTheWrongTypeReadAsAbsent) {
+TEST(HdbOptionsTest, TextsOfTheWrongTypeReadAsAbsent)
+{
     HDB_OPTION_SET set;
     set.set_string(1, "maybe");
     set.set_string(2, "12abc");
@@ -42,7 +44,8 @@ TEST(HdbOptionsTest, TextsOfTheWrongTypeReadAsAbsent) {
     EXPECT_EQ(HDB_STRING_OPTION::get_string_option(&set, 2), std::optional<std::string>("12abc"));
 }
 
-TEST(HdbOptionsTest, ProjectChipAndInstanceLevelsAreSeparate) {
+TEST(HdbOptionsTest, ProjectChipAndInstanceLevelsAreSeparate)
+{
     HDB_ACTION_PT_INSTANCE ap;
     HDB_NAME_MGR names("top");
     HDB_INSTANCE_NAME* a = names.find_or_create_path("u|a", 0);
@@ -67,7 +70,8 @@ TEST(HdbOptionsTest, ProjectChipAndInstanceLevelsAreSeparate) {
 
 // A restored netlist comes with a new name manager whose names are new
 // objects with the old paths: the instances keep their options.
-TEST(HdbOptionsTest, InstanceOptionsFollowThePathNotTheNameObject) {
+TEST(HdbOptionsTest, InstanceOptionsFollowThePathNotTheNameObject)
+{
     HDB_ACTION_PT_INSTANCE ap;
     {
         HDB_NAME_MGR old_names("top");
@@ -82,7 +86,8 @@ TEST(HdbOptionsTest, InstanceOptionsFollowThePathNotTheNameObject) {
     EXPECT_FALSE(ap.has_instance_options());
 }
 
-TEST(HdbOptionsTest, SettingsFileLoadsAndNamesABadLine) {
+TEST(HdbOptionsTest, SettingsFileLoadsAndNamesABadLine)
+{
     {
         std::ofstream out("hdb_ok.txt");
         out << "# project settings\n696 = 152\n634=RTM(NP=1:NI=1);REP()\n661=\n\n";
@@ -108,7 +113,8 @@ TEST(HdbOptionsTest, SettingsFileLoadsAndNamesABadLine) {
     EXPECT_THROW(set.load_file("hdb_missing.txt"), HDB_OPTION_ERROR);
 }
 
-TEST(HdbActionPointTest, NameManagerAndSourceFiles) {
+TEST(HdbActionPointTest, NameManagerAndSourceFiles)
+{
     HDB_ACTION_PT_INSTANCE ap;
     EXPECT_EQ(ap.get_name_mgr(), nullptr);
     int storage = 0;

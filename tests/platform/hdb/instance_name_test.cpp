@@ -4,7 +4,8 @@
 
 namespace {
 
-TEST(HdbNames, PathsBelowAndToTheRoot) {
+TEST(HdbNames, PathsBelowAndToTheRoot)
+{
     HDB_NAME_MGR m("top");
     HDB_INSTANCE_NAME* c = m.find_or_create_path("a|b|c", HDB_INAME_FLAG_FROM_NETLIST);
     ASSERT_NE(c, nullptr);
@@ -24,7 +25,8 @@ TEST(HdbNames, PathsBelowAndToTheRoot) {
     EXPECT_EQ(m.get_iname(9999), nullptr);
 }
 
-TEST(HdbNames, SynthesizedAndUniqueNamesNeverCollide) {
+TEST(HdbNames, SynthesizedAndUniqueNamesNeverCollide)
+{
     HDB_NAME_MGR m("top");
     HDB_INSTANCE_NAME* base = m.find_or_create_path("u|n", HDB_INAME_FLAG_FROM_NETLIST);
     HDB_INSTANCE_NAME* s1 = HDB_INSTANCE_NAME::create_synthesized_name(base, "_RAM", true);
@@ -44,7 +46,8 @@ TEST(HdbNames, SynthesizedAndUniqueNamesNeverCollide) {
     EXPECT_EQ(m.find_name(u2->get_short_hpath()), u2);
 }
 
-TEST(HdbNames, RemoveActionPointPath) {
+TEST(HdbNames, RemoveActionPointPath)
+{
     EXPECT_EQ(HDB_HPATH_remove_ap_hpath("top|a|b", "top"), "a|b");
     EXPECT_EQ(HDB_HPATH_remove_ap_hpath("top|a|b", "top|"), "a|b");
     EXPECT_EQ(HDB_HPATH_remove_ap_hpath("topx|a", "top"), "topx|a");  // not a path prefix

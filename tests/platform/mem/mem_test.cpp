@@ -8,29 +8,35 @@
 
 namespace {
 
-struct TEST_TAG {
+struct TEST_TAG
+{
     static constexpr const char* name = "TMEMALLOC";
 };
 
-struct BASE {
+struct BASE
+{
     virtual ~BASE() = default;
     int b = 1;
 };
-struct SECOND {
+struct SECOND
+{
     virtual ~SECOND() = default;
     double s = 2.0;
 };
-struct DERIVED : BASE, SECOND {
+struct DERIVED : BASE, SECOND
+{
     explicit DERIVED(std::string t) : text(std::move(t)) {}
     std::string text;
     char payload[40] = {};
 };
 
-struct THROWS {
+struct THROWS
+{
     THROWS() { throw std::runtime_error("ctor"); }
 };
 
-TEST(MemTest, TagCountsReturnToZero) {
+TEST(MemTest, TagCountsReturnToZero)
+{
     MEM_INITIALIZER init("TMEM");
     EXPECT_TRUE(mem_get_tag_stats("TMEM").registered);
     std::vector<DERIVED*> objects;
@@ -50,7 +56,8 @@ TEST(MemTest, TagCountsReturnToZero) {
     mem_delete_wrapper<DERIVED>(nullptr);
 }
 
-TEST(MemTest, FailedConstructionReleasesTheBlock) {
+TEST(MemTest, FailedConstructionReleasesTheBlock)
+{
     EXPECT_THROW(MEM_NEW("TMEMTHROW", THROWS), std::runtime_error);
     EXPECT_EQ(mem_get_tag_stats("TMEMTHROW").live_objects, 0);
     EXPECT_EQ(mem_get_tag_stats("TMEMTHROW").live_bytes, 0);
@@ -58,7 +65,8 @@ TEST(MemTest, FailedConstructionReleasesTheBlock) {
 
 // An owner held through a second base releases the whole object, and
 // handing the object from owner to owner frees it exactly once.
-TEST(MemTest, OwnerReleasesThroughAnyBaseExactlyOnce) {
+TEST(MemTest, OwnerReleasesThroughAnyBaseExactlyOnce)
+{
     {
         MEM_OWNER<SECOND> second(MEM_NEW("TMEMOWN", DERIVED, "y"));
         EXPECT_EQ(mem_get_tag_stats("TMEMOWN").live_objects, 1);
@@ -72,7 +80,8 @@ TEST(MemTest, OwnerReleasesThroughAnyBaseExactlyOnce) {
     EXPECT_EQ(mem_get_tag_stats("TMEMOWN").live_bytes, 0);
 }
 
-TEST(MemTest, InitializerRegistersForItsLifetime) {
+TEST(MemTest, InitializerRegistersForItsLifetime)
+{
     EXPECT_FALSE(mem_get_tag_stats("TMEMREG").registered);
     {
         MEM_INITIALIZER a("TMEMREG");
@@ -81,7 +90,8 @@ TEST(MemTest, InitializerRegistersForItsLifetime) {
     EXPECT_FALSE(mem_get_tag_stats("TMEMREG").registered);
 }
 
-TEST(MemTest, ContainerAllocatorCountsUnderItsTag) {
+TEST(MemTest, ContainerAllocatorCountsUnderItsTag)
+{
     {
         std::vector<int, MEM_ALLOCATOR<int, TEST_TAG>> v;
         for (int i = 0; i < 1000; ++i) v.push_back(i);
@@ -95,7 +105,8 @@ TEST(MemTest, ContainerAllocatorCountsUnderItsTag) {
     EXPECT_EQ(mem_get_tag_stats("TMEMALLOC").live_bytes, 0);
 }
 
-TEST(MemTest, RawBlocksAreAligned) {
+TEST(MemTest, RawBlocksAreAligned)
+{
     void* p = mem_alloc(3, "TMEMRAW");
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % alignof(std::max_align_t), 0u);
     EXPECT_EQ(mem_get_tag_stats("TMEMRAW").live_bytes, 3);

@@ -5,16 +5,19 @@
 
 namespace {
 
-class MsgTest : public ::testing::Test {
+class MsgTest : public ::testing::Test
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         msg_set_quiet(true);
         msg_clear_posted_messages();
         msg_clear_vdebug_lines();
     }
 };
 
-TEST_F(MsgTest, ExpandsPlaceholdersWithRepeatsAndMissingArguments) {
+TEST_F(MsgTest, ExpandsPlaceholdersWithRepeatsAndMissingArguments)
+{
     MSG_E msg;
     msg.fill_args("Compile for the %1!s! device, then %2!s!; again %1!s!./EMORV_X", "A", "B");
     EXPECT_EQ(msg.get_text(), "Compile for the A device, then B; again A.");
@@ -29,7 +32,8 @@ TEST_F(MsgTest, ExpandsPlaceholdersWithRepeatsAndMissingArguments) {
     EXPECT_EQ(none.get_text(), "%1!x! 100% sure");
 }
 
-TEST_F(MsgTest, IdFollowsLastSlashAndNumbersFillEitherForm) {
+TEST_F(MsgTest, IdFollowsLastSlashAndNumbersFillEitherForm)
+{
     MSG_I msg;
     msg.fill_args("path a/b is %1!s! and %2!d!/IMORV_P", 12, std::string("text"));
     EXPECT_EQ(msg.get_id(), "IMORV_P");
@@ -40,7 +44,8 @@ TEST_F(MsgTest, IdFollowsLastSlashAndNumbersFillEitherForm) {
     EXPECT_EQ(no_id.get_text(), "no id here");
 }
 
-TEST_F(MsgTest, PostRecordsKindIdTextAndSeverity) {
+TEST_F(MsgTest, PostRecordsKindIdTextAndSeverity)
+{
     MSG_I* info = new MSG_I();
     info->fill_args("Created memory %1!s!/IMORV_MEM", "ram0");
     info->set_severity_level(1);
@@ -67,7 +72,8 @@ TEST_F(MsgTest, PostRecordsKindIdTextAndSeverity) {
     EXPECT_TRUE(msg_posted_messages().empty());
 }
 
-TEST_F(MsgTest, PrintsUserFormatUnlessQuiet) {
+TEST_F(MsgTest, PrintsUserFormatUnlessQuiet)
+{
     msg_set_quiet(false);
     testing::internal::CaptureStdout();
     MSG_W msg;
@@ -81,7 +87,8 @@ TEST_F(MsgTest, PrintsUserFormatUnlessQuiet) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
-TEST_F(MsgTest, InternalErrorCarriesItsFourValues) {
+TEST_F(MsgTest, InternalErrorCarriesItsFourValues)
+{
     try {
         MSG_INTERNAL_ERROR::report("m_cmp != NULL", "MORV", "morv_env.cpp", 42);
         FAIL();
@@ -102,7 +109,8 @@ TEST_F(MsgTest, InternalErrorCarriesItsFourValues) {
     EXPECT_THROW(MSG_INTERNAL_ERROR::report(nullptr, nullptr, nullptr, 0), MSG_INTERNAL_ERROR_EXCEPTION);
 }
 
-TEST_F(MsgTest, DebugChannelTakesTextAsData) {
+TEST_F(MsgTest, DebugChannelTakesTextAsData)
+{
     msg_local_vdebug("MORV", "50% done %s %d %n");
     msg_local_vdebug(nullptr, nullptr);
     ASSERT_EQ(msg_vdebug_lines().size(), 2u);

@@ -14,22 +14,26 @@
 
 namespace {
 
-std::string native_text(const CDB_ATOM_NETLIST& n) {
+std::string native_text(const CDB_ATOM_NETLIST& n)
+{
     std::ostringstream os;
     cdb_write_native_netlist(n, os);
     return os.str();
 }
 
-std::string read_file(const std::string& path) {
+std::string read_file(const std::string& path)
+{
     std::ifstream f(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
-void write_file(const std::string& path, const std::string& bytes) {
+void write_file(const std::string& path, const std::string& bytes)
+{
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f << bytes;
 }
 
-TEST(PdbArchive, PrimitivesRoundTripAndReadsPastTheEndThrow) {
+TEST(PdbArchive, PrimitivesRoundTripAndReadsPastTheEndThrow)
+{
     PDB_ARCHIVE a("prims");
     PDB_SEGMENT_WRITER w(a, PDB_SEGMENT_NETLIST);
     w.write_u8(7);
@@ -48,7 +52,8 @@ TEST(PdbArchive, PrimitivesRoundTripAndReadsPastTheEndThrow) {
     EXPECT_EQ(a.get_segment_file_name(PDB_SEGMENT_NETLIST), "prims.cdb");
 }
 
-TEST(PdbArchive, RestoredNetlistIsEqualWithSameIdsAndNewObjects) {
+TEST(PdbArchive, RestoredNetlistIsEqualWithSameIdsAndNewObjects)
+{
     CDB_TEST_NETLIST t = cdb_make_rich_netlist();
     std::string error;
     ASSERT_TRUE(cdb_save_netlist_to_pdb(t.netlist.get(), "saved_p0_1", &error)) << error;
@@ -85,14 +90,16 @@ TEST(PdbArchive, RestoredNetlistIsEqualWithSameIdsAndNewObjects) {
     EXPECT_TRUE(t.netlist->verify());
 }
 
-TEST(PdbArchive, DamagedOrTruncatedArchivesAreErrorsNeverPartialNetlists) {
+TEST(PdbArchive, DamagedOrTruncatedArchivesAreErrorsNeverPartialNetlists)
+{
     CDB_TEST_NETLIST t = cdb_make_rich_netlist();
     ASSERT_TRUE(cdb_save_netlist_to_pdb(t.netlist.get(), "damaged"));
     const std::string file = "damaged.cdb";
     const std::string good = read_file(file);
     ASSERT_GT(good.size(), 100u);
 
-    struct CASE {
+    struct CASE
+    {
         std::string bytes;
         std::string expect;
     };
@@ -123,7 +130,8 @@ TEST(PdbArchive, DamagedOrTruncatedArchivesAreErrorsNeverPartialNetlists) {
     EXPECT_NE(error.find("missing \"end\""), std::string::npos) << error;
 }
 
-TEST(PdbArchive, HierarchyRestoreBuildsANewManagerWithTheSameNames) {
+TEST(PdbArchive, HierarchyRestoreBuildsANewManagerWithTheSameNames)
+{
     HDB_NAME_MGR names("chip");
     HDB_INSTANCE_NAME* a = names.find_or_create_path("cpu|alu|add", HDB_INAME_FLAG_FROM_NETLIST);
     names.create_name(nullptr, "x|y", HDB_INAME_FLAG_SYNTHESIZED);  // a flat leaf holding the separator

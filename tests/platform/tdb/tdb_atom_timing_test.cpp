@@ -18,7 +18,8 @@
 namespace {
 
 // Slack and ratio of every connected input, by (atom id, port type).
-std::map<std::pair<unsigned, int>, std::pair<int, double>> input_timing(TDC_ACCESSORIES& acc, CIRCUIT& c) {
+std::map<std::pair<unsigned, int>, std::pair<int, double>> input_timing(TDC_ACCESSORIES& acc, CIRCUIT& c)
+{
     std::map<std::pair<unsigned, int>, std::pair<int, double>> out;
     for (CDB_ATOM_NODE* n : c.atoms)
         for (auto it = n->begin_iterm(); it != n->end_iterm(); ++it) {
@@ -30,15 +31,18 @@ std::map<std::pair<unsigned, int>, std::pair<int, double>> input_timing(TDC_ACCE
 }
 
 // The keeper among the atom's timing nodes (null when it has none).
-TDB_NODE* keeper_of(const TDB_NETLIST* tdb, const CDB_ATOM_NODE* atom) {
+TDB_NODE* keeper_of(const TDB_NETLIST* tdb, const CDB_ATOM_NODE* atom)
+{
     for (int id : tdb->get_atom_nodes((int)atom->get_id()))
         if (tdb->find_node(id)->is_keeper()) return tdb->find_node(id);
     return nullptr;
 }
 
-class TdbAtomTiming : public ::testing::Test {
+class TdbAtomTiming : public ::testing::Test
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         msg_set_quiet(true);
         DMGR_UTILITY::set_current_family(DEV_FAMILY_BRENNOCK);
     }
@@ -47,7 +51,8 @@ protected:
 
 }  // namespace
 
-TEST_F(TdbAtomTiming, StructureAndDelaysBeforeAndAfterPlacement) {
+TEST_F(TdbAtomTiming, StructureAndDelaysBeforeAndAfterPlacement)
+{
     CIRCUIT c;
     CDB_ATOM_OTERM* clk = c.input_pin();
     CDB_ATOM_OTERM* in = c.input_pin();
@@ -115,7 +120,8 @@ TEST_F(TdbAtomTiming, StructureAndDelaysBeforeAndAfterPlacement) {
     EXPECT_EQ(acc.get_tdc_utility()->get_slack(y->get_my_node(), DB_DATA_C, 0), TDB_NO_PATH);
 }
 
-TEST_F(TdbAtomTiming, ClockPeriodsComeFromTheClockNetName) {
+TEST_F(TdbAtomTiming, ClockPeriodsComeFromTheClockNetName)
+{
     CIRCUIT c;
     CDB_ATOM_OTERM* clk = c.input_pin();
     CDB_ATOM_OTERM* q1 = c.reg(nullptr, clk);
@@ -135,7 +141,8 @@ TEST_F(TdbAtomTiming, ClockPeriodsComeFromTheClockNetName) {
     EXPECT_EQ(acc.get_sub_domain_data(), nullptr);
 }
 
-TEST_F(TdbAtomTiming, IdsStayStableAcrossRefreshes) {
+TEST_F(TdbAtomTiming, IdsStayStableAcrossRefreshes)
+{
     CIRCUIT c;
     CDB_ATOM_OTERM* clk = c.input_pin();
     CDB_ATOM_OTERM* q1 = c.reg(nullptr, clk);
@@ -194,7 +201,8 @@ TEST_F(TdbAtomTiming, IdsStayStableAcrossRefreshes) {
     EXPECT_TRUE(rebuilt->get_vec_of_edges());
 }
 
-TEST_F(TdbAtomTiming, IncrementalRefreshMatchesFullAnalysisAfterRandomEdits) {
+TEST_F(TdbAtomTiming, IncrementalRefreshMatchesFullAnalysisAfterRandomEdits)
+{
     std::mt19937 rng(7);
     CIRCUIT c;
     CDB_ATOM_OTERM* clk = c.input_pin();
@@ -264,7 +272,8 @@ TEST_F(TdbAtomTiming, IncrementalRefreshMatchesFullAnalysisAfterRandomEdits) {
     EXPECT_EQ(inc.get_num_full_builds(), 1);
 }
 
-TEST_F(TdbAtomTiming, KeeperTermThroughTheInternalEdge) {
+TEST_F(TdbAtomTiming, KeeperTermThroughTheInternalEdge)
+{
     CIRCUIT c;
     CDB_ATOM_OTERM* clk = c.input_pin();
     CDB_ATOM_OTERM* in = c.input_pin();
@@ -306,7 +315,8 @@ TEST_F(TdbAtomTiming, KeeperTermThroughTheInternalEdge) {
 namespace {
 
 // Everything an analysis yields that a pad term could disturb.
-struct TIMING_PICTURE {
+struct TIMING_PICTURE
+{
     int nodes = 0, edges = 0;
     double fom = 0;
     int worst = 0;
@@ -315,7 +325,8 @@ struct TIMING_PICTURE {
     bool operator==(const TIMING_PICTURE&) const = default;
 };
 
-TIMING_PICTURE analyse(TDC_ACCESSORIES& acc, CIRCUIT& c) {
+TIMING_PICTURE analyse(TDC_ACCESSORIES& acc, CIRCUIT& c)
+{
     TIMING_PICTURE p;
     TAN_RESULT r = acc.run_tan(*acc.get_tan_parameters(), true);
     p.fom = r.m_figure_of_merit;
@@ -333,7 +344,8 @@ TIMING_PICTURE analyse(TDC_ACCESSORIES& acc, CIRCUIT& c) {
 
 // Pads come and go on a refresh; the keeper follows them, and the analysis
 // (paths, domains, slacks) stays what it is without any pad.
-TEST_F(TdbAtomTiming, PadTermsChangeNoTimingAndFollowRefreshes) {
+TEST_F(TdbAtomTiming, PadTermsChangeNoTimingAndFollowRefreshes)
+{
     CIRCUIT c;
     CDB_ATOM_OTERM* clk = c.input_pin();
     CDB_ATOM_OTERM* in1 = c.input_pin();
@@ -379,7 +391,8 @@ TEST_F(TdbAtomTiming, PadTermsChangeNoTimingAndFollowRefreshes) {
     EXPECT_EQ(analyse(acc, c), with_pads);
 }
 
-TEST(TdbNode, TermWalkStopsAtDataEdgesAndOtherAtoms) {
+TEST(TdbNode, TermWalkStopsAtDataEdgesAndOtherAtoms)
+{
     TDB_NETLIST tdb;
     CDB_ATOM_OTERM term(nullptr, DB_COMB_OUT);
     CDB_ATOM_OTERM* term_ptr = &term;
@@ -408,7 +421,8 @@ TEST(TdbNode, TermWalkStopsAtDataEdgesAndOtherAtoms) {
 // reaches ids far above any one netlist's size. The timing netlist of the
 // latest design must be sized by that design, and its refreshes must find
 // the atoms of its id range (including ones below its first atom).
-TEST_F(TdbAtomTiming, SizedByTheNetlistAfterManyReadsInOneProcess) {
+TEST_F(TdbAtomTiming, SizedByTheNetlistAfterManyReadsInOneProcess)
+{
     auto design = [](CIRCUIT& c) {
         CDB_ATOM_OTERM* clk = c.input_pin();
         CDB_ATOM_OTERM* q = c.reg(c.input_pin(), clk);
@@ -432,7 +446,10 @@ TEST_F(TdbAtomTiming, SizedByTheNetlistAfterManyReadsInOneProcess) {
     // incrementally and leave the table spanning the netlist.
     CDB_ATOM_NODE* first_lut = nullptr;
     for (CDB_ATOM_NODE* n : c.atoms)
-        if (n->is_lcell_comb()) { first_lut = n; break; }
+        if (n->is_lcell_comb()) {
+            first_lut = n;
+            break;
+        }
     ASSERT_TRUE(first_lut);
     CDB_ATOM_OTERM* extra = c.lut({first_lut->get_output_term_by_type(DB_COMB_OUT)});
     CDB_ATOM_NODE* out = c.output_pin(extra);
@@ -452,7 +469,8 @@ TEST_F(TdbAtomTiming, SizedByTheNetlistAfterManyReadsInOneProcess) {
 
 // Moving atoms re-times only the edges at them, and the delays equal the
 // ones a full refresh gives.
-TEST_F(TdbAtomTiming, DelayRefreshOfMovedAtomsMatchesAFullRefresh) {
+TEST_F(TdbAtomTiming, DelayRefreshOfMovedAtomsMatchesAFullRefresh)
+{
     CIRCUIT c;
     CDB_ATOM_OTERM* clk = c.input_pin();
     CDB_ATOM_OTERM* q = c.reg(c.input_pin(), clk);

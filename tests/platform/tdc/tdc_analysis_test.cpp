@@ -10,15 +10,21 @@
 
 namespace {
 
-struct GRAPH {
+struct GRAPH
+{
     TDB_NETLIST tdb;
     TDC_ANALYSIS sta{&tdb};
     std::map<std::string, int> periods;
     int default_period = 1000;
     TDC_ANALYSIS_SETTINGS settings;
 
-    GRAPH() {
-        sta.set_clock_namer([](const TDB_NODE* n) { std::string name = "c"; name += std::to_string(n->get_atom_id()); return name; });
+    GRAPH()
+    {
+        sta.set_clock_namer([](const TDB_NODE* n) {
+            std::string name = "c";
+            name += std::to_string(n->get_atom_id());
+            return name;
+        });
         settings.clock_period_ps = [this](const std::string& name) {
             auto it = periods.find(name);
             return it == periods.end() ? default_period : it->second;
@@ -26,13 +32,15 @@ struct GRAPH {
         settings.tpd_requirement_ps = 1000;
     }
     // A clock: input pin keeper (atom id) driving a clock net node.
-    TDB_NODE* clock(int atom) {
+    TDB_NODE* clock(int atom)
+    {
         TDB_NODE* pin = tdb.add_node(atom, TDB_NODE_PIN | TDB_NODE_INPUT_PIN, nullptr);
         TDB_NODE* net = tdb.add_node(atom, 0, nullptr);
         tdb.add_edge(pin, net, nullptr, false, 0, 0);
         return net;
     }
-    TDB_NODE* reg(int atom, TDB_NODE* clk, int tco, int tsu, int clock_delay = 0) {
+    TDB_NODE* reg(int atom, TDB_NODE* clk, int tco, int tsu, int clock_delay = 0)
+    {
         TDB_NODE* r = tdb.add_node(atom, TDB_NODE_REGISTER, nullptr);
         tdb.set_node_timing(r, tco, tsu);
         tdb.add_edge(clk, r, nullptr, true, clock_delay, 0);
@@ -41,7 +49,8 @@ struct GRAPH {
     TDB_NODE* comb(int atom) { return tdb.add_node(atom, 0, nullptr); }
     TDB_EDGE* edge(TDB_NODE* a, TDB_NODE* b, int ic, int cell) { return tdb.add_edge(a, b, nullptr, false, ic, cell); }
     double run(bool collect = true) { return sta.run(settings, collect); }
-    const TDC_SUB_DOMAIN_DATA* domain(int type, int launch, int capture) const {
+    const TDC_SUB_DOMAIN_DATA* domain(int type, int launch, int capture) const
+    {
         for (const TDC_SUB_DOMAIN_DATA& d : sta.get_sub_domain_data())
             if (d.m_type == type && d.m_launch_clock == launch && d.m_capture_clock == capture) return &d;
         return nullptr;
@@ -50,7 +59,8 @@ struct GRAPH {
 
 }  // namespace
 
-TEST(TdcSlackWeight, PiecewiseValues) {
+TEST(TdcSlackWeight, PiecewiseValues)
+{
     EXPECT_DOUBLE_EQ(tdc_slack_weight(-100), -100.0);
     EXPECT_DOUBLE_EQ(tdc_slack_weight(0), 0.0);
     EXPECT_DOUBLE_EQ(tdc_slack_weight(250), 125.0);
@@ -59,7 +69,8 @@ TEST(TdcSlackWeight, PiecewiseValues) {
     EXPECT_DOUBLE_EQ(tdc_slack_weight(2256), 282.25);
 }
 
-TEST(TdcAnalysis, PipelineSlacksRatiosAndFigureOfMerit) {
+TEST(TdcAnalysis, PipelineSlacksRatiosAndFigureOfMerit)
+{
     GRAPH g;
     TDB_NODE* clk = g.clock(1);
     TDB_NODE* r1 = g.reg(2, clk, 100, 50);
@@ -100,7 +111,8 @@ TEST(TdcAnalysis, PipelineSlacksRatiosAndFigureOfMerit) {
         EXPECT_FLOAT_EQ(x.m_slack_ratio, x.m_edge_id == e4->get_id() ? 0.75f : 0.29f);
 }
 
-TEST(TdcAnalysis, ReconvergentConeTakesTheSlowerBranch) {
+TEST(TdcAnalysis, ReconvergentConeTakesTheSlowerBranch)
+{
     GRAPH g;
     TDB_NODE* clk = g.clock(1);
     TDB_NODE* r1 = g.reg(2, clk, 0, 0);
@@ -122,7 +134,8 @@ TEST(TdcAnalysis, ReconvergentConeTakesTheSlowerBranch) {
     EXPECT_NEAR(ra->get_slack_ratio(), 0.2 / 0.35, 1e-6);
 }
 
-TEST(TdcAnalysis, NegativeSlackNormalisesTheDomainAndCountsInFull) {
+TEST(TdcAnalysis, NegativeSlackNormalisesTheDomainAndCountsInFull)
+{
     GRAPH g;
     TDB_NODE* clk = g.clock(1);
     TDB_NODE* r1 = g.reg(2, clk, 0, 0);
@@ -138,7 +151,8 @@ TEST(TdcAnalysis, NegativeSlackNormalisesTheDomainAndCountsInFull) {
     EXPECT_DOUBLE_EQ(fom, -500.0);
 }
 
-TEST(TdcAnalysis, ClockPathsLaunchLateAndCaptureEarly) {
+TEST(TdcAnalysis, ClockPathsLaunchLateAndCaptureEarly)
+{
     GRAPH g;
     TDB_NODE* clk = g.clock(1);
     TDB_NODE* r1 = g.reg(2, clk, 0, 0);
@@ -158,7 +172,8 @@ TEST(TdcAnalysis, ClockPathsLaunchLateAndCaptureEarly) {
     EXPECT_EQ(e->get_slack(), 1080 - 620);
 }
 
-TEST(TdcAnalysis, TwoClocksUseTheTightestEdgeDistance) {
+TEST(TdcAnalysis, TwoClocksUseTheTightestEdgeDistance)
+{
     GRAPH g;
     g.periods["c1"] = 1000;
     g.periods["c10"] = 1500;
@@ -187,7 +202,8 @@ TEST(TdcAnalysis, TwoClocksUseTheTightestEdgeDistance) {
     EXPECT_EQ(g.sta.get_clock_worst_slack(0), TDB_NO_PATH);
 }
 
-TEST(TdcAnalysis, InputAndOutputPathsUseTheirDelays) {
+TEST(TdcAnalysis, InputAndOutputPathsUseTheirDelays)
+{
     GRAPH g;
     g.settings.input_delay_ps = 100;
     g.settings.output_delay_ps = 200;
@@ -222,7 +238,8 @@ TEST(TdcAnalysis, InputAndOutputPathsUseTheirDelays) {
     EXPECT_DOUBLE_EQ(fom, tdc_slack_weight(100) + tdc_slack_weight(370) + tdc_slack_weight(450));
 }
 
-TEST(TdcAnalysis, CutSourceLaunchesNothingButStillCaptures) {
+TEST(TdcAnalysis, CutSourceLaunchesNothingButStillCaptures)
+{
     GRAPH g;
     TDB_NODE* clk = g.clock(1);
     TDB_NODE* r1 = g.reg(2, clk, 100, 50);
@@ -246,7 +263,8 @@ TEST(TdcAnalysis, CutSourceLaunchesNothingButStillCaptures) {
     EXPECT_EQ(g.sta.get_worst_slack(), 750);
 }
 
-TEST(TdcAnalysis, CombinationalLoopIsCutWithOneWarning) {
+TEST(TdcAnalysis, CombinationalLoopIsCutWithOneWarning)
+{
     msg_set_quiet(true);
     msg_clear_posted_messages();
     GRAPH g;
@@ -270,7 +288,8 @@ TEST(TdcAnalysis, CombinationalLoopIsCutWithOneWarning) {
     msg_clear_posted_messages();
 }
 
-TEST(TdcAnalysis, UnconstrainedGraphHasNoDomains) {
+TEST(TdcAnalysis, UnconstrainedGraphHasNoDomains)
+{
     GRAPH g;
     TDB_NODE *a = g.comb(1), *b = g.comb(2);
     TDB_EDGE* e = g.edge(a, b, 5, 5);

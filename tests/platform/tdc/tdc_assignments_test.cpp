@@ -13,13 +13,16 @@
 
 namespace {
 
-class TdcAssignments : public ::testing::Test {
+class TdcAssignments : public ::testing::Test
+{
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         msg_set_quiet(true);
         DMGR_UTILITY::set_current_family(DEV_FAMILY_BRENNOCK);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         cfg_unset("tdc_early_timing");
         DMGR_UTILITY::set_current_device(nullptr);
     }
@@ -27,7 +30,8 @@ protected:
 
 }  // namespace
 
-TEST_F(TdcAssignments, EarlyTimingDefaultsOnAndTheSetterWinsOverTheSetting) {
+TEST_F(TdcAssignments, EarlyTimingDefaultsOnAndTheSetterWinsOverTheSetting)
+{
     TDC_ACCESSORIES acc;
     EXPECT_TRUE(acc.is_early_timing_enabled());
     cfg_set_value("tdc_early_timing", "off");
@@ -41,7 +45,8 @@ TEST_F(TdcAssignments, EarlyTimingDefaultsOnAndTheSetterWinsOverTheSetting) {
     EXPECT_TRUE(acc.is_estimation_supported());
 }
 
-TEST_F(TdcAssignments, CopyReplacesAndComparisonFollowsTheNames) {
+TEST_F(TdcAssignments, CopyReplacesAndComparisonFollowsTheNames)
+{
     CIRCUIT c;
     CDB_ATOM_OTERM* clk = c.input_pin();
     CDB_ATOM_OTERM* q1 = c.reg(nullptr, clk);
@@ -88,7 +93,8 @@ TEST_F(TdcAssignments, CopyReplacesAndComparisonFollowsTheNames) {
     EXPECT_FALSE(acc.are_oterms_timing_equivalent(&loose, q3));
 }
 
-TEST_F(TdcAssignments, CutFromRemovesTheLaunchedPathsAndFollowsACopy) {
+TEST_F(TdcAssignments, CutFromRemovesTheLaunchedPathsAndFollowsACopy)
+{
     CIRCUIT c;
     CDB_ATOM_OTERM* clk = c.input_pin();
     CDB_ATOM_OTERM* in = c.input_pin();

@@ -4,15 +4,20 @@
 
 namespace {
 
-int answer() { return 42; }
+int answer()
+{
+    return 42;
+}
 
-class ThrTest : public ::testing::Test {
+class ThrTest : public ::testing::Test
+{
 protected:
     void SetUp() override { thr_drl_reset(); }
     void TearDown() override { thr_drl_reset(); }
 };
 
-TEST_F(ThrTest, BoundaryPortEntryIsNullUntilInstalled) {
+TEST_F(ThrTest, BoundaryPortEntryIsNullUntilInstalled)
+{
     THR_DRL_LIBRARY* lib = thr_drl_load(THR_DRL_BPM_LIBRARY);
     ASSERT_NE(lib, nullptr);
     auto fn = reinterpret_cast<BPM_DRL_GET_ACTIVE_BOUNDARY_PORT_MANAGER_FN>(
@@ -27,7 +32,8 @@ TEST_F(ThrTest, BoundaryPortEntryIsNullUntilInstalled) {
     EXPECT_EQ(fn(), nullptr);
 }
 
-TEST_F(ThrTest, LoadFailuresCarryTheLoaderText) {
+TEST_F(ThrTest, LoadFailuresCarryTheLoaderText)
+{
     EXPECT_STREQ(thr_drl_get_error(), "");
     EXPECT_EQ(thr_drl_load("no_such_lib"), nullptr);
     EXPECT_NE(std::string(thr_drl_get_error()).find("no_such_lib"), std::string::npos);
@@ -48,7 +54,8 @@ TEST_F(ThrTest, LoadFailuresCarryTheLoaderText) {
     EXPECT_EQ(thr_drl_find_function(lib, THR_DRL_BPM_GET_ACTIVE_FUNCTION), nullptr);  // old handle
 }
 
-TEST_F(ThrTest, RegisteredFunctionsAreFound) {
+TEST_F(ThrTest, RegisteredFunctionsAreFound)
+{
     thr_drl_register_function("mylib", "answer", reinterpret_cast<THR_DRL_FUNCTION>(&answer));
     THR_DRL_LIBRARY* lib = thr_drl_load("mylib");
     ASSERT_NE(lib, nullptr);

@@ -7,14 +7,16 @@
 
 namespace {
 
-bool is_prime(uint32_t n) {
+bool is_prime(uint32_t n)
+{
     if (n < 2) return false;
     for (uint64_t d = 2; d * d <= n; ++d)
         if (n % d == 0) return false;
     return true;
 }
 
-TEST(VtlTest, NextPrime) {
+TEST(VtlTest, NextPrime)
+{
     EXPECT_EQ(vtl_hash_lite_get_next_prime(0), 2u);
     EXPECT_EQ(vtl_hash_lite_get_next_prime(2), 2u);
     EXPECT_EQ(vtl_hash_lite_get_next_prime(3), 3u);
@@ -26,7 +28,8 @@ TEST(VtlTest, NextPrime) {
     EXPECT_EQ(vtl_hash_lite_get_next_prime(4294967295u), 4294967291u);
 }
 
-TEST(VtlTest, GrowthIsAboutHalfToAPrime) {
+TEST(VtlTest, GrowthIsAboutHalfToAPrime)
+{
     for (auto grow : {vtl_hash_50_percent_increase_size, vtl_hash_lite_50_percent_increase_size}) {
         uint32_t n = 61;
         for (int step = 0; step < 40; ++step) {
@@ -45,13 +48,15 @@ TEST(VtlTest, GrowthIsAboutHalfToAPrime) {
     EXPECT_GT(vtl_hash_load_factor_to_resize.numerator, 0u);
 }
 
-struct NODE {
+struct NODE
+{
     double key;
     NODE* next;
     int value;
 };
 
-TEST(VtlTest, PoolHandsOutDistinctAlignedElementsAndReleasesAll) {
+TEST(VtlTest, PoolHandsOutDistinctAlignedElementsAndReleasesAll)
+{
     {
         VTL_MEM_POOL pool(sizeof(NODE), VTL_MEM_POOL_SETUP{4, 256, 4096, 4, 7});
         std::set<void*> seen;

@@ -27,259 +27,322 @@
 
 namespace {
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
-void write_file(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+void write_file(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
 
-int count_lines(const std::string& text) {
-  int lines = 0;
-  for (size_t pos = 0; pos < text.size(); ++lines) fio_next_line(text, pos);
-  return lines;
+int count_lines(const std::string& text)
+{
+    int lines = 0;
+    for (size_t pos = 0; pos < text.size(); ++lines) fio_next_line(text, pos);
+    return lines;
 }
 
 // The damaged text for ABC, whose reader differs from a correct one in two
 // ways that do not change the design: it knows only LF line ends, and it
 // fails on a file without '.model' (the reader names the model after the file).
-std::string as_abc_reads_it(const std::string& text) {
-  std::string out;
-  bool has_model = false;
-  for (size_t pos = 0; pos < text.size();) {
-    std::string_view line = fio_next_line(text, pos);
-    has_model |= line.rfind(".model", 0) == 0;
-    out += line;
-    out += '\n';
-  }
-  return has_model ? out : ".model fuzz\n" + out;
+std::string as_abc_reads_it(const std::string& text)
+{
+    std::string out;
+    bool has_model = false;
+    for (size_t pos = 0; pos < text.size();) {
+        std::string_view line = fio_next_line(text, pos);
+        has_model |= line.rfind(".model", 0) == 0;
+        out += line;
+        out += '\n';
+    }
+    return has_model ? out : ".model fuzz\n" + out;
 }
 
-class MUTATOR {
+class MUTATOR
+{
 public:
-  explicit MUTATOR(uint32_t seed) : m_rng(seed) {}
+    explicit MUTATOR(uint32_t seed) : m_rng(seed) {}
 
-  std::string operator()(std::string text, std::string& what) {
-    if (text.empty()) return text;
-    switch (pick(10)) {
-      case 0: what = "delete a byte"; text.erase(pick(text.size()), 1); break;
-      case 1: what = "insert a byte"; text.insert(pick(text.size() + 1), 1, byte()); break;
-      case 2: what = "replace a byte"; text[pick(text.size())] = byte(); break;
-      case 3: what = "lose a line break"; lose_line_break(text); break;
-      case 4: what = "delete a line"; edit_line(text, false); break;
-      case 5: what = "duplicate a line"; edit_line(text, true); break;
-      case 6: what = "cut at a byte"; text.resize(pick(text.size())); break;
-      case 7: what = "cut at a line end"; cut_at_line_end(text); break;
-      case 8: what = "insert a line continuation"; insert_continuation(text); break;
-      default: what = "change the line ends"; change_line_ends(text); break;
+    std::string operator()(std::string text, std::string& what)
+    {
+        if (text.empty()) return text;
+        switch (pick(10)) {
+        case 0:
+            what = "delete a byte";
+            text.erase(pick(text.size()), 1);
+            break;
+        case 1:
+            what = "insert a byte";
+            text.insert(pick(text.size() + 1), 1, byte());
+            break;
+        case 2:
+            what = "replace a byte";
+            text[pick(text.size())] = byte();
+            break;
+        case 3:
+            what = "lose a line break";
+            lose_line_break(text);
+            break;
+        case 4:
+            what = "delete a line";
+            edit_line(text, false);
+            break;
+        case 5:
+            what = "duplicate a line";
+            edit_line(text, true);
+            break;
+        case 6:
+            what = "cut at a byte";
+            text.resize(pick(text.size()));
+            break;
+        case 7:
+            what = "cut at a line end";
+            cut_at_line_end(text);
+            break;
+        case 8:
+            what = "insert a line continuation";
+            insert_continuation(text);
+            break;
+        default:
+            what = "change the line ends";
+            change_line_ends(text);
+            break;
+        }
+        return text;
     }
-    return text;
-  }
 
 private:
-  size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(m_rng); }
+    size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(m_rng); }
 
-  // Characters that mean something to the grammar, name characters, and
-  // bytes no name may hold.
-  char byte() {
-    static const char k_pool[] = {'0', '1', '-', '2', '3', '.', ' ', '\t', '\n', '\r', '#', 'a', 'n', '_',
-                                  '=', '~', '\x01', '\x7f', '\0', '\xff'};
-    return k_pool[pick(sizeof k_pool)];
-  }
+    // Characters that mean something to the grammar, name characters, and
+    // bytes no name may hold.
+    char byte()
+    {
+        static const char k_pool[] = {'0', '1', '-', '2', '3', '.', ' ',    '\t',   '\n', '\r',
+                                      '#', 'a', 'n', '_', '=', '~', '\x01', '\x7f', '\0', '\xff'};
+        return k_pool[pick(sizeof k_pool)];
+    }
 
-  std::vector<size_t> line_breaks(const std::string& text) {
-    std::vector<size_t> at;
-    for (size_t i = 0; i < text.size(); ++i)
-      if (text[i] == '\n') at.push_back(i);
-    return at;
-  }
+    std::vector<size_t> line_breaks(const std::string& text)
+    {
+        std::vector<size_t> at;
+        for (size_t i = 0; i < text.size(); ++i)
+            if (text[i] == '\n') at.push_back(i);
+        return at;
+    }
 
-  void lose_line_break(std::string& text) {
-    std::vector<size_t> at = line_breaks(text);
-    if (!at.empty()) text[at[pick(at.size())]] = ' ';
-  }
+    void lose_line_break(std::string& text)
+    {
+        std::vector<size_t> at = line_breaks(text);
+        if (!at.empty()) text[at[pick(at.size())]] = ' ';
+    }
 
-  void cut_at_line_end(std::string& text) {
-    std::vector<size_t> at = line_breaks(text);
-    if (!at.empty()) text.resize(at[pick(at.size())] + 1);
-  }
+    void cut_at_line_end(std::string& text)
+    {
+        std::vector<size_t> at = line_breaks(text);
+        if (!at.empty()) text.resize(at[pick(at.size())] + 1);
+    }
 
-  void edit_line(std::string& text, bool duplicate) {
-    std::vector<size_t> at = line_breaks(text);
-    if (at.size() < 2) return;
-    size_t i = pick(at.size() - 1);
-    size_t begin = at[i] + 1, end = at[i + 1] + 1;
-    if (duplicate)
-      text.insert(begin, text.substr(begin, end - begin));
-    else
-      text.erase(begin, end - begin);
-  }
+    void edit_line(std::string& text, bool duplicate)
+    {
+        std::vector<size_t> at = line_breaks(text);
+        if (at.size() < 2) return;
+        size_t i = pick(at.size() - 1);
+        size_t begin = at[i] + 1, end = at[i + 1] + 1;
+        if (duplicate) text.insert(begin, text.substr(begin, end - begin));
+        else text.erase(begin, end - begin);
+    }
 
-  void insert_continuation(std::string& text) {
-    std::vector<size_t> at = line_breaks(text);
-    if (!at.empty()) text.insert(at[pick(at.size())], " \\");
-  }
+    void insert_continuation(std::string& text)
+    {
+        std::vector<size_t> at = line_breaks(text);
+        if (!at.empty()) text.insert(at[pick(at.size())], " \\");
+    }
 
-  void change_line_ends(std::string& text) {
-    const char* end = pick(2) ? "\r" : "\r\n";
-    std::string out;
-    for (char c : text) out += c == '\n' ? std::string(end) : std::string(1, c);
-    text = out;
-  }
+    void change_line_ends(std::string& text)
+    {
+        const char* end = pick(2) ? "\r" : "\r\n";
+        std::string out;
+        for (char c : text) out += c == '\n' ? std::string(end) : std::string(1, c);
+        text = out;
+    }
 
-  std::mt19937 m_rng;
+    std::mt19937 m_rng;
 };
 
 // "LABEL:N: ..." with N a line of the text, or the one message that has
 // no line: a file without a single word.
 ::testing::AssertionResult names_file_and_line(const std::string& message, const std::string& label,
-                                               const std::string& text) {
-  const std::string head = label + ":";
-  if (message.rfind(head, 0) != 0) return ::testing::AssertionFailure() << "does not name the file: " << message;
-  size_t colon = message.find(':', head.size());
-  std::string number = message.substr(head.size(), colon == std::string::npos ? 0 : colon - head.size());
-  if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) {
-    if (message.find("holds no model") != std::string::npos) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "does not name a line: " << message;
-  }
-  const int line = std::stoi(number);
-  if (line < 1 || line > count_lines(text) + 1)
-    return ::testing::AssertionFailure() << "line " << line << " is not in the text: " << message;
-  return ::testing::AssertionSuccess();
+                                               const std::string& text)
+{
+    const std::string head = label + ":";
+    if (message.rfind(head, 0) != 0) return ::testing::AssertionFailure() << "does not name the file: " << message;
+    size_t colon = message.find(':', head.size());
+    std::string number = message.substr(head.size(), colon == std::string::npos ? 0 : colon - head.size());
+    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) {
+        if (message.find("holds no model") != std::string::npos) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "does not name a line: " << message;
+    }
+    const int line = std::stoi(number);
+    if (line < 1 || line > count_lines(text) + 1)
+        return ::testing::AssertionFailure() << "line " << line << " is not in the text: " << message;
+    return ::testing::AssertionSuccess();
 }
 
-struct OUTCOME {
-  bool accepted = false;
-  std::string message;   // the error when rejected
-  std::string written;   // the netlist written back when accepted
-  std::string warnings;  // what the reader told the user
-  bool has_outputs = false;
+struct OUTCOME
+{
+    bool accepted = false;
+    std::string message;   // the error when rejected
+    std::string written;   // the netlist written back when accepted
+    std::string warnings;  // what the reader told the user
+    bool has_outputs = false;
 };
 
-OUTCOME read_in_process(const std::string& text, const std::string& label) {
-  OUTCOME o;
-  msg_clear_posted_messages();
-  testing::internal::CaptureStdout();  // the undriven-net warnings of accepted cases
-  try {
-    BLIF_READER reader(CDB_FAMILY_BRK);
-    std::unique_ptr<CDB_ATOM_NETLIST> netlist = reader.read_text(text, label);
-    for (CDB_ATOM_NODE* n : *netlist) o.has_outputs |= n->is_pin() && n->get_input_term_by_type(DB_DATAIN) != nullptr;
-    std::ostringstream out;
-    blif_write_netlist(*netlist, out, "top");
-    o.written = out.str();
-    o.accepted = true;
-  } catch (const BLIF_ERROR& e) {
-    o.message = e.what();
-  }
-  o.warnings = testing::internal::GetCapturedStdout();
-  return o;
+OUTCOME read_in_process(const std::string& text, const std::string& label)
+{
+    OUTCOME o;
+    msg_clear_posted_messages();
+    testing::internal::CaptureStdout();  // the undriven-net warnings of accepted cases
+    try {
+        BLIF_READER reader(CDB_FAMILY_BRK);
+        std::unique_ptr<CDB_ATOM_NETLIST> netlist = reader.read_text(text, label);
+        for (CDB_ATOM_NODE* n : *netlist)
+            o.has_outputs |= n->is_pin() && n->get_input_term_by_type(DB_DATAIN) != nullptr;
+        std::ostringstream out;
+        blif_write_netlist(*netlist, out, "top");
+        o.written = out.str();
+        o.accepted = true;
+    } catch (const BLIF_ERROR& e) {
+        o.message = e.what();
+    }
+    o.warnings = testing::internal::GetCapturedStdout();
+    return o;
 }
 
-OUTCOME run_program(const std::string& text, const std::string& label) {
-  write_file(label, text);
-  const std::string out_file = label + ".out";
-  std::remove(out_file.c_str());
-  std::string cmd = std::string(MORV_FIT_BINARY) + " -q -o " + out_file + " " + label + " 2>&1";
-  FILE* p = popen(cmd.c_str(), "r");
-  OUTCOME o;
-  char buf[512];
-  while (p && fgets(buf, sizeof buf, p)) o.warnings += buf;
-  int rc = p ? pclose(p) : -1;
-  int status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  EXPECT_TRUE(status == 0 || status == 1) << "exit " << status << "\n" << o.warnings;
-  o.accepted = status == 0;
-  if (o.accepted) {
-    o.written = slurp(out_file);
-    o.has_outputs = o.written.find(".outputs") != std::string::npos;
+OUTCOME run_program(const std::string& text, const std::string& label)
+{
+    write_file(label, text);
+    const std::string out_file = label + ".out";
+    std::remove(out_file.c_str());
+    std::string cmd = std::string(MORV_FIT_BINARY) + " -q -o " + out_file + " " + label + " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    OUTCOME o;
+    char buf[512];
+    while (p && fgets(buf, sizeof buf, p)) o.warnings += buf;
+    int rc = p ? pclose(p) : -1;
+    int status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    EXPECT_TRUE(status == 0 || status == 1) << "exit " << status << "\n" << o.warnings;
+    o.accepted = status == 0;
+    if (o.accepted) {
+        o.written = slurp(out_file);
+        o.has_outputs = o.written.find(".outputs") != std::string::npos;
+        return o;
+    }
+    const std::string prefix = "morv-fit: error: ";
+    const size_t at = o.warnings.find(prefix);
+    EXPECT_NE(at, std::string::npos) << o.warnings;
+    if (at == std::string::npos) return o;
+    o.message = o.warnings.substr(at + prefix.size());
+    o.message = o.message.substr(0, o.message.find('\n'));
     return o;
-  }
-  const std::string prefix = "morv-fit: error: ";
-  const size_t at = o.warnings.find(prefix);
-  EXPECT_NE(at, std::string::npos) << o.warnings;
-  if (at == std::string::npos) return o;
-  o.message = o.warnings.substr(at + prefix.size());
-  o.message = o.message.substr(0, o.message.find('\n'));
-  return o;
 }
 
 ::testing::AssertionResult equivalent(const std::string& damaged, const std::string& written, bool sequential,
-                                      const std::string& name) {
-  const std::string a = name + ".ref.blif";
-  const std::string b = name + ".got.blif";
-  write_file(a, as_abc_reads_it(damaged));
-  write_file(b, written);
-  ABC_RESULT r = abc_check_equivalence(a, b, sequential, 20);
-  if (r.is_equivalent()) {
-    std::remove(a.c_str());
-    std::remove(b.c_str());
-    return ::testing::AssertionSuccess();
-  }
-  return ::testing::AssertionFailure() << abc_verdict_name(r.m_verdict) << " (" << a << " vs " << b << ")\n" << r.m_output;
+                                      const std::string& name)
+{
+    const std::string a = name + ".ref.blif";
+    const std::string b = name + ".got.blif";
+    write_file(a, as_abc_reads_it(damaged));
+    write_file(b, written);
+    ABC_RESULT r = abc_check_equivalence(a, b, sequential, 20);
+    if (r.is_equivalent()) {
+        std::remove(a.c_str());
+        std::remove(b.c_str());
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << abc_verdict_name(r.m_verdict) << " (" << a << " vs " << b << ")\n"
+                                         << r.m_output;
 }
 
 // ABC has one implicit clock and ignores the clock nets of latches, so a
 // latch whose clock is undriven (tied to 0: it never loads) is beyond it;
 // such a case is checked by the warning that must name the undriven nets.
-bool has_undriven_clock(const BLIF_MODEL& model) {
-  for (const BLIF_LATCH& l : model.m_latches)
-    if (model.m_nets[l.m_clock].m_driver == BLIF_DRIVER::NONE) return true;
-  return false;
+bool has_undriven_clock(const BLIF_MODEL& model)
+{
+    for (const BLIF_LATCH& l : model.m_latches)
+        if (model.m_nets[l.m_clock].m_driver == BLIF_DRIVER::NONE) return true;
+    return false;
 }
 
-struct BUDGET {
-  int abc_checks;
-  int program_runs;
+struct BUDGET
+{
+    int abc_checks;
+    int program_runs;
 };
 
-void fuzz_design(const std::string& path, uint32_t seed, int cases, BUDGET budget) {
-  const std::string original = slurp(path);
-  const std::string stem = std::filesystem::path(path).stem().string();
-  const std::string label = "fuzz_" + stem + ".blif";
-  ASSERT_FALSE(original.empty()) << path;
-  const bool abc = abc_is_available();
-  MUTATOR mutate(seed);
-  int accepted = 0, checked = 0, programs = 0, clocks = 0;
-  for (int i = 0; i < cases; ++i) {
-    std::string what;
-    const std::string text = mutate(original, what);
-    // A sample goes through the program, spread over the run.
-    const bool via_program = programs < budget.program_runs && i % (cases / budget.program_runs + 1) == 0;
-    OUTCOME o = via_program ? run_program(text, label) : read_in_process(text, label);
-    programs += via_program;
-    SCOPED_TRACE(path + " case " + std::to_string(i) + " (" + what + ")" + (via_program ? " via morv-fit" : ""));
-    if (!o.accepted) {
-      EXPECT_TRUE(names_file_and_line(o.message, label, text));
-      continue;
+void fuzz_design(const std::string& path, uint32_t seed, int cases, BUDGET budget)
+{
+    const std::string original = slurp(path);
+    const std::string stem = std::filesystem::path(path).stem().string();
+    const std::string label = "fuzz_" + stem + ".blif";
+    ASSERT_FALSE(original.empty()) << path;
+    const bool abc = abc_is_available();
+    MUTATOR mutate(seed);
+    int accepted = 0, checked = 0, programs = 0, clocks = 0;
+    for (int i = 0; i < cases; ++i) {
+        std::string what;
+        const std::string text = mutate(original, what);
+        // A sample goes through the program, spread over the run.
+        const bool via_program = programs < budget.program_runs && i % (cases / budget.program_runs + 1) == 0;
+        OUTCOME o = via_program ? run_program(text, label) : read_in_process(text, label);
+        programs += via_program;
+        SCOPED_TRACE(path + " case " + std::to_string(i) + " (" + what + ")" + (via_program ? " via morv-fit" : ""));
+        if (!o.accepted) {
+            EXPECT_TRUE(names_file_and_line(o.message, label, text));
+            continue;
+        }
+        ++accepted;
+        EXPECT_TRUE(o.has_outputs) << "an empty design was accepted";
+        const BLIF_MODEL model = parse_blif_text(text, label, 6);
+        if (!model.m_undriven.empty()) {
+            EXPECT_NE(o.warnings.find("WHOST_BLIF_UNDRIVEN_NETS"), std::string::npos) << o.warnings;
+        }
+        if (has_undriven_clock(model)) {
+            ++clocks;
+            continue;
+        }
+        if (abc && (via_program || checked < budget.abc_checks)) {
+            ++checked;
+            EXPECT_TRUE(
+                equivalent(text, o.written, !model.m_latches.empty(), "fuzz_" + stem + "_" + std::to_string(i)));
+        }
     }
-    ++accepted;
-    EXPECT_TRUE(o.has_outputs) << "an empty design was accepted";
-    const BLIF_MODEL model = parse_blif_text(text, label, 6);
-    if (!model.m_undriven.empty()) {
-      EXPECT_NE(o.warnings.find("WHOST_BLIF_UNDRIVEN_NETS"), std::string::npos) << o.warnings;
-    }
-    if (has_undriven_clock(model)) {
-      ++clocks;
-      continue;
-    }
-    if (abc && (via_program || checked < budget.abc_checks)) {
-      ++checked;
-      EXPECT_TRUE(equivalent(text, o.written, !model.m_latches.empty(), "fuzz_" + stem + "_" + std::to_string(i)));
-    }
-  }
-  std::cout << path << ": " << cases << " cases, " << accepted << " accepted, " << checked << " proved by ABC, "
-            << clocks << " with an undriven clock, " << programs << " through morv-fit\n";
-  // The mutations must leave some cases readable, or the equivalence side
-  // of the test would check nothing.
-  EXPECT_GT(accepted, cases / 20) << path;
-  if (!abc) GTEST_SKIP() << "berkeley-abc is not installed: accepted cases were not checked for equivalence";
+    std::cout << path << ": " << cases << " cases, " << accepted << " accepted, " << checked << " proved by ABC, "
+              << clocks << " with an undriven clock, " << programs << " through morv-fit\n";
+    // The mutations must leave some cases readable, or the equivalence side
+    // of the test would check nothing.
+    EXPECT_GT(accepted, cases / 20) << path;
+    if (!abc) GTEST_SKIP() << "berkeley-abc is not installed: accepted cases were not checked for equivalence";
 }
 
 const std::string k_designs = std::string(MORV_SOURCE_DIR) + "/designs/";
 
-TEST(MorvFitFuzz, CounterSurvivesDamage) { fuzz_design(k_designs + "counter.blif", 11, 800, {100, 8}); }
-TEST(MorvFitFuzz, PipelineSurvivesDamage) { fuzz_design(k_designs + "pipeline.blif", 12, 800, {100, 8}); }
-TEST(MorvFitFuzz, S27SurvivesDamage) { fuzz_design(std::string(MORV_BENCH_DIR) + "/iscas89_k6/s27.blif", 13, 800, {100, 8}); }
+TEST(MorvFitFuzz, CounterSurvivesDamage)
+{
+    fuzz_design(k_designs + "counter.blif", 11, 800, {100, 8});
+}
+TEST(MorvFitFuzz, PipelineSurvivesDamage)
+{
+    fuzz_design(k_designs + "pipeline.blif", 12, 800, {100, 8});
+}
+TEST(MorvFitFuzz, S27SurvivesDamage)
+{
+    fuzz_design(std::string(MORV_BENCH_DIR) + "/iscas89_k6/s27.blif", 13, 800, {100, 8});
+}
 
 }  // namespace

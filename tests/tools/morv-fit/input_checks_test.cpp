@@ -17,124 +17,128 @@
 
 namespace {
 
-struct RUN {
-  int status = -1;
-  std::string out;  // stdout and stderr together
+struct RUN
+{
+    int status = -1;
+    std::string out;  // stdout and stderr together
 };
 
 RUN run(const std::string& args)
 {
-  RUN r;
-  std::string cmd = std::string(MORV_FIT_BINARY) + " " + args + " 2>&1";
-  FILE* p = popen(cmd.c_str(), "r");
-  char buf[512];
-  while (p && fgets(buf, sizeof buf, p)) r.out += buf;
-  int rc = p ? pclose(p) : -1;
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return r;
+    RUN r;
+    std::string cmd = std::string(MORV_FIT_BINARY) + " " + args + " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[512];
+    while (p && fgets(buf, sizeof buf, p)) r.out += buf;
+    int rc = p ? pclose(p) : -1;
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return r;
 }
 
-void write_file(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+void write_file(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
 
 std::string slurp(const std::string& path)
 {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 size_t files_in(const std::string& folder)
 {
-  namespace fs = std::filesystem;
-  return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+    namespace fs = std::filesystem;
+    return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
 
 const std::string k_counter = std::string(MORV_SOURCE_DIR) + "/designs/counter.blif";
 
 // Exit 1 with `text`, before any compile work (no summary table).
-#define EXPECT_FAILS_WITH(run_call, text)                                     \
-  do {                                                                        \
-    const RUN r_ = (run_call);                                                \
-    EXPECT_EQ(r_.status, 1) << r_.out;                                        \
-    EXPECT_NE(r_.out.find(text), std::string::npos) << r_.out;                \
-    EXPECT_EQ(r_.out.find("clock period"), std::string::npos) << r_.out;      \
-  } while (0)
+#define EXPECT_FAILS_WITH(run_call, text)                                                                              \
+    do {                                                                                                               \
+        const RUN r_ = (run_call);                                                                                     \
+        EXPECT_EQ(r_.status, 1) << r_.out;                                                                             \
+        EXPECT_NE(r_.out.find(text), std::string::npos) << r_.out;                                                     \
+        EXPECT_EQ(r_.out.find("clock period"), std::string::npos) << r_.out;                                           \
+    } while (0)
 
 TEST(MorvFitInputs, FoldersAreNotFiles)
 {
-  std::filesystem::create_directories("a_folder");
-  EXPECT_FAILS_WITH(run("-q a_folder"), "cannot read design file 'a_folder': is a folder, not a file");
-  EXPECT_FAILS_WITH(run("-q --device a_folder " + k_counter), "a_folder: cannot read the device file: is a folder");
-  EXPECT_FAILS_WITH(run("-q --settings a_folder " + k_counter), "a_folder: cannot read the settings file: is a folder");
+    std::filesystem::create_directories("a_folder");
+    EXPECT_FAILS_WITH(run("-q a_folder"), "cannot read design file 'a_folder': is a folder, not a file");
+    EXPECT_FAILS_WITH(run("-q --device a_folder " + k_counter), "a_folder: cannot read the device file: is a folder");
+    EXPECT_FAILS_WITH(run("-q --settings a_folder " + k_counter),
+                      "a_folder: cannot read the settings file: is a folder");
 }
 
 TEST(MorvFitInputs, DesignsWithoutContentsAreErrors)
 {
-  write_file("empty.blif", "");
-  EXPECT_FAILS_WITH(run("-q -o out.blif empty.blif"), "empty.blif: the file holds no model");
-  write_file("shell.blif", ".model shell\n.end\n");
-  EXPECT_FAILS_WITH(run("-q -o out.blif shell.blif"), "shell.blif:1: model 'shell' declares no outputs");
-  EXPECT_FALSE(std::filesystem::exists("out.blif"));
-  // One lost line break used to read as a design without inputs.
-  write_file("joined.blif", ".model top .inputs a b clk\n.outputs q\n.latch a q re clk 0\n.end\n");
-  EXPECT_FAILS_WITH(run("-q joined.blif"), "joined.blif:1: '.inputs' inside a '.model' line");
+    write_file("empty.blif", "");
+    EXPECT_FAILS_WITH(run("-q -o out.blif empty.blif"), "empty.blif: the file holds no model");
+    write_file("shell.blif", ".model shell\n.end\n");
+    EXPECT_FAILS_WITH(run("-q -o out.blif shell.blif"), "shell.blif:1: model 'shell' declares no outputs");
+    EXPECT_FALSE(std::filesystem::exists("out.blif"));
+    // One lost line break used to read as a design without inputs.
+    write_file("joined.blif", ".model top .inputs a b clk\n.outputs q\n.latch a q re clk 0\n.end\n");
+    EXPECT_FAILS_WITH(run("-q joined.blif"), "joined.blif:1: '.inputs' inside a '.model' line");
 }
 
 TEST(MorvFitInputs, UndrivenNetsAreShownEvenQuietOrAreAnError)
 {
-  write_file("typo.blif", ".model top\n.inputs d clk\n.outputs q\n.latch d q re clck 0\n.end\n");
-  RUN r = run("-q -o typo.out.blif typo.blif");
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("typo.blif: 1 undriven net tied to constant 0: clck (line 4)"), std::string::npos) << r.out;
-  EXPECT_FAILS_WITH(run("-q --error-on-undriven typo.blif"), "typo.blif:4: net 'clck' is read but never driven");
+    write_file("typo.blif", ".model top\n.inputs d clk\n.outputs q\n.latch d q re clck 0\n.end\n");
+    RUN r = run("-q -o typo.out.blif typo.blif");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("typo.blif: 1 undriven net tied to constant 0: clck (line 4)"), std::string::npos) << r.out;
+    EXPECT_FAILS_WITH(run("-q --error-on-undriven typo.blif"), "typo.blif:4: net 'clck' is read but never driven");
 }
 
 TEST(MorvFitInputs, OutputsThatCannotBeWrittenAreFoundBeforeTheCompile)
 {
-  std::filesystem::create_directories("out_folder");
-  EXPECT_FAILS_WITH(run("-q -o no/such/folder/x.blif " + k_counter),
-                    "cannot create 'no/such/folder/x.blif': No such file or directory");
-  EXPECT_FAILS_WITH(run("-q -o out_folder " + k_counter), "cannot write 'out_folder': it is a folder");
-  EXPECT_FAILS_WITH(run("-q --native out_folder " + k_counter), "cannot write 'out_folder': it is a folder");
-  EXPECT_EQ(files_in("out_folder"), 0u);
-  if (::geteuid() != 0) {  // permissions do not stop root
-    write_file("locked.blif", "older\n");
-    ::chmod("locked.blif", 0444);
-    EXPECT_FAILS_WITH(run("-q -o locked.blif " + k_counter), "cannot write 'locked.blif': Permission denied");
-    EXPECT_EQ(slurp("locked.blif"), "older\n");
-  }
-  // Outputs never replace the run's inputs.
-  write_file("settings.txt", "566=3\n");
-  EXPECT_FAILS_WITH(run("-q --settings settings.txt -o settings.txt " + k_counter),
-                    "output file 'settings.txt' is the settings file");
-  EXPECT_EQ(slurp("settings.txt"), "566=3\n");
-  EXPECT_FAILS_WITH(run("-q -o same.txt --native ./same.txt " + k_counter), "-o and --native name the same file");
+    std::filesystem::create_directories("out_folder");
+    EXPECT_FAILS_WITH(run("-q -o no/such/folder/x.blif " + k_counter),
+                      "cannot create 'no/such/folder/x.blif': No such file or directory");
+    EXPECT_FAILS_WITH(run("-q -o out_folder " + k_counter), "cannot write 'out_folder': it is a folder");
+    EXPECT_FAILS_WITH(run("-q --native out_folder " + k_counter), "cannot write 'out_folder': it is a folder");
+    EXPECT_EQ(files_in("out_folder"), 0u);
+    if (::geteuid() != 0) {  // permissions do not stop root
+        write_file("locked.blif", "older\n");
+        ::chmod("locked.blif", 0444);
+        EXPECT_FAILS_WITH(run("-q -o locked.blif " + k_counter), "cannot write 'locked.blif': Permission denied");
+        EXPECT_EQ(slurp("locked.blif"), "older\n");
+    }
+    // Outputs never replace the run's inputs.
+    write_file("settings.txt", "566=3\n");
+    EXPECT_FAILS_WITH(run("-q --settings settings.txt -o settings.txt " + k_counter),
+                      "output file 'settings.txt' is the settings file");
+    EXPECT_EQ(slurp("settings.txt"), "566=3\n");
+    EXPECT_FAILS_WITH(run("-q -o same.txt --native ./same.txt " + k_counter), "-o and --native name the same file");
 }
 
 // A run that fails after the outputs were opened leaves older outputs as
 // they were and no temporary file behind.
 TEST(MorvFitInputs, FailedRunKeepsOlderOutputs)
 {
-  std::filesystem::create_directories("older");
-  write_file("older/out.blif", "older blif\n");
-  write_file("older/out.txt", "older native\n");
-  const char* argv[] = {"morv-fit", "-q", "-o", "older/out.blif", "--native", "older/out.txt", k_counter.c_str()};
-  std::ostringstream out, err;
-  const int rc = morv_host::fit_main(7, argv, out, err, [](morv_host::HOST_ENV&) {
-    throw morv_host::HOST_INPUT_ERROR("injected failure");
-  });
-  EXPECT_EQ(rc, 1);
-  EXPECT_NE(err.str().find("injected failure"), std::string::npos) << err.str();
-  EXPECT_EQ(slurp("older/out.blif"), "older blif\n");
-  EXPECT_EQ(slurp("older/out.txt"), "older native\n");
-  EXPECT_EQ(files_in("older"), 2u);
+    std::filesystem::create_directories("older");
+    write_file("older/out.blif", "older blif\n");
+    write_file("older/out.txt", "older native\n");
+    const char* argv[] = {"morv-fit", "-q", "-o", "older/out.blif", "--native", "older/out.txt", k_counter.c_str()};
+    std::ostringstream out, err;
+    const int rc = morv_host::fit_main(
+        7, argv, out, err, [](morv_host::HOST_ENV&) { throw morv_host::HOST_INPUT_ERROR("injected failure"); });
+    EXPECT_EQ(rc, 1);
+    EXPECT_NE(err.str().find("injected failure"), std::string::npos) << err.str();
+    EXPECT_EQ(slurp("older/out.blif"), "older blif\n");
+    EXPECT_EQ(slurp("older/out.txt"), "older native\n");
+    EXPECT_EQ(files_in("older"), 2u);
 
-  const RUN r = run("-q -o older/out.blif --native older/out.txt " + k_counter);
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_EQ(slurp("older/out.blif").rfind(".model top\n", 0), 0u);
-  EXPECT_NE(slurp("older/out.txt"), "older native\n");
-  EXPECT_EQ(files_in("older"), 2u);
+    const RUN r = run("-q -o older/out.blif --native older/out.txt " + k_counter);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(slurp("older/out.blif").rfind(".model top\n", 0), 0u);
+    EXPECT_NE(slurp("older/out.txt"), "older native\n");
+    EXPECT_EQ(files_in("older"), 2u);
 }
 
 }  // namespace

@@ -14,8 +14,7 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/timing/morv_timing.h"
 
-namespace
-{
+namespace {
 // An absent key and a key with an empty value read the same.
 bool read_param(const MORV_PARAMETER_MAP* params, const char* key, std::string& value)
 {
@@ -26,34 +25,15 @@ bool read_param(const MORV_PARAMETER_MAP* params, const char* key, std::string& 
 }  // namespace
 
 MORV_ALGORITHM_BASE::MORV_ALGORITHM_BASE(MORV_API* api, const MORV_PARAMETER_MAP* params)
-    : m_fsyn_api(api),
-      m_cdb_interface(nullptr),
-      m_atom_netlist(nullptr),
-      m_params(params),
-      m_timing_mode(MORV_TIMING_MODE_DEFAULT),
-      m_xicp_modify_dest_node_on_modify_edge(false),
-      m_xicp_run_init_virtual_icp_tan(false),
-      m_slack_ratio_threshold(s_UNSET_DOUBLE),
-      m_slack_ratio_threshold_percent(s_UNSET_DOUBLE),
-      m_effort(s_DEFAULT_EFFORT),
-      m_reg_pack(false),
-      m_curr_pass(0),
-      m_curr_iter(0),
-      m_fsyn_timing(nullptr),
-      m_enable_ite(false),
-      m_use_new_timing_flow(false),
-      m_num_passes(s_UNSET_INT),
-      m_icp_at_end(s_UNSET_INT),
-      m_fom_to_accept(s_UNSET_DOUBLE),
-      m_restore_netlist(s_UNSET_INT),
-      m_use_timing_snapshots(false),
-      m_num_iters(s_UNSET_INT),
-      m_hill_climb_iters(s_UNSET_INT),
-      m_hill_climb_cut(s_UNSET_INT),
-      m_init_netlist(-1),
-      m_init_fom(0.0),
-      m_curr_best_netlist(-1),
-      m_best_fom(0.0)
+    : m_fsyn_api(api), m_cdb_interface(nullptr), m_atom_netlist(nullptr), m_params(params),
+      m_timing_mode(MORV_TIMING_MODE_DEFAULT), m_xicp_modify_dest_node_on_modify_edge(false),
+      m_xicp_run_init_virtual_icp_tan(false), m_slack_ratio_threshold(s_UNSET_DOUBLE),
+      m_slack_ratio_threshold_percent(s_UNSET_DOUBLE), m_effort(s_DEFAULT_EFFORT), m_reg_pack(false), m_curr_pass(0),
+      m_curr_iter(0), m_fsyn_timing(nullptr), m_enable_ite(false), m_use_new_timing_flow(false),
+      m_num_passes(s_UNSET_INT), m_icp_at_end(s_UNSET_INT), m_fom_to_accept(s_UNSET_DOUBLE),
+      m_restore_netlist(s_UNSET_INT), m_use_timing_snapshots(false), m_num_iters(s_UNSET_INT),
+      m_hill_climb_iters(s_UNSET_INT), m_hill_climb_cut(s_UNSET_INT), m_init_netlist(-1), m_init_fom(0.0),
+      m_curr_best_netlist(-1), m_best_fom(0.0)
 {
     MORV_ASSERT(m_fsyn_api);
     m_cdb_interface = m_fsyn_api->get_fsyn_cdb_interface();
@@ -74,10 +54,8 @@ MORV_ALGORITHM_BASE::MORV_ALGORITHM_BASE(MORV_API* api, const MORV_PARAMETER_MAP
     if (read_param(m_params, MORV_PARAM_NUM_ITERS, value)) m_num_iters = std::atoi(value.c_str());
     if (read_param(m_params, MORV_PARAM_ICP_AT_END, value)) m_icp_at_end = std::atoi(value.c_str()) == 1 ? 1 : 0;
     if (read_param(m_params, MORV_PARAM_FOM_TO_ACCEPT, value)) {
-        if (value.find(MORV_PARAM_SMALL_DOUBLE_TEXT) != std::string::npos)
-            m_fom_to_accept = s_SMALL_DOUBLE;
-        else
-            m_fom_to_accept = std::atof(value.c_str());
+        if (value.find(MORV_PARAM_SMALL_DOUBLE_TEXT) != std::string::npos) m_fom_to_accept = s_SMALL_DOUBLE;
+        else m_fom_to_accept = std::atof(value.c_str());
     }
     if (read_param(m_params, MORV_PARAM_RESTORE_NETLIST, value))
         m_restore_netlist = std::atoi(value.c_str()) == 1 ? 1 : 0;

@@ -1,5 +1,4 @@
-#ifndef MORV_ALGORITHM_BASE_H
-#define MORV_ALGORITHM_BASE_H
+#pragma once
 
 // The base of every optimisation algorithm. One object lives for one
 // algorithm run: the family's factory builds it with the run's facade and
@@ -162,5 +161,3 @@ protected:
 
     static int s_run_counter;
 };
-
-#endif

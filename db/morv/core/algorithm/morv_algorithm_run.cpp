@@ -53,7 +53,10 @@ bool first_running_flow_is_cluster_retry(const MORV_EXPERT* expert)
 }
 
 // Figures are rounded half up to whole picoseconds for the summary.
-int rounded(double fom) { return static_cast<int>(fom + 0.5); }
+int rounded(double fom)
+{
+    return static_cast<int>(fom + 0.5);
+}
 
 template <typename... ARGS>
 std::string dump_suffix(const char* format, ARGS... args)
@@ -96,7 +99,8 @@ bool MORV_ALGORITHM_BASE::check_if_netlist_improved()
 
 int MORV_ALGORITHM_BASE::sweep_family_netlist(MORV_API* api)
 {
-    if (morv_family_traits(api->get_base_family_code()).m_driver == nullptr) driver_error("Unsupported family", __LINE__);
+    if (morv_family_traits(api->get_base_family_code()).m_driver == nullptr)
+        driver_error("Unsupported family", __LINE__);
     // The family sweepers are not available yet: nothing is swept.
     return 0;
 }
@@ -252,8 +256,8 @@ bool MORV_ALGORITHM_BASE::run_algorithm()
             }
 
             if (iter_netlist_dump)
-                m_fsyn_api->dump_atom_netlist(dump_suffix(".%d_%d_%d_post_%s_%s", s_run_counter, m_curr_pass,
-                                                          m_curr_iter, flow_tag, name));
+                m_fsyn_api->dump_atom_netlist(
+                    dump_suffix(".%d_%d_%d_post_%s_%s", s_run_counter, m_curr_pass, m_curr_iter, flow_tag, name));
 
             MORV_DEBUG_STREAM::print(1, "Algorithm %s end of pass %d iter %d (ops %d) (code %s) (FOM %s) %d", name,
                                      m_curr_pass, m_curr_iter, ops, keep_going ? "CONTINUE" : "TERMINATE",
@@ -285,8 +289,7 @@ bool MORV_ALGORITHM_BASE::run_algorithm()
             if (late_running) use_snapshot = use_snapshot && !full;
             if (use_snapshot)
                 MORV_DEBUG_STREAM::print(1, "Skipping ICP/timing analysis; using timing snapshot on restore");
-            else
-                ok = timing(full, full, m_effort, false, fourth, fifth);
+            else ok = timing(full, full, m_effort, false, fourth, fifth);
         }
 
         bool closing = last;
@@ -323,7 +326,8 @@ bool MORV_ALGORITHM_BASE::run_algorithm()
                 if (m_curr_best_netlist == m_init_netlist) m_curr_best_netlist = -1;
                 m_init_netlist = -1;
                 if (m_use_timing_snapshots) {
-                    MORV_DEBUG_STREAM::print(1, "Skipping ICP/timing analysis; using timing snapshot on restore part 2");
+                    MORV_DEBUG_STREAM::print(1,
+                                             "Skipping ICP/timing analysis; using timing snapshot on restore part 2");
                 } else {
                     const bool icp_ok = m_fsyn_api->run_timing_analysis(late_xicp, late_xicp, 1.0, false, true, false);
                     if (!icp_ok) driver_error("icp_ok", __LINE__);
@@ -346,8 +350,8 @@ bool MORV_ALGORITHM_BASE::run_algorithm()
 
     int improvement = static_cast<int>(m_best_fom - m_init_fom + 0.5);
     if (improvement < 0) improvement = 0;
-    MORV_DEBUG_STREAM::print(1, "FSYN Algo %s Estimated Slack Improvement: (%d - %d) = %d ps", name, rounded(m_best_fom),
-                             rounded(m_init_fom), improvement);
+    MORV_DEBUG_STREAM::print(1, "FSYN Algo %s Estimated Slack Improvement: (%d - %d) = %d ps", name,
+                             rounded(m_best_fom), rounded(m_init_fom), improvement);
 
     MSG_I* msg_i_algo_end = nullptr;
     const std::string description = get_description();

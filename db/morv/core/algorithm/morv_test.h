@@ -1,5 +1,4 @@
-#ifndef MORV_TEST_H
-#define MORV_TEST_H
+#pragma once
 
 // The algorithm that changes nothing: it walks the netlist once per
 // iteration and reports no operation, so that a run list can exercise the
@@ -25,5 +24,3 @@ public:
 private:
     MORV_NET_UTIL* m_net_util;
 };
-
-#endif

@@ -1,5 +1,4 @@
-#ifndef MORV_EXPERT_FAMILY_H
-#define MORV_EXPERT_FAMILY_H
+#pragma once
 
 // The flow drivers of the supported families. Each is a class of its own,
 // derived directly from MORV_EXPERT with no data of its own (the host and the
@@ -56,5 +55,3 @@ using MORV_EXPERT_KESTLIN = MORV_EXPERT_FAMILY<DEV_FAMILY_KESTLIN>;
 using MORV_EXPERT_RZK = MORV_EXPERT_FAMILY<DEV_FAMILY_RZK>;
 using MORV_EXPERT_OBRAN = MORV_EXPERT_FAMILY<DEV_FAMILY_OBRAN>;
 using MORV_EXPERT_UVO = MORV_EXPERT_FAMILY<DEV_FAMILY_UVO>;
-
-#endif

@@ -162,7 +162,10 @@ const MORV_FAMILY_TRAITS& morv_family_traits(int base_family)
     return UNKNOWN_FAMILY;
 }
 
-bool morv_is_known_family(int base_family) { return &morv_family_traits(base_family) != &UNKNOWN_FAMILY; }
+bool morv_is_known_family(int base_family)
+{
+    return &morv_family_traits(base_family) != &UNKNOWN_FAMILY;
+}
 
 const MORV_FAMILY_TRAITS* morv_family_traits_table(int* count)
 {

@@ -1,5 +1,4 @@
-#ifndef MORV_FAMILY_TRAITS_H
-#define MORV_FAMILY_TRAITS_H
+#pragma once
 
 // Everything the component knows about a device family, in one table keyed
 // by the host's base family code (the DEV_FAMILY_* constants). Code asks the
@@ -45,9 +44,9 @@ struct MORV_FAMILY_DRIVER_TRAITS
     // built; "-": nothing, with the REG_UNPACK line; "!": not supported.
     const char* const* m_algorithm_class_names;
     MORV_USER_OPTION_COLUMN m_user_options;
-    bool m_sets_xicp;      // the constructor turns the experimental ICP on
-    bool m_sets_nevra;     // the constructor turns the timing estimator on
-    bool m_new_retiming;   // RTM may be the skew-driven engine
+    bool m_sets_xicp;     // the constructor turns the experimental ICP on
+    bool m_sets_nevra;    // the constructor turns the timing estimator on
+    bool m_new_retiming;  // RTM may be the skew-driven engine
     MORV_REPLAY_HOOK m_replay;
     const char* m_unreachable_replay_text;  // the internal error of MORV_REPLAY_UNREACHABLE
     // The log-file check's message: the device the log is replayed on and
@@ -62,13 +61,13 @@ struct MORV_FAMILY_TRAITS
     const char* m_name;
 
     // ---- cells
-    int m_le_type;                    // WYSIWYG type of the logic elements counted for overuse
-    int m_ff_type;                    // ... and of the registers
-    int m_lut_size;                   // LUT inputs: 4 or 6; 0 for a family without a driver
-    bool m_mask_bits_reversed;        // masks read at bit 63 - k (16-bit halves at 15 - k)
-    bool m_one_cell_holds_lut_and_ff; // a logic cell carries both LUT and register
-    bool m_free_luts;                 // LUT cells may stand outside carry chains
-    bool m_qfbk_cells;                // cells with the register fed back into the LUT
+    int m_le_type;                     // WYSIWYG type of the logic elements counted for overuse
+    int m_ff_type;                     // ... and of the registers
+    int m_lut_size;                    // LUT inputs: 4 or 6; 0 for a family without a driver
+    bool m_mask_bits_reversed;         // masks read at bit 63 - k (16-bit halves at 15 - k)
+    bool m_one_cell_holds_lut_and_ff;  // a logic cell carries both LUT and register
+    bool m_free_luts;                  // LUT cells may stand outside carry chains
+    bool m_qfbk_cells;                 // cells with the register fed back into the LUT
 
     // ---- placement
     int m_lab_capacity;  // atoms per LAB in the chip map of the placed flows; -1: no chip map
@@ -103,6 +102,7 @@ bool morv_is_known_family(int base_family);
 const MORV_FAMILY_TRAITS* morv_family_traits_table(int* count);
 
 // A family keeps a change log when it has a migration partner.
-inline bool morv_family_keeps_change_log(const MORV_FAMILY_TRAITS& traits) { return traits.m_make_log != nullptr; }
-
-#endif
+inline bool morv_family_keeps_change_log(const MORV_FAMILY_TRAITS& traits)
+{
+    return traits.m_make_log != nullptr;
+}

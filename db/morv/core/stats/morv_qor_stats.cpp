@@ -14,8 +14,7 @@
 #include "morv/core/morv_env.h"
 #include "morv/timing/morv_timing.h"
 
-namespace
-{
+namespace {
 // The values are process-wide; a second manager alive at the same time
 // shares them, and the last one to go frees them.
 int s_live_managers = 0;
@@ -111,10 +110,8 @@ void MORV_QOR_STAT_MGR::allocate_values()
 void MORV_QOR_STAT_MGR::free_values()
 {
     for (int i = 0; i < s_NUM_STATS; ++i) {
-        if (s_stats[i].m_type == MORV_QOR_STAT_TYPE_DOUBLE)
-            MORV_DELETE(static_cast<double*>(s_stats[i].m_data));
-        else
-            MORV_DELETE(static_cast<int*>(s_stats[i].m_data));
+        if (s_stats[i].m_type == MORV_QOR_STAT_TYPE_DOUBLE) MORV_DELETE(static_cast<double*>(s_stats[i].m_data));
+        else MORV_DELETE(static_cast<int*>(s_stats[i].m_data));
         s_stats[i].m_data = nullptr;
     }
 }
@@ -131,7 +128,8 @@ MORV_QOR_STAT& MORV_QOR_STAT_MGR::checked(int id, int type) const
                          "m_stats[id].m_type == MORV_QOR_STAT_TYPE_DOUBLE");
         break;
     default:
-        MORV_ASSERT_TEXT(s_stats[id].m_type == MORV_QOR_STAT_TYPE_DELAY, "m_stats[id].m_type == MORV_QOR_STAT_TYPE_DELAY");
+        MORV_ASSERT_TEXT(s_stats[id].m_type == MORV_QOR_STAT_TYPE_DELAY,
+                         "m_stats[id].m_type == MORV_QOR_STAT_TYPE_DELAY");
         break;
     }
     MORV_ASSERT_TEXT(s_stats[id].m_data, "m_stats[id].m_data");

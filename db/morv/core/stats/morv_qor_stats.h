@@ -1,5 +1,4 @@
-#ifndef MORV_QOR_STATS_H
-#define MORV_QOR_STATS_H
+#pragma once
 
 // Writer of the quality-of-results file "fsyn_qor_stats.csv"; exists only
 // while "fsyn_dump_qor_stats" is on. At the start and end of the early
@@ -123,5 +122,3 @@ private:
     std::string m_stage_column;
     std::ofstream m_logfile;
 };
-
-#endif

@@ -8,8 +8,7 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/timing/morv_timing.h"
 
-namespace
-{
+namespace {
 void add_pair(std::pair<int, int>& into, const std::pair<int, int>& from)
 {
     into.first += from.first;
@@ -98,8 +97,7 @@ void MORV_STATS::print() const
         MORV_DEBUG_STREAM::print(1, "   WARNING: (restored) num ICP failures: %d", m_icp_failures.second);
 
     const int seconds = static_cast<int>(m_end_cpu - m_start_cpu + 0.5);
-    print_times("(complete)", seconds, m_timing_analysis_seconds.first, m_icp_seconds.first,
-                m_post_icp_seconds.first);
+    print_times("(complete)", seconds, m_timing_analysis_seconds.first, m_icp_seconds.first, m_post_icp_seconds.first);
     print_times("(restored)", seconds, m_timing_analysis_seconds.second, m_icp_seconds.second,
                 m_post_icp_seconds.second);
     MORV_DEBUG_STREAM::print(1, "\tnum seconds in algorithm is: %ld seconds", static_cast<long>(seconds));

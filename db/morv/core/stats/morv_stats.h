@@ -1,5 +1,4 @@
-#ifndef MORV_STATS_H
-#define MORV_STATS_H
+#pragma once
 
 // Per-algorithm statistics: one record per algorithm run of the compile,
 // printed with their total at the end of every flow. Each counter is a
@@ -76,5 +75,3 @@ private:
     std::vector<MORV_OWNER<MORV_STATS>> m_records;  // in order of creation
     MORV_STATS* m_current = nullptr;
 };
-
-#endif
