@@ -11,6 +11,7 @@ struct MSG_STATE
 {
     std::vector<MSG_POSTED_MESSAGE> posted;
     std::vector<MSG_VDEBUG_LINE> vdebug;
+    long errors = 0;
     bool quiet = false;
     bool vdebug_printing = false;
     bool vdebug_capture = true;
@@ -102,10 +103,19 @@ void MSG_POST::post(MSG_REPORT* /*report*/)
 {
     MSG_STATE& s = state();
     s.posted.push_back(MSG_POSTED_MESSAGE{m_kind, m_id, m_text, m_severity_level});
-    if (!s.quiet || m_always_shown) {
-        std::cout << msg_kind_name(m_kind) << " (" << m_id << "): " << m_text << '\n';
-        std::cout.flush();
-    }
+    if (m_kind == MSG_KIND::ERROR) ++s.errors;
+    // Quiet hides information only: a warning or an error always reaches the
+    // user, on the error stream so that it survives a redirected table.
+    const bool problem = m_kind != MSG_KIND::INFO;
+    if (s.quiet && !m_always_shown && !problem) return;
+    std::ostream& to = problem ? std::cerr : std::cout;
+    to << msg_kind_name(m_kind) << " (" << m_id << "): " << m_text << '\n';
+    to.flush();
+}
+
+long msg_posted_error_count()
+{
+    return state().errors;
 }
 
 const std::vector<MSG_POSTED_MESSAGE>& msg_posted_messages()

@@ -83,9 +83,9 @@ class MSG_POST : public MSG_BASE
 {
 public:
     using MSG_BASE::MSG_BASE;
-    // Prints "Info (ID): text" / "Warning (ID): text" / "Error (ID): text" on
-    // stdout unless quiet (or always shown), and records the message. report
-    // null = default.
+    // Prints "Info (ID): text" on stdout unless quiet (or always shown),
+    // "Warning (ID): text" / "Error (ID): text" on stderr always, and records
+    // the message. report null = default.
     virtual void post(MSG_REPORT* report = nullptr);
 };
 
@@ -116,7 +116,10 @@ struct MSG_POSTED_MESSAGE
 
 const std::vector<MSG_POSTED_MESSAGE>& msg_posted_messages();
 void msg_clear_posted_messages();
-// Quiet: posted messages are recorded but not printed (tests, "-q").
+// Errors posted since the process started; clearing the record keeps it.
+long msg_posted_error_count();
+// Quiet: information is recorded but not printed (tests, "-q"); warnings and
+// errors are always printed.
 void msg_set_quiet(bool quiet);
 bool msg_is_quiet();
 const char* msg_kind_name(MSG_KIND kind);  // "Info", "Warning", "Error"

@@ -72,19 +72,35 @@ TEST_F(MsgTest, PostRecordsKindIdTextAndSeverity)
     EXPECT_TRUE(msg_posted_messages().empty());
 }
 
-TEST_F(MsgTest, PrintsUserFormatUnlessQuiet)
+TEST_F(MsgTest, QuietHidesInformationButNeverWarningsOrErrors)
 {
-    msg_set_quiet(false);
+    MSG_I info;
+    info.fill_args("Placed %1!d! atoms/IMORV_PL", 12);
+    MSG_W warning;
+    warning.fill_args("Design has %1!d! percent/WMORV_BA", 90);
+    MSG_E error;
+    error.fill_args("Bad %1!s!/EMORV_BAD", "value");
+    const long errors_before = msg_posted_error_count();
+    for (bool quiet : {false, true}) {
+        msg_set_quiet(quiet);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        info.post();
+        warning.post();
+        error.post();
+        const std::string err = testing::internal::GetCapturedStderr();
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(out, quiet ? "" : "Info (IMORV_PL): Placed 12 atoms\n") << quiet;
+        EXPECT_EQ(err, "Warning (WMORV_BA): Design has 90 percent\nError (EMORV_BAD): Bad value\n") << quiet;
+    }
+    // The count survives clearing the record: a caller compares it before and after its work.
+    msg_clear_posted_messages();
+    EXPECT_EQ(msg_posted_error_count(), errors_before + 2);
+    // Shown-always information still goes to the standard output under quiet.
+    info.set_always_shown(true);
     testing::internal::CaptureStdout();
-    MSG_W msg;
-    msg.fill_args("Design has %1!d! percent/WMORV_BA", 90);
-    msg.post();
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "Warning (WMORV_BA): Design has 90 percent\n");
-    msg_set_quiet(true);
-    testing::internal::CaptureStdout();
-    msg.post();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    info.post();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Info (IMORV_PL): Placed 12 atoms\n");
 }
 
 TEST_F(MsgTest, InternalErrorCarriesItsFourValues)

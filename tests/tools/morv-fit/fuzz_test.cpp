@@ -207,7 +207,7 @@ OUTCOME read_in_process(const std::string& text, const std::string& label)
 {
     OUTCOME o;
     msg_clear_posted_messages();
-    testing::internal::CaptureStdout();  // the undriven-net warnings of accepted cases
+    testing::internal::CaptureStderr();  // the undriven-net warnings of accepted cases
     try {
         BLIF_READER reader(CDB_FAMILY_BRK);
         std::unique_ptr<CDB_ATOM_NETLIST> netlist = reader.read_text(text, label);
@@ -220,7 +220,7 @@ OUTCOME read_in_process(const std::string& text, const std::string& label)
     } catch (const BLIF_ERROR& e) {
         o.message = e.what();
     }
-    o.warnings = testing::internal::GetCapturedStdout();
+    o.warnings = testing::internal::GetCapturedStderr();
     return o;
 }
 
