@@ -16,6 +16,7 @@
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_env_timing.h"
 #include "morv/core/morv_global.h"
+#include "morv/core/morv_msgs.h"
 #include "morv/core/family/morv_family_traits.h"
 #include "morv/debug/morv_plumrix.h"
 #include "morv/log/morv_log.h"
@@ -309,10 +310,14 @@ bool MORV_EXPERT::check_if_log_file_exists()
     expert_error("This function should never be called for this family", __LINE__);
 }
 
-void MORV_EXPERT::family_hook_missing(const char* hook) const
+void MORV_EXPERT::warn_not_available(const std::string& what)
 {
-    const std::string text = std::string(get_family_class_name()) + "::" + hook + " is not available yet";
-    MSG_INTERNAL_ERROR::report(text.c_str(), "MORV", __FILE__, __LINE__);
+    for (const std::string& reported : m_not_available_reported)
+        if (reported == what) return;
+    m_not_available_reported.push_back(what);
+    MSG_W* msg = new MSG_W();
+    msg->fill_args("%1!s! is not available yet in this build and is skipped./WMORV_FSYN_NOT_AVAILABLE_YET", what);
+    morv_send_msg(msg);
 }
 
 bool MORV_EXPERT::can_any_fsyn_flow_run() const

@@ -21,6 +21,7 @@ class MORV_TIMING;
 class MORV_PLUMRIX;
 class MORV_ALGORITHM_BASE;
 struct MORV_USER_OPTION_COLUMN;
+struct MORV_FAMILY_TRAITS;
 class CDB_ATOM_NODE;
 class CDB_ATOM_ITERM;
 
@@ -251,8 +252,16 @@ protected:
     bool check_replay_log_file(const char* target_device, const char* source_device);
     bool run_shared_replay_log_flow();
 
-    // Reports a family hook whose body is not available yet; never returns.
-    [[noreturn]] void family_hook_missing(const char* hook) const;
+    // Steps of the mode selection, in order.
+    void read_flow_mode_inputs();
+    void choose_flow_mode(const MORV_FAMILY_TRAITS& family);
+    void choose_test_string_flows();
+    void choose_user_option_flows(const MORV_FAMILY_TRAITS& family);
+    void apply_family_and_migration_rules(const MORV_FAMILY_TRAITS& family);
+    void apply_developer_flow_switches();
+    // Posts, once per compile and name, the warning that `what` is not built
+    // yet and is skipped: a run must not pretend to have done it.
+    void warn_not_available(const std::string& what);
     virtual const char* get_family_class_name() const = 0;
 
     FSYN_VPR_RETRY_STATE m_vpr_retry_state = 0;
@@ -299,6 +308,7 @@ protected:
     bool m_enable_nevra = false;
     bool m_fsyn_flat_flow = false;
     bool m_no_default_list_reported[NUM_FSYN_FLOWS] = {};
+    std::vector<std::string> m_not_available_reported;
 
     MORV_OWNER<MORV_PLUMRIX> m_fsyn_plumrix;
 

@@ -37,13 +37,12 @@ namespace {
 
 // A test or tune string the user (or a developer switch) got wrong is bad
 // input, not a fault of the component: say what and where.
-void post_malformed_string(const char* what, const std::string& text, const std::string& bad_run,
-                           const std::string& reason)
+void post_malformed_string(const char* what, const std::string& text, const MORV_TEST_STRING_ERROR& error)
 {
     MSG_E* msg = new MSG_E();
-    msg->fill_args("Physical synthesis %1!s! \"%2!s!\" is malformed at \"%3!s!\": %4!s!. No physical synthesis "
-                   "algorithm runs from it./EMORV_FSYN_MALFORMED_TEST_STRING",
-                   what, text, bad_run, reason);
+    msg->fill_args("Physical synthesis %1!s! \"%2!s!\" is malformed at character %3!d! (run \"%4!s!\"): %5!s!. No "
+                   "physical synthesis algorithm runs from it./EMORV_FSYN_MALFORMED_TEST_STRING",
+                   what, text, static_cast<int>(error.m_position + 1), error.m_run, error.m_reason);
     morv_send_msg(msg);
 }
 
@@ -132,10 +131,9 @@ void MORV_EXPERT::decode_and_parse_test_string()
 
     // Optimisation signatures are not recognised yet: the string is taken
     // as written, and the decoder switch has nothing to print.
-    std::string bad_run;
-    std::string reason;
-    if (!morv_check_test_string(m_opx_fsyn_test_string, &bad_run, &reason)) {
-        post_malformed_string("test string", m_opx_fsyn_test_string, bad_run, reason);
+    MORV_TEST_STRING_ERROR error;
+    if (!morv_check_test_string(m_opx_fsyn_test_string, &error)) {
+        post_malformed_string("test string", m_opx_fsyn_test_string, error);
         // Empty parts enable no flow point, so nothing half-parsed runs.
         m_test_string_early.clear();
         m_test_string_cluster_retry.clear();
@@ -205,10 +203,9 @@ void MORV_EXPERT::run_fsyn_tune_string_flow(e_fsyn_flow fsyn_flow_id)
         MORV_DEBUG_STREAM::print(1, "FSYN TUNE: Running late string %s", test_string.c_str());
     }
     test_string = morv_tune_string_to_test_string(test_string);
-    std::string bad_run;
-    std::string reason;
-    if (!morv_check_test_string_part(test_string, &bad_run, &reason)) {
-        post_malformed_string("tune string", test_string, bad_run, reason);
+    MORV_TEST_STRING_ERROR error;
+    if (!morv_check_test_string_part(test_string, &error)) {
+        post_malformed_string("tune string", test_string, error);
         test_string.clear();
     }
     extract_test_string(test_string);
@@ -382,14 +379,14 @@ bool MORV_EXPERT::create_and_run_from_table(const char* const* class_names, int 
     if (class_name == "!") run_error("Unsupported family", __LINE__);
 
     MORV_OWNER<MORV_ALGORITHM_BASE> algorithm;
-    if (class_name == "MORV_TEST") {
-        algorithm = MORV_MAKE_OWNER(MORV_TEST, m_fsyn_api.get(), &parameters);
-    } else {
+    if (class_name != "MORV_TEST") {
         // Algorithms come one by one; naming the missing one beats a run
         // that pretends to have optimised something.
-        const std::string text = class_name + " is not available yet";
-        MSG_INTERNAL_ERROR::report(text.c_str(), "MORV", __FILE__, __LINE__);
+        warn_not_available(std::string("Physical synthesis algorithm ") + s_FSYN_ALGORITHM_SHORT_NAMES[algorithm_id] +
+                           " (" + class_name + ")");
+        return true;
     }
+    algorithm = MORV_MAKE_OWNER(MORV_TEST, m_fsyn_api.get(), &parameters);
     // An object that could not be allocated behaves like "nothing to build".
     if (algorithm == nullptr) return true;
     return run_single_algorithm(std::move(algorithm));
@@ -447,6 +444,7 @@ bool MORV_EXPERT::run_shared_replay_log_flow()
         return false;
     }
     // Replaying the records needs the change-log reader, which is not
-    // available yet; stopping here is honest, a silent "replayed" is not.
-    run_error("MORV_LOG::reproduce_log is not available yet", __LINE__);
+    // available yet: the flow reports that it did not replay.
+    warn_not_available("Change-log replay (MORV_LOG::reproduce_log)");
+    return false;
 }

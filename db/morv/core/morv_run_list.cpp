@@ -34,53 +34,38 @@ void split_first_run(const std::string& text, std::string* run, std::string* res
     }
 }
 
-bool check_parameters(const std::string& parameters, std::string* reason)
+// A run is NAME(PARAMETERS): the name, blanks round it removed, is a short
+// name; the run's last character is the closing ')', and everything between
+// the first '(' and it is handed to the parameter parser, which takes any
+// text. A ';' always ends a run, so ')' and '(' inside the parameters are
+// allowed. `at` is the offset of the problem within the run.
+bool check_run(const std::string& run, std::string* reason, size_t* at)
 {
-    size_t start = 0;
-    while (start <= parameters.size()) {
-        size_t colon = parameters.find(':', start);
-        if (colon == std::string::npos) colon = parameters.size();
-        const std::string pair = trim_blanks(parameters.substr(start, colon - start));
-        if (!pair.empty()) {
-            const size_t eq = pair.find('=');
-            if (eq == std::string::npos) {
-                *reason = "parameter \"" + pair + "\" has no '='";
-                return false;
-            }
-            if (trim_blanks(pair.substr(0, eq)).empty()) {
-                *reason = "empty parameter name";
-                return false;
-            }
-        }
-        start = colon + 1;
-    }
-    return true;
-}
-
-bool check_run(const std::string& raw_run, std::string* reason)
-{
-    const std::string run = trim_blanks(raw_run);
-    if (run.empty()) {
+    const size_t first = run.find_first_not_of(" \t");
+    if (first == std::string::npos) {
         *reason = "empty run";
+        *at = 0;
         return false;
     }
+    const size_t last = run.find_last_not_of(" \t");
     const size_t open = run.find('(');
-    const long opens = std::count(run.begin(), run.end(), '(');
-    const long closes = std::count(run.begin(), run.end(), ')');
-    if (open == std::string::npos || opens != 1 || closes != 1 || run.back() != ')') {
-        *reason = "unbalanced parentheses";
+    if (open == std::string::npos) {
+        *reason = "no '(' after the algorithm name";
+        *at = last + 1;
         return false;
     }
     const std::string name = trim_blanks(run.substr(0, open));
-    if (name.empty()) {
-        *reason = "missing algorithm name";
-        return false;
-    }
     if (morv_find_algorithm_id(name) == ALGORITHM_END) {
-        *reason = "unknown algorithm name \"" + name + "\"";
+        *reason = name.empty() ? "missing algorithm name" : "unknown algorithm name \"" + name + "\"";
+        *at = first;
         return false;
     }
-    return check_parameters(run.substr(open + 1, run.size() - open - 2), reason);
+    if (last == open || run[last] != ')') {
+        *reason = "the run does not end with ')'";
+        *at = last == open ? last + 1 : last;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -94,7 +79,8 @@ int morv_find_algorithm_id(const std::string& name)
 
 bool morv_cut_first_run(std::string* text, std::string* name, std::string* parameters)
 {
-    if (text->empty()) return false;
+    // Blanks left after a part's last ';' hold no run.
+    if (trim_blanks(*text).empty()) return false;
     std::string run;
     std::string rest;
     split_first_run(*text, &run, &rest);
@@ -152,33 +138,49 @@ int morv_split_test_string(const std::string& text, MORV_TEST_STRING_PARTS* part
     return count;
 }
 
-bool morv_check_test_string_part(const std::string& part, std::string* bad_run, std::string* reason)
+bool morv_check_test_string_part(const std::string& part, MORV_TEST_STRING_ERROR* error, size_t offset)
 {
-    std::string rest = trim_blanks(part);
-    while (!rest.empty()) {
-        std::string run;
-        std::string next;
-        split_first_run(rest, &run, &next);
-        if (!check_run(run, reason)) {
-            *bad_run = trim_blanks(run);
+    if (part.find_first_not_of(" \t") == std::string::npos) return true;
+    size_t start = 0;
+    for (;;) {
+        size_t semi = part.find(';', start);
+        const size_t end = semi == std::string::npos ? part.size() : semi;
+        const std::string run = part.substr(start, end - start);
+        // Blanks after the last run's ';' end the part, as an empty text would.
+        const bool trailing = semi == std::string::npos && start > 0 && trim_blanks(run).empty();
+        size_t at = 0;
+        if (!trailing && !check_run(run, &error->m_reason, &at)) {
+            error->m_run = trim_blanks(run);
+            error->m_position = offset + start + at;
             return false;
         }
-        rest = next;
+        if (semi == std::string::npos) return true;
+        start = semi + 1;
+        if (start == part.size()) return true;
     }
-    return true;
 }
 
-bool morv_check_test_string(const std::string& text, std::string* bad_run, std::string* reason)
+bool morv_check_test_string(const std::string& text, MORV_TEST_STRING_ERROR* error)
 {
-    MORV_TEST_STRING_PARTS parts;
-    if (morv_split_test_string(text, &parts) > 3) {
-        *bad_run = text;
-        *reason = "more than three '|'";
+    size_t bar = std::string::npos;
+    for (int pipes = 0; pipes < 4; ++pipes) {
+        bar = text.find('|', bar + 1);
+        if (bar == std::string::npos) break;
+    }
+    if (bar != std::string::npos) {
+        error->m_run = text;
+        error->m_reason = "more than three '|'";
+        error->m_position = bar;
         return false;
     }
-    for (const std::string* part : {&parts.m_early, &parts.m_cluster_retry, &parts.m_post_clustering, &parts.m_late})
-        if (!morv_check_test_string_part(*part, bad_run, reason)) return false;
-    return true;
+    size_t start = 0;
+    for (;;) {
+        bar = text.find('|', start);
+        const size_t end = bar == std::string::npos ? text.size() : bar;
+        if (!morv_check_test_string_part(text.substr(start, end - start), error, start)) return false;
+        if (bar == std::string::npos) return true;
+        start = bar + 1;
+    }
 }
 
 std::string morv_tune_string_to_test_string(std::string text)

@@ -35,13 +35,24 @@ bool morv_cut_first_run(std::string* text, std::string* name, std::string* param
 // With more than three nothing is changed.
 int morv_split_test_string(const std::string& text, MORV_TEST_STRING_PARTS* parts);
 
-// Checks every run of one part: a known algorithm name, exactly one pair of
-// parentheses closing the run, and KEY=VALUE parameters with non-empty keys.
-// On the first bad run returns false with that run's text and the reason.
-bool morv_check_test_string_part(const std::string& part, std::string* bad_run, std::string* reason);
+// Why a test or tune string was rejected: the run at fault (blanks round it
+// removed), the reason and the offset in the whole string where it shows.
+struct MORV_TEST_STRING_ERROR
+{
+    std::string m_run;
+    std::string m_reason;
+    size_t m_position = 0;
+};
+
+// Checks every run of one part against the grammar: a known algorithm name,
+// a '(' after it, and ')' as the run's last character (whatever lies between
+// is the parameter parser's, which accepts any text). An empty run between
+// two ';' is rejected; one ';' may end the part. offset: where the part
+// starts in the whole string, for the reported position.
+bool morv_check_test_string_part(const std::string& part, MORV_TEST_STRING_ERROR* error, size_t offset = 0);
 
 // Checks a whole test string: at most three '|' and every part well formed.
-bool morv_check_test_string(const std::string& text, std::string* bad_run, std::string* reason);
+bool morv_check_test_string(const std::string& text, MORV_TEST_STRING_ERROR* error);
 
 // A tune string may use ',' between runs; the same text with ';' instead.
 std::string morv_tune_string_to_test_string(std::string text);

@@ -195,7 +195,7 @@ TEST_F(MorvFlowsTest, TestStringRunsAtEarlyAndLate)
 
 TEST_F(MorvFlowsTest, MalformedTestStringIsReportedAndRunsNothing)
 {
-    for (const char* bad : {"TEST(NP=1|NOPE()", "TEST(NP=2", "TEST(=2)", "a()|b()|c()|d()|e()"}) {
+    for (const char* bad : {"TEST(NP=1|NOPE()", "TEST(NP=2", "TEST()x", ";TEST()", "a()|b()|c()|d()|e()"}) {
         msg_clear_posted_messages();
         MORV_TEST_HOST host(6);
         host.ap.get_options().set_string(634, bad);

@@ -18,13 +18,13 @@ MORV_TEST_STRING_PARTS split(const std::string& text, int* pipes = nullptr, cons
     return parts;
 }
 
-std::string check_reason(const std::string& text, std::string* bad_run = nullptr)
+std::string check_reason(const std::string& text, std::string* bad_run = nullptr, size_t* position = nullptr)
 {
-    std::string run;
-    std::string reason;
-    if (morv_check_test_string(text, &run, &reason)) return "";
-    if (bad_run != nullptr) *bad_run = run;
-    return reason;
+    MORV_TEST_STRING_ERROR error;
+    if (morv_check_test_string(text, &error)) return "";
+    if (bad_run != nullptr) *bad_run = error.m_run;
+    if (position != nullptr) *position = error.m_position;
+    return error.m_reason;
 }
 
 }  // namespace
@@ -113,38 +113,68 @@ TEST(MorvRunListTest, NamesMatchTheShortNameTableExactly)
     EXPECT_EQ(morv_find_algorithm_id(""), ALGORITHM_END);
 }
 
-TEST(MorvRunListTest, MalformedStringsNameTheOffendingRun)
+TEST(MorvRunListTest, TheGrammarAcceptsAnyParameterTextBetweenTheParentheses)
 {
     EXPECT_EQ(check_reason("TEST(NP=2:NI=3)|TEST()"), "");
     EXPECT_EQ(check_reason("RTM(NP=1:NI=1);LIR();"), "");
     EXPECT_EQ(check_reason(""), "");
-    EXPECT_EQ(check_reason("a|b|c|"), "unbalanced parentheses");
-
-    std::string bad;
-    EXPECT_EQ(check_reason("TEST();REMU(NP=1)", &bad), "unknown algorithm name \"REMU\"");
-    EXPECT_EQ(bad, "REMU(NP=1)");
-    EXPECT_EQ(check_reason("TEST(NP=1", &bad), "unbalanced parentheses");
-    EXPECT_EQ(bad, "TEST(NP=1");
-    EXPECT_EQ(check_reason("TEST", &bad), "unbalanced parentheses");
-    EXPECT_EQ(check_reason("TEST(NP=(1))"), "unbalanced parentheses");
-    EXPECT_EQ(check_reason("TEST() x"), "unbalanced parentheses");
-    EXPECT_EQ(check_reason("TEST(NP=1:=3)", &bad), "empty parameter name");
-    EXPECT_EQ(bad, "TEST(NP=1:=3)");
-    EXPECT_EQ(check_reason("TEST( =3)"), "empty parameter name");
-    EXPECT_EQ(check_reason("TEST(NP)"), "parameter \"NP\" has no '='");
-    EXPECT_EQ(check_reason("(NP=1)"), "missing algorithm name");
-    EXPECT_EQ(check_reason("TEST();;TEST()"), "empty run");
-    EXPECT_EQ(check_reason("a()|b()|c()|d()|e()", &bad), "more than three '|'");
-    EXPECT_EQ(bad, "a()|b()|c()|d()|e()");
-    // A bad run in a later part is still found.
-    EXPECT_EQ(check_reason("TEST()|TEST()|TEST()|NOPE()", &bad), "unknown algorithm name \"NOPE\"");
-    // An empty value is allowed (it reads as an absent key).
+    // The parameter parser takes any text: a key without '=' is ignored,
+    // parentheses inside the value belong to it, an empty value is absent.
+    EXPECT_EQ(check_reason("TEST(A)"), "");
+    EXPECT_EQ(check_reason("TEST(A=(b))"), "");
+    EXPECT_EQ(check_reason("TEST(NP=(1))"), "");
+    EXPECT_EQ(check_reason("TEST(NP=1:=3)"), "");
     EXPECT_EQ(check_reason("TEST(FOM=:NP=1:)"), "");
+    EXPECT_EQ(check_reason(" REMUX ( NP=1 ) ; TEST() "), "");
+
+    std::string text = "TEST(A=(b))";
+    std::string name, params;
+    ASSERT_TRUE(morv_cut_first_run(&text, &name, &params));
+    EXPECT_EQ(params, "A=(b)");
+    text = "TEST(A); ";
+    ASSERT_TRUE(morv_cut_first_run(&text, &name, &params));
+    EXPECT_EQ(params, "A");
+    EXPECT_FALSE(morv_cut_first_run(&text, &name, &params)) << "blanks after the last ';' hold no run";
+}
+
+TEST(MorvRunListTest, MalformedStringsNameTheOffendingRunAndWhereItShows)
+{
+    std::string bad;
+    size_t at = 0;
+    EXPECT_EQ(check_reason("TEST();REMU(NP=1)", &bad, &at), "unknown algorithm name \"REMU\"");
+    EXPECT_EQ(bad, "REMU(NP=1)");
+    EXPECT_EQ(at, 7u);
+    EXPECT_EQ(check_reason("TEST()x", &bad, &at), "the run does not end with ')'");
+    EXPECT_EQ(bad, "TEST()x");
+    EXPECT_EQ(at, 6u);
+    EXPECT_EQ(check_reason("TEST(NP=1", &bad, &at), "the run does not end with ')'");
+    EXPECT_EQ(at, 8u);
+    EXPECT_EQ(check_reason("TEST(", nullptr, &at), "the run does not end with ')'");
+    EXPECT_EQ(at, 5u);
+    EXPECT_EQ(check_reason("TEST", nullptr, &at), "no '(' after the algorithm name");
+    EXPECT_EQ(at, 4u);
+    EXPECT_EQ(check_reason("a|b|c|"), "no '(' after the algorithm name");
+    EXPECT_EQ(check_reason("(NP=1)", nullptr, &at), "missing algorithm name");
+    EXPECT_EQ(at, 0u);
+    // A ';' always ends a run, even between parentheses.
+    EXPECT_EQ(check_reason("TEST(A=;B=1)", &bad), "the run does not end with ')'");
+    EXPECT_EQ(bad, "TEST(A=");
+    EXPECT_EQ(check_reason("TEST();;TEST()", nullptr, &at), "empty run");
+    EXPECT_EQ(at, 7u);
+    EXPECT_EQ(check_reason(";TEST()"), "empty run");
+    EXPECT_EQ(check_reason("a()|b()|c()|d()|e()", &bad, &at), "more than three '|'");
+    EXPECT_EQ(bad, "a()|b()|c()|d()|e()");
+    EXPECT_EQ(at, 15u);
+    // A bad run in a later part is found, at its place in the whole string.
+    EXPECT_EQ(check_reason("TEST()|TEST()|TEST()|NOPE()", &bad, &at), "unknown algorithm name \"NOPE\"");
+    EXPECT_EQ(at, 21u);
+    EXPECT_EQ(check_reason("TEST()|REMU()", nullptr, &at), "unknown algorithm name \"REMU\"");
+    EXPECT_EQ(at, 7u);
 }
 
 TEST(MorvRunListTest, TuneStringsMayUseCommas)
 {
     EXPECT_EQ(morv_tune_string_to_test_string("RTM(NP=1),LIR(NI=2)"), "RTM(NP=1);LIR(NI=2)");
-    std::string bad, reason;
-    EXPECT_TRUE(morv_check_test_string_part(morv_tune_string_to_test_string("RTM(NP=1),LIR(NI=2)"), &bad, &reason));
+    MORV_TEST_STRING_ERROR error;
+    EXPECT_TRUE(morv_check_test_string_part(morv_tune_string_to_test_string("RTM(NP=1),LIR(NI=2)"), &error));
 }

@@ -30,6 +30,22 @@ inline int count_posted(const std::string& id)
     return n;
 }
 
+// Runs f, which must neither raise an internal error nor post an error, and
+// answers the texts of the not-yet-available warnings it posted, one per line.
+template <typename F>
+std::string not_available_warnings_of(F&& f)
+{
+    msg_clear_posted_messages();
+    const std::string error = internal_error_of(f);
+    if (error != "<no internal error>") return "internal error: " + error;
+    std::string texts;
+    for (const MSG_POSTED_MESSAGE& m : msg_posted_messages()) {
+        if (m.kind == MSG_KIND::ERROR) texts += "error: " + m.text + "\n";
+        if (m.id == "WMORV_FSYN_NOT_AVAILABLE_YET") texts += m.text + "\n";
+    }
+    return texts;
+}
+
 // A test that starts with no settings, a fresh run lock and empty message
 // records, and leaves no settings behind for the next one.
 class MORV_CLEAN_STATE_TEST : public ::testing::Test

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -50,21 +51,25 @@ TEST(FlowTestString, EarlyAndLateRunsKeepTheDesignEquivalent)
     }
 }
 
-TEST(FlowTestString, MalformedStringIsAUserErrorAndTheCompileGoesOn)
+TEST(FlowTestString, MalformedStringIsAUserErrorThatStopsTheCompile)
 {
     std::string log;
     const int status = fit({"-q", "--test-string", "TEST(NP=1);NOPE()", "-o", "pipeline_bad.out.blif", k_design}, &log);
-    EXPECT_EQ(status, 0) << log;
+    EXPECT_EQ(status, 1) << log;
     EXPECT_EQ(count_posted("EMORV_FSYN_MALFORMED_TEST_STRING"), 1);
     EXPECT_EQ(count_posted("IMORV_PHYSICAL_SYNTHESIS_ALGO_START"), 0);
+    EXPECT_NE(log.find("no output is written"), std::string::npos) << log;
+    EXPECT_FALSE(std::ifstream("pipeline_bad.out.blif").good());
 }
 
-TEST(FlowTestString, AlgorithmThatIsNotAvailableStopsWithItsName)
+TEST(FlowTestString, AlgorithmThatIsNotAvailableIsSkippedWithOneWarning)
 {
     std::string log;
-    const int status = fit({"-q", "--test-string", "RTM(NP=1)", k_design}, &log);
-    EXPECT_EQ(status, 2);
-    EXPECT_NE(log.find("MORV_RETIMING_BRK is not available yet"), std::string::npos) << log;
+    const int status =
+        fit({"-q", "--test-string", "RTM(NP=1);TEST();RTM()", "-o", "pipeline_rtm.out.blif", k_design}, &log);
+    EXPECT_EQ(status, 0) << log;
+    EXPECT_EQ(count_posted("WMORV_FSYN_NOT_AVAILABLE_YET"), 1);
+    EXPECT_EQ(count_posted("IMORV_PHYSICAL_SYNTHESIS_ALGO_START"), 1) << "the test algorithm still runs";
 }
 
 }  // namespace

@@ -33,7 +33,9 @@ bool MORV_EXPERT_FAMILY<FAMILY>::run_fsyn_replay_log_flow()
 {
     switch (driver().m_replay) {
     case MORV_REPLAY_SHARED: return run_shared_replay_log_flow();
-    case MORV_REPLAY_OWN: family_hook_missing("run_fsyn_replay_log_flow");
+    case MORV_REPLAY_OWN:
+        warn_not_available(std::string(get_family_class_name()) + "::run_fsyn_replay_log_flow");
+        return false;
     case MORV_REPLAY_UNREACHABLE:
         MSG_INTERNAL_ERROR::report(driver().m_unreachable_replay_text, "MORV", __FILE__, __LINE__);
     default: return MORV_EXPERT::run_fsyn_replay_log_flow();
