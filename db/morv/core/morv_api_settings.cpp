@@ -84,10 +84,14 @@ int MORV_API::s_icp_call_count = 0;
 
 // ------------------------------------------------------------------ settings by id
 
+std::optional<int> MORV_API::find_int_option(int id) const
+{
+    return HDB_INT_OPTION::get_int_option(action_point_of(m_morv_env), id);
+}
+
 int MORV_API::get_int_option(int id) const
 {
-    HDB_ACTION_PT_INSTANCE* ap = action_point_of(m_morv_env);
-    std::optional<int> value = HDB_INT_OPTION::get_int_option(ap, id);
+    const std::optional<int> value = find_int_option(id);
     return value ? *value : -1;
 }
 

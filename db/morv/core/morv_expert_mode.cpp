@@ -39,6 +39,15 @@ void MORV_EXPERT::find_and_set_which_algorithms_are_to_run()
     if (!is_device_supported_by_fsyn()) return;
     const MORV_FAMILY_TRAITS& family = morv_family_traits(m_fsyn_api->get_base_family_code());
 
+    read_flow_mode_inputs();
+    choose_flow_mode(family);
+    apply_family_and_migration_rules(family);
+    apply_developer_flow_switches();
+    check_if_fsyn_flow_can_be_run();
+}
+
+void MORV_EXPERT::read_flow_mode_inputs()
+{
     // An optimisation is on for the project, or because some instance
     // switches it on.
     const MORV_INST_ASGN_MGR* inst_asgn_mgr = m_fsyn_api->get_inst_asgn_mgr();
@@ -61,34 +70,21 @@ void MORV_EXPERT::find_and_set_which_algorithms_are_to_run()
     m_sweeper_only = cfg_is_on("fsyn_netlist_sweeper", false);
     m_tune_strings = cfg_is_on("fsyn_tune_strings", false);
     m_for_density = cfg_is_on("fsyn_for_density", false);
+}
 
-    const e_fsyn_flow early_flow = MORV_ENV::where_does_early_fsyn_run(m_morv_env->get_cmp());
+void MORV_EXPERT::choose_flow_mode(const MORV_FAMILY_TRAITS& family)
+{
     const bool any_user_setting = m_opx_comb_logic || m_opx_comb_logic_for_fitting || m_opx_logic_to_memory ||
                                   m_opx_async_pipelining || m_opx_register_duplication || m_opx_register_retiming;
-
     if (!m_opx_physical_synthesis_read_log.empty()) {
         m_flow_type = FSYN_REPLAY_LOG_FLOW;
         m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
     } else if (!m_opx_fsyn_test_string.empty()) {
         m_flow_type = FSYN_TEST_STRING_FLOW;
-        decode_and_parse_test_string();
-        if (!m_test_string_early.empty()) m_fsyn_flow_is_enabled[early_flow] = true;
-        if (!m_test_string_post_clustering.empty()) m_fsyn_flow_is_enabled[POST_CLUSTERING_FSYN_FLOW] = true;
-        if (!m_test_string_cluster_retry.empty()) m_fsyn_flow_is_enabled[CLUSTER_RETRY_FSYN_FLOW] = true;
-        if (!m_test_string_late.empty()) m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = true;
-        for (int id = 0; id < ALGORITHM_END; ++id) m_algorithm_list[id] = true;
+        choose_test_string_flows();
     } else if (any_user_setting) {
         m_flow_type = FSYN_USER_OPTION_FLOW;
-        if (m_opx_comb_logic || m_opx_async_pipelining || m_opx_register_duplication || m_opx_register_retiming)
-            m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = true;
-        if (m_opx_async_pipelining) m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
-        if (m_opx_comb_logic || m_opx_register_retiming) {
-            m_fsyn_flow_is_enabled[early_flow] = true;
-            m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
-        }
-        if ((m_opx_comb_logic_for_fitting || m_opx_logic_to_memory) && family.m_fitting_flows)
-            m_fsyn_flow_is_enabled[CLUSTER_RETRY_FSYN_FLOW] = true;
-        set_user_option_algorithms_to_run();
+        choose_user_option_flows(family);
     } else if (m_sweeper_only) {
         m_flow_type = FSYN_SWEEPER_ONLY_FLOW;
         m_fsyn_flow_is_enabled[SYN_EARLY_FSYN_FLOW] = true;
@@ -104,7 +100,36 @@ void MORV_EXPERT::find_and_set_which_algorithms_are_to_run()
         m_flow_type = FSYN_FLAT_FLOW;
         for (int id = 0; id < ALGORITHM_END; ++id) m_algorithm_list[id] = true;
     }
+}
 
+void MORV_EXPERT::choose_test_string_flows()
+{
+    const e_fsyn_flow early_flow = MORV_ENV::where_does_early_fsyn_run(m_morv_env->get_cmp());
+    decode_and_parse_test_string();
+    if (!m_test_string_early.empty()) m_fsyn_flow_is_enabled[early_flow] = true;
+    if (!m_test_string_post_clustering.empty()) m_fsyn_flow_is_enabled[POST_CLUSTERING_FSYN_FLOW] = true;
+    if (!m_test_string_cluster_retry.empty()) m_fsyn_flow_is_enabled[CLUSTER_RETRY_FSYN_FLOW] = true;
+    if (!m_test_string_late.empty()) m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = true;
+    for (int id = 0; id < ALGORITHM_END; ++id) m_algorithm_list[id] = true;
+}
+
+void MORV_EXPERT::choose_user_option_flows(const MORV_FAMILY_TRAITS& family)
+{
+    const e_fsyn_flow early_flow = MORV_ENV::where_does_early_fsyn_run(m_morv_env->get_cmp());
+    if (m_opx_comb_logic || m_opx_async_pipelining || m_opx_register_duplication || m_opx_register_retiming)
+        m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = true;
+    if (m_opx_async_pipelining) m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
+    if (m_opx_comb_logic || m_opx_register_retiming) {
+        m_fsyn_flow_is_enabled[early_flow] = true;
+        m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
+    }
+    if ((m_opx_comb_logic_for_fitting || m_opx_logic_to_memory) && family.m_fitting_flows)
+        m_fsyn_flow_is_enabled[CLUSTER_RETRY_FSYN_FLOW] = true;
+    set_user_option_algorithms_to_run();
+}
+
+void MORV_EXPERT::apply_family_and_migration_rules(const MORV_FAMILY_TRAITS& family)
+{
     if (migrates_to_family_without_fitter_flows(*m_fsyn_api)) {
         MORV_DEBUG_STREAM::print(1, "Disabling FIT-EARLY, CLUSTER-RETRY, and LATE, because TIII <-> DWX migration is "
                                     "selected.");
@@ -118,13 +143,19 @@ void MORV_EXPERT::find_and_set_which_algorithms_are_to_run()
         m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = false;
     }
 
-    if (m_for_density && family.m_fitting_flows) {
+    // A replay or a test string says exactly what runs: turning the mode
+    // into user options here would make the flows skip it without a word.
+    const bool explicit_mode = m_flow_type == FSYN_REPLAY_LOG_FLOW || m_flow_type == FSYN_TEST_STRING_FLOW;
+    if (m_for_density && family.m_fitting_flows && !explicit_mode) {
         m_flow_type = FSYN_USER_OPTION_FLOW;
         m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
         m_algorithm_list[RAM_MAP_ALGORITHM] = true;
         m_algorithm_list[RESPLIT_ALGORITHM] = true;
     }
+}
 
+void MORV_EXPERT::apply_developer_flow_switches()
+{
     if (cfg_is_on("fsyn_enable_debug_checkpoints", false) && !cfg_is_on("fsyn_debug_checkpoint_stop_late", false))
         m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = false;
 
@@ -150,6 +181,4 @@ void MORV_EXPERT::find_and_set_which_algorithms_are_to_run()
             MORV_DEBUG_STREAM::print(1,
                                      "Warning: Fit-FSYN disabled by INI.  This will negatively impact QoR (I hope).");
     }
-
-    check_if_fsyn_flow_can_be_run();
 }

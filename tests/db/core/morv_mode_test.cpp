@@ -233,6 +233,40 @@ TEST_F(MorvModeTest, SweeperTuneAndFlatModesAndTheFamilyRules)
     }
 }
 
+TEST_F(MorvModeTest, DensityKeepsAnExplicitTestStringOrReplay)
+{
+    {
+        // The density rule would make this a user-option compile and the
+        // test string would silently not run.
+        RUN run(6);
+        cfg_set_value("fsyn_for_density", "on");
+        run.options().set_string(634, "TEST()|TEST()");
+        MORV_PROBE_EXPERT& expert = run.start();
+        EXPECT_EQ(expert.get_flow_type(), FSYN_TEST_STRING_FLOW);
+        EXPECT_EQ(expert.get_test_string_part(LATE_FSYN_FLOW), "TEST()");
+        EXPECT_TRUE(expert.flow_enabled(LATE_FSYN_FLOW));
+    }
+    {
+        RUN run(6);
+        cfg_set_value("fsyn_for_density", "on");
+        run.options().set_string(661, "top.map.psl");
+        MORV_PROBE_EXPERT& expert = run.start();
+        EXPECT_EQ(expert.get_flow_type(), FSYN_REPLAY_LOG_FLOW);
+        EXPECT_EQ(expert.enabled_flows(), "01000");
+        EXPECT_FALSE(expert.algorithm_may_run(RAM_MAP_ALGORITHM));
+    }
+    {
+        // User options stay user options, with the density algorithms added.
+        RUN run(6);
+        cfg_set_value("fsyn_for_density", "on");
+        run.options().set_bool(662, true);
+        MORV_PROBE_EXPERT& expert = run.start();
+        EXPECT_EQ(expert.get_flow_type(), FSYN_USER_OPTION_FLOW);
+        EXPECT_EQ(expert.enabled_flows(), "01001");
+        EXPECT_TRUE(expert.algorithm_may_run(RESPLIT_ALGORITHM));
+    }
+}
+
 TEST_F(MorvModeTest, MigrationAndIncrementalReuseTurnFlowsOff)
 {
     {

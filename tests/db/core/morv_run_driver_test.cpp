@@ -271,3 +271,28 @@ TEST_F(MorvRunDriverTest, RunCounterNumbersEveryRun)
     run("NP=0", {{3, 100}});
     EXPECT_EQ(MORV_ALGORITHM_BASE::get_run_counter(), before + 2);
 }
+
+TEST_F(MorvRunDriverTest, SweepingFollowsTheFacadesSweeperSwitch)
+{
+    auto sweeper_disabled_lines = [] {
+        int n = 0;
+        for (const auto& line : msg_vdebug_lines())
+            if (line.text == "Netlist sweeper is disabled for all algorithms") ++n;
+        return n;
+    };
+    msg_clear_vdebug_lines();
+    run("NI=2", {{3, 100}, {4, 110}, {5, 120}});
+    EXPECT_EQ(sweeper_disabled_lines(), 0);
+
+    m_api->set_netlist_sweeper_enabled(false);
+    msg_clear_vdebug_lines();
+    run("NI=2", {{5, 100}, {6, 110}, {7, 120}});
+    EXPECT_EQ(sweeper_disabled_lines(), 2) << "one line per productive iteration";
+
+    // The developer switch turns it off whatever the facade says.
+    m_api->set_netlist_sweeper_enabled(true);
+    cfg_set_value("fsyn_disable_netlist_sweeper", "on");
+    msg_clear_vdebug_lines();
+    run("NI=1", {{7, 100}, {8, 110}});
+    EXPECT_EQ(sweeper_disabled_lines(), 1);
+}

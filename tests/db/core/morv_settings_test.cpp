@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "cfg/cfg.h"
@@ -102,6 +103,17 @@ TEST_F(MorvSettingsTest, MigrationLogIsWrittenBetweenFamilies6And24Only)
         run.host.ap.get_options().set_string(661, "replay.psl");
         run.start();
         EXPECT_FALSE(run.api()->is_fsyn_write_log_required());
+    }
+}
+
+TEST_F(MorvSettingsTest, PlacerSeedIsZeroOnlyWhenAbsent)
+{
+    const std::pair<std::optional<int>, int> cases[] = {{std::nullopt, 0}, {-1, -1}, {7, 7}, {0, 0}};
+    for (const auto& [given, expected] : cases) {
+        RUN run(6, 1);
+        if (given) run.host.ap.get_options().set_int(566, *given);
+        run.start();
+        EXPECT_EQ(run.api()->get_placer_seed(), expected) << "setting " << given.value_or(-99);
     }
 }
 

@@ -12,6 +12,7 @@
 #include "morv/core/morv_expert.h"  // MORV_PARAMETER_MAP
 
 class MORV_API;
+class MORV_EXPERT;
 class MORV_CDB_INTERFACE;
 class MORV_TIMING;
 class CDB_ATOM_NETLIST;
@@ -128,6 +129,25 @@ public:
     bool use_timing_snapshots() const { return m_use_timing_snapshots; }
     bool xicp_modify_dest_node_on_modify_edge() const { return m_xicp_modify_dest_node_on_modify_edge; }
     bool xicp_run_init_virtual_icp_tan() const { return m_xicp_run_init_virtual_icp_tan; }
+
+private:
+    // What one run shares between the stages of the run driver.
+    struct RUN_STATE;
+    void prepare_run(RUN_STATE& run);
+    // Runs pass m_curr_pass; true when it was the run's last.
+    bool run_pass(RUN_STATE& run);
+    // One iteration; false when the pass ends after it.
+    bool run_iteration(RUN_STATE& run, int& worse);
+    // Sweep, timing and verdict after an iteration that changed the netlist.
+    bool judge_productive_iteration(RUN_STATE& run, int& worse);
+    // Restore and re-time at the end of a pass; true when it was the last.
+    bool end_pass(RUN_STATE& run, int worse);
+    // Keeps the run's result or restores the netlist it began with.
+    void keep_or_restore_initial(const RUN_STATE& run, bool timing_ok);
+    void finish_run(const RUN_STATE& run);
+    bool run_timing(const RUN_STATE& run, bool full, bool second, double multiplier, bool fourth, bool fifth,
+                    bool sixth);
+    void restore_and_drop(int save_id);
 
 protected:
     MORV_API* m_fsyn_api;

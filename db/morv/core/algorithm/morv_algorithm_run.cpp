@@ -119,31 +119,64 @@ void MORV_ALGORITHM_BASE::print_summary()
     MORV_DEBUG_STREAM::print(1, "%s", ASTERISKS_51);
 }
 
+struct MORV_ALGORITHM_BASE::RUN_STATE
+{
+    std::string short_name;
+    const char* name = nullptr;
+    MORV_EXPERT* expert = nullptr;
+    const char* flow_tag = nullptr;
+    bool late_running = false;
+    // The experimental timing path of the LATE flow.
+    bool late_xicp = false;
+    int start_le_count = 0;
+    int start_ff_count = 0;
+    bool iter_netlist_dump = false;
+    bool fail_if_icp_fails = false;
+    std::string post_suffix;
+    // Profiler section names, built once rather than per pass and iteration.
+    std::string pass_section;
+    std::string iter_section;
+    double last_progress = 0;
+    int total_ops = 0;
+};
+
 bool MORV_ALGORITHM_BASE::run_algorithm()
 {
-    const std::string short_name = get_short_name();
-    const char* name = short_name.c_str();
-    GEN_PROFILER run_section(name);
-    MORV_EXPERT* expert = m_fsyn_api->get_fsyn_expert();
+    RUN_STATE run;
+    run.short_name = get_short_name();
+    run.name = run.short_name.c_str();
+    GEN_PROFILER run_section(run.name);
+    prepare_run(run);
+    m_curr_pass = 0;
+    while (m_curr_pass < m_num_passes) {
+        if (is_fom_close_to_optimal()) break;
+        if (run_pass(run)) break;
+        ++m_curr_pass;
+    }
+    finish_run(run);
+    return true;
+}
 
-    MORV_DEBUG_STREAM::print(1, "Starting FSYN %s", name);
-    send(new_msg_physical_synthesis_algo_start(get_description().c_str()), expert);
+void MORV_ALGORITHM_BASE::prepare_run(RUN_STATE& run)
+{
+    run.expert = m_fsyn_api->get_fsyn_expert();
+    MORV_DEBUG_STREAM::print(1, "Starting FSYN %s", run.name);
+    send(new_msg_physical_synthesis_algo_start(get_description().c_str()), run.expert);
 
-    const char* flow_tag = flow_tag_of(expert);
-    const bool late_running = expert != nullptr && expert->is_fsyn_running(LATE_FSYN_FLOW);
-    const bool late_xicp = expert != nullptr && expert->use_xicp() && late_running;
-    const int start_le_count = m_fsyn_api->get_used_le_count();
-    const int start_ff_count = m_fsyn_api->get_used_ff_count();
-    const bool iter_netlist_dump = cfg_is_on("fsyn_enable_iter_netlist_dump", false);
+    run.flow_tag = flow_tag_of(run.expert);
+    run.late_running = run.expert != nullptr && run.expert->is_fsyn_running(LATE_FSYN_FLOW);
+    run.late_xicp = run.expert != nullptr && run.expert->use_xicp() && run.late_running;
+    run.start_le_count = m_fsyn_api->get_used_le_count();
+    run.start_ff_count = m_fsyn_api->get_used_ff_count();
+    run.iter_netlist_dump = cfg_is_on("fsyn_enable_iter_netlist_dump", false);
 
-    const std::string pre_suffix = dump_suffix(".%d_pre_%s_%s", s_run_counter, flow_tag, name);
-    const std::string post_suffix = dump_suffix(".%d_post_%s_%s", s_run_counter, flow_tag, name);
-    m_fsyn_api->dump_atom_netlist(pre_suffix);
+    run.post_suffix = dump_suffix(".%d_post_%s_%s", s_run_counter, run.flow_tag, run.name);
+    m_fsyn_api->dump_atom_netlist(dump_suffix(".%d_pre_%s_%s", s_run_counter, run.flow_tag, run.name));
 
     save_initial_netlist();
 
     set_default_algorithm_parameters(m_num_passes, m_icp_at_end, m_fom_to_accept, m_restore_netlist);
-    MORV_DEBUG_STREAM::print(1, "Algorithm %s Parameters:", name);
+    MORV_DEBUG_STREAM::print(1, "Algorithm %s Parameters:", run.name);
     MORV_DEBUG_STREAM::print(1, "NP: %d", m_num_passes);
     MORV_DEBUG_STREAM::print(1, "ICP_AT_END: %s", m_icp_at_end == 1 ? "YES" : "NO");
     MORV_DEBUG_STREAM::print(1, "FOM (to accept): %g", m_fom_to_accept);
@@ -154,212 +187,220 @@ bool MORV_ALGORITHM_BASE::run_algorithm()
     // incremental estimator switch need timing services that are not
     // available yet; without them both steps have nothing to prepare.
 
-    const bool fail_if_icp_fails = cfg_is_on("fsyn_fail_if_icp_fails", false);
-    auto timing = [&](bool full, bool second, double multiplier, bool fourth, bool fifth, bool sixth) {
-        const bool icp_ok = m_fsyn_api->run_timing_analysis(full, second, multiplier, fourth, fifth, sixth);
-        if (fail_if_icp_fails && !icp_ok) driver_error("icp_ok", __LINE__);
-        return icp_ok;
-    };
+    run.fail_if_icp_fails = cfg_is_on("fsyn_fail_if_icp_fails", false);
+    run.pass_section = run.short_name + " pass";
+    run.iter_section = run.short_name + " iteration";
+    run.last_progress = gen_get_sec_wallclock();
+    run.total_ops = 0;
+}
 
-    // The host's restore consumes a saved state; dropping it here as well
-    // keeps a restore that only copies from leaving states behind.
-    auto restore_and_drop = [this](int save_id) {
-        m_fsyn_api->restore_state(save_id);
-        m_fsyn_api->clear_state(save_id);
-    };
+bool MORV_ALGORITHM_BASE::run_timing(const RUN_STATE& run, bool full, bool second, double multiplier, bool fourth,
+                                     bool fifth, bool sixth)
+{
+    const bool icp_ok = m_fsyn_api->run_timing_analysis(full, second, multiplier, fourth, fifth, sixth);
+    if (run.fail_if_icp_fails && !icp_ok) driver_error("icp_ok", __LINE__);
+    return icp_ok;
+}
 
-    // Profiler section names, built once rather than per pass and iteration.
-    const std::string pass_section = short_name + " pass";
-    const std::string iter_section = short_name + " iteration";
+// The host's restore consumes a saved state; dropping it here as well keeps a
+// restore that only copies from leaving states behind.
+void MORV_ALGORITHM_BASE::restore_and_drop(int save_id)
+{
+    m_fsyn_api->restore_state(save_id);
+    m_fsyn_api->clear_state(save_id);
+}
 
-    double last_progress = gen_get_sec_wallclock();
-    int total_ops = 0;
-    m_curr_pass = 0;
-    while (m_curr_pass < m_num_passes) {
-        if (is_fom_close_to_optimal()) break;
-        GEN_PROFILER pass_profile(pass_section.c_str());
-        set_default_pass_parameters(m_curr_pass, m_num_iters, m_hill_climb_iters);
-        MORV_DEBUG_STREAM::print(1, "Pass %d Parameters:", m_curr_pass);
-        MORV_DEBUG_STREAM::print(1, "NI: %d", m_num_iters);
-        MORV_DEBUG_STREAM::print(1, "HCI: %d", m_hill_climb_iters);
-        MORV_DEBUG_STREAM::print(1, "HC_CUT: %d", m_hill_climb_cut);
-        MORV_DEBUG_STREAM::print(1, "SRT: %f", m_slack_ratio_threshold);
-        MORV_DEBUG_STREAM::print(1, "EFFORT: %f", static_cast<double>(m_effort));
+bool MORV_ALGORITHM_BASE::run_pass(RUN_STATE& run)
+{
+    GEN_PROFILER pass_profile(run.pass_section.c_str());
+    set_default_pass_parameters(m_curr_pass, m_num_iters, m_hill_climb_iters);
+    MORV_DEBUG_STREAM::print(1, "Pass %d Parameters:", m_curr_pass);
+    MORV_DEBUG_STREAM::print(1, "NI: %d", m_num_iters);
+    MORV_DEBUG_STREAM::print(1, "HCI: %d", m_hill_climb_iters);
+    MORV_DEBUG_STREAM::print(1, "HC_CUT: %d", m_hill_climb_cut);
+    MORV_DEBUG_STREAM::print(1, "SRT: %f", m_slack_ratio_threshold);
+    MORV_DEBUG_STREAM::print(1, "EFFORT: %f", static_cast<double>(m_effort));
 
-        m_curr_iter = 0;
-        bool keep_going = true;
-        int worse = 0;
-        while (m_curr_iter < m_num_iters && keep_going) {
-            MORV_DEBUG_STREAM::print(1, "%s", ASTERISKS_48);
-            MORV_DEBUG_STREAM::print(1, "%s(%d) running Pass %d Iter %d", name, s_run_counter, m_curr_pass,
-                                     m_curr_iter);
-            MORV_DEBUG_STREAM::print(1, "%s", ASTERISKS_48);
-            const double now = gen_get_sec_wallclock();
-            if (now - last_progress >= PROGRESS_INTERVAL) {
-                last_progress = now;
-                send(new_msg_physical_synthesis_algo_progress(get_description().c_str(), m_curr_pass + 1, m_num_passes,
-                                                              m_curr_iter + 1, m_num_iters),
-                     expert);
-            }
+    m_curr_iter = 0;
+    bool keep_going = true;
+    int worse = 0;
+    while (m_curr_iter < m_num_iters && keep_going) keep_going = run_iteration(run, worse);
 
-            // Debug checkpoints, the region-content recount and the occupied-
-            // location grid (families 34, 41, 42) have no facade service yet;
-            // the algorithms available so far read none of them.
-            int ops = 0;
-            {
-                GEN_PROFILER iter_profile(iter_section.c_str());
-                ops = do_iter();
-            }
-            if (!m_fsyn_api->check_bp_info()) driver_error("m_fsyn_api->check_bp_info()", __LINE__);
-            MORV_DEBUG_STREAM::print(0, "do_iter: alg=%s, pass=%d, iter=%d, ops=%d", name, m_curr_pass, m_curr_iter,
-                                     ops);
+    MORV_DEBUG_STREAM::print(1, "Pass %d is terminated", m_curr_pass);
+    const bool last = end_pass(run, worse);
+    finish_pass();
+    return last;
+}
 
-            if (ops == 0) {
-                keep_going = false;
-            } else {
-                const bool sweeper_on = expert == nullptr || !expert->is_fsyn_running_on_a_flat_flow();
-                if (!cfg_is_on("fsyn_disable_netlist_sweeper", false) && sweeper_on) {
-                    GEN_PROFILER sweep_profile("Netlist sweeper");
-                    run_netlist_sweeper();
-                    if (!m_fsyn_api->check_bp_info()) driver_error("m_fsyn_api->check_bp_info()", __LINE__);
-                } else {
-                    MORV_DEBUG_STREAM::print(1, "Netlist sweeper is disabled for all algorithms");
-                }
-                const bool per_iteration = m_icp_at_end != 1;
-                bool ok = true;
-                if (per_iteration || m_num_iters > 1)
-                    ok = timing(per_iteration, per_iteration, m_effort, false, per_iteration, false);
-                // Pending change-log records would be written here; the
-                // change-log writer is not built yet.
-                if (!ok) {
-                    worse = -1;
-                    keep_going = false;
-                } else if (check_if_netlist_improved()) {
-                    worse = 0;
-                } else {
-                    ++worse;
-                    keep_going = worse < m_hill_climb_iters;
-                    if (m_hill_climb_cut != -1 && m_hill_climb_cut <= m_curr_iter) {
-                        MORV_DEBUG_STREAM::print(2, "HC_CUT triggered");
-                        keep_going = false;
-                    }
-                }
-                if (is_fom_close_to_optimal()) keep_going = false;
-            }
-
-            if (m_fsyn_api->is_plumrix_enabled() && m_fsyn_api->is_plumrix_dump_every_iteration()) {
-                std::string tag = "ALGO_SHORT_NAME_TOO_LONG";
-                if (short_name.size() < 20) tag = dump_suffix("POST-%s_%d_%d", name, m_curr_pass, m_curr_iter);
-                MORV_PLUMRIX* plx = expert != nullptr ? expert->get_fsyn_plumrix() : nullptr;
-                if (plx == nullptr) driver_error("plx", __LINE__);
-                if (plx->is_connected()) plx->breakpoint(tag.c_str());
-            }
-
-            if (iter_netlist_dump)
-                m_fsyn_api->dump_atom_netlist(
-                    dump_suffix(".%d_%d_%d_post_%s_%s", s_run_counter, m_curr_pass, m_curr_iter, flow_tag, name));
-
-            MORV_DEBUG_STREAM::print(1, "Algorithm %s end of pass %d iter %d (ops %d) (code %s) (FOM %s) %d", name,
-                                     m_curr_pass, m_curr_iter, ops, keep_going ? "CONTINUE" : "TERMINATE",
-                                     worse == 0 ? "BETTER" : "WORSE", worse);
-            MORV_DEBUG_STREAM::print(1, "%s", ASTERISKS_48);
-            total_ops += ops;
-            ++m_curr_iter;
-        }
-
-        MORV_DEBUG_STREAM::print(1, "Pass %d is terminated", m_curr_pass);
-        bool last = m_curr_pass == m_num_passes - 1;
-        const bool best_is_initial = m_init_netlist == m_curr_best_netlist;
-        bool restored = false;
-        if (worse != 0) {
-            restore_and_drop(m_curr_best_netlist);
-            restored = true;
-            m_curr_best_netlist = m_fsyn_api->save_state();
-            if (best_is_initial) m_init_netlist = m_curr_best_netlist;
-            if (!(m_curr_best_netlist > 0)) driver_error("m_curr_best_netlist > 0", __LINE__);
-        }
-
-        bool ok = true;
-        if (restored || (total_ops > 0 && m_icp_at_end == 1)) {
-            bool full = last && m_icp_at_end == 1 && !best_is_initial;
-            if (late_xicp) full = true;
-            const bool fourth = late_xicp || full || m_icp_at_end != 1;
-            const bool fifth = m_reg_pack && full;
-            bool use_snapshot = m_use_timing_snapshots && restored;
-            if (late_running) use_snapshot = use_snapshot && !full;
-            if (use_snapshot)
-                MORV_DEBUG_STREAM::print(1, "Skipping ICP/timing analysis; using timing snapshot on restore");
-            else ok = timing(full, full, m_effort, false, fourth, fifth);
-        }
-
-        bool closing = last;
-        if (!last && is_fom_close_to_optimal()) {
-            if (m_icp_at_end == 1 && !best_is_initial) ok = timing(true, true, m_effort, false, true, m_reg_pack);
-            last = true;
-            closing = true;
-        }
-
-        if (closing) {
-            bool restore_initial = false;
-            if (!ok) {
-                MORV_DEBUG_STREAM::print(1, "!!!    ICP failed, restoring initial netlist");
-                m_best_fom = m_init_fom;
-                restore_initial = true;
-            } else {
-                const double cur = compute_figure_of_merit();
-                MORV_DEBUG_STREAM::print(1, "!!! check if restore initial netlist: curr_fom=%0.3f init_fom=%0.3f", cur,
-                                         m_init_fom);
-                if (cur < m_init_fom + m_fom_to_accept && m_restore_netlist == 1) {
-                    MORV_DEBUG_STREAM::print(1, "!!!    restoring initial netlist");
-                    m_best_fom = m_init_fom;
-                    restore_initial = true;
-                } else {
-                    MORV_DEBUG_STREAM::print(1, "!!!    NOT restoring initial netlist");
-                    m_best_fom = cur;
-                    if (m_init_netlist != m_curr_best_netlist) m_fsyn_api->clear_state(m_init_netlist);
-                    m_init_netlist = -1;
-                }
-            }
-            if (restore_initial) {
-                restore_and_drop(m_init_netlist);
-                // The best netlist may be the initial one; it is consumed with it.
-                if (m_curr_best_netlist == m_init_netlist) m_curr_best_netlist = -1;
-                m_init_netlist = -1;
-                if (m_use_timing_snapshots) {
-                    MORV_DEBUG_STREAM::print(1,
-                                             "Skipping ICP/timing analysis; using timing snapshot on restore part 2");
-                } else {
-                    const bool icp_ok = m_fsyn_api->run_timing_analysis(late_xicp, late_xicp, 1.0, false, true, false);
-                    if (!icp_ok) driver_error("icp_ok", __LINE__);
-                }
-            }
-        }
-
-        finish_pass();
-        if (last) break;
-        ++m_curr_pass;
+bool MORV_ALGORITHM_BASE::run_iteration(RUN_STATE& run, int& worse)
+{
+    MORV_DEBUG_STREAM::print(1, "%s", ASTERISKS_48);
+    MORV_DEBUG_STREAM::print(1, "%s(%d) running Pass %d Iter %d", run.name, s_run_counter, m_curr_pass, m_curr_iter);
+    MORV_DEBUG_STREAM::print(1, "%s", ASTERISKS_48);
+    const double now = gen_get_sec_wallclock();
+    if (now - run.last_progress >= PROGRESS_INTERVAL) {
+        run.last_progress = now;
+        send(new_msg_physical_synthesis_algo_progress(get_description().c_str(), m_curr_pass + 1, m_num_passes,
+                                                      m_curr_iter + 1, m_num_iters),
+             run.expert);
     }
 
+    // Debug checkpoints, the region-content recount and the occupied-
+    // location grid (families 34, 41, 42) have no facade service yet; the
+    // algorithms available so far read none of them.
+    int ops = 0;
+    {
+        GEN_PROFILER iter_profile(run.iter_section.c_str());
+        ops = do_iter();
+    }
+    if (!m_fsyn_api->check_bp_info()) driver_error("m_fsyn_api->check_bp_info()", __LINE__);
+    MORV_DEBUG_STREAM::print(0, "do_iter: alg=%s, pass=%d, iter=%d, ops=%d", run.name, m_curr_pass, m_curr_iter, ops);
+
+    const bool keep_going = ops != 0 && judge_productive_iteration(run, worse);
+
+    if (m_fsyn_api->is_plumrix_enabled() && m_fsyn_api->is_plumrix_dump_every_iteration()) {
+        std::string tag = "ALGO_SHORT_NAME_TOO_LONG";
+        if (run.short_name.size() < 20) tag = dump_suffix("POST-%s_%d_%d", run.name, m_curr_pass, m_curr_iter);
+        MORV_PLUMRIX* plx = run.expert != nullptr ? run.expert->get_fsyn_plumrix() : nullptr;
+        if (plx == nullptr) driver_error("plx", __LINE__);
+        if (plx->is_connected()) plx->breakpoint(tag.c_str());
+    }
+
+    if (run.iter_netlist_dump)
+        m_fsyn_api->dump_atom_netlist(
+            dump_suffix(".%d_%d_%d_post_%s_%s", s_run_counter, m_curr_pass, m_curr_iter, run.flow_tag, run.name));
+
+    MORV_DEBUG_STREAM::print(1, "Algorithm %s end of pass %d iter %d (ops %d) (code %s) (FOM %s) %d", run.name,
+                             m_curr_pass, m_curr_iter, ops, keep_going ? "CONTINUE" : "TERMINATE",
+                             worse == 0 ? "BETTER" : "WORSE", worse);
+    MORV_DEBUG_STREAM::print(1, "%s", ASTERISKS_48);
+    run.total_ops += ops;
+    ++m_curr_iter;
+    return keep_going;
+}
+
+bool MORV_ALGORITHM_BASE::judge_productive_iteration(RUN_STATE& run, int& worse)
+{
+    if (!cfg_is_on("fsyn_disable_netlist_sweeper", false) && m_fsyn_api->is_netlist_sweeper_enabled()) {
+        GEN_PROFILER sweep_profile("Netlist sweeper");
+        run_netlist_sweeper();
+        if (!m_fsyn_api->check_bp_info()) driver_error("m_fsyn_api->check_bp_info()", __LINE__);
+    } else {
+        MORV_DEBUG_STREAM::print(1, "Netlist sweeper is disabled for all algorithms");
+    }
+    const bool per_iteration = m_icp_at_end != 1;
+    bool ok = true;
+    if (per_iteration || m_num_iters > 1)
+        ok = run_timing(run, per_iteration, per_iteration, m_effort, false, per_iteration, false);
+    // Pending change-log records would be written here; the change-log
+    // writer is not built yet.
+    bool keep_going = true;
+    if (!ok) {
+        worse = -1;
+        keep_going = false;
+    } else if (check_if_netlist_improved()) {
+        worse = 0;
+    } else {
+        ++worse;
+        keep_going = worse < m_hill_climb_iters;
+        if (m_hill_climb_cut != -1 && m_hill_climb_cut <= m_curr_iter) {
+            MORV_DEBUG_STREAM::print(2, "HC_CUT triggered");
+            keep_going = false;
+        }
+    }
+    if (is_fom_close_to_optimal()) keep_going = false;
+    return keep_going;
+}
+
+bool MORV_ALGORITHM_BASE::end_pass(RUN_STATE& run, int worse)
+{
+    bool last = m_curr_pass == m_num_passes - 1;
+    const bool best_is_initial = m_init_netlist == m_curr_best_netlist;
+    bool restored = false;
+    if (worse != 0) {
+        restore_and_drop(m_curr_best_netlist);
+        restored = true;
+        m_curr_best_netlist = m_fsyn_api->save_state();
+        if (best_is_initial) m_init_netlist = m_curr_best_netlist;
+        if (!(m_curr_best_netlist > 0)) driver_error("m_curr_best_netlist > 0", __LINE__);
+    }
+
+    bool ok = true;
+    if (restored || (run.total_ops > 0 && m_icp_at_end == 1)) {
+        const bool full = run.late_xicp || (last && m_icp_at_end == 1 && !best_is_initial);
+        const bool fourth = run.late_xicp || full || m_icp_at_end != 1;
+        const bool fifth = m_reg_pack && full;
+        bool use_snapshot = m_use_timing_snapshots && restored;
+        if (run.late_running) use_snapshot = use_snapshot && !full;
+        if (use_snapshot) MORV_DEBUG_STREAM::print(1, "Skipping ICP/timing analysis; using timing snapshot on restore");
+        else ok = run_timing(run, full, full, m_effort, false, fourth, fifth);
+    }
+
+    if (!last && is_fom_close_to_optimal()) {
+        if (m_icp_at_end == 1 && !best_is_initial) ok = run_timing(run, true, true, m_effort, false, true, m_reg_pack);
+        last = true;
+    }
+    if (last) keep_or_restore_initial(run, ok);
+    return last;
+}
+
+void MORV_ALGORITHM_BASE::keep_or_restore_initial(const RUN_STATE& run, bool timing_ok)
+{
+    bool restore_initial = false;
+    if (!timing_ok) {
+        MORV_DEBUG_STREAM::print(1, "!!!    ICP failed, restoring initial netlist");
+        m_best_fom = m_init_fom;
+        restore_initial = true;
+    } else {
+        const double cur = compute_figure_of_merit();
+        MORV_DEBUG_STREAM::print(1, "!!! check if restore initial netlist: curr_fom=%0.3f init_fom=%0.3f", cur,
+                                 m_init_fom);
+        if (cur < m_init_fom + m_fom_to_accept && m_restore_netlist == 1) {
+            MORV_DEBUG_STREAM::print(1, "!!!    restoring initial netlist");
+            m_best_fom = m_init_fom;
+            restore_initial = true;
+        } else {
+            MORV_DEBUG_STREAM::print(1, "!!!    NOT restoring initial netlist");
+            m_best_fom = cur;
+            if (m_init_netlist != m_curr_best_netlist) m_fsyn_api->clear_state(m_init_netlist);
+            m_init_netlist = -1;
+        }
+    }
+    if (!restore_initial) return;
+    restore_and_drop(m_init_netlist);
+    // The best netlist may be the initial one; it is consumed with it.
+    if (m_curr_best_netlist == m_init_netlist) m_curr_best_netlist = -1;
+    m_init_netlist = -1;
+    if (m_use_timing_snapshots) {
+        MORV_DEBUG_STREAM::print(1, "Skipping ICP/timing analysis; using timing snapshot on restore part 2");
+        return;
+    }
+    const bool icp_ok = m_fsyn_api->run_timing_analysis(run.late_xicp, run.late_xicp, 1.0, false, true, false);
+    if (!icp_ok) driver_error("icp_ok", __LINE__);
+}
+
+void MORV_ALGORITHM_BASE::finish_run(const RUN_STATE& run)
+{
     finish_algorithm();
     if (m_init_netlist >= 0) m_fsyn_api->clear_state(m_init_netlist);
     if (m_curr_best_netlist >= 0 && m_curr_best_netlist != m_init_netlist) m_fsyn_api->clear_state(m_curr_best_netlist);
     m_init_netlist = -1;
     m_curr_best_netlist = -1;
     print_summary();
-    m_fsyn_api->dump_atom_netlist(post_suffix);
+    m_fsyn_api->dump_atom_netlist(run.post_suffix);
 
     int improvement = static_cast<int>(m_best_fom - m_init_fom + 0.5);
     if (improvement < 0) improvement = 0;
-    MORV_DEBUG_STREAM::print(1, "FSYN Algo %s Estimated Slack Improvement: (%d - %d) = %d ps", name,
+    MORV_DEBUG_STREAM::print(1, "FSYN Algo %s Estimated Slack Improvement: (%d - %d) = %d ps", run.name,
                              rounded(m_best_fom), rounded(m_init_fom), improvement);
 
     MSG_I* msg_i_algo_end = nullptr;
     const std::string description = get_description();
     if (!reports_estimated_improvement()) {
         msg_i_algo_end = new_msg_physical_synthesis_algo_end_short(description.c_str());
-    } else if (first_running_flow_is_cluster_retry(expert)) {
-        int le_reduction = start_le_count - m_fsyn_api->get_used_le_count();
-        int ff_reduction = start_ff_count - m_fsyn_api->get_used_ff_count();
+    } else if (first_running_flow_is_cluster_retry(run.expert)) {
+        int le_reduction = run.start_le_count - m_fsyn_api->get_used_le_count();
+        int ff_reduction = run.start_ff_count - m_fsyn_api->get_used_ff_count();
         if (le_reduction < 0) le_reduction = 0;
         if (ff_reduction < 0) ff_reduction = 0;
         msg_i_algo_end = new_msg_physical_synthesis_algo_end_area(description.c_str(), le_reduction, ff_reduction);
@@ -367,9 +408,8 @@ bool MORV_ALGORITHM_BASE::run_algorithm()
         msg_i_algo_end = new_msg_physical_synthesis_algo_end_slack(description.c_str(), improvement);
     }
     if (msg_i_algo_end == nullptr) driver_error("msg_i_algo_end", __LINE__);
-    send(msg_i_algo_end, expert);
+    send(msg_i_algo_end, run.expert);
 
-    MORV_DEBUG_STREAM::print(1, "Exitting FSYN %s", name);
+    MORV_DEBUG_STREAM::print(1, "Exitting FSYN %s", run.name);
     ++s_run_counter;
-    return true;
 }
