@@ -65,8 +65,9 @@ void MORV_API::build_services()
 {
     MORV_ASSERT_TEXT(m_morv_env, "morv_env");
 
-    const int seed = get_int_option(MORV_SETTING_PLACER_SEED);
-    m_placer_seed = seed == -1 ? 0 : seed;
+    // Only an absent setting gives 0: -1 is a seed like any other.
+    const std::optional<int> seed = find_int_option(MORV_SETTING_PLACER_SEED);
+    m_placer_seed = seed ? *seed : 0;
 
     m_atom_netlist = m_morv_env->get_atom_netlist();
     MORV_ASSERT_TEXT(m_atom_netlist, "Error!  Could not get the atom netlist!");
@@ -253,6 +254,8 @@ bool MORV_API::restore_state(int saveid)
     MORV_ASSERT(m_morv_env);
     const double start = gen_get_sec_cpu();
     m_morv_env->restore_state(saveid);
+    // The restored netlist has other atoms (and the host may have moved regions).
+    m_kardel_index.invalidate();
     clear_state(saveid);
     MORV_DEBUG_STREAM::print(1, "Total CPU time to restore netlist = %i secs",
                              static_cast<int>(gen_get_sec_cpu() - start));
@@ -309,6 +312,7 @@ void MORV_API::take_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
 void MORV_API::restore_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot)
 {
     MORV_ASSERT(snapshot);
+    m_kardel_index.invalidate();
     // A snapshot without a chip map was taken before any flow created one.
     m_fsyn_chip_map = snapshot->m_chip_map ? MORV_MAKE_OWNER(MORV_CHIP_MAP, *snapshot->m_chip_map) : nullptr;
     MORV_ASSERT(snapshot->m_cluster_map);

@@ -5,11 +5,13 @@
 
 #include <iosfwd>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "mem_alloc_sys.h"
+#include "morv/core/morv_kardel_index.h"
 
 class MORV_EXPERT;
 class MORV_ENV;
@@ -83,6 +85,10 @@ public:
     bool is_plumrix_dump_post_route() const { return m_plumrix_dump_post_route; }
     double get_le_overuse_ratio() const { return m_le_overuse_ratio; }
     double get_ff_overuse_ratio() const { return m_ff_overuse_ratio; }
+    // The run driver sweeps after productive iterations only while this is
+    // on; a flow mode that must not sweep switches it off.
+    bool is_netlist_sweeper_enabled() const { return m_netlist_sweeper_enabled; }
+    void set_netlist_sweeper_enabled(bool enabled) { m_netlist_sweeper_enabled = enabled; }
     // Both ratios unknown again (the cluster-retry flow starts over).
     void clear_overuse_ratios() { m_le_overuse_ratio = m_ff_overuse_ratio = -1.0; }
 
@@ -92,7 +98,9 @@ public:
     void add_node_to_cluster(CDB_ATOM_NODE* node, int cluster_id, int ale_id);
 
     // ---- settings by id, resources, flow-gate queries, ICP ----
-    int get_int_option(int id) const;                                         // -1 when absent
+    int get_int_option(int id) const;  // -1 when absent
+    // The setting as stored: an absent setting differs from every value.
+    std::optional<int> find_int_option(int id) const;
     bool get_bool_option(int id) const;                                       // false when absent
     int get_enum_option(int id) const;                                        // 0 when absent
     std::string get_string_option(int id) const;                              // empty when absent
@@ -185,6 +193,9 @@ public:
     bool check_bp_info() const;
     void ignore_partition_bp_info(int partition_id);
     void set_node_kardel_region(CDB_ATOM_NODE* node, int kdr_id);
+    // The host may change region assignments between flows: the next
+    // region query reads them afresh.
+    void forget_kardel_regions() { m_kardel_index.invalidate(); }
 
     // ---- states and snapshots ----
     int save_state();
@@ -208,6 +219,9 @@ private:
     void build_services();
     void read_plumrix_switches();
     void read_overuse_ratio();
+    // Cells that can lend a new node their region's assignments.
+    bool can_model_kardel_region(CDB_ATOM_NODE* cell) const;
+    MORV_KARDEL_INDEX& kardel_index();
 
     MORV_EXPERT* m_fsyn_expert;
     MORV_OWNER<MORV_CHIP_MAP> m_fsyn_chip_map;
@@ -238,6 +252,8 @@ private:
     bool m_plumrix_dump_every_iteration;
     bool m_plumrix_dump_every_algorithm;
     bool m_plumrix_dump_post_route;
+    bool m_netlist_sweeper_enabled = true;
+    MORV_KARDEL_INDEX m_kardel_index;
     double m_le_overuse_ratio;
     double m_ff_overuse_ratio;
     int m_placer_seed;

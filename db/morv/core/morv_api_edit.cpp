@@ -77,6 +77,8 @@ void MORV_API::node_added(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* from_node, int
     if (m_fsyn_cdb_interface->is_logging())
         m_fsyn_cdb_interface->get_fsyn_log()->log_insert_atom(new_node, from_node, kind == MORV_MODIFICATION_DUPLICATE);
     m_morv_env->copy_node_assignments(from_node, new_node, 0, 0);
+    if (m_kardel_index.is_valid() && can_model_kardel_region(new_node))
+        m_kardel_index.add(new_node, m_morv_env->get_node_kardel_region(new_node));
     m_morv_env->record_node_modification(new_node, from_node, kind, code);
     if (m_fsyn_stats != nullptr) m_fsyn_stats->note_node_added();
     if (m_dump_qor_stats) m_fsyn_qor_stat_mgr->increment_int(MORV_QOR_NODES_ADDED);
@@ -111,6 +113,7 @@ void MORV_API::delete_node(CDB_ATOM_NODE* node)
     trace_node("Deleting", node);
     m_morv_env->record_node_modification(node, nullptr, MORV_MODIFICATION_DELETE, MORV_MODIFICATION_CODE);
     m_fsyn_region_map->node_deleted(node);
+    if (m_kardel_index.is_valid()) m_kardel_index.remove(node, m_morv_env->get_node_kardel_region(node));
     HDB_INSTANCE_NAME* iname = node->get_instance_name();
     MORV_ASSERT(iname);
     iname->set_flag(HDB_INAME_FLAG_DELETED_ATOM);

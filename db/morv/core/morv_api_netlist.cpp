@@ -303,6 +303,20 @@ void MORV_API::ignore_partition_bp_info(int partition_id)
 
 // ------------------------------------------------------------------ regions and logs
 
+bool MORV_API::can_model_kardel_region(CDB_ATOM_NODE* cell) const
+{
+    return m_fsyn_net_util->is_lcell(cell) || m_fsyn_net_util->is_ff(cell) || cell->is_lcell_comb();
+}
+
+MORV_KARDEL_INDEX& MORV_API::kardel_index()
+{
+    if (m_kardel_index.is_valid()) return m_kardel_index;
+    for (CDB_ATOM_NODE* cell : *m_atom_netlist)
+        if (can_model_kardel_region(cell)) m_kardel_index.add(cell, m_morv_env->get_node_kardel_region(cell));
+    m_kardel_index.mark_valid();
+    return m_kardel_index;
+}
+
 // The node takes the assignments of the last other cell of the region; a
 // region without a cell leaves it with none.
 void MORV_API::set_node_kardel_region(CDB_ATOM_NODE* node, int kdr_id)
@@ -311,18 +325,17 @@ void MORV_API::set_node_kardel_region(CDB_ATOM_NODE* node, int kdr_id)
     MORV_ASSERT(kdr_id != -1);
     MORV_ASSERT(m_morv_env);
     MORV_ASSERT(m_fsyn_net_util);
-    CDB_ATOM_NODE* model = nullptr;
-    for (CDB_ATOM_NODE* cell : *m_atom_netlist) {
-        if (cell == node || !(m_fsyn_net_util->is_lcell(cell) || m_fsyn_net_util->is_ff(cell) || cell->is_lcell_comb()))
-            continue;
-        if (m_morv_env->get_node_kardel_region(cell) == kdr_id) model = cell;
-    }
+    MORV_KARDEL_INDEX& index = kardel_index();
+    CDB_ATOM_NODE* model = index.last_cell(kdr_id, node);
+    const bool indexed = can_model_kardel_region(node);
+    if (indexed) index.remove(node, m_morv_env->get_node_kardel_region(node));
     m_morv_env->clear_node_assignments(node);
     if (model == nullptr) {
         MORV_DEBUG_STREAM::print(100, "Warning: was unable to set node kardel region...leaving region open");
         return;
     }
     m_morv_env->copy_node_assignments(model, node, 0, 0);
+    if (indexed) index.add(node, m_morv_env->get_node_kardel_region(node));
 }
 
 // A migration compile's change log starts from the synthesis step's log.

@@ -94,6 +94,7 @@ bool MORV_EXPERT::do_physical_synthesis(e_fsyn_flow fsyn_flow_id)
 
     const char* name = get_fsyn_flow_name(fsyn_flow_id);
     const std::string flow_name = name ? name : "";
+    m_fsyn_api->forget_kardel_regions();
 
     if (fsyn_flow_id == CLUSTER_RETRY_FSYN_FLOW && m_fsyn_api->is_fsyn_write_log_required()) {
         morv_send_msg(morv_new_msg(MORV_MSG_WMORV_FSYN_CANNOT_RUN_NO_AREA_FSYN_FOR_MIGRATION_FLOW));

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 
 #include "morv/core/morv_api.h"
 #include "morv/log/morv_log.h"
+#include "morv/netlist/morv_net_util.h"
 #include "morv/netlist/morv_nt.h"
 #include "morv_edit_netlist.h"
 
@@ -286,6 +289,63 @@ TEST_F(MorvApiNetlistTest, AKardelRegionIsTakenFromTheLastCellInIt)
     EXPECT_EQ(count_lines_with(trace_lines(), "Warning: was unable to set node kardel region...leaving region open"),
               1);
     EXPECT_EQ(internal_error_of([&] { api->set_node_kardel_region(s0, -1); }), "kdr_id != -1");
+}
+
+// The region index kept across edits picks the same model cell as a walk of
+// the whole netlist would, through additions, deletions and region moves.
+TEST_F(MorvApiNetlistTest, KardelRegionModelsFollowAddsDeletesAndMoves)
+{
+    start();
+    int next_marker = 100;
+    // Each cell carries a marker of its own, so the model a move copied from shows.
+    auto place = [&](CDB_ATOM_NODE* n, int region) {
+        CDB_ATOM_ASSIGNMENTS given;
+        given.kardel_region = region;
+        given.locked_x1 = next_marker++;
+        n->set_assignments(given);
+    };
+    auto is_model = [&](CDB_ATOM_NODE* n) {
+        return api->get_fsyn_net_util()->is_lcell(n) || api->get_fsyn_net_util()->is_ff(n) || n->is_lcell_comb();
+    };
+    auto walked_model = [&](int region, CDB_ATOM_NODE* node) {
+        CDB_ATOM_NODE* model = nullptr;
+        for (CDB_ATOM_NODE* n : *host->netlist)
+            if (n != node && is_model(n) && n->get_assignments().kardel_region == region) model = n;
+        return model;
+    };
+    std::vector<CDB_ATOM_NODE*> cells;
+    for (CDB_ATOM_NODE* n : *host->netlist)
+        if (is_model(n)) cells.push_back(n);
+    std::mt19937 rng(11);
+    for (CDB_ATOM_NODE* n : cells) place(n, static_cast<int>(rng() % 4) - 1);
+
+    for (int step = 0; step < 300; ++step) {
+        const int what = static_cast<int>(rng() % 3);
+        CDB_ATOM_NODE* some = cells[rng() % cells.size()];
+        if (what == 0) {
+            char cell_name[16];
+            std::snprintf(cell_name, sizeof cell_name, "k%d", step);
+            CDB_ATOM_NODE* n = (rng() % 2) ? lut(cell_name) : reg(cell_name);
+            api->node_added(n, some, 0, MORV_MODIFICATION_CODE);  // takes the region of `some`
+            place(n, n->get_assignments().kardel_region);
+            cells.push_back(n);
+        } else if (what == 1 && cells.size() > 4) {
+            cells.erase(std::find(cells.begin(), cells.end(), some));
+            api->delete_node(some);
+        } else {
+            const int region = static_cast<int>(rng() % 3);
+            CDB_ATOM_NODE* expected = walked_model(region, some);
+            const int marker = expected ? expected->get_assignments().locked_x1 : -1;
+            api->set_node_kardel_region(some, region);
+            ASSERT_EQ(some->get_assignments().locked_x1, marker) << "step " << step;
+            if (expected) place(some, region);
+        }
+        if (step == 150) {
+            // The host moves a cell between flows; the next flow reads afresh.
+            place(cells[0], 2);
+            api->forget_kardel_regions();
+        }
+    }
 }
 
 TEST_F(MorvApiNetlistTest, AMigrationLogStartsFromTheSynthesisLog)
