@@ -84,7 +84,7 @@ class COMPILE
 {
 public:
     COMPILE(HOST_ENV& env, const FIT_OPTIONS& o, std::ostream& log, double read_seconds)
-        : m_env(env), m_o(o), m_log(log), m_read_seconds(read_seconds)
+        : m_env(env), m_o(o), m_log(log), m_read_seconds(read_seconds), m_errors_before(msg_posted_error_count())
     {}
 
     HOST_COMPILE_RESULT run();
@@ -125,6 +125,15 @@ private:
         return ran;
     }
     void derive_clock_period();
+    // An error the component posted (a rejected test string, a setting it
+    // cannot use) fails the run: going on would hide it behind a table.
+    void stop_on_posted_errors(const char* where) const
+    {
+        const long errors = msg_posted_error_count() - m_errors_before;
+        if (errors > 0)
+            throw HOST_INPUT_ERROR(std::to_string(errors) + (errors == 1 ? " error" : " errors") + " posted " + where +
+                                   " (see above); no output is written");
+    }
 
     HOST_ENV& m_env;
     const FIT_OPTIONS& m_o;
@@ -134,6 +143,7 @@ private:
     bool m_period_given = false;
     double m_read_seconds = 0;
     long m_analyses_reported = 0;
+    long m_errors_before = 0;
 };
 
 void COMPILE::derive_clock_period()
@@ -181,6 +191,7 @@ HOST_COMPILE_RESULT COMPILE::run()
 
     m_expert = m_env.get_fsyn_expert();
     MSG_ASSERT(m_expert, "HOST");
+    stop_on_posted_errors("while choosing the physical synthesis flow");
 
     flow(SYN_EARLY_FSYN_FLOW);
     const bool fit_early = flow(FIT_EARLY_FSYN_FLOW);
@@ -224,6 +235,7 @@ HOST_COMPILE_RESULT COMPILE::run()
                             (cfg_is_on("fsyn_enable_plumrix") && cfg_is_on("fsyn_plumrix_dump_post_route_netlist"));
     flow(VERY_LATE_FSYN_FLOW, post_route);
     flow(BACK_ANNOTATE_FSYN_FLOW, true);
+    stop_on_posted_errors("during the compile");
     return m_result;
 }
 
@@ -258,13 +270,59 @@ void check_files(const FIT_OPTIONS& o)
         throw HOST_INPUT_ERROR("-o and --native name the same file '" + o.output_blif + "'");
 }
 
+// A folder the run writes into, made when missing.
+void make_folder(const std::filesystem::path& folder, const std::string& purpose)
+{
+    std::error_code ec;
+    if (folder.empty() || std::filesystem::is_directory(folder, ec)) return;
+    std::filesystem::create_directories(folder, ec);
+    if (ec || !std::filesystem::is_directory(folder))
+        throw HOST_INPUT_ERROR("cannot create folder '" + folder.string() + "' for " + purpose + ": " +
+                               (ec ? ec.message() : "a file of that name is in the way"));
+}
+
 // Opened before the compile so that an output that cannot be written is
 // found first; the text replaces the target only once complete.
 void open_output(const std::string& path, FIO_REPLACING_FILE& file)
 {
+    if (path.empty()) return;
+    make_folder(std::filesystem::path(path).parent_path(), "'" + path + "'");
     std::string error;
-    if (!path.empty() && !file.open(path, error)) throw HOST_INPUT_ERROR(error);
+    if (!file.open(path, error)) throw HOST_INPUT_ERROR(error);
 }
+
+// The compile runs in its own folder, as a compiler runs in its project's:
+// the component writes its delay, statistics, debug and change-log files
+// there by their fixed names, so a run never litters the caller's folder.
+std::filesystem::path compile_folder(const FIT_OPTIONS& o)
+{
+    std::filesystem::path folder = std::filesystem::current_path();
+    if (!o.aux_dir.empty()) folder = std::filesystem::absolute(o.aux_dir);
+    else if (!o.output_blif.empty()) folder = std::filesystem::absolute(o.output_blif).parent_path();
+    else if (!o.output_native.empty()) folder = std::filesystem::absolute(o.output_native).parent_path();
+    make_folder(folder, "the compile's own files");
+    return folder;
+}
+
+// Works in a folder for its lifetime and returns to the caller's after.
+class WORKING_FOLDER
+{
+public:
+    explicit WORKING_FOLDER(const std::filesystem::path& folder) : m_previous(std::filesystem::current_path())
+    {
+        std::filesystem::current_path(folder);
+    }
+    ~WORKING_FOLDER()
+    {
+        std::error_code ec;
+        std::filesystem::current_path(m_previous, ec);
+    }
+    WORKING_FOLDER(const WORKING_FOLDER&) = delete;
+    WORKING_FOLDER& operator=(const WORKING_FOLDER&) = delete;
+
+private:
+    std::filesystem::path m_previous;
+};
 
 std::unique_ptr<DEV_DEVICE> read_device(const FIT_OPTIONS& o, int family)
 {
@@ -302,6 +360,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     FIO_REPLACING_FILE blif_out, native_out;
     open_output(o.output_blif, blif_out);
     open_output(o.output_native, native_out);
+    const std::filesystem::path folder = compile_folder(o);
 
     HOST_SETTINGS settings;
     if (!o.settings_file.empty()) settings.load_file(o.settings_file);
@@ -321,6 +380,9 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
         netlist = reader.read_file(o.design);
     }
     const double read_seconds = gen_get_sec_cpu() - read_start;
+    // Declared before the design and the environment, so that whatever they
+    // write while being torn down also lands in the compile's folder.
+    WORKING_FOLDER in_compile_folder(folder);
     HOST_DESIGN design(family, std::move(netlist), nullptr, device.release());
     settings.apply_options_and_switches(design.options());
     // The command line wins over the settings file where both speak.

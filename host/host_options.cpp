@@ -58,10 +58,13 @@ const char* fit_usage_text()
            "  --test-string STRING   run these algorithms instead of the default lists\n"
            "  --settings FILE        project settings by id and fsyn_* switches\n"
            "  --set KEY=VALUE        one setting or switch (repeatable; after --settings)\n"
+           "  --aux-dir DIR          folder of the compile's own files (delays, debug dumps,\n"
+           "                         statistics, change logs); relative names in settings are\n"
+           "                         taken there (default: the folder of -o, else the current one)\n"
            "  --seed N               placer seed (default 1)\n"
            "  --error-on-undriven    nets read but never driven are an error (default: tied to 0,\n"
            "                         with one warning naming them)\n"
-           "  -q, --quiet            print only errors and the summary table\n"
+           "  -q, --quiet            print only warnings, errors and the summary table\n"
            "  -v, --verbose          print progress of every step\n"
            "  --help                 show this text\n"
            "  --version              show the version\n";
@@ -73,7 +76,8 @@ namespace {
 bool takes_value(const std::string& name)
 {
     static const char* const k_valued[] = {"-o",       "--native",      "--family",   "--device", "--clock-period",
-                                           "--effort", "--test-string", "--settings", "--set",    "--seed"};
+                                           "--effort", "--test-string", "--settings", "--set",    "--seed",
+                                           "--aux-dir"};
     for (const char* v : k_valued)
         if (name == v) return true;
     return false;
@@ -142,7 +146,13 @@ bool parse_fit_options(int argc, const char* const* argv, FIT_OPTIONS& o, std::s
         else if (name == "--native") o.output_native = value;
         else if (name == "--device") o.device_file = value;
         else if (name == "--settings") o.settings_file = value;
-        else if (name == "--family") {
+        else if (name == "--aux-dir") {
+            if (value.empty()) {
+                error = "--aux-dir: empty folder name";
+                return false;
+            }
+            o.aux_dir = value;
+        } else if (name == "--family") {
             std::string up;
             for (char c : value) up += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             if (!known_family(up)) {

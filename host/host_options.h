@@ -26,6 +26,7 @@ struct FIT_OPTIONS
     std::string output_native;  // --native
     std::string family = "BRK";
     std::string device_file;
+    std::string aux_dir;           // --aux-dir: the compile's working folder for the component's own files
     int64_t clock_period_ps = -1;  // -1: derived from the unoptimised critical path
     FIT_EFFORT effort = FIT_EFFORT::NORMAL;
     bool has_effort = false;

@@ -148,6 +148,8 @@ bool FIO_REPLACING_FILE::open(const std::string& target, std::string& error)
     std::filesystem::path path(target);
     // Replacing a link would cut it; the file it points to is the one meant.
     if (std::filesystem::is_symlink(path, ec)) path = std::filesystem::weakly_canonical(path, ec);
+    // Kept absolute: the caller may change its working folder before commit.
+    path = std::filesystem::absolute(path, ec);
     if (std::filesystem::is_directory(path, ec)) {
         error = "cannot write '" + target + "': it is a folder";
         return false;

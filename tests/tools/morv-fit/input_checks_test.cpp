@@ -98,8 +98,12 @@ TEST(MorvFitInputs, UndrivenNetsAreShownEvenQuietOrAreAnError)
 TEST(MorvFitInputs, OutputsThatCannotBeWrittenAreFoundBeforeTheCompile)
 {
     std::filesystem::create_directories("out_folder");
-    EXPECT_FAILS_WITH(run("-q -o no/such/folder/x.blif " + k_counter),
-                      "cannot create 'no/such/folder/x.blif': No such file or directory");
+    // A missing output folder is made; a file in its way is an error naming both.
+    EXPECT_EQ(run("-q -o new/sub/folder/x.blif " + k_counter).status, 0);
+    EXPECT_TRUE(std::filesystem::exists("new/sub/folder/x.blif"));
+    write_file("plain", "not a folder\n");
+    EXPECT_FAILS_WITH(run("-q -o plain/x.blif " + k_counter), "cannot create folder 'plain' for 'plain/x.blif'");
+    EXPECT_EQ(slurp("plain"), "not a folder\n");
     EXPECT_FAILS_WITH(run("-q -o out_folder " + k_counter), "cannot write 'out_folder': it is a folder");
     EXPECT_FAILS_WITH(run("-q --native out_folder " + k_counter), "cannot write 'out_folder': it is a folder");
     EXPECT_EQ(files_in("out_folder"), 0u);
@@ -134,7 +138,7 @@ TEST(MorvFitInputs, FailedRunKeepsOlderOutputs)
     EXPECT_EQ(slurp("older/out.txt"), "older native\n");
     EXPECT_EQ(files_in("older"), 2u);
 
-    const RUN r = run("-q -o older/out.blif --native older/out.txt " + k_counter);
+    const RUN r = run("-q --aux-dir older_aux -o older/out.blif --native older/out.txt " + k_counter);
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(slurp("older/out.blif").rfind(".model top\n", 0), 0u);
     EXPECT_NE(slurp("older/out.txt"), "older native\n");

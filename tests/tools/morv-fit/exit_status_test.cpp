@@ -1,0 +1,124 @@
+// What morv-fit tells the user, and where: errors and warnings on the error
+// stream whatever -q says, the exit status saying whether the run did what
+// was asked, and nothing left in the caller's folder.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct RUN
+{
+    int status = -1;
+    std::string out, err;
+};
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Runs the program in `folder` with the two streams kept apart.
+RUN run_in(const std::string& folder, const std::string& args)
+{
+    const std::string err_file = std::filesystem::absolute("exit_status.err").string();
+    const std::string cmd =
+        "cd '" + folder + "' && " + std::string(MORV_FIT_BINARY) + " " + args + " 2>'" + err_file + "'";
+    FILE* p = popen(cmd.c_str(), "r");
+    RUN r;
+    char buf[512];
+    while (p && fgets(buf, sizeof buf, p)) r.out += buf;
+    const int rc = p ? pclose(p) : -1;
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    r.err = slurp(err_file);
+    std::remove(err_file.c_str());
+    return r;
+}
+
+RUN run(const std::string& args)
+{
+    return run_in(".", args);
+}
+
+const std::string k_counter = std::string(MORV_SOURCE_DIR) + "/designs/counter.blif";
+
+TEST(MorvFitExitStatus, RejectedTestStringsFailTheRunQuietOrNot)
+{
+    const char* rejected[] = {"REMU()", "TEST()|REMU()", "TEST()x", "TEST(NP=1", ";TEST()", "a()|b()|c()|d()|e()"};
+    for (const char* quiet : {"-q ", ""}) {
+        for (const char* test_string : rejected) {
+            std::filesystem::remove("rejected.blif");
+            const RUN r = run(std::string(quiet) + "--test-string '" + test_string + "' -o rejected.blif " + k_counter);
+            EXPECT_EQ(r.status, 1) << quiet << test_string << "\n" << r.out << r.err;
+            EXPECT_NE(r.err.find("Error (EMORV_FSYN_MALFORMED_TEST_STRING)"), std::string::npos) << test_string;
+            EXPECT_NE(r.err.find("malformed at character"), std::string::npos) << test_string;
+            EXPECT_EQ(r.out.find("Error"), std::string::npos) << "errors go to the error stream";
+            EXPECT_FALSE(std::filesystem::exists("rejected.blif")) << test_string;
+        }
+    }
+}
+
+TEST(MorvFitExitStatus, TheGrammarsAcceptedFormsRun)
+{
+    for (const char* test_string : {"TEST(A)", "TEST(A=(b))", " TEST ( NP=1 ) ; TEST() |TEST();"}) {
+        const RUN r = run(std::string("-q --test-string '") + test_string + "' -o accepted.blif " + k_counter);
+        EXPECT_EQ(r.status, 0) << test_string << "\n" << r.err;
+        EXPECT_EQ(r.err, "") << test_string;
+    }
+}
+
+TEST(MorvFitExitStatus, AnErrorPostedDuringTheCompileFailsTheRun)
+{
+    // User options with no default algorithm list yet: the compile posts an
+    // error for each flow point it reaches.
+    const RUN r = run("-q --set 660=on -o user_options.blif " + k_counter);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("EMORV_FSYN_NO_DEFAULT_ALGORITHM_LIST"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("no output is written"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists("user_options.blif"));
+}
+
+TEST(MorvFitExitStatus, WarningsReachTheUserUnderQuietAndTheRunSucceeds)
+{
+    const RUN r = run("-q --test-string 'RTM(NP=1)|TEST()' -o warned.blif " + k_counter);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Warning (WMORV_FSYN_NOT_AVAILABLE_YET)"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("Warning"), std::string::npos);
+    EXPECT_EQ(r.out.find("Info ("), std::string::npos) << "-q hides information";
+}
+
+TEST(MorvFitExitStatus, ARunLeavesTheCallersFolderAsItWas)
+{
+    const std::filesystem::path folder = std::filesystem::absolute("empty_caller");
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const RUN r = run_in(folder.string(), "-q --test-string 'TEST()|TEST()' -o sub/out.blif " + k_counter);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) left.push_back(entry.path().filename());
+    EXPECT_EQ(left, std::vector<std::string>{"sub"});
+    EXPECT_TRUE(std::filesystem::exists(folder / "sub" / "out.blif"));
+    EXPECT_TRUE(std::filesystem::exists(folder / "sub" / "fsyn_delays.txt")) << "the compile's files beside its output";
+
+    // A folder named for them takes the compile's files instead.
+    const RUN named = run_in(folder.string(), "-q --aux-dir aux -o sub/out2.blif " + k_counter);
+    ASSERT_EQ(named.status, 0) << named.err;
+    EXPECT_TRUE(std::filesystem::exists(folder / "aux" / "fsyn_delays.txt"));
+    EXPECT_EQ(run_in(folder.string(), "-q --aux-dir '' " + k_counter).status, 1);
+    // A file in the way of the folder is an error naming it.
+    std::ofstream(folder / "blocked") << "x";
+    const RUN blocked = run_in(folder.string(), "-q --aux-dir blocked " + k_counter);
+    EXPECT_EQ(blocked.status, 1);
+    EXPECT_NE(blocked.err.find("blocked"), std::string::npos) << blocked.err;
+}
+
+}  // namespace
