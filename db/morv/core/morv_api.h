@@ -15,6 +15,7 @@
 
 class MORV_EXPERT;
 class MORV_ENV;
+struct MORV_ICP_RESULT;
 class MORV_CHIP_MAP;
 class MORV_CLUSTER_MAP;
 class MORV_NET_UTIL;
@@ -219,6 +220,10 @@ private:
     void build_services();
     void read_plumrix_switches();
     void read_overuse_ratio();
+    // Steps of run_timing_analysis.
+    bool run_timing_without_placement(bool full, bool late);
+    void refresh_timing_after_icp(bool routing_estimate, bool post_clustering);
+    void record_icp_statistics(bool full, bool second_flag, bool success, const MORV_ICP_RESULT& result);
     // Cells that can lend a new node their region's assignments.
     bool can_model_kardel_region(CDB_ATOM_NODE* cell) const;
     MORV_KARDEL_INDEX& kardel_index();

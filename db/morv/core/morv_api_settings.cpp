@@ -287,17 +287,7 @@ bool MORV_API::run_timing_analysis(bool full, bool second_flag, double multiplie
     if (pre_placement || (xicp && !full)) {
         MORV_DEBUG_STREAM::print(1, "Ignoring call to ICP(%d, %d, %d, %f) -- Early-FSYN is running", full ? 1 : 0,
                                  second_flag ? 1 : 0, routing_estimate ? 1 : 0, multiplier);
-        bool success = true;
-        if (late) {
-            MORV_DEBUG_STREAM::print(1, "Running the experimental ICP timing analysis");
-        }
-        m_fsyn_timing->sync_timing_netlist(true, true);
-        if (m_fsyn_timing->get_tdc_utility() != nullptr) m_fsyn_timing->perform_timing_analysis();
-        if (!late) {
-            if (full && (are_les_overused() || are_ffs_overused())) success = false;
-            m_modified_atoms_for_icp.clear();
-        }
-        return success;
+        return run_timing_without_placement(full, late);
     }
 
     GEN_PROFILER normal_icp("FSYN_normal_icp");
@@ -315,6 +305,39 @@ bool MORV_API::run_timing_analysis(bool full, bool second_flag, double multiplie
     const bool success = result.m_status == 1;
     if (!success && !full) MORV_DEBUG_STREAM::print(0, "Warning: FSYN timing analysis failed");
 
+    refresh_timing_after_icp(routing_estimate, post_clustering);
+
+    const int measured = static_cast<int>(gen_get_sec_cpu() - start + 0.5);
+    MORV_DEBUG_STREAM::print(1, "ICP time for this iteration was %d sec ( vs. %d + %d = %d )", measured,
+                             result.m_first_seconds, result.m_second_seconds,
+                             result.m_first_seconds + result.m_second_seconds);
+
+    record_icp_statistics(full, second_flag, success, result);
+
+    if (xicp && late) {
+        m_fsyn_timing->set_icp_ran(true);
+        if (full) m_modified_atoms_for_icp.clear();
+    }
+    return success;
+}
+
+// Before placement the host cannot place: timing comes from the component's
+// own analysis of the present netlist.
+bool MORV_API::run_timing_without_placement(bool full, bool late)
+{
+    bool success = true;
+    if (late) MORV_DEBUG_STREAM::print(1, "Running the experimental ICP timing analysis");
+    m_fsyn_timing->sync_timing_netlist(true, true);
+    if (m_fsyn_timing->get_tdc_utility() != nullptr) m_fsyn_timing->perform_timing_analysis();
+    if (!late) {
+        if (full && (are_les_overused() || are_ffs_overused())) success = false;
+        m_modified_atoms_for_icp.clear();
+    }
+    return success;
+}
+
+void MORV_API::refresh_timing_after_icp(bool routing_estimate, bool post_clustering)
+{
     if (routing_estimate) {
         m_fsyn_timing->acquire_tdc_utility();
         MORV_ASSERT_TEXT(m_fsyn_timing->get_tdc_utility(), "tdc_utility");
@@ -324,41 +347,32 @@ bool MORV_API::run_timing_analysis(bool full, bool second_flag, double multiplie
     m_fsyn_timing->sync_timing_netlist(true, true);
     if (post_clustering) {
         if (m_fsyn_timing->get_tdc_utility() != nullptr) m_fsyn_timing->perform_timing_analysis();
-    } else {
-        int percent = s_icp_call_count * 2;
-        if (percent < 1) percent = 1;
-        if (percent > 99) percent = 99;
-        set_progress_percent(percent);
+        return;
     }
+    int percent = s_icp_call_count * 2;
+    if (percent < 1) percent = 1;
+    if (percent > 99) percent = 99;
+    set_progress_percent(percent);
+}
 
-    const int measured = static_cast<int>(gen_get_sec_cpu() - start + 0.5);
-    MORV_DEBUG_STREAM::print(1, "ICP time for this iteration was %d sec ( vs. %d + %d = %d )", measured,
-                             result.m_first_seconds, result.m_second_seconds,
-                             result.m_first_seconds + result.m_second_seconds);
-
+void MORV_API::record_icp_statistics(bool full, bool second_flag, bool success, const MORV_ICP_RESULT& result)
+{
     if (m_fsyn_stats != nullptr)
         m_fsyn_stats->note_timing_analysis(full, second_flag, !success, result.m_first_seconds,
                                            result.m_second_seconds);
-    if (m_fsyn_qor_stat_mgr != nullptr) {
-        if (full) {
-            m_fsyn_qor_stat_mgr->increment_int(MORV_QOR_ICP_CALLS);
-            m_fsyn_qor_stat_mgr->add_double(MORV_QOR_ICP_TIME, result.m_first_seconds);
-        } else {
-            m_fsyn_qor_stat_mgr->increment_int(MORV_QOR_TIMING_ANALYSIS_CALLS);
-            m_fsyn_qor_stat_mgr->add_double(MORV_QOR_TIMING_ANALYSIS_TIME, result.m_first_seconds);
-        }
-        if (second_flag) {
-            m_fsyn_qor_stat_mgr->increment_int(MORV_QOR_POST_ICP_CALLS);
-            m_fsyn_qor_stat_mgr->add_double(MORV_QOR_POST_ICP_TIME, result.m_second_seconds);
-        }
-        if (!success) m_fsyn_qor_stat_mgr->increment_int(MORV_QOR_ICP_FAILURES);
+    if (m_fsyn_qor_stat_mgr == nullptr) return;
+    if (full) {
+        m_fsyn_qor_stat_mgr->increment_int(MORV_QOR_ICP_CALLS);
+        m_fsyn_qor_stat_mgr->add_double(MORV_QOR_ICP_TIME, result.m_first_seconds);
+    } else {
+        m_fsyn_qor_stat_mgr->increment_int(MORV_QOR_TIMING_ANALYSIS_CALLS);
+        m_fsyn_qor_stat_mgr->add_double(MORV_QOR_TIMING_ANALYSIS_TIME, result.m_first_seconds);
     }
-
-    if (xicp && late) {
-        m_fsyn_timing->set_icp_ran(true);
-        if (full) m_modified_atoms_for_icp.clear();
+    if (second_flag) {
+        m_fsyn_qor_stat_mgr->increment_int(MORV_QOR_POST_ICP_CALLS);
+        m_fsyn_qor_stat_mgr->add_double(MORV_QOR_POST_ICP_TIME, result.m_second_seconds);
     }
-    return success;
+    if (!success) m_fsyn_qor_stat_mgr->increment_int(MORV_QOR_ICP_FAILURES);
 }
 
 void MORV_API::stress_icp_preferred_locations()

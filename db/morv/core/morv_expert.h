@@ -252,6 +252,14 @@ protected:
     bool check_replay_log_file(const char* target_device, const char* source_device);
     bool run_shared_replay_log_flow();
 
+    // Steps of do_physical_synthesis.
+    void show_post_route_netlist_to_tool_link();
+    void print_flow_banner(const std::string& flow_name) const;
+    bool run_gated_flow(e_fsyn_flow fsyn_flow_id);
+    bool run_flow_function(e_fsyn_flow fsyn_flow_id);
+    void forget_late_flow_state();
+    bool pass_flow_gate_checks(bool* pipe_async_only, bool* skip_to_limited_mode);
+    bool too_many_back_annotated_nodes(bool io_only);
     // Steps of the mode selection, in order.
     void read_flow_mode_inputs();
     void choose_flow_mode(const MORV_FAMILY_TRAITS& family);

@@ -78,16 +78,10 @@ bool MORV_EXPERT::do_physical_synthesis(e_fsyn_flow fsyn_flow_id)
         back_annotate_delays();
         return true;
     }
-
     if (fsyn_flow_id == VERY_LATE_FSYN_FLOW) {
         if (cfg_is_on("very_late_fsyn", false)) return false;
         if (m_fsyn_api->is_plumrix_enabled() && m_fsyn_api->is_plumrix_dump_post_route()) {
-            m_morv_env->set_full_taint();
-            m_fsyn_timing->sync_timing_netlist(false, true);
-            m_fsyn_timing->acquire_tdc_utility();
-            m_morv_env->set_tdc_utility(m_fsyn_timing->get_tdc_utility());
-            m_fsyn_timing->acquire_tdc_utility();
-            if (m_fsyn_plumrix->is_connected()) m_fsyn_plumrix->breakpoint("POST-ROUTE");
+            show_post_route_netlist_to_tool_link();
             return true;
         }
     }
@@ -109,62 +103,14 @@ bool MORV_EXPERT::do_physical_synthesis(e_fsyn_flow fsyn_flow_id)
 
     const double start_cpu = gen_get_sec_cpu();
     MORV_NUMERIC_LOCALE_GUARD numeric_locale;
-
-    const char* mode_text = m_flow_type == FSYN_FLAT_FLOW ? "(FLAT MODE)" : "";
     GEN_PROFILER flow_bin(flow_name.c_str());
-
-    MORV_DEBUG_STREAM::print(1, "%s", BANNER_LINE);
-    MORV_DEBUG_STREAM::print(1, "%s", "");
-    MORV_DEBUG_STREAM::print(1, "\t  Welcome to %s%sFSYN!!! %s", flow_name.c_str(), flow_name.empty() ? "" : "-",
-                             mode_text);
-    MORV_DEBUG_STREAM::print(1, "%s", "");
-    MORV_DEBUG_STREAM::print(1, "%s", BANNER_LINE);
+    print_flow_banner(flow_name);
 
     MORV_ASSERT(m_fsyn_flow_is_enabled[fsyn_flow_id]);
     m_fsyn_api->dump_atom_netlist(".pre_" + flow_name);
     MORV_ASSERT(m_fsyn_api->check_bp_info());
 
-    bool ok = check_if_fsyn_flow_can_be_run();
-    bool timing_ok = false;
-    if (ok) {
-        timing_ok = m_fsyn_api->refresh_timing_and_print_dont_touch_statistics();
-        if (!timing_ok) {
-            if (!m_morv_env->should_discard_fsyn_result())
-                morv_send_msg(morv_new_msg(MORV_MSG_WMORV_PHYSICAL_SYNTHESIS_SKIPPED_DUE_TO_TIMING_NETLIST));
-            else ok = false;
-        } else {
-            MORV_STATS_MGR* stats = m_fsyn_api->get_fsyn_stats();
-            if (stats != nullptr) stats->delete_records();
-            // The region map is not filled from the netlist here, nor is a
-            // timing mode chosen per flow: the region logic and the timing
-            // estimator are not built yet, so timing stays with the analyser.
-
-            switch (fsyn_flow_id) {
-            case SYN_EARLY_FSYN_FLOW:
-            case FIT_EARLY_FSYN_FLOW: {
-                const e_fsyn_flow where = MORV_ENV::where_does_early_fsyn_run(m_morv_env->get_cmp());
-                if (fsyn_flow_id == where) {
-                    ok = early_fsyn_flow(fsyn_flow_id);
-                } else if (fsyn_flow_id == FIT_EARLY_FSYN_FLOW) {
-                    // The early flow already ran at SYN_EARLY.
-                    if (m_algorithm_list[PIPE_ASYNC_ALGORITHM] || m_for_density)
-                        ok = early_fsyn_flow(FIT_EARLY_FSYN_FLOW);
-                    else ok = early_fsyn_esr_only_flow(FIT_EARLY_FSYN_FLOW);
-                }
-                break;
-            }
-            case CLUSTER_RETRY_FSYN_FLOW: ok = cluster_retry_fsyn_flow(); break;
-            case POST_CLUSTERING_FSYN_FLOW: ok = post_clustering_fsyn_flow(); break;
-            case LATE_FSYN_FLOW: ok = late_fsyn_flow(); break;
-            default: MSG_INTERNAL_ERROR::report("Invalid FSYN flow id.", "MORV", __FILE__, __LINE__);
-            }
-
-            if (stats != nullptr) stats->print_statistics();
-        }
-        // Merging the change-log chunks of a migration compile waits for the
-        // change-log subsystem; no chunk files are written before then.
-        if (ok) MORV_ASSERT(m_fsyn_api->check_bp_info());
-    }
+    const bool ok = run_gated_flow(fsyn_flow_id);
 
     const int elapsed = static_cast<int>(gen_get_sec_cpu() - start_cpu + 0.5);
     MORV_DEBUG_STREAM::print(1, "FSYN elapsed cpu time: %d", elapsed);
@@ -183,82 +129,89 @@ bool MORV_EXPERT::do_physical_synthesis(e_fsyn_flow fsyn_flow_id)
     }
 
     const bool result = m_morv_env->should_discard_fsyn_result() ? false : ok;
-
-    if (fsyn_flow_id == LATE_FSYN_FLOW) {
-        reset_fsyn_chip_map();
-        m_fsyn_api->get_fsyn_nt()->clear();
-        m_fsyn_timing->get_adjustment_factors().clear();
-        m_early_slack_ratios = MORV_MAKE_OWNER(MORV_EXPERT_SLACK_RATIO_MAP, 61);
-    }
+    if (fsyn_flow_id == LATE_FSYN_FLOW) forget_late_flow_state();
     return result;
+}
+
+void MORV_EXPERT::show_post_route_netlist_to_tool_link()
+{
+    m_morv_env->set_full_taint();
+    m_fsyn_timing->sync_timing_netlist(false, true);
+    m_fsyn_timing->acquire_tdc_utility();
+    m_morv_env->set_tdc_utility(m_fsyn_timing->get_tdc_utility());
+    m_fsyn_timing->acquire_tdc_utility();
+    if (m_fsyn_plumrix->is_connected()) m_fsyn_plumrix->breakpoint("POST-ROUTE");
+}
+
+void MORV_EXPERT::print_flow_banner(const std::string& flow_name) const
+{
+    const char* mode_text = m_flow_type == FSYN_FLAT_FLOW ? "(FLAT MODE)" : "";
+    MORV_DEBUG_STREAM::print(1, "%s", BANNER_LINE);
+    MORV_DEBUG_STREAM::print(1, "%s", "");
+    MORV_DEBUG_STREAM::print(1, "\t  Welcome to %s%sFSYN!!! %s", flow_name.c_str(), flow_name.empty() ? "" : "-",
+                             mode_text);
+    MORV_DEBUG_STREAM::print(1, "%s", "");
+    MORV_DEBUG_STREAM::print(1, "%s", BANNER_LINE);
+}
+
+// The gate, the timing refresh and the flow function itself.
+bool MORV_EXPERT::run_gated_flow(e_fsyn_flow fsyn_flow_id)
+{
+    bool ok = check_if_fsyn_flow_can_be_run();
+    if (!ok) return false;
+    if (!m_fsyn_api->refresh_timing_and_print_dont_touch_statistics()) {
+        if (m_morv_env->should_discard_fsyn_result()) return false;
+        morv_send_msg(morv_new_msg(MORV_MSG_WMORV_PHYSICAL_SYNTHESIS_SKIPPED_DUE_TO_TIMING_NETLIST));
+        MORV_ASSERT(m_fsyn_api->check_bp_info());
+        return true;
+    }
+    MORV_STATS_MGR* stats = m_fsyn_api->get_fsyn_stats();
+    if (stats != nullptr) stats->delete_records();
+    // The region map is not filled from the netlist here, nor is a timing
+    // mode chosen per flow: the region logic and the timing estimator are not
+    // built yet, so timing stays with the analyser.
+    ok = run_flow_function(fsyn_flow_id);
+    if (stats != nullptr) stats->print_statistics();
+    // Merging the change-log chunks of a migration compile waits for the
+    // change-log subsystem; no chunk files are written before then.
+    if (ok) MORV_ASSERT(m_fsyn_api->check_bp_info());
+    return ok;
+}
+
+bool MORV_EXPERT::run_flow_function(e_fsyn_flow fsyn_flow_id)
+{
+    switch (fsyn_flow_id) {
+    case SYN_EARLY_FSYN_FLOW:
+    case FIT_EARLY_FSYN_FLOW: {
+        const e_fsyn_flow where = MORV_ENV::where_does_early_fsyn_run(m_morv_env->get_cmp());
+        if (fsyn_flow_id == where) return early_fsyn_flow(fsyn_flow_id);
+        if (fsyn_flow_id != FIT_EARLY_FSYN_FLOW) return true;
+        // The early flow already ran at SYN_EARLY.
+        if (m_algorithm_list[PIPE_ASYNC_ALGORITHM] || m_for_density) return early_fsyn_flow(FIT_EARLY_FSYN_FLOW);
+        return early_fsyn_esr_only_flow(FIT_EARLY_FSYN_FLOW);
+    }
+    case CLUSTER_RETRY_FSYN_FLOW: return cluster_retry_fsyn_flow();
+    case POST_CLUSTERING_FSYN_FLOW: return post_clustering_fsyn_flow();
+    case LATE_FSYN_FLOW: return late_fsyn_flow();
+    default: MSG_INTERNAL_ERROR::report("Invalid FSYN flow id.", "MORV", __FILE__, __LINE__);
+    }
+}
+
+void MORV_EXPERT::forget_late_flow_state()
+{
+    reset_fsyn_chip_map();
+    m_fsyn_api->get_fsyn_nt()->clear();
+    m_fsyn_timing->get_adjustment_factors().clear();
+    m_early_slack_ratios = MORV_MAKE_OWNER(MORV_EXPERT_SLACK_RATIO_MAP, 61);
 }
 
 bool MORV_EXPERT::check_if_fsyn_flow_can_be_run()
 {
     bool can_run = false;
-    bool pipe_async_only = false;
-    bool skip_to_limited_mode = false;
-
     if (can_any_fsyn_flow_run()) {
-        can_run = true;
-        pipe_async_only = true;
-        CMP_FACADE* cmp = m_morv_env->get_cmp();
-        MORV_ASSERT(cmp);
-        const bool io_only = cmp->is_check_io_only();
-        const bool no_replay_log = m_opx_physical_synthesis_read_log.empty();
-
-        if (io_only) {
-            can_run = false;
-            pipe_async_only = false;
-            MORV_DEBUG_STREAM::print(1, "Fitter is running in Check I/O's only mode.  FSYN will not be run.");
-        }
-
-        if (m_morv_env->get_boundary_port_manager() == nullptr) {
-            const float fraction = m_fsyn_api->get_back_annotated_fraction();
-            MORV_DEBUG_STREAM::print(1, "%3.2f%%%% nodes are back annotated!", static_cast<double>(fraction) * 100.0);
-            // Compared in the fraction's own precision so that exactly 80 %
-            // is not taken for a little more.
-            if (fraction > 0.8f) {
-                can_run = false;
-                const int percent = static_cast<int>(std::lround(static_cast<double>(fraction) * 100.0));
-                MORV_DEBUG_STREAM::print(1, "%d%%%% nodes are back annotated!  That is too many!  FSYN will not be run",
-                                         percent);
-                if (!m_TOO_MANY_BA_NODES_issued && !io_only) {
-                    m_TOO_MANY_BA_NODES_issued = true;
-                    morv_send_msg(new_msg_fsyn_cannot_run_too_many_ba_nodes(percent));
-                }
-            }
-        }
-
-        if (m_fsyn_api->are_all_partitions_locked()) {
-            can_run = false;
-            pipe_async_only = false;
-            MORV_DEBUG_STREAM::print(1, "All partitions are locked post-fit!  FSYN will not be run");
-        }
-
-        if (!m_morv_env->is_tdc_on() && no_replay_log) {
-            can_run = false;
-            pipe_async_only = false;
-            MORV_DEBUG_STREAM::print(1, "FSYN detects tdc is not on.  FSYN will not be run.");
-            post_warning(MORV_MSG_WMORV_CANNOT_RUN_FSYN_WHEN_TDC_IS_OFF, io_only);
-        }
-
-        if (m_morv_env->is_reusing_post_fit_netlist()) {
-            can_run = false;
-            pipe_async_only = false;
-            MORV_DEBUG_STREAM::print(1, "FSYN detects re-using post-fitting netlists (Prevox, incremental Lumivex, "
-                                        "ECO). FSYN will not be run.");
-            post_warning(MORV_MSG_WMORV_CANNOT_RUN_FSYN_WHEN_USING_POST_FITTING_NETLISTS, io_only);
-        }
-
-        if (m_morv_env->is_fast_fit_on() && no_replay_log) {
-            can_run = false;
-            MORV_DEBUG_STREAM::print(1, "FSYN detects that fast-fit is on.  FSYN will not be run.");
-            post_warning(MORV_MSG_WMORV_CANNOT_RUN_FSYN_WHEN_FAST_FIT_IS_ON, io_only);
-            for (int flow = 0; flow < NUM_FSYN_FLOWS; ++flow) m_fsyn_flow_is_enabled[flow] = false;
-            skip_to_limited_mode = true;
-        }
-
+        bool pipe_async_only = true;
+        bool skip_to_limited_mode = false;
+        can_run = pass_flow_gate_checks(&pipe_async_only, &skip_to_limited_mode);
         if (!can_run && !skip_to_limited_mode) {
             if (pipe_async_only && m_algorithm_list[PIPE_ASYNC_ALGORITHM] && m_flow_type == FSYN_USER_OPTION_FLOW) {
                 // Only the back-annotation test failed: asynchronous
@@ -282,6 +235,60 @@ bool MORV_EXPERT::check_if_fsyn_flow_can_be_run()
 
     MORV_DEBUG_STREAM::print(1, "FSYN FLOW can%s be run.", can_run ? "" : "not");
     return can_run;
+}
+
+// The host conditions under which no flow may run. pipe_async_only stays set
+// when only the back-annotation test failed; skip_to_limited_mode is set when
+// fast fit turned every flow off itself.
+bool MORV_EXPERT::pass_flow_gate_checks(bool* pipe_async_only, bool* skip_to_limited_mode)
+{
+    bool can_run = true;
+    CMP_FACADE* cmp = m_morv_env->get_cmp();
+    MORV_ASSERT(cmp);
+    const bool io_only = cmp->is_check_io_only();
+    const bool no_replay_log = m_opx_physical_synthesis_read_log.empty();
+    auto refuse = [&](bool keeps_pipe_async, const char* line) {
+        can_run = false;
+        if (!keeps_pipe_async) *pipe_async_only = false;
+        MORV_DEBUG_STREAM::print(1, "%s", line);
+    };
+
+    if (io_only) refuse(false, "Fitter is running in Check I/O's only mode.  FSYN will not be run.");
+    if (m_morv_env->get_boundary_port_manager() == nullptr && too_many_back_annotated_nodes(io_only)) can_run = false;
+    if (m_fsyn_api->are_all_partitions_locked())
+        refuse(false, "All partitions are locked post-fit!  FSYN will not be run");
+    if (!m_morv_env->is_tdc_on() && no_replay_log) {
+        refuse(false, "FSYN detects tdc is not on.  FSYN will not be run.");
+        post_warning(MORV_MSG_WMORV_CANNOT_RUN_FSYN_WHEN_TDC_IS_OFF, io_only);
+    }
+    if (m_morv_env->is_reusing_post_fit_netlist()) {
+        refuse(false, "FSYN detects re-using post-fitting netlists (Prevox, incremental Lumivex, ECO). FSYN will not "
+                      "be run.");
+        post_warning(MORV_MSG_WMORV_CANNOT_RUN_FSYN_WHEN_USING_POST_FITTING_NETLISTS, io_only);
+    }
+    if (m_morv_env->is_fast_fit_on() && no_replay_log) {
+        refuse(true, "FSYN detects that fast-fit is on.  FSYN will not be run.");
+        post_warning(MORV_MSG_WMORV_CANNOT_RUN_FSYN_WHEN_FAST_FIT_IS_ON, io_only);
+        for (int flow = 0; flow < NUM_FSYN_FLOWS; ++flow) m_fsyn_flow_is_enabled[flow] = false;
+        *skip_to_limited_mode = true;
+    }
+    return can_run;
+}
+
+bool MORV_EXPERT::too_many_back_annotated_nodes(bool io_only)
+{
+    const float fraction = m_fsyn_api->get_back_annotated_fraction();
+    MORV_DEBUG_STREAM::print(1, "%3.2f%%%% nodes are back annotated!", static_cast<double>(fraction) * 100.0);
+    // Compared in the fraction's own precision so that exactly 80 % is not
+    // taken for a little more.
+    if (!(fraction > 0.8f)) return false;
+    const int percent = static_cast<int>(std::lround(static_cast<double>(fraction) * 100.0));
+    MORV_DEBUG_STREAM::print(1, "%d%%%% nodes are back annotated!  That is too many!  FSYN will not be run", percent);
+    if (!m_TOO_MANY_BA_NODES_issued && !io_only) {
+        m_TOO_MANY_BA_NODES_issued = true;
+        morv_send_msg(new_msg_fsyn_cannot_run_too_many_ba_nodes(percent));
+    }
+    return true;
 }
 
 void MORV_EXPERT::back_annotate_delays()
