@@ -47,10 +47,12 @@ MORV_LOG::MORV_LOG(MORV_API* fsyn_api) : m_fsyn_api(fsyn_api)
 // records; its file is closed.
 MORV_LOG::MORV_LOG(const MORV_LOG& source, MORV_API* fsyn_api)
     : m_fsyn_api(fsyn_api), m_net_util(source.m_net_util), m_log_file(source.m_log_file),
-      m_chunk_number(source.m_chunk_number), m_chunk_files(source.m_chunk_files), m_pending(source.m_pending)
+      m_chunk_number(source.m_chunk_number), m_chunk_files(source.m_chunk_files)
 {
     MORV_ASSERT(m_fsyn_api);
     m_log_file.close();
+    source.seal_pending();
+    m_sealed = source.m_sealed;
 }
 
 MORV_LOG::~MORV_LOG() {}
@@ -58,6 +60,36 @@ MORV_LOG::~MORV_LOG() {}
 void MORV_LOG::record(const char* writer, std::vector<std::string> args)
 {
     m_pending.push_back(MORV_LOG_ENTRY{writer, std::move(args)});
+}
+
+void MORV_LOG::seal_pending() const
+{
+    if (m_pending.empty()) return;
+    m_sealed.push_back(
+        std::allocate_shared<const SEALED_ENTRIES>(MORV_ALLOCATOR<SEALED_ENTRIES>(), std::move(m_pending)));
+    m_pending.clear();
+}
+
+std::vector<MORV_LOG_ENTRY> MORV_LOG::get_pending_entries() const
+{
+    std::vector<MORV_LOG_ENTRY> entries;
+    entries.reserve(get_pending_entry_count());
+    for (const auto& block : m_sealed) entries.insert(entries.end(), block->begin(), block->end());
+    entries.insert(entries.end(), m_pending.begin(), m_pending.end());
+    return entries;
+}
+
+size_t MORV_LOG::get_pending_entry_count() const
+{
+    size_t count = m_pending.size();
+    for (const auto& block : m_sealed) count += block->size();
+    return count;
+}
+
+void MORV_LOG::clear_pending_entries()
+{
+    m_sealed.clear();
+    m_pending.clear();
 }
 
 namespace {

@@ -7,8 +7,11 @@
 // tests read the list to see what an edit logged and in which order.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "mem_alloc_sys.h"
 
 class MORV_API;
 class MORV_NET_UTIL;
@@ -72,9 +75,10 @@ public:
     void clear_chunk_files() { m_chunk_files.clear(); }
     const std::vector<std::string>& get_chunk_files() const { return m_chunk_files; }
 
-    // Records written since the file last took them.
-    const std::vector<MORV_LOG_ENTRY>& get_pending_entries() const { return m_pending; }
-    void clear_pending_entries() { m_pending.clear(); }
+    // Records written since the file last took them, oldest first.
+    std::vector<MORV_LOG_ENTRY> get_pending_entries() const;
+    size_t get_pending_entry_count() const;
+    void clear_pending_entries();
 
     // ---- records of the facade
     void log_insert_atom(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* from_node, bool is_duplication);
@@ -125,10 +129,17 @@ protected:
     LOGDB_FSYN_LOG_FILE m_log_file;
     int m_chunk_number = 0;
     std::vector<std::string> m_chunk_files;
-    std::vector<MORV_LOG_ENTRY> m_pending;
 
 private:
+    using SEALED_ENTRIES = std::vector<MORV_LOG_ENTRY, MORV_ALLOCATOR<MORV_LOG_ENTRY>>;
     void record(const char* writer, std::vector<std::string> args);
+    // A copy for a snapshot shares the records written so far rather than
+    // copying them: they are sealed into a block both logs point at, and
+    // each log goes on with an open block of its own.
+    void seal_pending() const;
+
+    mutable std::vector<std::shared_ptr<const SEALED_ENTRIES>> m_sealed;
+    mutable SEALED_ENTRIES m_pending;
 };
 
 class MORV_LOG_BRK : public MORV_LOG

@@ -16,6 +16,7 @@
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_inst_asgn_mgr.h"
+#include "morv/netlist/morv_save_restore.h"
 #include "morv/timing/morv_timing.h"
 #include "morv_edit_netlist.h"
 #include "morv_probe_expert.h"
@@ -253,3 +254,50 @@ TEST_F(MorvApiEditTest, AnAddedNodeIsAnnouncedInOrderAndJoinsItsOriginsPartition
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> logged_partitions(const MORV_LOG& log)
+{
+    std::vector<std::string> partitions;
+    for (const MORV_LOG_ENTRY& e : log.get_pending_entries()) partitions.push_back(e.m_args.at(0));
+    return partitions;
+}
+
+}  // namespace
+
+// A saved state keeps the log's records as they were when it was taken; the
+// live log goes on from there, and a restore brings back the saved records.
+TEST_F(MorvApiEditTest, SnapshotsKeepTheLogRecordsOfTheirMoment)
+{
+    morv_install_migration_device(CDB_FAMILY_BRK, 2401);
+    start();
+    MORV_LOG* live = api->get_fsyn_log();
+    live->clear_pending_entries();
+    live->log_ignore_partition_bp_info(1);
+    live->log_ignore_partition_bp_info(2);
+
+    MORV_SAVE_RESTORE_SNAPSHOT first(0);
+    api->take_snapshot(&first);
+    live->log_ignore_partition_bp_info(3);
+    MORV_SAVE_RESTORE_SNAPSHOT second(1);
+    api->take_snapshot(&second);
+    live->log_ignore_partition_bp_info(4);
+    first.m_log->log_ignore_partition_bp_info(9);  // a saved log written to stays apart
+
+    EXPECT_EQ(logged_partitions(*live), (std::vector<std::string>{"1", "2", "3", "4"}));
+    EXPECT_EQ(live->get_pending_entry_count(), 4u);
+    EXPECT_EQ(logged_partitions(*second.m_log), (std::vector<std::string>{"1", "2", "3"}));
+    EXPECT_EQ(logged_partitions(*first.m_log), (std::vector<std::string>{"1", "2", "9"}));
+
+    api->restore_snapshot(&second);
+    live = api->get_fsyn_log();
+    EXPECT_EQ(logged_partitions(*live), (std::vector<std::string>{"1", "2", "3"}));
+    live->log_ignore_partition_bp_info(5);
+    EXPECT_EQ(logged_partitions(*second.m_log), (std::vector<std::string>{"1", "2", "3"}));
+    live->clear_pending_entries();
+    EXPECT_EQ(live->get_pending_entry_count(), 0u);
+    EXPECT_EQ(logged_partitions(*first.m_log), (std::vector<std::string>{"1", "2", "9"}));
+    api->delete_snapshot(&first);
+    api->delete_snapshot(&second);
+}
