@@ -134,11 +134,7 @@ void MORV_EXPERT::decode_and_parse_test_string()
     MORV_TEST_STRING_ERROR error;
     if (!morv_check_test_string(m_opx_fsyn_test_string, &error)) {
         post_malformed_string("test string", m_opx_fsyn_test_string, error);
-        // Empty parts enable no flow point, so nothing half-parsed runs.
-        m_test_string_early.clear();
-        m_test_string_cluster_retry.clear();
-        m_test_string_post_clustering.clear();
-        m_test_string_late.clear();
+        // The parts stay empty: no flow point is enabled by a rejected string.
         return;
     }
     parse_test_string();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "cfg/cfg.h"
 #include "msg/msg.h"
@@ -86,14 +87,17 @@ public:
     bool create_and_run_algorithm(int, MORV_PARAMETER_MAP&) override
     {
         ++m_algorithms_run;
+        m_masks_seen.push_back(get_fsyn_api()->get_inst_asgn_mgr()->get_flag_mask());
         return m_succeed;
     }
+    void set_mask(int algorithm_id, unsigned mask) { m_inst_asgn_flag_mask[algorithm_id] = mask; }
     using MORV_EXPERT::early_fsyn_flow;
     using MORV_EXPERT::extract_test_string;
     using MORV_EXPERT::post_clustering_fsyn_flow;
     using MORV_EXPERT::run_flow;
     using MORV_EXPERT::run_fsyn_tune_string_flow;
     using MORV_EXPERT::run_fsyn_user_option_flow;
+    using MORV_EXPERT::run_single_algorithm;
     void set_effort(int effort) { m_opx_physical_synthesis_effort = effort; }
     void set_sweeper_only() { m_sweeper_only = true; }
     size_t recorded_ratios() const { return m_early_slack_ratios->size(); }
@@ -101,6 +105,7 @@ public:
     bool m_stable = true;
     bool m_succeed = true;
     int m_sweeps = 0;
+    std::vector<unsigned> m_masks_seen;
 };
 
 class MorvFlowsTest : public MORV_CLEAN_STATE_TEST
@@ -384,4 +389,42 @@ TEST_F(MorvFlowsTest, RunFlowStopsOnAForbiddenOrFailedAlgorithm)
     failing.m_succeed = false;
     failing.extract_test_string("RTM()");
     EXPECT_EQ(internal_error_of([&] { failing.run_flow(); }), "Error - algorithm failed!");
+}
+
+TEST_F(MorvFlowsTest, EachRunHasItsOwnInstanceMaskWhileItRunsAndNoneAfter)
+{
+    cfg_set_value("fsyn_dump_instance_assignments", "on");
+    MORV_TEST_HOST host(6);
+    host.build_chain(2);
+    PLACING_ENV env(&host.cmp);
+    FLOW_PROBE probe(&env);
+    probe.set_algorithm_may_run(TEST_ALGORITHM, true);
+    probe.set_algorithm_may_run(REP_ALGORITHM, true);
+    probe.set_mask(TEST_ALGORITHM, 0x20);
+    probe.set_mask(REP_ALGORITHM, 0x40);
+    probe.extract_test_string("TEST();REP();TEST()");
+    msg_clear_vdebug_lines();
+    probe.run_flow();
+    EXPECT_EQ(probe.m_masks_seen, (std::vector<unsigned>{0x20, 0x40, 0x20}));
+    EXPECT_EQ(probe.get_fsyn_api()->get_inst_asgn_mgr()->get_flag_mask(), 0u);
+    int dumps = 0;
+    for (const auto& line : msg_vdebug_lines()) dumps += line.text == "Dumping instance assignments..." ? 1 : 0;
+    EXPECT_EQ(dumps, 3) << "one dump per run under the switch";
+}
+
+// With the routing estimate on, the late user-option flow times the netlist
+// (no full placement) before it lists its algorithms, and a failure stops it.
+TEST_F(MorvFlowsTest, LateUserOptionFlowTimesWithTheRoutingEstimateFirst)
+{
+    cfg_set_value("fsyn_use_routing_estimate", "on");
+    MORV_TEST_HOST host(6);
+    host.build_chain(2);
+    MORV_GATE_ENV env(&host.cmp);
+    FLOW_PROBE probe(&env);
+    probe.run_fsyn_user_option_flow(LATE_FSYN_FLOW);
+    EXPECT_EQ(env.m_icp_calls, 1);
+    EXPECT_FALSE(env.m_last_icp_full);
+    EXPECT_FALSE(env.m_last_icp_second);
+    env.m_icp_result.m_status = 0;
+    EXPECT_EQ(internal_error_of([&] { probe.run_fsyn_user_option_flow(LATE_FSYN_FLOW); }), "pre_icp_ok");
 }
