@@ -12,6 +12,10 @@
 
 namespace {
 
+// Other tools stop reading at a NUL, even in a comment: the file would not be
+// one design to every reader.
+const char* const k_nul_in_line = "NUL byte in the line (is this a text file?)";
+
 std::string error_text(const std::string& file, int line, const std::string& what)
 {
     if (line > 0) return str_cat(file, ":", std::to_string(line), ": ", what);
@@ -148,10 +152,7 @@ private:
         for (;;) {
             std::string_view phys = fio_next_line(m_text, m_pos);
             ++m_next_line;
-            // Other tools stop reading at a NUL, even in a comment: the file
-            // would not be one design to every reader.
-            if (phys.find('\0') != std::string_view::npos)
-                fail(m_next_line - 1, "NUL byte in the line (is this a text file?)");
+            if (phys.find('\0') != std::string_view::npos) fail(m_next_line - 1, k_nul_in_line);
             size_t hash = phys.find('#');
             if (hash != std::string_view::npos) phys = phys.substr(0, hash);
             while (!phys.empty() && is_blank(phys.back())) phys.remove_suffix(1);
@@ -468,7 +469,11 @@ BLIF_MODEL parse_blif_text(std::string_view text, const std::string& file_label,
 BLIF_MODEL parse_blif_file(const std::string& path, int max_lut_inputs)
 {
     std::string text, error;
-    if (!fio_read_user_file(path, text, error)) throw BLIF_ERROR(path, 0, error);
+    int nul_line = 0;
+    if (!fio_read_user_file(path, text, error, &nul_line)) {
+        if (nul_line > 0) throw BLIF_ERROR(path, nul_line, k_nul_in_line);
+        throw BLIF_ERROR(path, 0, error);
+    }
     return parse_blif_text(text, path, max_lut_inputs);
 }
 

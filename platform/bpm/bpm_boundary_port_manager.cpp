@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "fio/fio.h"
 #include "hdb/hdb_action_pt_instance.h"
 #include "hdb/hdb_instance_name.h"
 
@@ -210,9 +211,11 @@ bool BPM_BOUNDARY_PORT_MANAGER::save(const std::string& name) const
 
 bool BPM_BOUNDARY_PORT_MANAGER::load(const std::string& name)
 {
-    std::ifstream in(name);
+    std::string text, error;
+    if (!fio_read_user_file(name, text, error)) return false;
+    std::istringstream in(text);
     std::string line;
-    if (!in || !std::getline(in, line) || line != SAVE_HEADER) return false;
+    if (!std::getline(in, line) || line != SAVE_HEADER) return false;
     std::map<KEY, int> bound, assigned;
     std::map<uint32_t, int> entered;
     std::map<int, std::string> partition_names;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "fio/fio.h"
 
 // Reaches the fields that the public setters guard (raw masks, ids, the
 // property word), so that reading restores exactly what was written.
@@ -580,10 +581,11 @@ CDB_ATOM_NETLIST* cdb_read_native_netlist(std::istream& in, const std::string& f
 
 CDB_ATOM_NETLIST* cdb_read_native_netlist_file(const std::string& path, HDB_NAME_MGR* mgr, std::string* error)
 {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
-        if (error) *error = path + ": cannot open file";
+    std::string text, why;
+    if (!fio_read_user_file(path, text, why)) {
+        if (error) *error = path + ": " + why;
         return nullptr;
     }
-    return cdb_read_native_netlist(f, path, mgr, error);
+    std::istringstream in(text);
+    return cdb_read_native_netlist(in, path, mgr, error);
 }

@@ -72,10 +72,22 @@ mode_t new_file_mode(const std::string& target)
     return 0666 & ~mask;
 }
 
-// A descriptor of the regular file at path, or -1 with `error` set.
+// What a path names when it is not a regular file, as an error.
+std::string not_a_file(mode_t mode)
+{
+    if (S_ISDIR(mode)) return "is a folder, not a file";
+    if (S_ISFIFO(mode)) return "is a named pipe, not a regular file";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "is a device, not a regular file";
+    if (S_ISSOCK(mode)) return "is a socket, not a regular file";
+    return "is not a regular file";
+}
+
+// A descriptor of the regular file at path, or -1 with `error` set. Opening
+// a named pipe for reading waits for a writer, so the open does not wait,
+// and the kind is taken from the opened file, not from an earlier look.
 int open_user_file(const std::string& path, std::string& error)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         error = "cannot open: " + reason(errno);
         return -1;
@@ -83,8 +95,8 @@ int open_user_file(const std::string& path, std::string& error)
     struct stat st;
     if (::fstat(fd, &st) != 0) {
         error = "cannot read: " + reason(errno);
-    } else if (S_ISDIR(st.st_mode)) {
-        error = "is a folder, not a file";
+    } else if (!S_ISREG(st.st_mode)) {
+        error = not_a_file(st.st_mode);
     } else {
         return fd;
     }
@@ -92,19 +104,22 @@ int open_user_file(const std::string& path, std::string& error)
     return -1;
 }
 
-}  // namespace
-
-bool fio_check_user_file(const std::string& path, std::string& error)
+// The line of text[at]: one more than the line breaks before it.
+int line_of(std::string_view text, std::size_t at)
 {
-    const int fd = open_user_file(path, error);
-    if (fd < 0) return false;
-    ::close(fd);
-    return true;
+    int line = 1;
+    for (std::size_t pos = 0;;) {
+        fio_next_line(text, pos);
+        if (pos > at || pos >= text.size()) return line;
+        ++line;
+    }
 }
 
-bool fio_read_user_file(const std::string& path, std::string& text, std::string& error)
+// Reads the whole regular file; with `text_only`, stops at the first NUL.
+bool read_regular_file(const std::string& path, std::string& out, std::string& error, bool text_only, int* nul_line)
 {
-    text.clear();
+    out.clear();
+    if (nul_line) *nul_line = 0;
     const int fd = open_user_file(path, error);
     if (fd < 0) return false;
     char buffer[65536];
@@ -117,10 +132,40 @@ bool fio_read_user_file(const std::string& path, std::string& text, std::string&
             ::close(fd);
             return false;
         }
-        text.append(buffer, static_cast<size_t>(n));
+        const std::size_t before = out.size();
+        out.append(buffer, static_cast<size_t>(n));
+        const void* nul = text_only ? std::memchr(buffer, '\0', static_cast<size_t>(n)) : nullptr;
+        if (nul != nullptr) {
+            const int line = line_of(out, before + static_cast<size_t>(static_cast<const char*>(nul) - buffer));
+            error = "NUL byte in line " + std::to_string(line) + " (is this a text file?)";
+            if (nul_line) *nul_line = line;
+            out.clear();
+            ::close(fd);
+            return false;
+        }
     }
     ::close(fd);
     return true;
+}
+
+}  // namespace
+
+bool fio_check_user_file(const std::string& path, std::string& error)
+{
+    const int fd = open_user_file(path, error);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+bool fio_read_user_file(const std::string& path, std::string& text, std::string& error, int* nul_line)
+{
+    return read_regular_file(path, text, error, true, nul_line);
+}
+
+bool fio_read_stored_file(const std::string& path, std::string& bytes, std::string& error)
+{
+    return read_regular_file(path, bytes, error, false, nullptr);
 }
 
 std::string_view fio_next_line(std::string_view text, std::size_t& pos)

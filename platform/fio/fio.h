@@ -57,11 +57,18 @@ void fio_open_for_writing(std::ofstream& stream, const FIO_PATH& path, bool appe
 // The same for C streams: a file the caller closes with fclose.
 std::FILE* fio_fopen_for_writing(const FIO_PATH& path);
 
-// The whole contents of a file the user named. False, with `error` saying
-// why ("is a folder, not a file", "cannot open: <reason>", ...), when it is
-// not a readable regular file: a folder must never read as an empty file.
-bool fio_read_user_file(const std::string& path, std::string& text, std::string& error);
-// The same checks without reading: the path names a file that can be opened.
+// The whole contents of a text file the user named or the run stored. False,
+// with `error` saying why ("is a folder, not a file", "is a named pipe, not a
+// regular file", "cannot open: <reason>", ...), when it is not a readable
+// regular file: a folder must never read as an empty file, nor a device or a
+// pipe as an endless or blocking one. A NUL byte is no text: the read stops at
+// the first one and fails with "NUL byte in line N (is this a text file?)",
+// N also in `nul_line` when given (0 for every other failure).
+bool fio_read_user_file(const std::string& path, std::string& text, std::string& error, int* nul_line = nullptr);
+// The same for a binary file the run stored: regular files only, any byte.
+bool fio_read_stored_file(const std::string& path, std::string& bytes, std::string& error);
+// The same checks without reading: the path names a regular file that can be
+// opened.
 bool fio_check_user_file(const std::string& path, std::string& error);
 
 // The physical line of `text` that starts at `pos`, without its break, and

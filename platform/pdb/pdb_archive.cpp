@@ -6,6 +6,8 @@
 #include <iostream>
 #include <iterator>
 
+#include "fio/fio.h"
+
 namespace {
 constexpr char MAGIC[8] = {'M', 'O', 'R', 'V', 'P', 'D', 'B', '1'};
 constexpr size_t HEADER_BYTES = 8 + 4 + 8;
@@ -100,9 +102,10 @@ void PDB_SEGMENT_WRITER::commit()
 PDB_SEGMENT_READER::PDB_SEGMENT_READER(PDB_ARCHIVE& archive, PDB_SEGMENT_KIND kind)
     : m_file(archive.get_segment_file_name(kind))
 {
-    std::ifstream f(m_file, std::ios::binary);
-    if (!f) throw PDB_DATABASE_EXCEPTION("cannot open archive file \"" + m_file + "\"");
-    std::vector<uint8_t> all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::string bytes, error;
+    if (!fio_read_stored_file(m_file, bytes, error))
+        throw PDB_DATABASE_EXCEPTION("cannot read archive file \"" + m_file + "\": " + error);
+    const std::vector<uint8_t> all(bytes.begin(), bytes.end());
     if (all.size() < HEADER_BYTES + TRAILER_BYTES || std::memcmp(all.data(), MAGIC, 8) != 0)
         throw PDB_DATABASE_EXCEPTION("\"" + m_file + "\" is not an archive segment or is truncated");
     if (get_le(all.data() + 8, 4) != kind)

@@ -19,14 +19,15 @@ bool LOGDB_FSYN_LOG_FILE::file_exists() const
 bool LOGDB_FSYN_LOG_FILE::append_file(const std::string& source_file_name) const
 {
     if (m_file_name.empty()) return false;
-    std::ifstream in(source_file_name, std::ios::binary);
-    if (!in) return false;
+    // Only a regular file: a pipe or a device in its place would block or
+    // never end.
+    std::string contents, error;
+    if (!fio_read_stored_file(source_file_name, contents, error)) return false;
     std::ofstream out(m_file_name, std::ios::binary | std::ios::app);
     if (!out) return false;
-    out << in.rdbuf();
+    out << contents;
     out.flush();
-    // An empty source leaves the stream's failbit set without any fault.
-    return static_cast<bool>(out) && !in.bad();
+    return static_cast<bool>(out);
 }
 
 bool LOGDB_FSYN_LOG_FILE::delete_file() const

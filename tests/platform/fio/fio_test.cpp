@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "fio/fio.h"
 
@@ -63,4 +65,77 @@ TEST(FioTest, OpenersForWritingNameTheFileTheyCannotOpen)
     EXPECT_EQ(std::filesystem::file_size("fio_written.txt"), 0u);
     std::filesystem::remove("fio_written.txt");
     std::filesystem::remove("fio_replaced.txt");
+}
+
+// Only regular files are read: a device or a named pipe in their place would
+// read for ever or wait for a writer that never comes, so each is refused at
+// once, named by its kind.
+TEST(FioTest, OnlyRegularFilesAreRead)
+{
+    ::mkfifo("fio_pipe", 0600);
+    std::filesystem::create_directory("fio_folder");
+    const std::pair<const char*, const char*> refused[] = {
+        {"fio_pipe", "is a named pipe, not a regular file"},
+        {"/dev/zero", "is a device, not a regular file"},
+        {"/dev/null", "is a device, not a regular file"},
+        {"fio_folder", "is a folder, not a file"},
+        {"fio_absent.txt", "cannot open: No such file or directory"},
+    };
+    for (const auto& [path, why] : refused) {
+        std::string text = "old", error;
+        EXPECT_FALSE(fio_read_user_file(path, text, error)) << path;
+        EXPECT_EQ(error, why) << path;
+        EXPECT_TRUE(text.empty()) << path;
+        error.clear();
+        EXPECT_FALSE(fio_read_stored_file(path, text, error)) << path;
+        EXPECT_EQ(error, why) << path;
+        error.clear();
+        EXPECT_FALSE(fio_check_user_file(path, error)) << path;
+        EXPECT_EQ(error, why) << path;
+    }
+    std::ofstream("fio_plain.txt") << "a\nb\n";
+    std::string text, error;
+    EXPECT_TRUE(fio_check_user_file("fio_plain.txt", error)) << error;
+    ASSERT_TRUE(fio_read_user_file("fio_plain.txt", text, error)) << error;
+    EXPECT_EQ(text, "a\nb\n");
+    // A link to a regular file is that file.
+    std::error_code ec;
+    std::filesystem::create_symlink("fio_plain.txt", "fio_link.txt", ec);
+    ASSERT_TRUE(fio_read_user_file("fio_link.txt", text, error)) << error;
+    EXPECT_EQ(text, "a\nb\n");
+}
+
+// A NUL byte ends a text read where it stands, naming its line by every kind
+// of line end; a stored binary file keeps every byte.
+TEST(FioTest, NulBytesEndATextReadAtTheirLine)
+{
+    using namespace std::string_literals;
+    const std::pair<std::string, int> cases[] = {
+        {"\0abc\n"s, 1},
+        {"a\nb\nc\0\n"s, 3},
+        {"a\r\nb\r\n\0"s, 3},
+        {"a\rb\rc\rd\0"s, 4},
+        {"a\r\0\n"s, 2},
+        {"a\n\n\n\0"s, 4},
+        {std::string(70000, 'x') + "\n\n\0"s, 3},
+        {std::string(65535, 'y') + "\r\n\0"s, 2},
+    };
+    for (const auto& [bytes, line] : cases) {
+        std::ofstream("fio_nul.txt", std::ios::binary) << bytes;
+        std::string text = "old", error;
+        int nul_line = -1;
+        EXPECT_FALSE(fio_read_user_file("fio_nul.txt", text, error, &nul_line));
+        EXPECT_EQ(nul_line, line) << error;
+        EXPECT_EQ(error, "NUL byte in line " + std::to_string(line) + " (is this a text file?)");
+        EXPECT_TRUE(text.empty());
+        ASSERT_TRUE(fio_read_stored_file("fio_nul.txt", text, error)) << error;
+        EXPECT_EQ(text, bytes);
+    }
+    int nul_line = -1;
+    std::string text, error;
+    std::ofstream("fio_nul.txt", std::ios::binary) << "no nul\n";
+    EXPECT_TRUE(fio_read_user_file("fio_nul.txt", text, error, &nul_line));
+    EXPECT_EQ(nul_line, 0);
+    EXPECT_FALSE(fio_read_user_file("/dev/zero", text, error, &nul_line));
+    EXPECT_EQ(nul_line, 0);
 }

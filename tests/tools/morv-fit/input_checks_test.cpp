@@ -23,10 +23,11 @@ struct RUN
     std::string out;  // stdout and stderr together
 };
 
+// A run that waits for ever shows as exit 124 instead of hanging the test.
 RUN run(const std::string& args)
 {
     RUN r;
-    std::string cmd = std::string(MORV_FIT_BINARY) + " " + args + " 2>&1";
+    std::string cmd = "timeout 60 " + std::string(MORV_FIT_BINARY) + " " + args + " 2>&1";
     FILE* p = popen(cmd.c_str(), "r");
     char buf[512];
     while (p && fgets(buf, sizeof buf, p)) r.out += buf;
@@ -72,6 +73,42 @@ TEST(MorvFitInputs, FoldersAreNotFiles)
     EXPECT_FAILS_WITH(run("-q --device a_folder " + k_counter), "a_folder: cannot read the device file: is a folder");
     EXPECT_FAILS_WITH(run("-q --settings a_folder " + k_counter),
                       "a_folder: cannot read the settings file: is a folder");
+}
+
+// A device or a named pipe would be read until memory runs out or wait for
+// a writer for ever: only regular files are inputs, with or without -q.
+TEST(MorvFitInputs, DevicesAndPipesAreNotFiles)
+{
+    using namespace std::string_literals;
+    ::mkfifo("a_pipe", 0600);
+    for (const std::string quiet : {"", "-q "}) {
+        EXPECT_FAILS_WITH(run(quiet + "/dev/zero"),
+                          "cannot read design file '/dev/zero': is a device, not a regular file");
+        EXPECT_FAILS_WITH(run(quiet + "-o z.blif /dev/zero"),
+                          "cannot read design file '/dev/zero': is a device, not a regular file");
+        EXPECT_FAILS_WITH(run(quiet + "-o z.blif a_pipe"),
+                          "cannot read design file 'a_pipe': is a named pipe, not a regular file");
+        EXPECT_FAILS_WITH(run(quiet + "--device a_pipe " + k_counter),
+                          "a_pipe: cannot read the device file: is a named pipe, not a regular file");
+        EXPECT_FAILS_WITH(run(quiet + "--settings a_pipe " + k_counter),
+                          "a_pipe: cannot read the settings file: is a named pipe, not a regular file");
+        EXPECT_FAILS_WITH(run(quiet + "--device /dev/zero " + k_counter),
+                          "/dev/zero: cannot read the device file: is a device, not a regular file");
+        EXPECT_FAILS_WITH(run(quiet + "--settings /dev/zero " + k_counter),
+                          "/dev/zero: cannot read the settings file: is a device, not a regular file");
+    }
+    // No output and no temporary file beside it.
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+        EXPECT_NE(entry.path().filename().string().rfind("z.blif", 0), 0u) << entry.path();
+    // A NUL byte stops the read of any input where it stands.
+    write_file("nul.blif", ".model t\n.inputs a\n\0"s);
+    EXPECT_FAILS_WITH(run("-q nul.blif"), "nul.blif:3: NUL byte in the line (is this a text file?)");
+    write_file("nul_settings.txt", "566=1\n\0"s);
+    EXPECT_FAILS_WITH(run("-q --settings nul_settings.txt " + k_counter),
+                      "nul_settings.txt: cannot read the settings file: NUL byte in line 2");
+    write_file("nul_device.txt", "grid 10 10\n\0"s);
+    EXPECT_FAILS_WITH(run("-q --device nul_device.txt " + k_counter),
+                      "nul_device.txt: cannot read the device file: NUL byte in line 2");
 }
 
 TEST(MorvFitInputs, DesignsWithoutContentsAreErrors)
