@@ -1,5 +1,6 @@
 #include "host_settings.h"
 
+#include <optional>
 #include <sstream>
 #include <unordered_map>
 
@@ -7,9 +8,11 @@
 #include "cdb/cdb_atom_netlist.h"
 #include "cfg/cfg.h"
 #include "cfg/cfg_file.h"
+#include "cfg/cfg_known_keys.h"
 #include "hdb/hdb_options.h"
 #include "host_env.h"
 #include "host_options.h"
+#include "morv/core/morv_setting_ids.h"
 
 namespace morv_host {
 
@@ -20,6 +23,78 @@ bool is_assignment_key(const std::string& k)
     return k == "dont_touch" || k == "must_keep" || k == "back_annotated" || k == "locked_region" ||
            k == "kardel_region" || k == "partition" || k == "floating_region" || k == "partition_name" ||
            k == "boundary_port" || k == "instance_option";
+}
+
+enum class SETTING_KIND
+{
+    BOOL,
+    INT,
+    EFFORT,
+    TEXT
+};
+
+// The kind of a project setting's value, as the component reads it; nothing
+// for an id that nothing reads. A setting id added without a kind here fails
+// the build (every id must have its case).
+std::optional<SETTING_KIND> setting_kind(int id)
+{
+    switch (static_cast<MORV_SETTING_ID>(id)) {
+    case MORV_SETTING_MIGRATION_TARGET_DEVICE:
+    case MORV_SETTING_TEST_STRING:
+    case MORV_SETTING_READ_LOG: return SETTING_KIND::TEXT;
+    case MORV_SETTING_PLACER_SEED:
+    case MORV_SETTING_PIPELINING: return SETTING_KIND::INT;
+    case MORV_SETTING_COMB_LOGIC_FOR_FITTING:
+    case MORV_SETTING_COMB_LOGIC:
+    case MORV_SETTING_REGISTER_DUPLICATION:
+    case MORV_SETTING_LOGIC_TO_MEMORY:
+    case MORV_SETTING_REGISTER_RETIMING:
+    case MORV_SETTING_ASYNC_PIPELINING: return SETTING_KIND::BOOL;
+    case MORV_SETTING_EFFORT: return SETTING_KIND::EFFORT;
+    }
+    return std::nullopt;
+}
+
+// The setting id `text` names; what is wrong with it names `where`.
+int setting_id(const std::string& text, const std::string& where)
+{
+    int64_t id = 0;
+    if (!parse_int_strict(text, 0, 1000000, id) || !setting_kind(static_cast<int>(id)))
+        throw HOST_INPUT_ERROR(where + ": no project setting has the id '" + text + "'");
+    return static_cast<int>(id);
+}
+
+// The readers of project settings take a value that is not of the setting's
+// kind for an absent setting, so such a value is refused here.
+void check_setting_value(int id, const std::string& value, const std::string& where)
+{
+    const std::string setting = where + ": setting " + std::to_string(id);
+    switch (*setting_kind(id)) {
+    case SETTING_KIND::BOOL:
+        if (!cfg_parse_switch(value)) throw HOST_INPUT_ERROR(setting + " takes on or off, found '" + value + "'");
+        break;
+    case SETTING_KIND::INT:
+        if (!cfg_parse_int(value)) throw HOST_INPUT_ERROR(setting + " takes a whole number, found '" + value + "'");
+        break;
+    case SETTING_KIND::EFFORT: {
+        const std::optional<int> v = cfg_parse_int(value);
+        if (v && (*v == MORV_EFFORT_FAST || *v == MORV_EFFORT_NORMAL || *v == MORV_EFFORT_EXTRA)) break;
+        throw HOST_INPUT_ERROR(setting + " takes " + std::to_string(MORV_EFFORT_FAST) + " (fast), " +
+                               std::to_string(MORV_EFFORT_NORMAL) + " (normal) or " +
+                               std::to_string(MORV_EFFORT_EXTRA) + " (extra), found '" + value + "'");
+    }
+    case SETTING_KIND::TEXT: break;
+    }
+}
+
+// A switch nothing reads is a misspelling that would change nothing; a
+// value its reader cannot take would silently read as the default.
+void check_switch(const std::string& key, const std::string& value, const std::string& where)
+{
+    const CFG_KNOWN_KEY* known = cfg_find_known_key(key);
+    if (known == nullptr) throw HOST_INPUT_ERROR(where + ": unknown switch '" + key + "' (is it misspelt?)");
+    const std::string fault = cfg_check_value(*known, value);
+    if (!fault.empty()) throw HOST_INPUT_ERROR(where + ": switch '" + key + "' " + fault);
 }
 
 }  // namespace
@@ -43,13 +118,13 @@ void HOST_SETTINGS::add(const std::string& key, const std::string& value, const 
 {
     if (key.empty()) throw HOST_INPUT_ERROR(where + ": empty key");
     if (key.find_first_not_of("0123456789") == std::string::npos) {
-        int64_t id = 0;
-        if (!parse_int_strict(key, 0, 1000000, id))
-            throw HOST_INPUT_ERROR(where + ": setting id '" + key + "' is out of range");
-        m_options.emplace_back(static_cast<int>(id), value);
+        const int id = setting_id(key, where);
+        check_setting_value(id, value, where);
+        m_options.emplace_back(id, value);
     } else if (is_assignment_key(key)) {
         m_assignments.push_back({key, value, where});
     } else {
+        check_switch(key, value, where);
         m_switches.emplace_back(key, value);
     }
 }
@@ -176,10 +251,9 @@ void apply_instance_option(const WORDS& w, const NAMED_ATOMS& named, HDB_ACTION_
     if (w.rest.size() != 2)
         throw HOST_INPUT_ERROR(w.where + ": instance_option takes an instance, a setting id and a value");
     if (!named.nodes.count(w.first)) throw HOST_INPUT_ERROR(w.where + ": no atom or output named '" + w.first + "'");
-    int64_t id = 0;
-    if (!parse_int_strict(w.rest[0], 0, 1000000, id))
-        throw HOST_INPUT_ERROR(w.where + ": setting id '" + w.rest[0] + "' is out of range");
-    ap.edit_instance_options(w.first).set_string(static_cast<int>(id), w.rest[1]);
+    const int id = setting_id(w.rest[0], w.where);
+    check_setting_value(id, w.rest[1], w.where);
+    ap.edit_instance_options(w.first).set_string(id, w.rest[1]);
 }
 
 }  // namespace

@@ -14,7 +14,9 @@
 //                               per-instance setting of an atom or output name
 //   floating_region=ID LABS     LABs of a floating region
 //   <anything else>=<value>     developer switch (fsyn_* and the like)
-// Blank lines and lines starting with '#' are ignored.
+// Blank lines and lines starting with '#' are ignored. A setting id nothing
+// reads, a switch no reader knows (cfg/cfg_known_keys.h) and a value that is
+// not of its setting's or switch's kind are errors naming the line.
 
 #include <stdexcept>
 #include <string>
@@ -39,7 +41,8 @@ class HOST_SETTINGS
 public:
     // Throws HOST_INPUT_ERROR "<path>:<line>: ..." or "<path>: cannot read".
     void load_file(const std::string& path);
-    // One KEY=VALUE; where names its origin in messages.
+    // One KEY=VALUE; where names its origin in messages. Throws
+    // HOST_INPUT_ERROR "<where>: ..." for an unknown key or a bad value.
     void add(const std::string& key, const std::string& value, const std::string& where);
 
     // Project settings go to the options, switches to the configuration service.

@@ -433,6 +433,8 @@ TEST(HostSettings, PartitionsPortsAndInstanceOptions)
                                                           {"instance_option", "nobody 662 on"},
                                                           {"instance_option", "n1 x on"},
                                                           {"instance_option", "n1 662"},
+                                                          {"instance_option", "n1 662 maybe"},
+                                                          {"instance_option", "n1 567 on"},
                                                           {"partition_name", "two"}}) {
         HOST_SETTINGS bad;
         bad.add(key, value, "cli");

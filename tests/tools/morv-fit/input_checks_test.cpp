@@ -111,6 +111,39 @@ TEST(MorvFitInputs, DevicesAndPipesAreNotFiles)
                       "nul_device.txt: cannot read the device file: NUL byte in line 2");
 }
 
+// Readers of settings and switches fall back to their defaults without a
+// word, so a value of the wrong kind or a switch nothing reads is an error
+// naming the setting, and the line when it came from a file.
+TEST(MorvFitInputs, BadSettingValuesAndUnknownSwitchesAreErrors)
+{
+    for (const std::string quiet : {"", "-q "}) {
+        const std::string tail = " -o settings_out.blif " + k_counter;
+        EXPECT_FAILS_WITH(run(quiet + "--set fsyn_no_such_switch=on" + tail),
+                          "--set fsyn_no_such_switch: unknown switch 'fsyn_no_such_switch'");
+        EXPECT_FAILS_WITH(run(quiet + "--set 566=abc" + tail),
+                          "--set 566: setting 566 takes a whole number, found 'abc'");
+        EXPECT_FAILS_WITH(run(quiet + "--set 696=foo" + tail), "--set 696: setting 696 takes 81 (fast), 65 (normal)");
+        EXPECT_FAILS_WITH(run(quiet + "--set 12345=1" + tail), "--set 12345: no project setting has the id '12345'");
+        EXPECT_FAILS_WITH(run(quiet + "--set tdc_clock_period_ps=-5" + tail),
+                          "switch 'tdc_clock_period_ps' takes a whole number from 1 to 1000000000, found '-5'");
+        EXPECT_FAILS_WITH(run(quiet + "--set tdc_clock_period_ps=5000x" + tail), "found '5000x'");
+        EXPECT_FAILS_WITH(run(quiet + "--set fsyn_use_drc=yes" + tail),
+                          "switch 'fsyn_use_drc' takes on or off (or true/false, 1/0), found 'yes'");
+    }
+    write_file("typo.txt", "# settings\n566=3\n\nfsyn_use_dcr=on\n");
+    EXPECT_FAILS_WITH(run("-q --settings typo.txt -o settings_out.blif " + k_counter),
+                      "typo.txt:4: unknown switch 'fsyn_use_dcr'");
+    write_file("seed.txt", "662=on\n566=abc\n");
+    EXPECT_FAILS_WITH(run("-q --settings seed.txt -o settings_out.blif " + k_counter),
+                      "seed.txt:2: setting 566 takes a whole number, found 'abc'");
+    EXPECT_FALSE(std::filesystem::exists("settings_out.blif"));
+
+    const RUN good = run("-q --set 696=81 --set tdc_clock_period_ps.clk=5000 --set fsyn_overuse_ratio=0.9 "
+                         "--set 566=-1 -o good.blif " +
+                         k_counter);
+    EXPECT_EQ(good.status, 0) << good.out;
+}
+
 TEST(MorvFitInputs, DesignsWithoutContentsAreErrors)
 {
     write_file("empty.blif", "");
