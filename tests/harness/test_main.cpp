@@ -1,8 +1,9 @@
 // Test entry shared by every test program. ctest starts one process per test
-// case, all in the program's working folder, and the component writes fixed
-// file names there (debug dump, statistics, saved netlist states); each
-// process therefore works in a scratch folder of its own, removed again when
-// every test in it passed.
+// case, and the component writes fixed file names into the working folder
+// (debug dump, statistics, saved netlist states); each process therefore
+// works in a scratch folder of its own under the system's temporary folder
+// ($TMPDIR, else /tmp), never in the folder it was started from. The folder
+// is removed again when every test in it passed, and named when one failed.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -31,8 +32,9 @@ int main(int argc, char** argv)
 
     namespace fs = std::filesystem;
     std::error_code ec;
-    const fs::path base = fs::current_path(ec);
-    std::string pattern = (base / "scratch.XXXXXX").string();
+    const char* tmpdir = std::getenv("TMPDIR");
+    const fs::path base = tmpdir != nullptr && *tmpdir != '\0' ? fs::path(tmpdir) : fs::path("/tmp");
+    std::string pattern = (base / "morv-test.XXXXXX").string();
     char* made = ::mkdtemp(pattern.data());
     if (made == nullptr || ::chdir(made) != 0) {
         std::fprintf(stderr, "cannot make a scratch folder under %s\n", base.c_str());
@@ -44,6 +46,8 @@ int main(int argc, char** argv)
     if (status == 0) {
         fs::current_path(base, ec);
         fs::remove_all(made, ec);
+    } else {
+        std::fprintf(stderr, "the files of this run are kept in %s\n", made);
     }
     return status;
 }
