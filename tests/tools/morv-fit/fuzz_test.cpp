@@ -1,8 +1,9 @@
-// Damaged netlists: seeded mutations and truncations of the bundled designs.
-// Each damaged text must either be rejected with a message naming the file
-// and a line of it, or be read as exactly what it says: the written netlist
-// must be proved equivalent, by ABC, to the damaged text itself. Never a
-// crash, a hang, or a design with nothing in it.
+// Damaged netlists and settings: seeded mutations and truncations of the
+// bundled designs and of a settings file. Each damaged text must either be
+// rejected with a message naming the file and a line of it, or be read as
+// exactly what it says: the written netlist must be proved equivalent, by
+// ABC, to the damaged text itself, and every accepted setting must read as
+// written. Never a crash, a hang, or a design with nothing in it.
 //
 // Most cases run the reader and writer in this process; ABC checks only the
 // accepted ones (up to a budget), and a sample goes through the program.
@@ -10,17 +11,24 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "abc_equiv.h"
+#include "cfg/cfg.h"
+#include "cfg/cfg_known_keys.h"
 #include "fio/fio.h"
+#include "hdb/hdb_options.h"
+#include "host_settings.h"
 #include "io/blif_reader.h"
 #include "io/blif_writer.h"
 #include "msg/msg.h"
@@ -343,6 +351,202 @@ TEST(MorvFitFuzz, PipelineSurvivesDamage)
 TEST(MorvFitFuzz, S27SurvivesDamage)
 {
     fuzz_design(std::string(MORV_BENCH_DIR) + "/iscas89_k6/s27.blif", 13, 800, {100, 8});
+}
+
+// ---------------------------------------------------------------- settings
+
+// Every kind of line morv-fit takes, on the counter design. The
+// optimisation settings stay off: with one on, the late flow point asks for
+// a default algorithm list that no family has yet.
+const char* const k_counter_settings = "# settings of the counter\n"
+                                       "566=7\n"
+                                       "696=81\n"
+                                       "662=off\n"
+                                       "  664 = off\n"
+                                       "fsyn_debug_msg=off\n"
+                                       "fsyn_overuse_ratio=0.9\n"
+                                       "tdc_clock_period_ps=4000\n"
+                                       "tdc_clock_period_ps.clk=3500\n"
+                                       "tdc_input_delay_ps=100\n"
+                                       "dont_touch=n3\n"
+                                       "locked_region=r2 0 0 9 9\n"
+                                       "must_keep=q7\n";
+
+struct SETTING_LINE
+{
+    std::string key, value;
+};
+
+// The lines a correct reader takes from the text: LF, CRLF and CR end a
+// line; blanks are spaces and tabs; blank lines and '#' lines are skipped.
+// Nothing when a line has no '=' (the text must then be refused).
+std::optional<std::vector<SETTING_LINE>> reference_settings(const std::string& text)
+{
+    std::vector<SETTING_LINE> lines;
+    auto trim = [](std::string t) {
+        const size_t b = t.find_first_not_of(" \t");
+        if (b == std::string::npos) return std::string();
+        return t.substr(b, t.find_last_not_of(" \t") - b + 1);
+    };
+    std::string line;
+    auto take = [&]() {
+        const std::string t = trim(line);
+        line.clear();
+        if (t.empty() || t[0] == '#') return true;
+        const size_t eq = t.find('=');
+        if (eq == std::string::npos) return false;
+        lines.push_back({trim(t.substr(0, eq)), trim(t.substr(eq + 1))});
+        return true;
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\n' && text[i] != '\r') {
+            line += text[i];
+            continue;
+        }
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        if (!take()) return std::nullopt;
+    }
+    if (!take()) return std::nullopt;
+    return lines;
+}
+
+// "LABEL:N: ..." with N a line of the text, or a NUL byte's line.
+::testing::AssertionResult names_settings_line(const std::string& message, const std::string& label,
+                                               const std::string& text)
+{
+    const std::string nul = label + ": cannot read the settings file: NUL byte in line ";
+    if (message.rfind(nul, 0) == 0) {
+        const size_t at = text.find('\0');
+        if (at == std::string::npos) return ::testing::AssertionFailure() << "no NUL in the text: " << message;
+        return ::testing::AssertionSuccess();
+    }
+    return names_file_and_line(message, label, text);
+}
+
+// The kind each project setting is read as, by the component's own readers.
+std::optional<bool> reads_as_written(int id, const HDB_OPTION_SET& options)
+{
+    switch (id) {
+    case 566:
+    case 666: return HDB_INT_OPTION::get_int_option(&options, id).has_value();
+    case 696: return HDB_ENUM_OPTION::get_enum_option(&options, id).has_value();
+    case 479:
+    case 634:
+    case 661: return true;
+    default: break;
+    }
+    if (id >= 659 && id <= 665) return HDB_BOOL_OPTION::get_bool_option(&options, id).has_value();
+    return std::nullopt;  // no setting of that id may be accepted
+}
+
+// Assignments name atoms: they are checked once the netlist is read.
+bool is_assignment(const std::string& key)
+{
+    for (const char* k : {"dont_touch", "must_keep", "back_annotated", "locked_region", "kardel_region", "partition",
+                          "floating_region", "partition_name", "boundary_port", "instance_option"})
+        if (key == k) return true;
+    return false;
+}
+
+// What an accepted text applies is what it says, and every value reads as
+// written, never as its reader's default.
+void expect_applied_as_written(const morv_host::HOST_SETTINGS& settings, const std::vector<SETTING_LINE>& lines)
+{
+    cfg_clear_all();
+    HDB_OPTION_SET options;
+    settings.apply_options_and_switches(options);
+    std::map<int, std::string> ids;
+    std::map<std::string, std::string> switches;
+    for (const SETTING_LINE& l : lines) {
+        if (!l.key.empty() && l.key.size() < 9 && l.key.find_first_not_of("0123456789") == std::string::npos)
+            ids[std::stoi(l.key)] = l.value;
+        else if (!is_assignment(l.key)) switches[l.key] = l.value;
+    }
+    EXPECT_EQ(options.size(), ids.size());
+    for (const auto& [id, value] : ids) {
+        const std::string* text = options.find_text(id);
+        EXPECT_TRUE(text && *text == value) << id << "=" << value;
+        EXPECT_EQ(reads_as_written(id, options), std::optional<bool>(true)) << id << "=" << value;
+    }
+    for (const auto& [key, value] : switches) {
+        const char* text = cfg_get_value(key.c_str());
+        EXPECT_TRUE(text && text == value) << key << "=" << value;
+        const CFG_KNOWN_KEY* known = cfg_find_known_key(key);
+        ASSERT_NE(known, nullptr) << key;
+        if (known->kind == CFG_KEY_KIND::SWITCH) {
+            EXPECT_EQ(cfg_is_on(key.c_str(), true), cfg_is_on(key.c_str(), false)) << key << "=" << value;
+        } else if (known->kind == CFG_KEY_KIND::INT) {
+            EXPECT_EQ(cfg_get_int_value(key.c_str(), INT_MIN), cfg_get_int_value(key.c_str(), INT_MAX))
+                << key << "=" << value;
+        }
+    }
+    cfg_clear_all();
+}
+
+// morv-fit on the counter with the damaged settings: exit 1 naming the file
+// and a line, or exit 0 with a netlist ABC proves equivalent to the design.
+// Answers whether the run was accepted.
+bool run_counter_with_settings(const std::string& text, const std::string& label, int i, bool abc)
+{
+    write_file(label, text);
+    const std::string out_file = "fuzz_counter_" + std::to_string(i) + ".blif";
+    const std::string cmd = std::string(MORV_FIT_BINARY) + " -q --settings " + label + " -o " + out_file + " " +
+                            k_designs + "counter.blif 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    std::string output;
+    char buf[512];
+    while (p && fgets(buf, sizeof buf, p)) output += buf;
+    const int rc = p ? pclose(p) : -1;
+    const int status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    EXPECT_TRUE(status == 0 || status == 1) << "exit " << status << "\n" << output;
+    if (status != 0) {
+        const std::string prefix = "morv-fit: error: ";
+        const size_t at = output.find(prefix);
+        EXPECT_NE(at, std::string::npos) << output;
+        if (at == std::string::npos) return false;
+        const std::string message = output.substr(at + prefix.size(), output.find('\n', at) - at - prefix.size());
+        EXPECT_TRUE(names_settings_line(message, label, text));
+        return false;
+    }
+    if (!abc) return true;
+    ABC_RESULT r = abc_check_equivalence(k_designs + "counter.blif", out_file, true, 20);
+    EXPECT_TRUE(r.is_equivalent()) << abc_verdict_name(r.m_verdict) << "\n" << r.m_output;
+    if (r.is_equivalent()) std::remove(out_file.c_str());
+    return true;
+}
+
+TEST(MorvFitFuzz, SettingsSurviveDamage)
+{
+    const std::string label = "fuzz_settings.txt";
+    const int cases = 1500, program_runs = 12;
+    const bool abc = abc_is_available();
+    MUTATOR mutate(14);
+    int accepted = 0, programs = 0, ran = 0;
+    for (int i = 0; i < cases; ++i) {
+        std::string what;
+        const std::string text = mutate(k_counter_settings, what);
+        SCOPED_TRACE("settings case " + std::to_string(i) + " (" + what + ")");
+        if (i % (cases / program_runs) == 0) {
+            ++programs;
+            ran += run_counter_with_settings(text, label, i, abc);
+        }
+        write_file(label, text);
+        morv_host::HOST_SETTINGS settings;
+        try {
+            settings.load_file(label);
+        } catch (const morv_host::HOST_INPUT_ERROR& e) {
+            EXPECT_TRUE(names_settings_line(e.what(), label, text));
+            continue;
+        }
+        ++accepted;
+        const std::optional<std::vector<SETTING_LINE>> lines = reference_settings(text);
+        ASSERT_TRUE(lines.has_value()) << "a line without '=' was accepted:\n" << text;
+        expect_applied_as_written(settings, *lines);
+    }
+    std::cout << "settings: " << cases << " cases, " << accepted << " accepted, " << programs << " through morv-fit, "
+              << ran << " of them compiled and proved equivalent\n";
+    EXPECT_GT(accepted, cases / 20);
+    if (!abc) GTEST_SKIP() << "berkeley-abc is not installed: accepted runs were not checked for equivalence";
 }
 
 }  // namespace
