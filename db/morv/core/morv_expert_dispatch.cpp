@@ -22,6 +22,7 @@
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_expert.h"
 #include "morv/core/morv_msgs.h"
+#include "morv/core/morv_scope_guard.h"
 #include "morv/core/stats/morv_stats.h"
 #include "morv/debug/morv_drc.h"
 #include "morv/debug/morv_plumrix.h"
@@ -247,27 +248,29 @@ bool MORV_EXPERT::pass_flow_gate_checks(bool* pipe_async_only, bool* skip_to_lim
     MORV_ASSERT(cmp);
     const bool io_only = cmp->is_check_io_only();
     const bool no_replay_log = m_opx_physical_synthesis_read_log.empty();
-    auto refuse = [&](bool keeps_pipe_async, const char* line) {
+    // Each of these also takes away the allowance for asynchronous pipelining.
+    auto refuse = [&](const char* line) {
         can_run = false;
-        if (!keeps_pipe_async) *pipe_async_only = false;
+        *pipe_async_only = false;
         MORV_DEBUG_STREAM::print(1, "%s", line);
     };
 
-    if (io_only) refuse(false, "Fitter is running in Check I/O's only mode.  FSYN will not be run.");
+    if (io_only) refuse("Fitter is running in Check I/O's only mode.  FSYN will not be run.");
     if (m_morv_env->get_boundary_port_manager() == nullptr && too_many_back_annotated_nodes(io_only)) can_run = false;
-    if (m_fsyn_api->are_all_partitions_locked())
-        refuse(false, "All partitions are locked post-fit!  FSYN will not be run");
+    if (m_fsyn_api->are_all_partitions_locked()) refuse("All partitions are locked post-fit!  FSYN will not be run");
     if (!m_morv_env->is_tdc_on() && no_replay_log) {
-        refuse(false, "FSYN detects tdc is not on.  FSYN will not be run.");
+        refuse("FSYN detects tdc is not on.  FSYN will not be run.");
         post_warning(MORV_MSG_WMORV_CANNOT_RUN_FSYN_WHEN_TDC_IS_OFF, io_only);
     }
     if (m_morv_env->is_reusing_post_fit_netlist()) {
-        refuse(false, "FSYN detects re-using post-fitting netlists (Prevox, incremental Lumivex, ECO). FSYN will not "
-                      "be run.");
+        refuse("FSYN detects re-using post-fitting netlists (Prevox, incremental Lumivex, ECO). FSYN will not be "
+               "run.");
         post_warning(MORV_MSG_WMORV_CANNOT_RUN_FSYN_WHEN_USING_POST_FITTING_NETLISTS, io_only);
     }
+    // Fast fit turns every flow off itself; the allowance no longer matters.
     if (m_morv_env->is_fast_fit_on() && no_replay_log) {
-        refuse(true, "FSYN detects that fast-fit is on.  FSYN will not be run.");
+        can_run = false;
+        MORV_DEBUG_STREAM::print(1, "FSYN detects that fast-fit is on.  FSYN will not be run.");
         post_warning(MORV_MSG_WMORV_CANNOT_RUN_FSYN_WHEN_FAST_FIT_IS_ON, io_only);
         for (int flow = 0; flow < NUM_FSYN_FLOWS; ++flow) m_fsyn_flow_is_enabled[flow] = false;
         *skip_to_limited_mode = true;
@@ -296,12 +299,11 @@ void MORV_EXPERT::back_annotate_delays()
     CDB_ATOM_NETLIST* atom_netlist = m_morv_env->get_atom_netlist();
     MORV_ASSERT_TEXT(atom_netlist, "atom_netlist");
     FILE* fp = fio_fopen_for_writing(FIO_PATH("fsyn_delays.txt"));
+    // The file is closed also when an internal error unwinds the walk.
+    MORV_SCOPE_GUARD close_file([fp] { std::fclose(fp); });
     for (auto it = atom_netlist->begin_node_list(); it != atom_netlist->end_node_list(); ++it) {
         CDB_ATOM_NODE* dest_node = *it;
-        if (dest_node == nullptr) {
-            std::fclose(fp);
-            MSG_INTERNAL_ERROR::report("dest_node", "MORV", __FILE__, __LINE__);
-        }
+        MORV_ASSERT_TEXT(dest_node, "dest_node");
         for (auto term = dest_node->begin_iterm(); term != dest_node->end_iterm(); ++term) {
             CDB_ATOM_ITERM* iterm = *term;
             CDB_ATOM_OTERM* source = iterm->get_source();
@@ -312,7 +314,7 @@ void MORV_EXPERT::back_annotate_delays()
                          iterm->get_any_usage_as(), iterm->get_port_index(), get_interconnection_delay_on_iterm(iterm));
         }
     }
-    std::fclose(fp);
+    close_file.run_now();
 }
 
 int MORV_EXPERT::get_interconnection_delay_on_iterm(CDB_ATOM_ITERM* iterm)

@@ -13,6 +13,7 @@
 #include "msg/msg.h"
 
 #include "morv/core/morv_api.h"
+#include "morv/core/stats/morv_stats.h"
 #include "morv_probe_expert.h"
 #include "morv_test_util.h"
 
@@ -48,8 +49,10 @@ public:
         }
         MORV_GATE_ENV::build_timing_netlist(timing, a, b, c, d, e, f);
     }
+    void save_early_netlist() override { ++m_early_saves; }
     std::string m_locale_in_flow;
     bool m_fail_timing = false;
+    int m_early_saves = 0;
 };
 
 class MorvDispatchTest : public ::testing::Test
@@ -313,3 +316,67 @@ TEST_F(MorvDispatchTest, LateFlowRunsTheTestStringAndClearsPerCompileState)
 }
 
 }  // namespace
+
+TEST_F(MorvDispatchTest, FlowIdsOutsideTheSevenPointsAreInternalErrors)
+{
+    RUN run(6);
+    MORV_PROBE_EXPERT& expert = run.start();
+    for (int bad : {-1, 7, 100})
+        EXPECT_EQ(internal_error_of([&] { expert.do_physical_synthesis(static_cast<e_fsyn_flow>(bad)); }),
+                  "fsyn_flow_id >= 0 && fsyn_flow_id < NUM_FSYN_FLOWS")
+            << bad;
+}
+
+// A migration compile refuses only the area flow; its speed flows run.
+TEST_F(MorvDispatchTest, AMigrationCompileStillRunsItsSpeedFlows)
+{
+    RUN run(6);
+    const char* path = "migration_device_late.txt";
+    std::ofstream(path) << "family 6\nmigratable_part 2401\n";
+    DMGR_UTILITY::set_current_device(DEV_DEVICE::load_from_file(path));
+    std::remove(path);
+    run.host.ap.get_options().set_string(634, "TEST()");
+    MORV_PROBE_EXPERT& expert = run.start();
+    ASSERT_TRUE(expert.get_fsyn_api()->is_fsyn_write_log_required());
+    EXPECT_TRUE(expert.do_physical_synthesis(LATE_FSYN_FLOW));
+    EXPECT_TRUE(posted("WMORV_FSYN_CANNOT_RUN_NO_AREA_FSYN_FOR_MIGRATION_FLOW").empty());
+    EXPECT_EQ(posted("IMORV_PHYSICAL_SYNTHESIS_START").size(), 1u);
+    EXPECT_EQ(expert.m_algorithms_run, 1);
+    DMGR_UTILITY::set_current_device(nullptr);
+}
+
+// Each flow starts its statistics afresh: records of an earlier flow go.
+TEST_F(MorvDispatchTest, EachFlowStartsWithNoStatisticsRecords)
+{
+    RUN run(6);
+    run.host.ap.get_options().set_string(634, "TEST()");
+    MORV_PROBE_EXPERT& expert = run.start();
+    MORV_STATS_MGR* stats = expert.get_fsyn_api()->get_fsyn_stats();
+    stats->start_algorithm("EARLIER");
+    stats->end_algorithm();
+    ASSERT_EQ(stats->get_number_of_records(), 1);
+    EXPECT_TRUE(expert.do_physical_synthesis(LATE_FSYN_FLOW));
+    EXPECT_EQ(stats->get_number_of_records(), 0) << "the probe's runs keep no records";
+}
+
+// When the early flow ran at SYN_EARLY, FIT_EARLY runs the whole early flow
+// again only for asynchronous pipelining; otherwise it only records the
+// early slack ratios.
+TEST_F(MorvDispatchTest, FitEarlyAfterASynthesisEarlyFlowRunsAgainOnlyForPipelining)
+{
+    int family = -1;
+    for (int code : {6, 9, 10, 34, 35, 41, 42, 47}) {
+        MORV_TEST_HOST probe_host(code);
+        if (MORV_ENV::where_does_early_fsyn_run(&probe_host.cmp) == SYN_EARLY_FSYN_FLOW) family = code;
+    }
+    ASSERT_NE(family, -1) << "no family runs its early flow at SYN_EARLY";
+    for (bool pipelining : {true, false}) {
+        RUN run(family);
+        run.host.ap.get_options().set_bool(665, true);  // asynchronous pipelining: FIT_EARLY and LATE
+        MORV_PROBE_EXPERT& expert = run.start();
+        ASSERT_TRUE(expert.flow_enabled(FIT_EARLY_FSYN_FLOW));
+        expert.set_algorithm_may_run(PIPE_ASYNC_ALGORITHM, pipelining);
+        EXPECT_TRUE(expert.do_physical_synthesis(FIT_EARLY_FSYN_FLOW));
+        EXPECT_EQ(run.env->m_early_saves, pipelining ? 1 : 0) << family;
+    }
+}
