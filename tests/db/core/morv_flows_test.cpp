@@ -428,3 +428,39 @@ TEST_F(MorvFlowsTest, LateUserOptionFlowTimesWithTheRoutingEstimateFirst)
     env.m_icp_result.m_status = 0;
     EXPECT_EQ(internal_error_of([&] { probe.run_fsyn_user_option_flow(LATE_FSYN_FLOW); }), "pre_icp_ok");
 }
+
+// Each flow point asks the family for its own list; POST_CLUSTERING has none.
+// Without the routing estimate the late list needs no timing first.
+TEST_F(MorvFlowsTest, UserOptionFlowsAskTheFamilyForTheirOwnLists)
+{
+    MORV_TEST_HOST host(6);
+    host.build_chain(2);
+    MORV_GATE_ENV env(&host.cmp);
+    FLOW_PROBE probe(&env);
+    for (e_fsyn_flow flow :
+         {SYN_EARLY_FSYN_FLOW, FIT_EARLY_FSYN_FLOW, POST_CLUSTERING_FSYN_FLOW, CLUSTER_RETRY_FSYN_FLOW, LATE_FSYN_FLOW})
+        probe.run_fsyn_user_option_flow(flow);
+    EXPECT_EQ(probe.m_lists_asked, "SYN_EARLY FIT_EARLY CR LATE ");
+    EXPECT_EQ(env.m_icp_calls, 0);
+}
+
+// Under fsyn_force_restore every run's result is thrown away: the netlist
+// the run began with comes back and is timed again.
+TEST_F(MorvFlowsTest, ForcedRestoreBringsBackTheNetlistEachRunBeganWith)
+{
+    for (bool forced : {false, true}) {
+        cfg_clear_all();
+        msg_clear_posted_messages();
+        if (forced) cfg_set_value("fsyn_force_restore", "on");
+        MORV_TEST_HOST host(6);
+        host.build_chain(3);
+        host.ap.get_options().set_string(634, "TEST(NP=1:NI=1)");
+        PLACING_ENV env(&host.cmp);
+        MORV_EXPERT_INTERFACE* expert = env.get_fsyn_expert();
+        ASSERT_TRUE(expert->will_fsyn_run(LATE_FSYN_FLOW));
+        const int restores = env.m_pre_restore_calls;
+        EXPECT_TRUE(expert->do_physical_synthesis(LATE_FSYN_FLOW));
+        EXPECT_EQ(env.m_pre_restore_calls - restores, forced ? 1 : 0) << forced;
+        EXPECT_EQ(count_posted("IMORV_PHYSICAL_SYNTHESIS_ALGO_END_SLACK"), 1);
+    }
+}

@@ -80,11 +80,12 @@ public:
         m_algorithm_list[SAVE_RESTORE_ALGORITHM] = true;
     }
     bool run_fsyn_flat_flow(e_fsyn_flow) override { return true; }
-    void add_cluster_retry_fsyn_algorithms() override {}
-    void add_syn_early_fsyn_algorithms() override {}
-    void add_fit_early_fsyn_algorithms(e_fsyn_flow) override {}
+    // The family list hooks record which flow asked for its list.
+    void add_cluster_retry_fsyn_algorithms() override { m_lists_asked += "CR "; }
+    void add_syn_early_fsyn_algorithms() override { m_lists_asked += "SYN_EARLY "; }
+    void add_fit_early_fsyn_algorithms(e_fsyn_flow) override { m_lists_asked += "FIT_EARLY "; }
     void add_late_fsyn_algorithms_for_circuit_characteristic() override {}
-    void add_late_fsyn_algorithms() override {}
+    void add_late_fsyn_algorithms() override { m_lists_asked += "LATE "; }
     void run_netlist_sweeper() override {}
     bool create_and_run_algorithm(int, MORV_PARAMETER_MAP&) override
     {
@@ -120,6 +121,7 @@ public:
     }
 
     int m_user_option_calls = 0;
+    std::string m_lists_asked;
     int m_algorithms_run = 0;
 
 protected:
