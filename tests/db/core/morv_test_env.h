@@ -7,6 +7,7 @@
 #include <exception>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -154,7 +155,8 @@ public:
     int get_grid_nx() override { return 8; }
     int get_grid_ny() override { return 6; }
     int get_resource_count(int) override { return -1; }
-    int get_block_type(int, int, int) override { return 7; }
+    // Every location a plain LAB unless a test says otherwise.
+    int get_block_type(int x, int y, int) override { return m_block_type ? m_block_type(x, y) : 7; }
     void set_progress(int) override {}
     bool is_tdc_on() override { return true; }
     bool is_fast_fit_on() override { return false; }
@@ -189,9 +191,23 @@ public:
     void begin_early_netlist_save() override {}
     bool is_atom_back_annotated(CDB_ATOM_NODE*) override { return false; }
     int get_node_kardel_region(CDB_ATOM_NODE* node) override { return node->get_assignments().kardel_region; }
-    bool get_node_locked_region(CDB_ATOM_NODE*, int*, int*, int*, int*) override { return false; }
+    // As the host does: a node is locked when its assignments name a rectangle.
+    bool get_node_locked_region(CDB_ATOM_NODE* node, int* x1, int* y1, int* x2, int* y2) override
+    {
+        const CDB_ATOM_ASSIGNMENTS& a = node->get_assignments();
+        const bool locked = a.locked_x1 >= 0;
+        *x1 = locked ? a.locked_x1 : -1;
+        *y1 = locked ? a.locked_y1 : -1;
+        *x2 = locked ? a.locked_x2 : -1;
+        *y2 = locked ? a.locked_y2 : -1;
+        return locked;
+    }
     bool can_collapse_node(CDB_ATOM_NODE*, const std::vector<CDB_ATOM_NODE*>&) override { return true; }
-    int get_floating_region_lab_count(int) override { return 0; }
+    int get_floating_region_lab_count(int region_id) override
+    {
+        auto found = m_floating_labs.find(region_id);
+        return found == m_floating_labs.end() ? 0 : found->second;
+    }
     bool must_keep_node(CDB_ATOM_NODE*) override { return false; }
     CDB_ATOM_NODE* get_gnd_lcell(int) override { return nullptr; }
     CDB_ATOM_NODE* get_partition_gnd_lcell(int) override { return nullptr; }
@@ -237,6 +253,10 @@ public:
     std::function<void(CDB_ATOM_NODE*)> m_on_delete;
     // Answers duplicate_node (null when unset).
     std::function<CDB_ATOM_NODE*(CDB_ATOM_NODE*, int)> m_duplicate;
+    // Answers get_block_type (7 everywhere when unset).
+    std::function<int(int, int)> m_block_type;
+    // LABs of each floating region.
+    std::map<int, int> m_floating_labs;
     int m_build_timing_calls = 0;
     int m_assimilated_calls = 0;
     int m_full_taint_calls = 0;

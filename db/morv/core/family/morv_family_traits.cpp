@@ -95,51 +95,57 @@ constexpr int NO_FAMILY = DEV_FAMILY_INVALID;
 
 #define NO_CLASSES nullptr, nullptr, nullptr, nullptr, nullptr
 
+constexpr MORV_LAB_LUT_COUNT LUT_NONE = MORV_LAB_LUTS_UNKNOWN;
+constexpr MORV_LAB_LUT_COUNT LUT_COMB = MORV_LAB_LUTS_COMB_CELLS;
+constexpr MORV_LAB_LUT_COUNT LUT_ALL = MORV_LAB_LUTS_EVERY_ATOM;
+
 // Columns: cells (LE type, FF type, LUT size, reversed mask bits, one cell for
-// LUT and FF, free LUTs, QFBK cells); placement (LAB capacity); flows (early at
+// LUT and FF, free LUTs, QFBK cells); placement (LAB capacity, LAB LUT count,
+// region elements per LAB, placement regions, occupied-location grid, FL
+// cells, MAC multiplier at its MAC output); flows (early at
 // synthesis, fitting flows, LATE, DRC, back-annotation, routing estimate, cell
 // library, migration stops the fitter flows); change log (migration partner);
 // classes (driver, net utility, change log, its copy, driver traits).
 // clang-format off
 const MORV_FAMILY_TRAITS FAMILIES[] = {
     {DEV_FAMILY_BRENNOCK, "BRK",
-     0,   1,   6, true,  false, true,  false,  32,  false, true,  true,  true,  true,  true,  false, false, DEV_FAMILY_MORLIN,
+     0,   1,   6, true,  false, true,  false,  32, LUT_COMB, 16, true,  false, false, false,  false, true,  true,  true,  true,  true,  false, false, DEV_FAMILY_MORLIN,
      make_driver<DEV_FAMILY_BRENNOCK>, make_net_util<MORV_NET_UTIL_BRK>, make_log<MORV_LOG_BRK>, copy_log<MORV_LOG_BRK>, &BRK_DRIVER},
     {DEV_FAMILY_ZEPLA, "ZEPLA",
-     2,   3,   4, false, false, true,  false,  32,  true,  true,  true,  true,  true,  true,  false, false, NO_FAMILY,
+     2,   3,   4, false, false, true,  false,  32, LUT_COMB, 16, true,  false, false, false,  true,  true,  true,  true,  true,  true,  false, false, NO_FAMILY,
      make_driver<DEV_FAMILY_ZEPLA>, make_net_util<MORV_NET_UTIL_ZEPLA>, nullptr, nullptr, &ZEPLA_DRIVER},
     {DEV_FAMILY_ZEPLA_II, "ZEPLA",
-     2,   3,   4, false, false, true,  false,  32,  true,  true,  true,  true,  true,  true,  false, false, NO_FAMILY,
+     2,   3,   4, false, false, true,  false,  32, LUT_COMB, 16, true,  false, false, false,  true,  true,  true,  true,  true,  true,  false, false, NO_FAMILY,
      make_driver<DEV_FAMILY_ZEPLA>, make_net_util<MORV_NET_UTIL_ZEPLA>, nullptr, nullptr, &ZEPLA_DRIVER},
     {DEV_FAMILY_TEV, "TEV",
-     257, 258, 4, false, false, true,  false,  32,  false, true,  true,  true,  true,  true,  false, false, NO_FAMILY,
+     257, 258, 4, false, false, true,  false,  32, LUT_COMB, 16, true,  false, false, false,  false, true,  true,  true,  true,  true,  false, false, NO_FAMILY,
      make_driver<DEV_FAMILY_TEV>, make_net_util<MORV_NET_UTIL_TEV>, nullptr, nullptr, &TEV_DRIVER},
     {DEV_FAMILY_MORLIN, "MRL",
-     270, 272, 6, false, false, false, false,  1,   false, false, true,  true,  false, false, true,  false, DEV_FAMILY_BRENNOCK,
+     270, 272, 6, false, false, false, false,  1, LUT_COMB, 1,  false, false, true,  true ,   false, false, true,  true,  false, false, true,  false, DEV_FAMILY_BRENNOCK,
      make_driver<DEV_FAMILY_MORLIN>, make_net_util<MORV_NET_UTIL_MRL>, make_log<MORV_LOG_MRL>, copy_log<MORV_LOG_MRL>, &MRL_DRIVER},
     {DEV_FAMILY_UNDRIVEN_25, "",
-     NO_TYPE, NO_TYPE, 0, false, false, false, false, -1,  true,  false, false, true,  true,  true,  false, true,  NO_FAMILY,
+     NO_TYPE, NO_TYPE, 0, false, false, false, false, -1, LUT_NONE, 0,  false, false, false, true ,  true,  false, false, true,  true,  true,  false, true,  NO_FAMILY,
      NO_CLASSES},
     {DEV_FAMILY_UNDRIVEN_26, "",
-     NO_TYPE, NO_TYPE, 0, false, false, false, false, -1,  true,  false, false, true,  true,  true,  false, true,  NO_FAMILY,
+     NO_TYPE, NO_TYPE, 0, false, false, false, false, -1, LUT_NONE, 0,  false, false, false, false,  true,  false, false, true,  true,  true,  false, true,  NO_FAMILY,
      NO_CLASSES},
     {DEV_FAMILY_KESTLIN, "KESTLIN",
-     145, 126, 6, true,  false, true,  false,  40,  true,  true,  true,  true,  true,  true,  false, false, NO_FAMILY,
+     145, 126, 6, true,  false, true,  false,  40, LUT_COMB, 20, true,  true,  false, false,  true,  true,  true,  true,  true,  true,  false, false, NO_FAMILY,
      make_driver<DEV_FAMILY_KESTLIN>, make_net_util<MORV_NET_UTIL_KESTLIN>, nullptr, nullptr, &KESTLIN_DRIVER},
     {DEV_FAMILY_RZK, "RZK",
-     145, 146, 6, true,  false, true,  false,  40,  true,  true,  true,  true,  true,  true,  false, true,  NO_FAMILY,
+     145, 146, 6, true,  false, true,  false,  40, LUT_COMB, 20, true,  true,  false, false,  true,  true,  true,  true,  true,  true,  false, true,  NO_FAMILY,
      make_driver<DEV_FAMILY_RZK>, make_net_util<MORV_NET_UTIL_RZK>, nullptr, nullptr, &RZK_DRIVER},
     {DEV_FAMILY_OBRAN, "OBRAN",
-     186, 187, 6, true,  false, true,  false,  40,  true,  true,  true,  true,  true,  true,  false, true,  NO_FAMILY,
+     186, 187, 6, true,  false, true,  false,  40, LUT_COMB, 20, true,  true,  false, false,  true,  true,  true,  true,  true,  true,  false, true,  NO_FAMILY,
      make_driver<DEV_FAMILY_OBRAN>, make_net_util<MORV_NET_UTIL_OBRAN>, nullptr, nullptr, &OBRAN_DRIVER},
     {DEV_FAMILY_UNDRIVEN_43, "",
-     NO_TYPE, NO_TYPE, 0, false, false, false, false, -1,  false, false, false, false, true,  true,  false, false, NO_FAMILY,
+     NO_TYPE, NO_TYPE, 0, false, false, false, false, -1, LUT_NONE, 0,  false, false, false, false,  false, false, false, false, true,  true,  false, false, NO_FAMILY,
      NO_CLASSES},
     {DEV_FAMILY_UNDRIVEN_44, "",
-     NO_TYPE, NO_TYPE, 0, false, false, false, false, -1,  false, false, false, false, true,  true,  false, false, NO_FAMILY,
+     NO_TYPE, NO_TYPE, 0, false, false, false, false, -1, LUT_NONE, 0,  false, false, false, false,  false, false, false, false, true,  true,  false, false, NO_FAMILY,
      NO_CLASSES},
     {DEV_FAMILY_UVO, "UVO",
-     10,  10,  4, false, true,  true,  true,   10,  false, false, false, false, true,  true,  false, false, NO_FAMILY,
+     10,  10,  4, false, true,  true,  true,   10, LUT_ALL, 10, true,  false, false, false,  false, false, false, false, true,  true,  false, false, NO_FAMILY,
      make_driver<DEV_FAMILY_UVO>, make_net_util<MORV_NET_UTIL_UVO>, nullptr, nullptr, &UVO_DRIVER},
 };
 
@@ -147,7 +153,7 @@ const MORV_FAMILY_TRAITS FAMILIES[] = {
 // answer most families share.
 const MORV_FAMILY_TRAITS UNKNOWN_FAMILY = {
     DEV_FAMILY_INVALID, "",
-    NO_TYPE, NO_TYPE, 0, false, false, false, false, -1, false, false, false, true,  true,  true,  false, false, NO_FAMILY,
+    NO_TYPE, NO_TYPE, 0, false, false, false, false, -1, LUT_NONE, 0,  false, false, false, false,  false, false, false, true,  true,  true,  false, false, NO_FAMILY,
     NO_CLASSES};
 // clang-format on
 

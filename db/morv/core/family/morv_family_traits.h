@@ -27,6 +27,14 @@ struct MORV_USER_OPTION_COLUMN
     bool m_save_restore;             // SAVE_RESTORE always
 };
 
+// Which atoms of a LAB are its LUTs (chip-map LUT counts, region contents).
+enum MORV_LAB_LUT_COUNT : int
+{
+    MORV_LAB_LUTS_UNKNOWN = 0,     // a family without a chip map: asking is an error
+    MORV_LAB_LUTS_COMB_CELLS = 1,  // the combinational cells; registers count apart
+    MORV_LAB_LUTS_EVERY_ATOM = 2,  // every atom: a logic cell holds LUT and register both
+};
+
 // How a family's flow driver answers the replay-log hooks.
 enum MORV_REPLAY_HOOK : int
 {
@@ -70,7 +78,13 @@ struct MORV_FAMILY_TRAITS
     bool m_qfbk_cells;                 // cells with the register fed back into the LUT
 
     // ---- placement
-    int m_lab_capacity;  // atoms per LAB in the chip map of the placed flows; -1: no chip map
+    int m_lab_capacity;                  // atoms per LAB in the chip map of the placed flows; -1: no chip map
+    MORV_LAB_LUT_COUNT m_lab_lut_count;  // which atoms of a LAB count as its LUTs
+    int m_region_elements_per_lab;       // elements a LAB adds to a placement region's capacity
+    bool m_placement_regions;            // locked and floating regions constrain the placement
+    bool m_occupied_location_grid;       // the run driver keeps the occupied-location grid around iterations
+    bool m_fl_cells;                     // structured-ASIC cells: FL ids, routing delays by drive strength
+    bool m_mac_block_from_mac_out;       // a MAC multiplier sits where its MAC output does
 
     // ---- flows
     bool m_early_flow_at_synthesis;       // the early flow may run at SYN_EARLY

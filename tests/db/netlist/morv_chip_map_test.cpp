@@ -1,0 +1,193 @@
+// The chip map: where atoms sit, the sub-location the map chooses, the
+// nodes and LUTs of a LAB, ALE partners after placement and along carry
+// chains before it.
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "dev/dev_device.h"
+
+#include "placement_fixture.h"
+
+namespace {
+
+class MorvChipMapTest : public MORV_CLEAN_STATE_TEST
+{};
+
+MORV_LOC loc_of(MORV_CHIP_MAP* chip_map, const CDB_ATOM_NODE* node)
+{
+    MORV_LOC location;
+    chip_map->get_node_location(PLACEMENT_NETLIST::id(node), &location);
+    return location;
+}
+
+TEST_F(MorvChipMapTest, MovingAnAtomLeavesItsOldLabKnownButEmpty)
+{
+    PLACEMENT_NETLIST n(DEV_FAMILY_OBRAN);
+    MORV_CHIP_MAP* map = n.chip_map();
+    CDB_ATOM_NODE* a = n.lut();
+    n.place(a, 1, 1, 0);
+    n.place(a, 2, 3, 5);
+    EXPECT_EQ(loc_of(map, a), (MORV_LOC{2, 3, 5, -1}));
+    std::vector<int> nodes;
+    EXPECT_FALSE(map->get_nodes_in_lab(MORV_LOC{1, 1, -1, -1}, &nodes));
+    // The caller's vector is not emptied first.
+    nodes.push_back(99);
+    EXPECT_TRUE(map->get_nodes_in_lab(MORV_LOC{1, 1, -1, -1}, &nodes));
+    EXPECT_EQ(nodes, std::vector<int>{99});
+    EXPECT_EQ(map->get_number_of_used_labs(), 1);
+    EXPECT_EQ(map->get_number_of_placed_nodes(), 1);
+
+    map->clear();
+    MORV_LOC after;
+    EXPECT_FALSE(map->get_node_location(PLACEMENT_NETLIST::id(a), &after));
+    EXPECT_EQ(after, MORV_LOC{});
+    EXPECT_EQ(map->get_number_of_used_labs(), 0);
+    EXPECT_EQ(internal_error_of([&] { n.place(a, 8, 0); }), "verify_location( location )");
+}
+
+// A sub-location of -1 takes the first one free in the LAB, a full LAB
+// leaves it open, and a copy keeps every sub-location as it is.
+TEST_F(MorvChipMapTest, OpenSubLocationTakesTheFirstFreeOne)
+{
+    PLACEMENT_NETLIST n(DEV_FAMILY_UVO);  // 10 elements per LAB
+    MORV_CHIP_MAP* map = n.chip_map();
+    ASSERT_EQ(map->get_lab_capacity(), 10);
+    std::vector<CDB_ATOM_NODE*> cells;
+    for (int i = 0; i < 3; ++i) {
+        cells.push_back(n.lut());
+        n.place(cells.back(), 3, 3);
+    }
+    EXPECT_EQ(loc_of(map, cells[2]).sub_loc, 2);
+    map->remove_node(PLACEMENT_NETLIST::id(cells[1]));
+    CDB_ATOM_NODE* d = n.lut();
+    n.place(d, 3, 3);
+    EXPECT_EQ(loc_of(map, d).sub_loc, 1);
+    // Placing an atom again in its own LAB frees its old sub-location first.
+    n.place(cells[0], 3, 3);
+    EXPECT_EQ(loc_of(map, cells[0]).sub_loc, 0);
+    // Explicit sub-locations count as taken, also beyond the free ones.
+    CDB_ATOM_NODE* e = n.lut();
+    n.place(e, 3, 3, 4);
+    CDB_ATOM_NODE* f = n.lut();
+    n.place(f, 3, 3);
+    EXPECT_EQ(loc_of(map, f).sub_loc, 3);
+    while (map->get_num_luts_in_lab(MORV_LOC{3, 3, -1, -1}) < 10) n.place(n.lut(), 3, 3);
+    CDB_ATOM_NODE* overflow = n.lut();
+    n.place(overflow, 3, 3);
+    EXPECT_EQ(loc_of(map, overflow).sub_loc, -1);
+    // Another LAB starts at 0.
+    CDB_ATOM_NODE* other = n.lut();
+    n.place(other, 4, 3);
+    EXPECT_EQ(loc_of(map, other).sub_loc, 0);
+
+    MORV_CHIP_MAP copy(*map);
+    for (CDB_ATOM_NODE* node : *n.netlist()) EXPECT_EQ(loc_of(&copy, node), loc_of(map, node));
+}
+
+TEST_F(MorvChipMapTest, NodeAtLocationIsTheLowestIdAtThatSubLocation)
+{
+    PLACEMENT_NETLIST n(DEV_FAMILY_OBRAN);
+    MORV_CHIP_MAP* map = n.chip_map();
+    CDB_ATOM_NODE* low = n.lut();
+    CDB_ATOM_NODE* high = n.lut();
+    n.place(high, 2, 2, 6);
+    n.place(low, 2, 2, 6);
+    EXPECT_EQ(map->get_node_at_location(MORV_LOC{2, 2, 6, 17}), PLACEMENT_NETLIST::id(low));
+    EXPECT_EQ(map->get_node_at_location(MORV_LOC{2, 2, 5, -1}), -1);
+    EXPECT_EQ(map->get_node_at_location(MORV_LOC{2, 2, -1, -1}), -1);
+    EXPECT_EQ(map->get_node_at_location(MORV_LOC{5, 5, 6, -1}), -1);
+}
+
+// Counts of a LAB: LUTs are combinational cells (UVO: every atom); a used
+// LAB holds a logic cell or a register.
+TEST_F(MorvChipMapTest, LutAndUsedLabCountsIgnoreOtherAtomsAndEmptyLabs)
+{
+    PLACEMENT_NETLIST n(DEV_FAMILY_OBRAN);
+    MORV_CHIP_MAP* map = n.chip_map();
+    n.place(n.lut(), 1, 1);
+    n.place(n.lut(), 1, 1);
+    n.place(n.reg(), 1, 1);
+    n.place(n.pin(), 1, 1);
+    n.place(n.reg(), 2, 1);
+    n.place(n.pin(), 3, 1);
+    CDB_ATOM_NODE* moved = n.lut();
+    n.place(moved, 4, 1);
+    n.place(moved, 1, 1);
+    EXPECT_EQ(map->get_num_luts_in_lab(MORV_LOC{1, 1, -1, -1}), 3);
+    EXPECT_EQ(map->get_num_luts_in_lab(MORV_LOC{2, 1, -1, -1}), 0);
+    EXPECT_EQ(map->get_num_luts_in_lab(MORV_LOC{5, 5, -1, -1}), 0);
+    // (1, 1) and the register's LAB; not the pin's, not the emptied one.
+    EXPECT_EQ(map->get_number_of_used_labs(), 2);
+
+    PLACEMENT_NETLIST uvo(DEV_FAMILY_UVO);
+    uvo.place(uvo.lut(), 1, 1);
+    uvo.place(uvo.reg(), 1, 1);
+    uvo.place(uvo.pin(), 1, 1);
+    EXPECT_EQ(uvo.chip_map()->get_num_luts_in_lab(MORV_LOC{1, 1, -1, -1}), 3);
+}
+
+// Pairs of an ALE are (0, 2), (1, 0), (2, 0), (3, 2) within each group of
+// four sub-locations.
+TEST_F(MorvChipMapTest, AlePartnerAfterPlacementBySubLocation)
+{
+    PLACEMENT_NETLIST n(DEV_FAMILY_OBRAN);
+    n.expert().run_only(LATE_FSYN_FLOW);
+    MORV_CHIP_MAP* map = n.chip_map();
+    std::vector<CDB_ATOM_NODE*> cells;
+    for (int sub = 0; sub < 8; ++sub) {
+        cells.push_back(sub % 2 == 0 ? n.lut() : n.reg());
+        n.place(cells.back(), 2, 2, sub);
+    }
+    auto partner = [&](int sub) { return map->find_ale_partner_node(PLACEMENT_NETLIST::id(cells[sub])); };
+    EXPECT_EQ(partner(5), PLACEMENT_NETLIST::id(cells[4]));
+    EXPECT_EQ(partner(6), PLACEMENT_NETLIST::id(cells[4]));
+    EXPECT_EQ(partner(7), PLACEMENT_NETLIST::id(cells[6]));
+    EXPECT_EQ(partner(0), PLACEMENT_NETLIST::id(cells[2]));
+    EXPECT_EQ(partner(1), PLACEMENT_NETLIST::id(cells[0]));
+    map->remove_node(PLACEMENT_NETLIST::id(cells[0]));
+    EXPECT_EQ(partner(1), -1);
+    // No partner without a logic cell, a location or an exact sub-location.
+    CDB_ATOM_NODE* pin = n.pin();
+    n.place(pin, 3, 3, 0);
+    EXPECT_EQ(map->find_ale_partner_node(PLACEMENT_NETLIST::id(pin)), -1);
+    EXPECT_EQ(map->find_ale_partner_node(PLACEMENT_NETLIST::id(n.lut())), -1);
+    EXPECT_EQ(partner(0), -1);
+}
+
+// Before placement partners follow the carry chain, two by two from its
+// head; the chain may run through share ports.
+TEST_F(MorvChipMapTest, AlePartnerBeforePlacementAlongTheCarryChain)
+{
+    PLACEMENT_NETLIST n(DEV_FAMILY_OBRAN);
+    n.expert().run_only(SYN_EARLY_FSYN_FLOW);
+    MORV_CHIP_MAP* map = n.chip_map();
+    std::vector<CDB_ATOM_NODE*> chain;
+    for (int i = 0; i < 5; ++i) {
+        chain.push_back(n.lut());
+        if (i == 3) PLACEMENT_NETLIST::connect(chain[2], DB_SHARE_OUT, chain[3], DB_SHARE_IN);
+        else if (i > 0) PLACEMENT_NETLIST::connect(chain[i - 1], DB_CARRY_OUT, chain[i], DB_CARRY_IN);
+    }
+    auto partner = [&](int i) { return map->find_ale_partner_node(PLACEMENT_NETLIST::id(chain[i])); };
+    EXPECT_EQ(partner(0), PLACEMENT_NETLIST::id(chain[1]));
+    EXPECT_EQ(partner(1), PLACEMENT_NETLIST::id(chain[0]));
+    EXPECT_EQ(partner(2), PLACEMENT_NETLIST::id(chain[3]));
+    EXPECT_EQ(partner(3), PLACEMENT_NETLIST::id(chain[2]));
+    EXPECT_EQ(partner(4), -1);
+    // Cells outside a chain, and registers, have no partner.
+    EXPECT_EQ(map->find_ale_partner_node(PLACEMENT_NETLIST::id(n.lut())), -1);
+    EXPECT_EQ(map->find_ale_partner_node(PLACEMENT_NETLIST::id(n.reg())), -1);
+}
+
+TEST_F(MorvChipMapTest, ChipMapMadeBeforePlacementHoldsOneAtomPerLab)
+{
+    for (int family : {DEV_FAMILY_BRENNOCK, DEV_FAMILY_MORLIN, DEV_FAMILY_OBRAN, DEV_FAMILY_UVO}) {
+        PLACEMENT_NETLIST n(family);
+        n.expert().run_only(CLUSTER_RETRY_FSYN_FLOW);
+        n.api()->reset_fsyn_chip_map(false);
+        EXPECT_EQ(n.chip_map()->get_lab_capacity(), 1) << family;
+    }
+}
+
+}  // namespace
