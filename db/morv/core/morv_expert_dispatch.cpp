@@ -27,6 +27,7 @@
 #include "morv/debug/morv_drc.h"
 #include "morv/debug/morv_plumrix.h"
 #include "morv/netlist/morv_nt.h"
+#include "morv/netlist/morv_region_map.h"
 #include "morv/timing/morv_timing.h"
 
 namespace {
@@ -168,10 +169,14 @@ bool MORV_EXPERT::run_gated_flow(e_fsyn_flow fsyn_flow_id)
     }
     MORV_STATS_MGR* stats = m_fsyn_api->get_fsyn_stats();
     if (stats != nullptr) stats->delete_records();
-    // The region map is not filled from the netlist here, nor is a timing
-    // mode chosen per flow: the region logic and the timing estimator are not
-    // built yet, so timing stays with the analyser.
+    // The regions live for this flow only, also when it ends in an error. No
+    // timing mode is chosen per flow: the timing estimator is not built yet,
+    // so timing stays with the analyser.
+    MORV_REGION_MAP* regions = m_fsyn_api->get_fsyn_region_map();
+    regions->initialize(m_morv_env->get_atom_netlist());
+    MORV_SCOPE_GUARD clear_regions([regions] { regions->clear(); });
     ok = run_flow_function(fsyn_flow_id);
+    clear_regions.run_now();
     if (stats != nullptr) stats->print_statistics();
     // Merging the change-log chunks of a migration compile waits for the
     // change-log subsystem; no chunk files are written before then.
