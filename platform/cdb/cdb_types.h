@@ -161,7 +161,8 @@ enum CDB_ATOM_BITS_ENUM : int
     CDB_ATOM_BIT_VIRTUAL_IO = 41,       // a logic cell standing in for an I/O
 };
 
-// Integer parameters of RAM and DSP blocks (CDB_ATOM_NODE::get_block_param).
+// Integer parameters of atoms, mostly of RAM and DSP blocks
+// (CDB_ATOM_NODE::get_block_param).
 // One list so that no two users pick the same key.
 enum CDB_BLOCK_PARAM_KEY : int
 {
@@ -181,6 +182,7 @@ enum CDB_BLOCK_PARAM_KEY : int
     CDB_PARAM_MAC_OUTPUT_INVERT = 0x119,         // port = output port type * 256 + bit
     CDB_PARAM_MAC_OUTPUT_REGISTER_USED = 0x11a,  // port = input port type
     CDB_PARAM_CLOCK_TYPE = 0x120,                // clock buffers, port 0
+    CDB_PARAM_FL_ID = 0x130,                     // structured-ASIC cell the legaliser stored, port 0
 };
 
 // RAM mode flags: 81 per RAM port. The ones with a meaning the system relies on:

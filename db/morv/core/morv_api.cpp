@@ -21,6 +21,7 @@
 #include "morv/core/morv_setting_ids.h"
 #include "morv/resyn/morv_remux.h"
 #include "fio/fio.h"
+#include "cut/cut_morlin_legalizer.h"
 #include "morv/core/stats/morv_qor_stats.h"
 #include "morv/core/stats/morv_stats.h"
 #include "morv/log/morv_log.h"
@@ -110,6 +111,10 @@ void MORV_API::build_services()
     m_inst_asgn_mgr = MORV_MAKE_OWNER(MORV_INST_ASGN_MGR, this);
     m_inst_asgn_mgr->initialize();
 
+    // Point-to-point delays come from the part's delay model, when it has one.
+    const int part = m_morv_env->get_part();
+    if (PLDM::is_part_supported(part)) m_pldm = MORV_MAKE_OWNER(PLDM, part);
+
     m_enable_netlist_dump = cfg_is_on("fsyn_enable_netlist_dump", false);
     m_enable_debug_checkpoints = cfg_is_on("fsyn_enable_debug_checkpoints", false);
     m_debug_checkpoint_stop_late = cfg_is_on("fsyn_debug_checkpoint_stop_late", false);
@@ -165,6 +170,8 @@ MORV_API::~MORV_API()
 
 void MORV_API::release_services()
 {
+    m_atom_legalizer.reset();
+    m_pldm.reset();
     m_fsyn_chip_map.reset();
     m_fsyn_cluster_map.reset();
     m_fsyn_net_util.reset();
@@ -221,12 +228,6 @@ void MORV_API::reset_fsyn_chip_map(bool register_nodes)
     if (m_fsyn_chip_map->get_lab_capacity() == -1) return;
     for (CDB_ATOM_NODE* node : *m_atom_netlist)
         m_fsyn_chip_map->set_node_location(static_cast<int>(node->get_id()), MORV_LOC{0, 0, 0, -1});
-}
-
-void MORV_API::add_node_to_cluster(CDB_ATOM_NODE* node, int cluster_id, int ale_id)
-{
-    MORV_ASSERT(m_fsyn_cluster_map);
-    m_fsyn_cluster_map->add_node_to_cluster(node, cluster_id, ale_id);
 }
 
 // Settings by id, resource counts and the ICP call live in morv_api_settings.cpp.

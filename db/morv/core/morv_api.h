@@ -8,10 +8,12 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "mem_alloc_sys.h"
 #include "morv/core/morv_kardel_index.h"
+#include "morv/netlist/morv_deterministic.h"
 
 class MORV_EXPERT;
 class MORV_ENV;
@@ -35,7 +37,37 @@ class CDB_ATOM_ITERM;
 class CDB_ATOM_OTERM;
 class BPM_BOUNDARY_PORT_MANAGER;
 class TDC_UTILITY;
+class MORV_BIT_VECTOR;
+class PLDM;
+class DEV_DEVICE;
+class DEV_DIE_INFO;
+class DEV_FL_INFO;
+class DUVO_DIE_INFO;
+class DUVO_PLACE_INFO;
+class CUT_ATOM_MORLIN_LEGALIZER;
 enum AMM_OP : int;
+
+// Slack ratio of input terms by their canonical key (the same type as the
+// flow driver's early slack-ratio record).
+typedef std::unordered_map<MORV_CANONICAL_ITERM, double, MORV_CANONICAL_ITERM_HASH> MORV_SLACK_RATIO_MAP;
+
+// A cached bound on the delay of one connection between two atoms.
+struct MORV_P2P_DELAY_BOUNDS
+{
+    int m_lower = 0;
+    int m_upper = 0;
+    bool m_has_lower = false;
+    bool m_has_upper = false;
+};
+
+// Where an atom's locked register neighbours sit: coordinate sums over
+// their regions' corners and how many corners were summed.
+struct MORV_LOCKED_LOCATION_ESTIMATE
+{
+    int m_x_sum = 0;
+    int m_y_sum = 0;
+    int m_count = 0;
+};
 
 // Bits of MORV_API::m_taint: what changed since timing was last brought in
 // step. A register (or any other non-combinational) change makes the next
@@ -96,7 +128,63 @@ public:
     // ---- maps ----
     void reset_fsyn_cluster_map();
     void reset_fsyn_chip_map(bool register_nodes);
+
+    // ---- placement (morv_api_place.cpp) ----
+    // Does nothing without a cluster map.
     void add_node_to_cluster(CDB_ATOM_NODE* node, int cluster_id, int ale_id);
+    // A new chip map with one LAB per cluster, in raster order from (1, 1).
+    void download_clustering_to_chip_map();
+    // Before placement every location; after it the usable LAB blocks, a
+    // memory-capable one only while no atom of the grid's kind occupies it.
+    bool can_lcell_go_to_location(int x, int y);
+    void init_occupied_location_grid();
+    void free_occupied_location_grid();
+    bool has_occupied_location_grid() const { return m_has_occupied_location_grid; }
+    // The node's LAB after placement (-1, -1 when it has none); a DSP block
+    // answers the LAB of its block.
+    void get_block_location(CDB_ATOM_NODE* node, int* x, int* y);
+    // x, y and sub-location on the device.
+    void get_node_device_location(CDB_ATOM_NODE* node, int* location_ret);
+
+    // ---- delay estimates (morv_api_delay.cpp) ----
+    // Picoseconds between two LABs; drive_strength -1 except in families
+    // with FL cells, where it is the driver's FL value.
+    int get_routing_delay(int x1, int y1, int x2, int y2, int drive_strength);
+    // default_delay, bounded by the connection's locked regions.
+    int get_point_to_point_delay(int default_delay, CDB_ATOM_ITERM* iterm);
+    // Marks the locked logic cells and registers in locked (sized to the
+    // atom ids) and estimates where their register neighbours sit.
+    void compute_locked_location_estimates(MORV_BIT_VECTOR* locked);
+    void clear_locked_location_estimates() { m_locked_location_estimates.clear(); }
+    const std::vector<MORV_LOCKED_LOCATION_ESTIMATE>& get_locked_location_estimates() const
+    {
+        return m_locked_location_estimates;
+    }
+    PLDM* get_pldm() const { return m_pldm.get(); }
+    void set_pre_placement_delay_factors(double factor_a, double factor_b, int hop_count);
+    // Early timing-model stability: every driven input's present slack
+    // ratio, the weighted change since, and the mean change over four early
+    // analyses.
+    void store_slack_ratios(MORV_SLACK_RATIO_MAP* slack_ratios);
+    double get_weighted_slack_ratio_difference(const MORV_SLACK_RATIO_MAP& slack_ratios);
+    double get_early_timing_model_stability();
+
+    // ---- device data (morv_api_device.cpp) ----
+    DEV_DEVICE* get_device();
+    DEV_DIE_INFO* get_device_die_info();
+    DUVO_DIE_INFO* get_duvo_die_info();
+    DUVO_PLACE_INFO* get_duvo_place_info();
+    DEV_FL_INFO* get_device_fl_info();
+    // FL cells of structured-ASIC families (an internal error elsewhere,
+    // except the two values that answer -1).
+    int get_fl_id_from_atom_properties(CDB_ATOM_NODE* node);
+    int get_stored_fl_id(CDB_ATOM_NODE* node);
+    void set_fl_id(CDB_ATOM_NODE* node, int fl_id);
+    int get_fl_cell_value(CDB_ATOM_NODE* node);
+    int get_oterm_fl_value(CDB_ATOM_OTERM* oterm);
+    int get_fl_cell_record_type(CDB_ATOM_NODE* node);
+    CUT_ATOM_MORLIN_LEGALIZER* get_atom_legalizer();
+    int count_mac_nodes() const;
 
     // ---- settings by id, resources, flow-gate queries, ICP ----
     int get_int_option(int id) const;  // -1 when absent
@@ -227,6 +315,12 @@ private:
     // Cells that can lend a new node their region's assignments.
     bool can_model_kardel_region(CDB_ATOM_NODE* cell) const;
     MORV_KARDEL_INDEX& kardel_index();
+    // Steps of the placement helpers.
+    bool is_pre_placement() const;
+    void assert_fl_family(const char* text) const;
+    MORV_P2P_DELAY_BOUNDS compute_p2p_bounds(CDB_ATOM_NODE* sink, CDB_ATOM_NODE* source);
+    bool get_locked_rectangle(CDB_ATOM_NODE* node, int* corners);
+    void add_locked_neighbour(int atom_id, const int* neighbour_corners);
 
     MORV_EXPERT* m_fsyn_expert;
     MORV_OWNER<MORV_CHIP_MAP> m_fsyn_chip_map;
@@ -262,4 +356,21 @@ private:
     double m_le_overuse_ratio;
     double m_ff_overuse_ratio;
     int m_placer_seed;
+
+    // Placement helpers and their caches.
+    MORV_OWNER<PLDM> m_pldm;
+    std::map<std::pair<int, int>, MORV_P2P_DELAY_BOUNDS> m_p2p_delay_cache;  // (sink id, source id)
+    std::vector<MORV_LOCKED_LOCATION_ESTIMATE> m_locked_location_estimates;  // by atom id
+    std::vector<unsigned char> m_occupied_location_grid;                     // x * ny + y, 1 = occupied
+    int m_occupied_grid_ny = 0;
+    bool m_has_occupied_location_grid = false;
+    double m_pre_placement_delay_factor_a = 1.0;
+    double m_pre_placement_delay_factor_b = 1.0;
+    int m_pre_placement_hop_count = 0;
+    DEV_DEVICE* m_device = nullptr;
+    DEV_DIE_INFO* m_dev_die_info = nullptr;
+    DUVO_DIE_INFO* m_duvo_die_info = nullptr;
+    DUVO_PLACE_INFO* m_duvo_place_info = nullptr;
+    DEV_FL_INFO* m_device_fl_info = nullptr;
+    MORV_OWNER<CUT_ATOM_MORLIN_LEGALIZER> m_atom_legalizer;
 };

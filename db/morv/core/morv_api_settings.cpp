@@ -277,6 +277,7 @@ bool MORV_API::run_timing_analysis(bool full, bool second_flag, double multiplie
     const bool routing_estimate = morv_family_traits(m_base_family).m_routing_estimate &&
                                   cfg_is_on("fsyn_use_routing_estimate", false) && want_routing_estimate;
     const bool post_clustering = m_fsyn_expert != nullptr && m_fsyn_expert->is_fsyn_running(POST_CLUSTERING_FSYN_FLOW);
+    if (post_clustering) download_clustering_to_chip_map();
     const bool pre_placement = m_fsyn_expert != nullptr && (m_fsyn_expert->is_fsyn_running_early_fsyn() ||
                                                             m_fsyn_expert->is_fsyn_running(CLUSTER_RETRY_FSYN_FLOW));
     const bool xicp = m_fsyn_expert != nullptr && m_fsyn_expert->use_xicp();

@@ -62,7 +62,8 @@ enum e_fsyn_flow_type : int
     FSYN_FLAT_FLOW = 6
 };
 
-// Slack ratio of every input term when the early flow ended.
+// Slack ratio of every input term when the early flow ended (the facade's
+// MORV_SLACK_RATIO_MAP, which fills and compares it).
 typedef std::unordered_map<MORV_CANONICAL_ITERM, double, MORV_CANONICAL_ITERM_HASH> MORV_EXPERT_SLACK_RATIO_MAP;
 
 // The run's parameter map: KEY=VALUE pairs of one algorithm run.
@@ -173,6 +174,9 @@ public:
     unsigned get_inst_asgn_flag_mask(int algorithm_id) const;
     // The flat flow runs without messages to the user.
     bool are_messages_suppressed() const { return m_fsyn_flat_flow; }
+    // Posts, once per compile and name, the warning that `what` is not built
+    // yet and is skipped: a run must not pretend to have done it.
+    void warn_not_available(const std::string& what);
 
 protected:
     void insert_algorithm(int algorithm_id, const std::string& parameters);
@@ -232,10 +236,6 @@ protected:
     void print_log_error();
     void write_migration_log_start();
     void write_migration_log_end();
-    // The early slack-ratio record: filled from every input term's present
-    // slack ratio; the weighted mean change since then (late tune string).
-    void store_early_slack_ratios();
-    double get_weighted_slack_ratio_difference();
 
     // ---- shared bodies of the family hooks (morv_expert_run.cpp) ----
     // One column of the user-option table: how a family differs from the rest.
@@ -267,9 +267,6 @@ protected:
     void choose_user_option_flows(const MORV_FAMILY_TRAITS& family);
     void apply_family_and_migration_rules(const MORV_FAMILY_TRAITS& family);
     void apply_developer_flow_switches();
-    // Posts, once per compile and name, the warning that `what` is not built
-    // yet and is skipped: a run must not pretend to have done it.
-    void warn_not_available(const std::string& what);
     virtual const char* get_family_class_name() const = 0;
 
     FSYN_VPR_RETRY_STATE m_vpr_retry_state = 0;

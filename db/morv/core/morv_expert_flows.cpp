@@ -1,7 +1,6 @@
 // The flow functions: for each flow point the host calls, prepare netlist
 // and timing, build and run the run list of the flow mode, and clean up.
 
-#include <cmath>
 #include <string>
 
 #include "cdb/cdb_atom_netlist.h"
@@ -76,41 +75,6 @@ void MORV_EXPERT::write_migration_log_end()
     log->get_log_file()->close();
 }
 
-void MORV_EXPERT::store_early_slack_ratios()
-{
-    m_early_slack_ratios->clear();
-    CDB_ATOM_NETLIST* netlist = m_fsyn_api->get_atom_netlist();
-    for (CDB_ATOM_NODE* node : *netlist) {
-        for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
-            CDB_ATOM_ITERM* iterm = *it;
-            // An unconnected input has no slack to remember.
-            if (iterm->get_source() == nullptr) continue;
-            (*m_early_slack_ratios)[MORV_CANONICAL_ITERM::of(iterm)] = m_fsyn_timing->get_slack_ratio(iterm);
-        }
-    }
-}
-
-double MORV_EXPERT::get_weighted_slack_ratio_difference()
-{
-    double sum = 0.0;
-    int count = 0;
-    CDB_ATOM_NETLIST* netlist = m_fsyn_api->get_atom_netlist();
-    for (CDB_ATOM_NODE* node : *netlist) {
-        for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
-            CDB_ATOM_ITERM* iterm = *it;
-            if (iterm->get_source() == nullptr) continue;
-            auto found = m_early_slack_ratios->find(MORV_CANONICAL_ITERM::of(iterm));
-            if (found == m_early_slack_ratios->end()) continue;
-            const double early = found->second;
-            const double present = m_fsyn_timing->get_slack_ratio(iterm);
-            const double smaller = early < present ? early : present;
-            sum += std::fabs(early - present) * std::pow(1.0 - smaller, 8);
-            ++count;
-        }
-    }
-    return count == 0 ? 0.0 : sum / count;
-}
-
 bool MORV_EXPERT::early_fsyn_flow(e_fsyn_flow fsyn_flow_id)
 {
     FLOW_SPAN span(*this, fsyn_flow_id, true);
@@ -162,7 +126,7 @@ bool MORV_EXPERT::early_fsyn_flow(e_fsyn_flow fsyn_flow_id)
         }
     }
 
-    if (m_flow_type != FSYN_REPLAY_LOG_FLOW) store_early_slack_ratios();
+    if (m_flow_type != FSYN_REPLAY_LOG_FLOW) m_fsyn_api->store_slack_ratios(m_early_slack_ratios.get());
     write_migration_log_end();
     if (qor != nullptr) qor->end_early_flow();
     span.stop_running();
@@ -188,7 +152,7 @@ bool MORV_EXPERT::early_fsyn_esr_only_flow(e_fsyn_flow fsyn_flow_id)
     m_morv_env->set_full_taint();
     m_morv_env->build_timing_netlist(m_fsyn_timing, false, true, true, false, true, true);
     (void)m_fsyn_api->run_timing_analysis(true, false, 1.0, false, false, false);
-    store_early_slack_ratios();
+    m_fsyn_api->store_slack_ratios(m_early_slack_ratios.get());
     span.stop_running();
     return true;
 }

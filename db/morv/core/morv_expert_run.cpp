@@ -175,7 +175,7 @@ void MORV_EXPERT::run_fsyn_tune_string_flow(e_fsyn_flow fsyn_flow_id)
         MORV_DEBUG_STREAM::print(1, "FSYN TUNE: Running early string %s", test_string.c_str());
     } else if (fsyn_flow_id == LATE_FSYN_FLOW && will_fsyn_run(FIT_EARLY_FSYN_FLOW) &&
                m_morv_env->is_late_tune_allowed()) {
-        const double ratio = get_weighted_slack_ratio_difference();
+        const double ratio = m_fsyn_api->get_weighted_slack_ratio_difference(*m_early_slack_ratios);
         MORV_DEBUG_STREAM::print(1, "FSYN TUNE: Enabled!");
         const char* fast_text = cfg_get_value("fsyn_tune_fast_threshold");
         const char* slow_text = cfg_get_value("fsyn_tune_slow_threshold");

@@ -55,8 +55,11 @@ public:
     using MORV_EXPERT_BRK::MORV_EXPERT_BRK;
     void set_test_string(const std::string& text) { m_opx_fsyn_test_string = text; }
     void allow(int id, bool on) { m_algorithm_list[id] = on; }
-    using MORV_EXPERT::get_weighted_slack_ratio_difference;
-    using MORV_EXPERT::store_early_slack_ratios;
+    void store_early_slack_ratios() { m_fsyn_api->store_slack_ratios(m_early_slack_ratios.get()); }
+    double get_weighted_slack_ratio_difference()
+    {
+        return m_fsyn_api->get_weighted_slack_ratio_difference(*m_early_slack_ratios);
+    }
     size_t recorded_ratios() const { return m_early_slack_ratios->size(); }
     bool has_ratio(int atom_id, int port, int index) const
     {

@@ -152,8 +152,8 @@ public:
         event("copy_node_assignments", to);
     }
     void clear_node_assignments(CDB_ATOM_NODE* node) override { node->set_assignments(CDB_ATOM_ASSIGNMENTS()); }
-    int get_grid_nx() override { return 8; }
-    int get_grid_ny() override { return 6; }
+    int get_grid_nx() override { return m_grid_nx; }
+    int get_grid_ny() override { return m_grid_ny; }
     int get_resource_count(int) override { return -1; }
     // Every location a plain LAB unless a test says otherwise.
     int get_block_type(int x, int y, int) override { return m_block_type ? m_block_type(x, y) : 7; }
@@ -213,7 +213,10 @@ public:
     CDB_ATOM_NODE* get_partition_gnd_lcell(int) override { return nullptr; }
     void prepare_gnd_lcell(int) override {}
     MORV_ICP_RESULT run_icp(bool, bool, double, bool, bool, bool, bool) override { return MORV_ICP_RESULT{}; }
-    double get_routing_delay(int, int, int, int, int) override { return 0.0; }
+    double get_routing_delay(int x1, int y1, int x2, int y2, int drive) override
+    {
+        return m_routing_delay ? m_routing_delay(x1, y1, x2, y2, drive) : 0.0;
+    }
     void get_progress_range(int* start, int* end) override { *start = 0, *end = 100; }
     int get_oterm_fl_id(CDB_ATOM_OTERM*) override { return -1; }
     void initialize_chle_lib() override {}
@@ -255,8 +258,12 @@ public:
     std::function<CDB_ATOM_NODE*(CDB_ATOM_NODE*, int)> m_duplicate;
     // Answers get_block_type (7 everywhere when unset).
     std::function<int(int, int)> m_block_type;
+    // Answers get_routing_delay in seconds (0 when unset).
+    std::function<double(int, int, int, int, int)> m_routing_delay;
     // LABs of each floating region.
     std::map<int, int> m_floating_labs;
+    int m_grid_nx = 8;
+    int m_grid_ny = 6;
     int m_build_timing_calls = 0;
     int m_assimilated_calls = 0;
     int m_full_taint_calls = 0;

@@ -133,7 +133,7 @@ TEST_F(MorvChipMapTest, LutAndUsedLabCountsIgnoreOtherAtomsAndEmptyLabs)
 TEST_F(MorvChipMapTest, AlePartnerAfterPlacementBySubLocation)
 {
     PLACEMENT_NETLIST n(DEV_FAMILY_OBRAN);
-    n.expert().run_only(LATE_FSYN_FLOW);
+    n.run_only(LATE_FSYN_FLOW);
     MORV_CHIP_MAP* map = n.chip_map();
     std::vector<CDB_ATOM_NODE*> cells;
     for (int sub = 0; sub < 8; ++sub) {
@@ -161,7 +161,7 @@ TEST_F(MorvChipMapTest, AlePartnerAfterPlacementBySubLocation)
 TEST_F(MorvChipMapTest, AlePartnerBeforePlacementAlongTheCarryChain)
 {
     PLACEMENT_NETLIST n(DEV_FAMILY_OBRAN);
-    n.expert().run_only(SYN_EARLY_FSYN_FLOW);
+    n.run_only(SYN_EARLY_FSYN_FLOW);
     MORV_CHIP_MAP* map = n.chip_map();
     std::vector<CDB_ATOM_NODE*> chain;
     for (int i = 0; i < 5; ++i) {
@@ -184,7 +184,7 @@ TEST_F(MorvChipMapTest, ChipMapMadeBeforePlacementHoldsOneAtomPerLab)
 {
     for (int family : {DEV_FAMILY_BRENNOCK, DEV_FAMILY_MORLIN, DEV_FAMILY_OBRAN, DEV_FAMILY_UVO}) {
         PLACEMENT_NETLIST n(family);
-        n.expert().run_only(CLUSTER_RETRY_FSYN_FLOW);
+        n.run_only(CLUSTER_RETRY_FSYN_FLOW);
         n.api()->reset_fsyn_chip_map(false);
         EXPECT_EQ(n.chip_map()->get_lab_capacity(), 1) << family;
     }

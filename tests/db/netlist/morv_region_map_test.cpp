@@ -181,7 +181,7 @@ TEST_F(MorvRegionMapTest, ContentsBeforeAndAfterPlacement)
     MORV_REGION* b = map->get_region(1);
     MORV_REGION* f = map->get_region(2);
 
-    n.expert().run_only(FIT_EARLY_FSYN_FLOW);
+    n.run_only(FIT_EARLY_FSYN_FLOW);
     map->recount_region_contents(n.netlist());
     EXPECT_EQ(a->get_lut_count(), 1);
     EXPECT_EQ(a->get_ff_count(), 1);
@@ -189,7 +189,7 @@ TEST_F(MorvRegionMapTest, ContentsBeforeAndAfterPlacement)
     EXPECT_EQ(f->get_lut_count() + f->get_ff_count(), 0);
 
     // After placement: b_lut sits where A and B overlap; a_reg is unplaced.
-    n.expert().run_only(LATE_FSYN_FLOW);
+    n.run_only(LATE_FSYN_FLOW);
     n.place(a_lut, 1, 1);
     n.place(b_lut, 3, 4);
     n.place(floating, 7, 0);
@@ -219,7 +219,7 @@ TEST_F(MorvRegionMapTest, ContentsBeforeAndAfterPlacement)
     EXPECT_FALSE(map->is_node_locked_by_region(added));
 
     // A locked node tested outside every flow has no placement to go by.
-    n.expert().run_only(-1);
+    n.run_only(-1);
     EXPECT_EQ(internal_error_of([&] { map->node_added(a_lut); }),
               "m_fsyn_api->get_fsyn_expert()->is_fsyn_running_pre_placement_fsyn()");
     map->clear();
@@ -234,7 +234,7 @@ TEST_F(MorvRegionMapTest, EveryUvoNodeCountsAsALut)
     PLACEMENT_NETLIST::lock(pin, 1, 1, 2, 2);
     MORV_REGION_MAP* map = n.api()->get_fsyn_region_map();
     map->initialize(n.netlist());
-    n.expert().run_only(SYN_EARLY_FSYN_FLOW);
+    n.run_only(SYN_EARLY_FSYN_FLOW);
     map->recount_region_contents(n.netlist());
     ASSERT_EQ(map->get_number_of_regions(), 1);
     EXPECT_EQ(map->get_region(0)->get_lut_count(), 2);

@@ -9,33 +9,37 @@
 
 #include "morv/core/morv_api.h"
 #include "morv/netlist/morv_chip_map.h"
-#include "../core/morv_probe_expert.h"
+#include "morv/core/morv_expert.h"
 #include "../core/morv_test_env.h"
 #include "../core/morv_test_util.h"
 
-class PLACEMENT_EXPERT : public MORV_PROBE_EXPERT
+// Sets the running flags of any flow driver (the env's own, which the
+// tests must use: states are saved through it).
+class PLACEMENT_FLOW_FLAGS : public MORV_EXPERT
 {
 public:
-    using MORV_PROBE_EXPERT::MORV_PROBE_EXPERT;
     // Only the given flow runs (none for -1).
-    void run_only(int flow)
+    static void run_only(MORV_EXPERT* expert, int flow)
     {
-        for (int f = 0; f < NUM_FSYN_FLOWS; ++f) m_fsyn_flow_is_running[f] = f == flow;
+        bool(&running)[NUM_FSYN_FLOWS] = expert->*(&PLACEMENT_FLOW_FLAGS::m_fsyn_flow_is_running);
+        for (int f = 0; f < NUM_FSYN_FLOWS; ++f) running[f] = f == flow;
     }
 };
 
 class PLACEMENT_NETLIST
 {
 public:
-    explicit PLACEMENT_NETLIST(int family) : m_host(family), m_env(&m_host.cmp), m_expert(&m_env)
+    explicit PLACEMENT_NETLIST(int family)
+        : m_host(family), m_env(&m_host.cmp), m_expert(dynamic_cast<MORV_EXPERT*>(m_env.get_fsyn_expert()))
     {
         api()->reset_fsyn_chip_map(false);
     }
 
-    MORV_API* api() { return m_expert.get_fsyn_api(); }
+    MORV_API* api() { return m_expert->get_fsyn_api(); }
     MORV_CHIP_MAP* chip_map() { return api()->get_fsyn_chip_map(); }
     MORV_TEST_ENV& env() { return m_env; }
-    PLACEMENT_EXPERT& expert() { return m_expert; }
+    MORV_EXPERT* expert() { return m_expert; }
+    void run_only(int flow) { PLACEMENT_FLOW_FLAGS::run_only(m_expert, flow); }
     CDB_ATOM_NETLIST* netlist() { return m_host.netlist.get(); }
     int family() const { return m_host.cmp.get_base_family_code(); }
 
@@ -85,6 +89,6 @@ public:
 private:
     MORV_TEST_HOST m_host;
     MORV_TEST_ENV m_env;
-    PLACEMENT_EXPERT m_expert;
+    MORV_EXPERT* m_expert;
     int m_count = 0;
 };

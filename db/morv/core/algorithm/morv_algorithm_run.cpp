@@ -16,7 +16,9 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_expert.h"
 #include "morv/core/morv_msgs.h"
+#include "morv/core/morv_scope_guard.h"
 #include "morv/debug/morv_plumrix.h"
+#include "morv/netlist/morv_region_map.h"
 #include "morv/timing/morv_timing.h"
 
 int MORV_ALGORITHM_BASE::s_run_counter = 0;
@@ -245,14 +247,21 @@ bool MORV_ALGORITHM_BASE::run_iteration(RUN_STATE& run, int& worse)
              run.expert);
     }
 
-    // Debug checkpoints, the region-content recount and the occupied-
-    // location grid (families 34, 41, 42) have no facade service yet; the
-    // algorithms available so far read none of them.
+    // The occupied-location grid lives for one iteration in the families
+    // that keep it, so that it never describes an older placement. Debug
+    // checkpoints have no facade service yet.
+    const bool keeps_grid = morv_family_traits(m_fsyn_api->get_base_family_code()).m_occupied_location_grid;
+    if (keeps_grid) m_fsyn_api->init_occupied_location_grid();
+    MORV_SCOPE_GUARD free_grid([this, keeps_grid] {
+        if (keeps_grid) m_fsyn_api->free_occupied_location_grid();
+    });
+    m_fsyn_api->get_fsyn_region_map()->recount_region_contents(m_fsyn_api->get_atom_netlist());
     int ops = 0;
     {
         GEN_PROFILER iter_profile(run.iter_section.c_str());
         ops = do_iter();
     }
+    free_grid.run_now();
     if (!m_fsyn_api->check_bp_info()) driver_error("m_fsyn_api->check_bp_info()", __LINE__);
     MORV_DEBUG_STREAM::print(0, "do_iter: alg=%s, pass=%d, iter=%d, ops=%d", run.name, m_curr_pass, m_curr_iter, ops);
 
