@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
+#include <utility>
 
 #include "cdb/cdb_atom_netlist.h"
 #include "dev/dev_device.h"
@@ -29,6 +31,37 @@ struct LE_NUMBERING
     int combs = 0, regs = 0;
     int next(const CDB_ATOM_NODE* n) { return host_pack_kind(n) == PACK_KIND::REG ? regs++ : combs++; }
 };
+
+// The rectangle an atom is locked to; all -1 for a free atom.
+struct LOCK
+{
+    int x1 = -1, y1 = -1, x2 = -1, y2 = -1;
+    bool is_locked() const { return x1 >= 0; }
+    bool contains(int x, int y) const { return x >= x1 && x <= x2 && y >= y1 && y <= y2; }
+    auto operator<=>(const LOCK&) const = default;
+};
+
+LOCK lock_of(const CDB_ATOM_NODE* n)
+{
+    const CDB_ATOM_ASSIGNMENTS& a = n->get_assignments();
+    if (a.locked_x1 < 0) return LOCK();
+    return LOCK{a.locked_x1, a.locked_y1, a.locked_x2, a.locked_y2};
+}
+
+// A packed cluster whose atoms are locked to different rectangles (or only
+// some of them locked) becomes one cluster per rectangle, free atoms apart:
+// a LAB sits in one place.
+void split_by_lock(const std::vector<CDB_ATOM_NODE*>& members, std::vector<std::vector<uint32_t>>& clusters)
+{
+    std::vector<std::pair<LOCK, std::vector<uint32_t>>> groups;
+    for (const CDB_ATOM_NODE* n : members) {
+        const LOCK lock = lock_of(n);
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == lock; });
+        if (group == groups.end()) group = groups.insert(groups.end(), {lock, {}});
+        group->second.push_back(n->get_id());
+    }
+    for (auto& group : groups) clusters.push_back(std::move(group.second));
+}
 
 // Atom id -> index (a cell, a block), over the id range of one netlist; -1
 // for atoms without one.
@@ -88,6 +121,8 @@ struct BLOCKS
 {
     PLACE_PROBLEM problem;
     std::vector<std::vector<CDB_ATOM_NODE*>> members;
+    std::vector<int> site_class;  // per block, before locked blocks get classes of their own
+    std::vector<LOCK> lock;       // per block
     CONN_EDGES conn_edges;
     int labs = 0;
 };
@@ -104,6 +139,7 @@ void make_blocks(HOST_ENV& env, const HOST_CLUSTERING& clustering, BLOCKS& out, 
         const int b = static_cast<int>(out.members.size());
         for (CDB_ATOM_NODE* n : alive) block_of.set(n->get_id(), b);
         p.block_class.push_back(host_site_class_of(alive.front()));
+        out.lock.push_back(lock_of(alive.front()));
         out.members.push_back(std::move(alive));
     }
     out.labs = static_cast<int>(out.members.size());
@@ -111,8 +147,49 @@ void make_blocks(HOST_ENV& env, const HOST_CLUSTERING& clustering, BLOCKS& out, 
         if (host_pack_kind(n) != PACK_KIND::IO) continue;
         block_of.set(n->get_id(), static_cast<int>(out.members.size()));
         p.block_class.push_back(HOST_SITE_IO);
+        out.lock.push_back(lock_of(n));
         out.members.push_back({n});
     }
+    out.site_class = p.block_class;
+}
+
+// Blocks locked to a rectangle take only sites inside it: each rectangle
+// (for each kind of site) gets a class of its own holding the sites of that
+// kind inside it; a site inside two rectangles goes to the first. False,
+// with the reason, when a rectangle has too few sites for its blocks.
+bool restrict_locked_blocks(BLOCKS& blocks, std::string& error)
+{
+    PLACE_PROBLEM& p = blocks.problem;
+    std::vector<std::pair<int, LOCK>> keys;  // index + HOST_SITE_CLASSES is the class
+    std::vector<int> needed;
+    for (size_t b = 0; b < p.block_class.size(); ++b) {
+        if (!blocks.lock[b].is_locked()) continue;
+        const std::pair<int, LOCK> key(blocks.site_class[b], blocks.lock[b]);
+        auto found = std::find(keys.begin(), keys.end(), key);
+        if (found == keys.end()) {
+            found = keys.insert(keys.end(), key);
+            needed.push_back(0);
+        }
+        const size_t k = static_cast<size_t>(found - keys.begin());
+        p.block_class[b] = HOST_SITE_CLASSES + static_cast<int>(k);
+        ++needed[k];
+    }
+    for (size_t k = 0; k < keys.size(); ++k) {
+        const LOCK& lock = keys[k].second;
+        int slots = 0;
+        for (PLACE_SITE& site : p.sites)
+            if (site.block_class == keys[k].first && lock.contains(site.x, site.y)) {
+                site.block_class = HOST_SITE_CLASSES + static_cast<int>(k);
+                slots += site.slots;
+            }
+        if (slots < needed[k]) {
+            error = "the locked region (" + std::to_string(lock.x1) + ", " + std::to_string(lock.y1) + ") - (" +
+                    std::to_string(lock.x2) + ", " + std::to_string(lock.y2) + ") has room for " +
+                    std::to_string(slots) + " of the " + std::to_string(needed[k]) + " blocks locked to it";
+            return false;
+        }
+    }
+    return true;
 }
 
 // Nets and timing connections between blocks; global clock nets ride
@@ -203,11 +280,11 @@ HOST_CLUSTERING cluster_netlist(HOST_ENV& env)
         }
     PACK_RESULT packed = pack_cells(p);
     result.clusters.reserve(packed.clusters.size());
+    std::vector<CDB_ATOM_NODE*> nodes;
     for (const auto& members : packed.clusters) {
-        std::vector<uint32_t> ids;
-        ids.reserve(members.size());
-        for (int c : members) ids.push_back(cells[c]->get_id());
-        result.clusters.push_back(std::move(ids));
+        nodes.clear();
+        for (int c : members) nodes.push_back(cells[c]);
+        split_by_lock(nodes, result.clusters);
     }
     return result;
 }
@@ -246,6 +323,7 @@ HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, u
     out.labs = blocks.labs;
     PLACE_PROBLEM& p = blocks.problem;
     make_sites(dev, p);
+    if (!restrict_locked_blocks(blocks, out.error)) return out;
     make_nets(env, block_of, blocks);
     p.delay_ps = [&dev](int x1, int y1, int x2, int y2) { return dev.get_routing_delay_ps(x1, y1, x2, y2); };
     p.seed = seed;
@@ -306,7 +384,7 @@ HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, u
         const PLACE_SITE& s = p.sites[r.site[b]];
         LE_NUMBERING les;
         for (CDB_ATOM_NODE* n : blocks.members[b])
-            n->set_location(s.x, s.y, p.block_class[b] == HOST_SITE_LAB ? les.next(n) : r.slot[b]);
+            n->set_location(s.x, s.y, blocks.site_class[b] == HOST_SITE_LAB ? les.next(n) : r.slot[b]);
     }
     env.set_placed(true);
     // Atoms made since clustering go next to what they were made from.

@@ -1,0 +1,197 @@
+// Placement regions through a whole compile: locked atoms are placed inside
+// their rectangles, the component's chip and cluster maps follow the host's
+// clustering and placement, and the post-clustering flow lays the clusters
+// onto the chip map.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "abc_equiv.h"
+#include "cdb/cdb_atom_netlist.h"
+#include "cdb/cdb_native_format.h"
+#include "cfg/cfg.h"
+#include "hdb/hdb_instance_name.h"
+#include "host_compile.h"
+#include "host_env.h"
+#include "host_fitter.h"
+#include "io/blif_reader.h"
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_expert.h"
+#include "morv/core/morv_setting_ids.h"
+#include "morv/netlist/morv_chip_map.h"
+#include "morv/netlist/morv_cluster_map.h"
+#include "msg/msg.h"
+
+using namespace morv_host;
+
+namespace {
+
+int fit(const std::vector<std::string>& args, std::string* out = nullptr)
+{
+    std::vector<const char*> argv = {"morv-fit"};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::ostringstream o, e;
+    msg_clear_posted_messages();
+    const int status = fit_main(static_cast<int>(argv.size()), argv.data(), o, e);
+    if (out != nullptr) *out = o.str() + e.str();
+    return status;
+}
+
+const std::string k_frisc = std::string(MORV_BENCH_DIR) + "/mcnc_k4/frisc.blif";
+
+// Registers (named after their outputs) and LUTs of frisc.
+const char* const k_locked[][5] = {
+    {"ndout", "3", "3", "6", "6"},         {"ppeakb_12_12_", "3", "3", "6", "6"}, {"[4244]", "3", "3", "6", "6"},
+    {"ppeakb_1_1_", "10", "2", "12", "4"}, {"[4259]", "10", "2", "12", "4"},      {"ppeaka_6_6_", "5", "5", "5", "5"},
+    {"[4274]", "20", "1", "20", "30"},
+};
+
+void write_regions_file(const std::string& path)
+{
+    std::ofstream out(path);
+    for (const auto& line : k_locked)
+        out << "locked_region=" << line[0] << " " << line[1] << " " << line[2] << " " << line[3] << " " << line[4]
+            << "\n";
+    out << "kardel_region=[4295] 5\nkardel_region=[4310] 5\nkardel_region=ppeakb_12_12_ 5\n";
+    out << "floating_region=5 4\n";
+}
+
+std::unique_ptr<CDB_ATOM_NETLIST> read_native(const std::string& path)
+{
+    std::string error;
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist(cdb_read_native_netlist_file(path, nullptr, &error));
+    EXPECT_NE(netlist, nullptr) << error;
+    return netlist;
+}
+
+TEST(FlowRegions, LockedAtomsArePlacedInsideTheirRectanglesAndTheOutputStaysEquivalent)
+{
+    write_regions_file("regions.txt");
+    std::string log;
+    const int status = fit({"-q", "--family", "OBRAN", "--settings", "regions.txt", "--test-string", "TEST()|TEST()",
+                            "-o", "frisc_regions.blif", "--native", "frisc_regions.native", k_frisc},
+                           &log);
+    ASSERT_EQ(status, 0) << log;
+    std::unique_ptr<CDB_ATOM_NETLIST> placed = read_native("frisc_regions.native");
+    ASSERT_NE(placed, nullptr);
+    int locked = 0;
+    for (CDB_ATOM_NODE* node : *placed) {
+        const CDB_ATOM_ASSIGNMENTS& a = node->get_assignments();
+        if (a.locked_x1 < 0) continue;
+        ++locked;
+        EXPECT_GE(node->get_lab_x(), a.locked_x1) << node->get_id();
+        EXPECT_LE(node->get_lab_x(), a.locked_x2) << node->get_id();
+        EXPECT_GE(node->get_lab_y(), a.locked_y1) << node->get_id();
+        EXPECT_LE(node->get_lab_y(), a.locked_y2) << node->get_id();
+    }
+    EXPECT_EQ(locked, static_cast<int>(std::size(k_locked)));
+    if (!abc_is_available()) return;
+    ABC_RESULT r = abc_check_equivalence(k_frisc, "frisc_regions.blif", true);
+    EXPECT_TRUE(r.is_equivalent()) << abc_verdict_name(r.m_verdict) << "\n" << r.m_output;
+}
+
+TEST(FlowRegions, RectangleWithTooFewLabsForItsAtomsIsAnInputError)
+{
+    std::ofstream out("crowded.txt");
+    for (const char* name : {"[4244]", "[4259]", "[4274]"})
+        out << "locked_region=" << name << " 0 0 0 0\n";  // a corner of the grid: no LAB there
+    out.close();
+    std::string log;
+    const int status =
+        fit({"-q", "--family", "OBRAN", "--settings", "crowded.txt", "-o", "crowded.blif", k_frisc}, &log);
+    EXPECT_EQ(status, 1) << log;
+    EXPECT_NE(log.find("locked region (0, 0) - (0, 0) has room for 0 of the"), std::string::npos) << log;
+    EXPECT_FALSE(std::ifstream("crowded.blif").good());
+}
+
+// The component's maps against the host's clustering (after the
+// post-clustering flow laid it onto the chip map) and placement.
+class FlowRegionsMaps : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        msg_set_quiet(true);
+        cfg_set_value("fsyn_disable_experimental_icp", "on");
+    }
+    void TearDown() override { cfg_clear_all(); }
+};
+
+TEST_F(FlowRegionsMaps, ChipAndClusterMapsAgreeWithTheHostsClusteringAndPlacement)
+{
+    BLIF_READER reader(CDB_FAMILY_OBRAN);
+    HOST_DESIGN design(CDB_FAMILY_OBRAN, reader.read_file(std::string(MORV_BENCH_DIR) + "/iscas89_k6/s1423.blif"));
+    design.options().set_string(MORV_SETTING_TEST_STRING, "TEST()|TEST()|TEST()");
+    std::unique_ptr<HOST_ENV> env = std::make_unique<HOST_ENV>(design);
+    MORV_EXPERT_INTERFACE* expert = env->get_fsyn_expert();
+    MORV_API* api = dynamic_cast<MORV_EXPERT*>(expert)->get_fsyn_api();
+    for (e_fsyn_flow flow : {SYN_EARLY_FSYN_FLOW, FIT_EARLY_FSYN_FLOW})
+        if (expert->will_fsyn_run(flow)) {
+            ASSERT_TRUE(expert->do_physical_synthesis(flow));
+        }
+    HOST_CLUSTERING clustering = cluster_netlist(*env);
+    hand_clusters_to_component(*env, clustering, expert);
+    ASSERT_TRUE(expert->will_fsyn_run(POST_CLUSTERING_FSYN_FLOW));
+    ASSERT_TRUE(expert->do_physical_synthesis(POST_CLUSTERING_FSYN_FLOW));
+
+    MORV_CHIP_MAP* chip_map = api->get_fsyn_chip_map();
+    MORV_CLUSTER_MAP* cluster_map = api->get_fsyn_cluster_map();
+    std::map<int, int> cluster_of;
+    std::set<std::pair<int, int>> labs_used;
+    for (size_t c = 0; c < clustering.clusters.size(); ++c) {
+        int lab_x = -1, lab_y = -1;
+        for (uint32_t atom : clustering.clusters[c]) {
+            cluster_of[static_cast<int>(atom)] = static_cast<int>(c);
+            EXPECT_EQ(cluster_map->get_cluster_id(static_cast<int>(atom)), static_cast<int>(c)) << atom;
+            int x = -1, y = -1;
+            ASSERT_TRUE(chip_map->get_node_xy(static_cast<int>(atom), &x, &y)) << atom;
+            if (lab_x == -1) {
+                lab_x = x;
+                lab_y = y;
+                EXPECT_TRUE(labs_used.insert({x, y}).second) << "cluster " << c << " shares a LAB";
+            }
+            EXPECT_EQ(std::make_pair(x, y), std::make_pair(lab_x, lab_y)) << atom;
+        }
+    }
+    for (CDB_ATOM_NODE* node : *design.netlist()) {
+        const int atom = static_cast<int>(node->get_id());
+        if (cluster_of.count(atom) != 0) continue;
+        MORV_LOC location;
+        EXPECT_FALSE(chip_map->get_node_location(atom, &location)) << "unclustered atom " << atom;
+        EXPECT_EQ(cluster_map->get_cluster_id(atom), -1) << atom;
+    }
+
+    HOST_PLACEMENT placement = place_netlist(*env, clustering, 3, {0.3});
+    ASSERT_TRUE(placement.ok) << placement.error;
+    hand_locations_to_component(*env, expert);
+    int walked = 0;
+    for (CDB_ATOM_NODE* node : *design.netlist()) {
+        MORV_LOC location;
+        ASSERT_TRUE(api->get_fsyn_chip_map()->get_node_location(static_cast<int>(node->get_id()), &location));
+        EXPECT_EQ(location, (MORV_LOC{node->get_lab_x(), node->get_lab_y(), node->get_sub_location(), -1}));
+        ++walked;
+    }
+    EXPECT_GT(walked, 0);
+    ASSERT_TRUE(expert->do_physical_synthesis(LATE_FSYN_FLOW));
+}
+
+TEST(FlowRegions, PostClusteringTestStringRunsWithTheExperimentalIcpOff)
+{
+    std::string log;
+    const int status =
+        fit({"-q", "--family", "OBRAN", "--set", "fsyn_disable_experimental_icp=on", "--test-string",
+             "TEST()|TEST()|TEST()", "-o", "s1423_pc.blif", std::string(MORV_BENCH_DIR) + "/iscas89_k6/s1423.blif"},
+            &log);
+    ASSERT_EQ(status, 0) << log;
+    EXPECT_NE(log.find("\nPOST_CLUSTERING "), std::string::npos) << log;
+    EXPECT_EQ(log.find("POST_CLUSTERING (off)"), std::string::npos) << log;
+}
+
+}  // namespace
