@@ -102,6 +102,11 @@ TEST_F(MorvApiPlaceTest, PointToPointBoundsOfTwoLockedEnds)
     EXPECT_EQ(api->get_point_to_point_delay(nearest + 5, apart.input()), nearest + 5);
     EXPECT_EQ(api->get_point_to_point_delay(1000000, apart.input()), model_delay(0, 0, 4, 4));
 
+    LOCKED_PAIR beside(n);
+    PLACEMENT_NETLIST::lock(beside.source, 0, 0, 0, 5);
+    PLACEMENT_NETLIST::lock(beside.sink, 4, 2, 4, 3);
+    EXPECT_EQ(api->get_point_to_point_delay(1, beside.input()), model_delay(0, 2, 4, 2));
+
     // The bound is worked out once per pair of atoms.
     PLACEMENT_NETLIST::lock(apart.sink, 0, 0, 7, 5);
     EXPECT_EQ(api->get_point_to_point_delay(1, apart.input()), nearest);
@@ -307,6 +312,7 @@ TEST_F(MorvApiPlaceTest, WeightedSlackRatioDifferenceWeighsCriticalInputs)
     PLACEMENT_NETLIST::connect(a, DB_COMB_OUT, c, DB_DATA_A);
     c->add_input_term(DB_DATA_B);  // no driver: never recorded
     MORV_SLACK_RATIO_MAP ratios;
+    ratios[MORV_CANONICAL_ITERM::of(c->get_input_term_by_type(DB_DATA_B))] = 0.25;  // forgotten by the store
     api->store_slack_ratios(&ratios);
     ASSERT_EQ(ratios.size(), 2u);
     EXPECT_EQ(api->get_weighted_slack_ratio_difference(ratios), 0.0) << "nothing weighs, nothing changed";

@@ -60,7 +60,8 @@ TEST_F(MorvChipMapTest, OpenSubLocationTakesTheFirstFreeOne)
         n.place(cells.back(), 3, 3);
     }
     EXPECT_EQ(loc_of(map, cells[2]).sub_loc, 2);
-    map->remove_node(PLACEMENT_NETLIST::id(cells[1]));
+    EXPECT_TRUE(map->remove_node(PLACEMENT_NETLIST::id(cells[1])));
+    EXPECT_FALSE(map->remove_node(PLACEMENT_NETLIST::id(cells[1])));
     CDB_ATOM_NODE* d = n.lut();
     n.place(d, 3, 3);
     EXPECT_EQ(loc_of(map, d).sub_loc, 1);

@@ -65,6 +65,10 @@ TEST_F(MorvClusterMapTest, SourcesCountTheInputsTheyDriveAndVanishWhenTheirDrive
     map.add_node_to_cluster(c.a, 1, 0);
     EXPECT_EQ(sources_of(map, 1), (std::vector<std::vector<int>>{{id(c.x), DB_COMB_OUT, 2}}));
     // Adding a member again changes nothing.
+    MORV_CLUSTER_MAP_CLUSTER alone(9);
+    EXPECT_TRUE(alone.add_node(c.a, 0));
+    EXPECT_FALSE(alone.add_node(c.a, 1));
+    EXPECT_EQ(alone.get_ale_id(id(c.a)), 0);
     map.add_node_to_cluster(c.a, 1, 3);
     EXPECT_EQ(sources_of(map, 1), (std::vector<std::vector<int>>{{id(c.x), DB_COMB_OUT, 2}}));
     EXPECT_EQ(map.get_ale_id(id(c.a)), 0);
@@ -136,7 +140,7 @@ TEST_F(MorvClusterMapTest, CompanionsByAleIndexAndByRegisterPacking)
 
 TEST_F(MorvClusterMapTest, CopyIsIndependentAndClearEmptiesEverything)
 {
-    PLACEMENT_NETLIST n(DEV_FAMILY_OBRAN);
+    PLACEMENT_NETLIST n(DEV_FAMILY_BRENNOCK);
     SMALL_CIRCUIT c(n);
     MORV_CLUSTER_MAP& map = *n.api()->get_fsyn_cluster_map();
     map.add_node_to_cluster(c.b, 1, 0);
@@ -145,7 +149,11 @@ TEST_F(MorvClusterMapTest, CopyIsIndependentAndClearEmptiesEverything)
     EXPECT_EQ(sources_of(copy, 1),
               (std::vector<std::vector<int>>{{id(c.x), DB_COMB_OUT, 1}, {id(c.a), DB_COMB_OUT, 1}}));
     EXPECT_EQ(copy.get_cluster_id(c.a), -1);
+    CDB_ATOM_NODE* ff = n.reg();
+    map.set_register_packing(c.a, ff);
     map.clear();
+    EXPECT_EQ(map.get_companion_node(id(c.a), true), -1);
+    EXPECT_EQ(map.get_companion_node(id(ff), true), -1);
     EXPECT_EQ(map.get_number_of_clusters(), 0);
     EXPECT_EQ(map.get_cluster_id(c.b), -1);
     EXPECT_EQ(copy.get_cluster_id(c.b), 1);

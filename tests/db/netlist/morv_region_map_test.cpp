@@ -145,6 +145,13 @@ TEST_F(MorvRegionMapTest, RegionsAreMadeOncePerRectangleAndFloatingIdWithTheirCa
     // The whole 8 by 6 grid, however far the corners reach: columns 0, 3,
     // 4, 5 and 7 hold counted LABs.
     EXPECT_EQ(map->get_region(2)->get_lut_capacity(), 5 * 6 * 20);
+    MORV_REGION_LOCKED same(&n.env(), n.api());
+    same.set_corners(1, 6, 0, 0);
+    EXPECT_TRUE(map->has_same_region(&same));
+    same.set_corners(1, 6, 0, 1);
+    EXPECT_FALSE(map->has_same_region(&same));
+    MORV_REGION_FLOATING floating(&n.env(), n.api(), 4);
+    EXPECT_TRUE(map->has_same_region(&floating));
     EXPECT_EQ(internal_error_of([&] { map->initialize(n.netlist()); }), "m_root_segment == NULL");
     map->clear();
     EXPECT_EQ(map->get_number_of_regions(), 0);
