@@ -227,7 +227,7 @@ TEST_F(MorvApiPlaceTest, ClusteringIsLaidOntoTheChipMapInRasterOrder)
               "y < ny - 1 || (y == ny - 1 && x == 1)");
 }
 
-TEST_F(MorvApiPlaceTest, BlockAndDeviceLocations)
+TEST_F(MorvApiPlaceTest, BlockLocationOfAMultiplierIsItsMacOutputs)
 {
     PLACEMENT_NETLIST mrl(DEV_FAMILY_MORLIN);
     CDB_ATOM_NODE* mult = mrl.atom(CDB_KIND_MAC_MULT);
@@ -248,19 +248,6 @@ TEST_F(MorvApiPlaceTest, BlockAndDeviceLocations)
     EXPECT_EQ(std::make_pair(x, y), std::make_pair(-1, -1));
     mrl.run_only(FIT_EARLY_FSYN_FLOW);
     EXPECT_EQ(internal_error_of([&] { api->get_block_location(cell, &x, &y); }), "!pre_placement_fsyn");
-
-    int device[3] = {0, 0, 0};
-    cell->set_location(3, 2, 7);
-    api->get_node_device_location(cell, device);
-    EXPECT_EQ(std::vector<int>(device, device + 3), (std::vector<int>{3, 2, 7}));
-    CDB_ATOM_LOCATION both;
-    both.x = 1;
-    both.y = 4;
-    both.sub_loc = 2;
-    both.sub_loc2 = 5;
-    cell->set_location(both);
-    api->get_node_device_location(cell, device);
-    EXPECT_EQ(std::vector<int>(device, device + 3), (std::vector<int>{1, 4, 5}));
 }
 
 // FL cells follow an atom's properties; the id stored travels with the atom.

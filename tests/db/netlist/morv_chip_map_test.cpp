@@ -181,14 +181,4 @@ TEST_F(MorvChipMapTest, AlePartnerBeforePlacementAlongTheCarryChain)
     EXPECT_EQ(map->find_ale_partner_node(PLACEMENT_NETLIST::id(n.reg())), -1);
 }
 
-TEST_F(MorvChipMapTest, ChipMapMadeBeforePlacementHoldsOneAtomPerLab)
-{
-    for (int family : {DEV_FAMILY_BRENNOCK, DEV_FAMILY_MORLIN, DEV_FAMILY_OBRAN, DEV_FAMILY_UVO}) {
-        PLACEMENT_NETLIST n(family);
-        n.run_only(CLUSTER_RETRY_FSYN_FLOW);
-        n.api()->reset_fsyn_chip_map(false);
-        EXPECT_EQ(n.chip_map()->get_lab_capacity(), 1) << family;
-    }
-}
-
 }  // namespace
