@@ -141,7 +141,10 @@ TEST_F(BddOpsTest, ComposeAgreesWithTruthTables)
             size_t b = p.tg.bits[a] ? (a | (size_t(1) << v)) : (a & ~(size_t(1) << v));
             want.bits[a] = p.tf.bits[b];
         }
-        EXPECT_EQ(tt_of(mgr, p.f.Compose(p.g, v), n), want);
+        const BDD_JBDD composed = p.f.Compose(p.g, v);
+        EXPECT_EQ(tt_of(mgr, composed, n), want);
+        // Canonical too: the very node that building the function gives.
+        EXPECT_TRUE(composed == build(mgr, want)) << round;
         EXPECT_EQ(tt_of(mgr, (!p.f).Compose(p.g, v), n), tt_not(want));
     }
 }

@@ -199,3 +199,28 @@ TEST_F(BddReorderTest, NewVariablesGoBelowAReorderedOrder)
 }
 
 }  // namespace
+
+namespace {
+
+// A swap frees the dead nodes of the two levels and leaves cached results
+// naming them: the next operation of any kind must not answer from them.
+TEST(BddCacheTest, AnOperationAfterASwapNeverAnswersFromFreedNodes)
+{
+    for (int op = 0; op < 2; ++op) {
+        BDD_JBDD_MGR mgr(64, 256, 16, false, false);
+        BDD_JBDD x0 = mgr.ithvar(0), x1 = mgr.ithvar(1), x2 = mgr.ithvar(2);
+        BDD_JBDD g = x0 & x1 & x2;
+        // Both give x0 & x1.
+        const TT want = tt_apply(tt_var(3, 0), tt_var(3, 1), [](int a, int b) { return a && b; });
+        auto run = [&] { return op == 0 ? x0 & x1 : g.Exist(2); };
+        {
+            BDD_JBDD dropped = run();  // cached, then dead: its top node tests x0, then x1
+            ASSERT_EQ(tt_of(mgr, dropped, 3), want);
+        }
+        mgr.swap_adjacent_variables(0, 1);  // frees the dead node
+        for (int i = 0; i < 4; ++i) (void)mgr.ithvar(3 + i);
+        EXPECT_EQ(tt_of(mgr, run(), 3), want) << (op == 0 ? "and" : "exist");
+    }
+}
+
+}  // namespace
