@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "mem_alloc_sys.h"
-#include "morv/core/morv_assert.h"
+#include "morv_assert_sys.h"
 #include "morv_simple_mem_pool.h"
 
 class MORV_BIT_VECTOR

@@ -21,8 +21,8 @@
 #include <utility>
 
 #include "mem_alloc_sys.h"
-#include "morv/core/morv_assert.h"
-#include "morv/core/morv_debug_stream.h"
+#include "morv_assert_sys.h"
+#include "morv_log_sink_sys.h"
 
 // ---------------------------------------------------------------- hash functors
 //
@@ -286,13 +286,13 @@ public:
         MORV_ASSERT(entries_found == m_size);
         double load = m_capacity ? double(m_size) / double(m_capacity) : 0.0;
         double average = m_size ? double(total) / double(m_size) : 0.0;
-        MORV_DEBUG_STREAM::print(2,
-                                 "   [size=%d, capacity=%d, load-factor=%0.2f, max-probe-length=%d, "
-                                 "avg-lookup-time=%0.2f, highest-offset=%d, num-resize-calls=%d, "
-                                 "num-insert-triggered-resize-calls=%d, num-insert-max-probe-length-reached=%d]",
-                                 int(m_size), int(m_capacity), load, int(m_max_probe_length), average, int(highest),
-                                 int(m_num_resize_calls), int(m_num_insert_triggered_resize_calls),
-                                 int(m_num_insert_max_probe_length_reached));
+        morv_sink_print(2,
+                        "   [size=%d, capacity=%d, load-factor=%0.2f, max-probe-length=%d, "
+                        "avg-lookup-time=%0.2f, highest-offset=%d, num-resize-calls=%d, "
+                        "num-insert-triggered-resize-calls=%d, num-insert-max-probe-length-reached=%d]",
+                        int(m_size), int(m_capacity), load, int(m_max_probe_length), average, int(highest),
+                        int(m_num_resize_calls), int(m_num_insert_triggered_resize_calls),
+                        int(m_num_insert_max_probe_length_reached));
     }
 
     iterator begin() { return iterator(this, next_occupied(0)); }

@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "mem_alloc_sys.h"
-#include "morv/core/morv_assert.h"
+#include "morv_assert_sys.h"
 
 class MORV_SIMPLE_MEM_POOL
 {

@@ -9,6 +9,7 @@
 #include "gen/gen.h"
 #include "mem_alloc_sys.h"
 #include "morv/core/morv_assert.h"
+#include "morv_log_sink_sys.h"
 #include "msg/msg.h"
 
 namespace {
@@ -50,6 +51,8 @@ char* morv_reduce_percent_pairs(const char* text, char* out)
 MORV_DEBUG_STREAM::MORV_DEBUG_STREAM()
 {
     set_file_name(s_DEFAULT_FILE_NAME);
+    // The containers in h/ print their statistics through the logger.
+    morv_log_sink() = &MORV_DEBUG_STREAM::vprint;
 }
 
 MORV_DEBUG_STREAM::~MORV_DEBUG_STREAM()

@@ -1,0 +1,2 @@
+#pragma once
+#include "morv/core/morv_assert.h"

@@ -1,0 +1,1 @@
+#include "host/host_env.h"
