@@ -26,7 +26,7 @@
 
 // ---------------------------------------------------------------- hash functors
 //
-// A functor supplies hash(key) -> uint64_t (taken modulo the capacity) and
+// A functor supplies hash(key) -> uint64_t (turned into a slot by the table) and
 // equal(a, b). Integer keys hash their value sign-extended to 64 bits times
 // 16777619; pointers to netlist objects hash their 32-bit id times 16777619
 // and compare as pointers. Keys of other types bring their own functor.
@@ -253,7 +253,6 @@ public:
         m_deleted = allocate_bitmap(target);
         m_capacity = target;
         m_max_probe_length = probe_limit_for(target);
-        set_slot_reduction();
     }
 
     // Room for k entries within the load limit.
@@ -270,7 +269,6 @@ public:
         m_capacity = m_size = 0;
         m_max_probe_length = 0;
         m_num_resize_calls = m_num_insert_triggered_resize_calls = m_num_insert_max_probe_length_reached = 0;
-        set_slot_reduction();
     }
 
     // One line at level 2: fill, probe lengths and growth counters.
@@ -344,14 +342,20 @@ private:
 
     bool over_load_limit(uint64_t entries) const { return entries * 100 > m_capacity * m_load_limit_percent; }
 
-    // Doubling keeps power-of-two capacities, where the modulo is a mask.
-    static uint64_t mask_for(uint64_t capacity)
+    // The slot is taken from the high bits of the hash times a 64-bit odd
+    // constant (multiplicative hashing), scaled to the capacity. The low bits
+    // of key * 16777619 repeat for keys that differ only in their high bits
+    // (ids shifted into a word, masks, aligned pointers) and would pile such
+    // keys onto a few home slots, growing the table without end; the high
+    // bits of the product depend on every bit below them, and folding the
+    // upper half of the hash in first lets the top bits of a key count too.
+    static constexpr uint64_t s_SLOT_MULTIPLIER = 0x9E3779B97F4A7C15u;
+    static uint64_t slot_of(uint64_t h, uint64_t capacity)
     {
-        return capacity && (capacity & (capacity - 1)) == 0 ? capacity - 1 : 0;
+        __extension__ using U128 = unsigned __int128;
+        return static_cast<uint64_t>((U128((h ^ (h >> 32)) * s_SLOT_MULTIPLIER) * capacity) >> 64);
     }
-    static uint64_t reduce(uint64_t h, uint64_t capacity, uint64_t mask) { return mask ? h & mask : h % capacity; }
-    void set_slot_reduction() { m_slot_mask = mask_for(m_capacity); }
-    uint64_t home_slot(const K& key) const { return reduce(FUNCS::hash(key), m_capacity, m_slot_mask); }
+    uint64_t home_slot(const K& key) const { return slot_of(FUNCS::hash(key), m_capacity); }
     // Probe i from probe i - 1: one step of i (every step is below the capacity).
     uint64_t next_probe(uint64_t s, uint64_t i) const { return step(s, i, m_capacity); }
     static uint64_t step(uint64_t s, uint64_t i, uint64_t capacity)
@@ -401,9 +405,8 @@ private:
     // bitmap is filled. False when an entry finds no slot.
     bool rehash_into(uint64_t* new_occupied, uint64_t new_capacity, ENTRY* new_entries)
     {
-        const uint64_t new_mask = mask_for(new_capacity);
         for (uint64_t s = next_occupied(0); s < m_capacity; s = next_occupied(s + 1)) {
-            uint64_t t = reduce(FUNCS::hash(key_of(m_entries[s])), new_capacity, new_mask);
+            uint64_t t = slot_of(FUNCS::hash(key_of(m_entries[s])), new_capacity);
             uint64_t i = 0;
             while (i < m_max_probe_length && ((new_occupied[t / 64] >> (t % 64)) & 1u)) t = step(t, ++i, new_capacity);
             if (i == m_max_probe_length) return false;
@@ -483,7 +486,6 @@ private:
         std::swap(m_num_insert_max_probe_length_reached, other.m_num_insert_max_probe_length_reached);
         std::swap(m_invalidation_stamp, other.m_invalidation_stamp);
         std::swap(m_load_limit_percent, other.m_load_limit_percent);
-        std::swap(m_slot_mask, other.m_slot_mask);
         // Iterators of either table must not read the other's arrays.
         ++m_invalidation_stamp;
         ++other.m_invalidation_stamp;
@@ -500,7 +502,6 @@ private:
     uint64_t m_num_insert_max_probe_length_reached = 0;
     uint64_t m_invalidation_stamp = 0;
     uint64_t m_load_limit_percent = s_DEFAULT_LOAD_LIMIT_PERCENT;
-    uint64_t m_slot_mask = 0;  // capacity - 1 for a power-of-two capacity, else 0
 };
 
 // ---------------------------------------------------------------- map

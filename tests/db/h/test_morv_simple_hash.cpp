@@ -35,10 +35,33 @@ uint64_t slot_of(const INT_SET& set, int key)
     return slot;
 }
 
-// Keys that are multiples of 64 share home slot 0 in a table of 64 slots.
+// Home slot of a key's hash in a table of the given capacity: the high bits
+// of the hash (its upper half folded in) times the golden-ratio constant,
+// scaled to the capacity.
+uint64_t home_of_hash(uint64_t hash, uint64_t capacity)
+{
+    __extension__ using U128 = unsigned __int128;
+    return uint64_t((U128((hash ^ (hash >> 32)) * 0x9E3779B97F4A7C15u) * capacity) >> 64);
+}
+uint64_t home(int key, uint64_t capacity)
+{
+    return home_of_hash(uint64_t(int64_t(key)) * 16777619u, capacity);
+}
+
+// The non-negative keys whose home slot of the given capacity is 0, smallest first.
+std::vector<int> keys_at_home_zero(uint64_t capacity, size_t count)
+{
+    std::vector<int> keys;
+    for (int k = 0; keys.size() < count; ++k)
+        if (home(k, capacity) == 0) keys.push_back(k);
+    return keys;
+}
+
+// The i-th key with home slot 0 in a table of 64 slots.
 int colliding(int i)
 {
-    return 64 * i;
+    static const std::vector<int> keys = keys_at_home_zero(64, 16);
+    return keys.at(size_t(i));
 }
 
 // Three ints hashed by their own rule, as the timing estimator's term records are.
@@ -137,7 +160,9 @@ TEST(MorvSimpleHash, NegativeKeysHashFromTheirSignExtendedValue)
     ASSERT_EQ(set.capacity(), 100u);
     uint64_t slot = 0;
     ASSERT_EQ(set.find_slot(-1, &slot), s_ABSENT);
-    EXPECT_EQ(slot, 97u);  // (2^64 - 16777619) mod 100; a 32-bit product would give 77
+    EXPECT_EQ(slot, home_of_hash(uint64_t(0) - 16777619u, 100));
+    // A key taken as unsigned 32 bits would land elsewhere.
+    EXPECT_NE(slot, home_of_hash(uint64_t(0xFFFFFFFFu) * 16777619u, 100));
     set.insert(-1);
     set.insert(-2147483647 - 1);
     EXPECT_TRUE(set.contains(-1));
@@ -260,19 +285,16 @@ TEST(MorvSimpleHash, GrowthAndClearAdvanceTheStampAndInvalidateIterators)
 
 TEST(MorvSimpleHash, GrowthThatCannotPlaceEveryEntryGrowsFurtherAndLosesNothing)
 {
-    // Seven keys on distinct home slots of 64 that all share one home slot
-    // of 65 (but not of 130): growing to 65 slots cannot place them within
-    // the 6 probes in force, so the table goes on to 130.
-    auto hash = [](int k) { return uint64_t(int64_t(k)) * 16777619u; };
+    // Six keys at home 0 of 64 and a seventh at home 1 fit 64 slots, but all
+    // seven share home 1 of 65: growing to 65 slots cannot place them within
+    // the 6 probes in force, so the table goes on to 130, where the seventh
+    // has a home of its own.
     std::vector<int> keys;
-    std::set<uint64_t> homes_of_64;
-    std::set<uint64_t> homes_of_130;
-    for (int k = 1; keys.size() < 7; ++k)
-        if (hash(k) % 65 == 0 && homes_of_64.insert(hash(k) % 64).second) {
-            keys.push_back(k);
-            homes_of_130.insert(hash(k) % 130);
-        }
-    ASSERT_EQ(homes_of_130.size(), 2u);
+    for (int k = 1; keys.size() < 6; ++k)
+        if (home(k, 64) == 0 && home(k, 65) == 1 && home(k, 130) == 2) keys.push_back(k);
+    int seventh = 1;
+    while (!(home(seventh, 64) == 1 && home(seventh, 65) == 1 && home(seventh, 130) == 3)) ++seventh;
+    keys.push_back(seventh);
 
     INT_SET set(100);
     for (int k : keys) set.insert(k);
@@ -290,27 +312,92 @@ TEST(MorvSimpleHash, GrowthThatCannotPlaceEveryEntryGrowsFurtherAndLosesNothing)
 
 TEST(MorvSimpleHash, InsertionThatStillFindsNoSlotAfterGrowingGrowsAgain)
 {
-    // Six keys on home slot 0 of 64 and of 128 fill offsets 0..5; a seventh
-    // forces growth to 128, where its 7th probe (slot 21) holds another key:
-    // the table must grow once more rather than probe past the limit.
-    auto hash = [](int k) { return uint64_t(int64_t(k)) * 16777619u; };
+    // Six keys on home slot 0 of 64 and of 128 fill offsets 0..5; a blocker
+    // at home 21 of 128 lands beside them. A seventh key forces growth to
+    // 128, where its 7th probe (slot 21) holds the blocker: the table must
+    // grow once more rather than probe past the limit.
+    const std::vector<int> keys = keys_at_home_zero(128, 7);  // home 0 of 128 is home 0 of 64 too
     int blocker = 1;
-    while (hash(blocker) % 128 != 21) ++blocker;
+    while (home(blocker, 128) != 21) ++blocker;
     INT_SET set(100);
+    for (int i = 0; i < 6; ++i) set.insert(keys[size_t(i)]);
     set.insert(blocker);
-    for (int i = 0; i < 6; ++i) set.insert(1024 * i);
     ASSERT_EQ(set.capacity(), 64u);
-    set.insert(1024 * 6);
+    set.insert(keys[6]);
     EXPECT_EQ(set.capacity(), 256u);
     EXPECT_EQ(set.get_num_insert_triggered_resize_calls(), 1u);
     EXPECT_EQ(set.get_num_resize_calls(), 3u);  // 64, 128, 256
-    for (int i = 0; i <= 6; ++i) EXPECT_TRUE(set.contains(1024 * i)) << i;
+    for (int k : keys) EXPECT_TRUE(set.contains(k)) << k;
     EXPECT_TRUE(set.contains(blocker));
 
     INT_SET moved(std::move(set));  // the counters travel with the entries
     EXPECT_EQ(moved.get_num_insert_triggered_resize_calls(), 1u);
     EXPECT_EQ(moved.get_num_insert_max_probe_length_reached(), 1u);
     EXPECT_EQ(moved.size(), 8u);
+}
+
+// ---------------------------------------------------------------- adversarial keys
+
+// Slots the load limit alone asks for n keys: 64, doubled while n fills more than half.
+uint64_t slots_for(size_t n)
+{
+    uint64_t slots = 64;
+    while (n * 2 > slots) slots *= 2;
+    return slots;
+}
+
+// Keys of a regular pattern must spread over the slots rather than pile onto
+// a few home slots: the table grows at most once beyond its load limit.
+template <typename K>
+void expect_spread(const std::vector<K>& keys, const char* what)
+{
+    MORV_SIMPLE_HASH_SET<K> set;
+    for (K k : keys) set.insert(k);
+    EXPECT_LE(set.capacity(), 2 * slots_for(keys.size())) << what;
+    EXPECT_EQ(set.size(), keys.size()) << what;
+    for (K k : keys) EXPECT_TRUE(set.contains(k)) << what;
+}
+
+TEST(MorvSimpleHash, KeysDifferingOnlyInHighBitsKeepTheTableSmall)
+{
+    std::vector<int> shifted;
+    for (int i = 0; i < 64; ++i) shifted.push_back(i << 24);
+    INT_SET set;
+    for (int k : shifted) set.insert(k);
+    EXPECT_LT(set.capacity(), 256u);
+    EXPECT_EQ(set.size(), 64u);
+
+    for (int shift : {32, 40, 48, 56}) {
+        std::vector<int64_t> wide;
+        for (int64_t i = 0; i < 64; ++i) wide.push_back(i << shift);
+        expect_spread(wide, "64-bit ids in the high half");
+    }
+}
+
+TEST(MorvSimpleHash, IdsMasksAndPointerValuesSpreadOverTheSlots)
+{
+    std::vector<int> ids, strided_ids;
+    for (int i = 0; i < 100000; ++i) ids.push_back(i);
+    for (int i = 0; i < 20000; ++i) strided_ids.push_back(i * 64);
+    expect_spread(ids, "consecutive atom ids");
+    expect_spread(strided_ids, "atom ids 64 apart");
+
+    std::vector<uint64_t> masks;  // single bits and their complements
+    for (int bit = 0; bit < 64; ++bit) {
+        masks.push_back(uint64_t(1) << bit);
+        masks.push_back(~(uint64_t(1) << bit));
+    }
+    for (uint64_t pattern : {0xAAAAAAAAAAAAAAAAu, 0xCCCCCCCCCCCCCCCCu, 0xF0F0F0F0F0F0F0F0u, 0xFF00FF00FF00FF00u})
+        for (int half = 0; half < 16; ++half) masks.push_back(pattern ^ (uint64_t(half) << 60));
+    expect_spread(masks, "LUT masks");
+
+    std::vector<uintptr_t> small_objects, pages;
+    for (uintptr_t i = 0; i < 5000; ++i) {
+        small_objects.push_back(uintptr_t(0x7f3a12340000u) + 16 * i);
+        pages.push_back(uintptr_t(0x7f3a00000000u) + 4096 * i);
+    }
+    expect_spread(small_objects, "16-byte aligned addresses");
+    expect_spread(pages, "page addresses");
 }
 
 // ---------------------------------------------------------------- values and keys
@@ -408,7 +495,9 @@ TEST(MorvSimpleHash, StatisticsLine)
     INT_SET set;
     set.insert(colliding(0));
     set.insert(colliding(1));  // offset 1
-    set.insert(3);
+    int alone = 1;
+    while (home(alone, 64) < 2) ++alone;  // clear of slots 0 and 1
+    set.insert(alone);
     set.print_statistics();
     const std::vector<std::string> lines = log.lines();
     ASSERT_EQ(lines.size(), 2u);
