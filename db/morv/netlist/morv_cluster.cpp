@@ -33,6 +33,26 @@ void for_each_data_oterm(const CDB_ATOM_NODE* node, F&& visit)
         if ((*it)->has_fanout() && is_data_oterm(node, *it)) visit(*it);
 }
 
+// The oterms that carry a node's membership: its data oterms with fanout or,
+// when none has fanout, its first data oterm. Without the fallback a node
+// whose outputs feed nothing would leave no trace of its membership: every
+// add would count its inputs again and a remove would undo nothing.
+template <typename F>
+void for_each_member_oterm(const CDB_ATOM_NODE* node, F&& visit)
+{
+    MORV_ASSERT_TEXT(node, "m_node");
+    CDB_ATOM_OTERM* first = nullptr;
+    bool any_with_fanout = false;
+    for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
+        if (!is_data_oterm(node, *it)) continue;
+        if (!first) first = *it;
+        if (!(*it)->has_fanout()) continue;
+        any_with_fanout = true;
+        visit(*it);
+    }
+    if (!any_with_fanout && first) visit(first);
+}
+
 // Visits the source of every data iterm.
 template <typename F>
 void for_each_data_source(const CDB_ATOM_NODE* node, F&& visit)
@@ -186,7 +206,9 @@ void MORV_CLUSTER::add_node(CDB_ATOM_NODE* node)
     const bool reg = node->is_register();
     bool was_included = false;
     bool first = true;
-    for_each_data_oterm(node, [&](CDB_ATOM_OTERM* oterm) {
+    bool recorded = false;
+    for_each_member_oterm(node, [&](CDB_ATOM_OTERM* oterm) {
+        recorded = true;
         MORV_CLUSTER_NODE_INFO& info = find_or_create(oterm);
         was_included = was_included || info.m_is_included;
         info.m_is_included = true;
@@ -196,6 +218,9 @@ void MORV_CLUSTER::add_node(CDB_ATOM_NODE* node)
         MORV_DEBUG_STREAM::print(100, "Adding oterm of %d (%s)", id, cdb_output_port_name(oterm->get_usage()));
     });
     if (was_included) return;  // already a member: its inputs are counted
+    // A node without data outputs cannot be recorded as a member, so its
+    // inputs are not counted either (a remove could not undo them).
+    if (!recorded) return;
 
     for_each_data_source(node, [&](CDB_ATOM_OTERM* source) {
         MORV_CLUSTER_NODE_INFO& info = find_or_create(source);
@@ -212,7 +237,7 @@ void MORV_CLUSTER::remove_node(CDB_ATOM_NODE* node)
     MORV_DEBUG_STREAM::print(100, "Removing node %d", static_cast<int>(node->get_id()));
     const bool reg = node->is_register();
     bool had_record = false;
-    for_each_data_oterm(node, [&](CDB_ATOM_OTERM* oterm) {
+    for_each_member_oterm(node, [&](CDB_ATOM_OTERM* oterm) {
         if (!has_node_info(oterm)) return;
         had_record = true;
         MORV_CLUSTER_NODE_INFO& node_info = record_of(oterm);
@@ -286,7 +311,10 @@ void MORV_CLUSTER::compute_fanin_distances()
     for (CDB_ATOM_OTERM* oterm : m_known_oterms) {
         MORV_CLUSTER_NODE_INFO& info = record_of(oterm);
         info.m_min_output_distance = info.m_max_output_distance = info.m_highest_fanout_output_distance = -1;
-        if (info.is_true_output()) current.push_back(oterm);
+        // Set again below for members only: a record that left the cluster
+        // must not keep the value of its member days.
+        info.m_lowest_fanin_output_distance = -1;
+        if (info.is_legal_output()) current.push_back(oterm);
     }
     for (int d = 0; !current.empty(); ++d) {
         visit_output_level(current, next, d);
@@ -318,6 +346,11 @@ void MORV_CLUSTER::set_fanin_output_distances()
         MORV_CLUSTER_NODE_INFO& info = record_of(oterm);
         if (!info.m_is_included) continue;
         int lowest = -1;
+        // A member without fanout feeds nothing: walks skip it.
+        if (!oterm->has_fanout()) {
+            info.m_lowest_fanin_output_distance = lowest;
+            continue;
+        }
         bool any = false;
         const int through = info.m_min_output_distance + (info.m_is_ff ? 1 : 0);
         for_each_data_source(oterm->get_my_node(), [&](CDB_ATOM_OTERM* source) {
@@ -337,7 +370,7 @@ void MORV_CLUSTER::compute_fanout_distances(bool step)
     for (CDB_ATOM_OTERM* oterm : m_known_oterms) {
         MORV_CLUSTER_NODE_INFO& info = record_of(oterm);
         info.m_min_input_distance = info.m_max_input_distance = -1;
-        if (info.is_true_input()) current.push_back(oterm);
+        if (info.is_legal_input()) current.push_back(oterm);
     }
     for (int d = 0; !current.empty(); ++d) {
         visit_input_level(current, next, d, step);
@@ -373,7 +406,7 @@ bool MORV_CLUSTER::is_input_fed_output_register(CDB_ATOM_OTERM* oterm) const
 {
     MORV_ASSERT(has_node_info(oterm));
     const MORV_CLUSTER_NODE_INFO& info = get_node_info(oterm);
-    if (!info.m_is_ff || !info.is_true_output()) return false;
+    if (!info.m_is_ff || !info.is_legal_output()) return false;
     bool fed_from_outside = true;
     for_each_data_source(oterm->get_my_node(), [&](CDB_ATOM_OTERM* source) {
         MORV_ASSERT(has_node_info(source));

@@ -53,16 +53,16 @@ public:
     int get_highest_fanout_output_distance() const { return m_highest_fanout_output_distance; }
 
     // Outside the cluster with fanout into it.
-    bool is_true_input() const { return !m_is_included && m_buried_fanout_count > 0; }
+    bool is_legal_input() const { return !m_is_included && m_buried_fanout_count > 0; }
     // Inside the cluster with fanout leaving it.
-    bool is_true_output() const
+    bool is_legal_output() const
     {
         return m_is_included && m_total_fanout_count >= 1 && m_buried_fanout_count != m_total_fanout_count;
     }
     // An included oterm that acts as state of the cluster: it feeds back
     // inside, under the boundary mode's rules.
     bool is_state(bool boundary_mode) const;
-    bool is_output(bool boundary_mode) const { return is_true_output() || is_state(boundary_mode); }
+    bool is_output(bool boundary_mode) const { return is_legal_output() || is_state(boundary_mode); }
     bool is_input(bool boundary_mode) const
     {
         return m_is_included ? is_state(boundary_mode) : m_buried_fanout_count > 0;

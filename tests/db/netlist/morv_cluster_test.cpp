@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <map>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -217,6 +220,128 @@ TEST(MorvCluster, AddingTwiceCountsInputsOnceAndRemovingDropsOrphanedRecords)
     EXPECT_THROW(cluster.get_node_info(a), MSG_INTERNAL_ERROR_EXCEPTION);
 }
 
+// A node whose outputs feed nothing is a member like any other: its inputs
+// are counted once and a remove takes them back.
+TEST(MorvCluster, NodeWithoutFanoutIsAddedOnceAndRemovedCompletely)
+{
+    CIRCUIT circuit;
+    CDB_ATOM_OTERM* a = circuit.input_pin();
+    CDB_ATOM_OTERM* dead_lut = circuit.lut({a});
+    CDB_ATOM_OTERM* dead_reg = circuit.reg(a);
+    MORV_CLUSTER cluster;
+    for (int i = 0; i < 3; ++i) cluster.add_node(node_of(dead_lut));
+    EXPECT_EQ(cluster.get_node_info(a).get_buried_fanout_count(), 1);
+    cluster.add_node(node_of(dead_reg));
+    cluster.add_node(node_of(dead_reg));
+    EXPECT_EQ(cluster.get_node_info(a).get_buried_fanout_count(), 2);
+    EXPECT_EQ(cluster.get_node_info(a).get_feeding_ff_count(), 1);
+    EXPECT_EQ(cluster.get_added_oterms(), (MORV_OTERM_SET{dead_lut, dead_reg}));
+    cluster.update_distances();
+    // Neither feeds anything: no output, no state; the pin is the one input.
+    EXPECT_EQ(walk(cluster.begin_outputs(), cluster.end_outputs()), std::vector<CDB_ATOM_OTERM*>{});
+    EXPECT_EQ(walk(cluster.begin_inputs(), cluster.end_inputs()), std::vector<CDB_ATOM_OTERM*>{a});
+    EXPECT_EQ(cluster.get_node_info(a).get_highest_fanout_output_distance(), -1);
+
+    cluster.remove_node(node_of(dead_lut));
+    EXPECT_EQ(cluster.get_node_info(a).get_buried_fanout_count(), 1);
+    cluster.remove_node(node_of(dead_reg));
+    EXPECT_FALSE(cluster.has_node_info(a));  // the pin is no longer a cluster input
+    EXPECT_EQ(cluster.get_num_known_oterms(), 0);
+
+    // The membership of such nodes survives a pop to a taken stack.
+    cluster.add_node(node_of(dead_lut));
+    const MORV_OTERM_SET taken = cluster.get_added_oterms();
+    cluster.add_node(node_of(dead_reg));
+    cluster.pop_to_stack(taken);
+    EXPECT_EQ(cluster.get_node_info(a).get_buried_fanout_count(), 1);
+    EXPECT_EQ(cluster.get_node_info(a).get_feeding_ff_count(), 0);
+}
+
+// Counts of every record as they follow from a membership alone.
+std::map<CDB_ATOM_OTERM*, std::vector<int>> recount(const std::set<CDB_ATOM_NODE*>& members)
+{
+    std::map<CDB_ATOM_OTERM*, std::vector<int>> expected;  // included, is_ff, added, feeding_ff, buried
+    auto data_oterms = [](CDB_ATOM_NODE* node) {
+        std::vector<CDB_ATOM_OTERM*> result;
+        for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
+            const int usage = (*it)->get_usage();
+            if (node->is_register() ? usage == DB_REG_OUT : usage == DB_COMB_OUT) result.push_back(*it);
+        }
+        return result;
+    };
+    for (CDB_ATOM_NODE* node : members) {
+        bool first = true;
+        for (CDB_ATOM_OTERM* o : data_oterms(node)) {
+            std::vector<int>& r = expected[o];
+            r.resize(5);
+            r[0] = 1;
+            r[1] = node->is_register();
+            r[2] = first;
+            first = false;
+        }
+    }
+    for (CDB_ATOM_NODE* node : members)
+        for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
+            CDB_ATOM_OTERM* source = (*it)->get_source();
+            if (!source || (node->is_register() && (*it)->get_any_usage_as() != DB_DATAIN)) continue;
+            std::vector<int>& r = expected[source];
+            r.resize(5);
+            if (!r[0]) r[1] = source->get_my_node()->is_register();
+            r[3] += node->is_register();
+            r[4] += 1;
+        }
+    return expected;
+}
+
+TEST(MorvCluster, RandomAddsAndRemovesMatchARecountOfTheMembership)
+{
+    // Pins, registers and single-output LUTs wired at random, some feeding nothing.
+    CIRCUIT circuit;
+    std::mt19937 random(11);
+    std::vector<CDB_ATOM_OTERM*> sources{circuit.input_pin(), circuit.input_pin(), circuit.input_pin()};
+    std::vector<CDB_ATOM_NODE*> candidates;
+    for (int i = 0; i < 40; ++i) {
+        CDB_ATOM_OTERM* pick = sources[random() % sources.size()];
+        CDB_ATOM_OTERM* made =
+            random() % 3 == 0 ? circuit.reg(pick) : circuit.lut({pick, sources[random() % sources.size()]});
+        sources.push_back(made);
+        candidates.push_back(node_of(made));
+    }
+    for (int i = 0; i < 5; ++i) circuit.output_pin(sources[sources.size() - 1 - size_t(i)]);
+
+    MORV_CLUSTER cluster;
+    std::set<CDB_ATOM_NODE*> members;
+    for (int step = 0; step < 3000; ++step) {
+        CDB_ATOM_NODE* node = candidates[random() % candidates.size()];
+        if (members.count(node) && random() % 4 != 0) {
+            cluster.remove_node(node);
+            members.erase(node);
+        } else {
+            cluster.add_node(node);  // sometimes a second time
+            members.insert(node);
+        }
+        const auto expected = recount(members);
+        ASSERT_EQ(cluster.get_num_known_oterms(), int(expected.size())) << step;
+        for (const auto& [oterm, r] : expected) {
+            ASSERT_TRUE(cluster.has_node_info(oterm)) << step;
+            const MORV_CLUSTER_NODE_INFO& info = cluster.get_node_info(oterm);
+            ASSERT_EQ((std::vector<int>{info.is_included(), info.is_ff(), info.is_added(), info.get_feeding_ff_count(),
+                                        info.get_buried_fanout_count()}),
+                      r)
+                << step;
+        }
+        if (step % 100 != 0) continue;
+        // Distances match those of a cluster built afresh from the membership.
+        cluster.update_distances();
+        MORV_CLUSTER fresh;
+        for (CDB_ATOM_NODE* member : members) fresh.add_node(member);
+        fresh.update_distances();
+        std::vector<CDB_ATOM_OTERM*> known;
+        for (const auto& entry : expected) known.push_back(entry.first);
+        ASSERT_EQ(records_of(cluster, known), records_of(fresh, known)) << step;
+    }
+}
+
 TEST(MorvCluster, OnlyDataTermsCount)
 {
     CIRCUIT circuit;
@@ -385,7 +510,7 @@ std::vector<CDB_ATOM_OTERM*> true_outputs(const MORV_CLUSTER& cluster)
 {
     std::vector<CDB_ATOM_OTERM*> result;
     for (CDB_ATOM_OTERM* o : walk(cluster.begin_included(), cluster.end_included()))
-        if (cluster.get_node_info(o).is_true_output()) result.push_back(o);
+        if (cluster.get_node_info(o).is_legal_output()) result.push_back(o);
     return result;
 }
 
