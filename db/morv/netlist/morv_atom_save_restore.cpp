@@ -71,8 +71,16 @@ std::string MORV_ATOM_SAVE_RESTORE::get_boundary_port_file_name() const
 bool MORV_ATOM_SAVE_RESTORE::save(int netlist_id)
 {
     MORV_ASSERT(netlist_id >= 0);
+    // The files of a first save would never be deleted: the object remembers
+    // one id only.
+    MORV_ASSERT(m_netlist_id < 0);
     morv_debug("MORV_ATOM_SAVE_RESTORE: saving atom netlist to DISK!");
     m_netlist_id = netlist_id;
+
+    if (BPM_BOUNDARY_PORT_MANAGER* bpm = m_env->get_boundary_port_manager()) {
+        const bool bpm_saved = bpm->save(get_boundary_port_file_name());
+        MORV_ASSERT(bpm_saved);
+    }
 
     morv_debug("Getting the reference to the atom netlist");
     CDB_ATOM_NETLIST* cdb_atom_netlist = m_env->get_atom_netlist();
@@ -85,11 +93,6 @@ bool MORV_ATOM_SAVE_RESTORE::save(int netlist_id)
         cdb_save_netlist_to_pdb(cdb_atom_netlist, gen_generate_pdb_filename(netlist_name, ""), &error);
     if (!netlist_write_success) morv_debug("An error occurred while writing the database.");
     MORV_ASSERT(netlist_write_success);
-
-    if (BPM_BOUNDARY_PORT_MANAGER* bpm = m_env->get_boundary_port_manager()) {
-        const bool bpm_saved = bpm->save(get_boundary_port_file_name());
-        MORV_ASSERT(bpm_saved);
-    }
 
     CMP_FACADE* cmp = m_env->get_cmp();
     HDB_ACTION_PT_INSTANCE* cap_inst = cmp ? cmp->get_action_point_instance() : nullptr;
@@ -144,6 +147,9 @@ bool MORV_ATOM_SAVE_RESTORE::restore(int file_type)
 
     saved_atom_netlist->set_own_all_nodes(false);
     delete saved_atom_netlist;
+    // The host keeps no atom-hierarchy list beside the name manager restored
+    // above, and nothing in the component reads one: there is no list to
+    // rebuild.
     return true;
 }
 

@@ -5,8 +5,10 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 
+#include "cdb/cdb_native_format.h"
 #include "cfg/cfg.h"
 #include "dev/dev_device.h"
 #include "fio/fio.h"
@@ -245,6 +247,21 @@ std::map<int, std::pair<std::string, std::vector<int>>> structure_of(CDB_ATOM_NE
     return result;
 }
 
+std::string native_text_of(const CDB_ATOM_NETLIST& netlist)
+{
+    std::ostringstream out;
+    cdb_write_native_netlist(netlist, out);
+    return out.str();
+}
+
+std::string text_of_file(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
 TEST_F(MorvApiTest, SaveModifyRestoreGivesBackTheNetlistWithNewObjects)
 {
     MORV_TEST_HOST host(6);
@@ -254,8 +271,11 @@ TEST_F(MorvApiTest, SaveModifyRestoreGivesBackTheNetlistWithNewObjects)
     api->reset_fsyn_chip_map(false);
     api->get_fsyn_chip_map()->set_node_location(ids[2], MORV_LOC{3, 4, 1, -1});
     api->get_fsyn_nt()->record_operation(ids[0], ids[1], MORV_NT_TYPE_DUPLICATE, "REPLICATION");
+    api->add_node_to_cluster(env.get_node(ids[1]), 2, 0);
 
     const auto saved_structure = structure_of(host.netlist.get());
+    const std::string saved_native = native_text_of(*host.netlist);
+    api->get_fsyn_nt()->dump_to_file("nt_saved.txt");
     std::set<CDB_ATOM_NODE*> old_nodes(host.netlist->begin(), host.netlist->end());
 
     const int id = api->save_state();
@@ -270,10 +290,16 @@ TEST_F(MorvApiTest, SaveModifyRestoreGivesBackTheNetlistWithNewObjects)
     host.build_chain(1, "stray");
     api->get_fsyn_chip_map()->set_node_location(ids[2], MORV_LOC{1, 1, 0, -1});
     api->get_fsyn_nt()->record_operation(ids[3], ids[4], MORV_NT_TYPE_SPLIT, "SPLIT");
+    api->add_node_to_cluster(env.get_node(ids[3]), 4, 0);
     EXPECT_NE(structure_of(host.netlist.get()), saved_structure);
 
     EXPECT_TRUE(api->restore_state(id));
     EXPECT_EQ(structure_of(host.netlist.get()), saved_structure);
+    EXPECT_EQ(native_text_of(*host.netlist), saved_native);
+    api->get_fsyn_nt()->dump_to_file("nt_restored.txt");
+    EXPECT_EQ(text_of_file("nt_restored.txt"), text_of_file("nt_saved.txt"));
+    EXPECT_EQ(api->get_fsyn_cluster_map()->get_cluster_id(ids[1]), 2);
+    EXPECT_LT(api->get_fsyn_cluster_map()->get_cluster_id(ids[3]), 0);
     EXPECT_EQ(env.m_assimilated_calls, 1);
     for (CDB_ATOM_NODE* node : *host.netlist) {
         EXPECT_EQ(old_nodes.count(node), 0u) << "restored atoms are new objects";
