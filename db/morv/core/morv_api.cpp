@@ -359,3 +359,18 @@ void MORV_API::delete_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
     MORV_ASSERT(snapshot_ret);
     snapshot_ret->release_facade_share();
 }
+
+bool MORV_API::holds_saved_state(int save_id) const
+{
+    MORV_SAVE_RESTORE_MGR* mgr = m_morv_env ? m_morv_env->get_save_restore_mgr() : nullptr;
+    if (mgr == nullptr || save_id < 0 || save_id >= mgr->get_number_of_snapshots()) return false;
+    const MORV_SAVE_RESTORE_SNAPSHOT* snapshot = mgr->get_snapshot_at_position(save_id);
+    return snapshot->m_id == save_id && snapshot->m_atom_save_restore != nullptr;
+}
+
+void MORV_API::clear_save_restore_states()
+{
+    for (int id : m_save_restore_tables.m_saved_netlists)
+        if (id != MORV_SAVE_RESTORE_TABLES::INVALID_NETLIST && holds_saved_state(id)) clear_state(id);
+    m_save_restore_tables.clear();
+}

@@ -14,6 +14,7 @@
 #include "mem_alloc_sys.h"
 #include "morv/core/morv_kardel_index.h"
 #include "morv/netlist/morv_deterministic.h"
+#include "morv/netlist/morv_save_restore.h"
 
 class MORV_EXPERT;
 class MORV_ENV;
@@ -293,6 +294,13 @@ public:
     void take_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot);
     void restore_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot);
     void delete_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot);
+    // True when the environment's snapshot manager still holds state save_id.
+    bool holds_saved_state(int save_id) const;
+    // The SAVE_RESTORE algorithm's saved netlists of this compile.
+    MORV_SAVE_RESTORE_TABLES& get_save_restore_tables() { return m_save_restore_tables; }
+    // The end of the compile: the states the tables still hold are cleared
+    // (their files deleted) and the tables emptied.
+    void clear_save_restore_states();
 
 private:
     void bind_to_partition(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* old_node, const int* partition_id);
@@ -339,6 +347,7 @@ private:
     bool m_enable_debug_checkpoints;
     bool m_debug_checkpoint_stop_late;
     int m_debug_checkpoint_stop_count;
+    MORV_SAVE_RESTORE_TABLES m_save_restore_tables;
     std::set<int> m_modified_atoms_for_icp;
     int m_family;
     int m_base_family;

@@ -102,6 +102,8 @@ MORV_EXPERT_INTERFACE* MORV_ENV::get_fsyn_expert()
 
 void MORV_ENV::free_fsyn_expert()
 {
+    // The netlists SAVE_RESTORE kept end with the compile, files and all.
+    if (MORV_API* morv_api = api_of(m_fsyn_expert.get())) morv_api->clear_save_restore_states();
     m_fsyn_expert.reset();
 }
 

@@ -23,6 +23,7 @@
 #include "morv/core/morv_run_list.h"
 #include "morv/core/stats/morv_stats.h"
 #include "morv/core/algorithm/morv_test.h"
+#include "morv/netlist/morv_save_restore_algorithm.h"
 #include "morv/debug/morv_plumrix.h"
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_inst_asgn_mgr.h"
@@ -375,14 +376,17 @@ bool MORV_EXPERT::create_and_run_from_table(const char* const* class_names, int 
     if (class_name == "!") run_error("Unsupported family", __LINE__);
 
     MORV_OWNER<MORV_ALGORITHM_BASE> algorithm;
-    if (class_name != "MORV_TEST") {
+    if (class_name == "MORV_TEST") {
+        algorithm = MORV_MAKE_OWNER(MORV_TEST, m_fsyn_api.get(), &parameters);
+    } else if (class_name == "MORV_SAVE_RESTORE") {
+        algorithm = MORV_MAKE_OWNER(MORV_SAVE_RESTORE, m_fsyn_api.get(), &parameters);
+    } else {
         // Algorithms come one by one; naming the missing one beats a run
         // that pretends to have optimised something.
         warn_not_available(std::string("Physical synthesis algorithm ") + s_FSYN_ALGORITHM_SHORT_NAMES[algorithm_id] +
                            " (" + class_name + ")");
         return true;
     }
-    algorithm = MORV_MAKE_OWNER(MORV_TEST, m_fsyn_api.get(), &parameters);
     // An object that could not be allocated behaves like "nothing to build".
     if (algorithm == nullptr) return true;
     return run_single_algorithm(std::move(algorithm));

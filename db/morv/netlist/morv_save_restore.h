@@ -41,6 +41,26 @@ public:
     int m_id;
 };
 
+// The netlists the SAVE_RESTORE algorithm saved in one compile: entry i
+// holds a save id (INVALID_NETLIST once restored) and the figure of merit of
+// the netlist when it was saved. The facade owns them, so they end with the
+// compile whose snapshots their ids point into.
+struct MORV_SAVE_RESTORE_TABLES
+{
+    static constexpr int INVALID_NETLIST = -1;
+
+    bool empty() const { return m_saved_netlists.empty(); }
+    int size() const { return static_cast<int>(m_saved_netlists.size()); }
+    void clear()
+    {
+        std::vector<int>().swap(m_saved_netlists);
+        std::vector<double>().swap(m_saved_foms);
+    }
+
+    std::vector<int> m_saved_netlists;
+    std::vector<double> m_saved_foms;
+};
+
 class MORV_SAVE_RESTORE_MGR
 {
 public:
