@@ -302,6 +302,25 @@ public:
     // (their files deleted) and the tables emptied.
     void clear_save_restore_states();
 
+    // ---- debug checkpoints and the optimisation signature (morv_api_debug.cpp) ----
+    // Counts a checkpoint; true when it is the stop point and the netlist was
+    // saved. In a family whose checkpoints are opt-in only callers that allow
+    // it count.
+    bool debug_checkpoint(const char* file, int line, bool allow_in_morlin = false);
+    // Checkpoints on, the stop count reached, in the stopping flow.
+    bool fsyn_debug_stopped() const;
+    // The stop point's saved netlist; -1 when the stop saved none (stop count
+    // 0, or a family whose netlist cannot be saved there).
+    int get_debug_checkpoint_save_id() const;
+    int get_debug_checkpoint_count() const { return m_debug_checkpoint_count; }
+    // A checksummed text form of a test string, and back. decode answers false
+    // (and leaves decoded empty) for any text that is not a well-formed
+    // signature: too short, an odd number of digits, a character other than
+    // 0-9 and A-F, or a bad checksum.
+    static std::string encode_optimization_signature(const std::string& text);
+    static bool is_optimization_signature(const std::string& text);
+    static bool decode_optimization_signature(const std::string& signature, std::string* decoded);
+
 private:
     void bind_to_partition(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* old_node, const int* partition_id);
     void note_modified_for_tool_link(CDB_ATOM_NODE* node);
@@ -347,6 +366,8 @@ private:
     bool m_enable_debug_checkpoints;
     bool m_debug_checkpoint_stop_late;
     int m_debug_checkpoint_stop_count;
+    int m_debug_checkpoint_count = 0;
+    int m_debug_checkpoint_save_id = -1;
     MORV_SAVE_RESTORE_TABLES m_save_restore_tables;
     std::set<int> m_modified_atoms_for_icp;
     int m_family;

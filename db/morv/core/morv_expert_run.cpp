@@ -129,20 +129,36 @@ void MORV_EXPERT::decode_and_parse_test_string()
 {
     if (m_opx_fsyn_test_string.empty()) run_error("m_opx_fsyn_test_string != \"\"", __LINE__);
     const std::string saved = m_opx_fsyn_test_string;
+    const bool magic = cfg_is_on("fsyn_magic_decoder_ring", false);
+    const bool signature = MORV_API::is_optimization_signature(saved);
+    if (signature) {
+        MORV_DEBUG_STREAM::print(1, "FSYN Optimization Signature = %s", saved.c_str());
+        if (!MORV_API::decode_optimization_signature(saved, &m_opx_fsyn_test_string)) {
+            morv_send_msg(morv_new_msg(MORV_MSG_EMORV_FSYN_INVALID_OPTIMIZATION_SIGNATURE_CIRCUIT_MATCH));
+            // The parts stay empty: no flow point is enabled by a rejected signature.
+            m_opx_fsyn_test_string = saved;
+            return;
+        }
+    } else if (magic) {
+        MORV_DEBUG_STREAM::print(1, "FSYN Optimization Signature = %s",
+                                 MORV_API::encode_optimization_signature(saved).c_str());
+    }
 
-    // Optimisation signatures are not recognised yet: the string is taken
-    // as written, and the decoder switch has nothing to print.
     MORV_TEST_STRING_ERROR error;
     if (!morv_check_test_string(m_opx_fsyn_test_string, &error)) {
         post_malformed_string("test string", m_opx_fsyn_test_string, error);
         // The parts stay empty: no flow point is enabled by a rejected string.
+        m_opx_fsyn_test_string = saved;
         return;
     }
     parse_test_string();
-    MORV_DEBUG_STREAM::print(1, "FSYN EARLY = %s", m_test_string_early.c_str());
-    MORV_DEBUG_STREAM::print(1, "FSYN CLUSTER RETRY = %s", m_test_string_cluster_retry.c_str());
-    MORV_DEBUG_STREAM::print(1, "FSYN POST CLUSTERING = %s", m_test_string_post_clustering.c_str());
-    MORV_DEBUG_STREAM::print(1, "FSYN LATE  = %s", m_test_string_late.c_str());
+    // A decoded signature keeps its runs to itself unless the decoder switch is on.
+    if (!signature || magic) {
+        MORV_DEBUG_STREAM::print(1, "FSYN EARLY = %s", m_test_string_early.c_str());
+        MORV_DEBUG_STREAM::print(1, "FSYN CLUSTER RETRY = %s", m_test_string_cluster_retry.c_str());
+        MORV_DEBUG_STREAM::print(1, "FSYN POST CLUSTERING = %s", m_test_string_post_clustering.c_str());
+        MORV_DEBUG_STREAM::print(1, "FSYN LATE  = %s", m_test_string_late.c_str());
+    }
     m_opx_fsyn_test_string = saved;
 }
 

@@ -178,3 +178,9 @@ const MORV_FAMILY_TRAITS* morv_family_traits_table(int* count)
     *count = static_cast<int>(sizeof(FAMILIES) / sizeof(FAMILIES[0]));
     return FAMILIES;
 }
+
+bool morv_family_checkpoints_opt_in(const MORV_FAMILY_TRAITS& traits)
+{
+    // The one family whose legalised netlist a saved state cannot bring back.
+    return traits.m_base_family == DEV_FAMILY_MORLIN;
+}

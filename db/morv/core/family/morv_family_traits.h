@@ -120,3 +120,7 @@ inline bool morv_family_keeps_change_log(const MORV_FAMILY_TRAITS& traits)
 {
     return traits.m_make_log != nullptr;
 }
+
+// Debug checkpoints of the family count only where their caller allows it,
+// and the stop point cannot save the family's netlist (it only dumps it).
+bool morv_family_checkpoints_opt_in(const MORV_FAMILY_TRAITS& traits);
