@@ -278,4 +278,34 @@ TEST_F(MorvCheckpointTest, StopCountZeroStopsAtOnceWithoutASavedNetlist)
     EXPECT_EQ(live_states(env), 0);
 }
 
+// The third checkpoint of the early flow (before the second pass's first
+// iteration) is the stop: the flow dumps, saves, restores the saved netlist
+// at the end of the pass and runs no later pass; LATE does not run at all.
+TEST_F(MorvCheckpointTest, AnEarlyFlowStopsAtItsCheckpointAndLeavesNoState)
+{
+    enable(3, false);
+    MORV_TEST_HOST host(6);
+    host.build_chain(3);
+    host.ap.get_options().set_string(MORV_SETTING_TEST_STRING, "TEST(NP=4)|TEST()");
+    FLOW_ENV env(&host.cmp);
+    MORV_EXPERT_INTERFACE* expert = env.get_fsyn_expert();
+    EXPECT_FALSE(expert->will_fsyn_run(LATE_FSYN_FLOW));
+    MORV_LOG_CAPTURE log(100);
+    EXPECT_TRUE(expert->do_physical_synthesis(FIT_EARLY_FSYN_FLOW));
+    EXPECT_TRUE(file_exists("top.checkpoint_pre_stop"));
+    EXPECT_TRUE(file_exists("top.checkpoint_stop"));
+    MORV_API* api = api_of(env);
+    // Two checkpoints in each of passes 0 and 1, one in the sweep after the
+    // stop, then the pass loop ends.
+    EXPECT_EQ(api->get_debug_checkpoint_count(), 5);
+    EXPECT_EQ(live_states(env), 0);
+    int restores_from_checkpoint = 0, passes = 0;
+    for (const std::string& line : log.lines()) {
+        restores_from_checkpoint += line == "DEBUG: Restoring netlist from checkpoint!";
+        passes += line.rfind("Pass ", 0) == 0 && line.find("is terminated") != std::string::npos;
+    }
+    EXPECT_EQ(restores_from_checkpoint, 1);
+    EXPECT_EQ(passes, 2);
+}
+
 }  // namespace

@@ -296,3 +296,45 @@ TEST_F(MorvRunDriverTest, SweepingFollowsTheFacadesSweeperSwitch)
     run("NI=1", {{7, 100}, {8, 110}});
     EXPECT_EQ(sweeper_disabled_lines(), 1);
 }
+
+// Debug checkpoints: one before and one after each do_iter, one after each
+// sweep. Outside the early flows a stop-late checkpoint is in its stopping flow.
+class MorvRunDriverCheckpointTest : public MorvRunDriverTest
+{
+protected:
+    void stop_at(int count)
+    {
+        m_env.reset();
+        cfg_set_value("fsyn_enable_debug_checkpoints", "on");
+        cfg_set_value("fsyn_debug_checkpoint_stop_late", "on");
+        cfg_set_value("fsyn_debug_checkpoint_stop_count", std::to_string(count).c_str());
+        m_env = std::make_unique<SCRIPTED_ICP_ENV>(&m_host.cmp);
+        m_api = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert())->get_fsyn_api();
+    }
+};
+
+TEST_F(MorvRunDriverCheckpointTest, TheRunEndsOnTheNetlistOfTheStopCheckpoint)
+{
+    // Every iteration is worse; without the stop the initial 3 atoms come back.
+    const std::map<int, double> worse_each_time = {{3, 100}, {4, 90}, {5, 80}, {6, 70}, {7, 60}};
+    EXPECT_EQ(run("NP=2:NI=3:HCI=5", worse_each_time), 3);
+    stop_at(3);  // after the first sweep: 4 atoms
+    int iterations = 0;
+    EXPECT_EQ(run("NP=2:NI=3:HCI=5", worse_each_time, &iterations), 4);
+    EXPECT_EQ(iterations, 3);  // the pass runs out; no second pass follows the stop
+    EXPECT_TRUE(m_api->fsyn_debug_stopped());
+    EXPECT_EQ(live_saved_states(), 0);
+    // A later run in the stopped flow runs no pass.
+    EXPECT_EQ(run("NI=3", worse_each_time, &iterations), 4);
+    EXPECT_EQ(iterations, 0);
+    EXPECT_EQ(live_saved_states(), 0);
+}
+
+TEST_F(MorvRunDriverCheckpointTest, AStopWithoutASavedNetlistRestoresNothing)
+{
+    stop_at(0);  // stopped from the start, nothing saved: -1
+    int iterations = 0;
+    EXPECT_EQ(run("NI=3", {{3, 100}, {4, 120}}, &iterations), 3);
+    EXPECT_EQ(iterations, 0);
+    EXPECT_EQ(live_saved_states(), 0);
+}

@@ -111,6 +111,7 @@ void MORV_ALGORITHM_BASE::run_netlist_sweeper()
 {
     const int operations = sweep_family_netlist(m_fsyn_api);
     MORV_DEBUG_STREAM::print(2, "Netlist sweeper performed %d operations", operations);
+    m_fsyn_api->debug_checkpoint(__FILE__, __LINE__);
 }
 
 void MORV_ALGORITHM_BASE::print_summary()
@@ -151,7 +152,7 @@ bool MORV_ALGORITHM_BASE::run_algorithm()
     prepare_run(run);
     m_curr_pass = 0;
     while (m_curr_pass < m_num_passes) {
-        if (is_fom_close_to_optimal()) break;
+        if (m_fsyn_api->fsyn_debug_stopped() || is_fom_close_to_optimal()) break;
         if (run_pass(run)) break;
         ++m_curr_pass;
     }
@@ -248,13 +249,13 @@ bool MORV_ALGORITHM_BASE::run_iteration(RUN_STATE& run, int& worse)
     }
 
     // The occupied-location grid lives for one iteration in the families
-    // that keep it, so that it never describes an older placement. Debug
-    // checkpoints have no facade service yet.
+    // that keep it, so that it never describes an older placement.
     const bool keeps_grid = morv_family_traits(m_fsyn_api->get_base_family_code()).m_occupied_location_grid;
     if (keeps_grid) m_fsyn_api->init_occupied_location_grid();
     MORV_SCOPE_GUARD free_grid([this, keeps_grid] {
         if (keeps_grid) m_fsyn_api->free_occupied_location_grid();
     });
+    m_fsyn_api->debug_checkpoint(__FILE__, __LINE__);
     m_fsyn_api->get_fsyn_region_map()->recount_region_contents(m_fsyn_api->get_atom_netlist());
     int ops = 0;
     {
@@ -263,6 +264,7 @@ bool MORV_ALGORITHM_BASE::run_iteration(RUN_STATE& run, int& worse)
     }
     free_grid.run_now();
     if (!m_fsyn_api->check_bp_info()) driver_error("m_fsyn_api->check_bp_info()", __LINE__);
+    m_fsyn_api->debug_checkpoint(__FILE__, __LINE__);
     MORV_DEBUG_STREAM::print(0, "do_iter: alg=%s, pass=%d, iter=%d, ops=%d", run.name, m_curr_pass, m_curr_iter, ops);
 
     const bool keep_going = ops != 0 && judge_productive_iteration(run, worse);
@@ -324,15 +326,25 @@ bool MORV_ALGORITHM_BASE::judge_productive_iteration(RUN_STATE& run, int& worse)
 bool MORV_ALGORITHM_BASE::end_pass(RUN_STATE& run, int worse)
 {
     bool last = m_curr_pass == m_num_passes - 1;
+    // At a debug stop the checkpoint's netlist becomes the best one; a stop
+    // that saved none (-1) keeps the netlist as it is.
+    const bool stopped = m_fsyn_api->fsyn_debug_stopped();
+    const int checkpoint_id = stopped ? m_fsyn_api->get_debug_checkpoint_save_id() : -1;
+    if (checkpoint_id >= 0) {
+        if (m_curr_best_netlist != m_init_netlist) m_fsyn_api->clear_state(m_curr_best_netlist);
+        m_curr_best_netlist = checkpoint_id;
+        MORV_DEBUG_STREAM::print(100, "DEBUG: Restoring netlist from checkpoint!");
+    }
     const bool best_is_initial = m_init_netlist == m_curr_best_netlist;
     bool restored = false;
-    if (worse != 0) {
+    if (stopped ? checkpoint_id >= 0 : worse != 0) {
         restore_and_drop(m_curr_best_netlist);
         restored = true;
         m_curr_best_netlist = m_fsyn_api->save_state();
         if (best_is_initial) m_init_netlist = m_curr_best_netlist;
         if (!(m_curr_best_netlist > 0)) driver_error("m_curr_best_netlist > 0", __LINE__);
     }
+    if (stopped) run_netlist_sweeper();
 
     bool ok = true;
     if (restored || (run.total_ops > 0 && m_icp_at_end == 1)) {
@@ -349,7 +361,7 @@ bool MORV_ALGORITHM_BASE::end_pass(RUN_STATE& run, int worse)
         if (m_icp_at_end == 1 && !best_is_initial) ok = run_timing(run, true, true, m_effort, false, true, m_reg_pack);
         last = true;
     }
-    if (last) keep_or_restore_initial(run, ok);
+    if (last || stopped) keep_or_restore_initial(run, ok);
     return last;
 }
 
@@ -376,6 +388,12 @@ void MORV_ALGORITHM_BASE::keep_or_restore_initial(const RUN_STATE& run, bool tim
         }
     }
     if (!restore_initial) return;
+    if (m_fsyn_api->fsyn_debug_stopped()) {
+        // The stop keeps the netlist of the checkpoint.
+        if (m_init_netlist != m_curr_best_netlist) m_fsyn_api->clear_state(m_init_netlist);
+        m_init_netlist = -1;
+        return;
+    }
     restore_and_drop(m_init_netlist);
     // The best netlist may be the initial one; it is consumed with it.
     if (m_curr_best_netlist == m_init_netlist) m_curr_best_netlist = -1;
