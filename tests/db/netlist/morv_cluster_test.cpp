@@ -342,6 +342,24 @@ TEST(MorvCluster, RandomAddsAndRemovesMatchARecountOfTheMembership)
     }
 }
 
+// Each member's first data output with fanout stands for it in the membership.
+TEST(MorvCluster, AMemberWithTwoDataOutputsIsTakenOnce)
+{
+    CIRCUIT circuit;
+    CDB_ATOM_OTERM* a = circuit.input_pin();
+    CDB_ATOM_NODE* cell = circuit.add(CDB_KIND_LCELL_COMB);
+    a->insert_fanout(cell->add_input_term(DB_DATA_A));
+    CDB_ATOM_OTERM* comb = cell->add_output_term(DB_COMB_OUT);
+    CDB_ATOM_OTERM* sum = cell->add_output_term(DB_SUM_OUT);
+    circuit.output_pin(comb);
+    circuit.output_pin(sum);
+    MORV_CLUSTER cluster;
+    cluster.add_node(cell);
+    EXPECT_TRUE(cluster.get_node_info(sum).is_included());
+    EXPECT_FALSE(cluster.get_node_info(sum).is_added());
+    EXPECT_EQ(cluster.get_added_oterms(), MORV_OTERM_SET{comb});
+}
+
 TEST(MorvCluster, OnlyDataTermsCount)
 {
     CIRCUIT circuit;
