@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "../core/morv_probe_expert.h"
 #include "../core/morv_test_env.h"
 #include "../core/morv_test_util.h"
 #include "../log_capture.h"
@@ -35,6 +36,8 @@ protected:
     void SetUp() override
     {
         MORV_CLEAN_STATE_TEST::SetUp();
+        // Every timing analysis then reaches the host, which records it.
+        cfg_set_value("fsyn_disable_experimental_icp", "on");
         start();
     }
     void TearDown() override
@@ -48,7 +51,7 @@ protected:
         env.reset();
         host = std::make_unique<MORV_TEST_HOST>(6);
         host->build_chain(3);
-        env = std::make_unique<MORV_TEST_ENV>(&host->cmp);
+        env = std::make_unique<MORV_GATE_ENV>(&host->cmp);
         api = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert())->get_fsyn_api();
     }
     std::unique_ptr<MORV_SAVE_RESTORE> algorithm(const std::string& parameters)
@@ -69,7 +72,7 @@ protected:
     MORV_SAVE_RESTORE_TABLES& tables() { return api->get_save_restore_tables(); }
 
     std::unique_ptr<MORV_TEST_HOST> host;
-    std::unique_ptr<MORV_TEST_ENV> env;
+    std::unique_ptr<MORV_GATE_ENV> env;
     MORV_API* api = nullptr;
     MORV_PARAMETER_MAP params;
     int grown = 0;
@@ -108,8 +111,14 @@ TEST_F(MorvSaveRestoreTest, WithoutBestEveryIterationReturnsToTheFirstNetlist)
     EXPECT_NE(log.lines().back().find("in save slot 0, entry 1."), std::string::npos) << log.lines().back();
 
     grow();
+    const int icp_calls = env->m_icp_calls;
     EXPECT_EQ(algorithm("")->do_iter(), 0);
     EXPECT_EQ(atoms(), 3);  // the first netlist is back
+    // The restored netlist is timed afresh, without the full placement.
+    EXPECT_EQ(env->m_icp_calls, icp_calls + 1);
+    EXPECT_FALSE(env->m_last_icp_full);
+    EXPECT_FALSE(env->m_last_icp_second);
+    EXPECT_EQ(env->m_last_icp_multiplier, 0.0);
     ASSERT_EQ(tables().size(), 2);
     // Entry 1 keeps the grown netlist, entry 0 a fresh save of the first.
     EXPECT_EQ(live_states(), 2);
@@ -163,6 +172,12 @@ TEST_F(MorvSaveRestoreTest, BestWithNothingBetterRestoresNothingAndKeepsOneEntry
     EXPECT_EQ(atoms(), 4);
     EXPECT_EQ(tables().size(), 1);
     EXPECT_EQ(live_states(), 1);
+
+    // The one entry left beats the present netlist: it comes back.
+    grow();
+    tables().m_saved_foms[0] = present_fom() + 1.0;
+    algorithm("BEST=1")->do_iter();
+    EXPECT_EQ(atoms(), 4);
 }
 
 TEST_F(MorvSaveRestoreTest, OnlyStatesThisCompileStillHoldsAreRestored)
