@@ -99,6 +99,10 @@ TEST(MorvSignature, MalformedSignaturesAreRejectedWithNothingDecoded)
     EXPECT_EQ(decoded_or_reject("MSIG9B0042"), "<rejected>");  // bad checksum
     EXPECT_EQ(decoded_or_reject("MSIGAEF3469AC2EB67BB0053A7CFF8039F"), "<rejected>");
     EXPECT_EQ(decoded_or_reject("TEST()"), "<rejected>");  // no marker
+    // Checksums that a decoder reading 'a' as a digit, or skipping one bad
+    // digit of a pair, would find right.
+    EXPECT_EQ(decoded_or_reject("MSIG6a0030"), "<rejected>");
+    EXPECT_EQ(decoded_or_reject("MSIG6G0005"), "<rejected>");
     std::string with_nul = "MSIG9B0041";
     with_nul[5] = '\0';
     EXPECT_EQ(decoded_or_reject(with_nul), "<rejected>");
