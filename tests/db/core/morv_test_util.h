@@ -47,7 +47,8 @@ std::string not_available_warnings_of(F&& f)
 }
 
 // A test that starts with no settings, a fresh run lock and empty message
-// records, and leaves no settings behind for the next one.
+// records, and leaves no settings or boundary-port manager behind for the
+// next one.
 class MORV_CLEAN_STATE_TEST : public ::testing::Test
 {
 protected:
@@ -59,5 +60,11 @@ protected:
         msg_clear_posted_messages();
         msg_clear_vdebug_lines();
     }
-    void TearDown() override { cfg_clear_all(); }
+    void TearDown() override
+    {
+        cfg_clear_all();
+        // A boundary-port manager a test installed must not outlive it: the
+        // next test's environment would fetch a dangling one.
+        thr_drl_reset();
+    }
 };
