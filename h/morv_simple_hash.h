@@ -350,10 +350,14 @@ private:
     // bits of the product depend on every bit below them, and folding the
     // upper half of the hash in first lets the top bits of a key count too.
     static constexpr uint64_t s_SLOT_MULTIPLIER = 0x9E3779B97F4A7C15u;
+    // capacity is 64 or more.
     static uint64_t slot_of(uint64_t h, uint64_t capacity)
     {
+        const uint64_t x = (h ^ (h >> 32)) * s_SLOT_MULTIPLIER;
+        // Doubling keeps power-of-two capacities, whose slot is the top bits.
+        if ((capacity & (capacity - 1)) == 0) return x >> (64 - __builtin_ctzll(capacity));
         __extension__ using U128 = unsigned __int128;
-        return static_cast<uint64_t>((U128((h ^ (h >> 32)) * s_SLOT_MULTIPLIER) * capacity) >> 64);
+        return static_cast<uint64_t>((U128(x) * capacity) >> 64);
     }
     uint64_t home_slot(const K& key) const { return slot_of(FUNCS::hash(key), m_capacity); }
     // Probe i from probe i - 1: one step of i (every step is below the capacity).
