@@ -175,8 +175,10 @@ CDB_ATOM_NODE* HOST_ENV::duplicate_node(CDB_ATOM_NODE* node, int output_port_typ
     copy->set_mode(node->get_mode());
     if (node->get_lut_size() > 0 && (node->is_lcell_comb() || node->is_lcell() || node->is_lcell_hsadder())) {
         copy->set_lutmask(node->get_lutmask());
+        // Both halves of an adder cell's mask; a 6-input cell's are in its LUT mask already.
         if (node->get_adder_lutmask() != 0) {
-            if (node->get_lut_size() == 6) copy->set_sum_lutmask(CDB_LUTMASK(5, node->get_adder_lutmask()));
+            if (node->get_lut_size() == 6 || node->is_lcell_hsadder())
+                copy->set_sum_lutmask(CDB_LUTMASK(5, node->get_adder_lutmask()));
             else copy->set_carry_lutmask(node->get_carry_lutmask());
         }
     }

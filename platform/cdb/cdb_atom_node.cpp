@@ -371,10 +371,42 @@ void CDB_ATOM_NODE::set_lutmask(const CDB_LUTMASK& mask, int /*flag*/)
         add_input_term(DB_DATA_F);
 }
 
+namespace {
+
+// Where the two adder halves sit in a 6-input combinational cell's mask.
+constexpr uint64_t ADDER_HALVES = 0x0000ffff0000ffffull;
+
+uint64_t spread_adder_pair(uint64_t pair)
+{
+    return (pair & 0xffffu) | (((pair >> 16) & 0xffffu) << 32);
+}
+
+uint64_t pack_adder_halves(uint64_t mask)
+{
+    return (mask & 0xffffu) | (((mask >> 32) & 0xffffu) << 16);
+}
+
+}  // namespace
+
+bool CDB_ATOM_NODE::keeps_adder_in_lutmask() const
+{
+    return m_kind == CDB_KIND_LCELL_COMB && is_six_input_cell();
+}
+
 void CDB_ATOM_NODE::set_sum_lutmask(const CDB_LUTMASK& mask, int /*flag*/)
 {
     CDB_CHECK(is_lut_kind(m_kind));
-    m_aux_mask = mask.get_value() & 0xffffffffu;
+    const uint64_t pair = mask.get_value() & 0xffffffffu;
+    if (!keeps_adder_in_lutmask()) {
+        m_aux_mask = pair;
+        return;
+    }
+    m_lutmask = CDB_LUTMASK(6, (m_lutmask.get_value() & ~ADDER_HALVES) | spread_adder_pair(pair));
+}
+
+uint64_t CDB_ATOM_NODE::get_adder_lutmask(bool /*as_pair*/) const
+{
+    return keeps_adder_in_lutmask() ? pack_adder_halves(m_lutmask.get_value()) : m_aux_mask;
 }
 
 void CDB_ATOM_NODE::set_carry_lutmask(const CDB_LUTMASK& mask)
@@ -389,7 +421,7 @@ CDB_LUTMASK CDB_ATOM_NODE::get_output_lutmask(int port) const
     const bool six = m_kind == CDB_KIND_HSADDER || is_six_input_cell();
     if (port == DB_COMB_OUT || (port == DB_REG_OUT && m_kind == CDB_KIND_UVO_LCELL)) return m_lutmask;
     if (six && (port == DB_SUM_OUT || port == DB_CARRY_OUT || port == DB_SHARE_OUT || port == DB_CHAIN_OUT_0))
-        return CDB_LUTMASK(5, m_aux_mask);
+        return CDB_LUTMASK(5, get_adder_lutmask());
     if (!six && (port == DB_CARRY_OUT || port == DB_CHAIN_OUT_0 || port == DB_CHAIN_OUT_1))
         return CDB_LUTMASK(4, m_aux_mask);
     return CDB_LUTMASK();
@@ -416,6 +448,7 @@ unsigned CDB_ATOM_NODE::evaluate_output(int port, const unsigned* in) const
     auto v = [&](int i) -> unsigned { return in[i] & 1u; };
     const uint64_t m = m_lutmask.get_value();
     const uint64_t aux = m_aux_mask;
+    const uint64_t adder = get_adder_lutmask();
     const unsigned a = v(0), b = v(1), c = v(2), d = v(3), e = v(4), f = v(5), g = v(6), cin = v(7), sin = v(8);
     const CDB_FAMILY_INFO* fi = cdb_get_family_info(m_family);
     const bool rev = fi && fi->reversed_bit_order;
@@ -423,7 +456,7 @@ unsigned CDB_ATOM_NODE::evaluate_output(int port, const unsigned* in) const
     if (m_kind == CDB_KIND_LCELL_COMB && is_six_input_cell()) {
         const unsigned kd = a + 2 * b + 4 * c + 8 * d, kg = a + 2 * b + 4 * g + 8 * d, kf = a + 2 * b + 4 * c + 8 * f;
         auto half_bit = [&](unsigned half, unsigned k) -> unsigned {
-            unsigned word = static_cast<unsigned>((aux >> (16 * half)) & 0xffff);
+            unsigned word = static_cast<unsigned>((adder >> (16 * half)) & 0xffff);
             return (word >> (rev ? 15 - k : k)) & 1u;
         };
         auto share_connected = [&] {

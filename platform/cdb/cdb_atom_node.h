@@ -203,12 +203,19 @@ public:
     // Logic cells only (internal error elsewhere). The flag is accepted for
     // the callers' signature and has no effect. Writing a 6-input mask that
     // depends on input F creates the DB_DATA_F input when it is missing.
+    // A 6-input combinational cell has one 64-bit mask: its comb-out reads
+    // all of it, its sum, carry and share-out the two 16-bit adder halves at
+    // bits 0..15 and 32..47 of the same mask.
     void set_lutmask(const CDB_LUTMASK& mask, int flag = 0);
     CDB_LUTMASK get_lutmask() const { return m_lutmask; }
-    // Adder mask of a 6-input cell: two 16-bit halves, the first in bits
-    // 0..15 and the second in bits 16..31 of the mask value.
+    // Adder mask of a 6-input cell as a pair of 16-bit halves, the first in
+    // bits 0..15 and the second in bits 16..31 of the value. A combinational
+    // cell writes the halves into its LUT mask (the other bits stay); the
+    // MRL adder cell, which has no comb-out, keeps them on their own.
     void set_sum_lutmask(const CDB_LUTMASK& mask, int flag = 0);
-    uint64_t get_adder_lutmask(bool /*as_pair*/ = true) const { return m_aux_mask; }
+    uint64_t get_adder_lutmask(bool /*as_pair*/ = true) const;
+    // A 6-input combinational cell: its adder halves live in its LUT mask.
+    bool keeps_adder_in_lutmask() const;
     // Carry mask of a 4-input cell (16 bits).
     void set_carry_lutmask(const CDB_LUTMASK& mask);
     CDB_LUTMASK get_carry_lutmask() const { return CDB_LUTMASK(4, m_aux_mask & 0xffff); }
@@ -302,7 +309,7 @@ private:
     std::vector<CDB_ATOM_ITERM*> m_iterms;
     std::vector<CDB_ATOM_OTERM*> m_oterms;
     CDB_LUTMASK m_lutmask;
-    uint64_t m_aux_mask = 0;  // adder (6-input) or carry (4-input) mask
+    uint64_t m_aux_mask = 0;  // adder (MRL adder cell) or carry (4-input) mask
     CDB_ATOM_LOCATION m_location;
     CDB_ATOM_ASSIGNMENTS* m_assignments = nullptr;  // null = defaults
     CDB_ATOM_LATCH_INFO* m_latch = nullptr;

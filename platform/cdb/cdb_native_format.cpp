@@ -464,6 +464,9 @@ private:
             if (inputs < 0 || inputs > 6) throw PARSE_ERROR{"mask input count out of range"};
             CDB_NATIVE_READER_ACCESS::set_raw_masks(n, CDB_LUTMASK(inputs, v), CDB_NATIVE_READER_ACCESS::get_aux(n));
         } else if (kw == "aux") {
+            // Nothing would read it: such a cell's adder halves are part of its LUT mask.
+            if (n->keeps_adder_in_lutmask())
+                throw PARSE_ERROR{"a 6-input combinational cell has no separate adder mask"};
             CDB_NATIVE_READER_ACCESS::set_raw_masks(n, n->get_lutmask(), tok.number<uint64_t>(16));
         } else if (kw == "latch") {
             auto* li = new CDB_ATOM_LATCH_INFO();

@@ -150,6 +150,36 @@ TEST(CdbEvaluate, SumAndCarryWithAndWithoutShareIn)
     EXPECT_EQ(b->evaluate_output(DB_SHARE_OUT, zero), 1u);
 }
 
+// A 6-input combinational cell has one mask: the adder halves are its bits
+// 0..15 and 32..47, what the comb-out reads around them stays.
+TEST(CdbEvaluate, SixInputCellsKeepTheAdderHalvesInTheirOneMask)
+{
+    CELL_FIXTURE f;
+    CDB_ATOM_NODE* n = f.make(CDB_FAMILY_BRK);
+    n->set_lutmask(CDB_LUTMASK(6, 0x123456789ABCDEF0ull));
+    n->set_sum_lutmask(CDB_LUTMASK(5, 0xBEEFCAFEull));
+    EXPECT_EQ(n->get_lutmask(), CDB_LUTMASK(6, 0x1234BEEF9ABCCAFEull));
+    EXPECT_EQ(n->get_adder_lutmask(), 0xBEEFCAFEull);
+    EXPECT_EQ(n->get_output_lutmask(DB_SUM_OUT), CDB_LUTMASK(5, 0xBEEFCAFEull));
+    EXPECT_EQ(n->get_output_lutmask(DB_SHARE_OUT), CDB_LUTMASK(5, 0xBEEFCAFEull));
+    // A whole mask written later is the adder's too.
+    n->set_lutmask(CDB_LUTMASK(6, 0x0000000100000002ull));
+    EXPECT_EQ(n->get_adder_lutmask(), 0x00010002ull);
+    CDB_ATOM_OTERM* sum = n->add_output_term(DB_SUM_OUT);
+    sum->set_lutmask(CDB_LUTMASK(5, 0xFFFF0000ull));
+    EXPECT_EQ(n->get_lutmask(), CDB_LUTMASK(6, 0x0000FFFF00000000ull));
+    // Row 0 of the sum (no share-in, carry-in 0): L = 0 and 1 - H = 0.
+    unsigned zero[9] = {};
+    EXPECT_EQ(n->evaluate_output(DB_SUM_OUT, zero), 0u);
+    // The MRL adder cell has no comb-out: its adder mask stands alone.
+    CDB_ATOM_NODE* hs = cdb_create_atom(CDB_FAMILY_MRL, CDB_KIND_HSADDER, nullptr);
+    f.netlist.add_node(hs);
+    hs->set_lutmask(CDB_LUTMASK(4, 0x1234));
+    hs->set_sum_lutmask(CDB_LUTMASK(5, 0xBEEFCAFEull));
+    EXPECT_EQ(hs->get_lutmask(), CDB_LUTMASK(4, 0x1234));
+    EXPECT_EQ(hs->get_adder_lutmask(), 0xBEEFCAFEull);
+}
+
 TEST(CdbEvaluate, FourInputCellsUseBit29AndUvoUsesBit28)
 {
     CELL_FIXTURE f;

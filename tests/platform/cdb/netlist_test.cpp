@@ -404,6 +404,8 @@ TEST(CdbNative, ErrorsNameFileAndLine)
         {"morv-atom-netlist 1\nnode 5 6 0 -\nnode 5 6 0 -\nend\n", "f.atoms:3: atom id 5 appears twice"},
         {"morv-atom-netlist 1\nnode 5 6 0 7\nend\n", "f.atoms:2: unknown name reference"},
         {"morv-atom-netlist 1\nnode 5 6 0 -\n  mask 6 xyz\nend\n", "f.atoms:3: bad number"},
+        {"morv-atom-netlist 1\nnode 5 6 0 -\n  aux 12\nend\n",
+         "f.atoms:3: a 6-input combinational cell has no separate adder mask"},
         {"morv-atom-netlist 1\nnode 5 6 0 -\n  in 0 11 0 0 1 -1\nend\n", "marked driven but appears in no fanout list"},
         {"morv-atom-netlist 1\nnode 5 6 0 -\n  out 0 8 0 -1 -\nfanout 5 0 : 9.0\nend\n",
          "f.atoms:4: sink \"9.0\" does not exist"},
