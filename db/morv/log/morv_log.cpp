@@ -54,6 +54,7 @@ MORV_LOG::MORV_LOG(const MORV_LOG& source, MORV_API* fsyn_api)
     m_log_file.close();
     source.seal_pending();
     m_sealed = source.m_sealed;
+    m_sealed_prior_states = source.m_sealed_prior_states;
 }
 
 MORV_LOG::~MORV_LOG() {}
@@ -65,6 +66,11 @@ void MORV_LOG::record(const char* writer, std::vector<std::string> args)
 
 void MORV_LOG::seal_pending() const
 {
+    if (!m_prior_states.empty()) {
+        m_sealed_prior_states.push_back(
+            std::allocate_shared<const PRIOR_STATES>(MORV_ALLOCATOR<PRIOR_STATES>(), std::move(m_prior_states)));
+        m_prior_states.clear();
+    }
     if (m_pending.empty()) return;
     m_sealed.push_back(
         std::allocate_shared<const SEALED_ENTRIES>(MORV_ALLOCATOR<SEALED_ENTRIES>(), std::move(m_pending)));
@@ -162,9 +168,48 @@ void MORV_LOG::log_ignore_partition_bp_info(int partition_id)
     record("log_ignore_partition_bp_info", {text(partition_id)});
 }
 
+namespace {
+
+// "mask <hex>" then, per input term, "usage:index" and its driver.
+std::string prior_form(const CDB_ATOM_NODE* node)
+{
+    std::string form = "mask " + text(node->get_lutmask());
+    for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
+        const CDB_ATOM_ITERM* iterm = *it;
+        form += "; " + std::to_string(iterm->get_any_usage_as()) + ":" + std::to_string(iterm->get_port_index()) + " ";
+        if (iterm->get_source() != nullptr) form += text(iterm->get_source());
+        else if (iterm->is_vcc()) form += "vcc";
+        else if (iterm->is_gnd()) form += "gnd";
+        else form += "open";
+        if (iterm->is_inverted()) form += " inverted";
+    }
+    return form;
+}
+
+}  // namespace
+
 void MORV_LOG::store_node_info_before_change(CDB_ATOM_NODE* node)
 {
+    MORV_ASSERT(node);
+    if (find_prior_state(node->get_id()) == nullptr) m_prior_states.emplace(node->get_id(), prior_form(node));
     record("store_node_info_before_change", {text(node)});
+}
+
+const std::string* MORV_LOG::find_prior_state(uint32_t atom_id) const
+{
+    auto it = m_prior_states.find(atom_id);
+    if (it != m_prior_states.end()) return &it->second;
+    for (const auto& block : m_sealed_prior_states) {
+        auto found = block->find(atom_id);
+        if (found != block->end()) return &found->second;
+    }
+    return nullptr;
+}
+
+std::string MORV_LOG::get_prior_state(uint32_t atom_id) const
+{
+    const std::string* state = find_prior_state(atom_id);
+    return state != nullptr ? *state : std::string();
 }
 
 void MORV_LOG::log_connection(CDB_ATOM_OTERM* source, CDB_ATOM_ITERM* iterm)

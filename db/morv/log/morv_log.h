@@ -7,6 +7,7 @@
 // tests read the list to see what an edit logged and in which order.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -88,7 +89,12 @@ public:
     void log_ignore_partition_bp_info(int partition_id);
 
     // ---- records of the editing interface, the net utility and the sweeper
+    // Keeps the node's form before its first change (its prior state); a
+    // node keeps the first form stored.
     void store_node_info_before_change(CDB_ATOM_NODE* node);
+    // The stored prior state of an atom: its LUT mask and, per input term,
+    // "usage:index" and what drives it; "" when none was stored.
+    std::string get_prior_state(uint32_t atom_id) const;
     void log_connection(CDB_ATOM_OTERM* source, CDB_ATOM_ITERM* iterm);
     // source: MORV_LOG_GND_SOURCE or MORV_LOG_VCC_SOURCE
     void log_connection(int source, CDB_ATOM_ITERM* iterm);
@@ -140,6 +146,12 @@ private:
 
     mutable std::vector<std::shared_ptr<const SEALED_ENTRIES>> m_sealed;
     mutable SEALED_ENTRIES m_pending;
+    // The prior states stored so far, shared with snapshot copies the same way.
+    using PRIOR_STATES =
+        std::map<uint32_t, std::string, std::less<uint32_t>, MORV_ALLOCATOR<std::pair<const uint32_t, std::string>>>;
+    const std::string* find_prior_state(uint32_t atom_id) const;
+    mutable std::vector<std::shared_ptr<const PRIOR_STATES>> m_sealed_prior_states;
+    mutable PRIOR_STATES m_prior_states;
 };
 
 class MORV_LOG_BRK : public MORV_LOG

@@ -224,16 +224,22 @@ void MORV_CDB_INTERFACE::insert_fanin(CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM* ote
     iterm->insert_fanin(oterm);
 }
 
-void MORV_CDB_INTERFACE::log_constant(CDB_ATOM_ITERM* iterm, int sentinel)
+void MORV_CDB_INTERFACE::store_prior_state(CDB_ATOM_ITERM* iterm)
 {
-    if (!logging) return;
-    m_fsyn_log->store_node_info_before_change(iterm->get_my_node());
-    m_fsyn_log->log_connection(sentinel, iterm);
+    if (logging) m_fsyn_log->store_node_info_before_change(iterm->get_my_node());
 }
 
+void MORV_CDB_INTERFACE::log_constant(CDB_ATOM_ITERM* iterm, int sentinel)
+{
+    if (logging) m_fsyn_log->log_connection(sentinel, iterm);
+}
+
+// A tie stores the node's prior state before anything about it changes:
+// that is the form a replay starts from.
 void MORV_CDB_INTERFACE::set_iterm_gnd(CDB_ATOM_ITERM* iterm)
 {
     MORV_ASSERT(iterm);
+    store_prior_state(iterm);
     if (iterm->is_connected()) {
         if (logging) m_fsyn_log->log_disconnection(iterm);
         iterm->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
@@ -245,6 +251,7 @@ void MORV_CDB_INTERFACE::set_iterm_gnd(CDB_ATOM_ITERM* iterm)
 void MORV_CDB_INTERFACE::set_iterm_vcc(CDB_ATOM_ITERM* iterm)
 {
     MORV_ASSERT(iterm);
+    store_prior_state(iterm);
     if (iterm->is_connected()) {
         if (logging) m_fsyn_log->log_disconnection(iterm);
         iterm->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
@@ -258,6 +265,7 @@ void MORV_CDB_INTERFACE::set_iterm_vcc(CDB_ATOM_ITERM* iterm)
 void MORV_CDB_INTERFACE::set_iterm_logical_vcc(CDB_ATOM_ITERM* iterm)
 {
     MORV_ASSERT(iterm && iterm->get_my_node());
+    store_prior_state(iterm);
     iterm->set_logical_vcc();
     const bool high = iterm->get_my_node()->is_active_high(iterm->get_any_usage_as());
     log_constant(iterm, high ? MORV_LOG_VCC_SOURCE : MORV_LOG_GND_SOURCE);
@@ -266,6 +274,7 @@ void MORV_CDB_INTERFACE::set_iterm_logical_vcc(CDB_ATOM_ITERM* iterm)
 void MORV_CDB_INTERFACE::set_iterm_logical_gnd(CDB_ATOM_ITERM* iterm)
 {
     MORV_ASSERT(iterm && iterm->get_my_node());
+    store_prior_state(iterm);
     iterm->set_logical_gnd();
     const bool high = iterm->get_my_node()->is_active_high(iterm->get_any_usage_as());
     log_constant(iterm, high ? MORV_LOG_GND_SOURCE : MORV_LOG_VCC_SOURCE);

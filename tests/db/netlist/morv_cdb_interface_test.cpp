@@ -226,8 +226,8 @@ TEST_F(MorvCdbInterfaceTest, DisconnectionsAreLoggedBeforeConnectionsAfterAndCon
                                    "log_disconnection(" + t + ")",
                                    "log_connection(-3," + t + ")",
                                    "log_connection(" + o + "," + t + ")",
-                                   "log_disconnection(" + t + ")",
                                    "store_node_info_before_change(" + id(sink) + ")",
+                                   "log_disconnection(" + t + ")",
                                    "log_connection(-2," + t + ")",
                                }));
 
@@ -247,10 +247,29 @@ TEST_F(MorvCdbInterfaceTest, DisconnectionsAreLoggedBeforeConnectionsAfterAndCon
                                    "log_connection(-3," + t + ")",
                                    "store_node_info_before_change(" + id(sink) + ")",
                                    "log_connection(-2," + t + ")",
-                                   "log_disconnection(" + t + ")",
                                    "store_node_info_before_change(" + id(sink) + ")",
+                                   "log_disconnection(" + t + ")",
                                    "log_connection(-3," + t + ")",
                                }));
+}
+
+// The prior state a tie stores is the node as it was before the tie, and a
+// node keeps the first one stored.
+TEST_F(MorvCdbInterfaceTest, ATieStoresThePriorStateBeforeTheTie)
+{
+    CDB_ATOM_ITERM* b = sink->add_input_term(DB_DATA_B);
+    ASSERT_FALSE(b->is_connected());
+    const std::string before = "mask 0x0; 11:0 " + id(driver) + ":8:0; 12:0 open";
+    cdb->set_iterm_gnd(b);
+    EXPECT_TRUE(b->is_gnd());
+    EXPECT_EQ(log->get_prior_state(sink->get_id()), before);
+    cdb->set_iterm_logical_vcc(b);
+    cdb->set_iterm_vcc(sink->get_input_term_by_type(DB_DATA_A));
+    EXPECT_EQ(log->get_prior_state(sink->get_id()), before);
+    EXPECT_EQ(log->get_prior_state(driver->get_id()), "");
+    // A snapshot's copy of the log keeps what was stored.
+    MORV_LOG copy(*log, api);
+    EXPECT_EQ(copy.get_prior_state(sink->get_id()), before);
 }
 
 TEST_F(MorvCdbInterfaceTest, PropertySettersThatChangeNothingLogNothing)
