@@ -366,14 +366,6 @@ bool MORV_NET_UTIL::iterm_properties_equal(CDB_ATOM_ITERM* a, CDB_ATOM_ITERM* b)
     return !iterm_properties_less(a, b) && !iterm_properties_less(b, a);
 }
 
-int MORV_NET_UTIL::boundary_port_id(CDB_ATOM_ITERM* iterm) const
-{
-    // Bindings exist only with the host's boundary-port manager, which
-    // this compile has none of.
-    (void)iterm;
-    return -1;
-}
-
 // ---------------------------------------------------------------- names
 
 std::string MORV_NET_UTIL::get_hpath_name(CDB_ATOM_NODE* node)

@@ -20,6 +20,7 @@
 #include "morv/netlist/morv_deterministic.h"
 
 class MORV_API;
+class MORV_LOG;
 class MORV_TIMING;
 class MORV_CDB_INTERFACE;
 class MORV_CANONICAL_NODE_INFO;
@@ -222,11 +223,21 @@ protected:
     static bool is_latch_data_input(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm);
     // A DB_DATA_C input that also serves the register keeps its other usages.
     void clear_data_c_usage(CDB_ATOM_ITERM* iterm);
-    // Removal of one LUT input the mask ignores: cleared binding, taken off
-    // the node and deleted.
+    // Removal of one LUT input the mask ignores: cleared binding,
+    // disconnected, taken off the node and deleted.
     void remove_and_delete_lut_input(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm, int port_type);
+    // One ignored input of a 4-input cell: deleted, or only its LUT usage
+    // cleared when it also feeds the register.
+    void remove_lut_data_input(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm, int port_type);
     // Removal that keeps the term on the node: disconnected and uninverted.
     void disconnect_lut_input(CDB_ATOM_ITERM* iterm);
+    // Clears the inversion bit, logged.
+    void clear_invert(CDB_ATOM_ITERM* iterm);
+    // Logs the removal and takes the term off the node (not deleted).
+    void take_input_term_off(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm, int port_type);
+    CDB_ATOM_OTERM* create_named_oterm(HDB_INSTANCE_NAME* base_name, CDB_ATOM_NODE* node, int port_type, int index);
+    // The run's change log while the editing interface logs, else null.
+    MORV_LOG* change_log() const;
     // The node's own mask value, or the comb-out term's mask.
     static uint64_t node_mask(CDB_ATOM_NODE* node);
     static uint64_t oterm_mask(CDB_ATOM_OTERM* oterm);
@@ -247,10 +258,9 @@ protected:
     void announce_node_added(CDB_ATOM_NODE* node, CDB_ATOM_NODE* from_node);
     // The atom's partition, -1 for none.
     int atom_partition_id(CDB_ATOM_NODE* node) const;
-    // New atoms of the run's family, named by the unique-name rule.
-    CDB_ATOM_NODE* create_family_atom(int kind, HDB_INSTANCE_NAME* name) const;
-    CDB_ATOM_NODE* create_family_lcell_comb(CDB_ATOM_NODE* node);
-    CDB_ATOM_NODE* create_family_register(CDB_ATOM_NODE* node, HDB_INSTANCE_NAME* base_name);
+    // Names of new cells ("_NEW") and registers ("_NEW_REG", after base_name when given).
+    HDB_INSTANCE_NAME* new_lcell_comb_name(CDB_ATOM_NODE* node) const;
+    HDB_INSTANCE_NAME* new_register_name(CDB_ATOM_NODE* node, HDB_INSTANCE_NAME* base_name) const;
     // The action point's name manager, where every instance name lives.
     HDB_NAME_MGR* name_mgr() const;
     int grid_average_neighbour_delay() const;

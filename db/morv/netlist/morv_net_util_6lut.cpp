@@ -3,6 +3,7 @@
 #include "cdb/cdb_atom_node.h"
 
 #include "morv/core/morv_assert.h"
+#include "morv/netlist/morv_cdb_interface.h"
 
 namespace {
 
@@ -179,7 +180,7 @@ uint64_t MORV_NET_UTIL_6LUT::get_carry_lutmask(CDB_ATOM_NODE* /*node*/) const
 
 uint64_t MORV_NET_UTIL_6LUT::get_spread_adder_lutmask(CDB_ATOM_NODE* node) const
 {
-    const uint64_t adder = node->get_adder_lutmask();
+    const uint64_t adder = m_cdb_interface->get_adder_lutmask(node);
     return (adder & 0xFFFF) | (((adder >> 16) & 0xFFFF) << 32);
 }
 
@@ -199,7 +200,8 @@ unsigned MORV_NET_UTIL_6LUT::comb_out_normal_mode(CDB_ATOM_NODE* node, const uns
     MORV_ASSERT(node->is_lcell_comb());
     MORV_ASSERT(!is_in_extended_mode(node));
     const unsigned k6 = index_k6(in);
-    return (get_lutmask(node) >> (reversed ? 63 - k6 : k6)) & 1u;
+    // The comb-out reads the whole mask, also while the adder uses its halves.
+    return (node_mask(node) >> (reversed ? 63 - k6 : k6)) & 1u;
 }
 
 unsigned MORV_NET_UTIL_6LUT::comb_out_extended_mode(CDB_ATOM_NODE* node, const unsigned* in, bool reversed) const
@@ -213,7 +215,7 @@ unsigned MORV_NET_UTIL_6LUT::comb_out_extended_mode(CDB_ATOM_NODE* node, const u
     const unsigned quarter = reversed ? 3 - (2 * f + e) : 2 * f + e;
     const bool third_is_c = reversed ? e == 1 : e == 0;
     const unsigned k = third_is_c ? index_kd(in) : index_kg(in);
-    return word_bit(get_lutmask(node), 16 * quarter, k, reversed);
+    return word_bit(node_mask(node), 16 * quarter, k, reversed);
 }
 
 MORV_NET_UTIL_6LUT::ADDER_OPERANDS MORV_NET_UTIL_6LUT::adder_operands(CDB_ATOM_NODE* node, const unsigned* in,
@@ -308,23 +310,36 @@ int MORV_NET_UTIL_6LUT::remove_unused_lut_inputs(CDB_ATOM_NODE* node)
     return remove_unused_normal_inputs_6lut(node);
 }
 
+namespace {
+
+// Whether sum, carry and share-out ignore a data input: they read the low
+// half at (a, b, c, d) and the upper half at (a, b, c, f) for sum and carry,
+// at (a, b, c, d) for the share-out; e is never theirs to drop.
+bool adder_ignores_input(const CDB_LUTMASK& low, const CDB_LUTMASK& high, int input, bool share_out_used)
+{
+    if (input < 3) return low.is_independent_of(input) && high.is_independent_of(input);
+    if (input == 3) return low.is_independent_of(3) && (high.is_independent_of(3) || !share_out_used);
+    return input == 5 && high.is_independent_of(3);
+}
+
+}  // namespace
+
 int MORV_NET_UTIL_6LUT::remove_unused_arithmetic_inputs_6lut(CDB_ATOM_NODE* node)
 {
     MORV_ASSERT(node && is_in_arithmetic_mode(node));
     const uint64_t mask = get_lutmask(node);
     const CDB_LUTMASK low(6, mask & 0xFFFF);
     const CDB_LUTMASK high(6, (mask >> 32) & 0xFFFF);
+    const bool share_out_used = is_output_connected(node, DB_SHARE_OUT);
+    // A used comb-out reads the whole mask, beyond the adder halves.
+    const bool comb_out_used = is_output_connected(node, DB_COMB_OUT);
+    const CDB_LUTMASK whole(6, node_mask(node));
     int count = 0;
     for (int input = 0; input < 6; ++input) {
         CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(DB_DATA_A + input);
         if (iterm == nullptr || !iterm->is_connected()) continue;
-        bool unused = false;
-        if (input < 3) unused = low.is_independent_of(input) && high.is_independent_of(input);
-        else if (input == 3)
-            unused =
-                low.is_independent_of(3) && (high.is_independent_of(3) || !is_output_connected(node, DB_SHARE_OUT));
-        else if (input == 5) unused = high.is_independent_of(3);  // the upper half reads f where the lower reads d
-        if (!unused) continue;
+        if (!adder_ignores_input(low, high, input, share_out_used)) continue;
+        if (comb_out_used && !whole.is_independent_of(input)) continue;
         print_removed_input(input, node);
         disconnect_lut_input(iterm);
         ++count;

@@ -8,6 +8,7 @@
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_env.h"
+#include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util_family.h"
 
 namespace {
@@ -43,12 +44,14 @@ void MORV_NET_UTIL_BRK::tie_input_to_new_vcc_lcell(CDB_ATOM_ITERM* iterm)
 {
     CDB_ATOM_NODE* node = iterm->get_my_node();
     HDB_INSTANCE_NAME* name = make_unique_instance_name(node->get_instance_name(), "_VCC");
-    CDB_ATOM_NODE* cell = create_family_atom(CDB_KIND_LCELL_COMB, name);
-    CDB_ATOM_OTERM* combout = cell->add_output_term(DB_COMB_OUT, name);
+    CDB_ATOM_NODE* cell = m_cdb_interface->create_lcell_comb_brk(nullptr, name);
+    CDB_ATOM_OTERM* combout = nullptr;
+    m_cdb_interface->create_oterm(nullptr, combout, cell, DB_COMB_OUT, name);
     disconnect_lut_input(iterm);
     insert_fanout(combout, iterm);
-    cell->set_lutmask(CDB_LUTMASK(6, ~uint64_t(0)), 0);
+    m_cdb_interface->set_lutmask(cell, CDB_LUTMASK(6, ~uint64_t(0)), 0);
     announce_node_modified(cell);
+    // The new cell joins the partition of the cell it drives.
     announce_node_added(cell, node);
 }
 

@@ -1,18 +1,8 @@
 #include "morv/netlist/morv_net_util_family.h"
 
 #include "cdb/cdb_atom_node.h"
-#include "mem_alloc_sys.h"
 
 #include "morv/core/morv_assert.h"
-
-template <typename BRANCH>
-bool MORV_NET_UTIL_LCELL_FF_LEAF<BRANCH>::is_ff(CDB_ATOM_NODE* node) const
-{
-    return node->is_lcell_ff();
-}
-
-template class MORV_NET_UTIL_LCELL_FF_LEAF<MORV_NET_UTIL_4LUT>;
-template class MORV_NET_UTIL_LCELL_FF_LEAF<MORV_NET_UTIL_6LUT>;
 
 // ---------------------------------------------------------------- MRL
 

@@ -3,6 +3,7 @@
 #include "cdb/cdb_atom_node.h"
 
 #include "morv/core/morv_assert.h"
+#include "morv/netlist/morv_cdb_interface.h"
 
 MORV_NET_UTIL_UVO::MORV_NET_UTIL_UVO(CDB_ATOM_NETLIST* netlist, MORV_API* api) : MORV_NET_UTIL(netlist, api)
 {
@@ -139,7 +140,7 @@ bool MORV_NET_UTIL_UVO::is_driven_by_constant_gnd(CDB_ATOM_ITERM* iterm) const
 
 bool MORV_NET_UTIL_UVO::is_driven_by_constant_vcc(CDB_ATOM_ITERM* iterm) const
 {
-    return is_driven_by_constant(iterm, true, false);
+    return is_driven_by_constant(iterm, true, true);
 }
 
 // ---------------------------------------------------------------- masks
@@ -265,7 +266,7 @@ MORV_CANONICAL_NODE_INFO* MORV_NET_UTIL_UVO::create_canonical_node_info(CDB_ATOM
 
 CDB_ATOM_NODE* MORV_NET_UTIL_UVO::create_lcell_comb(CDB_ATOM_NODE* node)
 {
-    return create_family_lcell_comb(node);
+    return m_cdb_interface->create_lcell_uvo(nullptr, new_lcell_comb_name(node));
 }
 
 CDB_ATOM_NODE* MORV_NET_UTIL_UVO::create_register(CDB_ATOM_NODE* /*node*/, HDB_INSTANCE_NAME* /*base_name*/)

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "cut/cut_atom_util.h"
 
@@ -95,7 +97,8 @@ TEST_F(NetUtilEditTest, InputOrderPutsConstantsFirstThenPropertiesThenSources)
 
 TEST_F(NetUtilEditTest, SavedPropertiesComeBackOnAnotherTerm)
 {
-    NET_UTIL_NETLIST n(CDB_FAMILY_MRL);
+    NET_UTIL_NETLIST n(CDB_FAMILY_MRL, NET_UTIL_PARTITIONS);
+    const int port = n.bpm()->create_port("p|bus3");
     CDB_ATOM_NODE* cell = n.atom(CDB_KIND_LCELL_COMB, "cell");
     CDB_ATOM_ITERM* from = cell->add_input_term(DB_DATA_A);
     from->set_invert();
@@ -103,11 +106,12 @@ TEST_F(NetUtilEditTest, SavedPropertiesComeBackOnAnotherTerm)
     from->set_delay_chain_index(DB_DELAY_CHAIN_INPUT, 3);
     from->set_connected_to_delay_chain(DB_DELAY_CHAIN_INPUT, true);
     from->set_user_delay_chain(DB_DELAY_CHAIN_INPUT, true);
+    ASSERT_TRUE(n.bpm()->assign_port_id(from, port));
     MORV_ITERM_PROPERTIES record;
     n.util()->save_iterm_properties(record, from);
     EXPECT_EQ(record.global_setting, -5);
     EXPECT_EQ(record.delay_chain_index, 3);
-    EXPECT_EQ(record.boundary_port_id, -1);
+    EXPECT_EQ(record.boundary_port_id, port);
     CDB_ATOM_ITERM* to = cell->add_input_term(DB_DATA_B);
     n.util()->restore_iterm_properties(record, to);
     MORV_ITERM_PROPERTIES again;
@@ -118,11 +122,130 @@ TEST_F(NetUtilEditTest, SavedPropertiesComeBackOnAnotherTerm)
     EXPECT_TRUE(again.use_delay_chain);
     EXPECT_TRUE(again.user_delay_chain);
     EXPECT_EQ(again.delay_chain_index, 3);
+    EXPECT_EQ(again.boundary_port_id, port);
+    EXPECT_EQ(n.bpm()->get_assigned_port_id(to), port);
     n.util()->reset_iterm_properties(to);
     n.util()->save_iterm_properties(&again, to);
     EXPECT_FALSE(again.inverted || again.connected_to_delay_chain || again.use_delay_chain);
     EXPECT_EQ(again.global_setting, 0);
     EXPECT_EQ(again.delay_chain_index, -1);
+    // A term without a binding restores none, clearing the one it had.
+    MORV_ITERM_PROPERTIES plain;
+    n.util()->save_iterm_properties(plain, cell->add_input_term(DB_DATA_C));
+    EXPECT_EQ(plain.boundary_port_id, -1);
+    n.util()->restore_iterm_properties(plain, to);
+    EXPECT_EQ(n.bpm()->get_assigned_port_id(to), -1);
+}
+
+TEST_F(NetUtilEditTest, TermEditsAreAnnouncedAndLogged)
+{
+    NET_UTIL_NETLIST n(CDB_FAMILY_BRK, NET_UTIL_LOGGING);
+    MORV_NET_UTIL* u = n.util();
+    CDB_ATOM_NODE* cell = n.atom(CDB_KIND_LCELL_COMB, "cell");
+    const std::string id = std::to_string(cell->get_id());
+    CDB_ATOM_OTERM* source = n.new_source();
+    n.take_log_entries();
+
+    // New terms: logged once they exist, named after the node.
+    CDB_ATOM_OTERM* out = u->create_oterm(static_cast<HDB_INSTANCE_NAME*>(nullptr), cell, DB_COMB_OUT);
+    const std::string out_name = out->get_instance_name()->get_short_hpath();
+    EXPECT_EQ(out_name.rfind("cell_OTERM", 0), 0u);
+    CDB_ATOM_ITERM* b = u->create_iterm(cell, DB_DATA_B);
+    EXPECT_EQ(cell->get_input_term_by_type(DB_DATA_B), b);
+    const std::string bt = term_text(b);
+    EXPECT_EQ(n.take_log_entries(), (std::vector<std::string>{"log_create_oterm(" + id + ",8," + out_name + ")",
+                                                              "log_create_iterm(" + id + ",12,0)"}));
+
+    // Connections: logged before they are made; disconnections too.
+    u->insert_fanout(source, b);
+    EXPECT_EQ(b->get_source(), source);
+    u->disconnect_iterm(b, CDB_NET_ITERM::CONNECT_GND);
+    EXPECT_TRUE(b->is_gnd());
+    const std::string src =
+        std::to_string(source->get_my_node()->get_id()) + ":" + std::to_string(source->get_any_usage_as()) + ":0";
+    EXPECT_EQ(n.take_log_entries(),
+              (std::vector<std::string>{"log_connection(" + src + "," + bt + ")", "log_disconnection(" + bt + ")",
+                                        "log_connection(-2," + bt + ")"}));
+
+    // Properties: written back through the interface, cleared one by one.
+    MORV_ITERM_PROPERTIES record;
+    record.inverted = true;
+    record.global_setting = 3;
+    u->restore_iterm_properties(record, b);
+    u->reset_iterm_properties(b);
+    EXPECT_EQ(
+        n.take_log_entries(),
+        (std::vector<std::string>{"log_set_iterm_properties(" + bt + ",1,3,8,0,0,0,0)", "log_clear_invert(" + bt + ")",
+                                  "log_reset_delay_chain(" + bt + ",8)",
+                                  "log_set_connected_to_delay_chain(" + bt + ",8,0)", "log_set_global(" + bt + ",0)"}));
+
+    // Fanout moves and removals.
+    CDB_ATOM_OTERM* other = n.new_source();
+    CDB_ATOM_ITERM* c = cell->add_input_term(DB_DATA_C);
+    u->insert_fanout(source, c);
+    n.take_log_entries();
+    u->adopt_fanouts(other, source);
+    EXPECT_EQ(other->get_number_of_fanout(), 1);
+    u->remove_input_term(cell, DB_DATA_C);
+    EXPECT_EQ(cell->get_input_term_by_type(DB_DATA_C), nullptr);
+    EXPECT_EQ(c->get_source(), other);  // taken off the node, not deleted
+    delete c;
+    u->delete_iterm(b);
+    EXPECT_EQ(cell->get_input_term_by_type(DB_DATA_B), nullptr);
+    const std::string other_text =
+        std::to_string(other->get_my_node()->get_id()) + ":" + std::to_string(other->get_any_usage_as()) + ":0";
+    EXPECT_EQ(n.take_log_entries(), (std::vector<std::string>{"log_adopt_fanouts(" + other_text + "," + src + ")",
+                                                              "log_replace_input_term_by_type(" + id + ",none,13)",
+                                                              "log_disconnection(" + bt + ")",
+                                                              "log_replace_input_term_by_type(" + id + ",none,12)"}));
+}
+
+TEST_F(NetUtilEditTest, RegisterControlsGoWithTheirBindingsAndAreLogged)
+{
+    NET_UTIL_NETLIST n(CDB_FAMILY_RZK, NET_UTIL_PARTITIONS | NET_UTIL_LOGGING);
+    const int port = n.bpm()->create_port("p|enable");
+    CDB_ATOM_NODE* reg = n.atom(CDB_KIND_REGISTER, "reg");
+    CDB_ATOM_ITERM* data = n.drive(reg, DB_DATAIN);
+    CDB_ATOM_ITERM* enable = n.drive(reg, DB_CLOCK_ENABLE);
+    CDB_ATOM_ITERM* sload = n.drive(reg, DB_SYNCH_LOAD);
+    CDB_ATOM_ITERM* sclr = reg->add_input_term(DB_SYNCH_CLEAR);  // not connected: stays
+    ASSERT_TRUE(n.bpm()->assign_port_id(enable, port));
+    const std::string id = std::to_string(reg->get_id());
+    const std::string enable_text = term_text(enable);
+    n.take_log_entries();
+    n.util()->remove_register_control_inputs(reg);
+    EXPECT_EQ(reg->get_input_term_by_type(DB_CLOCK_ENABLE), nullptr);
+    EXPECT_EQ(reg->get_input_term_by_type(DB_SYNCH_LOAD), nullptr);
+    EXPECT_EQ(reg->get_input_term_by_type(DB_SYNCH_CLEAR), sclr);
+    EXPECT_EQ(reg->get_input_term_by_type(DB_DATAIN), data);
+    EXPECT_EQ(n.bpm()->get_binding_count(), 0);
+    (void)sload;
+    EXPECT_EQ(n.take_log_entries(), (std::vector<std::string>{"log_disconnect_boundary_port_id(" + enable_text + ")",
+                                                              "log_replace_input_term_by_type(" + id + ",none,7)",
+                                                              "log_replace_input_term_by_type(" + id + ",none,30)"}));
+}
+
+TEST_F(NetUtilEditTest, NewCellsComeFromTheFamilyFactories)
+{
+    // The same atom type, bits and mode as the host makes for the family.
+    for (int family : kNetUtilFamilies) {
+        NET_UTIL_NETLIST n(family);
+        CDB_ATOM_NODE* model = n.atom(CDB_KIND_LCELL_COMB, "model");
+        for (int kind : {CDB_KIND_LCELL_COMB, CDB_KIND_REGISTER}) {
+            if (family == CDB_FAMILY_UVO && kind == CDB_KIND_REGISTER) {
+                EXPECT_EQ(internal_error_of([&] { n.util()->create_register(model); }),
+                          "Function not supported by this family");
+                continue;
+            }
+            std::unique_ptr<CDB_ATOM_NODE> made(kind == CDB_KIND_REGISTER ? n.util()->create_register(model)
+                                                                          : n.util()->create_lcell_comb(model));
+            std::unique_ptr<CDB_ATOM_NODE> host(cdb_create_atom(family, kind));
+            const std::string what = numbered("family ", family) + numbered(" kind ", kind);
+            EXPECT_EQ(made->get_atom_type(), host->get_atom_type()) << what;
+            EXPECT_EQ(made->get_bits(), host->get_bits()) << what;
+            EXPECT_EQ(made->get_mode(), host->get_mode()) << what;
+        }
+    }
 }
 
 // A cell with the given inputs driven and the comb-out used.

@@ -136,7 +136,8 @@ TEST_F(NetUtilEvaluateTest, BitOrderAndAdderEdgeCases)
 TEST_F(NetUtilEvaluateTest, MaskGettersPickTheOutputThatIsUsed)
 {
     // A BRK arithmetic cell whose comb-out is used too answers its own mask,
-    // MRL answers the spread adder mask.
+    // MRL answers the spread adder mask. The adder halves are bits 0..15 and
+    // 32..47 of the cell's one mask.
     for (int family : {CDB_FAMILY_BRK, CDB_FAMILY_MRL}) {
         NET_UTIL_NETLIST n(family);
         CDB_ATOM_NODE* cell = n.atom(CDB_KIND_LCELL_COMB, "cell");
@@ -146,8 +147,19 @@ TEST_F(NetUtilEvaluateTest, MaskGettersPickTheOutputThatIsUsed)
         EXPECT_EQ(n.util()->get_lutmask(cell), 0x0000BEEF0000CAFEull) << family;
         n.load(cell, DB_COMB_OUT);
         EXPECT_EQ(n.util()->get_lutmask(cell),
-                  family == CDB_FAMILY_BRK ? 0x123456789ABCDEF0ull : 0x0000BEEF0000CAFEull);
+                  family == CDB_FAMILY_BRK ? 0x1234BEEF9ABCCAFEull : 0x0000BEEF0000CAFEull);
+        // Only the share-out used: MRL too answers the whole mask.
+        CDB_ATOM_NODE* share = n.atom(CDB_KIND_LCELL_COMB, "share");
+        share->set_lutmask(CDB_LUTMASK(6, 0x123456789ABCDEF0ull));
+        n.load(share, DB_SHARE_OUT);
+        EXPECT_EQ(n.util()->get_lutmask(share), 0x123456789ABCDEF0ull) << family;
     }
+    // The adder mask is read through the editing interface, which refuses a 4-input cell.
+    NET_UTIL_NETLIST mrl(CDB_FAMILY_MRL);
+    CDB_ATOM_NODE* alien = cdb_create_atom(CDB_FAMILY_TEV, CDB_KIND_LCELL_COMB, nullptr);
+    mrl.netlist()->add_node(alien);
+    mrl.load(alien, DB_SUM_OUT);
+    EXPECT_EQ(internal_error_of([&] { mrl.util()->get_lutmask(alien); }), "Function called for an illegal family");
     // 4-input cells: a comb-out without fanout has no function.
     NET_UTIL_NETLIST tev(CDB_FAMILY_TEV);
     CDB_ATOM_NODE* cell = tev.atom(CDB_KIND_LCELL_COMB, "cell");
