@@ -169,6 +169,27 @@ TEST(HostDuplicate, CloneKeepsEverythingButNameAndFanout)
     EXPECT_EQ(f.env->count_notes("duplicate_node"), 1);
 }
 
+// An adder's mask is two 16-bit halves: a clone keeps both, whether they
+// sit in a 6-input cell's LUT mask or in the MRL adder cell's own mask.
+TEST(HostDuplicate, AdderCellsKeepBothHalvesOfTheirMask)
+{
+    FIXTURE f(std::string(k_small), CDB_FAMILY_MRL);
+    CDB_ATOM_NODE* adder = cdb_create_atom(CDB_FAMILY_MRL, CDB_KIND_HSADDER, nullptr);
+    adder->set_chip_db_entry(f.design->chip_entry());
+    f.design->netlist()->add_node(adder);
+    adder->add_output_term(DB_SUM_OUT);
+    adder->set_sum_lutmask(CDB_LUTMASK(5, 0xBEEFCAFEull));
+    CDB_ATOM_NODE* copy = f.env->duplicate_node(adder, DB_SUM_OUT);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->get_adder_lutmask(), 0xBEEFCAFEull);
+    CDB_ATOM_NODE* n1 = f.by_name("n1");
+    n1->set_sum_lutmask(CDB_LUTMASK(5, 0xBEEFCAFEull));
+    CDB_ATOM_NODE* cell = f.env->duplicate_node(n1, DB_COMB_OUT);
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(cell->get_lutmask(), n1->get_lutmask());
+    EXPECT_EQ(cell->get_adder_lutmask(), 0xBEEFCAFEull);
+}
+
 TEST(HostGround, OneCellPerPartitionKeptAndFoundAgain)
 {
     FIXTURE f(k_small);

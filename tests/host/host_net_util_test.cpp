@@ -2,9 +2,11 @@
 
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "abc_equiv.h"
+#include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
 #include "hdb/hdb_instance_name.h"
 #include "host_env.h"
@@ -14,6 +16,8 @@
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"
+#include "morv/log/morv_log.h"
+#include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util_family.h"
 
 using namespace morv_host;
@@ -102,6 +106,55 @@ TEST(HostNetUtil, BrkConstantInputsGetDriverCellsAndKeepTheFunction)
     blif_write_netlist_file(*netlist, "luts_tied.blif", "luts");
     const ABC_RESULT result = abc_check_equivalence("luts_ref.blif", "luts_tied.blif", false);
     EXPECT_TRUE(result.is_equivalent()) << result.m_command << "\n" << result.m_output;
+}
+
+// With partitions, a tie's driver lives in the partition of the cell it
+// drives: a new VCC cell joins it, a GND tie takes that partition's ground
+// cell; every tie is logged.
+TEST(HostNetUtil, BrkTieCellsJoinThePartitionOfTheCellTheyDrive)
+{
+    msg_set_quiet(true);
+    BLIF_READER reader(CDB_FAMILY_BRK);
+    HOST_DESIGN design(CDB_FAMILY_BRK, reader.read_text(k_luts, "luts.blif"));
+    BPM_BOUNDARY_PORT_MANAGER* bpm = design.install_boundary_port_manager();
+    CDB_ATOM_NETLIST* netlist = design.netlist();
+    CDB_ATOM_NODE* y = driver_of(netlist, "y");
+    CDB_ATOM_NODE* z = driver_of(netlist, "z");
+    ASSERT_TRUE(y && z);
+    CDB_ATOM_ASSIGNMENTS in_two;
+    in_two.partition_id = 2;
+    y->set_assignments(in_two);
+    CDB_ATOM_ITERM* y_vcc = y->add_input_term(DB_DATA_D);
+    y_vcc->set_vcc();
+    CDB_ATOM_ITERM* y_gnd = y->add_input_term(DB_DATA_E);
+    y_gnd->set_gnd();
+    CDB_ATOM_ITERM* z_gnd = z->add_input_term(DB_DATA_F);
+    z_gnd->set_gnd();
+    std::unique_ptr<MORV_LOG> log;  // outlives the facade that writes into it
+    HOST_ENV env(design);
+    auto* expert = dynamic_cast<MORV_EXPERT*>(env.get_fsyn_expert());
+    ASSERT_NE(expert, nullptr);
+    MORV_API* api = expert->get_fsyn_api();
+    log = std::make_unique<MORV_LOG>(api);
+    api->get_fsyn_cdb_interface()->set_fsyn_log(log.get());
+    api->get_fsyn_cdb_interface()->set_logging(true);
+
+    api->get_fsyn_net_util()->tie_inputs_to_vcc_lcells();
+
+    ASSERT_TRUE(y_vcc->get_source() && y_gnd->get_source() && z_gnd->get_source());
+    EXPECT_EQ(bpm->get_partition_id(y_vcc->get_source()->get_my_node()), 2);
+    EXPECT_EQ(bpm->get_partition_id(y_gnd->get_source()->get_my_node()), 2);
+    EXPECT_EQ(bpm->get_partition_id(z_gnd->get_source()->get_my_node()), -1);
+    EXPECT_NE(y_gnd->get_source()->get_my_node(), z_gnd->get_source()->get_my_node());
+    int disconnections = 0, connections = 0, insertions = 0;
+    for (const MORV_LOG_ENTRY& e : log->get_pending_entries()) {
+        disconnections += e.m_writer == "log_disconnection";
+        connections += e.m_writer == "log_connection";
+        insertions += e.m_writer == "log_insert_atom";
+    }
+    EXPECT_EQ(disconnections, 3);
+    EXPECT_EQ(connections, 3);
+    EXPECT_EQ(insertions, 1);  // the VCC cell; ground cells are the host's
 }
 
 }  // namespace

@@ -70,11 +70,6 @@ CDB_ATOM_NODE* MORV_NET_UTIL::source_node(CDB_ATOM_ITERM* iterm)
     return iterm->get_source()->get_my_node();
 }
 
-bool MORV_NET_UTIL::is_data_port(int port_type, int count)
-{
-    return port_type >= DB_DATA_A && port_type < DB_DATA_A + count;
-}
-
 uint64_t MORV_NET_UTIL::oterm_mask(CDB_ATOM_OTERM* oterm)
 {
     return oterm->get_lutmask().get_value();

@@ -87,6 +87,11 @@ public:
     virtual bool is_driven_by_constant_gnd(CDB_ATOM_ITERM* iterm) const = 0;
     virtual bool is_driven_by_constant_vcc(CDB_ATOM_ITERM* iterm) const = 0;
     // Drops connected LUT data inputs the mask ignores; answers how many.
+    // Every used output keeps its function. A latch keeps its data input
+    // whatever the mask says, also when it is tied to a constant: the latch
+    // description names it. So constant propagation leaves latches alone (a
+    // fold into a latch's mask could never be followed by a removal, and
+    // would take the mask away from the form its description reads).
     virtual int remove_unused_lut_inputs(CDB_ATOM_NODE* node) = 0;
     // A new unconnected, unannounced combinational cell of the family.
     virtual CDB_ATOM_NODE* create_lcell_comb(CDB_ATOM_NODE* node) = 0;
@@ -211,8 +216,6 @@ protected:
     static CDB_ATOM_NODE* first_fanout_node(CDB_ATOM_OTERM* oterm);
     // The node behind the source of a connected input term, null otherwise.
     static CDB_ATOM_NODE* source_node(CDB_ATOM_ITERM* iterm);
-    // Whether a LUT data input port is among the first n data inputs.
-    static bool is_data_port(int port_type, int count);
     // Input removal of the 4-input cells (4-LUT branch and UVO): in
     // arithmetic mode from the carry and comb masks, else from the LUT mask.
     int remove_unused_arithmetic_inputs(CDB_ATOM_NODE* node, const CDB_LUTMASK& carry_mask,

@@ -225,6 +225,36 @@ TEST_F(NetUtilEditTest, RegisterControlsGoWithTheirBindingsAndAreLogged)
                                                               "log_replace_input_term_by_type(" + id + ",none,30)"}));
 }
 
+// Each VCC tie makes a driver cell: its output, the move of the input and
+// its mask are logged, then the facade records the new atom.
+TEST_F(NetUtilEditTest, BrkVccTiesAreLoggedAndAnnounced)
+{
+    NET_UTIL_NETLIST n(CDB_FAMILY_BRK, NET_UTIL_LOGGING);
+    CDB_ATOM_NODE* lut = n.atom(CDB_KIND_LCELL_COMB, "lut");
+    lut->set_lutmask(CDB_LUTMASK(6, 0x8000000000000000ull));
+    n.load(lut, DB_COMB_OUT);
+    CDB_ATOM_ITERM* a = lut->add_input_term(DB_DATA_A);
+    a->set_vcc();
+    lut->add_input_term(DB_CARRY_IN)->set_vcc();  // chain inputs keep their ties
+    const std::string at = term_text(a);
+    const size_t nodes = n.netlist()->get_node_count();
+    n.take_log_entries();
+    n.util()->tie_inputs_to_vcc_lcells();
+    ASSERT_NE(a->get_source(), nullptr);
+    CDB_ATOM_NODE* cell = a->get_source()->get_my_node();
+    EXPECT_EQ(n.netlist()->get_node_count(), nodes + 1);
+    EXPECT_EQ(cell->get_netlist(), n.netlist());
+    EXPECT_TRUE(lut->get_input_term_by_type(DB_CARRY_IN)->is_vcc());
+    const std::string id = std::to_string(cell->get_id());
+    const std::string name = cell->get_instance_name()->get_short_hpath();
+    EXPECT_EQ(name.rfind("lut_VCC", 0), 0u);
+    EXPECT_EQ(n.take_log_entries(),
+              (std::vector<std::string>{"log_create_oterm(" + id + ",8," + name + ")", "log_disconnection(" + at + ")",
+                                        "log_connection(" + id + ":8:0," + at + ")",
+                                        "log_set_lutmask(" + id + ",0xffffffffffffffff,0)",
+                                        "log_insert_atom(" + id + "," + std::to_string(lut->get_id()) + ",0)"}));
+}
+
 TEST_F(NetUtilEditTest, NewCellsComeFromTheFamilyFactories)
 {
     // The same atom type, bits and mode as the host makes for the family.

@@ -289,6 +289,155 @@ TEST_F(NetUtilQueryTest, UnsupportedOperationsReportTheirText)
     }
 }
 
+// A comb-out of constant mask drives a constant; so does a tie. UVO also
+// asks whether the driver stands in for an I/O pin (node bit 41).
+TEST_F(NetUtilQueryTest, ConstantDriversThroughTiesAndConstantCells)
+{
+    for (int family : {CDB_FAMILY_TEV, CDB_FAMILY_ZEPLA, CDB_FAMILY_UVO}) {
+        NET_UTIL_NETLIST n(family);
+        MORV_NET_UTIL* u = n.util();
+        SCOPED_TRACE(family);
+        CDB_ATOM_NODE* sink = n.atom(CDB_KIND_LCELL_COMB, "sink");
+        auto cell_driving = [&](const char* name, uint64_t mask, int output) {
+            CDB_ATOM_NODE* cell = n.atom(CDB_KIND_LCELL_COMB, name);
+            cell->set_lutmask(CDB_LUTMASK(4, mask));
+            cell->set_carry_lutmask(CDB_LUTMASK(4, mask));
+            CDB_ATOM_ITERM* iterm = sink->add_input_term(DB_DATA_A);
+            cell->add_output_term(output)->insert_fanout(iterm);
+            return iterm;
+        };
+        EXPECT_FALSE(u->is_driven_by_constant_gnd(nullptr));
+        EXPECT_FALSE(u->is_driven_by_constant_vcc(nullptr));
+        CDB_ATOM_ITERM* tied = sink->add_input_term(DB_DATA_B);
+        EXPECT_FALSE(u->is_driven_by_constant_gnd(tied));  // unconnected
+        tied->set_gnd();
+        EXPECT_TRUE(u->is_driven_by_constant_gnd(tied));
+        EXPECT_FALSE(u->is_driven_by_constant_vcc(tied));
+        tied->set_vcc();
+        EXPECT_TRUE(u->is_driven_by_constant_vcc(tied));
+        EXPECT_FALSE(u->is_driven_by_constant_gnd(tied));
+
+        CDB_ATOM_ITERM* zero = cell_driving("zero", 0, DB_COMB_OUT);
+        CDB_ATOM_ITERM* one = cell_driving("one", 0xFFFF, DB_COMB_OUT);
+        CDB_ATOM_ITERM* other = cell_driving("other", 0x8000, DB_COMB_OUT);
+        EXPECT_TRUE(u->is_driven_by_constant_gnd(zero));
+        EXPECT_FALSE(u->is_driven_by_constant_vcc(zero));
+        EXPECT_TRUE(u->is_driven_by_constant_vcc(one));
+        EXPECT_FALSE(u->is_driven_by_constant_gnd(one));
+        EXPECT_FALSE(u->is_driven_by_constant_gnd(other) || u->is_driven_by_constant_vcc(other));
+        // Only a comb-out of a logic cell counts.
+        CDB_ATOM_ITERM* carry = cell_driving("carry", 0, DB_CARRY_OUT);
+        EXPECT_FALSE(u->is_driven_by_constant_gnd(carry));
+        CDB_ATOM_ITERM* pin = sink->add_input_term(DB_DATA_A);
+        n.atom(CDB_KIND_IO, "pin")->add_output_term(DB_COMB_OUT)->insert_fanout(pin);
+        EXPECT_FALSE(u->is_driven_by_constant_gnd(pin));
+
+        // A cell standing in for an I/O pin is not a constant in UVO, for either value.
+        for (CDB_ATOM_ITERM* iterm : {zero, one}) iterm->get_source()->get_my_node()->set_bit(CDB_ATOM_BIT_VIRTUAL_IO);
+        const bool uvo = family == CDB_FAMILY_UVO;
+        EXPECT_EQ(u->is_driven_by_constant_gnd(zero), !uvo);
+        EXPECT_EQ(u->is_driven_by_constant_vcc(one), !uvo);
+    }
+}
+
+// The five steps: a used register (or a fed-back one), no cascade, then the
+// load inputs decide.
+TEST_F(NetUtilQueryTest, UvoLutFeedsItsRegisterUnlessTheRegisterLoadsSomethingElse)
+{
+    NET_UTIL_NETLIST n(CDB_FAMILY_UVO);
+    MORV_NET_UTIL* u = n.util();
+    CDB_ATOM_NODE* cell = n.atom(CDB_KIND_LCELL_COMB, "cell");
+    EXPECT_FALSE(u->does_lut_feed_register(cell));  // 1: no used register
+    cell->set_bit(CDB_ATOM_BIT_QFBK_MODE);
+    EXPECT_TRUE(u->does_lut_feed_register(cell));  // 3: no loads at all
+    cell->clear_bit(CDB_ATOM_BIT_QFBK_MODE);
+    n.load(cell, DB_REG_OUT);
+    CDB_ATOM_ITERM* cascade = n.drive(cell, DB_REG_CASCADE_IN);
+    EXPECT_FALSE(u->does_lut_feed_register(cell));  // 2
+    cascade->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    CDB_ATOM_ITERM* sload = cell->add_input_term(DB_SYNCH_LOAD);
+    EXPECT_TRUE(u->does_lut_feed_register(cell));  // 3: the sync load is unconnected
+    CDB_ATOM_ITERM* aload = n.drive(cell, DB_ASYNCH_LOAD);
+    EXPECT_TRUE(u->does_lut_feed_register(cell));  // 4
+    aload->set_gnd();
+    EXPECT_FALSE(u->does_lut_feed_register(cell));  // 5: async load off, no sync load
+    n.drive(cell, DB_SYNCH_LOAD);
+    EXPECT_TRUE(u->does_lut_feed_register(cell));  // 5: the sync load may pass the LUT
+    sload->set_vcc();
+    EXPECT_FALSE(u->does_lut_feed_register(cell));  // 5: always loading
+    aload->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    EXPECT_FALSE(u->does_lut_feed_register(cell));  // 5 without the async load
+}
+
+TEST_F(NetUtilQueryTest, SyncLoadAndRegisterCascadeQueries)
+{
+    NET_UTIL_NETLIST n(CDB_FAMILY_UVO);
+    MORV_NET_UTIL* u = n.util();
+    CDB_ATOM_NODE* cell = n.atom(CDB_KIND_LCELL_COMB, "cell");
+    EXPECT_FALSE(u->is_sload_tied_to_vcc(cell));
+    EXPECT_TRUE(u->is_synch_load_unused(cell));
+    EXPECT_TRUE(u->is_register_data_path_free(cell));
+    CDB_ATOM_ITERM* sload = cell->add_input_term(DB_SYNCH_LOAD);
+    EXPECT_TRUE(u->is_synch_load_unused(cell));
+    n.drive(cell, DB_SYNCH_LOAD);
+    EXPECT_FALSE(u->is_sload_tied_to_vcc(cell));
+    EXPECT_FALSE(u->is_synch_load_unused(cell));
+    EXPECT_TRUE(u->is_register_data_path_free(cell));
+    sload->set_vcc();
+    EXPECT_TRUE(u->is_sload_tied_to_vcc(cell));
+    EXPECT_FALSE(u->is_register_data_path_free(cell));
+    EXPECT_FALSE(u->is_synch_load_unused(cell));
+    // An active-low port reads the physical GND as logical VCC.
+    sload->set_active_high(false);
+    sload->set_gnd();
+    EXPECT_TRUE(u->is_sload_tied_to_vcc(cell));
+    sload->set_vcc();
+    EXPECT_TRUE(u->is_synch_load_unused(cell));  // logical GND
+    EXPECT_TRUE(u->is_register_data_path_free(cell));
+    n.drive(cell, DB_REG_CASCADE_IN);
+    EXPECT_FALSE(u->is_register_data_path_free(cell));
+    EXPECT_FALSE(u->is_synch_load_unused(cell));
+}
+
+TEST_F(NetUtilQueryTest, LutInputsBySlackRatioEdgeNamesAndSpecialSources)
+{
+    NET_UTIL_NETLIST n(CDB_FAMILY_BRK);
+    MORV_NET_UTIL* u = n.util();
+    CDB_ATOM_NODE* cell = n.atom(CDB_KIND_LCELL_COMB, "blk|cell");
+    for (int port : {DB_DATA_F, DB_DATA_B, DB_DATA_D}) n.drive(cell, port);
+    cell->add_input_term(DB_DATA_C);
+    // Without a timing netlist every driven input reads 1.0: port order, the unconnected last.
+    int ports[6] = {};
+    u->sort_lut_inputs_by_slack_ratio(cell, ports);
+    EXPECT_EQ(std::vector<int>(ports, ports + 6),
+              (std::vector<int>{DB_DATA_B, DB_DATA_D, DB_DATA_F, DB_DATA_A, DB_DATA_C, DB_DATA_E}));
+    int again[6] = {};
+    u->sort_lut_inputs_by_slack_ratio(again, cell, true);
+    EXPECT_EQ(std::vector<int>(again, again + 6), std::vector<int>(ports, ports + 6));
+    EXPECT_EQ(u->get_most_critical_lut_input(cell), DB_MAX_INPUT_PORT_TYPE);  // nothing below 1.0
+
+    CDB_ATOM_ITERM* c = cell->get_input_term_by_type(DB_DATA_C);
+    EXPECT_EQ(MORV_NET_UTIL::get_edge_name(c), "nil -> top|blk|cell");
+    c->set_gnd();
+    EXPECT_EQ(MORV_NET_UTIL::get_edge_name(c), "gnd -> top|blk|cell");
+    c->set_invert();
+    EXPECT_EQ(MORV_NET_UTIL::get_edge_name(c), "vcc -> top|blk|cell");
+    CDB_ATOM_NODE* driver = n.atom(CDB_KIND_LCELL_COMB, "drv");
+    CDB_ATOM_OTERM* out = driver->add_output_term(DB_COMB_OUT, driver->get_instance_name());
+    out->insert_fanout(cell->add_input_term(DB_DATA_E));
+    EXPECT_EQ(MORV_NET_UTIL::get_edge_name(cell->get_input_term_by_type(DB_DATA_E)), "top|drv -> top|blk|cell");
+
+    // A clock buffer is a special source; a LUT data input reaches the comb-out.
+    EXPECT_FALSE(u->has_input_driven_by_special_source(cell));
+    CDB_ATOM_NODE* clkbuf = n.atom(CDB_KIND_CLKBUF, "clkbuf");
+    n.drive(cell, DB_DATA_A, clkbuf->add_output_term(DB_CLKBUF_OUT));
+    EXPECT_TRUE(u->has_input_driven_by_special_source(cell));
+    CDB_ATOM_OTERM* combout = n.load(cell, DB_COMB_OUT);
+    EXPECT_TRUE(u->does_iterm_reach_oterm(cell, combout, c));
+    c->clear_usage_as(DB_DATA_C);
+    EXPECT_FALSE(u->does_iterm_reach_oterm(cell, combout, c));  // a term with no usage
+}
+
 TEST_F(NetUtilQueryTest, OrMasksPerBranch)
 {
     NET_UTIL_NETLIST tev(CDB_FAMILY_TEV);

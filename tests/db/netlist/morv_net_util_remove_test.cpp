@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "cut/cut_atom_util.h"
+
 #include "net_util_fixture.h"
 
 namespace {
@@ -210,6 +212,25 @@ TEST_F(NetUtilRemoveTest, ArithmeticCellWithUsedCombOutKeepsWhatTheCombOutReads)
         expect_function_kept(n.util(), cell, {DB_COMB_OUT, DB_SUM_OUT}, numbered("family ", family));
         EXPECT_TRUE(n.util()->is_connected(node, DB_DATA_A)) << family;
     }
+}
+
+// A latch's data input tied to a constant is still the latch's data input.
+TEST_F(NetUtilRemoveTest, ALatchKeepsAConstantDataInput)
+{
+    NET_UTIL_NETLIST n(CDB_FAMILY_RZK);
+    CDB_ATOM_NODE* latch = n.atom(CDB_KIND_LCELL_COMB, "latch");
+    latch->set_lutmask(CDB_LUTMASK(6, 0xF0F0F0F0F0F0F0F0ull));  // reads c only
+    CDB_ATOM_ITERM* data = latch->add_input_term(DB_DATA_A);
+    data->set_vcc();
+    n.drive(latch, DB_DATA_B);
+    n.drive(latch, DB_DATA_C);
+    n.load(latch, DB_COMB_OUT);
+    auto* info = new CDB_ATOM_LATCH_INFO();
+    info->set_full_latch_info(DB_DATA_A, DB_MAX_INPUT_PORT_TYPE, DB_DATA_B, DB_DATA_C, DB_COMB_OUT, 1);
+    cut_set_atom_latch_info(latch, info);
+    EXPECT_EQ(n.util()->remove_unused_lut_inputs(latch), 1);  // b only
+    EXPECT_TRUE(data->is_vcc());
+    EXPECT_FALSE(n.util()->is_connected(latch, DB_DATA_B));
 }
 
 // ------------------------------------------------------------------ logged removals

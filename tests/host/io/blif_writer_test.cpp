@@ -114,6 +114,40 @@ TEST(BlifWriter, RegisterControlsLoweredIntoNextState)
     }
 }
 
+// A BRK arithmetic cell has one mask: its comb-out reads all 64 bits, its
+// sum, carry and share-out the adder halves at bits 0..15 (L, read at
+// 15 - kd) and 32..47 (H, read at 15 - kf; the share-out at 15 - kd).
+// Here L = a b, H = c, and the comb-out is 1 in the rows e f = 00, c in the
+// rows e f = 10 and a b in the rows e f = 11, which read those halves.
+TEST(BlifWriter, ArithmeticCellOutputsReadOneMask)
+{
+    write_text("adder_ref.blif", ".model ref\n.inputs a b c d e f cin\n.outputs comb sum carry share\n"
+                                 ".names a b ab\n11 1\n"
+                                 ".names c nc\n0 1\n"
+                                 ".names e f a b c comb\n1111- 1\n10--1 1\n00--- 1\n"
+                                 ".names ab nc cin sum\n100 1\n010 1\n001 1\n111 1\n"
+                                 ".names ab nc cin carry\n11- 1\n1-1 1\n-11 1\n"
+                                 ".names c share\n1 1\n"
+                                 ".end\n");
+    NETLIST_BUILDER b(CDB_FAMILY_BRK);
+    CDB_ATOM_NODE* cell = b.add(CDB_KIND_LCELL_COMB, "adder");
+    const char* inputs[] = {"a", "b", "c", "d", "e", "f"};
+    for (int k = 0; k < 6; ++k) b.input(inputs[k])->insert_fanout(cell->add_input_term(DB_DATA_A + k));
+    b.input("cin")->insert_fanout(cell->add_input_term(DB_CARRY_IN));
+    // Bits 48..63 all ones, 16..31 zero; the halves come with the adder mask.
+    cell->set_lutmask(CDB_LUTMASK(6, 0xFFFF123400005678ull));
+    cell->set_sum_lutmask(CDB_LUTMASK(5, (0x0F0Full << 16) | 0x1111ull));
+    for (int port : {DB_COMB_OUT, DB_SUM_OUT, DB_CARRY_OUT, DB_SHARE_OUT}) {
+        HDB_INSTANCE_NAME* name = b.netlist().get_name_mgr()->create_unique_name(cdb_output_port_name(port), 0);
+        cell->add_output_term(port, name);
+    }
+    const char* outputs[] = {"comb", "sum", "carry", "share"};
+    const int ports[] = {DB_COMB_OUT, DB_SUM_OUT, DB_CARRY_OUT, DB_SHARE_OUT};
+    for (int i = 0; i < 4; ++i) cell->get_output_term_by_type(ports[i])->insert_fanout(b.output(outputs[i]));
+    blif_write_netlist_file(b.netlist(), "adder.blif");
+    expect_equivalent("adder.blif", "adder_ref.blif", false);
+}
+
 // Inverted and active-low inputs, constant-tied controls and missing ones
 // (clock enable floats high).
 TEST(BlifWriter, InversionsConstantsAndFloatingInputs)
