@@ -155,10 +155,33 @@ TEST_F(NetUtilEditTest, TermEditsAreAnnouncedAndLogged)
     const std::string bt = term_text(b);
     EXPECT_EQ(n.take_log_entries(), (std::vector<std::string>{"log_create_oterm(" + id + ",8," + out_name + ")",
                                                               "log_create_iterm(" + id + ",12,0)"}));
+    // Named after a model node, at the port index asked for.
+    CDB_ATOM_NODE* model = n.atom(CDB_KIND_LCELL_COMB, "model");
+    CDB_ATOM_OTERM* share = u->create_oterm(model, cell, DB_SHARE_OUT, 2);
+    EXPECT_EQ(share->get_port_index(), 2);
+    EXPECT_EQ(cell->get_output_term_by_type(DB_SHARE_OUT, 2), share);
+    EXPECT_EQ(share->get_instance_name()->get_short_hpath().rfind("model_OTERM", 0), 0u);
+    // A base name, when given, wins over the model.
+    CDB_ATOM_OTERM* sum = u->create_oterm(model, cell, DB_SUM_OUT, n.names().find_or_create_path("base", 0));
+    EXPECT_EQ(sum->get_instance_name()->get_short_hpath().rfind("base_OTERM", 0), 0u);
+    n.take_log_entries();
 
-    // Connections: logged before they are made; disconnections too.
+    // A disconnection taints the node without marking it changed for placement.
+    CDB_ATOM_NODE* lone = n.atom(CDB_KIND_LCELL_COMB, "lone");
+    CDB_ATOM_ITERM* lone_a = n.drive(lone, DB_DATA_A);
+    n.api()->reset_taint();
+    u->disconnect_iterm(lone_a, CDB_NET_ITERM::UNCONNECTED);
+    EXPECT_NE(n.api()->get_taint(), 0u);
+    EXPECT_FALSE(n.api()->is_atom_modified_for_icp(static_cast<int>(lone->get_id())));
+    n.take_log_entries();
+
+    // Connections: logged before they are made; disconnections too. The
+    // facade hears of each changed edge.
+    n.api()->reset_taint();
     u->insert_fanout(source, b);
     EXPECT_EQ(b->get_source(), source);
+    EXPECT_NE(n.api()->get_taint(), 0u);
+    EXPECT_TRUE(n.api()->is_atom_modified_for_icp(static_cast<int>(cell->get_id())));
     u->disconnect_iterm(b, CDB_NET_ITERM::CONNECT_GND);
     EXPECT_TRUE(b->is_gnd());
     const std::string src =
@@ -166,6 +189,21 @@ TEST_F(NetUtilEditTest, TermEditsAreAnnouncedAndLogged)
     EXPECT_EQ(n.take_log_entries(),
               (std::vector<std::string>{"log_connection(" + src + "," + bt + ")", "log_disconnection(" + bt + ")",
                                         "log_connection(-2," + bt + ")"}));
+}
+
+TEST_F(NetUtilEditTest, PropertiesFanoutMovesAndRemovalsAreLogged)
+{
+    NET_UTIL_NETLIST n(CDB_FAMILY_BRK, NET_UTIL_LOGGING);
+    MORV_NET_UTIL* u = n.util();
+    CDB_ATOM_NODE* cell = n.atom(CDB_KIND_LCELL_COMB, "cell");
+    const std::string id = std::to_string(cell->get_id());
+    CDB_ATOM_OTERM* source = n.new_source();
+    const std::string src =
+        std::to_string(source->get_my_node()->get_id()) + ":" + std::to_string(source->get_any_usage_as()) + ":0";
+    CDB_ATOM_ITERM* b = cell->add_input_term(DB_DATA_B);
+    b->set_gnd();
+    const std::string bt = term_text(b);
+    n.take_log_entries();
 
     // Properties: written back through the interface, cleared one by one.
     MORV_ITERM_PROPERTIES record;
@@ -184,7 +222,9 @@ TEST_F(NetUtilEditTest, TermEditsAreAnnouncedAndLogged)
     CDB_ATOM_ITERM* c = cell->add_input_term(DB_DATA_C);
     u->insert_fanout(source, c);
     n.take_log_entries();
+    n.api()->reset_taint();
     u->adopt_fanouts(other, source);
+    EXPECT_NE(n.api()->get_taint(), 0u);
     EXPECT_EQ(other->get_number_of_fanout(), 1);
     u->remove_input_term(cell, DB_DATA_C);
     EXPECT_EQ(cell->get_input_term_by_type(DB_DATA_C), nullptr);
@@ -198,6 +238,14 @@ TEST_F(NetUtilEditTest, TermEditsAreAnnouncedAndLogged)
                                                               "log_replace_input_term_by_type(" + id + ",none,13)",
                                                               "log_disconnection(" + bt + ")",
                                                               "log_replace_input_term_by_type(" + id + ",none,12)"}));
+    // A term of an unordered port goes by itself, whatever its index.
+    CDB_ATOM_NODE* mac = n.atom(CDB_KIND_MAC_MULT, "mac");
+    CDB_ATOM_ITERM* first = mac->add_input_term(DB_DATA_A, 0);
+    CDB_ATOM_ITERM* second = mac->add_input_term(DB_DATA_A, 1);
+    u->remove_input_term(mac, second, DB_DATA_A);
+    EXPECT_EQ(mac->get_input_term_by_type(DB_DATA_A, 0), first);
+    EXPECT_EQ(mac->get_input_term_by_type(DB_DATA_A, 1), nullptr);
+    delete second;
 }
 
 TEST_F(NetUtilEditTest, RegisterControlsGoWithTheirBindingsAndAreLogged)

@@ -38,11 +38,15 @@ TEST_F(NetUtilQueryTest, RegistersAndCellsAreRecognisedPerFamily)
         EXPECT_TRUE(u->is_lut(comb)) << family;
         EXPECT_FALSE(u->is_lcell(pin)) << family;
         if (family == CDB_FAMILY_UVO) {
+            EXPECT_FALSE(u->is_lcell_hsadder(comb));
+            EXPECT_FALSE(u->is_in_extended_mode(comb));
+            EXPECT_FALSE(u->is_in_register_cascade(comb));
             // The register lives inside the logic cell: present only while its output is used.
             EXPECT_FALSE(u->is_ff(reg));
             EXPECT_FALSE(u->is_register_present(reg));
             n.load(reg, DB_REG_OUT);
             EXPECT_TRUE(u->is_register_present(reg));
+            EXPECT_FALSE(u->is_in_register_cascade(reg));  // its register feeds no cascade
             CDB_ATOM_NODE* qfbk = n.atom(CDB_KIND_LCELL_COMB, "qfbk");
             qfbk->set_bit(CDB_ATOM_BIT_QFBK_MODE);
             EXPECT_TRUE(u->is_register_present(qfbk));

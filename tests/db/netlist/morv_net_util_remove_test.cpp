@@ -285,6 +285,43 @@ TEST_F(NetUtilRemoveTest, FourInputRemovalLogsTheRemovedTermsAndTheClearedUsage)
             << family;
         EXPECT_EQ(node->get_input_term_by_type(DB_DATA_B), nullptr) << family;
         EXPECT_TRUE(c->is_connected()) << family;
+        EXPECT_TRUE(n.api()->is_atom_modified_for_icp(static_cast<int>(node->get_id()))) << family;
+        // A DB_DATA_C that serves only the LUT goes with its term.
+        CDB_ATOM_NODE* plain = n.atom(CDB_KIND_LCELL_COMB, "plain");
+        plain->set_lutmask(CDB_LUTMASK(4, 0xFF00));
+        CDB_ATOM_OTERM* source = n.new_source();
+        const std::string plain_c = term_text(n.drive(plain, DB_DATA_C, source));
+        n.load(plain, DB_COMB_OUT);
+        n.take_log_entries();
+        EXPECT_EQ(n.util()->remove_unused_lut_inputs(plain), 1) << family;
+        EXPECT_EQ(source->get_number_of_fanout(), 0) << family;
+        EXPECT_EQ(n.take_log_entries(), (std::vector<std::string>{"log_disconnection(" + plain_c + ")",
+                                                                  "log_replace_input_term_by_type(" +
+                                                                      std::to_string(plain->get_id()) + ",none,13)"}))
+            << family;
+    }
+}
+
+// In arithmetic mode a and b go only when neither the carry nor the comb
+// mask reads them; c goes when the comb mask does not read it.
+TEST_F(NetUtilRemoveTest, FourInputArithmeticCellsWeighBothMasks)
+{
+    for (int family : {CDB_FAMILY_ZEPLA, CDB_FAMILY_UVO}) {
+        NET_UTIL_NETLIST n(family);
+        CDB_ATOM_NODE* node = n.atom(CDB_KIND_LCELL_COMB, "adder");
+        node->set_lutmask(CDB_LUTMASK(4, 0xFF00));      // comb reads d
+        node->set_carry_lutmask(CDB_LUTMASK(4, 0xCC));  // carry reads b
+        CDB_ATOM_OTERM* a_source = n.new_source();
+        n.drive(node, DB_DATA_A, a_source);
+        for (int port : {DB_DATA_B, DB_DATA_C, DB_DATA_D}) n.drive(node, port);
+        n.load(node, DB_COMB_OUT);
+        n.load(node, DB_CARRY_OUT);
+        EXPECT_EQ(n.util()->remove_unused_lut_inputs(node), 2) << family;
+        EXPECT_EQ(node->get_input_term_by_type(DB_DATA_A), nullptr) << family;
+        EXPECT_EQ(a_source->get_number_of_fanout(), 0) << family;
+        EXPECT_NE(node->get_input_term_by_type(DB_DATA_B), nullptr) << family;
+        EXPECT_EQ(node->get_input_term_by_type(DB_DATA_C), nullptr) << family;
+        EXPECT_NE(node->get_input_term_by_type(DB_DATA_D), nullptr) << family;
     }
 }
 
