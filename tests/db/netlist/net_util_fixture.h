@@ -150,7 +150,8 @@ private:
 inline std::string term_text(const CDB_ATOM_ITERM* t)
 {
     std::string text = std::to_string(t->get_my_node()->get_id());
-    text += ":" + std::to_string(t->get_any_usage_as()) + ":" + std::to_string(t->get_port_index());
+    text.append(":").append(std::to_string(t->get_any_usage_as()));
+    text.append(":").append(std::to_string(t->get_port_index()));
     return text;
 }
 
