@@ -270,6 +270,8 @@ TEST_F(MorvCdbInterfaceTest, ATieStoresThePriorStateBeforeTheTie)
     // A snapshot's copy of the log keeps what was stored.
     MORV_LOG copy(*log, api);
     EXPECT_EQ(copy.get_prior_state(sink->get_id()), before);
+    cdb->set_iterm_gnd(b);  // the shared record still holds the first form
+    EXPECT_EQ(log->get_prior_state(sink->get_id()), before);
 }
 
 TEST_F(MorvCdbInterfaceTest, PropertySettersThatChangeNothingLogNothing)
