@@ -6,6 +6,10 @@
 // pins also keep a pin count per column and per row, so that even then the
 // new edge is found by stepping inward instead of rescanning every pin. A
 // net may list a block more than once; such a block counts once per listing.
+//
+// Nets that join the same blocks (common between clusters: several signals
+// from one LAB to another) share one box that counts once per net, so a move
+// visits each distinct set of blocks once.
 
 #include <cstdint>
 #include <vector>
@@ -51,12 +55,14 @@ public:
     long long propose(const std::vector<PLACE_XY>& pos, int b, PLACE_XY from, PLACE_XY to, int b2);
     void commit();
 
-    const PLACE_BOX& box(int net) const { return m_box[net]; }
-    long long cost(int net) const { return place_box_cost(m_box[net]); }
+    // Nets by the caller's index.
+    const PLACE_BOX& box(int net) const { return m_net[m_shared[net]].box; }
     long long total_cost() const { return m_total; }
-    int net_count() const { return static_cast<int>(m_box.size()); }
+    int net_count() const { return static_cast<int>(m_shared.size()); }
+    // How many boxes the nets share out (nets with the same blocks share one).
+    int box_count() const { return static_cast<int>(m_net.size()); }
     // The box a full scan of the net's pins gives (the reference of the tests).
-    PLACE_BOX scan(const std::vector<PLACE_XY>& pos, int net) const;
+    PLACE_BOX scan(const std::vector<PLACE_XY>& pos, int net) const { return scan_shared(pos, m_shared[net]); }
 
 private:
     struct PIN
@@ -69,6 +75,15 @@ private:
         int net;
         int count;
     };
+    // One shared box: the moves read and write it together with where its
+    // pins are, so it is one record.
+    struct NET
+    {
+        PLACE_BOX box;
+        int first_pin = 0, pins = 0;  // m_pins[first_pin .. first_pin + pins)
+        int weight = 1;               // how many of the caller's nets it stands for
+        int hist = -1;                // offset of its column and row counts, -1 when none
+    };
     struct CHANGE
     {
         int net;
@@ -76,10 +91,19 @@ private:
         int count;  // pins that moved from -> to (the net effect of a swap)
         PLACE_XY from, to;
     };
+    // Per net: which proposal saw the second block of a swap on it, and its pin count there.
+    struct MARK
+    {
+        uint32_t stamp = 0;
+        int count = 0;
+    };
 
-    bool has_histogram(int net) const { return m_hist_start[net] >= 0; }
-    int* column_counts(int net) { return &m_hist[m_hist_start[net]]; }
-    const int* column_counts(int net) const { return &m_hist[m_hist_start[net]]; }
+    void share_nets(const std::vector<std::vector<int>>& nets, int blocks);
+    PLACE_BOX scan_shared(const std::vector<PLACE_XY>& pos, int net) const;
+    long long cost(int net) const { return place_box_cost(m_net[net].box) * m_net[net].weight; }
+    bool has_histogram(int net) const { return m_net[net].hist >= 0; }
+    int* column_counts(int net) { return &m_hist[m_net[net].hist]; }
+    const int* column_counts(int net) const { return &m_hist[m_net[net].hist]; }
     int* row_counts(int net) { return column_counts(net) + m_nx; }
     const int* row_counts(int net) const { return column_counts(net) + m_nx; }
     void fill_histogram(const std::vector<PLACE_XY>& pos, int net);
@@ -89,17 +113,16 @@ private:
     void visit(const std::vector<PLACE_XY>& pos, int net, int count, PLACE_XY from, PLACE_XY to);
 
     int m_nx, m_ny;
-    std::vector<int> m_net_start;  // pins of net n: m_pins[m_net_start[n] .. m_net_start[n + 1])
+    std::vector<int> m_shared;  // per caller's net: its shared box
+    std::vector<NET> m_net;
     std::vector<PIN> m_pins;
     std::vector<int> m_block_start;  // nets of block b: m_refs[m_block_start[b] .. m_block_start[b + 1])
     std::vector<REF> m_refs;
-    std::vector<int> m_hist_start;  // per net: offset of its column and row counts, -1 when none
     std::vector<int> m_hist;
-    std::vector<PLACE_BOX> m_box;
     long long m_total = 0;
     // The proposal being evaluated.
     std::vector<CHANGE> m_changes;
-    std::vector<uint32_t> m_stamp;
+    std::vector<MARK> m_mark;
     uint32_t m_stamp_now = 0;
     long long m_delta = 0;
 };

@@ -156,4 +156,28 @@ TEST(PlaceNetBoxes, LastPinLeavingAnEdgeShrinksTheBox)
     EXPECT_EQ(w.boxes.box(0).xmax, 9);
 }
 
+// Several signals between the same clusters make nets with the same blocks:
+// they share one box, yet every net still counts in the total and in every
+// move's change, whatever order or repeats the caller lists the blocks in.
+TEST(PlaceNetBoxes, NetsWithTheSameBlocksShareOneBox)
+{
+    std::vector<int> wide, wide_reversed;
+    for (int b = 0; b < 24; ++b) wide.push_back(b);
+    wide_reversed.assign(wide.rbegin(), wide.rend());
+    std::vector<std::vector<int>> nets{
+        {0, 1},    {1, 0},        {0, 1},  // one box
+        {0, 1, 1},                         // block 1 twice: a box of its own
+        {1, 0, 1},                         // the same as the one before
+        {2, 3, 4}, {4, 2, 3},              // one box
+        {2, 3},                            // fewer blocks: its own
+        wide,      wide_reversed,          // one box with column counts
+    };
+    for (uint32_t seed : {1u, 2u}) {
+        WORLD w(nets, 24, 7, 6, seed);
+        EXPECT_EQ(w.boxes.net_count(), static_cast<int>(nets.size()));
+        EXPECT_EQ(w.boxes.box_count(), 5);
+        for (int i = 0; i < 2000; ++i) ASSERT_TRUE(w.step(i % 3 != 0, i % 4 != 0)) << "seed " << seed << " step " << i;
+    }
+}
+
 }  // namespace
