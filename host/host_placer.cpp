@@ -27,10 +27,18 @@ public:
     PLACE_RESULT run();
 
 private:
-    struct CONN_REF
+    // The weighed connections between two blocks, in either direction, move
+    // together: one pair stands for them all with the sum of their weights.
+    struct PAIR
     {
-        int conn;
+        int a, b;
+        double weight;
+    };
+    struct PAIR_REF
+    {
+        int pair;
         int other;  // the block at the other end
+        double weight;
     };
 
     uint32_t rand_below(uint32_t n) { return n <= 1 ? 0 : static_cast<uint32_t>(m_rng() % n); }
@@ -44,8 +52,13 @@ private:
     bool check_grid(std::string& error);
     bool initial_placement(std::string& error);
     void build_delay_table();
-    double conn_cost(int c) const;
+    double delay(int b, int other) const
+    {
+        return m_delay[std::abs(m_pos[b].x - m_pos[other].x) * m_p.ny + std::abs(m_pos[b].y - m_pos[other].y)];
+    }
+    double conn_cost(int c) const { return m_weight[c] * delay(m_p.conns[c].from, m_p.conns[c].to); }
     void set_weights();
+    void make_pairs();
     void recompute_timing_cost();
     void normalise();
     int pick_target(int b, int rlim, int& tk);
@@ -69,13 +82,15 @@ private:
     std::vector<std::vector<int>> m_site_at;   // per class: x * ny + y -> site or -1
     std::vector<std::vector<int>> m_sites_of;  // per class: its sites
     std::unique_ptr<PLACE_NET_BOXES> m_boxes;
-    // Timing: the weighed connections of each block.
+    // Timing: the weighed connections of each block, as pairs of blocks.
     std::vector<float> m_crit;
-    std::vector<double> m_weight, m_ccost;
+    std::vector<double> m_weight;
     std::vector<double> m_light;  // weights below the cut-off, left out of the moves
     double m_tc_light = 0;
-    std::vector<int> m_conn_start;
-    std::vector<CONN_REF> m_conn_refs;
+    std::vector<PAIR> m_pairs;
+    std::vector<double> m_pair_cost;
+    std::vector<int> m_pair_start;  // pairs of block b: m_pair_refs[m_pair_start[b] .. m_pair_start[b + 1])
+    std::vector<PAIR_REF> m_pair_refs;
     std::vector<int> m_delay;  // by |dx| * ny + |dy|
     double m_tc = 0;
     double m_wl_norm = 1, m_tc_norm = 1;
@@ -160,45 +175,62 @@ void ANNEALER::build_delay_table()
             m_delay[dx * m_p.ny + dy] = m_p.delay_ps ? m_p.delay_ps(0, 0, dx, dy) : dx + dy;
 }
 
-double ANNEALER::conn_cost(int c) const
-{
-    const PLACE_CONN& k = m_p.conns[c];
-    const int dx = std::abs(m_pos[k.from].x - m_pos[k.to].x);
-    const int dy = std::abs(m_pos[k.from].y - m_pos[k.to].y);
-    return m_weight[c] * m_delay[dx * m_p.ny + dy];
-}
-
 // Weights from criticalities; only the connections that weigh are listed at
-// their blocks, so a move re-costs a handful of connections instead of all.
+// their blocks, so a move re-costs a handful of block pairs instead of every
+// connection.
 void ANNEALER::set_weights()
 {
     const size_t n = m_p.conns.size();
     m_weight.assign(n, 0.0);
     m_light.assign(n, 0.0);
-    std::vector<int> degree(m_nb + 1, 0);
     for (size_t c = 0; c < n; ++c) {
         // A sharp exponent keeps the few critical connections short without
         // letting the many slack ones distort the wirelength.
         const double w = std::pow(std::clamp<double>(m_crit[c], 0.0, 1.0), CRITICALITY_EXPONENT);
-        if (w < WEIGHT_CUTOFF) {
-            m_light[c] = w;
-            continue;
-        }
-        m_weight[c] = w;
-        ++degree[m_p.conns[c].from];
-        ++degree[m_p.conns[c].to];
+        (w < WEIGHT_CUTOFF ? m_light : m_weight)[c] = w;
     }
-    m_conn_start.assign(m_nb + 1, 0);
-    for (int b = 0; b < m_nb; ++b) m_conn_start[b + 1] = m_conn_start[b] + degree[b];
-    m_conn_refs.resize(m_conn_start.back());
-    std::vector<int> fill(m_conn_start.begin(), m_conn_start.end() - 1);
-    for (size_t c = 0; c < n; ++c) {
-        if (m_weight[c] == 0.0) continue;
-        const PLACE_CONN& k = m_p.conns[c];
-        m_conn_refs[fill[k.from]++] = {static_cast<int>(c), k.to};
-        m_conn_refs[fill[k.to]++] = {static_cast<int>(c), k.from};
-    }
+    make_pairs();
     recompute_timing_cost();
+}
+
+// Pairs numbered by their lower block, then by the first connection between
+// them; every pair is listed at both of its blocks.
+void ANNEALER::make_pairs()
+{
+    std::vector<int> start(m_nb + 1, 0);
+    for (size_t c = 0; c < m_p.conns.size(); ++c)
+        if (m_weight[c] != 0.0) ++start[std::min(m_p.conns[c].from, m_p.conns[c].to) + 1];
+    for (int b = 0; b < m_nb; ++b) start[b + 1] += start[b];
+    std::vector<int> by_lower(start.back());
+    std::vector<int> fill(start.begin(), start.end() - 1);
+    for (size_t c = 0; c < m_p.conns.size(); ++c)
+        if (m_weight[c] != 0.0) by_lower[fill[std::min(m_p.conns[c].from, m_p.conns[c].to)]++] = static_cast<int>(c);
+    m_pairs.clear();
+    std::vector<int> pair_of(m_nb, -1);  // higher block -> pair, valid when made for the current lower block
+    std::vector<int> degree(m_nb + 1, 0);
+    for (int a = 0; a < m_nb; ++a) {
+        const int first = static_cast<int>(m_pairs.size());
+        for (int k = start[a]; k < start[a + 1]; ++k) {
+            const int c = by_lower[k];
+            const int b = std::max(m_p.conns[c].from, m_p.conns[c].to);
+            if (pair_of[b] < first) {
+                pair_of[b] = static_cast<int>(m_pairs.size());
+                m_pairs.push_back({a, b, 0.0});
+                ++degree[a];
+                ++degree[b];
+            }
+            m_pairs[pair_of[b]].weight += m_weight[c];
+        }
+    }
+    m_pair_start.assign(m_nb + 1, 0);
+    for (int b = 0; b < m_nb; ++b) m_pair_start[b + 1] = m_pair_start[b] + degree[b];
+    m_pair_refs.resize(m_pair_start.back());
+    fill.assign(m_pair_start.begin(), m_pair_start.end() - 1);
+    for (int i = 0; i < static_cast<int>(m_pairs.size()); ++i) {
+        const PAIR& pr = m_pairs[i];
+        m_pair_refs[fill[pr.a]++] = {i, pr.b, pr.weight};
+        m_pair_refs[fill[pr.b]++] = {i, pr.a, pr.weight};
+    }
 }
 
 // The running sum covers the weighed connections; the light ones are summed
@@ -206,20 +238,15 @@ void ANNEALER::set_weights()
 // and the cut-off does not shift the balance against wirelength.
 void ANNEALER::recompute_timing_cost()
 {
-    m_ccost.assign(m_p.conns.size(), 0.0);
+    m_pair_cost.resize(m_pairs.size());
     m_tc = 0;
-    m_tc_light = 0;
-    for (size_t c = 0; c < m_p.conns.size(); ++c) {
-        if (m_weight[c] != 0.0) {
-            m_ccost[c] = conn_cost(static_cast<int>(c));
-            m_tc += m_ccost[c];
-        } else if (m_light[c] != 0.0) {
-            const PLACE_CONN& k = m_p.conns[c];
-            m_tc_light +=
-                m_light[c] *
-                m_delay[std::abs(m_pos[k.from].x - m_pos[k.to].x) * m_p.ny + std::abs(m_pos[k.from].y - m_pos[k.to].y)];
-        }
+    for (size_t i = 0; i < m_pairs.size(); ++i) {
+        m_pair_cost[i] = m_pairs[i].weight * delay(m_pairs[i].a, m_pairs[i].b);
+        m_tc += m_pair_cost[i];
     }
+    m_tc_light = 0;
+    for (size_t c = 0; c < m_p.conns.size(); ++c)
+        if (m_light[c] != 0.0) m_tc_light += m_light[c] * delay(m_p.conns[c].from, m_p.conns[c].to);
 }
 
 void ANNEALER::normalise()
@@ -276,12 +303,12 @@ bool ANNEALER::try_move(double temperature, int rlim, double& delta_out, bool ap
     for (int blk : {b, b2}) {
         if (blk < 0) continue;
         const int partner = blk == b ? b2 : b;
-        for (int r = m_conn_start[blk]; r < m_conn_start[blk + 1]; ++r) {
-            const CONN_REF& ref = m_conn_refs[r];
+        for (int r = m_pair_start[blk]; r < m_pair_start[blk + 1]; ++r) {
+            const PAIR_REF& ref = m_pair_refs[r];
             if (ref.other == partner) continue;
-            const double nc = conn_cost(ref.conn);
-            m_new_ccost.emplace_back(ref.conn, nc);
-            dtc += nc - m_ccost[ref.conn];
+            const double nc = ref.weight * delay(blk, ref.other);
+            m_new_ccost.emplace_back(ref.pair, nc);
+            dtc += nc - m_pair_cost[ref.pair];
         }
     }
 
@@ -310,9 +337,9 @@ void ANNEALER::accept(int b, int b2, int ts, int tk)
         m_bslot[b2] = ok;
     }
     m_boxes->commit();
-    for (const auto& [c, cost] : m_new_ccost) {
-        m_tc += cost - m_ccost[c];
-        m_ccost[c] = cost;
+    for (const auto& [pair, cost] : m_new_ccost) {
+        m_tc += cost - m_pair_cost[pair];
+        m_pair_cost[pair] = cost;
     }
     for (int blk : {b, b2})
         if (blk >= 0 && !m_moved_flag[blk]) {

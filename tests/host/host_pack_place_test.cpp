@@ -203,6 +203,13 @@ TEST(HostPlace, RunningCostsMatchAFullRecomputationEveryTemperature)
     std::vector<int> wide;
     for (int b = 0; b < 80; b += 3) wide.push_back(b);
     p.nets.push_back(wide);
+    // Connections repeated and reversed between the same two blocks are
+    // costed together; each must still count.
+    for (size_t c = 0; c < 40; c += 2) {
+        const PLACE_CONN k = p.conns[c];
+        p.conns.push_back({k.to, k.from, k.criticality});
+        p.conns.push_back(k);
+    }
     p.check_costs = true;
     follow_lengths(p, nullptr);
     PLACE_RESULT r = place_blocks(p);
