@@ -74,7 +74,8 @@ private:
     const PLACE_PROBLEM& m_p;
     std::mt19937 m_rng;
     const int m_nb;
-    int m_rmax = 1;  // largest move window: the chip
+    int m_rmax = 1;             // largest move window: the chip
+    std::vector<char> m_roams;  // per class: its blocks move anywhere, whatever the window
     std::vector<PLACE_XY> m_pos;
     std::vector<int> m_bsite, m_bslot;
     std::vector<int> m_slot_start;             // per site: its first slot in m_occupant
@@ -141,6 +142,16 @@ bool ANNEALER::initial_placement(std::string& error)
     m_rmax = std::max(m_p.nx, m_p.ny);
     std::vector<int> needed(classes, 0);
     for (int c : m_p.block_class) ++needed[c];
+    // A class on a thin part of the grid (the I/O ring) with room to spare:
+    // once the window has shrunk, a block left on the far side of the chip
+    // from its partners could never come back, and the anneal's outcome
+    // would hang on where the hot phase happened to leave it. Crowded, its
+    // far moves would be swaps that are hardly ever taken, so it keeps the
+    // window then.
+    m_roams.assign(classes, 0);
+    for (int c = 0; c < classes; ++c)
+        m_roams[c] = needed[c] > 0 && free_slots[c].size() >= 2 * static_cast<size_t>(needed[c]) &&
+                     4 * m_sites_of[c].size() < static_cast<size_t>(m_p.nx) * m_p.ny;
     for (int c = 0; c < classes; ++c) {
         if (needed[c] > static_cast<int>(free_slots[c].size())) {
             error = std::to_string(needed[c]) +
@@ -263,6 +274,7 @@ int ANNEALER::pick_target(int b, int rlim, int& tk)
 {
     const int cls = m_p.block_class[b];
     const PLACE_XY at = m_pos[b];
+    if (m_roams[cls]) rlim = m_rmax;
     int ts = -1;
     for (int attempt = 0; attempt < 16 && ts < 0; ++attempt) {
         if (attempt < 8) {

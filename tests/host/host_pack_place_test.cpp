@@ -298,6 +298,42 @@ TEST(HostPlace, BlockClassWithoutSitesIsReported)
     EXPECT_NE(r.error.find("1 blocks needed but the device has 0"), std::string::npos) << r.error;
 }
 
+// A small design on a large chip: its few I/O cells on a long ring must
+// end on the part of the ring nearest the logic they feed, whatever side of
+// the chip the hot phase left them on.
+TEST(HostPlace, FewIoCellsOnALargeRingFindTheirLogic)
+{
+    PLACE_PROBLEM p;
+    p.nx = p.ny = 40;
+    for (int x = 0; x < p.nx; ++x)
+        for (int y = 0; y < p.ny; ++y) {
+            const bool border = x == 0 || y == 0 || x == p.nx - 1 || y == p.ny - 1;
+            p.sites.push_back({x, y, border ? 1 : 0, border ? 4 : 1});
+        }
+    const int labs = 6, ios = 6;
+    p.block_class.assign(labs, 0);
+    p.block_class.resize(labs + ios, 1);
+    for (int i = 0; i + 1 < labs; ++i)
+        for (int k = 0; k < 3; ++k) p.nets.push_back({i, i + 1});  // a tight chain of LABs
+    for (int i = 0; i < ios; ++i) p.nets.push_back({labs + i, i});
+    p.timing_tradeoff = 0;
+    int worst = 0;
+    for (uint32_t seed = 1; seed <= 8; ++seed) {
+        p.seed = seed;
+        PLACE_RESULT r = place_blocks(p);
+        ASSERT_TRUE(r.ok) << r.error;
+        for (int i = 0; i < ios; ++i) {
+            const PLACE_SITE& io = p.sites[r.site[labs + i]];
+            const PLACE_SITE& lab = p.sites[r.site[i]];
+            const int to_ring = std::min({lab.x, lab.y, p.nx - 1 - lab.x, p.ny - 1 - lab.y});
+            const int excess = std::abs(io.x - lab.x) + std::abs(io.y - lab.y) - to_ring;
+            worst = std::max(worst, excess);
+        }
+    }
+    // How much farther each I/O cell is from its LAB than the nearest ring site.
+    EXPECT_LE(worst, 6);
+}
+
 TEST(HostOptions, ParsesEveryOption)
 {
     const char* argv[] = {"morv-fit",
