@@ -1,6 +1,7 @@
 // Timing analyser on the stereovision0 netlist (about 23k atoms) mapped to
 // BRK atoms and placed on a simple raster: full build, full analysis, and an
-// incremental refresh after a handful of edits.
+// incremental refresh after a handful of edits; and the build of a small
+// netlist after many reads in one process.
 
 #include <benchmark/benchmark.h>
 
@@ -120,6 +121,31 @@ void BM_IncrementalRefreshAndAnalysis(benchmark::State& state)
     run_edit_rounds(state, true);
 }
 BENCHMARK(BM_IncrementalRefreshAndAnalysis)->Unit(benchmark::kMillisecond);
+
+// Timing-netlist build of frisc after `state.range(0)` earlier reads in the
+// same process. Atom ids are issued process-wide, so the later reads carry
+// ids far above the first ones; the build must cost the same either way
+// (compare the two rows' times and atom-table sizes).
+void BM_BuildAfterEarlierReads(benchmark::State& state)
+{
+    msg_set_quiet(true);
+    DMGR_UTILITY::set_current_family(DEV_FAMILY_BRENNOCK);
+    const std::string frisc = std::string(MORV_BENCH_DIR) + "/mcnc_k4/frisc.blif";
+    for (int64_t i = 0; i < state.range(0); ++i) BLIF_READER(DEV_FAMILY_BRENNOCK).read_file(frisc);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::unique_ptr<CDB_ATOM_NETLIST> atoms = BLIF_READER(DEV_FAMILY_BRENNOCK).read_file(frisc);
+        state.ResumeTiming();
+        TDC_ACCESSORIES acc;
+        acc.set_atom_netlist(atoms.get());
+        TDB_NETLIST* tdb = acc.build_timing_netlist();
+        benchmark::DoNotOptimize(tdb);
+        state.counters["atom_table"] = static_cast<double>(tdb->get_atom_table_size());
+        state.counters["atoms"] = static_cast<double>(atoms->get_node_count());
+        state.counters["first_id"] = tdb->get_atom_id_base();
+    }
+}
+BENCHMARK(BM_BuildAfterEarlierReads)->Arg(0)->Arg(500)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
