@@ -156,6 +156,28 @@ TEST(PlaceNetBoxes, LastPinLeavingAnEdgeShrinksTheBox)
     EXPECT_EQ(w.boxes.box(0).xmax, 9);
 }
 
+// A net wide enough for column counts with every pin but one on one column
+// and one row: the lone pin leaving its edge must leave the box on that
+// column and row, not on the pin's new place alone.
+TEST(PlaceNetBoxes, LonePinLeavingAWideNetsEdge)
+{
+    std::vector<int> net;
+    for (int b = 0; b < 20; ++b) net.push_back(b);
+    WORLD w({net}, 20, 10, 10, 4);
+    for (int b = 1; b < 20; ++b) w.pos[b] = {3, 6};
+    for (PLACE_XY lone : {PLACE_XY{7, 8}, PLACE_XY{0, 1}}) {
+        w.pos[0] = lone;
+        w.boxes.reset(w.pos);
+        for (PLACE_XY to : {PLACE_XY{5, 7}, PLACE_XY{1, 3}, PLACE_XY{3, 6}, PLACE_XY{9, 9}}) {
+            const PLACE_XY from = w.pos[0];
+            w.pos[0] = to;
+            w.boxes.propose(w.pos, 0, from, to, -1);
+            w.boxes.commit();
+            ASSERT_EQ(w.boxes.box(0), w.reference(0)) << "from " << from.x << "," << from.y;
+        }
+    }
+}
+
 // Several signals between the same clusters make nets with the same blocks:
 // they share one box, yet every net still counts in the total and in every
 // move's change, whatever order or repeats the caller lists the blocks in.
