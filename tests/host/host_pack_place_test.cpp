@@ -178,13 +178,20 @@ TEST(HostPlace, CriticalConnectionsEndUpShort)
     EXPECT_LE(std::abs(a.x - b.x) + std::abs(a.y - b.y), 2);
 }
 
+// What the placer told the timing side at each criticality update.
+struct UPDATE
+{
+    std::vector<int> site;   // per block
+    std::vector<int> moved;  // blocks moved since the update before
+};
+
 // Criticalities that follow the placement: connections get more critical
 // the longer they are, as a timing analysis would make them.
-void follow_lengths(PLACE_PROBLEM& p, std::vector<std::vector<int>>* moved_log)
+void follow_lengths(PLACE_PROBLEM& p, std::vector<UPDATE>* log)
 {
-    p.recompute_criticality = [&p, moved_log](const std::vector<int>& site, const std::vector<int>& moved,
-                                              std::vector<float>& crit) {
-        if (moved_log) moved_log->push_back(moved);
+    p.recompute_criticality = [&p, log](const std::vector<int>& site, const std::vector<int>& moved,
+                                        std::vector<float>& crit) {
+        if (log) log->push_back({site, moved});
         crit.assign(p.conns.size(), 0.0f);
         for (size_t c = 0; c < p.conns.size(); ++c) {
             const PLACE_SITE& a = p.sites[site[p.conns[c].from]];
@@ -223,21 +230,28 @@ TEST(HostPlace, RunningCostsMatchAFullRecomputationEveryTemperature)
 TEST(HostPlace, SameSeedSamePlacementAndEveryMovedBlockReportedOnce)
 {
     PLACE_PROBLEM p = grid_problem(9, 9, 45, 16, 8);
-    std::vector<std::vector<int>> moved;
-    follow_lengths(p, &moved);
+    std::vector<UPDATE> updates;
+    follow_lengths(p, &updates);
     PLACE_RESULT a = place_blocks(p);
     ASSERT_TRUE(a.ok) << a.error;
-    ASSERT_FALSE(moved.empty());
+    ASSERT_GT(updates.size(), 2u);
     // The first update places every block for the caller; later ones list
-    // each moved block once.
+    // each moved block once, and every block whose site changed since the
+    // update before (the timing side re-times only those).
     const int blocks = static_cast<int>(p.block_class.size());
-    EXPECT_EQ(static_cast<int>(moved.front().size()), blocks);
-    for (const std::vector<int>& list : moved) {
+    EXPECT_EQ(static_cast<int>(updates.front().moved.size()), blocks);
+    for (size_t k = 0; k < updates.size(); ++k) {
+        const std::vector<int>& list = updates[k].moved;
         std::set<int> unique(list.begin(), list.end());
         EXPECT_EQ(unique.size(), list.size());
         EXPECT_TRUE(unique.empty() || (*unique.begin() >= 0 && *unique.rbegin() < blocks));
+        for (int blk = 0; k > 0 && blk < blocks; ++blk) {
+            if (updates[k].site[blk] != updates[k - 1].site[blk]) {
+                EXPECT_TRUE(unique.count(blk)) << "block " << blk << " moved unreported before update " << k;
+            }
+        }
     }
-    moved.clear();
+    updates.clear();
     PLACE_RESULT b = place_blocks(p);
     EXPECT_EQ(a.site, b.site);
     EXPECT_EQ(a.slot, b.slot);
