@@ -83,45 +83,42 @@ run_repeated() {
   echo "$best $worst_place $worst_run"
 }
 
+# Copy by copy, each build in turn, so that both see the same load.
 scaling_series() {
-  local build=$1 name=$2 src=$3 max=$4 table=$out/scaling_$2_$1.txt
-  : >"$table"
-  echo "== $build: placement over copies of $name (core $cpu, $effort effort, smallest of $repeats runs, largest after /)"
-  printf "%6s %8s %16s %16s %9s %10s %6s %12s\n" copies atoms "placement (s)" "run (s)" "peak MB" "bytes/atom" starts \
-    "s per anneal"
+  local name=$1 src=$2 max=$3 b
+  for b in "${builds[@]}"; do : >"$out/scaling_${name}_$b.txt"; done
+  echo "== placement over copies of $name (core $cpu, $effort effort, smallest of $repeats runs, largest after /)"
+  printf "%-5s %6s %8s %16s %16s %9s %10s %6s %12s\n" build copies atoms "placement (s)" "run (s)" "peak MB" \
+    "bytes/atom" starts "s per anneal"
   for k in $(seq "$max"); do
     local big=$out/${name}_x$k.blif
     [ -s "$big" ] || bash "$root/scripts/concat-blif.sh" "$k" "$src" >"$big"
-    read -r atoms place run peak _ _ starts worst_place worst_run <<<"$(run_repeated "$(binary "$build")" "$big" 1)"
-    echo "$k $atoms $place $run $peak $starts" >>"$table"
-    awk -v k="$k" -v a="$atoms" -v p="$place" -v wp="$worst_place" -v r="$run" -v wr="$worst_run" -v m="$peak" \
-      -v s="$starts" 'BEGIN { printf "%6d %8d %7.2f / %6.2f %7.2f / %6.2f %9.1f %10.0f %6d %12.2f\n",
-                              k, a, p, wp, r, wr, m / 1024, m * 1024 / a, s, p / s }'
+    for b in "${builds[@]}"; do
+      read -r atoms place run peak _ _ starts worst_place worst_run <<<"$(run_repeated "$(binary "$b")" "$big" 1)"
+      echo "$k $atoms $place $run $peak $starts" >>"$out/scaling_${name}_$b.txt"
+      awk -v b="$b" -v k="$k" -v a="$atoms" -v p="$place" -v wp="$worst_place" -v r="$run" -v wr="$worst_run" \
+        -v m="$peak" -v s="$starts" 'BEGIN { printf "%-5s %6d %8d %7.2f / %6.2f %7.2f / %6.2f %9.1f %10.0f %6d %12.2f\n",
+                                             b, k, a, p, wp, r, wr, m / 1024, m * 1024 / a, s, p / s }'
+    done
   done
   # Least-squares slope of log(time) over log(atoms), for the whole
   # placement and for one anneal (small designs run several).
-  awk '{ x = log($2); y = log($3); z = log($3 / ($6 > 0 ? $6 : 1)); n++; sx += x; sy += y; sz += z
-         sxx += x * x; sxy += x * y; sxz += x * z }
-       END { d = n * sxx - sx * sx
-             printf "growth: placement time ~ atoms^%.2f, one anneal ~ atoms^%.2f\n", (n * sxy - sx * sy) / d, (n * sxz - sx * sz) / d }' "$table"
-}
-
-# Ratios new / peer of the series' placement and run times and peak memory.
-scaling_ratios() {
-  local name=$1
+  for b in "${builds[@]}"; do
+    awk -v b="$b" '{ x = log($2); y = log($3); z = log($3 / ($6 > 0 ? $6 : 1)); n++; sx += x; sy += y; sz += z
+           sxx += x * x; sxy += x * y; sxz += x * z }
+         END { d = n * sxx - sx * sx
+               printf "%s growth: placement time ~ atoms^%.2f, one anneal ~ atoms^%.2f\n", b, (n * sxy - sx * sy) / d,
+                      (n * sxz - sx * sz) / d }' "$out/scaling_${name}_$b.txt"
+  done
   [ -n "$peer" ] || return 0
-  echo "-- $name, new / peer:"
-  join <(sort -n "$out/scaling_${name}_new.txt") <(sort -n "$out/scaling_${name}_peer.txt") |
+  echo "new / peer:"
+  join <(sort -k1,1 "$out/scaling_${name}_new.txt") <(sort -k1,1 "$out/scaling_${name}_peer.txt") | sort -n |
     awk '{ printf "%6d copies: placement %.3f, run %.3f, peak memory %.3f\n", $1, $3 / $8, $4 / $9, $5 / $10 }'
 }
 
 scaling() {
-  for b in "${builds[@]}"; do
-    scaling_series "$b" stereovision0 "$root/bench/misc_k6/stereovision0.lut6.blif" 5
-    scaling_series "$b" s38417 "$root/bench/mcnc_k4/s38417.blif" 8
-  done
-  scaling_ratios stereovision0
-  scaling_ratios s38417
+  scaling_series stereovision0 "$root/bench/misc_k6/stereovision0.lut6.blif" 5
+  scaling_series s38417 "$root/bench/mcnc_k4/s38417.blif" 8
 }
 
 quality_of() {
