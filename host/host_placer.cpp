@@ -51,6 +51,7 @@ private:
 
     bool check_grid(std::string& error);
     bool initial_placement(std::string& error);
+    bool roams(int cls, int blocks, size_t slots) const;
     void build_delay_table();
     double delay(int b, int other) const
     {
@@ -121,6 +122,27 @@ bool ANNEALER::check_grid(std::string& error)
     return true;
 }
 
+// A class spread thinly over the chip (the I/O ring: its sites fill little
+// of the box around them) with room to spare: once the window has shrunk, a
+// block left on the far side of the chip from its partners could never come
+// back, and the anneal's outcome would hang on where the hot phase happened
+// to leave it. Crowded, its far moves would be swaps that are hardly ever
+// taken, so it keeps the window then; so does a compact class (a locked
+// rectangle), which the window covers anyway.
+bool ANNEALER::roams(int cls, int blocks, size_t slots) const
+{
+    const std::vector<int>& sites = m_sites_of[cls];
+    if (blocks == 0 || slots < 2 * static_cast<size_t>(blocks)) return false;
+    int x1 = m_p.nx, y1 = m_p.ny, x2 = -1, y2 = -1;
+    for (int s : sites) {
+        x1 = std::min(x1, m_p.sites[s].x);
+        x2 = std::max(x2, m_p.sites[s].x);
+        y1 = std::min(y1, m_p.sites[s].y);
+        y2 = std::max(y2, m_p.sites[s].y);
+    }
+    return 4 * sites.size() < static_cast<size_t>(x2 - x1 + 1) * static_cast<size_t>(y2 - y1 + 1);
+}
+
 bool ANNEALER::initial_placement(std::string& error)
 {
     int classes = 0;
@@ -142,16 +164,8 @@ bool ANNEALER::initial_placement(std::string& error)
     m_rmax = std::max(m_p.nx, m_p.ny);
     std::vector<int> needed(classes, 0);
     for (int c : m_p.block_class) ++needed[c];
-    // A class on a thin part of the grid (the I/O ring) with room to spare:
-    // once the window has shrunk, a block left on the far side of the chip
-    // from its partners could never come back, and the anneal's outcome
-    // would hang on where the hot phase happened to leave it. Crowded, its
-    // far moves would be swaps that are hardly ever taken, so it keeps the
-    // window then.
     m_roams.assign(classes, 0);
-    for (int c = 0; c < classes; ++c)
-        m_roams[c] = needed[c] > 0 && free_slots[c].size() >= 2 * static_cast<size_t>(needed[c]) &&
-                     4 * m_sites_of[c].size() < static_cast<size_t>(m_p.nx) * m_p.ny;
+    for (int c = 0; c < classes; ++c) m_roams[c] = roams(c, needed[c], free_slots[c].size());
     for (int c = 0; c < classes; ++c) {
         if (needed[c] > static_cast<int>(free_slots[c].size())) {
             error = std::to_string(needed[c]) +
