@@ -86,6 +86,9 @@ public:
     unsigned evaluate_carry_out_with_share_in(CDB_ATOM_NODE* node, const unsigned* input_values) const override;
     unsigned evaluate_carry_out_without_share_in(CDB_ATOM_NODE* node, const unsigned* input_values) const override;
     using MORV_NET_UTIL::evaluate_share_out;
+    // Sampled at the logic cells placed on the grid, by their drive strength.
+    int get_average_neighbour_delay() const override;
+    int get_sample_location_delay() const override;
 };
 
 class MORV_NET_UTIL_OBRAN : public MORV_NET_UTIL_LEAF<MORV_NET_UTIL_6LUT, &MORV_CDB_INTERFACE::create_lcell_comb_obran,

@@ -1,29 +1,147 @@
-// Routing delay samples of the LAB grid.
+// Routing delay samples of the LAB grid: what a typical connection between
+// neighbouring logic locations costs, for algorithms that estimate a new
+// connection before it is placed.
 
-#include "morv/core/morv_debug_stream.h"
+#include <vector>
+
+#include "cdb/cdb_atom_node.h"
+
+#include "morv/core/family/morv_family_traits.h"
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_env.h"
+#include "morv/netlist/morv_chip_map.h"
 #include "morv/netlist/morv_net_util.h"
+#include "morv/netlist/morv_net_util_family.h"
 
 namespace {
 
-// The samples need the facade's placement delay and location queries,
-// which come with the placement model; until then they answer 0.
-int not_built(const char* what)
+struct GRID_SUM
 {
-    static bool warned = false;
-    if (!warned)
-        MORV_DEBUG_STREAM::print(1, "WARNING: %s needs the placement delay queries, not built yet; using 0", what);
-    warned = true;
-    return 0;
+    long long sum = 0;
+    int count = 0;
+};
+
+// Adds the delays from (x, y) to the 3×3 block round it; a location off the
+// grid or closed to logic cells ends its row.
+void add_neighbour_delays(MORV_API* api, const MORV_CHIP_MAP& map, int x, int y, int drive, GRID_SUM& total)
+{
+    for (int nx = x - 1; nx <= x + 1; ++nx) {
+        for (int ny = y - 1; ny <= y + 1; ++ny) {
+            const bool on_grid = nx >= 0 && ny >= 0 && nx < map.get_nx() && ny < map.get_ny();
+            if (!on_grid || !api->can_lcell_go_to_location(nx, ny)) break;
+            total.sum += api->get_routing_delay(x, y, nx, ny, drive);
+            ++total.count;
+        }
+    }
+}
+
+// Without a chip map (no placed flow has made one) there is no grid: every
+// sample answers 0.
+const MORV_CHIP_MAP* chip_map_of(MORV_API* api)
+{
+    MORV_ASSERT(api);
+    return api->get_fsyn_chip_map();
+}
+
+// The output an MRL sample location is measured from: the comb-out of a
+// combinational cell or the reg-out of a register cell placed there first.
+CDB_ATOM_OTERM* sample_output(MORV_API* api, const MORV_CHIP_MAP& map, int x, int y, bool* has_node)
+{
+    MORV_LOC location;
+    location.x = x;
+    location.y = y;
+    std::vector<int> atoms;
+    *has_node = false;
+    if (!map.get_nodes_in_lab(location, &atoms) || atoms.empty()) return nullptr;
+    CDB_ATOM_NODE* node = api->get_morv_env()->get_node(atoms.front());
+    MORV_ASSERT_TEXT(node, "sample_node");
+    *has_node = true;
+    if (node->is_lcell_comb()) return node->get_output_term_by_type(DB_COMB_OUT);
+    if (node->is_register()) return node->get_output_term_by_type(DB_REG_OUT);
+    *has_node = false;
+    return nullptr;
+}
+
+int drive_strength_of(MORV_API* api, CDB_ATOM_OTERM* output)
+{
+    if (!morv_family_traits(api->get_base_family_code()).m_fl_cells) return -1;
+    return api->get_morv_env()->get_oterm_fl_id(output);
 }
 
 }  // namespace
 
 int MORV_NET_UTIL::grid_average_neighbour_delay() const
 {
-    return not_built("get_average_neighbour_delay");
+    const MORV_CHIP_MAP* grid = chip_map_of(m_api);
+    if (grid == nullptr) return 0;
+    const MORV_CHIP_MAP& map = *grid;
+    for (int x = 0; x < map.get_nx(); ++x) {
+        for (int y = 0; y < map.get_ny(); ++y) {
+            if (!m_api->can_lcell_go_to_location(x, y)) continue;
+            GRID_SUM around;
+            add_neighbour_delays(m_api, map, x, y, -1, around);
+            if (around.count == 9) return static_cast<int>(around.sum / 9);
+        }
+    }
+    return 0;
 }
 
 int MORV_NET_UTIL::grid_sample_location_delay() const
 {
-    return not_built("get_sample_location_delay");
+    const MORV_CHIP_MAP* grid = chip_map_of(m_api);
+    if (grid == nullptr) return 0;
+    const MORV_CHIP_MAP& map = *grid;
+    for (int x = 0; x < map.get_nx(); ++x) {
+        for (int y = 0; y < map.get_ny(); ++y) {
+            if (!m_api->can_lcell_go_to_location(x, y)) continue;
+            const int delay = m_api->get_routing_delay(x, y, x, y, -1);
+            MORV_ASSERT_TEXT(delay >= 0, "delay_in_pico_seconds >= 0");
+            return delay;
+        }
+    }
+    return 0;
+}
+
+// The average over the first ten sampled locations that hold a logic cell,
+// each measured with its own output's drive strength.
+int MORV_NET_UTIL_MRL::get_average_neighbour_delay() const
+{
+    const MORV_CHIP_MAP* grid = chip_map_of(m_api);
+    if (grid == nullptr) return 0;
+    const MORV_CHIP_MAP& map = *grid;
+    GRID_SUM total;
+    int sampled = 0;
+    for (int x = 0; x < map.get_nx(); ++x) {
+        for (int y = 0; y < map.get_ny(); ++y) {
+            if (!m_api->can_lcell_go_to_location(x, y)) continue;
+            bool has_node = false;
+            CDB_ATOM_OTERM* output = sample_output(m_api, map, x, y, &has_node);
+            if (!has_node) continue;
+            if (output != nullptr && output->has_fanout()) {
+                const int before = total.count;
+                add_neighbour_delays(m_api, map, x, y, drive_strength_of(m_api, output), total);
+                if (total.count > before) ++sampled;
+            }
+            if (sampled > 9) return static_cast<int>(total.sum / total.count);
+        }
+    }
+    return 0;
+}
+
+int MORV_NET_UTIL_MRL::get_sample_location_delay() const
+{
+    const MORV_CHIP_MAP* grid = chip_map_of(m_api);
+    if (grid == nullptr) return 0;
+    const MORV_CHIP_MAP& map = *grid;
+    for (int x = 0; x < map.get_nx(); ++x) {
+        for (int y = 0; y < map.get_ny(); ++y) {
+            if (!m_api->can_lcell_go_to_location(x, y)) continue;
+            bool has_node = false;
+            CDB_ATOM_OTERM* output = sample_output(m_api, map, x, y, &has_node);
+            if (output == nullptr) continue;
+            return m_api->get_routing_delay(x, y, x, y, drive_strength_of(m_api, output));
+        }
+    }
+    return 0;
 }

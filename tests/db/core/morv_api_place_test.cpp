@@ -15,6 +15,7 @@
 #include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/core/morv_setting_ids.h"
 #include "morv/netlist/morv_cluster_map.h"
+#include "morv/netlist/morv_net_util.h"
 #include "morv/netlist/morv_region_map.h"
 #include "morv_bit_vector.h"
 #include "../netlist/placement_fixture.h"
@@ -399,6 +400,56 @@ TEST_F(MorvApiPlaceTest, FlowDispatchMakesTheRegionsForTheFlowOnly)
     ASSERT_FALSE(env.m_regions_seen.empty());
     for (int seen : env.m_regions_seen) EXPECT_EQ(seen, 2);
     EXPECT_EQ(expert->get_fsyn_api()->get_fsyn_region_map()->get_number_of_regions(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The net utility's grid samples. The families in general: the mean delay
+// to the nine neighbours of the first location whose whole 3×3 block takes
+// logic cells, and the delay within the first such location. MRL: the mean
+// over the neighbours of the first ten locations that hold a driving logic
+// cell, each measured with that cell's drive strength; fewer than ten: 0.
+TEST_F(MorvApiPlaceTest, GridDelaySamplesOfTheNetUtility)
+{
+    PLACEMENT_NETLIST n(DEV_FAMILY_OBRAN);
+    n.env().m_routing_delay = hop_delay_seconds;
+    n.run_only(LATE_FSYN_FLOW);
+    MORV_NET_UTIL* util = n.api()->get_fsyn_net_util();
+    // Four neighbours one step away, four two steps, and the location itself.
+    EXPECT_EQ(util->get_average_neighbour_delay(), (4 * 100 + 4 * 200 + 9 * 50) / 9);
+    EXPECT_EQ(util->get_sample_location_delay(), 50);
+
+    PLACEMENT_NETLIST mrl(DEV_FAMILY_MORLIN);
+    // A stronger driver (a higher FL id here) makes each hop cheaper.
+    mrl.env().m_oterm_fl_id = [](CDB_ATOM_OTERM*) { return 2; };
+    mrl.env().m_routing_delay = [](int x1, int y1, int x2, int y2, int drive) {
+        return hop_delay_seconds(x1, y1, x2, y2, drive) / drive;
+    };
+    mrl.run_only(LATE_FSYN_FLOW);
+    MORV_NET_UTIL* mrl_util = mrl.api()->get_fsyn_net_util();
+    EXPECT_EQ(mrl_util->get_average_neighbour_delay(), 0) << "nothing placed";
+    EXPECT_EQ(mrl_util->get_sample_location_delay(), 0);
+    std::vector<CDB_ATOM_NODE*> cells;
+    const int nx = mrl.chip_map()->get_nx(), ny = mrl.chip_map()->get_ny();
+    for (int x = 1; x + 1 < nx && cells.size() < 10; ++x)
+        for (int y = 1; y + 1 < ny && cells.size() < 10; ++y) {
+            if (!mrl.api()->can_lcell_go_to_location(x, y)) continue;
+            CDB_ATOM_NODE* cell = mrl.lut();
+            PLACEMENT_NETLIST::connect(cell, DB_COMB_OUT, mrl.reg(), DB_DATAIN);
+            mrl.place(cell, x, y);
+            cells.push_back(cell);
+        }
+    ASSERT_EQ(cells.size(), 10u);
+    MORV_LOC tenth;
+    ASSERT_TRUE(mrl.chip_map()->get_node_location(PLACEMENT_NETLIST::id(cells.back()), &tenth));
+    mrl.chip_map()->remove_node(PLACEMENT_NETLIST::id(cells.back()));
+    EXPECT_EQ(mrl_util->get_average_neighbour_delay(), 0) << "nine sampled locations are too few";
+    mrl.place(cells.back(), tenth.x, tenth.y);
+    // Every sampled location on the grid's inside: its nine neighbours as above, at half the delay.
+    EXPECT_EQ(mrl_util->get_average_neighbour_delay(), (4 * 100 + 4 * 200 + 9 * 50) / 2 / 9);
+    EXPECT_EQ(mrl_util->get_sample_location_delay(), 25);
 }
 
 }  // namespace

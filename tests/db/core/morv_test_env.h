@@ -218,7 +218,7 @@ public:
         return m_routing_delay ? m_routing_delay(x1, y1, x2, y2, drive) : 0.0;
     }
     void get_progress_range(int* start, int* end) override { *start = 0, *end = 100; }
-    int get_oterm_fl_id(CDB_ATOM_OTERM*) override { return -1; }
+    int get_oterm_fl_id(CDB_ATOM_OTERM* oterm) override { return m_oterm_fl_id ? m_oterm_fl_id(oterm) : -1; }
     void initialize_chle_lib() override {}
     void refresh_after_netlist_change() override {}
     int get_figure_of_merit(bool) override { return 0; }
@@ -260,6 +260,7 @@ public:
     std::function<int(int, int)> m_block_type;
     // Answers get_routing_delay in seconds (0 when unset).
     std::function<double(int, int, int, int, int)> m_routing_delay;
+    std::function<int(CDB_ATOM_OTERM*)> m_oterm_fl_id;
     // LABs of each floating region.
     std::map<int, int> m_floating_labs;
     int m_grid_nx = 8;
