@@ -116,6 +116,7 @@ TEST_F(MorvCdbInterfaceTest, FactoriesMakeTheFamilyAtomNamedAndSetUpWithoutLoggi
         EXPECT_FALSE(atom->test_bit(CDB_ATOM_BIT_LUTMASK_FLAG)) << what;
         EXPECT_FALSE(atom->test_bit(CDB_ATOM_BIT_QFBK_MODE)) << what;
         EXPECT_EQ(atom->get_netlist(), nullptr) << what;
+        EXPECT_GT(atom->get_ordered_input_count(), 0) << what << ": set up with its fixed input slots";
     }
     EXPECT_TRUE(log->get_pending_entries().empty());
 }
@@ -264,7 +265,11 @@ TEST_F(MorvCdbInterfaceTest, ATieStoresThePriorStateBeforeTheTie)
     EXPECT_TRUE(b->is_gnd());
     EXPECT_EQ(log->get_prior_state(sink->get_id()), before);
     cdb->set_iterm_logical_vcc(b);
+    EXPECT_TRUE(b->is_logical_vcc());
+    cdb->set_iterm_logical_gnd(b);
+    EXPECT_TRUE(b->is_logical_gnd());
     cdb->set_iterm_vcc(sink->get_input_term_by_type(DB_DATA_A));
+    EXPECT_TRUE(sink->get_input_term_by_type(DB_DATA_A)->is_vcc());
     EXPECT_EQ(log->get_prior_state(sink->get_id()), before);
     EXPECT_EQ(log->get_prior_state(driver->get_id()), "");
     // A snapshot's copy of the log keeps what was stored.
@@ -324,6 +329,7 @@ TEST_F(MorvCdbInterfaceTest, SettersLogBeforeOrAfterAsTheirEntryNeeds)
     CDB_ATOM_ITERM* a = sink->get_input_term_by_type(DB_DATA_A);
     const std::string t = term(a);
     cdb->set_iterm_connected_to_delay_chain(a, true);
+    EXPECT_TRUE(a->is_connected_to_delay_chain(DB_DELAY_CHAIN_INPUT));
     cdb->reset_iterm_delay_chain(a);
     EXPECT_FALSE(a->is_connected_to_delay_chain(DB_DELAY_CHAIN_INPUT));
     cdb->set_iterm_global(a, 5);
@@ -401,9 +407,14 @@ TEST_F(MorvCdbInterfaceTest, MacSettingsNeedADspAtomAndAreLoggedAfterwards)
                                    "log_set_output_port_clock(" + o + ",2,1)",
                                    "log_set_output_port_clear(" + o + ",2,3)",
                                }));
-    for (CDB_ATOM_NODE* not_mac : {sink, static_cast<CDB_ATOM_NODE*>(nullptr)})
-        EXPECT_EQ(internal_error_of([&] { cdb->set_input_port_width(not_mac, DB_DATA_A, 1); }),
-                  "mac && (mac->is_mac_mult() || mac->is_mac_out())");
+    const std::string refused = "mac && (mac->is_mac_mult() || mac->is_mac_out())";
+    for (CDB_ATOM_NODE* not_mac : {sink, static_cast<CDB_ATOM_NODE*>(nullptr)}) {
+        EXPECT_EQ(internal_error_of([&] { cdb->set_input_port_width(not_mac, DB_DATA_A, 1); }), refused);
+        EXPECT_EQ(internal_error_of([&] { cdb->set_input_port_clear(not_mac, DB_DATA_A, 1); }), refused);
+        EXPECT_EQ(internal_error_of([&] { cdb->set_input_port_clock(not_mac, DB_DATA_A, 1); }), refused);
+        EXPECT_EQ(internal_error_of([&] { cdb->set_output_port_clear(not_mac, DB_DATA_OUT, 1); }), refused);
+        EXPECT_EQ(internal_error_of([&] { cdb->set_output_port_clock(not_mac, DB_DATA_OUT, 1); }), refused);
+    }
 }
 
 TEST_F(MorvCdbInterfaceTest, BoundaryPortEditsLogFirstAndClearingAnUnboundTermLogsNothing)
