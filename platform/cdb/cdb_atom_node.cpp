@@ -404,9 +404,10 @@ void CDB_ATOM_NODE::set_sum_lutmask(const CDB_LUTMASK& mask, int /*flag*/)
     m_lutmask = CDB_LUTMASK(6, (m_lutmask.get_value() & ~ADDER_HALVES) | spread_adder_pair(pair));
 }
 
-uint64_t CDB_ATOM_NODE::get_adder_lutmask(bool /*as_pair*/) const
+uint64_t CDB_ATOM_NODE::get_adder_lutmask(bool as_pair) const
 {
-    return keeps_adder_in_lutmask() ? pack_adder_halves(m_lutmask.get_value()) : m_aux_mask;
+    const uint64_t pair = keeps_adder_in_lutmask() ? pack_adder_halves(m_lutmask.get_value()) : m_aux_mask;
+    return as_pair ? pair : spread_adder_pair(pair);
 }
 
 void CDB_ATOM_NODE::set_carry_lutmask(const CDB_LUTMASK& mask)

@@ -213,7 +213,9 @@ public:
     // cell writes the halves into its LUT mask (the other bits stay); the
     // MRL adder cell, which has no comb-out, keeps them on their own.
     void set_sum_lutmask(const CDB_LUTMASK& mask, int flag = 0);
-    uint64_t get_adder_lutmask(bool /*as_pair*/ = true) const;
+    // The adder's two 16-bit halves: packed as one 32-bit pair, or (as_pair
+    // false) where a 6-input mask holds them, bits 0..15 and 32..47.
+    uint64_t get_adder_lutmask(bool as_pair = true) const;
     // A 6-input combinational cell: its adder halves live in its LUT mask.
     bool keeps_adder_in_lutmask() const;
     // Carry mask of a 4-input cell (16 bits).

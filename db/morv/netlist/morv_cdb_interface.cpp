@@ -23,8 +23,8 @@ bool has_adder_lutmask(int atom_type)
 template <typename ATOM>
 ATOM* new_atom(HDB_INSTANCE_NAME* name)
 {
+    // The stand-in's atoms are set up with their fixed input slots when made.
     ATOM* atom = new ATOM();
-    atom->create_atom_info();
     atom->set_instance_name(name);
     return atom;
 }

@@ -160,6 +160,7 @@ TEST(CdbEvaluate, SixInputCellsKeepTheAdderHalvesInTheirOneMask)
     n->set_sum_lutmask(CDB_LUTMASK(5, 0xBEEFCAFEull));
     EXPECT_EQ(n->get_lutmask(), CDB_LUTMASK(6, 0x1234BEEF9ABCCAFEull));
     EXPECT_EQ(n->get_adder_lutmask(), 0xBEEFCAFEull);
+    EXPECT_EQ(n->get_adder_lutmask(false), 0x0000BEEF0000CAFEull) << "the halves where the mask holds them";
     EXPECT_EQ(n->get_output_lutmask(DB_SUM_OUT), CDB_LUTMASK(5, 0xBEEFCAFEull));
     EXPECT_EQ(n->get_output_lutmask(DB_SHARE_OUT), CDB_LUTMASK(5, 0xBEEFCAFEull));
     // A whole mask written later is the adder's too.
@@ -178,6 +179,7 @@ TEST(CdbEvaluate, SixInputCellsKeepTheAdderHalvesInTheirOneMask)
     hs->set_sum_lutmask(CDB_LUTMASK(5, 0xBEEFCAFEull));
     EXPECT_EQ(hs->get_lutmask(), CDB_LUTMASK(4, 0x1234));
     EXPECT_EQ(hs->get_adder_lutmask(), 0xBEEFCAFEull);
+    EXPECT_EQ(hs->get_adder_lutmask(false), 0x0000BEEF0000CAFEull);
 }
 
 TEST(CdbEvaluate, FourInputCellsUseBit29AndUvoUsesBit28)
