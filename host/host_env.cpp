@@ -536,7 +536,9 @@ TDB_NETLIST* HOST_ENV::get_tdb_netlist()
 
 // The third flag asks for a build from scratch (the component passes it when
 // it could not keep its change set incremental); the others only tune a real
-// analyser and are recorded, as a bit mask from the first flag up.
+// analyser and are recorded, as a bit mask from the first flag up. Building
+// does not analyse: the component analyses when it wants timing, and the
+// handle's slack queries analyse a timing netlist that changed since.
 void HOST_ENV::build_timing_netlist(MORV_TIMING* timing, bool a, bool b, bool c, bool d, bool e, bool f)
 {
     int64_t flags = 0;
@@ -544,7 +546,9 @@ void HOST_ENV::build_timing_netlist(MORV_TIMING* timing, bool a, bool b, bool c,
     for (bool flag : {a, b, c, d, e, f}) flags |= static_cast<int64_t>(flag) << bit++;
     note("build_timing_netlist", flags);
     if (c) m_full_taint = true;
-    analyse_timing();
+    ensure_timing();
+    const TDC_ANALYSIS* analysis = accessories()->get_analysis();
+    if (analysis == nullptr || !analysis->is_current()) m_analysed = false;
     if (timing) timing->set_tdc_utility(accessories()->get_tdc_utility());
 }
 

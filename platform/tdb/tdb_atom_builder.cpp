@@ -68,23 +68,69 @@ struct TDB_ATOM_BUILDER::EDGE_PLAN
     const CDB_ATOM_NODE* src_atom;  // null for internal edges
 };
 
-TDB_ATOM_BUILDER::TDB_ATOM_BUILDER(TDB_NETLIST* tdb, const CDB_ATOM_NETLIST* atoms, const DEV_DEVICE* device)
-    : m_tdb(tdb), m_atoms(atoms), m_device(device)
+// ---------------------------------------------------------------- device delays
+
+TDB_DEVICE_DELAY_MODEL::TDB_DEVICE_DELAY_MODEL(const DEV_DEVICE* device) : m_device(device)
 {
-    MSG_ASSERT(tdb && atoms && device, "TDB");
+    MSG_ASSERT(device, "TDB");
 }
 
-int TDB_ATOM_BUILDER::model_ic_delay(const CDB_ATOM_NODE* src, const CDB_ATOM_NODE* dst, bool is_clock) const
+int TDB_DEVICE_DELAY_MODEL::ic_delay(CDB_ATOM_ITERM*, const CDB_ATOM_NODE* src, const CDB_ATOM_NODE* dst,
+                                     bool is_clock) const
 {
     if (!src || !dst || !is_placed(src) || !is_placed(dst)) return 0;
     if (is_clock) return m_device->get_timing_model().clock_network;
     return m_device->get_routing_delay_ps(src->get_lab_x(), src->get_lab_y(), dst->get_lab_x(), dst->get_lab_y());
 }
 
+int TDB_DEVICE_DELAY_MODEL::cell_delay(const CDB_ATOM_NODE* atom, int from_port, int to_port) const
+{
+    const DEV_TIMING_MODEL& m = m_device->get_timing_model();
+    if (atom->is_pin()) {
+        if (from_port == DB_MAX_INPUT_PORT_TYPE) return m.io_in;
+        return to_port == DB_PAD_OUT ? m.io_out : 0;
+    }
+    return m_device->get_cell_delay_ps(from_port, to_port);
+}
+
+int TDB_DEVICE_DELAY_MODEL::tco(const CDB_ATOM_NODE* atom, const CDB_ATOM_OTERM*) const
+{
+    const DEV_TIMING_MODEL& m = m_device->get_timing_model();
+    if (atom->is_ram()) return m.ram_tco;
+    return atom->is_mac_mult() || atom->is_mac_out() ? m.dsp_tco : m.tco;
+}
+
+int TDB_DEVICE_DELAY_MODEL::tsu(const CDB_ATOM_NODE* atom, const CDB_ATOM_OTERM*) const
+{
+    const DEV_TIMING_MODEL& m = m_device->get_timing_model();
+    if (atom->is_ram()) return m.ram_tsu;
+    return atom->is_mac_mult() || atom->is_mac_out() ? m.dsp_tsu : m.tsu;
+}
+
+// ---------------------------------------------------------------- builder
+
+TDB_ATOM_BUILDER::TDB_ATOM_BUILDER(TDB_NETLIST* tdb, const CDB_ATOM_NETLIST* atoms, const DEV_DEVICE* device)
+    : m_tdb(tdb), m_atoms(atoms), m_own_delays(std::make_unique<TDB_DEVICE_DELAY_MODEL>(device)),
+      m_delays(m_own_delays.get())
+{
+    MSG_ASSERT(tdb && atoms, "TDB");
+}
+
+TDB_ATOM_BUILDER::TDB_ATOM_BUILDER(TDB_NETLIST* tdb, const CDB_ATOM_NETLIST* atoms, const TDB_DELAY_MODEL* delays)
+    : m_tdb(tdb), m_atoms(atoms), m_delays(delays)
+{
+    MSG_ASSERT(tdb && atoms && delays, "TDB");
+}
+
+int TDB_ATOM_BUILDER::model_ic_delay(CDB_ATOM_ITERM* iterm, const CDB_ATOM_NODE* src, const CDB_ATOM_NODE* dst,
+                                     bool is_clock) const
+{
+    return m_delays->ic_delay(iterm, src, dst, is_clock);
+}
+
 void TDB_ATOM_BUILDER::node_plans(const CDB_ATOM_NODE* a, std::vector<NODE_PLAN>& out) const
 {
     out.clear();
-    const DEV_TIMING_MODEL& m = m_device->get_timing_model();
     const CDB_ATOM_LATCH_INFO* latch = a->get_latch_info();
     uint32_t reg_flag = latch && latch->is_latch ? TDB_NODE_LATCH : TDB_NODE_REGISTER;
     if (a->is_pin()) {
@@ -108,28 +154,27 @@ void TDB_ATOM_BUILDER::node_plans(const CDB_ATOM_NODE* a, std::vector<NODE_PLAN>
     if (a->is_register()) {
         CDB_ATOM_OTERM* q = a->get_output_term_by_type(DB_REG_OUT);
         if (!q && a->get_output_count() > 0) q = *a->begin_oterm();
-        out.push_back({ROLE_REG, q, reg_flag, m.tco, m.tsu});
+        out.push_back({ROLE_REG, q, reg_flag, m_delays->tco(a, q), m_delays->tsu(a, q)});
         return;
     }
     if (is_block(a) && first_clock(a)) {
-        bool ram = a->is_ram();
         CDB_ATOM_OTERM* first = a->get_output_count() > 0 ? *a->begin_oterm() : nullptr;
-        out.push_back({ROLE_CAPTURE, nullptr, reg_flag, 0, ram ? m.ram_tsu : m.dsp_tsu});
+        out.push_back({ROLE_CAPTURE, nullptr, reg_flag, 0, m_delays->tsu(a, first)});
         out.back().shown_oterm = first;
         for (auto it = a->begin_oterm(); it != a->end_oterm(); ++it)
-            out.push_back({ROLE_REG, *it, reg_flag, ram ? m.ram_tco : m.dsp_tco, 0});
+            out.push_back({ROLE_REG, *it, reg_flag, m_delays->tco(a, *it), 0});
         return;
     }
     // Logic cells, blocks without a clock, clock buffers and the rest.
     for (auto it = a->begin_oterm(); it != a->end_oterm(); ++it)
-        out.push_back((*it)->is_registered() ? NODE_PLAN{ROLE_REG, *it, reg_flag, m.tco, m.tsu}
-                                             : NODE_PLAN{ROLE_COMB, *it, 0, 0, 0});
+        out.push_back((*it)->is_registered()
+                          ? NODE_PLAN{ROLE_REG, *it, reg_flag, m_delays->tco(a, *it), m_delays->tsu(a, *it)}
+                          : NODE_PLAN{ROLE_COMB, *it, 0, 0, 0});
 }
 
 void TDB_ATOM_BUILDER::edge_plans(const CDB_ATOM_NODE* a, std::vector<EDGE_PLAN>& out) const
 {
     out.clear();
-    const DEV_TIMING_MODEL& m = m_device->get_timing_model();
     const std::vector<int>& ids = m_tdb->get_atom_nodes((int)a->get_id());
     std::vector<TDB_NODE*> comb, regs;
     TDB_NODE *in_pin = nullptr, *out_pin = nullptr, *capture = nullptr;
@@ -159,7 +204,8 @@ void TDB_ATOM_BUILDER::edge_plans(const CDB_ATOM_NODE* a, std::vector<EDGE_PLAN>
         for (TDB_NODE* r : regs) add(src, r, t, true, 0);
     };
     if (in_pin) {
-        for (TDB_NODE* c : comb) add(in_pin, c, nullptr, false, m.io_in);
+        for (TDB_NODE* c : comb)
+            add(in_pin, c, nullptr, false, m_delays->cell_delay(a, DB_MAX_INPUT_PORT_TYPE, c->get_port_type()));
     }
     for (auto it = a->begin_iterm(); it != a->end_iterm(); ++it) {
         CDB_ATOM_ITERM* t = *it;
@@ -167,7 +213,8 @@ void TDB_ATOM_BUILDER::edge_plans(const CDB_ATOM_NODE* a, std::vector<EDGE_PLAN>
         if (!src) continue;
         int port = t->get_any_usage_as();
         if (a->is_pin()) {
-            if (out_pin && t == out_pin->get_iterm()) add(src, out_pin, t, false, m.io_out);
+            if (out_pin && t == out_pin->get_iterm())
+                add(src, out_pin, t, false, m_delays->cell_delay(a, port, DB_PAD_OUT));
             continue;
         }
         if (capture) {  // clocked block
@@ -188,9 +235,9 @@ void TDB_ATOM_BUILDER::edge_plans(const CDB_ATOM_NODE* a, std::vector<EDGE_PLAN>
         }
         bool lut_side = is_lut_side(port) || !(a->is_lcell() || a->is_lcell_comb()) || regs.empty();
         if (lut_side) {
-            for (TDB_NODE* c : comb) add(src, c, t, false, m_device->get_cell_delay_ps(port, c->get_port_type()));
+            for (TDB_NODE* c : comb) add(src, c, t, false, m_delays->cell_delay(a, port, c->get_port_type()));
             if (comb.empty() || (!regs.empty() && !a->get_output_term_by_type(DB_COMB_OUT)))
-                for (TDB_NODE* r : regs) add(src, r, t, false, m_device->get_cell_delay_ps(port, DB_COMB_OUT));
+                for (TDB_NODE* r : regs) add(src, r, t, false, m_delays->cell_delay(a, port, DB_COMB_OUT));
         } else {
             for (TDB_NODE* r : regs) add(src, r, t, false, 0);
         }
@@ -214,7 +261,7 @@ TDB_NODE* TDB_ATOM_BUILDER::add_planned_node(unsigned atom_id, const NODE_PLAN& 
 void TDB_ATOM_BUILDER::add_planned_edge(const CDB_ATOM_NODE* dst_atom, const EDGE_PLAN& e)
 {
     m_tdb->add_edge(e.src, e.dst, e.iterm, e.is_clock,
-                    e.src_atom ? model_ic_delay(e.src_atom, dst_atom, e.is_clock) : 0, e.cell_delay);
+                    e.src_atom ? model_ic_delay(e.iterm, e.src_atom, dst_atom, e.is_clock) : 0, e.cell_delay);
 }
 
 void TDB_ATOM_BUILDER::build_all()
@@ -296,7 +343,8 @@ void TDB_ATOM_BUILDER::reconcile_edges(const CDB_ATOM_NODE* a)
         have.insert(have.end(), n->fanin().begin(), n->fanin().end());
         have.insert(have.end(), n->clkin().begin(), n->clkin().end());
     }
-    bool placed = is_placed(a);
+    // A model that does not follow placement answers each connection anew.
+    bool placed = is_placed(a) || !m_delays->ic_follows_placement();
     for (TDB_EDGE* e : have) {
         bool keep = false;
         for (size_t i = 0; i < want.size() && !keep; ++i) {
@@ -309,7 +357,7 @@ void TDB_ATOM_BUILDER::reconcile_edges(const CDB_ATOM_NODE* a)
             if (d->get_delay(TDB_DELAY_CELL, TDB_MAX, 0) != w.cell_delay) d->set_delay(TDB_DELAY_CELL, w.cell_delay);
             // Before placement an edge keeps the interconnect delay written
             // on it (early estimates); after placement the model decides.
-            if (placed && w.src_atom) m_tdb->set_ic_delay(e, model_ic_delay(w.src_atom, a, w.is_clock));
+            if (placed && w.src_atom) m_tdb->set_ic_delay(e, model_ic_delay(w.iterm, w.src_atom, a, w.is_clock));
         }
         if (!keep) m_tdb->remove_edge(e);
     }
@@ -320,7 +368,8 @@ void TDB_ATOM_BUILDER::reconcile_edges(const CDB_ATOM_NODE* a)
         for (int id : m_tdb->get_atom_nodes((int)a->get_id()))
             for (TDB_EDGE* e : m_tdb->find_node(id)->fanout()) {
                 CDB_ATOM_ITERM* t = e->get_iterm();
-                if (t && t->get_my_node()) m_tdb->set_ic_delay(e, model_ic_delay(a, t->get_my_node(), e->is_clock()));
+                if (t && t->get_my_node())
+                    m_tdb->set_ic_delay(e, model_ic_delay(t, a, t->get_my_node(), e->is_clock()));
             }
 }
 
@@ -356,10 +405,10 @@ int TDB_ATOM_BUILDER::refresh(const std::vector<unsigned>& changed)
 void TDB_ATOM_BUILDER::refresh_interconnect_delays(const std::vector<unsigned>& atom_ids)
 {
     auto refresh = [&](TDB_EDGE* e) {
-        const CDB_ATOM_ITERM* t = e->get_iterm();
+        CDB_ATOM_ITERM* t = e->get_iterm();
         if (!t) return;
         const CDB_ATOM_NODE* src = t->get_source() ? t->get_source()->get_my_node() : nullptr;
-        m_tdb->set_ic_delay(e, model_ic_delay(src, t->get_my_node(), e->is_clock()));
+        m_tdb->set_ic_delay(e, model_ic_delay(t, src, t->get_my_node(), e->is_clock()));
     };
     for (unsigned id : atom_ids)
         for (int n : m_tdb->get_atom_nodes((int)id)) {
@@ -374,9 +423,9 @@ void TDB_ATOM_BUILDER::refresh_interconnect_delays()
 {
     for (TDB_EDGE* e : m_tdb->edge_table()) {
         if (!e || !e->get_iterm()) continue;
-        const CDB_ATOM_ITERM* t = e->get_iterm();
+        CDB_ATOM_ITERM* t = e->get_iterm();
         const CDB_ATOM_NODE* dst = t->get_my_node();
         const CDB_ATOM_NODE* src = t->get_source() ? t->get_source()->get_my_node() : nullptr;
-        m_tdb->set_ic_delay(e, model_ic_delay(src, dst, e->is_clock()));
+        m_tdb->set_ic_delay(e, model_ic_delay(t, src, dst, e->is_clock()));
     }
 }

@@ -36,12 +36,14 @@ bool TDC_UTILITY::run_legacy_analysis(bool annotate)
 
 int TDC_UTILITY::get_legacy_figure_of_merit(bool) const
 {
+    m_owner->ensure_current_analysis();
     TDC_ANALYSIS* a = m_owner->get_analysis();
     return a ? a->get_worst_slack() : TDB_NO_PATH;
 }
 
 int TDC_UTILITY::get_slack(const CDB_ATOM_NODE* node, int port_type, int port_index) const
 {
+    m_owner->ensure_current_analysis();
     int s = TDB_NO_PATH;
     for_each_iterm_edge(m_owner->get_tdb_netlist(), node, port_type, port_index,
                         [&](const TDB_EDGE* e) { s = std::min(s, e->get_slack()); });
@@ -50,6 +52,7 @@ int TDC_UTILITY::get_slack(const CDB_ATOM_NODE* node, int port_type, int port_in
 
 double TDC_UTILITY::get_slack_ratio(const CDB_ATOM_NODE* node, int port_type, int port_index) const
 {
+    m_owner->ensure_current_analysis();
     float r = 1.0f;
     for_each_iterm_edge(m_owner->get_tdb_netlist(), node, port_type, port_index,
                         [&](const TDB_EDGE* e) { r = std::min(r, e->get_slack_ratio()); });
@@ -118,7 +121,7 @@ TDB_NETLIST* TDC_ACCESSORIES::build_timing_netlist()
         m_builder = std::make_unique<TDB_ATOM_BUILDER>(m_tdb.get(), m_atoms, device);
         m_builder->build_all();
         m_analysis = std::make_unique<TDC_ANALYSIS>(m_tdb.get());
-        m_analysis->set_clock_namer([this](const TDB_NODE* root) { return clock_name(root); });
+        m_analysis->set_clock_namer([this](const TDB_NODE* root) { return tdc_clock_name(root, m_atoms); });
         if (had_edge_vec) m_tdb->create_vec_of_edges();
         ++m_num_full_builds;
     } else if (!m_taint.empty()) {
@@ -138,6 +141,13 @@ void TDC_ACCESSORIES::refresh_interconnect_delays()
 void TDC_ACCESSORIES::refresh_interconnect_delays(const std::vector<unsigned>& atom_ids)
 {
     if (m_builder) m_builder->refresh_interconnect_delays(atom_ids);
+}
+
+bool TDC_ACCESSORIES::ensure_current_analysis()
+{
+    if (!m_tdb || !m_analysis) return false;
+    if (!m_analysis->is_current()) run_tan(m_params, true);
+    return true;
 }
 
 TAN_RESULT TDC_ACCESSORIES::run_tan(void*, const TAN_PARAMETERS&, bool)
@@ -268,10 +278,26 @@ bool TDC_ACCESSORIES::is_cut_source(const TDB_NODE* keeper) const
 
 // ---------------------------------------------------------------- settings
 
+void TDC_ACCESSORIES::set_clock_period_ps(const std::string& clock_name, int ps)
+{
+    auto it = m_periods.find(clock_name);
+    if (it != m_periods.end() && it->second == ps) return;
+    m_periods[clock_name] = ps;
+    if (m_analysis) m_analysis->on_delays_changed();
+}
+
+void TDC_ACCESSORIES::set_default_clock_period_ps(int ps)
+{
+    if (ps == m_default_period) return;
+    m_default_period = ps;
+    if (m_analysis) m_analysis->on_delays_changed();
+}
+
 void TDC_ACCESSORIES::clear_clock_periods()
 {
     m_periods.clear();
     m_default_period = 0;
+    if (m_analysis) m_analysis->on_delays_changed();
 }
 
 int TDC_ACCESSORIES::get_clock_period_ps(const std::string& name) const
@@ -301,7 +327,7 @@ TDC_ANALYSIS_SETTINGS TDC_ACCESSORIES::get_settings() const
     return s;
 }
 
-std::string TDC_ACCESSORIES::clock_name(const TDB_NODE* root) const
+std::string tdc_clock_name(const TDB_NODE* root, const CDB_ATOM_NETLIST* atoms)
 {
     const CDB_ATOM_OTERM* o = root->get_oterm();
     if (!o && root->get_num_of_fanout() > 0) {  // an input pin: its output's node
@@ -309,7 +335,7 @@ std::string TDC_ACCESSORIES::clock_name(const TDB_NODE* root) const
         if (n->get_atom_id() == root->get_atom_id()) o = n->get_oterm();
     }
     if (o && o->get_instance_name()) return o->get_instance_name()->get_short_hpath();
-    const CDB_ATOM_NODE* atom = m_atoms ? m_atoms->get_node_by_id((uint32_t)root->get_atom_id()) : nullptr;
+    const CDB_ATOM_NODE* atom = atoms ? atoms->get_node_by_id((uint32_t)root->get_atom_id()) : nullptr;
     if (atom && atom->get_instance_name()) return atom->get_instance_name()->get_short_hpath();
     return "clock_" + std::to_string(root->get_atom_id());
 }

@@ -58,7 +58,14 @@ struct TAN_RESULT
     int m_worst_slack = TDB_NO_PATH;
 };
 
-// Timing-utility handle: slack queries by atom input, legacy analysis.
+// Name of the clock whose root is the timing node root: the name of the
+// output term there (an input pin's: the term its internal edge reaches),
+// else its atom's name, else "clock_<atom id>".
+std::string tdc_clock_name(const TDB_NODE* root, const CDB_ATOM_NETLIST* atoms);
+
+// Timing-utility handle: slack queries by atom input, legacy analysis. The
+// slack queries answer from a current analysis: when the timing netlist or
+// its delays changed since the last one, they analyse first.
 class TDC_UTILITY
 {
 public:
@@ -116,6 +123,9 @@ public:
     void set_early_timing_enabled(bool on) { m_early_timing = on ? 1 : 0; }
     bool is_analysis_running() const { return m_running; }
     TAN_PARAMETERS* get_tan_parameters() { return &m_params; }
+    // Runs the analysis when a timing netlist exists and the last analysis
+    // no longer describes it; true when the annotations are current.
+    bool ensure_current_analysis();
     // Analyses the current timing netlist (built first when missing) and
     // annotates every edge; obj is ignored.
     TAN_RESULT run_tan(void* obj, const TAN_PARAMETERS& params, bool annotate);
@@ -143,8 +153,9 @@ public:
     void clear_timing_assignments();
 
     // ---- settings
-    void set_clock_period_ps(const std::string& clock_name, int ps) { m_periods[clock_name] = ps; }
-    void set_default_clock_period_ps(int ps) { m_default_period = ps; }
+    // A changed period makes the last analysis stale.
+    void set_clock_period_ps(const std::string& clock_name, int ps);
+    void set_default_clock_period_ps(int ps);
     void clear_clock_periods();
     int get_clock_period_ps(const std::string& clock_name) const;
     TDC_ANALYSIS_SETTINGS get_settings() const;
@@ -157,7 +168,6 @@ public:
     long get_num_analyses() const { return m_num_analyses; }
 
 private:
-    std::string clock_name(const TDB_NODE* root) const;
     // The setter's default period, else the setting (not yet checked for a
     // usable value: the pin-to-pin requirement takes it as it is).
     int default_period_setting() const;

@@ -215,6 +215,14 @@ int TDC_ANALYSIS::register_clock_delay(const TDB_NODE* node, int which)
     return sat_add(c->get_clock_delay(which), clock_path_delay(c->get_src_node(), which));
 }
 
+// Launch (TDB_MAX) or capture (TDB_MIN) clock arrival of a clocked keeper.
+int TDC_ANALYSIS::keeper_clock(const TDB_NODE* node, int which, const TDC_ANALYSIS_SETTINGS& settings)
+{
+    int arrival = register_clock_delay(node, which);
+    if (settings.clock_offset) arrival = sat_add(arrival, settings.clock_offset(node, which == TDB_MAX));
+    return arrival;
+}
+
 int TDC_ANALYSIS::requirement(int launch, int capture, const TDC_ANALYSIS_SETTINGS& s) const
 {
     int io = (int)m_clocks.size();
@@ -245,11 +253,12 @@ double TDC_ANALYSIS::run(const TDC_ANALYSIS_SETTINGS& settings, bool collect)
         const TDB_NODE* n = nodes[i];
         if (!n || !n->is_keeper()) continue;
         if (m_launch_class[i] >= 0 && n->get_num_of_fanout() > 0) {
-            launch_base[i] = m_launch_class[i] < nclk ? sat_add(n->get_tco(), register_clock_delay(n, TDB_MAX)) : 0;
+            launch_base[i] = m_launch_class[i] < nclk ? sat_add(n->get_tco(), keeper_clock(n, TDB_MAX, settings)) : 0;
             launch_used[m_launch_class[i]] = 1;
         }
         if (m_capture_class[i] >= 0 && n->get_num_of_fanin() > 0) {
-            capture_base[i] = m_capture_class[i] < nclk ? sat_add(-n->get_tsu(), register_clock_delay(n, TDB_MIN)) : 0;
+            capture_base[i] =
+                m_capture_class[i] < nclk ? sat_add(-n->get_tsu(), keeper_clock(n, TDB_MIN, settings)) : 0;
             capture_used[m_capture_class[i]] = 1;
         }
     }
@@ -402,6 +411,7 @@ double TDC_ANALYSIS::run(const TDC_ANALYSIS_SETTINGS& settings, bool collect)
     m_fom = compute_figure_of_merit();
     m_collected = collect;
     m_dirty = false;
+    m_run_version = m_netlist->get_structure_version();
     return m_fom;
 }
 

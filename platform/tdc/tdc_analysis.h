@@ -89,6 +89,10 @@ struct TDC_ANALYSIS_SETTINGS
     // Keepers whose launched paths are not analysed (false paths from them);
     // null for none.
     std::function<bool(const TDB_NODE* keeper)> is_cut_source;
+    // Extra clock arrival (ps) at a clocked keeper when it launches (launch
+    // true) or captures; a later clock gives more time into the keeper and
+    // less out of it. Null for none.
+    std::function<int(const TDB_NODE* keeper, bool launch)> clock_offset;
 };
 
 class TDC_ANALYSIS : public TDB_NETLIST_LISTENER
@@ -118,7 +122,9 @@ public:
     // Number of times the graph was levelised (tests and statistics).
     int get_num_levelisations() const { return m_num_levelisations; }
     int get_num_runs() const { return m_num_runs; }
-    bool is_current() const { return !m_dirty; }
+    // True when nothing changed since the last run: no delay, register
+    // timing or constraint edit, and no node or edge added or removed.
+    bool is_current() const { return !m_dirty && m_run_version == m_netlist->get_structure_version(); }
 
     void on_delays_changed() override { m_dirty = true; }
     void on_structure_changed() override { m_dirty = true; }
@@ -128,6 +134,7 @@ private:
     void find_clocks(const TDC_ANALYSIS_SETTINGS& settings);
     int clock_path_delay(const TDB_NODE* node, int which);
     int register_clock_delay(const TDB_NODE* node, int which);
+    int keeper_clock(const TDB_NODE* node, int which, const TDC_ANALYSIS_SETTINGS& settings);
     int requirement(int launch, int capture, const TDC_ANALYSIS_SETTINGS& settings) const;
     double compute_figure_of_merit() const;
 
@@ -149,4 +156,5 @@ private:
     int m_num_levelisations = 0;
     int m_num_runs = 0;
     bool m_dirty = true;
+    uint64_t m_run_version = ~0ull;  // structure version of the last run
 };
