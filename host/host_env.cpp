@@ -15,6 +15,7 @@
 #include "thr/thr.h"
 #include "morv/timing/morv_timing.h"
 #include "host_legalize.h"
+#include "host_timing_data.h"
 
 namespace morv_host {
 
@@ -80,6 +81,7 @@ HOST_ENV::HOST_ENV(HOST_DESIGN& design, int partition_id) : MORV_ENV(&design.cmp
 {
     // The component reads the current device when its flow driver is built.
     m_design.make_device_current();
+    install_component_timing_data();
     set_save_restore_mgr(&m_snapshots);
     // One compile per analyser: nothing of an earlier compile's timing netlist
     // may survive into this one.

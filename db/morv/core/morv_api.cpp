@@ -9,6 +9,7 @@
 #include "dev/dev_device.h"
 #include "gen/gen.h"
 #include "hdb/hdb_action_pt_instance.h"
+#include "hdb/hdb_instance_name.h"
 #include "hdb/hdb_options.h"
 #include "msg/msg.h"
 
@@ -44,6 +45,17 @@ MORV_OWNER<MORV_LOG> copy_family_log(int base_family, const MORV_LOG& log, MORV_
     return traits.m_copy_log != nullptr ? traits.m_copy_log(log, api) : nullptr;
 }
 
+// Atom names containing "__Z", counted up to six.
+int count_name_pattern(const CDB_ATOM_NETLIST* netlist)
+{
+    int count = 0;
+    for (const CDB_ATOM_NODE* node : *netlist) {
+        const HDB_INSTANCE_NAME* name = node->get_instance_name();
+        if (name != nullptr && name->get_short_hpath().find("__Z") != std::string::npos && ++count > 5) break;
+    }
+    return count;
+}
+
 }  // namespace
 
 MORV_API::MORV_API(MORV_EXPERT* expert, MORV_ENV* env)
@@ -69,12 +81,14 @@ void MORV_API::build_services()
     // Only an absent setting gives 0: -1 is a seed like any other.
     const std::optional<int> seed = find_int_option(MORV_SETTING_PLACER_SEED);
     m_placer_seed = seed ? *seed : 0;
+    m_random_state = static_cast<uint64_t>(static_cast<int64_t>(m_placer_seed));
 
     m_atom_netlist = m_morv_env->get_atom_netlist();
     MORV_ASSERT_TEXT(m_atom_netlist, "Error!  Could not get the atom netlist!");
 
     m_base_family = m_morv_env->get_base_family_code();
     MORV_ASSERT(m_base_family != DEV_FAMILY_INVALID);
+    m_name_pattern = count_name_pattern(m_atom_netlist) > 5;
 
     // Timing comes first: every later service may cache it.
     m_fsyn_timing = MORV_MAKE_OWNER(MORV_TIMING, this);

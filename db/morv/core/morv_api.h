@@ -4,6 +4,7 @@
 // per-run service and is what algorithms, sweepers and maps hold to reach them.
 
 #include <iosfwd>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -86,6 +87,8 @@ public:
 
     // ---- asserting accessors ----
     MORV_NET_UTIL* get_fsyn_net_util() const;
+    // Null for a family without one (the facade warned when it was built).
+    MORV_NET_UTIL* peek_fsyn_net_util() const { return m_fsyn_net_util.get(); }
     MORV_TIMING* get_fsyn_timing() const;
     MORV_NT* get_fsyn_nt() const;
     MORV_CDB_INTERFACE* get_fsyn_cdb_interface() const;
@@ -104,6 +107,15 @@ public:
     int get_base_family_code() const { return m_base_family; }
     int get_device_enum() const { return m_device_enum; }
     int get_placer_seed() const { return m_placer_seed; }
+    // The run's random state: seeded with the placer seed (sign-extended),
+    // advanced by the timing object's delay perturbations.
+    uint64_t get_random_state() const { return m_random_state; }
+    void set_random_state(uint64_t state) { m_random_state = state; }
+    // More than five atom names contain "__Z" (only handed on to the host's
+    // table timing model).
+    bool has_name_pattern() const { return m_name_pattern; }
+    // Pre-placement timing may use the part's point-to-point delay model.
+    bool uses_delay_model() const { return m_pldm != nullptr; }
     unsigned get_taint() const { return m_taint; }
     void set_taint_bits(unsigned bits) { m_taint |= bits; }
     void reset_taint() { m_taint = 0; }
@@ -386,6 +398,8 @@ private:
     double m_le_overuse_ratio;
     double m_ff_overuse_ratio;
     int m_placer_seed;
+    uint64_t m_random_state = 0;
+    bool m_name_pattern = false;
 
     // Placement helpers and their caches.
     MORV_OWNER<PLDM> m_pldm;

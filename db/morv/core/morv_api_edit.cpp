@@ -58,7 +58,7 @@ void MORV_API::taint(CDB_ATOM_NODE* node)
         m_morv_env->set_full_taint();
         MORV_DEBUG_STREAM::print(1, "WARNING: Full taint in FSYN.");
         MORV_ASSERT(m_fsyn_timing);
-        m_fsyn_timing->set_full_recompute(true);
+        m_fsyn_timing->set_mode_switched(true);
     }
     m_morv_env->set_taint_change_set(std::vector<unsigned>());
 }

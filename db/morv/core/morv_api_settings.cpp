@@ -293,7 +293,7 @@ bool MORV_API::run_timing_analysis(bool full, bool second_flag, double multiplie
 
     GEN_PROFILER normal_icp("FSYN_normal_icp");
     const double start = gen_get_sec_cpu();
-    m_fsyn_timing->set_icp_ran(true);
+    m_fsyn_timing->set_fom_from_env(true);
     MORV_DEBUG_STREAM::print(1, "Calling ICP(%d, %d, %d, %d, %f)", full ? 1 : 0, second_flag ? 1 : 0,
                              routing_estimate ? 1 : 0, sixth_flag ? 1 : 0, multiplier);
     ++s_icp_call_count;
@@ -316,24 +316,29 @@ bool MORV_API::run_timing_analysis(bool full, bool second_flag, double multiplie
     record_icp_statistics(full, second_flag, success, result);
 
     if (xicp && late) {
-        m_fsyn_timing->set_icp_ran(true);
+        m_fsyn_timing->set_fom_from_env(true);
         if (full) m_modified_atoms_for_icp.clear();
     }
     return success;
 }
 
 // Before placement the host cannot place: timing comes from the component's
-// own analysis of the present netlist.
+// own pre-placement analysis. Between experimental-ICP iterations of the
+// LATE flow the virtual analysis would run; until the placement-based delay
+// adjustment exists the analyser re-times the netlist as it stands.
 bool MORV_API::run_timing_without_placement(bool full, bool late)
 {
-    bool success = true;
-    if (late) MORV_DEBUG_STREAM::print(1, "Running the experimental ICP timing analysis");
-    m_fsyn_timing->sync_timing_netlist(true, true);
-    if (m_fsyn_timing->get_tdc_utility() != nullptr) m_fsyn_timing->perform_timing_analysis();
-    if (!late) {
-        if (full && (are_les_overused() || are_ffs_overused())) success = false;
-        m_modified_atoms_for_icp.clear();
+    const bool pre_placement = m_fsyn_expert != nullptr && m_fsyn_expert->is_fsyn_running_pre_placement_fsyn();
+    if (late || !pre_placement) {
+        MORV_DEBUG_STREAM::print(1, "Running the experimental ICP timing analysis");
+        m_fsyn_timing->sync_timing_netlist(true, true);
+        if (m_fsyn_timing->get_tdc_utility() != nullptr) m_fsyn_timing->perform_timing_analysis();
+        return true;
     }
+    bool success = true;
+    m_fsyn_timing->perform_pre_placement_timing_analysis(uses_delay_model());
+    if (full && (are_les_overused() || are_ffs_overused())) success = false;
+    m_modified_atoms_for_icp.clear();
     return success;
 }
 
@@ -347,7 +352,7 @@ void MORV_API::refresh_timing_after_icp(bool routing_estimate, bool post_cluster
 
     m_fsyn_timing->sync_timing_netlist(true, true);
     if (post_clustering) {
-        if (m_fsyn_timing->get_tdc_utility() != nullptr) m_fsyn_timing->perform_timing_analysis();
+        m_fsyn_timing->perform_pre_placement_timing_analysis(uses_delay_model());
         return;
     }
     int percent = s_icp_call_count * 2;

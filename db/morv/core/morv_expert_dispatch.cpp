@@ -169,13 +169,14 @@ bool MORV_EXPERT::run_gated_flow(e_fsyn_flow fsyn_flow_id)
     }
     MORV_STATS_MGR* stats = m_fsyn_api->get_fsyn_stats();
     if (stats != nullptr) stats->delete_records();
-    // The regions live for this flow only, also when it ends in an error. No
-    // timing mode is chosen per flow: the timing estimator is not built yet,
-    // so timing stays with the analyser.
+    // The regions live for this flow only, also when it ends in an error.
     MORV_REGION_MAP* regions = m_fsyn_api->get_fsyn_region_map();
     regions->initialize(m_morv_env->get_atom_netlist());
     MORV_SCOPE_GUARD clear_regions([regions] { regions->clear(); });
+    m_fsyn_timing->select_timing_mode(fsyn_flow_id);
     ok = run_flow_function(fsyn_flow_id);
+    // SYN_EARLY hands on to the synthesis that follows it: no rebuild there.
+    m_fsyn_timing->switch_to_tdc_mode(fsyn_flow_id != SYN_EARLY_FSYN_FLOW);
     clear_regions.run_now();
     if (stats != nullptr) stats->print_statistics();
     // Merging the change-log chunks of a migration compile waits for the

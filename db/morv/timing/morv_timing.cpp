@@ -1,127 +1,215 @@
+// The timing object's lifecycle: construction, initialisation with the
+// placer-seed perturbation of the table model, and the choice of back end.
+
 #include "morv/timing/morv_timing.h"
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cfg/cfg.h"
+#include "dev/dev_device.h"
 #include "msg/msg.h"
+#include "nevra/nevra_estimator.h"
+#include "tdc/tdc_accessories.h"
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
-#include "morv/timing/morv_timing_utility.h"
+#include "morv/core/morv_expert.h"
+#include "morv/timing/morv_table_timing_model.h"
+#include "morv/timing/morv_timing_ite.h"
 
-MORV_TIMING::MORV_TIMING(MORV_API* fsyn_api) : m_fsyn_api(fsyn_api), m_morv_env(nullptr)
+namespace {
+
+// The linear congruential step of the run's random state.
+constexpr uint64_t RANDOM_MULTIPLIER = 0xAC564B05ull;
+
+// Rows at or below this many ps are too short to perturb.
+constexpr int MIN_PERTURBED_DELAY = 20;
+
+}  // namespace
+
+MORV_TIMING::MORV_TIMING(MORV_API* fsyn_api) : m_fsyn_api(fsyn_api)
 {
-    MORV_ASSERT(m_fsyn_api);
-    m_morv_env = m_fsyn_api->get_morv_env();
+    MORV_ASSERT_TEXT(m_fsyn_api, "m_fsyn_api");
+    m_use_legacy_fom = cfg_is_on("fsyn_use_legacy_fom", false);
+    if (m_use_legacy_fom) MORV_DEBUG_STREAM::print(1, "FSYN is using LEGACY FOM");
+    m_use_smart_tainting = cfg_is_on("fsyn_use_smart_tainting", true);
+    if (m_use_smart_tainting) MORV_DEBUG_STREAM::print(1, "FSYN is using SMRT TAINTING");
+    m_sr_skew = 0.125;
+    if (cfg_is_on("fsyn_use_sr_skew", true)) {
+        const int family = m_fsyn_api->get_base_family_code();
+        const bool reversed_luts = family == DEV_FAMILY_BRENNOCK || family == DEV_FAMILY_KESTLIN ||
+                                   family == DEV_FAMILY_RZK || family == DEV_FAMILY_OBRAN;
+        m_sr_skew = reversed_luts ? 0.1 : 0.125;
+        MORV_DEBUG_STREAM::print(1, "FSYN SR skew X = %f", m_sr_skew);
+    }
 }
 
-MORV_TIMING::~MORV_TIMING() {}
+// The engines go before the model they time with.
+MORV_TIMING::~MORV_TIMING()
+{
+    m_nevra.reset();
+    m_itest.reset();
+    m_table_timing_model.reset();
+}
 
 void MORV_TIMING::init_tdc_timing()
 {
-    m_timing_mode = MORV_TIMING_MODE_TDC;
+    // A family without a net utility still gets a facade (it warned); its
+    // timing answers what needs no net utility.
+    m_fsyn_net_util = m_fsyn_api->peek_fsyn_net_util();
+    m_fsyn_expert = m_fsyn_api->get_fsyn_expert();
+    MORV_ASSERT_TEXT(m_fsyn_expert, "m_fsyn_expert");
+
+    m_table_timing_model = MORV_MAKE_OWNER(MORV_TABLE_TIMING_MODEL, m_fsyn_api);
+    m_table_timing_model->initialize(m_fsyn_api->get_base_family_code(), m_fsyn_api->get_device_enum(),
+                                     m_fsyn_api->has_name_pattern(), true, false);
+    perturb_characteristic_delays();
+
+    m_early_delay_scale = 1.0;
+    m_timing_model_area_compensation = 1.0;
+    // A family without a logic-element type counts none.
+    if (m_fsyn_api->get_device_le_type() != CDB_MAXIMUM_WYSIWYG_TYPE_ENUM)
+        m_initial_le_count = m_fsyn_api->get_used_le_count();
+
+    const bool changed = m_timing_mode != MORV_TIMING_MODE_TDC;
     m_default_timing_mode = MORV_TIMING_MODE_TDC;
+    m_timing_mode = MORV_TIMING_MODE_TDC;
+    log_mode(m_timing_mode);
+    if (changed) m_mode_switched = true;
+}
+
+// The placer seed nudges the model's own interconnect rows by a picosecond
+// up or down, so that two seeds explore two nearby timing landscapes; the
+// process-wide tables are never touched.
+void MORV_TIMING::perturb_characteristic_delays()
+{
+    const int seed = m_fsyn_api->get_placer_seed();
+    const bool use_seed = cfg_is_on("fsyn_use_seed", true);
+    MORV_DEBUG_STREAM::print(1, use_seed ? "FSYN timing is using the placer seed."
+                                         : "FSYN timing is NOT using the placer seed.");
+    const bool migration_chain = m_fsyn_api->has_migration_target_device() ||
+                                 m_fsyn_api->has_migratable_part_of_family(DEV_FAMILY_OBRAN) ||
+                                 m_fsyn_api->has_migratable_part_of_family(DEV_FAMILY_RZK) ||
+                                 m_fsyn_api->has_migratable_part_of_family(DEV_FAMILY_UNDRIVEN_25) ||
+                                 m_fsyn_api->has_migratable_part_of_family(DEV_FAMILY_UNDRIVEN_26);
+    if (migration_chain) {
+        MORV_DEBUG_STREAM::print(1, "Disabling placer seed because in a Obran/RZK/DWX migration chain.");
+        return;
+    }
+    if (!use_seed) return;
+    if (seed == 1) {
+        MORV_DEBUG_STREAM::print(1, "Seed is 1. No perturbation necessary.");
+        return;
+    }
+    MORV_DEBUG_STREAM::print(1, "Seed is %d. Perturbing characteristic delays.", seed);
+    uint64_t state = m_fsyn_api->get_random_state();
+    MORV_TABLE_TIMING_MODEL& model = *m_table_timing_model;
+    for (int row = 0; row < model.get_ic_timing_data_size(); ++row) {
+        const int delay = model.get_ic_timing_data(row).m_delay_2;
+        if (delay <= MIN_PERTURBED_DELAY) continue;
+        state = state * RANDOM_MULTIPLIER + 1;
+        const uint64_t r = state % 5;
+        if (r == 0) model.modify_ic_timing_data(row, delay + 1);
+        else if (r == 1) model.modify_ic_timing_data(row, delay - 1);
+    }
+    m_fsyn_api->set_random_state(state);
+}
+
+void MORV_TIMING::log_mode(int mode) const
+{
+    switch (mode) {
+    case MORV_TIMING_MODE_TDC: MORV_DEBUG_STREAM::print(2, "MORV timing is using TDC for timing analysis"); break;
+    case MORV_TIMING_MODE_NEVRA: MORV_DEBUG_STREAM::print(2, "MORV timing is using NEVRA for timing analysis"); break;
+    case MORV_TIMING_MODE_DEFAULT:
+        MORV_DEBUG_STREAM::print(2, "MORV timing is using an undefined default mode for timing analysis");
+        break;
+    default: MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
+    }
+}
+
+void MORV_TIMING::select_timing_mode(e_fsyn_flow flow)
+{
+    MORV_ASSERT_TEXT(m_nevra == nullptr, "m_nevra == NULL");
+    MORV_ENV* env = m_fsyn_api->get_morv_env();
+    MORV_ASSERT_TEXT(env, "morv_env");
+    TDC_ACCESSORIES* accessories = tdc_get_accessories();
+    const bool estimate = flow == MORV_ENV::where_does_early_fsyn_run(env->get_cmp()) && m_fsyn_expert != nullptr &&
+                          m_fsyn_expert->enable_nevra() && accessories != nullptr &&
+                          accessories->is_estimation_supported();
+    if (estimate) {
+        m_nevra = MORV_MAKE_OWNER(NEVRA, m_table_timing_model.get());
+        m_nevra->initialize_and_sync_to_netlist(m_fsyn_api->get_atom_netlist(), accessories->get_tdb_netlist(), 0);
+    }
+    m_mode_switched = false;
+    const int before = m_timing_mode;
+    m_default_timing_mode = estimate ? MORV_TIMING_MODE_NEVRA : MORV_TIMING_MODE_TDC;
+    m_timing_mode = m_default_timing_mode;
+    log_mode(m_timing_mode);
+    if (m_timing_mode != before) m_mode_switched = true;
+}
+
+void MORV_TIMING::switch_to_tdc_mode(bool rebuild)
+{
+    m_nevra.reset();
+    const int before = m_timing_mode;
+    m_default_timing_mode = MORV_TIMING_MODE_TDC;
+    m_timing_mode = MORV_TIMING_MODE_TDC;
+    log_mode(m_timing_mode);
+    if (m_timing_mode == before) return;
+    m_mode_switched = true;
+    if (!rebuild) return;
+    MORV_DEBUG_STREAM::print(1, "Switching back to TDC mode - doing full rebuild of TDB netlist");
+    sync_timing_netlist(false, true);
+    // The last analysis belongs to the early timing model, not built yet.
+    if (cfg_is_on("fsyn_do_last_timing_analysis_on_mode_switch", false))
+        warn_not_available("The early timing model (MORV_TIMING::perform_early_timing_analysis)");
 }
 
 bool MORV_TIMING::set_timing_mode(int mode)
 {
-    int wanted = mode;
-    if (mode == MORV_TIMING_MODE_DEFAULT) wanted = m_default_timing_mode;
-    else if (mode != MORV_TIMING_MODE_TDC && mode != MORV_TIMING_MODE_NEVRA)
+    if (mode != MORV_TIMING_MODE_DEFAULT && mode != MORV_TIMING_MODE_TDC && mode != MORV_TIMING_MODE_NEVRA)
         MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
-    if (wanted == MORV_TIMING_MODE_TDC) MORV_DEBUG_STREAM::print(2, "MORV timing is using TDC for timing analysis");
-    else if (wanted == MORV_TIMING_MODE_NEVRA)
-        MORV_DEBUG_STREAM::print(2, "MORV timing is using NEVRA for timing analysis");
-    else MORV_DEBUG_STREAM::print(2, "MORV timing is using an undefined default mode for timing analysis");
+    const int wanted = mode == MORV_TIMING_MODE_DEFAULT ? m_default_timing_mode : mode;
+    log_mode(wanted);
     const bool changed = wanted != m_timing_mode;
     m_timing_mode = wanted;
+    if (changed) m_mode_switched = true;
     return changed;
-}
-
-bool MORV_TIMING::sync_timing_netlist(bool incremental, bool refresh)
-{
-    MORV_ASSERT_TEXT(m_morv_env, "morv_env");
-    if (!incremental && m_fsyn_api->get_taint() >= 2) {
-        MORV_DEBUG_STREAM::print(1, "Registered have changed so TAN will be forced to rebuild from scratch.");
-        m_morv_env->discard_timing_netlist();
-        m_tdc_utility = nullptr;
-        m_full_recompute = true;
-    }
-    if (m_full_recompute || m_mode_switched) {
-        MORV_DEBUG_STREAM::print(1, "Forcing full rebuild");
-        m_morv_env->set_full_taint();
-        m_morv_env->build_timing_netlist(this, false, false, true, true, true, true);
-    } else if (!m_taint_change_set.empty()) {
-        for (int id : m_changed_nodes) MORV_DEBUG_STREAM::print(100, "changed_node: %d", id);
-        MORV_DEBUG_STREAM::print(1, "TAINT_CHANGE_SET SIZE IS %d", static_cast<int>(m_changed_nodes.size()));
-        m_morv_env->set_taint_change_set(m_taint_change_set);
-        m_morv_env->build_timing_netlist(this, false, false, !incremental, refresh, true, true);
-    } else {
-        MORV_DEBUG_STREAM::print(1, "TAINT_CHANGE_SET SIZE IS %d", 0);
-        MORV_DEBUG_STREAM::print(1, "Refresh is not necessary: no nodes changed");
-        m_morv_env->build_timing_netlist(this, false, false, false, true, true, true);
-    }
-    m_full_recompute = false;
-    m_mode_switched = false;
-    m_fsyn_api->reset_taint();
-    m_taint_change_set.clear();
-    m_changed_nodes.clear();
-    m_changed_edges.clear();
-    return m_tdc_utility != nullptr;
 }
 
 void MORV_TIMING::acquire_tdc_utility()
 {
-    MORV_ASSERT_TEXT(m_morv_env, "morv_env");
-    m_morv_env->build_timing_netlist(this, true, false, false, true, true, true);
-    MORV_ASSERT(m_tdc_utility);
+    MORV_ENV* env = m_fsyn_api->get_morv_env();
+    MORV_ASSERT_TEXT(env, "morv_env");
+    env->build_timing_netlist(this, true, false, false, true, true, true);
+    MORV_ASSERT_TEXT(m_tdc_utility, "m_tdc_utility");
 }
 
-void MORV_TIMING::perform_timing_analysis()
+void MORV_TIMING::rebuild_tdc_utility()
 {
-    MORV_ASSERT(m_tdc_utility);
-    morv_timing_utility_analyse(m_tdc_utility);
-    m_fom_from_env = false;
+    MORV_ENV* env = m_fsyn_api->get_morv_env();
+    MORV_ASSERT_TEXT(env, "morv_env");
+    env->reset_timing_netlist();
+    acquire_tdc_utility();
+    TDC_ACCESSORIES* accessories = tdc_get_accessories();
+    if (accessories != nullptr && accessories->get_tdb_netlist() != nullptr) perform_timing_analysis();
+    m_itest_is_current = false;
 }
 
-double MORV_TIMING::get_slack_ratio(CDB_ATOM_ITERM* iterm)
+void MORV_TIMING::request_full_update()
 {
-    MORV_ASSERT(iterm);
-    // Without a timing netlist no connection is constrained.
-    if (m_tdc_utility == nullptr) return 1.0;
-    double ratio = morv_timing_utility_slack_ratio(m_tdc_utility, iterm);
-    if (ratio < 0.0) ratio = 0.0;
-    if (ratio > 1.0) ratio = 1.0;
-    return ratio;
+    m_mode_switched = true;
+    m_refresh_pending = true;
+    m_itest_is_current = false;
 }
 
-int MORV_TIMING::get_figure_of_merit(bool force_legacy)
+void MORV_TIMING::warn_not_available(const char* what) const
 {
-    if (m_timing_mode != MORV_TIMING_MODE_TDC && m_timing_mode != MORV_TIMING_MODE_NEVRA)
-        MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
-    int fom = s_NO_VALID_FOM;
-    if (m_fom_from_env && !force_legacy) {
-        fom = m_morv_env->get_figure_of_merit(false);
-    } else if (m_tdc_utility != nullptr) {
-        if (force_legacy) MORV_DEBUG_STREAM::print(1, "Using LEGACY FOM");
-        fom = morv_timing_utility_figure_of_merit(m_tdc_utility);
-    }
-    MORV_DEBUG_STREAM::print(1, "Figure of merit is (FOM= %ld )", static_cast<long>(fom));
-    return fom;
+    if (m_fsyn_expert != nullptr) m_fsyn_expert->warn_not_available(what);
 }
 
-void MORV_TIMING::mark_node_changed(CDB_ATOM_NODE* node, bool deleted)
+bool MORV_TIMING::is_pre_placement() const
 {
-    (void)deleted;
-    MORV_ASSERT(node);
-    MORV_ASSERT_TEXT(m_morv_env, "morv_env");
-    MORV_ASSERT(!m_morv_env->is_stitched_node(node->get_id()));
-    m_taint_change_set.push_back(node->get_id());
-    m_changed_nodes.insert(static_cast<int>(node->get_id()));
-}
-
-void MORV_TIMING::mark_iterm_changed(CDB_ATOM_ITERM* iterm, bool disconnected)
-{
-    (void)disconnected;
-    MORV_ASSERT(iterm);
+    return m_fsyn_expert != nullptr && m_fsyn_expert->is_fsyn_running_pre_placement_fsyn();
 }

@@ -1,88 +1,188 @@
 #pragma once
 
-// The run's timing front end. The facade creates it first among its
-// services; it hands out slacks, slack ratios and the figure of merit and
-// keeps the host's timing netlist in step with the atom netlist.
+// The run's timing object. The facade creates it first among its services;
+// every algorithm, the run driver and the flow driver reach timing only
+// through it. It answers from one of two back ends, chosen per flow stage:
+// the host's timing analyser (TDC mode) or the host's timing estimator over
+// the component's table timing model (estimator mode), and keeps the back
+// end in step with every netlist edit the facade announces.
 
+#include <cstdint>
 #include <map>
 #include <set>
+#include <utility>
 #include <vector>
 
+#include "mem_alloc_sys.h"
+#include "morv/core/morv_expert_interface.h"
+#include "morv/netlist/morv_deterministic.h"
+#include "vtl_hash_sys.h"
+
 class MORV_API;
-class MORV_ENV;
+class MORV_EXPERT;
+class MORV_NET_UTIL;
+class MORV_TIMING_ITE;
+class MORV_TABLE_TIMING_MODEL;
 class TDC_UTILITY;
 class CDB_ATOM_NODE;
 class CDB_ATOM_ITERM;
+class CDB_ATOM_OTERM;
+class DUVO_FITTER_DELAY_INFO;
+struct CSU_ATOM_NETLIST_TYPES;
+template <typename TYPES>
+class NEVRA_ESTIMATOR;
 
 enum e_morv_timing_mode : int
 {
-    MORV_TIMING_MODE_DEFAULT = -1,
+    MORV_TIMING_MODE_DEFAULT = -1,  // also "undefined"
     MORV_TIMING_MODE_TDC = 0,
     MORV_TIMING_MODE_NEVRA = 1
+};
+
+// A delay a back end did not compute or does not support.
+constexpr int CDB_ILLEGAL_TSM_DELAY = static_cast<int>(0x80000001u);
+
+// A per-connection delay read back or computed from placement.
+struct MORV_TIMING_ITERM_BA_DELAY
+{
+    CDB_ATOM_OTERM* m_driver;
+    int32_t m_delay;
+};
+
+// A learned delay correction of the virtual analysis: the sink and driver
+// ends it was learned on, and a sum of corrections over a count.
+struct MORV_ADJUSTMENT_FACTOR
+{
+    int32_t m_sink_id_or_type = 0;
+    int32_t m_sink_port_usage = 0;
+    int32_t m_sink_port_index = 0;
+    int32_t m_driver_id = 0;
+    int32_t m_driver_port_usage = 0;
+    int32_t m_driver_port_index = 0;
+    int32_t m_sum = 0;
+    int32_t m_count = 0;
 };
 
 class MORV_TIMING
 {
 public:
     static constexpr int s_NO_VALID_FOM = 0x7fffffff;
+    using ADJUSTMENT_FACTORS = VTL_HASH<int, MORV_ADJUSTMENT_FACTOR>;
+    using NEVRA = NEVRA_ESTIMATOR<CSU_ATOM_NETLIST_TYPES>;
 
     explicit MORV_TIMING(MORV_API* fsyn_api);
     ~MORV_TIMING();
     MORV_TIMING(const MORV_TIMING&) = delete;
     MORV_TIMING& operator=(const MORV_TIMING&) = delete;
 
+    // ---- lifecycle and modes (morv_timing.cpp)
     void init_tdc_timing();
+    void select_timing_mode(e_fsyn_flow flow);
+    void switch_to_tdc_mode(bool rebuild);
+    // -1 returns to the default mode; true when the mode changed.
     bool set_timing_mode(int mode);
-    int get_timing_mode() const { return m_timing_mode; }
-    bool sync_timing_netlist(bool incremental, bool refresh);
     void acquire_tdc_utility();
-    void perform_timing_analysis();
+    void rebuild_tdc_utility();
 
-    // Slack ratio of the connection into iterm, in [0, 1]; smaller is more critical.
-    double get_slack_ratio(CDB_ATOM_ITERM* iterm);
-    // Greater is better; s_NO_VALID_FOM without valid timing data.
-    int get_figure_of_merit(bool force_legacy);
-
+    // ---- change bookkeeping and updates (morv_timing_sync.cpp)
     void mark_node_changed(CDB_ATOM_NODE* node, bool deleted);
     void mark_iterm_changed(CDB_ATOM_ITERM* iterm, bool disconnected);
     bool is_node_changed(int node_id) const { return m_changed_nodes.count(node_id) != 0; }
+    // True when a timing netlist exists afterwards (always in estimator mode).
+    bool sync_timing_netlist(bool incremental, bool refresh);
+    void set_use_itest(bool use_itest);
+    void update_timing();
+    void perform_pre_placement_timing_analysis(bool use_locked_estimates);
+    void run_estimator_timing_analysis();
+    void run_itest_estimation();
+    // The full analysis by the current back end.
+    void perform_timing_analysis();
 
+    // ---- queries (morv_timing_query.cpp, morv_timing_delay.cpp)
+    int get_slack(CDB_ATOM_ITERM* iterm);
+    double get_slack_ratio(CDB_ATOM_ITERM* iterm);
+    int get_figure_of_merit(bool force_legacy);
+    int get_guardband_slack() const;
+    int get_internal_delay(int cell_kind, int input_port, int output_port) const;
+    int get_connection_delay(CDB_ATOM_ITERM* iterm) const;
+    int get_oterm_to_oterm_delay(CDB_ATOM_OTERM* src_oterm, CDB_ATOM_OTERM* dst_oterm) const;
+    int get_max_delay_to_node(CDB_ATOM_OTERM* src_oterm, CDB_ATOM_NODE* dst_node) const;
+    void get_average_annotated_delays(int& avg, int& comb_avg) const;
+    int get_fl_lut_delay() const;
+
+    // ---- state
+    int get_timing_mode() const { return m_timing_mode; }
+    int get_default_timing_mode() const { return m_default_timing_mode; }
+    double get_sr_skew() const { return m_sr_skew; }
+    NEVRA* get_nevra() const { return m_nevra.get(); }
+    MORV_TABLE_TIMING_MODEL* get_table_timing_model() const { return m_table_timing_model.get(); }
+    MORV_TIMING_ITE* get_itest() const { return m_itest.get(); }
     // Attached and replaced by the host through MORV_ENV::build_timing_netlist.
     void set_tdc_utility(TDC_UTILITY* utility) { m_tdc_utility = utility; }
     TDC_UTILITY* get_tdc_utility() const { return m_tdc_utility; }
-
-    void set_full_recompute(bool on) { m_full_recompute = on; }
-    bool is_full_recompute() const { return m_full_recompute; }
+    // The next synchronisation rebuilds the host's timing netlist in full.
     void set_mode_switched(bool on) { m_mode_switched = on; }
     bool is_mode_switched() const { return m_mode_switched; }
-    void set_icp_ran(bool on) { m_icp_ran = on; }
-    bool did_icp_run() const { return m_icp_ran; }
-    bool is_itest_enabled() const { return m_itest_enabled; }
-    bool is_using_timing_snapshot() const { return m_use_timing_snapshot; }
+    // Set by the facade after the host's placement-and-timing call.
+    void set_fom_from_env(bool on) { m_fom_from_env = on; }
+    bool is_fom_from_env() const { return m_fom_from_env; }
+    bool is_itest_enabled() const { return m_use_itest; }
+    bool is_itest_current() const { return m_itest_is_current; }
+    bool is_refresh_pending() const { return m_refresh_pending; }
+    // The run driver switched timing engines: the next update analyses in full.
+    void request_full_update();
+    // Slack queries never answer from a stored timing snapshot in this build.
+    bool is_using_timing_snapshot() const { return false; }
+    const std::vector<unsigned>& get_taint_change_set() const { return m_taint_change_set; }
+    const std::vector<std::pair<int, int>>& get_changed_connections() const { return m_changed_connections; }
+    double get_figure_of_merit_value() const { return m_figure_of_merit; }
 
-    // Per-edge delay adjustment factors (xICP mode) and the copies saved with snapshots.
-    typedef std::map<std::pair<int, int>, double> ADJUSTMENT_FACTORS;
+    // Delay corrections of the virtual analysis and the copies kept with
+    // netlist snapshots.
     ADJUSTMENT_FACTORS& get_adjustment_factors() { return m_adjustment_factors; }
     std::vector<ADJUSTMENT_FACTORS>& get_saved_adjustment_factors() { return m_saved_adjustment_factors; }
 
 private:
-    MORV_API* m_fsyn_api;
-    MORV_ENV* m_morv_env;
+    void log_mode(int mode) const;
+    bool is_pre_placement() const;
+    void perturb_characteristic_delays();
+    bool sync_estimator(bool incremental);
+    void resolve_changed_connections();
+    void full_tdc_analysis();
+    double raw_slack_ratio(CDB_ATOM_ITERM* iterm);
+    void warn_not_available(const char* what) const;
+
     TDC_UTILITY* m_tdc_utility = nullptr;
-    int m_timing_mode = MORV_TIMING_MODE_TDC;
-    int m_default_timing_mode = MORV_TIMING_MODE_TDC;
-    bool m_full_recompute = false;
-    bool m_mode_switched = false;
-    bool m_icp_ran = false;
-    bool m_itest_enabled = false;
-    bool m_itest_on = false;
-    bool m_refresh_mark_a = false;
-    bool m_refresh_mark_b = false;
-    bool m_use_timing_snapshot = false;
+    MORV_OWNER<MORV_TIMING_ITE> m_itest;
+    int m_timing_mode = MORV_TIMING_MODE_DEFAULT;
+    int m_default_timing_mode = MORV_TIMING_MODE_DEFAULT;
+    MORV_API* m_fsyn_api;
+    MORV_EXPERT* m_fsyn_expert = nullptr;
+    MORV_NET_UTIL* m_fsyn_net_util = nullptr;
+    bool m_use_legacy_fom = false;
     bool m_fom_from_env = false;
+    double m_figure_of_merit = -2147483647.0;
+    double m_clkbuf_delay = -2147483647.0;
+    DUVO_FITTER_DELAY_INFO* m_duvo_fitter_delay_info = nullptr;
+    MORV_OWNER<MORV_TABLE_TIMING_MODEL> m_table_timing_model;
+    double m_early_delay_scale = 1.0;
+    double m_timing_model_area_compensation = 1.0;
+    int m_initial_le_count = 1;
+    double m_lb_ret_alpha = 0.249;
+    double m_lb_ret_exit = 20.0;
+    double m_lb_ret_beta = 0.3;
+    std::map<CDB_ATOM_ITERM*, MORV_TIMING_ITERM_BA_DELAY, DETERMINISTIC_LESS<CDB_ATOM_ITERM*>> m_backannotated_delays;
+    ADJUSTMENT_FACTORS m_adjustment_factors{61};
+    std::vector<ADJUSTMENT_FACTORS> m_saved_adjustment_factors;
+    MORV_OWNER<NEVRA> m_nevra;
+    double m_sr_skew = 0.125;
     std::vector<unsigned> m_taint_change_set;
     std::set<int> m_changed_nodes;
-    std::set<std::pair<int, int>> m_changed_edges;
-    ADJUSTMENT_FACTORS m_adjustment_factors;
-    std::vector<ADJUSTMENT_FACTORS> m_saved_adjustment_factors;
+    bool m_mode_switched = false;
+    bool m_use_itest = false;
+    bool m_itest_is_current = false;
+    bool m_refresh_pending = false;
+    bool m_itest_done_full_timing_analysis = false;
+    bool m_use_smart_tainting = true;
+    std::vector<std::pair<int, int>> m_changed_connections;  // (sink id, source id)
 };

@@ -201,7 +201,8 @@ TEST(MorvAlgorithmBaseTiming, LegacyFigureAveragesCriticalInputsOverTheirCountPl
         MORV_TIMING* timing = api->get_fsyn_timing();
         env.build_timing_netlist(timing, false, false, true, true, true, true);
         timing->perform_timing_analysis();
-        const double ratio = 1.0 - 1000.0 / 1100.0;
+        // BRK remaps the analyser's ratios so that 0.1 lands on 0.125.
+        const double ratio = (1.0 - 1000.0 / 1100.0) / 0.1 * 0.125;
         ASSERT_EQ(timing->get_slack_ratio(critical), 0.0);
         ASSERT_NEAR(timing->get_slack_ratio(near_critical), ratio, 1e-6);
         const int worst_slack = timing->get_figure_of_merit(false);

@@ -134,6 +134,7 @@ private:
     // What one run shares between the stages of the run driver.
     struct RUN_STATE;
     void prepare_run(RUN_STATE& run);
+    void switch_incremental_estimator(const RUN_STATE& run);
     // Runs pass m_curr_pass; true when it was the run's last.
     bool run_pass(RUN_STATE& run);
     // One iteration; false when the pass ends after it.

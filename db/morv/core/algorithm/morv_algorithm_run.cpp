@@ -186,15 +186,27 @@ void MORV_ALGORITHM_BASE::prepare_run(RUN_STATE& run)
     MORV_DEBUG_STREAM::print(1, "RESTORE_NETLIST (if icp worse): %s", m_restore_netlist == 1 ? "YES" : "NO");
     print_behaviors();
 
-    // The virtual-ICP preparation of the experimental timing path and the
-    // incremental estimator switch need timing services that are not
-    // available yet; without them both steps have nothing to prepare.
+    // The virtual-ICP preparation of the experimental timing path needs the
+    // placement-based delay adjustment, not available yet.
+    switch_incremental_estimator(run);
 
     run.fail_if_icp_fails = cfg_is_on("fsyn_fail_if_icp_fails", false);
     run.pass_section = run.short_name + " pass";
     run.iter_section = run.short_name + " iteration";
     run.last_progress = gen_get_sec_wallclock();
     run.total_ops = 0;
+}
+
+// In the early flows the incremental estimator serves the algorithms that
+// ask for it; a switch either way re-times in full.
+void MORV_ALGORITHM_BASE::switch_incremental_estimator(const RUN_STATE& run)
+{
+    if (!m_use_new_timing_flow || run.expert == nullptr || !run.expert->is_fsyn_running_early_fsyn()) return;
+    const bool wanted = m_enable_ite && use_itest();
+    if (wanted == m_fsyn_timing->is_itest_enabled()) return;
+    m_fsyn_timing->set_use_itest(wanted);
+    m_fsyn_timing->request_full_update();
+    (void)m_fsyn_api->run_timing_analysis(true, false, 1.0, false, false, false);
 }
 
 bool MORV_ALGORITHM_BASE::run_timing(const RUN_STATE& run, bool full, bool second, double multiplier, bool fourth,
@@ -409,6 +421,7 @@ void MORV_ALGORITHM_BASE::keep_or_restore_initial(const RUN_STATE& run, bool tim
 void MORV_ALGORITHM_BASE::finish_run(const RUN_STATE& run)
 {
     finish_algorithm();
+    m_fsyn_timing->set_use_itest(false);
     if (m_init_netlist >= 0) m_fsyn_api->clear_state(m_init_netlist);
     if (m_curr_best_netlist >= 0 && m_curr_best_netlist != m_init_netlist) m_fsyn_api->clear_state(m_curr_best_netlist);
     m_init_netlist = -1;

@@ -1,0 +1,115 @@
+// The questions every optimisation asks: slack and slack ratio of a
+// connection, the figure of merit and the guardband. They answer from the
+// current back end and never re-analyse by themselves.
+
+#include <cmath>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "dev/dev_device.h"
+#include "msg/msg.h"
+#include "nevra/nevra_estimator.h"
+#include "tdc/tdc_accessories.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/core/morv_env.h"
+#include "morv/core/morv_expert.h"
+#include "morv/timing/morv_timing.h"
+
+namespace {
+
+// The raw ratio a slack-ratio skew of x lands on 0.125.
+constexpr double SKEWED_RATIO = 0.125;
+
+// The figure of merit before any analysis: no valid timing data, which the
+// callers know as 0x7fffffff rather than a figure this bad.
+constexpr double NO_ANALYSIS = -2147483647.0;
+
+}  // namespace
+
+int MORV_TIMING::get_slack(CDB_ATOM_ITERM* iterm)
+{
+    MORV_ASSERT_TEXT(iterm, "iterm");
+    CDB_ATOM_NODE* atom_node = iterm->get_my_node();
+    MORV_ASSERT_TEXT(atom_node, "atom_node");
+    if (m_timing_mode == MORV_TIMING_MODE_NEVRA) return m_nevra->get_slack_of_connection(iterm);
+    if (m_timing_mode != MORV_TIMING_MODE_TDC) {
+        MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
+        return -1;
+    }
+    // Without a timing netlist no connection is constrained.
+    if (m_tdc_utility == nullptr) return s_NO_VALID_FOM;
+    return m_tdc_utility->get_slack(atom_node, iterm->get_any_usage_as(), iterm->get_port_index());
+}
+
+double MORV_TIMING::raw_slack_ratio(CDB_ATOM_ITERM* iterm)
+{
+    CDB_ATOM_NODE* atom_node = iterm->get_my_node();
+    if (m_timing_mode == MORV_TIMING_MODE_NEVRA)
+        return static_cast<double>(m_nevra->get_slack_ratio_of_connection(iterm));
+    if (m_tdc_utility == nullptr) return 1.0;
+    return m_tdc_utility->get_slack_ratio(atom_node, iterm->get_any_usage_as(), iterm->get_port_index());
+}
+
+double MORV_TIMING::get_slack_ratio(CDB_ATOM_ITERM* iterm)
+{
+    MORV_ASSERT_TEXT(iterm, "iterm");
+    MORV_ASSERT_TEXT(iterm->get_my_node(), "atom_node");
+    if (m_timing_mode != MORV_TIMING_MODE_TDC && m_timing_mode != MORV_TIMING_MODE_NEVRA) {
+        MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
+        return -1.0;
+    }
+    double r = raw_slack_ratio(iterm);
+    // Before placement the ratios are pulled down, the critical ones most.
+    if (is_pre_placement()) r = 0.2098 * r * r + 0.7818 * r;
+    // The analyser's ratios are remapped so that a raw ratio of X lands on
+    // 0.125: the families with reversed LUT inputs see more of the critical end.
+    if (m_timing_mode == MORV_TIMING_MODE_TDC) {
+        const double x = m_sr_skew;
+        r = r < x ? r / x * SKEWED_RATIO : (r - x) / (1.0 - x) * (1.0 - SKEWED_RATIO) + SKEWED_RATIO;
+    }
+    if (r < 0.0) return 0.0;
+    if (r > 1.0) return 1.0;
+    return r;
+}
+
+int MORV_TIMING::get_figure_of_merit(bool force_legacy)
+{
+    int fom = s_NO_VALID_FOM;
+    if (m_timing_mode == MORV_TIMING_MODE_TDC) {
+        if (m_use_legacy_fom || force_legacy) {
+            if (m_tdc_utility != nullptr) fom = m_tdc_utility->get_legacy_figure_of_merit(force_legacy);
+            MORV_DEBUG_STREAM::print(1, "Using LEGACY FOM");
+        } else if (m_fom_from_env) {
+            MORV_ENV* env = m_fsyn_api->get_morv_env();
+            MORV_ASSERT_TEXT(env, "morv_env");
+            fom = env->get_figure_of_merit(false);
+        } else if (m_figure_of_merit != NO_ANALYSIS) {
+            fom = static_cast<int>(std::trunc(m_figure_of_merit));
+        }
+    } else if (m_timing_mode == MORV_TIMING_MODE_NEVRA) {
+        fom = m_nevra->get_figure_of_merit();
+    } else {
+        MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
+    }
+    MORV_DEBUG_STREAM::print(1, "Figure of merit is (FOM= %d )", fom);
+    return fom;
+}
+
+int MORV_TIMING::get_guardband_slack() const
+{
+    const bool late = m_fsyn_expert != nullptr && m_fsyn_expert->is_fsyn_running(LATE_FSYN_FLOW);
+    switch (m_fsyn_api->get_base_family_code()) {
+    case DEV_FAMILY_BRENNOCK:
+    case DEV_FAMILY_ZEPLA:
+    case DEV_FAMILY_TEV:
+    case DEV_FAMILY_KESTLIN:
+    case DEV_FAMILY_ZEPLA_II:
+    case DEV_FAMILY_RZK:
+    case DEV_FAMILY_OBRAN: return late ? 500 : 2500;
+    case DEV_FAMILY_MORLIN: return late ? 1500 : 2500;
+    case DEV_FAMILY_UVO: return late ? 1500 : 5000;
+    default: return late ? 5000 : 10000;
+    }
+}

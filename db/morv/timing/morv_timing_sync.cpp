@@ -1,0 +1,264 @@
+// Keeping timing in step with the netlist: the record of edits since the
+// last synchronisation, the synchronisation of each back end, and the
+// dispatch of a timing update to the cheapest route.
+
+#include <memory>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cfg/cfg.h"
+#include "nevra/nevra_estimator.h"
+#include "tdc/tdc_accessories.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/core/morv_env.h"
+#include "morv/core/morv_expert.h"
+#include "morv/timing/morv_table_timing_model.h"
+#include "morv/timing/morv_timing.h"
+#include "morv/timing/morv_timing_ite.h"
+
+// ------------------------------------------------------------------ bookkeeping
+
+void MORV_TIMING::mark_node_changed(CDB_ATOM_NODE* node, bool deleted)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    MORV_ENV* morv_env = m_fsyn_api->get_morv_env();
+    MORV_ASSERT_TEXT(morv_env, "morv_env");
+    MORV_ASSERT_TEXT(!morv_env->is_stitched_node(static_cast<int>(node->get_id())),
+                     "!morv_env->is_stitched_node(node->get_id())");
+    m_taint_change_set.push_back(node->get_id());
+    m_changed_nodes.insert(static_cast<int>(node->get_id()));
+    if (m_use_itest && m_itest) m_itest->mark_node_for_analysis(node, deleted);
+    m_refresh_pending = true;
+}
+
+// Under smart tainting a changed connection costs an append; which end it
+// marks is decided once, at the next synchronisation.
+void MORV_TIMING::mark_iterm_changed(CDB_ATOM_ITERM* iterm, bool disconnected)
+{
+    MORV_ASSERT_TEXT(iterm, "iterm");
+    CDB_ATOM_NODE* sink = iterm->get_my_node();
+    MORV_ASSERT_TEXT(sink, "node");
+    CDB_ATOM_OTERM* driver = iterm->get_source();
+    CDB_ATOM_NODE* source = driver != nullptr ? driver->get_my_node() : nullptr;
+    if (m_use_smart_tainting) {
+        if (source != nullptr)
+            m_changed_connections.emplace_back(static_cast<int>(sink->get_id()), static_cast<int>(source->get_id()));
+        else mark_node_changed(sink, false);
+    } else {
+        mark_node_changed(sink, false);
+        if (source != nullptr) mark_node_changed(source, false);
+    }
+    if (m_use_itest && m_itest && disconnected) {
+        m_itest->mark_node_for_analysis(sink, false);
+        if (source != nullptr) m_itest->mark_node_for_analysis(source, false);
+    }
+}
+
+// A connection whose ends are both unrecorded marks its sink, or its source
+// when the sink is stitched in from another partition.
+void MORV_TIMING::resolve_changed_connections()
+{
+    MORV_ENV* morv_env = m_fsyn_api->get_morv_env();
+    for (size_t i = 0; i < m_changed_connections.size(); ++i) {
+        const auto [sink_id, source_id] = m_changed_connections[i];
+        if (m_changed_nodes.count(sink_id) || m_changed_nodes.count(source_id)) continue;
+        CDB_ATOM_NODE* node = m_fsyn_api->get_node(sink_id);
+        if (node != nullptr && morv_env->is_stitched_node(sink_id)) {
+            node = m_fsyn_api->get_node(source_id);
+            MORV_ASSERT_TEXT(node == nullptr || !morv_env->is_stitched_node(source_id),
+                             "!morv_env->is_stitched_node(node->get_id())");
+        }
+        // Both ends gone: the deletions are recorded already.
+        if (node != nullptr) mark_node_changed(node, false);
+    }
+    m_changed_connections.clear();
+}
+
+// ------------------------------------------------------------------ synchronisation
+
+bool MORV_TIMING::sync_timing_netlist(bool incremental, bool refresh)
+{
+    const bool full_rebuild = m_mode_switched;
+    if (m_mode_switched) {
+        m_mode_switched = false;
+        incremental = false;
+    }
+    if (m_timing_mode == MORV_TIMING_MODE_NEVRA) return sync_estimator(incremental);
+    if (m_timing_mode != MORV_TIMING_MODE_TDC) {
+        MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
+        return false;
+    }
+    MORV_ENV* morv_env = m_fsyn_api->get_morv_env();
+    MORV_ASSERT_TEXT(morv_env, "morv_env");
+    if (cfg_is_on("fsyn_disable_ia2t", false)) incremental = false;
+    MORV_DEBUG_STREAM::print(1, "INCREMENTAL IS %s", incremental ? "ON" : "OFF");
+    if (!incremental && m_fsyn_api->get_taint() >= MORV_TAINT_REGISTER_OR_OTHER) {
+        MORV_DEBUG_STREAM::print(1, "Registered have changed so TAN will be forced to rebuild from scratch.");
+        morv_env->discard_timing_netlist();
+        m_tdc_utility = nullptr;
+    }
+    resolve_changed_connections();
+    if (full_rebuild) {
+        MORV_DEBUG_STREAM::print(1, "Forcing full rebuild");
+        morv_env->set_full_taint();
+        morv_env->build_timing_netlist(this, false, false, true, true, true, true);
+    } else if (!m_taint_change_set.empty()) {
+        for (int id : m_changed_nodes) MORV_DEBUG_STREAM::print(100, "changed_node: %d", id);
+        MORV_DEBUG_STREAM::print(1, "TAINT_CHANGE_SET SIZE IS %d", static_cast<int>(m_changed_nodes.size()));
+        morv_env->set_taint_change_set(m_taint_change_set);
+        morv_env->build_timing_netlist(this, false, false, !incremental, refresh, true, true);
+    } else {
+        MORV_DEBUG_STREAM::print(1, "TAINT_CHANGE_SET SIZE IS %d", 0);
+        MORV_DEBUG_STREAM::print(1, "Refresh is not necessary: no nodes changed");
+        morv_env->build_timing_netlist(this, false, false, false, true, true, true);
+    }
+    m_fsyn_api->reset_taint();
+    m_taint_change_set.clear();
+    m_changed_nodes.clear();
+    return m_tdc_utility != nullptr;
+}
+
+// The stand-in estimator refreshes from the atoms named, so it is handed the
+// recorded nodes and the sinks of the recorded connections; without a list
+// (after a mode switch or when not incremental) it rebuilds.
+bool MORV_TIMING::sync_estimator(bool incremental)
+{
+    MORV_ASSERT_TEXT(m_nevra != nullptr, "m_nevra != NULL");
+    if (incremental && m_changed_connections.empty() && m_taint_change_set.empty()) {
+        MORV_DEBUG_STREAM::print(1, "No changes; not syncing NEVRA to atom netlist");
+        return true;
+    }
+    MORV_DEBUG_STREAM::print(1, "Syncing NEVRA to changed atom netlist");
+    std::vector<unsigned> changed = m_taint_change_set;
+    for (const auto& [sink_id, source_id] : m_changed_connections) changed.push_back(static_cast<unsigned>(sink_id));
+    m_nevra->sync_to_netlist(m_fsyn_api->get_atom_netlist(), 0, incremental ? &changed : nullptr);
+    m_changed_connections.clear();
+    m_taint_change_set.clear();
+    m_changed_nodes.clear();
+    return true;
+}
+
+// ------------------------------------------------------------------ updates
+
+void MORV_TIMING::set_use_itest(bool use_itest)
+{
+    m_itest.reset();
+    m_use_itest = false;
+    m_itest_done_full_timing_analysis = false;
+    if (!use_itest) return;
+    m_itest = morv_create_timing_ite(m_fsyn_api);
+    if (m_itest == nullptr) {
+        // Without the engine every update stays a full analysis.
+        warn_not_available("The incremental timing estimator (MORV_TIMING_ITE)");
+        return;
+    }
+    m_use_itest = true;
+}
+
+void MORV_TIMING::update_timing()
+{
+    if (m_use_itest) {
+        if (!m_itest_is_current) {
+            m_itest->perform_full_timing_analysis();
+            m_itest_done_full_timing_analysis = true;
+            m_figure_of_merit = m_itest->get_figure_of_merit();
+        } else if (m_refresh_pending) {
+            run_itest_estimation();
+        }
+        m_itest_is_current = true;
+    } else if (m_itest_is_current || m_refresh_pending) {
+        perform_timing_analysis();
+    }
+    m_refresh_pending = false;
+}
+
+void MORV_TIMING::run_itest_estimation()
+{
+    MORV_ASSERT_TEXT(m_use_itest, "m_use_itest");
+    MORV_ASSERT_TEXT(m_itest_done_full_timing_analysis, "m_itest_done_full_timing_analysis");
+    m_itest->perform_timing_estimation();
+    m_figure_of_merit = m_itest->get_figure_of_merit();
+    m_refresh_pending = false;
+    m_itest_is_current = true;
+}
+
+void MORV_TIMING::perform_pre_placement_timing_analysis(bool)
+{
+    MORV_ASSERT_TEXT(m_fsyn_expert != nullptr && m_fsyn_expert->is_fsyn_running_pre_placement_fsyn(),
+                     "m_fsyn_expert->is_fsyn_running_pre_placement_fsyn()");
+    if (m_timing_mode == MORV_TIMING_MODE_TDC) {
+        sync_timing_netlist(true, !m_use_itest);
+        // The early delay model is not built yet: the analyser times the
+        // netlist with the delays its timing netlist has.
+        warn_not_available("The early timing model (MORV_TIMING::perform_early_timing_analysis)");
+        if (m_use_itest) update_timing();
+        else if (m_tdc_utility != nullptr) perform_timing_analysis();
+    } else if (m_timing_mode == MORV_TIMING_MODE_NEVRA) {
+        sync_timing_netlist(true, true);
+        run_estimator_timing_analysis();
+        if (cfg_is_on("fsyn_nevra_dump_timing", false)) m_nevra->dump_timing_data(nullptr);
+    } else {
+        MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
+    }
+    if (cfg_is_on("fsyn_print_slack_ratio_histogram", false))
+        warn_not_available("The slack-ratio histogram (MORV_TIMING::print_slack_ratio_histogram)");
+}
+
+void MORV_TIMING::run_estimator_timing_analysis()
+{
+    MORV_ASSERT_TEXT(m_nevra != nullptr, "m_nevra != NULL");
+    CDB_ATOM_NETLIST* atom_netlist = m_fsyn_api->get_atom_netlist();
+    // The masks hold still for the estimator while it runs.
+    const std::unique_ptr<CDB_ATOM_LUTMASK_CACHE> masks(CDB_ATOM_LUTMASK_CACHE::init_lutmask_cache(atom_netlist));
+    m_nevra->run_timing_estimation(atom_netlist, nullptr);
+}
+
+// ------------------------------------------------------------------ full analysis
+
+void MORV_TIMING::perform_timing_analysis()
+{
+    if (m_timing_mode == MORV_TIMING_MODE_NEVRA) {
+        run_estimator_timing_analysis();
+    } else if (m_timing_mode != MORV_TIMING_MODE_TDC) {
+        MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
+    } else if (m_use_legacy_fom) {
+        m_fsyn_expert->fix_tdb_netlist_for_virtual_nodes();
+        MORV_ASSERT_TEXT(m_tdc_utility, "m_tdc_utility");
+        m_tdc_utility->run_legacy_analysis(true);
+        m_fom_from_env = false;
+    } else {
+        full_tdc_analysis();
+    }
+    m_itest_is_current = false;
+}
+
+// The host's analysis with its parameters, tightened in the LATE flow.
+void MORV_TIMING::full_tdc_analysis()
+{
+    m_fom_from_env = false;
+    TDC_ACCESSORIES* accessories = tdc_get_accessories();
+    TAN_PARAMETERS params = *accessories->get_tan_parameters();
+    if (m_fsyn_expert->is_fsyn_running(LATE_FSYN_FLOW)) {
+        params.m_i1 = 350;
+        params.m_i2 = 350;
+        params.m_f1 = 0.16f;
+        params.m_f2 = 0.16f;
+        params.m_b3 = false;
+        params.m_b4 = true;
+        params.m_b5 = false;
+    }
+    MORV_DEBUG_STREAM::print(1, "TAN Parameters: %d %d, %g %g, %d %d, %g %g, %d, %d, %d, %d, %d, %d, %d, %s",
+                             params.m_i1, params.m_i2, static_cast<double>(params.m_f1),
+                             static_cast<double>(params.m_f2), params.m_i3, params.m_i4,
+                             static_cast<double>(params.m_f3), static_cast<double>(params.m_f4), params.m_i5,
+                             params.m_b1 ? 1 : 0, params.m_b2 ? 1 : 0, params.m_b3 ? 1 : 0, params.m_b4 ? 1 : 0,
+                             params.m_b5 ? 1 : 0, params.m_b6 ? 1 : 0, params.m_s != nullptr ? params.m_s : "None");
+    m_fsyn_expert->fix_tdb_netlist_for_virtual_nodes();
+    const TAN_RESULT result = accessories->run_tan(nullptr, params, true);
+    if (cfg_is_on("fsyn_enable_tdb_netlist_dump", false))
+        warn_not_available("The timing-netlist dump (MORV_TIMING::dump_tdb_netlist)");
+    m_figure_of_merit = result.m_figure_of_merit;
+    MORV_DEBUG_STREAM::print(1, "Figure of merit from TDC_ACCESSORIES is %f", m_figure_of_merit);
+}
