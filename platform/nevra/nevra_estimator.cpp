@@ -137,24 +137,26 @@ void NEVRA_ESTIMATOR<TYPES>::run_timing_estimation(NETLIST* netlist, NEVRA_ESTIM
     // at the register that captures for it (the largest when several terms
     // of a block give one).
     std::vector<OFFSETS> offsets;
+    const int base = m_tdb->get_node_id_base();
+    auto position = [base](const TDB_NODE* node) { return static_cast<size_t>(node->get_id() - base); };
     if (!m_clock_offsets.empty()) {
-        offsets.assign(static_cast<size_t>(m_tdb->get_node_id_bound()), OFFSETS{});
+        offsets.assign(static_cast<size_t>(m_tdb->get_node_id_bound() - m_tdb->get_node_id_base()), OFFSETS{});
         std::vector<char> has_capture(offsets.size(), 0);
         for (const auto& [oterm, values] : m_clock_offsets) {
             const TDB_NODE* keeper = m_tdb->get_tdb_node_from_oterm(oterm);
             if (keeper == nullptr || !keeper->is_keeper()) continue;
-            offsets[static_cast<size_t>(keeper->get_id())].launch = values[2];
+            offsets[position(keeper)].launch = values[2];
             const TDB_NODE* capture = capture_keeper_of(keeper);
             if (capture == nullptr) continue;
-            const size_t c = static_cast<size_t>(capture->get_id());
+            const size_t c = position(capture);
             offsets[c].capture = has_capture[c] ? std::max(offsets[c].capture, values[1]) : values[1];
             has_capture[c] = 1;
         }
     }
     TDC_ANALYSIS_SETTINGS settings = tdc_get_accessories()->get_settings();
     if (!offsets.empty())
-        settings.clock_offset = [&offsets](const TDB_NODE* keeper, bool launch) {
-            const OFFSETS& o = offsets[static_cast<size_t>(keeper->get_id())];
+        settings.clock_offset = [&offsets, &position](const TDB_NODE* keeper, bool launch) {
+            const OFFSETS& o = offsets[position(keeper)];
             return launch ? o.launch : o.capture;
         };
     m_figure_of_merit = m_analysis->run(settings, false);

@@ -114,8 +114,8 @@ const std::vector<int> TDB_NETLIST::s_no_nodes;
 
 TDB_NETLIST::TDB_NETLIST(int first_node_id, int first_edge_id) : m_oterm_map(new OTERM_MAP)
 {
-    m_nodes.resize((size_t)std::max(first_node_id, 0), nullptr);
-    m_edges.resize((size_t)std::max(first_edge_id, 0), nullptr);
+    m_node_base = std::max(first_node_id, 0);
+    m_edge_base = std::max(first_edge_id, 0);
 }
 
 TDB_NETLIST::~TDB_NETLIST()
@@ -127,12 +127,12 @@ TDB_NETLIST::~TDB_NETLIST()
 
 TDB_NODE* TDB_NETLIST::find_node(int id) const
 {
-    return id >= 0 && id < (int)m_nodes.size() ? m_nodes[id] : nullptr;
+    return id >= m_node_base && id < get_node_id_bound() ? m_nodes[(size_t)(id - m_node_base)] : nullptr;
 }
 
 TDB_EDGE* TDB_NETLIST::find_edge(int id) const
 {
-    return id >= 0 && id < (int)m_edges.size() ? m_edges[id] : nullptr;
+    return id >= m_edge_base && id < get_edge_id_bound() ? m_edges[(size_t)(id - m_edge_base)] : nullptr;
 }
 
 std::vector<TDB_EDGE*>* TDB_NETLIST::create_vec_of_edges()
@@ -145,7 +145,7 @@ TDB_NODE* TDB_NETLIST::get_tdb_node_from_oterm(const CDB_ATOM_OTERM* oterm) cons
 {
     if (!oterm) return nullptr;
     auto it = m_oterm_map->find(oterm);
-    return it == m_oterm_map->end() ? nullptr : m_nodes[it->second];
+    return it == m_oterm_map->end() ? nullptr : find_node(it->second);
 }
 
 const std::vector<int>& TDB_NETLIST::get_atom_nodes(int atom_id) const
@@ -178,7 +178,7 @@ TDB_NODE* TDB_NETLIST::add_node(int atom_id, uint32_t flags, CDB_ATOM_OTERM* ote
                                 int role, bool index_oterm)
 {
     TDB_NODE* n = new TDB_NODE;
-    n->m_id = (int)m_nodes.size();
+    n->m_id = get_node_id_bound();
     n->m_atom_id = atom_id;
     n->m_flags = flags;
     n->m_oterm = oterm;
@@ -207,7 +207,7 @@ TDB_EDGE* TDB_NETLIST::add_edge(TDB_NODE* src, TDB_NODE* dst, CDB_ATOM_ITERM* it
     TDB_ASSERT(src && dst);
     TDB_ASSERT(!is_clock || dst->is_keeper());
     TDB_EDGE* e = new TDB_EDGE;
-    e->m_id = (int)m_edges.size();
+    e->m_id = get_edge_id_bound();
     e->m_src = src;
     e->m_dst = dst;
     e->m_iterm = iterm;
@@ -246,7 +246,7 @@ void TDB_NETLIST::remove_edge(TDB_EDGE* e)
     TDB_ASSERT(e && find_edge(e->m_id) == e);
     swap_out(e->m_src->m_fanout, e->m_src_pos, &TDB_EDGE::m_src_pos);
     swap_out(e->m_is_clock ? e->m_dst->m_clkin : e->m_dst->m_fanin, e->m_dst_pos, &TDB_EDGE::m_dst_pos);
-    m_edges[e->m_id] = nullptr;
+    m_edges[(size_t)(e->m_id - m_edge_base)] = nullptr;
     --m_num_edges;
     ++m_structure_version;
     delete e;
@@ -266,7 +266,7 @@ void TDB_NETLIST::remove_node(TDB_NODE* n)
         std::vector<int>& ids = m_atom_nodes[n->m_atom_id - m_atom_base];
         ids.erase(std::remove(ids.begin(), ids.end(), n->m_id), ids.end());
     }
-    m_nodes[n->m_id] = nullptr;
+    m_nodes[(size_t)(n->m_id - m_node_base)] = nullptr;
     --m_num_nodes;
     ++m_structure_version;
     delete n;

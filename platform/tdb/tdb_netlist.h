@@ -17,8 +17,10 @@
 // for TDB_MAX / TDB_MIN and two transitions.
 //
 // Ids are int32, never reused in a run; a refresh gives new nodes and edges
-// ids above every id handed out before. Tables indexed by id hold null for
-// free ids.
+// ids above every id handed out before, and a netlist that replaces another
+// starts above the ids of the one it replaces. Tables span the ids of this
+// netlist only: entry i is id base + i (null for a free id), so that
+// rebuilds do not make every later table longer.
 
 #include <cstdint>
 #include <string>
@@ -225,13 +227,17 @@ public:
     // ---- queries of the Parts
     TDB_NODE* find_node(int id) const;  // null for a free id
     TDB_EDGE* find_edge(int id) const;
-    // The edge table by id (null entries for free ids); null until
-    // create_vec_of_edges. Growing the netlist keeps it in step.
+    // The edge table (entry i is edge id get_edge_id_base() + i, null for
+    // a free id); null until create_vec_of_edges. Growing the netlist keeps
+    // it in step.
     std::vector<TDB_EDGE*>* get_vec_of_edges() { return m_has_edge_vec ? &m_edges : nullptr; }
     std::vector<TDB_EDGE*>* create_vec_of_edges();
     void discard_vec_of_edges() { m_has_edge_vec = false; }
-    int get_node_id_bound() const { return (int)m_nodes.size(); }  // every node id is below
-    int get_edge_id_bound() const { return (int)m_edges.size(); }
+    // Every node id lies in [get_node_id_base(), get_node_id_bound()); edges alike.
+    int get_node_id_base() const { return m_node_base; }
+    int get_node_id_bound() const { return m_node_base + (int)m_nodes.size(); }
+    int get_edge_id_base() const { return m_edge_base; }
+    int get_edge_id_bound() const { return m_edge_base + (int)m_edges.size(); }
     int get_num_nodes() const { return m_num_nodes; }
     // Every atom id with nodes lies in [get_atom_id_base(), get_atom_id_bound()).
     int get_atom_id_base() const { return m_atom_base; }
@@ -241,7 +247,7 @@ public:
     int get_atom_node_id_from_tdb_node(const TDB_NODE* node) const { return node ? node->get_atom_id() : -1; }
     // Nodes of an atom, in creation order (empty when none).
     const std::vector<int>& get_atom_nodes(int atom_id) const;
-    // Node iteration in id order: for (TDB_NODE* n : netlist.nodes()) skips nulls.
+    // Nodes and edges in id order, entry i for id base + i (null for a free id).
     const std::vector<TDB_NODE*>& node_table() const { return m_nodes; }
     const std::vector<TDB_EDGE*>& edge_table() const { return m_edges; }
     // Writes one line per node and edge; false when the file cannot be written.
@@ -276,8 +282,10 @@ public:
 private:
     static const std::vector<int> s_no_nodes;
     std::vector<int>& atom_slot(int atom_id);
-    std::vector<TDB_NODE*> m_nodes;
-    std::vector<TDB_EDGE*> m_edges;
+    int m_node_base = 0;
+    int m_edge_base = 0;
+    std::vector<TDB_NODE*> m_nodes;  // id - m_node_base
+    std::vector<TDB_EDGE*> m_edges;  // id - m_edge_base
     // Node ids by atom id - m_atom_base. Atom ids are issued process-wide, so
     // the table spans the ids of this netlist's atoms, not every id ever issued.
     std::vector<std::vector<int>> m_atom_nodes;

@@ -42,7 +42,9 @@ double tdc_slack_weight(int s)
     return w;
 }
 
-TDC_ANALYSIS::TDC_ANALYSIS(TDB_NETLIST* netlist) : m_netlist(netlist)
+TDC_ANALYSIS::TDC_ANALYSIS(TDB_NETLIST* netlist)
+    : m_netlist(netlist), m_node_base(netlist ? netlist->get_node_id_base() : 0),
+      m_edge_base(netlist ? netlist->get_edge_id_base() : 0)
 {
     TDC_ASSERT(netlist);
     netlist->set_listener(this);
@@ -93,9 +95,9 @@ void TDC_ANALYSIS::levelise()
                 TDB_EDGE* e = n->fanout()[pos++];
                 const TDB_NODE* d = e->get_dst_node();
                 if (d->is_keeper()) continue;
-                int did = d->get_id();
+                int did = (int)ni(d);
                 if (state[did] == 1) {
-                    m_cut[e->get_id()] = 1;
+                    m_cut[ei(e)] = 1;
                     ++m_num_cut;
                     if (first_cut_node < 0) first_cut_node = did;
                 } else if (state[did] == 0) {
@@ -115,7 +117,7 @@ void TDC_ANALYSIS::levelise()
         warning.fill_args(
             "Timing analysis found combinational loops and ignored %1!d! timing edge(s) to cut them; the first "
             "loop runs through timing node %2!d! (atom %3!d!)/WTDC_COMBINATIONAL_LOOP",
-            m_num_cut, first_cut_node, nodes[first_cut_node]->get_atom_id());
+            m_num_cut, m_node_base + first_cut_node, nodes[first_cut_node]->get_atom_id());
         warning.post();
     }
     ++m_num_levelisations;
@@ -142,14 +144,14 @@ void TDC_ANALYSIS::find_clocks(const TDC_ANALYSIS_SETTINGS& settings)
         for (size_t steps = 0; steps < nn && !r->is_keeper(); ++steps) {
             const TDB_EDGE* f = nullptr;
             for (const TDB_EDGE* e : r->fanin())
-                if (!m_cut[e->get_id()]) {
+                if (!m_cut[ei(e)]) {
                     f = e;
                     break;
                 }
             if (!f) break;
             r = f->get_src_node();
         }
-        int& c = root_clock[r->get_id()];
+        int& c = root_clock[ni(r)];
         if (c < 0) {
             c = (int)m_clocks.size();
             TDC_CLOCK_INFO info;
@@ -194,16 +196,16 @@ void TDC_ANALYSIS::find_clocks(const TDC_ANALYSIS_SETTINGS& settings)
 int TDC_ANALYSIS::clock_path_delay(const TDB_NODE* node, int which)
 {
     if (node->is_keeper() || node->get_num_of_fanin() == 0) return 0;
-    int& memo = m_clock_memo[which][node->get_id()];
+    int& memo = m_clock_memo[which][ni(node)];
     if (memo != NOT_COMPUTED) return memo;
-    if (m_clock_visiting[node->get_id()]) return 0;  // loop in the clock path: already reported
-    m_clock_visiting[node->get_id()] = 1;
+    if (m_clock_visiting[ni(node)]) return 0;  // loop in the clock path: already reported
+    m_clock_visiting[ni(node)] = 1;
     int best = 0;  // the largest over the fan-ins, starting from 0, for TDB_MIN as well
     for (const TDB_EDGE* f : node->fanin()) {
-        if (m_cut[f->get_id()]) continue;
+        if (m_cut[ei(f)]) continue;
         best = std::max(best, sat_add(f->get_clock_delay(which), clock_path_delay(f->get_src_node(), which)));
     }
-    m_clock_visiting[node->get_id()] = 0;
+    m_clock_visiting[ni(node)] = 0;
     memo = best;
     return best;
 }
@@ -274,13 +276,13 @@ double TDC_ANALYSIS::run(const TDC_ANALYSIS_SETTINGS& settings, bool collect)
     std::vector<std::vector<int>> arrival(launches.size()), required(captures.size());
     auto src_arrival = [&](size_t li, const TDB_EDGE* e) {
         const TDB_NODE* u = e->get_src_node();
-        int uid = u->get_id();
+        size_t uid = ni(u);
         if (u->is_keeper()) return m_launch_class[uid] == launches[li] ? launch_base[uid] : NO_ARRIVAL;
         return arrival[li][uid];
     };
     auto sink_required = [&](size_t ci, const TDB_EDGE* e) {
         const TDB_NODE* v = e->get_dst_node();
-        int vid = v->get_id();
+        size_t vid = ni(v);
         if (v->is_keeper()) return m_capture_class[vid] == captures[ci] ? capture_base[vid] : NO_REQUIRED;
         return required[ci][vid];
     };
@@ -290,7 +292,7 @@ double TDC_ANALYSIS::run(const TDC_ANALYSIS_SETTINGS& settings, bool collect)
         for (int id : m_topo) {
             int best = NO_ARRIVAL;
             for (const TDB_EDGE* e : nodes[id]->fanin()) {
-                if (m_cut[e->get_id()]) continue;
+                if (m_cut[ei(e)]) continue;
                 int a = src_arrival(li, e);
                 if (a != NO_ARRIVAL) best = std::max(best, sat_add(a, e->get_data_delay()));
             }
@@ -303,7 +305,7 @@ double TDC_ANALYSIS::run(const TDC_ANALYSIS_SETTINGS& settings, bool collect)
         for (auto it = m_topo.rbegin(); it != m_topo.rend(); ++it) {
             int best = NO_REQUIRED;
             for (const TDB_EDGE* e : nodes[*it]->fanout()) {
-                if (m_cut[e->get_id()] || e->is_clock()) continue;
+                if (m_cut[ei(e)] || e->is_clock()) continue;
                 int r = sink_required(ci, e);
                 if (r != NO_REQUIRED) best = std::min(best, sat_add(r, -e->get_data_delay()));
             }
@@ -341,7 +343,7 @@ double TDC_ANALYSIS::run(const TDC_ANALYSIS_SETTINGS& settings, bool collect)
     // Edge slacks per domain.
     std::vector<int> arr_at(launches.size()), req_at(captures.size());
     for (const TDB_EDGE* e : edges) {
-        if (!e || e->is_clock() || m_cut[e->get_id()]) continue;
+        if (!e || e->is_clock() || m_cut[ei(e)]) continue;
         int d = e->get_data_delay();
         bool any_a = false, any_c = false;
         for (size_t li = 0; li < launches.size(); ++li) {
@@ -402,7 +404,7 @@ double TDC_ANALYSIS::run(const TDC_ANALYSIS_SETTINGS& settings, bool collect)
         }
     for (const TDC_SUB_DOMAIN_DATA& d : m_domains)
         for (const TDC_SUB_DOMAIN_EDGE& x : d.m_edges) {
-            TDB_EDGE* e = edges[x.m_edge_id];
+            TDB_EDGE* e = edges[(size_t)(x.m_edge_id - m_edge_base)];
             float t = tighten ? clamp01((x.m_slack_ratio - g) / (1.0 - g)) : x.m_slack_ratio;
             e->set_slack(std::min(e->get_slack(), x.m_slack));
             e->set_slack_ratio(std::min(e->get_slack_ratio(), t));

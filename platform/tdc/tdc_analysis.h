@@ -118,7 +118,11 @@ public:
     // Worst slack of the domains captured by clock index c (TDB_NO_PATH when none).
     int get_clock_worst_slack(int c) const;
     int get_num_cut_loop_edges() const { return m_num_cut; }
-    bool is_edge_cut(int edge_id) const { return edge_id >= 0 && edge_id < (int)m_cut.size() && m_cut[edge_id]; }
+    bool is_edge_cut(int edge_id) const
+    {
+        const int i = edge_id - m_edge_base;
+        return i >= 0 && i < (int)m_cut.size() && m_cut[(size_t)i];
+    }
     // Number of times the graph was levelised (tests and statistics).
     int get_num_levelisations() const { return m_num_levelisations; }
     int get_num_runs() const { return m_num_runs; }
@@ -138,16 +142,22 @@ private:
     int requirement(int launch, int capture, const TDC_ANALYSIS_SETTINGS& settings) const;
     double compute_figure_of_merit() const;
 
+    // Table positions of a node and an edge (their netlist's ids start at a base).
+    size_t ni(const TDB_NODE* n) const { return (size_t)(n->get_id() - m_node_base); }
+    size_t ei(const TDB_EDGE* e) const { return (size_t)(e->get_id() - m_edge_base); }
+
     TDB_NETLIST* m_netlist;
+    int m_node_base;
+    int m_edge_base;
     std::function<std::string(const TDB_NODE*)> m_namer;
     uint64_t m_levelised_version = ~0ull;
-    std::vector<int> m_topo;  // non-keeper node ids, sources first
-    std::vector<char> m_cut;  // by edge id
+    std::vector<int> m_topo;  // table positions of the non-keeper nodes, sources first
+    std::vector<char> m_cut;  // by edge position
     int m_num_cut = 0;
-    std::vector<int> m_launch_class;   // by node id; -1 none
-    std::vector<int> m_capture_class;  // by node id; -1 none
+    std::vector<int> m_launch_class;   // by node position; -1 none
+    std::vector<int> m_capture_class;  // by node position; -1 none
     std::vector<TDC_CLOCK_INFO> m_clocks;
-    std::vector<int> m_clock_memo[2];  // clock path delay by node id
+    std::vector<int> m_clock_memo[2];  // clock path delay by node position
     std::vector<char> m_clock_visiting;
     std::vector<TDC_SUB_DOMAIN_DATA> m_domains;
     bool m_collected = false;

@@ -134,6 +134,9 @@ bool MORV_TIMING::sync_estimator(bool incremental)
     std::vector<unsigned> changed = m_taint_change_set;
     for (const auto& [sink_id, source_id] : m_changed_connections) changed.push_back(static_cast<unsigned>(sink_id));
     m_nevra->sync_to_netlist(m_fsyn_api->get_atom_netlist(), 0, incremental ? &changed : nullptr);
+    // The estimate no longer describes the netlist. (Only node changes say
+    // so otherwise, and here connections are not resolved into nodes.)
+    m_refresh_pending = true;
     m_changed_connections.clear();
     m_taint_change_set.clear();
     m_changed_nodes.clear();
