@@ -101,6 +101,9 @@ public:
     // ---- queries (morv_timing_query.cpp, morv_timing_delay.cpp)
     int get_slack(CDB_ATOM_ITERM* iterm);
     double get_slack_ratio(CDB_ATOM_ITERM* iterm);
+    // A back end's raw ratio as the queries answer it: the pre-placement
+    // curve, the remap of the analyser's ratios around the skew, the clamp.
+    static double adjust_slack_ratio(double raw, bool pre_placement, bool remap, double skew);
     int get_figure_of_merit(bool force_legacy);
     int get_guardband_slack() const;
     int get_internal_delay(int cell_kind, int input_port, int output_port) const;

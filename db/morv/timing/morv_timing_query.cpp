@@ -60,15 +60,19 @@ double MORV_TIMING::get_slack_ratio(CDB_ATOM_ITERM* iterm)
         MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
         return -1.0;
     }
-    double r = raw_slack_ratio(iterm);
+    return adjust_slack_ratio(raw_slack_ratio(iterm), is_pre_placement(), m_timing_mode == MORV_TIMING_MODE_TDC,
+                              m_sr_skew);
+}
+
+double MORV_TIMING::adjust_slack_ratio(double r, bool pre_placement, bool remap, double skew)
+{
     // Before placement the ratios are pulled down, the critical ones most.
-    if (is_pre_placement()) r = 0.2098 * r * r + 0.7818 * r;
-    // The analyser's ratios are remapped so that a raw ratio of X lands on
-    // 0.125: the families with reversed LUT inputs see more of the critical end.
-    if (m_timing_mode == MORV_TIMING_MODE_TDC) {
-        const double x = m_sr_skew;
-        r = r < x ? r / x * SKEWED_RATIO : (r - x) / (1.0 - x) * (1.0 - SKEWED_RATIO) + SKEWED_RATIO;
-    }
+    if (pre_placement) r = 0.2098 * r * r + 0.7818 * r;
+    // The analyser's ratios are remapped so that a raw ratio of the skew
+    // lands on 0.125: the families with reversed LUT inputs see more of the
+    // critical end.
+    if (remap)
+        r = r < skew ? r / skew * SKEWED_RATIO : (r - skew) / (1.0 - skew) * (1.0 - SKEWED_RATIO) + SKEWED_RATIO;
     if (r < 0.0) return 0.0;
     if (r > 1.0) return 1.0;
     return r;

@@ -14,6 +14,7 @@
 
 #include "cdb/cdb_atom_netlist.h"
 #include "cdb/cdb_db_entries.h"
+#include "csu/csu_timing_data_adapter.h"
 #include "cmp/cmp_facade.h"
 #include "dev/dev_device.h"
 #include "hdb/hdb_action_pt_instance.h"
@@ -24,6 +25,7 @@
 #include "morv/core/morv_expert.h"
 #include "morv/netlist/morv_save_restore.h"
 #include "morv/timing/morv_timing.h"
+#include "morv/timing/morv_timing_data.h"
 
 // Makes a device of the family with one migratable part the current device:
 // a BRK compile with an MRL part (or the reverse) writes a change log.
@@ -103,8 +105,11 @@ public:
     MORV_TEST_ENV(CMP_FACADE* cmp, int partition_id = 0) : MORV_ENV(cmp, partition_id)
     {
         set_save_restore_mgr(&m_snapshots);
-        // As the host does: no earlier compile's timing netlist survives into this one.
+        // As the host does: no earlier compile's timing netlist survives into
+        // this one, and the table timing model reads the component's tables.
         tdc_reset_accessories();
+        static const CSU_TIMING_DATA_ADAPTER<MORV_TIMING_DATA> s_component_tables;
+        csu_set_timing_data_source(&s_component_tables);
     }
     ~MORV_TEST_ENV() override
     {

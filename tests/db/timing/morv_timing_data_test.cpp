@@ -5,6 +5,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+#include <utility>
+
+#include "msg/msg.h"
 
 #include "morv/timing/morv_timing_data.h"
 
@@ -36,4 +40,104 @@ TEST(MorvTimingData, RowCountsPerFamily)
         EXPECT_EQ(MORV_TIMING_DATA::get_reg_micro_timing_model_data_size(fam(c.family), NO_DEVICE), c.reg);
     }
     EXPECT_EQ(MORV_TIMING_DATA::get_ic_timing_model_data_size(fam(4), NO_DEVICE, false), 323);
+}
+
+TEST(MorvTimingData, TablesAreSortedAndKnownByTheirFirstMiddleAndLastRows)
+{
+    auto ic = [](int f) { return MORV_TIMING_DATA::get_ic_timing_model_data(fam(f), NO_DEVICE, true); };
+    auto ic_n = [](int f) { return MORV_TIMING_DATA::get_ic_timing_model_data_size(fam(f), NO_DEVICE, true); };
+    auto same = [](const MORV_IC_TIMING_ELEMENT& row, MORV_IC_TIMING_ELEMENT want) {
+        return row == want && row.m_delay == want.m_delay && row.m_delay_2 == want.m_delay_2;
+    };
+    EXPECT_TRUE(same(ic(3)[0], {0, 0, 0, 2, 0, 0}));
+    EXPECT_TRUE(same(ic(3)[ic_n(3) - 1], {251, 135, 0, 15, 4039, 4039}));
+    EXPECT_TRUE(same(ic(5)[0], {145, 0, 145, 2, 0, 0}));
+    EXPECT_TRUE(same(ic(5)[ic_n(5) - 1], {215, 259, 155, 6, 253, 253}));
+    EXPECT_TRUE(same(ic(8)[0], {2, 0, 2, 2, 0, 0}));
+    EXPECT_TRUE(same(ic(8)[ic_n(8) - 1], {234, 2, 229, 8, 0, 0}));
+    for (auto [f, middle] : {std::pair<int, MORV_IC_TIMING_ELEMENT>{3, {245, 2, 0, 16, 1229, 1229}},
+                             {5, {152, 21, 178, 33, 1142, 1142}},
+                             {8, {224, 21, 227, 33, 1136, 1136}}})
+        EXPECT_TRUE(std::binary_search(ic(f), ic(f) + ic_n(f), middle) &&
+                    same(*std::lower_bound(ic(f), ic(f) + ic_n(f), middle), middle))
+            << f;
+
+    const MORV_CELL_TIMING_ELEMENT* cell3 = MORV_TIMING_DATA::get_cell_timing_model_data(fam(3), NO_DEVICE);
+    const int cells3 = MORV_TIMING_DATA::get_cell_timing_model_data_size(fam(3), NO_DEVICE);
+    EXPECT_EQ(cell3[0].m_delay, 35);
+    EXPECT_TRUE((cell3[cells3 - 1] == MORV_CELL_TIMING_ELEMENT{250, -1, 67, 4149, 21, 0}));
+    const MORV_REG_MICRO_TIMING_ELEMENT* reg8 = MORV_TIMING_DATA::get_reg_micro_timing_model_data(fam(8), NO_DEVICE);
+    const int regs8 = MORV_TIMING_DATA::get_reg_micro_timing_model_data_size(fam(8), NO_DEVICE);
+    EXPECT_TRUE((reg8[0] == MORV_REG_MICRO_TIMING_ELEMENT{3, 9, 0, 0}));
+    EXPECT_EQ(reg8[regs8 - 1].m_tco, 5353);
+
+    // Every table is in ascending order with unique keys, on every call.
+    for (int f = 1; f < MORV_TIMING_DATA_FAMILY_COUNT; ++f) {
+        for (bool variant : {true, false}) {
+            MORV_IC_TIMING_ELEMENT* rows = MORV_TIMING_DATA::get_ic_timing_model_data(fam(f), NO_DEVICE, variant);
+            const int n = MORV_TIMING_DATA::get_ic_timing_model_data_size(fam(f), NO_DEVICE, variant);
+            EXPECT_TRUE(std::adjacent_find(rows, rows + n, [](auto& a, auto& b) { return !(a < b); }) == rows + n) << f;
+            for (int i = 0; i < n; ++i) EXPECT_EQ(rows[i].m_delay, rows[i].m_delay_2);
+            EXPECT_EQ(MORV_TIMING_DATA::get_ic_timing_model_data(fam(f), NO_DEVICE, variant), rows);
+        }
+        MORV_CELL_TIMING_ELEMENT* cells = MORV_TIMING_DATA::get_cell_timing_model_data(fam(f), NO_DEVICE);
+        const int nc = MORV_TIMING_DATA::get_cell_timing_model_data_size(fam(f), NO_DEVICE);
+        EXPECT_TRUE(nc == 0 || std::is_sorted(cells, cells + nc)) << f;
+        EXPECT_TRUE(nc == 0 || std::adjacent_find(cells, cells + nc) == cells + nc) << f;
+    }
+}
+
+TEST(MorvTimingData, AGetterSortsRowsAReaderPutOutOfOrder)
+{
+    MORV_IC_TIMING_ELEMENT* rows = MORV_TIMING_DATA::get_ic_timing_model_data(fam(7), NO_DEVICE, true);
+    const int n = MORV_TIMING_DATA::get_ic_timing_model_data_size(fam(7), NO_DEVICE, true);
+    std::swap(rows[0], rows[n - 1]);
+    rows = MORV_TIMING_DATA::get_ic_timing_model_data(fam(7), NO_DEVICE, true);
+    EXPECT_TRUE(std::is_sorted(rows, rows + n));
+}
+
+TEST(MorvTimingData, FamilyFourHasTwoInterconnectTablesAndFamiliesTwoAndSixShareOne)
+{
+    EXPECT_NE(MORV_TIMING_DATA::get_ic_timing_model_data(fam(4), NO_DEVICE, true),
+              MORV_TIMING_DATA::get_ic_timing_model_data(fam(4), NO_DEVICE, false));
+    EXPECT_EQ(MORV_TIMING_DATA::get_ic_timing_model_data(fam(2), NO_DEVICE, true),
+              MORV_TIMING_DATA::get_ic_timing_model_data(fam(6), NO_DEVICE, true));
+    EXPECT_EQ(MORV_TIMING_DATA::get_cell_timing_model_data(fam(9), NO_DEVICE), nullptr);
+}
+
+TEST(MorvTimingData, FamiliesAndDevicesOutsideTheTablesGetTheConstantModelWithAMessage)
+{
+    msg_set_vdebug_capture(true);
+    msg_clear_vdebug_lines();
+    EXPECT_EQ(MORV_TIMING_DATA::get_timing_family_from_dev_family(DEV_FAMILY_INVALID), MORV_TIMING_DATA_FAMILY_NONE);
+    EXPECT_EQ(MORV_TIMING_DATA::get_timing_family_from_dev_family(DEV_FAMILY_ZEPLA_II),
+              MORV_TIMING_DATA_FAMILY_ZEPLA_II);
+    EXPECT_EQ(MORV_TIMING_DATA::get_timing_device_from_dev_device(static_cast<DEV_DEVICE_ENUM>(24)),
+              MORV_TIMING_DATA_DEVICE_SPECIFIC);
+    EXPECT_EQ(MORV_TIMING_DATA::get_timing_device_from_dev_device(static_cast<DEV_DEVICE_ENUM>(60)),
+              MORV_TIMING_DATA_DEVICE_NONE);
+    std::string text;
+    for (const MSG_VDEBUG_LINE& line : msg_vdebug_lines()) text += line.text + "\n";
+    EXPECT_NE(text.find("Table timing model: unknown family - using constant timing model"), std::string::npos);
+    EXPECT_NE(text.find("Table timing model: no device-specific timing information"), std::string::npos);
+    msg_set_vdebug_capture(false);
+
+    EXPECT_EQ(MORV_TIMING_DATA::get_ic_timing_model_data(fam(0), NO_DEVICE, true), nullptr);
+    EXPECT_EQ(MORV_TIMING_DATA::get_reg_micro_timing_model_data(fam(0), NO_DEVICE), nullptr);
+    EXPECT_EQ(MORV_TIMING_DATA::get_ic_timing_model_constant_delay(fam(0), NO_DEVICE, true), 500);
+    EXPECT_EQ(MORV_TIMING_DATA::get_cell_timing_model_constant_delay(fam(0), NO_DEVICE), 250);
+    EXPECT_EQ(MORV_TIMING_DATA::get_cell_timing_model_constant_delay(fam(3), NO_DEVICE), 0);
+}
+
+TEST(MorvTimingData, KeysCompareWithoutTheirDelaysAndVariantsSortLast)
+{
+    const MORV_IC_TIMING_ELEMENT a{1, 8, 2, 11, 100, 100}, b{1, 8, 2, 11, 900, 900};
+    EXPECT_TRUE(a == b);
+    EXPECT_FALSE(a < b);
+    EXPECT_FALSE(b < a);
+    const MORV_CELL_TIMING_ELEMENT low{5, -1, 11, 4149, 8, 70}, high{5, 3, 11, 4149, 8, 20},
+        port{5, -1, 12, 4149, 8, 0};
+    EXPECT_TRUE(low < high);
+    EXPECT_TRUE(high < port);  // the ports decide before the variant
+    EXPECT_FALSE(low == high);
 }
