@@ -19,9 +19,11 @@ public:
         {CDB_ATOM_BRK_IO_ENUM, DB_DATA_OUT, CDB_ATOM_BRK_LCELL_FF_ENUM, DB_CLOCK, 600, 600},
     };
     std::vector<CSU_CELL_TIMING_ELEMENT> cell = {
+        {CDB_ATOM_BRK_LCELL_COMB_ENUM, -1, DB_DATA_C, DB_MAX_OUTPUT_PORT_TYPE, DB_COMB_OUT, 999},
         {CDB_ATOM_BRK_LCELL_COMB_ENUM, -1, DB_DATA_A, DB_MAX_OUTPUT_PORT_TYPE, DB_COMB_OUT, 777},
     };
-    std::vector<CSU_REG_MICRO_TIMING_ELEMENT> reg = {{CDB_ATOM_BRK_LCELL_FF_ENUM, DB_REG_OUT, 55, 66}};
+    std::vector<CSU_REG_MICRO_TIMING_ELEMENT> reg = {{CDB_ATOM_BRK_EC_ENUM, 40, 11, 22},
+                                                     {CDB_ATOM_BRK_LCELL_FF_ENUM, DB_REG_OUT, 55, 66}};
     int constant = 435;
 
     int get_timing_family(int dev_family) const override { return dev_family == 6 ? 3 : 0; }

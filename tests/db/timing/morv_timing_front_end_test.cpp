@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <vector>
 
 #include "cfg/cfg.h"
@@ -107,10 +109,12 @@ TEST_F(MorvTimingFrontEnd, ASynchronisationAfterAModeSwitchRebuildsInFull)
 
     // An incremental request right after a mode change is a full rebuild too.
     t.env().m_build_flags.clear();
+    const int full_taints = t.env().m_full_taint_calls;
     ASSERT_TRUE(timing->set_timing_mode(MORV_TIMING_MODE_NEVRA));
     timing->set_timing_mode(MORV_TIMING_MODE_TDC);
     EXPECT_TRUE(timing->sync_timing_netlist(true, true));
     EXPECT_EQ(count_with(log.lines(), "Forcing full rebuild"), 2);  // the switch's and this one
+    EXPECT_EQ(t.env().m_full_taint_calls, full_taints + 1);
     // Nothing recorded: a plain refresh.
     EXPECT_TRUE(timing->sync_timing_netlist(true, true));
     EXPECT_EQ(count_with(log.lines(), "Refresh is not necessary: no nodes changed"), 1);
@@ -135,9 +139,14 @@ TEST_F(MorvTimingFrontEnd, SmartTaintingRecordsConnectionsAndResolvesEachOnceAtS
     EXPECT_EQ(timing->get_changed_connections().size(), 1u);
     EXPECT_TRUE(timing->get_taint_change_set().empty());
     EXPECT_FALSE(timing->is_refresh_pending());
-    // The sink is recorded once the connection is resolved.
+    // The sink is recorded once the connection is resolved, and handed on
+    // for an incremental refresh.
     timing->sync_timing_netlist(true, true);
     EXPECT_EQ(t.env().m_last_change_set, (std::vector<unsigned>{static_cast<unsigned>(y2_id)}));
+    EXPECT_EQ(t.env().m_build_flags.back(), "000111");
+    timing->mark_node_changed(y1, false);
+    timing->sync_timing_netlist(false, false);
+    EXPECT_EQ(t.env().m_build_flags.back(), "001011");
     EXPECT_TRUE(timing->get_changed_connections().empty());
     EXPECT_TRUE(timing->is_refresh_pending());
 
@@ -242,6 +251,16 @@ TEST_F(MorvTimingFrontEnd, ThePlacerSeedPerturbsOnlyTheModelsOwnRows)
     const std::vector<int> seven_b = model_delays(TIMING_NETLIST(CDB_FAMILY_BRK, &seven).timing());
     const std::vector<int> eight_a = model_delays(TIMING_NETLIST(CDB_FAMILY_BRK, &eight).timing());
     EXPECT_EQ(seven_a, seven_b);
+    // The rows move in the order of the run's random sequence: one step per
+    // row above 20 ps, a remainder of 0 adds a picosecond and 1 takes one off.
+    uint64_t state = 7;
+    for (size_t i = 0, checked = 0; i < exported.size() && checked < 40; ++i) {
+        if (exported[i] <= 20) continue;
+        state = state * 0xAC564B05ull + 1;
+        const int expected = state % 5 == 0 ? 1 : state % 5 == 1 ? -1 : 0;
+        EXPECT_EQ(seven_a[i] - exported[i], expected) << "row " << i;
+        ++checked;
+    }
     EXPECT_NE(seven_a, eight_a);
     EXPECT_NE(seven_a, exported);
     ASSERT_EQ(seven_a.size(), exported.size());
@@ -262,4 +281,52 @@ TEST_F(MorvTimingFrontEnd, ThePlacerSeedPerturbsOnlyTheModelsOwnRows)
     EXPECT_EQ(model_delays(TIMING_NETLIST(CDB_FAMILY_BRK, &seven, 4101).timing()), exported);
     cfg_set_value("fsyn_use_seed", "off");
     EXPECT_EQ(model_delays(TIMING_NETLIST(CDB_FAMILY_BRK, &seven).timing()), exported);
+}
+
+TEST_F(MorvTimingFrontEnd, TheUtilityIsAcquiredAndRebuiltThroughTheHost)
+{
+    TIMING_NETLIST t(CDB_FAMILY_BRK);
+    t.build_pipeline();
+    MORV_TIMING* timing = t.timing();
+    timing->acquire_tdc_utility();
+    EXPECT_EQ(t.env().m_build_flags, (std::vector<std::string>{"100111"}));
+    ASSERT_NE(timing->get_tdc_utility(), nullptr);
+    const long before = tdc_get_accessories()->get_num_analyses();
+    timing->rebuild_tdc_utility();
+    EXPECT_EQ(t.env().m_build_flags.size(), 2u);
+    EXPECT_EQ(tdc_get_accessories()->get_num_analyses(), before + 1);
+}
+
+TEST_F(MorvTimingFrontEnd, PrePlacementTimingFollowsTheBackEnd)
+{
+    TIMING_NETLIST t(CDB_FAMILY_BRK);
+    t.build_pipeline();
+    MORV_TIMING* timing = t.timing();
+    EXPECT_EQ(internal_error_of([&] { timing->perform_pre_placement_timing_analysis(false); }),
+              "m_fsyn_expert->is_fsyn_running_pre_placement_fsyn()");
+    t.run_only(CLUSTER_RETRY_FSYN_FLOW);
+    // The analyser, without the early delay model yet, says so once.
+    const long before = tdc_get_accessories()->get_num_analyses();
+    const std::string warnings = not_available_warnings_of([&] {
+        timing->perform_pre_placement_timing_analysis(true);
+        timing->perform_pre_placement_timing_analysis(true);
+    });
+    EXPECT_EQ(warnings, "The early timing model (MORV_TIMING::perform_early_timing_analysis) is not available yet in "
+                        "this build and is skipped.\n");
+    EXPECT_EQ(tdc_get_accessories()->get_num_analyses(), before + 2);
+    EXPECT_NE(timing->get_figure_of_merit(false), MORV_TIMING::s_NO_VALID_FOM);
+
+    // The estimator estimates, and dumps when asked.
+    TIMING_DRIVER_FLAGS::set_estimator(t.expert(), true);
+    timing->select_timing_mode(MORV_ENV::where_does_early_fsyn_run(t.env().get_cmp()));
+    ASSERT_NE(timing->get_nevra(), nullptr);
+    EXPECT_FALSE(timing->get_nevra()->has_estimation());
+    cfg_set_value("fsyn_nevra_dump_timing", "on");
+    std::remove("nevra_timing_data.txt");
+    EXPECT_EQ(not_available_warnings_of([&] { timing->perform_pre_placement_timing_analysis(true); }), "");
+    EXPECT_TRUE(timing->get_nevra()->has_estimation());
+    EXPECT_EQ(timing->get_figure_of_merit(false), timing->get_nevra()->get_figure_of_merit());
+    EXPECT_TRUE(std::ifstream("nevra_timing_data.txt").good());
+    std::remove("nevra_timing_data.txt");
+    timing->switch_to_tdc_mode(false);
 }

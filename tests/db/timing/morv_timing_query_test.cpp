@@ -10,7 +10,9 @@
 #include "tdb/tdb_netlist.h"
 #include "tdc/tdc_accessories.h"
 
+#include "morv/core/morv_env.h"
 #include "morv/timing/morv_table_timing_model.h"
+#include "nevra/nevra_estimator.h"
 #include "timing_fixture.h"
 
 namespace {
@@ -247,4 +249,38 @@ TEST_F(MorvTimingQuery, AClockBufferSourceAnswersTheGlobalNetworkDelay)
     CDB_ATOM_ITERM* clock_in = q->get_my_node()->get_input_term_by_type(DB_CLOCK);
     MORV_TABLE_TIMING_MODEL* model = t.timing()->get_table_timing_model();
     EXPECT_EQ(model->get_ic_delay(clock_in), static_cast<int>(model->get_clock_buffer_delay()));
+}
+
+TEST_F(MorvTimingQuery, InEstimatorModeTheAveragesComeFromTheEstimatesOfCriticalConnections)
+{
+    TIMING_NETLIST t(CDB_FAMILY_BRK);
+    t.build_pipeline();
+    MORV_TIMING* timing = t.timing();
+    t.analyse();
+    TIMING_DRIVER_FLAGS::set_estimator(t.expert(), true);
+    timing->select_timing_mode(MORV_ENV::where_does_early_fsyn_run(t.env().get_cmp()));
+    timing->sync_timing_netlist(true, true);
+    timing->run_estimator_timing_analysis();
+    MORV_TIMING::NEVRA* nevra = timing->get_nevra();
+    double sum = 0, weight = 1.0, comb_sum = 0, comb_weight = 1.0;
+    for (CDB_ATOM_NODE* node : *t.netlist())
+        for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
+            if ((*it)->get_source() == nullptr) continue;
+            const float r = nevra->get_slack_ratio_of_connection(*it);
+            if (!(r < 0.25f)) continue;
+            const double w = (1.0 - r) * (1.0 - r);
+            sum += nevra->get_delay_of_connection(*it) * w;
+            weight += w;
+            if (node->is_lcell_comb()) {
+                comb_sum += nevra->get_delay_of_connection(*it) * w;
+                comb_weight += w;
+            }
+        }
+    ASSERT_GT(weight, 1.0);
+    int avg = -1, comb = -1;
+    timing->get_average_annotated_delays(avg, comb);
+    EXPECT_EQ(avg, static_cast<int>(sum / weight));
+    EXPECT_EQ(comb, static_cast<int>(comb_sum / comb_weight));
+    EXPECT_GT(avg, 0);
+    timing->switch_to_tdc_mode(false);
 }

@@ -49,6 +49,7 @@ TEST_F(CsuTableTimingModel, ConnectionsAreLookedUpByTheirPortsAndMissingKeysGetT
     EXPECT_EQ(model.get_cell_delay(lut, DB_DATA_A, DB_MAX_OUTPUT_PORT_TYPE, DB_COMB_OUT, true), 777);
     EXPECT_EQ(model.get_cell_delay(lut, DB_DATA_B, DB_MAX_OUTPUT_PORT_TYPE, DB_COMB_OUT, true), device().lut_input[1]);
     EXPECT_EQ(model.get_cell_delay(lut, lut->get_input_term_by_type(DB_DATA_A), nullptr, y, true), 777);
+    EXPECT_EQ(model.get_cell_delay(lut, DB_DATA_C, DB_MAX_OUTPUT_PORT_TYPE, DB_COMB_OUT, true), 999);
     EXPECT_EQ(model.get_reg_micro_tco_delay(q, true), 66);
     EXPECT_EQ(model.get_reg_micro_tsu_delay(q, true), 55);
     EXPECT_EQ(model.get_reg_micro_tco_delay(q->get_my_node(), DB_COMB_OUT, true), device().tco);
@@ -75,6 +76,7 @@ TEST_F(CsuTableTimingModel, TheModelChangesOnlyItsOwnCopyOfTheInterconnectRows)
     EXPECT_EQ(second.get_ic_delay(key).m_delay_2, key.m_delay_2);
     for (const CSU_IC_TIMING_ELEMENT& row : source.tables.ic) EXPECT_NE(row.m_delay, 1234);
     EXPECT_THROW(first.modify_ic_timing_data(5, 1), MSG_INTERNAL_ERROR_EXCEPTION);  // outside the table
+    EXPECT_THROW(first.modify_ic_timing_data(-1, 1), MSG_INTERNAL_ERROR_EXCEPTION);
 }
 
 TEST_F(CsuTableTimingModel, WithoutASourceOrTablesEveryConnectionGetsTheConstantDelay)

@@ -104,6 +104,13 @@ TEST_F(NevraEstimator, EstimatesAreTheAnalysersOnTheModelsDelays)
     EXPECT_EQ(estimator.get_delay_of_connection(q1->get_my_node()->get_input_term_by_type(DB_CLOCK)), 600);
     EXPECT_LT(estimator.get_slack_of_connection(a), 0x7fffffff);
     EXPECT_THROW(estimator.sync_to_netlist(&c.atoms, 1), MSG_INTERNAL_ERROR_EXCEPTION);
+    // A rebuild forgets the estimate; an estimator never synchronised builds first.
+    estimator.sync_to_netlist(&c.atoms, 0);
+    EXPECT_FALSE(estimator.has_estimation());
+    EXPECT_EQ(estimator.get_slack_of_connection(a), 0x7fffffff);
+    ESTIMATOR unsynced(&model);
+    unsynced.run_timing_estimation(&c.atoms);
+    EXPECT_EQ(unsynced.get_figure_of_merit(), static_cast<int>(acc.get_figure_of_merit()));
 }
 
 TEST_F(NevraEstimator, AnIncrementalSyncEqualsARebuildAfterRandomEdits)
