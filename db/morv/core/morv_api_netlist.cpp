@@ -27,6 +27,7 @@
 #include "morv/netlist/morv_net_util.h"
 #include "morv/netlist/morv_nt.h"
 #include "morv/timing/morv_timing.h"
+#include "morv/timing/morv_timing_ite.h"
 
 namespace {
 
@@ -79,10 +80,7 @@ bool MORV_API::copy_oterm_timing_assignment(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM
     timing_assignment_utility()->copy_oterm_timing_assignment(from, to);
     if (m_fsyn_cdb_interface->is_logging())
         m_fsyn_cdb_interface->get_fsyn_log()->log_copy_oterm_timing_assignments(from, to);
-    if (m_fsyn_timing->is_itest_enabled())
-        MORV_DEBUG_STREAM::print(
-            1, "Warning: iTEst is not available; the copy from oterm %d to oterm %d is not tracked",
-            static_cast<int>(from->get_my_node()->get_id()), static_cast<int>(to->get_my_node()->get_id()));
+    if (m_fsyn_timing->is_itest_enabled()) m_fsyn_timing->get_itest()->track_oterm_copy(from, to);
     m_inst_asgn_mgr->load_oterm_assignments(to);
     return true;
 }

@@ -139,9 +139,9 @@ void MORV_EXPERT::show_post_route_netlist_to_tool_link()
 {
     m_morv_env->set_full_taint();
     m_fsyn_timing->sync_timing_netlist(false, true);
-    m_fsyn_timing->acquire_tdc_utility();
+    m_fsyn_timing->rebuild_tdc_utility();
     m_morv_env->set_tdc_utility(m_fsyn_timing->get_tdc_utility());
-    m_fsyn_timing->acquire_tdc_utility();
+    m_fsyn_timing->rebuild_tdc_utility();
     if (m_fsyn_plumrix->is_connected()) m_fsyn_plumrix->breakpoint("POST-ROUTE");
 }
 
