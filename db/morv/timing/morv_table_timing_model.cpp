@@ -6,6 +6,7 @@
 #include "cdb/cdb_atom_netlist.h"
 #include "dev/dev_device.h"
 
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_env.h"
@@ -28,20 +29,6 @@ bool is_clock_buffer_sink(int atom_type)
 bool is_clock_port(int port)
 {
     return port == DB_CLOCK || port == DB_RAM_CLK0 || port == DB_RAM_CLK1;
-}
-
-// The clock-buffer source that a clock port is timed from during SYN_EARLY,
-// where the clock buffers are not placed yet; -1 when the family keeps its own.
-int syn_early_clock_source_type(int base_family)
-{
-    switch (base_family) {
-    case DEV_FAMILY_ZEPLA:
-    case DEV_FAMILY_ZEPLA_II: return 224;
-    case DEV_FAMILY_KESTLIN:
-    case DEV_FAMILY_RZK: return 152;
-    case DEV_FAMILY_OBRAN: return 194;
-    default: return -1;
-    }
 }
 
 // The host's boundary-port atom is the node itself; the stand-in has no
@@ -95,7 +82,8 @@ int MORV_TABLE_TIMING_MODEL::get_ic_delay(CDB_ATOM_ITERM* iterm)
         delay = same_cluster ? 0 : table_delay(src_type, src_port, dst_type, dst_port);
     } else {
         if (is_clock_port(dst_port) && expert != nullptr && expert->is_fsyn_running(SYN_EARLY_FSYN_FLOW)) {
-            const int clock_source = syn_early_clock_source_type(m_api->get_base_family_code());
+            // The clock buffers are not placed yet: the family's own times the port.
+            const int clock_source = morv_family_traits(m_api->get_base_family_code()).m_timing.m_syn_early_clock_type;
             if (clock_source >= 0) {
                 src_type = clock_source;
                 src_port = DB_CLKBUF_OUT;

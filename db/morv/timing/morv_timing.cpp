@@ -10,6 +10,7 @@
 #include "nevra/nevra_estimator.h"
 #include "tdc/tdc_accessories.h"
 
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
@@ -37,10 +38,7 @@ MORV_TIMING::MORV_TIMING(MORV_API* fsyn_api) : m_fsyn_api(fsyn_api)
     if (m_use_smart_tainting) MORV_DEBUG_STREAM::print(1, "FSYN is using SMRT TAINTING");
     m_sr_skew = 0.125;
     if (cfg_is_on("fsyn_use_sr_skew", true)) {
-        const int family = m_fsyn_api->get_base_family_code();
-        const bool reversed_luts = family == DEV_FAMILY_BRENNOCK || family == DEV_FAMILY_KESTLIN ||
-                                   family == DEV_FAMILY_RZK || family == DEV_FAMILY_OBRAN;
-        m_sr_skew = reversed_luts ? 0.1 : 0.125;
+        m_sr_skew = morv_family_traits(m_fsyn_api->get_base_family_code()).m_timing.m_slack_ratio_skew;
         MORV_DEBUG_STREAM::print(1, "FSYN SR skew X = %f", m_sr_skew);
     }
 }
@@ -88,12 +86,7 @@ void MORV_TIMING::perturb_characteristic_delays()
     const bool use_seed = cfg_is_on("fsyn_use_seed", true);
     MORV_DEBUG_STREAM::print(1, use_seed ? "FSYN timing is using the placer seed."
                                          : "FSYN timing is NOT using the placer seed.");
-    const bool migration_chain = m_fsyn_api->has_migration_target_device() ||
-                                 m_fsyn_api->has_migratable_part_of_family(DEV_FAMILY_OBRAN) ||
-                                 m_fsyn_api->has_migratable_part_of_family(DEV_FAMILY_RZK) ||
-                                 m_fsyn_api->has_migratable_part_of_family(DEV_FAMILY_UNDRIVEN_25) ||
-                                 m_fsyn_api->has_migratable_part_of_family(DEV_FAMILY_UNDRIVEN_26);
-    if (migration_chain) {
+    if (is_in_migration_chain()) {
         MORV_DEBUG_STREAM::print(1, "Disabling placer seed because in a Obran/RZK/DWX migration chain.");
         return;
     }
@@ -114,6 +107,20 @@ void MORV_TIMING::perturb_characteristic_delays()
         else if (r == 1) model.modify_ic_timing_data(row, delay - 1);
     }
     m_fsyn_api->set_random_state(state);
+}
+
+// A migration target, or a migratable part of a family whose migrations
+// keep the placer seed out of timing.
+bool MORV_TIMING::is_in_migration_chain() const
+{
+    if (m_fsyn_api->has_migration_target_device()) return true;
+    int count = 0;
+    const MORV_FAMILY_TRAITS* families = morv_family_traits_table(&count);
+    for (int i = 0; i < count; ++i)
+        if (families[i].m_timing.m_migration_fixes_seed &&
+            m_fsyn_api->has_migratable_part_of_family(families[i].m_base_family))
+            return true;
+    return false;
 }
 
 void MORV_TIMING::log_mode(int mode) const

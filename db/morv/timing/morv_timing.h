@@ -149,6 +149,7 @@ private:
     void log_mode(int mode) const;
     bool is_pre_placement() const;
     void perturb_characteristic_delays();
+    bool is_in_migration_chain() const;
     bool sync_estimator(bool incremental);
     void resolve_changed_connections();
     void full_tdc_analysis();

@@ -4,6 +4,7 @@
 #include <tuple>
 #include <vector>
 
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/timing/morv_timing_data_rows.h"
 
@@ -49,22 +50,11 @@ bool MORV_REG_MICRO_TIMING_ELEMENT::operator<(const MORV_REG_MICRO_TIMING_ELEMEN
 
 MORV_TIMING_DATA_FAMILY_ENUM MORV_TIMING_DATA::get_timing_family_from_dev_family(DEV_FAMILY_ENUM family)
 {
-    switch (static_cast<int>(family)) {
-    case 44: return MORV_TIMING_DATA_FAMILY_44;
-    case DEV_FAMILY_UVO: return MORV_TIMING_DATA_FAMILY_UVO;
-    case DEV_FAMILY_BRENNOCK: return MORV_TIMING_DATA_FAMILY_BRK;
-    case DEV_FAMILY_OBRAN: return MORV_TIMING_DATA_FAMILY_OBRAN;
-    case DEV_FAMILY_RZK: return MORV_TIMING_DATA_FAMILY_RZK;
-    case 43: return MORV_TIMING_DATA_FAMILY_43;
-    case DEV_FAMILY_TEV: return MORV_TIMING_DATA_FAMILY_TEV;
-    case DEV_FAMILY_ZEPLA: return MORV_TIMING_DATA_FAMILY_ZEPLA;
-    case DEV_FAMILY_MORLIN: return MORV_TIMING_DATA_FAMILY_MRL;
-    case DEV_FAMILY_KESTLIN: return MORV_TIMING_DATA_FAMILY_KESTLIN;
-    case DEV_FAMILY_ZEPLA_II: return MORV_TIMING_DATA_FAMILY_ZEPLA_II;
-    default:
-        morv_debug("Table timing model: unknown family - using constant timing model");
-        return MORV_TIMING_DATA_FAMILY_NONE;
-    }
+    const int timing_family = morv_family_traits(family).m_timing.m_timing_data_family;
+    if (timing_family > MORV_TIMING_DATA_FAMILY_NONE && timing_family < MORV_TIMING_DATA_FAMILY_COUNT)
+        return static_cast<MORV_TIMING_DATA_FAMILY_ENUM>(timing_family);
+    morv_debug("Table timing model: unknown family - using constant timing model");
+    return MORV_TIMING_DATA_FAMILY_NONE;
 }
 
 MORV_TIMING_DATA_DEVICE_ENUM MORV_TIMING_DATA::get_timing_device_from_dev_device(DEV_DEVICE_ENUM device)

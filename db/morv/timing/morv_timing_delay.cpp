@@ -13,6 +13,7 @@
 #include "tdb/tdb_netlist.h"
 #include "tdc/tdc_accessories.h"
 
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
@@ -52,8 +53,7 @@ int MORV_TIMING::get_internal_delay(int cell_kind, int input_port, int) const
     DEV_DEVICE* device = DMGR_UTILITY::get_current_device();
     MORV_ASSERT_TEXT(device, "current_device");
     const DTM_TIMING_INFO* info = device->get_timing_info();
-    const int family = m_fsyn_api->get_base_family_code();
-    if (family == DEV_FAMILY_OBRAN || family == DEV_FAMILY_RZK || family == DEV_FAMILY_KESTLIN) {
+    if (morv_family_traits(m_fsyn_api->get_base_family_code()).m_timing.m_alm_internal_delay) {
         if (cell_kind != 499) return CDB_ILLEGAL_TSM_DELAY;
         // The average over the four half-cell combinations of the ALM.
         int sum = 0;

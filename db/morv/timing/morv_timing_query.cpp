@@ -5,11 +5,11 @@
 #include <cmath>
 
 #include "cdb/cdb_atom_netlist.h"
-#include "dev/dev_device.h"
 #include "msg/msg.h"
 #include "nevra/nevra_estimator.h"
 #include "tdc/tdc_accessories.h"
 
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
@@ -71,8 +71,7 @@ double MORV_TIMING::adjust_slack_ratio(double r, bool pre_placement, bool remap,
     // The analyser's ratios are remapped so that a raw ratio of the skew
     // lands on 0.125: the families with reversed LUT inputs see more of the
     // critical end.
-    if (remap)
-        r = r < skew ? r / skew * SKEWED_RATIO : (r - skew) / (1.0 - skew) * (1.0 - SKEWED_RATIO) + SKEWED_RATIO;
+    if (remap) r = r < skew ? r / skew * SKEWED_RATIO : (r - skew) / (1.0 - skew) * (1.0 - SKEWED_RATIO) + SKEWED_RATIO;
     if (r < 0.0) return 0.0;
     if (r > 1.0) return 1.0;
     return r;
@@ -104,16 +103,6 @@ int MORV_TIMING::get_figure_of_merit(bool force_legacy)
 int MORV_TIMING::get_guardband_slack() const
 {
     const bool late = m_fsyn_expert != nullptr && m_fsyn_expert->is_fsyn_running(LATE_FSYN_FLOW);
-    switch (m_fsyn_api->get_base_family_code()) {
-    case DEV_FAMILY_BRENNOCK:
-    case DEV_FAMILY_ZEPLA:
-    case DEV_FAMILY_TEV:
-    case DEV_FAMILY_KESTLIN:
-    case DEV_FAMILY_ZEPLA_II:
-    case DEV_FAMILY_RZK:
-    case DEV_FAMILY_OBRAN: return late ? 500 : 2500;
-    case DEV_FAMILY_MORLIN: return late ? 1500 : 2500;
-    case DEV_FAMILY_UVO: return late ? 1500 : 5000;
-    default: return late ? 5000 : 10000;
-    }
+    const MORV_FAMILY_TIMING_TRAITS& family = morv_family_traits(m_fsyn_api->get_base_family_code()).m_timing;
+    return late ? family.m_guardband_late_ps : family.m_guardband_ps;
 }

@@ -99,54 +99,73 @@ constexpr MORV_LAB_LUT_COUNT LUT_NONE = MORV_LAB_LUTS_UNKNOWN;
 constexpr MORV_LAB_LUT_COUNT LUT_COMB = MORV_LAB_LUTS_COMB_CELLS;
 constexpr MORV_LAB_LUT_COUNT LUT_ALL = MORV_LAB_LUTS_EVERY_ATOM;
 
+// Timing: slack-ratio skew, guardband in the LATE flow and before it, the
+// SYN_EARLY clock source, ALM internal delays, migration keeps the placer
+// seed out, the exported timing tables' family.
+// clang-format off
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_BRK      = {0.1,   500,  2500,  -1,  false, false, 3};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_ZEPLA    = {0.125, 500,  2500,  224, false, false, 8};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_ZEPLA_II = {0.125, 500,  2500,  224, false, false, 11};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_TEV      = {0.125, 500,  2500,  -1,  false, false, 7};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_MRL      = {0.125, 1500, 2500,  -1,  false, false, 9};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_KESTLIN  = {0.1,   500,  2500,  152, true,  false, 10};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_RZK      = {0.1,   500,  2500,  152, true,  true,  5};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_OBRAN    = {0.1,   500,  2500,  194, true,  true,  4};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_UVO      = {0.125, 1500, 5000,  -1,  false, false, 2};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_43       = {0.125, 5000, 10000, -1,  false, false, 6};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_44       = {0.125, 5000, 10000, -1,  false, false, 1};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_MIGRATES = {0.125, 5000, 10000, -1,  false, true,  0};  // 25, 26
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_OTHER    = {0.125, 5000, 10000, -1,  false, false, 0};
+// clang-format on
+
 // Columns: cells (LE type, FF type, LUT size, reversed mask bits, one cell for
 // LUT and FF, free LUTs, QFBK cells); placement (LAB capacity, LAB LUT count,
 // region elements per LAB, placement regions, occupied-location grid, FL
 // cells, MAC multiplier at its MAC output); flows (early at
 // synthesis, fitting flows, LATE, DRC, back-annotation, routing estimate, cell
 // library, migration stops the fitter flows); change log (migration partner);
-// classes (driver, net utility, change log, its copy, driver traits).
+// classes (driver, net utility, change log, its copy, driver traits); timing.
 // clang-format off
 const MORV_FAMILY_TRAITS FAMILIES[] = {
     {DEV_FAMILY_BRENNOCK, "BRK",
      0,   1,   6, true,  false, true,  false,  32, LUT_COMB, 16, true,  false, false, false,  false, true,  true,  true,  true,  true,  false, false, DEV_FAMILY_MORLIN,
-     make_driver<DEV_FAMILY_BRENNOCK>, make_net_util<MORV_NET_UTIL_BRK>, make_log<MORV_LOG_BRK>, copy_log<MORV_LOG_BRK>, &BRK_DRIVER},
+     make_driver<DEV_FAMILY_BRENNOCK>, make_net_util<MORV_NET_UTIL_BRK>, make_log<MORV_LOG_BRK>, copy_log<MORV_LOG_BRK>, &BRK_DRIVER, TIMING_BRK},
     {DEV_FAMILY_ZEPLA, "ZEPLA",
      2,   3,   4, false, false, true,  false,  32, LUT_COMB, 16, true,  false, false, false,  true,  true,  true,  true,  true,  true,  false, false, NO_FAMILY,
-     make_driver<DEV_FAMILY_ZEPLA>, make_net_util<MORV_NET_UTIL_ZEPLA>, nullptr, nullptr, &ZEPLA_DRIVER},
+     make_driver<DEV_FAMILY_ZEPLA>, make_net_util<MORV_NET_UTIL_ZEPLA>, nullptr, nullptr, &ZEPLA_DRIVER, TIMING_ZEPLA},
     {DEV_FAMILY_ZEPLA_II, "ZEPLA",
      2,   3,   4, false, false, true,  false,  32, LUT_COMB, 16, true,  false, false, false,  true,  true,  true,  true,  true,  true,  false, false, NO_FAMILY,
-     make_driver<DEV_FAMILY_ZEPLA>, make_net_util<MORV_NET_UTIL_ZEPLA>, nullptr, nullptr, &ZEPLA_DRIVER},
+     make_driver<DEV_FAMILY_ZEPLA>, make_net_util<MORV_NET_UTIL_ZEPLA>, nullptr, nullptr, &ZEPLA_DRIVER, TIMING_ZEPLA_II},
     {DEV_FAMILY_TEV, "TEV",
      257, 258, 4, false, false, true,  false,  32, LUT_COMB, 16, true,  false, false, false,  false, true,  true,  true,  true,  true,  false, false, NO_FAMILY,
-     make_driver<DEV_FAMILY_TEV>, make_net_util<MORV_NET_UTIL_TEV>, nullptr, nullptr, &TEV_DRIVER},
+     make_driver<DEV_FAMILY_TEV>, make_net_util<MORV_NET_UTIL_TEV>, nullptr, nullptr, &TEV_DRIVER, TIMING_TEV},
     {DEV_FAMILY_MORLIN, "MRL",
      270, 272, 6, false, false, false, false,  1, LUT_COMB, 1,  false, false, true,  true ,   false, false, true,  true,  false, false, true,  false, DEV_FAMILY_BRENNOCK,
-     make_driver<DEV_FAMILY_MORLIN>, make_net_util<MORV_NET_UTIL_MRL>, make_log<MORV_LOG_MRL>, copy_log<MORV_LOG_MRL>, &MRL_DRIVER},
+     make_driver<DEV_FAMILY_MORLIN>, make_net_util<MORV_NET_UTIL_MRL>, make_log<MORV_LOG_MRL>, copy_log<MORV_LOG_MRL>, &MRL_DRIVER, TIMING_MRL},
     {DEV_FAMILY_UNDRIVEN_25, "",
      NO_TYPE, NO_TYPE, 0, false, false, false, false, -1, LUT_NONE, 0,  false, false, false, true ,  true,  false, false, true,  true,  true,  false, true,  NO_FAMILY,
-     NO_CLASSES},
+     NO_CLASSES, TIMING_MIGRATES},
     {DEV_FAMILY_UNDRIVEN_26, "",
      NO_TYPE, NO_TYPE, 0, false, false, false, false, -1, LUT_NONE, 0,  false, false, false, false,  true,  false, false, true,  true,  true,  false, true,  NO_FAMILY,
-     NO_CLASSES},
+     NO_CLASSES, TIMING_MIGRATES},
     {DEV_FAMILY_KESTLIN, "KESTLIN",
      145, 126, 6, true,  false, true,  false,  40, LUT_COMB, 20, true,  true,  false, false,  true,  true,  true,  true,  true,  true,  false, false, NO_FAMILY,
-     make_driver<DEV_FAMILY_KESTLIN>, make_net_util<MORV_NET_UTIL_KESTLIN>, nullptr, nullptr, &KESTLIN_DRIVER},
+     make_driver<DEV_FAMILY_KESTLIN>, make_net_util<MORV_NET_UTIL_KESTLIN>, nullptr, nullptr, &KESTLIN_DRIVER, TIMING_KESTLIN},
     {DEV_FAMILY_RZK, "RZK",
      145, 146, 6, true,  false, true,  false,  40, LUT_COMB, 20, true,  true,  false, false,  true,  true,  true,  true,  true,  true,  false, true,  NO_FAMILY,
-     make_driver<DEV_FAMILY_RZK>, make_net_util<MORV_NET_UTIL_RZK>, nullptr, nullptr, &RZK_DRIVER},
+     make_driver<DEV_FAMILY_RZK>, make_net_util<MORV_NET_UTIL_RZK>, nullptr, nullptr, &RZK_DRIVER, TIMING_RZK},
     {DEV_FAMILY_OBRAN, "OBRAN",
      186, 187, 6, true,  false, true,  false,  40, LUT_COMB, 20, true,  true,  false, false,  true,  true,  true,  true,  true,  true,  false, true,  NO_FAMILY,
-     make_driver<DEV_FAMILY_OBRAN>, make_net_util<MORV_NET_UTIL_OBRAN>, nullptr, nullptr, &OBRAN_DRIVER},
+     make_driver<DEV_FAMILY_OBRAN>, make_net_util<MORV_NET_UTIL_OBRAN>, nullptr, nullptr, &OBRAN_DRIVER, TIMING_OBRAN},
     {DEV_FAMILY_UNDRIVEN_43, "",
      NO_TYPE, NO_TYPE, 0, false, false, false, false, -1, LUT_NONE, 0,  false, false, false, false,  false, false, false, false, true,  true,  false, false, NO_FAMILY,
-     NO_CLASSES},
+     NO_CLASSES, TIMING_43},
     {DEV_FAMILY_UNDRIVEN_44, "",
      NO_TYPE, NO_TYPE, 0, false, false, false, false, -1, LUT_NONE, 0,  false, false, false, false,  false, false, false, false, true,  true,  false, false, NO_FAMILY,
-     NO_CLASSES},
+     NO_CLASSES, TIMING_44},
     {DEV_FAMILY_UVO, "UVO",
      10,  10,  4, false, true,  true,  true,   10, LUT_ALL, 10, true,  false, false, false,  false, false, false, false, true,  true,  false, false, NO_FAMILY,
-     make_driver<DEV_FAMILY_UVO>, make_net_util<MORV_NET_UTIL_UVO>, nullptr, nullptr, &UVO_DRIVER},
+     make_driver<DEV_FAMILY_UVO>, make_net_util<MORV_NET_UTIL_UVO>, nullptr, nullptr, &UVO_DRIVER, TIMING_UVO},
 };
 
 // A code the component knows nothing about: no classes; the rules give the
@@ -154,7 +173,7 @@ const MORV_FAMILY_TRAITS FAMILIES[] = {
 const MORV_FAMILY_TRAITS UNKNOWN_FAMILY = {
     DEV_FAMILY_INVALID, "",
     NO_TYPE, NO_TYPE, 0, false, false, false, false, -1, LUT_NONE, 0,  false, false, false, false,  false, false, false, true,  true,  true,  false, false, NO_FAMILY,
-    NO_CLASSES};
+    NO_CLASSES, TIMING_OTHER};
 // clang-format on
 
 #undef NO_CLASSES

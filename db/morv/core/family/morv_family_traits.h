@@ -63,6 +63,18 @@ struct MORV_FAMILY_DRIVER_TRAITS
     const char* m_replay_source_device;
 };
 
+// How timing treats a family.
+struct MORV_FAMILY_TIMING_TRAITS
+{
+    double m_slack_ratio_skew;    // the analyser's raw ratio that slack-ratio queries answer as 0.125
+    int m_guardband_late_ps;      // slack below which a connection is critical, in the LATE flow
+    int m_guardband_ps;           // ... before it
+    int m_syn_early_clock_type;   // clock-buffer atom type timing clock ports during SYN_EARLY; -1: the real source
+    bool m_alm_internal_delay;    // internal delays only for ALM cells, averaged over its half-cells
+    bool m_migration_fixes_seed;  // a migratable part of this family keeps timing off the placer seed
+    int m_timing_data_family;     // the exported timing tables' family (MORV_TIMING_DATA_FAMILY_ENUM); 0: none
+};
+
 struct MORV_FAMILY_TRAITS
 {
     int m_base_family;  // the key: a DEV_FAMILY_* constant
@@ -105,6 +117,9 @@ struct MORV_FAMILY_TRAITS
     MORV_OWNER<MORV_LOG> (*m_make_log)(MORV_API* api);
     MORV_OWNER<MORV_LOG> (*m_copy_log)(const MORV_LOG& log, MORV_API* api);
     const MORV_FAMILY_DRIVER_TRAITS* m_driver;
+
+    // ---- timing
+    MORV_FAMILY_TIMING_TRAITS m_timing;
 };
 
 // The row of a base family; a code without a row gets the row of a family the
