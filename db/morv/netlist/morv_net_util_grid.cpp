@@ -2,6 +2,7 @@
 // neighbouring logic locations costs, for algorithms that estimate a new
 // connection before it is placed.
 
+#include <optional>
 #include <vector>
 
 #include "cdb/cdb_atom_node.h"
@@ -69,79 +70,69 @@ int drive_strength_of(MORV_API* api, CDB_ATOM_OTERM* output)
     return api->get_morv_env()->get_oterm_fl_id(output);
 }
 
-}  // namespace
-
-int MORV_NET_UTIL::grid_average_neighbour_delay() const
+// Visits the locations that can hold a logic cell, column by column, until
+// one gives an answer; 0 when none does or there is no grid.
+template <class VISIT>
+int first_logic_location_answer(MORV_API* api, VISIT visit)
 {
-    const MORV_CHIP_MAP* grid = chip_map_of(m_api);
+    const MORV_CHIP_MAP* grid = chip_map_of(api);
     if (grid == nullptr) return 0;
-    const MORV_CHIP_MAP& map = *grid;
-    for (int x = 0; x < map.get_nx(); ++x) {
-        for (int y = 0; y < map.get_ny(); ++y) {
-            if (!m_api->can_lcell_go_to_location(x, y)) continue;
-            GRID_SUM around;
-            add_neighbour_delays(m_api, map, x, y, -1, around);
-            if (around.count == 9) return static_cast<int>(around.sum / 9);
+    for (int x = 0; x < grid->get_nx(); ++x) {
+        for (int y = 0; y < grid->get_ny(); ++y) {
+            if (!api->can_lcell_go_to_location(x, y)) continue;
+            if (const std::optional<int> answer = visit(*grid, x, y)) return *answer;
         }
     }
     return 0;
 }
 
+}  // namespace
+
+int MORV_NET_UTIL::grid_average_neighbour_delay() const
+{
+    return first_logic_location_answer(m_api, [&](const MORV_CHIP_MAP& map, int x, int y) -> std::optional<int> {
+        GRID_SUM around;
+        add_neighbour_delays(m_api, map, x, y, -1, around);
+        if (around.count != 9) return std::nullopt;
+        return static_cast<int>(around.sum / 9);
+    });
+}
+
 int MORV_NET_UTIL::grid_sample_location_delay() const
 {
-    const MORV_CHIP_MAP* grid = chip_map_of(m_api);
-    if (grid == nullptr) return 0;
-    const MORV_CHIP_MAP& map = *grid;
-    for (int x = 0; x < map.get_nx(); ++x) {
-        for (int y = 0; y < map.get_ny(); ++y) {
-            if (!m_api->can_lcell_go_to_location(x, y)) continue;
-            const int delay = m_api->get_routing_delay(x, y, x, y, -1);
-            MORV_ASSERT_TEXT(delay >= 0, "delay_in_pico_seconds >= 0");
-            return delay;
-        }
-    }
-    return 0;
+    return first_logic_location_answer(m_api, [&](const MORV_CHIP_MAP&, int x, int y) -> std::optional<int> {
+        const int delay = m_api->get_routing_delay(x, y, x, y, -1);
+        MORV_ASSERT_TEXT(delay >= 0, "delay_in_pico_seconds >= 0");
+        return delay;
+    });
 }
 
 // The average over the first ten sampled locations that hold a logic cell,
 // each measured with its own output's drive strength.
 int MORV_NET_UTIL_MRL::get_average_neighbour_delay() const
 {
-    const MORV_CHIP_MAP* grid = chip_map_of(m_api);
-    if (grid == nullptr) return 0;
-    const MORV_CHIP_MAP& map = *grid;
     GRID_SUM total;
     int sampled = 0;
-    for (int x = 0; x < map.get_nx(); ++x) {
-        for (int y = 0; y < map.get_ny(); ++y) {
-            if (!m_api->can_lcell_go_to_location(x, y)) continue;
-            bool has_node = false;
-            CDB_ATOM_OTERM* output = sample_output(m_api, map, x, y, &has_node);
-            if (!has_node) continue;
-            if (output != nullptr && output->has_fanout()) {
-                const int before = total.count;
-                add_neighbour_delays(m_api, map, x, y, drive_strength_of(m_api, output), total);
-                if (total.count > before) ++sampled;
-            }
-            if (sampled > 9) return static_cast<int>(total.sum / total.count);
+    return first_logic_location_answer(m_api, [&](const MORV_CHIP_MAP& map, int x, int y) -> std::optional<int> {
+        bool has_node = false;
+        CDB_ATOM_OTERM* output = sample_output(m_api, map, x, y, &has_node);
+        if (!has_node) return std::nullopt;
+        if (output != nullptr && output->has_fanout()) {
+            const int before = total.count;
+            add_neighbour_delays(m_api, map, x, y, drive_strength_of(m_api, output), total);
+            if (total.count > before) ++sampled;
         }
-    }
-    return 0;
+        if (sampled <= 9) return std::nullopt;
+        return static_cast<int>(total.sum / total.count);
+    });
 }
 
 int MORV_NET_UTIL_MRL::get_sample_location_delay() const
 {
-    const MORV_CHIP_MAP* grid = chip_map_of(m_api);
-    if (grid == nullptr) return 0;
-    const MORV_CHIP_MAP& map = *grid;
-    for (int x = 0; x < map.get_nx(); ++x) {
-        for (int y = 0; y < map.get_ny(); ++y) {
-            if (!m_api->can_lcell_go_to_location(x, y)) continue;
-            bool has_node = false;
-            CDB_ATOM_OTERM* output = sample_output(m_api, map, x, y, &has_node);
-            if (output == nullptr) continue;
-            return m_api->get_routing_delay(x, y, x, y, drive_strength_of(m_api, output));
-        }
-    }
-    return 0;
+    return first_logic_location_answer(m_api, [&](const MORV_CHIP_MAP& map, int x, int y) -> std::optional<int> {
+        bool has_node = false;
+        CDB_ATOM_OTERM* output = sample_output(m_api, map, x, y, &has_node);
+        if (output == nullptr) return std::nullopt;
+        return m_api->get_routing_delay(x, y, x, y, drive_strength_of(m_api, output));
+    });
 }
