@@ -1,8 +1,6 @@
 #include "abc_equiv.h"
 
-#include <array>
-#include <cstdio>
-#include <sys/wait.h>
+#include "test_files.h"
 
 namespace {
 
@@ -21,17 +19,6 @@ bool is_plain_path(const std::string& path)
     return true;
 }
 
-bool run_capture(const std::string& command, std::string& output)
-{
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return false;
-    std::array<char, 4096> buffer;
-    size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output.append(buffer.data(), n);
-    int status = pclose(pipe);
-    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 }  // namespace
 
 const char* abc_verdict_name(ABC_VERDICT verdict)
@@ -46,8 +33,7 @@ const char* abc_verdict_name(ABC_VERDICT verdict)
 
 bool abc_is_available()
 {
-    std::string output;
-    return run_capture(std::string("command -v ") + k_abc_program + " >/dev/null 2>&1", output);
+    return run_command(std::string("command -v ") + k_abc_program + " >/dev/null 2>&1").status == 0;
 }
 
 ABC_RESULT abc_check_equivalence(const std::string& a, const std::string& b, bool sequential, int time_limit_s)
@@ -65,7 +51,7 @@ ABC_RESULT abc_check_equivalence(const std::string& a, const std::string& b, boo
     std::string shell = std::string("timeout -k 5 ") + std::to_string(time_limit_s + 30) + " " + k_abc_program +
                         " -c \"" + result.m_command + "\" 2>&1";
     // 127 from the shell means the program is missing; its text says so too.
-    run_capture(shell, result.m_output);
+    result.m_output = run_command(shell).out;
     // The negative verdict is checked first: its text contains the positive one
     // in another case, and any failure line must win over a stray success line.
     if (result.m_output.find("NOT EQUIVALENT") != std::string::npos ||

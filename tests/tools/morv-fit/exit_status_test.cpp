@@ -2,14 +2,14 @@
 // stream whatever -q says, the exit status saying whether the run did what
 // was asked, and nothing left in the caller's folder.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "test_files.h"
 
 namespace {
 
@@ -19,26 +19,16 @@ struct RUN
     std::string out, err;
 };
 
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Runs the program in `folder` with the two streams kept apart.
 RUN run_in(const std::string& folder, const std::string& args)
 {
     const std::string err_file = std::filesystem::absolute("exit_status.err").string();
     const std::string cmd =
         "cd '" + folder + "' && " + std::string(MORV_FIT_BINARY) + " " + args + " 2>'" + err_file + "'";
-    FILE* p = popen(cmd.c_str(), "r");
+    const COMMAND_RUN c = run_command(cmd);
     RUN r;
-    char buf[512];
-    while (p && fgets(buf, sizeof buf, p)) r.out += buf;
-    const int rc = p ? pclose(p) : -1;
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    r.out = c.out;
+    r.status = c.status;
     r.err = slurp(err_file);
     std::remove(err_file.c_str());
     return r;

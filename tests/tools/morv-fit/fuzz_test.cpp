@@ -9,7 +9,6 @@
 // accepted ones (up to a budget), and a sample goes through the program.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <climits>
 #include <cstdio>
@@ -32,21 +31,9 @@
 #include "io/blif_reader.h"
 #include "io/blif_writer.h"
 #include "msg/msg.h"
+#include "test_files.h"
 
 namespace {
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_file(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 int count_lines(const std::string& text)
 {
@@ -238,12 +225,10 @@ OUTCOME run_program(const std::string& text, const std::string& label)
     const std::string out_file = label + ".out";
     std::remove(out_file.c_str());
     std::string cmd = std::string(MORV_FIT_BINARY) + " -q -o " + out_file + " " + label + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
+    const COMMAND_RUN run = run_command(cmd);
     OUTCOME o;
-    char buf[512];
-    while (p && fgets(buf, sizeof buf, p)) o.warnings += buf;
-    int rc = p ? pclose(p) : -1;
-    int status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    o.warnings = run.out;
+    const int status = run.status;
     EXPECT_TRUE(status == 0 || status == 1) << "exit " << status << "\n" << o.warnings;
     o.accepted = status == 0;
     if (o.accepted) {
@@ -492,12 +477,9 @@ bool run_counter_with_settings(const std::string& text, const std::string& label
     const std::string out_file = "fuzz_counter_" + std::to_string(i) + ".blif";
     const std::string cmd = std::string(MORV_FIT_BINARY) + " -q --settings " + label + " -o " + out_file + " " +
                             k_designs + "counter.blif 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string output;
-    char buf[512];
-    while (p && fgets(buf, sizeof buf, p)) output += buf;
-    const int rc = p ? pclose(p) : -1;
-    const int status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    const COMMAND_RUN run = run_command(cmd);
+    const std::string& output = run.out;
+    const int status = run.status;
     EXPECT_TRUE(status == 0 || status == 1) << "exit " << status << "\n" << output;
     if (status != 0) {
         const std::string prefix = "morv-fit: error: ";

@@ -3,7 +3,6 @@
 // written, all found before the compile and never at the cost of a file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -14,39 +13,16 @@
 #include "host_compile.h"
 #include "host_env.h"
 #include "host_settings.h"
+#include "test_files.h"
 
 namespace {
 
-struct RUN
-{
-    int status = -1;
-    std::string out;  // stdout and stderr together
-};
+using RUN = COMMAND_RUN;  // stdout and stderr together
 
 // A run that waits for ever shows as exit 124 instead of hanging the test.
 RUN run(const std::string& args)
 {
-    RUN r;
-    std::string cmd = "timeout 60 " + std::string(MORV_FIT_BINARY) + " " + args + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    char buf[512];
-    while (p && fgets(buf, sizeof buf, p)) r.out += buf;
-    int rc = p ? pclose(p) : -1;
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    return r;
-}
-
-void write_file(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return run_command("timeout 60 " + std::string(MORV_FIT_BINARY) + " " + args + " 2>&1");
 }
 
 size_t files_in(const std::string& folder)

@@ -1,39 +1,20 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "abc_equiv.h"
+#include "test_files.h"
 
 namespace {
 
 std::string run(const std::string& args, int* status)
 {
-    std::string cmd = std::string(MORV_FIT_BINARY) + " " + args + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string out;
-    char buf[512];
-    while (p && fgets(buf, sizeof buf, p)) out += buf;
-    int rc = p ? pclose(p) : -1;
-    *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    return out;
-}
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_file(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
+    const COMMAND_RUN r = run_command(std::string(MORV_FIT_BINARY) + " " + args + " 2>&1");
+    *status = r.status;
+    return r.out;
 }
 
 const std::string k_pipeline = std::string(MORV_SOURCE_DIR) + "/designs/pipeline.blif";

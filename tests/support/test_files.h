@@ -1,0 +1,18 @@
+// Files and child programs as the command-line tests see them: whole files
+// read and written as bytes, and a shell command's standard output and exit
+// status.
+#pragma once
+
+#include <string>
+
+std::string slurp(const std::string& path);
+void write_file(const std::string& path, const std::string& text);
+
+struct COMMAND_RUN
+{
+    int status = -1;  // the exit status; -1 when the command could not start or was killed
+    std::string out;
+};
+
+// Runs `command` through the shell; what it writes to standard output is kept.
+COMMAND_RUN run_command(const std::string& command);
