@@ -261,18 +261,15 @@ double MORV_API::get_weighted_slack_ratio_difference(const MORV_SLACK_RATIO_MAP&
     return weight_sum > 0.0 ? weighted_sum / weight_sum : 0.0;
 }
 
-// The early timing model is not built yet: the
-// analyses run on the timing analyser, which the early flows use instead,
-// and the warning says so.
+// How far the slack ratios move under the early model's perturbed delays.
 double MORV_API::get_early_timing_model_stability()
 {
     MORV_SLACK_RATIO_MAP stored(61);
     store_slack_ratios(&stored);
-    if (m_fsyn_expert != nullptr)
-        m_fsyn_expert->warn_not_available("The early timing model (MORV_TIMING::perform_early_timing_analysis)");
     double total = 0.0;
     for (int i = 0; i < EARLY_STABILITY_ANALYSES; ++i) {
-        if (m_fsyn_timing->get_tdc_utility() != nullptr) m_fsyn_timing->perform_timing_analysis();
+        if (m_fsyn_timing->get_tdc_utility() != nullptr)
+            m_fsyn_timing->perform_early_timing_analysis(true, uses_delay_model());
         const double difference = get_weighted_slack_ratio_difference(stored);
         MORV_DEBUG_STREAM::print(1, "CTO: CIRCUIT CHARACTERISTIC S_W_AVG_SR_DIFF = %f", difference);
         total += difference;

@@ -324,15 +324,16 @@ bool MORV_API::run_timing_analysis(bool full, bool second_flag, double multiplie
 
 // Before placement the host cannot place: timing comes from the component's
 // own pre-placement analysis. Between experimental-ICP iterations of the
-// LATE flow the virtual analysis would run; until the placement-based delay
-// adjustment exists the analyser re-times the netlist as it stands.
+// LATE flow the virtual analysis stands in for the host's call, with the
+// corrections learned from the last real analysis.
 bool MORV_API::run_timing_without_placement(bool full, bool late)
 {
     const bool pre_placement = m_fsyn_expert != nullptr && m_fsyn_expert->is_fsyn_running_pre_placement_fsyn();
     if (late || !pre_placement) {
         MORV_DEBUG_STREAM::print(1, "Running the experimental ICP timing analysis");
-        m_fsyn_timing->sync_timing_netlist(true, true);
-        if (m_fsyn_timing->get_tdc_utility() != nullptr) m_fsyn_timing->perform_timing_analysis();
+        if (!m_fsyn_timing->sync_timing_netlist(true, true)) return true;
+        if (m_fsyn_timing->get_adjustment_factors().empty()) m_fsyn_timing->create_adjustment_factors();
+        m_fsyn_timing->perform_virtual_icp_timing_analysis();
         return true;
     }
     bool success = true;

@@ -208,7 +208,7 @@ void MORV_EXPERT::forget_late_flow_state()
 {
     reset_fsyn_chip_map();
     m_fsyn_api->get_fsyn_nt()->clear();
-    m_fsyn_timing->get_adjustment_factors().clear();
+    m_fsyn_timing->clear_adjustment_factors();
     m_early_slack_ratios = MORV_MAKE_OWNER(MORV_EXPERT_SLACK_RATIO_MAP, 61);
 }
 

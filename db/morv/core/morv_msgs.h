@@ -112,7 +112,8 @@
       "Automatic asynchronous signal pipelining is demoting global signal %1!s!/WMORV_FSYN_DEMOTING_GLOBAL_SIGNAL")    \
     X(WARNING, WMORV_FSYN_ASYNC_PIPELINING_DISABLE_DESTINATION_CHECK,                                                  \
       "Checks on destinations of asynchronous signal %1!s! have been disabled by user assignment. The design may not " \
-      "behave as expected./WMORV_FSYN_ASYNC_PIPELINING_DISABLE_DESTINATION_CHECK")
+      "behave as expected./WMORV_FSYN_ASYNC_PIPELINING_DISABLE_DESTINATION_CHECK")                                     \
+    X(WARNING, WMORV_FSYN_MALFORMED_DELAY_FILE, "Ignoring delay file %1!s!: %2!s!/WMORV_FSYN_MALFORMED_DELAY_FILE")
 
 enum MORV_MSG_ID
 {

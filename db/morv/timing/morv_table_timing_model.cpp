@@ -55,6 +55,14 @@ int MORV_TABLE_TIMING_MODEL::table_delay(int src_type, int src_port, int dst_typ
 
 int MORV_TABLE_TIMING_MODEL::get_ic_delay(CDB_ATOM_ITERM* iterm)
 {
+    bool clock_buffer_source = false;
+    const int delay = get_corrected_table_delay(iterm, &clock_buffer_source);
+    return clock_buffer_source ? static_cast<int>(get_clock_buffer_delay()) : delay;
+}
+
+int MORV_TABLE_TIMING_MODEL::get_corrected_table_delay(CDB_ATOM_ITERM* iterm, bool* clock_buffer_source)
+{
+    *clock_buffer_source = false;
     if (iterm == nullptr || iterm->get_my_node() == nullptr) return 0;
     CDB_ATOM_OTERM* driver = iterm->get_source();
     if (driver == nullptr || driver->get_my_node() == nullptr) return 0;
@@ -92,7 +100,7 @@ int MORV_TABLE_TIMING_MODEL::get_ic_delay(CDB_ATOM_ITERM* iterm)
         delay = table_delay(src_type, src_port, dst_type, dst_port);
         if (replaced) return delay;
     }
-    if (src_node->is_clkbuf() && is_clock_buffer_sink(dst_type)) return static_cast<int>(get_clock_buffer_delay());
+    *clock_buffer_source = src_node->is_clkbuf() && is_clock_buffer_sink(dst_type);
     return delay;
 }
 

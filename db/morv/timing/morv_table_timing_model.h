@@ -20,6 +20,10 @@ public:
     using CSU_TABLE_TIMING_MODEL<CSU_ATOM_NETLIST_TYPES>::get_ic_delay;
     // Interconnect delay in ps of the connection into iterm; 0 for none.
     int get_ic_delay(CDB_ATOM_ITERM* iterm) override;
+    // The table delay with every correction but the clock buffer's;
+    // clock_buffer_source tells whether the connection takes the clock-buffer
+    // delay instead (a clock buffer driving a clocked sink).
+    int get_corrected_table_delay(CDB_ATOM_ITERM* iterm, bool* clock_buffer_source);
     // Delay of the global clock network in ps, fetched from the device once.
     double get_clock_buffer_delay();
 

@@ -69,6 +69,7 @@ void MORV_TIMING::init_tdc_timing()
     // A family without a logic-element type counts none.
     if (m_fsyn_api->get_device_le_type() != CDB_MAXIMUM_WYSIWYG_TYPE_ENUM)
         m_initial_le_count = m_fsyn_api->get_used_le_count();
+    compute_area_compensation();
 
     const bool changed = m_timing_mode != MORV_TIMING_MODE_TDC;
     m_default_timing_mode = MORV_TIMING_MODE_TDC;
@@ -168,9 +169,8 @@ void MORV_TIMING::switch_to_tdc_mode(bool rebuild)
     if (!rebuild) return;
     MORV_DEBUG_STREAM::print(1, "Switching back to TDC mode - doing full rebuild of TDB netlist");
     sync_timing_netlist(false, true);
-    // The last analysis belongs to the early timing model, not built yet.
-    if (cfg_is_on("fsyn_do_last_timing_analysis_on_mode_switch", false))
-        warn_not_available("The early timing model (MORV_TIMING::perform_early_timing_analysis)");
+    if (cfg_is_on("fsyn_do_last_timing_analysis_on_mode_switch", false) && m_tdc_utility != nullptr)
+        perform_early_timing_analysis(false, false);
 }
 
 bool MORV_TIMING::set_timing_mode(int mode)

@@ -8,14 +8,14 @@
 // end in step with every netlist edit the facade announces.
 
 #include <cstdint>
-#include <map>
 #include <set>
+#include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "mem_alloc_sys.h"
 #include "morv/core/morv_expert_interface.h"
-#include "morv/netlist/morv_deterministic.h"
 #include "vtl_hash_sys.h"
 
 class MORV_API;
@@ -24,10 +24,12 @@ class MORV_NET_UTIL;
 class MORV_TIMING_ITE;
 class MORV_TABLE_TIMING_MODEL;
 class TDC_UTILITY;
+class TDB_EDGE;
+class MORV_BIT_VECTOR;
+struct MORV_DELAY_RECORD;
 class CDB_ATOM_NODE;
 class CDB_ATOM_ITERM;
 class CDB_ATOM_OTERM;
-class DUVO_FITTER_DELAY_INFO;
 struct CSU_ATOM_NETLIST_TYPES;
 template <typename TYPES>
 class NEVRA_ESTIMATOR;
@@ -50,7 +52,9 @@ struct MORV_TIMING_ITERM_BA_DELAY
 };
 
 // A learned delay correction of the virtual analysis: the sink and driver
-// ends it was learned on, and a sum of corrections over a count.
+// ends it was learned on, and a sum of corrections over a count. The sum is
+// 64 bits wide: a class entry adds up the corrections of every fan-out of
+// one driver.
 struct MORV_ADJUSTMENT_FACTOR
 {
     int32_t m_sink_id_or_type = 0;
@@ -59,7 +63,7 @@ struct MORV_ADJUSTMENT_FACTOR
     int32_t m_driver_id = 0;
     int32_t m_driver_port_usage = 0;
     int32_t m_driver_port_index = 0;
-    int32_t m_sum = 0;
+    int64_t m_sum = 0;
     int32_t m_count = 0;
 };
 
@@ -67,7 +71,12 @@ class MORV_TIMING
 {
 public:
     static constexpr int s_NO_VALID_FOM = 0x7fffffff;
-    using ADJUSTMENT_FACTORS = VTL_HASH<int, MORV_ADJUSTMENT_FACTOR>;
+    // Per-connection keys are non-negative, class keys negative: the two
+    // kinds share one table without meeting.
+    using ADJUSTMENT_FACTORS = VTL_HASH<int64_t, MORV_ADJUSTMENT_FACTOR>;
+    using BACKANNOTATED_DELAYS = std::unordered_map<CDB_ATOM_ITERM*, MORV_TIMING_ITERM_BA_DELAY>;
+    // The file the back-annotation call writes and the early model reads.
+    static constexpr const char* s_DELAY_FILE_NAME = "fsyn_delays.txt";
     using NEVRA = NEVRA_ESTIMATOR<CSU_ATOM_NETLIST_TYPES>;
 
     explicit MORV_TIMING(MORV_API* fsyn_api);
@@ -95,8 +104,46 @@ public:
     void perform_pre_placement_timing_analysis(bool use_locked_estimates);
     void run_estimator_timing_analysis();
     void run_itest_estimation();
+
+    // ---- full analysis and reports (morv_timing_analysis.cpp)
     // The full analysis by the current back end.
     void perform_timing_analysis();
+    // Writes the host's timing netlist when fsyn_enable_tdb_netlist_dump is on.
+    void dump_tdb_netlist(const std::string& file_name) const;
+    void print_slack_ratio_histogram();
+    // The lines of the histogram: counts of bins 0..19 (slack-ratio steps of
+    // 0.05) over the constrained connections, bin 20 over all of them.
+    static std::vector<std::string> format_slack_ratio_histogram(const int (&counts)[21], int constrained, int total);
+    void dump_timing();
+
+    // ---- early timing model (morv_timing_early.cpp)
+    // Estimated interconnect delay of the connection into iterm, in ps.
+    int get_early_delay(CDB_ATOM_ITERM* iterm);
+    void perform_early_timing_analysis(bool perturb, bool use_locked_estimates);
+    void compute_area_compensation();
+    double get_area_compensation() const { return m_timing_model_area_compensation; }
+    double get_early_clock_buffer_delay();
+    // Reads "fsyn_delays.txt" once per run: a missing file is no error, a
+    // malformed one is ignored with one warning naming file and line.
+    void read_backannotated_delays();
+    const BACKANNOTATED_DELAYS& get_backannotated_delays() const { return m_backannotated_delays; }
+
+    // ---- placement-based delay adjustment (morv_timing_placement.cpp)
+    void compute_placement_delays();
+    void create_adjustment_factors();
+    void clear_adjustment_factors();
+    void perform_virtual_icp_timing_analysis();
+    // The key of a connection's own entry, and of its class of connections.
+    static int64_t get_adjustment_connection_key(int64_t sink_id, int port_index, int port_usage);
+    int64_t get_adjustment_class_key(CDB_ATOM_ITERM* iterm) const;
+
+    // ---- lower-bound figures of merit (morv_timing_lower_bound.cpp)
+    // 1000 when a timing edge ends at a DSP block.
+    int get_retiming_lower_bound_fom();
+    int get_bdd_lower_bound_fom();
+    bool is_lb_register(CDB_ATOM_NODE* node) const;
+    int get_register_skew_estimate(CDB_ATOM_NODE* node);
+    CDB_ATOM_ITERM* get_least_critical_sibling_input(CDB_ATOM_ITERM* iterm);
 
     // ---- queries (morv_timing_query.cpp, morv_timing_delay.cpp)
     int get_slack(CDB_ATOM_ITERM* iterm);
@@ -155,6 +202,22 @@ private:
     void full_tdc_analysis();
     double raw_slack_ratio(CDB_ATOM_ITERM* iterm);
     void warn_not_available(const char* what) const;
+    void dump_edge_timing(const TDB_EDGE* edge) const;
+    // The analyser's edges, the vector recreated when the host dropped it;
+    // the texts are the internal errors and the trace line.
+    std::vector<TDB_EDGE*>& tdb_edges(const char* netlist_text, const char* edges_text,
+                                      const char* recreating_text) const;
+    static void set_edge_ic_delay(TDB_EDGE* edge, int delay);
+    int locked_location_delay(CDB_ATOM_ITERM* iterm, int delay, const MORV_BIT_VECTOR& locked);
+    void match_delay_record(const MORV_DELAY_RECORD& record, int64_t max_atom_id, BACKANNOTATED_DELAYS& matched) const;
+    void warn_delay_file(const std::string& path, int line, const std::string& reason) const;
+    void learn_adjustment_factor(CDB_ATOM_ITERM* iterm, int64_t diff);
+    int apply_adjustment_factors(CDB_ATOM_ITERM* iterm, int delay) const;
+    struct RETIMING_BOUND;
+    struct BDD_BOUND;
+    int64_t retiming_bound_delay(TDB_EDGE* edge, size_t position, int pass, RETIMING_BOUND& bound);
+    void retiming_bound_pass(std::vector<TDB_EDGE*>& edges, int phase, int pass, RETIMING_BOUND& bound);
+    void move_slack_to_sibling(CDB_ATOM_ITERM* iterm, BDD_BOUND& bound);
 
     TDC_UTILITY* m_tdc_utility = nullptr;
     MORV_OWNER<MORV_TIMING_ITE> m_itest;
@@ -167,7 +230,6 @@ private:
     bool m_fom_from_env = false;
     double m_figure_of_merit = -2147483647.0;
     double m_clkbuf_delay = -2147483647.0;
-    DUVO_FITTER_DELAY_INFO* m_duvo_fitter_delay_info = nullptr;
     MORV_OWNER<MORV_TABLE_TIMING_MODEL> m_table_timing_model;
     double m_early_delay_scale = 1.0;
     double m_timing_model_area_compensation = 1.0;
@@ -175,7 +237,10 @@ private:
     double m_lb_ret_alpha = 0.249;
     double m_lb_ret_exit = 20.0;
     double m_lb_ret_beta = 0.3;
-    std::map<CDB_ATOM_ITERM*, MORV_TIMING_ITERM_BA_DELAY, DETERMINISTIC_LESS<CDB_ATOM_ITERM*>> m_backannotated_delays;
+    BACKANNOTATED_DELAYS m_backannotated_delays;
+    // The delay file is read at most once per run, also when it was
+    // malformed or held nothing.
+    bool m_delay_file_read = false;
     ADJUSTMENT_FACTORS m_adjustment_factors{61};
     std::vector<ADJUSTMENT_FACTORS> m_saved_adjustment_factors;
     MORV_OWNER<NEVRA> m_nevra;

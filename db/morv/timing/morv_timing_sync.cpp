@@ -187,17 +187,15 @@ void MORV_TIMING::run_itest_estimation()
     m_itest_is_current = true;
 }
 
-void MORV_TIMING::perform_pre_placement_timing_analysis(bool)
+void MORV_TIMING::perform_pre_placement_timing_analysis(bool use_locked_estimates)
 {
     MORV_ASSERT_TEXT(m_fsyn_expert != nullptr && m_fsyn_expert->is_fsyn_running_pre_placement_fsyn(),
                      "m_fsyn_expert->is_fsyn_running_pre_placement_fsyn()");
     if (m_timing_mode == MORV_TIMING_MODE_TDC) {
-        sync_timing_netlist(true, !m_use_itest);
-        // The early delay model is not built yet: the analyser times the
-        // netlist with the delays its timing netlist has.
-        warn_not_available("The early timing model (MORV_TIMING::perform_early_timing_analysis)");
-        if (m_use_itest) update_timing();
-        else if (m_tdc_utility != nullptr) perform_timing_analysis();
+        compute_area_compensation();
+        // A host that discarded its timing netlist leaves nothing to time;
+        // the run driver re-acquires it.
+        if (sync_timing_netlist(true, !m_use_itest)) perform_early_timing_analysis(false, use_locked_estimates);
     } else if (m_timing_mode == MORV_TIMING_MODE_NEVRA) {
         sync_timing_netlist(true, true);
         run_estimator_timing_analysis();
@@ -205,8 +203,7 @@ void MORV_TIMING::perform_pre_placement_timing_analysis(bool)
     } else {
         MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
     }
-    if (cfg_is_on("fsyn_print_slack_ratio_histogram", false))
-        warn_not_available("The slack-ratio histogram (MORV_TIMING::print_slack_ratio_histogram)");
+    if (cfg_is_on("fsyn_print_slack_ratio_histogram", false)) print_slack_ratio_histogram();
 }
 
 void MORV_TIMING::run_estimator_timing_analysis()
@@ -216,52 +213,4 @@ void MORV_TIMING::run_estimator_timing_analysis()
     // The masks hold still for the estimator while it runs.
     const std::unique_ptr<CDB_ATOM_LUTMASK_CACHE> masks(CDB_ATOM_LUTMASK_CACHE::init_lutmask_cache(atom_netlist));
     m_nevra->run_timing_estimation(atom_netlist, nullptr);
-}
-
-// ------------------------------------------------------------------ full analysis
-
-void MORV_TIMING::perform_timing_analysis()
-{
-    if (m_timing_mode == MORV_TIMING_MODE_NEVRA) {
-        run_estimator_timing_analysis();
-    } else if (m_timing_mode != MORV_TIMING_MODE_TDC) {
-        MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
-    } else if (m_use_legacy_fom) {
-        m_fsyn_expert->fix_tdb_netlist_for_virtual_nodes();
-        MORV_ASSERT_TEXT(m_tdc_utility, "m_tdc_utility");
-        m_tdc_utility->run_legacy_analysis(true);
-        m_fom_from_env = false;
-    } else {
-        full_tdc_analysis();
-    }
-    m_itest_is_current = false;
-}
-
-// The host's analysis with its parameters, tightened in the LATE flow.
-void MORV_TIMING::full_tdc_analysis()
-{
-    m_fom_from_env = false;
-    TDC_ACCESSORIES* accessories = tdc_get_accessories();
-    TAN_PARAMETERS params = *accessories->get_tan_parameters();
-    if (m_fsyn_expert->is_fsyn_running(LATE_FSYN_FLOW)) {
-        params.m_i1 = 350;
-        params.m_i2 = 350;
-        params.m_f1 = 0.16f;
-        params.m_f2 = 0.16f;
-        params.m_b3 = false;
-        params.m_b4 = true;
-        params.m_b5 = false;
-    }
-    MORV_DEBUG_STREAM::print(1, "TAN Parameters: %d %d, %g %g, %d %d, %g %g, %d, %d, %d, %d, %d, %d, %d, %s",
-                             params.m_i1, params.m_i2, static_cast<double>(params.m_f1),
-                             static_cast<double>(params.m_f2), params.m_i3, params.m_i4,
-                             static_cast<double>(params.m_f3), static_cast<double>(params.m_f4), params.m_i5,
-                             params.m_b1 ? 1 : 0, params.m_b2 ? 1 : 0, params.m_b3 ? 1 : 0, params.m_b4 ? 1 : 0,
-                             params.m_b5 ? 1 : 0, params.m_b6 ? 1 : 0, params.m_s != nullptr ? params.m_s : "None");
-    m_fsyn_expert->fix_tdb_netlist_for_virtual_nodes();
-    const TAN_RESULT result = accessories->run_tan(nullptr, params, true);
-    if (cfg_is_on("fsyn_enable_tdb_netlist_dump", false))
-        warn_not_available("The timing-netlist dump (MORV_TIMING::dump_tdb_netlist)");
-    m_figure_of_merit = result.m_figure_of_merit;
-    MORV_DEBUG_STREAM::print(1, "Figure of merit from TDC_ACCESSORIES is %f", m_figure_of_merit);
 }

@@ -186,8 +186,12 @@ void MORV_ALGORITHM_BASE::prepare_run(RUN_STATE& run)
     MORV_DEBUG_STREAM::print(1, "RESTORE_NETLIST (if icp worse): %s", m_restore_netlist == 1 ? "YES" : "NO");
     print_behaviors();
 
-    // The virtual-ICP preparation of the experimental timing path needs the
-    // placement-based delay adjustment, not available yet.
+    // An algorithm that asks for it starts the experimental timing path of
+    // the LATE flow from the virtual analysis, with corrections learned now.
+    if (run.late_xicp && xicp_run_init_virtual_icp_tan()) {
+        m_fsyn_timing->create_adjustment_factors();
+        m_fsyn_timing->perform_virtual_icp_timing_analysis();
+    }
     switch_incremental_estimator(run);
 
     run.fail_if_icp_fails = cfg_is_on("fsyn_fail_if_icp_fails", false);

@@ -99,23 +99,34 @@ constexpr MORV_LAB_LUT_COUNT LUT_NONE = MORV_LAB_LUTS_UNKNOWN;
 constexpr MORV_LAB_LUT_COUNT LUT_COMB = MORV_LAB_LUTS_COMB_CELLS;
 constexpr MORV_LAB_LUT_COUNT LUT_ALL = MORV_LAB_LUTS_EVERY_ATOM;
 
+// The retiming lower bound's registers and delay shaping (power, k, DSP
+// spread, DSP offset).
+constexpr MORV_LB_REGISTER_KIND LB_NONE = MORV_LB_REGISTER_NONE;
+constexpr MORV_LB_REGISTER_KIND LB_LCELL_FF = MORV_LB_REGISTER_LCELL_FF;
+constexpr MORV_LB_REGISTER_KIND LB_FF = MORV_LB_REGISTER_FF;
+constexpr MORV_LB_REGISTER_KIND LB_CELL = MORV_LB_REGISTER_LOGIC_CELL;
+constexpr MORV_LB_SHAPE LB_SHAPE = {1.0, 0.0, 2.0, 1.0};
+constexpr MORV_LB_SHAPE LB_SHAPE_BRK = {10.0, 0.25, 3.2, 1.2};
+constexpr MORV_LB_SHAPE LB_SHAPE_UVO = {10.0, 0.25, 2.0, 1.0};
+
 // Timing: slack-ratio skew, guardband in the LATE flow and before it, the
 // SYN_EARLY clock source, ALM internal delays, migration keeps the placer
-// seed out, the exported timing tables' family.
+// seed out, the exported timing tables' family, the retiming lower bound's
+// registers and shaping.
 // clang-format off
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_BRK      = {0.1,   500,  2500,  -1,  false, false, 3};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_ZEPLA    = {0.125, 500,  2500,  224, false, false, 8};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_ZEPLA_II = {0.125, 500,  2500,  224, false, false, 11};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_TEV      = {0.125, 500,  2500,  -1,  false, false, 7};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_MRL      = {0.125, 1500, 2500,  -1,  false, false, 9};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_KESTLIN  = {0.1,   500,  2500,  152, true,  false, 10};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_RZK      = {0.1,   500,  2500,  152, true,  true,  5};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_OBRAN    = {0.1,   500,  2500,  194, true,  true,  4};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_UVO      = {0.125, 1500, 5000,  -1,  false, false, 2};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_43       = {0.125, 5000, 10000, -1,  false, false, 6};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_44       = {0.125, 5000, 10000, -1,  false, false, 1};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_MIGRATES = {0.125, 5000, 10000, -1,  false, true,  0};  // 25, 26
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_OTHER    = {0.125, 5000, 10000, -1,  false, false, 0};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_BRK      = {0.1,   500,  2500,  -1,  false, false, 3, LB_LCELL_FF, LB_SHAPE_BRK};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_ZEPLA    = {0.125, 500,  2500,  224, false, false, 8, LB_FF,       LB_SHAPE};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_ZEPLA_II = {0.125, 500,  2500,  224, false, false, 11, LB_FF,       LB_SHAPE};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_TEV      = {0.125, 500,  2500,  -1,  false, false, 7, LB_LCELL_FF, LB_SHAPE};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_MRL      = {0.125, 1500, 2500,  -1,  false, false, 9, LB_NONE,     LB_SHAPE};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_KESTLIN  = {0.1,   500,  2500,  152, true,  false, 10, LB_FF,       LB_SHAPE};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_RZK      = {0.1,   500,  2500,  152, true,  true,  5, LB_FF,       LB_SHAPE};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_OBRAN    = {0.1,   500,  2500,  194, true,  true,  4, LB_FF,       LB_SHAPE};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_UVO      = {0.125, 1500, 5000,  -1,  false, false, 2, LB_CELL,     LB_SHAPE_UVO};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_43       = {0.125, 5000, 10000, -1,  false, false, 6, LB_NONE,     LB_SHAPE};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_44       = {0.125, 5000, 10000, -1,  false, false, 1, LB_NONE,     LB_SHAPE};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_MIGRATES = {0.125, 5000, 10000, -1,  false, true,  0, LB_NONE,     LB_SHAPE};  // 25, 26
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_OTHER    = {0.125, 5000, 10000, -1,  false, false, 0, LB_NONE,     LB_SHAPE};
 // clang-format on
 
 // Columns: cells (LE type, FF type, LUT size, reversed mask bits, one cell for

@@ -63,6 +63,28 @@ struct MORV_FAMILY_DRIVER_TRAITS
     const char* m_replay_source_device;
 };
 
+// The registers whose clock the retiming lower bound shifts.
+enum MORV_LB_REGISTER_KIND : int
+{
+    MORV_LB_REGISTER_NONE = 0,       // none: the family has no retiming bound
+    MORV_LB_REGISTER_LCELL_FF = 1,   // the logic-cell registers (is_lcell_ff)
+    MORV_LB_REGISTER_FF = 2,         // the stand-alone registers (is_ff)
+    MORV_LB_REGISTER_LOGIC_CELL = 3  // every logic cell: each may carry a register
+};
+
+// How the retiming lower bound reshapes interconnect delays before
+// placement by slack ratio r: a delay is scaled by t * 2k + (1 - k), with
+// t = 1 - (1 - r)^power, or by t * dsp_spread * k + (1 - dsp_offset * k)
+// next to a DSP block. k halves from pass to pass and starts again at
+// 0.25 after every fourth.
+struct MORV_LB_SHAPE
+{
+    double m_power;
+    double m_k;
+    double m_dsp_spread;
+    double m_dsp_offset;
+};
+
 // How timing treats a family.
 struct MORV_FAMILY_TIMING_TRAITS
 {
@@ -73,6 +95,8 @@ struct MORV_FAMILY_TIMING_TRAITS
     bool m_alm_internal_delay;    // internal delays only for ALM cells, averaged over its half-cells
     bool m_migration_fixes_seed;  // a migratable part of this family keeps timing off the placer seed
     int m_timing_data_family;     // the exported timing tables' family (MORV_TIMING_DATA_FAMILY_ENUM); 0: none
+    MORV_LB_REGISTER_KIND m_lb_register;  // registers the retiming lower bound shifts
+    MORV_LB_SHAPE m_lb_shape;             // the retiming lower bound's delay shaping
 };
 
 struct MORV_FAMILY_TRAITS
