@@ -89,6 +89,7 @@ const EXPECTED_MSG s_expected[] = {
     {'W', "WMORV_FSYN_ASYNC_PIPELINING_DISABLE_DESTINATION_CHECK",
      "Checks on destinations of asynchronous signal %1!s! have been disabled by user assignment. The design may not "
      "behave as expected."},
+    {'W', "WMORV_FSYN_MALFORMED_DELAY_FILE", "Ignoring delay file %1!s!: %2!s!"},
 };
 
 MSG_KIND kind_of(char letter)
@@ -132,8 +133,8 @@ protected:
 
 TEST_F(MsgsTest, EveryMessageHasItsTextIdAndKind)
 {
-    ASSERT_EQ(int(MORV_MSG_COUNT), 38);
-    ASSERT_EQ(sizeof(s_expected) / sizeof(s_expected[0]), 38u);
+    ASSERT_EQ(int(MORV_MSG_COUNT), 39);
+    ASSERT_EQ(sizeof(s_expected) / sizeof(s_expected[0]), 39u);
     std::set<std::string> ids;
     for (const EXPECTED_MSG& expected : s_expected) {
         SCOPED_TRACE(expected.id);

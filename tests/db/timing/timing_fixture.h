@@ -28,6 +28,12 @@ public:
         for (int f = 0; f < NUM_FSYN_FLOWS; ++f) running[f] = f == flow;
     }
     static void set_estimator(MORV_EXPERT* expert, bool on) { expert->*(&TIMING_DRIVER_FLAGS::m_enable_nevra) = on; }
+    // The delay back-annotation call, and the delay it writes for one input.
+    static void back_annotate(MORV_EXPERT* expert) { (expert->*(&TIMING_DRIVER_FLAGS::back_annotate_delays))(); }
+    static int written_delay(MORV_EXPERT* expert, CDB_ATOM_ITERM* iterm)
+    {
+        return (expert->*(&TIMING_DRIVER_FLAGS::get_interconnection_delay_on_iterm))(iterm);
+    }
 };
 
 // Records the timing calls; otherwise the test host's.
@@ -55,10 +61,31 @@ public:
         tdc_get_accessories()->discard_timing_netlist();
     }
     bool is_stitched_node(int node_id) override { return m_stitched.count(node_id) != 0; }
+    // The part, for the point-to-point delay model (0: the test host's).
+    int get_part() override { return m_part != 0 ? m_part : MORV_TEST_ENV::get_part(); }
+    // The device's count of any resource (-1: the host cannot say).
+    int get_resource_count(int) override { return m_resource_count; }
+    // What sits behind a boundary port or a black box.
+    CDB_ATOM_NODE* get_boundary_port_source(CDB_ATOM_BOUNDARY_PORT*, int* atom_type, int* port) override
+    {
+        *atom_type = m_hidden_source_type;
+        *port = m_hidden_source_port;
+        return nullptr;
+    }
+    CDB_ATOM_NODE* get_blackbox_source(CDB_ATOM_OTERM*, int* atom_type, int* port) override
+    {
+        *atom_type = m_hidden_source_type;
+        *port = m_hidden_source_port;
+        return nullptr;
+    }
 
     std::vector<std::string> m_build_flags;
     int m_discards = 0;
     std::set<int> m_stitched;
+    int m_part = 0;
+    int m_resource_count = 1000;
+    int m_hidden_source_type = 0;
+    int m_hidden_source_port = DB_COMB_OUT;
 };
 
 class TIMING_NETLIST
@@ -66,9 +93,11 @@ class TIMING_NETLIST
 public:
     // seed: the placer seed option, when given; migratable_part: a part the
     // device lists as migratable (-1: none).
-    explicit TIMING_NETLIST(int family, const int* seed = nullptr, int migratable_part = -1)
+    // part: the part the host reports (0: the test host's).
+    explicit TIMING_NETLIST(int family, const int* seed = nullptr, int migratable_part = -1, int part = 0)
         : m_host(family), m_env(&m_host.cmp)
     {
+        m_env.m_part = part;
         if (seed != nullptr) m_host.ap.get_options().set_int(566, *seed);
         if (migratable_part >= 0) morv_install_migration_device(family, migratable_part);
         m_expert = dynamic_cast<MORV_EXPERT*>(m_env.get_fsyn_expert());
