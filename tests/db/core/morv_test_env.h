@@ -228,9 +228,12 @@ public:
     void refresh_after_netlist_change() override {}
     int get_figure_of_merit(bool) override { return 0; }
     void registers_retimed() override {}
+    // As the host does: a restored netlist is made of new objects, so no
+    // part of the timing netlist is kept.
     void restore_state(int state_id) override
     {
         ++m_restore_calls;
+        tdc_get_accessories()->discard_timing_netlist();
         MORV_ENV::restore_state(state_id, 0);
     }
     void record_node_modification(CDB_ATOM_NODE* node, CDB_ATOM_NODE* other, int kind, int code) override

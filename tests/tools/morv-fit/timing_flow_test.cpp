@@ -98,5 +98,35 @@ TEST_P(MorvFitTiming, EarlyModelAndDelayFileRoundTripOnEveryDesign)
     }
 }
 
+// The test algorithm makes no timing call between the host's real ones; a
+// restore of a saved netlist does, and in the LATE flow of a family with
+// the experimental timing path that call is the virtual analysis.
+TEST_P(MorvFitTiming, TheLateFlowTimesARestoredNetlistWithTheVirtualAnalysis)
+{
+    const std::string family = GetParam();
+    for (const char* name : DESIGNS) {
+        SCOPED_TRACE(family + " " + name);
+        const std::string design = std::string(MORV_SOURCE_DIR) + "/designs/" + name + ".blif";
+        const std::string folder = "virtual_" + family + "_" + name;
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directory(folder);
+        const std::string output = folder + "/out.blif";
+        const RUN r = run("-q --family " + family +
+                          " --test-string 'TEST()|TEST();SAVE_RESTORE();SAVE_RESTORE()' --set fsyn_debug_msg=on"
+                          " --aux-dir " +
+                          folder + " -o " + output + " " + design);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const bool late = r.out.find("LATE (off)") == std::string::npos;
+        const std::string dump = slurp(folder + "/fsyn_debug_dump.txt");
+        EXPECT_EQ(dump.find("Running the experimental ICP timing analysis") != std::string::npos, late) << r.out;
+        if (abc_is_available()) {
+            const ABC_RESULT equivalence = abc_check_equivalence(design, output, true);
+            EXPECT_TRUE(equivalence.is_equivalent()) << abc_verdict_name(equivalence.m_verdict) << "\n"
+                                                     << equivalence.m_output;
+        }
+        std::filesystem::remove_all(folder);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Families, MorvFitTiming,
                          ::testing::Values("BRK", "ZEPLA", "TEV", "MRL", "KESTLIN", "RZK", "OBRAN", "UVO"));
