@@ -166,7 +166,11 @@ public:
 private:
     HDB_INSTANCE_NAME* name(const char* base)
     {
-        return m_host.names.find_or_create_path(std::string(base) + std::to_string(m_count++), 0);
+        // Appended, not added: GCC 12 in Release misreads operator+ on two
+        // temporaries as an overlapping copy.
+        std::string text(base);
+        text.append(std::to_string(m_count++));
+        return m_host.names.find_or_create_path(text, 0);
     }
 
     MORV_TEST_HOST m_host;
