@@ -211,6 +211,13 @@ TEST_F(MorvDelayFile, TwoConnectionsBetweenTheSameAtomsKeepTheirOwnDelays)
                // the wrong driver port, an input y1 does not have, an atom that is gone
                record(q1, DB_COMB_OUT, 0, y1_id, DB_DATA_A, 0, 1) + record(q1, DB_REG_OUT, 0, y1_id, DB_DATA_D, 0, 2) +
                record(q1, DB_REG_OUT, 0, y1_id + 100000, DB_DATA_A, 0, 3));
+    // An atom deleted since, below the largest id: read, not matched.
+    CDB_ATOM_NODE* gone = t.lut({})->get_my_node();
+    const int gone_id = static_cast<int>(gone->get_id());
+    t.lut({});
+    t.netlist()->delete_node(gone);
+    std::ofstream(MORV_TIMING::s_DELAY_FILE_NAME, std::ios::app | std::ios::binary)
+        << record(gone_id, DB_COMB_OUT, 0, y1_id, DB_DATA_A, 0, 4) << record(q1, DB_REG_OUT, 0, gone_id, DB_DATA_A, 0, 5);
     t.timing()->read_backannotated_delays();
     EXPECT_EQ(count_posted("WMORV_FSYN_MALFORMED_DELAY_FILE"), 0);
     EXPECT_EQ(t.timing()->get_backannotated_delays().size(), 2u);

@@ -138,7 +138,6 @@ TEST_F(MorvTimingEarly, AClockBufferKeepsTheNetworkDelayWhateverTheScale)
 
 TEST_F(MorvTimingEarly, AreaCompensationFollowsGrowthAndGuardsItsBounds)
 {
-    cfg_set_value("fsyn_early_area_compensation", "on");
     TIMING_NETLIST t(CDB_FAMILY_BRK);
     t.env().m_resource_count = 100;
     MORV_TIMING* timing = t.timing();
@@ -148,6 +147,9 @@ TEST_F(MorvTimingEarly, AreaCompensationFollowsGrowthAndGuardsItsBounds)
     EXPECT_EQ(timing->get_area_compensation(), 1.0) << "no growth";
     for (int i = 0; i < 16; ++i) cells.push_back(t.lut({})->get_my_node());
     ASSERT_EQ(t.api()->get_used_le_count(), 16);
+    timing->compute_area_compensation();
+    EXPECT_EQ(timing->get_area_compensation(), 1.0) << "off unless switched on";
+    cfg_set_value("fsyn_early_area_compensation", "on");
     timing->compute_area_compensation();
     EXPECT_NEAR(timing->get_area_compensation(), std::pow(1.16, 0.25), 1e-12);
     EXPECT_NEAR(timing->get_area_compensation(), 1.0378, 1e-4);
@@ -270,7 +272,43 @@ TEST_F(MorvTimingEarly, PrePlacementTimingRunsTheEarlyModelWithoutWarnings)
     };
     EXPECT_TRUE(has("Early Timing Model Using t_pow=1.000000 t_amp=0.000000 t_passes=1"));
     EXPECT_TRUE(has("MORV_TIMING slack ratio histogram:"));
-    EXPECT_TRUE(has("   1.00 (inf): "));
+    // The last bin counts the unconstrained connections among all of them.
+    int total = 0, unconstrained = 0;
+    for (CDB_ATOM_NODE* node : *t.netlist())
+        for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
+            if ((*it)->get_source() == nullptr) continue;
+            ++total;
+            unconstrained += timing->get_slack(*it) == 0x7fffffff;
+        }
+    ASSERT_GT(unconstrained, 0);
+    ASSERT_LT(unconstrained, total);
+    const std::string tail = " : " + std::to_string(unconstrained) + " / " + std::to_string(total);
+    int last_bins = 0;
+    for (const std::string& line : lines)
+        if (line.rfind("   1.00 (inf): ", 0) == 0) {
+            ++last_bins;
+            EXPECT_EQ(line.substr(line.size() - tail.size()), tail) << line;
+        }
+    EXPECT_EQ(last_bins, 1);
+}
+
+TEST_F(MorvTimingEarly, TheLateFlowAnalysesWithTighterParameters)
+{
+    TIMING_NETLIST t(CDB_FAMILY_BRK);
+    t.build_pipeline();
+    t.analyse();
+    MORV_LOG_CAPTURE log(1);
+    t.run_only(LATE_FSYN_FLOW);
+    t.timing()->perform_timing_analysis();
+    t.run_only(-1);
+    t.timing()->perform_timing_analysis();
+    std::vector<std::string> parameters;
+    for (const std::string& line : log.lines())
+        if (line.rfind("TAN Parameters: ", 0) == 0) parameters.push_back(line);
+    EXPECT_EQ(parameters, (std::vector<std::string>{
+                              "TAN Parameters: 350 350, 0.16 0.16, 0 0, 0 0, 0, 0, 0, 0, 1, 0, 0, None",
+                              "TAN Parameters: 0 0, 0 0, 0 0, 0 0, 0, 0, 0, 1, 0, 1, 0, None",
+                          }));
 }
 
 // ------------------------------------------------------------------ reports
@@ -327,6 +365,11 @@ TEST_F(MorvTimingEarly, TheTimingNetlistDumpIsNumberedByEveryAnalysis)
     t.timing()->perform_timing_analysis();
     EXPECT_EQ(dumps(), (std::vector<int>{first[0], first[0] + 3})) << "yet the count went on";
     for (int i : dumps()) std::remove(("morv_tdb_dump_" + std::to_string(i)).c_str());
+    // A dump that cannot be written says so.
+    MORV_LOG_CAPTURE log(0);
+    t.timing()->dump_tdb_netlist("no_such_folder/dump");
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0], "Warning: could not write the TDB netlist dump no_such_folder/dump");
 }
 
 TEST_F(MorvTimingEarly, TheLegacyAnalysisForgetsTheHostsFigureOfMerit)

@@ -101,6 +101,16 @@ TEST_F(MorvTimingPlacement, ClassKeysAreNegativeAndTellSharedLabsApart)
     EXPECT_EQ(timing->get_adjustment_class_key(y1_to_y2), unplaced);
     // Another sink port is another class.
     EXPECT_NE(timing->get_adjustment_class_key(t.y2->get_my_node()->get_input_term_by_type(DB_DATA_B)), unplaced);
+    // So is a cell in extended mode, and one in a carry chain.
+    CDB_ATOM_NODE* y2 = t.y2->get_my_node();
+    const int64_t plain = timing->get_adjustment_class_key(y1_to_y2);
+    t.q1->insert_fanout(y2->add_input_term(DB_DATA_G));
+    const int64_t extended = timing->get_adjustment_class_key(y1_to_y2);
+    EXPECT_NE(extended, plain);
+    t.q1->insert_fanout(y2->add_input_term(DB_CARRY_IN));
+    const int64_t carry = timing->get_adjustment_class_key(y1_to_y2);
+    EXPECT_NE(carry, plain);
+    EXPECT_NE(carry, extended);
 }
 
 TEST_F(MorvTimingPlacement, EachKindOfConnectionGetsItsPlacementDelay)
@@ -142,6 +152,11 @@ TEST_F(MorvTimingPlacement, EachKindOfConnectionGetsItsPlacementDelay)
     timing->compute_placement_delays();
     EXPECT_EQ(placement_delay(timing, q2->get_input_term_by_type(DB_DATAIN))->m_delay, routing(9, 6, 9, 6));
     EXPECT_GT(routing(9, 6, 9, 6), 0);
+    // Each computation starts afresh: a connection that went global loses its delay.
+    CDB_ATOM_ITERM* y1_a = y1->get_input_term_by_type(DB_DATA_A);
+    y1_a->set_global(1);
+    timing->compute_placement_delays();
+    EXPECT_EQ(placement_delay(timing, y1_a), nullptr);
 }
 
 TEST_F(MorvTimingPlacement, WithoutASubLocationOnlyASingleFanoutPairIsFree)
@@ -154,9 +169,13 @@ TEST_F(MorvTimingPlacement, WithoutASubLocationOnlyASingleFanoutPairIsFree)
     for (int i = 0; i < map->get_lab_capacity(); ++i) map->set_node_location(900000 + i, MORV_LOC{3, 3, i, -1});
     for (CDB_ATOM_OTERM* out : {t.q1, t.y1, t.y2, t.q2}) place(t, out->get_my_node(), 3, 3, MORV_OPEN);
     timing->compute_placement_delays();
-    // y2 drives q2 alone; q1 drives both inputs of y1.
+    // y2 drives q2 alone; q1 drives both inputs of y1; two LUTs are no
+    // register and its LUT, however alone the driver.
     EXPECT_EQ(placement_delay(timing, t.q2->get_my_node()->get_input_term_by_type(DB_DATAIN))->m_delay, 0);
     EXPECT_EQ(placement_delay(timing, t.y1->get_my_node()->get_input_term_by_type(DB_DATA_A))->m_delay,
+              routing(3, 3, 3, 3));
+    ASSERT_EQ(t.y1->get_number_of_fanout(), 1);
+    EXPECT_EQ(placement_delay(timing, t.y2->get_my_node()->get_input_term_by_type(DB_DATA_A))->m_delay,
               routing(3, 3, 3, 3));
 }
 
@@ -221,6 +240,13 @@ TEST_F(MorvTimingPlacement, TheVirtualAnalysisRestoresRealDelaysAndCarriesCorrec
     EXPECT_EQ(edge_of(like_y2)->get_max_ic_delay(), timing->get_early_delay(like_y2) + correction[moved]);
     CDB_ATOM_ITERM* no_class = y3->get_input_term_by_type(DB_DATA_C);
     EXPECT_EQ(edge_of(no_class)->get_max_ic_delay(), timing->get_early_delay(no_class));
+
+    // Learning again starts from nothing: the class holds its two
+    // connections (into y2 and y3) once each.
+    timing->create_adjustment_factors();
+    const auto entry = timing->get_adjustment_factors().find(timing->get_adjustment_class_key(like_y2));
+    ASSERT_NE(entry, timing->get_adjustment_factors().end());
+    EXPECT_EQ(entry->second.m_count, 2);
 
     timing->clear_adjustment_factors();
     EXPECT_TRUE(timing->get_adjustment_factors().empty());
