@@ -3,15 +3,13 @@
 // delay file one compile writes is read back by the next one in full, and
 // the written netlist stays equivalent to the design.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "abc_equiv.h"
+#include "test_files.h"
 
 namespace {
 
@@ -21,24 +19,13 @@ struct RUN
     std::string out, err;
 };
 
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 RUN run(const std::string& args)
 {
     const std::string err_file = std::filesystem::absolute("timing_flow.err").string();
-    const std::string cmd = std::string(MORV_FIT_BINARY) + " " + args + " 2>'" + err_file + "'";
-    FILE* p = popen(cmd.c_str(), "r");
+    const COMMAND_RUN c = run_command(std::string(MORV_FIT_BINARY) + " " + args + " 2>'" + err_file + "'");
     RUN r;
-    char buf[512];
-    while (p && fgets(buf, sizeof buf, p)) r.out += buf;
-    const int rc = p ? pclose(p) : -1;
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    r.status = c.status;
+    r.out = c.out;
     r.err = slurp(err_file);
     std::remove(err_file.c_str());
     return r;
