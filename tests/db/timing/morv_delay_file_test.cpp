@@ -217,7 +217,8 @@ TEST_F(MorvDelayFile, TwoConnectionsBetweenTheSameAtomsKeepTheirOwnDelays)
     t.lut({});
     t.netlist()->delete_node(gone);
     std::ofstream(MORV_TIMING::s_DELAY_FILE_NAME, std::ios::app | std::ios::binary)
-        << record(gone_id, DB_COMB_OUT, 0, y1_id, DB_DATA_A, 0, 4) << record(q1, DB_REG_OUT, 0, gone_id, DB_DATA_A, 0, 5);
+        << record(gone_id, DB_COMB_OUT, 0, y1_id, DB_DATA_A, 0, 4)
+        << record(q1, DB_REG_OUT, 0, gone_id, DB_DATA_A, 0, 5);
     t.timing()->read_backannotated_delays();
     EXPECT_EQ(count_posted("WMORV_FSYN_MALFORMED_DELAY_FILE"), 0);
     EXPECT_EQ(t.timing()->get_backannotated_delays().size(), 2u);
