@@ -40,6 +40,7 @@ enum DB_INPUT_PORT_TYPE : int
     DB_RAM_CLR1 = 37,
     DB_RAM_PORTA_DATAIN = 78,
     DB_RAM_PORTB_DATAIN = 79,
+    DB_RAM_DATAIN_2 = 90,  // a RAM's second data input
     DB_RAM_PORTA_WE = 85,
     DB_RAM_PORTA_RE = 86,
     DB_RAM_PORTB_WE = 97,

@@ -35,6 +35,9 @@ public:
         }
         return result;
     }
+    // The figures of merit are keyed by atom count: the sweep after each
+    // iteration must not remove the unread LUTs the script adds.
+    bool must_keep_node(CDB_ATOM_NODE*) override { return true; }
     std::deque<int> m_statuses;
     int m_icp_calls = 0;
     double m_shift_on_full_icp = 0.0;

@@ -18,6 +18,7 @@
 #include "morv/core/morv_msgs.h"
 #include "morv/core/morv_scope_guard.h"
 #include "morv/debug/morv_plumrix.h"
+#include "morv/netlist/morv_netlist_sweeper.h"
 #include "morv/netlist/morv_region_map.h"
 #include "morv/timing/morv_timing.h"
 
@@ -101,10 +102,9 @@ bool MORV_ALGORITHM_BASE::check_if_netlist_improved()
 
 int MORV_ALGORITHM_BASE::sweep_family_netlist(MORV_API* api)
 {
-    if (morv_family_traits(api->get_base_family_code()).m_driver == nullptr)
+    if (morv_family_traits(api->get_base_family_code()).m_make_sweeper == nullptr)
         driver_error("Unsupported family", __LINE__);
-    // The family sweepers are not available yet: nothing is swept.
-    return 0;
+    return morv_make_netlist_sweeper(api)->sweep();
 }
 
 void MORV_ALGORITHM_BASE::run_netlist_sweeper()

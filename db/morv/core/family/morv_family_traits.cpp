@@ -6,6 +6,7 @@
 #include "morv/core/family/morv_expert_family.h"
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_net_util_family.h"
+#include "morv/netlist/morv_netlist_sweeper_family.h"
 
 namespace {
 
@@ -27,6 +28,12 @@ template <typename LOG>
 MORV_OWNER<MORV_LOG> copy_log(const MORV_LOG& log, MORV_API* api)
 {
     return MORV_MAKE_OWNER(LOG, static_cast<const LOG&>(log), api);
+}
+
+template <typename SWEEPER>
+MORV_OWNER<MORV_NETLIST_SWEEPER> make_sweeper(MORV_API* api)
+{
+    return MORV_MAKE_OWNER(SWEEPER, api);
 }
 
 template <int FAMILY>
@@ -93,7 +100,7 @@ const MORV_FAMILY_DRIVER_TRAITS ZEPLA_DRIVER   = {"MORV_EXPERT_ZEPLA",   ZEPLA_A
 constexpr int NO_TYPE = CDB_MAXIMUM_WYSIWYG_TYPE_ENUM;
 constexpr int NO_FAMILY = DEV_FAMILY_INVALID;
 
-#define NO_CLASSES nullptr, nullptr, nullptr, nullptr, nullptr
+#define NO_CLASSES nullptr, nullptr, nullptr, nullptr, nullptr, nullptr
 
 constexpr MORV_LAB_LUT_COUNT LUT_NONE = MORV_LAB_LUTS_UNKNOWN;
 constexpr MORV_LAB_LUT_COUNT LUT_COMB = MORV_LAB_LUTS_COMB_CELLS;
@@ -135,24 +142,24 @@ constexpr MORV_FAMILY_TIMING_TRAITS TIMING_OTHER    = {0.125, 5000, 10000, -1,  
 // cells, MAC multiplier at its MAC output); flows (early at
 // synthesis, fitting flows, LATE, DRC, back-annotation, routing estimate, cell
 // library, migration stops the fitter flows); change log (migration partner);
-// classes (driver, net utility, change log, its copy, driver traits); timing.
+// classes (driver, net utility, change log, its copy, sweeper, driver traits); timing.
 // clang-format off
 const MORV_FAMILY_TRAITS FAMILIES[] = {
     {DEV_FAMILY_BRENNOCK, "BRK",
      0,   1,   6, true,  false, true,  false,  32, LUT_COMB, 16, true,  false, false, false,  false, true,  true,  true,  true,  true,  false, false, DEV_FAMILY_MORLIN,
-     make_driver<DEV_FAMILY_BRENNOCK>, make_net_util<MORV_NET_UTIL_BRK>, make_log<MORV_LOG_BRK>, copy_log<MORV_LOG_BRK>, &BRK_DRIVER, TIMING_BRK},
+     make_driver<DEV_FAMILY_BRENNOCK>, make_net_util<MORV_NET_UTIL_BRK>, make_log<MORV_LOG_BRK>, copy_log<MORV_LOG_BRK>, make_sweeper<MORV_NETLIST_SWEEPER_BRK>, &BRK_DRIVER, TIMING_BRK},
     {DEV_FAMILY_ZEPLA, "ZEPLA",
      2,   3,   4, false, false, true,  false,  32, LUT_COMB, 16, true,  false, false, false,  true,  true,  true,  true,  true,  true,  false, false, NO_FAMILY,
-     make_driver<DEV_FAMILY_ZEPLA>, make_net_util<MORV_NET_UTIL_ZEPLA>, nullptr, nullptr, &ZEPLA_DRIVER, TIMING_ZEPLA},
+     make_driver<DEV_FAMILY_ZEPLA>, make_net_util<MORV_NET_UTIL_ZEPLA>, nullptr, nullptr, make_sweeper<MORV_NETLIST_SWEEPER_ZEPLA>, &ZEPLA_DRIVER, TIMING_ZEPLA},
     {DEV_FAMILY_ZEPLA_II, "ZEPLA",
      2,   3,   4, false, false, true,  false,  32, LUT_COMB, 16, true,  false, false, false,  true,  true,  true,  true,  true,  true,  false, false, NO_FAMILY,
-     make_driver<DEV_FAMILY_ZEPLA>, make_net_util<MORV_NET_UTIL_ZEPLA>, nullptr, nullptr, &ZEPLA_DRIVER, TIMING_ZEPLA_II},
+     make_driver<DEV_FAMILY_ZEPLA>, make_net_util<MORV_NET_UTIL_ZEPLA>, nullptr, nullptr, make_sweeper<MORV_NETLIST_SWEEPER_ZEPLA>, &ZEPLA_DRIVER, TIMING_ZEPLA_II},
     {DEV_FAMILY_TEV, "TEV",
      257, 258, 4, false, false, true,  false,  32, LUT_COMB, 16, true,  false, false, false,  false, true,  true,  true,  true,  true,  false, false, NO_FAMILY,
-     make_driver<DEV_FAMILY_TEV>, make_net_util<MORV_NET_UTIL_TEV>, nullptr, nullptr, &TEV_DRIVER, TIMING_TEV},
+     make_driver<DEV_FAMILY_TEV>, make_net_util<MORV_NET_UTIL_TEV>, nullptr, nullptr, make_sweeper<MORV_NETLIST_SWEEPER_TEV>, &TEV_DRIVER, TIMING_TEV},
     {DEV_FAMILY_MORLIN, "MRL",
      270, 272, 6, false, false, false, false,  1, LUT_COMB, 1,  false, false, true,  true ,   false, false, true,  true,  false, false, true,  false, DEV_FAMILY_BRENNOCK,
-     make_driver<DEV_FAMILY_MORLIN>, make_net_util<MORV_NET_UTIL_MRL>, make_log<MORV_LOG_MRL>, copy_log<MORV_LOG_MRL>, &MRL_DRIVER, TIMING_MRL},
+     make_driver<DEV_FAMILY_MORLIN>, make_net_util<MORV_NET_UTIL_MRL>, make_log<MORV_LOG_MRL>, copy_log<MORV_LOG_MRL>, make_sweeper<MORV_NETLIST_SWEEPER_MRL>, &MRL_DRIVER, TIMING_MRL},
     {DEV_FAMILY_UNDRIVEN_25, "",
      NO_TYPE, NO_TYPE, 0, false, false, false, false, -1, LUT_NONE, 0,  false, false, false, true ,  true,  false, false, true,  true,  true,  false, true,  NO_FAMILY,
      NO_CLASSES, TIMING_MIGRATES},
@@ -161,13 +168,13 @@ const MORV_FAMILY_TRAITS FAMILIES[] = {
      NO_CLASSES, TIMING_MIGRATES},
     {DEV_FAMILY_KESTLIN, "KESTLIN",
      145, 126, 6, true,  false, true,  false,  40, LUT_COMB, 20, true,  true,  false, false,  true,  true,  true,  true,  true,  true,  false, false, NO_FAMILY,
-     make_driver<DEV_FAMILY_KESTLIN>, make_net_util<MORV_NET_UTIL_KESTLIN>, nullptr, nullptr, &KESTLIN_DRIVER, TIMING_KESTLIN},
+     make_driver<DEV_FAMILY_KESTLIN>, make_net_util<MORV_NET_UTIL_KESTLIN>, nullptr, nullptr, make_sweeper<MORV_NETLIST_SWEEPER_KESTLIN>, &KESTLIN_DRIVER, TIMING_KESTLIN},
     {DEV_FAMILY_RZK, "RZK",
      145, 146, 6, true,  false, true,  false,  40, LUT_COMB, 20, true,  true,  false, false,  true,  true,  true,  true,  true,  true,  false, true,  NO_FAMILY,
-     make_driver<DEV_FAMILY_RZK>, make_net_util<MORV_NET_UTIL_RZK>, nullptr, nullptr, &RZK_DRIVER, TIMING_RZK},
+     make_driver<DEV_FAMILY_RZK>, make_net_util<MORV_NET_UTIL_RZK>, nullptr, nullptr, make_sweeper<MORV_NETLIST_SWEEPER_RZK>, &RZK_DRIVER, TIMING_RZK},
     {DEV_FAMILY_OBRAN, "OBRAN",
      186, 187, 6, true,  false, true,  false,  40, LUT_COMB, 20, true,  true,  false, false,  true,  true,  true,  true,  true,  true,  false, true,  NO_FAMILY,
-     make_driver<DEV_FAMILY_OBRAN>, make_net_util<MORV_NET_UTIL_OBRAN>, nullptr, nullptr, &OBRAN_DRIVER, TIMING_OBRAN},
+     make_driver<DEV_FAMILY_OBRAN>, make_net_util<MORV_NET_UTIL_OBRAN>, nullptr, nullptr, make_sweeper<MORV_NETLIST_SWEEPER_OBRAN>, &OBRAN_DRIVER, TIMING_OBRAN},
     {DEV_FAMILY_UNDRIVEN_43, "",
      NO_TYPE, NO_TYPE, 0, false, false, false, false, -1, LUT_NONE, 0,  false, false, false, false,  false, false, false, false, true,  true,  false, false, NO_FAMILY,
      NO_CLASSES, TIMING_43},
@@ -176,7 +183,7 @@ const MORV_FAMILY_TRAITS FAMILIES[] = {
      NO_CLASSES, TIMING_44},
     {DEV_FAMILY_UVO, "UVO",
      10,  10,  4, false, true,  true,  true,   10, LUT_ALL, 10, true,  false, false, false,  false, false, false, false, true,  true,  false, false, NO_FAMILY,
-     make_driver<DEV_FAMILY_UVO>, make_net_util<MORV_NET_UTIL_UVO>, nullptr, nullptr, &UVO_DRIVER, TIMING_UVO},
+     make_driver<DEV_FAMILY_UVO>, make_net_util<MORV_NET_UTIL_UVO>, nullptr, nullptr, make_sweeper<MORV_NETLIST_SWEEPER_UVO>, &UVO_DRIVER, TIMING_UVO},
 };
 
 // A code the component knows nothing about: no classes; the rules give the

@@ -14,6 +14,7 @@ class MORV_ENV;
 class MORV_EXPERT_INTERFACE;
 class MORV_LOG;
 class MORV_NET_UTIL;
+class MORV_NETLIST_SWEEPER;
 class CDB_ATOM_NETLIST;
 
 // One column of the user-option table: which algorithms a family's project
@@ -140,6 +141,7 @@ struct MORV_FAMILY_TRAITS
     MORV_OWNER<MORV_NET_UTIL> (*m_make_net_util)(CDB_ATOM_NETLIST* netlist, MORV_API* api);
     MORV_OWNER<MORV_LOG> (*m_make_log)(MORV_API* api);
     MORV_OWNER<MORV_LOG> (*m_copy_log)(const MORV_LOG& log, MORV_API* api);
+    MORV_OWNER<MORV_NETLIST_SWEEPER> (*m_make_sweeper)(MORV_API* api);
     const MORV_FAMILY_DRIVER_TRAITS* m_driver;
 
     // ---- timing
