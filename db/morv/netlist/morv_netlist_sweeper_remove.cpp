@@ -118,9 +118,11 @@ bool MORV_NETLIST_SWEEPER::is_oterm_removable(CDB_ATOM_OTERM* oterm)
 
 int MORV_NETLIST_SWEEPER::remove_unused_rams()
 {
+    // A RAM the host must keep stays like any other atom it must keep.
     std::vector<CDB_ATOM_NODE*> rams;
+    MORV_ENV* env = m_api->get_morv_env();
     for (CDB_ATOM_NODE* node : *m_atom_netlist)
-        if (node->is_ram()) rams.push_back(node);
+        if (node->is_ram() && !env->must_keep_node(node)) rams.push_back(node);
     auto is_unused = [this](CDB_ATOM_NODE* ram) {
         for (auto it = ram->begin_oterm(); it != ram->end_oterm(); ++it)
             if ((*it)->has_fanout() || m_api->is_oterm_dont_touch(*it, AMM_OP_FITTER_FSYN_RAM_REMOVE)) return false;

@@ -213,7 +213,8 @@ public:
         auto found = m_floating_labs.find(region_id);
         return found == m_floating_labs.end() ? 0 : found->second;
     }
-    bool must_keep_node(CDB_ATOM_NODE*) override { return false; }
+    // As the host does: the atom's assignments say whether it must stay.
+    bool must_keep_node(CDB_ATOM_NODE* node) override { return node != nullptr && node->get_assignments().must_keep; }
     CDB_ATOM_NODE* get_gnd_lcell(int) override { return nullptr; }
     CDB_ATOM_NODE* get_partition_gnd_lcell(int) override { return nullptr; }
     void prepare_gnd_lcell(int) override {}
