@@ -547,6 +547,79 @@ TEST_F(SweeperTest, RandomLutNetworksComputeTheSameBeforeAndAfterASweep)
     }
 }
 
+// A tie makes one LUT constant, which makes its reader constant: both fold
+// in one propagator call, the first LUT then goes, and the sweep counts
+// every fold and removal.
+TEST_F(SweeperTest, ConstantsFoldThroughChainsAndTheSweepCountsEveryOperation)
+{
+    for (int family : kNetUtilFamilies) {
+        NET_UTIL_NETLIST n(family);
+        const int inputs = n.util()->get_max_lut_inputs();
+        // Made reader first, so that one walk in list order meets it before its driver folds.
+        CDB_ATOM_NODE* reader = n.atom(CDB_KIND_LCELL_COMB, "reader");
+        CDB_ATOM_NODE* first = n.atom(CDB_KIND_LCELL_COMB, "first");
+        first->set_lutmask(CDB_LUTMASK(inputs, 0xAAAAAAAAAAAAAAAAull));  // input A, or its mirror
+        first->add_input_term(DB_DATA_A)->set_logical_vcc();
+        reader->set_lutmask(CDB_LUTMASK(inputs, 0x6666666666666666ull));  // A xor B
+        first->add_output_term(DB_COMB_OUT)->insert_fanout(input_of(reader, DB_DATA_A));
+        n.drive(reader, DB_DATA_B);
+        CDB_ATOM_OTERM* out = n.load(reader, DB_COMB_OUT);
+        const std::vector<CDB_ATOM_OTERM*> nets = {reader->get_input_term_by_type(DB_DATA_B)->get_source()};
+        const std::vector<unsigned> before = table_of(out, nets);
+        const uint32_t first_id = first->get_id();
+        EXPECT_EQ(sweeper_of(n)->sweep(), 3) << family;  // two folds, one removal
+        EXPECT_EQ(table_of(out, nets), before) << family;
+        EXPECT_EQ(n.netlist()->get_node_by_id(first_id), nullptr) << family;
+    }
+}
+
+// A register held cleared by a LUT that a tie makes constant becomes a
+// constant itself: its readers fold in the same propagator call.
+TEST_F(SweeperTest, AUvoRegisterMadeConstantByAFoldIsFoldedIntoItsReadersInTheSameCall)
+{
+    NET_UTIL_NETLIST n(CDB_FAMILY_UVO);
+    CDB_ATOM_NODE* reader = n.atom(CDB_KIND_LCELL_COMB, "reader");
+    CDB_ATOM_NODE* reg = n.atom(CDB_KIND_LCELL_COMB, "reg");
+    CDB_ATOM_NODE* clear = n.atom(CDB_KIND_LCELL_COMB, "clear");
+    clear->set_lutmask(CDB_LUTMASK(4, 0xAAAA));
+    clear->add_input_term(DB_DATA_A)->set_logical_vcc();
+    reg->set_lutmask(CDB_LUTMASK(4, 0xAAAA));
+    n.drive(reg, DB_DATA_A);
+    n.drive(reg, DB_CLOCK);
+    clear->add_output_term(DB_COMB_OUT)->insert_fanout(reg->add_input_term(DB_CLEAR));
+    reader->set_lutmask(CDB_LUTMASK(4, 0x6666));
+    reg->add_output_term(DB_REG_OUT)->insert_fanout(reader->add_input_term(DB_DATA_A));
+    n.drive(reader, DB_DATA_B);
+    n.load(reader, DB_COMB_OUT);
+    EXPECT_EQ(sweeper_of(n)->propagate_constants(), 2);
+    EXPECT_EQ(reader->get_input_term_by_type(DB_DATA_A), nullptr);
+    EXPECT_EQ(reader->get_lutmask().get_value(), 0xCCCCu);  // B alone: the register reads 0
+}
+
+// Once a debug stop is reached while constants fold, the step ends there
+// and later passes of the sweep only remove.
+TEST_F(SweeperTest, ADebugStopInsideTheConstantPropagatorEndsFoldingThere)
+{
+    cfg_set_value("fsyn_enable_debug_checkpoints", "on");
+    cfg_set_value("fsyn_debug_checkpoint_stop_late", "on");
+    cfg_set_value("fsyn_debug_checkpoint_stop_count", "2");
+    NET_UTIL_NETLIST n(CDB_FAMILY_BRK);
+    std::vector<CDB_ATOM_NODE*> cells;
+    for (int i = 0; i < 3; ++i) {
+        CDB_ATOM_NODE* cell = n.atom(CDB_KIND_LCELL_COMB, numbered("cell", i));
+        cell->set_lutmask(CDB_LUTMASK(6, 0x6666666666666666ull));
+        cell->add_input_term(DB_DATA_A)->set_logical_vcc();
+        n.drive(cell, DB_DATA_B);
+        n.load(cell, DB_COMB_OUT);
+        cells.push_back(cell);
+    }
+    sweeper_of(n)->sweep();
+    EXPECT_TRUE(n.api()->fsyn_debug_stopped());
+    EXPECT_FALSE(cells[0]->get_input_term_by_type(DB_DATA_A)->is_connected());
+    EXPECT_FALSE(cells[1]->get_input_term_by_type(DB_DATA_A)->is_connected());
+    EXPECT_TRUE(cells[2]->get_input_term_by_type(DB_DATA_A)->is_connected()) << "folded after the stop";
+}
+
 TEST_F(SweeperTest, ACleanNetlistTakesOnePassAndCountsOnlyDanglingInputs)
 {
     NET_UTIL_NETLIST n(CDB_FAMILY_BRK);
