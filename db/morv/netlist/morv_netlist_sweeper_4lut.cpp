@@ -64,7 +64,7 @@ bool MORV_NETLIST_SWEEPER_4LUT::get_constant_driving_iterm(CDB_ATOM_ITERM* iterm
     if (source == nullptr) return false;
     MORV_ASSERT_TEXT(source->get_my_node(), "driver_node");
     uint64_t mask = 0;
-    if (!get_lutmask_of_combout(source, &mask) || !source->is_used_as(DB_COMB_OUT)) return false;
+    if (!get_lutmask_of_combout(source, &mask)) return false;
     int value = -1;
     if (mask == FULL_4LUT_MASK) value = 1;
     else if (mask == 0) value = 0;

@@ -114,7 +114,7 @@ bool MORV_NETLIST_SWEEPER_6LUT::get_constant_driving_iterm(CDB_ATOM_ITERM* iterm
     MORV_ASSERT_TEXT(source->get_my_node(), "driver_node");
     uint64_t mask = 0;
     int value = -1;
-    if (!get_lutmask_of_combout(source, &mask) || !source->is_used_as(DB_COMB_OUT)) return false;
+    if (!get_lutmask_of_combout(source, &mask)) return false;
     if (!get_constant_of_lutmask(mask, &value)) return false;
     *constant = read_through(iterm, value);
     return true;

@@ -348,6 +348,9 @@ TEST_F(SweeperTest, UvoCellsLoseOnlyTheirUnusedOutputAndQfbkRegistersStay)
     n.load(comb_used, DB_COMB_OUT);
     CDB_ATOM_NODE* reg_used = make_cell("reg_used");
     n.load(reg_used, DB_REG_OUT);
+    // In a carry chain a cell stays, whatever it puts out.
+    CDB_ATOM_NODE* chained = make_cell("chained");
+    n.drive(chained, DB_CARRY_IN);
     CDB_ATOM_NODE* qfbk = make_cell("qfbk");
     qfbk->set_bit(CDB_ATOM_BIT_QFBK_MODE);
     qfbk->get_output_term_by_type(DB_REG_OUT)->insert_fanout(qfbk->add_input_term(DB_DATA_C));
@@ -361,6 +364,7 @@ TEST_F(SweeperTest, UvoCellsLoseOnlyTheirUnusedOutputAndQfbkRegistersStay)
     EXPECT_NE(reg_used->get_output_term_by_type(DB_REG_OUT), nullptr);
     EXPECT_EQ(reg_used->get_lutmask().get_value(), 0x6u) << "the LUT still feeds the register";
     EXPECT_NE(n.netlist()->get_node_by_id(qfbk->get_id()), nullptr);
+    EXPECT_NE(n.netlist()->get_node_by_id(chained->get_id()), nullptr);
     const std::vector<std::string> lines = capture.lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "\tnum regout removed = 1"), lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "\tnum combout removed = 1"), lines.end());
@@ -469,6 +473,34 @@ TEST_F(SweeperTest, UvoRegistersThatCanOnlyHoldZeroAreConstants)
     EXPECT_EQ(reads(loads_zero), 0);
     n.drive(loads_zero, DB_SYNCH_DATA);
     EXPECT_EQ(reads(loads_zero), -1);
+}
+
+// A UVO RAM whose mode allows it and whose data inputs are all 0 puts out
+// 0; a data input that carries a signal, or the mode, makes it no constant.
+TEST_F(SweeperTest, AUvoRamThatCanOnlyPutOutZeroIsAConstant)
+{
+    NET_UTIL_NETLIST n(CDB_FAMILY_UVO);
+    auto sweeper = sweeper_of(n);
+    CDB_ATOM_NODE* ram = n.atom(CDB_KIND_RAM, "ram");
+    CDB_ATOM_OTERM* out = ram->add_output_term(DB_RAM_PORTA_DATAOUT);
+    ram->add_input_term(DB_RAM_PORTA_DATAIN)->set_logical_gnd();
+    CDB_ATOM_ITERM* second = ram->add_input_term(DB_RAM_DATAIN_2);
+    constant_cell(n, 0, "zero")->insert_fanout(second);
+    CDB_ATOM_NODE* reader = n.atom(CDB_KIND_LCELL_COMB, "reader");
+    CDB_ATOM_ITERM* iterm = reader->add_input_term(DB_DATA_A);
+    out->insert_fanout(iterm);
+    iterm->set_invert();
+    int constant = -1;
+    EXPECT_TRUE(sweeper->get_constant_driving_iterm(iterm, &constant));
+    EXPECT_EQ(constant, 1) << "0 read through the inversion";
+
+    n.drive(ram, DB_RAM_DATAIN_2, n.new_source());
+    EXPECT_FALSE(sweeper->get_constant_driving_iterm(iterm, &constant));
+    constant_cell(n, 0, "zero_again")->insert_fanout(ram->get_input_term_by_type(DB_RAM_DATAIN_2));
+    auto* uvo_ram = dynamic_cast<CDB_ATOM_RAM*>(ram);
+    ASSERT_NE(uvo_ram, nullptr);
+    uvo_ram->set_ram_mode_flags(1, CDB_RAM_FLAG_SET{2});
+    EXPECT_FALSE(sweeper->get_constant_driving_iterm(iterm, &constant));
 }
 
 // Random networks of LUTs over four pins, with constants from LUTs and
