@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <random>
 #include <set>
 #include <string>
@@ -13,7 +15,9 @@
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cfg/cfg.h"
 #include "cut/cut_atom_util.h"
+#include "msg/msg.h"
 
 #include "morv/core/family/morv_family_traits.h"
 #include "morv/netlist/morv_netlist_sweeper_family.h"
@@ -204,8 +208,9 @@ TEST_F(SweeperTest, AZeroMaskDriverIsTheConstantZeroInEveryBitOrder)
 }
 
 // Inputs the fold must leave: a bound constant, a latch's data input, the
-// carry-in position of a 4-input cell without its four-input flag.
-TEST_F(SweeperTest, BoundConstantsLatchDataAndCarryPositionsAreNotFolded)
+// inputs of a don't-touch cell, the carry-in position of a 4-input cell
+// without its four-input flag.
+TEST_F(SweeperTest, BoundConstantsLatchDataDontTouchCellsAndCarryPositionsAreNotFolded)
 {
     NET_UTIL_NETLIST bound(CDB_FAMILY_BRK, NET_UTIL_PARTITIONS);
     CDB_ATOM_NODE* cell = bound.atom(CDB_KIND_LCELL_COMB, "bound");
@@ -235,6 +240,19 @@ TEST_F(SweeperTest, BoundConstantsLatchDataAndCarryPositionsAreNotFolded)
               "<no internal error>");
     EXPECT_TRUE(held->get_input_term_by_type(DB_DATA_A)->is_connected());
     EXPECT_EQ(held->get_lutmask().get_value(), 0xF0CCF0CCF0CCF0CCull);
+
+    // A cell the user does not let the fitter touch keeps its constant input.
+    NET_UTIL_NETLIST untouchable(CDB_FAMILY_BRK);
+    CDB_ATOM_NODE* kept = untouchable.atom(CDB_KIND_LCELL_COMB, "untouchable");
+    kept->set_lutmask(CDB_LUTMASK(6, 0x8888888888888888ull));
+    untouchable.drive(kept, DB_DATA_B);
+    kept->add_input_term(DB_DATA_A)->set_logical_vcc();
+    untouchable.load(kept, DB_COMB_OUT);
+    CDB_ATOM_ASSIGNMENTS dont_touch;
+    dont_touch.dont_touch = true;
+    kept->set_assignments(dont_touch);
+    EXPECT_EQ(sweeper_of(untouchable)->propagate_constants(), 0);
+    EXPECT_TRUE(kept->get_input_term_by_type(DB_DATA_A)->is_connected());
 
     NET_UTIL_NETLIST tev(CDB_FAMILY_TEV);
     CDB_ATOM_NODE* carry = tev.atom(CDB_KIND_LCELL_COMB, "carry");
@@ -354,6 +372,10 @@ TEST_F(SweeperTest, UvoCellsLoseOnlyTheirUnusedOutputAndQfbkRegistersStay)
     CDB_ATOM_NODE* qfbk = make_cell("qfbk");
     qfbk->set_bit(CDB_ATOM_BIT_QFBK_MODE);
     qfbk->get_output_term_by_type(DB_REG_OUT)->insert_fanout(qfbk->add_input_term(DB_DATA_C));
+    // The LUT reads its register back inside the cell: no net shows it.
+    CDB_ATOM_NODE* qfbk_inside = make_cell("qfbk_inside");
+    qfbk_inside->set_bit(CDB_ATOM_BIT_QFBK_MODE);
+    n.load(qfbk_inside, DB_COMB_OUT);
 
     MORV_LOG_CAPTURE capture(2);
     EXPECT_EQ(sweeper_of(n)->remove_unused_nodes(), 2);
@@ -364,6 +386,7 @@ TEST_F(SweeperTest, UvoCellsLoseOnlyTheirUnusedOutputAndQfbkRegistersStay)
     EXPECT_NE(reg_used->get_output_term_by_type(DB_REG_OUT), nullptr);
     EXPECT_EQ(reg_used->get_lutmask().get_value(), 0x6u) << "the LUT still feeds the register";
     EXPECT_NE(n.netlist()->get_node_by_id(qfbk->get_id()), nullptr);
+    EXPECT_NE(qfbk_inside->get_output_term_by_type(DB_REG_OUT), nullptr);
     EXPECT_NE(n.netlist()->get_node_by_id(chained->get_id()), nullptr);
     const std::vector<std::string> lines = capture.lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "\tnum regout removed = 1"), lines.end());
@@ -415,6 +438,24 @@ TEST_F(SweeperTest, RamRemovalHonoursItsOperationAndTheHostsKeep)
         EXPECT_EQ(morv_make_netlist_sweeper(api)->remove_unused_rams(), 1) << family;
         EXPECT_EQ(host.netlist->get_node_by_id(unused), nullptr);
         for (uint32_t stays : {used, refused, kept}) EXPECT_NE(host.netlist->get_node_by_id(stays), nullptr);
+    }
+}
+
+// A dead cell fed by a clock buffer stays, except on MRL, whose clock
+// buffers are ordinary drivers.
+TEST_F(SweeperTest, DeadCellsFedByAClockBufferStayExceptOnMrl)
+{
+    for (int family : kNetUtilFamilies) {
+        NET_UTIL_NETLIST n(family);
+        CDB_ATOM_NODE* clkbuf = n.atom(CDB_KIND_CLKBUF, "clkbuf");
+        n.drive(clkbuf, DB_CLKBUF_IN);
+        CDB_ATOM_NODE* cell = n.atom(CDB_KIND_LCELL_COMB, "fed_by_clock");
+        cell->set_lutmask(CDB_LUTMASK(n.util()->get_max_lut_inputs(), 0x2));
+        cell->add_output_term(DB_COMB_OUT);
+        clkbuf->add_output_term(DB_CLKBUF_OUT)->insert_fanout(cell->add_input_term(DB_DATA_A));
+        const bool removable = family == CDB_FAMILY_MRL;
+        EXPECT_EQ(sweeper_of(n)->remove_unused_nodes(), removable ? 1 : 0) << family;
+        EXPECT_EQ(n.netlist()->get_node_by_id(cell->get_id()) == nullptr, removable) << family;
     }
 }
 
@@ -584,25 +625,32 @@ TEST_F(SweeperTest, RandomLutNetworksComputeTheSameBeforeAndAfterASweep)
 // every fold and removal.
 TEST_F(SweeperTest, ConstantsFoldThroughChainsAndTheSweepCountsEveryOperation)
 {
-    for (int family : kNetUtilFamilies) {
-        NET_UTIL_NETLIST n(family);
-        const int inputs = n.util()->get_max_lut_inputs();
-        // Made reader first, so that one walk in list order meets it before its driver folds.
-        CDB_ATOM_NODE* reader = n.atom(CDB_KIND_LCELL_COMB, "reader");
-        CDB_ATOM_NODE* first = n.atom(CDB_KIND_LCELL_COMB, "first");
-        first->set_lutmask(CDB_LUTMASK(inputs, 0xAAAAAAAAAAAAAAAAull));  // input A, or its mirror
-        first->add_input_term(DB_DATA_A)->set_logical_vcc();
-        reader->set_lutmask(CDB_LUTMASK(inputs, 0x6666666666666666ull));  // A xor B
-        first->add_output_term(DB_COMB_OUT)->insert_fanout(input_of(reader, DB_DATA_A));
-        n.drive(reader, DB_DATA_B);
-        CDB_ATOM_OTERM* out = n.load(reader, DB_COMB_OUT);
-        const std::vector<CDB_ATOM_OTERM*> nets = {reader->get_input_term_by_type(DB_DATA_B)->get_source()};
-        const std::vector<unsigned> before = table_of(out, nets);
-        const uint32_t first_id = first->get_id();
-        EXPECT_EQ(sweeper_of(n)->sweep(), 3) << family;  // two folds, one removal
-        EXPECT_EQ(table_of(out, nets), before) << family;
-        EXPECT_EQ(n.netlist()->get_node_by_id(first_id), nullptr) << family;
-    }
+    for (int family : kNetUtilFamilies)
+        for (bool whole_sweep : {false, true}) {
+            NET_UTIL_NETLIST n(family);
+            const int inputs = n.util()->get_max_lut_inputs();
+            // Made reader first, so that one walk in list order meets it before its driver folds.
+            CDB_ATOM_NODE* reader = n.atom(CDB_KIND_LCELL_COMB, "reader");
+            CDB_ATOM_NODE* first = n.atom(CDB_KIND_LCELL_COMB, "first");
+            first->set_lutmask(CDB_LUTMASK(inputs, 0xAAAAAAAAAAAAAAAAull));  // input A, or its mirror
+            first->add_input_term(DB_DATA_A)->set_logical_vcc();
+            reader->set_lutmask(CDB_LUTMASK(inputs, 0x6666666666666666ull));  // A xor B
+            first->add_output_term(DB_COMB_OUT)->insert_fanout(input_of(reader, DB_DATA_A));
+            n.drive(reader, DB_DATA_B);
+            CDB_ATOM_OTERM* out = n.load(reader, DB_COMB_OUT);
+            const std::vector<CDB_ATOM_OTERM*> nets = {reader->get_input_term_by_type(DB_DATA_B)->get_source()};
+            const std::vector<unsigned> before = table_of(out, nets);
+            const uint32_t first_id = first->get_id();
+            if (whole_sweep) {
+                EXPECT_EQ(sweeper_of(n)->sweep(), 3) << family;  // two folds, one removal
+                EXPECT_EQ(n.netlist()->get_node_by_id(first_id), nullptr) << family;
+            } else {
+                EXPECT_EQ(sweeper_of(n)->propagate_constants(), 2) << family;
+                CDB_ATOM_ITERM* left = reader->get_input_term_by_type(DB_DATA_A);
+                EXPECT_TRUE(left == nullptr || !left->is_connected()) << family;
+            }
+            EXPECT_EQ(table_of(out, nets), before) << family;
+        }
 }
 
 // A register held cleared by a LUT that a tie makes constant becomes a
@@ -655,7 +703,7 @@ TEST_F(SweeperTest, ADebugStopInsideTheConstantPropagatorEndsFoldingThere)
 TEST_F(SweeperTest, ACleanNetlistTakesOnePassAndCountsOnlyDanglingInputs)
 {
     NET_UTIL_NETLIST n(CDB_FAMILY_BRK);
-    MORV_LOG_CAPTURE capture(1);
+    MORV_LOG_CAPTURE capture(2);
     CDB_ATOM_NODE* reg = n.atom(CDB_KIND_REGISTER, "reg");
     n.drive(reg, DB_DATAIN);
     n.drive(reg, DB_CLOCK);
@@ -669,6 +717,39 @@ TEST_F(SweeperTest, ACleanNetlistTakesOnePassAndCountsOnlyDanglingInputs)
         return line.find("for 1 iterations)...") != std::string::npos;
     });
     EXPECT_TRUE(one_pass);
+    // The remover and the propagator each stop after their first, clean pass.
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "\tnum iterations = 1"), 2);
+}
+
+// The sweep dumps the netlist before and after when dumps are on; the
+// collapser it cannot run yet is named once per compile, and not at all
+// when switched off, while removal and folding still run.
+TEST_F(SweeperTest, DumpsAroundTheSweepAndTheCollapserSwitch)
+{
+    for (bool collapser_off : {false, true}) {
+        cfg_set_value("fsyn_enable_netlist_dump", "on");
+        cfg_set_value("fsyn_disable_node_collapser", collapser_off ? "on" : "off");
+        msg_clear_posted_messages();
+        NET_UTIL_NETLIST n(CDB_FAMILY_BRK);
+        CDB_ATOM_NODE* cell = n.atom(CDB_KIND_LCELL_COMB, "cell");
+        cell->set_lutmask(CDB_LUTMASK(6, 0x6666666666666666ull));
+        cell->add_input_term(DB_DATA_A)->set_logical_vcc();
+        n.drive(cell, DB_DATA_B);
+        n.load(cell, DB_COMB_OUT);
+        CDB_ATOM_NODE* dead = n.atom(CDB_KIND_LCELL_COMB, "dead");
+        dead->add_output_term(DB_COMB_OUT);
+        const std::string project = n.env().get_project_name();
+        EXPECT_EQ(sweeper_of(n)->sweep(), 2) << collapser_off;
+        EXPECT_EQ(sweeper_of(n)->sweep(), 0) << collapser_off;
+        for (const char* suffix : {".pre_fsyn_netlist_sweeper", ".post_fsyn_netlist_sweeper"}) {
+            EXPECT_TRUE(std::ifstream(project + suffix).good()) << suffix;
+            std::remove((project + suffix).c_str());
+        }
+        int warnings = 0;
+        for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
+            warnings += m.id == "WMORV_FSYN_NOT_AVAILABLE_YET" ? 1 : 0;
+        EXPECT_EQ(warnings, collapser_off ? 0 : 1);
+    }
 }
 
 TEST_F(SweeperTest, EveryFamilyHasItsSweeperAndOthersNone)
