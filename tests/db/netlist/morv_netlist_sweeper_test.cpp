@@ -454,8 +454,9 @@ TEST_F(SweeperTest, DeadCellsFedByAClockBufferStayExceptOnMrl)
         cell->add_output_term(DB_COMB_OUT);
         clkbuf->add_output_term(DB_CLKBUF_OUT)->insert_fanout(cell->add_input_term(DB_DATA_A));
         const bool removable = family == CDB_FAMILY_MRL;
+        const uint32_t id = cell->get_id();
         EXPECT_EQ(sweeper_of(n)->remove_unused_nodes(), removable ? 1 : 0) << family;
-        EXPECT_EQ(n.netlist()->get_node_by_id(cell->get_id()) == nullptr, removable) << family;
+        EXPECT_EQ(n.netlist()->get_node_by_id(id) == nullptr, removable) << family;
     }
 }
 
