@@ -4,8 +4,6 @@
 // power-up 0) and a RAM that can only put out 0 are constants like a
 // constant LUT.
 
-#include <unordered_set>
-
 #include "cdb/cdb_atom_node.h"
 
 #include "morv/core/family/morv_family_traits.h"
@@ -245,25 +243,15 @@ bool MORV_NETLIST_SWEEPER_UVO::is_foldable_input(CDB_ATOM_NODE* node, int input,
 }
 
 // A register or RAM reading a changed signal may have become constant
-// itself, and so may the registers and RAMs it feeds: their readers are
-// visited too.
+// itself: its readers are visited too. One level is enough: whether a
+// register or RAM is constant depends only on its own mask and on the
+// comb-outs and ties it reads, never on another register's output.
 void MORV_NETLIST_SWEEPER_UVO::add_constant_dependents(CDB_ATOM_NODE* reader, std::vector<uint32_t>* next)
 {
-    auto holds_state = [this](CDB_ATOM_NODE* node) {
-        return node->is_ram() || (m_net_util->is_lcell(node) && node->get_output_term_by_type(DB_REG_OUT) != nullptr);
-    };
-    if (!holds_state(reader)) return;
-    std::unordered_set<uint32_t> seen{reader->get_id()};
-    std::vector<CDB_ATOM_NODE*> stack{reader};
-    while (!stack.empty()) {
-        CDB_ATOM_NODE* node = stack.back();
-        stack.pop_back();
-        for (auto ot = node->begin_oterm(); ot != node->end_oterm(); ++ot)
-            for (auto it = (*ot)->begin_iterm_fanout(); it != (*ot)->end_iterm_fanout(); ++it) {
-                CDB_ATOM_NODE* fanout = (*it)->get_my_node();
-                if (fanout == nullptr || !seen.insert(fanout->get_id()).second) continue;
-                next->push_back(fanout->get_id());
-                if (holds_state(fanout)) stack.push_back(fanout);
-            }
-    }
+    const bool holds_state =
+        reader->is_ram() || (m_net_util->is_lcell(reader) && reader->get_output_term_by_type(DB_REG_OUT) != nullptr);
+    if (!holds_state) return;
+    for (auto ot = reader->begin_oterm(); ot != reader->end_oterm(); ++ot)
+        for (auto it = (*ot)->begin_iterm_fanout(); it != (*ot)->end_iterm_fanout(); ++it)
+            if (CDB_ATOM_NODE* fanout = (*it)->get_my_node()) next->push_back(fanout->get_id());
 }
