@@ -23,6 +23,7 @@
 #include "morv/netlist/morv_netlist_sweeper_family.h"
 #include "../log_capture.h"
 #include "net_util_fixture.h"
+#include "placement_fixture.h"
 
 namespace {
 
@@ -144,7 +145,12 @@ TEST_F(SweeperTest, FoldsEqualHostEvaluationForEveryFamilySourceAndValue)
                         else constant_input->set_logical_gnd();
                         CDB_ATOM_OTERM* out = n.load(cell, DB_COMB_OUT);
                         const std::vector<unsigned> before = table_of(out, nets);
+                        n.env().m_events.clear();
                         EXPECT_GE(sweeper->propagate_constants_into_node(cell), 1) << what;
+                        const std::string announced = "record " + std::to_string(cell->get_id()) + " none";
+                        EXPECT_TRUE(std::any_of(n.env().m_events.begin(), n.env().m_events.end(),
+                                                [&](const std::string& e) { return e.rfind(announced, 0) == 0; }))
+                            << what;
                         EXPECT_EQ(table_of(out, nets), before) << what;
                         CDB_ATOM_ITERM* left = cell->get_input_term_by_type(DB_DATA_A + position);
                         EXPECT_TRUE(left == nullptr || !left->is_connected()) << what;
@@ -208,8 +214,8 @@ TEST_F(SweeperTest, AZeroMaskDriverIsTheConstantZeroInEveryBitOrder)
 }
 
 // Inputs the fold must leave: a bound constant, a latch's data input, the
-// inputs of a don't-touch cell, the carry-in position of a 4-input cell
-// without its four-input flag.
+// inputs of a don't-touch cell, cells in carry chains, and positions that
+// read another signal (the carry-in, the register fed back).
 TEST_F(SweeperTest, BoundConstantsLatchDataDontTouchCellsAndCarryPositionsAreNotFolded)
 {
     NET_UTIL_NETLIST bound(CDB_FAMILY_BRK, NET_UTIL_PARTITIONS);
@@ -253,6 +259,38 @@ TEST_F(SweeperTest, BoundConstantsLatchDataDontTouchCellsAndCarryPositionsAreNot
     kept->set_assignments(dont_touch);
     EXPECT_EQ(sweeper_of(untouchable)->propagate_constants(), 0);
     EXPECT_TRUE(kept->get_input_term_by_type(DB_DATA_A)->is_connected());
+
+    // Cells in carry chains: every 4-input LUT and MRL cell, and a 6-input
+    // cell whose share-out is read without a share-in.
+    for (int family : {CDB_FAMILY_TEV, CDB_FAMILY_MRL, CDB_FAMILY_BRK}) {
+        NET_UTIL_NETLIST n(family);
+        const int inputs = n.util()->get_max_lut_inputs();
+        CDB_ATOM_NODE* chained = n.atom(CDB_KIND_LCELL_COMB, "chained");
+        const uint64_t mask = inputs == 4 ? 0x8888 : 0x8888888888888888ull;
+        chained->set_lutmask(CDB_LUTMASK(inputs, mask));
+        n.drive(chained, DB_DATA_B);
+        n.drive(chained, DB_CARRY_IN);
+        chained->add_input_term(DB_DATA_A)->set_logical_vcc();
+        n.load(chained, DB_COMB_OUT);
+        if (family == CDB_FAMILY_BRK) n.load(chained, DB_SHARE_OUT);
+        EXPECT_EQ(internal_error_of([&] { EXPECT_EQ(sweeper_of(n)->propagate_constants_into_node(chained), 0); }),
+                  "<no internal error>")
+            << family;
+        EXPECT_EQ(chained->get_lutmask().get_value(), mask) << family;
+    }
+
+    // UVO: position C reads the carry-in under the LUT-mask flag, and the
+    // register in QFBK mode.
+    for (int bit : {CDB_ATOM_BIT_LUTMASK_FLAG, CDB_ATOM_BIT_QFBK_MODE}) {
+        NET_UTIL_NETLIST uvo(CDB_FAMILY_UVO);
+        CDB_ATOM_NODE* fed_back = uvo.atom(CDB_KIND_LCELL_COMB, "fed_back");
+        fed_back->set_lutmask(CDB_LUTMASK(4, 0xF0F0));
+        fed_back->set_bit(bit);
+        fed_back->add_input_term(DB_DATA_C)->set_logical_vcc();
+        uvo.load(fed_back, DB_COMB_OUT);
+        EXPECT_EQ(sweeper_of(uvo)->propagate_constants_into_node(fed_back), 0) << bit;
+        EXPECT_EQ(fed_back->get_lutmask().get_value(), 0xF0F0u) << bit;
+    }
 
     NET_UTIL_NETLIST tev(CDB_FAMILY_TEV);
     CDB_ATOM_NODE* carry = tev.atom(CDB_KIND_LCELL_COMB, "carry");
@@ -305,8 +343,8 @@ TEST_F(SweeperTest, ArithmeticFoldsKeepSumAndCarryOfTheAdderHalves)
 // ---------------------------------------------------------------- removal
 
 // A chain of dead LUTs (listed last first, so each pass frees the next)
-// goes in one remover call; pins, kept cells, don't-touch cells and the
-// LUTs they read stay.
+// and a dead register go in one remover call; pins, kept cells, don't-touch
+// cells, the LUTs they read and a register that is read stay.
 TEST_F(SweeperTest, DeadChainsVanishInOneRemoverCallWhileProtectedCellsStay)
 {
     for (int family : kNetUtilFamilies) {
@@ -334,12 +372,19 @@ TEST_F(SweeperTest, DeadChainsVanishInOneRemoverCallWhileProtectedCellsStay)
         untouchable->set_assignments(dont_touch);
         CDB_ATOM_NODE* feeding = n.atom(CDB_KIND_LCELL_COMB, "feeding_kept");
         feeding->add_output_term(DB_COMB_OUT)->insert_fanout(kept->add_input_term(DB_DATA_A));
+        // A register nobody reads goes; one that is read stays.
+        CDB_ATOM_NODE* dead_reg = n.atom(CDB_KIND_REGISTER, "dead_reg");
+        n.drive(dead_reg, DB_CLOCK);
+        dead_reg->add_output_term(DB_REG_OUT);
+        CDB_ATOM_NODE* read_reg = n.atom(CDB_KIND_REGISTER, "read_reg");
+        n.drive(read_reg, DB_CLOCK);
+        n.load(read_reg, DB_REG_OUT);
 
         const size_t before = n.netlist()->get_node_count();
         auto sweeper = sweeper_of(n);
-        EXPECT_EQ(sweeper->remove_unused_nodes(), 6) << what;
-        EXPECT_EQ(n.netlist()->get_node_count(), before - 6) << what;
-        for (CDB_ATOM_NODE* stays : {kept, untouchable, feeding, pin->get_my_node()})
+        EXPECT_EQ(sweeper->remove_unused_nodes(), 7) << what;
+        EXPECT_EQ(n.netlist()->get_node_count(), before - 7) << what;
+        for (CDB_ATOM_NODE* stays : {kept, untouchable, feeding, read_reg, pin->get_my_node()})
             EXPECT_EQ(n.netlist()->get_node_by_id(stays->get_id()), stays) << what;
         EXPECT_FALSE(pin->has_fanout()) << what;
         EXPECT_EQ(sweeper->remove_unused_nodes(), 0) << what;
@@ -394,6 +439,57 @@ TEST_F(SweeperTest, UvoCellsLoseOnlyTheirUnusedOutputAndQfbkRegistersStay)
     EXPECT_TRUE(n.netlist()->verify());
 }
 
+// Single-output removals that edit the cell: a register data input that is
+// also the LUT's input C stays as input C; a LUT that no longer feeds its
+// register (loaded synchronously from VCC) goes with its inputs, and a QFBK
+// cell gives position C back to the carry-in or to input C.
+TEST_F(SweeperTest, UvoSingleOutputRemovalsKeepWhatTheOtherOutputReads)
+{
+    NET_UTIL_NETLIST n(CDB_FAMILY_UVO);
+    CDB_ATOM_NODE* shared = n.atom(CDB_KIND_LCELL_COMB, "shared");
+    shared->set_lutmask(CDB_LUTMASK(4, 0xF0F0));  // input C
+    CDB_ATOM_ITERM* data = n.drive(shared, DB_DATA_C);
+    data->set_usage_as(DB_SYNCH_DATA);
+    n.drive(shared, DB_CLOCK);
+    n.load(shared, DB_COMB_OUT);
+    shared->add_output_term(DB_REG_OUT);
+
+    auto unread_lut = [&](const char* name, bool carry_in) {
+        CDB_ATOM_NODE* cell = n.atom(CDB_KIND_LCELL_COMB, name);
+        cell->clear_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB);
+        cell->clear_bit(CDB_ATOM_BIT_LUTMASK_FLAG);
+        cell->set_lutmask(CDB_LUTMASK(4, 0x6));
+        n.drive(cell, DB_DATA_A);
+        n.drive(cell, DB_DATA_B);
+        n.drive(cell, DB_CLOCK);
+        n.drive(cell, DB_SYNCH_DATA);
+        cell->add_input_term(DB_SYNCH_LOAD)->set_logical_vcc();
+        if (carry_in) cell->add_input_term(DB_CARRY_IN);
+        cell->set_bit(CDB_ATOM_BIT_QFBK_MODE);
+        cell->add_output_term(DB_COMB_OUT);
+        n.load(cell, DB_REG_OUT);
+        return cell;
+    };
+    CDB_ATOM_NODE* plain = unread_lut("plain", false);
+    CDB_ATOM_NODE* carried = unread_lut("carried", true);
+
+    EXPECT_EQ(sweeper_of(n)->remove_unused_nodes(), 3);
+    EXPECT_EQ(shared->get_output_term_by_type(DB_REG_OUT), nullptr);
+    ASSERT_EQ(shared->get_input_term_by_type(DB_DATA_C), data);
+    EXPECT_TRUE(data->is_connected());
+    EXPECT_FALSE(data->is_used_as(DB_SYNCH_DATA));
+    for (CDB_ATOM_NODE* cell : {plain, carried}) {
+        EXPECT_EQ(cell->get_output_term_by_type(DB_COMB_OUT), nullptr);
+        EXPECT_EQ(cell->get_lutmask().get_value(), 0u);
+        EXPECT_EQ(cell->get_input_term_by_type(DB_DATA_A), nullptr) << "the LUT's inputs go with it";
+        EXPECT_FALSE(cell->test_bit(CDB_ATOM_BIT_QFBK_MODE));
+    }
+    EXPECT_TRUE(plain->test_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB));
+    EXPECT_FALSE(plain->test_bit(CDB_ATOM_BIT_LUTMASK_FLAG));
+    EXPECT_TRUE(carried->test_bit(CDB_ATOM_BIT_LUTMASK_FLAG));
+    EXPECT_TRUE(n.netlist()->verify());
+}
+
 // A host that refuses RAM removal, and nothing else, for some atoms.
 class RAM_REMOVAL_ENV : public MORV_TEST_ENV
 {
@@ -439,6 +535,26 @@ TEST_F(SweeperTest, RamRemovalHonoursItsOperationAndTheHostsKeep)
         EXPECT_EQ(host.netlist->get_node_by_id(unused), nullptr);
         for (uint32_t stays : {used, refused, kept}) EXPECT_NE(host.netlist->get_node_by_id(stays), nullptr);
     }
+}
+
+// Cells the placement has fixed in a chain, or an extended-mode 6-input
+// cell, go only before placement.
+TEST_F(SweeperTest, ChainedAndExtendedCellsGoOnlyBeforePlacement)
+{
+    for (int family : {CDB_FAMILY_TEV, CDB_FAMILY_BRK})
+        for (int flow : {LATE_FSYN_FLOW, FIT_EARLY_FSYN_FLOW}) {
+            NET_UTIL_NETLIST n(family);
+            PLACEMENT_FLOW_FLAGS::run_only(dynamic_cast<MORV_EXPERT*>(n.env().get_fsyn_expert()), flow);
+            CDB_ATOM_NODE* cell = n.atom(CDB_KIND_LCELL_COMB, "cell");
+            cell->set_lutmask(CDB_LUTMASK(n.util()->get_max_lut_inputs(), 0x2));
+            cell->add_output_term(DB_COMB_OUT);
+            n.drive(cell, DB_DATA_A);
+            n.drive(cell, family == CDB_FAMILY_TEV ? DB_CARRY_IN : DB_DATA_G);
+            const bool before_placement = flow == FIT_EARLY_FSYN_FLOW;
+            const uint32_t id = cell->get_id();
+            EXPECT_EQ(sweeper_of(n)->remove_unused_nodes(), before_placement ? 1 : 0) << family << " " << flow;
+            EXPECT_EQ(n.netlist()->get_node_by_id(id) == nullptr, before_placement) << family << " " << flow;
+        }
 }
 
 // A dead cell fed by a clock buffer stays, except on MRL, whose clock
@@ -515,6 +631,20 @@ TEST_F(SweeperTest, UvoRegistersThatCanOnlyHoldZeroAreConstants)
     EXPECT_EQ(reads(loads_zero), 0);
     n.drive(loads_zero, DB_SYNCH_DATA);
     EXPECT_EQ(reads(loads_zero), -1);
+    // The synchronous load tied low: only the zero LUT is ever loaded.
+    CDB_ATOM_NODE* lut_loads = reg("lut_loads", 0);
+    lut_loads->add_input_term(DB_SYNCH_LOAD)->set_logical_gnd();
+    n.drive(lut_loads, DB_SYNCH_DATA);
+    EXPECT_EQ(reads(lut_loads), 0);
+
+    // A carry-out is no register output, whatever the cell's mask.
+    CDB_ATOM_NODE* adder = n.atom(CDB_KIND_LCELL_COMB, "adder");
+    adder->set_lutmask(CDB_LUTMASK(4, 0));
+    CDB_ATOM_NODE* carry_reader = n.atom(CDB_KIND_LCELL_COMB, "carry_reader");
+    CDB_ATOM_ITERM* carry = carry_reader->add_input_term(DB_DATA_A);
+    adder->add_output_term(DB_CARRY_OUT)->insert_fanout(carry);
+    int constant = -1;
+    EXPECT_FALSE(sweeper->get_constant_driving_iterm(carry, &constant));
 }
 
 // A UVO RAM whose mode allows it and whose data inputs are all 0 puts out
