@@ -279,6 +279,20 @@ TEST_F(SweeperTest, BoundConstantsLatchDataDontTouchCellsAndCarryPositionsAreNot
         EXPECT_EQ(chained->get_lutmask().get_value(), mask) << family;
     }
 
+    // An adder cell whose comb-out is read too: the comb-out reads the whole
+    // mask, the adder its halves.
+    NET_UTIL_NETLIST both(CDB_FAMILY_BRK);
+    CDB_ATOM_NODE* adder = both.atom(CDB_KIND_LCELL_COMB, "adder");
+    adder->set_lutmask(CDB_LUTMASK(6, 0x0000F0F00000F0F0ull));
+    both.drive(adder, DB_DATA_B);
+    both.drive(adder, DB_CARRY_IN);
+    adder->add_input_term(DB_DATA_A)->set_logical_vcc();
+    both.load(adder, DB_SUM_OUT);
+    both.load(adder, DB_COMB_OUT);
+    ASSERT_TRUE(both.util()->is_in_arithmetic_mode(adder));
+    EXPECT_EQ(sweeper_of(both)->propagate_constants_into_node(adder), 0);
+    EXPECT_EQ(adder->get_lutmask().get_value(), 0x0000F0F00000F0F0ull);
+
     // UVO: position C reads the carry-in under the LUT-mask flag, and the
     // register in QFBK mode.
     for (int bit : {CDB_ATOM_BIT_LUTMASK_FLAG, CDB_ATOM_BIT_QFBK_MODE}) {
@@ -631,6 +645,11 @@ TEST_F(SweeperTest, UvoRegistersThatCanOnlyHoldZeroAreConstants)
     EXPECT_EQ(reads(loads_zero), 0);
     n.drive(loads_zero, DB_SYNCH_DATA);
     EXPECT_EQ(reads(loads_zero), -1);
+    // A synchronous load that may switch: both data must be 0.
+    CDB_ATOM_NODE* either = reg("either", 0);
+    n.drive(either, DB_SYNCH_LOAD);
+    n.drive(either, DB_SYNCH_DATA);
+    EXPECT_EQ(reads(either), -1);
     // The synchronous load tied low: only the zero LUT is ever loaded.
     CDB_ATOM_NODE* lut_loads = reg("lut_loads", 0);
     lut_loads->add_input_term(DB_SYNCH_LOAD)->set_logical_gnd();
