@@ -1,0 +1,90 @@
+// The shift-register manager as the skew analysis and classic retiming call
+// it before recognition and reduction exist: no RAM is a shift register but
+// the scripted ones, nothing is reduced or deleted, and the preconditions
+// hold as they will for the real manager.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "cdb/cdb_atom_netlist.h"
+
+#include "morv/core/morv_expert.h"
+#include "morv/retiming/morv_shift_reg_manager.h"
+#include "../core/morv_test_env.h"
+#include "../core/morv_test_util.h"
+#include "../log_capture.h"
+
+namespace {
+
+class ShiftRegManagerTest : public MORV_CLEAN_STATE_TEST
+{};
+
+struct OBRAN_NETLIST
+{
+    OBRAN_NETLIST() : host(CDB_FAMILY_OBRAN), env(&host.cmp)
+    {
+        expert = dynamic_cast<MORV_EXPERT*>(env.get_fsyn_expert());
+    }
+    CDB_ATOM_NODE* add(int kind)
+    {
+        CDB_ATOM_NODE* node = cdb_create_atom(CDB_FAMILY_OBRAN, kind);
+        node->set_chip_db_entry(&host.chip_entry);
+        host.netlist->add_node(node);
+        return node;
+    }
+    MORV_API* api() { return expert->get_fsyn_api(); }
+
+    MORV_TEST_HOST host;
+    MORV_TEST_ENV env;
+    MORV_EXPERT* expert = nullptr;
+};
+
+}  // namespace
+
+TEST_F(ShiftRegManagerTest, NoRamIsAShiftRegisterButTheScriptedOnes)
+{
+    OBRAN_NETLIST n;
+    CDB_ATOM_NODE* ram0 = n.add(CDB_KIND_RAM);
+    CDB_ATOM_NODE* ram1 = n.add(CDB_KIND_RAM);
+    CDB_ATOM_NODE* lut = n.add(CDB_KIND_LCELL_COMB);
+    MORV_LOG_CAPTURE log(100);
+    {
+        MORV_SHIFT_REG_MANAGER manager(n.api());
+        EXPECT_EQ(internal_error_of([&] { manager.is_node_shift_register(ram0); }), "m_initialized");
+        manager.script_shift_register(ram1, 3);
+        const std::string warnings = not_available_warnings_of([&] {
+            EXPECT_TRUE(manager.initialize());
+            EXPECT_TRUE(manager.initialize());
+        });
+        EXPECT_EQ(warnings, "The recognition of RAM-based shift registers (MORV_SHIFT_REG_MANAGER::initialize) is not "
+                            "available yet in this build and is skipped.\n");
+        EXPECT_EQ(manager.is_node_shift_register(ram0), 0);
+        EXPECT_EQ(manager.is_node_shift_register(ram1), 3);
+        EXPECT_EQ(internal_error_of([&] { manager.is_node_shift_register(lut); }), "node->is_ram()");
+        // Nothing is reduced, so nothing is deleted; the grouping is gone
+        // until the next initialize.
+        EXPECT_FALSE(manager.reduce_shift_register(ram1, true));
+        EXPECT_EQ(manager.remove_queued_nodes(), 0);
+        EXPECT_EQ(manager.is_node_shift_register(ram1), 0);
+        manager.initialize();
+        EXPECT_EQ(manager.is_node_shift_register(ram1), 3);
+        manager.script_shift_register(ram1, 0);
+        manager.initialize();
+        EXPECT_EQ(manager.is_node_shift_register(ram1), 0);
+        EXPECT_EQ(n.host.netlist->get_node_count(), 3u);
+    }
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "MORV_SHIFT_REG_MANAGER Created."), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "MORV_SHIFT_REG_MANAGER Destroyed"), lines.end());
+}
+
+TEST_F(ShiftRegManagerTest, ANetlistWithoutRamsWarnsOfNothing)
+{
+    OBRAN_NETLIST n;
+    n.add(CDB_KIND_LCELL_COMB);
+    MORV_SHIFT_REG_MANAGER manager(n.api());
+    EXPECT_EQ(not_available_warnings_of([&] { manager.initialize(); }), "");
+}
