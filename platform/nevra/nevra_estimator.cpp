@@ -247,4 +247,11 @@ void NEVRA_ESTIMATOR<TYPES>::clear_all_clock_offsets()
     m_clock_offsets.clear();
 }
 
+template <typename TYPES>
+const std::vector<int>* NEVRA_ESTIMATOR<TYPES>::get_clock_offsets(const OTERM* oterm) const
+{
+    const auto found = m_clock_offsets.find(oterm);
+    return found == m_clock_offsets.end() ? nullptr : &found->second;
+}
+
 template class NEVRA_ESTIMATOR<CSU_ATOM_NETLIST_TYPES>;

@@ -76,6 +76,10 @@ public:
     void set_clock_offset_to_register(const OTERM* oterm, int capture_max, int capture_min, int launch_max,
                                       int launch_min);
     void clear_all_clock_offsets();
+    // The four values the term's register was given, null when none; how
+    // many terms have offsets (tests).
+    const std::vector<int>* get_clock_offsets(const OTERM* oterm) const;
+    size_t get_num_clock_offsets() const { return m_clock_offsets.size(); }
 
     // The estimator's own timing graph (tests, benchmarks); null before the first sync.
     const TDB_NETLIST* get_timing_graph() const { return m_tdb.get(); }

@@ -179,6 +179,8 @@ public:
     bool is_itest_enabled() const { return m_use_itest; }
     bool is_itest_current() const { return m_itest_is_current; }
     bool is_refresh_pending() const { return m_refresh_pending; }
+    // Timing data changed outside the netlist (clock skews): the next update analyses.
+    void mark_refresh_pending() { m_refresh_pending = true; }
     // The run driver switched timing engines: the next update analyses in full.
     void request_full_update();
     // Slack queries never answer from a stored timing snapshot in this build.

@@ -98,6 +98,7 @@ struct MORV_FAMILY_TIMING_TRAITS
     int m_timing_data_family;     // the exported timing tables' family (MORV_TIMING_DATA_FAMILY_ENUM); 0: none
     MORV_LB_REGISTER_KIND m_lb_register;  // registers the retiming lower bound shifts
     MORV_LB_SHAPE m_lb_shape;             // the retiming lower bound's delay shaping
+    bool m_ram_shift_registers;  // RAM blocks may form shift registers, which take optimal skews before placement
 };
 
 struct MORV_FAMILY_TRAITS
