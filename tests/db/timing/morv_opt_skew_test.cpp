@@ -85,12 +85,21 @@ public:
         d->insert_fanout(pin->get_input_term_by_type(DB_DATAIN));
         return pin;
     }
+    // A register of the family; in UVO a logic cell whose LUT feeds it.
+    CDB_ATOM_OTERM* flop(CDB_ATOM_OTERM* d)
+    {
+        if (family() != CDB_FAMILY_UVO) return reg(d, clock);
+        CDB_ATOM_NODE* cell = atom(CDB_KIND_REGISTER);
+        d->insert_fanout(cell->add_input_term(DB_DATA_A));
+        clock->insert_fanout(cell->add_input_term(DB_CLOCK));
+        return cell->add_output_term(DB_REG_OUT);
+    }
     // in -> q[0] -> first LUT levels -> q[1] -> second LUT levels -> q[2] -> out.
     void build_stages(int first, int second)
     {
-        q.push_back(reg(input_pin(), clock));
-        q.push_back(reg(luts(q[0], first), clock));
-        q.push_back(reg(luts(q[1], second), clock));
+        q.push_back(flop(input_pin()));
+        q.push_back(flop(luts(q[0], first)));
+        q.push_back(flop(luts(q[1], second)));
         output_pin(q[2]);
     }
     CDB_ATOM_NODE* node(size_t i) const { return q[i]->get_my_node(); }
@@ -252,18 +261,55 @@ TEST_F(OptSkewTest, BlocksCountOnlyTheirListedPorts)
 
 TEST_F(OptSkewTest, TheMiddleRegisterOfAnUnevenPipelineTakesALaterClock)
 {
+    // In UVO the register is the logic cell that carries it.
+    for (int family : {CDB_FAMILY_BRK, CDB_FAMILY_UVO}) {
+        SKEW_NETLIST t(family);
+        t.build_stages(3, 1);
+        t.analyse();
+        const int fom0 = t.timing()->get_figure_of_merit(false);
+        MORV_OPT_SKEW skews(t.api());
+        skews.m_alpha = RETIMING_ALPHA;
+        const int best = skews.compute_optimal_skews(0.125, false, false);
+        EXPECT_GT(skews.get_skew(t.node(1)->get_id()), 0) << family;
+        EXPECT_LT(skews.get_skew(t.node(0)->get_id()), 0) << family;
+        EXPECT_GT(best, fom0) << family;
+        // Logic cells without a register and pins have no skew.
+        EXPECT_EQ(skews.get_skew(t.clock->get_my_node()->get_id()), CDB_ILLEGAL_TSM_DELAY) << family;
+        const CDB_ATOM_NODE* lut = (*t.node(1)->begin_iterm())->get_source()->get_my_node();
+        EXPECT_EQ(skews.get_skew(lut->get_id()), CDB_ILLEGAL_TSM_DELAY) << family;
+    }
+}
+
+TEST_F(OptSkewTest, ANetlistWithoutRegistersStillMeasuresAfterPassThree)
+{
     SKEW_NETLIST t(CDB_FAMILY_BRK);
-    t.build_stages(3, 1);
+    t.output_pin(t.luts(t.input_pin(), 2));
     t.analyse();
     const int fom0 = t.timing()->get_figure_of_merit(false);
+    MORV_LOG_CAPTURE log(1);
+    MORV_OPT_SKEW skews(t.api());
+    EXPECT_EQ(skews.compute_optimal_skews(0.125, true, false), fom0);
+    EXPECT_EQ(count_lines(log, "pass="), 0);
+    EXPECT_EQ(count_lines(log, "Figure of merit is"), 2);
+    skews.build_candidate_heap(0.125);
+    EXPECT_TRUE(skews.get_candidate_heap().empty());
+}
+
+TEST_F(OptSkewTest, TheReportListsLargeSkewsAndCountsAll)
+{
+    SKEW_NETLIST t(CDB_FAMILY_BRK);
+    t.build_stages(3, 1);
+    CDB_ATOM_NODE* idle = t.flop(t.input_pin())->get_my_node();  // no fanout: skew 0
+    t.analyse();
+    MORV_LOG_CAPTURE log(100);
     MORV_OPT_SKEW skews(t.api());
     skews.m_alpha = RETIMING_ALPHA;
-    const int best = skews.compute_optimal_skews(0.125, false, false);
-    EXPECT_GT(skews.get_skew(t.node(1)->get_id()), 0);
-    EXPECT_LT(skews.get_skew(t.node(0)->get_id()), 0);
-    EXPECT_GE(best, fom0);
-    // Logic cells and pins have no skew.
-    EXPECT_EQ(skews.get_skew(t.clock->get_my_node()->get_id()), CDB_ILLEGAL_TSM_DELAY);
+    skews.compute_optimal_skews(0.125, true, false);
+    ASSERT_EQ(skews.get_skew(idle->get_id()), 0);
+    EXPECT_EQ(count_lines(log, "**** ALL SKEWS ****"), 1);
+    EXPECT_EQ(count_lines(log, "(TYPE:FF)"), 3);
+    EXPECT_EQ(count_lines(log, "NODE <" + std::to_string(idle->get_id()) + ">"), 0);
+    EXPECT_EQ(count_lines(log, "NUMBER OF NODES: 4"), 1);
 }
 
 TEST_F(OptSkewTest, ThePassesEndOnAFallingFigureOrSmallSteps)
@@ -308,6 +354,12 @@ TEST_F(OptSkewTest, ThePassesEndOnAFallingFigureOrSmallSteps)
         EXPECT_EQ(count_lines(log, " pass=004"), 1);
         EXPECT_EQ(count_lines(log, "Figure of merit is"), 2);
         EXPECT_EQ(count_lines(log, "lb_ret_params(alpha=0.249000, exit=0.000000, beta=0.300000)"), 1);
+        // Each pass asks the timing of the pass before: the steps shrink.
+        std::vector<std::string> steps;
+        for (const std::string& line : log.lines())
+            if (line.find("pass=00") != std::string::npos) steps.push_back(line.substr(line.find(':')));
+        ASSERT_EQ(steps.size(), 5u);
+        EXPECT_NE(steps[0], steps[1]);
     }
 }
 
