@@ -19,14 +19,12 @@ MORV_SHIFT_REG_MANAGER::MORV_SHIFT_REG_MANAGER(MORV_API* api) : m_api(api)
 
 MORV_SHIFT_REG_MANAGER::~MORV_SHIFT_REG_MANAGER()
 {
-    MORV_ASSERT_TEXT(!m_nodes_to_remove.size(), "!m_nodes_to_remove.size()");
     MORV_DEBUG_STREAM::print(100, "MORV_SHIFT_REG_MANAGER Destroyed");
 }
 
 bool MORV_SHIFT_REG_MANAGER::initialize()
 {
     m_initialized = true;
-    MORV_ASSERT_TEXT(!m_nodes_to_remove.size(), "!m_nodes_to_remove.size()");
     m_node_sr_id.clear();
     m_atom_netlist = m_api->get_atom_netlist();
     MORV_ASSERT_TEXT(m_atom_netlist, "m_atom_netlist");
@@ -63,19 +61,12 @@ bool MORV_SHIFT_REG_MANAGER::reduce_shift_register(CDB_ATOM_NODE* node, bool)
     return false;
 }
 
+// No reduction queues anything to delete yet.
 int MORV_SHIFT_REG_MANAGER::remove_queued_nodes()
 {
-    int deleted = 0;
-    for (uint32_t id : m_nodes_to_remove) {
-        CDB_ATOM_NODE* node = m_api->get_node(static_cast<int>(id));
-        if (node == nullptr) continue;
-        m_api->delete_node(node);
-        ++deleted;
-    }
-    m_nodes_to_remove.clear();
     // Until the next initialize no RAM is a shift register.
     m_node_sr_id.clear();
-    return deleted;
+    return 0;
 }
 
 void MORV_SHIFT_REG_MANAGER::script_shift_register(const CDB_ATOM_NODE* ram, int sr_id)

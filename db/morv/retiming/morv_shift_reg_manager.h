@@ -13,7 +13,6 @@
 
 #include <cstdint>
 #include <map>
-#include <vector>
 
 class MORV_API;
 class MORV_NET_UTIL;
@@ -49,7 +48,6 @@ public:
 private:
     std::map<uint32_t, int> m_scripted_sr_ids;  // by atom id
     std::map<uint32_t, int> m_node_sr_id;       // the grouping of the last initialize
-    std::vector<uint32_t> m_nodes_to_remove;
     CDB_ATOM_NETLIST* m_atom_netlist = nullptr;
     MORV_NET_UTIL* m_net_util;
     MORV_CDB_INTERFACE* m_fsyn_cdb_interface;

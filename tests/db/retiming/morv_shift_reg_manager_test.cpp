@@ -66,7 +66,12 @@ TEST_F(ShiftRegManagerTest, NoRamIsAShiftRegisterButTheScriptedOnes)
         EXPECT_EQ(internal_error_of([&] { manager.is_node_shift_register(lut); }), "node->is_ram()");
         // Nothing is reduced, so nothing is deleted; the grouping is gone
         // until the next initialize.
-        EXPECT_FALSE(manager.reduce_shift_register(ram1, true));
+        EXPECT_EQ(not_available_warnings_of([&] {
+                      EXPECT_FALSE(manager.reduce_shift_register(ram1, true));
+                      EXPECT_FALSE(manager.reduce_shift_register(ram1, false));
+                  }),
+                  "The reduction of RAM-based shift registers (MORV_SHIFT_REG_MANAGER::reduce_shift_register) is not "
+                  "available yet in this build and is skipped.\n");
         EXPECT_EQ(manager.remove_queued_nodes(), 0);
         EXPECT_EQ(manager.is_node_shift_register(ram1), 0);
         manager.initialize();

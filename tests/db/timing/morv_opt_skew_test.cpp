@@ -219,6 +219,7 @@ TEST_F(OptSkewTest, RegistersAroundACarryChainMoveWithTheirGroupWhenItDecides)
     CDB_ATOM_NODE* feeder = f0;
     EXPECT_EQ(step(feeder, {{f0, {0.2, 0.6}}, {f1, {0.05, 0.02}}}), MORV_OPT_SKEW::skew_step(0.05, 0.02, 0.5));
     EXPECT_EQ(step(feeder, {{f0, {0.2, 0.6}}, {f1, {0.05, 0.1}}}), MORV_OPT_SKEW::skew_step(0.2, 0.6, 0.5));
+    EXPECT_EQ(step(feeder, {{f0, {0.2, 0.6}}, {f1, {0.05, 0.05}}}), 0);
     EXPECT_NE(MORV_OPT_SKEW::skew_step(0.05, 0.02, 0.5), MORV_OPT_SKEW::skew_step(0.2, 0.6, 0.5));
 }
 
@@ -278,6 +279,21 @@ TEST_F(OptSkewTest, TheMiddleRegisterOfAnUnevenPipelineTakesALaterClock)
         const CDB_ATOM_NODE* lut = (*t.node(1)->begin_iterm())->get_source()->get_my_node();
         EXPECT_EQ(skews.get_skew(lut->get_id()), CDB_ILLEGAL_TSM_DELAY) << family;
     }
+}
+
+TEST_F(OptSkewTest, AUvoRegistersInputSideHasItsLutOnlyWhenTheLutFeedsIt)
+{
+    SKEW_NETLIST t(CDB_FAMILY_UVO);
+    t.build_stages(3, 1);
+    t.analyse();
+    CDB_ATOM_NODE* middle = t.node(1);
+    MORV_OPT_SKEW skews(t.api());
+    PROBE::prepare(skews);
+    EXPECT_LT(skews.get_input_slack_ratio(middle), 0.125);
+    // A synchronous load tied high takes the LUT out of the register's path.
+    middle->add_input_term(DB_SYNCH_LOAD)->set_logical_vcc();
+    PROBE::prepare(skews);
+    EXPECT_EQ(skews.get_input_slack_ratio(middle), 1.0);
 }
 
 TEST_F(OptSkewTest, ANetlistWithoutRegistersStillMeasuresAfterPassThree)
@@ -427,11 +443,20 @@ TEST_F(OptSkewTest, ProtectedRegistersKeepSkewZero)
     dont_touch.dont_touch = true;
     t.node(1)->set_assignments(dont_touch);
     t.analyse();
+    TDB_EDGE* clock_edge = nullptr;
+    for (TDB_EDGE* e : tdc_get_accessories()->get_tdb_netlist()->edge_table())
+        if (e != nullptr && e->is_clock() && e->get_dst_node()->get_atom_id() == static_cast<int>(t.node(1)->get_id()))
+            clock_edge = e;
+    ASSERT_NE(clock_edge, nullptr);
+    clock_edge->get_delay()->set_delay(0, 40, 35, 20, 25);
     MORV_OPT_SKEW skews(t.api());
     skews.m_alpha = RETIMING_ALPHA;
-    skews.compute_optimal_skews(0.125, true, false);
+    skews.compute_optimal_skews(0.125, false, false);
     EXPECT_EQ(skews.get_skew(t.node(1)->get_id()), 0);
     EXPECT_NE(skews.get_skew(t.node(0)->get_id()), 0);
+    // Its clock edge takes no step, but one delay in every place.
+    EXPECT_EQ(clock_edge->get_min_ic_delay(), 40);
+    EXPECT_EQ(clock_edge->get_delay()->get_delay(0, TDB_MAX, 1), 40);
 }
 
 TEST_F(OptSkewTest, MacBlocksMoveOnlyBeforePlacement)
@@ -586,6 +611,27 @@ TEST_F(OptSkewTest, TheHeapGivesRamsFirstThenTheLargestSkews)
     EXPECT_EQ(order, (std::vector<const CDB_ATOM_NODE*>{ram, c, b, a}));
 }
 
+TEST_F(OptSkewTest, TheHeapJudgesCriticalityOnTheTimingItIsBuiltOn)
+{
+    SKEW_NETLIST t(CDB_FAMILY_BRK);
+    t.build_stages(3, 1);
+    t.analyse();
+    MORV_OPT_SKEW skews(t.api());
+    skews.compute_optimal_skews(0.125, true, false);
+    auto first_limited = [&] {
+        skews.build_candidate_heap(0.125);
+        for (MORV_OPT_SKEW::CANDIDATE_HEAP& heap = skews.get_candidate_heap(); !heap.empty(); heap.pop())
+            if (heap.top().node == t.node(0)) return heap.top().is_limited;
+        return false;
+    };
+    EXPECT_TRUE(first_limited());
+    // The long stage now starts at the input pin: the first register
+    // drives nothing.
+    t.q[0]->get_first_fanout()->insert_fanin(t.node(0)->get_input_term_by_type(DB_DATAIN)->get_source());
+    t.analyse();
+    EXPECT_FALSE(first_limited());
+}
+
 TEST_F(OptSkewTest, MobilitiesShrinkByTheirRateAndComeBackWhole)
 {
     SKEW_NETLIST t(CDB_FAMILY_BRK);
@@ -636,6 +682,13 @@ TEST_F(OptSkewTest, ARetimingAwareIterationTakesItsSkewsOffOnEitherBackEnd)
             EXPECT_NE(t.timing()->get_figure_of_merit(false), fom0) << estimator;
         }
         EXPECT_TRUE(t.timing()->is_refresh_pending());
+        t.timing()->update_timing();
+        EXPECT_EQ(t.timing()->get_figure_of_merit(false), fom0) << estimator;
+        // Taken off once only.
+        MORV_OPT_SKEW again(t.api());
+        again.compute_optimal_skews(0.125, false, false);
+        EXPECT_TRUE(again.restore_skews());
+        EXPECT_FALSE(again.restore_skews());
         t.timing()->update_timing();
         EXPECT_EQ(t.timing()->get_figure_of_merit(false), fom0) << estimator;
         EXPECT_EQ(t.clock_edge_delays(), edges);

@@ -348,6 +348,7 @@ TEST(OptimalSkews, WrittenSkewsStayUntilTheBackEndRewritesThem)
     c.timing->run_estimator_timing_analysis();
     EXPECT_EQ(c.timing->get_figure_of_merit(false), fom1);
     EXPECT_TRUE(skews.restore_skews());
+    EXPECT_FALSE(skews.restore_skews());
     c.timing->update_timing();
     EXPECT_EQ(c.timing->get_figure_of_merit(false), fom0);
     c.timing->switch_to_tdc_mode(false);
