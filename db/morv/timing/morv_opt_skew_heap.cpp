@@ -54,8 +54,7 @@ bool MORV_SKEW_CANDIDATE_ORDER::operator()(const MORV_SKEW_CANDIDATE& a, const M
 }
 
 // Every element with a skew, registers included whatever their skew; the
-// users drop small skews themselves. A node deleted since the computation
-// is left out.
+// users drop small skews themselves.
 void MORV_OPT_SKEW::build_candidate_heap(double sr_threshold)
 {
     while (!m_candidate_heap.empty()) m_candidate_heap.pop();
@@ -67,7 +66,11 @@ void MORV_OPT_SKEW::build_candidate_heap(double sr_threshold)
     for (size_t i = 0; i < m_skews.size(); ++i) {
         if (m_skews[i] == CDB_ILLEGAL_TSM_DELAY) continue;
         CDB_ATOM_NODE* node = m_fsyn_api->get_node(static_cast<int>(m_id_base + i));
-        if (node == nullptr) continue;
+        // Gone since the computation, or (a logic cell that lost its
+        // register) no longer an element that takes a skew.
+        if (node == nullptr ||
+            !(is_register_element(node) || node->is_ram() || node->is_mac_mult() || node->is_mac_out()))
+            continue;
         candidates.push_back({node, m_skews[i], node->is_ram() ? 1 : 0, is_skew_limited(node, sr_threshold)});
     }
     m_candidate_heap = CANDIDATE_HEAP(MORV_SKEW_CANDIDATE_ORDER(), std::move(candidates));

@@ -664,6 +664,20 @@ TEST_F(OptSkewTest, TheHeapLeavesOutARegisterDeletedSinceTheComputation)
     for (; !heap.empty(); heap.pop()) EXPECT_NE(heap.top().node->get_id(), extra_id);
 }
 
+TEST_F(OptSkewTest, TheHeapLeavesOutALogicCellThatLostItsRegister)
+{
+    SKEW_NETLIST t(CDB_FAMILY_UVO);
+    t.build_stages(3, 1);
+    t.analyse();
+    MORV_OPT_SKEW skews(t.api());
+    skews.compute_optimal_skews(0.125, true, false);
+    t.q[1]->remove_all_fanouts();
+    skews.build_candidate_heap(0.125);
+    MORV_OPT_SKEW::CANDIDATE_HEAP& heap = skews.get_candidate_heap();
+    EXPECT_EQ(heap.size(), 2u);
+    for (; !heap.empty(); heap.pop()) EXPECT_NE(heap.top().node, t.node(1));
+}
+
 // ------------------------------------------------------------------ retiming-aware iterations
 
 TEST_F(OptSkewTest, ARetimingAwareIterationTakesItsSkewsOffOnEitherBackEnd)
