@@ -193,9 +193,6 @@ TEST(OptimalSkews, EveryBundledDesignGetsABoundAndItsClockEdgesBack)
                 EXPECT_EQ(c.clock_edge_delays(), edges) << where;
                 c.timing->perform_timing_analysis();
                 EXPECT_EQ(c.timing->get_figure_of_merit(false), fom0) << where;
-                std::printf("%-40s %-5s %-8s period %6d  fom %8d  bound %8d\n", path.c_str(),
-                            family == CDB_FAMILY_BRK ? "BRK" : "OBRAN", placed ? "placed" : "unplaced", c.period, fom0,
-                            bound);
             }
 }
 
@@ -352,4 +349,27 @@ TEST(OptimalSkews, WrittenSkewsStayUntilTheBackEndRewritesThem)
     c.timing->update_timing();
     EXPECT_EQ(c.timing->get_figure_of_merit(false), fom0);
     c.timing->switch_to_tdc_mode(false);
+}
+
+// The figures of the closing note, by hand:
+//   test_host_skew --gtest_also_run_disabled_tests --gtest_filter='*Figures*'
+// per design, family and flow point: the period, the figure of merit before,
+// the bound with the default tuning and with classic retiming's.
+TEST(OptimalSkews, DISABLED_FiguresPerDesign)
+{
+    std::printf("%-38s %-5s %-8s %7s %8s %8s %8s\n", "design", "fam", "point", "period", "fom", "bound", "rtm");
+    for (int family : {CDB_FAMILY_BRK, CDB_FAMILY_OBRAN})
+        for (const std::string& path : designs_to_run(family))
+            for (bool placed : {false, true}) {
+                SKEW_COMPILE c(source(path), family, placed);
+                const int fom0 = c.timing->get_figure_of_merit(false);
+                MORV_OPT_SKEW skews(c.api);
+                const int bound = skews.compute_optimal_skews(0.125, true, false);
+                MORV_OPT_SKEW retiming(c.api);
+                tune_for_retiming(retiming);
+                const int retiming_bound = retiming.compute_optimal_skews(0.125, true, false);
+                std::printf("%-38s %-5s %-8s %7d %8d %8d %8d\n", path.c_str(),
+                            family == CDB_FAMILY_BRK ? "BRK" : "OBRAN", placed ? "placed" : "unplaced", c.period, fom0,
+                            bound, retiming_bound);
+            }
 }
