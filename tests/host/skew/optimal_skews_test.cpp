@@ -100,7 +100,7 @@ public:
 
 // A compile of one design in one family, before placement (inside
 // FIT_EARLY) or after it (inside LATE), timed by the component at a period
-// of 90 % of its critical path, as morv-fit derives it.
+// of 90 % of its critical path before placement, as morv-fit derives it.
 struct SKEW_COMPILE
 {
     SKEW_COMPILE(const std::string& path, int family, bool after_placement) : placed(after_placement)
@@ -109,11 +109,11 @@ struct SKEW_COMPILE
         BLIF_READER reader(family);
         design = std::make_unique<HOST_DESIGN>(family, reader.read_file(path));
         env = std::make_unique<HOST_ENV>(*design);
+        derive_period();
         if (placed) {
             env->place_unplaced_atoms();
             env->set_placed(true);
         }
-        derive_period();
         expert = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert());
         api = expert->get_fsyn_api();
         timing = api->get_fsyn_timing();
