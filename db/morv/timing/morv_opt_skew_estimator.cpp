@@ -2,6 +2,10 @@
 // step becomes a clock offset of the register outputs the element drives,
 // which the estimator's next analysis applies.
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+
 #include "cdb/cdb_atom_netlist.h"
 #include "cut/cut_block_util.h"
 #include "nevra/nevra_estimator.h"
@@ -35,7 +39,8 @@ void MORV_OPT_SKEW::estimator_pass(PASS& pass)
             if (!element_delta(node, kind, pass, delta)) continue;
             // A block with several clocks sums the steps of all of them.
             int* skew = skew_slot(node->get_id());
-            *skew = (*skew == CDB_ILLEGAL_TSM_DELAY ? 0 : *skew) + delta;
+            const int64_t sum = static_cast<int64_t>(*skew == CDB_ILLEGAL_TSM_DELAY ? 0 : *skew) + delta;
+            *skew = static_cast<int>(std::clamp<int64_t>(sum, INT_MIN + 1, INT_MAX));
             if (delta == 0) continue;
             pass.add(delta);
             apply_estimator_step(node, kind, clock, delta);
