@@ -70,8 +70,11 @@ void MORV_API::assert_fl_family(const char* text) const
 CUT_ATOM_MORLIN_LEGALIZER* MORV_API::get_atom_legalizer()
 {
     assert_fl_family("get_base_family_code() == DEV_FAMILY_MORLIN");
-    if (m_atom_legalizer == nullptr)
+    if (m_atom_legalizer == nullptr) {
         m_atom_legalizer = MORV_MAKE_OWNER(CUT_ATOM_MORLIN_LEGALIZER, get_device_fl_info());
+        MORV_ASSERT(m_morv_env);
+        m_atom_legalizer->set_boundary_port_manager(m_morv_env->get_boundary_port_manager());
+    }
     MORV_ASSERT(m_atom_legalizer);
     return m_atom_legalizer.get();
 }

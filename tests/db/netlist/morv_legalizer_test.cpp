@@ -1,0 +1,520 @@
+// The MRL legaliser over small netlists: with the host's stand-in rule the
+// legalised netlist computes what it computed before; with scripted records
+// each record kind does what it says, and records that take away cells still
+// waiting for their turn are survived.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cut/cut_atom_util.h"
+#include "cut/cut_morlin_legalizer.h"
+#include "dev/dev_device.h"
+#include "hdb/hdb_instance_name.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_expert.h"
+#include "morv/netlist/morv_chip_map.h"
+#include "morv/netlist/morv_legalizer.h"
+#include "morv/netlist/morv_net_util.h"
+#include "../core/morv_test_env.h"
+#include "../core/morv_test_util.h"
+
+namespace {
+
+uint64_t and_of(unsigned inputs)
+{
+    uint64_t mask = 0;
+    for (unsigned row = 0; row < 64; ++row)
+        if ((row & inputs) == inputs) mask |= uint64_t(1) << row;
+    return mask;
+}
+
+uint64_t wire(int k)
+{
+    return and_of(1u << k);
+}
+
+int id_of(const CDB_ATOM_NODE* node)
+{
+    return static_cast<int>(node->get_id());
+}
+
+// An MRL compile over a hand-built netlist.
+class LEGALIZER_NETLIST
+{
+public:
+    LEGALIZER_NETLIST() : m_host(CDB_FAMILY_MRL), m_env(&m_host.cmp)
+    {
+        m_api = dynamic_cast<MORV_EXPERT*>(m_env.get_fsyn_expert())->get_fsyn_api();
+    }
+
+    MORV_API* api() const { return m_api; }
+    CUT_ATOM_MORLIN_LEGALIZER* host() const { return m_api->get_atom_legalizer(); }
+    CDB_ATOM_NETLIST* netlist() const { return m_host.netlist.get(); }
+    MORV_NET_UTIL* util() const { return m_api->get_fsyn_net_util(); }
+
+    CDB_ATOM_NODE* atom(int kind, const std::string& name)
+    {
+        CDB_ATOM_NODE* node = cdb_create_atom(CDB_FAMILY_MRL, kind, m_host.names.find_or_create_path(name, 0));
+        node->set_chip_db_entry(&m_host.chip_entry);
+        netlist()->add_node(node);
+        return node;
+    }
+    CDB_ATOM_OTERM* source()
+    {
+        CDB_ATOM_OTERM* out = atom(CDB_KIND_IO, "src" + std::to_string(m_count++))->add_output_term(DB_DATA_OUT);
+        m_sources.push_back(out);
+        return out;
+    }
+    // A combinational cell whose comb-out drives an output pin; each input
+    // given a source is driven by it.
+    CDB_ATOM_NODE* cell(const std::string& name, uint64_t mask, const std::vector<CDB_ATOM_OTERM*>& inputs)
+    {
+        CDB_ATOM_NODE* node = atom(CDB_KIND_LCELL_COMB, name);
+        for (size_t k = 0; k < inputs.size(); ++k) {
+            CDB_ATOM_ITERM* iterm = node->add_input_term(DB_DATA_A + static_cast<int>(k));
+            if (inputs[k] != nullptr) inputs[k]->insert_fanout(iterm);
+        }
+        node->set_lutmask(CDB_LUTMASK(6, mask));
+        CDB_ATOM_OTERM* out = node->add_output_term(DB_COMB_OUT, m_host.names.find_or_create_path(name, 0));
+        out->insert_fanout(atom(CDB_KIND_IO, "pin" + std::to_string(m_count++))->add_input_term(DB_DATAIN));
+        return node;
+    }
+    // The truth table of an output over every source made so far.
+    uint64_t function_of(const CDB_ATOM_OTERM* out) const
+    {
+        uint64_t table = 0;
+        for (unsigned row = 0; row < (1u << m_sources.size()); ++row) {
+            std::map<const CDB_ATOM_OTERM*, unsigned> values;
+            for (size_t i = 0; i < m_sources.size(); ++i) values[m_sources[i]] = (row >> i) & 1u;
+            if (value_of(out, values)) table |= uint64_t(1) << row;
+        }
+        return table;
+    }
+    // Every combinational cell the host judges legal.
+    bool all_cells_legal() const
+    {
+        for (CDB_ATOM_NODE* node : *netlist())
+            if (node->is_lcell_comb() && !host()->is_node_legal(node)) return false;
+        return true;
+    }
+    int count_cells() const
+    {
+        int n = 0;
+        for (CDB_ATOM_NODE* node : *netlist()) n += node->is_lcell_comb() ? 1 : 0;
+        return n;
+    }
+
+private:
+    static unsigned read(const CDB_ATOM_ITERM* iterm, const std::map<const CDB_ATOM_OTERM*, unsigned>& values)
+    {
+        if (iterm == nullptr || !iterm->is_connected()) return 0;
+        if (!iterm->is_driven()) return iterm->is_logical_vcc() ? 1 : 0;
+        return value_of(iterm->get_source(), values) ^ (iterm->reads_complemented() ? 1u : 0u);
+    }
+    static unsigned value_of(const CDB_ATOM_OTERM* out, const std::map<const CDB_ATOM_OTERM*, unsigned>& values)
+    {
+        auto found = values.find(out);
+        if (found != values.end()) return found->second;
+        const CDB_ATOM_NODE* node = out->get_my_node();
+        unsigned in[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT];
+        for (int i = 0; i < CDB_ATOM_NODE::EVALUATE_INPUT_COUNT; ++i)
+            in[i] = read(node->get_input_term_by_type(CDB_ATOM_NODE::EVALUATE_INPUT_PORTS[i]), values);
+        return node->evaluate_output(out->get_usage(), in);
+    }
+
+    MORV_TEST_HOST m_host;
+    MORV_TEST_ENV m_env;
+    MORV_API* m_api = nullptr;
+    std::vector<CDB_ATOM_OTERM*> m_sources;
+    int m_count = 0;
+};
+
+// A script whose cells are illegal until the legaliser has asked for their
+// records once; the records of each cell are given, the calls recorded.
+struct SCRIPTED_HOST
+{
+    std::map<int, std::function<CUT_ATOM_MODIFIED_NODE_LIST(CDB_ATOM_NODE*)>> records;
+    std::set<int> illegal;
+    std::vector<int> calls;
+
+    void install(CUT_ATOM_MORLIN_LEGALIZER* host)
+    {
+        CUT_MORLIN_SCRIPT script;
+        script.is_node_legal = [this](const CDB_ATOM_NODE* node) { return illegal.count(id_of(node)) == 0; };
+        script.legalize_node = [this](CDB_ATOM_NODE* node) {
+            const int id = id_of(node);
+            calls.push_back(id);
+            illegal.erase(id);
+            auto found = records.find(id);
+            auto list = std::make_unique<CUT_ATOM_MODIFIED_NODE_LIST>();
+            if (found != records.end()) *list = found->second(node);
+            return list;
+        };
+        host->set_script(script);
+    }
+};
+
+CUT_ATOM_MODIFIED_NODE_S record(int id, int kind, CDB_ATOM_NODE* node)
+{
+    CUT_ATOM_MODIFIED_NODE_S r;
+    r.id = id;
+    r.kind = kind;
+    r.node = node;
+    return r;
+}
+
+CUT_ATOM_MODIFIED_ITERM_S entry(int port_type, bool connect, CDB_ATOM_OTERM* source = nullptr, int source_id = -1)
+{
+    CUT_ATOM_MODIFIED_ITERM_S e;
+    e.port_type = port_type;
+    e.connect = connect;
+    e.source_oterm = source;
+    e.source_id = source_id;
+    return e;
+}
+
+class MorvLegalizerTest : public MORV_CLEAN_STATE_TEST
+{};
+
+}  // namespace
+
+TEST_F(MorvLegalizerTest, LegalNetlistLosesOnlyTheInputsItsMasksIgnore)
+{
+    LEGALIZER_NETLIST n;
+    CDB_ATOM_OTERM* a = n.source();
+    CDB_ATOM_OTERM* b = n.source();
+    CDB_ATOM_NODE* plain = n.cell("plain", wire(0), {a, b});
+    CDB_ATOM_NODE* chain = n.cell("chain", wire(0), {a, b});
+    n.source()->insert_fanout(chain->add_input_term(DB_CARRY_IN));
+    CDB_ATOM_NODE* extended = n.cell("extended", wire(0), {a, b});
+    n.source()->insert_fanout(extended->add_input_term(DB_DATA_G));
+    const int cells = n.count_cells();
+
+    MORV_LEGALIZER legalizer(n.api());
+    EXPECT_EQ(legalizer.legalize_netlist(), 0);
+    EXPECT_FALSE(plain->get_input_term_by_type(DB_DATA_B)->is_connected());
+    EXPECT_TRUE(plain->get_input_term_by_type(DB_DATA_A)->is_connected());
+    EXPECT_TRUE(chain->get_input_term_by_type(DB_DATA_B)->is_connected());
+    EXPECT_TRUE(extended->get_input_term_by_type(DB_DATA_B)->is_connected());
+    EXPECT_EQ(n.count_cells(), cells);
+}
+
+TEST_F(MorvLegalizerTest, RegisterFLIdIsFixedOnceAndThenNotCounted)
+{
+    LEGALIZER_NETLIST n;
+    CDB_ATOM_NODE* reg = n.atom(CDB_KIND_REGISTER, "reg");
+    MORV_LEGALIZER legalizer(n.api());
+    EXPECT_EQ(legalizer.legalize_netlist(), 1);
+    EXPECT_NE(n.api()->get_stored_fl_id(reg), DEV_ILLEGAL_FL_ID);
+    EXPECT_EQ(n.api()->get_stored_fl_id(reg), n.api()->get_fl_id_from_atom_properties(reg));
+    EXPECT_EQ(legalizer.legalize_netlist(), 0);
+}
+
+TEST_F(MorvLegalizerTest, RotatedAndDecomposedCellsComputeWhatTheyComputedBefore)
+{
+    LEGALIZER_NETLIST n;
+    std::vector<CDB_ATOM_OTERM*> s;
+    for (int i = 0; i < 6; ++i) s.push_back(n.source());
+    // Five driven inputs B..F, one inverted: rotated.
+    CDB_ATOM_NODE* five = n.cell("five", and_of(0x3E), {nullptr, s[1], s[2], s[3], s[4], s[5]});
+    five->get_input_term_by_type(DB_DATA_C)->set_invert();
+    // Six inputs: split into two new cells and a multiplexer, also when
+    // every input is inverted. With some inputs inverted, a rotation that
+    // brings one to F can be legal.
+    CDB_ATOM_NODE* six = n.cell("six", and_of(0x3F), s);
+    CDB_ATOM_NODE* six_inverted = n.cell("inverted", and_of(0x3F), s);
+    for (int k = 0; k < 6; ++k) six_inverted->get_input_term_by_type(DB_DATA_A + k)->set_invert();
+    CDB_ATOM_NODE* two_inverted = n.cell("two", and_of(0x3F), s);
+    two_inverted->get_input_term_by_type(DB_DATA_A)->set_invert();
+    two_inverted->get_input_term_by_type(DB_DATA_F)->set_invert();
+    // Six inputs, one tied to VCC: five left, rotated.
+    CDB_ATOM_NODE* tied = n.cell("tied", and_of(0x3F), {nullptr, s[1], s[2], s[3], s[4], s[0]});
+    tied->get_input_term_by_type(DB_DATA_A)->set_vcc();
+    tied->get_input_term_by_type(DB_DATA_D)->set_invert();
+    n.api()->reset_fsyn_chip_map(false);
+    MORV_LOC where;
+    where.x = 2;
+    where.y = 3;
+    n.api()->get_fsyn_chip_map()->set_node_location(id_of(six), where);
+
+    const std::vector<CDB_ATOM_NODE*> cells_to_fix = {five, six, six_inverted, two_inverted, tied};
+    std::vector<uint64_t> before;
+    for (CDB_ATOM_NODE* node : cells_to_fix) {
+        ASSERT_FALSE(n.host()->is_node_legal(node));
+        before.push_back(n.function_of(node->get_output_term_by_type(DB_COMB_OUT)));
+    }
+    const int cells = n.count_cells();
+    MORV_LEGALIZER legalizer(n.api());
+    EXPECT_EQ(legalizer.legalize_netlist(), 5);
+    EXPECT_TRUE(n.all_cells_legal());
+    EXPECT_EQ(n.count_cells(), cells + 4);
+    int index = 0;
+    for (CDB_ATOM_NODE* node : cells_to_fix)
+        EXPECT_EQ(n.function_of(node->get_output_term_by_type(DB_COMB_OUT)), before[index++]) << index;
+    // The new cells are named after the split cell and sit in its LAB.
+    int named = 0;
+    for (CDB_ATOM_NODE* node : *n.netlist()) {
+        if (!node->is_lcell_comb() || node->get_instance_name()->get_short_hpath().find("six_LEGAL") != 0) continue;
+        ++named;
+        MORV_LOC location;
+        ASSERT_TRUE(n.api()->get_fsyn_chip_map()->get_node_location(id_of(node), &location));
+        EXPECT_EQ(location.x, 2);
+        EXPECT_EQ(location.y, 3);
+    }
+    EXPECT_EQ(named, 2);
+}
+
+TEST_F(MorvLegalizerTest, RecordKindsNewNodeIntermsLutmaskAndDoNothing)
+{
+    LEGALIZER_NETLIST n;
+    CDB_ATOM_OTERM* s0 = n.source();
+    CDB_ATOM_OTERM* s1 = n.source();
+    CDB_ATOM_OTERM* s2 = n.source();
+    CDB_ATOM_NODE* x = n.cell("x", and_of(0x1F), {s0, s1, s2, nullptr, s0});
+    x->get_input_term_by_type(DB_DATA_B)->set_invert();
+    CDB_ATOM_NODE* y = n.cell("y", wire(0), {s0});
+    CDB_ATOM_OTERM* x_out = x->get_output_term_by_type(DB_COMB_OUT);
+    CDB_ATOM_ITERM* pin = x_out->get_first_fanout();
+    n.api()->reset_fsyn_chip_map(false);
+    MORV_LOC where;
+    where.x = 1;
+    where.y = 4;
+    n.api()->get_fsyn_chip_map()->set_node_location(id_of(x), where);
+
+    SCRIPTED_HOST script;
+    script.illegal = {id_of(x)};
+    script.records[id_of(x)] = [&](CDB_ATOM_NODE* node) {
+        CUT_ATOM_MODIFIED_NODE_LIST list;
+        CUT_ATOM_MODIFIED_NODE_S fresh = record(10, CUT_MODIFICATION_NEW_NODE, nullptr);
+        fresh.oterm = x_out;
+        fresh.modified_iterms = {entry(DB_DATA_A, true, s2)};
+        fresh.lutmask = ~wire(0);
+        list.push_back(fresh);
+        CUT_ATOM_MODIFIED_NODE_S rewire = record(11, CUT_MODIFICATION_ITERMS, node);
+        rewire.modified_iterms = {entry(DB_DATA_B, true, nullptr, 10), entry(DB_DATA_C, false), entry(DB_DATA_D, true),
+                                  entry(DB_DATA_E, true)};
+        rewire.modified_iterms[0].global_type = 3;
+        rewire.modified_iterms[2].tie_to_vcc = true;
+        rewire.modified_iterms[3].tie_to_gnd = true;
+        list.push_back(rewire);
+        list.push_back(record(12, CUT_MODIFICATION_DO_NOTHING, node));
+        CUT_ATOM_MODIFIED_NODE_S mask = record(13, CUT_MODIFICATION_LUTMASK, node);
+        mask.lutmask = wire(1);
+        list.push_back(mask);
+        CUT_ATOM_MODIFIED_NODE_S both = record(14, CUT_MODIFICATION_ITERMS_AND_LUTMASK, y);
+        both.modified_iterms = {entry(DB_DATA_B, true, s1)};
+        both.lutmask = wire(1);
+        list.push_back(both);
+        return list;
+    };
+    script.install(n.host());
+    MORV_LEGALIZER legalizer(n.api());
+    EXPECT_EQ(legalizer.legalize_netlist(), 1);
+    EXPECT_EQ(script.calls, std::vector<int>{id_of(x)});
+
+    // NEW_NODE: the new cell took over x's output, its name and its sink.
+    EXPECT_EQ(x->get_output_term_by_type(DB_COMB_OUT), nullptr);
+    CDB_ATOM_NODE* fresh = pin->get_source()->get_my_node();
+    ASSERT_NE(fresh, x);
+    EXPECT_EQ(pin->get_source()->get_instance_name()->get_short_hpath(), "x");
+    EXPECT_EQ(fresh->get_instance_name()->get_short_hpath().find("x_LEGAL"), 0u);
+    EXPECT_EQ(fresh->get_input_term_by_type(DB_DATA_A)->get_source(), s2);
+    EXPECT_EQ(fresh->get_lutmask().get_value(), ~wire(0));
+    EXPECT_EQ(n.api()->get_stored_fl_id(fresh), n.api()->get_fl_id_from_atom_properties(fresh));
+    MORV_LOC location;
+    ASSERT_TRUE(n.api()->get_fsyn_chip_map()->get_node_location(id_of(fresh), &location));
+    EXPECT_EQ(location.x, 1);
+    EXPECT_EQ(location.y, 4);
+    // ITERMS: B now reads the new cell by its record id, still inverted,
+    // with the entry's settings; C is disconnected, D and E tied.
+    CDB_ATOM_ITERM* b = x->get_input_term_by_type(DB_DATA_B);
+    EXPECT_EQ(b->get_source()->get_my_node(), fresh);
+    EXPECT_TRUE(b->is_inverted());
+    EXPECT_EQ(b->get_global(), 3);
+    EXPECT_FALSE(x->get_input_term_by_type(DB_DATA_C)->is_connected());
+    EXPECT_TRUE(x->get_input_term_by_type(DB_DATA_D)->is_vcc());
+    EXPECT_TRUE(x->get_input_term_by_type(DB_DATA_E)->is_gnd());
+    // DO_NOTHING and LUTMASK: the FL id and the new mask.
+    EXPECT_EQ(n.api()->get_stored_fl_id(x), n.api()->get_fl_id_from_atom_properties(x));
+    EXPECT_EQ(x->get_lutmask().get_value(), wire(1));
+    // ITERMS_AND_LUTMASK on another cell: terms first, then the mask.
+    EXPECT_EQ(y->get_input_term_by_type(DB_DATA_B)->get_source(), s1);
+    EXPECT_EQ(y->get_lutmask().get_value(), wire(1));
+}
+
+TEST_F(MorvLegalizerTest, LatchDescriptionFollowsTheMaskWordsAndTheDataInputs)
+{
+    LEGALIZER_NETLIST n;
+    CDB_ATOM_OTERM* s0 = n.source();
+    CDB_ATOM_NODE* latch = n.cell("latch", 0x0000CCF00000F0CCull, {nullptr, nullptr, s0, s0, s0, s0});
+    auto* info = new CDB_ATOM_LATCH_INFO();
+    info->is_latch = true;
+    info->enable_mode = CDB_LATCH_ENABLE_MODE_NON_INVERTED;
+    cut_set_atom_latch_info(latch, info);
+    uint64_t next_mask = 0x0000CCF00000F0CCull;
+    SCRIPTED_HOST script;
+    script.records[id_of(latch)] = [&](CDB_ATOM_NODE* node) {
+        CUT_ATOM_MODIFIED_NODE_S mask = record(1, CUT_MODIFICATION_LUTMASK, node);
+        mask.lutmask = next_mask;
+        return CUT_ATOM_MODIFIED_NODE_LIST{mask};
+    };
+    script.install(n.host());
+    MORV_LEGALIZER legalizer(n.api());
+
+    script.illegal = {id_of(latch)};
+    EXPECT_EQ(legalizer.legalize_netlist(), 1);
+    EXPECT_EQ(info->kind, 2);
+    EXPECT_EQ(info->data_port, DB_DATA_F);
+    EXPECT_EQ(info->data_port_2, DB_DATA_E);
+    EXPECT_EQ(info->enable_port, DB_DATA_D);
+    EXPECT_EQ(info->feedback_port, DB_DATA_C);
+    EXPECT_EQ(info->output_port, DB_COMB_OUT);
+
+    // Without data inputs E and F, and only constant words.
+    latch->get_input_term_by_type(DB_DATA_E)->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    latch->get_input_term_by_type(DB_DATA_F)->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    next_mask = 0xFFFF0000FFFF0000ull;
+    script.illegal = {id_of(latch)};
+    EXPECT_EQ(legalizer.legalize_netlist(), 1);
+    EXPECT_EQ(info->kind, 0);
+    EXPECT_EQ(info->data_port, DB_MAX_INPUT_PORT_TYPE);
+    EXPECT_EQ(info->data_port_2, DB_MAX_INPUT_PORT_TYPE);
+
+    // A word that is no latch word, and a second data input without the first.
+    next_mask = 0x000000000000F0CDull;
+    script.illegal = {id_of(latch)};
+    EXPECT_EQ(internal_error_of([&] { legalizer.legalize_netlist(); }), "word == 0xF0CC");
+    next_mask = 0x000000000000F0CCull;
+    s0->insert_fanout(latch->get_input_term_by_type(DB_DATA_E));
+    script.illegal = {id_of(latch)};
+    EXPECT_EQ(internal_error_of([&] { legalizer.legalize_netlist(); }), "data_f && data_f->is_connected()");
+}
+
+TEST_F(MorvLegalizerTest, RemovalQueuesChainDriversAndSkipsThoseGoneBeforeTheirTurn)
+{
+    for (bool remove_driver_too : {false, true}) {
+        LEGALIZER_NETLIST n;
+        CDB_ATOM_OTERM* s0 = n.source();
+        CDB_ATOM_NODE* a = n.cell("a", wire(0), {s0});
+        CDB_ATOM_NODE* b = n.cell("b", wire(0), {s0});
+        CDB_ATOM_NODE* c = n.cell("c", wire(0), {s0});
+        a->add_output_term(DB_CARRY_OUT)->insert_fanout(b->add_input_term(DB_CARRY_IN));
+        b->add_output_term(DB_CARRY_OUT)->insert_fanout(c->add_input_term(DB_CARRY_IN));
+        const int a_id = id_of(a), b_id = id_of(b), c_id = id_of(c);
+        SCRIPTED_HOST script;
+        script.illegal = {c_id};
+        script.records[c_id] = [&](CDB_ATOM_NODE* node) {
+            CUT_ATOM_MODIFIED_NODE_LIST list{record(1, CUT_MODIFICATION_REMOVE_NODE, node)};
+            if (remove_driver_too) list.push_back(record(2, CUT_MODIFICATION_REMOVE_NODE, b));
+            return list;
+        };
+        script.install(n.host());
+        MORV_LEGALIZER legalizer(n.api());
+        EXPECT_EQ(legalizer.legalize_netlist(), 1);
+        EXPECT_EQ(n.api()->get_node(c_id), nullptr);
+        // b is queued by c's removal; when b goes too, its own driver a is
+        // queued instead and b is skipped.
+        const std::vector<int> expected =
+            remove_driver_too ? std::vector<int>{c_id, a_id} : std::vector<int>{c_id, b_id};
+        EXPECT_EQ(script.calls, expected) << remove_driver_too;
+    }
+}
+
+TEST_F(MorvLegalizerTest, CellDeletedByAnEarlierCellsRecordsIsSkipped)
+{
+    LEGALIZER_NETLIST n;
+    CDB_ATOM_OTERM* s0 = n.source();
+    CDB_ATOM_NODE* first = n.cell("first", wire(0), {s0});
+    CDB_ATOM_NODE* second = n.cell("second", wire(0), {s0});
+    const int first_id = id_of(first), second_id = id_of(second);
+    SCRIPTED_HOST script;
+    script.illegal = {first_id, second_id};
+    script.records[first_id] = [&](CDB_ATOM_NODE*) {
+        return CUT_ATOM_MODIFIED_NODE_LIST{record(1, CUT_MODIFICATION_REMOVE_NODE, second)};
+    };
+    script.install(n.host());
+    MORV_LEGALIZER legalizer(n.api());
+    EXPECT_EQ(legalizer.legalize_netlist(), 1);
+    EXPECT_EQ(script.calls, std::vector<int>{first_id});
+    EXPECT_EQ(n.api()->get_node(second_id), nullptr);
+}
+
+TEST_F(MorvLegalizerTest, HostFaultsAreInternalErrors)
+{
+    LEGALIZER_NETLIST n;
+    CDB_ATOM_NODE* cell = n.cell("cell", wire(0), {n.source()});
+    MORV_LEGALIZER legalizer(n.api());
+    CUT_MORLIN_SCRIPT script;
+    script.is_node_legal = [](const CDB_ATOM_NODE* node) { return !node->is_lcell_comb(); };
+    // A cell the decomposition leaves illegal may not be decomposed again.
+    script.legalize_node = [](CDB_ATOM_NODE* node) {
+        return std::make_unique<CUT_ATOM_MODIFIED_NODE_LIST>(1, record(1, CUT_MODIFICATION_DO_NOTHING, node));
+    };
+    script.decompose_node = [](CDB_ATOM_NODE* node) {
+        return std::make_unique<CUT_ATOM_MODIFIED_NODE_LIST>(1, record(1, CUT_MODIFICATION_LUTMASK, node));
+    };
+    n.host()->set_script(script);
+    EXPECT_EQ(internal_error_of([&] { legalizer.legalize_netlist(); }), "Couldn't legalize node");
+    script.legalize_node = [](CDB_ATOM_NODE* node) {
+        return std::make_unique<CUT_ATOM_MODIFIED_NODE_LIST>(1, record(1, 7, node));
+    };
+    n.host()->set_script(script);
+    EXPECT_EQ(internal_error_of([&] { legalizer.legalize_netlist(); }), "Unknown transformation");
+    script.legalize_node = [](CDB_ATOM_NODE*) { return CUT_ATOM_MODIFIED_NODE_LIST_PTR(); };
+    n.host()->set_script(script);
+    EXPECT_EQ(internal_error_of([&] { legalizer.legalize_netlist(); }), "modified_node_list");
+    EXPECT_NE(n.api()->get_node(id_of(cell)), nullptr);
+}
+
+TEST_F(MorvLegalizerTest, HighSpeedAdderTakesOverTheChainCell)
+{
+    LEGALIZER_NETLIST n;
+    CDB_ATOM_OTERM* s0 = n.source();
+    CDB_ATOM_OTERM* s1 = n.source();
+    CDB_ATOM_NODE* bit0 = n.cell("bit0", wire(0), {s0, s1});
+    CDB_ATOM_NODE* bit1 = n.cell("bit1", wire(0), {s1});
+    CDB_ATOM_OTERM* carry =
+        bit0->add_output_term(DB_CARRY_OUT, n.netlist()->get_name_mgr()->find_or_create_path("carry", 0));
+    carry->insert_fanout(bit1->add_input_term(DB_CARRY_IN));
+    CDB_ATOM_ITERM* sum_sink = n.atom(CDB_KIND_IO, "sum_pin")->add_input_term(DB_DATAIN);
+    bit0->add_output_term(DB_SUM_OUT, n.netlist()->get_name_mgr()->find_or_create_path("sum", 0))
+        ->insert_fanout(sum_sink);
+    const int bit0_id = id_of(bit0);
+
+    MORV_LEGALIZER legalizer(n.api());
+    EXPECT_TRUE(legalizer.turn_into_high_speed_adder(bit0));
+    EXPECT_EQ(n.api()->get_node(bit0_id), nullptr);
+    CDB_ATOM_NODE* adder = sum_sink->get_source()->get_my_node();
+    EXPECT_TRUE(adder->is_lcell_hsadder());
+    EXPECT_EQ(adder->get_instance_name()->get_short_hpath().find("bit0_LEGAL"), 0u);
+    EXPECT_EQ(sum_sink->get_source()->get_instance_name()->get_short_hpath(), "sum");
+    EXPECT_EQ(bit1->get_input_term_by_type(DB_CARRY_IN)->get_source()->get_my_node(), adder);
+    EXPECT_EQ(adder->get_input_term_by_type(DB_DATA_A)->get_source(), s0);
+    EXPECT_EQ(adder->get_input_term_by_type(DB_DATA_B)->get_source(), s1);
+    CDB_ATOM_NODE* plain = n.cell("plain", wire(0), {s0});
+    EXPECT_EQ(internal_error_of([&] { legalizer.turn_into_high_speed_adder(plain); }),
+              "m_net_util->is_lcell_part_of_a_carry_chain(node)");
+}
+
+TEST_F(MorvLegalizerTest, LegalisationAfterASweepIsDumpedBeforeAndAfter)
+{
+    cfg_set_value("fsyn_enable_netlist_dump", "on");
+    LEGALIZER_NETLIST n;
+    n.atom(CDB_KIND_REGISTER, "reg");
+    EXPECT_EQ(MORV_LEGALIZER::legalize_after_sweep(n.api()), 1);
+    EXPECT_TRUE(std::filesystem::exists("top.pre_fsyn_netlist_legalizer"));
+    EXPECT_TRUE(std::filesystem::exists("top.post_fsyn_netlist_legalizer"));
+    // A family without the legaliser refuses it.
+    MORV_TEST_HOST brk_host(CDB_FAMILY_BRK);
+    MORV_TEST_ENV brk_env(&brk_host.cmp);
+    MORV_API* brk_api = dynamic_cast<MORV_EXPERT*>(brk_env.get_fsyn_expert())->get_fsyn_api();
+    EXPECT_EQ(internal_error_of([&] { MORV_LEGALIZER legalizer(brk_api); }),
+              "get_base_family_code() == DEV_FAMILY_MORLIN");
+}
