@@ -179,7 +179,11 @@ public:
     // ratio, the weighted change since, and the mean change over four early
     // analyses.
     void store_slack_ratios(MORV_SLACK_RATIO_MAP* slack_ratios);
-    double get_weighted_slack_ratio_difference(const MORV_SLACK_RATIO_MAP& slack_ratios);
+    // Inputs the map lacks are left out, and with nothing to weigh the
+    // difference is 0; with missing_counts_zero they count as a stored ratio
+    // of 0.0, and with nothing to weigh the difference is not a number.
+    double get_weighted_slack_ratio_difference(const MORV_SLACK_RATIO_MAP& slack_ratios,
+                                               bool missing_counts_zero = false);
     double get_early_timing_model_stability();
 
     // ---- device data (morv_api_device.cpp) ----

@@ -238,10 +238,8 @@ void MORV_API::store_slack_ratios(MORV_SLACK_RATIO_MAP* slack_ratios)
 }
 
 // Each input weighs (1 - the smaller of its two ratios)^8: a change on a
-// critical connection counts, one far from critical barely does. Inputs
-// that carry no weight (nothing critical, or no input recorded) change
-// nothing: the difference is 0.
-double MORV_API::get_weighted_slack_ratio_difference(const MORV_SLACK_RATIO_MAP& slack_ratios)
+// critical connection counts, one far from critical barely does.
+double MORV_API::get_weighted_slack_ratio_difference(const MORV_SLACK_RATIO_MAP& slack_ratios, bool missing_counts_zero)
 {
     double weighted_sum = 0.0;
     double weight_sum = 0.0;
@@ -250,15 +248,16 @@ double MORV_API::get_weighted_slack_ratio_difference(const MORV_SLACK_RATIO_MAP&
             CDB_ATOM_ITERM* iterm = *it;
             if (iterm->get_source() == nullptr) continue;
             auto found = slack_ratios.find(MORV_CANONICAL_ITERM::of(iterm));
-            if (found == slack_ratios.end()) continue;
-            const double old_ratio = found->second;
+            if (found == slack_ratios.end() && !missing_counts_zero) continue;
+            const double old_ratio = found != slack_ratios.end() ? found->second : 0.0;
             const double new_ratio = m_fsyn_timing->get_slack_ratio(iterm);
             const double weight = std::pow(1.0 - std::min(old_ratio, new_ratio), 8);
             weighted_sum += weight * std::fabs(old_ratio - new_ratio);
             weight_sum += weight;
         }
     }
-    return weight_sum > 0.0 ? weighted_sum / weight_sum : 0.0;
+    if (weight_sum > 0.0) return weighted_sum / weight_sum;
+    return missing_counts_zero ? std::nan("") : 0.0;
 }
 
 // How far the slack ratios move under the early model's perturbed delays.

@@ -22,6 +22,9 @@ class MORV_PLUMRIX;
 class MORV_ALGORITHM_BASE;
 struct MORV_USER_OPTION_COLUMN;
 struct MORV_FAMILY_TRAITS;
+struct MORV_DEFAULT_LISTS;
+struct MORV_EFFORT_LISTS;
+struct MORV_RUN_LIST;
 class CDB_ATOM_NODE;
 class CDB_ATOM_ITERM;
 
@@ -69,12 +72,14 @@ typedef std::unordered_map<MORV_CANONICAL_ITERM, double, MORV_CANONICAL_ITERM_HA
 // The run's parameter map: KEY=VALUE pairs of one algorithm run.
 typedef std::map<std::string, std::string> MORV_PARAMETER_MAP;
 
-// One entry of the run list: an algorithm id and its parsed parameters.
-// The algorithm object keeps a pointer to m_parameters while it runs.
+// One entry of the run list: an algorithm id and its parsed parameters
+// (with the parameter string as written). The algorithm object keeps a
+// pointer to m_parameters while it runs.
 struct MORV_ALGORITHM_RUN
 {
     int m_algorithm = ALGORITHM_END;
     MORV_PARAMETER_MAP m_parameters;
+    std::string m_parameter_string;
 };
 
 class MORV_EXPERT : public MORV_EXPERT_INTERFACE
@@ -150,6 +155,10 @@ public:
     MORV_TIMING* get_fsyn_timing() const { return m_fsyn_timing; }
     MORV_ENV* get_morv_env() const { return m_morv_env; }
     int get_flow_type() const { return m_flow_type; }
+    // The effort of the compile; the LATE flow may have lowered it.
+    int get_effort() const { return m_opx_physical_synthesis_effort; }
+    // The early timing model moved no more than the family allows.
+    bool is_early_timing_model_stable(double stability) const;
     int get_early_netlist_state_id() const { return m_early_netlist_state_id; }
 
     bool can_any_fsyn_flow_run() const;
@@ -191,8 +200,23 @@ protected:
     void run_flow();
     // Runs the algorithm and releases it, also when the run throws.
     bool run_single_algorithm(MORV_OWNER<MORV_ALGORITHM_BASE> algorithm);
-    // Posts, once per flow point, that the family has no default list yet.
-    void report_no_default_algorithm_list(const char* hook);
+
+    // ---- default lists and family rules (morv_expert_lists.cpp) ----
+    void add_cluster_retry_list(const MORV_DEFAULT_LISTS& lists);
+    void add_syn_early_list(const MORV_DEFAULT_LISTS& lists);
+    void add_fit_early_list(const MORV_DEFAULT_LISTS& lists);
+    void add_late_list(const MORV_DEFAULT_LISTS& lists);
+    // Appends the runs of the list that the xICP flag and the switches keep.
+    void append_run_list(const MORV_RUN_LIST& list);
+    // The list of the present effort (0 counts as NORMAL); any other value
+    // is an internal error.
+    const MORV_RUN_LIST& list_for_effort(const MORV_EFFORT_LISTS& lists) const;
+    // Lowers NORMAL to FAST when timing barely moved since the early flow;
+    // true when it moved so far that the circuit-characteristic list
+    // replaces the LATE list.
+    bool adapt_late_effort(const MORV_DEFAULT_LISTS& lists);
+    bool is_lab_overuse_cutoff_in_force(const MORV_DEFAULT_LISTS& lists);
+    bool check_early_timing_model_stability();
 
     // ---- flow dispatch (morv_expert_dispatch.cpp) ----
     // The gate: whether any flow may run; may disable flows and algorithms.
@@ -267,6 +291,17 @@ protected:
     void choose_user_option_flows(const MORV_FAMILY_TRAITS& family);
     void apply_family_and_migration_rules(const MORV_FAMILY_TRAITS& family);
     void apply_developer_flow_switches();
+    // The mode selection of a family that chooses its own (MRL), in steps.
+    void find_and_set_own_algorithms_to_run();
+    void read_own_flow_mode_inputs();
+    void choose_own_flow_mode();
+    void choose_flat_lir_mode();
+    // A test string's POST CLUSTERING part cannot run with the experimental
+    // ICP on: the user hears which switch avoids it, and the part is dropped.
+    void refuse_post_clustering_with_xicp();
+    // The replay of a migration log that legalises the netlist after.
+    bool run_legalizing_replay_log_flow();
+    bool finish_legalizing_replay();
     virtual const char* get_family_class_name() const = 0;
 
     FSYN_VPR_RETRY_STATE m_vpr_retry_state = 0;
@@ -312,7 +347,6 @@ protected:
     bool m_use_xicp = false;
     bool m_enable_nevra = false;
     bool m_fsyn_flat_flow = false;
-    bool m_no_default_list_reported[NUM_FSYN_FLOWS] = {};
     std::vector<std::string> m_not_available_reported;
 
     MORV_OWNER<MORV_PLUMRIX> m_fsyn_plumrix;

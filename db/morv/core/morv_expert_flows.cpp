@@ -7,6 +7,7 @@
 #include "cfg/cfg.h"
 #include "msg/msg.h"
 
+#include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_debug_stream.h"
@@ -15,6 +16,7 @@
 #include "morv/core/morv_msgs.h"
 #include "morv/core/stats/morv_qor_stats.h"
 #include "morv/log/morv_log.h"
+#include "morv/netlist/morv_legalizer.h"
 #include "morv/timing/morv_timing.h"
 
 namespace {
@@ -279,4 +281,48 @@ void MORV_EXPERT::print_log_error()
                    "device with all Physical Synthesis options turned off./EMORV_FSYN_READ_LOG_IS_UNSUCCESSFUL",
                    first, second);
     morv_send_msg(msg);
+}
+
+// The replay of a migration log on the family it was recorded for, then
+// the legalisation the replayed netlist needs and, unless switched off, one
+// pass of LUT-input remapping.
+bool MORV_EXPERT::run_legalizing_replay_log_flow()
+{
+    if (m_opx_physical_synthesis_read_log.empty()) flow_error("m_opx_physical_synthesis_read_log != \"\"", __LINE__);
+    MORV_LOG* log = m_fsyn_api->get_fsyn_log();
+    if (log == nullptr) flow_error("m_fsyn_log", __LINE__);
+    log->get_log_file()->set_file_name(m_opx_physical_synthesis_read_log);
+    if (!check_if_log_file_exists()) {
+        print_log_error();
+        return false;
+    }
+    // Replaying the records needs the change-log reader, which is not
+    // available yet: the flow reports that it did not replay.
+    warn_not_available("Change-log replay (MORV_LOG::reproduce_log)");
+    return false;
+}
+
+bool MORV_EXPERT::finish_legalizing_replay()
+{
+    if (!m_fsyn_api->check_bp_info()) flow_error("m_fsyn_api->check_bp_info()", __LINE__);
+    {
+        MORV_LEGALIZER legalizer(m_fsyn_api.get());
+        legalizer.legalize_netlist();
+        warn_not_available("High-speed adders of a replayed log (MORV_LOG::restore_hs_adders)");
+        m_fsyn_api->dump_atom_netlist(".post_fsyn_legalizer");
+    }
+    if (!m_fsyn_api->check_bp_info()) flow_error("m_fsyn_api->check_bp_info()", __LINE__);
+    if (!cfg_is_on("fsyn_disable_lir_after_migration", false)) {
+        MORV_DEBUG_STREAM::print(2, "Performin TAN for LIR");
+        m_fsyn_api->taint(nullptr);
+        (void)m_fsyn_api->run_timing_analysis(false, false, 1.0, false, false, false);
+        MORV_DEBUG_STREAM::print(1, "Disabling the netlist sweeper");
+        m_fsyn_api->set_netlist_sweeper_enabled(false);
+        MORV_PARAMETER_MAP parameters;
+        MORV_ALGORITHM_BASE::parse_algorithm_params(parameters, "NP=1:NI=1");
+        if (!create_and_run_algorithm(LIR_ALGORITHM, parameters)) flow_error("result", __LINE__);
+        m_morv_env->refresh_after_netlist_change();
+    }
+    if (!m_fsyn_api->check_bp_info()) flow_error("m_fsyn_api->check_bp_info()", __LINE__);
+    return true;
 }

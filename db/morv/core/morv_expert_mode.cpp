@@ -16,6 +16,7 @@
 #include "morv/core/morv_expert.h"
 #include "morv/core/morv_msgs.h"
 #include "morv/core/morv_setting_ids.h"
+#include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_inst_asgn_mgr.h"
 
 namespace {
@@ -181,4 +182,99 @@ void MORV_EXPERT::apply_developer_flow_switches()
             MORV_DEBUG_STREAM::print(1,
                                      "Warning: Fit-FSYN disabled by INI.  This will negatively impact QoR (I hope).");
     }
+}
+
+// ------------------------------------------------------------------ a family's own selection
+
+// The selection of a family that is a migration target (MRL): the fitting
+// settings, density, migration rules and the early-flow placement do not
+// apply, and a compile that asks for nothing remaps LUT inputs.
+void MORV_EXPERT::find_and_set_own_algorithms_to_run()
+{
+    m_fsyn_flow_is_enabled[SYN_EARLY_FSYN_FLOW] = false;
+    m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = false;
+    m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = false;
+    read_own_flow_mode_inputs();
+    choose_own_flow_mode();
+    if (cfg_is_on("fsyn_enable_debug_checkpoints", false) && !cfg_is_on("fsyn_debug_checkpoint_stop_late", false))
+        m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = false;
+    check_if_fsyn_flow_can_be_run();
+}
+
+void MORV_EXPERT::read_own_flow_mode_inputs()
+{
+    m_opx_async_pipelining = m_fsyn_api->get_bool_option(MORV_SETTING_ASYNC_PIPELINING);
+    m_opx_register_duplication = m_fsyn_api->get_bool_option(MORV_SETTING_REGISTER_DUPLICATION);
+    m_opx_register_retiming = m_fsyn_api->get_bool_option(MORV_SETTING_REGISTER_RETIMING);
+    m_opx_comb_logic = m_fsyn_api->get_bool_option(MORV_SETTING_COMB_LOGIC);
+    m_opx_physical_synthesis_effort = m_fsyn_api->get_enum_option(MORV_SETTING_EFFORT);
+    m_opx_physical_synthesis_read_log =
+        m_fsyn_api->is_fsyn_read_log_required() ? m_fsyn_api->get_string_option(MORV_SETTING_READ_LOG) : std::string();
+    m_opx_fsyn_test_string = m_fsyn_api->get_string_option(MORV_SETTING_TEST_STRING);
+    m_sweeper_only = cfg_is_on("fsyn_netlist_sweeper", false);
+    m_tune_strings = cfg_is_on("fsyn_tune_strings", false);
+}
+
+void MORV_EXPERT::choose_own_flow_mode()
+{
+    if (!m_opx_physical_synthesis_read_log.empty()) {
+        m_flow_type = FSYN_REPLAY_LOG_FLOW;
+        m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
+    } else if (!m_opx_fsyn_test_string.empty()) {
+        // Only the EARLY and LATE parts enable a flow point.
+        m_flow_type = FSYN_TEST_STRING_FLOW;
+        decode_and_parse_test_string();
+        m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = !m_test_string_early.empty();
+        m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = !m_test_string_late.empty();
+        for (int id = 0; id < ALGORITHM_END; ++id) m_algorithm_list[id] = true;
+    } else if (m_opx_async_pipelining || m_opx_register_duplication || m_opx_comb_logic || m_opx_register_retiming) {
+        m_flow_type = FSYN_USER_OPTION_FLOW;
+        m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = true;
+        if (m_opx_async_pipelining || m_opx_comb_logic || m_opx_register_retiming)
+            m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
+        set_user_option_algorithms_to_run();
+    } else if (m_sweeper_only) {
+        m_flow_type = FSYN_SWEEPER_ONLY_FLOW;
+        m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = true;
+    } else if (m_tune_strings) {
+        m_flow_type = FSYN_TUNE_STRINGS_FLOW;
+        m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
+        m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = true;
+        const char* early = cfg_get_value("fsyn_tune_work_string_early");
+        m_test_string_early = early != nullptr ? early : "";
+        // The tune strings name their algorithms as a test string does; a
+        // run of one that is not enabled would stop the compile.
+        for (int id = 0; id < ALGORITHM_END; ++id) m_algorithm_list[id] = true;
+    } else if (!cfg_is_on("fsyn_disable_lir_in_flat_flow", false) && m_morv_env->is_tdc_on()) {
+        choose_flat_lir_mode();
+    }
+}
+
+// LUT-input remapping alone, without a change log and without sweeping.
+void MORV_EXPERT::choose_flat_lir_mode()
+{
+    MORV_DEBUG_STREAM::print(1, "Enabling FSYN - LIR for flat flow");
+    MORV_DEBUG_STREAM::print(1, "Disabling log operations");
+    MORV_DEBUG_STREAM::print(1, "Disabling the netlist sweeper");
+    m_fsyn_flat_flow = true;
+    m_fsyn_api->set_netlist_sweeper_enabled(false);
+    m_flow_type = FSYN_DEFAULT_LIR_FLOW;
+    m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
+    m_algorithm_list[LIR_ALGORITHM] = true;
+    MORV_CDB_INTERFACE* cdb_interface = m_fsyn_api->get_fsyn_cdb_interface();
+    cdb_interface->set_logging(false);
+    cdb_interface->set_fsyn_log(nullptr);
+}
+
+void MORV_EXPERT::refuse_post_clustering_with_xicp()
+{
+    if (m_flow_type != FSYN_TEST_STRING_FLOW || !m_use_xicp || !m_fsyn_flow_is_enabled[POST_CLUSTERING_FSYN_FLOW])
+        return;
+    m_fsyn_flow_is_enabled[POST_CLUSTERING_FSYN_FLOW] = false;
+    MSG_E* msg = new MSG_E();
+    msg->fill_args("The POST CLUSTERING part \"%1!s!\" of the physical synthesis test string cannot run while the "
+                   "experimental ICP is on; turn the switch fsyn_disable_experimental_icp on to run it, or leave the "
+                   "part empty./EMORV_FSYN_POST_CLUSTERING_WITH_XICP",
+                   m_test_string_post_clustering);
+    morv_send_msg(msg);
 }

@@ -92,6 +92,7 @@ void MORV_EXPERT::append_algorithm_run(int algorithm_id, const std::string& para
 {
     MORV_ALGORITHM_RUN run;
     run.m_algorithm = algorithm_id;
+    run.m_parameter_string = parameters;
     MORV_ALGORITHM_BASE::parse_algorithm_params(run.m_parameters, parameters);
     m_algorithm_runs.push_back(std::move(run));
 }
@@ -327,24 +328,6 @@ bool MORV_EXPERT::run_single_algorithm(MORV_OWNER<MORV_ALGORITHM_BASE> owned)
         m_fsyn_plumrix->breakpoint(plumrix_stage_tag("POST", short_name, number).c_str());
 
     return ok;
-}
-
-void MORV_EXPERT::report_no_default_algorithm_list(const char* hook)
-{
-    int flow = LATE_FSYN_FLOW;
-    for (int f = SYN_EARLY_FSYN_FLOW; f < NUM_FSYN_FLOWS; ++f)
-        if (m_fsyn_flow_is_running[f]) {
-            flow = f;
-            break;
-        }
-    MORV_DEBUG_STREAM::print(1, "%s::%s: no default algorithm list", get_family_class_name(), hook);
-    if (m_no_default_list_reported[flow]) return;
-    m_no_default_list_reported[flow] = true;
-    MSG_E* msg = new MSG_E();
-    msg->fill_args("No default physical synthesis algorithm list is available yet for the %1!s! point of this "
-                   "device family; use a test string to choose the algorithms./EMORV_FSYN_NO_DEFAULT_ALGORITHM_LIST",
-                   get_fsyn_flow_name(static_cast<e_fsyn_flow>(flow)));
-    morv_send_msg(msg);
 }
 
 // ------------------------------------------------------------ family hook bodies

@@ -171,10 +171,13 @@ TEST_F(MorvFlowsTest, RunFlowInstallsEachMaskAndEmptiesTheList)
     EXPECT_TRUE(probe.get_algorithm_runs().empty());
     EXPECT_EQ(probe.get_fsyn_api()->get_inst_asgn_mgr()->get_flag_mask(), 0u);
 
-    // The family lists are not there yet: the user hears it once per flow point.
-    probe.run_fsyn_user_option_flow(LATE_FSYN_FLOW);
-    probe.run_fsyn_user_option_flow(LATE_FSYN_FLOW);
-    EXPECT_EQ(count_posted("EMORV_FSYN_NO_DEFAULT_ALGORITHM_LIST"), 1);
+    // The family's list keeps what may run: with RTM alone, BRK's NORMAL
+    // LATE list is its one retiming run.
+    probe.allow(RTM_ALGORITHM, true);
+    probe.add_late_fsyn_algorithms();
+    ASSERT_EQ(probe.get_num_algorithm_runs(), 1);
+    EXPECT_EQ(probe.get_algorithm_runs()[0].m_parameter_string,
+              "SKEW_RTM=1:NP=1:NI=10:HCI=10:NO_LB=1:REG_PACK=1:HC_CUT=4:MAX_AGE=4:EFFORT=0.5");
 }
 
 TEST_F(MorvFlowsTest, TestStringRunsAtEarlyAndLate)

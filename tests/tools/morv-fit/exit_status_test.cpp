@@ -68,13 +68,13 @@ TEST(MorvFitExitStatus, TheGrammarsAcceptedFormsRun)
 
 TEST(MorvFitExitStatus, AnErrorPostedDuringTheCompileFailsTheRun)
 {
-    // User options with no default algorithm list yet: the compile posts an
-    // error for each flow point it reaches.
-    const RUN r = run("-q --set 660=on -o user_options.blif " + k_counter);
+    // A migration log to replay that is not there: the early flow posts the
+    // error when it looks for the file.
+    const RUN r = run("-q --set 661=missing_log.psl -o replay.blif " + k_counter);
     EXPECT_EQ(r.status, 1) << r.out << r.err;
-    EXPECT_NE(r.err.find("EMORV_FSYN_NO_DEFAULT_ALGORITHM_LIST"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("EMORV_FSYN_LOG_FILE_NOT_PRESENT"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("no output is written"), std::string::npos) << r.err;
-    EXPECT_FALSE(std::filesystem::exists("user_options.blif"));
+    EXPECT_FALSE(std::filesystem::exists("replay.blif"));
 }
 
 TEST(MorvFitExitStatus, WarningsReachTheUserUnderQuietAndTheRunSucceeds)

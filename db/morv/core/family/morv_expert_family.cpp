@@ -1,5 +1,7 @@
 #include "morv/core/family/morv_expert_family.h"
 
+#include "morv/core/family/morv_default_lists.h"
+
 #include "cfg/cfg.h"
 #include "msg/msg.h"
 
@@ -10,10 +12,24 @@ const MORV_FAMILY_DRIVER_TRAITS& MORV_EXPERT_FAMILY<FAMILY>::driver()
 }
 
 template <int FAMILY>
+const MORV_DEFAULT_LISTS& MORV_EXPERT_FAMILY<FAMILY>::lists()
+{
+    return *driver().m_default_lists;
+}
+
+template <int FAMILY>
 MORV_EXPERT_FAMILY<FAMILY>::MORV_EXPERT_FAMILY(MORV_ENV* env) : MORV_EXPERT(env)
 {
     find_and_set_which_algorithms_are_to_run();
     finish_family_construction(driver().m_sets_xicp, driver().m_sets_nevra);
+    refuse_post_clustering_with_xicp();
+}
+
+template <int FAMILY>
+void MORV_EXPERT_FAMILY<FAMILY>::find_and_set_which_algorithms_are_to_run()
+{
+    if (driver().m_own_mode_selection) find_and_set_own_algorithms_to_run();
+    else MORV_EXPERT::find_and_set_which_algorithms_are_to_run();
 }
 
 template <int FAMILY>
@@ -33,9 +49,7 @@ bool MORV_EXPERT_FAMILY<FAMILY>::run_fsyn_replay_log_flow()
 {
     switch (driver().m_replay) {
     case MORV_REPLAY_SHARED: return run_shared_replay_log_flow();
-    case MORV_REPLAY_OWN:
-        warn_not_available(std::string(get_family_class_name()) + "::run_fsyn_replay_log_flow");
-        return false;
+    case MORV_REPLAY_OWN: return run_legalizing_replay_log_flow();
     case MORV_REPLAY_UNREACHABLE:
         MSG_INTERNAL_ERROR::report(driver().m_unreachable_replay_text, "MORV", __FILE__, __LINE__);
     default: return MORV_EXPERT::run_fsyn_replay_log_flow();
@@ -59,31 +73,37 @@ bool MORV_EXPERT_FAMILY<FAMILY>::run_fsyn_flat_flow(e_fsyn_flow fsyn_flow_id)
 template <int FAMILY>
 void MORV_EXPERT_FAMILY<FAMILY>::add_cluster_retry_fsyn_algorithms()
 {
-    report_no_default_algorithm_list("add_cluster_retry_fsyn_algorithms");
+    add_cluster_retry_list(lists());
 }
 
 template <int FAMILY>
 void MORV_EXPERT_FAMILY<FAMILY>::add_syn_early_fsyn_algorithms()
 {
-    report_no_default_algorithm_list("add_syn_early_fsyn_algorithms");
+    add_syn_early_list(lists());
 }
 
 template <int FAMILY>
 void MORV_EXPERT_FAMILY<FAMILY>::add_fit_early_fsyn_algorithms(e_fsyn_flow)
 {
-    report_no_default_algorithm_list("add_fit_early_fsyn_algorithms");
+    add_fit_early_list(lists());
 }
 
 template <int FAMILY>
 void MORV_EXPERT_FAMILY<FAMILY>::add_late_fsyn_algorithms_for_circuit_characteristic()
 {
-    report_no_default_algorithm_list("add_late_fsyn_algorithms_for_circuit_characteristic");
+    append_run_list(lists().m_late_characteristic);
 }
 
 template <int FAMILY>
 void MORV_EXPERT_FAMILY<FAMILY>::add_late_fsyn_algorithms()
 {
-    report_no_default_algorithm_list("add_late_fsyn_algorithms");
+    add_late_list(lists());
+}
+
+template <int FAMILY>
+bool MORV_EXPERT_FAMILY<FAMILY>::tune_stability_threshold()
+{
+    return !lists().m_checks_early_stability || check_early_timing_model_stability();
 }
 
 template <int FAMILY>

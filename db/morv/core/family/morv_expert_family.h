@@ -16,18 +16,19 @@ public:
     explicit MORV_EXPERT_FAMILY(MORV_ENV* env);
     ~MORV_EXPERT_FAMILY() override {}
 
+    void find_and_set_which_algorithms_are_to_run() override;
     bool is_fsyn_allowed_in_flat_flow() override { return false; }
     void set_user_option_algorithms_to_run() override;
     bool run_fsyn_replay_log_flow() override;
     bool run_fsyn_flat_flow(e_fsyn_flow fsyn_flow_id) override;
-    // The default lists of each flow point come with the family's list
-    // rules; until then every family says so and runs nothing.
+    // The family's default lists (morv_default_lists.cpp).
     void add_cluster_retry_fsyn_algorithms() override;
     void add_syn_early_fsyn_algorithms() override;
     void add_fit_early_fsyn_algorithms(e_fsyn_flow fsyn_flow_id) override;
     void add_late_fsyn_algorithms_for_circuit_characteristic() override;
     void add_late_fsyn_algorithms() override;
     bool check_if_log_file_exists() override;
+    bool tune_stability_threshold() override;
     void run_netlist_sweeper() override;
     bool create_and_run_algorithm(int algorithm_id, MORV_PARAMETER_MAP& parameters) override;
 
@@ -36,6 +37,7 @@ protected:
 
 private:
     static const MORV_FAMILY_DRIVER_TRAITS& driver();
+    static const MORV_DEFAULT_LISTS& lists();
 };
 
 extern template class MORV_EXPERT_FAMILY<DEV_FAMILY_BRENNOCK>;

@@ -3,6 +3,7 @@
 #include "cdb/cdb_types.h"
 #include "dev/dev_device.h"
 
+#include "morv/core/family/morv_default_lists.h"
 #include "morv/core/family/morv_expert_family.h"
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_net_util_family.h"
@@ -84,15 +85,15 @@ const char* const ZEPLA_ALGORITHMS[ALGORITHM_END] = {
 constexpr const char* TALVANE = "Talvane II";
 constexpr const char* FERMLOCK = "Fermlock II";
 
-//                                class name            algorithms          user options (RAM_MAP, RESPLIT fit, REG_UNPACK switch, LIR+INV_PUSH, SAVE_RESTORE)  xICP   nevra  new RTM replay                   unreachable text          target    source
-const MORV_FAMILY_DRIVER_TRAITS BRK_DRIVER     = {"MORV_EXPERT_BRK",     BRK_ALGORITHMS,     {true,  true,  true,  false, true},  true,  true,  true,  MORV_REPLAY_SHARED,      nullptr,                  TALVANE,  FERMLOCK};
-const MORV_FAMILY_DRIVER_TRAITS MRL_DRIVER     = {"MORV_EXPERT_MRL",     MRL_ALGORITHMS,     {false, false, true,  true,  false}, true,  false, false, MORV_REPLAY_OWN,         nullptr,                  FERMLOCK, TALVANE};
-const MORV_FAMILY_DRIVER_TRAITS TEV_DRIVER     = {"MORV_EXPERT_TEV",     TEV_ALGORITHMS,     {true,  true,  true,  false, true},  true,  true,  false, MORV_REPLAY_NONE,        nullptr,                  nullptr,  nullptr};
-const MORV_FAMILY_DRIVER_TRAITS UVO_DRIVER     = {"MORV_EXPERT_UVO",     UVO_ALGORITHMS,     {false, false, false, false, false}, false, false, false, MORV_REPLAY_NONE,        nullptr,                  nullptr,  nullptr};
-const MORV_FAMILY_DRIVER_TRAITS OBRAN_DRIVER   = {"MORV_EXPERT_OBRAN",   OBRAN_ALGORITHMS,   {true,  true,  true,  false, false}, true,  true,  false, MORV_REPLAY_UNREACHABLE, "We shouldn't be here.",  TALVANE,  FERMLOCK};
-const MORV_FAMILY_DRIVER_TRAITS RZK_DRIVER     = {"MORV_EXPERT_RZK",     RZK_ALGORITHMS,     {true,  true,  true,  false, false}, true,  true,  false, MORV_REPLAY_UNREACHABLE, "We shouldn't get here.", TALVANE,  FERMLOCK};
-const MORV_FAMILY_DRIVER_TRAITS KESTLIN_DRIVER = {"MORV_EXPERT_KESTLIN", KESTLIN_ALGORITHMS, {true,  true,  true,  false, false}, true,  true,  false, MORV_REPLAY_UNREACHABLE, "We shouldn't get here.", TALVANE,  FERMLOCK};
-const MORV_FAMILY_DRIVER_TRAITS ZEPLA_DRIVER   = {"MORV_EXPERT_ZEPLA",   ZEPLA_ALGORITHMS,   {true,  true,  true,  false, true},  true,  true,  false, MORV_REPLAY_NONE,        nullptr,                  nullptr,  nullptr};
+//                                class name            algorithms          user options (RAM_MAP, RESPLIT fit, REG_UNPACK switch, LIR+INV_PUSH, SAVE_RESTORE)  xICP   nevra  new RTM replay                   unreachable text          target    source    default lists        own mode
+const MORV_FAMILY_DRIVER_TRAITS BRK_DRIVER     = {"MORV_EXPERT_BRK",     BRK_ALGORITHMS,     {true,  true,  true,  false, true},  true,  true,  true,  MORV_REPLAY_SHARED,      nullptr,                  TALVANE,  FERMLOCK, &MORV_BRK_LISTS,     false};
+const MORV_FAMILY_DRIVER_TRAITS MRL_DRIVER     = {"MORV_EXPERT_MRL",     MRL_ALGORITHMS,     {false, false, true,  true,  false}, true,  false, false, MORV_REPLAY_OWN,         nullptr,                  FERMLOCK, TALVANE,  &MORV_MRL_LISTS,     true};
+const MORV_FAMILY_DRIVER_TRAITS TEV_DRIVER     = {"MORV_EXPERT_TEV",     TEV_ALGORITHMS,     {true,  true,  true,  false, true},  true,  true,  false, MORV_REPLAY_NONE,        nullptr,                  nullptr,  nullptr,  &MORV_TEV_LISTS,     false};
+const MORV_FAMILY_DRIVER_TRAITS UVO_DRIVER     = {"MORV_EXPERT_UVO",     UVO_ALGORITHMS,     {false, false, false, false, false}, false, false, false, MORV_REPLAY_NONE,        nullptr,                  nullptr,  nullptr,  &MORV_UVO_LISTS,     false};
+const MORV_FAMILY_DRIVER_TRAITS OBRAN_DRIVER   = {"MORV_EXPERT_OBRAN",   OBRAN_ALGORITHMS,   {true,  true,  true,  false, false}, true,  true,  false, MORV_REPLAY_UNREACHABLE, "We shouldn't be here.",  TALVANE,  FERMLOCK, &MORV_OBRAN_LISTS,   false};
+const MORV_FAMILY_DRIVER_TRAITS RZK_DRIVER     = {"MORV_EXPERT_RZK",     RZK_ALGORITHMS,     {true,  true,  true,  false, false}, true,  true,  false, MORV_REPLAY_UNREACHABLE, "We shouldn't get here.", TALVANE,  FERMLOCK, &MORV_RZK_LISTS,     false};
+const MORV_FAMILY_DRIVER_TRAITS KESTLIN_DRIVER = {"MORV_EXPERT_KESTLIN", KESTLIN_ALGORITHMS, {true,  true,  true,  false, false}, true,  true,  false, MORV_REPLAY_UNREACHABLE, "We shouldn't get here.", TALVANE,  FERMLOCK, &MORV_KESTLIN_LISTS, false};
+const MORV_FAMILY_DRIVER_TRAITS ZEPLA_DRIVER   = {"MORV_EXPERT_ZEPLA",   ZEPLA_ALGORITHMS,   {true,  true,  true,  false, true},  true,  true,  false, MORV_REPLAY_NONE,        nullptr,                  nullptr,  nullptr,  &MORV_ZEPLA_LISTS,   false};
 // clang-format on
 
 // ---------------------------------------------------------------- families

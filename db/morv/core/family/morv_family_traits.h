@@ -16,6 +16,7 @@ class MORV_LOG;
 class MORV_NET_UTIL;
 class MORV_NETLIST_SWEEPER;
 class CDB_ATOM_NETLIST;
+struct MORV_DEFAULT_LISTS;
 
 // One column of the user-option table: which algorithms a family's project
 // settings may switch on beyond those every family has.
@@ -41,7 +42,7 @@ enum MORV_REPLAY_HOOK : int
 {
     MORV_REPLAY_NONE = 0,         // the flow driver's base answers (an internal error)
     MORV_REPLAY_SHARED = 1,       // the shared replay of a stored change log
-    MORV_REPLAY_OWN = 2,          // a replay of the family's own, not available yet
+    MORV_REPLAY_OWN = 2,          // the replay that legalises the netlist and remaps LUT inputs after
     MORV_REPLAY_UNREACHABLE = 3,  // never chosen by the mode selection; an internal error
 };
 
@@ -62,6 +63,11 @@ struct MORV_FAMILY_DRIVER_TRAITS
     // the one it was recorded on; null: the base check (an internal error).
     const char* m_replay_target_device;
     const char* m_replay_source_device;
+    // The family's default lists and the rules around them.
+    const MORV_DEFAULT_LISTS* m_default_lists;
+    // The family chooses its flow mode itself: user options without the
+    // fitting settings, and LUT-input remapping when nothing is asked for.
+    bool m_own_mode_selection;
 };
 
 // The registers whose clock the retiming lower bound shifts.
