@@ -215,6 +215,11 @@ TEST_F(MorvLegalizerTest, RegisterFLIdIsFixedOnceAndThenNotCounted)
     EXPECT_NE(n.api()->get_stored_fl_id(reg), DEV_ILLEGAL_FL_ID);
     EXPECT_EQ(n.api()->get_stored_fl_id(reg), n.api()->get_fl_id_from_atom_properties(reg));
     EXPECT_EQ(legalizer.legalize_netlist(), 0);
+    // A stale id is fixed and counted.
+    const int fl_id = n.api()->get_fl_id_from_atom_properties(reg);
+    n.api()->set_fl_id(reg, fl_id + 1);
+    EXPECT_EQ(legalizer.legalize_netlist(), 1);
+    EXPECT_EQ(n.api()->get_stored_fl_id(reg), fl_id);
 }
 
 TEST_F(MorvLegalizerTest, RotatedAndDecomposedCellsComputeWhatTheyComputedBefore)
@@ -324,6 +329,7 @@ TEST_F(MorvLegalizerTest, RecordKindsNewNodeIntermsLutmaskAndDoNothing)
     CDB_ATOM_NODE* fresh = pin->get_source()->get_my_node();
     ASSERT_NE(fresh, x);
     EXPECT_EQ(pin->get_source()->get_instance_name()->get_short_hpath(), "x");
+    EXPECT_TRUE(n.api()->is_atom_modified_for_icp(id_of(pin->get_my_node()))) << "the moved sink was announced";
     EXPECT_EQ(fresh->get_instance_name()->get_short_hpath().find("x_LEGAL"), 0u);
     EXPECT_EQ(fresh->get_input_term_by_type(DB_DATA_A)->get_source(), s2);
     EXPECT_EQ(fresh->get_lutmask().get_value(), ~wire(0));
@@ -473,6 +479,46 @@ TEST_F(MorvLegalizerTest, HostFaultsAreInternalErrors)
     EXPECT_NE(n.api()->get_node(id_of(cell)), nullptr);
 }
 
+TEST_F(MorvLegalizerTest, SpecialCellsAreCheckedAfterTheirRecordsAndSeeNoEarlierNewCells)
+{
+    LEGALIZER_NETLIST n;
+    CDB_ATOM_OTERM* s0 = n.source();
+    CDB_ATOM_NODE* plain = n.cell("plain", wire(0), {s0});
+    CDB_ATOM_NODE* chain = n.cell("chain", wire(0), {s0});
+    n.source()->insert_fanout(chain->add_input_term(DB_CARRY_IN));
+    const int plain_id = id_of(plain), chain_id = id_of(chain);
+    SCRIPTED_HOST script;
+    // The plain cell makes a cell for record 10; the chain cell's records
+    // may not reach it through that id.
+    script.records[plain_id] = [](CDB_ATOM_NODE*) {
+        return CUT_ATOM_MODIFIED_NODE_LIST{record(10, CUT_MODIFICATION_NEW_NODE, nullptr)};
+    };
+    script.records[chain_id] = [](CDB_ATOM_NODE* node) {
+        CUT_ATOM_MODIFIED_NODE_S rewire = record(1, CUT_MODIFICATION_ITERMS, node);
+        rewire.modified_iterms = {entry(DB_DATA_B, true, nullptr, 10)};
+        return CUT_ATOM_MODIFIED_NODE_LIST{rewire};
+    };
+    script.illegal = {plain_id, chain_id};
+    script.install(n.host());
+    MORV_LEGALIZER legalizer(n.api());
+    EXPECT_EQ(internal_error_of([&] { legalizer.legalize_netlist(); }),
+              "m_new_nodes.find(modified_iterm->source_id) != m_new_nodes.end()");
+
+    // A chain cell its own records leave illegal is a fault of the host.
+    LEGALIZER_NETLIST m;
+    CDB_ATOM_NODE* stuck = m.cell("stuck", wire(0), {m.source()});
+    m.source()->insert_fanout(stuck->add_input_term(DB_CARRY_IN));
+    CUT_MORLIN_SCRIPT stays_illegal;
+    stays_illegal.is_node_legal = [](const CDB_ATOM_NODE* node) { return !node->is_lcell_comb(); };
+    stays_illegal.legalize_node = [](CDB_ATOM_NODE* node) {
+        return std::make_unique<CUT_ATOM_MODIFIED_NODE_LIST>(1, record(1, CUT_MODIFICATION_LUTMASK, node));
+    };
+    m.host()->set_script(stays_illegal);
+    MORV_LEGALIZER stuck_legalizer(m.api());
+    EXPECT_EQ(internal_error_of([&] { stuck_legalizer.legalize_netlist(); }),
+              "m_atom_legalizer->is_node_legal(fixed_node)");
+}
+
 TEST_F(MorvLegalizerTest, HighSpeedAdderTakesOverTheChainCell)
 {
     LEGALIZER_NETLIST n;
@@ -490,6 +536,8 @@ TEST_F(MorvLegalizerTest, HighSpeedAdderTakesOverTheChainCell)
 
     MORV_LEGALIZER legalizer(n.api());
     EXPECT_TRUE(legalizer.turn_into_high_speed_adder(bit0));
+    // The cell its carry fed was prepared too: its FL id is the computed one.
+    EXPECT_EQ(n.api()->get_stored_fl_id(bit1), n.api()->get_fl_id_from_atom_properties(bit1));
     EXPECT_EQ(n.api()->get_node(bit0_id), nullptr);
     CDB_ATOM_NODE* adder = sum_sink->get_source()->get_my_node();
     EXPECT_TRUE(adder->is_lcell_hsadder());
