@@ -187,3 +187,38 @@ TEST(MorlinLegality, ScriptAnswersInPlaceOfTheRule)
     legalizer.clear_script();
     EXPECT_TRUE(legalizer.is_node_legal(cell));
 }
+
+TEST(MorlinLegality, LatchCellIsLegalWhileItsDescriptionMatchesItsMaskAndDataInputs)
+{
+    MRL_NETLIST n;
+    CUT_ATOM_MORLIN_LEGALIZER legalizer;
+    CDB_ATOM_NODE* latch = n.make(CDB_KIND_LCELL_COMB, "latch");
+    CDB_ATOM_OTERM* d = n.source("d");
+    for (int port : {DB_DATA_C, DB_DATA_D, DB_DATA_E, DB_DATA_F}) latch->add_input_term(port)->insert_fanin(d);
+    latch->add_output_term(DB_COMB_OUT);
+    latch->set_lutmask(CDB_LUTMASK(6, 0x000000000000F0CCull));
+    auto* info = new CDB_ATOM_LATCH_INFO();
+    info->set_full_latch_info(DB_DATA_F, DB_DATA_E, DB_DATA_D, DB_DATA_C, DB_COMB_OUT, 1);
+    latch->set_latch_info(info);
+    EXPECT_TRUE(legalizer.is_node_legal(latch));
+    EXPECT_TRUE(legalizer.legalize_node(latch)->empty());
+    // Each field of the description counts.
+    info->feedback_port = DB_DATA_B;
+    EXPECT_FALSE(legalizer.is_node_legal(latch));
+    info->feedback_port = DB_DATA_C;
+    info->kind = 2;
+    EXPECT_FALSE(legalizer.is_node_legal(latch));
+    // A stale description is rewritten from the mask.
+    CUT_ATOM_MODIFIED_NODE_LIST_PTR list = legalizer.legalize_node(latch);
+    ASSERT_EQ(list->size(), 1u);
+    EXPECT_EQ((*list)[0].kind, CUT_MODIFICATION_LUTMASK);
+    EXPECT_EQ((*list)[0].lutmask, 0x000000000000F0CCull);
+    // ... unless the mask holds no latch words or F is missing beside E.
+    latch->set_lutmask(CDB_LUTMASK(6, 0x000000000000F0CDull));
+    EXPECT_EQ((*legalizer.legalize_node(latch))[0].kind, CUT_MODIFICATION_DO_NOTHING);
+    latch->set_lutmask(CDB_LUTMASK(6, 0x000000000000F0CCull));
+    latch->get_input_term_by_type(DB_DATA_F)->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    EXPECT_EQ((*legalizer.legalize_node(latch))[0].kind, CUT_MODIFICATION_DO_NOTHING);
+    info->is_latch = false;
+    EXPECT_FALSE(CUT_ATOM_MORLIN_LEGALIZER::is_latch_description_current(latch));
+}
