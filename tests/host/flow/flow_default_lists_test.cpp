@@ -101,8 +101,13 @@ TEST(FlowMrlFlatCompile, RemapsLutInputsOnlyAndSaysSo)
             said.push_back(line.text);
     EXPECT_EQ(said, (std::vector<std::string>{"Enabling FSYN - LIR for flat flow", "Disabling log operations",
                                               "Disabling the netlist sweeper"}));
-    EXPECT_EQ(not_available_warnings(), std::vector<std::string>{"Physical synthesis algorithm LIR (MORV_LIR) is not "
-                                                                 "available yet in this build and is skipped."});
+    // LIR is the one algorithm of the flow, skipped with one warning; the
+    // other warnings name services of the flow itself (timing).
+    std::vector<std::string> algorithms;
+    for (const std::string& text : not_available_warnings())
+        if (text.starts_with("Physical synthesis algorithm")) algorithms.push_back(text);
+    EXPECT_EQ(algorithms, std::vector<std::string>{"Physical synthesis algorithm LIR (MORV_LIR) is not "
+                                                   "available yet in this build and is skipped."});
     expect_equivalent(k_counter, "counter_mrl.out.blif", "MRL flat");
 }
 
