@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
 #include "cut/cut_atom_util.h"
 #include "cut/cut_morlin_legalizer.h"
@@ -49,12 +50,15 @@ int id_of(const CDB_ATOM_NODE* node)
 class LEGALIZER_NETLIST
 {
 public:
-    LEGALIZER_NETLIST() : m_host(CDB_FAMILY_MRL), m_env(&m_host.cmp)
+    // With partitions, a boundary-port manager the run reads.
+    explicit LEGALIZER_NETLIST(bool partitions = false)
+        : m_host(CDB_FAMILY_MRL), m_bpm(partitions ? install_manager(&m_host.ap) : nullptr), m_env(&m_host.cmp)
     {
         m_api = dynamic_cast<MORV_EXPERT*>(m_env.get_fsyn_expert())->get_fsyn_api();
     }
 
     MORV_API* api() const { return m_api; }
+    BPM_BOUNDARY_PORT_MANAGER* bpm() const { return m_bpm.get(); }
     CUT_ATOM_MORLIN_LEGALIZER* host() const { return m_api->get_atom_legalizer(); }
     CDB_ATOM_NETLIST* netlist() const { return m_host.netlist.get(); }
     MORV_NET_UTIL* util() const { return m_api->get_fsyn_net_util(); }
@@ -112,6 +116,12 @@ public:
     }
 
 private:
+    static std::unique_ptr<BPM_BOUNDARY_PORT_MANAGER> install_manager(HDB_ACTION_PT_INSTANCE* ap)
+    {
+        auto bpm = std::make_unique<BPM_BOUNDARY_PORT_MANAGER>(ap);
+        bpm_drl_set_active_boundary_port_manager(bpm.get());
+        return bpm;
+    }
     static unsigned read(const CDB_ATOM_ITERM* iterm, const std::map<const CDB_ATOM_OTERM*, unsigned>& values)
     {
         if (iterm == nullptr || !iterm->is_connected()) return 0;
@@ -130,6 +140,8 @@ private:
     }
 
     MORV_TEST_HOST m_host;
+    // The manager outlives the facade that reads it.
+    std::unique_ptr<BPM_BOUNDARY_PORT_MANAGER> m_bpm;
     MORV_TEST_ENV m_env;
     MORV_API* m_api = nullptr;
     std::vector<CDB_ATOM_OTERM*> m_sources;
@@ -353,6 +365,101 @@ TEST_F(MorvLegalizerTest, RecordKindsNewNodeIntermsLutmaskAndDoNothing)
     // ITERMS_AND_LUTMASK on another cell: terms first, then the mask.
     EXPECT_EQ(y->get_input_term_by_type(DB_DATA_B)->get_source(), s1);
     EXPECT_EQ(y->get_lutmask().get_value(), wire(1));
+    EXPECT_EQ(n.api()->get_stored_fl_id(y), n.api()->get_fl_id_from_atom_properties(y)) << "a new mask, a fresh FL id";
+}
+
+TEST_F(MorvLegalizerTest, LoadTiedToGroundDropsItsDataInputUnlessTheOtherLoadStillUsesIt)
+{
+    LEGALIZER_NETLIST n;
+    CDB_ATOM_OTERM* s0 = n.source();
+    CDB_ATOM_OTERM* s1 = n.source();
+    CDB_ATOM_OTERM* s2 = n.source();
+    auto reg = [&](const std::string& name, const std::vector<std::pair<int, CDB_ATOM_OTERM*>>& inputs) {
+        CDB_ATOM_NODE* node = n.atom(CDB_KIND_REGISTER, name);
+        for (const auto& [port, source] : inputs) source->insert_fanout(node->add_input_term(port));
+        return node;
+    };
+    // Asynchronous load to GND: the asynchronous data goes; a synchronous
+    // clear is never tied, any other input is.
+    CDB_ATOM_NODE* alone =
+        reg("alone", {{DB_ASYNCH_LOAD, s0}, {DB_ASYNCH_DATA, s1}, {DB_SYNCH_CLEAR, s2}, {DB_CLOCK_ENABLE, s0}});
+    // The synchronous load still loads: the asynchronous data stays.
+    CDB_ATOM_NODE* other = reg("other", {{DB_ASYNCH_LOAD, s0}, {DB_SYNCH_LOAD, s1}, {DB_ASYNCH_DATA, s2}});
+    // No asynchronous data: the synchronous data goes.
+    CDB_ATOM_NODE* sync = reg("sync", {{DB_SYNCH_LOAD, s0}, {DB_SYNCH_DATA, s1}});
+    CDB_ATOM_NODE* vcc = reg("vcc", {{DB_CLOCK_ENABLE, s0}});
+    auto tie = [](CDB_ATOM_NODE* node, const std::vector<int>& ports, bool to_vcc) {
+        CUT_ATOM_MODIFIED_NODE_S r = record(1, CUT_MODIFICATION_ITERMS, node);
+        for (int port : ports) {
+            r.modified_iterms.push_back(entry(port, true));
+            (to_vcc ? r.modified_iterms.back().tie_to_vcc : r.modified_iterms.back().tie_to_gnd) = true;
+        }
+        return r;
+    };
+    CDB_ATOM_NODE* x = n.cell("x", wire(0), {s0});
+    SCRIPTED_HOST script;
+    script.illegal = {id_of(x)};
+    script.records[id_of(x)] = [&](CDB_ATOM_NODE*) {
+        return CUT_ATOM_MODIFIED_NODE_LIST{tie(alone, {DB_ASYNCH_LOAD, DB_SYNCH_CLEAR, DB_CLOCK_ENABLE}, false),
+                                           tie(other, {DB_ASYNCH_LOAD}, false), tie(sync, {DB_SYNCH_LOAD}, false),
+                                           tie(vcc, {DB_CLOCK_ENABLE}, true)};
+    };
+    script.install(n.host());
+    MORV_LEGALIZER legalizer(n.api());
+    EXPECT_EQ(legalizer.legalize_netlist(), 1);
+
+    auto term = [](CDB_ATOM_NODE* node, int port) { return node->get_input_term_by_type(port); };
+    EXPECT_FALSE(term(alone, DB_ASYNCH_LOAD)->is_connected()) << "a load is not tied";
+    EXPECT_FALSE(term(alone, DB_ASYNCH_DATA)->is_connected());
+    EXPECT_FALSE(term(alone, DB_SYNCH_CLEAR)->is_connected()) << "a synchronous clear is not tied";
+    EXPECT_TRUE(term(alone, DB_CLOCK_ENABLE)->is_gnd());
+    EXPECT_EQ(term(other, DB_ASYNCH_DATA)->get_source(), s2);
+    EXPECT_FALSE(term(sync, DB_SYNCH_DATA)->is_connected());
+    EXPECT_TRUE(term(vcc, DB_CLOCK_ENABLE)->is_vcc());
+    // Every tied register's FL id follows its new properties.
+    for (CDB_ATOM_NODE* node : {alone, other, sync, vcc})
+        EXPECT_EQ(n.api()->get_stored_fl_id(node), n.api()->get_fl_id_from_atom_properties(node))
+            << node->get_instance_name()->get_short_hpath();
+}
+
+TEST_F(MorvLegalizerTest, RewiredTermsAreAnnouncedAndTakeTheirEntrysBoundaryPort)
+{
+    LEGALIZER_NETLIST n(true);
+    CDB_ATOM_OTERM* s0 = n.source();
+    CDB_ATOM_OTERM* s1 = n.source();
+    CDB_ATOM_OTERM* s2 = n.source();
+    const int port_a = n.bpm()->create_port("p|a");
+    const int port_b = n.bpm()->create_port("p|b");
+    const int port_new = n.bpm()->create_port("p|new");
+    CDB_ATOM_NODE* z = n.cell("z", and_of(0x3), {s0, s1});
+    ASSERT_TRUE(n.bpm()->assign_port_id(z->get_input_term_by_type(DB_DATA_A), port_a));
+    ASSERT_TRUE(n.bpm()->assign_port_id(z->get_input_term_by_type(DB_DATA_B), port_b));
+    std::vector<CUT_ATOM_MODIFIED_ITERM_S> entries = {entry(DB_DATA_A, true, s2), entry(DB_DATA_B, false)};
+    entries[0].boundary_port_id = port_new;
+    SCRIPTED_HOST script;
+    script.records[id_of(z)] = [&](CDB_ATOM_NODE* node) {
+        CUT_ATOM_MODIFIED_NODE_S r = record(1, CUT_MODIFICATION_ITERMS, node);
+        r.modified_iterms = entries;
+        return CUT_ATOM_MODIFIED_NODE_LIST{r};
+    };
+    script.illegal = {id_of(z)};
+    script.install(n.host());
+    MORV_LEGALIZER legalizer(n.api());
+    EXPECT_EQ(legalizer.legalize_netlist(), 1);
+    CDB_ATOM_ITERM* a = z->get_input_term_by_type(DB_DATA_A);
+    CDB_ATOM_ITERM* b = z->get_input_term_by_type(DB_DATA_B);
+    EXPECT_EQ(a->get_source(), s2);
+    EXPECT_EQ(n.bpm()->get_assigned_port_id(a), port_new);
+    EXPECT_FALSE(b->is_connected());
+    EXPECT_EQ(n.bpm()->get_assigned_port_id(b), -1) << "a disconnected term keeps no port";
+
+    // A disconnection alone still reaches timing.
+    entries = {entry(DB_DATA_A, false)};
+    script.illegal = {id_of(z)};
+    n.api()->reset_taint();
+    EXPECT_EQ(legalizer.legalize_netlist(), 1);
+    EXPECT_FALSE(a->is_connected());
+    EXPECT_NE(n.api()->get_taint(), 0u);
 }
 
 TEST_F(MorvLegalizerTest, LatchDescriptionFollowsTheMaskWordsAndTheDataInputs)
@@ -521,7 +628,7 @@ TEST_F(MorvLegalizerTest, SpecialCellsAreCheckedAfterTheirRecordsAndSeeNoEarlier
 
 TEST_F(MorvLegalizerTest, HighSpeedAdderTakesOverTheChainCell)
 {
-    LEGALIZER_NETLIST n;
+    LEGALIZER_NETLIST n(true);
     CDB_ATOM_OTERM* s0 = n.source();
     CDB_ATOM_OTERM* s1 = n.source();
     CDB_ATOM_NODE* bit0 = n.cell("bit0", wire(0), {s0, s1});
@@ -533,6 +640,8 @@ TEST_F(MorvLegalizerTest, HighSpeedAdderTakesOverTheChainCell)
     bit0->add_output_term(DB_SUM_OUT, n.netlist()->get_name_mgr()->find_or_create_path("sum", 0))
         ->insert_fanout(sum_sink);
     const int bit0_id = id_of(bit0);
+    const int port = n.bpm()->create_port("p|sum");
+    ASSERT_TRUE(n.bpm()->bind_port_id(sum_sink->get_source(), port));
 
     MORV_LEGALIZER legalizer(n.api());
     EXPECT_TRUE(legalizer.turn_into_high_speed_adder(bit0));
@@ -543,6 +652,7 @@ TEST_F(MorvLegalizerTest, HighSpeedAdderTakesOverTheChainCell)
     EXPECT_TRUE(adder->is_lcell_hsadder());
     EXPECT_EQ(adder->get_instance_name()->get_short_hpath().find("bit0_LEGAL"), 0u);
     EXPECT_EQ(sum_sink->get_source()->get_instance_name()->get_short_hpath(), "sum");
+    EXPECT_EQ(n.bpm()->get_bound_port_id(sum_sink->get_source()), port) << "the port moved with the output";
     EXPECT_EQ(bit1->get_input_term_by_type(DB_CARRY_IN)->get_source()->get_my_node(), adder);
     EXPECT_EQ(adder->get_input_term_by_type(DB_DATA_A)->get_source(), s0);
     EXPECT_EQ(adder->get_input_term_by_type(DB_DATA_B)->get_source(), s1);
