@@ -210,8 +210,11 @@ TEST_F(MorvLegalizerTest, LegalNetlistLosesOnlyTheInputsItsMasksIgnore)
     const int cells = n.count_cells();
 
     MORV_LEGALIZER legalizer(n.api());
+    n.api()->reset_taint();
     EXPECT_EQ(legalizer.legalize_netlist(), 0);
     EXPECT_FALSE(plain->get_input_term_by_type(DB_DATA_B)->is_connected());
+    EXPECT_NE(n.api()->get_taint(), 0u) << "a dropped input reaches timing";
+    EXPECT_FALSE(n.api()->is_atom_modified_for_icp(id_of(plain)));
     EXPECT_TRUE(plain->get_input_term_by_type(DB_DATA_A)->is_connected());
     EXPECT_TRUE(chain->get_input_term_by_type(DB_DATA_B)->is_connected());
     EXPECT_TRUE(extended->get_input_term_by_type(DB_DATA_B)->is_connected());
@@ -453,13 +456,19 @@ TEST_F(MorvLegalizerTest, RewiredTermsAreAnnouncedAndTakeTheirEntrysBoundaryPort
     EXPECT_FALSE(b->is_connected());
     EXPECT_EQ(n.bpm()->get_assigned_port_id(b), -1) << "a disconnected term keeps no port";
 
-    // A disconnection alone still reaches timing.
-    entries = {entry(DB_DATA_A, false)};
-    script.illegal = {id_of(z)};
+    // A disconnection alone still reaches timing, and marks nothing for ICP.
+    CDB_ATOM_NODE* w = n.cell("w", and_of(0x3), {s0, s1});
+    script.records[id_of(w)] = [](CDB_ATOM_NODE* node) {
+        CUT_ATOM_MODIFIED_NODE_S r = record(1, CUT_MODIFICATION_ITERMS, node);
+        r.modified_iterms = {entry(DB_DATA_A, false)};
+        return CUT_ATOM_MODIFIED_NODE_LIST{r};
+    };
+    script.illegal = {id_of(w)};
     n.api()->reset_taint();
     EXPECT_EQ(legalizer.legalize_netlist(), 1);
-    EXPECT_FALSE(a->is_connected());
+    EXPECT_FALSE(w->get_input_term_by_type(DB_DATA_A)->is_connected());
     EXPECT_NE(n.api()->get_taint(), 0u);
+    EXPECT_FALSE(n.api()->is_atom_modified_for_icp(id_of(w)));
 }
 
 TEST_F(MorvLegalizerTest, LatchDescriptionFollowsTheMaskWordsAndTheDataInputs)
