@@ -169,6 +169,15 @@ TEST_F(MorvMrlDriverTest, ModesFromSettingsTestStringsAndSwitches)
         EXPECT_EQ(COMPILE::flows(&mrl), c.flows) << label;
         EXPECT_FALSE(mrl.is_fsyn_running_on_a_flat_flow() && c.flow_type != FSYN_DEFAULT_LIR_FLOW) << label;
     }
+    // The settings enable their algorithms as the family's table says.
+    cfg_clear_all();
+    COMPILE retiming(24, {664});
+    EXPECT_TRUE(retiming.mrl().algorithm_enabled(RTM_ALGORITHM));
+    EXPECT_FALSE(retiming.mrl().algorithm_enabled(PIPE_ASYNC_ALGORITHM));
+    COMPILE pipelining(24, {665});
+    EXPECT_TRUE(pipelining.mrl().algorithm_enabled(PIPE_ASYNC_ALGORITHM));
+    EXPECT_FALSE(pipelining.mrl().algorithm_enabled(LIR_ALGORITHM)) << "not a flat compile";
+
     // No POST CLUSTERING part runs on MRL, so none is refused.
     EXPECT_EQ(count_posted("EMORV_FSYN_POST_CLUSTERING_WITH_XICP"), 0);
 

@@ -161,7 +161,9 @@ TEST(MorlinLegality, IllegalCellIsRotatedOrDecomposed)
     ASSERT_EQ(list->size(), 3u);
     EXPECT_EQ((*list)[0].kind, CUT_MODIFICATION_NEW_NODE);
     EXPECT_EQ((*list)[0].lutmask, 0u) << "the AND with F low";
+    EXPECT_TRUE((*list)[0].modified_iterms.empty()) << "a constant reads no input";
     EXPECT_EQ((*list)[1].lutmask, and_of(0x1F));
+    EXPECT_EQ((*list)[1].modified_iterms.size(), 5u) << "the inputs but F";
     const CUT_ATOM_MODIFIED_NODE_S& mux = (*list)[2];
     EXPECT_EQ(mux.node, cell);
     EXPECT_TRUE(CUT_ATOM_MORLIN_LEGALIZER::is_lutmask_legal_as_placed(mux.lutmask));
@@ -221,4 +223,5 @@ TEST(MorlinLegality, LatchCellIsLegalWhileItsDescriptionMatchesItsMaskAndDataInp
     EXPECT_EQ((*legalizer.legalize_node(latch))[0].kind, CUT_MODIFICATION_DO_NOTHING);
     info->is_latch = false;
     EXPECT_FALSE(CUT_ATOM_MORLIN_LEGALIZER::is_latch_description_current(latch));
+    EXPECT_FALSE(CUT_ATOM_MORLIN_LEGALIZER::is_latch_description_current(n.make(CDB_KIND_LCELL_COMB, "plain")));
 }
