@@ -262,6 +262,7 @@ void MORV_EXPERT::choose_flat_lir_mode()
     m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
     m_algorithm_list[LIR_ALGORITHM] = true;
     MORV_CDB_INTERFACE* cdb_interface = m_fsyn_api->get_fsyn_cdb_interface();
+    MORV_ASSERT_TEXT(cdb_interface, "m_fsyn_cdb_interface");
     cdb_interface->set_logging(false);
     cdb_interface->set_fsyn_log(nullptr);
 }
