@@ -676,8 +676,8 @@ TEST_F(MorvLegalizerTest, LegalisationAfterASweepIsDumpedBeforeAndAfter)
     LEGALIZER_NETLIST n;
     n.atom(CDB_KIND_REGISTER, "reg");
     EXPECT_EQ(MORV_LEGALIZER::legalize_after_sweep(n.api()), 1);
-    EXPECT_TRUE(std::filesystem::exists("top.pre_fsyn_netlist_legalizer"));
-    EXPECT_TRUE(std::filesystem::exists("top.post_fsyn_netlist_legalizer"));
+    EXPECT_TRUE(std::filesystem::remove("top.pre_fsyn_netlist_legalizer"));
+    EXPECT_TRUE(std::filesystem::remove("top.post_fsyn_netlist_legalizer"));
     // A family without the legaliser refuses it.
     MORV_TEST_HOST brk_host(CDB_FAMILY_BRK);
     MORV_TEST_ENV brk_env(&brk_host.cmp);

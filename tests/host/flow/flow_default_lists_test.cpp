@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "abc_equiv.h"
+#include "cfg/cfg.h"
 #include "host_compile.h"
 #include "msg/msg.h"
 
@@ -55,8 +56,19 @@ void expect_equivalent(const std::string& design, const std::string& output, con
 const std::string k_bench = MORV_BENCH_DIR;
 const std::string k_counter = std::string(MORV_SOURCE_DIR) + "/designs/counter.blif";
 
+// A compile's switches (--set) stay set in the process: they must not reach
+// the next test of the program.
+class FlowCompile : public ::testing::Test
+{
+protected:
+    void TearDown() override { cfg_clear_all(); }
+};
+
 class FlowDefaultLists : public ::testing::TestWithParam<const char*>
-{};
+{
+protected:
+    void TearDown() override { cfg_clear_all(); }
+};
 
 }  // namespace
 
@@ -88,7 +100,7 @@ TEST_P(FlowDefaultLists, UserSettingsRunTheFamilyListsAtEveryEffort)
 INSTANTIATE_TEST_SUITE_P(Families, FlowDefaultLists,
                          ::testing::Values("BRK", "ZEPLA", "TEV", "MRL", "KESTLIN", "RZK", "OBRAN", "UVO"));
 
-TEST(FlowMrlFlatCompile, RemapsLutInputsOnlyAndSaysSo)
+TEST_F(FlowCompile, MrlFlatCompileRemapsLutInputsOnlyAndSaysSo)
 {
     msg_clear_vdebug_lines();
     const FIT r = fit({"--family", "MRL", "-v", "-o", "counter_mrl.out.blif", k_counter});
@@ -111,7 +123,7 @@ TEST(FlowMrlFlatCompile, RemapsLutInputsOnlyAndSaysSo)
     expect_equivalent(k_counter, "counter_mrl.out.blif", "MRL flat");
 }
 
-TEST(FlowPostClusteringWithXicp, RefusedWithTheSwitchThatAvoidsIt)
+TEST_F(FlowCompile, PostClusteringTestStringWithXicpIsRefusedNamingTheSwitchThatAvoidsIt)
 {
     const FIT refused = fit({"-q", "--test-string", "TEST()|TEST()|TEST()", "-o", "xicp.out.blif", k_counter});
     EXPECT_EQ(refused.status, 1) << refused.err;

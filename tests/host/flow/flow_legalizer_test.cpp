@@ -11,6 +11,7 @@
 
 #include "abc_equiv.h"
 #include "cdb/cdb_atom_netlist.h"
+#include "cfg/cfg.h"
 #include "cut/cut_morlin_legalizer.h"
 #include "host_compile.h"
 #include "host_env.h"
@@ -23,9 +24,17 @@ namespace {
 
 const std::string k_bench = MORV_BENCH_DIR;
 
+// The dump switch stays set in the process: it must not reach the next
+// test of the program.
+class FlowMrlLegalizer : public ::testing::Test
+{
+protected:
+    void TearDown() override { cfg_clear_all(); }
+};
+
 }  // namespace
 
-TEST(FlowMrlLegalizer, LegalisedBenchmarksStayEquivalentAndAreDumpedAroundTheLegalisation)
+TEST_F(FlowMrlLegalizer, LegalisedBenchmarksStayEquivalentAndAreDumpedAroundTheLegalisation)
 {
     for (const char* design : {"iscas89_k6/s5378.blif", "mcnc_k4/tseng.blif"}) {
         const std::string input = k_bench + "/" + design;
@@ -60,12 +69,16 @@ TEST(FlowMrlLegalizer, LegalisedBenchmarksStayEquivalentAndAreDumpedAroundTheLeg
         } else {
             EXPECT_EQ(cells_after, cells_before) << design;
         }
+        // The dumps are checked and taken away: the folder is the program's.
         bool pre = false, post = false;
+        std::vector<std::filesystem::path> dumps;
         for (const auto& entry : std::filesystem::directory_iterator(".")) {
             const std::string name = entry.path().filename().string();
             pre = pre || name.ends_with(".pre_fsyn_netlist_legalizer");
             post = post || name.ends_with(".post_fsyn_netlist_legalizer");
+            if (name.rfind("morv_fit.", 0) == 0) dumps.push_back(entry.path());
         }
+        for (const std::filesystem::path& dump : dumps) std::filesystem::remove(dump);
         EXPECT_TRUE(pre && post) << design;
         if (!abc_is_available()) continue;
         const ABC_RESULT r = abc_check_equivalence(input, output, true);
