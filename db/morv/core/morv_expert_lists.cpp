@@ -147,8 +147,7 @@ bool MORV_EXPERT::check_early_timing_model_stability()
         MORV_DEBUG_STREAM::print(1, "Stability of early timing model is %f. Skipping EARLY FSYN.", stability);
         return false;
     }
-    // The early timing model is not built yet: the analyser stands in for
-    // the last early analysis, as it did for the measurement.
-    if (m_fsyn_timing->get_tdc_utility() != nullptr) m_fsyn_timing->perform_timing_analysis();
+    // The early flow starts from unperturbed early delays.
+    if (m_fsyn_timing->get_tdc_utility() != nullptr) m_fsyn_timing->perform_early_timing_analysis(false, false);
     return true;
 }
