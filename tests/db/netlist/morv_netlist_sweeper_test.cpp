@@ -750,7 +750,13 @@ TEST_F(SweeperTest, RandomLutNetworksComputeTheSameBeforeAndAfterASweep)
             };
             const auto before = output_tables();
             auto sweeper = sweeper_of(n);
-            sweeper->sweep();
+            // MRL's legaliser runs after the pass loop and may leave what the
+            // next sweep cleans (a driver its fixes stopped reading): MRL
+            // sweeps until a sweep changes nothing.
+            int sweeps = 1;
+            for (int changed = sweeper->sweep(); family == CDB_FAMILY_MRL && changed > 0 && sweeps < 8; ++sweeps)
+                changed = sweeper->sweep();
+            EXPECT_LT(sweeps, 8) << what;
             EXPECT_EQ(output_tables(), before) << what;
             EXPECT_TRUE(n.netlist()->verify()) << what;
             for (CDB_ATOM_NODE* node : *n.netlist()) {
