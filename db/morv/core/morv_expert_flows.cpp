@@ -288,18 +288,8 @@ void MORV_EXPERT::print_log_error()
 // pass of LUT-input remapping.
 bool MORV_EXPERT::run_legalizing_replay_log_flow()
 {
-    if (m_opx_physical_synthesis_read_log.empty()) flow_error("m_opx_physical_synthesis_read_log != \"\"", __LINE__);
-    MORV_LOG* log = m_fsyn_api->get_fsyn_log();
-    if (log == nullptr) flow_error("m_fsyn_log", __LINE__);
-    log->get_log_file()->set_file_name(m_opx_physical_synthesis_read_log);
-    if (!check_if_log_file_exists()) {
-        print_log_error();
-        return false;
-    }
-    // Replaying the records needs the change-log reader, which is not
-    // available yet: the flow reports that it did not replay.
-    warn_not_available("Change-log replay (MORV_LOG::reproduce_log)");
-    return false;
+    if (!run_shared_replay_log_flow()) return false;
+    return finish_legalizing_replay();
 }
 
 bool MORV_EXPERT::finish_legalizing_replay()

@@ -242,12 +242,19 @@ bool MORV_LEGALIZER::legalize_special_node(CDB_ATOM_NODE* node)
                      "m_net_util->is_in_extended_mode(node) || m_net_util->is_latch(node)");
     MORV_DEBUG_STREAM::print(100, "Trying to legalize special node: %d ", id_of(node));
     CUT_ATOM_MODIFIED_NODE_LIST_PTR modified_node_list = checked(m_atom_legalizer->legalize_node(node));
+    return apply_legalized(node, modified_node_list.get(), true);
+}
+
+// Whether the host changed anything; the changes are taken into the
+// netlist model and the cells it fixed are checked.
+bool MORV_LEGALIZER::apply_legalized(CDB_ATOM_NODE* node, CUT_ATOM_MODIFIED_NODE_LIST* modified_node_list, bool special)
+{
     const bool result = !modified_node_list->empty();
     m_new_nodes.clear();
     NODE_ID_SET fixed_nodes;
     NODE_ID_SET deleted_nodes;
-    apply_changes(node, modified_node_list.get(), &fixed_nodes, &deleted_nodes);
-    check_fixed_nodes(fixed_nodes, true);
+    apply_changes(node, modified_node_list, &fixed_nodes, &deleted_nodes);
+    check_fixed_nodes(fixed_nodes, special);
     return result;
 }
 
@@ -310,13 +317,7 @@ bool MORV_LEGALIZER::turn_into_high_speed_adder(CDB_ATOM_NODE* node)
 
     MORV_DEBUG_STREAM::print(100, "Replacing with HSADDER node: %d ", id);
     CUT_ATOM_MODIFIED_NODE_LIST_PTR modified_node_list = checked(m_atom_legalizer->turn_into_high_speed_adder(node));
-    const bool result = !modified_node_list->empty();
-    m_new_nodes.clear();
-    NODE_ID_SET fixed_nodes;
-    NODE_ID_SET deleted_nodes;
-    apply_changes(node, modified_node_list.get(), &fixed_nodes, &deleted_nodes);
-    check_fixed_nodes(fixed_nodes, false);
-    return result;
+    return apply_legalized(node, modified_node_list.get(), false);
 }
 
 void MORV_LEGALIZER::prepare_for_high_speed_adder(int node_id)

@@ -62,6 +62,7 @@ private:
     // After a special cell's or a high-speed adder's records: chain and
     // latch cells must be legal now, any other fixed cell is legalised.
     void check_fixed_nodes(const NODE_ID_SET& fixed, bool special);
+    bool apply_legalized(CDB_ATOM_NODE* node, CUT_ATOM_MODIFIED_NODE_LIST* modified_node_list, bool special);
     void prepare_for_high_speed_adder(int node_id);
 
     void apply_changes(CDB_ATOM_NODE* legalized_node, CUT_ATOM_MODIFIED_NODE_LIST* modified_node_list,

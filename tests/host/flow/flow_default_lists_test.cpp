@@ -13,29 +13,11 @@
 
 #include "abc_equiv.h"
 #include "cfg/cfg.h"
+#include "flow_fit.h"
 #include "host_compile.h"
 #include "msg/msg.h"
 
 namespace {
-
-struct FIT
-{
-    int status = 0;
-    std::string out, err;
-};
-
-FIT fit(const std::vector<std::string>& args)
-{
-    std::vector<const char*> argv = {"morv-fit"};
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    std::ostringstream o, e;
-    msg_clear_posted_messages();
-    FIT r;
-    r.status = morv_host::fit_main(static_cast<int>(argv.size()), argv.data(), o, e);
-    r.out = o.str();
-    r.err = e.str();
-    return r;
-}
 
 // The texts of the not-yet-available warnings posted by the last run.
 std::vector<std::string> not_available_warnings()
@@ -85,7 +67,7 @@ TEST_P(FlowDefaultLists, UserSettingsRunTheFamilyListsAtEveryEffort)
         for (const char* effort : {"fast", "normal", "extra"}) {
             const std::string label = family + " " + effort + " " + design;
             const std::string output = family + "_" + effort + ".out.blif";
-            const FIT r = fit(
+            const FIT r = run_fit(
                 {"-q", "--family", family, "--effort", effort, "--settings", "user.settings", "-o", output, design});
             ASSERT_EQ(r.status, 0) << label << "\n" << r.err;
             // Each algorithm not built yet is named once, however often its lists name it.
@@ -103,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(Families, FlowDefaultLists,
 TEST_F(FlowCompile, MrlFlatCompileRemapsLutInputsOnlyAndSaysSo)
 {
     msg_clear_vdebug_lines();
-    const FIT r = fit({"--family", "MRL", "-v", "-o", "counter_mrl.out.blif", k_counter});
+    const FIT r = run_fit({"--family", "MRL", "-v", "-o", "counter_mrl.out.blif", k_counter});
     ASSERT_EQ(r.status, 0) << r.err;
     // The debug lines -v prints, in order.
     std::vector<std::string> said;
@@ -125,7 +107,7 @@ TEST_F(FlowCompile, MrlFlatCompileRemapsLutInputsOnlyAndSaysSo)
 
 TEST_F(FlowCompile, PostClusteringTestStringWithXicpIsRefusedNamingTheSwitchThatAvoidsIt)
 {
-    const FIT refused = fit({"-q", "--test-string", "TEST()|TEST()|TEST()", "-o", "xicp.out.blif", k_counter});
+    const FIT refused = run_fit({"-q", "--test-string", "TEST()|TEST()|TEST()", "-o", "xicp.out.blif", k_counter});
     EXPECT_EQ(refused.status, 1) << refused.err;
     bool names_switch = false;
     for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
@@ -133,8 +115,8 @@ TEST_F(FlowCompile, PostClusteringTestStringWithXicpIsRefusedNamingTheSwitchThat
                                         m.text.find("fsyn_disable_experimental_icp") != std::string::npos);
     EXPECT_TRUE(names_switch);
     EXPECT_FALSE(std::ifstream("xicp.out.blif").good());
-    const FIT accepted = fit({"-q", "--test-string", "TEST()|TEST()|TEST()", "--set",
-                              "fsyn_disable_experimental_icp=on", "-o", "xicp.out.blif", k_counter});
+    const FIT accepted = run_fit({"-q", "--test-string", "TEST()|TEST()|TEST()", "--set",
+                                  "fsyn_disable_experimental_icp=on", "-o", "xicp.out.blif", k_counter});
     EXPECT_EQ(accepted.status, 0) << accepted.err;
     expect_equivalent(k_counter, "xicp.out.blif", "POST CLUSTERING without xICP");
 }

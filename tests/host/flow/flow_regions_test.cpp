@@ -17,6 +17,7 @@
 #include "cdb/cdb_atom_netlist.h"
 #include "cdb/cdb_native_format.h"
 #include "cfg/cfg.h"
+#include "flow_fit.h"
 #include "hdb/hdb_instance_name.h"
 #include "host_compile.h"
 #include "host_env.h"
@@ -32,17 +33,6 @@
 using namespace morv_host;
 
 namespace {
-
-int fit(const std::vector<std::string>& args, std::string* out = nullptr)
-{
-    std::vector<const char*> argv = {"morv-fit"};
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    std::ostringstream o, e;
-    msg_clear_posted_messages();
-    const int status = fit_main(static_cast<int>(argv.size()), argv.data(), o, e);
-    if (out != nullptr) *out = o.str() + e.str();
-    return status;
-}
 
 const std::string k_frisc = std::string(MORV_BENCH_DIR) + "/mcnc_k4/frisc.blif";
 

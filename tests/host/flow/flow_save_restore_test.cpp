@@ -6,21 +6,11 @@
 #include <vector>
 
 #include "abc_equiv.h"
+#include "flow_fit.h"
 #include "host_compile.h"
 #include "msg/msg.h"
 
 namespace {
-
-int fit(const std::vector<std::string>& args, std::string* out)
-{
-    std::vector<const char*> argv = {"morv-fit"};
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    std::ostringstream o, e;
-    msg_clear_posted_messages();
-    const int status = morv_host::fit_main(static_cast<int>(argv.size()), argv.data(), o, e);
-    *out = o.str() + e.str();
-    return status;
-}
 
 // Files of saved states (netlist, hierarchy, boundary ports) in the folder.
 std::vector<std::string> saved_state_files()

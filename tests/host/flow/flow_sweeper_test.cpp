@@ -13,6 +13,7 @@
 #include "abc_equiv.h"
 #include "cdb/cdb_atom_netlist.h"
 #include "cfg/cfg.h"
+#include "flow_fit.h"
 #include "host_compile.h"
 #include "host_env.h"
 #include "io/blif_reader.h"
@@ -126,17 +127,6 @@ TEST_F(FlowSweeper, ConstantsTiedIntoABundledDesignAreFoldedAwayAndTheDesignStay
         const ABC_RESULT r = abc_check_equivalence(tied, swept, sequential);
         EXPECT_TRUE(r.is_equivalent()) << what << ": " << abc_verdict_name(r.m_verdict) << "\n" << r.m_output;
     }
-}
-
-int fit(const std::vector<std::string>& args, std::string* out)
-{
-    std::vector<const char*> argv = {"morv-fit"};
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    std::ostringstream o, e;
-    msg_clear_posted_messages();
-    const int status = morv_host::fit_main(static_cast<int>(argv.size()), argv.data(), o, e);
-    *out = o.str() + e.str();
-    return status;
 }
 
 // The LUT count of a row of the compile's table.

@@ -6,23 +6,13 @@
 #include <vector>
 
 #include "abc_equiv.h"
+#include "flow_fit.h"
 #include "host_compile.h"
 #include "msg/msg.h"
 
 namespace {
 
 // Runs the stand-in compiler in this process; its exit status.
-int fit(const std::vector<std::string>& args, std::string* out = nullptr)
-{
-    std::vector<const char*> argv = {"morv-fit"};
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    std::ostringstream o, e;
-    msg_clear_posted_messages();
-    const int status = morv_host::fit_main(static_cast<int>(argv.size()), argv.data(), o, e);
-    if (out != nullptr) *out = o.str() + e.str();
-    return status;
-}
-
 int count_posted(const char* id)
 {
     int n = 0;
