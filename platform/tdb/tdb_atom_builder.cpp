@@ -175,10 +175,9 @@ void TDB_ATOM_BUILDER::node_plans(const CDB_ATOM_NODE* a, std::vector<NODE_PLAN>
 void TDB_ATOM_BUILDER::edge_plans(const CDB_ATOM_NODE* a, std::vector<EDGE_PLAN>& out) const
 {
     out.clear();
-    const std::vector<int>& ids = m_tdb->get_atom_nodes((int)a->get_id());
     std::vector<TDB_NODE*> comb, regs;
     TDB_NODE *in_pin = nullptr, *out_pin = nullptr, *capture = nullptr;
-    for (int id : ids) {
+    for (int id : m_tdb->get_atom_nodes((int)a->get_id())) {
         TDB_NODE* n = m_tdb->find_node(id);
         switch (n->get_role()) {
         case ROLE_COMB: comb.push_back(n); break;
@@ -264,20 +263,48 @@ void TDB_ATOM_BUILDER::add_planned_edge(const CDB_ATOM_NODE* dst_atom, const EDG
                     e.src_atom ? model_ic_delay(e.iterm, e.src_atom, dst_atom, e.is_clock) : 0, e.cell_delay);
 }
 
+// Edges of each kind a node of the atom gets once built, as far as the
+// netlist tells: its term's sinks, the atom's driven inputs, and the internal
+// edge of a pin or a packed register. A node that outgrows it moves to an
+// array of its own.
+static int edges_at_node(const CDB_ATOM_NODE* a, const CDB_ATOM_OTERM* oterm, int driven_inputs)
+{
+    const int internal = a->is_pin() || a->is_lcell() ? 1 : 0;
+    return (oterm ? oterm->get_number_of_fanout() : 0) + driven_inputs + internal;
+}
+
+static int driven_inputs(const CDB_ATOM_NODE* a)
+{
+    int n = 0;
+    for (auto it = a->begin_iterm(); it != a->end_iterm(); ++it) n += (*it)->is_driven() ? 1 : 0;
+    return n;
+}
+
 void TDB_ATOM_BUILDER::build_all()
 {
     MSG_ASSERT(m_tdb->get_num_nodes() == 0, "TDB");
     if (m_atoms->get_node_count() > 0)
         m_tdb->reserve_atom_ids((int)m_atoms->get_min_id_bound(), (int)m_atoms->get_max_id());
+    // Sized once, so that neither the tables nor the nodes' edge arrays
+    // grow (and leave their old blocks behind) while the edges go in.
     std::vector<NODE_PLAN> plans;
+    int nodes = 0, edges = 0;
     for (const CDB_ATOM_NODE* a : *m_atoms) {
         node_plans(a, plans);
-        for (const NODE_PLAN& s : plans) add_planned_node(a->get_id(), s);
+        nodes += (int)plans.size();
+        edges += (int)plans.size() * (driven_inputs(a) + (a->is_pin() || a->is_lcell() ? 1 : 0));
     }
-    std::vector<EDGE_PLAN> edges;
+    m_tdb->reserve(nodes, edges);
     for (const CDB_ATOM_NODE* a : *m_atoms) {
-        edge_plans(a, edges);
-        for (const EDGE_PLAN& e : edges) add_planned_edge(a, e);
+        node_plans(a, plans);
+        const int inputs = driven_inputs(a);
+        for (const NODE_PLAN& s : plans)
+            m_tdb->reserve_edges(add_planned_node(a->get_id(), s), edges_at_node(a, s.oterm, inputs));
+    }
+    std::vector<EDGE_PLAN> planned;
+    for (const CDB_ATOM_NODE* a : *m_atoms) {
+        edge_plans(a, planned);
+        for (const EDGE_PLAN& e : planned) add_planned_edge(a, e);
     }
 }
 
@@ -290,7 +317,7 @@ void TDB_ATOM_BUILDER::reconcile_nodes(const CDB_ATOM_NODE* a, unsigned atom_id,
     auto enqueue_sinks = [&](TDB_NODE* n) {
         for (const TDB_EDGE* e : n->fanout()) enqueue(e->get_dst_node()->get_atom_id());
     };
-    std::vector<int> ids = m_tdb->get_atom_nodes((int)atom_id);
+    const std::vector<int> ids = m_tdb->get_atom_nodes((int)atom_id).to_vector();
     if (!a) {
         for (int id : ids) {
             TDB_NODE* n = m_tdb->find_node(id);

@@ -22,7 +22,10 @@
 // netlist only: entry i is id base + i (null for a free id), so that
 // rebuilds do not make every later table longer.
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -126,10 +129,30 @@ private:
     TDB_DELAY m_delay;
 };
 
+// One kind of a node's edges (fan-out, data fan-in or clock fan-in): a view
+// into the node's edge array, valid until the node's edges change.
+class TDB_EDGE_RANGE
+{
+public:
+    using iterator = TDB_EDGE* const*;
+    TDB_EDGE_RANGE(iterator first, uint32_t count) : m_first(first), m_count(count) {}
+    iterator begin() const { return m_first; }
+    iterator end() const { return m_first + m_count; }
+    size_t size() const { return m_count; }
+    bool empty() const { return m_count == 0; }
+    TDB_EDGE* operator[](size_t i) const { return m_first[i]; }
+    TDB_EDGE* front() const { return m_first[0]; }
+    TDB_EDGE* back() const { return m_first[m_count - 1]; }
+
+private:
+    iterator m_first;
+    uint32_t m_count;
+};
+
 class TDB_NODE
 {
 public:
-    using EDGE_ITER = std::vector<TDB_EDGE*>::const_iterator;
+    using EDGE_ITER = TDB_EDGE_RANGE::iterator;
 
     int get_id() const { return m_id; }
     int get_atom_id() const { return m_atom_id; }
@@ -153,24 +176,25 @@ public:
     int get_tsu() const { return m_tsu; }
 
     // Data fan-in edges (a keeper's clock input is not among them).
-    EDGE_ITER begin_fanin() const { return m_fanin.begin(); }
-    EDGE_ITER end_fanin() const { return m_fanin.end(); }
-    int get_num_of_fanin() const { return (int)m_fanin.size(); }
-    int fanin_edges_size() const { return (int)m_fanin.size(); }
-    EDGE_ITER begin_fanout() const { return m_fanout.begin(); }
-    EDGE_ITER end_fanout() const { return m_fanout.end(); }
-    int get_num_of_fanout() const { return (int)m_fanout.size(); }
-    int fanout_edges_size() const { return (int)m_fanout.size(); }
+    EDGE_ITER begin_fanin() const { return fanin().begin(); }
+    EDGE_ITER end_fanin() const { return fanin().end(); }
+    int get_num_of_fanin() const { return (int)m_num_fanin; }
+    int fanin_edges_size() const { return (int)m_num_fanin; }
+    EDGE_ITER begin_fanout() const { return fanout().begin(); }
+    EDGE_ITER end_fanout() const { return fanout().end(); }
+    int get_num_of_fanout() const { return (int)m_num_fanout; }
+    int fanout_edges_size() const { return (int)m_num_fanout; }
     // A keeper's clock-input edges (one for a register).
-    EDGE_ITER begin_clkin() const { return m_clkin.begin(); }
-    EDGE_ITER end_clkin() const { return m_clkin.end(); }
-    int get_num_of_clkin() const { return (int)m_clkin.size(); }
-    const std::vector<TDB_EDGE*>& fanin() const { return m_fanin; }
-    const std::vector<TDB_EDGE*>& fanout() const { return m_fanout; }
-    const std::vector<TDB_EDGE*>& clkin() const { return m_clkin; }
+    EDGE_ITER begin_clkin() const { return clkin().begin(); }
+    EDGE_ITER end_clkin() const { return clkin().end(); }
+    int get_num_of_clkin() const { return (int)m_num_clkin; }
+    TDB_EDGE_RANGE fanout() const { return {m_edges, m_num_fanout}; }
+    TDB_EDGE_RANGE fanin() const { return {m_edges + m_num_fanout, m_num_fanin}; }
+    TDB_EDGE_RANGE clkin() const { return {m_edges + m_num_fanout + m_num_fanin, m_num_clkin}; }
 
 private:
     friend class TDB_NETLIST;
+    friend class TDB_ATOM_NODES;
     int m_id = -1;
     int m_atom_id = -1;
     int m_port_type = -1;  // of the carried output term (or of the keeper's role)
@@ -181,7 +205,52 @@ private:
     int m_tsu = 0;
     CDB_ATOM_ITERM* m_iterm = nullptr;
     CDB_ATOM_OTERM* m_oterm = nullptr;
-    std::vector<TDB_EDGE*> m_fanin, m_fanout, m_clkin;
+    // The edges in one array, fan-out first, then data fan-in, then clock
+    // fan-in: most nodes never grow after the build, so one exactly sized
+    // block beats three vectors. Positions in an edge are relative to the
+    // start of their kind, so that a kind moving along keeps them valid.
+    TDB_EDGE** m_edges = nullptr;
+    uint32_t m_num_fanout = 0;
+    uint32_t m_num_fanin = 0;
+    uint32_t m_num_clkin = 0;
+    uint32_t m_edge_capacity = 0;
+    int m_next_of_atom = -1;       // the atom's next node id (creation order), -1 at the end
+    bool m_edges_on_heap = false;  // m_edges is the node's own allocation, not the netlist's block
+};
+
+// The node ids of one atom in creation order.
+class TDB_ATOM_NODES
+{
+public:
+    class iterator
+    {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = int;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const int*;
+        using reference = int;
+        iterator(const TDB_NETLIST* netlist, int id) : m_netlist(netlist), m_id(id) {}
+        int operator*() const { return m_id; }
+        iterator& operator++();
+        bool operator==(const iterator& o) const { return m_id == o.m_id; }
+        bool operator!=(const iterator& o) const { return m_id != o.m_id; }
+
+    private:
+        const TDB_NETLIST* m_netlist;
+        int m_id;
+    };
+    TDB_ATOM_NODES(const TDB_NETLIST* netlist, int first) : m_netlist(netlist), m_first(first) {}
+    iterator begin() const { return {m_netlist, m_first}; }
+    iterator end() const { return {m_netlist, -1}; }
+    bool empty() const { return m_first < 0; }
+    size_t size() const;
+    std::vector<int> to_vector() const { return std::vector<int>(begin(), end()); }
+
+private:
+    static int next_of(const TDB_NETLIST* netlist, int id);
+    const TDB_NETLIST* m_netlist;
+    int m_first;
 };
 
 // Walks the edges of one node chosen by selector bits (TDB_EDGE_SELECT):
@@ -241,12 +310,12 @@ public:
     int get_num_nodes() const { return m_num_nodes; }
     // Every atom id with nodes lies in [get_atom_id_base(), get_atom_id_bound()).
     int get_atom_id_base() const { return m_atom_base; }
-    int get_atom_id_bound() const { return m_atom_base + (int)m_atom_nodes.size(); }
+    int get_atom_id_bound() const { return m_atom_base + (int)m_atom_heads.size(); }
     int get_num_edges() const { return m_num_edges; }
     TDB_NODE* get_tdb_node_from_oterm(const CDB_ATOM_OTERM* oterm) const;
     int get_atom_node_id_from_tdb_node(const TDB_NODE* node) const { return node ? node->get_atom_id() : -1; }
-    // Nodes of an atom, in creation order (empty when none).
-    const std::vector<int>& get_atom_nodes(int atom_id) const;
+    // Node ids of an atom, in creation order (empty when none).
+    TDB_ATOM_NODES get_atom_nodes(int atom_id) const;
     // Nodes and edges in id order, entry i for id base + i (null for a free id).
     const std::vector<TDB_NODE*>& node_table() const { return m_nodes; }
     const std::vector<TDB_EDGE*>& edge_table() const { return m_edges; }
@@ -265,6 +334,12 @@ public:
     // Removes the node with every edge at it.
     void remove_node(TDB_NODE* node);
     void set_node_iterm(TDB_NODE* node, CDB_ATOM_ITERM* iterm) { node->m_iterm = iterm; }
+    // Room for this many edges (all kinds) at a node without edges yet,
+    // taken from the netlist's shared block (a builder that knows the
+    // degrees); a node that outgrows it moves to an allocation of its own.
+    void reserve_edges(TDB_NODE* node, int count);
+    // Room for this many more nodes and edges in the id tables.
+    void reserve(int nodes, int edges);
     void set_node_timing(TDB_NODE* node, int tco, int tsu);
     // Sets the interconnect delay of kind 0 (all four values) without a
     // change notice when unchanged.
@@ -275,29 +350,58 @@ public:
     // knows its netlist's range), so that no later id shifts the table.
     void reserve_atom_ids(int lo, int hi);
     // Slots the atom table holds (it follows the netlist's id range).
-    size_t get_atom_table_size() const { return m_atom_nodes.size(); }
+    size_t get_atom_table_size() const { return m_atom_heads.size(); }
     // Counts structural edits (node or edge added or removed).
     uint64_t get_structure_version() const { return m_structure_version; }
 
 private:
-    static const std::vector<int> s_no_nodes;
-    std::vector<int>& atom_slot(int atom_id);
+    class STORE;
+    int& atom_head(int atom_id);
+    void add_to_list(TDB_NODE* node, TDB_EDGE* edge, int kind);
+    void remove_from_list(TDB_NODE* node, int kind, int pos);
+    void grow_edges(TDB_NODE* node);
+    void release_edges(TDB_NODE* node);
+    void unlink_from_atom(TDB_NODE* node);
     int m_node_base = 0;
     int m_edge_base = 0;
     std::vector<TDB_NODE*> m_nodes;  // id - m_node_base
     std::vector<TDB_EDGE*> m_edges;  // id - m_edge_base
-    // Node ids by atom id - m_atom_base. Atom ids are issued process-wide, so
-    // the table spans the ids of this netlist's atoms, not every id ever issued.
-    std::vector<std::vector<int>> m_atom_nodes;
+    // First node id by atom id - m_atom_base (-1 for none); the nodes of an
+    // atom chain through their m_next_of_atom. Atom ids are issued
+    // process-wide, so the table spans the ids of this netlist's atoms, not
+    // every id ever issued.
+    std::vector<int> m_atom_heads;
     int m_atom_base = 0;
-    class OTERM_MAP;
-    OTERM_MAP* m_oterm_map;
+    std::unique_ptr<STORE> m_store;  // node and edge blocks, the edge-array block, the term index
     int m_num_nodes = 0;
     int m_num_edges = 0;
     bool m_has_edge_vec = false;
     uint64_t m_structure_version = 0;
     TDB_NETLIST_LISTENER* m_listener = nullptr;
 };
+
+inline TDB_NODE* TDB_NETLIST::find_node(int id) const
+{
+    return id >= m_node_base && id < get_node_id_bound() ? m_nodes[(size_t)(id - m_node_base)] : nullptr;
+}
+
+inline int TDB_ATOM_NODES::next_of(const TDB_NETLIST* netlist, int id)
+{
+    return netlist->find_node(id)->m_next_of_atom;
+}
+
+inline TDB_ATOM_NODES::iterator& TDB_ATOM_NODES::iterator::operator++()
+{
+    m_id = next_of(m_netlist, m_id);
+    return *this;
+}
+
+inline size_t TDB_ATOM_NODES::size() const
+{
+    size_t n = 0;
+    for (auto it = begin(); it != end(); ++it) ++n;
+    return n;
+}
 
 // Register micro-timing.
 class TDB_UTILITY

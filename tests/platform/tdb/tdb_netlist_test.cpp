@@ -1,0 +1,202 @@
+// Timing netlist edits: after any sequence of node and edge additions and
+// removals, each node's fan-out, data fan-in and clock fan-in lists, the
+// nodes of each atom and the nodes found by output term must be what the
+// documented list rules give (appended; a removed edge's slot taken by the
+// last edge of its list).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "cdb/cdb_atom_terms.h"
+#include "tdb/tdb_netlist.h"
+
+namespace {
+
+struct REF_NODE
+{
+    int atom = 0;
+    bool keeper = false;
+    std::vector<int> fanout, fanin, clkin;  // edge ids
+};
+
+struct REF_EDGE
+{
+    int src = 0, dst = 0;
+    bool clock = false;
+};
+
+// The same edits on plain vectors and maps.
+class REFERENCE
+{
+public:
+    std::map<int, REF_NODE> nodes;
+    std::map<int, REF_EDGE> edges;
+    std::map<int, std::vector<int>> atoms;
+    std::map<const CDB_ATOM_OTERM*, int> by_term;
+    std::map<int, const CDB_ATOM_OTERM*> term_of;
+
+    void add_node(int id, int atom, bool keeper, const CDB_ATOM_OTERM* term, bool indexed)
+    {
+        nodes[id] = {atom, keeper, {}, {}, {}};
+        atoms[atom].push_back(id);
+        term_of[id] = term;
+        if (term && indexed) by_term[term] = id;
+    }
+    void add_edge(int id, int src, int dst, bool clock)
+    {
+        edges[id] = {src, dst, clock};
+        nodes[src].fanout.push_back(id);
+        (clock ? nodes[dst].clkin : nodes[dst].fanin).push_back(id);
+    }
+    void remove_edge(int id)
+    {
+        const REF_EDGE e = edges.at(id);
+        swap_out(nodes[e.src].fanout, id);
+        swap_out(e.clock ? nodes[e.dst].clkin : nodes[e.dst].fanin, id);
+        edges.erase(id);
+    }
+    void remove_node(int id)
+    {
+        REF_NODE& n = nodes.at(id);
+        while (!n.fanin.empty()) remove_edge(n.fanin.back());
+        while (!n.clkin.empty()) remove_edge(n.clkin.back());
+        while (!n.fanout.empty()) remove_edge(n.fanout.back());
+        auto it = by_term.find(term_of[id]);
+        if (it != by_term.end() && it->second == id) by_term.erase(it);
+        std::vector<int>& of_atom = atoms[n.atom];
+        of_atom.erase(std::find(of_atom.begin(), of_atom.end(), id));
+        nodes.erase(id);
+    }
+
+private:
+    static void swap_out(std::vector<int>& list, int id)
+    {
+        auto it = std::find(list.begin(), list.end(), id);
+        ASSERT_NE(it, list.end());
+        *it = list.back();
+        list.pop_back();
+    }
+};
+
+std::vector<int> ids_of(const TDB_EDGE_RANGE& edges)
+{
+    std::vector<int> out;
+    for (const TDB_EDGE* e : edges) out.push_back(e->get_id());
+    return out;
+}
+
+void expect_same(const TDB_NETLIST& tdb, const REFERENCE& ref,
+                 const std::vector<std::unique_ptr<CDB_ATOM_OTERM>>& terms)
+{
+    ASSERT_EQ(tdb.get_num_nodes(), (int)ref.nodes.size());
+    ASSERT_EQ(tdb.get_num_edges(), (int)ref.edges.size());
+    for (const auto& [id, r] : ref.nodes) {
+        const TDB_NODE* n = tdb.find_node(id);
+        ASSERT_NE(n, nullptr);
+        ASSERT_EQ(ids_of(n->fanout()), r.fanout) << "node " << id;
+        ASSERT_EQ(ids_of(n->fanin()), r.fanin) << "node " << id;
+        ASSERT_EQ(ids_of(n->clkin()), r.clkin) << "node " << id;
+        ASSERT_EQ(n->get_num_of_fanout(), (int)r.fanout.size());
+        // The compound walk: data fan-in, clock fan-in, then fan-out.
+        std::vector<int> walk, want = r.fanin;
+        want.insert(want.end(), r.clkin.begin(), r.clkin.end());
+        want.insert(want.end(), r.fanout.begin(), r.fanout.end());
+        for (TDB_EDGE_COMPOUND_ITER it(n, TDB_SELECT_ALL_FANIN | TDB_SELECT_FANOUT); !it.done(); ++it)
+            walk.push_back((*it)->get_id());
+        ASSERT_EQ(walk, want) << "node " << id;
+    }
+    for (const auto& [id, r] : ref.edges) {
+        const TDB_EDGE* e = tdb.find_edge(id);
+        ASSERT_NE(e, nullptr);
+        ASSERT_EQ(e->get_src_node()->get_id(), r.src);
+        ASSERT_EQ(e->get_dst_node()->get_id(), r.dst);
+    }
+    for (const auto& [atom, ids] : ref.atoms) ASSERT_EQ(tdb.get_atom_nodes(atom).to_vector(), ids) << "atom " << atom;
+    for (const auto& t : terms) {
+        auto it = ref.by_term.find(t.get());
+        const TDB_NODE* found = tdb.get_tdb_node_from_oterm(t.get());
+        ASSERT_EQ(found ? found->get_id() : -1, it == ref.by_term.end() ? -1 : it->second);
+    }
+}
+
+}  // namespace
+
+TEST(TdbNetlistEdits, RandomEditsKeepListsAtomsAndTermIndexInStep)
+{
+    std::vector<std::unique_ptr<CDB_ATOM_OTERM>> terms;
+    for (int i = 0; i < 40; ++i) terms.push_back(std::make_unique<CDB_ATOM_OTERM>(nullptr, DB_COMB_OUT));
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        std::mt19937 rng(seed);
+        auto pick = [&rng](int n) { return (int)(rng() % (unsigned)n); };
+        TDB_NETLIST tdb(100 * (int)seed, 7 * (int)seed);
+        REFERENCE ref;
+        std::vector<int> live_nodes;
+        for (int step = 0; step < 1500; ++step) {
+            const int op = pick(100);
+            if (op < 20 || live_nodes.size() < 2) {
+                const int atom = 5 + pick(12);
+                const bool keeper = pick(3) == 0;
+                CDB_ATOM_OTERM* term = pick(4) == 0 ? nullptr : terms[(size_t)pick((int)terms.size())].get();
+                const bool indexed = pick(5) != 0;
+                TDB_NODE* n = tdb.add_node(atom, keeper ? (uint32_t)TDB_NODE_REGISTER : 0u, term, -1, 0, 0, indexed);
+                // Some nodes start in the shared block, sized too small on purpose.
+                if (pick(2) == 0) tdb.reserve_edges(n, 1 + pick(3));
+                ref.add_node(n->get_id(), atom, keeper, term, indexed);
+                live_nodes.push_back(n->get_id());
+            } else if (op < 70) {
+                // Self-loops and many edges into and out of a few hub nodes included.
+                const int src = pick(4) == 0 ? live_nodes[0] : live_nodes[(size_t)pick((int)live_nodes.size())];
+                const int dst = pick(6) == 0 ? src : live_nodes[(size_t)pick((int)live_nodes.size())];
+                const bool clock = ref.nodes[dst].keeper && pick(2) == 0;
+                TDB_EDGE* e = tdb.add_edge(tdb.find_node(src), tdb.find_node(dst), nullptr, clock, 0, 0);
+                ref.add_edge(e->get_id(), src, dst, clock);
+            } else if (op < 92 && !ref.edges.empty()) {
+                auto it = ref.edges.begin();
+                std::advance(it, pick((int)ref.edges.size()));
+                const int id = it->first;
+                tdb.remove_edge(tdb.find_edge(id));
+                ref.remove_edge(id);
+            } else if (live_nodes.size() > 2) {
+                const size_t k = 1 + (size_t)pick((int)live_nodes.size() - 1);
+                const int id = live_nodes[k];
+                live_nodes.erase(live_nodes.begin() + (long)k);
+                tdb.remove_node(tdb.find_node(id));
+                ref.remove_node(id);
+            }
+            if (step % 50 == 0) expect_same(tdb, ref, terms);
+            if (HasFatalFailure()) return;
+        }
+        expect_same(tdb, ref, terms);
+    }
+}
+
+// Removing an edge from the middle of a list moves that list's last edge
+// into its slot; the neighbouring lists of the node keep their order.
+TEST(TdbNetlistEdits, RemovalSwapsInTheLastEdgeOfTheSameList)
+{
+    TDB_NETLIST tdb;
+    TDB_NODE* hub = tdb.add_node(1, TDB_NODE_REGISTER, nullptr);
+    TDB_NODE* other = tdb.add_node(2, 0, nullptr);
+    tdb.reserve_edges(hub, 8);
+    std::vector<TDB_EDGE*> out, in;
+    for (int i = 0; i < 4; ++i) out.push_back(tdb.add_edge(hub, other, nullptr, false, 0, 0));
+    for (int i = 0; i < 3; ++i) in.push_back(tdb.add_edge(other, hub, nullptr, false, 0, 0));
+    TDB_EDGE* clk = tdb.add_edge(other, hub, nullptr, true, 0, 0);
+    tdb.remove_edge(out[1]);
+    EXPECT_EQ(ids_of(hub->fanout()), (std::vector<int>{out[0]->get_id(), out[3]->get_id(), out[2]->get_id()}));
+    EXPECT_EQ(ids_of(hub->fanin()), (std::vector<int>{in[0]->get_id(), in[1]->get_id(), in[2]->get_id()}));
+    EXPECT_EQ(ids_of(hub->clkin()), std::vector<int>{clk->get_id()});
+    tdb.remove_edge(in[0]);
+    EXPECT_EQ(ids_of(hub->fanin()), (std::vector<int>{in[2]->get_id(), in[1]->get_id()}));
+    // The moved edges still know their slots: removing them works.
+    tdb.remove_edge(out[3]);
+    tdb.remove_edge(in[2]);
+    EXPECT_EQ(ids_of(hub->fanout()), (std::vector<int>{out[0]->get_id(), out[2]->get_id()}));
+    EXPECT_EQ(ids_of(hub->fanin()), std::vector<int>{in[1]->get_id()});
+    EXPECT_EQ(ids_of(hub->clkin()), std::vector<int>{clk->get_id()});
+}
