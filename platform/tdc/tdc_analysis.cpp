@@ -340,59 +340,66 @@ double TDC_ANALYSIS::run(const TDC_ANALYSIS_SETTINGS& settings, bool collect)
         }
     }
 
-    // Edge slacks per domain.
-    std::vector<int> arr_at(launches.size()), req_at(captures.size());
-    for (const TDB_EDGE* e : edges) {
-        if (!e || e->is_clock() || m_cut[ei(e)]) continue;
-        int d = e->get_data_delay();
-        bool any_a = false, any_c = false;
-        for (size_t li = 0; li < launches.size(); ++li) {
-            arr_at[li] = src_arrival(li, e);
-            any_a |= arr_at[li] != NO_ARRIVAL;
-        }
-        if (!any_a) continue;
-        for (size_t ci = 0; ci < captures.size(); ++ci) {
-            req_at[ci] = sink_required(ci, e);
-            any_c |= req_at[ci] != NO_REQUIRED;
-        }
-        if (!any_c) continue;
-        for (size_t li = 0; li < launches.size(); ++li) {
-            if (arr_at[li] == NO_ARRIVAL) continue;
+    // Edge slacks per domain, visited twice: once for each domain's worst
+    // slack and least raw ratio, once to annotate. Keeping every (edge,
+    // domain) slack in between would take 12 bytes a pair; only an analysis
+    // that collects the sub-domain data keeps them.
+    std::vector<int> arr_at(launches.size()), req_at(captures.size()), requirements;
+    for (const TDC_SUB_DOMAIN_DATA& d : m_domains) requirements.push_back(d.m_requirement);
+    auto visit_slacks = [&](auto&& f) {
+        for (TDB_EDGE* e : edges) {
+            if (!e || e->is_clock() || m_cut[ei(e)]) continue;
+            int d = e->get_data_delay();
+            bool any_a = false, any_c = false;
+            for (size_t li = 0; li < launches.size(); ++li) {
+                arr_at[li] = src_arrival(li, e);
+                any_a |= arr_at[li] != NO_ARRIVAL;
+            }
+            if (!any_a) continue;
             for (size_t ci = 0; ci < captures.size(); ++ci) {
-                if (req_at[ci] == NO_REQUIRED) continue;
-                TDC_SUB_DOMAIN_DATA& dom = m_domains[domain_of[(size_t)launches[li] * nclass + captures[ci]]];
-                int slack = sat_add(sat_add(dom.m_requirement, req_at[ci]), -sat_add(arr_at[li], d));
-                dom.m_edges.push_back({e->get_id(), slack, 0.0f});
+                req_at[ci] = sink_required(ci, e);
+                any_c |= req_at[ci] != NO_REQUIRED;
+            }
+            if (!any_c) continue;
+            for (size_t li = 0; li < launches.size(); ++li) {
+                if (arr_at[li] == NO_ARRIVAL) continue;
+                for (size_t ci = 0; ci < captures.size(); ++ci) {
+                    if (req_at[ci] == NO_REQUIRED) continue;
+                    const int dom = domain_of[(size_t)launches[li] * nclass + captures[ci]];
+                    f(e, dom, sat_add(sat_add(requirements[(size_t)dom], req_at[ci]), -sat_add(arr_at[li], d)));
+                }
             }
         }
-    }
+    };
+    std::vector<double> rmin(m_domains.size(), 0.0);
+    std::vector<size_t> count(m_domains.size(), 0);
+    visit_slacks([&](const TDB_EDGE* e, int dom, int slack) {
+        TDC_SUB_DOMAIN_DATA& d = m_domains[dom];
+        rmin[dom] = std::min(rmin[dom], slack / (double)std::max(d.m_requirement, 1));
+        d.m_worst_slack = std::min(d.m_worst_slack, slack);
+        ++count[dom];
+        if (collect) d.m_edges.push_back({e->get_id(), slack, 0.0f});
+    });
 
-    // Drop empty domains and renumber; then ratios.
+    // Drop empty domains and renumber; then ratios. The ratio grows with the
+    // slack, so a domain's least ratio is the one of its worst slack.
     std::vector<TDC_SUB_DOMAIN_DATA> kept;
-    for (TDC_SUB_DOMAIN_DATA& d : m_domains)
-        if (!d.m_edges.empty()) {
-            d.m_sub_domain_id = (int)kept.size();
-            kept.push_back(std::move(d));
+    std::vector<double> kept_rmin;
+    std::vector<int> renumbered(m_domains.size(), -1);
+    for (size_t i = 0; i < m_domains.size(); ++i)
+        if (count[i] > 0) {
+            renumbered[i] = m_domains[i].m_sub_domain_id = (int)kept.size();
+            kept.push_back(std::move(m_domains[i]));
+            kept_rmin.push_back(rmin[i]);
         }
     m_domains.swap(kept);
     double g = 1.0;
     m_worst_slack = TDB_NO_PATH;
     for (TDC_SUB_DOMAIN_DATA& d : m_domains) {
-        double div = std::max(d.m_requirement, 1);
-        double rmin = 0.0;
-        int worst = TDB_NO_PATH;
-        for (const TDC_SUB_DOMAIN_EDGE& x : d.m_edges) {
-            rmin = std::min(rmin, x.m_slack / div);
-            worst = std::min(worst, x.m_slack);
-        }
-        d.m_worst_slack = worst;
-        m_worst_slack = std::min(m_worst_slack, worst);
-        float least = 1.0f;
-        for (TDC_SUB_DOMAIN_EDGE& x : d.m_edges) {
-            x.m_slack_ratio = clamp01((x.m_slack / div - rmin) / (1.0 - rmin));
-            least = std::min(least, x.m_slack_ratio);
-        }
-        g = std::min(g, (double)least);
+        const double div = std::max(d.m_requirement, 1), r = kept_rmin[(size_t)d.m_sub_domain_id];
+        m_worst_slack = std::min(m_worst_slack, d.m_worst_slack);
+        for (TDC_SUB_DOMAIN_EDGE& x : d.m_edges) x.m_slack_ratio = clamp01((x.m_slack / div - r) / (1.0 - r));
+        g = std::min(g, (double)clamp01((d.m_worst_slack / div - r) / (1.0 - r)));
     }
     bool tighten = g > 0.0 && g < 1.0;
 
@@ -402,13 +409,14 @@ double TDC_ANALYSIS::run(const TDC_ANALYSIS_SETTINGS& settings, bool collect)
             e->set_slack(TDB_NO_PATH);
             e->set_slack_ratio(1.0f);
         }
-    for (const TDC_SUB_DOMAIN_DATA& d : m_domains)
-        for (const TDC_SUB_DOMAIN_EDGE& x : d.m_edges) {
-            TDB_EDGE* e = edges[(size_t)(x.m_edge_id - m_edge_base)];
-            float t = tighten ? clamp01((x.m_slack_ratio - g) / (1.0 - g)) : x.m_slack_ratio;
-            e->set_slack(std::min(e->get_slack(), x.m_slack));
-            e->set_slack_ratio(std::min(e->get_slack_ratio(), t));
-        }
+    visit_slacks([&](TDB_EDGE* e, int dom, int slack) {
+        const int k = renumbered[(size_t)dom];
+        const double div = std::max(m_domains[(size_t)k].m_requirement, 1), r = kept_rmin[(size_t)k];
+        const float ratio = clamp01((slack / div - r) / (1.0 - r));
+        const float t = tighten ? clamp01((ratio - g) / (1.0 - g)) : ratio;
+        e->set_slack(std::min(e->get_slack(), slack));
+        e->set_slack_ratio(std::min(e->get_slack_ratio(), t));
+    });
 
     m_fom = compute_figure_of_merit();
     m_collected = collect;
