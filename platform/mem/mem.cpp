@@ -1,6 +1,7 @@
 #include "mem/mem.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -35,14 +36,18 @@ REGISTRY& registry()
 }
 
 // Every tracked block starts with this header; the payload follows at a
-// max_align_t boundary.
+// max_align_t boundary. Tracked blocks are often small objects, so the
+// header takes one alignment unit: the size shares a word with the magic
+// (48 bits are more than any address space hands out).
 struct alignas(alignof(std::max_align_t)) BLOCK_HEADER
 {
-    std::size_t bytes;
     MEM_TAG_RECORD* record;
-    unsigned magic;
+    std::uint64_t size_and_magic;
 };
-constexpr unsigned k_block_magic = 0x4d454d42u;  // "MEMB"
+static_assert(sizeof(BLOCK_HEADER) == alignof(std::max_align_t));
+constexpr std::uint64_t k_block_magic = 0x4d42u;  // "MB"
+constexpr int k_magic_bits = 16;
+constexpr std::uint64_t k_max_block = (std::uint64_t(1) << (64 - k_magic_bits)) - 1;
 
 }  // namespace
 
@@ -101,10 +106,10 @@ void mem_count_free(MEM_TAG_RECORD* record, std::size_t bytes)
 
 void* mem_alloc(std::size_t bytes, MEM_TAG_RECORD* record)
 {
-    if (bytes > std::size_t(-1) - sizeof(BLOCK_HEADER)) throw std::bad_alloc();
+    if (bytes > k_max_block - sizeof(BLOCK_HEADER)) throw std::bad_alloc();
     void* raw = std::malloc(sizeof(BLOCK_HEADER) + bytes);
     if (!raw) throw std::bad_alloc();
-    auto* header = ::new (raw) BLOCK_HEADER{bytes, record, k_block_magic};
+    auto* header = ::new (raw) BLOCK_HEADER{record, (std::uint64_t(bytes) << k_magic_bits) | k_block_magic};
     mem_count_alloc(record, bytes);
     return header + 1;
 }
@@ -120,8 +125,9 @@ void mem_free(void* p)
     BLOCK_HEADER* header = static_cast<BLOCK_HEADER*>(p) - 1;
     // A block that did not come from mem_alloc is a caller bug; refusing it
     // beats corrupting the heap.
-    if (header->magic != k_block_magic) std::abort();
-    header->magic = 0;
-    mem_count_free(header->record, header->bytes);
+    if ((header->size_and_magic & ((std::uint64_t(1) << k_magic_bits) - 1)) != k_block_magic) std::abort();
+    const std::size_t bytes = static_cast<std::size_t>(header->size_and_magic >> k_magic_bits);
+    header->size_and_magic = 0;
+    mem_count_free(header->record, bytes);
     std::free(header);
 }
