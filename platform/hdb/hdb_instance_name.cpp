@@ -1,5 +1,8 @@
 #include "hdb/hdb_instance_name.h"
 
+#include <algorithm>
+#include <new>
+
 #include "msg/msg.h"
 
 HDB_INSTANCE_NAME::HDB_INSTANCE_NAME(HDB_NAME_MGR* mgr, HDB_INSTANCE_NAME* parent, std::string short_path,
@@ -55,27 +58,95 @@ HDB_INSTANCE_NAME* HDB_INSTANCE_NAME::create_synthesized_name(HDB_INSTANCE_NAME*
     return create_numbered_name(*mgr, parent, leaf, HDB_INAME_FLAG_SYNTHESIZED);
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+#define HDB_NAME_POOL 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define HDB_NAME_POOL 0
+#endif
+#endif
+#ifndef HDB_NAME_POOL
+#define HDB_NAME_POOL 1
+#endif
+
+namespace {
+constexpr uint32_t NO_NAME = UINT32_MAX;
+constexpr size_t NAMES_PER_BLOCK = 1024;
+}  // namespace
+
 HDB_NAME_MGR::HDB_NAME_MGR(const std::string& root_name)
 {
-    auto* root = new HDB_INSTANCE_NAME(this, nullptr, root_name, 0, 0);
-    m_names.push_back(root);
+    make_name(nullptr, root_name, 0);
 }
 
 HDB_NAME_MGR::~HDB_NAME_MGR()
 {
-    for (HDB_INSTANCE_NAME* n : m_names) delete n;
+    for (HDB_INSTANCE_NAME* n : m_names) {
+#if HDB_NAME_POOL
+        n->~HDB_INSTANCE_NAME();
+#else
+        delete n;
+#endif
+    }
+    for (void* b : m_blocks) ::operator delete(b);
+}
+
+// Outside sanitizer builds names come from blocks (no allocator header per
+// name); sanitizer builds allocate each on its own.
+HDB_INSTANCE_NAME* HDB_NAME_MGR::make_name(HDB_INSTANCE_NAME* parent, std::string path, uint32_t flags)
+{
+    const auto id = static_cast<uint32_t>(m_names.size());
+#if HDB_NAME_POOL
+    if (m_names_left == 0) {
+        m_next_name = static_cast<char*>(::operator new(sizeof(HDB_INSTANCE_NAME) * NAMES_PER_BLOCK));
+        m_blocks.push_back(m_next_name);
+        m_names_left = NAMES_PER_BLOCK;
+    }
+    auto* n = ::new (m_next_name) HDB_INSTANCE_NAME(this, parent, std::move(path), flags, id);
+    m_next_name += sizeof(HDB_INSTANCE_NAME);
+    --m_names_left;
+#else
+    auto* n = new HDB_INSTANCE_NAME(this, parent, std::move(path), flags, id);
+#endif
+    m_names.push_back(n);
+    return n;
+}
+
+HDB_INSTANCE_NAME* HDB_NAME_MGR::find_path(std::string_view path) const
+{
+    if (m_by_path.empty()) return nullptr;
+    for (size_t i = slot_of(path);; i = (i + 1) & (m_by_path.size() - 1)) {
+        if (m_by_path[i] == NO_NAME) return nullptr;
+        HDB_INSTANCE_NAME* n = m_names[m_by_path[i]];
+        if (n->get_short_hpath() == path) return n;
+    }
+}
+
+void HDB_NAME_MGR::index(const HDB_INSTANCE_NAME* name)
+{
+    // At most half full, so that searches stay short and always end.
+    const size_t indexed = m_names.size() - 1;  // the root is not
+    if (indexed * 2 > m_by_path.size()) {
+        m_by_path.assign(std::max<size_t>(64, m_by_path.size() * 2), NO_NAME);
+        for (size_t id = 1; id + 1 < m_names.size(); ++id) {
+            size_t i = slot_of(m_names[id]->get_short_hpath());
+            while (m_by_path[i] != NO_NAME) i = (i + 1) & (m_by_path.size() - 1);
+            m_by_path[i] = static_cast<uint32_t>(id);
+        }
+    }
+    size_t i = slot_of(name->get_short_hpath());
+    while (m_by_path[i] != NO_NAME) i = (i + 1) & (m_by_path.size() - 1);
+    m_by_path[i] = name->get_id();
 }
 
 HDB_INSTANCE_NAME* HDB_NAME_MGR::find_name(std::string_view path) const
 {
-    auto it = m_by_path.find(path);
-    if (it != m_by_path.end()) return it->second;
+    if (HDB_INSTANCE_NAME* n = find_path(path)) return n;
     const std::string& root = get_root()->get_short_hpath();
     if (path == root) return get_root();
     if (path.size() > root.size() + 1 && path.substr(0, root.size()) == root &&
         path[root.size()] == HDB_HPATH_SEPARATOR) {
-        it = m_by_path.find(path.substr(root.size() + 1));
-        if (it != m_by_path.end()) return it->second;
+        return find_path(path.substr(root.size() + 1));
     }
     return nullptr;
 }
@@ -91,19 +162,16 @@ HDB_INSTANCE_NAME* HDB_NAME_MGR::create_name(HDB_INSTANCE_NAME* parent, std::str
         path += HDB_HPATH_SEPARATOR;
     }
     path += leaf;
-    if (m_by_path.count(path)) return nullptr;
-    auto* n = new HDB_INSTANCE_NAME(this, parent ? parent : get_root(), std::move(path), flags,
-                                    static_cast<uint32_t>(m_names.size()));
-    m_names.push_back(n);
-    m_by_path.emplace(std::string_view(n->get_short_hpath()), n);
+    if (find_path(path)) return nullptr;
+    HDB_INSTANCE_NAME* n = make_name(parent ? parent : get_root(), std::move(path), flags);
+    index(n);
     return n;
 }
 
 HDB_INSTANCE_NAME* HDB_NAME_MGR::find_or_create_path(std::string_view short_path, uint32_t flags)
 {
     if (short_path.empty()) return nullptr;
-    auto it = m_by_path.find(short_path);
-    if (it != m_by_path.end()) return it->second;
+    if (HDB_INSTANCE_NAME* n = find_path(short_path)) return n;
     // Create missing ancestors first, from the top.
     HDB_INSTANCE_NAME* parent = get_root();
     size_t start = 0;
@@ -111,9 +179,8 @@ HDB_INSTANCE_NAME* HDB_NAME_MGR::find_or_create_path(std::string_view short_path
         size_t bar = short_path.find(HDB_HPATH_SEPARATOR, start);
         if (bar == std::string_view::npos || bar == 0 || bar + 1 >= short_path.size()) break;
         std::string_view prefix = short_path.substr(0, bar);
-        auto pit = m_by_path.find(prefix);
-        HDB_INSTANCE_NAME* next =
-            pit != m_by_path.end() ? pit->second : create_name(parent, short_path.substr(start, bar - start), 0);
+        HDB_INSTANCE_NAME* next = find_path(prefix);
+        if (next == nullptr) next = create_name(parent, short_path.substr(start, bar - start), 0);
         if (next == nullptr) break;  // empty component: keep the rest flat
         parent = next;
         start = bar + 1;

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <functional>
 #include <vector>
 
 class HDB_NAME_MGR;
@@ -99,8 +99,21 @@ public:
     uint32_t next_unique_counter() { return m_unique_counter++; }
 
 private:
+    // The name with that short path (the root is not indexed); null when none.
+    HDB_INSTANCE_NAME* find_path(std::string_view path) const;
+    HDB_INSTANCE_NAME* make_name(HDB_INSTANCE_NAME* parent, std::string path, uint32_t flags);
+    void index(const HDB_INSTANCE_NAME* name);
+    size_t slot_of(std::string_view path) const { return std::hash<std::string_view>()(path) & (m_by_path.size() - 1); }
+
     std::vector<HDB_INSTANCE_NAME*> m_names;
-    std::unordered_map<std::string_view, HDB_INSTANCE_NAME*> m_by_path;  // keys view the names' paths
+    // Name ids by short path, open addressing (UINT32_MAX for a free slot;
+    // a power of two long): names are never removed, and a design holds as
+    // many names as atoms, so a node per name is too dear.
+    std::vector<uint32_t> m_by_path;
+    // Names live as long as the manager: they are carved from blocks.
+    std::vector<void*> m_blocks;
+    char* m_next_name = nullptr;
+    size_t m_names_left = 0;
     uint32_t m_unique_counter = 0;
 };
 
