@@ -12,6 +12,47 @@
 
 uint32_t CDB_ATOM_NODE::s_next_id = 1;
 
+// ---------------------------------------------------------------- term slots
+
+// Exact at first (most atoms never grow), then by half again.
+static size_t grown_capacity(size_t capacity, size_t needed)
+{
+    if (capacity == 0) return needed;
+    return std::max(needed, capacity + capacity / 2);
+}
+
+void CDB_TERM_SLOTS::reallocate(size_t in_capacity, size_t out_capacity)
+{
+    CDB_CHECK(in_capacity <= UINT16_MAX && out_capacity <= UINT16_MAX);
+    void* block = ::operator new((in_capacity + out_capacity) * sizeof(void*));
+    auto* in_slots = static_cast<CDB_ATOM_ITERM**>(block);
+    auto* out_slots = static_cast<CDB_ATOM_OTERM**>(static_cast<void*>(in_slots + in_capacity));
+    const std::span<CDB_ATOM_ITERM*> old_in = in();
+    const std::span<CDB_ATOM_OTERM*> old_out = out();
+    std::copy(old_in.begin(), old_in.end(), in_slots);
+    std::copy(old_out.begin(), old_out.end(), out_slots);
+    ::operator delete(m_block);
+    m_block = block;
+    m_in_capacity = static_cast<uint16_t>(in_capacity);
+    m_out_capacity = static_cast<uint16_t>(out_capacity);
+}
+
+void CDB_TERM_SLOTS::resize_in(size_t n)
+{
+    if (n > m_in_capacity) reallocate(grown_capacity(m_in_capacity, n), m_out_capacity);
+    auto* slots = static_cast<CDB_ATOM_ITERM**>(m_block);
+    std::fill(slots + m_in_size, slots + std::max<size_t>(n, m_in_size), nullptr);
+    m_in_size = static_cast<uint16_t>(n);
+}
+
+void CDB_TERM_SLOTS::resize_out(size_t n)
+{
+    if (n > m_out_capacity) reallocate(m_in_capacity, grown_capacity(m_out_capacity, n));
+    CDB_ATOM_OTERM** slots = out().data();
+    std::fill(slots + m_out_size, slots + std::max<size_t>(n, m_out_size), nullptr);
+    m_out_size = static_cast<uint16_t>(n);
+}
+
 namespace {
 const int s_in_comb6[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C,   DB_DATA_D,  DB_DATA_E,
                           DB_DATA_F, DB_DATA_G, DB_CARRY_IN, DB_SHARE_IN};
@@ -47,7 +88,7 @@ bool is_lut_kind(int kind)
 // Input and output terms sit in their lists alike: a term leaves or is
 // replaced in its place, so the places of the other terms do not move.
 template <typename TERM>
-bool put_in_place_of(std::vector<TERM*>& terms, const TERM* old, std::type_identity_t<TERM*> replacement)
+bool put_in_place_of(std::span<TERM*> terms, const TERM* old, std::type_identity_t<TERM*> replacement)
 {
     for (TERM*& t : terms)
         if (t == old) {
@@ -60,8 +101,8 @@ bool put_in_place_of(std::vector<TERM*>& terms, const TERM* old, std::type_ident
 // The replacement by type shared by inputs and outputs; set_by_type places
 // new_term when no term of that type and index was there.
 template <typename TERM, typename SET_BY_TYPE>
-TERM* replace_term_by_type(CDB_ATOM_NODE* node, std::vector<TERM*>& terms, TERM* old, TERM* new_term, int port,
-                           int index, SET_BY_TYPE set_by_type)
+TERM* replace_term_by_type(CDB_ATOM_NODE* node, std::span<TERM*> terms, TERM* old, TERM* new_term, int port, int index,
+                           SET_BY_TYPE set_by_type)
 {
     if (old == nullptr) {
         if (new_term) set_by_type(new_term);
@@ -99,18 +140,27 @@ CDB_ATOM_NODE::~CDB_ATOM_NODE()
 {
     if (m_netlist) m_netlist->remove_node(this);
     disconnect_all();
-    for (CDB_ATOM_ITERM* t : m_iterms) delete t;
-    for (CDB_ATOM_OTERM* t : m_oterms) delete t;
-    delete m_assignments;
-    delete m_latch;
-    delete m_params;
+    for (CDB_ATOM_ITERM* t : m_terms.in()) delete t;
+    for (CDB_ATOM_OTERM* t : m_terms.out()) delete t;
+    if (m_extras) {
+        delete m_extras->assignments;
+        delete m_extras->latch;
+        delete m_extras->params;
+        delete m_extras;
+    }
+}
+
+CDB_ATOM_NODE::EXTRAS& CDB_ATOM_NODE::extras()
+{
+    if (m_extras == nullptr) m_extras = new EXTRAS;
+    return *m_extras;
 }
 
 void CDB_ATOM_NODE::create_atom_info()
 {
     PORT_LIST p = ordered_inputs_of(m_family, m_kind);
-    m_ordered_inputs = static_cast<uint16_t>(p.count);
-    if (m_iterms.size() < static_cast<size_t>(p.count)) m_iterms.resize(p.count, nullptr);
+    m_ordered_inputs = static_cast<uint8_t>(p.count);
+    if (m_terms.in().size() < static_cast<size_t>(p.count)) m_terms.resize_in(p.count);
 }
 
 bool CDB_ATOM_NODE::is_six_input_cell() const
@@ -173,38 +223,39 @@ int CDB_ATOM_NODE::get_input_port_number(int port) const
 
 CDB_ATOM_ITERM* CDB_ATOM_NODE::get_input_term(int slot) const
 {
-    return slot >= 0 && slot < static_cast<int>(m_iterms.size()) ? m_iterms[slot] : nullptr;
+    return slot >= 0 && slot < static_cast<int>(m_terms.in().size()) ? m_terms.in()[slot] : nullptr;
 }
 
 void CDB_ATOM_NODE::set_input_term(int slot, CDB_ATOM_ITERM* term)
 {
     CDB_CHECK(slot >= 0);
-    if (static_cast<size_t>(slot) >= m_iterms.size()) m_iterms.resize(slot + 1, nullptr);
-    m_iterms[slot] = term;
+    if (static_cast<size_t>(slot) >= m_terms.in().size()) m_terms.resize_in(slot + 1);
+    m_terms.in()[slot] = term;
     if (term) term->set_my_node(this);
 }
 
 void CDB_ATOM_NODE::insert_unordered_fanin_term(CDB_ATOM_ITERM* term)
 {
     CDB_CHECK(term);
-    if (m_iterms.size() < m_ordered_inputs) m_iterms.resize(m_ordered_inputs, nullptr);
-    m_iterms.push_back(term);
+    if (m_terms.in().size() < m_ordered_inputs) m_terms.resize_in(m_ordered_inputs);
+    m_terms.push_in(term);
     term->set_my_node(this);
 }
 
 bool CDB_ATOM_NODE::remove_input_term(CDB_ATOM_ITERM* term)
 {
-    return term != nullptr && put_in_place_of(m_iterms, term, nullptr);
+    return term != nullptr && put_in_place_of(m_terms.in(), term, nullptr);
 }
 
 CDB_ATOM_ITERM* CDB_ATOM_NODE::get_input_term_by_type(int port, int index) const
 {
     int slot = get_input_port_number(port);
-    if (slot != CDB_NO_PORT_NUMBER && index == 0 && slot < static_cast<int>(m_iterms.size())) {
-        CDB_ATOM_ITERM* t = m_iterms[slot];
+    const std::span<CDB_ATOM_ITERM*> terms = m_terms.in();
+    if (slot != CDB_NO_PORT_NUMBER && index == 0 && slot < static_cast<int>(terms.size())) {
+        CDB_ATOM_ITERM* t = terms[slot];
         if (t && t->is_used_as(port)) return t;
     }
-    for (CDB_ATOM_ITERM* t : m_iterms)
+    for (CDB_ATOM_ITERM* t : terms)
         if (t && t->is_used_as(port) && t->get_port_index() == index) return t;
     return nullptr;
 }
@@ -219,18 +270,19 @@ void CDB_ATOM_NODE::set_input_term_by_type(CDB_ATOM_ITERM* term, int port, int i
         set_input_term(slot, term);
         return;
     }
-    for (CDB_ATOM_ITERM*& t : m_iterms)
+    const std::span<CDB_ATOM_ITERM*> terms = m_terms.in();
+    for (CDB_ATOM_ITERM*& t : terms)
         if (t && t != term && t->is_used_as(port) && t->get_port_index() == index) {
             t = term;
             term->set_my_node(this);
             return;
         }
-    if (std::find(m_iterms.begin(), m_iterms.end(), term) == m_iterms.end()) insert_unordered_fanin_term(term);
+    if (std::find(terms.begin(), terms.end(), term) == terms.end()) insert_unordered_fanin_term(term);
 }
 
 CDB_ATOM_ITERM* CDB_ATOM_NODE::replace_input_term_by_type(CDB_ATOM_ITERM* new_term, int port, int index)
 {
-    return replace_term_by_type(this, m_iterms, get_input_term_by_type(port, index), new_term, port, index,
+    return replace_term_by_type(this, m_terms.in(), get_input_term_by_type(port, index), new_term, port, index,
                                 [&](CDB_ATOM_ITERM* t) { set_input_term_by_type(t, port, index); });
 }
 
@@ -262,12 +314,12 @@ void CDB_ATOM_NODE::delete_input_term(CDB_ATOM_ITERM* term)
 
 CDB_ATOM_OTERM* CDB_ATOM_NODE::get_output_term(int slot) const
 {
-    return slot >= 0 && slot < static_cast<int>(m_oterms.size()) ? m_oterms[slot] : nullptr;
+    return slot >= 0 && slot < static_cast<int>(m_terms.out().size()) ? m_terms.out()[slot] : nullptr;
 }
 
 CDB_ATOM_OTERM* CDB_ATOM_NODE::get_output_term_by_type(int port, int index) const
 {
-    for (CDB_ATOM_OTERM* t : m_oterms)
+    for (CDB_ATOM_OTERM* t : m_terms.out())
         if (t && t->get_usage() == port && t->get_port_index() == index) return t;
     return nullptr;
 }
@@ -278,23 +330,24 @@ void CDB_ATOM_NODE::set_output_term_by_type(CDB_ATOM_OTERM* term, int port, int 
     term->set_usage_as(port);
     term->set_port_index(index);
     term->set_my_node(this);
-    for (CDB_ATOM_OTERM*& t : m_oterms)
+    const std::span<CDB_ATOM_OTERM*> terms = m_terms.out();
+    for (CDB_ATOM_OTERM*& t : terms)
         if (t && t != term && t->get_usage() == port && t->get_port_index() == index) {
             t = term;
             return;
         }
-    if (std::find(m_oterms.begin(), m_oterms.end(), term) != m_oterms.end()) return;
-    for (CDB_ATOM_OTERM*& t : m_oterms)
+    if (std::find(terms.begin(), terms.end(), term) != terms.end()) return;
+    for (CDB_ATOM_OTERM*& t : terms)
         if (t == nullptr) {
             t = term;
             return;
         }
-    m_oterms.push_back(term);
+    m_terms.push_out(term);
 }
 
 CDB_ATOM_OTERM* CDB_ATOM_NODE::replace_output_term_by_type(CDB_ATOM_OTERM* new_term, int port, int index)
 {
-    return replace_term_by_type(this, m_oterms, get_output_term_by_type(port, index), new_term, port, index,
+    return replace_term_by_type(this, m_terms.out(), get_output_term_by_type(port, index), new_term, port, index,
                                 [&](CDB_ATOM_OTERM* t) { set_output_term_by_type(t, port, index); });
 }
 
@@ -309,7 +362,7 @@ CDB_ATOM_OTERM* CDB_ATOM_NODE::add_output_term(int port, HDB_INSTANCE_NAME* name
     create_output_term(nullptr, t, this, port);
     t->set_port_index(index);
     t->set_instance_name(name);
-    m_oterms.push_back(t);
+    m_terms.push_out(t);
     return t;
 }
 
@@ -317,12 +370,12 @@ void CDB_ATOM_NODE::insert_unordered_fanout_term(CDB_ATOM_OTERM* term)
 {
     CDB_CHECK(term);
     term->set_my_node(this);
-    m_oterms.push_back(term);
+    m_terms.push_out(term);
 }
 
 bool CDB_ATOM_NODE::remove_unordered_fanout_term(CDB_ATOM_OTERM* term)
 {
-    return term != nullptr && put_in_place_of(m_oterms, term, nullptr);
+    return term != nullptr && put_in_place_of(m_terms.out(), term, nullptr);
 }
 
 void CDB_ATOM_NODE::delete_output_term(CDB_ATOM_OTERM* term)
@@ -335,9 +388,9 @@ void CDB_ATOM_NODE::delete_output_term(CDB_ATOM_OTERM* term)
 
 void CDB_ATOM_NODE::disconnect_all()
 {
-    for (CDB_ATOM_ITERM* t : m_iterms)
+    for (CDB_ATOM_ITERM* t : m_terms.in())
         if (t) t->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
-    for (CDB_ATOM_OTERM* t : m_oterms)
+    for (CDB_ATOM_OTERM* t : m_terms.out())
         if (t) t->remove_all_fanouts();
 }
 
@@ -546,39 +599,41 @@ bool CDB_ATOM_NODE::does_iterm_reach_oterm(const CDB_ATOM_OTERM* oterm, const CD
 
 void CDB_ATOM_NODE::set_latch_info(CDB_ATOM_LATCH_INFO* info)
 {
-    if (info == m_latch) return;
-    delete m_latch;
-    m_latch = info;
+    if (info == get_latch_info()) return;
+    delete extras().latch;
+    m_extras->latch = info;
 }
 
 const CDB_ATOM_ASSIGNMENTS& CDB_ATOM_NODE::get_assignments() const
 {
     static const CDB_ATOM_ASSIGNMENTS s_default;
-    return m_assignments ? *m_assignments : s_default;
+    return m_extras && m_extras->assignments ? *m_extras->assignments : s_default;
 }
 
 void CDB_ATOM_NODE::set_assignments(const CDB_ATOM_ASSIGNMENTS& a)
 {
     if (a.is_default()) {
-        delete m_assignments;
-        m_assignments = nullptr;
+        if (m_extras == nullptr) return;
+        delete m_extras->assignments;
+        m_extras->assignments = nullptr;
         return;
     }
-    if (m_assignments == nullptr) m_assignments = new CDB_ATOM_ASSIGNMENTS();
-    *m_assignments = a;
+    if (extras().assignments == nullptr) m_extras->assignments = new CDB_ATOM_ASSIGNMENTS();
+    *m_extras->assignments = a;
 }
 
 int CDB_ATOM_NODE::get_block_param(int key, int port, int dflt) const
 {
-    if (m_params == nullptr) return dflt;
-    auto it = m_params->find({key, port});
-    return it == m_params->end() ? dflt : it->second;
+    const std::map<std::pair<int, int>, int>* params = get_block_params();
+    if (params == nullptr) return dflt;
+    auto it = params->find({key, port});
+    return it == params->end() ? dflt : it->second;
 }
 
 void CDB_ATOM_NODE::set_block_param(int key, int port, int value)
 {
-    if (m_params == nullptr) m_params = new std::map<std::pair<int, int>, int>();
-    (*m_params)[{key, port}] = value;
+    if (extras().params == nullptr) m_extras->params = new std::map<std::pair<int, int>, int>();
+    (*m_extras->params)[{key, port}] = value;
 }
 
 bool CDB_ATOM_NODE::get_location_index(const DUVO_DIE_INFO* die, CDB_LOCATION_INDEX* out) const
@@ -601,7 +656,7 @@ bool CDB_ATOM_NODE::get_location_index(const DUVO_DIE_INFO* die, CDB_LOCATION_IN
 
 bool CDB_ATOM_NODE::verify_fanin() const
 {
-    for (CDB_ATOM_ITERM* t : m_iterms) {
+    for (CDB_ATOM_ITERM* t : m_terms.in()) {
         if (t == nullptr) continue;
         if (t->get_my_node() != this) return false;
         CDB_ATOM_OTERM* src = t->get_source();
@@ -616,7 +671,7 @@ bool CDB_ATOM_NODE::verify_fanin() const
 
 bool CDB_ATOM_NODE::verify_fanout() const
 {
-    for (CDB_ATOM_OTERM* o : m_oterms) {
+    for (CDB_ATOM_OTERM* o : m_terms.out()) {
         if (o == nullptr) continue;
         if (o->get_my_node() != this) return false;
         int n = 0;
@@ -635,7 +690,7 @@ bool CDB_ATOM_NODE::verify_fanout() const
 CDB_ATOM_REGISTER::CDB_ATOM_REGISTER(int family, int atom_type) : CDB_ATOM_NODE(family, CDB_KIND_REGISTER, atom_type)
 {
     const CDB_FAMILY_INFO* f = cdb_get_family_info(family);
-    m_lcell_ff = f && f->ff_is_lcell_ff;
+    set_kind_flag(f && f->ff_is_lcell_ff ? 1 : 0);
 }
 
 namespace {

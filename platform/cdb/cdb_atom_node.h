@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <iterator>
 #include <map>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -54,6 +55,47 @@ private:
     }
     T* const* m_p = nullptr;
     T* const* m_end = nullptr;
+};
+
+// A node's input and output term slots in one allocation, the input slots
+// first: atoms come by the hundred thousand, most with one output and a
+// handful of inputs, and two vectors per atom cost two allocations and 48
+// bytes in the node. Growing either kind moves both into a new block.
+class CDB_TERM_SLOTS
+{
+public:
+    CDB_TERM_SLOTS() = default;
+    ~CDB_TERM_SLOTS() { ::operator delete(m_block); }
+    CDB_TERM_SLOTS(const CDB_TERM_SLOTS&) = delete;
+    CDB_TERM_SLOTS& operator=(const CDB_TERM_SLOTS&) = delete;
+
+    std::span<CDB_ATOM_ITERM*> in() const { return {static_cast<CDB_ATOM_ITERM**>(m_block), m_in_size}; }
+    std::span<CDB_ATOM_OTERM*> out() const
+    {
+        void* first = static_cast<CDB_ATOM_ITERM**>(m_block) + m_in_capacity;
+        return {static_cast<CDB_ATOM_OTERM**>(first), m_out_size};
+    }
+    // Grows (new slots null) or shrinks the kind to n slots.
+    void resize_in(size_t n);
+    void resize_out(size_t n);
+    void push_in(CDB_ATOM_ITERM* t)
+    {
+        resize_in(size_t(m_in_size) + 1);
+        in().back() = t;
+    }
+    void push_out(CDB_ATOM_OTERM* t)
+    {
+        resize_out(size_t(m_out_size) + 1);
+        out().back() = t;
+    }
+
+private:
+    void reallocate(size_t in_capacity, size_t out_capacity);
+    void* m_block = nullptr;
+    uint16_t m_in_size = 0;
+    uint16_t m_in_capacity = 0;
+    uint16_t m_out_size = 0;
+    uint16_t m_out_capacity = 0;
 };
 
 // Consistency checks shared by every node.
@@ -132,7 +174,7 @@ public:
     // Slot of a fixed port; CDB_NO_PORT_NUMBER (>= every slot) for an unordered one.
     static constexpr int CDB_NO_PORT_NUMBER = 0x7fffffff;
     int get_input_port_number(int input_port_type) const;
-    int get_input_count() const { return static_cast<int>(m_iterms.size()); }
+    int get_input_count() const { return static_cast<int>(m_terms.in().size()); }
     CDB_ATOM_ITERM* get_input_term(int slot) const;
     // Puts term into slot (growing the slots); the term's node becomes this.
     void set_input_term(int slot, CDB_ATOM_ITERM* term);
@@ -155,15 +197,19 @@ public:
     // Disconnects, removes from its slot and deletes the term.
     void delete_input_term(CDB_ATOM_ITERM* term);
 
-    iterm_iterator begin_iterm() const { return iterm_iterator(m_iterms.data(), m_iterms.data() + m_iterms.size()); }
+    iterm_iterator begin_iterm() const
+    {
+        std::span<CDB_ATOM_ITERM*> s = m_terms.in();
+        return iterm_iterator(s.data(), s.data() + s.size());
+    }
     iterm_iterator end_iterm() const
     {
-        auto e = m_iterms.data() + m_iterms.size();
+        auto e = m_terms.in().data() + m_terms.in().size();
         return iterm_iterator(e, e);
     }
 
     // ------------------------------------------------------------ output terms
-    int get_output_count() const { return static_cast<int>(m_oterms.size()); }
+    int get_output_count() const { return static_cast<int>(m_terms.out().size()); }
     CDB_ATOM_OTERM* get_output_term(int slot) const;
     CDB_ATOM_OTERM* get_output_term_by_type(int port_type, int index = 0) const;
     void set_output_term_by_type(CDB_ATOM_OTERM* term, int port_type, int index = 0);
@@ -177,10 +223,14 @@ public:
     // Disconnects every sink, removes and deletes the term.
     void delete_output_term(CDB_ATOM_OTERM* term);
 
-    oterm_iterator begin_oterm() const { return oterm_iterator(m_oterms.data(), m_oterms.data() + m_oterms.size()); }
+    oterm_iterator begin_oterm() const
+    {
+        std::span<CDB_ATOM_OTERM*> s = m_terms.out();
+        return oterm_iterator(s.data(), s.data() + s.size());
+    }
     oterm_iterator end_oterm() const
     {
-        auto e = m_oterms.data() + m_oterms.size();
+        auto e = m_terms.out().data() + m_terms.out().size();
         return oterm_iterator(e, e);
     }
 
@@ -248,7 +298,7 @@ public:
     bool does_iterm_reach_oterm(const CDB_ATOM_OTERM* oterm, const CDB_ATOM_ITERM* iterm) const;
 
     // ------------------------------------------------------------ records
-    CDB_ATOM_LATCH_INFO* get_latch_info() const { return m_latch; }
+    CDB_ATOM_LATCH_INFO* get_latch_info() const { return m_extras ? m_extras->latch : nullptr; }
     // Takes ownership (null clears).
     void set_latch_info(CDB_ATOM_LATCH_INFO* info);
 
@@ -273,7 +323,7 @@ public:
     // settings per port), keyed by (key, port); absent keys read as dflt.
     int get_block_param(int key, int port, int dflt) const;
     void set_block_param(int key, int port, int value);
-    const std::map<std::pair<int, int>, int>* get_block_params() const { return m_params; }
+    const std::map<std::pair<int, int>, int>* get_block_params() const { return m_extras ? m_extras->params : nullptr; }
 
     // ------------------------------------------------------------ consistency
     bool verify_fanin() const override;
@@ -292,15 +342,29 @@ protected:
     };
     static PORT_LIST ordered_inputs_of(int family, int kind);
     bool is_six_input_cell() const;
+    // A byte a derived kind may keep its own flag in (a member of its own
+    // would make every atom of that kind a word longer).
+    uint8_t get_kind_flag() const { return m_kind_flag; }
+    void set_kind_flag(uint8_t flag) { m_kind_flag = flag; }
 
 private:
     friend class CDB_ATOM_NETLIST;
     friend class CDB_NATIVE_READER_ACCESS;
 
+    // What few atoms have, behind one pointer.
+    struct EXTRAS
+    {
+        CDB_ATOM_ASSIGNMENTS* assignments = nullptr;  // null = defaults
+        CDB_ATOM_LATCH_INFO* latch = nullptr;
+        std::map<std::pair<int, int>, int>* params = nullptr;
+    };
+    EXTRAS& extras();
+
     uint32_t m_id;
     uint8_t m_family;
     uint8_t m_kind;
-    uint16_t m_ordered_inputs = 0;
+    uint8_t m_ordered_inputs = 0;
+    uint8_t m_kind_flag = 0;
     int32_t m_atom_type;
     int32_t m_mode = 0;
     uint64_t m_bits = 0;
@@ -308,15 +372,12 @@ private:
     CDB_ATOM_NETLIST* m_netlist = nullptr;
     CDB_ATOM_NODE* m_prev = nullptr;
     CDB_ATOM_NODE* m_next = nullptr;
-    std::vector<CDB_ATOM_ITERM*> m_iterms;
-    std::vector<CDB_ATOM_OTERM*> m_oterms;
+    CDB_TERM_SLOTS m_terms;
     CDB_LUTMASK m_lutmask;
     uint64_t m_aux_mask = 0;  // adder (MRL adder cell) or carry (4-input) mask
     CDB_ATOM_LOCATION m_location;
-    CDB_ATOM_ASSIGNMENTS* m_assignments = nullptr;  // null = defaults
-    CDB_ATOM_LATCH_INFO* m_latch = nullptr;
     CDB_CHIP_DB_ENTRY* m_chip_db_entry = nullptr;
-    std::map<std::pair<int, int>, int>* m_params = nullptr;
+    EXTRAS* m_extras = nullptr;
 };
 
 // ---------------------------------------------------------------- cell classes
@@ -332,11 +393,8 @@ class CDB_ATOM_REGISTER : public CDB_ATOM_NODE
 {
 public:
     CDB_ATOM_REGISTER(int family, int atom_type);
-    bool is_lcell_ff() const override { return m_lcell_ff; }
-    bool is_ff() const override { return !m_lcell_ff; }
-
-private:
-    bool m_lcell_ff;
+    bool is_lcell_ff() const override { return get_kind_flag() != 0; }
+    bool is_ff() const override { return get_kind_flag() == 0; }
 };
 
 // The family argument lets one cell class serve the families that share

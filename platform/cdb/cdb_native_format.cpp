@@ -26,8 +26,8 @@ public:
     static uint64_t get_aux(const CDB_ATOM_NODE* n) { return n->m_aux_mask; }
     static void set_oterm_slot(CDB_ATOM_NODE* n, size_t slot, CDB_ATOM_OTERM* t)
     {
-        if (n->m_oterms.size() <= slot) n->m_oterms.resize(slot + 1, nullptr);
-        n->m_oterms[slot] = t;
+        if (n->m_terms.out().size() <= slot) n->m_terms.resize_out(slot + 1);
+        n->m_terms.out()[slot] = t;
     }
     static void set_iterm_raw(CDB_ATOM_ITERM* t, uint32_t prop, int dc_index, int literal)
     {
