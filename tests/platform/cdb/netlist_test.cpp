@@ -331,6 +331,53 @@ TEST(CdbNetlist, FixedSlotsAndReplaceByType)
     delete fresh;
 }
 
+// Input and output slots share one block: growing either kind, in any
+// order and far past the first size, keeps every term of both in its slot.
+TEST(CdbNetlist, InputAndOutputSlotsSurviveEachOthersGrowth)
+{
+    NET n;
+    for (int kind : {CDB_KIND_LCELL_COMB, CDB_KIND_REGISTER}) {
+        CDB_ATOM_NODE* a = n.add(kind);
+        std::vector<CDB_ATOM_ITERM*> ins(a->get_input_count(), nullptr);
+        std::vector<CDB_ATOM_OTERM*> outs;
+        for (int step = 0; step < 60; ++step) {
+            switch (step % 4) {
+            case 0: outs.push_back(a->add_output_term(DB_COMB_OUT, nullptr, step)); break;
+            case 1: ins.push_back(a->add_input_term(DB_DATAIN, step)); break;
+            case 2: {
+                // A slot far past the end: the slots between stay empty.
+                const int slot = static_cast<int>(ins.size()) + 2;
+                CDB_ATOM_ITERM* t = nullptr;
+                a->create_input_term(nullptr, t, a, DB_SYNCH_DATA);
+                a->set_input_term(slot, t);
+                ins.resize(slot + 1, nullptr);
+                ins[slot] = t;
+                break;
+            }
+            default:
+                // An output leaves its slot empty, and a later one fills it again.
+                a->delete_output_term(outs[step / 8]);
+                outs[step / 8] = nullptr;
+                if (step % 8 == 7) {
+                    CDB_ATOM_OTERM* o = new CDB_ATOM_OTERM(nullptr, DB_SUM_OUT);
+                    a->set_output_term_by_type(o, DB_SUM_OUT, 100 + step);
+                    outs[step / 8] = o;
+                }
+            }
+            ASSERT_EQ(a->get_input_count(), static_cast<int>(ins.size())) << step;
+            ASSERT_EQ(a->get_output_count(), static_cast<int>(outs.size())) << step;
+            for (size_t i = 0; i < ins.size(); ++i) ASSERT_EQ(a->get_input_term(static_cast<int>(i)), ins[i]) << step;
+            for (size_t i = 0; i < outs.size(); ++i)
+                ASSERT_EQ(a->get_output_term(static_cast<int>(i)), outs[i]) << step;
+        }
+        std::vector<CDB_ATOM_ITERM*> walked(a->begin_iterm(), a->end_iterm()), present;
+        for (CDB_ATOM_ITERM* t : ins)
+            if (t) present.push_back(t);
+        EXPECT_EQ(walked, present);
+        EXPECT_TRUE(a->verify_fanin() && a->verify_fanout());
+    }
+}
+
 // ------------------------------------------------------------------ native text form
 
 TEST(CdbNative, RoundTripIsByteIdenticalAndRestoresEveryProperty)
