@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstddef>
 #include <new>
 #include <type_traits>
+#include <unordered_map>
 
 #include "fio/fio.h"
 #include "msg/msg.h"
@@ -12,15 +14,31 @@
 
 // ---------------------------------------------------------------- delays
 
+TDB_NETLIST* TDB_DELAY::owner() const
+{
+    static_assert(std::is_standard_layout_v<TDB_EDGE> && offsetof(TDB_EDGE, m_delay) == 0);
+    return reinterpret_cast<const TDB_EDGE*>(this)->m_src->m_netlist;
+}
+
+int TDB_DELAY::value(int kind, int which, int transition) const
+{
+    if (!(m_spread & (1u << kind))) return m_value[kind];
+    return owner()->spread_values(reinterpret_cast<const TDB_EDGE*>(this)->m_id)[kind][which][transition];
+}
+
 int TDB_DELAY::get_delay(int kind, int which, int transition) const
 {
     if (which != TDB_MAX && which != TDB_MIN) return TDB_ILLEGAL_DELAY;
-    auto one = [&](int k, int t) { return m_values[k][which][t]; };
+    if (transition < 0 || transition > 2) return TDB_ILLEGAL_DELAY;
+    if (m_spread == 0) {
+        if (kind == TDB_DELAY_IC || kind == TDB_DELAY_CELL) return m_value[kind];
+        return kind == TDB_DELAY_TOTAL ? m_value[0] + m_value[1] : TDB_ILLEGAL_DELAY;
+    }
+    auto one = [&](int k, int t) { return value(k, which, t); };
     auto pick = [&](int k) {
         if (transition == 0 || transition == 1) return one(k, transition);
         return which == TDB_MAX ? std::max(one(k, 0), one(k, 1)) : std::min(one(k, 0), one(k, 1));
     };
-    if (transition < 0 || transition > 2) return TDB_ILLEGAL_DELAY;
     if (kind == TDB_DELAY_IC || kind == TDB_DELAY_CELL) return pick(kind);
     if (kind != TDB_DELAY_TOTAL) return TDB_ILLEGAL_DELAY;
     if (transition == 0 || transition == 1) return one(0, transition) + one(1, transition);
@@ -31,14 +49,24 @@ int TDB_DELAY::get_delay(int kind, int which, int transition) const
 bool TDB_DELAY::set_delay(int kind, int max_0, int max_1, int min_0, int min_1)
 {
     if (kind != TDB_DELAY_IC && kind != TDB_DELAY_CELL) return false;
-    int(&v)[2][2] = m_values[kind];
-    if (v[TDB_MAX][0] == max_0 && v[TDB_MAX][1] == max_1 && v[TDB_MIN][0] == min_0 && v[TDB_MIN][1] == min_1)
+    if (value(kind, TDB_MAX, 0) == max_0 && value(kind, TDB_MAX, 1) == max_1 && value(kind, TDB_MIN, 0) == min_0 &&
+        value(kind, TDB_MIN, 1) == min_1)
         return true;
-    v[TDB_MAX][0] = max_0;
-    v[TDB_MAX][1] = max_1;
-    v[TDB_MIN][0] = min_0;
-    v[TDB_MIN][1] = min_1;
-    if (m_owner) m_owner->notify_delays_changed();
+    TDB_NETLIST* netlist = owner();
+    const uint8_t bit = (uint8_t)(1u << kind);
+    if (max_0 == max_1 && max_0 == min_0 && max_0 == min_1) {
+        m_value[kind] = max_0;
+        m_spread &= (uint8_t)~bit;
+        if (m_spread == 0) netlist->drop_spread_values(reinterpret_cast<const TDB_EDGE*>(this)->m_id);
+    } else {
+        TDB_NETLIST::SPREAD_VALUES& v = netlist->spread_values(reinterpret_cast<const TDB_EDGE*>(this)->m_id);
+        v[kind][TDB_MAX][0] = max_0;
+        v[kind][TDB_MAX][1] = max_1;
+        v[kind][TDB_MIN][0] = min_0;
+        v[kind][TDB_MIN][1] = min_1;
+        m_spread |= bit;
+    }
+    netlist->notify_delays_changed();
     return true;
 }
 
@@ -187,6 +215,12 @@ public:
     explicit STORE(const TDB_NETLIST* netlist) : m_netlist(netlist) {}
     OBJECT_POOL<TDB_NODE> nodes;
     OBJECT_POOL<TDB_EDGE> edges;
+    // By edge id: the delays of the few edges whose values differ by bound or transition.
+    struct SPREAD
+    {
+        SPREAD_VALUES values;
+    };
+    std::unordered_map<int, SPREAD> spread;
 
     // count edge slots from the shared block; null when a node that large
     // should have an allocation of its own.
@@ -346,6 +380,7 @@ TDB_NODE* TDB_NETLIST::add_node(int atom_id, uint32_t flags, CDB_ATOM_OTERM* ote
                                 int role, bool index_oterm)
 {
     TDB_NODE* n = m_store->nodes.make();
+    n->m_netlist = this;
     n->m_id = get_node_id_bound();
     n->m_atom_id = atom_id;
     n->m_flags = flags;
@@ -446,12 +481,8 @@ TDB_EDGE* TDB_NETLIST::add_edge(TDB_NODE* src, TDB_NODE* dst, CDB_ATOM_ITERM* it
     e->m_dst = dst;
     e->m_iterm = iterm;
     e->m_is_clock = is_clock;
-    for (int w = 0; w < 2; ++w)
-        for (int t = 0; t < 2; ++t) {
-            e->m_delay.m_values[0][w][t] = ic_delay;
-            e->m_delay.m_values[1][w][t] = cell_delay;
-        }
-    e->m_delay.m_owner = this;
+    e->m_delay.m_value[TDB_DELAY_IC] = ic_delay;
+    e->m_delay.m_value[TDB_DELAY_CELL] = cell_delay;
     add_to_list(src, e, 0);
     add_to_list(dst, e, is_clock ? 2 : 1);
     m_edges.push_back(e);
@@ -466,6 +497,7 @@ void TDB_NETLIST::remove_edge(TDB_EDGE* e)
     remove_from_list(e->m_src, 0, e->m_src_pos);
     remove_from_list(e->m_dst, e->m_is_clock ? 2 : 1, e->m_dst_pos);
     m_edges[(size_t)(e->m_id - m_edge_base)] = nullptr;
+    if (e->m_delay.m_spread) drop_spread_values(e->m_id);
     --m_num_edges;
     ++m_structure_version;
     m_store->edges.destroy(e);
@@ -493,6 +525,16 @@ void TDB_NETLIST::remove_node(TDB_NODE* n)
     ++m_structure_version;
     release_edges(n);
     m_store->nodes.destroy(n);
+}
+
+TDB_NETLIST::SPREAD_VALUES& TDB_NETLIST::spread_values(int edge_id)
+{
+    return m_store->spread[edge_id].values;
+}
+
+void TDB_NETLIST::drop_spread_values(int edge_id)
+{
+    m_store->spread.erase(edge_id);
 }
 
 void TDB_NETLIST::notify_delays_changed()

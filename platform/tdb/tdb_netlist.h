@@ -71,9 +71,12 @@ enum TDB_EDGE_SELECT : int
 class TDB_NODE;
 class TDB_NETLIST;
 
+// The delays of one edge (it exists only as part of its edge).
 class TDB_DELAY
 {
 public:
+    TDB_DELAY(const TDB_DELAY&) = delete;
+    TDB_DELAY& operator=(const TDB_DELAY&) = delete;
     // kind 0, 1 or 4; which TDB_MAX or TDB_MIN; transition 0 or 1, or 2 for
     // the larger (TDB_MAX) / smaller (TDB_MIN) of the two. Unknown kinds
     // answer TDB_ILLEGAL_DELAY.
@@ -86,8 +89,14 @@ public:
 private:
     friend class TDB_NETLIST;
     friend class TDB_EDGE;
-    int m_values[2][2][2] = {};  // [kind 0/1][which][transition]
-    TDB_NETLIST* m_owner = nullptr;
+    TDB_DELAY() = default;
+    int value(int kind, int which, int transition) const;
+    TDB_NETLIST* owner() const;
+    // A kind almost always has one value for both bounds and transitions:
+    // that value is kept here, and a kind whose four values differ (its bit
+    // in m_spread) keeps them with the netlist.
+    int m_value[2] = {0, 0};  // [kind 0/1]
+    uint8_t m_spread = 0;
 };
 
 class TDB_EDGE
@@ -117,16 +126,17 @@ public:
 
 private:
     friend class TDB_NETLIST;
+    friend class TDB_DELAY;
+    TDB_DELAY m_delay;  // first: the delay finds its edge at its own address
     int m_id = -1;
-    bool m_is_clock = false;
-    TDB_NODE* m_src = nullptr;
-    TDB_NODE* m_dst = nullptr;
-    CDB_ATOM_ITERM* m_iterm = nullptr;
     int m_src_pos = -1;  // position in the source's fan-out list
     int m_dst_pos = -1;  // position in the destination's fan-in or clock list
     int m_slack = TDB_NO_PATH;
     float m_slack_ratio = 1.0f;
-    TDB_DELAY m_delay;
+    TDB_NODE* m_src = nullptr;
+    TDB_NODE* m_dst = nullptr;
+    CDB_ATOM_ITERM* m_iterm = nullptr;
+    bool m_is_clock = false;
 };
 
 // One kind of a node's edges (fan-out, data fan-in or clock fan-in): a view
@@ -195,6 +205,8 @@ public:
 private:
     friend class TDB_NETLIST;
     friend class TDB_ATOM_NODES;
+    friend class TDB_DELAY;
+    TDB_NETLIST* m_netlist = nullptr;
     int m_id = -1;
     int m_atom_id = -1;
     int m_port_type = -1;  // of the carried output term (or of the keeper's role)
@@ -355,7 +367,12 @@ public:
     uint64_t get_structure_version() const { return m_structure_version; }
 
 private:
+    friend class TDB_DELAY;
     class STORE;
+    // The four values of each kind of an edge whose values differ.
+    using SPREAD_VALUES = int[2][2][2];         // [kind 0/1][which][transition]
+    SPREAD_VALUES& spread_values(int edge_id);  // made when missing
+    void drop_spread_values(int edge_id);
     int& atom_head(int atom_id);
     void add_to_list(TDB_NODE* node, TDB_EDGE* edge, int kind);
     void remove_from_list(TDB_NODE* node, int kind, int pos);
