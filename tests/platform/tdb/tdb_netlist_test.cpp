@@ -200,3 +200,80 @@ TEST(TdbNetlistEdits, RemovalSwapsInTheLastEdgeOfTheSameList)
     EXPECT_EQ(ids_of(hub->fanin()), std::vector<int>{in[1]->get_id()});
     EXPECT_EQ(ids_of(hub->clkin()), std::vector<int>{clk->get_id()});
 }
+
+namespace {
+
+// The documented answer of get_delay from the eight values [kind][which][transition].
+int expected_delay(const int (&v)[2][2][2], int kind, int which, int transition)
+{
+    auto pick = [&](int a, int b) { return which == TDB_MAX ? std::max(a, b) : std::min(a, b); };
+    if (kind == TDB_DELAY_TOTAL) {
+        const int a = v[0][which][0] + v[1][which][0], b = v[0][which][1] + v[1][which][1];
+        return transition == 2 ? pick(a, b) : transition == 0 ? a : b;
+    }
+    return transition == 2 ? pick(v[kind][which][0], v[kind][which][1]) : v[kind][which][transition];
+}
+
+struct COUNTING_LISTENER : TDB_NETLIST_LISTENER
+{
+    int delays = 0;
+    void on_delays_changed() override { ++delays; }
+    void on_structure_changed() override {}
+};
+
+}  // namespace
+
+// Bounds and transitions may differ per kind: every query answers from the
+// values last set, whether they are all alike or not, also after the edge
+// went back to one value and after removed edges made room for new ones.
+TEST(TdbNetlistEdits, DelaysOfEachBoundAndTransition)
+{
+    TDB_NETLIST tdb;
+    COUNTING_LISTENER listener;
+    tdb.set_listener(&listener);
+    TDB_NODE* a = tdb.add_node(1, 0, nullptr);
+    TDB_NODE* b = tdb.add_node(2, 0, nullptr);
+    std::mt19937 rng(7);
+    std::vector<TDB_EDGE*> edges;
+    std::map<int, std::vector<int>> values;  // edge id -> the eight values
+    for (int i = 0; i < 8; ++i) {
+        TDB_EDGE* e = tdb.add_edge(a, b, nullptr, false, 10 + i, 20 + i);
+        edges.push_back(e);
+        values[e->get_id()] = {10 + i, 10 + i, 10 + i, 10 + i, 20 + i, 20 + i, 20 + i, 20 + i};
+    }
+    for (int round = 0; round < 200; ++round) {
+        const size_t k = rng() % edges.size();
+        TDB_EDGE* e = edges[k];
+        if (round % 17 == 16) {
+            // Removed and replaced: the new edge starts from its own delays.
+            values.erase(e->get_id());
+            tdb.remove_edge(e);
+            e = edges[k] = tdb.add_edge(a, b, nullptr, false, 5, 6);
+            values[e->get_id()] = {5, 5, 5, 5, 6, 6, 6, 6};
+        } else {
+            const int kind = (int)(rng() % 2);
+            const bool alike = rng() % 3 == 0;
+            int v[4];
+            for (int& x : v) x = alike ? 40 : (int)(rng() % 100) - 20;
+            const int before = listener.delays;
+            const bool same = std::equal(v, v + 4, values[e->get_id()].begin() + 4 * kind);
+            ASSERT_TRUE(e->get_delay()->set_delay(kind, v[0], v[1], v[2], v[3]));
+            EXPECT_EQ(listener.delays, before + (same ? 0 : 1));
+            std::copy(v, v + 4, values[e->get_id()].begin() + 4 * kind);
+        }
+        for (TDB_EDGE* x : edges) {
+            const std::vector<int>& s = values[x->get_id()];
+            const int v[2][2][2] = {{{s[0], s[1]}, {s[2], s[3]}}, {{s[4], s[5]}, {s[6], s[7]}}};
+            for (int kind : {TDB_DELAY_IC, TDB_DELAY_CELL, TDB_DELAY_TOTAL})
+                for (int which : {TDB_MAX, TDB_MIN})
+                    for (int t = 0; t < 3; ++t)
+                        ASSERT_EQ(x->get_delay()->get_delay(kind, which, t), expected_delay(v, kind, which, t))
+                            << "round " << round << " kind " << kind << " which " << which << " transition " << t;
+        }
+    }
+    EXPECT_EQ(edges[0]->get_delay()->get_delay(3, TDB_MAX, 0), TDB_ILLEGAL_DELAY);
+    EXPECT_EQ(edges[0]->get_delay()->get_delay(TDB_DELAY_IC, 2, 0), TDB_ILLEGAL_DELAY);
+    EXPECT_EQ(edges[0]->get_delay()->get_delay(TDB_DELAY_IC, TDB_MAX, 3), TDB_ILLEGAL_DELAY);
+    EXPECT_FALSE(edges[0]->get_delay()->set_delay(TDB_DELAY_TOTAL, 1));
+    tdb.set_listener(nullptr);
+}
