@@ -387,7 +387,8 @@ TDB_NODE* TDB_NETLIST::add_node(int atom_id, uint32_t flags, CDB_ATOM_OTERM* ote
     n->m_oterm = oterm;
     n->m_port_type = port_type;
     n->m_port_index = port_index;
-    n->m_role = role;
+    TDB_ASSERT(role >= INT8_MIN && role <= INT8_MAX);
+    n->m_role = (int8_t)role;
     m_nodes.push_back(n);
     ++m_num_nodes;
     if (atom_id >= 0) {
@@ -438,8 +439,30 @@ void TDB_NETLIST::release_edges(TDB_NODE* node)
     node->m_edge_capacity = 0;
 }
 
-// Kinds: 0 fan-out, 1 data fan-in, 2 clock fan-in. The edge goes to the end
-// of its kind; the kinds after it move up by one slot.
+namespace {
+
+// Kinds: 0 fan-out, 1 data fan-in, 2 clock fan-in.
+uint32_t kind_count(const TDB_NODE* node, int kind)
+{
+    return kind == 0 ? (uint32_t)node->get_num_of_fanout()
+                     : (uint32_t)(kind == 1 ? node->get_num_of_fanin() : node->get_num_of_clkin());
+}
+
+}  // namespace
+
+void TDB_NETLIST::add_count(TDB_NODE* node, int kind, int delta)
+{
+    if (kind == 0) {
+        node->m_num_fanout += (uint32_t)delta;
+    } else if (kind == 1) {
+        node->m_num_fanin += (uint32_t)delta;
+    } else {
+        TDB_ASSERT(delta < 0 || node->m_num_clkin < UINT16_MAX);
+        node->m_num_clkin = (uint16_t)(node->m_num_clkin + delta);
+    }
+}
+
+// The edge goes to the end of its kind; the kinds after it move up by one slot.
 void TDB_NETLIST::add_to_list(TDB_NODE* node, TDB_EDGE* edge, int kind)
 {
     const uint32_t used = node->m_num_fanout + node->m_num_fanin + node->m_num_clkin;
@@ -448,9 +471,8 @@ void TDB_NETLIST::add_to_list(TDB_NODE* node, TDB_EDGE* edge, int kind)
     const uint32_t at = kind == 0 ? node->m_num_fanout : kind == 1 ? node->m_num_fanout + node->m_num_fanin : used;
     std::copy_backward(a + at, a + used, a + used + 1);
     a[at] = edge;
-    uint32_t& count = kind == 0 ? node->m_num_fanout : kind == 1 ? node->m_num_fanin : node->m_num_clkin;
-    (kind == 0 ? edge->m_src_pos : edge->m_dst_pos) = (int)count;
-    ++count;
+    (kind == 0 ? edge->m_src_pos : edge->m_dst_pos) = (int)kind_count(node, kind);
+    add_count(node, kind, 1);
 }
 
 // Removal is O(1) within the kind: its last edge takes the removed one's
@@ -458,7 +480,7 @@ void TDB_NETLIST::add_to_list(TDB_NODE* node, TDB_EDGE* edge, int kind)
 // deterministic); the kinds after it move down by one slot.
 void TDB_NETLIST::remove_from_list(TDB_NODE* node, int kind, int pos)
 {
-    uint32_t& count = kind == 0 ? node->m_num_fanout : kind == 1 ? node->m_num_fanin : node->m_num_clkin;
+    const uint32_t count = kind_count(node, kind);
     TDB_ASSERT(pos >= 0 && (uint32_t)pos < count);
     const uint32_t used = node->m_num_fanout + node->m_num_fanin + node->m_num_clkin;
     const uint32_t first = kind == 0 ? 0 : kind == 1 ? node->m_num_fanout : node->m_num_fanout + node->m_num_fanin;
@@ -467,7 +489,7 @@ void TDB_NETLIST::remove_from_list(TDB_NODE* node, int kind, int pos)
     a[first + (uint32_t)pos] = last;
     (kind == 0 ? last->m_src_pos : last->m_dst_pos) = pos;
     std::copy(a + first + count, a + used, a + first + count - 1);
-    --count;
+    add_count(node, kind, -1);
 }
 
 TDB_EDGE* TDB_NETLIST::add_edge(TDB_NODE* src, TDB_NODE* dst, CDB_ATOM_ITERM* iterm, bool is_clock, int ic_delay,
@@ -480,7 +502,7 @@ TDB_EDGE* TDB_NETLIST::add_edge(TDB_NODE* src, TDB_NODE* dst, CDB_ATOM_ITERM* it
     e->m_src = src;
     e->m_dst = dst;
     e->m_iterm = iterm;
-    e->m_is_clock = is_clock;
+    e->m_delay.m_edge_is_clock = is_clock;
     e->m_delay.m_value[TDB_DELAY_IC] = ic_delay;
     e->m_delay.m_value[TDB_DELAY_CELL] = cell_delay;
     add_to_list(src, e, 0);
@@ -495,7 +517,7 @@ void TDB_NETLIST::remove_edge(TDB_EDGE* e)
 {
     TDB_ASSERT(e && find_edge(e->m_id) == e);
     remove_from_list(e->m_src, 0, e->m_src_pos);
-    remove_from_list(e->m_dst, e->m_is_clock ? 2 : 1, e->m_dst_pos);
+    remove_from_list(e->m_dst, e->is_clock() ? 2 : 1, e->m_dst_pos);
     m_edges[(size_t)(e->m_id - m_edge_base)] = nullptr;
     if (e->m_delay.m_spread) drop_spread_values(e->m_id);
     --m_num_edges;
@@ -560,7 +582,7 @@ bool TDB_NETLIST::dump_to_file(const char* path, bool with_delays) const
     for (const TDB_EDGE* e : m_edges) {
         if (!e) continue;
         std::fprintf(f, "edge %d %d -> %d%s%s slack %d sr %.4f", e->m_id, e->m_src->m_id, e->m_dst->m_id,
-                     e->m_is_clock ? " clock" : "", e->is_for_tdc() ? " tdc" : "", e->m_slack,
+                     e->is_clock() ? " clock" : "", e->is_for_tdc() ? " tdc" : "", e->m_slack,
                      (double)e->m_slack_ratio);
         if (with_delays)
             std::fprintf(f, " ic %d/%d cell %d/%d", e->get_max_ic_delay(), e->get_min_ic_delay(),
