@@ -94,6 +94,12 @@ private:
 class CONN_EDGES
 {
 public:
+    // Room for this many connections (most stand for one edge each).
+    void reserve(size_t connections)
+    {
+        m_start.reserve(connections + 1);
+        m_edges.reserve(connections);
+    }
     void add(TDB_NETLIST* tdb, const CDB_ATOM_ITERM* t)
     {
         if (tdb != nullptr)
@@ -132,6 +138,7 @@ void make_blocks(HOST_ENV& env, const HOST_CLUSTERING& clustering, BLOCKS& out, 
     PLACE_PROBLEM& p = out.problem;
     for (const auto& ids : clustering.clusters) {
         std::vector<CDB_ATOM_NODE*> alive;
+        alive.reserve(ids.size());
         for (uint32_t id : ids)
             if (CDB_ATOM_NODE* n = env.get_node(static_cast<int>(id)); n && host_pack_kind(n) != PACK_KIND::IO)
                 alive.push_back(n);
@@ -143,6 +150,9 @@ void make_blocks(HOST_ENV& env, const HOST_CLUSTERING& clustering, BLOCKS& out, 
         out.members.push_back(std::move(alive));
     }
     out.labs = static_cast<int>(out.members.size());
+    size_t ios = 0;
+    for (CDB_ATOM_NODE* n : *env.design().netlist()) ios += host_pack_kind(n) == PACK_KIND::IO ? 1 : 0;
+    out.members.reserve(out.members.size() + ios);
     for (CDB_ATOM_NODE* n : *env.design().netlist()) {
         if (host_pack_kind(n) != PACK_KIND::IO) continue;
         block_of.set(n->get_id(), static_cast<int>(out.members.size()));
@@ -200,28 +210,52 @@ void make_nets(HOST_ENV& env, const ATOM_INDEX& block_of, BLOCKS& out)
     TDB_NETLIST* tdb = env.get_tdb_netlist();
     std::vector<int> seen(out.members.size(), -1);
     int net_stamp = 0;
+    // The blocks of the net an output drives (the driver's first), each once.
+    std::vector<int> net;
+    auto collect = [&](const CDB_ATOM_OTERM* ot, int db) {
+        ++net_stamp;
+        net.assign(1, db);
+        seen[db] = net_stamp;
+        for (auto f = ot->begin_iterm_fanout(); f != ot->end_iterm_fanout(); ++f) {
+            if (is_clock_sink(*f)) continue;
+            const int sb = block_of[(*f)->get_my_node()->get_id()];
+            if (sb < 0 || seen[sb] == net_stamp) continue;
+            seen[sb] = net_stamp;
+            net.push_back(sb);
+        }
+    };
+    // Counted first, so that the lists are sized once: the placer's data is
+    // alive through the whole anneal, the largest part of the run's peak.
+    size_t nets = 0, conns = 0;
     for (CDB_ATOM_NODE* n : *env.design().netlist()) {
         const int db = block_of[n->get_id()];
         if (db < 0) continue;
         for (auto ot = n->begin_oterm(); ot != n->end_oterm(); ++ot) {
             if (!(*ot)->has_fanout()) continue;
-            ++net_stamp;
-            std::vector<int> net{db};
-            seen[db] = net_stamp;
+            collect(*ot, db);
+            nets += net.size() >= 2 ? 1 : 0;
             for (auto f = (*ot)->begin_iterm_fanout(); f != (*ot)->end_iterm_fanout(); ++f) {
-                if (is_clock_sink(*f)) continue;
-                const int sb = block_of[(*f)->get_my_node()->get_id()];
-                if (sb < 0) continue;
-                if (sb != db) {
-                    out.conn_edges.add(tdb, *f);
-                    p.conns.push_back({db, sb, out.conn_edges.criticality(p.conns.size())});
-                }
-                if (seen[sb] != net_stamp) {
-                    seen[sb] = net_stamp;
-                    net.push_back(sb);
-                }
+                const int sb = is_clock_sink(*f) ? -1 : block_of[(*f)->get_my_node()->get_id()];
+                conns += sb >= 0 && sb != db ? 1 : 0;
             }
-            if (net.size() >= 2) p.nets.push_back(std::move(net));
+        }
+    }
+    p.nets.reserve(nets);
+    p.conns.reserve(conns);
+    out.conn_edges.reserve(conns);
+    for (CDB_ATOM_NODE* n : *env.design().netlist()) {
+        const int db = block_of[n->get_id()];
+        if (db < 0) continue;
+        for (auto ot = n->begin_oterm(); ot != n->end_oterm(); ++ot) {
+            if (!(*ot)->has_fanout()) continue;
+            for (auto f = (*ot)->begin_iterm_fanout(); f != (*ot)->end_iterm_fanout(); ++f) {
+                const int sb = is_clock_sink(*f) ? -1 : block_of[(*f)->get_my_node()->get_id()];
+                if (sb < 0 || sb == db) continue;
+                out.conn_edges.add(tdb, *f);
+                p.conns.push_back({db, sb, out.conn_edges.criticality(p.conns.size())});
+            }
+            collect(*ot, db);
+            if (net.size() >= 2) p.nets.emplace_back(net.begin(), net.end());
         }
     }
 }

@@ -57,7 +57,11 @@ private:
     {
         return m_delay[std::abs(m_pos[b].x - m_pos[other].x) * m_p.ny + std::abs(m_pos[b].y - m_pos[other].y)];
     }
-    double conn_cost(int c) const { return m_weight[c] * delay(m_p.conns[c].from, m_p.conns[c].to); }
+    // A connection weighs in the moves from the cut-off up; the lighter ones
+    // only count in the running sum's normalisation.
+    bool weighs(size_t c) const { return !(m_weight[c] < WEIGHT_CUTOFF); }
+    bool is_light(size_t c) const { return m_weight[c] < WEIGHT_CUTOFF && m_weight[c] != 0.0; }
+    double conn_cost(int c) const { return weighs(c) ? m_weight[c] * delay(m_p.conns[c].from, m_p.conns[c].to) : 0.0; }
     void set_weights();
     void make_pairs();
     void recompute_timing_cost();
@@ -86,8 +90,7 @@ private:
     std::unique_ptr<PLACE_NET_BOXES> m_boxes;
     // Timing: the weighed connections of each block, as pairs of blocks.
     std::vector<float> m_crit;
-    std::vector<double> m_weight;
-    std::vector<double> m_light;  // weights below the cut-off, left out of the moves
+    std::vector<double> m_weight;  // per connection, the light ones too
     double m_tc_light = 0;
     std::vector<PAIR> m_pairs;
     std::vector<double> m_pair_cost;
@@ -206,14 +209,11 @@ void ANNEALER::build_delay_table()
 void ANNEALER::set_weights()
 {
     const size_t n = m_p.conns.size();
-    m_weight.assign(n, 0.0);
-    m_light.assign(n, 0.0);
-    for (size_t c = 0; c < n; ++c) {
-        // A sharp exponent keeps the few critical connections short without
-        // letting the many slack ones distort the wirelength.
-        const double w = std::pow(std::clamp<double>(m_crit[c], 0.0, 1.0), CRITICALITY_EXPONENT);
-        (w < WEIGHT_CUTOFF ? m_light : m_weight)[c] = w;
-    }
+    m_weight.resize(n);
+    // A sharp exponent keeps the few critical connections short without
+    // letting the many slack ones distort the wirelength.
+    for (size_t c = 0; c < n; ++c)
+        m_weight[c] = std::pow(std::clamp<double>(m_crit[c], 0.0, 1.0), CRITICALITY_EXPONENT);
     make_pairs();
     recompute_timing_cost();
 }
@@ -224,12 +224,12 @@ void ANNEALER::make_pairs()
 {
     std::vector<int> start(m_nb + 1, 0);
     for (size_t c = 0; c < m_p.conns.size(); ++c)
-        if (m_weight[c] != 0.0) ++start[std::min(m_p.conns[c].from, m_p.conns[c].to) + 1];
+        if (weighs(c)) ++start[std::min(m_p.conns[c].from, m_p.conns[c].to) + 1];
     for (int b = 0; b < m_nb; ++b) start[b + 1] += start[b];
     std::vector<int> by_lower(start.back());
     std::vector<int> fill(start.begin(), start.end() - 1);
     for (size_t c = 0; c < m_p.conns.size(); ++c)
-        if (m_weight[c] != 0.0) by_lower[fill[std::min(m_p.conns[c].from, m_p.conns[c].to)]++] = static_cast<int>(c);
+        if (weighs(c)) by_lower[fill[std::min(m_p.conns[c].from, m_p.conns[c].to)]++] = static_cast<int>(c);
     m_pairs.clear();
     std::vector<int> pair_of(m_nb, -1);  // higher block -> pair, valid when made for the current lower block
     std::vector<int> degree(m_nb + 1, 0);
@@ -271,7 +271,7 @@ void ANNEALER::recompute_timing_cost()
     }
     m_tc_light = 0;
     for (size_t c = 0; c < m_p.conns.size(); ++c)
-        if (m_light[c] != 0.0) m_tc_light += m_light[c] * delay(m_p.conns[c].from, m_p.conns[c].to);
+        if (is_light(c)) m_tc_light += m_weight[c] * delay(m_p.conns[c].from, m_p.conns[c].to);
 }
 
 void ANNEALER::normalise()
@@ -410,7 +410,7 @@ void ANNEALER::check_costs(PLACE_RESULT& r)
     same = same && wl == m_boxes->total_cost();
     double tc = 0;
     for (size_t c = 0; c < m_p.conns.size(); ++c)
-        if (m_weight[c] != 0.0) tc += conn_cost(static_cast<int>(c));
+        if (weighs(c)) tc += conn_cost(static_cast<int>(c));
     same = same && std::abs(tc - m_tc) <= 1e-9 * std::max(1.0, std::abs(tc));
     if (!same) ++r.cost_mismatches;
 }
