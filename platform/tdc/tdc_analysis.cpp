@@ -4,6 +4,8 @@
 #include <climits>
 #include <cmath>
 #include <numeric>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "msg/msg.h"
 
@@ -131,12 +133,10 @@ void TDC_ANALYSIS::find_clocks(const TDC_ANALYSIS_SETTINGS& settings)
     m_clocks.clear();
     m_launch_class.assign(nn, -1);
     m_capture_class.assign(nn, -1);
-    std::vector<int> root_clock(nn, -1);
-    std::vector<int> keepers;
+    std::unordered_map<int, int> root_clock;  // clock index by root position
     for (size_t i = 0; i < nn; ++i) {
         const TDB_NODE* n = nodes[i];
         if (!n || !n->is_keeper()) continue;
-        keepers.push_back((int)i);
         if (n->get_num_of_clkin() == 0) continue;
         // Walk back to the root of the clock path (bounded by the node count
         // so that a loop in the clock path cannot hang the walk).
@@ -151,7 +151,7 @@ void TDC_ANALYSIS::find_clocks(const TDC_ANALYSIS_SETTINGS& settings)
             if (!f) break;
             r = f->get_src_node();
         }
-        int& c = root_clock[ni(r)];
+        int& c = root_clock.try_emplace((int)ni(r), -1).first->second;
         if (c < 0) {
             c = (int)m_clocks.size();
             TDC_CLOCK_INFO info;
@@ -175,7 +175,8 @@ void TDC_ANALYSIS::find_clocks(const TDC_ANALYSIS_SETTINGS& settings)
     }
     m_clocks.swap(sorted);
     int io = (int)m_clocks.size();
-    for (int i : keepers) {
+    for (size_t i = 0; i < nn; ++i) {
+        if (!nodes[i] || !nodes[i]->is_keeper()) continue;
         const TDB_NODE* n = nodes[i];
         if (m_launch_class[i] >= 0) {
             m_launch_class[i] = m_capture_class[i] = rank[m_launch_class[i]];
@@ -196,16 +197,16 @@ void TDC_ANALYSIS::find_clocks(const TDC_ANALYSIS_SETTINGS& settings)
 int TDC_ANALYSIS::clock_path_delay(const TDB_NODE* node, int which)
 {
     if (node->is_keeper() || node->get_num_of_fanin() == 0) return 0;
-    int& memo = m_clock_memo[which][ni(node)];
+    // Element references stay valid while the recursion adds entries.
+    int& memo = m_clock_memo[which].try_emplace((int)ni(node), NOT_COMPUTED).first->second;
     if (memo != NOT_COMPUTED) return memo;
-    if (m_clock_visiting[ni(node)]) return 0;  // loop in the clock path: already reported
-    m_clock_visiting[ni(node)] = 1;
+    if (!m_clock_visiting.insert((int)ni(node)).second) return 0;  // loop in the clock path: already reported
     int best = 0;  // the largest over the fan-ins, starting from 0, for TDB_MIN as well
     for (const TDB_EDGE* f : node->fanin()) {
         if (m_cut[ei(f)]) continue;
         best = std::max(best, sat_add(f->get_clock_delay(which), clock_path_delay(f->get_src_node(), which)));
     }
-    m_clock_visiting[ni(node)] = 0;
+    m_clock_visiting.erase((int)ni(node));
     memo = best;
     return best;
 }
@@ -245,8 +246,8 @@ double TDC_ANALYSIS::run(const TDC_ANALYSIS_SETTINGS& settings, bool collect)
     size_t nn = nodes.size();
     int nclk = (int)m_clocks.size();
     int nclass = nclk + 1;  // clocks, then the I/O class
-    for (int w = 0; w < 2; ++w) m_clock_memo[w].assign(nn, NOT_COMPUTED);
-    m_clock_visiting.assign(nn, 0);
+    for (int w = 0; w < 2; ++w) m_clock_memo[w].clear();
+    m_clock_visiting.clear();
 
     // Launch and capture bases of the keepers.
     std::vector<int> launch_base(nn, NO_ARRIVAL), capture_base(nn, NO_REQUIRED);

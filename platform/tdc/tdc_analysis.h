@@ -29,6 +29,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "tdb/tdb_netlist.h"
@@ -157,8 +159,9 @@ private:
     std::vector<int> m_launch_class;   // by node position; -1 none
     std::vector<int> m_capture_class;  // by node position; -1 none
     std::vector<TDC_CLOCK_INFO> m_clocks;
-    std::vector<int> m_clock_memo[2];  // clock path delay by node position
-    std::vector<char> m_clock_visiting;
+    // Clock path delay by node position: few nodes lie on clock paths.
+    std::unordered_map<int, int> m_clock_memo[2];
+    std::unordered_set<int> m_clock_visiting;
     std::vector<TDC_SUB_DOMAIN_DATA> m_domains;
     bool m_collected = false;
     double m_fom = 0.0;
