@@ -89,8 +89,16 @@ void append_fields(std::string& out, T... v)
 
 void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os)
 {
+    // The text goes out a megabyte at a time: a large design's text is
+    // bigger than its netlist.
+    constexpr size_t CHUNK = size_t(1) << 20;
     std::string out;
-    out.reserve(netlist.get_node_count() * 160 + 256);
+    out.reserve(CHUNK + 4096);
+    auto spill = [&] {
+        if (out.size() < CHUNK) return;
+        os << out;
+        out.clear();
+    };
     out += HEADER;
     out += "\nfamily";
     append_fields(out, netlist.get_family());
@@ -119,6 +127,7 @@ void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os)
         out += ' ';
         append_quoted(out, names[i]->is_root() ? std::string_view() : std::string_view(names[i]->get_short_hpath()));
         out += '\n';
+        spill();
     }
     auto append_name_ref = [&](const HDB_INSTANCE_NAME* n) {
         if (n == nullptr) {
@@ -204,6 +213,7 @@ void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os)
             append_name_ref(t->get_instance_name());
             out += '\n';
         }
+        spill();
     }
     // Fanout lists last, in order, so that reading rebuilds the same order.
     for (CDB_ATOM_NODE* node : netlist) {
@@ -226,10 +236,7 @@ void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os)
             }
             out += '\n';
         }
-        if (out.size() > (1u << 20)) {
-            os << out;
-            out.clear();
-        }
+        spill();
     }
     out += "end\n";
     os << out;

@@ -433,6 +433,46 @@ TEST(CdbNative, RoundTripIsByteIdenticalAndRestoresEveryProperty)
     for (CDB_ATOM_NODE* n : *t.netlist) EXPECT_NE(back->get_node_by_id(n->get_id()), nullptr);
 }
 
+// A design whose text is megabytes long goes out in pieces: every name, node
+// and fanout line arrives once and in order, and reads back to the same text.
+TEST(CdbNative, TextLongerThanOneChunkRoundTrips)
+{
+    HDB_NAME_MGR names("chip");
+    CDB_ATOM_NETLIST netlist(CDB_FAMILY_BRK);
+    netlist.set_name_mgr(&names);
+    CDB_ATOM_OTERM* prev = nullptr;
+    const int luts = 12000;
+    for (int i = 0; i < luts; ++i) {
+        const std::string path = "a_rather_long_hierarchy|of_several_levels|lut_" + std::to_string(i);
+        HDB_INSTANCE_NAME* name = names.find_or_create_path(path, HDB_INAME_FLAG_FROM_NETLIST);
+        CDB_ATOM_NODE* lut = cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_LCELL_COMB, name);
+        netlist.add_node(lut);
+        CDB_ATOM_ITERM* a = lut->add_input_term(DB_DATA_A);
+        lut->set_lutmask(CDB_LUTMASK(6, 0x5555555555555555ull));
+        CDB_ATOM_OTERM* o = lut->add_output_term(DB_COMB_OUT, name);
+        if (prev) prev->insert_fanout(a);
+        prev = o;
+    }
+    std::ostringstream first;
+    cdb_write_native_netlist(netlist, first);
+    const std::string text = first.str();
+    ASSERT_GT(text.size(), size_t(1) << 20);  // more than one piece
+    size_t nodes = 0, fanouts = 0;
+    for (size_t at = text.find("\nnode "); at != std::string::npos; at = text.find("\nnode ", at + 1)) ++nodes;
+    for (size_t at = text.find("\nfanout "); at != std::string::npos; at = text.find("\nfanout ", at + 1)) ++fanouts;
+    EXPECT_EQ(nodes, size_t(luts));
+    EXPECT_EQ(fanouts, size_t(luts - 1));
+    EXPECT_EQ(text.substr(text.size() - 4), "end\n");
+    HDB_NAME_MGR fresh("chip");
+    std::istringstream in(text);
+    std::string error;
+    std::unique_ptr<CDB_ATOM_NETLIST> back(cdb_read_native_netlist(in, "long.atoms", &fresh, &error));
+    ASSERT_TRUE(back) << error;
+    std::ostringstream second;
+    cdb_write_native_netlist(*back, second);
+    EXPECT_TRUE(second.str() == text);
+}
+
 TEST(CdbNative, ErrorsNameFileAndLine)
 {
     CDB_TEST_NETLIST t = cdb_make_rich_netlist();
