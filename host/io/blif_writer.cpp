@@ -1,6 +1,13 @@
 #include "io/blif_writer.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <ostream>
+#include <stdexcept>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -73,21 +80,101 @@ private:
 
     // ---------------------------------------------------------------- names
 
-    std::string unique_name(const std::string& base)
+    int new_net(std::string_view name)
     {
-        if (m_used.insert(base).second) return base;
-        unsigned& n = m_suffix[base];
-        for (;;) {
-            std::string candidate = str_cat(base, "~", std::to_string(++n));
-            if (m_used.insert(candidate).second) return candidate;
-        }
-    }
-
-    int new_net(const std::string& name)
-    {
-        m_net_names.push_back(name);
+        m_net_names.push_back(keep(name));
         return static_cast<int>(m_net_names.size()) - 1;
     }
+
+    // A new net named base, or base with the first free "~<n>" suffix.
+    int new_unique_net(std::string_view base)
+    {
+        std::string name(base);
+        if (name_used(name)) {
+            unsigned& n = m_suffix[name];
+            do {
+                name = str_cat(base, "~", std::to_string(++n));
+            } while (name_used(name));
+        }
+        const int net = new_net(name);
+        use_name(net);
+        return net;
+    }
+
+    // Net names are kept once, in blocks that never move.
+    std::string_view keep(std::string_view s)
+    {
+        if (s.size() > m_chars_left) {
+            m_chars_left = std::max<size_t>(size_t(1) << 16, s.size());
+            m_char_blocks.push_back(std::make_unique<char[]>(m_chars_left));
+            m_next_char = m_char_blocks.back().get();
+        }
+        std::copy(s.begin(), s.end(), m_next_char);
+        const std::string_view kept(m_next_char, s.size());
+        m_next_char += s.size();
+        m_chars_left -= s.size();
+        return kept;
+    }
+
+    // The names taken: open addressing over keys, a net (>= 0) or the
+    // complement of an output port's index (< 0); as many names as atoms.
+    static constexpr int32_t FREE = INT32_MIN;
+    std::string_view name_of_key(int32_t key) const
+    {
+        return key >= 0 ? m_net_names[static_cast<size_t>(key)]
+                        : std::string_view(m_output_port_names[static_cast<size_t>(~key)]);
+    }
+    size_t slot_of(std::string_view name) const { return std::hash<std::string_view>()(name) & (m_used.size() - 1); }
+    bool name_used(std::string_view name) const
+    {
+        if (m_used.empty()) return false;
+        for (size_t i = slot_of(name); m_used[i] != FREE; i = (i + 1) & (m_used.size() - 1))
+            if (name_of_key(m_used[i]) == name) return true;
+        return false;
+    }
+    void use_name(int32_t key)
+    {
+        if ((m_used_count + 1) * 2 > m_used.size()) {
+            std::vector<int32_t> old(std::max<size_t>(64, m_used.size() * 2), FREE);
+            old.swap(m_used);
+            for (int32_t k : old)
+                if (k != FREE) place_key(k);
+        }
+        place_key(key);
+        ++m_used_count;
+    }
+    void place_key(int32_t key)
+    {
+        size_t i = slot_of(name_of_key(key));
+        while (m_used[i] != FREE) i = (i + 1) & (m_used.size() - 1);
+        m_used[i] = key;
+    }
+
+    // The net of an output term, -1 when it has none. An atom's terms take
+    // consecutive nets in slot order (a pin only its input port's), so one
+    // entry per atom finds them.
+    int find_net(const CDB_ATOM_OTERM* o) const
+    {
+        const CDB_ATOM_NODE* node = o ? o->get_my_node() : nullptr;
+        if (!node || node->get_id() < m_id_base || node->get_id() - m_id_base >= m_first_net.size()) return -1;
+        const int first = m_first_net[node->get_id() - m_id_base];
+        if (first < 0) return -1;
+        if (node->is_pin()) return node->get_output_term_by_type(DB_DATA_OUT) == o ? first : -1;
+        int k = 0;
+        for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
+            if (*it == o) return first + k;
+            if (!listed_before(node, it)) ++k;
+        }
+        return -1;
+    }
+    // A term a node lists twice takes its net at the first listing.
+    static bool listed_before(const CDB_ATOM_NODE* node, CDB_ATOM_NODE::oterm_iterator at)
+    {
+        for (auto it = node->begin_oterm(); it != at; ++it)
+            if (*it == *at) return true;
+        return false;
+    }
+    void set_first_net(const CDB_ATOM_NODE* node, int net) { m_first_net[node->get_id() - m_id_base] = net; }
 
     // Ports first: their names are fixed. An output port whose driver would
     // carry the same name simply is that net; any other net wanting a port's
@@ -95,14 +182,20 @@ private:
     void name_nets()
     {
         std::unordered_map<std::string, const CDB_ATOM_OTERM*> port_driver;
+        if (m_netlist.get_node_count() > 0) {
+            m_id_base = m_netlist.get_min_id_bound();
+            m_first_net.assign(m_netlist.get_max_id() - m_id_base + 1, -1);
+        }
         for (CDB_ATOM_NODE* node : m_netlist) {
             if (!node->is_pin()) continue;
             std::string name = node->get_instance_name() ? node->get_instance_name()->get_short_hpath()
                                                          : str_cat("pin", std::to_string(node->get_id()));
-            if (CDB_ATOM_OTERM* o = node->get_output_term_by_type(DB_DATA_OUT)) {
+            if (node->get_output_term_by_type(DB_DATA_OUT) != nullptr) {
                 std::string port = blif_written_name(name);
-                if (!m_used.insert(port).second) fail("input port name '" + port + "' is used twice");
-                m_net_of[o] = new_net(port);
+                if (name_used(port)) fail("input port name '" + port + "' is used twice");
+                const int net = new_net(port);
+                use_name(net);
+                set_first_net(node, net);
                 m_input_ports.push_back(port);
             }
             if (CDB_ATOM_ITERM* in = node->get_input_term_by_type(DB_DATAIN)) {
@@ -115,37 +208,41 @@ private:
             }
         }
         for (const std::string& port : m_output_port_names) {
-            if (!m_used.count(port)) continue;
+            if (!name_used(port)) continue;
             // Same name as an input port: legal only when the output is that input.
             const CDB_ATOM_OTERM* d = port_driver[port];
-            auto it = d ? m_net_of.find(d) : m_net_of.end();
-            if (it == m_net_of.end() || m_net_names[it->second] != port)
+            const int net = find_net(d);
+            if (net < 0 || m_net_names[net] != port)
                 fail("port name '" + port + "' is both an input and an output that is not driven by it");
         }
-        for (const std::string& port : m_output_port_names) m_used.insert(port);
+        for (size_t i = 0; i < m_output_port_names.size(); ++i) use_name(~static_cast<int32_t>(i));
 
         for (CDB_ATOM_NODE* node : m_netlist) {
+            bool first = true;
             for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
                 CDB_ATOM_OTERM* o = *it;
-                if (m_net_of.count(o)) continue;
                 // A pin's only net is its input port's; its pad stands for the
                 // .outputs entry and must not claim a name the other nets want.
                 if (node->is_pin()) {
-                    if (o->has_fanout())
+                    if (find_net(o) < 0 && o->has_fanout())
                         fail(node_label(node) + ": pin output " + o->get_wysiwyg_port_name() + " cannot be written");
                     continue;
                 }
+                if (listed_before(node, it)) continue;
                 HDB_INSTANCE_NAME* n = o->get_instance_name() ? o->get_instance_name() : node->get_instance_name();
                 std::string base =
                     blif_written_name(n ? n->get_short_hpath() : str_cat("n", std::to_string(node->get_id())));
                 auto pd = port_driver.find(base);
+                int net;
                 if (pd != port_driver.end() && pd->second == o && m_output_ports.count(base) &&
                     !m_claimed.count(base)) {
                     m_claimed.insert(base);
-                    m_net_of[o] = new_net(base);
+                    net = new_net(base);
                 } else {
-                    m_net_of[o] = new_net(unique_name(base));
+                    net = new_unique_net(base);
                 }
+                if (first) set_first_net(node, net);
+                first = false;
             }
         }
     }
@@ -179,15 +276,19 @@ private:
             s.constant = t->is_logical_vcc() ? 1 : 0;
             return s;
         }
-        auto it = m_net_of.find(t->get_source());
-        if (it == m_net_of.end())
+        s.net = find_net(t->get_source());
+        if (s.net < 0)
             fail(node_label(t->get_my_node()) + " reads " + t->get_wysiwyg_port_name() + " from outside the netlist");
-        s.net = it->second;
         s.invert = t->reads_complemented() ? 1u : 0u;
         return s;
     }
 
-    int net_of(const CDB_ATOM_OTERM* o) const { return m_net_of.at(o); }
+    int net_of(const CDB_ATOM_OTERM* o) const
+    {
+        const int net = find_net(o);
+        if (net < 0) throw std::out_of_range("output term without a net");
+        return net;
+    }
 
     // ---------------------------------------------------------------- covers
 
@@ -306,7 +407,7 @@ private:
         SIGNAL d;
         d.net = comb_net;
         if (d.net < 0) {
-            d.net = new_net(unique_name(m_net_names[net_of(reg_out)] + "~d"));
+            d.net = new_unique_net(str_cat(m_net_names[net_of(reg_out)], "~d"));
             write_function(d.net, slots, k_max_vars,
                            [node](const unsigned* v) { return node->evaluate_output(DB_REG_OUT, v); });
         }
@@ -351,7 +452,7 @@ private:
         if (is_plain_data(slots)) {
             next = slots[R_D].net;
         } else {
-            next = new_net(unique_name(m_net_names[q] + "~next"));
+            next = new_unique_net(str_cat(m_net_names[q], "~next"));
             write_function(next, slots, R_COUNT, next_state);
         }
         m_out << ".latch " << m_net_names[next] << ' ' << m_net_names[q] << (clock.invert ? " fe " : " re ")
@@ -379,9 +480,14 @@ private:
     std::ostream& m_out;
     std::string m_model;
     std::string m_label;
-    std::vector<std::string> m_net_names;
-    std::unordered_map<const CDB_ATOM_OTERM*, int> m_net_of;  // lookup only, never walked
-    std::unordered_set<std::string> m_used;
+    std::vector<std::string_view> m_net_names;  // views into m_char_blocks
+    std::vector<std::unique_ptr<char[]>> m_char_blocks;
+    char* m_next_char = nullptr;
+    size_t m_chars_left = 0;
+    std::vector<int> m_first_net;  // by atom id - m_id_base: the net of its first output term, -1 none
+    uint32_t m_id_base = 0;
+    std::vector<int32_t> m_used;
+    size_t m_used_count = 0;
     std::unordered_map<std::string, unsigned> m_suffix;
     std::unordered_set<std::string> m_output_ports;
     std::unordered_set<std::string> m_claimed;
