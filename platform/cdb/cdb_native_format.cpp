@@ -1,6 +1,8 @@
 #include "cdb/cdb_native_format.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -87,6 +89,39 @@ void append_fields(std::string& out, T... v)
 }
 }  // namespace
 
+namespace {
+
+// Local numbers of names: by the manager's dense ids for the names of the
+// first manager met (a design's names all come from one), in a map for any
+// other; a map entry per name would cost more than the design's names.
+class NAME_NUMBERS
+{
+public:
+    // Gives n the number k when it has none yet; true when it did so.
+    bool number(const HDB_INSTANCE_NAME* n, size_t k)
+    {
+        if (m_mgr == nullptr) m_mgr = n->get_name_mgr();
+        if (n->get_name_mgr() != m_mgr) return m_others.emplace(n, k).second;
+        if (n->get_id() >= m_by_id.size())
+            m_by_id.resize(std::max<size_t>(n->get_id() + 1, m_mgr->get_name_count()), NONE);
+        if (m_by_id[n->get_id()] != NONE) return false;
+        m_by_id[n->get_id()] = static_cast<uint32_t>(k);
+        return true;
+    }
+    size_t of(const HDB_INSTANCE_NAME* n) const
+    {
+        return n->get_name_mgr() == m_mgr ? m_by_id[n->get_id()] : m_others.at(n);
+    }
+
+private:
+    static constexpr uint32_t NONE = UINT32_MAX;
+    const HDB_NAME_MGR* m_mgr = nullptr;
+    std::vector<uint32_t> m_by_id;
+    std::unordered_map<const HDB_INSTANCE_NAME*, size_t> m_others;
+};
+
+}  // namespace
+
 void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os)
 {
     // The text goes out a megabyte at a time: a large design's text is
@@ -106,10 +141,10 @@ void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os)
 
     // Names in first-use order, numbered locally so that the text does not
     // depend on the manager's ids.
-    std::unordered_map<const HDB_INSTANCE_NAME*, size_t> name_index;
+    NAME_NUMBERS name_index;
     std::vector<const HDB_INSTANCE_NAME*> names;
     auto note = [&](const HDB_INSTANCE_NAME* n) {
-        if (n && name_index.emplace(n, names.size()).second) names.push_back(n);
+        if (n && name_index.number(n, names.size())) names.push_back(n);
     };
     for (CDB_ATOM_NODE* node : netlist) {
         note(node->get_instance_name());
@@ -133,7 +168,7 @@ void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os)
         if (n == nullptr) {
             out += '-';
         } else {
-            append_num(out, name_index[n]);
+            append_num(out, name_index.of(n));
         }
     };
 

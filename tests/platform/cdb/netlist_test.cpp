@@ -473,6 +473,39 @@ TEST(CdbNative, TextLongerThanOneChunkRoundTrips)
     EXPECT_TRUE(second.str() == text);
 }
 
+// Names of two managers in one netlist: each name is numbered once, in
+// first-use order, whichever manager holds it.
+TEST(CdbNative, NamesOfSeveralManagersAreNumberedInFirstUseOrder)
+{
+    HDB_NAME_MGR own("chip"), other("elsewhere");
+    CDB_ATOM_NETLIST netlist(CDB_FAMILY_BRK);
+    netlist.set_name_mgr(&own);
+    HDB_INSTANCE_NAME* a = own.find_or_create_path("a", 0);
+    HDB_INSTANCE_NAME* b = other.find_or_create_path("b", 0);
+    // Same path in both managers, and ids that coincide across them.
+    HDB_INSTANCE_NAME* c = other.find_or_create_path("a", 0);
+    for (HDB_INSTANCE_NAME* name : {b, a, c, b}) {
+        CDB_ATOM_NODE* lut = cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_LCELL_COMB, name);
+        netlist.add_node(lut);
+        lut->add_output_term(DB_COMB_OUT, name == b ? a : name);
+    }
+    std::ostringstream text;
+    cdb_write_native_netlist(netlist, text);
+    const std::string t = text.str();
+    EXPECT_NE(t.find("name 0 0 \"b\"\nname 1 0 \"a\"\nname 2 0 \"a\"\n"), std::string::npos) << t;
+    EXPECT_EQ(t.find("name 3 "), std::string::npos) << t;
+    // The name each node and output refers to: the last field of its line.
+    std::vector<std::string> node_refs, out_refs;
+    std::istringstream lines(t);
+    for (std::string line; std::getline(lines, line);) {
+        const std::string last = line.substr(line.rfind(' ') + 1);
+        if (line.rfind("node ", 0) == 0) node_refs.push_back(last);
+        if (line.rfind("  out ", 0) == 0) out_refs.push_back(last);
+    }
+    EXPECT_EQ(node_refs, (std::vector<std::string>{"0", "1", "2", "0"}));
+    EXPECT_EQ(out_refs, (std::vector<std::string>{"1", "1", "2", "1"}));
+}
+
 TEST(CdbNative, ErrorsNameFileAndLine)
 {
     CDB_TEST_NETLIST t = cdb_make_rich_netlist();
