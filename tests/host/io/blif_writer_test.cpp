@@ -264,6 +264,43 @@ TEST(BlifWriter, UnwritableAtomsAndPortClashesAreErrors)
     EXPECT_THROW(blif_write_netlist_file(CDB_ATOM_NETLIST(CDB_FAMILY_BRK), "no/such/dir/x.blif"), BLIF_ERROR);
 }
 
+// Each output of a cell is its own net, also behind an emptied slot, and a
+// signal from an atom of another netlist is an error naming the reader.
+TEST(BlifWriter, EveryOutputFindsItsNetAndForeignDriversAreErrors)
+{
+    {
+        NETLIST_BUILDER b(CDB_FAMILY_BRK);
+        CDB_ATOM_OTERM* a = b.input("a");
+        CDB_ATOM_OTERM* gone = b.lut("gone", {a}, 0x1);
+        CDB_ATOM_NODE* cell = gone->get_my_node();
+        HDB_NAME_MGR* names = b.netlist().get_name_mgr();
+        CDB_ATOM_OTERM* second = cell->add_output_term(DB_COMB_OUT, names->create_name(nullptr, "second", 0), 1);
+        CDB_ATOM_OTERM* third = cell->add_output_term(DB_COMB_OUT, names->create_name(nullptr, "third", 0), 2);
+        cell->delete_output_term(gone);
+        ASSERT_EQ(cell->get_output_term(0), nullptr);
+        third->insert_fanout(b.output("t"));
+        CDB_ATOM_OTERM* after = b.lut("after", {second}, 0x2);
+        after->insert_fanout(b.output("s"));
+        const std::string text = write_to_string(b.netlist());
+        EXPECT_NE(text.find(".names a second\n"), std::string::npos) << text;
+        EXPECT_NE(text.find(".names a third\n"), std::string::npos) << text;
+        EXPECT_NE(text.find(".names second after\n1 1\n"), std::string::npos) << text;
+        EXPECT_NE(text.find(".names third t\n1 1\n"), std::string::npos) << text;
+    }
+    {
+        NETLIST_BUILDER b(CDB_FAMILY_BRK), elsewhere(CDB_FAMILY_BRK);
+        CDB_ATOM_OTERM* foreign = elsewhere.lut("foreign", {}, 0x1);
+        CDB_ATOM_OTERM* reader = b.lut("reader", {foreign}, 0x2);
+        reader->insert_fanout(b.output("r"));
+        try {
+            write_to_string(b.netlist());
+            ADD_FAILURE() << "a signal from another netlist was written";
+        } catch (const BLIF_ERROR& e) {
+            EXPECT_NE(std::string(e.what()).find("outside the netlist"), std::string::npos) << e.what();
+        }
+    }
+}
+
 // The text goes to a temporary file renamed over the target when complete:
 // a write that fails half way keeps the older file and leaves nothing behind.
 TEST(BlifWriter, FailedWriteKeepsTheOlderFile)
