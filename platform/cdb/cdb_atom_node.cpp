@@ -156,6 +156,18 @@ CDB_ATOM_NODE::EXTRAS& CDB_ATOM_NODE::extras()
     return *m_extras;
 }
 
+void CDB_ATOM_NODE::set_aux_mask(uint64_t mask)
+{
+    if (mask != 0 || m_extras != nullptr) extras().aux_mask = mask;
+}
+
+void CDB_ATOM_NODE::store_lutmask(const CDB_LUTMASK& mask)
+{
+    // Every mask keeps its value within its rows, so the two fields give it back.
+    m_lut_value = mask.get_value();
+    m_lut_inputs = static_cast<uint8_t>(mask.get_num_inputs());
+}
+
 void CDB_ATOM_NODE::create_atom_info()
 {
     PORT_LIST p = ordered_inputs_of(m_family, m_kind);
@@ -418,7 +430,7 @@ void CDB_ATOM_NODE::clear_bit(int bit)
 void CDB_ATOM_NODE::set_lutmask(const CDB_LUTMASK& mask, int /*flag*/)
 {
     CDB_CHECK(is_lut_kind(m_kind));
-    m_lutmask = mask;
+    store_lutmask(mask);
     if (m_kind == CDB_KIND_LCELL_COMB && is_six_input_cell() && mask.get_num_inputs() == 6 &&
         !mask.is_independent_of(5) && get_input_term_by_type(DB_DATA_F) == nullptr)
         add_input_term(DB_DATA_F);
@@ -451,33 +463,33 @@ void CDB_ATOM_NODE::set_sum_lutmask(const CDB_LUTMASK& mask, int /*flag*/)
     CDB_CHECK(is_lut_kind(m_kind));
     const uint64_t pair = mask.get_value() & 0xffffffffu;
     if (!keeps_adder_in_lutmask()) {
-        m_aux_mask = pair;
+        set_aux_mask(pair);
         return;
     }
-    m_lutmask = CDB_LUTMASK(6, (m_lutmask.get_value() & ~ADDER_HALVES) | spread_adder_pair(pair));
+    store_lutmask(CDB_LUTMASK(6, (m_lut_value & ~ADDER_HALVES) | spread_adder_pair(pair)));
 }
 
 uint64_t CDB_ATOM_NODE::get_adder_lutmask(bool as_pair) const
 {
-    const uint64_t pair = keeps_adder_in_lutmask() ? pack_adder_halves(m_lutmask.get_value()) : m_aux_mask;
+    const uint64_t pair = keeps_adder_in_lutmask() ? pack_adder_halves(m_lut_value) : aux_mask();
     return as_pair ? pair : spread_adder_pair(pair);
 }
 
 void CDB_ATOM_NODE::set_carry_lutmask(const CDB_LUTMASK& mask)
 {
     CDB_CHECK(is_lut_kind(m_kind));
-    m_aux_mask = mask.get_value() & 0xffffu;
+    set_aux_mask(mask.get_value() & 0xffffu);
 }
 
 CDB_LUTMASK CDB_ATOM_NODE::get_output_lutmask(int port) const
 {
     if (!is_lut_kind(m_kind)) return CDB_LUTMASK();
     const bool six = m_kind == CDB_KIND_HSADDER || is_six_input_cell();
-    if (port == DB_COMB_OUT || (port == DB_REG_OUT && m_kind == CDB_KIND_UVO_LCELL)) return m_lutmask;
+    if (port == DB_COMB_OUT || (port == DB_REG_OUT && m_kind == CDB_KIND_UVO_LCELL)) return get_lutmask();
     if (six && (port == DB_SUM_OUT || port == DB_CARRY_OUT || port == DB_SHARE_OUT || port == DB_CHAIN_OUT_0))
         return CDB_LUTMASK(5, get_adder_lutmask());
     if (!six && (port == DB_CARRY_OUT || port == DB_CHAIN_OUT_0 || port == DB_CHAIN_OUT_1))
-        return CDB_LUTMASK(4, m_aux_mask);
+        return CDB_LUTMASK(4, aux_mask());
     return CDB_LUTMASK();
 }
 
@@ -500,8 +512,8 @@ unsigned CDB_ATOM_NODE::evaluate_output(int port, const unsigned* in) const
 {
     if (in == nullptr || !is_lut_kind(m_kind)) return NO_LUT_VALUE;
     auto v = [&](int i) -> unsigned { return in[i] & 1u; };
-    const uint64_t m = m_lutmask.get_value();
-    const uint64_t aux = m_aux_mask;
+    const uint64_t m = m_lut_value;
+    const uint64_t aux = aux_mask();
     const uint64_t adder = get_adder_lutmask();
     const unsigned a = v(0), b = v(1), c = v(2), d = v(3), e = v(4), f = v(5), g = v(6), cin = v(7), sin = v(8);
     const CDB_FAMILY_INFO* fi = cdb_get_family_info(m_family);

@@ -257,7 +257,7 @@ public:
     // all of it, its sum, carry and share-out the two 16-bit adder halves at
     // bits 0..15 and 32..47 of the same mask.
     void set_lutmask(const CDB_LUTMASK& mask, int flag = 0);
-    CDB_LUTMASK get_lutmask() const { return m_lutmask; }
+    CDB_LUTMASK get_lutmask() const { return CDB_LUTMASK(m_lut_inputs, m_lut_value); }
     // Adder mask of a 6-input cell as a pair of 16-bit halves, the first in
     // bits 0..15 and the second in bits 16..31 of the value. A combinational
     // cell writes the halves into its LUT mask (the other bits stay); the
@@ -270,7 +270,7 @@ public:
     bool keeps_adder_in_lutmask() const;
     // Carry mask of a 4-input cell (16 bits).
     void set_carry_lutmask(const CDB_LUTMASK& mask);
-    CDB_LUTMASK get_carry_lutmask() const { return CDB_LUTMASK(4, m_aux_mask & 0xffff); }
+    CDB_LUTMASK get_carry_lutmask() const { return CDB_LUTMASK(4, aux_mask() & 0xffff); }
     // The mask an output term of this node reports: comb (and UVO reg) out:
     // the LUT mask; 6-input sum/carry/share out: the adder mask; 4-input
     // carry out: the carry mask; anything else: an empty mask.
@@ -357,14 +357,21 @@ private:
         CDB_ATOM_ASSIGNMENTS* assignments = nullptr;  // null = defaults
         CDB_ATOM_LATCH_INFO* latch = nullptr;
         std::map<std::pair<int, int>, int>* params = nullptr;
+        uint64_t aux_mask = 0;  // adder (MRL adder cell) or carry (4-input) mask
     };
     EXTRAS& extras();
+    uint64_t aux_mask() const { return m_extras ? m_extras->aux_mask : 0; }
+    void set_aux_mask(uint64_t mask);
+    // The LUT mask's two fields apart, so that they share the words of the
+    // other fields (a mask object alone takes 16 bytes).
+    void store_lutmask(const CDB_LUTMASK& mask);
 
     uint32_t m_id;
     uint8_t m_family;
     uint8_t m_kind;
-    uint8_t m_ordered_inputs = 0;
-    uint8_t m_kind_flag = 0;
+    uint8_t m_ordered_inputs : 7 = 0;
+    uint8_t m_kind_flag : 1 = 0;
+    uint8_t m_lut_inputs = 0;
     int32_t m_atom_type;
     int32_t m_mode = 0;
     uint64_t m_bits = 0;
@@ -373,8 +380,7 @@ private:
     CDB_ATOM_NODE* m_prev = nullptr;
     CDB_ATOM_NODE* m_next = nullptr;
     CDB_TERM_SLOTS m_terms;
-    CDB_LUTMASK m_lutmask;
-    uint64_t m_aux_mask = 0;  // adder (MRL adder cell) or carry (4-input) mask
+    uint64_t m_lut_value = 0;
     CDB_ATOM_LOCATION m_location;
     CDB_CHIP_DB_ENTRY* m_chip_db_entry = nullptr;
     EXTRAS* m_extras = nullptr;

@@ -22,10 +22,10 @@ public:
     static void set_id(CDB_ATOM_NODE* n, uint32_t id) { n->m_id = id; }
     static void set_raw_masks(CDB_ATOM_NODE* n, const CDB_LUTMASK& m, uint64_t aux)
     {
-        n->m_lutmask = m;
-        n->m_aux_mask = aux;
+        n->store_lutmask(m);
+        n->set_aux_mask(aux);
     }
-    static uint64_t get_aux(const CDB_ATOM_NODE* n) { return n->m_aux_mask; }
+    static uint64_t get_aux(const CDB_ATOM_NODE* n) { return n->aux_mask(); }
     static void set_oterm_slot(CDB_ATOM_NODE* n, size_t slot, CDB_ATOM_OTERM* t)
     {
         if (n->m_terms.out().size() <= slot) n->m_terms.resize_out(slot + 1);
