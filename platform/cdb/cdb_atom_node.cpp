@@ -14,11 +14,12 @@ uint32_t CDB_ATOM_NODE::s_next_id = 1;
 
 // ---------------------------------------------------------------- term slots
 
-// Exact at first (most atoms never grow), then by half again.
+// Exact at first (most atoms never grow), then by half again, up to what the
+// 16-bit counts hold.
 static size_t grown_capacity(size_t capacity, size_t needed)
 {
-    if (capacity == 0) return needed;
-    return std::max(needed, capacity + capacity / 2);
+    const size_t grown = capacity == 0 ? needed : std::max(needed, capacity + capacity / 2);
+    return std::max(needed, std::min<size_t>(grown, UINT16_MAX));
 }
 
 void CDB_TERM_SLOTS::reallocate(size_t in_capacity, size_t out_capacity)

@@ -60,7 +60,8 @@ private:
 // A node's input and output term slots in one allocation, the input slots
 // first: atoms come by the hundred thousand, most with one output and a
 // handful of inputs, and two vectors per atom cost two allocations and 48
-// bytes in the node. Growing either kind moves both into a new block.
+// bytes in the node. Growing either kind moves both into a new block. Each
+// kind holds up to 65535 slots; more is an internal error.
 class CDB_TERM_SLOTS
 {
 public:
