@@ -197,6 +197,12 @@ TEST(CdbEvaluate, FourInputCellsUseBit29AndUvoUsesBit28)
     z->set_carry_lutmask(CDB_LUTMASK(4, 0x80));  // a & b & cin
     unsigned all[9] = {1, 1, 0, 0, 0, 0, 0, 1, 0};
     EXPECT_EQ(z->evaluate_output(DB_CARRY_OUT, all), 1u);
+    // Back to an empty carry mask, and a mask again after that.
+    z->set_carry_lutmask(CDB_LUTMASK(4, 0));
+    EXPECT_EQ(z->get_carry_lutmask().get_value(), 0u);
+    EXPECT_EQ(z->evaluate_output(DB_CARRY_OUT, all), 0u);
+    z->set_carry_lutmask(CDB_LUTMASK(4, 0x80));
+    EXPECT_EQ(z->get_carry_lutmask().get_value(), 0x80u);
 
     CDB_ATOM_NODE* u = f.make(CDB_FAMILY_UVO);
     EXPECT_TRUE(u->is_lcell());

@@ -598,3 +598,26 @@ TEST(CdbNetlist, NotOwningNetlistLetsGoOfItsNodes)
 }
 
 }  // namespace
+
+// Slot counts are 16 bits wide: an atom refuses a slot past them instead of
+// losing the terms it has.
+TEST(CdbNetlist, SlotsPastTheirLimitAreRefused)
+{
+    CDB_ATOM_NODE* ram = cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_RAM, nullptr);
+    ASSERT_NE(ram, nullptr);
+    CDB_ATOM_ITERM* first = nullptr;
+    ram->create_input_term(nullptr, first, ram, DB_DATAIN);
+    ram->set_input_term(50000, first);
+    CDB_ATOM_ITERM* t = nullptr;
+    ram->create_input_term(nullptr, t, ram, DB_DATAIN);
+    ram->set_input_term(65534, t);  // grows to the very limit
+    EXPECT_EQ(ram->get_input_term(50000), first);
+    EXPECT_EQ(ram->get_input_term(65534), t);
+    EXPECT_EQ(ram->get_input_count(), 65535);
+    CDB_ATOM_ITERM* past = nullptr;
+    ram->create_input_term(nullptr, past, ram, DB_DATAIN);
+    EXPECT_THROW(ram->set_input_term(65535, past), MSG_INTERNAL_ERROR_EXCEPTION);
+    EXPECT_EQ(ram->get_input_term(65534), t);
+    delete past;
+    delete ram;
+}

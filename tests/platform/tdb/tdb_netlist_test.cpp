@@ -133,7 +133,8 @@ TEST(TdbNetlistEdits, RandomEditsKeepListsAtomsAndTermIndexInStep)
     for (unsigned seed = 1; seed <= 6; ++seed) {
         std::mt19937 rng(seed);
         auto pick = [&rng](int n) { return (int)(rng() % (unsigned)n); };
-        TDB_NETLIST tdb(100 * (int)seed, 7 * (int)seed);
+        // The first netlist starts at id 0, as the first one of a process does.
+        TDB_NETLIST tdb(100 * (int)(seed - 1), 7 * (int)seed);
         REFERENCE ref;
         std::vector<int> live_nodes;
         for (int step = 0; step < 1500; ++step) {
@@ -162,7 +163,7 @@ TEST(TdbNetlistEdits, RandomEditsKeepListsAtomsAndTermIndexInStep)
                 tdb.remove_edge(tdb.find_edge(id));
                 ref.remove_edge(id);
             } else if (live_nodes.size() > 2) {
-                const size_t k = 1 + (size_t)pick((int)live_nodes.size() - 1);
+                const size_t k = (size_t)pick((int)live_nodes.size());
                 const int id = live_nodes[k];
                 live_nodes.erase(live_nodes.begin() + (long)k);
                 tdb.remove_node(tdb.find_node(id));
@@ -276,4 +277,28 @@ TEST(TdbNetlistEdits, DelaysOfEachBoundAndTransition)
     EXPECT_EQ(edges[0]->get_delay()->get_delay(TDB_DELAY_IC, TDB_MAX, 3), TDB_ILLEGAL_DELAY);
     EXPECT_FALSE(edges[0]->get_delay()->set_delay(TDB_DELAY_TOTAL, 1));
     tdb.set_listener(nullptr);
+}
+
+// Node id 0 (the first node of a process) is a node like any other in the
+// index by term: found among many, dropped with the node without losing the
+// others, and its term free for another node.
+TEST(TdbNetlistEdits, NodeIdZeroInTheTermIndex)
+{
+    TDB_NETLIST tdb(0, 0);
+    std::vector<std::unique_ptr<CDB_ATOM_OTERM>> terms;
+    for (int i = 0; i < 200; ++i) terms.push_back(std::make_unique<CDB_ATOM_OTERM>(nullptr, DB_COMB_OUT));
+    std::vector<TDB_NODE*> nodes;
+    for (int i = 0; i < 200; ++i) nodes.push_back(tdb.add_node(i, 0, terms[(size_t)i].get()));
+    ASSERT_EQ(nodes[0]->get_id(), 0);
+    for (int i = 0; i < 200; ++i) ASSERT_EQ(tdb.get_tdb_node_from_oterm(terms[(size_t)i].get()), nodes[(size_t)i]);
+    // Entries after node 0's in a run move back past it when others leave.
+    for (int i = 1; i < 200; i += 2) tdb.remove_node(nodes[(size_t)i]);
+    for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(tdb.get_tdb_node_from_oterm(terms[(size_t)i].get()), i % 2 ? nullptr : nodes[(size_t)i]);
+    tdb.remove_node(nodes[0]);
+    EXPECT_EQ(tdb.get_tdb_node_from_oterm(terms[0].get()), nullptr);
+    for (int i = 2; i < 200; i += 2) ASSERT_EQ(tdb.get_tdb_node_from_oterm(terms[(size_t)i].get()), nodes[(size_t)i]);
+    TDB_NODE* again = tdb.add_node(0, 0, terms[0].get());
+    EXPECT_EQ(tdb.get_tdb_node_from_oterm(terms[0].get()), again);
+    EXPECT_TRUE(tdb.get_atom_nodes(0).to_vector() == std::vector<int>{again->get_id()});
 }
