@@ -7,12 +7,15 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "abc_equiv.h"
 #include "io/blif_parser.h"
 #include "io/blif_reader.h"
+#include "io/blif_str_cat.h"
 
 namespace {
 
@@ -299,6 +302,36 @@ TEST(BlifWriter, EveryOutputFindsItsNetAndForeignDriversAreErrors)
             EXPECT_NE(std::string(e.what()).find("outside the netlist"), std::string::npos) << e.what();
         }
     }
+}
+
+// Many nets wanting few names: every one gets a name of its own, the
+// suffixed ones included, however many the table of taken names holds.
+TEST(BlifWriter, ManyNetsWantingOneNameGetDistinctNames)
+{
+    NETLIST_BUILDER b(CDB_FAMILY_BRK);
+    CDB_ATOM_OTERM* a = b.input("a");
+    HDB_NAME_MGR* names = b.netlist().get_name_mgr();
+    HDB_INSTANCE_NAME* wanted[3] = {names->create_name(nullptr, "w", 0), names->create_name(nullptr, "w~2", 0),
+                                    names->create_name(nullptr, "v", 0)};
+    std::vector<CDB_ATOM_OTERM*> outs;
+    for (int i = 0; i < 600; ++i) {
+        CDB_ATOM_OTERM* o = b.lut(str_cat("cell", std::to_string(i)), {a}, 0x1);
+        o->set_instance_name(wanted[i % 3]);
+        outs.push_back(o);
+    }
+    for (size_t i = 0; i < outs.size(); i += 50) outs[i]->insert_fanout(b.output(str_cat("o", std::to_string(i))));
+    const std::string text = write_to_string(b.netlist());
+    std::set<std::string> driven;
+    std::istringstream lines(text);
+    size_t covers = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(".names ", 0) != 0) continue;
+        ++covers;
+        driven.insert(line.substr(line.rfind(' ') + 1));
+    }
+    EXPECT_EQ(driven.size(), covers) << "a net name is driven twice";
+    EXPECT_GE(covers, outs.size());
+    EXPECT_TRUE(driven.count("w") && driven.count("w~2") && driven.count("v") && driven.count("w~1")) << text;
 }
 
 // The text goes to a temporary file renamed over the target when complete:
