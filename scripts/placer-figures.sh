@@ -15,7 +15,7 @@
 # Peak memory is the largest resident set of the whole process.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-fit=$root/build/release/tools/morv-fit/morv-fit
+fit=$root/build/release/morv-fit
 peer=""
 effort=normal
 cpu=0
