@@ -222,3 +222,8 @@ bool morv_family_checkpoints_opt_in(const MORV_FAMILY_TRAITS& traits)
     // The one family whose legalised netlist a saved state cannot bring back.
     return traits.m_base_family == DEV_FAMILY_MORLIN;
 }
+
+bool morv_family_has_bdd_lower_bound(const MORV_FAMILY_TRAITS& traits)
+{
+    return traits.m_base_family != DEV_FAMILY_MORLIN;
+}

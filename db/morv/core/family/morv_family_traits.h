@@ -172,3 +172,7 @@ inline bool morv_family_keeps_change_log(const MORV_FAMILY_TRAITS& traits)
 // Debug checkpoints of the family count only where their caller allows it,
 // and the stop point cannot save the family's netlist (it only dumps it).
 bool morv_family_checkpoints_opt_in(const MORV_FAMILY_TRAITS& traits);
+
+// BDD resynthesis stops early near a lower-bound figure of merit, except in
+// the one family whose timing the bound does not model.
+bool morv_family_has_bdd_lower_bound(const MORV_FAMILY_TRAITS& traits);
