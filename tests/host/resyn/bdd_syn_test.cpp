@@ -484,3 +484,49 @@ TEST(BddSyn, ReversedFamiliesScoreASixVariableBoundSetWithTwoMoreNodes)
     EXPECT_NE(chosen[0], chosen[1]);
     std::remove("scores.blif");
 }
+
+// ---------------------------------------------------------------- construction and the driver
+
+TEST(BddSyn, ParametersOverrideOnlyTheirOwnDefaults)
+{
+    BDD_COMPILE c(write_blif("scores.blif", k_scores_blif), CDB_FAMILY_BRK);
+    MORV_PARAMETER_MAP params{{"SRB", "0.3"}, {"ME", "2"}, {"MN", ""}};
+    TEST_BDD_SYN_6LUT syn(c.api, &params);
+    EXPECT_EQ(syn.m_max_expansions, 2);
+    EXPECT_EQ(syn.m_max_bdd_nodes, MORV_BDD_SYN::s_DEFAULT_MAX_BDD_NODES);
+    EXPECT_EQ(syn.m_max_iterations, MORV_BDD_SYN::s_DEFAULT_MAX_ITERATIONS);
+    EXPECT_EQ(syn.m_slack_ratio_factor, MORV_BDD_SYN::s_DEFAULT_SLACK_RATIO_FACTOR);
+    EXPECT_EQ(syn.m_num_data_ports, 6);
+    EXPECT_EQ(syn.m_avg_logic_level_delay,
+              syn.m_avg_lut_delay + c.api->get_fsyn_net_util()->get_average_neighbour_delay());
+    syn.do_iter();
+    EXPECT_EQ(syn.m_slack_ratio_curr, 0.3);
+    std::remove("scores.blif");
+}
+
+TEST(BddSyn, TheLowerBoundStopsEveryFamilyButMrl)
+{
+    BDD_COMPILE brk(write_blif("scores.blif", k_scores_blif), CDB_FAMILY_BRK);
+    TEST_BDD_SYN_6LUT syn(brk.api);
+    const int bound = brk.timing->get_bdd_lower_bound_fom();
+    EXPECT_EQ(syn.is_fom_close_to_optimal(), brk.timing->get_figure_of_merit(true) > bound + 50);
+    BDD_COMPILE mrl("scores.blif", CDB_FAMILY_MRL);
+    TEST_BDD_SYN_6LUT mrl_syn(mrl.api);
+    EXPECT_FALSE(mrl_syn.is_fom_close_to_optimal());
+    std::remove("scores.blif");
+}
+
+TEST(BddSyn, RetimingAwareIterationsTakeTheirSkewsOffBeforeTheyReturn)
+{
+    BDD_COMPILE c(source("bench/iscas89_k6/s1423.blif"), CDB_FAMILY_BRK);
+    const int fom = c.timing->get_figure_of_merit(false);
+    MORV_PARAMETER_MAP params{{"RTM_AWARE", "1"}, {"SRT", "0.125"}};
+    MORV_LOG_CAPTURE log(2);
+    TEST_BDD_SYN_6LUT syn(c.api, &params);
+    syn.do_iter();
+    bool banner = false;
+    for (const std::string& line : log.lines()) banner = banner || line == "* Running in RETIMING AWARE MODE *";
+    EXPECT_TRUE(banner);
+    c.timing->perform_pre_placement_timing_analysis(false);
+    EXPECT_EQ(c.timing->get_figure_of_merit(false), fom);
+}
