@@ -25,6 +25,7 @@
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_expert.h"
+#include "morv/netlist/morv_chip_map.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/resyn/morv_bdd_syn.h"
 #include "morv/timing/morv_timing.h"
@@ -83,6 +84,8 @@ struct BDD_COMPILE
         api = expert->get_fsyn_api();
         timing = api->get_fsyn_timing();
         DRIVER_FLAGS::run_only(expert, placed ? LATE_FSYN_FLOW : FIT_EARLY_FSYN_FLOW);
+        // The placed flows see the atoms' locations in the chip map.
+        if (placed) api->reset_fsyn_chip_map(true);
         timing->sync_timing_netlist(false, true);
         if (placed) timing->perform_timing_analysis();
         else timing->perform_pre_placement_timing_analysis(false);

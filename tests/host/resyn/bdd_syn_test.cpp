@@ -530,3 +530,42 @@ TEST(BddSyn, RetimingAwareIterationsTakeTheirSkewsOffBeforeTheyReturn)
     c.timing->perform_pre_placement_timing_analysis(false);
     EXPECT_EQ(c.timing->get_figure_of_merit(false), fom);
 }
+
+TEST(BddSyn, AnInputTheMaskIgnoresIsARedundantSignal)
+{
+    BDD_COMPILE c(write_blif("redundant.blif", ".model redundant\n.inputs a b c\n.outputs z y\n"
+                                               ".names a b z\n1- 1\n.names a c y\n11 1\n.end\n"),
+                  CDB_FAMILY_BRK);
+    TEST_BDD_SYN_6LUT syn(c.api);
+    for (const char* name : {"z", "y"}) {
+        MORV_BDD_SYN_ITERM_SRC root;
+        CDB_ATOM_NODE* node = c.node_named(name);
+        syn.make_root_record(node, &root);
+        const BDD_JBDD f = syn.build_node_bdd(root, node, 0);
+        EXPECT_EQ(syn.has_redundant_signals(f), std::string(name) == "z") << name;
+        syn.clear_vars();
+    }
+    std::remove("redundant.blif");
+}
+
+TEST(BddSyn, ConnectionDelaysComeFromTheChipMapOnceAtomsArePlaced)
+{
+    const std::string blif = write_blif("scores.blif", k_scores_blif);
+    for (bool placed : {false, true}) {
+        BDD_COMPILE c(blif, CDB_FAMILY_BRK, placed);
+        TEST_BDD_SYN_6LUT syn(c.api);
+        CDB_ATOM_NODE* z = c.node_named("z");
+        CDB_ATOM_OTERM* a4 = z->get_input_term_by_type(DB_DATA_A)->get_source();
+        EXPECT_EQ(syn.get_connection_delay(nullptr, z), 0);
+        int x1 = -1, y1 = -1, x2 = -1, y2 = -1;
+        const MORV_CHIP_MAP* map = c.api->get_fsyn_chip_map();
+        const bool located = map != nullptr &&
+                             map->get_node_xy(static_cast<int>(a4->get_my_node()->get_id()), &x1, &y1) &&
+                             map->get_node_xy(static_cast<int>(z->get_id()), &x2, &y2) && x1 >= 0 && x2 >= 0;
+        EXPECT_EQ(located, placed);
+        const int expected = located ? c.api->get_routing_delay(x1, y1, x2, y2, c.api->get_oterm_fl_value(a4))
+                                     : c.api->get_fsyn_net_util()->get_average_neighbour_delay();
+        EXPECT_EQ(syn.get_connection_delay(a4, z), expected) << placed;
+    }
+    std::remove("scores.blif");
+}
