@@ -569,3 +569,31 @@ TEST(BddSyn, ConnectionDelaysComeFromTheChipMapOnceAtomsArePlaced)
     }
     std::remove("scores.blif");
 }
+
+TEST(BddSyn, TheBranchesFreeAnInputOfEverySettingAndCommitMasksTheirWay)
+{
+    const std::string blif = write_blif("scores.blif", k_scores_blif);
+    for (int family : {CDB_FAMILY_BRK, CDB_FAMILY_ZEPLA}) {
+        BDD_COMPILE c(blif, family);
+        std::unique_ptr<MORV_BDD_SYN> syn = make_test_syn(c.api);
+        CDB_ATOM_NODE* z = c.node_named("z");
+        CDB_ATOM_ITERM* a = z->get_input_term_by_type(DB_DATA_A);
+        a->set_invert();
+        a->set_global(3);
+        a->set_connected_to_delay_chain(8, true);
+        syn->disconnect_lut_input(a, 0);
+        EXPECT_FALSE(a->is_connected()) << family;
+        EXPECT_FALSE(a->is_inverted()) << family;
+        EXPECT_EQ(a->get_global(), 0) << family;
+        EXPECT_FALSE(a->is_connected_to_delay_chain(8)) << family;
+        EXPECT_EQ(z->get_input_term_by_type(DB_DATA_A), a) << family;  // the term stays on the node
+
+        CDB_ATOM_NODE* y = c.node_named("y");
+        y->clear_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB);
+        const int size = cdb_family_lut_size(family);
+        syn->commit_lut_node(y, CDB_LUTMASK(size, 0x6996));
+        EXPECT_EQ(y->get_lutmask().get_value(), 0x6996u) << family;
+        EXPECT_EQ(y->test_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB), size == 4) << family;
+    }
+    std::remove("scores.blif");
+}
