@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cdb/cdb_lutmask.h"
+#include "mem_alloc_sys.h"
 #include "cdb/cdb_types.h"
 
 #include "morv/netlist/morv_deterministic.h"
@@ -111,8 +112,8 @@ public:
     virtual int get_sample_location_delay() const = 0;
     virtual CDB_ATOM_NODE* get_next_node_in_carry_chain(CDB_ATOM_NODE* node) const = 0;
     virtual CDB_ATOM_NODE* get_previous_node_in_carry_chain(CDB_ATOM_NODE* node) const = 0;
-    // The family's canonical form of an output; the caller deletes it.
-    virtual MORV_CANONICAL_NODE_INFO* create_canonical_node_info(CDB_ATOM_OTERM* oterm) const = 0;
+    // The family's canonical form of an output.
+    virtual MORV_OWNER<MORV_CANONICAL_NODE_INFO> create_canonical_node_info(CDB_ATOM_OTERM* oterm) const = 0;
 
     // Evaluation from (input port type, value) pairs; ports not listed are 0.
     unsigned evaluate_comb_out(CDB_ATOM_NODE* node, const MORV_PORT_VALUES& values) const;

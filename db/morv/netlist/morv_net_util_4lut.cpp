@@ -3,6 +3,7 @@
 #include "cdb/cdb_atom_node.h"
 
 #include "morv/core/morv_assert.h"
+#include "morv/netlist/morv_canonical_node_info.h"
 #include "morv/core/morv_debug_stream.h"
 
 MORV_NET_UTIL_4LUT::MORV_NET_UTIL_4LUT(CDB_ATOM_NETLIST* netlist, MORV_API* api) : MORV_NET_UTIL(netlist, api)
@@ -234,7 +235,7 @@ int MORV_NET_UTIL_4LUT::get_sample_location_delay() const
     return grid_sample_location_delay();
 }
 
-MORV_CANONICAL_NODE_INFO* MORV_NET_UTIL_4LUT::create_canonical_node_info(CDB_ATOM_OTERM* /*oterm*/) const
+MORV_OWNER<MORV_CANONICAL_NODE_INFO> MORV_NET_UTIL_4LUT::create_canonical_node_info(CDB_ATOM_OTERM* oterm) const
 {
-    return nullptr;  // the canonical forms come with structural equivalence
+    return MORV_MAKE_OWNER(MORV_CANONICAL_NODE_INFO_4LUT, m_api, oterm);
 }

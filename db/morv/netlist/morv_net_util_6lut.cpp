@@ -3,6 +3,7 @@
 #include "cdb/cdb_atom_node.h"
 
 #include "morv/core/morv_assert.h"
+#include "morv/netlist/morv_canonical_node_info.h"
 #include "morv/netlist/morv_cdb_interface.h"
 
 namespace {
@@ -402,7 +403,7 @@ int MORV_NET_UTIL_6LUT::get_sample_location_delay() const
     return grid_sample_location_delay();
 }
 
-MORV_CANONICAL_NODE_INFO* MORV_NET_UTIL_6LUT::create_canonical_node_info(CDB_ATOM_OTERM* /*oterm*/) const
+MORV_OWNER<MORV_CANONICAL_NODE_INFO> MORV_NET_UTIL_6LUT::create_canonical_node_info(CDB_ATOM_OTERM* oterm) const
 {
-    return nullptr;  // the canonical forms come with structural equivalence
+    return MORV_MAKE_OWNER(MORV_CANONICAL_NODE_INFO_BRK, m_api, oterm);
 }

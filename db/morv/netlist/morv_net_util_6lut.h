@@ -50,7 +50,7 @@ public:
     int get_sample_location_delay() const override;
     CDB_ATOM_NODE* get_next_node_in_carry_chain(CDB_ATOM_NODE* node) const override;
     CDB_ATOM_NODE* get_previous_node_in_carry_chain(CDB_ATOM_NODE* node) const override;
-    MORV_CANONICAL_NODE_INFO* create_canonical_node_info(CDB_ATOM_OTERM* oterm) const override;
+    MORV_OWNER<MORV_CANONICAL_NODE_INFO> create_canonical_node_info(CDB_ATOM_OTERM* oterm) const override;
 
     // The mask halves and quarters the evaluations read.
     virtual unsigned evaluate_comb_out_normal_mode(CDB_ATOM_NODE* node, const unsigned* input_values) const;

@@ -281,19 +281,16 @@ void MORV_NET_UTIL::find_equivalent_oterms(MORV_OTERM_SET_SET* out_groups) const
 void MORV_NET_UTIL::group_by_canonical_form(const std::vector<CDB_ATOM_OTERM*>& candidates,
                                             MORV_OTERM_SET_SET* out_groups) const
 {
+    // The forms must outlive the map that orders by them.
+    std::vector<MORV_OWNER<MORV_CANONICAL_NODE_INFO>> forms;
+    forms.reserve(candidates.size());
     std::map<MORV_CANONICAL_NODE_INFO*, MORV_OTERM_SET, DETERMINISTIC_LESS<MORV_CANONICAL_NODE_INFO*>> groups;
-    std::vector<MORV_CANONICAL_NODE_INFO*> forms;
     for (CDB_ATOM_OTERM* oterm : candidates) {
-        MORV_CANONICAL_NODE_INFO* form = create_canonical_node_info(oterm);
-        if (form == nullptr) {
-            MORV_DEBUG_STREAM::print(1, "WARNING: canonical node forms are not built yet; no equivalent outputs found");
-            break;
-        }
-        forms.push_back(form);
-        groups[form].insert(oterm);
+        forms.push_back(create_canonical_node_info(oterm));
+        MORV_ASSERT(forms.back());
+        groups[forms.back().get()].insert(oterm);
     }
     for (const auto& group : groups) out_groups->insert(group.second);
-    for (MORV_CANONICAL_NODE_INFO* form : forms) MORV_DELETE(form);
 }
 
 bool MORV_NET_UTIL::has_bound_input(CDB_ATOM_NODE* node) const

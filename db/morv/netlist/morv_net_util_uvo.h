@@ -45,7 +45,7 @@ public:
     CDB_ATOM_NODE* get_previous_node_in_carry_chain(CDB_ATOM_NODE* node) const override;
     CDB_ATOM_NODE* create_lcell_comb(CDB_ATOM_NODE* node) override;
     CDB_ATOM_NODE* create_register(CDB_ATOM_NODE* node, HDB_INSTANCE_NAME* base_name = nullptr) override;
-    MORV_CANONICAL_NODE_INFO* create_canonical_node_info(CDB_ATOM_OTERM* oterm) const override;
+    MORV_OWNER<MORV_CANONICAL_NODE_INFO> create_canonical_node_info(CDB_ATOM_OTERM* oterm) const override;
 
     using MORV_NET_UTIL::evaluate_carry_out;
     using MORV_NET_UTIL::evaluate_comb_out;
