@@ -379,8 +379,9 @@ bool HOST_ENV::get_node_locked_region(CDB_ATOM_NODE* node, int* x1, int* y1, int
 bool HOST_ENV::can_collapse_node(CDB_ATOM_NODE* node, const std::vector<CDB_ATOM_NODE*>& nodes)
 {
     if (node == nullptr || node->get_assignments().dont_touch || must_keep_node(node)) return false;
+    if (m_collapse_vetoes.count(node->get_id())) return false;
     for (CDB_ATOM_NODE* n : nodes)
-        if (n == nullptr || n->get_assignments().dont_touch) return false;
+        if (n == nullptr || n->get_assignments().dont_touch || m_collapse_vetoes.count(n->get_id())) return false;
     return true;
 }
 

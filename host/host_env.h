@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -115,6 +116,8 @@ public:
 
     // ---- per-atom assignments and regions (tests and the settings file)
     void set_floating_region_lab_count(int region_id, int labs) { m_floating_labs[region_id] = labs; }
+    // The host refuses every collapse that touches the atom.
+    void veto_collapse(uint32_t atom_id) { m_collapse_vetoes.insert(atom_id); }
     // Node the new node was made from (duplicate, created-from record), 0 when none.
     uint32_t get_origin(uint32_t atom_id) const;
 
@@ -229,7 +232,8 @@ private:
     HOST_SNAPSHOT_MGR m_snapshots;
     std::vector<HOST_NOTE> m_notes;
     std::map<int, int> m_floating_labs;
-    std::map<int, uint32_t> m_ground_cells;           // partition -> atom id (ids survive restores)
+    std::map<int, uint32_t> m_ground_cells;  // partition -> atom id (ids survive restores)
+    std::set<uint32_t> m_collapse_vetoes;
     std::unordered_map<uint32_t, uint32_t> m_origin;  // new atom -> atom it was made from
     bool m_icp_fails = false;
     int m_icp_calls = 0;

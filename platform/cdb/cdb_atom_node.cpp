@@ -476,7 +476,7 @@ uint64_t CDB_ATOM_NODE::get_adder_lutmask(bool as_pair) const
     return as_pair ? pair : spread_adder_pair(pair);
 }
 
-void CDB_ATOM_NODE::set_carry_lutmask(const CDB_LUTMASK& mask)
+void CDB_ATOM_NODE::set_carry_lutmask(const CDB_LUTMASK& mask, int /*flag*/)
 {
     CDB_CHECK(is_lut_kind(m_kind));
     set_aux_mask(mask.get_value() & 0xffffu);

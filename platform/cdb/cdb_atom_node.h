@@ -269,8 +269,9 @@ public:
     uint64_t get_adder_lutmask(bool as_pair = true) const;
     // A 6-input combinational cell: its adder halves live in its LUT mask.
     bool keeps_adder_in_lutmask() const;
-    // Carry mask of a 4-input cell (16 bits).
-    void set_carry_lutmask(const CDB_LUTMASK& mask);
+    // Carry mask of a 4-input cell (16 bits). The flag is accepted for the
+    // callers' signature and has no effect, as for set_lutmask.
+    void set_carry_lutmask(const CDB_LUTMASK& mask, int flag = 0);
     CDB_LUTMASK get_carry_lutmask() const { return CDB_LUTMASK(4, aux_mask() & 0xffff); }
     // The mask an output term of this node reports: comb (and UVO reg) out:
     // the LUT mask; 6-input sum/carry/share out: the adder mask; 4-input

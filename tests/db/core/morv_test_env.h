@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -207,7 +208,17 @@ public:
         *y2 = locked ? a.locked_y2 : -1;
         return locked;
     }
-    bool can_collapse_node(CDB_ATOM_NODE*, const std::vector<CDB_ATOM_NODE*>&) override { return true; }
+    // Refused when the source or a node of the list is vetoed.
+    bool can_collapse_node(CDB_ATOM_NODE* node, const std::vector<CDB_ATOM_NODE*>& nodes) override
+    {
+        ++m_can_collapse_calls;
+        if (m_collapse_vetoes.count(node->get_id())) return false;
+        for (CDB_ATOM_NODE* n : nodes)
+            if (m_collapse_vetoes.count(n->get_id())) return false;
+        return true;
+    }
+    void veto_collapse(uint32_t atom_id) { m_collapse_vetoes.insert(atom_id); }
+    int get_can_collapse_calls() const { return m_can_collapse_calls; }
     int get_floating_region_lab_count(int region_id) override
     {
         auto found = m_floating_labs.find(region_id);
@@ -280,4 +291,6 @@ public:
     int m_restore_calls = 0;
     int m_pre_restore_calls = 0;
     std::vector<unsigned> m_last_change_set;
+    std::set<uint32_t> m_collapse_vetoes;
+    int m_can_collapse_calls = 0;
 };
