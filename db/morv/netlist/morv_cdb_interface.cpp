@@ -302,6 +302,13 @@ void MORV_CDB_INTERFACE::set_sum_lutmask(CDB_ATOM_NODE* node, const CDB_LUTMASK&
     m_fsyn_log->log_set_sum_lutmask(node, lutmask, flag);
 }
 
+void MORV_CDB_INTERFACE::set_carry_lutmask(CDB_ATOM_NODE* node, const CDB_LUTMASK& lutmask, int flag)
+{
+    MORV_ASSERT(node);
+    node->set_carry_lutmask(lutmask, flag);
+    if (logging) m_fsyn_log->log_set_lutmask_via_node(node, lutmask, flag);
+}
+
 // ------------------------------------------------------------------ term properties
 
 void MORV_CDB_INTERFACE::set_iterm_properties(CDB_ATOM_ITERM* iterm, bool invert, int global_type,

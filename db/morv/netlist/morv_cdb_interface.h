@@ -103,6 +103,8 @@ public:
     // creates that input, which is logged before the mask.
     void set_lutmask(CDB_ATOM_NODE* node, const CDB_LUTMASK& lutmask, int flag);
     void set_sum_lutmask(CDB_ATOM_NODE* node, const CDB_LUTMASK& lutmask, int flag);
+    // The carry mask of a 4-input cell, logged as a mask written through the node.
+    void set_carry_lutmask(CDB_ATOM_NODE* node, const CDB_LUTMASK& lutmask, int flag);
 
     // ---- term properties
     // Writes a whole saved set of properties back; does nothing (and logs
