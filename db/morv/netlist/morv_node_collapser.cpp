@@ -193,17 +193,32 @@ bool MORV_NODE_COLLAPSER::is_collapsible_sink(CDB_ATOM_NODE* source, CDB_ATOM_IT
 bool MORV_NODE_COLLAPSER::host_allows_collapse(CDB_ATOM_NODE* source, CDB_ATOM_NODE* sink)
 {
     std::vector<CDB_ATOM_NODE*> nodes;
-    if (m_net_util->is_lcell_part_of_a_carry_chain(sink)) {
-        const size_t limit = m_atom_netlist->get_node_count();
-        for (CDB_ATOM_NODE* node = m_net_util->get_carry_chain_head(sink); node != nullptr;
-             node = m_net_util->get_next_node_in_carry_chain(node)) {
-            nodes.push_back(node);
-            MORV_ASSERT_TEXT(nodes.size() <= limit, "carry chain without an end");
-        }
-    } else {
-        nodes.push_back(sink);
-    }
+    if (m_net_util->is_lcell_part_of_a_carry_chain(sink)) nodes = carry_chain_of(sink);
+    else nodes.push_back(sink);
     return m_api->get_morv_env()->can_collapse_node(source, nodes);
+}
+
+std::vector<CDB_ATOM_NODE*> MORV_NODE_COLLAPSER::carry_chain_of(CDB_ATOM_NODE* node) const
+{
+    // A chain's carry may leave it for a cell of another kind: the chain
+    // ends at the last cell that carries a LUT.
+    const size_t limit = m_atom_netlist->get_node_count();
+    auto in_chain = [this](CDB_ATOM_NODE* cell) {
+        return cell != nullptr && (m_net_util->is_lut(cell) || m_net_util->is_lcell_hsadder(cell));
+    };
+    CDB_ATOM_NODE* head = node;
+    size_t steps = 0;
+    for (CDB_ATOM_NODE* previous = m_net_util->get_previous_node_in_carry_chain(head); in_chain(previous);
+         previous = m_net_util->get_previous_node_in_carry_chain(head)) {
+        head = previous;
+        MORV_ASSERT_TEXT(++steps <= limit, "carry chain without a head");
+    }
+    std::vector<CDB_ATOM_NODE*> chain;
+    for (CDB_ATOM_NODE* cell = head; in_chain(cell); cell = m_net_util->get_next_node_in_carry_chain(cell)) {
+        chain.push_back(cell);
+        MORV_ASSERT_TEXT(chain.size() <= limit, "carry chain without an end");
+    }
+    return chain;
 }
 
 bool MORV_NODE_COLLAPSER::build_input_list(CDB_ATOM_NODE* source, CDB_ATOM_NODE* sink,

@@ -133,6 +133,8 @@ protected:
 
     // ---- shared steps
     bool is_dont_touch(CDB_ATOM_NODE* node) const;
+    // The cells of the node's carry chain, from its head.
+    std::vector<CDB_ATOM_NODE*> carry_chain_of(CDB_ATOM_NODE* node) const;
     // Every connected input's global-signal setting allows a merge.
     bool input_settings_allow_merge(CDB_ATOM_NODE* source) const;
     // The merged list of one attempt; false when the inputs cannot be merged.
