@@ -20,6 +20,7 @@
 #include "host_env.h"
 #include "io/blif_writer.h"
 #include "msg/msg.h"
+#include "test_files.h"
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"
@@ -396,6 +397,22 @@ TEST(HostNodeCollapser, RandomNetworksOfEveryFamilyKeepTheirFunction)
             EXPECT_GT(tally.adders_merged, 3) << "family " << family;
         }
     }
+}
+
+// A sweep may fold every register of a network away; ABC still decides
+// whether the register-free result is the same machine.
+TEST(HostNodeCollapser, AbcDecidesASweepResultWithoutRegisters)
+{
+    if (!abc_is_available()) GTEST_SKIP() << "berkeley-abc is not installed";
+    const std::string head = ".model m\n.inputs clk a b\n.outputs y\n";
+    // The register only ever loads 0, so y is a AND b.
+    write_file("held.blif", head + ".names z\n.latch z q re clk 0\n.names a b q y\n110 1\n.end\n");
+    write_file("folded.blif", head + ".names a b y\n11 1\n.end\n");
+    write_file("wrong.blif", head + ".names a b y\n10 1\n.end\n");
+    const ABC_RESULT same = abc_check_equivalence("held.blif", "folded.blif", true);
+    EXPECT_TRUE(same.is_equivalent()) << same.m_command << "\n" << same.m_output;
+    const ABC_RESULT other = abc_check_equivalence("held.blif", "wrong.blif", true);
+    EXPECT_TRUE(other.is_not_equivalent()) << other.m_command << "\n" << other.m_output;
 }
 
 }  // namespace

@@ -36,6 +36,26 @@ bool abc_is_available()
     return run_command(std::string("command -v ") + k_abc_program + " >/dev/null 2>&1").status == 0;
 }
 
+namespace {
+
+// Runs one ABC command line, bounded from outside too: ABC's own limit is
+// approximate (dsec can overrun it by minutes), and a killed run prints no
+// verdict.
+std::string run_abc(const std::string& command, int time_limit_s)
+{
+    std::string shell = std::string("timeout -k 5 ") + std::to_string(time_limit_s + 30) + " " + k_abc_program +
+                        " -c \"" + command + "\" 2>&1";
+    // 127 from the shell means the program is missing; its text says so too.
+    return run_command(shell).out;
+}
+
+bool contains(const std::string& text, const char* part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+}  // namespace
+
 ABC_RESULT abc_check_equivalence(const std::string& a, const std::string& b, bool sequential, int time_limit_s)
 {
     ABC_RESULT result;
@@ -44,20 +64,25 @@ ABC_RESULT abc_check_equivalence(const std::string& a, const std::string& b, boo
             "file names with blanks or special characters are not passed to ABC: '" + a + "', '" + b + "'";
         return result;
     }
-    result.m_command =
-        std::string(sequential ? "dsec" : "cec") + " -T " + std::to_string(time_limit_s) + " " + a + " " + b;
-    // ABC's own limit is approximate (dsec can overrun it by minutes), so the
-    // run is also bounded from outside; a killed run prints no verdict.
-    std::string shell = std::string("timeout -k 5 ") + std::to_string(time_limit_s + 30) + " " + k_abc_program +
-                        " -c \"" + result.m_command + "\" 2>&1";
-    // 127 from the shell means the program is missing; its text says so too.
-    result.m_output = run_command(shell).out;
+    const std::string limit = " -T " + std::to_string(time_limit_s) + " ";
+    result.m_command = std::string(sequential ? "dsec" : "cec") + limit + a + " " + b;
+    result.m_output = run_abc(result.m_command, time_limit_s);
     // The negative verdict is checked first: its text contains the positive one
     // in another case, and any failure line must win over a stray success line.
-    if (result.m_output.find("NOT EQUIVALENT") != std::string::npos ||
-        result.m_output.find("Verification failed") != std::string::npos)
+    if (contains(result.m_output, "NOT EQUIVALENT") || contains(result.m_output, "Verification failed"))
         result.m_verdict = ABC_VERDICT::NOT_EQUIVALENT;
-    else if (result.m_output.find("Networks are equivalent") != std::string::npos)
+    else if (contains(result.m_output, "Networks are equivalent")) result.m_verdict = ABC_VERDICT::EQUIVALENT;
+    if (!sequential || result.m_verdict != ABC_VERDICT::UNDECIDED ||
+        !contains(result.m_output, "The network has no latches"))
+        return result;
+    // dsec falls back to a combinational check when one side has no
+    // registers left, which then refuses the pair for their different
+    // register counts; a sequential miter proved by dprove decides it.
+    result.m_command = "miter " + a + " " + b + "; dprove" + limit;
+    result.m_output = run_abc(result.m_command, time_limit_s);
+    if (contains(result.m_output, "Networks are not equivalent") || contains(result.m_output, "was asserted"))
+        result.m_verdict = ABC_VERDICT::NOT_EQUIVALENT;
+    else if (contains(result.m_output, "Networks are equivalent") || contains(result.m_output, "UNSATISFIABLE"))
         result.m_verdict = ABC_VERDICT::EQUIVALENT;
     return result;
 }
