@@ -23,21 +23,18 @@ bool MORV_NODE_COLLAPSER_UVO::is_collapsible_fanout(CDB_ATOM_NODE* source, CDB_A
 {
     CDB_ATOM_NODE* sink = fanout_iterm->get_my_node();
     if (!sink->is_lcell() || !m_net_util->is_lut_data_input(fanout_iterm) || is_dont_touch(sink)) return false;
-    if (m_net_util->is_connected(sink, DB_REG_CONTROL)) return false;
-    const bool qfbk = sink->test_bit(CDB_ATOM_BIT_QFBK_MODE);
-    if (m_net_util->is_sload_tied_to_vcc(sink) && !qfbk) return false;
+    // The register fed back into the LUT (QFBK) and the chain inputs are no
+    // LUT positions of the cell; a register control changes what it reads.
+    if (sink->test_bit(CDB_ATOM_BIT_QFBK_MODE) || m_net_util->is_connected(sink, DB_REG_CONTROL)) return false;
+    if (m_net_util->is_connected(sink, DB_CHAIN_IN_0) || m_net_util->is_connected(sink, DB_CHAIN_IN_1)) return false;
+    if (m_net_util->is_sload_tied_to_vcc(sink)) return false;
     CDB_ATOM_ITERM* synch_data = sink->get_input_term_by_type(DB_SYNCH_DATA);
     if (synch_data != nullptr && synch_data->get_source() != nullptr &&
         synch_data->get_source()->get_my_node() == source)
         return false;
     if (fanout_iterm->is_used_as(DB_DATA_C) && fanout_iterm->is_used_as(DB_SYNCH_DATA)) return false;
-    const bool synch_data_connected = m_net_util->is_connected(sink, DB_SYNCH_DATA);
-    if (qfbk && (!synch_data_connected || m_net_util->is_in_arithmetic_mode(sink))) return false;
     if (m_net_util->is_connected(sink, DB_CARRY_IN) && m_net_util->is_connected(sink, DB_DATA_C)) return false;
-    if (synch_data_connected && m_net_util->is_carry_in_connected(sink)) return false;
-    // The register fed back into the LUT and the chain inputs are no LUT
-    // positions of the cell.
-    return !qfbk && !m_net_util->is_connected(sink, DB_CHAIN_IN_0) && !m_net_util->is_connected(sink, DB_CHAIN_IN_1);
+    return !m_net_util->is_connected(sink, DB_SYNCH_DATA) || !m_net_util->is_carry_in_connected(sink);
 }
 
 bool MORV_NODE_COLLAPSER_UVO::can_collapse_into_normal_sink(CDB_ATOM_NODE* /*source*/, CDB_ATOM_ITERM* fanout_iterm)

@@ -231,6 +231,22 @@ TEST_F(CanonicalNodeInfoTest, UvoOutputsOfOneCellDiffer)
     EXPECT_EQ(n.form(cell, DB_COMB_OUT)->get_inputs().size(), 2u);
 }
 
+// A UVO LUT that reads its (unconnected) carry-in at position C computes
+// its function with C at 0, whatever drives input C.
+TEST_F(CanonicalNodeInfoTest, AUvoLutReadingItsCarryAtCIgnoresInputC)
+{
+    CANONICAL_NETLIST n(CDB_FAMILY_UVO);
+    const std::vector<CDB_ATOM_OTERM*> s = n.sources(3);
+    const FUNCTION f = [](unsigned args) { return args == 1 || args == 6; };
+    CDB_ATOM_NODE* carry_at_c = n.lut(f, s, {0, 1, 2});
+    carry_at_c->set_bit(CDB_ATOM_BIT_LUTMASK_FLAG);
+    CDB_ATOM_NODE* c_at_zero = n.lut([&f](unsigned args) { return f(args & 3u); }, {s[0], s[1]}, {0, 1});
+    CDB_ATOM_NODE* reading_c = n.lut(f, s, {0, 1, 2});
+    EXPECT_TRUE(equal_forms(*n.form(carry_at_c), *n.form(c_at_zero)));
+    EXPECT_FALSE(equal_forms(*n.form(carry_at_c), *n.form(reading_c)));
+    EXPECT_EQ(n.form(carry_at_c)->get_inputs().size(), 2u);  // f(a, b, 0) is a and not b
+}
+
 TEST_F(CanonicalNodeInfoTest, CellsInAChainEqualOnlyThemselves)
 {
     for (int family : {CDB_FAMILY_TEV, CDB_FAMILY_BRK, CDB_FAMILY_UVO}) {

@@ -336,6 +336,24 @@ TEST_F(NodeCollapserTest, FourInputAddersTakeTwoInputsAndRebuildTheirCarryMask)
     }
 }
 
+// An adder whose LUT reads input C while its carry-in is connected keeps
+// the carry for its carry mask alone: a merge would put the carry where
+// the LUT reads C.
+TEST_F(NodeCollapserTest, AFourInputAdderReadingCBesideItsCarryTakesNoMerge)
+{
+    COLLAPSE_NETLIST n(CDB_FAMILY_TEV);
+    CDB_ATOM_OTERM* s[3] = {n.signal(), n.signal(), n.signal()};
+    CDB_ATOM_NODE* inverter = n.lut({{DB_DATA_C, s[0]}}, kNot);
+    CDB_ATOM_NODE* low = four_input_adder(n, s[1], s[2], nullptr);
+    CDB_ATOM_NODE* high = four_input_adder(n, n.out(inverter), s[2], low->add_output_term(DB_CARRY_OUT));
+    high->set_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB);
+    n.observe(n.out(low));
+    n.observe(n.out(high));
+    n.observe(high->add_output_term(DB_CARRY_OUT));
+    EXPECT_EQ(n.collapse_keeping_function(), 0);
+    EXPECT_TRUE(n.out(inverter)->has_fanout());
+}
+
 // A 16-bit adder half computing f of the row (a, b, c and d or f) in the
 // family's bit order.
 uint64_t adder_half(int family, const FUNCTION& f)
@@ -397,6 +415,20 @@ TEST_F(NodeCollapserTest, AnAdderMergesItsSumIntoEverySinkAndStaysForItsChain)
         EXPECT_FALSE(n.out(head, DB_SUM_OUT)->has_fanout()) << "family " << family;
         EXPECT_TRUE(n.out(head, DB_CARRY_OUT)->has_fanout()) << "family " << family;
     }
+}
+
+// An adder whose comb-out is read as well keeps both: it is no source.
+TEST_F(NodeCollapserTest, AnAdderWhoseCombOutIsReadIsNoSource)
+{
+    COLLAPSE_NETLIST n(CDB_FAMILY_OBRAN);
+    CDB_ATOM_OTERM* s[2] = {n.signal(), n.signal()};
+    CDB_ATOM_NODE* adder = six_input_adder(n, {{DB_DATA_A, s[0]}}, kNot, kNot, nullptr);
+    adder->add_output_term(DB_COMB_OUT);
+    CDB_ATOM_NODE* sink = n.lut({{DB_DATA_A, n.out(adder)}, {DB_DATA_B, s[1]}}, kAnd);
+    n.observe(n.out(adder, DB_SUM_OUT));
+    n.observe(n.out(sink));
+    EXPECT_EQ(n.collapse_keeping_function(), 0);
+    EXPECT_TRUE(n.out(adder)->has_fanout());
 }
 
 TEST_F(NodeCollapserTest, FreeAleAndLabInputsCountWhatTheCellsAroundTheSinkRead)
@@ -498,6 +530,89 @@ TEST_F(NodeCollapserTest, AnMrlCellOfACarryChainIsNoSource)
     n.observe(n.out(head));
     n.observe(n.out(sink));
     EXPECT_EQ(n.collapse_keeping_function(), 0);
+}
+
+// UVO cells hold a register beside the LUT: a merge keeps away from cells
+// whose register control (INVERTA) or feedback is in use, from a sink
+// whose register loads the source, and from adders whose register or
+// carry-in the merged LUT cannot serve.
+TEST_F(NodeCollapserTest, UvoCellsRefuseMergesTheirRegisterOrCarryCannotTake)
+{
+    enum VARIANT
+    {
+        PLAIN,
+        SOURCE_INVERTA,
+        SOURCE_QFBK,
+        SINK_INVERTA,
+        SINK_QFBK,
+        SINK_QFBK_WITHOUT_SYNCH_DATA,
+        SINK_LOADS_SOURCE,
+        SINK_LOADS_VCC,
+        SINK_SYNCH_DATA_AND_CARRY_IN,
+        SINK_ASYNCH_DATA,
+        SINK_CHAIN_IN,
+        ADDER,
+        ADDER_SYNCH_DATA,
+        ADDER_ASYNCH_DATA,
+        ADDER_CARRY_IN_AT_C,
+        ADDER_CARRY_IN_UNREAD
+    };
+    const std::pair<VARIANT, int> cases[] = {
+        {PLAIN, 1},
+        {SOURCE_INVERTA, 0},
+        {SOURCE_QFBK, 0},
+        {SINK_INVERTA, 0},
+        {SINK_QFBK, 0},
+        {SINK_QFBK_WITHOUT_SYNCH_DATA, 0},
+        {SINK_LOADS_SOURCE, 0},
+        {SINK_LOADS_VCC, 0},
+        {SINK_SYNCH_DATA_AND_CARRY_IN, 0},
+        {SINK_ASYNCH_DATA, 0},
+        {SINK_CHAIN_IN, 0},
+        {ADDER, 1},
+        {ADDER_SYNCH_DATA, 0},
+        {ADDER_ASYNCH_DATA, 0},
+        {ADDER_CARRY_IN_AT_C, 1},
+        {ADDER_CARRY_IN_UNREAD, 0},
+    };
+    for (const auto& [variant, merged] : cases) {
+        COLLAPSE_NETLIST n(CDB_FAMILY_UVO);
+        CDB_ATOM_NODE* source = n.lut({{DB_DATA_A, n.signal()}}, kNot);
+        CDB_ATOM_NODE* sink = n.lut({{DB_DATA_A, n.out(source)}, {DB_DATA_B, n.signal()}}, kXor);
+        n.observe(n.out(sink));
+        switch (variant) {
+        case SOURCE_INVERTA: n.drive(source, DB_REG_CONTROL, n.signal()); break;
+        case SOURCE_QFBK: source->set_bit(CDB_ATOM_BIT_QFBK_MODE); break;
+        case SINK_INVERTA: n.drive(sink, DB_REG_CONTROL, n.signal()); break;
+        case SINK_QFBK:
+            sink->set_bit(CDB_ATOM_BIT_QFBK_MODE);
+            n.drive(sink, DB_SYNCH_DATA, n.signal());
+            break;
+        case SINK_QFBK_WITHOUT_SYNCH_DATA: sink->set_bit(CDB_ATOM_BIT_QFBK_MODE); break;
+        case SINK_LOADS_SOURCE: n.drive(sink, DB_SYNCH_DATA, n.out(source)); break;
+        case SINK_LOADS_VCC: sink->add_input_term(DB_SYNCH_LOAD)->set_vcc(); break;
+        case SINK_SYNCH_DATA_AND_CARRY_IN:
+            n.drive(sink, DB_SYNCH_DATA, n.signal());
+            n.drive(sink, DB_CARRY_IN, n.signal());
+            sink->set_bit(CDB_ATOM_BIT_LUTMASK_FLAG);
+            break;
+        case SINK_ASYNCH_DATA: n.drive(sink, DB_ASYNCH_DATA, n.signal()); break;
+        case SINK_CHAIN_IN: n.drive(sink, DB_CHAIN_IN_1, n.signal()); break;
+        default: break;
+        }
+        if (variant >= ADDER) {
+            // The sink's carry feeds the next cell of its chain.
+            CDB_ATOM_NODE* next = n.lut({{DB_DATA_A, n.signal()}}, kXor);
+            sink->add_output_term(DB_CARRY_OUT)->insert_fanout(next->add_input_term(DB_CARRY_IN));
+            next->set_bit(CDB_ATOM_BIT_LUTMASK_FLAG);
+            n.observe(n.out(next));
+        }
+        if (variant == ADDER_SYNCH_DATA) n.drive(sink, DB_SYNCH_DATA, n.signal());
+        if (variant == ADDER_ASYNCH_DATA) n.drive(sink, DB_ASYNCH_DATA, n.signal());
+        if (variant == ADDER_CARRY_IN_AT_C || variant == ADDER_CARRY_IN_UNREAD) n.drive(sink, DB_CARRY_IN, n.signal());
+        if (variant == ADDER_CARRY_IN_AT_C) sink->set_bit(CDB_ATOM_BIT_LUTMASK_FLAG);
+        EXPECT_EQ(n.collapse_keeping_function(), merged) << "case " << static_cast<int>(variant);
+    }
 }
 
 }  // namespace
