@@ -16,7 +16,7 @@
 
 MORV_NETLIST_SWEEPER::MORV_NETLIST_SWEEPER(MORV_API* api)
     : m_api(api), m_cdb_interface(nullptr), m_atom_netlist(nullptr), m_net_util(nullptr), m_max_lut_inputs(0),
-      m_collapse_mode(0), m_mask_bits_reversed(false)
+      m_mask_bits_reversed(false)
 {
     MORV_ASSERT(api);
     m_cdb_interface = api->get_fsyn_cdb_interface();
@@ -77,11 +77,7 @@ int MORV_NETLIST_SWEEPER::sweep()
 
 int MORV_NETLIST_SWEEPER::collapse_nodes()
 {
-    MORV_DEBUG_STREAM::print(1, "\tNode collapser running...That's right...the node collapsa");
-    // Merging LUTs into their sinks is not built yet: the pass collapses
-    // nothing, and says so once per compile.
-    warn_not_available("The node collapser of the netlist sweeper (MORV_NETLIST_SWEEPER::collapse_nodes)");
-    return 0;
+    return collapser()->collapse_nodes();
 }
 
 int MORV_NETLIST_SWEEPER::remove_dangling_iterms()
@@ -108,63 +104,98 @@ int MORV_NETLIST_SWEEPER::remove_dangling_iterms()
 
 // ---------------------------------------------------------------- collapser slots
 
-bool MORV_NETLIST_SWEEPER::is_collapsible_source(CDB_ATOM_NODE* /*source*/)
+// A slot called on its own answers for the source it is given: where the
+// answer depends on the attempt (the merged output and list), the
+// collapser first readies that source's attempt, as its passes do.
+
+MORV_NODE_COLLAPSER* MORV_NETLIST_SWEEPER::collapser()
 {
-    return false;
+    if (!m_collapser) m_collapser = make_node_collapser();
+    MORV_ASSERT(m_collapser);
+    return m_collapser.get();
 }
 
-bool MORV_NETLIST_SWEEPER::is_collapsible_fanout(CDB_ATOM_NODE* /*source*/, CDB_ATOM_ITERM* /*fanout_iterm*/)
+int MORV_NETLIST_SWEEPER::get_collapse_mode()
 {
-    return false;
+    return collapser()->get_collapse_mode();
 }
 
-bool MORV_NETLIST_SWEEPER::can_collapse_into_normal_sink(CDB_ATOM_NODE* /*source*/, CDB_ATOM_ITERM* /*fanout_iterm*/)
+bool MORV_NETLIST_SWEEPER::is_collapsible_source(CDB_ATOM_NODE* source)
 {
-    return false;
+    return collapser()->is_collapsible_source(source);
 }
 
-bool MORV_NETLIST_SWEEPER::can_collapse_into_arithmetic_sink(CDB_ATOM_NODE* /*source*/,
-                                                             CDB_ATOM_ITERM* /*fanout_iterm*/)
+bool MORV_NETLIST_SWEEPER::is_collapsible_fanout(CDB_ATOM_NODE* source, CDB_ATOM_ITERM* fanout_iterm)
 {
-    return false;
+    return collapser()->is_collapsible_fanout(source, fanout_iterm);
 }
 
-bool MORV_NETLIST_SWEEPER::can_merge_inputs(CDB_ATOM_NODE* /*source*/, CDB_ATOM_ITERM* /*fanout_iterm*/)
+bool MORV_NETLIST_SWEEPER::can_collapse_into_normal_sink(CDB_ATOM_NODE* source, CDB_ATOM_ITERM* fanout_iterm)
 {
-    return false;
+    return collapser()->can_collapse_into_normal_sink(source, fanout_iterm);
 }
 
-bool MORV_NETLIST_SWEEPER::get_lut_inputs(CDB_ATOM_NODE* /*node*/, MORV_SWEEPER_INPUT_LIST* /*list_of_inputs*/,
-                                          uint32_t /*skip_atom_id*/, MORV_SWEEPER_INPUT_FLAGS* /*flags*/)
+bool MORV_NETLIST_SWEEPER::can_collapse_into_arithmetic_sink(CDB_ATOM_NODE* source, CDB_ATOM_ITERM* fanout_iterm)
 {
-    return false;
+    return collapser()->can_collapse_into_arithmetic_sink(source, fanout_iterm);
 }
 
-bool MORV_NETLIST_SWEEPER::is_sink_in_arithmetic_mode(CDB_ATOM_NODE* /*sink*/)
+bool MORV_NETLIST_SWEEPER::can_merge_inputs(CDB_ATOM_NODE* source, CDB_ATOM_ITERM* fanout_iterm)
 {
-    return false;
+    collapser()->prepare_attempt(source);
+    return collapser()->can_merge_inputs(source, fanout_iterm);
 }
 
-void MORV_NETLIST_SWEEPER::collapse_node_into_sink(CDB_ATOM_NODE* /*source*/, CDB_ATOM_NODE* /*sink*/,
-                                                   const MORV_SWEEPER_INPUT_LIST& /*list_of_inputs*/,
-                                                   const MORV_SWEEPER_INPUT_FLAGS& /*flags*/)
-{}
-
-void MORV_NETLIST_SWEEPER::collapse_node_into_arithmetic_sink(CDB_ATOM_NODE* /*source*/, CDB_ATOM_NODE* /*sink*/,
-                                                              const MORV_SWEEPER_INPUT_LIST& /*list_of_inputs*/,
-                                                              const MORV_SWEEPER_INPUT_FLAGS& /*flags*/)
-{}
-
-void MORV_NETLIST_SWEEPER::reorder_inputs(const MORV_SWEEPER_INPUT_LIST& /*list_of_inputs*/,
-                                          CDB_ATOM_OTERM** /*reordered_inputs*/, MORV_ITERM_PROPERTIES* /*flags*/,
-                                          CDB_ATOM_NODE* /*sink*/, CDB_ATOM_NODE* /*source*/)
-{}
-
-unsigned MORV_NETLIST_SWEEPER::evaluate_merged_lut(CDB_ATOM_NODE* /*source*/, CDB_ATOM_NODE* /*sink*/,
-                                                   unsigned /*assignment*/, CDB_ATOM_OTERM* const* /*reordered_inputs*/,
-                                                   unsigned* /*lut_inputs*/)
+bool MORV_NETLIST_SWEEPER::get_lut_inputs(CDB_ATOM_NODE* node, MORV_SWEEPER_INPUT_LIST* list_of_inputs,
+                                          uint32_t skip_atom_id, MORV_SWEEPER_INPUT_FLAGS* flags)
 {
-    return 0;
+    // The skipped atom's output is the one a collapse merges: its comb-out
+    // in use, else its sum-out.
+    CDB_ATOM_OTERM* skip = nullptr;
+    if (CDB_ATOM_NODE* skipped = m_atom_netlist->get_node_by_id(skip_atom_id)) {
+        skip = skipped->get_output_term_by_type(DB_COMB_OUT);
+        if (skip == nullptr || !skip->has_fanout()) skip = skipped->get_output_term_by_type(DB_SUM_OUT);
+    }
+    return collapser()->get_lut_inputs(node, list_of_inputs, skip, flags);
+}
+
+bool MORV_NETLIST_SWEEPER::is_sink_in_arithmetic_mode(CDB_ATOM_NODE* sink)
+{
+    return collapser()->is_sink_in_arithmetic_mode(sink);
+}
+
+void MORV_NETLIST_SWEEPER::collapse_node_into_sink(CDB_ATOM_NODE* source, CDB_ATOM_NODE* sink,
+                                                   const MORV_SWEEPER_INPUT_LIST& list_of_inputs,
+                                                   const MORV_SWEEPER_INPUT_FLAGS& flags)
+{
+    collapser()->prepare_attempt(source);
+    collapser()->collapse_node_into_sink(source, sink, list_of_inputs, flags);
+}
+
+void MORV_NETLIST_SWEEPER::collapse_node_into_arithmetic_sink(CDB_ATOM_NODE* source, CDB_ATOM_NODE* sink,
+                                                              const MORV_SWEEPER_INPUT_LIST& list_of_inputs,
+                                                              const MORV_SWEEPER_INPUT_FLAGS& flags)
+{
+    collapser()->prepare_attempt(source);
+    collapser()->collapse_node_into_arithmetic_sink(source, sink, list_of_inputs, flags);
+}
+
+void MORV_NETLIST_SWEEPER::reorder_inputs(const MORV_SWEEPER_INPUT_LIST& list_of_inputs,
+                                          CDB_ATOM_OTERM** reordered_inputs, MORV_ITERM_PROPERTIES* flags,
+                                          CDB_ATOM_NODE* sink, CDB_ATOM_NODE* source)
+{
+    MORV_ASSERT_TEXT(flags, "flags");
+    const MORV_SWEEPER_INPUT_FLAGS listed(flags, flags + list_of_inputs.size());
+    collapser()->prepare_attempt(source);
+    collapser()->reorder_inputs(list_of_inputs, reordered_inputs, flags, listed, sink, source);
+}
+
+void MORV_NETLIST_SWEEPER::evaluate_merged_lut(CDB_ATOM_NODE* source, CDB_ATOM_NODE* sink, unsigned assignment,
+                                               CDB_ATOM_OTERM* const* reordered_inputs,
+                                               const MORV_ITERM_PROPERTIES* flags, unsigned* lut_inputs)
+{
+    collapser()->prepare_attempt(source);
+    collapser()->evaluate_merged_lut(source, sink, assignment, reordered_inputs, flags, lut_inputs);
 }
 
 // ---------------------------------------------------------------- shared helpers

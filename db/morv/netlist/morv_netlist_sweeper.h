@@ -19,6 +19,7 @@
 #include "mem_alloc_sys.h"
 
 #include "morv/netlist/morv_net_util.h"
+#include "morv/netlist/morv_node_collapser.h"
 
 class MORV_API;
 class MORV_CDB_INTERFACE;
@@ -30,11 +31,11 @@ class CDB_ATOM_OTERM;
 
 // The working records of one collapse attempt: the merged inputs (source
 // outputs) and the settings each new sink input gets.
-typedef std::vector<CDB_ATOM_OTERM*> MORV_SWEEPER_INPUT_LIST;
-typedef std::vector<MORV_ITERM_PROPERTIES> MORV_SWEEPER_INPUT_FLAGS;
+typedef MORV_COLLAPSE_INPUTS MORV_SWEEPER_INPUT_LIST;
+typedef MORV_COLLAPSE_FLAGS MORV_SWEEPER_INPUT_FLAGS;
 
 // Slots of a reordered input list and of one LUT evaluation.
-constexpr int MORV_SWEEPER_LUT_SLOTS = 9;
+constexpr int MORV_SWEEPER_LUT_SLOTS = MORV_COLLAPSE_SLOTS;
 
 // Passes after which each step, and the sweep itself, stops unfinished.
 constexpr int MORV_SWEEPER_MAX_PASSES = 3000;
@@ -60,8 +61,8 @@ public:
     virtual int remove_unused_nodes();
     // Runs once after the pass loop; its count joins the sweep's.
     virtual int post_sweep() { return 0; }
-    // The node collapser's questions. Until the collapser is built every
-    // family refuses: nothing is collapsed.
+    // The node collapser's questions and steps, answered by the family's
+    // collapser (morv_node_collapser.h).
     virtual bool is_collapsible_source(CDB_ATOM_NODE* source);
     virtual bool is_collapsible_fanout(CDB_ATOM_NODE* source, CDB_ATOM_ITERM* fanout_iterm);
     virtual bool can_collapse_into_normal_sink(CDB_ATOM_NODE* source, CDB_ATOM_ITERM* fanout_iterm);
@@ -76,10 +77,15 @@ public:
     virtual void collapse_node_into_arithmetic_sink(CDB_ATOM_NODE* source, CDB_ATOM_NODE* sink,
                                                     const MORV_SWEEPER_INPUT_LIST& list_of_inputs,
                                                     const MORV_SWEEPER_INPUT_FLAGS& flags);
+    // flags: the settings of list entry i on entry, of slot i on return
+    // (MORV_SWEEPER_LUT_SLOTS records).
     virtual void reorder_inputs(const MORV_SWEEPER_INPUT_LIST& list_of_inputs, CDB_ATOM_OTERM** reordered_inputs,
                                 MORV_ITERM_PROPERTIES* flags, CDB_ATOM_NODE* sink, CDB_ATOM_NODE* source);
-    virtual unsigned evaluate_merged_lut(CDB_ATOM_NODE* source, CDB_ATOM_NODE* sink, unsigned assignment,
-                                         CDB_ATOM_OTERM* const* reordered_inputs, unsigned* lut_inputs);
+    // flags: the slots' settings from reorder_inputs (a merged input is read
+    // through its inversion).
+    virtual void evaluate_merged_lut(CDB_ATOM_NODE* source, CDB_ATOM_NODE* sink, unsigned assignment,
+                                     CDB_ATOM_OTERM* const* reordered_inputs, const MORV_ITERM_PROPERTIES* flags,
+                                     unsigned* lut_inputs);
     // The register feeds the LUT back (only UVO cells can).
     virtual bool is_in_qfbk_mode(CDB_ATOM_NODE* node);
     // The mask constants may be folded into; false refuses the node.
@@ -103,7 +109,8 @@ public:
     bool is_oterm_removable(CDB_ATOM_OTERM* oterm);
 
     int get_max_lut_inputs() const { return m_max_lut_inputs; }
-    int get_collapse_mode() const { return m_collapse_mode; }
+    // 0 while a source is collapsed into its single sink, 1 into each sink.
+    int get_collapse_mode();
 
 protected:
     // What the node remover does with one atom.
@@ -143,14 +150,15 @@ protected:
     // A flow before placement is running.
     bool is_pre_placement() const;
     void warn_not_available(const char* what) const;
+    // The family's node collapser, built on first use.
+    MORV_NODE_COLLAPSER* collapser();
+    virtual MORV_OWNER<MORV_NODE_COLLAPSER> make_node_collapser() = 0;
 
     MORV_API* m_api;
     MORV_CDB_INTERFACE* m_cdb_interface;
     CDB_ATOM_NETLIST* m_atom_netlist;
     MORV_NET_UTIL* m_net_util;
     int m_max_lut_inputs;
-    // 0 while a source is collapsed into its single sink, 1 into each sink.
-    int m_collapse_mode;
     // The family reads mask row k at position 2^n - 1 - k.
     bool m_mask_bits_reversed;
 
@@ -171,6 +179,7 @@ private:
 
     int m_regouts_removed = 0;
     int m_combouts_removed = 0;
+    MORV_OWNER<MORV_NODE_COLLAPSER> m_collapser;
 };
 
 // The sweeper of the facade's base family; internal error "Unsupported

@@ -20,6 +20,11 @@ MORV_NETLIST_SWEEPER_4LUT::MORV_NETLIST_SWEEPER_4LUT(MORV_API* api) : MORV_NETLI
     m_max_lut_inputs = 4;
 }
 
+MORV_OWNER<MORV_NODE_COLLAPSER> MORV_NETLIST_SWEEPER_4LUT::make_node_collapser()
+{
+    return MORV_MAKE_OWNER(MORV_NODE_COLLAPSER_4LUT, m_api);
+}
+
 bool MORV_NETLIST_SWEEPER_4LUT::is_removal_candidate(CDB_ATOM_NODE* node)
 {
     if (!m_net_util->is_lcell(node)) return false;

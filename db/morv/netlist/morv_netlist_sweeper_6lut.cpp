@@ -36,9 +36,9 @@ MORV_NETLIST_SWEEPER_6LUT::MORV_NETLIST_SWEEPER_6LUT(MORV_API* api) : MORV_NETLI
     m_max_lut_inputs = 6;
 }
 
-bool MORV_NETLIST_SWEEPER_6LUT::is_sink_in_arithmetic_mode(CDB_ATOM_NODE* sink)
+MORV_OWNER<MORV_NODE_COLLAPSER> MORV_NETLIST_SWEEPER_6LUT::make_node_collapser()
 {
-    return m_net_util->is_in_arithmetic_mode(sink);
+    return MORV_MAKE_OWNER(MORV_NODE_COLLAPSER_6LUT, m_api);
 }
 
 // ---------------------------------------------------------------- removal
@@ -157,9 +157,9 @@ bool MORV_NETLIST_SWEEPER_MRL::is_node_sweepable(CDB_ATOM_NODE* node)
     return m_net_util->is_lcell(node);
 }
 
-bool MORV_NETLIST_SWEEPER_MRL::is_sink_in_arithmetic_mode(CDB_ATOM_NODE* /*sink*/)
+MORV_OWNER<MORV_NODE_COLLAPSER> MORV_NETLIST_SWEEPER_MRL::make_node_collapser()
 {
-    return false;
+    return MORV_MAKE_OWNER(MORV_NODE_COLLAPSER_MRL, m_api);
 }
 
 // The adder cell goes when every output it carries may go: the stand-in's

@@ -28,6 +28,7 @@ public:
 protected:
     REMOVAL get_removal(CDB_ATOM_NODE* node) override;
     bool is_foldable_input(CDB_ATOM_NODE* node, int input, bool arithmetic, bool share_in_connected) override;
+    MORV_OWNER<MORV_NODE_COLLAPSER> make_node_collapser() override;
 };
 
 class MORV_NETLIST_SWEEPER_6LUT : public MORV_NETLIST_SWEEPER
@@ -35,7 +36,6 @@ class MORV_NETLIST_SWEEPER_6LUT : public MORV_NETLIST_SWEEPER
 public:
     explicit MORV_NETLIST_SWEEPER_6LUT(MORV_API* api);
 
-    bool is_sink_in_arithmetic_mode(CDB_ATOM_NODE* sink) override;
     bool get_lutmask_of_node(CDB_ATOM_NODE* node, uint64_t* lutmask_val) override;
     bool get_constant_driving_iterm(CDB_ATOM_ITERM* iterm, int* constant) override;
     bool get_lutmask_of_combout(CDB_ATOM_OTERM* oterm, uint64_t* lutmask_val) override;
@@ -52,6 +52,7 @@ public:
 protected:
     REMOVAL get_removal(CDB_ATOM_NODE* node) override;
     bool is_foldable_input(CDB_ATOM_NODE* node, int input, bool arithmetic, bool share_in_connected) override;
+    MORV_OWNER<MORV_NODE_COLLAPSER> make_node_collapser() override;
     // The output rule of a combinational cell: its comb-out removable and
     // no adder output in use.
     REMOVAL get_combinational_cell_removal(CDB_ATOM_NODE* node);
@@ -85,7 +86,6 @@ public:
     explicit MORV_NETLIST_SWEEPER_MRL(MORV_API* api) : MORV_NETLIST_SWEEPER_6LUT(api) {}
 
     int post_sweep() override;
-    bool is_sink_in_arithmetic_mode(CDB_ATOM_NODE* sink) override;
     bool get_lutmask_of_node(CDB_ATOM_NODE* node, uint64_t* lutmask_val) override;
     uint64_t fold_constant_input_in_arithmetic_mode(uint64_t lutmask, int input, int constant,
                                                     bool share_in_connected) override;
@@ -94,6 +94,7 @@ public:
 protected:
     REMOVAL get_removal(CDB_ATOM_NODE* node) override;
     bool keeps_cells_fed_by_special_sources() const override { return false; }
+    MORV_OWNER<MORV_NODE_COLLAPSER> make_node_collapser() override;
 };
 
 // UVO: a 4-input LUT and a register in one cell. The remover can take
@@ -120,6 +121,7 @@ protected:
     void remove_combout(CDB_ATOM_OTERM* combout_oterm, CDB_ATOM_NODE* node) override;
     bool is_foldable_input(CDB_ATOM_NODE* node, int input, bool arithmetic, bool share_in_connected) override;
     void add_constant_dependents(CDB_ATOM_NODE* reader, std::vector<uint32_t>* next) override;
+    MORV_OWNER<MORV_NODE_COLLAPSER> make_node_collapser() override;
 
 private:
     // The constant of a register output or of a RAM's output.

@@ -30,6 +30,11 @@ MORV_NETLIST_SWEEPER_UVO::MORV_NETLIST_SWEEPER_UVO(MORV_API* api) : MORV_NETLIST
     m_max_lut_inputs = 4;
 }
 
+MORV_OWNER<MORV_NODE_COLLAPSER> MORV_NETLIST_SWEEPER_UVO::make_node_collapser()
+{
+    return MORV_MAKE_OWNER(MORV_NODE_COLLAPSER_UVO, m_api);
+}
+
 bool MORV_NETLIST_SWEEPER_UVO::is_in_qfbk_mode(CDB_ATOM_NODE* node)
 {
     return m_net_util->is_in_qfbk_mode(node);

@@ -232,6 +232,19 @@ bool MORV_NODE_COLLAPSER::build_input_list(CDB_ATOM_NODE* source, CDB_ATOM_NODE*
     return get_lut_inputs(sink, list_of_inputs, m_source_output, flags);
 }
 
+void MORV_NODE_COLLAPSER::prepare_attempt(CDB_ATOM_NODE* source)
+{
+    MORV_ASSERT_TEXT(source, "source");
+    m_source_output = source->get_output_term_by_type(DB_COMB_OUT);
+    if (m_source_output == nullptr || !m_source_output->has_fanout())
+        m_source_output = source->get_output_term_by_type(DB_SUM_OUT);
+    MORV_ASSERT_TEXT(m_source_output && m_source_output->has_fanout(), "m_net_util->is_connected(src_port_out)");
+    MORV_COLLAPSE_INPUTS list_of_inputs;
+    MORV_COLLAPSE_FLAGS flags;
+    get_lut_inputs(source, &list_of_inputs, nullptr, &flags);
+    m_source_inputs = static_cast<int>(list_of_inputs.size());
+}
+
 bool MORV_NODE_COLLAPSER::collapse_source_into_sink(CDB_ATOM_NODE* source, CDB_ATOM_NODE* sink)
 {
     MORV_ASSERT_TEXT(source, "source");

@@ -103,6 +103,11 @@ public:
     // oterm, and no other is.
     bool drives_only_shared_inputs(CDB_ATOM_NODE* node, CDB_ATOM_OTERM* oterm) const;
 
+    // Readies the records of an attempt on the source (its merged output and
+    // how many list entries are its own inputs) for a caller that steps
+    // through a merge itself; the passes set them as they go.
+    void prepare_attempt(CDB_ATOM_NODE* source);
+
 protected:
     // ---- family hooks of the shared merge
     // The input port the sink's LUT reads at position i.

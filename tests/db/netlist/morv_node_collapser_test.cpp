@@ -18,6 +18,7 @@
 
 #include "morv/core/family/morv_family_traits.h"
 #include "morv/netlist/morv_chip_map.h"
+#include "morv/netlist/morv_netlist_sweeper.h"
 #include "morv/netlist/morv_node_collapser.h"
 #include "net_util_fixture.h"
 
@@ -613,6 +614,102 @@ TEST_F(NodeCollapserTest, UvoCellsRefuseMergesTheirRegisterOrCarryCannotTake)
         if (variant == ADDER_CARRY_IN_AT_C) sink->set_bit(CDB_ATOM_BIT_LUTMASK_FLAG);
         EXPECT_EQ(n.collapse_keeping_function(), merged) << "case " << static_cast<int>(variant);
     }
+}
+
+// The family sweepers collapse through their slots: a sweep merges a chain
+// into its last LUT and removes the rest, each slot answers as the family's
+// collapser does, and the developer switch or a don't-touch source keeps
+// the LUTs apart.
+TEST_F(NodeCollapserTest, TheFamilySweepersCollapseThroughTheirSlots)
+{
+    for (int family : kNetUtilFamilies) {
+        const std::string what = "family " + std::to_string(family);
+        COLLAPSE_NETLIST n(family);
+        CDB_ATOM_OTERM* s[4] = {n.signal(), n.signal(), n.signal(), n.signal()};
+        CDB_ATOM_NODE* first = n.lut({{DB_DATA_A, s[0]}, {DB_DATA_B, s[1]}}, kXor);
+        CDB_ATOM_NODE* middle = n.lut({{DB_DATA_B, n.out(first)}, {DB_DATA_A, s[2]}}, kAnd);
+        CDB_ATOM_NODE* last = n.lut({{DB_DATA_C, n.out(middle)}, {DB_DATA_A, s[3]}}, kXor);
+        n.observe(n.out(last));
+        MORV_OWNER<MORV_NETLIST_SWEEPER> sweeper = morv_make_netlist_sweeper(n.api());
+        CDB_ATOM_ITERM* fanout = middle->get_input_term_by_type(DB_DATA_B);
+        EXPECT_TRUE(sweeper->is_collapsible_source(first)) << what;
+        EXPECT_TRUE(sweeper->is_collapsible_fanout(first, fanout)) << what;
+        EXPECT_TRUE(sweeper->can_collapse_into_normal_sink(first, fanout)) << what;
+        EXPECT_FALSE(sweeper->is_sink_in_arithmetic_mode(middle)) << what;
+        EXPECT_TRUE(sweeper->can_merge_inputs(first, fanout)) << what;
+        // The merged list: the source's inputs, then the sink's other one;
+        // reordered onto positions A, B, C, the rows give the sink a, b, c.
+        MORV_SWEEPER_INPUT_LIST list;
+        MORV_SWEEPER_INPUT_FLAGS flags;
+        ASSERT_TRUE(sweeper->get_lut_inputs(first, &list, 0, &flags)) << what;
+        ASSERT_TRUE(sweeper->get_lut_inputs(middle, &list, first->get_id(), &flags)) << what;
+        ASSERT_EQ(list, (MORV_SWEEPER_INPUT_LIST{s[0], s[1], s[2]})) << what;
+        CDB_ATOM_OTERM* reordered[MORV_SWEEPER_LUT_SLOTS] = {};
+        MORV_ITERM_PROPERTIES records[MORV_SWEEPER_LUT_SLOTS];
+        for (size_t i = 0; i < flags.size(); ++i) records[i] = flags[i];
+        sweeper->reorder_inputs(list, reordered, records, middle, first);
+        EXPECT_EQ(std::vector<CDB_ATOM_OTERM*>(reordered, reordered + 4),
+                  (std::vector<CDB_ATOM_OTERM*>{s[0], s[1], s[2], nullptr}))
+            << what;
+        for (unsigned row = 0; row < 8; ++row) {
+            unsigned lut_inputs[MORV_SWEEPER_LUT_SLOTS];
+            sweeper->evaluate_merged_lut(first, middle, row, reordered, records, lut_inputs);
+            const unsigned expected = kAnd(((row >> 2) & 1u) | ((kXor(row) ? 1u : 0u) << 1)) ? 1u : 0u;
+            EXPECT_EQ(n.util()->evaluate_comb_out(middle, lut_inputs), expected) << what << " row " << row;
+        }
+
+        // Another source's question in between: the merge is first's still.
+        EXPECT_TRUE(sweeper->can_merge_inputs(middle, last->get_input_term_by_type(DB_DATA_C))) << what;
+        const auto before = n.table();
+        sweeper->collapse_node_into_sink(first, middle, list, flags);
+        EXPECT_EQ(n.table(), before) << what;
+        EXPECT_FALSE(n.out(first)->has_fanout()) << what;
+
+        cfg_set_value("fsyn_disable_node_collapser", "on");
+        EXPECT_EQ(morv_make_netlist_sweeper(n.api())->sweep(), 1) << what;  // first, unread, goes
+        cfg_set_value("fsyn_disable_node_collapser", "off");
+        CDB_ATOM_ASSIGNMENTS dont_touch;
+        dont_touch.dont_touch = true;
+        middle->set_assignments(dont_touch);
+        EXPECT_EQ(sweeper->sweep(), 0) << what;
+        middle->set_assignments(CDB_ATOM_ASSIGNMENTS());
+        EXPECT_EQ(sweeper->sweep(), 2) << what;  // middle merged into last and removed
+        EXPECT_EQ(n.table(), before) << what;
+        int luts = 0;
+        for (CDB_ATOM_NODE* node : *n.netlist()) luts += n.util()->is_lut(node) ? 1 : 0;
+        EXPECT_EQ(luts, 1) << what;
+        EXPECT_EQ(n.util()->get_number_of_connected_lut_inputs(last), 4) << what;
+    }
+}
+
+// The adder slots of the 6-input sweepers: an adder's sum is the output its
+// sink's list skips, and an inverter goes into an adder through its halves.
+TEST_F(NodeCollapserTest, TheSixInputSweepersMergeAddersThroughTheirSlots)
+{
+    COLLAPSE_NETLIST n(CDB_FAMILY_RZK);
+    CDB_ATOM_OTERM* s[3] = {n.signal(), n.signal(), n.signal()};
+    CDB_ATOM_NODE* inverter = n.lut({{DB_DATA_A, s[0]}}, kNot);
+    CDB_ATOM_NODE* adder = six_input_adder(n, {{DB_DATA_A, n.out(inverter)}, {DB_DATA_B, s[1]}}, kXor, kAnd, nullptr);
+    CDB_ATOM_NODE* reader = n.lut({{DB_DATA_B, n.out(adder, DB_SUM_OUT)}, {DB_DATA_A, s[2]}}, kAnd);
+    n.observe(n.out(reader));
+    MORV_OWNER<MORV_NETLIST_SWEEPER> sweeper = morv_make_netlist_sweeper(n.api());
+    MORV_SWEEPER_INPUT_LIST list;
+    MORV_SWEEPER_INPUT_FLAGS flags;
+    ASSERT_TRUE(sweeper->get_lut_inputs(reader, &list, adder->get_id(), &flags));
+    EXPECT_EQ(list, MORV_SWEEPER_INPUT_LIST{s[2]});
+
+    CDB_ATOM_ITERM* fanout = adder->get_input_term_by_type(DB_DATA_A);
+    EXPECT_TRUE(sweeper->is_sink_in_arithmetic_mode(adder));
+    EXPECT_TRUE(sweeper->can_collapse_into_arithmetic_sink(inverter, fanout));
+    EXPECT_TRUE(sweeper->can_merge_inputs(inverter, fanout));
+    list.clear();
+    flags.clear();
+    ASSERT_TRUE(sweeper->get_lut_inputs(inverter, &list, 0, &flags));
+    ASSERT_TRUE(sweeper->get_lut_inputs(adder, &list, inverter->get_id(), &flags));
+    const auto before = n.table();
+    sweeper->collapse_node_into_arithmetic_sink(inverter, adder, list, flags);
+    EXPECT_EQ(n.table(), before);
+    EXPECT_FALSE(n.out(inverter)->has_fanout());
 }
 
 }  // namespace
