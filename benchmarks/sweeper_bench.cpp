@@ -1,10 +1,12 @@
 // The netlist sweeper on stereovision0 (about 11k LUTs and 12k registers)
+// and on frisc (3.5k 4-input LUTs, most of which merge into their sinks),
 // mapped to BRK atoms: one full sweep of a freshly read netlist, beside
 // Berkeley ABC's `sweep` on the same file in the same run. ABC runs as a
 // program of its own, so its rows are wall-clock time of the whole program:
 // reading the file and sweeping, and reading the file alone; the difference
 // of the two is ABC's sweep. The counters give both netlists' sizes after
-// the sweep.
+// the sweep. The sweep runs with its node collapser and, for the
+// collapser's share of the time, without it.
 
 #include <benchmark/benchmark.h>
 
@@ -13,6 +15,7 @@
 #include <string>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cfg/cfg.h"
 #include "host_env.h"
 #include "io/blif_reader.h"
 #include "msg/msg.h"
@@ -23,10 +26,10 @@
 
 namespace {
 
-const std::string& design_file()
+// state.range(0) of every benchmark: 0 stereovision0, 1 frisc.
+std::string design_file(int64_t design)
 {
-    static const std::string file = std::string(MORV_BENCH_DIR) + "/misc_k6/stereovision0.lut6.blif";
-    return file;
+    return std::string(MORV_BENCH_DIR) + (design == 0 ? "/misc_k6/stereovision0.lut6.blif" : "/mcnc_k4/frisc.blif");
 }
 
 // A compile of the design with its facade, read afresh.
@@ -36,11 +39,11 @@ struct COMPILE
     std::unique_ptr<morv_host::HOST_ENV> env;
     MORV_API* api = nullptr;
 
-    COMPILE()
+    explicit COMPILE(int64_t which)
     {
         msg_set_quiet(true);
         BLIF_READER reader(CDB_FAMILY_BRK);
-        design = std::make_unique<morv_host::HOST_DESIGN>(CDB_FAMILY_BRK, reader.read_file(design_file()));
+        design = std::make_unique<morv_host::HOST_DESIGN>(CDB_FAMILY_BRK, reader.read_file(design_file(which)));
         env = std::make_unique<morv_host::HOST_ENV>(*design);
         api = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert())->get_fsyn_api();
     }
@@ -53,12 +56,14 @@ struct COMPILE
     }
 };
 
+// state.range(1): 1 with the node collapser, 0 without.
 void BM_MorvSweep(benchmark::State& state)
 {
+    cfg_set_value("fsyn_disable_node_collapser", state.range(1) != 0 ? "off" : "on");
     size_t operations = 0, luts = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        auto compile = std::make_unique<COMPILE>();
+        auto compile = std::make_unique<COMPILE>(state.range(0));
         state.ResumeTiming();
         operations = static_cast<size_t>(morv_make_netlist_sweeper(compile->api)->sweep());
         state.PauseTiming();
@@ -68,14 +73,20 @@ void BM_MorvSweep(benchmark::State& state)
     }
     state.counters["operations"] = static_cast<double>(operations);
     state.counters["luts_after"] = static_cast<double>(luts);
+    cfg_set_value("fsyn_disable_node_collapser", "off");
 }
-BENCHMARK(BM_MorvSweep)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_MorvSweep)
+    ->ArgNames({"design", "collapse"})
+    ->ArgsProduct({{0, 1}, {1, 0}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 
 // Runs ABC on the design with the given commands after reading it; the
 // number of nodes ABC reports at the end.
-double run_abc(const std::string& commands)
+double run_abc(int64_t design, const std::string& commands)
 {
-    const std::string line = "berkeley-abc -c \"read " + design_file() + "; " + commands +
+    const std::string line = "berkeley-abc -c \"read " + design_file(design) + "; " + commands +
                              "print_stats\" 2>/dev/null | grep -o 'nd = *[0-9]*'";
     FILE* pipe = popen(line.c_str(), "r");
     if (pipe == nullptr) return -1;
@@ -90,20 +101,32 @@ double run_abc(const std::string& commands)
 void BM_AbcReadAndSweep(benchmark::State& state)
 {
     double nodes = -1;
-    for (auto _ : state) nodes = run_abc("sweep; ");
+    for (auto _ : state) nodes = run_abc(state.range(0), "sweep; ");
     if (nodes < 0) state.SkipWithError("berkeley-abc did not run");
     state.counters["nodes_after"] = nodes;
 }
-BENCHMARK(BM_AbcReadAndSweep)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_AbcReadAndSweep)
+    ->ArgName("design")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 
 void BM_AbcReadOnly(benchmark::State& state)
 {
     double nodes = -1;
-    for (auto _ : state) nodes = run_abc("");
+    for (auto _ : state) nodes = run_abc(state.range(0), "");
     if (nodes < 0) state.SkipWithError("berkeley-abc did not run");
     state.counters["nodes"] = nodes;
 }
-BENCHMARK(BM_AbcReadOnly)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_AbcReadOnly)
+    ->ArgName("design")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 
 }  // namespace
 
