@@ -358,9 +358,9 @@ bool MORV_NODE_COLLAPSER::deletes_unused_position(CDB_ATOM_NODE* /*sink*/, int p
     return port >= DB_DATA_A && port < DB_DATA_A + m_max_lut_inputs;
 }
 
-unsigned MORV_NODE_COLLAPSER::merged_input_value(CDB_ATOM_NODE* /*sink*/, unsigned assignment, int i) const
+int MORV_NODE_COLLAPSER::merged_input_bit(CDB_ATOM_NODE* /*sink*/, int i) const
 {
-    return (assignment >> i) & 1u;
+    return i;
 }
 
 bool MORV_NODE_COLLAPSER::is_enumerated_position(CDB_ATOM_NODE* /*sink*/, int position) const
@@ -368,9 +368,31 @@ bool MORV_NODE_COLLAPSER::is_enumerated_position(CDB_ATOM_NODE* /*sink*/, int po
     return position < m_max_lut_inputs;
 }
 
-unsigned MORV_NODE_COLLAPSER::term_value(CDB_ATOM_ITERM* iterm, CDB_ATOM_NODE* sink, unsigned assignment,
-                                         CDB_ATOM_OTERM* const* reordered_inputs, const MORV_ITERM_PROPERTIES* records,
-                                         unsigned source_value) const
+MORV_COLLAPSE_TERMS MORV_NODE_COLLAPSER::collapse_terms(CDB_ATOM_NODE* source, CDB_ATOM_NODE* sink) const
+{
+    MORV_COLLAPSE_TERMS terms;
+    terms.m_sink_count = 0;
+    terms.m_enumerated = 0;
+    for (int slot = 0; slot < MORV_COLLAPSE_SLOTS; ++slot) {
+        CDB_ATOM_ITERM* iterm = source->get_input_term_by_type(CDB_ATOM_NODE::EVALUATE_INPUT_PORTS[slot]);
+        // Past the LUT data inputs only a constant counts: the merged output
+        // of a source does not read a driven carry-in.
+        if (iterm != nullptr && slot >= m_max_lut_inputs && iterm->get_source() != nullptr) iterm = nullptr;
+        terms.m_source[slot] = iterm;
+        terms.m_bit[slot] = merged_input_bit(sink, slot);
+        if (is_enumerated_position(sink, slot)) terms.m_enumerated |= 1u << slot;
+    }
+    for (int port : CDB_ATOM_NODE::EVALUATE_INPUT_PORTS) {
+        const int slot = sink_slot(sink, port);
+        if (slot < 0) continue;
+        terms.m_sink[terms.m_sink_count] = sink->get_input_term_by_type(port);
+        terms.m_sink_slot[terms.m_sink_count++] = slot;
+    }
+    return terms;
+}
+
+unsigned MORV_NODE_COLLAPSER::term_value(CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM* const* reordered_inputs,
+                                         unsigned enumerated, const unsigned* signal, unsigned source_value) const
 {
     if (iterm == nullptr || !iterm->is_connected()) return 0;
     CDB_ATOM_OTERM* source = iterm->get_source();
@@ -383,39 +405,42 @@ unsigned MORV_NODE_COLLAPSER::term_value(CDB_ATOM_ITERM* iterm, CDB_ATOM_NODE* s
     // A signal placed twice is read where the table varies it.
     int index = -1;
     for (int i = 0; i < MORV_COLLAPSE_SLOTS && index < 0; ++i)
-        if (reordered_inputs[i] == source && is_enumerated_position(sink, i)) index = i;
+        if (reordered_inputs[i] == source && (enumerated >> i & 1u) != 0) index = i;
     for (int i = 0; i < MORV_COLLAPSE_SLOTS && index < 0; ++i)
         if (reordered_inputs[i] == source) index = i;
     MORV_ASSERT_TEXT(index != -1, "index != OPEN");
-    const unsigned merged = merged_input_value(sink, assignment, index) ^ (records[index].inverted ? 1u : 0u);
-    return merged ^ complemented;
+    return signal[index] ^ complemented;
 }
 
-unsigned MORV_NODE_COLLAPSER::evaluate_source(CDB_ATOM_NODE* source, CDB_ATOM_NODE* sink, unsigned assignment,
-                                              CDB_ATOM_OTERM* const* reordered_inputs,
-                                              const MORV_ITERM_PROPERTIES* records)
+void MORV_NODE_COLLAPSER::evaluate_row(const MORV_COLLAPSE_TERMS& terms, CDB_ATOM_NODE* source, unsigned assignment,
+                                       CDB_ATOM_OTERM* const* reordered_inputs, const MORV_ITERM_PROPERTIES* records,
+                                       unsigned* lut_inputs)
 {
+    // A slot's signal is its position's value read back through the
+    // inversion its new input gets.
+    unsigned signal[MORV_COLLAPSE_SLOTS];
+    for (int i = 0; i < MORV_COLLAPSE_SLOTS; ++i)
+        signal[i] = ((assignment >> terms.m_bit[i]) & 1u) ^ (records[i].inverted ? 1u : 0u);
     unsigned in[MORV_COLLAPSE_SLOTS] = {};
-    for (int slot = 0; slot < MORV_COLLAPSE_SLOTS; ++slot) {
-        CDB_ATOM_ITERM* iterm = source->get_input_term_by_type(CDB_ATOM_NODE::EVALUATE_INPUT_PORTS[slot]);
-        if (iterm == nullptr) continue;
-        // Past the LUT data inputs only a constant counts: the merged output
-        // of a source does not read a driven carry-in.
-        if (slot >= m_max_lut_inputs && iterm->get_source() != nullptr) continue;
-        in[slot] = term_value(iterm, sink, assignment, reordered_inputs, records, MORV_NO_LUT_VALUE);
-    }
-    unsigned value;
+    for (int slot = 0; slot < MORV_COLLAPSE_SLOTS; ++slot)
+        if (terms.m_source[slot] != nullptr)
+            in[slot] =
+                term_value(terms.m_source[slot], reordered_inputs, terms.m_enumerated, signal, MORV_NO_LUT_VALUE);
+    unsigned source_value;
     if (m_source_output->is_used_as(DB_SUM_OUT)) {
         MORV_ASSERT_TEXT(m_net_util->is_connected(source, DB_SUM_OUT),
                          "m_net_util->is_connected(source, ::DB_SUM_OUT)");
-        value = m_net_util->evaluate_sum_out(source, in);
+        source_value = m_net_util->evaluate_sum_out(source, in);
     } else {
         MORV_ASSERT_TEXT(m_net_util->is_connected(source, DB_COMB_OUT),
                          "m_net_util->is_connected(source, ::DB_COMB_OUT)");
-        value = m_net_util->evaluate_comb_out(source, in);
+        source_value = m_net_util->evaluate_comb_out(source, in);
     }
-    MORV_ASSERT_TEXT(value == 0 || value == 1, "*inp_var == 0 || *inp_var == 1");
-    return value;
+    MORV_ASSERT_TEXT(source_value == 0 || source_value == 1, "*inp_var == 0 || *inp_var == 1");
+    std::fill(lut_inputs, lut_inputs + MORV_COLLAPSE_SLOTS, 0u);
+    for (int k = 0; k < terms.m_sink_count; ++k)
+        lut_inputs[terms.m_sink_slot[k]] =
+            term_value(terms.m_sink[k], reordered_inputs, terms.m_enumerated, signal, source_value);
 }
 
 void MORV_NODE_COLLAPSER::evaluate_merged_lut(CDB_ATOM_NODE* source, CDB_ATOM_NODE* sink, unsigned assignment,
@@ -426,14 +451,7 @@ void MORV_NODE_COLLAPSER::evaluate_merged_lut(CDB_ATOM_NODE* source, CDB_ATOM_NO
     MORV_ASSERT_TEXT(sink, "sink");
     MORV_ASSERT_TEXT(reordered_inputs, "reordered_inputs");
     MORV_ASSERT_TEXT(lut_inputs, "lut_inputs");
-    const unsigned source_value = evaluate_source(source, sink, assignment, reordered_inputs, records);
-    std::fill(lut_inputs, lut_inputs + MORV_COLLAPSE_SLOTS, 0u);
-    for (int port : CDB_ATOM_NODE::EVALUATE_INPUT_PORTS) {
-        const int slot = sink_slot(sink, port);
-        if (slot < 0) continue;
-        lut_inputs[slot] =
-            term_value(sink->get_input_term_by_type(port), sink, assignment, reordered_inputs, records, source_value);
-    }
+    evaluate_row(collapse_terms(source, sink), source, assignment, reordered_inputs, records, lut_inputs);
 }
 
 unsigned MORV_NODE_COLLAPSER::inverting_positions(CDB_ATOM_NODE* sink) const
@@ -463,8 +481,9 @@ void MORV_NODE_COLLAPSER::collapse_node_into_sink(CDB_ATOM_NODE* source, CDB_ATO
     uint64_t mask = 0;
     uint64_t carry_mask = 0;
     unsigned lut_inputs[MORV_COLLAPSE_SLOTS];
+    const MORV_COLLAPSE_TERMS terms = collapse_terms(source, sink);
     for (unsigned assignment = 0; assignment < (1u << m_max_lut_inputs); ++assignment) {
-        evaluate_merged_lut(source, sink, assignment, reordered_inputs, records, lut_inputs);
+        evaluate_row(terms, source, assignment, reordered_inputs, records, lut_inputs);
         const unsigned index = assignment ^ inverting;
         // An unused comb-out of an adder has no value to keep.
         if (m_net_util->evaluate_comb_out(sink, lut_inputs) == 1)

@@ -44,6 +44,20 @@ typedef std::vector<MORV_ITERM_PROPERTIES> MORV_COLLAPSE_FLAGS;
 
 // Slots of a reordered input list and of one LUT evaluation.
 constexpr int MORV_COLLAPSE_SLOTS = MORV_EVALUATE_INPUT_COUNT;
+
+// What the rows of one merge read, looked up once for all of them: the
+// source's terms by evaluation slot, the sink's terms with the slot each
+// fills, the assignment bit each reordered slot takes, and the slots whose
+// position the rows vary (bit i: slot i).
+struct MORV_COLLAPSE_TERMS
+{
+    CDB_ATOM_ITERM* m_source[MORV_COLLAPSE_SLOTS];
+    CDB_ATOM_ITERM* m_sink[MORV_COLLAPSE_SLOTS];
+    int m_sink_slot[MORV_COLLAPSE_SLOTS];
+    int m_sink_count;
+    int m_bit[MORV_COLLAPSE_SLOTS];
+    unsigned m_enumerated;
+};
 // No merged LUT has more inputs in any family.
 constexpr int MORV_COLLAPSE_MAX_INPUTS = 6;
 
@@ -128,8 +142,8 @@ protected:
     // The node repeats an input read at two positions in its list (a 6-LUT
     // adder reads its third operand bit at D and at F).
     virtual bool lists_shared_adder_inputs(CDB_ATOM_NODE* /*node*/) const { return false; }
-    // The value of merged input i under the assignment.
-    virtual unsigned merged_input_value(CDB_ATOM_NODE* sink, unsigned assignment, int i) const;
+    // The bit of the assignment that merged input i takes.
+    virtual int merged_input_bit(CDB_ATOM_NODE* sink, int i) const;
     // The merged mask varies the position's value (a signal placed twice is
     // read where it does).
     virtual bool is_enumerated_position(CDB_ATOM_NODE* sink, int position) const;
@@ -148,11 +162,14 @@ protected:
     // The value the term gives its LUT position: a constant's logical value,
     // the source's output or a merged input, through the term's inversion
     // and polarity.
-    unsigned term_value(CDB_ATOM_ITERM* iterm, CDB_ATOM_NODE* sink, unsigned assignment,
-                        CDB_ATOM_OTERM* const* reordered_inputs, const MORV_ITERM_PROPERTIES* records,
-                        unsigned source_value) const;
-    unsigned evaluate_source(CDB_ATOM_NODE* source, CDB_ATOM_NODE* sink, unsigned assignment,
-                             CDB_ATOM_OTERM* const* reordered_inputs, const MORV_ITERM_PROPERTIES* records);
+    // signal: the value of each reordered slot's signal in this row.
+    unsigned term_value(CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM* const* reordered_inputs, unsigned enumerated,
+                        const unsigned* signal, unsigned source_value) const;
+    MORV_COLLAPSE_TERMS collapse_terms(CDB_ATOM_NODE* source, CDB_ATOM_NODE* sink) const;
+    // evaluate_merged_lut over terms looked up beforehand.
+    void evaluate_row(const MORV_COLLAPSE_TERMS& terms, CDB_ATOM_NODE* source, unsigned assignment,
+                      CDB_ATOM_OTERM* const* reordered_inputs, const MORV_ITERM_PROPERTIES* records,
+                      unsigned* lut_inputs);
     // Bit i set: the port at position i inverts.
     unsigned inverting_positions(CDB_ATOM_NODE* sink) const;
     // The mask bit of row index in the family's order over `inputs` inputs.
@@ -253,7 +270,7 @@ public:
 
 protected:
     bool lists_shared_adder_inputs(CDB_ATOM_NODE* node) const override;
-    unsigned merged_input_value(CDB_ATOM_NODE* sink, unsigned assignment, int i) const override;
+    int merged_input_bit(CDB_ATOM_NODE* sink, int i) const override;
     bool is_enumerated_position(CDB_ATOM_NODE* sink, int position) const override;
     // Places the source's inputs on the positions of an arithmetic sink;
     // false when they do not all fit.

@@ -160,13 +160,12 @@ bool MORV_NODE_COLLAPSER_6LUT::lists_shared_adder_inputs(CDB_ATOM_NODE* node) co
     return m_net_util->is_in_arithmetic_mode(node);
 }
 
-unsigned MORV_NODE_COLLAPSER_6LUT::merged_input_value(CDB_ATOM_NODE* sink, unsigned assignment, int i) const
+int MORV_NODE_COLLAPSER_6LUT::merged_input_bit(CDB_ATOM_NODE* sink, int i) const
 {
     // Without a share-in the upper half reads F as its fourth input: one
     // row index serves both halves.
-    if (i == 5 && m_net_util->is_in_arithmetic_mode(sink) && !m_net_util->is_connected(sink, DB_SHARE_IN))
-        return (assignment >> 3) & 1u;
-    return MORV_NODE_COLLAPSER::merged_input_value(sink, assignment, i);
+    if (i == 5 && m_net_util->is_in_arithmetic_mode(sink) && !m_net_util->is_connected(sink, DB_SHARE_IN)) return 3;
+    return MORV_NODE_COLLAPSER::merged_input_bit(sink, i);
 }
 
 bool MORV_NODE_COLLAPSER_6LUT::is_enumerated_position(CDB_ATOM_NODE* sink, int position) const
@@ -253,8 +252,9 @@ void MORV_NODE_COLLAPSER_6LUT::collapse_node_into_arithmetic_sink(CDB_ATOM_NODE*
     uint64_t low = 0;
     uint64_t high = 0;
     unsigned in[MORV_COLLAPSE_SLOTS];
+    const MORV_COLLAPSE_TERMS terms = collapse_terms(source, sink);
     for (unsigned assignment = 0; assignment < 16; ++assignment) {
-        evaluate_merged_lut(source, sink, assignment, reordered_inputs, records, in);
+        evaluate_row(terms, source, assignment, reordered_inputs, records, in);
         const unsigned low_row = in[0] | (in[1] << 1) | (in[2] << 2) | (in[3] << 3);
         const unsigned high_row = share_in ? low_row : (in[0] | (in[1] << 1) | (in[2] << 2) | (in[5] << 3));
         if (half_bit(0, low_row)) low |= uint64_t(1) << mask_bit(assignment ^ low_flip, 4);
