@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "cfg/cfg.h"
 #include "host_compile.h"
 #include "msg/msg.h"
 
@@ -10,6 +11,9 @@ FIT run_fit(const std::vector<std::string>& args)
     std::vector<const char*> argv = {"morv-fit"};
     for (const std::string& a : args) argv.push_back(a.c_str());
     std::ostringstream o, e;
+    // Each command line starts from no settings: an earlier test's --set
+    // must not reach this compile, whatever order the tests run in.
+    cfg_clear_all();
     msg_clear_posted_messages();
     FIT r;
     r.status = morv_host::fit_main(static_cast<int>(argv.size()), argv.data(), o, e);

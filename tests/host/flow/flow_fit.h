@@ -1,5 +1,6 @@
 // A compile as the command line runs it, but in this process, so that a
-// test can read the messages it posted (cleared before each run).
+// test can read the messages it posted (cleared before each run, as are the
+// settings an earlier run's switches left).
 #pragma once
 
 #include <string>
