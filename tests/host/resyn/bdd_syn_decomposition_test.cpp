@@ -20,16 +20,11 @@
 #include "../../support/abc_equiv.h"
 #include "bdd_syn_fixture.h"
 #include "io/blif_writer.h"
+#include "test_build.h"
 
 using namespace bdd_syn_test;
 
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool k_small_designs_only = true;
-#else
-constexpr bool k_small_designs_only = false;
-#endif
 
 struct DESIGN
 {

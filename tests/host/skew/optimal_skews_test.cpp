@@ -30,16 +30,11 @@
 #include "morv/netlist/morv_net_util.h"
 #include "morv/timing/morv_opt_skew.h"
 #include "morv/timing/morv_timing.h"
+#include "test_build.h"
 
 using namespace morv_host;
 
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool k_small_designs_only = true;
-#else
-constexpr bool k_small_designs_only = false;
-#endif
 
 struct DESIGN
 {
