@@ -332,8 +332,8 @@ double TDC_ANALYSIS::run(const TDC_ANALYSIS_SETTINGS& settings, bool collect)
                        : c < nclk           ? TDC_DOMAIN_TSU
                        : a < nclk           ? TDC_DOMAIN_TCO
                                             : TDC_DOMAIN_TPD;
-            d.m_not_core_1 = d.m_type == TDC_DOMAIN_CLOCK && a != c;
-            d.m_not_core_2 = d.m_type != TDC_DOMAIN_CLOCK;
+            d.m_not_core_1 = d.m_type != TDC_DOMAIN_CLOCK;
+            d.m_not_core_2 = d.m_type == TDC_DOMAIN_CLOCK && a != c;
             d.m_group_key = c;
             d.m_requirement = requirement(a, c, settings);
             domain_of[(size_t)a * nclass + c] = (int)m_domains.size();

@@ -58,8 +58,8 @@ struct TDC_SUB_DOMAIN_DATA
     int m_requirement = 0;
     int m_sub_domain_id = 0;    // index in the list
     int m_group_key = 0;        // capture clock index; the I/O group after the clocks
-    bool m_not_core_1 = false;  // inter-clock domain
-    bool m_not_core_2 = false;  // input or output domain
+    bool m_not_core_1 = false;  // input or output domain
+    bool m_not_core_2 = false;  // inter-clock domain
     int m_launch_clock = -1;    // clock index, -1 for input pins
     int m_capture_clock = -1;   // clock index, -1 for output pins
     int m_worst_slack = TDB_NO_PATH;

@@ -1,7 +1,290 @@
+// The iTEst engine's driver: its switches, the full analysis that fills the
+// domain records, the estimation with its fall-back to a full analysis, the
+// reset and the figure of merit.
+
 #include "morv/timing/morv_timing_ite.h"
 
-// No engine in this build: the timing front end stays with full analyses.
-MORV_OWNER<MORV_TIMING_ITE> morv_create_timing_ite(MORV_API*)
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "cfg/cfg.h"
+#include "gen/gen.h"
+#include "msg/msg.h"
+#include "tdb/tdb_netlist.h"
+#include "tdc/tdc_accessories.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/core/morv_expert.h"
+#include "morv/timing/morv_timing.h"
+
+namespace {
+constexpr float k_NAN = std::numeric_limits<float>::quiet_NaN();
+constexpr int k_GROUP_NOT_COMPUTED = CDB_ILLEGAL_TSM_DELAY;
+}  // namespace
+
+int MORV_TIMING_ITE::s_tdb_netlist_dump_count = 0;
+
+MORV_TIMING_ITE_DOMAIN_INFO::MORV_TIMING_ITE_DOMAIN_INFO()
+    : m_full_min_slack_ratio(k_NAN), m_sr_lr_slope(k_NAN), m_sr_lr_intercept(k_NAN)
+{}
+
+MORV_TIMING_ITE_EDGE_SLACK_RATIOS* MORV_TIMING_ITE_DOMAIN_INFO::edge_record(int edge_id) const
 {
-    return nullptr;
+    auto it = m_edge_slack_ratios.find(edge_id);
+    MORV_ASSERT_TEXT(it != m_edge_slack_ratios.end() && it->second != nullptr,
+                     "domain_info->m_edge_slack_ratios.exists( edge_id )");
+    return it->second;
+}
+
+MORV_TIMING_ITE::MORV_TIMING_ITE(MORV_API* fsyn_api)
+    : m_fsyn_api(fsyn_api), m_global_min_domain_sr(k_NAN), m_tdb_utility(MORV_MAKE_OWNER(TDB_UTILITY))
+{
+    MORV_ASSERT_TEXT(fsyn_api != nullptr, "fsyn_api != NULL");
+    m_fsyn_net_util = fsyn_api->get_fsyn_net_util();
+    m_debug_full = cfg_is_on("fsyn_ite_debug_full", false);
+    m_debug_filter = cfg_is_on("fsyn_ite_debug_filter", false);
+    m_debug_compute_sr_lr_r2 = cfg_is_on("fsyn_ite_debug_compute_sr_lr_r2", false);
+    m_debug_dump_domain_info = cfg_is_on("fsyn_ite_debug_dump_domain_info", false);
+    m_do_sr_compare = cfg_is_on("fsyn_ite_do_sr_compare", false);
+    m_do_sr_compare_detail = cfg_is_on("fsyn_ite_do_sr_compare_detail", false);
+    m_debug_dump_tdb_netlists = cfg_is_on("fsyn_ite_debug_dump_tdb_netlists", false);
+    m_debug = m_debug_full && !m_debug_filter;
+    m_dump_tdb_netlists = m_debug_dump_tdb_netlists && !m_debug_filter;
+    // The front end reads the switch with the same default and refuses to
+    // switch iTEst on while it is on; reaching here with it on is a fault.
+    MORV_ASSERT_TEXT(!cfg_is_on("fsyn_disable_ia2t", false),
+                     "!!! ERROR: iTEst cannot be used if iA2T is disabled (set fsyn_disable_ia2t=off) !!!");
+}
+
+MORV_TIMING_ITE::~MORV_TIMING_ITE()
+{
+    m_tdb_utility.reset();
+    reset();
+}
+
+MORV_OWNER<MORV_TIMING_ITE> morv_create_timing_ite(MORV_API* api)
+{
+    return MORV_MAKE_OWNER(MORV_TIMING_ITE, api);
+}
+
+void MORV_TIMING_ITE::attach_tdb_netlist(TDB_NETLIST* netlist)
+{
+    m_tdb_netlist = netlist;
+    m_tdb_edges = netlist != nullptr ? &netlist->edge_table() : nullptr;
+    m_edge_id_base = netlist != nullptr ? netlist->get_edge_id_base() : 0;
+    m_node_id_base = netlist != nullptr ? netlist->get_node_id_base() : 0;
+    m_num_edge_ids = netlist != nullptr ? netlist->get_edge_id_bound() : 0;
+    m_num_node_ids = netlist != nullptr ? netlist->get_node_id_bound() : 0;
+}
+
+void MORV_TIMING_ITE::reset()
+{
+    m_domain_info.clear();
+    m_domain_group_clock_domains.clear();
+    m_has_domain_group_clock_domains = false;
+    // The pools free every pooled output-term info and edge record at once.
+    m_oterm_info_mem_pool.reset();
+    m_edge_sr_mem_pool.reset();
+    m_num_edge_ids = m_num_node_ids = m_num_domains = m_num_domain_groups = 0;
+    m_deleted_node_flags.init(0);
+    m_atoms_marked_for_analysis.clear();
+    m_deleted_atoms.clear();
+    m_shared_edge_hash.clear();
+    m_edge_domain_vec.clear();
+    m_global_min_domain_sr = k_NAN;
+    check_idle_state();
+}
+
+void MORV_TIMING_ITE::check_idle_state() const
+{
+    MORV_ASSERT_TEXT(m_domain_bit_vec_pool == nullptr, "m_domain_bit_vec_pool == NULL");
+    MORV_ASSERT_TEXT(m_visited_node_domain_bit_vec_pool == nullptr, "m_visited_node_domain_bit_vec_pool == NULL");
+    MORV_ASSERT_TEXT(m_backward_visited_nodes.size() == 0, "m_backward_visited_nodes.size() == 0");
+    MORV_ASSERT_TEXT(m_forward_visited_nodes.size() == 0, "m_forward_visited_nodes.size() == 0");
+    MORV_ASSERT_TEXT(m_node_clock_delay_hash[TDB_MIN].size() == 0, "m_node_clock_delay_hash[TDB_MIN].size() == 0");
+    MORV_ASSERT_TEXT(m_node_clock_delay_hash[TDB_MAX].size() == 0, "m_node_clock_delay_hash[TDB_MAX].size() == 0");
+    MORV_ASSERT_TEXT(!m_has_tpo_edge_flags, "m_tpo_edge_flags == NULL");
+    MORV_ASSERT_TEXT(!m_has_edge_timing_data_array, "m_edge_timing_data_array == NULL");
+}
+
+void MORV_TIMING_ITE::run_front_end_full_analysis() const
+{
+    MORV_TIMING* timing = m_fsyn_api->get_fsyn_timing();
+    MORV_ASSERT_TEXT(timing != nullptr, "m_fsyn_timing");
+    timing->perform_timing_analysis();
+}
+
+void MORV_TIMING_ITE::perform_full_timing_analysis()
+{
+    GEN_PROFILER profile("fsyn_ite_perform_full_timing_analysis");
+    MORV_DEBUG_STREAM::print(1, "iTEst: full_timing_analysis: starting");
+    reset();
+    TDC_ACCESSORIES* accessories = tdc_get_accessories();
+    accessories->set_collect_sub_domain_data(true);
+    if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: full_timing_analysis: fsyn_timing->perform_timing_analysis()");
+    {
+        GEN_PROFILER analysis_profile("fsyn_ite_the_full_timing_analysis");
+        run_front_end_full_analysis();
+    }
+    accessories->set_collect_sub_domain_data(false);
+    const std::vector<TDC_SUB_DOMAIN_DATA>* sub_domain_data = accessories->get_sub_domain_data();
+
+    attach_tdb_netlist(accessories->get_tdb_netlist());
+    m_deleted_node_flags.init(static_cast<uint64_t>(m_num_node_ids - m_node_id_base));
+    dump_tdb_netlist("full_annotate", true, false);
+    build_domains(sub_domain_data);
+    accessories->release_sub_domain_data();
+    build_edge_domains();
+    if (m_debug_dump_domain_info) dump_domain_info();
+
+    if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: full_timing_analysis: tightening slack ratios");
+    m_global_min_domain_sr = k_NAN;
+    fsyn_ite_tighten_slack_ratios();
+    dump_tdb_netlist("full_annotate", true, false);
+
+    for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) domain.m_do_analysis = false;
+    update_figure_of_merit();
+    if (m_debug_dump_domain_info) dump_domain_analysis_info();
+    MORV_DEBUG_STREAM::print(1, "iTEst: full_timing_analysis: complete");
+    check_idle_state();
+}
+
+// The per-domain estimation is not part of this build: every estimation is
+// answered by a full analysis, as the engine does when it meets a latch.
+bool MORV_TIMING_ITE::perform_timing_estimation()
+{
+    GEN_PROFILER profile("fsyn_ite_perform_timing_estimation");
+    MORV_DEBUG_STREAM::print(1, "iTEst: timing_estimation: starting");
+    dump_tdb_netlist("ite", true, false);
+    m_latch_analysis_needed = false;
+    if (MORV_EXPERT* expert = m_fsyn_api->get_fsyn_expert())
+        expert->warn_not_available("The incremental timing estimation of iTEst (a full analysis runs instead)");
+    MORV_DEBUG_STREAM::print(1, "iTEst: timing_estimation: aborting (estimation not available)");
+    fsyn_ite_post_timing_estimation_cleanup();
+    perform_full_timing_analysis();
+    return false;
+}
+
+// Nothing is recorded until the estimation exists: the marks would only be
+// dropped by the full analysis that answers it.
+void MORV_TIMING_ITE::mark_node_for_analysis(CDB_ATOM_NODE*, bool) {}
+
+void MORV_TIMING_ITE::track_oterm_copy(CDB_ATOM_OTERM*, CDB_ATOM_OTERM*) {}
+
+double MORV_TIMING_ITE::slack_weight(int s)
+{
+    if (s < 0) return s;
+    double w = 0.5 * std::min(s, 250);
+    if (s > 250) w += 0.25 * std::min(s - 250, 250);
+    if (s > 500) w += 0.0625 * std::min(s - 500, 1500);
+    if (s > 2000) w += 0.00390625 * (static_cast<double>(s) - 2000.0);
+    return w;
+}
+
+void MORV_TIMING_ITE::recompute_wc_slack(MORV_TIMING_ITE_DOMAIN_INFO& domain) const
+{
+    int wc = ITE_NO_SLACK;
+    for (const auto& entry : domain.m_edge_slack_ratios) wc = std::min(wc, entry.second->m_slack);
+    domain.m_wc_slack = wc;
+}
+
+namespace {
+const char* const k_TYPE_NAMES[] = {"clock", "TSU", "TCO", "TPD"};
+}
+
+// Per group the worst slack of its clock domains, weighed and summed; for
+// each of TSU, TCO and TPD the least weight of its domains. A domain without
+// a bounded slack (no edge left) is left out: its 2147483647 ps would weigh
+// millions.
+void MORV_TIMING_ITE::update_figure_of_merit()
+{
+    GEN_PROFILER profile("fsyn_ite_update_figure_of_merit");
+    if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: updating figure of merit");
+    std::vector<int> group_wc(static_cast<size_t>(m_num_domain_groups), k_GROUP_NOT_COMPUTED);
+    double type_fom[4] = {0.0, k_NAN, k_NAN, k_NAN};
+    for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) {
+        if (domain.m_do_analysis) recompute_wc_slack(domain);
+        if (m_debug)
+            MORV_DEBUG_STREAM::print(2, "iTEst:    domain %d type %d (group %d/%d) wc slack = %d [updated=%d]",
+                                     domain.m_id, domain.m_type, domain.m_group, m_num_domain_groups, domain.m_wc_slack,
+                                     domain.m_do_analysis ? 1 : 0);
+        if (domain.m_type < ITE_DOMAIN_CLOCK || domain.m_type > ITE_DOMAIN_TPD)
+            MSG_INTERNAL_ERROR::report("ERROR: Unsupported domain type.", "MORV", __FILE__, __LINE__);
+        if (domain.m_wc_slack == ITE_NO_SLACK) continue;
+        if (domain.m_type == ITE_DOMAIN_CLOCK) {
+            int& wc = group_wc.at(static_cast<size_t>(domain.m_group));
+            wc = wc == k_GROUP_NOT_COMPUTED ? domain.m_wc_slack : std::min(wc, domain.m_wc_slack);
+            continue;
+        }
+        const double fom = slack_weight(domain.m_wc_slack);
+        if (m_debug)
+            MORV_DEBUG_STREAM::print(2, "iTEst:    %s FOM contribution (domain %d) wc slack = %d, fom = %f",
+                                     k_TYPE_NAMES[domain.m_type], domain.m_id, domain.m_wc_slack, fom);
+        double& least = type_fom[domain.m_type];
+        if (std::isnan(least) || fom < least) least = fom;
+    }
+    for (int g = 0; g < m_num_domain_groups; ++g) {
+        const int wc = group_wc[static_cast<size_t>(g)];
+        if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst:    domain group %d wc slack = %d", g, wc);
+        if (wc == k_GROUP_NOT_COMPUTED) continue;
+        type_fom[ITE_DOMAIN_CLOCK] += slack_weight(wc);
+        if (m_debug)
+            MORV_DEBUG_STREAM::print(2, "iTEst:    clock FOM contribution (domain group %d) wc slack = %d, fom = %f", g,
+                                     wc, slack_weight(wc));
+    }
+    m_figure_of_merit = type_fom[ITE_DOMAIN_CLOCK];
+    for (int t = ITE_DOMAIN_TSU; t <= ITE_DOMAIN_TPD; ++t)
+        if (!std::isnan(type_fom[t])) m_figure_of_merit += type_fom[t];
+    if (!m_debug) return;
+    MORV_DEBUG_STREAM::print(2, "iTEst:    FOM clock domains = %f", type_fom[ITE_DOMAIN_CLOCK]);
+    MORV_DEBUG_STREAM::print(2, "iTEst:    FOM TSU domains = %f", type_fom[ITE_DOMAIN_TSU]);
+    MORV_DEBUG_STREAM::print(2, "iTEst:    FOM TCO domains = %f", type_fom[ITE_DOMAIN_TCO]);
+    MORV_DEBUG_STREAM::print(2, "iTEst:    FOM TPD domains = %f", type_fom[ITE_DOMAIN_TPD]);
+    MORV_DEBUG_STREAM::print(2, "iTEst:    final FOM = %f", m_figure_of_merit);
+}
+
+// ------------------------------------------------------------------ lookups
+
+int MORV_TIMING_ITE::edge_index(int edge_id) const
+{
+    const int64_t index = static_cast<int64_t>(edge_id) - m_edge_id_base;
+    if (m_tdb_edges == nullptr || index < 0 || index >= static_cast<int64_t>(m_tdb_edges->size()))
+        MSG_INTERNAL_ERROR::report("invalid vector<T> subscript", "MORV", __FILE__, __LINE__);
+    return static_cast<int>(index);
+}
+
+TDB_EDGE* MORV_TIMING_ITE::tdb_edge(int edge_id) const
+{
+    return (*m_tdb_edges)[static_cast<size_t>(edge_index(edge_id))];
+}
+
+MORV_TIMING_ITE_DOMAIN_INFO* MORV_TIMING_ITE::get_domain(int id)
+{
+    if (id < 0 || id >= m_num_domains)
+        MSG_INTERNAL_ERROR::report("invalid vector<T> subscript", "MORV", __FILE__, __LINE__);
+    return &m_domain_info[static_cast<size_t>(id)];
+}
+
+const MORV_TIMING_ITE_DOMAIN_GROUP_CLOCK_DOMAINS& MORV_TIMING_ITE::get_group_clock_domains(int group) const
+{
+    if (group < 0 || group >= m_num_domain_groups)
+        MSG_INTERNAL_ERROR::report("invalid vector<T> subscript", "MORV", __FILE__, __LINE__);
+    return m_domain_group_clock_domains[static_cast<size_t>(group)];
+}
+
+int MORV_TIMING_ITE::get_edge_domain(int edge_id) const
+{
+    const int64_t index = static_cast<int64_t>(edge_id) - m_edge_id_base;
+    if (index < 0 || index >= static_cast<int64_t>(m_edge_domain_vec.size()))
+        MSG_INTERNAL_ERROR::report("invalid vector<T> subscript", "MORV", __FILE__, __LINE__);
+    return m_edge_domain_vec[static_cast<size_t>(index)];
+}
+
+const MORV_BIT_VECTOR* MORV_TIMING_ITE::get_shared_edge_domains(int edge_id) const
+{
+    auto it = m_shared_edge_hash.find(edge_id);
+    return it == m_shared_edge_hash.end() ? nullptr : &it->second;
 }

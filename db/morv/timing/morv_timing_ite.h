@@ -1,29 +1,293 @@
 #pragma once
 
-// The incremental timing estimator (iTEst) as the timing front end sees it:
-// what it is told of netlist edits, and the two ways it brings timing up to
-// date. The front end owns the engine while iTEst is in use.
+// The incremental timing estimator (iTEst). After one full analysis by the
+// host's analyser it keeps, per timing sub-domain, the slack of every edge
+// and a line from slack to slack ratio, computes the figure of merit itself
+// and annotates the host's timing netlist, which it otherwise only reads.
+// The timing front end owns the engine while iTEst is in use, tells it of
+// every netlist edit and reads its figure of merit.
+//
+// Sub-domains and their edges are identified by the host's ids; tables
+// indexed by node or edge id span the timing netlist's id range (its base to
+// its bound), as the netlist's own tables do.
+
+#include <cstdint>
+#include <vector>
 
 #include "mem_alloc_sys.h"
+#include "morv_bit_vector.h"
+#include "morv_simple_hash.h"
+#include "morv_simple_hash_set.h"
+#include "morv_simple_mem_pool.h"
+#include "vtl_hash_lite_sys.h"
 
 class MORV_API;
+class MORV_NET_UTIL;
 class CDB_ATOM_NODE;
 class CDB_ATOM_OTERM;
+class TDB_NETLIST;
+class TDB_NODE;
+class TDB_EDGE;
+class TDB_UTILITY;
+struct TDC_SUB_DOMAIN_DATA;
+
+// An unbounded slack (no constraining path).
+constexpr int ITE_NO_SLACK = 2147483647;
+// Entries of the edge-domain map besides a domain id.
+constexpr int EDGE_DOMAIN_NONE = 2147483647;
+constexpr int EDGE_DOMAIN_SHARED = 2147483646;
+constexpr int EDGE_DOMAIN_UNKNOWN = 2147483645;
+// Ends a group's list of core clock domains shorter than the limit.
+constexpr int ITE_NO_DOMAIN = 2147483647;
+constexpr int FSYN_TIMING_ITE_MAX_DOMAIN_GROUP_CLOCK_DOMAINS = 4;
+
+enum e_morv_ite_domain_type : int
+{
+    ITE_DOMAIN_CLOCK = 0,
+    ITE_DOMAIN_TSU = 1,
+    ITE_DOMAIN_TCO = 2,
+    ITE_DOMAIN_TPD = 3
+};
+
+// What a keeper does in a domain.
+enum e_morv_ite_keeper_type : int
+{
+    DKT_SRC = 1,
+    DKT_DST = 2,
+    DKT_BOTH = 3
+};
+
+using MORV_TIMING_ITE_HASH_FUNCS = MORV_SIMPLE_HASH_FUNCS<int>;
+
+// An output term by its atom, port type and literal index, not its address.
+struct MORV_TIMING_ITE_OTERM_INFO
+{
+    int32_t m_atom_id = 0;
+    int32_t m_port_type = 0;
+    int32_t m_literal_index = 0;
+};
+
+struct MORV_TIMING_ITE_OTERM_INFO_HASH_FUNCS
+{
+    static uint64_t hash(const MORV_TIMING_ITE_OTERM_INFO* k)
+    {
+        return static_cast<uint64_t>(static_cast<int64_t>(k->m_atom_id) * 4095 +
+                                     static_cast<int64_t>(k->m_port_type) * 41 + k->m_literal_index);
+    }
+    static bool equal(const MORV_TIMING_ITE_OTERM_INFO* a, const MORV_TIMING_ITE_OTERM_INFO* b)
+    {
+        return a->m_atom_id == b->m_atom_id && a->m_port_type == b->m_port_type &&
+               a->m_literal_index == b->m_literal_index;
+    }
+};
+
+// One edge in one domain. The records live in the engine's edge pool.
+struct MORV_TIMING_ITE_EDGE_SLACK_RATIOS
+{
+    int32_t m_slack = ITE_NO_SLACK;
+    float m_raw_sr_adjustment = 0.0f;
+    float m_raw_slack_ratio = 0.0f;  // NaN: no ratio, out of the line
+    float m_slack_ratio = 0.0f;
+    float m_tightened_slack_ratio = 0.0f;
+};
+
+using MORV_TIMING_ITE_INT_SET = MORV_SIMPLE_HASH_SET<int, MORV_TIMING_ITE_HASH_FUNCS>;
+using MORV_TIMING_ITE_INT_MAP = MORV_SIMPLE_HASH<int, int, MORV_TIMING_ITE_HASH_FUNCS>;
+using MORV_TIMING_ITE_EDGE_MAP = MORV_SIMPLE_HASH<int, MORV_TIMING_ITE_EDGE_SLACK_RATIOS*, MORV_TIMING_ITE_HASH_FUNCS>;
+using MORV_TIMING_ITE_OTERM_MAP =
+    MORV_SIMPLE_HASH<const MORV_TIMING_ITE_OTERM_INFO*, int, MORV_TIMING_ITE_OTERM_INFO_HASH_FUNCS>;
+
+// One timing sub-domain of the host's last full analysis.
+struct MORV_TIMING_ITE_DOMAIN_INFO
+{
+    int32_t m_type = ITE_DOMAIN_CLOCK;
+    int32_t m_id = ITE_NO_DOMAIN;
+    int32_t m_group = 0;
+    // Both clear: a core clock domain of its group.
+    bool m_not_core_1 = false;  // input or output domain
+    bool m_not_core_2 = false;  // inter-clock domain
+    int32_t m_requirement = 0;
+    MORV_TIMING_ITE_INT_SET m_edges;
+    MORV_TIMING_ITE_OTERM_MAP m_oterm_keeper_ids;
+    MORV_TIMING_ITE_INT_MAP m_keeper_types;
+    MORV_TIMING_ITE_INT_MAP m_src_node_min_slack;
+    MORV_TIMING_ITE_INT_MAP m_dst_node_min_slack;
+    MORV_TIMING_ITE_EDGE_MAP m_edge_slack_ratios;
+    int32_t m_wc_slack = ITE_NO_SLACK;
+    float m_min_slack_ratio = 1.0f;
+    float m_max_slack_ratio = 0.0f;
+    float m_full_min_slack_ratio;
+    bool m_all_edges_modified = false;
+    float m_sr_lr_slope;
+    float m_sr_lr_intercept;
+    bool m_ready_for_estimation = false;
+    MORV_TIMING_ITE_INT_SET m_analysis_start_nodes;
+    MORV_TIMING_ITE_INT_SET m_analysis_src_keepers;
+    MORV_TIMING_ITE_INT_SET m_analysis_edges;
+    bool m_do_analysis = false;
+
+    MORV_TIMING_ITE_DOMAIN_INFO();
+    bool is_core_clock_domain() const { return !m_not_core_1 && !m_not_core_2; }
+    // The record of an edge the domain must hold (internal error otherwise).
+    MORV_TIMING_ITE_EDGE_SLACK_RATIOS* edge_record(int edge_id) const;
+};
+
+struct MORV_TIMING_ITE_DOMAIN_GROUP_CLOCK_DOMAINS
+{
+    int32_t m_domains[FSYN_TIMING_ITE_MAX_DOMAIN_GROUP_CLOCK_DOMAINS] = {ITE_NO_DOMAIN, ITE_NO_DOMAIN, ITE_NO_DOMAIN,
+                                                                         ITE_NO_DOMAIN};
+};
+
+// The figures of one comparison against a full analysis.
+struct MORV_TIMING_ITE_COMPARISON
+{
+    int m_num_edges = 0;
+    int m_slack_diffs = 0;
+    int64_t m_max_abs_slack_diff = 0;
+    int64_t m_sum_abs_slack_diff = 0;
+    int m_filtered_slack_diffs = 0;
+    int64_t m_filtered_max_abs_slack_diff = 0;
+    int64_t m_filtered_sum_abs_slack_diff = 0;
+    int m_sr_diffs = 0;
+    double m_max_abs_sr_diff = 0.0;
+    double m_sum_abs_sr_diff = 0.0;
+};
+
+// The least-squares line of a domain and the sums it came from.
+struct MORV_TIMING_ITE_LINE_SUMS
+{
+    double m_n = 0.0, m_x = 0.0, m_y = 0.0, m_xx = 0.0, m_xy = 0.0;
+    void add(double x, double y);
+    // slope and intercept; slope 0 and the mean ratio when every x is equal
+    void fit(float& slope, float& intercept) const;
+};
 
 class MORV_TIMING_ITE
 {
 public:
-    virtual ~MORV_TIMING_ITE() = default;
-    // The node changed (or is about to be deleted): the next estimation
-    // re-times the logic around it.
-    virtual void mark_node_for_analysis(CDB_ATOM_NODE* node, bool deleted) = 0;
-    // A timing assignment was copied from one output term to another.
-    virtual void track_oterm_copy(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM* to) = 0;
-    // A full analysis of the netlist, then an estimation after edits.
-    virtual void perform_full_timing_analysis() = 0;
-    virtual void perform_timing_estimation() = 0;
-    virtual double get_figure_of_merit() const = 0;
+    explicit MORV_TIMING_ITE(MORV_API* fsyn_api);
+    ~MORV_TIMING_ITE();
+    MORV_TIMING_ITE(const MORV_TIMING_ITE&) = delete;
+    MORV_TIMING_ITE& operator=(const MORV_TIMING_ITE&) = delete;
+
+    // ---- driver (morv_timing_ite.cpp)
+    void perform_full_timing_analysis();
+    // True when the estimate was computed, false when a full analysis
+    // replaced it; the figure of merit is valid either way.
+    bool perform_timing_estimation();
+    // Edits between analyses: the estimation re-times the logic around them.
+    void mark_node_for_analysis(CDB_ATOM_NODE* node, bool deleted);
+    void track_oterm_copy(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM* to);
+    double get_figure_of_merit() const { return m_figure_of_merit; }
+    void update_figure_of_merit();
+    // Slack weight of a worst-case slack in the figure of merit.
+    static double slack_weight(int slack);
+
+    // ---- domains (morv_timing_ite_domains.cpp)
+    void build_domains(const std::vector<TDC_SUB_DOMAIN_DATA>* sub_domain_data);
+    void build_domain_group_clock_domains();
+    void build_edge_domains();
+
+    // ---- slack-ratio line (morv_timing_ite_line.cpp)
+    bool is_edge_shared_with_other_core_clock_domain(const MORV_TIMING_ITE_DOMAIN_INFO* domain, int edge_id) const;
+    void compute_sr_lr_params_for_domain(MORV_TIMING_ITE_DOMAIN_INFO* domain) const;
+    void compute_sr_lr_approximation_for_domain(MORV_TIMING_ITE_DOMAIN_INFO* domain) const;
+    float compute_sr_lr_r2(const MORV_TIMING_ITE_DOMAIN_INFO* domain) const;
+    static void compute_raw_slack_ratio_adjustments_for_domain(MORV_TIMING_ITE_DOMAIN_INFO* domain);
+
+    // ---- tightening, annotation, comparison (morv_timing_ite_annotate.cpp)
+    void fsyn_ite_tighten_slack_ratios();
+    void fsyn_ite_annotate_slacks_and_slack_ratios();
+    MORV_TIMING_ITE_COMPARISON compare_with_full_timing_analysis();
+
+    // ---- cleanup, keeper lookups, dumps (morv_timing_ite_support.cpp)
+    void fsyn_ite_post_timing_estimation_cleanup();
+    static TDB_NODE* get_keeper_of_node(TDB_NODE* node);
+    static CDB_ATOM_OTERM* get_keeper_oterm(const TDB_NODE* keeper);
+    void dump_domain_info() const;
+    void dump_domain_analysis_info() const;
+    void dump_tdb_netlist(const char* desc, bool before, bool after);
+    // The counter shared by every timing-netlist dump of the process.
+    static int get_tdb_netlist_dump_count() { return s_tdb_netlist_dump_count; }
+    static void reset_tdb_netlist_dump_count() { s_tdb_netlist_dump_count = 0; }
+
+    // ---- state (tests and the front end)
+    int get_num_domains() const { return m_num_domains; }
+    int get_num_domain_groups() const { return m_num_domain_groups; }
+    MORV_TIMING_ITE_DOMAIN_INFO* get_domain(int id);
+    const MORV_TIMING_ITE_DOMAIN_GROUP_CLOCK_DOMAINS& get_group_clock_domains(int group) const;
+    // The single domain of an edge, or EDGE_DOMAIN_NONE / EDGE_DOMAIN_SHARED.
+    int get_edge_domain(int edge_id) const;
+    // The domains of a shared edge; null for an edge not shared.
+    const MORV_BIT_VECTOR* get_shared_edge_domains(int edge_id) const;
+    float get_global_min_domain_sr() const { return m_global_min_domain_sr; }
+    bool is_debug() const { return m_debug; }
+    // The timing netlist to read and annotate, and its id ranges (done by
+    // each analysis; tests with a hand-made netlist call it themselves).
+    void attach_tdb_netlist(TDB_NETLIST* netlist);
+    void reset();
+    void check_idle_state() const;
+
+private:
+    TDB_EDGE* tdb_edge(int edge_id) const;
+    int edge_index(int edge_id) const;
+    void build_domain(int index, const TDC_SUB_DOMAIN_DATA& data, int& group, int& previous_key);
+    void add_domain_edge(MORV_TIMING_ITE_DOMAIN_INFO& domain, int edge_id, int slack, float ratio);
+    void add_keeper(MORV_TIMING_ITE_DOMAIN_INFO& domain, const TDB_NODE* node, int own_type);
+    void trace_group_clock_domains() const;
+    void add_edge_domain(int edge_id, int domain);
+    void tighten_domain(MORV_TIMING_ITE_DOMAIN_INFO& domain, bool changed, bool need, float gmin);
+    void annotate_shared_edge(int edge_id);
+    void clear_domain_analysis(MORV_TIMING_ITE_DOMAIN_INFO& domain) const;
+    void recompute_wc_slack(MORV_TIMING_ITE_DOMAIN_INFO& domain) const;
+    void run_front_end_full_analysis() const;
+
+    MORV_API* m_fsyn_api;
+    MORV_NET_UTIL* m_fsyn_net_util = nullptr;
+    MORV_SIMPLE_HASH_SET<int> m_atoms_marked_for_analysis;
+    MORV_SIMPLE_HASH_SET<int> m_deleted_atoms;
+    std::vector<int> m_nodes_for_analysis;
+    double m_figure_of_merit = 0.0;
+    MORV_OWNER<MORV_SIMPLE_MEM_POOL> m_oterm_info_mem_pool;
+    MORV_OWNER<MORV_SIMPLE_MEM_POOL> m_edge_sr_mem_pool;
+    std::vector<MORV_TIMING_ITE_DOMAIN_INFO> m_domain_info;
+    std::vector<MORV_TIMING_ITE_DOMAIN_GROUP_CLOCK_DOMAINS> m_domain_group_clock_domains;
+    bool m_has_domain_group_clock_domains = false;
+    int m_num_domains = 0;
+    int m_num_domain_groups = 0;
+    int m_num_edge_ids = 0;
+    int m_num_node_ids = 0;
+    int m_edge_id_base = 0;
+    int m_node_id_base = 0;
+    MORV_BIT_VECTOR m_deleted_node_flags;
+    VTL_HASH_LITE<int, MORV_BIT_VECTOR> m_shared_edge_hash;
+    std::vector<int> m_edge_domain_vec;  // by edge id - m_edge_id_base
+    float m_global_min_domain_sr;
+    MORV_OWNER<MORV_SIMPLE_MEM_POOL> m_domain_bit_vec_pool;
+    MORV_OWNER<MORV_SIMPLE_MEM_POOL> m_visited_node_domain_bit_vec_pool;
+    MORV_SIMPLE_HASH_SET<int> m_backward_visited_nodes;
+    MORV_SIMPLE_HASH_SET<int> m_forward_visited_nodes;
+    MORV_SIMPLE_HASH<int, int> m_node_clock_delay_hash[2];
+    bool m_latch_analysis_needed = false;
+    std::vector<unsigned char> m_tpo_edge_flags;
+    bool m_has_tpo_edge_flags = false;
+    bool m_has_edge_timing_data_array = false;
+    MORV_OWNER<TDB_UTILITY> m_tdb_utility;
+    TDB_NETLIST* m_tdb_netlist = nullptr;
+    const std::vector<TDB_EDGE*>* m_tdb_edges = nullptr;
+
+    bool m_debug_full;
+    bool m_debug_filter;
+    bool m_debug_compute_sr_lr_r2;
+    bool m_debug_dump_domain_info;
+    bool m_do_sr_compare;
+    bool m_do_sr_compare_detail;
+    bool m_debug_dump_tdb_netlists;
+    bool m_debug;              // tracing: the full trace on, the filter off
+    bool m_dump_tdb_netlists;  // files: the dump switch on, the filter off
+
+    static int s_tdb_netlist_dump_count;
 };
 
-// The engine for a run; null while this build has none.
+// The engine for a run.
 MORV_OWNER<MORV_TIMING_ITE> morv_create_timing_ite(MORV_API* api);

@@ -14,6 +14,7 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_expert.h"
+#include "morv/core/morv_msgs.h"
 #include "morv/timing/morv_table_timing_model.h"
 #include "morv/timing/morv_timing.h"
 #include "morv/timing/morv_timing_ite.h"
@@ -151,12 +152,16 @@ void MORV_TIMING::set_use_itest(bool use_itest)
     m_use_itest = false;
     m_itest_done_full_timing_analysis = false;
     if (!use_itest) return;
-    m_itest = morv_create_timing_ite(m_fsyn_api);
-    if (m_itest == nullptr) {
-        // Without the engine every update stays a full analysis.
-        warn_not_available("The incremental timing estimator (MORV_TIMING_ITE)");
+    // Incremental refreshes are what iTEst's estimates rest on.
+    if (cfg_is_on("fsyn_disable_ia2t", false)) {
+        MSG_E* msg = new MSG_E();
+        msg->fill_args("The incremental timing estimator (fsyn_enable_ite) cannot run while incremental timing "
+                       "analysis is disabled (fsyn_disable_ia2t=on); turn one of the two switches off. Timing stays "
+                       "with full analyses./EMORV_FSYN_ITEST_WITHOUT_IA2T");
+        morv_send_msg(msg);
         return;
     }
+    m_itest = morv_create_timing_ite(m_fsyn_api);
     m_use_itest = true;
 }
 

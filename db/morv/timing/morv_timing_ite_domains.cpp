@@ -1,0 +1,194 @@
+// iTEst's domain records from the host's per-sub-domain results: the edges
+// with their slacks and ratios, the keepers that launch and capture the
+// domain's paths, the least slack per node, the groups with their core
+// clock domains, and the map from edge to domain(s).
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <new>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "gen/gen.h"
+#include "msg/msg.h"
+#include "tdb/tdb_netlist.h"
+#include "tdc/tdc_analysis.h"
+
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/timing/morv_timing_ite.h"
+
+namespace {
+constexpr size_t k_POOL_BLOCK_BYTES = 4096;
+constexpr float k_NAN = std::numeric_limits<float>::quiet_NaN();
+
+// The node's least slack so far, the slack itself for a node not seen yet.
+void lower_min_slack(MORV_TIMING_ITE_INT_MAP& map, int node_id, int slack)
+{
+    auto it = map.find(node_id);
+    if (it == map.end()) map[node_id] = slack;
+    else if (slack < it->second) it->second = slack;
+}
+}  // namespace
+
+void MORV_TIMING_ITE::build_domains(const std::vector<TDC_SUB_DOMAIN_DATA>* sub_domain_data)
+{
+    GEN_PROFILER profile("fsyn_ite_build_domains");
+    m_num_domains = sub_domain_data != nullptr ? static_cast<int>(sub_domain_data->size()) : 0;
+    m_domain_info.clear();
+    m_domain_info.resize(static_cast<size_t>(m_num_domains));
+    MORV_ASSERT_TEXT(m_oterm_info_mem_pool == nullptr, "m_oterm_info_mem_pool == NULL");
+    MORV_ASSERT_TEXT(m_edge_sr_mem_pool == nullptr, "m_edge_sr_mem_pool == NULL");
+    m_oterm_info_mem_pool = MORV_MAKE_OWNER(MORV_SIMPLE_MEM_POOL, k_POOL_BLOCK_BYTES);
+    m_edge_sr_mem_pool = MORV_MAKE_OWNER(MORV_SIMPLE_MEM_POOL, k_POOL_BLOCK_BYTES);
+    int group = -1;
+    int previous_key = 0;
+    for (int i = 0; i < m_num_domains; ++i)
+        build_domain(i, (*sub_domain_data)[static_cast<size_t>(i)], group, previous_key);
+    m_num_domain_groups = group + 1;
+    build_domain_group_clock_domains();
+    if (m_debug) trace_group_clock_domains();
+}
+
+void MORV_TIMING_ITE::build_domain(int index, const TDC_SUB_DOMAIN_DATA& data, int& group, int& previous_key)
+{
+    MORV_TIMING_ITE_DOMAIN_INFO& domain = m_domain_info[static_cast<size_t>(index)];
+    domain.m_id = index;
+    domain.m_type = data.m_type;
+    domain.m_not_core_1 = data.m_not_core_1;
+    domain.m_not_core_2 = data.m_not_core_2;
+    domain.m_requirement = data.m_requirement;
+    domain.m_wc_slack = ITE_NO_SLACK;
+    domain.m_min_slack_ratio = 1.0f;
+    domain.m_max_slack_ratio = 0.0f;
+    domain.m_full_min_slack_ratio = domain.m_sr_lr_slope = domain.m_sr_lr_intercept = k_NAN;
+    domain.m_ready_for_estimation = false;
+    const uint64_t n = data.m_edges.size();
+    domain.m_edges.reserve(n);
+    domain.m_edge_slack_ratios.reserve(n);
+    domain.m_oterm_keeper_ids.reserve(n / 50);
+    domain.m_keeper_types.reserve(n / 50);
+    // Adjacent entries with equal keys share a group.
+    if (index == 0 || data.m_group_key != previous_key) ++group;
+    previous_key = data.m_group_key;
+    domain.m_group = group;
+    for (const TDC_SUB_DOMAIN_EDGE& edge : data.m_edges)
+        add_domain_edge(domain, edge.m_edge_id, edge.m_slack, edge.m_slack_ratio);
+    domain.m_full_min_slack_ratio = domain.m_min_slack_ratio;
+    if (m_debug) {
+        MORV_DEBUG_STREAM::print(2, "iTEst: domain %d oterm keeper id hash stats:", domain.m_id);
+        domain.m_oterm_keeper_ids.print_statistics();
+    }
+    domain.m_do_analysis = true;
+    MORV_ASSERT_TEXT(domain.m_id == data.m_sub_domain_id,
+                     "domain_info->m_id == (int) sub_domain_data->m_sub_domain_id");
+}
+
+void MORV_TIMING_ITE::add_domain_edge(MORV_TIMING_ITE_DOMAIN_INFO& domain, int edge_id, int slack, float ratio)
+{
+    const TDB_EDGE* edge = tdb_edge(edge_id);
+    MORV_ASSERT_TEXT(edge != nullptr, "edge != NULL");
+    domain.m_edges.insert(edge_id);
+    auto* record = new (m_edge_sr_mem_pool->allocate(sizeof(MORV_TIMING_ITE_EDGE_SLACK_RATIOS)))
+        MORV_TIMING_ITE_EDGE_SLACK_RATIOS();
+    record->m_slack = slack;
+    record->m_raw_slack_ratio = record->m_slack_ratio = ratio;
+    domain.m_edge_slack_ratios[edge_id] = record;
+    domain.m_wc_slack = std::min(domain.m_wc_slack, slack);
+    if (ratio > domain.m_max_slack_ratio) domain.m_max_slack_ratio = ratio;
+    if (ratio < domain.m_min_slack_ratio) domain.m_min_slack_ratio = ratio;
+    // Outside the core clock domains a keeper only launches or only captures
+    // per edge; a keeper doing both still ends as both through the OR.
+    const bool not_core = !domain.is_core_clock_domain();
+    add_keeper(domain, edge->get_src_node(), not_core ? DKT_SRC : DKT_BOTH);
+    add_keeper(domain, edge->get_dst_node(), not_core ? DKT_DST : DKT_BOTH);
+    lower_min_slack(domain.m_src_node_min_slack, edge->get_src_node()->get_id(), slack);
+    lower_min_slack(domain.m_dst_node_min_slack, edge->get_dst_node()->get_id(), slack);
+}
+
+void MORV_TIMING_ITE::add_keeper(MORV_TIMING_ITE_DOMAIN_INFO& domain, const TDB_NODE* node, int own_type)
+{
+    if (!node->is_keeper()) return;
+    const CDB_ATOM_OTERM* oterm = get_keeper_oterm(node);
+    MORV_TIMING_ITE_OTERM_INFO key;
+    key.m_atom_id = static_cast<int32_t>(oterm->get_my_node()->get_id());
+    key.m_port_type = static_cast<int16_t>(oterm->get_usage());
+    key.m_literal_index = oterm->get_port_index();
+    auto it = domain.m_oterm_keeper_ids.find(&key);
+    if (it != domain.m_oterm_keeper_ids.end()) {
+        it->second = node->get_id();
+    } else {
+        auto* info =
+            new (m_oterm_info_mem_pool->allocate(sizeof(MORV_TIMING_ITE_OTERM_INFO))) MORV_TIMING_ITE_OTERM_INFO(key);
+        domain.m_oterm_keeper_ids[info] = node->get_id();
+    }
+    domain.m_keeper_types[node->get_id()] |= own_type;
+}
+
+// Per group, in domain order, the domains with neither flag set.
+void MORV_TIMING_ITE::build_domain_group_clock_domains()
+{
+    MORV_ASSERT_TEXT(!m_has_domain_group_clock_domains, "m_domain_group_clock_domains == NULL");
+    m_has_domain_group_clock_domains = true;
+    m_domain_group_clock_domains.assign(static_cast<size_t>(m_num_domain_groups), {});
+    std::vector<int> counts(static_cast<size_t>(m_num_domain_groups), 0);
+    for (const MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) {
+        if (!domain.is_core_clock_domain()) continue;
+        int& count = counts[static_cast<size_t>(domain.m_group)];
+        MORV_ASSERT_TEXT(count < FSYN_TIMING_ITE_MAX_DOMAIN_GROUP_CLOCK_DOMAINS,
+                         "num_clock_domains < FSYN_TIMING_ITE_MAX_DOMAIN_GROUP_CLOCK_DOMAINS");
+        m_domain_group_clock_domains[static_cast<size_t>(domain.m_group)].m_domains[count++] = domain.m_id;
+    }
+}
+
+void MORV_TIMING_ITE::trace_group_clock_domains() const
+{
+    MORV_DEBUG_STREAM::print(2, "iTEst: domain group core clock domains:");
+    for (int g = 0; g < m_num_domain_groups; ++g) {
+        MORV_DEBUG_STREAM::print(2, "iTEst:    for domain group %d:", g);
+        for (int id : m_domain_group_clock_domains[static_cast<size_t>(g)].m_domains) {
+            if (id == ITE_NO_DOMAIN) break;
+            MORV_DEBUG_STREAM::print(2, "iTEst:       domain %d (requirement %d)", id,
+                                     m_domain_info[static_cast<size_t>(id)].m_requirement);
+        }
+    }
+}
+
+void MORV_TIMING_ITE::build_edge_domains()
+{
+    GEN_PROFILER profile("fsyn_ite_build_edge_domains");
+    MORV_ASSERT_TEXT(m_edge_domain_vec.size() == 0, "m_edge_domain_vec.size() == 0");
+    MORV_ASSERT_TEXT(m_shared_edge_hash.size() == 0, "m_shared_edge_hash.size() == 0");
+    m_edge_domain_vec.assign(static_cast<size_t>(std::max(0, m_num_edge_ids - m_edge_id_base)), EDGE_DOMAIN_NONE);
+    for (const MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info)
+        for (int edge_id : domain.m_edges) {
+            MORV_ASSERT_TEXT(edge_id >= m_edge_id_base && edge_id < m_num_edge_ids, "edge_id < m_num_edge_ids");
+            add_edge_domain(edge_id, domain.m_id);
+        }
+    for (const auto& entry : m_shared_edge_hash) {
+        MORV_ASSERT_TEXT(entry.first >= m_edge_id_base && entry.first < m_num_edge_ids,
+                         "shared_edge_id < m_num_edge_ids");
+        m_edge_domain_vec[static_cast<size_t>(entry.first - m_edge_id_base)] = EDGE_DOMAIN_SHARED;
+    }
+    if (!m_debug) return;
+    MORV_DEBUG_STREAM::print(2, "iTEst: shared edges:");
+    for (const auto& entry : m_shared_edge_hash) MORV_DEBUG_STREAM::print(2, "      edge %d", entry.first);
+}
+
+void MORV_TIMING_ITE::add_edge_domain(int edge_id, int domain)
+{
+    int& entry = m_edge_domain_vec[static_cast<size_t>(edge_id - m_edge_id_base)];
+    if (entry == EDGE_DOMAIN_NONE) {
+        entry = domain;
+        return;
+    }
+    auto it = m_shared_edge_hash.find(edge_id);
+    if (it != m_shared_edge_hash.end()) {
+        it->second.set(static_cast<uint64_t>(domain));
+        return;
+    }
+    MORV_BIT_VECTOR& domains = m_shared_edge_hash[edge_id];
+    domains.init(static_cast<uint64_t>(m_num_domains));
+    domains.set(static_cast<uint64_t>(entry));
+    domains.set(static_cast<uint64_t>(domain));
+}
