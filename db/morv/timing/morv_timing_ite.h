@@ -231,9 +231,20 @@ public:
 private:
     TDB_EDGE* tdb_edge(int edge_id) const;
     int edge_index(int edge_id) const;
-    void build_domain(int index, const TDC_SUB_DOMAIN_DATA& data, int& group, int& previous_key);
-    void add_domain_edge(MORV_TIMING_ITE_DOMAIN_INFO& domain, int edge_id, int slack, float ratio);
-    void add_keeper(MORV_TIMING_ITE_DOMAIN_INFO& domain, const TDB_NODE* node, int own_type);
+    // Per timing node, what the edges of the domain being built say of it.
+    struct NODE_SCRATCH
+    {
+        std::vector<int> m_src_min;          // least slack of its fan-out edges
+        std::vector<int> m_dst_min;          // least slack of its fan-in edges
+        std::vector<unsigned char> m_flags;  // keeper-type bits, fan-out seen, fan-in seen
+        std::vector<const TDB_NODE*> m_touched;
+    };
+    void build_domain(int index, const TDC_SUB_DOMAIN_DATA& data, int& group, int& previous_key, NODE_SCRATCH& scratch);
+    void add_domain_edge(MORV_TIMING_ITE_DOMAIN_INFO& domain, int edge_id, int slack, float ratio,
+                         NODE_SCRATCH& scratch);
+    void note_node(NODE_SCRATCH& scratch, const TDB_NODE* node, unsigned char end, int keeper_type, int slack) const;
+    void fold_node_scratch(MORV_TIMING_ITE_DOMAIN_INFO& domain, NODE_SCRATCH& scratch);
+    void add_keeper(MORV_TIMING_ITE_DOMAIN_INFO& domain, const TDB_NODE* node, int types);
     void trace_group_clock_domains() const;
     void add_edge_domain(int edge_id, int domain);
     void tighten_domain(MORV_TIMING_ITE_DOMAIN_INFO& domain, bool changed, bool need, float gmin);

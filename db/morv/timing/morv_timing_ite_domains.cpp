@@ -21,14 +21,9 @@
 namespace {
 constexpr size_t k_POOL_BLOCK_BYTES = 4096;
 constexpr float k_NAN = std::numeric_limits<float>::quiet_NaN();
-
-// The node's least slack so far, the slack itself for a node not seen yet.
-void lower_min_slack(MORV_TIMING_ITE_INT_MAP& map, int node_id, int slack)
-{
-    auto it = map.find(node_id);
-    if (it == map.end()) map[node_id] = slack;
-    else if (slack < it->second) it->second = slack;
-}
+// Scratch flags of a node besides its keeper-type bits.
+constexpr unsigned char k_SRC_SEEN = 4;
+constexpr unsigned char k_DST_SEEN = 8;
 }  // namespace
 
 void MORV_TIMING_ITE::build_domains(const std::vector<TDC_SUB_DOMAIN_DATA>* sub_domain_data)
@@ -41,16 +36,22 @@ void MORV_TIMING_ITE::build_domains(const std::vector<TDC_SUB_DOMAIN_DATA>* sub_
     MORV_ASSERT_TEXT(m_edge_sr_mem_pool == nullptr, "m_edge_sr_mem_pool == NULL");
     m_oterm_info_mem_pool = MORV_MAKE_OWNER(MORV_SIMPLE_MEM_POOL, k_POOL_BLOCK_BYTES);
     m_edge_sr_mem_pool = MORV_MAKE_OWNER(MORV_SIMPLE_MEM_POOL, k_POOL_BLOCK_BYTES);
+    NODE_SCRATCH scratch;
+    const size_t num_nodes = static_cast<size_t>(std::max(0, m_num_node_ids - m_node_id_base));
+    scratch.m_src_min.resize(num_nodes);
+    scratch.m_dst_min.resize(num_nodes);
+    scratch.m_flags.assign(num_nodes, 0);
     int group = -1;
     int previous_key = 0;
     for (int i = 0; i < m_num_domains; ++i)
-        build_domain(i, (*sub_domain_data)[static_cast<size_t>(i)], group, previous_key);
+        build_domain(i, (*sub_domain_data)[static_cast<size_t>(i)], group, previous_key, scratch);
     m_num_domain_groups = group + 1;
     build_domain_group_clock_domains();
     if (m_debug) trace_group_clock_domains();
 }
 
-void MORV_TIMING_ITE::build_domain(int index, const TDC_SUB_DOMAIN_DATA& data, int& group, int& previous_key)
+void MORV_TIMING_ITE::build_domain(int index, const TDC_SUB_DOMAIN_DATA& data, int& group, int& previous_key,
+                                   NODE_SCRATCH& scratch)
 {
     MORV_TIMING_ITE_DOMAIN_INFO& domain = m_domain_info[static_cast<size_t>(index)];
     domain.m_id = index;
@@ -73,7 +74,8 @@ void MORV_TIMING_ITE::build_domain(int index, const TDC_SUB_DOMAIN_DATA& data, i
     previous_key = data.m_group_key;
     domain.m_group = group;
     for (const TDC_SUB_DOMAIN_EDGE& edge : data.m_edges)
-        add_domain_edge(domain, edge.m_edge_id, edge.m_slack, edge.m_slack_ratio);
+        add_domain_edge(domain, edge.m_edge_id, edge.m_slack, edge.m_slack_ratio, scratch);
+    fold_node_scratch(domain, scratch);
     domain.m_full_min_slack_ratio = domain.m_min_slack_ratio;
     if (m_debug) {
         MORV_DEBUG_STREAM::print(2, "iTEst: domain %d oterm keeper id hash stats:", domain.m_id);
@@ -84,7 +86,11 @@ void MORV_TIMING_ITE::build_domain(int index, const TDC_SUB_DOMAIN_DATA& data, i
                      "domain_info->m_id == (int) sub_domain_data->m_sub_domain_id");
 }
 
-void MORV_TIMING_ITE::add_domain_edge(MORV_TIMING_ITE_DOMAIN_INFO& domain, int edge_id, int slack, float ratio)
+// What the edge says of its two nodes is gathered per node first and goes
+// into the domain's maps once per node: a register's many fan-outs then
+// cost array steps, not map lookups.
+void MORV_TIMING_ITE::add_domain_edge(MORV_TIMING_ITE_DOMAIN_INFO& domain, int edge_id, int slack, float ratio,
+                                      NODE_SCRATCH& scratch)
 {
     const TDB_EDGE* edge = tdb_edge(edge_id);
     MORV_ASSERT_TEXT(edge != nullptr, "edge != NULL");
@@ -100,15 +106,45 @@ void MORV_TIMING_ITE::add_domain_edge(MORV_TIMING_ITE_DOMAIN_INFO& domain, int e
     // Outside the core clock domains a keeper only launches or only captures
     // per edge; a keeper doing both still ends as both through the OR.
     const bool not_core = !domain.is_core_clock_domain();
-    add_keeper(domain, edge->get_src_node(), not_core ? DKT_SRC : DKT_BOTH);
-    add_keeper(domain, edge->get_dst_node(), not_core ? DKT_DST : DKT_BOTH);
-    lower_min_slack(domain.m_src_node_min_slack, edge->get_src_node()->get_id(), slack);
-    lower_min_slack(domain.m_dst_node_min_slack, edge->get_dst_node()->get_id(), slack);
+    note_node(scratch, edge->get_src_node(), k_SRC_SEEN, not_core ? DKT_SRC : DKT_BOTH, slack);
+    note_node(scratch, edge->get_dst_node(), k_DST_SEEN, not_core ? DKT_DST : DKT_BOTH, slack);
 }
 
-void MORV_TIMING_ITE::add_keeper(MORV_TIMING_ITE_DOMAIN_INFO& domain, const TDB_NODE* node, int own_type)
+void MORV_TIMING_ITE::note_node(NODE_SCRATCH& scratch, const TDB_NODE* node, unsigned char end, int keeper_type,
+                                int slack) const
 {
-    if (!node->is_keeper()) return;
+    const size_t i = static_cast<size_t>(node->get_id() - m_node_id_base);
+    MORV_ASSERT_TEXT(i < scratch.m_flags.size(), "node_id < m_num_node_ids");
+    unsigned char& flags = scratch.m_flags[i];
+    if (flags == 0) scratch.m_touched.push_back(node);
+    int& least = end == k_SRC_SEEN ? scratch.m_src_min[i] : scratch.m_dst_min[i];
+    least = (flags & end) == 0 ? slack : std::min(least, slack);
+    flags = static_cast<unsigned char>(flags | end | (node->is_keeper() ? keeper_type : 0));
+}
+
+void MORV_TIMING_ITE::fold_node_scratch(MORV_TIMING_ITE_DOMAIN_INFO& domain, NODE_SCRATCH& scratch)
+{
+    uint64_t num_src = 0, num_dst = 0;
+    for (const TDB_NODE* node : scratch.m_touched) {
+        const unsigned char flags = scratch.m_flags[static_cast<size_t>(node->get_id() - m_node_id_base)];
+        num_src += (flags & k_SRC_SEEN) != 0;
+        num_dst += (flags & k_DST_SEEN) != 0;
+    }
+    domain.m_src_node_min_slack.reserve(num_src);
+    domain.m_dst_node_min_slack.reserve(num_dst);
+    for (const TDB_NODE* node : scratch.m_touched) {
+        const size_t i = static_cast<size_t>(node->get_id() - m_node_id_base);
+        const unsigned char flags = scratch.m_flags[i];
+        if (flags & k_SRC_SEEN) domain.m_src_node_min_slack[node->get_id()] = scratch.m_src_min[i];
+        if (flags & k_DST_SEEN) domain.m_dst_node_min_slack[node->get_id()] = scratch.m_dst_min[i];
+        if (flags & DKT_BOTH) add_keeper(domain, node, flags & DKT_BOTH);
+        scratch.m_flags[i] = 0;
+    }
+    scratch.m_touched.clear();
+}
+
+void MORV_TIMING_ITE::add_keeper(MORV_TIMING_ITE_DOMAIN_INFO& domain, const TDB_NODE* node, int types)
+{
     const CDB_ATOM_OTERM* oterm = get_keeper_oterm(node);
     MORV_TIMING_ITE_OTERM_INFO key;
     key.m_atom_id = static_cast<int32_t>(oterm->get_my_node()->get_id());
@@ -122,7 +158,7 @@ void MORV_TIMING_ITE::add_keeper(MORV_TIMING_ITE_DOMAIN_INFO& domain, const TDB_
             new (m_oterm_info_mem_pool->allocate(sizeof(MORV_TIMING_ITE_OTERM_INFO))) MORV_TIMING_ITE_OTERM_INFO(key);
         domain.m_oterm_keeper_ids[info] = node->get_id();
     }
-    domain.m_keeper_types[node->get_id()] |= own_type;
+    domain.m_keeper_types[node->get_id()] |= types;
 }
 
 // Per group, in domain order, the domains with neither flag set.
