@@ -124,14 +124,18 @@ void MORV_TIMING_ITE::note_node(NODE_SCRATCH& scratch, const TDB_NODE* node, uns
 
 void MORV_TIMING_ITE::fold_node_scratch(MORV_TIMING_ITE_DOMAIN_INFO& domain, NODE_SCRATCH& scratch)
 {
-    uint64_t num_src = 0, num_dst = 0;
+    // The counts are known here, so no map grows while it fills.
+    uint64_t num_src = 0, num_dst = 0, num_keepers = 0;
     for (const TDB_NODE* node : scratch.m_touched) {
         const unsigned char flags = scratch.m_flags[static_cast<size_t>(node->get_id() - m_node_id_base)];
         num_src += (flags & k_SRC_SEEN) != 0;
         num_dst += (flags & k_DST_SEEN) != 0;
+        num_keepers += (flags & DKT_BOTH) != 0;
     }
     domain.m_src_node_min_slack.reserve(num_src);
     domain.m_dst_node_min_slack.reserve(num_dst);
+    domain.m_oterm_keeper_ids.reserve(num_keepers);
+    domain.m_keeper_types.reserve(num_keepers);
     for (const TDB_NODE* node : scratch.m_touched) {
         const size_t i = static_cast<size_t>(node->get_id() - m_node_id_base);
         const unsigned char flags = scratch.m_flags[i];
