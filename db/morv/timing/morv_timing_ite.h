@@ -232,12 +232,16 @@ private:
     TDB_EDGE* tdb_edge(int edge_id) const;
     int edge_index(int edge_id) const;
     // Per timing node, what the edges of the domain being built say of it.
+    struct NODE_NOTE
+    {
+        int32_t m_src_min;      // least slack of its fan-out edges
+        int32_t m_dst_min;      // least slack of its fan-in edges
+        unsigned char m_flags;  // keeper-type bits, fan-out seen, fan-in seen
+    };
     struct NODE_SCRATCH
     {
-        std::vector<int> m_src_min;          // least slack of its fan-out edges
-        std::vector<int> m_dst_min;          // least slack of its fan-in edges
-        std::vector<unsigned char> m_flags;  // keeper-type bits, fan-out seen, fan-in seen
-        std::vector<const TDB_NODE*> m_touched;
+        std::vector<NODE_NOTE> m_notes;  // by node id - m_node_id_base
+        std::vector<int> m_touched;      // positions in m_notes
     };
     void build_domain(int index, const TDC_SUB_DOMAIN_DATA& data, int& group, int& previous_key, NODE_SCRATCH& scratch);
     void add_domain_edge(MORV_TIMING_ITE_DOMAIN_INFO& domain, int edge_id, int slack, float ratio,

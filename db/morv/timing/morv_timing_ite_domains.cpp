@@ -38,9 +38,7 @@ void MORV_TIMING_ITE::build_domains(const std::vector<TDC_SUB_DOMAIN_DATA>* sub_
     m_edge_sr_mem_pool = MORV_MAKE_OWNER(MORV_SIMPLE_MEM_POOL, k_POOL_BLOCK_BYTES);
     NODE_SCRATCH scratch;
     const size_t num_nodes = static_cast<size_t>(std::max(0, m_num_node_ids - m_node_id_base));
-    scratch.m_src_min.resize(num_nodes);
-    scratch.m_dst_min.resize(num_nodes);
-    scratch.m_flags.assign(num_nodes, 0);
+    scratch.m_notes.assign(num_nodes, NODE_NOTE{0, 0, 0});
     int group = -1;
     int previous_key = 0;
     for (int i = 0; i < m_num_domains; ++i)
@@ -114,20 +112,20 @@ void MORV_TIMING_ITE::note_node(NODE_SCRATCH& scratch, const TDB_NODE* node, uns
                                 int slack) const
 {
     const size_t i = static_cast<size_t>(node->get_id() - m_node_id_base);
-    MORV_ASSERT_TEXT(i < scratch.m_flags.size(), "node_id < m_num_node_ids");
-    unsigned char& flags = scratch.m_flags[i];
-    if (flags == 0) scratch.m_touched.push_back(node);
-    int& least = end == k_SRC_SEEN ? scratch.m_src_min[i] : scratch.m_dst_min[i];
-    least = (flags & end) == 0 ? slack : std::min(least, slack);
-    flags = static_cast<unsigned char>(flags | end | (node->is_keeper() ? keeper_type : 0));
+    MORV_ASSERT_TEXT(i < scratch.m_notes.size(), "node_id < m_num_node_ids");
+    NODE_NOTE& note = scratch.m_notes[i];
+    if (note.m_flags == 0) scratch.m_touched.push_back(static_cast<int>(i));
+    int32_t& least = end == k_SRC_SEEN ? note.m_src_min : note.m_dst_min;
+    least = (note.m_flags & end) == 0 ? slack : std::min(least, slack);
+    note.m_flags = static_cast<unsigned char>(note.m_flags | end | (node->is_keeper() ? keeper_type : 0));
 }
 
 void MORV_TIMING_ITE::fold_node_scratch(MORV_TIMING_ITE_DOMAIN_INFO& domain, NODE_SCRATCH& scratch)
 {
     // The counts are known here, so no map grows while it fills.
     uint64_t num_src = 0, num_dst = 0, num_keepers = 0;
-    for (const TDB_NODE* node : scratch.m_touched) {
-        const unsigned char flags = scratch.m_flags[static_cast<size_t>(node->get_id() - m_node_id_base)];
+    for (int i : scratch.m_touched) {
+        const unsigned char flags = scratch.m_notes[static_cast<size_t>(i)].m_flags;
         num_src += (flags & k_SRC_SEEN) != 0;
         num_dst += (flags & k_DST_SEEN) != 0;
         num_keepers += (flags & DKT_BOTH) != 0;
@@ -136,13 +134,13 @@ void MORV_TIMING_ITE::fold_node_scratch(MORV_TIMING_ITE_DOMAIN_INFO& domain, NOD
     domain.m_dst_node_min_slack.reserve(num_dst);
     domain.m_oterm_keeper_ids.reserve(num_keepers);
     domain.m_keeper_types.reserve(num_keepers);
-    for (const TDB_NODE* node : scratch.m_touched) {
-        const size_t i = static_cast<size_t>(node->get_id() - m_node_id_base);
-        const unsigned char flags = scratch.m_flags[i];
-        if (flags & k_SRC_SEEN) domain.m_src_node_min_slack[node->get_id()] = scratch.m_src_min[i];
-        if (flags & k_DST_SEEN) domain.m_dst_node_min_slack[node->get_id()] = scratch.m_dst_min[i];
-        if (flags & DKT_BOTH) add_keeper(domain, node, flags & DKT_BOTH);
-        scratch.m_flags[i] = 0;
+    for (int i : scratch.m_touched) {
+        NODE_NOTE& note = scratch.m_notes[static_cast<size_t>(i)];
+        const int node_id = m_node_id_base + i;
+        if (note.m_flags & k_SRC_SEEN) domain.m_src_node_min_slack[node_id] = note.m_src_min;
+        if (note.m_flags & k_DST_SEEN) domain.m_dst_node_min_slack[node_id] = note.m_dst_min;
+        if (note.m_flags & DKT_BOTH) add_keeper(domain, m_tdb_netlist->find_node(node_id), note.m_flags & DKT_BOTH);
+        note.m_flags = 0;
     }
     scratch.m_touched.clear();
 }
