@@ -454,6 +454,9 @@ TEST_F(MorvTimingIte, SwitchedOnWithoutTheIa2tSwitchItMatchesTheAnalyser)
     ASSERT_TRUE(p.t.timing()->is_itest_enabled());
     ASSERT_NE(p.ite(), nullptr);
     EXPECT_GT(p.ite()->get_num_domains(), 0);
+    // Nothing is left marked for an analysis once the full analysis is done.
+    for (int d = 0; d < p.ite()->get_num_domains(); ++d) EXPECT_FALSE(p.ite()->get_domain(d)->m_do_analysis) << d;
+    EXPECT_FALSE(p.ite()->is_debug());
     EXPECT_DOUBLE_EQ(p.ite()->get_figure_of_merit(), tdc_get_accessories()->get_figure_of_merit());
     EXPECT_DOUBLE_EQ(p.t.timing()->get_figure_of_merit_value(), p.ite()->get_figure_of_merit());
     EXPECT_EQ(p.ite()->compare_with_full_timing_analysis().m_slack_diffs, 0);
@@ -595,6 +598,12 @@ TEST_F(MorvTimingIte, TimingNetlistDumpsAreNumberedByTheirBeforeDumpAndTheFilter
     ite->dump_tdb_netlist("ite", false, true);
     EXPECT_TRUE(fs::exists("5_before_ite_tdb_netlist"));
     EXPECT_TRUE(fs::exists("5_after_ite_tdb_netlist"));
+    // The estimation dumps before it falls back; the comparison's dump of the
+    // real analysis is a before-dump too.
+    ite->perform_timing_estimation();
+    EXPECT_TRUE(fs::exists("6_before_ite_tdb_netlist"));
+    ite->compare_with_full_timing_analysis();
+    EXPECT_TRUE(fs::exists("9_before_real_tdb_netlist"));
     EXPECT_EQ(internal_error_of([&] { ite->dump_tdb_netlist("ite", true, true); }), "before ^ after");
     EXPECT_EQ(internal_error_of([&] { ite->dump_tdb_netlist(nullptr, true, false); }), "desc != NULL");
 }
