@@ -120,21 +120,22 @@ constexpr MORV_LB_SHAPE LB_SHAPE_UVO = {10.0, 0.25, 2.0, 1.0};
 // Timing: slack-ratio skew, guardband in the LATE flow and before it, the
 // SYN_EARLY clock source, ALM internal delays, migration keeps the placer
 // seed out, the exported timing tables' family, the retiming lower bound's
-// registers and shaping, RAM-based shift registers.
+// registers and shaping, RAM-based shift registers, the largest slack-ratio
+// gain resynthesis may expect of one output (0: none).
 // clang-format off
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_BRK      = {0.1,   500,  2500,  -1,  false, false, 3, LB_LCELL_FF, LB_SHAPE_BRK, false};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_ZEPLA    = {0.125, 500,  2500,  224, false, false, 8, LB_FF,       LB_SHAPE,     false};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_ZEPLA_II = {0.125, 500,  2500,  224, false, false, 11, LB_FF,       LB_SHAPE,     false};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_TEV      = {0.125, 500,  2500,  -1,  false, false, 7, LB_LCELL_FF, LB_SHAPE,     false};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_MRL      = {0.125, 1500, 2500,  -1,  false, false, 9, LB_NONE,     LB_SHAPE,     false};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_KESTLIN  = {0.1,   500,  2500,  152, true,  false, 10, LB_FF,       LB_SHAPE,     false};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_RZK      = {0.1,   500,  2500,  152, true,  true,  5, LB_FF,       LB_SHAPE,     false};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_OBRAN    = {0.1,   500,  2500,  194, true,  true,  4, LB_FF,       LB_SHAPE,     true};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_UVO      = {0.125, 1500, 5000,  -1,  false, false, 2, LB_CELL,     LB_SHAPE_UVO, false};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_43       = {0.125, 5000, 10000, -1,  false, false, 6, LB_NONE,     LB_SHAPE,     false};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_44       = {0.125, 5000, 10000, -1,  false, false, 1, LB_NONE,     LB_SHAPE,     false};
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_MIGRATES = {0.125, 5000, 10000, -1,  false, true,  0, LB_NONE,     LB_SHAPE,     false};  // 25, 26
-constexpr MORV_FAMILY_TIMING_TRAITS TIMING_OTHER    = {0.125, 5000, 10000, -1,  false, false, 0, LB_NONE,     LB_SHAPE,     false};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_BRK      = {0.1,   500,  2500,  -1,  false, false, 3, LB_LCELL_FF, LB_SHAPE_BRK, false, 0.0 };
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_ZEPLA    = {0.125, 500,  2500,  224, false, false, 8, LB_FF,       LB_SHAPE,     false, 0.0 };
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_ZEPLA_II = {0.125, 500,  2500,  224, false, false, 11, LB_FF,       LB_SHAPE,     false, 0.0 };
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_TEV      = {0.125, 500,  2500,  -1,  false, false, 7, LB_LCELL_FF, LB_SHAPE,     false, 0.0 };
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_MRL      = {0.125, 1500, 2500,  -1,  false, false, 9, LB_NONE,     LB_SHAPE,     false, 0.0 };
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_KESTLIN  = {0.1,   500,  2500,  152, true,  false, 10, LB_FF,       LB_SHAPE,     false, 0.05};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_RZK      = {0.1,   500,  2500,  152, true,  true,  5, LB_FF,       LB_SHAPE,     false, 0.05};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_OBRAN    = {0.1,   500,  2500,  194, true,  true,  4, LB_FF,       LB_SHAPE,     true,  0.05};
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_UVO      = {0.125, 1500, 5000,  -1,  false, false, 2, LB_CELL,     LB_SHAPE_UVO, false, 0.0 };
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_43       = {0.125, 5000, 10000, -1,  false, false, 6, LB_NONE,     LB_SHAPE,     false, 0.0 };
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_44       = {0.125, 5000, 10000, -1,  false, false, 1, LB_NONE,     LB_SHAPE,     false, 0.0 };
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_MIGRATES = {0.125, 5000, 10000, -1,  false, true,  0, LB_NONE,     LB_SHAPE,     false, 0.0 };  // 25, 26
+constexpr MORV_FAMILY_TIMING_TRAITS TIMING_OTHER    = {0.125, 5000, 10000, -1,  false, false, 0, LB_NONE,     LB_SHAPE,     false, 0.0 };
 // clang-format on
 
 // Columns: cells (LE type, FF type, LUT size, reversed mask bits, one cell for

@@ -105,6 +105,9 @@ struct MORV_FAMILY_TIMING_TRAITS
     MORV_LB_REGISTER_KIND m_lb_register;  // registers the retiming lower bound shifts
     MORV_LB_SHAPE m_lb_shape;             // the retiming lower bound's delay shaping
     bool m_ram_shift_registers;  // RAM blocks may form shift registers, which take optimal skews before placement
+    // The most Boolean-division resynthesis may expect an output's slack
+    // ratio to improve by resynthesizing its node; 0: no cap.
+    double m_resyn_gain_cap;
 };
 
 struct MORV_FAMILY_TRAITS

@@ -1,0 +1,301 @@
+#pragma once
+
+// Boolean-division resynthesis ("RESYN"). Each iteration picks LUT nodes
+// whose inputs are critical, collapses part of each one's fan-in cone into
+// one function held as a BDD, and measures it by its sum-of-products cover.
+// Rebuilding the function as a chain of LUTs by Boolean division, and the
+// commit of the chosen networks, are not built yet: every root keeps its
+// logic and no solution carries LUTs, so the netlist is never edited.
+//
+// The class is abstract: the family classes supply the hooks and the
+// parameter defaults, then call parse_parameters.
+//
+// Files: morv_resyn.cpp (object, parameters), morv_resyn_driver.cpp
+// (iteration, threshold, cut-off), morv_resyn_eval.cpp (candidate roots,
+// estimates, marking), morv_resyn_cone.cpp (cone variables, expansion),
+// morv_resyn_cover.cpp (covers and their cache).
+
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bdd/bdd_jbdd.h"
+#include "mem_alloc_sys.h"
+
+#include "morv/core/algorithm/morv_algorithm_base.h"
+#include "morv/netlist/morv_deterministic.h"
+#include "morv/netlist/morv_net_util.h"
+
+class CDB_ATOM_NODE;
+class CDB_ATOM_ITERM;
+class CDB_ATOM_OTERM;
+
+// Keys of the run's parameter map read by RESYN.
+#define MORV_RESYN_PARAM_STAGE_DELAY "SSD"
+#define MORV_RESYN_PARAM_STAGE_SR "SSR"
+#define MORV_RESYN_PARAM_DUPLICATE_FR "DFR"
+#define MORV_RESYN_PARAM_NOISE_FR "NFR"
+#define MORV_RESYN_PARAM_AREA_FR_BGN "AFRB"
+#define MORV_RESYN_PARAM_AREA_FR_END "AFRE"
+#define MORV_RESYN_PARAM_AREA_SR_MIN "ASRN"
+#define MORV_RESYN_PARAM_AREA_SR_MAX "ASRX"
+#define MORV_RESYN_PARAM_GUARDBAND_SLACK "GBSL"
+#define MORV_RESYN_PARAM_MAX_EXPANSIONS "ME"
+#define MORV_RESYN_PARAM_MAX_VARS "MV"
+#define MORV_RESYN_PARAM_MAX_LITERALS "ML"
+#define MORV_RESYN_PARAM_KNOCK_VAR_BASE "KSRB"
+#define MORV_RESYN_PARAM_KNOCK_VAR_MULT0 "KSRM0"
+#define MORV_RESYN_PARAM_KNOCK_VAR_MULT1 "KSRM1"
+#define MORV_RESYN_PARAM_AREA_BOUND_BGN "ABB"
+#define MORV_RESYN_PARAM_AREA_BOUND_END "ABE"
+#define MORV_RESYN_PARAM_RTM_AWARE "RTM_AWARE"
+// What the fast-effort lists pass: read as ASRX and ABE; DSR drives nothing.
+#define MORV_RESYN_PARAM_AREA_SR_MAX_ALIAS "ASR"
+#define MORV_RESYN_PARAM_AREA_BOUND_END_ALIAS "AB"
+#define MORV_RESYN_PARAM_UNUSED_DSR "DSR"
+
+// Per-iteration estimate of one LUT output.
+struct RESYN_OTERM
+{
+    CDB_ATOM_OTERM* oterm = nullptr;
+    double sr = 1.0;      // worst slack ratio of the inputs reaching it
+    double sr_new = 1.0;  // once its node's cone is resynthesized
+    double area_share = 0.0;
+    bool visited = false;
+    bool queued = false;
+};
+
+// One signal a solution's network reads.
+struct RESYN_SOLN_INPUT
+{
+    CDB_ATOM_OTERM* oterm = nullptr;
+    bool is_input = false;
+    MORV_ITERM_PROPERTIES props;
+    int bp_id = -1;
+    bool used = false;
+};
+
+struct RESYN_SOLN_LUT
+{
+    std::vector<int> inputs;
+    uint64_t mask = 0;
+};
+
+// The evaluation of one node and, once division is accepted, its network.
+struct RESYN_SOLN
+{
+    CDB_ATOM_NODE* node = nullptr;
+    std::vector<RESYN_SOLN_INPUT> inputs;
+    std::vector<RESYN_SOLN_LUT> luts;
+    double sr = 1.0;
+    double pre_sr = 1.0;
+    double area = 1.0;
+    bool selected = false;
+    bool root_candidate = true;
+    bool cuts_path = false;
+};
+
+// One input of the collapsed cone, or a divisor.
+struct RESYN_VAR
+{
+    CDB_ATOM_OTERM* oterm = nullptr;
+    int bp_id = -1;
+    int var_index = -1;
+    BDD_JBDD bdd;
+    double sr = 1.0;
+    double sr_to_base = 0.0;
+    int fanout = 1;
+    int refs = 0;
+    bool expanded = false;
+    bool behind_duplicate = false;
+    bool is_input = false;
+    MORV_ITERM_PROPERTIES props;
+    bool in_support = false;
+};
+
+// Cone variables by source output (atom id, port, index), then boundary port.
+struct RESYN_VAR_KEY_LESS
+{
+    bool operator()(const std::pair<CDB_ATOM_OTERM*, int>& a, const std::pair<CDB_ATOM_OTERM*, int>& b) const
+    {
+        if (a.first != b.first) return DETERMINISTIC_LESS<CDB_ATOM_OTERM*>()(a.first, b.first);
+        return a.second < b.second;
+    }
+};
+
+// One entry of the direct-mapped cover cache.
+struct RESYN_COVER_CACHE
+{
+    BDD_JBDD lower;
+    BDD_JBDD upper;
+    BDD_JBDD cover;
+    int cubes = 0;
+    int literals = 0;
+};
+
+// The interval the division works on, and the root's input budget.
+struct RESYN_DIV_DATA
+{
+    BDD_JBDD lower;
+    BDD_JBDD upper;
+    BDD_JBDD cover;
+    std::vector<int> support;
+    int literals = 0;
+    int available_inputs = 0;
+};
+
+class MORV_RESYN : public MORV_ALGORITHM_BASE
+{
+public:
+    static constexpr int s_COVER_CACHE_SIZE = 9973;
+    static constexpr double s_DEFAULT_CUTOFF_MSR = 0.05;
+
+    MORV_RESYN(MORV_API* api, const MORV_PARAMETER_MAP* params);
+    ~MORV_RESYN() override;
+
+    std::string get_short_name() override { return "RESYN"; }
+    std::string get_description() override { return "combinational resynthesis using boolean division"; }
+    void set_default_algorithm_parameters(int& num_passes, int& icp_at_end, double& fom_to_accept,
+                                          int& restore_netlist) override;
+    void set_default_pass_parameters(int pass, int& num_iters, int& hill_climb_iters) override;
+    int do_iter() override;
+    bool use_itest() override { return true; }
+
+    // ---- family hooks ----
+    virtual CDB_ATOM_NODE* create_lut_node(CDB_ATOM_NODE* root_node, int lut_index) = 0;
+    virtual void disconnect_lut_input(CDB_ATOM_ITERM* iterm, int position) = 0;
+    virtual bool prepare_base_node(CDB_ATOM_NODE* root_node, int available_inputs) = 0;
+    virtual bool is_resynthesizable_node(CDB_ATOM_NODE* node) = 0;
+    virtual bool is_lut_node(CDB_ATOM_NODE* node) = 0;
+    virtual bool lut_feeds_register(CDB_ATOM_OTERM* oterm) = 0;
+    virtual bool uses_register_feedback(CDB_ATOM_NODE* node) = 0;
+    virtual int get_available_inputs(CDB_ATOM_NODE* node) = 0;
+    virtual void mark_node(CDB_ATOM_NODE* node) = 0;
+    virtual bool swaps_cofactors() = 0;
+    virtual bool is_lut_function_legal(BDD_JBDD function, const std::vector<int>& support) = 0;
+
+    // ---- driver (morv_resyn_driver.cpp) ----
+    void parse_parameters(const MORV_PARAMETER_MAP* params);
+    double get_slack_ratio_quantile(double fraction);
+    bool passes_cutoff();
+    int implement_selected_solutions();
+    // The quantile fraction and area bound of iteration iter of the pass.
+    double get_quantile_fraction(int iter) const;
+    int get_iteration_area_bound(int iter) const;
+
+    // ---- evaluation and marking (morv_resyn_eval.cpp) ----
+    void build_oterm_records();
+    bool is_candidate_root(CDB_ATOM_NODE* node);
+    void evaluate_candidates();
+    RESYN_OTERM* evaluate_oterm(CDB_ATOM_OTERM* oterm);
+    void evaluate_node(CDB_ATOM_NODE* node, CDB_ATOM_OTERM* oterm, bool is_root, double& out_sr, double& out_area);
+    double compute_stage_slack_ratio(CDB_ATOM_NODE* node);
+    int select_solutions();
+    void mark_root_solutions();
+    void mark_solution(RESYN_SOLN* solution);
+    void mark_from_oterm(RESYN_OTERM* record);
+    void queue_oterm(CDB_ATOM_OTERM* oterm);
+    void free_iteration_records();
+
+    // ---- cone (morv_resyn_cone.cpp) ----
+    bool resynthesize_root(CDB_ATOM_NODE* root);
+    BDD_JBDD build_node_bdd(CDB_ATOM_NODE* node, double sr_to_base, bool behind_duplicate, int parent);
+    RESYN_VAR* get_or_create_var(const RESYN_VAR& tmpl);
+    RESYN_VAR* choose_expansion_var(const std::vector<int>& support);
+    void compute_input_area();
+    void clear_vars();
+
+    // ---- covers (morv_resyn_cover.cpp) ----
+    BDD_JBDD compute_cover(BDD_JBDD lower, BDD_JBDD upper, int& cubes, int& literals);
+    RESYN_COVER_CACHE& get_cover_cache_entry(const BDD_JBDD& lower, const BDD_JBDD& upper);
+    static unsigned cover_cache_bucket(unsigned lower_index, unsigned upper_index);
+
+    // ---- accessors for the family classes, the tools and the tests ----
+    BDD_JBDD_MGR* get_bdd_mgr() const { return m_bdd_mgr.get(); }
+    int get_num_data_ports() const { return m_num_data_ports; }
+    double get_sr_threshold() const { return m_sr_threshold; }
+    int get_area_bound() const { return m_area_bound; }
+    double get_area_sr_min() const { return m_area_sr_min; }
+    double get_area_sr_max() const { return m_area_sr_max; }
+    int get_area_bound_bgn() const { return m_area_bound_bgn; }
+    int get_area_bound_end() const { return m_area_bound_end; }
+    int get_cache_hits() const { return m_cache_hits; }
+    int get_cache_lookups() const { return m_cache_lookups; }
+    bool is_rtm_aware() const { return m_rtm_aware; }
+    const RESYN_DIV_DATA& get_div_data() const { return *m_div_data; }
+    // The unused-key warning is given once per process; tests start over.
+    static void reset_unused_key_warning() { s_dsr_warned = false; }
+
+protected:
+    MORV_NET_UTIL* m_net_util;
+    int m_num_iterations;
+    int m_num_data_ports;
+    double m_stage_delay;
+    double m_stage_sr;
+    double m_default_stage_sr;
+    double m_area_fr_bgn;
+    double m_area_fr_end;
+    double m_area_sr_min;
+    double m_area_sr_max;
+    double m_sr_threshold;
+    int m_guardband_slack;
+    double m_duplicate_fr;
+    double m_duplicate_sr;
+    double m_noise_fr;
+    double m_noise_sr;
+    int m_max_expansions;
+    int m_max_vars;
+    int m_max_literals;
+    int m_knock_var_base;
+    double m_knock_var_mult0;
+    double m_knock_var_mult1;
+    int m_area_bound_bgn;
+    int m_area_bound_end;
+    int m_area_bound;
+    std::map<CDB_ATOM_OTERM*, RESYN_OTERM, DETERMINISTIC_LESS<CDB_ATOM_OTERM*>> m_oterms;
+    std::map<uint32_t, RESYN_SOLN> m_solns;  // by the root's atom id
+    std::deque<RESYN_OTERM*> m_oterm_queue;
+    std::map<std::pair<CDB_ATOM_OTERM*, int>, RESYN_VAR*, RESYN_VAR_KEY_LESS> m_var_set;
+    std::vector<MORV_OWNER<RESYN_VAR>> m_vars;
+    RESYN_SOLN* m_soln;
+    double m_input_area;
+    MORV_OWNER<BDD_JBDD_MGR> m_bdd_mgr;
+    MORV_OWNER<RESYN_DIV_DATA> m_div_data;
+    std::vector<RESYN_COVER_CACHE> m_cover_cache;
+    int m_cache_hits;
+    int m_cache_lookups;
+    double m_root_sr;
+    int m_num_expanded;
+    int m_num_duplicated;
+    bool m_dump_dot;  // the dot dump is asked for; writing it is not built yet
+    bool m_rtm_aware;
+    bool m_use_guardband_slack;
+    bool m_cutoff_error_reported;
+
+    // Division of the collapsed cone (m_div_data); not built yet: one
+    // warning, and the root keeps its logic.
+    virtual bool divide();
+    // The value a LUT data input reads when nothing drives or ties it, as the
+    // host evaluates the cell.
+    static constexpr bool s_UNCONNECTED_INPUT_VALUE = false;
+
+private:
+    void read_cutoff(double& cutoff, bool& valid);
+    BDD_JBDD input_bdd(CDB_ATOM_ITERM* iterm, double sr_to_base, bool behind_duplicate, RESYN_VAR*& last_source_var);
+    BDD_JBDD register_feedback_bdd(CDB_ATOM_NODE* node, const RESYN_VAR* last_source_var, double sr_to_base,
+                                   bool behind_duplicate);
+    BDD_JBDD mask_to_bdd(CDB_ATOM_NODE* node, const std::vector<BDD_JBDD>& inputs);
+    bool is_expandable(const RESYN_VAR* var, double score);
+    bool expand_once();
+    void evaluate_root_solution(CDB_ATOM_NODE* node, RESYN_SOLN* solution);
+    BDD_JBDD compute_cover_split(const BDD_JBDD& lower, const BDD_JBDD& upper, int& cubes, int& literals);
+
+    // The run's root function and support while it expands.
+    BDD_JBDD m_cone;
+    std::vector<int> m_cone_support;
+    static bool s_dsr_warned;
+};

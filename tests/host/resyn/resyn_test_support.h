@@ -1,0 +1,194 @@
+#pragma once
+
+// What the RESYN tests share: a 6-LUT and a 4-LUT test subclass (the
+// family classes come with the commit), a compile of a netlist with timing,
+// and the check of a collapsed cone against the host's evaluation of the
+// LUTs it absorbed.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "host_env.h"
+#include "io/blif_reader.h"
+#include "msg/msg.h"
+#include "tdc/tdc_accessories.h"
+#include "tdb/tdb_netlist.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_env.h"
+#include "morv/core/morv_expert.h"
+#include "morv/netlist/morv_net_util.h"
+#include "morv/resyn/morv_resyn.h"
+#include "morv/timing/morv_timing.h"
+
+namespace resyn_test {
+
+using namespace morv_host;
+
+// The family hooks of the 6-LUT branch (reversed masks on BRK), the 4-LUT
+// branch and, on a UVO netlist, the UVO class; the defaults of BRK and ZEPLA.
+class TEST_RESYN : public MORV_RESYN
+{
+public:
+    TEST_RESYN(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_RESYN(api, params)
+    {
+        m_uvo = api->get_base_family_code() == CDB_FAMILY_UVO;
+        m_num_data_ports = m_net_util->get_max_lut_inputs() >= 6 ? 6 : 4;
+        m_default_stage_sr = 0.1;
+        m_duplicate_fr = 0.66;
+        m_noise_fr = 0.2;
+        m_area_sr_min = 0.0;
+        m_max_expansions = 20;
+        m_max_vars = 15;
+        m_max_literals = 5000;
+        m_knock_var_base = 5;
+        m_knock_var_mult0 = 5.0;
+        m_knock_var_mult1 = 20.0;
+        m_area_bound_bgn = 0;
+        m_area_fr_bgn = 0.12;
+        m_area_fr_end = 0.06;
+        m_area_sr_max = m_num_data_ports == 6 ? 0.33 : 1.0;
+        m_area_bound_end = m_num_data_ports == 6 ? 2 : 4;
+        MORV_TIMING* timing = api->get_fsyn_timing();
+        int avg = 0;
+        int comb_avg = 0;
+        timing->get_average_annotated_delays(avg, comb_avg);
+        m_stage_delay = comb_avg + 300.0;
+        m_guardband_slack = timing->get_guardband_slack();
+        parse_parameters(params);
+    }
+
+    CDB_ATOM_NODE* create_lut_node(CDB_ATOM_NODE*, int) override { return nullptr; }
+    void disconnect_lut_input(CDB_ATOM_ITERM*, int) override {}
+    bool prepare_base_node(CDB_ATOM_NODE*, int) override { return false; }
+    bool is_resynthesizable_node(CDB_ATOM_NODE* node) override
+    {
+        const bool lut = m_uvo ? node->is_lcell() : node->is_lcell_comb();
+        if (!lut || m_net_util->is_lcell_part_of_a_carry_chain(node) || node->get_latch_info() != nullptr) return false;
+        return m_num_data_ports == 4 || !m_net_util->is_in_extended_mode(node);
+    }
+    bool is_lut_node(CDB_ATOM_NODE* node) override { return m_uvo ? node->is_lcell() : node->is_lcell_comb(); }
+    bool lut_feeds_register(CDB_ATOM_OTERM* oterm) override
+    {
+        CDB_ATOM_NODE* node = oterm->get_my_node();
+        return m_uvo && node != nullptr && node->is_lcell() && oterm->is_used_as(DB_COMB_OUT) &&
+               m_net_util->does_lut_feed_register(node);
+    }
+    bool uses_register_feedback(CDB_ATOM_NODE* node) override { return m_uvo && m_net_util->is_in_qfbk_mode(node); }
+    int get_available_inputs(CDB_ATOM_NODE*) override { return m_num_data_ports; }
+    void mark_node(CDB_ATOM_NODE*) override {}
+    bool swaps_cofactors() override { return cdb_family_info_reversed(m_fsyn_api->get_base_family_code()); }
+    bool is_lut_function_legal(BDD_JBDD, const std::vector<int>&) override { return true; }
+
+    // Called where division would start, with the collapsed cone in place.
+    std::function<void(TEST_RESYN&)> on_cone;
+    bool divide() override
+    {
+        if (on_cone) on_cone(*this);
+        return MORV_RESYN::divide();
+    }
+
+    // What the tests read of the cone and set of the per-root state.
+    const std::vector<MORV_OWNER<RESYN_VAR>>& vars() const { return m_vars; }
+    const std::map<uint32_t, RESYN_SOLN>& solns() const { return m_solns; }
+    std::map<uint32_t, RESYN_SOLN>& solns() { return m_solns; }
+    RESYN_SOLN* current_soln() const { return m_soln; }
+    int num_expanded() const { return m_num_expanded; }
+    int num_duplicated() const { return m_num_duplicated; }
+    double input_area() const { return m_input_area; }
+    double stage_sr() const { return m_stage_sr; }
+    double root_sr() const { return m_root_sr; }
+    void set_iteration(int iter) { m_curr_iter = iter; }
+    void set_num_iterations(int n) { m_num_iterations = n; }
+    void set_root_state(double root_sr, double stage_sr)
+    {
+        m_root_sr = root_sr;
+        m_stage_sr = stage_sr;
+        m_duplicate_sr = stage_sr * m_duplicate_fr;
+        m_noise_sr = stage_sr * m_noise_fr;
+    }
+    void set_limits(int me, int mv, int ml)
+    {
+        m_max_expansions = me;
+        m_max_vars = mv;
+        m_max_literals = ml;
+    }
+    void set_threshold(double sr) { m_sr_threshold = sr; }
+    void set_guardband(bool use, int slack)
+    {
+        m_use_guardband_slack = use;
+        m_guardband_slack = slack;
+    }
+    double fom_to_accept() const { return m_fom_to_accept; }
+    static bool cdb_family_info_reversed(int family)
+    {
+        const CDB_FAMILY_INFO* info = cdb_get_family_info(family);
+        return info != nullptr && info->reversed_bit_order;
+    }
+
+private:
+    bool m_uvo = false;
+};
+
+// A compile of one netlist timed before placement at 90 % of its critical
+// path, with its flow driver set to run the given flow.
+struct RESYN_COMPILE
+{
+    RESYN_COMPILE(std::unique_ptr<CDB_ATOM_NETLIST> netlist, int family_code, int flow = FIT_EARLY_FSYN_FLOW)
+        : family(family_code)
+    {
+        msg_set_quiet(true);
+        design = std::make_unique<HOST_DESIGN>(family, std::move(netlist));
+        env = std::make_unique<HOST_ENV>(*design);
+        const int probe = 100000000;
+        env->set_clock_period_ps(probe);
+        env->analyse_timing();
+        const int slack = env->get_worst_slack();
+        const int period = slack != TDB_NO_PATH && slack < probe ? std::max(100, (probe - slack) * 9 / 10) : 10000;
+        env->set_clock_period_ps(period);
+        tdc_get_accessories()->set_default_clock_period_ps(period);
+        expert = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert());
+        api = expert->get_fsyn_api();
+        set_flow(flow);
+        api->get_fsyn_timing()->sync_timing_netlist(false, true);
+        api->get_fsyn_timing()->perform_pre_placement_timing_analysis(false);
+    }
+    void set_flow(int flow);
+
+    int family;
+    std::unique_ptr<HOST_DESIGN> design;
+    std::unique_ptr<HOST_ENV> env;
+    MORV_EXPERT* expert = nullptr;
+    MORV_API* api = nullptr;
+};
+
+inline std::unique_ptr<CDB_ATOM_NETLIST> read_blif(const std::string& path, int family)
+{
+    BLIF_READER reader(family);
+    return reader.read_file(path);
+}
+
+// Statistics of the cones checked.
+struct CONE_STATS
+{
+    int roots = 0;
+    long support = 0;
+    long literals = 0;
+    int mismatches = 0;
+    std::string first_mismatch;
+};
+
+// Checks the collapsed cone of the current root against the host's
+// evaluation of every LUT it absorbed, over every assignment of its support.
+void check_cone(TEST_RESYN& resyn, CDB_ATOM_NODE* root, CONE_STATS& stats);
+
+}  // namespace resyn_test

@@ -1,0 +1,472 @@
+// RESYN driver, covers, evaluation and cones on small netlists.
+
+#include <algorithm>
+#include <fstream>
+#include <random>
+
+#include "../../db/log_capture.h"
+#include "cfg/cfg.h"
+#include "resyn_test_support.h"
+
+using namespace resyn_test;
+
+namespace {
+
+std::string source(const std::string& rel)
+{
+    return std::string(MORV_SOURCE_DIR) + "/" + rel;
+}
+
+std::unique_ptr<CDB_ATOM_NETLIST> blif_text(const std::string& text, int family)
+{
+    const std::string path = "resyn_unit.blif";
+    std::ofstream(path) << text;
+    return read_blif(path, family);
+}
+
+bool printed(const std::vector<std::string>& lines, const std::string& text)
+{
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
+}
+
+CDB_ATOM_NODE* node_named(CDB_ATOM_NETLIST* netlist, const std::string& name)
+{
+    for (CDB_ATOM_NODE* node : *netlist)
+        if (node->get_instance_name() != nullptr && node->get_instance_name()->get_short_hpath() == name &&
+            node->is_lcell_comb())
+            return node;
+    return nullptr;
+}
+
+int messages_naming(const std::string& text)
+{
+    int count = 0;
+    for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
+        if (m.text.find(text) != std::string::npos) ++count;
+    return count;
+}
+
+MORV_PARAMETER_MAP params_of(const std::string& text)
+{
+    MORV_PARAMETER_MAP params;
+    MORV_ALGORITHM_BASE::parse_algorithm_params(params, text);
+    return params;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- covers
+
+class ResynCovers : public ::testing::Test
+{
+protected:
+    ResynCovers() : c(read_blif(source("designs/counter.blif"), CDB_FAMILY_ZEPLA), CDB_FAMILY_ZEPLA) {}
+    RESYN_COMPILE c;
+    MORV_PARAMETER_MAP params;
+};
+
+TEST_F(ResynCovers, CountsCubesAndLiteralsOfTheRecursion)
+{
+    TEST_RESYN r(c.api, &params);
+    BDD_JBDD_MGR* m = r.get_bdd_mgr();
+    const BDD_JBDD x = m->ithvar(0);
+    const BDD_JBDD y = m->ithvar(1);
+    struct CASE
+    {
+        BDD_JBDD lower, upper, cover;
+        int cubes, literals;
+    };
+    const CASE cases[] = {
+        {m->false_bdd(), m->false_bdd(), m->false_bdd(), 0, 0},
+        {m->true_bdd(), m->true_bdd(), m->true_bdd(), 1, 0},
+        {x, x, x, 1, 1},
+        {x ^ y, x ^ y, x ^ y, 2, 4},
+        {x & y, x, x, 1, 1},
+        // x is dropped: one cover serves both of its values.
+        {y, x | y, y, 1, 1},
+        {x | y, x | y, x | y, 2, 2},
+    };
+    for (const CASE& k : cases) {
+        int cubes = -1;
+        int literals = -1;
+        EXPECT_TRUE(r.compute_cover(k.lower, k.upper, cubes, literals) == k.cover);
+        EXPECT_EQ(cubes, k.cubes);
+        EXPECT_EQ(literals, k.literals);
+    }
+}
+
+TEST_F(ResynCovers, HitsTheSamePairAndOverwritesACollision)
+{
+    TEST_RESYN r(c.api, &params);
+    BDD_JBDD_MGR* m = r.get_bdd_mgr();
+    EXPECT_EQ(MORV_RESYN::cover_cache_bucket(1, 0), 97u);
+    EXPECT_EQ(MORV_RESYN::cover_cache_bucket(103, 5), ((103u * 97u) ^ 5u) % 9973u);
+    const BDD_JBDD f = m->ithvar(0) & m->ithvar(1);
+    int cubes = 0;
+    int literals = 0;
+    r.compute_cover(f, f, cubes, literals);
+    const int lookups = r.get_cache_lookups();
+    const int hits = r.get_cache_hits();
+    r.compute_cover(f, f, cubes, literals);
+    EXPECT_EQ(r.get_cache_lookups(), lookups + 1);
+    EXPECT_EQ(r.get_cache_hits(), hits + 1);
+    EXPECT_EQ(cubes, 1);
+    EXPECT_EQ(literals, 2);
+    // Another pair in the same bucket takes the entry over.
+    const unsigned bucket = MORV_RESYN::cover_cache_bucket(f.node_index(), f.node_index());
+    std::vector<BDD_JBDD> pool;
+    for (int i = 2; i < 40; ++i) pool.push_back(m->ithvar(i) & m->ithvar(i + 1));
+    for (int i = 2; i < 40; ++i) pool.push_back(m->ithvar(i) | m->ithvar(0));
+    bool collided = false;
+    for (const BDD_JBDD& a : pool) {
+        for (const BDD_JBDD& b : pool) {
+            if (MORV_RESYN::cover_cache_bucket(a.node_index(), b.node_index()) != bucket || !(a == (a & b))) continue;
+            r.compute_cover(a, b, cubes, literals);
+            EXPECT_TRUE(r.get_cover_cache_entry(f, f).lower == a);
+            collided = true;
+            break;
+        }
+        if (collided) break;
+    }
+    if (!collided) GTEST_SKIP() << "no colliding pair in the pool";
+    const int hits_before = r.get_cache_hits();
+    r.compute_cover(f, f, cubes, literals);
+    EXPECT_EQ(r.get_cache_hits(), hits_before);
+}
+
+TEST_F(ResynCovers, NoHitLineWithoutLookups)
+{
+    MORV_LOG_CAPTURE log(100);
+    {
+        TEST_RESYN r(c.api, &params);
+    }
+    EXPECT_FALSE(printed(log.lines(), "cache hit"));
+    {
+        TEST_RESYN r(c.api, &params);
+        int cubes = 0;
+        int literals = 0;
+        r.compute_cover(r.get_bdd_mgr()->ithvar(0), r.get_bdd_mgr()->ithvar(0), cubes, literals);
+    }
+    EXPECT_TRUE(printed(log.lines(), "cache hit: 0.00"));
+}
+
+TEST(ResynCones, EveryCoverOfARandomIntervalLiesBetweenItsBounds)
+{
+    RESYN_COMPILE c(read_blif(source("designs/counter.blif"), CDB_FAMILY_ZEPLA), CDB_FAMILY_ZEPLA);
+    MORV_PARAMETER_MAP params;
+    TEST_RESYN r(c.api, &params);
+    BDD_JBDD_MGR* m = r.get_bdd_mgr();
+    std::mt19937 random(31);
+    auto random_function = [&]() {
+        BDD_JBDD f = m->false_bdd();
+        for (int cube = 0; cube < 6; ++cube) {
+            BDD_JBDD term = m->true_bdd();
+            for (int v = 0; v < 8; ++v) {
+                const unsigned pick = random() % 3;
+                if (pick == 1) term &= m->ithvar(v);
+                if (pick == 2) term &= m->nithvar(v);
+            }
+            f |= term;
+        }
+        return f;
+    };
+    for (int trial = 0; trial < 300; ++trial) {
+        const BDD_JBDD lower = random_function();
+        const BDD_JBDD upper = lower | random_function();
+        int cubes = 0;
+        int literals = 0;
+        const BDD_JBDD cover = r.compute_cover(lower, upper, cubes, literals);
+        EXPECT_TRUE((lower & !cover) == m->false_bdd()) << trial;
+        EXPECT_TRUE((cover & !upper) == m->false_bdd()) << trial;
+        EXPECT_GE(literals, cubes > 1 ? cubes : 0) << trial;
+    }
+}
+
+// ---------------------------------------------------------------- driver
+
+class ResynDriver : public ::testing::Test
+{
+protected:
+    ResynDriver() : c(read_blif(source("bench/iscas89_k6/s1423.blif"), CDB_FAMILY_BRK), CDB_FAMILY_BRK) {}
+    ~ResynDriver() override
+    {
+        cfg_unset("fsyn_resyn_do_everything");
+        cfg_unset("fsyn_cutoff_resyn_msr");
+        MORV_RESYN::reset_unused_key_warning();
+    }
+    RESYN_COMPILE c;
+};
+
+TEST_F(ResynDriver, FractionAndAreaBoundWithOneIterationAndOverAPass)
+{
+    const MORV_PARAMETER_MAP params = params_of("AFRB=0.3:AFRE=0.1:ABB=1:ABE=5");
+    TEST_RESYN r(c.api, &params);
+    r.set_num_iterations(1);
+    for (int iter = 0; iter < 3; ++iter) {
+        EXPECT_DOUBLE_EQ(r.get_quantile_fraction(iter), 0.3);
+        EXPECT_EQ(r.get_iteration_area_bound(iter), 1);
+    }
+    int ni = -1;
+    int hci = -1;
+    r.set_default_pass_parameters(0, ni, hci);
+    EXPECT_EQ(ni, 3);
+    EXPECT_EQ(hci, 3);
+    EXPECT_DOUBLE_EQ(r.get_quantile_fraction(0), 0.3);
+    EXPECT_DOUBLE_EQ(r.get_quantile_fraction(1), 0.2);
+    EXPECT_DOUBLE_EQ(r.get_quantile_fraction(2), 0.1);
+    EXPECT_EQ(r.get_iteration_area_bound(0), 1);
+    EXPECT_EQ(r.get_iteration_area_bound(1), 3);
+    EXPECT_EQ(r.get_iteration_area_bound(2), 5);
+    // Truncated toward zero: 1 + 4 * 1 / 3 = 2.33.
+    ni = 4;
+    r.set_default_pass_parameters(0, ni, hci);
+    EXPECT_EQ(r.get_iteration_area_bound(1), 2);
+}
+
+TEST_F(ResynDriver, ThresholdIsTheClampedQuantile)
+{
+    const MORV_PARAMETER_MAP params = params_of("ASRN=0.5:ASRX=0.2:NI=1");
+    TEST_RESYN r(c.api, &params);
+    int ni = 1;
+    int hci = -1;
+    r.set_default_pass_parameters(0, ni, hci);
+    EXPECT_EQ(r.do_iter(), 0);
+    EXPECT_DOUBLE_EQ(r.get_sr_threshold(), 0.5);
+
+    const MORV_PARAMETER_MAP wide = params_of("ASRN=0:ASRX=1:NI=1:AFRB=0.5");
+    TEST_RESYN w(c.api, &wide);
+    w.set_default_pass_parameters(0, ni, hci);
+    w.do_iter();
+    EXPECT_DOUBLE_EQ(w.get_sr_threshold(), w.get_slack_ratio_quantile(0.5));
+    // A negative fraction from the user takes the smallest value, one past
+    // the end the largest.
+    EXPECT_DOUBLE_EQ(w.get_slack_ratio_quantile(-0.5), w.get_slack_ratio_quantile(0.0));
+    EXPECT_DOUBLE_EQ(w.get_slack_ratio_quantile(2.0), w.get_slack_ratio_quantile(0.9999999));
+    EXPECT_LE(w.get_slack_ratio_quantile(0.0), w.get_slack_ratio_quantile(0.5));
+}
+
+TEST_F(ResynDriver, DoEverythingOverridesKeys)
+{
+    cfg_set_value("fsyn_resyn_do_everything", "on");
+    const MORV_PARAMETER_MAP params = params_of("ABB=1:ASRN=0.1:ASRX=0.2:ABE=3");
+    TEST_RESYN r(c.api, &params);
+    int np = -1;
+    int icp = -1;
+    double fom = -1.0;
+    int restore = -1;
+    r.set_default_algorithm_parameters(np, icp, fom, restore);
+    EXPECT_EQ(np, 1);
+    EXPECT_EQ(icp, 0);
+    EXPECT_EQ(restore, 1);
+    EXPECT_DOUBLE_EQ(fom, -99999999.0);
+    EXPECT_EQ(r.get_area_bound_bgn(), 10);
+    EXPECT_EQ(r.get_area_bound_end(), 20);
+    EXPECT_DOUBLE_EQ(r.get_area_sr_min(), 1.0);
+    EXPECT_DOUBLE_EQ(r.get_area_sr_max(), 1.0);
+}
+
+TEST_F(ResynDriver, FastListKeysAreReadAndDsrIsNamedOnce)
+{
+    const long errors = msg_posted_error_count();
+    msg_clear_posted_messages();
+    MORV_RESYN::reset_unused_key_warning();
+    const MORV_PARAMETER_MAP params = params_of("ASR=0.20:NI=3:HCI=2:AB=4:DSR=0.03");
+    TEST_RESYN r(c.api, &params);
+    EXPECT_DOUBLE_EQ(r.get_area_sr_max(), 0.20);
+    EXPECT_EQ(r.get_area_bound_end(), 4);
+    EXPECT_EQ(messages_naming("DSR"), 1);
+    TEST_RESYN again(c.api, &params);
+    EXPECT_EQ(messages_naming("DSR"), 1);
+    // The full key wins over the short one.
+    const MORV_PARAMETER_MAP both = params_of("ASR=0.20:ASRX=0.4:AB=4:ABE=6");
+    TEST_RESYN full(c.api, &both);
+    EXPECT_DOUBLE_EQ(full.get_area_sr_max(), 0.4);
+    EXPECT_EQ(full.get_area_bound_end(), 6);
+    EXPECT_EQ(msg_posted_error_count(), errors);
+}
+
+TEST_F(ResynDriver, CutoffOnlyInTheLateFlowAndAMalformedSwitchIsAnError)
+{
+    MORV_PARAMETER_MAP params;
+    TEST_RESYN r(c.api, &params);
+    CDB_ATOM_NODE* any = *c.design->netlist()->begin_node_list();
+    RESYN_SOLN soln;
+    soln.node = any;
+    soln.selected = true;
+    soln.pre_sr = 0.2;
+    soln.sr = 0.3;
+    soln.luts.resize(1);
+    r.solns()[any->get_id()] = soln;
+    c.set_flow(LATE_FSYN_FLOW);
+    EXPECT_FALSE(r.passes_cutoff());
+    r.solns()[any->get_id()].pre_sr = 0.04;
+    EXPECT_TRUE(r.passes_cutoff());
+    cfg_set_value("fsyn_cutoff_resyn_msr", "0.03");
+    EXPECT_FALSE(r.passes_cutoff());
+    cfg_set_value("fsyn_cutoff_resyn_msr", "0.3");
+    r.solns()[any->get_id()].pre_sr = 0.2;
+    EXPECT_TRUE(r.passes_cutoff());
+    c.set_flow(FIT_EARLY_FSYN_FLOW);
+    cfg_set_value("fsyn_cutoff_resyn_msr", "0.1");
+    EXPECT_TRUE(r.passes_cutoff());
+    // A typo is the user's error, named, and nothing is implemented in any flow.
+    const long errors = msg_posted_error_count();
+    msg_clear_posted_messages();
+    cfg_set_value("fsyn_cutoff_resyn_msr", "0.o5");
+    EXPECT_FALSE(r.passes_cutoff());
+    EXPECT_EQ(msg_posted_error_count(), errors + 1);
+    EXPECT_EQ(messages_naming("fsyn_cutoff_resyn_msr"), 1);
+    EXPECT_FALSE(r.passes_cutoff());
+    EXPECT_EQ(msg_posted_error_count(), errors + 1);
+    r.solns().clear();
+}
+
+// ---------------------------------------------------------------- evaluation and cones
+
+// n1 = a & b; y = f(n1, c, d, e) read through the terms the tests edit.
+const char* const k_small = ".model small\n.inputs a b c d e\n.outputs y z\n"
+                            ".names a b n1\n11 1\n"
+                            ".names n1 c d e y\n1--- 1\n-1-- 1\n--11 1\n"
+                            ".names n1 e z\n10 1\n.end\n";
+
+TEST(ResynEval, CandidateRootRules)
+{
+    for (int setting : {0, 1, 2, 4, 5}) {
+        std::unique_ptr<CDB_ATOM_NETLIST> netlist = blif_text(k_small, CDB_FAMILY_BRK);
+        node_named(netlist.get(), "y")->get_input_term_by_type(DB_DATA_A + 1)->set_global(setting);
+        RESYN_COMPILE c(std::move(netlist), CDB_FAMILY_BRK);
+        MORV_PARAMETER_MAP params;
+        TEST_RESYN r(c.api, &params);
+        const bool plain = setting == 0 || setting == 2 || setting == 4;
+        EXPECT_EQ(r.is_candidate_root(node_named(c.design->netlist(), "y")), plain) << setting;
+    }
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist = blif_text(k_small, CDB_FAMILY_BRK);
+    CDB_ATOM_NODE* n1 = node_named(netlist.get(), "n1");
+    for (int k = 0; k < 2; ++k)
+        n1->get_input_term_by_type(DB_DATA_A + k)->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    RESYN_COMPILE c(std::move(netlist), CDB_FAMILY_BRK);
+    MORV_PARAMETER_MAP params;
+    TEST_RESYN r(c.api, &params);
+    EXPECT_FALSE(r.is_candidate_root(node_named(c.design->netlist(), "n1")));
+    EXPECT_TRUE(r.is_candidate_root(node_named(c.design->netlist(), "z")));
+}
+
+TEST(ResynEval, EachOutputIsEvaluatedOnceAndAFaninSolutionLosesRootCandidacy)
+{
+    RESYN_COMPILE c(blif_text(k_small, CDB_FAMILY_BRK), CDB_FAMILY_BRK);
+    MORV_PARAMETER_MAP params;
+    TEST_RESYN r(c.api, &params);
+    r.set_threshold(0.0);
+    r.build_oterm_records();
+    r.evaluate_candidates();
+    CDB_ATOM_NODE* n1 = node_named(c.design->netlist(), "n1");
+    ASSERT_EQ(r.solns().count(n1->get_id()), 1u);
+    EXPECT_FALSE(r.solns().at(n1->get_id()).root_candidate);
+    EXPECT_TRUE(r.solns().at(node_named(c.design->netlist(), "y")->get_id()).root_candidate);
+    EXPECT_EQ(r.solns().size(), 3u);
+    // Marking selects the roots and, through their inputs, the fan-in
+    // solution they read.
+    r.select_solutions();
+    for (const auto& s : r.solns()) EXPECT_TRUE(s.second.selected) << s.first;
+}
+
+TEST(ResynEval, StageRatioFallsBackToSsr)
+{
+    RESYN_COMPILE c(blif_text(".model one\n.inputs a\n.outputs y\n.names a y\n0 1\n.end\n", CDB_FAMILY_BRK),
+                    CDB_FAMILY_BRK);
+    const MORV_PARAMETER_MAP params = params_of("SSR=0.07");
+    TEST_RESYN r(c.api, &params);
+    CDB_ATOM_NODE* y = node_named(c.design->netlist(), "y");
+    EXPECT_DOUBLE_EQ(r.compute_stage_slack_ratio(y), 0.0);
+    r.set_threshold(0.0);
+    r.build_oterm_records();
+    double sr = 0.0;
+    double area = 0.0;
+    r.evaluate_node(y, nullptr, true, sr, area);
+    EXPECT_DOUBLE_EQ(r.stage_sr(), 0.07);
+    EXPECT_DOUBLE_EQ(area, 1.0);
+}
+
+// The cone of y with its first input inverted, d unconnected though the mask
+// reads it, c tied to VCC and e fed by b both plainly and inverted.
+TEST(ResynCones, TestBuiltConesKeepInversionsConstantsAndUnconnectedInputs)
+{
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist =
+        blif_text(".model t\n.inputs a b c d e\n.outputs y\n.names a b n1\n11 1\n"
+                  ".names n1 c d e b y\n10--- 1\n--11- 1\n---11 1\n-0-1- 1\n.end\n",
+                  CDB_FAMILY_BRK);
+    CDB_ATOM_NODE* y = node_named(netlist.get(), "y");
+    y->get_input_term_by_type(DB_DATA_A)->set_invert();
+    y->get_input_term_by_type(DB_DATA_B)->set_vcc();
+    y->get_input_term_by_type(DB_DATA_C)->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    CDB_ATOM_ITERM* e = y->get_input_term_by_type(DB_DATA_D);
+    CDB_ATOM_OTERM* b_source = y->get_input_term_by_type(DB_DATA_A + 4)->get_source();
+    e->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    b_source->insert_fanout(e);
+    e->set_invert();
+    RESYN_COMPILE c(std::move(netlist), CDB_FAMILY_BRK);
+    MORV_PARAMETER_MAP params;
+    TEST_RESYN r(c.api, &params);
+    CONE_STATS stats;
+    int b_refs = 0;
+    int b_vars = 0;
+    r.on_cone = [&](TEST_RESYN& t) {
+        check_cone(t, node_named(c.design->netlist(), "y"), stats);
+        for (const MORV_OWNER<RESYN_VAR>& v : t.vars())
+            if (v->oterm == b_source) {
+                b_vars += 1;
+                b_refs = std::max(b_refs, v->refs);
+            }
+    };
+    r.set_root_state(0.0, 0.1);
+    r.resynthesize_root(node_named(c.design->netlist(), "y"));
+    EXPECT_EQ(stats.roots, 1);
+    EXPECT_EQ(stats.mismatches, 0) << stats.first_mismatch;
+    EXPECT_EQ(b_vars, 1);
+    EXPECT_GE(b_refs, 2);
+}
+
+TEST(ResynCones, ConstantRootAndLimitsKeepTheLastFunction)
+{
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist = blif_text(k_small, CDB_FAMILY_BRK);
+    RESYN_COMPILE c(std::move(netlist), CDB_FAMILY_BRK);
+    MORV_PARAMETER_MAP params;
+    for (int mv : {15, 3}) {
+        TEST_RESYN r(c.api, &params);
+        MORV_LOG_CAPTURE log(100);
+        CONE_STATS stats;
+        int support = 0;
+        r.on_cone = [&](TEST_RESYN& t) {
+            check_cone(t, node_named(c.design->netlist(), "y"), stats);
+            support = t.get_div_data().lower.support_size();
+        };
+        r.set_limits(20, mv, 5000);
+        r.set_root_state(1.0, 0.1);
+        r.resynthesize_root(node_named(c.design->netlist(), "y"));
+        EXPECT_EQ(stats.mismatches, 0) << mv;
+        EXPECT_LE(support, mv);
+        EXPECT_EQ(printed(log.lines(), "hit max vars."), mv == 3) << mv;
+        EXPECT_EQ(r.num_expanded(), mv == 3 ? 0 : 1) << mv;
+    }
+    for (int ml : {5000, 2}) {
+        TEST_RESYN r(c.api, &params);
+        MORV_LOG_CAPTURE log(100);
+        r.set_limits(20, 15, ml);
+        r.set_root_state(1.0, 0.1);
+        r.resynthesize_root(node_named(c.design->netlist(), "y"));
+        EXPECT_EQ(printed(log.lines(), "hit max literals."), ml == 2) << ml;
+    }
+    // Every input tied: a constant, nothing to expand.
+    CDB_ATOM_NODE* z = node_named(c.design->netlist(), "z");
+    for (int k = 0; k < 2; ++k) z->get_input_term_by_type(DB_DATA_A + k)->set_vcc();
+    TEST_RESYN r(c.api, &params);
+    MORV_LOG_CAPTURE log(100);
+    bool constant = false;
+    r.on_cone = [&](TEST_RESYN& t) { constant = t.get_div_data().lower.support_size() == 0; };
+    r.set_root_state(1.0, 0.1);
+    r.resynthesize_root(z);
+    EXPECT_TRUE(constant);
+    EXPECT_TRUE(printed(log.lines(), "no more expandable nodes."));
+    EXPECT_EQ(r.num_expanded(), 0);
+}
