@@ -115,3 +115,70 @@ TEST(ResynCones, EveryCandidateRootOfEveryBundledDesignIsTheFunctionOfTheLutsItA
     }
     cfg_unset("fsyn_resyn_use_guardband_slack");
 }
+
+namespace {
+
+// Three iterations of a pass on one netlist; the level-100 trace.
+std::vector<std::string> run_pass(const char* path, int family, const std::string& tag)
+{
+    RESYN_COMPILE c(read_blif(source(path), family), family);
+    bool sequential = false;
+    for (CDB_ATOM_NODE* node : *c.design->netlist())
+        sequential = sequential || node->get_output_term_by_type(DB_REG_OUT) != nullptr;
+    const std::string before = "before_" + tag + ".blif";
+    const std::string after = "after_" + tag + ".blif";
+    blif_write_netlist_file(*c.design->netlist(), before, "top");
+    const MORV_PARAMETER_MAP params = [] {
+        MORV_PARAMETER_MAP p;
+        MORV_ALGORITHM_BASE::parse_algorithm_params(p, "NI=3");
+        return p;
+    }();
+    std::vector<std::string> trace;
+    {
+        MORV_LOG_CAPTURE log(100);
+        TEST_RESYN r(c.api, &params);
+        int ni = 3;
+        int hci = -1;
+        r.set_default_pass_parameters(0, ni, hci);
+        const int bounds[3] = {0, r.get_area_bound_end() / 2, r.get_area_bound_end()};
+        for (int iter = 0; iter < 3; ++iter) {
+            r.set_iteration(iter);
+            double expected = r.get_slack_ratio_quantile(r.get_quantile_fraction(iter));
+            expected = std::max(std::min(expected, r.get_area_sr_max()), r.get_area_sr_min());
+            EXPECT_EQ(r.do_iter(), 0) << path << " iteration " << iter;
+            EXPECT_DOUBLE_EQ(r.get_sr_threshold(), expected) << path << " iteration " << iter;
+            EXPECT_EQ(r.get_area_bound(), bounds[iter]) << path << " iteration " << iter;
+        }
+        trace = log.lines();
+    }
+    blif_write_netlist_file(*c.design->netlist(), after, "top");
+    if (abc_is_available()) {
+        const ABC_RESULT result = abc_check_equivalence(before, after, sequential);
+        EXPECT_TRUE(result.is_equivalent()) << path << ": " << abc_verdict_name(result.m_verdict) << "\n"
+                                            << result.m_output;
+    }
+    return trace;
+}
+
+}  // namespace
+
+TEST(ResynCones, IterationsFollowTheirThresholdsKeepTheNetlistAndRepeatTheirTrace)
+{
+    struct RUN
+    {
+        const char* path;
+        int family;
+    };
+    for (const RUN& run :
+         {RUN{"bench/iscas89_k6/s1423.blif", CDB_FAMILY_BRK}, RUN{"bench/mcnc_k4/s298.blif", CDB_FAMILY_ZEPLA}}) {
+        const std::vector<std::string> first = run_pass(run.path, run.family, "1");
+        const std::vector<std::string> second = run_pass(run.path, run.family, "2");
+        EXPECT_GT(first.size(), 10u) << run.path;
+        EXPECT_EQ(first, second) << run.path;
+        std::ofstream("resyn_trace_" + std::to_string(run.family) + ".txt") << [&] {
+            std::string all;
+            for (const std::string& line : first) all += line + "\n";
+            return all;
+        }();
+    }
+}

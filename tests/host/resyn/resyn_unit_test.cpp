@@ -113,26 +113,34 @@ TEST_F(ResynCovers, HitsTheSamePairAndOverwritesACollision)
     EXPECT_EQ(r.get_cache_hits(), hits + 1);
     EXPECT_EQ(cubes, 1);
     EXPECT_EQ(literals, 2);
-    // Another pair in the same bucket takes the entry over.
-    const unsigned bucket = MORV_RESYN::cover_cache_bucket(f.node_index(), f.node_index());
-    std::vector<BDD_JBDD> pool;
-    for (int i = 2; i < 40; ++i) pool.push_back(m->ithvar(i) & m->ithvar(i + 1));
-    for (int i = 2; i < 40; ++i) pool.push_back(m->ithvar(i) | m->ithvar(0));
-    bool collided = false;
-    for (const BDD_JBDD& a : pool) {
-        for (const BDD_JBDD& b : pool) {
-            if (MORV_RESYN::cover_cache_bucket(a.node_index(), b.node_index()) != bucket || !(a == (a & b))) continue;
-            r.compute_cover(a, b, cubes, literals);
-            EXPECT_TRUE(r.get_cover_cache_entry(f, f).lower == a);
-            collided = true;
-            break;
+    // Another pair in the same bucket takes the entry over, and the first
+    // pair misses afterwards.
+    const BDD_JBDD one = m->true_bdd();
+    std::map<unsigned, BDD_JBDD> seen;
+    BDD_JBDD first;
+    BDD_JBDD second;
+    for (int i = 2; i < 200 && first.is_empty(); ++i)
+        for (int j = i + 1; j < 200 && first.is_empty(); ++j) {
+            const BDD_JBDD a = m->ithvar(i) & m->ithvar(j);
+            const unsigned bucket = MORV_RESYN::cover_cache_bucket(a.node_index(), one.node_index());
+            auto found = seen.find(bucket);
+            if (found == seen.end()) {
+                seen.emplace(bucket, a);
+                continue;
+            }
+            first = found->second;
+            second = a;
         }
-        if (collided) break;
-    }
-    if (!collided) GTEST_SKIP() << "no colliding pair in the pool";
+    ASSERT_FALSE(first.is_empty());
+    r.compute_cover(first, one, cubes, literals);
+    EXPECT_TRUE(r.get_cover_cache_entry(first, one).lower == first);
+    r.compute_cover(second, one, cubes, literals);
+    EXPECT_TRUE(r.get_cover_cache_entry(first, one).lower == second);
     const int hits_before = r.get_cache_hits();
-    r.compute_cover(f, f, cubes, literals);
+    r.compute_cover(first, one, cubes, literals);
     EXPECT_EQ(r.get_cache_hits(), hits_before);
+    EXPECT_EQ(cubes, 1);
+    EXPECT_EQ(literals, 0);
 }
 
 TEST_F(ResynCovers, NoHitLineWithoutLookups)
@@ -432,7 +440,7 @@ TEST(ResynCones, ConstantRootAndLimitsKeepTheLastFunction)
     std::unique_ptr<CDB_ATOM_NETLIST> netlist = blif_text(k_small, CDB_FAMILY_BRK);
     RESYN_COMPILE c(std::move(netlist), CDB_FAMILY_BRK);
     MORV_PARAMETER_MAP params;
-    for (int mv : {15, 3}) {
+    for (int mv : {15, 4}) {
         TEST_RESYN r(c.api, &params);
         MORV_LOG_CAPTURE log(100);
         CONE_STATS stats;
@@ -446,8 +454,8 @@ TEST(ResynCones, ConstantRootAndLimitsKeepTheLastFunction)
         r.resynthesize_root(node_named(c.design->netlist(), "y"));
         EXPECT_EQ(stats.mismatches, 0) << mv;
         EXPECT_LE(support, mv);
-        EXPECT_EQ(printed(log.lines(), "hit max vars."), mv == 3) << mv;
-        EXPECT_EQ(r.num_expanded(), mv == 3 ? 0 : 1) << mv;
+        EXPECT_EQ(printed(log.lines(), "hit max vars."), mv == 4) << mv;
+        EXPECT_EQ(r.num_expanded(), mv == 4 ? 0 : 1) << mv;
     }
     for (int ml : {5000, 2}) {
         TEST_RESYN r(c.api, &params);
