@@ -79,6 +79,7 @@ public:
     bool is_lut_node(CDB_ATOM_NODE* node) override { return m_uvo ? node->is_lcell() : node->is_lcell_comb(); }
     bool lut_feeds_register(CDB_ATOM_OTERM* oterm) override
     {
+        feeds_register_asked[oterm] += 1;
         CDB_ATOM_NODE* node = oterm->get_my_node();
         return m_uvo && node != nullptr && node->is_lcell() && oterm->is_used_as(DB_COMB_OUT) &&
                m_net_util->does_lut_feed_register(node);
@@ -91,6 +92,9 @@ public:
 
     // Called where division would start, with the collapsed cone in place.
     std::function<void(TEST_RESYN&)> on_cone;
+    // How often each output was asked about: once per evaluation of it
+    // while no cone is built.
+    std::map<CDB_ATOM_OTERM*, int> feeds_register_asked;
     bool divide() override
     {
         if (on_cone) on_cone(*this);
@@ -100,6 +104,7 @@ public:
     // What the tests read of the cone and set of the per-root state.
     const std::vector<MORV_OWNER<RESYN_VAR>>& vars() const { return m_vars; }
     const std::map<uint32_t, RESYN_SOLN>& solns() const { return m_solns; }
+    const RESYN_OTERM& oterm_record(CDB_ATOM_OTERM* oterm) const { return m_oterms.at(oterm); }
     std::map<uint32_t, RESYN_SOLN>& solns() { return m_solns; }
     RESYN_SOLN* current_soln() const { return m_soln; }
     int num_expanded() const { return m_num_expanded; }
@@ -140,14 +145,18 @@ private:
 };
 
 // A compile of one netlist timed before placement at 90 % of its critical
-// path, with its flow driver set to run the given flow.
+// path, with its flow driver set to run the given flow. before_env sees the
+// design before the environment is made (a boundary-port manager must be
+// installed by then).
 struct RESYN_COMPILE
 {
-    RESYN_COMPILE(std::unique_ptr<CDB_ATOM_NETLIST> netlist, int family_code, int flow = FIT_EARLY_FSYN_FLOW)
+    RESYN_COMPILE(std::unique_ptr<CDB_ATOM_NETLIST> netlist, int family_code, int flow = FIT_EARLY_FSYN_FLOW,
+                  const std::function<void(HOST_DESIGN&)>& before_env = nullptr)
         : family(family_code)
     {
         msg_set_quiet(true);
         design = std::make_unique<HOST_DESIGN>(family, std::move(netlist));
+        if (before_env) before_env(*design);
         env = std::make_unique<HOST_ENV>(*design);
         const int probe = 100000000;
         env->set_clock_period_ps(probe);

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "../../db/log_capture.h"
+#include "bpm/bpm_boundary_port_manager.h"
 #include "cfg/cfg.h"
 #include "resyn_test_support.h"
 
@@ -35,6 +36,16 @@ CDB_ATOM_NODE* node_named(CDB_ATOM_NETLIST* netlist, const std::string& name)
     for (CDB_ATOM_NODE* node : *netlist)
         if (node->get_instance_name() != nullptr && node->get_instance_name()->get_short_hpath() == name &&
             node->is_lcell_comb())
+            return node;
+    return nullptr;
+}
+
+// A LUT cell of any family by its short name.
+CDB_ATOM_NODE* lut_named(CDB_ATOM_NETLIST* netlist, const std::string& name)
+{
+    for (CDB_ATOM_NODE* node : *netlist)
+        if (node->get_instance_name() != nullptr && node->get_instance_name()->get_short_hpath() == name &&
+            (node->is_lcell_comb() || node->is_lcell()))
             return node;
     return nullptr;
 }
@@ -349,6 +360,17 @@ TEST(ResynEval, CandidateRootRules)
         const bool plain = setting == 0 || setting == 2 || setting == 4;
         EXPECT_EQ(r.is_candidate_root(node_named(c.design->netlist(), "y")), plain) << setting;
     }
+    {
+        std::unique_ptr<CDB_ATOM_NETLIST> netlist = blif_text(k_small, CDB_FAMILY_BRK);
+        CDB_ATOM_ASSIGNMENTS dont_touch;
+        dont_touch.dont_touch = true;
+        node_named(netlist.get(), "y")->set_assignments(dont_touch);
+        RESYN_COMPILE c(std::move(netlist), CDB_FAMILY_BRK);
+        MORV_PARAMETER_MAP params;
+        TEST_RESYN r(c.api, &params);
+        EXPECT_FALSE(r.is_candidate_root(node_named(c.design->netlist(), "y")));
+        EXPECT_TRUE(r.is_candidate_root(node_named(c.design->netlist(), "z")));
+    }
     std::unique_ptr<CDB_ATOM_NETLIST> netlist = blif_text(k_small, CDB_FAMILY_BRK);
     CDB_ATOM_NODE* n1 = node_named(netlist.get(), "n1");
     for (int k = 0; k < 2; ++k)
@@ -477,4 +499,237 @@ TEST(ResynCones, ConstantRootAndLimitsKeepTheLastFunction)
     EXPECT_TRUE(constant);
     EXPECT_TRUE(printed(log.lines(), "no more expandable nodes."));
     EXPECT_EQ(r.num_expanded(), 0);
+}
+
+// n1 = a & n2 and n2 = n1 | b form a loop that y = n2 ^ c reads (the loop
+// is closed by hand: the reader refuses one). Without the loop's nodes as
+// roots the walk comes back to n2's record through the cone; with them, to
+// n1's solution while it is being estimated. Either way it ends, and asks
+// about each output once.
+TEST(ResynEval, AFeedbackLoopIsEvaluatedOncePerOutput)
+{
+    const char* const loop = ".model loop\n.inputs a b c x\n.outputs y\n.names a x n1\n11 1\n"
+                             ".names n1 b n2\n1- 1\n-1 1\n.names n2 c y\n10 1\n01 1\n.end\n";
+    for (bool loop_roots : {false, true}) {
+        std::unique_ptr<CDB_ATOM_NETLIST> netlist = blif_text(loop, CDB_FAMILY_BRK);
+        CDB_ATOM_ITERM* closing = node_named(netlist.get(), "n1")->get_input_term_by_type(DB_DATA_B);
+        closing->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+        node_named(netlist.get(), "n2")->get_output_term_by_type(DB_COMB_OUT)->insert_fanout(closing);
+        if (!loop_roots)
+            for (const char* name : {"n1", "n2"})
+                node_named(netlist.get(), name)->get_input_term_by_type(DB_DATA_A)->set_global(1);
+        RESYN_COMPILE c(std::move(netlist), CDB_FAMILY_BRK);
+        MORV_PARAMETER_MAP params;
+        TEST_RESYN r(c.api, &params);
+        r.set_threshold(0.0);
+        r.build_oterm_records();
+        r.evaluate_candidates();
+        CDB_ATOM_OTERM* n1 = node_named(c.design->netlist(), "n1")->get_output_term_by_type(DB_COMB_OUT);
+        CDB_ATOM_OTERM* n2 = node_named(c.design->netlist(), "n2")->get_output_term_by_type(DB_COMB_OUT);
+        for (CDB_ATOM_OTERM* out : {n1, n2}) {
+            EXPECT_EQ(r.feeds_register_asked[out], 1) << loop_roots;
+            EXPECT_TRUE(r.oterm_record(out).visited) << loop_roots;
+        }
+        EXPECT_EQ(r.solns().size(), loop_roots ? 3u : 1u);
+        if (loop_roots) continue;
+        // n1 saw n2's record as it stood: no area yet, so n1 is one LUT, and
+        // n2 (read by n1 and y) carries half of itself and n1.
+        EXPECT_DOUBLE_EQ(r.oterm_record(n1).area_share, 1.0);
+        EXPECT_DOUBLE_EQ(r.oterm_record(n2).area_share, 1.0);
+    }
+}
+
+namespace {
+
+// The cell reads its own register on its third input, through the mask
+// f(A, B, register).
+void use_register_feedback(CDB_ATOM_NODE* cell, const std::function<bool(bool, bool, bool)>& f)
+{
+    uint64_t truth = 0;
+    for (unsigned m = 0; m < 8; ++m)
+        if (f(m & 1u, (m >> 1) & 1u, (m >> 2) & 1u)) truth |= uint64_t{1} << m;
+    cell->set_lutmask(blif_family_lutmask(CDB_FAMILY_UVO, 3, truth));
+    cell->set_bit(CDB_ATOM_BIT_QFBK_MODE);
+    cell->add_output_term(DB_REG_OUT);
+}
+
+}  // namespace
+
+// n1 = (a & b) ^ q1 and y = n1 ? q2 : c, where q1 and q2 are the cells'
+// own registers. Each register is a variable of its own that takes the
+// estimates of the highest input with a source, and the collapsed cone is
+// the function the host evaluates.
+TEST(ResynCones, TestBuiltConesReadTheRegisterFeedbackOfUvoCells)
+{
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist = blif_text(
+        ".model q\n.inputs a b c\n.outputs y\n.names a b n1\n11 1\n.names n1 c y\n11 1\n.end\n", CDB_FAMILY_UVO);
+    CDB_ATOM_NODE* n1 = lut_named(netlist.get(), "n1");
+    CDB_ATOM_NODE* y = lut_named(netlist.get(), "y");
+    ASSERT_TRUE(n1 != nullptr && y != nullptr);
+    use_register_feedback(n1, [](bool a, bool b, bool q) { return (a && b) != q; });
+    use_register_feedback(y, [](bool n, bool c, bool q) { return n ? q : c; });
+    RESYN_COMPILE comp(std::move(netlist), CDB_FAMILY_UVO);
+    MORV_PARAMETER_MAP params;
+    TEST_RESYN r(comp.api, &params);
+    CONE_STATS stats;
+    std::map<CDB_ATOM_OTERM*, RESYN_VAR> vars;
+    r.on_cone = [&](TEST_RESYN& t) {
+        check_cone(t, y, stats);
+        for (const MORV_OWNER<RESYN_VAR>& v : t.vars()) vars.emplace(v->oterm, *v);
+    };
+    r.set_root_state(1.0, 0.1);
+    r.resynthesize_root(y);
+    EXPECT_EQ(stats.roots, 1);
+    EXPECT_EQ(stats.mismatches, 0) << stats.first_mismatch;
+    EXPECT_EQ(r.num_expanded(), 1);
+    // The register's input comes from each cell's highest input with a
+    // source: c for y, b for n1.
+    const std::pair<CDB_ATOM_NODE*, CDB_ATOM_ITERM*> cells[] = {{y, y->get_input_term_by_type(DB_DATA_B)},
+                                                                {n1, n1->get_input_term_by_type(DB_DATA_B)}};
+    for (const auto& [cell, highest] : cells) {
+        ASSERT_EQ(vars.count(cell->get_output_term_by_type(DB_REG_OUT)), 1u);
+        const RESYN_VAR& q = vars.at(cell->get_output_term_by_type(DB_REG_OUT));
+        const RESYN_VAR& from = vars.at(highest->get_source());
+        EXPECT_FALSE(q.is_input);
+        EXPECT_FALSE(q.expanded);
+        EXPECT_TRUE(q.in_support);
+        EXPECT_EQ(q.bp_id, -1);
+        EXPECT_DOUBLE_EQ(q.sr, from.sr);
+        EXPECT_DOUBLE_EQ(q.sr_to_base, from.sr_to_base);
+        EXPECT_EQ(q.behind_duplicate, from.behind_duplicate);
+    }
+}
+
+// y reads b on two inputs: through one boundary port that is one variable
+// referenced twice, through two ports two variables.
+TEST(ResynCones, TwoBoundaryPortsGiveTwoVariables)
+{
+    for (bool two_ports : {false, true}) {
+        std::unique_ptr<CDB_ATOM_NETLIST> netlist =
+            blif_text(".model p\n.inputs a b c\n.outputs y\n.names a b c y\n1-0 1\n-11 1\n.end\n", CDB_FAMILY_BRK);
+        CDB_ATOM_NODE* y = node_named(netlist.get(), "y");
+        CDB_ATOM_ITERM* first = y->get_input_term_by_type(DB_DATA_B);
+        CDB_ATOM_ITERM* second = y->get_input_term_by_type(DB_DATA_C);
+        CDB_ATOM_OTERM* b = first->get_source();
+        second->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+        b->insert_fanout(second);
+        RESYN_COMPILE c(std::move(netlist), CDB_FAMILY_BRK, FIT_EARLY_FSYN_FLOW, [&](HOST_DESIGN& d) {
+            BPM_BOUNDARY_PORT_MANAGER* bpm = d.install_boundary_port_manager();
+            const int port = bpm->create_port("p|one");
+            bpm->assign_port_id(first, port);
+            bpm->assign_port_id(second, two_ports ? bpm->create_port("p|two") : port);
+        });
+        MORV_PARAMETER_MAP params;
+        TEST_RESYN r(c.api, &params);
+        CONE_STATS stats;
+        std::vector<std::pair<int, int>> b_vars;  // port, refs
+        int support = 0;
+        r.on_cone = [&](TEST_RESYN& t) {
+            check_cone(t, y, stats);
+            support = t.get_div_data().lower.support_size();
+            for (const MORV_OWNER<RESYN_VAR>& v : t.vars())
+                if (v->oterm == b) b_vars.emplace_back(v->bp_id, v->refs);
+        };
+        r.set_root_state(1.0, 0.1);
+        r.resynthesize_root(y);
+        EXPECT_EQ(stats.mismatches, 0) << two_ports << ": " << stats.first_mismatch;
+        ASSERT_EQ(b_vars.size(), two_ports ? 2u : 1u);
+        for (const auto& [port, refs] : b_vars) {
+            EXPECT_GE(port, 0);
+            EXPECT_EQ(refs, two_ports ? 1 : 2);
+        }
+        if (two_ports) {
+            EXPECT_NE(b_vars[0].first, b_vars[1].first);
+        }
+        // a | b over one variable; a & !b2 | b1 & b2 over two.
+        EXPECT_EQ(support, two_ports ? 3 : 2);
+    }
+}
+
+namespace {
+
+// n2 = a & b, n1 = n2 & !c, y = n1 | d; z = !n1 reads n1 outside y's cone.
+const char* const k_chain = ".model chain\n.inputs a b c d\n.outputs y\n.names a b n2\n11 1\n"
+                            ".names n2 c n1\n10 1\n.names n1 d y\n1- 1\n-1 1\n.end\n";
+const char* const k_chain_and_z = ".model chain\n.inputs a b c d\n.outputs y z\n.names a b n2\n11 1\n"
+                                  ".names n2 c n1\n10 1\n.names n1 d y\n1- 1\n-1 1\n.names n1 z\n0 1\n.end\n";
+
+struct EXPANSION
+{
+    int expanded = 0;
+    int duplicated = 0;
+    int mismatches = 0;
+    std::map<std::string, RESYN_VAR> vars;  // by the source's name
+    std::vector<std::string> trace;
+    double n1_score = 0.0;
+};
+
+// Resynthesizes y at the given root slack ratio (0.1 a stage, so 0.066 the
+// duplication allowance) after edit has changed the netlist.
+EXPANSION expand_y(const char* text, double root_sr, const std::function<void(CDB_ATOM_NETLIST*)>& edit = nullptr)
+{
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist = blif_text(text, CDB_FAMILY_BRK);
+    if (edit) edit(netlist.get());
+    RESYN_COMPILE c(std::move(netlist), CDB_FAMILY_BRK);
+    MORV_PARAMETER_MAP params;
+    TEST_RESYN r(c.api, &params);
+    CDB_ATOM_NODE* y = node_named(c.design->netlist(), "y");
+    EXPANSION result;
+    CONE_STATS stats;
+    r.on_cone = [&](TEST_RESYN& t) {
+        check_cone(t, y, stats);
+        for (const MORV_OWNER<RESYN_VAR>& v : t.vars())
+            result.vars.emplace(v->oterm->get_my_node()->get_instance_name()->get_short_hpath(), *v);
+    };
+    result.n1_score =
+        std::clamp(c.api->get_fsyn_timing()->get_slack_ratio(y->get_input_term_by_type(DB_DATA_A)), 0.0, 1.0);
+    MORV_LOG_CAPTURE log(100);
+    r.set_root_state(root_sr, 0.1);
+    r.resynthesize_root(y);
+    result.expanded = r.num_expanded();
+    result.duplicated = r.num_duplicated();
+    result.mismatches = stats.mismatches;
+    result.trace = log.lines();
+    return result;
+}
+
+}  // namespace
+
+TEST(ResynCones, WhatExpansionMayCollapse)
+{
+    // Alone in y's cone, n1 and then n2 are collapsed.
+    const EXPANSION chain = expand_y(k_chain, 1.0);
+    EXPECT_EQ(chain.expanded, 2);
+    EXPECT_EQ(chain.duplicated, 0);
+    EXPECT_EQ(chain.mismatches, 0);
+    // A don't-touch source, or one with another global setting, stays an input.
+    const EXPANSION dont_touch = expand_y(k_chain, 1.0, [](CDB_ATOM_NETLIST* n) {
+        CDB_ATOM_ASSIGNMENTS a;
+        a.dont_touch = true;
+        node_named(n, "n1")->set_assignments(a);
+    });
+    const EXPANSION global = expand_y(k_chain, 1.0, [](CDB_ATOM_NETLIST* n) {
+        node_named(n, "n1")->get_input_term_by_type(DB_DATA_B)->set_global(1);
+    });
+    for (const EXPANSION* kept : {&dont_touch, &global}) {
+        EXPECT_EQ(kept->expanded, 0);
+        EXPECT_TRUE(kept->vars.at("n1").in_support);
+        EXPECT_FALSE(kept->vars.at("n1").expanded);
+    }
+    // Read by z too, n1 is duplicated into the cone, and n2, found inside
+    // the duplicate, is never collapsed.
+    const EXPANSION duplicate = expand_y(k_chain_and_z, 1.0);
+    EXPECT_EQ(duplicate.expanded, 1);
+    EXPECT_EQ(duplicate.duplicated, 1);
+    EXPECT_EQ(duplicate.mismatches, 0);
+    EXPECT_TRUE(printed(duplicate.trace, "  duplicated"));
+    EXPECT_TRUE(duplicate.vars.at("n1").expanded);
+    EXPECT_TRUE(duplicate.vars.at("n2").behind_duplicate);
+    EXPECT_FALSE(duplicate.vars.at("n2").expanded);
+    EXPECT_TRUE(duplicate.vars.at("n2").in_support);
+    EXPECT_TRUE(printed(duplicate.trace, "no more expandable nodes."));
+    // Duplication only within the allowance of the root's slack ratio.
+    const double score = duplicate.n1_score;
+    EXPECT_EQ(expand_y(k_chain_and_z, score - 0.066 - 0.01).expanded, 0);
+    EXPECT_EQ(expand_y(k_chain_and_z, score - 0.066 + 0.01).expanded, 1);
 }
