@@ -265,10 +265,62 @@ TEST_F(ResynDriver, ThresholdIsTheClampedQuantile)
     EXPECT_LE(w.get_slack_ratio_quantile(0.0), w.get_slack_ratio_quantile(0.5));
 }
 
+// Records and solutions of one iteration are gone before the next, which
+// evaluates and resynthesizes the same roots again.
+TEST_F(ResynDriver, EachIterationEvaluatesAfresh)
+{
+    const MORV_PARAMETER_MAP params = params_of("ASRN=1:ASRX=1:NI=2");
+    TEST_RESYN r(c.api, &params);
+    r.set_guardband(false, 0);
+    int ni = 2;
+    int hci = -1;
+    r.set_default_pass_parameters(0, ni, hci);
+    std::vector<long> roots;
+    for (int iter = 0; iter < 2; ++iter) {
+        MORV_LOG_CAPTURE log(100);
+        r.set_iteration(iter);
+        EXPECT_EQ(r.do_iter(), 0);
+        const std::vector<std::string> lines = log.lines();
+        roots.push_back(std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+            return l.find("resynthesis at ") != std::string::npos;
+        }));
+        // No solution has a network to implement.
+        EXPECT_TRUE(printed(lines, "selected 0 of 0 nodes for implementation")) << iter;
+    }
+    EXPECT_GT(roots[0], 0);
+    EXPECT_EQ(roots[1], roots[0]);
+    EXPECT_TRUE(r.solns().empty());
+}
+
 TEST_F(ResynDriver, DoEverythingOverridesKeys)
 {
-    cfg_set_value("fsyn_resyn_do_everything", "on");
     const MORV_PARAMETER_MAP params = params_of("ABB=1:ASRN=0.1:ASRX=0.2:ABE=3");
+    {
+        // Unset values take the defaults, given ones stay.
+        TEST_RESYN plain(c.api, &params);
+        EXPECT_TRUE(plain.xicp_modify_dest_node_on_modify_edge());
+        EXPECT_TRUE(plain.use_itest());
+        int np = -1;
+        int icp = -1;
+        double fom = -1.0;
+        int restore = -1;
+        plain.set_default_algorithm_parameters(np, icp, fom, restore);
+        EXPECT_EQ(np, 1);
+        EXPECT_EQ(icp, 0);
+        EXPECT_DOUBLE_EQ(fom, 0.0);
+        EXPECT_EQ(restore, 1);
+        np = 3;
+        icp = 1;
+        fom = 0.5;
+        restore = 0;
+        plain.set_default_algorithm_parameters(np, icp, fom, restore);
+        EXPECT_EQ(np, 3);
+        EXPECT_EQ(icp, 1);
+        EXPECT_DOUBLE_EQ(fom, 0.5);
+        EXPECT_EQ(restore, 0);
+        EXPECT_EQ(plain.get_area_bound_bgn(), 1);
+    }
+    cfg_set_value("fsyn_resyn_do_everything", "on");
     TEST_RESYN r(c.api, &params);
     int np = -1;
     int icp = -1;
@@ -405,7 +457,7 @@ TEST(ResynEval, StageRatioFallsBackToSsr)
 {
     RESYN_COMPILE c(blif_text(".model one\n.inputs a\n.outputs y\n.names a y\n0 1\n.end\n", CDB_FAMILY_BRK),
                     CDB_FAMILY_BRK);
-    const MORV_PARAMETER_MAP params = params_of("SSR=0.07");
+    const MORV_PARAMETER_MAP params = params_of("SSR=0.07:DFR=0.5:NFR=0.3");
     TEST_RESYN r(c.api, &params);
     CDB_ATOM_NODE* y = node_named(c.design->netlist(), "y");
     EXPECT_DOUBLE_EQ(r.compute_stage_slack_ratio(y), 0.0);
@@ -413,8 +465,10 @@ TEST(ResynEval, StageRatioFallsBackToSsr)
     r.build_oterm_records();
     double sr = 0.0;
     double area = 0.0;
+    MORV_LOG_CAPTURE log(100);
     r.evaluate_node(y, nullptr, true, sr, area);
     EXPECT_DOUBLE_EQ(r.stage_sr(), 0.07);
+    EXPECT_TRUE(printed(log.lines(), "using a stage/duplicate/noise sr of 0.070/0.035/0.021"));
     EXPECT_DOUBLE_EQ(area, 1.0);
 }
 
@@ -479,13 +533,26 @@ TEST(ResynCones, ConstantRootAndLimitsKeepTheLastFunction)
         EXPECT_EQ(printed(log.lines(), "hit max vars."), mv == 4) << mv;
         EXPECT_EQ(r.num_expanded(), mv == 4 ? 0 : 1) << mv;
     }
-    for (int ml : {5000, 2}) {
+    // The literals of the collapsed y are the smallest limit that lets n1 in.
+    int literals = 0;
+    {
+        TEST_RESYN r(c.api, &params);
+        r.on_cone = [&](TEST_RESYN& t) {
+            int cubes = 0;
+            t.compute_cover(t.get_div_data().lower, t.get_div_data().lower, cubes, literals);
+        };
+        r.set_root_state(1.0, 0.1);
+        r.resynthesize_root(node_named(c.design->netlist(), "y"));
+    }
+    ASSERT_GT(literals, 1);
+    for (int ml : {5000, literals, literals - 1}) {
         TEST_RESYN r(c.api, &params);
         MORV_LOG_CAPTURE log(100);
         r.set_limits(20, 15, ml);
         r.set_root_state(1.0, 0.1);
         r.resynthesize_root(node_named(c.design->netlist(), "y"));
-        EXPECT_EQ(printed(log.lines(), "hit max literals."), ml == 2) << ml;
+        EXPECT_EQ(printed(log.lines(), "hit max literals."), ml < literals) << ml;
+        EXPECT_EQ(r.num_expanded(), ml < literals ? 0 : 1) << ml;
     }
     // Every input tied: a constant, nothing to expand.
     CDB_ATOM_NODE* z = node_named(c.design->netlist(), "z");
@@ -702,6 +769,7 @@ TEST(ResynCones, WhatExpansionMayCollapse)
     EXPECT_EQ(chain.expanded, 2);
     EXPECT_EQ(chain.duplicated, 0);
     EXPECT_EQ(chain.mismatches, 0);
+    EXPECT_TRUE(printed(chain.trace, "expansion 2 {"));
     // A don't-touch source, or one with another global setting, stays an input.
     const EXPANSION dont_touch = expand_y(k_chain, 1.0, [](CDB_ATOM_NETLIST* n) {
         CDB_ATOM_ASSIGNMENTS a;
@@ -732,4 +800,61 @@ TEST(ResynCones, WhatExpansionMayCollapse)
     const double score = duplicate.n1_score;
     EXPECT_EQ(expand_y(k_chain_and_z, score - 0.066 - 0.01).expanded, 0);
     EXPECT_EQ(expand_y(k_chain_and_z, score - 0.066 + 0.01).expanded, 1);
+}
+
+// y reads m, which may not be a root (global setting 1 on c), and m reads
+// the root n1. Marking crosses m to n1's solution; a network of y's that
+// no longer reads m leaves n1's solution out.
+TEST(ResynEval, MarkingCrossesLogicBetweenSolutions)
+{
+    const char* const text = ".model m\n.inputs a b c d\n.outputs y\n.names a b n1\n11 1\n"
+                             ".names n1 c m\n11 1\n.names m d y\n1- 1\n-1 1\n.end\n";
+    for (bool network : {false, true}) {
+        std::unique_ptr<CDB_ATOM_NETLIST> netlist = blif_text(text, CDB_FAMILY_BRK);
+        node_named(netlist.get(), "m")->get_input_term_by_type(DB_DATA_B)->set_global(1);
+        RESYN_COMPILE c(std::move(netlist), CDB_FAMILY_BRK);
+        MORV_PARAMETER_MAP params;
+        TEST_RESYN r(c.api, &params);
+        r.set_threshold(0.0);
+        r.build_oterm_records();
+        r.evaluate_candidates();
+        const uint32_t y = node_named(c.design->netlist(), "y")->get_id();
+        const uint32_t n1 = node_named(c.design->netlist(), "n1")->get_id();
+        ASSERT_EQ(r.solns().size(), 2u);
+        if (network) {
+            RESYN_SOLN& soln = r.solns().at(y);
+            soln.luts.resize(1);
+            RESYN_SOLN_INPUT unused;
+            unused.oterm = node_named(c.design->netlist(), "m")->get_output_term_by_type(DB_COMB_OUT);
+            soln.inputs.push_back(unused);
+        }
+        r.select_solutions();
+        EXPECT_TRUE(r.solns().at(y).selected);
+        EXPECT_EQ(r.solns().at(n1).selected, !network);
+        r.solns().clear();
+    }
+}
+
+// n1 may not be collapsed into y (don't-touch) and is read by y and z:
+// half of its area is y's input area.
+TEST(ResynEval, InputAreaIsTheShareOfTheInputsLeftInTheCone)
+{
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist = blif_text(k_small, CDB_FAMILY_BRK);
+    CDB_ATOM_ASSIGNMENTS dont_touch;
+    dont_touch.dont_touch = true;
+    node_named(netlist.get(), "n1")->set_assignments(dont_touch);
+    RESYN_COMPILE c(std::move(netlist), CDB_FAMILY_BRK);
+    MORV_PARAMETER_MAP params;
+    TEST_RESYN r(c.api, &params);
+    r.set_threshold(1.01);
+    r.set_guardband(false, 0);
+    r.build_oterm_records();
+    CDB_ATOM_NODE* y = node_named(c.design->netlist(), "y");
+    double input_area = -1.0;
+    r.on_cone = [&](TEST_RESYN& t) { input_area = t.input_area(); };
+    double sr = 0.0;
+    double area = 0.0;
+    r.evaluate_node(y, nullptr, true, sr, area);
+    EXPECT_DOUBLE_EQ(input_area, 0.5);
+    EXPECT_DOUBLE_EQ(area, 1.5);
 }
