@@ -379,7 +379,7 @@ bool MORV_EXPERT::create_and_run_from_table(const char* const* class_names, int 
         algorithm = MORV_MAKE_OWNER(MORV_TEST, m_fsyn_api.get(), &parameters);
     } else if (class_name == "MORV_SAVE_RESTORE") {
         algorithm = MORV_MAKE_OWNER(MORV_SAVE_RESTORE, m_fsyn_api.get(), &parameters);
-    } else {
+    } else if (!morv_make_family_algorithm(class_name, m_fsyn_api.get(), &parameters, &algorithm)) {
         // Algorithms come one by one; naming the missing one beats a run
         // that pretends to have optimised something.
         warn_not_available(std::string("Physical synthesis algorithm ") + s_FSYN_ALGORITHM_SHORT_NAMES[algorithm_id] +

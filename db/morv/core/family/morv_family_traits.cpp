@@ -8,6 +8,7 @@
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_net_util_family.h"
 #include "morv/netlist/morv_netlist_sweeper_family.h"
+#include "morv/resyn/morv_rwr_family.h"
 
 namespace {
 
@@ -227,4 +228,58 @@ bool morv_family_checkpoints_opt_in(const MORV_FAMILY_TRAITS& traits)
 bool morv_family_has_bdd_lower_bound(const MORV_FAMILY_TRAITS& traits)
 {
     return traits.m_base_family != DEV_FAMILY_MORLIN;
+}
+
+// ---------------------------------------------------------------- local rewiring
+
+int morv_rwr_ale_signal_limit(int base_family)
+{
+    // The families whose ALE pairs two LUTs over eight input signals.
+    switch (base_family) {
+    case DEV_FAMILY_BRENNOCK:
+    case DEV_FAMILY_OBRAN:
+    case DEV_FAMILY_RZK:
+    case DEV_FAMILY_KESTLIN: return 8;
+    default: return 0;
+    }
+}
+
+bool morv_rwr_keeps_chain_inputs(int family)
+{
+    return family == DEV_FAMILY_UNDRIVEN_43 || family == DEV_FAMILY_UNDRIVEN_44;
+}
+
+namespace {
+
+template <typename ALGORITHM>
+MORV_OWNER<MORV_ALGORITHM_BASE> make_algorithm(MORV_API* api, const std::map<std::string, std::string>* params)
+{
+    return MORV_MAKE_OWNER(ALGORITHM, api, params);
+}
+
+struct MORV_ALGORITHM_CLASS
+{
+    const char* m_name;
+    MORV_OWNER<MORV_ALGORITHM_BASE> (*m_make)(MORV_API* api, const std::map<std::string, std::string>* params);
+};
+
+// One row per family class of an algorithm.
+const MORV_ALGORITHM_CLASS ALGORITHM_CLASSES[] = {
+    {"MORV_RWR_BRK", make_algorithm<MORV_RWR_BRK>},         {"MORV_RWR_ZEPLA", make_algorithm<MORV_RWR_ZEPLA>},
+    {"MORV_RWR_MRL", make_algorithm<MORV_RWR_MRL>},         {"MORV_RWR_TEV", make_algorithm<MORV_RWR_TEV>},
+    {"MORV_RWR_KESTLIN", make_algorithm<MORV_RWR_KESTLIN>}, {"MORV_RWR_RZK", make_algorithm<MORV_RWR_RZK>},
+    {"MORV_RWR_OBRAN", make_algorithm<MORV_RWR_OBRAN>},     {"MORV_RWR_UVO", make_algorithm<MORV_RWR_UVO>},
+};
+
+}  // namespace
+
+bool morv_make_family_algorithm(const std::string& class_name, MORV_API* api,
+                                const std::map<std::string, std::string>* params, MORV_OWNER<MORV_ALGORITHM_BASE>* out)
+{
+    for (const MORV_ALGORITHM_CLASS& row : ALGORITHM_CLASSES) {
+        if (class_name != row.m_name) continue;
+        *out = row.m_make(api, params);
+        return true;
+    }
+    return false;
 }

@@ -9,6 +9,10 @@
 
 #include "mem_alloc_sys.h"
 
+#include <map>
+#include <string>
+
+class MORV_ALGORITHM_BASE;
 class MORV_API;
 class MORV_ENV;
 class MORV_EXPERT_INTERFACE;
@@ -179,3 +183,16 @@ bool morv_family_checkpoints_opt_in(const MORV_FAMILY_TRAITS& traits);
 // BDD resynthesis stops early near a lower-bound figure of merit, except in
 // the one family whose timing the bound does not model.
 bool morv_family_has_bdd_lower_bound(const MORV_FAMILY_TRAITS& traits);
+
+// ---- local rewiring
+// Distinct signals an ALE may read after a GREEDY rewiring exchange; 0 for
+// no limit.
+int morv_rwr_ale_signal_limit(int base_family);
+// The RECURSIVE rewiring search leaves the unconnected inputs of carry-chain
+// cells alone in this device family.
+bool morv_rwr_keeps_chain_inputs(int family);
+
+// Builds the algorithm class of that name (a name of the driver traits'
+// algorithm tables) into out; false when the class is not built yet.
+bool morv_make_family_algorithm(const std::string& class_name, MORV_API* api,
+                                const std::map<std::string, std::string>* params, MORV_OWNER<MORV_ALGORITHM_BASE>* out);
