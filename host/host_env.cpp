@@ -175,15 +175,6 @@ CDB_ATOM_NODE* HOST_ENV::duplicate_node(CDB_ATOM_NODE* node, int output_port_typ
     copy->set_instance_name(name);
     copy->set_bits(node->get_bits());
     copy->set_mode(node->get_mode());
-    if (node->get_lut_size() > 0 && (node->is_lcell_comb() || node->is_lcell() || node->is_lcell_hsadder())) {
-        copy->set_lutmask(node->get_lutmask());
-        // Both halves of an adder cell's mask; a 6-input cell's are in its LUT mask already.
-        if (node->get_adder_lutmask() != 0) {
-            if (node->get_lut_size() == 6 || node->is_lcell_hsadder())
-                copy->set_sum_lutmask(CDB_LUTMASK(5, node->get_adder_lutmask()));
-            else copy->set_carry_lutmask(node->get_carry_lutmask());
-        }
-    }
     if (node->get_latch_info()) copy->set_latch_info(new CDB_ATOM_LATCH_INFO(*node->get_latch_info()));
     if (const auto* params = node->get_block_params())
         for (const auto& [key, value] : *params) copy->set_block_param(key.first, key.second, value);
@@ -207,6 +198,18 @@ CDB_ATOM_NODE* HOST_ENV::duplicate_node(CDB_ATOM_NODE* node, int output_port_typ
         if (from->is_driven()) from->get_source()->insert_fanout(to);
         else if (from->is_vcc()) to->set_vcc();
         else if (from->is_gnd()) to->set_gnd();
+    }
+    // The masks follow the terms: a mask reading input F gives a cell
+    // without an F term an empty one, and the copied F would then sit
+    // beside it, unread.
+    if (node->get_lut_size() > 0 && (node->is_lcell_comb() || node->is_lcell() || node->is_lcell_hsadder())) {
+        copy->set_lutmask(node->get_lutmask());
+        // Both halves of an adder cell's mask; a 6-input cell's are in its LUT mask already.
+        if (node->get_adder_lutmask() != 0) {
+            if (node->get_lut_size() == 6 || node->is_lcell_hsadder())
+                copy->set_sum_lutmask(CDB_LUTMASK(5, node->get_adder_lutmask()));
+            else copy->set_carry_lutmask(node->get_carry_lutmask());
+        }
     }
     for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
         CDB_ATOM_OTERM* from = *it;

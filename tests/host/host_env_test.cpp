@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 
@@ -167,6 +168,41 @@ TEST(HostDuplicate, CloneKeepsEverythingButNameAndFanout)
     EXPECT_EQ(n1->get_output_term_by_type(DB_COMB_OUT)->get_number_of_fanout(), fanout_before);
     EXPECT_TRUE(f.design->netlist()->verify());
     EXPECT_EQ(f.env->count_notes("duplicate_node"), 1);
+}
+
+// A six-input cell's mask that reads input F must not leave the clone with a
+// spare, unconnected F in F's own slot: the copied F term would land among
+// the unordered terms, and the clone would read F as a floating 0.
+TEST(HostDuplicate, CloneOfACellReadingInputFReadsTheSameF)
+{
+    const char* six = R"(.model six
+.inputs a b c d e f
+.outputs y w
+.names a b c d e f y
+111111 1
+000001 1
+.names y a w
+11 1
+.end
+)";
+    FIXTURE f(six);
+    CDB_ATOM_NODE* y = f.by_name("y");
+    ASSERT_NE(y, nullptr);
+    CDB_ATOM_ITERM* y_f = y->get_input_term_by_type(DB_DATA_F);
+    ASSERT_TRUE(y_f != nullptr && y_f->is_connected());
+
+    CDB_ATOM_NODE* d = f.env->duplicate_node(y, DB_COMB_OUT);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(std::distance(d->begin_iterm(), d->end_iterm()), std::distance(y->begin_iterm(), y->end_iterm()));
+    for (int port = DB_DATA_A; port <= DB_DATA_F; ++port) {
+        CDB_ATOM_ITERM* from = y->get_input_term_by_type(port);
+        CDB_ATOM_ITERM* to = d->get_input_term_by_type(port);
+        ASSERT_NE(to, nullptr) << port;
+        EXPECT_EQ(to->get_source(), from->get_source()) << port;
+        EXPECT_EQ(to->get_property_word(), from->get_property_word()) << port;
+    }
+    EXPECT_EQ(d->get_lutmask(), y->get_lutmask());
+    EXPECT_TRUE(f.design->netlist()->verify());
 }
 
 // An adder's mask is two 16-bit halves: a clone keeps both, whether they
