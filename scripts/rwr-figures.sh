@@ -12,7 +12,7 @@
 # the quality target). Times are the CPU seconds of the whole process.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-fit=$root/build/release/tools/morv-fit/morv-fit
+fit=$root/build/release/morv-fit
 family=BRK
 seeds="1 2 3"
 out=${TMPDIR:-/tmp}/morv-rwr-figures

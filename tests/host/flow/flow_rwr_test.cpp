@@ -94,4 +94,35 @@ TEST_F(FlowRwr, TheProtocolOverEveryCriticalInputOfFriscKeepsItEquivalent)
     EXPECT_TRUE(r.is_equivalent()) << abc_verdict_name(r.m_verdict) << "\n" << r.m_output;
 }
 
+// Before placement the rewiring of s1423 duplicates six-input cells whose
+// masks read input F; each copy must read the same F as its original, and
+// the whole compile stays equivalent.
+TEST_F(FlowRwr, BothFlowsOfS1423OnBrkDuplicateCellsReadingFAndStayEquivalent)
+{
+    const std::string source = std::string(MORV_BENCH_DIR) + "/iscas89_k6/s1423.blif";
+    BLIF_READER reader(CDB_FAMILY_BRK);
+    HOST_DESIGN design(CDB_FAMILY_BRK, reader.read_file(source));
+    design.options().set_string(MORV_SETTING_TEST_STRING, "RWR()|RWR()");
+    HOST_ENV env(design);
+    FIT_OPTIONS options;
+    options.family = "BRK";
+    std::ostringstream log;
+    run_compile(env, options, log);
+
+    int copies_reading_f = 0;
+    for (CDB_ATOM_NODE* node : *design.netlist()) {
+        const bool copy = node->get_instance_name() != nullptr &&
+                          node->get_instance_name()->get_short_hpath().find("~dup") != std::string::npos;
+        if (!node->is_lcell_comb() || !copy) continue;
+        CDB_ATOM_ITERM* f = node->get_input_term_by_type(DB_DATA_F);
+        if (f != nullptr && f->is_connected()) ++copies_reading_f;
+    }
+    EXPECT_GT(copies_reading_f, 0);
+    EXPECT_TRUE(design.netlist()->verify());
+    blif_write_netlist_file(*design.netlist(), "s1423_rwr.blif", "s1423");
+    if (!abc_is_available()) return;
+    const ABC_RESULT r = abc_check_equivalence(source, "s1423_rwr.blif", true, 300);
+    EXPECT_TRUE(r.is_equivalent()) << abc_verdict_name(r.m_verdict) << "\n" << r.m_output;
+}
+
 }  // namespace
