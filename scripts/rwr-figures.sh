@@ -42,7 +42,7 @@ compile() {
   awk '
     /^clock period / { period = $3 }
     /^-+$/           { table = 1; next }
-    table && NF >= 9 { luts = $(NF-6); fmax = $(NF-3) }
+    table && NF >= 9 { luts = $(NF-6); fmax = $(NF-2) }
     /^CPU /          { cpu = $2 + $3 }
     END { printf "%s %s %s %s\n", period, fmax, luts, cpu }' "$log"
 }
