@@ -18,7 +18,6 @@
 // What an input carried before it was detached.
 struct MORV_RWR::DETACHED
 {
-    bool had_term = false;
     CDB_ATOM_OTERM* source = nullptr;
     bool gnd = false;
     bool vcc = false;
@@ -32,7 +31,6 @@ void MORV_RWR::detach_input(CDB_ATOM_NODE* node, int port, DETACHED& out)
     out = DETACHED();
     CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port);
     if (iterm == nullptr) return;
-    out.had_term = true;
     out.source = iterm->get_source();
     out.gnd = iterm->is_gnd();
     out.vcc = iterm->is_vcc();

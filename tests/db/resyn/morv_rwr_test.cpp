@@ -49,10 +49,15 @@ public:
         return it != m_ratios.end() ? it->second : 0.9;
     }
     int estimate_routing_delay(CDB_ATOM_ITERM*, CDB_ATOM_NODE*) override { return 0; }
+    bool is_duplication_blocked(CDB_ATOM_NODE* node) override
+    {
+        return m_block_duplication || BASE::is_duplication_blocked(node);
+    }
     int get_term_slack(CDB_ATOM_ITERM*) override { return m_term_slack; }
 
     int m_default_slack = 5000;
     int m_term_slack = 100000;
+    bool m_block_duplication = false;
 
 private:
     std::map<std::pair<CDB_ATOM_NODE*, int>, int> m_slacks;
@@ -131,6 +136,9 @@ TEST_F(Rwr, TheCriticalInputMovesOntoNodeBAndThePairKeepsItsFunction)
 {
     NET_UTIL_NETLIST net(CDB_FAMILY_ZEPLA);
     AND_PAIR pair(net);
+    // node_b also reads a signal its mask ignores: the swap drops it.
+    CDB_ATOM_ITERM* ignored = net.drive(pair.b, DB_DATA_C);
+    pair.sources.push_back(ignored->get_source());
     RWR_PROBE<MORV_RWR_ZEPLA> rwr(net.api(), &m_params, 300);
     make_d_critical(rwr, pair);
     const std::vector<unsigned> before = truth_of(net.util(), pair.b, pair.sources);
@@ -158,6 +166,13 @@ TEST_F(Rwr, TheCriticalInputMovesOntoNodeBAndThePairKeepsItsFunction)
                   pair.a->get_input_term_by_type(DB_DATA_D)->get_source() != d_source,
               true);
     EXPECT_EQ(truth_of(net.util(), pair.b, pair.sources), before);
+    CDB_ATOM_OTERM* ignored_source = pair.sources.back();
+    for (CDB_ATOM_NODE* node : {pair.a, pair.b})
+        for (int k = 0; k < 4; ++k) {
+            CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(DB_DATA_A + k);
+            EXPECT_TRUE(iterm == nullptr || iterm->get_source() != ignored_source) << node->get_id() << " " << k;
+        }
+    (void)ignored;
     // No input is left that the new masks ignore.
     for (CDB_ATOM_NODE* node : {pair.a, pair.b})
         for (int k = 0; k < 4; ++k) {
@@ -272,6 +287,17 @@ TEST_F(Rwr, DuplicationKeepsTheOldDriverAndPlacesTheCopyInItsLab)
         dup->add_output_term(port);
         return dup;
     };
+    // A family that blocks the copy refuses the swap before anything changes.
+    const size_t atoms = net.netlist()->get_node_count();
+    rwr.m_block_duplication = true;
+    MORV_RWR_SWAP blocked = best;
+    EXPECT_FALSE(rwr.do_swap(blocked));
+    EXPECT_EQ(net.netlist()->get_node_count(), atoms);
+    EXPECT_EQ(pair.a->get_lutmask().get_value(), 0x8000u);
+    EXPECT_EQ(pair.b->get_input_term_by_type(DB_DATA_A)->get_source(), pair.a_out);
+    EXPECT_EQ(pair.a->get_input_term_by_type(DB_DATA_D)->get_source(), pair.sources[3]);
+    rwr.m_block_duplication = false;
+
     MORV_RWR_SWAP copy = best;
     ASSERT_TRUE(rwr.do_swap(copy));
     ASSERT_NE(copy.node_a, pair.a);
