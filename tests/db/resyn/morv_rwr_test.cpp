@@ -219,6 +219,69 @@ TEST_F(Rwr, ScoresRejectTheSameSourceOnBothSidesAndArrangementsWithoutGain)
     EXPECT_EQ(curr.score, MORV_RWR::s_REJECTED_SCORE);
 }
 
+TEST_F(Rwr, SlacksTimingCouldNotComputeNeitherBlockNorCountTowardsAGain)
+{
+    NET_UTIL_NETLIST net(CDB_FAMILY_ZEPLA);
+    AND_PAIR pair(net);
+    RWR_PROBE<MORV_RWR_ZEPLA> rwr(net.api(), &m_params, 300);
+    make_d_critical(rwr, pair);
+    MORV_RWR_SWAP curr;
+    curr.node_a = pair.a;
+    curr.node_b = pair.b;
+    curr.port_ab = DB_DATA_A;
+    curr.delay_ab = 300;
+    curr.num_swaps = 1;
+    curr.port_a[0] = DB_DATA_D;
+    curr.port_b[0] = DB_DATA_B;
+    // An input that stays on node_a and one that moves from node_b to
+    // node_a, each with the unconstrained marker as its slack: were they
+    // counted, the worst slack would be theirs and no exchange could gain.
+    rwr.set(pair.a, DB_DATA_A, -MORV_RWR::s_VALID_SLACK, 0.5);
+    rwr.score_swap(curr);
+    EXPECT_EQ(curr.improvement, 300);
+    EXPECT_GT(curr.score, 0.0);
+    rwr.set(pair.a, DB_DATA_A, 500, 0.6);
+    rwr.set(pair.b, DB_DATA_B, -MORV_RWR::s_VALID_SLACK, 0.5);
+    curr.score = 0.0;
+    curr.improvement = 0;
+    rwr.score_swap(curr);
+    EXPECT_EQ(curr.improvement, 300);
+    EXPECT_GT(curr.score, 0.0);
+    // One picosecond inside the marker is a real slack, and the worst.
+    rwr.set(pair.a, DB_DATA_A, 1 - MORV_RWR::s_VALID_SLACK, 0.5);
+    rwr.score_swap(curr);
+    EXPECT_EQ(curr.score, MORV_RWR::s_REJECTED_SCORE);
+}
+
+TEST_F(Rwr, ASwapDropsAnInputNodeBsNewMaskIgnoresThoughTheExchangeNeverTouchedIt)
+{
+    NET_UTIL_NETLIST net(CDB_FAMILY_ZEPLA);
+    AND_PAIR pair(net);
+    CDB_ATOM_ITERM* ignored = net.drive(pair.b, DB_DATA_C);
+    pair.sources.push_back(ignored->get_source());
+    RWR_PROBE<MORV_RWR_ZEPLA> rwr(net.api(), &m_params, 300);
+    const std::vector<unsigned> before = truth_of(net.util(), pair.b, pair.sources);
+    // node_a's D moves onto node_b's free D; node_b keeps reading C.
+    MORV_RWR_SWAP swap;
+    swap.node_a = pair.a;
+    swap.node_b = pair.b;
+    swap.port_ab = DB_DATA_A;
+    swap.iterm_ab = pair.b->get_input_term_by_type(DB_DATA_A);
+    swap.num_swaps = 1;
+    swap.port_a[0] = DB_DATA_D;
+    swap.port_b[0] = DB_DATA_D;
+    swap.new_mask_a = 0x8080;  // A & B & C
+    swap.new_mask_b = 0x8800;  // a & B & D
+    ASSERT_TRUE(rwr.do_swap(swap));
+    EXPECT_EQ(pair.b->get_input_term_by_type(DB_DATA_D)->get_source(), pair.sources[3]);
+    CDB_ATOM_ITERM* c = pair.b->get_input_term_by_type(DB_DATA_C);
+    EXPECT_TRUE(c == nullptr || !c->is_connected());
+    EXPECT_EQ(pair.sources.back()->get_number_of_fanout(), 0);
+    CDB_ATOM_ITERM* d = pair.a->get_input_term_by_type(DB_DATA_D);
+    EXPECT_TRUE(d == nullptr || !d->is_connected());
+    EXPECT_EQ(truth_of(net.util(), pair.b, pair.sources), before);
+}
+
 TEST_F(Rwr, TheDuplicationPenaltyCountsLutsPerLabAndTheFiftyThousandRule)
 {
     NET_UTIL_NETLIST net(CDB_FAMILY_ZEPLA);
