@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -54,6 +55,7 @@ public:
         return m_block_duplication || BASE::is_duplication_blocked(node);
     }
     int get_term_slack(CDB_ATOM_ITERM*) override { return m_term_slack; }
+    void set_dup_delay(int delay) { this->m_dup_delay = delay; }
 
     int m_default_slack = 5000;
     int m_term_slack = 100000;
@@ -282,6 +284,140 @@ TEST_F(Rwr, ASwapDropsAnInputNodeBsNewMaskIgnoresThoughTheExchangeNeverTouchedIt
     EXPECT_EQ(truth_of(net.util(), pair.b, pair.sources), before);
 }
 
+TEST_F(Rwr, ASignalBothLutsReadLetsTheCriticalCopyLeaveNodeA)
+{
+    // node_a = (!y & z) | (y & !z & x) | (y & z & !x) and node_b = a & x & v & w
+    // read x alike. Taken apart, the rows of node_a's other inputs give four
+    // patterns; as one signal only two remain, so x can leave node_a.
+    NET_UTIL_NETLIST net(CDB_FAMILY_ZEPLA);
+    CDB_ATOM_NODE* a = net.atom(CDB_KIND_LCELL_COMB, "a");
+    CDB_ATOM_NODE* b = net.atom(CDB_KIND_LCELL_COMB, "b");
+    CDB_ATOM_OTERM* y = net.drive(a, DB_DATA_A)->get_source();
+    CDB_ATOM_OTERM* z = net.drive(a, DB_DATA_B)->get_source();
+    CDB_ATOM_OTERM* x = net.drive(a, DB_DATA_D)->get_source();
+    a->set_lutmask(CDB_LUTMASK(4, 0x66cc));
+    a->add_output_term(DB_COMB_OUT)->insert_fanout(b->add_input_term(DB_DATA_A));
+    net.drive(b, DB_DATA_B, x);
+    CDB_ATOM_OTERM* v = net.drive(b, DB_DATA_C)->get_source();
+    CDB_ATOM_OTERM* w = net.drive(b, DB_DATA_D)->get_source();
+    b->set_lutmask(CDB_LUTMASK(4, 0x8000));
+    net.load(b, DB_COMB_OUT);
+    RWR_PROBE<MORV_RWR_ZEPLA> rwr(net.api(), &m_params, 300);
+    rwr.set(b, DB_DATA_A, -100, 0.01);
+    rwr.set(a, DB_DATA_D, -100, 0.01);
+    rwr.set(a, DB_DATA_A, 500, 0.6);
+    rwr.set(a, DB_DATA_B, 500, 0.6);
+    rwr.set(b, DB_DATA_B, 800, 0.9);
+    rwr.set(b, DB_DATA_C, 800, 0.9);
+    rwr.set(b, DB_DATA_D, 800, 0.9);
+    const std::vector<CDB_ATOM_OTERM*> sources = {y, z, x, v, w};
+    const std::vector<unsigned> before = truth_of(net.util(), b, sources);
+
+    MORV_RWR_SWAP best;
+    ASSERT_TRUE(rwr.recursive_search(b, &best));
+    ASSERT_TRUE(rwr.do_swap(best));
+    // The critical connection no longer passes through node_a.
+    CDB_ATOM_ITERM* d = a->get_input_term_by_type(DB_DATA_D);
+    EXPECT_TRUE(d == nullptr || d->get_source() != x);
+    EXPECT_EQ(truth_of(net.util(), b, sources), before);
+}
+
+TEST_F(Rwr, ARecordOverALutAnEarlierSwapRewroteIsSkipped)
+{
+    // node_a feeds two LUTs; a swap with each is recorded, each from the
+    // LUTs that were: after the first, the second's masks are stale.
+    NET_UTIL_NETLIST net(CDB_FAMILY_ZEPLA);
+    AND_PAIR pair(net);
+    CDB_ATOM_NODE* b2 = net.atom(CDB_KIND_LCELL_COMB, "b2");
+    pair.a_out->insert_fanout(b2->add_input_term(DB_DATA_A));
+    net.drive(b2, DB_DATA_B);
+    b2->set_lutmask(CDB_LUTMASK(4, 0x8888));
+    net.load(b2, DB_COMB_OUT);
+    RWR_PROBE<MORV_RWR_ZEPLA> rwr(net.api(), &m_params, 300);
+    ASSERT_GE(rwr.get_max_swaps(), 2);
+    MORV_RWR_SWAP first;
+    first.node_a = pair.a;
+    first.node_b = pair.b;
+    first.port_ab = DB_DATA_A;
+    first.iterm_ab = pair.b->get_input_term_by_type(DB_DATA_A);
+    first.new_mask_a = 0x8000;
+    first.new_mask_b = 0x8888;
+    first.score = 5.0;
+    MORV_RWR_SWAP second = first;
+    second.node_b = b2;
+    second.iterm_ab = b2->get_input_term_by_type(DB_DATA_A);
+    second.score = 4.0;
+    rwr.add_swap(first);
+    rwr.add_swap(second);
+    EXPECT_EQ(rwr.execute_swaps(), 1);
+
+    // node_b reads two LUTs: the same holds for a shared node_b.
+    AND_PAIR other(net);
+    other.a_out->insert_fanout(pair.b->get_input_term_by_type(DB_DATA_B));
+    second = first;
+    second.node_a = other.a;
+    second.iterm_ab = pair.b->get_input_term_by_type(DB_DATA_B);
+    second.score = 4.0;
+    rwr.add_swap(first);
+    rwr.add_swap(second);
+    EXPECT_EQ(rwr.execute_swaps(), 1);
+}
+
+TEST_F(Rwr, OnlySwapsThatCopyNodeACountAgainstTheDuplicationLimit)
+{
+    NET_UTIL_NETLIST net(CDB_FAMILY_ZEPLA);
+    AND_PAIR plain(net);
+    AND_PAIR shared(net);
+    net.load(shared.a, DB_COMB_OUT);  // shared.a has a second load
+    AND_PAIR shared2(net);
+    net.load(shared2.a, DB_COMB_OUT);
+    net.env().m_duplicate = [&](CDB_ATOM_NODE* node, int port) {
+        CDB_ATOM_NODE* dup = net.atom(node->get_kind(), numbered("copy", static_cast<int>(node->get_id())));
+        dup->set_bits(node->get_bits());
+        dup->set_lutmask(node->get_lutmask());
+        for (int k = 0; k < 4; ++k)
+            if (CDB_ATOM_ITERM* in = node->get_input_term_by_type(DB_DATA_A + k))
+                if (in->get_source() != nullptr) dup->add_input_term(DB_DATA_A + k)->insert_fanin(in->get_source());
+        dup->add_output_term(port);
+        return dup;
+    };
+    RWR_PROBE<MORV_RWR_ZEPLA> rwr(net.api(), &m_params, 300);
+    ASSERT_EQ(rwr.get_max_dups(), 1);
+    ASSERT_GE(rwr.get_max_swaps(), 3);
+    // An unchanged pair: the masks the LUTs already have.
+    auto record = [](const AND_PAIR& pair, bool dup, double score) {
+        MORV_RWR_SWAP swap;
+        swap.node_a = pair.a;
+        swap.node_b = pair.b;
+        swap.port_ab = DB_DATA_A;
+        swap.iterm_ab = pair.b->get_input_term_by_type(DB_DATA_A);
+        swap.new_mask_a = 0x8000;
+        swap.new_mask_b = 0x8888;
+        swap.dup = dup;
+        swap.score = score;
+        return swap;
+    };
+    // The executor: a plain swap first leaves the one copy to the next.
+    rwr.add_swap(record(plain, false, 5.0));
+    rwr.add_swap(record(shared, true, 4.0));
+    EXPECT_EQ(rwr.execute_swaps(), 2);
+    EXPECT_NE(shared.b->get_input_term_by_type(DB_DATA_A)->get_source(), shared.a_out);
+
+    // The protocol: one copy per iteration, then the limit's refusal.
+    rwr.init_iteration_for_local_optimization();
+    std::set<int> touched;
+    MORV_RWR_SWAP first = record(shared2, true, 1.0);
+    EXPECT_TRUE(rwr.perform_local_optimization(first.iterm_ab, &first, &touched));
+    EXPECT_EQ(rwr.get_dups_done(), 1);
+    MORV_RWR_SWAP second = record(plain, true, 1.0);
+    MORV_LOG_CAPTURE log(100);
+    EXPECT_FALSE(rwr.perform_local_optimization(second.iterm_ab, &second, &touched));
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "MORV_RWR: Warning - could not perform requested optimization; reached max dups to try"),
+              lines.end());
+}
+
 TEST_F(Rwr, TheDuplicationPenaltyCountsLutsPerLabAndTheFiftyThousandRule)
 {
     NET_UTIL_NETLIST net(CDB_FAMILY_ZEPLA);
@@ -289,6 +425,7 @@ TEST_F(Rwr, TheDuplicationPenaltyCountsLutsPerLabAndTheFiftyThousandRule)
     net.load(pair.a, DB_COMB_OUT);  // node_a has a second load
     RWR_PROBE<MORV_RWR_ZEPLA> rwr(net.api(), &m_params, 300);
     make_d_critical(rwr, pair);
+    rwr.set_dup_delay(250);  // the stand-in grid has none
     net.api()->reset_fsyn_chip_map(false);
     MORV_CHIP_MAP* map = net.api()->get_fsyn_chip_map();
     const MORV_LOC lab{2, 3, MORV_OPEN, MORV_OPEN};
@@ -307,7 +444,7 @@ TEST_F(Rwr, TheDuplicationPenaltyCountsLutsPerLabAndTheFiftyThousandRule)
     rwr.m_term_slack = 100000;
     EXPECT_EQ(rwr.duplication_penalty(swap), 0);
     rwr.m_term_slack = -50;
-    EXPECT_EQ(rwr.duplication_penalty(swap), rwr.get_dup_delay());
+    EXPECT_EQ(rwr.duplication_penalty(swap), 250);
 
     // In the search: a critical ab connection (ratio 0.01) keeps the LAB
     // penalty; above 0.05 the 50000 ps rule makes keeping inputs on node_a lose.
