@@ -12,6 +12,7 @@
 // its bound), as the netlist's own tables do.
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "mem_alloc_sys.h"
@@ -120,6 +121,9 @@ struct MORV_TIMING_ITE_DOMAIN_INFO
     bool m_all_edges_modified = false;
     float m_sr_lr_slope;
     float m_sr_lr_intercept;
+    // The raw ratio of a zero slack: the line's value at 0 when the fit's
+    // worst slack was negative (the analyser normalised by it), else 0.
+    float m_zero_slack_raw_sr = 0.0f;
     bool m_ready_for_estimation = false;
     MORV_TIMING_ITE_INT_SET m_analysis_start_nodes;
     MORV_TIMING_ITE_INT_SET m_analysis_src_keepers;
@@ -151,6 +155,32 @@ struct MORV_TIMING_ITE_COMPARISON
     int m_sr_diffs = 0;
     double m_max_abs_sr_diff = 0.0;
     double m_sum_abs_sr_diff = 0.0;
+};
+
+// One edge while a domain is estimated (by edge id - the id base).
+struct MORV_TIMING_ITE_EDGE_TIMING_DATA
+{
+    TDB_EDGE* m_edge = nullptr;
+    int32_t m_required_time = 0;  // at the edge's source end
+    int32_t m_arrival_time = 0;   // at the edge's sink end
+    bool m_in_analysis = false;
+};
+
+// The counters of one estimation.
+struct MORV_TIMING_ITE_ESTIMATION_STATS
+{
+    int m_domains = 0;
+    int m_src_keepers = 0;
+    int m_marked_edges = 0;
+    int m_analysed_edges = 0;
+};
+
+// A domain's raw slack ratios: min(0, least), max(1, greatest), min(1, least).
+struct MORV_TIMING_ITE_RAW_SR_BOUNDS
+{
+    float m_min = 0.0f;
+    float m_max = 1.0f;
+    float m_real_min = 1.0f;
 };
 
 // The least-squares line of a domain and the sums it came from.
@@ -199,6 +229,43 @@ public:
     void fsyn_ite_tighten_slack_ratios();
     void fsyn_ite_annotate_slacks_and_slack_ratios();
     MORV_TIMING_ITE_COMPARISON compare_with_full_timing_analysis();
+
+    // ---- slack preparation (morv_timing_ite_prepare.cpp)
+    // Adds an edge, and its source node when a keeper, to a domain's region.
+    void add_domain_analysis_edge(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_EDGE* edge, const TDB_NODE* node);
+    // Relaxes the stored slacks of the region so that re-timing it, which
+    // only lowers slacks, ends at the new values.
+    void fsyn_ite_do_slack_preparation_adjustments(MORV_TIMING_ITE_DOMAIN_INFO* domain);
+    // Region nodes, each after every region node downstream of it; a keeper
+    // may stand twice: input_side marks its entry as the end of paths.
+    void build_node_rev_topo_order(const MORV_TIMING_ITE_INT_SET& src_keepers, const MORV_TIMING_ITE_INT_SET& edges,
+                                   std::vector<TDB_NODE*>& order, std::vector<char>& input_side);
+    void forward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, bool input_side,
+                                  int& delta) const;
+    void backward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, bool input_side,
+                                   int& delta) const;
+
+    // ---- per-domain estimation (morv_timing_ite_estimate.cpp)
+    void fsyn_ite_do_timing_estimation();
+    void fsyn_ite_do_timing_estimation_for_domain(MORV_TIMING_ITE_DOMAIN_INFO* domain);
+    // Region edges from the start nodes, each after every region edge
+    // downstream of its sink through non-keepers.
+    std::vector<TDB_EDGE*> build_edge_rev_topo_order(const MORV_TIMING_ITE_INT_SET& start_nodes,
+                                                     const MORV_TIMING_ITE_INT_SET& edges);
+    void compute_arrival_times(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_EDGE*>& order);
+    void compute_required_times(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_EDGE*>& order);
+    void compute_edge_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_EDGE*>& order);
+    void fsyn_ite_compute_domain_slack_ratios(MORV_TIMING_ITE_DOMAIN_INFO* domain) const;
+    static MORV_TIMING_ITE_RAW_SR_BOUNDS compute_raw_sr_bounds(const MORV_TIMING_ITE_DOMAIN_INFO* domain);
+    // Clock arrival at a register (launch TDB_MAX, capture TDB_MIN) and the
+    // delay of the clock path up to a non-keeper node, memoised per node.
+    int get_register_clock_delay(const TDB_NODE* node, int which);
+    int get_clock_path_delay(const TDB_NODE* node, int which);
+    const MORV_TIMING_ITE_ESTIMATION_STATS& get_estimation_stats() const { return m_estimation_stats; }
+    // The timing record of an edge during an estimation (tests).
+    const MORV_TIMING_ITE_EDGE_TIMING_DATA& get_edge_timing_data(int edge_id) const;
+    // Counts clock-tree nodes whose delay was computed, not read from the memo.
+    int get_clock_path_evaluations() const { return m_clock_path_evaluations; }
 
     // ---- cleanup, keeper lookups, dumps (morv_timing_ite_support.cpp)
     void fsyn_ite_post_timing_estimation_cleanup();
@@ -256,6 +323,19 @@ private:
     void clear_domain_analysis(MORV_TIMING_ITE_DOMAIN_INFO& domain) const;
     void recompute_wc_slack(MORV_TIMING_ITE_DOMAIN_INFO& domain) const;
     void run_front_end_full_analysis() const;
+    // Slack of the edge's record, the sum saturating at ITE_NO_SLACK.
+    static int add_slack(int slack, int delta);
+    MORV_TIMING_ITE_EDGE_TIMING_DATA& timing_data(int edge_id, const char* what);
+    void begin_edge_timing_data();
+    void trace_estimation_stats() const;
+    int least_fanin_slack(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, bool with_clock,
+                          bool trace) const;
+    int least_fanout_slack(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node) const;
+    void adjust_edges(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, int which_edges, int delta) const;
+    void refresh_node_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_NODE*>& order,
+                             const std::vector<char>& input_side) const;
+    int base_arrival_time(const TDB_EDGE* edge);
+    int base_required_time(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_EDGE* edge);
 
     MORV_API* m_fsyn_api;
     MORV_NET_UTIL* m_fsyn_net_util = nullptr;
@@ -287,6 +367,14 @@ private:
     std::vector<unsigned char> m_tpo_edge_flags;
     bool m_has_tpo_edge_flags = false;
     bool m_has_edge_timing_data_array = false;
+    // Kept between estimations with every m_in_analysis clear (a domain
+    // clears its own), so that an estimation need not clear the span.
+    std::vector<MORV_TIMING_ITE_EDGE_TIMING_DATA> m_edge_timing_data_array;
+    bool m_edge_timing_data_clean = true;
+    std::vector<unsigned char> m_node_visited;  // by node id - m_node_id_base, clear between walks
+    MORV_TIMING_ITE_ESTIMATION_STATS m_estimation_stats;
+    int m_clock_path_evaluations = 0;
+    MORV_SIMPLE_HASH_SET<int> m_clock_path_on_stack;
     MORV_OWNER<TDB_UTILITY> m_tdb_utility;
     TDB_NETLIST* m_tdb_netlist = nullptr;
     const std::vector<TDB_EDGE*>* m_tdb_edges = nullptr;

@@ -101,6 +101,10 @@ void MORV_TIMING_ITE::compute_sr_lr_approximation_for_domain(MORV_TIMING_ITE_DOM
         }
     }
     compute_raw_slack_ratio_adjustments_for_domain(domain);
+    domain->m_zero_slack_raw_sr =
+        domain->m_wc_slack < 0 && domain->m_sr_lr_intercept > 0.0f && domain->m_sr_lr_intercept < 1.0f
+            ? domain->m_sr_lr_intercept
+            : 0.0f;
     domain->m_ready_for_estimation = true;
 }
 

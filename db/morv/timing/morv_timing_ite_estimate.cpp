@@ -1,0 +1,377 @@
+// The estimate of one domain: arrival and required times of the edges its
+// source keepers reach through the region, the slacks they give (a stored
+// slack is only lowered, preparation having relaxed it), raw ratios from the
+// domain's line and their normalisation; then tightening and annotation.
+// Clock arrivals follow the host analyser's rule: the latest fan-in of a
+// clock-tree node counts, at the earliest corner too.
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "gen/gen.h"
+#include "msg/msg.h"
+#include "tdb/tdb_netlist.h"
+
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/timing/morv_timing.h"
+#include "morv/timing/morv_timing_ite.h"
+
+namespace {
+// NaN becomes 1.
+float clamp_ratio(float value)
+{
+    if (!(value < 1.0f)) return 1.0f;
+    if (!(value > 0.0f)) return 0.0f;
+    return value;
+}
+}  // namespace
+
+MORV_TIMING_ITE_EDGE_TIMING_DATA& MORV_TIMING_ITE::timing_data(int edge_id, const char* what)
+{
+    const int64_t index = static_cast<int64_t>(edge_id) - m_edge_id_base;
+    if (index < 0 || edge_id >= m_num_edge_ids || index >= static_cast<int64_t>(m_edge_timing_data_array.size()))
+        MSG_INTERNAL_ERROR::report(what, "MORV", __FILE__, __LINE__);
+    return m_edge_timing_data_array[static_cast<size_t>(index)];
+}
+
+const MORV_TIMING_ITE_EDGE_TIMING_DATA& MORV_TIMING_ITE::get_edge_timing_data(int edge_id) const
+{
+    return const_cast<MORV_TIMING_ITE*>(this)->timing_data(edge_id, "edge_id < m_num_edge_ids");
+}
+
+// The array spans the edge ids; its flags are clear between domains, so a
+// new estimation clears it only after one that stopped half-way.
+void MORV_TIMING_ITE::begin_edge_timing_data()
+{
+    MORV_ASSERT_TEXT(!m_has_edge_timing_data_array, "m_edge_timing_data_array == NULL");
+    const size_t span = static_cast<size_t>(std::max(0, m_num_edge_ids - m_edge_id_base));
+    if (!m_edge_timing_data_clean || m_edge_timing_data_array.size() != span)
+        m_edge_timing_data_array.assign(span, MORV_TIMING_ITE_EDGE_TIMING_DATA());
+    m_edge_timing_data_clean = true;
+    m_has_edge_timing_data_array = true;
+}
+
+void MORV_TIMING_ITE::fsyn_ite_do_timing_estimation()
+{
+    GEN_PROFILER profile("fsyn_ite_do_timing_estimation");
+    begin_edge_timing_data();
+    MORV_ASSERT_TEXT(m_node_clock_delay_hash[TDB_MIN].size() == 0, "m_node_clock_delay_hash[TDB_MIN].size() == 0");
+    MORV_ASSERT_TEXT(m_node_clock_delay_hash[TDB_MAX].size() == 0, "m_node_clock_delay_hash[TDB_MAX].size() == 0");
+    m_estimation_stats = MORV_TIMING_ITE_ESTIMATION_STATS();
+    m_clock_path_evaluations = 0;
+    for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info)
+        if (domain.m_do_analysis) fsyn_ite_do_timing_estimation_for_domain(&domain);
+    trace_estimation_stats();
+    m_node_clock_delay_hash[TDB_MIN].clear();
+    m_node_clock_delay_hash[TDB_MAX].clear();
+    m_has_edge_timing_data_array = false;
+    fsyn_ite_tighten_slack_ratios();
+    fsyn_ite_annotate_slacks_and_slack_ratios();
+}
+
+void MORV_TIMING_ITE::trace_estimation_stats() const
+{
+    const MORV_TIMING_ITE_ESTIMATION_STATS& s = m_estimation_stats;
+    MORV_DEBUG_STREAM::print(2, "iTEst: timing estimation statistics");
+    MORV_DEBUG_STREAM::print(2, "          domains analyzed: %d / %d", s.m_domains, m_num_domains);
+    MORV_DEBUG_STREAM::print(2, "          source keepers: %d", s.m_src_keepers);
+    MORV_DEBUG_STREAM::print(2, "          marked edges: %d / %d", s.m_marked_edges, m_num_edge_ids);
+    MORV_DEBUG_STREAM::print(2, "          analyzed edges: %d / %d", s.m_analysed_edges, m_num_edge_ids);
+    if (!m_debug) return;
+    MORV_DEBUG_STREAM::print(2, "iTEst: min node clock delay hash stats");
+    m_node_clock_delay_hash[TDB_MIN].print_statistics();
+    MORV_DEBUG_STREAM::print(2, "iTEst: max node clock delay hash stats");
+    m_node_clock_delay_hash[TDB_MAX].print_statistics();
+}
+
+void MORV_TIMING_ITE::fsyn_ite_do_timing_estimation_for_domain(MORV_TIMING_ITE_DOMAIN_INFO* domain)
+{
+    GEN_PROFILER profile("fsyn_ite_do_timing_estimation_for_domain");
+    MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
+    MORV_ASSERT_TEXT(domain->m_do_analysis, "domain_info->m_do_analysis");
+    const std::vector<TDB_EDGE*> order =
+        build_edge_rev_topo_order(domain->m_analysis_src_keepers, domain->m_analysis_edges);
+    m_estimation_stats.m_domains += 1;
+    m_estimation_stats.m_src_keepers += static_cast<int>(domain->m_analysis_src_keepers.size());
+    m_estimation_stats.m_marked_edges += static_cast<int>(domain->m_analysis_edges.size());
+    m_estimation_stats.m_analysed_edges += static_cast<int>(order.size());
+    if (m_debug) {
+        MORV_DEBUG_STREAM::print(2, "iTEst: domain topological order of edges (id = %d):", domain->m_id);
+        for (size_t i = order.size(); i-- > 0;) MORV_DEBUG_STREAM::print(2, "       edge %d", order[i]->get_id());
+    }
+    m_edge_timing_data_clean = false;
+    for (size_t i = order.size(); i-- > 0;) {
+        MORV_TIMING_ITE_EDGE_TIMING_DATA& data = timing_data(order[i]->get_id(), "edge_id < m_num_edge_ids");
+        data = {order[i], CDB_ILLEGAL_TSM_DELAY, CDB_ILLEGAL_TSM_DELAY, true};
+    }
+    compute_arrival_times(domain, order);
+    compute_required_times(domain, order);
+    compute_edge_slacks(domain, order);
+    fsyn_ite_compute_domain_slack_ratios(domain);
+    for (const TDB_EDGE* edge : order) timing_data(edge->get_id(), "edge_id < m_num_edge_ids").m_in_analysis = false;
+    m_edge_timing_data_clean = true;
+}
+
+// Depth first from each source keeper with an explicit stack: an edge into
+// a non-keeper is appended once everything below its sink is.
+std::vector<TDB_EDGE*> MORV_TIMING_ITE::build_edge_rev_topo_order(const MORV_TIMING_ITE_INT_SET& start_nodes,
+                                                                  const MORV_TIMING_ITE_INT_SET& edges)
+{
+    std::vector<TDB_EDGE*> order;
+    order.reserve(edges.size());
+    m_node_visited.assign(static_cast<size_t>(m_num_node_ids - m_node_id_base), 0);
+    auto visited = [this](const TDB_NODE* node) -> unsigned char& {
+        return m_node_visited[static_cast<size_t>(node->get_id() - m_node_id_base)];
+    };
+    std::vector<std::pair<TDB_NODE*, int>> stack;
+    for (int node_id : start_nodes) {
+        TDB_NODE* start = m_tdb_netlist->find_node(node_id);
+        MORV_ASSERT_TEXT(start != nullptr, "node != NULL");
+        MORV_ASSERT_TEXT(!visited(start), "!node_visited_flags[node_id]");
+        visited(start) = 1;
+        stack.emplace_back(start, 0);
+        while (!stack.empty()) {
+            auto& [node, pos] = stack.back();
+            if (pos == node->get_num_of_fanout()) {
+                stack.pop_back();
+                continue;
+            }
+            TDB_EDGE* edge = node->fanout()[static_cast<size_t>(pos)];
+            if (!edges.contains(edge->get_id())) {
+                ++pos;
+                continue;
+            }
+            TDB_NODE* sink = edge->get_dst_node();
+            if (!sink->is_keeper() && !visited(sink)) {
+                visited(sink) = 1;
+                stack.emplace_back(sink, 0);  // the edge follows once the sink is done
+                continue;
+            }
+            order.push_back(edge);
+            ++pos;
+        }
+    }
+    MORV_ASSERT_TEXT(order.size() <= edges.size(), "edge_rev_topo_order.size() <= edges.size()");
+    return order;
+}
+
+int MORV_TIMING_ITE::base_arrival_time(const TDB_EDGE* edge)
+{
+    const TDB_NODE* source = edge->get_src_node();
+    if (source->is_reg()) return m_tdb_utility->get_tco_delay(source) + get_register_clock_delay(source, TDB_MAX);
+    if (source->is_keeper()) return 0;
+    int worst = CDB_ILLEGAL_TSM_DELAY;
+    for (const TDB_EDGE* input : source->fanin()) {
+        const MORV_TIMING_ITE_EDGE_TIMING_DATA& data = timing_data(input->get_id(), "input_edge_id < m_num_edge_ids");
+        if (!data.m_in_analysis) continue;
+        if (data.m_arrival_time == CDB_ILLEGAL_TSM_DELAY && m_debug)
+            MORV_DEBUG_STREAM::print(2,
+                                     "iTEst: ERROR!!! arrival time is not computed on fanin edge %d when computing "
+                                     "arrival time for edge %d",
+                                     input->get_id(), edge->get_id());
+        MORV_ASSERT_TEXT(data.m_arrival_time != CDB_ILLEGAL_TSM_DELAY,
+                         "input_edge_timing_data->m_arrival_time != CDB_ILLEGAL_TSM_DELAY");
+        if (worst == CDB_ILLEGAL_TSM_DELAY || data.m_arrival_time > worst) worst = data.m_arrival_time;
+    }
+    if (worst == CDB_ILLEGAL_TSM_DELAY && m_debug)
+        MORV_DEBUG_STREAM::print(2, "iTEst: ERROR!!! worst-case arrival time on output not computed for edge %d",
+                                 edge->get_id());
+    MORV_ASSERT_TEXT(worst != CDB_ILLEGAL_TSM_DELAY, "wc_base_arrival_time != CDB_ILLEGAL_TSM_DELAY");
+    return worst;
+}
+
+void MORV_TIMING_ITE::compute_arrival_times(const MORV_TIMING_ITE_DOMAIN_INFO*, const std::vector<TDB_EDGE*>& order)
+{
+    for (size_t i = order.size(); i-- > 0;) {
+        const TDB_EDGE* edge = order[i];
+        MORV_TIMING_ITE_EDGE_TIMING_DATA& data = timing_data(edge->get_id(), "edge_id < m_num_edge_ids");
+        data.m_arrival_time = base_arrival_time(edge) + edge->get_data_delay();
+        if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: arrival time computed for edge %d", edge->get_id());
+    }
+}
+
+int MORV_TIMING_ITE::base_required_time(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_EDGE* edge)
+{
+    const TDB_NODE* sink = edge->get_dst_node();
+    if (sink->is_reg())
+        return domain->m_requirement - m_tdb_utility->get_tsu_delay(sink) + get_register_clock_delay(sink, TDB_MIN);
+    if (sink->is_keeper()) return domain->m_requirement;
+    int worst = CDB_ILLEGAL_TSM_DELAY;
+    for (const TDB_EDGE* output : sink->fanout()) {
+        const MORV_TIMING_ITE_EDGE_TIMING_DATA& data = timing_data(output->get_id(), "output_edge_id < m_num_edge_ids");
+        if (!data.m_in_analysis) continue;
+        if (data.m_required_time == CDB_ILLEGAL_TSM_DELAY && m_debug)
+            MORV_DEBUG_STREAM::print(2,
+                                     "iTEst: ERROR!!! required time is not computed on fanout edge %d when computing "
+                                     "required time for edge %d",
+                                     output->get_id(), edge->get_id());
+        MORV_ASSERT_TEXT(data.m_required_time != CDB_ILLEGAL_TSM_DELAY,
+                         "output_edge_timing_data->m_required_time != CDB_ILLEGAL_TSM_DELAY");
+        if (worst == CDB_ILLEGAL_TSM_DELAY || data.m_required_time < worst) worst = data.m_required_time;
+    }
+    if (worst == CDB_ILLEGAL_TSM_DELAY && m_debug)
+        MORV_DEBUG_STREAM::print(2, "iTEst: ERROR!!! worst-case required time on output not computed for edge %d",
+                                 edge->get_id());
+    MORV_ASSERT_TEXT(worst != CDB_ILLEGAL_TSM_DELAY, "wc_required_time != CDB_ILLEGAL_TSM_DELAY");
+    return worst;
+}
+
+void MORV_TIMING_ITE::compute_required_times(const MORV_TIMING_ITE_DOMAIN_INFO* domain,
+                                             const std::vector<TDB_EDGE*>& order)
+{
+    for (const TDB_EDGE* edge : order) {
+        MORV_TIMING_ITE_EDGE_TIMING_DATA& data = timing_data(edge->get_id(), "edge_id < m_num_edge_ids");
+        data.m_required_time = base_required_time(domain, edge) - edge->get_data_delay();
+        if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: required time computed for edge %d", edge->get_id());
+    }
+}
+
+// A record the region's edge must have: the domain's records were made by
+// the full analysis for every edge of the domain.
+void MORV_TIMING_ITE::compute_edge_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_EDGE*>& order)
+{
+    for (const TDB_EDGE* edge : order) {
+        const MORV_TIMING_ITE_EDGE_TIMING_DATA& data = timing_data(edge->get_id(), "edge_id < m_num_edge_ids");
+        if (!data.m_in_analysis) continue;
+        MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = domain->edge_record(edge->get_id());
+        const int calculated = data.m_required_time + edge->get_data_delay() - data.m_arrival_time;
+        if (calculated < record->m_slack) {
+            record->m_slack = calculated;
+            auto out = domain->m_src_node_min_slack.find(edge->get_src_node()->get_id());
+            MORV_ASSERT_TEXT(out != domain->m_src_node_min_slack.end(), "node_wc_output_slack_iter");
+            out->second = std::min(out->second, calculated);
+            auto in = domain->m_dst_node_min_slack.find(edge->get_dst_node()->get_id());
+            MORV_ASSERT_TEXT(in != domain->m_dst_node_min_slack.end(), "node_wc_input_slack_iter");
+            in->second = std::min(in->second, calculated);
+        }
+        record->m_raw_slack_ratio = static_cast<float>(record->m_slack) * domain->m_sr_lr_slope +
+                                    domain->m_sr_lr_intercept + record->m_raw_sr_adjustment;
+        if (m_debug)
+            MORV_DEBUG_STREAM::print(2,
+                                     "iTEst: edge %d, arrival time = %d, required time = %d, calculated slack = %d, "
+                                     "actual edge slack = %d, slack new sr = %f",
+                                     edge->get_id(), data.m_arrival_time, data.m_required_time, calculated,
+                                     record->m_slack, static_cast<double>(record->m_raw_slack_ratio));
+    }
+}
+
+// The lower bound starts at the raw ratio of a zero slack, not at 0: the
+// analyser normalises a domain by min(0, its worst slack), so once a failing
+// domain's worst slack rises, the ratios must narrow back towards what a
+// zero slack gives; starting at 0 they would stay stretched by the old worst
+// slack.
+MORV_TIMING_ITE_RAW_SR_BOUNDS MORV_TIMING_ITE::compute_raw_sr_bounds(const MORV_TIMING_ITE_DOMAIN_INFO* domain)
+{
+    MORV_TIMING_ITE_RAW_SR_BOUNDS bounds;
+    bounds.m_min = domain->m_zero_slack_raw_sr;
+    for (const auto& entry : domain->m_edge_slack_ratios) {
+        const float r = entry.second->m_raw_slack_ratio;
+        if (r < bounds.m_min) bounds.m_min = r;
+        else if (r > bounds.m_max) bounds.m_max = r;
+        if (r < bounds.m_real_min) bounds.m_real_min = r;
+    }
+    return bounds;
+}
+
+void MORV_TIMING_ITE::fsyn_ite_compute_domain_slack_ratios(MORV_TIMING_ITE_DOMAIN_INFO* domain) const
+{
+    GEN_PROFILER profile("fsyn_ite_compute_domain_slack_ratios");
+    MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
+    MORV_ASSERT_TEXT(domain->m_do_analysis, "domain_info->m_do_analysis");
+    const MORV_TIMING_ITE_RAW_SR_BOUNDS b = compute_raw_sr_bounds(domain);
+    domain->m_all_edges_modified = !(b.m_min == domain->m_min_slack_ratio && b.m_max == domain->m_max_slack_ratio);
+    if (domain->m_all_edges_modified) {
+        domain->m_min_slack_ratio = b.m_min;
+        domain->m_max_slack_ratio = b.m_max;
+    }
+    if (m_debug) {
+        MORV_DEBUG_STREAM::print(2, "iTEst: computing domain slack ratios (id = %d)", domain->m_id);
+        MORV_DEBUG_STREAM::print(2,
+                                 "iTEst:    min raw sr = %f, max raw sr = %f, real min raw sr = %f, computing for all "
+                                 "edges = %d",
+                                 static_cast<double>(b.m_min), static_cast<double>(b.m_max),
+                                 static_cast<double>(b.m_real_min), domain->m_all_edges_modified ? 1 : 0);
+        MORV_DEBUG_STREAM::print(2, "iTEst:    SR LR params: slope = %f, intercept = %f",
+                                 static_cast<double>(domain->m_sr_lr_slope),
+                                 static_cast<double>(domain->m_sr_lr_intercept));
+    }
+    const float min = b.m_min;
+    auto normalise = [this, min](int edge_id, MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record) {
+        const float r = record->m_raw_slack_ratio;
+        record->m_slack_ratio = r < 1.0f ? clamp_ratio((r - min) / (1.0f - min)) : 1.0f;
+        if (m_debug)
+            MORV_DEBUG_STREAM::print(2, "iTEst:    edge %d, slack = %d, domain sr = %f", edge_id, record->m_slack,
+                                     static_cast<double>(record->m_slack_ratio));
+    };
+    if (domain->m_all_edges_modified) {
+        for (auto& entry : domain->m_edge_slack_ratios) normalise(entry.first, entry.second);
+    } else {
+        for (int edge_id : domain->m_analysis_edges) normalise(edge_id, domain->edge_record(edge_id));
+    }
+    domain->m_full_min_slack_ratio = clamp_ratio((b.m_real_min - min) / (1.0f - min));
+    if (m_debug)
+        MORV_DEBUG_STREAM::print(2, "iTEst:    min. domain slack ratio = %f",
+                                 static_cast<double>(domain->m_full_min_slack_ratio));
+}
+
+// A register clocked straight from a keeper (a register output) has no
+// clock tree to walk: the analyser counts such a path as 0, and so does this.
+int MORV_TIMING_ITE::get_register_clock_delay(const TDB_NODE* node, int which)
+{
+    MORV_ASSERT_TEXT(node->is_reg(), "node->is_reg()");
+    MORV_ASSERT_TEXT(node->get_num_of_clkin() == 1, "node->get_num_of_clkin() == 1");
+    MORV_SIMPLE_HASH<int, int>& cache = m_node_clock_delay_hash[which];
+    auto it = cache.find(node->get_id());
+    if (it != cache.end()) return it->second;
+    const TDB_EDGE* clock = node->clkin()[0];
+    const TDB_NODE* source = clock->get_src_node();
+    const int delay = clock->get_clock_delay(which) + (source->is_keeper() ? 0 : get_clock_path_delay(source, which));
+    cache[node->get_id()] = delay;
+    return delay;
+}
+
+// The largest over the fan-ins, at either corner, with an explicit stack; a
+// fan-in that closes a loop counts its own delay only, as in the analyser.
+int MORV_TIMING_ITE::get_clock_path_delay(const TDB_NODE* node, int which)
+{
+    MORV_ASSERT_TEXT(!node->is_keeper(), "!node->is_keeper()");
+    if (node->get_num_of_fanin() == 0) return 0;
+    MORV_SIMPLE_HASH<int, int>& cache = m_node_clock_delay_hash[which];
+    if (auto it = cache.find(node->get_id()); it != cache.end()) return it->second;
+    struct FRAME
+    {
+        const TDB_NODE* node;
+        int pos;
+        int best;
+    };
+    std::vector<FRAME> stack{{node, 0, 0}};
+    m_clock_path_on_stack.insert(node->get_id());
+    while (!stack.empty()) {
+        FRAME& top = stack.back();
+        if (top.pos == top.node->get_num_of_fanin()) {
+            cache[top.node->get_id()] = top.best;
+            ++m_clock_path_evaluations;
+            m_clock_path_on_stack.erase(top.node->get_id());
+            stack.pop_back();
+            continue;
+        }
+        const TDB_EDGE* fanin = top.node->fanin()[static_cast<size_t>(top.pos)];
+        const TDB_NODE* source = fanin->get_src_node();
+        int upstream = 0;
+        if (!source->is_keeper() && source->get_num_of_fanin() > 0 &&
+            !m_clock_path_on_stack.contains(source->get_id())) {
+            auto it = cache.find(source->get_id());
+            if (it == cache.end()) {
+                m_clock_path_on_stack.insert(source->get_id());
+                stack.push_back({source, 0, 0});  // this fan-in is taken again once its source is known
+                continue;
+            }
+            upstream = it->second;
+        }
+        top.best = std::max(top.best, fanin->get_clock_delay(which) + upstream);
+        ++top.pos;
+    }
+    return cache.find(node->get_id())->second;
+}

@@ -1,0 +1,264 @@
+// Before a domain's region is re-timed, which can only lower the slacks it
+// stores, the stored slacks of the region are relaxed: the edges next to the
+// start nodes become unbounded, and each other region edge rises by as much
+// as the worst slack seen at its upstream node (forward) or downstream node
+// (backward) rose. Re-timing then lowers them to the new values.
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "gen/gen.h"
+#include "tdb/tdb_netlist.h"
+
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/timing/morv_timing_ite.h"
+
+namespace {
+enum : int
+{
+    k_FANOUT = 1,
+    k_FANIN = 2,
+    k_CLOCK_FANIN = 4
+};
+
+MORV_TIMING_ITE_EDGE_SLACK_RATIOS* find_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_EDGE* edge)
+{
+    auto it = domain->m_edge_slack_ratios.find(edge->get_id());
+    return it == domain->m_edge_slack_ratios.end() ? nullptr : it->second;
+}
+
+int map_value_or_no_slack(const MORV_TIMING_ITE_INT_MAP& map, int key)
+{
+    auto it = map.find(key);
+    return it == map.end() ? ITE_NO_SLACK : it->second;
+}
+}  // namespace
+
+int MORV_TIMING_ITE::add_slack(int slack, int delta)
+{
+    if (slack == ITE_NO_SLACK || delta == ITE_NO_SLACK) return ITE_NO_SLACK;
+    return slack + delta;
+}
+
+void MORV_TIMING_ITE::add_domain_analysis_edge(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_EDGE* edge,
+                                               const TDB_NODE* node)
+{
+    MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
+    MORV_ASSERT_TEXT(edge != nullptr, "edge != NULL");
+    MORV_ASSERT_TEXT(node != nullptr, "node != NULL");
+    domain->m_do_analysis = true;
+    domain->m_analysis_edges.insert(edge->get_id());
+    if (node->is_keeper()) domain->m_analysis_src_keepers.insert(node->get_id());
+}
+
+// Depth first from each source keeper along region edges, with an explicit
+// stack (a region may be a chain of tens of thousands of nodes).
+void MORV_TIMING_ITE::build_node_rev_topo_order(const MORV_TIMING_ITE_INT_SET& src_keepers,
+                                                const MORV_TIMING_ITE_INT_SET& edges, std::vector<TDB_NODE*>& order,
+                                                std::vector<char>& input_side)
+{
+    order.clear();
+    input_side.clear();
+    order.reserve(edges.size());
+    input_side.reserve(edges.size());
+    m_node_visited.assign(static_cast<size_t>(m_num_node_ids - m_node_id_base), 0);
+    std::vector<std::pair<TDB_NODE*, int>> stack;
+    for (int keeper_id : src_keepers) {
+        TDB_NODE* keeper = m_tdb_netlist->find_node(keeper_id);
+        MORV_ASSERT_TEXT(keeper != nullptr, "keeper != NULL");
+        stack.emplace_back(keeper, 0);
+        while (!stack.empty()) {
+            auto& [node, pos] = stack.back();
+            if (pos == node->get_num_of_fanout()) {
+                order.push_back(node);
+                input_side.push_back(0);
+                stack.pop_back();
+                continue;
+            }
+            const TDB_EDGE* edge = node->fanout()[static_cast<size_t>(pos++)];
+            if (!edges.contains(edge->get_id())) continue;
+            TDB_NODE* sink = edge->get_dst_node();
+            unsigned char& visited = m_node_visited[static_cast<size_t>(sink->get_id() - m_node_id_base)];
+            if (visited) continue;
+            visited = 1;
+            if (sink->is_keeper()) {
+                order.push_back(sink);
+                input_side.push_back(1);
+            } else {
+                stack.emplace_back(sink, 0);
+            }
+        }
+    }
+    MORV_ASSERT_TEXT(order.size() == input_side.size(),
+                     "node_rev_topo_order.size() == node_rev_topo_order_keeper_is_input_side.size()");
+}
+
+// The least slack over a node's data fan-in edges with a record and, when
+// asked, its clock-input edges.
+int MORV_TIMING_ITE::least_fanin_slack(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, bool with_clock,
+                                       bool trace) const
+{
+    int least = ITE_NO_SLACK;
+    auto scan = [&](TDB_EDGE_RANGE range) {
+        for (const TDB_EDGE* edge : range) {
+            const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = find_record(domain, edge);
+            if (record == nullptr) continue;
+            if (trace)
+                MORV_DEBUG_STREAM::print(2, "iTEst:    for wc-input-slack edge %d slack = %d", edge->get_id(),
+                                         record->m_slack);
+            least = std::min(least, record->m_slack);
+        }
+    };
+    scan(node->fanin());
+    if (with_clock) scan(node->clkin());
+    return least;
+}
+
+int MORV_TIMING_ITE::least_fanout_slack(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node) const
+{
+    int least = ITE_NO_SLACK;
+    for (const TDB_EDGE* edge : node->fanout())
+        if (const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = find_record(domain, edge))
+            least = std::min(least, record->m_slack);
+    return least;
+}
+
+// Adds delta to the slack of each chosen edge of the node that has a record
+// and lies in the region.
+void MORV_TIMING_ITE::adjust_edges(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, int which_edges,
+                                   int delta) const
+{
+    auto adjust = [&](TDB_EDGE_RANGE range, const char* kind) {
+        for (const TDB_EDGE* edge : range) {
+            MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = find_record(domain, edge);
+            if (record == nullptr || !domain->m_analysis_edges.contains(edge->get_id())) continue;
+            record->m_slack = add_slack(record->m_slack, delta);
+            if (m_debug)
+                MORV_DEBUG_STREAM::print(2, "iTEst:    adjustment: %s edge %d slack adjustment: new slack = %d", kind,
+                                         edge->get_id(), record->m_slack);
+        }
+    };
+    if (which_edges & k_FANOUT) adjust(node->fanout(), "fanout");
+    if (which_edges & k_FANIN) adjust(node->fanin(), "fanin");
+    if (which_edges & k_CLOCK_FANIN) adjust(node->clkin(), "fanin");
+}
+
+void MORV_TIMING_ITE::forward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node,
+                                               bool input_side, int& delta) const
+{
+    MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
+    MORV_ASSERT_TEXT(node != nullptr, "node != NULL");
+    const bool keeper = node->is_keeper();
+    const int initial = keeper && input_side ? 0 : delta;
+    if (m_debug)
+        MORV_DEBUG_STREAM::print(2,
+                                 "iTEst: forward slack adjustment node %d (keeper = %d, input side = %d), domain %d, "
+                                 "initial delta slack = %d",
+                                 node->get_id(), keeper ? 1 : 0, input_side ? 1 : 0, domain->m_id, initial);
+    int current = ITE_NO_SLACK;
+    if (!keeper || input_side) current = least_fanin_slack(domain, node, node->is_reg(), m_debug);
+    int adjustment = initial;
+    if (!keeper && initial != ITE_NO_SLACK) {
+        MORV_ASSERT_TEXT(initial == 0, "delta_slack == 0");
+        const int old = map_value_or_no_slack(domain->m_dst_node_min_slack, node->get_id());
+        MORV_ASSERT_TEXT(current >= old, "cur_wc_input_slack >= old_wc_input_slack");
+        adjustment = current == ITE_NO_SLACK ? ITE_NO_SLACK : current - old;
+        delta = adjustment;
+        if (m_debug)
+            MORV_DEBUG_STREAM::print(2, "iTEst:    delta slack = %d (cur_wc_input_slack = %d, old_wc_input_slack = %d)",
+                                     adjustment, current, old);
+    }
+    if (adjustment != 0) adjust_edges(domain, node, k_FANOUT, adjustment);
+}
+
+void MORV_TIMING_ITE::backward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node,
+                                                bool input_side, int& delta) const
+{
+    MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
+    MORV_ASSERT_TEXT(node != nullptr, "node != NULL");
+    const bool keeper = node->is_keeper();
+    const int initial = keeper && !input_side ? 0 : delta;
+    if (m_debug)
+        MORV_DEBUG_STREAM::print(2,
+                                 "iTEst: backward slack adjustment node %d (keeper = %d, input side = %d), domain %d, "
+                                 "initial delta slack = %d",
+                                 node->get_id(), keeper ? 1 : 0, input_side ? 1 : 0, domain->m_id, initial);
+    int current = ITE_NO_SLACK;
+    if (!keeper || !input_side) {
+        for (const TDB_EDGE* edge : node->fanout()) {
+            const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = find_record(domain, edge);
+            if (record == nullptr) continue;
+            int value = record->m_slack;
+            // Takes back the node's own forward adjustment.
+            if (initial < ITE_NO_SLACK && value < ITE_NO_SLACK && domain->m_analysis_edges.contains(edge->get_id()))
+                value -= initial;
+            if (m_debug)
+                MORV_DEBUG_STREAM::print(2, "iTEst:    for wc-output-slack edge %d slack = %d", edge->get_id(), value);
+            current = std::min(current, value);
+        }
+    }
+    int adjustment = initial;
+    if (!keeper && initial != ITE_NO_SLACK) {
+        const int old = map_value_or_no_slack(domain->m_src_node_min_slack, node->get_id());
+        MORV_ASSERT_TEXT(current >= old, "cur_wc_output_slack >= old_wc_output_slack");
+        adjustment = current == ITE_NO_SLACK ? ITE_NO_SLACK : current - old;
+        delta = adjustment;
+        if (m_debug)
+            MORV_DEBUG_STREAM::print(2,
+                                     "iTEst:    delta slack = %d (cur_wc_output_slack = %d, old_wc_output_slack = %d)",
+                                     adjustment, current, old);
+    }
+    if (adjustment == 0) return;
+    adjust_edges(domain, node, node->is_reg() ? k_FANIN | k_CLOCK_FANIN : k_FANIN, adjustment);
+}
+
+void MORV_TIMING_ITE::refresh_node_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_NODE*>& order,
+                                          const std::vector<char>& input_side) const
+{
+    if (m_debug)
+        MORV_DEBUG_STREAM::print(
+            1, "iTEst: domain %d post-slack adjustment worst-case input/output slack update:", domain->m_id);
+    for (size_t i = order.size(); i-- > 0;) {
+        const TDB_NODE* node = order[i];
+        const bool keeper = node->is_keeper();
+        if (!keeper || !input_side[i]) {
+            const int slack = least_fanout_slack(domain, node);
+            domain->m_src_node_min_slack[node->get_id()] = slack;
+            if (m_debug)
+                MORV_DEBUG_STREAM::print(1, "iTEst:    node %d worst-case output slack = %d", node->get_id(), slack);
+        }
+        if (!keeper || input_side[i]) {
+            const int slack = least_fanin_slack(domain, node, keeper, false);
+            domain->m_dst_node_min_slack[node->get_id()] = slack;
+            if (m_debug)
+                MORV_DEBUG_STREAM::print(1, "iTEst:    node %d worst-case input slack = %d", node->get_id(), slack);
+        }
+    }
+}
+
+void MORV_TIMING_ITE::fsyn_ite_do_slack_preparation_adjustments(MORV_TIMING_ITE_DOMAIN_INFO* domain)
+{
+    GEN_PROFILER profile("fsyn_ite_do_slack_preparation_adjustments");
+    MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
+    MORV_ASSERT_TEXT(domain->m_do_analysis, "domain_info->m_do_analysis");
+    std::vector<TDB_NODE*> order;
+    std::vector<char> input_side;
+    build_node_rev_topo_order(domain->m_analysis_src_keepers, domain->m_analysis_edges, order, input_side);
+    if (m_debug) {
+        MORV_DEBUG_STREAM::print(2, "iTEst: domain %d node topological order for slack preparation adjustments",
+                                 domain->m_id);
+        for (size_t i = order.size(); i-- > 0;) {
+            const bool keeper = order[i]->is_keeper();
+            MORV_DEBUG_STREAM::print(2, "iTEst:    node %d%s%s", order[i]->get_id(), keeper ? " KEEPER " : "",
+                                     keeper ? (input_side[i] ? "input-side" : "output-side") : "");
+        }
+    }
+    std::vector<int> delta(order.size(), 0);
+    for (size_t i = 0; i < order.size(); ++i)
+        if (domain->m_analysis_start_nodes.contains(order[i]->get_id())) delta[i] = ITE_NO_SLACK;
+    for (size_t i = order.size(); i-- > 0;) forward_slack_adjustment(domain, order[i], input_side[i] != 0, delta[i]);
+    for (size_t i = 0; i < order.size(); ++i) backward_slack_adjustment(domain, order[i], input_side[i] != 0, delta[i]);
+    refresh_node_slacks(domain, order, input_side);
+}
