@@ -371,18 +371,18 @@ private:
             write_function(net_of(o), &in, 1, [](const unsigned* v) { return v[0]; });
             return;
         }
-        if (node->get_kind() == CDB_KIND_LCELL_COMB || node->is_lcell()) {
+        if (node->get_kind() == CDB_KIND_LCELL_COMB || node->is_lcell() || node->is_lcell_hsadder()) {
             write_logic_cell(node);
             return;
         }
-        fail(node_label(node) + ": RAM, DSP and adder blocks cannot be written as BLIF");
+        fail(node_label(node) + ": RAM and DSP blocks cannot be written as BLIF");
     }
 
     void write_logic_cell(const CDB_ATOM_NODE* node)
     {
         SIGNAL slots[k_max_vars];
         for (int i = 0; i < k_max_vars; ++i)
-            slots[i] = signal_of(node->get_input_term_by_type(CDB_ATOM_NODE::EVALUATE_INPUT_PORTS[i]), 0);
+            slots[i] = signal_of(node->get_input_term_by_type(node->get_evaluate_input_port(i)), 0);
         const CDB_ATOM_OTERM* reg_out = nullptr;
         int comb_net = -1;
         for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
@@ -464,8 +464,9 @@ private:
     static bool is_plain_data(const SIGNAL* s)
     {
         auto is_const = [&](int slot, unsigned v) { return s[slot].net < 0 && s[slot].constant == v; };
+        const bool clear_idle = s[R_CLR].net < 0 && !cdb_clear_acts(CDB_KIND_REGISTER, DB_CLEAR, s[R_CLR].constant);
         return s[R_D].net >= 0 && !s[R_D].invert && is_const(R_ENA, 1) && is_const(R_SCLR, 0) && is_const(R_SLOAD, 0) &&
-               is_const(R_CLR, 0) && is_const(R_ALOAD, 0);
+               clear_idle && is_const(R_ALOAD, 0);
     }
 
     void write_output_pin(const CDB_ATOM_ITERM* in, const std::string& port)

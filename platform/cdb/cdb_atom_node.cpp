@@ -65,15 +65,16 @@ const int s_in_uvo[] = {DB_DATA_A,       DB_DATA_B, DB_DATA_C,      DB_DATA_D,  
                         DB_CLOCK_ENABLE, DB_CLEAR,  DB_SYNCH_CLEAR, DB_SYNCH_LOAD, DB_ASYNCH_LOAD, DB_ASYNCH_DATA};
 // UVO inputs without a fixed slot (DB_SYNCH_DATA usually shares the DB_DATA_C term).
 const int s_in_uvo_extra[] = {DB_SYNCH_DATA, DB_CHAIN_IN_0, DB_CHAIN_IN_1, DB_REG_CONTROL, DB_REG_CASCADE_IN};
-const int s_in_hsadder[] = {DB_DATA_A, DB_DATA_B,     DB_DATA_C,   DB_DATA_D,  DB_DATA_E,
-                            DB_DATA_F, DB_CHAIN_IN_0, DB_CARRY_IN, DB_SHARE_IN};
+// The shared adder adds A + B + carry-in (102) and C + D + that carry; 103
+// is the chain's second input, which its function does not read.
+const int s_in_hsadder[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_CHAIN_IN_0, DB_CHAIN_IN_1};
 const int s_in_clkbuf[] = {DB_CLKBUF_IN, DB_CLOCK_ENABLE};
 
 const int s_out_comb6[] = {DB_COMB_OUT, DB_SUM_OUT, DB_CARRY_OUT, DB_SHARE_OUT};
 const int s_out_comb4[] = {DB_COMB_OUT, DB_CARRY_OUT};
 const int s_out_reg[] = {DB_REG_OUT};
 const int s_out_uvo[] = {DB_COMB_OUT, DB_REG_OUT, DB_CARRY_OUT, DB_CHAIN_OUT_0, DB_CHAIN_OUT_1};
-const int s_out_hsadder[] = {DB_SUM_OUT, DB_CARRY_OUT, DB_CHAIN_OUT_0};
+const int s_out_hsadder[] = {DB_HSADDER_SUM_0, DB_HSADDER_SUM_1, DB_CHAIN_OUT_0};
 const int s_out_clkbuf[] = {DB_CLKBUF_OUT};
 
 template <size_t N>
@@ -565,6 +566,7 @@ unsigned CDB_ATOM_NODE::evaluate_output(int port, const unsigned* in) const
         if (port == DB_CARRY_OUT) return (aux >> (a + 2 * b + 4 * cin)) & 1u;
         return NO_LUT_VALUE;
     }
+    if (m_kind == CDB_KIND_HSADDER) return evaluate_shared_adder(port, in);
     if (m_kind == CDB_KIND_UVO_LCELL) {
         if (port == DB_COMB_OUT || port == DB_REG_OUT) {
             unsigned t = test_bit(CDB_ATOM_BIT_LUTMASK_FLAG) ? cin : c;
@@ -575,6 +577,26 @@ unsigned CDB_ATOM_NODE::evaluate_output(int port, const unsigned* in) const
         return NO_LUT_VALUE;
     }
     return NO_LUT_VALUE;
+}
+
+int CDB_ATOM_NODE::get_evaluate_input_port(int slot) const
+{
+    if (slot == EVALUATE_CARRY_SLOT && m_kind == CDB_KIND_HSADDER) return DB_CHAIN_IN_0;
+    return EVALUATE_INPUT_PORTS[slot];
+}
+
+// Two bits of an adder chain: sum0 = A xor B xor cin, c1 = majority(A, B,
+// cin), sum1 = C xor D xor c1, carry-out = majority(C, D, c1).
+unsigned CDB_ATOM_NODE::evaluate_shared_adder(int port, const unsigned* in)
+{
+    const unsigned a = in[0] & 1u, b = in[1] & 1u, c = in[2] & 1u, d = in[3] & 1u, cin = in[EVALUATE_CARRY_SLOT] & 1u;
+    const unsigned c1 = (a + b + cin) >> 1;
+    switch (port) {
+    case DB_HSADDER_SUM_0: return a ^ b ^ cin;
+    case DB_HSADDER_SUM_1: return c ^ d ^ c1;
+    case DB_CHAIN_OUT_0: return (c + d + c1) >> 1;
+    default: return NO_LUT_VALUE;
+    }
 }
 
 namespace {
@@ -588,7 +610,7 @@ bool is_logic_input(int port)
 bool is_logic_output(int port)
 {
     return port == DB_COMB_OUT || port == DB_SUM_OUT || port == DB_CARRY_OUT || port == DB_SHARE_OUT ||
-           port == DB_CHAIN_OUT_0 || port == DB_CHAIN_OUT_1;
+           port == DB_CHAIN_OUT_0 || port == DB_CHAIN_OUT_1 || port == DB_HSADDER_SUM_0 || port == DB_HSADDER_SUM_1;
 }
 
 }  // namespace
@@ -601,7 +623,8 @@ bool CDB_ATOM_NODE::does_iterm_reach_oterm(const CDB_ATOM_OTERM* oterm, const CD
     bool logic_input = false;
     for (int i = 0; i < iterm->get_usage_count(); ++i) logic_input = logic_input || is_logic_input(iterm->get_usage(i));
     switch (m_kind) {
-    case CDB_KIND_LCELL_COMB: return logic_input && is_logic_output(out);
+    case CDB_KIND_LCELL_COMB:
+    case CDB_KIND_HSADDER: return logic_input && is_logic_output(out);
     case CDB_KIND_REGISTER: return out == DB_REG_OUT;
     case CDB_KIND_UVO_LCELL: return out == DB_REG_OUT || (logic_input && is_logic_output(out));
     default: return true;

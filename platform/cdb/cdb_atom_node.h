@@ -158,8 +158,12 @@ public:
     // Whether the atom has an input / output port of that type.
     virtual bool implements(int input_port_type) const;
     virtual bool implements_output(int output_port_type) const;
-    // Value an absent input takes: the clock enable floats high, all else low.
-    bool floats_high(int input_port_type) const { return input_port_type == DB_CLOCK_ENABLE; }
+    // Value an absent input takes: the clock enable and a clear that acts at
+    // 0 (the clear rule) float high, so both are inactive; all else low.
+    bool floats_high(int input_port_type) const
+    {
+        return input_port_type == DB_CLOCK_ENABLE || cdb_clear_active_value(m_kind, input_port_type) == 0;
+    }
     // Port polarity: false when the port inverts. Held on the input term;
     // a port without a term is active high.
     bool is_active_high(int input_port_type) const;
@@ -287,7 +291,12 @@ public:
     static constexpr int EVALUATE_INPUT_PORTS[EVALUATE_INPUT_COUNT] = {
         DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_DATA_E, DB_DATA_F, DB_DATA_G, DB_CARRY_IN, DB_SHARE_IN};
     static constexpr unsigned NO_LUT_VALUE = 0xffffffffu;
+    // The MRL shared adder reads its carry-in (DB_CHAIN_IN_0) in the carry
+    // slot and answers for DB_HSADDER_SUM_0/1 and its carry-out DB_CHAIN_OUT_0.
+    static constexpr int EVALUATE_CARRY_SLOT = 7;
     virtual unsigned evaluate_output(int output_port_type, const unsigned* in) const;
+    // The input port whose value goes into slot k of evaluate_output.
+    int get_evaluate_input_port(int slot) const;
     // 6-input cell in extended mode: DB_DATA_G is connected.
     bool is_in_extended_mode() const;
 
@@ -344,6 +353,7 @@ protected:
     };
     static PORT_LIST ordered_inputs_of(int family, int kind);
     bool is_six_input_cell() const;
+    static unsigned evaluate_shared_adder(int output_port_type, const unsigned* in);
     // A byte a derived kind may keep its own flag in (a member of its own
     // would make every atom of that kind a word longer).
     uint8_t get_kind_flag() const { return m_kind_flag; }

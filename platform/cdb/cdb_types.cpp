@@ -107,6 +107,8 @@ const char* cdb_output_port_name(int port)
     case DB_CHAIN_OUT_0: return "chainout0";
     case DB_CHAIN_OUT_1: return "chainout1";
     case DB_SHARE_OUT: return "shareout";
+    case DB_HSADDER_SUM_0: return "sumout0";
+    case DB_HSADDER_SUM_1: return "sumout1";
     case DB_PAD_OUT: return "padout";
     default: return "out";
     }
@@ -121,7 +123,7 @@ unsigned cdb_register_next_state(const CDB_REGISTER_INPUTS& in, unsigned q)
 
 bool cdb_register_async_value(const CDB_REGISTER_INPUTS& in, unsigned* out_value)
 {
-    if (in.clr) {
+    if (cdb_clear_acts(CDB_KIND_REGISTER, DB_CLEAR, in.clr)) {
         if (out_value) *out_value = 0;
         return true;
     }
@@ -130,4 +132,16 @@ bool cdb_register_async_value(const CDB_REGISTER_INPUTS& in, unsigned* out_value
         return true;
     }
     return false;
+}
+
+unsigned cdb_clear_active_value(int kind, int port)
+{
+    for (const CDB_CLEAR_RULE& r : CDB_CLEAR_RULES)
+        if (r.kind == kind && r.port == port) return r.active_value;
+    return CDB_NOT_A_CLEAR;
+}
+
+bool cdb_clear_acts(int kind, int port, unsigned logical_value)
+{
+    return cdb_clear_active_value(kind, port) == (logical_value & 1u);
 }

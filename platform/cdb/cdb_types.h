@@ -65,6 +65,9 @@ enum DB_OUTPUT_PORT_TYPE : int
     DB_CHAIN_OUT_0 = 43,  // UVO chain outputs
     DB_CHAIN_OUT_1 = 44,
     DB_SHARE_OUT = 251,
+    // MRL shared adder: its two sum bits; its carry-out is DB_CHAIN_OUT_0.
+    DB_HSADDER_SUM_0 = 437,
+    DB_HSADDER_SUM_1 = 438,
     DB_RAM_PORTA_DATAOUT = 40,
     DB_RAM_PORTB_DATAOUT = 41,
     // Observable outputs: one term per bit standing for a block's packed
@@ -246,8 +249,11 @@ const char* cdb_input_port_name(int port_type);
 const char* cdb_output_port_name(int port_type);
 
 // ---------------------------------------------------------------- register semantics
-// Values of a register's inputs, each 0 or 1, after floating values are
-// applied (a missing clock enable floats high, every other input low).
+// The register rule, the one place the evaluator, the cycle simulator and
+// the BLIF writer take a register's behaviour from. Values of a register's
+// inputs, each 0 or 1, are logical values after floating values are applied:
+// a missing clock enable and a missing asynchronous clear float high (both
+// inactive), every other input low.
 struct CDB_REGISTER_INPUTS
 {
     unsigned d = 0;
@@ -255,16 +261,35 @@ struct CDB_REGISTER_INPUTS
     unsigned sclr = 0;
     unsigned sload = 0;
     unsigned sdata = 0;
-    unsigned clr = 0;    // asynchronous clear
+    unsigned clr = 1;    // asynchronous clear, acting at 0 (cdb_clear_active_value)
     unsigned aload = 0;  // asynchronous load
     unsigned adata = 0;  // asynchronous data
 };
-// Registers power up to 0. Synchronous next state:
-// ena ? (sclr ? 0 : (sload ? sdata : d)) : q.
+// Every register, those inside DSP and RAM blocks included, powers up and
+// clears to 0. Synchronous next state: ena ? (sclr ? 0 : (sload ? sdata : d)) : q.
 unsigned cdb_register_next_state(const CDB_REGISTER_INPUTS& in, unsigned q);
-// Asynchronous override: clr forces 0, else aload forces adata. Answers
-// true with the forced value in out_value, false when neither is active.
+// Asynchronous override: an active clear forces 0, else aload forces adata.
+// Answers true with the forced value in out_value, false when neither acts.
 bool cdb_register_async_value(const CDB_REGISTER_INPUTS& in, unsigned* out_value);
+
+// The clear rule: the logical value at which a clear input of an atom kind
+// acts. A register's DB_CLEAR and a DSP block's clear slots act at 0, so a
+// VCC tie or a missing clear is inactive; a RAM's clears (DB_RAM_CLR0/1) act
+// at 1. Ports that are no clear of the kind answer CDB_NOT_A_CLEAR.
+struct CDB_CLEAR_RULE
+{
+    int kind;  // CDB_ATOM_KIND
+    int port;  // input port type of the clear
+    unsigned active_value;
+};
+constexpr unsigned CDB_NOT_A_CLEAR = 2;
+inline constexpr CDB_CLEAR_RULE CDB_CLEAR_RULES[] = {
+    {CDB_KIND_REGISTER, DB_CLEAR, 0}, {CDB_KIND_UVO_LCELL, DB_CLEAR, 0}, {CDB_KIND_MAC_MULT, DB_CLEAR, 0},
+    {CDB_KIND_MAC_OUT, DB_CLEAR, 0},  {CDB_KIND_RAM, DB_RAM_CLR0, 1},    {CDB_KIND_RAM, DB_RAM_CLR1, 1},
+};
+unsigned cdb_clear_active_value(int kind, int port);
+// Whether a clear at that logical value acts (false for a port that is no clear).
+bool cdb_clear_acts(int kind, int port, unsigned logical_value);
 
 // ---------------------------------------------------------------- per-atom records
 // Placement: LAB column and row and two sub-location fields; -1 = unplaced.

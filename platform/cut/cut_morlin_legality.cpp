@@ -5,6 +5,7 @@
 // inputs are folded into the mask at the value the LUT reads there.
 
 #include <bit>
+#include <utility>
 
 #include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_node.h"
@@ -362,19 +363,26 @@ CUT_ATOM_MODIFIED_NODE_LIST_PTR CUT_ATOM_MORLIN_LEGALIZER::turn_into_high_speed_
     CUT_ATOM_MODIFIED_NODE_S adder;
     adder.id = 1;
     adder.kind = CUT_MODIFICATION_NEW_HSADDER;
-    const int inputs[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_DATA_E, DB_DATA_F, DB_CARRY_IN, DB_SHARE_IN};
-    for (int port : inputs) {
-        const CDB_ATOM_ITERM* term = node->get_input_term_by_type(port);
+    // The cell's adder inputs and outputs move onto the shared adder's:
+    // A to D, the carry-in onto its chain input, the sum onto its first sum
+    // and the carry-out onto its chain output.
+    const int inputs[][2] = {{DB_DATA_A, DB_DATA_A},
+                             {DB_DATA_B, DB_DATA_B},
+                             {DB_DATA_C, DB_DATA_C},
+                             {DB_DATA_D, DB_DATA_D},
+                             {DB_CARRY_IN, DB_CHAIN_IN_0}};
+    for (const auto& [from, to] : inputs) {
+        const CDB_ATOM_ITERM* term = node->get_input_term_by_type(from);
         if (term == nullptr || !term->is_connected()) continue;
-        CUT_ATOM_MODIFIED_ITERM_S entry = term->is_driven() ? connection_like(port, term) : disconnection(port);
+        CUT_ATOM_MODIFIED_ITERM_S entry = term->is_driven() ? connection_like(to, term) : disconnection(to);
         entry.connect = true;
         entry.tie_to_vcc = !term->is_driven() && term->is_vcc();
         entry.tie_to_gnd = !term->is_driven() && term->is_gnd();
         adder.modified_iterms.push_back(entry);
     }
-    for (int port : {DB_SUM_OUT, DB_CARRY_OUT}) {
-        CDB_ATOM_OTERM* term = node->get_output_term_by_type(port);
-        if (term != nullptr) adder.modified_oterms.push_back({port, term});
+    for (const auto& [from, to] : {std::pair{DB_SUM_OUT, DB_HSADDER_SUM_0}, std::pair{DB_CARRY_OUT, DB_CHAIN_OUT_0}}) {
+        CDB_ATOM_OTERM* term = node->get_output_term_by_type(from);
+        if (term != nullptr) adder.modified_oterms.push_back({to, term});
     }
     auto list = std::make_unique<CUT_ATOM_MODIFIED_NODE_LIST>();
     list->push_back(std::move(adder));

@@ -213,9 +213,9 @@ TEST(HostDuplicate, AdderCellsKeepBothHalvesOfTheirMask)
     CDB_ATOM_NODE* adder = cdb_create_atom(CDB_FAMILY_MRL, CDB_KIND_HSADDER, nullptr);
     adder->set_chip_db_entry(f.design->chip_entry());
     f.design->netlist()->add_node(adder);
-    adder->add_output_term(DB_SUM_OUT);
+    adder->add_output_term(DB_HSADDER_SUM_0);
     adder->set_sum_lutmask(CDB_LUTMASK(5, 0xBEEFCAFEull));
-    CDB_ATOM_NODE* copy = f.env->duplicate_node(adder, DB_SUM_OUT);
+    CDB_ATOM_NODE* copy = f.env->duplicate_node(adder, DB_HSADDER_SUM_0);
     ASSERT_NE(copy, nullptr);
     EXPECT_EQ(copy->get_adder_lutmask(), 0xBEEFCAFEull);
     CDB_ATOM_NODE* n1 = f.by_name("n1");

@@ -162,10 +162,8 @@ MORV_OWNER<MORV_NODE_COLLAPSER> MORV_NETLIST_SWEEPER_MRL::make_node_collapser()
     return MORV_MAKE_OWNER(MORV_NODE_COLLAPSER_MRL, m_api);
 }
 
-// The adder cell goes when every output it carries may go: the stand-in's
-// cell carries sum, carry and chain outputs, not the two outputs 437 and
-// 438 nor the second chain output the host's cell has, so each output is
-// judged where present.
+// The adder cell goes when every output it carries may go (its two sums
+// and its carry-out), each judged where present.
 MORV_NETLIST_SWEEPER::REMOVAL MORV_NETLIST_SWEEPER_MRL::get_removal(CDB_ATOM_NODE* node)
 {
     if (!is_node_sweepable(node)) return KEEP_NODE;

@@ -180,7 +180,7 @@ int MORV_NETLIST_SWEEPER_UVO::get_term_value(CDB_ATOM_ITERM* iterm, int floating
 bool MORV_NETLIST_SWEEPER_UVO::get_register_constant(CDB_ATOM_NODE* node, int* constant)
 {
     const int id = static_cast<int>(node->get_id());
-    if (get_input_value(node, DB_CLEAR) == 1) {
+    if (get_input_value(node, DB_CLEAR) == 0) {
         MORV_DEBUG_STREAM::print(2, "found gnd asynch clear on driver node %d", id);
         *constant = 0;
         return true;

@@ -119,7 +119,7 @@ KIND_PORTS kind_ports(int kind, int lut_size)
         if (six) return {{8, 7, 0, 251}, {11, 12, 13, 14, 15, 16, 17, 2, 268}};
         return {{8, 0}, {11, 12, 13, 14, 2}};
     case CDB_KIND_REGISTER: return {{9}, {18, 6, 7, 5, 28, 30, 29, 1, 0}};
-    case CDB_KIND_HSADDER: return {{7, 0, 43}, {11, 12, 13, 14, 15, 16, 102, 2, 268}};
+    case CDB_KIND_HSADDER: return {{437, 438, 43}, {11, 12, 13, 14, 102, 103}};
     case CDB_KIND_UVO_LCELL:
         return {{8, 9, 0, 43, 44}, {11, 12, 13, 14, 2, 6, 7, 5, 28, 30, 1, 0, 29, 102, 103, 164, 165}};
     case CDB_KIND_IO: return {{2}, {18}};

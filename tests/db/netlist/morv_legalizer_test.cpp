@@ -662,6 +662,8 @@ TEST_F(MorvLegalizerTest, HighSpeedAdderTakesOverTheChainCell)
     EXPECT_TRUE(adder->is_lcell_hsadder());
     EXPECT_EQ(adder->get_instance_name()->get_short_hpath().find("bit0_LEGAL"), 0u);
     EXPECT_EQ(sum_sink->get_source()->get_instance_name()->get_short_hpath(), "sum");
+    EXPECT_TRUE(sum_sink->get_source()->is_used_as(DB_HSADDER_SUM_0)) << "the sum is the adder's first sum";
+    EXPECT_TRUE(bit1->get_input_term_by_type(DB_CARRY_IN)->get_source()->is_used_as(DB_CHAIN_OUT_0));
     EXPECT_EQ(n.bpm()->get_bound_port_id(sum_sink->get_source()), port) << "the port moved with the output";
     EXPECT_EQ(bit1->get_input_term_by_type(DB_CARRY_IN)->get_source()->get_my_node(), adder);
     EXPECT_EQ(adder->get_input_term_by_type(DB_DATA_A)->get_source(), s0);

@@ -595,11 +595,12 @@ TEST_F(SweeperTest, MrlAdderCellsGoOnlyWithEveryOutputUnused)
 {
     NET_UTIL_NETLIST n(CDB_FAMILY_MRL);
     CDB_ATOM_NODE* idle = n.atom(CDB_KIND_HSADDER, "idle");
-    idle->add_output_term(DB_SUM_OUT);
+    idle->add_output_term(DB_HSADDER_SUM_0);
     idle->add_output_term(DB_CHAIN_OUT_0);
     CDB_ATOM_NODE* summing = n.atom(CDB_KIND_HSADDER, "summing");
     summing->add_output_term(DB_CHAIN_OUT_0);
-    n.load(summing, DB_SUM_OUT);
+    summing->add_output_term(DB_HSADDER_SUM_0);
+    n.load(summing, DB_HSADDER_SUM_1);
     EXPECT_EQ(sweeper_of(n)->remove_unused_nodes(), 1);
     EXPECT_NE(n.netlist()->get_node_by_id(summing->get_id()), nullptr);
 }
@@ -631,7 +632,9 @@ TEST_F(SweeperTest, UvoRegistersThatCanOnlyHoldZeroAreConstants)
     EXPECT_EQ(reads(reg("zero_lut", 0)), 0);
     EXPECT_EQ(reads(reg("passes_a", 0xAAAA)), -1);
     CDB_ATOM_NODE* cleared = reg("cleared", 0xAAAA);
-    cleared->add_input_term(DB_CLEAR)->set_logical_vcc();
+    cleared->add_input_term(DB_CLEAR)->set_logical_vcc();  // a VCC clear never acts
+    EXPECT_EQ(reads(cleared), -1);
+    cleared->get_input_term_by_type(DB_CLEAR)->set_logical_gnd();
     EXPECT_EQ(reads(cleared), 0);
     CDB_ATOM_NODE* sync_cleared = reg("sync_cleared", 0xAAAA);
     sync_cleared->add_input_term(DB_SYNCH_CLEAR)->set_logical_vcc();
@@ -820,7 +823,7 @@ TEST_F(SweeperTest, AUvoRegisterMadeConstantByAFoldIsFoldedIntoItsReadersInTheSa
     CDB_ATOM_NODE* reg = n.atom(CDB_KIND_LCELL_COMB, "reg");
     CDB_ATOM_NODE* clear = n.atom(CDB_KIND_LCELL_COMB, "clear");
     clear->set_lutmask(CDB_LUTMASK(4, 0xAAAA));
-    clear->add_input_term(DB_DATA_A)->set_logical_vcc();
+    clear->add_input_term(DB_DATA_A)->set_logical_gnd();  // the clear reads 0: it acts
     reg->set_lutmask(CDB_LUTMASK(4, 0xAAAA));
     n.drive(reg, DB_DATA_A);
     n.drive(reg, DB_CLOCK);

@@ -86,12 +86,13 @@ TEST(BlifWriter, RegisterControlsLoweredIntoNextState)
 {
     const std::string reference = ".model ref\n.inputs d ena sclr sload sdata clr aload adata clk\n.outputs q\n"
                                   ".latch nx q re clk 0\n"
-                                  // nx = !clr & (aload ? adata : (ena ? (!sclr & (sload ? sdata : d)) : q))
+                                  // The clear acts at 0:
+                                  // nx = clr & (aload ? adata : (ena ? (!sclr & (sload ? sdata : d)) : q))
                                   ".names clr aload adata ena sclr sload sdata d q nx\n"
-                                  "011------ 1\n"
-                                  "00-1011-- 1\n"
-                                  "00-100-1- 1\n"
-                                  "00-0----1 1\n"
+                                  "111------ 1\n"
+                                  "10-1011-- 1\n"
+                                  "10-100-1- 1\n"
+                                  "10-0----1 1\n"
                                   ".end\n";
     write_text("reg_ref.blif", reference);
     for (int family : {CDB_FAMILY_BRK, CDB_FAMILY_RZK, CDB_FAMILY_UVO}) {
@@ -398,3 +399,24 @@ TEST(BlifWriter, PadTermsTakeNoNetAndCannotDrive)
 }
 
 }  // namespace
+
+// A register with no clear and no other control is a latch on its data net:
+// a missing clear floats high, which is inactive, so no next-state cover.
+TEST(BlifWriter, RegisterWithoutControlsIsALatchOnItsDataNet)
+{
+    NETLIST_BUILDER b(CDB_FAMILY_BRK);
+    CDB_ATOM_OTERM* d = b.input("d");
+    CDB_ATOM_OTERM* clk = b.input("clk");
+    CDB_ATOM_NODE* reg = b.add(CDB_KIND_REGISTER, "q");
+    d->insert_fanout(reg->add_input_term(DB_DATAIN));
+    clk->insert_fanout(reg->add_input_term(DB_CLOCK));
+    reg->add_output_term(DB_REG_OUT, reg->get_instance_name())->insert_fanout(b.output("q"));
+    const std::string text = write_to_string(b.netlist());
+    EXPECT_NE(text.find(".latch d q re clk 0\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("~next"), std::string::npos) << text;
+    CDB_ATOM_ITERM* clear = reg->add_input_term(DB_CLEAR);
+    clear->set_logical_vcc();  // tied inactive: still a plain latch
+    EXPECT_EQ(write_to_string(b.netlist()).find("~next"), std::string::npos);
+    clear->set_logical_gnd();  // held cleared
+    EXPECT_NE(write_to_string(b.netlist()).find("~next"), std::string::npos);
+}

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+
 #include "cdb/cdb_atom_netlist.h"
 
 namespace {
@@ -252,15 +255,77 @@ TEST(CdbRegisterSemantics, NextStateAndAsynchronousOverrides)
     in.adata = 1;
     EXPECT_TRUE(cdb_register_async_value(in, &v));
     EXPECT_EQ(v, 1u);
-    in.clr = 1;
+    in.clr = 0;  // the clear acts at 0
     EXPECT_TRUE(cdb_register_async_value(in, &v));
     EXPECT_EQ(v, 0u);
     CDB_ATOM_NODE* r = cdb_create_atom(CDB_FAMILY_OBRAN, CDB_KIND_REGISTER, nullptr);
     EXPECT_TRUE(r->floats_high(DB_CLOCK_ENABLE));
     EXPECT_FALSE(r->floats_high(DB_SYNCH_CLEAR));
+    EXPECT_TRUE(r->floats_high(DB_CLEAR));  // a missing clear is inactive
     EXPECT_TRUE(r->is_ff());
     EXPECT_EQ(r->get_mode(), DEV_PHYS_IMPL_REGISTER_MODE);
     delete r;
 }
 
 }  // namespace
+
+// Registers and DSP clears act at 0 (a missing one floats high and never
+// acts), RAM clears at 1 (a missing one floats low).
+TEST(CdbRegisterSemantics, ClearRuleOfEachAtomKind)
+{
+    struct CASE
+    {
+        int family, kind, port;
+        unsigned active;
+    };
+    const CASE cases[] = {
+        {CDB_FAMILY_BRK, CDB_KIND_REGISTER, DB_CLEAR, 0u},  {CDB_FAMILY_RZK, CDB_KIND_REGISTER, DB_CLEAR, 0u},
+        {CDB_FAMILY_UVO, CDB_KIND_UVO_LCELL, DB_CLEAR, 0u}, {CDB_FAMILY_BRK, CDB_KIND_MAC_MULT, DB_CLEAR, 0u},
+        {CDB_FAMILY_BRK, CDB_KIND_MAC_OUT, DB_CLEAR, 0u},   {CDB_FAMILY_BRK, CDB_KIND_RAM, DB_RAM_CLR0, 1u},
+        {CDB_FAMILY_BRK, CDB_KIND_RAM, DB_RAM_CLR1, 1u}};
+    for (const CASE& c : cases) {
+        SCOPED_TRACE("kind " + std::to_string(c.kind) + " port " + std::to_string(c.port));
+        std::unique_ptr<CDB_ATOM_NODE> node(cdb_create_atom(c.family, c.kind, nullptr));
+        ASSERT_NE(node, nullptr);
+        EXPECT_EQ(cdb_clear_active_value(c.kind, c.port), c.active);
+        EXPECT_TRUE(cdb_clear_acts(c.kind, c.port, c.active));
+        EXPECT_FALSE(cdb_clear_acts(c.kind, c.port, 1u - c.active));
+        EXPECT_EQ(node->floats_high(c.port), c.active == 0) << "a missing clear never acts";
+    }
+    EXPECT_EQ(cdb_clear_active_value(CDB_KIND_LCELL_COMB, DB_CLEAR), CDB_NOT_A_CLEAR);
+    EXPECT_EQ(cdb_clear_active_value(CDB_KIND_RAM, DB_CLEAR), CDB_NOT_A_CLEAR);
+    EXPECT_FALSE(cdb_clear_acts(CDB_KIND_LCELL_COMB, DB_CLEAR, 0));
+    CDB_REGISTER_INPUTS in;  // every input at its floating value
+    unsigned forced = 7;
+    EXPECT_FALSE(cdb_register_async_value(in, &forced));
+    EXPECT_EQ(cdb_register_next_state(in, 1), 0u);
+}
+
+// The shared adder adds A + B + carry-in and C + D + that carry: sum0, sum1
+// and carry-out are the three bits of A + B + cin + 2 (C + D), whatever
+// mask the cell holds; its carry slot reads the chain input.
+TEST(CdbEvaluate, SharedAdderOutputsOverEveryInputRow)
+{
+    std::unique_ptr<CDB_ATOM_NODE> hs(cdb_create_atom(CDB_FAMILY_MRL, CDB_KIND_HSADDER, nullptr));
+    hs->set_lutmask(CDB_LUTMASK(4, 0x1234));
+    hs->set_sum_lutmask(CDB_LUTMASK(5, 0xBEEFCAFEull));
+    for (unsigned r = 0; r < 32; ++r) {
+        unsigned in[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT] = {r & 1u, (r >> 1) & 1u, (r >> 2) & 1u, (r >> 3) & 1u};
+        in[CDB_ATOM_NODE::EVALUATE_CARRY_SLOT] = (r >> 4) & 1u;
+        const unsigned total = in[0] + in[1] + in[CDB_ATOM_NODE::EVALUATE_CARRY_SLOT] + 2 * (in[2] + in[3]);
+        EXPECT_EQ(hs->evaluate_output(DB_HSADDER_SUM_0, in), total & 1u) << r;
+        EXPECT_EQ(hs->evaluate_output(DB_HSADDER_SUM_1, in), (total >> 1) & 1u) << r;
+        EXPECT_EQ(hs->evaluate_output(DB_CHAIN_OUT_0, in), total >> 2) << r;
+        in[4] = in[5] = in[8] = 1;  // E, F and share-in are no inputs of the adder
+        EXPECT_EQ(hs->evaluate_output(DB_HSADDER_SUM_0, in), total & 1u) << r;
+    }
+    unsigned zero[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT] = {};
+    EXPECT_EQ(hs->evaluate_output(DB_SUM_OUT, zero), CDB_ATOM_NODE::NO_LUT_VALUE);
+    EXPECT_EQ(hs->get_evaluate_input_port(CDB_ATOM_NODE::EVALUATE_CARRY_SLOT), DB_CHAIN_IN_0);
+    for (int port : {DB_DATA_A, DB_DATA_D, DB_CHAIN_IN_0, DB_CHAIN_IN_1}) EXPECT_TRUE(hs->implements(port)) << port;
+    for (int port : {DB_DATA_E, DB_CARRY_IN, DB_SHARE_IN}) EXPECT_FALSE(hs->implements(port)) << port;
+    for (int port : {DB_HSADDER_SUM_0, DB_HSADDER_SUM_1, DB_CHAIN_OUT_0}) EXPECT_TRUE(hs->implements_output(port));
+    EXPECT_FALSE(hs->implements_output(DB_SUM_OUT));
+    std::unique_ptr<CDB_ATOM_NODE> comb(cdb_create_atom(CDB_FAMILY_MRL, CDB_KIND_LCELL_COMB, nullptr));
+    EXPECT_EQ(comb->get_evaluate_input_port(CDB_ATOM_NODE::EVALUATE_CARRY_SLOT), DB_CARRY_IN);
+}
