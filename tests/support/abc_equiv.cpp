@@ -78,11 +78,33 @@ ABC_RESULT abc_check_equivalence(const std::string& a, const std::string& b, boo
     // dsec falls back to a combinational check when one side has no
     // registers left, which then refuses the pair for their different
     // register counts; a sequential miter proved by dprove decides it.
-    result.m_command = "miter " + a + " " + b + "; dprove" + limit;
+    return abc_check_by_miter(a, b, time_limit_s);
+}
+
+ABC_RESULT abc_check_by_miter(const std::string& a, const std::string& b, int time_limit_s)
+{
+    ABC_RESULT result;
+    if (!is_plain_path(a) || !is_plain_path(b)) return result;
+    result.m_command = "miter " + a + " " + b + "; dprove -T " + std::to_string(time_limit_s) + " ";
     result.m_output = run_abc(result.m_command, time_limit_s);
     if (contains(result.m_output, "Networks are not equivalent") || contains(result.m_output, "was asserted"))
         result.m_verdict = ABC_VERDICT::NOT_EQUIVALENT;
     else if (contains(result.m_output, "Networks are equivalent") || contains(result.m_output, "UNSATISFIABLE"))
         result.m_verdict = ABC_VERDICT::EQUIVALENT;
+    return result;
+}
+
+ABC_RESULT abc_check_matched_registers(const std::string& a, const std::string& b, int time_limit_s)
+{
+    ABC_RESULT result;
+    if (!is_plain_path(a) || !is_plain_path(b)) {
+        result.m_output = "file names with blanks or special characters are not passed to ABC";
+        return result;
+    }
+    result.m_command = "cec -n -T " + std::to_string(time_limit_s) + " " + a + " " + b;
+    result.m_output = run_abc(result.m_command, time_limit_s);
+    if (contains(result.m_output, "NOT EQUIVALENT") || contains(result.m_output, "Verification failed"))
+        result.m_verdict = ABC_VERDICT::NOT_EQUIVALENT;
+    else if (contains(result.m_output, "Networks are equivalent")) result.m_verdict = ABC_VERDICT::EQUIVALENT;
     return result;
 }

@@ -30,5 +30,12 @@ const char* abc_verdict_name(ABC_VERDICT verdict);
 // to power up to 0. `time_limit_s` bounds the run (ABC is stopped 30 s after it).
 ABC_RESULT abc_check_equivalence(const std::string& a, const std::string& b, bool sequential, int time_limit_s = 60);
 
+// A sequential miter of the pair proved by dprove, from the all-zero state.
+ABC_RESULT abc_check_by_miter(const std::string& a, const std::string& b, int time_limit_s = 60);
+
 // True when the ABC program can be run here.
 bool abc_is_available();
+
+// Combinational check with registers matched by name (cec -n): for a pair
+// whose register set is the same.
+ABC_RESULT abc_check_matched_registers(const std::string& a, const std::string& b, int time_limit_s = 60);

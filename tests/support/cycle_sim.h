@@ -1,0 +1,64 @@
+// Cycle simulation of a whole stand-in netlist from the all-zero state, on
+// the functions the BLIF writer writes: each logic cell's evaluate_output
+// (every bit order, chains, extended mode, the MRL shared adder), and the
+// register rule for registers and UVO packed registers, asynchronous
+// controls taken as synchronous ones of higher priority as the writer does.
+// Every register shares the one clock of a cycle; inputs that only clock
+// registers are no data inputs. Atoms it cannot simulate (RAM, DSP) make the
+// constructor throw std::runtime_error naming the atom.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class CDB_ATOM_NETLIST;
+class CDB_ATOM_NODE;
+class CDB_ATOM_ITERM;
+class CDB_ATOM_OTERM;
+
+class CYCLE_SIM
+{
+public:
+    explicit CYCLE_SIM(const CDB_ATOM_NETLIST& netlist);
+
+    // Data input ports and output ports, by the names the BLIF writer gives them.
+    const std::vector<std::string>& input_names() const { return m_input_names; }
+    const std::vector<std::string>& output_names() const { return m_output_names; }
+
+    void set_input(size_t i, unsigned value);
+    // The output's value in the current cycle (registers at their state).
+    unsigned output(size_t i);
+    // Every register takes its next state; a new cycle begins.
+    void clock();
+
+private:
+    unsigned value_of(const CDB_ATOM_OTERM* o);
+    unsigned read(const CDB_ATOM_ITERM* t, unsigned floating);
+    unsigned read_port(const CDB_ATOM_NODE* node, int port);
+    unsigned compute(const CDB_ATOM_OTERM* o);
+    unsigned next_state(const CDB_ATOM_NODE* node);
+
+    std::vector<const CDB_ATOM_NODE*> m_input_pins;
+    std::vector<const CDB_ATOM_ITERM*> m_output_terms;
+    std::vector<std::string> m_input_names;
+    std::vector<std::string> m_output_names;
+    std::vector<const CDB_ATOM_NODE*> m_registers;
+    std::unordered_map<const CDB_ATOM_NODE*, unsigned> m_input_value;
+    std::unordered_map<const CDB_ATOM_NODE*, unsigned> m_state;
+    std::unordered_map<const CDB_ATOM_OTERM*, unsigned> m_value;  // this cycle's settled values
+    std::unordered_map<const CDB_ATOM_OTERM*, bool> m_busy;       // combinational loops
+};
+
+// First difference of two netlists run side by side on the same random
+// inputs (matched by name) over `cycles` cycles.
+struct COSIM_RESULT
+{
+    bool m_agree = true;
+    int m_cycle = -1;
+    std::string m_port;
+    std::string m_error;  // ports that do not match, atoms that cannot be simulated
+    std::string describe() const;
+};
+COSIM_RESULT cosimulate(const CDB_ATOM_NETLIST& a, const CDB_ATOM_NETLIST& b, int cycles, uint64_t seed);

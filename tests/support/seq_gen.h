@@ -1,0 +1,44 @@
+// Random sequential netlists of each family carrying what register moves
+// get wrong: inverted LUT and register data inputs, constant ties made of a
+// physical constant and an inversion bit, constant and shared clock enables,
+// synchronous clears and loads, asynchronous clears, wire LUTs, and the
+// family's chains (4-LUT carry chains, 6-LUT shared arithmetic and extended
+// mode, MRL shared adders, UVO packed registers). Every LUT's used outputs
+// are independent of its unconnected inputs and a chain head's carry-in is
+// left unconnected. The same options and seed give the same netlist, names
+// included, so that a test can build a pair and edit one side.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "cdb/cdb_atom_netlist.h"
+
+struct SEQ_GEN_OPTIONS
+{
+    int m_family = CDB_FAMILY_BRK;
+    int m_inputs = 4;
+    int m_outputs = 3;
+    int m_cells = 12;  // LUT cells (chains count one per cell)
+    int m_registers = 6;
+    bool m_inversions = true;     // inversion bits on LUT and register data inputs
+    bool m_constant_ties = true;  // LUT and control inputs tied through an inversion bit
+    bool m_enables = true;        // constant and shared clock enables
+    bool m_synch_controls = true;
+    bool m_clears = true;  // asynchronous clears from the "rst" input
+    bool m_wire_luts = true;
+    bool m_chains = true;
+};
+
+// The netlist owns its name manager. Input pins "i<k>", "clk" and "rst";
+// output pins "o<k>"; registers "r<k>", cells "c<k>".
+std::unique_ptr<CDB_ATOM_NETLIST> seq_generate(const SEQ_GEN_OPTIONS& options, uint64_t seed);
+
+// The first atom with that instance name; null when none.
+CDB_ATOM_NODE* seq_find(const CDB_ATOM_NETLIST& netlist, const std::string& name);
+
+// An output the cell uses (with fanout) that changes when an unconnected
+// LUT input of the cell changes: the name of the first such cell and port,
+// empty when none.
+std::string seq_find_unconnected_dependence(const CDB_ATOM_NETLIST& netlist);
