@@ -9,6 +9,15 @@
 
 namespace {
 
+// A one-letter prefix and a number ("i3"), built without the operator+ of
+// a literal and a temporary, which GCC 12 misreads at -O2 (-Wrestrict).
+std::string numbered(char prefix, int k)
+{
+    std::string s(1, prefix);
+    s += std::to_string(k);
+    return s;
+}
+
 class GENERATOR
 {
 public:
@@ -21,7 +30,7 @@ public:
 
     std::unique_ptr<CDB_ATOM_NETLIST> run()
     {
-        for (int i = 0; i < m_o.m_inputs; ++i) m_pool.push_back(input("i" + std::to_string(i)));
+        for (int i = 0; i < m_o.m_inputs; ++i) m_pool.push_back(input(numbered('i', i)));
         m_clock = input("clk");
         if (m_o.m_clears) m_reset = input("rst");
         if (m_o.m_enables) m_shared_enable = m_pool[pick(m_pool.size())];
@@ -29,7 +38,7 @@ public:
         while (cells < m_o.m_cells || regs < m_o.m_registers) {
             const bool reg = regs < m_o.m_registers && (cells >= m_o.m_cells || chance(3));
             if (reg) {
-                m_pool.push_back(add_register("r" + std::to_string(regs++)));
+                m_pool.push_back(add_register(numbered('r', regs++)));
                 continue;
             }
             cells += add_cells(cells);
@@ -37,7 +46,7 @@ public:
         for (int k = 0; k < m_o.m_outputs; ++k) {
             // Later signals first, so that most of the logic is observed.
             const size_t at = m_pool.size() - 1 - pick(std::min<size_t>(m_pool.size(), 6));
-            connect(m_pool[at], output("o" + std::to_string(k)));
+            connect(m_pool[at], output(numbered('o', k)));
         }
         return std::move(m_netlist);
     }
@@ -89,7 +98,7 @@ private:
 
     int add_cells(int index)
     {
-        const std::string n = "c" + std::to_string(index);
+        const std::string n = numbered('c', index);
         if (m_o.m_chains && chance(5)) return add_chain(n);
         if (m_o.m_wire_luts && chance(6)) return add_lut(n, 1, chance(2) ? 0x1 : 0x2);
         if (m_lut_size == 6 && chance(6)) return add_extended(n);

@@ -150,7 +150,7 @@ TEST(CycleSim, RegisterFollowsTheRegisterRuleOverEveryRowAndState)
                 port = DB_DATA_A;
                 reg->set_lutmask(CDB_LUTMASK(4, 0xAAAA));
             }
-            seq_find(*nl, "i" + std::to_string(k))
+            seq_find(*nl, std::string(1, 'i') + std::to_string(k))
                 ->get_output_term_by_type(DB_DATA_OUT)
                 ->insert_fanout(reg->add_input_term(port));
         }
