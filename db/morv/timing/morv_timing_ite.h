@@ -188,8 +188,9 @@ struct MORV_TIMING_ITE_LINE_SUMS
 {
     double m_n = 0.0, m_x = 0.0, m_y = 0.0, m_xx = 0.0, m_xy = 0.0;
     void add(double x, double y);
-    // slope and intercept; slope 0 and the mean ratio when every x is equal
-    void fit(float& slope, float& intercept) const;
+    // slope and intercept; false, with slope 0 and the mean ratio, when
+    // every x is equal
+    bool fit(float& slope, float& intercept) const;
 };
 
 class MORV_TIMING_ITE

@@ -3,6 +3,7 @@
 // its distance from the line, so that an edge whose slack does not change
 // keeps its ratio exactly.
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -22,21 +23,22 @@ void MORV_TIMING_ITE_LINE_SUMS::add(double x, double y)
     m_xy += x * y;
 }
 
-void MORV_TIMING_ITE_LINE_SUMS::fit(float& slope, float& intercept) const
+bool MORV_TIMING_ITE_LINE_SUMS::fit(float& slope, float& intercept) const
 {
     if (m_n == 0.0) {
         // No point, no line.
         slope = intercept = std::numeric_limits<float>::quiet_NaN();
-        return;
+        return true;
     }
     const double d = m_n * m_xx - m_x * m_x;
     if (d == 0.0) {
         slope = 0.0f;
         intercept = static_cast<float>(m_y / m_n);
-        return;
+        return false;
     }
     slope = static_cast<float>((m_n * m_xy - m_x * m_y) / d);
     intercept = static_cast<float>((m_y * m_xx - m_x * m_xy) / d);
+    return true;
 }
 
 // An edge a core clock domain shares with another core clock domain of its
@@ -70,7 +72,16 @@ void MORV_TIMING_ITE::compute_sr_lr_params_for_domain(MORV_TIMING_ITE_DOMAIN_INF
         MORV_DEBUG_STREAM::print(2, "iTEst: domain %d sr lr approx using %s edges (%d / %d edges)", domain->m_id,
                                  use_some ? "SOME" : "ALL", static_cast<int>(used.m_n),
                                  static_cast<int>(domain->m_edges.size()));
-    used.fit(domain->m_sr_lr_slope, domain->m_sr_lr_intercept);
+    if (used.fit(domain->m_sr_lr_slope, domain->m_sr_lr_intercept)) return;
+    // One slack value fixes no slope, and a flat line would keep every
+    // ratio of the domain where it was however far its slacks move (a
+    // domain of one edge is common between clocks and at pins). The
+    // analyser's ratio rises by 1 / (requirement - min(0, worst slack)) per
+    // unit of slack; the line takes that slope through the mean point.
+    const double x = used.m_x / used.m_n;
+    const double span = std::max(domain->m_requirement, 1) - std::min(0.0, static_cast<double>(domain->m_wc_slack));
+    domain->m_sr_lr_slope = static_cast<float>(1.0 / span);
+    domain->m_sr_lr_intercept = static_cast<float>(used.m_y / used.m_n - x / span);
 }
 
 void MORV_TIMING_ITE::compute_sr_lr_approximation_for_domain(MORV_TIMING_ITE_DOMAIN_INFO* domain) const

@@ -301,17 +301,32 @@ TEST_F(MorvTimingIte, TheLineThroughExactPointsLeavesNoAdjustment)
               "domain_info != NULL");
 }
 
-TEST_F(MorvTimingIte, EqualSlacksGiveAFlatLineAtTheMeanAndNanEdgesStayOut)
+// One slack value fixes no slope: the line takes the analyser's own,
+// 1 / (requirement - min(0, worst slack)), through the mean point, so that
+// the ratios still follow the slacks once they move.
+TEST_F(MorvTimingIte, EqualSlacksTakeTheAnalysersSlopeThroughTheMeanAndNanEdgesStayOut)
 {
     LOOP c;
     c.build({domain_data(0, ITE_DOMAIN_CLOCK, 0, {{c.e1, 300, 0.2f}, {c.e2, 300, 0.4f}, {c.e3, -5, k_NAN}})});
     MORV_TIMING_ITE_DOMAIN_INFO* d = c.domain(0);
     c.ite->compute_sr_lr_approximation_for_domain(d);
-    EXPECT_EQ(d->m_sr_lr_slope, 0.0f);
-    EXPECT_FLOAT_EQ(d->m_sr_lr_intercept, 0.3f);
+    // The worst slack, -5, widens the span to 1005.
+    EXPECT_FLOAT_EQ(d->m_sr_lr_slope, 1.0f / 1005.0f);
+    EXPECT_NEAR(d->m_sr_lr_intercept, 0.3 - 300.0 / 1005.0, 1e-6);
     EXPECT_NEAR(c.record(0, c.e1)->m_raw_sr_adjustment, -0.1, 1e-6);
     EXPECT_NEAR(c.record(0, c.e2)->m_raw_sr_adjustment, 0.1, 1e-6);
     EXPECT_TRUE(std::isnan(c.record(0, c.e3)->m_raw_sr_adjustment));
+    // A single passing edge: its ratio is slack / requirement, exactly the
+    // line, and a failing one is the zero of its own line.
+    LOOP one;
+    one.build({domain_data(0, ITE_DOMAIN_TSU, 0, {{one.e1, 250, 0.25f}}, true),
+               domain_data(1, ITE_DOMAIN_TCO, 1, {{one.e2, -250, 0.0f}}, true)});
+    for (int id : {0, 1}) one.ite->compute_sr_lr_approximation_for_domain(one.domain(id));
+    EXPECT_FLOAT_EQ(one.domain(0)->m_sr_lr_slope, 0.001f);
+    EXPECT_NEAR(one.domain(0)->m_sr_lr_intercept, 0.0, 1e-6);
+    EXPECT_FLOAT_EQ(one.domain(1)->m_sr_lr_slope, 1.0f / 1250.0f);
+    EXPECT_NEAR(one.domain(1)->m_sr_lr_intercept, 0.2, 1e-6);
+    EXPECT_NEAR(one.domain(1)->m_zero_slack_raw_sr, 0.2, 1e-6);
     // Constant ratios: R^2 is 1.
     LOOP flat;
     flat.build({domain_data(0, ITE_DOMAIN_CLOCK, 0, {{flat.e1, 10, 0.5f}, {flat.e2, 900, 0.5f}})});
@@ -338,7 +353,9 @@ TEST_F(MorvTimingIte, CoreDomainsFitOnEdgesTheyDoNotShareUnlessAllAreShared)
     EXPECT_NEAR(c.domain(0)->m_sr_lr_slope, 0.001, 1e-7);
     EXPECT_NEAR(c.domain(0)->m_sr_lr_intercept, 0.0, 1e-6);
     EXPECT_NEAR(c.record(0, c.e3)->m_raw_sr_adjustment, 0.7, 1e-6);
-    EXPECT_FLOAT_EQ(c.domain(1)->m_sr_lr_intercept, 0.5f);
+    // Domain 1's single point takes the analyser's slope, 1 / 1000.
+    EXPECT_FLOAT_EQ(c.domain(1)->m_sr_lr_slope, 0.001f);
+    EXPECT_NEAR(c.domain(1)->m_sr_lr_intercept, 0.3, 1e-6);
     EXPECT_NEAR(c.domain(2)->m_sr_lr_slope, 0.002, 1e-7);
     int some = 0, all = 0;
     for (const std::string& line : log.lines()) {
