@@ -2,15 +2,27 @@
 // placed, at 90 % of its critical path), in one process on one netlist: the
 // analyser's full analysis alone, then iTEst's, which runs it with the
 // per-sub-domain data kept and builds its domain records from that.
+//
+// The estimate: the interconnect delays around 5 LUTs move (up on even
+// iterations, back down on odd ones), and iTEst prepares and re-times the
+// regions of those LUTs (their fan-in and fan-out cones up to keepers, per
+// domain of the LUT) instead of a full analysis. BM_ItestAnnotate times the
+// tightening and annotation alone over the same marked regions, so the
+// estimate splits into timing the regions and annotating.
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <deque>
 #include <memory>
+#include <random>
+#include <set>
+#include <vector>
 
 #include "host_env.h"
 #include "io/blif_reader.h"
 #include "msg/msg.h"
+#include "tdb/tdb_netlist.h"
 #include "tdc/tdc_accessories.h"
 
 #include "morv/core/morv_api.h"
@@ -89,6 +101,142 @@ void BM_ItestFullAnalysis(benchmark::State& state)
     state.counters["fom"] = ite->get_figure_of_merit();
 }
 BENCHMARK(BM_ItestFullAnalysis)->Unit(benchmark::kMillisecond);
+
+// One domain's part of a region: the cone edges the domain holds.
+struct REGION_PART
+{
+    MORV_TIMING_ITE_DOMAIN_INFO* domain;
+    std::vector<const TDB_EDGE*> edges;
+};
+
+struct REGION
+{
+    const TDB_NODE* node;
+    std::vector<REGION_PART> parts;
+};
+
+std::vector<const TDB_EDGE*> cone_edges(const TDB_NODE* n)
+{
+    std::vector<const TDB_EDGE*> edges;
+    std::set<const TDB_NODE*> seen{n};
+    for (bool forward : {false, true}) {
+        std::deque<const TDB_NODE*> queue{n};
+        while (!queue.empty()) {
+            const TDB_NODE* v = queue.front();
+            queue.pop_front();
+            for (const TDB_EDGE* e : forward ? v->fanout() : v->fanin()) {
+                edges.push_back(e);
+                const TDB_NODE* next = forward ? e->get_dst_node() : e->get_src_node();
+                if (!next->is_keeper() && seen.insert(next).second) queue.push_back(next);
+            }
+        }
+    }
+    return edges;
+}
+
+REGION region_of(MORV_TIMING_ITE* ite, const TDB_NODE* n)
+{
+    REGION region{n, {}};
+    const std::vector<const TDB_EDGE*> cone = cone_edges(n);
+    for (int d = 0; d < ite->get_num_domains(); ++d) {
+        MORV_TIMING_ITE_DOMAIN_INFO* domain = ite->get_domain(d);
+        auto held = [domain](const TDB_EDGE* e) { return domain->m_edge_slack_ratios.contains(e->get_id()); };
+        bool through_n = false;
+        for (TDB_EDGE_RANGE range : {n->fanin(), n->fanout()})
+            for (const TDB_EDGE* e : range) through_n |= held(e);
+        if (!through_n) continue;
+        REGION_PART part{domain, {}};
+        for (const TDB_EDGE* e : cone)
+            if (held(e)) part.edges.push_back(e);
+        region.parts.push_back(std::move(part));
+    }
+    return region;
+}
+
+// Five LUTs that take part in some domain, drawn with a fixed seed, after a
+// fresh full analysis.
+std::vector<REGION>& regions()
+{
+    static std::vector<REGION> chosen = [] {
+        COMPILE& c = compile();
+        MORV_TIMING_ITE* ite = c.timing->get_itest();
+        ite->perform_full_timing_analysis();
+        std::vector<const TDB_NODE*> luts;
+        for (const TDB_NODE* node : tdc_get_accessories()->get_tdb_netlist()->node_table())
+            if (node != nullptr && !node->is_keeper() && node->get_num_of_fanin() > 1) luts.push_back(node);
+        std::mt19937 rng(36);
+        std::vector<REGION> out;
+        while (out.size() < 5 && !luts.empty()) {
+            REGION r = region_of(ite, luts[std::uniform_int_distribution<size_t>(0, luts.size() - 1)(rng)]);
+            if (!r.parts.empty()) out.push_back(std::move(r));
+        }
+        return out;
+    }();
+    return chosen;
+}
+
+void move_delays(const std::vector<REGION>& chosen, int by)
+{
+    TDB_NETLIST* netlist = tdc_get_accessories()->get_tdb_netlist();
+    for (const REGION& r : chosen)
+        for (TDB_EDGE_RANGE range : {r.node->fanin(), r.node->fanout()})
+            for (TDB_EDGE* e : range) netlist->set_ic_delay(e, std::max(0, e->get_max_ic_delay() + by));
+}
+
+void mark_regions(MORV_TIMING_ITE* ite, const std::vector<REGION>& chosen)
+{
+    for (const REGION& r : chosen)
+        for (const REGION_PART& part : r.parts) {
+            for (const TDB_EDGE* e : part.edges) ite->add_domain_analysis_edge(part.domain, e, e->get_src_node());
+            part.domain->m_analysis_start_nodes.insert(r.node->get_id());
+        }
+}
+
+void BM_ItestEstimateFiveRegions(benchmark::State& state)
+{
+    COMPILE& c = compile();
+    MORV_TIMING_ITE* ite = c.timing->get_itest();
+    std::vector<REGION>& chosen = regions();
+    int64_t edges = 0, iteration = 0;
+    for (auto _ : state) {
+        move_delays(chosen, iteration++ % 2 == 0 ? 150 : -150);
+        mark_regions(ite, chosen);
+        for (int d = 0; d < ite->get_num_domains(); ++d) {
+            MORV_TIMING_ITE_DOMAIN_INFO* domain = ite->get_domain(d);
+            if (!domain->m_do_analysis) continue;
+            if (!domain->m_ready_for_estimation) ite->compute_sr_lr_approximation_for_domain(domain);
+            ite->fsyn_ite_do_slack_preparation_adjustments(domain);
+        }
+        ite->fsyn_ite_do_timing_estimation();
+        edges = ite->get_estimation_stats().m_analysed_edges;
+        ite->fsyn_ite_post_timing_estimation_cleanup();
+    }
+    // The estimate must be the analyser's answer on the moved delays.
+    const MORV_TIMING_ITE_COMPARISON cmp = ite->compare_with_full_timing_analysis();
+    state.counters["regions"] = static_cast<double>(chosen.size());
+    state.counters["analysed_edges"] = static_cast<double>(edges);
+    state.counters["slack_diffs"] = cmp.m_slack_diffs;
+    state.counters["sr_diffs"] = cmp.m_sr_diffs;
+}
+BENCHMARK(BM_ItestEstimateFiveRegions)->Unit(benchmark::kMicrosecond);
+
+void BM_ItestAnnotate(benchmark::State& state)
+{
+    COMPILE& c = compile();
+    MORV_TIMING_ITE* ite = c.timing->get_itest();
+    std::vector<REGION>& chosen = regions();
+    for (auto _ : state) {
+        state.PauseTiming();
+        mark_regions(ite, chosen);
+        state.ResumeTiming();
+        ite->fsyn_ite_tighten_slack_ratios();
+        ite->fsyn_ite_annotate_slacks_and_slack_ratios();
+        state.PauseTiming();
+        ite->fsyn_ite_post_timing_estimation_cleanup();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_ItestAnnotate)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -62,16 +62,25 @@ void MORV_TIMING_ITE::fsyn_ite_annotate_slacks_and_slack_ratios()
     GEN_PROFILER profile("fsyn_ite_annotate_slacks_and_slack_ratios");
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: annotating slacks and slack ratios on netlist");
     std::vector<int> shared_edges;
+    // Every record of every domain is written on each estimation: the two
+    // tables are read here directly, bounds checked, not through a call per
+    // record.
+    MORV_ASSERT_TEXT(m_tdb_edges != nullptr, "m_tdb_edges");
+    const std::vector<TDB_EDGE*>& edges = *m_tdb_edges;
+    const size_t num_domain_entries = m_edge_domain_vec.size();
     for (const MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) {
         if (m_debug)
             MORV_DEBUG_STREAM::print(2, "iTEst:    annotating slack ratios for all edges in domain %d", domain.m_id);
         for (const auto& entry : domain.m_edge_slack_ratios) {
             const int edge_id = entry.first;
-            if (get_edge_domain(edge_id) == EDGE_DOMAIN_SHARED) {
+            const size_t index = static_cast<size_t>(static_cast<int64_t>(edge_id) - m_edge_id_base);
+            if (index >= num_domain_entries || index >= edges.size())
+                MSG_INTERNAL_ERROR::report("invalid vector<T> subscript", "MORV", __FILE__, __LINE__);
+            if (m_edge_domain_vec[index] == EDGE_DOMAIN_SHARED) {
                 shared_edges.push_back(edge_id);
                 continue;
             }
-            TDB_EDGE* edge = tdb_edge(edge_id);
+            TDB_EDGE* edge = edges[index];
             MORV_ASSERT_TEXT(edge != nullptr, "edge != NULL");
             edge->set_slack(entry.second->m_slack);
             edge->set_slack_ratio(entry.second->m_tightened_slack_ratio);
