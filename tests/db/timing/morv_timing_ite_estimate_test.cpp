@@ -250,6 +250,8 @@ TEST_F(MorvTimingIteEstimate, PreparationUnboundsTheStartNodeAndRaisesOnlyWhatTh
     EXPECT_EQ(x.node_map(d->m_src_node_min_slack, x.c), ITE_NO_SLACK);
     EXPECT_EQ(x.node_map(d->m_dst_node_min_slack, x.b), 100);
     EXPECT_EQ(x.node_map(d->m_src_node_min_slack, x.a), ITE_NO_SLACK);
+    // r1 stands on its output side only: its worst output is refreshed too.
+    EXPECT_EQ(x.node_map(d->m_src_node_min_slack, x.r1), ITE_NO_SLACK);
     EXPECT_EQ(x.node_map(d->m_dst_node_min_slack, x.r2), 100);
 }
 
