@@ -34,8 +34,15 @@ MORV_BDD_SYN::MORV_BDD_SYN(MORV_API* api, const MORV_PARAMETER_MAP* params)
     m_net_util = m_fsyn_api->get_fsyn_net_util();
     MORV_ASSERT_TEXT(m_net_util, "m_net_util");
     if (morv_family_has_bdd_lower_bound(morv_family_traits(m_fsyn_api->get_base_family_code()))) {
-        m_lb_fom = m_fsyn_timing->get_bdd_lower_bound_fom();
-        MORV_DEBUG_STREAM::print(1, "BDD_SYN LB FOM = %d", m_lb_fom);
+        // The bound walks the analyser's edges; under the timing estimator
+        // (before placement) there are none to walk, and no bound is taken.
+        if (m_fsyn_timing->get_timing_mode() == MORV_TIMING_MODE_TDC) {
+            m_lb_fom = m_fsyn_timing->get_bdd_lower_bound_fom();
+            m_has_lb_fom = true;
+            MORV_DEBUG_STREAM::print(1, "BDD_SYN LB FOM = %d", m_lb_fom);
+        } else {
+            MORV_DEBUG_STREAM::print(1, "BDD_SYN LB FOM: none under the timing estimator");
+        }
     }
     m_has_boundary_ports =
         m_fsyn_api->get_morv_env() != nullptr && m_fsyn_api->get_morv_env()->get_boundary_port_manager() != nullptr;
@@ -135,7 +142,7 @@ bool MORV_BDD_SYN::is_fom_close_to_optimal()
         MORV_DEBUG_STREAM::print(2, "LB TEST: DISABLED, STA is running");
         return false;
     }
-    if (!morv_family_has_bdd_lower_bound(morv_family_traits(m_fsyn_api->get_base_family_code()))) return false;
+    if (!m_has_lb_fom) return false;
     return m_fsyn_timing->get_figure_of_merit(true) > m_lb_fom + s_LB_FOM_MARGIN;
 }
 
@@ -302,15 +309,26 @@ bool MORV_BDD_SYN::try_decomposition(const MORV_BDD_SYN_SCORE& entry, const BDD_
     return result;
 }
 
-bool MORV_BDD_SYN::accept_and_commit(CDB_ATOM_NODE* /*base_node*/, int /*expansions*/, int /*duplications*/,
-                                     int /*available_inputs*/)
+// Frees a data input of the base node before it is rewired, every setting
+// cleared and each change announced and logged.
+void MORV_BDD_SYN::free_lut_input(CDB_ATOM_ITERM* iterm)
 {
-    if (!m_rebuild_warned) {
-        MORV_DEBUG_STREAM::print(1, "Warning: BDD_SYN netlist rebuild is not available yet; "
-                                    "decompositions are counted and dropped");
-        m_rebuild_warned = true;
+    MORV_ASSERT_TEXT(iterm, "iterm");
+    MORV_LOG* log = m_cdb_interface->is_logging() ? m_cdb_interface->get_fsyn_log() : nullptr;
+    if (iterm->is_inverted()) {
+        if (log) log->log_clear_invert(iterm);
+        iterm->clear_invert();
     }
-    return false;
+    if (iterm->get_global() != 0) {
+        if (log) log->log_set_global(iterm, 0);
+        iterm->set_global(0);
+    }
+    if (log) log->log_set_connected_to_delay_chain(iterm, 8, false);
+    iterm->set_connected_to_delay_chain(8, false);
+    m_fsyn_api->set_boundary_port_id(iterm, -1);
+    m_fsyn_api->modify_edge(iterm, true);
+    if (log && iterm->get_source() != nullptr) log->log_disconnection(iterm);
+    iterm->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
 }
 
 // ---------------------------------------------------------------- branch hooks
@@ -322,28 +340,6 @@ bool is_plain_lut(MORV_NET_UTIL* net_util, CDB_ATOM_NODE* node)
     MORV_ASSERT_TEXT(node, "node");
     return node->is_lcell_comb() && !net_util->is_lcell_part_of_a_carry_chain(node) &&
            cut_get_atom_latch_info(node) == nullptr;
-}
-
-// Frees a data input of the base node before it is rewired, every setting
-// cleared and each change announced and logged.
-void disconnect_branch_input(MORV_API* api, MORV_CDB_INTERFACE* cdb, CDB_ATOM_ITERM* iterm)
-{
-    MORV_ASSERT_TEXT(iterm, "iterm");
-    MORV_LOG* log = cdb->is_logging() ? api->get_fsyn_log() : nullptr;
-    if (iterm->is_inverted()) {
-        if (log) log->log_clear_invert(iterm);
-        iterm->clear_invert();
-    }
-    if (iterm->get_global() != 0) {
-        if (log) log->log_set_global(iterm, 0);
-        iterm->set_global(0);
-    }
-    if (log) log->log_set_connected_to_delay_chain(iterm, 8, false);
-    iterm->set_connected_to_delay_chain(8, false);
-    api->set_boundary_port_id(iterm, -1);
-    api->modify_edge(iterm, true);
-    if (log && iterm->get_source() != nullptr) log->log_disconnection(iterm);
-    iterm->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
 }
 
 void commit_branch_mask(MORV_API* api, MORV_CDB_INTERFACE* cdb, CDB_ATOM_NODE* node, const CDB_LUTMASK& lutmask)
@@ -378,7 +374,7 @@ bool MORV_BDD_SYN_4LUT::lut_feeds_register(CDB_ATOM_OTERM* oterm)
 
 void MORV_BDD_SYN_4LUT::disconnect_lut_input(CDB_ATOM_ITERM* iterm, int /*position*/)
 {
-    disconnect_branch_input(m_fsyn_api, m_cdb_interface, iterm);
+    free_lut_input(iterm);
 }
 
 void MORV_BDD_SYN_4LUT::commit_lut_node(CDB_ATOM_NODE* node, const CDB_LUTMASK& lutmask)
@@ -412,7 +408,7 @@ bool MORV_BDD_SYN_6LUT::lut_feeds_register(CDB_ATOM_OTERM* oterm)
 
 void MORV_BDD_SYN_6LUT::disconnect_lut_input(CDB_ATOM_ITERM* iterm, int /*position*/)
 {
-    disconnect_branch_input(m_fsyn_api, m_cdb_interface, iterm);
+    free_lut_input(iterm);
 }
 
 void MORV_BDD_SYN_6LUT::commit_lut_node(CDB_ATOM_NODE* node, const CDB_LUTMASK& lutmask)

@@ -7,9 +7,13 @@
 // so that the inputs with slack to spare are encoded by new LUTs while the
 // critical ones feed the final LUT directly.
 //
-// The netlist rebuild does not exist yet: a decomposition that succeeds is
-// counted and dropped, so the algorithm edits nothing for now.
+// A decomposition worth its area is committed (morv_bdd_syn_commit.cpp): one
+// new LUT per encoding next to the base node, and the base node rewired to
+// the final function. Absorbed drivers left without fanout go with the sweep
+// that follows each iteration. The family classes are in
+// morv_bdd_syn_family.{h,cpp}.
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -25,6 +29,8 @@
 class CDB_ATOM_NODE;
 class CDB_ATOM_ITERM;
 class CDB_ATOM_OTERM;
+class MORV_CDB_INTERFACE;
+class HDB_INSTANCE_NAME;
 
 // One BDD variable of the node being resynthesized: a signal entering the
 // cone, a LUT made by the decomposition, or the final root function. Its
@@ -154,9 +160,29 @@ public:
     // Variable i back at level i, for every variable.
     void restore_identity_order();
 
-    // ---- acceptance and rebuild, not available yet
-    // Counts the decomposition and drops it; warns once per run.
+    // ---- acceptance and rebuild (morv_bdd_syn_commit.cpp)
+    // Commits the decomposition in m_vars when its area ratio is below the
+    // iteration's limit; false (nothing edited) otherwise.
     virtual bool accept_and_commit(CDB_ATOM_NODE* base_node, int expansions, int duplications, int available_inputs);
+    // (LUTs that will exist) / (LUTs replaced) of the decomposition in m_vars.
+    double get_area_ratio(int expansions, int duplications);
+    void build_lut_node(MORV_BDD_SYN_ITERM_SRC& record, CDB_ATOM_NODE* base_node);
+    void rebuild_base_node(const MORV_BDD_SYN_ITERM_SRC& root, CDB_ATOM_NODE* base_node, int available_inputs);
+    // Row `index` of the mask over `support` (input i = support[i]); the
+    // rows are in port order, bit i of a row the value input i reads.
+    void compute_lutmask(CDB_ATOM_NODE* node, const BDD_JBDD& g, const std::vector<int>& support, int i, uint64_t& mask,
+                         uint64_t index) const;
+    // The mask of g over its support as the node stores it.
+    CDB_LUTMASK get_node_lutmask(CDB_ATOM_NODE* node, const BDD_JBDD& g, const std::vector<int>& support) const;
+    // A new data input of the node, logged; shared with Boolean-division
+    // resynthesis.
+    static CDB_ATOM_ITERM* create_lut_input(MORV_CDB_INTERFACE* cdb, CDB_ATOM_NODE* node, int port_type);
+    CDB_ATOM_ITERM* create_lut_input(CDB_ATOM_NODE* node, int port_type)
+    {
+        return create_lut_input(m_cdb_interface, node, port_type);
+    }
+    // Input `position` of a rebuilt LUT reads the signal of `source`.
+    void connect_lut_input(CDB_ATOM_ITERM* iterm, int position, const MORV_BDD_SYN_ITERM_SRC& source);
 
 protected:
     // The family constructor's part shared by every family: banner, tuning
@@ -175,6 +201,13 @@ protected:
     // Trace lines with names are built only when they print.
     static bool is_tracing();
     void print_iteration_counters(int tried, int succeeded) const;
+    // A new LUT made by `factory` under a unique "_BDD" name of the base
+    // node, placed in the base node's LAB (morv_bdd_syn_family.cpp).
+    CDB_ATOM_NODE* create_lut_node_near(CDB_ATOM_NODE* base_node,
+                                        const std::function<CDB_ATOM_NODE*(HDB_INSTANCE_NAME*)>& factory);
+    // Frees a data input of the base node before it is rewired, every
+    // setting cleared and each change announced and logged.
+    void free_lut_input(CDB_ATOM_ITERM* iterm);
 
     MORV_NET_UTIL* m_net_util;
     MORV_OWNER<BDD_JBDD_MGR> m_bdd_mgr;
@@ -211,7 +244,7 @@ protected:
     bool m_has_boundary_ports = false;
     bool m_rtm_aware = false;
     int m_lb_fom = 0;
-    bool m_rebuild_warned = false;
+    bool m_has_lb_fom = false;  // the family has the bound and it was taken
     // The expanded cone function of the node being decomposed, as the
     // rebuild's checks compare it.
     BDD_JBDD m_expanded_cone;

@@ -124,7 +124,9 @@ MORV_BDD_SYN_ITERM_SRC* MORV_BDD_SYN::get_iterm_src(CDB_ATOM_OTERM* source, int 
                                                     const MORV_ITERM_PROPERTIES& props, int dup, bool is_vcc,
                                                     bool is_gnd)
 {
-    auto found = m_var_map.find({source, bp_id});
+    // VCC and GND have no source term: they must not share one variable.
+    const std::pair<CDB_ATOM_OTERM*, int> key{source, source != nullptr ? bp_id : 2 * bp_id + (is_vcc ? 0 : 1)};
+    auto found = m_var_map.find(key);
     if (found != m_var_map.end()) {
         MORV_BDD_SYN_ITERM_SRC* var = found->second;
         if (var->uses != 0) {
@@ -163,7 +165,7 @@ MORV_BDD_SYN_ITERM_SRC* MORV_BDD_SYN::get_iterm_src(CDB_ATOM_OTERM* source, int 
     var->var_index = static_cast<int>(m_vars.size());
     var->bdd = m_bdd_mgr->ithvar(var->var_index);
     MORV_BDD_SYN_ITERM_SRC* raw = var.get();
-    m_var_map[{source, bp_id}] = raw;
+    m_var_map[key] = raw;
     m_vars.push_back(std::move(var));
     return raw;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "cdb/cdb_atom_netlist.h"
 #include "cfg/cfg.h"
 #include "msg/msg.h"
 
@@ -9,6 +10,7 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_msgs.h"
+#include "morv/netlist/morv_cdb_interface.h"
 
 bool MORV_RESYN::s_dsr_warned = false;
 
@@ -151,4 +153,15 @@ void MORV_RESYN::parse_parameters(const MORV_PARAMETER_MAP* params)
                        text);
         morv_send_msg(msg);
     }
+}
+
+CDB_ATOM_OTERM* MORV_RESYN::create_lut_oterm(MORV_API* api, CDB_ATOM_NODE* node, int port_type)
+{
+    MORV_ASSERT_TEXT(api, "m_fsyn_api");
+    MORV_ASSERT_TEXT(node, "node");
+    HDB_INSTANCE_NAME* name = api->get_fsyn_net_util()->make_unique_instance_name(node->get_instance_name(), "_BDD");
+    CDB_ATOM_OTERM* oterm = nullptr;
+    api->get_fsyn_cdb_interface()->create_oterm(nullptr, oterm, node, port_type, name);
+    MORV_ASSERT_TEXT(oterm, "oterm");
+    return oterm;
 }

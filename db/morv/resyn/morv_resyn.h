@@ -214,6 +214,15 @@ public:
     RESYN_COVER_CACHE& get_cover_cache_entry(const BDD_JBDD& lower, const BDD_JBDD& upper);
     static unsigned cover_cache_bucket(unsigned lower_index, unsigned upper_index);
 
+    // ---- netlist edits shared with BDD resynthesis ----
+    // A new output term of the node, named after the node with "_BDD" and
+    // logged; both resynthesis algorithms give their new LUTs outputs so.
+    static CDB_ATOM_OTERM* create_lut_oterm(MORV_API* api, CDB_ATOM_NODE* node, int port_type);
+    CDB_ATOM_OTERM* create_lut_oterm(CDB_ATOM_NODE* node, int port_type)
+    {
+        return create_lut_oterm(m_fsyn_api, node, port_type);
+    }
+
     // ---- accessors for the family classes, the tools and the tests ----
     BDD_JBDD_MGR* get_bdd_mgr() const { return m_bdd_mgr.get(); }
     int get_num_data_ports() const { return m_num_data_ports; }

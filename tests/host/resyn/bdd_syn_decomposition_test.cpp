@@ -247,7 +247,7 @@ TEST(BddSynDecomposition, IterationsCountTheirDecompositionsAndLeaveTheNetlistAl
         int num_iters = MORV_ALGORITHM_BASE::s_UNSET_INT, hci = MORV_ALGORITHM_BASE::s_UNSET_INT;
         syn->set_default_pass_parameters(0, num_iters, hci);
         ASSERT_EQ(num_iters, 4);
-        int counted = 0, logged_succeeded = 0, logged_tried = 0, tried_lines = 0, warnings = 0;
+        int counted = 0, logged_succeeded = 0, logged_tried = 0, tried_lines = 0;
         for (int iter = 0; iter < num_iters; ++iter) {
             MORV_LOG_CAPTURE log(100);
             counted += syn->do_iter();
@@ -257,14 +257,12 @@ TEST(BddSynDecomposition, IterationsCountTheirDecompositionsAndLeaveTheNetlistAl
                 if (std::sscanf(line.c_str(), "decomp succeeded: %d", &value) == 1) logged_succeeded += value;
                 if (std::sscanf(line.c_str(), "decomp tried: %d", &value) == 1) logged_tried += value;
                 tried_lines += line == "  decomposition succeeded." || line == "  decomposition failed.";
-                warnings += line.find("rebuild is not available yet") != std::string::npos;
             }
         }
         EXPECT_EQ(logged_succeeded, counted) << where;
         EXPECT_EQ(accepted, counted) << where;
         EXPECT_EQ(logged_tried, tried_lines) << where;
         EXPECT_GT(counted, 0) << where;
-        EXPECT_EQ(warnings, 1) << where;  // once per run
         std::printf("[ figures  ] %s: %d iterations, %d decompositions tried, %d succeeded\n", where.c_str(),
                     iterations_total, logged_tried, counted);
         blif_write_netlist_file(*c.design->netlist(), "after.blif");

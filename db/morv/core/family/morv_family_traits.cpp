@@ -8,6 +8,7 @@
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_net_util_family.h"
 #include "morv/netlist/morv_netlist_sweeper_family.h"
+#include "morv/resyn/morv_bdd_syn_family.h"
 #include "morv/resyn/morv_rwr_family.h"
 
 namespace {
@@ -271,12 +272,28 @@ const MORV_ALGORITHM_CLASS ALGORITHM_CLASSES[] = {
     {"MORV_RWR_OBRAN", make_algorithm<MORV_RWR_OBRAN>},     {"MORV_RWR_UVO", make_algorithm<MORV_RWR_UVO>},
 };
 
+const MORV_ALGORITHM_CLASS BDD_SYN_CLASSES[] = {
+    {"MORV_BDD_SYN_BRK", make_algorithm<MORV_BDD_SYN_BRK>},
+    {"MORV_BDD_SYN_ZEPLA", make_algorithm<MORV_BDD_SYN_ZEPLA>},
+    {"MORV_BDD_SYN_MRL", make_algorithm<MORV_BDD_SYN_MRL>},
+    {"MORV_BDD_SYN_TEV", make_algorithm<MORV_BDD_SYN_TEV>},
+    {"MORV_BDD_SYN_KESTLIN", make_algorithm<MORV_BDD_SYN_KESTLIN>},
+    {"MORV_BDD_SYN_RZK", make_algorithm<MORV_BDD_SYN_RZK>},
+    {"MORV_BDD_SYN_OBRAN", make_algorithm<MORV_BDD_SYN_OBRAN>},
+    {"MORV_BDD_SYN_UVO", make_algorithm<MORV_BDD_SYN_UVO>},
+};
+
 }  // namespace
 
 bool morv_make_family_algorithm(const std::string& class_name, MORV_API* api,
                                 const std::map<std::string, std::string>* params, MORV_OWNER<MORV_ALGORITHM_BASE>* out)
 {
     for (const MORV_ALGORITHM_CLASS& row : ALGORITHM_CLASSES) {
+        if (class_name != row.m_name) continue;
+        *out = row.m_make(api, params);
+        return true;
+    }
+    for (const MORV_ALGORITHM_CLASS& row : BDD_SYN_CLASSES) {
         if (class_name != row.m_name) continue;
         *out = row.m_make(api, params);
         return true;
