@@ -579,6 +579,13 @@ TEST(BddSynFamilies, UvoKeepsADataCInputThatTheRegisterSharesAndWeighsItsDelays)
     EXPECT_FALSE(data_a->is_connected());
     EXPECT_FALSE(syn.prepare_base_node(z, 4));
     EXPECT_TRUE(syn.prepare_base_node(z, 3));
+    // A cell that fed its register back into the LUT leaves that mode and
+    // becomes a plain four-input cell.
+    z->set_bit(CDB_ATOM_BIT_QFBK_MODE);
+    z->clear_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB);
+    syn.prepare_base_node(z, 4);
+    EXPECT_FALSE(z->test_bit(CDB_ATOM_BIT_QFBK_MODE));
+    EXPECT_TRUE(z->test_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB));
 
     auto d = [&](int port) { return c.timing->get_internal_delay(7, port, DB_COMB_OUT); };
     const int weighted = (60 * d(DB_DATA_D) + 12 * d(DB_DATA_B) + 6 * d(DB_DATA_A) + 22 * d(DB_DATA_C)) / 100;
@@ -651,6 +658,11 @@ TEST(BddSynMrl, TheLegalityTestCountsTheEncodingsTheDecompositionBuilds)
             for (int b = 0; b < k; ++b) pick = pick.Compose((code >> b) & 1 ? m.true_bdd() : m.false_bdd(), first + b);
             EXPECT_EQ(pick, cuts[std::min(code, n - 1)]) << n << " code " << code;
         }
+        // The public test leaves no node of its own behind.
+        m.garbage_collect();
+        const long long live = m.get_stats().allocated - m.get_stats().dead;
+        syn.is_lut_function_legal(f, 2, true);
+        EXPECT_EQ(m.get_stats().allocated - m.get_stats().dead, live) << n;
         syn.asked.clear();
         EXPECT_TRUE(syn.test_lut_function(f, 2, false));
         EXPECT_EQ(static_cast<int>(syn.asked.size()), k) << n;  // only the encodings
