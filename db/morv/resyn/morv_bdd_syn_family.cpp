@@ -60,20 +60,6 @@ CDB_ATOM_NODE* MORV_BDD_SYN::create_lut_node_near(CDB_ATOM_NODE* base_node,
     return node;
 }
 
-MORV_OWNER<MORV_ALGORITHM_BASE> morv_make_bdd_syn(const std::string& class_name, MORV_API* api,
-                                                  const MORV_PARAMETER_MAP* params)
-{
-    if (class_name == "MORV_BDD_SYN_BRK") return MORV_MAKE_OWNER(MORV_BDD_SYN_BRK, api, params);
-    if (class_name == "MORV_BDD_SYN_ZEPLA") return MORV_MAKE_OWNER(MORV_BDD_SYN_ZEPLA, api, params);
-    if (class_name == "MORV_BDD_SYN_MRL") return MORV_MAKE_OWNER(MORV_BDD_SYN_MRL, api, params);
-    if (class_name == "MORV_BDD_SYN_TEV") return MORV_MAKE_OWNER(MORV_BDD_SYN_TEV, api, params);
-    if (class_name == "MORV_BDD_SYN_KESTLIN") return MORV_MAKE_OWNER(MORV_BDD_SYN_KESTLIN, api, params);
-    if (class_name == "MORV_BDD_SYN_RZK") return MORV_MAKE_OWNER(MORV_BDD_SYN_RZK, api, params);
-    if (class_name == "MORV_BDD_SYN_OBRAN") return MORV_MAKE_OWNER(MORV_BDD_SYN_OBRAN, api, params);
-    if (class_name == "MORV_BDD_SYN_UVO") return MORV_MAKE_OWNER(MORV_BDD_SYN_UVO, api, params);
-    return MORV_OWNER<MORV_ALGORITHM_BASE>();
-}
-
 // ---------------------------------------------------------------- the plain families
 
 MORV_BDD_SYN_BRK::MORV_BDD_SYN_BRK(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_BDD_SYN_6LUT(api, params)

@@ -6,16 +6,10 @@
 // UVO, whose logic cell joins a 4-input LUT and a register, has hooks of its
 // own.
 
-#include <string>
-
 #include "morv/netlist/morv_legalizer.h"
 #include "morv/resyn/morv_bdd_syn.h"
 
 class HDB_INSTANCE_NAME;
-
-// The BDD resynthesis object of a family class, or null for another name.
-MORV_OWNER<MORV_ALGORITHM_BASE> morv_make_bdd_syn(const std::string& class_name, MORV_API* api,
-                                                  const MORV_PARAMETER_MAP* params);
 
 class MORV_BDD_SYN_BRK : public MORV_BDD_SYN_6LUT
 {
