@@ -144,7 +144,7 @@ void MORV_API::build_services()
 
     m_fsyn_timing->init_tdc_timing();
     reset_fsyn_cluster_map();
-    MORV_REMUX::create_demuxed_nodes();
+    m_demuxed_nodes = MORV_REMUX::create_demuxed_nodes();
 }
 
 void MORV_API::read_plumrix_switches()
@@ -199,7 +199,7 @@ void MORV_API::release_services()
     m_inst_asgn_mgr.reset();
     m_fsyn_timing.reset();
     m_morv_env = nullptr;
-    MORV_REMUX::delete_demuxed_nodes();
+    m_demuxed_nodes.reset();
     m_modified_atoms_for_icp.clear();
 }
 

@@ -91,6 +91,8 @@ public:
     MORV_NET_UTIL* peek_fsyn_net_util() const { return m_fsyn_net_util.get(); }
     MORV_TIMING* get_fsyn_timing() const;
     MORV_NT* get_fsyn_nt() const;
+    // The facade's registry of demuxed nodes; null once the facade is torn down.
+    std::set<int>* get_demuxed_nodes() const { return m_demuxed_nodes.get(); }
     MORV_CDB_INTERFACE* get_fsyn_cdb_interface() const;
 
     // ---- plain getters ----
@@ -392,6 +394,8 @@ private:
     int m_min_used_for_overuse;
     MORV_OWNER<MORV_LOG> m_fsyn_log;
     MORV_OWNER<MORV_NT> m_fsyn_nt;
+    // The muxes retiming made of register controls, for REMUX to fold back.
+    MORV_OWNER<std::set<int>> m_demuxed_nodes;
     MORV_OWNER<MORV_TIMING> m_fsyn_timing;
     bool m_plumrix_enabled;
     bool m_plumrix_dump_every_iteration;

@@ -15,8 +15,10 @@
 #include "dev/dev_device.h"
 #include "msg/msg.h"
 
+#include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/core/family/morv_expert_family.h"
 #include "morv/core/morv_api.h"
+#include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/core/morv_expert.h"
 #include "morv/netlist/morv_chip_map.h"
 #include "morv_probe_expert.h"
@@ -126,6 +128,7 @@ std::string list_of(int family, const char* point, int effort, const VARIANT& va
     MORV_GATE_ENV env(&host.cmp);
     auto* expert = dynamic_cast<MORV_EXPERT*>(env.get_fsyn_expert());
     msg_clear_posted_messages();
+    const int runs_before = MORV_ALGORITHM_BASE::get_run_counter();
     const std::string point_name = point;
     const std::string error = internal_error_of([&] {
         if (point_name == "SYN_EARLY") expert->add_syn_early_fsyn_algorithms();
@@ -136,8 +139,7 @@ std::string list_of(int family, const char* point, int effort, const VARIANT& va
     });
     if (error != "<no internal error>") return "internal error: " + error;
     std::string text;
-    for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
-        if (m.text.find("LIR (MORV_LIR)") != std::string::npos) text = "ran LIR(NP=1:NI=1); ";
+    if (MORV_ALGORITHM_BASE::get_run_counter() != runs_before) text = "ran LIR(NP=1:NI=1); ";
     std::string runs;
     for (const MORV_ALGORITHM_RUN& r : expert->get_algorithm_runs())
         runs += (runs.empty() ? "" : "; ") +

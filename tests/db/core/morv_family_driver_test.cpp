@@ -126,8 +126,8 @@ TEST_F(MorvFamilyDriverTest, FactoryBuildsRunsSkipsOrStopsPerTable)
         "Physical synthesis algorithm RTM (MORV_RETIMING_MRL) is not available yet in this build and is "
         "skipped.\n");
     EXPECT_EQ(
-        not_available_warnings_of([&] { EXPECT_TRUE(mrl.expert->create_and_run_algorithm(LIR_ALGORITHM, none)); }),
-        "Physical synthesis algorithm LIR (MORV_LIR) is not available yet in this build and is "
+        not_available_warnings_of([&] { EXPECT_TRUE(mrl.expert->create_and_run_algorithm(REP_ALGORITHM, none)); }),
+        "Physical synthesis algorithm REP (MORV_REP_MRL) is not available yet in this build and is "
         "skipped.\n");
 
     FAMILY_RUN obran(42, {});
@@ -136,8 +136,8 @@ TEST_F(MorvFamilyDriverTest, FactoryBuildsRunsSkipsOrStopsPerTable)
               "Physical synthesis algorithm PIPELINE (MORV_PIPELINE) is not available yet in this build and is "
               "skipped.\n");
     EXPECT_EQ(
-        not_available_warnings_of([&] { EXPECT_TRUE(obran.expert->create_and_run_algorithm(REMUX_ALGORITHM, none)); }),
-        "Physical synthesis algorithm REMUX (MORV_REMUX) is not available yet in this build and is "
+        not_available_warnings_of([&] { EXPECT_TRUE(obran.expert->create_and_run_algorithm(REP_ALGORITHM, none)); }),
+        "Physical synthesis algorithm REP (MORV_REP_OBRAN) is not available yet in this build and is "
         "skipped.\n");
     FAMILY_RUN zepla(35, {});
     EXPECT_EQ(internal_error_of([&] { zepla.expert->create_and_run_algorithm(REMUX_ALGORITHM, none); }),

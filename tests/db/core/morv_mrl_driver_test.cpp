@@ -228,7 +228,9 @@ TEST_F(MorvMrlDriverTest, ReplayedNetlistIsLegalisedDumpedAndRemapped)
     MORV_DEBUG_STREAM::get_stream().reset("mrl_replay_debug.txt");
     COMPILE compile(24);
     CDB_ATOM_NODE* reg = cdb_create_atom(24, CDB_KIND_REGISTER);
+    reg->set_chip_db_entry(&compile.host.chip_entry);
     compile.host.netlist->add_node(reg);
+    compile.driver();  // the environment's own facade saves the states of the remapping run
     MRL_PROBE& mrl = compile.mrl();
     MORV_API* api = mrl.get_fsyn_api();
     api->set_netlist_sweeper_enabled(true);
@@ -237,7 +239,7 @@ TEST_F(MorvMrlDriverTest, ReplayedNetlistIsLegalisedDumpedAndRemapped)
     EXPECT_EQ(api->get_stored_fl_id(reg), api->get_fl_id_from_atom_properties(reg)) << "the register was legalised";
     EXPECT_TRUE(std::filesystem::exists("top.post_fsyn_legalizer"));
     EXPECT_FALSE(api->is_netlist_sweeper_enabled());
-    EXPECT_EQ(count_posted("WMORV_FSYN_NOT_AVAILABLE_YET"), 2) << "high-speed adders and LIR";
+    EXPECT_EQ(count_posted("WMORV_FSYN_NOT_AVAILABLE_YET"), 1) << "high-speed adders; LIR runs";
     MORV_DEBUG_STREAM::get_stream().reset();
     std::ifstream debug("mrl_replay_debug.txt");
     std::string line;

@@ -1,0 +1,282 @@
+// Mux folding into register controls: patterns on direct and mirrored
+// masks, every failure reason, polarity of folded controls (checked by the
+// register's next state over every input combination), busy controls, the
+// report, and one registry per facade.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cfg/cfg.h"
+
+#include "morv/resyn/morv_remux.h"
+#include "../log_capture.h"
+#include "../netlist/net_util_fixture.h"
+
+namespace {
+
+// Mux inputs by role; a role not used is -1.
+struct MUX_SPEC
+{
+    std::function<bool(const std::map<char, bool>&)> f;  // by role letter: d q e c l s
+    std::string roles;                                   // role of input A, B, ...
+};
+
+class MorvRemuxTest : public MORV_CLEAN_STATE_TEST
+{
+protected:
+    void make(int family = CDB_FAMILY_MRL)
+    {
+        net = std::make_unique<NET_UTIL_NETLIST>(family);
+        remux = std::make_unique<MORV_REMUX>(net->api(), &params);
+    }
+    void TearDown() override
+    {
+        remux.reset();
+        net.reset();
+        MORV_CLEAN_STATE_TEST::TearDown();
+    }
+
+    // A register fed by a mux of the roles; 'q' reads the register back.
+    CDB_ATOM_NODE* build(const MUX_SPEC& spec)
+    {
+        reg = net->atom(CDB_KIND_REGISTER, numbered("reg", count));
+        mux = net->atom(CDB_KIND_LCELL_COMB, numbered("mux", count++));
+        CDB_ATOM_OTERM* q = reg->add_output_term(DB_REG_OUT);
+        net->drive(reg, DB_CLOCK);
+        sources.clear();
+        uint64_t mask = 0;
+        for (size_t k = 0; k < spec.roles.size(); ++k) {
+            CDB_ATOM_ITERM* t = mux->add_input_term(DB_DATA_A + static_cast<int>(k));
+            CDB_ATOM_OTERM* s = spec.roles[k] == 'q' ? q : net->new_source();
+            s->insert_fanout(t);
+            sources[spec.roles[k]] = s;
+        }
+        for (int row = 0; row < 64; ++row) {
+            std::map<char, bool> v;
+            for (size_t k = 0; k < spec.roles.size(); ++k) v[spec.roles[k]] = (row >> k) & 1;
+            if (!spec.f(v)) continue;
+            const int bit = net->family() == CDB_FAMILY_MRL ? row : 63 - row;
+            mask |= uint64_t(1) << bit;
+        }
+        mux->set_lutmask(CDB_LUTMASK(6, mask));
+        mux->add_output_term(DB_COMB_OUT)->insert_fanout(reg->add_input_term(DB_DATAIN));
+        net->api()->get_demuxed_nodes()->insert(static_cast<int>(mux->get_id()));
+        return mux;
+    }
+
+    // The value a term reads when the sources hold the given values.
+    bool reads(CDB_ATOM_ITERM* t, const std::map<CDB_ATOM_OTERM*, bool>& values, bool q)
+    {
+        CDB_ATOM_OTERM* s = t->get_source();
+        bool v = false;
+        if (s == mux->get_output_term_by_type(DB_COMB_OUT)) v = lut(values, q);
+        else v = s == reg->get_output_term_by_type(DB_REG_OUT) ? q : values.at(s);
+        return v != t->reads_complemented();
+    }
+    bool lut(const std::map<CDB_ATOM_OTERM*, bool>& values, bool q)
+    {
+        int row = 0;
+        for (int k = 0; k < 6; ++k) {
+            CDB_ATOM_ITERM* t = mux->get_input_term_by_type(DB_DATA_A + k);
+            if (t != nullptr && t->get_source() != nullptr && reads(t, values, q)) row |= 1 << k;
+        }
+        const uint64_t m = mux->get_lutmask().get_value();
+        return (m >> (net->family() == CDB_FAMILY_MRL ? row : 63 - row)) & 1;
+    }
+    // Next state of the register: enable, then clear, then load, then data.
+    bool next(const std::map<CDB_ATOM_OTERM*, bool>& values, bool q)
+    {
+        auto on = [&](int port) {
+            CDB_ATOM_ITERM* t = reg->get_input_term_by_type(port);
+            return t != nullptr && t->get_source() != nullptr ? std::optional<bool>(reads(t, values, q))
+                                                              : std::optional<bool>();
+        };
+        if (auto e = on(DB_CLOCK_ENABLE); e && !*e) return q;
+        if (auto c = on(DB_SYNCH_CLEAR); c && *c) return false;
+        if (auto l = on(DB_SYNCH_LOAD); l && *l) return *on(DB_SYNCH_DATA);
+        return *on(DB_DATAIN);
+    }
+    // Next state for every combination of the sources (and the register).
+    std::vector<bool> behaviour()
+    {
+        std::vector<CDB_ATOM_OTERM*> srcs;
+        for (auto& [role, s] : sources)
+            if (role != 'q') srcs.push_back(s);
+        std::vector<bool> out;
+        for (int v = 0; v < (2 << srcs.size()); ++v) {
+            std::map<CDB_ATOM_OTERM*, bool> values;
+            for (size_t i = 0; i < srcs.size(); ++i) values[srcs[i]] = (v >> i) & 1;
+            out.push_back(next(values, (v >> srcs.size()) & 1));
+        }
+        return out;
+    }
+    // Folds the one registered mux and checks that the register behaves as before.
+    std::string fold_and_check()
+    {
+        const std::vector<bool> before = behaviour();
+        MORV_REMUX_PATTERN pm;
+        if (!remux->analyse_mux(mux, &pm)) return "refused";
+        if (!remux->are_control_inputs_free(reg, pm)) return "busy";
+        remux->fold(mux, reg, pm);
+        EXPECT_EQ(behaviour(), before) << pm.text();
+        EXPECT_FALSE(mux->get_output_term_by_type(DB_COMB_OUT)->has_fanout()) << "left for the sweep";
+        return pm.text();
+    }
+    int failures(int reason) { return remux->get_stats().m_fail_counts.at(reason); }
+
+    MORV_PARAMETER_MAP params;
+    std::unique_ptr<NET_UTIL_NETLIST> net;
+    std::unique_ptr<MORV_REMUX> remux;
+    CDB_ATOM_NODE* reg = nullptr;
+    CDB_ATOM_NODE* mux = nullptr;
+    std::map<char, CDB_ATOM_OTERM*> sources;
+    int count = 0;
+};
+
+using V = std::map<char, bool>;
+const MUX_SPEC ENABLE = {[](const V& v) { return v.at('e') ? v.at('d') : v.at('q'); }, "dqe"};
+const MUX_SPEC LOW_ENABLE_LOAD = {
+    [](const V& v) { return !v.at('e') ? (v.at('l') ? v.at('s') : v.at('d')) : v.at('q'); }, "dqels"};
+const MUX_SPEC PURE_LOAD = {[](const V& v) { return v.at('l') ? v.at('s') : v.at('d'); }, "lsd"};
+const MUX_SPEC LOW_CLEAR = {[](const V& v) { return v.at('c') && v.at('d'); }, "cd"};
+const MUX_SPEC ALL = {[](const V& v) {
+                          if (!v.at('e')) return v.at('q');
+                          if (v.at('c')) return false;
+                          return v.at('l') ? v.at('s') : v.at('d');
+                      },
+                      "qecdls"};
+
+}  // namespace
+
+TEST_F(MorvRemuxTest, PatternsFoldOnDirectAndMirroredMasksAndKeepTheRegistersBehaviour)
+{
+    for (int family : {CDB_FAMILY_MRL, CDB_FAMILY_BRK, CDB_FAMILY_OBRAN}) {
+        make(family);
+        EXPECT_EQ(remux->is_mirroring(), family != CDB_FAMILY_MRL);
+        build(ENABLE);
+        EXPECT_EQ(fold_and_check(), "E.-.-") << family;
+        build(LOW_ENABLE_LOAD);
+        EXPECT_EQ(fold_and_check(), "E'.-.L") << family;
+        build(PURE_LOAD);
+        EXPECT_EQ(fold_and_check(), "-.-.L") << family;
+        build(LOW_CLEAR);
+        EXPECT_EQ(fold_and_check(), "-.C'.-") << family;
+        build(ALL);
+        EXPECT_EQ(fold_and_check(), "E.C.L") << family;
+        remux.reset();
+    }
+}
+
+TEST_F(MorvRemuxTest, InvertedControlInputsFoldWithTheirPolarityAndAnInvertedDataInputIsRefused)
+{
+    make();
+    // The enable arrives inverted at the mux: the register must read it inverted too.
+    build(ENABLE);
+    mux->get_input_term_by_type(DB_DATA_C)->set_invert();
+    EXPECT_EQ(fold_and_check(), "E.-.-");
+    EXPECT_TRUE(reg->get_input_term_by_type(DB_CLOCK_ENABLE)->is_inverted());
+    // An inverted active-low enable reads active high.
+    build(LOW_ENABLE_LOAD);
+    mux->get_input_term_by_type(DB_DATA_C)->set_invert();
+    EXPECT_EQ(fold_and_check(), "E'.-.L");
+    EXPECT_FALSE(reg->get_input_term_by_type(DB_CLOCK_ENABLE)->is_inverted());
+    build(ALL);
+    for (int k = 1; k < 6; ++k) mux->get_input_term_by_type(DB_DATA_A + k)->set_invert();
+    EXPECT_NE(fold_and_check(), "refused");
+    // Where the register reads its data inverted, "hold" would toggle.
+    build(ENABLE);
+    reg->get_input_term_by_type(DB_DATAIN)->set_invert();
+    EXPECT_EQ(fold_and_check(), "refused");
+    build(ENABLE);
+    mux->get_input_term_by_type(DB_DATA_B)->set_invert();
+    EXPECT_EQ(fold_and_check(), "refused");
+    EXPECT_EQ(failures(MORV_REMUX_LUTMASK_CHECK), 2);
+}
+
+TEST_F(MorvRemuxTest, EveryFailureReasonAndBusyControls)
+{
+    make();
+    cfg_set_value("fsyn_remux_dont_check_criticality", "on");
+    build(ENABLE);  // enable taken
+    net->drive(reg, DB_CLOCK_ENABLE);
+    build(LOW_ENABLE_LOAD);  // sdata taken
+    net->drive(reg, DB_SYNCH_DATA);
+    build(ENABLE);  // two fanouts
+    net->load(mux, DB_COMB_OUT);
+    CDB_ATOM_NODE* bare = net->atom(CDB_KIND_LCELL_COMB, "bare");  // no comb-out
+    net->api()->get_demuxed_nodes()->insert(static_cast<int>(bare->get_id()));
+    build(ENABLE);  // drives a control port, not the data input
+    CDB_ATOM_ITERM* control = reg->get_input_term_by_type(DB_DATAIN);
+    control->set_usage_as(DB_SYNCH_CLEAR);
+    control->clear_usage_as(DB_DATAIN);
+    build(ENABLE);  // drives the data input of a pin
+    CDB_ATOM_ITERM* din = reg->get_input_term_by_type(DB_DATAIN);
+    din->get_source()->remove_fanout(din);
+    net->load(mux, DB_COMB_OUT);
+    build({[](const V& v) { return v.at('a') != v.at('b'); }, "ab"});  // no mux at all
+    // A mux reading another register than the one it drives finds no
+    // feedback: its enable reads as a load of the other register's output.
+    build(ENABLE);
+    CDB_ATOM_NODE* other = net->atom(CDB_KIND_REGISTER, "other");
+    CDB_ATOM_ITERM* fb = mux->get_input_term_by_type(DB_DATA_B);
+    fb->get_source()->remove_fanout(fb);
+    other->add_output_term(DB_REG_OUT)->insert_fanout(fb);
+    EXPECT_EQ(remux->do_iter(), 1);
+    EXPECT_EQ(reg->get_input_term_by_type(DB_SYNCH_LOAD)->get_source(), sources['e']);
+    const std::map<int, int> expected = {{0, 2}, {1, 0}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {6, 1}, {7, 0}};
+    EXPECT_EQ(remux->get_stats().m_fail_counts, expected);
+    EXPECT_EQ(remux->get_stats().m_failures, 7);
+}
+
+TEST_F(MorvRemuxTest, ARunFoldsTheRegisteredMuxesReportsAndTaints)
+{
+    make();
+    cfg_set_value("fsyn_remux_dont_check_criticality", "on");
+    {
+        MORV_LOG_CAPTURE log(2);
+        EXPECT_EQ(remux->do_iter(), 0) << "nothing registered";
+        const std::vector<std::string> lines = log.lines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "   Attempts: 0 "), lines.end());
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "      Success: 0 ( 0.00% ) "), lines.end());
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "         critical mux: 0 ( 0.00% ) "), lines.end());
+    }
+    build(ALL);
+    build(PURE_LOAD);
+    CDB_ATOM_NODE* unregistered = mux;
+    net->api()->get_demuxed_nodes()->erase(static_cast<int>(unregistered->get_id()));
+    net->api()->reset_taint();
+    MORV_LOG_CAPTURE log(2);
+    EXPECT_EQ(remux->do_iter(), 1);
+    EXPECT_TRUE(unregistered->get_output_term_by_type(DB_COMB_OUT)->has_fanout()) << "not registered, not folded";
+    EXPECT_NE(net->api()->get_taint() & MORV_TAINT_REGISTER_OR_OTHER, 0u);
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "   Attempts: 1 "), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "      Success: 1 ( 100.00% ) "), lines.end());
+}
+
+TEST_F(MorvRemuxTest, RegistryPerFacade)
+{
+    make();
+    NET_UTIL_NETLIST* first = net.get();
+    MORV_REMUX::add_demuxed_node(first->api(), 7);
+    EXPECT_EQ(internal_error_of([&] { MORV_REMUX::add_demuxed_node(first->api(), 7); }),
+              "m_demuxed_nodes->find(node_id) == m_demuxed_nodes->end()");
+    {
+        NET_UTIL_NETLIST second(CDB_FAMILY_MRL);
+        EXPECT_TRUE(second.api()->get_demuxed_nodes()->empty()) << "its own, empty registry";
+        MORV_REMUX::add_demuxed_node(second.api(), 9);
+        EXPECT_EQ(*first->api()->get_demuxed_nodes(), (std::set<int>{7}));
+    }
+    EXPECT_EQ(*first->api()->get_demuxed_nodes(), (std::set<int>{7})) << "outlives the other facade";
+    CDB_ATOM_NODE* node = first->atom(CDB_KIND_LCELL_COMB, "x");
+    EXPECT_FALSE(MORV_REMUX::is_demuxed_node(first->api(), node));
+    EXPECT_EQ(internal_error_of([&] { MORV_REMUX::is_demuxed_node(first->api(), nullptr); }), "node");
+    MORV_REMUX::clear_demuxed_nodes(first->api());
+    EXPECT_TRUE(first->api()->get_demuxed_nodes()->empty());
+}
