@@ -24,6 +24,7 @@
 #include "morv/core/stats/morv_stats.h"
 #include "morv/core/algorithm/morv_test.h"
 #include "morv/netlist/morv_save_restore_algorithm.h"
+#include "morv/resyn/morv_inv_push.h"
 #include "morv/resyn/morv_lir.h"
 #include "morv/resyn/morv_remux.h"
 #include "morv/debug/morv_plumrix.h"
@@ -383,6 +384,8 @@ bool MORV_EXPERT::create_and_run_from_table(const char* const* class_names, int 
         algorithm = MORV_MAKE_OWNER(MORV_SAVE_RESTORE, m_fsyn_api.get(), &parameters);
     } else if (class_name == "MORV_LIR") {
         algorithm = MORV_MAKE_OWNER(MORV_LIR, m_fsyn_api.get(), &parameters);
+    } else if (class_name == "MORV_INV_PUSH") {
+        algorithm = MORV_MAKE_OWNER(MORV_INV_PUSH, m_fsyn_api.get(), &parameters);
     } else if (class_name == "MORV_REMUX") {
         algorithm = MORV_MAKE_OWNER(MORV_REMUX, m_fsyn_api.get(), &parameters);
     } else if (!morv_make_family_algorithm(class_name, m_fsyn_api.get(), &parameters, &algorithm)) {
