@@ -280,3 +280,76 @@ TEST_F(MorvRemuxTest, RegistryPerFacade)
     MORV_REMUX::clear_demuxed_nodes(first->api());
     EXPECT_TRUE(first->api()->get_demuxed_nodes()->empty());
 }
+
+// Retiming's demux of a register, built by hand for every combination of
+// enable, synchronous clear and synchronous data of its mask table (masks in
+// the reversed bit order, bit 63 - i for input row i): the mux computes the
+// register's next state, and REMUX gives the register its controls back.
+TEST_F(MorvRemuxTest, EveryDemuxOfTheControlMuxTableFoldsBackToTheOriginalRegister)
+{
+    struct ROW
+    {
+        bool clear, enable, sdata;
+        uint64_t mask;
+        const char* pattern;
+    };
+    const ROW rows[] = {
+        {true, true, true, 0x3530353030303f30ull, "E.C.L"},  {true, true, false, 0x3530353035303530ull, "E.C.-"},
+        {true, false, true, 0x550055000000ff00ull, "-.C.L"}, {true, false, false, 0x5500550055005500ull, "-.C.-"},
+        {false, true, true, 0x3535353530303f3full, "E.-.L"}, {false, true, false, 0x3535353535353535ull, "E.-.-"},
+        {false, false, true, 0x555555550000ffffull, "-.-.L"}};
+    for (int family : {CDB_FAMILY_MRL, CDB_FAMILY_BRK}) {
+        make(family);
+        for (const ROW& row : rows) {
+            const std::string label = std::string(row.pattern) + " family " + std::to_string(family);
+            reg = net->atom(CDB_KIND_REGISTER, numbered("reg", count));
+            mux = net->atom(CDB_KIND_LCELL_COMB, numbered("mux", count++));
+            CDB_ATOM_OTERM* q = reg->add_output_term(DB_REG_OUT);
+            net->drive(reg, DB_CLOCK);
+            // The register as it was: each control on its own source.
+            sources.clear();
+            std::map<int, CDB_ATOM_OTERM*> original = {{DB_DATAIN, net->new_source()}};
+            if (row.enable) original[DB_CLOCK_ENABLE] = net->new_source();
+            if (row.clear) original[DB_SYNCH_CLEAR] = net->new_source();
+            if (row.sdata) original[DB_SYNCH_DATA] = net->new_source();
+            if (row.sdata) original[DB_SYNCH_LOAD] = net->new_source();
+            for (const auto& [port, source] : original) source->insert_fanout(reg->add_input_term(port));
+            // The demux: data on A, hold on B, enable on C, clear on D, synchronous data on E and load on F.
+            const std::map<int, std::pair<char, int>> mux_inputs = {
+                {DB_DATA_A, {'d', DB_DATAIN}},       {DB_DATA_B, {'q', DB_REG_OUT}},
+                {DB_DATA_C, {'e', DB_CLOCK_ENABLE}}, {DB_DATA_D, {'c', DB_SYNCH_CLEAR}},
+                {DB_DATA_E, {'s', DB_SYNCH_DATA}},   {DB_DATA_F, {'l', DB_SYNCH_LOAD}}};
+            for (const auto& [input, role] : mux_inputs) {
+                const bool present = role.second == DB_REG_OUT ? row.enable : original.count(role.second) != 0;
+                if (!present) continue;
+                CDB_ATOM_OTERM* s = role.second == DB_REG_OUT ? q : original.at(role.second);
+                if (role.second != DB_REG_OUT) sources[role.first] = s;
+                s->insert_fanout(mux->add_input_term(input));
+            }
+            sources['q'] = q;
+            const std::vector<bool> before = behaviour();
+            for (const auto& [port, source] : original)
+                reg->get_input_term_by_type(port)->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+            uint64_t mask = 0;
+            for (int bit = 0; bit < 64; ++bit)
+                if ((row.mask >> (63 - bit)) & 1u) mask |= uint64_t(1) << (family == CDB_FAMILY_MRL ? bit : 63 - bit);
+            mux->set_lutmask(CDB_LUTMASK(6, mask));
+            mux->add_output_term(DB_COMB_OUT)->insert_fanout(reg->get_input_term_by_type(DB_DATAIN));
+            MORV_REMUX::add_demuxed_node(net->api(), static_cast<int>(mux->get_id()));
+            EXPECT_EQ(behaviour(), before) << label << ": the table's mux is the register's next state";
+            EXPECT_EQ(fold_and_check(), row.pattern) << label;
+            for (const auto& [port, source] : original)
+                EXPECT_EQ(reg->get_input_term_by_type(port)->get_source(), source) << label << " port " << port;
+            for (int port : {DB_CLOCK_ENABLE, DB_SYNCH_CLEAR, DB_SYNCH_DATA, DB_SYNCH_LOAD}) {
+                CDB_ATOM_ITERM* t = reg->get_input_term_by_type(port);
+                if (original.count(port) == 0) {
+                    EXPECT_TRUE(t == nullptr || t->get_source() == nullptr) << label;
+                }
+                if (t != nullptr) {
+                    EXPECT_FALSE(t->is_inverted()) << label << " port " << port;
+                }
+            }
+        }
+        remux.reset();
+    }
+}
