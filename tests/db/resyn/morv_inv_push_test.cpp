@@ -57,8 +57,8 @@ uint64_t mask_of(F f)
 
 const uint64_t AND_AB = mask_of([](int r) { return (r & 3) == 3; });
 const uint64_t XOR_AC = mask_of([](int r) { return ((r ^ (r >> 2)) & 1) != 0; });
-// Reads input A twice over: A & !E | C.
-const uint64_t A_NOT_E_OR_C = mask_of([](int r) { return ((r & 1) && !(r & 16)) || (r & 4); });
+// A & !F | C: read with p on A and F, it sees p twice.
+const uint64_t A_NOT_F_OR_C = mask_of([](int r) { return ((r & 1) && !(r & 32)) || (r & 4); });
 
 class MorvInvPushTest : public MORV_CLEAN_STATE_TEST
 {
@@ -157,9 +157,9 @@ TEST_F(MorvInvPushTest, APushComplementsTheLutAndInvertsEachSinkInputOnceKeeping
 {
     CDB_ATOM_NODE* p = lut(AND_AB, {0, 1});
     CDB_ATOM_NODE* s1 = sink_of(p, XOR_AC, 2, {0});
-    // s2 reads p on A and on E.
-    CDB_ATOM_NODE* s2 = sink_of(p, A_NOT_E_OR_C, 0, {2});
-    wire(p, s2, 4);
+    // s2 reads p on A and on F.
+    CDB_ATOM_NODE* s2 = sink_of(p, A_NOT_F_OR_C, 0, {2});
+    wire(p, s2, 5);
     // Sink outputs for every value of the five sources, p evaluated in between.
     auto table = [&] {
         std::vector<unsigned> rows;
@@ -167,7 +167,7 @@ TEST_F(MorvInvPushTest, APushComplementsTheLutAndInvertsEachSinkInputOnceKeeping
             unsigned pin[MORV_EVALUATE_INPUT_COUNT] = {v & 1u, (v >> 1) & 1u};
             const unsigned pv = net->util()->evaluate_comb_out(p, pin);
             unsigned in1[MORV_EVALUATE_INPUT_COUNT] = {(v >> 2) & 1u, 0, pv};
-            unsigned in2[MORV_EVALUATE_INPUT_COUNT] = {pv, 0, (v >> 3) & 1u, 0, pv};
+            unsigned in2[MORV_EVALUATE_INPUT_COUNT] = {pv, 0, (v >> 3) & 1u, 0, 0, pv};
             rows.push_back(net->util()->evaluate_comb_out(s1, in1) * 2 + net->util()->evaluate_comb_out(s2, in2));
         }
         return rows;
@@ -176,8 +176,11 @@ TEST_F(MorvInvPushTest, APushComplementsTheLutAndInvertsEachSinkInputOnceKeeping
     EXPECT_EQ(push->push_inverter(p, true), 3) << "the LUT and two distinct sinks";
     EXPECT_EQ(mask(p), ~AND_AB);
     EXPECT_EQ(mask(s1), MORV_INV_PUSH::invert_lutmask_input(XOR_AC, 2));
-    EXPECT_EQ(mask(s2), MORV_INV_PUSH::invert_lutmask_input(MORV_INV_PUSH::invert_lutmask_input(A_NOT_E_OR_C, 0), 4));
+    EXPECT_EQ(mask(s2), MORV_INV_PUSH::invert_lutmask_input(MORV_INV_PUSH::invert_lutmask_input(A_NOT_F_OR_C, 0), 5));
     EXPECT_EQ(table(), truth);
+    critical(p, 0, 0.0);
+    pass(0);
+    EXPECT_EQ(push->collect_critical_nodes(), (std::vector<int>{id(p)})) << "a sink on F takes the inversion too";
     EXPECT_EQ(push->get_touched_nodes(), (std::set<int>{id(p), id(s1), id(s2)}));
     EXPECT_EQ(push->get_pending_count(), 0) << "an applied push is no proposal";
     EXPECT_EQ(push->get_save_id(), -1);
@@ -254,7 +257,7 @@ TEST_F(MorvInvPushTest, PushesThatMeetATouchedDontTouchOrIllegalNodeWriteNothing
 {
     CDB_ATOM_NODE* p = lut(AND_AB, {0, 1});
     CDB_ATOM_NODE* q = lut(AND_AB, {0, 1});
-    CDB_ATOM_NODE* shared = sink_of(p, A_NOT_E_OR_C, 0);
+    CDB_ATOM_NODE* shared = sink_of(p, A_NOT_F_OR_C, 0);
     wire(q, shared, 2);
     CDB_ATOM_NODE* r = sink_of(q, XOR_AC, 2, {0});  // q drives r too
     EXPECT_EQ(push->push_inverter(p, true), 2);
