@@ -207,6 +207,8 @@ TEST_F(MorvRemuxTest, EveryFailureReasonAndBusyControls)
     net->drive(reg, DB_CLOCK_ENABLE);
     build(LOW_ENABLE_LOAD);  // sdata taken
     net->drive(reg, DB_SYNCH_DATA);
+    build(PURE_LOAD);  // load taken
+    net->drive(reg, DB_SYNCH_LOAD);
     build(ENABLE);  // two fanouts
     net->load(mux, DB_COMB_OUT);
     CDB_ATOM_NODE* bare = net->atom(CDB_KIND_LCELL_COMB, "bare");  // no comb-out
@@ -229,9 +231,9 @@ TEST_F(MorvRemuxTest, EveryFailureReasonAndBusyControls)
     other->add_output_term(DB_REG_OUT)->insert_fanout(fb);
     EXPECT_EQ(remux->do_iter(), 1);
     EXPECT_EQ(reg->get_input_term_by_type(DB_SYNCH_LOAD)->get_source(), sources['e']);
-    const std::map<int, int> expected = {{0, 2}, {1, 0}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {6, 1}, {7, 0}};
+    const std::map<int, int> expected = {{0, 3}, {1, 0}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {6, 1}, {7, 0}};
     EXPECT_EQ(remux->get_stats().m_fail_counts, expected);
-    EXPECT_EQ(remux->get_stats().m_failures, 7);
+    EXPECT_EQ(remux->get_stats().m_failures, 8);
 }
 
 TEST_F(MorvRemuxTest, ARunFoldsTheRegisteredMuxesReportsAndTaints)
