@@ -290,6 +290,14 @@ TEST_F(MorvInvPushTest, PushesThatMeetATouchedDontTouchOrIllegalNodeWriteNothing
     illegal.insert(~AND_AB);
     auto [n4, s4] = fresh();
     EXPECT_EQ(push->push_inverter(n4, true), 0);
+    // Proposed rather than applied, a LUT refused for itself holds no state either.
+    auto [n5, s5] = fresh();
+    n5->set_assignments(dont_touch);
+    EXPECT_EQ(push->push_inverter(n5, false), 0);
+    auto [n6, s6] = fresh();
+    EXPECT_EQ(push->push_inverter(n6, false), 0);
+    EXPECT_EQ(push->get_save_id(), -1);
+    for (CDB_ATOM_NODE* s : {s5, s6}) EXPECT_EQ(mask(s), XOR_AC);
     for (CDB_ATOM_NODE* n : {n1, n2, n3, n4}) EXPECT_EQ(mask(n), AND_AB);
     for (CDB_ATOM_NODE* s : {s1, s2, s3, s4}) EXPECT_EQ(mask(s), XOR_AC);
     EXPECT_EQ(push->get_save_id(), -1);

@@ -247,6 +247,8 @@ TEST_F(MorvRemuxTest, ARunFoldsTheRegisteredMuxesReportsAndTaints)
         EXPECT_NE(std::find(lines.begin(), lines.end(), "   Attempts: 0 "), lines.end());
         EXPECT_NE(std::find(lines.begin(), lines.end(), "      Success: 0 ( 0.00% ) "), lines.end());
         EXPECT_NE(std::find(lines.begin(), lines.end(), "         critical mux: 0 ( 0.00% ) "), lines.end());
+        EXPECT_EQ(std::find(lines.begin(), lines.end(), "WARNING: Full taint in FSYN."), lines.end())
+            << "nothing folded, the timing netlist stays";
     }
     build(ALL);
     build(PURE_LOAD);
@@ -258,6 +260,8 @@ TEST_F(MorvRemuxTest, ARunFoldsTheRegisteredMuxesReportsAndTaints)
     EXPECT_TRUE(unregistered->get_output_term_by_type(DB_COMB_OUT)->has_fanout()) << "not registered, not folded";
     EXPECT_NE(net->api()->get_taint() & MORV_TAINT_REGISTER_OR_OTHER, 0u);
     const std::vector<std::string> lines = log.lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "WARNING: Full taint in FSYN."), lines.end())
+        << "register controls changed: the timing netlist is rebuilt in full";
     EXPECT_NE(std::find(lines.begin(), lines.end(), "   Attempts: 1 "), lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "      Success: 1 ( 100.00% ) "), lines.end());
 }
@@ -354,4 +358,30 @@ TEST_F(MorvRemuxTest, EveryDemuxOfTheControlMuxTableFoldsBackToTheOriginalRegist
         }
         remux.reset();
     }
+}
+
+TEST_F(MorvRemuxTest, DefaultsAndNames)
+{
+    make();
+    int np = -1, icp = -1, restore = -1, ni = -1, hci = -1;
+    double fom = -1.0;
+    remux->set_default_algorithm_parameters(np, icp, fom, restore);
+    EXPECT_EQ(np, 1);
+    EXPECT_EQ(icp, 0);
+    EXPECT_EQ(fom, 0.0);
+    EXPECT_EQ(restore, 1);
+    remux->set_default_pass_parameters(0, ni, hci);
+    EXPECT_EQ(ni, 1);
+    EXPECT_EQ(hci, 1);
+    np = 2;
+    fom = 0.5;
+    ni = 3;
+    hci = -1;
+    remux->set_default_algorithm_parameters(np, icp, fom, restore);
+    remux->set_default_pass_parameters(0, ni, hci);
+    EXPECT_EQ(np, 2);
+    EXPECT_EQ(fom, 0.5);
+    EXPECT_EQ(hci, 3);
+    EXPECT_EQ(remux->get_short_name(), "REMUX");
+    EXPECT_EQ(remux->get_description(), "remux algorithm");
 }
