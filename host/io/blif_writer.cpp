@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cut/cut_block_function.h"
 #include "fio/fio.h"
 #include "io/blif_parser.h"
 #include "io/blif_reader.h"
@@ -375,7 +376,70 @@ private:
             write_logic_cell(node);
             return;
         }
-        fail(node_label(node) + ": RAM and DSP blocks cannot be written as BLIF");
+        if (node->is_ram() || node->is_mac_mult() || node->is_mac_out()) {
+            write_block(node);
+            return;
+        }
+        fail(node_label(node) + ": atom of unknown kind cannot be written as BLIF");
+    }
+
+    // A RAM or DSP block from its block function: gates as covers, its
+    // registers as latches under the register rule.
+    void write_block(const CDB_ATOM_NODE* node)
+    {
+        CUT_BLOCK_FUNCTION f;
+        try {
+            f = cut_block_function(node);
+        } catch (const CUT_BLOCK_ERROR& e) {
+            fail(e.what());
+        }
+        const std::string base =
+            blif_written_name(node->get_instance_name() ? node->get_instance_name()->get_short_hpath()
+                                                        : str_cat("n", std::to_string(node->get_id())));
+        std::vector<int> q(f.registers.size());
+        for (size_t r = 0; r < q.size(); ++r) q[r] = new_unique_net(str_cat(base, "~q", std::to_string(r)));
+        std::vector<SIGNAL> sig(f.gates.size());
+        for (size_t g = 0; g < f.gates.size(); ++g) sig[g] = block_gate(f, sig, q, g, base);
+        for (size_t r = 0; r < q.size(); ++r) write_block_register(f.registers[r], sig, q[r]);
+        for (const CUT_BLOCK_OUTPUT& o : f.outputs)
+            write_function(net_of(o.term), &sig[o.gate], 1, [](const unsigned* v) { return v[0]; });
+    }
+
+    SIGNAL block_gate(const CUT_BLOCK_FUNCTION& f, const std::vector<SIGNAL>& sig, const std::vector<int>& q, size_t g,
+                      const std::string& base)
+    {
+        const CUT_GATE& gate = f.gates[g];
+        SIGNAL s;
+        switch (gate.op) {
+        case CUT_GATE_INPUT: return signal_of(gate.term, gate.value);
+        case CUT_GATE_CONST: s.constant = gate.value; return s;
+        case CUT_GATE_STATE: s.net = q[gate.value]; return s;
+        default: break;
+        }
+        const SIGNAL ops[3] = {gate.a < 0 ? SIGNAL{} : sig[gate.a], gate.b < 0 ? SIGNAL{} : sig[gate.b],
+                               gate.c < 0 ? SIGNAL{} : sig[gate.c]};
+        s.net = new_unique_net(str_cat(base, "~g", std::to_string(g)));
+        const int op = gate.op;
+        write_function(s.net, ops, 3, [op](const unsigned* v) { return cut_gate_value(op, v[0], v[1], v[2]); });
+        return s;
+    }
+
+    void write_block_register(const CUT_BLOCK_REGISTER& r, const std::vector<SIGNAL>& sig, int q)
+    {
+        const SIGNAL clock = signal_of(r.clock, 0);
+        if (clock.net < 0) {
+            // Never clocked: the register keeps its power-up value.
+            SIGNAL none;
+            write_function(q, &none, 1, [](const unsigned*) { return 0u; });
+            return;
+        }
+        SIGNAL slots[4] = {sig[r.d], sig[r.ena], sig[r.clr], SIGNAL{}};
+        slots[3].net = q;
+        const int next = new_unique_net(str_cat(m_net_names[q], "~next"));
+        write_function(next, slots, 4,
+                       [](const unsigned* v) { return cut_block_register_next(v[0], v[1], v[2], v[3]); });
+        m_out << ".latch " << m_net_names[next] << ' ' << m_net_names[q] << (clock.invert ? " fe " : " re ")
+              << m_net_names[clock.net] << " 0\n";
     }
 
     void write_logic_cell(const CDB_ATOM_NODE* node)

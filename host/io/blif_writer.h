@@ -16,8 +16,12 @@
 // - Inversion bits and port polarity of input terms are folded into the
 //   covers; unconnected inputs take their floating value.
 // Net names come from output-term names (else node names), made unique with
-// "~<n>" and cleaned of blanks, '#' and '\'. Atoms BLIF cannot express (RAM,
-// DSP blocks) are an error (BLIF_ERROR without a line).
+// "~<n>" and cleaned of blanks, '#' and '\'.
+// - RAM and DSP blocks are written from their block function
+//   (cut_block_function.h): a RAM as a latch array with its write and read
+//   logic, a DSP block as product and adder covers with its packed
+//   registers as latches. What the function cannot express (DSP modes other
+//   than 0, 3, 5, 7) is an error (BLIF_ERROR without a line).
 #pragma once
 
 #include <iosfwd>

@@ -1,5 +1,6 @@
 #include "cycle_sim.h"
 
+#include <algorithm>
 #include <random>
 #include <stdexcept>
 
@@ -17,14 +18,24 @@ std::string name_of(const CDB_ATOM_NODE* node)
                                      : "atom " + std::to_string(node->get_id());
 }
 
+constexpr uint8_t BLOCK_UNKNOWN = 2;
+constexpr uint8_t BLOCK_BUSY = 3;
+
 bool drives_only_clocks(const CDB_ATOM_OTERM* o)
 {
     bool any = false;
     for (auto it = o->begin_iterm_fanout(); it != o->end_iterm_fanout(); ++it) {
-        if (!(*it)->is_used_as(DB_CLOCK)) return false;
+        const CDB_ATOM_ITERM* t = *it;
+        if (!t->is_used_as(DB_CLOCK) && !t->is_used_as(DB_RAM_CLK0) && !t->is_used_as(DB_RAM_CLK1)) return false;
         any = true;
     }
     return any;
+}
+
+// As the writer reads a clock: a driven net, else never clocked.
+bool clocked(const CDB_ATOM_ITERM* clock)
+{
+    return clock != nullptr && clock->is_connected() && clock->is_driven();
 }
 
 bool holds_register(const CDB_ATOM_NODE* node)
@@ -37,8 +48,15 @@ bool holds_register(const CDB_ATOM_NODE* node)
 CYCLE_SIM::CYCLE_SIM(const CDB_ATOM_NETLIST& netlist)
 {
     for (CDB_ATOM_NODE* node : netlist) {
-        if (node->is_ram() || node->is_mac_mult() || node->is_mac_out())
-            throw std::runtime_error(name_of(node) + ": RAM and DSP blocks cannot be simulated");
+        if (node->is_ram() || node->is_mac_mult() || node->is_mac_out()) {
+            BLOCK block;
+            block.m_function = cut_block_function(node);
+            block.m_state.assign(block.m_function.registers.size(), 0);
+            block.m_value.assign(block.m_function.gates.size(), BLOCK_UNKNOWN);
+            for (const CUT_BLOCK_OUTPUT& o : block.m_function.outputs)
+                m_block_output[o.term] = {m_blocks.size(), o.gate};
+            m_blocks.push_back(std::move(block));
+        }
         if (holds_register(node)) {
             m_registers.push_back(node);
             m_state[node] = 0;
@@ -59,7 +77,13 @@ CYCLE_SIM::CYCLE_SIM(const CDB_ATOM_NETLIST& netlist)
 void CYCLE_SIM::set_input(size_t i, unsigned value)
 {
     m_input_value[m_input_pins.at(i)] = value & 1u;
+    invalidate();
+}
+
+void CYCLE_SIM::invalidate()
+{
     m_value.clear();
+    for (BLOCK& b : m_blocks) std::fill(b.m_value.begin(), b.m_value.end(), BLOCK_UNKNOWN);
 }
 
 unsigned CYCLE_SIM::output(size_t i)
@@ -72,8 +96,40 @@ void CYCLE_SIM::clock()
     std::vector<unsigned> next;
     next.reserve(m_registers.size());
     for (const CDB_ATOM_NODE* r : m_registers) next.push_back(next_state(r));
+    std::vector<std::vector<unsigned>> block_next(m_blocks.size());
+    for (size_t b = 0; b < m_blocks.size(); ++b) {
+        const std::vector<CUT_BLOCK_REGISTER>& regs = m_blocks[b].m_function.registers;
+        for (size_t r = 0; r < regs.size(); ++r) {
+            // A register without a clock keeps its power-up value.
+            const unsigned q = m_blocks[b].m_state[r];
+            block_next[b].push_back(!clocked(regs[r].clock)
+                                        ? q
+                                        : cut_block_register_next(gate_value(b, regs[r].d), gate_value(b, regs[r].ena),
+                                                                  gate_value(b, regs[r].clr), q));
+        }
+    }
     for (size_t i = 0; i < m_registers.size(); ++i) m_state[m_registers[i]] = next[i];
-    m_value.clear();
+    for (size_t b = 0; b < m_blocks.size(); ++b) m_blocks[b].m_state = block_next[b];
+    invalidate();
+}
+
+unsigned CYCLE_SIM::gate_value(size_t block, int gate)
+{
+    if (gate < 0) return 0;
+    BLOCK& b = m_blocks[block];
+    if (b.m_value[gate] == BLOCK_BUSY) throw std::runtime_error("combinational loop through a RAM or DSP block");
+    if (b.m_value[gate] != BLOCK_UNKNOWN) return b.m_value[gate];
+    const CUT_GATE g = b.m_function.gates[gate];
+    b.m_value[gate] = BLOCK_BUSY;
+    unsigned v = 0;
+    switch (g.op) {
+    case CUT_GATE_INPUT: v = read(g.term, g.value); break;
+    case CUT_GATE_CONST: v = g.value; break;
+    case CUT_GATE_STATE: v = b.m_state[g.value]; break;
+    default: v = cut_gate_value(g.op, gate_value(block, g.a), gate_value(block, g.b), gate_value(block, g.c)); break;
+    }
+    m_blocks[block].m_value[gate] = static_cast<uint8_t>(v & 1u);
+    return v & 1u;
 }
 
 unsigned CYCLE_SIM::read(const CDB_ATOM_ITERM* t, unsigned floating)
@@ -103,6 +159,10 @@ unsigned CYCLE_SIM::value_of(const CDB_ATOM_OTERM* o)
 unsigned CYCLE_SIM::compute(const CDB_ATOM_OTERM* o)
 {
     const CDB_ATOM_NODE* node = o->get_my_node();
+    if (auto it = m_block_output.find(o); it != m_block_output.end())
+        return gate_value(it->second.first, it->second.second);
+    if (node->is_ram() || node->is_mac_mult() || node->is_mac_out())
+        throw std::runtime_error(name_of(node) + ": output " + o->get_wysiwyg_port_name() + " has no function");
     if (node->is_pin()) return m_input_value.count(node) ? m_input_value[node] : 0u;
     if (o->is_used_as(DB_REG_OUT) && holds_register(node)) {
         // A register without a clock keeps its power-up value.

@@ -3,15 +3,18 @@
 // (every bit order, chains, extended mode, the MRL shared adder), and the
 // register rule for registers and UVO packed registers, asynchronous
 // controls taken as synchronous ones of higher priority as the writer does.
-// Every register shares the one clock of a cycle; inputs that only clock
-// registers are no data inputs. Atoms it cannot simulate (RAM, DSP) make the
-// constructor throw std::runtime_error naming the atom.
+// RAM and DSP blocks run on their block function (cut_block_function.h),
+// the one the writer writes. Every register shares the one clock of a
+// cycle; inputs that only clock registers are no data inputs. What a block
+// function cannot express makes the constructor throw naming the atom.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include "cut/cut_block_function.h"
 
 class CDB_ATOM_NETLIST;
 class CDB_ATOM_NODE;
@@ -39,6 +42,18 @@ private:
     unsigned read_port(const CDB_ATOM_NODE* node, int port);
     unsigned compute(const CDB_ATOM_OTERM* o);
     unsigned next_state(const CDB_ATOM_NODE* node);
+    unsigned gate_value(size_t block, int gate);
+    void invalidate();
+
+    // A RAM or DSP block: its function, register states and this cycle's gate values.
+    struct BLOCK
+    {
+        CUT_BLOCK_FUNCTION m_function;
+        std::vector<unsigned> m_state;
+        std::vector<uint8_t> m_value;  // BLOCK_UNKNOWN / BLOCK_BUSY or the value
+    };
+    std::vector<BLOCK> m_blocks;
+    std::unordered_map<const CDB_ATOM_OTERM*, std::pair<size_t, int>> m_block_output;  // -> block, gate
 
     std::vector<const CDB_ATOM_NODE*> m_input_pins;
     std::vector<const CDB_ATOM_ITERM*> m_output_terms;

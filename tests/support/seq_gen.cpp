@@ -1,9 +1,11 @@
 #include "seq_gen.h"
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
 #include "cdb/cdb_atom_node.h"
+#include "cut/cut_block_util.h"
 #include "hdb/hdb_instance_name.h"
 #include "io/blif_reader.h"
 
@@ -43,6 +45,8 @@ public:
             }
             cells += add_cells(cells);
         }
+        if (m_o.m_rams) add_ram("m0");
+        if (m_o.m_dsps) add_dsp("d0");
         for (int k = 0; k < m_o.m_outputs; ++k) {
             // Later signals first, so that most of the logic is observed.
             const size_t at = m_pool.size() - 1 - pick(std::min<size_t>(m_pool.size(), 6));
@@ -222,6 +226,89 @@ private:
         return reg->add_output_term(DB_REG_OUT, reg->get_instance_name());
     }
 
+    // Block input terms of a bus, each bit from the pool (or a constant tie).
+    void bus(CDB_ATOM_NODE* node, int port, int width)
+    {
+        for (int k = 0; k < width; ++k) data(node->add_input_term(port, k));
+    }
+    std::vector<CDB_ATOM_OTERM*> out_bus(CDB_ATOM_NODE* node, int port, int width, const std::string& n)
+    {
+        std::vector<CDB_ATOM_OTERM*> out;
+        for (int k = 0; k < width; ++k) out.push_back(node->add_output_term(port, name(n + std::to_string(k)), k));
+        return out;
+    }
+    void take(const std::vector<CDB_ATOM_OTERM*>& outs) { m_pool.insert(m_pool.end(), outs.begin(), outs.end()); }
+
+    // Port A writes and reads at its address, port B reads at its clocked
+    // address; port A's output is registered, port B's now and then.
+    void add_ram(const std::string& n)
+    {
+        CDB_ATOM_NODE* ram = add(CDB_KIND_RAM, n);
+        const int bits = 1 + static_cast<int>(pick(2)), width = 1 + static_cast<int>(pick(3));
+        bus(ram, DB_RAM_PORTA_ADDRESS, bits);
+        bus(ram, DB_RAM_PORTB_ADDRESS, bits);
+        bus(ram, DB_RAM_PORTA_DATAIN, width);
+        data(ram->add_input_term(DB_RAM_PORTA_WE));
+        m_clock->insert_fanout(ram->add_input_term(DB_RAM_CLK0));
+        m_clock->insert_fanout(ram->add_input_term(DB_RAM_CLK1));
+        if (m_o.m_enables && chance(2)) connect(m_shared_enable, ram->add_input_term(DB_RAM_ENA0), true);
+        for (int clear : {DB_RAM_CLR0, DB_RAM_CLR1})
+            if (m_reset && chance(2)) connect(m_reset, ram->add_input_term(clear), true);
+        CUT_RAM_UTIL::set_ram_mode(ram, 0, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_OUTPUT_REGISTERED});
+        if (chance(2)) CUT_RAM_UTIL::set_ram_mode(ram, 1, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_OUTPUT_REGISTERED});
+        take(out_bus(ram, DB_RAM_PORTA_DATAOUT, width, n + "_a"));
+        take(out_bus(ram, DB_RAM_PORTB_DATAOUT, width, n + "_b"));
+    }
+
+    // Clock, enable and clear slot 0 of a DSP atom.
+    void mac_controls(CDB_ATOM_NODE* mac)
+    {
+        m_clock->insert_fanout(mac->add_input_term(DB_CLOCK, 0));
+        if (m_o.m_enables && chance(2)) connect(m_shared_enable, mac->add_input_term(DB_CLOCK_ENABLE, 0), true);
+        if (m_reset) connect(m_reset, mac->add_input_term(DB_CLEAR, 0), true);
+    }
+    // A register on a DSP port now and then, cleared when the slice has a clear.
+    int slot() { return chance(2) ? 0 : CUT_MAC_NO_CLOCK; }
+    int clear_slot() { return m_reset && chance(2) ? 0 : CUT_MAC_NO_CLEAR; }
+
+    // One or two multipliers of 2 or 3 bit operands into an output block
+    // (mode 0 or 3) with packed input, pipeline and output registers and
+    // programmable output inversion.
+    void add_dsp(const std::string& n)
+    {
+        const int mults = 1 + static_cast<int>(pick(2));
+        CDB_ATOM_NODE* out = add(CDB_KIND_MAC_OUT, n + "_o");
+        mac_controls(out);
+        CUT_MAC_UTIL::set_mode(out, mults == 1 ? CUT_MAC_MODE_SIMPLE_MULTIPLIER : CUT_MAC_MODE_TWO_MULTIPLIERS_ADDER);
+        int width = 0;
+        for (int k = 0; k < mults; ++k) {
+            CDB_ATOM_NODE* mult = add(CDB_KIND_MAC_MULT, n + "_m" + std::to_string(k));
+            mac_controls(mult);
+            const int wa = 2 + static_cast<int>(pick(2)), wb = 2 + static_cast<int>(pick(2));
+            bus(mult, DB_DATA_A, wa);
+            bus(mult, DB_DATA_B, wb);
+            for (int port : {DB_DATA_A, DB_DATA_B}) {
+                CUT_MAC_UTIL::set_input_port_clock(mult, port, slot());
+                CUT_MAC_UTIL::set_input_port_clear(mult, port, clear_slot());
+            }
+            CUT_MAC_UTIL::set_output_port_clock(mult, DB_DATA_OUT, slot());
+            CUT_MAC_UTIL::set_output_port_clear(mult, DB_DATA_OUT, clear_slot());
+            const int port = DB_DATA_A + k;
+            std::vector<CDB_ATOM_OTERM*> product =
+                out_bus(mult, DB_DATA_OUT, wa + wb, mult->get_instance_name()->get_short_hpath() + "_p");
+            for (size_t b = 0; b < product.size(); ++b)
+                product[b]->insert_fanout(out->add_input_term(port, static_cast<int>(b)));
+            CUT_MAC_UTIL::set_pipeline_clock(out, port, slot());
+            CUT_MAC_UTIL::set_pipeline_clear(out, port, clear_slot());
+            width = std::max(width, wa + wb + mults - 1);
+        }
+        CUT_MAC_UTIL::set_output_port_clock(out, DB_DATA_OUT, slot());
+        CUT_MAC_UTIL::set_output_port_clear(out, DB_DATA_OUT, clear_slot());
+        for (int b = 0; b < width; ++b)
+            if (m_o.m_inversions && chance(3)) CUT_MAC_UTIL::set_output_prog_invert(out, DB_DATA_OUT, b, true);
+        take(out_bus(out, DB_DATA_OUT, width, n + "_o_q"));
+    }
+
     SEQ_GEN_OPTIONS m_o;
     std::mt19937_64 m_rng;
     std::unique_ptr<CDB_ATOM_NETLIST> m_netlist;
@@ -260,7 +347,8 @@ std::string seq_find_unconnected_dependence(const CDB_ATOM_NETLIST& netlist)
 {
     constexpr int SLOTS = CDB_ATOM_NODE::EVALUATE_INPUT_COUNT;
     for (CDB_ATOM_NODE* cell : netlist) {
-        if (cell->is_pin() || cell->is_register()) continue;
+        if (cell->is_pin() || cell->is_register() || cell->is_ram() || cell->is_mac_mult() || cell->is_mac_out())
+            continue;
         for (auto it = cell->begin_oterm(); it != cell->end_oterm(); ++it) {
             const CDB_ATOM_OTERM* o = *it;
             if (!o->has_fanout() || o->is_used_as(DB_REG_OUT)) continue;

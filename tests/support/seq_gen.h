@@ -29,10 +29,13 @@ struct SEQ_GEN_OPTIONS
     bool m_clears = true;  // asynchronous clears from the "rst" input
     bool m_wire_luts = true;
     bool m_chains = true;
+    bool m_rams = false;  // a RAM with a registered port A output (port B's now and then)
+    bool m_dsps = false;  // a DSP slice: multipliers into an output block, with packed registers
 };
 
 // The netlist owns its name manager. Input pins "i<k>", "clk" and "rst";
-// output pins "o<k>"; registers "r<k>", cells "c<k>".
+// output pins "o<k>"; registers "r<k>", cells "c<k>", RAM "m0", DSP slice
+// multipliers "d0_m<k>" and output block "d0_o".
 std::unique_ptr<CDB_ATOM_NETLIST> seq_generate(const SEQ_GEN_OPTIONS& options, uint64_t seed);
 
 // The first atom with that instance name; null when none.

@@ -12,6 +12,7 @@
 
 #include "abc_equiv.h"
 #include "cdb/cdb_atom_netlist.h"
+#include "cut/cut_block_util.h"
 #include "hdb/hdb_instance_name.h"
 #include "io/blif_reader.h"
 #include "seq_gen.h"
@@ -162,6 +163,116 @@ bool build_control_mux(CDB_ATOM_NETLIST& nl, CDB_ATOM_NODE* reg)
     return true;
 }
 
+// A block bus input: bit k from the pin of names[k], read through an
+// inversion bit where invert has bit k set.
+void feed(CDB_ATOM_NETLIST& nl, CDB_ATOM_NODE* node, int port, const std::vector<std::string>& names,
+          unsigned invert = 0)
+{
+    for (size_t k = 0; k < names.size(); ++k) {
+        CDB_ATOM_ITERM* t = node->add_input_term(port, static_cast<int>(k));
+        out_of(nl, names[k], DB_DATA_OUT)->insert_fanout(t);
+        t->set_invert((invert >> k) & 1u);
+    }
+}
+
+// Output bits of a block under names "<n><k>".
+std::vector<CDB_ATOM_OTERM*> block_outputs(CDB_ATOM_NETLIST& nl, CDB_ATOM_NODE* node, int port, const std::string& n,
+                                           int width)
+{
+    std::vector<CDB_ATOM_OTERM*> out;
+    for (int k = 0; k < width; ++k)
+        out.push_back(node->add_output_term(port, nl.get_name_mgr()->create_unique_name(n + std::to_string(k), 0), k));
+    return out;
+}
+
+enum class UNPACK
+{
+    PACKED,
+    UNPACKED,
+    CLEAR_NOT_INVERTED,  // the RAM's clear acts at 1, a register's at 0
+};
+
+// A RAM written through port A, read through both ports, its port A output
+// registered inside the block with the port's clock, enable and clear, or
+// unpacked into ordinary registers with the same controls.
+void add_ram_pattern(CDB_ATOM_NETLIST& nl, UNPACK how)
+{
+    CDB_ATOM_NODE* ram = add(nl, CDB_KIND_RAM, "ram_x");
+    feed(nl, ram, DB_RAM_PORTA_ADDRESS, {"i0"});
+    feed(nl, ram, DB_RAM_PORTB_ADDRESS, {"i1"});
+    feed(nl, ram, DB_RAM_PORTA_DATAIN, {"i2", "i3"}, 1);
+    feed(nl, ram, DB_RAM_PORTA_WE, {"i1"}, 1);
+    feed(nl, ram, DB_RAM_CLK0, {"clk"});
+    feed(nl, ram, DB_RAM_CLK1, {"clk"});
+    feed(nl, ram, DB_RAM_CLR0, {"rst"});
+    feed(nl, ram, DB_RAM_ENA0, {"i3"});
+    if (how == UNPACK::PACKED) CUT_RAM_UTIL::set_ram_mode(ram, 0, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_OUTPUT_REGISTERED});
+    std::vector<CDB_ATOM_OTERM*> a = block_outputs(nl, ram, DB_RAM_PORTA_DATAOUT, "ram_x_a", 2);
+    for (size_t k = 0; k < a.size(); ++k) {
+        CDB_ATOM_OTERM* q = a[k];
+        if (how != UNPACK::PACKED) {
+            CDB_ATOM_NODE* reg = add_register(nl, "ram_x_r" + std::to_string(k), q, false);
+            feed(nl, reg, DB_CLOCK_ENABLE, {"i3"});
+            feed(nl, reg, DB_CLEAR, {"rst"}, how == UNPACK::UNPACKED ? 1 : 0);
+            q = reg->get_output_term_by_type(DB_REG_OUT);
+        }
+        q->insert_fanout(add_output(nl, "oa" + std::to_string(k)));
+    }
+    for (CDB_ATOM_OTERM* b : block_outputs(nl, ram, DB_RAM_PORTB_DATAOUT, "ram_x_b", 2))
+        b->insert_fanout(add_output(nl, "ob" + std::string(b->get_instance_name()->get_short_hpath()).substr(7)));
+}
+
+enum class DSP_FORM
+{
+    PACKED_INPUT,      // operand A's bit 0 inverted at the pin, A registered in the block
+    OUTSIDE_INVERTED,  // the register outside in front of the pin's inversion
+    OUTSIDE_PLAIN,     // the register outside behind it: 1 at the multiplier at power-up
+    PACKED_OUTPUT,     // the product registered in the block with clear slot 0
+    OUTSIDE_OUTPUT,    // that register outside with the clear
+    OUTSIDE_NO_CLEAR,  // ... and without it
+};
+
+// A 2 x 2 multiplier of i0, i1 by i2 and 1 on the shared clock.
+void add_dsp_pattern(CDB_ATOM_NETLIST& nl, DSP_FORM form)
+{
+    CDB_ATOM_NODE* mult = add(nl, CDB_KIND_MAC_MULT, "mac_x");
+    feed(nl, mult, DB_CLOCK, {"clk"});
+    feed(nl, mult, DB_CLEAR, {"rst"});
+    if (form == DSP_FORM::PACKED_INPUT || form == DSP_FORM::PACKED_OUTPUT || form == DSP_FORM::OUTSIDE_OUTPUT ||
+        form == DSP_FORM::OUTSIDE_NO_CLEAR) {
+        feed(nl, mult, DB_DATA_A, {"i0", "i1"}, form == DSP_FORM::PACKED_INPUT ? 1 : 0);
+        if (form == DSP_FORM::PACKED_INPUT) CUT_MAC_UTIL::set_input_port_clock(mult, DB_DATA_A, 0);
+    } else {
+        const bool invert_d = form == DSP_FORM::OUTSIDE_INVERTED;
+        for (int k = 0; k < 2; ++k) {
+            const std::string pin = k == 0 ? "i0" : "i1";
+            CDB_ATOM_NODE* reg =
+                add_register(nl, "mac_x_a" + std::to_string(k), out_of(nl, pin, DB_DATA_OUT), k == 0 && invert_d);
+            CDB_ATOM_ITERM* t = mult->add_input_term(DB_DATA_A, k);
+            reg->get_output_term_by_type(DB_REG_OUT)->insert_fanout(t);
+            t->set_invert(k == 0 && !invert_d);
+        }
+    }
+    // B is odd, so that a wrong operand A shows in the product's bit 0 at once.
+    mult->add_input_term(DB_DATA_B, 0)->set_vcc();
+    out_of(nl, "i2", DB_DATA_OUT)->insert_fanout(mult->add_input_term(DB_DATA_B, 1));
+    if (form == DSP_FORM::PACKED_OUTPUT) {
+        CUT_MAC_UTIL::set_output_port_clock(mult, DB_DATA_OUT, 0);
+        CUT_MAC_UTIL::set_output_port_clear(mult, DB_DATA_OUT, 0);
+    }
+    const bool outside = form == DSP_FORM::OUTSIDE_OUTPUT || form == DSP_FORM::OUTSIDE_NO_CLEAR;
+    std::vector<CDB_ATOM_OTERM*> p = block_outputs(nl, mult, DB_DATA_OUT, "mac_x_p", 4);
+    for (size_t k = 0; k < p.size(); ++k) {
+        CDB_ATOM_OTERM* q = p[k];
+        if (outside) {
+            CDB_ATOM_NODE* reg = add_register(nl, "mac_x_q" + std::to_string(k), q, false);
+            if (form == DSP_FORM::OUTSIDE_OUTPUT) feed(nl, reg, DB_CLEAR, {"rst"});
+            q = reg->get_output_term_by_type(DB_REG_OUT);
+        }
+        q->insert_fanout(add_output(nl, "op" + std::to_string(k)));
+    }
+}
+
 struct PAIR
 {
     std::unique_ptr<CDB_ATOM_NETLIST> before, after;
@@ -293,6 +404,76 @@ TEST_F(SeqHarness, RegisterMovedWithItsClearIsEquivalent)
             add_pattern(*p.before, truth, true);
             add_moved_pattern(*p.after, truth, true, MOVE::RIGHT);
             expect(p, family_name(family) + "_clear_" + std::to_string(i), true);
+        }
+}
+
+// A RAM's registered port A output unpacked into ordinary registers with
+// the port's clock, enable and clear keeps the behaviour once the clear is
+// inverted (the RAM's acts at 1); left as it was, it is refuted.
+TEST_F(SeqHarness, RamOutputRegisterUnpackedWithItsClearInverted)
+{
+    for (int family : k_families)
+        for (int i = 0; i < std::min(netlist_count(), 10); ++i) {
+            SEQ_GEN_OPTIONS o;
+            o.m_family = family;
+            PAIR good = generated_pair(o, 6000 + i);
+            add_ram_pattern(*good.before, UNPACK::PACKED);
+            add_ram_pattern(*good.after, UNPACK::UNPACKED);
+            expect(good, family_name(family) + "_ram_" + std::to_string(i), true);
+            PAIR bad = generated_pair(o, 6000 + i);
+            add_ram_pattern(*bad.before, UNPACK::PACKED);
+            add_ram_pattern(*bad.after, UNPACK::CLEAR_NOT_INVERTED);
+            expect(bad, family_name(family) + "_ram_clear_" + std::to_string(i), false);
+        }
+}
+
+// An inverted data pin sits in front of a packed input register: the same
+// as a register outside that takes the inverted value. A register outside
+// behind the inversion would give the multiplier 1 at power-up: refuted.
+// A DSP output register moved out with its clear keeps the behaviour, one
+// moved without it is refuted.
+TEST_F(SeqHarness, DspRegistersMovedOutOfTheBlock)
+{
+    const struct
+    {
+        DSP_FORM before, after;
+        bool equivalent;
+        const char* name;
+    } cases[] = {{DSP_FORM::PACKED_INPUT, DSP_FORM::OUTSIDE_INVERTED, true, "dsp_in"},
+                 {DSP_FORM::PACKED_INPUT, DSP_FORM::OUTSIDE_PLAIN, false, "dsp_power_up"},
+                 {DSP_FORM::PACKED_OUTPUT, DSP_FORM::OUTSIDE_OUTPUT, true, "dsp_out"},
+                 {DSP_FORM::PACKED_OUTPUT, DSP_FORM::OUTSIDE_NO_CLEAR, false, "dsp_clear"}};
+    for (int family : k_families)
+        for (int i = 0; i < netlist_count(); ++i)
+            for (const auto& c : cases) {
+                SEQ_GEN_OPTIONS o;
+                o.m_family = family;
+                PAIR p = generated_pair(o, 7000 + i);
+                add_dsp_pattern(*p.before, c.before);
+                add_dsp_pattern(*p.after, c.after);
+                expect(p, family_name(family) + "_" + c.name + "_" + std::to_string(i), c.equivalent);
+            }
+}
+
+// Generated netlists with a registered RAM and a DSP slice export, and
+// with their LUTs duplicated per fanout are proved and co-simulated equal.
+TEST_F(SeqHarness, GeneratedRamAndDspNetlistsExportAndCoSimulate)
+{
+    for (int family : k_families)
+        for (int i = 0; i < std::min(netlist_count(), 10); ++i) {
+            SEQ_GEN_OPTIONS o;
+            o.m_family = family;
+            o.m_rams = true;
+            o.m_dsps = true;
+            o.m_outputs = 8;
+            PAIR p = generated_pair(o, 8000 + i);
+            std::vector<CDB_ATOM_NODE*> cells;
+            for (CDB_ATOM_NODE* n : *p.after)
+                if (n->get_lut_size() > 0 && !n->is_lcell_hsadder() && n->get_output_count() == 1 &&
+                    n->get_output_term_by_type(DB_COMB_OUT))
+                    cells.push_back(n);
+            for (CDB_ATOM_NODE* cell : cells) duplicate_per_fanout(*p.after, cell);
+            expect(p, family_name(family) + "_blocks_" + std::to_string(i), true);
         }
 }
 

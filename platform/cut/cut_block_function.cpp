@@ -1,0 +1,352 @@
+#include "cut/cut_block_function.h"
+
+#include <algorithm>
+#include <string>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cut/cut_block_util.h"
+
+namespace {
+
+std::string label(const CDB_ATOM_NODE* node)
+{
+    std::string s = "atom " + std::to_string(node->get_id());
+    if (node->get_instance_name()) s += " '" + node->get_instance_name()->get_short_hpath() + "'";
+    return s;
+}
+
+int input_width(const CDB_ATOM_NODE* node, int port)
+{
+    int width = 0;
+    for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
+        if ((*it)->is_used_as(port)) width = std::max(width, (*it)->get_port_index() + 1);
+    return width;
+}
+
+int output_width(const CDB_ATOM_NODE* node, int port)
+{
+    int width = 0;
+    for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it)
+        if ((*it)->is_used_as(port)) width = std::max(width, (*it)->get_port_index() + 1);
+    return width;
+}
+
+using BUS = std::vector<int>;
+
+// The controls of one register of the block.
+struct CONTROLS
+{
+    const CDB_ATOM_ITERM* clock = nullptr;
+    int ena = -1;
+    int clr = -1;
+};
+
+class BUILDER
+{
+public:
+    explicit BUILDER(const CDB_ATOM_NODE* node) : m_node(node) {}
+
+    CUT_BLOCK_FUNCTION take() { return std::move(m_f); }
+
+    int constant(unsigned v) { return push(CUT_GATE_CONST, -1, -1, -1, v & 1u); }
+
+    // Absent terms read their floating value.
+    int input(int port, int index, unsigned floating)
+    {
+        const int g = push(CUT_GATE_INPUT, -1, -1, -1, floating);
+        m_f.gates[g].term = m_node->get_input_term_by_type(port, index);
+        return g;
+    }
+
+    // A clear input in a register's polarity, per the clear rule of the kind.
+    int clear(int port, int index)
+    {
+        const int v = input(port, index, m_node->floats_high(port) ? 1u : 0u);
+        const bool same = cdb_clear_active_value(m_node->get_kind(), port) == 0;
+        return same ? v : gate(CUT_GATE_NOT, v);
+    }
+
+    BUS inputs(int port, int width)
+    {
+        BUS bus;
+        for (int k = 0; k < width; ++k) bus.push_back(input(port, k, 0));
+        return bus;
+    }
+
+    int reg(int d, const CONTROLS& c)
+    {
+        CUT_BLOCK_REGISTER r;
+        r.d = d;
+        r.ena = c.ena;
+        r.clr = c.clr;
+        r.clock = c.clock;
+        m_f.registers.push_back(r);
+        return push(CUT_GATE_STATE, -1, -1, -1, static_cast<unsigned>(m_f.registers.size() - 1));
+    }
+
+    BUS regs(const BUS& d, const CONTROLS& c)
+    {
+        BUS q;
+        for (int g : d) q.push_back(reg(g, c));
+        return q;
+    }
+
+    // Folds constant operands away where the result is plain.
+    int gate(int op, int a, int b = -1, int c = -1)
+    {
+        if (is_const(a) && (b < 0 || is_const(b)) && (c < 0 || is_const(c)))
+            return constant(cut_gate_value(op, val(a), val(b), val(c)));
+        if (op == CUT_GATE_AND && (is_const(a) || is_const(b))) {
+            const int k = is_const(a) ? a : b, other = is_const(a) ? b : a;
+            return val(k) ? other : constant(0);
+        }
+        if (op == CUT_GATE_XOR && c < 0 && (is_const(a) || is_const(b))) {
+            const int k = is_const(a) ? a : b, other = is_const(a) ? b : a;
+            return val(k) ? gate(CUT_GATE_NOT, other) : other;
+        }
+        return push(op, a, b, c, 0);
+    }
+
+    // Ripple sum of two buses, kept to `width` bits.
+    BUS add(const BUS& x, const BUS& y, int width)
+    {
+        BUS sum;
+        int carry = constant(0);
+        for (int i = 0; i < width; ++i) {
+            const int a = i < int(x.size()) ? x[i] : constant(0);
+            const int b = i < int(y.size()) ? y[i] : constant(0);
+            sum.push_back(gate(CUT_GATE_XOR, a, b, carry));
+            carry = gate(CUT_GATE_MAJ, a, b, carry);
+        }
+        return sum;
+    }
+
+    // Shift-and-add product, kept to `width` bits.
+    BUS multiply(const BUS& a, const BUS& b, int width)
+    {
+        BUS acc(static_cast<size_t>(width), constant(0));
+        for (size_t j = 0; j < b.size() && int(j) < width; ++j) {
+            BUS partial(j, constant(0));
+            for (int ai : a) partial.push_back(gate(CUT_GATE_AND, ai, b[j]));
+            acc = add(acc, partial, width);
+        }
+        return acc;
+    }
+
+    // The word of `words` that the address selects (bit 0 picks within pairs).
+    int select(BUS words, const BUS& address)
+    {
+        for (int sel : address) {
+            BUS next;
+            for (size_t k = 0; k + 1 < words.size(); k += 2)
+                next.push_back(gate(CUT_GATE_MUX, sel, words[k], words[k + 1]));
+            words.swap(next);
+        }
+        return words.empty() ? constant(0) : words[0];
+    }
+
+    void output(int port, const BUS& bus)
+    {
+        for (size_t k = 0; k < bus.size(); ++k)
+            if (const CDB_ATOM_OTERM* o = m_node->get_output_term_by_type(port, static_cast<int>(k)))
+                m_f.outputs.push_back({o, bus[k]});
+    }
+
+    // Every output with fanout needs a function.
+    void check_outputs() const
+    {
+        for (auto it = m_node->begin_oterm(); it != m_node->end_oterm(); ++it) {
+            if (!(*it)->has_fanout()) continue;
+            bool found = false;
+            for (const CUT_BLOCK_OUTPUT& o : m_f.outputs) found = found || o.term == *it;
+            if (!found)
+                throw CUT_BLOCK_ERROR(label(m_node) + ": output " + (*it)->get_wysiwyg_port_name() +
+                                      " has no function in the model");
+        }
+    }
+
+private:
+    int push(int op, int a, int b, int c, unsigned value)
+    {
+        CUT_GATE g;
+        g.op = op;
+        g.a = a;
+        g.b = b;
+        g.c = c;
+        g.value = value;
+        m_f.gates.push_back(g);
+        return static_cast<int>(m_f.gates.size()) - 1;
+    }
+    bool is_const(int g) const { return g >= 0 && m_f.gates[g].op == CUT_GATE_CONST; }
+    unsigned val(int g) const { return g < 0 ? 0u : m_f.gates[g].value; }
+
+    const CDB_ATOM_NODE* m_node;
+    CUT_BLOCK_FUNCTION m_f;
+};
+
+// ---------------------------------------------------------------- RAM
+
+// Clock, enable and clear of the register on a RAM port type.
+CONTROLS ram_controls(BUILDER& b, const CDB_ATOM_NODE* ram, int port_type, bool cleared)
+{
+    CONTROLS c;
+    const int clock = CUT_RAM_UTIL::get_physical_port_clock(ram, port_type);
+    const int ena = CUT_RAM_UTIL::get_physical_port_clock_enable(ram, port_type);
+    const int clr = CUT_RAM_UTIL::get_physical_port_clear(ram, port_type);
+    if (clock != DB_MAX_INPUT_PORT_TYPE) c.clock = ram->get_input_term_by_type(clock);
+    c.ena = ena == DB_MAX_INPUT_PORT_TYPE ? b.constant(1) : b.input(ena, 0, 1);
+    c.clr = (cleared && clr != DB_MAX_INPUT_PORT_TYPE) ? b.clear(clr, 0) : b.constant(1);
+    return c;
+}
+
+// One register per bit of every word, written through port A.
+std::vector<BUS> ram_contents(BUILDER& b, const CDB_ATOM_NODE* ram, const BUS& address, int width)
+{
+    const BUS data = b.inputs(DB_RAM_PORTA_DATAIN, width);
+    const int we = b.input(DB_RAM_PORTA_WE, 0, 0);
+    const CONTROLS write = ram_controls(b, ram, DB_RAM_PORTA_WE, false);
+    std::vector<BUS> words;
+    for (unsigned w = 0; w < (1u << address.size()); ++w) {
+        int hit = b.gate(CUT_GATE_AND, we, write.ena);
+        for (size_t i = 0; i < address.size(); ++i)
+            hit = b.gate(CUT_GATE_AND, hit, ((w >> i) & 1u) ? address[i] : b.gate(CUT_GATE_NOT, address[i]));
+        CONTROLS c = write;
+        c.ena = hit;
+        words.push_back(b.regs(data, c));
+    }
+    return words;
+}
+
+BUS ram_read(BUILDER& b, const std::vector<BUS>& words, const BUS& address, int width)
+{
+    BUS out;
+    for (int bit = 0; bit < width; ++bit) {
+        BUS column;
+        for (const BUS& w : words) column.push_back(w[bit]);
+        out.push_back(b.select(column, address));
+    }
+    return out;
+}
+
+CUT_BLOCK_FUNCTION ram_function(const CDB_ATOM_NODE* ram)
+{
+    BUILDER b(ram);
+    const int bits = std::max(CUT_RAM_UTIL::get_address_width(ram, 0), CUT_RAM_UTIL::get_address_width(ram, 1));
+    if (bits > CUT_BLOCK_MAX_RAM_ADDRESS_BITS)
+        throw CUT_BLOCK_ERROR(label(ram) + ": a RAM of " + std::to_string(bits) + " address bits is deeper than the " +
+                              std::to_string(CUT_BLOCK_MAX_RAM_ADDRESS_BITS) + " the model holds");
+    const int width = std::max({input_width(ram, DB_RAM_PORTA_DATAIN), output_width(ram, DB_RAM_PORTA_DATAOUT),
+                                output_width(ram, DB_RAM_PORTB_DATAOUT)});
+    const BUS address_a = b.inputs(DB_RAM_PORTA_ADDRESS, bits);
+    BUS address_b = b.inputs(DB_RAM_PORTB_ADDRESS, bits);
+    if (CUT_RAM_UTIL::get_physical_port_clock(ram, DB_RAM_PORTB_ADDRESS) != DB_MAX_INPUT_PORT_TYPE)
+        address_b = b.regs(address_b, ram_controls(b, ram, DB_RAM_PORTB_ADDRESS, false));
+    const std::vector<BUS> words = ram_contents(b, ram, address_a, width);
+    const int outputs[2] = {DB_RAM_PORTA_DATAOUT, DB_RAM_PORTB_DATAOUT};
+    for (int port = 0; port < 2; ++port) {
+        if (output_width(ram, outputs[port]) == 0) continue;
+        BUS out = ram_read(b, words, port == 0 ? address_a : address_b, width);
+        if (CUT_RAM_UTIL::ram_mode_is(ram, port, CDB_RAM_FLAG_OUTPUT_REGISTERED))
+            out = b.regs(out, ram_controls(b, ram, outputs[port], true));
+        b.output(outputs[port], out);
+    }
+    b.check_outputs();
+    return b.take();
+}
+
+// ---------------------------------------------------------------- DSP
+
+CONTROLS mac_controls(BUILDER& b, int clock_slot, int clear_slot, const CDB_ATOM_NODE* mac)
+{
+    CONTROLS c;
+    c.clock = mac->get_input_term_by_type(DB_CLOCK, clock_slot);
+    c.ena = b.input(DB_CLOCK_ENABLE, clock_slot, 1);
+    c.clr = clear_slot < 0 ? b.constant(1) : b.clear(DB_CLEAR, clear_slot);
+    return c;
+}
+
+// A data port through its packed input and pipeline registers.
+BUS mac_data(BUILDER& b, const CDB_ATOM_NODE* mac, int port)
+{
+    BUS bus = b.inputs(port, CUT_MAC_UTIL::get_input_port_width(mac, port));
+    if (CUT_MAC_UTIL::is_input_port_registered(mac, port))
+        bus = b.regs(bus, mac_controls(b, CUT_MAC_UTIL::get_input_port_clock(mac, port),
+                                       CUT_MAC_UTIL::get_input_port_clear(mac, port), mac));
+    if (CUT_MAC_UTIL::is_pipeline_registered(mac, port))
+        bus = b.regs(bus, mac_controls(b, CUT_MAC_UTIL::get_pipeline_clock(mac, port),
+                                       CUT_MAC_UTIL::get_pipeline_clear(mac, port), mac));
+    return bus;
+}
+
+// Data ports a MAC_OUT adds in each mode it can express; empty otherwise.
+std::vector<int> mac_out_ports(int mode)
+{
+    switch (mode) {
+    case CUT_MAC_MODE_SIMPLE_MULTIPLIER: return {DB_DATA_A};
+    case CUT_MAC_MODE_TWO_MULTIPLIERS_ADDER:
+    case CUT_MAC_MODE_36_BIT_ADDER: return {DB_DATA_A, DB_DATA_B};
+    case CUT_MAC_MODE_FOUR_MULTIPLIERS_ADDER: return {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D};
+    default: return {};
+    }
+}
+
+CUT_BLOCK_FUNCTION mac_function(const CDB_ATOM_NODE* mac)
+{
+    const int mode = CUT_MAC_UTIL::get_mode(mac);
+    if (mac_out_ports(mode).empty())
+        throw CUT_BLOCK_ERROR(label(mac) + ": DSP mode " + std::to_string(mode) +
+                              " cannot be modelled (modes 0, 3, 5 and 7 can)");
+    BUILDER b(mac);
+    const int width = CUT_MAC_UTIL::get_output_port_width(mac, DB_DATA_OUT);
+    BUS result;
+    if (mac->is_mac_mult()) {
+        result = b.multiply(mac_data(b, mac, DB_DATA_A), mac_data(b, mac, DB_DATA_B), width);
+    } else {
+        result = BUS(static_cast<size_t>(width), b.constant(0));
+        for (int port : mac_out_ports(mode)) result = b.add(result, mac_data(b, mac, port), width);
+    }
+    if (CUT_MAC_UTIL::is_output_port_registered(mac, DB_DATA_OUT))
+        result = b.regs(result, mac_controls(b, CUT_MAC_UTIL::get_output_port_clock(mac, DB_DATA_OUT),
+                                             CUT_MAC_UTIL::get_output_port_clear(mac, DB_DATA_OUT), mac));
+    for (int bit = 0; bit < width; ++bit)
+        if (CUT_MAC_UTIL::is_output_prog_invert(mac, DB_DATA_OUT, bit)) result[bit] = b.gate(CUT_GATE_NOT, result[bit]);
+    b.output(DB_DATA_OUT, result);
+    b.check_outputs();
+    return b.take();
+}
+
+}  // namespace
+
+CUT_BLOCK_FUNCTION cut_block_function(const CDB_ATOM_NODE* node)
+{
+    if (node->is_ram()) return ram_function(node);
+    if (node->is_mac_mult() || node->is_mac_out()) return mac_function(node);
+    throw CUT_BLOCK_ERROR(label(node) + ": not a RAM or DSP block");
+}
+
+unsigned cut_gate_value(int op, unsigned a, unsigned b, unsigned c)
+{
+    a &= 1u;
+    b &= 1u;
+    c &= 1u;
+    switch (op) {
+    case CUT_GATE_NOT: return a ^ 1u;
+    case CUT_GATE_AND: return a & b;
+    case CUT_GATE_OR: return a | b;
+    case CUT_GATE_XOR: return a ^ b ^ c;
+    case CUT_GATE_MAJ: return (a & b) | (a & c) | (b & c);
+    case CUT_GATE_MUX: return a ? c : b;
+    default: return 0;
+    }
+}
+
+unsigned cut_block_register_next(unsigned d, unsigned ena, unsigned clr, unsigned q)
+{
+    CDB_REGISTER_INPUTS in;
+    in.d = d & 1u;
+    in.ena = ena & 1u;
+    in.clr = clr & 1u;
+    unsigned forced = 0;
+    if (cdb_register_async_value(in, &forced)) return forced;
+    return cdb_register_next_state(in, q);
+}
