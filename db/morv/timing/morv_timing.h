@@ -22,6 +22,7 @@ class MORV_API;
 class MORV_EXPERT;
 class MORV_NET_UTIL;
 class MORV_TIMING_ITE;
+class MORV_SLACK_SOURCE;
 class MORV_TABLE_TIMING_MODEL;
 class TDC_UTILITY;
 class TDB_EDGE;
@@ -159,6 +160,10 @@ public:
     int get_max_delay_to_node(CDB_ATOM_OTERM* src_oterm, CDB_ATOM_NODE* dst_node) const;
     void get_average_annotated_delays(int& avg, int& comb_avg) const;
     int get_fl_lut_delay() const;
+    // Slack, slack ratio and guardband answered before the back end (not
+    // owned; null for none).
+    void set_slack_source(const MORV_SLACK_SOURCE* source) { m_slack_source = source; }
+    const MORV_SLACK_SOURCE* get_slack_source() const { return m_slack_source; }
 
     // ---- state
     int get_timing_mode() const { return m_timing_mode; }
@@ -222,6 +227,7 @@ private:
     void move_slack_to_sibling(CDB_ATOM_ITERM* iterm, BDD_BOUND& bound);
 
     TDC_UTILITY* m_tdc_utility = nullptr;
+    const MORV_SLACK_SOURCE* m_slack_source = nullptr;
     MORV_OWNER<MORV_TIMING_ITE> m_itest;
     int m_timing_mode = MORV_TIMING_MODE_DEFAULT;
     int m_default_timing_mode = MORV_TIMING_MODE_DEFAULT;

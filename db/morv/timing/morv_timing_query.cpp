@@ -15,6 +15,7 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_expert.h"
+#include "morv/timing/morv_slack_source.h"
 #include "morv/timing/morv_timing.h"
 
 namespace {
@@ -33,6 +34,8 @@ int MORV_TIMING::get_slack(CDB_ATOM_ITERM* iterm)
     MORV_ASSERT_TEXT(iterm, "iterm");
     CDB_ATOM_NODE* atom_node = iterm->get_my_node();
     MORV_ASSERT_TEXT(atom_node, "atom_node");
+    int scripted = 0;
+    if (m_slack_source != nullptr && m_slack_source->find_slack(iterm, &scripted)) return scripted;
     if (m_timing_mode == MORV_TIMING_MODE_NEVRA) return m_nevra->get_slack_of_connection(iterm);
     if (m_timing_mode != MORV_TIMING_MODE_TDC) {
         MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
@@ -56,6 +59,8 @@ double MORV_TIMING::get_slack_ratio(CDB_ATOM_ITERM* iterm)
 {
     MORV_ASSERT_TEXT(iterm, "iterm");
     MORV_ASSERT_TEXT(iterm->get_my_node(), "atom_node");
+    double scripted = 0.0;
+    if (m_slack_source != nullptr && m_slack_source->find_slack_ratio(iterm, &scripted)) return scripted;
     if (m_timing_mode != MORV_TIMING_MODE_TDC && m_timing_mode != MORV_TIMING_MODE_NEVRA) {
         MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
         return -1.0;
@@ -102,6 +107,8 @@ int MORV_TIMING::get_figure_of_merit(bool force_legacy)
 
 int MORV_TIMING::get_guardband_slack() const
 {
+    int scripted = 0;
+    if (m_slack_source != nullptr && m_slack_source->find_guardband_slack(&scripted)) return scripted;
     const bool late = m_fsyn_expert != nullptr && m_fsyn_expert->is_fsyn_running(LATE_FSYN_FLOW);
     const MORV_FAMILY_TIMING_TRAITS& family = morv_family_traits(m_fsyn_api->get_base_family_code()).m_timing;
     return late ? family.m_guardband_late_ps : family.m_guardband_ps;

@@ -13,6 +13,7 @@
 #include "morv/core/morv_env.h"
 #include "morv/timing/morv_table_timing_model.h"
 #include "nevra/nevra_estimator.h"
+#include "scripted_slack.h"
 #include "timing_fixture.h"
 
 namespace {
@@ -283,4 +284,55 @@ TEST_F(MorvTimingQuery, InEstimatorModeTheAveragesComeFromTheEstimatesOfCritical
     EXPECT_EQ(comb, static_cast<int>(comb_sum / comb_weight));
     EXPECT_GT(avg, 0);
     timing->switch_to_tdc_mode(false);
+}
+
+// A scripted slack source answers before the back end, unchanged by the
+// remaps, for the terms it holds (or every term once it has a default);
+// the others, and every term once it is gone, get the back end's answers.
+TEST_F(MorvTimingQuery, ScriptedSlacksAnswerBeforeTheBackEnd)
+{
+    TIMING_NETLIST t(CDB_FAMILY_BRK);
+    t.build_pipeline();
+    MORV_TIMING* timing = t.timing();
+    t.analyse();
+    std::vector<CDB_ATOM_ITERM*> terms;
+    for (CDB_ATOM_NODE* node : *t.netlist())
+        for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
+            if ((*it)->get_source() != nullptr) terms.push_back(*it);
+    ASSERT_GE(terms.size(), 2u);
+    std::vector<int> slack;
+    std::vector<double> ratio;
+    for (CDB_ATOM_ITERM* term : terms) {
+        slack.push_back(timing->get_slack(term));
+        ratio.push_back(timing->get_slack_ratio(term));
+    }
+    const int guardband = timing->get_guardband_slack();
+    {
+        SCRIPTED_SLACK_SOURCE script(timing);
+        script.set(terms[0], -321, 0.03);
+        script.set_slack_ratio(terms[1], 0.07);  // its slack stays the back end's
+        script.set_guardband_slack(guardband + 17);
+        EXPECT_EQ(timing->get_slack(terms[0]), -321);
+        EXPECT_EQ(timing->get_slack_ratio(terms[0]), 0.03) << "no remap after a scripted ratio";
+        EXPECT_EQ(timing->get_slack(terms[1]), slack[1]);
+        EXPECT_EQ(timing->get_slack_ratio(terms[1]), 0.07);
+        for (size_t k = 2; k < terms.size(); ++k) {
+            EXPECT_EQ(timing->get_slack(terms[k]), slack[k]);
+            EXPECT_EQ(timing->get_slack_ratio(terms[k]), ratio[k]);
+        }
+        EXPECT_EQ(timing->get_guardband_slack(), guardband + 17);
+        t.run_only(FIT_EARLY_FSYN_FLOW);
+        EXPECT_EQ(timing->get_slack_ratio(terms[0]), 0.03) << "nor before placement";
+        t.run_only(-1);
+        script.set_default(900, 0.9);
+        EXPECT_EQ(timing->get_slack(terms.back()), 900);
+        EXPECT_EQ(timing->get_slack_ratio(terms.back()), 0.9);
+        EXPECT_EQ(timing->get_slack(terms[0]), -321) << "a scripted term keeps its own values";
+    }
+    EXPECT_EQ(timing->get_slack_source(), nullptr);
+    for (size_t k = 0; k < terms.size(); ++k) {
+        EXPECT_EQ(timing->get_slack(terms[k]), slack[k]);
+        EXPECT_EQ(timing->get_slack_ratio(terms[k]), ratio[k]);
+    }
+    EXPECT_EQ(timing->get_guardband_slack(), guardband);
 }
