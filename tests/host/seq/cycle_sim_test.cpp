@@ -206,6 +206,32 @@ TEST(CycleSim, BlocksWithoutAFunctionAreRefusedByName)
     COSIM_RESULT r = cosimulate(*nl, *other, 10, 1);
     EXPECT_FALSE(r.m_agree);
     EXPECT_NE(r.m_error.find("'mac': DSP mode 8"), std::string::npos) << r.describe();
+
+    // A RAM output the model gives no function (an observable address) is
+    // refused when something reads it, by the simulator and the writer alike.
+    std::unique_ptr<CDB_ATOM_NETLIST> ram_nl = seq_generate(o, 3);
+    CDB_ATOM_NODE* ram =
+        cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_RAM, ram_nl->get_name_mgr()->create_unique_name("ram", 0));
+    ram_nl->add_node(ram);
+    CDB_ATOM_OTERM* observed = ram->add_output_term(DB_RAM_OBSERVABLE_PORTA_ADDRESS);
+    CDB_ATOM_NODE* reader = seq_find(*ram_nl, std::string("o0") + BLIF_OUTPUT_PIN_SUFFIX);
+    ASSERT_NE(reader, nullptr);
+    CYCLE_SIM unread(*ram_nl);  // no fanout yet: nothing to refuse
+    CDB_ATOM_ITERM* pin = reader->get_input_term_by_type(DB_DATAIN);
+    pin->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    observed->insert_fanout(pin);
+    for (int writer = 0; writer < 2; ++writer) try {
+            if (writer) {
+                std::ostringstream text;
+                blif_write_netlist(*ram_nl, text);
+            } else {
+                CYCLE_SIM sim(*ram_nl);
+            }
+            ADD_FAILURE() << "an output without a function was accepted";
+        } catch (const std::exception& e) {
+            EXPECT_NE(std::string(e.what()).find("'ram': output"), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("has no function"), std::string::npos) << e.what();
+        }
 }
 
 namespace {
