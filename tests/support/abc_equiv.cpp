@@ -54,16 +54,21 @@ bool contains(const std::string& text, const char* part)
     return text.find(part) != std::string::npos;
 }
 
+// ABC's command line splits on blanks and reads its own separators: such
+// names are refused, with the reason, rather than checked wrongly.
+bool refuses_paths(const std::string& a, const std::string& b, ABC_RESULT& result)
+{
+    if (is_plain_path(a) && is_plain_path(b)) return false;
+    result.m_output = "file names with blanks or special characters are not passed to ABC: '" + a + "', '" + b + "'";
+    return true;
+}
+
 }  // namespace
 
 ABC_RESULT abc_check_equivalence(const std::string& a, const std::string& b, bool sequential, int time_limit_s)
 {
     ABC_RESULT result;
-    if (!is_plain_path(a) || !is_plain_path(b)) {
-        result.m_output =
-            "file names with blanks or special characters are not passed to ABC: '" + a + "', '" + b + "'";
-        return result;
-    }
+    if (refuses_paths(a, b, result)) return result;
     const std::string limit = " -T " + std::to_string(time_limit_s) + " ";
     result.m_command = std::string(sequential ? "dsec" : "cec") + limit + a + " " + b;
     result.m_output = run_abc(result.m_command, time_limit_s);
@@ -84,27 +89,12 @@ ABC_RESULT abc_check_equivalence(const std::string& a, const std::string& b, boo
 ABC_RESULT abc_check_by_miter(const std::string& a, const std::string& b, int time_limit_s)
 {
     ABC_RESULT result;
-    if (!is_plain_path(a) || !is_plain_path(b)) return result;
+    if (refuses_paths(a, b, result)) return result;
     result.m_command = "miter " + a + " " + b + "; dprove -T " + std::to_string(time_limit_s) + " ";
     result.m_output = run_abc(result.m_command, time_limit_s);
     if (contains(result.m_output, "Networks are not equivalent") || contains(result.m_output, "was asserted"))
         result.m_verdict = ABC_VERDICT::NOT_EQUIVALENT;
     else if (contains(result.m_output, "Networks are equivalent") || contains(result.m_output, "UNSATISFIABLE"))
         result.m_verdict = ABC_VERDICT::EQUIVALENT;
-    return result;
-}
-
-ABC_RESULT abc_check_matched_registers(const std::string& a, const std::string& b, int time_limit_s)
-{
-    ABC_RESULT result;
-    if (!is_plain_path(a) || !is_plain_path(b)) {
-        result.m_output = "file names with blanks or special characters are not passed to ABC";
-        return result;
-    }
-    result.m_command = "cec -n -T " + std::to_string(time_limit_s) + " " + a + " " + b;
-    result.m_output = run_abc(result.m_command, time_limit_s);
-    if (contains(result.m_output, "NOT EQUIVALENT") || contains(result.m_output, "Verification failed"))
-        result.m_verdict = ABC_VERDICT::NOT_EQUIVALENT;
-    else if (contains(result.m_output, "Networks are equivalent")) result.m_verdict = ABC_VERDICT::EQUIVALENT;
     return result;
 }

@@ -35,7 +35,3 @@ ABC_RESULT abc_check_by_miter(const std::string& a, const std::string& b, int ti
 
 // True when the ABC program can be run here.
 bool abc_is_available();
-
-// Combinational check with registers matched by name (cec -n): for a pair
-// whose register set is the same.
-ABC_RESULT abc_check_matched_registers(const std::string& a, const std::string& b, int time_limit_s = 60);

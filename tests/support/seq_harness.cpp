@@ -23,7 +23,8 @@ std::set<std::string> register_names(const CDB_ATOM_NETLIST& netlist)
 
 ABC_RESULT prove(const std::string& a, const std::string& b, bool same_registers)
 {
-    if (same_registers) return abc_check_matched_registers(a, b);
+    // Plain cec pairs registers by name (its -n would pair them by order).
+    if (same_registers) return abc_check_equivalence(a, b, false);
     ABC_RESULT r = abc_check_equivalence(a, b, true);
     if (r.m_verdict == ABC_VERDICT::UNDECIDED) r = abc_check_by_miter(a, b);
     return r;
