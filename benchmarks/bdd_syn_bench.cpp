@@ -23,21 +23,11 @@
 #include "morv/core/morv_expert.h"
 #include "morv/resyn/morv_bdd_syn.h"
 #include "morv/timing/morv_timing.h"
+#include "test_compile_setup.h"
 
 using namespace morv_host;
 
 namespace {
-
-// Reaches the flow flags of any flow driver.
-class DRIVER_FLAGS : public MORV_EXPERT
-{
-public:
-    static void run_only(MORV_EXPERT* expert, int flow)
-    {
-        bool(&running)[NUM_FSYN_FLOWS] = expert->*(&DRIVER_FLAGS::m_fsyn_flow_is_running);
-        for (int f = 0; f < NUM_FSYN_FLOWS; ++f) running[f] = f == flow;
-    }
-};
 
 // The 4-LUT branch with the shared defaults; the rebuild does not exist yet.
 class BENCH_BDD_SYN : public MORV_BDD_SYN_4LUT
@@ -80,13 +70,7 @@ struct COMPILE
         design =
             std::make_unique<HOST_DESIGN>(CDB_FAMILY_ZEPLA, reader.read_file(std::string(MORV_BENCH_DIR) + "/" + rel));
         env = std::make_unique<HOST_ENV>(*design);
-        const int probe = 100000000;
-        env->set_clock_period_ps(probe);
-        env->analyse_timing();
-        const int slack = env->get_worst_slack();
-        const int period = slack != TDB_NO_PATH && slack < probe ? std::max(100, (probe - slack) * 9 / 10) : 10000;
-        env->set_clock_period_ps(period);
-        tdc_get_accessories()->set_default_clock_period_ps(period);
+        set_clock_below_critical_path(*env);
         auto* expert = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert());
         api = expert->get_fsyn_api();
         DRIVER_FLAGS::run_only(expert, FIT_EARLY_FSYN_FLOW);

@@ -29,20 +29,11 @@
 #include "morv/core/morv_expert.h"
 #include "morv/timing/morv_timing.h"
 #include "morv/timing/morv_timing_ite.h"
+#include "test_compile_setup.h"
 
 using namespace morv_host;
 
 namespace {
-
-class DRIVER_FLAGS : public MORV_EXPERT
-{
-public:
-    static void run_only(MORV_EXPERT* expert, int flow)
-    {
-        bool(&running)[NUM_FSYN_FLOWS] = expert->*(&DRIVER_FLAGS::m_fsyn_flow_is_running);
-        for (int f = 0; f < NUM_FSYN_FLOWS; ++f) running[f] = f == flow;
-    }
-};
 
 struct COMPILE
 {
@@ -53,13 +44,7 @@ struct COMPILE
         design = std::make_unique<HOST_DESIGN>(
             CDB_FAMILY_BRK, reader.read_file(std::string(MORV_BENCH_DIR) + "/misc_k6/stereovision0.lut6.blif"));
         env = std::make_unique<HOST_ENV>(*design);
-        const int probe = 100000000;
-        env->set_clock_period_ps(probe);
-        env->analyse_timing();
-        const int slack = env->get_worst_slack();
-        const int period = slack != TDB_NO_PATH && slack < probe ? std::max(100, (probe - slack) * 9 / 10) : 10000;
-        env->set_clock_period_ps(period);
-        tdc_get_accessories()->set_default_clock_period_ps(period);
+        set_clock_below_critical_path(*env);
         env->place_unplaced_atoms();
         env->set_placed(true);
         MORV_EXPERT* expert = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert());

@@ -170,13 +170,9 @@ void COMPILE::derive_clock_period()
     }
     // Measure the unoptimised critical path against a period nothing reaches,
     // then ask for 10 % less so that there is something to gain.
-    const int probe = 100000000;
-    m_env.set_clock_period_ps(probe);
-    m_env.analyse_timing();
-    const int slack = m_env.get_worst_slack();
+    m_result.unoptimised_path_ps = m_env.measure_unoptimised_critical_path_ps();
     int period = 10000;
-    if (slack != TDB_NO_PATH && slack < probe) {
-        m_result.unoptimised_path_ps = probe - slack;
+    if (m_result.unoptimised_path_ps > 0) {
         period = static_cast<int>((m_result.unoptimised_path_ps * 9 / 10 + 5) / 10 * 10);
         if (period < 100) period = 100;
     }

@@ -530,6 +530,15 @@ double HOST_ENV::run_analysis()
     return r.m_figure_of_merit;
 }
 
+int HOST_ENV::measure_unoptimised_critical_path_ps()
+{
+    const int probe = 100000000;
+    set_clock_period_ps(probe);
+    analyse_timing();
+    const int slack = get_worst_slack();
+    return slack != TDB_NO_PATH && slack < probe ? probe - slack : 0;
+}
+
 int HOST_ENV::get_worst_slack() const
 {
     return m_worst_slack;

@@ -144,6 +144,9 @@ public:
     // of merit.
     double analyse_timing();
     int get_worst_slack() const;  // after analyse_timing; 0x7fffffff when nothing is constrained
+    // The critical path's delay, measured against a period nothing reaches
+    // (the clock is left at that period); 0 when nothing is constrained.
+    int measure_unoptimised_critical_path_ps();
     TDB_NETLIST* get_tdb_netlist();
     // The process's analyser, pointed at this compile's netlist.
     TDC_ACCESSORIES* accessories();

@@ -18,7 +18,6 @@
 #include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/core/family/morv_expert_family.h"
 #include "morv/core/morv_api.h"
-#include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/core/morv_expert.h"
 #include "morv/netlist/morv_chip_map.h"
 #include "morv_probe_expert.h"

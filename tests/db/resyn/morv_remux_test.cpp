@@ -20,8 +20,8 @@
 
 namespace {
 
-// Mux inputs by role; a role not used is -1.
-struct MUX_SPEC
+// A mux function of its inputs, each input named by its role.
+struct MUX_FUNCTION
 {
     std::function<bool(const std::map<char, bool>&)> f;  // by role letter: d q e c l s
     std::string roles;                                   // role of input A, B, ...
@@ -43,7 +43,7 @@ protected:
     }
 
     // A register fed by a mux of the roles; 'q' reads the register back.
-    CDB_ATOM_NODE* build(const MUX_SPEC& spec)
+    CDB_ATOM_NODE* build(const MUX_FUNCTION& fn)
     {
         reg = net->atom(CDB_KIND_REGISTER, numbered("reg", count));
         mux = net->atom(CDB_KIND_LCELL_COMB, numbered("mux", count++));
@@ -51,16 +51,16 @@ protected:
         net->drive(reg, DB_CLOCK);
         sources.clear();
         uint64_t mask = 0;
-        for (size_t k = 0; k < spec.roles.size(); ++k) {
+        for (size_t k = 0; k < fn.roles.size(); ++k) {
             CDB_ATOM_ITERM* t = mux->add_input_term(DB_DATA_A + static_cast<int>(k));
-            CDB_ATOM_OTERM* s = spec.roles[k] == 'q' ? q : net->new_source();
+            CDB_ATOM_OTERM* s = fn.roles[k] == 'q' ? q : net->new_source();
             s->insert_fanout(t);
-            sources[spec.roles[k]] = s;
+            sources[fn.roles[k]] = s;
         }
         for (int row = 0; row < 64; ++row) {
             std::map<char, bool> v;
-            for (size_t k = 0; k < spec.roles.size(); ++k) v[spec.roles[k]] = (row >> k) & 1;
-            if (!spec.f(v)) continue;
+            for (size_t k = 0; k < fn.roles.size(); ++k) v[fn.roles[k]] = (row >> k) & 1;
+            if (!fn.f(v)) continue;
             const int bit = net->family() == CDB_FAMILY_MRL ? row : 63 - row;
             mask |= uint64_t(1) << bit;
         }
@@ -140,17 +140,17 @@ protected:
 };
 
 using V = std::map<char, bool>;
-const MUX_SPEC ENABLE = {[](const V& v) { return v.at('e') ? v.at('d') : v.at('q'); }, "dqe"};
-const MUX_SPEC LOW_ENABLE_LOAD = {
+const MUX_FUNCTION ENABLE = {[](const V& v) { return v.at('e') ? v.at('d') : v.at('q'); }, "dqe"};
+const MUX_FUNCTION LOW_ENABLE_LOAD = {
     [](const V& v) { return !v.at('e') ? (v.at('l') ? v.at('s') : v.at('d')) : v.at('q'); }, "dqels"};
-const MUX_SPEC PURE_LOAD = {[](const V& v) { return v.at('l') ? v.at('s') : v.at('d'); }, "lsd"};
-const MUX_SPEC LOW_CLEAR = {[](const V& v) { return v.at('c') && v.at('d'); }, "cd"};
-const MUX_SPEC ALL = {[](const V& v) {
-                          if (!v.at('e')) return v.at('q');
-                          if (v.at('c')) return false;
-                          return v.at('l') ? v.at('s') : v.at('d');
-                      },
-                      "qecdls"};
+const MUX_FUNCTION PURE_LOAD = {[](const V& v) { return v.at('l') ? v.at('s') : v.at('d'); }, "lsd"};
+const MUX_FUNCTION LOW_CLEAR = {[](const V& v) { return v.at('c') && v.at('d'); }, "cd"};
+const MUX_FUNCTION ALL = {[](const V& v) {
+                              if (!v.at('e')) return v.at('q');
+                              if (v.at('c')) return false;
+                              return v.at('l') ? v.at('s') : v.at('d');
+                          },
+                          "qecdls"};
 
 }  // namespace
 

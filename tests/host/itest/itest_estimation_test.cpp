@@ -29,27 +29,15 @@
 #include "morv/core/morv_expert.h"
 #include "morv/timing/morv_timing.h"
 #include "morv/timing/morv_timing_ite.h"
+#include "test_compile_setup.h"
+#include "test_build.h"
 
 using namespace morv_host;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int k_circuits = 20;
-#else
-constexpr int k_circuits = 200;
-#endif
+constexpr int k_circuits = k_small_designs_only ? 20 : 200;
 constexpr int k_nodes_per_circuit = 5;  // 1,000 cases in the optimised build
-
-class DRIVER_FLAGS : public MORV_EXPERT
-{
-public:
-    static void run_only(MORV_EXPERT* expert, int flow)
-    {
-        bool(&running)[NUM_FSYN_FLOWS] = expert->*(&DRIVER_FLAGS::m_fsyn_flow_is_running);
-        for (int f = 0; f < NUM_FSYN_FLOWS; ++f) running[f] = f == flow;
-    }
-};
 
 // Appended, not added: GCC 12 misreads operator+ on temporaries as an
 // overlapping copy.
@@ -125,11 +113,8 @@ struct COMPILE
         env = std::make_unique<HOST_ENV>(*design);
         TDC_ACCESSORIES* accessories = tdc_get_accessories();
         accessories->clear_clock_periods();
-        const int probe = 100000000;
-        env->set_clock_period_ps(probe);
-        env->analyse_timing();
-        const int slack = env->get_worst_slack();
-        const int critical = slack != TDB_NO_PATH && slack < probe ? probe - slack : 1000;
+        const int path = env->measure_unoptimised_critical_path_ps();
+        const int critical = path > 0 ? path : 1000;
         const int base = std::max(200, critical);
         accessories->set_default_clock_period_ps(base);
         for (int c = 0; c < g.clocks; ++c) {
@@ -145,7 +130,6 @@ struct COMPILE
         timing->perform_pre_placement_timing_analysis(false);
         timing->set_use_itest(true);
     }
-    ~COMPILE() { env.reset(); }
 
     std::unique_ptr<HOST_DESIGN> design;
     std::unique_ptr<HOST_ENV> env;

@@ -27,16 +27,12 @@
 #include "morv/core/morv_expert.h"
 #include "morv/timing/morv_timing.h"
 #include "morv/timing/morv_timing_ite.h"
+#include "test_compile_setup.h"
+#include "test_build.h"
 
 using namespace morv_host;
 
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool k_small_designs_only = true;
-#else
-constexpr bool k_small_designs_only = false;
-#endif
 
 struct DESIGN
 {
@@ -65,16 +61,6 @@ const DESIGN k_designs[] = {
     {"designs/pipeline.blif", true},
 };
 
-class DRIVER_FLAGS : public MORV_EXPERT
-{
-public:
-    static void run_only(MORV_EXPERT* expert, int flow)
-    {
-        bool(&running)[NUM_FSYN_FLOWS] = expert->*(&DRIVER_FLAGS::m_fsyn_flow_is_running);
-        for (int f = 0; f < NUM_FSYN_FLOWS; ++f) running[f] = f == flow;
-    }
-};
-
 // One design in one family inside FIT_EARLY (timed by the early model) or
 // LATE (placed), at 90 % of its critical path before placement.
 struct COMPILE
@@ -85,13 +71,7 @@ struct COMPILE
         BLIF_READER reader(family);
         design = std::make_unique<HOST_DESIGN>(family, reader.read_file(path));
         env = std::make_unique<HOST_ENV>(*design);
-        const int probe = 100000000;
-        env->set_clock_period_ps(probe);
-        env->analyse_timing();
-        const int slack = env->get_worst_slack();
-        const int period = slack != TDB_NO_PATH && slack < probe ? std::max(100, (probe - slack) * 9 / 10) : 10000;
-        env->set_clock_period_ps(period);
-        tdc_get_accessories()->set_default_clock_period_ps(period);
+        set_clock_below_critical_path(*env);
         if (placed) {
             env->place_unplaced_atoms();
             env->set_placed(true);
@@ -103,7 +83,6 @@ struct COMPILE
         // Before placement the early model writes its delays first.
         if (!placed) timing->perform_pre_placement_timing_analysis(false);
     }
-    ~COMPILE() { env.reset(); }
 
     std::unique_ptr<HOST_DESIGN> design;
     std::unique_ptr<HOST_ENV> env;

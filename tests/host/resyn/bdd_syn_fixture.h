@@ -29,21 +29,11 @@
 #include "morv/netlist/morv_net_util.h"
 #include "morv/resyn/morv_bdd_syn.h"
 #include "morv/timing/morv_timing.h"
+#include "test_compile_setup.h"
 
 namespace bdd_syn_test {
 
 using namespace morv_host;
-
-// Reaches the flow flags of any flow driver.
-class DRIVER_FLAGS : public MORV_EXPERT
-{
-public:
-    static void run_only(MORV_EXPERT* expert, int flow)
-    {
-        bool(&running)[NUM_FSYN_FLOWS] = expert->*(&DRIVER_FLAGS::m_fsyn_flow_is_running);
-        for (int f = 0; f < NUM_FSYN_FLOWS; ++f) running[f] = f == flow;
-    }
-};
 
 // The node's name as the netlist file gave it.
 inline std::string short_name(const CDB_ATOM_NODE* node)
@@ -71,13 +61,7 @@ struct BDD_COMPILE
         if (edit) edit(*design->netlist());
         if (edit_design) edit_design(*design);
         env = std::make_unique<HOST_ENV>(*design);
-        const int probe = 100000000;
-        env->set_clock_period_ps(probe);
-        env->analyse_timing();
-        const int slack = env->get_worst_slack();
-        const int period = slack != TDB_NO_PATH && slack < probe ? std::max(100, (probe - slack) * 9 / 10) : 10000;
-        env->set_clock_period_ps(period);
-        tdc_get_accessories()->set_default_clock_period_ps(period);
+        set_clock_below_critical_path(*env);
         if (placed) {
             env->place_unplaced_atoms();
             env->set_placed(true);
@@ -92,7 +76,6 @@ struct BDD_COMPILE
         if (placed) timing->perform_timing_analysis();
         else timing->perform_pre_placement_timing_analysis(false);
     }
-    ~BDD_COMPILE() { env.reset(); }
 
     CDB_ATOM_NODE* node_named(const std::string& name) const
     {

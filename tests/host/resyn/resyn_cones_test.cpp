@@ -17,16 +17,11 @@
 #include "io/blif_writer.h"
 #include "resyn_test_support.h"
 #include "test_files.h"
+#include "test_build.h"
 
 using namespace resyn_test;
 
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool k_small_designs_only = true;
-#else
-constexpr bool k_small_designs_only = false;
-#endif
 
 struct DESIGN
 {

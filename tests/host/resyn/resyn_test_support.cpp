@@ -1,19 +1,9 @@
 #include "resyn_test_support.h"
+#include "test_compile_setup.h"
 
 namespace resyn_test {
 
 namespace {
-
-// Reaches the flow flags of any flow driver.
-class DRIVER_FLAGS : public MORV_EXPERT
-{
-public:
-    static void run_only(MORV_EXPERT* expert, int flow)
-    {
-        bool(&running)[NUM_FSYN_FLOWS] = expert->*(&DRIVER_FLAGS::m_fsyn_flow_is_running);
-        for (int f = 0; f < NUM_FSYN_FLOWS; ++f) running[f] = f == flow;
-    }
-};
 
 typedef std::vector<uint64_t> WORDS;
 

@@ -29,6 +29,7 @@
 #include "morv/netlist/morv_net_util.h"
 #include "morv/resyn/morv_resyn.h"
 #include "morv/timing/morv_timing.h"
+#include "test_compile_setup.h"
 
 namespace resyn_test {
 
@@ -158,13 +159,7 @@ struct RESYN_COMPILE
         design = std::make_unique<HOST_DESIGN>(family, std::move(netlist));
         if (before_env) before_env(*design);
         env = std::make_unique<HOST_ENV>(*design);
-        const int probe = 100000000;
-        env->set_clock_period_ps(probe);
-        env->analyse_timing();
-        const int slack = env->get_worst_slack();
-        const int period = slack != TDB_NO_PATH && slack < probe ? std::max(100, (probe - slack) * 9 / 10) : 10000;
-        env->set_clock_period_ps(period);
-        tdc_get_accessories()->set_default_clock_period_ps(period);
+        set_clock_below_critical_path(*env);
         expert = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert());
         api = expert->get_fsyn_api();
         set_flow(flow);

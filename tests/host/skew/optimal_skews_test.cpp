@@ -31,6 +31,7 @@
 #include "morv/timing/morv_opt_skew.h"
 #include "morv/timing/morv_timing.h"
 #include "test_build.h"
+#include "test_compile_setup.h"
 
 using namespace morv_host;
 
@@ -80,18 +81,6 @@ void tune_for_retiming(MORV_OPT_SKEW& skews)
     skews.m_min_passes = 4;
 }
 
-// Reaches the flow flags and the estimator switch of any flow driver.
-class DRIVER_FLAGS : public MORV_EXPERT
-{
-public:
-    static void run_only(MORV_EXPERT* expert, int flow)
-    {
-        bool(&running)[NUM_FSYN_FLOWS] = expert->*(&DRIVER_FLAGS::m_fsyn_flow_is_running);
-        for (int f = 0; f < NUM_FSYN_FLOWS; ++f) running[f] = f == flow;
-    }
-    static void set_estimator(MORV_EXPERT* expert, bool on) { expert->*(&DRIVER_FLAGS::m_enable_nevra) = on; }
-};
-
 // A compile of one design in one family, before placement (inside
 // FIT_EARLY) or after it (inside LATE), timed by the component at a period
 // of 90 % of its critical path before placement, as morv-fit derives it.
@@ -117,16 +106,7 @@ struct SKEW_COMPILE
     }
     ~SKEW_COMPILE() { env.reset(); }
 
-    void derive_period()
-    {
-        const int probe = 100000000;
-        env->set_clock_period_ps(probe);
-        env->analyse_timing();
-        const int slack = env->get_worst_slack();
-        period = slack != TDB_NO_PATH && slack < probe ? std::max(100, (probe - slack) * 9 / 10) : 10000;
-        env->set_clock_period_ps(period);
-        tdc_get_accessories()->set_default_clock_period_ps(period);
-    }
+    void derive_period() { period = set_clock_below_critical_path(*env); }
     // The analysis of the flow point: before placement the pre-placement
     // analysis (its delay model), after it the full analysis.
     void analyse()
