@@ -165,8 +165,8 @@ unsigned CYCLE_SIM::compute(const CDB_ATOM_OTERM* o)
         throw std::runtime_error(name_of(node) + ": output " + o->get_wysiwyg_port_name() + " has no function");
     if (node->is_pin()) return m_input_value.count(node) ? m_input_value[node] : 0u;
     if (o->is_used_as(DB_REG_OUT) && holds_register(node)) {
-        // A register without a clock keeps its power-up value.
-        return node->get_input_term_by_type(DB_CLOCK) ? m_state[node] : 0u;
+        // A register without a driven clock keeps its power-up value.
+        return clocked(node->get_input_term_by_type(DB_CLOCK)) ? m_state[node] : 0u;
     }
     if (node->is_clkbuf()) return read(node->get_input_term_by_type(DB_CLKBUF_IN), 0);
     unsigned in[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT];

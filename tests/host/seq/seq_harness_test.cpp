@@ -143,6 +143,20 @@ int duplicate_per_fanout(CDB_ATOM_NETLIST& nl, CDB_ATOM_NODE* cell)
     return static_cast<int>(sinks.size()) - 1;
 }
 
+// Every LUT cell with one output copied once per extra sink; answers the
+// copies made.
+int duplicate_single_output_luts(CDB_ATOM_NETLIST& nl)
+{
+    std::vector<CDB_ATOM_NODE*> cells;
+    for (CDB_ATOM_NODE* n : nl)
+        if (n->get_lut_size() > 0 && !n->is_lcell_hsadder() && n->get_output_count() == 1 &&
+            n->get_output_term_by_type(DB_COMB_OUT))
+            cells.push_back(n);
+    int copies = 0;
+    for (CDB_ATOM_NODE* cell : cells) copies += duplicate_per_fanout(nl, cell);
+    return copies;
+}
+
 // A register whose enable a signal drives loses it to a mux LUT built by
 // hand in front of its data: d' = ena ? d : q. False when the register
 // has no driven enable.
@@ -327,14 +341,7 @@ TEST_F(SeqHarness, LutDuplicatedPerFanoutIsEquivalent)
             SEQ_GEN_OPTIONS o;
             o.m_family = family;
             PAIR p = generated_pair(o, 2000 + i);
-            int copies = 0;
-            std::vector<CDB_ATOM_NODE*> cells;
-            for (CDB_ATOM_NODE* n : *p.after)
-                if (n->get_lut_size() > 0 && !n->is_lcell_hsadder() && n->get_output_count() == 1 &&
-                    n->get_output_term_by_type(DB_COMB_OUT))
-                    cells.push_back(n);
-            for (CDB_ATOM_NODE* cell : cells) copies += duplicate_per_fanout(*p.after, cell);
-            total += copies;
+            total += duplicate_single_output_luts(*p.after);
             expect(p, family_name(family) + "_dup_" + std::to_string(i), true);
         }
     EXPECT_GT(total, netlist_count()) << "the rewrite must copy LUTs";
@@ -467,12 +474,7 @@ TEST_F(SeqHarness, GeneratedRamAndDspNetlistsExportAndCoSimulate)
             o.m_dsps = true;
             o.m_outputs = 8;
             PAIR p = generated_pair(o, 8000 + i);
-            std::vector<CDB_ATOM_NODE*> cells;
-            for (CDB_ATOM_NODE* n : *p.after)
-                if (n->get_lut_size() > 0 && !n->is_lcell_hsadder() && n->get_output_count() == 1 &&
-                    n->get_output_term_by_type(DB_COMB_OUT))
-                    cells.push_back(n);
-            for (CDB_ATOM_NODE* cell : cells) duplicate_per_fanout(*p.after, cell);
+            duplicate_single_output_luts(*p.after);
             expect(p, family_name(family) + "_blocks_" + std::to_string(i), true);
         }
 }
