@@ -13,10 +13,8 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <deque>
 #include <memory>
 #include <random>
-#include <set>
 #include <vector>
 
 #include "host_env.h"
@@ -29,6 +27,7 @@
 #include "morv/core/morv_expert.h"
 #include "morv/timing/morv_timing.h"
 #include "morv/timing/morv_timing_ite.h"
+#include "itest_regions.h"
 #include "test_compile_setup.h"
 
 using namespace morv_host;
@@ -100,39 +99,14 @@ struct REGION
     std::vector<REGION_PART> parts;
 };
 
-std::vector<const TDB_EDGE*> cone_edges(const TDB_NODE* n)
-{
-    std::vector<const TDB_EDGE*> edges;
-    std::set<const TDB_NODE*> seen{n};
-    for (bool forward : {false, true}) {
-        std::deque<const TDB_NODE*> queue{n};
-        while (!queue.empty()) {
-            const TDB_NODE* v = queue.front();
-            queue.pop_front();
-            for (const TDB_EDGE* e : forward ? v->fanout() : v->fanin()) {
-                edges.push_back(e);
-                const TDB_NODE* next = forward ? e->get_dst_node() : e->get_src_node();
-                if (!next->is_keeper() && seen.insert(next).second) queue.push_back(next);
-            }
-        }
-    }
-    return edges;
-}
-
 REGION region_of(MORV_TIMING_ITE* ite, const TDB_NODE* n)
 {
     REGION region{n, {}};
     const std::vector<const TDB_EDGE*> cone = cone_edges(n);
-    for (int d = 0; d < ite->get_num_domains(); ++d) {
-        MORV_TIMING_ITE_DOMAIN_INFO* domain = ite->get_domain(d);
-        auto held = [domain](const TDB_EDGE* e) { return domain->m_edge_slack_ratios.contains(e->get_id()); };
-        bool through_n = false;
-        for (TDB_EDGE_RANGE range : {n->fanin(), n->fanout()})
-            for (const TDB_EDGE* e : range) through_n |= held(e);
-        if (!through_n) continue;
-        REGION_PART part{domain, {}};
+    for (int d : domains_of(ite, n)) {
+        REGION_PART part{ite->get_domain(d), {}};
         for (const TDB_EDGE* e : cone)
-            if (held(e)) part.edges.push_back(e);
+            if (has_record(part.domain, e)) part.edges.push_back(e);
         region.parts.push_back(std::move(part));
     }
     return region;

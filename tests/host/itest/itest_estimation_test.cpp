@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <deque>
 #include <memory>
 #include <random>
 #include <set>
@@ -30,6 +29,7 @@
 #include "morv/timing/morv_timing.h"
 #include "morv/timing/morv_timing_ite.h"
 #include "test_compile_setup.h"
+#include "itest_regions.h"
 #include "test_build.h"
 
 using namespace morv_host;
@@ -135,44 +135,6 @@ struct COMPILE
     std::unique_ptr<HOST_ENV> env;
     MORV_TIMING* timing = nullptr;
 };
-
-bool has_record(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_EDGE* edge)
-{
-    return domain->m_edge_slack_ratios.contains(edge->get_id());
-}
-
-// The domains of the node's own edges.
-std::vector<int> domains_of(MORV_TIMING_ITE* ite, const TDB_NODE* n)
-{
-    std::vector<int> out;
-    for (int d = 0; d < ite->get_num_domains(); ++d) {
-        bool in = false;
-        for (const TDB_EDGE* e : n->fanin()) in |= has_record(ite->get_domain(d), e);
-        for (const TDB_EDGE* e : n->fanout()) in |= has_record(ite->get_domain(d), e);
-        if (in) out.push_back(d);
-    }
-    return out;
-}
-
-// The edges of n's fan-in and fan-out cones, up to keepers, breadth first.
-std::vector<const TDB_EDGE*> cone_edges(const TDB_NODE* n)
-{
-    std::vector<const TDB_EDGE*> edges;
-    std::set<const TDB_NODE*> seen{n};
-    for (bool forward : {false, true}) {
-        std::deque<const TDB_NODE*> queue{n};
-        while (!queue.empty()) {
-            const TDB_NODE* v = queue.front();
-            queue.pop_front();
-            for (const TDB_EDGE* e : forward ? v->fanout() : v->fanin()) {
-                edges.push_back(e);
-                const TDB_NODE* next = forward ? e->get_dst_node() : e->get_src_node();
-                if (!next->is_keeper() && seen.insert(next).second) queue.push_back(next);
-            }
-        }
-    }
-    return edges;
-}
 
 // Raises or lowers the interconnect delays of the node's edges.
 void change_delays(TDB_NETLIST* netlist, const TDB_NODE* n, std::mt19937& rng)
