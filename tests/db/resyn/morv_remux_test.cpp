@@ -7,11 +7,11 @@
 
 #include <functional>
 #include <map>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "cdb/cdb_types.h"
 #include "cfg/cfg.h"
 
 #include "morv/resyn/morv_remux.h"
@@ -61,14 +61,16 @@ protected:
             std::map<char, bool> v;
             for (size_t k = 0; k < fn.roles.size(); ++k) v[fn.roles[k]] = (row >> k) & 1;
             if (!fn.f(v)) continue;
-            const int bit = net->family() == CDB_FAMILY_MRL ? row : 63 - row;
-            mask |= uint64_t(1) << bit;
+            mask |= uint64_t(1) << mask_bit(row);
         }
         mux->set_lutmask(CDB_LUTMASK(6, mask));
         mux->add_output_term(DB_COMB_OUT)->insert_fanout(reg->add_input_term(DB_DATAIN));
         net->api()->get_demuxed_nodes()->insert(static_cast<int>(mux->get_id()));
         return mux;
     }
+
+    // The mask bit of a 6-input row in the family's bit order.
+    int mask_bit(int row) const { return cdb_get_family_info(net->family())->reversed_bit_order ? 63 - row : row; }
 
     // The value a term reads when the sources hold the given values.
     bool reads(CDB_ATOM_ITERM* t, const std::map<CDB_ATOM_OTERM*, bool>& values, bool q)
@@ -87,20 +89,23 @@ protected:
             if (t != nullptr && t->get_source() != nullptr && reads(t, values, q)) row |= 1 << k;
         }
         const uint64_t m = mux->get_lutmask().get_value();
-        return (m >> (net->family() == CDB_FAMILY_MRL ? row : 63 - row)) & 1;
+        return (m >> mask_bit(row)) & 1;
     }
-    // Next state of the register: enable, then clear, then load, then data.
+    // Next state of the register by the register rule; a control without a
+    // source keeps the rule's default.
     bool next(const std::map<CDB_ATOM_OTERM*, bool>& values, bool q)
     {
-        auto on = [&](int port) {
+        CDB_REGISTER_INPUTS in;
+        auto read = [&](int port, unsigned& to) {
             CDB_ATOM_ITERM* t = reg->get_input_term_by_type(port);
-            return t != nullptr && t->get_source() != nullptr ? std::optional<bool>(reads(t, values, q))
-                                                              : std::optional<bool>();
+            if (t != nullptr && t->get_source() != nullptr) to = reads(t, values, q);
         };
-        if (auto e = on(DB_CLOCK_ENABLE); e && !*e) return q;
-        if (auto c = on(DB_SYNCH_CLEAR); c && *c) return false;
-        if (auto l = on(DB_SYNCH_LOAD); l && *l) return *on(DB_SYNCH_DATA);
-        return *on(DB_DATAIN);
+        read(DB_DATAIN, in.d);
+        read(DB_CLOCK_ENABLE, in.ena);
+        read(DB_SYNCH_CLEAR, in.sclr);
+        read(DB_SYNCH_LOAD, in.sload);
+        read(DB_SYNCH_DATA, in.sdata);
+        return cdb_register_next_state(in, q) != 0;
     }
     // Next state for every combination of the sources (and the register).
     std::vector<bool> behaviour()
