@@ -196,6 +196,25 @@ TEST_F(MorvSaveRestoreTest, OnlyStatesThisCompileStillHoldsAreRestored)
     EXPECT_FALSE(api->holds_saved_state(99));
 }
 
+// Cleaning up clears every state the tables still name, so that no file of
+// a forgotten save stays on disk until the end of the compile; an id just past
+// the last snapshot is simply not held.
+TEST_F(MorvSaveRestoreTest, CleaningUpClearsTheStatesTheTablesName)
+{
+    algorithm("")->do_iter();
+    grow();
+    algorithm("")->do_iter();
+    const std::vector<int> ids = tables().m_saved_netlists;
+    ASSERT_EQ(ids.size(), 2u);
+    for (int id : ids) EXPECT_TRUE(api->holds_saved_state(id));
+    EXPECT_FALSE(api->holds_saved_state(env->m_snapshots.get_number_of_snapshots()));
+
+    api->clear_save_restore_states();
+    EXPECT_TRUE(tables().empty());
+    EXPECT_EQ(live_states(), 0);
+    for (int id : ids) EXPECT_FALSE(api->holds_saved_state(id));
+}
+
 // A second compile in the process starts with empty tables: nothing of the
 // first compile's saved netlists can be restored into it, and the first
 // compile's files are gone when it ends.
