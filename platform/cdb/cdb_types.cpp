@@ -133,15 +133,3 @@ bool cdb_register_async_value(const CDB_REGISTER_INPUTS& in, unsigned* out_value
     }
     return false;
 }
-
-unsigned cdb_clear_active_value(int kind, int port)
-{
-    for (const CDB_CLEAR_RULE& r : CDB_CLEAR_RULES)
-        if (r.kind == kind && r.port == port) return r.active_value;
-    return CDB_NOT_A_CLEAR;
-}
-
-bool cdb_clear_acts(int kind, int port, unsigned logical_value)
-{
-    return cdb_clear_active_value(kind, port) == (logical_value & 1u);
-}

@@ -287,9 +287,17 @@ inline constexpr CDB_CLEAR_RULE CDB_CLEAR_RULES[] = {
     {CDB_KIND_REGISTER, DB_CLEAR, 0}, {CDB_KIND_UVO_LCELL, DB_CLEAR, 0}, {CDB_KIND_MAC_MULT, DB_CLEAR, 0},
     {CDB_KIND_MAC_OUT, DB_CLEAR, 0},  {CDB_KIND_RAM, DB_RAM_CLR0, 1},    {CDB_KIND_RAM, DB_RAM_CLR1, 1},
 };
-unsigned cdb_clear_active_value(int kind, int port);
+constexpr unsigned cdb_clear_active_value(int kind, int port)
+{
+    for (const CDB_CLEAR_RULE& r : CDB_CLEAR_RULES)
+        if (r.kind == kind && r.port == port) return r.active_value;
+    return CDB_NOT_A_CLEAR;
+}
 // Whether a clear at that logical value acts (false for a port that is no clear).
-bool cdb_clear_acts(int kind, int port, unsigned logical_value);
+constexpr bool cdb_clear_acts(int kind, int port, unsigned logical_value)
+{
+    return cdb_clear_active_value(kind, port) == (logical_value & 1u);
+}
 
 // ---------------------------------------------------------------- per-atom records
 // Placement: LAB column and row and two sub-location fields; -1 = unplaced.
