@@ -508,9 +508,7 @@ private:
             in.clr = v[R_CLR];
             in.aload = v[R_ALOAD];
             in.adata = v[R_ADATA];
-            unsigned forced = 0;
-            if (cdb_register_async_value(in, &forced)) return forced;
-            return cdb_register_next_state(in, v[R_Q]);
+            return cdb_register_next_value(in, v[R_Q]);
         };
         int next;
         if (is_plain_data(slots)) {

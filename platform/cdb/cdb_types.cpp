@@ -133,3 +133,10 @@ bool cdb_register_async_value(const CDB_REGISTER_INPUTS& in, unsigned* out_value
     }
     return false;
 }
+
+unsigned cdb_register_next_value(const CDB_REGISTER_INPUTS& in, unsigned q)
+{
+    unsigned forced = 0;
+    if (cdb_register_async_value(in, &forced)) return forced;
+    return cdb_register_next_state(in, q);
+}

@@ -271,6 +271,9 @@ unsigned cdb_register_next_state(const CDB_REGISTER_INPUTS& in, unsigned q);
 // Asynchronous override: an active clear forces 0, else aload forces adata.
 // Answers true with the forced value in out_value, false when neither acts.
 bool cdb_register_async_value(const CDB_REGISTER_INPUTS& in, unsigned* out_value);
+// The value a register takes: the asynchronous value when it acts, else the
+// synchronous next state from the present state q.
+unsigned cdb_register_next_value(const CDB_REGISTER_INPUTS& in, unsigned q);
 
 // The clear rule: the logical value at which a clear input of an atom kind
 // acts. A register's DB_CLEAR and a DSP block's clear slots act at 0, so a

@@ -346,7 +346,5 @@ unsigned cut_block_register_next(unsigned d, unsigned ena, unsigned clr, unsigne
     in.d = d & 1u;
     in.ena = ena & 1u;
     in.clr = clr & 1u;
-    unsigned forced = 0;
-    if (cdb_register_async_value(in, &forced)) return forced;
-    return cdb_register_next_state(in, q);
+    return cdb_register_next_value(in, q);
 }

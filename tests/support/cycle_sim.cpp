@@ -197,9 +197,7 @@ unsigned CYCLE_SIM::next_state(const CDB_ATOM_NODE* node)
     r.clr = v[5];
     r.aload = v[6];
     r.adata = v[7];
-    unsigned forced = 0;
-    if (cdb_register_async_value(r, &forced)) return forced;
-    return cdb_register_next_state(r, m_state[node]);
+    return cdb_register_next_value(r, m_state[node]);
 }
 
 std::string COSIM_RESULT::describe() const
