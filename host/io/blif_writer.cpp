@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cut/cut_atom_util.h"
 #include "cut/cut_block_function.h"
 #include "fio/fio.h"
 #include "io/blif_parser.h"
@@ -50,13 +51,6 @@ enum REG_SLOT
 constexpr int k_reg_ports[R_COUNT - 1] = {DB_DATAIN,     DB_CLOCK_ENABLE, DB_SYNCH_CLEAR, DB_SYNCH_LOAD,
                                           DB_SYNCH_DATA, DB_CLEAR,        DB_ASYNCH_LOAD, DB_ASYNCH_DATA};
 static_assert(R_COUNT <= k_max_vars);
-
-std::string node_label(const CDB_ATOM_NODE* node)
-{
-    std::string label = str_cat("atom ", std::to_string(node->get_id()));
-    if (node->get_instance_name()) label += " '" + node->get_instance_name()->get_short_hpath() + "'";
-    return label;
-}
 
 class WRITER
 {
@@ -226,7 +220,8 @@ private:
                 // .outputs entry and must not claim a name the other nets want.
                 if (node->is_pin()) {
                     if (find_net(o) < 0 && o->has_fanout())
-                        fail(node_label(node) + ": pin output " + o->get_wysiwyg_port_name() + " cannot be written");
+                        fail(cut_atom_label(node) + ": pin output " + o->get_wysiwyg_port_name() +
+                             " cannot be written");
                     continue;
                 }
                 if (listed_before(node, it)) continue;
@@ -279,7 +274,8 @@ private:
         }
         s.net = find_net(t->get_source());
         if (s.net < 0)
-            fail(node_label(t->get_my_node()) + " reads " + t->get_wysiwyg_port_name() + " from outside the netlist");
+            fail(cut_atom_label(t->get_my_node()) + " reads " + t->get_wysiwyg_port_name() +
+                 " from outside the netlist");
         s.invert = t->reads_complemented() ? 1u : 0u;
         return s;
     }
@@ -380,7 +376,7 @@ private:
             write_block(node);
             return;
         }
-        fail(node_label(node) + ": atom of unknown kind cannot be written as BLIF");
+        fail(cut_atom_label(node) + ": atom of unknown kind cannot be written as BLIF");
     }
 
     // A RAM or DSP block from its block function: gates as covers, its
@@ -459,7 +455,7 @@ private:
             unsigned probe[k_max_vars] = {};
             if (node->evaluate_output(port, probe) == CDB_ATOM_NODE::NO_LUT_VALUE) {
                 if (o->has_fanout())
-                    fail(node_label(node) + ": output " + o->get_wysiwyg_port_name() + " has no LUT function");
+                    fail(cut_atom_label(node) + ": output " + o->get_wysiwyg_port_name() + " has no LUT function");
                 continue;
             }
             write_function(net_of(o), slots, k_max_vars,

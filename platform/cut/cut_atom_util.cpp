@@ -4,6 +4,13 @@
 
 #include "cdb/cdb_atom_netlist.h"
 
+std::string cut_atom_label(const CDB_ATOM_NODE* node)
+{
+    std::string s = "atom " + std::to_string(node->get_id());
+    if (node->get_instance_name()) s += " '" + node->get_instance_name()->get_short_hpath() + "'";
+    return s;
+}
+
 CDB_ATOM_LATCH_INFO* cut_get_atom_latch_info(const CDB_ATOM_NODE* node)
 {
     return node ? node->get_latch_info() : nullptr;

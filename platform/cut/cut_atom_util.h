@@ -1,5 +1,6 @@
 #pragma once
-// Atom utilities: latch information and the netlist dumper.
+// Atom utilities: an atom's name in messages, latch information and the
+// netlist dumper.
 
 #include <iosfwd>
 #include <string>
@@ -8,6 +9,9 @@
 
 class CDB_ATOM_NETLIST;
 class CDB_ATOM_NODE;
+
+// "atom ID 'short hpath'" (the name part only when the atom has one).
+std::string cut_atom_label(const CDB_ATOM_NODE* node);
 
 // Latch information of an atom; null when it has none.
 CDB_ATOM_LATCH_INFO* cut_get_atom_latch_info(const CDB_ATOM_NODE* node);

@@ -4,16 +4,10 @@
 #include <string>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cut/cut_atom_util.h"
 #include "cut/cut_block_util.h"
 
 namespace {
-
-std::string label(const CDB_ATOM_NODE* node)
-{
-    std::string s = "atom " + std::to_string(node->get_id());
-    if (node->get_instance_name()) s += " '" + node->get_instance_name()->get_short_hpath() + "'";
-    return s;
-}
 
 int input_width(const CDB_ATOM_NODE* node, int port)
 {
@@ -160,7 +154,7 @@ public:
             bool found = false;
             for (const CUT_BLOCK_OUTPUT& o : m_f.outputs) found = found || o.term == *it;
             if (!found)
-                throw CUT_BLOCK_ERROR(label(m_node) + ": output " + (*it)->get_wysiwyg_port_name() +
+                throw CUT_BLOCK_ERROR(cut_atom_label(m_node) + ": output " + (*it)->get_wysiwyg_port_name() +
                                       " has no function in the model");
         }
     }
@@ -233,8 +227,9 @@ CUT_BLOCK_FUNCTION ram_function(const CDB_ATOM_NODE* ram)
     BUILDER b(ram);
     const int bits = std::max(CUT_RAM_UTIL::get_address_width(ram, 0), CUT_RAM_UTIL::get_address_width(ram, 1));
     if (bits > CUT_BLOCK_MAX_RAM_ADDRESS_BITS)
-        throw CUT_BLOCK_ERROR(label(ram) + ": a RAM of " + std::to_string(bits) + " address bits is deeper than the " +
-                              std::to_string(CUT_BLOCK_MAX_RAM_ADDRESS_BITS) + " the model holds");
+        throw CUT_BLOCK_ERROR(cut_atom_label(ram) + ": a RAM of " + std::to_string(bits) +
+                              " address bits is deeper than the " + std::to_string(CUT_BLOCK_MAX_RAM_ADDRESS_BITS) +
+                              " the model holds");
     const int width = std::max({input_width(ram, DB_RAM_PORTA_DATAIN), output_width(ram, DB_RAM_PORTA_DATAOUT),
                                 output_width(ram, DB_RAM_PORTB_DATAOUT)});
     const BUS address_a = b.inputs(DB_RAM_PORTA_ADDRESS, bits);
@@ -294,7 +289,7 @@ CUT_BLOCK_FUNCTION mac_function(const CDB_ATOM_NODE* mac)
 {
     const int mode = CUT_MAC_UTIL::get_mode(mac);
     if (mac_out_ports(mode).empty())
-        throw CUT_BLOCK_ERROR(label(mac) + ": DSP mode " + std::to_string(mode) +
+        throw CUT_BLOCK_ERROR(cut_atom_label(mac) + ": DSP mode " + std::to_string(mode) +
                               " cannot be modelled (modes 0, 3, 5 and 7 can)");
     BUILDER b(mac);
     const int width = CUT_MAC_UTIL::get_output_port_width(mac, DB_DATA_OUT);
@@ -321,7 +316,7 @@ CUT_BLOCK_FUNCTION cut_block_function(const CDB_ATOM_NODE* node)
 {
     if (node->is_ram()) return ram_function(node);
     if (node->is_mac_mult() || node->is_mac_out()) return mac_function(node);
-    throw CUT_BLOCK_ERROR(label(node) + ": not a RAM or DSP block");
+    throw CUT_BLOCK_ERROR(cut_atom_label(node) + ": not a RAM or DSP block");
 }
 
 unsigned cut_gate_value(int op, unsigned a, unsigned b, unsigned c)
