@@ -9,22 +9,6 @@
 
 namespace {
 
-int input_width(const CDB_ATOM_NODE* node, int port)
-{
-    int width = 0;
-    for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
-        if ((*it)->is_used_as(port)) width = std::max(width, (*it)->get_port_index() + 1);
-    return width;
-}
-
-int output_width(const CDB_ATOM_NODE* node, int port)
-{
-    int width = 0;
-    for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it)
-        if ((*it)->is_used_as(port)) width = std::max(width, (*it)->get_port_index() + 1);
-    return width;
-}
-
 using BUS = std::vector<int>;
 
 // The controls of one register of the block.
@@ -230,8 +214,9 @@ CUT_BLOCK_FUNCTION ram_function(const CDB_ATOM_NODE* ram)
         throw CUT_BLOCK_ERROR(cut_atom_label(ram) + ": a RAM of " + std::to_string(bits) +
                               " address bits is deeper than the " + std::to_string(CUT_BLOCK_MAX_RAM_ADDRESS_BITS) +
                               " the model holds");
-    const int width = std::max({input_width(ram, DB_RAM_PORTA_DATAIN), output_width(ram, DB_RAM_PORTA_DATAOUT),
-                                output_width(ram, DB_RAM_PORTB_DATAOUT)});
+    const int width =
+        std::max({cut_input_terms_width(ram, DB_RAM_PORTA_DATAIN), cut_output_terms_width(ram, DB_RAM_PORTA_DATAOUT),
+                  cut_output_terms_width(ram, DB_RAM_PORTB_DATAOUT)});
     const BUS address_a = b.inputs(DB_RAM_PORTA_ADDRESS, bits);
     BUS address_b = b.inputs(DB_RAM_PORTB_ADDRESS, bits);
     if (CUT_RAM_UTIL::get_physical_port_clock(ram, DB_RAM_PORTB_ADDRESS) != DB_MAX_INPUT_PORT_TYPE)
@@ -239,7 +224,7 @@ CUT_BLOCK_FUNCTION ram_function(const CDB_ATOM_NODE* ram)
     const std::vector<BUS> words = ram_contents(b, ram, address_a, width);
     const int outputs[2] = {DB_RAM_PORTA_DATAOUT, DB_RAM_PORTB_DATAOUT};
     for (int port = 0; port < 2; ++port) {
-        if (output_width(ram, outputs[port]) == 0) continue;
+        if (cut_output_terms_width(ram, outputs[port]) == 0) continue;
         BUS out = ram_read(b, words, port == 0 ? address_a : address_b, width);
         if (CUT_RAM_UTIL::ram_mode_is(ram, port, CDB_RAM_FLAG_OUTPUT_REGISTERED))
             out = b.regs(out, ram_controls(b, ram, outputs[port], true));

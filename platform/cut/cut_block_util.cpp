@@ -31,7 +31,6 @@ int param(const CDB_ATOM_NODE* n, int key, int port, int dflt)
     return n ? n->get_block_param(key, port, dflt) : dflt;
 }
 
-// One more than the highest index of the terms used as port_type; 0 without any.
 template <typename ITERATOR>
 int width_of_terms(ITERATOR begin, ITERATOR end, int port_type)
 {
@@ -39,16 +38,6 @@ int width_of_terms(ITERATOR begin, ITERATOR end, int port_type)
     for (auto it = begin; it != end; ++it)
         if ((*it)->is_used_as(port_type)) width = std::max(width, (*it)->get_port_index() + 1);
     return width;
-}
-
-int highest_input_index(const CDB_ATOM_NODE* n, int port_type)
-{
-    return width_of_terms(n->begin_iterm(), n->end_iterm(), port_type);
-}
-
-int highest_output_index(const CDB_ATOM_NODE* n, int port_type)
-{
-    return width_of_terms(n->begin_oterm(), n->end_oterm(), port_type);
 }
 
 bool has_input(const CDB_ATOM_NODE* n, int port_type)
@@ -100,6 +89,16 @@ int ram_control(const CDB_ATOM_NODE* ram, int port_type, int port_a, int port_b)
 }
 
 }  // namespace
+
+int cut_input_terms_width(const CDB_ATOM_NODE* node, int port_type)
+{
+    return width_of_terms(node->begin_iterm(), node->end_iterm(), port_type);
+}
+
+int cut_output_terms_width(const CDB_ATOM_NODE* node, int port_type)
+{
+    return width_of_terms(node->begin_oterm(), node->end_oterm(), port_type);
+}
 
 // ---------------------------------------------------------------- MAC
 
@@ -165,14 +164,14 @@ int CUT_MAC_UTIL::get_input_port_width(const CDB_ATOM_NODE* mac, int t)
 {
     require_mac(mac);
     int w = param(mac, CDB_PARAM_MAC_INPUT_WIDTH, t, -1);
-    return w >= 0 ? w : highest_input_index(mac, t);
+    return w >= 0 ? w : cut_input_terms_width(mac, t);
 }
 
 int CUT_MAC_UTIL::get_output_port_width(const CDB_ATOM_NODE* mac, int t)
 {
     require_mac(mac);
     int w = param(mac, CDB_PARAM_MAC_OUTPUT_WIDTH, t, -1);
-    return w >= 0 ? w : highest_output_index(mac, t);
+    return w >= 0 ? w : cut_output_terms_width(mac, t);
 }
 
 void CUT_MAC_UTIL::set_input_port_width(CDB_ATOM_NODE* mac, int t, int width)
@@ -329,7 +328,7 @@ int CUT_RAM_UTIL::get_address_width(const CDB_ATOM_NODE* ram, int ram_port)
     require_ram(ram);
     int w = param(ram, CDB_PARAM_RAM_ADDRESS_WIDTH, ram_port, -1);
     if (w >= 0) return w;
-    return highest_input_index(ram, ram_port == 0 ? DB_RAM_PORTA_ADDRESS : DB_RAM_PORTB_ADDRESS);
+    return cut_input_terms_width(ram, ram_port == 0 ? DB_RAM_PORTA_ADDRESS : DB_RAM_PORTB_ADDRESS);
 }
 
 void CUT_RAM_UTIL::set_address_width(CDB_ATOM_NODE* ram, int ram_port, int width)

@@ -14,6 +14,11 @@
 class CDB_ATOM_NETLIST;
 class CDB_ATOM_NODE;
 
+// One more than the highest index of the node's input (output) terms used as
+// port_type; 0 without any.
+int cut_input_terms_width(const CDB_ATOM_NODE* node, int port_type);
+int cut_output_terms_width(const CDB_ATOM_NODE* node, int port_type);
+
 constexpr int CUT_MAC_NO_CLOCK = -1;
 constexpr int CUT_MAC_NO_CLEAR = -1;
 
