@@ -26,7 +26,13 @@ public:
 
     CUT_BLOCK_FUNCTION take() { return std::move(m_f); }
 
-    int constant(unsigned v) { return push(CUT_GATE_CONST, -1, -1, -1, v & 1u); }
+    // One gate per constant value, shared by every reader.
+    int constant(unsigned v)
+    {
+        int& g = m_constant[v & 1u];
+        if (g < 0) g = push(CUT_GATE_CONST, -1, -1, -1, v & 1u);
+        return g;
+    }
 
     // Absent terms read their floating value.
     int input(int port, int index, unsigned floating)
@@ -37,11 +43,12 @@ public:
     }
 
     // A clear input in a register's polarity, per the clear rule of the kind.
+    // A clear acting at 0 floats high (inactive) and needs no inversion.
     int clear(int port, int index)
     {
-        const int v = input(port, index, m_node->floats_high(port) ? 1u : 0u);
-        const bool same = cdb_clear_active_value(m_node->get_kind(), port) == 0;
-        return same ? v : gate(CUT_GATE_NOT, v);
+        const bool acts_low = cdb_clear_active_value(m_node->get_kind(), port) == 0;
+        const int v = input(port, index, acts_low ? 1u : 0u);
+        return acts_low ? v : gate(CUT_GATE_NOT, v);
     }
 
     BUS inputs(int port, int width)
@@ -160,6 +167,7 @@ private:
 
     const CDB_ATOM_NODE* m_node;
     CUT_BLOCK_FUNCTION m_f;
+    int m_constant[2] = {-1, -1};  // the gates of constants 0 and 1, once built
 };
 
 // ---------------------------------------------------------------- RAM
@@ -273,7 +281,8 @@ std::vector<int> mac_out_ports(int mode)
 CUT_BLOCK_FUNCTION mac_function(const CDB_ATOM_NODE* mac)
 {
     const int mode = CUT_MAC_UTIL::get_mode(mac);
-    if (mac_out_ports(mode).empty())
+    const std::vector<int> ports = mac_out_ports(mode);
+    if (ports.empty())
         throw CUT_BLOCK_ERROR(cut_atom_label(mac) + ": DSP mode " + std::to_string(mode) +
                               " cannot be modelled (modes 0, 3, 5 and 7 can)");
     BUILDER b(mac);
@@ -283,7 +292,7 @@ CUT_BLOCK_FUNCTION mac_function(const CDB_ATOM_NODE* mac)
         result = b.multiply(mac_data(b, mac, DB_DATA_A), mac_data(b, mac, DB_DATA_B), width);
     } else {
         result = BUS(static_cast<size_t>(width), b.constant(0));
-        for (int port : mac_out_ports(mode)) result = b.add(result, mac_data(b, mac, port), width);
+        for (int port : ports) result = b.add(result, mac_data(b, mac, port), width);
     }
     if (CUT_MAC_UTIL::is_output_port_registered(mac, DB_DATA_OUT))
         result = b.regs(result, mac_controls(b, CUT_MAC_UTIL::get_output_port_clock(mac, DB_DATA_OUT),
@@ -312,7 +321,6 @@ unsigned cut_gate_value(int op, unsigned a, unsigned b, unsigned c)
     switch (op) {
     case CUT_GATE_NOT: return a ^ 1u;
     case CUT_GATE_AND: return a & b;
-    case CUT_GATE_OR: return a | b;
     case CUT_GATE_XOR: return a ^ b ^ c;
     case CUT_GATE_MAJ: return (a & b) | (a & c) | (b & c);
     case CUT_GATE_MUX: return a ? c : b;

@@ -31,7 +31,6 @@ enum CUT_GATE_OP : int
     CUT_GATE_STATE,  // the present value of register `value`
     CUT_GATE_NOT,
     CUT_GATE_AND,
-    CUT_GATE_OR,
     CUT_GATE_XOR,  // of two or three operands
     CUT_GATE_MAJ,
     CUT_GATE_MUX,  // a ? c : b
