@@ -191,11 +191,15 @@ std::vector<BUS> ram_contents(BUILDER& b, const CDB_ATOM_NODE* ram, const BUS& a
     const BUS data = b.inputs(DB_RAM_PORTA_DATAIN, width);
     const int we = b.input(DB_RAM_PORTA_WE, 0, 0);
     const CONTROLS write = ram_controls(b, ram, DB_RAM_PORTA_WE, false);
+    // Built once and shared by every word's decode.
+    const int enabled = b.gate(CUT_GATE_AND, we, write.ena);
+    BUS inverted;
+    for (int bit : address) inverted.push_back(b.gate(CUT_GATE_NOT, bit));
     std::vector<BUS> words;
     for (unsigned w = 0; w < (1u << address.size()); ++w) {
-        int hit = b.gate(CUT_GATE_AND, we, write.ena);
+        int hit = enabled;
         for (size_t i = 0; i < address.size(); ++i)
-            hit = b.gate(CUT_GATE_AND, hit, ((w >> i) & 1u) ? address[i] : b.gate(CUT_GATE_NOT, address[i]));
+            hit = b.gate(CUT_GATE_AND, hit, ((w >> i) & 1u) ? address[i] : inverted[i]);
         CONTROLS c = write;
         c.ena = hit;
         words.push_back(b.regs(data, c));
