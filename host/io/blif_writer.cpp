@@ -10,6 +10,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
@@ -424,16 +425,35 @@ private:
     {
         const SIGNAL clock = signal_of(r.clock, 0);
         if (clock.net < 0) {
-            // Never clocked: the register keeps its power-up value.
-            SIGNAL none;
-            write_function(q, &none, 1, [](const unsigned*) { return 0u; });
+            write_unclocked_register(q);
             return;
         }
         SIGNAL slots[4] = {sig[r.d], sig[r.ena], sig[r.clr], SIGNAL{}};
         slots[3].net = q;
+        const int next = write_next_state(
+            q, slots, 4, [](const unsigned* v) { return cut_block_register_next(v[0], v[1], v[2], v[3]); });
+        write_latch(next, q, clock);
+    }
+
+    // Never clocked: the register keeps its power-up value.
+    void write_unclocked_register(int q)
+    {
+        SIGNAL none;
+        write_function(q, &none, 1, [](const unsigned*) { return 0u; });
+    }
+
+    // The register's next state as a net of its own beside q; answers the net.
+    template <typename F>
+    int write_next_state(int q, const SIGNAL* slots, int count, F&& next_state)
+    {
         const int next = new_unique_net(str_cat(m_net_names[q], "~next"));
-        write_function(next, slots, 4,
-                       [](const unsigned* v) { return cut_block_register_next(v[0], v[1], v[2], v[3]); });
+        write_function(next, slots, count, std::forward<F>(next_state));
+        return next;
+    }
+
+    // Registers power up at 0.
+    void write_latch(int next, int q, const SIGNAL& clock)
+    {
         m_out << ".latch " << m_net_names[next] << ' ' << m_net_names[q] << (clock.invert ? " fe " : " re ")
               << m_net_names[clock.net] << " 0\n";
     }
@@ -489,9 +509,7 @@ private:
         slots[R_Q].net = q;
         SIGNAL clock = signal_of(node->get_input_term_by_type(DB_CLOCK), 0);
         if (clock.net < 0) {
-            // Never clocked: the register keeps its power-up value.
-            SIGNAL none;
-            write_function(q, &none, 1, [](const unsigned*) { return 0u; });
+            write_unclocked_register(q);
             return;
         }
         auto next_state = [](const unsigned* v) {
@@ -506,15 +524,8 @@ private:
             in.adata = v[R_ADATA];
             return cdb_register_next_value(in, v[R_Q]);
         };
-        int next;
-        if (is_plain_data(slots)) {
-            next = slots[R_D].net;
-        } else {
-            next = new_unique_net(str_cat(m_net_names[q], "~next"));
-            write_function(next, slots, R_COUNT, next_state);
-        }
-        m_out << ".latch " << m_net_names[next] << ' ' << m_net_names[q] << (clock.invert ? " fe " : " re ")
-              << m_net_names[clock.net] << " 0\n";
+        const int next = is_plain_data(slots) ? slots[R_D].net : write_next_state(q, slots, R_COUNT, next_state);
+        write_latch(next, q, clock);
     }
 
     // The next state is the data net itself: every control at its inactive
