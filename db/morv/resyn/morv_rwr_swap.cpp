@@ -9,7 +9,6 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
-#include "morv/log/morv_log.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/netlist/morv_net_util.h"
@@ -35,27 +34,15 @@ void MORV_RWR::detach_input(CDB_ATOM_NODE* node, int port, DETACHED& out)
     out.gnd = iterm->is_gnd();
     out.vcc = iterm->is_vcc();
     m_net_util->save_iterm_properties(iterm, &out.properties);
-    m_fsyn_api->modify_edge(iterm, true);
-    if (m_cdb_interface->is_logging() && iterm->is_connected())
-        m_cdb_interface->get_fsyn_log()->log_disconnection(iterm);
-    iterm->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    m_net_util->disconnect_iterm(iterm, CDB_NET_ITERM::UNCONNECTED);
 }
 
 void MORV_RWR::attach_input(CDB_ATOM_NODE* node, int port, const DETACHED& signal)
 {
     CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port);
-    if (iterm == nullptr) {
-        node->create_input_term(nullptr, iterm, node, port);
-        MORV_ASSERT(iterm);
-        m_cdb_interface->insert_input_term(node, iterm, port, 0);
-        iterm->set_usage_as(port);
-        iterm->set_connected_to_delay_chain(DB_DELAY_CHAIN_INPUT, false);
-        if (m_cdb_interface->is_logging()) m_cdb_interface->get_fsyn_log()->log_create_iterm(node, port, 0);
-    }
+    if (iterm == nullptr) iterm = m_net_util->create_iterm(node, port);
     if (signal.source != nullptr) {
-        if (m_cdb_interface->is_logging()) m_cdb_interface->get_fsyn_log()->log_connection(signal.source, iterm);
-        signal.source->insert_fanout(iterm);
-        m_fsyn_api->modify_edge(iterm, false);
+        m_net_util->insert_fanout(signal.source, iterm);
     } else if (signal.gnd) {
         m_cdb_interface->set_iterm_gnd(iterm);
     } else {
@@ -110,16 +97,10 @@ bool MORV_RWR::duplicate_to_avoid_fanout(MORV_RWR_SWAP& swap)
     if (copy == nullptr) return false;
     swap.node_a = copy;
 
-    CDB_ATOM_ITERM* iterm = swap.iterm_ab;
-    m_fsyn_api->modify_edge(iterm, true);
-    if (m_cdb_interface->is_logging() && iterm->is_connected())
-        m_cdb_interface->get_fsyn_log()->log_disconnection(iterm);
-    iterm->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
     CDB_ATOM_OTERM* copy_out = copy->get_output_term_by_type(DB_COMB_OUT);
     MORV_ASSERT(copy_out);
-    if (m_cdb_interface->is_logging()) m_cdb_interface->get_fsyn_log()->log_connection(copy_out, iterm);
-    copy_out->insert_fanout(iterm);
-    m_fsyn_api->modify_edge(iterm, false);
+    m_net_util->disconnect_iterm(swap.iterm_ab, CDB_NET_ITERM::UNCONNECTED);
+    m_net_util->insert_fanout(copy_out, swap.iterm_ab);
     place_duplicate(node, copy);
     return true;
 }
