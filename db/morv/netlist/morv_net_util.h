@@ -193,6 +193,8 @@ public:
     void restore_iterm_properties(const MORV_ITERM_PROPERTIES& record, CDB_ATOM_ITERM* iterm);
     void reset_iterm_properties(CDB_ATOM_ITERM* iterm);
     void disconnect_iterm(CDB_ATOM_ITERM* iterm, int connect_state);
+    // Clears the inversion bit, logged.
+    void clear_invert(CDB_ATOM_ITERM* iterm);
     void insert_fanout(CDB_ATOM_OTERM* oterm, CDB_ATOM_ITERM* iterm);
     // Takes the node's input of that type off the node; the term is not deleted.
     void remove_input_term(CDB_ATOM_NODE* node, int port_type);
@@ -235,8 +237,6 @@ protected:
     void remove_lut_data_input(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm, int port_type);
     // Removal that keeps the term on the node: disconnected and uninverted.
     void disconnect_lut_input(CDB_ATOM_ITERM* iterm);
-    // Clears the inversion bit, logged.
-    void clear_invert(CDB_ATOM_ITERM* iterm);
     // Logs the removal and takes the term off the node (not deleted).
     void take_input_term_off(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm, int port_type);
     CDB_ATOM_OTERM* create_named_oterm(HDB_INSTANCE_NAME* base_name, CDB_ATOM_NODE* node, int port_type, int index);

@@ -315,10 +315,7 @@ void MORV_BDD_SYN::free_lut_input(CDB_ATOM_ITERM* iterm)
 {
     MORV_ASSERT_TEXT(iterm, "iterm");
     MORV_LOG* log = m_cdb_interface->is_logging() ? m_cdb_interface->get_fsyn_log() : nullptr;
-    if (iterm->is_inverted()) {
-        if (log) log->log_clear_invert(iterm);
-        iterm->clear_invert();
-    }
+    m_net_util->clear_invert(iterm);
     if (iterm->get_global() != 0) {
         if (log) log->log_set_global(iterm, 0);
         iterm->set_global(0);

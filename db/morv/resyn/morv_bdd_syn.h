@@ -174,13 +174,6 @@ public:
                          uint64_t index) const;
     // The mask of g over its support as the node stores it.
     CDB_LUTMASK get_node_lutmask(CDB_ATOM_NODE* node, const BDD_JBDD& g, const std::vector<int>& support) const;
-    // A new data input of the node, logged; shared with Boolean-division
-    // resynthesis.
-    static CDB_ATOM_ITERM* create_lut_input(MORV_CDB_INTERFACE* cdb, CDB_ATOM_NODE* node, int port_type);
-    CDB_ATOM_ITERM* create_lut_input(CDB_ATOM_NODE* node, int port_type)
-    {
-        return create_lut_input(m_cdb_interface, node, port_type);
-    }
     // Input `position` of a rebuilt LUT reads the signal of `source`.
     void connect_lut_input(CDB_ATOM_ITERM* iterm, int position, const MORV_BDD_SYN_ITERM_SRC& source);
 

@@ -72,7 +72,7 @@ void MORV_BDD_SYN::build_lut_node(MORV_BDD_SYN_ITERM_SRC& r, CDB_ATOM_NODE* base
     const std::vector<int> support = r.bdd.build_support();
     MORV_ASSERT_TEXT(static_cast<int>(support.size()) <= m_num_data_ports, "num_support_vars <= m_num_data_ports");
     for (size_t p = 0; p < support.size(); ++p) {
-        CDB_ATOM_ITERM* iterm = create_lut_input(node, m_data_port_types[p]);
+        CDB_ATOM_ITERM* iterm = m_net_util->create_iterm(node, m_data_port_types[p]);
         connect_lut_input(iterm, static_cast<int>(p), *m_vars[support[p]]);
     }
     commit_lut_node(node, get_node_lutmask(node, r.bdd, support));
@@ -91,7 +91,7 @@ void MORV_BDD_SYN::rebuild_base_node(const MORV_BDD_SYN_ITERM_SRC& root, CDB_ATO
         // A cell that offers three inputs reads its third variable at D.
         const int port = swap && p == 2 ? DB_DATA_D : m_data_port_types[p];
         CDB_ATOM_ITERM* iterm = base_node->get_input_term_by_type(port);
-        if (iterm == nullptr) iterm = create_lut_input(base_node, port);
+        if (iterm == nullptr) iterm = m_net_util->create_iterm(base_node, port);
         connect_lut_input(iterm, static_cast<int>(p), *m_vars[support[p]]);
     }
     CDB_LUTMASK lutmask = get_node_lutmask(base_node, root.bdd, support);
@@ -106,9 +106,7 @@ void MORV_BDD_SYN::connect_lut_input(CDB_ATOM_ITERM* iterm, int position, const 
         if (is_tracing())
             MORV_DEBUG_STREAM::print(100, "  lut input %d: var %d, name %s", position, s.var_index,
                                      get_oterm_name(s.oterm).c_str());
-        // The editing interface logs the connection when logging is on.
-        m_cdb_interface->insert_fanin(iterm, s.oterm);
-        m_fsyn_api->modify_edge(iterm, false);
+        m_net_util->insert_fanout(s.oterm, iterm);
     } else if (s.is_vcc) {
         MORV_DEBUG_STREAM::print(100, "  lut input %d: var %d, VCC", position, s.var_index);
         m_cdb_interface->set_iterm_vcc(iterm);
@@ -154,14 +152,4 @@ CDB_LUTMASK MORV_BDD_SYN::get_node_lutmask(CDB_ATOM_NODE* node, const BDD_JBDD& 
     // The families that read masks in reverse order store row r at the
     // mirrored bit; reading the mask back (get_row_mask) mirrors it again.
     return CDB_LUTMASK(m_num_data_ports, get_row_mask(rows));
-}
-
-CDB_ATOM_ITERM* MORV_BDD_SYN::create_lut_input(MORV_CDB_INTERFACE* cdb, CDB_ATOM_NODE* node, int port_type)
-{
-    MORV_ASSERT_TEXT(cdb, "m_cdb_interface");
-    MORV_ASSERT_TEXT(node, "node");
-    CDB_ATOM_ITERM* iterm = nullptr;
-    cdb->create_input_term(nullptr, iterm, node, port_type, 0);
-    MORV_ASSERT_TEXT(iterm, "iterm");
-    return iterm;
 }
