@@ -89,11 +89,15 @@ int MORV_INV_PUSH::input_delay(CDB_ATOM_ITERM* iterm)
 
 // ---------------------------------------------------------------- candidates
 
-// A LUT whose mask is its plain 6-input function and that drives something.
-bool MORV_INV_PUSH::is_plain_lut(CDB_ATOM_NODE* node) const
+bool MORV_INV_PUSH::is_plain_lut_cell(CDB_ATOM_NODE* node) const
 {
     if (!node->is_lcell_comb()) return false;
-    if (m_net_util->is_in_extended_mode(node) || m_net_util->is_lcell_part_of_a_carry_chain(node)) return false;
+    return !m_net_util->is_in_extended_mode(node) && !m_net_util->is_lcell_part_of_a_carry_chain(node);
+}
+
+bool MORV_INV_PUSH::is_plain_lut(CDB_ATOM_NODE* node) const
+{
+    if (!is_plain_lut_cell(node)) return false;
     CDB_ATOM_OTERM* oterm = node->get_output_term_by_type(DB_COMB_OUT, 0);
     return oterm != nullptr && oterm->has_fanout();
 }
@@ -106,16 +110,15 @@ bool MORV_INV_PUSH::can_sink_take_inversion(CDB_ATOM_ITERM* sink) const
 
 bool MORV_INV_PUSH::find_critical_input(CDB_ATOM_NODE* node, double threshold, double* slack_ratio)
 {
+    // The inversion lands on every sink whichever input is pushed.
     CDB_ATOM_OTERM* oterm = node->get_output_term_by_type(DB_COMB_OUT, 0);
+    for (auto it = oterm->begin_iterm_fanout(); it != oterm->end_iterm_fanout(); ++it)
+        if (!can_sink_take_inversion(*it)) return false;
     for (int port = DB_DATA_A; port <= DB_DATA_F; ++port) {
         CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port, 0);
         if (iterm == nullptr || iterm->get_source() == nullptr) continue;
         const double sr = input_slack_ratio(iterm);
         if (sr >= threshold) continue;
-        bool every_sink = true;
-        for (auto it = oterm->begin_iterm_fanout(); it != oterm->end_iterm_fanout() && every_sink; ++it)
-            every_sink = can_sink_take_inversion(*it);
-        if (!every_sink) continue;
         *slack_ratio = sr;
         return true;
     }
@@ -130,9 +133,8 @@ std::vector<int> MORV_INV_PUSH::collect_critical_nodes()
     for (auto it = m_atom_netlist->begin_node_list(); it != m_atom_netlist->end_node_list(); ++it) {
         CDB_ATOM_NODE* node = *it;
         MORV_ASSERT_TEXT(node, "node");
-        if (!node->is_lcell_comb() || m_net_util->is_in_extended_mode(node) ||
-            m_net_util->is_lcell_part_of_a_carry_chain(node))
-            continue;
+        if (!is_plain_lut_cell(node)) continue;
+        // A LUT cell without its comb-out term is broken.
         CDB_ATOM_OTERM* oterm = node->get_output_term_by_type(DB_COMB_OUT, 0);
         MORV_ASSERT_TEXT(oterm, "oterm");
         if (!oterm->has_fanout()) continue;
@@ -155,16 +157,9 @@ std::vector<int> MORV_INV_PUSH::collect_critical_nodes()
 uint64_t MORV_INV_PUSH::invert_lutmask_input(uint64_t mask, int k)
 {
     MORV_ASSERT_TEXT(k >= 0 && k < LUT_INPUTS, "input >= 0 && input < 6");
-    const int step = 1 << k;
-    uint64_t out = mask;
-    for (int b = 0; b < 64; ++b) {
-        if ((b & step) == 0) continue;
-        const uint64_t high = (mask >> b) & 1u;
-        const uint64_t low = (mask >> (b - step)) & 1u;
-        out &= ~((uint64_t(1) << b) | (uint64_t(1) << (b - step)));
-        out |= (low << b) | (high << (b - step));
-    }
-    return out;
+    CDB_LUTMASK lutmask(LUT_INPUTS, mask);
+    lutmask.invert_input(k);
+    return lutmask.get_value();
 }
 
 bool MORV_INV_PUSH::plan_sink(CDB_ATOM_ITERM* sink, std::map<int, uint64_t>* masks)

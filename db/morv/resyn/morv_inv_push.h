@@ -103,6 +103,9 @@ protected:
 private:
     friend struct MORV_INV_PUSH_OP;
 
+    // A LUT cell whose mask is its plain 6-input function.
+    bool is_plain_lut_cell(CDB_ATOM_NODE* node) const;
+    // Such a LUT that drives something.
     bool is_plain_lut(CDB_ATOM_NODE* node) const;
     // The slack ratio of node's first data input below threshold whose
     // every sink can take the inversion; false when there is none.
