@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
@@ -33,6 +34,14 @@ bool keep_smaller(MORV_SLACK_MAP* map, const MORV_DRIVER_KEY& key, int value)
     if (it != map->end() && it->second <= value) return false;
     (*map)[key] = value;
     return true;
+}
+
+// The driver's name for the trace lines, built only while they print.
+std::string traced_name(CDB_ATOM_OTERM* oterm)
+{
+    const MORV_DEBUG_STREAM& stream = MORV_DEBUG_STREAM::get_stream();
+    if (!stream.is_enabled() || stream.get_threshold() < 100) return std::string();
+    return MORV_NET_UTIL::get_hpath_name(oterm);
 }
 
 // The driver of node's data input of that port, with the input; null when
@@ -68,7 +77,7 @@ void MORV_INV_PUSH_OP::sweep_rewritten_nodes(bool recording, CDB_ATOM_OTERM* pus
             // add or subtract: it takes no part in the estimate.
             if (delay == MORV_INV_PUSH::s_NO_PATH) continue;
             const MORV_DRIVER_KEY key = driver_key(source);
-            const std::string name = MORV_NET_UTIL::get_hpath_name(source);
+            const std::string name = traced_name(source);
             if (recording) {
                 const int slack = m_owner->input_slack(iterm);
                 if (slack != MORV_INV_PUSH::s_NO_PATH) {
@@ -103,7 +112,7 @@ void MORV_INV_PUSH_OP::sweep_pushed_node(bool recording, CDB_ATOM_NODE* pushed, 
         const int delay = m_owner->input_delay(iterm);
         if (delay == MORV_INV_PUSH::s_NO_PATH) continue;
         const MORV_DRIVER_KEY key = driver_key(source);
-        const std::string name = MORV_NET_UTIL::get_hpath_name(source);
+        const std::string name = traced_name(source);
         if (recording) {
             const int slack = m_owner->input_slack(iterm);
             if (slack == MORV_INV_PUSH::s_NO_PATH) continue;
