@@ -43,12 +43,10 @@ MORV_TIMING_ITE::MORV_TIMING_ITE(MORV_API* fsyn_api)
     : m_fsyn_api(fsyn_api), m_global_min_domain_sr(k_NAN), m_tdb_utility(MORV_MAKE_OWNER(TDB_UTILITY))
 {
     MORV_ASSERT_TEXT(fsyn_api != nullptr, "fsyn_api != NULL");
-    m_fsyn_net_util = fsyn_api->get_fsyn_net_util();
     m_debug_full = cfg_is_on("fsyn_ite_debug_full", false);
     m_debug_filter = cfg_is_on("fsyn_ite_debug_filter", false);
     m_debug_compute_sr_lr_r2 = cfg_is_on("fsyn_ite_debug_compute_sr_lr_r2", false);
     m_debug_dump_domain_info = cfg_is_on("fsyn_ite_debug_dump_domain_info", false);
-    m_do_sr_compare = cfg_is_on("fsyn_ite_do_sr_compare", false);
     m_do_sr_compare_detail = cfg_is_on("fsyn_ite_do_sr_compare_detail", false);
     m_debug_dump_tdb_netlists = cfg_is_on("fsyn_ite_debug_dump_tdb_netlists", false);
     m_debug = m_debug_full && !m_debug_filter;
@@ -100,13 +98,8 @@ void MORV_TIMING_ITE::reset()
 
 void MORV_TIMING_ITE::check_idle_state() const
 {
-    MORV_ASSERT_TEXT(m_domain_bit_vec_pool == nullptr, "m_domain_bit_vec_pool == NULL");
-    MORV_ASSERT_TEXT(m_visited_node_domain_bit_vec_pool == nullptr, "m_visited_node_domain_bit_vec_pool == NULL");
-    MORV_ASSERT_TEXT(m_backward_visited_nodes.size() == 0, "m_backward_visited_nodes.size() == 0");
-    MORV_ASSERT_TEXT(m_forward_visited_nodes.size() == 0, "m_forward_visited_nodes.size() == 0");
     MORV_ASSERT_TEXT(m_node_clock_delay_hash[TDB_MIN].size() == 0, "m_node_clock_delay_hash[TDB_MIN].size() == 0");
     MORV_ASSERT_TEXT(m_node_clock_delay_hash[TDB_MAX].size() == 0, "m_node_clock_delay_hash[TDB_MAX].size() == 0");
-    MORV_ASSERT_TEXT(!m_has_tpo_edge_flags, "m_tpo_edge_flags == NULL");
     MORV_ASSERT_TEXT(!m_has_edge_timing_data_array, "m_edge_timing_data_array == NULL");
 }
 
@@ -159,7 +152,6 @@ bool MORV_TIMING_ITE::perform_timing_estimation()
     GEN_PROFILER profile("fsyn_ite_perform_timing_estimation");
     MORV_DEBUG_STREAM::print(1, "iTEst: timing_estimation: starting");
     dump_tdb_netlist("ite", true, false);
-    m_latch_analysis_needed = false;
     if (MORV_EXPERT* expert = m_fsyn_api->get_fsyn_expert())
         expert->warn_not_available("The incremental timing estimation of iTEst (a full analysis runs instead)");
     MORV_DEBUG_STREAM::print(1, "iTEst: timing_estimation: aborting (estimation not available)");

@@ -23,7 +23,6 @@
 #include "vtl_hash_lite_sys.h"
 
 class MORV_API;
-class MORV_NET_UTIL;
 class CDB_ATOM_NODE;
 class CDB_ATOM_OTERM;
 class TDB_NETLIST;
@@ -339,7 +338,7 @@ private:
     int base_required_time(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_EDGE* edge);
 
     MORV_API* m_fsyn_api;
-    MORV_NET_UTIL* m_fsyn_net_util = nullptr;
+    // Edit bookkeeping for mark_node_for_analysis, which does not fill it yet.
     MORV_SIMPLE_HASH_SET<int> m_atoms_marked_for_analysis;
     MORV_SIMPLE_HASH_SET<int> m_deleted_atoms;
     std::vector<int> m_nodes_for_analysis;
@@ -359,14 +358,7 @@ private:
     VTL_HASH_LITE<int, MORV_BIT_VECTOR> m_shared_edge_hash;
     std::vector<int> m_edge_domain_vec;  // by edge id - m_edge_id_base
     float m_global_min_domain_sr;
-    MORV_OWNER<MORV_SIMPLE_MEM_POOL> m_domain_bit_vec_pool;
-    MORV_OWNER<MORV_SIMPLE_MEM_POOL> m_visited_node_domain_bit_vec_pool;
-    MORV_SIMPLE_HASH_SET<int> m_backward_visited_nodes;
-    MORV_SIMPLE_HASH_SET<int> m_forward_visited_nodes;
     MORV_SIMPLE_HASH<int, int> m_node_clock_delay_hash[2];
-    bool m_latch_analysis_needed = false;
-    std::vector<unsigned char> m_tpo_edge_flags;
-    bool m_has_tpo_edge_flags = false;
     bool m_has_edge_timing_data_array = false;
     // Kept between estimations with every m_in_analysis clear (a domain
     // clears its own), so that an estimation need not clear the span.
@@ -384,7 +376,6 @@ private:
     bool m_debug_filter;
     bool m_debug_compute_sr_lr_r2;
     bool m_debug_dump_domain_info;
-    bool m_do_sr_compare;
     bool m_do_sr_compare_detail;
     bool m_debug_dump_tdb_netlists;
     bool m_debug;              // tracing: the full trace on, the filter off
