@@ -326,6 +326,9 @@ private:
     // Slack of the edge's record, the sum saturating at ITE_NO_SLACK.
     static int add_slack(int slack, int delta);
     MORV_TIMING_ITE_EDGE_TIMING_DATA& timing_data(int edge_id, const char* what);
+    void begin_node_walk();
+    // Marks the node visited; false when it was already.
+    bool visit_node(const TDB_NODE* node);
     void begin_edge_timing_data();
     void trace_estimation_stats() const;
     int least_fanin_slack(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, bool with_clock,
@@ -364,7 +367,10 @@ private:
     // clears its own), so that an estimation need not clear the span.
     std::vector<MORV_TIMING_ITE_EDGE_TIMING_DATA> m_edge_timing_data_array;
     bool m_edge_timing_data_clean = true;
-    std::vector<unsigned char> m_node_visited;  // by node id - m_node_id_base, clear between walks
+    // Visited flags of a walk by node id - m_node_id_base; the next walk
+    // clears only the entries listed, so that a walk costs its own size.
+    std::vector<unsigned char> m_node_visited;
+    std::vector<size_t> m_node_visited_set;
     MORV_TIMING_ITE_ESTIMATION_STATS m_estimation_stats;
     int m_clock_path_evaluations = 0;
     MORV_SIMPLE_HASH_SET<int> m_clock_path_on_stack;

@@ -53,6 +53,26 @@ void MORV_TIMING_ITE::begin_edge_timing_data()
     m_has_edge_timing_data_array = true;
 }
 
+void MORV_TIMING_ITE::begin_node_walk()
+{
+    const size_t span = static_cast<size_t>(std::max(0, m_num_node_ids - m_node_id_base));
+    if (m_node_visited.size() != span) {
+        m_node_visited.assign(span, 0);
+    } else {
+        for (size_t pos : m_node_visited_set) m_node_visited[pos] = 0;
+    }
+    m_node_visited_set.clear();
+}
+
+bool MORV_TIMING_ITE::visit_node(const TDB_NODE* node)
+{
+    const size_t pos = static_cast<size_t>(node->get_id() - m_node_id_base);
+    if (m_node_visited[pos]) return false;
+    m_node_visited[pos] = 1;
+    m_node_visited_set.push_back(pos);
+    return true;
+}
+
 void MORV_TIMING_ITE::fsyn_ite_do_timing_estimation()
 {
     GEN_PROFILER profile("fsyn_ite_do_timing_estimation");
@@ -121,16 +141,13 @@ std::vector<TDB_EDGE*> MORV_TIMING_ITE::build_edge_rev_topo_order(const MORV_TIM
 {
     std::vector<TDB_EDGE*> order;
     order.reserve(edges.size());
-    m_node_visited.assign(static_cast<size_t>(m_num_node_ids - m_node_id_base), 0);
-    auto visited = [this](const TDB_NODE* node) -> unsigned char& {
-        return m_node_visited[static_cast<size_t>(node->get_id() - m_node_id_base)];
-    };
+    begin_node_walk();
     std::vector<std::pair<TDB_NODE*, int>> stack;
     for (int node_id : start_nodes) {
         TDB_NODE* start = m_tdb_netlist->find_node(node_id);
         MORV_ASSERT_TEXT(start != nullptr, "node != NULL");
-        MORV_ASSERT_TEXT(!visited(start), "!node_visited_flags[node_id]");
-        visited(start) = 1;
+        const bool first_visit = visit_node(start);
+        MORV_ASSERT_TEXT(first_visit, "!node_visited_flags[node_id]");
         stack.emplace_back(start, 0);
         while (!stack.empty()) {
             auto& [node, pos] = stack.back();
@@ -144,8 +161,7 @@ std::vector<TDB_EDGE*> MORV_TIMING_ITE::build_edge_rev_topo_order(const MORV_TIM
                 continue;
             }
             TDB_NODE* sink = edge->get_dst_node();
-            if (!sink->is_keeper() && !visited(sink)) {
-                visited(sink) = 1;
+            if (!sink->is_keeper() && visit_node(sink)) {
                 stack.emplace_back(sink, 0);  // the edge follows once the sink is done
                 continue;
             }

@@ -63,7 +63,7 @@ void MORV_TIMING_ITE::build_node_rev_topo_order(const MORV_TIMING_ITE_INT_SET& s
     input_side.clear();
     order.reserve(edges.size());
     input_side.reserve(edges.size());
-    m_node_visited.assign(static_cast<size_t>(m_num_node_ids - m_node_id_base), 0);
+    begin_node_walk();
     std::vector<std::pair<TDB_NODE*, int>> stack;
     for (int keeper_id : src_keepers) {
         TDB_NODE* keeper = m_tdb_netlist->find_node(keeper_id);
@@ -80,9 +80,7 @@ void MORV_TIMING_ITE::build_node_rev_topo_order(const MORV_TIMING_ITE_INT_SET& s
             const TDB_EDGE* edge = node->fanout()[static_cast<size_t>(pos++)];
             if (!edges.contains(edge->get_id())) continue;
             TDB_NODE* sink = edge->get_dst_node();
-            unsigned char& visited = m_node_visited[static_cast<size_t>(sink->get_id() - m_node_id_base)];
-            if (visited) continue;
-            visited = 1;
+            if (!visit_node(sink)) continue;
             if (sink->is_keeper()) {
                 order.push_back(sink);
                 input_side.push_back(1);
