@@ -266,13 +266,14 @@ struct MORV_ALGORITHM_CLASS
 
 // One row per family class of an algorithm.
 const MORV_ALGORITHM_CLASS ALGORITHM_CLASSES[] = {
-    {"MORV_RWR_BRK", make_algorithm<MORV_RWR_BRK>},         {"MORV_RWR_ZEPLA", make_algorithm<MORV_RWR_ZEPLA>},
-    {"MORV_RWR_MRL", make_algorithm<MORV_RWR_MRL>},         {"MORV_RWR_TEV", make_algorithm<MORV_RWR_TEV>},
-    {"MORV_RWR_KESTLIN", make_algorithm<MORV_RWR_KESTLIN>}, {"MORV_RWR_RZK", make_algorithm<MORV_RWR_RZK>},
-    {"MORV_RWR_OBRAN", make_algorithm<MORV_RWR_OBRAN>},     {"MORV_RWR_UVO", make_algorithm<MORV_RWR_UVO>},
-};
-
-const MORV_ALGORITHM_CLASS BDD_SYN_CLASSES[] = {
+    {"MORV_RWR_BRK", make_algorithm<MORV_RWR_BRK>},
+    {"MORV_RWR_ZEPLA", make_algorithm<MORV_RWR_ZEPLA>},
+    {"MORV_RWR_MRL", make_algorithm<MORV_RWR_MRL>},
+    {"MORV_RWR_TEV", make_algorithm<MORV_RWR_TEV>},
+    {"MORV_RWR_KESTLIN", make_algorithm<MORV_RWR_KESTLIN>},
+    {"MORV_RWR_RZK", make_algorithm<MORV_RWR_RZK>},
+    {"MORV_RWR_OBRAN", make_algorithm<MORV_RWR_OBRAN>},
+    {"MORV_RWR_UVO", make_algorithm<MORV_RWR_UVO>},
     {"MORV_BDD_SYN_BRK", make_algorithm<MORV_BDD_SYN_BRK>},
     {"MORV_BDD_SYN_ZEPLA", make_algorithm<MORV_BDD_SYN_ZEPLA>},
     {"MORV_BDD_SYN_MRL", make_algorithm<MORV_BDD_SYN_MRL>},
@@ -289,11 +290,6 @@ bool morv_make_family_algorithm(const std::string& class_name, MORV_API* api,
                                 const std::map<std::string, std::string>* params, MORV_OWNER<MORV_ALGORITHM_BASE>* out)
 {
     for (const MORV_ALGORITHM_CLASS& row : ALGORITHM_CLASSES) {
-        if (class_name != row.m_name) continue;
-        *out = row.m_make(api, params);
-        return true;
-    }
-    for (const MORV_ALGORITHM_CLASS& row : BDD_SYN_CLASSES) {
         if (class_name != row.m_name) continue;
         *out = row.m_make(api, params);
         return true;
