@@ -151,7 +151,6 @@ void MORV_REMUX::set_default_pass_parameters(int pass, int& num_iters, int& hill
     (void)pass;
     if (num_iters == s_UNSET_INT) num_iters = 1;
     if (hill_climb_iters == s_UNSET_INT) hill_climb_iters = num_iters;
-    if (m_slack_ratio_threshold == s_UNSET_DOUBLE) m_slack_ratio_threshold = 0.125;
 }
 
 void MORV_REMUX::add_failure(int reason, CDB_ATOM_NODE* mux)
@@ -174,10 +173,10 @@ int MORV_REMUX::do_iter()
         if (!is_demuxed_node(m_fsyn_api, node)) continue;
         MORV_DEBUG_STREAM::print(100, "   Checking mux < %d >", static_cast<int>(node->get_id()));
         MORV_REMUX_PATTERN pm;
+        CDB_ATOM_NODE* reg = nullptr;
         if (is_critical_mux(node)) {
             add_failure(MORV_REMUX_CRITICAL_MUX, node);
-        } else if (analyse_mux(node, &pm)) {
-            CDB_ATOM_NODE* reg = get_register_behind(node);
+        } else if (analyse_mux(node, &pm, &reg)) {
             if (are_control_inputs_free(reg, pm)) {
                 fold(node, reg, pm);
                 ++m_stats.m_successes;
@@ -216,7 +215,7 @@ CDB_ATOM_NODE* MORV_REMUX::get_register_behind(CDB_ATOM_NODE* mux) const
     return dst_node;
 }
 
-bool MORV_REMUX::analyse_mux(CDB_ATOM_NODE* mux_node, MORV_REMUX_PATTERN* pm)
+bool MORV_REMUX::analyse_mux(CDB_ATOM_NODE* mux_node, MORV_REMUX_PATTERN* pm, CDB_ATOM_NODE** reg_out)
 {
     MORV_ASSERT_TEXT(mux_node, "mux_node");
     MORV_ASSERT_TEXT(pm, "pm");
@@ -233,6 +232,7 @@ bool MORV_REMUX::analyse_mux(CDB_ATOM_NODE* mux_node, MORV_REMUX_PATTERN* pm)
         add_failure(reason, mux_node);
         return false;
     }
+    if (reg_out != nullptr) *reg_out = reg;
     // A register reading its data inverted would toggle where the mux holds.
     CDB_ATOM_ITERM* reg_datain = reg->get_input_term_by_type(DB_DATAIN);
     if (!recognise_pattern(mux_node, pm) || (reg_datain != nullptr && reg_datain->reads_complemented())) {

@@ -93,7 +93,8 @@ public:
     bool is_critical_mux(CDB_ATOM_NODE* mux);
     // The register whose data input the mux alone drives, else null.
     CDB_ATOM_NODE* get_register_behind(CDB_ATOM_NODE* mux) const;
-    bool analyse_mux(CDB_ATOM_NODE* mux_node, MORV_REMUX_PATTERN* pm);
+    // When it succeeds, *reg_out (if given) is the register behind the mux.
+    bool analyse_mux(CDB_ATOM_NODE* mux_node, MORV_REMUX_PATTERN* pm, CDB_ATOM_NODE** reg_out = nullptr);
     bool recognise_pattern(CDB_ATOM_NODE* mux, MORV_REMUX_PATTERN* pm) const;
     bool are_control_inputs_free(CDB_ATOM_NODE* reg, const MORV_REMUX_PATTERN& pm) const;
     void fold(CDB_ATOM_NODE* mux, CDB_ATOM_NODE* reg, const MORV_REMUX_PATTERN& pm);
