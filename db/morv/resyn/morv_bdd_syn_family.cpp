@@ -17,9 +17,6 @@
 
 namespace {
 
-// The timing model's cell kinds of the LUT delays.
-constexpr int CELL_KIND_6LUT = 499;
-constexpr int CELL_KIND_4LUT = 7;
 // A LUT's average delay as a multiple of its delay from input D.
 constexpr double LUT_DELAY_FACTOR = 2.5;
 
@@ -38,7 +35,7 @@ int scaled_lut_delay(int delay)
 
 int lut_delay_6lut(MORV_TIMING* timing)
 {
-    return scaled_lut_delay(internal_delay(timing, CELL_KIND_6LUT, DB_DATA_D));
+    return scaled_lut_delay(internal_delay(timing, MORV_TIMING::s_CELL_KIND_6LUT, DB_DATA_D));
 }
 
 }  // namespace
@@ -231,12 +228,13 @@ void MORV_BDD_SYN_MRL::commit_lut_node(CDB_ATOM_NODE* node, const CDB_LUTMASK& l
 MORV_BDD_SYN_UVO::MORV_BDD_SYN_UVO(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_BDD_SYN(api, params)
 {
     // Weighted by how often each input carries the critical signal.
-    const int weighted = (60 * internal_delay(m_fsyn_timing, CELL_KIND_4LUT, DB_DATA_D) +
-                          12 * internal_delay(m_fsyn_timing, CELL_KIND_4LUT, DB_DATA_B) +
-                          6 * internal_delay(m_fsyn_timing, CELL_KIND_4LUT, DB_DATA_A) +
-                          22 * internal_delay(m_fsyn_timing, CELL_KIND_4LUT, DB_DATA_C)) /
+    const int weighted = (60 * internal_delay(m_fsyn_timing, MORV_TIMING::s_CELL_KIND_4LUT, DB_DATA_D) +
+                          12 * internal_delay(m_fsyn_timing, MORV_TIMING::s_CELL_KIND_4LUT, DB_DATA_B) +
+                          6 * internal_delay(m_fsyn_timing, MORV_TIMING::s_CELL_KIND_4LUT, DB_DATA_A) +
+                          22 * internal_delay(m_fsyn_timing, MORV_TIMING::s_CELL_KIND_4LUT, DB_DATA_C)) /
                          100;
-    const int fast = internal_delay(m_fsyn_timing, CELL_KIND_4LUT, DB_DATA_D) + m_net_util->get_sample_location_delay();
+    const int fast = internal_delay(m_fsyn_timing, MORV_TIMING::s_CELL_KIND_4LUT, DB_DATA_D) +
+                     m_net_util->get_sample_location_delay();
     init_family("uvonel", 4, scaled_lut_delay(weighted), fast);
 }
 

@@ -16,8 +16,6 @@
 
 namespace {
 
-// The cell kind whose internal delays the 6-input and 4-input families read.
-constexpr int LUT_CELL_KIND = 499;
 // The node class of a combinational cell in the device's delay model.
 constexpr int COMB_NODE_CLASS = 3;
 constexpr int LAB_LUTS_FOR_PENALTY = 13;
@@ -73,7 +71,7 @@ bool MORV_RWR::source_has_other_loads(MORV_RWR_SWAP* swap)
 
 int MORV_RWR::lut_delay(int port) const
 {
-    return m_fsyn_timing->get_internal_delay(LUT_CELL_KIND, port, DB_COMB_OUT);
+    return m_fsyn_timing->get_internal_delay(MORV_TIMING::s_CELL_KIND_6LUT, port, DB_COMB_OUT);
 }
 
 // ---------------------------------------------------------------- 4-input branch

@@ -154,6 +154,11 @@ public:
     static double adjust_slack_ratio(double raw, bool pre_placement, bool remap, double skew);
     int get_figure_of_merit(bool force_legacy);
     int get_guardband_slack() const;
+    // The cell kinds the delay model has LUT delays for; the ALM families
+    // answer only the 6-input one.
+    static constexpr int s_CELL_KIND_4LUT = 7;
+    static constexpr int s_CELL_KIND_6LUT = 499;
+    static constexpr int s_CELL_KIND_6LUT_500 = 500;
     int get_internal_delay(int cell_kind, int input_port, int output_port) const;
     int get_connection_delay(CDB_ATOM_ITERM* iterm) const;
     int get_oterm_to_oterm_delay(CDB_ATOM_OTERM* src_oterm, CDB_ATOM_OTERM* dst_oterm) const;

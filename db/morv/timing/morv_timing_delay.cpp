@@ -54,7 +54,7 @@ int MORV_TIMING::get_internal_delay(int cell_kind, int input_port, int) const
     MORV_ASSERT_TEXT(device, "current_device");
     const DTM_TIMING_INFO* info = device->get_timing_info();
     if (morv_family_traits(m_fsyn_api->get_base_family_code()).m_timing.m_alm_internal_delay) {
-        if (cell_kind != 499) return CDB_ILLEGAL_TSM_DELAY;
+        if (cell_kind != s_CELL_KIND_6LUT) return CDB_ILLEGAL_TSM_DELAY;
         // The average over the four half-cell combinations of the ALM.
         int sum = 0;
         for (int a : {NODE_CLASS_HALF_B, NODE_CLASS_HALF_A})
@@ -64,9 +64,9 @@ int MORV_TIMING::get_internal_delay(int cell_kind, int input_port, int) const
     }
     int node_class = 0;
     switch (cell_kind) {
-    case 7: node_class = NODE_CLASS_4LUT; break;
-    case 499: node_class = NODE_CLASS_6LUT; break;
-    case 500: node_class = NODE_CLASS_6LUT_500; break;
+    case s_CELL_KIND_4LUT: node_class = NODE_CLASS_4LUT; break;
+    case s_CELL_KIND_6LUT: node_class = NODE_CLASS_6LUT; break;
+    case s_CELL_KIND_6LUT_500: node_class = NODE_CLASS_6LUT_500; break;
     default:
         MSG_INTERNAL_ERROR::report("NOT SUPPORTED get_internal_delay", "MORV", __FILE__, __LINE__);
         return CDB_ILLEGAL_TSM_DELAY;
