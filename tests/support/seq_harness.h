@@ -1,7 +1,7 @@
 // The sequential check every register move is tested with: both netlists
 // written as BLIF, proved by ABC from the all-zero power-up state and run
 // side by side in the cycle simulator. ABC matches registers by name with
-// `cec -n` when both sides hold the same registers and runs `dsec`
+// plain `cec` when both sides hold the same registers and runs `dsec`
 // otherwise, with a sequential miter under `dprove` when dsec is undecided.
 // The files of a case whose verdicts are not the expected ones (both
 // "equivalent", or both refuting) are kept under "seq_failed/<tag>" for
