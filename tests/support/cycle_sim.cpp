@@ -113,6 +113,27 @@ void CYCLE_SIM::clock()
     invalidate();
 }
 
+std::vector<unsigned> CYCLE_SIM::state() const
+{
+    std::vector<unsigned> s;
+    for (const CDB_ATOM_NODE* r : m_registers) s.push_back(m_state.at(r));
+    for (const BLOCK& b : m_blocks) s.insert(s.end(), b.m_state.begin(), b.m_state.end());
+    return s;
+}
+
+void CYCLE_SIM::set_state(const std::vector<unsigned>& s)
+{
+    size_t size = m_registers.size();
+    for (const BLOCK& b : m_blocks) size += b.m_state.size();
+    if (s.size() != size)
+        throw std::runtime_error("a state of " + std::to_string(s.size()) + " registers for " + std::to_string(size));
+    size_t k = 0;
+    for (const CDB_ATOM_NODE* r : m_registers) m_state[r] = s[k++] & 1u;
+    for (BLOCK& b : m_blocks)
+        for (unsigned& q : b.m_state) q = s[k++] & 1u;
+    invalidate();
+}
+
 unsigned CYCLE_SIM::gate_value(size_t block, int gate)
 {
     if (gate < 0) return 0;

@@ -36,6 +36,12 @@ public:
     // Every register takes its next state; a new cycle begins.
     void clock();
 
+    // Every register's state, the netlist's registers first, then each
+    // block's: tests that walk the whole state space save and restore it.
+    std::vector<unsigned> state() const;
+    // Throws when `s` is not a state() of this netlist.
+    void set_state(const std::vector<unsigned>& s);
+
 private:
     unsigned value_of(const CDB_ATOM_OTERM* o);
     unsigned read(const CDB_ATOM_ITERM* t, unsigned floating);

@@ -3,11 +3,14 @@
 // a small BLIF interpreter here agrees with the simulator cycle by cycle.
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
@@ -17,10 +20,12 @@
 #include "io/blif_reader.h"
 #include "io/blif_writer.h"
 #include "seq_gen.h"
+#include "test_build.h"
 
 namespace {
 
 // Just enough BLIF: .inputs, .outputs, .names with cubes, .latch with init 0.
+// Nets are numbered as they are read, so that the exhaustive walks stay quick.
 class BLIF_SIM
 {
 public:
@@ -28,68 +33,93 @@ public:
     {
         std::istringstream in(text);
         std::string line;
-        COVER* cover = nullptr;
+        int cover = -1;
         while (std::getline(in, line)) {
             std::istringstream w(line);
             std::vector<std::string> t;
             for (std::string s; w >> s;) t.push_back(s);
             if (t.empty()) continue;
             if (t[0] == ".inputs") m_inputs.assign(t.begin() + 1, t.end());
-            else if (t[0] == ".outputs") m_outputs.assign(t.begin() + 1, t.end());
-            else if (t[0] == ".latch") {
-                m_latches.push_back({t[1], t[2]});
-                m_value[t[2]] = 0;
-            } else if (t[0] == ".names") {
-                m_covers[t.back()] = {std::vector<std::string>(t.begin() + 1, t.end() - 1), {}, 1};
-                cover = &m_covers[t.back()];
-            } else if (t[0][0] != '.' && cover) {
-                const std::string cube = t.size() == 2 ? t[0] : "";
-                cover->cubes.push_back(cube);
-                cover->on = t.back() == "1";
+            else if (t[0] == ".latch") m_latches.push_back({net(t[1]), net(t[2])});
+            else if (t[0] == ".names") {
+                std::vector<int> ins;  // numbered first: numbering grows m_covers
+                for (size_t k = 1; k + 1 < t.size(); ++k) ins.push_back(net(t[k]));
+                cover = net(t.back());
+                m_covers[cover].ins = ins;
+                m_covers[cover].present = true;
+            } else if (t[0][0] != '.' && cover >= 0) {
+                m_covers[cover].cubes.push_back(t.size() == 2 ? t[0] : "");
+                m_covers[cover].on = t.back() == "1";
             }
         }
     }
     const std::vector<std::string>& inputs() const { return m_inputs; }
-    void set(const std::string& net, unsigned v)
+    void set(const std::string& name, unsigned v)
     {
-        m_value[net] = v;
-        m_settled.clear();
+        m_value[net(name)] = v & 1u;
+        std::fill(m_settled.begin(), m_settled.end(), UNSETTLED);
     }
-    unsigned get(const std::string& net)
-    {
-        auto c = m_covers.find(net);
-        if (c == m_covers.end()) return m_value[net];
-        auto s = m_settled.find(net);
-        if (s != m_settled.end()) return s->second;
-        bool hit = false;
-        for (const std::string& cube : c->second.cubes) {
-            bool match = true;
-            for (size_t k = 0; k < cube.size() && match; ++k)
-                if (cube[k] != '-') match = get(c->second.ins[k]) == unsigned(cube[k] - '0');
-            hit = hit || match;
-        }
-        const unsigned v = c->second.cubes.empty() ? 0u : (hit == c->second.on ? 1u : 0u);
-        return m_settled[net] = v;
-    }
+    unsigned get(const std::string& name) { return get(net(name)); }
     void clock()
     {
         std::vector<unsigned> next;
         for (const auto& l : m_latches) next.push_back(get(l.first));
-        for (size_t i = 0; i < m_latches.size(); ++i) m_value[m_latches[i].second] = next[i];
-        m_settled.clear();
+        set_state(next);
+    }
+    // The latches' values, in the file's order.
+    std::vector<unsigned> state() const
+    {
+        std::vector<unsigned> s;
+        for (const auto& l : m_latches) s.push_back(m_value[l.second]);
+        return s;
+    }
+    void set_state(const std::vector<unsigned>& s)
+    {
+        for (size_t i = 0; i < m_latches.size(); ++i) m_value[m_latches[i].second] = s.at(i) & 1u;
+        std::fill(m_settled.begin(), m_settled.end(), UNSETTLED);
     }
 
 private:
+    static constexpr uint8_t UNSETTLED = 2;
     struct COVER
     {
-        std::vector<std::string> ins;
+        bool present = false;
+        std::vector<int> ins;
         std::vector<std::string> cubes;
-        bool on;
+        bool on = true;
     };
-    std::vector<std::string> m_inputs, m_outputs;
-    std::vector<std::pair<std::string, std::string>> m_latches;
-    std::map<std::string, COVER> m_covers;
-    std::map<std::string, unsigned> m_value, m_settled;
+    int net(const std::string& name)
+    {
+        auto [it, added] = m_nets.emplace(name, static_cast<int>(m_value.size()));
+        if (added) {
+            m_value.push_back(0);
+            m_settled.push_back(UNSETTLED);
+            m_covers.emplace_back();
+        }
+        return it->second;
+    }
+    unsigned get(int n)
+    {
+        const COVER& c = m_covers[n];
+        if (!c.present) return m_value[n];
+        if (m_settled[n] != UNSETTLED) return m_settled[n];
+        bool hit = false;
+        for (const std::string& cube : c.cubes) {
+            bool match = true;
+            for (size_t k = 0; k < cube.size() && match; ++k)
+                if (cube[k] != '-') match = get(c.ins[k]) == unsigned(cube[k] - '0');
+            hit = hit || match;
+        }
+        const unsigned v = c.cubes.empty() ? 0u : (hit == c.on ? 1u : 0u);
+        m_settled[n] = static_cast<uint8_t>(v);
+        return v;
+    }
+    std::vector<std::string> m_inputs;
+    std::vector<std::pair<int, int>> m_latches;  // next-state net, output net
+    std::unordered_map<std::string, int> m_nets;
+    std::vector<COVER> m_covers;  // by net; `present` for a net a cover drives
+    std::vector<unsigned> m_value;
+    std::vector<uint8_t> m_settled;
 };
 
 const int k_families[] = {CDB_FAMILY_ZEPLA, CDB_FAMILY_TEV, CDB_FAMILY_BRK,
@@ -129,67 +159,6 @@ TEST(CycleSim, WrittenBlifAndSimulatorAgreeCycleByCycle)
                 blif.clock();
             }
         }
-}
-
-// One register with every control driven by an input: its output follows
-// the register rule over every input row and state, the clear acting at 0.
-TEST(CycleSim, RegisterFollowsTheRegisterRuleOverEveryRowAndState)
-{
-    for (int family : {CDB_FAMILY_BRK, CDB_FAMILY_RZK, CDB_FAMILY_UVO}) {
-        SEQ_GEN_OPTIONS o;
-        o.m_family = family;
-        o.m_cells = 0;
-        o.m_registers = 0;
-        o.m_inputs = 8;
-        o.m_outputs = 0;
-        std::unique_ptr<CDB_ATOM_NETLIST> nl = seq_generate(o, 1);
-        HDB_NAME_MGR* names = nl->get_name_mgr();
-        CDB_ATOM_NODE* reg = cdb_create_atom(family, CDB_KIND_REGISTER, names->create_unique_name("r", 0));
-        nl->add_node(reg);
-        const int ports[] = {DB_DATAIN,     DB_CLOCK_ENABLE, DB_SYNCH_CLEAR, DB_SYNCH_LOAD,
-                             DB_SYNCH_DATA, DB_CLEAR,        DB_ASYNCH_LOAD, DB_ASYNCH_DATA};
-        for (int k = 0; k < 8; ++k) {
-            int port = ports[k];
-            if (!reg->is_register() && port == DB_DATAIN) {
-                port = DB_DATA_A;
-                reg->set_lutmask(CDB_LUTMASK(4, 0xAAAA));
-            }
-            seq_find(*nl, std::string(1, 'i') + std::to_string(k))
-                ->get_output_term_by_type(DB_DATA_OUT)
-                ->insert_fanout(reg->add_input_term(port));
-        }
-        seq_find(*nl, "clk")->get_output_term_by_type(DB_DATA_OUT)->insert_fanout(reg->add_input_term(DB_CLOCK));
-        CDB_ATOM_NODE* pin = cdb_create_output_pin(family, names->create_unique_name("q~output", 0));
-        nl->add_node(pin);
-        reg->add_output_term(DB_REG_OUT, reg->get_instance_name())
-            ->insert_fanout(pin->get_input_term_by_type(DB_DATAIN));
-        for (unsigned state = 0; state < 2; ++state)
-            for (unsigned row = 0; row < 256; ++row) {
-                CYCLE_SIM sim(*nl);
-                // Reach the state: load it through the data input with everything else inactive.
-                const unsigned idle[8] = {state, 1, 0, 0, 0, 1, 0, 0};
-                for (int k = 0; k < 8; ++k) sim.set_input(k, idle[k]);
-                sim.clock();
-                ASSERT_EQ(sim.output(0), state);
-                for (int k = 0; k < 8; ++k) sim.set_input(k, (row >> k) & 1u);
-                sim.clock();
-                CDB_REGISTER_INPUTS in;
-                in.d = row & 1u;
-                in.ena = (row >> 1) & 1u;
-                in.sclr = (row >> 2) & 1u;
-                in.sload = (row >> 3) & 1u;
-                in.sdata = (row >> 4) & 1u;
-                in.clr = (row >> 5) & 1u;
-                in.aload = (row >> 6) & 1u;
-                in.adata = (row >> 7) & 1u;
-                unsigned expected = 0;
-                if (!cdb_register_async_value(in, &expected)) expected = cdb_register_next_state(in, state);
-                if (in.clr == 0) {
-                    EXPECT_EQ(expected, 0u) << "the clear acts at 0";
-                }
-                ASSERT_EQ(sim.output(0), expected) << "family " << family << " state " << state << " row " << row;
-            }
-    }
 }
 
 // DSP modes without a function (multiply-accumulate, dynamic) are refused by name.
@@ -241,14 +210,14 @@ namespace {
 class BLOCK_BENCH
 {
 public:
-    BLOCK_BENCH() : m_nl(std::make_unique<CDB_ATOM_NETLIST>(CDB_FAMILY_BRK))
+    explicit BLOCK_BENCH(int family = CDB_FAMILY_BRK) : m_nl(std::make_unique<CDB_ATOM_NETLIST>(family))
     {
         m_nl->set_name_mgr(new HDB_NAME_MGR("top"), true);
     }
     CDB_ATOM_NETLIST& netlist() { return *m_nl; }
     CDB_ATOM_NODE* add(int kind, const std::string& n)
     {
-        CDB_ATOM_NODE* node = cdb_create_atom(CDB_FAMILY_BRK, kind, m_nl->get_name_mgr()->create_unique_name(n, 0));
+        CDB_ATOM_NODE* node = cdb_create_atom(m_nl->get_family(), kind, m_nl->get_name_mgr()->create_unique_name(n, 0));
         m_nl->add_node(node);
         return node;
     }
@@ -271,7 +240,7 @@ public:
             CDB_ATOM_OTERM* o =
                 node->add_output_term(port, m_nl->get_name_mgr()->create_unique_name(name + "_q", 0), k);
             CDB_ATOM_NODE* pin = cdb_create_output_pin(
-                CDB_FAMILY_BRK, m_nl->get_name_mgr()->create_unique_name(name + BLIF_OUTPUT_PIN_SUFFIX, 0));
+                m_nl->get_family(), m_nl->get_name_mgr()->create_unique_name(name + BLIF_OUTPUT_PIN_SUFFIX, 0));
             m_nl->add_node(pin);
             o->insert_fanout(pin->get_input_term_by_type(DB_DATAIN));
         }
@@ -324,6 +293,140 @@ struct BOTH
     CYCLE_SIM sim;
     BLIF_SIM blif;
 };
+
+// What one logic cell of a family reads (evaluate_output's input slots)
+// and gives.
+struct CELL_SHAPE
+{
+    const char* what;
+    int kind;
+    std::vector<int> slots;
+    std::vector<int> outputs;
+};
+
+std::vector<CELL_SHAPE> cell_shapes(int family)
+{
+    const int size = cdb_family_lut_size(family);
+    std::vector<int> lut;
+    for (int k = 0; k < size; ++k) lut.push_back(k);
+    const int carry = CDB_ATOM_NODE::EVALUATE_CARRY_SLOT;
+    std::vector<CELL_SHAPE> shapes{{"lut", CDB_KIND_LCELL_COMB, lut, {DB_COMB_OUT}}};
+    if (size == 4 && family != CDB_FAMILY_UVO)
+        shapes.push_back({"carry", CDB_KIND_LCELL_COMB, {0, 1, 2, 3, carry}, {DB_COMB_OUT, DB_CARRY_OUT}});
+    if (size == 6) {
+        shapes.push_back({"arithmetic",
+                          CDB_KIND_LCELL_COMB,
+                          {0, 1, 2, 3, 5, carry, carry + 1},
+                          {DB_SUM_OUT, DB_CARRY_OUT, DB_SHARE_OUT}});
+        shapes.push_back({"extended", CDB_KIND_LCELL_COMB, {0, 1, 2, 3, 4, 5, 6}, {DB_COMB_OUT}});
+    }
+    if (family == CDB_FAMILY_MRL)
+        shapes.push_back(
+            {"adder", CDB_KIND_HSADDER, {0, 1, 2, 3, carry}, {DB_HSADDER_SUM_0, DB_HSADDER_SUM_1, DB_CHAIN_OUT_0}});
+    return shapes;
+}
+
+std::string slot_pin(int slot)
+{
+    return "x" + std::to_string(slot);
+}
+
+std::string output_bus(int port)
+{
+    return "p" + std::to_string(port) + "_";
+}
+
+// Every logic cell kind of every family (LUTs in the family's bit order,
+// carry cells, arithmetic cells with their share chain, extended mode, the
+// MRL adder), each input slot it reads on a pin of its own with random
+// masks: the simulator and the written file give the cell's own
+// evaluation on every input row.
+TEST(CycleSim, EveryCellKindAgreesWithItsEvaluationOverEveryRow)
+{
+    std::mt19937_64 rng(38);
+    for (int family : k_families)
+        for (const CELL_SHAPE& shape : cell_shapes(family))
+            for (int masks = 0; masks < 3; ++masks) {
+                BLOCK_BENCH b(family);
+                CDB_ATOM_NODE* cell = b.add(shape.kind, "cell");
+                for (int slot : shape.slots)
+                    b.input(slot_pin(slot))->insert_fanout(cell->add_input_term(cell->get_evaluate_input_port(slot)));
+                const int size = cdb_family_lut_size(family);
+                cell->set_lutmask(CDB_LUTMASK(size, size == 6 ? rng() : rng() & 0xffffu));
+                if (shape.kind == CDB_KIND_LCELL_COMB && size == 4)
+                    cell->set_carry_lutmask(CDB_LUTMASK(4, rng() & 0xffffu));
+                for (int port : shape.outputs) b.out(cell, port, output_bus(port), 1);
+                BOTH s(b.netlist());
+                for (unsigned row = 0; row < (1u << shape.slots.size()); ++row) {
+                    unsigned in[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT] = {};
+                    for (size_t k = 0; k < shape.slots.size(); ++k) {
+                        in[shape.slots[k]] = (row >> k) & 1u;
+                        s.set(slot_pin(shape.slots[k]), in[shape.slots[k]]);
+                    }
+                    for (int port : shape.outputs) {
+                        const unsigned expected = cell->evaluate_output(port, in);
+                        ASSERT_NE(expected, CDB_ATOM_NODE::NO_LUT_VALUE) << shape.what << " " << port;
+                        ASSERT_EQ(s.get_bus(output_bus(port), 1), expected)
+                            << "family " << family << " " << shape.what << " output " << port << " row " << row;
+                    }
+                }
+            }
+}
+
+// One register of every family with every control on a pin of its own
+// (UVO's packed register takes its data through its LUT, on four more
+// pins): over every input row and both states, the simulator and the
+// written file follow the register rule, the clear acting at 0.
+TEST(CycleSim, RegisterFollowsTheRegisterRuleOverEveryRowAndState)
+{
+    const int ports[] = {DB_DATAIN,     DB_CLOCK_ENABLE, DB_SYNCH_CLEAR, DB_SYNCH_LOAD,
+                         DB_SYNCH_DATA, DB_CLEAR,        DB_ASYNCH_LOAD, DB_ASYNCH_DATA};
+    for (int family : k_families) {
+        BLOCK_BENCH b(family);
+        CDB_ATOM_NODE* reg = b.add(CDB_KIND_REGISTER, "r");
+        const bool packed = !reg->is_register();
+        std::vector<std::pair<std::string, int>> pins;  // pin, input port; the row's bits in order
+        if (packed)
+            for (int slot = 0; slot < 4; ++slot) pins.push_back({slot_pin(slot), reg->get_evaluate_input_port(slot)});
+        for (int k = packed ? 1 : 0; k < 8; ++k) pins.push_back({"c" + std::to_string(k), ports[k]});
+        for (const auto& [pin, port] : pins) b.input(pin)->insert_fanout(reg->add_input_term(port));
+        b.input("clk")->insert_fanout(reg->add_input_term(DB_CLOCK));
+        if (packed) reg->set_lutmask(CDB_LUTMASK(4, 0x6a5c));
+        b.out(reg, DB_REG_OUT, "q", 1);
+        BOTH s(b.netlist());
+        ASSERT_EQ(s.sim.state().size(), 1u);
+        ASSERT_EQ(s.blif.state().size(), 1u);
+        for (unsigned state = 0; state < 2; ++state)
+            for (unsigned row = 0; row < (1u << pins.size()); ++row) {
+                s.sim.set_state({state});
+                s.blif.set_state({state});
+                unsigned v[16] = {}, lut[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT] = {};
+                for (size_t k = 0; k < pins.size(); ++k) {
+                    v[k] = (row >> k) & 1u;
+                    s.set(pins[k].first, v[k]);
+                }
+                const unsigned* c = packed ? v + 3 : v;  // c[1..7]: the controls after the data input
+                for (int slot = 0; packed && slot < 4; ++slot) lut[slot] = v[slot];
+                CDB_REGISTER_INPUTS in;
+                in.d = packed ? reg->evaluate_output(DB_REG_OUT, lut) : v[0];
+                in.ena = c[1];
+                in.sclr = c[2];
+                in.sload = c[3];
+                in.sdata = c[4];
+                in.clr = c[5];
+                in.aload = c[6];
+                in.adata = c[7];
+                unsigned expected = 0;
+                if (!cdb_register_async_value(in, &expected)) expected = cdb_register_next_state(in, state);
+                if (in.clr == 0) {
+                    EXPECT_EQ(expected, 0u) << "the clear acts at 0";
+                }
+                ASSERT_EQ(s.get_bus("q", 1), state);
+                s.clock();
+                ASSERT_EQ(s.get_bus("q", 1), expected) << "family " << family << " state " << state << " row " << row;
+            }
+    }
+}
 
 // Port A writes on the clock edge; port A reads its address at once, port
 // B through its clocked address: a word written in one cycle is read there
@@ -480,6 +583,159 @@ TEST(CycleSim, GeneratedBlocksWrittenAndSimulatedAgree)
                 s.clock();
             }
         }
+}
+
+// The small RAM of the exhaustive check: two address bits per port, one bit
+// wide; its data inputs are the bits of one input row.
+const char* const k_ram_row_inputs[] = {"wa0", "wa1", "ra0", "ra1", "d0", "we", "ena0", "clr0", "ena1", "clr1"};
+constexpr unsigned k_ram_rows = 1u << 10;
+
+struct RAM_SHAPE
+{
+    bool reg_a;    // port A's output registered
+    bool reg_b;    // port B's output registered
+    bool clock_b;  // port B has a clock: its address is registered
+    bool we;       // the write enable is connected
+};
+
+// The RAM as the issue states it, written out on its own: four one-bit
+// words, port A writing and reading at its address, port B reading at its
+// address (registered on port B's clock and enable), each registered output
+// an ordinary register on its port's controls with a clear acting at 1. A
+// port's enable also holds its write. A register that no clock reaches
+// keeps its power-up 0.
+struct RAM_MODEL
+{
+    RAM_SHAPE shape;
+    unsigned mem = 0;  // bit w: word w
+    unsigned breg = 0, qa = 0, qb = 0;
+
+    static unsigned bits(unsigned row, int at, int n) { return (row >> at) & ((1u << n) - 1u); }
+    unsigned word(unsigned address) const { return (mem >> address) & 1u; }
+    unsigned b_address(unsigned row) const { return shape.clock_b ? breg : bits(row, 2, 2); }
+    unsigned out_a(unsigned row) const { return shape.reg_a ? qa : word(bits(row, 0, 2)); }
+    unsigned out_b(unsigned row) const { return shape.reg_b ? qb : word(b_address(row)); }
+    RAM_MODEL next(unsigned row) const
+    {
+        const unsigned wa = bits(row, 0, 2), ra = bits(row, 2, 2), d = bits(row, 4, 1), we = bits(row, 5, 1);
+        const unsigned ena0 = bits(row, 6, 1), clr0 = bits(row, 7, 1), ena1 = bits(row, 8, 1), clr1 = bits(row, 9, 1);
+        RAM_MODEL n = *this;
+        if (shape.we && we && ena0) n.mem = (mem & ~(1u << wa)) | (d << wa);
+        if (shape.reg_a) n.qa = clr0 ? 0u : ena0 ? word(wa) : qa;
+        if (shape.clock_b) {
+            n.breg = ena1 ? ra : breg;
+            if (shape.reg_b) n.qb = clr1 ? 0u : ena1 ? word(breg) : qb;
+        }
+        return n;
+    }
+    unsigned key() const { return mem | breg << 4 | qa << 6 | qb << 7; }
+    // Every state the shape can reach: without writes the words and the
+    // registers behind them stay 0.
+    size_t state_count() const
+    {
+        const size_t address = shape.clock_b ? 4u : 1u;
+        if (!shape.we) return address;
+        return 16u * address * (shape.reg_a ? 2u : 1u) * (shape.reg_b && shape.clock_b ? 2u : 1u);
+    }
+};
+
+void build_small_ram(BLOCK_BENCH& b, const RAM_SHAPE& shape)
+{
+    CDB_ATOM_NODE* ram = b.add(CDB_KIND_RAM, "ram");
+    b.bus(ram, DB_RAM_PORTA_ADDRESS, "wa", 2);
+    b.bus(ram, DB_RAM_PORTB_ADDRESS, "ra", 2);
+    b.bus(ram, DB_RAM_PORTA_DATAIN, "d", 1);
+    if (shape.we) b.input("we")->insert_fanout(ram->add_input_term(DB_RAM_PORTA_WE));
+    b.input("clk")->insert_fanout(ram->add_input_term(DB_RAM_CLK0));
+    if (shape.clock_b) b.input("clk")->insert_fanout(ram->add_input_term(DB_RAM_CLK1));
+    b.input("ena0")->insert_fanout(ram->add_input_term(DB_RAM_ENA0));
+    b.input("clr0")->insert_fanout(ram->add_input_term(DB_RAM_CLR0));
+    b.input("ena1")->insert_fanout(ram->add_input_term(DB_RAM_ENA1));
+    b.input("clr1")->insert_fanout(ram->add_input_term(DB_RAM_CLR1));
+    if (shape.reg_a) CUT_RAM_UTIL::set_ram_mode(ram, 0, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_OUTPUT_REGISTERED});
+    if (shape.reg_b) CUT_RAM_UTIL::set_ram_mode(ram, 1, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_OUTPUT_REGISTERED});
+    b.out(ram, DB_RAM_PORTA_DATAOUT, "qa", 1);
+    b.out(ram, DB_RAM_PORTB_DATAOUT, "qb", 1);
+}
+
+int index_of(const std::vector<std::string>& names, const std::string& n)
+{
+    for (size_t i = 0; i < names.size(); ++i)
+        if (names[i] == n) return static_cast<int>(i);
+    return -1;
+}
+
+std::string describe(const RAM_SHAPE& s)
+{
+    return std::string("A ") + (s.reg_a ? "registered" : "direct") + ", B " + (s.reg_b ? "registered" : "direct") +
+           (s.clock_b ? " at a clocked address" : " without a clock") + (s.we ? "" : ", no write enable");
+}
+
+// Walks every pair of model state and simulator and file states reachable
+// from power-up under every input row, comparing both outputs with the
+// model's at every step; answers the model states reached.
+size_t walk_small_ram(const RAM_SHAPE& shape)
+{
+    BLOCK_BENCH b;
+    build_small_ram(b, shape);
+    BOTH s(b.netlist());
+    int sim_in[10], sim_out[2];
+    for (int k = 0; k < 10; ++k) sim_in[k] = index_of(s.sim.input_names(), k_ram_row_inputs[k]);
+    sim_out[0] = index_of(s.sim.output_names(), "qa0");
+    sim_out[1] = index_of(s.sim.output_names(), "qb0");
+    struct STATE
+    {
+        RAM_MODEL model;
+        std::vector<unsigned> sim, blif;
+    };
+    std::deque<STATE> queue{{RAM_MODEL{shape}, s.sim.state(), s.blif.state()}};
+    std::set<std::vector<unsigned>> seen;
+    std::set<unsigned> model_states;
+    while (!queue.empty()) {
+        const STATE st = queue.front();
+        queue.pop_front();
+        model_states.insert(st.model.key());
+        for (unsigned row = 0; row < k_ram_rows; ++row) {
+            s.sim.set_state(st.sim);
+            s.blif.set_state(st.blif);
+            for (int k = 0; k < 10; ++k) {
+                if (sim_in[k] >= 0) s.sim.set_input(sim_in[k], (row >> k) & 1u);
+                s.blif.set(k_ram_row_inputs[k], (row >> k) & 1u);
+            }
+            const unsigned expected[2] = {st.model.out_a(row), st.model.out_b(row)};
+            for (int p = 0; p < 2; ++p) {
+                const unsigned sim = s.sim.output(sim_out[p]), blif = s.blif.get(p ? "qb0" : "qa0");
+                if (sim == expected[p] && blif == expected[p]) continue;
+                ADD_FAILURE() << describe(shape) << ": state " << st.model.key() << " row " << row << " port "
+                              << "AB"[p] << ": model " << expected[p] << ", simulator " << sim << ", file " << blif;
+                return model_states.size();
+            }
+            s.clock();
+            STATE n{st.model.next(row), s.sim.state(), s.blif.state()};
+            std::vector<unsigned> key{n.model.key()};
+            key.insert(key.end(), n.sim.begin(), n.sim.end());
+            key.insert(key.end(), n.blif.begin(), n.blif.end());
+            if (seen.insert(key).second) queue.push_back(std::move(n));
+        }
+    }
+    return model_states.size();
+}
+
+// A small RAM against the model, exhaustive over every state it can reach
+// and every input row: the simulator and the written file give the model's
+// outputs from every state, and the walk reaches every state the model can
+// hold. The sanitizer build walks the fullest shape only.
+TEST(CycleSim, SmallRamMatchesItsModelOverEveryStateAndRow)
+{
+    std::vector<RAM_SHAPE> shapes{{true, true, true, true}};
+    if (!k_small_designs_only)
+        for (unsigned v = 0; v < 8; ++v)
+            if (v != 7) shapes.push_back({bool(v & 1u), bool(v & 2u), bool(v & 4u), true});
+    shapes.push_back({true, true, true, false});
+    for (const RAM_SHAPE& shape : shapes) {
+        const size_t reached = walk_small_ram(shape);
+        EXPECT_EQ(reached, RAM_MODEL{shape}.state_count()) << describe(shape);
+    }
 }
 
 }  // namespace
