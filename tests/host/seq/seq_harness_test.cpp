@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,12 +25,13 @@ namespace {
 
 const int k_families[] = {CDB_FAMILY_ZEPLA, CDB_FAMILY_BRK, CDB_FAMILY_MRL, CDB_FAMILY_UVO};
 
-// Netlists per family: 20 in the ordinary test run (each costs seven ABC
-// runs per family); MORV_SEQ_HARNESS_NETLISTS=200 gives the full sweep.
-int netlist_count()
+// Netlists per family: `ordinary` in the ordinary test run (each costs
+// ABC runs per family); MORV_SEQ_HARNESS_NETLISTS=200 gives every case the
+// full sweep.
+int netlist_count(int ordinary = 20)
 {
     const char* n = std::getenv("MORV_SEQ_HARNESS_NETLISTS");
-    return n ? std::max(1, std::atoi(n)) : 20;
+    return n ? std::max(1, std::atoi(n)) : ordinary;
 }
 
 std::string family_name(int family)
@@ -306,13 +310,34 @@ protected:
     {
         if (!abc_is_available()) GTEST_SKIP() << "berkeley-abc is not installed";
     }
-    // Runs the check and expects the verdict.
+    // Runs the check and expects the verdict. The tag starts with the family's name.
     void expect(const PAIR& p, const std::string& tag, bool equivalent)
     {
+        const auto start = std::chrono::steady_clock::now();
         SEQ_VERDICT v = seq_check(*p.before, *p.after, tag, equivalent);
-        if (equivalent) EXPECT_TRUE(v.equivalent()) << tag << ": " << v.describe();
-        else EXPECT_TRUE(v.refuted()) << tag << ": " << v.describe();
+        const bool as_expected = equivalent ? v.equivalent() : v.refuted();
+        EXPECT_TRUE(as_expected) << tag << ": " << v.describe();
+        TALLY& t = m_tally[tag.substr(0, tag.find('_'))];
+        ++t.checks;
+        t.as_expected += as_expected ? 1 : 0;
+        t.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
+    // Each family's checks, for the long sweeps' report.
+    void TearDown() override
+    {
+        for (const auto& [family, t] : m_tally)
+            std::cout << family << ": " << t.checks << " checks, " << t.as_expected << " as expected, " << t.seconds
+                      << " s\n";
+    }
+
+private:
+    struct TALLY
+    {
+        int checks = 0;
+        int as_expected = 0;
+        double seconds = 0;
+    };
+    std::map<std::string, TALLY> m_tally;
 };
 
 // A register moved across a buffer, and across an inverter with a power-up
@@ -403,7 +428,7 @@ TEST_F(SeqHarness, PlantedFaultsAreRefutedByAbcAndFoundByCoSimulation)
 TEST_F(SeqHarness, RegisterMovedWithItsClearIsEquivalent)
 {
     for (int family : k_families)
-        for (int i = 0; i < std::min(netlist_count(), 20); ++i) {
+        for (int i = 0; i < netlist_count(); ++i) {
             SEQ_GEN_OPTIONS o;
             o.m_family = family;
             const uint64_t truth = i % 2 ? 0x1 : 0x2;
@@ -420,7 +445,7 @@ TEST_F(SeqHarness, RegisterMovedWithItsClearIsEquivalent)
 TEST_F(SeqHarness, RamOutputRegisterUnpackedWithItsClearInverted)
 {
     for (int family : k_families)
-        for (int i = 0; i < std::min(netlist_count(), 10); ++i) {
+        for (int i = 0; i < netlist_count(10); ++i) {
             SEQ_GEN_OPTIONS o;
             o.m_family = family;
             PAIR good = generated_pair(o, 6000 + i);
@@ -467,7 +492,7 @@ TEST_F(SeqHarness, DspRegistersMovedOutOfTheBlock)
 TEST_F(SeqHarness, GeneratedRamAndDspNetlistsExportAndCoSimulate)
 {
     for (int family : k_families)
-        for (int i = 0; i < std::min(netlist_count(), 10); ++i) {
+        for (int i = 0; i < netlist_count(10); ++i) {
             SEQ_GEN_OPTIONS o;
             o.m_family = family;
             o.m_rams = true;
