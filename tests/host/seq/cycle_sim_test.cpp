@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <random>
@@ -588,7 +589,6 @@ TEST(CycleSim, GeneratedBlocksWrittenAndSimulatedAgree)
 // The small RAM of the exhaustive check: two address bits per port, one bit
 // wide; its data inputs are the bits of one input row.
 const char* const k_ram_row_inputs[] = {"wa0", "wa1", "ra0", "ra1", "d0", "we", "ena0", "clr0", "ena1", "clr1"};
-constexpr unsigned k_ram_rows = 1u << 10;
 
 struct RAM_SHAPE
 {
@@ -615,6 +615,7 @@ struct RAM_MODEL
     unsigned b_address(unsigned row) const { return shape.clock_b ? breg : bits(row, 2, 2); }
     unsigned out_a(unsigned row) const { return shape.reg_a ? qa : word(bits(row, 0, 2)); }
     unsigned out_b(unsigned row) const { return shape.reg_b ? qb : word(b_address(row)); }
+    unsigned out(int port, unsigned row) const { return port ? out_b(row) : out_a(row); }
     RAM_MODEL next(unsigned row) const
     {
         const unsigned wa = bits(row, 0, 2), ra = bits(row, 2, 2), d = bits(row, 4, 1), we = bits(row, 5, 1);
@@ -671,43 +672,43 @@ std::string describe(const RAM_SHAPE& s)
            (s.clock_b ? " at a clocked address" : " without a clock") + (s.we ? "" : ", no write enable");
 }
 
-// Walks every pair of model state and simulator and file states reachable
-// from power-up under every input row, comparing both outputs with the
-// model's at every step; answers the model states reached.
-size_t walk_small_ram(const RAM_SHAPE& shape)
+// Walks every triple of model, simulator and file states reachable from
+// power-up under every input row (the row's bit k on pin row_pins[k]),
+// comparing the outputs out_pins[p] with the model's out(p, row) at every
+// step; answers the model states reached.
+template <class MODEL>
+size_t walk_every_state(const CDB_ATOM_NETLIST& nl, const std::vector<std::string>& row_pins,
+                        const std::vector<std::string>& out_pins, const MODEL& power_up, const std::string& what)
 {
-    BLOCK_BENCH b;
-    build_small_ram(b, shape);
-    BOTH s(b.netlist());
-    int sim_in[10], sim_out[2];
-    for (int k = 0; k < 10; ++k) sim_in[k] = index_of(s.sim.input_names(), k_ram_row_inputs[k]);
-    sim_out[0] = index_of(s.sim.output_names(), "qa0");
-    sim_out[1] = index_of(s.sim.output_names(), "qb0");
+    BOTH s(nl);
+    std::vector<int> sim_in, sim_out;
+    for (const std::string& n : row_pins) sim_in.push_back(index_of(s.sim.input_names(), n));
+    for (const std::string& n : out_pins) sim_out.push_back(index_of(s.sim.output_names(), n));
     struct STATE
     {
-        RAM_MODEL model;
+        MODEL model;
         std::vector<unsigned> sim, blif;
     };
-    std::deque<STATE> queue{{RAM_MODEL{shape}, s.sim.state(), s.blif.state()}};
+    std::deque<STATE> queue{{power_up, s.sim.state(), s.blif.state()}};
     std::set<std::vector<unsigned>> seen;
     std::set<unsigned> model_states;
     while (!queue.empty()) {
         const STATE st = queue.front();
         queue.pop_front();
         model_states.insert(st.model.key());
-        for (unsigned row = 0; row < k_ram_rows; ++row) {
+        for (unsigned row = 0; row < (1u << row_pins.size()); ++row) {
             s.sim.set_state(st.sim);
             s.blif.set_state(st.blif);
-            for (int k = 0; k < 10; ++k) {
+            for (size_t k = 0; k < row_pins.size(); ++k) {
                 if (sim_in[k] >= 0) s.sim.set_input(sim_in[k], (row >> k) & 1u);
-                s.blif.set(k_ram_row_inputs[k], (row >> k) & 1u);
+                s.blif.set(row_pins[k], (row >> k) & 1u);
             }
-            const unsigned expected[2] = {st.model.out_a(row), st.model.out_b(row)};
-            for (int p = 0; p < 2; ++p) {
-                const unsigned sim = s.sim.output(sim_out[p]), blif = s.blif.get(p ? "qb0" : "qa0");
-                if (sim == expected[p] && blif == expected[p]) continue;
-                ADD_FAILURE() << describe(shape) << ": state " << st.model.key() << " row " << row << " port "
-                              << "AB"[p] << ": model " << expected[p] << ", simulator " << sim << ", file " << blif;
+            for (size_t p = 0; p < out_pins.size(); ++p) {
+                const unsigned expected = st.model.out(static_cast<int>(p), row);
+                const unsigned sim = s.sim.output(sim_out[p]), blif = s.blif.get(out_pins[p]);
+                if (sim == expected && blif == expected) continue;
+                ADD_FAILURE() << what << ": state " << st.model.key() << " row " << row << " output " << out_pins[p]
+                              << ": model " << expected << ", simulator " << sim << ", file " << blif;
                 return model_states.size();
             }
             s.clock();
@@ -732,10 +733,58 @@ TEST(CycleSim, SmallRamMatchesItsModelOverEveryStateAndRow)
         for (unsigned v = 0; v < 8; ++v)
             if (v != 7) shapes.push_back({bool(v & 1u), bool(v & 2u), bool(v & 4u), true});
     shapes.push_back({true, true, true, false});
+    const std::vector<std::string> pins(std::begin(k_ram_row_inputs), std::end(k_ram_row_inputs));
     for (const RAM_SHAPE& shape : shapes) {
-        const size_t reached = walk_small_ram(shape);
+        BLOCK_BENCH b;
+        build_small_ram(b, shape);
+        const size_t reached = walk_every_state(b.netlist(), pins, {"qa0", "qb0"}, RAM_MODEL{shape}, describe(shape));
         EXPECT_EQ(reached, RAM_MODEL{shape}.state_count()) << describe(shape);
     }
+}
+
+// A 2 x 2 multiplier as the issue states it, written out on its own:
+// operand A's bit 0 inverted at its pin in front of A's packed register,
+// the product registered behind the multiplier, both registers on one
+// clock, enable and clear (a DSP clear acts at 0), product bit 1 inverted
+// behind the output register. Row bits: a0 a1 b0 b1 ena clr.
+struct DSP_MODEL
+{
+    unsigned areg = 0, q = 0;
+
+    unsigned out(int bit, unsigned) const { return ((q ^ 2u) >> bit) & 1u; }
+    DSP_MODEL next(unsigned row) const
+    {
+        const unsigned a = row & 3u, b = (row >> 2) & 3u, ena = (row >> 4) & 1u, clr = (row >> 5) & 1u;
+        DSP_MODEL n = *this;
+        n.areg = !clr ? 0u : ena ? a ^ 1u : areg;
+        n.q = !clr ? 0u : ena ? (areg * b) & 15u : q;
+        return n;
+    }
+    unsigned key() const { return areg | q << 2; }
+};
+
+// The multiplier against its model over every state it reaches and every
+// input row: the power-up 0 of the packed register reaches the multiplier
+// as 0 (not as the pin's inverted 1), the clear acts at 0 on both registers.
+TEST(CycleSim, SmallDspMatchesItsModelOverEveryStateAndRow)
+{
+    BLOCK_BENCH b;
+    CDB_ATOM_NODE* mult = b.add(CDB_KIND_MAC_MULT, "mult");
+    b.bus(mult, DB_DATA_A, "a", 2);
+    b.bus(mult, DB_DATA_B, "b", 2);
+    b.input("clk")->insert_fanout(mult->add_input_term(DB_CLOCK, 0));
+    b.input("ena")->insert_fanout(mult->add_input_term(DB_CLOCK_ENABLE, 0));
+    b.input("clr")->insert_fanout(mult->add_input_term(DB_CLEAR, 0));
+    mult->get_input_term_by_type(DB_DATA_A, 0)->set_invert(true);
+    CUT_MAC_UTIL::set_input_port_clock(mult, DB_DATA_A, 0);
+    CUT_MAC_UTIL::set_input_port_clear(mult, DB_DATA_A, 0);
+    CUT_MAC_UTIL::set_output_port_clock(mult, DB_DATA_OUT, 0);
+    CUT_MAC_UTIL::set_output_port_clear(mult, DB_DATA_OUT, 0);
+    b.out(mult, DB_DATA_OUT, "p", 4);
+    CUT_MAC_UTIL::set_output_prog_invert(mult, DB_DATA_OUT, 1, true);
+    const size_t reached = walk_every_state(b.netlist(), {"a0", "a1", "b0", "b1", "ena", "clr"},
+                                            {"p0", "p1", "p2", "p3"}, DSP_MODEL{}, "multiplier");
+    EXPECT_EQ(reached, 4u * 7u) << "every operand A beside every product of two 2-bit operands";
 }
 
 }  // namespace
