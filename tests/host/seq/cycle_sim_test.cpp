@@ -238,13 +238,16 @@ public:
     {
         for (int k = 0; k < width; ++k) {
             const std::string name = n + std::to_string(k);
-            CDB_ATOM_OTERM* o =
-                node->add_output_term(port, m_nl->get_name_mgr()->create_unique_name(name + "_q", 0), k);
-            CDB_ATOM_NODE* pin = cdb_create_output_pin(
-                m_nl->get_family(), m_nl->get_name_mgr()->create_unique_name(name + BLIF_OUTPUT_PIN_SUFFIX, 0));
-            m_nl->add_node(pin);
-            o->insert_fanout(pin->get_input_term_by_type(DB_DATAIN));
+            drive(node->add_output_term(port, m_nl->get_name_mgr()->create_unique_name(name + "_q", 0), k), name);
         }
+    }
+    // An output pin "<n>" reading `o`.
+    void drive(CDB_ATOM_OTERM* o, const std::string& n)
+    {
+        CDB_ATOM_NODE* pin = cdb_create_output_pin(
+            m_nl->get_family(), m_nl->get_name_mgr()->create_unique_name(n + BLIF_OUTPUT_PIN_SUFFIX, 0));
+        m_nl->add_node(pin);
+        o->insert_fanout(pin->get_input_term_by_type(DB_DATAIN));
     }
 
 private:
@@ -394,6 +397,7 @@ TEST(CycleSim, RegisterFollowsTheRegisterRuleOverEveryRowAndState)
         b.input("clk")->insert_fanout(reg->add_input_term(DB_CLOCK));
         if (packed) reg->set_lutmask(CDB_LUTMASK(4, 0x6a5c));
         b.out(reg, DB_REG_OUT, "q", 1);
+        if (packed) b.out(reg, DB_COMB_OUT, "y", 1);  // the LUT's own output beside its register
         BOTH s(b.netlist());
         ASSERT_EQ(s.sim.state().size(), 1u);
         ASSERT_EQ(s.blif.state().size(), 1u);
@@ -423,10 +427,114 @@ TEST(CycleSim, RegisterFollowsTheRegisterRuleOverEveryRowAndState)
                     EXPECT_EQ(expected, 0u) << "the clear acts at 0";
                 }
                 ASSERT_EQ(s.get_bus("q", 1), state);
+                if (packed) {
+                    ASSERT_EQ(s.get_bus("y", 1), reg->evaluate_output(DB_COMB_OUT, lut)) << "row " << row;
+                }
                 s.clock();
                 ASSERT_EQ(s.get_bus("q", 1), expected) << "family " << family << " state " << state << " row " << row;
             }
     }
+}
+
+// A register whose clock term is missing its driver (unconnected, or tied
+// to a constant) is never clocked: it keeps its power-up 0, in the
+// simulator and the written file alike; so do a RAM's words when port A's
+// clock is tied.
+TEST(CycleSim, RegistersWithoutADrivenClockKeepTheirPowerUpValue)
+{
+    for (int family : k_families)
+        for (int tie = 0; tie < 3; ++tie) {
+            BLOCK_BENCH b(family);
+            CDB_ATOM_NODE* reg = b.add(CDB_KIND_REGISTER, "r");
+            if (reg->is_register()) {
+                b.input("d")->insert_fanout(reg->add_input_term(DB_DATAIN));
+            } else {
+                b.input("d")->insert_fanout(reg->add_input_term(DB_DATA_A));
+                reg->set_lutmask(blif_family_lutmask(family, 1, 0x2));
+            }
+            CDB_ATOM_ITERM* clock = reg->add_input_term(DB_CLOCK);
+            if (tie == 1) clock->set_vcc();
+            if (tie == 2) clock->set_gnd();
+            b.out(reg, DB_REG_OUT, "q", 1);
+            BOTH s(b.netlist());
+            s.set("d", 1);
+            for (int cycle = 0; cycle < 3; ++cycle, s.clock())
+                ASSERT_EQ(s.get_bus("q", 1), 0u) << "family " << family << " tie " << tie << " cycle " << cycle;
+        }
+    BLOCK_BENCH b;
+    CDB_ATOM_NODE* ram = b.add(CDB_KIND_RAM, "ram");
+    b.bus(ram, DB_RAM_PORTA_ADDRESS, "wa", 1);
+    b.bus(ram, DB_RAM_PORTA_DATAIN, "d", 1);
+    ram->add_input_term(DB_RAM_PORTA_WE)->set_vcc();
+    ram->add_input_term(DB_RAM_CLK0)->set_vcc();
+    b.out(ram, DB_RAM_PORTA_DATAOUT, "qa", 1);
+    BOTH s(b.netlist());
+    s.set("d0", 1);
+    for (int cycle = 0; cycle < 3; ++cycle, s.clock()) ASSERT_EQ(s.get_bus("qa", 1), 0u) << "cycle " << cycle;
+}
+
+namespace {
+
+// i0 -> register r -> "o1", i1 -> "o0"; with `direct`, i0 -> "o1" at once;
+// `reversed` creates the inputs in the other order; `extra` adds "o2".
+std::unique_ptr<BLOCK_BENCH> cosim_bench(bool direct, bool reversed, bool drop_o1 = false, bool extra = false)
+{
+    auto b = std::make_unique<BLOCK_BENCH>();
+    CDB_ATOM_OTERM* i0 = reversed ? nullptr : b->input("i0");
+    CDB_ATOM_OTERM* i1 = b->input("i1");
+    if (reversed) i0 = b->input("i0");
+    b->drive(i1, "o0");
+    CDB_ATOM_OTERM* q = i0;
+    if (!direct) {
+        CDB_ATOM_NODE* reg = b->add(CDB_KIND_REGISTER, "r");
+        i0->insert_fanout(reg->add_input_term(DB_DATAIN));
+        b->input("clk")->insert_fanout(reg->add_input_term(DB_CLOCK));
+        q = reg->add_output_term(DB_REG_OUT, reg->get_instance_name());
+    }
+    if (!drop_o1) b->drive(q, "o1");
+    if (extra) b->drive(i1, "o2");
+    return b;
+}
+
+}  // namespace
+
+// Co-simulation matches inputs and outputs by name, reports the first cycle
+// and output that differ (replayed here from the same random stream), and
+// refuses netlists whose outputs do not match.
+TEST(CycleSim, CoSimulationReportsTheFirstDifferenceAndUnmatchedPorts)
+{
+    auto plain = cosim_bench(false, false);
+    auto reversed = cosim_bench(false, true);
+    COSIM_RESULT same = cosimulate(plain->netlist(), reversed->netlist(), 200, 7);
+    EXPECT_TRUE(same.m_agree) << same.describe();
+    EXPECT_EQ(same.describe(), "agree");
+    for (uint64_t seed = 1; seed < 6; ++seed) {
+        auto direct = cosim_bench(true, true);
+        COSIM_RESULT r = cosimulate(plain->netlist(), direct->netlist(), 200, seed);
+        // The register's output lags i0 by a cycle: they first differ where i0 changes.
+        std::mt19937_64 rng(seed);
+        int expected = -1;
+        unsigned last = 0;
+        for (int cycle = 0; cycle < 200 && expected < 0; ++cycle) {
+            const unsigned i0 = rng() & 1u;
+            rng();  // i1
+            if (i0 != last) expected = cycle;
+            last = i0;
+        }
+        ASSERT_FALSE(r.m_agree);
+        EXPECT_TRUE(r.m_error.empty()) << r.m_error;
+        EXPECT_EQ(r.m_cycle, expected) << "seed " << seed;
+        EXPECT_EQ(r.m_port, "o1");
+        EXPECT_EQ(r.describe(), "first difference at cycle " + std::to_string(expected) + " on output o1");
+    }
+    auto missing = cosim_bench(false, false, true, true);
+    COSIM_RESULT r = cosimulate(plain->netlist(), missing->netlist(), 10, 1);
+    EXPECT_FALSE(r.m_agree);
+    EXPECT_EQ(r.describe(), "output o1 is missing in the second netlist");
+    auto fewer = cosim_bench(false, false, true);
+    r = cosimulate(plain->netlist(), fewer->netlist(), 10, 1);
+    EXPECT_FALSE(r.m_agree);
+    EXPECT_EQ(r.describe(), "output ports differ");
 }
 
 // Port A writes on the clock edge; port A reads its address at once, port
