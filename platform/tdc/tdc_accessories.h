@@ -122,6 +122,8 @@ public:
     bool is_early_timing_enabled() const;
     void set_early_timing_enabled(bool on) { m_early_timing = on ? 1 : 0; }
     bool is_analysis_running() const { return m_running; }
+    // Tests: what the query answers outside an analysis.
+    void set_analysis_running(bool running) { m_running = running; }
     TAN_PARAMETERS* get_tan_parameters() { return &m_params; }
     // Runs the analysis when a timing netlist exists and the last analysis
     // no longer describes it; true when the annotations are current.

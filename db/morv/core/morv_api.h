@@ -139,6 +139,17 @@ public:
     void set_netlist_sweeper_enabled(bool enabled) { m_netlist_sweeper_enabled = enabled; }
     // Both ratios unknown again (the cluster-retry flow starts over).
     void clear_overuse_ratios() { m_le_overuse_ratio = m_ff_overuse_ratio = -1.0; }
+    // The retiming lower bound's alpha, exit and beta as the retiming
+    // constructor stores them from its parameters.
+    void set_retiming_lower_bound_params(double alpha, double exit, double beta)
+    {
+        m_lb_ret_alpha = alpha;
+        m_lb_ret_exit = exit;
+        m_lb_ret_beta = beta;
+    }
+    double get_retiming_lb_alpha() const { return m_lb_ret_alpha; }
+    double get_retiming_lb_exit() const { return m_lb_ret_exit; }
+    double get_retiming_lb_beta() const { return m_lb_ret_beta; }
 
     // ---- maps ----
     void reset_fsyn_cluster_map();
@@ -213,6 +224,7 @@ public:
     int get_enum_option(int id) const;                                        // 0 when absent
     std::string get_string_option(int id) const;                              // empty when absent
     int get_instance_int_option(HDB_INSTANCE_NAME* inst_name, int id) const;  // -1 when absent
+    std::optional<bool> find_instance_bool_option(const HDB_INSTANCE_NAME* inst_name, int id) const;
     int get_family_code();
     bool is_fsyn_read_log_required() const;
     bool is_fsyn_write_log_required() const;
@@ -405,6 +417,9 @@ private:
     MORV_KARDEL_INDEX m_kardel_index;
     double m_le_overuse_ratio;
     double m_ff_overuse_ratio;
+    double m_lb_ret_alpha = 0.249;
+    double m_lb_ret_exit = 20.0;
+    double m_lb_ret_beta = 0.3;
     int m_placer_seed;
     uint64_t m_random_state = 0;
     bool m_name_pattern = false;

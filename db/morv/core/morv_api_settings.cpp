@@ -124,6 +124,12 @@ int MORV_API::get_instance_int_option(HDB_INSTANCE_NAME* inst_name, int id) cons
     return value ? *value : -1;
 }
 
+std::optional<bool> MORV_API::find_instance_bool_option(const HDB_INSTANCE_NAME* inst_name, int id) const
+{
+    if (inst_name == nullptr) return std::nullopt;
+    return HDB_BOOL_OPTION::get_bool_option(action_point_of(m_morv_env), inst_name, id);
+}
+
 int MORV_API::get_family_code()
 {
     if (m_family == DEV_FAMILY_INVALID) {

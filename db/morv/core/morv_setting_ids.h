@@ -6,6 +6,7 @@
 
 enum MORV_SETTING_ID : int
 {
+    MORV_SETTING_RETIMING_NO_DEMUX = 371,        // bool, per instance: keep a register's controls as they are
     MORV_SETTING_MIGRATION_TARGET_DEVICE = 479,  // string on the chip; "<None>" or empty: none
     MORV_SETTING_PLACER_SEED = 566,              // int
     MORV_SETTING_TEST_STRING = 634,              // string

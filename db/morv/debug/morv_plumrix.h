@@ -24,6 +24,14 @@ public:
     void breakpoint(const char* tag);
     void note_node_modified(int atom_id);
     int get_modification_count(int atom_id) const;
+    // Retiming's count of visits to a critical node, beside the
+    // modification counts.
+    void note_node_visited(int atom_id) { ++m_visited_nodes[atom_id]; }
+    int get_visit_count(int atom_id) const
+    {
+        auto found = m_visited_nodes.find(atom_id);
+        return found == m_visited_nodes.end() ? 0 : found->second;
+    }
 
     // Users attached to the shared interface, process-wide.
     static int get_interface_users() { return s_interface_users; }
@@ -34,6 +42,7 @@ private:
     bool m_connected = false;
     bool m_attached = false;
     std::map<int, int> m_modified_nodes;
+    std::map<int, int> m_visited_nodes;
 
     static int s_interface_users;
 };

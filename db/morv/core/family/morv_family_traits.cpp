@@ -250,6 +250,40 @@ bool morv_rwr_keeps_chain_inputs(int family)
     return family == DEV_FAMILY_UNDRIVEN_43 || family == DEV_FAMILY_UNDRIVEN_44;
 }
 
+// ---------------------------------------------------------------- classic retiming
+
+MORV_MAC_RETIMING morv_rtm_mac_retiming(int base_family)
+{
+    switch (base_family) {
+    case DEV_FAMILY_BRENNOCK:
+    case DEV_FAMILY_ZEPLA:
+    case DEV_FAMILY_TEV:
+    case DEV_FAMILY_MORLIN:
+    case DEV_FAMILY_ZEPLA_II:
+    case DEV_FAMILY_UVO: return MORV_MAC_RETIMING_BOTH;
+    case DEV_FAMILY_KESTLIN:
+    case DEV_FAMILY_RZK:
+    case DEV_FAMILY_OBRAN: return MORV_MAC_RETIMING_BACKWARD;
+    default: return MORV_MAC_RETIMING_NONE;
+    }
+}
+
+bool morv_rtm_demuxes_sload(int base_family)
+{
+    switch (base_family) {
+    case DEV_FAMILY_BRENNOCK:
+    case DEV_FAMILY_KESTLIN:
+    case DEV_FAMILY_RZK:
+    case DEV_FAMILY_OBRAN: return true;
+    default: return false;
+    }
+}
+
+bool morv_rtm_has_lower_bound(int base_family)
+{
+    return base_family != DEV_FAMILY_MORLIN;
+}
+
 namespace {
 
 template <typename ALGORITHM>

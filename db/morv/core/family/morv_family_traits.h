@@ -192,6 +192,20 @@ int morv_rwr_ale_signal_limit(int base_family);
 // cells alone in this device family.
 bool morv_rwr_keeps_chain_inputs(int family);
 
+// ---- classic retiming
+// Which ways MAC (DSP) retiming may push registers in a family.
+enum MORV_MAC_RETIMING : int
+{
+    MORV_MAC_RETIMING_NONE = 0,  // unsupported: MAC retiming stays off
+    MORV_MAC_RETIMING_BOTH = 1,
+    MORV_MAC_RETIMING_BACKWARD = 2,  // backward pushes only
+};
+MORV_MAC_RETIMING morv_rtm_mac_retiming(int base_family);
+// Registers with a synchronous load are demuxed.
+bool morv_rtm_demuxes_sload(int base_family);
+// Retiming has a lower bound to stop at in this family.
+bool morv_rtm_has_lower_bound(int base_family);
+
 // Builds the algorithm class of that name (a name of the driver traits'
 // algorithm tables) into out; false when the class is not built yet.
 bool morv_make_family_algorithm(const std::string& class_name, MORV_API* api,

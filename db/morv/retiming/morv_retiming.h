@@ -1,0 +1,373 @@
+#pragma once
+
+// Classic register retiming ("RTM"): the family-independent object. It holds
+// the run's parameters and switches, the register and signal records every
+// push compares, the figure of merit and lower-bound test the run driver
+// asks between iterations, and the small netlist edits every push is made
+// of. Everything that depends on a family's cell architecture is a pure
+// hook implemented by the family branches.
+//
+// Every ordered container of nodes or terms is ordered by
+// DETERMINISTIC_LESS, and the hash sets iterate in insertion order, so no
+// walk of this object depends on addresses.
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "mem_alloc_sys.h"
+#include "morv/core/algorithm/morv_algorithm_base.h"
+#include "morv/netlist/morv_deterministic.h"
+#include "morv/netlist/morv_nt.h"
+
+class MORV_NET_UTIL;
+class MORV_OPT_SKEW;
+class CDB_ATOM_NODE;
+class CDB_ATOM_ITERM;
+class CDB_ATOM_OTERM;
+class CDB_LUTMASK;
+class HDB_INSTANCE_NAME;
+
+// A set that answers membership by hashing and iterates in insertion order.
+// An erased element leaves a hole the iteration skips until the next clear.
+template <typename T>
+class RETIME_HASH_SET
+{
+public:
+    class const_iterator
+    {
+    public:
+        const_iterator(const std::vector<T>* order, size_t at) : m_order(order), m_at(at) { skip(); }
+        T operator*() const { return (*m_order)[m_at]; }
+        const_iterator& operator++()
+        {
+            ++m_at;
+            skip();
+            return *this;
+        }
+        bool operator!=(const const_iterator& other) const { return m_at != other.m_at; }
+        bool operator==(const const_iterator& other) const { return m_at == other.m_at; }
+
+    private:
+        void skip()
+        {
+            while (m_at < m_order->size() && (*m_order)[m_at] == nullptr) ++m_at;
+        }
+        const std::vector<T>* m_order;
+        size_t m_at;
+    };
+
+    // True when the element was not in the set before.
+    bool insert(T element)
+    {
+        if (!m_position.emplace(element, m_order.size()).second) return false;
+        m_order.push_back(element);
+        return true;
+    }
+    bool erase(T element)
+    {
+        auto found = m_position.find(element);
+        if (found == m_position.end()) return false;
+        m_order[found->second] = nullptr;
+        m_position.erase(found);
+        return true;
+    }
+    bool contains(T element) const { return m_position.count(element) != 0; }
+    size_t size() const { return m_position.size(); }
+    bool empty() const { return m_position.empty(); }
+    void clear()
+    {
+        m_order.clear();
+        m_position.clear();
+    }
+    const_iterator begin() const { return const_iterator(&m_order, 0); }
+    const_iterator end() const { return const_iterator(&m_order, m_order.size()); }
+
+private:
+    std::vector<T> m_order;
+    std::unordered_map<T, size_t> m_position;
+};
+
+// One control input of a register. A signal whose term is absent or not
+// connected keeps every field at its initial value. A constant is kept as
+// its logical value (is_gnd / is_vcc); inverted is the term's own bit.
+struct RETIME_SIGNAL
+{
+    CDB_ATOM_OTERM* source = nullptr;
+    bool is_gnd = false;
+    bool is_vcc = false;
+    int global_type = 0;
+    bool inverted = false;
+    bool delay_chain_connected = false;
+    bool use_delay_chain = false;
+    bool user_delay_chain = false;
+    int delay_chain_index = 0;
+    int boundary_port_id = -1;
+
+    bool operator==(const RETIME_SIGNAL& other) const = default;
+};
+
+// The five control inputs of a register, in this order.
+enum RETIME_CONTROL : int
+{
+    RETIME_CLEAR = 0,
+    RETIME_SYNCH_CLEAR,
+    RETIME_SYNCH_LOAD,
+    RETIME_CLOCK,
+    RETIME_CLOCK_ENABLE,
+    RETIME_NUM_CONTROLS
+};
+
+// The input port type of each control, by RETIME_CONTROL.
+extern const int k_retime_control_ports[RETIME_NUM_CONTROLS];
+
+// The description of one register that a push moves or creates.
+struct RETIME_REG
+{
+    RETIME_SIGNAL signals[RETIME_NUM_CONTROLS];
+    bool clear_low = true;  // powers up (and clears) to 0
+    bool secondary_clear_low = true;
+    HDB_INSTANCE_NAME* name = nullptr;  // of the register output
+    int kardel_region = -1;
+    CDB_ATOM_OTERM* regout = nullptr;
+};
+
+// An input term that is to receive a register.
+struct RETIME_ITERM
+{
+    int slack = 0;  // ps
+    CDB_ATOM_ITERM* iterm = nullptr;
+    RETIME_REG reg;
+    bool initial_condition = false;
+};
+
+// Terms with an initial condition first; between two driven terms the
+// smaller source atom id, then the larger slack; last the terms' own order.
+struct RETIME_ITERM_LESS
+{
+    bool operator()(const RETIME_ITERM& a, const RETIME_ITERM& b) const;
+};
+
+using RETIME_ITERM_SET = std::set<RETIME_ITERM, RETIME_ITERM_LESS>;
+using RETIME_NODE_SET = std::set<CDB_ATOM_NODE*, DETERMINISTIC_LESS<CDB_ATOM_NODE*>>;
+using RETIME_ITERM_ORDERED_SET = std::set<CDB_ATOM_ITERM*, DETERMINISTIC_LESS<CDB_ATOM_ITERM*>>;
+
+// MAC retiming's record of one DSP slice; its fields come with MAC retiming.
+struct RETIME_MAC_SLICE
+{};
+// RAM retiming's record of one RAM slice; its fields come with RAM retiming.
+struct MORV_RAM_SLICE
+{};
+
+// Parameter keys of retiming, read in this order.
+#define MORV_RTM_PARAM_BETA "PBETA"
+#define MORV_RTM_PARAM_ALPHA "PALPHA"
+#define MORV_RTM_PARAM_EXIT "PEXIT"
+#define MORV_RTM_PARAM_MIN_PASSES "SMINPASS"
+#define MORV_RTM_PARAM_SKEW_THRESHOLD "STHR"
+#define MORV_RTM_PARAM_CLOSE "PCLOSE"
+#define MORV_RTM_PARAM_MAX_AGE "MAX_AGE"
+#define MORV_RTM_PARAM_GREEDY_ITERS "GI"
+#define MORV_RTM_PARAM_NO_LB "NO_LB"
+#define MORV_RTM_PARAM_SKEW_MODE "SKEW_RTM"
+#define MORV_RTM_PARAM_ALGORITHM "ALG"
+
+class MORV_RETIMING : public MORV_ALGORITHM_BASE
+{
+public:
+    // Node-tracking kind "not set" for m_fsyn_nt_op_type.
+    static constexpr int s_NT_OP_UNSET = 13;
+    static constexpr int s_DELAY_CHAIN = 8;
+
+    MORV_RETIMING(MORV_API* api, const MORV_PARAMETER_MAP* params);
+    ~MORV_RETIMING() override;
+
+    // ---- algorithm base slots
+    std::string get_short_name() override { return "RTM"; }
+    std::string get_description() override { return "register retiming"; }
+    void set_default_algorithm_parameters(int& num_passes, int& icp_at_end, double& fom_to_accept,
+                                          int& restore_netlist) override;
+    void set_default_pass_parameters(int pass, int& num_iters, int& hill_climb_iters) override = 0;
+    void finish_algorithm() override;
+    double compute_figure_of_merit() override;
+    bool is_fom_close_to_optimal() override;
+    bool use_itest() override { return true; }
+
+    // ---- family hooks, in slot order
+    virtual void collect_carry_chain_cone(CDB_ATOM_NODE* node, RETIME_NODE_SET& cone) = 0;
+    virtual void collect_fanin_cone(CDB_ATOM_NODE* node, int port_type, RETIME_NODE_SET& cone, int depth) = 0;
+    virtual void queue_for_demux(CDB_ATOM_NODE* node) = 0;
+    virtual int run_demuxer() = 0;
+    virtual bool is_lutout_feeding_regout(CDB_ATOM_NODE* node) = 0;
+    virtual bool get_lutout_register(CDB_ATOM_NODE* node, RETIME_REG& reg) = 0;
+    virtual CDB_ATOM_OTERM* get_secondary_output_term(CDB_ATOM_NODE* node) = 0;
+    virtual CDB_ATOM_OTERM* get_hsadder_output_term(CDB_ATOM_NODE* node) = 0;
+    virtual CDB_ATOM_OTERM* backward_push_get_reg(CDB_ATOM_ITERM* iterm, RETIME_REG& reg, bool flag) = 0;
+    virtual bool create_input_registers(CDB_ATOM_NODE* node, RETIME_REG& reg, bool& carry_low_ret,
+                                        bool& share_low_ret) = 0;
+    virtual void get_forward_push_ports(CDB_ATOM_NODE* node, int& count, int* port_types) = 0;
+    virtual bool is_free_data_input(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm, int port_type) = 0;
+    virtual bool is_excluded_iterm(CDB_ATOM_ITERM* iterm) = 0;
+    virtual bool get_input_register(CDB_ATOM_ITERM* iterm, RETIME_REG& reg) = 0;
+    virtual bool create_output_registers(CDB_ATOM_NODE* node, RETIME_REG& reg, bool& carry_low_ret,
+                                         bool& share_low_ret) = 0;
+    virtual bool is_push_allowed(CDB_ATOM_NODE* node) = 0;
+    virtual bool has_extra_input(CDB_ATOM_NODE* node) = 0;
+    virtual bool is_inverting_wire_lut(CDB_ATOM_NODE* node) = 0;
+    virtual bool is_register_complex(CDB_ATOM_NODE* node, bool flag) = 0;
+    virtual bool has_register_feedback(CDB_ATOM_NODE* node) = 0;
+    virtual void add_retime_iterm(const RETIME_REG& reg, CDB_ATOM_NODE* node, int port_type,
+                                  bool initial_condition) = 0;
+    virtual bool is_inverter_lut(CDB_ATOM_NODE* node) = 0;
+    virtual bool is_retimeable_iterm(CDB_ATOM_ITERM* iterm) = 0;
+    virtual void remove_register(CDB_ATOM_NODE* node) = 0;
+    virtual void disconnect_register(CDB_ATOM_ITERM* iterm) = 0;
+    virtual void add_register_on_output(CDB_ATOM_OTERM* oterm, const RETIME_REG& reg) = 0;
+    virtual void insert_register(const RETIME_ITERM& retime_iterm) = 0;
+    // Afterwards the term is driven by a new inverting cell that reads the
+    // term's former source.
+    virtual void insert_inverter_lcell(CDB_ATOM_ITERM* iterm) = 0;
+    virtual void insert_buffer_lcell(CDB_ATOM_ITERM* iterm) = 0;
+    virtual void delete_node(CDB_ATOM_NODE* node) = 0;
+    virtual bool has_critical_input(CDB_ATOM_NODE* node) = 0;
+    virtual bool oslack_less_islack(CDB_ATOM_NODE* node, double margin, bool forward) = 0;
+
+    // ---- register records (morv_retiming_records.cpp)
+    RETIME_REG describe_register(CDB_ATOM_NODE* node);
+    RETIME_SIGNAL capture_signal(CDB_ATOM_NODE* node, int port_type);
+    RETIME_SIGNAL capture_mac_signal(CDB_ATOM_ITERM* iterm);
+
+    // ---- wire LUTs and inputs (morv_retiming_query.cpp)
+    bool is_wire_lut(CDB_ATOM_NODE* node);
+    CDB_ATOM_ITERM* get_wire_lut_input(CDB_ATOM_NODE* node);
+    int count_connected_data_inputs(CDB_ATOM_NODE* node);
+    bool has_carry_connection(CDB_ATOM_NODE* node);
+    bool feeds_control_of(CDB_ATOM_NODE* node, CDB_ATOM_NODE* src_node);
+
+    // ---- term edits (morv_retiming_edit.cpp)
+    void apply_saved_invert(CDB_ATOM_ITERM* iterm);
+    void disconnect_iterm(CDB_ATOM_ITERM* iterm);
+    void disconnect_iterm_and_port(CDB_ATOM_ITERM* iterm);
+    // Moves the term onto new_source, keeping its inversion bit.
+    void move_iterm(CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM* new_source);
+    void copy_iterm_connection(CDB_ATOM_ITERM* siterm, CDB_ATOM_ITERM* fiterm);
+    void connect_register_input(CDB_ATOM_NODE* node, const RETIME_SIGNAL& signal, int port_type, int index);
+    void invert_iterm(CDB_ATOM_ITERM* iterm);
+    void invert_fanouts(CDB_ATOM_OTERM* oterm, const std::vector<CDB_ATOM_ITERM*>& iterms);
+
+    // ---- placement and tracking (morv_retiming_query.cpp)
+    void copy_location(CDB_ATOM_NODE* loc_node, CDB_ATOM_NODE* new_node);
+    void record_tracking(CDB_ATOM_NODE* new_node, int operation_kind);
+
+    // ---- queries (morv_retiming_query.cpp)
+    bool is_input_critical(CDB_ATOM_NODE* node, int port_type);
+    int get_iterm_slack(CDB_ATOM_ITERM* iterm);
+    bool next_input_subset(uint32_t* current_index);
+    CDB_LUTMASK get_lutmask_4(CDB_ATOM_NODE* node);
+
+    // ---- helpers of the family hooks (morv_retiming_helpers.cpp)
+    CDB_ATOM_NODE* find_reference_lcell(CDB_ATOM_ITERM* iterm);
+    void reset_neighbour_mobilities(CDB_ATOM_NODE* node);
+    bool is_critical_by_slack(CDB_ATOM_NODE* node);
+    bool can_demux_enable(CDB_ATOM_NODE* node);
+
+    // ---- state, for the run driver's later parts and the tests
+    int get_max_age() const { return m_max_age; }
+    int get_greedy_iterations() const { return m_greedy_iterations; }
+    int get_skew_threshold() const { return m_skew_threshold; }
+    int get_pclose() const { return m_pclose; }
+    int get_lb_fom() const { return m_lb_fom; }
+    bool is_greedy() const { return m_greedy; }
+    bool is_skew_mode() const { return m_skew_mode; }
+    bool is_no_lb() const { return m_no_lb; }
+    bool is_icp_at_end_pending() const { return m_icp_at_end_pending; }
+    bool is_mac_retiming_enabled() const { return m_mac_retiming_enabled; }
+    bool are_mac_forward_pushes_enabled() const { return m_mac_forward_pushes; }
+    bool are_mac_backward_pushes_enabled() const { return m_mac_backward_pushes; }
+    bool is_sload_demuxing() const { return m_sload_demuxing; }
+    bool is_sload_push() const { return m_sload_push; }
+    bool is_ram_retiming_enabled() const { return m_ram_retiming_enabled; }
+    bool is_retime_side_clocks() const { return m_retime_side_clocks; }
+    bool is_location_copying_disabled() const { return m_disable_location_copying; }
+    int get_created_node_count() const { return m_created_node_count; }
+    MORV_OPT_SKEW* get_opt_skew() const { return m_opt_skew.get(); }
+    const RETIME_HASH_SET<CDB_ATOM_ITERM*>& get_touched_iterms() const { return m_touched_iterms; }
+    const RETIME_HASH_SET<CDB_ATOM_NODE*>& get_live_nodes() const { return m_live_nodes; }
+
+protected:
+    // The single way a connection is re-created on a term: a constant as
+    // its logical value with the inversion bit clear, otherwise the source
+    // (when there is one) with the inversion bit; never a constant and an
+    // inversion bit on top of it. The properties follow the connection.
+    void recreate_connection(CDB_ATOM_ITERM* iterm, const RETIME_SIGNAL& signal);
+    // The delay-chain reset and global clear that follow an inversion.
+    void clear_inverted_term_routing(CDB_ATOM_ITERM* iterm);
+    // Toggles the inversion bit, logged.
+    void toggle_invert(CDB_ATOM_ITERM* iterm);
+    // Steps of the constructor.
+    void read_mac_settings();
+    void read_parameters();
+    void start_skew_mode(double alpha, double exit, double beta, int min_passes);
+    void log_status_lines() const;
+    bool is_logging() const;
+
+    int m_push_max_age = -1;
+    int m_max_age = 0;
+    std::map<int, int> m_register_age;
+    bool m_saved_invert = false;
+    double m_trade = 0.0;
+    int m_max_critical_slack = 0;
+    bool m_greedy = false;
+    bool m_mac_retiming_enabled = false;
+    bool m_mac_forward_pushes = true;
+    bool m_mac_backward_pushes = true;
+    double m_mac_slack_threshold = 0.05;
+    bool m_retime_backwards = true;
+    RETIME_ITERM_SET m_insert_list0;
+    RETIME_ITERM_SET m_insert_list1;
+    RETIME_HASH_SET<CDB_ATOM_NODE*> m_remove_set;
+    RETIME_HASH_SET<CDB_ATOM_ITERM*> m_new_register_iterms;
+    RETIME_ITERM_SET insert_set0;
+    RETIME_ITERM_SET insert_set1;
+    RETIME_HASH_SET<CDB_ATOM_NODE*> delete_set0;
+    int m_created_node_count = 0;
+    RETIME_HASH_SET<CDB_ATOM_ITERM*> m_touched_iterms;
+    RETIME_HASH_SET<CDB_ATOM_NODE*> m_live_nodes;
+    RETIME_HASH_SET<CDB_ATOM_NODE*> m_split_set;
+    RETIME_HASH_SET<CDB_ATOM_NODE*> m_demux_queue;
+    RETIME_HASH_SET<CDB_ATOM_NODE*> m_inverted_nodes;
+    RETIME_HASH_SET<CDB_ATOM_NODE*> m_new_registers;
+    std::map<CDB_ATOM_OTERM*, CDB_ATOM_OTERM*, DETERMINISTIC_LESS<CDB_ATOM_OTERM*>> m_regout_alias;
+    bool m_has_current_register = false;
+    RETIME_REG m_current_register;
+    MORV_NET_UTIL* m_net_util = nullptr;
+    int m_num_lut_inputs = 4;
+    bool m_icp_at_end_pending = false;
+    std::vector<uint32_t> m_visit_state;
+    std::vector<RETIME_MAC_SLICE> m_mac_slices;
+    std::vector<CDB_ATOM_NODE*> m_topological_order;
+    std::map<CDB_ATOM_NODE*, int, DETERMINISTIC_LESS<CDB_ATOM_NODE*>> m_mac_pending;
+    RETIME_HASH_SET<CDB_ATOM_ITERM*> m_mac_iterms;
+    RETIME_ITERM_ORDERED_SET m_iterms_to_disconnect;
+    std::map<CDB_ATOM_OTERM*, RETIME_REG, DETERMINISTIC_LESS<CDB_ATOM_OTERM*>> m_output_registers;
+    RETIME_NODE_SET m_registers_to_check;
+    int m_lb_fom = 0;
+    int m_pclose = 100;
+    bool m_no_lb = false;
+    bool m_sload_push = false;
+    bool m_retime_side_clocks = false;
+    bool m_disable_location_copying = false;
+    bool m_ram_retiming_enabled = false;
+    std::map<std::string, MORV_RAM_SLICE> m_rams;
+    MORV_NT_NODE_ID_LIST m_consumed_register_ids;
+    std::string m_operation_text = "NOPE";
+    int m_fsyn_nt_op_type = s_NT_OP_UNSET;
+    bool m_skew_mode = false;
+    int m_skew_threshold = 100;
+    MORV_OWNER<MORV_OPT_SKEW> m_opt_skew;
+    bool m_sload_demuxing = false;
+    int m_greedy_iterations = 0;
+};

@@ -1,0 +1,166 @@
+// The term edits every push is made of. Each edit is announced to the
+// facade and, while the change log is on, written to it before it is made.
+#include "cdb/cdb_atom_netlist.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_assert.h"
+#include "morv/log/morv_log.h"
+#include "morv/netlist/morv_cdb_interface.h"
+#include "morv/netlist/morv_net_util.h"
+#include "morv/retiming/morv_retiming.h"
+
+void MORV_RETIMING::apply_saved_invert(CDB_ATOM_ITERM* iterm)
+{
+    MORV_ASSERT_TEXT(iterm, "iterm");
+    if (m_saved_invert) {
+        if (is_logging()) m_cdb_interface->get_fsyn_log()->log_set_invert(iterm);
+        iterm->set_invert();
+    } else if (iterm->is_inverted()) {
+        if (is_logging()) m_cdb_interface->get_fsyn_log()->log_clear_invert(iterm);
+        iterm->clear_invert();
+    }
+}
+
+void MORV_RETIMING::toggle_invert(CDB_ATOM_ITERM* iterm)
+{
+    m_saved_invert = !iterm->is_inverted();
+    apply_saved_invert(iterm);
+}
+
+void MORV_RETIMING::disconnect_iterm(CDB_ATOM_ITERM* iterm)
+{
+    MORV_ASSERT_TEXT(iterm, "iterm");
+    m_fsyn_api->modify_edge(iterm, true);
+    if (is_logging() && iterm->is_connected()) m_cdb_interface->get_fsyn_log()->log_disconnection(iterm);
+    iterm->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+}
+
+void MORV_RETIMING::disconnect_iterm_and_port(CDB_ATOM_ITERM* iterm)
+{
+    disconnect_iterm(iterm);
+    m_fsyn_api->set_boundary_port_id(iterm, -1);
+}
+
+void MORV_RETIMING::move_iterm(CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM* new_source)
+{
+    MORV_ASSERT_TEXT(iterm, "iterm");
+    MORV_ASSERT_TEXT(new_source, "oterm");
+    m_saved_invert = iterm->is_inverted();
+    disconnect_iterm(iterm);
+    if (is_logging()) m_cdb_interface->get_fsyn_log()->log_connection(new_source, iterm);
+    new_source->insert_fanout(iterm);
+    m_fsyn_api->modify_edge(iterm, false);
+    apply_saved_invert(iterm);
+}
+
+// A constant goes on as its logical value, so that the port sees that value
+// whatever the inversion bit was where the signal was captured: tying the
+// physical constant (or the logical one) and then writing the captured
+// inversion bit on top would turn an enable tied to GND through its
+// inversion bit (always on) into a register that never loads.
+void MORV_RETIMING::recreate_connection(CDB_ATOM_ITERM* iterm, const RETIME_SIGNAL& signal)
+{
+    const bool constant = signal.is_gnd || signal.is_vcc;
+    if (constant) {
+        if (iterm->is_inverted()) {
+            if (is_logging()) m_cdb_interface->get_fsyn_log()->log_clear_invert(iterm);
+            iterm->clear_invert();
+        }
+        if (signal.is_gnd) m_cdb_interface->set_iterm_logical_gnd(iterm);
+        else m_cdb_interface->set_iterm_logical_vcc(iterm);
+    } else if (signal.source != nullptr) {
+        m_net_util->insert_fanout(signal.source, iterm);
+    }
+    m_cdb_interface->set_iterm_properties(iterm, constant ? false : signal.inverted, signal.global_type, s_DELAY_CHAIN,
+                                          signal.delay_chain_connected, signal.use_delay_chain,
+                                          signal.delay_chain_index, signal.user_delay_chain);
+}
+
+// f takes s's connection; a driven or open s also hands on its inversion
+// bit, exclusive-or f's former one.
+void MORV_RETIMING::copy_iterm_connection(CDB_ATOM_ITERM* siterm, CDB_ATOM_ITERM* fiterm)
+{
+    MORV_ASSERT_TEXT(siterm, "siterm");
+    MORV_ASSERT_TEXT(fiterm, "fiterm");
+    const bool former_invert = fiterm->is_inverted();
+    disconnect_iterm(fiterm);
+    RETIME_SIGNAL signal;
+    signal.is_gnd = siterm->is_logical_gnd();
+    signal.is_vcc = siterm->is_logical_vcc();
+    signal.source = siterm->get_source();
+    signal.inverted = siterm->is_inverted() != former_invert;
+    signal.global_type = siterm->get_global();
+    signal.delay_chain_connected = siterm->is_connected_to_delay_chain(s_DELAY_CHAIN);
+    signal.use_delay_chain = siterm->use_delay_chain(s_DELAY_CHAIN);
+    signal.delay_chain_index = siterm->get_delay_chain_index(s_DELAY_CHAIN);
+    signal.user_delay_chain = siterm->has_user_delay_chain(s_DELAY_CHAIN);
+    recreate_connection(fiterm, signal);
+}
+
+void MORV_RETIMING::connect_register_input(CDB_ATOM_NODE* node, const RETIME_SIGNAL& signal, int port_type, int index)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    if (signal.source == nullptr && !signal.is_gnd && !signal.is_vcc) return;
+    CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port_type, index);
+    if (iterm == nullptr) {
+        m_cdb_interface->create_input_term(nullptr, iterm, node, port_type, index);
+        MORV_ASSERT_TEXT(iterm, "new_iterm");
+    }
+    if (iterm->is_connected()) disconnect_iterm(iterm);
+    recreate_connection(iterm, signal);
+    m_fsyn_api->set_boundary_port_id(iterm, signal.boundary_port_id);
+    m_touched_iterms.insert(iterm);
+}
+
+void MORV_RETIMING::clear_inverted_term_routing(CDB_ATOM_ITERM* iterm)
+{
+    MORV_LOG* log = is_logging() ? m_cdb_interface->get_fsyn_log() : nullptr;
+    if (iterm->is_connected_to_delay_chain(s_DELAY_CHAIN)) {
+        if (log) log->log_reset_delay_chain(iterm, s_DELAY_CHAIN);
+        iterm->reset_delay_chain(s_DELAY_CHAIN);
+        if (log) log->log_set_connected_to_delay_chain(iterm, s_DELAY_CHAIN, false);
+        iterm->set_connected_to_delay_chain(s_DELAY_CHAIN, false);
+    }
+    if (iterm->get_global() != 0) {
+        if (log) log->log_set_global(iterm, 0);
+        iterm->set_global(0);
+    }
+}
+
+void MORV_RETIMING::invert_iterm(CDB_ATOM_ITERM* iterm)
+{
+    MORV_ASSERT_TEXT(iterm, "iterm");
+    CDB_ATOM_NODE* iterm_node = iterm->get_my_node();
+    MORV_ASSERT_TEXT(iterm_node, "iterm_node");
+    if (iterm_node->is_mac_mult()) {
+        toggle_invert(iterm);
+        return;
+    }
+    insert_inverter_lcell(iterm);
+    clear_inverted_term_routing(iterm);
+}
+
+// One inverter serves every term of the list that is not a DSP input.
+void MORV_RETIMING::invert_fanouts(CDB_ATOM_OTERM* oterm, const std::vector<CDB_ATOM_ITERM*>& iterms)
+{
+    MORV_ASSERT_TEXT(oterm, "oterm");
+    CDB_ATOM_OTERM* inverted_source = nullptr;
+    for (CDB_ATOM_ITERM* curr_iterm : iterms) {
+        MORV_ASSERT_TEXT(curr_iterm->get_source() == oterm, "curr_iterm->get_source() == oterm");
+        CDB_ATOM_NODE* iterm_node = curr_iterm->get_my_node();
+        MORV_ASSERT_TEXT(iterm_node, "iterm_node");
+        if (iterm_node->is_mac_mult() || iterm_node->is_mac_out()) {
+            toggle_invert(curr_iterm);
+            continue;
+        }
+        if (inverted_source == nullptr) {
+            insert_inverter_lcell(curr_iterm);
+            CDB_ATOM_OTERM* inv_node_oterm = curr_iterm->get_source();
+            MORV_ASSERT_TEXT(inv_node_oterm != nullptr && inv_node_oterm != oterm, "inv_node_oterm");
+            inverted_source = inv_node_oterm;
+        } else {
+            move_iterm(curr_iterm, inverted_source);
+        }
+        clear_inverted_term_routing(curr_iterm);
+    }
+}

@@ -1,0 +1,106 @@
+// Helpers the family hooks call: a placement reference for a new register,
+// the mobility refresh around a moved register in skew mode, the slack test
+// of the demux queue and the permission to demux an enable.
+#include <algorithm>
+#include <climits>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cut/cut_cell_util.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_setting_ids.h"
+#include "morv/netlist/morv_net_util.h"
+#include "morv/retiming/morv_retiming.h"
+#include "morv/timing/morv_opt_skew.h"
+#include "morv/timing/morv_timing.h"
+
+namespace {
+
+// The output of an I/O pad the enable option may sit on.
+constexpr int k_pad_output_port = 115;
+
+bool is_skew_element(MORV_NET_UTIL* net_util, CDB_ATOM_NODE* node)
+{
+    return net_util->is_ff(node) || node->is_mac_mult() || node->is_mac_out();
+}
+
+}  // namespace
+
+CDB_ATOM_NODE* MORV_RETIMING::find_reference_lcell(CDB_ATOM_ITERM* iterm)
+{
+    MORV_ASSERT_TEXT(iterm, "iterm");
+    CDB_ATOM_NODE* node = iterm->get_my_node();
+    if (m_net_util->is_lcell(node)) return node;
+    if (iterm->get_source() != nullptr && m_net_util->is_lcell(iterm->get_source()->get_my_node()))
+        return iterm->get_source()->get_my_node();
+    for (auto out = node->begin_oterm(); out != node->end_oterm(); ++out)
+        for (auto sink = (*out)->begin_iterm_fanout(); sink != (*out)->end_iterm_fanout(); ++sink)
+            if (m_net_util->is_lcell((*sink)->get_my_node())) return (*sink)->get_my_node();
+    // The net utility's test, as in every step: the host atom's own flag
+    // marks only the cells that carry a register too.
+    for (CDB_ATOM_NODE* candidate : *m_atom_netlist)
+        if (m_net_util->is_lcell(candidate)) return candidate;
+    return node;
+}
+
+void MORV_RETIMING::reset_neighbour_mobilities(CDB_ATOM_NODE* node)
+{
+    if (!m_skew_mode) return;
+    MORV_ASSERT_TEXT(m_fsyn_api->get_fsyn_net_util()->is_ff(node), "m_fsyn_api->get_fsyn_net_util()->is_ff(node)");
+    MORV_ASSERT_TEXT(node, "node");
+    CDB_ATOM_ITERM* data = node->get_input_term_by_type(DB_DATAIN, 0);
+    if (data != nullptr && data->get_source() != nullptr) {
+        CDB_ATOM_OTERM* source = data->get_source();
+        MORV_ASSERT_TEXT(source->get_my_node(), "source_node");
+        for (auto sink = source->begin_iterm_fanout(); sink != source->end_iterm_fanout(); ++sink) {
+            CDB_ATOM_NODE* source_out_node = (*sink)->get_my_node();
+            MORV_ASSERT_TEXT(source_out_node, "source_out_node");
+            if (is_skew_element(m_net_util, source_out_node)) m_opt_skew->reset_bwd_mobility(source_out_node);
+        }
+    }
+    CDB_ATOM_OTERM* regout = node->get_output_term_by_type(DB_REG_OUT, 0);
+    if (regout == nullptr) return;
+    for (auto sink = regout->begin_iterm_fanout(); sink != regout->end_iterm_fanout(); ++sink) {
+        CDB_ATOM_NODE* dest = (*sink)->get_my_node();
+        for (auto in = dest->begin_iterm(); in != dest->end_iterm(); ++in) {
+            if (!(*in)->is_connected() || (*in)->get_source() == nullptr) continue;
+            CDB_ATOM_NODE* dest_source_node = (*in)->get_source()->get_my_node();
+            MORV_ASSERT_TEXT(dest_source_node, "dest_source_node");
+            if (is_skew_element(m_net_util, dest_source_node)) m_opt_skew->reset_fwd_mobility(dest_source_node);
+        }
+    }
+}
+
+// Critical when the worst slack around the node is at most the guardband.
+bool MORV_RETIMING::is_critical_by_slack(CDB_ATOM_NODE* node)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    int64_t min_slack = INT_MAX;
+    for (auto out = node->begin_oterm(); out != node->end_oterm(); ++out)
+        for (auto sink = (*out)->begin_iterm_fanout(); sink != (*out)->end_iterm_fanout(); ++sink)
+            if ((*sink)->is_connected()) min_slack = std::min<int64_t>(min_slack, m_fsyn_timing->get_slack(*sink));
+    for (auto in = node->begin_iterm(); in != node->end_iterm(); ++in)
+        if ((*in)->is_connected()) min_slack = std::min<int64_t>(min_slack, m_fsyn_timing->get_slack(*in));
+    return min_slack - m_fsyn_timing->get_guardband_slack() < 1;
+}
+
+bool MORV_RETIMING::can_demux_enable(CDB_ATOM_NODE* node)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    if (!node->implements(DB_CLOCK_ENABLE)) return true;
+    CDB_ATOM_ITERM* enable = node->get_input_term_by_type(DB_CLOCK_ENABLE, 0);
+    if (enable == nullptr || enable->get_source() == nullptr) return true;
+    const auto forbids = [this](const HDB_INSTANCE_NAME* name) {
+        return m_fsyn_api->find_instance_bool_option(name, MORV_SETTING_RETIMING_NO_DEMUX).value_or(false);
+    };
+    CDB_ATOM_OTERM* source = enable->get_source();
+    CDB_ATOM_NODE* source_node = source->get_my_node();
+    if (forbids(source->get_instance_name()) || forbids(source_node->get_instance_name())) return false;
+    if (!source_node->is_pin()) return true;
+    CDB_ATOM_NODE* pad = CUT_ATOM_IO::get_pad_from_buffer(source_node, true);
+    if (pad == nullptr) return true;
+    if (forbids(pad->get_instance_name())) return false;
+    CDB_ATOM_OTERM* pad_out = pad->get_output_term_by_type(k_pad_output_port, 0);
+    return pad_out == nullptr || !forbids(pad_out->get_instance_name());
+}
