@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "cdb/cdb_types.h"
 #include "mem_alloc_sys.h"
 #include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/netlist/morv_deterministic.h"
@@ -180,7 +181,7 @@ class MORV_RETIMING : public MORV_ALGORITHM_BASE
 public:
     // Node-tracking kind "not set" for m_fsyn_nt_op_type.
     static constexpr int s_NT_OP_UNSET = 13;
-    static constexpr int s_DELAY_CHAIN = 8;
+    static constexpr int s_DELAY_CHAIN = DB_DELAY_CHAIN_INPUT;
 
     MORV_RETIMING(MORV_API* api, const MORV_PARAMETER_MAP* params);
     ~MORV_RETIMING() override;

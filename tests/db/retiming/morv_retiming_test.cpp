@@ -430,6 +430,30 @@ TEST_F(RetimingEditOps, ConstantsComeBackAsTheirLogicalValueAtBothHelpers)
     }
 }
 
+// A signal that is only VCC: the term is made, tied to logical VCC with no
+// inversion bit, and bound to the signal's boundary port.
+TEST_F(RetimingEditOps, AConstantSignalStillBringsItsBoundaryPort)
+{
+    NET_UTIL_NETLIST n(CDB_FAMILY_BRK, NET_UTIL_PARTITIONS);
+    CDB_ATOM_NODE* reg = add_register(n, "r");
+    const int port = n.bpm()->create_port("p|enable");
+    TEST_RETIMING_LEAF rtm(n.api(), nullptr);
+    RETIME_SIGNAL on;
+    on.is_vcc = true;
+    on.inverted = true;
+    on.boundary_port_id = port;
+    rtm.connect_register_input(reg, on, DB_CLOCK_ENABLE, 0);
+    CDB_ATOM_ITERM* made = reg->get_input_term_by_type(DB_CLOCK_ENABLE);
+    ASSERT_NE(made, nullptr);
+    EXPECT_TRUE(made->is_logical_vcc());
+    EXPECT_FALSE(made->is_inverted());
+    EXPECT_EQ(n.api()->get_assigned_boundary_port_id(made), port);
+    EXPECT_EQ(rtm.capture_signal(reg, DB_CLOCK_ENABLE).boundary_port_id, port);
+    rtm.disconnect_iterm_and_port(made);
+    EXPECT_FALSE(made->is_connected());
+    EXPECT_EQ(n.api()->get_assigned_boundary_port_id(made), -1);
+}
+
 TEST_F(RetimingEditOps, DrivenTermsKeepSourceAndInversionBit)
 {
     NET_UTIL_NETLIST n(CDB_FAMILY_BRK);
