@@ -161,6 +161,19 @@ TEST_F(RetimingObject, MacRetimingFollowsTheFamilyFlowAndSwitches)
                   (std::vector<std::string>{"MAC_RETIMING is DISABLED", "MAC_RETIMING BACKWARD PUSHES are is ENABLED",
                                             "MAC_RETIMING FORWARD PUSHES are ENABLED"}));
     }
+    // Before placement no switch is needed.
+    {
+        NET_UTIL_NETLIST n(CDB_FAMILY_BRK);
+        TIMING_DRIVER_FLAGS::run_only(dynamic_cast<MORV_EXPERT*>(n.env().get_fsyn_expert()), FIT_EARLY_FSYN_FLOW);
+        const MORV_PARAMETER_MAP no_lb = params_of("NO_LB=1");
+        TEST_RETIMING_LEAF rtm(n.api(), &no_lb);
+        EXPECT_TRUE(rtm.is_mac_retiming_enabled());
+        // An early flow owes no closing timing analysis.
+        int passes = -1, icp = -1, restore = -1;
+        double fom = -1.0;
+        rtm.set_default_algorithm_parameters(passes, icp, fom, restore);
+        EXPECT_EQ(icp, 0);
+    }
     cfg_set_value("fsyn_enable_late_mac_retiming", "on");
     for (int family : kNetUtilFamilies) {
         NET_UTIL_NETLIST n(family);
@@ -236,6 +249,12 @@ TEST_F(RetimingObject, LowerBoundTestAnswersOnlyWithAnAnalysisAtRest)
     TEST_RETIMING_LEAF rtm(n.api(), nullptr);
     const int legacy = n.api()->get_fsyn_timing()->get_figure_of_merit(true);
     ASSERT_NE(legacy, MORV_TIMING::s_NO_VALID_FOM);
+    // Without NO_LB the bound is the timing object's.
+    int np = -1, at_end = -1, keep = -1;
+    double accept = -1.0;
+    rtm.set_default_algorithm_parameters(np, at_end, accept, keep);
+    EXPECT_EQ(rtm.get_lb_fom(), n.api()->get_fsyn_timing()->get_retiming_lower_bound_fom());
+    EXPECT_NE(rtm.get_lb_fom(), 0);
     // The figure must beat the bound minus PCLOSE (100).
     rtm.set_lb_fom(legacy + 99);
     EXPECT_TRUE(rtm.is_fom_close_to_optimal());
@@ -270,13 +289,17 @@ TEST_F(RetimingObject, FinishingRunsTheOwedTimingAnalysisOnceAndDumpsNodeTrackin
     double fom = -1.0;
     rtm.set_default_algorithm_parameters(passes, icp, fom, restore);
     MORV_LOG_CAPTURE log(1);
+    const std::string file = "fsyn_node_tracking_" + std::to_string(MORV_ALGORITHM_BASE::get_run_counter()) + ".txt";
     rtm.finish_algorithm();
     EXPECT_FALSE(rtm.is_icp_at_end_pending());
+    EXPECT_FALSE(std::filesystem::exists(file));
     rtm.finish_algorithm();
-    EXPECT_EQ(lines_with(log.lines(), {"ICP("}).size(), 1u);
+    const std::vector<std::string> icp_lines = lines_with(log.lines(), {"ICP("});
+    ASSERT_EQ(icp_lines.size(), 1u);
+    // The host's call, or its refusal before placement: either way with two false flags first.
+    EXPECT_NE(icp_lines[0].find("ICP(0, 0, "), std::string::npos) << icp_lines[0];
     cfg_set_value("fsyn_dump_node_tracking", "on");
     rtm.finish_algorithm();
-    const std::string file = "fsyn_node_tracking_" + std::to_string(MORV_ALGORITHM_BASE::get_run_counter()) + ".txt";
     EXPECT_TRUE(std::filesystem::exists(file));
     std::filesystem::remove(file);
 }
@@ -532,6 +555,7 @@ TEST_F(RetimingEditOps, OneInverterServesEveryLutTermAndDspInputsToggleTheirBit)
     }
     terms[1]->set_invert();
     terms[2]->set_connected_to_delay_chain(MORV_RETIMING::s_DELAY_CHAIN, true);
+    terms[2]->set_delay_chain_index(MORV_RETIMING::s_DELAY_CHAIN, 3);
     terms[2]->set_global(3);
     CDB_ATOM_NODE* mult = n.atom(CDB_KIND_MAC_MULT, "mult");
     terms.push_back(n.drive(mult, DB_DATA_A, o));
@@ -547,13 +571,16 @@ TEST_F(RetimingEditOps, OneInverterServesEveryLutTermAndDspInputsToggleTheirBit)
     EXPECT_EQ(inv->get_my_node()->get_input_term_by_type(DB_DATA_A)->get_source(), o);
     EXPECT_TRUE(terms[1]->is_inverted());  // each term keeps its own bit
     EXPECT_FALSE(terms[2]->is_connected_to_delay_chain(MORV_RETIMING::s_DELAY_CHAIN));
+    EXPECT_FALSE(terms[2]->use_delay_chain(MORV_RETIMING::s_DELAY_CHAIN));
     EXPECT_EQ(terms[2]->get_global(), 0);
     EXPECT_EQ(terms[3]->get_source(), o);
     EXPECT_TRUE(terms[3]->is_inverted());
     const std::vector<std::string> entries = n.take_log_entries();
     EXPECT_NE(std::find(entries.begin(), entries.end(), "log_set_invert(" + term_text(terms[3]) + ")"), entries.end());
-    EXPECT_NE(std::find(entries.begin(), entries.end(), "log_set_global(" + term_text(terms[2]) + ",0)"),
-              entries.end());
+    for (const std::string& entry :
+         {"log_set_global(" + term_text(terms[2]) + ",0)", "log_reset_delay_chain(" + term_text(terms[2]) + ",8)",
+          "log_set_connected_to_delay_chain(" + term_text(terms[2]) + ",8,0)"})
+        EXPECT_NE(std::find(entries.begin(), entries.end(), entry), entries.end()) << entry;
     // invert_iterm: a DSP multiplier input toggles back without a cell.
     rtm.invert_iterm(terms[3]);
     EXPECT_FALSE(terms[3]->is_inverted());
