@@ -23,6 +23,7 @@
 namespace {
 constexpr float k_NAN = std::numeric_limits<float>::quiet_NaN();
 constexpr int k_GROUP_NOT_COMPUTED = CDB_ILLEGAL_TSM_DELAY;
+constexpr size_t k_BIT_VECTOR_POOL_BLOCK_BYTES = 4096;
 }  // namespace
 
 int MORV_TIMING_ITE::s_tdb_netlist_dump_count = 0;
@@ -47,6 +48,7 @@ MORV_TIMING_ITE::MORV_TIMING_ITE(MORV_API* fsyn_api)
     m_debug_filter = cfg_is_on("fsyn_ite_debug_filter", false);
     m_debug_compute_sr_lr_r2 = cfg_is_on("fsyn_ite_debug_compute_sr_lr_r2", false);
     m_debug_dump_domain_info = cfg_is_on("fsyn_ite_debug_dump_domain_info", false);
+    m_do_sr_compare = cfg_is_on("fsyn_ite_do_sr_compare", false);
     m_do_sr_compare_detail = cfg_is_on("fsyn_ite_do_sr_compare_detail", false);
     m_debug_dump_tdb_netlists = cfg_is_on("fsyn_ite_debug_dump_tdb_netlists", false);
     m_debug = m_debug_full && !m_debug_filter;
@@ -90,6 +92,9 @@ void MORV_TIMING_ITE::reset()
     m_deleted_node_flags.init(0);
     m_atoms_marked_for_analysis.clear();
     m_deleted_atoms.clear();
+    m_oterm_copies = std::vector<MORV_TIMING_ITE_OTERM_COPY_INFO>();
+    m_oterm_copy_roots.clear();
+    m_records_netlist = nullptr;
     m_shared_edge_hash.clear();
     m_edge_domain_vec.clear();
     m_global_min_domain_sr = k_NAN;
@@ -98,8 +103,13 @@ void MORV_TIMING_ITE::reset()
 
 void MORV_TIMING_ITE::check_idle_state() const
 {
+    MORV_ASSERT_TEXT(m_domain_bit_vec_pool == nullptr, "m_domain_bit_vec_pool == NULL");
+    MORV_ASSERT_TEXT(m_visited_node_domain_bit_vec_pool == nullptr, "m_visited_node_domain_bit_vec_pool == NULL");
+    MORV_ASSERT_TEXT(m_backward_visited_nodes.size() == 0, "m_backward_visited_nodes.size() == 0");
+    MORV_ASSERT_TEXT(m_forward_visited_nodes.size() == 0, "m_forward_visited_nodes.size() == 0");
     MORV_ASSERT_TEXT(m_node_clock_delay_hash[TDB_MIN].size() == 0, "m_node_clock_delay_hash[TDB_MIN].size() == 0");
     MORV_ASSERT_TEXT(m_node_clock_delay_hash[TDB_MAX].size() == 0, "m_node_clock_delay_hash[TDB_MAX].size() == 0");
+    MORV_ASSERT_TEXT(!m_has_tpo_edge_flags, "m_tpo_edge_flags == NULL");
     MORV_ASSERT_TEXT(!m_has_edge_timing_data_array, "m_edge_timing_data_array == NULL");
 }
 
@@ -126,6 +136,9 @@ void MORV_TIMING_ITE::perform_full_timing_analysis()
     const std::vector<TDC_SUB_DOMAIN_DATA>* sub_domain_data = accessories->get_sub_domain_data();
 
     attach_tdb_netlist(accessories->get_tdb_netlist());
+    m_records_netlist = m_tdb_netlist;
+    m_records_node_id_base = m_node_id_base;
+    m_records_edge_id_base = m_edge_id_base;
     m_deleted_node_flags.init(static_cast<uint64_t>(m_num_node_ids - m_node_id_base));
     dump_tdb_netlist("full_annotate", true, false);
     build_domains(sub_domain_data);
@@ -145,26 +158,64 @@ void MORV_TIMING_ITE::perform_full_timing_analysis()
     check_idle_state();
 }
 
-// The per-domain estimation is not part of this build: every estimation is
-// answered by a full analysis, as the engine does when it meets a latch.
-bool MORV_TIMING_ITE::perform_timing_estimation()
+// The records describe the netlist they were built on; a rebuild from
+// scratch renumbers every node and edge (its ids start above the old ones).
+bool MORV_TIMING_ITE::is_timing_netlist_replaced(const TDB_NETLIST* netlist) const
 {
-    GEN_PROFILER profile("fsyn_ite_perform_timing_estimation");
-    MORV_DEBUG_STREAM::print(1, "iTEst: timing_estimation: starting");
-    dump_tdb_netlist("ite", true, false);
-    if (MORV_EXPERT* expert = m_fsyn_api->get_fsyn_expert())
-        expert->warn_not_available("The incremental timing estimation of iTEst (a full analysis runs instead)");
-    MORV_DEBUG_STREAM::print(1, "iTEst: timing_estimation: aborting (estimation not available)");
+    return netlist == nullptr || netlist != m_records_netlist ||
+           netlist->get_node_id_base() != m_records_node_id_base ||
+           netlist->get_edge_id_base() != m_records_edge_id_base || netlist->get_node_id_bound() < m_num_node_ids ||
+           netlist->get_edge_id_bound() < m_num_edge_ids;
+}
+
+bool MORV_TIMING_ITE::fall_back_to_full_analysis(const char* why)
+{
+    MORV_DEBUG_STREAM::print(1, "iTEst: timing_estimation: aborting (%s)", why);
     fsyn_ite_post_timing_estimation_cleanup();
     perform_full_timing_analysis();
     return false;
 }
 
-// Nothing is recorded until the estimation exists: the marks would only be
-// dropped by the full analysis that answers it.
-void MORV_TIMING_ITE::mark_node_for_analysis(CDB_ATOM_NODE*, bool) {}
-
-void MORV_TIMING_ITE::track_oterm_copy(CDB_ATOM_OTERM*, CDB_ATOM_OTERM*) {}
+bool MORV_TIMING_ITE::perform_timing_estimation()
+{
+    GEN_PROFILER profile("fsyn_ite_perform_timing_estimation");
+    MORV_DEBUG_STREAM::print(1, "iTEst: timing_estimation: starting");
+    dump_tdb_netlist("ite", true, false);
+    m_latch_analysis_needed = false;
+    TDB_NETLIST* netlist = tdc_get_accessories()->get_tdb_netlist();
+    if (is_timing_netlist_replaced(netlist)) return fall_back_to_full_analysis("timing netlist rebuilt");
+    m_tdb_netlist = netlist;
+    m_tdb_edges = &netlist->edge_table();
+    update_domain_information_from_copied_oterms();
+    build_list_of_tdb_nodes_for_analysis();
+    if (m_latch_analysis_needed) return fall_back_to_full_analysis("latch analysis needed");
+    MORV_ASSERT_TEXT(m_domain_bit_vec_pool == nullptr, "m_domain_bit_vec_pool == NULL");
+    m_domain_bit_vec_pool = MORV_MAKE_OWNER(MORV_SIMPLE_MEM_POOL, k_BIT_VECTOR_POOL_BLOCK_BYTES);
+    if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: timing_estimation: updating new nodes and edges");
+    update_new_nodes_and_edges();
+    if (m_latch_analysis_needed) return fall_back_to_full_analysis("latch analysis needed");
+    MORV_ASSERT_TEXT(!m_has_tpo_edge_flags, "m_tpo_edge_flags == NULL");
+    m_tpo_edge_flags.assign(static_cast<size_t>(m_num_edge_ids - m_edge_id_base), 0);
+    m_has_tpo_edge_flags = true;
+    if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: timing_estimation: preparation steps");
+    prepare_for_timing_estimation();
+    m_tpo_edge_flags = std::vector<unsigned char>();
+    m_has_tpo_edge_flags = false;
+    if (m_latch_analysis_needed) return fall_back_to_full_analysis("latch analysis needed");
+    if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: timing_estimation: actual timing calculations");
+    fsyn_ite_do_timing_estimation();
+    if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: timing_estimation: update figure of merit");
+    update_figure_of_merit();
+    if (m_debug_dump_domain_info) dump_domain_analysis_info();
+    dump_tdb_netlist("ite", false, true);
+    if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: timing_estimation: cleanup");
+    fsyn_ite_post_timing_estimation_cleanup();
+    if (m_do_sr_compare) compare_with_full_timing_analysis();
+    check_idle_state();
+    MORV_DEBUG_STREAM::print(1, "iTEst: timing_estimation: complete");
+    MORV_ASSERT_TEXT(!m_latch_analysis_needed, "!m_latch_analysis_needed");
+    return true;
+}
 
 double MORV_TIMING_ITE::slack_weight(int s)
 {
@@ -198,7 +249,8 @@ void MORV_TIMING_ITE::update_figure_of_merit()
     std::vector<int> group_wc(static_cast<size_t>(m_num_domain_groups), k_GROUP_NOT_COMPUTED);
     double type_fom[4] = {0.0, k_NAN, k_NAN, k_NAN};
     for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) {
-        if (domain.m_do_analysis) recompute_wc_slack(domain);
+        if (domain.m_do_analysis || domain.m_lost_edges) recompute_wc_slack(domain);
+        domain.m_lost_edges = false;
         if (m_debug)
             MORV_DEBUG_STREAM::print(2, "iTEst:    domain %d type %d (group %d/%d) wc slack = %d [updated=%d]",
                                      domain.m_id, domain.m_type, domain.m_group, m_num_domain_groups, domain.m_wc_slack,

@@ -12,6 +12,7 @@
 // its bound), as the netlist's own tables do.
 
 #include <cstdint>
+#include <deque>
 #include <utility>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "morv_simple_hash.h"
 #include "morv_simple_hash_set.h"
 #include "morv_simple_mem_pool.h"
+#include "tdb/tdb_netlist.h"
 #include "vtl_hash_lite_sys.h"
 
 class MORV_API;
@@ -81,6 +83,27 @@ struct MORV_TIMING_ITE_OTERM_INFO_HASH_FUNCS
     }
 };
 
+struct MORV_TIMING_ITE_OTERM_INFO_VALUE_FUNCS
+{
+    static uint64_t hash(const MORV_TIMING_ITE_OTERM_INFO& k)
+    {
+        return MORV_TIMING_ITE_OTERM_INFO_HASH_FUNCS::hash(&k);
+    }
+    static bool equal(const MORV_TIMING_ITE_OTERM_INFO& a, const MORV_TIMING_ITE_OTERM_INFO& b)
+    {
+        return MORV_TIMING_ITE_OTERM_INFO_HASH_FUNCS::equal(&a, &b);
+    }
+};
+
+// One copy of an output term's timing assignments. The new term is kept by
+// its atom id, port type and index, not its address: the atom may be
+// deleted before the copy is carried into the domains.
+struct MORV_TIMING_ITE_OTERM_COPY_INFO
+{
+    MORV_TIMING_ITE_OTERM_INFO m_src_info;
+    MORV_TIMING_ITE_OTERM_INFO m_new_info;
+};
+
 // One edge in one domain. The records live in the engine's edge pool.
 struct MORV_TIMING_ITE_EDGE_SLACK_RATIOS
 {
@@ -128,6 +151,9 @@ struct MORV_TIMING_ITE_DOMAIN_INFO
     MORV_TIMING_ITE_INT_SET m_analysis_src_keepers;
     MORV_TIMING_ITE_INT_SET m_analysis_edges;
     bool m_do_analysis = false;
+    // An edit took edges out: the worst slack is recomputed at the next
+    // figure of merit even when no region of the domain is re-timed.
+    bool m_lost_edges = false;
 
     MORV_TIMING_ITE_DOMAIN_INFO();
     bool is_core_clock_domain() const { return !m_not_core_1 && !m_not_core_2; }
@@ -207,11 +233,33 @@ public:
     bool perform_timing_estimation();
     // Edits between analyses: the estimation re-times the logic around them.
     void mark_node_for_analysis(CDB_ATOM_NODE* node, bool deleted);
-    void track_oterm_copy(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM* to);
+    void track_oterm_copy(CDB_ATOM_OTERM* src_oterm, CDB_ATOM_OTERM* new_oterm);
     double get_figure_of_merit() const { return m_figure_of_merit; }
     void update_figure_of_merit();
     // Slack weight of a worst-case slack in the figure of merit.
     static double slack_weight(int slack);
+
+    // ---- marks and copies between analyses (morv_timing_ite_marking.cpp)
+    void update_domain_information_from_copied_oterms();
+    bool is_marked_for_analysis(int atom_id) const { return m_atoms_marked_for_analysis.contains(atom_id); }
+    bool is_marked_deleted(int atom_id) const { return m_deleted_atoms.contains(atom_id); }
+    size_t get_num_oterm_copies() const { return m_oterm_copies.size(); }
+    static MORV_TIMING_ITE_OTERM_INFO oterm_info_of(const CDB_ATOM_OTERM* oterm);
+
+    // ---- record update after edits (morv_timing_ite_update.cpp)
+    void build_list_of_tdb_nodes_for_analysis();
+    void update_new_nodes_and_edges();
+    const std::vector<int>& get_nodes_for_analysis() const { return m_nodes_for_analysis; }
+    bool is_latch_analysis_needed() const { return m_latch_analysis_needed; }
+    // The domains of an edge as a vector of m_num_domains bits.
+    void get_edge_domains(int edge_id, MORV_BIT_VECTOR& domains) const;
+
+    // ---- domains of new edges (morv_timing_ite_new_edges.cpp)
+    void determine_edge_domains(TDB_EDGE* edge);
+
+    // ---- what an estimation re-times (morv_timing_ite_walk.cpp)
+    void prepare_for_timing_estimation();
+    void build_domain_analysis_info();
 
     // ---- domains (morv_timing_ite_domains.cpp)
     void build_domains(const std::vector<TDC_SUB_DOMAIN_DATA>* sub_domain_data);
@@ -296,6 +344,46 @@ public:
     void check_idle_state() const;
 
 private:
+    using EDGE_BIT_VECTOR_MAP = MORV_SIMPLE_HASH<int, MORV_BIT_VECTOR>;
+    using WALK_STACK = std::vector<std::pair<TDB_NODE*, MORV_BIT_VECTOR>>;
+    // driver
+    bool is_timing_netlist_replaced(const TDB_NETLIST* netlist) const;
+    bool fall_back_to_full_analysis(const char* why);
+    // marks and copies
+    void carry_copy_into_domains(const MORV_TIMING_ITE_OTERM_INFO& root, const MORV_TIMING_ITE_OTERM_INFO& new_info,
+                                 int keeper);
+    // record update
+    void report_latch(const TDB_NODE* node);
+    int& edge_domain_entry(int edge_id);
+    void remove_edge_from_domain(int domain_id, int edge_id);
+    void add_new_edge_to_domain(int domain_id, int edge_id);
+    void update_old_nodes_for_deletions(int old_nodes);
+    void update_new_nodes_and_domains(int old_nodes);
+    void update_old_edges_for_deletions(int old_edges);
+    void update_new_edges_and_domains(int old_edges);
+    void check_domain_consistency_on_marked_nodes();
+    void restrict_edges(TDB_EDGE_RANGE edges, bool fanin, const MORV_BIT_VECTOR& allowed,
+                        std::deque<const TDB_NODE*>& nodes_to_check);
+    bool restrict_edge(TDB_EDGE* edge, const MORV_BIT_VECTOR& allowed);
+    void annotate_unconstrained(TDB_EDGE* edge) const;
+    // domains of new edges
+    void collect_unknown_edge_region(TDB_NODE* start, MORV_TIMING_ITE_INT_SET& source_nodes,
+                                     MORV_TIMING_ITE_INT_SET& unknown_edges);
+    void determine_region_domains(const MORV_TIMING_ITE_INT_SET& source_nodes,
+                                  const MORV_TIMING_ITE_INT_SET& unknown_edges);
+    void add_fanin_domains(const TDB_NODE* node, const EDGE_BIT_VECTOR_MAP& region, MORV_BIT_VECTOR& domains) const;
+    void add_region_edge_domains(const TDB_EDGE* edge, const EDGE_BIT_VECTOR_MAP& region,
+                                 MORV_BIT_VECTOR& domains) const;
+    void cut_to_fanout_domains(const TDB_NODE* node, const EDGE_BIT_VECTOR_MAP& region, MORV_BIT_VECTOR& domains) const;
+    void annotate_edge_domains(int edge_id, const MORV_BIT_VECTOR& domains);
+    void trace_region(const MORV_TIMING_ITE_INT_SET& source_nodes, const MORV_TIMING_ITE_INT_SET& unknown_edges,
+                      const std::vector<TDB_EDGE*>& order) const;
+    // walks
+    void fill_node_domains(const TDB_NODE* node, MORV_BIT_VECTOR& domains);
+    bool enter_node(const TDB_NODE* node, MORV_BIT_VECTOR& domains, bool forward);
+    void walk_from_node(TDB_NODE* start, const MORV_BIT_VECTOR& start_domains, bool forward);
+    void walk_edges(TDB_EDGE_RANGE edges, const MORV_BIT_VECTOR& domains, bool forward, WALK_STACK& stack);
+
     TDB_EDGE* tdb_edge(int edge_id) const;
     int edge_index(int edge_id) const;
     // Per timing node, what the edges of the domain being built say of it.
@@ -341,10 +429,19 @@ private:
     int base_required_time(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_EDGE* edge);
 
     MORV_API* m_fsyn_api;
-    // Edit bookkeeping for mark_node_for_analysis, which does not fill it yet.
+    // Atoms by id: the host deletes an atom right after marking it.
     MORV_SIMPLE_HASH_SET<int> m_atoms_marked_for_analysis;
     MORV_SIMPLE_HASH_SET<int> m_deleted_atoms;
     std::vector<int> m_nodes_for_analysis;
+    std::vector<MORV_TIMING_ITE_OTERM_COPY_INFO> m_oterm_copies;
+    // Copied term -> the first source of its chain of copies.
+    MORV_SIMPLE_HASH<MORV_TIMING_ITE_OTERM_INFO, MORV_TIMING_ITE_OTERM_INFO, MORV_TIMING_ITE_OTERM_INFO_VALUE_FUNCS>
+        m_oterm_copy_roots;
+    // The timing netlist the records describe: a rebuild from scratch
+    // renumbers everything, and only a full analysis follows it.
+    const TDB_NETLIST* m_records_netlist = nullptr;
+    int m_records_node_id_base = 0;
+    int m_records_edge_id_base = 0;
     double m_figure_of_merit = 0.0;
     MORV_OWNER<MORV_SIMPLE_MEM_POOL> m_oterm_info_mem_pool;
     MORV_OWNER<MORV_SIMPLE_MEM_POOL> m_edge_sr_mem_pool;
@@ -361,7 +458,14 @@ private:
     VTL_HASH_LITE<int, MORV_BIT_VECTOR> m_shared_edge_hash;
     std::vector<int> m_edge_domain_vec;  // by edge id - m_edge_id_base
     float m_global_min_domain_sr;
+    MORV_OWNER<MORV_SIMPLE_MEM_POOL> m_domain_bit_vec_pool;
+    MORV_OWNER<MORV_SIMPLE_MEM_POOL> m_visited_node_domain_bit_vec_pool;
+    MORV_SIMPLE_HASH<int, MORV_BIT_VECTOR> m_backward_visited_nodes;
+    MORV_SIMPLE_HASH<int, MORV_BIT_VECTOR> m_forward_visited_nodes;
     MORV_SIMPLE_HASH<int, int> m_node_clock_delay_hash[2];
+    bool m_latch_analysis_needed = false;
+    std::vector<unsigned char> m_tpo_edge_flags;
+    bool m_has_tpo_edge_flags = false;
     bool m_has_edge_timing_data_array = false;
     // Kept between estimations with every m_in_analysis clear (a domain
     // clears its own), so that an estimation need not clear the span.
@@ -382,6 +486,7 @@ private:
     bool m_debug_filter;
     bool m_debug_compute_sr_lr_r2;
     bool m_debug_dump_domain_info;
+    bool m_do_sr_compare;
     bool m_do_sr_compare_detail;
     bool m_debug_dump_tdb_netlists;
     bool m_debug;              // tracing: the full trace on, the filter off

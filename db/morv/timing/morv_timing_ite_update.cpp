@@ -1,0 +1,347 @@
+// Bringing iTEst's domain records up to date with an edited timing netlist.
+// The host keeps the ids of nodes and edges that still stand for the same
+// terms and numbers new ones above every earlier id, so every id below the
+// old bounds is old and every id at or above them is new. Removed ids leave
+// the domains, new keepers inherit the roles of their terms, new edges get
+// their domains, and around the marked nodes the domains of a node's
+// incoming and outgoing edges are made the same set.
+
+#include <algorithm>
+#include <deque>
+#include <limits>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "gen/gen.h"
+#include "hdb/hdb_instance_name.h"
+#include "tdb/tdb_netlist.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/timing/morv_timing_ite.h"
+
+namespace {
+const char* keeper_type_name(int type)
+{
+    switch (type) {
+    case DKT_SRC: return "SRC";
+    case DKT_DST: return "DST";
+    case DKT_BOTH: return "SRC+DST";
+    default: return "UNKNOWN";
+    }
+}
+}  // namespace
+
+void MORV_TIMING_ITE::report_latch(const TDB_NODE* node)
+{
+    if (m_debug)
+        MORV_DEBUG_STREAM::print(1, "iTEst: TDB node %d is a latch! aborting timing estimation", node->get_id());
+    m_latch_analysis_needed = true;
+}
+
+void MORV_TIMING_ITE::build_list_of_tdb_nodes_for_analysis()
+{
+    GEN_PROFILER profile("fsyn_ite_build_list_of_tdb_nodes_for_analysis");
+    MORV_ASSERT_TEXT(m_nodes_for_analysis.empty(), "m_nodes_for_analysis.size() == 0");
+    if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: mapping CDB atoms for analysis to TDB nodes for analysis");
+    for (int atom_id : m_atoms_marked_for_analysis) {
+        // An atom deleted without its mark has no terms left to time.
+        const CDB_ATOM_NODE* atom = m_fsyn_api->get_node(atom_id);
+        if (atom == nullptr) continue;
+        if (m_debug) {
+            const HDB_INSTANCE_NAME* name = atom->get_instance_name();
+            MORV_DEBUG_STREAM::print(2, "iTEst:    for CDB atom %d (%s)", atom_id,
+                                     name != nullptr ? name->get_short_hpath().c_str() : "<unnamed>");
+        }
+        for (auto it = atom->begin_oterm(); it != atom->end_oterm(); ++it) {
+            const CDB_ATOM_OTERM* oterm = *it;
+            if (m_debug)
+                MORV_DEBUG_STREAM::print(2, "iTEst:       oterm [port: %s (%d), literal index: %d]",
+                                         cdb_output_port_name(oterm->get_usage()), oterm->get_usage(),
+                                         oterm->get_port_index());
+            TDB_NODE* node = m_tdb_netlist->get_tdb_node_from_oterm(oterm);
+            if (node == nullptr) continue;
+            if (node->is_latch()) {
+                report_latch(node);
+                return;
+            }
+            if (!node->is_keeper() && node->fanin_edges_size() == 1 && node->fanin()[0]->get_src_node()->is_keeper())
+                node = node->fanin()[0]->get_src_node();
+            if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst:          TDB node %d", node->get_id());
+            m_nodes_for_analysis.push_back(node->get_id());
+        }
+    }
+}
+
+void MORV_TIMING_ITE::get_edge_domains(int edge_id, MORV_BIT_VECTOR& domains) const
+{
+    const int entry = get_edge_domain(edge_id);
+    if (entry == EDGE_DOMAIN_NONE || entry == EDGE_DOMAIN_UNKNOWN) return;
+    if (entry != EDGE_DOMAIN_SHARED) {
+        domains.set(static_cast<uint64_t>(entry));
+        return;
+    }
+    const MORV_BIT_VECTOR* shared = get_shared_edge_domains(edge_id);
+    MORV_ASSERT_TEXT(shared != nullptr, "m_shared_edge_hash.exists( edge_id )");
+    MORV_ASSERT_TEXT(shared->size() == domains.size(), "m_num_bits == other_bit_vec.m_num_bits");
+    domains |= *shared;
+}
+
+int& MORV_TIMING_ITE::edge_domain_entry(int edge_id)
+{
+    const int64_t index = static_cast<int64_t>(edge_id) - m_edge_id_base;
+    if (index < 0 || index >= static_cast<int64_t>(m_edge_domain_vec.size()))
+        MSG_INTERNAL_ERROR::report("invalid vector<T> subscript", "MORV", __FILE__, __LINE__);
+    return m_edge_domain_vec[static_cast<size_t>(index)];
+}
+
+// The line is fitted from the full analysis's values before the domain
+// loses or gains an edge.
+void MORV_TIMING_ITE::remove_edge_from_domain(int domain_id, int edge_id)
+{
+    MORV_TIMING_ITE_DOMAIN_INFO* domain = get_domain(domain_id);
+    if (!domain->m_ready_for_estimation) compute_sr_lr_approximation_for_domain(domain);
+    domain->m_edges.erase(edge_id);
+    domain->m_edge_slack_ratios.erase(edge_id);
+    domain->m_lost_edges = true;
+}
+
+void MORV_TIMING_ITE::add_new_edge_to_domain(int domain_id, int edge_id)
+{
+    MORV_TIMING_ITE_DOMAIN_INFO* domain = get_domain(domain_id);
+    if (!domain->m_ready_for_estimation) compute_sr_lr_approximation_for_domain(domain);
+    domain->m_edges.insert(edge_id);
+    // Unconstrained until the estimation times it; no ratio joins the line.
+    auto* record = new (m_edge_sr_mem_pool->allocate(sizeof(MORV_TIMING_ITE_EDGE_SLACK_RATIOS)))
+        MORV_TIMING_ITE_EDGE_SLACK_RATIOS();
+    record->m_slack = ITE_NO_SLACK;
+    record->m_raw_slack_ratio = std::numeric_limits<float>::quiet_NaN();
+    record->m_slack_ratio = 1.0f;
+    record->m_tightened_slack_ratio = 1.0f;
+    domain->m_edge_slack_ratios[edge_id] = record;
+}
+
+void MORV_TIMING_ITE::update_new_nodes_and_edges()
+{
+    GEN_PROFILER profile("fsyn_ite_update_new_nodes_and_edges");
+    const int old_nodes = m_num_node_ids, old_edges = m_num_edge_ids;
+    m_num_node_ids = m_tdb_netlist->get_node_id_bound();
+    m_num_edge_ids = m_tdb_netlist->get_edge_id_bound();
+    MORV_BIT_VECTOR grown;
+    grown.init(static_cast<uint64_t>(m_num_node_ids - m_node_id_base));
+    for (int id = m_node_id_base; id < old_nodes; ++id)
+        if (m_deleted_node_flags.test(static_cast<uint64_t>(id - m_node_id_base)))
+            grown.set(static_cast<uint64_t>(id - m_node_id_base));
+    m_deleted_node_flags = std::move(grown);
+    m_edge_domain_vec.resize(static_cast<size_t>(m_num_edge_ids - m_edge_id_base), EDGE_DOMAIN_UNKNOWN);
+    if (m_debug) {
+        MORV_DEBUG_STREAM::print(2, "iTEst: updating %d new nodes, id range [%d, %d]", m_num_node_ids - old_nodes,
+                                 old_nodes, m_num_node_ids - 1);
+        MORV_DEBUG_STREAM::print(2, "iTEst: updating %d new edges, id range [%d, %d]", m_num_edge_ids - old_edges,
+                                 old_edges, m_num_edge_ids - 1);
+    }
+    update_old_nodes_for_deletions(old_nodes);
+    update_new_nodes_and_domains(old_nodes);
+    if (m_latch_analysis_needed) return;
+    update_old_edges_for_deletions(old_edges);
+    update_new_edges_and_domains(old_edges);
+    if (m_latch_analysis_needed) return;
+    check_domain_consistency_on_marked_nodes();
+}
+
+void MORV_TIMING_ITE::update_old_nodes_for_deletions(int old_nodes)
+{
+    GEN_PROFILER profile("fsyn_ite_update_old_nodes_for_deletions");
+    for (int id = m_node_id_base; id < old_nodes; ++id) {
+        const uint64_t bit = static_cast<uint64_t>(id - m_node_id_base);
+        if (m_tdb_netlist->find_node(id) != nullptr || m_deleted_node_flags.test(bit)) continue;
+        for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) {
+            domain.m_src_node_min_slack.erase(id);
+            domain.m_dst_node_min_slack.erase(id);
+        }
+        m_deleted_node_flags.set(bit);
+    }
+}
+
+void MORV_TIMING_ITE::update_new_nodes_and_domains(int old_nodes)
+{
+    GEN_PROFILER profile("fsyn_ite_update_new_nodes_and_domains");
+    for (int id = old_nodes; id < m_num_node_ids; ++id) {
+        const TDB_NODE* node = m_tdb_netlist->find_node(id);
+        if (node == nullptr || !node->is_keeper()) continue;
+        if (m_debug)
+            MORV_DEBUG_STREAM::print(
+                2, "iTEst:    new node %d is a keeper; search for domains corresponding to the oterm", id);
+        const CDB_ATOM_OTERM* oterm = get_keeper_oterm(node);
+        MORV_ASSERT_TEXT(oterm != nullptr, "oterm != NULL");
+        const MORV_TIMING_ITE_OTERM_INFO info = oterm_info_of(oterm);
+        if (m_debug)
+            MORV_DEBUG_STREAM::print(2, "iTEst:       atom id %d, oterm [port type: %s (%d), literal index: %d]",
+                                     info.m_atom_id, cdb_output_port_name(info.m_port_type), info.m_port_type,
+                                     info.m_literal_index);
+        for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) {
+            auto it = domain.m_oterm_keeper_ids.find(&info);
+            if (it == domain.m_oterm_keeper_ids.end() || domain.m_keeper_types.contains(id)) continue;
+            auto type_it = domain.m_keeper_types.find(it->second);
+            MORV_ASSERT_TEXT(type_it != domain.m_keeper_types.end(), "keeper_type_iter");
+            const int type = type_it->second;
+            MORV_ASSERT_TEXT(type == DKT_SRC || type == DKT_DST || type == DKT_BOTH,
+                             "domain_keeper_type == DKT_SRC || domain_keeper_type == DKT_DST || domain_keeper_type == "
+                             "DKT_BOTH");
+            domain.m_keeper_types[id] = type;
+            if (m_debug)
+                MORV_DEBUG_STREAM::print(2,
+                                         "iTEst:       adding non-dup-oterm keeper %d to domain %d as %s (src keeper "
+                                         "is %d)",
+                                         id, domain.m_id, keeper_type_name(type), it->second);
+        }
+    }
+}
+
+void MORV_TIMING_ITE::update_old_edges_for_deletions(int old_edges)
+{
+    GEN_PROFILER profile("fsyn_ite_update_old_edges_for_deletions");
+    const std::vector<TDB_EDGE*>& table = *m_tdb_edges;
+    for (int id = m_edge_id_base; id < old_edges; ++id) {
+        const size_t index = static_cast<size_t>(id - m_edge_id_base);
+        int& entry = m_edge_domain_vec[index];
+        if (table[index] != nullptr || entry == EDGE_DOMAIN_NONE) continue;
+        if (entry == EDGE_DOMAIN_SHARED) {
+            auto it = m_shared_edge_hash.find(id);
+            MORV_ASSERT_TEXT(it != m_shared_edge_hash.end(), "m_shared_edge_hash.exists( edge_id )");
+            for (int d = 0; d < m_num_domains; ++d)
+                if (it->second.test(static_cast<uint64_t>(d))) remove_edge_from_domain(d, id);
+            if (m_debug)
+                MORV_DEBUG_STREAM::print(2, "iTEst:    edge %d has been deleted from domains %s", id,
+                                         it->second.to_string().c_str());
+            m_shared_edge_hash.erase(it);
+        } else {
+            remove_edge_from_domain(entry, id);
+            if (m_debug)
+                MORV_DEBUG_STREAM::print(2, "iTEst:    edge %d has been deleted from single domain %d", id, entry);
+        }
+        entry = EDGE_DOMAIN_NONE;
+    }
+}
+
+void MORV_TIMING_ITE::update_new_edges_and_domains(int old_edges)
+{
+    GEN_PROFILER profile("fsyn_ite_update_new_edges_and_domains");
+    for (int id = old_edges; id < m_num_edge_ids; ++id) {
+        TDB_EDGE* edge = (*m_tdb_edges)[static_cast<size_t>(id - m_edge_id_base)];
+        if (edge == nullptr) {
+            edge_domain_entry(id) = EDGE_DOMAIN_NONE;
+            if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst:    new edge %d is in no domain", id);
+            continue;
+        }
+        for (const TDB_NODE* end : {edge->get_src_node(), edge->get_dst_node()})
+            if (end->is_latch()) {
+                report_latch(end);
+                return;
+            }
+        determine_edge_domains(edge);
+        const int entry = edge_domain_entry(id);
+        MORV_ASSERT_TEXT(entry != EDGE_DOMAIN_UNKNOWN, "edge_domain != EDGE_DOMAIN_UNKNOWN");
+        if (entry == EDGE_DOMAIN_NONE) continue;
+        if (entry != EDGE_DOMAIN_SHARED) {
+            add_new_edge_to_domain(entry, id);
+            if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst:    new edge %d is in single domain %d", id, entry);
+            continue;
+        }
+        const MORV_BIT_VECTOR* shared = get_shared_edge_domains(id);
+        MORV_ASSERT_TEXT(shared != nullptr, "m_shared_edge_hash.exists( edge_id )");
+        for (int d = 0; d < m_num_domains; ++d)
+            if (shared->test(static_cast<uint64_t>(d))) add_new_edge_to_domain(d, id);
+        if (m_debug)
+            MORV_DEBUG_STREAM::print(2, "iTEst:    new edge %d is in domains %s", id, shared->to_string().c_str());
+    }
+}
+
+// A non-keeper's incoming and outgoing edges must lie in the same domains;
+// where they differ both sides keep only the common domains, and the nodes
+// beyond a changed edge are examined in turn.
+void MORV_TIMING_ITE::check_domain_consistency_on_marked_nodes()
+{
+    GEN_PROFILER profile("fsyn_ite_check_domain_consistency_on_marked_nodes");
+    std::deque<const TDB_NODE*> nodes_to_check;
+    MORV_BIT_VECTOR in, out, common;
+    for (int node_id : m_nodes_for_analysis) {
+        const TDB_NODE* start = m_tdb_netlist->find_node(node_id);
+        MORV_ASSERT_TEXT(start != nullptr, "node != NULL");
+        if (start->is_keeper()) continue;
+        MORV_ASSERT_TEXT(nodes_to_check.empty(), "nodes_to_check.empty()");
+        nodes_to_check.push_back(start);
+        while (!nodes_to_check.empty()) {
+            const TDB_NODE* node = nodes_to_check.front();
+            nodes_to_check.pop_front();
+            MORV_ASSERT_TEXT(!node->is_keeper(), "!node->is_keeper()");
+            in.init(static_cast<uint64_t>(m_num_domains));
+            out.init(static_cast<uint64_t>(m_num_domains));
+            for (const TDB_EDGE* edge : node->fanin()) get_edge_domains(edge->get_id(), in);
+            for (const TDB_EDGE* edge : node->fanout()) get_edge_domains(edge->get_id(), out);
+            if (in == out) continue;
+            common = in;
+            common &= out;
+            if (in != common) restrict_edges(node->fanin(), true, common, nodes_to_check);
+            if (out != common) restrict_edges(node->fanout(), false, common, nodes_to_check);
+        }
+    }
+}
+
+void MORV_TIMING_ITE::restrict_edges(TDB_EDGE_RANGE edges, bool fanin, const MORV_BIT_VECTOR& allowed,
+                                     std::deque<const TDB_NODE*>& nodes_to_check)
+{
+    for (TDB_EDGE* edge : edges) {
+        if (!restrict_edge(edge, allowed)) continue;
+        const TDB_NODE* far_end = fanin ? edge->get_src_node() : edge->get_dst_node();
+        if (!far_end->is_keeper()) nodes_to_check.push_back(far_end);
+    }
+}
+
+// True when the edge left a domain. An edge left in no domain is annotated
+// as unconstrained, as the analyser annotates an edge of no domain: no
+// domain writes it again.
+bool MORV_TIMING_ITE::restrict_edge(TDB_EDGE* edge, const MORV_BIT_VECTOR& allowed)
+{
+    const int id = edge->get_id();
+    int& entry = edge_domain_entry(id);
+    if (entry == EDGE_DOMAIN_NONE || entry == EDGE_DOMAIN_UNKNOWN) return false;
+    if (entry != EDGE_DOMAIN_SHARED) {
+        if (allowed.test(static_cast<uint64_t>(entry))) return false;
+        remove_edge_from_domain(entry, id);
+        entry = EDGE_DOMAIN_NONE;
+        annotate_unconstrained(edge);
+        return true;
+    }
+    auto it = m_shared_edge_hash.find(id);
+    MORV_ASSERT_TEXT(it != m_shared_edge_hash.end(), "m_shared_edge_hash.exists( edge_id )");
+    MORV_BIT_VECTOR& domains = it->second;
+    bool changed = false;
+    int left = 0, last = EDGE_DOMAIN_NONE;
+    for (int d = 0; d < m_num_domains; ++d) {
+        if (!domains.test(static_cast<uint64_t>(d))) continue;
+        if (allowed.test(static_cast<uint64_t>(d))) {
+            ++left;
+            last = d;
+            continue;
+        }
+        remove_edge_from_domain(d, id);
+        changed = true;
+    }
+    if (!changed) return false;
+    domains &= allowed;
+    if (left > 1) return true;
+    // One domain left: an ordinary single-domain edge; none: unconstrained.
+    m_shared_edge_hash.erase(it);
+    entry = last;
+    if (left == 0) annotate_unconstrained(edge);
+    return true;
+}
+
+void MORV_TIMING_ITE::annotate_unconstrained(TDB_EDGE* edge) const
+{
+    edge->set_slack(ITE_NO_SLACK);
+    edge->set_slack_ratio(1.0f);
+    if (m_debug)
+        MORV_DEBUG_STREAM::print(2, "iTEst:    edge %d is in no domain any more: unconstrained", edge->get_id());
+}
