@@ -210,7 +210,7 @@ bool MORV_TIMING_ITE::perform_timing_estimation()
     dump_tdb_netlist("ite", false, true);
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: timing_estimation: cleanup");
     fsyn_ite_post_timing_estimation_cleanup();
-    if (m_do_sr_compare) compare_with_full_timing_analysis();
+    if (m_do_sr_compare) m_last_comparison = compare_with_full_timing_analysis();
     check_idle_state();
     MORV_DEBUG_STREAM::print(1, "iTEst: timing_estimation: complete");
     MORV_ASSERT_TEXT(!m_latch_analysis_needed, "!m_latch_analysis_needed");

@@ -277,6 +277,8 @@ public:
     void fsyn_ite_tighten_slack_ratios();
     void fsyn_ite_annotate_slacks_and_slack_ratios();
     MORV_TIMING_ITE_COMPARISON compare_with_full_timing_analysis();
+    // The comparison that fsyn_ite_do_sr_compare ran after the last estimation.
+    const MORV_TIMING_ITE_COMPARISON& get_last_comparison() const { return m_last_comparison; }
 
     // ---- slack preparation (morv_timing_ite_prepare.cpp)
     // Adds an edge, and its source node when a keeper, to a domain's region.
@@ -476,6 +478,7 @@ private:
     std::vector<unsigned char> m_node_visited;
     std::vector<size_t> m_node_visited_set;
     MORV_TIMING_ITE_ESTIMATION_STATS m_estimation_stats;
+    MORV_TIMING_ITE_COMPARISON m_last_comparison;
     int m_clock_path_evaluations = 0;
     MORV_SIMPLE_HASH_SET<int> m_clock_path_on_stack;
     MORV_OWNER<TDB_UTILITY> m_tdb_utility;

@@ -268,9 +268,17 @@ void MORV_TIMING_ITE::check_domain_consistency_on_marked_nodes()
     for (int node_id : m_nodes_for_analysis) {
         const TDB_NODE* start = m_tdb_netlist->find_node(node_id);
         MORV_ASSERT_TEXT(start != nullptr, "node != NULL");
-        if (start->is_keeper()) continue;
         MORV_ASSERT_TEXT(nodes_to_check.empty(), "nodes_to_check.empty()");
-        nodes_to_check.push_back(start);
+        if (!start->is_keeper()) {
+            nodes_to_check.push_back(start);
+        } else {
+            // The mapping stood a keeper in for the node of its term that it
+            // alone feeds; that node's domains are checked as a marked one's.
+            for (const TDB_EDGE* edge : start->fanout()) {
+                const TDB_NODE* term_node = edge->get_dst_node();
+                if (!term_node->is_keeper() && term_node->fanin_edges_size() == 1) nodes_to_check.push_back(term_node);
+            }
+        }
         while (!nodes_to_check.empty()) {
             const TDB_NODE* node = nodes_to_check.front();
             nodes_to_check.pop_front();
