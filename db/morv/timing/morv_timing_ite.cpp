@@ -182,6 +182,7 @@ bool MORV_TIMING_ITE::perform_timing_estimation()
     MORV_DEBUG_STREAM::print(1, "iTEst: timing_estimation: starting");
     dump_tdb_netlist("ite", true, false);
     m_latch_analysis_needed = false;
+    m_domains_grow = false;
     TDB_NETLIST* netlist = tdc_get_accessories()->get_tdb_netlist();
     if (is_timing_netlist_replaced(netlist)) return fall_back_to_full_analysis("timing netlist rebuilt");
     m_tdb_netlist = netlist;
@@ -194,6 +195,7 @@ bool MORV_TIMING_ITE::perform_timing_estimation()
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: timing_estimation: updating new nodes and edges");
     update_new_nodes_and_edges();
     if (m_latch_analysis_needed) return fall_back_to_full_analysis("latch analysis needed");
+    if (m_domains_grow) return fall_back_to_full_analysis("an edit extends a domain over existing edges");
     MORV_ASSERT_TEXT(!m_has_tpo_edge_flags, "m_tpo_edge_flags == NULL");
     m_tpo_edge_flags.assign(static_cast<size_t>(m_num_edge_ids - m_edge_id_base), 0);
     m_has_tpo_edge_flags = true;

@@ -378,6 +378,9 @@ private:
                                  MORV_BIT_VECTOR& domains) const;
     void cut_to_fanout_domains(const TDB_NODE* node, const EDGE_BIT_VECTOR_MAP& region, MORV_BIT_VECTOR& domains) const;
     void annotate_edge_domains(int edge_id, const MORV_BIT_VECTOR& domains);
+    // domains the records cannot gain (morv_timing_ite_growth.cpp)
+    void check_domain_growth(const TDB_EDGE* edge, const EDGE_BIT_VECTOR_MAP& region, const MORV_BIT_VECTOR& in);
+    bool reaches_keeper_in(const TDB_NODE* start, const std::vector<int>& domains, bool forward) const;
     void trace_region(const MORV_TIMING_ITE_INT_SET& source_nodes, const MORV_TIMING_ITE_INT_SET& unknown_edges,
                       const std::vector<TDB_EDGE*>& order) const;
     // walks
@@ -466,6 +469,9 @@ private:
     MORV_SIMPLE_HASH<int, MORV_BIT_VECTOR> m_forward_visited_nodes;
     MORV_SIMPLE_HASH<int, int> m_node_clock_delay_hash[2];
     bool m_latch_analysis_needed = false;
+    // An edit opened paths of a domain through edges the domain does not
+    // hold; the records only ever lose domains, so a full analysis runs.
+    bool m_domains_grow = false;
     std::vector<unsigned char> m_tpo_edge_flags;
     bool m_has_tpo_edge_flags = false;
     bool m_has_edge_timing_data_array = false;

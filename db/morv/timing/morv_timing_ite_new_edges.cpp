@@ -153,6 +153,7 @@ void MORV_TIMING_ITE::determine_region_domains(const MORV_TIMING_ITE_INT_SET& so
     }
     for (const TDB_EDGE* edge : order) {
         if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst:    output domains for edge %d", edge->get_id());
+        if (!m_domains_grow) check_domain_growth(edge, region, region.find(edge->get_id())->second);
         cut_to_fanout_domains(edge->get_dst_node(), region, region.find(edge->get_id())->second);
     }
     for (const TDB_EDGE* edge : order) annotate_edge_domains(edge->get_id(), region.find(edge->get_id())->second);

@@ -278,6 +278,30 @@ void run_rounds(bool check_bounds)
 
 }  // namespace
 
+// The enable buffer of the counter fed by a register instead of its pin:
+// the carry ripple behind it now lies on register-to-register paths, one
+// LUT longer than any before. The records cannot extend the clock domain
+// over those edges, so the result must be that of a full analysis.
+TEST(ItestEditRounds, AnEditExtendingADomainOverOldEdgesGivesTheFullAnalysis)
+{
+    COMPILE c(std::string(MORV_SOURCE_DIR) + "/designs/counter.blif");
+    EDITOR editor{c, std::mt19937(1u), {}, 0};
+    CDB_ATOM_NODE* buffer = nullptr;
+    CDB_ATOM_NODE* reg = nullptr;
+    for (CDB_ATOM_NODE* node : *c.design->netlist()) {
+        const std::string& name = node->get_instance_name()->get_short_hpath();
+        if (name == "c0" && is_lut(node)) buffer = node;
+        if (reg == nullptr && node->is_register()) reg = node;
+    }
+    ASSERT_NE(buffer, nullptr);
+    ASSERT_NE(reg, nullptr);
+    editor.reconnect(buffer->get_input_term_by_type(DB_DATA_A), reg->get_output_term_by_type(DB_REG_OUT));
+    c.timing->perform_pre_placement_timing_analysis(false);
+    const double full = tdc_get_accessories()->get_figure_of_merit();
+    EXPECT_DOUBLE_EQ(c.timing->get_itest()->get_figure_of_merit(), full);
+    cfg_unset("fsyn_ite_do_sr_compare");
+}
+
 // Every round is estimated (no fall-back, no internal error); the figures
 // against the analyser are printed.
 TEST(ItestEditRounds, EveryRoundOfRandomEditsIsEstimated)
@@ -285,7 +309,7 @@ TEST(ItestEditRounds, EveryRoundOfRandomEditsIsEstimated)
     run_rounds(false);
 }
 
-// The bounds do not hold yet on every design (s5378 and adder_tree exceed
+// The bounds do not hold yet on every design (adder_tree and counter exceed
 // them after some rounds); kept to be switched on once they do.
 TEST(ItestEditRounds, DISABLED_EstimatesStayWithinTheBoundsOfAFullAnalysis)
 {

@@ -1,0 +1,78 @@
+// Whether a new edge opens paths of a domain through edges that do not hold
+// it. The domain records only ever lose domains after an edit: a new edge
+// gets the domains its source brings and its destination passes on, and the
+// edges around it keep theirs. When the source brings a domain that the
+// destination's cone reaches a destination keeper of (or the other way
+// round), the edges of that cone belong to the domain now, and only a full
+// analysis can give them their slacks.
+
+#include <vector>
+
+#include "tdb/tdb_netlist.h"
+
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/timing/morv_timing_ite.h"
+
+namespace {
+bool has_keeper_bit(const MORV_TIMING_ITE_DOMAIN_INFO& domain, int node_id, int bit)
+{
+    auto it = domain.m_keeper_types.find(node_id);
+    return it != domain.m_keeper_types.end() && (it->second & bit) != 0;
+}
+}  // namespace
+
+void MORV_TIMING_ITE::check_domain_growth(const TDB_EDGE* edge, const EDGE_BIT_VECTOR_MAP& region,
+                                          const MORV_BIT_VECTOR& in)
+{
+    const TDB_NODE* src = edge->get_src_node();
+    const TDB_NODE* dst = edge->get_dst_node();
+    MORV_BIT_VECTOR out;
+    out.init(static_cast<uint64_t>(m_num_domains), m_domain_bit_vec_pool.get());
+    if (dst->is_keeper()) {
+        for (int d = 0; d < m_num_domains; ++d)
+            if (has_keeper_bit(m_domain_info[static_cast<size_t>(d)], dst->get_id(), DKT_DST))
+                out.set(static_cast<uint64_t>(d));
+    } else {
+        for (const TDB_EDGE* e : dst->fanout()) add_region_edge_domains(e, region, out);
+    }
+    std::vector<int> forward, backward;
+    for (int d = 0; d < m_num_domains; ++d) {
+        const bool i = in.test(static_cast<uint64_t>(d)), o = out.test(static_cast<uint64_t>(d));
+        if (i && !o && !dst->is_keeper()) forward.push_back(d);
+        if (o && !i && !src->is_keeper()) backward.push_back(d);
+    }
+    if ((!forward.empty() && reaches_keeper_in(dst, forward, true)) ||
+        (!backward.empty() && reaches_keeper_in(src, backward, false))) {
+        m_domains_grow = true;
+        if (m_debug)
+            MORV_DEBUG_STREAM::print(2, "iTEst:    new edge %d extends a domain over existing edges", edge->get_id());
+    }
+}
+
+// Forward: a destination keeper of one of the domains in the cone of start;
+// backward: a source keeper. The walk stops at keepers.
+bool MORV_TIMING_ITE::reaches_keeper_in(const TDB_NODE* start, const std::vector<int>& domains, bool forward) const
+{
+    const int bit = forward ? DKT_DST : DKT_SRC;
+    std::vector<unsigned char> visited(static_cast<size_t>(m_num_node_ids - m_node_id_base), 0);
+    std::vector<const TDB_NODE*> stack{start};
+    visited[static_cast<size_t>(start->get_id() - m_node_id_base)] = 1;
+    while (!stack.empty()) {
+        const TDB_NODE* node = stack.back();
+        stack.pop_back();
+        for (const TDB_EDGE* e : forward ? node->fanout() : node->fanin()) {
+            const TDB_NODE* next = forward ? e->get_dst_node() : e->get_src_node();
+            if (next->is_keeper()) {
+                for (int d : domains)
+                    if (has_keeper_bit(m_domain_info[static_cast<size_t>(d)], next->get_id(), bit)) return true;
+                continue;
+            }
+            unsigned char& flag = visited[static_cast<size_t>(next->get_id() - m_node_id_base)];
+            if (flag) continue;
+            flag = 1;
+            stack.push_back(next);
+        }
+    }
+    return false;
+}
