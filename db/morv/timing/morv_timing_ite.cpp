@@ -171,8 +171,12 @@ bool MORV_TIMING_ITE::is_timing_netlist_replaced(const TDB_NETLIST* netlist) con
 bool MORV_TIMING_ITE::fall_back_to_full_analysis(const char* why)
 {
     MORV_DEBUG_STREAM::print(1, "iTEst: timing_estimation: aborting (%s)", why);
+    ++m_num_fallbacks;
+    m_last_fallback_reason = why;
     fsyn_ite_post_timing_estimation_cleanup();
     perform_full_timing_analysis();
+    // The records are the analyser's own now: nothing differs.
+    m_last_comparison = MORV_TIMING_ITE_COMPARISON();
     return false;
 }
 
@@ -183,6 +187,8 @@ bool MORV_TIMING_ITE::perform_timing_estimation()
     dump_tdb_netlist("ite", true, false);
     m_latch_analysis_needed = false;
     m_domains_grow = false;
+    m_worst_path_lost = false;
+    m_edge_left_all_domains = false;
     TDB_NETLIST* netlist = tdc_get_accessories()->get_tdb_netlist();
     if (is_timing_netlist_replaced(netlist)) return fall_back_to_full_analysis("timing netlist rebuilt");
     m_tdb_netlist = netlist;
@@ -196,6 +202,8 @@ bool MORV_TIMING_ITE::perform_timing_estimation()
     update_new_nodes_and_edges();
     if (m_latch_analysis_needed) return fall_back_to_full_analysis("latch analysis needed");
     if (m_domains_grow) return fall_back_to_full_analysis("an edit extends a domain over existing edges");
+    if (m_worst_path_lost) return fall_back_to_full_analysis("an edit removes an edge of a domain's worst path");
+    if (m_edge_left_all_domains) return fall_back_to_full_analysis("an edit leaves an edge in no domain");
     MORV_ASSERT_TEXT(!m_has_tpo_edge_flags, "m_tpo_edge_flags == NULL");
     m_tpo_edge_flags.assign(static_cast<size_t>(m_num_edge_ids - m_edge_id_base), 0);
     m_has_tpo_edge_flags = true;
@@ -216,6 +224,7 @@ bool MORV_TIMING_ITE::perform_timing_estimation()
     check_idle_state();
     MORV_DEBUG_STREAM::print(1, "iTEst: timing_estimation: complete");
     MORV_ASSERT_TEXT(!m_latch_analysis_needed, "!m_latch_analysis_needed");
+    ++m_num_estimates;
     return true;
 }
 

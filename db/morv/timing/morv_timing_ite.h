@@ -231,6 +231,11 @@ public:
     // True when the estimate was computed, false when a full analysis
     // replaced it; the figure of merit is valid either way.
     bool perform_timing_estimation();
+    // How the estimations since construction ended, and why the last one
+    // that fell back did (null while none has).
+    long get_num_estimates() const { return m_num_estimates; }
+    long get_num_fallbacks() const { return m_num_fallbacks; }
+    const char* get_last_fallback_reason() const { return m_last_fallback_reason; }
     // Edits between analyses: the estimation re-times the logic around them.
     void mark_node_for_analysis(CDB_ATOM_NODE* node, bool deleted);
     void track_oterm_copy(CDB_ATOM_OTERM* src_oterm, CDB_ATOM_OTERM* new_oterm);
@@ -472,6 +477,17 @@ private:
     // An edit opened paths of a domain through edges the domain does not
     // hold; the records only ever lose domains, so a full analysis runs.
     bool m_domains_grow = false;
+    // An edit took an edge off a domain's worst path. The relaxation only
+    // loosens the cone it walks, and the old worst slack can stay on edges
+    // upstream of the old path, so a full analysis runs.
+    bool m_worst_path_lost = false;
+    // The consistency restriction took an edge out of its last domain. The
+    // records cannot tell dead logic from paths of a domain the edge never
+    // held (a full analysis can still time it), so a full analysis runs.
+    bool m_edge_left_all_domains = false;
+    long m_num_estimates = 0;
+    long m_num_fallbacks = 0;
+    const char* m_last_fallback_reason = nullptr;
     std::vector<unsigned char> m_tpo_edge_flags;
     bool m_has_tpo_edge_flags = false;
     bool m_has_edge_timing_data_array = false;

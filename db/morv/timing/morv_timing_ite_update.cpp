@@ -101,6 +101,10 @@ void MORV_TIMING_ITE::remove_edge_from_domain(int domain_id, int edge_id)
 {
     MORV_TIMING_ITE_DOMAIN_INFO* domain = get_domain(domain_id);
     if (!domain->m_ready_for_estimation) compute_sr_lr_approximation_for_domain(domain);
+    auto it = domain->m_edge_slack_ratios.find(edge_id);
+    if (it != domain->m_edge_slack_ratios.end() && it->second->m_slack <= domain->m_wc_slack &&
+        it->second->m_slack != ITE_NO_SLACK)
+        m_worst_path_lost = true;
     domain->m_edges.erase(edge_id);
     domain->m_edge_slack_ratios.erase(edge_id);
     domain->m_lost_edges = true;
@@ -319,6 +323,7 @@ bool MORV_TIMING_ITE::restrict_edge(TDB_EDGE* edge, const MORV_BIT_VECTOR& allow
         remove_edge_from_domain(entry, id);
         entry = EDGE_DOMAIN_NONE;
         annotate_unconstrained(edge);
+        m_edge_left_all_domains = true;
         return true;
     }
     auto it = m_shared_edge_hash.find(id);
@@ -342,7 +347,10 @@ bool MORV_TIMING_ITE::restrict_edge(TDB_EDGE* edge, const MORV_BIT_VECTOR& allow
     // One domain left: an ordinary single-domain edge; none: unconstrained.
     m_shared_edge_hash.erase(it);
     entry = last;
-    if (left == 0) annotate_unconstrained(edge);
+    if (left == 0) {
+        annotate_unconstrained(edge);
+        m_edge_left_all_domains = true;
+    }
     return true;
 }
 

@@ -262,16 +262,20 @@ void run_rounds(bool check_bounds)
         FIGURES figures;
         for (int r = 0; r < k_rounds; ++r) {
             editor.round();
-            const long before = tdc_get_accessories()->get_num_analyses();
+            const MORV_TIMING_ITE* ite = c.timing->get_itest();
+            const long estimates = ite->get_num_estimates(), fallbacks = ite->get_num_fallbacks();
             c.timing->perform_pre_placement_timing_analysis(false);
-            // The comparison is the estimation's one analysis.
-            const bool estimated = tdc_get_accessories()->get_num_analyses() == before + 1;
-            ++(estimated ? figures.estimates : figures.fallbacks);
+            // Every round ends in exactly one of the two.
+            EXPECT_EQ(ite->get_num_estimates() - estimates + ite->get_num_fallbacks() - fallbacks, 1) << d.path;
+            figures.estimates += static_cast<int>(ite->get_num_estimates() - estimates);
+            figures.fallbacks += static_cast<int>(ite->get_num_fallbacks() - fallbacks);
             check_round(c, std::string(d.path) + " round " + std::to_string(r), figures, check_bounds);
         }
-        EXPECT_EQ(figures.fallbacks, 0) << d.path;
-        std::printf("%-40s rounds %2d estimated %2d worst FOM rel diff %.5f worst sr-diff share %.5f\n", d.path,
-                    k_rounds, figures.estimates, figures.worst_fom_diff, figures.worst_sr_share);
+        EXPECT_GT(figures.estimates, 0) << d.path;
+        std::printf("%-40s rounds %2d estimated %2d fell back %2d worst FOM rel diff %.5f worst sr-diff share "
+                    "%.5f\n",
+                    d.path, k_rounds, figures.estimates, figures.fallbacks, figures.worst_fom_diff,
+                    figures.worst_sr_share);
     }
     cfg_unset("fsyn_ite_do_sr_compare");
 }
@@ -302,16 +306,12 @@ TEST(ItestEditRounds, AnEditExtendingADomainOverOldEdgesGivesTheFullAnalysis)
     cfg_unset("fsyn_ite_do_sr_compare");
 }
 
-// Every round is estimated (no fall-back, no internal error); the figures
-// against the analyser are printed.
-TEST(ItestEditRounds, EveryRoundOfRandomEditsIsEstimated)
-{
-    run_rounds(false);
-}
-
-// The bounds do not hold yet on every design (adder_tree and counter exceed
-// them after some rounds); kept to be switched on once they do.
-TEST(ItestEditRounds, DISABLED_EstimatesStayWithinTheBoundsOfAFullAnalysis)
+// Each round ends either estimated or, where the engine finds its records
+// cannot follow the edit, in a full analysis; the result stays within the
+// bounds of a fresh full analysis either way (a removed worst-path edge and
+// an edge left in no domain once drifted 35 % on adder_tree and left four
+// counter edges unconstrained). The figures per design are printed.
+TEST(ItestEditRounds, EstimatesStayWithinTheBoundsOfAFullAnalysis)
 {
     run_rounds(true);
 }
