@@ -198,6 +198,14 @@ protected:
     // node, placed in the base node's LAB (morv_bdd_syn_family.cpp).
     CDB_ATOM_NODE* create_lut_node_near(CDB_ATOM_NODE* base_node,
                                         const std::function<CDB_ATOM_NODE*(HDB_INSTANCE_NAME*)>& factory);
+
+public:
+    // The same under a unique name of the base node with the given suffix;
+    // shared with Boolean-division resynthesis.
+    static CDB_ATOM_NODE* create_lut_node_near(MORV_API* api, CDB_ATOM_NODE* base_node, const char* suffix,
+                                               const std::function<CDB_ATOM_NODE*(HDB_INSTANCE_NAME*)>& factory);
+
+protected:
     // Frees a data input of the base node before it is rewired, every
     // setting cleared and each change announced and logged.
     void free_lut_input(CDB_ATOM_ITERM* iterm);

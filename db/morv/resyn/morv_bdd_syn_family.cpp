@@ -45,11 +45,18 @@ int lut_delay_6lut(MORV_TIMING* timing)
 CDB_ATOM_NODE* MORV_BDD_SYN::create_lut_node_near(CDB_ATOM_NODE* base_node,
                                                   const std::function<CDB_ATOM_NODE*(HDB_INSTANCE_NAME*)>& factory)
 {
+    return create_lut_node_near(m_fsyn_api, base_node, "_BDD", factory);
+}
+
+CDB_ATOM_NODE* MORV_BDD_SYN::create_lut_node_near(MORV_API* api, CDB_ATOM_NODE* base_node, const char* suffix,
+                                                  const std::function<CDB_ATOM_NODE*(HDB_INSTANCE_NAME*)>& factory)
+{
     MORV_ASSERT_TEXT(base_node, "base_node");
-    HDB_INSTANCE_NAME* name = m_net_util->make_unique_instance_name(base_node->get_instance_name(), "_BDD");
+    HDB_INSTANCE_NAME* name =
+        api->get_fsyn_net_util()->make_unique_instance_name(base_node->get_instance_name(), suffix);
     CDB_ATOM_NODE* node = factory(name);
     MORV_ASSERT_TEXT(node, "node");
-    MORV_CHIP_MAP* chip_map = m_fsyn_api->get_fsyn_chip_map();
+    MORV_CHIP_MAP* chip_map = api->get_fsyn_chip_map();
     MORV_LOC loc;
     const bool found = chip_map != nullptr && chip_map->get_node_location(static_cast<int>(base_node->get_id()), &loc);
     MORV_ASSERT_TEXT(found && loc.x != MORV_OPEN && loc.y != MORV_OPEN, "x_loc != MORV_OPEN && y_loc != MORV_OPEN");

@@ -21,8 +21,8 @@ MORV_RESYN::MORV_RESYN(MORV_API* api, const MORV_PARAMETER_MAP* params)
       m_duplicate_sr(0.0), m_noise_fr(0.0), m_noise_sr(0.0), m_max_expansions(0), m_max_vars(0), m_max_literals(0),
       m_knock_var_base(0), m_knock_var_mult0(0.0), m_knock_var_mult1(0.0), m_area_bound_bgn(0), m_area_bound_end(0),
       m_area_bound(0), m_soln(nullptr), m_input_area(0.0), m_cache_hits(0), m_cache_lookups(0), m_root_sr(1.0),
-      m_num_expanded(0), m_num_duplicated(0), m_dump_dot(false), m_rtm_aware(false), m_use_guardband_slack(true),
-      m_cutoff_error_reported(false)
+      m_num_expanded(0), m_num_duplicated(0), m_dot_file(nullptr), m_dot_graph_count(0), m_rtm_aware(false),
+      m_use_guardband_slack(true), m_cutoff_error_reported(false)
 {
     MORV_DEBUG_STREAM::print(100, "MORV_RESYN Created.");
     m_net_util = m_fsyn_api->get_fsyn_net_util();
@@ -39,8 +39,8 @@ MORV_RESYN::MORV_RESYN(MORV_API* api, const MORV_PARAMETER_MAP* params)
     empty.upper = m_bdd_mgr->true_bdd();
     empty.cover = m_bdd_mgr->false_bdd();
     m_cover_cache.assign(s_COVER_CACHE_SIZE, empty);
-    m_dump_dot = cfg_is_on("fsyn_resyn_dump_dot", false);
-    if (m_dump_dot) m_fsyn_api->get_fsyn_expert()->warn_not_available("The RESYN dot dump (\"resynth.dot\")");
+    // A dump that cannot be opened is off for the object.
+    if (cfg_is_on("fsyn_resyn_dump_dot", false)) m_dot_file = std::fopen("resynth.dot", "w");
     if (params != nullptr && std::atoi(get_algorithm_param(*params, MORV_RESYN_PARAM_RTM_AWARE).c_str()) == 1) {
         MORV_DEBUG_STREAM::print(2, "**********************************");
         MORV_DEBUG_STREAM::print(2, "* Running in RETIMING AWARE MODE *");
@@ -56,6 +56,7 @@ MORV_RESYN::~MORV_RESYN()
     if (m_cache_lookups > 0)
         MORV_DEBUG_STREAM::print(100, "cache hit: %.2f",
                                  static_cast<double>(m_cache_hits) / static_cast<double>(m_cache_lookups));
+    if (m_dot_file != nullptr) std::fclose(m_dot_file);
     clear_vars();
     free_iteration_records();
     m_cone = BDD_JBDD();

@@ -3,9 +3,10 @@
 // Boolean-division resynthesis ("RESYN"). Each iteration picks LUT nodes
 // whose inputs are critical, collapses part of each one's fan-in cone into
 // one function held as a BDD, and measures it by its sum-of-products cover.
-// Rebuilding the function as a chain of LUTs by Boolean division, and the
-// commit of the chosen networks, are not built yet: every root keeps its
-// logic and no solution carries LUTs, so the netlist is never edited.
+// Boolean division rebuilds that function as a chain of LUT-sized
+// functions; a chain that beats the root's logic in slack ratio or area
+// becomes the root's solution, and the selected solutions are committed as
+// new LUT cells next to their roots.
 //
 // The class is abstract: the family classes supply the hooks and the
 // parameter defaults, then call parse_parameters.
@@ -13,7 +14,10 @@
 // Files: morv_resyn.cpp (object, parameters), morv_resyn_driver.cpp
 // (iteration, threshold, cut-off), morv_resyn_eval.cpp (candidate roots,
 // estimates, marking), morv_resyn_cone.cpp (cone variables, expansion),
-// morv_resyn_cover.cpp (covers and their cache).
+// morv_resyn_cover.cpp (covers and their cache), morv_resyn_divide.cpp
+// (division), morv_resyn_accept.cpp (acceptance, solutions, masks),
+// morv_resyn_commit.cpp (netlist commit), morv_resyn_node.cpp (single-node
+// entry, dot dump); the family classes in morv_resyn_family.{h,cpp}.
 
 #include <cstdint>
 #include <cstdio>
@@ -183,6 +187,8 @@ public:
     double get_slack_ratio_quantile(double fraction);
     bool passes_cutoff();
     int implement_selected_solutions();
+    // Resynthesizes one node on command, without thresholds or marking.
+    bool resynthesize_node(int node_id);
     // The quantile fraction and area bound of iteration iter of the pass.
     double get_quantile_fraction(int iter) const;
     int get_iteration_area_bound(int iter) const;
@@ -213,6 +219,30 @@ public:
     BDD_JBDD compute_cover(BDD_JBDD lower, BDD_JBDD upper, int& cubes, int& literals);
     RESYN_COVER_CACHE& get_cover_cache_entry(const BDD_JBDD& lower, const BDD_JBDD& upper);
     static unsigned cover_cache_bucket(unsigned lower_index, unsigned upper_index);
+
+    // ---- division (morv_resyn_divide.cpp) ----
+    // Both bounds stay as they are only while smaller than this many nodes.
+    static constexpr int s_DONT_CARE_NODE_LIMIT = 256;
+    int evaluate_divisor(const BDD_JBDD& d, int* support_size);
+    BDD_JBDD find_divisor(int& cost);
+    BDD_JBDD refine_divisor(BDD_JBDD d, int& cost);
+    void apply_divisor(const BDD_JBDD& d);
+    double get_min_support_slack_ratio(const BDD_JBDD& f);
+    int get_knock_weight(int var) const;
+    int estimate_divisor_luts(int iteration) const;
+    bool can_still_improve(int estimate, double min_sr) const;
+
+    // ---- acceptance and solutions (morv_resyn_accept.cpp) ----
+    bool accept_division();
+    bool is_improvement(int divisors, double new_sr, bool print);
+    void build_solution(int divisors, double new_sr);
+    // Bit index of mask for input combination index (input k at bit k).
+    void bdd_to_lutmask(BDD_JBDD f, const std::vector<int>& support, int k, uint64_t& mask, int index);
+
+    // ---- netlist commit (morv_resyn_commit.cpp) ----
+    void implement_lut(RESYN_SOLN& soln, int i, CDB_ATOM_NODE* root);
+    void implement_root_lut(RESYN_SOLN& soln, int i, CDB_ATOM_NODE* root);
+    void implement_solution(RESYN_SOLN& soln);
 
     // ---- netlist edits shared with BDD resynthesis ----
     // A new output term of the node, named after the node with "_BDD" and
@@ -280,13 +310,18 @@ protected:
     double m_root_sr;
     int m_num_expanded;
     int m_num_duplicated;
-    bool m_dump_dot;  // the dot dump is asked for; writing it is not built yet
+    // The dot dump: the open "resynth.dot", graphs written, and the lines of
+    // the current root, kept until its resynthesis is accepted.
+    FILE* m_dot_file;
+    int m_dot_graph_count;
+    std::string m_dot_buffer;
+    int m_dot_parent = -1;  // the node build_node_bdd is drawing
     bool m_rtm_aware;
     bool m_use_guardband_slack;
     bool m_cutoff_error_reported;
 
-    // Division of the collapsed cone (m_div_data); not built yet: one
-    // warning, and the root keeps its logic.
+    // Division of the collapsed cone (m_div_data): true when the remaining
+    // function fits the root.
     virtual bool divide();
     // The value a LUT data input reads when nothing drives or ties it, as the
     // host evaluates the cell.
@@ -301,6 +336,15 @@ private:
     bool is_expandable(const RESYN_VAR* var, double score);
     bool expand_once();
     void evaluate_root_solution(CDB_ATOM_NODE* node, RESYN_SOLN* solution);
+    void divided_interval(const BDD_JBDD& d, BDD_JBDD& lower, BDD_JBDD& upper);
+    RESYN_VAR* append_divisor_var(const BDD_JBDD& d);
+    RESYN_SOLN_LUT make_solution_lut(const BDD_JBDD& f);
+    void connect_lut_input(RESYN_SOLN& soln, CDB_ATOM_ITERM* iterm, int k, int v);
+    void clear_root_input(CDB_ATOM_ITERM* iterm, int k);
+    bool has_boundary_ports() const;
+    void dot_node_line(int parent);
+    void dot_edge_line(int var, int parent, double sr);
+    void write_dot_graph();
     BDD_JBDD compute_cover_split(const BDD_JBDD& lower, const BDD_JBDD& upper, int& cubes, int& literals);
 
     // The run's root function and support while it expands.

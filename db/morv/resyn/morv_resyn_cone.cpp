@@ -61,6 +61,7 @@ BDD_JBDD MORV_RESYN::input_bdd(CDB_ATOM_ITERM* iterm, double sr_to_base, bool be
     m_net_util->save_iterm_properties(iterm, &tmpl.props);
     RESYN_VAR* var = get_or_create_var(tmpl);
     last_source_var = var;
+    if (m_dot_file != nullptr) dot_edge_line(var->var_index, m_dot_parent, tmpl.sr);
     return iterm->reads_complemented() ? !var->bdd : var->bdd;
 }
 
@@ -87,7 +88,10 @@ BDD_JBDD MORV_RESYN::register_feedback_bdd(CDB_ATOM_NODE* node, const RESYN_VAR*
     }
     tmpl.behind_duplicate = behind_duplicate;
     tmpl.is_input = false;
-    return get_or_create_var(tmpl)->bdd;
+    RESYN_VAR* var = get_or_create_var(tmpl);
+    // Never expanded, so drawn as not critical.
+    if (m_dot_file != nullptr) dot_edge_line(var->var_index, m_dot_parent, 1.0);
+    return var->bdd;
 }
 
 // The mask as a multiplexer tree over the inputs' functions, input 0 at
@@ -118,7 +122,8 @@ BDD_JBDD MORV_RESYN::mask_to_bdd(CDB_ATOM_NODE* node, const std::vector<BDD_JBDD
 BDD_JBDD MORV_RESYN::build_node_bdd(CDB_ATOM_NODE* node, double sr_to_base, bool behind_duplicate, int parent)
 {
     MORV_ASSERT_TEXT(node, "node");
-    (void)parent;  // names the node in the dot dump, which is not built yet
+    m_dot_parent = parent;
+    if (m_dot_file != nullptr) dot_node_line(parent);
     std::vector<BDD_JBDD> inputs;
     inputs.reserve(static_cast<size_t>(m_num_data_ports));
     RESYN_VAR* last_source_var = nullptr;
@@ -226,6 +231,7 @@ bool MORV_RESYN::resynthesize_root(CDB_ATOM_NODE* root)
 {
     MORV_ASSERT_TEXT(root, "node");
     MORV_DEBUG_STREAM::print(100, "resynthesis at %s", name_of(root).c_str());
+    m_dot_buffer.clear();
     // The root's own inputs are at depth one: nothing to gain from them.
     m_cone = build_node_bdd(root, -m_stage_sr, false, -1);
     m_cone_support = m_cone.build_support();
@@ -240,7 +246,8 @@ bool MORV_RESYN::resynthesize_root(CDB_ATOM_NODE* root)
     m_div_data->lower = m_cone;
     m_div_data->upper = m_cone;
     m_div_data->available_inputs = get_available_inputs(root);
-    const bool result = divide();
+    const bool result = divide() && accept_division();
+    if (result && m_dot_file != nullptr) write_dot_graph();
     clear_vars();
     return result;
 }
@@ -259,10 +266,4 @@ void MORV_RESYN::clear_vars()
 {
     m_var_set.clear();
     m_vars.clear();
-}
-
-bool MORV_RESYN::divide()
-{
-    m_fsyn_api->get_fsyn_expert()->warn_not_available("RESYN Boolean division");
-    return false;
 }

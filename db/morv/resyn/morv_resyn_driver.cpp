@@ -151,11 +151,14 @@ int MORV_RESYN::implement_selected_solutions()
             if (soln.luts.empty()) continue;
             ++total;
             if (!soln.selected) continue;
-            // Division never produces LUTs in this build, so no solution
-            // reaches this point; the commit says so instead of pretending.
-            m_fsyn_api->get_fsyn_expert()->warn_not_available("The RESYN netlist commit");
+            implement_solution(soln);
+            ++selected;
             if (!soln.cuts_path) continue;
             MORV_DEBUG_STREAM::print(100, "resynthesis of %s cut a path.", full_name(soln.node).c_str());
+            const int partition = m_fsyn_api->get_atom_partition_id(soln.node);
+            if (partition == -1) continue;
+            MORV_DEBUG_STREAM::print(100, "ignoring partition info for %d.", partition);
+            m_fsyn_api->ignore_partition_bp_info(partition);
         }
     }
     MORV_DEBUG_STREAM::print(100, "selected %d of %d nodes for implementation", selected, total);

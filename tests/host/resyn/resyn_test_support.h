@@ -96,11 +96,47 @@ public:
     // How often each output was asked about: once per evaluation of it
     // while no cone is built.
     std::map<CDB_ATOM_OTERM*, int> feeds_register_asked;
+    // Division runs only when asked: the cone tests look at the cone alone.
+    bool divide_enabled = false;
     bool divide() override
     {
         if (on_cone) on_cone(*this);
-        return MORV_RESYN::divide();
+        return divide_enabled && MORV_RESYN::divide();
     }
+    // Hand-made division state: variables of the given slack ratios (BDD
+    // variables 0, 1, ...), an interval, the root's solution and budget.
+    // Without sources the variables are told apart by their boundary port.
+    void add_vars(const std::vector<double>& ratios, const std::vector<CDB_ATOM_OTERM*>& sources = {})
+    {
+        for (size_t i = 0; i < ratios.size(); ++i) {
+            RESYN_VAR tmpl;
+            tmpl.oterm = i < sources.size() ? sources[i] : nullptr;
+            tmpl.bp_id = static_cast<int>(m_vars.size());
+            tmpl.sr = ratios[i];
+            tmpl.is_input = true;
+            get_or_create_var(tmpl);
+        }
+    }
+    void set_interval(const BDD_JBDD& lower, const BDD_JBDD& upper, int available)
+    {
+        m_div_data->lower = lower;
+        m_div_data->upper = upper;
+        m_div_data->available_inputs = available;
+        int cubes = 0;
+        m_div_data->cover = compute_cover(lower, upper, cubes, m_div_data->literals);
+        m_div_data->support = m_div_data->cover.build_support();
+    }
+    void set_solution_state(RESYN_SOLN* soln, int area_bound, int expanded, int duplicated, double input_area)
+    {
+        m_soln = soln;
+        m_area_bound = area_bound;
+        m_num_expanded = expanded;
+        m_num_duplicated = duplicated;
+        m_input_area = input_area;
+    }
+    std::vector<MORV_OWNER<RESYN_VAR>>& mutable_vars() { return m_vars; }
+    RESYN_DIV_DATA& div() { return *m_div_data; }
+    double noise_sr() const { return m_noise_sr; }
 
     // What the tests read of the cone and set of the per-root state.
     const std::vector<MORV_OWNER<RESYN_VAR>>& vars() const { return m_vars; }

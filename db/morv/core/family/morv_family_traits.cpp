@@ -9,6 +9,7 @@
 #include "morv/netlist/morv_net_util_family.h"
 #include "morv/netlist/morv_netlist_sweeper_family.h"
 #include "morv/resyn/morv_bdd_syn_family.h"
+#include "morv/resyn/morv_resyn_family.h"
 #include "morv/resyn/morv_rwr_family.h"
 
 namespace {
@@ -316,6 +317,14 @@ const MORV_ALGORITHM_CLASS ALGORITHM_CLASSES[] = {
     {"MORV_BDD_SYN_RZK", make_algorithm<MORV_BDD_SYN_RZK>},
     {"MORV_BDD_SYN_OBRAN", make_algorithm<MORV_BDD_SYN_OBRAN>},
     {"MORV_BDD_SYN_UVO", make_algorithm<MORV_BDD_SYN_UVO>},
+    {"MORV_RESYN_BRK", make_algorithm<MORV_RESYN_BRK>},
+    {"MORV_RESYN_ZEPLA", make_algorithm<MORV_RESYN_ZEPLA>},
+    {"MORV_RESYN_MRL", make_algorithm<MORV_RESYN_MRL>},
+    {"MORV_RESYN_TEV", make_algorithm<MORV_RESYN_TEV>},
+    {"MORV_RESYN_KESTLIN", make_algorithm<MORV_RESYN_KESTLIN>},
+    {"MORV_RESYN_RZK", make_algorithm<MORV_RESYN_RZK>},
+    {"MORV_RESYN_OBRAN", make_algorithm<MORV_RESYN_OBRAN>},
+    {"MORV_RESYN_UVO", make_algorithm<MORV_RESYN_UVO>},
 };
 
 }  // namespace

@@ -1,0 +1,128 @@
+// The netlist commit of a selected solution: one new LUT per divisor next
+// to the root, in list order, then the root rewired as the network's last
+// LUT. Each edit is announced to the API; the editing interface logs it
+// when change logging is on.
+
+#include <string>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "hdb/hdb_instance_name.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/core/morv_env.h"
+#include "morv/log/morv_log.h"
+#include "morv/netlist/morv_cdb_interface.h"
+#include "morv/resyn/morv_bdd_syn.h"
+#include "morv/resyn/morv_resyn.h"
+
+namespace {
+
+// The delay chain a LUT data input may be connected to.
+constexpr int k_lut_delay_chain = 8;
+
+std::string name_of(CDB_ATOM_OTERM* oterm)
+{
+    HDB_INSTANCE_NAME* name = oterm->get_instance_name();
+    if (name != nullptr) return name->get_hpath_to_root();
+    CDB_ATOM_NODE* node = oterm->get_my_node();
+    return node != nullptr ? std::to_string(node->get_id()) : std::string("?");
+}
+
+}  // namespace
+
+bool MORV_RESYN::has_boundary_ports() const
+{
+    MORV_ENV* env = m_fsyn_api->get_morv_env();
+    return env != nullptr && env->get_boundary_port_manager() != nullptr;
+}
+
+void MORV_RESYN::connect_lut_input(RESYN_SOLN& soln, CDB_ATOM_ITERM* iterm, int k, int v)
+{
+    MORV_ASSERT_TEXT(v >= 0 && v < static_cast<int>(soln.inputs.size()), "iterm_src");
+    const RESYN_SOLN_INPUT& e = soln.inputs[static_cast<size_t>(v)];
+    MORV_ASSERT_TEXT(e.oterm, "iterm_src");
+    const MORV_DEBUG_STREAM& stream = MORV_DEBUG_STREAM::get_stream();
+    if (stream.is_enabled() && stream.get_threshold() >= 100)
+        MORV_DEBUG_STREAM::print(100, "  lut input %d: var %d, name %s", k, v, name_of(e.oterm).c_str());
+    m_cdb_interface->insert_fanin(iterm, e.oterm);
+    m_fsyn_api->modify_edge(iterm, false);
+    if (e.is_input) {
+        // The cone function already reads through the inversion.
+        MORV_ITERM_PROPERTIES props = e.props;
+        props.inverted = false;
+        m_net_util->restore_iterm_properties(props, iterm);
+    }
+    // The facade logs the binding, or its removal, when logging is on.
+    if (has_boundary_ports()) m_fsyn_api->set_boundary_port_id(iterm, e.bp_id);
+}
+
+void MORV_RESYN::implement_lut(RESYN_SOLN& soln, int i, CDB_ATOM_NODE* root)
+{
+    const RESYN_SOLN_LUT& lut = soln.luts[static_cast<size_t>(i)];
+    CDB_ATOM_NODE* node = create_lut_node(root, i);
+    MORV_ASSERT_TEXT(node, "node");
+    CDB_ATOM_OTERM* out = create_lut_oterm(node, DB_COMB_OUT);
+    // The LUT's output is the next variable number; later LUTs read it.
+    soln.inputs.push_back(RESYN_SOLN_INPUT{out, false, MORV_ITERM_PROPERTIES(), -1, false});
+    m_fsyn_api->node_added(node, root, MORV_MODIFICATION_CREATE, MORV_MODIFICATION_CODE, true, nullptr);
+    MORV_ASSERT_TEXT(static_cast<int>(lut.inputs.size()) <= m_num_data_ports, "num_support_vars <= m_num_data_ports");
+    for (size_t k = 0; k < lut.inputs.size(); ++k) {
+        CDB_ATOM_ITERM* iterm = MORV_BDD_SYN::create_lut_input(m_cdb_interface, node, DB_DATA_A + static_cast<int>(k));
+        connect_lut_input(soln, iterm, static_cast<int>(k), lut.inputs[k]);
+    }
+    m_cdb_interface->set_lutmask(node, CDB_LUTMASK(m_num_data_ports, lut.mask), false);
+    m_fsyn_api->modify_node(node);
+}
+
+// Settings of a root input that belonged to the signal it read.
+void MORV_RESYN::clear_root_input(CDB_ATOM_ITERM* iterm, int k)
+{
+    MORV_LOG* log = m_cdb_interface->is_logging() ? m_cdb_interface->get_fsyn_log() : nullptr;
+    if (iterm->is_inverted()) {
+        if (log) log->log_clear_invert(iterm);
+        iterm->clear_invert();
+    }
+    if (iterm->get_global() != 0) {
+        if (log) log->log_set_global(iterm, 0);
+        iterm->set_global(0);
+    }
+    if (log) log->log_set_connected_to_delay_chain(iterm, k_lut_delay_chain, false);
+    iterm->set_connected_to_delay_chain(k_lut_delay_chain, false);
+    if (has_boundary_ports() && m_fsyn_api->get_assigned_boundary_port_id(iterm) != -1)
+        m_fsyn_api->set_boundary_port_id(iterm, -1);
+    disconnect_lut_input(iterm, k);
+}
+
+void MORV_RESYN::implement_root_lut(RESYN_SOLN& soln, int i, CDB_ATOM_NODE* root)
+{
+    MORV_ASSERT_TEXT(root, "node");
+    const RESYN_SOLN_LUT& lut = soln.luts[static_cast<size_t>(i)];
+    const int available = get_available_inputs(root);
+    for (int k = 0; k < m_num_data_ports; ++k)
+        if (CDB_ATOM_ITERM* iterm = root->get_input_term_by_type(DB_DATA_A + k)) clear_root_input(iterm, k);
+    const bool swapped = prepare_base_node(root, available);
+    mark_node(root);
+    MORV_ASSERT_TEXT(static_cast<int>(lut.inputs.size()) <= available, "num_support_vars <= available_ports");
+    for (size_t k = 0; k < lut.inputs.size(); ++k) {
+        // A cell that offers three inputs reads its third variable at D.
+        const int port = swapped && k == 2 ? DB_DATA_D : DB_DATA_A + static_cast<int>(k);
+        CDB_ATOM_ITERM* iterm = root->get_input_term_by_type(port);
+        if (iterm == nullptr) iterm = MORV_BDD_SYN::create_lut_input(m_cdb_interface, root, port);
+        connect_lut_input(soln, iterm, static_cast<int>(k), lut.inputs[k]);
+    }
+    CDB_LUTMASK mask(m_num_data_ports, lut.mask);
+    if (swapped) mask.switch_inputs(2, 3);
+    m_cdb_interface->set_lutmask(root, mask, false);
+    m_fsyn_api->modify_node(root);
+    m_fsyn_api->modify_node(root);
+}
+
+// Every LUT of the solution in list order, the root's own last.
+void MORV_RESYN::implement_solution(RESYN_SOLN& soln)
+{
+    const int last = static_cast<int>(soln.luts.size()) - 1;
+    for (int i = 0; i < last; ++i) implement_lut(soln, i, soln.node);
+    implement_root_lut(soln, last, soln.node);
+}

@@ -1,0 +1,339 @@
+#include "morv/resyn/morv_resyn_family.h"
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cut/cut_atom_util.h"
+#include "dev/dev_device.h"
+
+#include "morv/core/family/morv_family_traits.h"
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/log/morv_log.h"
+#include "morv/netlist/morv_cdb_interface.h"
+#include "morv/resyn/morv_bdd_syn.h"
+#include "morv/timing/morv_timing.h"
+
+namespace {
+
+// The timing model's combinational cell kind and its node class.
+constexpr int LUT_CELL_KIND = 499;
+constexpr int COMB_NODE_CLASS = 3;
+// LUT functions of fewer variables are legal on MRL without asking.
+constexpr int MRL_FREE_VARIABLES = 5;
+
+//                                            ports AFRB  AFRE  ASRX  ABE
+constexpr MORV_RESYN_FAMILY_DEFAULTS BRK = {6, 0.12, 0.06, 0.33, 2};
+constexpr MORV_RESYN_FAMILY_DEFAULTS ZEPLA = {4, 0.12, 0.06, 1.0, 4};
+constexpr MORV_RESYN_FAMILY_DEFAULTS MRL = {6, 0.12, 0.06, 1.0, 2};
+constexpr MORV_RESYN_FAMILY_DEFAULTS TEV = {4, 0.16, 0.08, 1.0, 4};
+constexpr MORV_RESYN_FAMILY_DEFAULTS KESTLIN = {6, 0.2, 0.1, 1.0, 2};
+constexpr MORV_RESYN_FAMILY_DEFAULTS RZK = {6, 0.2, 0.1, 1.0, 2};
+constexpr MORV_RESYN_FAMILY_DEFAULTS OBRAN = {6, 0.2, 0.1, 0.33, 2};
+constexpr MORV_RESYN_FAMILY_DEFAULTS UVO = {4, 0.12, 0.06, 1.0, 4};
+
+int uvo_delay(int port)
+{
+    DEV_DEVICE* device = DMGR_UTILITY::get_current_device();
+    MORV_ASSERT_TEXT(device, "current_device");
+    return device->get_timing_info()->get_p2p_node_delay(port, DB_COMB_OUT, 0, COMB_NODE_CLASS);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- shared
+
+void MORV_RESYN_FAMILY_BASE::init_family(const MORV_RESYN_FAMILY_DEFAULTS& d, double lut_part, bool check_lut_part,
+                                         const MORV_PARAMETER_MAP* params)
+{
+    m_num_data_ports = d.num_data_ports;
+    m_default_stage_sr = 0.1;
+    m_duplicate_fr = 0.66;
+    m_noise_fr = 0.2;
+    m_area_sr_min = 0.0;
+    m_max_expansions = 20;
+    m_max_vars = 15;
+    m_max_literals = 5000;
+    m_knock_var_base = 5;
+    m_knock_var_mult0 = 5.0;
+    m_knock_var_mult1 = 20.0;
+    m_area_bound_bgn = 0;
+    m_area_fr_bgn = d.area_fr_bgn;
+    m_area_fr_end = d.area_fr_end;
+    m_area_sr_max = d.area_sr_max;
+    m_area_bound_end = d.area_bound_end;
+    MORV_TIMING* timing = m_fsyn_api->get_fsyn_timing();
+    int avg = 0;
+    int comb_avg = 0;
+    timing->get_average_annotated_delays(avg, comb_avg);
+    if (check_lut_part) MORV_ASSERT_TEXT(lut_part >= 0.0, "lut_delay >= 0");
+    m_stage_delay = comb_avg + lut_part;
+    MORV_DEBUG_STREAM::print(100, "stage delay is %d (%d, %d)", static_cast<int>(m_stage_delay), comb_avg,
+                             static_cast<int>(lut_part));
+    m_guardband_slack = timing->get_guardband_slack();
+    MORV_DEBUG_STREAM::print(100, "guardband slack is %d", m_guardband_slack);
+    parse_parameters(params);
+}
+
+CDB_ATOM_NODE* MORV_RESYN_FAMILY_BASE::create_lut_node(CDB_ATOM_NODE* root_node, int /*lut_index*/)
+{
+    MORV_ASSERT_TEXT(root_node, "root_node");
+    return MORV_BDD_SYN::create_lut_node_near(m_fsyn_api, root_node, "_RESYN",
+                                              [this](HDB_INSTANCE_NAME* name) { return make_cell(name); });
+}
+
+void MORV_RESYN_FAMILY_BASE::free_lut_input(CDB_ATOM_ITERM* iterm)
+{
+    MORV_ASSERT_TEXT(iterm, "iterm");
+    m_fsyn_api->modify_edge(iterm, true);
+    if (m_cdb_interface->is_logging() && iterm->get_source() != nullptr)
+        m_cdb_interface->get_fsyn_log()->log_disconnection(iterm);
+    iterm->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+}
+
+void MORV_RESYN_FAMILY_BASE::disconnect_lut_input(CDB_ATOM_ITERM* iterm, int /*position*/)
+{
+    free_lut_input(iterm);
+}
+
+bool MORV_RESYN_FAMILY_BASE::prepare_base_node(CDB_ATOM_NODE* root_node, int /*available_inputs*/)
+{
+    MORV_ASSERT_TEXT(root_node, "base_node");
+    return false;
+}
+
+bool MORV_RESYN_FAMILY_BASE::is_resynthesizable_node(CDB_ATOM_NODE* node)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    return node->is_lcell_comb() && !m_net_util->is_lcell_part_of_a_carry_chain(node) &&
+           cut_get_atom_latch_info(node) == nullptr;
+}
+
+bool MORV_RESYN_FAMILY_BASE::is_lut_node(CDB_ATOM_NODE* node)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    return node->is_lcell_comb();
+}
+
+bool MORV_RESYN_FAMILY_BASE::lut_feeds_register(CDB_ATOM_OTERM* oterm)
+{
+    MORV_ASSERT_TEXT(oterm, "oterm");
+    return false;
+}
+
+bool MORV_RESYN_FAMILY_BASE::uses_register_feedback(CDB_ATOM_NODE* node)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    return false;
+}
+
+int MORV_RESYN_FAMILY_BASE::get_available_inputs(CDB_ATOM_NODE* node)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    return m_num_data_ports;
+}
+
+void MORV_RESYN_FAMILY_BASE::mark_node(CDB_ATOM_NODE* node)
+{
+    MORV_ASSERT_TEXT(node, "node");
+}
+
+bool MORV_RESYN_FAMILY_BASE::is_lut_function_legal(BDD_JBDD /*function*/, const std::vector<int>& /*support*/)
+{
+    return true;
+}
+
+// ---------------------------------------------------------------- branches
+
+void MORV_RESYN_4LUT::mark_node(CDB_ATOM_NODE* node)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    m_cdb_interface->set_node_bit(node, CDB_ATOM_BIT_FOUR_INPUT_COMB);
+}
+
+double MORV_RESYN_4LUT::lut_part() const
+{
+    MORV_TIMING* timing = m_fsyn_api->get_fsyn_timing();
+    const int d = timing->get_internal_delay(LUT_CELL_KIND, DB_DATA_D, DB_COMB_OUT);
+    const int c = timing->get_internal_delay(LUT_CELL_KIND, DB_DATA_C, DB_COMB_OUT);
+    return (3 * d + 2 * c) / 5.0;
+}
+
+bool MORV_RESYN_6LUT::is_resynthesizable_node(CDB_ATOM_NODE* node)
+{
+    return MORV_RESYN_FAMILY_BASE::is_resynthesizable_node(node) && !m_net_util->is_in_extended_mode(node);
+}
+
+bool MORV_RESYN_6LUT::swaps_cofactors()
+{
+    // The families that hold combination c at bit 63 - c read every input
+    // complemented.
+    return morv_family_traits(m_fsyn_api->get_base_family_code()).m_mask_bits_reversed;
+}
+
+double MORV_RESYN_6LUT::lut_part() const
+{
+    MORV_TIMING* timing = m_fsyn_api->get_fsyn_timing();
+    const int e = timing->get_internal_delay(LUT_CELL_KIND, DB_DATA_E, DB_COMB_OUT);
+    const int f = timing->get_internal_delay(LUT_CELL_KIND, DB_DATA_F, DB_COMB_OUT);
+    return (4 * e + f) / 5.0;
+}
+
+// ---------------------------------------------------------------- families
+
+MORV_RESYN_BRK::MORV_RESYN_BRK(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_RESYN_6LUT(api, params)
+{
+    init_family(BRK, lut_part(), false, params);
+}
+
+CDB_ATOM_NODE* MORV_RESYN_BRK::make_cell(HDB_INSTANCE_NAME* name)
+{
+    return m_cdb_interface->create_lcell_comb_brk(nullptr, name);
+}
+
+MORV_RESYN_KESTLIN::MORV_RESYN_KESTLIN(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_RESYN_6LUT(api, params)
+{
+    init_family(KESTLIN, lut_part(), true, params);
+}
+
+CDB_ATOM_NODE* MORV_RESYN_KESTLIN::make_cell(HDB_INSTANCE_NAME* name)
+{
+    return m_cdb_interface->create_lcell_comb_rzk(nullptr, name);
+}
+
+MORV_RESYN_RZK::MORV_RESYN_RZK(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_RESYN_6LUT(api, params)
+{
+    init_family(RZK, lut_part(), true, params);
+}
+
+CDB_ATOM_NODE* MORV_RESYN_RZK::make_cell(HDB_INSTANCE_NAME* name)
+{
+    return m_cdb_interface->create_lcell_comb_rzk(nullptr, name);
+}
+
+MORV_RESYN_OBRAN::MORV_RESYN_OBRAN(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_RESYN_6LUT(api, params)
+{
+    init_family(OBRAN, lut_part(), true, params);
+}
+
+CDB_ATOM_NODE* MORV_RESYN_OBRAN::make_cell(HDB_INSTANCE_NAME* name)
+{
+    return m_cdb_interface->create_lcell_comb_obran(nullptr, name);
+}
+
+MORV_RESYN_ZEPLA::MORV_RESYN_ZEPLA(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_RESYN_4LUT(api, params)
+{
+    init_family(ZEPLA, lut_part(), true, params);
+}
+
+CDB_ATOM_NODE* MORV_RESYN_ZEPLA::make_cell(HDB_INSTANCE_NAME* name)
+{
+    return m_cdb_interface->create_lcell_comb_zepla(nullptr, name);
+}
+
+MORV_RESYN_TEV::MORV_RESYN_TEV(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_RESYN_4LUT(api, params)
+{
+    init_family(TEV, lut_part(), true, params);
+}
+
+CDB_ATOM_NODE* MORV_RESYN_TEV::make_cell(HDB_INSTANCE_NAME* name)
+{
+    return m_cdb_interface->create_lcell_comb_sorvexii(nullptr, name);
+}
+
+// ---------------------------------------------------------------- MRL
+
+MORV_RESYN_MRL::MORV_RESYN_MRL(MORV_API* api, const MORV_PARAMETER_MAP* params)
+    : MORV_RESYN_6LUT(api, params), m_legalizer(api)
+{
+    init_family(MRL, m_fsyn_api->get_fsyn_timing()->get_fl_lut_delay(), true, params);
+}
+
+CDB_ATOM_NODE* MORV_RESYN_MRL::make_cell(HDB_INSTANCE_NAME* name)
+{
+    return m_cdb_interface->create_lcell_comb_mrl(nullptr, name);
+}
+
+bool MORV_RESYN_MRL::is_resynthesizable_node(CDB_ATOM_NODE* node)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    return node->is_lcell_comb() && !m_net_util->is_lcell_part_of_a_carry_chain(node) &&
+           m_fsyn_api->get_fl_cell_record_type(node) != 7;
+}
+
+bool MORV_RESYN_MRL::is_lut_function_legal(BDD_JBDD function, const std::vector<int>& support)
+{
+    if (static_cast<int>(support.size()) < MRL_FREE_VARIABLES) return true;
+    uint64_t mask = 0;
+    bdd_to_lutmask(function, support, 0, mask, 0);
+    ++m_legality_queries;
+    return m_legalizer.is_lutmask_legal_by_rotation(mask);
+}
+
+// ---------------------------------------------------------------- UVO
+
+MORV_RESYN_UVO::MORV_RESYN_UVO(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_RESYN_FAMILY_BASE(api, params)
+{
+    init_family(UVO, (3 * uvo_delay(DB_DATA_D) + 2 * uvo_delay(DB_DATA_C)) / 5.0, true, params);
+}
+
+CDB_ATOM_NODE* MORV_RESYN_UVO::make_cell(HDB_INSTANCE_NAME* name)
+{
+    return m_cdb_interface->create_lcell_uvo(nullptr, name);
+}
+
+void MORV_RESYN_UVO::disconnect_lut_input(CDB_ATOM_ITERM* iterm, int position)
+{
+    MORV_ASSERT_TEXT(iterm, "iterm");
+    if (position == 2 && (iterm->is_used_as(DB_SYNCH_DATA) || iterm->is_used_as(DB_ASYNCH_DATA))) {
+        // The register still reads the term: only the LUT lets go of it.
+        if (m_cdb_interface->is_logging()) m_cdb_interface->get_fsyn_log()->log_clear_usage_as(iterm, DB_DATA_C);
+        iterm->clear_usage_as(DB_DATA_C);
+        return;
+    }
+    free_lut_input(iterm);
+}
+
+bool MORV_RESYN_UVO::prepare_base_node(CDB_ATOM_NODE* root_node, int available_inputs)
+{
+    MORV_ASSERT_TEXT(root_node, "base_node");
+    if (m_net_util->is_in_qfbk_mode(root_node)) {
+        m_cdb_interface->clear_node_bit(root_node, CDB_ATOM_BIT_QFBK_MODE);
+        m_cdb_interface->set_node_bit(root_node, CDB_ATOM_BIT_FOUR_INPUT_COMB);
+    }
+    return available_inputs == 3;
+}
+
+bool MORV_RESYN_UVO::is_resynthesizable_node(CDB_ATOM_NODE* node)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    return node->is_lcell() && !m_net_util->is_lcell_part_of_a_carry_chain(node) &&
+           cut_get_atom_latch_info(node) == nullptr;
+}
+
+bool MORV_RESYN_UVO::is_lut_node(CDB_ATOM_NODE* node)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    return node->is_lcell();
+}
+
+bool MORV_RESYN_UVO::lut_feeds_register(CDB_ATOM_OTERM* oterm)
+{
+    MORV_ASSERT_TEXT(oterm, "oterm");
+    CDB_ATOM_NODE* node = oterm->get_my_node();
+    MORV_ASSERT_TEXT(node, "node");
+    return node->is_lcell() && oterm->is_used_as(DB_COMB_OUT) && m_net_util->does_lut_feed_register(node);
+}
+
+bool MORV_RESYN_UVO::uses_register_feedback(CDB_ATOM_NODE* node)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    return m_net_util->is_in_qfbk_mode(node);
+}
+
+int MORV_RESYN_UVO::get_available_inputs(CDB_ATOM_NODE* node)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    // The register's data port shares input C with the LUT.
+    const bool shared = m_net_util->is_connected(node, DB_ASYNCH_DATA) || m_net_util->is_connected(node, DB_SYNCH_DATA);
+    return shared ? m_num_data_ports - 1 : m_num_data_ports;
+}
