@@ -231,6 +231,8 @@ public:
     int get_knock_weight(int var) const;
     int estimate_divisor_luts(int iteration) const;
     bool can_still_improve(int estimate, double min_sr) const;
+    // The variable y of divisor d, appended to the cone's variables.
+    RESYN_VAR* append_divisor_var(const BDD_JBDD& d);
 
     // ---- acceptance and solutions (morv_resyn_accept.cpp) ----
     bool accept_division();
@@ -337,7 +339,6 @@ private:
     bool expand_once();
     void evaluate_root_solution(CDB_ATOM_NODE* node, RESYN_SOLN* solution);
     void divided_interval(const BDD_JBDD& d, BDD_JBDD& lower, BDD_JBDD& upper);
-    RESYN_VAR* append_divisor_var(const BDD_JBDD& d);
     RESYN_SOLN_LUT make_solution_lut(const BDD_JBDD& f);
     void connect_lut_input(RESYN_SOLN& soln, CDB_ATOM_ITERM* iterm, int k, int v);
     void clear_root_input(CDB_ATOM_ITERM* iterm, int k);
