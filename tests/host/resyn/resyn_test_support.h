@@ -181,8 +181,9 @@ private:
     bool m_uvo = false;
 };
 
-// A compile of one netlist timed before placement at 90 % of its critical
-// path, with its flow driver set to run the given flow. before_env sees the
+// A compile of one netlist timed at 90 % of its critical path, with its
+// flow driver set to run the given flow: before placement, or placed for
+// the LATE flow. before_env sees the
 // design before the environment is made (a boundary-port manager must be
 // installed by then).
 struct RESYN_COMPILE
@@ -196,11 +197,19 @@ struct RESYN_COMPILE
         if (before_env) before_env(*design);
         env = std::make_unique<HOST_ENV>(*design);
         set_clock_below_critical_path(*env);
+        // The LATE flow runs on a placement, which new cells join.
+        const bool placed = flow == LATE_FSYN_FLOW;
+        if (placed) {
+            env->place_unplaced_atoms();
+            env->set_placed(true);
+        }
         expert = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert());
         api = expert->get_fsyn_api();
         set_flow(flow);
+        if (placed) api->reset_fsyn_chip_map(true);
         api->get_fsyn_timing()->sync_timing_netlist(false, true);
-        api->get_fsyn_timing()->perform_pre_placement_timing_analysis(false);
+        if (placed) api->get_fsyn_timing()->perform_timing_analysis();
+        else api->get_fsyn_timing()->perform_pre_placement_timing_analysis(false);
     }
     void set_flow(int flow);
 

@@ -1,0 +1,454 @@
+// RESYN commit, single-node entry, dot dump and family classes.
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "../../db/log_capture.h"
+#include "abc_equiv.h"
+#include "bpm/bpm_boundary_port_manager.h"
+#include "cfg/cfg.h"
+#include "io/blif_writer.h"
+#include "morv/core/family/morv_family_traits.h"
+#include "morv/netlist/morv_cdb_interface.h"
+#include "morv/netlist/morv_chip_map.h"
+#include "morv/resyn/morv_resyn_family.h"
+#include "resyn_test_support.h"
+#include "test_build.h"
+
+using namespace resyn_test;
+
+namespace {
+
+std::string source(const std::string& rel)
+{
+    return std::string(MORV_SOURCE_DIR) + "/" + rel;
+}
+
+std::unique_ptr<CDB_ATOM_NETLIST> blif_text(const std::string& text, int family)
+{
+    const std::string path = "resyn_commit.blif";
+    std::ofstream(path) << text;
+    return read_blif(path, family);
+}
+
+bool printed(const std::vector<std::string>& lines, const std::string& text)
+{
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
+}
+
+CDB_ATOM_NODE* lut_named(CDB_ATOM_NETLIST* netlist, const std::string& name)
+{
+    for (CDB_ATOM_NODE* node : *netlist)
+        if (node->get_instance_name() != nullptr && node->get_instance_name()->get_short_hpath() == name &&
+            (node->is_lcell_comb() || node->is_lcell()))
+            return node;
+    return nullptr;
+}
+
+int count_nodes(CDB_ATOM_NETLIST* netlist)
+{
+    int n = 0;
+    for (CDB_ATOM_NODE* node : *netlist) n += node != nullptr ? 1 : 0;
+    return n;
+}
+
+MORV_PARAMETER_MAP params_of(const std::string& text)
+{
+    MORV_PARAMETER_MAP params;
+    MORV_ALGORITHM_BASE::parse_algorithm_params(params, text);
+    return params;
+}
+
+// The text with the digits after "_RESYN" and "_BDD" dropped.
+std::string without_name_numbers(const std::string& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        out += text[i];
+        const bool suffix = out.size() >= 6 && (out.compare(out.size() - 6, 6, "_RESYN") == 0 ||
+                                                out.compare(out.size() - 4, 4, "_BDD") == 0);
+        if (!suffix) continue;
+        while (i + 1 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 1]))) ++i;
+    }
+    return out;
+}
+
+// y = f(a, b, c, d) over four primary inputs.
+const char* const k_four = ".model four\n.inputs a b c d\n.outputs y\n.names a b c d y\n11-- 1\n--11 1\n.end\n";
+
+// A BRK class whose root offers three inputs and takes the third on D.
+class PREPARED_BRK : public MORV_RESYN_BRK
+{
+public:
+    using MORV_RESYN_BRK::MORV_RESYN_BRK;
+    bool prepare_base_node(CDB_ATOM_NODE*, int) override { return true; }
+    int get_available_inputs(CDB_ATOM_NODE*) override { return 3; }
+};
+
+// A solution over the sources of y's inputs A .. D, in that order.
+RESYN_SOLN solution_over(CDB_ATOM_NODE* y)
+{
+    RESYN_SOLN soln;
+    soln.node = y;
+    for (int k = 0; k < 4; ++k) {
+        RESYN_SOLN_INPUT in;
+        in.oterm = y->get_input_term_by_type(DB_DATA_A + k)->get_source();
+        soln.inputs.push_back(in);
+    }
+    return soln;
+}
+
+// Slack of every connected input term, by node id and port.
+std::map<std::pair<unsigned, int>, int> all_slacks(MORV_API* api)
+{
+    std::map<std::pair<unsigned, int>, int> result;
+    MORV_TIMING* timing = api->get_fsyn_timing();
+    for (CDB_ATOM_NODE* node : *api->get_atom_netlist())
+        for (auto in = node->begin_iterm(); in != node->end_iterm(); ++in)
+            if ((*in)->get_source() != nullptr)
+                result[{node->get_id(), (*in)->get_port_index()}] = timing->get_slack(*in);
+    return result;
+}
+
+}  // namespace
+
+TEST(ResynCommit, OneLutSolutionRewiresTheRootAndAddsNoNode)
+{
+    RESYN_COMPILE c(blif_text(k_four, CDB_FAMILY_BRK), CDB_FAMILY_BRK, LATE_FSYN_FLOW);
+    MORV_PARAMETER_MAP params;
+    MORV_RESYN_BRK r(c.api, &params);
+    CDB_ATOM_NODE* y = lut_named(c.design->netlist(), "y");
+    RESYN_SOLN soln = solution_over(y);
+    // y = d & !a over inputs (d, a).
+    soln.luts.push_back(RESYN_SOLN_LUT{{3, 0}, 0});
+    uint64_t mask = 0;
+    {
+        BDD_JBDD_MGR* m = r.get_bdd_mgr();
+        r.bdd_to_lutmask(m->ithvar(0) & m->nithvar(1), {0, 1}, 0, mask, 0);
+    }
+    soln.luts[0].mask = mask;
+    CDB_ATOM_OTERM* a = soln.inputs[0].oterm;
+    CDB_ATOM_OTERM* d = soln.inputs[3].oterm;
+    const int before = count_nodes(c.design->netlist());
+    r.implement_solution(soln);
+    EXPECT_EQ(count_nodes(c.design->netlist()), before);
+    EXPECT_EQ(y->get_input_term_by_type(DB_DATA_A)->get_source(), d);
+    EXPECT_EQ(y->get_input_term_by_type(DB_DATA_B)->get_source(), a);
+    for (int k = 2; k < 6; ++k) {
+        CDB_ATOM_ITERM* t = y->get_input_term_by_type(DB_DATA_A + k);
+        EXPECT_TRUE(t == nullptr || !t->is_connected()) << k;
+    }
+    EXPECT_EQ(y->get_lutmask().get_value(), mask);
+}
+
+TEST(ResynCommit, DivisorLutsAreNewNodesNextToTheRootAndTheNetworkKeepsTheFunction)
+{
+    RESYN_COMPILE c(blif_text(k_four, CDB_FAMILY_BRK), CDB_FAMILY_BRK, LATE_FSYN_FLOW);
+    blif_write_netlist_file(*c.design->netlist(), "commit_before.blif", "top");
+    MORV_PARAMETER_MAP params;
+    MORV_RESYN_BRK r(c.api, &params);
+    CDB_ATOM_NODE* y = lut_named(c.design->netlist(), "y");
+    RESYN_SOLN soln = solution_over(y);
+    BDD_JBDD_MGR* m = r.get_bdd_mgr();
+    // Divisor 4 = a & b, divisor 5 = c & d, root = 4 | 5.
+    auto lut = [&](const BDD_JBDD& f, std::vector<int> inputs) {
+        RESYN_SOLN_LUT l{inputs, 0};
+        std::vector<int> support;
+        for (size_t i = 0; i < inputs.size(); ++i) support.push_back(static_cast<int>(i));
+        r.bdd_to_lutmask(f, support, 0, l.mask, 0);
+        return l;
+    };
+    soln.luts.push_back(lut(m->ithvar(0) & m->ithvar(1), {0, 1}));
+    soln.luts.push_back(lut(m->ithvar(0) & m->ithvar(1), {2, 3}));
+    soln.luts.push_back(lut(m->ithvar(0) | m->ithvar(1), {4, 5}));
+    const int before = count_nodes(c.design->netlist());
+    r.implement_solution(soln);
+    EXPECT_EQ(count_nodes(c.design->netlist()), before + 2);
+    ASSERT_EQ(soln.inputs.size(), 6u);
+    CDB_ATOM_NODE* first = soln.inputs[4].oterm->get_my_node();
+    EXPECT_NE(first->get_instance_name()->get_short_hpath().find("_RESYN"), std::string::npos);
+    EXPECT_NE(soln.inputs[4].oterm->get_instance_name()->get_short_hpath().find("_BDD"), std::string::npos);
+    MORV_LOC root_loc;
+    MORV_LOC new_loc;
+    ASSERT_TRUE(c.api->get_fsyn_chip_map()->get_node_location(static_cast<int>(y->get_id()), &root_loc));
+    ASSERT_TRUE(c.api->get_fsyn_chip_map()->get_node_location(static_cast<int>(first->get_id()), &new_loc));
+    EXPECT_EQ(new_loc.x, root_loc.x);
+    EXPECT_EQ(new_loc.y, root_loc.y);
+    blif_write_netlist_file(*c.design->netlist(), "commit_after.blif", "top");
+    if (abc_is_available()) {
+        const ABC_RESULT result = abc_check_equivalence("commit_before.blif", "commit_after.blif", false);
+        EXPECT_TRUE(result.is_equivalent()) << result.m_output;
+    }
+}
+
+TEST(ResynCommit, PreparedRootTakesItsThirdInputOnDWithTheMaskExchanged)
+{
+    RESYN_COMPILE c(blif_text(k_four, CDB_FAMILY_BRK), CDB_FAMILY_BRK, LATE_FSYN_FLOW);
+    MORV_PARAMETER_MAP params;
+    PREPARED_BRK r(c.api, &params);
+    CDB_ATOM_NODE* y = lut_named(c.design->netlist(), "y");
+    RESYN_SOLN soln = solution_over(y);
+    BDD_JBDD_MGR* m = r.get_bdd_mgr();
+    RESYN_SOLN_LUT l{{0, 1, 2}, 0};
+    r.bdd_to_lutmask((m->ithvar(0) & m->ithvar(1)) | m->ithvar(2), {0, 1, 2}, 0, l.mask, 0);
+    soln.luts.push_back(l);
+    r.implement_solution(soln);
+    EXPECT_EQ(y->get_input_term_by_type(DB_DATA_D)->get_source(), soln.inputs[2].oterm);
+    CDB_ATOM_ITERM* on_c = y->get_input_term_by_type(DB_DATA_C);
+    EXPECT_TRUE(on_c == nullptr || !on_c->is_connected());
+    CDB_LUTMASK expected(6, l.mask);
+    expected.switch_inputs(2, 3);
+    EXPECT_EQ(y->get_lutmask().get_value(), expected.get_value());
+    EXPECT_NE(expected.get_value(), l.mask);
+}
+
+TEST(ResynCommit, RootInputsAreClearedAndConeInputsBringTheirProperties)
+{
+    BPM_BOUNDARY_PORT_MANAGER* manager = nullptr;
+    int port = -1;
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist = blif_text(k_four, CDB_FAMILY_BRK);
+    CDB_ATOM_NODE* y = lut_named(netlist.get(), "y");
+    CDB_ATOM_ITERM* on_c = y->get_input_term_by_type(DB_DATA_C);
+    on_c->set_invert();
+    on_c->set_global(2);
+    on_c->set_connected_to_delay_chain(8, true);
+    RESYN_COMPILE c(std::move(netlist), CDB_FAMILY_BRK, LATE_FSYN_FLOW, [&](HOST_DESIGN& d) {
+        manager = d.install_boundary_port_manager();
+        port = manager->create_port("p|c");
+        manager->assign_port_id(on_c, port);
+    });
+    MORV_PARAMETER_MAP params;
+    MORV_RESYN_BRK r(c.api, &params);
+    RESYN_SOLN soln = solution_over(y);
+    // Input 0 of the new root reads b as the cone input that had d's
+    // settings; input 1 reads d, a plain signal without binding.
+    soln.inputs[1].is_input = true;
+    soln.inputs[1].props.inverted = true;
+    soln.inputs[1].props.global_setting = 4;
+    soln.inputs[1].bp_id = port;
+    RESYN_SOLN_LUT l{{1, 3}, 0};
+    r.bdd_to_lutmask(r.get_bdd_mgr()->ithvar(0) | r.get_bdd_mgr()->ithvar(1), {0, 1}, 0, l.mask, 0);
+    soln.luts.push_back(l);
+    r.implement_solution(soln);
+    CDB_ATOM_ITERM* first = y->get_input_term_by_type(DB_DATA_A);
+    EXPECT_FALSE(first->is_inverted());  // the cone function reads through it
+    EXPECT_EQ(first->get_global(), 4);
+    EXPECT_EQ(c.api->get_assigned_boundary_port_id(first), port);
+    CDB_ATOM_ITERM* second = y->get_input_term_by_type(DB_DATA_B);
+    EXPECT_EQ(second->get_global(), 0);
+    EXPECT_EQ(c.api->get_assigned_boundary_port_id(second), -1);
+    // The old third input is free and keeps nothing of its signal.
+    EXPECT_FALSE(on_c->is_connected());
+    EXPECT_FALSE(on_c->is_inverted());
+    EXPECT_EQ(on_c->get_global(), 0);
+    EXPECT_FALSE(on_c->is_connected_to_delay_chain(8));
+    EXPECT_EQ(c.api->get_assigned_boundary_port_id(on_c), -1);
+}
+
+TEST(ResynCommit, LoggingChangesNoEdit)
+{
+    std::string text[2];
+    for (bool logging : {false, true}) {
+        RESYN_COMPILE c(read_blif(source("bench/iscas89_k6/s1423.blif"), CDB_FAMILY_BRK), CDB_FAMILY_BRK,
+                        LATE_FSYN_FLOW);
+        c.api->get_fsyn_cdb_interface()->set_logging(logging);
+        MORV_PARAMETER_MAP params = params_of("ABB=4:ABE=4");
+        MORV_RESYN_BRK r(c.api, &params);
+        int done = 0;
+        for (int iter = 0; iter < 2; ++iter) done += r.do_iter();
+        EXPECT_GT(done, 0);
+        c.api->get_fsyn_cdb_interface()->set_logging(false);
+        blif_write_netlist_file(*c.design->netlist(), "logged.blif", "top");
+        std::ifstream in("logged.blif");
+        std::stringstream all;
+        all << in.rdbuf();
+        // New names count up through the process: compare them without numbers.
+        text[logging ? 1 : 0] = without_name_numbers(all.str());
+    }
+    EXPECT_EQ(text[0], text[1]);
+}
+
+// ---------------------------------------------------------------- single node
+
+TEST(ResynNode, MessagesOfTheSingleNodeEntry)
+{
+    RESYN_COMPILE c(read_blif(source("bench/iscas89_k6/s27.blif"), CDB_FAMILY_BRK), CDB_FAMILY_BRK);
+    MORV_PARAMETER_MAP params;
+    MORV_RESYN_BRK r(c.api, &params);
+    MORV_LOG_CAPTURE log(1);
+    EXPECT_FALSE(r.resynthesize_node(999999));
+    EXPECT_TRUE(printed(log.lines(), "Attempting to resynthesize node 999999."));
+    EXPECT_TRUE(printed(log.lines(), "Atom not found."));
+    CDB_ATOM_NODE* reg = nullptr;
+    for (CDB_ATOM_NODE* node : *c.design->netlist())
+        if (node->get_output_term_by_type(DB_REG_OUT) != nullptr && !node->is_lcell_comb()) reg = node;
+    ASSERT_NE(reg, nullptr);
+    EXPECT_FALSE(r.resynthesize_node(static_cast<int>(reg->get_id())));
+    EXPECT_TRUE(printed(log.lines(), "Unable to resynthesize. Node checks failed."));
+}
+
+TEST(ResynNode, AFailedDivisionEditsNothing)
+{
+    RESYN_COMPILE c(blif_text(k_four, CDB_FAMILY_BRK), CDB_FAMILY_BRK, LATE_FSYN_FLOW);
+    blif_write_netlist_file(*c.design->netlist(), "node_before.blif", "top");
+    // Nothing to expand and a function that fits: neither faster nor smaller.
+    MORV_PARAMETER_MAP params;
+    MORV_RESYN_BRK r(c.api, &params);
+    MORV_LOG_CAPTURE log(1);
+    EXPECT_FALSE(r.resynthesize_node(static_cast<int>(lut_named(c.design->netlist(), "y")->get_id())));
+    EXPECT_TRUE(printed(log.lines(), "Resyn operation failed."));
+    EXPECT_FALSE(printed(log.lines(), "performing timing analysis"));
+    blif_write_netlist_file(*c.design->netlist(), "node_after.blif", "top");
+    std::ifstream a("node_before.blif");
+    std::ifstream b("node_after.blif");
+    std::stringstream sa;
+    std::stringstream sb;
+    sa << a.rdbuf();
+    sb << b.rdbuf();
+    EXPECT_EQ(sa.str(), sb.str());
+}
+
+namespace {
+
+template <typename FAMILY>
+void resynthesize_every_lut(const char* path, int family, int every)
+{
+    RESYN_COMPILE c(read_blif(source(path), family), family, LATE_FSYN_FLOW);
+    blif_write_netlist_file(*c.design->netlist(), "each_before.blif", "top");
+    MORV_PARAMETER_MAP params;
+    FAMILY r(c.api, &params);
+    std::vector<int> ids;
+    for (CDB_ATOM_NODE* node : *c.design->netlist())
+        if (r.is_lut_node(node)) ids.push_back(static_cast<int>(node->get_id()));
+    int successes = 0;
+    int compared = 0;
+    for (size_t i = 0; i < ids.size(); ++i) {
+        if (!r.resynthesize_node(ids[i])) continue;
+        ++successes;
+        if (successes % every != 0) continue;
+        const auto after = all_slacks(c.api);
+        c.api->get_fsyn_timing()->sync_timing_netlist(false, true);
+        c.api->get_fsyn_timing()->perform_timing_analysis();
+        EXPECT_EQ(after, all_slacks(c.api)) << path << " after node " << ids[i];
+        ++compared;
+    }
+    std::printf("%s: %zu LUTs, %d resynthesized, %d analyses compared\n", path, ids.size(), successes, compared);
+    EXPECT_GT(successes, 0) << path;
+    blif_write_netlist_file(*c.design->netlist(), "each_after.blif", "top");
+    if (abc_is_available()) {
+        const ABC_RESULT result = abc_check_equivalence("each_before.blif", "each_after.blif", true);
+        EXPECT_TRUE(result.is_equivalent()) << path << ": " << result.m_output;
+    }
+}
+
+}  // namespace
+
+TEST(ResynNode, EveryLutInTurnKeepsTheDesignAndItsAnalysisIsFresh)
+{
+    if (k_small_designs_only) {
+        resynthesize_every_lut<MORV_RESYN_BRK>("bench/iscas89_k6/s1423.blif", CDB_FAMILY_BRK, 1);
+        return;
+    }
+    resynthesize_every_lut<MORV_RESYN_ZEPLA>("bench/mcnc_k4/alu4.blif", CDB_FAMILY_ZEPLA, 1);
+    resynthesize_every_lut<MORV_RESYN_BRK>("bench/mcnc_k4/frisc.blif", CDB_FAMILY_BRK, 1);
+}
+
+// ---------------------------------------------------------------- dot dump
+
+TEST(ResynDot, OneCompleteGraphPerAcceptedRoot)
+{
+    const std::filesystem::path home = std::filesystem::current_path();
+    const std::filesystem::path folder = home / "dot";
+    std::filesystem::create_directories(folder);
+    std::filesystem::current_path(folder);
+    std::filesystem::remove("resynth.dot");
+    cfg_set_value("fsyn_resyn_dump_dot", "on");
+    const char* path = k_small_designs_only ? "bench/iscas89_k6/s1423.blif" : "bench/mcnc_k4/frisc.blif";
+    int accepted = 0;
+    {
+        RESYN_COMPILE c(read_blif(source(path), CDB_FAMILY_BRK), CDB_FAMILY_BRK, LATE_FSYN_FLOW);
+        MORV_PARAMETER_MAP params = params_of("ME=200:ABB=2:ABE=2");
+        MORV_RESYN_BRK r(c.api, &params);
+        MORV_LOG_CAPTURE log(100);
+        r.do_iter();
+        for (const std::string& line : log.lines())
+            if (line.rfind("improved ", 0) == 0) ++accepted;
+    }
+    cfg_unset("fsyn_resyn_dump_dot");
+    std::ifstream in("resynth.dot");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    std::filesystem::current_path(home);
+    int graphs = 0;
+    bool open = false;
+    for (const std::string& line : lines) {
+        if (line.rfind("digraph G", 0) == 0) {
+            EXPECT_FALSE(open);
+            EXPECT_EQ(line, "digraph G" + std::to_string(graphs) + " {");
+            open = true;
+            ++graphs;
+        } else if (line == "}") {
+            EXPECT_TRUE(open);
+            open = false;
+        } else {
+            EXPECT_TRUE(open) << line;
+        }
+    }
+    EXPECT_FALSE(open);
+    EXPECT_GT(accepted, 0);
+    EXPECT_EQ(graphs, accepted);
+    EXPECT_TRUE(std::find(lines.begin(), lines.end(), "  o [style = filled, color = lavender];") != lines.end());
+}
+
+// ---------------------------------------------------------------- families
+
+TEST(ResynFamily, DefaultsAndOverrides)
+{
+    struct CASE
+    {
+        int family;
+        double afrb;
+        double asrx;
+        int abe;
+        int ports;
+    };
+    const char* k4 = ".model f\n.inputs a b\n.outputs y\n.names a b y\n11 1\n.end\n";
+    for (const CASE& k : {CASE{CDB_FAMILY_TEV, 0.16, 1.0, 4, 4}, CASE{CDB_FAMILY_ZEPLA, 0.12, 1.0, 4, 4},
+                          CASE{CDB_FAMILY_BRK, 0.12, 0.33, 2, 6}, CASE{CDB_FAMILY_OBRAN, 0.2, 0.33, 2, 6},
+                          CASE{CDB_FAMILY_MRL, 0.12, 1.0, 2, 6}, CASE{CDB_FAMILY_UVO, 0.12, 1.0, 4, 4}}) {
+        RESYN_COMPILE c(blif_text(k4, k.family), k.family);
+        MORV_PARAMETER_MAP none;
+        MORV_OWNER<MORV_ALGORITHM_BASE> made;
+        const std::string name = std::string("MORV_RESYN_") + cdb_get_family_info(k.family)->name;
+        ASSERT_TRUE(morv_make_family_algorithm(name, c.api, &none, &made)) << name;
+        auto* r = dynamic_cast<MORV_RESYN*>(made.get());
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->get_num_data_ports(), k.ports) << name;
+        EXPECT_DOUBLE_EQ(r->get_quantile_fraction(0), k.afrb) << name;
+        EXPECT_DOUBLE_EQ(r->get_area_sr_max(), k.asrx) << name;
+        EXPECT_EQ(r->get_area_bound_end(), k.abe) << name;
+        MORV_PARAMETER_MAP three = params_of("ABE=3");
+        ASSERT_TRUE(morv_make_family_algorithm(name, c.api, &three, &made)) << name;
+        EXPECT_EQ(dynamic_cast<MORV_RESYN*>(made.get())->get_area_bound_end(), 3) << name;
+    }
+}
+
+TEST(ResynFamily, MrlAsksItsLegaliserOnlyFromFiveVariables)
+{
+    const char* k4 = ".model f\n.inputs a b\n.outputs y\n.names a b y\n11 1\n.end\n";
+    RESYN_COMPILE c(blif_text(k4, CDB_FAMILY_MRL), CDB_FAMILY_MRL);
+    MORV_PARAMETER_MAP params;
+    MORV_RESYN_MRL r(c.api, &params);
+    BDD_JBDD_MGR* m = r.get_bdd_mgr();
+    BDD_JBDD f = m->true_bdd();
+    for (int i = 0; i < 4; ++i) f = f & m->ithvar(i);
+    EXPECT_TRUE(r.is_lut_function_legal(f, {0, 1, 2, 3}));
+    EXPECT_EQ(r.get_legality_queries(), 0);
+    r.is_lut_function_legal(f & m->ithvar(4), {0, 1, 2, 3, 4});
+    EXPECT_EQ(r.get_legality_queries(), 1);
+}
