@@ -452,3 +452,35 @@ TEST(ResynFamily, MrlAsksItsLegaliserOnlyFromFiveVariables)
     r.is_lut_function_legal(f & m->ithvar(4), {0, 1, 2, 3, 4});
     EXPECT_EQ(r.get_legality_queries(), 1);
 }
+
+// A UVO cell whose register data port (0 or 29) is in use offers three LUT
+// inputs; other cells all four. A 4-input root is marked as a four-input
+// cell.
+TEST(ResynFamily, UvoOffersThreeInputsBesideARegisterDataPortAndFourInputRootsAreMarked)
+{
+    const char* blif = ".model uvo\n.inputs a b c s\n.outputs z\n.names a b n1\n11 1\n"
+                       ".names n1 c z\n1- 1\n-1 1\n.end\n";
+    for (int data_port : {DB_SYNCH_DATA, DB_ASYNCH_DATA}) {
+        std::unique_ptr<CDB_ATOM_NETLIST> netlist = blif_text(blif, CDB_FAMILY_UVO);
+        CDB_ATOM_NODE* z = lut_named(netlist.get(), "z");
+        CDB_ATOM_OTERM* s = nullptr;
+        for (CDB_ATOM_NODE* other : *netlist)
+            if (other->is_pin() && other->get_instance_name() != nullptr &&
+                other->get_instance_name()->get_short_hpath() == "s")
+                s = other->get_output_term(0);
+        ASSERT_NE(s, nullptr);
+        z->add_input_term(data_port)->insert_fanin(s);
+        RESYN_COMPILE c(std::move(netlist), CDB_FAMILY_UVO);
+        MORV_PARAMETER_MAP params;
+        MORV_RESYN_UVO r(c.api, &params);
+        EXPECT_EQ(r.get_available_inputs(z), 3) << data_port;
+        EXPECT_EQ(r.get_available_inputs(lut_named(c.design->netlist(), "n1")), 4) << data_port;
+    }
+    RESYN_COMPILE c(blif_text(blif, CDB_FAMILY_ZEPLA), CDB_FAMILY_ZEPLA);
+    MORV_PARAMETER_MAP params;
+    MORV_RESYN_ZEPLA r(c.api, &params);
+    CDB_ATOM_NODE* z = lut_named(c.design->netlist(), "z");
+    z->clear_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB);
+    r.mark_node(z);
+    EXPECT_TRUE(z->test_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB));
+}
