@@ -205,6 +205,13 @@ TEST_F(ResynDivision, DontCaresResetOnceTheBoundsReach256Nodes)
         EXPECT_TRUE(r.div().lower == r.div().cover);
         EXPECT_TRUE(r.div().upper == r.div().cover);
     }
+    // One bound alone at 256 nodes or more is enough.
+    r.set_interval(f, r.get_bdd_mgr()->true_bdd(), 6);
+    {
+        MORV_LOG_CAPTURE log(100);
+        r.apply_divisor(v(0) & v(10));
+        EXPECT_TRUE(printed(log.lines(), "div. resetting don't cares."));
+    }
     // A small interval keeps its don't cares.
     const BDD_JBDD g = (v(0) & v(1)) | v(2);
     r.set_interval(g, g | v(3), 6);
@@ -212,6 +219,33 @@ TEST_F(ResynDivision, DontCaresResetOnceTheBoundsReach256Nodes)
     r.apply_divisor(v(0) & v(1));
     EXPECT_FALSE(printed(log.lines(), "div. resetting don't cares."));
     EXPECT_FALSE(r.div().lower == r.div().upper);
+}
+
+// A RESYN whose LUTs accept no function: division can only narrow its
+// divisor until nothing gains.
+class NO_LUT_RESYN : public TEST_RESYN
+{
+public:
+    using TEST_RESYN::TEST_RESYN;
+    bool is_lut_function_legal(BDD_JBDD, const std::vector<int>&) override { return false; }
+};
+
+TEST_F(ResynDivision, NoDivisorFailsTheDivision)
+{
+    NO_LUT_RESYN t(c.api, &params);
+    t.set_root_state(0.0, 0.1);
+    t.divide_enabled = true;
+    t.add_vars({0.5, 0.5, 0.5, 0.5});
+    RESYN_SOLN s;
+    s.sr = -1.0;
+    s.area = 100.0;
+    t.set_solution_state(&s, 100, 0, 0, 0.0);
+    BDD_JBDD_MGR* m = t.get_bdd_mgr();
+    const BDD_JBDD f = (m->ithvar(0) & m->ithvar(1)) | (m->ithvar(2) & m->ithvar(3));
+    t.set_interval(f, f, 6);
+    MORV_LOG_CAPTURE log(100);
+    EXPECT_FALSE(t.divide());
+    EXPECT_TRUE(printed(log.lines(), "div. cannot find divisor."));
 }
 
 TEST_F(ResynDivision, CriticalVariablesWeighMore)
