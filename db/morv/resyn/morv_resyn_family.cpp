@@ -15,8 +15,7 @@
 
 namespace {
 
-// The timing model's combinational cell kind and its node class.
-constexpr int LUT_CELL_KIND = 499;
+// The device model's node class of a combinational cell.
 constexpr int COMB_NODE_CLASS = 3;
 // LUT functions of fewer variables are legal on MRL without asking.
 constexpr int MRL_FREE_VARIABLES = 5;
@@ -153,8 +152,8 @@ void MORV_RESYN_4LUT::mark_node(CDB_ATOM_NODE* node)
 double MORV_RESYN_4LUT::lut_part() const
 {
     MORV_TIMING* timing = m_fsyn_api->get_fsyn_timing();
-    const int d = timing->get_internal_delay(LUT_CELL_KIND, DB_DATA_D, DB_COMB_OUT);
-    const int c = timing->get_internal_delay(LUT_CELL_KIND, DB_DATA_C, DB_COMB_OUT);
+    const int d = timing->get_internal_delay(MORV_TIMING::s_CELL_KIND_6LUT, DB_DATA_D, DB_COMB_OUT);
+    const int c = timing->get_internal_delay(MORV_TIMING::s_CELL_KIND_6LUT, DB_DATA_C, DB_COMB_OUT);
     return (3 * d + 2 * c) / 5.0;
 }
 
@@ -173,8 +172,8 @@ bool MORV_RESYN_6LUT::swaps_cofactors()
 double MORV_RESYN_6LUT::lut_part() const
 {
     MORV_TIMING* timing = m_fsyn_api->get_fsyn_timing();
-    const int e = timing->get_internal_delay(LUT_CELL_KIND, DB_DATA_E, DB_COMB_OUT);
-    const int f = timing->get_internal_delay(LUT_CELL_KIND, DB_DATA_F, DB_COMB_OUT);
+    const int e = timing->get_internal_delay(MORV_TIMING::s_CELL_KIND_6LUT, DB_DATA_E, DB_COMB_OUT);
+    const int f = timing->get_internal_delay(MORV_TIMING::s_CELL_KIND_6LUT, DB_DATA_F, DB_COMB_OUT);
     return (4 * e + f) / 5.0;
 }
 
