@@ -1,7 +1,7 @@
 // The netlist commit of a selected solution: one new LUT per divisor next
 // to the root, in list order, then the root rewired as the network's last
-// LUT. Each edit is announced to the API; the editing interface logs it
-// when change logging is on.
+// LUT. Each edit is announced to the API; the net utility and the editing
+// interface log it when change logging is on.
 
 #include <string>
 
@@ -14,7 +14,6 @@
 #include "morv/core/morv_env.h"
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_cdb_interface.h"
-#include "morv/resyn/morv_bdd_syn.h"
 #include "morv/resyn/morv_resyn.h"
 
 namespace {
@@ -46,8 +45,7 @@ void MORV_RESYN::connect_lut_input(RESYN_SOLN& soln, CDB_ATOM_ITERM* iterm, int 
     const MORV_DEBUG_STREAM& stream = MORV_DEBUG_STREAM::get_stream();
     if (stream.is_enabled() && stream.get_threshold() >= 100)
         MORV_DEBUG_STREAM::print(100, "  lut input %d: var %d, name %s", k, v, name_of(e.oterm).c_str());
-    m_cdb_interface->insert_fanin(iterm, e.oterm);
-    m_fsyn_api->modify_edge(iterm, false);
+    m_net_util->insert_fanout(e.oterm, iterm);
     if (e.is_input) {
         // The cone function already reads through the inversion.
         MORV_ITERM_PROPERTIES props = e.props;
@@ -69,7 +67,7 @@ void MORV_RESYN::implement_lut(RESYN_SOLN& soln, int i, CDB_ATOM_NODE* root)
     m_fsyn_api->node_added(node, root, MORV_MODIFICATION_CREATE, MORV_MODIFICATION_CODE, true, nullptr);
     MORV_ASSERT_TEXT(static_cast<int>(lut.inputs.size()) <= m_num_data_ports, "num_support_vars <= m_num_data_ports");
     for (size_t k = 0; k < lut.inputs.size(); ++k) {
-        CDB_ATOM_ITERM* iterm = MORV_BDD_SYN::create_lut_input(m_cdb_interface, node, DB_DATA_A + static_cast<int>(k));
+        CDB_ATOM_ITERM* iterm = m_net_util->create_iterm(node, DB_DATA_A + static_cast<int>(k));
         connect_lut_input(soln, iterm, static_cast<int>(k), lut.inputs[k]);
     }
     m_cdb_interface->set_lutmask(node, CDB_LUTMASK(m_num_data_ports, lut.mask), false);
@@ -80,10 +78,7 @@ void MORV_RESYN::implement_lut(RESYN_SOLN& soln, int i, CDB_ATOM_NODE* root)
 void MORV_RESYN::clear_root_input(CDB_ATOM_ITERM* iterm, int k)
 {
     MORV_LOG* log = m_cdb_interface->is_logging() ? m_cdb_interface->get_fsyn_log() : nullptr;
-    if (iterm->is_inverted()) {
-        if (log) log->log_clear_invert(iterm);
-        iterm->clear_invert();
-    }
+    if (iterm->is_inverted()) m_net_util->clear_invert(iterm);
     if (iterm->get_global() != 0) {
         if (log) log->log_set_global(iterm, 0);
         iterm->set_global(0);
@@ -109,7 +104,7 @@ void MORV_RESYN::implement_root_lut(RESYN_SOLN& soln, int i, CDB_ATOM_NODE* root
         // A cell that offers three inputs reads its third variable at D.
         const int port = swapped && k == 2 ? DB_DATA_D : DB_DATA_A + static_cast<int>(k);
         CDB_ATOM_ITERM* iterm = root->get_input_term_by_type(port);
-        if (iterm == nullptr) iterm = MORV_BDD_SYN::create_lut_input(m_cdb_interface, root, port);
+        if (iterm == nullptr) iterm = m_net_util->create_iterm(root, port);
         connect_lut_input(soln, iterm, static_cast<int>(k), lut.inputs[k]);
     }
     CDB_LUTMASK mask(m_num_data_ports, lut.mask);
