@@ -122,13 +122,23 @@ CUT_ATOM_MODIFIED_NODE_LIST_PTR one_record(int kind, CDB_ATOM_NODE* node)
     return list;
 }
 
-// in_select ? in_high : in_low over the LUT positions given.
-uint64_t multiplexer_mask(int select, int low, int high)
+// 0 or 1 for a mask that is constant, -1 for one that is not.
+int constant_of(uint64_t mask)
+{
+    if (mask == 0) return 0;
+    return mask == ~uint64_t(0) ? 1 : -1;
+}
+
+// in_select ? in_high : in_low over the LUT positions given; a side whose
+// constant is 0 or 1 reads that constant instead of its position.
+uint64_t multiplexer_mask(int select, int low, int high, int low_constant, int high_constant)
 {
     uint64_t mask = 0;
     for (unsigned row = 0; row < k_rows; ++row) {
-        const unsigned chosen = ((row >> select) & 1u) ? high : low;
-        if ((row >> chosen) & 1u) mask |= uint64_t(1) << row;
+        const bool selects_high = (row >> select) & 1u;
+        const int constant = selects_high ? high_constant : low_constant;
+        const unsigned chosen = selects_high ? high : low;
+        if (constant < 0 ? ((row >> chosen) & 1u) != 0 : constant == 1) mask |= uint64_t(1) << row;
     }
     return mask;
 }
@@ -320,19 +330,23 @@ CUT_ATOM_MODIFIED_NODE_LIST_PTR CUT_ATOM_MORLIN_LEGALIZER::decompose_node(CDB_AT
     }
     const int low = split == 0 ? 1 : 0;
     const int high = split <= 1 ? 2 : 1;
+    // A constant cofactor (an AND's or an OR's) is no cell: the multiplexer
+    // reads it from its mask, so that no later sweep has a constant to fold.
+    const int low_constant = constant_of(cofactor(function, split, false));
+    const int high_constant = constant_of(cofactor(function, split, true));
     auto list = std::make_unique<CUT_ATOM_MODIFIED_NODE_LIST>();
-    list->push_back(cofactor_cell(node, function, split, false, 1));
-    list->push_back(cofactor_cell(node, function, split, true, 2));
+    if (low_constant < 0) list->push_back(cofactor_cell(node, function, split, false, 1));
+    if (high_constant < 0) list->push_back(cofactor_cell(node, function, split, true, 2));
 
     CUT_ATOM_MODIFIED_NODE_S mux;
     mux.id = 3;
     mux.kind = CUT_MODIFICATION_ITERMS_AND_LUTMASK;
     mux.node = node;
-    uint64_t mask = multiplexer_mask(split, low, high);
+    uint64_t mask = multiplexer_mask(split, low, high, low_constant, high_constant);
     for (int k = 0; k < k_data_inputs; ++k) {
         if (k == split) continue;
         const CDB_ATOM_ITERM* present = node->get_input_term_by_type(data_port(k));
-        if (k == low || k == high) {
+        if ((k == low && low_constant < 0) || (k == high && high_constant < 0)) {
             CUT_ATOM_MODIFIED_ITERM_S entry = disconnection(data_port(k));
             entry.connect = true;
             entry.source_id = k == low ? 1 : 2;

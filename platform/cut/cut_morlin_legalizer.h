@@ -25,7 +25,9 @@
 //   rewrites a stale latch description (one LUTMASK record), answers a
 //   DO_NOTHING record for a cell it cannot fix and no record for a legal one.
 // - decompose_node splits a cell on its highest input: two new cells compute
-//   the two cofactors and the cell becomes a three-input multiplexer.
+//   the two cofactors and the cell becomes a three-input multiplexer. A
+//   constant cofactor gets no cell: the multiplexer's mask holds it and the
+//   multiplexer reads two inputs.
 // Scripted mode: a test installs functions that answer in place of the rule.
 
 #include <cstdint>

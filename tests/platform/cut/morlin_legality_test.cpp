@@ -157,19 +157,32 @@ TEST(MorlinLegality, IllegalCellIsRotatedOrDecomposed)
     list = legalizer.legalize_node(cell);
     ASSERT_EQ(list->size(), 1u);
     EXPECT_EQ((*list)[0].kind, CUT_MODIFICATION_DO_NOTHING);
+    // The AND with F low is constant 0: no cell for it, the multiplexer
+    // becomes F AND the new cell.
+    list = legalizer.decompose_node(cell);
+    ASSERT_EQ(list->size(), 2u);
+    EXPECT_EQ((*list)[0].kind, CUT_MODIFICATION_NEW_NODE);
+    EXPECT_EQ((*list)[0].id, 2);
+    EXPECT_EQ((*list)[0].lutmask, and_of(0x1F));
+    EXPECT_EQ((*list)[0].modified_iterms.size(), 5u) << "the inputs but F";
+    const CUT_ATOM_MODIFIED_NODE_S& mux = (*list)[1];
+    EXPECT_EQ(mux.node, cell);
+    EXPECT_EQ(mux.lutmask, and_of(0x22)) << "B and F";
+    ASSERT_EQ(mux.modified_iterms.size(), 5u);
+    EXPECT_FALSE(mux.modified_iterms[0].connect) << "the constant side reads nothing";
+    EXPECT_TRUE(mux.modified_iterms[1].connect);
+    EXPECT_EQ(mux.modified_iterms[1].source_id, 2);
+
+    // Neither cofactor constant: two new cells and a three-input multiplexer.
+    const uint64_t two_ands = and_of(0x07) | and_of(0x38);  // ABC | DEF
+    cell->set_lutmask(CDB_LUTMASK(6, two_ands));
     list = legalizer.decompose_node(cell);
     ASSERT_EQ(list->size(), 3u);
-    EXPECT_EQ((*list)[0].kind, CUT_MODIFICATION_NEW_NODE);
-    EXPECT_EQ((*list)[0].lutmask, 0u) << "the AND with F low";
-    EXPECT_TRUE((*list)[0].modified_iterms.empty()) << "a constant reads no input";
-    EXPECT_EQ((*list)[1].lutmask, and_of(0x1F));
-    EXPECT_EQ((*list)[1].modified_iterms.size(), 5u) << "the inputs but F";
-    const CUT_ATOM_MODIFIED_NODE_S& mux = (*list)[2];
-    EXPECT_EQ(mux.node, cell);
-    EXPECT_TRUE(CUT_ATOM_MORLIN_LEGALIZER::is_lutmask_legal_as_placed(mux.lutmask));
-    ASSERT_EQ(mux.modified_iterms.size(), 5u);
-    EXPECT_EQ(mux.modified_iterms[0].source_id, 1);
-    EXPECT_EQ(mux.modified_iterms[1].source_id, 2);
+    EXPECT_EQ((*list)[0].lutmask, and_of(0x07)) << "F low";
+    EXPECT_EQ((*list)[1].lutmask, and_of(0x07) | and_of(0x18)) << "F high";
+    EXPECT_EQ((*list)[2].modified_iterms[0].source_id, 1);
+    EXPECT_EQ((*list)[2].modified_iterms[1].source_id, 2);
+    EXPECT_EQ(__builtin_popcountll((*list)[2].lutmask), 32) << "a multiplexer of three inputs";
 }
 
 TEST(MorlinLegality, ScriptAnswersInPlaceOfTheRule)
