@@ -272,6 +272,7 @@ protected:
     void run_shared_flat_flow(e_fsyn_flow fsyn_flow_id);
     // Constructor steps after the mode selection: chip map and timing flags.
     void finish_family_construction(bool set_xicp, bool set_nevra);
+    void legalize_entering_netlist();
     // The replay log of a migration compile; the device names of the message.
     bool check_replay_log_file(const char* target_device, const char* source_device);
     bool run_shared_replay_log_flow();

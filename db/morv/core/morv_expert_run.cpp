@@ -30,6 +30,7 @@
 #include "morv/debug/morv_plumrix.h"
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_inst_asgn_mgr.h"
+#include "morv/netlist/morv_legalizer.h"
 #include "morv/timing/morv_timing.h"
 
 namespace {
@@ -425,6 +426,23 @@ void MORV_EXPERT::finish_family_construction(bool set_xicp, bool set_nevra)
     if (!(no_placed_flow && no_retry)) m_fsyn_api->reset_fsyn_chip_map(false);
     if (set_xicp) m_use_xicp = !cfg_is_on("fsyn_disable_experimental_icp", false);
     if (set_nevra) m_enable_nevra = !cfg_is_on("fsyn_disable_nevra", false);
+}
+
+// Cells the device cannot build, as read, would be rotated or split by the
+// first sweep after an algorithm's iteration: that undoes the algorithm's
+// pin choices and makes its figure of merit a verdict on the legaliser.
+// Legalised here, before placement, every flow (the plain compile's too)
+// starts from cells the device can build. A compile that runs no flow keeps
+// its netlist; a replayed log refers to the netlist as read and is
+// legalised after its replay.
+void MORV_EXPERT::legalize_entering_netlist()
+{
+    if (!can_any_fsyn_flow_run() || m_flow_type == FSYN_REPLAY_LOG_FLOW) return;
+    if (!morv_family_legalizes_entering_netlist(morv_family_traits(m_fsyn_api->get_base_family_code()))) return;
+    MORV_LEGALIZER legalizer(m_fsyn_api.get());
+    const int legalized = legalizer.legalize_netlist();
+    MORV_DEBUG_STREAM::print(2, "Legalized the netlist the compile starts from: %d nodes", legalized);
+    m_morv_env->refresh_after_netlist_change();
 }
 
 bool MORV_EXPERT::check_replay_log_file(const char* target_device, const char* source_device)

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,7 +18,12 @@
 #include "cut/cut_morlin_legalizer.h"
 #include "host_compile.h"
 #include "host_env.h"
+#include "io/blif_reader.h"
+#include "io/blif_writer.h"
+#include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/core/morv_api.h"
+#include "morv/core/morv_setting_ids.h"
+#include "morv/netlist/morv_net_util.h"
 #include "morv/core/morv_expert.h"
 #include "morv/netlist/morv_legalizer.h"
 #include "msg/msg.h"
@@ -55,9 +63,13 @@ TEST_F(FlowMrlLegalizer, LegalisedBenchmarksStayEquivalentAndAreDumpedAroundTheL
                     all_legal = false;
             }
         };
-        std::vector<const char*> argv = {"morv-fit", "-q",           "--family",
-                                         "MRL",      "--set",        "fsyn_enable_netlist_dump=on",
-                                         "-o",       output.c_str(), input.c_str()};
+        // A compile that runs no flow hands the netlist to the hook as read.
+        std::vector<const char*> argv = {"morv-fit",   "-q",
+                                         "--family",   "MRL",
+                                         "--set",      "fsyn_enable_netlist_dump=on",
+                                         "--set",      "fsyn_disable_lir_in_flat_flow=on",
+                                         "-o",         output.c_str(),
+                                         input.c_str()};
         std::ostringstream out, err;
         const int status = morv_host::fit_main(static_cast<int>(argv.size()), argv.data(), out, err, legalize);
         ASSERT_EQ(status, 0) << design << "\n" << err.str();
@@ -114,4 +126,115 @@ TEST_F(FlowMrlLegalizer, SweeperOnlyCompileLegalisesAfterTheSweepWithItsDumps)
         const ABC_RESULT r = abc_check_equivalence(input, output, true);
         EXPECT_TRUE(r.is_equivalent()) << design << ": " << abc_verdict_name(r.m_verdict) << "\n" << r.m_output;
     }
+}
+
+namespace {
+
+// Two cells the stand-in device cannot build as read (the reader fills
+// inputs from A, so f sits on F): an AND of six inputs, which no rotation
+// makes legal, and F & (!A | BCDE), which a rotation does; both feed a
+// register, so that every flow has a path to time.
+const char* const k_illegal_cells_blif = R"(.model illegal_cells
+.inputs a b c d e f clk
+.outputs q r
+.names a b c d e f and6
+111111 1
+.names a b c d e f mix
+0----1 1
+-11111 1
+.latch and6 q re clk 0
+.names mix r
+1 1
+.end
+)";
+
+// What a sweep could change: the cells with their masks and inputs.
+std::map<unsigned, std::string> cell_signature(MORV_API* api)
+{
+    std::map<unsigned, std::string> cells;
+    for (CDB_ATOM_NODE* node : *api->get_atom_netlist()) {
+        std::string sig = node->is_lcell_comb() ? std::to_string(api->get_fsyn_net_util()->get_lutmask(node)) : "";
+        for (int port = DB_DATA_A; port <= DB_DATA_F; ++port) {
+            CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port);
+            sig += iterm != nullptr && iterm->is_connected() ? "1" : "0";
+        }
+        cells[node->get_id()] = sig;
+    }
+    return cells;
+}
+
+int illegal_cells(const CDB_ATOM_NETLIST& netlist)
+{
+    const CUT_ATOM_MORLIN_LEGALIZER rule;
+    int illegal = 0;
+    for (CDB_ATOM_NODE* node : netlist)
+        if (node->is_lcell_comb() && !rule.is_node_legal(node)) ++illegal;
+    return illegal;
+}
+
+struct MRL_COMPILE
+{
+    BLIF_READER reader{CDB_FAMILY_MRL};
+    morv_host::HOST_DESIGN design;
+    std::unique_ptr<morv_host::HOST_ENV> env;
+    MRL_COMPILE(const std::string& input, const char* test_string) : design(CDB_FAMILY_MRL, reader.read_file(input))
+    {
+        if (*test_string != '\0') design.options().set_string(MORV_SETTING_TEST_STRING, test_string);
+        env = std::make_unique<morv_host::HOST_ENV>(design);
+    }
+    MORV_EXPERT* expert() { return dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert()); }
+    void run()
+    {
+        morv_host::FIT_OPTIONS options;
+        options.family = "MRL";
+        std::ostringstream log;
+        morv_host::run_compile(*env, options, log);
+    }
+};
+
+}  // namespace
+
+// Cells the reader leaves illegal are legalised once, when the driver takes
+// the netlist over and before placement, in the default flow (LUT-input
+// remapping early), a LATE-only compile that changes nothing and one that
+// remaps at LATE and sweeps: no flow sees an illegal cell, and another sweep
+// after the compile finds nothing. A compile that runs no flow keeps the
+// netlist as read.
+TEST_F(FlowMrlLegalizer, CellsReadIllegalAreLegalisedBeforeTheFirstFlowAndASweepAfterChangesNothing)
+{
+    const std::string input = "illegal_cells.blif";
+    std::ofstream(input) << k_illegal_cells_blif;
+    for (const char* test_string : {"", "TEST()", "LIR()"}) {
+        SCOPED_TRACE(std::string("test string '") + test_string + "'");
+        MRL_COMPILE c(input, test_string);
+        ASSERT_EQ(illegal_cells(*c.design.netlist()), 2);
+        const CUT_ATOM_MORLIN_LEGALIZER rule;
+        bool splits = false;
+        for (CDB_ATOM_NODE* node : *c.design.netlist())
+            if (node->is_lcell_comb()) splits |= !rule.is_lutmask_legal_by_rotation(node->get_lutmask().get_value());
+        ASSERT_TRUE(splits) << "one cell needs a split";
+
+        MORV_EXPERT* expert = c.expert();
+        ASSERT_NE(expert, nullptr);
+        EXPECT_EQ(illegal_cells(*c.design.netlist()), 0) << "before any flow";
+        c.run();
+        EXPECT_TRUE(expert->has_fsyn_run(*test_string == '\0' ? FIT_EARLY_FSYN_FLOW : LATE_FSYN_FLOW));
+        MORV_API* api = expert->get_fsyn_api();
+        EXPECT_EQ(illegal_cells(*c.design.netlist()), 0);
+        const std::map<unsigned, std::string> before = cell_signature(api);
+        EXPECT_EQ(MORV_ALGORITHM_BASE::sweep_family_netlist(api), 0);
+        EXPECT_EQ(cell_signature(api), before);
+
+        const std::string output = "illegal_cells.out.blif";
+        blif_write_netlist_file(*c.design.netlist(), output, "illegal_cells");
+        if (!abc_is_available()) continue;
+        const ABC_RESULT r = abc_check_equivalence(input, output, true);
+        EXPECT_TRUE(r.is_equivalent()) << abc_verdict_name(r.m_verdict) << "\n" << r.m_output;
+    }
+    cfg_set_value("fsyn_disable_lir_in_flat_flow", "on");
+    MRL_COMPILE idle(input, "");
+    ASSERT_NE(idle.expert(), nullptr);
+    idle.run();
+    EXPECT_FALSE(idle.expert()->can_any_fsyn_flow_run());
+    EXPECT_EQ(illegal_cells(*idle.design.netlist()), 2) << "no flow, no edit";
 }

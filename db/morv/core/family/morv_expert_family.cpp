@@ -23,6 +23,7 @@ MORV_EXPERT_FAMILY<FAMILY>::MORV_EXPERT_FAMILY(MORV_ENV* env) : MORV_EXPERT(env)
     find_and_set_which_algorithms_are_to_run();
     finish_family_construction(driver().m_sets_xicp, driver().m_sets_nevra);
     refuse_post_clustering_with_xicp();
+    legalize_entering_netlist();
 }
 
 template <int FAMILY>

@@ -227,6 +227,11 @@ bool morv_family_checkpoints_opt_in(const MORV_FAMILY_TRAITS& traits)
     return traits.m_base_family == DEV_FAMILY_MORLIN;
 }
 
+bool morv_family_legalizes_entering_netlist(const MORV_FAMILY_TRAITS& traits)
+{
+    return traits.m_base_family == DEV_FAMILY_MORLIN;
+}
+
 bool morv_family_has_bdd_lower_bound(const MORV_FAMILY_TRAITS& traits)
 {
     return traits.m_base_family != DEV_FAMILY_MORLIN;

@@ -180,6 +180,10 @@ inline bool morv_family_keeps_change_log(const MORV_FAMILY_TRAITS& traits)
 // and the stop point cannot save the family's netlist (it only dumps it).
 bool morv_family_checkpoints_opt_in(const MORV_FAMILY_TRAITS& traits);
 
+// The family whose device cannot build every cell the front end reads: its
+// netlist is legalised once, before the first flow works on it.
+bool morv_family_legalizes_entering_netlist(const MORV_FAMILY_TRAITS& traits);
+
 // BDD resynthesis stops early near a lower-bound figure of merit, except in
 // the one family whose timing the bound does not model.
 bool morv_family_has_bdd_lower_bound(const MORV_FAMILY_TRAITS& traits);
