@@ -13,6 +13,7 @@
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_chip_map.h"
+#include "morv/resyn/morv_uvo_lut_hooks.h"
 #include "morv/timing/morv_timing.h"
 
 namespace {
@@ -247,17 +248,12 @@ MORV_BDD_SYN_UVO::MORV_BDD_SYN_UVO(MORV_API* api, const MORV_PARAMETER_MAP* para
 
 bool MORV_BDD_SYN_UVO::is_resynthesizable_node(CDB_ATOM_NODE* node)
 {
-    MORV_ASSERT_TEXT(node, "node");
-    return node->is_lcell() && !m_net_util->is_lcell_part_of_a_carry_chain(node) &&
-           cut_get_atom_latch_info(node) == nullptr;
+    return uvo_is_resynthesizable_node(m_net_util, node);
 }
 
 int MORV_BDD_SYN_UVO::get_max_lut_size(CDB_ATOM_NODE* node)
 {
-    MORV_ASSERT_TEXT(node, "node");
-    // Data C is shared with the register's data port when that is in use.
-    const bool shared = m_net_util->is_connected(node, DB_ASYNCH_DATA) || m_net_util->is_connected(node, DB_SYNCH_DATA);
-    return shared ? m_num_data_ports - 1 : m_num_data_ports;
+    return uvo_available_inputs(m_net_util, node, m_num_data_ports);
 }
 
 bool MORV_BDD_SYN_UVO::uses_register_feedback(CDB_ATOM_NODE* node)
@@ -268,10 +264,7 @@ bool MORV_BDD_SYN_UVO::uses_register_feedback(CDB_ATOM_NODE* node)
 
 bool MORV_BDD_SYN_UVO::lut_feeds_register(CDB_ATOM_OTERM* oterm)
 {
-    MORV_ASSERT_TEXT(oterm, "oterm");
-    CDB_ATOM_NODE* node = oterm->get_my_node();
-    MORV_ASSERT_TEXT(node, "node");
-    return node->is_lcell() && oterm->is_used_as(DB_COMB_OUT) && m_net_util->does_lut_feed_register(node);
+    return uvo_lut_feeds_register(m_net_util, oterm);
 }
 
 bool MORV_BDD_SYN_UVO::source_keeps_node(CDB_ATOM_OTERM* oterm)
@@ -290,24 +283,12 @@ CDB_ATOM_NODE* MORV_BDD_SYN_UVO::create_lut_node(CDB_ATOM_NODE* base_node)
 
 void MORV_BDD_SYN_UVO::disconnect_lut_input(CDB_ATOM_ITERM* iterm, int position)
 {
-    MORV_ASSERT_TEXT(iterm, "iterm");
-    if (position == 2 && (iterm->is_used_as(DB_SYNCH_DATA) || iterm->is_used_as(DB_ASYNCH_DATA))) {
-        // The register still reads the term: only the LUT lets go of it.
-        if (m_cdb_interface->is_logging()) m_cdb_interface->get_fsyn_log()->log_clear_usage_as(iterm, DB_DATA_C);
-        iterm->clear_usage_as(DB_DATA_C);
-        return;
-    }
-    free_lut_input(iterm);
+    if (!uvo_release_register_shared_input(m_cdb_interface, iterm, position)) free_lut_input(iterm);
 }
 
 bool MORV_BDD_SYN_UVO::prepare_base_node(CDB_ATOM_NODE* base_node, int available_inputs)
 {
-    MORV_ASSERT_TEXT(base_node, "base_node");
-    if (m_net_util->is_in_qfbk_mode(base_node)) {
-        m_cdb_interface->clear_node_bit(base_node, CDB_ATOM_BIT_QFBK_MODE);
-        m_cdb_interface->set_node_bit(base_node, CDB_ATOM_BIT_FOUR_INPUT_COMB);
-    }
-    return available_inputs == 3;
+    return uvo_prepare_base_node(m_cdb_interface, m_net_util, base_node, available_inputs);
 }
 
 void MORV_BDD_SYN_UVO::commit_lut_node(CDB_ATOM_NODE* node, const CDB_LUTMASK& lutmask)

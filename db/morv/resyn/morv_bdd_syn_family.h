@@ -4,7 +4,7 @@
 // the run parameters, measures the family's delays and creates its new LUTs
 // next to the base node. MRL only proposes masks its cell legaliser accepts;
 // UVO, whose logic cell joins a 4-input LUT and a register, has hooks of its
-// own.
+// own, shared with Boolean-division resynthesis (morv_uvo_lut_hooks.h).
 
 #include "morv/netlist/morv_legalizer.h"
 #include "morv/resyn/morv_bdd_syn.h"
