@@ -37,6 +37,7 @@
 class CDB_ATOM_NODE;
 class CDB_ATOM_ITERM;
 class CDB_ATOM_OTERM;
+struct MORV_RESYN_FAMILY_DEFAULTS;
 
 // Keys of the run's parameter map read by RESYN.
 #define MORV_RESYN_PARAM_STAGE_DELAY "SSD"
@@ -272,6 +273,10 @@ public:
     static void reset_unused_key_warning() { s_dsr_warned = false; }
 
 protected:
+    // The tuning every family starts from, the family's own part included;
+    // parameters are parsed after it.
+    void set_family_defaults(const MORV_RESYN_FAMILY_DEFAULTS& defaults);
+
     MORV_NET_UTIL* m_net_util;
     int m_num_iterations;
     int m_num_data_ports;

@@ -21,16 +21,6 @@ constexpr int COMB_NODE_CLASS = 3;
 // LUT functions of fewer variables are legal on MRL without asking.
 constexpr int MRL_FREE_VARIABLES = 5;
 
-//                                            ports AFRB  AFRE  ASRX  ABE
-constexpr MORV_RESYN_FAMILY_DEFAULTS BRK = {6, 0.12, 0.06, 0.33, 2};
-constexpr MORV_RESYN_FAMILY_DEFAULTS ZEPLA = {4, 0.12, 0.06, 1.0, 4};
-constexpr MORV_RESYN_FAMILY_DEFAULTS MRL = {6, 0.12, 0.06, 1.0, 2};
-constexpr MORV_RESYN_FAMILY_DEFAULTS TEV = {4, 0.16, 0.08, 1.0, 4};
-constexpr MORV_RESYN_FAMILY_DEFAULTS KESTLIN = {6, 0.2, 0.1, 1.0, 2};
-constexpr MORV_RESYN_FAMILY_DEFAULTS RZK = {6, 0.2, 0.1, 1.0, 2};
-constexpr MORV_RESYN_FAMILY_DEFAULTS OBRAN = {6, 0.2, 0.1, 0.33, 2};
-constexpr MORV_RESYN_FAMILY_DEFAULTS UVO = {4, 0.12, 0.06, 1.0, 4};
-
 int uvo_delay(int port)
 {
     DEV_DEVICE* device = DMGR_UTILITY::get_current_device();
@@ -40,10 +30,11 @@ int uvo_delay(int port)
 
 }  // namespace
 
+using namespace resyn_family_defaults;
+
 // ---------------------------------------------------------------- shared
 
-void MORV_RESYN_FAMILY_BASE::init_family(const MORV_RESYN_FAMILY_DEFAULTS& d, double lut_part, bool check_lut_part,
-                                         const MORV_PARAMETER_MAP* params)
+void MORV_RESYN::set_family_defaults(const MORV_RESYN_FAMILY_DEFAULTS& d)
 {
     m_num_data_ports = d.num_data_ports;
     m_default_stage_sr = 0.1;
@@ -61,6 +52,12 @@ void MORV_RESYN_FAMILY_BASE::init_family(const MORV_RESYN_FAMILY_DEFAULTS& d, do
     m_area_fr_end = d.area_fr_end;
     m_area_sr_max = d.area_sr_max;
     m_area_bound_end = d.area_bound_end;
+}
+
+void MORV_RESYN_FAMILY_BASE::init_family(const MORV_RESYN_FAMILY_DEFAULTS& d, double lut_part, bool check_lut_part,
+                                         const MORV_PARAMETER_MAP* params)
+{
+    set_family_defaults(d);
     MORV_TIMING* timing = m_fsyn_api->get_fsyn_timing();
     int avg = 0;
     int comb_avg = 0;

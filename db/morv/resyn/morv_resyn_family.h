@@ -21,6 +21,19 @@ struct MORV_RESYN_FAMILY_DEFAULTS
     int area_bound_end;  // ABE
 };
 
+// The tuning of each family.
+namespace resyn_family_defaults {
+//                                            ports AFRB  AFRE  ASRX  ABE
+constexpr MORV_RESYN_FAMILY_DEFAULTS BRK = {6, 0.12, 0.06, 0.33, 2};
+constexpr MORV_RESYN_FAMILY_DEFAULTS ZEPLA = {4, 0.12, 0.06, 1.0, 4};
+constexpr MORV_RESYN_FAMILY_DEFAULTS MRL = {6, 0.12, 0.06, 1.0, 2};
+constexpr MORV_RESYN_FAMILY_DEFAULTS TEV = {4, 0.16, 0.08, 1.0, 4};
+constexpr MORV_RESYN_FAMILY_DEFAULTS KESTLIN = {6, 0.2, 0.1, 1.0, 2};
+constexpr MORV_RESYN_FAMILY_DEFAULTS RZK = {6, 0.2, 0.1, 1.0, 2};
+constexpr MORV_RESYN_FAMILY_DEFAULTS OBRAN = {6, 0.2, 0.1, 0.33, 2};
+constexpr MORV_RESYN_FAMILY_DEFAULTS UVO = {4, 0.12, 0.06, 1.0, 4};
+}  // namespace resyn_family_defaults
+
 // What every family class shares: defaults, delays and the cell factory.
 class MORV_RESYN_FAMILY_BASE : public MORV_RESYN
 {

@@ -28,6 +28,7 @@
 #include "morv/core/morv_expert.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/resyn/morv_resyn.h"
+#include "morv/resyn/morv_resyn_family.h"
 #include "morv/timing/morv_timing.h"
 #include "test_compile_setup.h"
 
@@ -43,22 +44,8 @@ public:
     TEST_RESYN(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_RESYN(api, params)
     {
         m_uvo = api->get_base_family_code() == CDB_FAMILY_UVO;
-        m_num_data_ports = m_net_util->get_max_lut_inputs() >= 6 ? 6 : 4;
-        m_default_stage_sr = 0.1;
-        m_duplicate_fr = 0.66;
-        m_noise_fr = 0.2;
-        m_area_sr_min = 0.0;
-        m_max_expansions = 20;
-        m_max_vars = 15;
-        m_max_literals = 5000;
-        m_knock_var_base = 5;
-        m_knock_var_mult0 = 5.0;
-        m_knock_var_mult1 = 20.0;
-        m_area_bound_bgn = 0;
-        m_area_fr_bgn = 0.12;
-        m_area_fr_end = 0.06;
-        m_area_sr_max = m_num_data_ports == 6 ? 0.33 : 1.0;
-        m_area_bound_end = m_num_data_ports == 6 ? 2 : 4;
+        set_family_defaults(m_net_util->get_max_lut_inputs() >= 6 ? resyn_family_defaults::BRK
+                                                                  : resyn_family_defaults::ZEPLA);
         MORV_TIMING* timing = api->get_fsyn_timing();
         int avg = 0;
         int comb_avg = 0;
