@@ -23,45 +23,11 @@ using namespace resyn_test;
 
 namespace {
 
-std::string source(const std::string& rel)
-{
-    return std::string(MORV_SOURCE_DIR) + "/" + rel;
-}
-
-std::unique_ptr<CDB_ATOM_NETLIST> blif_text(const std::string& text, int family)
-{
-    const std::string path = "resyn_commit.blif";
-    std::ofstream(path) << text;
-    return read_blif(path, family);
-}
-
-bool printed(const std::vector<std::string>& lines, const std::string& text)
-{
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
-}
-
-CDB_ATOM_NODE* lut_named(CDB_ATOM_NETLIST* netlist, const std::string& name)
-{
-    for (CDB_ATOM_NODE* node : *netlist)
-        if (node->get_instance_name() != nullptr && node->get_instance_name()->get_short_hpath() == name &&
-            (node->is_lcell_comb() || node->is_lcell()))
-            return node;
-    return nullptr;
-}
-
 int count_nodes(CDB_ATOM_NETLIST* netlist)
 {
     int n = 0;
     for (CDB_ATOM_NODE* node : *netlist) n += node != nullptr ? 1 : 0;
     return n;
-}
-
-MORV_PARAMETER_MAP params_of(const std::string& text)
-{
-    MORV_PARAMETER_MAP params;
-    MORV_ALGORITHM_BASE::parse_algorithm_params(params, text);
-    return params;
 }
 
 // The text with the digits after "_RESYN" and "_BDD" dropped.

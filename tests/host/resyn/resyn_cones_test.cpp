@@ -64,11 +64,6 @@ const DESIGN k_designs[] = {
     {"designs/pipeline.blif", CDB_FAMILY_BRK, true},
 };
 
-std::string source(const std::string& rel)
-{
-    return std::string(MORV_SOURCE_DIR) + "/" + rel;
-}
-
 // Every candidate root resynthesized: the threshold above every slack
 // ratio and no guardband.
 CONE_STATS check_every_root(RESYN_COMPILE& c, int* candidates)

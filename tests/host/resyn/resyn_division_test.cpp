@@ -13,12 +13,6 @@ namespace {
 
 const char* const k_pair = ".model pair\n.inputs a b\n.outputs y\n.names a b y\n11 1\n.end\n";
 
-bool printed(const std::vector<std::string>& lines, const std::string& text)
-{
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
-}
-
 std::unique_ptr<CDB_ATOM_NETLIST> pair_netlist(int family)
 {
     const std::string path = "resyn_division.blif";

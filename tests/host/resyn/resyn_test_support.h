@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -211,6 +212,42 @@ inline std::unique_ptr<CDB_ATOM_NETLIST> read_blif(const std::string& path, int 
 {
     BLIF_READER reader(family);
     return reader.read_file(path);
+}
+
+inline std::string source(const std::string& rel)
+{
+    return std::string(MORV_SOURCE_DIR) + "/" + rel;
+}
+
+// A netlist from BLIF text, written into the test's scratch folder first.
+inline std::unique_ptr<CDB_ATOM_NETLIST> blif_text(const std::string& text, int family)
+{
+    const std::string path = "resyn_text.blif";
+    std::ofstream(path) << text;
+    return read_blif(path, family);
+}
+
+inline bool printed(const std::vector<std::string>& lines, const std::string& text)
+{
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
+}
+
+// A LUT cell of any family by its short name.
+inline CDB_ATOM_NODE* lut_named(CDB_ATOM_NETLIST* netlist, const std::string& name)
+{
+    for (CDB_ATOM_NODE* node : *netlist)
+        if (node->get_instance_name() != nullptr && node->get_instance_name()->get_short_hpath() == name &&
+            (node->is_lcell_comb() || node->is_lcell()))
+            return node;
+    return nullptr;
+}
+
+inline MORV_PARAMETER_MAP params_of(const std::string& text)
+{
+    MORV_PARAMETER_MAP params;
+    MORV_ALGORITHM_BASE::parse_algorithm_params(params, text);
+    return params;
 }
 
 // Statistics of the cones checked.

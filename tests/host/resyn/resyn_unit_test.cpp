@@ -13,39 +13,11 @@ using namespace resyn_test;
 
 namespace {
 
-std::string source(const std::string& rel)
-{
-    return std::string(MORV_SOURCE_DIR) + "/" + rel;
-}
-
-std::unique_ptr<CDB_ATOM_NETLIST> blif_text(const std::string& text, int family)
-{
-    const std::string path = "resyn_unit.blif";
-    std::ofstream(path) << text;
-    return read_blif(path, family);
-}
-
-bool printed(const std::vector<std::string>& lines, const std::string& text)
-{
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
-}
-
 CDB_ATOM_NODE* node_named(CDB_ATOM_NETLIST* netlist, const std::string& name)
 {
     for (CDB_ATOM_NODE* node : *netlist)
         if (node->get_instance_name() != nullptr && node->get_instance_name()->get_short_hpath() == name &&
             node->is_lcell_comb())
-            return node;
-    return nullptr;
-}
-
-// A LUT cell of any family by its short name.
-CDB_ATOM_NODE* lut_named(CDB_ATOM_NETLIST* netlist, const std::string& name)
-{
-    for (CDB_ATOM_NODE* node : *netlist)
-        if (node->get_instance_name() != nullptr && node->get_instance_name()->get_short_hpath() == name &&
-            (node->is_lcell_comb() || node->is_lcell()))
             return node;
     return nullptr;
 }
@@ -56,13 +28,6 @@ int messages_naming(const std::string& text)
     for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
         if (m.text.find(text) != std::string::npos) ++count;
     return count;
-}
-
-MORV_PARAMETER_MAP params_of(const std::string& text)
-{
-    MORV_PARAMETER_MAP params;
-    MORV_ALGORITHM_BASE::parse_algorithm_params(params, text);
-    return params;
 }
 
 }  // namespace
