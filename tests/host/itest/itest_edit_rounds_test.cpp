@@ -36,6 +36,7 @@
 #include "morv/timing/morv_timing.h"
 #include "morv/timing/morv_timing_ite.h"
 #include "test_build.h"
+#include "itest_designs.h"
 #include "test_compile_setup.h"
 
 using namespace morv_host;
@@ -44,32 +45,6 @@ namespace {
 
 constexpr int k_rounds = 25;
 constexpr uint64_t k_BRK_BUFFER = 0x5555555555555555ull;
-
-struct DESIGN
-{
-    const char* path;
-    bool small;
-};
-
-const DESIGN k_designs[] = {
-    {"bench/mcnc_k4/bigkey.blif", false},
-    {"bench/mcnc_k4/diffeq.blif", false},
-    {"bench/mcnc_k4/dsip.blif", false},
-    {"bench/mcnc_k4/elliptic.blif", false},
-    {"bench/mcnc_k4/frisc.blif", false},
-    {"bench/mcnc_k4/s298.blif", true},
-    {"bench/mcnc_k4/s38417.blif", false},
-    {"bench/mcnc_k4/tseng.blif", false},
-    {"bench/iscas89_k6/s27.blif", true},
-    {"bench/iscas89_k6/s1423.blif", true},
-    {"bench/iscas89_k6/s5378.blif", true},
-    {"bench/iscas89_k6/s9234.1.blif", true},
-    {"bench/misc_k6/riscv_core_lut6.blif", false},
-    {"bench/misc_k6/stereovision0.lut6.blif", false},
-    {"designs/adder_tree.blif", true},
-    {"designs/counter.blif", true},
-    {"designs/pipeline.blif", true},
-};
 
 struct COMPILE
 {
@@ -254,7 +229,7 @@ void check_round(COMPILE& c, const std::string& where, FIGURES& f, bool check_bo
 
 void run_rounds(bool check_bounds)
 {
-    for (const DESIGN& d : k_designs) {
+    for (const ITEST_DESIGN& d : k_itest_designs) {
         if (k_small_designs_only && !d.small) continue;
         COMPILE c(std::string(MORV_SOURCE_DIR) + "/" + d.path);
         ASSERT_NE(c.timing->get_itest(), nullptr) << d.path;

@@ -27,39 +27,13 @@
 #include "morv/core/morv_expert.h"
 #include "morv/timing/morv_timing.h"
 #include "morv/timing/morv_timing_ite.h"
+#include "itest_designs.h"
 #include "test_compile_setup.h"
 #include "test_build.h"
 
 using namespace morv_host;
 
 namespace {
-
-struct DESIGN
-{
-    const char* path;
-    bool small;
-};
-
-// Every bundled design with registers (all fit the 6-input families).
-const DESIGN k_designs[] = {
-    {"bench/mcnc_k4/bigkey.blif", false},
-    {"bench/mcnc_k4/diffeq.blif", false},
-    {"bench/mcnc_k4/dsip.blif", false},
-    {"bench/mcnc_k4/elliptic.blif", false},
-    {"bench/mcnc_k4/frisc.blif", false},
-    {"bench/mcnc_k4/s298.blif", true},
-    {"bench/mcnc_k4/s38417.blif", false},
-    {"bench/mcnc_k4/tseng.blif", false},
-    {"bench/iscas89_k6/s27.blif", true},
-    {"bench/iscas89_k6/s1423.blif", true},
-    {"bench/iscas89_k6/s5378.blif", true},
-    {"bench/iscas89_k6/s9234.1.blif", true},
-    {"bench/misc_k6/riscv_core_lut6.blif", false},
-    {"bench/misc_k6/stereovision0.lut6.blif", false},
-    {"designs/adder_tree.blif", true},
-    {"designs/counter.blif", true},
-    {"designs/pipeline.blif", true},
-};
 
 // One design in one family inside FIT_EARLY (timed by the early model) or
 // LATE (placed), at 90 % of its critical path before placement.
@@ -119,7 +93,7 @@ float least_r2(MORV_TIMING_ITE* ite)
 
 void check_family(int family, bool placed)
 {
-    for (const DESIGN& d : k_designs) {
+    for (const ITEST_DESIGN& d : k_itest_designs) {
         if (k_small_designs_only && !d.small) continue;
         const std::string where = std::string(d.path) + (placed ? " placed" : " unplaced");
         COMPILE c(std::string(MORV_SOURCE_DIR) + "/" + d.path, family, placed);
