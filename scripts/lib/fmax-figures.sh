@@ -1,0 +1,68 @@
+# The Fmax quality figures that resyn-figures.sh and rwr-figures.sh share,
+# sourced once a script has set root, fit, family, seeds and out from its
+# options. fmax_figures TAG TEST_STRING [DESIGN...] compiles each design and
+# seed plainly, then at the plain run's clock period with TEST_STRING (files
+# and the optimised column named after TAG), checks the optimised output with
+# ABC and prints the table and the geometric means.
+
+# One compile: prints "period_ps fmax_mhz luts cpu_s" of its last summary row.
+compile() {
+  local log=$1; shift
+  (cd "$out" && /usr/bin/time -f "CPU %U %S" "$fit" --family "$family" -q "$@") >"$log" 2>&1 ||
+    { echo "$0: morv-fit failed, see $log" >&2; exit 1; }
+  awk '
+    /^clock period / { period = $3 }
+    /^-+$/           { table = 1; next }
+    table && NF >= 9 { luts = $(NF-6); fmax = $(NF-2) }
+    /^CPU /          { cpu = $2 + $3 }
+    END { printf "%s %s %s %s\n", period, fmax, luts, cpu }' "$log"
+}
+
+# ABC's verdict on two BLIF files (sequential when the design has latches).
+equivalent() {
+  local cmd=cec
+  grep -q '^\.latch' "$1" && cmd="dsec"
+  berkeley-abc -c "$cmd $1 $2" 2>&1 | grep -qiE "are equivalent|networks are equivalent|Property proved"
+}
+
+fmax_figures() {
+  local tag=$1 test_string=$2
+  shift 2
+  local designs=("$@")
+  [ ${#designs[@]} -gt 0 ] || designs=(mcnc_k4/bigkey mcnc_k4/diffeq mcnc_k4/dsip mcnc_k4/elliptic mcnc_k4/frisc
+    mcnc_k4/s298 mcnc_k4/tseng iscas89_k6/s1423 iscas89_k6/s5378 iscas89_k6/s9234.1)
+  [ -x "$fit" ] || { echo "$0: no morv-fit at '$fit' (build Release first or pass -b)" >&2; exit 1; }
+  command -v berkeley-abc >/dev/null || { echo "$0: berkeley-abc is needed for the equivalence checks" >&2; exit 1; }
+  out=$(mkdir -p "$out" && cd "$out" && pwd)
+
+  printf "%-22s %8s %10s %10s %8s %9s %s\n" design seeds fmax_plain "fmax_$tag" ratio luts time
+  total_log=0; designs_done=0; worst=9; lut_log=0; time_log=0
+  for d in "${designs[@]}"; do
+    blif=$root/bench/$d.blif
+    name=$(basename "$d")
+    ratio_log=0; luts_log=0; cpu_log=0; n=0; fp=0; fr=0
+    for s in $seeds; do
+      read -r period fmax_p luts_p cpu_p < <(compile "$out/$name.$s.plain.log" --seed "$s" -o "$out/$name.$s.plain.blif" "$blif")
+      read -r _ fmax_r luts_r cpu_r < <(compile "$out/$name.$s.$tag.log" --seed "$s" --clock-period "$period" \
+        --test-string "$test_string" -o "$out/$name.$s.$tag.blif" "$blif")
+      equivalent "$blif" "$out/$name.$s.$tag.blif" || { echo "$0: $name seed $s: not proved equivalent" >&2; exit 1; }
+      ratio_log=$(awk -v a="$ratio_log" -v p="$fmax_p" -v r="$fmax_r" 'BEGIN { print a + log(r / p) }')
+      luts_log=$(awk -v a="$luts_log" -v p="$luts_p" -v r="$luts_r" 'BEGIN { print a + log(r / p) }')
+      cpu_log=$(awk -v a="$cpu_log" -v p="$cpu_p" -v r="$cpu_r" 'BEGIN { p = p < 0.01 ? 0.01 : p; r = r < 0.01 ? 0.01 : r; print a + log(r / p) }')
+      fp=$(awk -v a="$fp" -v b="$fmax_p" 'BEGIN { print a + b }'); fr=$(awk -v a="$fr" -v b="$fmax_r" 'BEGIN { print a + b }')
+      n=$((n + 1))
+    done
+    read -r ratio lut_change time_ratio < <(awk -v r="$ratio_log" -v l="$luts_log" -v c="$cpu_log" -v n="$n" \
+      'BEGIN { printf "%.4f %+.2f%% %.2f\n", exp(r / n), (exp(l / n) - 1) * 100, exp(c / n) }')
+    printf "%-22s %8d %10.1f %10.1f %8s %9s %sx\n" "$name" "$n" "$(awk -v a="$fp" -v n="$n" 'BEGIN{print a/n}')" \
+      "$(awk -v a="$fr" -v n="$n" 'BEGIN{print a/n}')" "$ratio" "$lut_change" "$time_ratio"
+    total_log=$(awk -v a="$total_log" -v r="$ratio" 'BEGIN { print a + log(r) }')
+    lut_log=$(awk -v a="$lut_log" -v l="$luts_log" -v n="$n" 'BEGIN { print a + l / n }')
+    time_log=$(awk -v a="$time_log" -v c="$cpu_log" -v n="$n" 'BEGIN { print a + c / n }')
+    worst=$(awk -v w="$worst" -v r="$ratio" 'BEGIN { print (r < w ? r : w) }')
+    designs_done=$((designs_done + 1))
+  done
+  awk -v t="$total_log" -v l="$lut_log" -v c="$time_log" -v n="$designs_done" -v w="$worst" -v f="$family" 'BEGIN {
+    printf "%s: geometric mean Fmax ratio %.4f, lowest design %.4f, LUTs %+.2f%%, compile time %.2fx\n",
+           f, exp(t / n), w, (exp(l / n) - 1) * 100, exp(c / n) }'
+}
