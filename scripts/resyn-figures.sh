@@ -13,22 +13,5 @@
 # the quality target). Times are the CPU seconds of the whole process.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-fit=$root/build/release/morv-fit
-family=BRK
-seeds="1 2 3"
-out=${TMPDIR:-/tmp}/morv-resyn-figures
-test_string="RESYN()"
-usage="usage: $0 [-b MORV_FIT] [-f FAMILY] [-s \"SEEDS\"] [-t TEST_STRING] [-o OUTDIR] [DESIGN...]"
-while [ $# -gt 0 ]; do
-  case $1 in
-  -b) fit=$2; shift 2 ;;
-  -f) family=$2; shift 2 ;;
-  -s) seeds=$2; shift 2 ;;
-  -o) out=$2; shift 2 ;;
-  -t) test_string=$2; shift 2 ;;
-  -*) echo "$usage" >&2; exit 1 ;;
-  *) break ;;
-  esac
-done
 . "$root/scripts/lib/fmax-figures.sh"
-fmax_figures opt "$test_string" "$@"
+fmax_figures_main resyn opt "RESYN()" "$@"

@@ -1,6 +1,7 @@
 # The Fmax quality figures that resyn-figures.sh and rwr-figures.sh share,
-# sourced once a script has set root, fit, family, seeds and out from its
-# options. fmax_figures TAG TEST_STRING [DESIGN...] compiles each design and
+# sourced once a script has set root. fmax_figures_main NAME TAG TEST_STRING
+# ARGS... reads the scripts' common options, then fmax_figures TAG TEST_STRING
+# [DESIGN...] compiles each design and
 # seed plainly, then at the plain run's clock period with TEST_STRING (files
 # and the optimised column named after TAG), checks the optimised output with
 # ABC and prints the table and the geometric means.
@@ -65,4 +66,27 @@ fmax_figures() {
   awk -v t="$total_log" -v l="$lut_log" -v c="$time_log" -v n="$designs_done" -v w="$worst" -v f="$family" 'BEGIN {
     printf "%s: geometric mean Fmax ratio %.4f, lowest design %.4f, LUTs %+.2f%%, compile time %.2fx\n",
            f, exp(t / n), w, (exp(l / n) - 1) * 100, exp(c / n) }'
+}
+
+# The options both scripts take; NAME names the default output folder.
+fmax_figures_main() {
+  local name=$1 tag=$2 test_string=$3
+  shift 3
+  fit=$root/build/release/morv-fit
+  family=BRK
+  seeds="1 2 3"
+  out=${TMPDIR:-/tmp}/morv-$name-figures
+  local usage="usage: $0 [-b MORV_FIT] [-f FAMILY] [-s \"SEEDS\"] [-t TEST_STRING] [-o OUTDIR] [DESIGN...]"
+  while [ $# -gt 0 ]; do
+    case $1 in
+    -b) fit=$2; shift 2 ;;
+    -f) family=$2; shift 2 ;;
+    -s) seeds=$2; shift 2 ;;
+    -o) out=$2; shift 2 ;;
+    -t) test_string=$2; shift 2 ;;
+    -*) echo "$usage" >&2; exit 1 ;;
+    *) break ;;
+    esac
+  done
+  fmax_figures "$tag" "$test_string" "$@"
 }
