@@ -88,6 +88,10 @@ enum DB_OUTPUT_PORT_TYPE : int
     // DB_DATA_OUT already means the core-side output of an input pin, so
     // this stand-in uses a number of its own, clear of the host's numbers.
     DB_PAD_OUT = 4000,
+    // The host's output of an I/O pad atom towards its buffer. The stand-in
+    // reads a pin as pad and buffer in one atom, so no term has this type;
+    // the number is the host's and queries that name it use it as is.
+    DB_PAD_TO_BUFFER_OUT = 115,
     DB_MAX_OUTPUT_PORT_TYPE = 4149,  // also "no port"
 };
 

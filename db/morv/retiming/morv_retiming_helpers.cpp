@@ -17,9 +17,6 @@
 
 namespace {
 
-// The output of an I/O pad the enable option may sit on.
-constexpr int k_pad_output_port = 115;
-
 bool is_skew_element(MORV_NET_UTIL* net_util, CDB_ATOM_NODE* node)
 {
     return net_util->is_ff(node) || node->is_mac_mult() || node->is_mac_out();
@@ -101,6 +98,6 @@ bool MORV_RETIMING::can_demux_enable(CDB_ATOM_NODE* node)
     CDB_ATOM_NODE* pad = CUT_ATOM_IO::get_pad_from_buffer(source_node, true);
     if (pad == nullptr) return true;
     if (forbids(pad->get_instance_name())) return false;
-    CDB_ATOM_OTERM* pad_out = pad->get_output_term_by_type(k_pad_output_port, 0);
+    CDB_ATOM_OTERM* pad_out = pad->get_output_term_by_type(DB_PAD_TO_BUFFER_OUT, 0);
     return pad_out == nullptr || !forbids(pad_out->get_instance_name());
 }
