@@ -240,6 +240,9 @@ public:
     RETIME_REG describe_register(CDB_ATOM_NODE* node);
     RETIME_SIGNAL capture_signal(CDB_ATOM_NODE* node, int port_type);
     RETIME_SIGNAL capture_mac_signal(CDB_ATOM_ITERM* iterm);
+    // The term's source, constant and properties, connected or not; the
+    // boundary port is left unset.
+    static RETIME_SIGNAL read_term_signal(CDB_ATOM_ITERM* iterm);
 
     // ---- wire LUTs and inputs (morv_retiming_query.cpp)
     bool is_wire_lut(CDB_ATOM_NODE* node);

@@ -84,16 +84,8 @@ void MORV_RETIMING::copy_iterm_connection(CDB_ATOM_ITERM* siterm, CDB_ATOM_ITERM
     MORV_ASSERT_TEXT(fiterm, "fiterm");
     const bool former_invert = fiterm->is_inverted();
     disconnect_iterm(fiterm);
-    RETIME_SIGNAL signal;
-    signal.is_gnd = siterm->is_logical_gnd();
-    signal.is_vcc = siterm->is_logical_vcc();
-    signal.source = siterm->get_source();
+    RETIME_SIGNAL signal = read_term_signal(siterm);
     signal.inverted = siterm->is_inverted() != former_invert;
-    signal.global_type = siterm->get_global();
-    signal.delay_chain_connected = siterm->is_connected_to_delay_chain(s_DELAY_CHAIN);
-    signal.use_delay_chain = siterm->use_delay_chain(s_DELAY_CHAIN);
-    signal.delay_chain_index = siterm->get_delay_chain_index(s_DELAY_CHAIN);
-    signal.user_delay_chain = siterm->has_user_delay_chain(s_DELAY_CHAIN);
     recreate_connection(fiterm, signal);
 }
 

@@ -38,22 +38,28 @@ RETIME_REG MORV_RETIMING::describe_register(CDB_ATOM_NODE* node)
     return reg;
 }
 
-namespace {
-
-// The signal of a connected term; the initial signal otherwise.
-RETIME_SIGNAL signal_of(MORV_API* api, CDB_ATOM_ITERM* iterm)
+RETIME_SIGNAL MORV_RETIMING::read_term_signal(CDB_ATOM_ITERM* iterm)
 {
     RETIME_SIGNAL signal;
-    if (iterm == nullptr || !iterm->is_connected()) return signal;
     signal.is_gnd = iterm->is_logical_gnd();
     signal.is_vcc = iterm->is_logical_vcc();
     signal.global_type = iterm->get_global();
     signal.inverted = iterm->is_inverted();
     signal.source = iterm->get_source();
-    signal.delay_chain_connected = iterm->is_connected_to_delay_chain(MORV_RETIMING::s_DELAY_CHAIN);
-    signal.delay_chain_index = iterm->get_delay_chain_index(MORV_RETIMING::s_DELAY_CHAIN);
-    signal.use_delay_chain = iterm->use_delay_chain(MORV_RETIMING::s_DELAY_CHAIN);
-    signal.user_delay_chain = iterm->has_user_delay_chain(MORV_RETIMING::s_DELAY_CHAIN);
+    signal.delay_chain_connected = iterm->is_connected_to_delay_chain(s_DELAY_CHAIN);
+    signal.delay_chain_index = iterm->get_delay_chain_index(s_DELAY_CHAIN);
+    signal.use_delay_chain = iterm->use_delay_chain(s_DELAY_CHAIN);
+    signal.user_delay_chain = iterm->has_user_delay_chain(s_DELAY_CHAIN);
+    return signal;
+}
+
+namespace {
+
+// The signal of a connected term; the initial signal otherwise.
+RETIME_SIGNAL signal_of(MORV_API* api, CDB_ATOM_ITERM* iterm)
+{
+    if (iterm == nullptr || !iterm->is_connected()) return RETIME_SIGNAL();
+    RETIME_SIGNAL signal = MORV_RETIMING::read_term_signal(iterm);
     signal.boundary_port_id = api->get_assigned_boundary_port_id(iterm);
     return signal;
 }
