@@ -26,15 +26,20 @@ bool drives_control_of(const CDB_ATOM_NODE* driver, const CDB_ATOM_NODE* node)
     return false;
 }
 
+int connected_lut_inputs(MORV_NET_UTIL* net_util, CDB_ATOM_NODE* node, int lut_inputs)
+{
+    int connected = 0;
+    for (int port = DB_DATA_A; port < DB_DATA_A + lut_inputs; ++port)
+        if (net_util->is_connected(node, port)) ++connected;
+    return connected;
+}
+
 }  // namespace
 
 bool MORV_RETIMING::is_wire_lut(CDB_ATOM_NODE* node)
 {
     MORV_ASSERT_TEXT(node, "node");
-    int connected = 0;
-    for (int port = DB_DATA_A; port < DB_DATA_A + m_num_lut_inputs; ++port)
-        if (m_net_util->is_connected(node, port)) ++connected;
-    if (connected > 1 || has_carry_connection(node)) return false;
+    if (connected_lut_inputs(m_net_util, node, m_num_lut_inputs) > 1 || has_carry_connection(node)) return false;
     return !has_extra_input(node);
 }
 
@@ -50,10 +55,7 @@ int MORV_RETIMING::count_connected_data_inputs(CDB_ATOM_NODE* node)
 {
     MORV_ASSERT_TEXT(node, "node");
     MORV_ASSERT_TEXT(m_net_util->is_lut(node), "m_net_util->is_lut(node)");
-    int connected = 0;
-    for (int port = DB_DATA_A; port < DB_DATA_A + m_num_lut_inputs; ++port)
-        if (m_net_util->is_connected(node, port)) ++connected;
-    return connected;
+    return connected_lut_inputs(m_net_util, node, m_num_lut_inputs);
 }
 
 bool MORV_RETIMING::has_carry_connection(CDB_ATOM_NODE* node)
