@@ -233,6 +233,21 @@ public:
     {
         for (int k = 0; k < width; ++k) input(n + std::to_string(k))->insert_fanout(node->add_input_term(port, k));
     }
+    // A one-bit input from pin "<n>".
+    void pin(CDB_ATOM_NODE* node, int port, const std::string& n)
+    {
+        input(n)->insert_fanout(node->add_input_term(port));
+    }
+    // A RAM "ram" with its port A address from pins "wa<k>", its port B
+    // address from "ra<k>" and its port A data from "d<k>".
+    CDB_ATOM_NODE* ram(int address_a_bits, int address_b_bits, int data_bits)
+    {
+        CDB_ATOM_NODE* node = add(CDB_KIND_RAM, "ram");
+        bus(node, DB_RAM_PORTA_ADDRESS, "wa", address_a_bits);
+        bus(node, DB_RAM_PORTB_ADDRESS, "ra", address_b_bits);
+        bus(node, DB_RAM_PORTA_DATAIN, "d", data_bits);
+        return node;
+    }
     // Output bits to pins "<n><k>".
     void out(CDB_ATOM_NODE* node, int port, const std::string& n, int width)
     {
@@ -394,7 +409,7 @@ TEST(CycleSim, RegisterFollowsTheRegisterRuleOverEveryRowAndState)
             for (int slot = 0; slot < 4; ++slot) pins.push_back({slot_pin(slot), reg->get_evaluate_input_port(slot)});
         for (int k = packed ? 1 : 0; k < 8; ++k) pins.push_back({"c" + std::to_string(k), ports[k]});
         for (const auto& [pin, port] : pins) b.input(pin)->insert_fanout(reg->add_input_term(port));
-        b.input("clk")->insert_fanout(reg->add_input_term(DB_CLOCK));
+        b.pin(reg, DB_CLOCK, "clk");
         if (packed) reg->set_lutmask(CDB_LUTMASK(4, 0x6a5c));
         b.out(reg, DB_REG_OUT, "q", 1);
         if (packed) b.out(reg, DB_COMB_OUT, "y", 1);  // the LUT's own output beside its register
@@ -447,9 +462,9 @@ TEST(CycleSim, RegistersWithoutADrivenClockKeepTheirPowerUpValue)
             BLOCK_BENCH b(family);
             CDB_ATOM_NODE* reg = b.add(CDB_KIND_REGISTER, "r");
             if (reg->is_register()) {
-                b.input("d")->insert_fanout(reg->add_input_term(DB_DATAIN));
+                b.pin(reg, DB_DATAIN, "d");
             } else {
-                b.input("d")->insert_fanout(reg->add_input_term(DB_DATA_A));
+                b.pin(reg, DB_DATA_A, "d");
                 reg->set_lutmask(blif_family_lutmask(family, 1, 0x2));
             }
             CDB_ATOM_ITERM* clock = reg->add_input_term(DB_CLOCK);
@@ -462,9 +477,7 @@ TEST(CycleSim, RegistersWithoutADrivenClockKeepTheirPowerUpValue)
                 ASSERT_EQ(s.get_bus("q", 1), 0u) << "family " << family << " tie " << tie << " cycle " << cycle;
         }
     BLOCK_BENCH b;
-    CDB_ATOM_NODE* ram = b.add(CDB_KIND_RAM, "ram");
-    b.bus(ram, DB_RAM_PORTA_ADDRESS, "wa", 1);
-    b.bus(ram, DB_RAM_PORTA_DATAIN, "d", 1);
+    CDB_ATOM_NODE* ram = b.ram(1, 0, 1);
     ram->add_input_term(DB_RAM_PORTA_WE)->set_vcc();
     ram->add_input_term(DB_RAM_CLK0)->set_vcc();
     b.out(ram, DB_RAM_PORTA_DATAOUT, "qa", 1);
@@ -543,13 +556,10 @@ TEST(CycleSim, CoSimulationReportsTheFirstDifferenceAndUnmatchedPorts)
 TEST(CycleSim, RamReadsAfterWriteInOrder)
 {
     BLOCK_BENCH b;
-    CDB_ATOM_NODE* ram = b.add(CDB_KIND_RAM, "ram");
-    b.bus(ram, DB_RAM_PORTA_ADDRESS, "wa", 2);
-    b.bus(ram, DB_RAM_PORTB_ADDRESS, "ra", 2);
-    b.bus(ram, DB_RAM_PORTA_DATAIN, "d", 2);
-    b.input("we")->insert_fanout(ram->add_input_term(DB_RAM_PORTA_WE));
-    b.input("clk")->insert_fanout(ram->add_input_term(DB_RAM_CLK0));
-    b.input("clk")->insert_fanout(ram->add_input_term(DB_RAM_CLK1));
+    CDB_ATOM_NODE* ram = b.ram(2, 2, 2);
+    b.pin(ram, DB_RAM_PORTA_WE, "we");
+    b.pin(ram, DB_RAM_CLK0, "clk");
+    b.pin(ram, DB_RAM_CLK1, "clk");
     b.out(ram, DB_RAM_PORTA_DATAOUT, "qa", 2);
     b.out(ram, DB_RAM_PORTB_DATAOUT, "qb", 2);
     BOTH s(b.netlist());
@@ -582,14 +592,11 @@ TEST(CycleSim, RamReadsAfterWriteInOrder)
 TEST(CycleSim, RegisteredPortAWithUnregisteredPortB)
 {
     BLOCK_BENCH b;
-    CDB_ATOM_NODE* ram = b.add(CDB_KIND_RAM, "ram");
-    b.bus(ram, DB_RAM_PORTA_ADDRESS, "wa", 1);
-    b.bus(ram, DB_RAM_PORTB_ADDRESS, "ra", 1);
-    b.bus(ram, DB_RAM_PORTA_DATAIN, "d", 1);
+    CDB_ATOM_NODE* ram = b.ram(1, 1, 1);
     ram->add_input_term(DB_RAM_PORTA_WE)->set_vcc();
-    b.input("clk")->insert_fanout(ram->add_input_term(DB_RAM_CLK0));
-    b.input("clr")->insert_fanout(ram->add_input_term(DB_RAM_CLR0));
-    b.input("ena")->insert_fanout(ram->add_input_term(DB_RAM_ENA0));
+    b.pin(ram, DB_RAM_CLK0, "clk");
+    b.pin(ram, DB_RAM_CLR0, "clr");
+    b.pin(ram, DB_RAM_ENA0, "ena");
     CUT_RAM_UTIL::set_ram_mode(ram, 0, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_OUTPUT_REGISTERED});
     b.out(ram, DB_RAM_PORTA_DATAOUT, "qa", 1);
     b.out(ram, DB_RAM_PORTB_DATAOUT, "qb", 1);
@@ -750,17 +757,14 @@ struct RAM_MODEL
 
 void build_small_ram(BLOCK_BENCH& b, const RAM_SHAPE& shape)
 {
-    CDB_ATOM_NODE* ram = b.add(CDB_KIND_RAM, "ram");
-    b.bus(ram, DB_RAM_PORTA_ADDRESS, "wa", 2);
-    b.bus(ram, DB_RAM_PORTB_ADDRESS, "ra", 2);
-    b.bus(ram, DB_RAM_PORTA_DATAIN, "d", 1);
-    if (shape.we) b.input("we")->insert_fanout(ram->add_input_term(DB_RAM_PORTA_WE));
-    b.input("clk")->insert_fanout(ram->add_input_term(DB_RAM_CLK0));
-    if (shape.clock_b) b.input("clk")->insert_fanout(ram->add_input_term(DB_RAM_CLK1));
-    b.input("ena0")->insert_fanout(ram->add_input_term(DB_RAM_ENA0));
-    b.input("clr0")->insert_fanout(ram->add_input_term(DB_RAM_CLR0));
-    b.input("ena1")->insert_fanout(ram->add_input_term(DB_RAM_ENA1));
-    b.input("clr1")->insert_fanout(ram->add_input_term(DB_RAM_CLR1));
+    CDB_ATOM_NODE* ram = b.ram(2, 2, 1);
+    if (shape.we) b.pin(ram, DB_RAM_PORTA_WE, "we");
+    b.pin(ram, DB_RAM_CLK0, "clk");
+    if (shape.clock_b) b.pin(ram, DB_RAM_CLK1, "clk");
+    b.pin(ram, DB_RAM_ENA0, "ena0");
+    b.pin(ram, DB_RAM_CLR0, "clr0");
+    b.pin(ram, DB_RAM_ENA1, "ena1");
+    b.pin(ram, DB_RAM_CLR1, "clr1");
     if (shape.reg_a) CUT_RAM_UTIL::set_ram_mode(ram, 0, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_OUTPUT_REGISTERED});
     if (shape.reg_b) CUT_RAM_UTIL::set_ram_mode(ram, 1, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_OUTPUT_REGISTERED});
     b.out(ram, DB_RAM_PORTA_DATAOUT, "qa", 1);
