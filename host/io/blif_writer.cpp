@@ -53,6 +53,12 @@ constexpr int k_reg_ports[R_COUNT - 1] = {DB_DATAIN,     DB_CLOCK_ENABLE, DB_SYN
                                           DB_SYNCH_DATA, DB_CLEAR,        DB_ASYNCH_LOAD, DB_ASYNCH_DATA};
 static_assert(R_COUNT <= k_max_vars);
 
+// The written name behind an instance name; "n<id>" for an atom without one.
+std::string written_base(const HDB_INSTANCE_NAME* name, const CDB_ATOM_NODE* node)
+{
+    return blif_written_name(name ? name->get_short_hpath() : str_cat("n", std::to_string(node->get_id())));
+}
+
 class WRITER
 {
 public:
@@ -227,8 +233,7 @@ private:
                 }
                 if (listed_before(node, it)) continue;
                 HDB_INSTANCE_NAME* n = o->get_instance_name() ? o->get_instance_name() : node->get_instance_name();
-                std::string base =
-                    blif_written_name(n ? n->get_short_hpath() : str_cat("n", std::to_string(node->get_id())));
+                std::string base = written_base(n, node);
                 auto pd = port_driver.find(base);
                 int net;
                 if (pd != port_driver.end() && pd->second == o && m_output_ports.count(base) &&
@@ -390,9 +395,7 @@ private:
         } catch (const CUT_BLOCK_ERROR& e) {
             fail(e.what());
         }
-        const std::string base =
-            blif_written_name(node->get_instance_name() ? node->get_instance_name()->get_short_hpath()
-                                                        : str_cat("n", std::to_string(node->get_id())));
+        const std::string base = written_base(node->get_instance_name(), node);
         std::vector<int> q(f.registers.size());
         for (size_t r = 0; r < q.size(); ++r) q[r] = new_unique_net(str_cat(base, "~q", std::to_string(r)));
         std::vector<SIGNAL> sig(f.gates.size());
