@@ -51,10 +51,21 @@ struct MORV_INV_PUSH_OP
     MORV_SLACK_MAP l2_slacks;
 
 private:
-    void sweep_rewritten_nodes(bool recording, CDB_ATOM_OTERM* pushed_out, MORV_SLACK_MAP* slacks, int* worst,
-                               int* max_sink_delay);
-    void sweep_pushed_node(bool recording, CDB_ATOM_NODE* pushed, int max_sink_delay, MORV_SLACK_MAP* slacks,
-                           int* worst);
+    // One call of estimate_worst_slack.
+    struct SWEEP
+    {
+        bool recording;
+        MORV_SLACK_MAP* slacks;
+        int worst;
+        // The largest delay from the pushed LUT to a sink seen so far.
+        int max_sink_delay;
+    };
+    // Each timed data input of node; into_pushed for the pushed LUT's own,
+    // pushed_out (else null) collects the delays to the pushed LUT's sinks.
+    void sweep_node(CDB_ATOM_NODE* node, bool into_pushed, CDB_ATOM_OTERM* pushed_out, SWEEP* sweep);
+    // Records or estimates one connection; false when an estimate finds
+    // nothing recorded for its driver.
+    bool account_connection(CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM* source, int delay, bool into_pushed, SWEEP* sweep);
 
     // Answers the timing queries.
     MORV_INV_PUSH* m_owner;

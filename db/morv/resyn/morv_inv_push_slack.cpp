@@ -62,76 +62,57 @@ MORV_INV_PUSH_OP::MORV_INV_PUSH_OP(MORV_INV_PUSH* owner, int id)
     : node_id(id), api(owner->get_fsyn_api()), old_worst_slack(MORV_INV_PUSH::s_NO_PATH), m_owner(owner)
 {}
 
-void MORV_INV_PUSH_OP::sweep_rewritten_nodes(bool recording, CDB_ATOM_OTERM* pushed_out, MORV_SLACK_MAP* slacks,
-                                             int* worst, int* max_sink_delay)
+bool MORV_INV_PUSH_OP::account_connection(CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM* source, int delay, bool into_pushed,
+                                          SWEEP* sweep)
 {
-    for (int id : nodes) {
-        CDB_ATOM_NODE* node = api->get_node(id);
-        if (node == nullptr) continue;
-        for (int port = DB_DATA_A; port <= DB_DATA_F; ++port) {
-            CDB_ATOM_ITERM* iterm = nullptr;
-            CDB_ATOM_OTERM* source = driver_of(node, port, &iterm);
-            if (source == nullptr) continue;
-            const int delay = m_owner->input_delay(iterm);
-            // A connection the analysis has no path for has no delay to
-            // add or subtract: it takes no part in the estimate.
-            if (delay == MORV_INV_PUSH::s_NO_PATH) continue;
-            const MORV_DRIVER_KEY key = driver_key(source);
-            const std::string name = traced_name(source);
-            if (recording) {
-                const int slack = m_owner->input_slack(iterm);
-                if (slack != MORV_INV_PUSH::s_NO_PATH) {
-                    if (keep_smaller(&l1_slacks, key, slack + delay))
-                        MORV_DEBUG_STREAM::print(100, "L1 Slack for %s set to %d (%d + %d)", name.c_str(),
-                                                 slack + delay, slack, delay);
-                    if (keep_smaller(slacks, key, slack))
-                        MORV_DEBUG_STREAM::print(100, "   OLD Slack for %s set to %d", name.c_str(), slack);
-                    *worst = std::min(*worst, slack);
-                }
-            } else {
-                auto l1 = l1_slacks.find(key);
-                if (l1 == l1_slacks.end()) continue;
-                const int estimate = l1->second - delay;
-                if (keep_smaller(slacks, key, estimate))
-                    MORV_DEBUG_STREAM::print(100, "Proposed Slack for %s set to %d (%d - %d)", name.c_str(), estimate,
-                                             l1->second, delay);
-                *worst = std::min(*worst, estimate);
-            }
-            if (source == pushed_out) *max_sink_delay = std::max(*max_sink_delay, delay);
+    MORV_SLACK_MAP& level = into_pushed ? l2_slacks : l1_slacks;
+    // Only the pushed LUT's inputs also carry the delay to its sinks.
+    const int extra = into_pushed ? sweep->max_sink_delay : 0;
+    const MORV_DRIVER_KEY key = driver_key(source);
+    const std::string name = traced_name(source);
+    if (sweep->recording) {
+        const int slack = m_owner->input_slack(iterm);
+        if (slack == MORV_INV_PUSH::s_NO_PATH) return true;
+        const int value = slack + delay + extra;
+        if (keep_smaller(&level, key, value)) {
+            if (into_pushed)
+                MORV_DEBUG_STREAM::print(100, "L2 Slack for %s set to %d (%d + %d + %d)", name.c_str(), value, slack,
+                                         delay, extra);
+            else
+                MORV_DEBUG_STREAM::print(100, "L1 Slack for %s set to %d (%d + %d)", name.c_str(), value, slack, delay);
         }
+        if (keep_smaller(sweep->slacks, key, slack))
+            MORV_DEBUG_STREAM::print(100, "   OLD Slack for %s set to %d", name.c_str(), slack);
+        sweep->worst = std::min(sweep->worst, slack);
+        return true;
     }
+    auto kept = level.find(key);
+    if (kept == level.end()) return false;
+    const int estimate = kept->second - delay - extra;
+    if (keep_smaller(sweep->slacks, key, estimate)) {
+        if (into_pushed)
+            MORV_DEBUG_STREAM::print(100, "Proposed Slack for %s set to %d (%d - %d - %d)", name.c_str(), estimate,
+                                     kept->second, delay, extra);
+        else
+            MORV_DEBUG_STREAM::print(100, "Proposed Slack for %s set to %d (%d - %d)", name.c_str(), estimate,
+                                     kept->second, delay);
+    }
+    sweep->worst = std::min(sweep->worst, estimate);
+    return true;
 }
 
-void MORV_INV_PUSH_OP::sweep_pushed_node(bool recording, CDB_ATOM_NODE* pushed, int max_sink_delay,
-                                         MORV_SLACK_MAP* slacks, int* worst)
+void MORV_INV_PUSH_OP::sweep_node(CDB_ATOM_NODE* node, bool into_pushed, CDB_ATOM_OTERM* pushed_out, SWEEP* sweep)
 {
     for (int port = DB_DATA_A; port <= DB_DATA_F; ++port) {
         CDB_ATOM_ITERM* iterm = nullptr;
-        CDB_ATOM_OTERM* source = driver_of(pushed, port, &iterm);
+        CDB_ATOM_OTERM* source = driver_of(node, port, &iterm);
         if (source == nullptr) continue;
         const int delay = m_owner->input_delay(iterm);
+        // A connection the analysis has no path for has no delay to add or
+        // subtract: it takes no part in the estimate.
         if (delay == MORV_INV_PUSH::s_NO_PATH) continue;
-        const MORV_DRIVER_KEY key = driver_key(source);
-        const std::string name = traced_name(source);
-        if (recording) {
-            const int slack = m_owner->input_slack(iterm);
-            if (slack == MORV_INV_PUSH::s_NO_PATH) continue;
-            const int value = slack + delay + max_sink_delay;
-            if (keep_smaller(&l2_slacks, key, value))
-                MORV_DEBUG_STREAM::print(100, "L2 Slack for %s set to %d (%d + %d + %d)", name.c_str(), value, slack,
-                                         delay, max_sink_delay);
-            if (keep_smaller(slacks, key, slack))
-                MORV_DEBUG_STREAM::print(100, "   OLD Slack for %s set to %d", name.c_str(), slack);
-            *worst = std::min(*worst, slack);
-        } else {
-            auto l2 = l2_slacks.find(key);
-            if (l2 == l2_slacks.end()) continue;
-            const int estimate = l2->second - delay - max_sink_delay;
-            if (keep_smaller(slacks, key, estimate))
-                MORV_DEBUG_STREAM::print(100, "Proposed Slack for %s set to %d (%d - %d - %d)", name.c_str(), estimate,
-                                         l2->second, delay, max_sink_delay);
-            *worst = std::min(*worst, estimate);
-        }
+        if (!account_connection(iterm, source, delay, into_pushed, sweep)) continue;
+        if (source == pushed_out) sweep->max_sink_delay = std::max(sweep->max_sink_delay, delay);
     }
 }
 
@@ -145,12 +126,15 @@ int MORV_INV_PUSH_OP::estimate_worst_slack(MORV_SLACK_MAP* slacks)
         MORV_DEBUG_STREAM::print(100, "WORST SLACK is %d", worst);
         return worst;
     }
-    const bool recording = l1_slacks.empty() && l2_slacks.empty();
-    int max_sink_delay = 0;
-    sweep_rewritten_nodes(recording, pushed_out, slacks, &worst, &max_sink_delay);
-    sweep_pushed_node(recording, pushed, max_sink_delay, slacks, &worst);
-    MORV_DEBUG_STREAM::print(100, "WORST SLACK is %d", worst);
-    return worst;
+    SWEEP sweep{l1_slacks.empty() && l2_slacks.empty(), slacks, worst, 0};
+    for (int id : nodes) {
+        CDB_ATOM_NODE* node = api->get_node(id);
+        if (node != nullptr) sweep_node(node, false, pushed_out, &sweep);
+    }
+    // The pushed LUT's own inputs last, once the largest delay to its sinks is known.
+    sweep_node(pushed, true, nullptr, &sweep);
+    MORV_DEBUG_STREAM::print(100, "WORST SLACK is %d", sweep.worst);
+    return sweep.worst;
 }
 
 int MORV_INV_PUSH::compare_slacks(const MORV_SLACK_MAP& old_slacks, const MORV_SLACK_MAP& new_slacks)
