@@ -61,6 +61,15 @@ CDB_LUTMASK CDB_LUTMASK::operator~() const
     return r;
 }
 
+CDB_LUTMASK CDB_LUTMASK::cofactor(int k, bool value) const
+{
+    if (k < 0 || k >= m_num_inputs) return *this;
+    CDB_LUTMASK out = *this;
+    const int bit = 1 << k;
+    for (int r = 0; r < get_num_rows(); ++r) out.set_bit(r, get_bit(value ? (r | bit) : (r & ~bit)));
+    return out;
+}
+
 bool CDB_LUTMASK::is_independent_of(int k) const
 {
     if (k < 0 || k >= m_num_inputs) return true;

@@ -32,6 +32,9 @@ public:
     void complement() { m_value = ~m_value & full_mask(m_num_inputs); }
     CDB_LUTMASK operator~() const;
 
+    // The function with input k fixed to value, still of the same inputs
+    // (independent of k); the function itself for an input it does not have.
+    CDB_LUTMASK cofactor(int k, bool value) const;
     bool is_independent_of(int k) const;
     // True when the function equals one input (not complemented); which is
     // stored in *input when given.

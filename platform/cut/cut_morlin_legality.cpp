@@ -26,17 +26,12 @@ int data_port(int k)
 
 uint64_t cofactor(uint64_t mask, int k, bool value)
 {
-    uint64_t out = 0;
-    for (unsigned row = 0; row < k_rows; ++row) {
-        const unsigned source = value ? (row | (1u << k)) : (row & ~(1u << k));
-        if ((mask >> source) & 1u) out |= uint64_t(1) << row;
-    }
-    return out;
+    return CDB_LUTMASK(k_data_inputs, mask).cofactor(k, value).get_value();
 }
 
 bool depends_on(uint64_t mask, int k)
 {
-    return cofactor(mask, k, false) != cofactor(mask, k, true);
+    return !CDB_LUTMASK(k_data_inputs, mask).is_independent_of(k);
 }
 
 uint64_t invert_input(uint64_t mask, int k)

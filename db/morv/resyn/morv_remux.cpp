@@ -20,14 +20,6 @@ const char* const FAILURE_LABELS[MORV_REMUX_FAILURE_COUNT] = {
     "unavailable iterms",  "critical mux",     "no combout oterm", "multiple fanout",
     "no fanout to datain", "no reg on fanout", "lutmask check",    "wrong feedback register"};
 
-// The function with input x fixed to v: that half of the table copied over the other.
-CDB_LUTMASK cofactor(const CDB_LUTMASK& m, int x, int v)
-{
-    CDB_LUTMASK out = m;
-    for (int row = 0; row < 64; ++row) out.set_bit(row, m.get_bit(v ? (row | (1 << x)) : (row & ~(1 << x))));
-    return out;
-}
-
 bool is_wire_of(const CDB_LUTMASK& m, int input)
 {
     int wire = -1;
@@ -282,19 +274,19 @@ bool MORV_REMUX::recognise_pattern(CDB_ATOM_NODE* mux, MORV_REMUX_PATTERN* pm) c
         int e = 0;
         for (; e < MORV_REMUX_LUT_INPUTS; ++e) {
             if (m.is_independent_of(e)) continue;
-            const bool high = is_wire_of(cofactor(m, e, 0), f);
-            if (!high && !is_wire_of(cofactor(m, e, 1), f)) continue;
+            const bool high = is_wire_of(m.cofactor(e, false), f);
+            if (!high && !is_wire_of(m.cofactor(e, true), f)) continue;
             pm->feedback = DB_DATA_A + f;
             pm->ena = DB_DATA_A + e;
             pm->ena_inverted = !high;
-            m = cofactor(m, e, high ? 1 : 0);
+            m = m.cofactor(e, high);
             break;
         }
         if (e == MORV_REMUX_LUT_INPUTS) return false;
     }
     for (int s = 0; s < MORV_REMUX_LUT_INPUTS && !m.is_wire(); ++s) {
         if (m.is_independent_of(s)) continue;
-        const CDB_LUTMASK c0 = cofactor(m, s, 0), c1 = cofactor(m, s, 1);
+        const CDB_LUTMASK c0 = m.cofactor(s, false), c1 = m.cofactor(s, true);
         const bool high = !c0.is_gnd() && c1.is_gnd() && !is_inverted_wire(c0);
         const bool low = c0.is_gnd() && !is_inverted_wire(c1);
         if (!high && !low) continue;
@@ -305,7 +297,7 @@ bool MORV_REMUX::recognise_pattern(CDB_ATOM_NODE* mux, MORV_REMUX_PATTERN* pm) c
     }
     for (int l = 0; l < MORV_REMUX_LUT_INPUTS && !m.is_wire(); ++l) {
         if (m.is_independent_of(l)) continue;
-        const CDB_LUTMASK c0 = cofactor(m, l, 0), c1 = cofactor(m, l, 1);
+        const CDB_LUTMASK c0 = m.cofactor(l, false), c1 = m.cofactor(l, true);
         int sdata = -1;
         if (!c0.is_wire() || !c1.is_wire(&sdata)) continue;
         pm->sload = DB_DATA_A + l;

@@ -71,6 +71,25 @@ TEST(CdbLutmask, WireIndependenceAndComplement)
     EXPECT_FALSE(CDB_LUTMASK(4, 0x8888).is_wire());  // a AND b... depends on two inputs
 }
 
+TEST(CdbLutmask, CofactorFixesOneInputAndKeepsTheOthers)
+{
+    // f = (a AND b) OR c over 3 inputs: a = 1 gives b OR c, a = 0 gives c.
+    CDB_LUTMASK m(3, 0);
+    for (unsigned r = 0; r < 8; ++r) m.set_bit(r, ((r & 1) && (r & 2)) || (r & 4));
+    const CDB_LUTMASK high = m.cofactor(0, true);
+    const CDB_LUTMASK low = m.cofactor(0, false);
+    for (unsigned r = 0; r < 8; ++r) {
+        EXPECT_EQ(row_value(high, r), (r & 2) || (r & 4)) << r;
+        EXPECT_EQ(row_value(low, r), (r & 4) != 0) << r;
+    }
+    EXPECT_EQ(high.get_num_inputs(), 3);
+    EXPECT_TRUE(high.is_independent_of(0));
+    EXPECT_EQ(CDB_LUTMASK(6, ~0ull).cofactor(5, false), CDB_LUTMASK(6, ~0ull));
+    // An input the mask does not have leaves it as it is.
+    EXPECT_EQ(m.cofactor(3, true), m);
+    EXPECT_EQ(m.cofactor(-1, false), m);
+}
+
 // ------------------------------------------------------------------ evaluation in both bit orders
 
 struct CELL_FIXTURE
