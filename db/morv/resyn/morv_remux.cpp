@@ -158,6 +158,7 @@ int MORV_REMUX::do_iter()
     MORV_DEBUG_STREAM::print(2, "REMUX: slack ratio: %f ", m_slack_ratio_threshold);
     CDB_ATOM_NETLIST* atom_netlist = m_fsyn_api->get_atom_netlist();
     MORV_ASSERT_TEXT(atom_netlist, "atom_netlist");
+    const bool check_criticality = !cfg_is_on("fsyn_remux_dont_check_criticality", false);
     int remuxed = 0;
     for (auto it = atom_netlist->begin_node_list(); it != atom_netlist->end_node_list(); ++it) {
         CDB_ATOM_NODE* node = *it;
@@ -166,7 +167,7 @@ int MORV_REMUX::do_iter()
         MORV_DEBUG_STREAM::print(100, "   Checking mux < %d >", static_cast<int>(node->get_id()));
         MORV_REMUX_PATTERN pm;
         CDB_ATOM_NODE* reg = nullptr;
-        if (is_critical_mux(node)) {
+        if (check_criticality && is_critical_mux(node)) {
             add_failure(MORV_REMUX_CRITICAL_MUX, node);
         } else if (analyse_mux(node, &pm, &reg)) {
             if (are_control_inputs_free(reg, pm)) {
@@ -186,7 +187,6 @@ int MORV_REMUX::do_iter()
 
 bool MORV_REMUX::is_critical_mux(CDB_ATOM_NODE* mux)
 {
-    if (cfg_is_on("fsyn_remux_dont_check_criticality", false)) return false;
     for (int k = 0; k < MORV_REMUX_LUT_INPUTS; ++k) {
         CDB_ATOM_ITERM* iterm = mux->get_input_term_by_type(DB_DATA_A + k);
         if (iterm == nullptr || iterm->get_source() == nullptr) continue;

@@ -90,6 +90,8 @@ public:
     static void clear_demuxed_nodes(MORV_API* api);
 
     // ---- steps, public for the tests
+    // A connected data input's slack ratio is below the threshold; the
+    // setting that switches the check off is read once per iteration.
     bool is_critical_mux(CDB_ATOM_NODE* mux);
     // The register whose data input the mux alone drives, else null.
     CDB_ATOM_NODE* get_register_behind(CDB_ATOM_NODE* mux) const;
