@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -91,6 +93,19 @@ public:
         if (iterm == nullptr) iterm = node->add_input_term(port_type);
         source->insert_fanout(iterm);
         return iterm;
+    }
+
+    // A LUT cell named name with the 6-input mask and all six data input
+    // terms, the inputs listed in used driven by fresh sources.
+    CDB_ATOM_NODE* lut6(const std::string& name, uint64_t mask, const std::vector<int>& used)
+    {
+        CDB_ATOM_NODE* node = atom(CDB_KIND_LCELL_COMB, name);
+        for (int k = 0; k < 6; ++k) {
+            CDB_ATOM_ITERM* t = node->add_input_term(DB_DATA_A + k);
+            if (std::find(used.begin(), used.end(), k) != used.end()) new_source()->insert_fanout(t);
+        }
+        node->set_lutmask(CDB_LUTMASK(6, mask));
+        return node;
     }
 
     // A fresh comb-out of a cell of its own, to drive inputs with.

@@ -83,13 +83,7 @@ protected:
     // A LUT with all six input terms, the inputs in used driven by fresh sources.
     CDB_ATOM_NODE* lut(uint64_t mask, const std::vector<int>& used = {})
     {
-        CDB_ATOM_NODE* node = net->atom(CDB_KIND_LCELL_COMB, numbered("lut", count++));
-        for (int k = 0; k < 6; ++k) {
-            CDB_ATOM_ITERM* t = node->add_input_term(DB_DATA_A + k);
-            if (std::find(used.begin(), used.end(), k) != used.end()) net->new_source()->insert_fanout(t);
-        }
-        node->set_lutmask(CDB_LUTMASK(6, mask));
-        return node;
+        return net->lut6(numbered("lut", count++), mask, used);
     }
     static CDB_ATOM_OTERM* out(CDB_ATOM_NODE* node)
     {
