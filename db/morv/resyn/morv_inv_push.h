@@ -17,6 +17,7 @@
 #include "mem_alloc_sys.h"
 #include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/netlist/morv_legalizer.h"
+#include "morv/timing/morv_timing.h"
 
 class MORV_NET_UTIL;
 class MORV_INV_PUSH;
@@ -103,7 +104,7 @@ public:
     const std::set<int>& get_touched_nodes() const { return m_touched_nodes; }
 
     // The answer of the timing queries for a connection without a constraining path.
-    static constexpr int s_NO_PATH = 0x7FFFFFFF;
+    static constexpr int s_NO_PATH = MORV_TIMING::s_NO_PATH;
 
 protected:
     // The timing of one input term; tests replace them to script timing.

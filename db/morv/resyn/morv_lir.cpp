@@ -15,9 +15,6 @@
 
 namespace {
 
-// The delay the timing front end answers for a connection it has no path for.
-constexpr int NO_DELAY = 0x7FFFFFFF;
-
 int port_of(int input_index)
 {
     return DB_DATA_A + input_index;
@@ -175,7 +172,7 @@ void MORV_LIR::collect_input_timing(CDB_ATOM_NODE* node, EQUIVALENCE_SET* set, D
         if (source == nullptr) continue;
         const double slack_ratio = input_slack_ratio(iterm);
         const int delay = input_delay(iterm);
-        if (delay == NO_DELAY) {
+        if (delay == MORV_TIMING::s_NO_PATH) {
             MORV_DEBUG_STREAM::print(2, "Warning: can't compute delay on node <%d> iterm <%d>",
                                      static_cast<int>(node->get_id()), port_index);
             continue;

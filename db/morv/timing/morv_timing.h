@@ -72,6 +72,8 @@ class MORV_TIMING
 {
 public:
     static constexpr int s_NO_VALID_FOM = 0x7fffffff;
+    // The slack or delay answered for a connection without a constraining path.
+    static constexpr int s_NO_PATH = 0x7fffffff;
     // Per-connection keys are non-negative, class keys negative: the two
     // kinds share one table without meeting.
     using ADJUSTMENT_FACTORS = VTL_HASH<int64_t, MORV_ADJUSTMENT_FACTOR>;
