@@ -249,7 +249,7 @@ int MORV_INV_PUSH::push_inverter(CDB_ATOM_NODE* node, bool apply)
     if (!apply && m_save_id < 0) m_save_id = m_fsyn_api->save_state();
     MORV_OWNER<MORV_INV_PUSH_OP> op;
     if (!apply) op = MORV_MAKE_OWNER(MORV_INV_PUSH_OP, this, static_cast<int>(node->get_id()));
-    m_touched_nodes.insert(static_cast<int>(node->get_id()));
+    // The masks hold the node's own: writing them marks it touched too.
     const int count = write_masks(masks, op.get());
     if (!apply) {
         op->old_worst_slack = op->estimate_worst_slack(&op->old_slacks);

@@ -26,10 +26,8 @@ MORV_LIR::MORV_LIR(MORV_API* api, const MORV_PARAMETER_MAP* params)
     : MORV_ALGORITHM_BASE(api, params), m_net_util(nullptr)
 {
     MORV_DEBUG_STREAM::print(100, "MORV_LIR Created");
-    MORV_NET_UTIL* net_util = m_fsyn_api->peek_fsyn_net_util();
-    MORV_ASSERT_TEXT(net_util, "m_fsyn_net_util");
-    m_net_util = net_util;
-    MORV_ASSERT_TEXT(m_net_util, "m_net_util");
+    m_net_util = m_fsyn_api->peek_fsyn_net_util();
+    MORV_ASSERT_TEXT(m_net_util, "m_fsyn_net_util");
     MORV_ASSERT_TEXT(m_fsyn_api->get_fsyn_cdb_interface(), "m_fsyn_cdb_interface");
     MORV_ASSERT_TEXT(m_cdb_interface, "m_cdb_interface");
 }
