@@ -237,7 +237,7 @@ public:
 
     // ---- acceptance and solutions (morv_resyn_accept.cpp) ----
     bool accept_division();
-    bool is_improvement(int divisors, double new_sr, bool print);
+    bool is_improvement(int divisors, double new_sr, bool print) const;
     void build_solution(int divisors, double new_sr);
     // Bit index of mask for input combination index (input k at bit k).
     void bdd_to_lutmask(BDD_JBDD f, const std::vector<int>& support, int k, uint64_t& mask, int index);

@@ -36,7 +36,7 @@ bool MORV_RESYN::accept_division()
     return true;
 }
 
-bool MORV_RESYN::is_improvement(int divisors, double new_sr, bool print)
+bool MORV_RESYN::is_improvement(int divisors, double new_sr, bool print) const
 {
     const double s = m_soln->sr;
     const double a = m_soln->area;

@@ -147,14 +147,11 @@ int MORV_RESYN::estimate_divisor_luts(int iteration) const
     return k - 1 + iteration;
 }
 
-// Whether the network can still beat the root's logic with est more LUTs.
+// The network can still beat the root's logic with est more LUTs only when
+// they would pass acceptance at the slack ratio reached so far.
 bool MORV_RESYN::can_still_improve(int est, double min_sr) const
 {
-    if (m_num_duplicated - m_num_expanded + est > m_area_bound) return false;
-    const double s = m_soln->sr;
-    const double n = m_noise_sr;
-    if (min_sr > s + n) return true;
-    return min_sr > s - n && m_soln->area - 0.01 > (est + 1) + m_input_area;
+    return is_improvement(est, min_sr, false);
 }
 
 bool MORV_RESYN::divide()
