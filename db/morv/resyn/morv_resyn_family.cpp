@@ -175,68 +175,6 @@ double MORV_RESYN_6LUT::lut_part() const
     return (4 * e + f) / 5.0;
 }
 
-// ---------------------------------------------------------------- families
-
-MORV_RESYN_BRK::MORV_RESYN_BRK(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_RESYN_6LUT(api, params)
-{
-    init_family(BRK, lut_part(), false, params);
-}
-
-CDB_ATOM_NODE* MORV_RESYN_BRK::make_cell(HDB_INSTANCE_NAME* name)
-{
-    return m_cdb_interface->create_lcell_comb_brk(nullptr, name);
-}
-
-MORV_RESYN_KESTLIN::MORV_RESYN_KESTLIN(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_RESYN_6LUT(api, params)
-{
-    init_family(KESTLIN, lut_part(), true, params);
-}
-
-CDB_ATOM_NODE* MORV_RESYN_KESTLIN::make_cell(HDB_INSTANCE_NAME* name)
-{
-    return m_cdb_interface->create_lcell_comb_rzk(nullptr, name);
-}
-
-MORV_RESYN_RZK::MORV_RESYN_RZK(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_RESYN_6LUT(api, params)
-{
-    init_family(RZK, lut_part(), true, params);
-}
-
-CDB_ATOM_NODE* MORV_RESYN_RZK::make_cell(HDB_INSTANCE_NAME* name)
-{
-    return m_cdb_interface->create_lcell_comb_rzk(nullptr, name);
-}
-
-MORV_RESYN_OBRAN::MORV_RESYN_OBRAN(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_RESYN_6LUT(api, params)
-{
-    init_family(OBRAN, lut_part(), true, params);
-}
-
-CDB_ATOM_NODE* MORV_RESYN_OBRAN::make_cell(HDB_INSTANCE_NAME* name)
-{
-    return m_cdb_interface->create_lcell_comb_obran(nullptr, name);
-}
-
-MORV_RESYN_ZEPLA::MORV_RESYN_ZEPLA(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_RESYN_4LUT(api, params)
-{
-    init_family(ZEPLA, lut_part(), true, params);
-}
-
-CDB_ATOM_NODE* MORV_RESYN_ZEPLA::make_cell(HDB_INSTANCE_NAME* name)
-{
-    return m_cdb_interface->create_lcell_comb_zepla(nullptr, name);
-}
-
-MORV_RESYN_TEV::MORV_RESYN_TEV(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_RESYN_4LUT(api, params)
-{
-    init_family(TEV, lut_part(), true, params);
-}
-
-CDB_ATOM_NODE* MORV_RESYN_TEV::make_cell(HDB_INSTANCE_NAME* name)
-{
-    return m_cdb_interface->create_lcell_comb_sorvexii(nullptr, name);
-}
-
 // ---------------------------------------------------------------- MRL
 
 MORV_RESYN_MRL::MORV_RESYN_MRL(MORV_API* api, const MORV_PARAMETER_MAP* params)

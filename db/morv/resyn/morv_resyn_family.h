@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_legalizer.h"
 #include "morv/resyn/morv_resyn.h"
 
@@ -84,42 +85,6 @@ protected:
     double lut_part() const;
 };
 
-class MORV_RESYN_BRK : public MORV_RESYN_6LUT
-{
-public:
-    MORV_RESYN_BRK(MORV_API* api, const MORV_PARAMETER_MAP* params);
-
-protected:
-    CDB_ATOM_NODE* make_cell(HDB_INSTANCE_NAME* name) override;
-};
-
-class MORV_RESYN_KESTLIN : public MORV_RESYN_6LUT
-{
-public:
-    MORV_RESYN_KESTLIN(MORV_API* api, const MORV_PARAMETER_MAP* params);
-
-protected:
-    CDB_ATOM_NODE* make_cell(HDB_INSTANCE_NAME* name) override;
-};
-
-class MORV_RESYN_RZK : public MORV_RESYN_6LUT
-{
-public:
-    MORV_RESYN_RZK(MORV_API* api, const MORV_PARAMETER_MAP* params);
-
-protected:
-    CDB_ATOM_NODE* make_cell(HDB_INSTANCE_NAME* name) override;
-};
-
-class MORV_RESYN_OBRAN : public MORV_RESYN_6LUT
-{
-public:
-    MORV_RESYN_OBRAN(MORV_API* api, const MORV_PARAMETER_MAP* params);
-
-protected:
-    CDB_ATOM_NODE* make_cell(HDB_INSTANCE_NAME* name) override;
-};
-
 class MORV_RESYN_MRL : public MORV_RESYN_6LUT
 {
 public:
@@ -137,23 +102,36 @@ protected:
     int m_legality_queries = 0;
 };
 
-class MORV_RESYN_ZEPLA : public MORV_RESYN_4LUT
+// A family whose only own parts are its tuning and its LUT cell: the
+// branch supplies the hooks and the LUT part of the stage delay.
+template <class BRANCH, MORV_RESYN_FAMILY_DEFAULTS DEFAULTS, auto CREATE_CELL, bool CHECK_LUT_PART = true>
+class MORV_RESYN_LUT_FAMILY : public BRANCH
 {
 public:
-    MORV_RESYN_ZEPLA(MORV_API* api, const MORV_PARAMETER_MAP* params);
+    MORV_RESYN_LUT_FAMILY(MORV_API* api, const MORV_PARAMETER_MAP* params) : BRANCH(api, params)
+    {
+        this->init_family(DEFAULTS, this->lut_part(), CHECK_LUT_PART, params);
+    }
 
 protected:
-    CDB_ATOM_NODE* make_cell(HDB_INSTANCE_NAME* name) override;
+    CDB_ATOM_NODE* make_cell(HDB_INSTANCE_NAME* name) override
+    {
+        return (this->m_cdb_interface->*CREATE_CELL)(nullptr, name);
+    }
 };
 
-class MORV_RESYN_TEV : public MORV_RESYN_4LUT
-{
-public:
-    MORV_RESYN_TEV(MORV_API* api, const MORV_PARAMETER_MAP* params);
-
-protected:
-    CDB_ATOM_NODE* make_cell(HDB_INSTANCE_NAME* name) override;
-};
+using MORV_RESYN_BRK = MORV_RESYN_LUT_FAMILY<MORV_RESYN_6LUT, resyn_family_defaults::BRK,
+                                             &MORV_CDB_INTERFACE::create_lcell_comb_brk, false>;
+using MORV_RESYN_KESTLIN =
+    MORV_RESYN_LUT_FAMILY<MORV_RESYN_6LUT, resyn_family_defaults::KESTLIN, &MORV_CDB_INTERFACE::create_lcell_comb_rzk>;
+using MORV_RESYN_RZK =
+    MORV_RESYN_LUT_FAMILY<MORV_RESYN_6LUT, resyn_family_defaults::RZK, &MORV_CDB_INTERFACE::create_lcell_comb_rzk>;
+using MORV_RESYN_OBRAN =
+    MORV_RESYN_LUT_FAMILY<MORV_RESYN_6LUT, resyn_family_defaults::OBRAN, &MORV_CDB_INTERFACE::create_lcell_comb_obran>;
+using MORV_RESYN_ZEPLA =
+    MORV_RESYN_LUT_FAMILY<MORV_RESYN_4LUT, resyn_family_defaults::ZEPLA, &MORV_CDB_INTERFACE::create_lcell_comb_zepla>;
+using MORV_RESYN_TEV =
+    MORV_RESYN_LUT_FAMILY<MORV_RESYN_4LUT, resyn_family_defaults::TEV, &MORV_CDB_INTERFACE::create_lcell_comb_sorvexii>;
 
 // The UVO cell joins a 4-input LUT and a register that may read the LUT's
 // third input or feed itself back into it.
