@@ -215,6 +215,10 @@ public:
     RESYN_VAR* choose_expansion_var(const std::vector<int>& support);
     void compute_input_area();
     void clear_vars();
+    // Names for the trace: the hierarchical name, else the node's, else its
+    // id.
+    static std::string get_node_name(CDB_ATOM_NODE* node);
+    static std::string get_oterm_name(CDB_ATOM_OTERM* oterm);
 
     // ---- covers (morv_resyn_cover.cpp) ----
     BDD_JBDD compute_cover(BDD_JBDD lower, BDD_JBDD upper, int& cubes, int& literals);

@@ -2,28 +2,12 @@
 // record of one that does, and LUT masks of functions over an ordered
 // support.
 
-#include <string>
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
-#include "hdb/hdb_instance_name.h"
 
 #include "morv/core/morv_debug_stream.h"
 #include "morv/resyn/morv_resyn.h"
-
-namespace {
-
-std::string oterm_name(CDB_ATOM_OTERM* oterm)
-{
-    HDB_INSTANCE_NAME* name = oterm->get_instance_name();
-    if (name != nullptr) return name->get_hpath_to_root();
-    CDB_ATOM_NODE* node = oterm->get_my_node();
-    if (node == nullptr) return std::string("?");
-    name = node->get_instance_name();
-    return name != nullptr ? name->get_hpath_to_root() : std::to_string(node->get_id());
-}
-
-}  // namespace
 
 bool MORV_RESYN::accept_division()
 {
@@ -69,7 +53,7 @@ void MORV_RESYN::build_solution(int divisors, double new_sr)
         soln.inputs.push_back(RESYN_SOLN_INPUT{var->oterm, var->is_input, var->props, var->bp_id, var->in_support});
         if (var->expanded || var->in_support) continue;
         soln.cuts_path = true;
-        MORV_DEBUG_STREAM::print(100, "cutting path from %s", oterm_name(var->oterm).c_str());
+        MORV_DEBUG_STREAM::print(100, "cutting path from %s", get_oterm_name(var->oterm).c_str());
     }
     for (const MORV_OWNER<RESYN_VAR>& var : m_vars)
         if (var->oterm == nullptr) soln.luts.push_back(make_solution_lut(var->bdd));

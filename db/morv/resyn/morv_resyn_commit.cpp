@@ -3,10 +3,7 @@
 // LUT. Each edit is announced to the API; the net utility and the editing
 // interface log it when change logging is on.
 
-#include <string>
-
 #include "cdb/cdb_atom_netlist.h"
-#include "hdb/hdb_instance_name.h"
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
@@ -20,14 +17,6 @@ namespace {
 
 // The delay chain a LUT data input may be connected to.
 constexpr int k_lut_delay_chain = 8;
-
-std::string name_of(CDB_ATOM_OTERM* oterm)
-{
-    HDB_INSTANCE_NAME* name = oterm->get_instance_name();
-    if (name != nullptr) return name->get_hpath_to_root();
-    CDB_ATOM_NODE* node = oterm->get_my_node();
-    return node != nullptr ? std::to_string(node->get_id()) : std::string("?");
-}
 
 }  // namespace
 
@@ -44,7 +33,7 @@ void MORV_RESYN::connect_lut_input(RESYN_SOLN& soln, CDB_ATOM_ITERM* iterm, int 
     MORV_ASSERT_TEXT(e.oterm, "iterm_src");
     const MORV_DEBUG_STREAM& stream = MORV_DEBUG_STREAM::get_stream();
     if (stream.is_enabled() && stream.get_threshold() >= 100)
-        MORV_DEBUG_STREAM::print(100, "  lut input %d: var %d, name %s", k, v, name_of(e.oterm).c_str());
+        MORV_DEBUG_STREAM::print(100, "  lut input %d: var %d, name %s", k, v, get_oterm_name(e.oterm).c_str());
     m_net_util->insert_fanout(e.oterm, iterm);
     if (e.is_input) {
         // The cone function already reads through the inversion.

@@ -22,19 +22,6 @@ namespace {
 // The data input a register-feedback cell reads from its own register.
 constexpr int k_feedback_input = 2;
 
-std::string name_of(CDB_ATOM_NODE* node)
-{
-    HDB_INSTANCE_NAME* name = node->get_instance_name();
-    return name != nullptr ? name->get_hpath_to_root() : std::to_string(node->get_id());
-}
-
-std::string name_of(CDB_ATOM_OTERM* oterm)
-{
-    HDB_INSTANCE_NAME* name = oterm->get_instance_name();
-    if (name != nullptr) return name->get_hpath_to_root();
-    return oterm->get_my_node() != nullptr ? name_of(oterm->get_my_node()) : std::string("?");
-}
-
 }  // namespace
 
 // The function one data input brings into the cone. A driven input is its
@@ -192,6 +179,19 @@ RESYN_VAR* MORV_RESYN::choose_expansion_var(const std::vector<int>& support)
     return best;
 }
 
+std::string MORV_RESYN::get_node_name(CDB_ATOM_NODE* node)
+{
+    HDB_INSTANCE_NAME* name = node->get_instance_name();
+    return name != nullptr ? name->get_hpath_to_root() : std::to_string(node->get_id());
+}
+
+std::string MORV_RESYN::get_oterm_name(CDB_ATOM_OTERM* oterm)
+{
+    HDB_INSTANCE_NAME* name = oterm->get_instance_name();
+    if (name != nullptr) return name->get_hpath_to_root();
+    return oterm->get_my_node() != nullptr ? get_node_name(oterm->get_my_node()) : std::string("?");
+}
+
 // One expansion of the cone in m_cone; false when none is taken.
 bool MORV_RESYN::expand_once()
 {
@@ -199,7 +199,7 @@ bool MORV_RESYN::expand_once()
     if (var == nullptr) return false;
     const bool duplicated = var->fanout > var->refs;
     MORV_DEBUG_STREAM::print(100, "expansion %d {", m_num_expanded + 1);
-    MORV_DEBUG_STREAM::print(100, "  name: %s", name_of(var->oterm).c_str());
+    MORV_DEBUG_STREAM::print(100, "  name: %s", get_oterm_name(var->oterm).c_str());
     MORV_DEBUG_STREAM::print(100, "  sr: %.3f", var->sr);
     MORV_DEBUG_STREAM::print(100, "  sr to base: %.3f", var->sr_to_base);
     if (duplicated) MORV_DEBUG_STREAM::print(100, "  duplicated");
@@ -230,7 +230,7 @@ bool MORV_RESYN::expand_once()
 bool MORV_RESYN::resynthesize_root(CDB_ATOM_NODE* root)
 {
     MORV_ASSERT_TEXT(root, "node");
-    MORV_DEBUG_STREAM::print(100, "resynthesis at %s", name_of(root).c_str());
+    MORV_DEBUG_STREAM::print(100, "resynthesis at %s", get_node_name(root).c_str());
     m_dot_buffer.clear();
     // The root's own inputs are at depth one: nothing to gain from them.
     m_cone = build_node_bdd(root, -m_stage_sr, false, -1);
