@@ -67,7 +67,7 @@ void MORV_RESYN::implement_lut(RESYN_SOLN& soln, int i, CDB_ATOM_NODE* root)
 void MORV_RESYN::clear_root_input(CDB_ATOM_ITERM* iterm, int k)
 {
     MORV_LOG* log = m_cdb_interface->is_logging() ? m_cdb_interface->get_fsyn_log() : nullptr;
-    if (iterm->is_inverted()) m_net_util->clear_invert(iterm);
+    m_net_util->clear_invert(iterm);
     if (iterm->get_global() != 0) {
         if (log) log->log_set_global(iterm, 0);
         iterm->set_global(0);
@@ -99,6 +99,7 @@ void MORV_RESYN::implement_root_lut(RESYN_SOLN& soln, int i, CDB_ATOM_NODE* root
     CDB_LUTMASK mask(m_num_data_ports, lut.mask);
     if (swapped) mask.switch_inputs(2, 3);
     m_cdb_interface->set_lutmask(root, mask, false);
+    // Once for the mask, once for the rewiring: each announcement counts.
     m_fsyn_api->modify_node(root);
     m_fsyn_api->modify_node(root);
 }
