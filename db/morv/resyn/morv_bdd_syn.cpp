@@ -316,12 +316,8 @@ void MORV_BDD_SYN::free_lut_input(CDB_ATOM_ITERM* iterm)
     MORV_ASSERT_TEXT(iterm, "iterm");
     MORV_LOG* log = m_cdb_interface->is_logging() ? m_cdb_interface->get_fsyn_log() : nullptr;
     m_net_util->clear_invert(iterm);
-    if (iterm->get_global() != 0) {
-        if (log) log->log_set_global(iterm, 0);
-        iterm->set_global(0);
-    }
-    if (log) log->log_set_connected_to_delay_chain(iterm, 8, false);
-    iterm->set_connected_to_delay_chain(8, false);
+    m_cdb_interface->set_iterm_global(iterm, 0);
+    m_cdb_interface->set_iterm_connected_to_delay_chain(iterm, false);
     m_fsyn_api->set_boundary_port_id(iterm, -1);
     m_fsyn_api->modify_edge(iterm, true);
     if (log && iterm->get_source() != nullptr) log->log_disconnection(iterm);

@@ -9,16 +9,8 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
-#include "morv/log/morv_log.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/resyn/morv_resyn.h"
-
-namespace {
-
-// The delay chain a LUT data input may be connected to.
-constexpr int k_lut_delay_chain = 8;
-
-}  // namespace
 
 bool MORV_RESYN::has_boundary_ports() const
 {
@@ -66,14 +58,9 @@ void MORV_RESYN::implement_lut(RESYN_SOLN& soln, int i, CDB_ATOM_NODE* root)
 // Settings of a root input that belonged to the signal it read.
 void MORV_RESYN::clear_root_input(CDB_ATOM_ITERM* iterm, int k)
 {
-    MORV_LOG* log = m_cdb_interface->is_logging() ? m_cdb_interface->get_fsyn_log() : nullptr;
     m_net_util->clear_invert(iterm);
-    if (iterm->get_global() != 0) {
-        if (log) log->log_set_global(iterm, 0);
-        iterm->set_global(0);
-    }
-    if (log) log->log_set_connected_to_delay_chain(iterm, k_lut_delay_chain, false);
-    iterm->set_connected_to_delay_chain(k_lut_delay_chain, false);
+    m_cdb_interface->set_iterm_global(iterm, 0);
+    m_cdb_interface->set_iterm_connected_to_delay_chain(iterm, false);
     if (has_boundary_ports() && m_fsyn_api->get_assigned_boundary_port_id(iterm) != -1)
         m_fsyn_api->set_boundary_port_id(iterm, -1);
     disconnect_lut_input(iterm, k);
