@@ -385,7 +385,7 @@ private:
     void annotate_edge_domains(int edge_id, const MORV_BIT_VECTOR& domains);
     // domains the records cannot gain (morv_timing_ite_growth.cpp)
     void check_domain_growth(const TDB_EDGE* edge, const EDGE_BIT_VECTOR_MAP& region, const MORV_BIT_VECTOR& in);
-    bool reaches_keeper_in(const TDB_NODE* start, const std::vector<int>& domains, bool forward) const;
+    bool reaches_keeper_in(const TDB_NODE* start, const std::vector<int>& domains, bool forward);
     void trace_region(const MORV_TIMING_ITE_INT_SET& source_nodes, const MORV_TIMING_ITE_INT_SET& unknown_edges,
                       const std::vector<TDB_EDGE*>& order) const;
     // walks

@@ -52,12 +52,12 @@ void MORV_TIMING_ITE::check_domain_growth(const TDB_EDGE* edge, const EDGE_BIT_V
 
 // Forward: a destination keeper of one of the domains in the cone of start;
 // backward: a source keeper. The walk stops at keepers.
-bool MORV_TIMING_ITE::reaches_keeper_in(const TDB_NODE* start, const std::vector<int>& domains, bool forward) const
+bool MORV_TIMING_ITE::reaches_keeper_in(const TDB_NODE* start, const std::vector<int>& domains, bool forward)
 {
     const int bit = forward ? DKT_DST : DKT_SRC;
-    std::vector<unsigned char> visited(static_cast<size_t>(m_num_node_ids - m_node_id_base), 0);
+    begin_node_walk();
     std::vector<const TDB_NODE*> stack{start};
-    visited[static_cast<size_t>(start->get_id() - m_node_id_base)] = 1;
+    visit_node(start);
     while (!stack.empty()) {
         const TDB_NODE* node = stack.back();
         stack.pop_back();
@@ -68,10 +68,7 @@ bool MORV_TIMING_ITE::reaches_keeper_in(const TDB_NODE* start, const std::vector
                     if (has_keeper_bit(m_domain_info[static_cast<size_t>(d)], next->get_id(), bit)) return true;
                 continue;
             }
-            unsigned char& flag = visited[static_cast<size_t>(next->get_id() - m_node_id_base)];
-            if (flag) continue;
-            flag = 1;
-            stack.push_back(next);
+            if (visit_node(next)) stack.push_back(next);
         }
     }
     return false;

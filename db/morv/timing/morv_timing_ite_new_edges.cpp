@@ -43,13 +43,10 @@ void MORV_TIMING_ITE::determine_edge_domains(TDB_EDGE* edge)
 void MORV_TIMING_ITE::collect_unknown_edge_region(TDB_NODE* start, MORV_TIMING_ITE_INT_SET& source_nodes,
                                                   MORV_TIMING_ITE_INT_SET& unknown_edges)
 {
-    std::vector<unsigned char> visited(static_cast<size_t>(m_num_node_ids - m_node_id_base), 0);
-    auto visit = [&](TDB_NODE* node, std::vector<TDB_NODE*>& stack) {
+    begin_node_walk();
+    auto visit = [this](TDB_NODE* node, std::vector<TDB_NODE*>& stack) {
         MORV_ASSERT_TEXT(node != nullptr, "node != NULL");
-        unsigned char& flag = visited[static_cast<size_t>(node->get_id() - m_node_id_base)];
-        if (flag) return;
-        flag = 1;
-        stack.push_back(node);
+        if (visit_node(node)) stack.push_back(node);
     };
     auto unknown = [this](const TDB_EDGE* e) { return edge_domain_entry(e->get_id()) == EDGE_DOMAIN_UNKNOWN; };
     std::vector<TDB_NODE*> stack;
