@@ -40,6 +40,29 @@ MORV_TIMING_ITE_EDGE_SLACK_RATIOS* MORV_TIMING_ITE_DOMAIN_INFO::edge_record(int 
     return it->second;
 }
 
+bool MORV_TIMING_ITE_DOMAIN_INFO::has_keeper_role(int node_id, int role) const
+{
+    auto it = m_keeper_types.find(node_id);
+    return it != m_keeper_types.end() && (it->second & role) != 0;
+}
+
+int MORV_TIMING_ITE_DOMAIN_INFO::keeper_type(int keeper_id) const
+{
+    auto it = m_keeper_types.find(keeper_id);
+    MORV_ASSERT_TEXT(it != m_keeper_types.end(), "keeper_type_iter");
+    return it->second;
+}
+
+const char* morv_ite_keeper_type_name(int type)
+{
+    switch (type) {
+    case DKT_SRC: return "SRC";
+    case DKT_DST: return "DST";
+    case DKT_BOTH: return "SRC+DST";
+    default: return "UNKNOWN";
+    }
+}
+
 MORV_TIMING_ITE::MORV_TIMING_ITE(MORV_API* fsyn_api)
     : m_fsyn_api(fsyn_api), m_global_min_domain_sr(k_NAN), m_tdb_utility(MORV_MAKE_OWNER(TDB_UTILITY))
 {

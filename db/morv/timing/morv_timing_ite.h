@@ -59,6 +59,9 @@ enum e_morv_ite_keeper_type : int
     DKT_BOTH = 3
 };
 
+// "SRC", "DST", "SRC+DST", or "UNKNOWN" for anything else (traces).
+const char* morv_ite_keeper_type_name(int type);
+
 using MORV_TIMING_ITE_HASH_FUNCS = MORV_SIMPLE_HASH_FUNCS<int>;
 
 // An output term by its atom, port type and literal index, not its address.
@@ -159,6 +162,11 @@ struct MORV_TIMING_ITE_DOMAIN_INFO
     bool is_core_clock_domain() const { return !m_not_core_1 && !m_not_core_2; }
     // The record of an edge the domain must hold (internal error otherwise).
     MORV_TIMING_ITE_EDGE_SLACK_RATIOS* edge_record(int edge_id) const;
+    // Whether the node is a keeper of the domain with the role bit (DKT_SRC
+    // or DKT_DST) among its roles.
+    bool has_keeper_role(int node_id, int role) const;
+    // The roles of a keeper the domain must hold (internal error otherwise).
+    int keeper_type(int keeper_id) const;
 };
 
 struct MORV_TIMING_ITE_DOMAIN_GROUP_CLOCK_DOMAINS

@@ -14,14 +14,6 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/timing/morv_timing_ite.h"
 
-namespace {
-bool has_keeper_bit(const MORV_TIMING_ITE_DOMAIN_INFO& domain, int node_id, int bit)
-{
-    auto it = domain.m_keeper_types.find(node_id);
-    return it != domain.m_keeper_types.end() && (it->second & bit) != 0;
-}
-}  // namespace
-
 void MORV_TIMING_ITE::check_domain_growth(const TDB_EDGE* edge, const EDGE_BIT_VECTOR_MAP& region,
                                           const MORV_BIT_VECTOR& in)
 {
@@ -31,7 +23,7 @@ void MORV_TIMING_ITE::check_domain_growth(const TDB_EDGE* edge, const EDGE_BIT_V
     out.init(static_cast<uint64_t>(m_num_domains), m_domain_bit_vec_pool.get());
     if (dst->is_keeper()) {
         for (int d = 0; d < m_num_domains; ++d)
-            if (has_keeper_bit(m_domain_info[static_cast<size_t>(d)], dst->get_id(), DKT_DST))
+            if (m_domain_info[static_cast<size_t>(d)].has_keeper_role(dst->get_id(), DKT_DST))
                 out.set(static_cast<uint64_t>(d));
     } else {
         for (const TDB_EDGE* e : dst->fanout()) add_region_edge_domains(e, region, out);
@@ -65,7 +57,7 @@ bool MORV_TIMING_ITE::reaches_keeper_in(const TDB_NODE* start, const std::vector
             const TDB_NODE* next = forward ? e->get_dst_node() : e->get_src_node();
             if (next->is_keeper()) {
                 for (int d : domains)
-                    if (has_keeper_bit(m_domain_info[static_cast<size_t>(d)], next->get_id(), bit)) return true;
+                    if (m_domain_info[static_cast<size_t>(d)].has_keeper_role(next->get_id(), bit)) return true;
                 continue;
             }
             if (visit_node(next)) stack.push_back(next);

@@ -23,16 +23,6 @@ const char* instance_name(const CDB_ATOM_NODE* node)
     return name != nullptr ? name->get_short_hpath().c_str() : "<unnamed>";
 }
 
-const char* keeper_type_name(int type)
-{
-    switch (type) {
-    case DKT_SRC: return "SRC";
-    case DKT_DST: return "DST";
-    case DKT_BOTH: return "SRC+DST";
-    default: return "UNKNOWN";
-    }
-}
-
 // The term of the atom with the info's port type and index; null when gone.
 CDB_ATOM_OTERM* find_oterm(const CDB_ATOM_NODE* atom, const MORV_TIMING_ITE_OTERM_INFO& info)
 {
@@ -142,16 +132,14 @@ void MORV_TIMING_ITE::carry_copy_into_domains(const MORV_TIMING_ITE_OTERM_INFO& 
         auto it = domain.m_oterm_keeper_ids.find(&root);
         if (it == domain.m_oterm_keeper_ids.end()) continue;
         const int src_keeper = it->second;
-        auto type_it = domain.m_keeper_types.find(src_keeper);
-        MORV_ASSERT_TEXT(type_it != domain.m_keeper_types.end(), "keeper_type_iter");
-        const int type = type_it->second;
+        const int type = domain.keeper_type(src_keeper);
         auto* info = new (m_oterm_info_mem_pool->allocate(sizeof(MORV_TIMING_ITE_OTERM_INFO)))
             MORV_TIMING_ITE_OTERM_INFO(new_info);
         domain.m_oterm_keeper_ids[info] = keeper;
         domain.m_keeper_types[keeper] = type;
         if (!m_debug) continue;
         MORV_DEBUG_STREAM::print(2, "iTEst:    adding keeper %d to domain %d as %s (src keeper is %d)", keeper,
-                                 domain.m_id, keeper_type_name(type), src_keeper);
+                                 domain.m_id, morv_ite_keeper_type_name(type), src_keeper);
         MORV_DEBUG_STREAM::print(2,
                                  "iTEst:       corresponding atom id %d, oterm [port type: %s (%d), literal index: %d]",
                                  new_info.m_atom_id, cdb_output_port_name(new_info.m_port_type), new_info.m_port_type,

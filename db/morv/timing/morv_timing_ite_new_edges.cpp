@@ -14,14 +14,6 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/timing/morv_timing_ite.h"
 
-namespace {
-bool has_keeper_bit(const MORV_TIMING_ITE_DOMAIN_INFO& domain, int node_id, int bit)
-{
-    auto it = domain.m_keeper_types.find(node_id);
-    return it != domain.m_keeper_types.end() && (it->second & bit) != 0;
-}
-}  // namespace
-
 void MORV_TIMING_ITE::determine_edge_domains(TDB_EDGE* edge)
 {
     MORV_ASSERT_TEXT(edge != nullptr, "edge != NULL");
@@ -83,7 +75,7 @@ void MORV_TIMING_ITE::add_fanin_domains(const TDB_NODE* node, const EDGE_BIT_VEC
 {
     if (node->is_keeper()) {
         for (int d = 0; d < m_num_domains; ++d)
-            if (has_keeper_bit(m_domain_info[static_cast<size_t>(d)], node->get_id(), DKT_SRC)) {
+            if (m_domain_info[static_cast<size_t>(d)].has_keeper_role(node->get_id(), DKT_SRC)) {
                 domains.set(static_cast<uint64_t>(d));
                 if (m_debug)
                     MORV_DEBUG_STREAM::print(2, "iTEst:       src node %d is src keeper in domain %d", node->get_id(),
@@ -117,7 +109,7 @@ void MORV_TIMING_ITE::cut_to_fanout_domains(const TDB_NODE* node, const EDGE_BIT
     if (node->is_keeper()) {
         for (int d = 0; d < m_num_domains; ++d) {
             if (!domains.test(static_cast<uint64_t>(d))) continue;
-            if (!has_keeper_bit(m_domain_info[static_cast<size_t>(d)], node->get_id(), DKT_DST))
+            if (!m_domain_info[static_cast<size_t>(d)].has_keeper_role(node->get_id(), DKT_DST))
                 domains.clear(static_cast<uint64_t>(d));
             else if (m_debug)
                 MORV_DEBUG_STREAM::print(2, "iTEst:       dst node %d is dst keeper in domain %d", node->get_id(), d);

@@ -83,13 +83,7 @@ namespace {
 const char* keeper_type_name(const MORV_TIMING_ITE_INT_MAP& types, int node_id)
 {
     auto it = types.find(node_id);
-    if (it == types.end()) return "UNKNOWN";
-    switch (it->second) {
-    case DKT_SRC: return "SRC";
-    case DKT_DST: return "DST";
-    case DKT_BOTH: return "SRC+DST";
-    default: return "UNKNOWN";
-    }
+    return it == types.end() ? "UNKNOWN" : morv_ite_keeper_type_name(it->second);
 }
 }  // namespace
 

@@ -20,18 +20,6 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/timing/morv_timing_ite.h"
 
-namespace {
-const char* keeper_type_name(int type)
-{
-    switch (type) {
-    case DKT_SRC: return "SRC";
-    case DKT_DST: return "DST";
-    case DKT_BOTH: return "SRC+DST";
-    default: return "UNKNOWN";
-    }
-}
-}  // namespace
-
 void MORV_TIMING_ITE::report_latch(const TDB_NODE* node)
 {
     if (m_debug)
@@ -186,9 +174,7 @@ void MORV_TIMING_ITE::update_new_nodes_and_domains(int old_nodes)
         for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) {
             auto it = domain.m_oterm_keeper_ids.find(&info);
             if (it == domain.m_oterm_keeper_ids.end() || domain.m_keeper_types.contains(id)) continue;
-            auto type_it = domain.m_keeper_types.find(it->second);
-            MORV_ASSERT_TEXT(type_it != domain.m_keeper_types.end(), "keeper_type_iter");
-            const int type = type_it->second;
+            const int type = domain.keeper_type(it->second);
             MORV_ASSERT_TEXT(type == DKT_SRC || type == DKT_DST || type == DKT_BOTH,
                              "domain_keeper_type == DKT_SRC || domain_keeper_type == DKT_DST || domain_keeper_type == "
                              "DKT_BOTH");
@@ -197,7 +183,7 @@ void MORV_TIMING_ITE::update_new_nodes_and_domains(int old_nodes)
                 MORV_DEBUG_STREAM::print(2,
                                          "iTEst:       adding non-dup-oterm keeper %d to domain %d as %s (src keeper "
                                          "is %d)",
-                                         id, domain.m_id, keeper_type_name(type), it->second);
+                                         id, domain.m_id, morv_ite_keeper_type_name(type), it->second);
         }
     }
 }
