@@ -389,10 +389,13 @@ private:
     void add_fanin_domains(const TDB_NODE* node, const EDGE_BIT_VECTOR_MAP& region, MORV_BIT_VECTOR& domains) const;
     void add_region_edge_domains(const TDB_EDGE* edge, const EDGE_BIT_VECTOR_MAP& region,
                                  MORV_BIT_VECTOR& domains) const;
-    void cut_to_fanout_domains(const TDB_NODE* node, const EDGE_BIT_VECTOR_MAP& region, MORV_BIT_VECTOR& domains) const;
+    void add_fanout_domains(const TDB_NODE* node, const EDGE_BIT_VECTOR_MAP& region, MORV_BIT_VECTOR& domains) const;
+    void cut_to_fanout_domains(const TDB_NODE* node, const MORV_BIT_VECTOR& out, MORV_BIT_VECTOR& domains) const;
     void annotate_edge_domains(int edge_id, const MORV_BIT_VECTOR& domains);
     // domains the records cannot gain (morv_timing_ite_growth.cpp)
-    void check_domain_growth(const TDB_EDGE* edge, const EDGE_BIT_VECTOR_MAP& region, const MORV_BIT_VECTOR& in);
+    // in: the domains the edge's source brings; out: those its destination
+    // passes on.
+    void check_domain_growth(const TDB_EDGE* edge, const MORV_BIT_VECTOR& in, const MORV_BIT_VECTOR& out);
     bool reaches_keeper_in(const TDB_NODE* start, const std::vector<int>& domains, bool forward);
     void trace_region(const MORV_TIMING_ITE_INT_SET& source_nodes, const MORV_TIMING_ITE_INT_SET& unknown_edges,
                       const std::vector<TDB_EDGE*>& order) const;

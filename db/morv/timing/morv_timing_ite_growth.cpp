@@ -14,20 +14,10 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/timing/morv_timing_ite.h"
 
-void MORV_TIMING_ITE::check_domain_growth(const TDB_EDGE* edge, const EDGE_BIT_VECTOR_MAP& region,
-                                          const MORV_BIT_VECTOR& in)
+void MORV_TIMING_ITE::check_domain_growth(const TDB_EDGE* edge, const MORV_BIT_VECTOR& in, const MORV_BIT_VECTOR& out)
 {
     const TDB_NODE* src = edge->get_src_node();
     const TDB_NODE* dst = edge->get_dst_node();
-    MORV_BIT_VECTOR out;
-    out.init(static_cast<uint64_t>(m_num_domains), m_domain_bit_vec_pool.get());
-    if (dst->is_keeper()) {
-        for (int d = 0; d < m_num_domains; ++d)
-            if (m_domain_info[static_cast<size_t>(d)].has_keeper_role(dst->get_id(), DKT_DST))
-                out.set(static_cast<uint64_t>(d));
-    } else {
-        for (const TDB_EDGE* e : dst->fanout()) add_region_edge_domains(e, region, out);
-    }
     std::vector<int> forward, backward;
     for (int d = 0; d < m_num_domains; ++d) {
         const bool i = in.test(static_cast<uint64_t>(d)), o = out.test(static_cast<uint64_t>(d));

@@ -101,27 +101,32 @@ void MORV_TIMING_ITE::add_region_edge_domains(const TDB_EDGE* edge, const EDGE_B
     domains |= it->second;
 }
 
-// What a node captures of an edge's domains: a keeper the domains it is a
-// destination of, else the domains of its fan-out edges.
-void MORV_TIMING_ITE::cut_to_fanout_domains(const TDB_NODE* node, const EDGE_BIT_VECTOR_MAP& region,
-                                            MORV_BIT_VECTOR& domains) const
+// The domains flowing out of a node: a keeper's destination roles, else
+// the domains of its fan-out edges (an undetermined one's from the map).
+void MORV_TIMING_ITE::add_fanout_domains(const TDB_NODE* node, const EDGE_BIT_VECTOR_MAP& region,
+                                         MORV_BIT_VECTOR& domains) const
 {
-    if (node->is_keeper()) {
-        for (int d = 0; d < m_num_domains; ++d) {
-            if (!domains.test(static_cast<uint64_t>(d))) continue;
-            if (!m_domain_info[static_cast<size_t>(d)].has_keeper_role(node->get_id(), DKT_DST))
-                domains.clear(static_cast<uint64_t>(d));
-            else if (m_debug)
-                MORV_DEBUG_STREAM::print(2, "iTEst:       dst node %d is dst keeper in domain %d", node->get_id(), d);
-        }
+    if (!node->is_keeper()) {
+        for (const TDB_EDGE* e : node->fanout()) add_region_edge_domains(e, region, domains);
         return;
     }
-    MORV_BIT_VECTOR out;
-    out.init(static_cast<uint64_t>(m_num_domains), m_domain_bit_vec_pool.get());
-    for (const TDB_EDGE* e : node->fanout()) add_region_edge_domains(e, region, out);
-    if (m_debug)
+    for (int d = 0; d < m_num_domains; ++d)
+        if (m_domain_info[static_cast<size_t>(d)].has_keeper_role(node->get_id(), DKT_DST))
+            domains.set(static_cast<uint64_t>(d));
+}
+
+// What a node captures of an edge's domains: those flowing out of it.
+void MORV_TIMING_ITE::cut_to_fanout_domains(const TDB_NODE* node, const MORV_BIT_VECTOR& out,
+                                            MORV_BIT_VECTOR& domains) const
+{
+    if (m_debug && node->is_keeper()) {
+        for (int d = 0; d < m_num_domains; ++d)
+            if (domains.test(static_cast<uint64_t>(d)) && out.test(static_cast<uint64_t>(d)))
+                MORV_DEBUG_STREAM::print(2, "iTEst:       dst node %d is dst keeper in domain %d", node->get_id(), d);
+    } else if (m_debug) {
         MORV_DEBUG_STREAM::print(2, "iTEst:       dst node %d union of all fanout domains = %s", node->get_id(),
                                  out.to_string().c_str());
+    }
     domains &= out;
 }
 
@@ -142,8 +147,12 @@ void MORV_TIMING_ITE::determine_region_domains(const MORV_TIMING_ITE_INT_SET& so
     }
     for (const TDB_EDGE* edge : order) {
         if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst:    output domains for edge %d", edge->get_id());
-        if (!m_domains_grow) check_domain_growth(edge, region, region.find(edge->get_id())->second);
-        cut_to_fanout_domains(edge->get_dst_node(), region, region.find(edge->get_id())->second);
+        MORV_BIT_VECTOR& domains = region.find(edge->get_id())->second;
+        MORV_BIT_VECTOR out;
+        out.init(static_cast<uint64_t>(m_num_domains), m_domain_bit_vec_pool.get());
+        add_fanout_domains(edge->get_dst_node(), region, out);
+        if (!m_domains_grow) check_domain_growth(edge, domains, out);
+        cut_to_fanout_domains(edge->get_dst_node(), out, domains);
     }
     for (const TDB_EDGE* edge : order) annotate_edge_domains(edge->get_id(), region.find(edge->get_id())->second);
 }
