@@ -208,7 +208,7 @@ struct FIGURES
 };
 
 // Whether the estimate is within the bounds of a fresh full analysis.
-void check_round(COMPILE& c, const std::string& where, FIGURES& f, bool check_bounds)
+void check_round(COMPILE& c, const std::string& where, FIGURES& f)
 {
     MORV_TIMING_ITE* ite = c.timing->get_itest();
     const double estimate = ite->get_figure_of_merit();
@@ -216,18 +216,14 @@ void check_round(COMPILE& c, const std::string& where, FIGURES& f, bool check_bo
     const double full = tdc_get_accessories()->get_figure_of_merit();
     const double diff = std::fabs(estimate - full);
     const double bound = std::fabs(full) < 200.0 ? 1.0 : 0.005 * std::fabs(full);
-    if (check_bounds) {
-        EXPECT_LE(diff, bound) << where << ": estimate " << estimate << " full " << full;
-    }
+    EXPECT_LE(diff, bound) << where << ": estimate " << estimate << " full " << full;
     const double share = cmp.m_num_edges > 0 ? static_cast<double>(cmp.m_sr_diffs) / cmp.m_num_edges : 0.0;
-    if (check_bounds) {
-        EXPECT_LE(share, 0.005) << where << ": " << cmp.m_sr_diffs << " of " << cmp.m_num_edges << " edges";
-    }
+    EXPECT_LE(share, 0.005) << where << ": " << cmp.m_sr_diffs << " of " << cmp.m_num_edges << " edges";
     f.worst_fom_diff = std::max(f.worst_fom_diff, diff / std::max(1.0, std::fabs(full)));
     f.worst_sr_share = std::max(f.worst_sr_share, share);
 }
 
-void run_rounds(bool check_bounds)
+void run_rounds()
 {
     for (const ITEST_DESIGN& d : k_itest_designs) {
         if (k_small_designs_only && !d.small) continue;
@@ -244,7 +240,7 @@ void run_rounds(bool check_bounds)
             EXPECT_EQ(ite->get_num_estimates() - estimates + ite->get_num_fallbacks() - fallbacks, 1) << d.path;
             figures.estimates += static_cast<int>(ite->get_num_estimates() - estimates);
             figures.fallbacks += static_cast<int>(ite->get_num_fallbacks() - fallbacks);
-            check_round(c, std::string(d.path) + " round " + std::to_string(r), figures, check_bounds);
+            check_round(c, std::string(d.path) + " round " + std::to_string(r), figures);
         }
         EXPECT_GT(figures.estimates, 0) << d.path;
         std::printf("%-40s rounds %2d estimated %2d fell back %2d worst FOM rel diff %.5f worst sr-diff share "
@@ -288,5 +284,5 @@ TEST(ItestEditRounds, AnEditExtendingADomainOverOldEdgesGivesTheFullAnalysis)
 // counter edges unconstrained). The figures per design are printed.
 TEST(ItestEditRounds, EstimatesStayWithinTheBoundsOfAFullAnalysis)
 {
-    run_rounds(true);
+    run_rounds();
 }
