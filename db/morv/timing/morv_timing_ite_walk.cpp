@@ -114,7 +114,7 @@ bool MORV_TIMING_ITE::enter_node(const TDB_NODE* node, MORV_BIT_VECTOR& domains,
 // reaches with the domains the edge shares with the walk.
 void MORV_TIMING_ITE::walk_from_node(TDB_NODE* start, const MORV_BIT_VECTOR& start_domains, bool forward)
 {
-    std::vector<std::pair<TDB_NODE*, MORV_BIT_VECTOR>> stack;
+    WALK_STACK stack;
     stack.emplace_back(start, MORV_BIT_VECTOR());
     stack.back().second.assign(start_domains, m_domain_bit_vec_pool.get());
     while (!stack.empty()) {
@@ -134,8 +134,7 @@ void MORV_TIMING_ITE::walk_from_node(TDB_NODE* start, const MORV_BIT_VECTOR& sta
     }
 }
 
-void MORV_TIMING_ITE::walk_edges(TDB_EDGE_RANGE edges, const MORV_BIT_VECTOR& domains, bool forward,
-                                 std::vector<std::pair<TDB_NODE*, MORV_BIT_VECTOR>>& stack)
+void MORV_TIMING_ITE::walk_edges(TDB_EDGE_RANGE edges, const MORV_BIT_VECTOR& domains, bool forward, WALK_STACK& stack)
 {
     for (TDB_EDGE* edge : edges) {
         const int id = edge->get_id();
@@ -149,13 +148,10 @@ void MORV_TIMING_ITE::walk_edges(TDB_EDGE_RANGE edges, const MORV_BIT_VECTOR& do
         if (entry == EDGE_DOMAIN_SHARED) {
             get_edge_domains(id, shared_domains);
             shared_domains &= domains;
-            bool any = false;
+            if (shared_domains.none()) continue;
             for (int d = 0; d < m_num_domains; ++d)
-                if (shared_domains.test(static_cast<uint64_t>(d))) {
+                if (shared_domains.test(static_cast<uint64_t>(d)))
                     add_domain_analysis_edge(&m_domain_info[static_cast<size_t>(d)], edge, src);
-                    any = true;
-                }
-            if (!any) continue;
         } else {
             if (!domains.test(static_cast<uint64_t>(entry))) continue;
             shared_domains.set(static_cast<uint64_t>(entry));
