@@ -1,7 +1,11 @@
 #include "host_compile.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -321,6 +325,37 @@ std::filesystem::path compile_folder(const FIT_OPTIONS& o)
     return folder;
 }
 
+// The component's own files have fixed names, so two compiles sharing a
+// folder would read each other's saved netlists and overwrite each other's
+// logs; the second one is refused while the first holds the folder. The
+// lock goes with the process, also when it dies.
+class COMPILE_FOLDER_LOCK
+{
+public:
+    explicit COMPILE_FOLDER_LOCK(const std::filesystem::path& folder)
+        : m_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (m_fd < 0)
+            throw HOST_INPUT_ERROR("cannot open folder '" + folder.string() +
+                                   "' of the compile's own files: " + std::strerror(errno));
+        if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::close(m_fd);
+            if (error == EWOULDBLOCK)
+                throw HOST_INPUT_ERROR("folder '" + folder.string() +
+                                       "' is in use by another compile, whose files have the same names; give "
+                                       "this run its own --aux-dir");
+            throw HOST_INPUT_ERROR("cannot lock folder '" + folder.string() + "': " + std::strerror(error));
+        }
+    }
+    ~COMPILE_FOLDER_LOCK() { ::close(m_fd); }
+    COMPILE_FOLDER_LOCK(const COMPILE_FOLDER_LOCK&) = delete;
+    COMPILE_FOLDER_LOCK& operator=(const COMPILE_FOLDER_LOCK&) = delete;
+
+private:
+    int m_fd;
+};
+
 // Works in a folder for its lifetime and returns to the caller's after.
 class WORKING_FOLDER
 {
@@ -378,6 +413,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     open_output(o.output_blif, blif_out);
     open_output(o.output_native, native_out);
     const std::filesystem::path folder = compile_folder(o);
+    const COMPILE_FOLDER_LOCK folder_lock(folder);
 
     HOST_SETTINGS settings;
     if (!o.settings_file.empty()) settings.load_file(o.settings_file);

@@ -1,7 +1,10 @@
 // What morv-fit tells the user, and where: errors and warnings on the error
 // stream whatever -q says, the exit status saying whether the run did what
 // was asked, and nothing left in the caller's folder.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -109,6 +112,33 @@ TEST(MorvFitExitStatus, ARunLeavesTheCallersFolderAsItWas)
     const RUN blocked = run_in(folder.string(), "-q --aux-dir blocked " + k_counter);
     EXPECT_EQ(blocked.status, 1);
     EXPECT_NE(blocked.err.find("blocked"), std::string::npos) << blocked.err;
+}
+
+// Two compiles in one folder would restore each other's saved netlists; the
+// second is refused before it writes anything, and the folder is free again
+// once the first is done.
+TEST(MorvFitExitStatus, ACompileFolderInUseIsRefusedUntilItIsFree)
+{
+    const std::filesystem::path folder = std::filesystem::absolute("busy_folder");
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "out.blif") << "kept";
+    const int held = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+
+    const std::string args = "-q --aux-dir . -o out.blif " + k_counter;
+    const RUN refused = run_in(folder.string(), args);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find(folder.string()), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("is in use by another compile"), std::string::npos) << refused.err;
+    EXPECT_EQ(slurp((folder / "out.blif").string()), "kept");
+    EXPECT_FALSE(std::filesystem::exists(folder / "fsyn_delays.txt"));
+
+    ::close(held);
+    const RUN freed = run_in(folder.string(), args);
+    EXPECT_EQ(freed.status, 0) << freed.err;
+    EXPECT_NE(slurp((folder / "out.blif").string()), "kept");
 }
 
 }  // namespace
