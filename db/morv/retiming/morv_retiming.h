@@ -236,6 +236,34 @@ public:
     virtual bool has_critical_input(CDB_ATOM_NODE* node) = 0;
     virtual bool oslack_less_islack(CDB_ATOM_NODE* node, double margin, bool forward) = 0;
 
+    // ---- the iteration (morv_retiming_iter.cpp)
+    int do_iter() override;
+    void topological_sort();
+    RETIME_HASH_SET<CDB_ATOM_NODE*>& build_critical_set(RETIME_HASH_SET<CDB_ATOM_NODE*>& set);
+    int retime_critical_nodes(std::vector<CDB_ATOM_NODE*> list);
+    int run_demux_pass();
+
+    // ---- register pushes (morv_retiming_push.cpp)
+    // Both take a carry chain's head (or a cell outside a chain); true when
+    // the push was committed.
+    bool backward_push(CDB_ATOM_NODE* node);
+    bool forward_push(CDB_ATOM_NODE* node);
+    bool collect_output_register(CDB_ATOM_NODE* node, RETIME_REG& reg_ret);
+    bool first_fanout_register(CDB_ATOM_OTERM* oterm, RETIME_REG& reg, bool mac_check);
+    bool all_fanouts_compatible(CDB_ATOM_NODE* node, CDB_ATOM_OTERM* oterm, RETIME_REG& ref);
+    bool collect_input_register(CDB_ATOM_NODE* node, RETIME_REG& reg);
+    bool is_register_compatible(RETIME_REG& a, RETIME_REG& b);
+    void alias_regout(CDB_ATOM_OTERM* new_oterm, CDB_ATOM_OTERM* old_oterm);
+    CDB_ATOM_OTERM* resolve_regout(CDB_ATOM_OTERM* oterm);
+    void reset_push();
+    void prepare_commit();
+    void commit();
+
+    // ---- node splitting (morv_retiming_split.cpp)
+    int split_nodes();
+    int count_split_copies(const std::vector<CDB_ATOM_ITERM*>& fanouts);
+    int split_node(CDB_ATOM_NODE* node, const std::vector<CDB_ATOM_ITERM*>& fanouts);
+
     // ---- register records (morv_retiming_records.cpp)
     RETIME_REG describe_register(CDB_ATOM_NODE* node);
     RETIME_SIGNAL capture_signal(CDB_ATOM_NODE* node, int port_type);
@@ -317,6 +345,20 @@ protected:
     void start_skew_mode(double alpha, double exit, double beta, int min_passes);
     void log_status_lines() const;
     bool is_logging() const;
+    // Steps of the pushes and the iteration.
+    bool passes_age_test(CDB_ATOM_NODE* reg_node);
+    bool reuses_secondary_signal(const RETIME_REG& ref) const;
+    bool check_fanout_register(CDB_ATOM_ITERM* fiterm, RETIME_REG& ref, bool& first);
+    bool read_input_registers(CDB_ATOM_NODE* node, const int* ports, int count, RETIME_REG& ref, bool& mismatch,
+                              int& connected);
+    bool rewalk_input_registers(CDB_ATOM_NODE* node, const int* ports, int count, RETIME_REG& ref);
+    void queue_input_sources_for_demux(CDB_ATOM_NODE* node, const int* ports, int count);
+    CDB_ATOM_ITERM* forward_port_term(CDB_ATOM_NODE* node, int port_type);
+    void clear_forward_collection();
+    void visit_critical(CDB_ATOM_NODE* root);
+    bool is_critical_candidate(CDB_ATOM_NODE* node) const;
+    CDB_ATOM_NODE* make_split_copy(CDB_ATOM_NODE* node, const char* node_text, const char* oterm_text);
+    void warn_not_available(const char* what);
 
     int m_push_max_age = -1;
     int m_max_age = 0;

@@ -290,6 +290,16 @@ bool morv_rtm_has_lower_bound(int base_family)
     return base_family != DEV_FAMILY_MORLIN;
 }
 
+bool morv_rtm_ignores_arith_vcc_d(int base_family)
+{
+    return base_family == DEV_FAMILY_TEV || base_family == DEV_FAMILY_ZEPLA || base_family == DEV_FAMILY_ZEPLA_II;
+}
+
+bool morv_rtm_ignores_hsadder_constants(int base_family)
+{
+    return base_family == DEV_FAMILY_MORLIN;
+}
+
 namespace {
 
 template <typename ALGORITHM>

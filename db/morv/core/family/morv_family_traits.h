@@ -209,6 +209,11 @@ MORV_MAC_RETIMING morv_rtm_mac_retiming(int base_family);
 bool morv_rtm_demuxes_sload(int base_family);
 // Retiming has a lower bound to stop at in this family.
 bool morv_rtm_has_lower_bound(int base_family);
+// A forward push ignores a VCC tie on data input D of an arithmetic-mode
+// cell: the carry logic holds D there.
+bool morv_rtm_ignores_arith_vcc_d(int base_family);
+// A forward push ignores constant inputs of a high-speed adder.
+bool morv_rtm_ignores_hsadder_constants(int base_family);
 
 // Builds the algorithm class of that name (a name of the driver traits'
 // algorithm tables) into out; false when the class is not built yet.
