@@ -26,6 +26,14 @@ namespace {
 
 using namespace morv_host;
 
+// prefix + k, built in steps: GCC 12 warns (-Wrestrict) on "literal" + to_string.
+std::string named(const char* prefix, int k)
+{
+    std::string text(prefix);
+    text += std::to_string(k);
+    return text;
+}
+
 // Three registers into a two-level AND, its register, and a LUT to the pin.
 const char* const k_pipeline = R"(.model p
 .inputs a b c clk
@@ -48,13 +56,13 @@ const char* const k_pipeline = R"(.model p
 std::string split_blif(int classes, bool lut_fanout)
 {
     std::string t = ".model s\n.inputs a b clk";
-    for (int k = 1; k < classes; ++k) t += " e" + std::to_string(k);
+    for (int k = 1; k < classes; ++k) t += named(" e", k);
     t += "\n.outputs w";
-    for (int k = 0; k < classes; ++k) t += " y" + std::to_string(k);
+    for (int k = 0; k < classes; ++k) t += named(" y", k);
     t += "\n.latch a ra re clk 0\n.latch b rb re clk 0\n.names ra rb n\n11 1\n";
     for (int k = 0; k < classes; ++k) {
-        t += ".latch n q" + std::to_string(k) + " re clk 0\n";
-        t += ".names q" + std::to_string(k) + " y" + std::to_string(k) + "\n1 1\n";
+        t += named(".latch n q", k) + " re clk 0\n";
+        t += named(".names q", k) + named(" y", k) + "\n1 1\n";
     }
     t += lut_fanout ? ".names n w\n1 1\n" : ".names a w\n1 1\n";
     return t + ".end\n";
@@ -82,8 +90,8 @@ public:
     {
         for (CDB_ATOM_NETLIST* side : {m_design->netlist(), m_before.get()}) {
             for (int k = 1; k < classes; ++k) {
-                CDB_ATOM_NODE* reg = seq_find(*side, "q" + std::to_string(k));
-                CDB_ATOM_NODE* pin = seq_find(*side, "e" + std::to_string(k));
+                CDB_ATOM_NODE* reg = seq_find(*side, named("q", k));
+                CDB_ATOM_NODE* pin = seq_find(*side, named("e", k));
                 pin->get_output_term_by_type(DB_DATA_OUT)->insert_fanout(reg->add_input_term(DB_CLOCK_ENABLE));
             }
         }
@@ -235,7 +243,7 @@ TEST(RetimingPush, SplitsIntoTwoAndFourCopiesButNeverFive)
         const size_t nodes = run.netlist().get_node_count();
         rtm.queue_split(n);
         const int moved = rtm.split_nodes();
-        const std::string tag = "split_" + std::to_string(c.classes) + (c.lut ? "_lut" : "");
+        const std::string tag = named("split_", c.classes) + (c.lut ? "_lut" : "");
         if (c.copies < 0) {
             EXPECT_EQ(moved, 0) << tag;
             EXPECT_EQ(run.netlist().get_node_count(), nodes) << tag;
@@ -284,7 +292,7 @@ TEST(RetimingPush, IterationsMoveRegistersReportOnceAndStayEquivalentAfterEveryP
         const int count = rtm.do_iter();
         modifying += count > 0 ? 1 : 0;
         EXPECT_EQ(env->count_notes("registers_retimed") - before, count > 0 ? 1 : 0) << "pass " << pass;
-        run.expect_equivalent("pipeline_pass_" + std::to_string(pass));
+        run.expect_equivalent(named("pipeline_pass_", pass));
     }
     EXPECT_GT(modifying, 0);
     EXPECT_GT(rtm.m_created, 0);
