@@ -196,6 +196,10 @@ bool MORV_TIMING_ITE::fall_back_to_full_analysis(const char* why)
     MORV_DEBUG_STREAM::print(1, "iTEst: timing_estimation: aborting (%s)", why);
     ++m_num_fallbacks;
     m_last_fallback_reason = why;
+    // A walk stopped part-way leaves regions half collected (start nodes of
+    // a domain no edge was added to yet); the full analysis rebuilds every
+    // domain, so they are dropped here rather than checked as finished.
+    for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) domain.m_do_analysis = true;
     fsyn_ite_post_timing_estimation_cleanup();
     perform_full_timing_analysis();
     // The records are the analyser's own now: nothing differs.
