@@ -1,16 +1,31 @@
 // Timing analyser on the stereovision0 netlist (about 23k atoms) mapped to
 // BRK atoms and placed on a simple raster: full build, full analysis, and an
 // incremental refresh after a handful of edits; and the build of a small
-// netlist after many reads in one process.
+// netlist after many reads in one process. The component's side of the
+// same work: a 5-atom edit through the editing interface followed by the
+// timing netlist's synchronisation and either iTEst's estimate or a full
+// analysis, each on its own compile of stereovision0 in the same run.
 
 #include <benchmark/benchmark.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "cdb/cdb_atom_netlist.h"
 #include "dev/dev_device.h"
+#include "host_env.h"
 #include "io/blif_reader.h"
 #include "msg/msg.h"
+#include "tdb/tdb_netlist.h"
 #include "tdc/tdc_accessories.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_expert.h"
+#include "morv/netlist/morv_cdb_interface.h"
+#include "morv/timing/morv_timing.h"
+#include "morv/timing/morv_timing_ite.h"
+#include "test_compile_setup.h"
 
 namespace {
 
@@ -121,6 +136,134 @@ void BM_IncrementalRefreshAndAnalysis(benchmark::State& state)
     run_edit_rounds(state, true);
 }
 BENCHMARK(BM_IncrementalRefreshAndAnalysis)->Unit(benchmark::kMillisecond);
+
+// stereovision0 compiled for the component (BRK, placed, at 90 % of its
+// critical path, late flow), timed once, with iTEst on or off.
+struct FACADE_COMPILE
+{
+    explicit FACADE_COMPILE(bool itest)
+    {
+        msg_set_quiet(true);
+        BLIF_READER reader(CDB_FAMILY_BRK);
+        design = std::make_unique<morv_host::HOST_DESIGN>(
+            CDB_FAMILY_BRK, reader.read_file(std::string(MORV_BENCH_DIR) + "/misc_k6/stereovision0.lut6.blif"));
+        env = std::make_unique<morv_host::HOST_ENV>(*design);
+        set_clock_below_critical_path(*env);
+        env->place_unplaced_atoms();
+        env->set_placed(true);
+        MORV_EXPERT* expert = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert());
+        api = expert->get_fsyn_api();
+        timing = api->get_fsyn_timing();
+        DRIVER_FLAGS::run_only(expert, LATE_FSYN_FLOW);
+        timing->sync_timing_netlist(false, true);
+        timing->perform_timing_analysis();
+        if (itest) {
+            timing->set_use_itest(true);
+            timing->update_timing();
+        }
+        pick_luts();
+    }
+
+    // Two-input-or-wider LUTs off the critical paths (every timed edge at a
+    // slack ratio of 0.5 or more): an edit there leaves every domain's
+    // worst path alone, so iTEst estimates instead of falling back.
+    void pick_luts()
+    {
+        TDB_NETLIST* netlist = tdc_get_accessories()->get_tdb_netlist();
+        auto relaxed = [](TDB_EDGE_RANGE edges) {
+            for (const TDB_EDGE* e : edges)
+                if (e->get_slack_ratio() < 0.5f) return false;
+            return true;
+        };
+        for (CDB_ATOM_NODE* n : *design->netlist()) {
+            if (!n->is_lcell_comb() || n->get_input_count() < 2) continue;
+            const CDB_ATOM_ITERM* a = n->get_input_term_by_type(DB_DATA_A);
+            const CDB_ATOM_ITERM* b = n->get_input_term_by_type(DB_DATA_B);
+            const CDB_ATOM_OTERM* o = n->get_output_term_by_type(DB_COMB_OUT);
+            if (a == nullptr || b == nullptr || o == nullptr || a->get_source() == nullptr ||
+                b->get_source() == nullptr)
+                continue;
+            const TDB_NODE* t = netlist->get_tdb_node_from_oterm(o);
+            if (t != nullptr && relaxed(t->fanin()) && relaxed(t->fanout()))
+                luts.push_back(static_cast<int>(n->get_id()));
+        }
+    }
+
+    void reconnect(CDB_ATOM_ITERM* sink, CDB_ATOM_OTERM* from)
+    {
+        MORV_CDB_INTERFACE* cdb = api->get_fsyn_cdb_interface();
+        api->modify_edge(sink, true);
+        cdb->disconnect_fanin(sink, CDB_NET_ITERM::UNCONNECTED);
+        cdb->insert_fanin(sink, from);
+        api->modify_edge(sink, false);
+    }
+
+    // Five LUTs swap their first two inputs (a real change of pin delays).
+    void edit_five(size_t round)
+    {
+        for (size_t k = 0; k < 5; ++k) {
+            CDB_ATOM_NODE* n = api->get_node(luts[(round * 7919 + k * 104729) % luts.size()]);
+            CDB_ATOM_ITERM* a = n->get_input_term_by_type(DB_DATA_A);
+            CDB_ATOM_ITERM* b = n->get_input_term_by_type(DB_DATA_B);
+            CDB_ATOM_OTERM* sa = a->get_source();
+            CDB_ATOM_OTERM* sb = b->get_source();
+            reconnect(a, sb);
+            reconnect(b, sa);
+        }
+    }
+
+    std::unique_ptr<morv_host::HOST_DESIGN> design;
+    std::unique_ptr<morv_host::HOST_ENV> env;
+    MORV_API* api = nullptr;
+    MORV_TIMING* timing = nullptr;
+    std::vector<int> luts;
+};
+
+FACADE_COMPILE& facade_compile(bool itest)
+{
+    static FACADE_COMPILE with(true);
+    static FACADE_COMPILE without(false);
+    return itest ? with : without;
+}
+
+// The timed part is what the early flows do after an algorithm's edits:
+// synchronise the timing netlist, then estimate (iTEst) or analyse.
+void run_facade_edit_rounds(benchmark::State& state, bool itest)
+{
+    FACADE_COMPILE& c = facade_compile(itest);
+    MORV_TIMING_ITE* ite = c.timing->get_itest();
+    const long estimates = itest ? ite->get_num_estimates() : 0, fallbacks = itest ? ite->get_num_fallbacks() : 0;
+    size_t round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        c.edit_five(round++);
+        state.ResumeTiming();
+        if (itest) {
+            c.timing->sync_timing_netlist(true, false);
+            c.timing->update_timing();
+        } else {
+            c.timing->sync_timing_netlist(true, true);
+            c.timing->perform_timing_analysis();
+        }
+    }
+    state.counters["candidate_luts"] = static_cast<double>(c.luts.size());
+    state.counters["fom"] = c.timing->get_figure_of_merit_value();
+    if (!itest) return;
+    state.counters["estimates"] = static_cast<double>(ite->get_num_estimates() - estimates);
+    state.counters["fallbacks"] = static_cast<double>(ite->get_num_fallbacks() - fallbacks);
+}
+
+void BM_FiveAtomEditSyncAndFullAnalysis(benchmark::State& state)
+{
+    run_facade_edit_rounds(state, false);
+}
+BENCHMARK(BM_FiveAtomEditSyncAndFullAnalysis)->Unit(benchmark::kMillisecond);
+
+void BM_FiveAtomEditSyncAndEstimation(benchmark::State& state)
+{
+    run_facade_edit_rounds(state, true);
+}
+BENCHMARK(BM_FiveAtomEditSyncAndEstimation)->Unit(benchmark::kMillisecond);
 
 // Timing-netlist build of frisc after `state.range(0)` earlier reads in the
 // same process. Atom ids are issued process-wide, so the later reads carry
