@@ -241,6 +241,7 @@ TEST(RetimingPush, SplitsIntoTwoAndFourCopiesButNeverFive)
         PUSH_TEST_LEAF& rtm = *run.m_rtm;
         CDB_ATOM_NODE* n = run.node("n");
         const size_t nodes = run.netlist().get_node_count();
+        const int added_before = run.m_env->count_notes("node_added");
         rtm.queue_split(n);
         const int moved = rtm.split_nodes();
         const std::string tag = named("split_", c.classes) + (c.lut ? "_lut" : "");
@@ -251,6 +252,8 @@ TEST(RetimingPush, SplitsIntoTwoAndFourCopiesButNeverFive)
         }
         EXPECT_EQ(moved, c.classes + (c.lut ? 1 : 0)) << tag;
         EXPECT_EQ(run.netlist().get_node_count(), nodes + static_cast<size_t>(c.copies)) << tag;
+        // Timing, tracking and the change log learn of every copy.
+        EXPECT_EQ(run.m_env->count_notes("node_added") - added_before, c.copies) << tag;
         // The first register stays on the split cell, alone.
         CDB_ATOM_OTERM* out = n->get_output_term_by_type(DB_COMB_OUT);
         EXPECT_EQ(out->get_first_fanout()->get_my_node(), run.node("q0")) << tag;
@@ -318,4 +321,25 @@ TEST(RetimingPush, CriticalWalkIsAPostOrderThatClosesLoopsOnce)
     rtm.topological_sort();
     size_t k = 0;
     for (CDB_ATOM_NODE* node : run.netlist()) EXPECT_EQ(order[k++], node);
+}
+
+TEST(RetimingPush, RegistersMadeInOneIterationMoveOnInTheNext)
+{
+    RUN run(k_pipeline);
+    PUSH_TEST_LEAF& rtm = *run.m_rtm;
+    rtm.set_backwards(true);
+    auto is_ff = [&](CDB_ATOM_NODE* node) { return run.m_api->get_fsyn_net_util()->is_ff(node); };
+    CDB_ATOM_NODE* n1 = run.node("n1");
+    ASSERT_GT(rtm.do_iter(), 0);
+    CDB_ATOM_ITERM* first = n1->get_output_term_by_type(DB_COMB_OUT)->get_first_fanout();
+    ASSERT_NE(first, nullptr);
+    ASSERT_TRUE(is_ff(first->get_my_node())) << "q went back across n2, in front of n1's sink";
+    // Made in the first iteration, so free to move in the second: across n1.
+    ASSERT_GT(rtm.do_iter(), 0);
+    for (auto it = n1->begin_iterm(); it != n1->end_iterm(); ++it) {
+        if ((*it)->get_source() != nullptr) {
+            EXPECT_TRUE(is_ff((*it)->get_source()->get_my_node())) << "n1 reads registers";
+        }
+    }
+    run.expect_equivalent("two_backward_iterations");
 }
