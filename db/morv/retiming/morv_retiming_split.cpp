@@ -112,10 +112,11 @@ int MORV_RETIMING::split_nodes()
     for (CDB_ATOM_NODE* n : queued) {
         if (!m_live_nodes.contains(n) || !m_net_util->is_lcell(n) || m_net_util->is_lcell_hsadder(n)) continue;
         MORV_DEBUG_STREAM::print(100, "Attempting to split node: %u", n->get_id());
-        CDB_ATOM_OTERM* combout = n->get_output_term_by_type(DB_COMB_OUT);
-        MORV_ASSERT_TEXT(combout, "combout");
-        if (m_fsyn_api->is_oterm_dont_touch(combout, AMM_OP_FITTER_FSYN_RETIME)) continue;
+        // Chain cells stay whole, and a chain cell may have no combinational
+        // output at all: ask about the chain before reading that output.
         if (m_net_util->is_carry_in_connected(n) || m_net_util->has_carry_out_fanout(n)) continue;
+        CDB_ATOM_OTERM* combout = n->get_output_term_by_type(DB_COMB_OUT);
+        if (combout == nullptr || m_fsyn_api->is_oterm_dont_touch(combout, AMM_OP_FITTER_FSYN_RETIME)) continue;
         std::vector<CDB_ATOM_ITERM*> fanouts;
         bool global = false;
         for (auto it = combout->begin_iterm_fanout(); it != combout->end_iterm_fanout(); ++it) {
