@@ -1,0 +1,285 @@
+// The register edits of a committed push on 6-LUT cells: removing a pushed
+// register, disconnecting it from a cell it feeds, a new register on a cell
+// output and a new (or reused) register on a cell input.
+#include <vector>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "hdb/hdb_instance_name.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/core/morv_env.h"
+#include "morv/log/morv_log.h"
+#include "morv/netlist/morv_cdb_interface.h"
+#include "morv/netlist/morv_chip_map.h"
+#include "morv/netlist/morv_net_util.h"
+#include "morv/netlist/morv_nt.h"
+#include "morv/retiming/morv_retiming_6lut.h"
+#include "morv/timing/morv_timing.h"
+
+namespace {
+
+const char* path_of(CDB_ATOM_NODE* node)
+{
+    static thread_local std::string text;
+    text = node->get_instance_name() != nullptr ? node->get_instance_name()->get_short_hpath() : std::string("?");
+    return text.c_str();
+}
+
+std::vector<CDB_ATOM_ITERM*> fanouts_of(CDB_ATOM_OTERM* oterm)
+{
+    std::vector<CDB_ATOM_ITERM*> sinks;
+    if (oterm == nullptr) return sinks;
+    for (auto it = oterm->begin_iterm_fanout(); it != oterm->end_iterm_fanout(); ++it) sinks.push_back(*it);
+    return sinks;
+}
+
+bool has_signal(const RETIME_SIGNAL& signal)
+{
+    return signal.source != nullptr || signal.is_gnd || signal.is_vcc;
+}
+
+}  // namespace
+
+void MORV_RETIMING_6LUT::tie_to_constant(CDB_ATOM_ITERM* iterm, bool vcc)
+{
+    if (iterm->is_connected()) disconnect_iterm(iterm);
+    RETIME_SIGNAL signal;
+    signal.is_vcc = vcc;
+    signal.is_gnd = !vcc;
+    recreate_connection(iterm, signal);
+    m_fsyn_api->modify_edge(iterm, false);
+}
+
+// A LUT or register data input takes an inversion on its own bit; any
+// other input gets an inverter cell in front.
+void MORV_RETIMING_6LUT::invert_value_of(CDB_ATOM_ITERM* iterm)
+{
+    const int port = iterm->get_any_usage_as();
+    const bool bit = m_net_util->is_lut_data_input(iterm) || port == DB_DATAIN || port == DB_SYNCH_DATA ||
+                     (port >= DB_DATA_A && port <= DB_DATA_G && iterm->get_my_node()->is_lcell_comb());
+    if (bit && !iterm->get_my_node()->is_pin()) toggle_invert(iterm);
+    else invert_iterm(iterm);
+}
+
+void MORV_RETIMING_6LUT::reconnect_to_value_of(CDB_ATOM_ITERM* term, CDB_ATOM_ITERM* source_iterm)
+{
+    const bool own_invert = term->is_inverted();
+    if (source_iterm != nullptr && source_iterm->is_driven()) {
+        move_iterm(term, source_iterm->get_source());
+        if (source_iterm->is_inverted()) invert_value_of(term);
+        return;
+    }
+    // An unconnected register input reads 0.
+    const bool value = source_iterm != nullptr && source_iterm->is_connected() && source_iterm->is_logical_vcc();
+    tie_to_constant(term, value != own_invert);
+}
+
+void MORV_RETIMING_6LUT::disconnect_controls(CDB_ATOM_NODE* node, bool* sload_vcc)
+{
+    for (int port : {DB_CLEAR, DB_SYNCH_CLEAR, DB_CLOCK, DB_CLOCK_ENABLE, DB_ASYNCH_LOAD, DB_SYNCH_LOAD}) {
+        CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port);
+        if (iterm == nullptr) continue;
+        if (port == DB_SYNCH_LOAD) *sload_vcc = iterm->is_connected() && iterm->is_logical_vcc();
+        if (m_fsyn_api->get_assigned_boundary_port_id(iterm) != -1) {
+            MORV_DEBUG_STREAM::print(100, "clearing boundary port of %s", path_of(node));
+            m_fsyn_api->set_boundary_port_id(iterm, -1);
+        }
+        if (iterm->is_connected()) disconnect_iterm(iterm);
+    }
+}
+
+// Every fanout of the register output reads what the register stored: the
+// input's source exclusive-or the input's inversion bit, or its constant.
+void MORV_RETIMING_6LUT::hand_fanouts_to_input(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* input)
+{
+    CDB_ATOM_OTERM* regout = node->get_output_term_by_type(DB_REG_OUT);
+    const std::vector<CDB_ATOM_ITERM*> sinks = fanouts_of(regout);
+    if (input != nullptr && input->is_driven()) {
+        m_registers_to_check.insert(node);
+        for (CDB_ATOM_ITERM* sink : sinks) reconnect_to_value_of(sink, input);
+        return;
+    }
+    MORV_ASSERT_TEXT(input == nullptr || !input->is_connected() || input->is_logical_vcc() || input->is_logical_gnd(),
+                     "vcc || gnd");
+    for (CDB_ATOM_ITERM* sink : sinks) reconnect_to_value_of(sink, input);
+}
+
+void MORV_RETIMING_6LUT::remove_register(CDB_ATOM_NODE* node)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    MORV_ASSERT_TEXT(m_net_util->is_ff(node), "m_net_util->is_ff(node)");
+    MORV_DEBUG_STREAM::print(100, "remove_register (): %s", path_of(node));
+    m_demux_queue.erase(node);
+    m_fsyn_api->modify_node(node);
+    // A register that always loads stores its synchronous data: read that
+    // before its load goes.
+    CDB_ATOM_ITERM* input = get_effective_data_input(node);
+    bool sload_vcc = false;
+    disconnect_controls(node, &sload_vcc);
+    CDB_ATOM_OTERM* regout = node->get_output_term_by_type(DB_REG_OUT);
+    if (regout == nullptr || !regout->has_fanout()) return;
+    hand_fanouts_to_input(node, input);
+    if (!sload_vcc || input == nullptr) return;
+    m_registers_to_check.insert(node);
+    MORV_DEBUG_STREAM::print(100, "CLEAR_USAGE_AS %s", path_of(node));
+    m_fsyn_api->set_boundary_port_id(input, -1);
+    if (input->is_connected()) disconnect_iterm(input);
+}
+
+void MORV_RETIMING_6LUT::disconnect_register(CDB_ATOM_ITERM* iterm)
+{
+    MORV_ASSERT_TEXT(iterm, "iterm");
+    MORV_ASSERT_TEXT(iterm->get_source(), "iterm->get_source()");
+    CDB_ATOM_NODE* reg_node = iterm->get_source()->get_my_node();
+    MORV_ASSERT_TEXT(m_net_util->is_ff(reg_node), "m_net_util->is_ff(node)");
+    CDB_ATOM_NODE* node = iterm->get_my_node();
+    MORV_DEBUG_STREAM::print(100, "Disconnecting reg (%d) from node (%d)", static_cast<int>(reg_node->get_id()),
+                             static_cast<int>(node->get_id()));
+    m_demux_queue.erase(reg_node);
+    CDB_ATOM_ITERM* sload = reg_node->get_input_term_by_type(DB_SYNCH_LOAD);
+    if (sload != nullptr && sload->is_connected() && !sload->is_logical_gnd() && !sload->is_logical_vcc()) {
+        disconnect_sload_register(iterm, reg_node);
+        return;
+    }
+    CDB_ATOM_ITERM* reg_input = get_effective_data_input(reg_node);
+    MORV_ASSERT_TEXT(reg_input, "reg_input");
+    if (CDB_ATOM_NODE* duplicate = get_duplicate(node)) {
+        CDB_ATOM_ITERM* dup_term = duplicate->get_input_term_by_type(iterm->get_any_usage_as());
+        if (dup_term != nullptr && dup_term->get_source() == iterm->get_source())
+            reconnect_to_value_of(dup_term, reg_input);
+    }
+    reconnect_to_value_of(iterm, reg_input);
+    m_fsyn_api->modify_node(node);
+}
+
+void MORV_RETIMING_6LUT::disconnect_sload_register(CDB_ATOM_ITERM* iterm, CDB_ATOM_NODE* reg_node)
+{
+    MORV_ASSERT_TEXT(m_sload_push, "m_sload_push");
+    CDB_ATOM_NODE* comb_node = iterm->get_my_node();
+    MORV_ASSERT_TEXT(!m_net_util->is_lcell_part_of_a_carry_chain(comb_node),
+                     "!m_net_util->is_lcell_part_of_a_carry_chain(comb_node)");
+    CDB_ATOM_NODE* duplicate = get_duplicate(comb_node);
+    if (duplicate == nullptr) {
+        MORV_DEBUG_STREAM::print(100, "Duplicate node (%d) for sload push.", static_cast<int>(comb_node->get_id()));
+        duplicate = m_fsyn_api->duplicate_oterm(comb_node, DB_COMB_OUT, true);
+        MORV_ASSERT_TEXT(duplicate, "duplicate_node");
+        place_next_to(comb_node, duplicate);
+        m_node_to_duplicate_map[comb_node] = duplicate;
+        for (auto in = duplicate->begin_iterm(); in != duplicate->end_iterm(); ++in)
+            if ((*in)->is_connected()) m_touched_iterms.insert(*in);
+    }
+    CDB_ATOM_ITERM* dup_term = duplicate->get_input_term_by_type(iterm->get_any_usage_as());
+    MORV_ASSERT_TEXT(dup_term, "dup_term");
+    reconnect_to_value_of(dup_term, reg_node->get_input_term_by_type(DB_SYNCH_DATA));
+    reconnect_to_value_of(iterm, reg_node->get_input_term_by_type(DB_DATAIN));
+    m_fsyn_api->modify_node(comb_node);
+}
+
+CDB_ATOM_NODE* MORV_RETIMING_6LUT::register_model(CDB_ATOM_NODE* node, const RETIME_REG& reg)
+{
+    if (m_retime_side_clocks && !m_disable_location_copying && reg.regout != nullptr) {
+        CDB_ATOM_NODE* reg_node = reg.regout->get_my_node();
+        MORV_ASSERT_TEXT(reg_node, "reg_node");
+        return reg_node;
+    }
+    return node;
+}
+
+void MORV_RETIMING_6LUT::connect_controls(CDB_ATOM_NODE* reg_node, const RETIME_REG& reg)
+{
+    for (int control : {RETIME_CLEAR, RETIME_SYNCH_CLEAR, RETIME_CLOCK, RETIME_CLOCK_ENABLE}) {
+        const RETIME_SIGNAL& signal = reg.signals[control];
+        if (control == RETIME_CLOCK_ENABLE && signal.is_vcc) continue;
+        connect_register_input(reg_node, signal, k_retime_control_ports[control], 0);
+    }
+}
+
+// Timing assignments, placement, age and the alias to the register it
+// stands for.
+void MORV_RETIMING_6LUT::finish_new_register(CDB_ATOM_NODE* reg_node, const RETIME_REG& reg)
+{
+    CDB_ATOM_OTERM* out = reg_node->get_output_term_by_type(DB_REG_OUT);
+    MORV_ASSERT_TEXT(out, "reg_oterm");
+    if (reg.regout != nullptr) {
+        m_fsyn_api->copy_oterm_timing_assignment(reg.regout, out);
+        auto origin = m_regout_alias.find(reg.regout);
+        m_regout_alias[out] = origin != m_regout_alias.end() ? origin->second : reg.regout;
+    }
+    m_new_registers.insert(reg_node);
+    m_register_age[static_cast<int>(reg_node->get_id())] = m_push_max_age + 1;
+}
+
+void MORV_RETIMING_6LUT::add_register_on_output(CDB_ATOM_OTERM* oterm, const RETIME_REG& reg)
+{
+    MORV_ASSERT_TEXT(oterm, "oterm");
+    if (!oterm->has_fanout()) return;
+    CDB_ATOM_NODE* node = oterm->get_my_node();
+    MORV_DEBUG_STREAM::print(100, "Adding reg on OTERM: node %d", static_cast<int>(node->get_id()));
+    CDB_ATOM_NODE* model = register_model(node, reg);
+    CDB_ATOM_NODE* reg_node = m_net_util->create_register(model);
+    MORV_ASSERT_TEXT(reg_node, "reg_node");
+    CDB_ATOM_ITERM* data = nullptr;
+    m_cdb_interface->create_input_term(nullptr, data, reg_node, DB_DATAIN, 0);
+    MORV_ASSERT_TEXT(data, "reg_iterm");
+    m_touched_iterms.insert(data);
+    CDB_ATOM_OTERM* out = nullptr;
+    m_cdb_interface->create_oterm(nullptr, out, reg_node, DB_REG_OUT, reg_node->get_instance_name());
+    MORV_ASSERT_TEXT(out, "reg_oterm");
+    place_next_to(model, reg_node);
+    record_tracking(reg_node, MORV_NT_TYPE_MERGE);
+    if (m_fsyn_api->get_assigned_boundary_port_id(oterm) != -1) m_fsyn_api->move_boundary_port_id(oterm, out);
+    connect_controls(reg_node, reg);
+    finish_new_register(reg_node, reg);
+    CDB_ATOM_ITERM* sdata = nullptr;
+    if (has_signal(reg.signals[RETIME_SYNCH_LOAD])) {
+        MORV_ASSERT_TEXT(m_sload_push, "m_sload_push");
+        connect_register_input(reg_node, reg.signals[RETIME_SYNCH_LOAD], DB_SYNCH_LOAD, 0);
+        m_cdb_interface->create_input_term(nullptr, sdata, reg_node, DB_SYNCH_DATA, 0);
+        MORV_ASSERT_TEXT(sdata, "reg_sdata_iterm");
+        m_touched_iterms.insert(sdata);
+    }
+    const std::vector<CDB_ATOM_ITERM*> sinks = fanouts_of(oterm);
+    for (CDB_ATOM_ITERM* sink : sinks) move_iterm(sink, out);
+    if (!reg.clear_low) invert_fanouts(out, sinks);
+    if (sdata != nullptr) {
+        MORV_ASSERT_TEXT(m_node_to_duplicate_map.count(node), "m_node_to_duplicate_map.count(node)");
+        CDB_ATOM_OTERM* dup_out = m_node_to_duplicate_map[node]->get_output_term_by_type(oterm->get_any_usage_as());
+        MORV_ASSERT_TEXT(dup_out, "duplicate_oterm");
+        m_net_util->insert_fanout(dup_out, sdata);
+        if (!reg.clear_low) toggle_invert(sdata);
+    }
+    m_net_util->insert_fanout(oterm, data);
+    if (data->is_inverted() == reg.clear_low) toggle_invert(data);
+    reset_packed_neighbours(oterm, out);
+}
+
+// Two nodes packed into the two halves of one sublocation pair cannot both
+// stay there once a register sits between them.
+void MORV_RETIMING_6LUT::reset_packed_neighbours(CDB_ATOM_OTERM* oterm, CDB_ATOM_OTERM* reg_out)
+{
+    MORV_CHIP_MAP* chip_map = m_fsyn_api->get_fsyn_chip_map();
+    CDB_ATOM_NODE* node = oterm->get_my_node();
+    MORV_LOC here;
+    if (chip_map == nullptr || !chip_map->get_node_location(static_cast<int>(node->get_id()), &here)) return;
+    for (CDB_ATOM_ITERM* sink : fanouts_of(reg_out)) {
+        CDB_ATOM_NODE* other = sink->get_my_node();
+        MORV_LOC there;
+        if (!chip_map->get_node_location(static_cast<int>(other->get_id()), &there)) {
+            MORV_DEBUG_STREAM::print(100, "Warning - could not find location for node id %d",
+                                     static_cast<int>(other->get_id()));
+            continue;
+        }
+        if (here.x != there.x || here.y != there.y || here.sub_loc == MORV_OPEN || there.sub_loc == MORV_OPEN) continue;
+        if (here.sub_loc == there.sub_loc || here.sub_loc / 2 != there.sub_loc / 2) continue;
+        MORV_DEBUG_STREAM::print(100, "Resetting sublocation of previously packed nodes %d and %d",
+                                 static_cast<int>(node->get_id()), static_cast<int>(other->get_id()));
+        for (CDB_ATOM_NODE* moved : {node, other}) {
+            if (moved->is_lcell_comb() && m_net_util->is_lcell_part_of_a_carry_chain(moved)) continue;
+            MORV_LOC open = moved == node ? here : there;
+            open.sub_loc = MORV_OPEN;
+            chip_map->set_node_location(static_cast<int>(moved->get_id()), open);
+        }
+    }
+}
