@@ -76,6 +76,7 @@ public:
         m_registers_to_check.erase(node);
         m_live_nodes.erase(node);
         m_new_registers.erase(node);
+        m_regout_alias.erase(node->get_output_term_by_type(DB_REG_OUT));
         m_fsyn_api->delete_node(node);
     }
     void mark_new_register_iterm(CDB_ATOM_ITERM* iterm) { m_new_register_iterms.insert(iterm); }
@@ -94,7 +95,7 @@ private:
         CDB_ATOM_ITERM* in = nullptr;
         m_cdb_interface->create_input_term(nullptr, in, cell, DB_DATA_A, 0);
         m_cdb_interface->set_lutmask(cell, CDB_LUTMASK(6, mask), 0);
-        m_fsyn_api->node_added(cell, model, 4, DB_MAX_OUTPUT_PORT_TYPE, true);
+        place_next_to(model, cell);
         const bool constant = former == nullptr && iterm->is_connected();
         if (former != nullptr) m_net_util->insert_fanout(former, in);
         else if (constant && iterm->is_logical_vcc()) m_cdb_interface->set_iterm_logical_vcc(in);

@@ -107,9 +107,14 @@ public:
         m_api = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert())->get_fsyn_api();
         if (m_api->get_fsyn_chip_map() == nullptr) m_api->reset_fsyn_chip_map(false);
         MORV_CHIP_MAP* map = m_api->get_fsyn_chip_map();
+        // One node to a LAB, so that new nodes find room beside any of them.
+        const int columns = std::max(1, map->get_nx() - 2), rows = std::max(1, map->get_ny() - 2);
         int k = 0;
-        for (CDB_ATOM_NODE* node : *m_design->netlist())
-            map->set_node_location(static_cast<int>(node->get_id()), MORV_LOC{1 + (k++ % 3), 1, MORV_OPEN, MORV_OPEN});
+        for (CDB_ATOM_NODE* node : *m_design->netlist()) {
+            const MORV_LOC at{1 + k % columns, 1 + (k / columns) % rows, MORV_OPEN, MORV_OPEN};
+            map->set_node_location(static_cast<int>(node->get_id()), at);
+            ++k;
+        }
         m_rtm = std::make_unique<TEST_RETIMING_6LUT_LEAF>(m_api);
         for (CDB_ATOM_NODE* node : *m_design->netlist()) m_rtm->make_live(node);
     }
