@@ -35,11 +35,6 @@ std::vector<CDB_ATOM_ITERM*> fanouts_of(CDB_ATOM_OTERM* oterm)
     return sinks;
 }
 
-bool has_signal(const RETIME_SIGNAL& signal)
-{
-    return signal.source != nullptr || signal.is_gnd || signal.is_vcc;
-}
-
 }  // namespace
 
 void MORV_RETIMING_6LUT::tie_to_constant(CDB_ATOM_ITERM* iterm, bool vcc)
@@ -233,7 +228,9 @@ void MORV_RETIMING_6LUT::add_register_on_output(CDB_ATOM_OTERM* oterm, const RET
     connect_controls(reg_node, reg);
     finish_new_register(reg_node, reg);
     CDB_ATOM_ITERM* sdata = nullptr;
-    if (has_signal(reg.signals[RETIME_SYNCH_LOAD])) {
+    // A load tied to a constant was resolved when the register was
+    // disconnected (never loads, or always loads its synchronous data).
+    if (reg.signals[RETIME_SYNCH_LOAD].source != nullptr) {
         MORV_ASSERT_TEXT(m_sload_push, "m_sload_push");
         connect_register_input(reg_node, reg.signals[RETIME_SYNCH_LOAD], DB_SYNCH_LOAD, 0);
         m_cdb_interface->create_input_term(nullptr, sdata, reg_node, DB_SYNCH_DATA, 0);
