@@ -15,6 +15,7 @@
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/retiming/morv_retiming_6lut.h"
+#include "morv/timing/morv_timing.h"
 
 class TEST_RETIMING_6LUT_LEAF : public MORV_RETIMING_6LUT
 {
@@ -25,9 +26,16 @@ public:
     TEST_RETIMING_6LUT_LEAF(MORV_API* api, const MORV_PARAMETER_MAP* params = nullptr) : MORV_RETIMING_6LUT(api, params)
     {
         m_trade = 50.0;
-        m_max_critical_slack = 600;
         m_slack_ratio_threshold = 0.125;
+        if (m_fsyn_timing != nullptr) {
+            m_rotation_delay =
+                m_fsyn_timing->get_internal_delay(MORV_TIMING::s_CELL_KIND_6LUT, DB_DATA_A, DB_COMB_OUT) -
+                m_fsyn_timing->get_internal_delay(MORV_TIMING::s_CELL_KIND_6LUT, DB_DATA_F, DB_COMB_OUT);
+        }
+        m_max_critical_slack = static_cast<int>(static_cast<float>(m_rotation_delay) * 4.0f);
     }
+    int get_rotation_delay() const { return m_rotation_delay; }
+    int get_max_critical_slack() const { return m_max_critical_slack; }
 
     void set_default_pass_parameters(int pass, int& num_iters, int& hill_climb_iters) override
     {
@@ -106,4 +114,5 @@ private:
         ++m_inserted_cells;
     }
     int m_inserted_cells = 0;
+    int m_rotation_delay = 0;
 };

@@ -184,3 +184,17 @@ TEST(Retiming6LutQuery, PushPermission)
     rtm.set_backwards(false);
     EXPECT_TRUE(rtm.is_push_allowed(run.find("dead")));
 }
+
+// The family test leaf's constants: input A is the slow LUT input of every
+// 6-LUT family's device, and the largest critical slack is four rotations.
+TEST(Retiming6LutQuery, FamilyLeafConstants)
+{
+    for (int family : {CDB_FAMILY_BRK, CDB_FAMILY_KESTLIN, CDB_FAMILY_RZK, CDB_FAMILY_OBRAN}) {
+        RTM6_NET n(family);
+        n.output(n.input("i0"), "o0");
+        RTM6_RUN run(n.take(), family);
+        EXPECT_GT(run.rtm().get_rotation_delay(), 0) << family;
+        EXPECT_EQ(run.rtm().get_max_critical_slack(), 4 * run.rtm().get_rotation_delay()) << family;
+        EXPECT_EQ(run.rtm().get_num_combinations(), 64);
+    }
+}
