@@ -59,6 +59,7 @@ public:
     void set_backwards(bool on) { m_retime_backwards = on; }
     void set_sload_push(bool on) { m_sload_push = on; }
     void set_greedy(bool on) { m_greedy = on; }
+    void set_mac_retiming(bool on) { m_mac_retiming_enabled = on; }
     void set_srt(double srt) { m_slack_ratio_threshold = srt; }
     void touch(CDB_ATOM_ITERM* iterm) { m_touched_iterms.insert(iterm); }
     void make_live(CDB_ATOM_NODE* node) { m_live_nodes.insert(node); }

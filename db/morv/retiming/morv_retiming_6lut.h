@@ -91,6 +91,7 @@ protected:
     // The register the term feeds directly (its data input) or through a
     // wire LUT with a single fanout; null when none or refused.
     CDB_ATOM_NODE* find_register_at(CDB_ATOM_ITERM* iterm, bool flag, bool* through_invert);
+    CDB_ATOM_OTERM* get_mac_input_register(CDB_ATOM_ITERM* iterm, RETIME_REG& reg);
     bool is_register_candidate(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITERM* data_iterm, bool flag);
     // The value a LUT data input sees when its register holds reg_value.
     static unsigned seen_value(CDB_ATOM_ITERM* iterm, unsigned reg_value);

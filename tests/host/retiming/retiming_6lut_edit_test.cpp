@@ -129,28 +129,45 @@ TEST(Retiming6LutEdit, AlwaysLoadingRegisterIsNotFoundThroughItsDataInput)
 }
 
 // An equal register on the same driver is reused and keeps its name; a
-// neighbour storing the inverse is not equal.
+// neighbour storing the inverse, or with other controls, is not equal.
 TEST(Retiming6LutEdit, EqualRegisterOnTheSameDriverIsReused)
 {
     if (!abc_is_available()) GTEST_SKIP() << "berkeley-abc is not installed";
-    for (bool inverted_neighbour : {false, true}) {
-        const BUILD b = [inverted_neighbour](RTM6_NET& n) {
+    for (int neighbour = 0; neighbour < 3; ++neighbour) {
+        const BUILD b = [neighbour](RTM6_NET& n) {
             CDB_ATOM_OTERM* i0 = n.input("i0");
             CDB_ATOM_NODE* r1 = n.reg("r1", i0);
-            if (inverted_neighbour) RTM6_NET::in(r1, DB_DATAIN)->set_invert();
+            if (neighbour == 1) RTM6_NET::in(r1, DB_DATAIN)->set_invert();
+            if (neighbour == 2) n.control(r1, DB_CLOCK_ENABLE, n.input("e"));
             n.output(RTM6_NET::out(r1), "o1");
             CDB_ATOM_NODE* c0 = n.lut("c0", {i0, n.input("i1")}, 0x8);
             n.output(RTM6_NET::out(n.reg("r0", RTM6_NET::out(c0))), "o0");
         };
         RTM6_RUN run(build(b));
+        RTM6_NET::in(run.find("c0"), DB_DATA_A)->set_global(3);
         ASSERT_TRUE(run.push_backward(register_term(run), run.find("c0")));
         CDB_ATOM_NODE* r1 = run.find("r1");
         ASSERT_NE(r1, nullptr);
-        const bool reused = RTM6_NET::in(run.find("c0"), DB_DATA_A)->get_source() == RTM6_NET::out(r1);
-        EXPECT_EQ(reused, !inverted_neighbour);
-        EXPECT_EQ(count_registers(run.netlist()), inverted_neighbour ? 3 : 2);
-        EXPECT_TRUE(run.rtm().get_new_registers().contains(r1) == !inverted_neighbour);
-        const SEQ_VERDICT v = check(b, run, inverted_neighbour ? "rtm6_reuse_inv" : "rtm6_reuse");
+        CDB_ATOM_ITERM* a = RTM6_NET::in(run.find("c0"), DB_DATA_A);
+        const bool reused = a->get_source() == RTM6_NET::out(r1);
+        EXPECT_EQ(reused, neighbour == 0) << neighbour;
+        EXPECT_EQ(count_registers(run.netlist()), neighbour == 0 ? 2 : 3);
+        // Reused or new, each register on c0 is one of this iteration's.
+        int new_registers = 0;
+        for (int port : {DB_DATA_A, DB_DATA_B}) {
+            CDB_ATOM_NODE* reg = RTM6_NET::in(run.find("c0"), port)->get_source()->get_my_node();
+            new_registers += run.rtm().get_new_registers().contains(reg) ? 1 : 0;
+            if (!reused || port == DB_DATA_B) {
+                EXPECT_EQ(reg->get_instance_name()->get_short_hpath().rfind("r0", 0), 0u);
+            }
+        }
+        EXPECT_EQ(new_registers, 2);
+        // The term's global setting went to the new register's data input.
+        EXPECT_EQ(a->get_global(), 0);
+        if (!reused) {
+            EXPECT_EQ(RTM6_NET::in(a->get_source()->get_my_node(), DB_DATAIN)->get_global(), 3);
+        }
+        const SEQ_VERDICT v = check(b, run, "rtm6_reuse_" + std::to_string(neighbour));
         EXPECT_TRUE(v.equivalent()) << v.describe();
     }
 }

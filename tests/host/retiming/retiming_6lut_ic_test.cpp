@@ -3,6 +3,9 @@
 
 #include <functional>
 
+#include <algorithm>
+
+#include "../../db/log_capture.h"
 #include "retiming_6lut_bench.h"
 
 namespace {
@@ -129,7 +132,14 @@ TEST(Retiming6LutIc, ShareAlePairIsPlannedTogether)
     EXPECT_EQ(plans.size(), 10u);
     RETIME_REG next;
     ASSERT_NE(rtm.backward_push_get_reg(RTM6_NET::in(run.find("r1"), DB_DATAIN), next, true), nullptr);
-    EXPECT_TRUE(rtm.create_input_registers(run.find("c1"), next, carry, share));
+    {
+        MORV_LOG_CAPTURE log(100);
+        EXPECT_TRUE(rtm.create_input_registers(run.find("c1"), next, carry, share));
+        const std::vector<std::string> lines = log.lines();
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.find("because it should have been already done") != std::string::npos;
+        }));
+    }
     EXPECT_EQ(rtm.get_planned_iterms().size(), 10u);
     rtm.set_consumed({run.find("r0"), run.find("r1")});
     for (const RETIME_ITERM& plan : plans) rtm.mark_new_register_iterm(plan.iterm);
@@ -154,4 +164,20 @@ TEST(Retiming6LutIc, ForwardPushAcrossAChainCellWithUsedCombOutIsRefused)
     RETIME_REG reg = run.rtm().describe_register(run.find("r0"));
     bool carry = true, share = true;
     EXPECT_FALSE(run.rtm().create_output_registers(run.find("c0"), reg, carry, share));
+}
+
+// Two inputs of the first cell on one input of the second: no pairing.
+TEST(Retiming6LutIc, ShareAlePairWithTwoInputsOnOneFails)
+{
+    RTM6_RUN run(build([](RTM6_NET& n) {
+        share_pair(n);
+        CDB_ATOM_NODE* c0 = seq_find(n.netlist(), "c0");
+        CDB_ATOM_OTERM* a = RTM6_NET::in(c0, DB_DATA_A)->get_source();
+        a->insert_fanout(RTM6_NET::in(c0, DB_DATA_B));
+    }));
+    RETIME_REG reg;
+    ASSERT_NE(run.rtm().backward_push_get_reg(RTM6_NET::in(run.find("r0"), DB_DATAIN), reg, true), nullptr);
+    bool carry = true, share = true;
+    EXPECT_FALSE(run.rtm().create_input_registers(run.find("c0"), reg, carry, share));
+    EXPECT_TRUE(run.rtm().get_planned_iterms().empty());
 }

@@ -9,6 +9,7 @@
 #include "retiming_6lut_bench.h"
 #include "scripted_slack.h"
 
+#include "cut/cut_block_util.h"
 #include "morv/timing/morv_timing.h"
 
 namespace {
@@ -197,4 +198,58 @@ TEST(Retiming6LutQuery, FamilyLeafConstants)
         EXPECT_EQ(run.rtm().get_max_critical_slack(), 4 * run.rtm().get_rotation_delay()) << family;
         EXPECT_EQ(run.rtm().get_num_combinations(), 64);
     }
+}
+
+// A multiplier's packed input register stands behind its port A and B
+// inputs while MAC retiming is on; its output is the port's observable bit.
+TEST(Retiming6LutQuery, MultiplierInputRegister)
+{
+    RTM6_RUN run(build([](RTM6_NET& n) {
+        CDB_ATOM_NODE* mult = n.add(CDB_KIND_MAC_MULT, "m0");
+        CDB_ATOM_OTERM* clk = n.input("mclk");
+        clk->insert_fanout(mult->add_input_term(DB_CLOCK, 0));
+        for (int port : {DB_DATA_A, DB_DATA_B})
+            for (int bit = 0; bit < 2; ++bit)
+                n.input("x" + std::to_string(port) + std::to_string(bit))
+                    ->insert_fanout(mult->add_input_term(port, bit));
+        RTM6_NET::in(mult, DB_DATA_A)->set_invert();
+        CUT_MAC_UTIL::set_input_port_clock(mult, DB_DATA_A, 0);
+        CUT_MAC_UTIL::set_input_port_clock(mult, DB_DATA_B, CUT_MAC_NO_CLOCK);
+        for (int bit = 0; bit < 2; ++bit)
+            mult->add_output_term(CUT_MAC_UTIL::get_observable_port_type(DB_DATA_A),
+                                  n.netlist().get_name_mgr()->create_unique_name("obs" + std::to_string(bit), 0), bit);
+        n.output(mult->add_output_term(DB_DATA_OUT, n.netlist().get_name_mgr()->create_unique_name("p", 0)), "o0");
+    }));
+    TEST_RETIMING_6LUT_LEAF& rtm = run.rtm();
+    CDB_ATOM_NODE* mult = run.find("m0");
+    RETIME_REG reg;
+    EXPECT_EQ(rtm.backward_push_get_reg(mult->get_input_term_by_type(DB_DATA_A, 1), reg, true), nullptr);
+    rtm.set_mac_retiming(true);
+    CDB_ATOM_OTERM* found = rtm.backward_push_get_reg(mult->get_input_term_by_type(DB_DATA_A, 1), reg, true);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->get_port_index(), 1);
+    EXPECT_TRUE(reg.clear_low);
+    EXPECT_EQ(reg.signals[RETIME_CLOCK].source, RTM6_NET::in(mult, DB_CLOCK)->get_source());
+    ASSERT_NE(rtm.backward_push_get_reg(mult->get_input_term_by_type(DB_DATA_A, 0), reg, true), nullptr);
+    EXPECT_FALSE(reg.clear_low);  // the port's term is inverted
+    EXPECT_EQ(rtm.backward_push_get_reg(mult->get_input_term_by_type(DB_DATA_B, 0), reg, true), nullptr);
+    CUT_MAC_UTIL::set_mode(mult, CUT_MAC_MODE_DYNAMIC);
+    EXPECT_EQ(rtm.backward_push_get_reg(mult->get_input_term_by_type(DB_DATA_A, 1), reg, true), nullptr);
+}
+
+// The fanin cones stop at depth 5 and at anything that is not a LUT.
+TEST(Retiming6LutQuery, FaninConeOfLuts)
+{
+    RTM6_RUN run(build([](RTM6_NET& n) {
+        CDB_ATOM_OTERM* signal = RTM6_NET::out(n.reg("r0", n.input("i0")));
+        for (int k = 0; k < 8; ++k) signal = RTM6_NET::out(n.lut("l" + std::to_string(k), {signal}, 0x2));
+        n.output(signal, "o0");
+    }));
+    RETIME_NODE_SET cone;
+    run.rtm().collect_fanin_cone(run.find("l7"), DB_DATA_A, cone, 0);
+    EXPECT_EQ(cone.size(), 5u);
+    EXPECT_TRUE(cone.count(run.find("l2")) && !cone.count(run.find("l1")));
+    cone.clear();
+    run.rtm().collect_fanin_cone(run.find("l2"), DB_DATA_A, cone, 0);
+    EXPECT_EQ(cone.size(), 2u);  // l1 and l0, not the register
 }
