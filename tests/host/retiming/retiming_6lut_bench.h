@@ -24,6 +24,15 @@
 #include "seq_gen.h"
 #include "seq_harness.h"
 
+// A prefix and a number ("c3"), built without the operator+ of a literal
+// and a temporary, which GCC 12 misreads at -O3 (-Wrestrict).
+inline std::string rtm6_name(const char* prefix, long long k)
+{
+    std::string s(prefix);
+    s += std::to_string(k);
+    return s;
+}
+
 class RTM6_NET
 {
 public:

@@ -167,7 +167,7 @@ TEST(Retiming6LutEdit, EqualRegisterOnTheSameDriverIsReused)
         if (!reused) {
             EXPECT_EQ(RTM6_NET::in(a->get_source()->get_my_node(), DB_DATAIN)->get_global(), 3);
         }
-        const SEQ_VERDICT v = check(b, run, "rtm6_reuse_" + std::to_string(neighbour));
+        const SEQ_VERDICT v = check(b, run, rtm6_name("rtm6_reuse_", neighbour));
         EXPECT_TRUE(v.equivalent()) << v.describe();
     }
 }
@@ -200,7 +200,7 @@ TEST(Retiming6LutEdit, ForwardPushKeepsInversionsAndPowerUpValue)
         ASSERT_TRUE(run.push_forward(run.find("c0"))) << variant;
         EXPECT_EQ(run.find("r0"), nullptr);
         EXPECT_EQ(count_registers(run.netlist()), 1);
-        const SEQ_VERDICT v = check(b, run, "rtm6_fwd_" + std::to_string(variant));
+        const SEQ_VERDICT v = check(b, run, rtm6_name("rtm6_fwd_", variant));
         EXPECT_TRUE(v.equivalent()) << variant << ": " << v.describe();
     }
 }

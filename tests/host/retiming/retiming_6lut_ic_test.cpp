@@ -41,22 +41,22 @@ void share_pair(RTM6_NET& n)
     CDB_ATOM_OTERM* shared = n.input("a");
     CDB_ATOM_OTERM* carry = nullptr;
     for (int b = 0; b < 2; ++b) {
-        const std::string k = std::to_string(b);
-        CDB_ATOM_NODE* cell = n.add(CDB_KIND_LCELL_COMB, "c" + k);
+        CDB_ATOM_NODE* cell = n.add(CDB_KIND_LCELL_COMB, rtm6_name("c", b));
         int input = 0;
         for (int port : {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_DATA_F}) {
             CDB_ATOM_ITERM* t = cell->add_input_term(port);
-            (port == DB_DATA_A ? shared : n.input("x" + k + std::to_string(input++)))->insert_fanout(t);
+            (port == DB_DATA_A ? shared : n.input(rtm6_name("x", b * 10 + input++)))->insert_fanout(t);
         }
         cell->set_sum_lutmask(CDB_LUTMASK(5, b == 0 ? 0x96696996u : 0x6996c33cu));
         CDB_ATOM_ITERM* cin = cell->add_input_term(DB_CARRY_IN);
         if (carry != nullptr) carry->insert_fanout(cin);
         CDB_ATOM_OTERM* sum =
-            cell->add_output_term(DB_SUM_OUT, n.netlist().get_name_mgr()->create_unique_name("s" + k, 0));
-        carry = cell->add_output_term(DB_CARRY_OUT, n.netlist().get_name_mgr()->create_unique_name("co" + k, 0));
-        CDB_ATOM_NODE* r = n.reg("r" + k, sum);
+            cell->add_output_term(DB_SUM_OUT, n.netlist().get_name_mgr()->create_unique_name(rtm6_name("s", b), 0));
+        carry =
+            cell->add_output_term(DB_CARRY_OUT, n.netlist().get_name_mgr()->create_unique_name(rtm6_name("co", b), 0));
+        CDB_ATOM_NODE* r = n.reg(rtm6_name("r", b), sum);
         if (b == 1) RTM6_NET::in(r, DB_DATAIN)->set_invert();
-        n.output(RTM6_NET::out(r), "o" + k);
+        n.output(RTM6_NET::out(r), rtm6_name("o", b));
     }
 }
 
@@ -100,7 +100,7 @@ TEST(Retiming6LutIc, ExtendedModeSearchesWithInputG)
         const BUILD b = [mask](RTM6_NET& n) {
             CDB_ATOM_NODE* c0 = n.add(CDB_KIND_LCELL_COMB, "c0");
             for (int port = DB_DATA_A; port <= DB_DATA_G; ++port)
-                n.input("i" + std::to_string(port))->insert_fanout(c0->add_input_term(port));
+                n.input(rtm6_name("i", port))->insert_fanout(c0->add_input_term(port));
             RTM6_NET::in(c0, DB_DATA_C)->set_invert();
             c0->set_lutmask(CDB_LUTMASK(6, mask));
             c0->add_output_term(DB_COMB_OUT, c0->get_instance_name());

@@ -31,9 +31,8 @@ bool logged(const MORV_LOG_CAPTURE& log, const std::string& text)
 // Register r<k> from i<k> into cell c<k>; the caller adds what makes r<k> special.
 CDB_ATOM_NODE* register_into_cell(RTM6_NET& n, int k)
 {
-    const std::string s = std::to_string(k);
-    CDB_ATOM_NODE* r = n.reg("r" + s, n.input("i" + s));
-    n.output(RTM6_NET::out(n.lut("c" + s, {RTM6_NET::out(r)}, 0x1)), "o" + s);
+    CDB_ATOM_NODE* r = n.reg(rtm6_name("r", k), n.input(rtm6_name("i", k)));
+    n.output(RTM6_NET::out(n.lut(rtm6_name("c", k), {RTM6_NET::out(r)}, 0x1)), rtm6_name("o", k));
     return r;
 }
 
@@ -61,7 +60,7 @@ TEST(Retiming6LutQuery, ForwardPushFilterGivesItsReasons)
     RTM6_RUN run(build(filter_netlist));
     TEST_RETIMING_6LUT_LEAF& rtm = run.rtm();
     const auto candidate = [&](int k) {
-        return rtm.is_forward_push_candidate(RTM6_NET::in(run.find("c" + std::to_string(k)), DB_DATA_A));
+        return rtm.is_forward_push_candidate(RTM6_NET::in(run.find(rtm6_name("c", k)), DB_DATA_A));
     };
     MORV_LOG_CAPTURE log(100);
     EXPECT_FALSE(candidate(0));
@@ -210,14 +209,13 @@ TEST(Retiming6LutQuery, MultiplierInputRegister)
         clk->insert_fanout(mult->add_input_term(DB_CLOCK, 0));
         for (int port : {DB_DATA_A, DB_DATA_B})
             for (int bit = 0; bit < 2; ++bit)
-                n.input("x" + std::to_string(port) + std::to_string(bit))
-                    ->insert_fanout(mult->add_input_term(port, bit));
+                n.input(rtm6_name("x", port * 10 + bit))->insert_fanout(mult->add_input_term(port, bit));
         RTM6_NET::in(mult, DB_DATA_A)->set_invert();
         CUT_MAC_UTIL::set_input_port_clock(mult, DB_DATA_A, 0);
         CUT_MAC_UTIL::set_input_port_clock(mult, DB_DATA_B, CUT_MAC_NO_CLOCK);
         for (int bit = 0; bit < 2; ++bit)
             mult->add_output_term(CUT_MAC_UTIL::get_observable_port_type(DB_DATA_A),
-                                  n.netlist().get_name_mgr()->create_unique_name("obs" + std::to_string(bit), 0), bit);
+                                  n.netlist().get_name_mgr()->create_unique_name(rtm6_name("obs", bit), 0), bit);
         n.output(mult->add_output_term(DB_DATA_OUT, n.netlist().get_name_mgr()->create_unique_name("p", 0)), "o0");
     }));
     TEST_RETIMING_6LUT_LEAF& rtm = run.rtm();
@@ -242,7 +240,7 @@ TEST(Retiming6LutQuery, FaninConeOfLuts)
 {
     RTM6_RUN run(build([](RTM6_NET& n) {
         CDB_ATOM_OTERM* signal = RTM6_NET::out(n.reg("r0", n.input("i0")));
-        for (int k = 0; k < 8; ++k) signal = RTM6_NET::out(n.lut("l" + std::to_string(k), {signal}, 0x2));
+        for (int k = 0; k < 8; ++k) signal = RTM6_NET::out(n.lut(rtm6_name("l", k), {signal}, 0x2));
         n.output(signal, "o0");
     }));
     RETIME_NODE_SET cone;

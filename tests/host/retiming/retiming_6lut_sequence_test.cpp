@@ -138,7 +138,7 @@ TEST(Retiming6LutHookSequences, EveryResultIsProvedEquivalent)
             }
         }
         std::unique_ptr<CDB_ATOM_NETLIST> before = seq_generate(options_for(seed), seed);
-        const SEQ_VERDICT v = seq_check(*before, s.run().netlist(), "rtm6_seq_" + std::to_string(seed), true, 200);
+        const SEQ_VERDICT v = seq_check(*before, s.run().netlist(), rtm6_name("rtm6_seq_", seed), true, 200);
         ASSERT_TRUE(v.equivalent()) << "seed " << seed << " steps " << made << ": " << v.describe();
     }
     std::printf("RTM-6LUT hooks: netlists %d, backward %d, forward %d, demuxed %d\n", netlist_count(), backward,
