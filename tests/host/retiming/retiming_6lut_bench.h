@@ -103,6 +103,21 @@ private:
     CDB_ATOM_OTERM* m_clock = nullptr;
 };
 
+// Every node placed, one to a LAB, so that new nodes find room beside any
+// of them.
+inline void rtm6_place_every_node(MORV_API* api, CDB_ATOM_NETLIST& netlist)
+{
+    if (api->get_fsyn_chip_map() == nullptr) api->reset_fsyn_chip_map(false);
+    MORV_CHIP_MAP* map = api->get_fsyn_chip_map();
+    const int columns = std::max(1, map->get_nx() - 2), rows = std::max(1, map->get_ny() - 2);
+    int k = 0;
+    for (CDB_ATOM_NODE* node : netlist) {
+        const MORV_LOC at{1 + k % columns, 1 + (k / columns) % rows, MORV_OPEN, MORV_OPEN};
+        map->set_node_location(static_cast<int>(node->get_id()), at);
+        ++k;
+    }
+}
+
 // The netlist under a compile of its own, every node placed, edited
 // through a 6-LUT test leaf.
 class RTM6_RUN
@@ -114,16 +129,7 @@ public:
         m_design = std::make_unique<morv_host::HOST_DESIGN>(family, std::move(netlist));
         m_env = std::make_unique<morv_host::HOST_ENV>(*m_design);
         m_api = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert())->get_fsyn_api();
-        if (m_api->get_fsyn_chip_map() == nullptr) m_api->reset_fsyn_chip_map(false);
-        MORV_CHIP_MAP* map = m_api->get_fsyn_chip_map();
-        // One node to a LAB, so that new nodes find room beside any of them.
-        const int columns = std::max(1, map->get_nx() - 2), rows = std::max(1, map->get_ny() - 2);
-        int k = 0;
-        for (CDB_ATOM_NODE* node : *m_design->netlist()) {
-            const MORV_LOC at{1 + k % columns, 1 + (k / columns) % rows, MORV_OPEN, MORV_OPEN};
-            map->set_node_location(static_cast<int>(node->get_id()), at);
-            ++k;
-        }
+        rtm6_place_every_node(m_api, *m_design->netlist());
         m_rtm = std::make_unique<TEST_RETIMING_6LUT_LEAF>(m_api);
         for (CDB_ATOM_NODE* node : *m_design->netlist()) m_rtm->make_live(node);
     }
