@@ -305,6 +305,23 @@ public:
     void reset_neighbour_mobilities(CDB_ATOM_NODE* node);
     bool is_critical_by_slack(CDB_ATOM_NODE* node);
     bool can_demux_enable(CDB_ATOM_NODE* node);
+    // The input a register takes its next value from when neither clear nor
+    // a real synchronous load acts: DB_SYNCH_DATA when the synchronous load
+    // is tied to logical VCC (the register always loads), else the data
+    // input. Null when that term does not exist.
+    CDB_ATOM_ITERM* get_effective_data_input(CDB_ATOM_NODE* node) const;
+    bool is_sload_always(CDB_ATOM_NODE* node) const;
+    // The value an input sees when what drives it holds reg_value.
+    static unsigned seen_value(CDB_ATOM_ITERM* iterm, unsigned reg_value);
+    // Sets a term to a logical constant with its inversion bit clear.
+    void tie_to_constant(CDB_ATOM_ITERM* iterm, bool vcc);
+    // Reconnects term to what source_iterm reads (its source exclusive-or
+    // its inversion bit, or its constant; an unconnected input reads 0),
+    // keeping term's own inversion on top.
+    void reconnect_to_value_of(CDB_ATOM_ITERM* term, CDB_ATOM_ITERM* source_iterm);
+    // A LUT or register data input takes an inversion on its own bit; any
+    // other input gets an inverter cell in front.
+    void invert_value_of(CDB_ATOM_ITERM* iterm);
 
     // ---- state, for the run driver's later parts and the tests
     int get_max_age() const { return m_max_age; }

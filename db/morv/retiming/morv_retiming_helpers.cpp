@@ -101,3 +101,50 @@ bool MORV_RETIMING::can_demux_enable(CDB_ATOM_NODE* node)
     CDB_ATOM_OTERM* pad_out = pad->get_output_term_by_type(DB_PAD_TO_BUFFER_OUT, 0);
     return pad_out == nullptr || !forbids(pad_out->get_instance_name());
 }
+
+bool MORV_RETIMING::is_sload_always(CDB_ATOM_NODE* node) const
+{
+    CDB_ATOM_ITERM* sload = node->get_input_term_by_type(DB_SYNCH_LOAD);
+    return sload != nullptr && sload->is_connected() && sload->is_logical_vcc();
+}
+
+CDB_ATOM_ITERM* MORV_RETIMING::get_effective_data_input(CDB_ATOM_NODE* node) const
+{
+    MORV_ASSERT_TEXT(node, "node");
+    return node->get_input_term_by_type(is_sload_always(node) ? DB_SYNCH_DATA : DB_DATAIN);
+}
+
+unsigned MORV_RETIMING::seen_value(CDB_ATOM_ITERM* iterm, unsigned reg_value)
+{
+    return (reg_value ^ (iterm->is_inverted() ? 1u : 0u)) & 1u;
+}
+
+void MORV_RETIMING::tie_to_constant(CDB_ATOM_ITERM* iterm, bool vcc)
+{
+    if (iterm->is_connected()) disconnect_iterm(iterm);
+    RETIME_SIGNAL signal;
+    signal.is_vcc = vcc;
+    signal.is_gnd = !vcc;
+    recreate_connection(iterm, signal);
+    m_fsyn_api->modify_edge(iterm, false);
+}
+
+void MORV_RETIMING::invert_value_of(CDB_ATOM_ITERM* iterm)
+{
+    const int port = iterm->get_any_usage_as();
+    const bool bit = m_net_util->is_lut_data_input(iterm) || port == DB_DATAIN || port == DB_SYNCH_DATA;
+    if (bit && !iterm->get_my_node()->is_pin()) toggle_invert(iterm);
+    else invert_iterm(iterm);
+}
+
+void MORV_RETIMING::reconnect_to_value_of(CDB_ATOM_ITERM* term, CDB_ATOM_ITERM* source_iterm)
+{
+    const bool own_invert = term->is_inverted();
+    if (source_iterm != nullptr && source_iterm->is_driven()) {
+        move_iterm(term, source_iterm->get_source());
+        if (source_iterm->is_inverted()) invert_value_of(term);
+        return;
+    }
+    const bool value = source_iterm != nullptr && source_iterm->is_connected() && source_iterm->is_logical_vcc();
+    tie_to_constant(term, value != own_invert);
+}

@@ -1,0 +1,66 @@
+// A leaf of the 4-LUT retiming branch for tests, until the family classes
+// exist: the ZEPLA and TEV constants (4 inputs, 16 combinations, pass
+// schedule B, the family's combinational-cell factory) and access to the
+// switches and sets the hooks read and fill.
+#pragma once
+
+#include <vector>
+
+#include "cdb/cdb_atom_netlist.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/netlist/morv_cdb_interface.h"
+#include "morv/netlist/morv_net_util.h"
+#include "morv/retiming/morv_retiming_4lut.h"
+
+class TEST_RETIMING_4LUT_LEAF : public MORV_RETIMING_4LUT
+{
+public:
+    TEST_RETIMING_4LUT_LEAF(MORV_API* api, const MORV_PARAMETER_MAP* params = nullptr) : MORV_RETIMING_4LUT(api, params)
+    {
+        m_trade = 50.0;
+        m_slack_ratio_threshold = 0.125;
+    }
+    void set_default_pass_parameters(int pass, int& num_iters, int& hill_climb_iters) override
+    {
+        m_retime_backwards = pass % 2 == 0;
+        if (pass >= 2) m_slack_ratio_threshold = 0.05;
+        else if (m_slack_ratio_threshold == -1.0) m_slack_ratio_threshold = 0.125;
+        if (num_iters == -1) num_iters = pass == 1 ? 48 : 16;
+        if (hill_climb_iters == -1) hill_climb_iters = pass < 2 ? 8 : 2;
+    }
+    CDB_ATOM_NODE* create_lcell_comb(MEM_SEGMENT* segment, HDB_INSTANCE_NAME* name) override
+    {
+        if (m_fsyn_api->get_base_family_code() == CDB_FAMILY_TEV)
+            return m_cdb_interface->create_lcell_comb_sorvexii(segment, name);
+        return m_cdb_interface->create_lcell_comb_zepla(segment, name);
+    }
+
+    // ---- test access
+    void set_backwards(bool on) { m_retime_backwards = on; }
+    void make_live(CDB_ATOM_NODE* node) { m_live_nodes.insert(node); }
+    void queue(CDB_ATOM_NODE* node) { m_demux_queue.insert(node); }
+    void set_consumed(const std::vector<CDB_ATOM_NODE*>& registers)
+    {
+        m_consumed_register_ids.clear();
+        for (CDB_ATOM_NODE* r : registers) m_consumed_register_ids.emplace_back(static_cast<int>(r->get_id()));
+        m_operation_text = "RETIME";
+    }
+    void clear_plans()
+    {
+        insert_set1.clear();
+        m_output_registers.clear();
+        m_iterms_to_disconnect.clear();
+        delete_set0.clear();
+    }
+    // What the core does with a pushed register left without fanout.
+    void drop_register(CDB_ATOM_NODE* node)
+    {
+        m_registers_to_check.erase(node);
+        m_live_nodes.erase(node);
+        m_new_registers.erase(node);
+        m_regout_alias.erase(node->get_output_term_by_type(DB_REG_OUT));
+        m_fsyn_api->delete_node(node);
+    }
+    void mark_new_register_iterm(CDB_ATOM_ITERM* iterm) { m_new_register_iterms.insert(iterm); }
+};
