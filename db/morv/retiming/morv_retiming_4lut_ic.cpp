@@ -61,8 +61,7 @@ bool MORV_RETIMING_4LUT::create_input_registers(CDB_ATOM_NODE* node, RETIME_REG&
                                                 bool& share_low_ret)
 {
     MORV_ASSERT_TEXT(node, "node");
-    MORV_ASSERT_TEXT(&carry_low_ret, "carry_low_ret");
-    MORV_ASSERT_TEXT(&share_low_ret, "share_low_ret");
+    (void)share_low_ret;
     if (m_net_util->is_lcell_part_of_a_carry_chain(node)) return search_carry(node, reg, carry_low_ret);
     return search_lut(node, reg);
 }
@@ -131,7 +130,6 @@ bool MORV_RETIMING_4LUT::create_output_registers(CDB_ATOM_NODE* node, RETIME_REG
                                                  bool& share_low_ret)
 {
     MORV_ASSERT_TEXT(node, "node");
-    MORV_ASSERT_TEXT(&carry_low_ret, "carry_low_ret");
     (void)share_low_ret;
     unsigned values[MORV_EVALUATE_INPUT_COUNT] = {};
     const unsigned reg_value = reg.clear_low ? 0u : 1u;
