@@ -19,8 +19,8 @@
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"
-#include "morv/netlist/morv_chip_map.h"
 #include "retiming_4lut_test_leaf.h"
+#include "retiming_seq_run.h"
 #include "seq_gen.h"
 #include "seq_harness.h"
 
@@ -104,15 +104,7 @@ public:
         m_design = std::make_unique<morv_host::HOST_DESIGN>(family, std::move(netlist));
         m_env = std::make_unique<morv_host::HOST_ENV>(*m_design);
         m_api = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert())->get_fsyn_api();
-        if (m_api->get_fsyn_chip_map() == nullptr) m_api->reset_fsyn_chip_map(false);
-        MORV_CHIP_MAP* map = m_api->get_fsyn_chip_map();
-        const int columns = std::max(1, map->get_nx() - 2), rows = std::max(1, map->get_ny() - 2);
-        int k = 0;
-        for (CDB_ATOM_NODE* node : *m_design->netlist()) {
-            const MORV_LOC at{1 + k % columns, 1 + (k / columns) % rows, MORV_OPEN, MORV_OPEN};
-            map->set_node_location(static_cast<int>(node->get_id()), at);
-            ++k;
-        }
+        place_every_node(m_api, *m_design->netlist());
         m_rtm = std::make_unique<TEST_RETIMING_4LUT_LEAF>(m_api);
         for (CDB_ATOM_NODE* node : *m_design->netlist()) m_rtm->make_live(node);
     }

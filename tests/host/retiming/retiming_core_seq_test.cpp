@@ -14,14 +14,10 @@
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
-#include "host_env.h"
 #include "io/blif_reader.h"
-#include "msg/msg.h"
 
-#include "morv/core/morv_api.h"
-#include "morv/core/morv_expert.h"
 #include "retiming_ref_leaf.h"
-#include "scripted_slack.h"
+#include "retiming_seq_run.h"
 #include "seq_gen.h"
 #include "seq_harness.h"
 #include "test_build.h"
@@ -30,69 +26,16 @@ namespace {
 
 using namespace morv_host;
 
-// A netlist under a compile of its own, retimed pass by pass.
-class CORE_RUN
+// A netlist under the reference leaf, its slack-ratio threshold set before
+// the first pass.
+class CORE_RUN : public RETIMING_SEQ_RUN<RETIMING_REF_LEAF>
 {
 public:
     CORE_RUN(std::unique_ptr<CDB_ATOM_NETLIST> netlist, const std::string& params = "")
+        : RETIMING_SEQ_RUN(CDB_FAMILY_BRK, std::move(netlist), params)
     {
-        msg_set_quiet(true);
-        m_design = std::make_unique<HOST_DESIGN>(CDB_FAMILY_BRK, std::move(netlist));
-        m_env = std::make_unique<HOST_ENV>(*m_design);
-        m_api = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert())->get_fsyn_api();
-        MORV_ALGORITHM_BASE::parse_algorithm_params(m_params, params);
-        m_leaf = std::make_unique<RETIMING_REF_LEAF>(m_api, &m_params);
-        m_leaf->set_srt(0.1);
+        leaf().set_srt(0.1);
     }
-    ~CORE_RUN() { m_slacks.reset(); }
-
-    CDB_ATOM_NETLIST& netlist() { return *m_design->netlist(); }
-    RETIMING_REF_LEAF& leaf() { return *m_leaf; }
-    int iterations() const { return m_iterations; }
-    int splits() const { return m_splits; }
-    int retimed_notes() const { return m_env->count_notes("registers_retimed"); }
-
-    // One pass of at most `iterations` iterations; stops at the first that
-    // changes nothing. The host hears of every modifying iteration once.
-    void run_pass(int pass, int iterations)
-    {
-        int num_iters = -1, hill_climb = -1;
-        m_leaf->set_default_pass_parameters(pass, num_iters, hill_climb);
-        for (int i = 0; i < iterations; ++i) {
-            script_slacks();
-            const int cells = count_cells();
-            const int inverters = m_leaf->counts().inverters;
-            const int told = m_env->count_notes("registers_retimed");
-            const int modifications = m_leaf->do_iter();
-            ++m_iterations;
-            m_splits += count_cells() - cells - (m_leaf->counts().inverters - inverters);
-            EXPECT_EQ(m_env->count_notes("registers_retimed") - told, modifications > 0 ? 1 : 0);
-            if (modifications == 0) break;
-        }
-    }
-
-private:
-    void script_slacks()
-    {
-        m_slacks.reset();
-        m_slacks = std::make_unique<SCRIPTED_SLACK_SOURCE>(m_api->get_fsyn_timing());
-        script_unit_delay_slacks(netlist(), *m_slacks);
-    }
-    int count_cells()
-    {
-        int cells = 0;
-        for (CDB_ATOM_NODE* node : netlist()) cells += node->is_lcell_comb() ? 1 : 0;
-        return cells;
-    }
-
-    std::unique_ptr<HOST_DESIGN> m_design;
-    std::unique_ptr<HOST_ENV> m_env;
-    MORV_API* m_api = nullptr;
-    MORV_PARAMETER_MAP m_params;
-    std::unique_ptr<RETIMING_REF_LEAF> m_leaf;
-    std::unique_ptr<SCRIPTED_SLACK_SOURCE> m_slacks;
-    int m_iterations = 0;
-    int m_splits = 0;
 };
 
 int generated_count()
