@@ -1,7 +1,8 @@
 // A leaf of the 4-LUT retiming branch for tests, until the family classes
 // exist: the ZEPLA and TEV constants (4 inputs, 16 combinations, pass
 // schedule B, the family's combinational-cell factory) and access to the
-// switches and sets the hooks read and fill.
+// switches and sets the hooks read and fill. It counts what the engine did
+// through it: a push is a run of edit hooks after query hooks.
 #pragma once
 
 #include <vector>
@@ -20,6 +21,48 @@ public:
     {
         m_trade = 50.0;
         m_slack_ratio_threshold = 0.125;
+        // A rotation delay of 100 ps times the default RF of 4.
+        m_max_critical_slack = 400;
+    }
+
+    struct COUNTS
+    {
+        int pushes = 0;
+        int inverters = 0;
+        int demuxed = 0;
+    };
+    const COUNTS& counts() const { return m_counts; }
+
+    CDB_ATOM_OTERM* backward_push_get_reg(CDB_ATOM_ITERM* iterm, RETIME_REG& reg, bool flag) override
+    {
+        m_committing = false;
+        return MORV_RETIMING_4LUT::backward_push_get_reg(iterm, reg, flag);
+    }
+    bool get_input_register(CDB_ATOM_ITERM* iterm, RETIME_REG& reg) override
+    {
+        m_committing = false;
+        return MORV_RETIMING_4LUT::get_input_register(iterm, reg);
+    }
+    void remove_register(CDB_ATOM_NODE* node) override
+    {
+        note_commit();
+        MORV_RETIMING_4LUT::remove_register(node);
+    }
+    void disconnect_register(CDB_ATOM_ITERM* iterm) override
+    {
+        note_commit();
+        MORV_RETIMING_4LUT::disconnect_register(iterm);
+    }
+    void insert_inverter_lcell(CDB_ATOM_ITERM* iterm) override
+    {
+        ++m_counts.inverters;
+        MORV_RETIMING_4LUT::insert_inverter_lcell(iterm);
+    }
+    int run_demuxer() override
+    {
+        const int demuxed = MORV_RETIMING_4LUT::run_demuxer();
+        m_counts.demuxed += demuxed;
+        return demuxed;
     }
     void set_default_pass_parameters(int pass, int& num_iters, int& hill_climb_iters) override
     {
@@ -63,4 +106,14 @@ public:
         m_fsyn_api->delete_node(node);
     }
     void mark_new_register_iterm(CDB_ATOM_ITERM* iterm) { m_new_register_iterms.insert(iterm); }
+
+private:
+    void note_commit()
+    {
+        if (!m_committing) ++m_counts.pushes;
+        m_committing = true;
+    }
+
+    COUNTS m_counts;
+    bool m_committing = false;
 };
