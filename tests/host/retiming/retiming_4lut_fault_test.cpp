@@ -143,6 +143,42 @@ TEST(Retiming4LutFaults, ForwardThenBackwardAcrossTheSameCell)
     expect_equivalent(*before, run, "forward_backward");
 }
 
+// A clear asserted later must leave the moved registers where power-up
+// leaves them: a register that has to read 1 is built with inverters
+// around it, so that it clears to 1 as well. Both registers share a
+// synchronous and an asynchronous clear.
+TEST(Retiming4LutFaults, ClearedRegistersMovedAcrossANandKeepTheirClearedValue)
+{
+    const auto build = [] {
+        RTM4_NET net;
+        CDB_ATOM_OTERM* i0 = net.input("i0");
+        CDB_ATOM_OTERM* i1 = net.input("i1");
+        CDB_ATOM_OTERM* sc = net.input("sc");
+        CDB_ATOM_OTERM* rst = net.input("rst");
+        std::vector<CDB_ATOM_NODE*> regs = {net.reg("ra", i0), net.reg("rb", i1)};
+        for (CDB_ATOM_NODE* r : regs) {
+            net.control(r, DB_SYNCH_CLEAR, sc);
+            net.control(r, DB_CLEAR, rst);
+        }
+        CDB_ATOM_NODE* c = net.lut("c", {RTM4_NET::out(regs[0]), RTM4_NET::out(regs[1])}, 0x7777);  // NAND
+        net.output(RTM4_NET::out(c), "o");
+        return net.take();
+    };
+    const auto before = build();
+    RTM4_RUN run(build());
+    CDB_ATOM_NODE* c = run.find("c");
+    ASSERT_TRUE(run.push_forward(c));
+    expect_equivalent(*before, run, "clear_forward");
+    CDB_ATOM_OTERM* comb = c->get_output_term_by_type(DB_COMB_OUT);
+    ASSERT_EQ(comb->get_number_of_fanout(), 1);
+    CDB_ATOM_NODE* out_reg = (*comb->begin_iterm_fanout())->get_my_node();
+    ASSERT_TRUE(out_reg->is_register());
+    EXPECT_TRUE(RTM4_NET::in(out_reg, DB_CLEAR)->is_driven());
+    EXPECT_TRUE(RTM4_NET::in(out_reg, DB_SYNCH_CLEAR)->is_driven());
+    ASSERT_TRUE(run.push_backward(*comb->begin_iterm_fanout(), c));
+    expect_equivalent(*before, run, "clear_forward_backward");
+}
+
 TEST(Retiming4LutFaults, ForwardPushFilter)
 {
     const auto build = [] {
