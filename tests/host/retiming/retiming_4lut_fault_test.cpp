@@ -179,6 +179,95 @@ TEST(Retiming4LutFaults, ClearedRegistersMovedAcrossANandKeepTheirClearedValue)
     expect_equivalent(*before, run, "clear_forward_backward");
 }
 
+// A forward push across a chain cell hands the next cell the carry its
+// pushed registers give at power-up, as the cell's inputs see them.
+TEST(Retiming4LutFaults, ForwardPushHandsOnThePowerUpCarryOfAChainCell)
+{
+    RTM4_NET net;
+    CDB_ATOM_NODE* ra = net.reg("ra", net.input("i0"));
+    CDB_ATOM_NODE* rb = net.reg("rb", net.input("i1"));
+    CDB_ATOM_NODE* c = net.lut("c", {RTM4_NET::out(ra), RTM4_NET::out(rb), nullptr, nullptr}, 0x9696);  // A^B^cin
+    RTM4_NET::in(c, DB_DATA_D)->set_vcc();
+    c->clear_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB);
+    c->set_carry_lutmask(CDB_LUTMASK(4, 0xE8E8));  // majority(A, B, cin)
+    CDB_ATOM_OTERM* cout = c->add_output_term(DB_CARRY_OUT, c->get_instance_name());
+    CDB_ATOM_NODE* next = net.lut("n", {}, 0xF0F0);  // sum = carry-in
+    next->clear_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB);
+    cout->insert_fanout(next->add_input_term(DB_CARRY_IN));
+    net.output(RTM4_NET::out(c), "o");
+    net.output(RTM4_NET::out(next), "on");
+    RTM4_RUN run(net.take());
+    c = run.find("c");
+    // Seen values of A and B (inversion bits) -> carry low, sum register powers up to 0.
+    const struct
+    {
+        bool invert_a, invert_b, carry_low, sum_low;
+    } cases[] = {{false, false, true, true}, {true, false, true, false}, {true, true, false, true}};
+    for (const auto& k : cases) {
+        RTM4_NET::in(c, DB_DATA_A)->set_invert(k.invert_a);
+        RTM4_NET::in(c, DB_DATA_B)->set_invert(k.invert_b);
+        RETIME_REG reg;
+        ASSERT_TRUE(run.rtm().get_input_register(RTM4_NET::in(c, DB_DATA_A), reg));
+        run.rtm().clear_plans();
+        bool carry_low = true, share_low = true;
+        ASSERT_TRUE(run.rtm().create_output_registers(c, reg, carry_low, share_low));
+        EXPECT_EQ(carry_low, k.carry_low) << k.invert_a << k.invert_b;
+        const auto& outputs = run.rtm().get_output_registers();
+        ASSERT_EQ(outputs.size(), 1u);
+        EXPECT_EQ(outputs.begin()->second.clear_low, k.sum_low) << k.invert_a << k.invert_b;
+    }
+}
+
+// A backward push takes an equal register already on the same driver
+// instead of making another one.
+TEST(Retiming4LutFaults, BackwardPushReusesAnEqualRegisterOnTheSameDriver)
+{
+    const auto build = [] {
+        RTM4_NET net;
+        CDB_ATOM_OTERM* i0 = net.input("i0");
+        CDB_ATOM_OTERM* i1 = net.input("i1");
+        CDB_ATOM_NODE* c = net.lut("c", {i0, i1}, 0x8888);  // AND
+        CDB_ATOM_NODE* r = net.reg("r", RTM4_NET::out(c));
+        net.output(RTM4_NET::out(r), "o");
+        CDB_ATOM_NODE* kept = net.reg("kept", i0);
+        net.output(RTM4_NET::out(kept), "ok");
+        return net.take();
+    };
+    const auto before = build();
+    RTM4_RUN run(build());
+    CDB_ATOM_NODE* c = run.find("c");
+    ASSERT_TRUE(push_back_through(run));
+    int registers = 0;
+    for (CDB_ATOM_NODE* node : run.netlist()) registers += node->is_register() ? 1 : 0;
+    EXPECT_EQ(registers, 2);
+    EXPECT_EQ(RTM4_NET::in(c, DB_DATA_A)->get_source(), run.find("kept")->get_output_term_by_type(DB_REG_OUT));
+    expect_equivalent(*before, run, "reuse");
+}
+
+// Registers a backward push must leave where they are: one whose output
+// clears it, and one that always loads its synchronous data and so never
+// stores what the cell gives it.
+TEST(Retiming4LutFaults, BackwardPushLeavesRegistersThatDoNotStoreTheCell)
+{
+    RTM4_NET net;
+    CDB_ATOM_OTERM* i0 = net.input("i0");
+    CDB_ATOM_OTERM* i1 = net.input("i1");
+    CDB_ATOM_NODE* c = net.lut("c", {i0, i1}, 0x8888);
+    CDB_ATOM_NODE* looped = net.reg("looped", RTM4_NET::out(c));
+    net.control(looped, DB_SYNCH_CLEAR, RTM4_NET::out(looped));
+    CDB_ATOM_NODE* loading = net.reg("loading", RTM4_NET::out(c));
+    net.control(loading, DB_SYNCH_LOAD, nullptr)->set_vcc();
+    net.control(loading, DB_SYNCH_DATA, i1);
+    CDB_ATOM_NODE* plain = net.reg("plain", RTM4_NET::out(c));
+    for (CDB_ATOM_NODE* r : {looped, loading, plain})
+        net.output(RTM4_NET::out(r), r->get_instance_name()->get_short_hpath());
+    RTM4_RUN run(net.take());
+    RETIME_REG reg;
+    EXPECT_EQ(run.rtm().backward_push_get_reg(RTM4_NET::in(run.find("looped"), DB_DATAIN), reg, true), nullptr);
+    EXPECT_EQ(run.rtm().backward_push_get_reg(RTM4_NET::in(run.find("loading"), DB_DATAIN), reg, true), nullptr);
+    EXPECT_NE(run.rtm().backward_push_get_reg(RTM4_NET::in(run.find("plain"), DB_DATAIN), reg, true), nullptr);
+}
+
 TEST(Retiming4LutFaults, ForwardPushFilter)
 {
     const auto build = [] {
