@@ -5,6 +5,8 @@
 // through it: a push is a run of edit hooks after query hooks.
 #pragma once
 
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
@@ -13,6 +15,7 @@
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/retiming/morv_retiming_4lut.h"
+#include "morv/timing/morv_timing.h"
 
 class TEST_RETIMING_4LUT_LEAF : public MORV_RETIMING_4LUT
 {
@@ -21,8 +24,13 @@ public:
     {
         m_trade = 50.0;
         m_slack_ratio_threshold = 0.125;
-        // A rotation delay of 100 ps times the default RF of 4.
-        m_max_critical_slack = 400;
+        // The 4-LUT cell's rotation delay (DB_DATA_A over DB_DATA_D) times RF.
+        const std::string rf = params != nullptr ? get_algorithm_param(*params, "RF") : std::string();
+        const float factor = rf.empty() ? 4.0f : static_cast<float>(std::atof(rf.c_str()));
+        MORV_TIMING* timing = api->get_fsyn_timing();
+        const int rotation = timing->get_internal_delay(MORV_TIMING::s_CELL_KIND_4LUT, DB_DATA_A, DB_COMB_OUT) -
+                             timing->get_internal_delay(MORV_TIMING::s_CELL_KIND_4LUT, DB_DATA_D, DB_COMB_OUT);
+        m_max_critical_slack = static_cast<int>(static_cast<float>(rotation) * factor);
     }
 
     struct COUNTS
