@@ -208,6 +208,17 @@ private:
             reg->set_lutmask(blif_family_lutmask(m_o.m_family, 1, 0x2));
         }
         m_clock->insert_fanout(reg->add_input_term(DB_CLOCK));
+        if (m_o.m_register_controls >= 0) {
+            chosen_controls(reg);
+        } else {
+            random_controls(reg);
+        }
+        if (m_reset && chance(3)) connect(m_reset, reg->add_input_term(DB_CLEAR), true);
+        return reg->add_output_term(DB_REG_OUT, reg->get_instance_name());
+    }
+
+    void random_controls(CDB_ATOM_NODE* reg)
+    {
         if (m_o.m_enables && chance(2)) {
             CDB_ATOM_ITERM* ena = reg->add_input_term(DB_CLOCK_ENABLE);
             if (chance(3)) {
@@ -222,8 +233,32 @@ private:
             control(reg, DB_SYNCH_LOAD, false);
             data(reg->add_input_term(DB_SYNCH_DATA));
         }
-        if (m_reset && chance(3)) connect(m_reset, reg->add_input_term(DB_CLEAR), true);
-        return reg->add_output_term(DB_REG_OUT, reg->get_instance_name());
+    }
+
+    // One control of m_register_controls in the chosen style.
+    void chosen_control(CDB_ATOM_NODE* reg, int port)
+    {
+        CDB_ATOM_ITERM* t = reg->add_input_term(port);
+        switch (m_o.m_control_style) {
+        case SEQ_CONTROL_STYLE::DRIVEN: m_pool[pick(m_pool.size())]->insert_fanout(t); return;
+        case SEQ_CONTROL_STYLE::INVERTED:
+            m_pool[pick(m_pool.size())]->insert_fanout(t);
+            t->set_invert();
+            return;
+        case SEQ_CONTROL_STYLE::CONSTANT:
+            chance(2) ? t->set_gnd() : t->set_vcc();
+            if (chance(2)) t->set_invert();
+            return;
+        }
+    }
+    void chosen_controls(CDB_ATOM_NODE* reg)
+    {
+        if (m_o.m_register_controls & 2) chosen_control(reg, DB_CLOCK_ENABLE);
+        if (m_o.m_register_controls & 4) chosen_control(reg, DB_SYNCH_CLEAR);
+        if (m_o.m_register_controls & 24) {
+            chosen_control(reg, DB_SYNCH_LOAD);
+            connect(m_pool[pick(m_pool.size())], reg->add_input_term(DB_SYNCH_DATA), true);
+        }
     }
 
     // Block input terms of a bus, each bit from the pool (or a constant tie).
@@ -271,6 +306,30 @@ private:
     int slot() { return chance(2) ? 0 : CUT_MAC_NO_CLOCK; }
     int clear_slot() { return m_reset && chance(2) ? 0 : CUT_MAC_NO_CLEAR; }
 
+    // The chosen clock and clear slots of the output register, each on
+    // signals of its own: the enable from another pool signal than slot
+    // 0's, the clear from the reset through the inversion bit.
+    void output_slots(CDB_ATOM_NODE* out)
+    {
+        const int clock = m_o.m_dsp_out_clock_slot, clear = m_o.m_dsp_out_clear_slot;
+        if (out->get_input_term_by_type(DB_CLOCK, clock) == nullptr)
+            m_clock->insert_fanout(out->add_input_term(DB_CLOCK, clock));
+        CDB_ATOM_ITERM* slot0_enable = out->get_input_term_by_type(DB_CLOCK_ENABLE, 0);
+        CDB_ATOM_OTERM* enable = m_pool[pick(m_pool.size())];
+        while (slot0_enable != nullptr && enable == slot0_enable->get_source()) enable = m_pool[pick(m_pool.size())];
+        if (out->get_input_term_by_type(DB_CLOCK_ENABLE, clock) == nullptr)
+            enable->insert_fanout(out->add_input_term(DB_CLOCK_ENABLE, clock));
+        CUT_MAC_UTIL::set_output_port_clock(out, DB_DATA_OUT, clock);
+        if (clear >= 0 && m_reset != nullptr) {
+            if (out->get_input_term_by_type(DB_CLEAR, clear) == nullptr) {
+                CDB_ATOM_ITERM* t = out->add_input_term(DB_CLEAR, clear);
+                m_reset->insert_fanout(t);
+                t->set_invert();
+            }
+            CUT_MAC_UTIL::set_output_port_clear(out, DB_DATA_OUT, clear);
+        }
+    }
+
     // One or two multipliers of 2 or 3 bit operands into an output block
     // (mode 0 or 3) with packed input, pipeline and output registers and
     // programmable output inversion.
@@ -304,6 +363,7 @@ private:
         }
         CUT_MAC_UTIL::set_output_port_clock(out, DB_DATA_OUT, slot());
         CUT_MAC_UTIL::set_output_port_clear(out, DB_DATA_OUT, clear_slot());
+        if (m_o.m_dsp_out_clock_slot >= 0) output_slots(out);
         for (int b = 0; b < width; ++b)
             if (m_o.m_inversions && chance(3)) CUT_MAC_UTIL::set_output_prog_invert(out, DB_DATA_OUT, b, true);
         take(out_bus(out, DB_DATA_OUT, width, n + "_o_q"));

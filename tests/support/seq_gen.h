@@ -15,6 +15,16 @@
 
 #include "cdb/cdb_atom_netlist.h"
 
+// How the controls of m_register_controls are driven: by pool signals, by
+// pool signals through the inversion bit, or by constant ties (physical GND
+// or VCC, with or without the inversion bit).
+enum class SEQ_CONTROL_STYLE
+{
+    DRIVEN,
+    INVERTED,
+    CONSTANT
+};
+
 struct SEQ_GEN_OPTIONS
 {
     int m_family = CDB_FAMILY_BRK;
@@ -31,6 +41,16 @@ struct SEQ_GEN_OPTIONS
     bool m_chains = true;
     bool m_rams = false;  // a RAM with a registered port A output (port B's now and then)
     bool m_dsps = false;  // a DSP slice: multipliers into an output block, with packed registers
+    // When set, every register takes exactly these controls instead of
+    // random ones: bit 1 a clock enable, bit 2 a synchronous clear, bits 3
+    // and 4 a synchronous load with its data.
+    int m_register_controls = -1;
+    SEQ_CONTROL_STYLE m_control_style = SEQ_CONTROL_STYLE::DRIVEN;
+    // When set, the DSP output block's register uses this clock slot (with
+    // the enable of that slot) and this clear slot, each slot's terms on
+    // signals of their own.
+    int m_dsp_out_clock_slot = -1;
+    int m_dsp_out_clear_slot = -1;
 };
 
 // The netlist owns its name manager. Input pins "i<k>", "clk" and "rst";

@@ -1,0 +1,15 @@
+#pragma once
+
+// The two connection edits the demuxer and the splitter are made of, each
+// announced to the facade and written to the change log while it is on.
+
+class MORV_API;
+class CDB_ATOM_ITERM;
+class CDB_ATOM_OTERM;
+
+// Announced before it is made; the term keeps its properties.
+void morv_rtm_disconnect(MORV_API* api, CDB_ATOM_ITERM* iterm);
+// Connects a free term to source and announces it.
+void morv_rtm_connect(MORV_API* api, CDB_ATOM_OTERM* source, CDB_ATOM_ITERM* iterm);
+// The term leaves its source (if any) for `source`.
+void morv_rtm_move_iterm(MORV_API* api, CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM* source);
