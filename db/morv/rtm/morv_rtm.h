@@ -40,6 +40,13 @@ public:
     MORV_OWNER<MORV_RTM_REG> create_mac_output_register(CDB_ATOM_NODE* node, MORV_RTM_OP* retiming_operation);
     CDB_ATOM_OTERM* get_mac_output_ref_oterm(CDB_ATOM_NODE* node) const;
     MORV_RTM_REG* add_mac_output_register_to_unpack(MORV_RTM_OP* retiming_operation, CDB_ATOM_NODE* node);
+    // A copy of `reg` becomes the DSP node's output register to pack, or the
+    // operation fails with REGISTERED MAC OUT or NO MAC SECONDARY SIGNAL.
+    void add_register_to_pack_into_mac(MORV_RTM_OP* retiming_operation, CDB_ATOM_NODE* node, MORV_RTM_REG* reg);
+    // The DSP clock slot (with its enable) and clear slot that carry the
+    // register's clock, enable and clear, or free slots made ready for
+    // them; recorded in the record's pack info. False when none is left.
+    bool assign_mac_clock(CDB_ATOM_NODE* node, MORV_RTM_REG* reg);
     // Whether timing treats the two reference terms alike.
     bool have_compatible_timing(const MORV_RTM_REG* reg_1, const MORV_RTM_REG* reg_2) const;
 
@@ -52,11 +59,14 @@ public:
 
     // DSP ports are at most this many bits wide (outputs twice as many).
     static constexpr int s_MAC_PORT_WIDTH = 36;
+    static constexpr int s_MAC_NUMBER_OF_CLOCKS = 4;
 
 private:
     static void check_mac_node(const CDB_ATOM_NODE* node);
     // The output register record with its clock and clear slots.
     MORV_OWNER<MORV_RTM_REG> new_mac_output_register(CDB_ATOM_NODE* node, CDB_ATOM_OTERM* ref_oterm) const;
+    // Makes the terms of slot `index` of the DSP node's ports exist.
+    void make_mac_slot(CDB_ATOM_NODE* node, int index, bool clock);
 
     MORV_API* m_fsyn_api;
     MORV_NET_UTIL* m_net_util;

@@ -257,3 +257,108 @@ TEST_F(RtmMacOutputRegister, NoRegisterOnTheOutput)
 }
 
 }  // namespace
+
+// ------------------------------------------------------------ register to pack
+
+class RtmMacPack : public RtmMacOutputRegister
+{
+protected:
+    // Register r0 on the block's clock, enable and clear of slot 0, the
+    // other slots free (slot 1's clear term gone), and the block's output
+    // register taken off.
+    void make_pack()
+    {
+        make();
+        CUT_MAC_UTIL::set_output_port_clock(m_out, DB_DATA_OUT, CUT_MAC_NO_CLOCK);
+        CUT_MAC_UTIL::set_output_port_clear(m_out, DB_DATA_OUT, CUT_MAC_NO_CLEAR);
+        for (int port : {DB_CLOCK, DB_CLOCK_ENABLE}) slot(port, 2)->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+        m_out->delete_input_term(slot(DB_CLEAR, 1));
+        m_reg = m_run->find("r0");
+        copy(DB_CLOCK_ENABLE);
+        copy(DB_CLEAR);
+        m_record = std::make_unique<MORV_RTM_REG>(m_reg, &m_run->rtm().get_register_secondary_signals());
+    }
+    // r0's input of `port` reads what the block's slot 0 reads.
+    void copy(int port)
+    {
+        CDB_ATOM_ITERM* from = slot(port, 0);
+        if (from == nullptr) {
+            from = m_out->add_input_term(port, 0);
+            m_run->find("i1")->get_output_term_by_type(DB_DATA_OUT)->insert_fanout(from);
+        }
+        CDB_ATOM_ITERM* to = m_reg->get_input_term_by_type(port);
+        if (to == nullptr) to = m_reg->add_input_term(port);
+        to->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+        from->get_source()->insert_fanout(to);
+        to->set_invert(from->is_inverted());
+    }
+
+    CDB_ATOM_NODE* m_reg = nullptr;
+    std::unique_ptr<MORV_RTM_REG> m_record;
+};
+
+TEST_F(RtmMacPack, MatchingSlotsAreTaken)
+{
+    make_pack();
+    MORV_RTM_OP op(nullptr);
+    m_run->rtm().add_register_to_pack_into_mac(&op, m_out, m_record.get());
+    ASSERT_TRUE(op.is_legal());
+    ASSERT_EQ(op.m_regs_to_pack.size(), 1u);
+    const MORV_RTM_REG* packed = op.m_regs_to_pack.front().get();
+    EXPECT_NE(packed, m_record.get());
+    EXPECT_EQ(packed->m_node, m_reg);
+    EXPECT_EQ(packed->m_pack_info.m_clock_index, 0);
+    EXPECT_EQ(packed->m_pack_info.m_clear_index, 0);
+    EXPECT_EQ(packed->m_pack_info.m_output_type, DB_DATA_OUT);
+    EXPECT_EQ(packed->m_mac_oterm, m_run->rtm().get_mac_output_ref_oterm(m_out));
+}
+
+// A clear read the other way round is not the slot's clear: a free slot is
+// made ready instead.
+TEST_F(RtmMacPack, OppositeClearTakesAFreeSlot)
+{
+    make_pack();
+    CDB_ATOM_ITERM* clear = m_reg->get_input_term_by_type(DB_CLEAR);
+    clear->set_invert(!clear->is_inverted());
+    MORV_RTM_REG record(m_reg, &m_run->rtm().get_register_secondary_signals());
+    ASSERT_EQ(slot(DB_CLEAR, 1), nullptr);
+    MORV_RTM_OP op(nullptr);
+    m_run->rtm().add_register_to_pack_into_mac(&op, m_out, &record);
+    ASSERT_TRUE(op.is_legal());
+    EXPECT_EQ(op.m_regs_to_pack.front()->m_pack_info.m_clock_index, 0);
+    EXPECT_EQ(op.m_regs_to_pack.front()->m_pack_info.m_clear_index, 1);  // the first free one
+    ASSERT_NE(slot(DB_CLEAR, 1), nullptr);
+    EXPECT_FALSE(slot(DB_CLEAR, 1)->is_connected());
+    EXPECT_GE(CUT_MAC_UTIL::get_input_port_width(m_out, DB_CLEAR), 2);
+}
+
+TEST_F(RtmMacPack, Refusals)
+{
+    make_pack();
+    CUT_MAC_UTIL::set_output_port_clock(m_out, DB_DATA_OUT, 2);
+    MORV_RTM_OP registered(nullptr);
+    m_run->rtm().add_register_to_pack_into_mac(&registered, m_out, m_record.get());
+    EXPECT_EQ(registered.m_failure_reason, MORV_RTM_REGISTERED_MAC_OUT);
+    EXPECT_TRUE(registered.m_regs_to_pack.empty());
+
+    CUT_MAC_UTIL::set_output_port_clock(m_out, DB_DATA_OUT, CUT_MAC_NO_CLOCK);
+    // Every clock slot taken by the clock with an enable r0 does not have.
+    CDB_ATOM_OTERM* clk = m_run->find("clk")->get_output_term_by_type(DB_DATA_OUT);
+    CDB_ATOM_OTERM* other = m_run->find("i3")->get_output_term_by_type(DB_DATA_OUT);
+    for (int i = 0; i < MORV_RTM::s_MAC_NUMBER_OF_CLOCKS; ++i) {
+        for (int port : {DB_CLOCK, DB_CLOCK_ENABLE}) {
+            CDB_ATOM_ITERM* t = slot(port, i);
+            if (t == nullptr) t = m_out->add_input_term(port, i);
+            t->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+            (port == DB_CLOCK ? clk : other)->insert_fanout(t);
+        }
+    }
+    CDB_ATOM_ITERM* enable = m_reg->get_input_term_by_type(DB_CLOCK_ENABLE);
+    enable->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    m_run->find("i2")->get_output_term_by_type(DB_DATA_OUT)->insert_fanout(enable);
+    MORV_RTM_REG record(m_reg, &m_run->rtm().get_register_secondary_signals());
+    MORV_RTM_OP op(nullptr);
+    m_run->rtm().add_register_to_pack_into_mac(&op, m_out, &record);
+    EXPECT_EQ(op.m_failure_reason, MORV_RTM_NO_MAC_SECONDARY_SIGNAL);
+    EXPECT_TRUE(op.m_regs_to_pack.empty());
+}
