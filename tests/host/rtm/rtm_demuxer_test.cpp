@@ -266,15 +266,15 @@ TEST_P(RtmDemuxerEquivalence, InvertedAndConstantControls)
     const int mode = GetParam();
     for (uint64_t seed : {11u, 12u}) {
         demux_and_prove(mode, SEQ_CONTROL_STYLE::INVERTED, seed,
-                        "demux_inverted_" + std::to_string(mode) + "_" + std::to_string(seed));
+                        rtm_name("demux_inverted_", mode) + rtm_name("_", seed));
         demux_and_prove(mode, SEQ_CONTROL_STYLE::CONSTANT, seed,
-                        "demux_constant_" + std::to_string(mode) + "_" + std::to_string(seed));
+                        rtm_name("demux_constant_", mode) + rtm_name("_", seed));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, RtmDemuxerEquivalence, ::testing::ValuesIn(k_modes),
                          [](const ::testing::TestParamInfo<int>& param_info) {
-                             return "Mode" + std::to_string(param_info.param);
+                             return rtm_name("Mode", param_info.param);
                          });
 
 }  // namespace

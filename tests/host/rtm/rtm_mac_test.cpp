@@ -53,10 +53,10 @@ void add_slice(CDB_ATOM_NETLIST& netlist, int mults, int mode)
     CDB_ATOM_NODE* out = add(netlist, CDB_KIND_MAC_OUT, "x_o");
     CUT_MAC_UTIL::set_mode(out, mode);
     for (int k = mults - 1; k >= 0; --k) {
-        CDB_ATOM_NODE* mult = add(netlist, CDB_KIND_MAC_MULT, "x_m" + std::to_string(k));
+        CDB_ATOM_NODE* mult = add(netlist, CDB_KIND_MAC_MULT, rtm_name("x_m", k));
         for (int b = 0; b < 2; ++b) {
             CDB_ATOM_OTERM* p = mult->add_output_term(
-                DB_DATA_OUT, netlist.get_name_mgr()->create_unique_name("x_p" + std::to_string(k), 0), b);
+                DB_DATA_OUT, netlist.get_name_mgr()->create_unique_name(rtm_name("x_p", k), 0), b);
             p->insert_fanout(out->add_input_term(DB_DATA_A + (k % 4), b + 2 * (k / 4)));
         }
     }
@@ -92,15 +92,17 @@ TEST(RtmMacSlices, OneToFourMultipliers)
             EXPECT_LT(slice.m_mac_mults[k - 1]->get_id(), slice.m_mac_mults[k]->get_id());
         for (int k = 0; k < mults; ++k) {
             MORV_RTM_MAC_SLICE found;
-            ASSERT_TRUE(run.rtm().find_mac_slice(run.find("x_m" + std::to_string(k)), &found)) << k;
+            ASSERT_TRUE(run.rtm().find_mac_slice(run.find(rtm_name("x_m", k)), &found)) << k;
             EXPECT_EQ(found.m_mac_out, out);
         }
         MORV_RTM_MAC_SLICE found;
         ASSERT_TRUE(run.rtm().find_mac_slice(out, &found));
         EXPECT_EQ(found.m_mac_mults, slice.m_mac_mults);
-        const std::string line = "Inserting MAC { " + std::to_string(out->get_id()) + " } in mode {" +
-                                 MORV_RTM::mac_mode_name(modes[mults - 1]) + "} with {" + std::to_string(mults) +
-                                 "} MAC_MULTS";
+        std::string line = rtm_name("Inserting MAC { ", out->get_id());
+        line += " } in mode {";
+        line += MORV_RTM::mac_mode_name(modes[mults - 1]);
+        line += rtm_name("} with {", mults);
+        line += "} MAC_MULTS";
         const std::vector<std::string> lines = log.lines();
         EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
     }
@@ -140,7 +142,7 @@ protected:
         CDB_ATOM_NODE* out = seq_find(*netlist, "d0_o");
         for (int b = 0; b < 2; ++b) {
             CDB_ATOM_OTERM* q = out->get_output_term_by_type(DB_DATA_OUT, b);
-            if (!q->has_fanout()) observe(*netlist, q, "q" + std::to_string(b));
+            if (!q->has_fanout()) observe(*netlist, q, rtm_name("q", b));
         }
         // Slot 0's clear reads the reset plainly, slot 1's through the bit.
         out->get_input_term_by_type(DB_CLEAR, 0)->clear_invert();

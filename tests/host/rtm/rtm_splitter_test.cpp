@@ -62,7 +62,7 @@ public:
         pin("i1")->insert_fanout(cell->add_input_term(DB_DATA_B));
         cell->set_lutmask(blif_family_lutmask(CDB_FAMILY_BRK, 2, 0x6));
         CDB_ATOM_OTERM* out = cell->add_output_term(DB_COMB_OUT, cell->get_instance_name());
-        for (size_t k = 0; k < fanouts.size(); ++k) add_fanout(out, fanouts[k], "s" + std::to_string(k));
+        for (size_t k = 0; k < fanouts.size(); ++k) add_fanout(out, fanouts[k], rtm_name("s", k));
     }
 
 private:
@@ -79,7 +79,7 @@ private:
         CDB_ATOM_NODE* reg = add(CDB_KIND_REGISTER, n);
         pin("clk")->insert_fanout(reg->add_input_term(DB_CLOCK));
         if (f.m_enable_input >= 0)
-            pin("i" + std::to_string(f.m_enable_input))->insert_fanout(reg->add_input_term(DB_CLOCK_ENABLE));
+            pin(rtm_name("i", f.m_enable_input))->insert_fanout(reg->add_input_term(DB_CLOCK_ENABLE));
         if (f.m_kind == FANOUT::DATA) {
             out->insert_fanout(reg->add_input_term(DB_DATAIN));
         } else {
@@ -143,7 +143,7 @@ protected:
     // The driver of register s<k>'s input of `port`.
     CDB_ATOM_OTERM* driver(int k, int port = DB_DATAIN)
     {
-        return m_run->find("s" + std::to_string(k))->get_input_term_by_type(port)->get_source();
+        return m_run->find(rtm_name("s", k))->get_input_term_by_type(port)->get_source();
     }
 
     std::unique_ptr<RTM_RUN> m_run;

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <set>
+#include <string>
 
 #include "cdb/cdb_atom_netlist.h"
 #include "host_env.h"
@@ -13,6 +14,15 @@
 #include "morv/core/morv_expert.h"
 #include "morv/rtm/morv_rtm.h"
 #include "seq_gen.h"
+
+// "prefix<k>", built by appending: GCC 12 misreads the operator+ of a
+// literal and a temporary at -O3 (-Wrestrict).
+inline std::string rtm_name(const char* prefix, long long k)
+{
+    std::string name(prefix);
+    name += std::to_string(k);
+    return name;
+}
 
 class RTM_RUN
 {
