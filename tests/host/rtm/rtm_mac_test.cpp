@@ -82,6 +82,7 @@ TEST(RtmMacSlices, OneToFourMultipliers)
         RTM_RUN run(std::move(netlist));
         MORV_LOG_CAPTURE log(2);
         run.rtm().generate_mac_slice_info();
+        run.rtm().generate_mac_slice_info();  // rebuilt, not added to
         ASSERT_EQ(run.rtm().get_mac_slices().size(), 1u) << mults;
         const MORV_RTM_MAC_SLICE& slice = run.rtm().get_mac_slices()[0];
         CDB_ATOM_NODE* out = run.find("x_o");
@@ -332,6 +333,28 @@ TEST_F(RtmMacPack, OppositeClearTakesAFreeSlot)
     ASSERT_NE(slot(DB_CLEAR, 1), nullptr);
     EXPECT_FALSE(slot(DB_CLEAR, 1)->is_connected());
     EXPECT_GE(CUT_MAC_UTIL::get_input_port_width(m_out, DB_CLEAR), 2);
+}
+
+// A clock no slot carries gets the first free slot, its clock and enable
+// terms made; the first free clear slot is taken the same way.
+TEST_F(RtmMacPack, NewClockSlotIsMadeReady)
+{
+    make_pack();
+    CDB_ATOM_ITERM* clock = m_reg->get_input_term_by_type(DB_CLOCK);
+    clock->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    m_run->find("i3")->get_output_term_by_type(DB_DATA_OUT)->insert_fanout(clock);
+    slot(DB_CLEAR, 0)->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    ASSERT_EQ(slot(DB_CLOCK, 1), nullptr);
+    MORV_RTM_REG record(m_reg, &m_run->rtm().get_register_secondary_signals());
+    MORV_RTM_OP op(nullptr);
+    m_run->rtm().add_register_to_pack_into_mac(&op, m_out, &record);
+    ASSERT_TRUE(op.is_legal());
+    EXPECT_EQ(op.m_regs_to_pack.front()->m_pack_info.m_clock_index, 1);
+    EXPECT_EQ(op.m_regs_to_pack.front()->m_pack_info.m_clear_index, 0);
+    ASSERT_NE(slot(DB_CLOCK, 1), nullptr);
+    ASSERT_NE(slot(DB_CLOCK_ENABLE, 1), nullptr);
+    EXPECT_FALSE(slot(DB_CLOCK, 1)->is_connected());
+    EXPECT_GE(CUT_MAC_UTIL::get_input_port_width(m_out, DB_CLOCK_ENABLE), 2);
 }
 
 TEST_F(RtmMacPack, Refusals)
