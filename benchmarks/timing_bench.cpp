@@ -234,6 +234,7 @@ void run_facade_edit_rounds(benchmark::State& state, bool itest)
     MORV_TIMING_ITE* ite = c.timing->get_itest();
     const long estimates = itest ? ite->get_num_estimates() : 0, fallbacks = itest ? ite->get_num_fallbacks() : 0;
     size_t round = 0;
+    long analysed = 0, marked = 0;
     for (auto _ : state) {
         state.PauseTiming();
         c.edit_five(round++);
@@ -241,6 +242,8 @@ void run_facade_edit_rounds(benchmark::State& state, bool itest)
         if (itest) {
             c.timing->sync_timing_netlist(true, false);
             c.timing->update_timing();
+            analysed += ite->get_estimation_stats().m_analysed_edges;
+            marked += ite->get_estimation_stats().m_marked_edges;
         } else {
             c.timing->sync_timing_netlist(true, true);
             c.timing->perform_timing_analysis();
@@ -251,6 +254,12 @@ void run_facade_edit_rounds(benchmark::State& state, bool itest)
     if (!itest) return;
     state.counters["estimates"] = static_cast<double>(ite->get_num_estimates() - estimates);
     state.counters["fallbacks"] = static_cast<double>(ite->get_num_fallbacks() - fallbacks);
+    // The region sizes per estimation, against the netlist's edges.
+    const double n = static_cast<double>(std::max<size_t>(round, 1));
+    state.counters["region_edges"] = static_cast<double>(marked) / n;
+    state.counters["analysed_edges"] = static_cast<double>(analysed) / n;
+    state.counters["netlist_edges"] =
+        static_cast<double>(tdc_get_accessories()->get_tdb_netlist()->edge_table().size());
 }
 
 void BM_FiveAtomEditSyncAndFullAnalysis(benchmark::State& state)

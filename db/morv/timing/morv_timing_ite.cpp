@@ -121,6 +121,7 @@ void MORV_TIMING_ITE::reset()
     m_shared_edge_hash.clear();
     m_edge_domain_vec.clear();
     m_global_min_domain_sr = k_NAN;
+    m_touched_edges.clear();
     check_idle_state();
 }
 
@@ -132,7 +133,7 @@ void MORV_TIMING_ITE::check_idle_state() const
     MORV_ASSERT_TEXT(m_forward_visited_nodes.size() == 0, "m_forward_visited_nodes.size() == 0");
     MORV_ASSERT_TEXT(m_node_clock_delay_hash[TDB_MIN].size() == 0, "m_node_clock_delay_hash[TDB_MIN].size() == 0");
     MORV_ASSERT_TEXT(m_node_clock_delay_hash[TDB_MAX].size() == 0, "m_node_clock_delay_hash[TDB_MAX].size() == 0");
-    MORV_ASSERT_TEXT(!m_has_tpo_edge_flags, "m_tpo_edge_flags == NULL");
+    MORV_ASSERT_TEXT(m_touched_edges.empty(), "m_touched_edges.empty()");
     MORV_ASSERT_TEXT(!m_has_edge_timing_data_array, "m_edge_timing_data_array == NULL");
 }
 
@@ -231,13 +232,8 @@ bool MORV_TIMING_ITE::perform_timing_estimation()
     if (m_domains_grow) return fall_back_to_full_analysis("an edit extends a domain over existing edges");
     if (m_worst_path_lost) return fall_back_to_full_analysis("an edit removes an edge of a domain's worst path");
     if (m_edge_left_all_domains) return fall_back_to_full_analysis("an edit leaves an edge in no domain");
-    MORV_ASSERT_TEXT(!m_has_tpo_edge_flags, "m_tpo_edge_flags == NULL");
-    m_tpo_edge_flags.assign(static_cast<size_t>(m_num_edge_ids - m_edge_id_base), 0);
-    m_has_tpo_edge_flags = true;
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: timing_estimation: preparation steps");
     prepare_for_timing_estimation();
-    m_tpo_edge_flags = std::vector<unsigned char>();
-    m_has_tpo_edge_flags = false;
     if (m_latch_analysis_needed) return fall_back_to_full_analysis("latch analysis needed");
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: timing_estimation: actual timing calculations");
     fsyn_ite_do_timing_estimation();
@@ -265,11 +261,27 @@ double MORV_TIMING_ITE::slack_weight(int s)
     return w;
 }
 
+// Only the region's records moved unless the worst edge is among them (a
+// removed worst edge forgets the scan): the region is enough then.
 void MORV_TIMING_ITE::recompute_wc_slack(MORV_TIMING_ITE_DOMAIN_INFO& domain) const
 {
-    int wc = ITE_NO_SLACK;
-    for (const auto& entry : domain.m_edge_slack_ratios) wc = std::min(wc, entry.second->m_slack);
+    int wc = ITE_NO_SLACK, wc_edge = -1;
+    auto take = [&wc, &wc_edge](int edge_id, const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record) {
+        if (record->m_slack < wc) {
+            wc = record->m_slack;
+            wc_edge = edge_id;
+        }
+    };
+    if (domain.m_wc_slack_known && !domain.m_analysis_edges.contains(domain.m_wc_slack_edge)) {
+        wc = domain.m_wc_slack;
+        wc_edge = domain.m_wc_slack_edge;
+        for (int edge_id : domain.m_analysis_edges) take(edge_id, domain.edge_record(edge_id));
+    } else {
+        for (const auto& entry : domain.m_edge_slack_ratios) take(entry.first, entry.second);
+    }
     domain.m_wc_slack = wc;
+    domain.m_wc_slack_edge = wc_edge;
+    domain.m_wc_slack_known = true;
 }
 
 namespace {

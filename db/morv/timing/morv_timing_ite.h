@@ -157,6 +157,18 @@ struct MORV_TIMING_ITE_DOMAIN_INFO
     // An edit took edges out: the worst slack is recomputed at the next
     // figure of merit even when no region of the domain is re-timed.
     bool m_lost_edges = false;
+    // What the last scan of all records found: the edge of the worst slack,
+    // and the least and greatest raw ratio (NaN left out) with their edges.
+    // While an estimation leaves those edges alone, its own region's records
+    // are all that can move the extremes, so the whole domain is not
+    // scanned again. An edge id of -1: no such record.
+    bool m_wc_slack_known = false;
+    int32_t m_wc_slack_edge = -1;
+    bool m_raw_sr_extremes_known = false;
+    float m_raw_sr_low = 0.0f;
+    float m_raw_sr_high = 0.0f;
+    int32_t m_raw_sr_low_edge = -1;
+    int32_t m_raw_sr_high_edge = -1;
 
     MORV_TIMING_ITE_DOMAIN_INFO();
     bool is_core_clock_domain() const { return !m_not_core_1 && !m_not_core_2; }
@@ -288,7 +300,12 @@ public:
 
     // ---- tightening, annotation, comparison (morv_timing_ite_annotate.cpp)
     void fsyn_ite_tighten_slack_ratios();
+    // Every record of every domain (after a full analysis overwrote them).
     void fsyn_ite_annotate_slacks_and_slack_ratios();
+    // What the last estimation changed: the region's records, every record
+    // of a domain whose ratios were all renormalised or retightened, and
+    // the edges that joined or left a domain.
+    void annotate_estimated_slacks_and_slack_ratios();
     MORV_TIMING_ITE_COMPARISON compare_with_full_timing_analysis();
     // The comparison that fsyn_ite_do_sr_compare ran after the last estimation.
     const MORV_TIMING_ITE_COMPARISON& get_last_comparison() const { return m_last_comparison; }
@@ -319,7 +336,7 @@ public:
     void compute_required_times(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_EDGE*>& order);
     void compute_edge_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_EDGE*>& order);
     void fsyn_ite_compute_domain_slack_ratios(MORV_TIMING_ITE_DOMAIN_INFO* domain) const;
-    static MORV_TIMING_ITE_RAW_SR_BOUNDS compute_raw_sr_bounds(const MORV_TIMING_ITE_DOMAIN_INFO* domain);
+    static MORV_TIMING_ITE_RAW_SR_BOUNDS compute_raw_sr_bounds(MORV_TIMING_ITE_DOMAIN_INFO* domain);
     // Clock arrival at a register (launch TDB_MAX, capture TDB_MIN) and the
     // delay of the clock path up to a non-keeper node, memoised per node.
     int get_register_clock_delay(const TDB_NODE* node, int which);
@@ -431,6 +448,8 @@ private:
     void annotate_shared_edge(int edge_id);
     void clear_domain_analysis(MORV_TIMING_ITE_DOMAIN_INFO& domain) const;
     void recompute_wc_slack(MORV_TIMING_ITE_DOMAIN_INFO& domain) const;
+    static void scan_raw_sr_extremes(MORV_TIMING_ITE_DOMAIN_INFO& domain);
+    void annotate_record(int edge_id, const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record, std::vector<int>& shared_edges);
     void run_front_end_full_analysis() const;
     // Slack of the edge's record, the sum saturating at ITE_NO_SLACK.
     static int add_slack(int slack, int delta);
@@ -499,8 +518,11 @@ private:
     long m_num_estimates = 0;
     long m_num_fallbacks = 0;
     const char* m_last_fallback_reason = nullptr;
-    std::vector<unsigned char> m_tpo_edge_flags;
-    bool m_has_tpo_edge_flags = false;
+    // Ids of edges that joined or left a domain in this estimation (an edge
+    // may stand more than once); annotated with the region's edges.
+    std::vector<int> m_touched_edges;
+    // The last tightening rescaled every domain (the global least ratio moved).
+    bool m_tightened_all = false;
     bool m_has_edge_timing_data_array = false;
     // Kept between estimations with every m_in_analysis clear (a domain
     // clears its own), so that an estimation need not clear the span.

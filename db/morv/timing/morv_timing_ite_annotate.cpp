@@ -33,6 +33,7 @@ void MORV_TIMING_ITE::fsyn_ite_tighten_slack_ratios()
         if (domain.m_full_min_slack_ratio < gmin) gmin = domain.m_full_min_slack_ratio;
     const bool changed = !(gmin == m_global_min_domain_sr);
     if (changed) m_global_min_domain_sr = gmin;
+    m_tightened_all = changed;
     const bool need = gmin > 0.0f && gmin < 1.0f;
     if (m_debug)
         MORV_DEBUG_STREAM::print(2, "iTEst: tightening slack ratios, global min domain sr = %f, need tightening = %d",
@@ -57,37 +58,60 @@ void MORV_TIMING_ITE::tighten_domain(MORV_TIMING_ITE_DOMAIN_INFO& domain, bool c
     for (auto& entry : domain.m_edge_slack_ratios) tighten(entry.second);
 }
 
+void MORV_TIMING_ITE::annotate_record(int edge_id, const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record,
+                                      std::vector<int>& shared_edges)
+{
+    const size_t index = static_cast<size_t>(static_cast<int64_t>(edge_id) - m_edge_id_base);
+    if (index >= m_edge_domain_vec.size() || index >= m_tdb_edges->size())
+        MSG_INTERNAL_ERROR::report("invalid vector<T> subscript", "MORV", __FILE__, __LINE__);
+    if (m_edge_domain_vec[index] == EDGE_DOMAIN_SHARED) {
+        shared_edges.push_back(edge_id);
+        return;
+    }
+    TDB_EDGE* edge = (*m_tdb_edges)[index];
+    MORV_ASSERT_TEXT(edge != nullptr, "edge != NULL");
+    edge->set_slack(record->m_slack);
+    edge->set_slack_ratio(record->m_tightened_slack_ratio);
+    if (m_debug)
+        MORV_DEBUG_STREAM::print(2, "iTEst:       annotating edge %d, slack %d, slack ratio = %f", edge_id,
+                                 record->m_slack, static_cast<double>(record->m_tightened_slack_ratio));
+}
+
 void MORV_TIMING_ITE::fsyn_ite_annotate_slacks_and_slack_ratios()
 {
     GEN_PROFILER profile("fsyn_ite_annotate_slacks_and_slack_ratios");
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: annotating slacks and slack ratios on netlist");
-    std::vector<int> shared_edges;
-    // Every record of every domain is written on each estimation: the two
-    // tables are read here directly, bounds checked, not through a call per
-    // record.
     MORV_ASSERT_TEXT(m_tdb_edges != nullptr, "m_tdb_edges");
-    const std::vector<TDB_EDGE*>& edges = *m_tdb_edges;
-    const size_t num_domain_entries = m_edge_domain_vec.size();
+    std::vector<int> shared_edges;
     for (const MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) {
         if (m_debug)
             MORV_DEBUG_STREAM::print(2, "iTEst:    annotating slack ratios for all edges in domain %d", domain.m_id);
-        for (const auto& entry : domain.m_edge_slack_ratios) {
-            const int edge_id = entry.first;
-            const size_t index = static_cast<size_t>(static_cast<int64_t>(edge_id) - m_edge_id_base);
-            if (index >= num_domain_entries || index >= edges.size())
-                MSG_INTERNAL_ERROR::report("invalid vector<T> subscript", "MORV", __FILE__, __LINE__);
-            if (m_edge_domain_vec[index] == EDGE_DOMAIN_SHARED) {
-                shared_edges.push_back(edge_id);
-                continue;
-            }
-            TDB_EDGE* edge = edges[index];
-            MORV_ASSERT_TEXT(edge != nullptr, "edge != NULL");
-            edge->set_slack(entry.second->m_slack);
-            edge->set_slack_ratio(entry.second->m_tightened_slack_ratio);
-            if (m_debug)
-                MORV_DEBUG_STREAM::print(2, "iTEst:       annotating edge %d, slack %d, slack ratio = %f", edge_id,
-                                         entry.second->m_slack,
-                                         static_cast<double>(entry.second->m_tightened_slack_ratio));
+        for (const auto& entry : domain.m_edge_slack_ratios) annotate_record(entry.first, entry.second, shared_edges);
+    }
+    for (int edge_id : shared_edges) annotate_shared_edge(edge_id);
+}
+
+void MORV_TIMING_ITE::annotate_estimated_slacks_and_slack_ratios()
+{
+    GEN_PROFILER profile("fsyn_ite_annotate_slacks_and_slack_ratios");
+    if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: annotating estimated slacks and slack ratios on netlist");
+    MORV_ASSERT_TEXT(m_tdb_edges != nullptr, "m_tdb_edges");
+    std::vector<int> shared_edges;
+    for (const MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) {
+        if (m_tightened_all || (domain.m_do_analysis && domain.m_all_edges_modified)) {
+            for (const auto& entry : domain.m_edge_slack_ratios)
+                annotate_record(entry.first, entry.second, shared_edges);
+        } else if (domain.m_do_analysis) {
+            for (int edge_id : domain.m_analysis_edges)
+                annotate_record(edge_id, domain.edge_record(edge_id), shared_edges);
+        }
+    }
+    for (int edge_id : m_touched_edges) {
+        const int entry = get_edge_domain(edge_id);
+        if (entry == EDGE_DOMAIN_SHARED) {
+            shared_edges.push_back(edge_id);
+        } else if (entry != EDGE_DOMAIN_NONE && entry != EDGE_DOMAIN_UNKNOWN) {
+            annotate_record(edge_id, m_domain_info[static_cast<size_t>(entry)].edge_record(edge_id), shared_edges);
         }
     }
     for (int edge_id : shared_edges) annotate_shared_edge(edge_id);

@@ -62,6 +62,7 @@ void MORV_TIMING_ITE::build_domain(int index, const TDC_SUB_DOMAIN_DATA& data, i
     domain.m_max_slack_ratio = 0.0f;
     domain.m_full_min_slack_ratio = domain.m_sr_lr_slope = domain.m_sr_lr_intercept = k_NAN;
     domain.m_ready_for_estimation = false;
+    domain.m_wc_slack_known = domain.m_raw_sr_extremes_known = false;
     const uint64_t n = data.m_edges.size();
     domain.m_edges.reserve(n);
     domain.m_edge_slack_ratios.reserve(n);

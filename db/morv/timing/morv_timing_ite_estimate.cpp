@@ -6,6 +6,7 @@
 // clock-tree node counts, at the earliest corner too.
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -88,7 +89,7 @@ void MORV_TIMING_ITE::fsyn_ite_do_timing_estimation()
     m_node_clock_delay_hash[TDB_MAX].clear();
     m_has_edge_timing_data_array = false;
     fsyn_ite_tighten_slack_ratios();
-    fsyn_ite_annotate_slacks_and_slack_ratios();
+    annotate_estimated_slacks_and_slack_ratios();
 }
 
 void MORV_TIMING_ITE::trace_estimation_stats() const
@@ -273,21 +274,55 @@ void MORV_TIMING_ITE::compute_edge_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, c
     }
 }
 
+// The least and greatest raw ratio of all records, with their edges.
+void MORV_TIMING_ITE::scan_raw_sr_extremes(MORV_TIMING_ITE_DOMAIN_INFO& domain)
+{
+    domain.m_raw_sr_low = std::numeric_limits<float>::infinity();
+    domain.m_raw_sr_high = -std::numeric_limits<float>::infinity();
+    domain.m_raw_sr_low_edge = domain.m_raw_sr_high_edge = -1;
+    for (const auto& entry : domain.m_edge_slack_ratios) {
+        const float r = entry.second->m_raw_slack_ratio;
+        if (r < domain.m_raw_sr_low) {
+            domain.m_raw_sr_low = r;
+            domain.m_raw_sr_low_edge = entry.first;
+        }
+        if (r > domain.m_raw_sr_high) {
+            domain.m_raw_sr_high = r;
+            domain.m_raw_sr_high_edge = entry.first;
+        }
+    }
+    domain.m_raw_sr_extremes_known = true;
+}
+
 // The lower bound starts at the raw ratio of a zero slack, not at 0: the
 // analyser normalises a domain by min(0, its worst slack), so once a failing
 // domain's worst slack rises, the ratios must narrow back towards what a
 // zero slack gives; starting at 0 they would stay stretched by the old worst
-// slack.
-MORV_TIMING_ITE_RAW_SR_BOUNDS MORV_TIMING_ITE::compute_raw_sr_bounds(const MORV_TIMING_ITE_DOMAIN_INFO* domain)
+// slack. Only the region's records moved since the last scan: unless one of
+// the extreme edges is among them, the region updates the extremes.
+MORV_TIMING_ITE_RAW_SR_BOUNDS MORV_TIMING_ITE::compute_raw_sr_bounds(MORV_TIMING_ITE_DOMAIN_INFO* domain)
 {
-    MORV_TIMING_ITE_RAW_SR_BOUNDS bounds;
-    bounds.m_min = domain->m_zero_slack_raw_sr;
-    for (const auto& entry : domain->m_edge_slack_ratios) {
-        const float r = entry.second->m_raw_slack_ratio;
-        if (r < bounds.m_min) bounds.m_min = r;
-        else if (r > bounds.m_max) bounds.m_max = r;
-        if (r < bounds.m_real_min) bounds.m_real_min = r;
+    const MORV_TIMING_ITE_INT_SET& region = domain->m_analysis_edges;
+    if (!domain->m_raw_sr_extremes_known || region.contains(domain->m_raw_sr_low_edge) ||
+        region.contains(domain->m_raw_sr_high_edge)) {
+        scan_raw_sr_extremes(*domain);
+    } else {
+        for (int edge_id : region) {
+            const float r = domain->edge_record(edge_id)->m_raw_slack_ratio;
+            if (r < domain->m_raw_sr_low) {
+                domain->m_raw_sr_low = r;
+                domain->m_raw_sr_low_edge = edge_id;
+            }
+            if (r > domain->m_raw_sr_high) {
+                domain->m_raw_sr_high = r;
+                domain->m_raw_sr_high_edge = edge_id;
+            }
+        }
     }
+    MORV_TIMING_ITE_RAW_SR_BOUNDS bounds;
+    bounds.m_min = std::min(domain->m_zero_slack_raw_sr, domain->m_raw_sr_low);
+    bounds.m_max = std::max(1.0f, domain->m_raw_sr_high);
+    bounds.m_real_min = std::min(1.0f, domain->m_raw_sr_low);
     return bounds;
 }
 

@@ -25,8 +25,7 @@ void MORV_TIMING_ITE::fsyn_ite_post_timing_estimation_cleanup()
     m_forward_visited_nodes.clear();
     m_node_clock_delay_hash[TDB_MAX].clear();
     m_node_clock_delay_hash[TDB_MIN].clear();
-    m_tpo_edge_flags = std::vector<unsigned char>();
-    m_has_tpo_edge_flags = false;
+    m_touched_edges.clear();
     m_has_edge_timing_data_array = false;
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: Clearing domains analysis information.");
     for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) clear_domain_analysis(domain);
