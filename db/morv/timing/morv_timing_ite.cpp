@@ -261,6 +261,19 @@ double MORV_TIMING_ITE::slack_weight(int s)
     return w;
 }
 
+const std::vector<std::pair<int, MORV_TIMING_ITE_EDGE_SLACK_RATIOS*>>&
+MORV_TIMING_ITE::region_records(MORV_TIMING_ITE_DOMAIN_INFO& domain)
+{
+    if (!domain.m_region_records_built) {
+        domain.m_region_records.clear();
+        domain.m_region_records.reserve(domain.m_analysis_edges.size());
+        for (int edge_id : domain.m_analysis_edges)
+            domain.m_region_records.emplace_back(edge_id, domain.edge_record(edge_id));
+        domain.m_region_records_built = true;
+    }
+    return domain.m_region_records;
+}
+
 // Only the region's records moved unless the worst edge is among them (a
 // removed worst edge forgets the scan): the region is enough then.
 void MORV_TIMING_ITE::recompute_wc_slack(MORV_TIMING_ITE_DOMAIN_INFO& domain) const
@@ -275,7 +288,7 @@ void MORV_TIMING_ITE::recompute_wc_slack(MORV_TIMING_ITE_DOMAIN_INFO& domain) co
     if (domain.m_wc_slack_known && !domain.m_analysis_edges.contains(domain.m_wc_slack_edge)) {
         wc = domain.m_wc_slack;
         wc_edge = domain.m_wc_slack_edge;
-        for (int edge_id : domain.m_analysis_edges) take(edge_id, domain.edge_record(edge_id));
+        for (const auto& [edge_id, record] : region_records(domain)) take(edge_id, record);
     } else {
         for (const auto& entry : domain.m_edge_slack_ratios) take(entry.first, entry.second);
     }

@@ -169,6 +169,10 @@ struct MORV_TIMING_ITE_DOMAIN_INFO
     float m_raw_sr_high = 0.0f;
     int32_t m_raw_sr_low_edge = -1;
     int32_t m_raw_sr_high_edge = -1;
+    // The records of m_analysis_edges, collected once per estimation for the
+    // passes over the region after its timing (see region_records).
+    std::vector<std::pair<int, MORV_TIMING_ITE_EDGE_SLACK_RATIOS*>> m_region_records;
+    bool m_region_records_built = false;
 
     MORV_TIMING_ITE_DOMAIN_INFO();
     bool is_core_clock_domain() const { return !m_not_core_1 && !m_not_core_2; }
@@ -448,6 +452,21 @@ private:
     void annotate_shared_edge(int edge_id);
     void clear_domain_analysis(MORV_TIMING_ITE_DOMAIN_INFO& domain) const;
     void recompute_wc_slack(MORV_TIMING_ITE_DOMAIN_INFO& domain) const;
+    // The domain's region records (built from m_analysis_edges on first use).
+    static const std::vector<std::pair<int, MORV_TIMING_ITE_EDGE_SLACK_RATIOS*>>&
+    region_records(MORV_TIMING_ITE_DOMAIN_INFO& domain);
+    // The record of an edge in one domain and whether the edge is in the
+    // domain's region. While the domain is the one begin_record_cache named,
+    // each edge's answer is looked up in the domain's tables once.
+    struct RECORD_CACHE_ENTRY
+    {
+        MORV_TIMING_ITE_EDGE_SLACK_RATIOS* m_record = nullptr;
+        uint32_t m_stamp = 0;
+        bool m_in_region = false;
+    };
+    void begin_record_cache(const MORV_TIMING_ITE_DOMAIN_INFO* domain);
+    void end_record_cache() { m_record_cache_domain = nullptr; }
+    const RECORD_CACHE_ENTRY& cached_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_EDGE* edge) const;
     static void scan_raw_sr_extremes(MORV_TIMING_ITE_DOMAIN_INFO& domain);
     void annotate_record(int edge_id, const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record, std::vector<int>& shared_edges);
     void run_front_end_full_analysis() const;
@@ -518,6 +537,12 @@ private:
     long m_num_estimates = 0;
     long m_num_fallbacks = 0;
     const char* m_last_fallback_reason = nullptr;
+    // The record cache by edge id - m_edge_id_base; an entry is current
+    // when its stamp is the cache's.
+    mutable std::vector<RECORD_CACHE_ENTRY> m_record_cache;
+    mutable RECORD_CACHE_ENTRY m_record_cache_scratch;
+    uint32_t m_record_cache_stamp = 0;
+    const MORV_TIMING_ITE_DOMAIN_INFO* m_record_cache_domain = nullptr;
     // Ids of edges that joined or left a domain in this estimation (an edge
     // may stand more than once); annotated with the region's edges.
     std::vector<int> m_touched_edges;

@@ -51,7 +51,7 @@ void MORV_TIMING_ITE::tighten_domain(MORV_TIMING_ITE_DOMAIN_INFO& domain, bool c
     };
     if (!changed && !domain.m_all_edges_modified) {
         if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst:    tightening analyzed edges in domain %d", domain.m_id);
-        for (int edge_id : domain.m_analysis_edges) tighten(domain.edge_record(edge_id));
+        for (const auto& entry : region_records(domain)) tighten(entry.second);
         return;
     }
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst:    tightening all edges in domain %d", domain.m_id);
@@ -97,13 +97,12 @@ void MORV_TIMING_ITE::annotate_estimated_slacks_and_slack_ratios()
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: annotating estimated slacks and slack ratios on netlist");
     MORV_ASSERT_TEXT(m_tdb_edges != nullptr, "m_tdb_edges");
     std::vector<int> shared_edges;
-    for (const MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) {
+    for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) {
         if (m_tightened_all || (domain.m_do_analysis && domain.m_all_edges_modified)) {
             for (const auto& entry : domain.m_edge_slack_ratios)
                 annotate_record(entry.first, entry.second, shared_edges);
         } else if (domain.m_do_analysis) {
-            for (int edge_id : domain.m_analysis_edges)
-                annotate_record(edge_id, domain.edge_record(edge_id), shared_edges);
+            for (const auto& [edge_id, record] : region_records(domain)) annotate_record(edge_id, record, shared_edges);
         }
     }
     for (int edge_id : m_touched_edges) {

@@ -112,6 +112,7 @@ void MORV_TIMING_ITE::fsyn_ite_do_timing_estimation_for_domain(MORV_TIMING_ITE_D
     GEN_PROFILER profile("fsyn_ite_do_timing_estimation_for_domain");
     MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
     MORV_ASSERT_TEXT(domain->m_do_analysis, "domain_info->m_do_analysis");
+    begin_record_cache(domain);
     const std::vector<TDB_EDGE*> order =
         build_edge_rev_topo_order(domain->m_analysis_src_keepers, domain->m_analysis_edges);
     m_estimation_stats.m_domains += 1;
@@ -133,6 +134,7 @@ void MORV_TIMING_ITE::fsyn_ite_do_timing_estimation_for_domain(MORV_TIMING_ITE_D
     fsyn_ite_compute_domain_slack_ratios(domain);
     for (const TDB_EDGE* edge : order) timing_data(edge->get_id(), "edge_id < m_num_edge_ids").m_in_analysis = false;
     m_edge_timing_data_clean = true;
+    end_record_cache();
 }
 
 // Depth first from each source keeper with an explicit stack: an edge into
@@ -252,7 +254,8 @@ void MORV_TIMING_ITE::compute_edge_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, c
     for (const TDB_EDGE* edge : order) {
         const MORV_TIMING_ITE_EDGE_TIMING_DATA& data = timing_data(edge->get_id(), "edge_id < m_num_edge_ids");
         if (!data.m_in_analysis) continue;
-        MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = domain->edge_record(edge->get_id());
+        MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = cached_record(domain, edge).m_record;
+        MORV_ASSERT_TEXT(record != nullptr, "domain_info->m_edge_slack_ratios.exists( edge_id )");
         const int calculated = data.m_required_time + edge->get_data_delay() - data.m_arrival_time;
         if (calculated < record->m_slack) {
             record->m_slack = calculated;
@@ -307,8 +310,8 @@ MORV_TIMING_ITE_RAW_SR_BOUNDS MORV_TIMING_ITE::compute_raw_sr_bounds(MORV_TIMING
         region.contains(domain->m_raw_sr_high_edge)) {
         scan_raw_sr_extremes(*domain);
     } else {
-        for (int edge_id : region) {
-            const float r = domain->edge_record(edge_id)->m_raw_slack_ratio;
+        for (const auto& [edge_id, record] : region_records(*domain)) {
+            const float r = record->m_raw_slack_ratio;
             if (r < domain->m_raw_sr_low) {
                 domain->m_raw_sr_low = r;
                 domain->m_raw_sr_low_edge = edge_id;
@@ -359,7 +362,7 @@ void MORV_TIMING_ITE::fsyn_ite_compute_domain_slack_ratios(MORV_TIMING_ITE_DOMAI
     if (domain->m_all_edges_modified) {
         for (auto& entry : domain->m_edge_slack_ratios) normalise(entry.first, entry.second);
     } else {
-        for (int edge_id : domain->m_analysis_edges) normalise(edge_id, domain->edge_record(edge_id));
+        for (const auto& [edge_id, record] : region_records(*domain)) normalise(edge_id, record);
     }
     domain->m_full_min_slack_ratio = clamp_ratio((b.m_real_min - min) / (1.0f - min));
     if (m_debug)

@@ -23,18 +23,39 @@ enum : int
     k_CLOCK_FANIN = 4
 };
 
-MORV_TIMING_ITE_EDGE_SLACK_RATIOS* find_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_EDGE* edge)
-{
-    auto it = domain->m_edge_slack_ratios.find(edge->get_id());
-    return it == domain->m_edge_slack_ratios.end() ? nullptr : it->second;
-}
-
 int map_value_or_no_slack(const MORV_TIMING_ITE_INT_MAP& map, int key)
 {
     auto it = map.find(key);
     return it == map.end() ? ITE_NO_SLACK : it->second;
 }
 }  // namespace
+
+// A new stamp makes every entry stale without a pass over the table.
+void MORV_TIMING_ITE::begin_record_cache(const MORV_TIMING_ITE_DOMAIN_INFO* domain)
+{
+    const size_t span = static_cast<size_t>(std::max(0, m_num_edge_ids - m_edge_id_base));
+    if (m_record_cache.size() < span) m_record_cache.resize(span);
+    if (++m_record_cache_stamp == 0) {
+        for (RECORD_CACHE_ENTRY& entry : m_record_cache) entry.m_stamp = 0;
+        m_record_cache_stamp = 1;
+    }
+    m_record_cache_domain = domain;
+}
+
+const MORV_TIMING_ITE::RECORD_CACHE_ENTRY& MORV_TIMING_ITE::cached_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain,
+                                                                          const TDB_EDGE* edge) const
+{
+    const int edge_id = edge->get_id();
+    const size_t index = static_cast<size_t>(static_cast<int64_t>(edge_id) - m_edge_id_base);
+    const bool cached = domain == m_record_cache_domain && index < m_record_cache.size();
+    RECORD_CACHE_ENTRY& entry = cached ? m_record_cache[index] : m_record_cache_scratch;
+    if (cached && entry.m_stamp == m_record_cache_stamp) return entry;
+    auto it = domain->m_edge_slack_ratios.find(edge_id);
+    entry.m_record = it == domain->m_edge_slack_ratios.end() ? nullptr : it->second;
+    entry.m_in_region = entry.m_record != nullptr && domain->m_analysis_edges.contains(edge_id);
+    entry.m_stamp = m_record_cache_stamp;
+    return entry;
+}
 
 int MORV_TIMING_ITE::add_slack(int slack, int delta)
 {
@@ -50,6 +71,7 @@ void MORV_TIMING_ITE::add_domain_analysis_edge(MORV_TIMING_ITE_DOMAIN_INFO* doma
     MORV_ASSERT_TEXT(node != nullptr, "node != NULL");
     domain->m_do_analysis = true;
     domain->m_analysis_edges.insert(edge->get_id());
+    domain->m_region_records_built = false;
     if (node->is_keeper()) domain->m_analysis_src_keepers.insert(node->get_id());
 }
 
@@ -101,7 +123,7 @@ int MORV_TIMING_ITE::least_fanin_slack(const MORV_TIMING_ITE_DOMAIN_INFO* domain
     int least = ITE_NO_SLACK;
     auto scan = [&](TDB_EDGE_RANGE range) {
         for (const TDB_EDGE* edge : range) {
-            const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = find_record(domain, edge);
+            const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = cached_record(domain, edge).m_record;
             if (record == nullptr) continue;
             if (trace)
                 MORV_DEBUG_STREAM::print(2, "iTEst:    for wc-input-slack edge %d slack = %d", edge->get_id(),
@@ -118,7 +140,7 @@ int MORV_TIMING_ITE::least_fanout_slack(const MORV_TIMING_ITE_DOMAIN_INFO* domai
 {
     int least = ITE_NO_SLACK;
     for (const TDB_EDGE* edge : node->fanout())
-        if (const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = find_record(domain, edge))
+        if (const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = cached_record(domain, edge).m_record)
             least = std::min(least, record->m_slack);
     return least;
 }
@@ -130,8 +152,9 @@ void MORV_TIMING_ITE::adjust_edges(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TD
 {
     auto adjust = [&](TDB_EDGE_RANGE range, const char* kind) {
         for (const TDB_EDGE* edge : range) {
-            MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = find_record(domain, edge);
-            if (record == nullptr || !domain->m_analysis_edges.contains(edge->get_id())) continue;
+            const RECORD_CACHE_ENTRY& cached = cached_record(domain, edge);
+            MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = cached.m_record;
+            if (!cached.m_in_region) continue;
             record->m_slack = add_slack(record->m_slack, delta);
             if (m_debug)
                 MORV_DEBUG_STREAM::print(2, "iTEst:    adjustment: %s edge %d slack adjustment: new slack = %d", kind,
@@ -186,12 +209,11 @@ void MORV_TIMING_ITE::backward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* dom
     int current = ITE_NO_SLACK;
     if (!keeper || !input_side) {
         for (const TDB_EDGE* edge : node->fanout()) {
-            const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = find_record(domain, edge);
-            if (record == nullptr) continue;
-            int value = record->m_slack;
+            const RECORD_CACHE_ENTRY& cached = cached_record(domain, edge);
+            if (cached.m_record == nullptr) continue;
+            int value = cached.m_record->m_slack;
             // Takes back the node's own forward adjustment.
-            if (initial < ITE_NO_SLACK && value < ITE_NO_SLACK && domain->m_analysis_edges.contains(edge->get_id()))
-                value -= initial;
+            if (initial < ITE_NO_SLACK && value < ITE_NO_SLACK && cached.m_in_region) value -= initial;
             if (m_debug)
                 MORV_DEBUG_STREAM::print(2, "iTEst:    for wc-output-slack edge %d slack = %d", edge->get_id(), value);
             current = std::min(current, value);
@@ -241,6 +263,7 @@ void MORV_TIMING_ITE::fsyn_ite_do_slack_preparation_adjustments(MORV_TIMING_ITE_
     GEN_PROFILER profile("fsyn_ite_do_slack_preparation_adjustments");
     MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
     MORV_ASSERT_TEXT(domain->m_do_analysis, "domain_info->m_do_analysis");
+    begin_record_cache(domain);
     std::vector<TDB_NODE*> order;
     std::vector<char> input_side;
     build_node_rev_topo_order(domain->m_analysis_src_keepers, domain->m_analysis_edges, order, input_side);
@@ -259,4 +282,5 @@ void MORV_TIMING_ITE::fsyn_ite_do_slack_preparation_adjustments(MORV_TIMING_ITE_
     for (size_t i = order.size(); i-- > 0;) forward_slack_adjustment(domain, order[i], input_side[i] != 0, delta[i]);
     for (size_t i = 0; i < order.size(); ++i) backward_slack_adjustment(domain, order[i], input_side[i] != 0, delta[i]);
     refresh_node_slacks(domain, order, input_side);
+    end_record_cache();
 }

@@ -47,6 +47,8 @@ void MORV_TIMING_ITE::clear_domain_analysis(MORV_TIMING_ITE_DOMAIN_INFO& domain)
         MORV_ASSERT_TEXT(domain.m_analysis_start_nodes.size() == 0, "domain_info->m_analysis_start_nodes.size() == 0");
     }
     domain.m_do_analysis = false;
+    domain.m_region_records.clear();
+    domain.m_region_records_built = false;
 }
 
 // Back through single fan-ins to the keeper the node belongs to.
