@@ -120,6 +120,7 @@ void MORV_TIMING_ITE::reset()
     m_records_netlist = nullptr;
     m_shared_edge_hash.clear();
     m_edge_domain_vec.clear();
+    m_edge_notes.clear();
     m_global_min_domain_sr = k_NAN;
     m_touched_edges.clear();
     check_idle_state();
@@ -168,6 +169,7 @@ void MORV_TIMING_ITE::perform_full_timing_analysis()
     build_domains(sub_domain_data);
     accessories->release_sub_domain_data();
     build_edge_domains();
+    fill_edge_notes();
     if (m_debug_dump_domain_info) dump_domain_info();
 
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: full_timing_analysis: tightening slack ratios");

@@ -455,18 +455,18 @@ private:
     // The domain's region records (built from m_analysis_edges on first use).
     static const std::vector<std::pair<int, MORV_TIMING_ITE_EDGE_SLACK_RATIOS*>>&
     region_records(MORV_TIMING_ITE_DOMAIN_INFO& domain);
-    // The record of an edge in one domain and whether the edge is in the
-    // domain's region. While the domain is the one begin_record_cache named,
-    // each edge's answer is looked up in the domain's tables once.
+    // The record of an edge in one domain (null when the edge is not in
+    // it) and whether the edge is in the domain's region. An edge of a
+    // single domain answers from the per-edge notes, not the domain's hash.
     struct RECORD_CACHE_ENTRY
     {
         MORV_TIMING_ITE_EDGE_SLACK_RATIOS* m_record = nullptr;
-        uint32_t m_stamp = 0;
         bool m_in_region = false;
     };
-    void begin_record_cache(const MORV_TIMING_ITE_DOMAIN_INFO* domain);
-    void end_record_cache() { m_record_cache_domain = nullptr; }
-    const RECORD_CACHE_ENTRY& cached_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_EDGE* edge) const;
+    RECORD_CACHE_ENTRY cached_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_EDGE* edge) const;
+    // Notes of every single-domain edge's record (after a full analysis).
+    void fill_edge_notes();
+    void note_region_edge(int edge_id);
     static void scan_raw_sr_extremes(MORV_TIMING_ITE_DOMAIN_INFO& domain);
     void annotate_record(int edge_id, const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record, std::vector<int>& shared_edges);
     void run_front_end_full_analysis() const;
@@ -537,12 +537,20 @@ private:
     long m_num_estimates = 0;
     long m_num_fallbacks = 0;
     const char* m_last_fallback_reason = nullptr;
-    // The record cache by edge id - m_edge_id_base; an entry is current
-    // when its stamp is the cache's.
-    mutable std::vector<RECORD_CACHE_ENTRY> m_record_cache;
-    mutable RECORD_CACHE_ENTRY m_record_cache_scratch;
-    uint32_t m_record_cache_stamp = 0;
-    const MORV_TIMING_ITE_DOMAIN_INFO* m_record_cache_domain = nullptr;
+    // Per edge id - m_edge_id_base: the record of the edge in the domain
+    // m_record_domain (-1: not looked up yet). Records are never recreated
+    // for an edge and domain between two full analyses, which start the
+    // notes afresh; so a note stays right while the edge is in that domain.
+    // m_region_serial: the edge is in its single domain's region of the
+    // estimation with that serial.
+    struct EDGE_NOTE
+    {
+        MORV_TIMING_ITE_EDGE_SLACK_RATIOS* m_record = nullptr;
+        int32_t m_record_domain = -1;
+        uint32_t m_region_serial = 0;
+    };
+    mutable std::vector<EDGE_NOTE> m_edge_notes;
+    uint32_t m_region_serial = 1;
     // Ids of edges that joined or left a domain in this estimation (an edge
     // may stand more than once); annotated with the region's edges.
     std::vector<int> m_touched_edges;

@@ -112,7 +112,6 @@ void MORV_TIMING_ITE::fsyn_ite_do_timing_estimation_for_domain(MORV_TIMING_ITE_D
     GEN_PROFILER profile("fsyn_ite_do_timing_estimation_for_domain");
     MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
     MORV_ASSERT_TEXT(domain->m_do_analysis, "domain_info->m_do_analysis");
-    begin_record_cache(domain);
     const std::vector<TDB_EDGE*> order =
         build_edge_rev_topo_order(domain->m_analysis_src_keepers, domain->m_analysis_edges);
     m_estimation_stats.m_domains += 1;
@@ -134,7 +133,6 @@ void MORV_TIMING_ITE::fsyn_ite_do_timing_estimation_for_domain(MORV_TIMING_ITE_D
     fsyn_ite_compute_domain_slack_ratios(domain);
     for (const TDB_EDGE* edge : order) timing_data(edge->get_id(), "edge_id < m_num_edge_ids").m_in_analysis = false;
     m_edge_timing_data_clean = true;
-    end_record_cache();
 }
 
 // Depth first from each source keeper with an explicit stack: an edge into

@@ -30,31 +30,47 @@ int map_value_or_no_slack(const MORV_TIMING_ITE_INT_MAP& map, int key)
 }
 }  // namespace
 
-// A new stamp makes every entry stale without a pass over the table.
-void MORV_TIMING_ITE::begin_record_cache(const MORV_TIMING_ITE_DOMAIN_INFO* domain)
-{
-    const size_t span = static_cast<size_t>(std::max(0, m_num_edge_ids - m_edge_id_base));
-    if (m_record_cache.size() < span) m_record_cache.resize(span);
-    if (++m_record_cache_stamp == 0) {
-        for (RECORD_CACHE_ENTRY& entry : m_record_cache) entry.m_stamp = 0;
-        m_record_cache_stamp = 1;
-    }
-    m_record_cache_domain = domain;
-}
-
-const MORV_TIMING_ITE::RECORD_CACHE_ENTRY& MORV_TIMING_ITE::cached_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain,
-                                                                          const TDB_EDGE* edge) const
+MORV_TIMING_ITE::RECORD_CACHE_ENTRY MORV_TIMING_ITE::cached_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain,
+                                                                   const TDB_EDGE* edge) const
 {
     const int edge_id = edge->get_id();
     const size_t index = static_cast<size_t>(static_cast<int64_t>(edge_id) - m_edge_id_base);
-    const bool cached = domain == m_record_cache_domain && index < m_record_cache.size();
-    RECORD_CACHE_ENTRY& entry = cached ? m_record_cache[index] : m_record_cache_scratch;
-    if (cached && entry.m_stamp == m_record_cache_stamp) return entry;
+    const int entry = index < m_edge_domain_vec.size() ? m_edge_domain_vec[index] : EDGE_DOMAIN_UNKNOWN;
+    RECORD_CACHE_ENTRY answer;
+    if (entry == domain->m_id && index < m_edge_notes.size()) {
+        EDGE_NOTE& note = m_edge_notes[index];
+        if (note.m_record_domain != entry) {
+            note.m_record = domain->edge_record(edge_id);
+            note.m_record_domain = entry;
+        }
+        answer.m_record = note.m_record;
+        answer.m_in_region = note.m_region_serial == m_region_serial;
+        return answer;
+    }
+    if (entry != EDGE_DOMAIN_SHARED && entry != EDGE_DOMAIN_UNKNOWN && entry != domain->m_id) return answer;
     auto it = domain->m_edge_slack_ratios.find(edge_id);
-    entry.m_record = it == domain->m_edge_slack_ratios.end() ? nullptr : it->second;
-    entry.m_in_region = entry.m_record != nullptr && domain->m_analysis_edges.contains(edge_id);
-    entry.m_stamp = m_record_cache_stamp;
-    return entry;
+    answer.m_record = it == domain->m_edge_slack_ratios.end() ? nullptr : it->second;
+    answer.m_in_region = answer.m_record != nullptr && domain->m_analysis_edges.contains(edge_id);
+    return answer;
+}
+
+void MORV_TIMING_ITE::fill_edge_notes()
+{
+    m_edge_notes.assign(m_edge_domain_vec.size(), EDGE_NOTE());
+    m_region_serial = 1;
+    for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info)
+        for (const auto& entry : domain.m_edge_slack_ratios) {
+            const size_t index = static_cast<size_t>(static_cast<int64_t>(entry.first) - m_edge_id_base);
+            if (index >= m_edge_notes.size() || m_edge_domain_vec[index] != domain.m_id) continue;
+            m_edge_notes[index].m_record = entry.second;
+            m_edge_notes[index].m_record_domain = domain.m_id;
+        }
+}
+
+void MORV_TIMING_ITE::note_region_edge(int edge_id)
+{
+    const size_t index = static_cast<size_t>(static_cast<int64_t>(edge_id) - m_edge_id_base);
+    if (index < m_edge_notes.size()) m_edge_notes[index].m_region_serial = m_region_serial;
 }
 
 int MORV_TIMING_ITE::add_slack(int slack, int delta)
@@ -72,6 +88,7 @@ void MORV_TIMING_ITE::add_domain_analysis_edge(MORV_TIMING_ITE_DOMAIN_INFO* doma
     domain->m_do_analysis = true;
     domain->m_analysis_edges.insert(edge->get_id());
     domain->m_region_records_built = false;
+    if (get_edge_domain(edge->get_id()) == domain->m_id) note_region_edge(edge->get_id());
     if (node->is_keeper()) domain->m_analysis_src_keepers.insert(node->get_id());
 }
 
@@ -152,7 +169,7 @@ void MORV_TIMING_ITE::adjust_edges(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TD
 {
     auto adjust = [&](TDB_EDGE_RANGE range, const char* kind) {
         for (const TDB_EDGE* edge : range) {
-            const RECORD_CACHE_ENTRY& cached = cached_record(domain, edge);
+            const RECORD_CACHE_ENTRY cached = cached_record(domain, edge);
             MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = cached.m_record;
             if (!cached.m_in_region) continue;
             record->m_slack = add_slack(record->m_slack, delta);
@@ -209,7 +226,7 @@ void MORV_TIMING_ITE::backward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* dom
     int current = ITE_NO_SLACK;
     if (!keeper || !input_side) {
         for (const TDB_EDGE* edge : node->fanout()) {
-            const RECORD_CACHE_ENTRY& cached = cached_record(domain, edge);
+            const RECORD_CACHE_ENTRY cached = cached_record(domain, edge);
             if (cached.m_record == nullptr) continue;
             int value = cached.m_record->m_slack;
             // Takes back the node's own forward adjustment.
@@ -263,7 +280,6 @@ void MORV_TIMING_ITE::fsyn_ite_do_slack_preparation_adjustments(MORV_TIMING_ITE_
     GEN_PROFILER profile("fsyn_ite_do_slack_preparation_adjustments");
     MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
     MORV_ASSERT_TEXT(domain->m_do_analysis, "domain_info->m_do_analysis");
-    begin_record_cache(domain);
     std::vector<TDB_NODE*> order;
     std::vector<char> input_side;
     build_node_rev_topo_order(domain->m_analysis_src_keepers, domain->m_analysis_edges, order, input_side);
@@ -282,5 +298,4 @@ void MORV_TIMING_ITE::fsyn_ite_do_slack_preparation_adjustments(MORV_TIMING_ITE_
     for (size_t i = order.size(); i-- > 0;) forward_slack_adjustment(domain, order[i], input_side[i] != 0, delta[i]);
     for (size_t i = 0; i < order.size(); ++i) backward_slack_adjustment(domain, order[i], input_side[i] != 0, delta[i]);
     refresh_node_slacks(domain, order, input_side);
-    end_record_cache();
 }

@@ -29,6 +29,11 @@ void MORV_TIMING_ITE::fsyn_ite_post_timing_estimation_cleanup()
     m_has_edge_timing_data_array = false;
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: Clearing domains analysis information.");
     for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) clear_domain_analysis(domain);
+    // The next regions start empty.
+    if (++m_region_serial == 0) {
+        for (EDGE_NOTE& note : m_edge_notes) note.m_region_serial = 0;
+        m_region_serial = 1;
+    }
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: Clearing list of atoms marked for analysis.");
     m_atoms_marked_for_analysis.clear();
     m_deleted_atoms.clear();

@@ -132,6 +132,7 @@ void MORV_TIMING_ITE::update_new_nodes_and_edges()
             grown.set(static_cast<uint64_t>(id - m_node_id_base));
     m_deleted_node_flags = std::move(grown);
     m_edge_domain_vec.resize(static_cast<size_t>(m_num_edge_ids - m_edge_id_base), EDGE_DOMAIN_UNKNOWN);
+    if (!m_edge_notes.empty()) m_edge_notes.resize(m_edge_domain_vec.size());
     if (m_debug) {
         MORV_DEBUG_STREAM::print(2, "iTEst: updating %d new nodes, id range [%d, %d]", m_num_node_ids - old_nodes,
                                  old_nodes, m_num_node_ids - 1);
