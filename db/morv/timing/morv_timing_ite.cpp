@@ -264,13 +264,13 @@ double MORV_TIMING_ITE::slack_weight(int s)
 }
 
 const std::vector<std::pair<int, MORV_TIMING_ITE_EDGE_SLACK_RATIOS*>>&
-MORV_TIMING_ITE::region_records(MORV_TIMING_ITE_DOMAIN_INFO& domain)
+MORV_TIMING_ITE::region_records(MORV_TIMING_ITE_DOMAIN_INFO& domain) const
 {
     if (!domain.m_region_records_built) {
         domain.m_region_records.clear();
         domain.m_region_records.reserve(domain.m_analysis_edges.size());
         for (int edge_id : domain.m_analysis_edges)
-            domain.m_region_records.emplace_back(edge_id, domain.edge_record(edge_id));
+            domain.m_region_records.emplace_back(edge_id, required_record(&domain, edge_id));
         domain.m_region_records_built = true;
     }
     return domain.m_region_records;

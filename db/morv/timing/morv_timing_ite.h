@@ -340,7 +340,7 @@ public:
     void compute_required_times(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_EDGE*>& order);
     void compute_edge_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_EDGE*>& order);
     void fsyn_ite_compute_domain_slack_ratios(MORV_TIMING_ITE_DOMAIN_INFO* domain) const;
-    static MORV_TIMING_ITE_RAW_SR_BOUNDS compute_raw_sr_bounds(MORV_TIMING_ITE_DOMAIN_INFO* domain);
+    MORV_TIMING_ITE_RAW_SR_BOUNDS compute_raw_sr_bounds(MORV_TIMING_ITE_DOMAIN_INFO* domain) const;
     // Clock arrival at a register (launch TDB_MAX, capture TDB_MIN) and the
     // delay of the clock path up to a non-keeper node, memoised per node.
     int get_register_clock_delay(const TDB_NODE* node, int which);
@@ -453,8 +453,8 @@ private:
     void clear_domain_analysis(MORV_TIMING_ITE_DOMAIN_INFO& domain) const;
     void recompute_wc_slack(MORV_TIMING_ITE_DOMAIN_INFO& domain) const;
     // The domain's region records (built from m_analysis_edges on first use).
-    static const std::vector<std::pair<int, MORV_TIMING_ITE_EDGE_SLACK_RATIOS*>>&
-    region_records(MORV_TIMING_ITE_DOMAIN_INFO& domain);
+    const std::vector<std::pair<int, MORV_TIMING_ITE_EDGE_SLACK_RATIOS*>>&
+    region_records(MORV_TIMING_ITE_DOMAIN_INFO& domain) const;
     // The record of an edge in one domain (null when the edge is not in
     // it) and whether the edge is in the domain's region. An edge of a
     // single domain answers from the per-edge notes, not the domain's hash.
@@ -463,7 +463,13 @@ private:
         MORV_TIMING_ITE_EDGE_SLACK_RATIOS* m_record = nullptr;
         bool m_in_region = false;
     };
-    RECORD_CACHE_ENTRY cached_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_EDGE* edge) const;
+    RECORD_CACHE_ENTRY cached_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain, int edge_id) const;
+    RECORD_CACHE_ENTRY cached_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_EDGE* edge) const
+    {
+        return cached_record(domain, edge->get_id());
+    }
+    // The record the domain must hold (internal error otherwise).
+    MORV_TIMING_ITE_EDGE_SLACK_RATIOS* required_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain, int edge_id) const;
     // Notes of every single-domain edge's record (after a full analysis).
     void fill_edge_notes();
     void note_region_edge(int edge_id);

@@ -110,7 +110,8 @@ void MORV_TIMING_ITE::annotate_estimated_slacks_and_slack_ratios()
         if (entry == EDGE_DOMAIN_SHARED) {
             shared_edges.push_back(edge_id);
         } else if (entry != EDGE_DOMAIN_NONE && entry != EDGE_DOMAIN_UNKNOWN) {
-            annotate_record(edge_id, m_domain_info[static_cast<size_t>(entry)].edge_record(edge_id), shared_edges);
+            annotate_record(edge_id, required_record(&m_domain_info[static_cast<size_t>(entry)], edge_id),
+                            shared_edges);
         }
     }
     for (int edge_id : shared_edges) annotate_shared_edge(edge_id);

@@ -48,8 +48,9 @@ void MORV_TIMING_ITE::begin_edge_timing_data()
 {
     MORV_ASSERT_TEXT(!m_has_edge_timing_data_array, "m_edge_timing_data_array == NULL");
     const size_t span = static_cast<size_t>(std::max(0, m_num_edge_ids - m_edge_id_base));
-    if (!m_edge_timing_data_clean || m_edge_timing_data_array.size() != span)
-        m_edge_timing_data_array.assign(span, MORV_TIMING_ITE_EDGE_TIMING_DATA());
+    // The netlist grows by a few ids per edit: clean entries stay.
+    if (!m_edge_timing_data_clean) m_edge_timing_data_array.assign(span, MORV_TIMING_ITE_EDGE_TIMING_DATA());
+    else if (m_edge_timing_data_array.size() != span) m_edge_timing_data_array.resize(span);
     m_edge_timing_data_clean = true;
     m_has_edge_timing_data_array = true;
 }
@@ -252,8 +253,7 @@ void MORV_TIMING_ITE::compute_edge_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, c
     for (const TDB_EDGE* edge : order) {
         const MORV_TIMING_ITE_EDGE_TIMING_DATA& data = timing_data(edge->get_id(), "edge_id < m_num_edge_ids");
         if (!data.m_in_analysis) continue;
-        MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = cached_record(domain, edge).m_record;
-        MORV_ASSERT_TEXT(record != nullptr, "domain_info->m_edge_slack_ratios.exists( edge_id )");
+        MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = required_record(domain, edge->get_id());
         const int calculated = data.m_required_time + edge->get_data_delay() - data.m_arrival_time;
         if (calculated < record->m_slack) {
             record->m_slack = calculated;
@@ -301,7 +301,7 @@ void MORV_TIMING_ITE::scan_raw_sr_extremes(MORV_TIMING_ITE_DOMAIN_INFO& domain)
 // zero slack gives; starting at 0 they would stay stretched by the old worst
 // slack. Only the region's records moved since the last scan: unless one of
 // the extreme edges is among them, the region updates the extremes.
-MORV_TIMING_ITE_RAW_SR_BOUNDS MORV_TIMING_ITE::compute_raw_sr_bounds(MORV_TIMING_ITE_DOMAIN_INFO* domain)
+MORV_TIMING_ITE_RAW_SR_BOUNDS MORV_TIMING_ITE::compute_raw_sr_bounds(MORV_TIMING_ITE_DOMAIN_INFO* domain) const
 {
     const MORV_TIMING_ITE_INT_SET& region = domain->m_analysis_edges;
     if (!domain->m_raw_sr_extremes_known || region.contains(domain->m_raw_sr_low_edge) ||

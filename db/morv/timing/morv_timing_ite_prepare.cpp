@@ -31,9 +31,8 @@ int map_value_or_no_slack(const MORV_TIMING_ITE_INT_MAP& map, int key)
 }  // namespace
 
 MORV_TIMING_ITE::RECORD_CACHE_ENTRY MORV_TIMING_ITE::cached_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain,
-                                                                   const TDB_EDGE* edge) const
+                                                                   int edge_id) const
 {
-    const int edge_id = edge->get_id();
     const size_t index = static_cast<size_t>(static_cast<int64_t>(edge_id) - m_edge_id_base);
     const int entry = index < m_edge_domain_vec.size() ? m_edge_domain_vec[index] : EDGE_DOMAIN_UNKNOWN;
     RECORD_CACHE_ENTRY answer;
@@ -52,6 +51,14 @@ MORV_TIMING_ITE::RECORD_CACHE_ENTRY MORV_TIMING_ITE::cached_record(const MORV_TI
     answer.m_record = it == domain->m_edge_slack_ratios.end() ? nullptr : it->second;
     answer.m_in_region = answer.m_record != nullptr && domain->m_analysis_edges.contains(edge_id);
     return answer;
+}
+
+MORV_TIMING_ITE_EDGE_SLACK_RATIOS* MORV_TIMING_ITE::required_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain,
+                                                                    int edge_id) const
+{
+    MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = cached_record(domain, edge_id).m_record;
+    MORV_ASSERT_TEXT(record != nullptr, "domain_info->m_edge_slack_ratios.exists( edge_id )");
+    return record;
 }
 
 void MORV_TIMING_ITE::fill_edge_notes()

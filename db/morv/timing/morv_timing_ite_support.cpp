@@ -44,7 +44,11 @@ void MORV_TIMING_ITE::clear_domain_analysis(MORV_TIMING_ITE_DOMAIN_INFO& domain)
 {
     if (domain.m_do_analysis) {
         domain.m_analysis_src_keepers.clear();
+        // Regions of a domain are alike in size from one edit to the next:
+        // the room stays, so that the next one does not grow from scratch.
+        const uint64_t region_size = domain.m_analysis_edges.size();
         domain.m_analysis_edges.clear();
+        domain.m_analysis_edges.reserve(region_size);
         domain.m_analysis_start_nodes.clear();
     } else {
         MORV_ASSERT_TEXT(domain.m_analysis_src_keepers.size() == 0, "domain_info->m_analysis_src_keepers.size() == 0");
