@@ -112,7 +112,9 @@ void MORV_TIMING_ITE::reset()
     m_oterm_info_mem_pool.reset();
     m_edge_sr_mem_pool.reset();
     m_num_edge_ids = m_num_node_ids = m_num_domains = m_num_domain_groups = 0;
-    m_deleted_node_flags.init(0);
+    m_deleted_node_flags.clear();
+    m_deletion_candidate_nodes.clear();
+    m_deletion_candidate_edges.clear();
     m_atoms_marked_for_analysis.clear();
     m_deleted_atoms.clear();
     m_oterm_copies = std::vector<MORV_TIMING_ITE_OTERM_COPY_INFO>();
@@ -164,7 +166,9 @@ void MORV_TIMING_ITE::perform_full_timing_analysis()
     m_records_netlist = m_tdb_netlist;
     m_records_node_id_base = m_node_id_base;
     m_records_edge_id_base = m_edge_id_base;
-    m_deleted_node_flags.init(static_cast<uint64_t>(m_num_node_ids - m_node_id_base));
+    m_deleted_node_flags.assign(static_cast<size_t>(m_num_node_ids - m_node_id_base), 0);
+    m_live_nodes = m_tdb_netlist->get_num_nodes();
+    m_live_edges = m_tdb_netlist->get_num_edges();
     dump_tdb_netlist("full_annotate", true, false);
     build_domains(sub_domain_data);
     accessories->release_sub_domain_data();

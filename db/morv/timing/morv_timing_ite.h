@@ -393,9 +393,12 @@ private:
     int& edge_domain_entry(int edge_id);
     void remove_edge_from_domain(int domain_id, int edge_id);
     void add_new_edge_to_domain(int domain_id, int edge_id);
-    void update_old_nodes_for_deletions(int old_nodes);
+    void note_deletion_candidates(const CDB_ATOM_NODE* atom);
+    void update_old_nodes_for_deletions(int old_nodes, int deleted);
+    void remove_deleted_node(int id);
     void update_new_nodes_and_domains(int old_nodes);
-    void update_old_edges_for_deletions(int old_edges);
+    void update_old_edges_for_deletions(int old_edges, int deleted);
+    void remove_deleted_edge(int id);
     void update_new_edges_and_domains(int old_edges);
     void check_domain_consistency_on_marked_nodes();
     void restrict_edges(TDB_EDGE_RANGE edges, bool fanin, const MORV_BIT_VECTOR& allowed,
@@ -519,7 +522,15 @@ private:
     int m_num_node_ids = 0;
     int m_edge_id_base = 0;
     int m_node_id_base = 0;
-    MORV_BIT_VECTOR m_deleted_node_flags;
+    // Old node ids whose deletion the records have taken in (by id - base).
+    std::vector<unsigned char> m_deleted_node_flags;
+    // The timing nodes of marked atoms and their edges, taken at the mark:
+    // where the host deletes nodes and edges. The live counts of the netlist
+    // the records last took in tell whether they were all the deletions.
+    std::vector<int> m_deletion_candidate_nodes;
+    std::vector<int> m_deletion_candidate_edges;
+    int m_live_nodes = 0;
+    int m_live_edges = 0;
     VTL_HASH_LITE<int, MORV_BIT_VECTOR> m_shared_edge_hash;
     std::vector<int> m_edge_domain_vec;  // by edge id - m_edge_id_base
     float m_global_min_domain_sr;
@@ -591,6 +602,16 @@ private:
 
     static int s_tdb_netlist_dump_count;
 };
+
+// Empties a table of one estimation and keeps room for as many entries:
+// the next estimation's table is about as big and need not grow from scratch.
+template <typename TABLE>
+void morv_ite_clear_keeping_room(TABLE& table)
+{
+    const uint64_t size = table.size();
+    table.clear();
+    if (size > 0) table.reserve(size);
+}
 
 // The engine for a run.
 MORV_OWNER<MORV_TIMING_ITE> morv_create_timing_ite(MORV_API* api);

@@ -86,8 +86,8 @@ void MORV_TIMING_ITE::fsyn_ite_do_timing_estimation()
     for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info)
         if (domain.m_do_analysis) fsyn_ite_do_timing_estimation_for_domain(&domain);
     trace_estimation_stats();
-    m_node_clock_delay_hash[TDB_MIN].clear();
-    m_node_clock_delay_hash[TDB_MAX].clear();
+    morv_ite_clear_keeping_room(m_node_clock_delay_hash[TDB_MIN]);
+    morv_ite_clear_keeping_room(m_node_clock_delay_hash[TDB_MAX]);
     m_has_edge_timing_data_array = false;
     fsyn_ite_tighten_slack_ratios();
     annotate_estimated_slacks_and_slack_ratios();

@@ -10,6 +10,7 @@
 #include "gen/gen.h"
 #include "hdb/hdb_instance_name.h"
 #include "tdb/tdb_netlist.h"
+#include "tdc/tdc_accessories.h"
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
@@ -51,6 +52,8 @@ void MORV_TIMING_ITE::mark_node_for_analysis(CDB_ATOM_NODE* node, bool deleted)
 {
     MORV_ASSERT_TEXT(node != nullptr, "node != NULL");
     const int id = static_cast<int>(node->get_id());
+    // Its nodes and edges stand as before the first edit of the atom.
+    if (!m_deleted_atoms.contains(id) && !m_atoms_marked_for_analysis.contains(id)) note_deletion_candidates(node);
     if (deleted) {
         m_deleted_atoms.insert(id);
         const bool was_marked = m_atoms_marked_for_analysis.erase(id);
@@ -70,6 +73,21 @@ void MORV_TIMING_ITE::mark_node_for_analysis(CDB_ATOM_NODE* node, bool deleted)
     }
     m_atoms_marked_for_analysis.insert(id);
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: marking node %d (%p) for analysis", id, static_cast<void*>(node));
+}
+
+// The atom's timing nodes and edges as they stand before the edit, when the
+// netlist is still the one the records describe.
+void MORV_TIMING_ITE::note_deletion_candidates(const CDB_ATOM_NODE* atom)
+{
+    const TDB_NETLIST* netlist = tdc_get_accessories()->get_tdb_netlist();
+    if (netlist == nullptr || m_records_netlist == nullptr || is_timing_netlist_replaced(netlist)) return;
+    for (int node_id : netlist->get_atom_nodes(static_cast<int>(atom->get_id()))) {
+        const TDB_NODE* tnode = netlist->find_node(node_id);
+        if (tnode == nullptr) continue;
+        m_deletion_candidate_nodes.push_back(node_id);
+        for (TDB_EDGE_RANGE range : {tnode->fanout(), tnode->fanin(), tnode->clkin()})
+            for (const TDB_EDGE* edge : range) m_deletion_candidate_edges.push_back(edge->get_id());
+    }
 }
 
 void MORV_TIMING_ITE::track_oterm_copy(CDB_ATOM_OTERM* src_oterm, CDB_ATOM_OTERM* new_oterm)

@@ -125,12 +125,7 @@ void MORV_TIMING_ITE::update_new_nodes_and_edges()
     const int old_nodes = m_num_node_ids, old_edges = m_num_edge_ids;
     m_num_node_ids = m_tdb_netlist->get_node_id_bound();
     m_num_edge_ids = m_tdb_netlist->get_edge_id_bound();
-    MORV_BIT_VECTOR grown;
-    grown.init(static_cast<uint64_t>(m_num_node_ids - m_node_id_base));
-    for (int id = m_node_id_base; id < old_nodes; ++id)
-        if (m_deleted_node_flags.test(static_cast<uint64_t>(id - m_node_id_base)))
-            grown.set(static_cast<uint64_t>(id - m_node_id_base));
-    m_deleted_node_flags = std::move(grown);
+    m_deleted_node_flags.resize(static_cast<size_t>(m_num_node_ids - m_node_id_base), 0);
     m_edge_domain_vec.resize(static_cast<size_t>(m_num_edge_ids - m_edge_id_base), EDGE_DOMAIN_UNKNOWN);
     if (!m_edge_notes.empty()) m_edge_notes.resize(m_edge_domain_vec.size());
     if (m_debug) {
@@ -139,27 +134,58 @@ void MORV_TIMING_ITE::update_new_nodes_and_edges()
         MORV_DEBUG_STREAM::print(2, "iTEst: updating %d new edges, id range [%d, %d]", m_num_edge_ids - old_edges,
                                  old_edges, m_num_edge_ids - 1);
     }
-    update_old_nodes_for_deletions(old_nodes);
+    // What the old id ranges lost: the live counts then, less what is live
+    // in them now.
+    int new_nodes = 0, new_edges = 0;
+    for (int id = old_nodes; id < m_num_node_ids; ++id) new_nodes += m_tdb_netlist->find_node(id) != nullptr;
+    for (int id = old_edges; id < m_num_edge_ids; ++id)
+        new_edges += (*m_tdb_edges)[static_cast<size_t>(id - m_edge_id_base)] != nullptr;
+    update_old_nodes_for_deletions(old_nodes, m_live_nodes - (m_tdb_netlist->get_num_nodes() - new_nodes));
     update_new_nodes_and_domains(old_nodes);
     if (m_latch_analysis_needed) return;
-    update_old_edges_for_deletions(old_edges);
+    update_old_edges_for_deletions(old_edges, m_live_edges - (m_tdb_netlist->get_num_edges() - new_edges));
+    m_live_nodes = m_tdb_netlist->get_num_nodes();
+    m_live_edges = m_tdb_netlist->get_num_edges();
     update_new_edges_and_domains(old_edges);
     if (m_latch_analysis_needed) return;
     check_domain_consistency_on_marked_nodes();
 }
 
-void MORV_TIMING_ITE::update_old_nodes_for_deletions(int old_nodes)
+namespace {
+void sort_unique(std::vector<int>& ids)
+{
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+}
+}  // namespace
+
+// The marked atoms' nodes as they stood at the marks are where deletions
+// happen; only when they do not account for every node the old range lost
+// (deleted: that count) are all old ids scanned.
+void MORV_TIMING_ITE::update_old_nodes_for_deletions(int old_nodes, int deleted)
 {
     GEN_PROFILER profile("fsyn_ite_update_old_nodes_for_deletions");
-    for (int id = m_node_id_base; id < old_nodes; ++id) {
-        const uint64_t bit = static_cast<uint64_t>(id - m_node_id_base);
-        if (m_tdb_netlist->find_node(id) != nullptr || m_deleted_node_flags.test(bit)) continue;
-        for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) {
-            domain.m_src_node_min_slack.erase(id);
-            domain.m_dst_node_min_slack.erase(id);
-        }
-        m_deleted_node_flags.set(bit);
+    sort_unique(m_deletion_candidate_nodes);
+    int found = 0;
+    for (int id : m_deletion_candidate_nodes) {
+        if (id < m_node_id_base || id >= old_nodes || m_tdb_netlist->find_node(id) != nullptr) continue;
+        ++found;
+        remove_deleted_node(id);
     }
+    if (found == deleted) return;
+    for (int id = m_node_id_base; id < old_nodes; ++id)
+        if (m_tdb_netlist->find_node(id) == nullptr) remove_deleted_node(id);
+}
+
+void MORV_TIMING_ITE::remove_deleted_node(int id)
+{
+    unsigned char& flag = m_deleted_node_flags[static_cast<size_t>(id - m_node_id_base)];
+    if (flag) return;
+    for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) {
+        domain.m_src_node_min_slack.erase(id);
+        domain.m_dst_node_min_slack.erase(id);
+    }
+    flag = 1;
 }
 
 void MORV_TIMING_ITE::update_new_nodes_and_domains(int old_nodes)
@@ -195,30 +221,42 @@ void MORV_TIMING_ITE::update_new_nodes_and_domains(int old_nodes)
     }
 }
 
-void MORV_TIMING_ITE::update_old_edges_for_deletions(int old_edges)
+void MORV_TIMING_ITE::update_old_edges_for_deletions(int old_edges, int deleted)
 {
     GEN_PROFILER profile("fsyn_ite_update_old_edges_for_deletions");
+    sort_unique(m_deletion_candidate_edges);
     const std::vector<TDB_EDGE*>& table = *m_tdb_edges;
-    for (int id = m_edge_id_base; id < old_edges; ++id) {
-        const size_t index = static_cast<size_t>(id - m_edge_id_base);
-        int& entry = m_edge_domain_vec[index];
-        if (table[index] != nullptr || entry == EDGE_DOMAIN_NONE) continue;
-        if (entry == EDGE_DOMAIN_SHARED) {
-            auto it = m_shared_edge_hash.find(id);
-            MORV_ASSERT_TEXT(it != m_shared_edge_hash.end(), "m_shared_edge_hash.exists( edge_id )");
-            for (int d = 0; d < m_num_domains; ++d)
-                if (it->second.test(static_cast<uint64_t>(d))) remove_edge_from_domain(d, id);
-            if (m_debug)
-                MORV_DEBUG_STREAM::print(2, "iTEst:    edge %d has been deleted from domains %s", id,
-                                         it->second.to_string().c_str());
-            m_shared_edge_hash.erase(it);
-        } else {
-            remove_edge_from_domain(entry, id);
-            if (m_debug)
-                MORV_DEBUG_STREAM::print(2, "iTEst:    edge %d has been deleted from single domain %d", id, entry);
-        }
-        entry = EDGE_DOMAIN_NONE;
+    int found = 0;
+    for (int id : m_deletion_candidate_edges) {
+        if (id < m_edge_id_base || id >= old_edges || table[static_cast<size_t>(id - m_edge_id_base)] != nullptr)
+            continue;
+        ++found;
+        remove_deleted_edge(id);
     }
+    if (found == deleted) return;
+    for (int id = m_edge_id_base; id < old_edges; ++id)
+        if (table[static_cast<size_t>(id - m_edge_id_base)] == nullptr) remove_deleted_edge(id);
+}
+
+// An edge gone from the netlist leaves its domains once; its entry says so.
+void MORV_TIMING_ITE::remove_deleted_edge(int id)
+{
+    int& entry = m_edge_domain_vec[static_cast<size_t>(id - m_edge_id_base)];
+    if (entry == EDGE_DOMAIN_NONE) return;
+    if (entry == EDGE_DOMAIN_SHARED) {
+        auto it = m_shared_edge_hash.find(id);
+        MORV_ASSERT_TEXT(it != m_shared_edge_hash.end(), "m_shared_edge_hash.exists( edge_id )");
+        for (int d = 0; d < m_num_domains; ++d)
+            if (it->second.test(static_cast<uint64_t>(d))) remove_edge_from_domain(d, id);
+        if (m_debug)
+            MORV_DEBUG_STREAM::print(2, "iTEst:    edge %d has been deleted from domains %s", id,
+                                     it->second.to_string().c_str());
+        m_shared_edge_hash.erase(it);
+    } else {
+        remove_edge_from_domain(entry, id);
+        if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst:    edge %d has been deleted from single domain %d", id, entry);
+    }
+    entry = EDGE_DOMAIN_NONE;
 }
 
 void MORV_TIMING_ITE::update_new_edges_and_domains(int old_edges)

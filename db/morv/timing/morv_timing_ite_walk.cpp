@@ -42,9 +42,9 @@ void MORV_TIMING_ITE::prepare_for_timing_estimation()
             if (!domain.m_ready_for_estimation) compute_sr_lr_approximation_for_domain(&domain);
             fsyn_ite_do_slack_preparation_adjustments(&domain);
         }
-        m_backward_visited_nodes.clear();
+        morv_ite_clear_keeping_room(m_backward_visited_nodes);
     }
-    m_forward_visited_nodes.clear();
+    morv_ite_clear_keeping_room(m_forward_visited_nodes);
 }
 
 void MORV_TIMING_ITE::build_domain_analysis_info()
