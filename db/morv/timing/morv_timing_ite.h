@@ -391,14 +391,23 @@ private:
     // record update
     void report_latch(const TDB_NODE* node);
     int& edge_domain_entry(int edge_id);
-    void remove_edge_from_domain(int domain_id, int edge_id);
+    // src_id, dst_id: the edge's end nodes (-1 when unknown).
+    void remove_edge_from_domain(int domain_id, int edge_id, int src_id = -1, int dst_id = -1);
+    void widen_region_at(const MORV_TIMING_ITE_DOMAIN_INFO& domain, int node_id, int slack, bool src_side);
     void add_new_edge_to_domain(int domain_id, int edge_id);
     void note_deletion_candidates(const CDB_ATOM_NODE* atom);
     void update_old_nodes_for_deletions(int old_nodes, int deleted);
     void remove_deleted_node(int id);
     void update_new_nodes_and_domains(int old_nodes);
     void update_old_edges_for_deletions(int old_edges, int deleted);
-    void remove_deleted_edge(int id);
+    struct DELETION_CANDIDATE_EDGE
+    {
+        int m_id;
+        int m_src_id;
+        int m_dst_id;
+    };
+    void remove_deleted_edge(const DELETION_CANDIDATE_EDGE& edge);
+    void check_domain_consistency_from(size_t first);
     void update_new_edges_and_domains(int old_edges);
     void check_domain_consistency_on_marked_nodes();
     void restrict_edges(TDB_EDGE_RANGE edges, bool fanin, const MORV_BIT_VECTOR& allowed,
@@ -528,7 +537,12 @@ private:
     // where the host deletes nodes and edges. The live counts of the netlist
     // the records last took in tell whether they were all the deletions.
     std::vector<int> m_deletion_candidate_nodes;
-    std::vector<int> m_deletion_candidate_edges;
+    std::vector<DELETION_CANDIDATE_EDGE> m_deletion_candidate_edges;
+    // Surviving end nodes of edges that left a domain while their slack was
+    // the least at that end: the paths through them changed, so they are
+    // re-timed as marked nodes are (added to m_nodes_for_analysis).
+    std::vector<int> m_widened_nodes;
+    MORV_SIMPLE_HASH_SET<int> m_widened_node_set;
     int m_live_nodes = 0;
     int m_live_edges = 0;
     VTL_HASH_LITE<int, MORV_BIT_VECTOR> m_shared_edge_hash;
@@ -543,9 +557,10 @@ private:
     // An edit opened paths of a domain through edges the domain does not
     // hold; the records only ever lose domains, so a full analysis runs.
     bool m_domains_grow = false;
-    // An edit took an edge off a domain's worst path. The relaxation only
-    // loosens the cone it walks, and the old worst slack can stay on edges
-    // upstream of the old path, so a full analysis runs.
+    // An edit took an edge off a domain's worst path and the edge's end
+    // nodes are not known (a deletion found by the scan of all ids): the old
+    // worst slack could stay on edges upstream of the old path, so a full
+    // analysis runs.
     bool m_worst_path_lost = false;
     // The consistency restriction took an edge out of its last domain. The
     // records cannot tell dead logic from paths of a domain the edge never

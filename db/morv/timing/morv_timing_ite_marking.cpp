@@ -86,7 +86,9 @@ void MORV_TIMING_ITE::note_deletion_candidates(const CDB_ATOM_NODE* atom)
         if (tnode == nullptr) continue;
         m_deletion_candidate_nodes.push_back(node_id);
         for (TDB_EDGE_RANGE range : {tnode->fanout(), tnode->fanin(), tnode->clkin()})
-            for (const TDB_EDGE* edge : range) m_deletion_candidate_edges.push_back(edge->get_id());
+            for (const TDB_EDGE* edge : range)
+                m_deletion_candidate_edges.push_back(
+                    {edge->get_id(), edge->get_src_node()->get_id(), edge->get_dst_node()->get_id()});
     }
 }
 

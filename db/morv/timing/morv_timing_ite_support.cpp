@@ -39,6 +39,8 @@ void MORV_TIMING_ITE::fsyn_ite_post_timing_estimation_cleanup()
     m_deleted_atoms.clear();
     m_deletion_candidate_nodes.clear();
     m_deletion_candidate_edges.clear();
+    m_widened_nodes.clear();
+    m_widened_node_set.clear();
     m_nodes_for_analysis = std::vector<int>();
 }
 

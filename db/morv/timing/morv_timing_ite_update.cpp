@@ -85,14 +85,20 @@ int& MORV_TIMING_ITE::edge_domain_entry(int edge_id)
 
 // The line is fitted from the full analysis's values before the domain
 // loses or gains an edge.
-void MORV_TIMING_ITE::remove_edge_from_domain(int domain_id, int edge_id)
+void MORV_TIMING_ITE::remove_edge_from_domain(int domain_id, int edge_id, int src_id, int dst_id)
 {
     MORV_TIMING_ITE_DOMAIN_INFO* domain = get_domain(domain_id);
     if (!domain->m_ready_for_estimation) compute_sr_lr_approximation_for_domain(domain);
     auto it = domain->m_edge_slack_ratios.find(edge_id);
-    if (it != domain->m_edge_slack_ratios.end() && it->second->m_slack <= domain->m_wc_slack &&
-        it->second->m_slack != ITE_NO_SLACK)
-        m_worst_path_lost = true;
+    const int slack = it != domain->m_edge_slack_ratios.end() ? it->second->m_slack : ITE_NO_SLACK;
+    if (slack != ITE_NO_SLACK) {
+        if (src_id < 0 || dst_id < 0) {
+            if (slack <= domain->m_wc_slack) m_worst_path_lost = true;
+        } else {
+            widen_region_at(*domain, src_id, slack, true);
+            widen_region_at(*domain, dst_id, slack, false);
+        }
+    }
     domain->m_edges.erase(edge_id);
     domain->m_edge_slack_ratios.erase(edge_id);
     domain->m_lost_edges = true;
@@ -101,6 +107,21 @@ void MORV_TIMING_ITE::remove_edge_from_domain(int domain_id, int edge_id)
         domain->m_raw_sr_extremes_known = false;
     // A shared edge still in other domains takes their least values now.
     m_touched_edges.push_back(edge_id);
+}
+
+// The edge's slack was the least at this end: the slacks upstream of its
+// source (downstream of its sink) came from paths through it, and only
+// re-timing from the node can raise them.
+void MORV_TIMING_ITE::widen_region_at(const MORV_TIMING_ITE_DOMAIN_INFO& domain, int node_id, int slack, bool src_side)
+{
+    const MORV_TIMING_ITE_INT_MAP& least = src_side ? domain.m_src_node_min_slack : domain.m_dst_node_min_slack;
+    auto it = least.find(node_id);
+    if (it != least.end() && slack > it->second) return;
+    if (m_tdb_netlist->find_node(node_id) == nullptr || !m_widened_node_set.insert(node_id)) return;
+    m_widened_nodes.push_back(node_id);
+    if (m_debug)
+        MORV_DEBUG_STREAM::print(2, "iTEst:    node %d is re-timed: an edge of its least slack left domain %d", node_id,
+                                 domain.m_id);
 }
 
 void MORV_TIMING_ITE::add_new_edge_to_domain(int domain_id, int edge_id)
@@ -149,6 +170,20 @@ void MORV_TIMING_ITE::update_new_nodes_and_edges()
     update_new_edges_and_domains(old_edges);
     if (m_latch_analysis_needed) return;
     check_domain_consistency_on_marked_nodes();
+}
+
+void MORV_TIMING_ITE::check_domain_consistency_on_marked_nodes()
+{
+    GEN_PROFILER profile("fsyn_ite_check_domain_consistency_on_marked_nodes");
+    // Nodes the restriction widens the region at are checked in turn.
+    size_t first = 0;
+    while (first < m_nodes_for_analysis.size() || !m_widened_nodes.empty()) {
+        const size_t end = m_nodes_for_analysis.size();
+        check_domain_consistency_from(first);
+        first = end;
+        m_nodes_for_analysis.insert(m_nodes_for_analysis.end(), m_widened_nodes.begin(), m_widened_nodes.end());
+        m_widened_nodes.clear();
+    }
 }
 
 namespace {
@@ -224,36 +259,45 @@ void MORV_TIMING_ITE::update_new_nodes_and_domains(int old_nodes)
 void MORV_TIMING_ITE::update_old_edges_for_deletions(int old_edges, int deleted)
 {
     GEN_PROFILER profile("fsyn_ite_update_old_edges_for_deletions");
-    sort_unique(m_deletion_candidate_edges);
+    std::vector<DELETION_CANDIDATE_EDGE>& candidates = m_deletion_candidate_edges;
+    std::sort(candidates.begin(), candidates.end(),
+              [](const DELETION_CANDIDATE_EDGE& a, const DELETION_CANDIDATE_EDGE& b) { return a.m_id < b.m_id; });
+    candidates.erase(std::unique(candidates.begin(), candidates.end(),
+                                 [](const DELETION_CANDIDATE_EDGE& a, const DELETION_CANDIDATE_EDGE& b) {
+                                     return a.m_id == b.m_id;
+                                 }),
+                     candidates.end());
     const std::vector<TDB_EDGE*>& table = *m_tdb_edges;
     int found = 0;
-    for (int id : m_deletion_candidate_edges) {
-        if (id < m_edge_id_base || id >= old_edges || table[static_cast<size_t>(id - m_edge_id_base)] != nullptr)
+    for (const DELETION_CANDIDATE_EDGE& edge : candidates) {
+        if (edge.m_id < m_edge_id_base || edge.m_id >= old_edges ||
+            table[static_cast<size_t>(edge.m_id - m_edge_id_base)] != nullptr)
             continue;
         ++found;
-        remove_deleted_edge(id);
+        remove_deleted_edge(edge);
     }
     if (found == deleted) return;
     for (int id = m_edge_id_base; id < old_edges; ++id)
-        if (table[static_cast<size_t>(id - m_edge_id_base)] == nullptr) remove_deleted_edge(id);
+        if (table[static_cast<size_t>(id - m_edge_id_base)] == nullptr) remove_deleted_edge({id, -1, -1});
 }
 
 // An edge gone from the netlist leaves its domains once; its entry says so.
-void MORV_TIMING_ITE::remove_deleted_edge(int id)
+void MORV_TIMING_ITE::remove_deleted_edge(const DELETION_CANDIDATE_EDGE& edge)
 {
+    const int id = edge.m_id;
     int& entry = m_edge_domain_vec[static_cast<size_t>(id - m_edge_id_base)];
     if (entry == EDGE_DOMAIN_NONE) return;
     if (entry == EDGE_DOMAIN_SHARED) {
         auto it = m_shared_edge_hash.find(id);
         MORV_ASSERT_TEXT(it != m_shared_edge_hash.end(), "m_shared_edge_hash.exists( edge_id )");
         for (int d = 0; d < m_num_domains; ++d)
-            if (it->second.test(static_cast<uint64_t>(d))) remove_edge_from_domain(d, id);
+            if (it->second.test(static_cast<uint64_t>(d))) remove_edge_from_domain(d, id, edge.m_src_id, edge.m_dst_id);
         if (m_debug)
             MORV_DEBUG_STREAM::print(2, "iTEst:    edge %d has been deleted from domains %s", id,
                                      it->second.to_string().c_str());
         m_shared_edge_hash.erase(it);
     } else {
-        remove_edge_from_domain(entry, id);
+        remove_edge_from_domain(entry, id, edge.m_src_id, edge.m_dst_id);
         if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst:    edge %d has been deleted from single domain %d", id, entry);
     }
     entry = EDGE_DOMAIN_NONE;
@@ -295,13 +339,13 @@ void MORV_TIMING_ITE::update_new_edges_and_domains(int old_edges)
 // A non-keeper's incoming and outgoing edges must lie in the same domains;
 // where they differ both sides keep only the common domains, and the nodes
 // beyond a changed edge are examined in turn.
-void MORV_TIMING_ITE::check_domain_consistency_on_marked_nodes()
+void MORV_TIMING_ITE::check_domain_consistency_from(size_t first)
 {
-    GEN_PROFILER profile("fsyn_ite_check_domain_consistency_on_marked_nodes");
     std::deque<const TDB_NODE*> nodes_to_check;
     MORV_BIT_VECTOR in, out, common;
-    for (int node_id : m_nodes_for_analysis) {
-        const TDB_NODE* start = m_tdb_netlist->find_node(node_id);
+    const size_t end = m_nodes_for_analysis.size();
+    for (size_t i = first; i < end; ++i) {
+        const TDB_NODE* start = m_tdb_netlist->find_node(m_nodes_for_analysis[i]);
         MORV_ASSERT_TEXT(start != nullptr, "node != NULL");
         MORV_ASSERT_TEXT(nodes_to_check.empty(), "nodes_to_check.empty()");
         if (!start->is_keeper()) {
@@ -351,7 +395,7 @@ bool MORV_TIMING_ITE::restrict_edge(TDB_EDGE* edge, const MORV_BIT_VECTOR& allow
     if (entry == EDGE_DOMAIN_NONE || entry == EDGE_DOMAIN_UNKNOWN) return false;
     if (entry != EDGE_DOMAIN_SHARED) {
         if (allowed.test(static_cast<uint64_t>(entry))) return false;
-        remove_edge_from_domain(entry, id);
+        remove_edge_from_domain(entry, id, edge->get_src_node()->get_id(), edge->get_dst_node()->get_id());
         entry = EDGE_DOMAIN_NONE;
         annotate_unconstrained(edge);
         m_edge_left_all_domains = true;
@@ -369,7 +413,7 @@ bool MORV_TIMING_ITE::restrict_edge(TDB_EDGE* edge, const MORV_BIT_VECTOR& allow
             last = d;
             continue;
         }
-        remove_edge_from_domain(d, id);
+        remove_edge_from_domain(d, id, edge->get_src_node()->get_id(), edge->get_dst_node()->get_id());
         changed = true;
     }
     if (!changed) return false;

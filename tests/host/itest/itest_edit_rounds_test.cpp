@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -203,6 +204,7 @@ struct EDITOR
 struct FIGURES
 {
     int estimates = 0, fallbacks = 0;
+    std::map<std::string, int> reasons;  // fall-backs by their logged reason
     double worst_fom_diff = 0.0;
     double worst_sr_share = 0.0;
 };
@@ -240,6 +242,7 @@ void run_rounds()
             EXPECT_EQ(ite->get_num_estimates() - estimates + ite->get_num_fallbacks() - fallbacks, 1) << d.path;
             figures.estimates += static_cast<int>(ite->get_num_estimates() - estimates);
             figures.fallbacks += static_cast<int>(ite->get_num_fallbacks() - fallbacks);
+            if (ite->get_num_fallbacks() != fallbacks) ++figures.reasons[ite->get_last_fallback_reason()];
             check_round(c, std::string(d.path) + " round " + std::to_string(r), figures);
         }
         EXPECT_GT(figures.estimates, 0) << d.path;
@@ -247,6 +250,7 @@ void run_rounds()
                     "%.5f\n",
                     d.path, k_rounds, figures.estimates, figures.fallbacks, figures.worst_fom_diff,
                     figures.worst_sr_share);
+        for (const auto& [reason, count] : figures.reasons) std::printf("    %2d x %s\n", count, reason.c_str());
     }
     cfg_unset("fsyn_ite_do_sr_compare");
 }
