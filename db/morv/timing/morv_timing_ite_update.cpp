@@ -117,7 +117,11 @@ void MORV_TIMING_ITE::widen_region_at(const MORV_TIMING_ITE_DOMAIN_INFO& domain,
     const MORV_TIMING_ITE_INT_MAP& least = src_side ? domain.m_src_node_min_slack : domain.m_dst_node_min_slack;
     auto it = least.find(node_id);
     if (it != least.end() && slack > it->second) return;
-    if (m_tdb_netlist->find_node(node_id) == nullptr || !m_widened_node_set.insert(node_id)) return;
+    const TDB_NODE* node = m_tdb_netlist->find_node(node_id);
+    // A marked atom's walks start at its nodes already (an edit that
+    // disconnects a driver marks it).
+    if (node == nullptr || m_atoms_marked_for_analysis.contains(node->get_atom_id())) return;
+    if (!m_widened_node_set.insert(node_id)) return;
     m_widened_nodes.push_back(node_id);
     if (m_debug)
         MORV_DEBUG_STREAM::print(2, "iTEst:    node %d is re-timed: an edge of its least slack left domain %d", node_id,

@@ -86,15 +86,41 @@ const char* const k_DESIGN = R"(.model records
 .end
 )";
 
+// r0 -> a1 .. a5 -> r1 is the worst clock path; a2 also feeds b -> r2.
+const char* const k_FORK_DESIGN = R"(.model fork
+.inputs clk in0
+.outputs out0
+.latch in0 r0 re clk 0
+.latch a5 r1 re clk 0
+.latch b r2 re clk 0
+.names r0 a1
+1 1
+.names a1 a2
+1 1
+.names a2 a3
+1 1
+.names a3 a4
+1 1
+.names a4 a5
+1 1
+.names a2 b
+1 1
+.names r1 r2 o
+11 1
+.names o out0
+1 1
+.end
+)";
+
 struct COMPILE
 {
     // `latch`: the register of that name is built as a latch.
-    explicit COMPILE(const char* latch = nullptr)
+    explicit COMPILE(const char* latch = nullptr, const char* text = k_DESIGN)
     {
         msg_set_quiet(true);
         cfg_set_value("fsyn_ite_do_sr_compare", "on");
         BLIF_READER reader(CDB_FAMILY_BRK);
-        design = std::make_unique<HOST_DESIGN>(CDB_FAMILY_BRK, reader.read_text(k_DESIGN, "records.blif"));
+        design = std::make_unique<HOST_DESIGN>(CDB_FAMILY_BRK, reader.read_text(text, "records.blif"));
         if (latch != nullptr) make_latch(node(latch));
         env = std::make_unique<HOST_ENV>(*design);
         set_clock_below_critical_path(*env);
@@ -217,6 +243,42 @@ std::vector<int> domains_of(const MORV_TIMING_ITE* ite, const TDB_EDGE* e)
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- worst path
+
+// a4 moved from a3 to r0, then a3 deleted: a2 -> a3 leaves the worst path
+// with a3, while a2 lives on through b and nothing marked reaches it. r0 ->
+// a1 -> a2 keep their old worst slack unless the region reaches back from
+// a2 to the keepers. The estimate must match the analyser on every edge.
+TEST(ItestWorstPath, AnEdgeTakenOffTheWorstPathReTimesTheConeOfItsDriver)
+{
+    COMPILE c(nullptr, k_FORK_DESIGN);
+    const TDB_EDGE* a1_a2 = c.edge("a1", "a2");
+    ASSERT_NE(a1_a2, nullptr);
+    const int old_slack = a1_a2->get_slack();
+    c.reconnect(c.input_from("a4", "a3"), c.out("r0"));
+    c.api->delete_node(c.node("a3"));
+    EXPECT_TRUE(c.update()) << c.ite->get_last_fallback_reason();
+    const MORV_TIMING_ITE_COMPARISON& cmp = c.ite->get_last_comparison();
+    EXPECT_EQ(cmp.m_slack_diffs, 0);
+    EXPECT_EQ(cmp.m_sr_diffs, 0);
+    EXPECT_NEAR(c.ite->get_figure_of_merit(), c.full_fom(), 1e-6);
+    // The old worst path's upstream edge was relaxed, not left as it was.
+    EXPECT_GT(c.edge("a1", "a2")->get_slack(), old_slack);
+}
+
+// o's input from r2 moved to r0: r0 starts clock paths only, yet through o
+// it now reaches out0, a clock-to-output path the records hold no edge of
+// for r0. Only a full analysis can time it.
+TEST(ItestWorstPath, ARegisterThatStartsPathsOfANewKindMakesAFullAnalysis)
+{
+    COMPILE c(nullptr, k_FORK_DESIGN);
+    c.reconnect(c.input_from("o", "r2"), c.out("r0"));
+    EXPECT_FALSE(c.update());
+    ASSERT_NE(c.ite->get_last_fallback_reason(), nullptr);
+    EXPECT_STREQ(c.ite->get_last_fallback_reason(), "an edit extends a domain over existing edges");
+    EXPECT_NEAR(c.ite->get_figure_of_merit(), c.full_fom(), 1e-6);
+}
 
 // ---------------------------------------------------------------- marking
 
