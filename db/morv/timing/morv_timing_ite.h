@@ -322,8 +322,11 @@ public:
     void fsyn_ite_do_slack_preparation_adjustments(MORV_TIMING_ITE_DOMAIN_INFO* domain);
     // Region nodes, each after every region node downstream of it; a keeper
     // may stand twice: input_side marks its entry as the end of paths.
+    // domain: when edges is that domain's region, membership is read from
+    // the per-edge notes instead of the set.
     void build_node_rev_topo_order(const MORV_TIMING_ITE_INT_SET& src_keepers, const MORV_TIMING_ITE_INT_SET& edges,
-                                   std::vector<TDB_NODE*>& order, std::vector<char>& input_side);
+                                   std::vector<TDB_NODE*>& order, std::vector<char>& input_side,
+                                   const MORV_TIMING_ITE_DOMAIN_INFO* domain = nullptr);
     void forward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, bool input_side,
                                   int& delta) const;
     void backward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, bool input_side,
@@ -335,7 +338,8 @@ public:
     // Region edges from the start nodes, each after every region edge
     // downstream of its sink through non-keepers.
     std::vector<TDB_EDGE*> build_edge_rev_topo_order(const MORV_TIMING_ITE_INT_SET& start_nodes,
-                                                     const MORV_TIMING_ITE_INT_SET& edges);
+                                                     const MORV_TIMING_ITE_INT_SET& edges,
+                                                     const MORV_TIMING_ITE_DOMAIN_INFO* domain = nullptr);
     void compute_arrival_times(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_EDGE*>& order);
     void compute_required_times(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_EDGE*>& order);
     void compute_edge_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_EDGE*>& order);
@@ -485,6 +489,13 @@ private:
     // Notes of every single-domain edge's record (after a full analysis).
     void fill_edge_notes();
     void note_region_edge(int edge_id);
+    // Whether the edge is in the set, the domain's region when domain names it.
+    bool in_edge_set(const MORV_TIMING_ITE_INT_SET& edges, const MORV_TIMING_ITE_DOMAIN_INFO* domain,
+                     const TDB_EDGE* edge) const
+    {
+        if (domain != nullptr && &edges == &domain->m_analysis_edges) return cached_record(domain, edge).m_in_region;
+        return edges.contains(edge->get_id());
+    }
     static void scan_raw_sr_extremes(MORV_TIMING_ITE_DOMAIN_INFO& domain);
     void annotate_record(int edge_id, const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record, std::vector<int>& shared_edges);
     void run_front_end_full_analysis() const;

@@ -114,7 +114,7 @@ void MORV_TIMING_ITE::fsyn_ite_do_timing_estimation_for_domain(MORV_TIMING_ITE_D
     MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
     MORV_ASSERT_TEXT(domain->m_do_analysis, "domain_info->m_do_analysis");
     const std::vector<TDB_EDGE*> order =
-        build_edge_rev_topo_order(domain->m_analysis_src_keepers, domain->m_analysis_edges);
+        build_edge_rev_topo_order(domain->m_analysis_src_keepers, domain->m_analysis_edges, domain);
     m_estimation_stats.m_domains += 1;
     m_estimation_stats.m_src_keepers += static_cast<int>(domain->m_analysis_src_keepers.size());
     m_estimation_stats.m_marked_edges += static_cast<int>(domain->m_analysis_edges.size());
@@ -139,7 +139,8 @@ void MORV_TIMING_ITE::fsyn_ite_do_timing_estimation_for_domain(MORV_TIMING_ITE_D
 // Depth first from each source keeper with an explicit stack: an edge into
 // a non-keeper is appended once everything below its sink is.
 std::vector<TDB_EDGE*> MORV_TIMING_ITE::build_edge_rev_topo_order(const MORV_TIMING_ITE_INT_SET& start_nodes,
-                                                                  const MORV_TIMING_ITE_INT_SET& edges)
+                                                                  const MORV_TIMING_ITE_INT_SET& edges,
+                                                                  const MORV_TIMING_ITE_DOMAIN_INFO* domain)
 {
     std::vector<TDB_EDGE*> order;
     order.reserve(edges.size());
@@ -158,7 +159,7 @@ std::vector<TDB_EDGE*> MORV_TIMING_ITE::build_edge_rev_topo_order(const MORV_TIM
                 continue;
             }
             TDB_EDGE* edge = node->fanout()[static_cast<size_t>(pos)];
-            if (!edges.contains(edge->get_id())) {
+            if (!in_edge_set(edges, domain, edge)) {
                 ++pos;
                 continue;
             }

@@ -103,7 +103,8 @@ void MORV_TIMING_ITE::add_domain_analysis_edge(MORV_TIMING_ITE_DOMAIN_INFO* doma
 // stack (a region may be a chain of tens of thousands of nodes).
 void MORV_TIMING_ITE::build_node_rev_topo_order(const MORV_TIMING_ITE_INT_SET& src_keepers,
                                                 const MORV_TIMING_ITE_INT_SET& edges, std::vector<TDB_NODE*>& order,
-                                                std::vector<char>& input_side)
+                                                std::vector<char>& input_side,
+                                                const MORV_TIMING_ITE_DOMAIN_INFO* domain)
 {
     order.clear();
     input_side.clear();
@@ -124,7 +125,7 @@ void MORV_TIMING_ITE::build_node_rev_topo_order(const MORV_TIMING_ITE_INT_SET& s
                 continue;
             }
             const TDB_EDGE* edge = node->fanout()[static_cast<size_t>(pos++)];
-            if (!edges.contains(edge->get_id())) continue;
+            if (!in_edge_set(edges, domain, edge)) continue;
             TDB_NODE* sink = edge->get_dst_node();
             if (!visit_node(sink)) continue;
             if (sink->is_keeper()) {
@@ -289,7 +290,7 @@ void MORV_TIMING_ITE::fsyn_ite_do_slack_preparation_adjustments(MORV_TIMING_ITE_
     MORV_ASSERT_TEXT(domain->m_do_analysis, "domain_info->m_do_analysis");
     std::vector<TDB_NODE*> order;
     std::vector<char> input_side;
-    build_node_rev_topo_order(domain->m_analysis_src_keepers, domain->m_analysis_edges, order, input_side);
+    build_node_rev_topo_order(domain->m_analysis_src_keepers, domain->m_analysis_edges, order, input_side, domain);
     if (m_debug) {
         MORV_DEBUG_STREAM::print(2, "iTEst: domain %d node topological order for slack preparation adjustments",
                                  domain->m_id);
