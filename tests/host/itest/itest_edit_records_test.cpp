@@ -86,13 +86,15 @@ const char* const k_DESIGN = R"(.model records
 .end
 )";
 
-// r0 -> a1 .. a5 -> r1 is the worst clock path; a2 also feeds b -> r2.
+// r0 -> a1 .. a5 -> r1 is the worst clock path; a2 also feeds b -> r2, and
+// a4 feeds r3 too.
 const char* const k_FORK_DESIGN = R"(.model fork
 .inputs clk in0
 .outputs out0
 .latch in0 r0 re clk 0
 .latch a5 r1 re clk 0
 .latch b r2 re clk 0
+.latch a4 r3 re clk 0
 .names r0 a1
 1 1
 .names a1 a2
@@ -274,6 +276,24 @@ TEST(ItestWorstPath, ARegisterThatStartsPathsOfANewKindMakesAFullAnalysis)
 {
     COMPILE c(nullptr, k_FORK_DESIGN);
     c.reconnect(c.input_from("o", "r2"), c.out("r0"));
+    EXPECT_FALSE(c.update());
+    ASSERT_NE(c.ite->get_last_fallback_reason(), nullptr);
+    EXPECT_STREQ(c.ite->get_last_fallback_reason(), "an edit extends a domain over existing edges");
+    EXPECT_NEAR(c.ite->get_figure_of_merit(), c.full_fom(), 1e-6);
+}
+
+// r3's input moved from a4 to the pin in0: r3 ends clock paths only, yet
+// now a setup path from the pin. Only a full analysis can time it.
+TEST(ItestWorstPath, ARegisterThatEndsPathsOfANewKindMakesAFullAnalysis)
+{
+    COMPILE c(nullptr, k_FORK_DESIGN);
+    CDB_ATOM_NODE* r0 = c.node("r0");
+    CDB_ATOM_OTERM* pin = nullptr;
+    for (auto it = r0->begin_iterm(); it != r0->end_iterm(); ++it)
+        if ((*it)->get_source() != nullptr && (*it)->get_source()->get_my_node() != c.node("clk"))
+            pin = (*it)->get_source();
+    ASSERT_NE(pin, nullptr);
+    c.reconnect(c.input_from("r3", "a4"), pin);
     EXPECT_FALSE(c.update());
     ASSERT_NE(c.ite->get_last_fallback_reason(), nullptr);
     EXPECT_STREQ(c.ite->get_last_fallback_reason(), "an edit extends a domain over existing edges");
