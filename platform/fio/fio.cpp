@@ -28,6 +28,21 @@ bool FIO_FILE_SYSTEM::remove_if_exists(const FIO_PATH& path)
     return std::filesystem::remove(path.get_path(), ec) && !ec;
 }
 
+bool FIO_FILE_SYSTEM::move(const FIO_PATH& from, const FIO_PATH& to, bool overwrite, bool keep_source_times)
+{
+    (void)keep_source_times;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(from.get_path(), ec)) return false;
+    if (!overwrite && std::filesystem::exists(to.get_path(), ec)) return false;
+    std::filesystem::rename(from.get_path(), to.get_path(), ec);
+    if (!ec) return true;
+    ec.clear();
+    std::filesystem::copy_file(from.get_path(), to.get_path(), std::filesystem::copy_options::overwrite_existing, ec);
+    if (ec) return false;
+    std::filesystem::remove(from.get_path(), ec);
+    return !ec;
+}
+
 namespace {
 // The reason of the last failed open, as the C library words it.
 std::string open_failure_reason(int error)

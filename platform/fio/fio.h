@@ -37,6 +37,10 @@ public:
     // True when the file was there and is gone now; false when it was absent
     // or could not be removed.
     static bool remove_if_exists(const FIO_PATH& path);
+    // Renames a file (copies and removes it across file systems); an
+    // existing target is replaced only when overwrite is set. The last flag
+    // is the host's and changes nothing here. True when the file moved.
+    static bool move(const FIO_PATH& from, const FIO_PATH& to, bool overwrite, bool keep_source_times);
 };
 
 // A file that could not be opened for writing: the user named a place that is

@@ -344,7 +344,7 @@ void MORV_API::prepare_migration_log_file()
     const std::string revision = m_morv_env->get_cmp()->get_compile_base_name();
     LOGDB_FSYN_LOG_FILE compile_log;
     compile_log.set_file_name("db/" + revision + ".cmp.psl");
-    compile_log.init(1);
+    compile_log.init(true);
     if (!compile_log.delete_file())
         MORV_DEBUG_STREAM::print(0, "Warning: could not delete %s", compile_log.get_file_name().c_str());
     m_fsyn_log->clear_pending_entries();

@@ -112,7 +112,7 @@ MORV_EXPERT::MORV_EXPERT(MORV_ENV* env) : m_morv_env(env)
     if (m_fsyn_api->is_fsyn_write_log_required()) {
         MORV_LOG* log = m_fsyn_api->get_fsyn_log();
         if (log == nullptr) expert_error("m_fsyn_log", __LINE__);
-        log->get_log_file()->init(1);
+        log->get_log_file()->init(true);
     }
 
     m_dump_instance_assignments = cfg_is_on("fsyn_dump_instance_assignments", false);

@@ -9,34 +9,6 @@
 
 #include "morv/core/morv_assert.h"
 
-// ------------------------------------------------------------------ file
-
-bool LOGDB_FSYN_LOG_FILE::file_exists() const
-{
-    return !m_file_name.empty() && FIO_FILE_SYSTEM::exists(FIO_PATH(m_file_name));
-}
-
-bool LOGDB_FSYN_LOG_FILE::append_file(const std::string& source_file_name) const
-{
-    if (m_file_name.empty()) return false;
-    // Only a regular file: a pipe or a device in its place would block or
-    // never end.
-    std::string contents, error;
-    if (!fio_read_stored_file(source_file_name, contents, error)) return false;
-    std::ofstream out(m_file_name, std::ios::binary | std::ios::app);
-    if (!out) return false;
-    out << contents;
-    out.flush();
-    return static_cast<bool>(out);
-}
-
-bool LOGDB_FSYN_LOG_FILE::delete_file() const
-{
-    if (m_file_name.empty()) return true;
-    FIO_FILE_SYSTEM::remove_if_exists(FIO_PATH(m_file_name));
-    return !file_exists();
-}
-
 // ------------------------------------------------------------------ log
 
 MORV_LOG::MORV_LOG(MORV_API* fsyn_api) : m_fsyn_api(fsyn_api)
@@ -48,7 +20,8 @@ MORV_LOG::MORV_LOG(MORV_API* fsyn_api) : m_fsyn_api(fsyn_api)
 // records; its file is closed.
 MORV_LOG::MORV_LOG(const MORV_LOG& source, MORV_API* fsyn_api)
     : m_fsyn_api(fsyn_api), m_net_util(source.m_net_util), m_log_file(source.m_log_file),
-      m_chunk_number(source.m_chunk_number), m_chunk_files(source.m_chunk_files)
+      m_chunk_number(source.m_chunk_number), m_chunk_files(source.m_chunk_files),
+      m_max_node_id_at_start(source.m_max_node_id_at_start)
 {
     MORV_ASSERT(m_fsyn_api);
     m_log_file.close();
@@ -153,8 +126,11 @@ void MORV_LOG::log_delete_atom(CDB_ATOM_NODE* node)
     record("log_delete_atom", {text(node)});
 }
 
+// The facade calls this also when the host made no copy: there is nothing
+// to record then, and a record naming no node could not be replayed.
 void MORV_LOG::log_new_node(CDB_ATOM_NODE* node, CDB_ATOM_NODE* new_node, int output_port_type, int flag)
 {
+    if (new_node == nullptr) return;
     record("log_new_node", {text(node), text(new_node), text(output_port_type), text(flag)});
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "logdb/logdb_fsyn_log_file.h"
 #include "mem_alloc_sys.h"
 
 class MORV_API;
@@ -21,29 +22,6 @@ class CDB_ATOM_ITERM;
 class CDB_ATOM_OTERM;
 class CDB_LUTMASK;
 class HDB_INSTANCE_NAME;
-
-// The compile's change-log file as the log database hands it out.
-class LOGDB_FSYN_LOG_FILE
-{
-public:
-    void set_file_name(const std::string& name) { m_file_name = name; }
-    const std::string& get_file_name() const { return m_file_name; }
-    bool file_exists() const;
-    // mode 1 opens the file for writing.
-    void init(int mode) { m_open_mode = mode; }
-    void close() { m_open_mode = 0; }
-    bool is_open() const { return m_open_mode != 0; }
-    int get_open_mode() const { return m_open_mode; }
-    // Appends the whole of another file to this one (creating it when
-    // missing); false when either file cannot be read or written.
-    bool append_file(const std::string& source_file_name) const;
-    // Removes the file; true when no file of that name is left.
-    bool delete_file() const;
-
-private:
-    std::string m_file_name;
-    int m_open_mode = 0;
-};
 
 // One writer call: node arguments are atom ids, term arguments
 // "<atom id>:<port usage>:<port index>", a missing node or term "none", the
@@ -70,6 +48,15 @@ public:
     void set_net_util(MORV_NET_UTIL* net_util) { m_net_util = net_util; }
     MORV_NET_UTIL* get_net_util() const { return m_net_util; }
     MORV_API* get_fsyn_api() const { return m_fsyn_api; }
+
+    // The largest atom id when the current flow began: a node above it was
+    // made during this log and has no prior state to store.
+    void set_max_node_id_at_start(int32_t id) { m_max_node_id_at_start = id; }
+    int32_t get_max_node_id_at_start() const { return m_max_node_id_at_start; }
+    bool is_node_made_during_log(uint32_t atom_id) const
+    {
+        return static_cast<int64_t>(atom_id) > m_max_node_id_at_start;
+    }
 
     void start_new_log_chunk() { ++m_chunk_number; }
     int get_chunk_number() const { return m_chunk_number; }
@@ -135,6 +122,7 @@ protected:
     LOGDB_FSYN_LOG_FILE m_log_file;
     int m_chunk_number = 0;
     std::vector<std::string> m_chunk_files;
+    int32_t m_max_node_id_at_start = -1;
 
 private:
     using SEALED_ENTRIES = std::vector<MORV_LOG_ENTRY, MORV_ALLOCATOR<MORV_LOG_ENTRY>>;

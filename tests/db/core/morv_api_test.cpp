@@ -172,7 +172,7 @@ TEST_F(MorvApiTest, MigrationPairGetsTheFamilyLogWithLoggingOnAndItsFileOpen)
         EXPECT_EQ(api->get_fsyn_cdb_interface()->get_fsyn_log(), log);
         EXPECT_EQ(log->get_net_util(), api->get_fsyn_net_util());
         // The flow driver opens the log for writing as soon as it exists.
-        EXPECT_EQ(log->get_log_file()->get_open_mode(), 1);
+        EXPECT_TRUE(log->get_log_file()->is_write_enabled());
         env.free_fsyn_expert();
         DMGR_UTILITY::set_current_device(nullptr);
     }
