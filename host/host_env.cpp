@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string_view>
 
 #include "bpm/bpm_boundary_port_manager.h"
@@ -81,6 +82,13 @@ HOST_ENV::HOST_ENV(HOST_DESIGN& design, int partition_id) : MORV_ENV(&design.cmp
 {
     // The component reads the current device when its flow driver is built.
     m_design.make_device_current();
+    // A migration compile writes its change-log chunks and final log into
+    // "db/", which the host's project set-up makes.
+    DEV_MIGRATION_INFO* migration = m_design.device()->get_migration_info();
+    if (migration != nullptr && !migration->get_migratable_parts().empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories("db", ec);
+    }
     install_component_timing_data();
     set_save_restore_mgr(&m_snapshots);
     // One compile per analyser: nothing of an earlier compile's timing netlist

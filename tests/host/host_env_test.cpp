@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -583,3 +584,20 @@ TEST(HostFit, InternalErrorsExitWithTwoAndInputErrorsWithOne)
 }
 
 }  // namespace
+
+// A migration compile's change log goes into "db/": the project set-up makes
+// the folder for it, and only for it.
+TEST(HostProjectSetUp, OnlyAMigrationCompileGetsTheDbFolder)
+{
+    std::filesystem::remove_all("db");
+    {
+        HOST_DESIGN plain(CDB_FAMILY_BRK, nullptr);
+        HOST_ENV env(plain);
+        EXPECT_FALSE(std::filesystem::exists("db"));
+    }
+    std::ofstream("migration_device.txt") << "family 6\nmigratable_part 2401\n";
+    HOST_DESIGN migration(CDB_FAMILY_BRK, nullptr, nullptr, DEV_DEVICE::load_from_file("migration_device.txt"));
+    std::remove("migration_device.txt");
+    HOST_ENV env(migration);
+    EXPECT_TRUE(std::filesystem::is_directory("db"));
+}

@@ -228,6 +228,8 @@ public:
     int get_family_code();
     bool is_fsyn_read_log_required() const;
     bool is_fsyn_write_log_required() const;
+    // The same rule under the name the change log's callers use.
+    bool is_fsyn_logging_on() const { return is_fsyn_write_log_required(); }
     bool has_migratable_part_of_family(int family) const;
     bool has_migration_target_device() const;
     void prepare_migration_log_file();

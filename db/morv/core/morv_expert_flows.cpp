@@ -62,7 +62,9 @@ void MORV_EXPERT::FLOW_SPAN::end_flow()
 void MORV_EXPERT::write_migration_log_start()
 {
     if (!m_fsyn_api->is_fsyn_write_log_required()) return;
-    if (m_fsyn_api->get_fsyn_log() == nullptr) flow_error("m_fsyn_log", __LINE__);
+    MORV_LOG* log = m_fsyn_api->get_fsyn_log();
+    if (log == nullptr) flow_error("m_fsyn_log", __LINE__);
+    log->set_max_node_id_at_start(static_cast<int32_t>(CDB_ATOM_NODE::s_next_id) - 1);
     // The revision record itself is the change-log writer's; the sequence
     // number is drawn here so that markers keep their order across flows.
     MORV_DEBUG_STREAM::print(2, "Migration log: revision entry %d", ++s_log_entry_sequence);
@@ -115,6 +117,8 @@ bool MORV_EXPERT::early_fsyn_flow(e_fsyn_flow fsyn_flow_id)
             break;
         case FSYN_REPLAY_LOG_FLOW:
             save_early_fsyn_netlist();
+            if (MORV_LOG* log = m_fsyn_api->get_fsyn_log())
+                log->set_max_node_id_at_start(static_cast<int32_t>(CDB_ATOM_NODE::s_next_id) - 1);
             result = run_fsyn_replay_log_flow();
             break;
         case FSYN_SWEEPER_ONLY_FLOW: break;

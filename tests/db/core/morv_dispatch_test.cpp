@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cfg/cfg.h"
+#include "cdb/cdb_atom_node.h"
 #include "cmp/cmp_facade.h"
 #include "dev/dev_device.h"
 #include "hdb/hdb_options.h"
@@ -14,6 +15,7 @@
 
 #include "morv/core/morv_api.h"
 #include "morv/core/stats/morv_stats.h"
+#include "morv/log/morv_log.h"
 #include "morv_probe_expert.h"
 #include "morv_test_util.h"
 
@@ -338,7 +340,12 @@ TEST_F(MorvDispatchTest, AMigrationCompileStillRunsItsSpeedFlows)
     run.host.ap.get_options().set_string(634, "TEST()");
     MORV_PROBE_EXPERT& expert = run.start();
     ASSERT_TRUE(expert.get_fsyn_api()->is_fsyn_write_log_required());
+    const int64_t next_id_before = CDB_ATOM_NODE::s_next_id;
     EXPECT_TRUE(expert.do_physical_synthesis(LATE_FSYN_FLOW));
+    // The flow's start marks every atom that existed then as older than the log.
+    const MORV_LOG* log = expert.get_fsyn_api()->get_fsyn_log();
+    EXPECT_GE(log->get_max_node_id_at_start(), next_id_before - 1);
+    EXPECT_LT(log->get_max_node_id_at_start(), static_cast<int64_t>(CDB_ATOM_NODE::s_next_id));
     EXPECT_TRUE(posted("WMORV_FSYN_CANNOT_RUN_NO_AREA_FSYN_FOR_MIGRATION_FLOW").empty());
     EXPECT_EQ(posted("IMORV_PHYSICAL_SYNTHESIS_START").size(), 1u);
     EXPECT_EQ(expert.m_algorithms_run, 1);

@@ -96,6 +96,7 @@ TEST_F(MorvSettingsTest, MigrationLogIsWrittenBetweenFamilies6And24Only)
         EXPECT_TRUE(run.api()->has_migratable_part_of_family(24));
         EXPECT_FALSE(run.api()->has_migratable_part_of_family(26));
         EXPECT_TRUE(run.api()->is_fsyn_write_log_required());
+        EXPECT_TRUE(run.api()->is_fsyn_logging_on());
     }
     {
         RUN run(6);
@@ -103,6 +104,7 @@ TEST_F(MorvSettingsTest, MigrationLogIsWrittenBetweenFamilies6And24Only)
         run.host.ap.get_options().set_string(661, "replay.psl");
         run.start();
         EXPECT_FALSE(run.api()->is_fsyn_write_log_required());
+        EXPECT_FALSE(run.api()->is_fsyn_logging_on());
     }
 }
 
