@@ -162,3 +162,13 @@ void FIXTURE_NETLIST::set_partition(CDB_ATOM_NODE* node, int partition_id)
     a.partition_id = partition_id;
     node->set_assignments(a);
 }
+
+void FIXTURE_NETLIST::lock_to_region(CDB_ATOM_NODE* node, int x1, int y1, int x2, int y2)
+{
+    CDB_ATOM_ASSIGNMENTS a = node->get_assignments();
+    a.locked_x1 = x1;
+    a.locked_y1 = y1;
+    a.locked_x2 = x2;
+    a.locked_y2 = y2;
+    node->set_assignments(a);
+}

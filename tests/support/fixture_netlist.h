@@ -47,6 +47,8 @@ public:
                                        const std::vector<CDB_ATOM_OTERM*>& b);
     // Puts a node into a partition (the host's partition id).
     static void set_partition(CDB_ATOM_NODE* node, int partition_id);
+    // Locks a node into the grid rectangle (x1, y1)..(x2, y2) of LABs.
+    static void lock_to_region(CDB_ATOM_NODE* node, int x1, int y1, int x2, int y2);
 
 private:
     CDB_ATOM_NODE* add(int kind, const std::string& name);

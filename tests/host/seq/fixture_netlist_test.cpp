@@ -11,6 +11,7 @@
 #include "cut/cut_atom_util.h"
 #include "cycle_sim.h"
 #include "fixture_netlist.h"
+#include "host_env.h"
 
 namespace {
 
@@ -126,15 +127,24 @@ TEST_P(FixtureNetlist, LatchHoldsUnlessEnabledAndIsRecordedAsOne)
     }
 }
 
-TEST_P(FixtureNetlist, ClockBuffersAndPartitionsAreWhatTheHostSees)
+TEST_P(FixtureNetlist, ClockBuffersPartitionsAndLockedRegionsAreWhatTheHostSees)
 {
     FIXTURE_NETLIST f(GetParam());
     CDB_ATOM_OTERM* global = f.clock_buffer("clkbuf", f.input("clk"));
     EXPECT_TRUE(global->get_my_node()->is_clkbuf());
-    CDB_ATOM_OTERM* q = f.reg("r", f.input("i0"), global);
-    FIXTURE_NETLIST::set_partition(q->get_my_node(), 3);
-    EXPECT_EQ(q->get_my_node()->get_assignments().partition_id, 3);
+    CDB_ATOM_NODE* r = f.reg("r", f.input("i0"), global)->get_my_node();
+    CDB_ATOM_NODE* free_cell = f.lut("free", {f.input("i1")}, 0x1)->get_my_node();
+    FIXTURE_NETLIST::set_partition(r, 3);
+    FIXTURE_NETLIST::lock_to_region(r, 1, 2, 3, 4);
+    morv_host::HOST_DESIGN design(GetParam(), f.release());
+    morv_host::HOST_ENV env(design);
+    EXPECT_EQ(r->get_assignments().partition_id, 3);
     EXPECT_EQ(global->get_my_node()->get_assignments().partition_id, -1);
+    int box[4];
+    ASSERT_TRUE(env.get_node_locked_region(r, &box[0], &box[1], &box[2], &box[3]));
+    EXPECT_EQ(std::vector<int>(box, box + 4), (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_FALSE(env.get_node_locked_region(free_cell, &box[0], &box[1], &box[2], &box[3]));
+    EXPECT_EQ(box[0], -1);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLogFamilies, FixtureNetlist, ::testing::Values(CDB_FAMILY_BRK, CDB_FAMILY_MRL),
