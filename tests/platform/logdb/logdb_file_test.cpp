@@ -181,6 +181,34 @@ TEST(LogdbFile, WritesNeedInitTrueAndNeverTruncate)
     EXPECT_EQ(LOGDB_FSYN_LOG_FILE::get_os_safe_file_name("db/a b.kas"), "db/a b.kas");
 }
 
+// The entry id of the next record, -1 when there is none.
+int32_t first_id(LOGDB_FSYN_LOG_FILE& file)
+{
+    LOGDB_FSYN_LOG_ENTRY_OWNER r = file.read_fsyn_log_entry();
+    return r ? r->m_entry_id : -1;
+}
+
+// A copy names the same file with the same switch and reads from the start;
+// assigning a file to itself keeps its place.
+TEST(LogdbFile, CopiesReadFromTheStartAndSelfAssignmentKeepsThePlace)
+{
+    write_records("copied.kas", sample_records());
+    LOGDB_FSYN_LOG_FILE file;
+    file.set_file_name("copied.kas");
+    file.init(true);
+    ASSERT_TRUE(file.read_fsyn_log_entry());
+    LOGDB_FSYN_LOG_FILE copy(file);
+    EXPECT_TRUE(copy.is_write_enabled());
+    EXPECT_EQ(first_id(copy), 0);
+    LOGDB_FSYN_LOG_FILE assigned;
+    assigned = file;
+    EXPECT_EQ(assigned.get_file_name(), "copied.kas");
+    EXPECT_EQ(first_id(assigned), 0);
+    LOGDB_FSYN_LOG_FILE& same = file;
+    file = same;
+    EXPECT_EQ(first_id(file), 1);
+}
+
 TEST(LogdbFile, EndOfFileIsNoErrorAndAMissingFileIsOne)
 {
     std::ofstream("empty.kas").close();
