@@ -61,13 +61,6 @@ public:
     virtual bool is_push_blocked_by_region_map(CDB_ATOM_NODE*) { return false; }
     virtual bool create_control_mux(CDB_ATOM_NODE* node);
 
-    // The input a register takes its next value from when neither clear
-    // nor a real synchronous load acts: DB_SYNCH_DATA when the synchronous
-    // load is tied to logical VCC (the register always loads), else the
-    // data input. Null when that term does not exist.
-    CDB_ATOM_ITERM* get_effective_data_input(CDB_ATOM_NODE* node) const;
-    bool is_sload_always(CDB_ATOM_NODE* node) const;
-
     // ---- state, for the core and the tests
     const RETIME_ITERM_SET& get_planned_iterms() const { return insert_set1; }
     const std::map<CDB_ATOM_OTERM*, RETIME_REG, DETERMINISTIC_LESS<CDB_ATOM_OTERM*>>& get_output_registers() const
@@ -93,14 +86,6 @@ protected:
     CDB_ATOM_NODE* find_register_at(CDB_ATOM_ITERM* iterm, bool flag, bool* through_invert);
     CDB_ATOM_OTERM* get_mac_input_register(CDB_ATOM_ITERM* iterm, RETIME_REG& reg);
     bool is_register_candidate(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITERM* data_iterm, bool flag);
-    // The value a LUT data input sees when its register holds reg_value.
-    static unsigned seen_value(CDB_ATOM_ITERM* iterm, unsigned reg_value);
-    // Sets a term to a logical constant with its inversion bit clear.
-    void tie_to_constant(CDB_ATOM_ITERM* iterm, bool vcc);
-    // Reconnects term to what source_iterm reads, exclusive-or extra_invert,
-    // keeping term's own inversion on top.
-    void reconnect_to_value_of(CDB_ATOM_ITERM* term, CDB_ATOM_ITERM* source_iterm);
-    void invert_value_of(CDB_ATOM_ITERM* iterm);
 
     // ---- initial-condition searches (morv_retiming_6lut_ic.cpp)
     bool search_lut(CDB_ATOM_NODE* node, const RETIME_REG& reg);

@@ -37,40 +37,6 @@ std::vector<CDB_ATOM_ITERM*> fanouts_of(CDB_ATOM_OTERM* oterm)
 
 }  // namespace
 
-void MORV_RETIMING_6LUT::tie_to_constant(CDB_ATOM_ITERM* iterm, bool vcc)
-{
-    if (iterm->is_connected()) disconnect_iterm(iterm);
-    RETIME_SIGNAL signal;
-    signal.is_vcc = vcc;
-    signal.is_gnd = !vcc;
-    recreate_connection(iterm, signal);
-    m_fsyn_api->modify_edge(iterm, false);
-}
-
-// A LUT or register data input takes an inversion on its own bit; any
-// other input gets an inverter cell in front.
-void MORV_RETIMING_6LUT::invert_value_of(CDB_ATOM_ITERM* iterm)
-{
-    const int port = iterm->get_any_usage_as();
-    const bool bit = m_net_util->is_lut_data_input(iterm) || port == DB_DATAIN || port == DB_SYNCH_DATA ||
-                     (port >= DB_DATA_A && port <= DB_DATA_G && iterm->get_my_node()->is_lcell_comb());
-    if (bit && !iterm->get_my_node()->is_pin()) toggle_invert(iterm);
-    else invert_iterm(iterm);
-}
-
-void MORV_RETIMING_6LUT::reconnect_to_value_of(CDB_ATOM_ITERM* term, CDB_ATOM_ITERM* source_iterm)
-{
-    const bool own_invert = term->is_inverted();
-    if (source_iterm != nullptr && source_iterm->is_driven()) {
-        move_iterm(term, source_iterm->get_source());
-        if (source_iterm->is_inverted()) invert_value_of(term);
-        return;
-    }
-    // An unconnected register input reads 0.
-    const bool value = source_iterm != nullptr && source_iterm->is_connected() && source_iterm->is_logical_vcc();
-    tie_to_constant(term, value != own_invert);
-}
-
 void MORV_RETIMING_6LUT::disconnect_controls(CDB_ATOM_NODE* node, bool* sload_vcc)
 {
     for (int port : {DB_CLEAR, DB_SYNCH_CLEAR, DB_CLOCK, DB_CLOCK_ENABLE, DB_ASYNCH_LOAD, DB_SYNCH_LOAD}) {

@@ -70,18 +70,6 @@ void MORV_RETIMING_6LUT::get_forward_push_ports(CDB_ATOM_NODE*, int& count, int*
     for (int port : k_lut_ports) port_types[count++] = port;
 }
 
-bool MORV_RETIMING_6LUT::is_sload_always(CDB_ATOM_NODE* node) const
-{
-    CDB_ATOM_ITERM* sload = node->get_input_term_by_type(DB_SYNCH_LOAD);
-    return sload != nullptr && sload->is_connected() && sload->is_logical_vcc();
-}
-
-CDB_ATOM_ITERM* MORV_RETIMING_6LUT::get_effective_data_input(CDB_ATOM_NODE* node) const
-{
-    MORV_ASSERT_TEXT(node, "node");
-    return node->get_input_term_by_type(is_sload_always(node) ? DB_SYNCH_DATA : DB_DATAIN);
-}
-
 bool MORV_RETIMING_6LUT::is_register_complex(CDB_ATOM_NODE* node, bool flag)
 {
     MORV_ASSERT_TEXT(node, "node");
@@ -323,11 +311,6 @@ bool MORV_RETIMING_6LUT::oslack_less_islack(CDB_ATOM_NODE* node, double margin, 
         return true;
     }
     return islack > oslack + margin;
-}
-
-unsigned MORV_RETIMING_6LUT::seen_value(CDB_ATOM_ITERM* iterm, unsigned reg_value)
-{
-    return (reg_value ^ (iterm->is_inverted() ? 1u : 0u)) & 1u;
 }
 
 CDB_ATOM_NODE* MORV_RETIMING_6LUT::get_duplicate(CDB_ATOM_NODE* node) const

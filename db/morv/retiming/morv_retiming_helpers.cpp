@@ -132,7 +132,8 @@ void MORV_RETIMING::tie_to_constant(CDB_ATOM_ITERM* iterm, bool vcc)
 void MORV_RETIMING::invert_value_of(CDB_ATOM_ITERM* iterm)
 {
     const int port = iterm->get_any_usage_as();
-    const bool bit = m_net_util->is_lut_data_input(iterm) || port == DB_DATAIN || port == DB_SYNCH_DATA;
+    const bool bit = m_net_util->is_lut_data_input(iterm) || port == DB_DATAIN || port == DB_SYNCH_DATA ||
+                     (port >= DB_DATA_A && port <= DB_DATA_G && iterm->get_my_node()->is_lcell_comb());
     if (bit && !iterm->get_my_node()->is_pin()) toggle_invert(iterm);
     else invert_iterm(iterm);
 }
