@@ -1,9 +1,10 @@
 // The retiming engine on 6-LUT netlists through the 6-LUT branch: a test
 // leaf of each of BRK, KESTLIN, RZK and OBRAN runs four passes (backward,
-// forward, backward, forward) with unit-delay slacks scripted before every
-// iteration, on generated netlists with every feature the branch handles
-// and on benchmark designs, with synchronous-load pushes on and off; every
-// pass is proved equivalent from the all-zero state.
+// forward, backward, forward), on generated netlists with every feature the
+// branch handles (unit-delay slacks scripted before every iteration) and on
+// benchmark designs (the timing object's own analysis before every
+// iteration), with synchronous-load pushes on and off; every pass is proved
+// equivalent from the all-zero state.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 
 #include "retiming_6lut_bench.h"
 #include "retiming_ref_leaf.h"
+#include "retiming_seq_run.h"
 #include "scripted_slack.h"
 #include "test_build.h"
 
@@ -41,50 +43,22 @@ public:
         m_demuxed += ok ? 1 : 0;
         return ok;
     }
+    void insert_inverter_lcell(CDB_ATOM_ITERM* iterm) override
+    {
+        TEST_RETIMING_6LUT_LEAF::insert_inverter_lcell(iterm);
+        ++m_counts.inverters;
+    }
+    // What the shared runner reads to tell node splits from inverter cells.
+    struct COUNTS
+    {
+        int inverters = 0;
+    };
+    const COUNTS& counts() const { return m_counts; }
     int m_pushes = 0;
     int m_demuxed = 0;
-};
-
-class SEQ_RUN
-{
-public:
-    SEQ_RUN(int family, std::unique_ptr<CDB_ATOM_NETLIST> netlist, bool sload_push)
-    {
-        msg_set_quiet(true);
-        m_design = std::make_unique<morv_host::HOST_DESIGN>(family, std::move(netlist));
-        m_env = std::make_unique<morv_host::HOST_ENV>(*m_design);
-        m_api = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert())->get_fsyn_api();
-        rtm6_place_every_node(m_api, *m_design->netlist());
-        m_leaf = std::make_unique<COUNTING_LEAF>(m_api);
-        m_leaf->set_srt(0.1);
-        m_leaf->set_sload_push(sload_push);
-    }
-    ~SEQ_RUN() { m_slacks.reset(); }
-    CDB_ATOM_NETLIST& netlist() { return *m_design->netlist(); }
-    COUNTING_LEAF& leaf() { return *m_leaf; }
-    int iterations() const { return m_iterations; }
-
-    void run_pass(int pass, int iterations)
-    {
-        int num_iters = -1, hill_climb = -1;
-        m_leaf->set_default_pass_parameters(pass, num_iters, hill_climb);
-        m_leaf->set_srt(0.1);
-        for (int i = 0; i < iterations; ++i) {
-            m_slacks.reset();
-            m_slacks = std::make_unique<SCRIPTED_SLACK_SOURCE>(m_api->get_fsyn_timing());
-            script_unit_delay_slacks(netlist(), *m_slacks);
-            ++m_iterations;
-            if (m_leaf->do_iter() == 0) break;
-        }
-    }
 
 private:
-    std::unique_ptr<morv_host::HOST_DESIGN> m_design;
-    std::unique_ptr<morv_host::HOST_ENV> m_env;
-    MORV_API* m_api = nullptr;
-    std::unique_ptr<COUNTING_LEAF> m_leaf;
-    std::unique_ptr<SCRIPTED_SLACK_SOURCE> m_slacks;
-    int m_iterations = 0;
+    COUNTS m_counts;
 };
 
 int generated_count()
@@ -97,6 +71,7 @@ struct DESIGN_CASE
 {
     std::string name;
     std::function<std::unique_ptr<CDB_ATOM_NETLIST>()> make;
+    RETIMING_SLACK_SCRIPT slacks = script_unit_delay_slacks;
 };
 
 std::vector<DESIGN_CASE> design_cases(int family)
@@ -119,9 +94,10 @@ std::vector<DESIGN_CASE> design_cases(int family)
                                  "misc_k6/riscv_core_lut6.blif"})
             files.push_back(std::string(MORV_BENCH_DIR) + "/" + name);
     }
+    // The loaded designs take the timing object's own analysis.
     for (const std::string& path : files)
-        cases.push_back(
-            {path.substr(path.find_last_of('/') + 1), [path, family] { return BLIF_READER(family).read_file(path); }});
+        cases.push_back({path.substr(path.find_last_of('/') + 1),
+                         [path, family] { return BLIF_READER(family).read_file(path); }, RETIMING_SLACK_SCRIPT{}});
     return cases;
 }
 
@@ -137,7 +113,10 @@ TEST_P(Retiming6LutSeq, FourPassesStayEquivalent)
     int netlists = 0, pushes = 0, iterations = 0, demuxed = 0, equivalent = 0;
     for (const DESIGN_CASE& c : design_cases(family)) {
         std::unique_ptr<CDB_ATOM_NETLIST> before = c.make();
-        SEQ_RUN run(family, c.make(), netlists % 2 == 1);
+        RETIMING_SEQ_RUN<COUNTING_LEAF> run(family, c.make(), "", c.slacks);
+        place_every_node(run.api(), run.netlist());
+        run.leaf().set_srt(0.1);
+        run.leaf().set_sload_push(netlists % 2 == 1);
         bool all_passes = true;
         for (int pass = 0; pass < 4 && all_passes; ++pass) {
             run.run_pass(pass, 3);
