@@ -1,5 +1,6 @@
 #include "fixture_netlist.h"
 
+#include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_node.h"
 #include "cut/cut_atom_util.h"
 #include "hdb/hdb_instance_name.h"
@@ -171,4 +172,23 @@ void FIXTURE_NETLIST::lock_to_region(CDB_ATOM_NODE* node, int x1, int y1, int x2
     a.locked_x2 = x2;
     a.locked_y2 = y2;
     node->set_assignments(a);
+}
+
+CDB_ATOM_OTERM* FIXTURE_NETLIST::boundary_port(const std::string& port, CDB_ATOM_OTERM* signal, int partition)
+{
+    CDB_ATOM_OTERM* wire = lut(port + "_wire", {signal}, 0x2);
+    set_partition(wire->get_my_node(), partition);
+    m_ports.push_back({port, wire});
+    return wire;
+}
+
+bool FIXTURE_NETLIST::bind_boundary_ports(BPM_BOUNDARY_PORT_MANAGER& bpm) const
+{
+    for (const PORT& p : m_ports) {
+        const int id = bpm.create_port(p.name);
+        if (!bpm.bind_port_id(p.oterm, id) || !bpm.assign_port_id(p.oterm, id)) return false;
+        for (CDB_ATOM_ITERM* sink = p.oterm->get_first_fanout(); sink; sink = sink->get_next_fanout())
+            if (!bpm.assign_port_id(sink, id)) return false;
+    }
+    return true;
 }

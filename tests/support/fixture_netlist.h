@@ -13,6 +13,8 @@
 
 #include "cdb/cdb_atom_netlist.h"
 
+class BPM_BOUNDARY_PORT_MANAGER;
+
 class FIXTURE_NETLIST
 {
 public:
@@ -49,12 +51,28 @@ public:
     static void set_partition(CDB_ATOM_NODE* node, int partition_id);
     // Locks a node into the grid rectangle (x1, y1)..(x2, y2) of LABs.
     static void lock_to_region(CDB_ATOM_NODE* node, int x1, int y1, int x2, int y2);
+    // A signal that leaves partition `partition` as the boundary port
+    // `port`: a wire cell of that partition whose output carries the port.
+    // Ports live in the design's boundary-port manager, which exists only
+    // once the netlist is handed to a design: bind_boundary_ports.
+    CDB_ATOM_OTERM* boundary_port(const std::string& port, CDB_ATOM_OTERM* signal, int partition);
+    // Binds and assigns every port made so far to its wire's output, and
+    // assigns it to each input term that output feeds by now (the far side
+    // of the boundary). False when the manager refuses one.
+    bool bind_boundary_ports(BPM_BOUNDARY_PORT_MANAGER& bpm) const;
 
 private:
     CDB_ATOM_NODE* add(int kind, const std::string& name);
     CDB_ATOM_OTERM* named_output(CDB_ATOM_NODE* node, int port);
     void brk_adder_bit(CDB_ATOM_NODE* cell);
 
+    struct PORT
+    {
+        std::string name;
+        CDB_ATOM_OTERM* oterm;
+    };
+
     int m_family;
     std::unique_ptr<CDB_ATOM_NETLIST> m_netlist;
+    std::vector<PORT> m_ports;
 };

@@ -7,11 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
 #include "cut/cut_atom_util.h"
 #include "cycle_sim.h"
 #include "fixture_netlist.h"
 #include "host_env.h"
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_expert.h"
 
 namespace {
 
@@ -154,6 +157,47 @@ TEST_P(FixtureNetlist, ClockBuffersPartitionsAndLockedRegionsAreWhatTheHostSees)
     EXPECT_EQ(std::vector<int>(box, box + 4), (std::vector<int>{1, 2, 3, 4}));
     EXPECT_FALSE(env.get_node_locked_region(free_cell, &box[0], &box[1], &box[2], &box[3]));
     EXPECT_EQ(box[0], -1);
+}
+
+// A boundary port hands its signal on unchanged; the host, asked through the
+// component's facade, sees the port bound and assigned on the wire's output,
+// assigned on the terms across the boundary, and the wire in its partition.
+TEST_P(FixtureNetlist, BoundaryPortsPassTheirSignalOnAndAreWhatTheHostSees)
+{
+    FIXTURE_NETLIST f(GetParam());
+    CDB_ATOM_OTERM* in = f.input("i0");
+    CDB_ATOM_OTERM* crossing = f.boundary_port("core|bp_in", in, 2);
+    CDB_ATOM_OTERM* inverted = f.lut("inv", {crossing}, 0x1);
+    CDB_ATOM_OTERM* other = f.boundary_port("core|bp_out", inverted, 3);
+    f.output("o0", crossing);
+    f.output("o1", other);
+    {
+        CYCLE_SIM sim(f.netlist());
+        for (unsigned row = 0; row < 2; ++row) {
+            apply(sim, {in}, row);
+            EXPECT_EQ(sim.output(index_of(sim.output_names(), "o0")), row);
+            EXPECT_EQ(sim.output(index_of(sim.output_names(), "o1")), row ^ 1u);
+        }
+    }
+    CDB_ATOM_ITERM* far_side = inverted->get_my_node()->get_input_term_by_type(DB_DATA_A);
+    morv_host::HOST_DESIGN design(GetParam(), f.release());
+    BPM_BOUNDARY_PORT_MANAGER* bpm = design.install_boundary_port_manager();
+    ASSERT_TRUE(f.bind_boundary_ports(*bpm));
+    morv_host::HOST_ENV env(design);
+    auto* expert = dynamic_cast<MORV_EXPERT*>(env.get_fsyn_expert());
+    ASSERT_NE(expert, nullptr);
+    MORV_API* api = expert->get_fsyn_api();
+    const int port = api->get_boundary_port_id(crossing);
+    EXPECT_GT(port, 0);
+    EXPECT_EQ(api->get_assigned_boundary_port_id(crossing), port);
+    EXPECT_EQ(api->get_boundary_port_name(crossing), "core|bp_in");
+    EXPECT_EQ(api->get_assigned_boundary_port_id(far_side), port);
+    EXPECT_EQ(api->get_atom_partition_id(crossing->get_my_node()), 2);
+    EXPECT_EQ(api->get_boundary_port_name(other), "core|bp_out");
+    EXPECT_NE(api->get_boundary_port_id(other), port);
+    EXPECT_EQ(api->get_atom_partition_id(other->get_my_node()), 3);
+    EXPECT_EQ(api->get_boundary_port_id(in), BPM_BOUNDARY_PORT_MANAGER::NO_PORT);
+    EXPECT_TRUE(bpm->check());
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLogFamilies, FixtureNetlist, ::testing::Values(CDB_FAMILY_BRK, CDB_FAMILY_MRL),
