@@ -10,7 +10,7 @@
 #include "cfg/cfg.h"
 #include "msg/msg.h"
 
-#include "../log_capture.h"
+#include "log_capture.h"
 #include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"

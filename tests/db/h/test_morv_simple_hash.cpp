@@ -7,7 +7,7 @@
 #include <set>
 #include <vector>
 
-#include "../log_capture.h"
+#include "log_capture.h"
 #include "mem/mem.h"
 #include "morv_bit_vector.h"
 #include "morv_simple_hash.h"

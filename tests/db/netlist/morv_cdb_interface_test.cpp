@@ -12,7 +12,7 @@
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "../core/morv_test_env.h"
-#include "../core/morv_test_util.h"
+#include "morv_test_util.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "dev/dev_device.h"
 #include "fio/fio.h"
 
-#include "../log_capture.h"
+#include "log_capture.h"
 #include "morv/netlist/morv_cluster_map.h"
 #include "placement_fixture.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "../log_capture.h"
+#include "log_capture.h"
 #include "cdb/cdb_atom_netlist.h"
 #include "hdb/hdb_instance_name.h"
 #include "msg/msg.h"

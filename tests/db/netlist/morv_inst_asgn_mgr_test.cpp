@@ -11,7 +11,7 @@
 #include "morv/core/morv_api.h"
 #include "morv/netlist/morv_inst_asgn_mgr.h"
 #include "../core/morv_test_env.h"
-#include "../core/morv_test_util.h"
+#include "morv_test_util.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include "morv/netlist/morv_net_util.h"
 #include "morv/netlist/morv_netlist_sweeper.h"
 #include "../core/morv_test_env.h"
-#include "../core/morv_test_util.h"
+#include "morv_test_util.h"
 
 namespace {
 

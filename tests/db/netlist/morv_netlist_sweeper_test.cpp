@@ -21,7 +21,7 @@
 
 #include "morv/core/family/morv_family_traits.h"
 #include "morv/netlist/morv_netlist_sweeper_family.h"
-#include "../log_capture.h"
+#include "log_capture.h"
 #include "net_util_fixture.h"
 #include "placement_fixture.h"
 

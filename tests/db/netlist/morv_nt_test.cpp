@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "../log_capture.h"
+#include "log_capture.h"
 #include "msg/msg.h"
 #include "morv/netlist/morv_nt.h"
 

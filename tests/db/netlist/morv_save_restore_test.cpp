@@ -8,8 +8,8 @@
 
 #include "../core/morv_probe_expert.h"
 #include "../core/morv_test_env.h"
-#include "../core/morv_test_util.h"
-#include "../log_capture.h"
+#include "morv_test_util.h"
+#include "log_capture.h"
 #include "cfg/cfg.h"
 #include "fio/fio.h"
 #include "msg/msg.h"

@@ -21,7 +21,7 @@
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util_family.h"
 #include "../core/morv_test_env.h"
-#include "../core/morv_test_util.h"
+#include "morv_test_util.h"
 
 // prefix followed by the decimal number (kept out of operator+, whose
 // inlined copies trip a false overlap warning in optimised builds).

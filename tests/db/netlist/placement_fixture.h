@@ -11,7 +11,7 @@
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/core/morv_expert.h"
 #include "../core/morv_test_env.h"
-#include "../core/morv_test_util.h"
+#include "morv_test_util.h"
 
 // Sets the running flags of any flow driver (the env's own, which the
 // tests must use: states are saved through it).

@@ -15,7 +15,7 @@
 #include "cfg/cfg.h"
 
 #include "morv/resyn/morv_remux.h"
-#include "../log_capture.h"
+#include "log_capture.h"
 #include "../netlist/net_util_fixture.h"
 
 namespace {

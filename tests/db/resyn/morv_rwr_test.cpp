@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "../log_capture.h"
+#include "log_capture.h"
 #include "../netlist/net_util_fixture.h"
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/resyn/morv_rwr_family.h"

@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "../core/morv_test_util.h"
+#include "morv_test_util.h"
 #include "morv/resyn/morv_rwr_truth_table.h"
 
 namespace {

@@ -22,7 +22,7 @@
 #include "morv/resyn/morv_remux.h"
 #include "morv/timing/morv_opt_skew.h"
 #include "morv/timing/morv_timing.h"
-#include "../log_capture.h"
+#include "log_capture.h"
 #include "../netlist/net_util_fixture.h"
 #include "../timing/timing_fixture.h"
 #include "retiming_test_leaf.h"

@@ -14,8 +14,8 @@
 #include "morv/core/morv_expert.h"
 #include "morv/retiming/morv_shift_reg_manager.h"
 #include "../core/morv_test_env.h"
-#include "../core/morv_test_util.h"
-#include "../log_capture.h"
+#include "morv_test_util.h"
+#include "log_capture.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 
 #include "morv/timing/morv_delay_file.h"
 #include "morv/timing/morv_table_timing_model.h"
-#include "../log_capture.h"
+#include "log_capture.h"
 #include "timing_fixture.h"
 
 namespace {

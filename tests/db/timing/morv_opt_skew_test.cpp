@@ -18,7 +18,7 @@
 #include "morv/core/morv_env.h"
 #include "morv/retiming/morv_shift_reg_manager.h"
 #include "morv/timing/morv_opt_skew.h"
-#include "../log_capture.h"
+#include "log_capture.h"
 #include "timing_fixture.h"
 
 // The inside of a computation, for the cases a real analysis cannot set up.

@@ -16,7 +16,7 @@
 #include "morv/core/morv_env.h"
 #include "morv/timing/morv_table_timing_model.h"
 #include "morv/timing/morv_timing_data.h"
-#include "../log_capture.h"
+#include "log_capture.h"
 #include "timing_fixture.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "tdc/tdc_accessories.h"
 
 #include "morv/timing/morv_timing_ite.h"
-#include "../log_capture.h"
+#include "log_capture.h"
 #include "timing_fixture.h"
 
 namespace {

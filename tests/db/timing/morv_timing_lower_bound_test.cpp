@@ -14,7 +14,7 @@
 #include "tdb/tdb_netlist.h"
 #include "tdc/tdc_accessories.h"
 
-#include "../log_capture.h"
+#include "log_capture.h"
 #include "timing_fixture.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include "morv/core/morv_expert.h"
 #include "morv/timing/morv_timing.h"
 #include "../core/morv_test_env.h"
-#include "../core/morv_test_util.h"
+#include "morv_test_util.h"
 
 // Sets the flags of any flow driver that tests need.
 class TIMING_DRIVER_FLAGS : public MORV_EXPERT

@@ -8,18 +8,10 @@
 #include "abc_equiv.h"
 #include "flow_fit.h"
 #include "host_compile.h"
+#include "morv_test_util.h"
 #include "msg/msg.h"
 
 namespace {
-
-// Runs the stand-in compiler in this process; its exit status.
-int count_posted(const char* id)
-{
-    int n = 0;
-    for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
-        if (m.id == id) ++n;
-    return n;
-}
 
 const std::string k_design = std::string(MORV_SOURCE_DIR) + "/designs/pipeline.blif";
 

@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "morv_test_util.h"
 #include "msg/msg.h"
 
 namespace {
@@ -29,10 +30,7 @@ CDB_ATOM_NODE* source_node(const CDB_ATOM_ITERM* t)
 
 size_t undriven_warnings()
 {
-    size_t n = 0;
-    for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
-        if (m.id == "WHOST_BLIF_UNDRIVEN_NETS") ++n;
-    return n;
+    return static_cast<size_t>(count_posted("WHOST_BLIF_UNDRIVEN_NETS"));
 }
 
 class BlifReader : public ::testing::Test

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "../../db/log_capture.h"
+#include "log_capture.h"
 #include "../../support/abc_equiv.h"
 #include "bdd_syn_fixture.h"
 #include "io/blif_writer.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "../../db/log_capture.h"
+#include "log_capture.h"
 #include "bdd_syn_fixture.h"
 
 using namespace bdd_syn_test;

@@ -7,7 +7,7 @@
 #include <map>
 #include <sstream>
 
-#include "../../db/log_capture.h"
+#include "log_capture.h"
 #include "abc_equiv.h"
 #include "bpm/bpm_boundary_port_manager.h"
 #include "cfg/cfg.h"

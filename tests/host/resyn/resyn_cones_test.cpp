@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "../../db/log_capture.h"
+#include "log_capture.h"
 #include "abc_equiv.h"
 #include "cfg/cfg.h"
 #include "io/blif_writer.h"

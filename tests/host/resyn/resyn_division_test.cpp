@@ -4,7 +4,7 @@
 #include <fstream>
 #include <random>
 
-#include "../../db/log_capture.h"
+#include "log_capture.h"
 #include "resyn_test_support.h"
 
 using namespace resyn_test;

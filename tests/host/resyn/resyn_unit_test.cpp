@@ -4,7 +4,7 @@
 #include <fstream>
 #include <random>
 
-#include "../../db/log_capture.h"
+#include "log_capture.h"
 #include "bpm/bpm_boundary_port_manager.h"
 #include "cfg/cfg.h"
 #include "resyn_test_support.h"

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "../../db/log_capture.h"
+#include "log_capture.h"
 #include "retiming_6lut_bench.h"
 
 namespace {

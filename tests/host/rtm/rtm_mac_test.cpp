@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../../db/log_capture.h"
+#include "log_capture.h"
 #include "cdb/cdb_atom_netlist.h"
 #include "cdb/cdb_atom_node.h"
 #include "cut/cut_block_util.h"

@@ -1,5 +1,6 @@
 #pragma once
-// Helpers shared by the component's tests.
+// Helpers shared by every test tree: internal errors raised, messages posted,
+// and a clean configuration, run lock and message record per test.
 
 #include <gtest/gtest.h>
 
