@@ -178,6 +178,39 @@ TEST_F(MorvNetlistCheckTest, EveryFindingOfEveryLogicCellIsWritten)
               1);
 }
 
+// Only a family whose cells can feed their register back into the LUT checks
+// that mode: such a cell needs both its combinational and its registered
+// output. In BRK the mode bit alone is no finding.
+TEST_F(MorvNetlistCheckTest, FeedbackModeCellsNeedBothOutputsWhereTheFamilyHasThem)
+{
+    mid->set_bit(CDB_ATOM_BIT_QFBK_MODE);  // no registered output
+    start();
+    EXPECT_TRUE(api->check_atom_netlist());
+
+    MORV_TEST_HOST uvo(CDB_FAMILY_UVO);
+    const std::vector<int> ids = uvo.build_chain(4, "u");
+    MORV_TEST_ENV uvo_env(&uvo.cmp);
+    MORV_API* uvo_api = dynamic_cast<MORV_EXPERT*>(uvo_env.get_fsyn_expert())->get_fsyn_api();
+    CDB_ATOM_NODE* comb_only = uvo_env.get_node(ids[1]);
+    CDB_ATOM_NODE* both = uvo_env.get_node(ids[2]);
+    comb_only->set_bit(CDB_ATOM_BIT_QFBK_MODE);
+    both->set_bit(CDB_ATOM_BIT_QFBK_MODE);
+    both->add_output_term(DB_REG_OUT, uvo.names.find_or_create_path("u2_q", 0));
+    // A feedback cell whose only output is the registered one.
+    CDB_ATOM_NODE* reg_only = cdb_create_atom(CDB_FAMILY_UVO, CDB_KIND_LCELL_COMB, uvo.names.find_or_create_path("q", 0));
+    reg_only->set_chip_db_entry(&uvo.chip_entry);
+    uvo.netlist->add_node(reg_only);
+    reg_only->set_bit(CDB_ATOM_BIT_QFBK_MODE);
+    reg_only->add_output_term(DB_REG_OUT, reg_only->get_instance_name())
+        ->insert_fanout(uvo_env.get_node(ids[3])->add_input_term(DB_DATA_B));
+
+    EXPECT_FALSE(uvo_api->check_atom_netlist());
+    const std::vector<std::string> lines = lines_of("fsyn_check_atom_netlist.txt");
+    EXPECT_EQ(count_lines_with(lines, "QFBK mode lcell has no"), 2);
+    EXPECT_EQ(count_lines_with(lines, "QFBK mode lcell has no reg_out at node with id " + id(comb_only)), 1);
+    EXPECT_EQ(count_lines_with(lines, "QFBK mode lcell has no comb_out at node with id " + id(reg_only)), 1);
+}
+
 TEST_F(MorvApiNetlistTest, WithoutABoundaryPortManagerPartitionsAreAbsent)
 {
     start();

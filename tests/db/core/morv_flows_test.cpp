@@ -94,6 +94,7 @@ public:
         return m_succeed;
     }
     void set_mask(int algorithm_id, unsigned mask) { m_inst_asgn_flag_mask[algorithm_id] = mask; }
+    using MORV_EXPERT::early_fsyn_esr_only_flow;
     using MORV_EXPERT::early_fsyn_flow;
     using MORV_EXPERT::extract_test_string;
     using MORV_EXPERT::post_clustering_fsyn_flow;
@@ -349,6 +350,33 @@ TEST_F(MorvFlowsTest, SweeperOnlyAndUnstableEarlyFlowsRunNoAlgorithm)
 
     unstable.set_flow_type(7);
     EXPECT_EQ(internal_error_of([&] { unstable.early_fsyn_flow(FIT_EARLY_FSYN_FLOW); }), "Unrecognized FSYN flow");
+}
+
+// The early flows hand the timing object to the host with the flags
+// (0, 1, 1, 0, 1, 1): the timing netlist is built afresh, at the full taint
+// the flow has just set.
+TEST_F(MorvFlowsTest, EarlyFlowsBuildTheTimingNetlistWithTheirOwnFlags)
+{
+    for (const e_fsyn_flow flow : {SYN_EARLY_FSYN_FLOW, FIT_EARLY_FSYN_FLOW}) {
+        MORV_TEST_HOST host(6);
+        host.build_chain(3);
+        PLACING_ENV env(&host.cmp);
+        FLOW_PROBE probe(&env);
+        probe.set_flow_type(FSYN_SWEEPER_ONLY_FLOW);
+        env.m_timing_build_flags.clear();
+        const int taints = env.m_full_taint_calls;
+        EXPECT_TRUE(probe.early_fsyn_flow(flow));
+        ASSERT_FALSE(env.m_timing_build_flags.empty()) << flow;
+        EXPECT_EQ(env.m_timing_build_flags.front(), "011011") << flow;
+        EXPECT_GT(env.m_full_taint_calls, taints);
+
+        env.m_timing_build_flags.clear();
+        if (flow == FIT_EARLY_FSYN_FLOW) {
+            EXPECT_TRUE(probe.early_fsyn_esr_only_flow(flow));
+            ASSERT_FALSE(env.m_timing_build_flags.empty());
+            EXPECT_EQ(env.m_timing_build_flags.front(), "011011");
+        }
+    }
 }
 
 TEST_F(MorvFlowsTest, UserOptionModeAddsManualRunsWhereTheirSwitchesSay)

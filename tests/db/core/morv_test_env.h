@@ -121,9 +121,12 @@ public:
         tdc_reset_accessories();
     }
 
-    void build_timing_netlist(MORV_TIMING* timing, bool, bool, bool, bool, bool, bool) override
+    void build_timing_netlist(MORV_TIMING* timing, bool a, bool b, bool c, bool d, bool e, bool f) override
     {
         ++m_build_timing_calls;
+        std::string flags;
+        for (bool flag : {a, b, c, d, e, f}) flags += flag ? '1' : '0';
+        m_timing_build_flags.push_back(flags);
         TDC_ACCESSORIES* accessories = tdc_get_accessories();
         accessories->set_atom_netlist(get_atom_netlist());
         accessories->build_timing_netlist();
@@ -286,6 +289,8 @@ public:
     int m_grid_nx = 8;
     int m_grid_ny = 6;
     int m_build_timing_calls = 0;
+    // The six flags of each build_timing_netlist call, as "011011".
+    std::vector<std::string> m_timing_build_flags;
     int m_assimilated_calls = 0;
     int m_full_taint_calls = 0;
     int m_restore_calls = 0;
