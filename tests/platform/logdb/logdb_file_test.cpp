@@ -99,6 +99,8 @@ TEST(LogdbRecords, UnusedKindNumbersHaveNoClass)
     for (uint32_t type : {4U, 5U, 22U, 46U, 47U, 0xFFFFFFFFU}) EXPECT_FALSE(logdb_make_fsyn_log_entry(type, 0));
     EXPECT_STREQ(logdb_fsyn_log_entry_kind_name(28), "ADD_REMOVE_CONNECTION_LCELL_COMB");
     EXPECT_STREQ(logdb_fsyn_log_entry_kind_name(0), "END_OF_LOG");
+    EXPECT_STREQ(logdb_fsyn_log_entry_kind_name(45), "IGNORE_PARTITION_BP_INFO");
+    for (uint32_t type : {46U, 47U, 0xFFFFFFFFU}) EXPECT_EQ(logdb_fsyn_log_entry_kind_name(type), nullptr);
 }
 
 // The library writes the current version and the compile's family; logs of
@@ -234,12 +236,53 @@ TEST(LogdbText, RefusesLinesThatAreNoRecord)
                          "21 1 2 \"n\" 5 65536",
                          "43 -1 \"7.2\" -6",
                          "3 1 2 \"n\" [\"a\" 1",
-                         "31 1 2 \"r\" [\"a\"] [] []"};
+                         "31 1 2 \"r\" [\"a\"] [] []",
+                         "31 1 2 \"r\" [\"a\"] [40] []",
+                         "31 1 2 \"r\" [\"a\"] [] [0]"};
     for (const char* line : bad) {
         std::string error;
         EXPECT_FALSE(logdb_record_from_text(line, error)) << line;
         EXPECT_FALSE(error.empty()) << line;
     }
+}
+
+// Every byte value in a string survives the text form, control characters
+// as escapes; masks read in either case of hex up to 16 digits.
+TEST(LogdbText, EveryByteOfAStringAndEveryMaskFormRoundTrips)
+{
+    LOGDB_FSYN_LOG_ENTRY_SET_INSTANCE_NAME named(19);
+    for (int c = 0; c < 256; ++c) named.m_new_name += static_cast<char>(c);
+    const std::string line = logdb_record_to_text(named);
+    EXPECT_NE(line.find("\"\\x00\\x01"), std::string::npos) << line;
+    EXPECT_NE(line.find("\\x1f !\\\"#"), std::string::npos) << line;
+    EXPECT_NE(line.find("[\\\\]"), std::string::npos) << line;
+    EXPECT_NE(line.find("~\\x7f\x80"), std::string::npos) << line;
+    EXPECT_NE(line.find("\\t\\n\\x0b\\x0c\\r"), std::string::npos) << line;
+    std::string error;
+    LOGDB_FSYN_LOG_ENTRY_OWNER back = logdb_record_from_text(line, error);
+    ASSERT_TRUE(back) << error;
+    EXPECT_TRUE(*back == named);
+
+    const std::pair<const char*, uint64_t> masks[] = {
+        {"0x0", 0}, {"0xFFFE", 0xfffe}, {"0xaBcD", 0xabcd}, {"0XffffFFFFffffFFFF", ~uint64_t{0}}};
+    for (const auto& [text, value] : masks) {
+        const std::string mask_line = std::string("8 7 12 \"n0\" 1 ") + text + " 1";
+        LOGDB_FSYN_LOG_ENTRY_OWNER r = logdb_record_from_text(mask_line, error);
+        ASSERT_TRUE(r) << mask_line << ": " << error;
+        EXPECT_EQ(static_cast<LOGDB_FSYN_LOG_ENTRY_SET_LUTMASK&>(*r).m_lutmask, value) << text;
+    }
+    for (const char* bad : {"0x", "0x1ffffffffffffffff", "0xfg", "0xG", "1x10", "0y10"}) {
+        const std::string mask_line = std::string("8 7 12 \"n0\" 1 ") + bad + " 1";
+        EXPECT_FALSE(logdb_record_from_text(mask_line, error)) << bad;
+    }
+    for (const char* bad : {"\\x4\"", "\\xg1\"", "\\x\""}) {
+        const std::string name_line = std::string("20 19 12 \"n0\" 8 \"a") + bad;
+        EXPECT_FALSE(logdb_record_from_text(name_line, error)) << name_line;
+        EXPECT_NE(error.find("bad escape"), std::string::npos) << error;
+    }
+    // A good escape that ends the line leaves the string unterminated.
+    EXPECT_FALSE(logdb_record_from_text("20 19 12 \"n0\" 8 \"a\\x41", error));
+    EXPECT_NE(error.find("unterminated string"), std::string::npos) << error;
 }
 
 TEST(LogdbDatabase, RegistersEntriesAfterLoad)
