@@ -197,7 +197,8 @@ TEST_F(MorvNetlistCheckTest, FeedbackModeCellsNeedBothOutputsWhereTheFamilyHasTh
     both->set_bit(CDB_ATOM_BIT_QFBK_MODE);
     both->add_output_term(DB_REG_OUT, uvo.names.find_or_create_path("u2_q", 0));
     // A feedback cell whose only output is the registered one.
-    CDB_ATOM_NODE* reg_only = cdb_create_atom(CDB_FAMILY_UVO, CDB_KIND_LCELL_COMB, uvo.names.find_or_create_path("q", 0));
+    CDB_ATOM_NODE* reg_only =
+        cdb_create_atom(CDB_FAMILY_UVO, CDB_KIND_LCELL_COMB, uvo.names.find_or_create_path("q", 0));
     reg_only->set_chip_db_entry(&uvo.chip_entry);
     uvo.netlist->add_node(reg_only);
     reg_only->set_bit(CDB_ATOM_BIT_QFBK_MODE);
