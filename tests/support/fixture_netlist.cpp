@@ -1,5 +1,7 @@
 #include "fixture_netlist.h"
 
+#include "atom_assignments.h"
+
 #include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_node.h"
 #include "cut/cut_atom_util.h"
@@ -159,19 +161,12 @@ std::vector<CDB_ATOM_OTERM*> FIXTURE_NETLIST::adder(const std::string& name, con
 
 void FIXTURE_NETLIST::set_partition(CDB_ATOM_NODE* node, int partition_id)
 {
-    CDB_ATOM_ASSIGNMENTS a = node->get_assignments();
-    a.partition_id = partition_id;
-    node->set_assignments(a);
+    assign_partition(node, partition_id);
 }
 
 void FIXTURE_NETLIST::lock_to_region(CDB_ATOM_NODE* node, int x1, int y1, int x2, int y2)
 {
-    CDB_ATOM_ASSIGNMENTS a = node->get_assignments();
-    a.locked_x1 = x1;
-    a.locked_y1 = y1;
-    a.locked_x2 = x2;
-    a.locked_y2 = y2;
-    node->set_assignments(a);
+    assign_locked_region(node, x1, y1, x2, y2);
 }
 
 CDB_ATOM_OTERM* FIXTURE_NETLIST::boundary_port(const std::string& port, CDB_ATOM_OTERM* signal, int partition)

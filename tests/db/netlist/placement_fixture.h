@@ -11,6 +11,7 @@
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/core/morv_expert.h"
 #include "../core/morv_test_env.h"
+#include "atom_assignments.h"
 #include "morv_test_util.h"
 
 // Sets the running flags of any flow driver (the env's own, which the
@@ -68,12 +69,7 @@ public:
     }
     static void lock(CDB_ATOM_NODE* node, int x1, int y1, int x2, int y2)
     {
-        CDB_ATOM_ASSIGNMENTS a = node->get_assignments();
-        a.locked_x1 = x1;
-        a.locked_y1 = y1;
-        a.locked_x2 = x2;
-        a.locked_y2 = y2;
-        node->set_assignments(a);
+        assign_locked_region(node, x1, y1, x2, y2);
     }
     static void kardel(CDB_ATOM_NODE* node, int region)
     {
