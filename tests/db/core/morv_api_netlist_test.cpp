@@ -91,6 +91,18 @@ TEST_F(MorvApiNetlistTest, DuplicatingALutRecordsWhereItsOutputCameFrom)
     EXPECT_EQ(count_lines_with(trace_lines(), "feeding iterm (13, 0) of (id " + id(copy) + ") (disconnected=0)"), 1);
 }
 
+TEST_F(MorvApiNetlistTest, CopyingATimingAssignmentByNameAnswersDoneAndRecordsTheOrigin)
+{
+    start();
+    HDB_INSTANCE_NAME* from = out(mid)->get_instance_name();
+    HDB_INSTANCE_NAME* to = r->get_output_term_by_type(DB_REG_OUT)->get_instance_name();
+    EXPECT_TRUE(api->copy_oterm_timing_assignment(from, to));
+    const auto& created = host->netlist->get_created_from_map();
+    ASSERT_FALSE(created.empty());
+    EXPECT_EQ(created.back().first, to);
+    EXPECT_EQ(created.back().second, from);
+}
+
 TEST_F(MorvApiNetlistTest, AFailedDuplicationIsWarnedNullAndNotLogged)
 {
     morv_install_migration_device(CDB_FAMILY_BRK, 2401);

@@ -220,6 +220,25 @@ TEST_F(MorvMrlDriverTest, ReplayFailsWithoutTheLogAndSaysWhatIsNotAvailable)
     std::remove(name);
 }
 
+// The replay marks every atom that existed when it started as older than
+// the log, and nothing newer: the first atom made after is the first new one.
+TEST_F(MorvMrlDriverTest, TheReplayFlowMarksTheAtomsBeforeItAsOlderThanTheLog)
+{
+    COMPILE compile(24);
+    morv_install_migration_device(24, 601);
+    const char* name = "mrl_replay_start.psl";
+    std::ofstream(name) << "\n";
+    compile.host.ap.get_options().set_string(661, name);
+    MORV_EXPERT* mrl = compile.driver();
+    ASSERT_EQ(mrl->get_flow_type(), FSYN_REPLAY_LOG_FLOW);
+    const int64_t next_id_before = CDB_ATOM_NODE::s_next_id;
+    (void)mrl->do_physical_synthesis(FIT_EARLY_FSYN_FLOW);
+    const MORV_LOG* log = mrl->get_fsyn_api()->get_fsyn_log();
+    ASSERT_NE(log, nullptr);
+    EXPECT_EQ(log->get_max_node_id_at_start(), next_id_before - 1);
+    std::remove(name);
+}
+
 TEST_F(MorvMrlDriverTest, ReplayedNetlistIsLegalisedDumpedAndRemapped)
 {
     cfg_set_value("fsyn_enable_netlist_dump", "on");
