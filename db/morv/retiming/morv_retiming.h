@@ -345,6 +345,13 @@ public:
     MORV_OPT_SKEW* get_opt_skew() const { return m_opt_skew.get(); }
     const RETIME_HASH_SET<CDB_ATOM_ITERM*>& get_touched_iterms() const { return m_touched_iterms; }
     const RETIME_HASH_SET<CDB_ATOM_NODE*>& get_live_nodes() const { return m_live_nodes; }
+    const RETIME_ITERM_SET& get_planned_iterms() const { return insert_set1; }
+    const std::map<CDB_ATOM_OTERM*, RETIME_REG, DETERMINISTIC_LESS<CDB_ATOM_OTERM*>>& get_output_registers() const
+    {
+        return m_output_registers;
+    }
+    const RETIME_HASH_SET<CDB_ATOM_NODE*>& get_demux_queue() const { return m_demux_queue; }
+    const RETIME_HASH_SET<CDB_ATOM_NODE*>& get_new_registers() const { return m_new_registers; }
 
 protected:
     // The single way a connection is re-created on a term: a constant as
@@ -356,6 +363,54 @@ protected:
     void clear_inverted_term_routing(CDB_ATOM_ITERM* iterm);
     // Toggles the inversion bit, logged.
     void toggle_invert(CDB_ATOM_ITERM* iterm);
+
+    // ---- shared by the families whose registers stand beside their LUT
+    // cells (morv_retiming_helpers.cpp, morv_retiming_edit.cpp)
+    // The node's short hierarchy path for a log line ("?" when unnamed);
+    // valid until the next call on the same thread.
+    static const char* path_of(CDB_ATOM_NODE* node);
+    // A copy of the term's fanouts, for edits that move them.
+    static std::vector<CDB_ATOM_ITERM*> fanouts_of(CDB_ATOM_OTERM* oterm);
+    // Equal signals on every control and the same power-up value.
+    static bool same_controls(const RETIME_REG& a, const RETIME_REG& b);
+    // The constant a register on a constant term must hold: the term's
+    // logical value, complemented when the register powers up to 1 (the
+    // term then reads the register through an inversion).
+    static bool constant_data_value(CDB_ATOM_ITERM* iterm, bool clear_low);
+    // The slack comparison of a register: its data input's slack ratio
+    // against the least over its output's fanouts, plus the margin, with
+    // the pass's threshold shortcut. A family whose cells compare other
+    // inputs keeps its own oslack_less_islack.
+    bool register_oslack_less_islack(CDB_ATOM_NODE* node, double margin, bool threshold);
+    // The record of a register as the value the cell in front of it must
+    // produce: a data-input inversion, or the inversion of a wire LUT on the
+    // way (extra_invert), flips its power-up value.
+    RETIME_REG describe_pushed_register(CDB_ATOM_NODE* reg_node, bool extra_invert);
+    // A register made for model (named from base_name when there is one)
+    // with its data input, which joins the touched terms, and its output.
+    CDB_ATOM_NODE* create_new_register(CDB_ATOM_NODE* model, HDB_INSTANCE_NAME* base_name, CDB_ATOM_ITERM*& data,
+                                       CDB_ATOM_OTERM*& out);
+    // What every register a push creates takes from its record: the clear,
+    // synchronous clear, clock and enable (an enable at VCC stays
+    // unconnected), the pushed register's timing assignments, its origin
+    // (record_register_origin), a place among the new registers and the
+    // next age.
+    void finish_new_register(CDB_ATOM_NODE* reg_node, const RETIME_REG& reg);
+    // The term reads an equal register a push made or found earlier; a
+    // constant term, whose value that register holds, drops its inversion.
+    void take_reused_register(CDB_ATOM_ITERM* term, CDB_ATOM_NODE* reg_node);
+    // The new register's output stands for the pushed register's output, or
+    // for what that one stands for when it is new itself.
+    void record_register_origin(CDB_ATOM_OTERM* new_out, CDB_ATOM_OTERM* pushed_out);
+    // The origins name the outputs of pushed registers, which a push only
+    // removes: they live on without fanout until the demux pass deletes
+    // them. The ordered map compares its keys through their atoms, and its
+    // answers are compared for timing, so it must not hold a deleted output
+    // even for a lookup. It is therefore forgotten at the start of every
+    // iteration and in the demux pass before the first register is deleted;
+    // only the pushes and the node splits of the iteration, which come
+    // before, consult it.
+    void forget_register_origins();
     // Steps of the constructor.
     void read_mac_settings();
     void read_parameters();

@@ -75,21 +75,10 @@ public:
     void create_constant_generator(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm, bool value);
 
     // ---- state, for the core and the tests
-    const RETIME_ITERM_SET& get_planned_iterms() const { return insert_set1; }
-    const std::map<CDB_ATOM_OTERM*, RETIME_REG, DETERMINISTIC_LESS<CDB_ATOM_OTERM*>>& get_output_registers() const
-    {
-        return m_output_registers;
-    }
-    const RETIME_HASH_SET<CDB_ATOM_NODE*>& get_demux_queue() const { return m_demux_queue; }
-    const RETIME_HASH_SET<CDB_ATOM_NODE*>& get_new_registers() const { return m_new_registers; }
     int get_num_combinations() const { return m_num_combinations; }
 
 protected:
     void place_next_to(CDB_ATOM_NODE* loc_node, CDB_ATOM_NODE* new_node);
-    // The record of a register as the value the cell in front of it must
-    // produce: a data-input inversion, or the inversion of a wire LUT on the
-    // way, flips its power-up value.
-    RETIME_REG describe_pushed_register(CDB_ATOM_NODE* reg_node, bool extra_invert);
     CDB_ATOM_NODE* find_register_at(CDB_ATOM_ITERM* iterm, bool flag, bool* through_invert);
     bool is_register_candidate(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITERM* data_iterm, bool flag);
     bool feeds_own_control(CDB_ATOM_NODE* reg_node);
@@ -107,8 +96,6 @@ protected:
     void disconnect_controls(CDB_ATOM_NODE* node);
     CDB_ATOM_NODE* find_reusable_register(const RETIME_ITERM& retime_iterm);
     CDB_ATOM_NODE* create_inserted_register(const RETIME_ITERM& retime_iterm);
-    void connect_controls(CDB_ATOM_NODE* reg_node, const RETIME_REG& reg);
-    void finish_new_register(CDB_ATOM_NODE* reg_node, const RETIME_REG& reg);
 
     // ---- muxes (morv_retiming_4lut_demux.cpp)
     CDB_ATOM_NODE* create_mux_cell(CDB_ATOM_NODE* reg_node, uint64_t mask);

@@ -18,40 +18,6 @@
 #include "morv/retiming/morv_retiming_4lut.h"
 #include "morv/timing/morv_timing.h"
 
-namespace {
-
-const char* path_of(CDB_ATOM_NODE* node)
-{
-    static thread_local std::string text;
-    text = node->get_instance_name() != nullptr ? node->get_instance_name()->get_short_hpath() : std::string("?");
-    return text.c_str();
-}
-
-std::vector<CDB_ATOM_ITERM*> fanouts_of(CDB_ATOM_OTERM* oterm)
-{
-    std::vector<CDB_ATOM_ITERM*> sinks;
-    if (oterm == nullptr) return sinks;
-    for (auto it = oterm->begin_iterm_fanout(); it != oterm->end_iterm_fanout(); ++it) sinks.push_back(*it);
-    return sinks;
-}
-
-bool same_controls(const RETIME_REG& a, const RETIME_REG& b)
-{
-    for (int control = 0; control < RETIME_NUM_CONTROLS; ++control)
-        if (!(a.signals[control] == b.signals[control])) return false;
-    return a.clear_low == b.clear_low;
-}
-
-// The constant a register on a constant term must hold: the term's logical
-// value, complemented when the register powers up to 1 (the term then reads
-// the register through an inversion).
-bool constant_data_value(CDB_ATOM_ITERM* iterm, bool clear_low)
-{
-    return (iterm->is_connected() && iterm->is_logical_vcc()) != !clear_low;
-}
-
-}  // namespace
-
 void MORV_RETIMING_4LUT::disconnect_controls(CDB_ATOM_NODE* node)
 {
     for (int port : {DB_CLEAR, DB_SYNCH_CLEAR, DB_CLOCK, DB_CLOCK_ENABLE, DB_SYNCH_LOAD}) {
@@ -109,29 +75,6 @@ void MORV_RETIMING_4LUT::disconnect_register(CDB_ATOM_ITERM* iterm)
     m_fsyn_api->modify_node(node);
 }
 
-void MORV_RETIMING_4LUT::connect_controls(CDB_ATOM_NODE* reg_node, const RETIME_REG& reg)
-{
-    for (int control : {RETIME_CLEAR, RETIME_SYNCH_CLEAR, RETIME_CLOCK, RETIME_CLOCK_ENABLE}) {
-        const RETIME_SIGNAL& signal = reg.signals[control];
-        if (control == RETIME_CLOCK_ENABLE && signal.is_vcc) continue;
-        connect_register_input(reg_node, signal, k_retime_control_ports[control], 0);
-    }
-}
-
-// Timing assignments, age and the alias to the register it stands for.
-void MORV_RETIMING_4LUT::finish_new_register(CDB_ATOM_NODE* reg_node, const RETIME_REG& reg)
-{
-    CDB_ATOM_OTERM* out = reg_node->get_output_term_by_type(DB_REG_OUT);
-    MORV_ASSERT_TEXT(out, "reg_oterm");
-    if (reg.regout != nullptr) {
-        m_fsyn_api->copy_oterm_timing_assignment(reg.regout, out);
-        auto origin = m_regout_alias.find(reg.regout);
-        m_regout_alias[out] = origin != m_regout_alias.end() ? origin->second : reg.regout;
-    }
-    m_new_registers.insert(reg_node);
-    m_register_age[static_cast<int>(reg_node->get_id())] = m_push_max_age + 1;
-}
-
 // A register that powers up to 1 is a register of the complement between
 // two inversions: its data input is inverted and its fanouts share one
 // inverter.
@@ -141,19 +84,12 @@ void MORV_RETIMING_4LUT::add_register_on_output(CDB_ATOM_OTERM* oterm, const RET
     if (!oterm->has_fanout()) return;
     CDB_ATOM_NODE* node = oterm->get_my_node();
     MORV_DEBUG_STREAM::print(100, "Adding reg on COMBOUT: node %d", static_cast<int>(node->get_id()));
-    CDB_ATOM_NODE* reg_node = m_net_util->create_register(node);
-    MORV_ASSERT_TEXT(reg_node, "reg_node");
     CDB_ATOM_ITERM* data = nullptr;
-    m_cdb_interface->create_input_term(nullptr, data, reg_node, DB_DATAIN, 0);
-    MORV_ASSERT_TEXT(data, "reg_iterm");
-    m_touched_iterms.insert(data);
     CDB_ATOM_OTERM* out = nullptr;
-    m_cdb_interface->create_oterm(nullptr, out, reg_node, DB_REG_OUT, reg_node->get_instance_name());
-    MORV_ASSERT_TEXT(out, "reg_oterm");
+    CDB_ATOM_NODE* reg_node = create_new_register(node, nullptr, data, out);
     place_next_to(node, reg_node);
     record_tracking(reg_node, MORV_NT_TYPE_MERGE);
     if (m_fsyn_api->get_assigned_boundary_port_id(oterm) != -1) m_fsyn_api->move_boundary_port_id(oterm, out);
-    connect_controls(reg_node, reg);
     finish_new_register(reg_node, reg);
     const std::vector<CDB_ATOM_ITERM*> sinks = fanouts_of(oterm);
     for (CDB_ATOM_ITERM* sink : sinks) move_iterm(sink, out);
@@ -207,16 +143,10 @@ CDB_ATOM_NODE* MORV_RETIMING_4LUT::create_inserted_register(const RETIME_ITERM& 
     CDB_ATOM_ITERM* term = retime_iterm.iterm;
     const RETIME_REG& reg = retime_iterm.reg;
     CDB_ATOM_NODE* loc_node = find_reference_lcell(term);
-    CDB_ATOM_NODE* reg_node = m_net_util->create_register(term->get_my_node(), reg.name);
-    MORV_ASSERT_TEXT(reg_node, "reg_node");
-    record_tracking(reg_node, MORV_NT_TYPE_SPLIT);
     CDB_ATOM_ITERM* data = nullptr;
-    m_cdb_interface->create_input_term(nullptr, data, reg_node, DB_DATAIN, 0);
-    MORV_ASSERT_TEXT(data, "reg_iterm");
-    m_touched_iterms.insert(data);
     CDB_ATOM_OTERM* out = nullptr;
-    m_cdb_interface->create_oterm(nullptr, out, reg_node, DB_REG_OUT, reg_node->get_instance_name());
-    MORV_ASSERT_TEXT(out, "reg_oterm");
+    CDB_ATOM_NODE* reg_node = create_new_register(term->get_my_node(), reg.name, data, out);
+    record_tracking(reg_node, MORV_NT_TYPE_SPLIT);
     place_next_to(loc_node != nullptr ? loc_node : term->get_my_node(), reg_node);
     if (!term->is_driven()) {
         MORV_ASSERT_TEXT(term->is_logical_gnd() || term->is_logical_vcc(), "retime_iterm.iterm->is_logical_vcc()");
@@ -233,7 +163,6 @@ CDB_ATOM_NODE* MORV_RETIMING_4LUT::create_inserted_register(const RETIME_ITERM& 
         m_net_util->restore_iterm_properties(properties, data);
         move_iterm(term, out);
     }
-    connect_controls(reg_node, reg);
     finish_new_register(reg_node, reg);
     return reg_node;
 }
@@ -246,15 +175,8 @@ void MORV_RETIMING_4LUT::insert_register(const RETIME_ITERM& retime_iterm)
     MORV_DEBUG_STREAM::print(100, "insert_register (): %s %d", MORV_NET_UTIL::get_edge_name(term).c_str(),
                              retime_iterm.slack);
     CDB_ATOM_NODE* reg_node = find_reusable_register(retime_iterm);
-    if (reg_node != nullptr) {
-        const bool constant = !term->is_driven();
-        move_iterm(term, reg_node->get_output_term_by_type(DB_REG_OUT));
-        if (constant && term->is_inverted()) toggle_invert(term);
-        m_new_registers.insert(reg_node);
-        record_tracking(reg_node, MORV_NT_TYPE_REUSE);
-    } else {
-        reg_node = create_inserted_register(retime_iterm);
-    }
+    if (reg_node != nullptr) take_reused_register(term, reg_node);
+    else reg_node = create_inserted_register(retime_iterm);
     clear_inverted_term_routing(term);
     if (!retime_iterm.reg.clear_low) toggle_invert(term);
     const int region = m_fsyn_api->get_morv_env()->get_node_kardel_region(reg_node);

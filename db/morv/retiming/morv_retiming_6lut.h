@@ -62,13 +62,6 @@ public:
     virtual bool create_control_mux(CDB_ATOM_NODE* node);
 
     // ---- state, for the core and the tests
-    const RETIME_ITERM_SET& get_planned_iterms() const { return insert_set1; }
-    const std::map<CDB_ATOM_OTERM*, RETIME_REG, DETERMINISTIC_LESS<CDB_ATOM_OTERM*>>& get_output_registers() const
-    {
-        return m_output_registers;
-    }
-    const RETIME_HASH_SET<CDB_ATOM_NODE*>& get_demux_queue() const { return m_demux_queue; }
-    const RETIME_HASH_SET<CDB_ATOM_NODE*>& get_new_registers() const { return m_new_registers; }
     CDB_ATOM_NODE* get_duplicate(CDB_ATOM_NODE* node) const;
     int get_num_combinations() const { return m_num_combinations; }
 
@@ -76,11 +69,6 @@ protected:
     // Places a new node next to loc_node (one LAB in from the edge, open
     // sublocation), announces it and counts it alive.
     void place_next_to(CDB_ATOM_NODE* loc_node, CDB_ATOM_NODE* new_node);
-    // The record a register's output carries for the pushes: its controls
-    // and a power-up value that takes the data input's inversion into
-    // account (a register reading NOT x that powers up to 0 stores x
-    // powering up to 1). extra_invert adds a wire LUT's inversion.
-    RETIME_REG describe_pushed_register(CDB_ATOM_NODE* reg_node, bool extra_invert);
     // The register the term feeds directly (its data input) or through a
     // wire LUT with a single fanout; null when none or refused.
     CDB_ATOM_NODE* find_register_at(CDB_ATOM_ITERM* iterm, bool flag, bool* through_invert);
@@ -101,8 +89,6 @@ protected:
     CDB_ATOM_NODE* find_reusable_register(const RETIME_ITERM& retime_iterm);
     CDB_ATOM_NODE* create_inserted_register(const RETIME_ITERM& retime_iterm);
     CDB_ATOM_NODE* register_model(CDB_ATOM_NODE* node, const RETIME_REG& reg);
-    void connect_controls(CDB_ATOM_NODE* reg_node, const RETIME_REG& reg);
-    void finish_new_register(CDB_ATOM_NODE* reg_node, const RETIME_REG& reg);
     void reset_packed_neighbours(CDB_ATOM_OTERM* oterm, CDB_ATOM_OTERM* reg_out);
 
     // ---- control mux (morv_retiming_6lut_demux.cpp)

@@ -19,13 +19,6 @@
 
 namespace {
 
-const char* path_of(CDB_ATOM_NODE* node)
-{
-    static thread_local std::string text;
-    text = node->get_instance_name() != nullptr ? node->get_instance_name()->get_short_hpath() : std::string("?");
-    return text.c_str();
-}
-
 bool connected(CDB_ATOM_ITERM* iterm)
 {
     return iterm != nullptr && iterm->is_connected();

@@ -18,25 +18,6 @@
 #include "morv/retiming/morv_retiming_6lut.h"
 #include "morv/timing/morv_timing.h"
 
-namespace {
-
-const char* path_of(CDB_ATOM_NODE* node)
-{
-    static thread_local std::string text;
-    text = node->get_instance_name() != nullptr ? node->get_instance_name()->get_short_hpath() : std::string("?");
-    return text.c_str();
-}
-
-std::vector<CDB_ATOM_ITERM*> fanouts_of(CDB_ATOM_OTERM* oterm)
-{
-    std::vector<CDB_ATOM_ITERM*> sinks;
-    if (oterm == nullptr) return sinks;
-    for (auto it = oterm->begin_iterm_fanout(); it != oterm->end_iterm_fanout(); ++it) sinks.push_back(*it);
-    return sinks;
-}
-
-}  // namespace
-
 void MORV_RETIMING_6LUT::disconnect_controls(CDB_ATOM_NODE* node, bool* sload_vcc)
 {
     for (int port : {DB_CLEAR, DB_SYNCH_CLEAR, DB_CLOCK, DB_CLOCK_ENABLE, DB_ASYNCH_LOAD, DB_SYNCH_LOAD}) {
@@ -148,30 +129,6 @@ CDB_ATOM_NODE* MORV_RETIMING_6LUT::register_model(CDB_ATOM_NODE* node, const RET
     return node;
 }
 
-void MORV_RETIMING_6LUT::connect_controls(CDB_ATOM_NODE* reg_node, const RETIME_REG& reg)
-{
-    for (int control : {RETIME_CLEAR, RETIME_SYNCH_CLEAR, RETIME_CLOCK, RETIME_CLOCK_ENABLE}) {
-        const RETIME_SIGNAL& signal = reg.signals[control];
-        if (control == RETIME_CLOCK_ENABLE && signal.is_vcc) continue;
-        connect_register_input(reg_node, signal, k_retime_control_ports[control], 0);
-    }
-}
-
-// Timing assignments, placement, age and the alias to the register it
-// stands for.
-void MORV_RETIMING_6LUT::finish_new_register(CDB_ATOM_NODE* reg_node, const RETIME_REG& reg)
-{
-    CDB_ATOM_OTERM* out = reg_node->get_output_term_by_type(DB_REG_OUT);
-    MORV_ASSERT_TEXT(out, "reg_oterm");
-    if (reg.regout != nullptr) {
-        m_fsyn_api->copy_oterm_timing_assignment(reg.regout, out);
-        auto origin = m_regout_alias.find(reg.regout);
-        m_regout_alias[out] = origin != m_regout_alias.end() ? origin->second : reg.regout;
-    }
-    m_new_registers.insert(reg_node);
-    m_register_age[static_cast<int>(reg_node->get_id())] = m_push_max_age + 1;
-}
-
 void MORV_RETIMING_6LUT::add_register_on_output(CDB_ATOM_OTERM* oterm, const RETIME_REG& reg)
 {
     MORV_ASSERT_TEXT(oterm, "oterm");
@@ -179,19 +136,12 @@ void MORV_RETIMING_6LUT::add_register_on_output(CDB_ATOM_OTERM* oterm, const RET
     CDB_ATOM_NODE* node = oterm->get_my_node();
     MORV_DEBUG_STREAM::print(100, "Adding reg on OTERM: node %d", static_cast<int>(node->get_id()));
     CDB_ATOM_NODE* model = register_model(node, reg);
-    CDB_ATOM_NODE* reg_node = m_net_util->create_register(model);
-    MORV_ASSERT_TEXT(reg_node, "reg_node");
     CDB_ATOM_ITERM* data = nullptr;
-    m_cdb_interface->create_input_term(nullptr, data, reg_node, DB_DATAIN, 0);
-    MORV_ASSERT_TEXT(data, "reg_iterm");
-    m_touched_iterms.insert(data);
     CDB_ATOM_OTERM* out = nullptr;
-    m_cdb_interface->create_oterm(nullptr, out, reg_node, DB_REG_OUT, reg_node->get_instance_name());
-    MORV_ASSERT_TEXT(out, "reg_oterm");
+    CDB_ATOM_NODE* reg_node = create_new_register(model, nullptr, data, out);
     place_next_to(model, reg_node);
     record_tracking(reg_node, MORV_NT_TYPE_MERGE);
     if (m_fsyn_api->get_assigned_boundary_port_id(oterm) != -1) m_fsyn_api->move_boundary_port_id(oterm, out);
-    connect_controls(reg_node, reg);
     finish_new_register(reg_node, reg);
     CDB_ATOM_ITERM* sdata = nullptr;
     // A load tied to a constant was resolved when the register was

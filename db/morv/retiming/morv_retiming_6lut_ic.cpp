@@ -16,13 +16,6 @@ namespace {
 
 constexpr int k_six_inputs = 6;
 
-const char* path_of(CDB_ATOM_NODE* node)
-{
-    static thread_local std::string text;
-    text = node->get_instance_name() != nullptr ? node->get_instance_name()->get_short_hpath() : std::string("?");
-    return text.c_str();
-}
-
 bool used(CDB_ATOM_NODE* node, int port)
 {
     CDB_ATOM_OTERM* out = node->get_output_term_by_type(port);

@@ -18,24 +18,9 @@
 
 namespace {
 
-bool same_controls(const RETIME_REG& a, const RETIME_REG& b)
-{
-    for (int control = 0; control < RETIME_NUM_CONTROLS; ++control)
-        if (!(a.signals[control] == b.signals[control])) return false;
-    return a.clear_low == b.clear_low;
-}
-
 bool is_constant_term(CDB_ATOM_ITERM* iterm)
 {
     return !iterm->is_driven();
-}
-
-// The value a constant term must hold in its register's data input: the
-// term's logical value, complemented when the register powers up to 1
-// (the term then reads the register through an inversion).
-bool constant_data_value(CDB_ATOM_ITERM* iterm, bool clear_low)
-{
-    return (iterm->is_connected() && iterm->is_logical_vcc()) != !clear_low;
 }
 
 }  // namespace
@@ -80,15 +65,9 @@ CDB_ATOM_NODE* MORV_RETIMING_6LUT::create_inserted_register(const RETIME_ITERM& 
     const RETIME_REG& reg = retime_iterm.reg;
     CDB_ATOM_NODE* loc_node = find_reference_lcell(term);
     CDB_ATOM_NODE* model = register_model(loc_node, reg);
-    CDB_ATOM_NODE* reg_node = m_net_util->create_register(model, reg.name);
-    MORV_ASSERT_TEXT(reg_node, "reg_node");
     CDB_ATOM_ITERM* data = nullptr;
-    m_cdb_interface->create_input_term(nullptr, data, reg_node, DB_DATAIN, 0);
-    MORV_ASSERT_TEXT(data, "reg_iterm");
-    m_touched_iterms.insert(data);
     CDB_ATOM_OTERM* out = nullptr;
-    m_cdb_interface->create_oterm(nullptr, out, reg_node, DB_REG_OUT, reg_node->get_instance_name());
-    MORV_ASSERT_TEXT(out, "reg_oterm");
+    CDB_ATOM_NODE* reg_node = create_new_register(model, reg.name, data, out);
     place_next_to(model, reg_node);
     record_tracking(reg_node, MORV_NT_TYPE_SPLIT);
     if (is_constant_term(term)) {
@@ -106,7 +85,6 @@ CDB_ATOM_NODE* MORV_RETIMING_6LUT::create_inserted_register(const RETIME_ITERM& 
         m_fsyn_api->set_boundary_port_id(data, -1);
         move_iterm(term, out);
     }
-    connect_controls(reg_node, reg);
     finish_new_register(reg_node, reg);
     return reg_node;
 }
@@ -119,15 +97,8 @@ void MORV_RETIMING_6LUT::insert_register(const RETIME_ITERM& retime_iterm)
     MORV_DEBUG_STREAM::print(100, "insert_register (): %s %d", node->get_instance_name()->get_short_hpath().c_str(),
                              retime_iterm.slack);
     CDB_ATOM_NODE* reg_node = find_reusable_register(retime_iterm);
-    if (reg_node != nullptr) {
-        const bool constant = is_constant_term(term);
-        move_iterm(term, reg_node->get_output_term_by_type(DB_REG_OUT));
-        if (constant && term->is_inverted()) toggle_invert(term);
-        m_new_registers.insert(reg_node);
-        record_tracking(reg_node, MORV_NT_TYPE_REUSE);
-    } else {
-        reg_node = create_inserted_register(retime_iterm);
-    }
+    if (reg_node != nullptr) take_reused_register(term, reg_node);
+    else reg_node = create_inserted_register(retime_iterm);
     clear_inverted_term_routing(term);
     if (!retime_iterm.reg.clear_low) toggle_invert(term);
     const int region = m_fsyn_api->get_morv_env()->get_node_kardel_region(reg_node);

@@ -93,15 +93,6 @@ bool MORV_RETIMING_6LUT::has_register_feedback(CDB_ATOM_NODE* node)
     return false;
 }
 
-RETIME_REG MORV_RETIMING_6LUT::describe_pushed_register(CDB_ATOM_NODE* reg_node, bool extra_invert)
-{
-    RETIME_REG reg = describe_register(reg_node);
-    CDB_ATOM_ITERM* data = get_effective_data_input(reg_node);
-    const bool data_invert = data != nullptr && data->is_driven() && data->is_inverted();
-    if (data_invert != extra_invert) reg.clear_low = !reg.clear_low;
-    return reg;
-}
-
 // A register reached through its effective data input: one that always
 // loads its synchronous data is only reached through that.
 bool MORV_RETIMING_6LUT::is_register_candidate(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITERM* data_iterm, bool flag)
@@ -284,33 +275,7 @@ bool MORV_RETIMING_6LUT::has_critical_input(CDB_ATOM_NODE* node)
 
 bool MORV_RETIMING_6LUT::oslack_less_islack(CDB_ATOM_NODE* node, double margin, bool threshold)
 {
-    MORV_ASSERT_TEXT(node, "node");
-    if (!m_net_util->is_ff(node)) {
-        MORV_DEBUG_STREAM::print(2, "Warning: We don't handle wireluts in front of MACs");
-        return false;
-    }
-    CDB_ATOM_ITERM* regin = get_effective_data_input(node);
-    MORV_ASSERT_TEXT(regin && regin->is_connected(), "m_net_util->is_connected(regin)");
-    double oslack = 1.0;
-    CDB_ATOM_OTERM* regout = node->get_output_term_by_type(DB_REG_OUT);
-    if (regout != nullptr) {
-        for (auto sink = regout->begin_iterm_fanout(); sink != regout->end_iterm_fanout(); ++sink) {
-            if (!(*sink)->is_connected() || m_touched_iterms.contains(*sink)) continue;
-            oslack = std::min(oslack, m_fsyn_timing->get_slack_ratio(*sink));
-        }
-    }
-    const double islack = m_touched_iterms.contains(regin) ? 1.0 : m_fsyn_timing->get_slack_ratio(regin);
-    if (threshold && m_retime_backwards && oslack >= m_slack_ratio_threshold) {
-        MORV_DEBUG_STREAM::print(100, "oslack_less_islack () [backward pushing]: output slack ratio is not below "
-                                      "threshold, so returning FALSE regardless of actual slack ratios");
-        return false;
-    }
-    if (threshold && !m_retime_backwards && islack >= m_slack_ratio_threshold) {
-        MORV_DEBUG_STREAM::print(100, "oslack_less_islack () [forward pushing]: input slack ratio is not below "
-                                      "threshold, so returning TRUE regardless of actual slack ratios");
-        return true;
-    }
-    return islack > oslack + margin;
+    return register_oslack_less_islack(node, margin, threshold);
 }
 
 CDB_ATOM_NODE* MORV_RETIMING_6LUT::get_duplicate(CDB_ATOM_NODE* node) const

@@ -7,6 +7,7 @@
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
+#include "morv/netlist/morv_nt.h"
 #include "morv/retiming/morv_retiming.h"
 
 void MORV_RETIMING::apply_saved_invert(CDB_ATOM_ITERM* iterm)
@@ -102,6 +103,47 @@ void MORV_RETIMING::connect_register_input(CDB_ATOM_NODE* node, const RETIME_SIG
     recreate_connection(iterm, signal);
     m_fsyn_api->set_boundary_port_id(iterm, signal.boundary_port_id);
     m_touched_iterms.insert(iterm);
+}
+
+CDB_ATOM_NODE* MORV_RETIMING::create_new_register(CDB_ATOM_NODE* model, HDB_INSTANCE_NAME* base_name,
+                                                  CDB_ATOM_ITERM*& data, CDB_ATOM_OTERM*& out)
+{
+    CDB_ATOM_NODE* reg_node = m_net_util->create_register(model, base_name);
+    MORV_ASSERT_TEXT(reg_node, "reg_node");
+    data = nullptr;
+    m_cdb_interface->create_input_term(nullptr, data, reg_node, DB_DATAIN, 0);
+    MORV_ASSERT_TEXT(data, "reg_iterm");
+    m_touched_iterms.insert(data);
+    out = nullptr;
+    m_cdb_interface->create_oterm(nullptr, out, reg_node, DB_REG_OUT, reg_node->get_instance_name());
+    MORV_ASSERT_TEXT(out, "reg_oterm");
+    return reg_node;
+}
+
+void MORV_RETIMING::finish_new_register(CDB_ATOM_NODE* reg_node, const RETIME_REG& reg)
+{
+    for (int control : {RETIME_CLEAR, RETIME_SYNCH_CLEAR, RETIME_CLOCK, RETIME_CLOCK_ENABLE}) {
+        const RETIME_SIGNAL& signal = reg.signals[control];
+        if (control == RETIME_CLOCK_ENABLE && signal.is_vcc) continue;
+        connect_register_input(reg_node, signal, k_retime_control_ports[control], 0);
+    }
+    CDB_ATOM_OTERM* out = reg_node->get_output_term_by_type(DB_REG_OUT);
+    MORV_ASSERT_TEXT(out, "reg_oterm");
+    if (reg.regout != nullptr) {
+        m_fsyn_api->copy_oterm_timing_assignment(reg.regout, out);
+        record_register_origin(out, reg.regout);
+    }
+    m_new_registers.insert(reg_node);
+    m_register_age[static_cast<int>(reg_node->get_id())] = m_push_max_age + 1;
+}
+
+void MORV_RETIMING::take_reused_register(CDB_ATOM_ITERM* term, CDB_ATOM_NODE* reg_node)
+{
+    const bool constant = !term->is_driven();
+    move_iterm(term, reg_node->get_output_term_by_type(DB_REG_OUT));
+    if (constant && term->is_inverted()) toggle_invert(term);
+    m_new_registers.insert(reg_node);
+    record_tracking(reg_node, MORV_NT_TYPE_REUSE);
 }
 
 void MORV_RETIMING::clear_inverted_term_routing(CDB_ATOM_ITERM* iterm)

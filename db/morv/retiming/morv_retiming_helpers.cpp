@@ -1,14 +1,19 @@
 // Helpers the family hooks call: a placement reference for a new register,
 // the mobility refresh around a moved register in skew mode, the slack test
-// of the demux queue and the permission to demux an enable.
+// of the demux queue, the permission to demux an enable, and the register
+// queries of the families whose registers stand beside their LUT cells.
 #include <algorithm>
 #include <climits>
+#include <string>
+#include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
 #include "cut/cut_cell_util.h"
+#include "hdb/hdb_instance_name.h"
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_setting_ids.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/retiming/morv_retiming.h"
@@ -148,4 +153,71 @@ void MORV_RETIMING::reconnect_to_value_of(CDB_ATOM_ITERM* term, CDB_ATOM_ITERM* 
     }
     const bool value = source_iterm != nullptr && source_iterm->is_connected() && source_iterm->is_logical_vcc();
     tie_to_constant(term, value != own_invert);
+}
+
+const char* MORV_RETIMING::path_of(CDB_ATOM_NODE* node)
+{
+    static thread_local std::string text;
+    text = node->get_instance_name() != nullptr ? node->get_instance_name()->get_short_hpath() : std::string("?");
+    return text.c_str();
+}
+
+std::vector<CDB_ATOM_ITERM*> MORV_RETIMING::fanouts_of(CDB_ATOM_OTERM* oterm)
+{
+    std::vector<CDB_ATOM_ITERM*> sinks;
+    if (oterm == nullptr) return sinks;
+    for (auto it = oterm->begin_iterm_fanout(); it != oterm->end_iterm_fanout(); ++it) sinks.push_back(*it);
+    return sinks;
+}
+
+bool MORV_RETIMING::same_controls(const RETIME_REG& a, const RETIME_REG& b)
+{
+    for (int control = 0; control < RETIME_NUM_CONTROLS; ++control)
+        if (!(a.signals[control] == b.signals[control])) return false;
+    return a.clear_low == b.clear_low;
+}
+
+bool MORV_RETIMING::constant_data_value(CDB_ATOM_ITERM* iterm, bool clear_low)
+{
+    return (iterm->is_connected() && iterm->is_logical_vcc()) != !clear_low;
+}
+
+bool MORV_RETIMING::register_oslack_less_islack(CDB_ATOM_NODE* node, double margin, bool threshold)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    if (!m_net_util->is_ff(node)) {
+        MORV_DEBUG_STREAM::print(2, "Warning: We don't handle wireluts in front of MACs");
+        return false;
+    }
+    CDB_ATOM_ITERM* regin = get_effective_data_input(node);
+    MORV_ASSERT_TEXT(regin && regin->is_connected(), "m_net_util->is_connected(regin)");
+    double oslack = 1.0;
+    CDB_ATOM_OTERM* regout = node->get_output_term_by_type(DB_REG_OUT);
+    if (regout != nullptr) {
+        for (auto sink = regout->begin_iterm_fanout(); sink != regout->end_iterm_fanout(); ++sink) {
+            if (!(*sink)->is_connected() || m_touched_iterms.contains(*sink)) continue;
+            oslack = std::min(oslack, m_fsyn_timing->get_slack_ratio(*sink));
+        }
+    }
+    const double islack = m_touched_iterms.contains(regin) ? 1.0 : m_fsyn_timing->get_slack_ratio(regin);
+    if (threshold && m_retime_backwards && oslack >= m_slack_ratio_threshold) {
+        MORV_DEBUG_STREAM::print(100, "oslack_less_islack () [backward pushing]: output slack ratio is not below "
+                                      "threshold, so returning FALSE regardless of actual slack ratios");
+        return false;
+    }
+    if (threshold && !m_retime_backwards && islack >= m_slack_ratio_threshold) {
+        MORV_DEBUG_STREAM::print(100, "oslack_less_islack () [forward pushing]: input slack ratio is not below "
+                                      "threshold, so returning TRUE regardless of actual slack ratios");
+        return true;
+    }
+    return islack > oslack + margin;
+}
+
+RETIME_REG MORV_RETIMING::describe_pushed_register(CDB_ATOM_NODE* reg_node, bool extra_invert)
+{
+    RETIME_REG reg = describe_register(reg_node);
+    CDB_ATOM_ITERM* data = get_effective_data_input(reg_node);
+    const bool data_invert = data != nullptr && data->is_driven() && data->is_inverted();
+    if (data_invert != extra_invert) reg.clear_low = !reg.clear_low;
+    return reg;
 }

@@ -55,7 +55,7 @@ void MORV_RETIMING::topological_sort()
     m_split_set.clear();
     m_demux_queue.clear();
     m_registers_to_check.clear();
-    m_regout_alias.clear();
+    forget_register_origins();
     m_register_age.clear();
     for (CDB_ATOM_NODE* node : *m_atom_netlist) m_live_nodes.insert(node);
     MORV_ENV* env = m_fsyn_api->get_morv_env();
@@ -177,6 +177,7 @@ int MORV_RETIMING::run_demux_pass()
 {
     int count = m_retime_backwards || m_skew_mode ? split_nodes() : 0;
     count += run_demuxer();
+    forget_register_origins();
     // Copied first: deleting a register must not disturb the walk.
     std::vector<CDB_ATOM_NODE*> registers(m_registers_to_check.begin(), m_registers_to_check.end());
     m_registers_to_check.clear();

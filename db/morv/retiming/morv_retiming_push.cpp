@@ -75,6 +75,17 @@ void MORV_RETIMING::alias_regout(CDB_ATOM_OTERM* new_oterm, CDB_ATOM_OTERM* old_
     else m_regout_alias.erase(new_oterm);
 }
 
+void MORV_RETIMING::record_register_origin(CDB_ATOM_OTERM* new_out, CDB_ATOM_OTERM* pushed_out)
+{
+    auto origin = m_regout_alias.find(pushed_out);
+    m_regout_alias[new_out] = origin != m_regout_alias.end() ? origin->second : pushed_out;
+}
+
+void MORV_RETIMING::forget_register_origins()
+{
+    m_regout_alias.clear();
+}
+
 bool MORV_RETIMING::passes_age_test(CDB_ATOM_NODE* reg_node)
 {
     auto found = m_register_age.find(static_cast<int>(reg_node->get_id()));
