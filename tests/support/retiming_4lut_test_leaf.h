@@ -1,7 +1,7 @@
 // A leaf of the 4-LUT retiming branch for tests, until the family classes
 // exist: the ZEPLA and TEV constants (4 inputs, 16 combinations, pass
-// schedule B, the family's combinational-cell factory) and access to the
-// switches and sets the hooks read and fill. It counts what the engine did
+// schedule B, the family's combinational-cell factory), with the test
+// access every branch leaf has. It counts what the engine did
 // through it: a push is a run of edit hooks after query hooks.
 #pragma once
 
@@ -16,11 +16,13 @@
 #include "morv/netlist/morv_net_util.h"
 #include "morv/retiming/morv_retiming_4lut.h"
 #include "morv/timing/morv_timing.h"
+#include "retiming_branch_test_leaf.h"
 
-class TEST_RETIMING_4LUT_LEAF : public MORV_RETIMING_4LUT
+class TEST_RETIMING_4LUT_LEAF : public TEST_RETIMING_BRANCH_LEAF<MORV_RETIMING_4LUT>
 {
 public:
-    TEST_RETIMING_4LUT_LEAF(MORV_API* api, const MORV_PARAMETER_MAP* params = nullptr) : MORV_RETIMING_4LUT(api, params)
+    TEST_RETIMING_4LUT_LEAF(MORV_API* api, const MORV_PARAMETER_MAP* params = nullptr)
+        : TEST_RETIMING_BRANCH_LEAF(api, params)
     {
         m_trade = 50.0;
         m_slack_ratio_threshold = 0.125;
@@ -86,34 +88,6 @@ public:
             return m_cdb_interface->create_lcell_comb_sorvexii(segment, name);
         return m_cdb_interface->create_lcell_comb_zepla(segment, name);
     }
-
-    // ---- test access
-    void set_backwards(bool on) { m_retime_backwards = on; }
-    void make_live(CDB_ATOM_NODE* node) { m_live_nodes.insert(node); }
-    void queue(CDB_ATOM_NODE* node) { m_demux_queue.insert(node); }
-    void set_consumed(const std::vector<CDB_ATOM_NODE*>& registers)
-    {
-        m_consumed_register_ids.clear();
-        for (CDB_ATOM_NODE* r : registers) m_consumed_register_ids.emplace_back(static_cast<int>(r->get_id()));
-        m_operation_text = "RETIME";
-    }
-    void clear_plans()
-    {
-        insert_set1.clear();
-        m_output_registers.clear();
-        m_iterms_to_disconnect.clear();
-        delete_set0.clear();
-    }
-    // What the core does with a pushed register left without fanout.
-    void drop_register(CDB_ATOM_NODE* node)
-    {
-        m_registers_to_check.erase(node);
-        m_live_nodes.erase(node);
-        m_new_registers.erase(node);
-        m_regout_alias.erase(node->get_output_term_by_type(DB_REG_OUT));
-        m_fsyn_api->delete_node(node);
-    }
-    void mark_new_register_iterm(CDB_ATOM_ITERM* iterm) { m_new_register_iterms.insert(iterm); }
 
 private:
     void note_commit()

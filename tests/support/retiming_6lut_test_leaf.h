@@ -1,8 +1,8 @@
 // A leaf of the 6-LUT retiming branch for tests, until the family classes
 // exist: the BRK, KESTLIN, RZK and OBRAN constants (6 inputs, 64
 // combinations, the pass schedule with SRT 0.125, inverters 0xaaaa...,
-// buffers 0x5555..., "inverting" meaning LUT-mask bit 0 clear) and access
-// to the switches and sets the hooks read and fill.
+// buffers 0x5555..., "inverting" meaning LUT-mask bit 0 clear), with the
+// test access every branch leaf has and a few switches more.
 #pragma once
 
 #include <cstdint>
@@ -16,14 +16,16 @@
 #include "morv/netlist/morv_net_util.h"
 #include "morv/retiming/morv_retiming_6lut.h"
 #include "morv/timing/morv_timing.h"
+#include "retiming_branch_test_leaf.h"
 
-class TEST_RETIMING_6LUT_LEAF : public MORV_RETIMING_6LUT
+class TEST_RETIMING_6LUT_LEAF : public TEST_RETIMING_BRANCH_LEAF<MORV_RETIMING_6LUT>
 {
 public:
     static constexpr uint64_t k_inverter_mask = 0xaaaaaaaaaaaaaaaaULL;
     static constexpr uint64_t k_buffer_mask = 0x5555555555555555ULL;
 
-    TEST_RETIMING_6LUT_LEAF(MORV_API* api, const MORV_PARAMETER_MAP* params = nullptr) : MORV_RETIMING_6LUT(api, params)
+    TEST_RETIMING_6LUT_LEAF(MORV_API* api, const MORV_PARAMETER_MAP* params = nullptr)
+        : TEST_RETIMING_BRANCH_LEAF(api, params)
     {
         m_trade = 50.0;
         m_slack_ratio_threshold = 0.125;
@@ -56,39 +58,11 @@ public:
     void insert_buffer_lcell(CDB_ATOM_ITERM* iterm) override { insert_cell(iterm, k_buffer_mask); }
 
     // ---- test access
-    void set_backwards(bool on) { m_retime_backwards = on; }
     void set_sload_push(bool on) { m_sload_push = on; }
     void set_greedy(bool on) { m_greedy = on; }
     void set_mac_retiming(bool on) { m_mac_retiming_enabled = on; }
     void set_srt(double srt) { m_slack_ratio_threshold = srt; }
     void touch(CDB_ATOM_ITERM* iterm) { m_touched_iterms.insert(iterm); }
-    void make_live(CDB_ATOM_NODE* node) { m_live_nodes.insert(node); }
-    void queue(CDB_ATOM_NODE* node) { m_demux_queue.insert(node); }
-    // The registers a push consumes, which node tracking records new
-    // registers as made from.
-    void set_consumed(const std::vector<CDB_ATOM_NODE*>& registers)
-    {
-        m_consumed_register_ids.clear();
-        for (CDB_ATOM_NODE* r : registers) m_consumed_register_ids.emplace_back(static_cast<int>(r->get_id()));
-        m_operation_text = "RETIME";
-    }
-    void clear_plans()
-    {
-        insert_set1.clear();
-        m_output_registers.clear();
-        m_iterms_to_disconnect.clear();
-        delete_set0.clear();
-    }
-    // What the core does with a pushed register left without fanout.
-    void drop_register(CDB_ATOM_NODE* node)
-    {
-        m_registers_to_check.erase(node);
-        m_live_nodes.erase(node);
-        m_new_registers.erase(node);
-        m_regout_alias.erase(node->get_output_term_by_type(DB_REG_OUT));
-        m_fsyn_api->delete_node(node);
-    }
-    void mark_new_register_iterm(CDB_ATOM_ITERM* iterm) { m_new_register_iterms.insert(iterm); }
     int inserted_cells() const { return m_inserted_cells; }
 
 private:

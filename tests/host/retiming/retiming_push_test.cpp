@@ -171,7 +171,7 @@ TEST(RetimingPush, CompatibilityRuleComparesEveryControlFieldAndTheTimingOfTheOu
     EXPECT_TRUE(rtm.is_register_compatible(a, made));
 }
 
-TEST(RetimingPush, AliasesFollowChainsOfMadeOutputsAndOutliveTheOriginalOnlyUntilTheNextIteration)
+TEST(RetimingPush, AliasesFollowChainsOfMadeOutputsAndAreForgottenBeforeTheOriginalIsDeleted)
 {
     RUN run(k_pipeline);
     PUSH_TEST_LEAF& rtm = *run.m_rtm;
@@ -193,10 +193,12 @@ TEST(RetimingPush, AliasesFollowChainsOfMadeOutputsAndOutliveTheOriginalOnlyUnti
     EXPECT_EQ(rtm.resolve_regout(q_out), ra_out);
     rtm.alias_regout(pushed, pushed);
     EXPECT_EQ(rtm.resolve_regout(pushed), ra_out);
-    // The demux pass deletes ra and rb (no fanout left); the next sort
-    // forgets the aliases, so nothing reads the deleted output.
+    // The demux pass deletes ra and rb (no fanout left) and forgets the
+    // aliases before it does, so nothing leads to the deleted output; the
+    // next sort starts without any.
     EXPECT_EQ(rtm.run_demux_pass(), 2);
     EXPECT_EQ(run.node("ra"), nullptr);
+    EXPECT_EQ(rtm.resolve_regout(pushed), nullptr);
     rtm.topological_sort();
     EXPECT_EQ(rtm.resolve_regout(pushed), nullptr);
     run.expect_equivalent("alias_forward");
