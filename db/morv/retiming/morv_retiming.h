@@ -390,6 +390,16 @@ protected:
     // with its data input, which joins the touched terms, and its output.
     CDB_ATOM_NODE* create_new_register(CDB_ATOM_NODE* model, HDB_INSTANCE_NAME* base_name, CDB_ATOM_ITERM*& data,
                                        CDB_ATOM_OTERM*& out);
+    // The mux cell's input of that port (setting the mask may have made it
+    // already), among the touched terms.
+    CDB_ATOM_ITERM* create_mux_input(CDB_ATOM_NODE* mux, int port_type);
+    // to reads from's driver with from's saved properties, the inversion bit
+    // only with keep_invert; from gives up its boundary port.
+    void take_driver_of(CDB_ATOM_ITERM* from, CDB_ATOM_ITERM* to, bool keep_invert);
+    // A new register holds the constant term's value (data ties to it) and
+    // the term reads the register, its inversion bit cleared: the constant
+    // carried its inversion in its logical value.
+    void hold_constant_in_register(CDB_ATOM_ITERM* term, CDB_ATOM_ITERM* data, CDB_ATOM_OTERM* out, bool clear_low);
     // What every register a push creates takes from its record: the clear,
     // synchronous clear, clock and enable (an enable at VCC stays
     // unconnected), the pushed register's timing assignments, its origin

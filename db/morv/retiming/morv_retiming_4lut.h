@@ -99,7 +99,6 @@ protected:
 
     // ---- muxes (morv_retiming_4lut_demux.cpp)
     CDB_ATOM_NODE* create_mux_cell(CDB_ATOM_NODE* reg_node, uint64_t mask);
-    CDB_ATOM_ITERM* create_mux_input(CDB_ATOM_NODE* mux, int port_type);
     void feed_mux_input(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITERM* from, CDB_ATOM_ITERM* to, bool keep_invert);
     void drive_register_data(CDB_ATOM_NODE* reg_node, CDB_ATOM_OTERM* mux_out);
 

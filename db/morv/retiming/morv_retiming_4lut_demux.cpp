@@ -96,15 +96,6 @@ CDB_ATOM_NODE* MORV_RETIMING_4LUT::create_mux_cell(CDB_ATOM_NODE* reg_node, uint
     return mux;
 }
 
-CDB_ATOM_ITERM* MORV_RETIMING_4LUT::create_mux_input(CDB_ATOM_NODE* mux, int port_type)
-{
-    CDB_ATOM_ITERM* iterm = mux->get_input_term_by_type(port_type);
-    if (iterm == nullptr) m_cdb_interface->create_input_term(nullptr, iterm, mux, port_type, 0);
-    MORV_ASSERT_TEXT(iterm, "iterm");
-    m_touched_iterms.insert(iterm);
-    return iterm;
-}
-
 // Constant cells are shared: one per value serves every mux input tied to
 // it while it lives.
 void MORV_RETIMING_4LUT::create_constant_generator(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm, bool value)
@@ -136,12 +127,7 @@ void MORV_RETIMING_4LUT::feed_mux_input(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITERM*
         create_constant_generator(reg_node, to, connected(from) && from->is_logical_vcc());
         return;
     }
-    MORV_ITERM_PROPERTIES properties;
-    m_net_util->save_iterm_properties(from, &properties);
-    m_net_util->insert_fanout(from->get_source(), to);
-    properties.inverted = keep_invert && properties.inverted;
-    m_net_util->restore_iterm_properties(properties, to);
-    m_fsyn_api->set_boundary_port_id(from, -1);
+    take_driver_of(from, to, keep_invert);
 }
 
 // The mux output drives the data input, which loses its inversion bit

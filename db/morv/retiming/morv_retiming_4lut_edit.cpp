@@ -150,10 +150,7 @@ CDB_ATOM_NODE* MORV_RETIMING_4LUT::create_inserted_register(const RETIME_ITERM& 
     place_next_to(loc_node != nullptr ? loc_node : term->get_my_node(), reg_node);
     if (!term->is_driven()) {
         MORV_ASSERT_TEXT(term->is_logical_gnd() || term->is_logical_vcc(), "retime_iterm.iterm->is_logical_vcc()");
-        tie_to_constant(data, constant_data_value(term, reg.clear_low));
-        disconnect_iterm(term);
-        m_net_util->insert_fanout(out, term);
-        if (term->is_inverted()) toggle_invert(term);
+        hold_constant_in_register(term, data, out, reg.clear_low);
     } else {
         MORV_ITERM_PROPERTIES properties;
         m_net_util->save_iterm_properties(term, &properties);

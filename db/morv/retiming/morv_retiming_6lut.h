@@ -92,7 +92,6 @@ protected:
     void reset_packed_neighbours(CDB_ATOM_OTERM* oterm, CDB_ATOM_OTERM* reg_out);
 
     // ---- control mux (morv_retiming_6lut_demux.cpp)
-    CDB_ATOM_ITERM* create_mux_input(CDB_ATOM_NODE* mux, int port_type);
     void feed_mux_input(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITERM* from, CDB_ATOM_ITERM* to, bool keep_invert);
     void tie_to_generator(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITERM* iterm, bool value);
 

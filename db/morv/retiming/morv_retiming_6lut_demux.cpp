@@ -74,16 +74,6 @@ int MORV_RETIMING_6LUT::run_demuxer()
     return demuxed;
 }
 
-CDB_ATOM_ITERM* MORV_RETIMING_6LUT::create_mux_input(CDB_ATOM_NODE* mux, int port_type)
-{
-    // Setting the mask may have made some of the terms already.
-    CDB_ATOM_ITERM* iterm = mux->get_input_term_by_type(port_type);
-    if (iterm == nullptr) m_cdb_interface->create_input_term(nullptr, iterm, mux, port_type, 0);
-    MORV_ASSERT_TEXT(iterm, "iterm");
-    m_touched_iterms.insert(iterm);
-    return iterm;
-}
-
 void MORV_RETIMING_6LUT::tie_to_generator(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITERM* iterm, bool value)
 {
     CDB_ATOM_NODE* generator = m_net_util->create_lcell_comb(reg_node);
@@ -114,12 +104,7 @@ void MORV_RETIMING_6LUT::feed_mux_input(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITERM*
         tie_to_generator(reg_node, to, from->is_logical_vcc());
         return;
     }
-    MORV_ITERM_PROPERTIES properties;
-    m_net_util->save_iterm_properties(from, &properties);
-    m_net_util->insert_fanout(from->get_source(), to);
-    properties.inverted = keep_invert && properties.inverted;
-    m_net_util->restore_iterm_properties(properties, to);
-    m_fsyn_api->set_boundary_port_id(from, -1);
+    take_driver_of(from, to, keep_invert);
 }
 
 namespace {

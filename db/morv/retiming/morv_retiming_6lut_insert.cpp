@@ -71,10 +71,7 @@ CDB_ATOM_NODE* MORV_RETIMING_6LUT::create_inserted_register(const RETIME_ITERM& 
     place_next_to(model, reg_node);
     record_tracking(reg_node, MORV_NT_TYPE_SPLIT);
     if (is_constant_term(term)) {
-        tie_to_constant(data, constant_data_value(term, reg.clear_low));
-        disconnect_iterm(term);
-        m_net_util->insert_fanout(out, term);
-        if (term->is_inverted()) toggle_invert(term);
+        hold_constant_in_register(term, data, out, reg.clear_low);
     } else {
         MORV_ITERM_PROPERTIES properties;
         m_net_util->save_iterm_properties(term, &properties);

@@ -120,6 +120,34 @@ CDB_ATOM_NODE* MORV_RETIMING::create_new_register(CDB_ATOM_NODE* model, HDB_INST
     return reg_node;
 }
 
+CDB_ATOM_ITERM* MORV_RETIMING::create_mux_input(CDB_ATOM_NODE* mux, int port_type)
+{
+    CDB_ATOM_ITERM* iterm = mux->get_input_term_by_type(port_type);
+    if (iterm == nullptr) m_cdb_interface->create_input_term(nullptr, iterm, mux, port_type, 0);
+    MORV_ASSERT_TEXT(iterm, "iterm");
+    m_touched_iterms.insert(iterm);
+    return iterm;
+}
+
+void MORV_RETIMING::take_driver_of(CDB_ATOM_ITERM* from, CDB_ATOM_ITERM* to, bool keep_invert)
+{
+    MORV_ITERM_PROPERTIES properties;
+    m_net_util->save_iterm_properties(from, &properties);
+    m_net_util->insert_fanout(from->get_source(), to);
+    properties.inverted = keep_invert && properties.inverted;
+    m_net_util->restore_iterm_properties(properties, to);
+    m_fsyn_api->set_boundary_port_id(from, -1);
+}
+
+void MORV_RETIMING::hold_constant_in_register(CDB_ATOM_ITERM* term, CDB_ATOM_ITERM* data, CDB_ATOM_OTERM* out,
+                                              bool clear_low)
+{
+    tie_to_constant(data, constant_data_value(term, clear_low));
+    disconnect_iterm(term);
+    m_net_util->insert_fanout(out, term);
+    if (term->is_inverted()) toggle_invert(term);
+}
+
 void MORV_RETIMING::finish_new_register(CDB_ATOM_NODE* reg_node, const RETIME_REG& reg)
 {
     for (int control : {RETIME_CLEAR, RETIME_SYNCH_CLEAR, RETIME_CLOCK, RETIME_CLOCK_ENABLE}) {
