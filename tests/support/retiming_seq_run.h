@@ -63,6 +63,8 @@ public:
     MORV_API* api() { return m_api; }
     int iterations() const { return m_iterations; }
     int splits() const { return m_splits; }
+    // What the last iteration reported.
+    int last_modifications() const { return m_last_modifications; }
     int retimed_notes() const { return m_env->count_notes("registers_retimed"); }
 
     // One pass of at most `iterations` iterations; stops at the first that
@@ -77,6 +79,7 @@ public:
             const int inverters = m_leaf->counts().inverters;
             const int told = m_env->count_notes("registers_retimed");
             const int modifications = m_leaf->do_iter();
+            m_last_modifications = modifications;
             ++m_iterations;
             m_splits += count_cells() - cells - (m_leaf->counts().inverters - inverters);
             EXPECT_EQ(m_env->count_notes("registers_retimed") - told, modifications > 0 ? 1 : 0);
@@ -114,4 +117,5 @@ private:
     std::unique_ptr<SCRIPTED_SLACK_SOURCE> m_slacks;
     int m_iterations = 0;
     int m_splits = 0;
+    int m_last_modifications = 0;
 };

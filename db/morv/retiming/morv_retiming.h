@@ -243,6 +243,13 @@ public:
     int retime_critical_nodes(std::vector<CDB_ATOM_NODE*> list);
     int run_demux_pass();
 
+    // ---- the skew-driven loop (morv_retiming_skew.cpp)
+    // The moves the optimal skews ask for, over the iteration's critical
+    // set; answers the number of modifications.
+    int skew_retime(const RETIME_HASH_SET<CDB_ATOM_NODE*>& crit);
+    // One push of a cell or DSP block in the direction m_retime_backwards.
+    int retime_node(CDB_ATOM_NODE* node);
+
     // ---- register pushes (morv_retiming_push.cpp)
     // Both take a carry chain's head (or a cell outside a chain); true when
     // the push was committed.
@@ -441,6 +448,19 @@ protected:
     bool is_critical_candidate(CDB_ATOM_NODE* node) const;
     CDB_ATOM_NODE* make_split_copy(CDB_ATOM_NODE* node, const char* node_text, const char* oterm_text);
     void warn_not_available(const char* what);
+    // Steps of the skew-driven loop. The skews and the candidate heap of an
+    // iteration come from compute_skew_candidates, which tests replace to
+    // choose the candidates themselves.
+    struct SKEW_SHORTENED;
+    static constexpr double s_SKEW_FAILURE_RATE = 0.2;  // mobility kept after a failed move
+    virtual void compute_skew_candidates();
+    int retime_skew_candidates(const RETIME_HASH_SET<CDB_ATOM_NODE*>& crit);
+    int skew_forward_move(CDB_ATOM_NODE* node, const RETIME_HASH_SET<CDB_ATOM_NODE*>& crit, SKEW_SHORTENED& shortened);
+    int skew_backward_move(CDB_ATOM_NODE* node, const RETIME_HASH_SET<CDB_ATOM_NODE*>& crit, SKEW_SHORTENED& shortened);
+    std::vector<CDB_ATOM_NODE*> skew_forward_list(CDB_ATOM_NODE* node);
+    int push_skew_target(CDB_ATOM_NODE* node, const RETIME_HASH_SET<CDB_ATOM_NODE*>& crit);
+    int shorten_shift_register(CDB_ATOM_NODE* ram, bool on_output, SKEW_SHORTENED& shortened);
+    void skew_move_failed(CDB_ATOM_NODE* node, bool backward);
 
     int m_push_max_age = -1;
     int m_max_age = 0;

@@ -31,7 +31,8 @@ int MORV_RETIMING::do_iter()
     build_critical_set(critical);
     int count = 0;
     if (m_skew_mode) {
-        warn_not_available("Skew-driven retiming");
+        count = skew_retime(critical);
+        m_fsyn_timing->mark_refresh_pending();
     } else {
         std::vector<CDB_ATOM_NODE*> list;
         list.reserve(critical.size());
@@ -189,6 +190,8 @@ int MORV_RETIMING::run_demux_pass()
         delete_node(reg);
     }
     MORV_SHIFT_REG_MANAGER* manager = m_opt_skew ? m_opt_skew->get_shift_reg_manager() : nullptr;
-    if (manager != nullptr) manager->remove_queued_nodes();
+    // What the shortened shift registers left unused goes now; its deletion
+    // is an edit like any other.
+    if (manager != nullptr) count += manager->remove_queued_nodes();
     return count;
 }

@@ -1,5 +1,7 @@
 #include "morv/retiming/morv_shift_reg_manager.h"
 
+#include <utility>
+
 #include "cdb/cdb_atom_netlist.h"
 
 #include "morv/core/morv_api.h"
@@ -55,18 +57,30 @@ bool MORV_SHIFT_REG_MANAGER::reduce_shift_register(CDB_ATOM_NODE* node, bool)
 {
     MORV_ASSERT_TEXT(node != nullptr && node->is_ram(), "node->is_ram()");
     MORV_ASSERT_TEXT(m_initialized, "m_initialized");
+    if (m_scripted_reduction) {
+        m_nodes_to_remove.insert(m_nodes_to_remove.end(), m_scripted_unused.begin(), m_scripted_unused.end());
+        return true;
+    }
     if (m_api->get_fsyn_expert() != nullptr)
         m_api->get_fsyn_expert()->warn_not_available(
             "The reduction of RAM-based shift registers (MORV_SHIFT_REG_MANAGER::reduce_shift_register)");
     return false;
 }
 
-// No reduction queues anything to delete yet.
+// An atom someone else deleted since it was queued is skipped.
 int MORV_SHIFT_REG_MANAGER::remove_queued_nodes()
 {
+    int deleted = 0;
+    for (uint32_t id : m_nodes_to_remove) {
+        CDB_ATOM_NODE* node = m_api->get_node(static_cast<int>(id));
+        if (node == nullptr) continue;
+        m_api->delete_node(node);
+        ++deleted;
+    }
+    m_nodes_to_remove.clear();
     // Until the next initialize no RAM is a shift register.
     m_node_sr_id.clear();
-    return 0;
+    return deleted;
 }
 
 void MORV_SHIFT_REG_MANAGER::script_shift_register(const CDB_ATOM_NODE* ram, int sr_id)
@@ -74,4 +88,10 @@ void MORV_SHIFT_REG_MANAGER::script_shift_register(const CDB_ATOM_NODE* ram, int
     MORV_ASSERT_TEXT(ram != nullptr && ram->is_ram(), "node->is_ram()");
     if (sr_id > 0) m_scripted_sr_ids[ram->get_id()] = sr_id;
     else m_scripted_sr_ids.erase(ram->get_id());
+}
+
+void MORV_SHIFT_REG_MANAGER::script_reduction(std::vector<uint32_t> unused_atom_ids)
+{
+    m_scripted_reduction = true;
+    m_scripted_unused = std::move(unused_atom_ids);
 }

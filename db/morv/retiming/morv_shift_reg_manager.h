@@ -9,10 +9,12 @@
 //
 // Recognition and reduction are not built yet: no RAM is a shift register
 // (initialize says so once when the netlist has RAMs), and a reduction is
-// refused. Tests script the groups a finished recognition would find.
+// refused. Tests script the groups a finished recognition would find, and
+// reductions that succeed, with the nodes each would leave unused.
 
 #include <cstdint>
 #include <map>
+#include <vector>
 
 class MORV_API;
 class MORV_NET_UTIL;
@@ -44,8 +46,14 @@ public:
     // Tests: the RAM belongs to shift register sr_id (> 0) from the next
     // initialize on; 0 takes it out again.
     void script_shift_register(const CDB_ATOM_NODE* ram, int sr_id);
+    // Tests: every later reduction succeeds and queues these atoms, as a
+    // real one queues the counter logic it leaves unused.
+    void script_reduction(std::vector<uint32_t> unused_atom_ids);
 
 private:
+    std::vector<uint32_t> m_nodes_to_remove;  // atom ids, in queue order
+    bool m_scripted_reduction = false;
+    std::vector<uint32_t> m_scripted_unused;
     std::map<uint32_t, int> m_scripted_sr_ids;  // by atom id
     std::map<uint32_t, int> m_node_sr_id;       // the grouping of the last initialize
     CDB_ATOM_NETLIST* m_atom_netlist = nullptr;
