@@ -45,7 +45,9 @@ public:
             }
             cells += add_cells(cells);
         }
-        if (m_o.m_rams) add_ram("m0");
+        if (m_o.m_rams && m_o.m_ram_atoms <= 1) add_ram(name("m0"));
+        for (int k = 0; m_o.m_rams && m_o.m_ram_atoms > 1 && k < m_o.m_ram_atoms; ++k)
+            add_ram(m_netlist->get_name_mgr()->find_or_create_path(numbered('a', k).insert(0, "m0|"), 0));
         if (m_o.m_dsps) add_dsp("d0");
         for (int k = 0; k < m_o.m_outputs; ++k) {
             // Later signals first, so that most of the logic is observed.
@@ -276,10 +278,15 @@ private:
 
     // Port A writes and reads at its address, port B reads at its clocked
     // address; port A's output is registered, port B's now and then.
-    void add_ram(const std::string& n)
+    void add_ram(HDB_INSTANCE_NAME* ram_name)
     {
-        CDB_ATOM_NODE* ram = add(CDB_KIND_RAM, n);
-        const int bits = 1 + static_cast<int>(pick(2)), width = 1 + static_cast<int>(pick(3));
+        CDB_ATOM_NODE* ram = cdb_create_atom(m_o.m_family, CDB_KIND_RAM, ram_name);
+        m_netlist->add_node(ram);
+        std::string n = ram_name->get_short_hpath();
+        std::replace(n.begin(), n.end(), '|', '_');
+        const int bits = 1 + static_cast<int>(pick(2));
+        int width = 1 + static_cast<int>(pick(3));
+        if (m_o.m_ram_width > 0) width = m_o.m_ram_width;
         bus(ram, DB_RAM_PORTA_ADDRESS, bits);
         bus(ram, DB_RAM_PORTB_ADDRESS, bits);
         bus(ram, DB_RAM_PORTA_DATAIN, width);
@@ -290,7 +297,9 @@ private:
         for (int clear : {DB_RAM_CLR0, DB_RAM_CLR1})
             if (m_reset && chance(2)) connect(m_reset, ram->add_input_term(clear), true);
         CUT_RAM_UTIL::set_ram_mode(ram, 0, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_OUTPUT_REGISTERED});
-        if (chance(2)) CUT_RAM_UTIL::set_ram_mode(ram, 1, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_OUTPUT_REGISTERED});
+        bool port_b = chance(2);
+        if (m_o.m_ram_port_b_registered >= 0) port_b = m_o.m_ram_port_b_registered != 0;
+        if (port_b) CUT_RAM_UTIL::set_ram_mode(ram, 1, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_OUTPUT_REGISTERED});
         take(out_bus(ram, DB_RAM_PORTA_DATAOUT, width, n + "_a"));
         take(out_bus(ram, DB_RAM_PORTB_DATAOUT, width, n + "_b"));
     }

@@ -40,6 +40,12 @@ struct SEQ_GEN_OPTIONS
     bool m_wire_luts = true;
     bool m_chains = true;
     bool m_rams = false;  // a RAM with a registered port A output (port B's now and then)
+    // When set, the RAM's data width in bits, whether port B's output is
+    // registered (0 or 1), and how many atoms make up the logical RAM "m0"
+    // (more than one are named "m0|a<k>", each with inputs of its own).
+    int m_ram_width = 0;
+    int m_ram_port_b_registered = -1;
+    int m_ram_atoms = 1;
     bool m_dsps = false;  // a DSP slice: multipliers into an output block, with packed registers
     // When set, every register takes exactly these controls instead of
     // random ones: bit 1 a clock enable, bit 2 a synchronous clear, bits 3
@@ -56,6 +62,7 @@ struct SEQ_GEN_OPTIONS
 // The netlist owns its name manager. Input pins "i<k>", "clk" and "rst";
 // output pins "o<k>"; registers "r<k>", cells "c<k>", RAM "m0", DSP slice
 // multipliers "d0_m<k>" and output block "d0_o".
+// A RAM's data outputs are "<ram>_a<k>" and "<ram>_b<k>".
 std::unique_ptr<CDB_ATOM_NETLIST> seq_generate(const SEQ_GEN_OPTIONS& options, uint64_t seed);
 
 // The first atom with that instance name; null when none.

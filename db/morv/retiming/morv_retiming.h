@@ -159,9 +159,14 @@ using RETIME_ITERM_ORDERED_SET = std::set<CDB_ATOM_ITERM*, DETERMINISTIC_LESS<CD
 // MAC retiming's record of one DSP slice; its fields come with MAC retiming.
 struct RETIME_MAC_SLICE
 {};
-// RAM retiming's record of one RAM slice; its fields come with RAM retiming.
+// The RAM atoms of one logical RAM whose port A output is registered, in
+// netlist order; they are unpacked together, at most once per iteration.
 struct MORV_RAM_SLICE
-{};
+{
+    std::string name;
+    std::vector<CDB_ATOM_NODE*> nodes;
+    bool unpacked = false;
+};
 
 // Parameter keys of retiming, read in this order.
 #define MORV_RTM_PARAM_BETA "PBETA"
@@ -265,6 +270,14 @@ public:
     void reset_push();
     void prepare_commit();
     void commit();
+
+    // ---- RAM output registers (morv_retiming_ram.cpp)
+    void build_ram_slices();
+    void add_ram_to_slice(CDB_ATOM_NODE* node);
+    bool is_ram_output_critical(CDB_ATOM_NODE* node);
+    bool unpack_ram_slice(MORV_RAM_SLICE* slice);
+    bool unpack_ram_output_registers(CDB_ATOM_NODE* node);
+    const std::map<std::string, MORV_RAM_SLICE>& get_ram_slices() const { return m_rams; }
 
     // ---- node splitting (morv_retiming_split.cpp)
     int split_nodes();
@@ -461,6 +474,10 @@ protected:
     int push_skew_target(CDB_ATOM_NODE* node, const RETIME_HASH_SET<CDB_ATOM_NODE*>& crit);
     int shorten_shift_register(CDB_ATOM_NODE* ram, bool on_output, SKEW_SHORTENED& shortened);
     void skew_move_failed(CDB_ATOM_NODE* node, bool backward);
+    // Steps of RAM retiming.
+    bool unpack_ram_at_node(CDB_ATOM_NODE* node);
+    RETIME_REG describe_ram_output_register(CDB_ATOM_NODE* node, CDB_ATOM_OTERM* oterm);
+    RETIME_SIGNAL capture_ram_clear(CDB_ATOM_NODE* node, int port_type);
 
     int m_push_max_age = -1;
     int m_max_age = 0;

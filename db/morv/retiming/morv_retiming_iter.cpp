@@ -69,7 +69,7 @@ void MORV_RETIMING::topological_sort()
     }
     MORV_DEBUG_STREAM::print(100, "RTM done topologically sorting netlist");
     if (m_mac_retiming_enabled) warn_not_available("MAC retiming");
-    if (m_ram_retiming_enabled) warn_not_available("RAM retiming");
+    if (m_ram_retiming_enabled) build_ram_slices();
 }
 
 namespace {
@@ -142,7 +142,7 @@ RETIME_HASH_SET<CDB_ATOM_NODE*>& MORV_RETIMING::build_critical_set(RETIME_HASH_S
         if (m_mac_retiming_enabled && (n->is_mac_out() || n->is_mac_mult()) && has_critical_input(n)) set.insert(n);
         else if (m_mac_retiming_enabled && !m_retime_backwards && n->is_mac_out())
             warn_not_available("MAC output criticality");
-        if (m_ram_retiming_enabled && !m_retime_backwards && n->is_ram()) warn_not_available("RAM retiming");
+        if (m_ram_retiming_enabled && !m_retime_backwards && n->is_ram() && is_ram_output_critical(n)) set.insert(n);
         queue_for_demux(n);
     }
     MORV_DEBUG_STREAM::print(100, "returning critical node set of %d nodes", static_cast<int>(set.size()));
@@ -169,7 +169,7 @@ int MORV_RETIMING::retime_critical_nodes(std::vector<CDB_ATOM_NODE*> list)
             }
         }
         if (n->is_mac_out() || n->is_mac_mult()) warn_not_available("MAC retiming");
-        if (n->is_ram() && !m_rams.empty()) warn_not_available("RAM retiming");
+        if (n->is_ram() && m_ram_retiming_enabled && !m_retime_backwards && unpack_ram_at_node(n)) ++count;
     }
     return count;
 }
