@@ -101,11 +101,10 @@ bool MORV_RETIMING::unpack_ram_slice(MORV_RAM_SLICE* slice)
     m_operation_text = "RAM unpack <";
     m_operation_text += slice->name;
     m_operation_text += ">";
-    for (CDB_ATOM_NODE* node : slice->nodes)
-        if (node != nullptr) m_consumed_register_ids.emplace_back(static_cast<int>(node->get_id()));
     bool unpacked = false;
     for (CDB_ATOM_NODE* node : slice->nodes) {
         MORV_ASSERT_TEXT(node, "node");
+        m_consumed_register_ids.emplace_back(static_cast<int>(node->get_id()));
         unpacked = unpack_ram_output_registers(node) || unpacked;
     }
     slice->unpacked = true;
