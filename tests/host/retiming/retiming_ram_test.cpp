@@ -450,6 +450,17 @@ TEST_F(RetimingRam, AtomsOfOneLogicalRamAreOneSliceUnpackedOnce)
     EXPECT_EQ(slice.name, "m0");
     EXPECT_EQ(slice.nodes, rams);
     EXPECT_FALSE(slice.unpacked);
+    // Critical only strictly below the pass's threshold.
+    leaf.set_srt(0.25);
+    auto ram_fanouts_at = [&](double ratio) {
+        for (CDB_ATOM_NODE* ram : rams)
+            for (auto out = ram->begin_oterm(); out != ram->end_oterm(); ++out)
+                for (auto it = (*out)->begin_iterm_fanout(); it != (*out)->end_iterm_fanout(); ++it)
+                    slacks.set_slack_ratio(*it, ratio);
+    };
+    ram_fanouts_at(0.25);
+    EXPECT_FALSE(leaf.is_ram_output_critical(rams[1]));
+    ram_fanouts_at(0.2499);
     EXPECT_TRUE(leaf.is_ram_output_critical(rams[1]));
     EXPECT_EQ(leaf.retime_critical_nodes({rams[1], rams[0]}), 1);
     EXPECT_TRUE(slice.unpacked);
