@@ -11,6 +11,7 @@
 #include "morv/resyn/morv_bdd_syn_family.h"
 #include "morv/resyn/morv_resyn_family.h"
 #include "morv/resyn/morv_rwr_family.h"
+#include "morv/retiming/morv_retiming_family.h"
 
 namespace {
 
@@ -316,6 +317,12 @@ struct MORV_ALGORITHM_CLASS
 
 // One row per family class of an algorithm.
 const MORV_ALGORITHM_CLASS ALGORITHM_CLASSES[] = {
+    {"MORV_RETIMING_BRK", make_algorithm<MORV_RETIMING_BRK>},
+    {"MORV_RETIMING_ZEPLA", make_algorithm<MORV_RETIMING_ZEPLA>},
+    {"MORV_RETIMING_TEV", make_algorithm<MORV_RETIMING_TEV>},
+    {"MORV_RETIMING_KESTLIN", make_algorithm<MORV_RETIMING_KESTLIN>},
+    {"MORV_RETIMING_RZK", make_algorithm<MORV_RETIMING_RZK>},
+    {"MORV_RETIMING_OBRAN", make_algorithm<MORV_RETIMING_OBRAN>},
     {"MORV_RWR_BRK", make_algorithm<MORV_RWR_BRK>},
     {"MORV_RWR_ZEPLA", make_algorithm<MORV_RWR_ZEPLA>},
     {"MORV_RWR_MRL", make_algorithm<MORV_RWR_MRL>},
