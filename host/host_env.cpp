@@ -475,10 +475,14 @@ void HOST_ENV::netlist_assimilated()
     m_full_taint = true;
 }
 
+// Every edit the component makes reaches the timing netlist through its
+// notifications and its change set, so the refresh stays incremental: a
+// rebuild would renumber every timing node and edge under the component's
+// records for nothing. Only the host's own analysis is out of date.
 void HOST_ENV::refresh_after_netlist_change()
 {
     note("refresh_after_netlist_change");
-    m_full_taint = true;
+    m_analysed = false;
 }
 
 void HOST_ENV::restore_state(int state_id)

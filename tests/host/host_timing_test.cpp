@@ -302,3 +302,31 @@ TEST(HostTiming, AfterFacadeEditsAnUpdateGivesWhatAFreshBuildAndAnalysisGives)
             EXPECT_EQ(tdc_get_accessories()->get_num_full_builds(), builds) << design << " " << family;
         }
 }
+
+// The legaliser's refresh after each MRL sweep comes after edits the host
+// was told of one by one: the timing netlist is refreshed, not rebuilt, so
+// the ids of what still stands stay what they were.
+TEST(HostTiming, ARefreshAfterANetlistChangeKeepsTheTimingNetlistAndItsIds)
+{
+    for (const char* design : {"adder_tree", "pipeline"}) {
+        COMPILE c(design, CDB_FAMILY_MRL, true);
+        c.timing->sync_timing_netlist(false, true);
+        c.timing->perform_timing_analysis();
+        EDITOR editor(c, 7u + static_cast<unsigned>(design[0]));
+        const long builds = tdc_get_accessories()->get_num_full_builds();
+        const TDB_NETLIST* netlist = tdc_get_accessories()->get_tdb_netlist();
+        const int node_base = netlist->get_node_id_base(), edge_base = netlist->get_edge_id_base();
+        for (int round = 0; round < 10; ++round) {
+            editor.round();
+            c.env->refresh_after_netlist_change();
+            c.timing->sync_timing_netlist(true, true);
+            c.timing->update_timing();
+            expect_analyser_numbers(c, std::string(design) + " round " + std::to_string(round));
+            if (::testing::Test::HasFatalFailure()) return;
+        }
+        EXPECT_EQ(tdc_get_accessories()->get_num_full_builds(), builds) << design;
+        ASSERT_EQ(tdc_get_accessories()->get_tdb_netlist(), netlist) << design;
+        EXPECT_EQ(netlist->get_node_id_base(), node_base) << design;
+        EXPECT_EQ(netlist->get_edge_id_base(), edge_base) << design;
+    }
+}
