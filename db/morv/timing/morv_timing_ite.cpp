@@ -53,6 +53,40 @@ int MORV_TIMING_ITE_DOMAIN_INFO::keeper_type(int keeper_id) const
     return it->second;
 }
 
+void MORV_TIMING_ITE_NODE_SLACKS::init(int id_base, int id_bound)
+{
+    m_base = id_base;
+    m_size = 0;
+    m_values.assign(static_cast<size_t>(std::max(0, id_bound - id_base)), k_ABSENT);
+}
+
+int MORV_TIMING_ITE_NODE_SLACKS::value_or_no_slack(int node_id) const
+{
+    const int32_t* value = find(node_id);
+    return value != nullptr ? *value : ITE_NO_SLACK;
+}
+
+int32_t& MORV_TIMING_ITE_NODE_SLACKS::operator[](int node_id)
+{
+    MORV_ASSERT_TEXT(node_id >= m_base, "node_id >= m_node_id_base");
+    const size_t i = index(node_id);
+    if (i >= m_values.size()) m_values.resize(i + 1, k_ABSENT);
+    if (m_values[i] == k_ABSENT) {
+        m_values[i] = 0;
+        ++m_size;
+    }
+    return m_values[i];
+}
+
+bool MORV_TIMING_ITE_NODE_SLACKS::erase(int node_id)
+{
+    int32_t* value = find(node_id);
+    if (value == nullptr) return false;
+    *value = k_ABSENT;
+    --m_size;
+    return true;
+}
+
 const char* morv_ite_keeper_type_name(int type)
 {
     switch (type) {

@@ -123,6 +123,42 @@ using MORV_TIMING_ITE_EDGE_MAP = MORV_SIMPLE_HASH<int, MORV_TIMING_ITE_EDGE_SLAC
 using MORV_TIMING_ITE_OTERM_MAP =
     MORV_SIMPLE_HASH<const MORV_TIMING_ITE_OTERM_INFO*, int, MORV_TIMING_ITE_OTERM_INFO_HASH_FUNCS>;
 
+// The least slack per timing node in one domain, in an array by node id
+// from the netlist's id base: an estimation reads and writes it for every
+// node of its region, which a hash lookup made the larger part of the
+// estimate's cost. An id above the array grows it (new nodes take ids above
+// every earlier one); one below the base has no entry.
+class MORV_TIMING_ITE_NODE_SLACKS
+{
+public:
+    // Empties the table for the ids from id_base up to id_bound.
+    void init(int id_base, int id_bound);
+    // Null when the node has no entry.
+    const int32_t* find(int node_id) const
+    {
+        const size_t i = index(node_id);
+        return i < m_values.size() && m_values[i] != k_ABSENT ? &m_values[i] : nullptr;
+    }
+    int32_t* find(int node_id)
+    {
+        return const_cast<int32_t*>(static_cast<const MORV_TIMING_ITE_NODE_SLACKS*>(this)->find(node_id));
+    }
+    bool contains(int node_id) const { return find(node_id) != nullptr; }
+    // ITE_NO_SLACK for a node without an entry.
+    int value_or_no_slack(int node_id) const;
+    // The node's entry, made with 0 when it has none.
+    int32_t& operator[](int node_id);
+    bool erase(int node_id);
+    size_t size() const { return m_size; }
+
+private:
+    static constexpr int32_t k_ABSENT = INT32_MIN;
+    size_t index(int node_id) const { return static_cast<size_t>(static_cast<int64_t>(node_id) - m_base); }
+    int m_base = 0;
+    size_t m_size = 0;
+    std::vector<int32_t> m_values;
+};
+
 // One timing sub-domain of the host's last full analysis.
 struct MORV_TIMING_ITE_DOMAIN_INFO
 {
@@ -136,8 +172,8 @@ struct MORV_TIMING_ITE_DOMAIN_INFO
     MORV_TIMING_ITE_INT_SET m_edges;
     MORV_TIMING_ITE_OTERM_MAP m_oterm_keeper_ids;
     MORV_TIMING_ITE_INT_MAP m_keeper_types;
-    MORV_TIMING_ITE_INT_MAP m_src_node_min_slack;
-    MORV_TIMING_ITE_INT_MAP m_dst_node_min_slack;
+    MORV_TIMING_ITE_NODE_SLACKS m_src_node_min_slack;
+    MORV_TIMING_ITE_NODE_SLACKS m_dst_node_min_slack;
     MORV_TIMING_ITE_EDGE_MAP m_edge_slack_ratios;
     int32_t m_wc_slack = ITE_NO_SLACK;
     float m_min_slack_ratio = 1.0f;

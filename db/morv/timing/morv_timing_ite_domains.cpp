@@ -124,15 +124,10 @@ void MORV_TIMING_ITE::note_node(NODE_SCRATCH& scratch, const TDB_NODE* node, uns
 void MORV_TIMING_ITE::fold_node_scratch(MORV_TIMING_ITE_DOMAIN_INFO& domain, NODE_SCRATCH& scratch)
 {
     // The counts are known here, so no map grows while it fills.
-    uint64_t num_src = 0, num_dst = 0, num_keepers = 0;
-    for (int i : scratch.m_touched) {
-        const unsigned char flags = scratch.m_notes[static_cast<size_t>(i)].m_flags;
-        num_src += (flags & k_SRC_SEEN) != 0;
-        num_dst += (flags & k_DST_SEEN) != 0;
-        num_keepers += (flags & DKT_BOTH) != 0;
-    }
-    domain.m_src_node_min_slack.reserve(num_src);
-    domain.m_dst_node_min_slack.reserve(num_dst);
+    uint64_t num_keepers = 0;
+    for (int i : scratch.m_touched) num_keepers += (scratch.m_notes[static_cast<size_t>(i)].m_flags & DKT_BOTH) != 0;
+    domain.m_src_node_min_slack.init(m_node_id_base, m_num_node_ids);
+    domain.m_dst_node_min_slack.init(m_node_id_base, m_num_node_ids);
     domain.m_oterm_keeper_ids.reserve(num_keepers);
     domain.m_keeper_types.reserve(num_keepers);
     for (int i : scratch.m_touched) {

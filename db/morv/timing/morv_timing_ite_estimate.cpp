@@ -258,12 +258,12 @@ void MORV_TIMING_ITE::compute_edge_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, c
         const int calculated = data.m_required_time + edge->get_data_delay() - data.m_arrival_time;
         if (calculated < record->m_slack) {
             record->m_slack = calculated;
-            auto out = domain->m_src_node_min_slack.find(edge->get_src_node()->get_id());
-            MORV_ASSERT_TEXT(out != domain->m_src_node_min_slack.end(), "node_wc_output_slack_iter");
-            out->second = std::min(out->second, calculated);
-            auto in = domain->m_dst_node_min_slack.find(edge->get_dst_node()->get_id());
-            MORV_ASSERT_TEXT(in != domain->m_dst_node_min_slack.end(), "node_wc_input_slack_iter");
-            in->second = std::min(in->second, calculated);
+            int32_t* out = domain->m_src_node_min_slack.find(edge->get_src_node()->get_id());
+            MORV_ASSERT_TEXT(out != nullptr, "node_wc_output_slack_iter");
+            *out = std::min(*out, calculated);
+            int32_t* in = domain->m_dst_node_min_slack.find(edge->get_dst_node()->get_id());
+            MORV_ASSERT_TEXT(in != nullptr, "node_wc_input_slack_iter");
+            *in = std::min(*in, calculated);
         }
         record->m_raw_slack_ratio = static_cast<float>(record->m_slack) * domain->m_sr_lr_slope +
                                     domain->m_sr_lr_intercept + record->m_raw_sr_adjustment;

@@ -23,11 +23,6 @@ enum : int
     k_CLOCK_FANIN = 4
 };
 
-int map_value_or_no_slack(const MORV_TIMING_ITE_INT_MAP& map, int key)
-{
-    auto it = map.find(key);
-    return it == map.end() ? ITE_NO_SLACK : it->second;
-}
 }  // namespace
 
 MORV_TIMING_ITE::RECORD_CACHE_ENTRY MORV_TIMING_ITE::cached_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain,
@@ -208,7 +203,7 @@ void MORV_TIMING_ITE::forward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* doma
     int adjustment = initial;
     if (!keeper && initial != ITE_NO_SLACK) {
         MORV_ASSERT_TEXT(initial == 0, "delta_slack == 0");
-        const int old = map_value_or_no_slack(domain->m_dst_node_min_slack, node->get_id());
+        const int old = domain->m_dst_node_min_slack.value_or_no_slack(node->get_id());
         MORV_ASSERT_TEXT(current >= old, "cur_wc_input_slack >= old_wc_input_slack");
         adjustment = current == ITE_NO_SLACK ? ITE_NO_SLACK : current - old;
         delta = adjustment;
@@ -246,7 +241,7 @@ void MORV_TIMING_ITE::backward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* dom
     }
     int adjustment = initial;
     if (!keeper && initial != ITE_NO_SLACK) {
-        const int old = map_value_or_no_slack(domain->m_src_node_min_slack, node->get_id());
+        const int old = domain->m_src_node_min_slack.value_or_no_slack(node->get_id());
         MORV_ASSERT_TEXT(current >= old, "cur_wc_output_slack >= old_wc_output_slack");
         adjustment = current == ITE_NO_SLACK ? ITE_NO_SLACK : current - old;
         delta = adjustment;

@@ -114,9 +114,9 @@ void MORV_TIMING_ITE::remove_edge_from_domain(int domain_id, int edge_id, int sr
 // re-timing from the node can raise them.
 void MORV_TIMING_ITE::widen_region_at(const MORV_TIMING_ITE_DOMAIN_INFO& domain, int node_id, int slack, bool src_side)
 {
-    const MORV_TIMING_ITE_INT_MAP& least = src_side ? domain.m_src_node_min_slack : domain.m_dst_node_min_slack;
-    auto it = least.find(node_id);
-    if (it != least.end() && slack > it->second) return;
+    const MORV_TIMING_ITE_NODE_SLACKS& least = src_side ? domain.m_src_node_min_slack : domain.m_dst_node_min_slack;
+    const int32_t* known = least.find(node_id);
+    if (known != nullptr && slack > *known) return;
     const TDB_NODE* node = m_tdb_netlist->find_node(node_id);
     // A marked atom's walks start at its nodes already (an edit that
     // disconnects a driver marks it).

@@ -95,10 +95,10 @@ struct CRAFTED
     {
         return ite->get_domain(domain_id)->edge_record(e->get_id())->m_slack;
     }
-    int node_map(const MORV_TIMING_ITE_INT_MAP& map, const TDB_NODE* n)
+    int node_map(const MORV_TIMING_ITE_NODE_SLACKS& map, const TDB_NODE* n)
     {
-        auto it = map.find(n->get_id());
-        return it == map.end() ? -1 : it->second;
+        const int32_t* value = map.find(n->get_id());
+        return value == nullptr ? -1 : *value;
     }
 
     TIMING_NETLIST t{CDB_FAMILY_BRK};
