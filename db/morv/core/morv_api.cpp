@@ -271,6 +271,11 @@ bool MORV_API::restore_state(int saveid)
     m_morv_env->restore_state(saveid);
     // The restored netlist has other atoms (and the host may have moved regions).
     m_kardel_index.invalidate();
+    // No edit is announced for a restore, yet every figure of the timing
+    // object describes the netlist that was just replaced: the next update
+    // must time the restored one (iTEst finds its records stale and runs a
+    // full analysis).
+    if (m_fsyn_timing != nullptr) m_fsyn_timing->mark_refresh_pending();
     clear_state(saveid);
     MORV_DEBUG_STREAM::print(1, "Total CPU time to restore netlist = %i secs",
                              static_cast<int>(gen_get_sec_cpu() - start));

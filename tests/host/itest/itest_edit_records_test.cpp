@@ -21,6 +21,7 @@
 #include "tdb/tdb_netlist.h"
 #include "tdc/tdc_accessories.h"
 
+#include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"
 #include "morv/netlist/morv_cdb_interface.h"
@@ -561,6 +562,91 @@ TEST(ItestRebuild, AnUpdateAfterARegisterEditIsAFullAnalysis)
     EXPECT_EQ(c.ite->get_num_fallbacks(), fallbacks + 1);
     EXPECT_STREQ(c.ite->get_last_fallback_reason(), "timing netlist rebuilt");
     EXPECT_DOUBLE_EQ(c.ite->get_figure_of_merit(), c.full_fom());
+}
+
+// Through the run driver: pass 0 lengthens the worst clock path, the
+// iteration is worse and the pass restores the netlist it started with;
+// the re-timing after the restore must be a full analysis (the restore
+// rebuilt the timing netlist under the records), not the estimate of the
+// worse netlist. Pass 1 then edits a short path: its estimate must match a
+// full analysis on every edge.
+class ROLLBACK_ALGORITHM : public MORV_ALGORITHM_BASE
+{
+public:
+    ROLLBACK_ALGORITHM(COMPILE& c, const MORV_PARAMETER_MAP* params) : MORV_ALGORITHM_BASE(c.api, params), m_c(c) {}
+    ~ROLLBACK_ALGORITHM() override {}
+    std::string get_short_name() override { return "ROLLBACK"; }
+    bool use_itest() override { return true; }
+    void set_default_algorithm_parameters(int& np, int& icp_at_end, double& fom, int& restore) override
+    {
+        np = 2;
+        icp_at_end = 0;  // re-timed after every iteration
+        fom = 0.0;
+        restore = 0;
+    }
+    void set_default_pass_parameters(int, int& ni, int& hci) override
+    {
+        ni = 1;
+        hci = 0;
+    }
+    int do_iter() override
+    {
+        m_before = {m_c.ite->get_num_estimates(), m_c.ite->get_num_fallbacks()};
+        if (get_curr_pass() == 0) m_c.insert("slow", "k2", "k3");
+        else m_c.insert("fast", "w", "v");
+        return 1;
+    }
+    void finish_pass() override
+    {
+        const double full = m_c.full_fom();
+        m_fom_matches.push_back(m_c.ite->get_figure_of_merit() == full && m_c.timing->get_figure_of_merit_value() == full);
+        m_foms.push_back(compute_figure_of_merit());
+        m_init_foms.push_back(m_init_fom);
+        m_estimated.push_back(m_c.ite->get_num_estimates() > m_before.first);
+        m_fell_back.push_back(m_c.ite->get_num_fallbacks() > m_before.second);
+        m_reasons.push_back(m_c.ite->get_last_fallback_reason() ? m_c.ite->get_last_fallback_reason() : "");
+        m_comparisons.push_back(m_c.ite->get_last_comparison());
+        m_has_slow.push_back(m_c.node("slow") != nullptr);
+    }
+
+    COMPILE& m_c;
+    std::pair<long, long> m_before{0, 0};
+    std::vector<bool> m_fom_matches, m_estimated, m_fell_back, m_has_slow;
+    std::vector<double> m_foms, m_init_foms;
+    std::vector<std::string> m_reasons;
+    std::vector<MORV_TIMING_ITE_COMPARISON> m_comparisons;
+};
+
+TEST(ItestRebuild, AWorseIterationRestoredByTheRunDriverIsFollowedByAFullAnalysisThenEstimates)
+{
+    cfg_set_value("fsyn_enable_ite", "on");
+    cfg_set_value("fsyn_use_new_timing_flow", "on");
+    cfg_set_value("fsyn_disable_netlist_sweeper", "on");
+    {
+        COMPILE c;
+        MORV_PARAMETER_MAP params;
+        ROLLBACK_ALGORITHM algorithm(c, &params);
+        algorithm.run_algorithm();
+        ASSERT_EQ(algorithm.m_estimated.size(), 2u);
+        // Pass 0: the worse netlist was estimated, then restored and analysed.
+        EXPECT_FALSE(algorithm.m_has_slow[0]);
+        EXPECT_TRUE(algorithm.m_estimated[0]);
+        EXPECT_TRUE(algorithm.m_fell_back[0]);
+        EXPECT_EQ(algorithm.m_reasons[0], "timing netlist rebuilt");
+        EXPECT_TRUE(algorithm.m_fom_matches[0]);
+        // The netlist the run began with is back, and so is its figure.
+        EXPECT_DOUBLE_EQ(algorithm.m_foms[0], algorithm.m_init_foms[0]);
+        // Pass 1: an estimate on the restored netlist's records.
+        EXPECT_TRUE(algorithm.m_estimated[1]);
+        EXPECT_FALSE(algorithm.m_fell_back[1]);
+        EXPECT_EQ(algorithm.m_comparisons[1].m_slack_diffs, 0);
+        EXPECT_EQ(algorithm.m_comparisons[1].m_sr_diffs, 0);
+        EXPECT_TRUE(algorithm.m_fom_matches[1]);
+        EXPECT_NE(c.node("fast"), nullptr);
+    }
+    cfg_unset("fsyn_disable_netlist_sweeper");
+    cfg_unset("fsyn_use_new_timing_flow");
+    cfg_unset("fsyn_enable_ite");
 }
 
 // ------------------------------------------------------------------ latch
