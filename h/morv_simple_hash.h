@@ -271,6 +271,21 @@ public:
         m_num_resize_calls = m_num_insert_triggered_resize_calls = m_num_insert_max_probe_length_reached = 0;
     }
 
+    // Empties the table but keeps its slots, so that a table refilled to
+    // about the same size neither allocates nor rehashes again. Outstanding
+    // iterators become invalid.
+    void clear_keeping_capacity()
+    {
+        if (!m_capacity) return;
+        if constexpr (!IS_SET && !s_TRIVIAL)
+            for (uint64_t s = next_occupied(0); s < m_capacity; s = next_occupied(s + 1))
+                m_entries[s].second = decltype(ENTRY::second)();
+        std::memset(m_occupied, 0, bitmap_words(m_capacity) * sizeof(uint64_t));
+        std::memset(m_deleted, 0, bitmap_words(m_capacity) * sizeof(uint64_t));
+        m_size = 0;
+        ++m_invalidation_stamp;
+    }
+
     // One line at level 2: fill, probe lengths and growth counters.
     void print_statistics() const
     {

@@ -665,14 +665,12 @@ private:
     static int s_tdb_netlist_dump_count;
 };
 
-// Empties a table of one estimation and keeps room for as many entries:
-// the next estimation's table is about as big and need not grow from scratch.
+// Empties a table of one estimation and keeps its room: the next
+// estimation's table is about as big and need not grow from scratch.
 template <typename TABLE>
 void morv_ite_clear_keeping_room(TABLE& table)
 {
-    const uint64_t size = table.size();
-    table.clear();
-    if (size > 0) table.reserve(size);
+    table.clear_keeping_capacity();
 }
 
 // The engine for a run.

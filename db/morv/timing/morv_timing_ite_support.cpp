@@ -21,10 +21,10 @@ void MORV_TIMING_ITE::fsyn_ite_post_timing_estimation_cleanup()
 {
     m_domain_bit_vec_pool.reset();
     m_visited_node_domain_bit_vec_pool.reset();
-    m_backward_visited_nodes.clear();
-    m_forward_visited_nodes.clear();
-    m_node_clock_delay_hash[TDB_MAX].clear();
-    m_node_clock_delay_hash[TDB_MIN].clear();
+    morv_ite_clear_keeping_room(m_backward_visited_nodes);
+    morv_ite_clear_keeping_room(m_forward_visited_nodes);
+    morv_ite_clear_keeping_room(m_node_clock_delay_hash[TDB_MAX]);
+    morv_ite_clear_keeping_room(m_node_clock_delay_hash[TDB_MIN]);
     m_touched_edges.clear();
     m_has_edge_timing_data_array = false;
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: Clearing domains analysis information.");
@@ -47,13 +47,11 @@ void MORV_TIMING_ITE::fsyn_ite_post_timing_estimation_cleanup()
 void MORV_TIMING_ITE::clear_domain_analysis(MORV_TIMING_ITE_DOMAIN_INFO& domain) const
 {
     if (domain.m_do_analysis) {
-        domain.m_analysis_src_keepers.clear();
         // Regions of a domain are alike in size from one edit to the next:
         // the room stays, so that the next one does not grow from scratch.
-        const uint64_t region_size = domain.m_analysis_edges.size();
-        domain.m_analysis_edges.clear();
-        domain.m_analysis_edges.reserve(region_size);
-        domain.m_analysis_start_nodes.clear();
+        morv_ite_clear_keeping_room(domain.m_analysis_src_keepers);
+        morv_ite_clear_keeping_room(domain.m_analysis_edges);
+        morv_ite_clear_keeping_room(domain.m_analysis_start_nodes);
     } else {
         MORV_ASSERT_TEXT(domain.m_analysis_src_keepers.size() == 0, "domain_info->m_analysis_src_keepers.size() == 0");
         MORV_ASSERT_TEXT(domain.m_analysis_edges.size() == 0, "domain_info->m_analysis_edges.size() == 0");

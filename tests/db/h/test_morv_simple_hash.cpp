@@ -449,6 +449,43 @@ TEST(MorvSimpleHash, ClassValuesAreFreshOnInsertAndKeptThroughGrowth)
     EXPECT_EQ(live_morv_objects(), live_before);
 }
 
+// An emptied table that keeps its slots: no key survives (erased slots
+// included), iterators are refused, class values are fresh again, and the
+// refill to the same size neither allocates nor grows.
+TEST(MorvSimpleHash, ClearKeepingCapacityEmptiesWithoutFreeing)
+{
+    INT_MAP map;
+    for (int k = 0; k < 500; ++k) map[k] = k;
+    for (int k = 0; k < 500; k += 3) map.erase(k);
+    const uint64_t capacity = map.capacity(), resizes = map.get_num_resize_calls();
+    auto kept = map.begin();
+    map.clear_keeping_capacity();
+    EXPECT_THROW(*kept, MSG_INTERNAL_ERROR_EXCEPTION);
+    EXPECT_EQ(map.size(), 0u);
+    EXPECT_EQ(map.capacity(), capacity);
+    EXPECT_EQ(map.begin(), map.end());
+    for (int k = 0; k < 500; ++k) EXPECT_FALSE(map.contains(k)) << k;
+    for (int k = 1000; k < 1500; ++k) map[k] = -k;
+    EXPECT_EQ(map.capacity(), capacity);
+    EXPECT_EQ(map.get_num_resize_calls(), resizes);
+    for (int k = 1000; k < 1500; ++k) EXPECT_EQ(map[k], -k);
+    EXPECT_EQ(map.size(), 500u);
+
+    INT_SET empty;
+    empty.clear_keeping_capacity();
+    EXPECT_EQ(empty.capacity(), 0u);
+
+    {
+        MORV_SIMPLE_HASH<int, COUNTED> counted;
+        for (int k = 0; k < 40; ++k) counted[k].m_value = k + 1;
+        const int live = COUNTED::s_live;
+        counted.clear_keeping_capacity();
+        EXPECT_EQ(COUNTED::s_live, live);  // the slots stay constructed
+        EXPECT_EQ(counted[7].m_value, 0);
+    }
+    EXPECT_EQ(COUNTED::s_live, 0);
+}
+
 TEST(MorvSimpleHash, PointerAndRecordKeys)
 {
     NODE_WITH_ID a{1}, b{2}, twin_of_a{1};
