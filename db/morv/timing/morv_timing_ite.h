@@ -508,8 +508,9 @@ private:
     const std::vector<std::pair<int, MORV_TIMING_ITE_EDGE_SLACK_RATIOS*>>&
     region_records(MORV_TIMING_ITE_DOMAIN_INFO& domain) const;
     // The record of an edge in one domain (null when the edge is not in
-    // it) and whether the edge is in the domain's region. An edge of a
-    // single domain answers from the per-edge notes, not the domain's hash.
+    // it) and whether the edge is in the domain's region. The per-edge note
+    // answers for one domain of the edge (its single one, or the first asked
+    // of a shared edge), not the domain's hash.
     struct RECORD_CACHE_ENTRY
     {
         MORV_TIMING_ITE_EDGE_SLACK_RATIOS* m_record = nullptr;
@@ -524,7 +525,10 @@ private:
     MORV_TIMING_ITE_EDGE_SLACK_RATIOS* required_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain, int edge_id) const;
     // Notes of every single-domain edge's record (after a full analysis).
     void fill_edge_notes();
-    void note_region_edge(int edge_id);
+    // The edge joined the region of the domain (noted when its note names it).
+    void note_region_edge(int domain_id, int edge_id);
+    // The edge left the domain: a note naming it is dropped.
+    void drop_edge_note(int domain_id, int edge_id);
     // Whether the edge is in the set, the domain's region when domain names it.
     bool in_edge_set(const MORV_TIMING_ITE_INT_SET& edges, const MORV_TIMING_ITE_DOMAIN_INFO* domain,
                      const TDB_EDGE* edge) const
@@ -619,9 +623,9 @@ private:
     // Per edge id - m_edge_id_base: the record of the edge in the domain
     // m_record_domain (-1: not looked up yet). Records are never recreated
     // for an edge and domain between two full analyses, which start the
-    // notes afresh; so a note stays right while the edge is in that domain.
-    // m_region_serial: the edge is in its single domain's region of the
-    // estimation with that serial.
+    // notes afresh; so a note stays right while the edge is in that domain,
+    // and it is dropped when the edge leaves it. m_region_serial: the edge
+    // is in that domain's region of the estimation with that serial.
     struct EDGE_NOTE
     {
         MORV_TIMING_ITE_EDGE_SLACK_RATIOS* m_record = nullptr;

@@ -25,26 +25,31 @@ enum : int
 
 }  // namespace
 
+// The note answers for the one domain it names, whether the edge is in
+// that domain alone or shared; it is filled on the first lookup and
+// dropped when the edge leaves that domain. Other domains of a shared edge
+// ask the domain's hash.
 MORV_TIMING_ITE::RECORD_CACHE_ENTRY MORV_TIMING_ITE::cached_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain,
                                                                    int edge_id) const
 {
     const size_t index = static_cast<size_t>(static_cast<int64_t>(edge_id) - m_edge_id_base);
-    const int entry = index < m_edge_domain_vec.size() ? m_edge_domain_vec[index] : EDGE_DOMAIN_UNKNOWN;
+    EDGE_NOTE* note = index < m_edge_notes.size() ? &m_edge_notes[index] : nullptr;
     RECORD_CACHE_ENTRY answer;
-    if (entry == domain->m_id && index < m_edge_notes.size()) {
-        EDGE_NOTE& note = m_edge_notes[index];
-        if (note.m_record_domain != entry) {
-            note.m_record = domain->edge_record(edge_id);
-            note.m_record_domain = entry;
-        }
-        answer.m_record = note.m_record;
-        answer.m_in_region = note.m_region_serial == m_region_serial;
+    if (note != nullptr && note->m_record_domain == domain->m_id) {
+        answer.m_record = note->m_record;
+        answer.m_in_region = note->m_region_serial == m_region_serial;
         return answer;
     }
+    const int entry = index < m_edge_domain_vec.size() ? m_edge_domain_vec[index] : EDGE_DOMAIN_UNKNOWN;
     if (entry != EDGE_DOMAIN_SHARED && entry != EDGE_DOMAIN_UNKNOWN && entry != domain->m_id) return answer;
     auto it = domain->m_edge_slack_ratios.find(edge_id);
     answer.m_record = it == domain->m_edge_slack_ratios.end() ? nullptr : it->second;
     answer.m_in_region = answer.m_record != nullptr && domain->m_analysis_edges.contains(edge_id);
+    if (answer.m_record != nullptr && note != nullptr && note->m_record_domain < 0) {
+        note->m_record = answer.m_record;
+        note->m_record_domain = domain->m_id;
+        note->m_region_serial = answer.m_in_region ? m_region_serial : 0;
+    }
     return answer;
 }
 
@@ -69,10 +74,18 @@ void MORV_TIMING_ITE::fill_edge_notes()
         }
 }
 
-void MORV_TIMING_ITE::note_region_edge(int edge_id)
+void MORV_TIMING_ITE::note_region_edge(int domain_id, int edge_id)
 {
     const size_t index = static_cast<size_t>(static_cast<int64_t>(edge_id) - m_edge_id_base);
-    if (index < m_edge_notes.size()) m_edge_notes[index].m_region_serial = m_region_serial;
+    if (index < m_edge_notes.size() && m_edge_notes[index].m_record_domain == domain_id)
+        m_edge_notes[index].m_region_serial = m_region_serial;
+}
+
+void MORV_TIMING_ITE::drop_edge_note(int domain_id, int edge_id)
+{
+    const size_t index = static_cast<size_t>(static_cast<int64_t>(edge_id) - m_edge_id_base);
+    if (index < m_edge_notes.size() && m_edge_notes[index].m_record_domain == domain_id)
+        m_edge_notes[index] = EDGE_NOTE();
 }
 
 int MORV_TIMING_ITE::add_slack(int slack, int delta)
@@ -90,7 +103,7 @@ void MORV_TIMING_ITE::add_domain_analysis_edge(MORV_TIMING_ITE_DOMAIN_INFO* doma
     domain->m_do_analysis = true;
     domain->m_analysis_edges.insert(edge->get_id());
     domain->m_region_records_built = false;
-    if (get_edge_domain(edge->get_id()) == domain->m_id) note_region_edge(edge->get_id());
+    note_region_edge(domain->m_id, edge->get_id());
     if (node->is_keeper()) domain->m_analysis_src_keepers.insert(node->get_id());
 }
 

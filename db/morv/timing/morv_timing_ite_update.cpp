@@ -101,6 +101,7 @@ void MORV_TIMING_ITE::remove_edge_from_domain(int domain_id, int edge_id, int sr
     }
     domain->m_edges.erase(edge_id);
     domain->m_edge_slack_ratios.erase(edge_id);
+    drop_edge_note(domain_id, edge_id);
     domain->m_lost_edges = true;
     if (edge_id == domain->m_wc_slack_edge) domain->m_wc_slack_known = false;
     if (edge_id == domain->m_raw_sr_low_edge || edge_id == domain->m_raw_sr_high_edge)
@@ -141,6 +142,7 @@ void MORV_TIMING_ITE::add_new_edge_to_domain(int domain_id, int edge_id)
     record->m_slack_ratio = 1.0f;
     record->m_tightened_slack_ratio = 1.0f;
     domain->m_edge_slack_ratios[edge_id] = record;
+    drop_edge_note(domain_id, edge_id);
     m_touched_edges.push_back(edge_id);
 }
 
