@@ -599,7 +599,8 @@ public:
     void finish_pass() override
     {
         const double full = m_c.full_fom();
-        m_fom_matches.push_back(m_c.ite->get_figure_of_merit() == full && m_c.timing->get_figure_of_merit_value() == full);
+        m_fom_matches.push_back(m_c.ite->get_figure_of_merit() == full &&
+                                m_c.timing->get_figure_of_merit_value() == full);
         m_foms.push_back(compute_figure_of_merit());
         m_init_foms.push_back(m_init_fom);
         m_estimated.push_back(m_c.ite->get_num_estimates() > m_before.first);
