@@ -47,13 +47,17 @@ early_time() {
   awk '/^FIT_EARLY/ { print $(NF-1) }' "$1"
 }
 
+# ABC's answer within a time limit: proved, NOT-PROVED, or undecided.
 verdict() {
-  local cmd=cec
-  grep -q '^\.latch' "$1" && cmd="dsec"
-  if berkeley-abc -c "$cmd $1 $2" 2>&1 | grep -qiE "are equivalent|networks are equivalent|Property proved"; then
+  local cmd="cec" answer
+  grep -q '^\.latch' "$1" && cmd="dsec -T 120"
+  answer=$(timeout -k 5 150 berkeley-abc -c "$cmd $1 $2" 2>&1 || true)
+  if echo "$answer" | grep -qiE "are equivalent|networks are equivalent|Property proved"; then
     echo proved
-  else
+  elif echo "$answer" | grep -qiE "NOT EQUIVALENT|are not equivalent"; then
     echo NOT-PROVED
+  else
+    echo undecided
   fi
 }
 
