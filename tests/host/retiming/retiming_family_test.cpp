@@ -11,7 +11,7 @@
 
 #include "morv/core/family/morv_family_traits.h"
 #include "morv/retiming/morv_retiming_family.h"
-#include "../../db/log_capture.h"
+#include "log_capture.h"
 #include "retiming_6lut_bench.h"
 
 namespace {
@@ -36,7 +36,7 @@ public:
         m_design = std::make_unique<morv_host::HOST_DESIGN>(family, std::move(netlist));
         m_env = std::make_unique<morv_host::HOST_ENV>(*m_design);
         m_api = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert())->get_fsyn_api();
-        rtm6_place_every_node(m_api, *m_design->netlist());
+        place_every_node(m_api, *m_design->netlist());
         if (build_now) build();
     }
     void build()

@@ -19,7 +19,7 @@
 #include "cdb/cdb_atom_netlist.h"
 #include "io/blif_reader.h"
 
-#include "../../db/log_capture.h"
+#include "log_capture.h"
 #include "morv/core/morv_env.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
