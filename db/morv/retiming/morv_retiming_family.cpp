@@ -44,7 +44,8 @@ MORV_RETIMING_FAMILY_CONSTANTS read_family_constants(const MORV_TIMING* timing, 
     constants.rotation_factor = rf.empty() ? k_DEFAULT_ROTATION_FACTOR : static_cast<float>(std::atof(rf.c_str()));
     constants.rotation_delay = morv_retiming_lut_rotation_delay(timing, cell_kind, last_port);
     MORV_DEBUG_STREAM::print(2, "lut rotation delay: %d ps", constants.rotation_delay);
-    constants.max_critical_slack = morv_retiming_max_critical_slack(constants.rotation_delay, constants.rotation_factor);
+    constants.max_critical_slack =
+        morv_retiming_max_critical_slack(constants.rotation_delay, constants.rotation_factor);
     MORV_DEBUG_STREAM::print(2, "max critical slack: %d ps", constants.max_critical_slack);
     const std::string trade =
         params != nullptr ? MORV_ALGORITHM_BASE::get_algorithm_param(*params, MORV_RTM_PARAM_TRADE) : std::string();

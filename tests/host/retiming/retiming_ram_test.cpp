@@ -205,10 +205,9 @@ UNPACK_FIGURES unpack_and_prove(int family, const SEQ_GEN_OPTIONS& o, uint64_t s
 {
     std::unique_ptr<CDB_ATOM_NETLIST> reference = make_ram_netlist(o, seed);
     auto unit_delay = std::make_shared<bool>(false);
-    RETIMING_SEQ_RUN<LEAF> run(family, make_ram_netlist(o, seed), "",
-                               [unit_delay](CDB_ATOM_NETLIST& n, SCRIPTED_SLACK_SOURCE& s) {
-                                   ram_critical_slacks(*unit_delay)(n, s);
-                               });
+    RETIMING_SEQ_RUN<LEAF> run(
+        family, make_ram_netlist(o, seed), "",
+        [unit_delay](CDB_ATOM_NETLIST& n, SCRIPTED_SLACK_SOURCE& s) { ram_critical_slacks (*unit_delay)(n, s); });
     place_every_node(run.api(), run.netlist());
     CDB_ATOM_NODE* ram = rams_of(run.netlist()).at(0);
     const PORT_BEFORE before[2] = {port_before(ram, 0), port_before(ram, 1)};
@@ -298,7 +297,8 @@ void drive_controls(CDB_ATOM_NETLIST& netlist, RAM_CLEAR clear)
         CDB_ATOM_ITERM* t = term_of(ram, port);
         t->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
         t->set_invert(inverted);
-        if (clear == RAM_CLEAR::DRIVEN || clear == RAM_CLEAR::DRIVEN_INVERTED) pin_out(netlist, "rst")->insert_fanout(t);
+        if (clear == RAM_CLEAR::DRIVEN || clear == RAM_CLEAR::DRIVEN_INVERTED)
+            pin_out(netlist, "rst")->insert_fanout(t);
         if (clear == RAM_CLEAR::NEVER || clear == RAM_CLEAR::ALWAYS) t->set_gnd();
         if (clear == RAM_CLEAR::UNCONNECTED) t->clear_invert();
     }

@@ -84,7 +84,8 @@ protected:
         }
         MORV_OPT_SKEW::CANDIDATE_HEAP& heap = skews->get_candidate_heap();
         while (!heap.empty()) heap.pop();
-        for (const SCRIPTED_CANDIDATE& c : m_candidates) heap.push({c.node, c.skew, c.node->is_ram() ? 1 : 0, c.critical});
+        for (const SCRIPTED_CANDIDATE& c : m_candidates)
+            heap.push({c.node, c.skew, c.node->is_ram() ? 1 : 0, c.critical});
     }
 
 private:
@@ -215,8 +216,8 @@ TEST(RetimingSkewLoop, CandidatesComeLargestSkewFirstAndOnlyFromTheThresholdOn)
     auto entry = [&](const char* name, int skew) {
         return "   NODE <" + std::to_string(run.node(name)->get_id()) + "> SKEW <" + std::to_string(skew) + ">";
     };
-    const std::vector<std::string> expected = {entry("rc", -700), entry("rb", 450),  entry("rq2", 100),
-                                               entry("rd", -100), entry("rq", 99),   entry("ra", -99)};
+    const std::vector<std::string> expected = {entry("rc", -700), entry("rb", 450), entry("rq2", 100),
+                                               entry("rd", -100), entry("rq", 99),  entry("ra", -99)};
     // Equal sizes leave the larger atom id on top.
     std::vector<std::string> want = expected;
     if (run.node("rq2")->get_id() < run.node("rd")->get_id()) std::swap(want[2], want[3]);
@@ -459,8 +460,7 @@ SKEW_FIGURES run_skew_passes(int family, int lut_size, const char* leaf_name)
             run.run_pass(pass, 3);
             const SEQ_VERDICT v = seq_check(*before, run.netlist(), c.name + "_skew" + std::to_string(pass), true, 300,
                                             static_cast<uint64_t>(pass + 1));
-            EXPECT_TRUE(v.equivalent()) << leaf_name << " " << c.name << " after pass " << pass << ": "
-                                        << v.describe();
+            EXPECT_TRUE(v.equivalent()) << leaf_name << " " << c.name << " after pass " << pass << ": " << v.describe();
             all_passes = v.equivalent();
         }
         const int pushes = run.leaf().counts().pushes;
