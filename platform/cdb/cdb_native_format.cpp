@@ -388,6 +388,10 @@ public:
         int line_no = 0;
         bool seen_end = false;
         uint32_t max_id = 0;
+        // Each node is created with a fresh id and then given its stored one;
+        // the ids spent that way must go back, or every snapshot restore would
+        // grow the tables sized by the highest id.
+        const uint32_t first_free_id = CDB_ATOM_NODE::s_next_id;
         try {
             while (pos < text.size()) {
                 size_t nl = text.find('\n', pos);
@@ -457,9 +461,10 @@ public:
                                           " is marked driven but appears in no fanout list"};
         } catch (const PARSE_ERROR& e) {
             error_out = file + ":" + std::to_string(line_no) + ": " + e.message;
+            CDB_ATOM_NODE::s_next_id = first_free_id;  // the partial netlist dies with its nodes
             return nullptr;
         }
-        if (CDB_ATOM_NODE::s_next_id <= max_id) CDB_ATOM_NODE::s_next_id = max_id + 1;
+        CDB_ATOM_NODE::s_next_id = std::max(first_free_id, max_id + 1);
         return netlist.release();
     }
 

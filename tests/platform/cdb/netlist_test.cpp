@@ -560,6 +560,25 @@ TEST(CdbNative, DumperWritesTheNativeFormAndReadingMovesTheNextId)
     EXPECT_FALSE(CUT_ATOM_DUMPER::dump_current_atom_netlist(t.netlist.get(), "/nonexistent/dir/x", &error));
 }
 
+TEST(CdbNative, ReadingAgainAndAFailedReadSpendNoIds)
+{
+    CDB_TEST_NETLIST t = cdb_make_rich_netlist();
+    ASSERT_TRUE(CUT_ATOM_DUMPER::dump_current_atom_netlist(t.netlist.get(), "again.atoms"));
+    std::string error;
+    std::unique_ptr<CDB_ATOM_NETLIST> first(cdb_read_native_netlist_file("again.atoms", nullptr, &error));
+    ASSERT_TRUE(first) << error;
+    const uint32_t next_after_first = CDB_ATOM_NODE::s_next_id;
+    EXPECT_GT(next_after_first, t.netlist->get_max_id());
+    for (int round = 0; round < 3; ++round) {
+        std::unique_ptr<CDB_ATOM_NETLIST> again(cdb_read_native_netlist_file("again.atoms", nullptr, &error));
+        ASSERT_TRUE(again) << error;
+        EXPECT_EQ(CDB_ATOM_NODE::s_next_id, next_after_first) << "round " << round;
+    }
+    std::istringstream truncated("morv-atom-netlist 1\nnode 900000 6 0 -\n");
+    EXPECT_EQ(cdb_read_native_netlist(truncated, "t.atoms", nullptr, &error), nullptr);
+    EXPECT_EQ(CDB_ATOM_NODE::s_next_id, next_after_first);
+}
+
 TEST(CdbNetlist, LowerIdsJoiningLaterAreStillFoundAndVerifyCatchesBrokenLinks)
 {
     NET old_net;
