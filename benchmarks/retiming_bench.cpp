@@ -12,7 +12,8 @@
 // restores the strashed design R times, then restores it and runs `dretime`
 // R times; the difference of the two blocks over R is one `dretime`, and
 // R is chosen so that each block lasts about half a second (the clock
-// prints hundredths). BM_AbcDretimeWholeCall is the wall-clock time of one
+// prints hundredths). Its counters say what `dretime` did to the latches
+// and the AIG's depth. BM_AbcDretimeWholeCall is the wall-clock time of one
 // whole program run: start, reading the file, `strash; zero; dretime`.
 //
 // The program ends with both times per design and their ratio, CPU time
@@ -280,12 +281,13 @@ bool run_abc(const DESIGN& d, const std::string& commands, std::string& text)
     return pclose(pipe) == 0;
 }
 
-// The seconds of each "elapse:" line ABC's `time` printed, in order.
-std::vector<double> elapsed_seconds(const std::string& text)
+// The numbers after each `key` in ABC's text, in order ("elapse:" of its
+// `time`, "lat =" and "lev =" of its `print_stats`).
+std::vector<double> numbers_after(const std::string& text, const std::string& key)
 {
     std::vector<double> out;
-    for (size_t at = text.find("elapse:"); at != std::string::npos; at = text.find("elapse:", at + 1))
-        out.push_back(std::strtod(text.c_str() + at + 7, nullptr));
+    for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1))
+        out.push_back(std::strtod(text.c_str() + at + key.size(), nullptr));
     return out;
 }
 
@@ -300,18 +302,22 @@ void BM_AbcDretime(benchmark::State& state)
 {
     const DESIGN& d = k_designs[state.range(0)];
     const int r = d.abc_repetitions;
-    std::string commands = "strash; zero; backup; time -c; ";
+    std::string commands = "strash; zero; print_stats; backup; time -c; ";
     commands += repeated("restore; ", r);
     commands += "time; ";
     commands += repeated("restore; dretime; ", r);
-    commands += "time";
+    commands += "time; print_stats";
     double total = 0;
     int64_t calls = 0;
+    std::vector<double> latches, levels;
     for (auto _ : state) {
         std::string text;
         const bool ran = run_abc(d, commands, text);
-        const std::vector<double> blocks = elapsed_seconds(text);
-        if (!ran || blocks.size() != 2 || text.find("Error") != std::string::npos) {
+        const std::vector<double> blocks = numbers_after(text, "elapse:");
+        latches = numbers_after(text, "lat =");
+        levels = numbers_after(text, "lev =");
+        if (!ran || blocks.size() != 2 || latches.size() != 2 || levels.size() != 2 ||
+            text.find("Error") != std::string::npos) {
             state.SkipWithError("berkeley-abc did not run dretime");
             break;
         }
@@ -323,6 +329,11 @@ void BM_AbcDretime(benchmark::State& state)
     if (calls == 0 || state.error_occurred()) return;
     measured()[std::string("dretime/") + d.name] = total / static_cast<double>(calls);
     state.counters["runs_per_call"] = r;
+    // What dretime did: its default is minimum-area retiming.
+    state.counters["latches_before"] = latches[0];
+    state.counters["latches_after"] = latches[1];
+    state.counters["aig_levels_before"] = levels[0];
+    state.counters["aig_levels_after"] = levels[1];
 }
 
 void BM_AbcDretimeWholeCall(benchmark::State& state)
