@@ -305,6 +305,11 @@ public:
     void disconnect_iterm_and_port(CDB_ATOM_ITERM* iterm);
     // Moves the term onto new_source, keeping its inversion bit.
     void move_iterm(CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM* new_source);
+    // Puts a new one-input cell, placed at base_node, between the term and its
+    // source; the cell's input takes the term's properties but its inversion and
+    // boundary port, which stay with the term.
+    void wire_cell_in_front_of(CDB_ATOM_ITERM* iterm, CDB_ATOM_NODE* base_node, CDB_ATOM_NODE* cell,
+                               const CDB_LUTMASK& mask);
     void copy_iterm_connection(CDB_ATOM_ITERM* siterm, CDB_ATOM_ITERM* fiterm);
     void connect_register_input(CDB_ATOM_NODE* node, const RETIME_SIGNAL& signal, int port_type, int index);
     void invert_iterm(CDB_ATOM_ITERM* iterm);

@@ -54,6 +54,31 @@ void MORV_RETIMING::move_iterm(CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM* new_source
     apply_saved_invert(iterm);
 }
 
+void MORV_RETIMING::wire_cell_in_front_of(CDB_ATOM_ITERM* iterm, CDB_ATOM_NODE* base_node, CDB_ATOM_NODE* cell,
+                                          const CDB_LUTMASK& mask)
+{
+    MORV_ASSERT_TEXT(cell, "cell");
+    CDB_ATOM_ITERM* in = nullptr;
+    m_cdb_interface->create_input_term(nullptr, in, cell, DB_DATA_A, 0);
+    MORV_ASSERT_TEXT(in, "dataa");
+    m_touched_iterms.insert(in);
+    CDB_ATOM_OTERM* out = nullptr;
+    m_cdb_interface->create_oterm(nullptr, out, cell, DB_COMB_OUT, cell->get_instance_name());
+    MORV_ASSERT_TEXT(out, "combout");
+    m_cdb_interface->set_lutmask(cell, mask, 0);
+    copy_location(base_node, cell);
+    CDB_ATOM_OTERM* src_oterm = iterm->get_source();
+    MORV_ASSERT_TEXT(src_oterm, "src_oterm");
+    MORV_ITERM_PROPERTIES properties;
+    m_net_util->save_iterm_properties(iterm, &properties);
+    m_net_util->insert_fanout(src_oterm, in);
+    properties.inverted = false;
+    properties.boundary_port_id = -1;
+    m_net_util->restore_iterm_properties(properties, in);
+    move_iterm(iterm, out);
+    m_fsyn_api->modify_node(cell);
+}
+
 // A constant goes on as its logical value, so that the port sees that value
 // whatever the inversion bit was where the signal was captured: tying the
 // physical constant (or the logical one) and then writing the captured

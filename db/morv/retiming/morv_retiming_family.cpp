@@ -201,26 +201,7 @@ void MORV_RETIMING_6LUT_FAMILY::insert_wire_cell(CDB_ATOM_ITERM* iterm, CDB_ATOM
     HDB_INSTANCE_NAME* base_name = base_node->get_instance_name();
     MORV_ASSERT_TEXT(base_name, "base_name");
     CDB_ATOM_NODE* cell = create_family_lcell_comb(m_net_util->make_unique_instance_name(base_name, "_RTM0"));
-    MORV_ASSERT_TEXT(cell, "cell");
-    CDB_ATOM_ITERM* in = nullptr;
-    m_cdb_interface->create_input_term(nullptr, in, cell, DB_DATA_A, 0);
-    MORV_ASSERT_TEXT(in, "dataa");
-    m_touched_iterms.insert(in);
-    CDB_ATOM_OTERM* out = nullptr;
-    m_cdb_interface->create_oterm(nullptr, out, cell, DB_COMB_OUT, cell->get_instance_name());
-    MORV_ASSERT_TEXT(out, "combout");
-    m_cdb_interface->set_lutmask(cell, CDB_LUTMASK(6, mask), 0);
-    place_next_to(base_node, cell);
-    CDB_ATOM_OTERM* src_oterm = iterm->get_source();
-    MORV_ASSERT_TEXT(src_oterm, "src_oterm");
-    MORV_ITERM_PROPERTIES properties;
-    m_net_util->save_iterm_properties(iterm, &properties);
-    m_net_util->insert_fanout(src_oterm, in);
-    properties.inverted = false;
-    properties.boundary_port_id = -1;
-    m_net_util->restore_iterm_properties(properties, in);
-    move_iterm(iterm, out);
-    m_fsyn_api->modify_node(cell);
+    wire_cell_in_front_of(iterm, base_node, cell, CDB_LUTMASK(6, mask));
 }
 
 void MORV_RETIMING_6LUT_FAMILY::insert_inverter_lcell(CDB_ATOM_ITERM* iterm)
