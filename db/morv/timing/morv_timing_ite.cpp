@@ -87,6 +87,21 @@ bool MORV_TIMING_ITE_NODE_SLACKS::erase(int node_id)
     return true;
 }
 
+void MORV_TIMING_ITE_NODE_MEMO::set(int node_id, int32_t value)
+{
+    MORV_ASSERT_TEXT(node_id >= m_base && value != k_ABSENT, "node_id >= m_node_id_base");
+    const size_t i = index(node_id);
+    if (i >= m_values.size()) m_values.resize(std::max(i + 1, m_values.size() * 2), k_ABSENT);
+    if (m_values[i] == k_ABSENT) m_held.push_back(i);
+    m_values[i] = value;
+}
+
+void MORV_TIMING_ITE_NODE_MEMO::clear_keeping_capacity()
+{
+    for (size_t i : m_held) m_values[i] = k_ABSENT;
+    m_held.clear();
+}
+
 const char* morv_ite_keeper_type_name(int type)
 {
     switch (type) {
@@ -165,9 +180,8 @@ void MORV_TIMING_ITE::reset()
 void MORV_TIMING_ITE::check_idle_state() const
 {
     MORV_ASSERT_TEXT(m_domain_bit_vec_pool == nullptr, "m_domain_bit_vec_pool == NULL");
-    MORV_ASSERT_TEXT(m_visited_node_domain_bit_vec_pool == nullptr, "m_visited_node_domain_bit_vec_pool == NULL");
-    MORV_ASSERT_TEXT(m_backward_visited_nodes.size() == 0, "m_backward_visited_nodes.size() == 0");
-    MORV_ASSERT_TEXT(m_forward_visited_nodes.size() == 0, "m_forward_visited_nodes.size() == 0");
+    MORV_ASSERT_TEXT(m_walk_fork_touched[0].empty(), "m_backward_visited_nodes.size() == 0");
+    MORV_ASSERT_TEXT(m_walk_fork_touched[1].empty(), "m_forward_visited_nodes.size() == 0");
     MORV_ASSERT_TEXT(m_node_clock_delay_hash[TDB_MIN].size() == 0, "m_node_clock_delay_hash[TDB_MIN].size() == 0");
     MORV_ASSERT_TEXT(m_node_clock_delay_hash[TDB_MAX].size() == 0, "m_node_clock_delay_hash[TDB_MAX].size() == 0");
     MORV_ASSERT_TEXT(m_touched_edges.empty(), "m_touched_edges.empty()");

@@ -159,6 +159,32 @@ private:
     std::vector<int32_t> m_values;
 };
 
+// A value per timing node for one estimation, in an array by node id from
+// the netlist's id base, emptied through the entries it holds: the clock
+// delays of the registers a region reaches are asked for at every edge
+// into or out of them.
+class MORV_TIMING_ITE_NODE_MEMO
+{
+public:
+    void set_base(int id_base) { m_base = id_base; }
+    // Null when the node has no value.
+    const int32_t* find(int node_id) const
+    {
+        const size_t i = index(node_id);
+        return i < m_values.size() && m_values[i] != k_ABSENT ? &m_values[i] : nullptr;
+    }
+    void set(int node_id, int32_t value);
+    size_t size() const { return m_held.size(); }
+    void clear_keeping_capacity();
+
+private:
+    static constexpr int32_t k_ABSENT = INT32_MIN;
+    size_t index(int node_id) const { return static_cast<size_t>(static_cast<int64_t>(node_id) - m_base); }
+    int m_base = 0;
+    std::vector<int32_t> m_values;
+    std::vector<size_t> m_held;
+};
+
 // One timing sub-domain of the host's last full analysis.
 struct MORV_TIMING_ITE_DOMAIN_INFO
 {
@@ -421,7 +447,8 @@ public:
 
 private:
     using EDGE_BIT_VECTOR_MAP = MORV_SIMPLE_HASH<int, MORV_BIT_VECTOR>;
-    using WALK_STACK = std::vector<std::pair<TDB_NODE*, MORV_BIT_VECTOR>>;
+    // (node, row of its domains in m_walk_rows)
+    using WALK_STACK = std::vector<std::pair<TDB_NODE*, size_t>>;
     // driver
     bool is_timing_netlist_replaced(const TDB_NETLIST* netlist) const;
     bool fall_back_to_full_analysis(const char* why);
@@ -474,9 +501,13 @@ private:
                       const std::vector<TDB_EDGE*>& order) const;
     // walks
     void fill_node_domains(const TDB_NODE* node, MORV_BIT_VECTOR& domains);
-    bool enter_node(const TDB_NODE* node, MORV_BIT_VECTOR& domains, bool forward);
+    void begin_walks();
+    void end_walks();
+    size_t new_walk_row();
+    static uint64_t domain_bit(int domain) { return uint64_t(1) << (domain % 64); }
+    bool enter_node(const TDB_NODE* node, size_t row, bool forward);
     void walk_from_node(TDB_NODE* start, const MORV_BIT_VECTOR& start_domains, bool forward);
-    void walk_edges(TDB_EDGE_RANGE edges, const MORV_BIT_VECTOR& domains, bool forward, WALK_STACK& stack);
+    void walk_edges(TDB_EDGE_RANGE edges, size_t row, bool forward, WALK_STACK& stack);
 
     TDB_EDGE* tdb_edge(int edge_id) const;
     int edge_index(int edge_id) const;
@@ -547,12 +578,35 @@ private:
     bool visit_node(const TDB_NODE* node);
     void begin_edge_timing_data();
     void trace_estimation_stats() const;
-    int least_fanin_slack(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, bool with_clock,
-                          bool trace) const;
-    int least_fanout_slack(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node) const;
-    void adjust_edges(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, int which_edges, int delta) const;
-    void refresh_node_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_NODE*>& order,
-                             const std::vector<char>& input_side) const;
+    // One edge of a region node as the preparation reads it: its record in
+    // the domain (null: none) and whether it is in the domain's region.
+    struct REGION_LINK
+    {
+        MORV_TIMING_ITE_EDGE_SLACK_RATIOS* m_record;
+        int m_edge_id;
+        bool m_in_region;
+    };
+    // A node of the preparation's order and its links from m_first on: data
+    // fan-in, clock fan-in, fan-out.
+    struct REGION_NODE
+    {
+        const TDB_NODE* m_node;
+        bool m_input_side;
+        uint32_t m_first;
+        uint32_t m_num_fanin;
+        uint32_t m_num_clkin;
+        uint32_t m_num_fanout;
+    };
+    REGION_NODE gather_links(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, bool input_side,
+                             std::vector<REGION_LINK>& links) const;
+    static int least_link_slack(const REGION_LINK* links, size_t count, bool trace);
+    void adjust_links(const REGION_LINK* links, size_t count, int delta, const char* kind) const;
+    void forward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const REGION_NODE& region_node, REGION_LINK* links,
+                        int& delta) const;
+    void backward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const REGION_NODE& region_node, REGION_LINK* links,
+                         int& delta) const;
+    void refresh_node_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<REGION_NODE>& nodes,
+                             const REGION_LINK* links) const;
     int base_arrival_time(const TDB_EDGE* edge);
     int base_required_time(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_EDGE* edge);
 
@@ -600,10 +654,16 @@ private:
     std::vector<int> m_edge_domain_vec;  // by edge id - m_edge_id_base
     float m_global_min_domain_sr;
     MORV_OWNER<MORV_SIMPLE_MEM_POOL> m_domain_bit_vec_pool;
-    MORV_OWNER<MORV_SIMPLE_MEM_POOL> m_visited_node_domain_bit_vec_pool;
-    MORV_SIMPLE_HASH<int, MORV_BIT_VECTOR> m_backward_visited_nodes;
-    MORV_SIMPLE_HASH<int, MORV_BIT_VECTOR> m_forward_visited_nodes;
-    MORV_SIMPLE_HASH<int, int> m_node_clock_delay_hash[2];
+    // The walks' domain sets, m_walk_words words a row: those of the walk
+    // under way (its stack's), and those of the fork nodes visited so far,
+    // found per direction (backward 0, forward 1) by node id - base (row + 1,
+    // 0: not visited) and cleared through the positions touched.
+    size_t m_walk_words = 0;
+    std::vector<uint64_t> m_walk_rows;
+    std::vector<uint64_t> m_walk_fork_rows;
+    std::vector<uint32_t> m_walk_fork_row[2];
+    std::vector<size_t> m_walk_fork_touched[2];
+    MORV_TIMING_ITE_NODE_MEMO m_node_clock_delay_hash[2];
     bool m_latch_analysis_needed = false;
     // An edit opened paths of a domain through edges the domain does not
     // hold; the records only ever lose domains, so a full analysis runs.
@@ -648,6 +708,9 @@ private:
     // clears only the entries listed, so that a walk costs its own size.
     std::vector<unsigned char> m_node_visited;
     std::vector<size_t> m_node_visited_set;
+    // The preparation's nodes and links, kept between domains for their room.
+    std::vector<REGION_NODE> m_region_nodes;
+    std::vector<REGION_LINK> m_region_links;
     MORV_TIMING_ITE_ESTIMATION_STATS m_estimation_stats;
     MORV_TIMING_ITE_COMPARISON m_last_comparison;
     int m_clock_path_evaluations = 0;

@@ -81,6 +81,8 @@ void MORV_TIMING_ITE::fsyn_ite_do_timing_estimation()
     begin_edge_timing_data();
     MORV_ASSERT_TEXT(m_node_clock_delay_hash[TDB_MIN].size() == 0, "m_node_clock_delay_hash[TDB_MIN].size() == 0");
     MORV_ASSERT_TEXT(m_node_clock_delay_hash[TDB_MAX].size() == 0, "m_node_clock_delay_hash[TDB_MAX].size() == 0");
+    m_node_clock_delay_hash[TDB_MIN].set_base(m_node_id_base);
+    m_node_clock_delay_hash[TDB_MAX].set_base(m_node_id_base);
     m_estimation_stats = MORV_TIMING_ITE_ESTIMATION_STATS();
     m_clock_path_evaluations = 0;
     for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info)
@@ -102,10 +104,9 @@ void MORV_TIMING_ITE::trace_estimation_stats() const
     MORV_DEBUG_STREAM::print(2, "          marked edges: %d / %d", s.m_marked_edges, m_num_edge_ids);
     MORV_DEBUG_STREAM::print(2, "          analyzed edges: %d / %d", s.m_analysed_edges, m_num_edge_ids);
     if (!m_debug) return;
-    MORV_DEBUG_STREAM::print(2, "iTEst: min node clock delay hash stats");
-    m_node_clock_delay_hash[TDB_MIN].print_statistics();
-    MORV_DEBUG_STREAM::print(2, "iTEst: max node clock delay hash stats");
-    m_node_clock_delay_hash[TDB_MAX].print_statistics();
+    MORV_DEBUG_STREAM::print(2, "iTEst: node clock delays memoised: %d min, %d max",
+                             static_cast<int>(m_node_clock_delay_hash[TDB_MIN].size()),
+                             static_cast<int>(m_node_clock_delay_hash[TDB_MAX].size()));
 }
 
 void MORV_TIMING_ITE::fsyn_ite_do_timing_estimation_for_domain(MORV_TIMING_ITE_DOMAIN_INFO* domain)
@@ -375,13 +376,12 @@ int MORV_TIMING_ITE::get_register_clock_delay(const TDB_NODE* node, int which)
 {
     MORV_ASSERT_TEXT(node->is_reg(), "node->is_reg()");
     MORV_ASSERT_TEXT(node->get_num_of_clkin() == 1, "node->get_num_of_clkin() == 1");
-    MORV_SIMPLE_HASH<int, int>& cache = m_node_clock_delay_hash[which];
-    auto it = cache.find(node->get_id());
-    if (it != cache.end()) return it->second;
+    MORV_TIMING_ITE_NODE_MEMO& cache = m_node_clock_delay_hash[which];
+    if (const int32_t* known = cache.find(node->get_id())) return *known;
     const TDB_EDGE* clock = node->clkin()[0];
     const TDB_NODE* source = clock->get_src_node();
     const int delay = clock->get_clock_delay(which) + (source->is_keeper() ? 0 : get_clock_path_delay(source, which));
-    cache[node->get_id()] = delay;
+    cache.set(node->get_id(), delay);
     return delay;
 }
 
@@ -391,8 +391,8 @@ int MORV_TIMING_ITE::get_clock_path_delay(const TDB_NODE* node, int which)
 {
     MORV_ASSERT_TEXT(!node->is_keeper(), "!node->is_keeper()");
     if (node->get_num_of_fanin() == 0) return 0;
-    MORV_SIMPLE_HASH<int, int>& cache = m_node_clock_delay_hash[which];
-    if (auto it = cache.find(node->get_id()); it != cache.end()) return it->second;
+    MORV_TIMING_ITE_NODE_MEMO& cache = m_node_clock_delay_hash[which];
+    if (const int32_t* known = cache.find(node->get_id())) return *known;
     struct FRAME
     {
         const TDB_NODE* node;
@@ -404,7 +404,7 @@ int MORV_TIMING_ITE::get_clock_path_delay(const TDB_NODE* node, int which)
     while (!stack.empty()) {
         FRAME& top = stack.back();
         if (top.pos == top.node->get_num_of_fanin()) {
-            cache[top.node->get_id()] = top.best;
+            cache.set(top.node->get_id(), top.best);
             ++m_clock_path_evaluations;
             m_clock_path_on_stack.erase(top.node->get_id());
             stack.pop_back();
@@ -415,16 +415,16 @@ int MORV_TIMING_ITE::get_clock_path_delay(const TDB_NODE* node, int which)
         int upstream = 0;
         if (!source->is_keeper() && source->get_num_of_fanin() > 0 &&
             !m_clock_path_on_stack.contains(source->get_id())) {
-            auto it = cache.find(source->get_id());
-            if (it == cache.end()) {
+            const int32_t* known = cache.find(source->get_id());
+            if (known == nullptr) {
                 m_clock_path_on_stack.insert(source->get_id());
                 stack.push_back({source, 0, 0});  // this fan-in is taken again once its source is known
                 continue;
             }
-            upstream = it->second;
+            upstream = *known;
         }
         top.best = std::max(top.best, fanin->get_clock_delay(which) + upstream);
         ++top.pos;
     }
-    return cache.find(node->get_id())->second;
+    return *cache.find(node->get_id());
 }

@@ -15,16 +15,6 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/timing/morv_timing_ite.h"
 
-namespace {
-enum : int
-{
-    k_FANOUT = 1,
-    k_FANIN = 2,
-    k_CLOCK_FANIN = 4
-};
-
-}  // namespace
-
 // The note answers for the one domain it names, whether the edge is in
 // that domain alone or shared; it is filled on the first lookup and
 // dropped when the edge leaves that domain. Other domains of a shared edge
@@ -148,55 +138,51 @@ void MORV_TIMING_ITE::build_node_rev_topo_order(const MORV_TIMING_ITE_INT_SET& s
                      "node_rev_topo_order.size() == node_rev_topo_order_keeper_is_input_side.size()");
 }
 
-// The least slack over a node's data fan-in edges with a record and, when
-// asked, its clock-input edges.
-int MORV_TIMING_ITE::least_fanin_slack(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, bool with_clock,
-                                       bool trace) const
+// The records of a node's edges, taken once per region: the passes below
+// read each of them several times.
+MORV_TIMING_ITE::REGION_NODE MORV_TIMING_ITE::gather_links(const MORV_TIMING_ITE_DOMAIN_INFO* domain,
+                                                           const TDB_NODE* node, bool input_side,
+                                                           std::vector<REGION_LINK>& links) const
 {
-    int least = ITE_NO_SLACK;
-    auto scan = [&](TDB_EDGE_RANGE range) {
-        for (const TDB_EDGE* edge : range) {
-            const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = cached_record(domain, edge).m_record;
-            if (record == nullptr) continue;
-            if (trace)
-                MORV_DEBUG_STREAM::print(2, "iTEst:    for wc-input-slack edge %d slack = %d", edge->get_id(),
-                                         record->m_slack);
-            least = std::min(least, record->m_slack);
-        }
-    };
-    scan(node->fanin());
-    if (with_clock) scan(node->clkin());
-    return least;
-}
-
-int MORV_TIMING_ITE::least_fanout_slack(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node) const
-{
-    int least = ITE_NO_SLACK;
-    for (const TDB_EDGE* edge : node->fanout())
-        if (const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = cached_record(domain, edge).m_record)
-            least = std::min(least, record->m_slack);
-    return least;
-}
-
-// Adds delta to the slack of each chosen edge of the node that has a record
-// and lies in the region.
-void MORV_TIMING_ITE::adjust_edges(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, int which_edges,
-                                   int delta) const
-{
-    auto adjust = [&](TDB_EDGE_RANGE range, const char* kind) {
+    REGION_NODE region_node{node, input_side, static_cast<uint32_t>(links.size()), 0, 0, 0};
+    auto take = [&](TDB_EDGE_RANGE range) {
         for (const TDB_EDGE* edge : range) {
             const RECORD_CACHE_ENTRY cached = cached_record(domain, edge);
-            MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = cached.m_record;
-            if (!cached.m_in_region) continue;
-            record->m_slack = add_slack(record->m_slack, delta);
-            if (m_debug)
-                MORV_DEBUG_STREAM::print(2, "iTEst:    adjustment: %s edge %d slack adjustment: new slack = %d", kind,
-                                         edge->get_id(), record->m_slack);
+            links.push_back({cached.m_record, edge->get_id(), cached.m_in_region});
         }
+        return static_cast<uint32_t>(range.size());
     };
-    if (which_edges & k_FANOUT) adjust(node->fanout(), "fanout");
-    if (which_edges & k_FANIN) adjust(node->fanin(), "fanin");
-    if (which_edges & k_CLOCK_FANIN) adjust(node->clkin(), "fanin");
+    region_node.m_num_fanin = take(node->fanin());
+    region_node.m_num_clkin = take(node->clkin());
+    region_node.m_num_fanout = take(node->fanout());
+    return region_node;
+}
+
+// The least slack over links with a record.
+int MORV_TIMING_ITE::least_link_slack(const REGION_LINK* links, size_t count, bool trace)
+{
+    int least = ITE_NO_SLACK;
+    for (size_t i = 0; i < count; ++i) {
+        if (links[i].m_record == nullptr) continue;
+        if (trace)
+            MORV_DEBUG_STREAM::print(2, "iTEst:    for wc-input-slack edge %d slack = %d", links[i].m_edge_id,
+                                     links[i].m_record->m_slack);
+        least = std::min(least, links[i].m_record->m_slack);
+    }
+    return least;
+}
+
+// Adds delta to the slack of each link in the region.
+void MORV_TIMING_ITE::adjust_links(const REGION_LINK* links, size_t count, int delta, const char* kind) const
+{
+    for (size_t i = 0; i < count; ++i) {
+        if (!links[i].m_in_region) continue;
+        MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = links[i].m_record;
+        record->m_slack = add_slack(record->m_slack, delta);
+        if (m_debug)
+            MORV_DEBUG_STREAM::print(2, "iTEst:    adjustment: %s edge %d slack adjustment: new slack = %d", kind,
+                                     links[i].m_edge_id, record->m_slack);
+    }
 }
 
 void MORV_TIMING_ITE::forward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node,
@@ -204,15 +190,38 @@ void MORV_TIMING_ITE::forward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* doma
 {
     MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
     MORV_ASSERT_TEXT(node != nullptr, "node != NULL");
+    std::vector<REGION_LINK> links;
+    const REGION_NODE region_node = gather_links(domain, node, input_side, links);
+    forward_adjust(domain, region_node, links.data(), delta);
+}
+
+void MORV_TIMING_ITE::backward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node,
+                                                bool input_side, int& delta) const
+{
+    MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
+    MORV_ASSERT_TEXT(node != nullptr, "node != NULL");
+    std::vector<REGION_LINK> links;
+    const REGION_NODE region_node = gather_links(domain, node, input_side, links);
+    backward_adjust(domain, region_node, links.data(), delta);
+}
+
+void MORV_TIMING_ITE::forward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const REGION_NODE& region_node,
+                                     REGION_LINK* links, int& delta) const
+{
+    const TDB_NODE* node = region_node.m_node;
     const bool keeper = node->is_keeper();
+    const bool input_side = region_node.m_input_side;
     const int initial = keeper && input_side ? 0 : delta;
     if (m_debug)
         MORV_DEBUG_STREAM::print(2,
                                  "iTEst: forward slack adjustment node %d (keeper = %d, input side = %d), domain %d, "
                                  "initial delta slack = %d",
                                  node->get_id(), keeper ? 1 : 0, input_side ? 1 : 0, domain->m_id, initial);
+    REGION_LINK* fanin = links + region_node.m_first;
     int current = ITE_NO_SLACK;
-    if (!keeper || input_side) current = least_fanin_slack(domain, node, node->is_reg(), m_debug);
+    if (!keeper || input_side)
+        current = least_link_slack(fanin, region_node.m_num_fanin + (node->is_reg() ? region_node.m_num_clkin : 0),
+                                   m_debug);
     int adjustment = initial;
     if (!keeper && initial != ITE_NO_SLACK) {
         MORV_ASSERT_TEXT(initial == 0, "delta_slack == 0");
@@ -224,31 +233,35 @@ void MORV_TIMING_ITE::forward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* doma
             MORV_DEBUG_STREAM::print(2, "iTEst:    delta slack = %d (cur_wc_input_slack = %d, old_wc_input_slack = %d)",
                                      adjustment, current, old);
     }
-    if (adjustment != 0) adjust_edges(domain, node, k_FANOUT, adjustment);
+    if (adjustment != 0)
+        adjust_links(fanin + region_node.m_num_fanin + region_node.m_num_clkin, region_node.m_num_fanout, adjustment,
+                     "fanout");
 }
 
-void MORV_TIMING_ITE::backward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node,
-                                                bool input_side, int& delta) const
+void MORV_TIMING_ITE::backward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const REGION_NODE& region_node,
+                                      REGION_LINK* links, int& delta) const
 {
-    MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
-    MORV_ASSERT_TEXT(node != nullptr, "node != NULL");
+    const TDB_NODE* node = region_node.m_node;
     const bool keeper = node->is_keeper();
+    const bool input_side = region_node.m_input_side;
     const int initial = keeper && !input_side ? 0 : delta;
     if (m_debug)
         MORV_DEBUG_STREAM::print(2,
                                  "iTEst: backward slack adjustment node %d (keeper = %d, input side = %d), domain %d, "
                                  "initial delta slack = %d",
                                  node->get_id(), keeper ? 1 : 0, input_side ? 1 : 0, domain->m_id, initial);
+    REGION_LINK* fanin = links + region_node.m_first;
+    const REGION_LINK* fanout = fanin + region_node.m_num_fanin + region_node.m_num_clkin;
     int current = ITE_NO_SLACK;
     if (!keeper || !input_side) {
-        for (const TDB_EDGE* edge : node->fanout()) {
-            const RECORD_CACHE_ENTRY cached = cached_record(domain, edge);
-            if (cached.m_record == nullptr) continue;
-            int value = cached.m_record->m_slack;
+        for (uint32_t i = 0; i < region_node.m_num_fanout; ++i) {
+            if (fanout[i].m_record == nullptr) continue;
+            int value = fanout[i].m_record->m_slack;
             // Takes back the node's own forward adjustment.
-            if (initial < ITE_NO_SLACK && value < ITE_NO_SLACK && cached.m_in_region) value -= initial;
+            if (initial < ITE_NO_SLACK && value < ITE_NO_SLACK && fanout[i].m_in_region) value -= initial;
             if (m_debug)
-                MORV_DEBUG_STREAM::print(2, "iTEst:    for wc-output-slack edge %d slack = %d", edge->get_id(), value);
+                MORV_DEBUG_STREAM::print(2, "iTEst:    for wc-output-slack edge %d slack = %d", fanout[i].m_edge_id,
+                                         value);
             current = std::min(current, value);
         }
     }
@@ -264,26 +277,30 @@ void MORV_TIMING_ITE::backward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* dom
                                      adjustment, current, old);
     }
     if (adjustment == 0) return;
-    adjust_edges(domain, node, node->is_reg() ? k_FANIN | k_CLOCK_FANIN : k_FANIN, adjustment);
+    adjust_links(fanin, region_node.m_num_fanin + (node->is_reg() ? region_node.m_num_clkin : 0), adjustment, "fanin");
 }
 
-void MORV_TIMING_ITE::refresh_node_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_NODE*>& order,
-                                          const std::vector<char>& input_side) const
+void MORV_TIMING_ITE::refresh_node_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<REGION_NODE>& nodes,
+                                          const REGION_LINK* links) const
 {
     if (m_debug)
         MORV_DEBUG_STREAM::print(
             1, "iTEst: domain %d post-slack adjustment worst-case input/output slack update:", domain->m_id);
-    for (size_t i = order.size(); i-- > 0;) {
-        const TDB_NODE* node = order[i];
+    for (size_t i = nodes.size(); i-- > 0;) {
+        const REGION_NODE& region_node = nodes[i];
+        const TDB_NODE* node = region_node.m_node;
         const bool keeper = node->is_keeper();
-        if (!keeper || !input_side[i]) {
-            const int slack = least_fanout_slack(domain, node);
+        const REGION_LINK* fanin = links + region_node.m_first;
+        if (!keeper || !region_node.m_input_side) {
+            const int slack = least_link_slack(fanin + region_node.m_num_fanin + region_node.m_num_clkin,
+                                               region_node.m_num_fanout, false);
             domain->m_src_node_min_slack[node->get_id()] = slack;
             if (m_debug)
                 MORV_DEBUG_STREAM::print(1, "iTEst:    node %d worst-case output slack = %d", node->get_id(), slack);
         }
-        if (!keeper || input_side[i]) {
-            const int slack = least_fanin_slack(domain, node, keeper, false);
+        if (!keeper || region_node.m_input_side) {
+            const int slack =
+                least_link_slack(fanin, region_node.m_num_fanin + (keeper ? region_node.m_num_clkin : 0), false);
             domain->m_dst_node_min_slack[node->get_id()] = slack;
             if (m_debug)
                 MORV_DEBUG_STREAM::print(1, "iTEst:    node %d worst-case input slack = %d", node->get_id(), slack);
@@ -308,10 +325,15 @@ void MORV_TIMING_ITE::fsyn_ite_do_slack_preparation_adjustments(MORV_TIMING_ITE_
                                      keeper ? (input_side[i] ? "input-side" : "output-side") : "");
         }
     }
+    std::vector<REGION_NODE>& nodes = m_region_nodes;
+    std::vector<REGION_LINK>& links = m_region_links;
+    nodes.clear();
+    links.clear();
+    for (size_t i = 0; i < order.size(); ++i) nodes.push_back(gather_links(domain, order[i], input_side[i] != 0, links));
     std::vector<int> delta(order.size(), 0);
     for (size_t i = 0; i < order.size(); ++i)
         if (domain->m_analysis_start_nodes.contains(order[i]->get_id())) delta[i] = ITE_NO_SLACK;
-    for (size_t i = order.size(); i-- > 0;) forward_slack_adjustment(domain, order[i], input_side[i] != 0, delta[i]);
-    for (size_t i = 0; i < order.size(); ++i) backward_slack_adjustment(domain, order[i], input_side[i] != 0, delta[i]);
-    refresh_node_slacks(domain, order, input_side);
+    for (size_t i = order.size(); i-- > 0;) forward_adjust(domain, nodes[i], links.data(), delta[i]);
+    for (size_t i = 0; i < order.size(); ++i) backward_adjust(domain, nodes[i], links.data(), delta[i]);
+    refresh_node_slacks(domain, nodes, links.data());
 }

@@ -20,9 +20,7 @@
 void MORV_TIMING_ITE::fsyn_ite_post_timing_estimation_cleanup()
 {
     m_domain_bit_vec_pool.reset();
-    m_visited_node_domain_bit_vec_pool.reset();
-    morv_ite_clear_keeping_room(m_backward_visited_nodes);
-    morv_ite_clear_keeping_room(m_forward_visited_nodes);
+    end_walks();
     morv_ite_clear_keeping_room(m_node_clock_delay_hash[TDB_MAX]);
     morv_ite_clear_keeping_room(m_node_clock_delay_hash[TDB_MIN]);
     m_touched_edges.clear();

@@ -5,6 +5,8 @@
 // nodes are the analysis start nodes. A node where paths fork is walked
 // again only with domains it was not walked with before.
 
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -14,10 +16,6 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/timing/morv_timing_ite.h"
-
-namespace {
-constexpr size_t k_POOL_BLOCK_BYTES = 4096;
-}
 
 void MORV_TIMING_ITE::prepare_for_timing_estimation()
 {
@@ -33,8 +31,6 @@ void MORV_TIMING_ITE::prepare_for_timing_estimation()
     if (m_debug)
         MORV_DEBUG_STREAM::print(2, "iTEst: marked atoms (# = %d)",
                                  static_cast<int>(m_atoms_marked_for_analysis.size()));
-    MORV_ASSERT_TEXT(m_forward_visited_nodes.size() == 0, "m_forward_visited_nodes.size() == 0");
-    MORV_ASSERT_TEXT(m_backward_visited_nodes.size() == 0, "m_backward_visited_nodes.size() == 0");
     build_domain_analysis_info();
     if (!m_latch_analysis_needed) {
         for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) {
@@ -42,9 +38,8 @@ void MORV_TIMING_ITE::prepare_for_timing_estimation()
             if (!domain.m_ready_for_estimation) compute_sr_lr_approximation_for_domain(&domain);
             fsyn_ite_do_slack_preparation_adjustments(&domain);
         }
-        morv_ite_clear_keeping_room(m_backward_visited_nodes);
     }
-    morv_ite_clear_keeping_room(m_forward_visited_nodes);
+    end_walks();
 }
 
 void MORV_TIMING_ITE::build_domain_analysis_info()
@@ -52,8 +47,7 @@ void MORV_TIMING_ITE::build_domain_analysis_info()
     GEN_PROFILER profile("fsyn_ite_build_domain_analysis_info");
     MORV_ASSERT_TEXT(m_domain_bit_vec_pool != nullptr, "m_domain_bit_vec_pool != NULL");
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: building domain analysis info");
-    MORV_ASSERT_TEXT(m_visited_node_domain_bit_vec_pool == nullptr, "m_visited_node_domain_bit_vec_pool == NULL");
-    m_visited_node_domain_bit_vec_pool = MORV_MAKE_OWNER(MORV_SIMPLE_MEM_POOL, k_POOL_BLOCK_BYTES);
+    begin_walks();
     for (int node_id : m_nodes_for_analysis) {
         if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst:    TDB node %d", node_id);
         TDB_NODE* node = m_tdb_netlist->find_node(node_id);
@@ -68,10 +62,9 @@ void MORV_TIMING_ITE::build_domain_analysis_info()
             walk_from_node(node, domains, false);
             if (!m_latch_analysis_needed) walk_from_node(node, domains, true);
         }
-        if (m_latch_analysis_needed) return;  // the cleanup deletes the pools
+        if (m_latch_analysis_needed) return;  // the cleanup empties the walks' tables
         m_domain_bit_vec_pool->release_all();
     }
-    m_visited_node_domain_bit_vec_pool.reset();
 }
 
 void MORV_TIMING_ITE::fill_node_domains(const TDB_NODE* node, MORV_BIT_VECTOR& domains)
@@ -86,55 +79,98 @@ void MORV_TIMING_ITE::fill_node_domains(const TDB_NODE* node, MORV_BIT_VECTOR& d
             m_domain_info[static_cast<size_t>(d)].m_analysis_start_nodes.insert(node->get_id());
 }
 
-// Whether the walk goes on at the node with the given domains, after the
-// visited map has learnt them. A node where paths fork in the walk's
+// The walks' domain sets are rows of m_walk_words words in flat tables, not
+// bit vectors of their own: a walk makes one per edge it takes, and
+// allocating each was the larger part of a walk's cost.
+void MORV_TIMING_ITE::begin_walks()
+{
+    MORV_ASSERT_TEXT(m_walk_fork_touched[0].empty() && m_walk_fork_touched[1].empty(), "visited_nodes.size() == 0");
+    m_walk_words = static_cast<size_t>(m_num_domains + 63) / 64;
+    m_walk_fork_rows.clear();
+    const size_t span = static_cast<size_t>(std::max(0, m_num_node_ids - m_node_id_base));
+    for (std::vector<uint32_t>& rows : m_walk_fork_row)
+        if (rows.size() < span) rows.resize(span, 0);
+}
+
+void MORV_TIMING_ITE::end_walks()
+{
+    for (int direction = 0; direction < 2; ++direction) {
+        for (size_t pos : m_walk_fork_touched[direction]) m_walk_fork_row[direction][pos] = 0;
+        m_walk_fork_touched[direction].clear();
+    }
+    m_walk_fork_rows.clear();
+    m_walk_rows.clear();
+}
+
+size_t MORV_TIMING_ITE::new_walk_row()
+{
+    const size_t row = m_walk_rows.size();
+    m_walk_rows.resize(row + m_walk_words, 0);
+    return row;
+}
+
+// Whether the walk goes on at the node with the domains of its row, after
+// the visited table has learnt them. A node where paths fork in the walk's
 // direction is remembered with the domains it was walked with.
-bool MORV_TIMING_ITE::enter_node(const TDB_NODE* node, MORV_BIT_VECTOR& domains, bool forward)
+bool MORV_TIMING_ITE::enter_node(const TDB_NODE* node, size_t row, bool forward)
 {
     if (node->is_latch()) {
         report_latch(node);
         return false;
     }
-    auto& visited = forward ? m_forward_visited_nodes : m_backward_visited_nodes;
-    auto it = visited.find(node->get_id());
-    if (it != visited.end()) {
-        if (domains.is_subset_of(it->second)) return false;
-        it->second |= domains;
-        return true;
+    const size_t pos = static_cast<size_t>(node->get_id() - m_node_id_base);
+    std::vector<uint32_t>& fork_row = m_walk_fork_row[forward ? 1 : 0];
+    if (pos >= fork_row.size()) fork_row.resize(pos + 1, 0);
+    const uint64_t* domains = &m_walk_rows[row];
+    if (const uint32_t known = fork_row[pos]; known != 0) {
+        uint64_t* seen = &m_walk_fork_rows[(known - 1) * m_walk_words];
+        bool subset = true;
+        for (size_t w = 0; w < m_walk_words; ++w) {
+            subset = subset && (domains[w] & ~seen[w]) == 0;
+            seen[w] |= domains[w];
+        }
+        return !subset;
     }
     const int forks = forward ? node->fanin_edges_size() : node->fanout_edges_size();
-    if (!node->is_keeper() && (forward ? forks > 1 : forks >= 2))
-        visited[node->get_id()].assign(domains, m_visited_node_domain_bit_vec_pool.get());
+    if (!node->is_keeper() && (forward ? forks > 1 : forks >= 2)) {
+        fork_row[pos] = static_cast<uint32_t>(m_walk_fork_rows.size() / std::max<size_t>(m_walk_words, 1) + 1);
+        m_walk_fork_rows.insert(m_walk_fork_rows.end(), domains, domains + m_walk_words);
+        m_walk_fork_touched[forward ? 1 : 0].push_back(pos);
+    }
     return true;
 }
 
-// One walk, depth first on an explicit stack of (node, domains); each step
-// takes the node's edges in the walk's direction (backward: fan-in, and a
-// register's clock inputs too) and goes on past every non-keeper it
-// reaches with the domains the edge shares with the walk.
+// One walk, depth first on an explicit stack of (node, row of domains);
+// each step takes the node's edges in the walk's direction (backward:
+// fan-in, and a register's clock inputs too) and goes on past every
+// non-keeper it reaches with the domains the edge shares with the walk.
 void MORV_TIMING_ITE::walk_from_node(TDB_NODE* start, const MORV_BIT_VECTOR& start_domains, bool forward)
 {
+    m_walk_rows.clear();
+    const size_t first = new_walk_row();
+    for (int d = 0; d < m_num_domains; ++d)
+        if (start_domains.test(static_cast<uint64_t>(d))) m_walk_rows[first + static_cast<size_t>(d) / 64] |= domain_bit(d);
     WALK_STACK stack;
-    stack.emplace_back(start, MORV_BIT_VECTOR());
-    stack.back().second.assign(start_domains, m_domain_bit_vec_pool.get());
+    stack.emplace_back(start, first);
     while (!stack.empty()) {
-        TDB_NODE* node = stack.back().first;
-        MORV_BIT_VECTOR domains = std::move(stack.back().second);
+        const auto [node, row] = stack.back();
         stack.pop_back();
-        if (!enter_node(node, domains, forward)) {
+        if (!enter_node(node, row, forward)) {
             if (m_latch_analysis_needed) return;
             continue;
         }
         if (forward) {
-            walk_edges(node->fanout(), domains, true, stack);
-            continue;
+            walk_edges(node->fanout(), row, true, stack);
+        } else {
+            walk_edges(node->fanin(), row, false, stack);
+            if (node->is_reg()) walk_edges(node->clkin(), row, false, stack);
         }
-        walk_edges(node->fanin(), domains, false, stack);
-        if (node->is_reg()) walk_edges(node->clkin(), domains, false, stack);
+        // The rows above the stack's top are free again.
+        m_walk_rows.resize(stack.empty() ? 0 : stack.back().second + m_walk_words);
     }
 }
 
-void MORV_TIMING_ITE::walk_edges(TDB_EDGE_RANGE edges, const MORV_BIT_VECTOR& domains, bool forward, WALK_STACK& stack)
+void MORV_TIMING_ITE::walk_edges(TDB_EDGE_RANGE edges, size_t row, bool forward, WALK_STACK& stack)
 {
     for (TDB_EDGE* edge : edges) {
         const int id = edge->get_id();
@@ -143,20 +179,25 @@ void MORV_TIMING_ITE::walk_edges(TDB_EDGE_RANGE edges, const MORV_BIT_VECTOR& do
         TDB_NODE* next = forward ? edge->get_dst_node() : src;
         const int entry = get_edge_domain(id);
         if (entry == EDGE_DOMAIN_NONE || entry == EDGE_DOMAIN_UNKNOWN) continue;
-        MORV_BIT_VECTOR shared_domains;
-        shared_domains.init(static_cast<uint64_t>(m_num_domains), m_domain_bit_vec_pool.get());
-        if (entry == EDGE_DOMAIN_SHARED) {
-            get_edge_domains(id, shared_domains);
-            shared_domains &= domains;
-            if (shared_domains.none()) continue;
-            for (int d = 0; d < m_num_domains; ++d)
-                if (shared_domains.test(static_cast<uint64_t>(d)))
-                    add_domain_analysis_edge(&m_domain_info[static_cast<size_t>(d)], edge, src);
-        } else {
-            if (!domains.test(static_cast<uint64_t>(entry))) continue;
-            shared_domains.set(static_cast<uint64_t>(entry));
+        if (entry != EDGE_DOMAIN_SHARED) {
+            if ((m_walk_rows[row + static_cast<size_t>(entry) / 64] & domain_bit(entry)) == 0) continue;
             add_domain_analysis_edge(&m_domain_info[static_cast<size_t>(entry)], edge, src);
+            if (next->is_keeper()) continue;
+            const size_t next_row = new_walk_row();
+            m_walk_rows[next_row + static_cast<size_t>(entry) / 64] = domain_bit(entry);
+            stack.emplace_back(next, next_row);
+            continue;
         }
-        if (!next->is_keeper()) stack.emplace_back(next, std::move(shared_domains));
+        const MORV_BIT_VECTOR* shared = get_shared_edge_domains(id);
+        MORV_ASSERT_TEXT(shared != nullptr, "m_shared_edge_hash.exists( edge_id )");
+        size_t next_row = SIZE_MAX;
+        for (int d = 0; d < m_num_domains; ++d) {
+            const size_t word = row + static_cast<size_t>(d) / 64;
+            if ((m_walk_rows[word] & domain_bit(d)) == 0 || !shared->test(static_cast<uint64_t>(d))) continue;
+            add_domain_analysis_edge(&m_domain_info[static_cast<size_t>(d)], edge, src);
+            if (next_row == SIZE_MAX) next_row = new_walk_row();
+            m_walk_rows[next_row + static_cast<size_t>(d) / 64] |= domain_bit(d);
+        }
+        if (next_row != SIZE_MAX && !next->is_keeper()) stack.emplace_back(next, next_row);
     }
 }
