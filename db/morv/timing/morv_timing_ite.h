@@ -235,6 +235,10 @@ struct MORV_TIMING_ITE_DOMAIN_INFO
     // passes over the region after its timing (see region_records).
     std::vector<std::pair<int, MORV_TIMING_ITE_EDGE_SLACK_RATIOS*>> m_region_records;
     bool m_region_records_built = false;
+    // The estimation's order of the region's edges (build_edge_rev_topo_order),
+    // taken by the preparation's walk over the same region.
+    std::vector<TDB_EDGE*> m_edge_order;
+    bool m_edge_order_built = false;
 
     MORV_TIMING_ITE_DOMAIN_INFO();
     bool is_core_clock_domain() const { return !m_not_core_1 && !m_not_core_2; }
@@ -388,7 +392,8 @@ public:
     // the per-edge notes instead of the set.
     void build_node_rev_topo_order(const MORV_TIMING_ITE_INT_SET& src_keepers, const MORV_TIMING_ITE_INT_SET& edges,
                                    std::vector<TDB_NODE*>& order, std::vector<char>& input_side,
-                                   const MORV_TIMING_ITE_DOMAIN_INFO* domain = nullptr);
+                                   const MORV_TIMING_ITE_DOMAIN_INFO* domain = nullptr,
+                                   std::vector<TDB_EDGE*>* edge_order = nullptr);
     void forward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, bool input_side,
                                   int& delta) const;
     void backward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, bool input_side,
@@ -607,6 +612,10 @@ private:
                          int& delta) const;
     void refresh_node_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<REGION_NODE>& nodes,
                              const REGION_LINK* links) const;
+    // The node's base time of the pass with the serial m_node_time_serial,
+    // null when not computed yet in it.
+    int32_t* node_time(const TDB_NODE* node);
+    void begin_node_times();
     int base_arrival_time(const TDB_EDGE* edge);
     int base_required_time(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_EDGE* edge);
 
@@ -708,6 +717,12 @@ private:
     // clears only the entries listed, so that a walk costs its own size.
     std::vector<unsigned char> m_node_visited;
     std::vector<size_t> m_node_visited_set;
+    // Per node id - m_node_id_base: the base arrival (or required) time of a
+    // node, shared by its fan-out (fan-in) edges, valid while the stamp
+    // equals the serial of the pass.
+    std::vector<int32_t> m_node_time;
+    std::vector<uint32_t> m_node_time_stamp;
+    uint32_t m_node_time_serial = 0;
     // The preparation's nodes and links, kept between domains for their room.
     std::vector<REGION_NODE> m_region_nodes;
     std::vector<REGION_LINK> m_region_links;

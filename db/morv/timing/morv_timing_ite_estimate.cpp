@@ -114,8 +114,12 @@ void MORV_TIMING_ITE::fsyn_ite_do_timing_estimation_for_domain(MORV_TIMING_ITE_D
     GEN_PROFILER profile("fsyn_ite_do_timing_estimation_for_domain");
     MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
     MORV_ASSERT_TEXT(domain->m_do_analysis, "domain_info->m_do_analysis");
+    // The preparation ordered the same region, unless it grew since.
     const std::vector<TDB_EDGE*> order =
-        build_edge_rev_topo_order(domain->m_analysis_src_keepers, domain->m_analysis_edges, domain);
+        domain->m_edge_order_built
+            ? std::move(domain->m_edge_order)
+            : build_edge_rev_topo_order(domain->m_analysis_src_keepers, domain->m_analysis_edges, domain);
+    domain->m_edge_order_built = false;
     m_estimation_stats.m_domains += 1;
     m_estimation_stats.m_src_keepers += static_cast<int>(domain->m_analysis_src_keepers.size());
     m_estimation_stats.m_marked_edges += static_cast<int>(domain->m_analysis_edges.size());
@@ -177,6 +181,19 @@ std::vector<TDB_EDGE*> MORV_TIMING_ITE::build_edge_rev_topo_order(const MORV_TIM
     return order;
 }
 
+int32_t* MORV_TIMING_ITE::node_time(const TDB_NODE* node)
+{
+    const size_t pos = static_cast<size_t>(node->get_id() - m_node_id_base);
+    if (pos >= m_node_time.size()) {
+        m_node_time.resize(pos + 1);
+        m_node_time_stamp.resize(pos + 1, 0);
+    }
+    if (m_node_time_stamp[pos] == m_node_time_serial) return &m_node_time[pos];
+    m_node_time_stamp[pos] = m_node_time_serial;
+    m_node_time[pos] = CDB_ILLEGAL_TSM_DELAY;
+    return &m_node_time[pos];
+}
+
 int MORV_TIMING_ITE::base_arrival_time(const TDB_EDGE* edge)
 {
     const TDB_NODE* source = edge->get_src_node();
@@ -202,12 +219,25 @@ int MORV_TIMING_ITE::base_arrival_time(const TDB_EDGE* edge)
     return worst;
 }
 
+// A node's base time is the same for all its edges of the pass: it is
+// computed at the first and kept by node.
+void MORV_TIMING_ITE::begin_node_times()
+{
+    if (++m_node_time_serial == 0) {
+        std::fill(m_node_time_stamp.begin(), m_node_time_stamp.end(), 0);
+        m_node_time_serial = 1;
+    }
+}
+
 void MORV_TIMING_ITE::compute_arrival_times(const MORV_TIMING_ITE_DOMAIN_INFO*, const std::vector<TDB_EDGE*>& order)
 {
+    begin_node_times();
     for (size_t i = order.size(); i-- > 0;) {
         const TDB_EDGE* edge = order[i];
         MORV_TIMING_ITE_EDGE_TIMING_DATA& data = timing_data(edge->get_id(), "edge_id < m_num_edge_ids");
-        data.m_arrival_time = base_arrival_time(edge) + edge->get_data_delay();
+        int32_t* base = node_time(edge->get_src_node());
+        if (*base == CDB_ILLEGAL_TSM_DELAY) *base = base_arrival_time(edge);
+        data.m_arrival_time = *base + edge->get_data_delay();
         if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: arrival time computed for edge %d", edge->get_id());
     }
 }
@@ -241,9 +271,12 @@ int MORV_TIMING_ITE::base_required_time(const MORV_TIMING_ITE_DOMAIN_INFO* domai
 void MORV_TIMING_ITE::compute_required_times(const MORV_TIMING_ITE_DOMAIN_INFO* domain,
                                              const std::vector<TDB_EDGE*>& order)
 {
+    begin_node_times();
     for (const TDB_EDGE* edge : order) {
         MORV_TIMING_ITE_EDGE_TIMING_DATA& data = timing_data(edge->get_id(), "edge_id < m_num_edge_ids");
-        data.m_required_time = base_required_time(domain, edge) - edge->get_data_delay();
+        int32_t* base = node_time(edge->get_dst_node());
+        if (*base == CDB_ILLEGAL_TSM_DELAY) *base = base_required_time(domain, edge);
+        data.m_required_time = *base - edge->get_data_delay();
         if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: required time computed for edge %d", edge->get_id());
     }
 }

@@ -98,40 +98,56 @@ void MORV_TIMING_ITE::add_domain_analysis_edge(MORV_TIMING_ITE_DOMAIN_INFO* doma
 }
 
 // Depth first from each source keeper along region edges, with an explicit
-// stack (a region may be a chain of tens of thousands of nodes).
+// stack (a region may be a chain of tens of thousands of nodes). The edges
+// come out in the order build_edge_rev_topo_order gives, each after its
+// sink's subtree.
 void MORV_TIMING_ITE::build_node_rev_topo_order(const MORV_TIMING_ITE_INT_SET& src_keepers,
                                                 const MORV_TIMING_ITE_INT_SET& edges, std::vector<TDB_NODE*>& order,
                                                 std::vector<char>& input_side,
-                                                const MORV_TIMING_ITE_DOMAIN_INFO* domain)
+                                                const MORV_TIMING_ITE_DOMAIN_INFO* domain,
+                                                std::vector<TDB_EDGE*>* edge_order)
 {
     order.clear();
     input_side.clear();
     order.reserve(edges.size());
     input_side.reserve(edges.size());
+    if (edge_order != nullptr) {
+        edge_order->clear();
+        edge_order->reserve(edges.size());
+    }
     begin_node_walk();
-    std::vector<std::pair<TDB_NODE*, int>> stack;
+    struct FRAME
+    {
+        TDB_NODE* node;
+        int pos;
+        TDB_EDGE* via;
+    };
+    std::vector<FRAME> stack;
     for (int keeper_id : src_keepers) {
         TDB_NODE* keeper = m_tdb_netlist->find_node(keeper_id);
         MORV_ASSERT_TEXT(keeper != nullptr, "keeper != NULL");
-        stack.emplace_back(keeper, 0);
+        stack.push_back({keeper, 0, nullptr});
         while (!stack.empty()) {
-            auto& [node, pos] = stack.back();
-            if (pos == node->get_num_of_fanout()) {
-                order.push_back(node);
+            FRAME& top = stack.back();
+            if (top.pos == top.node->get_num_of_fanout()) {
+                order.push_back(top.node);
                 input_side.push_back(0);
+                if (edge_order != nullptr && top.via != nullptr) edge_order->push_back(top.via);
                 stack.pop_back();
                 continue;
             }
-            const TDB_EDGE* edge = node->fanout()[static_cast<size_t>(pos++)];
+            TDB_EDGE* edge = top.node->fanout()[static_cast<size_t>(top.pos++)];
             if (!in_edge_set(edges, domain, edge)) continue;
             TDB_NODE* sink = edge->get_dst_node();
-            if (!visit_node(sink)) continue;
-            if (sink->is_keeper()) {
+            if (visit_node(sink)) {
+                if (!sink->is_keeper()) {
+                    stack.push_back({sink, 0, edge});
+                    continue;
+                }
                 order.push_back(sink);
                 input_side.push_back(1);
-            } else {
-                stack.emplace_back(sink, 0);
             }
+            if (edge_order != nullptr) edge_order->push_back(edge);
         }
     }
     MORV_ASSERT_TEXT(order.size() == input_side.size(),
@@ -315,7 +331,9 @@ void MORV_TIMING_ITE::fsyn_ite_do_slack_preparation_adjustments(MORV_TIMING_ITE_
     MORV_ASSERT_TEXT(domain->m_do_analysis, "domain_info->m_do_analysis");
     std::vector<TDB_NODE*> order;
     std::vector<char> input_side;
-    build_node_rev_topo_order(domain->m_analysis_src_keepers, domain->m_analysis_edges, order, input_side, domain);
+    build_node_rev_topo_order(domain->m_analysis_src_keepers, domain->m_analysis_edges, order, input_side, domain,
+                              &domain->m_edge_order);
+    domain->m_edge_order_built = true;
     if (m_debug) {
         MORV_DEBUG_STREAM::print(2, "iTEst: domain %d node topological order for slack preparation adjustments",
                                  domain->m_id);

@@ -58,6 +58,8 @@ void MORV_TIMING_ITE::clear_domain_analysis(MORV_TIMING_ITE_DOMAIN_INFO& domain)
     domain.m_do_analysis = false;
     domain.m_region_records.clear();
     domain.m_region_records_built = false;
+    domain.m_edge_order.clear();
+    domain.m_edge_order_built = false;
 }
 
 // Back through single fan-ins to the keeper the node belongs to.

@@ -265,7 +265,16 @@ void MORV_TIMING_ITE::update_new_nodes_and_domains(int old_nodes)
 void MORV_TIMING_ITE::update_old_edges_for_deletions(int old_edges, int deleted)
 {
     GEN_PROFILER profile("fsyn_ite_update_old_edges_for_deletions");
+    const std::vector<TDB_EDGE*>& table = *m_tdb_edges;
+    // Most candidates outlive the edit (the fan-out of a marked atom's
+    // nodes): only those gone are ordered and taken once.
     std::vector<DELETION_CANDIDATE_EDGE>& candidates = m_deletion_candidate_edges;
+    candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
+                                    [&](const DELETION_CANDIDATE_EDGE& edge) {
+                                        return edge.m_id < m_edge_id_base || edge.m_id >= old_edges ||
+                                               table[static_cast<size_t>(edge.m_id - m_edge_id_base)] != nullptr;
+                                    }),
+                     candidates.end());
     std::sort(candidates.begin(), candidates.end(),
               [](const DELETION_CANDIDATE_EDGE& a, const DELETION_CANDIDATE_EDGE& b) { return a.m_id < b.m_id; });
     candidates.erase(std::unique(candidates.begin(), candidates.end(),
@@ -273,12 +282,8 @@ void MORV_TIMING_ITE::update_old_edges_for_deletions(int old_edges, int deleted)
                                      return a.m_id == b.m_id;
                                  }),
                      candidates.end());
-    const std::vector<TDB_EDGE*>& table = *m_tdb_edges;
     int found = 0;
     for (const DELETION_CANDIDATE_EDGE& edge : candidates) {
-        if (edge.m_id < m_edge_id_base || edge.m_id >= old_edges ||
-            table[static_cast<size_t>(edge.m_id - m_edge_id_base)] != nullptr)
-            continue;
         ++found;
         remove_deleted_edge(edge);
     }
