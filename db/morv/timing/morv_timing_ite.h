@@ -238,6 +238,7 @@ struct MORV_TIMING_ITE_DOMAIN_INFO
     // The estimation's order of the region's edges (build_edge_rev_topo_order),
     // taken by the preparation's walk over the same region.
     std::vector<TDB_EDGE*> m_edge_order;
+    std::vector<MORV_TIMING_ITE_EDGE_SLACK_RATIOS*> m_edge_order_records;
     bool m_edge_order_built = false;
 
     MORV_TIMING_ITE_DOMAIN_INFO();
@@ -392,8 +393,7 @@ public:
     // the per-edge notes instead of the set.
     void build_node_rev_topo_order(const MORV_TIMING_ITE_INT_SET& src_keepers, const MORV_TIMING_ITE_INT_SET& edges,
                                    std::vector<TDB_NODE*>& order, std::vector<char>& input_side,
-                                   const MORV_TIMING_ITE_DOMAIN_INFO* domain = nullptr,
-                                   std::vector<TDB_EDGE*>* edge_order = nullptr);
+                                   const MORV_TIMING_ITE_DOMAIN_INFO* domain = nullptr);
     void forward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, bool input_side,
                                   int& delta) const;
     void backward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, bool input_side,
@@ -409,7 +409,10 @@ public:
                                                      const MORV_TIMING_ITE_DOMAIN_INFO* domain = nullptr);
     void compute_arrival_times(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_EDGE*>& order);
     void compute_required_times(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_EDGE*>& order);
-    void compute_edge_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_EDGE*>& order);
+    // records: the edges' records in the domain, in the order's order (null:
+    // looked up).
+    void compute_edge_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_EDGE*>& order,
+                             const std::vector<MORV_TIMING_ITE_EDGE_SLACK_RATIOS*>* records = nullptr);
     void fsyn_ite_compute_domain_slack_ratios(MORV_TIMING_ITE_DOMAIN_INFO* domain) const;
     MORV_TIMING_ITE_RAW_SR_BOUNDS compute_raw_sr_bounds(MORV_TIMING_ITE_DOMAIN_INFO* domain) const;
     // Clock arrival at a register (launch TDB_MAX, capture TDB_MIN) and the
@@ -588,22 +591,30 @@ private:
     struct REGION_LINK
     {
         MORV_TIMING_ITE_EDGE_SLACK_RATIOS* m_record;
-        int m_edge_id;
+        TDB_EDGE* m_edge;
         bool m_in_region;
     };
-    // A node of the preparation's order and its links from m_first on: data
-    // fan-in, clock fan-in, fan-out.
+    // A node of the preparation's order and its links: data fan-in, clock
+    // fan-in from m_fanin on, fan-out from m_fanout on. A keeper stands once
+    // per side it has in the region, with the links of that side.
     struct REGION_NODE
     {
         const TDB_NODE* m_node;
         bool m_input_side;
-        uint32_t m_first;
+        uint32_t m_fanin;
         uint32_t m_num_fanin;
         uint32_t m_num_clkin;
+        uint32_t m_fanout;
         uint32_t m_num_fanout;
     };
-    REGION_NODE gather_links(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, bool input_side,
-                             std::vector<REGION_LINK>& links) const;
+    void add_links(const MORV_TIMING_ITE_DOMAIN_INFO* domain, TDB_EDGE_RANGE edges, std::vector<REGION_LINK>& links,
+                   uint32_t& count) const;
+    void add_fanin_links(const MORV_TIMING_ITE_DOMAIN_INFO* domain, REGION_NODE& region_node,
+                         std::vector<REGION_LINK>& links) const;
+    // The region of the domain in reverse topological order from its source
+    // keepers, as build_node_rev_topo_order and build_edge_rev_topo_order
+    // give it, with every node's links and every ordered edge's record.
+    void build_region(MORV_TIMING_ITE_DOMAIN_INFO* domain);
     static int least_link_slack(const REGION_LINK* links, size_t count, bool trace);
     void adjust_links(const REGION_LINK* links, size_t count, int delta, const char* kind) const;
     void forward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const REGION_NODE& region_node, REGION_LINK* links,

@@ -115,10 +115,12 @@ void MORV_TIMING_ITE::fsyn_ite_do_timing_estimation_for_domain(MORV_TIMING_ITE_D
     MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
     MORV_ASSERT_TEXT(domain->m_do_analysis, "domain_info->m_do_analysis");
     // The preparation ordered the same region, unless it grew since.
+    const bool prepared = domain->m_edge_order_built;
     const std::vector<TDB_EDGE*> order =
-        domain->m_edge_order_built
-            ? std::move(domain->m_edge_order)
-            : build_edge_rev_topo_order(domain->m_analysis_src_keepers, domain->m_analysis_edges, domain);
+        prepared ? std::move(domain->m_edge_order)
+                 : build_edge_rev_topo_order(domain->m_analysis_src_keepers, domain->m_analysis_edges, domain);
+    const std::vector<MORV_TIMING_ITE_EDGE_SLACK_RATIOS*> records =
+        prepared ? std::move(domain->m_edge_order_records) : std::vector<MORV_TIMING_ITE_EDGE_SLACK_RATIOS*>();
     domain->m_edge_order_built = false;
     m_estimation_stats.m_domains += 1;
     m_estimation_stats.m_src_keepers += static_cast<int>(domain->m_analysis_src_keepers.size());
@@ -135,7 +137,7 @@ void MORV_TIMING_ITE::fsyn_ite_do_timing_estimation_for_domain(MORV_TIMING_ITE_D
     }
     compute_arrival_times(domain, order);
     compute_required_times(domain, order);
-    compute_edge_slacks(domain, order);
+    compute_edge_slacks(domain, order, prepared ? &records : nullptr);
     fsyn_ite_compute_domain_slack_ratios(domain);
     for (const TDB_EDGE* edge : order) timing_data(edge->get_id(), "edge_id < m_num_edge_ids").m_in_analysis = false;
     m_edge_timing_data_clean = true;
@@ -283,12 +285,17 @@ void MORV_TIMING_ITE::compute_required_times(const MORV_TIMING_ITE_DOMAIN_INFO* 
 
 // A record the region's edge must have: the domain's records were made by
 // the full analysis for every edge of the domain.
-void MORV_TIMING_ITE::compute_edge_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_EDGE*>& order)
+void MORV_TIMING_ITE::compute_edge_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<TDB_EDGE*>& order,
+                                          const std::vector<MORV_TIMING_ITE_EDGE_SLACK_RATIOS*>* records)
 {
-    for (const TDB_EDGE* edge : order) {
+    MORV_ASSERT_TEXT(records == nullptr || records->size() == order.size(), "records.size() == order.size()");
+    for (size_t i = 0; i < order.size(); ++i) {
+        const TDB_EDGE* edge = order[i];
         const MORV_TIMING_ITE_EDGE_TIMING_DATA& data = timing_data(edge->get_id(), "edge_id < m_num_edge_ids");
         if (!data.m_in_analysis) continue;
-        MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = required_record(domain, edge->get_id());
+        MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record =
+            records != nullptr ? (*records)[i] : required_record(domain, edge->get_id());
+        MORV_ASSERT_TEXT(record != nullptr, "domain_info->m_edge_slack_ratios.exists( edge_id )");
         const int calculated = data.m_required_time + edge->get_data_delay() - data.m_arrival_time;
         if (calculated < record->m_slack) {
             record->m_slack = calculated;

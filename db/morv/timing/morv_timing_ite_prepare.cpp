@@ -98,80 +98,132 @@ void MORV_TIMING_ITE::add_domain_analysis_edge(MORV_TIMING_ITE_DOMAIN_INFO* doma
 }
 
 // Depth first from each source keeper along region edges, with an explicit
-// stack (a region may be a chain of tens of thousands of nodes). The edges
-// come out in the order build_edge_rev_topo_order gives, each after its
-// sink's subtree.
+// stack (a region may be a chain of tens of thousands of nodes).
 void MORV_TIMING_ITE::build_node_rev_topo_order(const MORV_TIMING_ITE_INT_SET& src_keepers,
                                                 const MORV_TIMING_ITE_INT_SET& edges, std::vector<TDB_NODE*>& order,
                                                 std::vector<char>& input_side,
-                                                const MORV_TIMING_ITE_DOMAIN_INFO* domain,
-                                                std::vector<TDB_EDGE*>* edge_order)
+                                                const MORV_TIMING_ITE_DOMAIN_INFO* domain)
 {
     order.clear();
     input_side.clear();
     order.reserve(edges.size());
     input_side.reserve(edges.size());
-    if (edge_order != nullptr) {
-        edge_order->clear();
-        edge_order->reserve(edges.size());
-    }
     begin_node_walk();
-    struct FRAME
-    {
-        TDB_NODE* node;
-        int pos;
-        TDB_EDGE* via;
-    };
-    std::vector<FRAME> stack;
+    std::vector<std::pair<TDB_NODE*, int>> stack;
     for (int keeper_id : src_keepers) {
         TDB_NODE* keeper = m_tdb_netlist->find_node(keeper_id);
         MORV_ASSERT_TEXT(keeper != nullptr, "keeper != NULL");
-        stack.push_back({keeper, 0, nullptr});
+        stack.emplace_back(keeper, 0);
         while (!stack.empty()) {
-            FRAME& top = stack.back();
-            if (top.pos == top.node->get_num_of_fanout()) {
-                order.push_back(top.node);
+            auto& [node, pos] = stack.back();
+            if (pos == node->get_num_of_fanout()) {
+                order.push_back(node);
                 input_side.push_back(0);
-                if (edge_order != nullptr && top.via != nullptr) edge_order->push_back(top.via);
                 stack.pop_back();
                 continue;
             }
-            TDB_EDGE* edge = top.node->fanout()[static_cast<size_t>(top.pos++)];
+            const TDB_EDGE* edge = node->fanout()[static_cast<size_t>(pos++)];
             if (!in_edge_set(edges, domain, edge)) continue;
             TDB_NODE* sink = edge->get_dst_node();
-            if (visit_node(sink)) {
-                if (!sink->is_keeper()) {
-                    stack.push_back({sink, 0, edge});
-                    continue;
-                }
+            if (!visit_node(sink)) continue;
+            if (sink->is_keeper()) {
                 order.push_back(sink);
                 input_side.push_back(1);
+            } else {
+                stack.emplace_back(sink, 0);
             }
-            if (edge_order != nullptr) edge_order->push_back(edge);
         }
     }
     MORV_ASSERT_TEXT(order.size() == input_side.size(),
                      "node_rev_topo_order.size() == node_rev_topo_order_keeper_is_input_side.size()");
 }
 
-// The records of a node's edges, taken once per region: the passes below
-// read each of them several times.
-MORV_TIMING_ITE::REGION_NODE MORV_TIMING_ITE::gather_links(const MORV_TIMING_ITE_DOMAIN_INFO* domain,
-                                                           const TDB_NODE* node, bool input_side,
-                                                           std::vector<REGION_LINK>& links) const
+// The same walk as build_node_rev_topo_order's, which takes each node's
+// fan-out links as the node is entered and its fan-in links as it is left,
+// so that every record is looked up once per region; an edge comes out
+// after its sink's subtree, as in build_edge_rev_topo_order.
+void MORV_TIMING_ITE::build_region(MORV_TIMING_ITE_DOMAIN_INFO* domain)
 {
-    REGION_NODE region_node{node, input_side, static_cast<uint32_t>(links.size()), 0, 0, 0};
-    auto take = [&](TDB_EDGE_RANGE range) {
-        for (const TDB_EDGE* edge : range) {
-            const RECORD_CACHE_ENTRY cached = cached_record(domain, edge);
-            links.push_back({cached.m_record, edge->get_id(), cached.m_in_region});
-        }
-        return static_cast<uint32_t>(range.size());
+    std::vector<REGION_NODE>& nodes = m_region_nodes;
+    std::vector<REGION_LINK>& links = m_region_links;
+    std::vector<TDB_EDGE*>& edge_order = domain->m_edge_order;
+    std::vector<MORV_TIMING_ITE_EDGE_SLACK_RATIOS*>& records = domain->m_edge_order_records;
+    nodes.clear();
+    links.clear();
+    edge_order.clear();
+    records.clear();
+    edge_order.reserve(domain->m_analysis_edges.size());
+    records.reserve(domain->m_analysis_edges.size());
+    begin_node_walk();
+    struct FRAME
+    {
+        REGION_NODE node;
+        uint32_t pos;
+        REGION_LINK via;
     };
-    region_node.m_num_fanin = take(node->fanin());
-    region_node.m_num_clkin = take(node->clkin());
-    region_node.m_num_fanout = take(node->fanout());
-    return region_node;
+    std::vector<FRAME> stack;
+    auto enter = [&](const TDB_NODE* node, const REGION_LINK& via) {
+        FRAME frame{{node, false, 0, 0, 0, static_cast<uint32_t>(links.size()), 0}, 0, via};
+        add_links(domain, node->fanout(), links, frame.node.m_num_fanout);
+        stack.push_back(frame);
+    };
+    auto take = [&](const REGION_LINK& link) {
+        edge_order.push_back(link.m_edge);
+        records.push_back(link.m_record);
+    };
+    for (int keeper_id : domain->m_analysis_src_keepers) {
+        TDB_NODE* keeper = m_tdb_netlist->find_node(keeper_id);
+        MORV_ASSERT_TEXT(keeper != nullptr, "keeper != NULL");
+        enter(keeper, {nullptr, nullptr, false});
+        while (!stack.empty()) {
+            FRAME& top = stack.back();
+            if (top.pos == top.node.m_num_fanout) {
+                if (!top.node.m_node->is_keeper()) add_fanin_links(domain, top.node, links);
+                nodes.push_back(top.node);
+                if (top.via.m_edge != nullptr) take(top.via);
+                stack.pop_back();
+                continue;
+            }
+            const REGION_LINK link = links[top.node.m_fanout + top.pos++];
+            if (!link.m_in_region) continue;
+            TDB_NODE* sink = link.m_edge->get_dst_node();
+            if (visit_node(sink)) {
+                if (!sink->is_keeper()) {
+                    enter(sink, link);  // the edge follows once the sink is done
+                    continue;
+                }
+                REGION_NODE input{sink, true, 0, 0, 0, 0, 0};
+                add_fanin_links(domain, input, links);
+                nodes.push_back(input);
+            }
+            take(link);
+        }
+    }
+    domain->m_edge_order_built = true;
+    // Every region edge ordered (the usual case): the order's records are the
+    // region's records.
+    if (edge_order.size() != domain->m_analysis_edges.size()) return;
+    domain->m_region_records.clear();
+    for (size_t i = 0; i < edge_order.size(); ++i) domain->m_region_records.emplace_back(edge_order[i]->get_id(), records[i]);
+    domain->m_region_records_built = true;
+}
+
+void MORV_TIMING_ITE::add_links(const MORV_TIMING_ITE_DOMAIN_INFO* domain, TDB_EDGE_RANGE edges,
+                                std::vector<REGION_LINK>& links, uint32_t& count) const
+{
+    for (TDB_EDGE* edge : edges) {
+        const RECORD_CACHE_ENTRY cached = cached_record(domain, edge);
+        links.push_back({cached.m_record, edge, cached.m_in_region});
+    }
+    count = static_cast<uint32_t>(edges.size());
+}
+
+void MORV_TIMING_ITE::add_fanin_links(const MORV_TIMING_ITE_DOMAIN_INFO* domain, REGION_NODE& region_node,
+                                      std::vector<REGION_LINK>& links) const
+{
+    region_node.m_fanin = static_cast<uint32_t>(links.size());
+    add_links(domain, region_node.m_node->fanin(), links, region_node.m_num_fanin);
+    add_links(domain, region_node.m_node->clkin(), links, region_node.m_num_clkin);
 }
 
 // The least slack over links with a record.
@@ -181,7 +233,7 @@ int MORV_TIMING_ITE::least_link_slack(const REGION_LINK* links, size_t count, bo
     for (size_t i = 0; i < count; ++i) {
         if (links[i].m_record == nullptr) continue;
         if (trace)
-            MORV_DEBUG_STREAM::print(2, "iTEst:    for wc-input-slack edge %d slack = %d", links[i].m_edge_id,
+            MORV_DEBUG_STREAM::print(2, "iTEst:    for wc-input-slack edge %d slack = %d", links[i].m_edge->get_id(),
                                      links[i].m_record->m_slack);
         least = std::min(least, links[i].m_record->m_slack);
     }
@@ -197,7 +249,7 @@ void MORV_TIMING_ITE::adjust_links(const REGION_LINK* links, size_t count, int d
         record->m_slack = add_slack(record->m_slack, delta);
         if (m_debug)
             MORV_DEBUG_STREAM::print(2, "iTEst:    adjustment: %s edge %d slack adjustment: new slack = %d", kind,
-                                     links[i].m_edge_id, record->m_slack);
+                                     links[i].m_edge->get_id(), record->m_slack);
     }
 }
 
@@ -207,7 +259,10 @@ void MORV_TIMING_ITE::forward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* doma
     MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
     MORV_ASSERT_TEXT(node != nullptr, "node != NULL");
     std::vector<REGION_LINK> links;
-    const REGION_NODE region_node = gather_links(domain, node, input_side, links);
+    REGION_NODE region_node{node, input_side, 0, 0, 0, 0, 0};
+    add_fanin_links(domain, region_node, links);
+    region_node.m_fanout = static_cast<uint32_t>(links.size());
+    add_links(domain, node->fanout(), links, region_node.m_num_fanout);
     forward_adjust(domain, region_node, links.data(), delta);
 }
 
@@ -217,7 +272,10 @@ void MORV_TIMING_ITE::backward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* dom
     MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
     MORV_ASSERT_TEXT(node != nullptr, "node != NULL");
     std::vector<REGION_LINK> links;
-    const REGION_NODE region_node = gather_links(domain, node, input_side, links);
+    REGION_NODE region_node{node, input_side, 0, 0, 0, 0, 0};
+    add_fanin_links(domain, region_node, links);
+    region_node.m_fanout = static_cast<uint32_t>(links.size());
+    add_links(domain, node->fanout(), links, region_node.m_num_fanout);
     backward_adjust(domain, region_node, links.data(), delta);
 }
 
@@ -233,7 +291,7 @@ void MORV_TIMING_ITE::forward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const 
                                  "iTEst: forward slack adjustment node %d (keeper = %d, input side = %d), domain %d, "
                                  "initial delta slack = %d",
                                  node->get_id(), keeper ? 1 : 0, input_side ? 1 : 0, domain->m_id, initial);
-    REGION_LINK* fanin = links + region_node.m_first;
+    REGION_LINK* fanin = links + region_node.m_fanin;
     int current = ITE_NO_SLACK;
     if (!keeper || input_side)
         current = least_link_slack(fanin, region_node.m_num_fanin + (node->is_reg() ? region_node.m_num_clkin : 0),
@@ -250,8 +308,7 @@ void MORV_TIMING_ITE::forward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const 
                                      adjustment, current, old);
     }
     if (adjustment != 0)
-        adjust_links(fanin + region_node.m_num_fanin + region_node.m_num_clkin, region_node.m_num_fanout, adjustment,
-                     "fanout");
+        adjust_links(links + region_node.m_fanout, region_node.m_num_fanout, adjustment, "fanout");
 }
 
 void MORV_TIMING_ITE::backward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const REGION_NODE& region_node,
@@ -266,8 +323,8 @@ void MORV_TIMING_ITE::backward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const
                                  "iTEst: backward slack adjustment node %d (keeper = %d, input side = %d), domain %d, "
                                  "initial delta slack = %d",
                                  node->get_id(), keeper ? 1 : 0, input_side ? 1 : 0, domain->m_id, initial);
-    REGION_LINK* fanin = links + region_node.m_first;
-    const REGION_LINK* fanout = fanin + region_node.m_num_fanin + region_node.m_num_clkin;
+    REGION_LINK* fanin = links + region_node.m_fanin;
+    const REGION_LINK* fanout = links + region_node.m_fanout;
     int current = ITE_NO_SLACK;
     if (!keeper || !input_side) {
         for (uint32_t i = 0; i < region_node.m_num_fanout; ++i) {
@@ -276,7 +333,7 @@ void MORV_TIMING_ITE::backward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const
             // Takes back the node's own forward adjustment.
             if (initial < ITE_NO_SLACK && value < ITE_NO_SLACK && fanout[i].m_in_region) value -= initial;
             if (m_debug)
-                MORV_DEBUG_STREAM::print(2, "iTEst:    for wc-output-slack edge %d slack = %d", fanout[i].m_edge_id,
+                MORV_DEBUG_STREAM::print(2, "iTEst:    for wc-output-slack edge %d slack = %d", fanout[i].m_edge->get_id(),
                                          value);
             current = std::min(current, value);
         }
@@ -306,10 +363,9 @@ void MORV_TIMING_ITE::refresh_node_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, c
         const REGION_NODE& region_node = nodes[i];
         const TDB_NODE* node = region_node.m_node;
         const bool keeper = node->is_keeper();
-        const REGION_LINK* fanin = links + region_node.m_first;
+        const REGION_LINK* fanin = links + region_node.m_fanin;
         if (!keeper || !region_node.m_input_side) {
-            const int slack = least_link_slack(fanin + region_node.m_num_fanin + region_node.m_num_clkin,
-                                               region_node.m_num_fanout, false);
+            const int slack = least_link_slack(links + region_node.m_fanout, region_node.m_num_fanout, false);
             domain->m_src_node_min_slack[node->get_id()] = slack;
             if (m_debug)
                 MORV_DEBUG_STREAM::print(1, "iTEst:    node %d worst-case output slack = %d", node->get_id(), slack);
@@ -329,29 +385,22 @@ void MORV_TIMING_ITE::fsyn_ite_do_slack_preparation_adjustments(MORV_TIMING_ITE_
     GEN_PROFILER profile("fsyn_ite_do_slack_preparation_adjustments");
     MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
     MORV_ASSERT_TEXT(domain->m_do_analysis, "domain_info->m_do_analysis");
-    std::vector<TDB_NODE*> order;
-    std::vector<char> input_side;
-    build_node_rev_topo_order(domain->m_analysis_src_keepers, domain->m_analysis_edges, order, input_side, domain,
-                              &domain->m_edge_order);
-    domain->m_edge_order_built = true;
+    build_region(domain);
+    const std::vector<REGION_NODE>& nodes = m_region_nodes;
+    std::vector<REGION_LINK>& links = m_region_links;
     if (m_debug) {
         MORV_DEBUG_STREAM::print(2, "iTEst: domain %d node topological order for slack preparation adjustments",
                                  domain->m_id);
-        for (size_t i = order.size(); i-- > 0;) {
-            const bool keeper = order[i]->is_keeper();
-            MORV_DEBUG_STREAM::print(2, "iTEst:    node %d%s%s", order[i]->get_id(), keeper ? " KEEPER " : "",
-                                     keeper ? (input_side[i] ? "input-side" : "output-side") : "");
+        for (size_t i = nodes.size(); i-- > 0;) {
+            const bool keeper = nodes[i].m_node->is_keeper();
+            MORV_DEBUG_STREAM::print(2, "iTEst:    node %d%s%s", nodes[i].m_node->get_id(), keeper ? " KEEPER " : "",
+                                     keeper ? (nodes[i].m_input_side ? "input-side" : "output-side") : "");
         }
     }
-    std::vector<REGION_NODE>& nodes = m_region_nodes;
-    std::vector<REGION_LINK>& links = m_region_links;
-    nodes.clear();
-    links.clear();
-    for (size_t i = 0; i < order.size(); ++i) nodes.push_back(gather_links(domain, order[i], input_side[i] != 0, links));
-    std::vector<int> delta(order.size(), 0);
-    for (size_t i = 0; i < order.size(); ++i)
-        if (domain->m_analysis_start_nodes.contains(order[i]->get_id())) delta[i] = ITE_NO_SLACK;
-    for (size_t i = order.size(); i-- > 0;) forward_adjust(domain, nodes[i], links.data(), delta[i]);
-    for (size_t i = 0; i < order.size(); ++i) backward_adjust(domain, nodes[i], links.data(), delta[i]);
+    std::vector<int> delta(nodes.size(), 0);
+    for (size_t i = 0; i < nodes.size(); ++i)
+        if (domain->m_analysis_start_nodes.contains(nodes[i].m_node->get_id())) delta[i] = ITE_NO_SLACK;
+    for (size_t i = nodes.size(); i-- > 0;) forward_adjust(domain, nodes[i], links.data(), delta[i]);
+    for (size_t i = 0; i < nodes.size(); ++i) backward_adjust(domain, nodes[i], links.data(), delta[i]);
     refresh_node_slacks(domain, nodes, links.data());
 }

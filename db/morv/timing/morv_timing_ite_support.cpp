@@ -59,6 +59,7 @@ void MORV_TIMING_ITE::clear_domain_analysis(MORV_TIMING_ITE_DOMAIN_INFO& domain)
     domain.m_region_records.clear();
     domain.m_region_records_built = false;
     domain.m_edge_order.clear();
+    domain.m_edge_order_records.clear();
     domain.m_edge_order_built = false;
 }
 
