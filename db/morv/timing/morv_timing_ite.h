@@ -594,29 +594,37 @@ private:
         TDB_EDGE* m_edge;
         bool m_in_region;
     };
-    // A node of the preparation's order and its links: data fan-in, clock
-    // fan-in from m_fanin on, fan-out from m_fanout on. A keeper stands once
-    // per side it has in the region, with the links of that side.
+    // Links of one kind of a node from m_first on, and the least slack of
+    // those outside the region, which the preparation leaves alone: its
+    // passes read only the region's records.
+    struct LINK_GROUP
+    {
+        uint32_t m_first = 0;
+        uint32_t m_count = 0;
+        int32_t m_fixed = ITE_NO_SLACK;
+    };
+    // A node of the preparation's order with its data fan-in, clock fan-in
+    // and fan-out links. A keeper stands once per side it has in the region,
+    // with the links of that side.
     struct REGION_NODE
     {
-        const TDB_NODE* m_node;
-        bool m_input_side;
-        uint32_t m_fanin;
-        uint32_t m_num_fanin;
-        uint32_t m_num_clkin;
-        uint32_t m_fanout;
-        uint32_t m_num_fanout;
+        const TDB_NODE* m_node = nullptr;
+        bool m_input_side = false;
+        LINK_GROUP m_fanin;
+        LINK_GROUP m_clkin;
+        LINK_GROUP m_fanout;
     };
     void add_links(const MORV_TIMING_ITE_DOMAIN_INFO* domain, TDB_EDGE_RANGE edges, std::vector<REGION_LINK>& links,
-                   uint32_t& count) const;
+                   LINK_GROUP& group) const;
     void add_fanin_links(const MORV_TIMING_ITE_DOMAIN_INFO* domain, REGION_NODE& region_node,
                          std::vector<REGION_LINK>& links) const;
+    // trace: every link is read and printed, not only the region's.
+    static int least_link_slack(const REGION_LINK* links, const LINK_GROUP& group, bool trace);
+    void adjust_links(const REGION_LINK* links, const LINK_GROUP& group, int delta, const char* kind) const;
     // The region of the domain in reverse topological order from its source
     // keepers, as build_node_rev_topo_order and build_edge_rev_topo_order
     // give it, with every node's links and every ordered edge's record.
     void build_region(MORV_TIMING_ITE_DOMAIN_INFO* domain);
-    static int least_link_slack(const REGION_LINK* links, size_t count, bool trace);
-    void adjust_links(const REGION_LINK* links, size_t count, int delta, const char* kind) const;
     void forward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const REGION_NODE& region_node, REGION_LINK* links,
                         int& delta) const;
     void backward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const REGION_NODE& region_node, REGION_LINK* links,

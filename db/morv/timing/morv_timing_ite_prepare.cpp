@@ -163,8 +163,9 @@ void MORV_TIMING_ITE::build_region(MORV_TIMING_ITE_DOMAIN_INFO* domain)
     };
     std::vector<FRAME> stack;
     auto enter = [&](const TDB_NODE* node, const REGION_LINK& via) {
-        FRAME frame{{node, false, 0, 0, 0, static_cast<uint32_t>(links.size()), 0}, 0, via};
-        add_links(domain, node->fanout(), links, frame.node.m_num_fanout);
+        FRAME frame{REGION_NODE(), 0, via};
+        frame.node.m_node = node;
+        add_links(domain, node->fanout(), links, frame.node.m_fanout);
         stack.push_back(frame);
     };
     auto take = [&](const REGION_LINK& link) {
@@ -177,14 +178,14 @@ void MORV_TIMING_ITE::build_region(MORV_TIMING_ITE_DOMAIN_INFO* domain)
         enter(keeper, {nullptr, nullptr, false});
         while (!stack.empty()) {
             FRAME& top = stack.back();
-            if (top.pos == top.node.m_num_fanout) {
+            if (top.pos == top.node.m_fanout.m_count) {
                 if (!top.node.m_node->is_keeper()) add_fanin_links(domain, top.node, links);
                 nodes.push_back(top.node);
                 if (top.via.m_edge != nullptr) take(top.via);
                 stack.pop_back();
                 continue;
             }
-            const REGION_LINK link = links[top.node.m_fanout + top.pos++];
+            const REGION_LINK link = links[top.node.m_fanout.m_first + top.pos++];
             if (!link.m_in_region) continue;
             TDB_NODE* sink = link.m_edge->get_dst_node();
             if (visit_node(sink)) {
@@ -192,7 +193,9 @@ void MORV_TIMING_ITE::build_region(MORV_TIMING_ITE_DOMAIN_INFO* domain)
                     enter(sink, link);  // the edge follows once the sink is done
                     continue;
                 }
-                REGION_NODE input{sink, true, 0, 0, 0, 0, 0};
+                REGION_NODE input;
+                input.m_node = sink;
+                input.m_input_side = true;
                 add_fanin_links(domain, input, links);
                 nodes.push_back(input);
             }
@@ -209,47 +212,51 @@ void MORV_TIMING_ITE::build_region(MORV_TIMING_ITE_DOMAIN_INFO* domain)
 }
 
 void MORV_TIMING_ITE::add_links(const MORV_TIMING_ITE_DOMAIN_INFO* domain, TDB_EDGE_RANGE edges,
-                                std::vector<REGION_LINK>& links, uint32_t& count) const
+                                std::vector<REGION_LINK>& links, LINK_GROUP& group) const
 {
+    group.m_first = static_cast<uint32_t>(links.size());
+    group.m_count = static_cast<uint32_t>(edges.size());
+    group.m_fixed = ITE_NO_SLACK;
     for (TDB_EDGE* edge : edges) {
         const RECORD_CACHE_ENTRY cached = cached_record(domain, edge);
         links.push_back({cached.m_record, edge, cached.m_in_region});
+        if (cached.m_record != nullptr && !cached.m_in_region)
+            group.m_fixed = std::min(group.m_fixed, cached.m_record->m_slack);
     }
-    count = static_cast<uint32_t>(edges.size());
 }
 
 void MORV_TIMING_ITE::add_fanin_links(const MORV_TIMING_ITE_DOMAIN_INFO* domain, REGION_NODE& region_node,
                                       std::vector<REGION_LINK>& links) const
 {
-    region_node.m_fanin = static_cast<uint32_t>(links.size());
-    add_links(domain, region_node.m_node->fanin(), links, region_node.m_num_fanin);
-    add_links(domain, region_node.m_node->clkin(), links, region_node.m_num_clkin);
+    add_links(domain, region_node.m_node->fanin(), links, region_node.m_fanin);
+    add_links(domain, region_node.m_node->clkin(), links, region_node.m_clkin);
 }
 
-// The least slack over links with a record.
-int MORV_TIMING_ITE::least_link_slack(const REGION_LINK* links, size_t count, bool trace)
+// The least slack over the group's links with a record.
+int MORV_TIMING_ITE::least_link_slack(const REGION_LINK* links, const LINK_GROUP& group, bool trace)
 {
-    int least = ITE_NO_SLACK;
-    for (size_t i = 0; i < count; ++i) {
-        if (links[i].m_record == nullptr) continue;
+    int least = group.m_fixed;
+    for (const REGION_LINK* link = links + group.m_first; link != links + group.m_first + group.m_count; ++link) {
+        if (link->m_record == nullptr || (!link->m_in_region && !trace)) continue;
         if (trace)
-            MORV_DEBUG_STREAM::print(2, "iTEst:    for wc-input-slack edge %d slack = %d", links[i].m_edge->get_id(),
-                                     links[i].m_record->m_slack);
-        least = std::min(least, links[i].m_record->m_slack);
+            MORV_DEBUG_STREAM::print(2, "iTEst:    for wc-input-slack edge %d slack = %d", link->m_edge->get_id(),
+                                     link->m_record->m_slack);
+        least = std::min(least, link->m_record->m_slack);
     }
     return least;
 }
 
 // Adds delta to the slack of each link in the region.
-void MORV_TIMING_ITE::adjust_links(const REGION_LINK* links, size_t count, int delta, const char* kind) const
+void MORV_TIMING_ITE::adjust_links(const REGION_LINK* links, const LINK_GROUP& group, int delta,
+                                   const char* kind) const
 {
-    for (size_t i = 0; i < count; ++i) {
-        if (!links[i].m_in_region) continue;
-        MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = links[i].m_record;
+    for (const REGION_LINK* link = links + group.m_first; link != links + group.m_first + group.m_count; ++link) {
+        if (!link->m_in_region) continue;
+        MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = link->m_record;
         record->m_slack = add_slack(record->m_slack, delta);
         if (m_debug)
             MORV_DEBUG_STREAM::print(2, "iTEst:    adjustment: %s edge %d slack adjustment: new slack = %d", kind,
-                                     links[i].m_edge->get_id(), record->m_slack);
+                                     link->m_edge->get_id(), record->m_slack);
     }
 }
 
@@ -259,10 +266,11 @@ void MORV_TIMING_ITE::forward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* doma
     MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
     MORV_ASSERT_TEXT(node != nullptr, "node != NULL");
     std::vector<REGION_LINK> links;
-    REGION_NODE region_node{node, input_side, 0, 0, 0, 0, 0};
+    REGION_NODE region_node;
+    region_node.m_node = node;
+    region_node.m_input_side = input_side;
     add_fanin_links(domain, region_node, links);
-    region_node.m_fanout = static_cast<uint32_t>(links.size());
-    add_links(domain, node->fanout(), links, region_node.m_num_fanout);
+    add_links(domain, node->fanout(), links, region_node.m_fanout);
     forward_adjust(domain, region_node, links.data(), delta);
 }
 
@@ -272,10 +280,11 @@ void MORV_TIMING_ITE::backward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* dom
     MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
     MORV_ASSERT_TEXT(node != nullptr, "node != NULL");
     std::vector<REGION_LINK> links;
-    REGION_NODE region_node{node, input_side, 0, 0, 0, 0, 0};
+    REGION_NODE region_node;
+    region_node.m_node = node;
+    region_node.m_input_side = input_side;
     add_fanin_links(domain, region_node, links);
-    region_node.m_fanout = static_cast<uint32_t>(links.size());
-    add_links(domain, node->fanout(), links, region_node.m_num_fanout);
+    add_links(domain, node->fanout(), links, region_node.m_fanout);
     backward_adjust(domain, region_node, links.data(), delta);
 }
 
@@ -291,11 +300,11 @@ void MORV_TIMING_ITE::forward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const 
                                  "iTEst: forward slack adjustment node %d (keeper = %d, input side = %d), domain %d, "
                                  "initial delta slack = %d",
                                  node->get_id(), keeper ? 1 : 0, input_side ? 1 : 0, domain->m_id, initial);
-    REGION_LINK* fanin = links + region_node.m_fanin;
     int current = ITE_NO_SLACK;
-    if (!keeper || input_side)
-        current = least_link_slack(fanin, region_node.m_num_fanin + (node->is_reg() ? region_node.m_num_clkin : 0),
-                                   m_debug);
+    if (!keeper || input_side) {
+        current = least_link_slack(links, region_node.m_fanin, m_debug);
+        if (node->is_reg()) current = std::min(current, least_link_slack(links, region_node.m_clkin, m_debug));
+    }
     int adjustment = initial;
     if (!keeper && initial != ITE_NO_SLACK) {
         MORV_ASSERT_TEXT(initial == 0, "delta_slack == 0");
@@ -308,7 +317,7 @@ void MORV_TIMING_ITE::forward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const 
                                      adjustment, current, old);
     }
     if (adjustment != 0)
-        adjust_links(links + region_node.m_fanout, region_node.m_num_fanout, adjustment, "fanout");
+        adjust_links(links, region_node.m_fanout, adjustment, "fanout");
 }
 
 void MORV_TIMING_ITE::backward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const REGION_NODE& region_node,
@@ -323,12 +332,12 @@ void MORV_TIMING_ITE::backward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const
                                  "iTEst: backward slack adjustment node %d (keeper = %d, input side = %d), domain %d, "
                                  "initial delta slack = %d",
                                  node->get_id(), keeper ? 1 : 0, input_side ? 1 : 0, domain->m_id, initial);
-    REGION_LINK* fanin = links + region_node.m_fanin;
-    const REGION_LINK* fanout = links + region_node.m_fanout;
+    const REGION_LINK* fanout = links + region_node.m_fanout.m_first;
     int current = ITE_NO_SLACK;
     if (!keeper || !input_side) {
-        for (uint32_t i = 0; i < region_node.m_num_fanout; ++i) {
-            if (fanout[i].m_record == nullptr) continue;
+        current = region_node.m_fanout.m_fixed;
+        for (uint32_t i = 0; i < region_node.m_fanout.m_count; ++i) {
+            if (fanout[i].m_record == nullptr || (!fanout[i].m_in_region && !m_debug)) continue;
             int value = fanout[i].m_record->m_slack;
             // Takes back the node's own forward adjustment.
             if (initial < ITE_NO_SLACK && value < ITE_NO_SLACK && fanout[i].m_in_region) value -= initial;
@@ -350,7 +359,8 @@ void MORV_TIMING_ITE::backward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const
                                      adjustment, current, old);
     }
     if (adjustment == 0) return;
-    adjust_links(fanin, region_node.m_num_fanin + (node->is_reg() ? region_node.m_num_clkin : 0), adjustment, "fanin");
+    adjust_links(links, region_node.m_fanin, adjustment, "fanin");
+    if (node->is_reg()) adjust_links(links, region_node.m_clkin, adjustment, "fanin");
 }
 
 void MORV_TIMING_ITE::refresh_node_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<REGION_NODE>& nodes,
@@ -363,16 +373,15 @@ void MORV_TIMING_ITE::refresh_node_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, c
         const REGION_NODE& region_node = nodes[i];
         const TDB_NODE* node = region_node.m_node;
         const bool keeper = node->is_keeper();
-        const REGION_LINK* fanin = links + region_node.m_fanin;
         if (!keeper || !region_node.m_input_side) {
-            const int slack = least_link_slack(links + region_node.m_fanout, region_node.m_num_fanout, false);
+            const int slack = least_link_slack(links, region_node.m_fanout, false);
             domain->m_src_node_min_slack[node->get_id()] = slack;
             if (m_debug)
                 MORV_DEBUG_STREAM::print(1, "iTEst:    node %d worst-case output slack = %d", node->get_id(), slack);
         }
         if (!keeper || region_node.m_input_side) {
-            const int slack =
-                least_link_slack(fanin, region_node.m_num_fanin + (keeper ? region_node.m_num_clkin : 0), false);
+            int slack = least_link_slack(links, region_node.m_fanin, false);
+            if (keeper) slack = std::min(slack, least_link_slack(links, region_node.m_clkin, false));
             domain->m_dst_node_min_slack[node->get_id()] = slack;
             if (m_debug)
                 MORV_DEBUG_STREAM::print(1, "iTEst:    node %d worst-case input slack = %d", node->get_id(), slack);
