@@ -631,12 +631,14 @@ private:
                          int& delta) const;
     void refresh_node_slacks(MORV_TIMING_ITE_DOMAIN_INFO* domain, const std::vector<REGION_NODE>& nodes,
                              const REGION_LINK* links) const;
-    // The node's base time of the pass with the serial m_node_time_serial,
-    // null when not computed yet in it.
+    // The node's time in the pass with the serial m_node_time_serial,
+    // CDB_ILLEGAL_TSM_DELAY when the pass has not set it yet.
     int32_t* node_time(const TDB_NODE* node);
     void begin_node_times();
-    int base_arrival_time(const TDB_EDGE* edge);
-    int base_required_time(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_EDGE* edge);
+    // The base times at a keeper: a register's launch or capture, else 0 or
+    // the domain's requirement.
+    int keeper_arrival_time(const TDB_NODE* source);
+    int keeper_required_time(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* sink);
 
     MORV_API* m_fsyn_api;
     // Atoms by id: the host deletes an atom right after marking it.

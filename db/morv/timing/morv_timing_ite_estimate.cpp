@@ -196,33 +196,6 @@ int32_t* MORV_TIMING_ITE::node_time(const TDB_NODE* node)
     return &m_node_time[pos];
 }
 
-int MORV_TIMING_ITE::base_arrival_time(const TDB_EDGE* edge)
-{
-    const TDB_NODE* source = edge->get_src_node();
-    if (source->is_reg()) return m_tdb_utility->get_tco_delay(source) + get_register_clock_delay(source, TDB_MAX);
-    if (source->is_keeper()) return 0;
-    int worst = CDB_ILLEGAL_TSM_DELAY;
-    for (const TDB_EDGE* input : source->fanin()) {
-        const MORV_TIMING_ITE_EDGE_TIMING_DATA& data = timing_data(input->get_id(), "input_edge_id < m_num_edge_ids");
-        if (!data.m_in_analysis) continue;
-        if (data.m_arrival_time == CDB_ILLEGAL_TSM_DELAY && m_debug)
-            MORV_DEBUG_STREAM::print(2,
-                                     "iTEst: ERROR!!! arrival time is not computed on fanin edge %d when computing "
-                                     "arrival time for edge %d",
-                                     input->get_id(), edge->get_id());
-        MORV_ASSERT_TEXT(data.m_arrival_time != CDB_ILLEGAL_TSM_DELAY,
-                         "input_edge_timing_data->m_arrival_time != CDB_ILLEGAL_TSM_DELAY");
-        if (worst == CDB_ILLEGAL_TSM_DELAY || data.m_arrival_time > worst) worst = data.m_arrival_time;
-    }
-    if (worst == CDB_ILLEGAL_TSM_DELAY && m_debug)
-        MORV_DEBUG_STREAM::print(2, "iTEst: ERROR!!! worst-case arrival time on output not computed for edge %d",
-                                 edge->get_id());
-    MORV_ASSERT_TEXT(worst != CDB_ILLEGAL_TSM_DELAY, "wc_base_arrival_time != CDB_ILLEGAL_TSM_DELAY");
-    return worst;
-}
-
-// A node's base time is the same for all its edges of the pass: it is
-// computed at the first and kept by node.
 void MORV_TIMING_ITE::begin_node_times()
 {
     if (++m_node_time_serial == 0) {
@@ -231,54 +204,76 @@ void MORV_TIMING_ITE::begin_node_times()
     }
 }
 
+int MORV_TIMING_ITE::keeper_arrival_time(const TDB_NODE* source)
+{
+    if (source->is_reg()) return m_tdb_utility->get_tco_delay(source) + get_register_clock_delay(source, TDB_MAX);
+    return 0;
+}
+
+int MORV_TIMING_ITE::keeper_required_time(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* sink)
+{
+    if (sink->is_reg())
+        return domain->m_requirement - m_tdb_utility->get_tsu_delay(sink) + get_register_clock_delay(sink, TDB_MIN);
+    return domain->m_requirement;
+}
+
+// A node's base time is the same for all its edges of a pass. The order
+// puts each edge after every region edge downstream of its sink, so going
+// backwards through it every edge into a non-keeper comes before the edges
+// out of it: each edge's arrival raises its sink's, which is complete when
+// the sink's own edges are reached. Edges out of the domain's order take
+// no part, as in the analyser's view of the domain.
 void MORV_TIMING_ITE::compute_arrival_times(const MORV_TIMING_ITE_DOMAIN_INFO*, const std::vector<TDB_EDGE*>& order)
 {
     begin_node_times();
     for (size_t i = order.size(); i-- > 0;) {
         const TDB_EDGE* edge = order[i];
         MORV_TIMING_ITE_EDGE_TIMING_DATA& data = timing_data(edge->get_id(), "edge_id < m_num_edge_ids");
-        int32_t* base = node_time(edge->get_src_node());
-        if (*base == CDB_ILLEGAL_TSM_DELAY) *base = base_arrival_time(edge);
-        data.m_arrival_time = *base + edge->get_data_delay();
+        const TDB_NODE* source = edge->get_src_node();
+        int base = 0;
+        if (source->is_keeper()) {
+            base = keeper_arrival_time(source);
+        } else {
+            base = *node_time(source);
+            if (base == CDB_ILLEGAL_TSM_DELAY && m_debug)
+                MORV_DEBUG_STREAM::print(2, "iTEst: ERROR!!! worst-case arrival time on output not computed for edge %d",
+                                         edge->get_id());
+            MORV_ASSERT_TEXT(base != CDB_ILLEGAL_TSM_DELAY, "wc_base_arrival_time != CDB_ILLEGAL_TSM_DELAY");
+        }
+        data.m_arrival_time = base + edge->get_data_delay();
+        if (const TDB_NODE* sink = edge->get_dst_node(); !sink->is_keeper()) {
+            int32_t* worst = node_time(sink);
+            if (*worst == CDB_ILLEGAL_TSM_DELAY || data.m_arrival_time > *worst) *worst = data.m_arrival_time;
+        }
         if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: arrival time computed for edge %d", edge->get_id());
     }
 }
 
-int MORV_TIMING_ITE::base_required_time(const MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_EDGE* edge)
-{
-    const TDB_NODE* sink = edge->get_dst_node();
-    if (sink->is_reg())
-        return domain->m_requirement - m_tdb_utility->get_tsu_delay(sink) + get_register_clock_delay(sink, TDB_MIN);
-    if (sink->is_keeper()) return domain->m_requirement;
-    int worst = CDB_ILLEGAL_TSM_DELAY;
-    for (const TDB_EDGE* output : sink->fanout()) {
-        const MORV_TIMING_ITE_EDGE_TIMING_DATA& data = timing_data(output->get_id(), "output_edge_id < m_num_edge_ids");
-        if (!data.m_in_analysis) continue;
-        if (data.m_required_time == CDB_ILLEGAL_TSM_DELAY && m_debug)
-            MORV_DEBUG_STREAM::print(2,
-                                     "iTEst: ERROR!!! required time is not computed on fanout edge %d when computing "
-                                     "required time for edge %d",
-                                     output->get_id(), edge->get_id());
-        MORV_ASSERT_TEXT(data.m_required_time != CDB_ILLEGAL_TSM_DELAY,
-                         "output_edge_timing_data->m_required_time != CDB_ILLEGAL_TSM_DELAY");
-        if (worst == CDB_ILLEGAL_TSM_DELAY || data.m_required_time < worst) worst = data.m_required_time;
-    }
-    if (worst == CDB_ILLEGAL_TSM_DELAY && m_debug)
-        MORV_DEBUG_STREAM::print(2, "iTEst: ERROR!!! worst-case required time on output not computed for edge %d",
-                                 edge->get_id());
-    MORV_ASSERT_TEXT(worst != CDB_ILLEGAL_TSM_DELAY, "wc_required_time != CDB_ILLEGAL_TSM_DELAY");
-    return worst;
-}
-
+// The same going forwards: every edge out of a non-keeper comes before the
+// edges into it, and lowers its source's required time.
 void MORV_TIMING_ITE::compute_required_times(const MORV_TIMING_ITE_DOMAIN_INFO* domain,
                                              const std::vector<TDB_EDGE*>& order)
 {
     begin_node_times();
     for (const TDB_EDGE* edge : order) {
         MORV_TIMING_ITE_EDGE_TIMING_DATA& data = timing_data(edge->get_id(), "edge_id < m_num_edge_ids");
-        int32_t* base = node_time(edge->get_dst_node());
-        if (*base == CDB_ILLEGAL_TSM_DELAY) *base = base_required_time(domain, edge);
-        data.m_required_time = *base - edge->get_data_delay();
+        const TDB_NODE* sink = edge->get_dst_node();
+        int base = 0;
+        if (sink->is_keeper()) {
+            base = keeper_required_time(domain, sink);
+        } else {
+            base = *node_time(sink);
+            if (base == CDB_ILLEGAL_TSM_DELAY && m_debug)
+                MORV_DEBUG_STREAM::print(2,
+                                         "iTEst: ERROR!!! worst-case required time on output not computed for edge %d",
+                                         edge->get_id());
+            MORV_ASSERT_TEXT(base != CDB_ILLEGAL_TSM_DELAY, "wc_required_time != CDB_ILLEGAL_TSM_DELAY");
+        }
+        data.m_required_time = base - edge->get_data_delay();
+        if (const TDB_NODE* source = edge->get_src_node(); !source->is_keeper()) {
+            int32_t* worst = node_time(source);
+            if (*worst == CDB_ILLEGAL_TSM_DELAY || data.m_required_time < *worst) *worst = data.m_required_time;
+        }
         if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: required time computed for edge %d", edge->get_id());
     }
 }
