@@ -284,6 +284,50 @@ TEST_F(MorvTimingIteEstimate, AKeeperStandsOnceOnEachSideOfTheOrder)
         }
 }
 
+// The preparation hands the estimation its order of the region's edges:
+// it must be the order the estimation would build, with each edge's own
+// record beside it, through merging paths, a keeper reached twice and
+// keepers that both start and end paths; an edge outside the region stays
+// out of it.
+TEST_F(MorvTimingIteEstimate, ThePreparationOrdersTheRegionAsTheEstimationWould)
+{
+    CRAFTED c;
+    TDB_NODE *r1 = c.reg(0, 0), *r2 = c.reg(0, 0), *r3 = c.reg(0, 0);
+    TDB_NODE *a = c.lut(), *b = c.lut(), *m = c.lut(), *d = c.lut(), *ck = c.pin(TDB_NODE_INPUT_PIN);
+    for (TDB_NODE* r : {r1, r2, r3}) c.clock(ck, r, 0);
+    const std::vector<const TDB_EDGE*> region = {c.edge(r1, a, 10), c.edge(r1, m, 20), c.edge(a, b, 10),
+                                                 c.edge(m, b, 10),  c.edge(b, r2, 10),  c.edge(a, r2, 30),
+                                                 c.edge(r2, d, 10), c.edge(d, r1, 10)};
+    const TDB_EDGE* outside = c.edge(a, r3, 10);
+    std::vector<TDC_SUB_DOMAIN_EDGE> records;
+    for (const TDB_EDGE* e : region) records.push_back({e->get_id(), 400, 0.4f});
+    records.push_back({outside->get_id(), 50, 0.05f});
+    c.build({domain_data(0, records)});
+    c.region(0, a, region);
+    MORV_TIMING_ITE_DOMAIN_INFO* dom = c.ite->get_domain(0);
+    const std::vector<TDB_EDGE*> expected =
+        c.ite->build_edge_rev_topo_order(dom->m_analysis_src_keepers, dom->m_analysis_edges, dom);
+    ASSERT_EQ(expected.size(), region.size());
+    c.ite->fsyn_ite_do_slack_preparation_adjustments(dom);
+    ASSERT_TRUE(dom->m_edge_order_built);
+    EXPECT_EQ(dom->m_edge_order, expected);
+    ASSERT_EQ(dom->m_edge_order_records.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(dom->m_edge_order_records[i], dom->edge_record(expected[i]->get_id())) << "edge " << i;
+    // Outside the region, a -> r3 keeps its slack and still bounds a.
+    EXPECT_EQ(c.slack(0, outside), 50);
+    EXPECT_EQ(c.node_map(dom->m_src_node_min_slack, a), 50);
+    // The estimation takes the prepared order and times every region edge.
+    c.ite->fsyn_ite_do_timing_estimation();
+    EXPECT_EQ(c.ite->get_estimation_stats().m_analysed_edges, static_cast<int>(region.size()));
+    EXPECT_EQ(data(c.ite.get(), region[3]).m_arrival_time, 30);   // r1 -> m -> b
+    EXPECT_EQ(data(c.ite.get(), region[2]).m_required_time, 980);  // a -> b -> r2
+    EXPECT_EQ(data(c.ite.get(), region[5]).m_required_time, 970);  // a -> r2 at 30
+    c.ite->fsyn_ite_post_timing_estimation_cleanup();
+    EXPECT_FALSE(dom->m_edge_order_built);
+    EXPECT_TRUE(dom->m_edge_order.empty());
+}
+
 TEST_F(MorvTimingIteEstimate, ASlackThatWouldFallOrADeltaWhereNoneMayBeIsAnInternalError)
 {
     RELAX x;
