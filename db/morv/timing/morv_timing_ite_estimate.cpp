@@ -236,8 +236,8 @@ void MORV_TIMING_ITE::compute_arrival_times(const MORV_TIMING_ITE_DOMAIN_INFO*, 
         } else {
             base = *node_time(source);
             if (base == CDB_ILLEGAL_TSM_DELAY && m_debug)
-                MORV_DEBUG_STREAM::print(2, "iTEst: ERROR!!! worst-case arrival time on output not computed for edge %d",
-                                         edge->get_id());
+                MORV_DEBUG_STREAM::print(
+                    2, "iTEst: ERROR!!! worst-case arrival time on output not computed for edge %d", edge->get_id());
             MORV_ASSERT_TEXT(base != CDB_ILLEGAL_TSM_DELAY, "wc_base_arrival_time != CDB_ILLEGAL_TSM_DELAY");
         }
         data.m_arrival_time = base + edge->get_data_delay();
@@ -264,9 +264,8 @@ void MORV_TIMING_ITE::compute_required_times(const MORV_TIMING_ITE_DOMAIN_INFO* 
         } else {
             base = *node_time(sink);
             if (base == CDB_ILLEGAL_TSM_DELAY && m_debug)
-                MORV_DEBUG_STREAM::print(2,
-                                         "iTEst: ERROR!!! worst-case required time on output not computed for edge %d",
-                                         edge->get_id());
+                MORV_DEBUG_STREAM::print(
+                    2, "iTEst: ERROR!!! worst-case required time on output not computed for edge %d", edge->get_id());
             MORV_ASSERT_TEXT(base != CDB_ILLEGAL_TSM_DELAY, "wc_required_time != CDB_ILLEGAL_TSM_DELAY");
         }
         data.m_required_time = base - edge->get_data_delay();

@@ -207,7 +207,8 @@ void MORV_TIMING_ITE::build_region(MORV_TIMING_ITE_DOMAIN_INFO* domain)
     // region's records.
     if (edge_order.size() != domain->m_analysis_edges.size()) return;
     domain->m_region_records.clear();
-    for (size_t i = 0; i < edge_order.size(); ++i) domain->m_region_records.emplace_back(edge_order[i]->get_id(), records[i]);
+    for (size_t i = 0; i < edge_order.size(); ++i)
+        domain->m_region_records.emplace_back(edge_order[i]->get_id(), records[i]);
     domain->m_region_records_built = true;
 }
 
@@ -247,8 +248,7 @@ int MORV_TIMING_ITE::least_link_slack(const REGION_LINK* links, const LINK_GROUP
 }
 
 // Adds delta to the slack of each link in the region.
-void MORV_TIMING_ITE::adjust_links(const REGION_LINK* links, const LINK_GROUP& group, int delta,
-                                   const char* kind) const
+void MORV_TIMING_ITE::adjust_links(const REGION_LINK* links, const LINK_GROUP& group, int delta, const char* kind) const
 {
     for (const REGION_LINK* link = links + group.m_first; link != links + group.m_first + group.m_count; ++link) {
         if (!link->m_in_region) continue;
@@ -316,8 +316,7 @@ void MORV_TIMING_ITE::forward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const 
             MORV_DEBUG_STREAM::print(2, "iTEst:    delta slack = %d (cur_wc_input_slack = %d, old_wc_input_slack = %d)",
                                      adjustment, current, old);
     }
-    if (adjustment != 0)
-        adjust_links(links, region_node.m_fanout, adjustment, "fanout");
+    if (adjustment != 0) adjust_links(links, region_node.m_fanout, adjustment, "fanout");
 }
 
 void MORV_TIMING_ITE::backward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const REGION_NODE& region_node,
@@ -342,8 +341,8 @@ void MORV_TIMING_ITE::backward_adjust(MORV_TIMING_ITE_DOMAIN_INFO* domain, const
             // Takes back the node's own forward adjustment.
             if (initial < ITE_NO_SLACK && value < ITE_NO_SLACK && fanout[i].m_in_region) value -= initial;
             if (m_debug)
-                MORV_DEBUG_STREAM::print(2, "iTEst:    for wc-output-slack edge %d slack = %d", fanout[i].m_edge->get_id(),
-                                         value);
+                MORV_DEBUG_STREAM::print(2, "iTEst:    for wc-output-slack edge %d slack = %d",
+                                         fanout[i].m_edge->get_id(), value);
             current = std::min(current, value);
         }
     }

@@ -149,7 +149,8 @@ void MORV_TIMING_ITE::walk_from_node(TDB_NODE* start, const MORV_BIT_VECTOR& sta
     m_walk_rows.clear();
     const size_t first = new_walk_row();
     for (int d = 0; d < m_num_domains; ++d)
-        if (start_domains.test(static_cast<uint64_t>(d))) m_walk_rows[first + static_cast<size_t>(d) / 64] |= domain_bit(d);
+        if (start_domains.test(static_cast<uint64_t>(d)))
+            m_walk_rows[first + static_cast<size_t>(d) / 64] |= domain_bit(d);
     WALK_STACK stack;
     stack.emplace_back(start, first);
     while (!stack.empty()) {

@@ -296,7 +296,7 @@ TEST_F(MorvTimingIteEstimate, ThePreparationOrdersTheRegionAsTheEstimationWould)
     TDB_NODE *a = c.lut(), *b = c.lut(), *m = c.lut(), *d = c.lut(), *ck = c.pin(TDB_NODE_INPUT_PIN);
     for (TDB_NODE* r : {r1, r2, r3}) c.clock(ck, r, 0);
     const std::vector<const TDB_EDGE*> region = {c.edge(r1, a, 10), c.edge(r1, m, 20), c.edge(a, b, 10),
-                                                 c.edge(m, b, 10),  c.edge(b, r2, 10),  c.edge(a, r2, 30),
+                                                 c.edge(m, b, 10),  c.edge(b, r2, 10), c.edge(a, r2, 30),
                                                  c.edge(r2, d, 10), c.edge(d, r1, 10)};
     const TDB_EDGE* outside = c.edge(a, r3, 10);
     std::vector<TDC_SUB_DOMAIN_EDGE> records;
@@ -320,7 +320,7 @@ TEST_F(MorvTimingIteEstimate, ThePreparationOrdersTheRegionAsTheEstimationWould)
     // The estimation takes the prepared order and times every region edge.
     c.ite->fsyn_ite_do_timing_estimation();
     EXPECT_EQ(c.ite->get_estimation_stats().m_analysed_edges, static_cast<int>(region.size()));
-    EXPECT_EQ(data(c.ite.get(), region[3]).m_arrival_time, 30);   // r1 -> m -> b
+    EXPECT_EQ(data(c.ite.get(), region[3]).m_arrival_time, 30);    // r1 -> m -> b
     EXPECT_EQ(data(c.ite.get(), region[2]).m_required_time, 980);  // a -> b -> r2
     EXPECT_EQ(data(c.ite.get(), region[5]).m_required_time, 970);  // a -> r2 at 30
     c.ite->fsyn_ite_post_timing_estimation_cleanup();
