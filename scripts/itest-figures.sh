@@ -56,9 +56,24 @@ verdict() {
     echo proved
   elif echo "$answer" | grep -qiE "NOT EQUIVALENT|are not equivalent"; then
     echo NOT-PROVED
+  elif same_registers "$1" "$2" && berkeley-abc -c "cec $1 $2" 2>&1 | grep -qi "networks are equivalent"; then
+    # Resynthesis keeps every register and its name: equal logic between the
+    # registers, matched by name, and power-up values that only fix don't-cares
+    # prove the sequential behaviour too.
+    echo proved-cec
   else
     echo undecided
   fi
+}
+
+# True when both files have the same registers by output name and every
+# power-up value of the second is the first's or fixes a don't-care (2).
+same_registers() {
+  local joined
+  joined=$(join <(awk '/^\.latch/ { print $3, $NF }' "$1" | sort) <(awk '/^\.latch/ { print $3, $NF }' "$2" | sort))
+  [ "$(echo "$joined" | wc -l)" -eq "$(grep -c '^\.latch' "$1")" ] &&
+    [ "$(grep -c '^\.latch' "$1")" -eq "$(grep -c '^\.latch' "$2")" ] &&
+    echo "$joined" | awk '$2 != 2 && $2 != $3 { bad = 1 } END { exit bad }'
 }
 
 printf "%-22s %-4s %4s %-10s %9s %9s %8s %10s %8s %8s %8s\n" design fam exit abc estimates fallbacks restores \
