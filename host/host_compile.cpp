@@ -7,10 +7,12 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cdb/cdb_native_format.h"
 #include "cfg/cfg.h"
 #include "dev/dev_device.h"
 #include "fio/fio.h"
@@ -400,6 +402,37 @@ void write_outputs(const CDB_ATOM_NETLIST& netlist, FIO_REPLACING_FILE& blif, FI
     if (!native.commit(error)) throw HOST_INPUT_ERROR(error);
 }
 
+// The native text form announces itself on its first line; anything else
+// is read as BLIF.
+bool is_native_design(const std::string& path)
+{
+    std::ifstream in(path);
+    std::string first;
+    std::getline(in, first);
+    return first.rfind(CDB_NATIVE_FORMAT_WORD, 0) == 0;
+}
+
+std::unique_ptr<CDB_ATOM_NETLIST> read_design(const FIT_OPTIONS& o, int family)
+{
+    if (!is_native_design(o.design)) {
+        BLIF_READER reader(family);
+        reader.set_undriven_is_error(o.undriven_is_error);
+        return reader.read_file(o.design);
+    }
+    std::string error;
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist(cdb_read_native_netlist_file(o.design, nullptr, &error));
+    if (!netlist) throw HOST_INPUT_ERROR(error);
+    if (netlist->get_family() != family) {
+        std::string text = o.design;
+        text += ": the netlist is of family ";
+        text += std::to_string(netlist->get_family());
+        text += ", not of --family ";
+        text += o.family;
+        throw HOST_INPUT_ERROR(text);
+    }
+    return netlist;
+}
+
 int fail_with(std::ostream& err, const std::string& text)
 {
     err << "morv-fit: error: " << text << "\n";
@@ -427,11 +460,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     msg_set_vdebug_printing(o.verbosity >= 2);
     std::unique_ptr<CDB_ATOM_NETLIST> netlist;
     const double read_start = gen_get_sec_cpu();
-    {
-        BLIF_READER reader(family);
-        reader.set_undriven_is_error(o.undriven_is_error);
-        netlist = reader.read_file(o.design);
-    }
+    netlist = read_design(o, family);
     const double read_seconds = gen_get_sec_cpu() - read_start;
     // Declared before the design and the environment, so that whatever they
     // write while being torn down also lands in the compile's folder.

@@ -47,7 +47,7 @@ bool parse_int_strict(const std::string& text, int64_t lo, int64_t hi, int64_t& 
 
 const char* fit_usage_text()
 {
-    return "usage: morv-fit [options] DESIGN.blif\n"
+    return "usage: morv-fit [options] DESIGN   (BLIF, or the native text form)\n"
            "  -o OUT.blif            write the optimised netlist as BLIF\n"
            "  --native OUT.txt       also write the netlist in the native text form\n"
            "  --family NAME          device family: BRK ZEPLA TEV MRL KESTLIN RZK OBRAN UVO (default BRK)\n"

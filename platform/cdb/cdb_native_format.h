@@ -24,6 +24,9 @@
 class CDB_ATOM_NETLIST;
 class HDB_NAME_MGR;
 
+// The first word of the form's first line.
+constexpr const char* CDB_NATIVE_FORMAT_WORD = "morv-atom-netlist";
+
 // Writes the netlist. Names need not come from one manager.
 void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& out);
 bool cdb_write_native_netlist_file(const CDB_ATOM_NETLIST& netlist, const std::string& path, std::string* error);

@@ -5,14 +5,31 @@
 #include <sstream>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cut/cut_block_util.h"
 #include "io/blif_writer.h"
 
 namespace {
+
+// A DSP block's latches are named after the block and numbered, so two
+// netlists hold the same ones only when every block has the same ports
+// registered.
+std::string dsp_register_signature(const CDB_ATOM_NODE* mac)
+{
+    std::string s = mac->get_instance_name() ? mac->get_instance_name()->get_short_hpath() : std::to_string(mac->get_id());
+    s += "~dsp";
+    for (int port = DB_DATA_A; port <= DB_DATA_D; ++port) {
+        s += CUT_MAC_UTIL::is_input_port_registered(mac, port) ? 'i' : '-';
+        s += CUT_MAC_UTIL::is_pipeline_registered(mac, port) ? 'p' : '-';
+    }
+    s += CUT_MAC_UTIL::is_output_port_registered(mac, DB_DATA_OUT) ? 'o' : '-';
+    return s;
+}
 
 std::set<std::string> register_names(const CDB_ATOM_NETLIST& netlist)
 {
     std::set<std::string> names;
     for (CDB_ATOM_NODE* node : netlist) {
+        if (node->is_mac_mult() || node->is_mac_out()) names.insert(dsp_register_signature(node));
         const CDB_ATOM_OTERM* q = node->get_output_term_by_type(DB_REG_OUT);
         if (q == nullptr) continue;
         HDB_INSTANCE_NAME* n = q->get_instance_name() ? q->get_instance_name() : node->get_instance_name();

@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "cdb/cdb_types.h"
@@ -156,9 +157,22 @@ using RETIME_ITERM_SET = std::set<RETIME_ITERM, RETIME_ITERM_LESS>;
 using RETIME_NODE_SET = std::set<CDB_ATOM_NODE*, DETERMINISTIC_LESS<CDB_ATOM_NODE*>>;
 using RETIME_ITERM_ORDERED_SET = std::set<CDB_ATOM_ITERM*, DETERMINISTIC_LESS<CDB_ATOM_ITERM*>>;
 
-// MAC retiming's record of one DSP slice; its fields come with MAC retiming.
+// One DSP block as retiming sees it: the multipliers that drive the output
+// block's data ports (1 to 4, ascending atom id), the output block and its
+// mode. It holds plain pointers and lives for one iteration.
 struct RETIME_MAC_SLICE
-{};
+{
+    std::vector<CDB_ATOM_NODE*> m_mac_mults;
+    CDB_ATOM_NODE* m_mac_out = nullptr;
+    int m_mode = 0;  // CUT_MAC_MODE_ENUM
+};
+
+// A multiplier and one of its operand ports, ordered by atom id and port.
+struct RETIME_MAC_PORT_LESS
+{
+    bool operator()(const std::pair<CDB_ATOM_NODE*, int>& a, const std::pair<CDB_ATOM_NODE*, int>& b) const;
+};
+using RETIME_MAC_PORT_SET = std::set<std::pair<CDB_ATOM_NODE*, int>, RETIME_MAC_PORT_LESS>;
 // The RAM atoms of one logical RAM whose port A output is registered, in
 // netlist order; they are unpacked together, at most once per iteration.
 struct MORV_RAM_SLICE
@@ -278,6 +292,45 @@ public:
     bool unpack_ram_slice(MORV_RAM_SLICE* slice);
     bool unpack_ram_output_registers(CDB_ATOM_NODE* node);
     const std::map<std::string, MORV_RAM_SLICE>& get_ram_slices() const { return m_rams; }
+
+    // ---- DSP slices and push eligibility (morv_retiming_mac_slice.cpp)
+    void build_mac_slices();
+    RETIME_MAC_SLICE* find_mac_slice(CDB_ATOM_NODE* mac);
+    const std::vector<RETIME_MAC_SLICE>& get_mac_slices() const { return m_mac_slices; }
+    bool is_retimeable_mac(CDB_ATOM_NODE* mac);
+    bool is_retimeable_mac_mult(CDB_ATOM_NODE* mac);
+    bool is_retimeable_mac_out(CDB_ATOM_NODE* mac);
+    bool mac_oslack_less_islack(CDB_ATOM_NODE* mac, int port_type, double margin, bool use_threshold);
+    double get_mac_output_slack_ratio(CDB_ATOM_NODE* mac);
+    double get_mac_input_slack_ratio(CDB_ATOM_NODE* mac, int port_type);
+    bool has_critical_mac_input(CDB_ATOM_NODE* mac);
+    bool is_mac_output_critical(CDB_ATOM_NODE* mac);
+    bool is_mac_clock_used(CDB_ATOM_NODE* mac, int clock_index);
+    bool is_mac_clear_used(CDB_ATOM_NODE* mac, int clear_index);
+    int get_num_mac_out_data_ports();
+    int get_num_mac_clock_ports();
+    // One visit of the core to a DSP atom: the pushes of the iteration's
+    // direction, in order. The output block is unpacked only when its
+    // output is critical, which the main loop asks (ask_output_critical)
+    // and the single-node entry does not. Answers the pushes done.
+    int retime_mac_node(CDB_ATOM_NODE* mac, bool ask_output_critical);
+
+    // ---- DSP register pushes (morv_retiming_mac_push.cpp, morv_retiming_mac_pack.cpp)
+    int mac_backward_push(CDB_ATOM_NODE* mac);
+    bool mac_forward_push(CDB_ATOM_NODE* mac);
+    bool mac_out_forward_push(CDB_ATOM_NODE* mac);
+    void register_mac_inputs(CDB_ATOM_NODE* mac, RETIME_NODE_SET& mults, const RETIME_REG& reg);
+    void add_mac_output_register(CDB_ATOM_NODE* mac, const RETIME_REG& reg);
+    void add_mac_mult_output_registers(CDB_ATOM_NODE* mac, const RETIME_REG& reg);
+    void add_mac_out_output_registers(CDB_ATOM_NODE* mac, RETIME_MAC_SLICE* slice, const RETIME_REG& reg);
+    void unregister_mac_mult_inputs(CDB_ATOM_NODE* mac, const std::vector<CDB_ATOM_NODE*>& mults, bool all);
+    void unregister_mac_mult_outputs(CDB_ATOM_NODE* mac, const std::vector<CDB_ATOM_NODE*>& mults, bool all);
+    bool collect_mac_slice_input_registers(CDB_ATOM_NODE* mac);
+    bool collect_mac_mult_input_registers(CDB_ATOM_NODE* mult);
+    void retime_mac_input_port(CDB_ATOM_NODE* mult, int port_type);
+    void unregister_mac_input_port(CDB_ATOM_NODE* mult, int port_type);
+    bool collect_mac_input_register(CDB_ATOM_NODE* mult, RETIME_REG& reg, int port_type);
+    bool mac_inputs_have_slack(CDB_ATOM_NODE* mult, int port_type);
 
     // ---- node splitting (morv_retiming_split.cpp)
     int split_nodes();
@@ -479,6 +532,23 @@ protected:
     int push_skew_target(CDB_ATOM_NODE* node, const RETIME_HASH_SET<CDB_ATOM_NODE*>& crit);
     int shorten_shift_register(CDB_ATOM_NODE* ram, bool on_output, SKEW_SHORTENED& shortened);
     void skew_move_failed(CDB_ATOM_NODE* node, bool backward);
+    // Steps of DSP retiming.
+    int mac_slice_shape() const;
+    bool mac_out_inputs_allow_backward_push(CDB_ATOM_NODE* mac);
+    RETIME_REG describe_mac_register(CDB_ATOM_NODE* mac, int clock_index, int clear_index, CDB_ATOM_OTERM* regout);
+    void remove_unused_mac_controls(CDB_ATOM_NODE* mac, int clock_index, int clear_index);
+    bool find_mac_register_slots(CDB_ATOM_NODE* mac, const RETIME_REG& reg, int& clock_slot, int& clear_slot,
+                                 int& empty_clock, int& empty_clear);
+    bool has_mac_output_slot(CDB_ATOM_NODE* mac, const RETIME_REG& reg);
+    bool mac_powers_up_to_zero(CDB_ATOM_NODE* mac);
+    bool is_single_mult_slice(RETIME_MAC_SLICE* slice);
+    bool take_packed_output_register(CDB_ATOM_NODE* mac, RETIME_REG& reg, bool edit);
+    bool gather_mac_input_registers(CDB_ATOM_NODE* mac, RETIME_REG& reg, bool through);
+    bool gather_mac_operand_register(CDB_ATOM_NODE* mac, int port_type, RETIME_REG& reg,
+                                     MORV_NT_NODE_ID_LIST& gathered);
+    bool gather_mac_pipeline_registers(RETIME_MAC_SLICE* slice, RETIME_REG& reg);
+    bool collect_mac_fanout_registers(CDB_ATOM_NODE* mac, RETIME_REG& reg);
+    void record_mac_nt(const MORV_NT_NODE_ID_LIST& from, const MORV_NT_NODE_ID& to, int type);
     // Steps of RAM retiming.
     bool unpack_ram_at_node(CDB_ATOM_NODE* node);
     RETIME_REG describe_ram_output_register(CDB_ATOM_NODE* node, CDB_ATOM_OTERM* oterm);
@@ -519,7 +589,7 @@ protected:
     std::vector<uint32_t> m_visit_state;
     std::vector<RETIME_MAC_SLICE> m_mac_slices;
     std::vector<CDB_ATOM_NODE*> m_topological_order;
-    std::map<CDB_ATOM_NODE*, int, DETERMINISTIC_LESS<CDB_ATOM_NODE*>> m_mac_pending;
+    RETIME_MAC_PORT_SET m_mac_pending;
     RETIME_HASH_SET<CDB_ATOM_ITERM*> m_mac_iterms;
     RETIME_ITERM_ORDERED_SET m_iterms_to_disconnect;
     std::map<CDB_ATOM_OTERM*, RETIME_REG, DETERMINISTIC_LESS<CDB_ATOM_OTERM*>> m_output_registers;

@@ -240,6 +240,7 @@ void MORV_RETIMING_4LUT::delete_node(CDB_ATOM_NODE* node)
 bool MORV_RETIMING_4LUT::has_critical_input(CDB_ATOM_NODE* node)
 {
     MORV_ASSERT_TEXT(node, "node");
+    if (node->is_mac_mult() || node->is_mac_out()) return has_critical_mac_input(node);
     for (int port : {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_CARRY_IN})
         if (is_input_critical(node, port)) return true;
     return false;
@@ -247,6 +248,8 @@ bool MORV_RETIMING_4LUT::has_critical_input(CDB_ATOM_NODE* node)
 
 bool MORV_RETIMING_4LUT::oslack_less_islack(CDB_ATOM_NODE* node, double margin, bool threshold)
 {
+    if (node->is_mac_mult() || node->is_mac_out())
+        return mac_oslack_less_islack(node, DB_MAX_INPUT_PORT_TYPE, margin, threshold);
     return register_oslack_less_islack(node, margin, threshold);
 }
 

@@ -68,7 +68,7 @@ void MORV_RETIMING::topological_sort()
         visit_critical(node);
     }
     MORV_DEBUG_STREAM::print(100, "RTM done topologically sorting netlist");
-    if (m_mac_retiming_enabled) warn_not_available("MAC retiming");
+    if (m_mac_retiming_enabled) build_mac_slices();
     if (m_ram_retiming_enabled) build_ram_slices();
 }
 
@@ -140,8 +140,8 @@ RETIME_HASH_SET<CDB_ATOM_NODE*>& MORV_RETIMING::build_critical_set(RETIME_HASH_S
             }
         }
         if (m_mac_retiming_enabled && (n->is_mac_out() || n->is_mac_mult()) && has_critical_input(n)) set.insert(n);
-        else if (m_mac_retiming_enabled && !m_retime_backwards && n->is_mac_out())
-            warn_not_available("MAC output criticality");
+        else if (m_mac_retiming_enabled && !m_retime_backwards && n->is_mac_out() && is_mac_output_critical(n))
+            set.insert(n);
         if (m_ram_retiming_enabled && !m_retime_backwards && n->is_ram() && is_ram_output_critical(n)) set.insert(n);
         queue_for_demux(n);
     }
@@ -168,7 +168,7 @@ int MORV_RETIMING::retime_critical_nodes(std::vector<CDB_ATOM_NODE*> list)
                 ++count;
             }
         }
-        if (n->is_mac_out() || n->is_mac_mult()) warn_not_available("MAC retiming");
+        if (m_mac_retiming_enabled && (n->is_mac_out() || n->is_mac_mult())) count += retime_mac_node(n, true);
         if (n->is_ram() && m_ram_retiming_enabled && !m_retime_backwards && unpack_ram_at_node(n)) ++count;
     }
     return count;

@@ -135,7 +135,7 @@ void MORV_RETIMING::prepare_commit()
 // Removals, disconnections and output registers, then insertions.
 void MORV_RETIMING::commit()
 {
-    if (!m_mac_pending.empty()) warn_not_available("MAC retiming");
+    for (const auto& [mult, port] : m_mac_pending) retime_mac_input_port(mult, port);
     if (!m_retime_backwards) {
         for (CDB_ATOM_ITERM* iterm : m_iterms_to_disconnect) {
             MORV_ASSERT_TEXT(iterm, "iterm");
@@ -153,6 +153,9 @@ void MORV_RETIMING::commit()
         insert_register(element);
         m_new_register_iterms.erase(element.iterm);
     }
+    // A multiplier gives up its packed input registers last, once the
+    // registers that replace them are in.
+    for (const auto& [mult, port] : m_mac_pending) unregister_mac_input_port(mult, port);
 }
 
 // ------------------------------------------------------------ backward
@@ -200,8 +203,13 @@ bool MORV_RETIMING::check_fanout_register(CDB_ATOM_ITERM* fiterm, RETIME_REG& re
         MORV_ASSERT_TEXT(node, "fiterm_node");
         MORV_ASSERT_TEXT(m_net_util->is_ff(node), "m_net_util->is_ff(fiterm_node)");
     }
-    // DSP input registers move with MAC retiming, which is not built yet.
-    if (node->is_mac_mult()) return false;
+    // A multiplier's packed input register goes with every packed input
+    // register of its slice; the term reached here gets no new register.
+    if (node->is_mac_mult()) {
+        if (!collect_mac_slice_input_registers(node)) return false;
+        m_mac_iterms.insert(fiterm);
+        return true;
+    }
     delete_set0.insert(node);
     m_consumed_register_ids.push_back(MORV_NT_NODE_ID(static_cast<int>(node->get_id()), 0));
     return true;

@@ -139,8 +139,8 @@ std::vector<CDB_ATOM_NODE*> MORV_RETIMING::skew_forward_list(CDB_ATOM_NODE* node
     }
     MORV_ASSERT_TEXT(node->is_mac_mult(), "node_skew.node->is_mac_mult()");
     const MAC_REGISTERS mac = mac_registers_of(node);
-    // The slice's output block is found by MAC retiming's slice records.
-    if (mac.output) warn_not_available("MAC retiming");
+    RETIME_MAC_SLICE* slice = mac.output ? find_mac_slice(node) : nullptr;
+    if (slice != nullptr) list.push_back(slice->m_mac_out);
     if (mac.inputs) list.push_back(node);
     return list;
 }
@@ -238,6 +238,6 @@ int MORV_RETIMING::retime_node(CDB_ATOM_NODE* node)
             count = 1;
         }
     }
-    if (is_mac(node)) warn_not_available("MAC retiming");
+    if (is_mac(node) && m_mac_retiming_enabled && m_live_nodes.contains(node)) count += retime_mac_node(node, false);
     return count;
 }

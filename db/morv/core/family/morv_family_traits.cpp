@@ -275,6 +275,22 @@ MORV_MAC_RETIMING morv_rtm_mac_retiming(int base_family)
     }
 }
 
+MORV_MAC_SLICE_SHAPE morv_rtm_mac_slice_shape(int base_family)
+{
+    switch (base_family) {
+    case DEV_FAMILY_BRENNOCK:
+    case DEV_FAMILY_MORLIN:
+    case DEV_FAMILY_UVO: return MORV_MAC_SLICE_ATOM;
+    case DEV_FAMILY_ZEPLA:
+    case DEV_FAMILY_ZEPLA_II:
+    case DEV_FAMILY_TEV: return MORV_MAC_SLICE_ONE_MULT;
+    case DEV_FAMILY_KESTLIN:
+    case DEV_FAMILY_RZK:
+    case DEV_FAMILY_OBRAN: return MORV_MAC_SLICE_ALL_MULTS;
+    default: return MORV_MAC_SLICE_NONE;
+    }
+}
+
 bool morv_rtm_demuxes_sload(int base_family)
 {
     switch (base_family) {

@@ -205,6 +205,16 @@ enum MORV_MAC_RETIMING : int
     MORV_MAC_RETIMING_BACKWARD = 2,  // backward pushes only
 };
 MORV_MAC_RETIMING morv_rtm_mac_retiming(int base_family);
+// How a family's DSP slices are shaped and which atoms a register pushed
+// backward across a slice lands on.
+enum MORV_MAC_SLICE_SHAPE : int
+{
+    MORV_MAC_SLICE_NONE = 0,       // no DSP retiming rules
+    MORV_MAC_SLICE_ATOM = 1,       // 4 data ports, 4 slots; the pushed atom takes the register
+    MORV_MAC_SLICE_ONE_MULT = 2,   // port 11 only, one slot; the register goes through the one multiplier
+    MORV_MAC_SLICE_ALL_MULTS = 3,  // 4 data ports, 4 slots; pushes start at the output block
+};
+MORV_MAC_SLICE_SHAPE morv_rtm_mac_slice_shape(int base_family);
 // Registers with a synchronous load are demuxed.
 bool morv_rtm_demuxes_sload(int base_family);
 // Retiming has a lower bound to stop at in this family.
