@@ -114,6 +114,7 @@ private:
                 continue;
             }
             CDB_ATOM_OTERM* d = input(indexed(pin, m, k));
+            if (m_o.m_front_lut && m == 0 && k == 0 && port == DB_DATA_A) d = front_lut(d, input("f0_in"));
             if (m_o.m_external_inputs) d = add_register(indexed(reg, m, k), d);
             d->insert_fanout(t);
             if (m_o.m_inverted_pin && port == DB_DATA_A && k == 0) t->set_invert();
@@ -145,6 +146,15 @@ private:
             p->insert_fanout(out->add_input_term(DB_DATA_A + m, k));
         }
         return width;
+    }
+
+    CDB_ATOM_OTERM* front_lut(CDB_ATOM_OTERM* a, CDB_ATOM_OTERM* b)
+    {
+        CDB_ATOM_NODE* cell = add(CDB_KIND_LCELL_COMB, "f0");
+        a->insert_fanout(cell->add_input_term(DB_DATA_A));
+        b->insert_fanout(cell->add_input_term(DB_DATA_B));
+        cell->set_lutmask(blif_family_lutmask(m_o.m_family, 2, 0x6));
+        return cell->add_output_term(DB_COMB_OUT, cell->get_instance_name());
     }
 
     // Each bit of the level mixes two neighbouring bits of the one before.

@@ -28,11 +28,12 @@ struct DSP_GEN_OPTIONS
     bool m_inverted_pin = false;    // operand A bit 0 read through the pin's inversion
     bool m_output_invert = false;   // programmable inversion on every other output bit
     int m_output_clock_slot = 0;    // slot of the output block's register
+    bool m_front_lut = false;       // operand A bit 0 of the first multiplier from a LUT of two pins
 };
 
 // Input pins "a<m>_<k>", "b<m>_<k>", "clk", "rst"; registers "ra<m>_<k>",
 // "rb<m>_<k>" and "rq<k>"; multipliers "d_m<m>", the output block "d_o",
-// cells "c<level>_<k>", output pins "o<k>".
+// cells "c<level>_<k>" and the front LUT "f0", output pins "o<k>".
 std::unique_ptr<CDB_ATOM_NETLIST> dsp_generate(const DSP_GEN_OPTIONS& options);
 
 // The design morv-fit reads from designs/dsp_mac_<family>.txt.

@@ -293,8 +293,14 @@ bool MORV_RETIMING::collect_mac_mult_input_registers(CDB_ATOM_NODE* mult)
     MORV_ASSERT_TEXT(mult && mult->is_mac_mult(), "mac && mac->is_mac_mult()");
     for (auto it = mult->begin_iterm(); it != mult->end_iterm(); ++it) {
         const int port = (*it)->get_any_usage_as();
+        // The clock, enable and clear terms belong to the packed registers
+        // themselves; any other input keeps them where they are.
+        if (port == DB_CLOCK || port == DB_CLOCK_ENABLE || port == DB_CLEAR) continue;
         if (port != DB_DATA_A && port != DB_DATA_B) return false;
-        if (CUT_MAC_UTIL::is_input_port_registered(mult, port)) m_mac_pending.insert({mult, port});
+        if (!CUT_MAC_UTIL::is_input_port_registered(mult, port) || !m_mac_pending.insert({mult, port}).second) continue;
+        // The registers that replace a packed one are tracked as made from it.
+        const int kind = port == DB_DATA_A ? MORV_NT_NODE_ID::PACKED_INPUT_REG_A : MORV_NT_NODE_ID::PACKED_INPUT_REG_B;
+        m_consumed_register_ids.emplace_back(static_cast<int>(mult->get_id()), kind);
     }
     return true;
 }

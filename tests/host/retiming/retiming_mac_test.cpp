@@ -475,6 +475,36 @@ TEST_F(RetimingMac, ConstantOnesOnOneOperandStillMove)
     c.expect_equivalent("mac_fwd_one_constant");
 }
 
+TEST_F(RetimingMac, LutPushTakesThePackedInputRegisters)
+{
+    // A backward push across the LUT in front of a packed input register
+    // takes every packed input register of the slice: the LUT's inputs get
+    // the register of the bit it drives, the other bits registers of their own.
+    DSP_GEN_OPTIONS o;
+    o.m_external_inputs = false;
+    o.m_packed_inputs = true;
+    o.m_front_lut = true;
+    o.m_inverted_pin = true;
+    MAC_CASE<MORV_RETIMING_BRK> c(o);
+    c.leaf().prepare(true);
+    c.leaf().permissive();
+    ASSERT_TRUE(c.leaf().backward_push(c.node("f0")));
+    for (const char* name : {"d_m0", "d_m1"})
+        for (int port : {DB_DATA_A, DB_DATA_B})
+            EXPECT_FALSE(CUT_MAC_UTIL::is_input_port_registered(c.node(name), port)) << name << " " << port;
+    EXPECT_EQ(c.node("d_m0")->get_output_term_by_type(DB_MAC_OBSERVABLE_DATAA, 0), nullptr);
+    c.expect_equivalent("mac_lut_push");
+
+    // A multiplier with an input of another kind keeps its registers.
+    MAC_CASE<MORV_RETIMING_BRK> other(o);
+    other.node("d_m1")->add_input_term(MORV_MAC_MULT_CONTROL_PORT_1, 0)->set_logical_gnd();
+    other.leaf().prepare(true);
+    other.leaf().permissive();
+    const std::string before = native_text(other.run.netlist());
+    EXPECT_FALSE(other.leaf().backward_push(other.node("f0")));
+    EXPECT_TRUE(native_text(other.run.netlist()) == before);
+}
+
 // ------------------------------------------------------------ unpacking and slots
 
 TEST_F(RetimingMac, OutputBlockUnpacksWithProgrammableInversion)
