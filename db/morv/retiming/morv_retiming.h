@@ -329,6 +329,10 @@ public:
     bool collect_mac_mult_input_registers(CDB_ATOM_NODE* mult);
     void retime_mac_input_port(CDB_ATOM_NODE* mult, int port_type);
     void unregister_mac_input_port(CDB_ATOM_NODE* mult, int port_type);
+    // The packed input register of a multiplier operand, seen at the port's
+    // observable output of the same bit; null when the port has none or may
+    // not give it up. branch names the caller in the log lines.
+    CDB_ATOM_OTERM* get_packed_input_register(CDB_ATOM_ITERM* iterm, RETIME_REG& reg, const char* branch);
     bool collect_mac_input_register(CDB_ATOM_NODE* mult, RETIME_REG& reg, int port_type);
     bool mac_inputs_have_slack(CDB_ATOM_NODE* mult, int port_type);
 

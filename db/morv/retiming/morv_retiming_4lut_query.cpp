@@ -125,11 +125,7 @@ CDB_ATOM_OTERM* MORV_RETIMING_4LUT::backward_push_get_reg(CDB_ATOM_ITERM* iterm,
     MORV_ASSERT_TEXT(iterm, "iterm");
     CDB_ATOM_NODE* node = iterm->get_my_node();
     MORV_ASSERT_TEXT(node, "node");
-    if (node->is_mac_mult() && m_mac_retiming_enabled) {
-        // MAC input registers move with MAC retiming, which is not built yet.
-        MORV_DEBUG_STREAM::print(100, "MAC_TEV: backward_push_get_reg is failing because MAC input has no register");
-        return nullptr;
-    }
+    if (node->is_mac_mult() && m_mac_retiming_enabled) return get_packed_input_register(iterm, reg, "MAC_TEV");
     bool through_invert = false;
     CDB_ATOM_NODE* reg_node = find_register_at(iterm, flag, &through_invert);
     if (reg_node == nullptr) return nullptr;

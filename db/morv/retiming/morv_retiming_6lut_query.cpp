@@ -131,39 +131,9 @@ CDB_ATOM_OTERM* MORV_RETIMING_6LUT::backward_push_get_reg(CDB_ATOM_ITERM* iterm,
     return reg.regout;
 }
 
-// The packed input register of a multiplier port, seen at the port's
-// observable output of the same bit.
 CDB_ATOM_OTERM* MORV_RETIMING_6LUT::get_mac_input_register(CDB_ATOM_ITERM* iterm, RETIME_REG& reg)
 {
-    CDB_ATOM_NODE* mac = iterm->get_my_node();
-    const int port = iterm->get_any_usage_as();
-    if ((port != DB_DATA_A && port != DB_DATA_B) || CUT_MAC_UTIL::get_mode(mac) == CUT_MAC_MODE_DYNAMIC) {
-        MORV_DEBUG_STREAM::print(100, "MAC_6LUT: backward_push_get_reg is failing because of DYNAMIC mode");
-        return nullptr;
-    }
-    if (CUT_MAC_UTIL::get_scan_in_mult(mac, port) != nullptr || CUT_MAC_UTIL::get_scan_out_mult(mac, port) != nullptr) {
-        MORV_DEBUG_STREAM::print(100, "MAC_6LUT: backward_push_get_reg is failing because of SCAN chains");
-        return nullptr;
-    }
-    const int iclock = CUT_MAC_UTIL::get_input_port_clock(mac, port);
-    if (!CUT_MAC_UTIL::is_input_port_registered(mac, port) || iclock == CUT_MAC_NO_CLOCK) {
-        MORV_DEBUG_STREAM::print(100, "MAC_6LUT: backward_push_get_reg is failing because MAC input has no register");
-        return nullptr;
-    }
-    MORV_ASSERT_TEXT(iclock >= 0, "iclock >= 0");
-    reg = RETIME_REG();
-    reg.signals[RETIME_CLOCK] = capture_mac_signal(mac->get_input_term_by_type(DB_CLOCK, iclock));
-    reg.signals[RETIME_CLOCK_ENABLE] = capture_mac_signal(mac->get_input_term_by_type(DB_CLOCK_ENABLE, iclock));
-    const int iclear = CUT_MAC_UTIL::get_input_port_clear(mac, port);
-    if (iclear != CUT_MAC_NO_CLEAR)
-        reg.signals[RETIME_CLEAR] = capture_mac_signal(mac->get_input_term_by_type(DB_CLEAR, iclear));
-    reg.clear_low = !iterm->is_inverted();
-    reg.regout = mac->get_output_term_by_type(CUT_MAC_UTIL::get_observable_port_type(port), iterm->get_port_index());
-    if (reg.regout == nullptr) return nullptr;
-    reg.name = reg.regout->get_instance_name();
-    MORV_DEBUG_STREAM::print(100, "MAC_6LUT: backward_push_get_reg is actually returning a register {%s}",
-                             reg.name != nullptr ? reg.name->get_short_hpath().c_str() : "");
-    return reg.regout;
+    return get_packed_input_register(iterm, reg, "MAC_6LUT");
 }
 
 bool MORV_RETIMING_6LUT::get_input_register(CDB_ATOM_ITERM* iterm, RETIME_REG& reg)

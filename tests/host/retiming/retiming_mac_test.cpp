@@ -475,25 +475,36 @@ TEST_F(RetimingMac, ConstantOnesOnOneOperandStillMove)
     c.expect_equivalent("mac_fwd_one_constant");
 }
 
+// A backward push across the LUT in front of a packed input register takes
+// every packed input register of the slice: the LUT's inputs get the
+// register of the bit it drives, the other bits registers of their own.
+template <typename FAMILY>
+void expect_lut_push(const DSP_GEN_OPTIONS& o, const std::string& tag)
+{
+    MAC_CASE<FAMILY> c(o);
+    c.leaf().prepare(true);
+    c.leaf().permissive();
+    ASSERT_TRUE(c.leaf().backward_push(c.node("f0"))) << tag;
+    for (const RETIME_MAC_SLICE& slice : c.leaf().get_mac_slices())
+        for (CDB_ATOM_NODE* mult : slice.m_mac_mults)
+            for (int port : {DB_DATA_A, DB_DATA_B})
+                EXPECT_FALSE(CUT_MAC_UTIL::is_input_port_registered(mult, port)) << tag << " " << port;
+    EXPECT_EQ(c.node("d_m0")->get_output_term_by_type(DB_MAC_OBSERVABLE_DATAA, 0), nullptr) << tag;
+    c.expect_equivalent(tag);
+}
+
 TEST_F(RetimingMac, LutPushTakesThePackedInputRegisters)
 {
-    // A backward push across the LUT in front of a packed input register
-    // takes every packed input register of the slice: the LUT's inputs get
-    // the register of the bit it drives, the other bits registers of their own.
     DSP_GEN_OPTIONS o;
     o.m_external_inputs = false;
     o.m_packed_inputs = true;
     o.m_front_lut = true;
     o.m_inverted_pin = true;
-    MAC_CASE<MORV_RETIMING_BRK> c(o);
-    c.leaf().prepare(true);
-    c.leaf().permissive();
-    ASSERT_TRUE(c.leaf().backward_push(c.node("f0")));
-    for (const char* name : {"d_m0", "d_m1"})
-        for (int port : {DB_DATA_A, DB_DATA_B})
-            EXPECT_FALSE(CUT_MAC_UTIL::is_input_port_registered(c.node(name), port)) << name << " " << port;
-    EXPECT_EQ(c.node("d_m0")->get_output_term_by_type(DB_MAC_OBSERVABLE_DATAA, 0), nullptr);
-    c.expect_equivalent("mac_lut_push");
+    expect_lut_push<MORV_RETIMING_BRK>(o, "mac_lut_push_brk");
+    DSP_GEN_OPTIONS z = o;
+    z.m_family = CDB_FAMILY_ZEPLA;
+    z.m_mults = 1;
+    expect_lut_push<MORV_RETIMING_ZEPLA>(z, "mac_lut_push_zepla");
 
     // A multiplier with an input of another kind keeps its registers.
     MAC_CASE<MORV_RETIMING_BRK> other(o);
