@@ -424,8 +424,9 @@ std::unique_ptr<CDB_ATOM_NETLIST> read_design(const FIT_OPTIONS& o, int family)
     if (!netlist) throw HOST_INPUT_ERROR(error);
     if (netlist->get_family() != family) {
         std::string text = o.design;
+        const CDB_FAMILY_INFO* info = cdb_get_family_info(netlist->get_family());
         text += ": the netlist is of family ";
-        text += std::to_string(netlist->get_family());
+        text += info != nullptr ? info->name : std::to_string(netlist->get_family());
         text += ", not of --family ";
         text += o.family;
         throw HOST_INPUT_ERROR(text);

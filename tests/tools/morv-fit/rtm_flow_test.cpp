@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -85,3 +86,41 @@ TEST_P(MorvFitRtm, RetimingAfterPlacementMovesRegistersAndKeepsTheDesign)
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, MorvFitRtm, ::testing::Values("BRK", "ZEPLA", "TEV", "KESTLIN", "RZK", "OBRAN"));
+
+namespace {
+
+class MorvFitDspRtm : public ::testing::TestWithParam<const char*>
+{};
+
+}  // namespace
+
+// The generated DSP designs in the native text form: retiming moves
+// registers into, through or out of the DSP block, and the result is
+// proved against the plain compile of the same design.
+TEST_P(MorvFitDspRtm, RetimingPushesAcrossTheDspBlock)
+{
+    std::string family = GetParam();
+    std::string lower = family;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string design = std::string(MORV_SOURCE_DIR) + "/designs/dsp_mac_" + lower + ".txt";
+    std::string dir = "dsp_rtm_";
+    dir.append(lower);
+    std::filesystem::remove_all(dir);
+    std::string args = "-q --family ";
+    args.append(family).append(" --test-string 'RTM()|RTM()' --set fsyn_debug_msg_full=on -o ");
+    args.append(dir).append("/out.blif ").append(design);
+    const COMMAND_RUN r = fit(args);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_GT(count_lines_with(dir + "/fsyn_debug_dump.txt", "MAC: performed push"), 0);
+    std::string plain_dir = dir + "_plain";
+    std::filesystem::remove_all(plain_dir);
+    std::string plain = "-q --family ";
+    plain.append(family).append(" -o ").append(plain_dir).append("/out.blif ").append(design);
+    const COMMAND_RUN p = fit(plain);
+    ASSERT_EQ(p.status, 0) << p.out;
+    if (!abc_is_available()) return;
+    const ABC_RESULT abc = abc_check_equivalence(plain_dir + "/out.blif", dir + "/out.blif", true);
+    EXPECT_TRUE(abc.is_equivalent()) << abc_verdict_name(abc.m_verdict) << "\n" << abc.m_output;
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, MorvFitDspRtm, ::testing::Values("BRK", "ZEPLA", "OBRAN"));

@@ -53,6 +53,24 @@ TEST(MorvFitUsage, CommandLineErrorsExitWithOne)
     }
 }
 
+TEST(MorvFitUsage, NativeDesignsAreReadByTheirFirstLine)
+{
+    const std::string zepla = std::string(MORV_SOURCE_DIR) + "/designs/dsp_mac_zepla.txt";
+    int status = -1;
+    std::string out = run("-q --family ZEPLA --test-string '|' -o native_ok.blif " + zepla, &status);
+    EXPECT_EQ(status, 0) << out;
+    // A netlist of another family is refused by name.
+    out = run("-q --family BRK -o native_family.blif " + zepla, &status);
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(out.find("dsp_mac_zepla.txt"), std::string::npos) << out;
+    EXPECT_NE(out.find("ZEPLA"), std::string::npos) << out;
+    // A broken line names the file and the line.
+    write_file("broken.txt", "morv-atom-netlist 1\nfamily 6\nroot \"top\"\nnode x\nend\n");
+    out = run("-q --family BRK -o native_broken.blif broken.txt", &status);
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(out.find("broken.txt:4"), std::string::npos) << out;
+}
+
 TEST(MorvFitUsage, BadInputFilesNameFileAndLine)
 {
     write_file("broken.blif", ".model broken\n.inputs a b\n.outputs y\n.names a b y\n1x 1\n.end\n");
