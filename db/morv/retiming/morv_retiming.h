@@ -546,6 +546,7 @@ protected:
     bool has_mac_output_slot(CDB_ATOM_NODE* mac, const RETIME_REG& reg);
     bool mac_powers_up_to_zero(CDB_ATOM_NODE* mac);
     bool is_single_mult_slice(RETIME_MAC_SLICE* slice);
+    bool mults_feed_only_mac_out(RETIME_MAC_SLICE* slice);
     bool take_packed_output_register(CDB_ATOM_NODE* mac, RETIME_REG& reg, bool edit);
     bool gather_mac_input_registers(CDB_ATOM_NODE* mac, RETIME_REG& reg, bool through);
     bool gather_mac_operand_register(CDB_ATOM_NODE* mac, int port_type, RETIME_REG& reg,

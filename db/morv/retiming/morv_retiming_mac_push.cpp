@@ -107,6 +107,21 @@ bool MORV_RETIMING::is_single_mult_slice(RETIME_MAC_SLICE* slice)
     return mults.size() == 1 && *mults.begin() == slice->m_mac_mults.front();
 }
 
+// A register moved between the multipliers and the output block delays
+// every reader of the products, so the output block must be the only one.
+bool MORV_RETIMING::mults_feed_only_mac_out(RETIME_MAC_SLICE* slice)
+{
+    for (CDB_ATOM_NODE* mult : slice->m_mac_mults) {
+        for (auto out = mult->begin_oterm(); out != mult->end_oterm(); ++out) {
+            if ((*out)->get_any_usage_as() != DB_DATA_OUT) continue;
+            for (auto it = (*out)->begin_iterm_fanout(); it != (*out)->end_iterm_fanout(); ++it)
+                if ((*it)->get_my_node() != slice->m_mac_out)
+                    return refuse("MAC: a product is read outside the output block");
+        }
+    }
+    return true;
+}
+
 // ------------------------------------------------------------ backward
 
 int MORV_RETIMING::mac_backward_push(CDB_ATOM_NODE* mac)
@@ -125,6 +140,7 @@ int MORV_RETIMING::mac_backward_push(CDB_ATOM_NODE* mac)
         if (shape == MORV_MAC_SLICE_ONE_MULT && !is_single_mult_slice(slice))
             return refuse("MAC: other multipliers add into the output block");
     }
+    if (mac->is_mac_out() && !mults_feed_only_mac_out(slice)) return 0;
     reset_push();
     m_operation_text = push_text("PUSHBACK MAC OUTPUT", mac);
     RETIME_REG reg;
@@ -236,6 +252,7 @@ bool MORV_RETIMING::mac_forward_push(CDB_ATOM_NODE* mac)
         if (!is_single_mult_slice(slice)) return refuse("MAC: other multipliers add into the output block");
         target = slice->m_mac_out;
     }
+    if ((through || mac->is_mac_out()) && !mults_feed_only_mac_out(slice)) return false;
     if (CUT_MAC_UTIL::is_output_port_registered(target, DB_DATA_OUT))
         return refuse("MAC: Cannot forward push across MAC_MULT since output registers are occupied");
     reset_push();

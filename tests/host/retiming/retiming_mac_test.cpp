@@ -18,6 +18,7 @@
 #include "cdb/cdb_native_format.h"
 #include "cfg/cfg.h"
 #include "cut/cut_block_util.h"
+#include "io/blif_reader.h"
 #include "msg/msg.h"
 
 #include "dsp_gen.h"
@@ -457,6 +458,36 @@ TEST_F(RetimingMac, RefusalsLeaveTheNetlistAsItWas)
     EXPECT_FALSE(enables.leaf().mac_forward_push(mult));
     EXPECT_FALSE(enables.leaf().mac_out_forward_push(enables.node("d_o")));
     EXPECT_TRUE(native_text(enables.run.netlist()) == enables_before);
+}
+
+// An output pin that reads the product bit as well as the output block.
+void read_product_outside(CDB_ATOM_NETLIST& netlist, CDB_ATOM_NODE* mult)
+{
+    std::string name = "seen";
+    name += BLIF_OUTPUT_PIN_SUFFIX;
+    CDB_ATOM_NODE* pin = cdb_create_output_pin(netlist.get_family(), netlist.get_name_mgr()->create_unique_name(name, 0));
+    netlist.add_node(pin);
+    mult->get_output_term_by_type(DB_DATA_OUT, 0)->insert_fanout(pin->get_input_term_by_type(DB_DATAIN));
+}
+
+TEST_F(RetimingMac, ProductsReadOutsideTheBlockKeepTheirRegisters)
+{
+    // Pipeline mode and the backward push at the output block would move a
+    // register that the outside reader of a product also sees.
+    for (bool backward : {false, true}) {
+        DSP_GEN_OPTIONS o;
+        o.m_external_inputs = backward;
+        o.m_mult_outputs = !backward;
+        o.m_packed_output = backward;
+        MAC_CASE<MORV_RETIMING_BRK> c(o);
+        read_product_outside(c.run.netlist(), c.node("d_m1"));
+        c.leaf().prepare(backward);
+        c.leaf().permissive();
+        const std::string before = native_text(c.run.netlist());
+        if (backward) EXPECT_EQ(c.leaf().mac_backward_push(c.node("d_o")), 0);
+        else EXPECT_FALSE(c.leaf().mac_forward_push(c.node("d_o")));
+        EXPECT_TRUE(native_text(c.run.netlist()) == before) << backward;
+    }
 }
 
 TEST_F(RetimingMac, ConstantOnesOnOneOperandStillMove)
