@@ -17,18 +17,18 @@ struct DSP_GEN_OPTIONS
     int m_mults = 2;  // 1 to 4; ZEPLA and TEV take 1
     int m_width_a = 4;
     int m_width_b = 4;
-    bool m_external_inputs = true;  // plain registers drive the operands
-    bool m_packed_inputs = false;   // the multipliers' own input registers
-    bool m_mult_outputs = false;    // the multipliers' output registers
-    bool m_packed_output = false;   // the output block's register
-    bool m_fanout_registers = true; // plain registers behind the block's logic
-    bool m_clear = true;            // registers cleared by "rst"
-    int m_logic_levels = 2;         // LUT levels behind the block
-    int m_vcc_bits = 0;             // operand bits tied to logical VCC on both operands
-    bool m_inverted_pin = false;    // operand A bit 0 read through the pin's inversion
-    bool m_output_invert = false;   // programmable inversion on every other output bit
-    int m_output_clock_slot = 0;    // slot of the output block's register
-    bool m_front_lut = false;       // operand A bit 0 of the first multiplier from a LUT of two pins
+    bool m_external_inputs = true;   // plain registers drive the operands
+    bool m_packed_inputs = false;    // the multipliers' own input registers
+    bool m_mult_outputs = false;     // the multipliers' output registers
+    bool m_packed_output = false;    // the output block's register
+    bool m_fanout_registers = true;  // plain registers behind the block's logic
+    bool m_clear = true;             // registers cleared by "rst"
+    int m_logic_levels = 2;          // LUT levels behind the block
+    int m_vcc_bits = 0;              // operand bits tied to logical VCC on both operands
+    bool m_inverted_pin = false;     // operand A bit 0 read through the pin's inversion
+    bool m_output_invert = false;    // programmable inversion on every other output bit
+    int m_output_clock_slot = 0;     // slot of the output block's register
+    bool m_front_lut = false;        // operand A bit 0 of the first multiplier from a LUT of two pins
 };
 
 // Input pins "a<m>_<k>", "b<m>_<k>", "clk", "rst"; registers "ra<m>_<k>",

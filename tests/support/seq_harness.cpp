@@ -15,7 +15,8 @@ namespace {
 // registered.
 std::string dsp_register_signature(const CDB_ATOM_NODE* mac)
 {
-    std::string s = mac->get_instance_name() ? mac->get_instance_name()->get_short_hpath() : std::to_string(mac->get_id());
+    std::string s =
+        mac->get_instance_name() ? mac->get_instance_name()->get_short_hpath() : std::to_string(mac->get_id());
     s += "~dsp";
     for (int port = DB_DATA_A; port <= DB_DATA_D; ++port) {
         s += CUT_MAC_UTIL::is_input_port_registered(mac, port) ? 'i' : '-';

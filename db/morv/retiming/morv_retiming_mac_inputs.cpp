@@ -70,8 +70,9 @@ bool MORV_RETIMING::mac_inputs_have_slack(CDB_ATOM_NODE* mult, int port_type)
         if (iterm->get_any_usage_as() != port_type || !iterm->is_driven()) continue;
         CDB_ATOM_NODE* reg_node = iterm->get_source()->get_my_node();
         if (oslack_less_islack(reg_node, m_mac_slack_threshold, true)) continue;
-        MORV_DEBUG_STREAM::print(100, "MAC: Not enough input slack on external register {%s} to warrant forward push across MAC",
-                                 MORV_NET_UTIL::get_hpath_name(reg_node).c_str());
+        MORV_DEBUG_STREAM::print(
+            100, "MAC: Not enough input slack on external register {%s} to warrant forward push across MAC",
+            MORV_NET_UTIL::get_hpath_name(reg_node).c_str());
         return false;
     }
     return true;

@@ -93,8 +93,8 @@ void MORV_RETIMING::record_mac_nt(const MORV_NT_NODE_ID_LIST& from, const MORV_N
 // clock and enable (clear) already carry the record's wins, the last one
 // found; else the lowest empty one. False when either is missing, which
 // must be known before a push edits anything.
-bool MORV_RETIMING::find_mac_register_slots(CDB_ATOM_NODE* mac, const RETIME_REG& reg, int& clock_slot,
-                                            int& clear_slot, int& empty_clock, int& empty_clear)
+bool MORV_RETIMING::find_mac_register_slots(CDB_ATOM_NODE* mac, const RETIME_REG& reg, int& clock_slot, int& clear_slot,
+                                            int& empty_clock, int& empty_clear)
 {
     RETIME_SIGNAL clear = reg.signals[RETIME_CLEAR];
     if (!has_value(clear)) clear.is_vcc = true;
@@ -249,16 +249,20 @@ void MORV_RETIMING::register_mac_inputs(CDB_ATOM_NODE* mac, RETIME_NODE_SET& mul
         if (!iterm->is_connected()) continue;
         const int port = iterm->get_any_usage_as();
         if (port == DB_CLEAR || port == DB_CLOCK || port == DB_CLOCK_ENABLE) continue;
-        MORV_ASSERT_TEXT(!CUT_MAC_UTIL::is_input_port_registered(mac, port) && !CUT_MAC_UTIL::is_pipeline_registered(mac, port),
+        MORV_ASSERT_TEXT(!CUT_MAC_UTIL::is_input_port_registered(mac, port) &&
+                             !CUT_MAC_UTIL::is_pipeline_registered(mac, port),
                          "!CUT_MAC_UTIL::is_input_port_registered( mac_to_register, iport ) && "
                          "!CUT_MAC_UTIL::is_pipeline_registered( mac_to_register, iport )");
         if (port < DB_DATA_A || port > DB_DATA_D) continue;
         CDB_ATOM_OTERM* source = iterm->get_source();
         if (source != nullptr && source->get_my_node()->is_mac_mult()) {
-            MORV_DEBUG_STREAM::print(100, "MAC_NT: GATHERING A REG that is packed backwards from MAC OUT OUTPUT to MAC MULT OUTPUT");
+            MORV_DEBUG_STREAM::print(
+                100, "MAC_NT: GATHERING A REG that is packed backwards from MAC OUT OUTPUT to MAC MULT OUTPUT");
             if (mults.insert(source->get_my_node()).second)
-                gathered.emplace_back(static_cast<int>(source->get_my_node()->get_id()), MORV_NT_NODE_ID::PACKED_OUTPUT_REG);
-            MORV_DEBUG_STREAM::print(100, "MAC_NT: GATHERED A REG that is packed backwards from MAC OUT OUTPUT to MAC MULT OUTPUT");
+                gathered.emplace_back(static_cast<int>(source->get_my_node()->get_id()),
+                                      MORV_NT_NODE_ID::PACKED_OUTPUT_REG);
+            MORV_DEBUG_STREAM::print(
+                100, "MAC_NT: GATHERED A REG that is packed backwards from MAC OUT OUTPUT to MAC MULT OUTPUT");
             continue;
         }
         if (iterm->is_logical_gnd()) continue;
@@ -273,8 +277,9 @@ void MORV_RETIMING::register_mac_inputs(CDB_ATOM_NODE* mac, RETIME_NODE_SET& mul
     if (gathered.empty()) return;
     MORV_NT* nt = m_fsyn_api->get_fsyn_nt();
     if (nt != nullptr)
-        nt->record_operation_to_many(MORV_NT_NODE_ID(static_cast<int>(mac->get_id()), MORV_NT_NODE_ID::PACKED_OUTPUT_REG),
-                                     &gathered, MORV_NT_TYPE_REPACK_O_O, m_operation_text);
+        nt->record_operation_to_many(
+            MORV_NT_NODE_ID(static_cast<int>(mac->get_id()), MORV_NT_NODE_ID::PACKED_OUTPUT_REG), &gathered,
+            MORV_NT_TYPE_REPACK_O_O, m_operation_text);
 }
 
 // ------------------------------------------------------------ the LUT push group
@@ -314,7 +319,6 @@ CDB_ATOM_OTERM* MORV_RETIMING::get_packed_input_register(CDB_ATOM_ITERM* iterm, 
     return reg.regout;
 }
 
-
 bool MORV_RETIMING::collect_mac_slice_input_registers(CDB_ATOM_NODE* mac)
 {
     RETIME_MAC_SLICE* slice = find_mac_slice(mac);
@@ -353,7 +357,8 @@ void MORV_RETIMING::retime_mac_input_port(CDB_ATOM_NODE* mult, int port_type)
         // An open pin reads 0 before and after: it needs no register.
         if (mac_iterm == nullptr || !mac_iterm->is_connected()) continue;
         RETIME_REG iterm_reg;
-        MORV_ASSERT_TEXT(backward_push_get_reg(mac_iterm, iterm_reg, true), "backward_push_get_reg(mac_iterm, &iterm_reg)");
+        MORV_ASSERT_TEXT(backward_push_get_reg(mac_iterm, iterm_reg, true),
+                         "backward_push_get_reg(mac_iterm, &iterm_reg)");
         if (m_mac_iterms.contains(mac_iterm) || mac_iterm->is_logical_gnd()) continue;
         RETIME_ITERM element;
         element.slack = 0;

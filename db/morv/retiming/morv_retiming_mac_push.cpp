@@ -224,7 +224,8 @@ bool MORV_RETIMING::collect_mac_fanout_registers(CDB_ATOM_NODE* mac, RETIME_REG&
     }
     MORV_DEBUG_STREAM::print(100, "MAC_NT: GATHERED REGS that are packed backwards into the MAC OUT OUTPUT");
     MORV_DEBUG_STREAM::print(100, "MAC_NT: TRACKING REGS that are packed backwards into the MAC OUT OUTPUT");
-    record_mac_nt(gathered, MORV_NT_NODE_ID(atom_id(mac), MORV_NT_NODE_ID::PACKED_OUTPUT_REG), MORV_NT_TYPE_PACK_OUTPUT);
+    record_mac_nt(gathered, MORV_NT_NODE_ID(atom_id(mac), MORV_NT_NODE_ID::PACKED_OUTPUT_REG),
+                  MORV_NT_TYPE_PACK_OUTPUT);
     MORV_DEBUG_STREAM::print(100, "MAC_NT: TRACKED REGS that are packed backwards into the MAC OUT OUTPUT");
     enable_always_when_open(reg);
     return true;
@@ -258,7 +259,8 @@ bool MORV_RETIMING::mac_forward_push(CDB_ATOM_NODE* mac)
     reset_push();
     m_operation_text = push_text("FORWARD PUSH MAC", mac);
     RETIME_REG reg;
-    if (mac->is_mac_mult() ? !gather_mac_input_registers(mac, reg, through) : !gather_mac_pipeline_registers(slice, reg))
+    if (mac->is_mac_mult() ? !gather_mac_input_registers(mac, reg, through)
+                           : !gather_mac_pipeline_registers(slice, reg))
         return false;
     if (!has_mac_output_slot(target, reg)) return false;
     if (!mac_powers_up_to_zero(mac))
@@ -298,23 +300,30 @@ bool MORV_RETIMING::gather_mac_input_registers(CDB_ATOM_NODE* mac, RETIME_REG& r
     for (int p = 0; p < 2; ++p) {
         const int kind = p == 0 ? MORV_NT_NODE_ID::PACKED_INPUT_REG_A : MORV_NT_NODE_ID::PACKED_INPUT_REG_B;
         if (gathered[p].empty()) continue;
-        MORV_DEBUG_STREAM::print(100, "MAC_NT: TRACKING REGS that may be packed forwards from outside to MAC MULT INPUT");
+        MORV_DEBUG_STREAM::print(100,
+                                 "MAC_NT: TRACKING REGS that may be packed forwards from outside to MAC MULT INPUT");
         record_mac_nt(gathered[p], MORV_NT_NODE_ID(id, kind), MORV_NT_TYPE_PACK_INPUT);
-        MORV_DEBUG_STREAM::print(100, "MAC_NT: TRACKED REGS that may be packed forwards from outside to MAC MULT INPUT");
+        MORV_DEBUG_STREAM::print(100,
+                                 "MAC_NT: TRACKED REGS that may be packed forwards from outside to MAC MULT INPUT");
     }
-    MORV_DEBUG_STREAM::print(100, "MAC_NT: GATHERING REGS that are packed forwards from MAC MULT INPUT to MAC MULT OUTPUT");
+    MORV_DEBUG_STREAM::print(100,
+                             "MAC_NT: GATHERING REGS that are packed forwards from MAC MULT INPUT to MAC MULT OUTPUT");
     const MORV_NT_NODE_ID_LIST inputs = {MORV_NT_NODE_ID(id, MORV_NT_NODE_ID::PACKED_INPUT_REG_A),
                                          MORV_NT_NODE_ID(id, MORV_NT_NODE_ID::PACKED_INPUT_REG_B)};
-    MORV_DEBUG_STREAM::print(100, "MAC_NT: GATHERED&TRACKING REGS that are packed forwards from MAC MULT INPUT to MAC MULT OUTPUT");
+    MORV_DEBUG_STREAM::print(
+        100, "MAC_NT: GATHERED&TRACKING REGS that are packed forwards from MAC MULT INPUT to MAC MULT OUTPUT");
     record_mac_nt(inputs, MORV_NT_NODE_ID(id, MORV_NT_NODE_ID::PACKED_OUTPUT_REG), MORV_NT_TYPE_REPACK_I_O);
-    MORV_DEBUG_STREAM::print(100, "MAC_NT: TRACKED REGS that are packed forwards from MAC MULT INPUT to MAC MULT OUTPUT");
+    MORV_DEBUG_STREAM::print(100,
+                             "MAC_NT: TRACKED REGS that are packed forwards from MAC MULT INPUT to MAC MULT OUTPUT");
     if (through) {
         RETIME_MAC_SLICE* slice = find_mac_slice(mac);
-        MORV_DEBUG_STREAM::print(100, "MAC_NT: TRACKING A REG that is packed forwards from MAC MULT OUTPUT to MAC OUT OUTPUT");
+        MORV_DEBUG_STREAM::print(
+            100, "MAC_NT: TRACKING A REG that is packed forwards from MAC MULT OUTPUT to MAC OUT OUTPUT");
         record_mac_nt({MORV_NT_NODE_ID(id, MORV_NT_NODE_ID::PACKED_OUTPUT_REG)},
                       MORV_NT_NODE_ID(atom_id(slice->m_mac_out), MORV_NT_NODE_ID::PACKED_OUTPUT_REG),
                       MORV_NT_TYPE_REPACK_O_O);
-        MORV_DEBUG_STREAM::print(100, "MAC_NT: TRACKED A REG that is packed forwards from MAC MULT OUTPUT to MAC OUT OUTPUT");
+        MORV_DEBUG_STREAM::print(
+            100, "MAC_NT: TRACKED A REG that is packed forwards from MAC MULT OUTPUT to MAC OUT OUTPUT");
     }
     return true;
 }
@@ -362,7 +371,8 @@ bool MORV_RETIMING::gather_mac_pipeline_registers(RETIME_MAC_SLICE* slice, RETIM
 {
     for (CDB_ATOM_NODE* mult : slice->m_mac_mults) {
         if (!CUT_MAC_UTIL::is_output_port_registered(mult, DB_DATA_OUT))
-            return refuse("MAC: Cannot forward push across MAC_OUT since there exist some input ports which are not registered");
+            return refuse(
+                "MAC: Cannot forward push across MAC_OUT since there exist some input ports which are not registered");
         if (!mac_oslack_less_islack(mult, DB_MAX_INPUT_PORT_TYPE, m_mac_slack_threshold, true))
             return refuse("MAC: Not enough input slack to warrant forward push across MAC [3]");
     }
@@ -375,14 +385,16 @@ bool MORV_RETIMING::gather_mac_pipeline_registers(RETIME_MAC_SLICE* slice, RETIM
     for (CDB_ATOM_NODE* mult : slice->m_mac_mults) {
         const int curr_iclock = CUT_MAC_UTIL::get_output_port_clock(mult, DB_DATA_OUT);
         MORV_ASSERT_TEXT(curr_iclock >= 0, "curr_iclock >= 0");
-        const RETIME_REG other = describe_mac_register(mult, curr_iclock,
-                                                       CUT_MAC_UTIL::get_output_port_clear(mult, DB_DATA_OUT), nullptr);
+        const RETIME_REG other =
+            describe_mac_register(mult, curr_iclock, CUT_MAC_UTIL::get_output_port_clear(mult, DB_DATA_OUT), nullptr);
         if (!same_secondary_signals(reg, other))
             return refuse("MAC: Cannot forward push across mac_mult because of unmatching secondary signal (clear, "
                           "clock or enable)");
-        MORV_DEBUG_STREAM::print(100, "MAC_NT: GATHERING A REG that is packed forwards from MAC MULT OUTPUT to MAC OUT OUTPUT");
+        MORV_DEBUG_STREAM::print(
+            100, "MAC_NT: GATHERING A REG that is packed forwards from MAC MULT OUTPUT to MAC OUT OUTPUT");
         gathered.emplace_back(atom_id(mult), MORV_NT_NODE_ID::PACKED_OUTPUT_REG);
-        MORV_DEBUG_STREAM::print(100, "MAC_NT: GATHERED A REG that is packed forwards from MAC MULT OUTPUT to MAC OUT OUTPUT");
+        MORV_DEBUG_STREAM::print(
+            100, "MAC_NT: GATHERED A REG that is packed forwards from MAC MULT OUTPUT to MAC OUT OUTPUT");
     }
     enable_always_when_open(reg);
     MORV_DEBUG_STREAM::print(100, "MAC: got a packed PIPELINE-REGISTER to push forward {%s}",
@@ -428,7 +440,8 @@ bool MORV_RETIMING::mac_out_forward_push(CDB_ATOM_NODE* mac)
     remove_unused_mac_controls(mac, iclock, iclear);
     m_fsyn_api->modify_node(mac);
     prepare_commit();
-    MORV_ASSERT_TEXT(m_fsyn_nt_op_type == MORV_NT_TYPE_UNPACK_OUTPUT, "m_fsyn_nt_op_type == MORV_NT_TYPE_UNPACK_OUTPUT");
+    MORV_ASSERT_TEXT(m_fsyn_nt_op_type == MORV_NT_TYPE_UNPACK_OUTPUT,
+                     "m_fsyn_nt_op_type == MORV_NT_TYPE_UNPACK_OUTPUT");
     commit();
     return true;
 }

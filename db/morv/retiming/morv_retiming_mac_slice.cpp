@@ -182,7 +182,8 @@ bool MORV_RETIMING::is_retimeable_mac_mult(CDB_ATOM_NODE* mac)
     for (auto it = mac->begin_iterm(); it != mac->end_iterm(); ++it) {
         const int port = (*it)->get_any_usage_as();
         if (port != DB_DATA_A && port != DB_DATA_B) continue;
-        if (CUT_MAC_UTIL::get_scan_in_mult(mac, port) != nullptr || CUT_MAC_UTIL::get_scan_out_mult(mac, port) != nullptr)
+        if (CUT_MAC_UTIL::get_scan_in_mult(mac, port) != nullptr ||
+            CUT_MAC_UTIL::get_scan_out_mult(mac, port) != nullptr)
             return refuse("MAC_MULT: UN-RETIMEABLE due to SCAN_CHAIN");
         if (m_retime_backwards && CUT_MAC_UTIL::is_input_port_registered(mac, port))
             return refuse("MAC_MULT: UN-RETIMEABLE due to MAC_MULT input register");
@@ -234,7 +235,8 @@ bool MORV_RETIMING::mac_out_inputs_allow_backward_push(CDB_ATOM_NODE* mac)
     for (auto it = mac->begin_iterm(); it != mac->end_iterm(); ++it) {
         CDB_ATOM_ITERM* iterm = *it;
         const int port = iterm->get_any_usage_as();
-        if (is_port_registered(mac, port)) return refuse("MAC_OUT: UN-RETIMEABLE due to MAC_OUT input/pipeline register");
+        if (is_port_registered(mac, port))
+            return refuse("MAC_OUT: UN-RETIMEABLE due to MAC_OUT input/pipeline register");
         if (!is_mac_data_port(port) || iterm->get_source() == nullptr) continue;
         CDB_ATOM_NODE* source_node = iterm->get_source()->get_my_node();
         MORV_ASSERT_TEXT(source_node->is_mac_mult(), "source_node->is_mac_mult()");
@@ -344,9 +346,11 @@ bool MORV_RETIMING::is_mac_clock_used(CDB_ATOM_NODE* mac, int clock_index)
     MORV_ASSERT_TEXT(is_dsp(mac), "node && (node->is_mac_mult() || node->is_mac_out())");
     for (auto it = mac->begin_iterm(); it != mac->end_iterm(); ++it) {
         const int port = (*it)->get_any_usage_as();
-        if (CUT_MAC_UTIL::is_input_port_registered(mac, port) && CUT_MAC_UTIL::get_input_port_clock(mac, port) == clock_index)
+        if (CUT_MAC_UTIL::is_input_port_registered(mac, port) &&
+            CUT_MAC_UTIL::get_input_port_clock(mac, port) == clock_index)
             return true;
-        if (CUT_MAC_UTIL::is_pipeline_registered(mac, port) && CUT_MAC_UTIL::get_pipeline_clock(mac, port) == clock_index)
+        if (CUT_MAC_UTIL::is_pipeline_registered(mac, port) &&
+            CUT_MAC_UTIL::get_pipeline_clock(mac, port) == clock_index)
             return true;
     }
     return CUT_MAC_UTIL::get_output_port_clock(mac, DB_DATA_OUT) == clock_index;
@@ -357,9 +361,11 @@ bool MORV_RETIMING::is_mac_clear_used(CDB_ATOM_NODE* mac, int clear_index)
     MORV_ASSERT_TEXT(is_dsp(mac), "node && (node->is_mac_mult() || node->is_mac_out())");
     for (auto it = mac->begin_iterm(); it != mac->end_iterm(); ++it) {
         const int port = (*it)->get_any_usage_as();
-        if (CUT_MAC_UTIL::is_input_port_registered(mac, port) && CUT_MAC_UTIL::get_input_port_clear(mac, port) == clear_index)
+        if (CUT_MAC_UTIL::is_input_port_registered(mac, port) &&
+            CUT_MAC_UTIL::get_input_port_clear(mac, port) == clear_index)
             return true;
-        if (CUT_MAC_UTIL::is_pipeline_registered(mac, port) && CUT_MAC_UTIL::get_pipeline_clear(mac, port) == clear_index)
+        if (CUT_MAC_UTIL::is_pipeline_registered(mac, port) &&
+            CUT_MAC_UTIL::get_pipeline_clear(mac, port) == clear_index)
             return true;
     }
     return CUT_MAC_UTIL::is_output_port_registered(mac, DB_DATA_OUT) &&

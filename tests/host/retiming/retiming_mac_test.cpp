@@ -112,8 +112,9 @@ std::string canonical_ids(const std::string& text)
             while (sinks >> word) {
                 const size_t dot = word.find('.');
                 rewritten += ' ';
-                rewritten += head == "fanout" && dot != std::string::npos ? mapped(word.substr(0, dot)) + word.substr(dot)
-                                                                           : word;
+                rewritten += head == "fanout" && dot != std::string::npos
+                                 ? mapped(word.substr(0, dot)) + word.substr(dot)
+                                 : word;
             }
             out << rewritten << "\n";
             continue;
@@ -135,7 +136,8 @@ template <typename FAMILY>
 struct MAC_CASE
 {
     explicit MAC_CASE(const DSP_GEN_OPTIONS& o)
-        : reference(dsp_generate(o)), run(o.m_family, dsp_generate(o), "", nullptr), slacks(run.api()->get_fsyn_timing())
+        : reference(dsp_generate(o)), run(o.m_family, dsp_generate(o), "", nullptr),
+          slacks(run.api()->get_fsyn_timing())
     {
         slacks.set_default(10000, 1.0);
         place_every_node(run.api(), run.netlist());
@@ -184,7 +186,8 @@ TEST_F(RetimingMac, SampleDesignsAreTheGeneratorsOwn)
     {
         int family;
         const char* name;
-    } samples[] = {{CDB_FAMILY_BRK, "brk"}, {CDB_FAMILY_ZEPLA, "zepla"}, {CDB_FAMILY_OBRAN, "obran"}, {CDB_FAMILY_UVO, "uvo"}};
+    } samples[] = {
+        {CDB_FAMILY_BRK, "brk"}, {CDB_FAMILY_ZEPLA, "zepla"}, {CDB_FAMILY_OBRAN, "obran"}, {CDB_FAMILY_UVO, "uvo"}};
     for (const auto& s : samples) {
         const std::string text = canonical_ids(native_text(*dsp_generate(dsp_sample_options(s.family))));
         std::string path = MORV_SOURCE_DIR;
@@ -465,7 +468,8 @@ void read_product_outside(CDB_ATOM_NETLIST& netlist, CDB_ATOM_NODE* mult)
 {
     std::string name = "seen";
     name += BLIF_OUTPUT_PIN_SUFFIX;
-    CDB_ATOM_NODE* pin = cdb_create_output_pin(netlist.get_family(), netlist.get_name_mgr()->create_unique_name(name, 0));
+    CDB_ATOM_NODE* pin =
+        cdb_create_output_pin(netlist.get_family(), netlist.get_name_mgr()->create_unique_name(name, 0));
     netlist.add_node(pin);
     mult->get_output_term_by_type(DB_DATA_OUT, 0)->insert_fanout(pin->get_input_term_by_type(DB_DATAIN));
 }
