@@ -520,6 +520,9 @@ protected:
     CDB_ATOM_ITERM* forward_port_term(CDB_ATOM_NODE* node, int port_type);
     void clear_forward_collection();
     void visit_critical(CDB_ATOM_NODE* root);
+    // Pushes a logic cell, or the carry chain it is in from its head, in the
+    // direction m_retime_backwards; true when the push was committed.
+    bool push_cell(CDB_ATOM_NODE* cell);
     bool is_critical_candidate(CDB_ATOM_NODE* node) const;
     CDB_ATOM_NODE* make_split_copy(CDB_ATOM_NODE* node, const char* node_text, const char* oterm_text);
     void warn_not_available(const char* what);

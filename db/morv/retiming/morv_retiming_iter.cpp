@@ -159,19 +159,23 @@ int MORV_RETIMING::retime_critical_nodes(std::vector<CDB_ATOM_NODE*> list)
         if (!m_live_nodes.contains(n)) continue;
         if (m_fsyn_api->is_plumrix_enabled() && plumrix != nullptr && plumrix->is_enabled())
             plumrix->note_node_visited(static_cast<int>(n->get_id()));
-        if (m_net_util->is_lcell(n)) {
-            m_has_current_register = false;
-            CDB_ATOM_NODE* c = m_net_util->is_lcell_part_of_a_carry_chain(n) ? m_net_util->get_carry_chain_head(n) : n;
-            const bool pushed = m_retime_backwards ? backward_push(c) : forward_push(c);
-            if (pushed) {
-                m_fsyn_api->debug_checkpoint(__FILE__, __LINE__);
-                ++count;
-            }
-        }
+        if (m_net_util->is_lcell(n) && push_cell(n)) ++count;
         if (m_mac_retiming_enabled && (n->is_mac_out() || n->is_mac_mult())) count += retime_mac_node(n, true);
         if (n->is_ram() && m_ram_retiming_enabled && !m_retime_backwards && unpack_ram_at_node(n)) ++count;
     }
     return count;
+}
+
+bool MORV_RETIMING::push_cell(CDB_ATOM_NODE* cell)
+{
+    // A push that finds no register of its own must not reuse the
+    // description an earlier cell's push left behind.
+    m_has_current_register = false;
+    CDB_ATOM_NODE* head =
+        m_net_util->is_lcell_part_of_a_carry_chain(cell) ? m_net_util->get_carry_chain_head(cell) : cell;
+    if (!(m_retime_backwards ? backward_push(head) : forward_push(head))) return false;
+    m_fsyn_api->debug_checkpoint(__FILE__, __LINE__);
+    return true;
 }
 
 int MORV_RETIMING::run_demux_pass()

@@ -229,15 +229,7 @@ int MORV_RETIMING::retime_node(CDB_ATOM_NODE* node)
     MORV_ASSERT_TEXT(node, "node");
     MORV_DEBUG_STREAM::print(100, "   OPT SKEW PUSH: %d", atom_id(node));
     int count = 0;
-    if (m_net_util->is_lcell(node) && m_live_nodes.contains(node)) {
-        m_has_current_register = false;
-        CDB_ATOM_NODE* head =
-            m_net_util->is_lcell_part_of_a_carry_chain(node) ? m_net_util->get_carry_chain_head(node) : node;
-        if (m_retime_backwards ? backward_push(head) : forward_push(head)) {
-            m_fsyn_api->debug_checkpoint(__FILE__, __LINE__);
-            count = 1;
-        }
-    }
+    if (m_net_util->is_lcell(node) && m_live_nodes.contains(node) && push_cell(node)) count = 1;
     if (is_mac(node) && m_mac_retiming_enabled && m_live_nodes.contains(node)) count += retime_mac_node(node, false);
     return count;
 }
