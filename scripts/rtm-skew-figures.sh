@@ -9,7 +9,8 @@
 # from the all-zero state, under a time limit: proved, NOT-PROVED or
 # undecided; an undecided output is then simulated for SIM_FRAMES random
 # frames from the all-zero state, "sim-ok" when no output differed). The last
-# line counts the designs on which a register moved and the verdicts.
+# line counts the runs whose written netlist has moved registers and the
+# verdicts.
 #
 #   scripts/rtm-skew-figures.sh [-b MORV_FIT] [-f FAMILY] [-s "SEEDS"] [-t TEST_STRING] [-T DSEC_SECONDS] [-o OUTDIR] [DESIGN...]
 #
@@ -70,8 +71,13 @@ verdict() {
 
 count() { grep -c -e "$1" "$2" || true; }
 
-printf "%-9s %4s %6s %5s %7s %7s %7s %6s %9s %9s %s\n" design seed pushes iters little noncrit combnc tried \
-  fmax_plain fmax_skew verdict
+# The outputs of the .latch lines of $2 that $1 does not have.
+new_registers() {
+  comm -13 <(awk '$1 == ".latch" { print $3 }' "$1" | sort) <(awk '$1 == ".latch" { print $3 }' "$2" | sort) | wc -l
+}
+
+printf "%-9s %4s %6s %5s %7s %7s %7s %6s %6s %9s %9s %s\n" design seed pushes iters little noncrit combnc tried \
+  moved fmax_plain fmax_skew verdict
 moved=0; rows=0; proved=0; refuted=0
 for d in "$@"; do
   blif=$root/bench/$d.blif
@@ -83,14 +89,15 @@ for d in "$@"; do
     debug=$out/$name.$s.skew/fsyn_debug_dump.txt
     pushes=$(grep -c -e "backward_push (): success" -e "forward_push(): success" "$debug" || true)
     v=$(verdict "$blif" "$out/$name.$s.skew.blif")
-    printf "%-9s %4s %6d %5d %7d %7d %7d %6d %9.1f %9.1f %s\n" "$name" "$s" "$pushes" \
+    regs=$(new_registers "$blif" "$out/$name.$s.skew.blif")
+    printf "%-9s %4s %6d %5d %7d %7d %7d %6d %6d %9.1f %9.1f %s\n" "$name" "$s" "$pushes" \
       "$(count "^do_iter: alg=RTM" "$debug")" "$(count "Skew too little" "$debug")" \
       "$(count "Node non critical" "$debug")" "$(count "> not critical" "$debug")" \
-      "$(count "OPT SKEW PUSH" "$debug")" "$fp" "$fr" "$v"
+      "$(count "OPT SKEW PUSH" "$debug")" "$regs" "$fp" "$fr" "$v"
     rows=$((rows + 1))
-    [ "$pushes" -gt 0 ] && moved=$((moved + 1))
+    [ "$regs" -gt 0 ] && moved=$((moved + 1))
     [ "$v" = proved ] && proved=$((proved + 1))
     case $v in NOT-PROVED | *SIM-FAILED) refuted=$((refuted + 1)) ;; esac
   done
 done
-echo "$family: registers moved on $moved of $rows runs; proved $proved, refuted $refuted, undecided $((rows - proved - refuted))"
+echo "$family: registers moved into the written netlist on $moved of $rows runs; proved $proved, refuted $refuted, undecided $((rows - proved - refuted))"
