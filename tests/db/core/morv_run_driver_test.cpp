@@ -26,6 +26,7 @@ public:
     MORV_ICP_RESULT run_icp(bool full, bool, double, bool, bool, bool, bool) override
     {
         ++m_icp_calls;
+        m_placed = true;
         if (full) m_fom_shift += m_shift_on_full_icp;
         MORV_ICP_RESULT result;
         result.m_status = 1;
@@ -42,6 +43,10 @@ public:
     int m_icp_calls = 0;
     double m_shift_on_full_icp = 0.0;
     double m_fom_shift = 0.0;
+    // Figures by atom count once a placement has run since the last
+    // iteration; a count not listed keeps its estimated figure.
+    std::map<int, double> m_placed_fom_by_atoms;
+    bool m_placed = false;
 };
 
 // Adds one LUT per iteration; its figure of merit is looked up by the
@@ -70,6 +75,7 @@ public:
     int do_iter() override
     {
         ++m_iterations;
+        m_env->m_placed = false;
         // Names stay unique across runs on the same netlist.
         static int s_added = 0;
         m_host->build_chain(1, ("added" + std::to_string(s_added++) + "_").c_str());
@@ -77,6 +83,10 @@ public:
     }
     double compute_figure_of_merit() override
     {
+        if (m_env->m_placed) {
+            auto placed = m_env->m_placed_fom_by_atoms.find(atoms());
+            if (placed != m_env->m_placed_fom_by_atoms.end()) return placed->second + m_env->m_fom_shift;
+        }
         auto found = m_fom_by_atoms.find(atoms());
         return (found == m_fom_by_atoms.end() ? 0.0 : found->second) + m_env->m_fom_shift;
     }
@@ -89,6 +99,7 @@ public:
         }
         return n;
     }
+    void judge_passes_after_placement() { m_judge_passes_after_placement = true; }
     int m_iterations = 0;
     int m_ops = 1;
 
@@ -120,10 +131,12 @@ protected:
     }
 
     // Runs the scripted algorithm with the parameter string; returns the atom count after the run.
-    int run(const std::string& parameters, std::map<int, double> foms, int* iterations = nullptr, int ops = 1)
+    int run(const std::string& parameters, std::map<int, double> foms, int* iterations = nullptr, int ops = 1,
+            bool judge_passes = false)
     {
         MORV_ALGORITHM_BASE::parse_algorithm_params(m_params, parameters);
         SCRIPTED_ALGORITHM algorithm(m_api, &m_params, &m_host, m_env.get(), std::move(foms));
+        if (judge_passes) algorithm.judge_passes_after_placement();
         algorithm.m_ops = ops;
         algorithm.run_algorithm();
         if (iterations != nullptr) *iterations = algorithm.m_iterations;
@@ -228,6 +241,52 @@ TEST_F(MorvRunDriverTest, ClosingCheckHonoursRestoreNetlist)
     EXPECT_EQ(run("NP=0", {{4, 100}}, &iterations), 4);
     EXPECT_EQ(iterations, 0);
     EXPECT_NE(last_message_text().find("improvement of 0 ps"), std::string::npos);
+    EXPECT_EQ(live_saved_states(), 0);
+}
+
+TEST_F(MorvRunDriverTest, APassThePlacementMakesWorseIsUndoneWhenPassesAreJudged)
+{
+    // Estimates: every iteration improves. Placed: pass 0 (4 atoms) is
+    // still better than the start, pass 1 (5 atoms) falls below both.
+    const std::map<int, double> estimated = {{3, 100}, {4, 120}, {5, 130}};
+    m_env->m_placed_fom_by_atoms = {{4, 110}, {5, 80}};
+    int iterations = 0;
+    // Judged per pass: pass 1 is undone, pass 0 stays.
+    EXPECT_EQ(run("NP=2:NI=1", estimated, &iterations, 1, true), 4);
+    EXPECT_EQ(iterations, 2);
+    EXPECT_NE(last_message_text().find("improvement of 10 ps"), std::string::npos) << last_message_text();
+    EXPECT_EQ(live_saved_states(), 0);
+    // Unjudged, the closing check can only take everything back...
+    const std::map<int, double> estimated_from_4 = {{4, 100}, {5, 120}, {6, 130}};
+    m_env->m_placed_fom_by_atoms = {{5, 110}, {6, 80}};
+    EXPECT_EQ(run("NP=2:NI=1", estimated_from_4, nullptr, 1, false), 4);
+    // ...or, without RESTORE_NETLIST, keep the worse netlist; judged passes
+    // follow the switch too.
+    EXPECT_EQ(run("NP=2:NI=1:RESTORE_NETLIST=0", estimated_from_4, nullptr, 1, true), 6);
+    EXPECT_EQ(live_saved_states(), 0);
+}
+
+TEST_F(MorvRunDriverTest, PassesThePlacementKeepsBetterAreKeptAndSetTheFigureToBeat)
+{
+    // Placed figures below the estimates but above each pass's start: both
+    // passes stay, and pass 1's iteration is judged against pass 0's placed
+    // figure (115), not its estimate (120).
+    m_env->m_placed_fom_by_atoms = {{4, 115}, {5, 118}};
+    int iterations = 0;
+    EXPECT_EQ(run("NP=2:NI=1", {{3, 100}, {4, 120}, {5, 118}}, &iterations, 1, true), 5);
+    EXPECT_EQ(iterations, 2);
+    EXPECT_NE(last_message_text().find("improvement of 18 ps"), std::string::npos) << last_message_text();
+    EXPECT_EQ(live_saved_states(), 0);
+
+    // A pass whose worse iteration was rolled back is as good as its start
+    // and stays; a pass without operations is not judged at all.
+    m_env->m_placed_fom_by_atoms.clear();
+    EXPECT_EQ(run("NP=2:NI=3:HCI=0", {{5, 100}, {6, 90}}, &iterations, 1, true), 5);
+    EXPECT_EQ(iterations, 2);
+    const int icp_before = m_env->m_icp_calls;
+    EXPECT_EQ(run("NP=2:NI=3", {{5, 100}, {6, 100}, {7, 100}}, &iterations, 0, true), 7);
+    EXPECT_EQ(iterations, 2);
+    EXPECT_EQ(m_env->m_icp_calls, icp_before);
     EXPECT_EQ(live_saved_states(), 0);
 }
 

@@ -142,13 +142,21 @@ private:
     // Sweep, timing and verdict after an iteration that changed the netlist.
     bool judge_productive_iteration(RUN_STATE& run, int& worse);
     // Restore and re-time at the end of a pass; true when it was the last.
-    bool end_pass(RUN_STATE& run, int worse);
+    bool end_pass(RUN_STATE& run, int worse, int pass_ops);
     // Keeps the run's result or restores the netlist it began with.
     void keep_or_restore_initial(const RUN_STATE& run, bool timing_ok);
     void finish_run(const RUN_STATE& run);
     bool run_timing(const RUN_STATE& run, bool full, bool second, double multiplier, bool fourth, bool fifth,
                     bool sixth);
     void restore_and_drop(int save_id);
+    // Whether this pass is judged again once the pass-end placement has
+    // timed it; saves the netlist and figures the pass starts from.
+    void save_pass_start();
+    // Keeps the placed result of the pass, or brings back the netlist the
+    // pass started from when the placement made it worse; the re-timing's
+    // success.
+    bool keep_or_restore_pass_start(const RUN_STATE& run);
+    void drop_pass_start();
 
 protected:
     MORV_API* m_fsyn_api;
@@ -158,6 +166,12 @@ protected:
     int m_timing_mode;
     bool m_xicp_modify_dest_node_on_modify_edge;
     bool m_xicp_run_init_virtual_icp_tan;
+    // Set by an algorithm whose iterations are judged on estimated timing
+    // while the placement of what they add is only legalised at the pass
+    // end: with ICP_AT_END and RESTORE_NETLIST on, a pass whose placed
+    // result is worse than its start, by figure of merit or by worst slack,
+    // is undone.
+    bool m_judge_passes_after_placement;
     double m_slack_ratio_threshold;
     double m_slack_ratio_threshold_percent;  // a fraction in [0, 1)
     float m_effort;
@@ -179,6 +193,11 @@ protected:
     double m_init_fom;
     int m_curr_best_netlist;
     double m_best_fom;
+    // The netlist the present pass started from (-1 when not kept) with its
+    // figure of merit and worst slack.
+    int m_pass_start_netlist;
+    double m_pass_start_fom;
+    int m_pass_start_worst_slack;
 
     static int s_run_counter;
 };

@@ -243,10 +243,12 @@ bool MORV_ALGORITHM_BASE::run_pass(RUN_STATE& run)
     m_curr_iter = 0;
     bool keep_going = true;
     int worse = 0;
+    save_pass_start();
+    const int ops_before = run.total_ops;
     while (m_curr_iter < m_num_iters && keep_going) keep_going = run_iteration(run, worse);
 
     MORV_DEBUG_STREAM::print(1, "Pass %d is terminated", m_curr_pass);
-    const bool last = end_pass(run, worse);
+    const bool last = end_pass(run, worse, run.total_ops - ops_before);
     finish_pass();
     return last;
 }
@@ -339,7 +341,7 @@ bool MORV_ALGORITHM_BASE::judge_productive_iteration(RUN_STATE& run, int& worse)
     return keep_going;
 }
 
-bool MORV_ALGORITHM_BASE::end_pass(RUN_STATE& run, int worse)
+bool MORV_ALGORITHM_BASE::end_pass(RUN_STATE& run, int worse, int pass_ops)
 {
     bool last = m_curr_pass == m_num_passes - 1;
     // At a debug stop the checkpoint's netlist becomes the best one; a stop
@@ -372,6 +374,8 @@ bool MORV_ALGORITHM_BASE::end_pass(RUN_STATE& run, int worse)
         if (use_snapshot) MORV_DEBUG_STREAM::print(1, "Skipping ICP/timing analysis; using timing snapshot on restore");
         else ok = run_timing(run, full, full, m_effort, false, fourth, fifth);
     }
+    if (ok && !stopped && pass_ops > 0 && m_pass_start_netlist >= 0) ok = keep_or_restore_pass_start(run);
+    drop_pass_start();
 
     if (!last && is_fom_close_to_optimal()) {
         if (m_icp_at_end == 1 && !best_is_initial) ok = run_timing(run, true, true, m_effort, false, true, m_reg_pack);
@@ -379,6 +383,52 @@ bool MORV_ALGORITHM_BASE::end_pass(RUN_STATE& run, int worse)
     }
     if (last || stopped) keep_or_restore_initial(run, ok);
     return last;
+}
+
+void MORV_ALGORITHM_BASE::save_pass_start()
+{
+    if (!m_judge_passes_after_placement || m_icp_at_end != 1 || m_restore_netlist != 1) return;
+    m_pass_start_netlist = m_fsyn_api->save_state();
+    if (!(m_pass_start_netlist >= 0)) driver_error("m_pass_start_netlist >= 0", __LINE__);
+    m_pass_start_fom = compute_figure_of_merit();
+    m_pass_start_worst_slack = m_fsyn_timing->get_figure_of_merit(true);
+}
+
+void MORV_ALGORITHM_BASE::drop_pass_start()
+{
+    if (m_pass_start_netlist >= 0) m_fsyn_api->clear_state(m_pass_start_netlist);
+    m_pass_start_netlist = -1;
+}
+
+// The iterations kept the netlist whose estimate was best, but the estimate
+// does not see where the placement puts what they added. The worst slack
+// is judged beside the figure of merit because it alone sets the clock the
+// design reaches: a pass that trades it for slack elsewhere is a slower
+// circuit.
+bool MORV_ALGORITHM_BASE::keep_or_restore_pass_start(const RUN_STATE& run)
+{
+    const double fom = compute_figure_of_merit();
+    const int worst = m_fsyn_timing->get_figure_of_merit(true);
+    MORV_DEBUG_STREAM::print(1, "!!! check pass %d after placement: fom=%0.3f start_fom=%0.3f worst=%d start_worst=%d",
+                             m_curr_pass, fom, m_pass_start_fom, worst, m_pass_start_worst_slack);
+    if (fom >= m_pass_start_fom && worst >= m_pass_start_worst_slack) {
+        MORV_DEBUG_STREAM::print(1, "!!!    keeping pass %d", m_curr_pass);
+        // Later iterations must beat what the placement gave, not the estimate.
+        m_best_fom = fom;
+        return true;
+    }
+    MORV_DEBUG_STREAM::print(1, "!!!    restoring the netlist pass %d started from", m_curr_pass);
+    restore_and_drop(m_pass_start_netlist);
+    m_pass_start_netlist = -1;
+    if (m_curr_best_netlist != m_init_netlist) m_fsyn_api->clear_state(m_curr_best_netlist);
+    m_curr_best_netlist = m_fsyn_api->save_state();
+    if (!(m_curr_best_netlist > 0)) driver_error("m_curr_best_netlist > 0", __LINE__);
+    m_best_fom = m_pass_start_fom;
+    if (m_use_timing_snapshots) {
+        MORV_DEBUG_STREAM::print(1, "Skipping ICP/timing analysis; using timing snapshot on restore");
+        return true;
+    }
+    return run_timing(run, run.late_xicp, run.late_xicp, 1.0, false, true, false);
 }
 
 void MORV_ALGORITHM_BASE::keep_or_restore_initial(const RUN_STATE& run, bool timing_ok)
@@ -424,6 +474,7 @@ void MORV_ALGORITHM_BASE::keep_or_restore_initial(const RUN_STATE& run, bool tim
 
 void MORV_ALGORITHM_BASE::finish_run(const RUN_STATE& run)
 {
+    drop_pass_start();
     finish_algorithm();
     m_fsyn_timing->set_use_itest(false);
     if (m_init_netlist >= 0) m_fsyn_api->clear_state(m_init_netlist);
