@@ -100,7 +100,8 @@ TEST_P(MorvFitRtm, RetimingAfterPlacementMovesRegistersAndKeepsTheDesign)
         std::string args = "-q --family ";
         // Without RESTORE_NETLIST the pushes stay even where the placement
         // finds them no faster, so that every family's pushes are proved.
-        args.append(family).append(" --seed 1 --test-string '|RTM(RESTORE_NETLIST=0)' --set fsyn_debug_msg_full=on -o ");
+        args.append(family).append(
+            " --seed 1 --test-string '|RTM(RESTORE_NETLIST=0)' --set fsyn_debug_msg_full=on -o ");
         args.append(out).append(" ").append(design);
         const COMMAND_RUN r = fit(args);
         ASSERT_EQ(r.status, 0) << r.out;

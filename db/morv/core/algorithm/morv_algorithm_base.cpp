@@ -28,13 +28,12 @@ MORV_ALGORITHM_BASE::MORV_ALGORITHM_BASE(MORV_API* api, const MORV_PARAMETER_MAP
     : m_fsyn_api(api), m_cdb_interface(nullptr), m_atom_netlist(nullptr), m_params(params),
       m_timing_mode(MORV_TIMING_MODE_DEFAULT), m_xicp_modify_dest_node_on_modify_edge(false),
       m_xicp_run_init_virtual_icp_tan(false), m_judge_passes_after_placement(false),
-      m_slack_ratio_threshold(s_UNSET_DOUBLE),
-      m_slack_ratio_threshold_percent(s_UNSET_DOUBLE), m_effort(s_DEFAULT_EFFORT), m_reg_pack(false), m_curr_pass(0),
-      m_curr_iter(0), m_fsyn_timing(nullptr), m_enable_ite(false), m_use_new_timing_flow(false),
-      m_num_passes(s_UNSET_INT), m_icp_at_end(s_UNSET_INT), m_fom_to_accept(s_UNSET_DOUBLE),
-      m_restore_netlist(s_UNSET_INT), m_use_timing_snapshots(false), m_num_iters(s_UNSET_INT),
-      m_hill_climb_iters(s_UNSET_INT), m_hill_climb_cut(s_UNSET_INT), m_init_netlist(-1), m_init_fom(0.0),
-      m_curr_best_netlist(-1), m_best_fom(0.0), m_pass_start_netlist(-1), m_pass_start_fom(0.0),
+      m_slack_ratio_threshold(s_UNSET_DOUBLE), m_slack_ratio_threshold_percent(s_UNSET_DOUBLE),
+      m_effort(s_DEFAULT_EFFORT), m_reg_pack(false), m_curr_pass(0), m_curr_iter(0), m_fsyn_timing(nullptr),
+      m_enable_ite(false), m_use_new_timing_flow(false), m_num_passes(s_UNSET_INT), m_icp_at_end(s_UNSET_INT),
+      m_fom_to_accept(s_UNSET_DOUBLE), m_restore_netlist(s_UNSET_INT), m_use_timing_snapshots(false),
+      m_num_iters(s_UNSET_INT), m_hill_climb_iters(s_UNSET_INT), m_hill_climb_cut(s_UNSET_INT), m_init_netlist(-1),
+      m_init_fom(0.0), m_curr_best_netlist(-1), m_best_fom(0.0), m_pass_start_netlist(-1), m_pass_start_fom(0.0),
       m_pass_start_worst_slack(0)
 {
     MORV_ASSERT(m_fsyn_api);
