@@ -10,6 +10,7 @@
 #   scripts/rtm-dretime.sh [-b MORV_FIT] [-f FAMILY] [-s SEED] [-o OUTDIR] [DESIGN...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/lib/fmax-figures.sh"
 fit=$root/build/release/morv-fit
 family=BRK
 seed=1
@@ -58,7 +59,7 @@ for d in "$@"; do
   read -r period fp < <(compile "$out/$name.plain" -o "$out/$name.plain.blif" "$blif")
   read -r _ fr < <(compile "$out/$name.rtm" --clock-period "$period" --test-string "|RTM()" \
     --set fsyn_debug_msg_full=on -o "$out/$name.rtm.blif" "$blif")
-  berkeley-abc -c "dsec $blif $out/$name.rtm.blif" 2>&1 | grep -q "Networks are equivalent" ||
+  equivalent "$blif" "$out/$name.rtm.blif" ||
     { echo "$0: $name: retimed output not proved equivalent" >&2; exit 1; }
   debug=$out/$name.rtm/fsyn_debug_dump.txt
   pushes=$(grep -c -e "backward_push (): success" -e "forward_push(): success" "$debug" || true)

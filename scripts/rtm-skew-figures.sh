@@ -20,12 +20,12 @@
 # of the retiming target).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/lib/fmax-figures.sh"
 fit=$root/build/release/morv-fit
 family=BRK
 seeds=1
 test_string="|RTM(SKEW_RTM=1:NO_LB=1)"
-limit=300
-sim_frames=${SIM_FRAMES:-2000}
+dsec_limit=300
 out=${TMPDIR:-/tmp}/morv-rtm-skew-figures
 usage="usage: $0 [-b MORV_FIT] [-f FAMILY] [-s \"SEEDS\"] [-t TEST_STRING] [-T DSEC_SECONDS] [-o OUTDIR] [DESIGN...]"
 while [ $# -gt 0 ]; do
@@ -34,7 +34,7 @@ while [ $# -gt 0 ]; do
   -f) family=$2; shift 2 ;;
   -s) seeds=$2; shift 2 ;;
   -t) test_string=$2; shift 2 ;;
-  -T) limit=$2; shift 2 ;;
+  -T) dsec_limit=$2; shift 2 ;;
   -o) out=$2; shift 2 ;;
   -*) echo "$usage" >&2; exit 1 ;;
   *) break ;;
@@ -56,33 +56,6 @@ compile() {
   awk '/^clock period / { p = $3 } /^-+$/ { t = 1; next } t && NF >= 9 { f = $(NF-2) } END { print p, f }' "$dir/log"
 }
 
-# One dsec run within the time limit: proved, NOT-PROVED or undecided.
-dsec_verdict() {
-  local answer
-  answer=$(timeout -k 5 $((limit + 30)) berkeley-abc -c "dsec $1 -T $limit $2 $3" 2>&1 || true)
-  if echo "$answer" | grep -qiE "networks are equivalent|property proved"; then
-    echo proved
-  elif echo "$answer" | grep -qiE "not equivalent|are not equivalent|asserted"; then
-    echo NOT-PROVED
-  else
-    echo undecided
-  fi
-}
-
-# ABC's answer: dsec, then dsec without its opening forward retiming (which
-# decides the large designs whose registers moved backward, such as
-# s38417, in seconds where the default runs for many minutes), then random
-# simulation of the miter from the all-zero state.
-verdict() {
-  local v answer
-  v=$(dsec_verdict "" "$1" "$2")
-  [ "$v" = undecided ] && v=$(dsec_verdict -r "$1" "$2")
-  if [ "$v" = undecided ]; then
-    answer=$(timeout -k 5 $((limit + 30)) berkeley-abc -c "miter $1 $2; zero; sim -F $sim_frames -W 8" 2>&1 || true)
-    if echo "$answer" | grep -q "did not assert"; then v=undecided,sim-ok; else v=undecided,SIM-FAILED; fi
-  fi
-  echo "$v"
-}
 
 count() { grep -c -e "$1" "$2" || true; }
 
@@ -103,7 +76,7 @@ for d in "$@"; do
       --set fsyn_debug_msg_full=on -o "$out/$name.$s.skew.blif" "$blif")
     debug=$out/$name.$s.skew/fsyn_debug_dump.txt
     pushes=$(grep -c -e "backward_push (): success" -e "forward_push(): success" "$debug" || true)
-    v=$(verdict "$blif" "$out/$name.$s.skew.blif")
+    v=$(seq_verdict "$blif" "$out/$name.$s.skew.blif")
     regs=$(new_registers "$blif" "$out/$name.$s.skew.blif")
     printf "%-9s %4s %6d %5d %7d %7d %7d %6d %6d %9.1f %9.1f %s\n" "$name" "$s" "$pushes" \
       "$(count "^do_iter: alg=RTM" "$debug")" "$(count "Skew too little" "$debug")" \
