@@ -4,6 +4,7 @@
 // works in a scratch folder of its own under the system's temporary folder
 // ($TMPDIR, else /tmp), never in the folder it was started from. The folder
 // is removed again when every test in it passed, and named when one failed.
+// It holds a db/ folder, as a project folder does.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -41,6 +42,8 @@ int main(int argc, char** argv)
         return 1;
     }
     ::setenv("MORV_TEST_SCRATCH_DIR", made, 1);
+    // The host's project set-up makes db/, where the change log writes.
+    fs::create_directories("db", ec);
     testing::InitGoogleTest(&argc, argv);
     const int status = RUN_ALL_TESTS();
     if (status == 0) {

@@ -337,6 +337,9 @@ void MORV_API::set_node_kardel_region(CDB_ATOM_NODE* node, int kdr_id)
 }
 
 // A migration compile's change log starts from the synthesis step's log.
+// One reset for the host's two requests: the pending records, the chunk list
+// and the stored nodes go, and the final file holds the synthesis-stage log
+// alone (a compile without one gets an empty file).
 void MORV_API::prepare_migration_log_file()
 {
     if (!is_fsyn_write_log_required()) return;
@@ -347,9 +350,9 @@ void MORV_API::prepare_migration_log_file()
     compile_log.init(true);
     if (!compile_log.delete_file())
         MORV_DEBUG_STREAM::print(0, "Warning: could not delete %s", compile_log.get_file_name().c_str());
-    m_fsyn_log->clear_pending_entries();
+    m_fsyn_log->reset_log();
     const std::string synthesis_log = "db/" + revision + ".map.psl";
-    if (!compile_log.append_file(synthesis_log))
+    if (FIO_FILE_SYSTEM::exists(FIO_PATH(synthesis_log)) && !compile_log.append_file(synthesis_log))
         MORV_DEBUG_STREAM::print(0, "Warning: could not append %s to %s", synthesis_log.c_str(),
                                  compile_log.get_file_name().c_str());
 }

@@ -260,6 +260,8 @@ protected:
     void print_log_error();
     void write_migration_log_start();
     void write_migration_log_end();
+    // Merges the call's chunks into the compile's log file, removes them.
+    void merge_migration_log();
 
     // ---- shared bodies of the family hooks (morv_expert_run.cpp) ----
     // One column of the user-option table: how a family differs from the rest.

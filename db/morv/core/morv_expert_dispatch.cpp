@@ -179,8 +179,7 @@ bool MORV_EXPERT::run_gated_flow(e_fsyn_flow fsyn_flow_id)
     m_fsyn_timing->switch_to_tdc_mode(fsyn_flow_id != SYN_EARLY_FSYN_FLOW);
     clear_regions.run_now();
     if (stats != nullptr) stats->print_statistics();
-    // Merging the change-log chunks of a migration compile waits for the
-    // change-log subsystem; no chunk files are written before then.
+    merge_migration_log();
     if (ok) MORV_ASSERT(m_fsyn_api->check_bp_info());
     return ok;
 }

@@ -5,6 +5,7 @@
 
 #include "cdb/cdb_atom_netlist.h"
 #include "cfg/cfg.h"
+#include "cmp/cmp_facade.h"
 #include "msg/msg.h"
 
 #include "morv/core/algorithm/morv_algorithm_base.h"
@@ -25,9 +26,6 @@ namespace {
 {
     MSG_INTERNAL_ERROR::report(text, "MORV", __FILE__, line);
 }
-
-// Numbers the markers of the migration change log for the whole process.
-int s_log_entry_sequence = 0;
 
 }  // namespace
 
@@ -65,9 +63,12 @@ void MORV_EXPERT::write_migration_log_start()
     MORV_LOG* log = m_fsyn_api->get_fsyn_log();
     if (log == nullptr) flow_error("m_fsyn_log", __LINE__);
     log->set_max_node_id_at_start(static_cast<int32_t>(CDB_ATOM_NODE::s_next_id) - 1);
-    // The revision record itself is the change-log writer's; the sequence
-    // number is drawn here so that markers keep their order across flows.
-    MORV_DEBUG_STREAM::print(2, "Migration log: revision entry %d", ++s_log_entry_sequence);
+    // The last merge took every chunk: this flow writes into a new one.
+    log->ensure_open_chunk();
+    // Edits announced between flows are written before this flow's records.
+    if (log->get_pending_entry_count() != 0) log->write_pending_entries();
+    MORV_DEBUG_STREAM::print(2, "Migration log: revision entry %u", MORV_LOG::peek_entry_id());
+    log->write_marker(LOGDB_FSYN_LOG_OPERATION_REVISION_NUMBER);
 }
 
 void MORV_EXPERT::write_migration_log_end()
@@ -75,8 +76,24 @@ void MORV_EXPERT::write_migration_log_end()
     if (!m_fsyn_api->is_fsyn_write_log_required()) return;
     MORV_LOG* log = m_fsyn_api->get_fsyn_log();
     if (log == nullptr) flow_error("m_fsyn_log", __LINE__);
-    MORV_DEBUG_STREAM::print(2, "Migration log: end-of-log entry %d", ++s_log_entry_sequence);
+    // Edits made outside an algorithm's iterations (the flow's own sweeps and
+    // legalisation) belong to this flow too.
+    if (log->get_pending_entry_count() != 0) log->write_pending_entries();
+    MORV_DEBUG_STREAM::print(2, "Migration log: end-of-log entry %u", MORV_LOG::peek_entry_id());
+    log->write_marker(LOGDB_FSYN_LOG_OPERATION_END_OF_LOG);
     log->get_log_file()->close();
+}
+
+void MORV_EXPERT::merge_migration_log()
+{
+    if (!m_fsyn_api->is_fsyn_write_log_required()) return;
+    MORV_LOG* log = m_fsyn_api->get_fsyn_log();
+    if (log == nullptr) flow_error("m_fsyn_log", __LINE__);
+    std::string final_name = "db/";
+    final_name += m_morv_env->get_cmp()->get_compile_base_name();
+    final_name += ".cmp.psl";
+    log->merge_log_files(final_name);
+    MORV_LOG::delete_chunk_files();
 }
 
 bool MORV_EXPERT::early_fsyn_flow(e_fsyn_flow fsyn_flow_id)
@@ -85,8 +102,10 @@ bool MORV_EXPERT::early_fsyn_flow(e_fsyn_flow fsyn_flow_id)
     m_fsyn_api->reset_fsyn_chip_map(true);
 
     write_migration_log_start();
-    if (m_fsyn_api->is_fsyn_write_log_required())
-        MORV_DEBUG_STREAM::print(2, "Migration log: pre-placement entry %d", ++s_log_entry_sequence);
+    if (m_fsyn_api->is_fsyn_write_log_required()) {
+        MORV_DEBUG_STREAM::print(2, "Migration log: pre-placement entry %u", MORV_LOG::peek_entry_id());
+        m_fsyn_api->get_fsyn_log()->write_marker(LOGDB_FSYN_LOG_OPERATION_PRE_PLACEMENT_FLOW);
+    }
 
     m_morv_env->set_full_taint();
     m_morv_env->build_timing_netlist(m_fsyn_timing, false, true, true, false, true, true);

@@ -1,342 +1,243 @@
 #include "morv/log/morv_log.h"
 
-#include <cinttypes>
-#include <cstdio>
-#include <fstream>
+#include <algorithm>
+#include <map>
 
-#include "cdb/cdb_atom_netlist.h"
+#include "cmp/cmp_facade.h"
 #include "fio/fio.h"
+#include "logdb/logdb_database.h"
 
+#include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
+#include "morv/core/morv_env.h"
 
-// ------------------------------------------------------------------ log
+uint32_t MORV_LOG::s_log_entry_id = 0;
+int32_t MORV_LOG::s_log_chunk_number = 0;
+uint64_t MORV_LOG::s_compile_tokens = 0;
+
+namespace {
+
+[[noreturn]] void log_error(const char* text, int line)
+{
+    MSG_INTERNAL_ERROR::report(text, "MORV", __FILE__, line);
+}
+
+// Chunk files this process made and has not removed, in the order made.
+// Only these are removed after a merge: a chunk's name holds the project
+// name, which need not be the compile's, and other files of db/ are not ours.
+std::vector<std::string>& created_chunk_files()
+{
+    static std::vector<std::string> names;
+    return names;
+}
+
+// Final file name -> the compile that started it in this process.
+std::map<std::string, uint64_t>& started_final_files()
+{
+    static std::map<std::string, uint64_t> started;
+    return started;
+}
+
+bool is_created_chunk(const std::string& name)
+{
+    const std::vector<std::string>& names = created_chunk_files();
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+const char* const TEMP_FILE_NAME = "db/temp.kas";
+
+}  // namespace
+
+// ------------------------------------------------------------------ life
 
 MORV_LOG::MORV_LOG(MORV_API* fsyn_api) : m_fsyn_api(fsyn_api)
 {
     MORV_ASSERT(m_fsyn_api);
+    m_compile_token = ++s_compile_tokens;
 }
 
-// A snapshot copy keeps the file name, the chunk list and the pending
-// records; its file is closed.
 MORV_LOG::MORV_LOG(const MORV_LOG& source, MORV_API* fsyn_api)
-    : m_fsyn_api(fsyn_api), m_net_util(source.m_net_util), m_log_file(source.m_log_file),
-      m_chunk_number(source.m_chunk_number), m_chunk_files(source.m_chunk_files),
-      m_max_node_id_at_start(source.m_max_node_id_at_start)
+    : m_chunk_file_names(source.m_chunk_file_names), m_stored_node_ids(source.m_stored_node_ids),
+      m_fsyn_api(fsyn_api), m_net_util(source.m_net_util), m_max_node_id_at_start(source.m_max_node_id_at_start),
+      m_log_version(source.m_log_version), m_compile_token(source.m_compile_token)
 {
     MORV_ASSERT(m_fsyn_api);
-    m_log_file.close();
-    source.seal_pending();
-    m_sealed = source.m_sealed;
-    m_sealed_prior_states = source.m_sealed_prior_states;
+    for (const auto& [id, record] : source.m_store_node_info_map) m_store_node_info_map.emplace(id, record->clone());
+    for (const RECORD_OWNER& record : source.m_store_node_info_entries)
+        m_store_node_info_entries.push_back(record->clone());
+    for (const auto& [id, record] : source.m_insert_atom_map) m_insert_atom_map.emplace(id, record->clone());
+    for (const auto& [id, record] : source.m_delete_atom_map) m_delete_atom_map.emplace(id, record->clone());
+    for (const auto& [id, record] : source.m_connection_map) m_connection_map.emplace(id, record->clone());
+    for (const RECORD_OWNER& record : source.m_pending_entries) m_pending_entries.push_back(record->clone());
+    for (const RECORD_OWNER& record : source.m_partition_entries) m_partition_entries.push_back(record->clone());
 }
 
 MORV_LOG::~MORV_LOG() {}
 
-void MORV_LOG::record(const char* writer, std::vector<std::string> args)
+// A replaying log reads the stored log and writes no chunk of its own.
+void MORV_LOG::open_first_chunk()
 {
-    m_pending.push_back(MORV_LOG_ENTRY{writer, std::move(args)});
+    m_log_file = MORV_MAKE_OWNER(LOGDB_FSYN_LOG_FILE);
+    if (!m_fsyn_api->is_fsyn_write_log_required()) return;
+    m_log_file->set_file_name(make_chunk_file_name());
+    m_log_file->init(true);
+    begin_chunk_file();
+    m_chunk_file_names.push_back(m_log_file->get_file_name());
 }
 
-void MORV_LOG::seal_pending() const
+void MORV_LOG::clear_pending_containers()
 {
-    if (!m_prior_states.empty()) {
-        m_sealed_prior_states.push_back(
-            std::allocate_shared<const PRIOR_STATES>(MORV_ALLOCATOR<PRIOR_STATES>(), std::move(m_prior_states)));
-        m_prior_states.clear();
+    m_insert_atom_map.clear();
+    m_delete_atom_map.clear();
+    m_connection_map.clear();
+    m_store_node_info_map.clear();
+    m_store_node_info_entries.clear();
+    m_pending_entries.clear();
+    m_partition_entries.clear();
+}
+
+void MORV_LOG::reset_log()
+{
+    clear_pending_entries();
+    m_stored_node_ids.clear();
+    m_chunk_file_names.clear();
+}
+
+std::vector<const LOGDB_FSYN_LOG_ENTRY*> MORV_LOG::get_all_pending_entries() const
+{
+    std::vector<const LOGDB_FSYN_LOG_ENTRY*> all;
+    for (const RECORD_OWNER& r : m_store_node_info_entries) all.push_back(r.get());
+    for (const auto& entry : m_insert_atom_map) all.push_back(entry.second.get());
+    for (const RECORD_OWNER& r : m_pending_entries) all.push_back(r.get());
+    for (const auto& entry : m_connection_map) all.push_back(entry.second.get());
+    for (const RECORD_OWNER& r : m_partition_entries) all.push_back(r.get());
+    for (const auto& entry : m_delete_atom_map) all.push_back(entry.second.get());
+    std::stable_sort(all.begin(), all.end(), [](const LOGDB_FSYN_LOG_ENTRY* a, const LOGDB_FSYN_LOG_ENTRY* b) {
+        return static_cast<uint32_t>(a->m_entry_id) < static_cast<uint32_t>(b->m_entry_id);
+    });
+    return all;
+}
+
+void MORV_LOG::write_pending_in_creation_order()
+{
+    for (const LOGDB_FSYN_LOG_ENTRY* record : get_all_pending_entries()) m_log_file->write_fsyn_log_entry(record);
+    write_marker(LOGDB_FSYN_LOG_OPERATION_END_OF_LOG_PRINT);
+    clear_pending_entries();
+}
+
+// ------------------------------------------------------------------ chunks
+
+std::string MORV_LOG::make_chunk_file_name()
+{
+    std::string name = "db/";
+    name += m_fsyn_api->get_morv_env()->get_project_name();
+    name += std::to_string(s_log_chunk_number++);
+    name += ".kas";
+    created_chunk_files().push_back(name);
+    return name;
+}
+
+void MORV_LOG::begin_chunk_file()
+{
+    m_log_file->delete_file();
+    write_marker(LOGDB_FSYN_LOG_OPERATION_REVISION_NUMBER);
+}
+
+void MORV_LOG::write_marker(uint32_t type)
+{
+    LOGDB_FSYN_LOG_ENTRY_OWNER record = logdb_make_fsyn_log_entry(type, static_cast<int32_t>(next_entry_id()));
+    if (type == LOGDB_FSYN_LOG_OPERATION_REVISION_NUMBER)
+        record = LOGDB_FSYN_LOG_ENTRY_OWNER(MEM_NEW("MORV", LOGDB_FSYN_LOG_ENTRY_REVISION_NUMBER, record->m_entry_id,
+                                                    static_cast<uint32_t>(m_fsyn_api->get_base_family_code())));
+    MORV_ASSERT(record);
+    m_log_file->write_fsyn_log_entry(record.get());
+}
+
+void MORV_LOG::start_new_log_chunk()
+{
+    m_log_file->close();
+    m_log_file->set_file_name(make_chunk_file_name());
+    begin_chunk_file();
+    m_chunk_file_names.push_back(m_log_file->get_file_name());
+}
+
+void MORV_LOG::ensure_open_chunk()
+{
+    if (m_chunk_file_names.empty()) start_new_log_chunk();
+}
+
+std::vector<std::string> MORV_LOG::get_created_chunk_files()
+{
+    return created_chunk_files();
+}
+
+void MORV_LOG::delete_chunk_files()
+{
+    for (const std::string& name : created_chunk_files()) FIO_FILE_SYSTEM::remove_if_exists(FIO_PATH(name));
+    created_chunk_files().clear();
+}
+
+// ------------------------------------------------------------------ merge
+
+bool MORV_LOG::is_first_merge(const std::string& final_name) const
+{
+    auto it = started_final_files().find(final_name);
+    return it == started_final_files().end() || it->second != m_compile_token;
+}
+
+// The compile's first merge: the final file starts from the synthesis
+// stage's log, which a compile without one simply lacks.
+void MORV_LOG::write_final_start(LOGDB_FSYN_LOG_FILE& final_file, const std::string& final_name)
+{
+    final_file.delete_file();
+    std::string synthesis_log = "db/";
+    synthesis_log += m_fsyn_api->get_morv_env()->get_cmp()->get_compile_base_name();
+    synthesis_log += ".map.psl";
+    if (FIO_FILE_SYSTEM::exists(FIO_PATH(synthesis_log)))
+        MORV_ASSERT_TEXT(final_file.append_file(synthesis_log), "final_log_file.append_file(map_file_name)");
+    started_final_files()[final_name] = m_compile_token;
+    register_log_in_database(final_name);
+}
+
+// A later merge passes what earlier merges wrote through the temporary file;
+// when it cannot be copied back, the file goes back where it was, so that a
+// failure never loses the log merged so far.
+void MORV_LOG::keep_final_contents(LOGDB_FSYN_LOG_FILE& final_file, const std::string& final_name)
+{
+    const FIO_PATH final_path(LOGDB_FSYN_LOG_FILE::get_os_safe_file_name(final_name));
+    const FIO_PATH temp_path(TEMP_FILE_NAME);
+    if (!FIO_FILE_SYSTEM::exists(final_path)) return;
+    if (!FIO_FILE_SYSTEM::move(final_path, temp_path, true, false)) log_error("move final log to temp.kas", __LINE__);
+    if (!final_file.append_file(TEMP_FILE_NAME)) {
+        final_file.close();
+        FIO_FILE_SYSTEM::move(temp_path, final_path, true, false);
+        log_error("final_log_file.append_file(temp_file_name)", __LINE__);
     }
-    if (m_pending.empty()) return;
-    m_sealed.push_back(
-        std::allocate_shared<const SEALED_ENTRIES>(MORV_ALLOCATOR<SEALED_ENTRIES>(), std::move(m_pending)));
-    m_pending.clear();
+    FIO_FILE_SYSTEM::remove_if_exists(temp_path);
 }
 
-std::vector<MORV_LOG_ENTRY> MORV_LOG::get_pending_entries() const
+void MORV_LOG::merge_log_files(const std::string& final_name)
 {
-    std::vector<MORV_LOG_ENTRY> entries;
-    entries.reserve(get_pending_entry_count());
-    for (const auto& block : m_sealed) entries.insert(entries.end(), block->begin(), block->end());
-    entries.insert(entries.end(), m_pending.begin(), m_pending.end());
-    return entries;
-}
-
-size_t MORV_LOG::get_pending_entry_count() const
-{
-    size_t count = m_pending.size();
-    for (const auto& block : m_sealed) count += block->size();
-    return count;
-}
-
-void MORV_LOG::clear_pending_entries()
-{
-    m_sealed.clear();
-    m_pending.clear();
-}
-
-namespace {
-
-std::string text(int value)
-{
-    return std::to_string(value);
-}
-std::string text(bool value)
-{
-    return value ? "1" : "0";
-}
-
-std::string text(const CDB_ATOM_NODE* node)
-{
-    return node ? std::to_string(node->get_id()) : "none";
-}
-
-std::string text(const CDB_ATOM_ITERM* iterm)
-{
-    if (iterm == nullptr) return "none";
-    return text(iterm->get_my_node()) + ":" + std::to_string(iterm->get_any_usage_as()) + ":" +
-           std::to_string(iterm->get_port_index());
-}
-
-std::string text(const CDB_ATOM_OTERM* oterm)
-{
-    if (oterm == nullptr) return "none";
-    return text(oterm->get_my_node()) + ":" + std::to_string(oterm->get_any_usage_as()) + ":" +
-           std::to_string(oterm->get_port_index());
-}
-
-std::string text(const HDB_INSTANCE_NAME* name)
-{
-    return name ? name->get_short_hpath() : "none";
-}
-
-std::string text(const CDB_LUTMASK& mask)
-{
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "0x%" PRIx64, mask.get_value());
-    return buffer;
-}
-
-}  // namespace
-
-void MORV_LOG::log_insert_atom(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* from_node, bool is_duplication)
-{
-    record("log_insert_atom", {text(new_node), text(from_node), text(is_duplication)});
-}
-
-void MORV_LOG::log_delete_atom(CDB_ATOM_NODE* node)
-{
-    record("log_delete_atom", {text(node)});
-}
-
-// The facade calls this also when the host made no copy: there is nothing
-// to record then, and a record naming no node could not be replayed.
-void MORV_LOG::log_new_node(CDB_ATOM_NODE* node, CDB_ATOM_NODE* new_node, int output_port_type, int flag)
-{
-    if (new_node == nullptr) return;
-    record("log_new_node", {text(node), text(new_node), text(output_port_type), text(flag)});
-}
-
-void MORV_LOG::log_copy_oterm_timing_assignments(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM* to)
-{
-    record("log_copy_oterm_timing_assignments", {text(from), text(to)});
-}
-
-void MORV_LOG::log_ignore_partition_bp_info(int partition_id)
-{
-    record("log_ignore_partition_bp_info", {text(partition_id)});
-}
-
-namespace {
-
-// "mask <hex>" then, per input term, "usage:index" and its driver.
-std::string prior_form(const CDB_ATOM_NODE* node)
-{
-    std::string form = "mask " + text(node->get_lutmask());
-    for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
-        const CDB_ATOM_ITERM* iterm = *it;
-        form += "; " + std::to_string(iterm->get_any_usage_as()) + ":" + std::to_string(iterm->get_port_index()) + " ";
-        if (iterm->get_source() != nullptr) form += text(iterm->get_source());
-        else if (iterm->is_vcc()) form += "vcc";
-        else if (iterm->is_gnd()) form += "gnd";
-        else form += "open";
-        if (iterm->is_inverted()) form += " inverted";
+    m_log_file->close();
+    LOGDB_FSYN_LOG_FILE final_file;
+    final_file.init(true);
+    final_file.set_file_name(final_name);
+    if (is_first_merge(final_name)) write_final_start(final_file, final_name);
+    else keep_final_contents(final_file, final_name);
+    // A chunk no longer among the made ones was merged or discarded already
+    // (a restored snapshot still lists the chunks before it).
+    for (const std::string& chunk : m_chunk_file_names) {
+        if (!is_created_chunk(chunk)) continue;
+        if (!final_file.append_file(chunk)) log_error("final_log_file.append_file(src_file_name)", __LINE__);
     }
-    return form;
+    final_file.close();
+    m_chunk_file_names.clear();
 }
 
-}  // namespace
-
-void MORV_LOG::store_node_info_before_change(CDB_ATOM_NODE* node)
+void MORV_LOG::register_log_in_database(const std::string& final_name)
 {
-    MORV_ASSERT(node);
-    if (find_prior_state(node->get_id()) == nullptr) m_prior_states.emplace(node->get_id(), prior_form(node));
-    record("store_node_info_before_change", {text(node)});
-}
-
-const std::string* MORV_LOG::find_prior_state(uint32_t atom_id) const
-{
-    auto it = m_prior_states.find(atom_id);
-    if (it != m_prior_states.end()) return &it->second;
-    for (const auto& block : m_sealed_prior_states) {
-        auto found = block->find(atom_id);
-        if (found != block->end()) return &found->second;
-    }
-    return nullptr;
-}
-
-std::string MORV_LOG::get_prior_state(uint32_t atom_id) const
-{
-    const std::string* state = find_prior_state(atom_id);
-    return state != nullptr ? *state : std::string();
-}
-
-void MORV_LOG::log_connection(CDB_ATOM_OTERM* source, CDB_ATOM_ITERM* iterm)
-{
-    record("log_connection", {text(source), text(iterm)});
-}
-
-void MORV_LOG::log_connection(int source, CDB_ATOM_ITERM* iterm)
-{
-    MORV_ASSERT(source == MORV_LOG_GND_SOURCE || source == MORV_LOG_VCC_SOURCE);
-    record("log_connection", {text(source), text(iterm)});
-}
-
-void MORV_LOG::log_disconnection(CDB_ATOM_ITERM* iterm)
-{
-    record("log_disconnection", {text(iterm)});
-}
-void MORV_LOG::log_connect_to_gnd(CDB_ATOM_ITERM* iterm)
-{
-    record("log_connect_to_gnd", {text(iterm)});
-}
-void MORV_LOG::log_connect_to_vcc(CDB_ATOM_ITERM* iterm)
-{
-    record("log_connect_to_vcc", {text(iterm)});
-}
-
-void MORV_LOG::log_adopt_fanouts(CDB_ATOM_OTERM* new_oterm, CDB_ATOM_OTERM* old_oterm)
-{
-    record("log_adopt_fanouts", {text(new_oterm), text(old_oterm)});
-}
-
-void MORV_LOG::log_create_iterm(CDB_ATOM_NODE* node, int input_port_type, int unordered_index)
-{
-    record("log_create_iterm", {text(node), text(input_port_type), text(unordered_index)});
-}
-
-void MORV_LOG::log_create_oterm(CDB_ATOM_NODE* node, int output_port_type, HDB_INSTANCE_NAME* name)
-{
-    record("log_create_oterm", {text(node), text(output_port_type), text(name)});
-}
-
-void MORV_LOG::log_set_lutmask(CDB_ATOM_NODE* node, const CDB_LUTMASK& mask, int flag)
-{
-    record("log_set_lutmask", {text(node), text(mask), text(flag)});
-}
-
-void MORV_LOG::log_set_lutmask_via_node(CDB_ATOM_NODE* node, const CDB_LUTMASK& mask, int flag)
-{
-    record("log_set_lutmask_via_node", {text(node), text(mask), text(flag)});
-}
-
-void MORV_LOG::log_set_sum_lutmask(CDB_ATOM_NODE* node, const CDB_LUTMASK& mask, int flag)
-{
-    record("log_set_sum_lutmask", {text(node), text(mask), text(flag)});
-}
-
-void MORV_LOG::log_set_iterm_properties(CDB_ATOM_ITERM* iterm, bool invert, int global_type, int delay_chain,
-                                        bool connected_to_delay_chain, bool use_delay_chain, int delay_chain_index,
-                                        bool user_delay_chain)
-{
-    // The index means nothing for a chain that is not used.
-    record("log_set_iterm_properties",
-           {text(iterm), text(invert), text(global_type), text(delay_chain), text(connected_to_delay_chain),
-            text(use_delay_chain), text(use_delay_chain ? delay_chain_index : 0), text(user_delay_chain)});
-}
-
-void MORV_LOG::log_set_usage_as(CDB_ATOM_ITERM* iterm, int input_port_type)
-{
-    record("log_set_usage_as", {text(iterm), text(input_port_type)});
-}
-
-void MORV_LOG::log_clear_usage_as(CDB_ATOM_ITERM* iterm, int input_port_type)
-{
-    record("log_clear_usage_as", {text(iterm), text(input_port_type)});
-}
-
-void MORV_LOG::log_replace_input_term_by_type(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm, int input_port_type)
-{
-    record("log_replace_input_term_by_type", {text(node), text(iterm), text(input_port_type)});
-}
-
-void MORV_LOG::log_reset_delay_chain(CDB_ATOM_ITERM* iterm, int delay_chain)
-{
-    record("log_reset_delay_chain", {text(iterm), text(delay_chain)});
-}
-
-void MORV_LOG::log_set_connected_to_delay_chain(CDB_ATOM_ITERM* iterm, int delay_chain, bool connected)
-{
-    record("log_set_connected_to_delay_chain", {text(iterm), text(delay_chain), text(connected)});
-}
-
-void MORV_LOG::log_set_global(CDB_ATOM_ITERM* iterm, int global_type)
-{
-    record("log_set_global", {text(iterm), text(global_type)});
-}
-
-void MORV_LOG::log_clear_invert(CDB_ATOM_ITERM* iterm)
-{
-    record("log_clear_invert", {text(iterm)});
-}
-void MORV_LOG::log_set_invert(CDB_ATOM_ITERM* iterm)
-{
-    record("log_set_invert", {text(iterm)});
-}
-
-void MORV_LOG::log_move_boundary_port_id(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM* to)
-{
-    record("log_move_boundary_port_id", {text(from), text(to)});
-}
-
-void MORV_LOG::log_set_boundary_port_id(CDB_ATOM_OTERM* oterm, int port_id)
-{
-    record("log_set_boundary_port_id", {text(oterm), text(port_id)});
-}
-
-void MORV_LOG::log_set_boundary_port_id(CDB_ATOM_ITERM* iterm, int port_id)
-{
-    record("log_set_boundary_port_id", {text(iterm), text(port_id)});
-}
-
-void MORV_LOG::log_disconnect_boundary_port_id(CDB_ATOM_OTERM* oterm)
-{
-    record("log_disconnect_boundary_port_id", {text(oterm)});
-}
-
-void MORV_LOG::log_disconnect_boundary_port_id(CDB_ATOM_ITERM* iterm)
-{
-    record("log_disconnect_boundary_port_id", {text(iterm)});
-}
-
-void MORV_LOG::log_set_output_port_clock(CDB_ATOM_NODE* node, int port_type, int value)
-{
-    record("log_set_output_port_clock", {text(node), text(port_type), text(value)});
-}
-
-void MORV_LOG::log_set_output_port_clear(CDB_ATOM_NODE* node, int port_type, int value)
-{
-    record("log_set_output_port_clear", {text(node), text(port_type), text(value)});
-}
-
-void MORV_LOG::log_set_input_port_clock(CDB_ATOM_NODE* node, int port_type, int value)
-{
-    record("log_set_input_port_clock", {text(node), text(port_type), text(value)});
-}
-
-void MORV_LOG::log_set_input_port_clear(CDB_ATOM_NODE* node, int port_type, int value)
-{
-    record("log_set_input_port_clear", {text(node), text(port_type), text(value)});
-}
-
-void MORV_LOG::log_set_input_port_width(CDB_ATOM_NODE* node, int port_type, int value)
-{
-    record("log_set_input_port_width", {text(node), text(port_type), text(value)});
+    LOGDB_DATABASE::load_database();
+    LOGDB_DATABASE* database = LOGDB_DATABASE::get_database();
+    MORV_ASSERT(database);
+    database->add_entry(LOGDB_DATABASE_ENTRY(4, {"FSYN_LOG_CREATED", final_name}));
 }

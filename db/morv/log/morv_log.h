@@ -1,14 +1,14 @@
 #pragma once
 
 // The change log of a migration compile: every netlist edit of the run as a
-// typed record. Until the log's records and their replay are built, each
-// writer keeps its call (writer name and arguments, in order) in the
-// pending list, which is what write_pending_entries will put into the file;
-// tests read the list to see what an edit logged and in which order.
+// typed record of the log database. Records are held in the pending
+// containers until the run driver has the family write them out after an
+// iteration; they go into numbered chunk files, which the flow driver merges
+// into the compile's log file at the end of each physical-synthesis call.
 
 #include <cstdint>
 #include <map>
-#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,28 +23,49 @@ class CDB_ATOM_OTERM;
 class CDB_LUTMASK;
 class HDB_INSTANCE_NAME;
 
-// One writer call: node arguments are atom ids, term arguments
-// "<atom id>:<port usage>:<port index>", a missing node or term "none", the
-// GND and VCC sources -2 and -3, masks in hexadecimal.
-struct MORV_LOG_ENTRY
-{
-    std::string m_writer;
-    std::vector<std::string> m_args;
-};
-
 // Sources of log_connection other than an output term.
 constexpr int MORV_LOG_GND_SOURCE = -2;
 constexpr int MORV_LOG_VCC_SOURCE = -3;
 
+// The input port that no port is.
+constexpr int MORV_LOG_NO_PORT = 3016;
+
+// Roles of a latch's inputs; the latch information's clear, preset, enable
+// and feedback ports, in that order, then any other input.
+enum MORV_LOG_LATCH_ROLE : int
+{
+    MORV_LOG_LATCH_CLEAR = 0,
+    MORV_LOG_LATCH_PRESET = 1,
+    MORV_LOG_LATCH_ENABLE = 2,
+    MORV_LOG_LATCH_FEEDBACK = 3,
+    MORV_LOG_LATCH_OTHER = 4,
+};
+
 class MORV_LOG
 {
 public:
-    explicit MORV_LOG(MORV_API* fsyn_api);
-    MORV_LOG(const MORV_LOG& source, MORV_API* fsyn_api);
-    virtual ~MORV_LOG();
-    MORV_LOG& operator=(const MORV_LOG&) = delete;
+    using RECORD_OWNER = LOGDB_FSYN_LOG_ENTRY_OWNER;
+    using RECORD_LIST = std::vector<RECORD_OWNER, MORV_ALLOCATOR<RECORD_OWNER>>;
+    template <typename V>
+    using ID_MAP = std::map<int32_t, V, std::less<int32_t>, MORV_ALLOCATOR<std::pair<const int32_t, V>>>;
+    using RECORD_MAP = ID_MAP<RECORD_OWNER>;
 
-    LOGDB_FSYN_LOG_FILE* get_log_file() { return &m_log_file; }
+    MORV_LOG(const MORV_LOG&) = delete;
+    MORV_LOG& operator=(const MORV_LOG&) = delete;
+    virtual ~MORV_LOG();
+
+    // ---- family slots
+    // Deletes every pending record; the stored-node set and the chunk list stay.
+    virtual void clear_pending_entries() = 0;
+    // Writes the pending records to the current chunk, then an
+    // END_OF_LOG_PRINT marker, and empties the pending containers.
+    virtual void write_pending_entries() = 0;
+    // Records a node's state before its first change in this log.
+    virtual void store_node_info_before_change(CDB_ATOM_NODE* node) = 0;
+    // Records that the source of a connection is a clock buffer.
+    virtual void log_confirm_clkbuf(CDB_ATOM_NODE* clkbuf) = 0;
+
+    LOGDB_FSYN_LOG_FILE* get_log_file() { return m_log_file.get(); }
     void set_net_util(MORV_NET_UTIL* net_util) { m_net_util = net_util; }
     MORV_NET_UTIL* get_net_util() const { return m_net_util; }
     MORV_API* get_fsyn_api() const { return m_fsyn_api; }
@@ -58,30 +79,62 @@ public:
         return static_cast<int64_t>(atom_id) > m_max_node_id_at_start;
     }
 
-    void start_new_log_chunk() { ++m_chunk_number; }
-    int get_chunk_number() const { return m_chunk_number; }
-    void clear_chunk_files() { m_chunk_files.clear(); }
-    const std::vector<std::string>& get_chunk_files() const { return m_chunk_files; }
+    // ---- pending records, for the family write-out and for tests
+    const RECORD_LIST& get_pending_entries() const { return m_pending_entries; }
+    const RECORD_LIST& get_partition_entries() const { return m_partition_entries; }
+    const RECORD_MAP& get_insert_atom_map() const { return m_insert_atom_map; }
+    const RECORD_MAP& get_delete_atom_map() const { return m_delete_atom_map; }
+    const RECORD_MAP& get_connection_map() const { return m_connection_map; }
+    const RECORD_LIST& get_store_node_info_entries() const { return m_store_node_info_entries; }
+    // Every pending record of every container, by entry id.
+    std::vector<const LOGDB_FSYN_LOG_ENTRY*> get_all_pending_entries() const;
+    size_t get_pending_entry_count() const { return get_all_pending_entries().size(); }
+    const std::set<int32_t>& get_stored_node_ids() const { return m_stored_node_ids; }
 
-    // Records written since the file last took them, oldest first.
-    std::vector<MORV_LOG_ENTRY> get_pending_entries() const;
-    size_t get_pending_entry_count() const;
-    void clear_pending_entries();
+    // ---- entry ids, chunks and the final file
+    static uint32_t next_entry_id() { return s_log_entry_id++; }
+    static uint32_t peek_entry_id() { return s_log_entry_id; }
+    static int32_t get_chunk_counter() { return s_log_chunk_number; }
+    // "db/" + project name + chunk number + ".kas"; counts the chunk.
+    std::string make_chunk_file_name();
+    // Deletes the file the log file names, then writes its REVISION_NUMBER.
+    void begin_chunk_file();
+    // Goes on in a new chunk: the records written so far stay in the old one.
+    void start_new_log_chunk();
+    // A new chunk when the last merge took every chunk of this log.
+    void ensure_open_chunk();
+    const std::vector<std::string>& get_chunk_file_names() const { return m_chunk_file_names; }
+    // Writes a marker record straight to the current chunk.
+    void write_marker(uint32_t type);
+    // Appends this log's chunks to final_name (see the .cpp for the steps).
+    void merge_log_files(const std::string& final_name);
+    void register_log_in_database(const std::string& final_name);
+    // Removes every chunk file this process made and has not removed yet.
+    static void delete_chunk_files();
+    // Chunk files made and not yet removed, oldest first.
+    static std::vector<std::string> get_created_chunk_files();
+    // Empties the pending records, the stored-node set and the chunk list.
+    void reset_log();
+
+    // ---- names, ports and partitions
+    static int get_connection_slot(int port_type, int atom_type);
+    static int get_port_type_of_slot(int slot, int atom_type);
+    // Slots of a connection record of that atom type; 0 for no such group.
+    static int get_connection_slot_count(int atom_type);
+    int get_latch_port_role(CDB_ATOM_ITERM* iterm) const;
+    int get_latch_port_of_role(int role, CDB_ATOM_NODE* node) const;
+    CDB_ATOM_NODE* get_next_in_carry_chain(CDB_ATOM_NODE* node) const;
+    CDB_ATOM_NODE* get_previous_in_carry_chain(CDB_ATOM_NODE* node) const;
+    CDB_ATOM_NODE* get_carry_chain_head(CDB_ATOM_NODE* node) const;
 
     // ---- records of the facade
-    void log_insert_atom(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* from_node, bool is_duplication);
+    void log_insert_atom(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* from_node, bool is_kind3);
     void log_delete_atom(CDB_ATOM_NODE* node);
     void log_new_node(CDB_ATOM_NODE* node, CDB_ATOM_NODE* new_node, int output_port_type, int flag);
     void log_copy_oterm_timing_assignments(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM* to);
     void log_ignore_partition_bp_info(int partition_id);
 
     // ---- records of the editing interface, the net utility and the sweeper
-    // Keeps the node's form before its first change (its prior state); a
-    // node keeps the first form stored.
-    void store_node_info_before_change(CDB_ATOM_NODE* node);
-    // The stored prior state of an atom: its LUT mask and, per input term,
-    // "usage:index" and what drives it; "" when none was stored.
-    std::string get_prior_state(uint32_t atom_id) const;
     void log_connection(CDB_ATOM_OTERM* source, CDB_ATOM_ITERM* iterm);
     // source: MORV_LOG_GND_SOURCE or MORV_LOG_VCC_SOURCE
     void log_connection(int source, CDB_ATOM_ITERM* iterm);
@@ -103,8 +156,13 @@ public:
     void log_reset_delay_chain(CDB_ATOM_ITERM* iterm, int delay_chain);
     void log_set_connected_to_delay_chain(CDB_ATOM_ITERM* iterm, int delay_chain, bool connected);
     void log_set_global(CDB_ATOM_ITERM* iterm, int global_type);
+    void log_clear_global(CDB_ATOM_ITERM* iterm);
     void log_clear_invert(CDB_ATOM_ITERM* iterm);
     void log_set_invert(CDB_ATOM_ITERM* iterm);
+    void log_set_delay_chain_index(CDB_ATOM_ITERM* iterm, int delay_chain, int index);
+    void log_set_user_delay_chain(CDB_ATOM_ITERM* iterm, int delay_chain, bool user);
+    void log_remove_unordered_fanout_term(CDB_ATOM_NODE* node, int port_type, int index);
+    void log_set_instance_name(CDB_ATOM_NODE* node, int output_port_type, const std::string& new_name);
     void log_move_boundary_port_id(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM* to);
     void log_set_boundary_port_id(CDB_ATOM_OTERM* oterm, int port_id);
     void log_set_boundary_port_id(CDB_ATOM_ITERM* iterm, int port_id);
@@ -115,43 +173,87 @@ public:
     void log_set_input_port_clock(CDB_ATOM_NODE* node, int port_type, int value);
     void log_set_input_port_clear(CDB_ATOM_NODE* node, int port_type, int value);
     void log_set_input_port_width(CDB_ATOM_NODE* node, int port_type, int value);
+    void log_set_user_lcell(CDB_ATOM_NODE* node);
+    void log_set_invert_observable(CDB_ATOM_NODE* node, int output_port_type);
 
 protected:
+    // A live log: chunk file, first record and compile token are the family
+    // constructor's to make.
+    explicit MORV_LOG(MORV_API* fsyn_api);
+    // A snapshot copy: clones every pending record and copies the containers;
+    // it writes a chunk of its own (see open_first_chunk).
+    MORV_LOG(const MORV_LOG& source, MORV_API* fsyn_api);
+    // Makes the log file, names a new chunk, writes its first record.
+    void open_first_chunk();
+    // The write-out until the family's fixed order exists: every pending
+    // record in creation order, then END_OF_LOG_PRINT.
+    void write_pending_in_creation_order();
+    void clear_pending_containers();
+
+    RECORD_LIST m_partition_entries;
+    RECORD_LIST m_pending_entries;
+    RECORD_MAP m_insert_atom_map;
+    RECORD_MAP m_delete_atom_map;
+    RECORD_MAP m_connection_map;
+    // Keyed by node id: whether a node's prior state is already pending.
+    RECORD_MAP m_store_node_info_map;
+    // The same records in creation order (clones, so that each container
+    // owns what it holds).
+    RECORD_LIST m_store_node_info_entries;
+    std::vector<std::string> m_chunk_file_names;
+    std::set<int32_t> m_stored_node_ids;
     MORV_API* m_fsyn_api;
     MORV_NET_UTIL* m_net_util = nullptr;
-    LOGDB_FSYN_LOG_FILE m_log_file;
-    int m_chunk_number = 0;
-    std::vector<std::string> m_chunk_files;
     int32_t m_max_node_id_at_start = -1;
+    MORV_OWNER<LOGDB_FSYN_LOG_FILE> m_log_file;
+    std::string m_log_version;
+    // One per compile, kept by snapshot copies: which compile started the
+    // final file, so that only a compile's first merge starts it afresh.
+    uint64_t m_compile_token = 0;
 
 private:
-    using SEALED_ENTRIES = std::vector<MORV_LOG_ENTRY, MORV_ALLOCATOR<MORV_LOG_ENTRY>>;
-    void record(const char* writer, std::vector<std::string> args);
-    // A copy for a snapshot shares the records written so far rather than
-    // copying them: they are sealed into a block both logs point at, and
-    // each log goes on with an open block of its own.
-    void seal_pending() const;
+    template <typename T>
+    T* new_record();
+    template <typename T>
+    T* node_record(CDB_ATOM_NODE* node, bool store_prior_state);
+    template <typename T>
+    T* term_record(CDB_ATOM_ITERM* iterm, bool store_prior_state);
+    void add_pending(RECORD_OWNER record);
+    LOGDB_FSYN_LOG_ENTRY* find_or_make_connection_record(CDB_ATOM_NODE* node);
+    void set_connection_slot(CDB_ATOM_ITERM* iterm, const std::string& source_text);
+    void log_ram_connection(const std::string& source_text, CDB_ATOM_OTERM* source, CDB_ATOM_ITERM* iterm);
+    void before_real_source(CDB_ATOM_OTERM* source);
+    void log_new_node_iterm(CDB_ATOM_ITERM* iterm);
+    void log_new_node_oterm(CDB_ATOM_NODE* node, CDB_ATOM_OTERM* oterm);
+    void write_final_start(LOGDB_FSYN_LOG_FILE& final_file, const std::string& final_name);
+    void keep_final_contents(LOGDB_FSYN_LOG_FILE& final_file, const std::string& final_name);
+    bool is_first_merge(const std::string& final_name) const;
 
-    mutable std::vector<std::shared_ptr<const SEALED_ENTRIES>> m_sealed;
-    mutable SEALED_ENTRIES m_pending;
-    // The prior states stored so far, shared with snapshot copies the same way.
-    using PRIOR_STATES =
-        std::map<uint32_t, std::string, std::less<uint32_t>, MORV_ALLOCATOR<std::pair<const uint32_t, std::string>>>;
-    const std::string* find_prior_state(uint32_t atom_id) const;
-    mutable std::vector<std::shared_ptr<const PRIOR_STATES>> m_sealed_prior_states;
-    mutable PRIOR_STATES m_prior_states;
+    static uint32_t s_log_entry_id;
+    static int32_t s_log_chunk_number;
+    static uint64_t s_compile_tokens;
 };
 
 class MORV_LOG_BRK : public MORV_LOG
 {
 public:
-    explicit MORV_LOG_BRK(MORV_API* fsyn_api) : MORV_LOG(fsyn_api) {}
-    MORV_LOG_BRK(const MORV_LOG_BRK& source, MORV_API* fsyn_api) : MORV_LOG(source, fsyn_api) {}
+    explicit MORV_LOG_BRK(MORV_API* fsyn_api);
+    MORV_LOG_BRK(const MORV_LOG_BRK& source, MORV_API* fsyn_api);
+    ~MORV_LOG_BRK() override;
+    void clear_pending_entries() override;
+    void write_pending_entries() override;
+    void store_node_info_before_change(CDB_ATOM_NODE* node) override;
+    void log_confirm_clkbuf(CDB_ATOM_NODE* clkbuf) override;
 };
 
 class MORV_LOG_MRL : public MORV_LOG
 {
 public:
-    explicit MORV_LOG_MRL(MORV_API* fsyn_api) : MORV_LOG(fsyn_api) {}
-    MORV_LOG_MRL(const MORV_LOG_MRL& source, MORV_API* fsyn_api) : MORV_LOG(source, fsyn_api) {}
+    explicit MORV_LOG_MRL(MORV_API* fsyn_api);
+    MORV_LOG_MRL(const MORV_LOG_MRL& source, MORV_API* fsyn_api);
+    ~MORV_LOG_MRL() override;
+    void clear_pending_entries() override;
+    void write_pending_entries() override;
+    void store_node_info_before_change(CDB_ATOM_NODE* node) override;
+    void log_confirm_clkbuf(CDB_ATOM_NODE* clkbuf) override;
 };

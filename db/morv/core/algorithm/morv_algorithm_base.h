@@ -141,6 +141,7 @@ private:
     bool run_iteration(RUN_STATE& run, int& worse);
     // Sweep, timing and verdict after an iteration that changed the netlist.
     bool judge_productive_iteration(RUN_STATE& run, int& worse);
+    void write_pending_log_entries();
     // Restore and re-time at the end of a pass; true when it was the last.
     bool end_pass(RUN_STATE& run, int worse, int pass_ops);
     // Keeps the run's result or restores the netlist it began with.

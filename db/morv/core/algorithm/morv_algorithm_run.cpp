@@ -18,6 +18,7 @@
 #include "morv/core/morv_msgs.h"
 #include "morv/core/morv_scope_guard.h"
 #include "morv/debug/morv_plumrix.h"
+#include "morv/log/morv_log.h"
 #include "morv/netlist/morv_netlist_sweeper.h"
 #include "morv/netlist/morv_region_map.h"
 #include "morv/timing/morv_timing.h"
@@ -308,6 +309,16 @@ bool MORV_ALGORITHM_BASE::run_iteration(RUN_STATE& run, int& worse)
     return keep_going;
 }
 
+// The iteration's records go into the current chunk, so that a snapshot
+// taken next starts from an empty pending log.
+void MORV_ALGORITHM_BASE::write_pending_log_entries()
+{
+    if (!m_fsyn_api->is_fsyn_write_log_required()) return;
+    MORV_LOG* log = m_fsyn_api->get_fsyn_log();
+    if (log == nullptr) driver_error("m_fsyn_log", __LINE__);
+    log->write_pending_entries();
+}
+
 bool MORV_ALGORITHM_BASE::judge_productive_iteration(RUN_STATE& run, int& worse)
 {
     if (!cfg_is_on("fsyn_disable_netlist_sweeper", false) && m_fsyn_api->is_netlist_sweeper_enabled()) {
@@ -321,8 +332,7 @@ bool MORV_ALGORITHM_BASE::judge_productive_iteration(RUN_STATE& run, int& worse)
     bool ok = true;
     if (per_iteration || m_num_iters > 1)
         ok = run_timing(run, per_iteration, per_iteration, m_effort, false, per_iteration, false);
-    // Pending change-log records would be written here; the change-log
-    // writer is not built yet.
+    write_pending_log_entries();
     bool keep_going = true;
     if (!ok) {
         worse = -1;

@@ -1,0 +1,174 @@
+// Logged names and port slots: what lets a record made on one netlist find
+// its node, term and input again on another.
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cut/cut_atom_util.h"
+
+#include "morv/core/morv_assert.h"
+#include "morv/log/morv_log.h"
+#include "morv/netlist/morv_net_util.h"
+
+namespace {
+
+[[noreturn]] void names_error(const char* text, int line)
+{
+    MSG_INTERNAL_ERROR::report(text, "MORV", __FILE__, line);
+}
+
+enum SLOT_GROUP
+{
+    GROUP_NONE,
+    GROUP_COMB,
+    GROUP_REGISTER,
+    GROUP_IO,
+};
+
+SLOT_GROUP slot_group(int atom_type)
+{
+    switch (atom_type) {
+    case CDB_ATOM_BRK_LCELL_COMB_ENUM:
+    case CDB_ATOM_MORLIN_LCELL_COMB_ENUM:
+    case CDB_ATOM_MORLIN_LCELL_HSADDER_ENUM: return GROUP_COMB;
+    case CDB_ATOM_BRK_LCELL_FF_ENUM:
+    case CDB_ATOM_MORLIN_LCELL_FF_ENUM: return GROUP_REGISTER;
+    case CDB_ATOM_BRK_IO_ENUM:
+    case CDB_ATOM_MORLIN_IO_ENUM: return GROUP_IO;
+    default: return GROUP_NONE;
+    }
+}
+
+// The ports of each group in slot order.
+constexpr int COMB_PORTS[] = {11, 12, 13, 14, 15, 16, 17, 2, 268, 102, 103};
+constexpr int REGISTER_PORTS[] = {7, 18, 28, 29, 30, 6, 5, 0, 1};
+constexpr int IO_PORTS[] = {387, 20, 18, 62, 63, 64, 65, 66, 67, 68, 69, 70, 71, 72, 266, 267};
+
+template <size_t N>
+int slot_in(const int (&ports)[N], int port_type)
+{
+    for (size_t slot = 0; slot < N; ++slot)
+        if (ports[slot] == port_type) return static_cast<int>(slot);
+    return -1;
+}
+
+}  // namespace
+
+int MORV_LOG::get_connection_slot_count(int atom_type)
+{
+    switch (slot_group(atom_type)) {
+    case GROUP_COMB: return static_cast<int>(std::size(COMB_PORTS));
+    case GROUP_REGISTER: return static_cast<int>(std::size(REGISTER_PORTS));
+    case GROUP_IO: return static_cast<int>(std::size(IO_PORTS));
+    default: return 0;
+    }
+}
+
+int MORV_LOG::get_connection_slot(int port_type, int atom_type)
+{
+    int slot = -1;
+    switch (slot_group(atom_type)) {
+    case GROUP_COMB:
+        slot = slot_in(COMB_PORTS, port_type);
+        if (slot < 0) names_error("Unrecgonized input port type", __LINE__);
+        return slot;
+    case GROUP_REGISTER: slot = slot_in(REGISTER_PORTS, port_type); break;
+    case GROUP_IO: slot = slot_in(IO_PORTS, port_type); break;
+    default: names_error("Unrecognized node type", __LINE__);
+    }
+    if (slot < 0) names_error("Unrecognized input port type", __LINE__);
+    return slot;
+}
+
+int MORV_LOG::get_port_type_of_slot(int slot, int atom_type)
+{
+    const SLOT_GROUP group = slot_group(atom_type);
+    if (group == GROUP_NONE) names_error("Unrecognized node type", __LINE__);
+    if (slot < 0 || slot >= get_connection_slot_count(atom_type))
+        names_error("This input type not currently supported by the log", __LINE__);
+    const size_t at = static_cast<size_t>(slot);
+    if (group == GROUP_COMB) return COMB_PORTS[at];
+    if (group == GROUP_REGISTER) return REGISTER_PORTS[at];
+    return IO_PORTS[at];
+}
+
+// ------------------------------------------------------------------ latches
+
+namespace {
+
+// The latch information's ports by role; one fixed order for both ways.
+int latch_port(const CDB_ATOM_LATCH_INFO& info, int role)
+{
+    switch (role) {
+    case MORV_LOG_LATCH_CLEAR: return info.clear_port;
+    case MORV_LOG_LATCH_PRESET: return info.preset_port;
+    case MORV_LOG_LATCH_ENABLE: return info.enable_port;
+    case MORV_LOG_LATCH_FEEDBACK: return info.feedback_port;
+    default: return MORV_LOG_NO_PORT;
+    }
+}
+
+}  // namespace
+
+int MORV_LOG::get_latch_port_role(CDB_ATOM_ITERM* iterm) const
+{
+    CDB_ATOM_NODE* node = iterm != nullptr ? iterm->get_my_node() : nullptr;
+    MORV_ASSERT_TEXT(node && m_net_util && m_net_util->is_latch(node), "node && m_net_util->is_latch(node)");
+    const CDB_ATOM_LATCH_INFO* info = cut_get_atom_latch_info(node);
+    const int usage = iterm->get_any_usage_as();
+    for (int role = MORV_LOG_LATCH_CLEAR; role < MORV_LOG_LATCH_OTHER; ++role)
+        if (latch_port(*info, role) == usage) return role;
+    return MORV_LOG_LATCH_OTHER;
+}
+
+int MORV_LOG::get_latch_port_of_role(int role, CDB_ATOM_NODE* node) const
+{
+    MORV_ASSERT_TEXT(node && m_net_util && m_net_util->is_latch(node), "m_net_util->is_latch(node)");
+    const CDB_ATOM_LATCH_INFO* info = cut_get_atom_latch_info(node);
+    if (role >= MORV_LOG_LATCH_CLEAR && role < MORV_LOG_LATCH_OTHER) return latch_port(*info, role);
+    if (role != MORV_LOG_LATCH_OTHER) names_error("Illegal port type for latch", __LINE__);
+    int found = MORV_LOG_NO_PORT;
+    int count = 0;
+    for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
+        const int usage = (*it)->get_any_usage_as();
+        bool has_role = false;
+        for (int r = MORV_LOG_LATCH_CLEAR; r < MORV_LOG_LATCH_OTHER; ++r) has_role |= latch_port(*info, r) == usage;
+        if (has_role) continue;
+        found = usage;
+        ++count;
+    }
+    return count == 1 ? found : MORV_LOG_NO_PORT;
+}
+
+// ------------------------------------------------------------------ carry chains
+
+CDB_ATOM_NODE* MORV_LOG::get_next_in_carry_chain(CDB_ATOM_NODE* node) const
+{
+    MORV_ASSERT(node);
+    CDB_ATOM_OTERM* out = node->get_output_term_by_type(DB_CARRY_OUT);
+    if (out == nullptr || !out->has_fanout()) out = node->get_output_term_by_type(DB_SHARE_OUT);
+    if (out == nullptr || !out->has_fanout()) return nullptr;
+    CDB_ATOM_ITERM* carry_in_iterm = *out->begin_iterm_fanout();
+    MORV_ASSERT_TEXT(carry_in_iterm->is_connected(), "net_util->is_connected(carry_in_iterm)");
+    return carry_in_iterm->get_my_node();
+}
+
+CDB_ATOM_NODE* MORV_LOG::get_previous_in_carry_chain(CDB_ATOM_NODE* node) const
+{
+    MORV_ASSERT(node);
+    CDB_ATOM_ITERM* in = node->get_input_term_by_type(DB_CARRY_IN);
+    if (in == nullptr || !in->is_connected()) in = node->get_input_term_by_type(DB_SHARE_IN);
+    if (in == nullptr || !in->is_connected() || in->get_source() == nullptr) return nullptr;
+    return in->get_source()->get_my_node();
+}
+
+CDB_ATOM_NODE* MORV_LOG::get_carry_chain_head(CDB_ATOM_NODE* node) const
+{
+    MORV_ASSERT_TEXT(node, "node");
+    CDB_ATOM_NODE* head = node;
+    // A chain is at most as long as the netlist; the bound stops a loop.
+    for (CDB_ATOM_NODE* previous = get_previous_in_carry_chain(head); previous != nullptr && previous != node;
+         previous = get_previous_in_carry_chain(head)) {
+        if (previous->is_lcell_hsadder()) return nullptr;
+        head = previous;
+    }
+    return head;
+}
