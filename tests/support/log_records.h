@@ -5,8 +5,12 @@
 // order the records were made. And a change log that keeps the nodes whose
 // prior state its writers asked to store, for tests of the writers' calls.
 
+#include <map>
 #include <string>
 #include <vector>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "hdb/hdb_instance_name.h"
 
 #include "logdb/logdb_text.h"
 
@@ -28,6 +32,35 @@ inline std::vector<std::string> pending_record_lines(const MORV_LOG& log)
     std::vector<std::string> lines;
     for (const LOGDB_FSYN_LOG_ENTRY* record : log.get_all_pending_entries()) lines.push_back(record_line(*record));
     return lines;
+}
+
+// The line of a node-bound record: kind, node id and name, then the fields.
+inline std::string log_line(const char* kind, const CDB_ATOM_NODE* node, const std::string& fields)
+{
+    const HDB_INSTANCE_NAME* name = node->get_instance_name();
+    std::string line = kind;
+    line.append(" ").append(std::to_string(node->get_id())).append(" \"");
+    line.append(name != nullptr ? name->get_short_hpath() : "").append("\"");
+    if (!fields.empty()) line.append(" ").append(fields);
+    return line;
+}
+
+// A connection record's slot list: `count` slots, those in `set` holding
+// their text, the others "UNCHANGED".
+inline std::string slot_list(size_t count, const std::map<size_t, std::string>& set)
+{
+    std::string text = "[";
+    for (size_t slot = 0; slot < count; ++slot) {
+        auto it = set.find(slot);
+        if (slot > 0) text += " ";
+        text += "\"" + (it != set.end() ? it->second : std::string("UNCHANGED")) + "\"";
+    }
+    return text + "]";
+}
+
+inline std::string short_name_of(const CDB_ATOM_OTERM* oterm)
+{
+    return oterm->get_instance_name() != nullptr ? oterm->get_instance_name()->get_short_hpath() : std::string();
 }
 
 // The kind names of the pending records, in creation order.

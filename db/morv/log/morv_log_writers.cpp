@@ -113,7 +113,8 @@ void MORV_LOG::log_insert_atom(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* from_node
         record->m_made_from_name = static_cast<LOGDB_FSYN_LOG_ENTRY_INSERT_ATOM*>(earlier->second.get())->m_made_from_name;
     } else {
         CDB_ATOM_OTERM* from_oterm = primary_oterm(from_node);
-        record->m_made_from_name = from_oterm != nullptr ? short_name(from_oterm) : short_name(from_node);
+        if (from_oterm != nullptr) record->m_made_from_name = short_name(from_oterm);
+        if (record->m_made_from_name.empty()) record->m_made_from_name = short_name(from_node);
     }
     record->m_is_comb = new_node->is_lcell_comb();
     record->m_is_kind3 = is_kind3;

@@ -234,6 +234,12 @@ void MORV_CDB_INTERFACE::log_constant(CDB_ATOM_ITERM* iterm, int sentinel)
     if (logging) m_fsyn_log->log_connection(sentinel, iterm);
 }
 
+void MORV_CDB_INTERFACE::relog_constant(CDB_ATOM_ITERM* iterm, int sentinel)
+{
+    m_fsyn_log->log_disconnection(iterm);
+    m_fsyn_log->log_connection(sentinel, iterm);
+}
+
 // A tie stores the node's prior state before anything about it changes:
 // that is the form a replay starts from.
 void MORV_CDB_INTERFACE::set_iterm_gnd(CDB_ATOM_ITERM* iterm)
@@ -266,6 +272,8 @@ void MORV_CDB_INTERFACE::set_iterm_logical_vcc(CDB_ATOM_ITERM* iterm)
 {
     MORV_ASSERT(iterm && iterm->get_my_node());
     store_prior_state(iterm);
+    // The term's old source or tie goes first, as with every reconnection.
+    if (logging && iterm->is_connected()) m_fsyn_log->log_disconnection(iterm);
     iterm->set_logical_vcc();
     const bool high = iterm->get_my_node()->is_active_high(iterm->get_any_usage_as());
     log_constant(iterm, high ? MORV_LOG_VCC_SOURCE : MORV_LOG_GND_SOURCE);
@@ -275,6 +283,8 @@ void MORV_CDB_INTERFACE::set_iterm_logical_gnd(CDB_ATOM_ITERM* iterm)
 {
     MORV_ASSERT(iterm && iterm->get_my_node());
     store_prior_state(iterm);
+    // The term's old source or tie goes first, as with every reconnection.
+    if (logging && iterm->is_connected()) m_fsyn_log->log_disconnection(iterm);
     iterm->set_logical_gnd();
     const bool high = iterm->get_my_node()->is_active_high(iterm->get_any_usage_as());
     log_constant(iterm, high ? MORV_LOG_GND_SOURCE : MORV_LOG_VCC_SOURCE);
@@ -326,12 +336,13 @@ void MORV_CDB_INTERFACE::set_iterm_properties(CDB_ATOM_ITERM* iterm, bool invert
     if (logging)
         m_fsyn_log->log_set_iterm_properties(iterm, invert, global_type, DELAY_CHAIN, connected_to_delay_chain,
                                              use_delay_chain, delay_chain_index, user_delay_chain);
-    // An inverted constant reads as the other constant.
+    // An inverted constant reads as the other constant: the logged tie
+    // changes, which is a disconnection and a connection like any other.
     if (invert) {
-        if (logging && iterm->is_vcc()) m_fsyn_log->log_connection(MORV_LOG_GND_SOURCE, iterm);
+        if (logging && iterm->is_vcc()) relog_constant(iterm, MORV_LOG_GND_SOURCE);
         iterm->set_invert();
     } else {
-        if (logging && iterm->is_gnd()) m_fsyn_log->log_connection(MORV_LOG_VCC_SOURCE, iterm);
+        if (logging && iterm->is_gnd()) relog_constant(iterm, MORV_LOG_VCC_SOURCE);
         iterm->clear_invert();
     }
     iterm->set_global(global_bits(global_type));

@@ -12,20 +12,14 @@
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "../core/morv_test_env.h"
+#include "log_records.h"
 #include "morv_test_util.h"
 
 namespace {
 
-// "writer(arg,arg,...)" for every pending entry, in order.
 std::vector<std::string> entries_of(const MORV_LOG* log)
 {
-    std::vector<std::string> out;
-    for (const MORV_LOG_ENTRY& e : log->get_pending_entries()) {
-        std::string text = e.m_writer + "(";
-        for (size_t i = 0; i < e.m_args.size(); ++i) text += (i ? "," : "") + e.m_args[i];
-        out.push_back(text + ")");
-    }
-    return out;
+    return pending_record_lines(*log);
 }
 
 std::string term(const CDB_ATOM_ITERM* t)
@@ -39,6 +33,30 @@ std::string id(const CDB_ATOM_NODE* n)
     return std::to_string(n->get_id());
 }
 
+// One record line: kind, node id and name, then the fields.
+std::string rec(const char* kind, const CDB_ATOM_NODE* n, const std::string& fields)
+{
+    const HDB_INSTANCE_NAME* name = n->get_instance_name();
+    std::string line = kind;
+    line.append(" ").append(id(n)).append(" \"").append(name ? name->get_short_hpath() : "").append("\"");
+    if (!fields.empty()) line.append(" ").append(fields);
+    return line;
+}
+
+// The slots of a combinational cell's connection record: slot 0 (data A)
+// holds `first`, every other slot is untouched.
+std::string comb_slots(const std::string& first)
+{
+    std::string text = "[\"" + first + "\"";
+    for (int slot = 1; slot < 11; ++slot) text += " \"UNCHANGED\"";
+    return text + "]";
+}
+
+std::string oterm_name(const CDB_ATOM_OTERM* o)
+{
+    return o->get_instance_name()->get_short_hpath();
+}
+
 // A BRK compile with an MRL migration part: the facade logs every edit.
 class MorvCdbInterfaceTest : public MORV_CLEAN_STATE_TEST
 {
@@ -49,31 +67,41 @@ protected:
         host = std::make_unique<MORV_TEST_HOST>(CDB_FAMILY_BRK);
         ids = host->build_chain(2);
         morv_install_migration_device(CDB_FAMILY_BRK, 2401);
+        // The log names boundary ports through the facade's manager.
+        bpm = std::make_unique<BPM_BOUNDARY_PORT_MANAGER>(&host->ap);
+        bpm_drl_set_active_boundary_port_manager(bpm.get());
         env = std::make_unique<MORV_TEST_ENV>(&host->cmp);
         auto* expert = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert());
         ASSERT_NE(expert, nullptr);
         api = expert->get_fsyn_api();
         cdb = api->get_fsyn_cdb_interface();
-        log = api->get_fsyn_log();
         ASSERT_TRUE(cdb->is_logging());
-        log->clear_pending_entries();
+        // The interface writes into a log that also notes prior-state requests.
+        test_log = std::make_unique<TEST_CHANGE_LOG>(api);
+        cdb->set_fsyn_log(test_log.get());
+        log = test_log.get();
         driver = env->get_node(ids[0]);
         sink = env->get_node(ids[1]);
     }
     void TearDown() override
     {
+        if (cdb != nullptr) cdb->set_fsyn_log(api->get_fsyn_log());
+        test_log.reset();
         env.reset();
+        bpm.reset();
         host.reset();
         DMGR_UTILITY::set_current_device(nullptr);
         MORV_CLEAN_STATE_TEST::TearDown();
     }
 
     std::unique_ptr<MORV_TEST_HOST> host;
+    std::unique_ptr<BPM_BOUNDARY_PORT_MANAGER> bpm;
     std::unique_ptr<MORV_TEST_ENV> env;
     std::vector<int> ids;
     MORV_API* api = nullptr;
     MORV_CDB_INTERFACE* cdb = nullptr;
-    MORV_LOG* log = nullptr;
+    std::unique_ptr<TEST_CHANGE_LOG> test_log;
+    TEST_CHANGE_LOG* log = nullptr;
     CDB_ATOM_NODE* driver = nullptr;
     CDB_ATOM_NODE* sink = nullptr;
 };
@@ -118,7 +146,7 @@ TEST_F(MorvCdbInterfaceTest, FactoriesMakeTheFamilyAtomNamedAndSetUpWithoutLoggi
         EXPECT_EQ(atom->get_netlist(), nullptr) << what;
         EXPECT_GT(atom->get_ordered_input_count(), 0) << what << ": set up with its fixed input slots";
     }
-    EXPECT_TRUE(log->get_pending_entries().empty());
+    EXPECT_TRUE(log->get_all_pending_entries().empty());
 }
 
 TEST_F(MorvCdbInterfaceTest, TypeRestrictedQueriesRefuseOtherAtoms)
@@ -188,8 +216,8 @@ TEST_F(MorvCdbInterfaceTest, CreationIsLoggedAfterTheTermExists)
     cdb->create_oterm(nullptr, share, sink, DB_SHARE_OUT, name);
     EXPECT_EQ(sink->get_output_term_by_type(DB_SHARE_OUT), share);
     EXPECT_EQ(share->get_instance_name(), name);
-    EXPECT_EQ(entries_of(log), (std::vector<std::string>{"log_create_iterm(" + id(sink) + ",13,0)",
-                                                         "log_create_oterm(" + id(sink) + ",251,lut1_share)"}));
+    EXPECT_EQ(entries_of(log), (std::vector<std::string>{rec("CREATE_ITERM", sink, "13 0"),
+                                                         rec("CREATE_OTERM", sink, "\"lut1_share\" 251")}));
 }
 
 TEST_F(MorvCdbInterfaceTest, AMaskThatNeedsInputFLogsItsCreationFirst)
@@ -199,84 +227,89 @@ TEST_F(MorvCdbInterfaceTest, AMaskThatNeedsInputFLogsItsCreationFirst)
     ASSERT_NE(sink->get_input_term_by_type(DB_DATA_F), nullptr);
     cdb->set_lutmask(sink, CDB_LUTMASK(6, 0x8000000000000000ull), 1);
     cdb->set_sum_lutmask(driver, CDB_LUTMASK(5, 0xff), 0);
+    // Masks are logged over six inputs: a smaller one repeats.
     EXPECT_EQ(entries_of(log), (std::vector<std::string>{
-                                   "log_create_iterm(" + id(sink) + ",16,0)",
-                                   "log_set_lutmask(" + id(sink) + ",0x8000000000000001,0)",
-                                   "log_set_lutmask(" + id(sink) + ",0x8000000000000000,1)",
-                                   "log_set_sum_lutmask(" + id(driver) + ",0xff,0)",
+                                   rec("CREATE_ITERM", sink, "16 0"),
+                                   rec("SET_LUTMASK", sink, "0 0x8000000000000001 0"),
+                                   rec("SET_LUTMASK", sink, "0 0x8000000000000000 1"),
+                                   rec("SET_LUTMASK", driver, "1 0xff000000ff 0"),
                                }));
 }
 
+// A node has one connection record; each input's slot ends with its last
+// source. A connection over a logged source with no disconnection between is
+// refused; every change asks for the node's prior state first.
 TEST_F(MorvCdbInterfaceTest, DisconnectionsAreLoggedBeforeConnectionsAfterAndConstantsWithTheNodeState)
 {
     CDB_ATOM_ITERM* a = sink->get_input_term_by_type(DB_DATA_A);
     CDB_ATOM_OTERM* out = driver->get_output_term_by_type(DB_COMB_OUT);
-    const std::string t = term(a);
 
     cdb->disconnect_fanin(a, CDB_NET_ITERM::UNCONNECTED);  // was driven
+    EXPECT_EQ(entries_of(log), (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink,
+                                                             comb_slots("DISCONNECT"))}));
     cdb->disconnect_fanin(a, CDB_NET_ITERM::UNCONNECTED);  // nothing to log
     cdb->disconnect_fanin(a, CDB_NET_ITERM::CONNECT_VCC);
     EXPECT_TRUE(a->is_vcc());
+    EXPECT_EQ(entries_of(log), (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink,
+                                                             comb_slots("VCC"))}));
+    EXPECT_EQ(internal_error_of([&] { cdb->insert_fanin(a, out); }), "log_entry->m_connection_array[port_index]");
+    cdb->disconnect_fanin(a, CDB_NET_ITERM::UNCONNECTED);
     cdb->insert_fanin(a, out);
     EXPECT_EQ(a->get_source(), out);
+    EXPECT_EQ(entries_of(log), (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink,
+                                                             comb_slots(oterm_name(out)))}));
+    log->take_prior_state_requests();
     cdb->set_iterm_gnd(a);
     EXPECT_TRUE(a->is_gnd());
-    const std::string o = id(driver) + ":8:0";
-    EXPECT_EQ(entries_of(log), (std::vector<std::string>{
-                                   "log_disconnection(" + t + ")",
-                                   "log_disconnection(" + t + ")",
-                                   "log_connection(-3," + t + ")",
-                                   "log_connection(" + o + "," + t + ")",
-                                   "store_node_info_before_change(" + id(sink) + ")",
-                                   "log_disconnection(" + t + ")",
-                                   "log_connection(-2," + t + ")",
-                               }));
+    EXPECT_EQ(entries_of(log), (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink,
+                                                             comb_slots("GND"))}));
+    for (uint32_t asked : log->take_prior_state_requests()) EXPECT_EQ(asked, sink->get_id());
 
-    // Logical constants are logged as the physical constant the port sees.
+    // Logical constants are logged as the physical constant the port sees;
+    // a tie over a tie is a disconnection and a connection.
     log->clear_pending_entries();
     a->set_active_high(false);
     cdb->set_iterm_logical_vcc(a);
     EXPECT_TRUE(a->is_gnd());
+    EXPECT_EQ(entries_of(log), (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink,
+                                                             comb_slots("GND"))}));
     cdb->set_iterm_logical_gnd(a);
+    EXPECT_EQ(entries_of(log), (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink,
+                                                             comb_slots("VCC"))}));
     a->set_active_high(true);
     cdb->set_iterm_logical_gnd(a);
+    EXPECT_EQ(entries_of(log), (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink,
+                                                             comb_slots("GND"))}));
     cdb->set_iterm_vcc(a);
-    EXPECT_EQ(entries_of(log), (std::vector<std::string>{
-                                   "store_node_info_before_change(" + id(sink) + ")",
-                                   "log_connection(-2," + t + ")",
-                                   "store_node_info_before_change(" + id(sink) + ")",
-                                   "log_connection(-3," + t + ")",
-                                   "store_node_info_before_change(" + id(sink) + ")",
-                                   "log_connection(-2," + t + ")",
-                                   "store_node_info_before_change(" + id(sink) + ")",
-                                   "log_disconnection(" + t + ")",
-                                   "log_connection(-3," + t + ")",
-                               }));
+    EXPECT_EQ(entries_of(log), (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink,
+                                                             comb_slots("VCC"))}));
+    EXPECT_FALSE(log->take_prior_state_requests().empty());
 }
 
-// The prior state a tie stores is the node as it was before the tie, and a
-// node keeps the first one stored.
+// A tie asks for the node's prior state before the connection record takes
+// the constant, every time (the family keeps the first); the driver it left
+// is not asked for. A snapshot's copy keeps the pending records.
 TEST_F(MorvCdbInterfaceTest, ATieStoresThePriorStateBeforeTheTie)
 {
     CDB_ATOM_ITERM* b = sink->add_input_term(DB_DATA_B);
     ASSERT_FALSE(b->is_connected());
-    const std::string before = "mask 0x0; 11:0 " + id(driver) + ":8:0; 12:0 open";
     cdb->set_iterm_gnd(b);
     EXPECT_TRUE(b->is_gnd());
-    EXPECT_EQ(log->get_prior_state(sink->get_id()), before);
+    const std::vector<uint32_t> asked = log->take_prior_state_requests();
+    ASSERT_FALSE(asked.empty());
+    for (uint32_t node_id : asked) EXPECT_EQ(node_id, sink->get_id());
     cdb->set_iterm_logical_vcc(b);
     EXPECT_TRUE(b->is_logical_vcc());
     cdb->set_iterm_logical_gnd(b);
     EXPECT_TRUE(b->is_logical_gnd());
     cdb->set_iterm_vcc(sink->get_input_term_by_type(DB_DATA_A));
     EXPECT_TRUE(sink->get_input_term_by_type(DB_DATA_A)->is_vcc());
-    EXPECT_EQ(log->get_prior_state(sink->get_id()), before);
-    EXPECT_EQ(log->get_prior_state(driver->get_id()), "");
-    // A snapshot's copy of the log keeps what was stored.
-    MORV_LOG copy(*log, api);
-    EXPECT_EQ(copy.get_prior_state(sink->get_id()), before);
-    cdb->set_iterm_gnd(b);  // the shared record still holds the first form
-    EXPECT_EQ(log->get_prior_state(sink->get_id()), before);
+    for (uint32_t node_id : log->take_prior_state_requests()) EXPECT_EQ(node_id, sink->get_id());
+    const std::vector<std::string> before = entries_of(log);
+    MORV_LOG_BRK copy(*log, api);
+    EXPECT_EQ(entries_of(&copy), before);
+    cdb->set_iterm_gnd(b);  // the copy has records of its own
+    EXPECT_EQ(entries_of(&copy), before);
 }
 
 TEST_F(MorvCdbInterfaceTest, PropertySettersThatChangeNothingLogNothing)
@@ -286,7 +319,7 @@ TEST_F(MorvCdbInterfaceTest, PropertySettersThatChangeNothingLogNothing)
     cdb->set_iterm_properties(a, false, 0, false, false, 5, false);  // index counts only for a used chain
     cdb->set_iterm_global(a, 0);
     cdb->set_iterm_global(a, 32);  // the same 5-bit field
-    EXPECT_TRUE(log->get_pending_entries().empty());
+    EXPECT_TRUE(log->get_all_pending_entries().empty());
 
     cdb->set_iterm_properties(a, true, -3, DB_DELAY_CHAIN_INPUT, true, true, 4, true);
     EXPECT_TRUE(a->is_inverted());
@@ -295,17 +328,18 @@ TEST_F(MorvCdbInterfaceTest, PropertySettersThatChangeNothingLogNothing)
     EXPECT_EQ(a->get_delay_chain_index(DB_DELAY_CHAIN_INPUT), 4);
     EXPECT_TRUE(a->has_user_delay_chain(DB_DELAY_CHAIN_INPUT));
     cdb->set_iterm_properties(a, true, -3, true, true, 4, true);
-    ASSERT_EQ(log->get_pending_entries().size(), 1u);
+    ASSERT_EQ(log->get_pending_entry_count(), 1u);
 
     cdb->set_iterm_properties(a, true, -3, true, true, 6, true);
     EXPECT_EQ(a->get_delay_chain_index(DB_DELAY_CHAIN_INPUT), 6);
     EXPECT_TRUE(a->is_inverted());
     cdb->set_iterm_properties(a, true, -3, true, false, 6, true);
     EXPECT_FALSE(a->use_delay_chain(DB_DELAY_CHAIN_INPUT));
+    // The index counts only for a used chain.
     EXPECT_EQ(entries_of(log), (std::vector<std::string>{
-                                   "log_set_iterm_properties(" + t + ",1,-3,8,1,1,4,1)",
-                                   "log_set_iterm_properties(" + t + ",1,-3,8,1,1,6,1)",
-                                   "log_set_iterm_properties(" + t + ",1,-3,8,1,0,0,1)",
+                                   rec("SET_ITERM_PROPERTIES", sink, "11 0 1 -3 1 1 4 1"),
+                                   rec("SET_ITERM_PROPERTIES", sink, "11 0 1 -3 1 1 6 1"),
+                                   rec("SET_ITERM_PROPERTIES", sink, "11 0 1 -3 1 0 0 1"),
                                }));
 
     // An inverted VCC tie reads as GND, and the log says so after the record.
@@ -318,10 +352,9 @@ TEST_F(MorvCdbInterfaceTest, PropertySettersThatChangeNothingLogNothing)
     cdb->set_iterm_properties(a, false, 0, false, false, -1, false);
     EXPECT_FALSE(a->is_inverted());
     EXPECT_EQ(entries_of(log), (std::vector<std::string>{
-                                   "log_set_iterm_properties(" + t + ",1,0,8,0,0,0,0)",
-                                   "log_connection(-2," + t + ")",
-                                   "log_set_iterm_properties(" + t + ",0,0,8,0,0,0,0)",
-                                   "log_connection(-3," + t + ")",
+                                   rec("SET_ITERM_PROPERTIES", sink, "11 0 1 0 0 0 0 0"),
+                                   rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink, comb_slots("VCC")),
+                                   rec("SET_ITERM_PROPERTIES", sink, "11 0 0 0 0 0 0 0"),
                                }));
     EXPECT_EQ(internal_error_of([&] { cdb->set_iterm_properties(a, false, 0, 3, false, false, -1, false); }),
               "delay_chain == DELAY_CHAIN");
@@ -340,10 +373,10 @@ TEST_F(MorvCdbInterfaceTest, SettersLogBeforeOrAfterAsTheirEntryNeeds)
     cdb->set_iterm_usage_as(a, DB_DATA_E);
     EXPECT_TRUE(a->is_used_as(DB_DATA_E));
     EXPECT_EQ(entries_of(log), (std::vector<std::string>{
-                                   "log_set_connected_to_delay_chain(" + t + ",8,1)",
-                                   "log_reset_delay_chain(" + t + ",8)",
-                                   "log_set_global(" + t + ",5)",
-                                   "log_set_usage_as(" + t + ",15)",
+                                   rec("SET_CONNECTED_TO_DELAY_CHAIN", sink, "11 0 8 1"),
+                                   rec("RESET_DELAY_CHAIN", sink, "11 0 8"),
+                                   rec("SET_GLOBAL", sink, "11 0 5"),
+                                   rec("SET_USAGE_AS", sink, "11 0 15"),
                                }));
 }
 
@@ -381,7 +414,7 @@ TEST_F(MorvCdbInterfaceTest, WithLoggingOffNothingReachesTheLog)
     cdb->clear_node_bit(sink, 3);
     std::unique_ptr<CDB_ATOM_NODE> mac(new CDB_ATOM_MAC_MULT(CDB_FAMILY_BRK));
     cdb->set_input_port_clock(mac.get(), DB_DATA_A, 2);
-    EXPECT_TRUE(log->get_pending_entries().empty());
+    EXPECT_TRUE(log->get_all_pending_entries().empty());
     EXPECT_TRUE(a->is_vcc());
     EXPECT_TRUE(a->is_inverted());
     cdb->set_logging(true);
@@ -404,15 +437,16 @@ TEST_F(MorvCdbInterfaceTest, MacSettingsNeedADspAtomAndAreLoggedAfterwards)
     EXPECT_EQ(CUT_MAC_UTIL::get_input_port_width(mult.get(), DB_DATA_B), 18);
     EXPECT_EQ(CUT_MAC_UTIL::get_output_port_clock(out.get(), DB_DATA_OUT), 1);
     EXPECT_EQ(CUT_MAC_UTIL::get_output_port_clear(out.get(), DB_DATA_OUT), 3);
-    const std::string m = id(mult.get()), o = id(out.get());
     EXPECT_EQ(entries_of(log), (std::vector<std::string>{
-                                   "log_set_input_port_clock(" + m + ",11,2)",
-                                   "log_set_input_port_clear(" + m + ",11,-1)",
-                                   "log_set_input_port_clear(" + m + ",12,3)",
-                                   "log_set_input_port_width(" + m + ",12,18)",
-                                   "log_set_output_port_clock(" + o + ",2,1)",
-                                   "log_set_output_port_clear(" + o + ",2,3)",
+                                   rec("SET_INPUT_PORT_CLOCK", mult.get(), "11 2"),
+                                   rec("SET_INPUT_PORT_CLEAR", mult.get(), "11 -1"),
+                                   rec("SET_INPUT_PORT_CLEAR", mult.get(), "12 3"),
+                                   rec("SET_INPUT_PORT_WIDTH", mult.get(), "12 18"),
+                                   rec("SET_OUTPUT_PORT_CLOCK", out.get(), "2 1"),
+                                   rec("SET_OUTPUT_PORT_CLEAR", out.get(), "2 3"),
                                }));
+    // The block writers store no prior state.
+    EXPECT_TRUE(log->take_prior_state_requests().empty());
     // The interface refuses before the block utility is reached: the
     // report names the component.
     auto refusal = [](auto&& edit) {
@@ -435,29 +469,28 @@ TEST_F(MorvCdbInterfaceTest, MacSettingsNeedADspAtomAndAreLoggedAfterwards)
 
 TEST_F(MorvCdbInterfaceTest, BoundaryPortEditsLogFirstAndClearingAnUnboundTermLogsNothing)
 {
-    HDB_ACTION_PT_INSTANCE& ap = host->ap;
-    BPM_BOUNDARY_PORT_MANAGER bpm(&ap);
-    const int port = bpm.create_port("p|x");
+    BPM_BOUNDARY_PORT_MANAGER& manager = *bpm;
+    const int port = manager.create_port("p|x");
     CDB_ATOM_OTERM* from = driver->get_output_term_by_type(DB_COMB_OUT);
     CDB_ATOM_OTERM* to = sink->get_output_term_by_type(DB_COMB_OUT);
     CDB_ATOM_ITERM* a = sink->get_input_term_by_type(DB_DATA_A);
-    bpm.bind_port_id(from, port);
+    manager.bind_port_id(from, port);
 
-    EXPECT_TRUE(cdb->move_boundary_port_id(&bpm, from, to));
-    EXPECT_EQ(bpm.get_bound_port_id(from), -1);
-    EXPECT_EQ(bpm.get_bound_port_id(to), port);
-    EXPECT_TRUE(cdb->set_boundary_port_id(&bpm, a, -1));  // unbound: nothing to log
-    EXPECT_TRUE(cdb->set_boundary_port_id(&bpm, a, port));
-    EXPECT_EQ(bpm.get_assigned_port_id(a), port);
-    EXPECT_TRUE(cdb->set_boundary_port_id(&bpm, a, -1));
-    EXPECT_EQ(bpm.get_assigned_port_id(a), -1);
-    EXPECT_FALSE(cdb->set_boundary_port_id(&bpm, to, 999999));  // the manager's refusal is the answer
-    const std::string t = term(a);
+    EXPECT_TRUE(cdb->move_boundary_port_id(&manager, from, to));
+    EXPECT_EQ(manager.get_bound_port_id(from), -1);
+    EXPECT_EQ(manager.get_bound_port_id(to), port);
+    EXPECT_TRUE(cdb->set_boundary_port_id(&manager, a, -1));  // unbound: nothing to log
+    EXPECT_TRUE(cdb->set_boundary_port_id(&manager, a, port));
+    EXPECT_EQ(manager.get_assigned_port_id(a), port);
+    EXPECT_TRUE(cdb->set_boundary_port_id(&manager, a, -1));
+    EXPECT_EQ(manager.get_assigned_port_id(a), -1);
+    // A port without a name cannot be logged: replay finds ports by name.
+    EXPECT_EQ(internal_error_of([&] { cdb->set_boundary_port_id(&manager, to, 999999); }), "bp_name != \"\"");
+    const std::string from_name = oterm_name(from), to_name = oterm_name(to);
     EXPECT_EQ(entries_of(log), (std::vector<std::string>{
-                                   "log_move_boundary_port_id(" + id(driver) + ":8:0," + id(sink) + ":8:0)",
-                                   "log_set_boundary_port_id(" + t + "," + std::to_string(port) + ")",
-                                   "log_disconnect_boundary_port_id(" + t + ")",
-                                   "log_set_boundary_port_id(" + id(sink) + ":8:0,999999)",
+                                   rec("MOVE_BOUNDARY_PORT_ID", driver, "\"" + from_name + "\" \"" + to_name + "\""),
+                                   rec("SET_BOUNDARY_PORT_ID", sink, "11 0 \"" + manager.get_port_name(port) + "\""),
+                                   rec("DISCONNECT_BOUNDARY_PORT_ID", sink, "11 0"),
                                }));
 }
 

@@ -153,8 +153,9 @@ TEST_F(NetUtilEditTest, TermEditsAreAnnouncedAndLogged)
     CDB_ATOM_ITERM* b = u->create_iterm(cell, DB_DATA_B);
     EXPECT_EQ(cell->get_input_term_by_type(DB_DATA_B), b);
     const std::string bt = term_text(b);
-    EXPECT_EQ(n.take_log_entries(), (std::vector<std::string>{"log_create_oterm(" + id + ",8," + out_name + ")",
-                                                              "log_create_iterm(" + id + ",12,0)"}));
+    EXPECT_EQ(n.take_log_entries(),
+              (std::vector<std::string>{log_line("CREATE_OTERM", cell, "\"" + out_name + "\" 8"),
+                                        log_line("CREATE_ITERM", cell, "12 0")}));
     // Named after a model node, at the port index asked for.
     CDB_ATOM_NODE* model = n.atom(CDB_KIND_LCELL_COMB, "model");
     CDB_ATOM_OTERM* share = u->create_oterm(model, cell, DB_SHARE_OUT, 2);
@@ -186,9 +187,9 @@ TEST_F(NetUtilEditTest, TermEditsAreAnnouncedAndLogged)
     EXPECT_TRUE(b->is_gnd());
     const std::string src =
         std::to_string(source->get_my_node()->get_id()) + ":" + std::to_string(source->get_any_usage_as()) + ":0";
-    EXPECT_EQ(n.take_log_entries(),
-              (std::vector<std::string>{"log_connection(" + src + "," + bt + ")", "log_disconnection(" + bt + ")",
-                                        "log_connection(-2," + bt + ")"}));
+    // One record for the node: the input's slot ends with its last source.
+    EXPECT_EQ(n.take_log_entries(), (std::vector<std::string>{log_line("ADD_REMOVE_CONNECTION_LCELL_COMB", cell,
+                                                                       slot_list(11, {{1, "GND"}}))}));
 }
 
 TEST_F(NetUtilEditTest, PropertiesFanoutMovesAndRemovalsAreLogged)
@@ -211,11 +212,11 @@ TEST_F(NetUtilEditTest, PropertiesFanoutMovesAndRemovalsAreLogged)
     record.global_setting = 3;
     u->restore_iterm_properties(record, b);
     u->reset_iterm_properties(b);
-    EXPECT_EQ(
-        n.take_log_entries(),
-        (std::vector<std::string>{"log_set_iterm_properties(" + bt + ",1,3,8,0,0,0,0)", "log_clear_invert(" + bt + ")",
-                                  "log_reset_delay_chain(" + bt + ",8)",
-                                  "log_set_connected_to_delay_chain(" + bt + ",8,0)", "log_set_global(" + bt + ",0)"}));
+    EXPECT_EQ(n.take_log_entries(), (std::vector<std::string>{log_line("SET_ITERM_PROPERTIES", cell, "12 0 1 3 0 0 0 0"),
+                                                              log_line("CLEAR_INVERT", cell, "12 0"),
+                                                              log_line("RESET_DELAY_CHAIN", cell, "12 0 8"),
+                                                              log_line("SET_CONNECTED_TO_DELAY_CHAIN", cell, "12 0 8 0"),
+                                                              log_line("SET_GLOBAL", cell, "12 0 0")}));
 
     // Fanout moves and removals.
     CDB_ATOM_OTERM* other = n.new_source();
@@ -232,12 +233,11 @@ TEST_F(NetUtilEditTest, PropertiesFanoutMovesAndRemovalsAreLogged)
     delete c;
     u->delete_iterm(b);
     EXPECT_EQ(cell->get_input_term_by_type(DB_DATA_B), nullptr);
-    const std::string other_text =
-        std::to_string(other->get_my_node()->get_id()) + ":" + std::to_string(other->get_any_usage_as()) + ":0";
-    EXPECT_EQ(n.take_log_entries(), (std::vector<std::string>{"log_adopt_fanouts(" + other_text + "," + src + ")",
-                                                              "log_replace_input_term_by_type(" + id + ",none,13)",
-                                                              "log_disconnection(" + bt + ")",
-                                                              "log_replace_input_term_by_type(" + id + ",none,12)"}));
+    EXPECT_EQ(n.take_log_entries(),
+              (std::vector<std::string>{
+                  log_line("ADD_REMOVE_CONNECTION_LCELL_COMB", cell,
+                           slot_list(11, {{1, "DISCONNECT"}, {2, short_name_of(other)}})),
+                  log_line("REPLACE_INPUT_TERM_BY_TYPE", cell, "13"), log_line("REPLACE_INPUT_TERM_BY_TYPE", cell, "12")}));
     // A term of an unordered port goes by itself, whatever its index.
     CDB_ATOM_NODE* mac = n.atom(CDB_KIND_MAC_MULT, "mac");
     CDB_ATOM_ITERM* first = mac->add_input_term(DB_DATA_A, 0);
@@ -268,9 +268,9 @@ TEST_F(NetUtilEditTest, RegisterControlsGoWithTheirBindingsAndAreLogged)
     EXPECT_EQ(reg->get_input_term_by_type(DB_DATAIN), data);
     EXPECT_EQ(n.bpm()->get_binding_count(), 0);
     (void)sload;
-    EXPECT_EQ(n.take_log_entries(), (std::vector<std::string>{"log_disconnect_boundary_port_id(" + enable_text + ")",
-                                                              "log_replace_input_term_by_type(" + id + ",none,7)",
-                                                              "log_replace_input_term_by_type(" + id + ",none,30)"}));
+    EXPECT_EQ(n.take_log_entries(), (std::vector<std::string>{log_line("DISCONNECT_BOUNDARY_PORT_ID", reg, "7 0"),
+                                                              log_line("REPLACE_INPUT_TERM_BY_TYPE", reg, "7"),
+                                                              log_line("REPLACE_INPUT_TERM_BY_TYPE", reg, "30")}));
 }
 
 // Each VCC tie makes a driver cell: its output, the move of the input and
@@ -296,11 +296,12 @@ TEST_F(NetUtilEditTest, BrkVccTiesAreLoggedAndAnnounced)
     const std::string id = std::to_string(cell->get_id());
     const std::string name = cell->get_instance_name()->get_short_hpath();
     EXPECT_EQ(name.rfind("lut_VCC", 0), 0u);
+    // The new cell's insert record names the cell it was made from.
     EXPECT_EQ(n.take_log_entries(),
-              (std::vector<std::string>{"log_create_oterm(" + id + ",8," + name + ")", "log_disconnection(" + at + ")",
-                                        "log_connection(" + id + ":8:0," + at + ")",
-                                        "log_set_lutmask(" + id + ",0xffffffffffffffff,0)",
-                                        "log_insert_atom(" + id + "," + std::to_string(lut->get_id()) + ",0)"}));
+              (std::vector<std::string>{log_line("CREATE_OTERM", cell, "\"" + name + "\" 8"),
+                                        log_line("ADD_REMOVE_CONNECTION_LCELL_COMB", lut, slot_list(11, {{0, name}})),
+                                        log_line("SET_LUTMASK", cell, "0 0xffffffffffffffff 0"),
+                                        log_line("INSERT_ATOM", cell, "\"lut\" 1 0")}));
 }
 
 TEST_F(NetUtilEditTest, NewCellsComeFromTheFamilyFactories)

@@ -21,6 +21,7 @@
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util_family.h"
 #include "../core/morv_test_env.h"
+#include "log_records.h"
 #include "morv_test_util.h"
 
 // prefix followed by the decimal number (kept out of operator+, whose
@@ -52,7 +53,7 @@ public:
         m_api = expert != nullptr ? expert->get_fsyn_api() : nullptr;
         m_util = m_api != nullptr ? m_api->get_fsyn_net_util() : nullptr;
         if ((options & NET_UTIL_LOGGING) != 0 && m_api != nullptr) {
-            m_log = std::make_unique<MORV_LOG>(m_api);
+            m_log = std::make_unique<TEST_CHANGE_LOG>(m_api);
             m_api->get_fsyn_cdb_interface()->set_fsyn_log(m_log.get());
             m_api->get_fsyn_cdb_interface()->set_logging(true);
         }
@@ -74,7 +75,7 @@ public:
     HDB_NAME_MGR& names() { return m_host.names; }
     int family() const { return m_host.cmp.get_base_family_code(); }
     BPM_BOUNDARY_PORT_MANAGER* bpm() const { return m_bpm.get(); }
-    MORV_LOG* log() const { return m_log.get(); }
+    TEST_CHANGE_LOG* log() const { return m_log.get(); }
 
     // A new atom of the family in the netlist, named name.
     CDB_ATOM_NODE* atom(int kind, const std::string& name)
@@ -125,19 +126,11 @@ public:
         return oterm;
     }
 
-    // "writer(arg,arg,...)" for every entry logged so far, in order; the
-    // entries are taken out of the log.
+    // Every record logged so far, one line each in creation order (see
+    // record_line); the records are taken out of the log.
     std::vector<std::string> take_log_entries()
     {
-        std::vector<std::string> out;
-        for (const MORV_LOG_ENTRY& e : m_log->get_pending_entries()) {
-            std::string text = e.m_writer + "(";
-            for (size_t i = 0; i < e.m_args.size(); ++i) {
-                if (i > 0) text += ",";
-                text += e.m_args[i];
-            }
-            out.push_back(text + ")");
-        }
+        std::vector<std::string> out = pending_record_lines(*m_log);
         m_log->clear_pending_entries();
         return out;
     }
@@ -154,7 +147,7 @@ private:
     MORV_TEST_HOST m_host;
     // The manager and the log outlive the facade that reads them.
     std::unique_ptr<BPM_BOUNDARY_PORT_MANAGER> m_bpm;
-    std::unique_ptr<MORV_LOG> m_log;
+    std::unique_ptr<TEST_CHANGE_LOG> m_log;
     MORV_TEST_ENV m_env;
     MORV_API* m_api = nullptr;
     MORV_NET_UTIL* m_util = nullptr;
