@@ -14,6 +14,7 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/stats/morv_stats.h"
 #include "morv/log/morv_log.h"
+#include "log_records.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_inst_asgn_mgr.h"
 #include "morv/netlist/morv_save_restore.h"
@@ -238,9 +239,9 @@ TEST_F(MorvApiEditTest, AnAddedNodeIsAnnouncedInOrderAndJoinsItsOriginsPartition
     EXPECT_EQ(copy->get_assignments().kardel_region, 4);
     EXPECT_EQ(env->m_events, (std::vector<std::string>{"node_added " + id(copy), "copy_node_assignments " + id(copy),
                                                        "record " + id(copy) + " " + id(s1) + " 3 4149"}));
-    ASSERT_EQ(api->get_fsyn_log()->get_pending_entries().size(), 1u);
-    EXPECT_EQ(api->get_fsyn_log()->get_pending_entries()[0].m_writer, "log_insert_atom");
-    EXPECT_EQ(api->get_fsyn_log()->get_pending_entries()[0].m_args, (std::vector<std::string>{id(copy), id(s1), "1"}));
+    // The insert record names the node it was made from and the kind-3 flag.
+    EXPECT_EQ(pending_record_lines(*api->get_fsyn_log()),
+              (std::vector<std::string>{log_line("INSERT_ATOM", copy, "\"s1\" 1 1")}));
     EXPECT_EQ(count_lines_with(trace_lines(), "Adding node top|s1_copy (id " + id(copy) + ")"), 1);
     EXPECT_TRUE(api->is_atom_modified_for_icp(static_cast<int>(copy->get_id())));
     EXPECT_TRUE(api->get_fsyn_timing()->is_node_changed(static_cast<int>(copy->get_id())));
@@ -251,7 +252,7 @@ TEST_F(MorvApiEditTest, AnAddedNodeIsAnnouncedInOrderAndJoinsItsOriginsPartition
     CDB_ATOM_NODE* other = cdb->create_lcell_comb_brk(nullptr, name("other"));
     api->node_added(other, s1, 0, MORV_MODIFICATION_CODE, true, &five);
     EXPECT_EQ(bpm.get_partition_id(other), 5);
-    EXPECT_EQ(api->get_fsyn_log()->get_pending_entries().back().m_args.back(), "0");
+    EXPECT_EQ(pending_record_lines(*api->get_fsyn_log()).back(), log_line("INSERT_ATOM", other, "\"s1\" 1 0"));
     env.reset();  // before the manager goes
 }
 
@@ -259,10 +260,20 @@ TEST_F(MorvApiEditTest, AnAddedNodeIsAnnouncedInOrderAndJoinsItsOriginsPartition
 
 namespace {
 
+std::string numbered_name(int partition)
+{
+    std::string name = "p";
+    name += std::to_string(partition);
+    return name;
+}
+
+// The partition records of a log, by the partition's number ("p3" -> "3").
 std::vector<std::string> logged_partitions(const MORV_LOG& log)
 {
     std::vector<std::string> partitions;
-    for (const MORV_LOG_ENTRY& e : log.get_pending_entries()) partitions.push_back(e.m_args.at(0));
+    for (const auto& record : log.get_partition_entries())
+        partitions.push_back(
+            static_cast<const LOGDB_FSYN_LOG_ENTRY_IGNORE_PARTITION_BP_INFO&>(*record).m_partition_name.substr(1));
     return partitions;
 }
 
@@ -272,6 +283,9 @@ std::vector<std::string> logged_partitions(const MORV_LOG& log)
 // live log goes on from there, and a restore brings back the saved records.
 TEST_F(MorvApiEditTest, SnapshotsKeepTheLogRecordsOfTheirMoment)
 {
+    BPM_BOUNDARY_PORT_MANAGER bpm(&host->ap);
+    bpm_drl_set_active_boundary_port_manager(&bpm);
+    for (int partition = 1; partition <= 9; ++partition) bpm.set_partition_name(partition, numbered_name(partition));
     morv_install_migration_device(CDB_FAMILY_BRK, 2401);
     start();
     MORV_LOG* live = api->get_fsyn_log();
@@ -302,4 +316,5 @@ TEST_F(MorvApiEditTest, SnapshotsKeepTheLogRecordsOfTheirMoment)
     EXPECT_EQ(logged_partitions(*first.m_log), (std::vector<std::string>{"1", "2", "9"}));
     api->delete_snapshot(&first);
     api->delete_snapshot(&second);
+    env.reset();  // before the manager goes
 }

@@ -16,6 +16,7 @@
 
 #include "morv/core/morv_api.h"
 #include "morv/log/morv_log.h"
+#include "log_records.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/netlist/morv_nt.h"
 #include "morv_edit_netlist.h"
@@ -70,9 +71,12 @@ TEST_F(MorvApiNetlistTest, DuplicatingARegisterCarriesItsTimingAndAnnouncesItsIn
     EXPECT_EQ(api->compare_oterms_for_timing(out(r), out(s0)), 5);
     EXPECT_EQ(env->m_events.front(), "record_created_from " + id(copy));
     EXPECT_TRUE(api->is_atom_modified_for_icp(nid(copy)));  // its input was announced as connected
-    std::vector<std::string> writers;
-    for (const MORV_LOG_ENTRY& e : api->get_fsyn_log()->get_pending_entries()) writers.push_back(e.m_writer);
-    EXPECT_EQ(writers, (std::vector<std::string>{"log_new_node", "log_copy_oterm_timing_assignments"}));
+    // The copy is logged term by term, then where its timing came from.
+    const std::vector<std::string> kinds = pending_record_kinds(*api->get_fsyn_log());
+    ASSERT_FALSE(kinds.empty());
+    EXPECT_EQ(kinds.front(), "CREATE_ITERM");
+    EXPECT_EQ(kinds.back(), "COPY_OTERM_TIMING_ASSIGNMENTS");
+    EXPECT_NE(std::find(kinds.begin(), kinds.end(), "CREATE_OTERM"), kinds.end());
     EXPECT_EQ(internal_error_of([&] { api->compare_oterms_for_timing(out(r), nullptr); }), "oterm_a && oterm_b");
 }
 
@@ -282,10 +286,8 @@ TEST_F(MorvApiNetlistTest, TheBoundaryPortManagerAnswersPartitionsAndBindings)
 
     api->ignore_partition_bp_info(1);
     EXPECT_TRUE(bpm.is_partition_ignored(1));
-    std::vector<std::string> writers;
-    for (const MORV_LOG_ENTRY& e : api->get_fsyn_log()->get_pending_entries()) writers.push_back(e.m_writer);
-    EXPECT_EQ(writers, (std::vector<std::string>{"log_set_boundary_port_id", "log_move_boundary_port_id",
-                                                 "log_ignore_partition_bp_info"}));
+    EXPECT_EQ(pending_record_kinds(*api->get_fsyn_log()),
+              (std::vector<std::string>{"SET_BOUNDARY_PORT_ID", "MOVE_BOUNDARY_PORT_ID", "IGNORE_PARTITION_BP_INFO"}));
     env.reset();  // before the manager goes
 }
 
@@ -395,7 +397,6 @@ TEST_F(MorvApiNetlistTest, KardelRegionModelsFollowAddsDeletesAndMoves)
 
 TEST_F(MorvApiNetlistTest, AMigrationLogStartsFromTheSynthesisLog)
 {
-    std::filesystem::create_directories("db");
     {
         LOGDB_FSYN_LOG_FILE synthesis_log;
         synthesis_log.set_file_name("db/top.map.psl");
@@ -413,17 +414,21 @@ TEST_F(MorvApiNetlistTest, AMigrationLogStartsFromTheSynthesisLog)
 
     morv_install_migration_device(CDB_FAMILY_BRK, 2401);
     start();
-    api->get_fsyn_log()->log_delete_atom(s0);
+    api->get_fsyn_log()->log_set_user_lcell(s0);
+    const std::string chunk = api->get_fsyn_log()->get_log_file()->get_file_name();
     api->prepare_migration_log_file();
     EXPECT_EQ(text_of("db/top.cmp.psl"), synthesis_entries);
-    EXPECT_TRUE(api->get_fsyn_log()->get_pending_entries().empty());
-    EXPECT_EQ(api->get_fsyn_log()->get_log_file()->get_file_name(), "");  // the live log keeps its own file
+    EXPECT_EQ(api->get_fsyn_log()->get_pending_entry_count(), 0u);
+    EXPECT_TRUE(api->get_fsyn_log()->get_chunk_file_names().empty());
+    EXPECT_EQ(chunk.rfind("db/top", 0), 0u);  // the live log keeps its own chunk file
+    EXPECT_EQ(api->get_fsyn_log()->get_log_file()->get_file_name(), chunk);
 
     std::remove("db/top.map.psl");
     api->prepare_migration_log_file();
     EXPECT_FALSE(std::filesystem::exists("db/top.cmp.psl"));
-    EXPECT_EQ(count_lines_with(trace_lines(), "Warning: could not append db/top.map.psl to db/top.cmp.psl"), 1);
-    std::filesystem::remove_all("db");
+    // A compile without a synthesis-stage log has none to start from.
+    EXPECT_EQ(count_lines_with(trace_lines(), "Warning: could not append db/top.map.psl to db/top.cmp.psl"), 0);
+    MORV_LOG::delete_chunk_files();
 }
 
 TEST_F(MorvApiNetlistTest, NetlistDumpsOnlyWhenSwitchedOn)

@@ -517,29 +517,24 @@ TEST_F(RetimingEditOps, ChangeLogSeesEachWriterBeforeItsEdit)
     CDB_ATOM_OTERM* to = n.new_source();
     TEST_RETIMING_LEAF rtm(n.api(), nullptr);
     n.take_log_entries();
-    const std::string at = term_text(a);
     rtm.move_iterm(a, to);
-    EXPECT_EQ(
-        n.take_log_entries(),
-        (std::vector<std::string>{"log_disconnection(" + at + ")",
-                                  "log_connection(" + std::to_string(to->get_my_node()->get_id()) + ":2:0," + at + ")",
-                                  "log_set_invert(" + at + ")"}));
+    // The connection record holds the new source; the inversion follows.
+    EXPECT_EQ(n.take_log_entries(),
+              (std::vector<std::string>{
+                  log_line("ADD_REMOVE_CONNECTION_LCELL_COMB", lut, slot_list(11, {{0, short_name_of(to)}})),
+                  log_line("SET_INVERT", lut, "11 0")}));
     EXPECT_TRUE(a->is_inverted());
     rtm.set_saved_invert(false);
     rtm.apply_saved_invert(a);
-    EXPECT_EQ(n.take_log_entries(), (std::vector<std::string>{"log_clear_invert(" + at + ")"}));
+    EXPECT_EQ(n.take_log_entries(), (std::vector<std::string>{log_line("CLEAR_INVERT", lut, "11 0")}));
     // A new enable term tied to logical VCC: created, tied, then its bit written.
     RETIME_SIGNAL on;
     on.is_vcc = true;
     rtm.connect_register_input(reg, on, DB_CLOCK_ENABLE, 0);
     std::vector<std::string> entries = n.take_log_entries();
-    entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                 [](const std::string& e) { return e.rfind("store_node_info", 0) == 0; }),
-                  entries.end());
     ASSERT_GE(entries.size(), 2u);
-    const std::string id = std::to_string(reg->get_id());
-    EXPECT_EQ(entries.front(), "log_create_iterm(" + id + ",7,0)");
-    EXPECT_EQ(entries[1], "log_connection(-3," + id + ":7:0)");
+    EXPECT_EQ(entries.front(), log_line("CREATE_ITERM", reg, "7 0"));
+    EXPECT_EQ(entries[1], log_line("ADD_REMOVE_CONNECTION_LCELL_FF", reg, slot_list(9, {{0, "VCC"}})));
     EXPECT_TRUE(reg->get_input_term_by_type(DB_CLOCK_ENABLE)->is_logical_vcc());
 }
 
@@ -577,10 +572,11 @@ TEST_F(RetimingEditOps, OneInverterServesEveryLutTermAndDspInputsToggleTheirBit)
     EXPECT_EQ(terms[3]->get_source(), o);
     EXPECT_TRUE(terms[3]->is_inverted());
     const std::vector<std::string> entries = n.take_log_entries();
-    EXPECT_NE(std::find(entries.begin(), entries.end(), "log_set_invert(" + term_text(terms[3]) + ")"), entries.end());
+    EXPECT_NE(std::find(entries.begin(), entries.end(), log_line("SET_INVERT", mult, "11 0")), entries.end());
+    CDB_ATOM_NODE* lut2 = terms[2]->get_my_node();
     for (const std::string& entry :
-         {"log_set_global(" + term_text(terms[2]) + ",0)", "log_reset_delay_chain(" + term_text(terms[2]) + ",8)",
-          "log_set_connected_to_delay_chain(" + term_text(terms[2]) + ",8,0)"})
+         {log_line("SET_GLOBAL", lut2, "13 0 0"), log_line("RESET_DELAY_CHAIN", lut2, "13 0 8"),
+          log_line("SET_CONNECTED_TO_DELAY_CHAIN", lut2, "13 0 8 0")})
         EXPECT_NE(std::find(entries.begin(), entries.end(), entry), entries.end()) << entry;
     // invert_iterm: a DSP multiplier input toggles back without a cell.
     rtm.invert_iterm(terms[3]);
