@@ -17,6 +17,7 @@
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"
 #include "morv/log/morv_log.h"
+#include "log_records.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util_family.h"
 
@@ -130,12 +131,12 @@ TEST(HostNetUtil, BrkTieCellsJoinThePartitionOfTheCellTheyDrive)
     y_gnd->set_gnd();
     CDB_ATOM_ITERM* z_gnd = z->add_input_term(DB_DATA_F);
     z_gnd->set_gnd();
-    std::unique_ptr<MORV_LOG> log;  // outlives the facade that writes into it
+    std::unique_ptr<TEST_CHANGE_LOG> log;  // outlives the facade that writes into it
     HOST_ENV env(design);
     auto* expert = dynamic_cast<MORV_EXPERT*>(env.get_fsyn_expert());
     ASSERT_NE(expert, nullptr);
     MORV_API* api = expert->get_fsyn_api();
-    log = std::make_unique<MORV_LOG>(api);
+    log = std::make_unique<TEST_CHANGE_LOG>(api);
     api->get_fsyn_cdb_interface()->set_fsyn_log(log.get());
     api->get_fsyn_cdb_interface()->set_logging(true);
 
@@ -146,15 +147,16 @@ TEST(HostNetUtil, BrkTieCellsJoinThePartitionOfTheCellTheyDrive)
     EXPECT_EQ(bpm->get_partition_id(y_gnd->get_source()->get_my_node()), 2);
     EXPECT_EQ(bpm->get_partition_id(z_gnd->get_source()->get_my_node()), -1);
     EXPECT_NE(y_gnd->get_source()->get_my_node(), z_gnd->get_source()->get_my_node());
-    int disconnections = 0, connections = 0, insertions = 0;
-    for (const MORV_LOG_ENTRY& e : log->get_pending_entries()) {
-        disconnections += e.m_writer == "log_disconnection";
-        connections += e.m_writer == "log_connection";
-        insertions += e.m_writer == "log_insert_atom";
-    }
-    EXPECT_EQ(disconnections, 3);
-    EXPECT_EQ(connections, 3);
-    EXPECT_EQ(insertions, 1);  // the VCC cell; ground cells are the host's
+    // One connection record per retied node, its tied slots naming the new
+    // driver cells.
+    int driven_slots = 0;
+    for (const auto& [node_id, record] : log->get_connection_map())
+        for (const std::string& slot :
+             static_cast<const LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION&>(*record).m_connection_array)
+            driven_slots += slot != "UNCHANGED" && slot != "DISCONNECT" && slot != "GND" && slot != "VCC";
+    EXPECT_EQ(log->get_connection_map().size(), 2u);
+    EXPECT_EQ(driven_slots, 3);
+    EXPECT_EQ(log->get_insert_atom_map().size(), 1u);  // the VCC cell; ground cells are the host's
 }
 
 }  // namespace

