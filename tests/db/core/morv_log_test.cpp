@@ -1,0 +1,349 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fio/fio.h"
+#include "logdb/logdb_database.h"
+#include "logdb/logdb_fsyn_log_file.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/log/morv_log.h"
+#include "morv/netlist/morv_cdb_interface.h"
+#include "morv/netlist/morv_save_restore.h"
+#include "log_records.h"
+#include "morv_test_env.h"
+#include "morv_test_util.h"
+
+namespace {
+
+// Every record of a log file, one line each (see record_line).
+std::vector<std::string> file_lines(const std::string& name)
+{
+    LOGDB_FSYN_LOG_FILE file;
+    file.set_file_name(name);
+    std::vector<std::string> lines;
+    while (LOGDB_FSYN_LOG_ENTRY_OWNER record = file.read_fsyn_log_entry()) lines.push_back(record_line(*record));
+    EXPECT_FALSE(file.error().is_set()) << file.error().to_string();
+    return lines;
+}
+
+std::vector<int32_t> file_entry_ids(const std::string& name)
+{
+    LOGDB_FSYN_LOG_FILE file;
+    file.set_file_name(name);
+    std::vector<int32_t> ids;
+    while (LOGDB_FSYN_LOG_ENTRY_OWNER record = file.read_fsyn_log_entry()) ids.push_back(record->m_entry_id);
+    return ids;
+}
+
+std::string bytes_of(const std::string& name)
+{
+    std::ifstream in(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool exists(const std::string& name)
+{
+    return std::filesystem::exists(name);
+}
+
+// The records a synthesis stage left: one revision and one marker.
+void write_synthesis_log(const std::string& name)
+{
+    LOGDB_FSYN_LOG_FILE log;
+    log.set_file_name(name);
+    log.delete_file();
+    log.init(true);
+    const LOGDB_FSYN_LOG_ENTRY_PRE_PLACEMENT_FLOW marker(424242);
+    ASSERT_TRUE(log.write_fsyn_log_entry(&marker));
+}
+
+// One compile of a BRK design with an MRL migration part: the facade keeps a
+// live change log. The project and compile names may differ.
+struct LOGGED_COMPILE
+{
+    LOGGED_COMPILE(const char* project, const char* compile) : host(std::make_unique<MORV_TEST_HOST>(CDB_FAMILY_BRK))
+    {
+        host->cmp.set_project_name(project);
+        host->cmp.set_compile_base_name(compile);
+        ids = host->build_chain(3);
+        morv_install_migration_device(CDB_FAMILY_BRK, 2401);
+        env = std::make_unique<MORV_TEST_ENV>(&host->cmp);
+        auto* expert = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert());
+        api = expert != nullptr ? expert->get_fsyn_api() : nullptr;
+    }
+    ~LOGGED_COMPILE()
+    {
+        env.reset();
+        host.reset();
+        DMGR_UTILITY::set_current_device(nullptr);
+    }
+    MORV_LOG* log() const { return api->get_fsyn_log(); }
+    CDB_ATOM_NODE* node(int k) const { return env->get_node(ids[static_cast<size_t>(k)]); }
+    // What the flow driver does at the end of a physical-synthesis call.
+    void merge(const std::string& final_name) const
+    {
+        log()->merge_log_files(final_name);
+        MORV_LOG::delete_chunk_files();
+    }
+
+    std::unique_ptr<MORV_TEST_HOST> host;
+    std::unique_ptr<MORV_TEST_ENV> env;
+    std::vector<int> ids;
+    MORV_API* api = nullptr;
+};
+
+class MorvLogTest : public MORV_CLEAN_STATE_TEST
+{
+protected:
+    void SetUp() override
+    {
+        MORV_CLEAN_STATE_TEST::SetUp();
+        MORV_LOG::delete_chunk_files();
+        LOGDB_DATABASE::unload_database();
+    }
+    void TearDown() override
+    {
+        MORV_LOG::delete_chunk_files();
+        LOGDB_DATABASE::unload_database();
+        MORV_CLEAN_STATE_TEST::TearDown();
+    }
+};
+
+// ------------------------------------------------------------------ writers
+
+TEST_F(MorvLogTest, InsertsAndDeletesOfOneLogFoldTogether)
+{
+    LOGGED_COMPILE c("top", "top");
+    ASSERT_NE(c.api, nullptr);
+    MORV_LOG* log = c.log();
+    log->clear_pending_entries();
+    MORV_CDB_INTERFACE* cdb = c.api->get_fsyn_cdb_interface();
+    CDB_ATOM_NODE* origin = c.node(0);
+    std::unique_ptr<CDB_ATOM_NODE> copy(cdb->create_lcell_comb_brk(nullptr, c.host->names.find_or_create_path("copy", 0)));
+    std::unique_ptr<CDB_ATOM_NODE> copy2(cdb->create_lcell_comb_brk(nullptr, c.host->names.find_or_create_path("copy2", 0)));
+    const std::string origin_name = short_name_of(*origin->begin_oterm());
+
+    // A copy of a copy names the node that existed when logging began.
+    log->log_insert_atom(copy.get(), origin, false);
+    log->log_insert_atom(copy2.get(), copy.get(), true);
+    EXPECT_EQ(pending_record_lines(*log),
+              (std::vector<std::string>{log_line("INSERT_ATOM", copy.get(), "\"" + origin_name + "\" 1 0"),
+                                        log_line("INSERT_ATOM", copy2.get(), "\"" + origin_name + "\" 1 1")}));
+    // A second insert of one node replaces the first.
+    log->log_insert_atom(copy.get(), origin, true);
+    EXPECT_EQ(log->get_insert_atom_map().size(), 2u);
+    EXPECT_EQ(pending_record_lines(*log).back(), log_line("INSERT_ATOM", copy.get(), "\"" + origin_name + "\" 1 1"));
+
+    // Inserted then deleted: only the flagged delete is left.
+    log->log_delete_atom(copy.get());
+    EXPECT_EQ(pending_record_lines(*log),
+              (std::vector<std::string>{log_line("INSERT_ATOM", copy2.get(), "\"" + origin_name + "\" 1 1"),
+                                        log_line("DELETE_ATOM", copy.get(), "[] 1")}));
+    // A node that existed before keeps its output names and no flag.
+    CDB_ATOM_NODE* last = c.node(2);
+    log->log_delete_atom(last);
+    EXPECT_EQ(pending_record_lines(*log).back(),
+              log_line("DELETE_ATOM", last, "[\"" + short_name_of(*last->begin_oterm()) + "\"] 0"));
+    // A node that still drives something cannot go.
+    EXPECT_EQ(internal_error_of([&] { log->log_delete_atom(origin); }), "!oterm->has_fanout()");
+    log->clear_pending_entries();
+}
+
+TEST_F(MorvLogTest, EntryIdsRiseAcrossRecordsChunksAndSnapshots)
+{
+    LOGGED_COMPILE c("top", "top");
+    MORV_LOG* log = c.log();
+    const uint32_t before = MORV_LOG::peek_entry_id();
+    log->log_set_user_lcell(c.node(0));
+    log->start_new_log_chunk();  // its revision record takes an id too
+    log->log_set_user_lcell(c.node(1));
+    const std::vector<const LOGDB_FSYN_LOG_ENTRY*> records = log->get_all_pending_entries();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(static_cast<uint32_t>(records[0]->m_entry_id), before);
+    EXPECT_EQ(static_cast<uint32_t>(records[1]->m_entry_id), before + 2);
+    log->clear_pending_entries();
+}
+
+// ------------------------------------------------------------------ slots
+
+TEST_F(MorvLogTest, SlotTablesAgreeWithTheirInverseForEveryGroup)
+{
+    for (int atom_type : {CDB_ATOM_BRK_LCELL_COMB_ENUM, CDB_ATOM_MORLIN_LCELL_COMB_ENUM,
+                          CDB_ATOM_MORLIN_LCELL_HSADDER_ENUM, CDB_ATOM_BRK_LCELL_FF_ENUM, CDB_ATOM_MORLIN_LCELL_FF_ENUM,
+                          CDB_ATOM_BRK_IO_ENUM, CDB_ATOM_MORLIN_IO_ENUM}) {
+        const int slots = MORV_LOG::get_connection_slot_count(atom_type);
+        ASSERT_GT(slots, 0) << atom_type;
+        for (int slot = 0; slot < slots; ++slot)
+            EXPECT_EQ(MORV_LOG::get_connection_slot(MORV_LOG::get_port_type_of_slot(slot, atom_type), atom_type), slot)
+                << atom_type << " slot " << slot;
+        EXPECT_EQ(internal_error_of([&] { MORV_LOG::get_port_type_of_slot(slots, atom_type); }),
+                  "This input type not currently supported by the log");
+    }
+    EXPECT_EQ(MORV_LOG::get_connection_slot_count(CDB_ATOM_BRK_LCELL_COMB_ENUM), 11);
+    EXPECT_EQ(MORV_LOG::get_connection_slot_count(CDB_ATOM_BRK_LCELL_FF_ENUM), 9);
+    EXPECT_EQ(MORV_LOG::get_connection_slot_count(CDB_ATOM_MORLIN_IO_ENUM), 16);
+    // Carry and share inputs follow the data inputs; a register's clear and
+    // clock sit against their numeric order.
+    EXPECT_EQ(MORV_LOG::get_connection_slot(DB_CARRY_IN, CDB_ATOM_BRK_LCELL_COMB_ENUM), 7);
+    EXPECT_EQ(MORV_LOG::get_connection_slot(DB_SHARE_IN, CDB_ATOM_BRK_LCELL_COMB_ENUM), 8);
+    EXPECT_EQ(MORV_LOG::get_connection_slot(DB_CLEAR, CDB_ATOM_BRK_LCELL_FF_ENUM), 6);
+    EXPECT_EQ(MORV_LOG::get_connection_slot(DB_CLOCK, CDB_ATOM_BRK_LCELL_FF_ENUM), 5);
+    EXPECT_EQ(MORV_LOG::get_connection_slot(72, CDB_ATOM_MORLIN_IO_ENUM), 13);
+    EXPECT_EQ(internal_error_of([&] { MORV_LOG::get_connection_slot(DB_CLOCK, CDB_ATOM_BRK_LCELL_COMB_ENUM); }),
+              "Unrecgonized input port type");
+    EXPECT_EQ(internal_error_of([&] { MORV_LOG::get_connection_slot(DB_DATA_A, CDB_ATOM_BRK_LCELL_FF_ENUM); }),
+              "Unrecognized input port type");
+    EXPECT_EQ(internal_error_of([&] { MORV_LOG::get_connection_slot(DB_DATA_A, CDB_ATOM_BRK_CLKBUF_ENUM); }),
+              "Unrecognized node type");
+    EXPECT_EQ(internal_error_of([&] { MORV_LOG::get_port_type_of_slot(0, CDB_ATOM_BRK_CLKBUF_ENUM); }),
+              "Unrecognized node type");
+}
+
+// ------------------------------------------------------------------ chunks and merge
+
+TEST_F(MorvLogTest, ChunksAreNumberedAcrossCallsAndMergedInOrder)
+{
+    LOGGED_COMPILE c("proj", "top");
+    MORV_LOG* log = c.log();
+    ASSERT_EQ(log->get_chunk_file_names().size(), 1u);
+    const std::string first = log->get_chunk_file_names()[0];
+    EXPECT_EQ(first.rfind("db/proj", 0), 0u);
+    const int32_t counter = MORV_LOG::get_chunk_counter();
+    EXPECT_EQ(first, "db/proj" + std::to_string(counter - 1) + ".kas");
+    write_synthesis_log("db/top.map.psl");
+
+    log->log_set_user_lcell(c.node(0));
+    log->write_pending_entries();
+    log->start_new_log_chunk();
+    EXPECT_EQ(log->get_chunk_file_names().back(), "db/proj" + std::to_string(counter) + ".kas");
+    log->log_set_user_lcell(c.node(1));
+    log->write_pending_entries();
+    c.merge("db/top.cmp.psl");
+    EXPECT_TRUE(log->get_chunk_file_names().empty());
+    EXPECT_FALSE(exists(first));
+
+    // The next call opens a chunk of a higher number; the merge keeps what the
+    // first call merged.
+    log->ensure_open_chunk();
+    EXPECT_EQ(log->get_chunk_file_names().back(), "db/proj" + std::to_string(counter + 1) + ".kas");
+    log->log_set_user_lcell(c.node(2));
+    log->write_pending_entries();
+    c.merge("db/top.cmp.psl");
+    const std::vector<std::string> lines = file_lines("db/top.cmp.psl");
+    std::vector<std::string> kinds;
+    for (const std::string& line : lines) kinds.push_back(line.substr(0, line.find(' ')));
+    EXPECT_EQ(kinds, (std::vector<std::string>{"PRE_PLACEMENT_FLOW", "REVISION_NUMBER", "SET_USER_LCELL",
+                                               "END_OF_LOG_PRINT", "REVISION_NUMBER", "SET_USER_LCELL",
+                                               "END_OF_LOG_PRINT", "REVISION_NUMBER", "SET_USER_LCELL",
+                                               "END_OF_LOG_PRINT"}));
+    EXPECT_EQ(lines[2], log_line("SET_USER_LCELL", c.node(0), ""));
+    EXPECT_EQ(lines[8], log_line("SET_USER_LCELL", c.node(2), ""));
+    EXPECT_TRUE(MORV_LOG::get_created_chunk_files().empty());
+    std::filesystem::remove("db/top.cmp.psl");
+    std::filesystem::remove("db/top.map.psl");
+}
+
+// What earlier calls merged passes through db/temp.kas; when it cannot be
+// appended back, the file returns to its place before the internal error.
+TEST_F(MorvLogTest, AFailingAppendOfTheMergedLogPutsItBack)
+{
+    LOGGED_COMPILE c("top", "top");
+    MORV_LOG* log = c.log();
+    log->log_set_user_lcell(c.node(0));
+    log->write_pending_entries();
+    c.merge("db/top.cmp.psl");
+    std::ofstream("db/top.cmp.psl", std::ios::app | std::ios::binary) << "\x07 damaged tail";
+    const std::string merged = bytes_of("db/top.cmp.psl");
+
+    log->ensure_open_chunk();
+    log->log_set_user_lcell(c.node(1));
+    log->write_pending_entries();
+    EXPECT_EQ(internal_error_of([&] { log->merge_log_files("db/top.cmp.psl"); }),
+              "final_log_file.append_file(temp_file_name)");
+    EXPECT_EQ(bytes_of("db/top.cmp.psl"), merged);
+    EXPECT_FALSE(exists("db/temp.kas"));
+    std::filesystem::remove("db/top.cmp.psl");
+}
+
+// Two compiles in one process whose project name is not the compile name:
+// each starts its final log from its own synthesis log and registers it
+// once; exactly the chunks made are removed.
+TEST_F(MorvLogTest, TwoCompilesInOneProcessEachStartTheirOwnLog)
+{
+    std::ofstream("db/alpha0.kas") << "not a chunk of this process";
+    std::ofstream("db/beta0.kas") << "not a chunk of this process";
+    write_synthesis_log("db/alpha.map.psl");
+    {
+        LOGGED_COMPILE c("proj", "alpha");
+        c.log()->log_set_user_lcell(c.node(0));
+        c.log()->write_pending_entries();
+        c.merge("db/alpha.cmp.psl");
+    }
+    {
+        LOGGED_COMPILE c("proj", "beta");
+        c.log()->log_set_user_lcell(c.node(1));
+        c.log()->write_pending_entries();
+        c.merge("db/beta.cmp.psl");
+    }
+    // The same compile name again in a new compile starts afresh too.
+    {
+        LOGGED_COMPILE c("proj", "alpha");
+        c.log()->log_set_user_lcell(c.node(2));
+        c.log()->write_pending_entries();
+        c.merge("db/alpha.cmp.psl");
+        const std::vector<std::string> alpha = file_lines("db/alpha.cmp.psl");
+        ASSERT_EQ(alpha.size(), 4u);
+        EXPECT_EQ(alpha[0].rfind("PRE_PLACEMENT_FLOW", 0), 0u);  // from the synthesis log
+        EXPECT_EQ(alpha[2], log_line("SET_USER_LCELL", c.node(2), ""));
+    }
+    const std::vector<std::string> beta = file_lines("db/beta.cmp.psl");
+    ASSERT_EQ(beta.size(), 3u);  // no synthesis log: revision, record, marker
+    EXPECT_EQ(beta[0].rfind("REVISION_NUMBER", 0), 0u);
+    EXPECT_EQ(bytes_of("db/alpha0.kas"), "not a chunk of this process");
+    EXPECT_EQ(bytes_of("db/beta0.kas"), "not a chunk of this process");
+    for (const auto& entry : std::filesystem::directory_iterator("db"))
+        EXPECT_NE(entry.path().filename().string().rfind("proj", 0), 0u) << entry.path();
+    int created = 0;
+    for (const LOGDB_DATABASE_ENTRY& entry : LOGDB_DATABASE::get_database()->get_entries())
+        created += entry.get_kind() == 4 && entry.get_strings().at(0) == "FSYN_LOG_CREATED";
+    EXPECT_EQ(created, 3);
+    for (const char* name : {"db/alpha0.kas", "db/beta0.kas", "db/alpha.map.psl", "db/alpha.cmp.psl", "db/beta.cmp.psl"})
+        std::filesystem::remove(name);
+}
+
+// The records of an iteration that a restore rolls back never reach the
+// final log; every kept record is there once, in the order made.
+TEST_F(MorvLogTest, ARestoredSnapshotDropsTheRecordsWrittenAfterIt)
+{
+    LOGGED_COMPILE c("top", "top");
+    MORV_LOG* log = c.log();
+    log->log_set_user_lcell(c.node(0));
+    log->write_pending_entries();
+
+    MORV_SAVE_RESTORE_SNAPSHOT snapshot(0);
+    c.api->take_snapshot(&snapshot);
+    c.log()->log_set_user_lcell(c.node(1));  // the iteration that is rolled back
+    c.log()->write_pending_entries();
+    c.api->restore_snapshot(&snapshot);
+    c.api->delete_snapshot(&snapshot);
+
+    c.log()->log_set_user_lcell(c.node(2));
+    c.log()->write_pending_entries();
+    c.merge("db/top.cmp.psl");
+    std::vector<std::string> kept;
+    for (const std::string& line : file_lines("db/top.cmp.psl"))
+        if (line.rfind("SET_USER_LCELL", 0) == 0) kept.push_back(line);
+    EXPECT_EQ(kept, (std::vector<std::string>{log_line("SET_USER_LCELL", c.node(0), ""),
+                                              log_line("SET_USER_LCELL", c.node(2), "")}));
+    const std::vector<int32_t> ids = file_entry_ids("db/top.cmp.psl");
+    for (size_t i = 1; i < ids.size(); ++i) EXPECT_LT(ids[i - 1], ids[i]) << i;
+    EXPECT_TRUE(MORV_LOG::get_created_chunk_files().empty());
+    std::filesystem::remove("db/top.cmp.psl");
+}
+
+}  // namespace
