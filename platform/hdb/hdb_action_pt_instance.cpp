@@ -40,3 +40,8 @@ HDB_SOURCE_FILE* HDB_ACTION_PT_INSTANCE::create_source_file(const std::string& n
     m_source_files.push_back(std::make_unique<HDB_SOURCE_FILE>(HDB_SOURCE_FILE{name, kind}));
     return m_source_files.back().get();
 }
+
+HDB_INSTANCE_NAME* HDB_ACTION_PT_INSTANCE::get_instance_name(std::string_view text) const
+{
+    return m_name_mgr != nullptr ? m_name_mgr->find_name(text) : nullptr;
+}

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -44,6 +45,9 @@ public:
     bool has_instance_options() const { return !m_instance_options.empty(); }
 
     HDB_NAME_MGR* get_name_mgr() const { return m_name_mgr; }
+    // The instance name of that text (a short path, or a path from the
+    // root); null when there is none or no name manager.
+    HDB_INSTANCE_NAME* get_instance_name(std::string_view text) const;
     void set_name_mgr(HDB_NAME_MGR* name_mgr) { m_name_mgr = name_mgr; }
 
     // Registers a generated file; the record lives as long as this object.

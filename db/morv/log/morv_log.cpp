@@ -94,6 +94,9 @@ void MORV_LOG::clear_pending_containers()
     m_store_node_info_entries.clear();
     m_pending_entries.clear();
     m_partition_entries.clear();
+    m_oterm_by_name_id.clear();
+    m_node_by_name_id.clear();
+    for (auto& entry : m_oterm_to_bp_ids_map) entry.second.clear();
 }
 
 void MORV_LOG::reset_log()

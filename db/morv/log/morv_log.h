@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "logdb/logdb_fsyn_log_file.h"
@@ -126,6 +127,17 @@ public:
     CDB_ATOM_NODE* get_next_in_carry_chain(CDB_ATOM_NODE* node) const;
     CDB_ATOM_NODE* get_previous_in_carry_chain(CDB_ATOM_NODE* node) const;
     CDB_ATOM_NODE* get_carry_chain_head(CDB_ATOM_NODE* node) const;
+    // The lookup tables replay builds before its first record.
+    void build_boundary_port_map();
+    void build_boundary_port_term_map();
+    void add_boundary_port_term(int bp_id, CDB_ATOM_OTERM* oterm);
+    // Enters a node and its output terms under their instance-name ids.
+    void index_node_by_name_id(CDB_ATOM_NODE* node);
+    CDB_ATOM_NODE* find_node_by_logged_name(const std::string& name) const;
+    int find_boundary_port_id(const std::string& name) const;
+    CDB_ATOM_OTERM* find_oterm_by_logged_name(const std::string& name);
+    const std::map<std::string, uint32_t>& get_boundary_port_map() const { return m_bp_name_to_bp_id_map; }
+    const std::map<std::string, CDB_ATOM_OTERM*>& get_boundary_port_term_map() const { return m_bp_name_to_oterm_map; }
 
     // ---- records of the facade
     void log_insert_atom(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* from_node, bool is_kind3);
@@ -201,7 +213,12 @@ protected:
     // owns what it holds).
     RECORD_LIST m_store_node_info_entries;
     std::vector<std::string> m_chunk_file_names;
+    std::unordered_map<uint32_t, CDB_ATOM_OTERM*> m_oterm_by_name_id;
+    std::unordered_map<uint32_t, CDB_ATOM_NODE*> m_node_by_name_id;
     std::set<int32_t> m_stored_node_ids;
+    std::map<std::string, uint32_t> m_bp_name_to_bp_id_map;
+    std::map<std::string, CDB_ATOM_OTERM*> m_bp_name_to_oterm_map;
+    std::map<CDB_ATOM_OTERM*, std::vector<uint32_t>> m_oterm_to_bp_ids_map;
     MORV_API* m_fsyn_api;
     MORV_NET_UTIL* m_net_util = nullptr;
     int32_t m_max_node_id_at_start = -1;

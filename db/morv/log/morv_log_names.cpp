@@ -1,10 +1,16 @@
 // Logged names and port slots: what lets a record made on one netlist find
 // its node, term and input again on another.
 
+#include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
+#include "cmp/cmp_facade.h"
 #include "cut/cut_atom_util.h"
+#include "hdb/hdb_action_pt_instance.h"
+#include "hdb/hdb_instance_name.h"
 
+#include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
+#include "morv/core/morv_env.h"
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_net_util.h"
 
@@ -171,4 +177,107 @@ CDB_ATOM_NODE* MORV_LOG::get_carry_chain_head(CDB_ATOM_NODE* node) const
         head = previous;
     }
     return head;
+}
+
+// ------------------------------------------------------------------ lookups by name
+
+namespace {
+
+BPM_BOUNDARY_PORT_MANAGER* port_manager(MORV_API* api)
+{
+    return api->get_morv_env()->get_boundary_port_manager();
+}
+
+HDB_ACTION_PT_INSTANCE* action_point(MORV_API* api)
+{
+    CMP_FACADE* cmp = api->get_morv_env()->get_cmp();
+    return cmp != nullptr ? cmp->get_action_point_instance() : nullptr;
+}
+
+const char* const DUPBP = "_dupbp";
+
+}  // namespace
+
+// Every port the host's manager knows by a name of the action point.
+void MORV_LOG::build_boundary_port_map()
+{
+    BPM_BOUNDARY_PORT_MANAGER* bpm = port_manager(m_fsyn_api);
+    HDB_ACTION_PT_INSTANCE* ap = action_point(m_fsyn_api);
+    if (bpm == nullptr || ap == nullptr || ap->get_name_mgr() == nullptr) return;
+    const size_t count = ap->get_name_mgr()->get_name_count();
+    for (size_t id = 1; id < count; ++id) {
+        if (!bpm->is_port(static_cast<int>(id))) continue;
+        const std::string bp_name = m_fsyn_api->get_boundary_port_name(static_cast<int>(id));
+        MORV_ASSERT_TEXT(!bp_name.empty(), "bp_name != \"\"");
+        m_bp_name_to_bp_id_map[bp_name] = static_cast<uint32_t>(id);
+    }
+}
+
+void MORV_LOG::build_boundary_port_term_map()
+{
+    BPM_BOUNDARY_PORT_MANAGER* bpm = port_manager(m_fsyn_api);
+    CDB_ATOM_NETLIST* netlist = m_fsyn_api->get_atom_netlist();
+    if (bpm == nullptr || netlist == nullptr) return;
+    for (CDB_ATOM_NODE* node : *netlist)
+        for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
+            if (!(*it)->has_fanout()) continue;
+            const int bp_id = bpm->get_bound_port_id(*it);
+            if (bp_id != BPM_BOUNDARY_PORT_MANAGER::NO_PORT) add_boundary_port_term(bp_id, *it);
+        }
+}
+
+void MORV_LOG::add_boundary_port_term(int bp_id, CDB_ATOM_OTERM* oterm)
+{
+    MORV_ASSERT_TEXT(bp_id != BPM_BOUNDARY_PORT_MANAGER::NO_PORT, "bpid != BPM_OPEN");
+    MORV_ASSERT_TEXT(oterm, "oterm");
+    m_bp_name_to_oterm_map[m_fsyn_api->get_boundary_port_name(bp_id)] = oterm;
+    m_oterm_to_bp_ids_map[oterm].push_back(static_cast<uint32_t>(bp_id));
+}
+
+void MORV_LOG::index_node_by_name_id(CDB_ATOM_NODE* node)
+{
+    MORV_ASSERT(node);
+    if (HDB_INSTANCE_NAME* name = node->get_instance_name()) m_node_by_name_id[name->get_id()] = node;
+    for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it)
+        if (HDB_INSTANCE_NAME* name = (*it)->get_instance_name()) m_oterm_by_name_id[name->get_id()] = *it;
+}
+
+CDB_ATOM_NODE* MORV_LOG::find_node_by_logged_name(const std::string& name) const
+{
+    HDB_ACTION_PT_INSTANCE* ap = action_point(m_fsyn_api);
+    HDB_INSTANCE_NAME* iname = ap != nullptr ? ap->get_instance_name(name) : nullptr;
+    if (iname == nullptr) return nullptr;
+    auto it = m_node_by_name_id.find(iname->get_id());
+    return it != m_node_by_name_id.end() ? it->second : nullptr;
+}
+
+int MORV_LOG::find_boundary_port_id(const std::string& name) const
+{
+    auto it = m_bp_name_to_bp_id_map.find(name);
+    return it != m_bp_name_to_bp_id_map.end() ? static_cast<int>(it->second) : -1;
+}
+
+// A port duplicated for a boundary carries "_dupbp" in its name: it is the
+// term of the port's "_r_dupbp" copy, entered under the asked name so that
+// the next lookup finds it at once.
+CDB_ATOM_OTERM* MORV_LOG::find_oterm_by_logged_name(const std::string& name)
+{
+    auto by_port = m_bp_name_to_oterm_map.find(name);
+    if (by_port != m_bp_name_to_oterm_map.end()) return by_port->second;
+    HDB_ACTION_PT_INSTANCE* ap = action_point(m_fsyn_api);
+    if (HDB_INSTANCE_NAME* iname = ap != nullptr ? ap->get_instance_name(name) : nullptr) {
+        auto by_name = m_oterm_by_name_id.find(iname->get_id());
+        if (by_name != m_oterm_by_name_id.end()) return by_name->second;
+    }
+    const size_t cut = name.find(DUPBP);
+    if (cut == std::string::npos) return nullptr;
+    std::string replica = name.substr(0, cut);
+    replica += "_r_dupbp";
+    auto found = m_bp_name_to_oterm_map.find(replica);
+    if (found == m_bp_name_to_oterm_map.end()) return nullptr;
+    CDB_ATOM_OTERM* oterm = found->second;
+    m_bp_name_to_oterm_map[name] = oterm;
+    auto id = m_bp_name_to_bp_id_map.find(replica);
+    if (id != m_bp_name_to_bp_id_map.end()) m_bp_name_to_bp_id_map[name] = id->second;
+    return oterm;
 }

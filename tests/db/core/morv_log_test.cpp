@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "bpm/bpm_boundary_port_manager.h"
 #include "fio/fio.h"
+#include "thr/thr.h"
 #include "logdb/logdb_database.h"
 #include "logdb/logdb_fsyn_log_file.h"
 
@@ -66,11 +68,16 @@ void write_synthesis_log(const std::string& name)
 // live change log. The project and compile names may differ.
 struct LOGGED_COMPILE
 {
-    LOGGED_COMPILE(const char* project, const char* compile) : host(std::make_unique<MORV_TEST_HOST>(CDB_FAMILY_BRK))
+    LOGGED_COMPILE(const char* project, const char* compile, bool with_ports = false)
+        : host(std::make_unique<MORV_TEST_HOST>(CDB_FAMILY_BRK))
     {
         host->cmp.set_project_name(project);
         host->cmp.set_compile_base_name(compile);
         ids = host->build_chain(3);
+        if (with_ports) {
+            bpm = std::make_unique<BPM_BOUNDARY_PORT_MANAGER>(&host->ap);
+            bpm_drl_set_active_boundary_port_manager(bpm.get());
+        }
         morv_install_migration_device(CDB_FAMILY_BRK, 2401);
         env = std::make_unique<MORV_TEST_ENV>(&host->cmp);
         auto* expert = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert());
@@ -79,6 +86,7 @@ struct LOGGED_COMPILE
     ~LOGGED_COMPILE()
     {
         env.reset();
+        bpm.reset();
         host.reset();
         DMGR_UTILITY::set_current_device(nullptr);
     }
@@ -92,6 +100,7 @@ struct LOGGED_COMPILE
     }
 
     std::unique_ptr<MORV_TEST_HOST> host;
+    std::unique_ptr<BPM_BOUNDARY_PORT_MANAGER> bpm;
     std::unique_ptr<MORV_TEST_ENV> env;
     std::vector<int> ids;
     MORV_API* api = nullptr;
@@ -202,6 +211,58 @@ TEST_F(MorvLogTest, SlotTablesAgreeWithTheirInverseForEveryGroup)
               "Unrecognized node type");
     EXPECT_EQ(internal_error_of([&] { MORV_LOG::get_port_type_of_slot(0, CDB_ATOM_BRK_CLKBUF_ENUM); }),
               "Unrecognized node type");
+}
+
+// ------------------------------------------------------------------ names
+
+TEST_F(MorvLogTest, LoggedNamesFindNodesAndTermsWithoutAPortManager)
+{
+    LOGGED_COMPILE plain("top", "top");
+    MORV_LOG* log = plain.log();
+    // Without a boundary-port manager the port maps stay empty and names
+    // are found through the instance names alone.
+    log->build_boundary_port_map();
+    log->build_boundary_port_term_map();
+    EXPECT_TRUE(log->get_boundary_port_map().empty());
+    EXPECT_TRUE(log->get_boundary_port_term_map().empty());
+    CDB_ATOM_NODE* node = plain.node(1);
+    CDB_ATOM_OTERM* out = *node->begin_oterm();
+    const std::string node_name = node->get_instance_name()->get_short_hpath();
+    EXPECT_EQ(log->find_node_by_logged_name(node_name), nullptr);  // not indexed yet
+    log->index_node_by_name_id(node);
+    EXPECT_EQ(log->find_node_by_logged_name(node_name), node);
+    EXPECT_EQ(log->find_node_by_logged_name("top|" + node_name), node);
+    EXPECT_EQ(log->find_oterm_by_logged_name(short_name_of(out)), out);
+    EXPECT_EQ(log->find_node_by_logged_name("no_such_name"), nullptr);
+    EXPECT_EQ(log->find_boundary_port_id("no_such_port"), -1);
+    EXPECT_EQ(log->find_oterm_by_logged_name("bus_dupbp_3"), nullptr);
+
+}
+
+// A "_dupbp" name is cut at its first "_dupbp" and found as the port's
+// "_r_dupbp" copy; the alias then answers directly, with the copy's id.
+TEST_F(MorvLogTest, ADuplicatedPortNameFindsThePortsCopy)
+{
+    LOGGED_COMPILE c("top", "top", true);
+    const int port = c.bpm->create_port("bus_r_dupbp");
+    CDB_ATOM_OTERM* out = *c.node(1)->begin_oterm();
+    ASSERT_TRUE(c.bpm->bind_port_id(out, port));
+    MORV_LOG* log = c.log();
+    log->build_boundary_port_map();
+    log->build_boundary_port_term_map();
+    EXPECT_EQ(log->find_boundary_port_id("bus_r_dupbp"), port);
+    EXPECT_EQ(log->get_boundary_port_term_map().size(), 1u);
+    EXPECT_EQ(log->find_oterm_by_logged_name("bus_r_dupbp"), out);
+
+    const std::string asked = "bus_dupbp_7_dupbp";
+    EXPECT_EQ(log->get_boundary_port_term_map().count(asked), 0u);
+    EXPECT_EQ(log->find_oterm_by_logged_name(asked), out);
+    EXPECT_EQ(log->get_boundary_port_term_map().count(asked), 1u);
+    EXPECT_EQ(log->find_boundary_port_id(asked), port);
+    EXPECT_EQ(log->find_oterm_by_logged_name(asked), out);
+    // Cut at the first "_dupbp": "bus_dupbp_7" would look for "bus_r_dupbp"
+    // too, while "other_dupbp" looks for a copy that does not exist.
+    EXPECT_EQ(log->find_oterm_by_logged_name("other_dupbp"), nullptr);
 }
 
 // ------------------------------------------------------------------ chunks and merge
