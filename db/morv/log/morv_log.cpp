@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "cmp/cmp_facade.h"
 #include "fio/fio.h"
@@ -38,12 +39,6 @@ std::map<std::string, uint64_t>& started_final_files()
     return started;
 }
 
-bool is_created_chunk(const std::string& name)
-{
-    const std::vector<std::string>& names = created_chunk_files();
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 const char* const TEMP_FILE_NAME = "db/temp.kas";
 
 }  // namespace
@@ -57,8 +52,8 @@ MORV_LOG::MORV_LOG(MORV_API* fsyn_api) : m_fsyn_api(fsyn_api)
 }
 
 MORV_LOG::MORV_LOG(const MORV_LOG& source, MORV_API* fsyn_api)
-    : m_chunk_file_names(source.m_chunk_file_names), m_stored_node_ids(source.m_stored_node_ids),
-      m_fsyn_api(fsyn_api), m_net_util(source.m_net_util), m_max_node_id_at_start(source.m_max_node_id_at_start),
+    : m_chunk_file_names(source.m_chunk_file_names), m_stored_node_ids(source.m_stored_node_ids), m_fsyn_api(fsyn_api),
+      m_net_util(source.m_net_util), m_max_node_id_at_start(source.m_max_node_id_at_start),
       m_log_version(source.m_log_version), m_compile_token(source.m_compile_token)
 {
     MORV_ASSERT(m_fsyn_api);
@@ -229,8 +224,9 @@ void MORV_LOG::merge_log_files(const std::string& final_name)
     else keep_final_contents(final_file, final_name);
     // A chunk no longer among the made ones was merged or discarded already
     // (a restored snapshot still lists the chunks before it).
+    const std::set<std::string> live(created_chunk_files().begin(), created_chunk_files().end());
     for (const std::string& chunk : m_chunk_file_names) {
-        if (!is_created_chunk(chunk)) continue;
+        if (live.count(chunk) == 0) continue;
         if (!final_file.append_file(chunk)) log_error("final_log_file.append_file(src_file_name)", __LINE__);
     }
     final_file.close();

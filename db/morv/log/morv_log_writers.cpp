@@ -110,7 +110,8 @@ void MORV_LOG::log_insert_atom(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* from_node
     // A copy of a copy names the node that existed when logging began.
     auto earlier = m_insert_atom_map.find(static_cast<int32_t>(from_node->get_id()));
     if (earlier != m_insert_atom_map.end()) {
-        record->m_made_from_name = static_cast<LOGDB_FSYN_LOG_ENTRY_INSERT_ATOM*>(earlier->second.get())->m_made_from_name;
+        record->m_made_from_name =
+            static_cast<LOGDB_FSYN_LOG_ENTRY_INSERT_ATOM*>(earlier->second.get())->m_made_from_name;
     } else {
         CDB_ATOM_OTERM* from_oterm = primary_oterm(from_node);
         if (from_oterm != nullptr) record->m_made_from_name = short_name(from_oterm);
@@ -213,10 +214,8 @@ LOGDB_FSYN_LOG_ENTRY* MORV_LOG::find_or_make_connection_record(CDB_ATOM_NODE* no
         record = MEM_NEW("MORV", LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION_LCELL_COMB, entry_id, slots);
     else if (node->is_register())
         record = MEM_NEW("MORV", LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION_LCELL_FF, entry_id, slots);
-    else if (is_io_cell(node))
-        record = MEM_NEW("MORV", LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION_IO, entry_id, slots);
-    else
-        record = MEM_NEW("MORV", LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION_RAM, entry_id, 0);
+    else if (is_io_cell(node)) record = MEM_NEW("MORV", LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION_IO, entry_id, slots);
+    else record = MEM_NEW("MORV", LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION_RAM, entry_id, 0);
     if (record->m_type != LOGDB_FSYN_LOG_OPERATION_ADD_REMOVE_CONNECTION_RAM && slots == 0) {
         mem_delete_wrapper(record);
         writer_error("Unsupported node type found in log", __LINE__);
@@ -243,7 +242,8 @@ void MORV_LOG::set_connection_slot(CDB_ATOM_ITERM* iterm, const std::string& sou
     // A brennock latch's inputs are logged by their role in the latch.
     const bool latch =
         m_fsyn_api->get_base_family_code() == CDB_FAMILY_BRK && m_net_util != nullptr && m_net_util->is_latch(node);
-    const int slot = latch ? get_latch_port_role(iterm) : get_connection_slot(iterm->get_any_usage_as(), node->get_atom_type());
+    const int slot =
+        latch ? get_latch_port_role(iterm) : get_connection_slot(iterm->get_any_usage_as(), node->get_atom_type());
     MORV_ASSERT(slot >= 0 && static_cast<size_t>(slot) < record->m_connection_array.size());
     const std::string& held = record->m_connection_array[static_cast<size_t>(slot)];
     if (source_text != DISCONNECT_TEXT && held != DISCONNECT_TEXT &&
@@ -280,8 +280,7 @@ void MORV_LOG::before_real_source(CDB_ATOM_OTERM* source)
     if (source_node->is_lcell_comb() && is_node_made_during_log(source_node->get_id()) &&
         computes_constant(source_node))
         store_node_info_before_change(source_node);
-    else if (source_node->is_clkbuf())
-        log_confirm_clkbuf(source_node);
+    else if (source_node->is_clkbuf()) log_confirm_clkbuf(source_node);
 }
 
 void MORV_LOG::log_connection(CDB_ATOM_OTERM* source, CDB_ATOM_ITERM* iterm)

@@ -133,8 +133,10 @@ TEST_F(MorvLogTest, InsertsAndDeletesOfOneLogFoldTogether)
     log->clear_pending_entries();
     MORV_CDB_INTERFACE* cdb = c.api->get_fsyn_cdb_interface();
     CDB_ATOM_NODE* origin = c.node(0);
-    std::unique_ptr<CDB_ATOM_NODE> copy(cdb->create_lcell_comb_brk(nullptr, c.host->names.find_or_create_path("copy", 0)));
-    std::unique_ptr<CDB_ATOM_NODE> copy2(cdb->create_lcell_comb_brk(nullptr, c.host->names.find_or_create_path("copy2", 0)));
+    std::unique_ptr<CDB_ATOM_NODE> copy(
+        cdb->create_lcell_comb_brk(nullptr, c.host->names.find_or_create_path("copy", 0)));
+    std::unique_ptr<CDB_ATOM_NODE> copy2(
+        cdb->create_lcell_comb_brk(nullptr, c.host->names.find_or_create_path("copy2", 0)));
     const std::string origin_name = short_name_of(*origin->begin_oterm());
 
     // A copy of a copy names the node that existed when logging began.
@@ -182,9 +184,9 @@ TEST_F(MorvLogTest, EntryIdsRiseAcrossRecordsChunksAndSnapshots)
 
 TEST_F(MorvLogTest, SlotTablesAgreeWithTheirInverseForEveryGroup)
 {
-    for (int atom_type : {CDB_ATOM_BRK_LCELL_COMB_ENUM, CDB_ATOM_MORLIN_LCELL_COMB_ENUM,
-                          CDB_ATOM_MORLIN_LCELL_HSADDER_ENUM, CDB_ATOM_BRK_LCELL_FF_ENUM, CDB_ATOM_MORLIN_LCELL_FF_ENUM,
-                          CDB_ATOM_BRK_IO_ENUM, CDB_ATOM_MORLIN_IO_ENUM}) {
+    for (int atom_type :
+         {CDB_ATOM_BRK_LCELL_COMB_ENUM, CDB_ATOM_MORLIN_LCELL_COMB_ENUM, CDB_ATOM_MORLIN_LCELL_HSADDER_ENUM,
+          CDB_ATOM_BRK_LCELL_FF_ENUM, CDB_ATOM_MORLIN_LCELL_FF_ENUM, CDB_ATOM_BRK_IO_ENUM, CDB_ATOM_MORLIN_IO_ENUM}) {
         const int slots = MORV_LOG::get_connection_slot_count(atom_type);
         ASSERT_GT(slots, 0) << atom_type;
         for (int slot = 0; slot < slots; ++slot)
@@ -236,7 +238,6 @@ TEST_F(MorvLogTest, LoggedNamesFindNodesAndTermsWithoutAPortManager)
     EXPECT_EQ(log->find_node_by_logged_name("no_such_name"), nullptr);
     EXPECT_EQ(log->find_boundary_port_id("no_such_port"), -1);
     EXPECT_EQ(log->find_oterm_by_logged_name("bus_dupbp_3"), nullptr);
-
 }
 
 // A "_dupbp" name is cut at its first "_dupbp" and found as the port's
@@ -298,10 +299,10 @@ TEST_F(MorvLogTest, ChunksAreNumberedAcrossCallsAndMergedInOrder)
     const std::vector<std::string> lines = file_lines("db/top.cmp.psl");
     std::vector<std::string> kinds;
     for (const std::string& line : lines) kinds.push_back(line.substr(0, line.find(' ')));
-    EXPECT_EQ(kinds, (std::vector<std::string>{"PRE_PLACEMENT_FLOW", "REVISION_NUMBER", "SET_USER_LCELL",
-                                               "END_OF_LOG_PRINT", "REVISION_NUMBER", "SET_USER_LCELL",
-                                               "END_OF_LOG_PRINT", "REVISION_NUMBER", "SET_USER_LCELL",
-                                               "END_OF_LOG_PRINT"}));
+    EXPECT_EQ(kinds,
+              (std::vector<std::string>{"PRE_PLACEMENT_FLOW", "REVISION_NUMBER", "SET_USER_LCELL", "END_OF_LOG_PRINT",
+                                        "REVISION_NUMBER", "SET_USER_LCELL", "END_OF_LOG_PRINT", "REVISION_NUMBER",
+                                        "SET_USER_LCELL", "END_OF_LOG_PRINT"}));
     EXPECT_EQ(lines[2], log_line("SET_USER_LCELL", c.node(0), ""));
     EXPECT_EQ(lines[8], log_line("SET_USER_LCELL", c.node(2), ""));
     EXPECT_TRUE(MORV_LOG::get_created_chunk_files().empty());
@@ -373,7 +374,8 @@ TEST_F(MorvLogTest, TwoCompilesInOneProcessEachStartTheirOwnLog)
     for (const LOGDB_DATABASE_ENTRY& entry : LOGDB_DATABASE::get_database()->get_entries())
         created += entry.get_kind() == 4 && entry.get_strings().at(0) == "FSYN_LOG_CREATED";
     EXPECT_EQ(created, 3);
-    for (const char* name : {"db/alpha0.kas", "db/beta0.kas", "db/alpha.map.psl", "db/alpha.cmp.psl", "db/beta.cmp.psl"})
+    for (const char* name :
+         {"db/alpha0.kas", "db/beta0.kas", "db/alpha.map.psl", "db/alpha.cmp.psl", "db/beta.cmp.psl"})
         std::filesystem::remove(name);
 }
 

@@ -245,24 +245,24 @@ TEST_F(MorvCdbInterfaceTest, DisconnectionsAreLoggedBeforeConnectionsAfterAndCon
     CDB_ATOM_OTERM* out = driver->get_output_term_by_type(DB_COMB_OUT);
 
     cdb->disconnect_fanin(a, CDB_NET_ITERM::UNCONNECTED);  // was driven
-    EXPECT_EQ(entries_of(log), (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink,
-                                                             comb_slots("DISCONNECT"))}));
+    EXPECT_EQ(entries_of(log),
+              (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink, comb_slots("DISCONNECT"))}));
     cdb->disconnect_fanin(a, CDB_NET_ITERM::UNCONNECTED);  // nothing to log
     cdb->disconnect_fanin(a, CDB_NET_ITERM::CONNECT_VCC);
     EXPECT_TRUE(a->is_vcc());
-    EXPECT_EQ(entries_of(log), (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink,
-                                                             comb_slots("VCC"))}));
+    EXPECT_EQ(entries_of(log),
+              (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink, comb_slots("VCC"))}));
     EXPECT_EQ(internal_error_of([&] { cdb->insert_fanin(a, out); }), "log_entry->m_connection_array[port_index]");
     cdb->disconnect_fanin(a, CDB_NET_ITERM::UNCONNECTED);
     cdb->insert_fanin(a, out);
     EXPECT_EQ(a->get_source(), out);
-    EXPECT_EQ(entries_of(log), (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink,
-                                                             comb_slots(oterm_name(out)))}));
+    EXPECT_EQ(entries_of(log),
+              (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink, comb_slots(oterm_name(out)))}));
     log->take_prior_state_requests();
     cdb->set_iterm_gnd(a);
     EXPECT_TRUE(a->is_gnd());
-    EXPECT_EQ(entries_of(log), (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink,
-                                                             comb_slots("GND"))}));
+    EXPECT_EQ(entries_of(log),
+              (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink, comb_slots("GND"))}));
     for (uint32_t asked : log->take_prior_state_requests()) EXPECT_EQ(asked, sink->get_id());
 
     // Logical constants are logged as the physical constant the port sees;
@@ -271,18 +271,18 @@ TEST_F(MorvCdbInterfaceTest, DisconnectionsAreLoggedBeforeConnectionsAfterAndCon
     a->set_active_high(false);
     cdb->set_iterm_logical_vcc(a);
     EXPECT_TRUE(a->is_gnd());
-    EXPECT_EQ(entries_of(log), (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink,
-                                                             comb_slots("GND"))}));
+    EXPECT_EQ(entries_of(log),
+              (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink, comb_slots("GND"))}));
     cdb->set_iterm_logical_gnd(a);
-    EXPECT_EQ(entries_of(log), (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink,
-                                                             comb_slots("VCC"))}));
+    EXPECT_EQ(entries_of(log),
+              (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink, comb_slots("VCC"))}));
     a->set_active_high(true);
     cdb->set_iterm_logical_gnd(a);
-    EXPECT_EQ(entries_of(log), (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink,
-                                                             comb_slots("GND"))}));
+    EXPECT_EQ(entries_of(log),
+              (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink, comb_slots("GND"))}));
     cdb->set_iterm_vcc(a);
-    EXPECT_EQ(entries_of(log), (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink,
-                                                             comb_slots("VCC"))}));
+    EXPECT_EQ(entries_of(log),
+              (std::vector<std::string>{rec("ADD_REMOVE_CONNECTION_LCELL_COMB", sink, comb_slots("VCC"))}));
     EXPECT_FALSE(log->take_prior_state_requests().empty());
 }
 

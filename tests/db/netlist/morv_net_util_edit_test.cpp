@@ -153,9 +153,8 @@ TEST_F(NetUtilEditTest, TermEditsAreAnnouncedAndLogged)
     CDB_ATOM_ITERM* b = u->create_iterm(cell, DB_DATA_B);
     EXPECT_EQ(cell->get_input_term_by_type(DB_DATA_B), b);
     const std::string bt = term_text(b);
-    EXPECT_EQ(n.take_log_entries(),
-              (std::vector<std::string>{log_line("CREATE_OTERM", cell, "\"" + out_name + "\" 8"),
-                                        log_line("CREATE_ITERM", cell, "12 0")}));
+    EXPECT_EQ(n.take_log_entries(), (std::vector<std::string>{log_line("CREATE_OTERM", cell, "\"" + out_name + "\" 8"),
+                                                              log_line("CREATE_ITERM", cell, "12 0")}));
     // Named after a model node, at the port index asked for.
     CDB_ATOM_NODE* model = n.atom(CDB_KIND_LCELL_COMB, "model");
     CDB_ATOM_OTERM* share = u->create_oterm(model, cell, DB_SHARE_OUT, 2);
@@ -212,11 +211,11 @@ TEST_F(NetUtilEditTest, PropertiesFanoutMovesAndRemovalsAreLogged)
     record.global_setting = 3;
     u->restore_iterm_properties(record, b);
     u->reset_iterm_properties(b);
-    EXPECT_EQ(n.take_log_entries(), (std::vector<std::string>{log_line("SET_ITERM_PROPERTIES", cell, "12 0 1 3 0 0 0 0"),
-                                                              log_line("CLEAR_INVERT", cell, "12 0"),
-                                                              log_line("RESET_DELAY_CHAIN", cell, "12 0 8"),
-                                                              log_line("SET_CONNECTED_TO_DELAY_CHAIN", cell, "12 0 8 0"),
-                                                              log_line("SET_GLOBAL", cell, "12 0 0")}));
+    EXPECT_EQ(n.take_log_entries(),
+              (std::vector<std::string>{
+                  log_line("SET_ITERM_PROPERTIES", cell, "12 0 1 3 0 0 0 0"), log_line("CLEAR_INVERT", cell, "12 0"),
+                  log_line("RESET_DELAY_CHAIN", cell, "12 0 8"),
+                  log_line("SET_CONNECTED_TO_DELAY_CHAIN", cell, "12 0 8 0"), log_line("SET_GLOBAL", cell, "12 0 0")}));
 
     // Fanout moves and removals.
     CDB_ATOM_OTERM* other = n.new_source();
@@ -234,10 +233,10 @@ TEST_F(NetUtilEditTest, PropertiesFanoutMovesAndRemovalsAreLogged)
     u->delete_iterm(b);
     EXPECT_EQ(cell->get_input_term_by_type(DB_DATA_B), nullptr);
     EXPECT_EQ(n.take_log_entries(),
-              (std::vector<std::string>{
-                  log_line("ADD_REMOVE_CONNECTION_LCELL_COMB", cell,
-                           slot_list(11, {{1, "DISCONNECT"}, {2, short_name_of(other)}})),
-                  log_line("REPLACE_INPUT_TERM_BY_TYPE", cell, "13"), log_line("REPLACE_INPUT_TERM_BY_TYPE", cell, "12")}));
+              (std::vector<std::string>{log_line("ADD_REMOVE_CONNECTION_LCELL_COMB", cell,
+                                                 slot_list(11, {{1, "DISCONNECT"}, {2, short_name_of(other)}})),
+                                        log_line("REPLACE_INPUT_TERM_BY_TYPE", cell, "13"),
+                                        log_line("REPLACE_INPUT_TERM_BY_TYPE", cell, "12")}));
     // A term of an unordered port goes by itself, whatever its index.
     CDB_ATOM_NODE* mac = n.atom(CDB_KIND_MAC_MULT, "mac");
     CDB_ATOM_ITERM* first = mac->add_input_term(DB_DATA_A, 0);

@@ -250,9 +250,9 @@ TEST_F(NetUtilRemoveTest, SixInputRemovalLogsTheDisconnectionAndTheClearedInvers
     EXPECT_EQ(n.util()->remove_unused_lut_inputs(node), 2);
     (void)b;
     EXPECT_EQ(n.take_log_entries(),
-              (std::vector<std::string>{
-                  log_line("ADD_REMOVE_CONNECTION_LCELL_COMB", node, slot_list(11, {{0, "DISCONNECT"}, {1, "DISCONNECT"}})),
-                  log_line("CLEAR_INVERT", node, "11 0")}));
+              (std::vector<std::string>{log_line("ADD_REMOVE_CONNECTION_LCELL_COMB", node,
+                                                 slot_list(11, {{0, "DISCONNECT"}, {1, "DISCONNECT"}})),
+                                        log_line("CLEAR_INVERT", node, "11 0")}));
     // An arithmetic cell's removal is logged the same way.
     CDB_ATOM_NODE* adder = n.atom(CDB_KIND_LCELL_COMB, "adder");
     adder->set_sum_lutmask(CDB_LUTMASK(5, 0xFFFF5555ull));  // sum reads a only
@@ -261,10 +261,9 @@ TEST_F(NetUtilRemoveTest, SixInputRemovalLogsTheDisconnectionAndTheClearedInvers
     n.load(adder, DB_SUM_OUT);
     n.take_log_entries();
     EXPECT_EQ(n.util()->remove_unused_lut_inputs(adder), 1);
-    EXPECT_EQ(n.take_log_entries(),
-              (std::vector<std::string>{
-                  log_line("ADD_REMOVE_CONNECTION_LCELL_COMB", adder, slot_list(11, {{2, "DISCONNECT"}})),
-                  log_line("CLEAR_INVERT", adder, "13 0")}));
+    EXPECT_EQ(n.take_log_entries(), (std::vector<std::string>{log_line("ADD_REMOVE_CONNECTION_LCELL_COMB", adder,
+                                                                       slot_list(11, {{2, "DISCONNECT"}})),
+                                                              log_line("CLEAR_INVERT", adder, "13 0")}));
 }
 
 // No 4-input family keeps a change log: the removal is checked on the

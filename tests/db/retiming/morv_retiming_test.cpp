@@ -519,10 +519,9 @@ TEST_F(RetimingEditOps, ChangeLogSeesEachWriterBeforeItsEdit)
     n.take_log_entries();
     rtm.move_iterm(a, to);
     // The connection record holds the new source; the inversion follows.
-    EXPECT_EQ(n.take_log_entries(),
-              (std::vector<std::string>{
-                  log_line("ADD_REMOVE_CONNECTION_LCELL_COMB", lut, slot_list(11, {{0, short_name_of(to)}})),
-                  log_line("SET_INVERT", lut, "11 0")}));
+    EXPECT_EQ(n.take_log_entries(), (std::vector<std::string>{log_line("ADD_REMOVE_CONNECTION_LCELL_COMB", lut,
+                                                                       slot_list(11, {{0, short_name_of(to)}})),
+                                                              log_line("SET_INVERT", lut, "11 0")}));
     EXPECT_TRUE(a->is_inverted());
     rtm.set_saved_invert(false);
     rtm.apply_saved_invert(a);
