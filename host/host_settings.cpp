@@ -289,6 +289,7 @@ void HOST_SETTINGS::apply_assignments(HOST_ENV& env) const
             auto it = named.nodes.find(w.first);
             if (it == named.nodes.end()) throw HOST_INPUT_ERROR(l.where + ": no atom named '" + w.first + "'");
             apply_atom_assignment(w, it->second);
+            if (l.key == "partition" && bpm) bpm->add_partition(it->second->get_assignments().partition_id);
         }
     }
 }

@@ -1,5 +1,6 @@
 #include "bpm/bpm_boundary_port_manager.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -55,6 +56,22 @@ bool BPM_BOUNDARY_PORT_MANAGER::is_partition_ignored(int partition_id) const
     return m_ignored_partitions.count(partition_id) != 0;
 }
 
+int BPM_BOUNDARY_PORT_MANAGER::get_partition_count() const
+{
+    int highest = NO_PARTITION;
+    auto see = [&highest](int partition_id) { highest = std::max(highest, partition_id); };
+    if (!m_partitions.empty()) see(*m_partitions.rbegin());
+    if (!m_partition_names.empty()) see(m_partition_names.rbegin()->first);
+    if (!m_ignored_partitions.empty()) see(*m_ignored_partitions.rbegin());
+    for (const auto& [atom, partition] : m_entered_atoms) see(partition);
+    return highest + 1;
+}
+
+void BPM_BOUNDARY_PORT_MANAGER::add_partition(int partition_id)
+{
+    if (partition_id >= 0) m_partitions.insert(partition_id);
+}
+
 // ------------------------------------------------------------------ ports
 
 HDB_NAME_MGR* BPM_BOUNDARY_PORT_MANAGER::names() const
@@ -67,7 +84,10 @@ int BPM_BOUNDARY_PORT_MANAGER::create_port(const std::string& short_path)
     HDB_NAME_MGR* mgr = names();
     if (mgr == nullptr || short_path.empty()) return NO_PORT;
     HDB_INSTANCE_NAME* name = mgr->find_or_create_path(short_path, HDB_INAME_FLAG_PROTECTED);
-    return name ? static_cast<int>(name->get_id()) : NO_PORT;
+    if (name == nullptr) return NO_PORT;
+    const int port_id = static_cast<int>(name->get_id());
+    m_ports.try_emplace(port_id);
+    return port_id;
 }
 
 bool BPM_BOUNDARY_PORT_MANAGER::is_port(int port_id) const
@@ -81,6 +101,50 @@ std::string BPM_BOUNDARY_PORT_MANAGER::get_port_name(int port_id) const
 {
     if (!is_port(port_id)) return std::string();
     return names()->get_iname(static_cast<uint32_t>(port_id))->get_short_hpath();
+}
+
+int BPM_BOUNDARY_PORT_MANAGER::get_port_count() const
+{
+    return m_ports.empty() ? 0 : m_ports.rbegin()->first + 1;
+}
+
+int BPM_BOUNDARY_PORT_MANAGER::get_port_kind(int port_id) const
+{
+    auto it = m_ports.find(port_id);
+    return it != m_ports.end() ? it->second.kind : NO_KIND;
+}
+
+bool BPM_BOUNDARY_PORT_MANAGER::set_port_kind(int port_id, int kind)
+{
+    auto it = m_ports.find(port_id);
+    if (it == m_ports.end()) return false;
+    it->second.kind = kind;
+    return true;
+}
+
+// Walks up from of_id; a forest keeps the walk finite.
+bool BPM_BOUNDARY_PORT_MANAGER::is_ancestor(int port_id, int of_id) const
+{
+    for (int at = of_id; at != NO_PORT; at = m_ports.at(at).parent)
+        if (at == port_id) return true;
+    return false;
+}
+
+bool BPM_BOUNDARY_PORT_MANAGER::add_child_port(int parent_id, int child_id)
+{
+    if (!is_made_port(parent_id) || !is_made_port(child_id)) return false;
+    PORT& child = m_ports.at(child_id);
+    if (child.parent != NO_PORT || is_ancestor(child_id, parent_id)) return false;
+    child.parent = parent_id;
+    m_ports.at(parent_id).children.push_back(child_id);
+    return true;
+}
+
+const std::vector<int>& BPM_BOUNDARY_PORT_MANAGER::get_child_ports(int port_id) const
+{
+    static const std::vector<int> none;
+    auto it = m_ports.find(port_id);
+    return it != m_ports.end() ? it->second.children : none;
 }
 
 // ------------------------------------------------------------------ bindings
@@ -198,6 +262,10 @@ bool BPM_BOUNDARY_PORT_MANAGER::save(const std::string& name) const
     for (const auto& [atom, partition] : m_entered_atoms) out << "entered " << atom << " " << partition << "\n";
     for (int partition : m_ignored_partitions) out << "ignored " << partition << "\n";
     for (const auto& [partition, text] : m_partition_names) out << "name " << partition << " " << text << "\n";
+    for (int partition : m_partitions) out << "partition " << partition << "\n";
+    for (const auto& [port, info] : m_ports) out << "port " << port << " " << info.kind << "\n";
+    for (const auto& [port, info] : m_ports)
+        for (int child : info.children) out << "child " << port << " " << child << "\n";
     auto bindings = [&](const char* what, const std::map<KEY, int>& table) {
         for (const auto& [key, port] : table)
             out << what << " " << std::get<0>(key) << " " << std::get<1>(key) << " " << std::get<2>(key) << " "
@@ -219,7 +287,9 @@ bool BPM_BOUNDARY_PORT_MANAGER::load(const std::string& name)
     std::map<KEY, int> bound, assigned;
     std::map<uint32_t, int> entered;
     std::map<int, std::string> partition_names;
-    std::set<int> ignored;
+    std::set<int> ignored, partitions;
+    std::map<int, PORT> ports;
+    std::vector<std::pair<int, int>> children;
     while (std::getline(in, line)) {
         std::istringstream words(line);
         std::string what;
@@ -233,6 +303,18 @@ bool BPM_BOUNDARY_PORT_MANAGER::load(const std::string& name)
             int partition = 0;
             if (!(words >> partition)) return false;
             ignored.insert(partition);
+        } else if (what == "partition") {
+            int partition = 0;
+            if (!(words >> partition)) return false;
+            partitions.insert(partition);
+        } else if (what == "port") {
+            int port = 0, kind = 0;
+            if (!(words >> port >> kind)) return false;
+            ports[port].kind = kind;
+        } else if (what == "child") {
+            int parent = 0, child = 0;
+            if (!(words >> parent >> child)) return false;
+            children.emplace_back(parent, child);
         } else if (what == "name") {
             int partition = 0;
             if (!(words >> partition) || words.get() != ' ') return false;
@@ -246,6 +328,16 @@ bool BPM_BOUNDARY_PORT_MANAGER::load(const std::string& name)
             return false;
         }
     }
+    // Ports first, then the tree over them, checked as add_child_port does.
+    std::map<int, PORT> saved_ports;
+    saved_ports.swap(m_ports);
+    m_ports = ports;
+    for (const auto& [parent, child] : children)
+        if (!add_child_port(parent, child)) {
+            m_ports.swap(saved_ports);
+            return false;
+        }
+    m_partitions.swap(partitions);
     m_bound.swap(bound);
     m_assigned.swap(assigned);
     m_entered_atoms.swap(entered);

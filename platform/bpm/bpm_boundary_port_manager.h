@@ -21,6 +21,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <vector>
 
 class CDB_ATOM_NODE;
 class CDB_ATOM_ITERM;
@@ -33,6 +34,8 @@ class BPM_BOUNDARY_PORT_MANAGER
 public:
     static constexpr int NO_PORT = -1;
     static constexpr int NO_PARTITION = -1;
+    // The kind of an id that names no port made here.
+    static constexpr int NO_KIND = -1;
 
     explicit BPM_BOUNDARY_PORT_MANAGER(HDB_ACTION_PT_INSTANCE* action_point);
     BPM_BOUNDARY_PORT_MANAGER(const BPM_BOUNDARY_PORT_MANAGER&) = delete;
@@ -51,6 +54,11 @@ public:
     // From now on the partition's terms read as unbound.
     void ignore_partition(int partition_id);
     bool is_partition_ignored(int partition_id) const;
+    // Partitions are numbered from 0: one above the highest partition that
+    // was declared, named, ignored or had an atom entered; 0 for none.
+    int get_partition_count() const;
+    // Makes a partition known (atoms assigned to it, usually).
+    void add_partition(int partition_id);
 
     // ---- ports
     // The id of a port name (found or created below the root); NO_PORT for
@@ -59,6 +67,20 @@ public:
     bool is_port(int port_id) const;
     // Short hierarchy path of the port's name; "" for NO_PORT or an unknown id.
     std::string get_port_name(int port_id) const;
+    // Every port made by create_port has an id below this count; ids in
+    // between that name no port have NO_KIND. 0 without ports.
+    int get_port_count() const;
+    // The host's kind of a port made by create_port (0 until set).
+    int get_port_kind(int port_id) const;
+    // False for an id create_port did not make.
+    bool set_port_kind(int port_id, int kind);
+    // A port (a bus, say) lists the ports it stands for under it, in the
+    // order they were added. False, changing nothing, unless both were made
+    // by create_port, the child is listed under no port yet and the child is
+    // not the parent or one of its ancestors: the ports form a forest.
+    bool add_child_port(int parent_id, int child_id);
+    // The ports listed under a port; empty for a leaf or a non-port.
+    const std::vector<int>& get_child_ports(int port_id) const;
 
     // ---- bindings; setters answer false (and change nothing) for an id
     // that is neither NO_PORT nor a port, or a term without a node.
@@ -81,8 +103,8 @@ public:
 
     // ---- saved states (one file per name, in the working directory)
     bool save(const std::string& name) const;
-    // Replaces every binding, partition entry, name and ignored partition
-    // with the saved ones; false (nothing changed) when the file is
+    // Replaces every binding, partition entry, name, ignored partition,
+    // port kind and port tree with the saved ones; false (nothing changed) when the file is
     // missing or damaged.
     bool load(const std::string& name);
     // True when no saved file is left.
@@ -101,6 +123,15 @@ private:
     bool write(std::map<KEY, int>& table, const KEY& key, int port_id);
     HDB_NAME_MGR* names() const;
     bool port_ok(int port_id) const { return port_id == NO_PORT || is_port(port_id); }
+    bool is_made_port(int port_id) const { return m_ports.count(port_id) != 0; }
+    bool is_ancestor(int port_id, int of_id) const;
+
+    struct PORT
+    {
+        int kind = 0;
+        int parent = NO_PORT;
+        std::vector<int> children;
+    };
 
     HDB_ACTION_PT_INSTANCE* m_action_point;
     std::map<KEY, int> m_bound;
@@ -108,4 +139,6 @@ private:
     std::map<uint32_t, int> m_entered_atoms;
     std::map<int, std::string> m_partition_names;
     std::set<int> m_ignored_partitions;
+    std::set<int> m_partitions;
+    std::map<int, PORT> m_ports;
 };

@@ -129,7 +129,12 @@ public:
     CDB_ATOM_NODE* get_carry_chain_head(CDB_ATOM_NODE* node) const;
     // The lookup tables replay builds before its first record.
     void build_boundary_port_map();
+    // Enters the ports listed under bp_id, depth first, then bp_id itself.
+    void add_boundary_port_tree(int bp_id);
+    void build_partition_map();
     void build_boundary_port_term_map();
+    // Enters the ports listed under bp_id, depth first, then bp_id itself,
+    // each as carried by oterm.
     void add_boundary_port_term(int bp_id, CDB_ATOM_OTERM* oterm);
     // Enters a node and its output terms under their instance-name ids.
     void index_node_by_name_id(CDB_ATOM_NODE* node);
@@ -138,6 +143,11 @@ public:
     CDB_ATOM_OTERM* find_oterm_by_logged_name(const std::string& name);
     const std::map<std::string, uint32_t>& get_boundary_port_map() const { return m_bp_name_to_bp_id_map; }
     const std::map<std::string, CDB_ATOM_OTERM*>& get_boundary_port_term_map() const { return m_bp_name_to_oterm_map; }
+    const std::map<std::string, int>& get_partition_map() const { return m_part_name_to_part_id_map; }
+    const std::map<CDB_ATOM_OTERM*, std::vector<uint32_t>>& get_boundary_port_ids_by_term() const
+    {
+        return m_oterm_to_bp_ids_map;
+    }
 
     // ---- records of the facade
     void log_insert_atom(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* from_node, bool is_kind3);
@@ -217,6 +227,7 @@ protected:
     std::unordered_map<uint32_t, CDB_ATOM_NODE*> m_node_by_name_id;
     std::set<int32_t> m_stored_node_ids;
     std::map<std::string, uint32_t> m_bp_name_to_bp_id_map;
+    std::map<std::string, int> m_part_name_to_part_id_map;
     std::map<std::string, CDB_ATOM_OTERM*> m_bp_name_to_oterm_map;
     std::map<CDB_ATOM_OTERM*, std::vector<uint32_t>> m_oterm_to_bp_ids_map;
     MORV_API* m_fsyn_api;
@@ -242,6 +253,7 @@ private:
     void before_real_source(CDB_ATOM_OTERM* source);
     void log_new_node_iterm(CDB_ATOM_ITERM* iterm);
     void log_new_node_oterm(CDB_ATOM_NODE* node, CDB_ATOM_OTERM* oterm);
+    void enter_boundary_port(int bp_id);
     void write_final_start(LOGDB_FSYN_LOG_FILE& final_file, const std::string& final_name);
     void keep_final_contents(LOGDB_FSYN_LOG_FILE& final_file, const std::string& final_name);
     bool is_first_merge(const std::string& final_name) const;

@@ -1,6 +1,9 @@
 // Logged names and port slots: what lets a record made on one netlist find
 // its node, term and input again on another.
 
+#include <algorithm>
+#include <iterator>
+
 #include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
 #include "cmp/cmp_facade.h"
@@ -196,23 +199,55 @@ HDB_ACTION_PT_INSTANCE* action_point(MORV_API* api)
 
 const char* const DUPBP = "_dupbp";
 
+// The host's kinds of ports that no log names.
+bool is_logged_port_kind(int kind)
+{
+    constexpr int UNLOGGED_PORT_KINDS[] = {3, 4};
+    if (kind == BPM_BOUNDARY_PORT_MANAGER::NO_KIND) return false;
+    return std::find(std::begin(UNLOGGED_PORT_KINDS), std::end(UNLOGGED_PORT_KINDS), kind) ==
+           std::end(UNLOGGED_PORT_KINDS);
+}
+
 }  // namespace
 
-// Every port the host's manager knows by a name of the action point.
+void MORV_LOG::enter_boundary_port(int bp_id)
+{
+    const std::string bp_name = m_fsyn_api->get_boundary_port_name(bp_id);
+    MORV_ASSERT_TEXT(!bp_name.empty(), "bp_name != \"\"");
+    m_bp_name_to_bp_id_map[bp_name] = static_cast<uint32_t>(bp_id);
+}
+
 void MORV_LOG::build_boundary_port_map()
 {
     BPM_BOUNDARY_PORT_MANAGER* bpm = port_manager(m_fsyn_api);
-    HDB_ACTION_PT_INSTANCE* ap = action_point(m_fsyn_api);
-    if (bpm == nullptr || ap == nullptr || ap->get_name_mgr() == nullptr) return;
-    const size_t count = ap->get_name_mgr()->get_name_count();
-    for (size_t id = 1; id < count; ++id) {
-        if (!bpm->is_port(static_cast<int>(id))) continue;
-        const std::string bp_name = m_fsyn_api->get_boundary_port_name(static_cast<int>(id));
-        MORV_ASSERT_TEXT(!bp_name.empty(), "bp_name != \"\"");
-        m_bp_name_to_bp_id_map[bp_name] = static_cast<uint32_t>(id);
+    if (bpm == nullptr) return;
+    const int count = bpm->get_port_count();
+    for (int id = 0; id < count; ++id)
+        if (is_logged_port_kind(bpm->get_port_kind(id))) enter_boundary_port(id);
+}
+
+void MORV_LOG::add_boundary_port_tree(int bp_id)
+{
+    MORV_ASSERT_TEXT(bp_id != BPM_BOUNDARY_PORT_MANAGER::NO_PORT, "bpid != BPM_OPEN");
+    BPM_BOUNDARY_PORT_MANAGER* bpm = port_manager(m_fsyn_api);
+    if (bpm == nullptr) return;
+    for (int child : bpm->get_child_ports(bp_id)) add_boundary_port_tree(child);
+    enter_boundary_port(bp_id);
+}
+
+void MORV_LOG::build_partition_map()
+{
+    BPM_BOUNDARY_PORT_MANAGER* bpm = port_manager(m_fsyn_api);
+    if (bpm == nullptr) return;
+    const int count = bpm->get_partition_count();
+    for (int id = 0; id < count; ++id) {
+        const std::string part_name = m_fsyn_api->get_partition_name(id);
+        MORV_ASSERT_TEXT(!part_name.empty(), "part_name != \"\"");
+        m_part_name_to_part_id_map[part_name] = id;
     }
 }
 
+// A term bound to a bus port carries every port listed under it as well.
 void MORV_LOG::build_boundary_port_term_map()
 {
     BPM_BOUNDARY_PORT_MANAGER* bpm = port_manager(m_fsyn_api);
@@ -230,6 +265,8 @@ void MORV_LOG::add_boundary_port_term(int bp_id, CDB_ATOM_OTERM* oterm)
 {
     MORV_ASSERT_TEXT(bp_id != BPM_BOUNDARY_PORT_MANAGER::NO_PORT, "bpid != BPM_OPEN");
     MORV_ASSERT_TEXT(oterm, "oterm");
+    if (BPM_BOUNDARY_PORT_MANAGER* bpm = port_manager(m_fsyn_api))
+        for (int child : bpm->get_child_ports(bp_id)) add_boundary_port_term(child, oterm);
     m_bp_name_to_oterm_map[m_fsyn_api->get_boundary_port_name(bp_id)] = oterm;
     m_oterm_to_bp_ids_map[oterm].push_back(static_cast<uint32_t>(bp_id));
 }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -224,9 +225,12 @@ TEST_F(MorvLogTest, LoggedNamesFindNodesAndTermsWithoutAPortManager)
     // Without a boundary-port manager the port maps stay empty and names
     // are found through the instance names alone.
     log->build_boundary_port_map();
+    log->build_partition_map();
     log->build_boundary_port_term_map();
     EXPECT_TRUE(log->get_boundary_port_map().empty());
+    EXPECT_TRUE(log->get_partition_map().empty());
     EXPECT_TRUE(log->get_boundary_port_term_map().empty());
+    EXPECT_TRUE(log->get_boundary_port_ids_by_term().empty());
     CDB_ATOM_NODE* node = plain.node(1);
     CDB_ATOM_OTERM* out = *node->begin_oterm();
     const std::string node_name = node->get_instance_name()->get_short_hpath();
@@ -238,6 +242,56 @@ TEST_F(MorvLogTest, LoggedNamesFindNodesAndTermsWithoutAPortManager)
     EXPECT_EQ(log->find_node_by_logged_name("no_such_name"), nullptr);
     EXPECT_EQ(log->find_boundary_port_id("no_such_port"), -1);
     EXPECT_EQ(log->find_oterm_by_logged_name("bus_dupbp_3"), nullptr);
+}
+
+// A bus port bound to a term stands for its member ports too: the term map
+// enters the members depth first, then the bus. The name map leaves out the
+// two kinds of port the host never logs, unless a tree walk asks for them.
+TEST_F(MorvLogTest, PortTreesAndPartitionsAreMappedByName)
+{
+    LOGGED_COMPILE c("top", "top", true);
+    BPM_BOUNDARY_PORT_MANAGER& bpm = *c.bpm;
+    const int bus = bpm.create_port("p|bus");
+    const int bit0 = bpm.create_port("p|bus[0]");
+    const int bit1 = bpm.create_port("p|bus[1]");
+    const int half = bpm.create_port("p|bus[1]_half");
+    ASSERT_TRUE(bpm.add_child_port(bus, bit0));
+    ASSERT_TRUE(bpm.add_child_port(bus, bit1));
+    ASSERT_TRUE(bpm.add_child_port(bit1, half));
+    const int hidden = bpm.create_port("p|hidden");
+    const int hidden_member = bpm.create_port("p|hidden_member");
+    bpm.set_port_kind(hidden, 3);
+    bpm.set_port_kind(hidden_member, 4);
+    ASSERT_TRUE(bpm.add_child_port(hidden, hidden_member));
+    CDB_ATOM_OTERM* out = *c.node(1)->begin_oterm();
+    ASSERT_TRUE(bpm.bind_port_id(out, bus));
+    // A port bound to a term that drives nothing stays out of the term map.
+    ASSERT_TRUE(bpm.bind_port_id(*c.node(2)->begin_oterm(), hidden));
+    bpm.set_partition_name(2, "core");
+    bpm.add_partition(1);
+
+    MORV_LOG* log = c.log();
+    log->build_boundary_port_map();
+    EXPECT_EQ(log->get_boundary_port_map(),
+              (std::map<std::string, uint32_t>{
+                  {"p|bus", bus}, {"p|bus[0]", bit0}, {"p|bus[1]", bit1}, {"p|bus[1]_half", half}}));
+    log->add_boundary_port_tree(hidden);
+    EXPECT_EQ(log->find_boundary_port_id("p|hidden"), hidden);
+    EXPECT_EQ(log->find_boundary_port_id("p|hidden_member"), hidden_member);
+    EXPECT_EQ(internal_error_of([&] { log->add_boundary_port_tree(-1); }), "bpid != BPM_OPEN");
+
+    log->build_partition_map();
+    EXPECT_EQ(log->get_partition_map(),
+              (std::map<std::string, int>{{"partition_0", 0}, {"partition_1", 1}, {"core", 2}}));
+
+    log->build_boundary_port_term_map();
+    EXPECT_EQ(log->get_boundary_port_term_map().size(), 4u);
+    for (const char* name : {"p|bus", "p|bus[0]", "p|bus[1]", "p|bus[1]_half"})
+        EXPECT_EQ(log->find_oterm_by_logged_name(name), out) << name;
+    EXPECT_EQ(log->get_boundary_port_ids_by_term().at(out),
+              (std::vector<uint32_t>{static_cast<uint32_t>(bit0), static_cast<uint32_t>(half),
+                                     static_cast<uint32_t>(bit1), static_cast<uint32_t>(bus)}));
+    EXPECT_EQ(internal_error_of([&] { log->add_boundary_port_term(bus, nullptr); }), "oterm");
 }
 
 // A "_dupbp" name is cut at its first "_dupbp" and found as the port's

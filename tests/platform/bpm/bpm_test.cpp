@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <vector>
 
 #include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
@@ -170,6 +172,81 @@ TEST(BpmTest, SavedStateComesBackAndADamagedFileChangesNothing)
 
     EXPECT_TRUE(d.bpm.remove(file));
     EXPECT_FALSE(d.bpm.load(file));
+    EXPECT_TRUE(d.bpm.remove(file));
+}
+
+// Ports form a forest: a port is listed under one port at most and never
+// under itself or its own descendants, so a walk down the lists ends.
+TEST(BpmTest, PortsHaveKindsAndListTheirChildPorts)
+{
+    BPM_DESIGN d;
+    const int bus = d.bpm.create_port("part1|bus");
+    EXPECT_GT(d.bpm.get_port_count(), std::max({d.p, d.q, bus}));
+    EXPECT_EQ(d.bpm.get_port_kind(d.p), 0);
+    EXPECT_TRUE(d.bpm.set_port_kind(d.p, 3));
+    EXPECT_EQ(d.bpm.get_port_kind(d.p), 3);
+    // Ids below the count that create_port did not make are no ports.
+    EXPECT_EQ(d.bpm.get_port_kind(0), BPM_BOUNDARY_PORT_MANAGER::NO_KIND);
+    EXPECT_EQ(d.bpm.get_port_kind(static_cast<int>(d.a->get_instance_name()->get_id())),
+              BPM_BOUNDARY_PORT_MANAGER::NO_KIND);
+    EXPECT_FALSE(d.bpm.set_port_kind(-1, 2));
+
+    EXPECT_TRUE(d.bpm.add_child_port(bus, d.q));
+    EXPECT_TRUE(d.bpm.add_child_port(bus, d.p));
+    EXPECT_EQ(d.bpm.get_child_ports(bus), (std::vector<int>{d.q, d.p}));
+    EXPECT_TRUE(d.bpm.get_child_ports(d.p).empty());
+    EXPECT_TRUE(d.bpm.get_child_ports(-1).empty());
+    EXPECT_FALSE(d.bpm.add_child_port(bus, bus));  // itself
+    EXPECT_FALSE(d.bpm.add_child_port(d.p, bus));  // its own parent
+    EXPECT_FALSE(d.bpm.add_child_port(bus, d.p));  // listed already
+    EXPECT_FALSE(d.bpm.add_child_port(bus, 0));    // no port
+    EXPECT_EQ(d.bpm.get_child_ports(bus).size(), 2u);
+    EXPECT_TRUE(d.bpm.get_child_ports(d.p).empty());
+}
+
+TEST(BpmTest, PartitionCountReachesTheHighestKnownPartition)
+{
+    BPM_DESIGN d;
+    EXPECT_EQ(d.bpm.get_partition_count(), 0);
+    d.bpm.add_partition(-1);
+    EXPECT_EQ(d.bpm.get_partition_count(), 0);
+    d.bpm.add_partition(1);
+    EXPECT_EQ(d.bpm.get_partition_count(), 2);
+    d.bpm.set_partition_name(3, "three");
+    EXPECT_EQ(d.bpm.get_partition_count(), 4);
+    d.bpm.add_atom_to_partition(d.b->get_id(), 5);
+    EXPECT_EQ(d.bpm.get_partition_count(), 6);
+    d.bpm.ignore_partition(6);
+    EXPECT_EQ(d.bpm.get_partition_count(), 7);
+}
+
+TEST(BpmTest, SavedStateKeepsPortKindsTreesAndPartitions)
+{
+    BPM_DESIGN d;
+    const std::string file = "bpm_state_tree_p0_1";
+    const int bus = d.bpm.create_port("part1|bus");
+    d.bpm.set_port_kind(d.q, 4);
+    d.bpm.add_child_port(bus, d.q);
+    d.bpm.add_child_port(bus, d.p);
+    d.bpm.add_partition(2);
+    ASSERT_TRUE(d.bpm.save(file));
+
+    BPM_BOUNDARY_PORT_MANAGER other(&d.ap);
+    ASSERT_TRUE(other.load(file));
+    EXPECT_EQ(other.get_port_count(), d.bpm.get_port_count());
+    EXPECT_EQ(other.get_port_kind(d.q), 4);
+    EXPECT_EQ(other.get_port_kind(d.p), 0);
+    EXPECT_EQ(other.get_child_ports(bus), (std::vector<int>{d.q, d.p}));
+    EXPECT_EQ(other.get_partition_count(), 3);
+
+    // A saved tree with a loop is damage: nothing changes.
+    std::ofstream(file, std::ios::app) << "child " << d.p << " " << bus << "\n";
+    BPM_BOUNDARY_PORT_MANAGER loaded(&d.ap);
+    const int kept = loaded.create_port("part1|kept");
+    EXPECT_FALSE(loaded.load(file));
+    EXPECT_EQ(loaded.get_port_kind(kept), 0);
+    EXPECT_EQ(loaded.get_port_kind(bus), BPM_BOUNDARY_PORT_MANAGER::NO_KIND);
+    EXPECT_EQ(loaded.get_partition_count(), 0);
     EXPECT_TRUE(d.bpm.remove(file));
 }
 
