@@ -225,7 +225,8 @@ CDB_ATOM_NODE* HOST_ENV::duplicate_node(CDB_ATOM_NODE* node, int output_port_typ
             from->get_instance_name()
                 ? HDB_INSTANCE_NAME::create_synthesized_name(from->get_instance_name(), "~dup", true)
                 : nullptr;
-        copy->add_output_term(from->get_any_usage_as(), oname, from->get_port_index());
+        CDB_ATOM_OTERM* to = copy->add_output_term(from->get_any_usage_as(), oname, from->get_port_index());
+        to->set_invert_observable(from->is_invert_observable());
     }
     netlist->add_node(copy);
     m_origin[copy->get_id()] = node->get_id();

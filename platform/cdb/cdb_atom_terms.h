@@ -281,9 +281,16 @@ public:
 
     const char* get_wysiwyg_port_name() const { return cdb_output_port_name(m_usage); }
 
+    // The output shows its register's value inverted, so a netlist read
+    // elsewhere must invert it back to observe the register.
+    bool is_invert_observable() const { return m_invert_observable; }
+    void set_invert_observable(bool on) { m_invert_observable = on; }
+
 private:
-    HDB_INSTANCE_NAME* m_name = nullptr;
+    // First, so that it fills the base's tail padding.
     int32_t m_host_index = -1;
+    HDB_INSTANCE_NAME* m_name = nullptr;
     uint16_t m_usage;
     uint16_t m_index = 0;
+    bool m_invert_observable = false;
 };

@@ -247,6 +247,12 @@ void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os)
             out += ' ';
             append_name_ref(t->get_instance_name());
             out += '\n';
+            // A line of its own, so that files written before the flag read unchanged.
+            if (t->is_invert_observable()) {
+                out += "  invobs";
+                append_fields(out, slot);
+                out += '\n';
+            }
         }
         spill();
     }
@@ -577,6 +583,11 @@ private:
             t->set_host_index(host);
             t->set_instance_name(name);
             CDB_NATIVE_READER_ACCESS::set_oterm_slot(n, static_cast<size_t>(slot), t);
+        } else if (kw == "invobs") {
+            int slot = tok.number<int>();
+            CDB_ATOM_OTERM* t = slot >= 0 && slot < n->get_output_count() ? n->get_output_term(slot) : nullptr;
+            if (t == nullptr) throw PARSE_ERROR{"invobs names no output slot"};
+            t->set_invert_observable(true);
         } else {
             throw PARSE_ERROR{"unknown keyword \"" + std::string(kw) + "\""};
         }

@@ -131,6 +131,7 @@ TEST(HostDuplicate, CloneKeepsEverythingButNameAndFanout)
     n1->set_assignments(a);
     n1->get_input_term_by_type(DB_DATA_B)->set_invert();
     n1->set_bit(28);
+    n1->get_output_term_by_type(DB_COMB_OUT)->set_invert_observable(true);
     const int fanout_before = n1->get_output_term_by_type(DB_COMB_OUT)->get_number_of_fanout();
 
     EXPECT_EQ(f.env->duplicate_node(n1, DB_REG_OUT), nullptr);  // no such output
@@ -166,6 +167,7 @@ TEST(HostDuplicate, CloneKeepsEverythingButNameAndFanout)
     CDB_ATOM_OTERM* out = d->get_output_term_by_type(DB_COMB_OUT);
     ASSERT_NE(out, nullptr);
     EXPECT_FALSE(out->has_fanout());
+    EXPECT_TRUE(out->is_invert_observable());
     EXPECT_EQ(n1->get_output_term_by_type(DB_COMB_OUT)->get_number_of_fanout(), fanout_before);
     EXPECT_TRUE(f.design->netlist()->verify());
     EXPECT_EQ(f.env->count_notes("duplicate_node"), 1);
@@ -451,7 +453,8 @@ TEST(HostSettings, PartitionsPortsAndInstanceOptions)
         EXPECT_EQ(env.get_boundary_port_manager(), nullptr);
     }
 
-    std::ofstream("parts.txt") << "partition=n1 2\npartition_name=2  dsp  core \nboundary_port=q1 part2|q1_port\n"
+    std::ofstream("parts.txt") << "partition=n1 2\npartition=q2 5\npartition_name=2  dsp  core \n"
+                                  "boundary_port=q1 part2|q1_port\n"
                                   "instance_option=n1 662 on\ninstance_option=q2 664 off\n";
     HOST_SETTINGS s;
     s.load_file("parts.txt");
@@ -475,6 +478,8 @@ TEST(HostSettings, PartitionsPortsAndInstanceOptions)
     ASSERT_TRUE(n1 && q1);
     EXPECT_EQ(bpm->get_partition_id(n1), 2);
     EXPECT_EQ(bpm->get_partition_name(2), "dsp  core");
+    // Partition 5 has no name but an atom: the manager counts up to it.
+    EXPECT_EQ(bpm->get_partition_count(), 6);
     const int port = bpm->create_port("part2|q1_port");
     EXPECT_EQ(bpm->get_bound_port_id(q1), port);
     EXPECT_EQ(bpm->get_assigned_port_id(q1), port);

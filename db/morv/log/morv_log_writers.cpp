@@ -179,6 +179,7 @@ void MORV_LOG::log_new_node_iterm(CDB_ATOM_ITERM* iterm)
 void MORV_LOG::log_new_node_oterm(CDB_ATOM_NODE* node, CDB_ATOM_OTERM* oterm)
 {
     log_create_oterm(node, oterm->get_any_usage_as(), oterm->get_instance_name());
+    if (oterm->is_invert_observable()) log_set_invert_observable(node, oterm->get_any_usage_as());
 }
 
 void MORV_LOG::log_copy_oterm_timing_assignments(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM* to)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -242,6 +243,28 @@ TEST_F(MorvLogTest, LoggedNamesFindNodesAndTermsWithoutAPortManager)
     EXPECT_EQ(log->find_node_by_logged_name("no_such_name"), nullptr);
     EXPECT_EQ(log->find_boundary_port_id("no_such_port"), -1);
     EXPECT_EQ(log->find_oterm_by_logged_name("bus_dupbp_3"), nullptr);
+}
+
+// A new node's invert-observable output is recorded right after the output
+// itself, with the output's port type; a plain output has no such record.
+TEST_F(MorvLogTest, ANewNodeRecordsItsInvertObservableOutputs)
+{
+    LOGGED_COMPILE c("top", "top");
+    MORV_LOG* log = c.log();
+    CDB_ATOM_NODE* flagged = c.node(1);
+    (*flagged->begin_oterm())->set_invert_observable(true);
+    log->clear_pending_entries();
+    log->log_new_node(nullptr, flagged, DB_COMB_OUT, 0);
+    log->log_new_node(nullptr, c.node(2), DB_COMB_OUT, 0);
+    const std::vector<std::string> kinds = pending_record_kinds(*log);
+    const std::vector<std::string> lines = pending_record_lines(*log);
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "CREATE_OTERM"), 2);
+    ASSERT_EQ(std::count(kinds.begin(), kinds.end(), "SET_INVERT_OBSERVABLE"), 1);
+    const size_t at =
+        static_cast<size_t>(std::find(kinds.begin(), kinds.end(), "SET_INVERT_OBSERVABLE") - kinds.begin());
+    ASSERT_GT(at, 0u);
+    EXPECT_EQ(lines[at - 1].rfind(log_line("CREATE_OTERM", flagged, ""), 0), 0u) << lines[at - 1];
+    EXPECT_EQ(lines[at], log_line("SET_INVERT_OBSERVABLE", flagged, std::to_string(DB_COMB_OUT)));
 }
 
 // A bus port bound to a term stands for its member ports too: the term map

@@ -383,6 +383,8 @@ TEST(CdbNetlist, InputAndOutputSlotsSurviveEachOthersGrowth)
 TEST(CdbNative, RoundTripIsByteIdenticalAndRestoresEveryProperty)
 {
     CDB_TEST_NETLIST t = cdb_make_rich_netlist();
+    for (CDB_ATOM_NODE* n : *t.netlist)
+        if (n->is_lcell_comb()) n->get_output_term_by_type(DB_SUM_OUT)->set_invert_observable(true);
     std::ostringstream first;
     cdb_write_native_netlist(*t.netlist, first);
     HDB_NAME_MGR fresh("chip");
@@ -413,6 +415,8 @@ TEST(CdbNative, RoundTripIsByteIdenticalAndRestoresEveryProperty)
     EXPECT_TRUE(lut->get_input_term_by_type(DB_DATA_C)->is_logical_vcc());
     EXPECT_NE(lut->get_input_term_by_type(DB_DATA_F), nullptr);
     EXPECT_LT(lut->get_output_term_by_type(DB_SUM_OUT)->get_host_index(), 0);
+    EXPECT_TRUE(lut->get_output_term_by_type(DB_SUM_OUT)->is_invert_observable());
+    EXPECT_FALSE(lut->get_output_term_by_type(DB_COMB_OUT)->is_invert_observable());
     // Fanout order of the input pin: A, B, then the register clock.
     CDB_ATOM_OTERM* pin_out = back->begin_node_list().operator*()->get_output_term_by_type(DB_DATA_OUT);
     std::vector<CDB_ATOM_ITERM*> f = fanouts(pin_out);
@@ -530,6 +534,8 @@ TEST(CdbNative, ErrorsNameFileAndLine)
         {"morv-atom-netlist 1\nnode 5 6 0 -\n  out 0 8 0 -1 -\nfanout 5 0 : 9.0\nend\n",
          "f.atoms:4: sink \"9.0\" does not exist"},
         {"morv-atom-netlist 1\n  bits 1\nend\n", "f.atoms:2: \"bits\" outside a node"},
+        {"morv-atom-netlist 1\nnode 5 6 0 -\n  out 0 8 0 -1 -\n  invobs 1\nend\n",
+         "f.atoms:4: invobs names no output slot"},
         {"morv-atom-netlist 1\nend\nnode 1 6 0 -\n", "f.atoms:3: text after \"end\""},
     };
     for (const CASE& c : cases) {
