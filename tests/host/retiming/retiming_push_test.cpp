@@ -357,6 +357,31 @@ TEST(RetimingPush, RegistersMadeInOneIterationMoveOnInTheNext)
     run.expect_equivalent("two_backward_iterations");
 }
 
+TEST(RetimingPush, ACellWithoutRegistersOfItsOwnIsNotPushedWithThePreviousCellsRegister)
+{
+    // z is a constant cell: no input, so no register to push forward. Right
+    // after n1's push it must not be given the register n1 consumed.
+    std::string blif(k_pipeline);
+    blif.replace(blif.find(".outputs y"), 10, ".outputs y z");
+    blif.replace(blif.find(".end"), 4, ".names z\n.end");
+    RUN run(blif);
+    PUSH_TEST_LEAF& rtm = *run.m_rtm;
+    rtm.set_backwards(false);
+    CDB_ATOM_NODE* z = run.node("z");
+    ASSERT_NE(z, nullptr);
+    const int registers = run.count_registers();
+    EXPECT_EQ(rtm.retime_critical_nodes({run.node("n1"), z}), 1);
+    // One register made on n1's output (ra and rb wait for the demux pass);
+    // z still drives its pin directly.
+    EXPECT_EQ(run.count_registers(), registers + 1);
+    CDB_ATOM_ITERM* sink = z->get_output_term_by_type(DB_COMB_OUT)->get_first_fanout();
+    ASSERT_NE(sink, nullptr);
+    EXPECT_FALSE(run.m_api->get_fsyn_net_util()->is_ff(sink->get_my_node()));
+    // Alone, z is refused the same way.
+    EXPECT_EQ(rtm.retime_critical_nodes({z}), 0);
+    run.expect_equivalent("constant_after_push");
+}
+
 TEST(RetimingPush, ChainCellsQueuedForSplitAreLeftAlone)
 {
     SEQ_GEN_OPTIONS options;
