@@ -290,6 +290,42 @@ TEST_F(MorvRunDriverTest, PassesThePlacementKeepsBetterAreKeptAndSetTheFigureToB
     EXPECT_EQ(live_saved_states(), 0);
 }
 
+TEST_F(MorvRunDriverTest, AnUndonePassIsTimedAgainUnlessATimingSnapshotStandsIn)
+{
+    // Pass 1 is placed below its start and undone both times; the restored
+    // netlist needs timing of its own, or the snapshot's.
+    m_env->m_placed_fom_by_atoms = {{4, 110}, {5, 80}};
+    int icp_before = m_env->m_icp_calls;
+    EXPECT_EQ(run("NP=2:NI=1", {{3, 100}, {4, 120}, {5, 130}}, nullptr, 1, true), 4);
+    const int with_timing = m_env->m_icp_calls - icp_before;
+
+    m_env->m_placed_fom_by_atoms = {{5, 110}, {6, 80}};
+    cfg_set_value("fsyn_enable_timing_snapshots", "on");
+    icp_before = m_env->m_icp_calls;
+    EXPECT_EQ(run("NP=2:NI=1", {{4, 100}, {5, 120}, {6, 130}}, nullptr, 1, true), 5);
+    EXPECT_EQ(m_env->m_icp_calls - icp_before, with_timing - 1);
+    EXPECT_EQ(live_saved_states(), 0);
+}
+
+TEST_F(MorvRunDriverTest, APassAsGoodAsItsStartAndAPassWithoutOperationsCostNoExtraPlacement)
+{
+    // Each script runs judged and then unjudged from the same three atoms.
+    auto icp_calls = [&](const std::map<int, double>& foms, int ops, bool judged) {
+        const int before = m_env->m_icp_calls;
+        EXPECT_EQ(run("NP=2:NI=3:HCI=0", foms, nullptr, ops, judged), 3);
+        return m_env->m_icp_calls - before;
+    };
+    // The worse iteration is rolled back, so the pass ends where it started
+    // and is kept as it is.
+    const std::map<int, double> rolled_back = {{3, 100}, {4, 90}};
+    EXPECT_EQ(icp_calls(rolled_back, 1, true), icp_calls(rolled_back, 1, false));
+    // Iterations that report no operations are not judged, whatever their
+    // figures (the closing check takes the netlist back).
+    const std::map<int, double> falling = {{3, 100}, {4, 90}, {5, 80}};
+    EXPECT_EQ(icp_calls(falling, 0, true), icp_calls(falling, 0, false));
+    EXPECT_EQ(live_saved_states(), 0);
+}
+
 TEST_F(MorvRunDriverTest, FailedTimingInsideAnIterationRestoresTheBestNetlist)
 {
     int iterations = 0;
