@@ -68,6 +68,7 @@ public:
     std::function<void(MORV_SHIFT_REG_MANAGER&)> m_on_manager;
     bool is_queued_for_demux(CDB_ATOM_NODE* node) const { return this->m_demux_queue.contains(node); }
     void set_direction(bool backward) { this->m_retime_backwards = backward; }
+    void set_iteration(int iteration) { this->m_curr_iter = iteration; }
 
 protected:
     void compute_skew_candidates() override
@@ -235,6 +236,26 @@ TEST(RetimingSkewLoop, CandidatesComeLargestSkewFirstAndOnlyFromTheThresholdOn)
     EXPECT_DOUBLE_EQ(run.fwd("rc"), 1.0);
 }
 
+TEST(RetimingSkewLoop, OnlyThePassesFirstGreedyIterationsRunASinglePassOfTheAnalysis)
+{
+    // The analysis logs one line per pass of its first phase.
+    auto analysis_passes = [](int iteration) {
+        RETIMING_SEQ_RUN<REF_SKEW_LEAF> run(CDB_FAMILY_BRK,
+                                            BLIF_READER(CDB_FAMILY_BRK).read_text(k_three_one, "greedy.blif"),
+                                            "SKEW_RTM=1:NO_LB=1:GI=1", RETIMING_SLACK_SCRIPT{});
+        place_every_node(run.api(), run.netlist());
+        run.leaf().set_iteration(iteration);
+        MORV_LOG_CAPTURE log(1);
+        run.run_pass(0, 1);
+        int passes = 0;
+        for (const std::string& line : log.lines())
+            passes += line.find("pass=") != std::string::npos && line.find("clock_off") != std::string::npos;
+        return passes;
+    };
+    EXPECT_EQ(analysis_passes(0), 1);
+    EXPECT_GT(analysis_passes(1), 1);
+}
+
 TEST(RetimingSkewLoop, AtTheThresholdARegisterMovesAndBelowItStays)
 {
     // Backward: 99 leaves r1 where it is, 100 moves it across l3 (a push,
@@ -307,6 +328,19 @@ TEST(RetimingSkewLoop, RefusedAndFailedMovesCostMobilityInTheirDirection)
     EXPECT_EQ(count_lines_starting(log31.lines(), refusal), 1);
     EXPECT_DOUBLE_EQ(p31.fwd("r1"), 0.2);
     EXPECT_EQ(deepest_lut_path(p31.netlist()), 3);
+}
+
+TEST(RetimingSkewLoop, AForwardMoveThatMovesCostsNoMobilityThoughAnotherFanoutIsRefused)
+{
+    // ra feeds l1 and a pin: the push across l1 moves it, the pin refuses.
+    std::string blif(k_two_stages);
+    blif.replace(blif.find(".outputs o q"), 12, ".outputs o q ra");
+    SKEW_RUN run(blif.c_str());
+    MORV_LOG_CAPTURE log(100);
+    EXPECT_GE(run.iterate({{run.node("ra"), -300, true}}), 1);
+    EXPECT_EQ(count_lines_starting(log.lines(), "Not a combinational node or mac"), 1);
+    EXPECT_EQ(run.driver_of("l2", DB_DATA_A), "register");
+    EXPECT_DOUBLE_EQ(run.fwd("ra"), 1.0);
 }
 
 TEST(RetimingSkewLoop, AFailedMoveOfASynchronouslyLoadedRegisterQueuesItForTheDemuxer)
