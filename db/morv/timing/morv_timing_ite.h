@@ -616,6 +616,9 @@ private:
     };
     void add_links(const MORV_TIMING_ITE_DOMAIN_INFO* domain, TDB_EDGE_RANGE edges, std::vector<REGION_LINK>& links,
                    LINK_GROUP& group) const;
+    // One node of a single-node adjustment with the records of its links.
+    REGION_NODE node_with_links(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node, bool input_side,
+                                std::vector<REGION_LINK>& links) const;
     void add_fanin_links(const MORV_TIMING_ITE_DOMAIN_INFO* domain, REGION_NODE& region_node,
                          std::vector<REGION_LINK>& links) const;
     // trace: every link is read and printed, not only the region's.

@@ -260,31 +260,32 @@ void MORV_TIMING_ITE::adjust_links(const REGION_LINK* links, const LINK_GROUP& g
     }
 }
 
-void MORV_TIMING_ITE::forward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node,
-                                               bool input_side, int& delta) const
+MORV_TIMING_ITE::REGION_NODE MORV_TIMING_ITE::node_with_links(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node,
+                                                              bool input_side, std::vector<REGION_LINK>& links) const
 {
     MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
     MORV_ASSERT_TEXT(node != nullptr, "node != NULL");
-    std::vector<REGION_LINK> links;
     REGION_NODE region_node;
     region_node.m_node = node;
     region_node.m_input_side = input_side;
     add_fanin_links(domain, region_node, links);
     add_links(domain, node->fanout(), links, region_node.m_fanout);
+    return region_node;
+}
+
+void MORV_TIMING_ITE::forward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node,
+                                               bool input_side, int& delta) const
+{
+    std::vector<REGION_LINK> links;
+    const REGION_NODE region_node = node_with_links(domain, node, input_side, links);
     forward_adjust(domain, region_node, links.data(), delta);
 }
 
 void MORV_TIMING_ITE::backward_slack_adjustment(MORV_TIMING_ITE_DOMAIN_INFO* domain, const TDB_NODE* node,
                                                 bool input_side, int& delta) const
 {
-    MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
-    MORV_ASSERT_TEXT(node != nullptr, "node != NULL");
     std::vector<REGION_LINK> links;
-    REGION_NODE region_node;
-    region_node.m_node = node;
-    region_node.m_input_side = input_side;
-    add_fanin_links(domain, region_node, links);
-    add_links(domain, node->fanout(), links, region_node.m_fanout);
+    const REGION_NODE region_node = node_with_links(domain, node, input_side, links);
     backward_adjust(domain, region_node, links.data(), delta);
 }
 
