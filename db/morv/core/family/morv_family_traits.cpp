@@ -12,6 +12,7 @@
 #include "morv/resyn/morv_resyn_family.h"
 #include "morv/resyn/morv_rwr_family.h"
 #include "morv/retiming/morv_retiming_family.h"
+#include "morv/rtm/morv_rtm.h"
 
 namespace {
 
@@ -334,6 +335,7 @@ struct MORV_ALGORITHM_CLASS
 // One row per family class of an algorithm.
 const MORV_ALGORITHM_CLASS ALGORITHM_CLASSES[] = {
     {"MORV_RETIMING_BRK", make_algorithm<MORV_RETIMING_BRK>},
+    {"MORV_RTM", make_algorithm<MORV_RTM>},
     {"MORV_RETIMING_ZEPLA", make_algorithm<MORV_RETIMING_ZEPLA>},
     {"MORV_RETIMING_TEV", make_algorithm<MORV_RETIMING_TEV>},
     {"MORV_RETIMING_KESTLIN", make_algorithm<MORV_RETIMING_KESTLIN>},
