@@ -1,0 +1,246 @@
+// The skew-driven engine end to end on logic cells: candidates by skew,
+// moves across single cells, wires and carry chains in both directions,
+// their power-up values, the commit and the refusals, each edited netlist
+// proved sequentially equivalent to the one it came from.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cdb/cdb_atom_netlist.h"
+
+#include "fixture_netlist.h"
+#include "morv/timing/morv_opt_skew.h"
+#include "rtm_test_run.h"
+#include "seq_harness.h"
+
+namespace {
+
+using NETLIST_BUILDER = std::function<std::unique_ptr<CDB_ATOM_NETLIST>()>;
+
+void mark_all_cells_critical(RTM_RUN& run)
+{
+    for (CDB_ATOM_NODE* node : run.netlist())
+        if (node->is_lcell_comb()) run.rtm().critical_nodes().insert(static_cast<int>(node->get_id()));
+}
+
+// One iteration of the engine on the named registers, every cell critical,
+// skews standing in for the analyser's; the moves it committed.
+int move_registers(RTM_RUN& run, const std::vector<std::string>& names, int skew)
+{
+    MORV_RTM& rtm = run.rtm();
+    rtm.clear_iteration_state();
+    mark_all_cells_critical(run);
+    MORV_RTM_REG_LIST list;
+    for (const std::string& name : names) {
+        CDB_ATOM_NODE* node = run.find(name);
+        EXPECT_NE(node, nullptr) << name;
+        if (node != nullptr) rtm.add_candidate(&list, node, skew, true);
+    }
+    const int moves = rtm.retime_registers(&list);
+    rtm.run_demux_and_split();
+    return moves;
+}
+
+std::vector<std::string> register_names(CDB_ATOM_NETLIST& netlist)
+{
+    std::vector<std::string> names;
+    for (CDB_ATOM_NODE* node : netlist)
+        if (node->is_lcell_ff()) names.push_back(std::string(node->get_instance_name()->get_short_hpath()));
+    return names;
+}
+
+int reason_count(MORV_RTM& rtm, int reason)
+{
+    return rtm.get_outcome_counts().at(static_cast<size_t>(reason));
+}
+
+// ---------------------------------------------------------------- a hand-made design
+//
+// r0, r1 (through an inverting wire) and r2 (through a plain wire) feed x,
+// whose register r3 loads x inverted and drives o1 inverted; y reads r3 and
+// a LUT input tied high into r7; r4 loads its synchronous data for ever
+// (synchronous load tied high) and meets r5 in z, registered by r6.
+std::unique_ptr<CDB_ATOM_NETLIST> build_wires()
+{
+    FIXTURE_NETLIST f(CDB_FAMILY_BRK);
+    CDB_ATOM_OTERM* clk = f.input("clk");
+    CDB_ATOM_OTERM* a = f.input("a");
+    CDB_ATOM_OTERM* b = f.input("b");
+    CDB_ATOM_OTERM* c = f.input("c");
+    CDB_ATOM_OTERM* d = f.input("d");
+    CDB_ATOM_OTERM* r0 = f.reg("r0", c, clk);
+    CDB_ATOM_OTERM* r1 = f.reg("r1", a, clk);
+    CDB_ATOM_OTERM* r2 = f.reg("r2", b, clk);
+    CDB_ATOM_OTERM* w1 = f.lut("w1", {r1}, 0x1);
+    CDB_ATOM_OTERM* w2 = f.lut("w2", {r2}, 0x2);
+    // x = r0 ? (w1 | w2) : (w1 & ~w2): rows r0 + 2 w1 + 4 w2.
+    CDB_ATOM_OTERM* x = f.lut("x", {r0, w1, w2}, 0xE4);
+    CDB_ATOM_OTERM* r3 = f.reg("r3", x, clk);
+    r3->get_my_node()->get_input_term_by_type(DB_DATAIN)->set_invert(true);
+    f.output("o1", r3, true);
+    // y = r3 ^ k with k tied high.
+    CDB_ATOM_OTERM* y = f.lut("y", {r3, a}, 0x6);
+    CDB_ATOM_ITERM* k = y->get_my_node()->get_input_term_by_type(DB_DATA_B);
+    k->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    FIXTURE_NETLIST::tie(k, true);
+    CDB_ATOM_OTERM* r7 = f.reg("r7", y, clk);
+    f.output("o2", r7);
+    CDB_ATOM_OTERM* r4 = f.reg("r4", d, clk);
+    CDB_ATOM_NODE* r4_node = r4->get_my_node();
+    FIXTURE_NETLIST::tie(r4_node->add_input_term(DB_SYNCH_LOAD), true);
+    a->insert_fanout(r4_node->add_input_term(DB_SYNCH_DATA));
+    CDB_ATOM_OTERM* r5 = f.reg("r5", b, clk);
+    CDB_ATOM_OTERM* z = f.lut("z", {r4, r5}, 0x8);
+    CDB_ATOM_OTERM* r6 = f.reg("r6", z, clk);
+    f.output("o3", r6);
+    return f.release();
+}
+
+struct MOVE_CASE
+{
+    const char* m_register;
+    int m_skew;
+    int m_expected_moves;
+    int m_expected_reason;  // counted once at least
+};
+
+TEST(RtmEngineMoves, WiresInversionsConstantsAndLoadedRegistersStayEquivalent)
+{
+    const MOVE_CASE cases[] = {
+        // Forward across x: r1 is bypassed on the inverting wire's input,
+        // the term it really drives, and x's register powers up high.
+        {"r0", -100, 1, MORV_RTM_NO_FAILURE},
+        // Backward across x from a register that loads x inverted.
+        {"r3", 100, 1, MORV_RTM_NO_FAILURE},
+        // Backward across y: the input tied high gets a register that powers
+        // up low with its data tied high, or none.
+        {"r7", 100, 1, MORV_RTM_NO_FAILURE},
+        // A register whose synchronous load is tied high is refused.
+        {"r5", -100, 0, MORV_RTM_REG_NO_GOOD},
+        {"r6", 100, 1, MORV_RTM_NO_FAILURE},
+    };
+    for (const MOVE_CASE& move : cases) {
+        SCOPED_TRACE(move.m_register);
+        RTM_RUN run(build_wires());
+        const int moves = move_registers(run, {move.m_register}, move.m_skew);
+        EXPECT_EQ(moves, move.m_expected_moves);
+        EXPECT_GE(reason_count(run.rtm(), move.m_expected_reason), 1);
+        std::unique_ptr<CDB_ATOM_NETLIST> before = build_wires();
+        const SEQ_VERDICT verdict = seq_check(*before, run.netlist(), std::string("rtm_wires_") + move.m_register, true);
+        EXPECT_TRUE(verdict.equivalent()) << verdict.describe();
+    }
+}
+
+TEST(RtmEngineMoves, LoadedRegisterGoesToTheDemuxerInsteadOfTheList)
+{
+    RTM_RUN run(build_wires());
+    CDB_ATOM_NODE* r4 = run.find("r4");
+    ASSERT_NE(r4, nullptr);
+    EXPECT_FALSE(run.rtm().is_retimeable_register(r4));
+    MORV_RTM_REG_LIST list;
+    run.rtm().add_candidate(&list, r4, 500, true);
+    EXPECT_TRUE(list.empty());
+    EXPECT_EQ(run.rtm().nodes_to_demux().count(static_cast<int>(r4->get_id())), 1u);
+    // The moved register's neighbour that is refused is queued as well.
+    RTM_RUN other(build_wires());
+    move_registers(other, {"r5"}, -100);
+    EXPECT_EQ(other.rtm().get_outcome_counts().at(0), 0);
+}
+
+TEST(RtmEngineMoves, EveryRegisterBothWaysThenBackAgain)
+{
+    RTM_RUN run(build_wires());
+    const std::vector<std::string> names = register_names(run.netlist());
+    int moves = move_registers(run, names, -100);
+    moves += move_registers(run, names, 100);
+    moves += move_registers(run, names, 100);
+    EXPECT_GT(moves, 2);
+    std::unique_ptr<CDB_ATOM_NETLIST> before = build_wires();
+    const SEQ_VERDICT verdict = seq_check(*before, run.netlist(), "rtm_wires_all", true);
+    EXPECT_TRUE(verdict.equivalent()) << verdict.describe();
+}
+
+// ---------------------------------------------------------------- generated designs
+
+SEQ_GEN_OPTIONS generated(bool chains)
+{
+    SEQ_GEN_OPTIONS o;
+    o.m_family = CDB_FAMILY_BRK;
+    o.m_cells = 14;
+    o.m_registers = 8;
+    o.m_chains = chains;
+    return o;
+}
+
+TEST(RtmEngineMoves, GeneratedDesignsStayEquivalentIterationAfterIteration)
+{
+    int committed = 0, refused = 0;
+    for (bool chains : {false, true}) {
+        for (uint64_t seed = 1; seed <= 6; ++seed) {
+            SCOPED_TRACE(seed);
+            const SEQ_GEN_OPTIONS options = generated(chains);
+            RTM_RUN run(options, seed);
+            const std::vector<std::string> names = register_names(run.netlist());
+            for (int skew : {-100, 100, -100, 100}) move_registers(run, names, skew);
+            const std::vector<int>& counts = run.rtm().get_outcome_counts();
+            committed += counts.at(0);
+            for (size_t i = 1; i < counts.size(); ++i) refused += counts[i];
+            std::unique_ptr<CDB_ATOM_NETLIST> before = seq_generate(options, seed);
+            const SEQ_VERDICT verdict = seq_check(*before, run.netlist(),
+                                                  rtm_name(chains ? "rtm_gen_chain_" : "rtm_gen_", static_cast<long long>(seed)),
+                                                  true);
+            EXPECT_TRUE(verdict.equivalent()) << verdict.describe();
+        }
+    }
+    EXPECT_GT(committed, 10);
+    EXPECT_GT(refused, 0);
+}
+
+// ---------------------------------------------------------------- candidates and mobility
+
+TEST(RtmEngineCandidates, SkewThresholdCriticalFlagAndDirection)
+{
+    RTM_RUN run(build_wires());
+    CDB_ATOM_NODE* r0 = run.find("r0");
+    ASSERT_NE(r0, nullptr);
+    MORV_RTM_REG_LIST list;
+    for (int skew : {99, -99, 0}) run.rtm().add_candidate(&list, r0, skew, true);
+    run.rtm().add_candidate(&list, r0, 5000, false);
+    EXPECT_TRUE(list.empty());
+    run.rtm().add_candidate(&list, r0, -100, true);
+    run.rtm().add_candidate(&list, r0, 100, true);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list.front()->m_direction, MORV_RTM_FORWARD);
+    EXPECT_EQ(list.back()->m_direction, MORV_RTM_BACKWARD);
+    EXPECT_EQ(list.front()->m_type, MORV_RTM_REG_LCELL);
+    EXPECT_EQ(list.front()->m_ref_oterm, r0->get_output_term_by_type(DB_REG_OUT));
+}
+
+TEST(RtmEngineCandidates, FailedRecordLosesMobilityAndKeepsIt)
+{
+    RTM_RUN run(build_wires());
+    CDB_ATOM_NODE* r5 = run.find("r5");
+    ASSERT_NE(r5, nullptr);
+    MORV_OPT_SKEW* skew = run.rtm().get_opt_skew();
+    const double fwd = skew->get_fwd_mobility(r5);
+    const double bwd = skew->get_bwd_mobility(r5);
+    EXPECT_EQ(move_registers(run, {"r5"}, -100), 0);
+    EXPECT_DOUBLE_EQ(skew->get_fwd_mobility(r5), fwd * 0.2);
+    EXPECT_DOUBLE_EQ(skew->get_bwd_mobility(r5), bwd);
+    run.rtm().clear_iteration_state();
+    EXPECT_DOUBLE_EQ(skew->get_fwd_mobility(r5), fwd * 0.2);
+}
+
+TEST(RtmEngineCandidates, IterationWithNothingToMoveReturnsZero)
+{
+    RTM_RUN run(build_wires());
+    MORV_RTM_REG_LIST list;
+    EXPECT_EQ(run.rtm().retime_registers(&list), 0);
+    EXPECT_EQ(run.rtm().run_demux_and_split(), 0);
+}
+
+}  // namespace
