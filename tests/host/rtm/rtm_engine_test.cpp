@@ -60,7 +60,8 @@ int reason_count(MORV_RTM& rtm, int reason)
 
 // ---------------------------------------------------------------- a hand-made design
 //
-// r0, r1 (through an inverting wire) and r2 (through a plain wire) feed x,
+// r0 (read inverted), r1 (through an inverting wire) and r2 (through a
+// plain wire) feed x,
 // whose register r3 loads x inverted and drives o1 inverted; y reads r3 and
 // a LUT input tied high into r7; r4 loads its synchronous data for ever
 // (synchronous load tied high) and meets r5 in z, registered by r6.
@@ -79,6 +80,7 @@ std::unique_ptr<CDB_ATOM_NETLIST> build_wires()
     CDB_ATOM_OTERM* w2 = f.lut("w2", {r2}, 0x2);
     // x = r0 ? (w1 | w2) : (w1 & ~w2): rows r0 + 2 w1 + 4 w2.
     CDB_ATOM_OTERM* x = f.lut("x", {r0, w1, w2}, 0xE4);
+    x->get_my_node()->get_input_term_by_type(DB_DATA_A)->set_invert(true);
     CDB_ATOM_OTERM* r3 = f.reg("r3", x, clk);
     r3->get_my_node()->get_input_term_by_type(DB_DATAIN)->set_invert(true);
     f.output("o1", r3, true);
@@ -89,6 +91,18 @@ std::unique_ptr<CDB_ATOM_NETLIST> build_wires()
     FIXTURE_NETLIST::tie(k, true);
     CDB_ATOM_OTERM* r7 = f.reg("r7", y, clk);
     f.output("o2", r7);
+    // r3 & k into registers that load the cell inverted, so the cell must
+    // show 1: with k tied high only r3 = 1 and k = 1 does, with k tied low
+    // nothing does.
+    for (bool high : {true, false}) {
+        CDB_ATOM_OTERM* and_k = f.lut(high ? "yh" : "yl", {r3, a}, 0x8);
+        CDB_ATOM_ITERM* tied = and_k->get_my_node()->get_input_term_by_type(DB_DATA_B);
+        tied->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+        FIXTURE_NETLIST::tie(tied, high);
+        CDB_ATOM_OTERM* held = f.reg(high ? "r8" : "r9", and_k, clk);
+        held->get_my_node()->get_input_term_by_type(DB_DATAIN)->set_invert(true);
+        f.output(high ? "o8" : "o9", held);
+    }
     CDB_ATOM_OTERM* r4 = f.reg("r4", d, clk);
     CDB_ATOM_NODE* r4_node = r4->get_my_node();
     FIXTURE_NETLIST::tie(r4_node->add_input_term(DB_SYNCH_LOAD), true);
@@ -119,6 +133,8 @@ TEST(RtmEngineMoves, WiresInversionsConstantsAndLoadedRegistersStayEquivalent)
         // Backward across y: the input tied high gets a register that powers
         // up low with its data tied high, or none.
         {"r7", 100, 1, MORV_RTM_NO_FAILURE},
+        {"r8", 100, 1, MORV_RTM_NO_FAILURE},
+        {"r9", 100, 0, MORV_RTM_BAD_IC},
         // A register whose synchronous load is tied high is refused.
         {"r5", -100, 0, MORV_RTM_REG_NO_GOOD},
         {"r6", 100, 1, MORV_RTM_NO_FAILURE},
@@ -162,6 +178,137 @@ TEST(RtmEngineMoves, EveryRegisterBothWaysThenBackAgain)
     std::unique_ptr<CDB_ATOM_NETLIST> before = build_wires();
     const SEQ_VERDICT verdict = seq_check(*before, run.netlist(), "rtm_wires_all", true);
     EXPECT_TRUE(verdict.equivalent()) << verdict.describe();
+}
+
+// ---------------------------------------------------------------- carry chains
+//
+// A two-bit adder on a carry chain between registers; with `shared`, the
+// second bit adds ra0 to itself, so a backward move leaves two new chain
+// inputs loading the same source, which the commit merges.
+NETLIST_BUILDER adder_design(bool shared)
+{
+    return [shared] {
+        FIXTURE_NETLIST f(CDB_FAMILY_BRK);
+        CDB_ATOM_OTERM* clk = f.input("clk");
+        std::vector<CDB_ATOM_OTERM*> a, b;
+        for (int i = 0; i < 2; ++i) {
+            a.push_back(f.reg(rtm_name("ra", i), f.input(rtm_name("ia", i)), clk));
+            b.push_back(f.reg(rtm_name("rb", i), f.input(rtm_name("ib", i)), clk));
+        }
+        if (shared) b[1] = a[0];
+        const std::vector<CDB_ATOM_OTERM*> sum = f.adder("add", a, b);
+        for (int i = 0; i < 2; ++i) f.output(rtm_name("o", i), f.reg(rtm_name("rs", i), sum[static_cast<size_t>(i)], clk));
+        return f.release();
+    };
+}
+
+void expect_equivalent(RTM_RUN& run, const NETLIST_BUILDER& build, const std::string& tag)
+{
+    std::unique_ptr<CDB_ATOM_NETLIST> before = build();
+    const SEQ_VERDICT verdict = seq_check(*before, run.netlist(), tag, true);
+    EXPECT_TRUE(verdict.equivalent()) << verdict.describe();
+}
+
+TEST(RtmEngineChains, ForwardAndBackwardAcrossACarryChain)
+{
+    const NETLIST_BUILDER build = adder_design(false);
+    {
+        RTM_RUN run(build());
+        EXPECT_EQ(move_registers(run, {"ra0"}, -100), 1);
+        expect_equivalent(run, build, "rtm_chain_fwd");
+    }
+    {
+        RTM_RUN run(build());
+        EXPECT_EQ(move_registers(run, {"rs1"}, 100), 1);
+        expect_equivalent(run, build, "rtm_chain_bwd");
+    }
+    {
+        // The chain is tried once per iteration: rs1, left without fanout
+        // by the first move, still loads the chain.
+        RTM_RUN run(build());
+        EXPECT_EQ(move_registers(run, {"rs0", "rs1"}, 100), 1);
+        EXPECT_EQ(reason_count(run.rtm(), MORV_RTM_ALREADY_PROCESSED_CARRY_CHAIN), 1);
+        expect_equivalent(run, build, "rtm_chain_twice");
+    }
+}
+
+TEST(RtmEngineChains, BackwardMoveMergesChainInputsLoadingOneSource)
+{
+    const NETLIST_BUILDER build = adder_design(true);
+    RTM_RUN run(build());
+    EXPECT_EQ(move_registers(run, {"rs0"}, 100), 1);
+    CDB_ATOM_NODE* bit0 = run.find("add_0");
+    CDB_ATOM_NODE* bit1 = run.find("add_1");
+    ASSERT_NE(bit0, nullptr);
+    ASSERT_NE(bit1, nullptr);
+    CDB_ATOM_OTERM* first = bit0->get_input_term_by_type(DB_DATA_A)->get_source();
+    EXPECT_EQ(bit1->get_input_term_by_type(DB_DATA_B)->get_source(), first);
+    EXPECT_TRUE(first->get_my_node()->is_lcell_ff());
+    EXPECT_NE(first->get_my_node(), run.find("ra0"));
+    expect_equivalent(run, build, "rtm_chain_merge");
+}
+
+// ---------------------------------------------------------------- refusals
+//
+// p, q plain registers; e a register with a clock enable; g reads p and an
+// unregistered input; h = p & q feeds t1 directly and t2 through an
+// inverting wire; k = p | q feeds t3 and an output; m = p ^ e.
+std::unique_ptr<CDB_ATOM_NETLIST> build_refusals()
+{
+    FIXTURE_NETLIST f(CDB_FAMILY_BRK);
+    CDB_ATOM_OTERM* clk = f.input("clk");
+    CDB_ATOM_OTERM* a = f.input("a");
+    CDB_ATOM_OTERM* b = f.input("b");
+    CDB_ATOM_OTERM* en = f.input("en");
+    CDB_ATOM_OTERM* p = f.reg("p", a, clk);
+    CDB_ATOM_OTERM* q = f.reg("q", b, clk);
+    CDB_ATOM_OTERM* e = f.reg("e", a, clk, en);
+    f.output("og", f.reg("tg", f.lut("g", {p, b}, 0x8), clk));
+    CDB_ATOM_OTERM* h = f.lut("h", {p, q}, 0x8);
+    f.output("o1", f.reg("t1", h, clk));
+    f.output("o2", f.reg("t2", f.lut("wn", {h}, 0x1), clk));
+    CDB_ATOM_OTERM* k = f.lut("k", {p, q}, 0xE);
+    f.output("o3", f.reg("t3", k, clk));
+    f.output("o4", k);
+    f.output("o5", f.reg("tm", f.lut("m", {p, e}, 0x6), clk));
+    f.output("o6", f.reg("tw", f.lut("w", {q}, 0x2), clk));
+    return f.release();
+}
+
+struct REFUSAL
+{
+    const char* m_register;
+    int m_skew;
+    const char* m_also_critical;  // a node that is no logic cell, or null
+    int m_reason;
+};
+
+TEST(RtmEngineRefusals, EachReasonLeavesTheNetlistAlone)
+{
+    const REFUSAL cases[] = {
+        {"q", -100, nullptr, MORV_RTM_COMB_NO_GOOD},               // q's fanout w is a wire
+        {"p", -100, nullptr, MORV_RTM_NO_REG_ON_INPUT},            // g reads the input b
+        {"t1", 100, nullptr, MORV_RTM_BAD_IC},                     // t1 low, t2 behind an inverter
+        {"t3", 100, nullptr, MORV_RTM_NO_REG_ON_OUTPUT},           // k also drives o4
+        {"p", -100, nullptr, MORV_RTM_REG_INCOMPATIBLE_SIGNALS},   // m reads e, which has an enable
+        {"q", 100, "b", MORV_RTM_NO_RETIMEABLE_FANOUT},            // q loads an input pin
+    };
+    for (const REFUSAL& refusal : cases) {
+        SCOPED_TRACE(std::string(refusal.m_register) + " " + morv_rtm_failure_reason_text(refusal.m_reason));
+        RTM_RUN run(build_refusals());
+        if (refusal.m_also_critical != nullptr) {
+            CDB_ATOM_NODE* node = run.find(refusal.m_also_critical);
+            ASSERT_NE(node, nullptr);
+            run.rtm().critical_nodes().insert(static_cast<int>(node->get_id()));
+        }
+        MORV_RTM& rtm = run.rtm();
+        mark_all_cells_critical(run);
+        MORV_RTM_REG_LIST list;
+        rtm.add_candidate(&list, run.find(refusal.m_register), refusal.m_skew, true);
+        rtm.retime_registers(&list);
+        EXPECT_GE(reason_count(rtm, refusal.m_reason), 1);
+        expect_equivalent(run, build_refusals, std::string("rtm_refusal_") + refusal.m_register);
+    }
 }
 
 // ---------------------------------------------------------------- generated designs
