@@ -66,6 +66,10 @@ MORV_RTM::MORV_RTM(MORV_API* api, const MORV_PARAMETER_MAP* params)
     m_net_util = m_fsyn_api->get_fsyn_net_util();
     MORV_ASSERT_TEXT(m_net_util, "m_net_util");
     if (m_slack_ratio_threshold == s_UNSET_DOUBLE) m_slack_ratio_threshold = k_default_srt;
+    // The moves are judged on estimated timing while the registers they add
+    // are placed only at the pass end: a pass the placement makes slower is
+    // undone, as for classic retiming.
+    m_judge_passes_after_placement = true;
     m_opt_skew = MORV_MAKE_OWNER(MORV_OPT_SKEW, m_fsyn_api);
     MORV_ASSERT_TEXT(m_opt_skew, "m_opt_skew");
     // The demuxer's masks follow the family's row order.
@@ -99,7 +103,9 @@ void MORV_RTM::set_default_algorithm_parameters(int& num_passes, int& icp_at_end
     if (num_passes == s_UNSET_INT) num_passes = 4;
     if (icp_at_end == s_UNSET_INT) icp_at_end = 1;
     if (fom_to_accept == s_UNSET_DOUBLE) fom_to_accept = 1e-10;
-    if (restore_netlist == s_UNSET_INT) restore_netlist = 0;
+    // Restoring by default: without it a pass the placement makes slower
+    // would be kept and the user handed a circuit slower than the one given.
+    if (restore_netlist == s_UNSET_INT) restore_netlist = 1;
 }
 
 void MORV_RTM::set_default_pass_parameters(int pass, int& num_iters, int& hill_climb_iters)
