@@ -391,3 +391,40 @@ TEST(RtmEngineCandidates, IterationWithNothingToMoveReturnsZero)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RtmEngineParameters, DefaultsFillOnlyWhatTheStringLeftUnset)
+{
+    RTM_RUN run(build_wires());
+    MORV_RTM& rtm = run.rtm();
+    EXPECT_EQ(rtm.get_short_name(), "NEW_RTM");
+    EXPECT_EQ(rtm.get_description(), "NEW register retiming");
+    EXPECT_DOUBLE_EQ(rtm.get_slack_ratio_threshold(), 0.125);
+    int passes = -1, icp = -1, restore = -1;
+    double fom = -1.0;
+    rtm.set_default_algorithm_parameters(passes, icp, fom, restore);
+    EXPECT_EQ(passes, 4);
+    EXPECT_EQ(icp, 1);
+    EXPECT_DOUBLE_EQ(fom, 1e-10);
+    EXPECT_EQ(restore, 1);
+    passes = 2, icp = 0, restore = 0, fom = 0.5;
+    rtm.set_default_algorithm_parameters(passes, icp, fom, restore);
+    EXPECT_EQ(passes, 2);
+    EXPECT_EQ(icp, 0);
+    EXPECT_DOUBLE_EQ(fom, 0.5);
+    EXPECT_EQ(restore, 0);
+    const int expected[3][2] = {{16, 8}, {48, 8}, {16, 2}};
+    for (int pass = 0; pass < 3; ++pass) {
+        int iters = -1, climb = -1;
+        rtm.set_default_pass_parameters(pass, iters, climb);
+        EXPECT_EQ(iters, expected[pass][0]) << pass;
+        EXPECT_EQ(climb, expected[pass][1]) << pass;
+    }
+    int iters = 5, climb = 0;
+    rtm.set_default_pass_parameters(1, iters, climb);
+    EXPECT_EQ(iters, 5);
+    EXPECT_EQ(climb, 0);
+}
+
+}  // namespace
