@@ -182,12 +182,22 @@ TEST(RtmEngineMoves, EveryRegisterBothWaysThenBackAgain)
 
 // ---------------------------------------------------------------- carry chains
 //
-// A two-bit adder on a carry chain between registers; with `shared`, the
-// second bit adds ra0 to itself, so a backward move leaves two new chain
-// inputs loading the same source, which the commit merges.
-NETLIST_BUILDER adder_design(bool shared)
+// A two-bit adder on a carry chain between registers. SHARED: the second
+// bit adds ra0, so a backward move leaves two new chain inputs loading the
+// same source, which the commit merges. PAIRED: the second bit adds ra1 to
+// itself and its register loads the sum inverted, so it needs the carry of
+// the first bit, which only a0 = b0 = 1 gives: the first bit's first
+// answer (0, 0) must be taken back once the second bit is tried.
+enum class ADDER
 {
-    return [shared] {
+    PLAIN,
+    SHARED,
+    PAIRED
+};
+
+NETLIST_BUILDER adder_design(ADDER kind)
+{
+    return [kind] {
         FIXTURE_NETLIST f(CDB_FAMILY_BRK);
         CDB_ATOM_OTERM* clk = f.input("clk");
         std::vector<CDB_ATOM_OTERM*> a, b;
@@ -195,9 +205,14 @@ NETLIST_BUILDER adder_design(bool shared)
             a.push_back(f.reg(rtm_name("ra", i), f.input(rtm_name("ia", i)), clk));
             b.push_back(f.reg(rtm_name("rb", i), f.input(rtm_name("ib", i)), clk));
         }
-        if (shared) b[1] = a[0];
+        if (kind == ADDER::SHARED) b[1] = a[0];
+        if (kind == ADDER::PAIRED) b[1] = a[1];
         const std::vector<CDB_ATOM_OTERM*> sum = f.adder("add", a, b);
-        for (int i = 0; i < 2; ++i) f.output(rtm_name("o", i), f.reg(rtm_name("rs", i), sum[static_cast<size_t>(i)], clk));
+        for (int i = 0; i < 2; ++i) {
+            CDB_ATOM_OTERM* held = f.reg(rtm_name("rs", i), sum[static_cast<size_t>(i)], clk);
+            if (kind == ADDER::PAIRED && i == 1) held->get_my_node()->get_input_term_by_type(DB_DATAIN)->set_invert(true);
+            f.output(rtm_name("o", i), held);
+        }
         return f.release();
     };
 }
@@ -211,7 +226,7 @@ void expect_equivalent(RTM_RUN& run, const NETLIST_BUILDER& build, const std::st
 
 TEST(RtmEngineChains, ForwardAndBackwardAcrossACarryChain)
 {
-    const NETLIST_BUILDER build = adder_design(false);
+    const NETLIST_BUILDER build = adder_design(ADDER::PLAIN);
     {
         RTM_RUN run(build());
         EXPECT_EQ(move_registers(run, {"ra0"}, -100), 1);
@@ -234,7 +249,7 @@ TEST(RtmEngineChains, ForwardAndBackwardAcrossACarryChain)
 
 TEST(RtmEngineChains, BackwardMoveMergesChainInputsLoadingOneSource)
 {
-    const NETLIST_BUILDER build = adder_design(true);
+    const NETLIST_BUILDER build = adder_design(ADDER::SHARED);
     RTM_RUN run(build());
     EXPECT_EQ(move_registers(run, {"rs0"}, 100), 1);
     CDB_ATOM_NODE* bit0 = run.find("add_0");
@@ -246,6 +261,15 @@ TEST(RtmEngineChains, BackwardMoveMergesChainInputsLoadingOneSource)
     EXPECT_TRUE(first->get_my_node()->is_lcell_ff());
     EXPECT_NE(first->get_my_node(), run.find("ra0"));
     expect_equivalent(run, build, "rtm_chain_merge");
+}
+
+TEST(RtmEngineChains, BackwardSearchTakesBackTheFirstCellsAnswerForItsPartner)
+{
+    const NETLIST_BUILDER build = adder_design(ADDER::PAIRED);
+    RTM_RUN run(build());
+    EXPECT_EQ(move_registers(run, {"rs0"}, 100), 1);
+    EXPECT_EQ(reason_count(run.rtm(), MORV_RTM_BAD_IC), 0);
+    expect_equivalent(run, build, "rtm_chain_pair");
 }
 
 // ---------------------------------------------------------------- refusals
