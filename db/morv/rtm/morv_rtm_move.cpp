@@ -47,7 +47,8 @@ MORV_RTM_CHAIN MORV_RTM::collect_carry_chain(CDB_ATOM_NODE* node) const
         chain.push_back(node);
         return chain;
     }
-    for (CDB_ATOM_NODE* at = head; at != nullptr; at = m_net_util->get_next_node_in_carry_chain(at)) chain.push_back(at);
+    for (CDB_ATOM_NODE* at = head; at != nullptr; at = m_net_util->get_next_node_in_carry_chain(at))
+        chain.push_back(at);
     return chain;
 }
 
@@ -141,7 +142,8 @@ CDB_ATOM_NODE* MORV_RTM::find_source_register(CDB_ATOM_ITERM* iterm, bool* inver
     if (source == nullptr) return nullptr;
     CDB_ATOM_NODE* node = source->get_my_node();
     bool wire_inverted = false;
-    if (const int wire_type = is_wire_lut(node, &wire_inverted); wire_type != 0 && source->get_number_of_fanout() == 1) {
+    if (const int wire_type = is_wire_lut(node, &wire_inverted);
+        wire_type != 0 && source->get_number_of_fanout() == 1) {
         CDB_ATOM_ITERM* wire_in = node->get_input_term_by_type(wire_type, 0);
         CDB_ATOM_OTERM* wire_source = wire_in->get_source();
         if (wire_source != nullptr && wire_source->get_number_of_fanout() == 1) {

@@ -146,7 +146,8 @@ TEST(RtmEngineMoves, WiresInversionsConstantsAndLoadedRegistersStayEquivalent)
         EXPECT_EQ(moves, move.m_expected_moves);
         EXPECT_GE(reason_count(run.rtm(), move.m_expected_reason), 1);
         std::unique_ptr<CDB_ATOM_NETLIST> before = build_wires();
-        const SEQ_VERDICT verdict = seq_check(*before, run.netlist(), std::string("rtm_wires_") + move.m_register, true);
+        const SEQ_VERDICT verdict =
+            seq_check(*before, run.netlist(), std::string("rtm_wires_") + move.m_register, true);
         EXPECT_TRUE(verdict.equivalent()) << verdict.describe();
     }
 }
@@ -210,7 +211,8 @@ NETLIST_BUILDER adder_design(ADDER kind)
         const std::vector<CDB_ATOM_OTERM*> sum = f.adder("add", a, b);
         for (int i = 0; i < 2; ++i) {
             CDB_ATOM_OTERM* held = f.reg(rtm_name("rs", i), sum[static_cast<size_t>(i)], clk);
-            if (kind == ADDER::PAIRED && i == 1) held->get_my_node()->get_input_term_by_type(DB_DATAIN)->set_invert(true);
+            if (kind == ADDER::PAIRED && i == 1)
+                held->get_my_node()->get_input_term_by_type(DB_DATAIN)->set_invert(true);
             f.output(rtm_name("o", i), held);
         }
         return f.release();
@@ -310,12 +312,12 @@ struct REFUSAL
 TEST(RtmEngineRefusals, EachReasonLeavesTheNetlistAlone)
 {
     const REFUSAL cases[] = {
-        {"q", -100, nullptr, MORV_RTM_COMB_NO_GOOD},               // q's fanout w is a wire
-        {"p", -100, nullptr, MORV_RTM_NO_REG_ON_INPUT},            // g reads the input b
-        {"t1", 100, nullptr, MORV_RTM_BAD_IC},                     // t1 low, t2 behind an inverter
-        {"t3", 100, nullptr, MORV_RTM_NO_REG_ON_OUTPUT},           // k also drives o4
-        {"p", -100, nullptr, MORV_RTM_REG_INCOMPATIBLE_SIGNALS},   // m reads e, which has an enable
-        {"q", 100, "b", MORV_RTM_NO_RETIMEABLE_FANOUT},            // q loads an input pin
+        {"q", -100, nullptr, MORV_RTM_COMB_NO_GOOD},              // q's fanout w is a wire
+        {"p", -100, nullptr, MORV_RTM_NO_REG_ON_INPUT},           // g reads the input b
+        {"t1", 100, nullptr, MORV_RTM_BAD_IC},                    // t1 low, t2 behind an inverter
+        {"t3", 100, nullptr, MORV_RTM_NO_REG_ON_OUTPUT},          // k also drives o4
+        {"p", -100, nullptr, MORV_RTM_REG_INCOMPATIBLE_SIGNALS},  // m reads e, which has an enable
+        {"q", 100, "b", MORV_RTM_NO_RETIMEABLE_FANOUT},           // q loads an input pin
     };
     for (const REFUSAL& refusal : cases) {
         SCOPED_TRACE(std::string(refusal.m_register) + " " + morv_rtm_failure_reason_text(refusal.m_reason));
@@ -361,9 +363,9 @@ TEST(RtmEngineMoves, GeneratedDesignsStayEquivalentIterationAfterIteration)
             committed += counts.at(0);
             for (size_t i = 1; i < counts.size(); ++i) refused += counts[i];
             std::unique_ptr<CDB_ATOM_NETLIST> before = seq_generate(options, seed);
-            const SEQ_VERDICT verdict = seq_check(*before, run.netlist(),
-                                                  rtm_name(chains ? "rtm_gen_chain_" : "rtm_gen_", static_cast<long long>(seed)),
-                                                  true);
+            const SEQ_VERDICT verdict =
+                seq_check(*before, run.netlist(),
+                          rtm_name(chains ? "rtm_gen_chain_" : "rtm_gen_", static_cast<long long>(seed)), true);
             EXPECT_TRUE(verdict.equivalent()) << verdict.describe();
         }
     }

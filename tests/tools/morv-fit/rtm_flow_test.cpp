@@ -250,7 +250,8 @@ TEST(MorvFitNewRtm, SwitchRunsTheSkewDrivenEngineAndKeepsTheDesign)
     std::istringstream in(slurp(dir + "/fsyn_debug_dump.txt"));
     const std::string key = "Pure retiming operations: ";
     for (std::string line; std::getline(in, line);)
-        if (const size_t at = line.find(key); at != std::string::npos) moves += std::atoi(line.c_str() + at + key.size());
+        if (const size_t at = line.find(key); at != std::string::npos)
+            moves += std::atoi(line.c_str() + at + key.size());
     EXPECT_GT(moves, 0);
     if (!abc_is_available()) return;
     const ABC_RESULT abc = abc_check_equivalence(k_s1423, dir + "/out.blif", true);
