@@ -193,6 +193,7 @@ enum class ADDER
 {
     PLAIN,
     SHARED,
+    SHARED_INVERTED,  // as SHARED, the second bit reading ra0 inverted
     PAIRED
 };
 
@@ -206,9 +207,10 @@ NETLIST_BUILDER adder_design(ADDER kind)
             a.push_back(f.reg(rtm_name("ra", i), f.input(rtm_name("ia", i)), clk));
             b.push_back(f.reg(rtm_name("rb", i), f.input(rtm_name("ib", i)), clk));
         }
-        if (kind == ADDER::SHARED) b[1] = a[0];
+        if (kind == ADDER::SHARED || kind == ADDER::SHARED_INVERTED) b[1] = a[0];
         if (kind == ADDER::PAIRED) b[1] = a[1];
         const std::vector<CDB_ATOM_OTERM*> sum = f.adder("add", a, b);
+        if (kind == ADDER::SHARED_INVERTED) sum[1]->get_my_node()->get_input_term_by_type(DB_DATA_B)->set_invert(true);
         for (int i = 0; i < 2; ++i) {
             CDB_ATOM_OTERM* held = f.reg(rtm_name("rs", i), sum[static_cast<size_t>(i)], clk);
             if (kind == ADDER::PAIRED && i == 1)
@@ -272,6 +274,20 @@ TEST(RtmEngineChains, BackwardSearchTakesBackTheFirstCellsAnswerForItsPartner)
     EXPECT_EQ(move_registers(run, {"rs0"}, 100), 1);
     EXPECT_EQ(reason_count(run.rtm(), MORV_RTM_BAD_IC), 0);
     expect_equivalent(run, build, "rtm_chain_pair");
+}
+
+TEST(RtmEngineChains, RegistersLoadingOneSourceInvertedAreNotMerged)
+{
+    const NETLIST_BUILDER build = adder_design(ADDER::SHARED_INVERTED);
+    RTM_RUN run(build());
+    EXPECT_EQ(move_registers(run, {"rs0"}, 100), 1);
+    CDB_ATOM_NODE* bit0 = run.find("add_0");
+    CDB_ATOM_NODE* bit1 = run.find("add_1");
+    ASSERT_NE(bit0, nullptr);
+    ASSERT_NE(bit1, nullptr);
+    EXPECT_NE(bit1->get_input_term_by_type(DB_DATA_B)->get_source(),
+              bit0->get_input_term_by_type(DB_DATA_A)->get_source());
+    expect_equivalent(run, build, "rtm_chain_no_merge");
 }
 
 // ---------------------------------------------------------------- refusals
