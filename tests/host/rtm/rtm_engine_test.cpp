@@ -13,9 +13,11 @@
 #include "cdb/cdb_atom_netlist.h"
 
 #include "fixture_netlist.h"
+#include "hdb/hdb_instance_name.h"
 #include "morv/timing/morv_opt_skew.h"
 #include "rtm_test_run.h"
 #include "seq_harness.h"
+#include "tdc/tdc_accessories.h"
 
 namespace {
 
@@ -350,6 +352,28 @@ TEST(RtmEngineRefusals, EachReasonLeavesTheNetlistAlone)
         rtm.retime_registers(&list);
         EXPECT_GE(reason_count(rtm, refusal.m_reason), 1);
         expect_equivalent(run, build_refusals, std::string("rtm_refusal_") + refusal.m_register);
+    }
+}
+
+// A register under another timing assignment than the moved one refuses
+// the move; under the same one the move goes ahead.
+TEST(RtmEngineRefusals, DifferentTimingAssignmentRefusesTheMove)
+{
+    for (bool both : {false, true}) {
+        SCOPED_TRACE(both);
+        RTM_RUN run(build_refusals());
+        tdc_get_accessories()->clear_timing_assignments();
+        for (const char* name : {"q", "p"}) {
+            if (!both && std::string(name) == "p") continue;
+            CDB_ATOM_OTERM* regout = run.find(name)->get_output_term_by_type(DB_REG_OUT);
+            tdc_get_accessories()->set_timing_assignment(std::string(regout->get_instance_name()->get_short_hpath()),
+                                                         "MULTICYCLE", "2");
+        }
+        move_registers(run, {"p"}, -100);
+        EXPECT_EQ(reason_count(run.rtm(), MORV_RTM_REG_INCOMPATIBLE_TIMING_CONSTRAINTS) > 0, !both);
+        EXPECT_EQ(run.rtm().moved_nodes().count(static_cast<int>(run.find("h")->get_id())), both ? 1u : 0u);
+        tdc_get_accessories()->clear_timing_assignments();
+        expect_equivalent(run, build_refusals, both ? "rtm_timing_alike" : "rtm_timing_apart");
     }
 }
 
