@@ -355,6 +355,33 @@ TEST(RtmEngineRefusals, EachReasonLeavesTheNetlistAlone)
     }
 }
 
+// A register that loads its own cell: the move takes it out before the new
+// register is added, so the new one closes the loop.
+std::unique_ptr<CDB_ATOM_NETLIST> build_toggle()
+{
+    FIXTURE_NETLIST f(CDB_FAMILY_BRK);
+    CDB_ATOM_OTERM* clk = f.input("clk");
+    CDB_ATOM_OTERM* en = f.input("en");
+    CDB_ATOM_OTERM* r = f.reg("r", en, clk);
+    CDB_ATOM_ITERM* datain = r->get_my_node()->get_input_term_by_type(DB_DATAIN);
+    datain->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    CDB_ATOM_OTERM* next = f.lut("t", {r, f.reg("re", en, clk)}, 0x6);
+    next->insert_fanout(datain);
+    datain->set_invert(true);
+    f.output("o", r);
+    return f.release();
+}
+
+TEST(RtmEngineMoves, RegisterInItsOwnLoopMovesBothWays)
+{
+    for (int skew : {-100, 100}) {
+        SCOPED_TRACE(skew);
+        RTM_RUN run(build_toggle());
+        EXPECT_EQ(move_registers(run, {"r"}, skew), 1);
+        expect_equivalent(run, build_toggle, skew < 0 ? "rtm_toggle_fwd" : "rtm_toggle_bwd");
+    }
+}
+
 // A register under another timing assignment than the moved one refuses
 // the move; under the same one the move goes ahead.
 TEST(RtmEngineRefusals, DifferentTimingAssignmentRefusesTheMove)
