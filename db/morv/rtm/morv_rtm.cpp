@@ -280,9 +280,13 @@ int MORV_RTM::retime_lcell_register(MORV_RTM_REG* reg)
 // no move and lose mobility like any failed record.
 int MORV_RTM::retime_mac_register(MORV_RTM_REG* /*reg*/)
 {
-    if (!m_enable_mac_moves) return 0;
-    if (MORV_EXPERT* expert = m_fsyn_api->get_fsyn_expert()) expert->warn_not_available("MORV_RTM DSP register moves");
+    if (m_enable_mac_moves) warn_mac_moves_unavailable();
     return 0;
+}
+
+void MORV_RTM::warn_mac_moves_unavailable() const
+{
+    if (MORV_EXPERT* expert = m_fsyn_api->get_fsyn_expert()) expert->warn_not_available("MORV_RTM DSP register moves");
 }
 
 void MORV_RTM::reduce_mobility(const MORV_RTM_REG* reg)

@@ -182,6 +182,7 @@ private:
     bool is_critical_mac(CDB_ATOM_NODE* node) const;
     int retime_lcell_register(MORV_RTM_REG* reg);
     int retime_mac_register(MORV_RTM_REG* reg);
+    void warn_mac_moves_unavailable() const;
     void commit(MORV_RTM_OP* op);
 
     // ---- move helpers (morv_rtm_move.cpp)

@@ -259,6 +259,7 @@ int MORV_RTM::try_forward_move(MORV_RTM_REG* reg)
             else op->m_failure_reason = MORV_RTM_COMB_NO_GOOD;
         } else {
             // Moves into DSP blocks are not part of this build.
+            if (m_enable_mac_moves && node->is_mac_mult()) warn_mac_moves_unavailable();
             op->m_failure_reason = MORV_RTM_NO_RETIMEABLE_FANOUT;
         }
         if (process_retiming_operation(std::move(op))) {
@@ -378,6 +379,7 @@ int MORV_RTM::try_backward_move(MORV_RTM_REG* reg)
         if (is_retimeable_comb(node)) cross_chain(op.get(), node);
         else op->m_failure_reason = MORV_RTM_COMB_NO_GOOD;
     } else {
+        if (m_enable_mac_moves && node->is_mac_out()) warn_mac_moves_unavailable();
         op->m_failure_reason = MORV_RTM_NO_RETIMEABLE_FANOUT;
     }
     if (!process_retiming_operation(std::move(op))) return 0;

@@ -14,6 +14,7 @@
 
 #include "fixture_netlist.h"
 #include "hdb/hdb_instance_name.h"
+#include "morv_test_util.h"
 #include "morv/timing/morv_opt_skew.h"
 #include "rtm_test_run.h"
 #include "seq_harness.h"
@@ -473,6 +474,30 @@ TEST(RtmEngineCandidates, FailedRecordLosesMobilityAndKeepsIt)
     EXPECT_DOUBLE_EQ(skew->get_bwd_mobility(r5), bwd);
     run.rtm().clear_iteration_state();
     EXPECT_DOUBLE_EQ(skew->get_fwd_mobility(r5), fwd * 0.2);
+}
+
+// DSP moves are not part of this build: DSP records are listed, make no
+// move, lose mobility, and say once that they were skipped.
+TEST(RtmEngineCandidates, DspRecordsAreSkippedWithOneWarning)
+{
+    SEQ_GEN_OPTIONS o;
+    o.m_family = CDB_FAMILY_BRK;
+    o.m_dsps = true;
+    RTM_RUN run(o, 1);
+    CDB_ATOM_NODE* out = run.find("d0_o");
+    ASSERT_NE(out, nullptr);
+    MORV_RTM& rtm = run.rtm();
+    const double bwd = rtm.get_opt_skew()->get_bwd_mobility(out);
+    MORV_RTM_REG_LIST list;
+    rtm.add_candidate(&list, out, 200, true);
+    rtm.add_candidate(&list, out, 300, true);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list.front()->m_type, MORV_RTM_REG_MAC_OUT);
+    int moves = -1;
+    const std::string warned = not_available_warnings_of([&] { moves = rtm.retime_registers(&list); });
+    EXPECT_EQ(moves, 0);
+    EXPECT_EQ(warned, "MORV_RTM DSP register moves is not available yet in this build and is skipped.\n");
+    EXPECT_DOUBLE_EQ(rtm.get_opt_skew()->get_bwd_mobility(out), bwd * 0.2 * 0.2);
 }
 
 TEST(RtmEngineCandidates, IterationWithNothingToMoveReturnsZero)
