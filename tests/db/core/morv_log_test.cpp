@@ -387,6 +387,28 @@ TEST_F(MorvLogTest, ChunksAreNumberedAcrossCallsAndMergedInOrder)
     std::filesystem::remove("db/top.map.psl");
 }
 
+// A chunk of the same name left in the folder by an earlier compile that
+// stopped before its merge must not lend its records to this one.
+TEST_F(MorvLogTest, AChunkLeftByAnEarlierCompileIsStartedAfresh)
+{
+    LOGGED_COMPILE c("proj", "top");
+    MORV_LOG* log = c.log();
+    const std::string next = "db/proj" + std::to_string(MORV_LOG::get_chunk_counter()) + ".kas";
+    std::ofstream(next, std::ios::binary) << "\x07 records of another compile";
+    log->log_set_user_lcell(c.node(0));
+    log->write_pending_entries();
+    log->start_new_log_chunk();
+    ASSERT_EQ(log->get_chunk_file_names().back(), next);
+    log->log_set_user_lcell(c.node(1));
+    log->write_pending_entries();
+    c.merge("db/top.cmp.psl");
+    std::vector<std::string> kinds;
+    for (const std::string& line : file_lines("db/top.cmp.psl")) kinds.push_back(line.substr(0, line.find(' ')));
+    EXPECT_EQ(kinds, (std::vector<std::string>{"REVISION_NUMBER", "SET_USER_LCELL", "END_OF_LOG_PRINT",
+                                               "REVISION_NUMBER", "SET_USER_LCELL", "END_OF_LOG_PRINT"}));
+    std::filesystem::remove("db/top.cmp.psl");
+}
+
 // What earlier calls merged passes through db/temp.kas; when it cannot be
 // appended back, the file returns to its place before the internal error.
 TEST_F(MorvLogTest, AFailingAppendOfTheMergedLogPutsItBack)
