@@ -57,9 +57,19 @@ MORV_LOG::MORV_LOG(const MORV_LOG& source, MORV_API* fsyn_api)
       m_log_version(source.m_log_version), m_compile_token(source.m_compile_token)
 {
     MORV_ASSERT(m_fsyn_api);
-    for (const auto& [id, record] : source.m_store_node_info_map) m_store_node_info_map.emplace(id, record->clone());
-    for (const RECORD_OWNER& record : source.m_store_node_info_entries)
-        m_store_node_info_entries.push_back(record->clone());
+    // Each stored state is cloned once: the copy's list names the clones its
+    // map owns, so that a change through the map is the one written.
+    std::unordered_map<const LOGDB_FSYN_LOG_ENTRY*, LOGDB_FSYN_LOG_ENTRY*> clone_of;
+    for (const auto& [id, record] : source.m_store_node_info_map) {
+        RECORD_OWNER copy = record->clone();
+        clone_of[record.get()] = copy.get();
+        m_store_node_info_map.emplace(id, std::move(copy));
+    }
+    for (const LOGDB_FSYN_LOG_ENTRY* record : source.m_store_node_info_entries) {
+        auto it = clone_of.find(record);
+        MORV_ASSERT_TEXT(it != clone_of.end(), "m_store_node_info_map holds every listed entry");
+        m_store_node_info_entries.push_back(it->second);
+    }
     for (const auto& [id, record] : source.m_insert_atom_map) m_insert_atom_map.emplace(id, record->clone());
     for (const auto& [id, record] : source.m_delete_atom_map) m_delete_atom_map.emplace(id, record->clone());
     for (const auto& [id, record] : source.m_connection_map) m_connection_map.emplace(id, record->clone());
@@ -85,8 +95,9 @@ void MORV_LOG::clear_pending_containers()
     m_insert_atom_map.clear();
     m_delete_atom_map.clear();
     m_connection_map.clear();
-    m_store_node_info_map.clear();
+    // The list only names what the map owns.
     m_store_node_info_entries.clear();
+    m_store_node_info_map.clear();
     m_pending_entries.clear();
     m_partition_entries.clear();
     m_oterm_by_name_id.clear();
@@ -104,7 +115,7 @@ void MORV_LOG::reset_log()
 std::vector<const LOGDB_FSYN_LOG_ENTRY*> MORV_LOG::get_all_pending_entries() const
 {
     std::vector<const LOGDB_FSYN_LOG_ENTRY*> all;
-    for (const RECORD_OWNER& r : m_store_node_info_entries) all.push_back(r.get());
+    for (const LOGDB_FSYN_LOG_ENTRY* r : m_store_node_info_entries) all.push_back(r);
     for (const auto& entry : m_insert_atom_map) all.push_back(entry.second.get());
     for (const RECORD_OWNER& r : m_pending_entries) all.push_back(r.get());
     for (const auto& entry : m_connection_map) all.push_back(entry.second.get());
@@ -114,13 +125,6 @@ std::vector<const LOGDB_FSYN_LOG_ENTRY*> MORV_LOG::get_all_pending_entries() con
         return static_cast<uint32_t>(a->m_entry_id) < static_cast<uint32_t>(b->m_entry_id);
     });
     return all;
-}
-
-void MORV_LOG::write_pending_in_creation_order()
-{
-    for (const LOGDB_FSYN_LOG_ENTRY* record : get_all_pending_entries()) m_log_file->write_fsyn_log_entry(record);
-    write_marker(LOGDB_FSYN_LOG_OPERATION_END_OF_LOG_PRINT);
-    clear_pending_entries();
 }
 
 // ------------------------------------------------------------------ chunks

@@ -50,6 +50,8 @@ public:
     template <typename V>
     using ID_MAP = std::map<int32_t, V, std::less<int32_t>, MORV_ALLOCATOR<std::pair<const int32_t, V>>>;
     using RECORD_MAP = ID_MAP<RECORD_OWNER>;
+    // Records owned elsewhere (the store-node-info map), in creation order.
+    using RECORD_VIEW = std::vector<LOGDB_FSYN_LOG_ENTRY*, MORV_ALLOCATOR<LOGDB_FSYN_LOG_ENTRY*>>;
 
     MORV_LOG(const MORV_LOG&) = delete;
     MORV_LOG& operator=(const MORV_LOG&) = delete;
@@ -63,6 +65,10 @@ public:
     virtual void write_pending_entries() = 0;
     // Records a node's state before its first change in this log.
     virtual void store_node_info_before_change(CDB_ATOM_NODE* node) = 0;
+    // Records the node's present state under the kind (4 latch, 0 other;
+    // the morlin walk adds 1 to 3); a node already stored keeps its first
+    // state, the one before any change.
+    virtual void store_node_info(CDB_ATOM_NODE* node, uint32_t kind) = 0;
     // Records that the source of a connection is a clock buffer.
     virtual void log_confirm_clkbuf(CDB_ATOM_NODE* clkbuf) = 0;
 
@@ -86,7 +92,8 @@ public:
     const RECORD_MAP& get_insert_atom_map() const { return m_insert_atom_map; }
     const RECORD_MAP& get_delete_atom_map() const { return m_delete_atom_map; }
     const RECORD_MAP& get_connection_map() const { return m_connection_map; }
-    const RECORD_LIST& get_store_node_info_entries() const { return m_store_node_info_entries; }
+    const RECORD_VIEW& get_store_node_info_entries() const { return m_store_node_info_entries; }
+    const RECORD_MAP& get_store_node_info_map() const { return m_store_node_info_map; }
     // Every pending record of every container, by entry id.
     std::vector<const LOGDB_FSYN_LOG_ENTRY*> get_all_pending_entries() const;
     size_t get_pending_entry_count() const { return get_all_pending_entries().size(); }
@@ -207,21 +214,58 @@ protected:
     MORV_LOG(const MORV_LOG& source, MORV_API* fsyn_api);
     // Makes the log file, names a new chunk, writes its first record.
     void open_first_chunk();
-    // The write-out until the family's fixed order exists: every pending
-    // record in creation order, then END_OF_LOG_PRINT.
-    void write_pending_in_creation_order();
+    // The write-out of both families (morv_log_record.cpp): prior states
+    // and clock buffers, inserts, the other records, connections, partition
+    // records, deletes in logging order, then END_OF_LOG_PRINT.
+    void write_pending_in_replay_order();
     void clear_pending_containers();
+
+    // ---- prior states, shared by the families (morv_log_record.cpp)
+    // Whether the node's state may be stored: not stored yet, not made or
+    // inserted during this log, known to the host, not a virtual I/O cell.
+    bool may_store_prior_state(CDB_ATOM_NODE* node) const;
+    bool has_stored_state(int32_t node_id) const
+    {
+        return m_store_node_info_map.count(node_id) != 0 || m_stored_node_ids.count(node_id) != 0;
+    }
+    // Files a new STORE_NODE_INFO record under the node; null when the node
+    // has one already (its first state stays).
+    LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* file_store_node_info(CDB_ATOM_NODE* node, uint32_t kind);
+    // The node's input port indices and source texts, and the property and
+    // boundary-port records of the terms that need them. With
+    // visit_sources, a constant-driver source stores its own state first and
+    // a pure clock-buffer source is confirmed.
+    void record_input_states(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, CDB_ATOM_NODE* node, bool visit_sources);
+    void record_output(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, CDB_ATOM_OTERM* oterm) const;
+    bool has_boundary_port(CDB_ATOM_OTERM* oterm) const;
+    // The output a node with no used one is logged by.
+    static CDB_ATOM_OTERM* get_primary_oterm(CDB_ATOM_NODE* node);
+    // Mask, partition name and the constant-driver flag.
+    void record_node_properties(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, CDB_ATOM_NODE* node);
+    void record_latch_roles(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, CDB_ATOM_NODE* node);
+    // The clock buffer's CONFIRM_CLKBUF, filed like a stored state.
+    void file_confirm_clkbuf(CDB_ATOM_NODE* clkbuf);
+    // The boundary-port name of the term when it has one, else the short
+    // name of its source's output term.
+    std::string get_iterm_source_name(CDB_ATOM_ITERM* iterm) const;
+    bool is_constant_gnd_lcell(CDB_ATOM_NODE* node) const;
+    bool is_constant_vcc_lcell(CDB_ATOM_NODE* node) const;
+    bool is_constant_driver(CDB_ATOM_NODE* node) const
+    {
+        return is_constant_gnd_lcell(node) || is_constant_vcc_lcell(node);
+    }
 
     RECORD_LIST m_partition_entries;
     RECORD_LIST m_pending_entries;
     RECORD_MAP m_insert_atom_map;
     RECORD_MAP m_delete_atom_map;
     RECORD_MAP m_connection_map;
-    // Keyed by node id: whether a node's prior state is already pending.
+    // Keyed by node id: the pending prior state or clock-buffer record of a
+    // node. The map owns these records.
     RECORD_MAP m_store_node_info_map;
-    // The same records in creation order (clones, so that each container
-    // owns what it holds).
-    RECORD_LIST m_store_node_info_entries;
+    // The same records in creation order, for the write-out; a change made
+    // through the map (the morlin kind) is the one written.
+    RECORD_VIEW m_store_node_info_entries;
     std::vector<std::string> m_chunk_file_names;
     std::unordered_map<uint32_t, CDB_ATOM_OTERM*> m_oterm_by_name_id;
     std::unordered_map<uint32_t, CDB_ATOM_NODE*> m_node_by_name_id;
@@ -263,6 +307,8 @@ private:
     static uint64_t s_compile_tokens;
 };
 
+// The brennock log: the prior state of a changed cell, and of its whole
+// carry chain from the head when it sits on one.
 class MORV_LOG_BRK : public MORV_LOG
 {
 public:
@@ -272,9 +318,25 @@ public:
     void clear_pending_entries() override;
     void write_pending_entries() override;
     void store_node_info_before_change(CDB_ATOM_NODE* node) override;
+    void store_node_info(CDB_ATOM_NODE* node, uint32_t kind) override;
     void log_confirm_clkbuf(CDB_ATOM_NODE* clkbuf) override;
+
+private:
+    bool skips_chain_cell(CDB_ATOM_NODE* cell) const;
 };
 
+// Kinds of the morlin prior states.
+enum MORV_LOG_NODE_KIND : uint32_t
+{
+    MORV_LOG_NORMAL_NODE = 0,
+    MORV_LOG_FEEDS_STORED_NODE = 1,
+    MORV_LOG_FED_BY_STORED_NODE = 2,
+    MORV_LOG_HS_ADDER_NODE = 3,
+    MORV_LOG_LATCH_NODE = 4,
+};
+
+// The morlin log: the prior state of a changed cell together with the
+// cells around it that a replay rebuilds with it.
 class MORV_LOG_MRL : public MORV_LOG
 {
 public:
@@ -284,5 +346,18 @@ public:
     void clear_pending_entries() override;
     void write_pending_entries() override;
     void store_node_info_before_change(CDB_ATOM_NODE* node) override;
+    void store_node_info(CDB_ATOM_NODE* node, uint32_t kind) override;
     void log_confirm_clkbuf(CDB_ATOM_NODE* clkbuf) override;
+
+private:
+    using ID_SET = std::set<int32_t>;
+    uint32_t kind_of(CDB_ATOM_NODE* node) const;
+    // False when the node's state may not be stored under the kind; a
+    // pending state of another kind becomes a normal node's.
+    bool accepts(CDB_ATOM_NODE* node, uint32_t kind);
+    void store_node_info_with_related(CDB_ATOM_NODE* node, uint32_t kind, bool from_fed_cell, ID_SET& visited,
+                                      ID_SET& queue);
+    void walk_forward(CDB_ATOM_NODE* node, ID_SET& visited, ID_SET& queue);
+    void walk_backward(CDB_ATOM_NODE* node, ID_SET& visited, ID_SET& queue);
+    void walk_onward(CDB_ATOM_NODE* node, ID_SET& visited, ID_SET& queue);
 };
