@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "cdb/cdb_atom_netlist.h"
 #include "cmp/cmp_facade.h"
 #include "fio/fio.h"
 #include "logdb/logdb_database.h"
@@ -45,7 +46,10 @@ const char* const TEMP_FILE_NAME = "db/temp.kas";
 
 // ------------------------------------------------------------------ life
 
-MORV_LOG::MORV_LOG(MORV_API* fsyn_api) : m_fsyn_api(fsyn_api)
+// Edits announced before the first flow starts (the morlin legalisation)
+// change nodes the compile began with: those have states to store too.
+MORV_LOG::MORV_LOG(MORV_API* fsyn_api)
+    : m_fsyn_api(fsyn_api), m_max_node_id_at_start(static_cast<int32_t>(CDB_ATOM_NODE::s_next_id) - 1)
 {
     MORV_ASSERT(m_fsyn_api);
     m_compile_token = ++s_compile_tokens;
