@@ -119,8 +119,8 @@ void MORV_LOG_MRL::store_node_info_before_change(CDB_ATOM_NODE* node)
     }
 }
 
-void MORV_LOG_MRL::store_node_info_with_related(CDB_ATOM_NODE* node, uint32_t kind, bool from_fed_cell,
-                                                ID_SET& visited, ID_SET& queue)
+void MORV_LOG_MRL::store_node_info_with_related(CDB_ATOM_NODE* node, uint32_t kind, bool from_fed_cell, ID_SET& visited,
+                                                ID_SET& queue)
 {
     if (!accepts(node, kind) || !visited.insert(static_cast<int32_t>(node->get_id())).second) return;
     if (!from_fed_cell) walk_forward(node, visited, queue);

@@ -128,8 +128,7 @@ bool needs_term_properties(const CDB_ATOM_ITERM* iterm)
 
 }  // namespace
 
-void MORV_LOG::record_input_states(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, CDB_ATOM_NODE* node,
-                                   bool visit_sources)
+void MORV_LOG::record_input_states(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, CDB_ATOM_NODE* node, bool visit_sources)
 {
     BPM_BOUNDARY_PORT_MANAGER* bpm = port_manager(m_fsyn_api);
     std::vector<CDB_ATOM_ITERM*> iterms(node->begin_iterm(), node->end_iterm());

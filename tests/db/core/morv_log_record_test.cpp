@@ -236,7 +236,8 @@ TEST_F(MorvLogRecordTest, BrkChainStatesStartAtTheHeadOnceEachAndStopBehindAHigh
     std::vector<CDB_ATOM_NODE*> chain = r.chain("c", 4, a);
     std::vector<CDB_ATOM_NODE*> behind = r.chain("h", 2, a);
     // A high-speed adder feeding the second chain's head.
-    CDB_ATOM_NODE* adder = cdb_create_atom(CDB_FAMILY_MRL, CDB_KIND_HSADDER, r.host->names.find_or_create_path("hs", 0));
+    CDB_ATOM_NODE* adder =
+        cdb_create_atom(CDB_FAMILY_MRL, CDB_KIND_HSADDER, r.host->names.find_or_create_path("hs", 0));
     r.host->netlist->add_node(adder);
     behind[0]->add_input_term(DB_CARRY_IN)->insert_fanin(r.out(adder, DB_CARRY_OUT, "hs_cout"));
     r.start_flow();
@@ -328,8 +329,8 @@ TEST_F(MorvLogRecordTest, BrkLatchStateNamesItsRolesAndAClockBufferIsConfirmedOn
     info->set_full_latch_info(DB_DATA_A, DB_MAX_INPUT_PORT_TYPE, DB_DATA_D, DB_DATA_C, DB_COMB_OUT, 0);
     info->enable_mode = 1;
     cut_set_atom_latch_info(latch, info);
-    CDB_ATOM_NODE* clkbuf = CUT_CLKBUF_UTIL::create_clkbuf_atom(r.host->netlist.get(), CUT_CLOCK_TYPE_GLOBAL,
-                                                                CDB_FAMILY_BRK);
+    CDB_ATOM_NODE* clkbuf =
+        CUT_CLKBUF_UTIL::create_clkbuf_atom(r.host->netlist.get(), CUT_CLOCK_TYPE_GLOBAL, CDB_FAMILY_BRK);
     clkbuf->set_chip_db_entry(&r.host->chip_entry);
     clkbuf->add_input_term(DB_CLKBUF_IN)->insert_fanin(r.input("clk"));
     CDB_ATOM_OTERM* clock = r.out(clkbuf, DB_CLKBUF_OUT, "clk_global");
