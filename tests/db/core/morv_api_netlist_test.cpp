@@ -286,7 +286,11 @@ TEST_F(MorvApiNetlistTest, TheBoundaryPortManagerAnswersPartitionsAndBindings)
 
     api->ignore_partition_bp_info(1);
     EXPECT_TRUE(bpm.is_partition_ignored(1));
-    EXPECT_EQ(pending_record_kinds(*api->get_fsyn_log()),
+    // The edited cells' prior states come with the records.
+    std::vector<std::string> kinds = pending_record_kinds(*api->get_fsyn_log());
+    EXPECT_NE(std::find(kinds.begin(), kinds.end(), "STORE_NODE_INFO"), kinds.end());
+    kinds.erase(std::remove(kinds.begin(), kinds.end(), "STORE_NODE_INFO"), kinds.end());
+    EXPECT_EQ(kinds,
               (std::vector<std::string>{"SET_BOUNDARY_PORT_ID", "MOVE_BOUNDARY_PORT_ID", "IGNORE_PARTITION_BP_INFO"}));
     env.reset();  // before the manager goes
 }
