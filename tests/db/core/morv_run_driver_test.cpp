@@ -6,11 +6,13 @@
 
 #include "cfg/cfg.h"
 #include "msg/msg.h"
+#include "logdb/logdb_fsyn_log_file.h"
 #include "thr/thr.h"
 
 #include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"
+#include "morv/log/morv_log.h"
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
@@ -435,4 +437,42 @@ TEST_F(MorvRunDriverCheckpointTest, AStopWithoutASavedNetlistRestoresNothing)
     EXPECT_EQ(run("NI=3", {{3, 100}, {4, 120}}, &iterations), 3);
     EXPECT_EQ(iterations, 0);
     EXPECT_EQ(live_saved_states(), 0);
+}
+
+namespace {
+
+// The END_OF_LOG_PRINT markers in the log's chunks so far.
+int write_outs(MORV_LOG* log)
+{
+    log->get_log_file()->close();
+    int markers = 0;
+    for (const std::string& chunk : log->get_chunk_file_names()) {
+        LOGDB_FSYN_LOG_FILE file;
+        file.set_file_name(chunk);
+        while (LOGDB_FSYN_LOG_ENTRY_OWNER record = file.read_fsyn_log_entry())
+            markers += record->m_type == LOGDB_FSYN_LOG_OPERATION_END_OF_LOG_PRINT;
+    }
+    return markers;
+}
+
+}  // namespace
+
+// In a migration compile each productive iteration's records go out after
+// its sweep and timing; an iteration without operations writes nothing.
+TEST_F(MorvRunDriverTest, EachProductiveIterationWritesTheLogsPendingRecords)
+{
+    m_env.reset();
+    morv_install_migration_device(CDB_FAMILY_BRK, 2401);
+    m_env = std::make_unique<SCRIPTED_ICP_ENV>(&m_host.cmp);
+    m_api = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert())->get_fsyn_api();
+    ASSERT_TRUE(m_api->is_fsyn_write_log_required());
+    int iterations = 0;
+    run("NI=3:HCI=5", {{3, 100}, {4, 110}, {5, 120}, {6, 130}}, &iterations);
+    EXPECT_EQ(iterations, 3);
+    EXPECT_EQ(write_outs(m_api->get_fsyn_log()), 3);
+    run("NI=3:HCI=5", {}, &iterations, 0);
+    EXPECT_EQ(write_outs(m_api->get_fsyn_log()), 3);
+    m_env.reset();
+    MORV_LOG::delete_chunk_files();
+    DMGR_UTILITY::set_current_device(nullptr);
 }
