@@ -360,4 +360,8 @@ private:
     void walk_forward(CDB_ATOM_NODE* node, ID_SET& visited, ID_SET& queue);
     void walk_backward(CDB_ATOM_NODE* node, ID_SET& visited, ID_SET& queue);
     void walk_onward(CDB_ATOM_NODE* node, ID_SET& visited, ID_SET& queue);
+
+    // Set while a state is being recorded: the property records made for it
+    // are no change of the node and leave its kind alone.
+    bool m_recording_state = false;
 };

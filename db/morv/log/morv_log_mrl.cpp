@@ -107,6 +107,7 @@ bool MORV_LOG_MRL::accepts(CDB_ATOM_NODE* node, uint32_t kind)
 void MORV_LOG_MRL::store_node_info_before_change(CDB_ATOM_NODE* node)
 {
     MORV_ASSERT(node);
+    if (m_recording_state) return;
     if (!accepts(node, kind_of(node))) return;
     ID_SET visited;
     ID_SET queue;
@@ -196,7 +197,9 @@ void MORV_LOG_MRL::store_node_info(CDB_ATOM_NODE* node, uint32_t kind)
     LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry = file_store_node_info(node, kind);
     if (entry == nullptr) return;
     m_store_node_info_entries.push_back(entry);
+    m_recording_state = true;
     record_input_states(entry, node, false);
+    m_recording_state = false;
     for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it)
         if (!has_boundary_port(*it)) record_output(entry, *it);
     record_node_properties(entry, node);

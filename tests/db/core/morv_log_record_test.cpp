@@ -375,6 +375,8 @@ TEST_F(MorvLogRecordTest, MrlStoresTheCellsAroundAChangedCellByKind)
     ASSERT_NE(r.api, nullptr);
     CDB_ATOM_OTERM* in = r.input("in");
     CDB_ATOM_NODE* p1 = r.lut("p1", {in});
+    // Recording p1's inverted input is no change of p1.
+    p1->get_input_term_by_type(DB_DATA_A)->set_invert();
     CDB_ATOM_NODE* x = r.lut("x", {p1->get_output_term_by_type(DB_COMB_OUT)});
     CDB_ATOM_OTERM* x_out = x->get_output_term_by_type(DB_COMB_OUT);
     CDB_ATOM_NODE* f1 = r.lut("f1", {x_out});
