@@ -60,6 +60,9 @@ public:
     virtual bool is_forward_push_candidate(CDB_ATOM_ITERM* iterm);
     virtual bool is_push_blocked_by_region_map(CDB_ATOM_NODE*) { return false; }
     virtual bool create_control_mux(CDB_ATOM_NODE* node);
+    // The control mux's mask by the controls in use; clear_high: the
+    // synchronous clear is tied high, so its input is folded in at 1.
+    virtual uint64_t control_mux_mask(bool clear, bool enable, bool sdata, bool clear_high);
 
     // ---- state, for the core and the tests
     CDB_ATOM_NODE* get_duplicate(CDB_ATOM_NODE* node) const;
@@ -103,3 +106,7 @@ protected:
 // The control-mux LUT masks in the BRK, KESTLIN, RZK and OBRAN bit order,
 // by the controls in use (clear, enable, synchronous data).
 uint64_t morv_retiming_6lut_mux_mask(bool clear, bool enable, bool sdata);
+
+// The mask with the input at bit `bit` of the input index held at 1; the
+// input no longer matters. reversed: the index addresses bit 63 - index.
+uint64_t morv_retiming_fold_input_high(uint64_t mask, int bit, bool reversed);

@@ -41,6 +41,24 @@ uint64_t morv_retiming_6lut_mux_mask(bool clear, bool enable, bool sdata)
     return k_masks[(clear ? 4 : 0) | (enable ? 2 : 0) | (sdata ? 1 : 0)];
 }
 
+uint64_t morv_retiming_fold_input_high(uint64_t mask, int bit, bool reversed)
+{
+    uint64_t folded = 0;
+    for (unsigned index = 0; index < 64; ++index) {
+        const unsigned from = index | (1u << bit);
+        const uint64_t value = (mask >> (reversed ? 63 - from : from)) & 1u;
+        folded |= value << (reversed ? 63 - index : index);
+    }
+    return folded;
+}
+
+uint64_t MORV_RETIMING_6LUT::control_mux_mask(bool clear, bool enable, bool sdata, bool clear_high)
+{
+    const uint64_t mask = morv_retiming_6lut_mux_mask(clear || clear_high, enable, sdata);
+    // The synchronous clear is the mux's DB_DATA_D, index bit 3.
+    return clear_high ? morv_retiming_fold_input_high(mask, 3, true) : mask;
+}
+
 void MORV_RETIMING_6LUT::queue_for_demux(CDB_ATOM_NODE* node)
 {
     MORV_ASSERT_TEXT(node, "node");
@@ -116,6 +134,8 @@ struct MUX_CONTROLS
     CDB_ATOM_ITERM* sdata = nullptr;
     CDB_ATOM_ITERM* sload = nullptr;
     bool enable_used = false, sclear_used = false, sdata_used = false;
+    // A synchronous clear tied high clears on every enabled clock edge.
+    bool sclear_high = false;
 };
 
 bool driven_inverted(CDB_ATOM_ITERM* iterm)
@@ -140,11 +160,14 @@ bool MORV_RETIMING_6LUT::create_control_mux(CDB_ATOM_NODE* node)
                      "enable_connected || sclear_connected || sdata_connected");
     if (connected(c.enable) && c.enable->is_logical_gnd()) return false;
     c.enable_used = connected(c.enable) && !c.enable->is_logical_vcc();
-    c.sclear_used = connected(c.sclear);
+    // A clear tied to a constant needs no mux input: tied low it never
+    // clears, tied high it is folded into the mask.
+    c.sclear_used = connected(c.sclear) && c.sclear->is_driven();
+    c.sclear_high = connected(c.sclear) && !c.sclear->is_driven() && c.sclear->is_logical_vcc();
     // A register whose load is unconnected or tied low never loads: its
     // synchronous data does not matter.
     c.sdata_used = connected(c.sdata) && connected(c.sload) && !c.sload->is_logical_gnd();
-    if (!c.enable_used && !c.sclear_used && !c.sdata_used) return false;
+    if (!c.enable_used && !c.sclear_used && !c.sclear_high && !c.sdata_used) return false;
 
     CDB_ATOM_NODE* mux = m_net_util->create_lcell_comb(node);
     MORV_ASSERT_TEXT(mux, "mux");
@@ -152,7 +175,7 @@ bool MORV_RETIMING_6LUT::create_control_mux(CDB_ATOM_NODE* node)
     m_cdb_interface->create_oterm(nullptr, mux_out, mux, DB_COMB_OUT, mux->get_instance_name());
     MORV_ASSERT_TEXT(mux_out, "mux_out");
     m_cdb_interface->set_lutmask(
-        mux, CDB_LUTMASK(6, morv_retiming_6lut_mux_mask(c.sclear_used, c.enable_used, c.sdata_used)), 0);
+        mux, CDB_LUTMASK(6, control_mux_mask(c.sclear_used, c.enable_used, c.sdata_used, c.sclear_high)), 0);
     place_next_to(node, mux);
     MORV_REMUX::add_demuxed_node(m_fsyn_api, static_cast<int>(mux->get_id()));
 

@@ -142,12 +142,13 @@ CDB_ATOM_NODE* MORV_RETIMING_TEV::create_lcell_comb(MEM_SEGMENT* segment, HDB_IN
 // ---------------------------------------------------------------- 6-LUT families
 
 MORV_RETIMING_6LUT_FAMILY::MORV_RETIMING_6LUT_FAMILY(MORV_API* api, const MORV_PARAMETER_MAP* params,
-                                                     const char* family)
+                                                     const char* family, bool timed_rotation)
     : MORV_RETIMING_6LUT(api, params), m_family(family),
       m_mask_bits_reversed(morv_family_traits(api->get_base_family_code()).m_mask_bits_reversed)
 {
     log_creation(m_family);
-    m_constants = read_family_constants(m_fsyn_timing, params, MORV_TIMING::s_CELL_KIND_6LUT, DB_DATA_F);
+    m_constants = read_family_constants(timed_rotation ? m_fsyn_timing : nullptr, params, MORV_TIMING::s_CELL_KIND_6LUT,
+                                        DB_DATA_F);
     m_max_critical_slack = m_constants.max_critical_slack;
     m_trade = m_constants.trade;
 }

@@ -114,7 +114,10 @@ public:
     uint64_t get_buffer_mask() const;
 
 protected:
-    MORV_RETIMING_6LUT_FAMILY(MORV_API* api, const MORV_PARAMETER_MAP* params, const char* family);
+    // timed_rotation: the LUT rotation delay comes from the device model;
+    // otherwise it is 0 (and so is the largest critical slack).
+    MORV_RETIMING_6LUT_FAMILY(MORV_API* api, const MORV_PARAMETER_MAP* params, const char* family,
+                              bool timed_rotation = true);
 
 private:
     // Bit 0 of a mask is the output for every input at 1 when the family

@@ -12,6 +12,7 @@
 #include "morv/resyn/morv_resyn_family.h"
 #include "morv/resyn/morv_rwr_family.h"
 #include "morv/retiming/morv_retiming_family.h"
+#include "morv/retiming/morv_retiming_mrl.h"
 #include "morv/rtm/morv_rtm.h"
 
 namespace {
@@ -341,6 +342,7 @@ const MORV_ALGORITHM_CLASS ALGORITHM_CLASSES[] = {
     {"MORV_RETIMING_KESTLIN", make_algorithm<MORV_RETIMING_KESTLIN>},
     {"MORV_RETIMING_RZK", make_algorithm<MORV_RETIMING_RZK>},
     {"MORV_RETIMING_OBRAN", make_algorithm<MORV_RETIMING_OBRAN>},
+    {"MORV_RETIMING_MRL", make_algorithm<MORV_RETIMING_MRL>},
     {"MORV_RWR_BRK", make_algorithm<MORV_RWR_BRK>},
     {"MORV_RWR_ZEPLA", make_algorithm<MORV_RWR_ZEPLA>},
     {"MORV_RWR_MRL", make_algorithm<MORV_RWR_MRL>},
