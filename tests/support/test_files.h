@@ -8,6 +8,14 @@
 std::string slurp(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
 
+class CDB_ATOM_NETLIST;
+
+// A netlist in the native text form.
+std::string native_text(const CDB_ATOM_NETLIST& netlist);
+// The native text with its atom ids numbered from 1 in file order: ids
+// come from the process's counter, the design's contents do not.
+std::string canonical_ids(const std::string& text);
+
 struct COMMAND_RUN
 {
     int status = -1;  // the exit status; -1 when the command could not start or was killed

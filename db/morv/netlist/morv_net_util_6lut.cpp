@@ -371,13 +371,19 @@ int MORV_NET_UTIL_6LUT::remove_unused_normal_inputs_6lut(CDB_ATOM_NODE* node)
 CDB_ATOM_NODE* MORV_NET_UTIL_6LUT::get_next_node_in_carry_chain(CDB_ATOM_NODE* node) const
 {
     MORV_ASSERT(node);
-    int port = DB_CARRY_OUT;
     if (!node->is_lcell_comb()) {
         MORV_ASSERT(node->is_lcell_hsadder());
-        port = DB_CHAIN_OUT_0;
+        // An hsadder's chain goes on only into the next hsadder's chain
+        // input; a carry-out read by anything else ends the chain.
+        CDB_ATOM_OTERM* chain_out = connected_output(node, DB_CHAIN_OUT_0);
+        if (chain_out == nullptr) return nullptr;
+        for (auto it = chain_out->begin_iterm_fanout(); it != chain_out->end_iterm_fanout(); ++it)
+            if ((*it)->get_my_node()->is_lcell_hsadder() && (*it)->is_used_as(DB_CHAIN_IN_0))
+                return (*it)->get_my_node();
+        return nullptr;
     }
-    CDB_ATOM_OTERM* carry_out = connected_output(node, port);
-    if (carry_out == nullptr && node->is_lcell_comb()) carry_out = connected_output(node, DB_SHARE_OUT);
+    CDB_ATOM_OTERM* carry_out = connected_output(node, DB_CARRY_OUT);
+    if (carry_out == nullptr) carry_out = connected_output(node, DB_SHARE_OUT);
     return carry_out != nullptr ? first_fanout_node(carry_out) : nullptr;
 }
 
@@ -389,7 +395,10 @@ CDB_ATOM_NODE* MORV_NET_UTIL_6LUT::get_previous_node_in_carry_chain(CDB_ATOM_NOD
         if (carry_in == nullptr || !carry_in->is_connected()) carry_in = node->get_input_term_by_type(DB_SHARE_IN);
         return source_node(carry_in);
     }
-    if (node->is_lcell_hsadder()) return source_node(node->get_input_term_by_type(DB_CHAIN_IN_0));
+    if (node->is_lcell_hsadder()) {
+        CDB_ATOM_NODE* previous = source_node(node->get_input_term_by_type(DB_CHAIN_IN_0));
+        return previous != nullptr && previous->is_lcell_hsadder() ? previous : nullptr;
+    }
     return nullptr;
 }
 

@@ -70,60 +70,6 @@ private:
     COUNTS m_counts;
 };
 
-std::string native_text(const CDB_ATOM_NETLIST& netlist)
-{
-    std::ostringstream out;
-    cdb_write_native_netlist(netlist, out);
-    return out.str();
-}
-
-// The native text with its atom ids numbered from 1 in file order: ids
-// come from the process's counter, the design's contents do not.
-std::string canonical_ids(const std::string& text)
-{
-    std::map<std::string, std::string> ids;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream words(line);
-        std::string head, id;
-        if (words >> head >> id && head == "node") ids.emplace(id, std::to_string(ids.size() + 1));
-    }
-    auto mapped = [&ids](const std::string& id) {
-        auto found = ids.find(id);
-        return found == ids.end() ? id : found->second;
-    };
-    std::ostringstream out;
-    std::istringstream again(text);
-    while (std::getline(again, line)) {
-        std::istringstream words(line);
-        std::string head;
-        words >> head;
-        if (head == "node" || head == "fanout") {
-            std::string id, rest;
-            words >> id;
-            std::getline(words, rest);
-            std::string rewritten = head;
-            rewritten += ' ';
-            rewritten += mapped(id);
-            // Fanout sinks are "<id>.<slot>".
-            std::istringstream sinks(rest);
-            std::string word;
-            while (sinks >> word) {
-                const size_t dot = word.find('.');
-                rewritten += ' ';
-                rewritten += head == "fanout" && dot != std::string::npos
-                                 ? mapped(word.substr(0, dot)) + word.substr(dot)
-                                 : word;
-            }
-            out << rewritten << "\n";
-            continue;
-        }
-        out << line << "\n";
-    }
-    return out.str();
-}
-
 CDB_ATOM_NODE* find(const CDB_ATOM_NETLIST& netlist, const char* name)
 {
     CDB_ATOM_NODE* node = seq_find(netlist, name);

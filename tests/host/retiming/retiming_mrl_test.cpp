@@ -1,0 +1,542 @@
+// MRL retiming on small netlists: forward pushes through wire LUTs, both
+// directions across hsadders (their power-up sums, inverted input terms,
+// a tied chain input), the comb output of a chain cell, the control mux
+// with constant controls, inverters in the MRL bit order, and whole passes
+// on generated MRL netlists. Every edit is proved equivalent from the
+// all-zero power-up state against the netlist as built.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "log_capture.h"
+#include "morv/netlist/morv_net_util.h"
+#include "morv/retiming/morv_retiming_mrl.h"
+#include "retiming_6lut_bench.h"
+#include "retiming_branch_test_leaf.h"
+#include "retiming_seq_run.h"
+#include "seq_gen.h"
+#include "seq_harness.h"
+#include "test_build.h"
+#include "test_files.h"
+
+namespace {
+
+class MRL_LEAF : public TEST_RETIMING_BRANCH_LEAF<MORV_RETIMING_MRL>
+{
+public:
+    explicit MRL_LEAF(MORV_API* api, const MORV_PARAMETER_MAP* params = nullptr)
+        : TEST_RETIMING_BRANCH_LEAF(api, params)
+    {}
+    struct COUNTS
+    {
+        int inverters = 0;
+    };
+    const COUNTS& counts() const { return m_counts; }
+    void set_srt(double srt) { m_slack_ratio_threshold = srt; }
+    void insert_inverter_lcell(CDB_ATOM_ITERM* iterm) override
+    {
+        const bool cell = iterm->is_driven();
+        MORV_RETIMING_MRL::insert_inverter_lcell(iterm);
+        m_counts.inverters += cell ? 1 : 0;
+    }
+    bool create_input_registers(CDB_ATOM_NODE* node, RETIME_REG& reg, bool& c, bool& s) override
+    {
+        const bool ok = MORV_RETIMING_MRL::create_input_registers(node, reg, c, s);
+        m_pushes += ok ? 1 : 0;
+        m_hsadder_pushes += ok && node->is_lcell_hsadder() ? 1 : 0;
+        return ok;
+    }
+    bool create_output_registers(CDB_ATOM_NODE* node, RETIME_REG& reg, bool& c, bool& s) override
+    {
+        const bool ok = MORV_RETIMING_MRL::create_output_registers(node, reg, c, s);
+        m_pushes += ok ? 1 : 0;
+        m_hsadder_pushes += ok && node->is_lcell_hsadder() ? 1 : 0;
+        return ok;
+    }
+    int m_pushes = 0;
+    int m_hsadder_pushes = 0;
+
+private:
+    COUNTS m_counts;
+};
+
+using MRL_RUN = RTM_LUT_RUN<MRL_LEAF, CDB_FAMILY_MRL, DB_DATA_G>;
+
+// An hsadder on the four drivers (null: unconnected) and a carry-in
+// (null: unconnected); its outputs named "<n>_s0", "<n>_s1", "<n>_co".
+CDB_ATOM_NODE* hsadder(RTM6_NET& n, const std::string& name, const std::vector<CDB_ATOM_OTERM*>& ins,
+                       CDB_ATOM_OTERM* carry_in = nullptr)
+{
+    CDB_ATOM_NODE* a = n.add(CDB_KIND_HSADDER, name);
+    for (int k = 0; k < 4; ++k) {
+        CDB_ATOM_ITERM* t = a->add_input_term(DB_DATA_A + k);
+        if (ins[k] != nullptr) ins[k]->insert_fanout(t);
+    }
+    CDB_ATOM_ITERM* cin = a->add_input_term(DB_CHAIN_IN_0);
+    if (carry_in != nullptr) carry_in->insert_fanout(cin);
+    HDB_NAME_MGR* names = n.netlist().get_name_mgr();
+    a->add_output_term(DB_HSADDER_SUM_0, names->create_unique_name(name + "_s0", 0));
+    a->add_output_term(DB_HSADDER_SUM_1, names->create_unique_name(name + "_s1", 0));
+    a->add_output_term(DB_CHAIN_OUT_0, names->create_unique_name(name + "_co", 0));
+    return a;
+}
+
+void expect_equivalent(const CDB_ATOM_NETLIST& reference, const CDB_ATOM_NETLIST& edited, const std::string& tag)
+{
+    const SEQ_VERDICT v = seq_check(reference, edited, tag, true, 200);
+    EXPECT_TRUE(v.equivalent()) << tag << ": " << v.describe();
+}
+
+bool logged(const MORV_LOG_CAPTURE& log, const std::string& text)
+{
+    for (const std::string& line : log.lines())
+        if (line.find(text) != std::string::npos) return true;
+    return false;
+}
+
+// ------------------------------------------------------------------ wire LUTs
+
+// r0 reaches c0 = A OR B through the one-input wire w0 (inverting or not,
+// its input term or c0's term A inverted), r1 directly; c0 drives o0.
+std::unique_ptr<CDB_ATOM_NETLIST> wire_design(bool inverting, bool wire_term_inverted, bool cell_term_inverted)
+{
+    RTM6_NET n(CDB_FAMILY_MRL);
+    CDB_ATOM_NODE* r0 = n.reg("r0", n.input("i0"));
+    CDB_ATOM_NODE* r1 = n.reg("r1", n.input("i1"));
+    CDB_ATOM_NODE* w0 = n.lut("w0", {RTM6_NET::out(r0)}, inverting ? 0x1 : 0x2);
+    if (wire_term_inverted) RTM6_NET::in(w0, DB_DATA_A)->set_invert();
+    CDB_ATOM_NODE* c0 = n.lut("c0", {RTM6_NET::out(w0), RTM6_NET::out(r1)}, 0xe);
+    if (cell_term_inverted) RTM6_NET::in(c0, DB_DATA_A)->set_invert();
+    n.output(RTM6_NET::out(c0), "o0");
+    return n.take();
+}
+
+}  // namespace
+
+TEST(RetimingMrlWire, ForwardPushThroughAWireKeepsThePowerUpValue)
+{
+    for (int shape = 0; shape < 8; ++shape) {
+        const bool inverting = (shape & 1) != 0, wire_inv = (shape & 2) != 0, cell_inv = (shape & 4) != 0;
+        SCOPED_TRACE(shape);
+        MRL_RUN run(wire_design(inverting, wire_inv, cell_inv));
+        MORV_LOG_CAPTURE log(100);
+        CDB_ATOM_NODE* c0 = run.find("c0");
+        RETIME_REG reg;
+        ASSERT_TRUE(run.rtm().is_forward_push_candidate(RTM6_NET::in(c0, DB_DATA_A)));
+        ASSERT_TRUE(run.rtm().get_input_register(RTM6_NET::in(c0, DB_DATA_A), reg));
+        // Seen through the wire and its input: powering up to 1 when that inverts.
+        EXPECT_EQ(reg.clear_low, inverting == wire_inv);
+        EXPECT_EQ(logged(log, "is_wire_lut but not is_wire_lut_inverting"), inverting == wire_inv);
+        ASSERT_TRUE(run.push_forward(c0));
+        EXPECT_TRUE(logged(log, "through wire"));
+        // The register on c0's output holds OR of what c0 read at power-up.
+        const bool a_at_powerup = (inverting != wire_inv) != cell_inv;
+        const auto outputs = run.rtm().get_output_registers();
+        ASSERT_EQ(outputs.size(), 1u);
+        EXPECT_EQ(outputs.begin()->second.clear_low, !a_at_powerup);
+        expect_equivalent(*wire_design(inverting, wire_inv, cell_inv), run.netlist(),
+                          rtm6_name("rtm_mrl_wire_", shape));
+    }
+}
+
+// A one-input LUT whose mask does not read its input holds a constant: no
+// register is taken through it.
+TEST(RetimingMrlWire, AConstantOneInputLutIsNoWire)
+{
+    RTM6_NET n(CDB_FAMILY_MRL);
+    CDB_ATOM_NODE* r0 = n.reg("r0", n.input("i0"));
+    CDB_ATOM_NODE* w0 = n.lut("w0", {RTM6_NET::out(r0)}, 0x3);
+    CDB_ATOM_NODE* c0 = n.lut("c0", {RTM6_NET::out(w0), n.input("i1")}, 0x8);
+    n.output(RTM6_NET::out(c0), "o0");
+    MRL_RUN run(n.take());
+    EXPECT_FALSE(run.rtm().is_forward_push_candidate(RTM6_NET::in(run.find("c0"), DB_DATA_A)));
+}
+
+// ------------------------------------------------------------------ hsadders
+
+namespace {
+
+// Registers ra..rd on inputs i0..i3 feed hsadder h0 (B's term inverted
+// when asked, carry-in tied high when asked); both sums to outputs.
+std::unique_ptr<CDB_ATOM_NETLIST> adder_after_registers(bool b_inverted, int carry_tie)
+{
+    RTM6_NET n(CDB_FAMILY_MRL);
+    std::vector<CDB_ATOM_OTERM*> ins;
+    for (const char* r : {"ra", "rb", "rc", "rd"})
+        ins.push_back(RTM6_NET::out(n.reg(r, n.input(std::string("i") + r))));
+    CDB_ATOM_NODE* h0 = hsadder(n, "h0", ins);
+    if (b_inverted) RTM6_NET::in(h0, DB_DATA_B)->set_invert();
+    CDB_ATOM_ITERM* cin = RTM6_NET::in(h0, DB_CHAIN_IN_0);
+    if (carry_tie == 0) cin->set_gnd();
+    if (carry_tie == 1) cin->set_vcc();
+    n.output(h0->get_output_term_by_type(DB_HSADDER_SUM_0), "o0");
+    n.output(h0->get_output_term_by_type(DB_HSADDER_SUM_1), "o1");
+    return n.take();
+}
+
+// Inputs i0..i3 (A's term inverted when asked) into hsadder h0, its sums
+// into registers q0 (data inverted when asked) and q1; a second hsadder h1
+// on the carry when chained.
+std::unique_ptr<CDB_ATOM_NETLIST> adder_before_registers(bool a_inverted, bool q0_inverted, int carry_tie, bool chained)
+{
+    RTM6_NET n(CDB_FAMILY_MRL);
+    std::vector<CDB_ATOM_OTERM*> ins;
+    for (int k = 0; k < 4; ++k) ins.push_back(n.input(rtm6_name("i", k)));
+    CDB_ATOM_NODE* h0 = hsadder(n, "h0", ins);
+    if (a_inverted) RTM6_NET::in(h0, DB_DATA_A)->set_invert();
+    CDB_ATOM_ITERM* cin = RTM6_NET::in(h0, DB_CHAIN_IN_0);
+    if (carry_tie == 0) cin->set_gnd();
+    if (carry_tie == 1) cin->set_vcc();
+    CDB_ATOM_NODE* q0 = n.reg("q0", h0->get_output_term_by_type(DB_HSADDER_SUM_0));
+    if (q0_inverted) RTM6_NET::in(q0, DB_DATAIN)->set_invert();
+    CDB_ATOM_NODE* q1 = n.reg("q1", h0->get_output_term_by_type(DB_HSADDER_SUM_1));
+    n.output(RTM6_NET::out(q0), "o0");
+    n.output(RTM6_NET::out(q1), "o1");
+    if (chained) {
+        std::vector<CDB_ATOM_OTERM*> more;
+        for (int k = 4; k < 8; ++k) more.push_back(n.input(rtm6_name("i", k)));
+        CDB_ATOM_NODE* h1 = hsadder(n, "h1", more, h0->get_output_term_by_type(DB_CHAIN_OUT_0));
+        n.output(RTM6_NET::out(n.reg("q2", h1->get_output_term_by_type(DB_HSADDER_SUM_0))), "o2");
+        n.output(RTM6_NET::out(n.reg("q3", h1->get_output_term_by_type(DB_HSADDER_SUM_1))), "o3");
+    }
+    return n.take();
+}
+
+}  // namespace
+
+// The adder's function for all 64 combinations of A, B, C, D, the carry-in
+// and the unused second chain input.
+TEST(RetimingMrlHsadder, ModelAddsTwoBitPairsWithACarry)
+{
+    std::unique_ptr<CDB_ATOM_NODE> h(cdb_create_atom(CDB_FAMILY_MRL, CDB_KIND_HSADDER, nullptr));
+    for (unsigned row = 0; row < 64; ++row) {
+        unsigned in[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT] = {};
+        const unsigned a = row & 1u, b = (row >> 1) & 1u, c = (row >> 2) & 1u, d = (row >> 3) & 1u;
+        const unsigned cin = (row >> 4) & 1u;
+        in[0] = a, in[1] = b, in[2] = c, in[3] = d, in[CDB_ATOM_NODE::EVALUATE_CARRY_SLOT] = cin;
+        in[8] = (row >> 5) & 1u;
+        const unsigned low = a + b + cin, high = c + d + (low >> 1);
+        EXPECT_EQ(h->evaluate_output(DB_HSADDER_SUM_0, in), low & 1u) << row;
+        EXPECT_EQ(h->evaluate_output(DB_HSADDER_SUM_1, in), high & 1u) << row;
+        EXPECT_EQ(h->evaluate_output(DB_CHAIN_OUT_0, in), high >> 1) << row;
+    }
+}
+
+// Both sums get a register powering up to what they were at power-up: an
+// inverted input term and a carry-in tied high count.
+TEST(RetimingMrlHsadder, ForwardPushGivesBothSumsTheirPowerUpValues)
+{
+    for (int shape = 0; shape < 6; ++shape) {
+        const bool b_inverted = (shape & 1) != 0;
+        const int tie = shape / 2 - 1;  // -1 unconnected, 0 low, 1 high
+        SCOPED_TRACE(shape);
+        MRL_RUN run(adder_after_registers(b_inverted, tie));
+        run.rtm().set_backwards(false);
+        ASSERT_TRUE(run.rtm().forward_push(run.find("h0")));
+        const unsigned cin = tie == 1 ? 1u : 0u, b = b_inverted ? 1u : 0u;
+        int found = 0;
+        for (const auto& [oterm, reg] : run.rtm().get_output_registers()) {
+            const bool second = oterm->get_usage() == DB_HSADDER_SUM_1;
+            const unsigned value = second ? ((b + cin) >> 1) : ((b + cin) & 1u);
+            EXPECT_EQ(reg.clear_low, value == 0) << (second ? "sum1" : "sum0");
+            ++found;
+        }
+        EXPECT_EQ(found, 2);
+        expect_equivalent(*adder_after_registers(b_inverted, tie), run.netlist(), rtm6_name("rtm_mrl_hs_fwd_", shape));
+    }
+}
+
+// Backward across an hsadder: B and D get registers at 0, A and C the
+// sums; an inverted term, an inverted register behind a sum, a tied
+// carry-in and a second adder on the chain all keep the design.
+TEST(RetimingMrlHsadder, BackwardPushPlansInputRegistersThatGiveTheSums)
+{
+    {
+        MRL_RUN run(adder_before_registers(false, false, -1, false));
+        run.rtm().set_backwards(true);
+        ASSERT_TRUE(run.rtm().backward_push(run.find("h0")));
+        expect_equivalent(*adder_before_registers(false, false, -1, false), run.netlist(), "rtm_mrl_hs_bwd_plain");
+        int planned = 0;
+        for (const RETIME_ITERM& plan : run.rtm().get_planned_iterms()) {
+            const int port = plan.iterm->get_any_usage_as();
+            if (port == DB_DATA_B || port == DB_DATA_D) {
+                EXPECT_TRUE(plan.reg.clear_low);
+            }
+            ++planned;
+        }
+        EXPECT_EQ(planned, 4);
+    }
+    for (int shape = 1; shape < 16; ++shape) {
+        const bool a_inv = (shape & 1) != 0, q0_inv = (shape & 2) != 0, chained = (shape & 8) != 0;
+        const int tie = (shape & 4) != 0 ? 1 : -1;
+        SCOPED_TRACE(shape);
+        MRL_RUN run(adder_before_registers(a_inv, q0_inv, tie, chained));
+        run.rtm().set_backwards(true);
+        ASSERT_TRUE(run.rtm().backward_push(run.find("h0")));
+        expect_equivalent(*adder_before_registers(a_inv, q0_inv, tie, chained), run.netlist(),
+                          rtm6_name("rtm_mrl_hs_bwd_", shape));
+    }
+}
+
+// A chain input driven by a logic cell is no chain: the adder is not pushed.
+TEST(RetimingMrlHsadder, AChainInputFromLogicRefusesThePush)
+{
+    RTM6_NET n(CDB_FAMILY_MRL);
+    std::vector<CDB_ATOM_OTERM*> ins;
+    for (int k = 0; k < 4; ++k) ins.push_back(n.input(rtm6_name("i", k)));
+    CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i4"), n.input("i5")}, 0x8);
+    CDB_ATOM_NODE* h0 = hsadder(n, "h0", ins, RTM6_NET::out(c0));
+    n.output(RTM6_NET::out(n.reg("q0", h0->get_output_term_by_type(DB_HSADDER_SUM_0))), "o0");
+    MRL_RUN run(n.take());
+    run.rtm().set_backwards(true);
+    EXPECT_FALSE(run.rtm().backward_push(run.find("h0")));
+    EXPECT_TRUE(run.rtm().is_push_blocked_by_region_map(run.find("h0")));
+}
+
+// ------------------------------------------------------------------ inverters
+
+TEST(RetimingMrlCells, InvertersAndBuffersUseTheMrlBitOrder)
+{
+    const auto design = [] {
+        RTM6_NET n(CDB_FAMILY_MRL);
+        CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), n.input("i1")}, 0x8);
+        n.output(RTM6_NET::out(n.reg("r0", RTM6_NET::out(c0))), "o0");
+        return n.take();
+    };
+    MRL_RUN run(design());
+    CDB_ATOM_ITERM* a = RTM6_NET::in(run.find("c0"), DB_DATA_A);
+    run.rtm().insert_inverter_lcell(a);
+    EXPECT_EQ(run.api()->get_fsyn_net_util()->get_lutmask(a->get_source()->get_my_node()), 0x5555555555555555ULL);
+    run.rtm().insert_inverter_lcell(a);
+    CDB_ATOM_ITERM* b = RTM6_NET::in(run.find("c0"), DB_DATA_B);
+    run.rtm().insert_buffer_lcell(b);
+    EXPECT_EQ(run.api()->get_fsyn_net_util()->get_lutmask(b->get_source()->get_my_node()), 0xaaaaaaaaaaaaaaaaULL);
+    expect_equivalent(*design(), run.netlist(), "rtm_mrl_inverters");
+    // A constant flips; no cell is made.
+    run.api()->get_fsyn_cdb_interface()->set_iterm_vcc(b);
+    const size_t nodes = run.netlist().get_node_count();
+    run.rtm().insert_inverter_lcell(b);
+    EXPECT_TRUE(b->is_gnd());
+    EXPECT_EQ(run.netlist().get_node_count(), nodes);
+}
+
+// ------------------------------------------------------------------ control mux
+
+namespace {
+
+// The mux's next value, C ? (D ? 0 : (F ? E : A)) : B, for the controls in use.
+unsigned mux_function(unsigned index, bool clear, bool enable, bool sdata)
+{
+    const unsigned a = index & 1u, b = (index >> 1) & 1u, c = enable ? (index >> 2) & 1u : 1u;
+    const unsigned d = clear ? (index >> 3) & 1u : 0u, e = (index >> 4) & 1u, f = sdata ? (index >> 5) & 1u : 0u;
+    return c ? (d ? 0u : (f ? e : a)) : b;
+}
+
+// Register r0 on c0 = i0 AND i1 with an enable and a synchronous clear,
+// each driven by an input or tied to a constant (-1 driven, 0 low, 1 high).
+std::unique_ptr<CDB_ATOM_NETLIST> controlled_register(int enable, int sclear)
+{
+    RTM6_NET n(CDB_FAMILY_MRL);
+    CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), n.input("i1")}, 0x8);
+    CDB_ATOM_NODE* r0 = n.reg("r0", RTM6_NET::out(c0));
+    CDB_ATOM_ITERM* e = n.control(r0, DB_CLOCK_ENABLE, enable < 0 ? n.input("en") : nullptr);
+    if (enable == 0) e->set_gnd();
+    if (enable == 1) e->set_vcc();
+    CDB_ATOM_ITERM* s = n.control(r0, DB_SYNCH_CLEAR, sclear < 0 ? n.input("sc") : nullptr);
+    if (sclear == 0) s->set_gnd();
+    if (sclear == 1) s->set_vcc();
+    n.output(RTM6_NET::out(r0), "o0");
+    return n.take();
+}
+
+}  // namespace
+
+TEST(RetimingMrlDemux, MasksFollowTheMuxFunctionInTheMrlBitOrder)
+{
+    for (int used = 1; used < 8; ++used) {
+        const bool clear = (used & 4) != 0, enable = (used & 2) != 0, sdata = (used & 1) != 0;
+        const uint64_t mask = morv_retiming_mrl_mux_mask(clear, enable, sdata);
+        for (unsigned index = 0; index < 64; ++index)
+            EXPECT_EQ((mask >> index) & 1u, mux_function(index, clear, enable, sdata)) << used << " " << index;
+    }
+    EXPECT_EQ(morv_retiming_mrl_mux_mask(false, true, false), 0xacacacacacacacacULL);
+}
+
+// Constant controls are valid: a low clear or a high enable is absent, a
+// high clear is folded into the mask, a low enable holds (no mux).
+TEST(RetimingMrlDemux, ConstantClearOrEnableMakesAValidMux)
+{
+    struct CASE
+    {
+        int enable, sclear;
+        bool demuxed;
+    };
+    for (const CASE& c : {CASE{-1, 0, true}, CASE{-1, 1, true}, CASE{1, -1, true}, CASE{0, -1, false},
+                          CASE{-1, -1, true}, CASE{1, 1, true}}) {
+        SCOPED_TRACE(c.enable * 10 + c.sclear);
+        MRL_RUN run(controlled_register(c.enable, c.sclear));
+        CDB_ATOM_NODE* r0 = run.find("r0");
+        EXPECT_EQ(run.rtm().create_control_mux(r0), c.demuxed);
+        if (c.enable == -1 && c.sclear == 0) {
+            CDB_ATOM_NODE* mux = RTM6_NET::in(r0, DB_DATAIN)->get_source()->get_my_node();
+            EXPECT_EQ(run.api()->get_fsyn_net_util()->get_lutmask(mux), 0xacacacacacacacacULL);
+        }
+        expect_equivalent(*controlled_register(c.enable, c.sclear), run.netlist(),
+                          rtm6_name("rtm_mrl_demux_", (c.enable + 1) * 3 + c.sclear + 1));
+    }
+}
+
+// ------------------------------------------------------------------ whole passes
+
+// Four passes of the MRL class on generated MRL netlists (hsadder chains,
+// wire LUTs, inversion bits, constant ties) under the timing object's own
+// analysis.
+TEST(RetimingMrlSeq, FourPassesStayEquivalent)
+{
+    if (!abc_is_available()) GTEST_SKIP() << "berkeley-abc is not installed";
+    int pushes = 0, hsadder_pushes = 0;
+    for (int k = 0; k < (k_small_designs_only ? 6 : 20); ++k) {
+        const uint64_t seed = 4500 + static_cast<uint64_t>(k);
+        SEQ_GEN_OPTIONS o;
+        o.m_family = CDB_FAMILY_MRL;
+        o.m_cells = 10 + static_cast<int>(seed % 7);
+        o.m_registers = 6 + static_cast<int>(seed % 4);
+        std::unique_ptr<CDB_ATOM_NETLIST> before = seq_generate(o, seed);
+        RETIMING_SEQ_RUN<MRL_LEAF> run(CDB_FAMILY_MRL, seq_generate(o, seed), "", RETIMING_SLACK_SCRIPT{});
+        place_every_node(run.api(), run.netlist());
+        run.leaf().set_srt(0.2);
+        for (int pass = 0; pass < 4; ++pass) {
+            run.run_pass(pass, 3);
+            const SEQ_VERDICT v =
+                seq_check(*before, run.netlist(), rtm6_name("rtm_mrl_gen_", static_cast<long long>(seed * 10 + pass)),
+                          true, 300, static_cast<uint64_t>(pass + 1));
+            ASSERT_TRUE(v.equivalent()) << seed << " after pass " << pass << ": " << v.describe();
+        }
+        pushes += run.leaf().m_pushes;
+        hsadder_pushes += run.leaf().m_hsadder_pushes;
+    }
+    std::printf("RTM-MRL: pushes %d, across hsadders %d\n", pushes, hsadder_pushes);
+    EXPECT_GT(pushes, 0);
+}
+
+// ------------------------------------------------------------------ the sample design
+
+namespace {
+
+// The design morv-fit reads from designs/hsadder_mrl.txt: hsadder chains of
+// 4 to 8 bits between register banks. In the "front" chains the operands
+// pass three LUT levels before the adders and the sums go straight into
+// registers (backward pushes across the adders); in the "back" chains the
+// operand registers reach the adders directly or through inverting and
+// non-inverting wire LUTs and the sums pass LUT levels after them (forward
+// pushes). Beside them: an arithmetic chain whose cells' comb outputs are
+// read too, and registers with an enable or a synchronous clear tied to a
+// constant.
+std::unique_ptr<CDB_ATOM_NETLIST> hsadder_sample()
+{
+    RTM6_NET n(CDB_FAMILY_MRL);
+    const auto bank = [&n](const std::string& base, int width) {
+        std::vector<CDB_ATOM_OTERM*> q;
+        for (int k = 0; k < width; ++k) {
+            std::string name = base;
+            name += std::to_string(k);
+            q.push_back(RTM6_NET::out(n.reg("r" + name, n.input("i" + name))));
+        }
+        return q;
+    };
+    const auto logic = [&n](const std::string& base, CDB_ATOM_OTERM* x, CDB_ATOM_OTERM* y, int levels) {
+        for (int l = 0; l < levels; ++l) {
+            std::string name = base;
+            name += std::to_string(l);
+            x = RTM6_NET::out(n.lut(name, {x, y}, l % 2 == 0 ? 0x6 : 0xe));
+        }
+        return x;
+    };
+    for (int chain = 0; chain < 4; ++chain) {
+        const bool front = chain % 2 == 0;
+        const int bits = 4 + 2 * chain / 2 + (chain == 3 ? 2 : 0);  // 4, 4, 6, 8
+        const std::string c = rtm6_name("h", chain);
+        std::vector<CDB_ATOM_OTERM*> a = bank(c + "a", bits), b = bank(c + "b", bits);
+        CDB_ATOM_OTERM* carry = nullptr;
+        for (int k = 0; k < bits / 2; ++k) {
+            std::vector<CDB_ATOM_OTERM*> ins = {a[2 * k], b[2 * k], a[2 * k + 1], b[2 * k + 1]};
+            if (front) {
+                for (int j = 0; j < 4; ++j)
+                    ins[j] =
+                        logic(c + "f" + std::to_string(k) + "_" + std::to_string(j) + "_", ins[j], ins[(j + 1) % 4], 3);
+            } else if (k % 2 == 0) {
+                ins[0] = RTM6_NET::out(n.lut(c + "w" + std::to_string(k), {ins[0]}, k % 4 == 0 ? 0x1 : 0x2));
+                ins[3] = RTM6_NET::out(n.lut(c + "v" + std::to_string(k), {ins[3]}, 0x2));
+            }
+            CDB_ATOM_NODE* h = hsadder(n, c + "_" + std::to_string(k), ins, carry);
+            carry = h->get_output_term_by_type(DB_CHAIN_OUT_0);
+            for (int s = 0; s < 2; ++s) {
+                CDB_ATOM_OTERM* sum = h->get_output_term_by_type(s == 0 ? DB_HSADDER_SUM_0 : DB_HSADDER_SUM_1);
+                const std::string o = c + "s" + std::to_string(2 * k + s);
+                if (!front) sum = logic(o + "_l", sum, a[(2 * k + s + 1) % bits], 3);
+                n.output(RTM6_NET::out(n.reg("q" + o, sum)), "o" + o);
+            }
+        }
+    }
+    // Arithmetic cells: A..D into the sum, the comb function of A and B
+    // read too on every other cell.
+    std::vector<CDB_ATOM_OTERM*> x = bank("xa", 4), y = bank("xb", 4);
+    CDB_ATOM_OTERM* carry = nullptr;
+    for (int k = 0; k < 3; ++k) {
+        CDB_ATOM_NODE* cell = n.lut(rtm6_name("x", k), {x[k], y[k], x[k + 1], y[k + 1]}, 0x8888);
+        cell->set_sum_lutmask(CDB_LUTMASK(5, 0x6666aaaaULL));
+        CDB_ATOM_ITERM* cin = cell->add_input_term(DB_CARRY_IN);
+        if (carry != nullptr) carry->insert_fanout(cin);
+        HDB_NAME_MGR* names = n.netlist().get_name_mgr();
+        CDB_ATOM_OTERM* sum = cell->add_output_term(DB_SUM_OUT, names->create_unique_name(rtm6_name("x_s", k), 0));
+        carry = cell->add_output_term(DB_CARRY_OUT, names->create_unique_name(rtm6_name("x_c", k), 0));
+        // Every other cell's sum is unread: its comb output alone is used.
+        if (k % 2 == 0) n.output(RTM6_NET::out(n.reg(rtm6_name("qxs", k), sum)), rtm6_name("oxs", k));
+        n.output(RTM6_NET::out(n.reg(rtm6_name("qxc", k), RTM6_NET::out(cell))), rtm6_name("oxc", k));
+    }
+    // An enable tied high and a synchronous clear tied low.
+    std::vector<CDB_ATOM_OTERM*> z = bank("z", 2);
+    CDB_ATOM_NODE* zc = n.lut("zc", {z[0], z[1]}, 0x6);
+    CDB_ATOM_NODE* ze = n.reg("qze", RTM6_NET::out(zc));
+    n.control(ze, DB_CLOCK_ENABLE, nullptr)->set_vcc();
+    CDB_ATOM_NODE* zs = n.reg("qzs", RTM6_NET::out(zc));
+    n.control(zs, DB_SYNCH_CLEAR, nullptr)->set_gnd();
+    n.output(RTM6_NET::out(ze), "oze");
+    n.output(RTM6_NET::out(zs), "ozs");
+    return n.take();
+}
+
+}  // namespace
+
+TEST(RetimingMrlSample, SampleDesignIsTheGeneratorsOwn)
+{
+    const std::string text = canonical_ids(native_text(*hsadder_sample()));
+    const std::string path = std::string(MORV_SOURCE_DIR) + "/designs/hsadder_mrl.txt";
+    if (std::getenv("MORV_WRITE_DESIGNS") != nullptr) write_file(path, text);
+    EXPECT_TRUE(slurp(path) == text) << path << " is stale: rerun with MORV_WRITE_DESIGNS=1";
+}
+
+// Four passes of the MRL class under the timing object's own analysis move
+// registers across hsadders both ways and keep the design.
+TEST(RetimingMrlSample, PassesPushAcrossHsaddersAndStayEquivalent)
+{
+    if (!abc_is_available()) GTEST_SKIP() << "berkeley-abc is not installed";
+    std::unique_ptr<CDB_ATOM_NETLIST> before = hsadder_sample();
+    RETIMING_SEQ_RUN<MRL_LEAF> run(CDB_FAMILY_MRL, hsadder_sample(), "", RETIMING_SLACK_SCRIPT{});
+    place_every_node(run.api(), run.netlist());
+    run.leaf().set_srt(0.2);
+    for (int pass = 0; pass < 4; ++pass) {
+        run.run_pass(pass, 3);
+        const SEQ_VERDICT v = seq_check(*before, run.netlist(), rtm6_name("rtm_mrl_sample_", pass), true, 300,
+                                        static_cast<uint64_t>(pass + 1));
+        ASSERT_TRUE(v.equivalent()) << "after pass " << pass << ": " << v.describe();
+    }
+    std::printf("RTM-MRL sample: pushes %d, across hsadders %d\n", run.leaf().m_pushes, run.leaf().m_hsadder_pushes);
+    EXPECT_GT(run.leaf().m_hsadder_pushes, 0);
+}
