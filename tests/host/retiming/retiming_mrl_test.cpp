@@ -299,6 +299,57 @@ TEST(RetimingMrlHsadder, AChainInputFromLogicRefusesThePush)
     EXPECT_TRUE(run.rtm().is_push_blocked_by_region_map(run.find("h0")));
 }
 
+// ------------------------------------------------------------------ arithmetic cells
+
+namespace {
+
+// Registers on A..D of two arithmetic cells x0 -> x1 (carry chain); x0's
+// comb output is read (its sum not), x1's sum is read; A of x1 inverted
+// when asked.
+std::unique_ptr<CDB_ATOM_NETLIST> arithmetic_chain(bool inverted)
+{
+    RTM6_NET n(CDB_FAMILY_MRL);
+    CDB_ATOM_OTERM* carry = nullptr;
+    HDB_NAME_MGR* names = n.netlist().get_name_mgr();
+    for (int k = 0; k < 2; ++k) {
+        std::vector<CDB_ATOM_OTERM*> ins;
+        for (int j = 0; j < 4; ++j)
+            ins.push_back(RTM6_NET::out(n.reg(rtm6_name("r", 10 * k + j), n.input(rtm6_name("i", 10 * k + j)))));
+        // comb: A OR C; sum halves: A and (A XOR B) read into the adder
+        CDB_ATOM_NODE* cell = n.lut(rtm6_name("x", k), ins, 0xfafa);
+        cell->set_sum_lutmask(CDB_LUTMASK(5, 0x6666aaaaULL));
+        if (inverted && k == 1) RTM6_NET::in(cell, DB_DATA_A)->set_invert();
+        CDB_ATOM_ITERM* cin = cell->add_input_term(DB_CARRY_IN);
+        if (carry != nullptr) carry->insert_fanout(cin);
+        CDB_ATOM_OTERM* sum = cell->add_output_term(DB_SUM_OUT, names->create_unique_name(rtm6_name("x_s", k), 0));
+        carry = cell->add_output_term(DB_CARRY_OUT, names->create_unique_name(rtm6_name("x_c", k), 0));
+        if (k == 0) n.output(RTM6_NET::out(cell), "oc");
+        else n.output(sum, "os");
+    }
+    return n.take();
+}
+
+}  // namespace
+
+// The comb output of a chain cell gets a register powering up to the comb
+// function's value, not the sum's.
+TEST(RetimingMrlArithmetic, ForwardPushGivesAReadCombOutputItsOwnValue)
+{
+    for (bool inverted : {false, true}) {
+        SCOPED_TRACE(inverted);
+        MRL_RUN run(arithmetic_chain(inverted));
+        run.rtm().set_backwards(false);
+        ASSERT_TRUE(run.rtm().forward_push(run.find("x0")));
+        // A OR C of registers at 0 is 0 where the sum, A + NOT(A XOR B), is 1.
+        for (const auto& [oterm, reg] : run.rtm().get_output_registers()) {
+            if (oterm->get_usage() == DB_COMB_OUT) {
+                EXPECT_TRUE(reg.clear_low);
+            }
+        }
+        expect_equivalent(*arithmetic_chain(inverted), run.netlist(), rtm6_name("rtm_mrl_arith_", inverted ? 1 : 0));
+    }
+}
+
 // ------------------------------------------------------------------ inverters
 
 TEST(RetimingMrlCells, InvertersAndBuffersUseTheMrlBitOrder)
