@@ -124,10 +124,6 @@ TEST_F(MorvFamilyDriverTest, FactoryBuildsRunsSkipsOrStopsPerTable)
     EXPECT_EQ(internal_error_of([&] { mrl.expert->create_and_run_algorithm(RAM_MAP_ALGORITHM, none); }),
               "Unsupported family");
     EXPECT_EQ(
-        not_available_warnings_of([&] { EXPECT_TRUE(mrl.expert->create_and_run_algorithm(RTM_ALGORITHM, none)); }),
-        "Physical synthesis algorithm RTM (MORV_RETIMING_MRL) is not available yet in this build and is "
-        "skipped.\n");
-    EXPECT_EQ(
         not_available_warnings_of([&] { EXPECT_TRUE(mrl.expert->create_and_run_algorithm(REP_ALGORITHM, none)); }),
         "Physical synthesis algorithm REP (MORV_REP_MRL) is not available yet in this build and is "
         "skipped.\n");

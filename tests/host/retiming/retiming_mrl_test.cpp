@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "morv/core/family/morv_family_traits.h"
 #include "log_capture.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/retiming/morv_retiming_mrl.h"
@@ -118,6 +119,40 @@ std::unique_ptr<CDB_ATOM_NETLIST> wire_design(bool inverting, bool wire_term_inv
 }
 
 }  // namespace
+
+// ------------------------------------------------------------------ the class
+
+// The family's factory builds the MRL class: no LUT rotation, so no
+// critical slack whatever RF says, TRADE as given, the slot-9 schedule.
+TEST(RetimingMrlClass, FactoryBuildsItWithoutRotationDelay)
+{
+    MRL_RUN run(wire_design(false, false, false));
+    MORV_PARAMETER_MAP params;
+    MORV_ALGORITHM_BASE::parse_algorithm_params(params, "RF=8:TRADE=20");
+    MORV_OWNER<MORV_ALGORITHM_BASE> owner;
+    std::vector<std::string> said;
+    {
+        MORV_LOG_CAPTURE log(100);
+        ASSERT_TRUE(morv_make_family_algorithm("MORV_RETIMING_MRL", run.api(), &params, &owner));
+        auto* mrl = dynamic_cast<MORV_RETIMING_MRL*>(owner.get());
+        ASSERT_NE(mrl, nullptr);
+        EXPECT_EQ(mrl->get_family_constants().rotation_delay, 0);
+        EXPECT_EQ(mrl->get_max_critical_slack(), 0);
+        EXPECT_DOUBLE_EQ(mrl->get_trade(), 20.0);
+        int iters = -1, hill = -1;
+        mrl->set_default_pass_parameters(2, iters, hill);
+        EXPECT_TRUE(mrl->is_retiming_backwards());
+        owner.reset();
+        said = log.lines();
+    }
+    const auto has = [&said](const char* text) {
+        for (const std::string& line : said)
+            if (line.find(text) != std::string::npos) return true;
+        return false;
+    };
+    EXPECT_TRUE(has("creating fsyn_retiming_mrl"));
+    EXPECT_TRUE(has("destroying fsyn_retiming_mrl"));
+}
 
 TEST(RetimingMrlWire, ForwardPushThroughAWireKeepsThePowerUpValue)
 {
