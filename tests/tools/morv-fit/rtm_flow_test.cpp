@@ -158,7 +158,8 @@ TEST(MorvFitRtmAcceptance, APassThePlacementMakesSlowerIsUndone)
     EXPECT_TRUE(abc.is_equivalent()) << abc_verdict_name(abc.m_verdict) << "\n" << abc.m_output;
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, MorvFitRtm, ::testing::Values("BRK", "ZEPLA", "TEV", "KESTLIN", "RZK", "OBRAN"));
+INSTANTIATE_TEST_SUITE_P(Families, MorvFitRtm,
+                         ::testing::Values("BRK", "ZEPLA", "TEV", "KESTLIN", "RZK", "OBRAN", "MRL"));
 
 namespace {
 
