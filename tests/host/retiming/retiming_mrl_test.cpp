@@ -319,6 +319,25 @@ TEST(RetimingMrlHsadder, BackwardPushPlansInputRegistersThatGiveTheSums)
     }
 }
 
+// An adder whose first sum reads no input can only show the carry-in: a
+// register behind it that powers up to 1 cannot be pushed across.
+TEST(RetimingMrlHsadder, BackwardPushRefusesASumNoInputCanGive)
+{
+    const auto design = [] {
+        RTM6_NET n(CDB_FAMILY_MRL);
+        CDB_ATOM_NODE* h0 = hsadder(n, "h0", {nullptr, nullptr, n.input("i2"), n.input("i3")});
+        CDB_ATOM_NODE* q0 = n.reg("q0", h0->get_output_term_by_type(DB_HSADDER_SUM_0));
+        RTM6_NET::in(q0, DB_DATAIN)->set_invert();
+        n.output(RTM6_NET::out(q0), "o0");
+        n.output(RTM6_NET::out(n.reg("q1", h0->get_output_term_by_type(DB_HSADDER_SUM_1))), "o1");
+        return n.take();
+    };
+    MRL_RUN run(design());
+    run.rtm().set_backwards(true);
+    EXPECT_FALSE(run.rtm().backward_push(run.find("h0")));
+    expect_equivalent(*design(), run.netlist(), "rtm_mrl_hs_refused");
+}
+
 // A chain input driven by a logic cell is no chain: the adder is not pushed.
 TEST(RetimingMrlHsadder, AChainInputFromLogicRefusesThePush)
 {
@@ -383,6 +402,35 @@ TEST(RetimingMrlArithmetic, ForwardPushGivesAReadCombOutputItsOwnValue)
         }
         expect_equivalent(*arithmetic_chain(inverted), run.netlist(), rtm6_name("rtm_mrl_arith_", inverted ? 1 : 0));
     }
+}
+
+// Backward across the chain: the sums' registers move onto the cells'
+// inputs with values the chain's sum functions turn into the old ones.
+TEST(RetimingMrlArithmetic, BackwardPushAcrossAChainKeepsTheSums)
+{
+    const auto design = [] {
+        RTM6_NET n(CDB_FAMILY_MRL);
+        CDB_ATOM_OTERM* carry = nullptr;
+        HDB_NAME_MGR* names = n.netlist().get_name_mgr();
+        for (int k = 0; k < 2; ++k) {
+            std::vector<CDB_ATOM_OTERM*> ins;
+            for (int j = 0; j < 4; ++j) ins.push_back(n.input(rtm6_name("i", 10 * k + j)));
+            CDB_ATOM_NODE* cell = n.lut(rtm6_name("x", k), ins, 0xfafa);
+            cell->set_sum_lutmask(CDB_LUTMASK(5, 0x6666aaaaULL));
+            CDB_ATOM_ITERM* cin = cell->add_input_term(DB_CARRY_IN);
+            if (carry != nullptr) carry->insert_fanout(cin);
+            CDB_ATOM_OTERM* sum = cell->add_output_term(DB_SUM_OUT, names->create_unique_name(rtm6_name("x_s", k), 0));
+            carry = cell->add_output_term(DB_CARRY_OUT, names->create_unique_name(rtm6_name("x_c", k), 0));
+            CDB_ATOM_NODE* q = n.reg(rtm6_name("q", k), sum);
+            if (k == 1) RTM6_NET::in(q, DB_DATAIN)->set_invert();
+            n.output(RTM6_NET::out(q), rtm6_name("o", k));
+        }
+        return n.take();
+    };
+    MRL_RUN run(design());
+    run.rtm().set_backwards(true);
+    ASSERT_TRUE(run.rtm().backward_push(run.find("x0")));
+    expect_equivalent(*design(), run.netlist(), "rtm_mrl_arith_bwd");
 }
 
 // ------------------------------------------------------------------ inverters
