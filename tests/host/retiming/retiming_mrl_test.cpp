@@ -40,6 +40,7 @@ public:
     };
     const COUNTS& counts() const { return m_counts; }
     void set_srt(double srt) { m_slack_ratio_threshold = srt; }
+    void set_current_register(bool on) { m_has_current_register = on; }
     void insert_inverter_lcell(CDB_ATOM_ITERM* iterm) override
     {
         const bool cell = iterm->is_driven();
@@ -336,6 +337,28 @@ TEST(RetimingMrlHsadder, BackwardPushRefusesASumNoInputCanGive)
     run.rtm().set_backwards(true);
     EXPECT_FALSE(run.rtm().backward_push(run.find("h0")));
     expect_equivalent(*design(), run.netlist(), "rtm_mrl_hs_refused");
+}
+
+// An adder with read sums may move; one whose sums nobody reads moves
+// backward only with the register the push carries along.
+TEST(RetimingMrlHsadder, UnreadSumsMoveOnlyWithACurrentRegister)
+{
+    RTM6_NET n(CDB_FAMILY_MRL);
+    std::vector<CDB_ATOM_OTERM*> ins;
+    for (int k = 0; k < 4; ++k) ins.push_back(n.input(rtm6_name("i", k)));
+    CDB_ATOM_NODE* h0 = hsadder(n, "h0", ins);
+    n.output(RTM6_NET::out(n.reg("q0", h0->get_output_term_by_type(DB_HSADDER_SUM_0))), "o0");
+    n.output(RTM6_NET::out(n.reg("q1", h0->get_output_term_by_type(DB_HSADDER_SUM_1))), "o1");
+    hsadder(n, "h1", ins);
+    MRL_RUN run(n.take());
+    for (bool backwards : {true, false}) {
+        run.rtm().set_backwards(backwards);
+        run.rtm().set_current_register(false);
+        EXPECT_FALSE(run.rtm().is_push_blocked_by_region_map(run.find("h0")));
+        EXPECT_EQ(run.rtm().is_push_blocked_by_region_map(run.find("h1")), backwards);
+        run.rtm().set_current_register(true);
+        EXPECT_FALSE(run.rtm().is_push_blocked_by_region_map(run.find("h1")));
+    }
 }
 
 // A chain input driven by a logic cell is no chain: the adder is not pushed.
