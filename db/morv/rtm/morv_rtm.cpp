@@ -276,17 +276,15 @@ int MORV_RTM::retime_lcell_register(MORV_RTM_REG* reg)
     return 0;
 }
 
-// The DSP moves are not part of this build: their records are listed, make
-// no move and lose mobility like any failed record.
-int MORV_RTM::retime_mac_register(MORV_RTM_REG* /*reg*/)
+int MORV_RTM::retime_mac_register(MORV_RTM_REG* reg)
 {
-    if (m_enable_mac_moves) warn_mac_moves_unavailable();
+    if (!m_enable_mac_moves) return 0;
+    const bool mult = reg->m_type == MORV_RTM_REG_MAC_MULT;
+    if (reg->m_direction == MORV_RTM_FORWARD)
+        return mult ? try_forward_move_mac_mult(reg) : try_forward_move_mac_out(reg);
+    if (reg->m_direction == MORV_RTM_BACKWARD)
+        return mult ? try_backward_move_mac_mult(reg) : try_backward_move_mac_out(reg);
     return 0;
-}
-
-void MORV_RTM::warn_mac_moves_unavailable() const
-{
-    if (MORV_EXPERT* expert = m_fsyn_api->get_fsyn_expert()) expert->warn_not_available("MORV_RTM DSP register moves");
 }
 
 void MORV_RTM::reduce_mobility(const MORV_RTM_REG* reg)
@@ -313,9 +311,8 @@ void MORV_RTM::commit(MORV_RTM_OP* op)
 {
     remove_registers(op);
     add_registers(op);
-    // Packing into and unpacking from DSP blocks come with the DSP moves,
-    // which are not in this build: no operation carries such registers.
-    MORV_ASSERT_TEXT(op->m_regs_to_pack.empty() && op->m_regs_to_unpack.empty(), "m_regs_to_pack");
+    pack_registers(op);
+    unpack_registers(op);
     m_fsyn_api->taint(nullptr);
     merge_carry_chain_inputs(op);
     m_fsyn_api->debug_checkpoint(__FILE__, __LINE__);

@@ -161,6 +161,29 @@ public:
 
     static const char* mac_mode_name(int mode);
 
+    // ---- DSP register moves (morv_rtm_mac_move.cpp), each 1 on a committed move
+    int try_forward_move_mac_mult(MORV_RTM_REG* reg);
+    int try_backward_move_mac_mult(MORV_RTM_REG* reg);
+    int try_forward_move_mac_out(MORV_RTM_REG* reg);
+    int try_backward_move_mac_out(MORV_RTM_REG* reg);
+    // A logic-cell register entering a DSP block, planned into `op`.
+    void forward_move_into_mac(MORV_RTM_OP* op, CDB_ATOM_NODE* node);
+    void backward_move_into_mac(MORV_RTM_OP* op, CDB_ATOM_NODE* node);
+    bool is_retimeable_mac_mult(CDB_ATOM_NODE* node) const;
+    bool is_movable_mac_mult(CDB_ATOM_NODE* node) const;
+    bool is_retimeable_mac_out(CDB_ATOM_NODE* node) const;
+    bool is_movable_mac_out(CDB_ATOM_NODE* node) const;
+    // The first port's record of the MAC_MULT's input registers, none with
+    // a failure reason set; with clones a register in front of every bit.
+    MORV_RTM_REG* collect_mac_input_registers(MORV_RTM_OP* op, CDB_ATOM_NODE* node, bool with_clones);
+    MORV_RTM_REG* collect_mac_port_registers(MORV_RTM_OP* op, CDB_ATOM_NODE* node, int port_type, bool with_clones);
+    void plan_mac_input_pack(MORV_RTM_OP* op, CDB_ATOM_NODE* node, const MORV_RTM_REG* reg);
+
+    // ---- DSP pack and unpack edits (morv_rtm_mac_pack.cpp)
+    void pack_registers(MORV_RTM_OP* op);
+    void unpack_registers(MORV_RTM_OP* op);
+    void connect_mac_clock(CDB_ATOM_NODE* node, MORV_RTM_REG* reg);
+
     const std::vector<MORV_RTM_MAC_SLICE>& get_mac_slices() const { return m_mac_slices; }
     const MORV_RTM_PORT_LIST& get_register_secondary_signals() const { return m_register_secondary_signals; }
     const MORV_RTM_PORT_LIST& get_register_asynchronous_signals() const { return m_register_asynchronous_signals; }
@@ -177,12 +200,32 @@ private:
     // Makes the terms of slot `index` of the DSP node's ports exist.
     void make_mac_slot(CDB_ATOM_NODE* node, int index, bool clock);
 
+    // ---- DSP move helpers (morv_rtm_mac_move.cpp)
+    bool is_blocked_mac(CDB_ATOM_NODE* node) const;
+    bool has_dynamic_control(CDB_ATOM_NODE* node) const;
+    bool has_scan_chain(CDB_ATOM_NODE* node) const;
+    bool crosses_only_plain_stages(CDB_ATOM_NODE* node) const;
+    bool products_feed_only(const MORV_RTM_MAC_SLICE& slice) const;
+    void print_mac_registration(CDB_ATOM_NODE* node) const;
+    int report_mac_move(MORV_OWNER<MORV_RTM_OP> op, CDB_ATOM_NODE* node);
+    void push_mac_inputs_forward(MORV_RTM_OP* op, CDB_ATOM_NODE* node);
+    void push_mac_outputs_forward(MORV_RTM_OP* op, CDB_ATOM_NODE* node);
+    void into_mac_input_bit(MORV_RTM_OP* op, CDB_ATOM_NODE* node, int port_type, CDB_ATOM_ITERM* iterm, bool* first,
+                            bool* demux_queued);
+    void into_mac_output_fanout(MORV_RTM_OP* op, CDB_ATOM_NODE* node, CDB_ATOM_OTERM* oterm, CDB_ATOM_ITERM* fanout,
+                                bool* first);
+    // ---- DSP edit helpers (morv_rtm_mac_pack.cpp)
+    void feed_mac_control(CDB_ATOM_ITERM* iterm, const MORV_RTM_SIGNAL* signal);
+    CDB_ATOM_ITERM* mac_slot_term(CDB_ATOM_NODE* node, int port_type, int index);
+    void pack_output_register(CDB_ATOM_NODE* node, MORV_RTM_REG* reg);
+    void pack_input_register(CDB_ATOM_NODE* node, MORV_RTM_REG* reg);
+    void forget_regouts(const std::set<CDB_ATOM_OTERM*>& oterms);
+
     // ---- run loop helpers
     bool is_critical_lut(CDB_ATOM_NODE* node) const;
     bool is_critical_mac(CDB_ATOM_NODE* node) const;
     int retime_lcell_register(MORV_RTM_REG* reg);
     int retime_mac_register(MORV_RTM_REG* reg);
-    void warn_mac_moves_unavailable() const;
     void commit(MORV_RTM_OP* op);
 
     // ---- move helpers (morv_rtm_move.cpp)

@@ -17,14 +17,38 @@ bool is_connected(const CDB_ATOM_ITERM* iterm)
     return iterm != nullptr && iterm->is_connected();
 }
 
-// The same signal read the same way: a slot whose net reaches the block
-// complemented (through its inversion bit or an active-low port) would
-// clock, enable or clear the packed register on the opposite level.
-bool carries(CDB_ATOM_ITERM* slot, CDB_ATOM_ITERM* reg_term)
+bool is_absent(const MORV_RTM_SIGNAL* signal)
 {
-    if (!MORV_RTM_SIGNAL::is_same_signal(slot, reg_term)) return false;
-    if (!is_connected(slot) || !slot->is_driven()) return true;
-    return slot->reads_complemented() == reg_term->reads_complemented();
+    return signal == nullptr || (signal->get_src_oterm() == nullptr && !signal->is_vcc() && !signal->is_gnd());
+}
+
+// The same signal read the same way: a slot whose net reaches the block
+// with another inversion or global routing would clock, enable or clear
+// the packed register on the opposite level or another network.
+bool carries(CDB_ATOM_ITERM* slot, const MORV_RTM_SIGNAL* signal)
+{
+    if (is_absent(signal)) return !is_connected(slot);
+    if (!is_connected(slot)) return false;
+    if (!slot->is_driven()) return signal->get_src_oterm() == nullptr && slot->is_logical_vcc() == signal->is_vcc();
+    return slot->get_source() == signal->get_src_oterm() && slot->is_inverted() == signal->is_inverted() &&
+           slot->get_global() == signal->get_iterm_properties().global_setting;
+}
+
+// A register that loads every cycle only fits a slot that does too: an
+// absent or open enable floats high, and so does one tied to VCC.
+bool enable_fits(CDB_ATOM_ITERM* slot, const MORV_RTM_SIGNAL* enable)
+{
+    const bool always = is_absent(enable) || enable->is_vcc();
+    if (always) return !is_connected(slot) || (!slot->is_driven() && slot->is_logical_vcc());
+    return carries(slot, enable);
+}
+
+// No clear, or one tied inactive, fits a slot whose clear never acts.
+bool clear_fits(CDB_ATOM_ITERM* slot, const MORV_RTM_SIGNAL* clear)
+{
+    const bool never = is_absent(clear) || clear->is_vcc();
+    if (never) return is_connected(slot) && !slot->is_driven() && slot->is_logical_vcc();
+    return carries(slot, clear);
 }
 
 }  // namespace
@@ -46,27 +70,30 @@ void MORV_RTM::make_mac_slot(CDB_ATOM_NODE* node, int index, bool clock)
     cdb->create_input_term(nullptr, made, node, DB_CLOCK_ENABLE, index);
 }
 
+// The register's controls come from its record, read at its own slots
+// when it is a DSP register.
 bool MORV_RTM::assign_mac_clock(CDB_ATOM_NODE* node, MORV_RTM_REG* reg)
 {
     check_mac_node(node);
     MORV_ASSERT_TEXT(reg && reg->m_node, "reg");
-    CDB_ATOM_ITERM* clock = reg->m_node->get_input_term_by_type(DB_CLOCK);
-    MORV_ASSERT_TEXT(clock, "reg_clock_iterm");
-    CDB_ATOM_ITERM* enable = reg->m_node->get_input_term_by_type(DB_CLOCK_ENABLE);
-    CDB_ATOM_ITERM* clear = reg->m_node->get_input_term_by_type(DB_CLEAR);
+    const MORV_RTM_SIGNAL* clock = reg->get_secondary_signal(DB_CLOCK);
+    MORV_ASSERT_TEXT(!is_absent(clock), "reg_clock_iterm");
+    const MORV_RTM_SIGNAL* enable = reg->get_secondary_signal(DB_CLOCK_ENABLE);
+    const MORV_RTM_SIGNAL* clear = reg->get_secondary_signal(DB_CLEAR);
     int clock_slot = -1, clear_slot = -1, empty_clock = -1, empty_clear = -1;
     for (int i = 0; i < s_MAC_NUMBER_OF_CLOCKS; ++i) {
         CDB_ATOM_ITERM* slot_clock = node->get_input_term_by_type(DB_CLOCK, i);
+        CDB_ATOM_ITERM* slot_enable = node->get_input_term_by_type(DB_CLOCK_ENABLE, i);
         if (is_connected(slot_clock)) {
-            CDB_ATOM_ITERM* slot_enable = node->get_input_term_by_type(DB_CLOCK_ENABLE, i);
-            MORV_ASSERT_TEXT(is_connected(slot_enable), "ena_iterm && ena_iterm->is_connected()");
-            if (carries(slot_clock, clock) && (!is_connected(enable) || carries(slot_enable, enable))) clock_slot = i;
-        } else if (empty_clock < 0) {
+            if (carries(slot_clock, clock) && enable_fits(slot_enable, enable)) clock_slot = i;
+        } else if (empty_clock < 0 && !is_connected(slot_enable) && (slot_clock != nullptr || slot_enable == nullptr)) {
+            // An enable term left at a slot without a clock term keeps the
+            // slot: making the slot would make that enable a second time.
             empty_clock = i;
         }
         CDB_ATOM_ITERM* slot_clear = node->get_input_term_by_type(DB_CLEAR, i);
         if (is_connected(slot_clear)) {
-            if (carries(slot_clear, clear)) clear_slot = i;
+            if (clear_fits(slot_clear, clear)) clear_slot = i;
         } else if (empty_clear < 0) {
             empty_clear = i;
         }

@@ -257,9 +257,10 @@ int MORV_RTM::try_forward_move(MORV_RTM_REG* reg)
             MORV_DEBUG_STREAM::print(2, "   Trying FWD move across node < %d >", static_cast<int>(node->get_id()));
             if (is_retimeable_comb(node)) cross_chain(op.get(), node);
             else op->m_failure_reason = MORV_RTM_COMB_NO_GOOD;
+        } else if (m_enable_mac_moves && node->is_mac_mult()) {
+            MORV_DEBUG_STREAM::print(2, "   Trying FWD ff move into MAC < %d >", static_cast<int>(node->get_id()));
+            forward_move_into_mac(op.get(), node);
         } else {
-            // Moves into DSP blocks are not part of this build.
-            if (m_enable_mac_moves && node->is_mac_mult()) warn_mac_moves_unavailable();
             op->m_failure_reason = MORV_RTM_NO_RETIMEABLE_FANOUT;
         }
         if (process_retiming_operation(std::move(op))) {
@@ -378,8 +379,10 @@ int MORV_RTM::try_backward_move(MORV_RTM_REG* reg)
         MORV_DEBUG_STREAM::print(2, "   Trying BWD move across node < %d >", static_cast<int>(node->get_id()));
         if (is_retimeable_comb(node)) cross_chain(op.get(), node);
         else op->m_failure_reason = MORV_RTM_COMB_NO_GOOD;
+    } else if (m_enable_mac_moves && node->is_mac_out()) {
+        MORV_DEBUG_STREAM::print(2, "   Trying BWD ff move into MAC < %d >", static_cast<int>(node->get_id()));
+        backward_move_into_mac(op.get(), node);
     } else {
-        if (m_enable_mac_moves && node->is_mac_out()) warn_mac_moves_unavailable();
         op->m_failure_reason = MORV_RTM_NO_RETIMEABLE_FANOUT;
     }
     if (!process_retiming_operation(std::move(op))) return 0;

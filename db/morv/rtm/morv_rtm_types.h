@@ -102,6 +102,9 @@ public:
     bool is_bypassed_iterm(CDB_ATOM_ITERM* iterm) const;
     HDB_INSTANCE_NAME* get_instance_name() const;
     MORV_RTM_PACK_INFO get_pack_info() const { return m_pack_info; }
+    // The term the register reads a control from: index 0 of a logic
+    // cell, the clock or clear slot of a DSP register.
+    CDB_ATOM_ITERM* get_control_iterm(int port_type) const { return control_iterm(port_type); }
 
     MORV_RTM_REG_TYPE m_type = MORV_RTM_REG_NONE;
     MORV_RTM_REG_INITIAL_CONDITION_ENUM m_ic = MORV_RTM_REG_IC_NONE;

@@ -1,0 +1,499 @@
+// The skew-driven engine's DSP moves on generated slices of 1, 2 and 4
+// multipliers: registers through the multiplier and the output stage in
+// both directions, logic-cell registers entering a block, unpacking onto
+// logic cells; the clock-slot choice; the refusals. Every committed move is
+// proved by ABC and co-simulated from the all-zero state against the
+// unedited design.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "log_capture.h"
+#include "cdb/cdb_atom_netlist.h"
+#include "cdb/cdb_atom_node.h"
+#include "cut/cut_block_util.h"
+#include "io/blif_reader.h"
+
+#include "dsp_gen.h"
+#include "rtm_test_run.h"
+#include "seq_harness.h"
+
+namespace {
+
+using DESIGN_EDIT = std::function<void(CDB_ATOM_NETLIST&)>;
+
+std::unique_ptr<CDB_ATOM_NETLIST> edited(const DSP_GEN_OPTIONS& o, const DESIGN_EDIT& edit)
+{
+    std::unique_ptr<CDB_ATOM_NETLIST> design = dsp_generate(o);
+    if (edit) edit(*design);
+    return design;
+}
+
+// The generated design, edited alike in the reference and in the copy the
+// engine moves registers in.
+struct MAC_MOVE_CASE
+{
+    explicit MAC_MOVE_CASE(const DSP_GEN_OPTIONS& o, const DESIGN_EDIT& edit = nullptr)
+        : reference(edited(o, edit)), run(std::make_unique<RTM_RUN>(edited(o, edit), o.m_family))
+    {
+        refresh();
+    }
+    // What every iteration starts with: fresh slices, no node moved yet,
+    // every node critical.
+    void refresh()
+    {
+        MORV_RTM& rtm = run->rtm();
+        rtm.clear_iteration_state();
+        rtm.generate_mac_slice_info();
+        for (CDB_ATOM_NODE* node : run->netlist()) rtm.critical_nodes().insert(static_cast<int>(node->get_id()));
+    }
+    CDB_ATOM_NODE* node(const std::string& name)
+    {
+        CDB_ATOM_NODE* found = run->find(name);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    // A DSP record of the engine's candidate list.
+    int move_mac(const std::string& name, int direction)
+    {
+        MORV_RTM_REG reg;
+        reg.m_node = node(name);
+        reg.m_type = reg.m_node->is_mac_out() ? MORV_RTM_REG_MAC_OUT : MORV_RTM_REG_MAC_MULT;
+        reg.m_direction = direction;
+        const int moves = run->rtm().retime_register(&reg);
+        refresh();
+        return moves;
+    }
+    int move_lcell(CDB_ATOM_NODE* reg_node, int direction)
+    {
+        MORV_RTM_REG reg(reg_node, &run->rtm().get_register_secondary_signals());
+        reg.m_type = MORV_RTM_REG_LCELL;
+        reg.m_ref_oterm = reg_node->get_output_term_by_type(DB_REG_OUT);
+        reg.m_direction = direction;
+        const int moves = run->rtm().retime_register(&reg);
+        refresh();
+        return moves;
+    }
+    int outcome(int reason) const { return run->rtm().get_outcome_counts().at(static_cast<size_t>(reason)); }
+    void expect_equivalent(const std::string& tag)
+    {
+        const SEQ_VERDICT v = seq_check(*reference, run->netlist(), tag, true, 200, 7);
+        EXPECT_TRUE(v.equivalent()) << tag << ": " << v.describe();
+    }
+
+    std::unique_ptr<CDB_ATOM_NETLIST> reference;
+    std::unique_ptr<RTM_RUN> run;
+};
+
+DSP_GEN_OPTIONS options(int mults)
+{
+    DSP_GEN_OPTIONS o;
+    o.m_mults = mults;
+    o.m_width_a = 3;
+    o.m_width_b = 3;
+    o.m_logic_levels = 0;
+    o.m_fanout_registers = false;
+    return o;
+}
+
+std::string tag_of(const char* what, int mults)
+{
+    std::string tag(what);
+    tag += "_";
+    tag += std::to_string(mults);
+    return tag;
+}
+
+bool output_registered(CDB_ATOM_NODE* node)
+{
+    return CUT_MAC_UTIL::is_output_port_registered(node, DB_DATA_OUT);
+}
+
+bool inputs_registered(CDB_ATOM_NODE* node)
+{
+    return CUT_MAC_UTIL::is_input_port_registered(node, DB_DATA_A) &&
+           CUT_MAC_UTIL::is_input_port_registered(node, DB_DATA_B);
+}
+
+// The register a pin's path comes from.
+CDB_ATOM_NODE* register_before(CDB_ATOM_ITERM* iterm)
+{
+    CDB_ATOM_OTERM* source = iterm->get_source();
+    return source == nullptr ? nullptr : source->get_my_node();
+}
+
+// Slot 1 of the first multiplier on the clock with an enable from pin
+// "a0_0"; the ports named read their register there.
+void second_slot(CDB_ATOM_NETLIST& netlist, int port_1, int port_2)
+{
+    CDB_ATOM_NODE* mult = seq_find(netlist, "d_m0");
+    seq_find(netlist, "clk")->get_output_term_by_type(DB_DATA_OUT)->insert_fanout(mult->add_input_term(DB_CLOCK, 1));
+    seq_find(netlist, "a0_0")
+        ->get_output_term_by_type(DB_DATA_OUT)
+        ->insert_fanout(mult->add_input_term(DB_CLOCK_ENABLE, 1));
+    for (int port : {port_1, port_2}) CUT_MAC_UTIL::set_input_port_clock(mult, port, 1);
+}
+
+// A buffer "w" between operand A bit 1 of the first multiplier and its
+// register.
+void wire_in_front(CDB_ATOM_NETLIST& netlist, int family)
+{
+    CDB_ATOM_ITERM* pin = seq_find(netlist, "d_m0")->get_input_term_by_type(DB_DATA_A, 1);
+    CDB_ATOM_OTERM* q = pin->get_source();
+    pin->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    CDB_ATOM_NODE* wire =
+        cdb_create_atom(family, CDB_KIND_LCELL_COMB, netlist.get_name_mgr()->create_unique_name("w", 0));
+    netlist.add_node(wire);
+    q->insert_fanout(wire->add_input_term(DB_DATA_A));
+    wire->set_lutmask(blif_family_lutmask(family, 1, 0x2));
+    wire->add_output_term(DB_COMB_OUT, wire->get_instance_name())->insert_fanout(pin);
+}
+
+class RtmMacMove : public ::testing::Test
+{
+protected:
+    void SetUp() override { msg_set_quiet(true); }
+};
+
+// ------------------------------------------------------------ the output stage
+
+TEST_F(RtmMacMove, OutputStageRegisterLeavesOntoItsFanoutsAndComesBack)
+{
+    for (int mults : {1, 2, 4}) {
+        DSP_GEN_OPTIONS o = options(mults);
+        o.m_packed_output = true;
+        MAC_MOVE_CASE c(o);
+        CDB_ATOM_NODE* out = c.node("d_o");
+        MORV_LOG_CAPTURE log(2);
+        ASSERT_EQ(c.move_mac("d_o", MORV_RTM_FORWARD), 1) << mults;
+        EXPECT_FALSE(output_registered(out));
+        c.expect_equivalent(tag_of("out_fwd", mults));
+        // The output pins now read plain registers; one of them enters the
+        // block again and takes every other with it.
+        CDB_ATOM_ITERM* pin = c.node(std::string("o0_0") + BLIF_OUTPUT_PIN_SUFFIX)->get_input_term_by_type(DB_DATAIN);
+        CDB_ATOM_NODE* reg = register_before(pin);
+        ASSERT_TRUE(reg && reg->is_lcell_ff());
+        ASSERT_EQ(c.move_lcell(reg, MORV_RTM_BACKWARD), 1) << mults;
+        EXPECT_TRUE(output_registered(out));
+        EXPECT_EQ(register_before(pin), out);
+        c.expect_equivalent(tag_of("out_bwd", mults));
+        const std::vector<std::string> lines = log.lines();
+        std::string unpacking = rtm_name("Unpacking output registers from MAC < ", out->get_id());
+        unpacking += " >";
+        EXPECT_NE(std::find(lines.begin(), lines.end(), unpacking), lines.end());
+    }
+}
+
+// Products registered in the multipliers move behind the output stage, and
+// the output stage's register moves back into every multiplier.
+TEST_F(RtmMacMove, PipelineRegistersCrossTheOutputStageBothWays)
+{
+    for (int mults : {1, 2, 4}) {
+        DSP_GEN_OPTIONS o = options(mults);
+        o.m_external_inputs = false;
+        o.m_mult_outputs = true;
+        MAC_MOVE_CASE c(o);
+        ASSERT_EQ(c.move_mac("d_m0", MORV_RTM_FORWARD), 1) << mults;
+        EXPECT_TRUE(output_registered(c.node("d_o")));
+        for (int m = 0; m < mults; ++m) EXPECT_FALSE(output_registered(c.node(rtm_name("d_m", m))));
+        c.expect_equivalent(tag_of("pipe_fwd", mults));
+        ASSERT_EQ(c.move_mac("d_o", MORV_RTM_BACKWARD), 1) << mults;
+        EXPECT_FALSE(output_registered(c.node("d_o")));
+        for (int m = 0; m < mults; ++m) EXPECT_TRUE(output_registered(c.node(rtm_name("d_m", m))));
+        c.expect_equivalent(tag_of("pipe_bwd", mults));
+    }
+}
+
+// ------------------------------------------------------------ the multiplier
+
+// Input registers move onto the product and back; then they leave the
+// block onto logic cells and re-enter it.
+TEST_F(RtmMacMove, InputRegistersCrossTheMultiplierLeaveAndReenter)
+{
+    for (int mults : {1, 2, 4}) {
+        DSP_GEN_OPTIONS o = options(mults);
+        o.m_external_inputs = false;
+        o.m_packed_inputs = true;
+        MAC_MOVE_CASE c(o);
+        CDB_ATOM_NODE* mult = c.node("d_m0");
+        ASSERT_EQ(c.move_mac("d_m0", MORV_RTM_FORWARD), 1) << mults;
+        EXPECT_TRUE(output_registered(mult));
+        EXPECT_FALSE(CUT_MAC_UTIL::is_input_port_registered(mult, DB_DATA_A));
+        EXPECT_EQ(mult->get_output_term_by_type(DB_MAC_OBSERVABLE_DATAA, 0), nullptr);
+        c.expect_equivalent(tag_of("in_fwd", mults));
+
+        ASSERT_EQ(c.move_mac("d_m0", MORV_RTM_BACKWARD), 1) << mults;
+        EXPECT_FALSE(output_registered(mult));
+        EXPECT_TRUE(inputs_registered(mult));
+        EXPECT_NE(mult->get_output_term_by_type(DB_MAC_OBSERVABLE_DATAB, 2), nullptr);
+        c.expect_equivalent(tag_of("pipe_back", mults));
+
+        ASSERT_EQ(c.move_mac("d_m0", MORV_RTM_BACKWARD), 1) << mults;
+        EXPECT_FALSE(CUT_MAC_UTIL::is_input_port_registered(mult, DB_DATA_A));
+        EXPECT_EQ(CUT_MAC_UTIL::get_input_port_clock(mult, DB_DATA_B), -1);
+        EXPECT_EQ(CUT_MAC_UTIL::get_input_port_clear(mult, DB_DATA_B), -1);
+        EXPECT_EQ(mult->get_output_term_by_type(DB_MAC_OBSERVABLE_DATAB, 2), nullptr);
+        c.expect_equivalent(tag_of("unpack", mults));
+
+        CDB_ATOM_NODE* reg = register_before(mult->get_input_term_by_type(DB_DATA_A, 1));
+        ASSERT_TRUE(reg && reg->is_lcell_ff());
+        ASSERT_EQ(c.move_lcell(reg, MORV_RTM_FORWARD), 1) << mults;
+        EXPECT_TRUE(inputs_registered(mult));
+        c.expect_equivalent(tag_of("reenter", mults));
+    }
+}
+
+// A port whose register reads another slot than slot 0: the record, and so
+// the registers that replace it, take that slot's enable.
+TEST_F(RtmMacMove, UnpackedRegistersKeepTheirOwnSlotsControls)
+{
+    DSP_GEN_OPTIONS o = options(1);
+    o.m_external_inputs = false;
+    o.m_packed_inputs = true;
+    MAC_MOVE_CASE c(o, [](CDB_ATOM_NETLIST& n) { second_slot(n, DB_DATA_A, DB_DATA_B); });
+    CDB_ATOM_NODE* mult = c.node("d_m0");
+    ASSERT_EQ(c.move_mac("d_m0", MORV_RTM_BACKWARD), 1);
+    CDB_ATOM_NODE* reg = register_before(mult->get_input_term_by_type(DB_DATA_B, 0));
+    ASSERT_TRUE(reg && reg->is_lcell_ff());
+    ASSERT_NE(reg->get_input_term_by_type(DB_CLOCK_ENABLE), nullptr);
+    EXPECT_EQ(reg->get_input_term_by_type(DB_CLOCK_ENABLE)->get_source(),
+              c.node("a0_0")->get_output_term_by_type(DB_DATA_OUT));
+    c.expect_equivalent("own_slot");
+}
+
+// ------------------------------------------------------------ logic registers entering
+
+// A register behind a non-inverting wire is taken out where it really
+// drives, the wire's input; a register without a clear gets a clear slot
+// tied inactive.
+TEST_F(RtmMacMove, RegistersEnterThroughAWireAndWithoutAClear)
+{
+    for (bool clear : {true, false}) {
+        DSP_GEN_OPTIONS o = options(2);
+        o.m_clear = clear;
+        MAC_MOVE_CASE c(o, [&o](CDB_ATOM_NETLIST& n) { wire_in_front(n, o.m_family); });
+        const std::string tag = clear ? "wire_clear" : "wire_no_clear";
+        CDB_ATOM_NODE* mult = c.node("d_m0");
+        CDB_ATOM_NODE* wire = c.node("w");
+        CDB_ATOM_ITERM* wire_in = wire->get_input_term_by_type(DB_DATA_A);
+        CDB_ATOM_NODE* behind = register_before(wire_in);
+        ASSERT_TRUE(behind && behind->is_lcell_ff());
+        CDB_ATOM_NODE* first = register_before(mult->get_input_term_by_type(DB_DATA_A, 0));
+        ASSERT_EQ(c.move_lcell(first, MORV_RTM_FORWARD), 1) << tag;
+        EXPECT_TRUE(inputs_registered(mult));
+        EXPECT_EQ(wire_in->get_source(), behind->get_input_term_by_type(DB_DATAIN)->get_source());
+        EXPECT_EQ(register_before(mult->get_input_term_by_type(DB_DATA_A, 1)), wire);
+        const int clear_slot = CUT_MAC_UTIL::get_input_port_clear(mult, DB_DATA_A);
+        ASSERT_GE(clear_slot, 0);
+        CDB_ATOM_ITERM* slot_clear = mult->get_input_term_by_type(DB_CLEAR, clear_slot);
+        ASSERT_NE(slot_clear, nullptr);
+        EXPECT_EQ(slot_clear->is_driven(), clear) << tag;
+        if (!clear) {
+            EXPECT_TRUE(slot_clear->is_logical_vcc());
+        }
+        c.expect_equivalent(tag);
+    }
+}
+
+// An inverted data pin between the register and the block would make the
+// packed register power up to the other value: refused. Unpacking in front
+// of the inverted pin keeps the block's reading.
+TEST_F(RtmMacMove, InvertedPinsAndProgrammableInversion)
+{
+    DSP_GEN_OPTIONS o = options(1);
+    o.m_inverted_pin = true;
+    MAC_MOVE_CASE entering(o);
+    CDB_ATOM_NODE* mult = entering.node("d_m0");
+    CDB_ATOM_NODE* reg = register_before(mult->get_input_term_by_type(DB_DATA_A, 1));
+    EXPECT_EQ(entering.move_lcell(reg, MORV_RTM_FORWARD), 0);
+    EXPECT_EQ(entering.outcome(MORV_RTM_NO_REG_ON_INPUT), 1);
+    EXPECT_FALSE(CUT_MAC_UTIL::is_input_port_registered(mult, DB_DATA_A));
+
+    o.m_external_inputs = false;
+    o.m_packed_inputs = true;
+    MAC_MOVE_CASE leaving(o);
+    ASSERT_EQ(leaving.move_mac("d_m0", MORV_RTM_BACKWARD), 1);
+    leaving.expect_equivalent("unpack_inverted_pin");
+
+    // Output inversion: the register leaving the block holds the inverted
+    // bits and powers up high on them; registers behind inverted bits
+    // cannot enter.
+    DSP_GEN_OPTIONS p = options(2);
+    p.m_packed_output = true;
+    p.m_output_invert = true;
+    MAC_MOVE_CASE out(p);
+    ASSERT_EQ(out.move_mac("d_o", MORV_RTM_FORWARD), 1);
+    out.expect_equivalent("out_invert_fwd");
+    CDB_ATOM_ITERM* pin = out.node(std::string("o0_0") + BLIF_OUTPUT_PIN_SUFFIX)->get_input_term_by_type(DB_DATAIN);
+    CDB_ATOM_NODE* q = register_before(pin);
+    ASSERT_TRUE(q && q->is_lcell_ff());
+    EXPECT_EQ(out.move_lcell(q, MORV_RTM_BACKWARD), 0);
+    EXPECT_EQ(out.outcome(MORV_RTM_NO_REG_ON_OUTPUT), 1);
+    EXPECT_FALSE(output_registered(out.node("d_o")));
+}
+
+// ------------------------------------------------------------ refusals
+
+TEST_F(RtmMacMove, AccumulatingAndDynamicSlicesAreNeverMoved)
+{
+    for (int mode : {CUT_MAC_MODE_MULTIPLY_ACCUMULATE, CUT_MAC_MODE_DYNAMIC}) {
+        DSP_GEN_OPTIONS o = options(2);
+        o.m_mult_outputs = true;
+        o.m_packed_output = true;
+        MAC_MOVE_CASE c(o);
+        CUT_MAC_UTIL::set_mode(c.node("d_o"), mode);
+        c.refresh();
+        EXPECT_EQ(c.move_mac("d_o", MORV_RTM_FORWARD), 0);
+        EXPECT_EQ(c.move_mac("d_o", MORV_RTM_BACKWARD), 0);
+        EXPECT_EQ(c.move_mac("d_m0", MORV_RTM_FORWARD), 0);
+        EXPECT_EQ(c.move_mac("d_m1", MORV_RTM_BACKWARD), 0);
+        CDB_ATOM_NODE* reg = register_before(c.node("d_m0")->get_input_term_by_type(DB_DATA_A, 0));
+        EXPECT_EQ(c.move_lcell(reg, MORV_RTM_FORWARD), 0);
+        EXPECT_EQ(c.outcome(MORV_RTM_UNRETIMEABLE_MAC_OUT), 1) << mode;
+        EXPECT_EQ(c.outcome(MORV_RTM_UNRETIMEABLE_MAC_MULT), 3) << mode;
+        EXPECT_TRUE(output_registered(c.node("d_o")));
+        EXPECT_TRUE(output_registered(c.node("d_m0")));
+    }
+}
+
+// Inputs partly registered: the multiplier makes no move; two ports whose
+// registers differ in their controls cannot become one register.
+TEST_F(RtmMacMove, PartialAndDisagreeingInputRegisters)
+{
+    DSP_GEN_OPTIONS o = options(1);
+    o.m_external_inputs = false;
+    o.m_packed_inputs = true;
+    o.m_mult_outputs = true;
+    MAC_MOVE_CASE partial(o);
+    CDB_ATOM_NODE* mult = partial.node("d_m0");
+    CUT_MAC_UTIL::set_input_port_clock(mult, DB_DATA_B, -1);
+    MORV_LOG_CAPTURE log(2);
+    EXPECT_EQ(partial.move_mac("d_m0", MORV_RTM_BACKWARD), 0);
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "   Input: < PARTIALLY REGISTERED >"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "   - Nothing to do here"), lines.end());
+
+    o.m_mult_outputs = false;
+    MAC_MOVE_CASE disagree(o, [](CDB_ATOM_NETLIST& n) { second_slot(n, DB_DATA_B, DB_DATA_B); });
+    CDB_ATOM_NODE* m = disagree.node("d_m0");
+    EXPECT_EQ(disagree.move_mac("d_m0", MORV_RTM_FORWARD), 0);
+    EXPECT_EQ(disagree.outcome(MORV_RTM_REG_INCOMPATIBLE_SIGNALS), 1);
+    EXPECT_TRUE(inputs_registered(m));
+    EXPECT_FALSE(output_registered(m));
+}
+
+// A port bit whose observable output is missing, or read by something,
+// cannot be moved: refused, no internal error.
+TEST_F(RtmMacMove, RegisteredBitWithoutAFreeObservableOutput)
+{
+    DSP_GEN_OPTIONS o = options(1);
+    o.m_external_inputs = false;
+    o.m_packed_inputs = true;
+    MAC_MOVE_CASE c(o);
+    CDB_ATOM_NODE* mult = c.node("d_m0");
+    mult->delete_output_term(mult->get_output_term_by_type(DB_MAC_OBSERVABLE_DATAA, 1));
+    EXPECT_EQ(c.move_mac("d_m0", MORV_RTM_BACKWARD), 0);
+    EXPECT_EQ(c.move_mac("d_m0", MORV_RTM_FORWARD), 0);
+    EXPECT_EQ(c.outcome(MORV_RTM_NO_REG_ON_INPUT), 2);
+    EXPECT_TRUE(inputs_registered(mult));
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ slot choice
+
+namespace {
+
+class RtmMacSlot : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        msg_set_quiet(true);
+        DSP_GEN_OPTIONS o = options(1);
+        m_case = std::make_unique<MAC_MOVE_CASE>(o);
+        m_out = m_case->node("d_o");
+        m_clk = m_case->node("clk")->get_output_term_by_type(DB_DATA_OUT);
+        m_other = m_case->node("a0_1")->get_output_term_by_type(DB_DATA_OUT);
+        m_reg = register_before(m_case->node("d_m0")->get_input_term_by_type(DB_DATA_A, 0));
+    }
+    void slot(int index, CDB_ATOM_OTERM* clock, CDB_ATOM_OTERM* enable)
+    {
+        clock->insert_fanout(m_out->add_input_term(DB_CLOCK, index));
+        if (enable != nullptr) enable->insert_fanout(m_out->add_input_term(DB_CLOCK_ENABLE, index));
+    }
+    MORV_RTM_PACK_INFO assign(bool* ok)
+    {
+        MORV_RTM_REG record(m_reg, &m_case->run->rtm().get_register_secondary_signals());
+        *ok = m_case->run->rtm().assign_mac_clock(m_out, &record);
+        return record.m_pack_info;
+    }
+
+    std::unique_ptr<MAC_MOVE_CASE> m_case;
+    CDB_ATOM_NODE* m_out = nullptr;
+    CDB_ATOM_OTERM* m_clk = nullptr;
+    CDB_ATOM_OTERM* m_other = nullptr;
+    CDB_ATOM_NODE* m_reg = nullptr;
+};
+
+// A register that loads every cycle fits only a slot that does too: one
+// with a real enable, or an inverted clock, is another register's slot.
+TEST_F(RtmMacSlot, AlwaysEnabledRegisterTakesOnlyAnAlwaysEnabledSlot)
+{
+    slot(0, m_clk, m_other);
+    slot(1, m_clk, nullptr);
+    m_out->get_input_term_by_type(DB_CLOCK, 1)->set_invert();
+    bool ok = false;
+    MORV_RTM_PACK_INFO info = assign(&ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(info.m_clock_index, 2);
+    ASSERT_NE(m_out->get_input_term_by_type(DB_CLOCK_ENABLE, 2), nullptr);
+    EXPECT_GE(CUT_MAC_UTIL::get_input_port_width(m_out, DB_CLOCK), 3);
+
+    m_out->get_input_term_by_type(DB_CLOCK, 1)->set_invert(false);
+    info = assign(&ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(info.m_clock_index, 1);  // no enable term: always loads
+    m_out->add_input_term(DB_CLOCK_ENABLE, 3)->set_logical_vcc();
+    m_clk->insert_fanout(m_out->add_input_term(DB_CLOCK, 3));
+    info = assign(&ok);
+    EXPECT_EQ(info.m_clock_index, 3);  // an enable tied high, the last match
+}
+
+TEST_F(RtmMacSlot, MatchingSlotTwoAndWideningToSlotThree)
+{
+    slot(0, m_other, nullptr);
+    slot(1, m_other, nullptr);
+    slot(2, m_clk, nullptr);
+    bool ok = false;
+    MORV_RTM_PACK_INFO info = assign(&ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(info.m_clock_index, 2);
+    m_out->get_input_term_by_type(DB_CLOCK, 2)->set_invert();
+    info = assign(&ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(info.m_clock_index, 3);
+    ASSERT_NE(m_out->get_input_term_by_type(DB_CLOCK, 3), nullptr);
+    ASSERT_NE(m_out->get_input_term_by_type(DB_CLOCK_ENABLE, 3), nullptr);
+    EXPECT_GE(CUT_MAC_UTIL::get_input_port_width(m_out, DB_CLOCK_ENABLE), 4);
+    m_other->insert_fanout(m_out->get_input_term_by_type(DB_CLOCK, 3));
+    info = assign(&ok);
+    EXPECT_FALSE(ok);
+}
+
+// An enable left at a slot with no clock term keeps that slot taken.
+TEST_F(RtmMacSlot, StrayEnableKeepsItsSlot)
+{
+    m_out->add_input_term(DB_CLOCK_ENABLE, 0);
+    bool ok = false;
+    MORV_RTM_PACK_INFO info = assign(&ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(info.m_clock_index, 1);
+}
+
+}  // namespace
