@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,7 +19,10 @@
 #include "cdb/cdb_atom_netlist.h"
 #include "cdb/cdb_atom_node.h"
 #include "cut/cut_block_util.h"
+#include "dev/dev_device.h"
 #include "io/blif_reader.h"
+#include "logdb/logdb_fsyn_log_entry.h"
+#include "morv/log/morv_log.h"
 
 #include "dsp_gen.h"
 #include "rtm_test_run.h"
@@ -38,8 +43,8 @@ std::unique_ptr<CDB_ATOM_NETLIST> edited(const DSP_GEN_OPTIONS& o, const DESIGN_
 // engine moves registers in.
 struct MAC_MOVE_CASE
 {
-    explicit MAC_MOVE_CASE(const DSP_GEN_OPTIONS& o, const DESIGN_EDIT& edit = nullptr)
-        : reference(edited(o, edit)), run(std::make_unique<RTM_RUN>(edited(o, edit), o.m_family))
+    explicit MAC_MOVE_CASE(const DSP_GEN_OPTIONS& o, const DESIGN_EDIT& edit = nullptr, DEV_DEVICE* device = nullptr)
+        : reference(edited(o, edit)), run(std::make_unique<RTM_RUN>(edited(o, edit), o.m_family, device))
     {
         refresh();
     }
@@ -401,6 +406,70 @@ TEST_F(RtmMacMove, RegisteredBitWithoutAFreeObservableOutput)
     EXPECT_EQ(c.move_mac("d_m0", MORV_RTM_FORWARD), 0);
     EXPECT_EQ(c.outcome(MORV_RTM_NO_REG_ON_INPUT), 2);
     EXPECT_TRUE(inputs_registered(mult));
+}
+
+// A register without an enable entering a block whose clock slot carries
+// its clock with a real enable takes another slot: packed into the gated
+// slot it would load only when that enable is high.
+TEST_F(RtmMacMove, AlwaysEnabledRegisterEntersAnotherSlotThanAGatedOne)
+{
+    DSP_GEN_OPTIONS o = options(2);
+    MAC_MOVE_CASE c(o, [](CDB_ATOM_NETLIST& n) {
+        CDB_ATOM_NODE* mult = seq_find(n, "d_m0");
+        seq_find(n, "clk")->get_output_term_by_type(DB_DATA_OUT)->insert_fanout(mult->add_input_term(DB_CLOCK, 0));
+        seq_find(n, "a0_1")
+            ->get_output_term_by_type(DB_DATA_OUT)
+            ->insert_fanout(mult->add_input_term(DB_CLOCK_ENABLE, 0));
+    });
+    CDB_ATOM_NODE* mult = c.node("d_m0");
+    CDB_ATOM_NODE* reg = register_before(mult->get_input_term_by_type(DB_DATA_B, 0));
+    ASSERT_EQ(c.move_lcell(reg, MORV_RTM_FORWARD), 1);
+    c.expect_equivalent("gated_slot");
+    ASSERT_EQ(CUT_MAC_UTIL::get_input_port_clock(mult, DB_DATA_A), 1);
+    EXPECT_TRUE(mult->get_input_term_by_type(DB_CLOCK_ENABLE, 1)->is_logical_vcc());
+}
+
+// The output stage's own input registers stand between the products and
+// its register: moves across the stage are refused.
+TEST_F(RtmMacMove, OutputStageWithInputRegistersIsNotCrossed)
+{
+    DSP_GEN_OPTIONS o = options(2);
+    o.m_external_inputs = false;
+    o.m_mult_outputs = true;
+    MAC_MOVE_CASE c(o, [](CDB_ATOM_NETLIST& n) {
+        CDB_ATOM_NODE* out = seq_find(n, "d_o");
+        seq_find(n, "clk")->get_output_term_by_type(DB_DATA_OUT)->insert_fanout(out->add_input_term(DB_CLOCK, 0));
+        CUT_MAC_UTIL::set_input_port_clock(out, DB_DATA_B, 0);
+    });
+    EXPECT_EQ(c.move_mac("d_m0", MORV_RTM_FORWARD), 0);
+    EXPECT_EQ(c.outcome(MORV_RTM_UNRETIMEABLE_MAC_OUT), 1);
+    EXPECT_FALSE(output_registered(c.node("d_o")));
+    EXPECT_TRUE(output_registered(c.node("d_m1")));
+}
+
+// With the change log on, the observable outputs a packed input register
+// gets are written to it as made terms.
+TEST_F(RtmMacMove, ObservableOutputsAreLogged)
+{
+    DSP_GEN_OPTIONS o = options(1);
+    o.m_external_inputs = false;
+    o.m_packed_inputs = true;
+    std::ofstream("rtm_migration_device.txt") << "family 6\nmigratable_part 2401\n";
+    DEV_DEVICE* device = DEV_DEVICE::load_from_file("rtm_migration_device.txt");
+    std::remove("rtm_migration_device.txt");
+    MAC_MOVE_CASE c(o, nullptr, device);
+    MORV_LOG* log = c.run->api()->get_fsyn_log();
+    ASSERT_NE(log, nullptr);
+    ASSERT_TRUE(c.run->api()->is_fsyn_logging_on());
+    ASSERT_EQ(c.move_mac("d_m0", MORV_RTM_FORWARD), 1);
+    ASSERT_EQ(c.move_mac("d_m0", MORV_RTM_BACKWARD), 1);  // packs the inputs again
+    int made = 0;
+    for (const LOGDB_FSYN_LOG_ENTRY* record : log->get_all_pending_entries()) {
+        const char* kind = logdb_fsyn_log_entry_kind_name(record->m_type);
+        made += kind != nullptr && std::string(kind) == "CREATE_OTERM" ? 1 : 0;
+    }
+    EXPECT_GE(made, o.m_width_a + o.m_width_b);
+    c.expect_equivalent("logged_pack");
 }
 
 }  // namespace

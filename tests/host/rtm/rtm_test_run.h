@@ -27,10 +27,12 @@ inline std::string rtm_name(const char* prefix, long long k)
 class RTM_RUN
 {
 public:
-    explicit RTM_RUN(std::unique_ptr<CDB_ATOM_NETLIST> netlist, int family = CDB_FAMILY_BRK)
+    // With a device whose migration part makes the compile keep a change log.
+    explicit RTM_RUN(std::unique_ptr<CDB_ATOM_NETLIST> netlist, int family = CDB_FAMILY_BRK,
+                     DEV_DEVICE* device = nullptr)
     {
         msg_set_quiet(true);
-        m_design = std::make_unique<morv_host::HOST_DESIGN>(family, std::move(netlist));
+        m_design = std::make_unique<morv_host::HOST_DESIGN>(family, std::move(netlist), nullptr, device);
         m_env = std::make_unique<morv_host::HOST_ENV>(*m_design);
         m_api = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert())->get_fsyn_api();
         m_rtm = std::make_unique<MORV_RTM>(m_api);
