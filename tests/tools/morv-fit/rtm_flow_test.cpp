@@ -258,3 +258,27 @@ TEST(MorvFitNewRtm, SwitchRunsTheSkewDrivenEngineAndKeepsTheDesign)
     const ABC_RESULT abc = abc_check_equivalence(k_s1423, dir + "/out.blif", true);
     EXPECT_TRUE(abc.is_equivalent()) << abc_verdict_name(abc.m_verdict) << "\n" << abc.m_output;
 }
+
+// The skew-driven engine on the generated DSP design: its DSP moves pack or
+// unpack a block's register, and the written netlist is the plain
+// compile's, DSP registers included.
+TEST(MorvFitNewRtm, DspMovesKeepTheDesign)
+{
+    const std::string design = std::string(MORV_SOURCE_DIR) + "/designs/dsp_mac_brk.txt";
+    const std::string dir = "new_rtm_dsp";
+    std::filesystem::remove_all(dir);
+    const COMMAND_RUN r = fit("-q --family BRK --set fsyn_enable_new_retiming=on --test-string 'RTM()|RTM()' "
+                              "--set fsyn_debug_msg_full=on -o " +
+                              dir + "/out.blif " + design);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.find("not available yet"), std::string::npos) << r.out;
+    const std::string debug = dir + "/fsyn_debug_dump.txt";
+    EXPECT_GT(count_lines_with(debug, "Packing ") + count_lines_with(debug, "Unpacking "), 0);
+    const std::string plain_dir = dir + "_plain";
+    std::filesystem::remove_all(plain_dir);
+    const COMMAND_RUN p = fit("-q --family BRK -o " + plain_dir + "/out.blif " + design);
+    ASSERT_EQ(p.status, 0) << p.out;
+    if (!abc_is_available()) return;
+    const ABC_RESULT abc = abc_check_equivalence(plain_dir + "/out.blif", dir + "/out.blif", true);
+    EXPECT_TRUE(abc.is_equivalent()) << abc_verdict_name(abc.m_verdict) << "\n" << abc.m_output;
+}
