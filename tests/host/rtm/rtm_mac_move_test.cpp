@@ -23,6 +23,7 @@
 #include "io/blif_reader.h"
 #include "logdb/logdb_fsyn_log_entry.h"
 #include "morv/log/morv_log.h"
+#include "morv/retiming/morv_retiming_mac.h"
 
 #include "dsp_gen.h"
 #include "rtm_test_run.h"
@@ -364,6 +365,57 @@ TEST_F(RtmMacMove, AccumulatingAndDynamicSlicesAreNeverMoved)
         EXPECT_TRUE(output_registered(c.node("d_o")));
         EXPECT_TRUE(output_registered(c.node("d_m0")));
     }
+}
+
+// A control input a cell drives makes the block dynamic: the retimeable
+// tests refuse it, the movable ones do not; a constant or a pin is no such
+// signal.
+TEST_F(RtmMacMove, DynamicControlsAndTheFourTests)
+{
+    DSP_GEN_OPTIONS o = options(2);
+    MAC_MOVE_CASE c(o);
+    MORV_RTM& rtm = c.run->rtm();
+    CDB_ATOM_NODE* mult = c.node("d_m0");
+    CDB_ATOM_NODE* out = c.node("d_o");
+    EXPECT_TRUE(rtm.is_retimeable_mac_mult(mult) && rtm.is_movable_mac_mult(mult));
+    EXPECT_TRUE(rtm.is_retimeable_mac_out(out) && rtm.is_movable_mac_out(out));
+    CDB_ATOM_ITERM* control = mult->add_input_term(MORV_MAC_MULT_CONTROL_PORT_0, 0);
+    control->set_logical_vcc();
+    EXPECT_TRUE(rtm.is_retimeable_mac_mult(mult));
+    c.node("clk")->get_output_term_by_type(DB_DATA_OUT)->insert_fanout(control);
+    EXPECT_TRUE(rtm.is_retimeable_mac_mult(mult));
+    control->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    c.node("ra1_0")->get_output_term_by_type(DB_REG_OUT)->insert_fanout(control);
+    EXPECT_FALSE(rtm.is_retimeable_mac_mult(mult));
+    EXPECT_TRUE(rtm.is_movable_mac_mult(mult));
+    CDB_ATOM_NODE* reg = register_before(mult->get_input_term_by_type(DB_DATA_A, 0));
+    EXPECT_EQ(c.move_lcell(reg, MORV_RTM_FORWARD), 0);
+    EXPECT_EQ(c.outcome(MORV_RTM_UNRETIMEABLE_MAC_MULT), 1);
+
+    CDB_ATOM_ITERM* out_control = out->add_input_term(MORV_MAC_CONTROL_PORT_0, 0);
+    c.node("ra1_1")->get_output_term_by_type(DB_REG_OUT)->insert_fanout(out_control);
+    EXPECT_FALSE(rtm.is_retimeable_mac_out(out));
+    EXPECT_TRUE(rtm.is_movable_mac_out(out));
+}
+
+// A source register that cannot move (its synchronous load is used) keeps
+// the block's inputs out and goes to the demuxer.
+TEST_F(RtmMacMove, UnmovableSourceRegisterIsQueuedForTheDemuxer)
+{
+    DSP_GEN_OPTIONS o = options(1);
+    MAC_MOVE_CASE c(o);
+    CDB_ATOM_NODE* mult = c.node("d_m0");
+    CDB_ATOM_NODE* loaded = register_before(mult->get_input_term_by_type(DB_DATA_B, 1));
+    c.node("a0_2")->get_output_term_by_type(DB_DATA_OUT)->insert_fanout(loaded->add_input_term(DB_SYNCH_LOAD));
+    CDB_ATOM_NODE* reg_node = register_before(mult->get_input_term_by_type(DB_DATA_A, 0));
+    MORV_RTM_REG reg(reg_node, &c.run->rtm().get_register_secondary_signals());
+    reg.m_type = MORV_RTM_REG_LCELL;
+    reg.m_ref_oterm = reg_node->get_output_term_by_type(DB_REG_OUT);
+    reg.m_direction = MORV_RTM_FORWARD;
+    EXPECT_EQ(c.run->rtm().retime_register(&reg), 0);
+    EXPECT_EQ(c.outcome(MORV_RTM_REG_NO_GOOD), 1);
+    EXPECT_EQ(c.run->rtm().nodes_to_demux().count(static_cast<int>(loaded->get_id())), 1u);
+    EXPECT_FALSE(CUT_MAC_UTIL::is_input_port_registered(mult, DB_DATA_A));
 }
 
 // Inputs partly registered: the multiplier makes no move; two ports whose
