@@ -1,7 +1,6 @@
-// The shift-register manager as the skew analysis and classic retiming call
-// it before recognition and reduction exist: no RAM is a shift register but
-// the scripted ones, nothing is reduced or deleted, and the preconditions
-// hold as they will for the real manager.
+// The shift-register manager's preconditions and its scripted answers, which
+// the skew analysis and retiming tests use: a RAM without any counter is no
+// shift register, and nothing is reduced or deleted.
 
 #include <gtest/gtest.h>
 
@@ -44,7 +43,7 @@ struct OBRAN_NETLIST
 
 }  // namespace
 
-TEST_F(ShiftRegManagerTest, NoRamIsAShiftRegisterButTheScriptedOnes)
+TEST_F(ShiftRegManagerTest, ARamWithoutCounterIsNoShiftRegisterButTheScriptedOnes)
 {
     OBRAN_NETLIST n;
     CDB_ATOM_NODE* ram0 = n.add(CDB_KIND_RAM);
@@ -55,23 +54,18 @@ TEST_F(ShiftRegManagerTest, NoRamIsAShiftRegisterButTheScriptedOnes)
         MORV_SHIFT_REG_MANAGER manager(n.api());
         EXPECT_EQ(internal_error_of([&] { manager.is_node_shift_register(ram0); }), "m_initialized");
         manager.script_shift_register(ram1, 3);
-        const std::string warnings = not_available_warnings_of([&] {
-            EXPECT_TRUE(manager.initialize());
-            EXPECT_TRUE(manager.initialize());
-        });
-        EXPECT_EQ(warnings, "The recognition of RAM-based shift registers (MORV_SHIFT_REG_MANAGER::initialize) is not "
-                            "available yet in this build and is skipped.\n");
+        EXPECT_EQ(not_available_warnings_of([&] {
+                      EXPECT_TRUE(manager.initialize());
+                      EXPECT_TRUE(manager.initialize());
+                  }),
+                  "");
         EXPECT_EQ(manager.is_node_shift_register(ram0), 0);
         EXPECT_EQ(manager.is_node_shift_register(ram1), 3);
         EXPECT_EQ(internal_error_of([&] { manager.is_node_shift_register(lut); }), "node->is_ram()");
-        // Nothing is reduced, so nothing is deleted; the grouping is gone
-        // until the next initialize.
-        EXPECT_EQ(not_available_warnings_of([&] {
-                      EXPECT_FALSE(manager.reduce_shift_register(ram1, true));
-                      EXPECT_FALSE(manager.reduce_shift_register(ram1, false));
-                  }),
-                  "The reduction of RAM-based shift registers (MORV_SHIFT_REG_MANAGER::reduce_shift_register) is not "
-                  "available yet in this build and is skipped.\n");
+        // A RAM that is no shift register cannot be reduced; the grouping
+        // is gone after the deletions until the next initialize.
+        EXPECT_EQ(internal_error_of([&] { manager.reduce_shift_register(ram0, true); }),
+                  "is_node_shift_register(node)");
         EXPECT_EQ(manager.remove_queued_nodes(), 0);
         EXPECT_EQ(manager.is_node_shift_register(ram1), 0);
         manager.initialize();
@@ -86,7 +80,7 @@ TEST_F(ShiftRegManagerTest, NoRamIsAShiftRegisterButTheScriptedOnes)
     EXPECT_NE(std::find(lines.begin(), lines.end(), "MORV_SHIFT_REG_MANAGER Destroyed"), lines.end());
 }
 
-TEST_F(ShiftRegManagerTest, ANetlistWithoutRamsWarnsOfNothing)
+TEST_F(ShiftRegManagerTest, ANetlistWithoutRamsHasNoGroups)
 {
     OBRAN_NETLIST n;
     n.add(CDB_KIND_LCELL_COMB);

@@ -488,8 +488,7 @@ TEST_F(OptSkewTest, ShiftRegisterRamsMoveOnlyForTheirFamilyBeforePlacementWithTh
             EXPECT_EQ(warnings, "");
             continue;
         }
-        EXPECT_EQ(warnings, "The recognition of RAM-based shift registers (MORV_SHIFT_REG_MANAGER::initialize) is not "
-                            "available yet in this build and is skipped.\n");
+        EXPECT_EQ(warnings, "");
         ASSERT_NE(skews.get_shift_reg_manager(), nullptr);
         skews.get_shift_reg_manager()->script_shift_register(ram, 1);
         skews.compute_optimal_skews(0.125, true, false);

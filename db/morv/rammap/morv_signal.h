@@ -1,0 +1,28 @@
+#pragma once
+
+// One register control connection (a clock or a clear) as the logic-to-RAM
+// mapping and the shift-register manager compare them: the driving output
+// (none for an input without a source), the input's inversion and its
+// global-network type.
+
+class CDB_ATOM_ITERM;
+class CDB_ATOM_OTERM;
+
+struct MORV_SIGNAL
+{
+    CDB_ATOM_OTERM* m_oterm = nullptr;
+    bool m_inverted = false;
+    unsigned m_global_type : 5 = 0;
+
+    MORV_SIGNAL() = default;
+    // The connection of an input term as it stands.
+    explicit MORV_SIGNAL(const CDB_ATOM_ITERM* iterm);
+
+    // Same driver by the deterministic oterm order (or both without one),
+    // same global type and same inversion.
+    bool operator==(const MORV_SIGNAL& other) const;
+    bool operator!=(const MORV_SIGNAL& other) const { return !(*this == other); }
+
+    // One trace line at level 100.
+    void print() const;
+};

@@ -1,0 +1,346 @@
+// RAM-based shift registers of generated OBRAN designs: grouping of RAMs
+// with their counters, the length and offset measured by simulating the
+// counter (against the generator's own count), the port rules one by one,
+// and reductions on both sides, once and twice, each proved by ABC from the
+// all-zero power-up state against the design as generated.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "host_env.h"
+#include "msg/msg.h"
+
+#include "log_capture.h"
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_expert.h"
+#include "morv/netlist/morv_net_util.h"
+#include "morv/retiming/morv_shift_reg_manager.h"
+#include "morv/retiming/morv_shift_reg_sim.h"
+#include "morv_test_util.h"
+#include "retiming_seq_run.h"
+#include "seq_gen.h"
+#include "seq_harness.h"
+#include "shreg_gen.h"
+
+namespace {
+
+class SHREG_RUN
+{
+public:
+    explicit SHREG_RUN(std::vector<SHREG_SPEC> specs) : m_specs(std::move(specs))
+    {
+        msg_set_quiet(true);
+        m_design = std::make_unique<morv_host::HOST_DESIGN>(CDB_FAMILY_OBRAN, shreg_generate(m_specs));
+        m_env = std::make_unique<morv_host::HOST_ENV>(*m_design);
+        m_api = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert())->get_fsyn_api();
+        place_every_node(m_api, netlist());
+        m_manager = std::make_unique<MORV_SHIFT_REG_MANAGER>(m_api);
+        m_manager->initialize();
+    }
+    ~SHREG_RUN()
+    {
+        if (m_manager) m_manager->remove_queued_nodes();
+        m_manager.reset();
+    }
+
+    CDB_ATOM_NETLIST& netlist() { return *m_design->netlist(); }
+    MORV_API* api() { return m_api; }
+    MORV_SHIFT_REG_MANAGER& manager() { return *m_manager; }
+    CDB_ATOM_NODE* node(const std::string& name)
+    {
+        CDB_ATOM_NODE* n = seq_find(netlist(), name);
+        EXPECT_NE(n, nullptr) << name;
+        return n;
+    }
+    int id(const std::string& ram) { return m_manager->is_node_shift_register(node(ram)); }
+    // One reduction and the deletion of what it left, then a fresh grouping.
+    bool reduce(const std::string& ram, bool on_output)
+    {
+        const bool done = m_manager->reduce_shift_register(node(ram), on_output);
+        m_manager->remove_queued_nodes();
+        m_manager->initialize();
+        return done;
+    }
+    SEQ_VERDICT check(const std::string& tag, bool expect = true)
+    {
+        std::unique_ptr<CDB_ATOM_NETLIST> reference = shreg_generate(m_specs);
+        return seq_check(*reference, netlist(), tag, expect, 200);
+    }
+    // Registers the reductions made.
+    int new_registers()
+    {
+        int n = 0;
+        for (CDB_ATOM_NODE* node : netlist())
+            n +=
+                node->is_register() && node->get_instance_name()->get_short_hpath().find("_shred") != std::string::npos;
+        return n;
+    }
+
+private:
+    std::vector<SHREG_SPEC> m_specs;
+    std::unique_ptr<morv_host::HOST_DESIGN> m_design;
+    std::unique_ptr<morv_host::HOST_ENV> m_env;
+    MORV_API* m_api = nullptr;
+    std::unique_ptr<MORV_SHIFT_REG_MANAGER> m_manager;
+};
+
+SHREG_SPEC spec(int length, int offset = 2)
+{
+    SHREG_SPEC s;
+    s.m_length = length;
+    s.m_offset = offset;
+    return s;
+}
+
+// The last line of the log that starts with the prefix, "" when none.
+std::string last_line(const std::vector<std::string>& lines, const std::string& prefix)
+{
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it)
+        if (it->rfind(prefix, 0) == 0) return *it;
+    return "";
+}
+
+int count_lines(const std::vector<std::string>& lines, const std::string& text)
+{
+    return static_cast<int>(std::count(lines.begin(), lines.end(), text));
+}
+
+}  // namespace
+
+// The length and offset the manager measures, and the addresses its
+// simulation sees state by state, are those of the generated counter.
+TEST(ShiftRegManager, MeasuresEveryGeneratedCounterAsItCounts)
+{
+    std::vector<SHREG_SPEC> specs = {spec(4), spec(5), spec(7), spec(10), spec(7, 0), spec(33, 0)};
+    SHREG_SPEC phase = spec(0);
+    phase.m_clear_phase = 3;  // three states with the clear on, then a cycle of four
+    specs.push_back(phase);
+    for (size_t k = 0; k < specs.size(); ++k) specs[k].m_name = "s" + std::to_string(k);
+    SHREG_RUN run(specs);
+    for (const SHREG_SPEC& s : specs) {
+        MORV_LOG_CAPTURE log(100);
+        const int id = run.id(s.m_name + "_ram0");
+        EXPECT_GT(id, 0) << s.m_name;
+        const std::vector<std::string> lines = log.lines();
+        const int length = s.m_clear_phase > 0 ? s.m_clear_phase + 1 : s.m_length;
+        EXPECT_EQ(last_line(lines, "SHIFT REGISTER OF LENGTH"), "SHIFT REGISTER OF LENGTH " + std::to_string(length))
+            << s.m_name;
+        EXPECT_EQ(last_line(lines, "offset="), "offset=" + std::to_string(s.m_offset) + " is ok") << s.m_name;
+        // A second question is answered from the cache.
+        MORV_LOG_CAPTURE again(100);
+        EXPECT_EQ(run.id(s.m_name + "_ram0"), id);
+        EXPECT_EQ(again.lines().size(), 0u);
+    }
+    // The simulation itself against the generator's count.
+    const SHREG_SPEC& s = specs[3];
+    MORV_SHIFT_REG_SIMULATION::NODE_SET set;
+    for (CDB_ATOM_NODE* node : run.netlist()) {
+        const std::string name = node->get_instance_name()->get_short_hpath();
+        if (name.rfind(s.m_name + "_", 0) == 0 && !node->is_pin()) set.insert(node);
+    }
+    MORV_SHIFT_REG_SIMULATION simulation(run.api()->get_fsyn_net_util());
+    ASSERT_TRUE(simulation.simulate(set));
+    const SHREG_ADDRESSES expected = shreg_expected_addresses(s, simulation.get_last_state());
+    EXPECT_EQ(simulation.get_length(), 10);
+    EXPECT_EQ(simulation.get_equiv_state(), 0);
+    EXPECT_EQ(simulation.get_write_addresses(), expected.write);
+    EXPECT_EQ(simulation.get_read_addresses(), expected.read);
+}
+
+// Each port rule failing alone makes the RAM no shift register, with its
+// own (sometimes misleading) text.
+TEST(ShiftRegManager, EachRamPortRuleRefusesAlone)
+{
+    struct CASE
+    {
+        void (*change)(SHREG_SPEC&);
+        const char* text;
+    };
+    const CASE cases[] = {
+        {[](SHREG_SPEC& s) { s.m_port_a_we = false; }, "port_a_we must be true!"},
+        {[](SHREG_SPEC& s) { s.m_port_b_re = false; }, "port_b_re must be true!"},
+        {[](SHREG_SPEC& s) { s.m_port_a_re = true; }, "port_a_re must be false!"},
+        {[](SHREG_SPEC& s) { s.m_port_b_we = true; }, "port_b_we must be false!"},
+        {[](SHREG_SPEC& s) { s.m_port_b_registered = false; }, "port b is not clocked and needs to be"},
+        {[](SHREG_SPEC& s) { s.m_port_a_registered = true; }, "port a address is clocked and shouldn't be"},
+    };
+    for (const CASE& c : cases) {
+        SHREG_SPEC s = spec(7);
+        c.change(s);
+        SHREG_RUN run({s});
+        MORV_LOG_CAPTURE log(100);
+        EXPECT_EQ(run.id("s_ram0"), 0) << c.text;
+        const std::vector<std::string> lines = log.lines();
+        EXPECT_EQ(count_lines(lines, c.text), 1) << c.text;
+        EXPECT_EQ(count_lines(lines, "ABORTED!"), 1) << c.text;
+    }
+    // The same design without a change passes every rule.
+    SHREG_RUN run({spec(7)});
+    EXPECT_GT(run.id("s_ram0"), 0);
+}
+
+// Register clears act at logical 0: one tied to VCC never acts and is
+// ignored; one tied to GND holds its register, so no counter counts.
+TEST(ShiftRegManager, AVccTiedRegisterClearIsIgnoredAndAGndTiedOneRefuses)
+{
+    SHREG_SPEC vcc = spec(7);
+    vcc.m_register_clear = "vcc";
+    SHREG_SPEC gnd = spec(7);
+    gnd.m_name = "g";
+    gnd.m_register_clear = "gnd";
+    SHREG_RUN run({vcc, gnd});
+    EXPECT_GT(run.id("s_ram0"), 0);
+    MORV_LOG_CAPTURE log(100);
+    EXPECT_EQ(run.id("g_ram0"), 0);
+    EXPECT_EQ(count_lines(log.lines(), "ABORTED!"), 1);
+}
+
+// Two RAMs addressed by one counter are one shift register: the same id,
+// and one reduction shortens both.
+TEST(ShiftRegManager, RamsSharingACounterAreOneShiftRegisterReducedTogether)
+{
+    SHREG_SPEC s = spec(7);
+    s.m_rams = 2;
+    SHREG_RUN run({s});
+    const int id = run.id("s_ram0");
+    EXPECT_GT(id, 0);
+    EXPECT_EQ(run.id("s_ram1"), id);
+    EXPECT_TRUE(run.reduce("s_ram1", true));
+    const SEQ_VERDICT v = run.check("shreg_two_rams");
+    EXPECT_TRUE(v.equivalent()) << v.describe();
+}
+
+// Lengths 4 (converted to registers) and 5, 7, 10 (counter rebuilt), on
+// each side, once and twice; every result is the design as generated.
+TEST(ShiftRegManager, ReductionsOnBothSidesKeepTheDesign)
+{
+    for (int length : {4, 5, 7, 10})
+        for (bool on_output : {false, true}) {
+            const std::string tag = "shreg_" + std::to_string(length) + (on_output ? "_out" : "_in");
+            SHREG_RUN run({spec(length)});
+            ASSERT_GT(run.id("s_ram0"), 0) << tag;
+            MORV_LOG_CAPTURE log(100);
+            EXPECT_TRUE(run.reduce("s_ram0", on_output)) << tag;
+            const std::vector<std::string> lines = log.lines();
+            if (length > 4) {
+                EXPECT_EQ(count_lines(lines, "reduction: ok"), 1) << tag;
+                EXPECT_EQ(last_line(lines, "new shift register length"),
+                          "new shift register length = " + std::to_string(length - 1))
+                    << tag;
+            } else {
+                EXPECT_EQ(count_lines(lines, "converting fully to shift register"), 1) << tag;
+            }
+            // Four registers for the converted RAM, else the new stage (the
+            // copies of the address registers are named as duplicates).
+            EXPECT_EQ(run.new_registers(), length == 4 ? 4 : 1) << tag;
+            SEQ_VERDICT v = run.check(tag);
+            EXPECT_TRUE(v.equivalent()) << tag << ": " << v.describe();
+            if (length == 4) continue;
+            // Shortened again from the new counter.
+            ASSERT_GT(run.id("s_ram0"), 0) << tag;
+            EXPECT_TRUE(run.reduce("s_ram0", !on_output)) << tag;
+            v = run.check(tag + "_twice");
+            EXPECT_TRUE(v.equivalent()) << tag << " twice: " << v.describe();
+        }
+}
+
+// A constant write-data bit keeps its value in the register that takes the
+// stage: a GND tie stays 0 and a VCC tie 1, read through the inversion bit
+// or not.
+TEST(ShiftRegManager, ConstantWriteDataKeepsItsValue)
+{
+    for (const char* data : {"gnd", "vcc", "!gnd", "!vcc", "!d"})
+        for (int length : {4, 7}) {
+            SHREG_SPEC s = spec(length);
+            s.m_data = data;
+            const std::string tag = std::string("shreg_data_") + (data[0] == '!' ? "not_" : "") +
+                                    (data[0] == '!' ? data + 1 : data) + "_" + std::to_string(length);
+            SHREG_RUN run({s});
+            ASSERT_GT(run.id("s_ram0"), 0) << tag;
+            EXPECT_TRUE(run.reduce("s_ram0", false)) << tag;
+            const SEQ_VERDICT v = run.check(tag);
+            EXPECT_TRUE(v.equivalent()) << tag << ": " << v.describe();
+        }
+}
+
+// A counter bit the design also reads elsewhere: a rebuilt counter would
+// change what that reader sees, so the reduction is refused and nothing is
+// deleted; a full conversion leaves the counter as it is.
+TEST(ShiftRegManager, ACounterReadOutsideIsNotRebuiltNorDeleted)
+{
+    for (int length : {4, 7}) {
+        SHREG_SPEC s = spec(length);
+        s.m_outside_bit = true;
+        SHREG_RUN run({s});
+        ASSERT_GT(run.id("s_ram0"), 0);
+        const size_t before = run.netlist().get_node_count();
+        EXPECT_EQ(run.reduce("s_ram0", true), length == 4);
+        if (length == 7) {
+            EXPECT_EQ(run.netlist().get_node_count(), before);
+        }
+        const SEQ_VERDICT v = run.check("shreg_outside_" + std::to_string(length));
+        EXPECT_TRUE(v.equivalent()) << v.describe();
+    }
+}
+
+// A RAM merged into a valid group whose own counter walk then fails takes
+// the whole group with it: its simulation would read a pin.
+TEST(ShiftRegManager, AGroupWithARamWhoseWalkFailedIsNoShiftRegister)
+{
+    SHREG_RUN run({spec(7)});
+    CDB_ATOM_NETLIST& netlist = run.netlist();
+    CDB_ATOM_NODE* ram0 = run.node("s_ram0");
+    // A second RAM on the same write counter, reading through a cell that
+    // also reads an input pin.
+    CDB_ATOM_NODE* ram1 =
+        cdb_create_atom(CDB_FAMILY_OBRAN, CDB_KIND_RAM, netlist.get_name_mgr()->create_unique_name("x_ram", 0));
+    netlist.add_node(ram1);
+    CDB_ATOM_NODE* pin =
+        cdb_create_atom(CDB_FAMILY_OBRAN, CDB_KIND_IO, netlist.get_name_mgr()->create_unique_name("x_in", 0));
+    netlist.add_node(pin);
+    CDB_ATOM_OTERM* pin_out = pin->add_output_term(DB_DATA_OUT, pin->get_instance_name());
+    CDB_ATOM_NODE* cell =
+        cdb_create_atom(CDB_FAMILY_OBRAN, CDB_KIND_LCELL_COMB, netlist.get_name_mgr()->create_unique_name("x_lut", 0));
+    netlist.add_node(cell);
+    for (int k = 0; k < 3; ++k) {
+        CDB_ATOM_ITERM* a = ram0->get_input_term_by_type(DB_RAM_PORTA_ADDRESS, k);
+        a->get_source()->insert_fanout(ram1->add_input_term(DB_RAM_PORTA_ADDRESS, k));
+    }
+    run.node("s_c0")->get_output_term_by_type(DB_REG_OUT)->insert_fanout(cell->add_input_term(DB_DATA_A));
+    pin_out->insert_fanout(cell->add_input_term(DB_DATA_B));
+    cell->set_lutmask(CDB_LUTMASK(6, 0x8888888888888888ull));
+    cell->add_output_term(DB_COMB_OUT, cell->get_instance_name())
+        ->insert_fanout(ram1->add_input_term(DB_RAM_PORTB_ADDRESS, 0));
+    run.manager().initialize();
+    EXPECT_EQ(run.id("s_ram0"), 0);
+    EXPECT_EQ(run.manager().is_node_shift_register(ram1), 0);
+}
+
+// Deletions: after them no RAM is a shift register until the grouping is
+// made again; a node someone else deleted is skipped; nodes still queued
+// when the manager goes are an internal error.
+TEST(ShiftRegManager, QueuedNodesGoOnceAndMustNotOutliveTheManager)
+{
+    SHREG_RUN run({spec(7)});
+    CDB_ATOM_NODE* ram = run.node("s_ram0");
+    const size_t before = run.netlist().get_node_count();
+    EXPECT_TRUE(run.manager().reduce_shift_register(ram, true));
+    EXPECT_GT(run.manager().remove_queued_nodes(), 0);
+    EXPECT_EQ(run.manager().is_node_shift_register(ram), 0);
+    EXPECT_EQ(run.manager().remove_queued_nodes(), 0);
+    run.manager().initialize();
+    EXPECT_GT(run.manager().is_node_shift_register(ram), 0);
+    EXPECT_LE(run.netlist().get_node_count(), before + 40);
+    const std::string error = internal_error_of([&] {
+        MORV_SHIFT_REG_MANAGER manager(run.api());
+        manager.initialize();
+        manager.script_reduction({ram->get_id()});
+        manager.reduce_shift_register(ram, true);
+    });
+    EXPECT_EQ(error, "!m_nodes_to_remove.size()");
+}

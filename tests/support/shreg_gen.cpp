@@ -1,0 +1,188 @@
+#include "shreg_gen.h"
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cdb/cdb_atom_node.h"
+#include "cut/cut_block_util.h"
+#include "hdb/hdb_instance_name.h"
+#include "io/blif_reader.h"
+
+namespace {
+
+int bits_for(int values)
+{
+    int n = 1;
+    while ((1 << n) < values) ++n;
+    return n;
+}
+
+// The counter, state by state: address c and, with a clear phase, the
+// flag p that the phase is over.
+struct COUNTER_STATE
+{
+    unsigned c = 0;
+    bool p = false;
+};
+
+COUNTER_STATE next_state(const SHREG_SPEC& s, COUNTER_STATE st)
+{
+    const unsigned e = static_cast<unsigned>(s.m_clear_phase);
+    if (e == 0) return {st.c + 1 >= static_cast<unsigned>(s.m_length) ? 0u : st.c + 1, false};
+    // e states of clear phase (c = 0 .. e-1), then a cycle c = e .. 2e.
+    if (st.p && st.c >= 2 * e) return {e, true};
+    return {st.c + 1, st.p || st.c + 1 >= e};
+}
+
+unsigned read_address(const SHREG_SPEC& s, COUNTER_STATE st)
+{
+    const unsigned offset = static_cast<unsigned>(s.m_offset);
+    const unsigned e = static_cast<unsigned>(s.m_clear_phase);
+    if (e == 0) return (st.c + offset) % static_cast<unsigned>(s.m_length);
+    if (st.c < e) return st.c + offset;
+    return e + (st.c - e + offset) % (e + 1);
+}
+
+class SHREG_BUILDER
+{
+public:
+    explicit SHREG_BUILDER(CDB_ATOM_NETLIST& netlist) : m_netlist(netlist) {}
+
+    void build(const SHREG_SPEC& s)
+    {
+        if (m_clock == nullptr) m_clock = input("clk");
+        const int n = bits_for(s.m_clear_phase > 0 ? 2 * s.m_clear_phase + 1 : s.m_length);
+        std::vector<CDB_ATOM_NODE*> regs;
+        for (int k = 0; k < n; ++k) regs.push_back(counter_register(s, s.m_name + "_c" + std::to_string(k)));
+        if (s.m_clear_phase > 0) regs.push_back(counter_register(s, s.m_name + "_p"));
+        // Next-state and read-address cells read every counter register.
+        for (int k = 0; k < static_cast<int>(regs.size()); ++k) {
+            CDB_ATOM_NODE* cell = lut(s.m_name + "_n" + std::to_string(k), regs, n, [&](COUNTER_STATE st) {
+                const COUNTER_STATE next = next_state(s, st);
+                return k < n ? ((next.c >> k) & 1u) != 0 : next.p;
+            });
+            cell->get_output_term_by_type(DB_COMB_OUT)
+                ->insert_fanout(regs[size_t(k)]->get_input_term_by_type(DB_DATAIN));
+        }
+        std::vector<CDB_ATOM_OTERM*> read;
+        for (int k = 0; k < n; ++k)
+            read.push_back(lut(s.m_name + "_r" + std::to_string(k), regs, n, [&](COUNTER_STATE st) {
+                               return ((read_address(s, st) >> k) & 1u) != 0;
+                           })->get_output_term_by_type(DB_COMB_OUT));
+        for (int r = 0; r < s.m_rams; ++r) ram(s, r, regs, read, n);
+        if (s.m_outside_bit) regs[0]->get_output_term_by_type(DB_REG_OUT)->insert_fanout(output(s.m_name + "_seen"));
+    }
+
+private:
+    HDB_INSTANCE_NAME* name(const std::string& n) { return m_netlist.get_name_mgr()->create_unique_name(n, 0); }
+    CDB_ATOM_NODE* add(int kind, const std::string& n)
+    {
+        CDB_ATOM_NODE* node = cdb_create_atom(CDB_FAMILY_OBRAN, kind, name(n));
+        m_netlist.add_node(node);
+        return node;
+    }
+    CDB_ATOM_OTERM* input(const std::string& n)
+    {
+        CDB_ATOM_NODE* pin = add(CDB_KIND_IO, n);
+        return pin->add_output_term(DB_DATA_OUT, pin->get_instance_name());
+    }
+    CDB_ATOM_ITERM* output(const std::string& n)
+    {
+        CDB_ATOM_NODE* pin = cdb_create_output_pin(CDB_FAMILY_OBRAN, name(n + BLIF_OUTPUT_PIN_SUFFIX));
+        m_netlist.add_node(pin);
+        return pin->get_input_term_by_type(DB_DATAIN);
+    }
+
+    CDB_ATOM_NODE* counter_register(const SHREG_SPEC& s, const std::string& n)
+    {
+        CDB_ATOM_NODE* reg = add(CDB_KIND_REGISTER, n);
+        reg->add_input_term(DB_DATAIN);
+        m_clock->insert_fanout(reg->add_input_term(DB_CLOCK));
+        if (s.m_register_clear == "vcc") reg->add_input_term(DB_CLEAR)->set_vcc();
+        if (s.m_register_clear == "gnd") reg->add_input_term(DB_CLEAR)->set_gnd();
+        reg->add_output_term(DB_REG_OUT, reg->get_instance_name());
+        return reg;
+    }
+
+    // A cell of the counter registers' values (bit k of the row is register
+    // k; the last register is the phase flag when there is one).
+    template <typename FN>
+    CDB_ATOM_NODE* lut(const std::string& n, const std::vector<CDB_ATOM_NODE*>& regs, int bits, FN fn)
+    {
+        CDB_ATOM_NODE* cell = add(CDB_KIND_LCELL_COMB, n);
+        const int k = static_cast<int>(regs.size());
+        uint64_t truth = 0;
+        for (unsigned row = 0; row < (1u << k); ++row) {
+            COUNTER_STATE st;
+            st.c = row & ((1u << bits) - 1u);
+            st.p = ((row >> bits) & 1u) != 0;
+            if (fn(st)) truth |= 1ull << row;
+        }
+        for (int i = 0; i < k; ++i)
+            regs[size_t(i)]->get_output_term_by_type(DB_REG_OUT)->insert_fanout(cell->add_input_term(DB_DATA_A + i));
+        cell->set_lutmask(blif_family_lutmask(CDB_FAMILY_OBRAN, k, truth));
+        cell->add_output_term(DB_COMB_OUT, cell->get_instance_name());
+        return cell;
+    }
+
+    void tie(CDB_ATOM_ITERM* iterm, bool high) { high ? iterm->set_vcc() : iterm->set_gnd(); }
+
+    void ram(const SHREG_SPEC& s, int r, const std::vector<CDB_ATOM_NODE*>& regs,
+             const std::vector<CDB_ATOM_OTERM*>& read, int n)
+    {
+        const std::string base = s.m_name + "_ram" + std::to_string(r);
+        CDB_ATOM_NODE* ram = add(CDB_KIND_RAM, base);
+        for (int k = 0; k < n; ++k) {
+            regs[size_t(k)]
+                ->get_output_term_by_type(DB_REG_OUT)
+                ->insert_fanout(ram->add_input_term(DB_RAM_PORTA_ADDRESS, k));
+            read[size_t(k)]->insert_fanout(ram->add_input_term(DB_RAM_PORTB_ADDRESS, k));
+        }
+        CDB_ATOM_ITERM* d = ram->add_input_term(DB_RAM_PORTA_DATAIN);
+        const bool inverted = !s.m_data.empty() && s.m_data[0] == '!';
+        const std::string data = inverted ? s.m_data.substr(1) : s.m_data;
+        if (data == "d") input(s.m_name + "_d" + std::to_string(r))->insert_fanout(d);
+        else tie(d, data == "vcc");
+        if (inverted) d->set_invert();
+        if (s.m_port_a_we) tie(ram->add_input_term(DB_RAM_PORTA_WE), true);
+        if (s.m_port_b_re) tie(ram->add_input_term(DB_RAM_PORTB_RE), true);
+        if (s.m_port_a_re) tie(ram->add_input_term(DB_RAM_PORTA_RE), true);
+        if (s.m_port_b_we) tie(ram->add_input_term(DB_RAM_PORTB_WE), true);
+        m_clock->insert_fanout(ram->add_input_term(DB_RAM_CLK0));
+        m_clock->insert_fanout(ram->add_input_term(DB_RAM_CLK1));
+        if (s.m_clear_phase > 0) {
+            // The output clear acts at 1: on while the phase flag is still 0.
+            CDB_ATOM_ITERM* clear = ram->add_input_term(DB_RAM_CLR1);
+            regs.back()->get_output_term_by_type(DB_REG_OUT)->insert_fanout(clear);
+            clear->set_invert();
+        }
+        if (s.m_port_b_registered) CUT_RAM_UTIL::set_ram_mode(ram, 1, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_OUTPUT_REGISTERED});
+        if (s.m_port_a_registered) CUT_RAM_UTIL::set_ram_mode(ram, 0, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_OUTPUT_REGISTERED});
+        CDB_ATOM_OTERM* q = ram->add_output_term(DB_RAM_PORTB_DATAOUT, name(base + "_b0"));
+        q->insert_fanout(output(s.m_name + "_q" + std::to_string(r)));
+    }
+
+    CDB_ATOM_NETLIST& m_netlist;
+    CDB_ATOM_OTERM* m_clock = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<CDB_ATOM_NETLIST> shreg_generate(const std::vector<SHREG_SPEC>& specs)
+{
+    auto netlist = std::make_unique<CDB_ATOM_NETLIST>(CDB_FAMILY_OBRAN);
+    netlist->set_name_mgr(new HDB_NAME_MGR("top"), true);
+    SHREG_BUILDER builder(*netlist);
+    for (const SHREG_SPEC& s : specs) builder.build(s);
+    return netlist;
+}
+
+SHREG_ADDRESSES shreg_expected_addresses(const SHREG_SPEC& spec, int states)
+{
+    SHREG_ADDRESSES a;
+    COUNTER_STATE st;
+    for (int t = 0; t < states; ++t) {
+        a.write.push_back(st.c);
+        a.read.push_back(read_address(spec, st));
+        st = next_state(spec, st);
+    }
+    return a;
+}

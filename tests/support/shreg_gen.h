@@ -1,0 +1,49 @@
+// RAM-based shift registers of the OBRAN family as a counter and a RAM
+// make them: the counter registers give the write address, cells of the
+// counter's bits the read address `offset` states ahead, and the RAM's
+// registered port B output the data written `length` cycles before.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CDB_ATOM_NETLIST;
+
+struct SHREG_SPEC
+{
+    std::string m_name = "s";  // prefix of every atom of the shift register
+    int m_length = 7;
+    int m_offset = 2;            // 2 or 0
+    int m_rams = 1;              // RAMs sharing the counter
+    int m_clear_phase = 0;       // states the write address steps through with the RAM clear on (0: none)
+    bool m_outside_bit = false;  // counter bit 0 also read by an output pin
+    // Write data of the RAMs: "d" an input pin, "gnd"/"vcc" a physical tie,
+    // "!gnd"/"!vcc" the tie read through the inversion bit, "!d" the input
+    // read inverted.
+    std::string m_data = "d";
+    // Asynchronous clear of the counter registers: "" none, "vcc" or "gnd" tied.
+    std::string m_register_clear;
+    bool m_port_a_we = true;  // tied high; false: absent
+    bool m_port_b_re = true;
+    bool m_port_a_re = false;  // tied high when set
+    bool m_port_b_we = false;
+    bool m_port_b_registered = true;
+    bool m_port_a_registered = false;
+};
+
+// One netlist holding every listed shift register, with a shared clock
+// "clk"; the write data pins are "<name>_d<k>", the read data pins
+// "<name>_q<k>", the RAMs "<name>_ram<k>", the counter registers
+// "<name>_c<bit>".
+std::unique_ptr<CDB_ATOM_NETLIST> shreg_generate(const std::vector<SHREG_SPEC>& specs);
+
+// The addresses the generated counter gives, state by state from power-up:
+// the write address, and the read address of the same state.
+struct SHREG_ADDRESSES
+{
+    std::vector<unsigned> write;
+    std::vector<unsigned> read;
+};
+SHREG_ADDRESSES shreg_expected_addresses(const SHREG_SPEC& spec, int states);
