@@ -91,6 +91,8 @@ private:
     int rebuild_one_stage_shorter(NODE_SET& set, const MORV_SHIFT_REG_SIMULATION& simulation, const SIGNALS& signals,
                                   bool on_output);
     void convert_fully(const NODE_SET& set, int length, const SIGNALS& signals);
+    // The counter and the clear counter have the form the rebuild knows.
+    bool can_rebuild(const NODE_SET& set);
     bool rebuild_counter(NODE_SET& set, int target, int offset);
     bool collect_address_registers(const NODE_SET& set, std::vector<CDB_ATOM_NODE*>& address);
     void rewire_addresses(const NODE_SET& set, const std::vector<CDB_ATOM_OTERM*>& write_sources,

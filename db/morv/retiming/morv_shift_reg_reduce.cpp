@@ -85,6 +85,16 @@ bool MORV_SHIFT_REG_MANAGER::reduce_shift_register(CDB_ATOM_NODE* node, bool on_
         MORV_DEBUG_STREAM::print(100, "counter outputs to non-working set nodes, not reduced");
         return false;
     }
+    // Registers in place of the RAM would hand on what was written during
+    // the clear phase, which the RAM never reads back.
+    if (length < 5 && simulation.get_equiv_state() != 0) {
+        MORV_DEBUG_STREAM::print(100, "clear phase before the cycle, not converted");
+        return false;
+    }
+    if (length >= 5 && !can_rebuild(set)) {
+        MORV_DEBUG_STREAM::print(100, "counter not in a form the reduction rebuilds, not reduced");
+        return false;
+    }
     const int y = rebuild_one_stage_shorter(set, simulation, signals, on_output);
     MORV_DEBUG_STREAM::print(100, "shift register reduction to %d", id);
     if (y == 0) return true;
@@ -173,6 +183,17 @@ bool MORV_SHIFT_REG_MANAGER::collect_address_registers(const NODE_SET& set, std:
         address[static_cast<size_t>(i)] = driver;
     }
     return !address.empty();
+}
+
+// Looked at before any edit, so that a counter of another form is left
+// whole instead of half rebuilt.
+bool MORV_SHIFT_REG_MANAGER::can_rebuild(const NODE_SET& set)
+{
+    std::vector<CDB_ATOM_NODE*> address, clear_regs;
+    if (!collect_address_registers(set, address)) return false;
+    for (CDB_ATOM_NODE* reg : address)
+        if (reg == nullptr) return false;
+    return collect_clear_counter(set, clear_regs);
 }
 
 bool MORV_SHIFT_REG_MANAGER::rebuild_counter(NODE_SET& set, int target, int offset)

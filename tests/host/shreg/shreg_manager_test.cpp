@@ -344,3 +344,23 @@ TEST(ShiftRegManager, QueuedNodesGoOnceAndMustNotOutliveTheManager)
     });
     EXPECT_EQ(error, "!m_nodes_to_remove.size()");
 }
+
+// A clear phase: the write address steps with the RAM's output clear on,
+// then the cycle. Registers in place of the RAM would pass on the data of
+// the clear phase, and a clear counter the rebuild does not know (here a
+// cell of several counter bits) cannot be rebuilt: both leave the group whole.
+TEST(ShiftRegManager, ClearPhaseGroups)
+{
+    for (int phase : {3, 5}) {
+        SHREG_SPEC s = spec(0);
+        s.m_clear_phase = phase;
+        SHREG_RUN run({s});
+        ASSERT_GT(run.id("s_ram0"), 0);
+        const size_t before = run.netlist().get_node_count();
+        const bool reduced = run.reduce("s_ram0", false);
+        const SEQ_VERDICT v = run.check("shreg_phase_" + std::to_string(phase));
+        EXPECT_TRUE(v.equivalent()) << phase << ": " << v.describe();
+        EXPECT_FALSE(reduced) << phase;
+        EXPECT_EQ(run.netlist().get_node_count(), before) << phase;
+    }
+}
