@@ -1,7 +1,11 @@
 #include "shreg_gen.h"
 
+#include <map>
+#include <sstream>
+
 #include "cdb/cdb_atom_netlist.h"
 #include "cdb/cdb_atom_node.h"
+#include "cdb/cdb_native_format.h"
 #include "cut/cut_block_util.h"
 #include "hdb/hdb_instance_name.h"
 #include "io/blif_reader.h"
@@ -185,4 +189,79 @@ SHREG_ADDRESSES shreg_expected_addresses(const SHREG_SPEC& spec, int states)
         st = next_state(spec, st);
     }
     return a;
+}
+
+std::vector<SHREG_SPEC> shreg_sample_specs()
+{
+    std::vector<SHREG_SPEC> specs;
+    for (int length : {4, 7, 10}) {
+        SHREG_SPEC s;
+        s.m_name = "s" + std::to_string(length);
+        s.m_length = length;
+        specs.push_back(s);
+    }
+    SHREG_SPEC phase;
+    phase.m_name = "p3";
+    phase.m_clear_phase = 3;
+    specs.push_back(phase);
+    SHREG_SPEC shared;
+    shared.m_name = "m2";
+    shared.m_rams = 2;
+    specs.push_back(shared);
+    SHREG_SPEC outside;
+    outside.m_name = "o7";
+    outside.m_outside_bit = true;
+    specs.push_back(outside);
+    return specs;
+}
+
+namespace {
+
+// A "<id>" or, in a fanout line, "<id>.<slot>" word with the id mapped.
+std::string map_word(const std::map<std::string, std::string>& ids, const std::string& word, bool sink)
+{
+    const size_t dot = sink ? word.find('.') : std::string::npos;
+    const std::string id = dot == std::string::npos ? word : word.substr(0, dot);
+    auto found = ids.find(id);
+    std::string mapped = found == ids.end() ? id : found->second;
+    if (dot != std::string::npos) mapped += word.substr(dot);
+    return mapped;
+}
+
+}  // namespace
+
+std::string shreg_native_text(const CDB_ATOM_NETLIST& netlist)
+{
+    std::ostringstream raw;
+    cdb_write_native_netlist(netlist, raw);
+    const std::string text = raw.str();
+    std::map<std::string, std::string> ids;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string head, id;
+        if (words >> head >> id && head == "node") ids.emplace(id, std::to_string(ids.size() + 1));
+    }
+    std::ostringstream out;
+    std::istringstream again(text);
+    for (std::string line; std::getline(again, line);) {
+        std::istringstream words(line);
+        std::string head;
+        words >> head;
+        if (head != "node" && head != "fanout") {
+            out << line << "\n";
+            continue;
+        }
+        std::string id, word;
+        words >> id;
+        std::string rewritten = head;
+        rewritten += ' ';
+        rewritten += map_word(ids, id, false);
+        while (words >> word) {
+            rewritten += ' ';
+            rewritten += head == "fanout" ? map_word(ids, word, true) : word;
+        }
+        out << rewritten << "\n";
+    }
+    return out.str();
 }

@@ -47,3 +47,11 @@ struct SHREG_ADDRESSES
     std::vector<unsigned> read;
 };
 SHREG_ADDRESSES shreg_expected_addresses(const SHREG_SPEC& spec, int states);
+
+// The shift registers of the sample design designs/shift_ram_obran.txt:
+// lengths 4, 7 and 10, a clear phase, two RAMs on one counter, and a
+// counter bit also read by an output pin.
+std::vector<SHREG_SPEC> shreg_sample_specs();
+// A netlist in the native text form with its atom ids numbered from 1 in
+// file order (ids come from the process's counter, the design does not).
+std::string shreg_native_text(const CDB_ATOM_NETLIST& netlist);
