@@ -55,11 +55,11 @@ public:
         if (m_clock == nullptr) m_clock = input("clk");
         const int n = bits_for(s.m_clear_phase > 0 ? 2 * s.m_clear_phase + 1 : s.m_length);
         std::vector<CDB_ATOM_NODE*> regs;
-        for (int k = 0; k < n; ++k) regs.push_back(counter_register(s, s.m_name + "_c" + std::to_string(k)));
-        if (s.m_clear_phase > 0) regs.push_back(counter_register(s, s.m_name + "_p"));
+        for (int k = 0; k < n; ++k) regs.push_back(counter_register(s, shreg_text(s.m_name, "_c", k)));
+        if (s.m_clear_phase > 0) regs.push_back(counter_register(s, shreg_text(s.m_name, "_p")));
         // Next-state and read-address cells read every counter register.
         for (int k = 0; k < static_cast<int>(regs.size()); ++k) {
-            CDB_ATOM_NODE* cell = lut(s.m_name + "_n" + std::to_string(k), regs, n, [&](COUNTER_STATE st) {
+            CDB_ATOM_NODE* cell = lut(shreg_text(s.m_name, "_n", k), regs, n, [&](COUNTER_STATE st) {
                 const COUNTER_STATE next = next_state(s, st);
                 return k < n ? ((next.c >> k) & 1u) != 0 : next.p;
             });
@@ -68,11 +68,12 @@ public:
         }
         std::vector<CDB_ATOM_OTERM*> read;
         for (int k = 0; k < n; ++k)
-            read.push_back(lut(s.m_name + "_r" + std::to_string(k), regs, n, [&](COUNTER_STATE st) {
+            read.push_back(lut(shreg_text(s.m_name, "_r", k), regs, n, [&](COUNTER_STATE st) {
                                return ((read_address(s, st) >> k) & 1u) != 0;
                            })->get_output_term_by_type(DB_COMB_OUT));
         for (int r = 0; r < s.m_rams; ++r) ram(s, r, regs, read, n);
-        if (s.m_outside_bit) regs[0]->get_output_term_by_type(DB_REG_OUT)->insert_fanout(output(s.m_name + "_seen"));
+        if (s.m_outside_bit)
+            regs[0]->get_output_term_by_type(DB_REG_OUT)->insert_fanout(output(shreg_text(s.m_name, "_seen")));
     }
 
 private:
@@ -127,12 +128,29 @@ private:
         return cell;
     }
 
+    // With logic asked for: a register, then a chain of buffer cells.
+    CDB_ATOM_OTERM* logic(const SHREG_SPEC& s, const std::string& base, CDB_ATOM_OTERM* from)
+    {
+        if (s.m_logic == 0) return from;
+        CDB_ATOM_NODE* reg = add(CDB_KIND_REGISTER, shreg_text(base, "_reg"));
+        from->insert_fanout(reg->add_input_term(DB_DATAIN));
+        m_clock->insert_fanout(reg->add_input_term(DB_CLOCK));
+        CDB_ATOM_OTERM* out = reg->add_output_term(DB_REG_OUT, reg->get_instance_name());
+        for (int k = 0; k < s.m_logic; ++k) {
+            CDB_ATOM_NODE* cell = add(CDB_KIND_LCELL_COMB, shreg_text(base, "_l", k));
+            out->insert_fanout(cell->add_input_term(DB_DATA_A));
+            cell->set_lutmask(blif_family_lutmask(CDB_FAMILY_OBRAN, 1, 0x2));
+            out = cell->add_output_term(DB_COMB_OUT, cell->get_instance_name());
+        }
+        return out;
+    }
+
     void tie(CDB_ATOM_ITERM* iterm, bool high) { high ? iterm->set_vcc() : iterm->set_gnd(); }
 
     void ram(const SHREG_SPEC& s, int r, const std::vector<CDB_ATOM_NODE*>& regs,
              const std::vector<CDB_ATOM_OTERM*>& read, int n)
     {
-        const std::string base = s.m_name + "_ram" + std::to_string(r);
+        const std::string base = shreg_text(s.m_name, "_ram", r);
         CDB_ATOM_NODE* ram = add(CDB_KIND_RAM, base);
         for (int k = 0; k < n; ++k) {
             regs[size_t(k)]
@@ -143,7 +161,8 @@ private:
         CDB_ATOM_ITERM* d = ram->add_input_term(DB_RAM_PORTA_DATAIN);
         const bool inverted = !s.m_data.empty() && s.m_data[0] == '!';
         const std::string data = inverted ? s.m_data.substr(1) : s.m_data;
-        if (data == "d") input(s.m_name + "_d" + std::to_string(r))->insert_fanout(d);
+        if (data == "d")
+            logic(s, shreg_text(s.m_name, "_w", r), input(shreg_text(s.m_name, "_d", r)))->insert_fanout(d);
         else tie(d, data == "vcc");
         if (inverted) d->set_invert();
         if (s.m_port_a_we) tie(ram->add_input_term(DB_RAM_PORTA_WE), true);
@@ -160,8 +179,8 @@ private:
         }
         if (s.m_port_b_registered) CUT_RAM_UTIL::set_ram_mode(ram, 1, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_OUTPUT_REGISTERED});
         if (s.m_port_a_registered) CUT_RAM_UTIL::set_ram_mode(ram, 0, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_OUTPUT_REGISTERED});
-        CDB_ATOM_OTERM* q = ram->add_output_term(DB_RAM_PORTB_DATAOUT, name(base + "_b0"));
-        q->insert_fanout(output(s.m_name + "_q" + std::to_string(r)));
+        CDB_ATOM_OTERM* q = ram->add_output_term(DB_RAM_PORTB_DATAOUT, name(shreg_text(base, "_b0")));
+        logic(s, shreg_text(s.m_name, "_x", r), q)->insert_fanout(output(shreg_text(s.m_name, "_q", r)));
     }
 
     CDB_ATOM_NETLIST& m_netlist;
@@ -196,20 +215,22 @@ std::vector<SHREG_SPEC> shreg_sample_specs()
     std::vector<SHREG_SPEC> specs;
     for (int length : {4, 7, 10}) {
         SHREG_SPEC s;
-        s.m_name = "s" + std::to_string(length);
+        s.m_name = shreg_text("s", length);
         s.m_length = length;
+        s.m_logic = length == 4 ? 0 : 6;
         specs.push_back(s);
     }
     SHREG_SPEC phase;
-    phase.m_name = "p3";
+    phase.m_name = shreg_text("p", 3);
     phase.m_clear_phase = 3;
     specs.push_back(phase);
     SHREG_SPEC shared;
-    shared.m_name = "m2";
+    shared.m_name = shreg_text("m", 2);
     shared.m_rams = 2;
+    shared.m_logic = 6;
     specs.push_back(shared);
     SHREG_SPEC outside;
-    outside.m_name = "o7";
+    outside.m_name = shreg_text("o", 7);
     outside.m_outside_bit = true;
     specs.push_back(outside);
     return specs;

@@ -11,6 +11,28 @@
 
 class CDB_ATOM_NETLIST;
 
+// Text pieces (strings, literals, numbers) appended in order: GCC 12 at -O3
+// misreads a literal added to a temporary string (-Wrestrict).
+inline void shreg_append(std::string& out, const std::string& part)
+{
+    out += part;
+}
+inline void shreg_append(std::string& out, const char* part)
+{
+    out += part;
+}
+inline void shreg_append(std::string& out, int part)
+{
+    out += std::to_string(part);
+}
+template <typename... PARTS>
+std::string shreg_text(const PARTS&... parts)
+{
+    std::string out;
+    (shreg_append(out, parts), ...);
+    return out;
+}
+
 struct SHREG_SPEC
 {
     std::string m_name = "s";  // prefix of every atom of the shift register
@@ -31,6 +53,9 @@ struct SHREG_SPEC
     bool m_port_b_we = false;
     bool m_port_b_registered = true;
     bool m_port_a_registered = false;
+    // Cells between a register on the write data and the RAM, and between
+    // the read data and a register, so that timing finds the RAM critical.
+    int m_logic = 0;
 };
 
 // One netlist holding every listed shift register, with a shared clock

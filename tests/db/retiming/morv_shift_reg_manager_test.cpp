@@ -11,6 +11,7 @@
 #include "cdb/cdb_atom_netlist.h"
 
 #include "morv/core/morv_expert.h"
+#include "morv/rammap/morv_signal.h"
 #include "morv/retiming/morv_shift_reg_manager.h"
 #include "../core/morv_test_env.h"
 #include "morv_test_util.h"
@@ -86,4 +87,37 @@ TEST_F(ShiftRegManagerTest, ANetlistWithoutRamsHasNoGroups)
     n.add(CDB_KIND_LCELL_COMB);
     MORV_SHIFT_REG_MANAGER manager(n.api());
     EXPECT_EQ(not_available_warnings_of([&] { manager.initialize(); }), "");
+}
+
+// Control signals compare by driver, inversion and global network; an input
+// without a driver prints as the constant its inversion makes of it.
+TEST_F(ShiftRegManagerTest, SignalsCompareDriverInversionAndGlobalType)
+{
+    OBRAN_NETLIST n;
+    CDB_ATOM_NODE* lut = n.add(CDB_KIND_LCELL_COMB);
+    CDB_ATOM_OTERM* out = lut->add_output_term(DB_COMB_OUT);
+    CDB_ATOM_NODE* reg = n.add(CDB_KIND_REGISTER);
+    CDB_ATOM_ITERM* clock = reg->add_input_term(DB_CLOCK);
+    CDB_ATOM_ITERM* clear = reg->add_input_term(DB_CLEAR);
+    out->insert_fanout(clock);
+    out->insert_fanout(clear);
+    EXPECT_TRUE(MORV_SIGNAL(clock) == MORV_SIGNAL(clear));
+    clear->set_invert();
+    EXPECT_FALSE(MORV_SIGNAL(clock) == MORV_SIGNAL(clear));
+    clear->clear_invert();
+    clear->set_global(3);
+    EXPECT_FALSE(MORV_SIGNAL(clock) == MORV_SIGNAL(clear));
+    EXPECT_EQ(MORV_SIGNAL(clear).m_global_type, 3u);
+    CDB_ATOM_ITERM* tied = reg->add_input_term(DB_SYNCH_CLEAR);
+    tied->set_gnd();
+    EXPECT_FALSE(MORV_SIGNAL(tied) == MORV_SIGNAL(clock));
+    EXPECT_TRUE(MORV_SIGNAL(tied) == MORV_SIGNAL());
+    MORV_LOG_CAPTURE log(100);
+    MORV_SIGNAL(clock).print();
+    tied->set_invert();
+    MORV_SIGNAL(tied).print();
+    MORV_SIGNAL().print();
+    const std::vector<std::string> expected = {"  oterm of node " + std::to_string(lut->get_id()) + " (non-inverted)",
+                                               "  gnd", "  vcc"};
+    EXPECT_EQ(log.lines(), expected);
 }

@@ -122,20 +122,20 @@ TEST(ShiftRegManager, MeasuresEveryGeneratedCounterAsItCounts)
     SHREG_SPEC phase = spec(0);
     phase.m_clear_phase = 3;  // three states with the clear on, then a cycle of four
     specs.push_back(phase);
-    for (size_t k = 0; k < specs.size(); ++k) specs[k].m_name = "s" + std::to_string(k);
+    for (size_t k = 0; k < specs.size(); ++k) specs[k].m_name = shreg_text("s", static_cast<int>(k));
     SHREG_RUN run(specs);
     for (const SHREG_SPEC& s : specs) {
         MORV_LOG_CAPTURE log(100);
-        const int id = run.id(s.m_name + "_ram0");
+        const int id = run.id(shreg_text(s.m_name, "_ram0"));
         EXPECT_GT(id, 0) << s.m_name;
         const std::vector<std::string> lines = log.lines();
         const int length = s.m_clear_phase > 0 ? s.m_clear_phase + 1 : s.m_length;
-        EXPECT_EQ(last_line(lines, "SHIFT REGISTER OF LENGTH"), "SHIFT REGISTER OF LENGTH " + std::to_string(length))
+        EXPECT_EQ(last_line(lines, "SHIFT REGISTER OF LENGTH"), shreg_text("SHIFT REGISTER OF LENGTH ", length))
             << s.m_name;
-        EXPECT_EQ(last_line(lines, "offset="), "offset=" + std::to_string(s.m_offset) + " is ok") << s.m_name;
+        EXPECT_EQ(last_line(lines, "offset="), shreg_text("offset=", s.m_offset, " is ok")) << s.m_name;
         // A second question is answered from the cache.
         MORV_LOG_CAPTURE again(100);
-        EXPECT_EQ(run.id(s.m_name + "_ram0"), id);
+        EXPECT_EQ(run.id(shreg_text(s.m_name, "_ram0")), id);
         EXPECT_EQ(again.lines().size(), 0u);
     }
     // The simulation itself against the generator's count.
@@ -143,7 +143,7 @@ TEST(ShiftRegManager, MeasuresEveryGeneratedCounterAsItCounts)
     MORV_SHIFT_REG_SIMULATION::NODE_SET set;
     for (CDB_ATOM_NODE* node : run.netlist()) {
         const std::string name = node->get_instance_name()->get_short_hpath();
-        if (name.rfind(s.m_name + "_", 0) == 0 && !node->is_pin()) set.insert(node);
+        if (name.rfind(shreg_text(s.m_name, "_"), 0) == 0 && !node->is_pin()) set.insert(node);
     }
     MORV_SHIFT_REG_SIMULATION simulation(run.api()->get_fsyn_net_util());
     ASSERT_TRUE(simulation.simulate(set));
@@ -193,7 +193,7 @@ TEST(ShiftRegManager, AVccTiedRegisterClearIsIgnoredAndAGndTiedOneRefuses)
     SHREG_SPEC vcc = spec(7);
     vcc.m_register_clear = "vcc";
     SHREG_SPEC gnd = spec(7);
-    gnd.m_name = "g";
+    gnd.m_name = shreg_text("g");
     gnd.m_register_clear = "gnd";
     SHREG_RUN run({vcc, gnd});
     EXPECT_GT(run.id("s_ram0"), 0);
@@ -223,7 +223,7 @@ TEST(ShiftRegManager, ReductionsOnBothSidesKeepTheDesign)
 {
     for (int length : {4, 5, 7, 10})
         for (bool on_output : {false, true}) {
-            const std::string tag = "shreg_" + std::to_string(length) + (on_output ? "_out" : "_in");
+            const std::string tag = shreg_text("shreg_", length, on_output ? "_out" : "_in");
             SHREG_RUN run({spec(length)});
             ASSERT_GT(run.id("s_ram0"), 0) << tag;
             MORV_LOG_CAPTURE log(100);
@@ -232,7 +232,7 @@ TEST(ShiftRegManager, ReductionsOnBothSidesKeepTheDesign)
             if (length > 4) {
                 EXPECT_EQ(count_lines(lines, "reduction: ok"), 1) << tag;
                 EXPECT_EQ(last_line(lines, "new shift register length"),
-                          "new shift register length = " + std::to_string(length - 1))
+                          shreg_text("new shift register length = ", length - 1))
                     << tag;
             } else {
                 EXPECT_EQ(count_lines(lines, "converting fully to shift register"), 1) << tag;
@@ -246,7 +246,7 @@ TEST(ShiftRegManager, ReductionsOnBothSidesKeepTheDesign)
             // Shortened again from the new counter.
             ASSERT_GT(run.id("s_ram0"), 0) << tag;
             EXPECT_TRUE(run.reduce("s_ram0", !on_output)) << tag;
-            v = run.check(tag + "_twice");
+            v = run.check(shreg_text(tag, "_twice"));
             EXPECT_TRUE(v.equivalent()) << tag << " twice: " << v.describe();
         }
 }
@@ -260,8 +260,8 @@ TEST(ShiftRegManager, ConstantWriteDataKeepsItsValue)
         for (int length : {4, 7}) {
             SHREG_SPEC s = spec(length);
             s.m_data = data;
-            const std::string tag = std::string("shreg_data_") + (data[0] == '!' ? "not_" : "") +
-                                    (data[0] == '!' ? data + 1 : data) + "_" + std::to_string(length);
+            const std::string tag =
+                shreg_text("shreg_data_", data[0] == '!' ? "not_" : "", data[0] == '!' ? data + 1 : data, "_", length);
             SHREG_RUN run({s});
             ASSERT_GT(run.id("s_ram0"), 0) << tag;
             EXPECT_TRUE(run.reduce("s_ram0", false)) << tag;
@@ -285,7 +285,7 @@ TEST(ShiftRegManager, ACounterReadOutsideIsNotRebuiltNorDeleted)
         if (length == 7) {
             EXPECT_EQ(run.netlist().get_node_count(), before);
         }
-        const SEQ_VERDICT v = run.check("shreg_outside_" + std::to_string(length));
+        const SEQ_VERDICT v = run.check(shreg_text("shreg_outside_", length));
         EXPECT_TRUE(v.equivalent()) << v.describe();
     }
 }
@@ -360,7 +360,7 @@ TEST(ShiftRegManager, ClearPhaseGroups)
         ASSERT_GT(run.id("s_ram0"), 0);
         const size_t before = run.netlist().get_node_count();
         const bool reduced = run.reduce("s_ram0", false);
-        const SEQ_VERDICT v = run.check("shreg_phase_" + std::to_string(phase));
+        const SEQ_VERDICT v = run.check(shreg_text("shreg_phase_", phase));
         EXPECT_TRUE(v.equivalent()) << phase << ": " << v.describe();
         EXPECT_FALSE(reduced) << phase;
         EXPECT_EQ(run.netlist().get_node_count(), before) << phase;
@@ -373,10 +373,10 @@ TEST(ShiftRegManager, SampleDesignIsTheGeneratorsOwn)
 {
     const std::vector<SHREG_SPEC> specs = shreg_sample_specs();
     const std::string text = shreg_native_text(*shreg_generate(specs));
-    const std::string path = std::string(MORV_SOURCE_DIR) + "/designs/shift_ram_obran.txt";
+    const std::string path = shreg_text(MORV_SOURCE_DIR, "/designs/shift_ram_obran.txt");
     if (std::getenv("MORV_WRITE_DESIGNS") != nullptr) write_file(path, text);
     EXPECT_TRUE(slurp(path) == text) << path << " is stale: rerun with MORV_WRITE_DESIGNS=1";
     SHREG_RUN run(specs);
-    for (const SHREG_SPEC& s : specs) EXPECT_GT(run.id(s.m_name + "_ram0"), 0) << s.m_name;
+    for (const SHREG_SPEC& s : specs) EXPECT_GT(run.id(shreg_text(s.m_name, "_ram0")), 0) << s.m_name;
     EXPECT_EQ(run.id("m2_ram1"), run.id("m2_ram0"));
 }
