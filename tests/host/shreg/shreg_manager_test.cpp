@@ -184,6 +184,13 @@ TEST(ShiftRegManager, EachRamPortRuleRefusesAlone)
     // The same design without a change passes every rule.
     SHREG_RUN run({spec(7)});
     EXPECT_GT(run.id("s_ram0"), 0);
+    // An address bit tied to a constant is no counter bit.
+    CDB_ATOM_ITERM* bit = run.node("s_ram0")->get_input_term_by_type(DB_RAM_PORTB_ADDRESS, 2);
+    bit->disconnect_from_source(CDB_NET_ITERM::CONNECT_GND);
+    run.manager().initialize();
+    MORV_LOG_CAPTURE log(100);
+    EXPECT_EQ(run.id("s_ram0"), 0);
+    EXPECT_EQ(count_lines(log.lines(), "address bits must all come from the counter"), 1);
 }
 
 // Register clears act at logical 0: one tied to VCC never acts and is
