@@ -27,12 +27,17 @@ struct COUNTER_STATE
     bool p = false;
 };
 
+unsigned cycle_of(const SHREG_SPEC& s)
+{
+    return static_cast<unsigned>(s.m_cycle > 0 ? s.m_cycle : s.m_clear_phase + 1);
+}
+
 COUNTER_STATE next_state(const SHREG_SPEC& s, COUNTER_STATE st)
 {
     const unsigned e = static_cast<unsigned>(s.m_clear_phase);
     if (e == 0) return {st.c + 1 >= static_cast<unsigned>(s.m_length) ? 0u : st.c + 1, false};
-    // e states of clear phase (c = 0 .. e-1), then a cycle c = e .. 2e.
-    if (st.p && st.c >= 2 * e) return {e, true};
+    // e states of clear phase (c = 0 .. e-1), then a cycle c = e .. e + cycle - 1.
+    if (st.p && st.c + 1 >= e + cycle_of(s)) return {e, true};
     return {st.c + 1, st.p || st.c + 1 >= e};
 }
 
@@ -42,7 +47,7 @@ unsigned read_address(const SHREG_SPEC& s, COUNTER_STATE st)
     const unsigned e = static_cast<unsigned>(s.m_clear_phase);
     if (e == 0) return (st.c + offset) % static_cast<unsigned>(s.m_length);
     if (st.c < e) return st.c + offset;
-    return e + (st.c - e + offset) % (e + 1);
+    return e + (st.c - e + offset) % cycle_of(s);
 }
 
 class SHREG_BUILDER
@@ -53,7 +58,7 @@ public:
     void build(const SHREG_SPEC& s)
     {
         if (m_clock == nullptr) m_clock = input("clk");
-        const int n = bits_for(s.m_clear_phase > 0 ? 2 * s.m_clear_phase + 1 : s.m_length);
+        const int n = bits_for(s.m_clear_phase > 0 ? s.m_clear_phase + static_cast<int>(cycle_of(s)) : s.m_length);
         std::vector<CDB_ATOM_NODE*> regs;
         for (int k = 0; k < n; ++k) regs.push_back(counter_register(s, shreg_text(s.m_name, "_c", k)));
         if (s.m_clear_phase > 0) regs.push_back(counter_register(s, shreg_text(s.m_name, "_p")));

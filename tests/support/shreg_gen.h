@@ -40,6 +40,7 @@ struct SHREG_SPEC
     int m_offset = 2;            // 2 or 0
     int m_rams = 1;              // RAMs sharing the counter
     int m_clear_phase = 0;       // states the write address steps through with the RAM clear on (0: none)
+    int m_cycle = 0;             // with a clear phase: states of the cycle after it (0: one more than the phase)
     bool m_outside_bit = false;  // counter bit 0 also read by an output pin
     // Write data of the RAMs: "d" an input pin, "gnd"/"vcc" a physical tie,
     // "!gnd"/"!vcc" the tie read through the inversion bit, "!d" the input

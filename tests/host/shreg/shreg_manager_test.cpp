@@ -14,6 +14,7 @@
 
 #include "cdb/cdb_atom_netlist.h"
 #include "host_env.h"
+#include "io/blif_reader.h"
 #include "msg/msg.h"
 
 #include "log_capture.h"
@@ -386,4 +387,41 @@ TEST(ShiftRegManager, SampleDesignIsTheGeneratorsOwn)
     SHREG_RUN run(specs);
     for (const SHREG_SPEC& s : specs) EXPECT_GT(run.id(shreg_text(s.m_name, "_ram0")), 0) << s.m_name;
     EXPECT_EQ(run.id("m2_ram1"), run.id("m2_ram0"));
+}
+
+// A clear phase must be followed by a cycle one state longer, and the logic
+// that drives the RAM clear may feed nothing but the shift register.
+TEST(ShiftRegManager, AClearPhaseNeedsItsCycleAndAPrivateClear)
+{
+    SHREG_SPEC cycle = spec(0);
+    cycle.m_clear_phase = 3;
+    cycle.m_cycle = 5;
+    SHREG_SPEC shared = spec(0);
+    shared.m_name = shreg_text("c");
+    shared.m_clear_phase = 3;
+    SHREG_RUN run({cycle, shared});
+    MORV_LOG_CAPTURE log(100);
+    EXPECT_EQ(run.id("s_ram0"), 0);
+    EXPECT_EQ(count_lines(log.lines(), "Clear behaviour is not correct."), 1);
+    // The phase flag drives the clear; an output pin reads it as well.
+    CDB_ATOM_NODE* pin = cdb_create_output_pin(
+        CDB_FAMILY_OBRAN,
+        run.netlist().get_name_mgr()->create_unique_name(shreg_text("c_p_seen", BLIF_OUTPUT_PIN_SUFFIX), 0));
+    run.netlist().add_node(pin);
+    run.node("c_p")->get_output_term_by_type(DB_REG_OUT)->insert_fanout(pin->get_input_term_by_type(DB_DATAIN));
+    run.manager().initialize();
+    EXPECT_EQ(run.id("c_ram0"), 0);
+    EXPECT_EQ(count_lines(log.lines(), "clear outputs to non-working set nodes"), 1);
+}
+
+// Every register of the counter runs on the RAM's clock: the same net read
+// inverted is another clock.
+TEST(ShiftRegManager, ACounterRegisterOnTheInvertedClockRefuses)
+{
+    SHREG_RUN run({spec(7)});
+    run.node("s_c1")->get_input_term_by_type(DB_CLOCK)->set_invert();
+    run.manager().initialize();
+    MORV_LOG_CAPTURE log(100);
+    EXPECT_EQ(run.id("s_ram0"), 0);
+    EXPECT_EQ(count_lines(log.lines(), "INCOMPATIBLE CLOCK SIGNAL"), 1);
 }
