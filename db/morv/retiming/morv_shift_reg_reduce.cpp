@@ -85,6 +85,13 @@ bool MORV_SHIFT_REG_MANAGER::reduce_shift_register(CDB_ATOM_NODE* node, bool on_
         MORV_DEBUG_STREAM::print(100, "counter outputs to non-working set nodes, not reduced");
         return false;
     }
+    // The RAM returns a word written in the same cycle, so with the read
+    // address on the write address the delay is not the counter's length:
+    // neither registers nor a shorter counter would keep it.
+    if (simulation.get_offset() != 2) {
+        MORV_DEBUG_STREAM::print(100, "offset=%d, not reduced", simulation.get_offset());
+        return false;
+    }
     // Registers in place of the RAM would hand on what was written during
     // the clear phase, which the RAM never reads back.
     if (length < 5 && simulation.get_equiv_state() != 0) {

@@ -425,3 +425,19 @@ TEST(ShiftRegManager, ACounterRegisterOnTheInvertedClockRefuses)
     EXPECT_EQ(run.id("s_ram0"), 0);
     EXPECT_EQ(count_lines(log.lines(), "INCOMPATIBLE CLOCK SIGNAL"), 1);
 }
+
+// The RAM returns a word written in the same cycle: with the read address
+// on the write address (offset 0) the delay is not the counter's length, and
+// neither a conversion nor a shorter counter would keep the design.
+TEST(ShiftRegManager, AnOffsetZeroShiftRegisterIsMeasuredButNotReduced)
+{
+    for (int length : {4, 7}) {
+        SHREG_RUN run({spec(length, 0)});
+        ASSERT_GT(run.id("s_ram0"), 0);
+        const size_t before = run.netlist().get_node_count();
+        EXPECT_FALSE(run.reduce("s_ram0", true));
+        EXPECT_EQ(run.netlist().get_node_count(), before);
+        const SEQ_VERDICT v = run.check(shreg_text("shreg_offset0_", length));
+        EXPECT_TRUE(v.equivalent()) << length << ": " << v.describe();
+    }
+}
