@@ -410,6 +410,12 @@ void CDB_ATOM_NODE::disconnect_all()
 
 // ---------------------------------------------------------------- bits
 
+bool CDB_ATOM_NODE::bit_is_legal(int bit) const
+{
+    if (bit == CDB_ATOM_BIT_VIRTUAL_IO) return m_kind == CDB_KIND_LCELL_COMB || m_kind == CDB_KIND_UVO_LCELL;
+    return bit >= 0 && bit < 64;
+}
+
 bool CDB_ATOM_NODE::test_bit(int bit) const
 {
     return bit_is_legal(bit) && ((m_bits >> bit) & 1u);

@@ -244,8 +244,9 @@ public:
     void disconnect_all();
 
     // ------------------------------------------------------------ bits and mode
-    // Bits 0..63 are legal on every atom.
-    bool bit_is_legal(int bit) const { return bit >= 0 && bit < 64; }
+    // Bits 0..63 are legal on every atom, except the virtual-I/O bit, which
+    // only a logic cell can carry (no other atom can stand in for an I/O).
+    bool bit_is_legal(int bit) const;
     bool test_bit(int bit) const;
     void set_bit(int bit);
     void clear_bit(int bit);
@@ -253,6 +254,12 @@ public:
     void set_bits(uint64_t bits) { m_bits = bits; }
     int get_mode() const { return m_mode; }
     void set_mode(int mode) { m_mode = mode; }
+
+    // A cell the user's netlist made as a logic cell (a user cell): the
+    // change log records the flag with the cell's state, so that a replay
+    // can set it again.
+    bool is_user_lcell() const { return m_user_lcell != 0; }
+    void set_user_lcell(bool on) { m_user_lcell = on ? 1 : 0; }
 
     // ------------------------------------------------------------ LUT masks
     // Logic cells only (internal error elsewhere). The flag is accepted for
@@ -383,7 +390,8 @@ private:
     uint8_t m_kind;
     uint8_t m_ordered_inputs : 7 = 0;
     uint8_t m_kind_flag : 1 = 0;
-    uint8_t m_lut_inputs = 0;
+    uint8_t m_lut_inputs : 7 = 0;
+    uint8_t m_user_lcell : 1 = 0;
     int32_t m_atom_type;
     int32_t m_mode = 0;
     uint64_t m_bits = 0;

@@ -54,6 +54,15 @@ public:
     void clear_invert() { m_prop &= ~P_INVERT; }
     void set_invert(bool on) { on ? set_invert() : clear_invert(); }
 
+    // A term of a signal probe: it observes its source without being a
+    // real fanout of it, so walks that count real fanouts pass it over.
+    bool is_signal_probe() const { return (m_prop & P_SIGNAL_PROBE) != 0; }
+    void set_signal_probe(bool on)
+    {
+        if (on) m_prop |= P_SIGNAL_PROBE;
+        else m_prop &= ~uint32_t(P_SIGNAL_PROBE);
+    }
+
 protected:
     enum STATE : uint32_t
     {
@@ -74,6 +83,7 @@ protected:
         P_INDEX_MASK = 0x3fffc00,
         P_DC_USE = 0x4000000,
         P_DC_USER = 0x8000000,
+        P_SIGNAL_PROBE = 0x10000000,
     };
     STATE state() const { return static_cast<STATE>(m_prop & P_STATE_MASK); }
     void set_state(STATE s) { m_prop = (m_prop & ~P_STATE_MASK) | s; }
@@ -167,7 +177,8 @@ public:
     const char* get_wysiwyg_port_name() const { return cdb_input_port_name(get_any_usage_as()); }
 
     // Raw property word (connection state, inversion, polarity, global,
-    // delay-chain flags, port index), for the native format and archives.
+    // delay-chain flags, port index, signal probe), for the native format
+    // and archives.
     uint32_t get_property_word() const { return m_prop; }
 
 private:

@@ -183,6 +183,8 @@ void cdb_write_native_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& os)
             append_fields(out, HEX{node->get_bits()});
             out += '\n';
         }
+        // A line of its own, so that files written before the flag read unchanged.
+        if (node->is_user_lcell()) out += "  user\n";
         if (node->get_mode()) {
             out += "  mode";
             append_fields(out, node->get_mode());
@@ -490,6 +492,8 @@ private:
         CDB_ATOM_NODE* n = m_node;
         if (kw == "bits") {
             n->set_bits(tok.number<uint64_t>(16));
+        } else if (kw == "user") {
+            n->set_user_lcell(true);
         } else if (kw == "mode") {
             n->set_mode(tok.number<int>());
         } else if (kw == "loc") {

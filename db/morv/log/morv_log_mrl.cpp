@@ -39,10 +39,15 @@ std::vector<CDB_ATOM_NODE*> fed_cells(const CDB_ATOM_NODE* node, int output_port
     return cells;
 }
 
-// The host marks no fanout as a signal probe, so every fanout is real.
-int real_fanout_count(const CDB_ATOM_OTERM* oterm)
+// A signal probe only observes the output: it is no real fanout. The walk
+// stops at the second real fanout, so a clock-sized net costs no more.
+bool has_several_real_fanouts(const CDB_ATOM_OTERM* oterm)
 {
-    return oterm != nullptr ? oterm->get_number_of_fanout() : 0;
+    if (oterm == nullptr) return false;
+    int count = 0;
+    for (auto it = oterm->begin_iterm_fanout(); it != oterm->end_iterm_fanout() && count < 2; ++it)
+        if (!(*it)->is_signal_probe()) ++count;
+    return count >= 2;
 }
 
 bool is_latch_cell(const CDB_ATOM_NODE* node)
@@ -179,7 +184,7 @@ void MORV_LOG_MRL::walk_onward(CDB_ATOM_NODE* node, ID_SET& visited, ID_SET& que
 {
     if (!m_net_util->is_in_arithmetic_mode(node)) {
         if (!node->is_lcell_comb()) mrl_error("node->is_lcell_comb()", __LINE__);
-        if (real_fanout_count(node->get_output_term_by_type(DB_COMB_OUT)) < 2) return;
+        if (!has_several_real_fanouts(node->get_output_term_by_type(DB_COMB_OUT))) return;
         for (CDB_ATOM_NODE* fanout : fed_cells(node, DB_COMB_OUT)) {
             const int32_t id = static_cast<int32_t>(fanout->get_id());
             if (visited.count(id) == 0 && accepts(fanout, kind_of(fanout))) queue.insert(id);

@@ -179,8 +179,9 @@ CDB_ATOM_OTERM* MORV_LOG::get_primary_oterm(CDB_ATOM_NODE* node)
 
 void MORV_LOG::record_node_properties(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, CDB_ATOM_NODE* node)
 {
-    // The host keeps no user-cell flag on its atoms yet, so no state
-    // records SET_USER_LCELL.
+    // A replay rebuilds the cell from its state and has it marked a user
+    // cell again only through this record.
+    if (node->is_user_lcell()) log_set_user_lcell(node);
     MORV_ASSERT(m_net_util);
     entry->m_lutmask = node->is_lcell_comb() ? m_net_util->get_lutmask(node) : 0;
     entry->m_part_name = m_fsyn_api->get_atom_partition_name(node);

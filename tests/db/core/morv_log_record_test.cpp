@@ -363,6 +363,45 @@ TEST_F(MorvLogRecordTest, BrkLatchStateNamesItsRolesAndAClockBufferIsConfirmedOn
     log->clear_pending_entries();
 }
 
+// A user cell's state comes with the record that marks it a user cell
+// again on replay, after its state in the file; a plain cell's does not, and
+// a snapshot of the log keeps the pending record once.
+TEST_F(MorvLogRecordTest, BrkUserCellStateCarriesItsFlagAndAPlainCellsDoesNot)
+{
+    RECORDING r(CDB_FAMILY_BRK);
+    CDB_ATOM_OTERM* a = r.input("a");
+    CDB_ATOM_NODE* user = r.lut("user", {a});
+    user->set_user_lcell(true);
+    CDB_ATOM_NODE* plain = r.lut("plain", {a});
+    r.lut("sink", {user->get_output_term_by_type(DB_COMB_OUT), plain->get_output_term_by_type(DB_COMB_OUT)});
+    r.start_flow();
+    MORV_LOG* log = r.log();
+
+    log->log_set_lutmask(plain, CDB_LUTMASK(6, 0x1), 0);
+    EXPECT_NE(stored_state(*log, plain), nullptr);
+    std::vector<std::string> kinds = pending_record_kinds(*log);
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), std::string("SET_USER_LCELL")), 0);
+    log->log_set_lutmask(user, CDB_LUTMASK(6, 0x1), 0);
+    EXPECT_NE(stored_state(*log, user), nullptr);
+    const std::vector<std::string> lines = pending_record_lines(*log);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), log_line("SET_USER_LCELL", user, "")), 1);
+
+    MORV_SAVE_RESTORE_SNAPSHOT snapshot(0);
+    r.api->take_snapshot(&snapshot);
+    r.api->restore_snapshot(&snapshot);
+    r.api->delete_snapshot(&snapshot);
+    r.log()->write_pending_entries();
+    const std::vector<std::string> written = r.written();
+    const std::string state_prefix = "STORE_NODE_INFO " + std::to_string(user->get_id()) + " ";
+    const auto state = std::find_if(written.begin(), written.end(),
+                                    [&](const std::string& line) { return line.rfind(state_prefix, 0) == 0; });
+    const auto mark = std::find(written.begin(), written.end(), log_line("SET_USER_LCELL", user, ""));
+    ASSERT_NE(state, written.end());
+    ASSERT_NE(mark, written.end());
+    EXPECT_LT(state, mark);
+    EXPECT_EQ(std::count(written.begin(), written.end(), *mark), 1);
+}
+
 // ------------------------------------------------------------------ morlin
 
 // in -> p1 -> x -> f1 (two real fanouts of x: f1 and f2); x's change stores
@@ -457,6 +496,30 @@ TEST_F(MorvLogRecordTest, MrlSnapshotAndRestoreWriteEachStateOnce)
         }
     }
     EXPECT_EQ(states, 3);
+}
+
+// A cell reached as the source of a changed cell sends its other fanouts
+// through the queue only when it has at least two real fanouts: a signal
+// probe on its output is no second one.
+TEST_F(MorvLogRecordTest, MrlSignalProbeIsNoRealFanoutOfAStoredSource)
+{
+    RECORDING r(CDB_FAMILY_MRL);
+    CDB_ATOM_OTERM* in = r.input("in");
+    CDB_ATOM_NODE* probed = r.lut("probed", {in});
+    CDB_ATOM_NODE* x = r.lut("x", {probed->get_output_term_by_type(DB_COMB_OUT)});
+    CDB_ATOM_NODE* probe = r.lut("probe", {probed->get_output_term_by_type(DB_COMB_OUT)});
+    probe->get_input_term_by_type(DB_DATA_A)->set_signal_probe(true);
+    CDB_ATOM_NODE* shared = r.lut("shared", {in});
+    CDB_ATOM_NODE* y = r.lut("y", {shared->get_output_term_by_type(DB_COMB_OUT)});
+    CDB_ATOM_NODE* other = r.lut("other", {shared->get_output_term_by_type(DB_COMB_OUT)});
+    r.start_flow();
+    MORV_LOG* log = r.log();
+
+    log->log_set_lutmask(x, CDB_LUTMASK(6, 0x1), 0);
+    EXPECT_EQ(stored_ids(*log), ids_of({probed, x}));
+    log->log_set_lutmask(y, CDB_LUTMASK(6, 0x1), 0);
+    EXPECT_EQ(stored_ids(*log), ids_of({probed, x, shared, y, other}));
+    log->clear_pending_entries();
 }
 
 }  // namespace

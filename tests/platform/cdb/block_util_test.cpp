@@ -244,6 +244,36 @@ TEST(CutCells, PadsClockBuffersAndVirtualIo)
     EXPECT_EQ(CUT_VIRTUAL_IO_UTIL::get_pad_iport_for_vio(lut), DB_DATA_A);
 }
 
+// Only a logic cell can stand in for an I/O: on any other atom the
+// virtual-I/O bit is not legal, so a stray bit read from a file does not make
+// it one, while the neighbouring bits stay legal everywhere.
+TEST(CutVirtualIo, OnlyLogicCellsCarryTheVirtualIoBit)
+{
+    BLOCKS b;
+    CDB_ATOM_NODE* lut = b.make(CDB_KIND_LCELL_COMB, "lut");
+    std::unique_ptr<CDB_ATOM_NODE> uvo(cdb_create_atom(CDB_FAMILY_UVO, CDB_KIND_UVO_LCELL, nullptr));
+    ASSERT_NE(uvo, nullptr);
+    EXPECT_TRUE(lut->bit_is_legal(CDB_ATOM_BIT_VIRTUAL_IO));
+    EXPECT_TRUE(uvo->bit_is_legal(CDB_ATOM_BIT_VIRTUAL_IO));
+    uvo->set_bit(CDB_ATOM_BIT_VIRTUAL_IO);
+    EXPECT_TRUE(CUT_VIRTUAL_IO_UTIL::is_virtual_io(uvo.get()));
+
+    std::unique_ptr<CDB_ATOM_NODE> adder(cdb_create_atom(CDB_FAMILY_MRL, CDB_KIND_HSADDER, nullptr));
+    ASSERT_NE(adder, nullptr);
+    for (CDB_ATOM_NODE* other :
+         {b.make(CDB_KIND_REGISTER, "reg"), b.make(CDB_KIND_RAM, "ram"), b.make(CDB_KIND_IO, "pin"), adder.get()}) {
+        EXPECT_FALSE(other->bit_is_legal(CDB_ATOM_BIT_VIRTUAL_IO)) << other->get_kind();
+        EXPECT_TRUE(other->bit_is_legal(CDB_ATOM_BIT_VIRTUAL_IO - 1));
+        EXPECT_TRUE(other->bit_is_legal(CDB_ATOM_BIT_VIRTUAL_IO + 1));
+        other->set_bits(uint64_t(1) << CDB_ATOM_BIT_VIRTUAL_IO);
+        EXPECT_FALSE(other->test_bit(CDB_ATOM_BIT_VIRTUAL_IO));
+        EXPECT_FALSE(CUT_VIRTUAL_IO_UTIL::is_virtual_io(other)) << other->get_kind();
+        EXPECT_EQ(CUT_VIRTUAL_IO_UTIL::get_pad_iport_for_vio(other), DB_MAX_INPUT_PORT_TYPE);
+    }
+    EXPECT_FALSE(lut->bit_is_legal(64));
+    EXPECT_FALSE(lut->bit_is_legal(-1));
+}
+
 TEST(CutLatch, SanityCheckRejectsIncoherentDescriptions)
 {
     CDB_TEST_NETLIST t = cdb_make_rich_netlist();

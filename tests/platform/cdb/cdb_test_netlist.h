@@ -48,6 +48,7 @@ inline CDB_TEST_NETLIST cdb_make_rich_netlist()
     c->set_literal_index(7);
     lut->set_bit(3);
     lut->set_bit(41);
+    lut->set_user_lcell(true);
     lut->set_location(3, 4, 1, -1);
     CDB_ATOM_ASSIGNMENTS asg;
     asg.partition_id = 2;
@@ -81,6 +82,7 @@ inline CDB_TEST_NETLIST cdb_make_rich_netlist()
     nl.add_node(ram);
     CDB_ATOM_ITERM* addr3 = ram->add_input_term(DB_DATA_A, 3);
     q->insert_fanout(addr3);
+    addr3->set_signal_probe(true);
     ram->set_block_param(1, 0, 4);
     ram->set_block_param(2, 5, -7);
     ram->add_output_term(DB_DATA_OUT, nullptr, 1);

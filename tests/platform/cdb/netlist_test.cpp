@@ -405,6 +405,7 @@ TEST(CdbNative, RoundTripIsByteIdenticalAndRestoresEveryProperty)
     EXPECT_EQ(lut->get_instance_name()->get_short_hpath(), "sub|lut1");
     EXPECT_EQ(lut->get_instance_name()->get_flags(), unsigned(HDB_INAME_FLAG_FROM_NETLIST | HDB_INAME_FLAG_PROTECTED));
     EXPECT_TRUE(lut->test_bit(41));
+    EXPECT_TRUE(lut->is_user_lcell());
     EXPECT_EQ(lut->get_location(), (CDB_ATOM_LOCATION{3, 4, 1, -1}));
     EXPECT_EQ(lut->get_assignments().partition_id, 2);
     EXPECT_EQ(lut->get_adder_lutmask(), 0x1234abcdu);
@@ -433,6 +434,12 @@ TEST(CdbNative, RoundTripIsByteIdenticalAndRestoresEveryProperty)
     EXPECT_EQ(pad->get_host_index(), 2);
     EXPECT_FALSE(pad->has_fanout());
     EXPECT_EQ(out->get_output_term_by_type(DB_DATA_OUT), nullptr);
+    EXPECT_FALSE(out->is_user_lcell());
+    EXPECT_FALSE(out->get_input_term_by_type(DB_DATAIN)->is_signal_probe());
+    // The register output feeds the RAM address only as a probe.
+    CDB_ATOM_ITERM* probe = out->get_input_term_by_type(DB_DATAIN)->get_source()->get_first_fanout();
+    ASSERT_TRUE(probe && probe->get_my_node()->is_ram());
+    EXPECT_TRUE(probe->is_signal_probe());
     // Same ids as written.
     for (CDB_ATOM_NODE* n : *t.netlist) EXPECT_NE(back->get_node_by_id(n->get_id()), nullptr);
 }
