@@ -3,6 +3,9 @@
 #include <deque>
 #include <map>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "cfg/cfg.h"
 #include "msg/msg.h"
@@ -475,4 +478,49 @@ TEST_F(MorvRunDriverTest, EachProductiveIterationWritesTheLogsPendingRecords)
     m_env.reset();
     MORV_LOG::delete_chunk_files();
     DMGR_UTILITY::set_current_device(nullptr);
+}
+
+namespace {
+
+// Records what each pass hands in and fills a default that differs per
+// pass, as the retiming algorithms do.
+class PER_PASS_ALGORITHM : public SCRIPTED_ALGORITHM
+{
+public:
+    using SCRIPTED_ALGORITHM::SCRIPTED_ALGORITHM;
+    void set_default_algorithm_parameters(int& np, int& icp_at_end, double& fom, int& restore) override
+    {
+        SCRIPTED_ALGORITHM::set_default_algorithm_parameters(np, icp_at_end, fom, restore);
+        if (np == 1) np = 3;
+    }
+    void set_default_pass_parameters(int pass, int& ni, int& hci) override
+    {
+        m_handed.emplace_back(ni, hci);
+        if (ni == -1) ni = pass == 1 ? 5 : 2;
+        if (hci == -1) hci = pass == 0 ? 4 : 1;
+        m_used.emplace_back(ni, hci);
+    }
+    std::vector<std::pair<int, int>> m_handed;
+    std::vector<std::pair<int, int>> m_used;
+};
+
+}  // namespace
+
+// A later pass gets its own default for what the string left unset, not
+// the value the pass before it filled; what the string gave holds in all.
+TEST_F(MorvRunDriverTest, EveryPassFillsItsOwnDefaultsForWhatTheStringLeftUnset)
+{
+    using PAIRS = std::vector<std::pair<int, int>>;
+    for (const auto& [text, handed, used] :
+         {std::tuple<std::string, PAIRS, PAIRS>{"", {{-1, -1}, {-1, -1}, {-1, -1}}, {{2, 4}, {5, 1}, {2, 1}}},
+          std::tuple<std::string, PAIRS, PAIRS>{"NI=7", {{7, -1}, {7, -1}, {7, -1}}, {{7, 4}, {7, 1}, {7, 1}}},
+          std::tuple<std::string, PAIRS, PAIRS>{"HCI=3", {{-1, 3}, {-1, 3}, {-1, 3}}, {{2, 3}, {5, 3}, {2, 3}}}}) {
+        MORV_ALGORITHM_BASE::parse_algorithm_params(m_params, text);
+        PER_PASS_ALGORITHM algorithm(m_api, &m_params, &m_host, m_env.get(), {});
+        algorithm.m_ops = 0;
+        algorithm.run_algorithm();
+        EXPECT_EQ(algorithm.m_handed, handed) << text;
+        EXPECT_EQ(algorithm.m_used, used) << text;
+        EXPECT_EQ(algorithm.get_num_iters(), used.back().first) << text;
+    }
 }

@@ -32,7 +32,8 @@ MORV_ALGORITHM_BASE::MORV_ALGORITHM_BASE(MORV_API* api, const MORV_PARAMETER_MAP
       m_effort(s_DEFAULT_EFFORT), m_reg_pack(false), m_curr_pass(0), m_curr_iter(0), m_fsyn_timing(nullptr),
       m_enable_ite(false), m_use_new_timing_flow(false), m_num_passes(s_UNSET_INT), m_icp_at_end(s_UNSET_INT),
       m_fom_to_accept(s_UNSET_DOUBLE), m_restore_netlist(s_UNSET_INT), m_use_timing_snapshots(false),
-      m_num_iters(s_UNSET_INT), m_hill_climb_iters(s_UNSET_INT), m_hill_climb_cut(s_UNSET_INT), m_init_netlist(-1),
+      m_num_iters(s_UNSET_INT), m_hill_climb_iters(s_UNSET_INT), m_given_num_iters(s_UNSET_INT),
+      m_given_hill_climb_iters(s_UNSET_INT), m_hill_climb_cut(s_UNSET_INT), m_init_netlist(-1),
       m_init_fom(0.0), m_curr_best_netlist(-1), m_best_fom(0.0), m_pass_start_netlist(-1), m_pass_start_fom(0.0),
       m_pass_start_worst_slack(0)
 {
@@ -62,6 +63,8 @@ MORV_ALGORITHM_BASE::MORV_ALGORITHM_BASE(MORV_API* api, const MORV_PARAMETER_MAP
         m_restore_netlist = std::atoi(value.c_str()) == 1 ? 1 : 0;
     if (read_param(m_params, MORV_PARAM_HILL_CLIMB_ITERS, value)) m_hill_climb_iters = std::atoi(value.c_str());
     if (read_param(m_params, MORV_PARAM_HILL_CLIMB_CUT, value)) m_hill_climb_cut = std::atoi(value.c_str());
+    m_given_num_iters = m_num_iters;
+    m_given_hill_climb_iters = m_hill_climb_iters;
     if (read_param(m_params, MORV_PARAM_SLACK_RATIO_THRESHOLD_PERCENT, value))
         m_slack_ratio_threshold_percent = std::atof(value.c_str());
     MORV_DEBUG_STREAM::print(2, "slack_ratio_threshold_percent: %f", m_slack_ratio_threshold_percent);

@@ -189,6 +189,11 @@ protected:
     bool m_use_timing_snapshots;
     int m_num_iters;
     int m_hill_climb_iters;
+    // NI and HCI as the parameter string gave them (unset when it did not):
+    // every pass starts from these, so that a default that differs per pass
+    // is filled for each pass and not carried over from the one before.
+    int m_given_num_iters;
+    int m_given_hill_climb_iters;
     int m_hill_climb_cut;
     int m_init_netlist;
     double m_init_fom;

@@ -233,6 +233,8 @@ void MORV_ALGORITHM_BASE::restore_and_drop(int save_id)
 bool MORV_ALGORITHM_BASE::run_pass(RUN_STATE& run)
 {
     GEN_PROFILER pass_profile(run.pass_section.c_str());
+    m_num_iters = m_given_num_iters;
+    m_hill_climb_iters = m_given_hill_climb_iters;
     set_default_pass_parameters(m_curr_pass, m_num_iters, m_hill_climb_iters);
     MORV_DEBUG_STREAM::print(1, "Pass %d Parameters:", m_curr_pass);
     MORV_DEBUG_STREAM::print(1, "NI: %d", m_num_iters);
