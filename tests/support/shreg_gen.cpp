@@ -76,7 +76,10 @@ public:
             read.push_back(lut(shreg_text(s.m_name, "_r", k), regs, n, [&](COUNTER_STATE st) {
                                return ((read_address(s, st) >> k) & 1u) != 0;
                            })->get_output_term_by_type(DB_COMB_OUT));
-        for (int r = 0; r < s.m_rams; ++r) ram(s, r, regs, read, n);
+        CDB_ATOM_OTERM* clear = nullptr;
+        if (s.m_clear_phase > 0) clear = regs.back()->get_output_term_by_type(DB_REG_OUT);
+        if (s.m_clear_counter) clear = clear_counter(s);
+        for (int r = 0; r < s.m_rams; ++r) ram(s, r, regs, read, n, clear);
         if (s.m_outside_bit)
             regs[0]->get_output_term_by_type(DB_REG_OUT)->insert_fanout(output(shreg_text(s.m_name, "_seen")));
     }
@@ -133,6 +136,62 @@ private:
         return cell;
     }
 
+    // Registers counting up from NOT (L - 2) to all ones, where they stay,
+    // through an incrementer chain; a bit whose start value is 1 is held
+    // inverted so that power-up at 0 stands for it. The register behind the
+    // chain's end turns 1 once the count is full: read inverted it keeps the
+    // RAM's output clear on for the first L - 1 states.
+    CDB_ATOM_OTERM* clear_counter(const SHREG_SPEC& s)
+    {
+        const int b = bits_for(s.m_length - 1);
+        const unsigned start = ~static_cast<unsigned>(s.m_length - 2) & ((1u << b) - 1u);
+        std::vector<CDB_ATOM_NODE*> regs;
+        std::vector<CDB_ATOM_OTERM*> count;
+        for (int k = 0; k < b; ++k) {
+            regs.push_back(counter_register(s, shreg_text(s.m_name, "_k", k)));
+            CDB_ATOM_OTERM* out = regs.back()->get_output_term_by_type(DB_REG_OUT);
+            if (((start >> k) & 1u) != 0) out = inverter(shreg_text(s.m_name, "_ki", k), out);
+            count.push_back(out);
+        }
+        std::vector<CDB_ATOM_NODE*> chain;
+        for (int j = 0; j <= b; ++j) {
+            CDB_ATOM_NODE* cell = add(CDB_KIND_LCELL_COMB, shreg_text(s.m_name, "_kc", j));
+            CDB_ATOM_ITERM* carry_in = cell->add_input_term(DB_CARRY_IN);
+            if (j < b) count[size_t(j)]->insert_fanout(cell->add_input_term(DB_DATA_D));
+            if (j > 0) chain.back()->get_output_term_by_type(DB_CARRY_OUT)->insert_fanout(carry_in);
+            // First cell NOT D carrying D, middle ones D XOR carry-in carrying
+            // D AND carry-in, the last one passes its carry-in on.
+            cell->set_lutmask(CDB_LUTMASK(6, j == 0 ? 0x00000000000000FFull
+                                             : j < b ? 0x0000FFFF000000FFull
+                                                     : 0x0000FFFF00000000ull));
+            cell->add_output_term(DB_SUM_OUT, name(shreg_text(s.m_name, "_kc", j, "_sum")));
+            cell->add_output_term(DB_CARRY_OUT, name(shreg_text(s.m_name, "_kc", j, "_carry")));
+            chain.push_back(cell);
+        }
+        CDB_ATOM_OTERM* full = chain.back()->get_output_term_by_type(DB_SUM_OUT);
+        for (int k = 0; k < b; ++k) {
+            // Count + 1, or all ones again once full; inverted where held so.
+            const bool held_inverted = ((start >> k) & 1u) != 0;
+            CDB_ATOM_NODE* cell = add(CDB_KIND_LCELL_COMB, shreg_text(s.m_name, "_kn", k));
+            chain[size_t(k)]->get_output_term_by_type(DB_SUM_OUT)->insert_fanout(cell->add_input_term(DB_DATA_A));
+            full->insert_fanout(cell->add_input_term(DB_DATA_B));
+            cell->set_lutmask(blif_family_lutmask(CDB_FAMILY_OBRAN, 2, held_inverted ? 0x1 : 0xE));
+            cell->add_output_term(DB_COMB_OUT, cell->get_instance_name())
+                ->insert_fanout(regs[size_t(k)]->get_input_term_by_type(DB_DATAIN));
+        }
+        CDB_ATOM_NODE* done = counter_register(s, shreg_text(s.m_name, "_kd"));
+        full->insert_fanout(done->get_input_term_by_type(DB_DATAIN));
+        return done->get_output_term_by_type(DB_REG_OUT);
+    }
+
+    CDB_ATOM_OTERM* inverter(const std::string& n, CDB_ATOM_OTERM* from)
+    {
+        CDB_ATOM_NODE* cell = add(CDB_KIND_LCELL_COMB, n);
+        from->insert_fanout(cell->add_input_term(DB_DATA_A));
+        cell->set_lutmask(blif_family_lutmask(CDB_FAMILY_OBRAN, 1, 0x1));
+        return cell->add_output_term(DB_COMB_OUT, cell->get_instance_name());
+    }
+
     // With logic asked for: a register, then a chain of buffer cells.
     CDB_ATOM_OTERM* logic(const SHREG_SPEC& s, const std::string& base, CDB_ATOM_OTERM* from)
     {
@@ -153,7 +212,7 @@ private:
     void tie(CDB_ATOM_ITERM* iterm, bool high) { high ? iterm->set_vcc() : iterm->set_gnd(); }
 
     void ram(const SHREG_SPEC& s, int r, const std::vector<CDB_ATOM_NODE*>& regs,
-             const std::vector<CDB_ATOM_OTERM*>& read, int n)
+             const std::vector<CDB_ATOM_OTERM*>& read, int n, CDB_ATOM_OTERM* clear_source)
     {
         const std::string base = shreg_text(s.m_name, "_ram", r);
         CDB_ATOM_NODE* ram = add(CDB_KIND_RAM, base);
@@ -176,10 +235,11 @@ private:
         if (s.m_port_b_we) tie(ram->add_input_term(DB_RAM_PORTB_WE), true);
         m_clock->insert_fanout(ram->add_input_term(DB_RAM_CLK0));
         m_clock->insert_fanout(ram->add_input_term(DB_RAM_CLK1));
-        if (s.m_clear_phase > 0) {
-            // The output clear acts at 1: on while the phase flag is still 0.
+        if (clear_source != nullptr) {
+            // The output clear acts at 1: on while the phase flag (or the
+            // full clear count) is still 0.
             CDB_ATOM_ITERM* clear = ram->add_input_term(DB_RAM_CLR1);
-            regs.back()->get_output_term_by_type(DB_REG_OUT)->insert_fanout(clear);
+            clear_source->insert_fanout(clear);
             clear->set_invert();
         }
         if (s.m_port_b_registered) CUT_RAM_UTIL::set_ram_mode(ram, 1, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_OUTPUT_REGISTERED});
@@ -238,6 +298,12 @@ std::vector<SHREG_SPEC> shreg_sample_specs()
     outside.m_name = shreg_text("o", 7);
     outside.m_outside_bit = true;
     specs.push_back(outside);
+    SHREG_SPEC counted;
+    counted.m_name = shreg_text("k", 10);
+    counted.m_length = 10;
+    counted.m_clear_counter = true;
+    counted.m_logic = 6;
+    specs.push_back(counted);
     return specs;
 }
 

@@ -41,6 +41,11 @@ struct SHREG_SPEC
     int m_rams = 1;              // RAMs sharing the counter
     int m_clear_phase = 0;       // states the write address steps through with the RAM clear on (0: none)
     int m_cycle = 0;             // with a clear phase: states of the cycle after it (0: one more than the phase)
+    // The clear phase timed by a counter of its own instead: the address
+    // counter runs through m_length from power-up, and a saturating
+    // carry-chain counter holds the RAM's output clear on for the first
+    // m_length - 1 states (m_clear_phase stays 0).
+    bool m_clear_counter = false;
     bool m_outside_bit = false;  // counter bit 0 also read by an output pin
     // Write data of the RAMs: "d" an input pin, "gnd"/"vcc" a physical tie,
     // "!gnd"/"!vcc" the tie read through the inversion bit, "!d" the input
@@ -75,8 +80,8 @@ struct SHREG_ADDRESSES
 SHREG_ADDRESSES shreg_expected_addresses(const SHREG_SPEC& spec, int states);
 
 // The shift registers of the sample design designs/shift_ram_obran.txt:
-// lengths 4, 7 and 10, a clear phase, two RAMs on one counter, and a
-// counter bit also read by an output pin.
+// lengths 4, 7 and 10, a clear phase of either form, two RAMs on one
+// counter, and a counter bit also read by an output pin.
 std::vector<SHREG_SPEC> shreg_sample_specs();
 // A netlist in the native text form with its atom ids numbered from 1 in
 // file order (ids come from the process's counter, the design does not).

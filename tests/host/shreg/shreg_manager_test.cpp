@@ -123,6 +123,9 @@ TEST(ShiftRegManager, MeasuresEveryGeneratedCounterAsItCounts)
     SHREG_SPEC phase = spec(0);
     phase.m_clear_phase = 3;  // three states with the clear on, then a cycle of four
     specs.push_back(phase);
+    SHREG_SPEC counted = spec(10);
+    counted.m_clear_counter = true;  // nine states with the clear on, then a cycle of ten
+    specs.push_back(counted);
     for (size_t k = 0; k < specs.size(); ++k) specs[k].m_name = shreg_text("s", static_cast<int>(k));
     SHREG_RUN run(specs);
     for (const SHREG_SPEC& s : specs) {
@@ -373,6 +376,47 @@ TEST(ShiftRegManager, ClearPhaseGroups)
         EXPECT_FALSE(reduced) << phase;
         EXPECT_EQ(run.netlist().get_node_count(), before) << phase;
     }
+}
+
+// A clear phase timed by a carry-chain counter of its own: the rebuild
+// starts that counter where the shorter phase needs it (the registers of
+// the bits where L - 2 and L - 3 differ start from the other value), and
+// every result, reduced on either side, once and twice, is the design as
+// generated.
+TEST(ShiftRegManager, AClearCounterGroupIsRebuiltWithItsClearPhase)
+{
+    struct CASE
+    {
+        int length;
+        int toggled;  // clear counter bits where L - 2 and L - 3 differ
+    };
+    for (const CASE c : {CASE{5, 1}, CASE{7, 1}, CASE{10, 4}})
+        for (bool on_output : {false, true}) {
+            const std::string tag = shreg_text("shreg_clear_counter_", c.length, on_output ? "_out" : "_in");
+            SHREG_SPEC s = spec(c.length);
+            s.m_clear_counter = true;
+            SHREG_RUN run({s});
+            ASSERT_GT(run.id("s_ram0"), 0) << tag;
+            MORV_LOG_CAPTURE log(100);
+            EXPECT_TRUE(run.reduce("s_ram0", on_output)) << tag;
+            std::vector<std::string> lines = log.lines();
+            EXPECT_EQ(count_lines(lines, "reduction: ok"), 1) << tag;
+            EXPECT_EQ(last_line(lines, "new shift register length"),
+                      shreg_text("new shift register length = ", c.length - 1))
+                << tag;
+            const int toggled = static_cast<int>(std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+                return l.rfind("toggling clear[", 0) == 0;
+            }));
+            EXPECT_EQ(toggled, c.toggled) << tag;
+            SEQ_VERDICT v = run.check(tag);
+            EXPECT_TRUE(v.equivalent()) << tag << ": " << v.describe();
+            // Again from the rebuilt counters; at length 4 a clear phase
+            // is left whole.
+            ASSERT_GT(run.id("s_ram0"), 0) << tag;
+            EXPECT_EQ(run.reduce("s_ram0", !on_output), c.length > 5) << tag;
+            v = run.check(shreg_text(tag, "_twice"));
+            EXPECT_TRUE(v.equivalent()) << tag << " twice: " << v.describe();
+        }
 }
 
 // The sample design morv-fit reads is the generator's own; every shift
