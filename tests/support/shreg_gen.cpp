@@ -27,6 +27,15 @@ struct COUNTER_STATE
     bool p = false;
 };
 
+// Cell j of an incrementer chain over `bits` bits: the first gives NOT D
+// and carries D, a middle one D XOR carry-in and carries D AND carry-in,
+// the last one passes its carry-in on.
+uint64_t incrementer_mask(int j, int bits)
+{
+    if (j == 0) return 0x00000000000000FFull;
+    return j < bits ? 0x0000FFFF000000FFull : 0x0000FFFF00000000ull;
+}
+
 unsigned cycle_of(const SHREG_SPEC& s)
 {
     return static_cast<unsigned>(s.m_cycle > 0 ? s.m_cycle : s.m_clear_phase + 1);
@@ -159,11 +168,7 @@ private:
             CDB_ATOM_ITERM* carry_in = cell->add_input_term(DB_CARRY_IN);
             if (j < b) count[size_t(j)]->insert_fanout(cell->add_input_term(DB_DATA_D));
             if (j > 0) chain.back()->get_output_term_by_type(DB_CARRY_OUT)->insert_fanout(carry_in);
-            // First cell NOT D carrying D, middle ones D XOR carry-in carrying
-            // D AND carry-in, the last one passes its carry-in on.
-            cell->set_lutmask(CDB_LUTMASK(6, j == 0 ? 0x00000000000000FFull
-                                             : j < b ? 0x0000FFFF000000FFull
-                                                     : 0x0000FFFF00000000ull));
+            cell->set_lutmask(CDB_LUTMASK(6, incrementer_mask(j, b)));
             cell->add_output_term(DB_SUM_OUT, name(shreg_text(s.m_name, "_kc", j, "_sum")));
             cell->add_output_term(DB_CARRY_OUT, name(shreg_text(s.m_name, "_kc", j, "_carry")));
             chain.push_back(cell);

@@ -37,10 +37,10 @@ struct SHREG_SPEC
 {
     std::string m_name = "s";  // prefix of every atom of the shift register
     int m_length = 7;
-    int m_offset = 2;            // 2 or 0
-    int m_rams = 1;              // RAMs sharing the counter
-    int m_clear_phase = 0;       // states the write address steps through with the RAM clear on (0: none)
-    int m_cycle = 0;             // with a clear phase: states of the cycle after it (0: one more than the phase)
+    int m_offset = 2;       // 2 or 0
+    int m_rams = 1;         // RAMs sharing the counter
+    int m_clear_phase = 0;  // states the write address steps through with the RAM clear on (0: none)
+    int m_cycle = 0;        // with a clear phase: states of the cycle after it (0: one more than the phase)
     // The clear phase timed by a counter of its own instead: the address
     // counter runs through m_length from power-up, and a saturating
     // carry-chain counter holds the RAM's output clear on for the first

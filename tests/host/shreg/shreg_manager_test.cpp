@@ -334,6 +334,42 @@ TEST(ShiftRegManager, AGroupWithARamWhoseWalkFailedIsNoShiftRegister)
     EXPECT_EQ(run.manager().is_node_shift_register(ram1), 0);
 }
 
+// The grouping is that of its initialize: a register added since (here a
+// copy of a counter register that a read-address cell now reads) is
+// outside the working set, and the simulation could not start it. The
+// group is then no shift register, quietly and for good, until the next
+// grouping takes the copy in.
+TEST(ShiftRegManager, ACounterReadingFromOutsideItsWorkingSetIsNoShiftRegister)
+{
+    SHREG_RUN run({spec(7)});
+    CDB_ATOM_NETLIST& netlist = run.netlist();
+    CDB_ATOM_NODE* original = run.node("s_c0");
+    CDB_ATOM_NODE* copy =
+        cdb_create_atom(CDB_FAMILY_OBRAN, CDB_KIND_REGISTER, netlist.get_name_mgr()->create_unique_name("x_c0", 0));
+    netlist.add_node(copy);
+    original->get_input_term_by_type(DB_DATAIN)->get_source()->insert_fanout(copy->add_input_term(DB_DATAIN));
+    original->get_input_term_by_type(DB_CLOCK)->get_source()->insert_fanout(copy->add_input_term(DB_CLOCK));
+    CDB_ATOM_OTERM* copy_out = copy->add_output_term(DB_REG_OUT, copy->get_instance_name());
+    CDB_ATOM_ITERM* read = run.node("s_r0")->get_input_term_by_type(DB_DATA_A);
+    ASSERT_EQ(read->get_source()->get_my_node(), original);
+    read->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    copy_out->insert_fanout(read);
+    MORV_LOG_CAPTURE log(100);
+    EXPECT_EQ(run.id("s_ram0"), 0);
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_EQ(last_line(lines, "SHIFT REGISTER OF LENGTH"), "SHIFT REGISTER OF LENGTH 0");
+    EXPECT_EQ(count_lines(lines, "ABORTED!"), 1);
+    const std::string reads = shreg_text(static_cast<int>(run.node("s_r0")->get_id()), " reads ",
+                                         static_cast<int>(copy->get_id()), " from outside the set");
+    EXPECT_GT(count_lines(lines, reads), 0);
+    MORV_LOG_CAPTURE again(100);
+    EXPECT_EQ(run.id("s_ram0"), 0);
+    EXPECT_EQ(again.lines().size(), 0u);
+    // Grouped again, the copy belongs to the counter, which counts as before.
+    run.manager().initialize();
+    EXPECT_GT(run.id("s_ram0"), 0);
+}
+
 // Deletions: after them no RAM is a shift register until the grouping is
 // made again; a node someone else deleted is skipped; nodes still queued
 // when the manager goes are an internal error.
@@ -404,9 +440,8 @@ TEST(ShiftRegManager, AClearCounterGroupIsRebuiltWithItsClearPhase)
             EXPECT_EQ(last_line(lines, "new shift register length"),
                       shreg_text("new shift register length = ", c.length - 1))
                 << tag;
-            const int toggled = static_cast<int>(std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
-                return l.rfind("toggling clear[", 0) == 0;
-            }));
+            const int toggled = static_cast<int>(std::count_if(
+                lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("toggling clear[", 0) == 0; }));
             EXPECT_EQ(toggled, c.toggled) << tag;
             SEQ_VERDICT v = run.check(tag);
             EXPECT_TRUE(v.equivalent()) << tag << ": " << v.describe();
