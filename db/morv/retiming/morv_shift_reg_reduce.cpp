@@ -54,6 +54,22 @@ bool counter_is_read_outside(const std::set<CDB_ATOM_NODE*, DETERMINISTIC_LESS<C
     return false;
 }
 
+// A clear phase whose addresses already run through the cycle (a counter
+// free from power-up, with the clear timed apart): the RAM then returns
+// what was written a length before from the first state on, and zeros
+// before that, as a chain of registers does.
+bool phase_walks_the_cycle(const MORV_SHIFT_REG_SIMULATION& simulation)
+{
+    const std::vector<unsigned>& write = simulation.get_write_addresses();
+    const std::vector<unsigned>& read = simulation.get_read_addresses();
+    const size_t length = static_cast<size_t>(simulation.get_length());
+    for (size_t k = 0; k < static_cast<size_t>(simulation.get_equiv_state()); ++k) {
+        if (k + length >= write.size() || k + length >= read.size()) return false;
+        if (write[k] != write[k + length] || read[k] != read[k + length]) return false;
+    }
+    return true;
+}
+
 std::vector<CDB_ATOM_NODE*> rams_of(const std::set<CDB_ATOM_NODE*, DETERMINISTIC_LESS<CDB_ATOM_NODE*>>& set)
 {
     std::vector<CDB_ATOM_NODE*> rams;
@@ -93,8 +109,8 @@ bool MORV_SHIFT_REG_MANAGER::reduce_shift_register(CDB_ATOM_NODE* node, bool on_
         return false;
     }
     // Registers in place of the RAM would hand on what was written during
-    // the clear phase, which the RAM never reads back.
-    if (length < 5 && simulation.get_equiv_state() != 0) {
+    // a clear phase whose addresses the cycle never reads back.
+    if (length < 5 && !phase_walks_the_cycle(simulation)) {
         MORV_DEBUG_STREAM::print(100, "clear phase before the cycle, not converted");
         return false;
     }
