@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string_view>
+#include <unordered_set>
 
 #include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
@@ -14,7 +15,9 @@
 #include "tdb/tdb_netlist.h"
 #include "tdc/tdc_accessories.h"
 #include "thr/thr.h"
+#include "morv/core/morv_expert_interface.h"
 #include "morv/timing/morv_timing.h"
+#include "host_grid.h"
 #include "host_legalize.h"
 #include "host_timing_data.h"
 
@@ -230,6 +233,7 @@ CDB_ATOM_NODE* HOST_ENV::duplicate_node(CDB_ATOM_NODE* node, int output_port_typ
     }
     netlist->add_node(copy);
     m_origin[copy->get_id()] = node->get_id();
+    if (m_placed) m_placed_copies.push_back(copy->get_id());
     note("duplicate_node", node->get_id(), copy->get_id(), output_port_type);
     m_taint.push_back(copy->get_id());
     return copy;
@@ -509,8 +513,47 @@ TDC_ACCESSORIES* HOST_ENV::accessories()
     return acc;
 }
 
+void HOST_ENV::end_of_fsyn_flow()
+{
+    note("end_of_fsyn_flow");
+    const std::vector<unsigned> moved = adopt_copy_locations();
+    m_taint.insert(m_taint.end(), moved.begin(), moved.end());
+}
+
+std::vector<unsigned> HOST_ENV::adopt_copy_locations()
+{
+    std::vector<unsigned> moved;
+    if (m_placed_copies.empty() || !m_placed) return moved;
+    MORV_EXPERT_INTERFACE* expert = get_fsyn_expert();
+    std::unordered_set<uint32_t> pending(m_placed_copies.begin(), m_placed_copies.end());
+    HOST_OCCUPANCY occupancy(*m_design.device());
+    for (CDB_ATOM_NODE* n : *m_design.netlist())
+        if (n->get_lab_x() >= 0 && pending.count(n->get_id()) == 0) occupancy.add(n, n->get_lab_x(), n->get_lab_y());
+    for (uint32_t id : m_placed_copies) {
+        CDB_ATOM_NODE* n = get_node(static_cast<int>(id));
+        if (n == nullptr) continue;
+        int x = -1, y = -1, sub = -1, index = -1;
+        // A copy the component did not place stays with its original.
+        if (!expert->get_atoms_preferred_location(static_cast<int>(id), &x, &y, &sub, &index) || x < 0 || y < 0) {
+            x = n->get_lab_x();
+            y = n->get_lab_y();
+        }
+        if (x < 0 || y < 0) continue;
+        if (!occupancy.has_room(n, x, y, &sub) && !occupancy.find_nearest(n, x, y, x, y, sub)) continue;
+        occupancy.add(n, x, y);
+        if (x == n->get_lab_x() && y == n->get_lab_y() && sub == n->get_sub_location()) continue;
+        n->set_location(x, y, sub);
+        moved.push_back(id);
+    }
+    m_placed_copies.clear();
+    if (!moved.empty()) note("placed_copies", static_cast<int64_t>(moved.size()));
+    return moved;
+}
+
 void HOST_ENV::ensure_timing()
 {
+    const std::vector<unsigned> moved = adopt_copy_locations();
+    m_taint.insert(m_taint.end(), moved.begin(), moved.end());
     TDC_ACCESSORIES* acc = accessories();
     acc->set_default_clock_period_ps(m_clock_period_ps);
     const bool rebuild = m_full_taint || acc->get_tdb_netlist() == nullptr;
@@ -524,6 +567,7 @@ void HOST_ENV::ensure_timing()
     acc->build_timing_netlist();
     // A rebuilt netlist starts from pre-placement delays.
     if (rebuild && m_placed) acc->refresh_interconnect_delays();
+    else if (!moved.empty()) acc->refresh_interconnect_delays(moved);
     m_full_taint = false;
     m_taint.clear();
 }
@@ -642,6 +686,8 @@ MORV_ICP_RESULT HOST_ENV::run_icp(bool full, bool second, double multiplier, boo
     MORV_ICP_RESULT r;
     if (m_icp_fails) return r;  // status 0
     const double cpu0 = gen_get_sec_cpu();
+    const std::vector<unsigned> copies = adopt_copy_locations();
+    m_taint.insert(m_taint.end(), copies.begin(), copies.end());
     const int moved = m_placed ? legalize_placement() : 0;
     const double cpu1 = gen_get_sec_cpu();
     if (full) m_full_taint = true;

@@ -212,7 +212,7 @@ public:
     void restore_state(int state_id) override;
     void record_node_modification(CDB_ATOM_NODE* node, CDB_ATOM_NODE* other, int kind, int code) override;
     void clear_rdb_table() override { note("clear_rdb_table"); }
-    void end_of_fsyn_flow() override { note("end_of_fsyn_flow"); }
+    void end_of_fsyn_flow() override;
     int get_part() override;
     bool should_discard_fsyn_result() override { return m_gates.discard_result; }
     void record_created_from(CDB_ATOM_OTERM* new_oterm, CDB_ATOM_OTERM* source_oterm) override;
@@ -228,6 +228,9 @@ private:
     int place_atoms(bool legalize);
     CDB_ATOM_NODE* ground_cell(int partition, bool create);
     void ensure_timing();
+    // Puts each copy made after placement on the LAB the component chose for
+    // it (the nearest LAB with room when that one is full); the ids moved.
+    std::vector<unsigned> adopt_copy_locations();
     double run_analysis();
 
     HOST_DESIGN& m_design;
@@ -238,6 +241,8 @@ private:
     std::map<int, uint32_t> m_ground_cells;  // partition -> atom id (ids survive restores)
     std::set<uint32_t> m_collapse_vetoes;
     std::unordered_map<uint32_t, uint32_t> m_origin;  // new atom -> atom it was made from
+    // Copies made after placement whose LAB the component has still to say.
+    std::vector<uint32_t> m_placed_copies;
     bool m_icp_fails = false;
     int m_icp_calls = 0;
     bool m_placed = false;

@@ -157,6 +157,8 @@ public:
     int get_flow_type() const { return m_flow_type; }
     // The effort of the compile; the LATE flow may have lowered it.
     int get_effort() const { return m_opx_physical_synthesis_effort; }
+    // Registers may be duplicated as well as logic.
+    bool allows_register_duplication() const { return m_opx_register_duplication; }
     // The early timing model moved no more than the family allows.
     bool is_early_timing_model_stable(double stability) const;
     int get_early_netlist_state_id() const { return m_early_netlist_state_id; }

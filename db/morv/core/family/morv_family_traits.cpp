@@ -5,6 +5,8 @@
 
 #include "morv/core/family/morv_default_lists.h"
 #include "morv/core/family/morv_expert_family.h"
+#include "morv/core/morv_api.h"
+#include "morv/dup/morv_rep_family.h"
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_net_util_family.h"
 #include "morv/netlist/morv_netlist_sweeper_family.h"
@@ -327,6 +329,15 @@ MORV_OWNER<MORV_ALGORITHM_BASE> make_algorithm(MORV_API* api, const std::map<std
     return MORV_MAKE_OWNER(ALGORITHM, api, params);
 }
 
+// Duplication also takes the driver's register-duplication setting.
+template <typename ALGORITHM>
+MORV_OWNER<MORV_ALGORITHM_BASE> make_rep(MORV_API* api, const std::map<std::string, std::string>* params)
+{
+    const MORV_EXPERT* expert = api->get_fsyn_expert();
+    const bool registers = expert != nullptr && expert->allows_register_duplication();
+    return MORV_MAKE_OWNER(ALGORITHM, api, params, registers);
+}
+
 struct MORV_ALGORITHM_CLASS
 {
     const char* m_name;
@@ -367,6 +378,14 @@ const MORV_ALGORITHM_CLASS ALGORITHM_CLASSES[] = {
     {"MORV_RESYN_RZK", make_algorithm<MORV_RESYN_RZK>},
     {"MORV_RESYN_OBRAN", make_algorithm<MORV_RESYN_OBRAN>},
     {"MORV_RESYN_UVO", make_algorithm<MORV_RESYN_UVO>},
+    {"MORV_REP_BRK", make_rep<MORV_REP_BRK>},
+    {"MORV_REP_ZEPLA", make_rep<MORV_REP_ZEPLA>},
+    {"MORV_REP_MRL", make_rep<MORV_REP_MRL>},
+    {"MORV_REP_TEV", make_rep<MORV_REP_TEV>},
+    {"MORV_REP_KESTLIN", make_rep<MORV_REP_KESTLIN>},
+    {"MORV_REP_RZK", make_rep<MORV_REP_RZK>},
+    {"MORV_REP_OBRAN", make_rep<MORV_REP_OBRAN>},
+    {"MORV_REP_UVO", make_rep<MORV_REP_UVO>},
 };
 
 }  // namespace
