@@ -15,6 +15,14 @@ bool is_lut_or_register_output(const CDB_ATOM_OTERM* oterm)
     return oterm->is_used_as(DB_COMB_OUT) || oterm->is_used_as(DB_REG_OUT);
 }
 
+// The stand-in's brennock, TEV and morlin registers are logic-cell registers
+// (is_lcell_ff), which the net utility's is_ff does not count: without them
+// register duplication could never run on those families.
+bool is_duplicable_register(MORV_NET_UTIL* net_util, CDB_ATOM_NODE* node)
+{
+    return net_util->is_ff(node) || node->is_lcell_ff();
+}
+
 bool is_register_control(int port_type)
 {
     return port_type == DB_CLEAR || port_type == DB_CLOCK || port_type == DB_CLOCK_ENABLE ||
@@ -27,7 +35,7 @@ bool is_register_control(int port_type)
 
 bool MORV_REP_4LUT::is_duplicable_node(CDB_ATOM_NODE* node)
 {
-    return node->is_lcell_comb() || m_fsyn_net_util->is_ff(node);
+    return node->is_lcell_comb() || is_duplicable_register(m_fsyn_net_util, node);
 }
 
 bool MORV_REP_4LUT::is_register_output(CDB_ATOM_OTERM* oterm)
@@ -54,7 +62,7 @@ void MORV_REP_4LUT::init_usage_grid_size()
 
 bool MORV_REP_6LUT::is_duplicable_node(CDB_ATOM_NODE* node)
 {
-    return node->is_lcell_comb() || m_fsyn_net_util->is_ff(node);
+    return node->is_lcell_comb() || is_duplicable_register(m_fsyn_net_util, node);
 }
 
 bool MORV_REP_6LUT::is_register_output(CDB_ATOM_OTERM* oterm)

@@ -1,0 +1,262 @@
+// The timing-driven mode of duplication on small placed fixtures whose
+// critical connections the test scripts.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+
+#include "dup_test_run.h"
+#include "log_capture.h"
+
+#include "morv/core/family/morv_family_traits.h"
+#include "morv/dup/morv_rep_family.h"
+
+namespace {
+
+const uint64_t AND2 = 0x8;
+
+int count_lines(const MORV_LOG_CAPTURE& log, const std::string& text)
+{
+    const std::vector<std::string> lines = log.lines();
+    return static_cast<int>(std::count_if(
+        lines.begin(), lines.end(), [&](const std::string& line) { return line.find(text) != std::string::npos; }));
+}
+
+// a, b (through buffers) -> s -> t1 (far away, critical) and t2 (beside s); c feeds both sinks.
+// With a register source, s is a register whose data input g reads a and b.
+struct SPREAD
+{
+    FIXTURE_NETLIST fixture{CDB_FAMILY_BRK};
+    std::unique_ptr<DUP_RUN> run;
+
+    explicit SPREAD(bool register_source = false, bool locked = false)
+    {
+        // Buffers, not pins, sit at (10, 10): a LAB holding a pin takes no
+        // logic. The user keeps them as they are, so that only s is copied.
+        CDB_ATOM_OTERM* a = fixture.lut("ia", {fixture.input("a")}, 0x2);
+        CDB_ATOM_OTERM* b = fixture.lut("ib", {fixture.input("b")}, 0x2);
+        for (CDB_ATOM_OTERM* buffer : {a, b}) {
+            CDB_ATOM_ASSIGNMENTS kept = buffer->get_my_node()->get_assignments();
+            kept.dont_touch = true;
+            buffer->get_my_node()->set_assignments(kept);
+        }
+        CDB_ATOM_OTERM* c = fixture.input("c");
+        CDB_ATOM_OTERM* s = nullptr;
+        if (register_source) {
+            CDB_ATOM_OTERM* clk = fixture.input("clk");
+            s = fixture.reg("s", fixture.lut("g", {a, b}, AND2), clk);
+        } else {
+            s = fixture.lut("s", {a, b}, AND2);
+        }
+        if (locked) FIXTURE_NETLIST::lock_to_region(s->get_my_node(), 3, 3, 6, 6);
+        fixture.output("o1", fixture.lut("t1", {s, c}, 0x6));
+        fixture.output("o2", fixture.lut("t2", {s, c}, 0xE));
+        run = std::make_unique<DUP_RUN>(fixture);
+    }
+    CDB_ATOM_NODE* node(const char* name) { return run->find(name); }
+    CDB_ATOM_ITERM* sink(const char* name) { return node(name)->get_input_term_by_type(DB_DATA_A); }
+    CDB_ATOM_NODE* driver_of(const char* name) { return sink(name)->get_source()->get_my_node(); }
+    // s sits at (2, 2), its inputs at (10, 10), t1 at (12, 12), the rest by s.
+    void place(int sx = 2, int sy = 2)
+    {
+        run->place(node("ia"), 10, 10);
+        run->place(node("ib"), 10, 10);
+        if (CDB_ATOM_NODE* g = node("g")) run->place(g, 10, 10);
+        run->place(node("s"), sx, sy);
+        run->place(node("t1"), 12, 12);
+        run->place_rest(2, 3);
+    }
+    void make_critical()
+    {
+        run->slack().set(sink("t1"), -300, 0.0);
+        CDB_ATOM_NODE* cone = node("g") != nullptr ? node("g") : node("s");
+        run->slack().set(cone->get_input_term_by_type(DB_DATA_A), -300, 0.0);
+        run->slack().set(cone->get_input_term_by_type(DB_DATA_B), -300, 0.0);
+    }
+    std::unique_ptr<MORV_REP> make_rep(bool registers = false, const MORV_PARAMETER_MAP& params = {})
+    {
+        m_params = params;
+        auto rep = std::make_unique<MORV_REP_BRK>(run->api(), &m_params, registers);
+        int ni = -1, hci = -1;
+        rep->set_default_pass_parameters(0, ni, hci);
+        return rep;
+    }
+
+private:
+    MORV_PARAMETER_MAP m_params;
+};
+
+}  // namespace
+
+TEST(DupTiming, NothingCriticalKeepsTheNetlistAndTheThresholdOfNoDelays)
+{
+    SPREAD n;
+    n.place();
+    const size_t atoms = n.run->netlist().get_node_count();
+    auto rep = n.make_rep();
+    EXPECT_EQ(rep->do_iter(), 0);
+    EXPECT_EQ(rep->get_threshold(), 1000000);
+    EXPECT_DOUBLE_EQ(rep->get_threshold_double(), 1e6);
+    EXPECT_EQ(n.run->netlist().get_node_count(), atoms);
+}
+
+// The region query answers corners of -1 for a free node: the copy must
+// still be placed, next to the critical sink, and keep the function.
+TEST(DupTiming, FreeDriverIsCopiedNearItsFarCriticalSinkAndKeepsTheFunction)
+{
+    SPREAD n;
+    n.place();
+    n.make_critical();
+    const std::vector<unsigned> before = n.run->trace(64);
+    CDB_ATOM_NODE* s = n.node("s");
+    MORV_LOG_CAPTURE log(100);
+    auto rep = n.make_rep();
+    ASSERT_EQ(rep->do_iter(), 1);
+    CDB_ATOM_NODE* copy = n.driver_of("t1");
+    ASSERT_NE(copy, s);
+    EXPECT_EQ(n.driver_of("t2"), s);
+    const MORV_LOC at = n.run->location_of(copy);
+    EXPECT_GE(at.x, 9);
+    EXPECT_LE(at.x, 13);
+    EXPECT_GE(at.y, 9);
+    EXPECT_LE(at.y, 13);
+    EXPECT_EQ(count_lines(log, "performing combintl duplication"), 1);
+    EXPECT_EQ(count_lines(log, "feasible region: (9, 9) (13, 13)"), 1);
+    EXPECT_EQ(count_lines(log, "adopting iterm: "), 1);
+    EXPECT_EQ(n.run->trace(64), before);
+    // The stand-in times the copy where the component put it.
+    n.run->env().analyse_timing();
+    EXPECT_EQ(copy->get_lab_x(), at.x);
+    EXPECT_EQ(copy->get_lab_y(), at.y);
+}
+
+TEST(DupTiming, LockedDriverIsCopiedInsideItsRegion)
+{
+    SPREAD n(false, true);
+    n.place(4, 4);
+    n.make_critical();
+    MORV_LOG_CAPTURE log(100);
+    auto rep = n.make_rep();
+    ASSERT_EQ(rep->do_iter(), 1);
+    EXPECT_EQ(count_lines(log, "feasible region: (6, 6) (6, 6)"), 1);
+    const MORV_LOC at = n.run->location_of(n.driver_of("t1"));
+    EXPECT_EQ(at.x, 6);
+    EXPECT_EQ(at.y, 6);
+}
+
+TEST(DupTiming, AllInOneLabHasNoBetterLocation)
+{
+    SPREAD n;
+    n.run->place_rest(5, 5);
+    n.make_critical();
+    MORV_LOG_CAPTURE log(100);
+    auto rep = n.make_rep();
+    EXPECT_EQ(rep->do_iter(), 0);
+    EXPECT_EQ(count_lines(log, "performing"), 0);
+    EXPECT_EQ(n.driver_of("t1"), n.node("s"));
+}
+
+TEST(DupTiming, RegisterDriverOnlyWithRegisterDuplicationAndNeverBelowItsInputsSlack)
+{
+    for (bool allowed : {false, true}) {
+        SPREAD n(true);
+        n.place();
+        n.run->slack().set(n.sink("t1"), -300, 0.0);
+        const std::vector<unsigned> before = n.run->trace(64);
+        MORV_LOG_CAPTURE log(100);
+        auto rep = n.make_rep(allowed);
+        EXPECT_EQ(rep->do_iter(), allowed ? 1 : 0) << allowed;
+        EXPECT_EQ(count_lines(log, "performing register duplication"), allowed ? 1 : 0);
+        EXPECT_EQ(n.driver_of("t1") != n.node("s"), allowed);
+        EXPECT_EQ(n.run->trace(64), before);
+    }
+    // The register's data path is tighter than the connection: moving the
+    // copy away from its data input would break that path.
+    SPREAD n(true);
+    n.place();
+    n.run->place(n.node("g"), 2, 2);
+    n.run->slack().set(n.sink("t1"), -300, 0.0);
+    n.run->slack().set(n.node("s")->get_input_term_by_type(DB_DATAIN), -400, 0.0);
+    auto rep = n.make_rep(true);
+    EXPECT_EQ(rep->do_iter(), 0);
+}
+
+TEST(DupTiming, LargeRegionIsSampledSinkFirstThenTheInputsThenAtAStride)
+{
+    SPREAD n;
+    n.place();
+    n.make_critical();
+    auto rep = n.make_rep();
+    rep->collect_critical_iterms();
+    CDB_ATOM_ITERM* sink = n.sink("t1");
+    rep->collect_fanin_records(sink);
+    rep->compute_locations(sink);
+    const MORV_REP_REGION region{1, 1, 6, 20};  // 6 x 20 LABs
+    const MORV_REP_MOVES moves = rep->compute_moves(region);
+    EXPECT_DOUBLE_EQ(moves.scaling, 1.2);
+    EXPECT_EQ(moves.extra, 3);  // two inputs and the sink
+    EXPECT_EQ(moves.count, 103);
+    EXPECT_EQ(rep->get_move_location(region, moves, 0), (MORV_REP_XY{12, 12}));
+    EXPECT_EQ(rep->get_move_location(region, moves, 1), (MORV_REP_XY{10, 10}));
+    EXPECT_EQ(rep->get_move_location(region, moves, 3), (MORV_REP_XY{1, 1}));
+    // k = floor(5 x 1.2) = 6: the seventh LAB of the first column.
+    EXPECT_EQ(rep->get_move_location(region, moves, 8), (MORV_REP_XY{1, 7}));
+    // k = floor(99 x 1.2) = 118: the last column.
+    EXPECT_EQ(rep->get_move_location(region, moves, 102), (MORV_REP_XY{6, 19}));
+    const MORV_REP_MOVES small = rep->compute_moves(MORV_REP_REGION{1, 1, 5, 20});
+    EXPECT_DOUBLE_EQ(small.scaling, 1.0);
+    EXPECT_EQ(small.extra, 0);
+    EXPECT_EQ(small.count, 100);
+}
+
+TEST(DupTiming, ParametersKeepFamilyDefaultsForEmptyValuesAndSwitchModesOnlyForOne)
+{
+    SPREAD n;
+    MORV_PARAMETER_MAP params{{"MM", ""}, {"LM", "7"}, {"PC_MODE", "2"}, {"PC_STRICT_CHECKS", "1"}};
+    MORV_REP_BRK brk(n.run->api(), &params, true);
+    EXPECT_EQ(brk.get_max_moves(), 100);
+    EXPECT_EQ(brk.get_min_le_usage(), 7);
+    EXPECT_FALSE(brk.is_pc_mode());
+    EXPECT_TRUE(brk.get_pc_strict_checks());
+    EXPECT_EQ(brk.get_description(), "logic and register replication");
+    MORV_PARAMETER_MAP none;
+    MORV_REP_MRL mrl(n.run->api(), &none);
+    EXPECT_EQ(mrl.get_min_le_usage(), 8);
+    EXPECT_DOUBLE_EQ(mrl.get_lab_wide_input_penalty(), 1.0);
+    EXPECT_EQ(mrl.get_description(), "logic replication");
+    MORV_REP_UVO uvo(n.run->api(), &none);
+    EXPECT_EQ(uvo.get_min_lab_input_usage(), 20);
+    EXPECT_DOUBLE_EQ(uvo.get_le_usage_penalty(), 0.3);
+}
+
+TEST(DupTiming, MorlinGridKeepsOneBinOnChipsNarrowerThanTenLabs)
+{
+    SPREAD n;
+    MORV_PARAMETER_MAP none;
+    MORV_REP_MRL mrl(n.run->api(), &none);
+    mrl.set_chip_size(8, 35);
+    mrl.init_usage_grid_size();
+    EXPECT_EQ(mrl.get_grid_nx(), 1);
+    EXPECT_EQ(mrl.get_grid_ny(), 3);
+    MORV_REP_BRK brk(n.run->api(), &none);
+    brk.set_chip_size(8, 35);
+    brk.init_usage_grid_size();
+    EXPECT_EQ(brk.get_grid_nx(), 8);
+    EXPECT_EQ(brk.get_grid_ny(), 35);
+}
+
+TEST(DupTiming, FactoryPassesTheRegisterDuplicationSettingAndRunsTheFamilyClass)
+{
+    SPREAD n;
+    MORV_PARAMETER_MAP none;
+    for (const char* name : {"MORV_REP_BRK", "MORV_REP_ZEPLA", "MORV_REP_MRL", "MORV_REP_TEV", "MORV_REP_KESTLIN",
+                             "MORV_REP_RZK", "MORV_REP_OBRAN", "MORV_REP_UVO"}) {
+        MORV_OWNER<MORV_ALGORITHM_BASE> algorithm;
+        ASSERT_TRUE(morv_make_family_algorithm(name, n.run->api(), &none, &algorithm)) << name;
+        ASSERT_NE(algorithm, nullptr);
+        EXPECT_EQ(algorithm->get_short_name(), "REP");
+        EXPECT_EQ(algorithm->get_description(), "logic replication") << name;
+    }
+}
