@@ -146,10 +146,8 @@ int MORV_REP::timing_driven_do_iter()
     collect_critical_iterms();
     compute_delay_threshold();
     build_usage_grids();
-    for (size_t i = 0; i < m_candidates.size(); ++i) {
-        MORV_REP_CANDIDATE* record = m_candidates[i].get();
-        if (!record->processed) process_candidate(record);
-    }
+    for (MORV_REP_CANDIDATE& record : m_candidates)
+        if (!record.processed) process_candidate(&record);
     free_iteration_data();
     return m_num_ops;
 }
@@ -157,24 +155,41 @@ int MORV_REP::timing_driven_do_iter()
 void MORV_REP::free_iteration_data()
 {
     m_candidates.clear();
+    m_candidates.shrink_to_fit();
     m_iterms_by_ptr.clear();
-    m_listed_iterms.clear();
+    m_expanded_oterms.clear();
+    m_gaining_nodes.clear();
     m_fanin_records.clear();
+    m_node_locations.clear();
     m_le_usage.clear();
     m_lab_input_usage.clear();
 }
 
 namespace {
 
-using RATED_ITERM = std::pair<double, CDB_ATOM_ITERM*>;
+// A term with its slack ratio and its deterministic order (atom id, port
+// type, port index) packed into one key, so that sorting reads no terms.
+struct RATED_ITERM
+{
+    double ratio;
+    uint64_t key;
+    CDB_ATOM_ITERM* iterm;
+};
+
+RATED_ITERM rate(CDB_ATOM_ITERM* iterm, double ratio)
+{
+    const uint64_t id = iterm->get_my_node()->get_id();
+    const uint64_t usage = static_cast<uint64_t>(iterm->get_any_usage_as()) & 0xffff;
+    const uint64_t index = static_cast<uint64_t>(iterm->get_port_index()) & 0xffff;
+    return RATED_ITERM{ratio, (id << 32) | (usage << 16) | index, iterm};
+}
 
 // Most critical first; equal ratios in the deterministic order of terms.
 void sort_by_slack_ratio(std::vector<RATED_ITERM>* iterms)
 {
-    DETERMINISTIC_LESS<CDB_ATOM_ITERM*> less;
-    std::sort(iterms->begin(), iterms->end(), [&less](const RATED_ITERM& a, const RATED_ITERM& b) {
-        if (a.first != b.first) return a.first < b.first;
-        return less(a.second, b.second);
+    std::sort(iterms->begin(), iterms->end(), [](const RATED_ITERM& a, const RATED_ITERM& b) {
+        if (a.ratio != b.ratio) return a.ratio < b.ratio;
+        return a.key < b.key;
     });
 }
 
@@ -182,27 +197,30 @@ void sort_by_slack_ratio(std::vector<RATED_ITERM>* iterms)
 
 void MORV_REP::collect_critical_iterms()
 {
+    load_node_locations();
     std::vector<RATED_ITERM> iterms;
     for (CDB_ATOM_NODE* node : *m_atom_netlist)
         for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
-            if (*it != nullptr) iterms.emplace_back(m_fsyn_timing->get_slack_ratio(*it), *it);
+            if (*it != nullptr) iterms.push_back(rate(*it, m_fsyn_timing->get_slack_ratio(*it)));
     sort_by_slack_ratio(&iterms);
+    m_candidates.clear();
     m_candidates.reserve(iterms.size());
     m_iterms_by_ptr.reserve(iterms.size());
-    m_listed_iterms.reserve(iterms.size());
-    for (const RATED_ITERM& rated : iterms) add_iterm(rated.second);
+    for (const RATED_ITERM& rated : iterms) add_iterm(rated.iterm, rated.ratio);
 }
 
-void MORV_REP::add_iterm(CDB_ATOM_ITERM* iterm)
+void MORV_REP::add_iterm(CDB_ATOM_ITERM* iterm, double slack_ratio)
 {
-    if (!m_listed_iterms.insert(iterm).second) return;
+    auto listed = m_iterms_by_ptr.try_emplace(iterm, nullptr);
+    if (!listed.second) return;
     add_fanin_iterms(iterm);
-    MORV_OWNER<MORV_REP_CANDIDATE> record = MORV_MAKE_OWNER(MORV_REP_CANDIDATE);
-    record->iterm = iterm;
-    record->slack = clamp_slack(m_fsyn_timing->get_slack(iterm));
-    record->slack_ratio = m_fsyn_timing->get_slack_ratio(iterm);
-    m_iterms_by_ptr[iterm] = record.get();
-    m_candidates.push_back(std::move(record));
+    MORV_ASSERT(m_candidates.size() < m_candidates.capacity());
+    MORV_REP_CANDIDATE& record = m_candidates.emplace_back();
+    record.iterm = iterm;
+    record.slack = clamp_slack(m_fsyn_timing->get_slack(iterm));
+    record.slack_ratio = slack_ratio;
+    // The index was reserved for every term: no insertion has rehashed it.
+    listed.first->second = &record;
 }
 
 // The inputs of the driver's combinational cone come before the connection
@@ -212,24 +230,30 @@ void MORV_REP::add_fanin_iterms(CDB_ATOM_ITERM* iterm)
     CDB_ATOM_OTERM* oterm = iterm->get_source();
     CDB_ATOM_NODE* node = oterm != nullptr ? oterm->get_my_node() : nullptr;
     if (node == nullptr || !is_duplicable_node(node) || is_register_output(oterm)) return;
+    // Every sink of a net has the same cone: list it once.
+    const size_t id = node->get_id();
+    if (id >= m_expanded_oterms.size()) m_expanded_oterms.resize(id + 1 + id / 2, 0);
+    const uint32_t bit = 1u << (static_cast<unsigned>(oterm->get_any_usage_as()) & 31u);
+    if ((m_expanded_oterms[id] & bit) != 0) return;
+    m_expanded_oterms[id] |= bit;
     std::vector<RATED_ITERM> fanins;
     for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
         if (*it != nullptr && m_fsyn_net_util->does_iterm_reach_oterm(node, oterm, *it))
-            fanins.emplace_back(m_fsyn_timing->get_slack_ratio(*it), *it);
+            fanins.push_back(rate(*it, m_fsyn_timing->get_slack_ratio(*it)));
     sort_by_slack_ratio(&fanins);
-    for (const RATED_ITERM& rated : fanins) add_iterm(rated.second);
+    for (const RATED_ITERM& rated : fanins) add_iterm(rated.iterm, rated.ratio);
 }
 
 void MORV_REP::compute_delay_threshold()
 {
     std::vector<int> delays;
-    for (const MORV_OWNER<MORV_REP_CANDIDATE>& record : m_candidates) {
-        if (!(record->slack_ratio < m_slack_ratio_threshold)) continue;
-        CDB_ATOM_OTERM* source = record->iterm->get_source();
+    for (const MORV_REP_CANDIDATE& record : m_candidates) {
+        if (!(record.slack_ratio < m_slack_ratio_threshold)) continue;
+        CDB_ATOM_OTERM* source = record.iterm->get_source();
         if (source == nullptr || source->get_my_node() == nullptr) continue;
         int sx = -1, sy = -1, dx = -1, dy = -1;
         get_location(source->get_my_node(), &sx, &sy);
-        get_location(record->iterm->get_my_node(), &dx, &dy);
+        get_location(record.iterm->get_my_node(), &dx, &dy);
         delays.push_back(routing_delay(sx, sy, dx, dy, drive_of(source)));
     }
     if (delays.empty()) {
@@ -257,6 +281,7 @@ void MORV_REP::build_usage_grids()
     m_lab_input_usage.assign(bins, 0);
     m_entering_signals.clear();
     m_lab_wide_signals.clear();
+    m_entering_signals.reserve(m_candidates.size());
     for (CDB_ATOM_NODE* node : *m_atom_netlist) add_node_usage(node);
 }
 
@@ -298,14 +323,33 @@ uint64_t MORV_REP::wide_key(int port_type, size_t bin)
     return (static_cast<uint64_t>(bin) << 16) | static_cast<uint64_t>(port_type & 0xFFFF);
 }
 
+// The chip map's locations, read once per iteration into an array by atom id.
+void MORV_REP::load_node_locations()
+{
+    m_node_locations.clear();
+    const MORV_CHIP_MAP* chip_map = m_fsyn_api->get_fsyn_chip_map();
+    if (chip_map == nullptr) return;
+    chip_map->for_each_placed_node([this](int node_id, const MORV_LOC& location) {
+        if (node_id < 0) return;
+        if (static_cast<size_t>(node_id) >= m_node_locations.size())
+            m_node_locations.resize(static_cast<size_t>(node_id) + 1 + m_node_locations.size() / 2);
+        m_node_locations[static_cast<size_t>(node_id)] = MORV_REP_XY{location.x, location.y};
+    });
+}
+
+void MORV_REP::note_node_location(const CDB_ATOM_NODE* node, int x, int y)
+{
+    const size_t id = node->get_id();
+    if (id >= m_node_locations.size()) m_node_locations.resize(id + 1 + m_node_locations.size() / 2);
+    m_node_locations[id] = MORV_REP_XY{x, y};
+}
+
 bool MORV_REP::get_location(CDB_ATOM_NODE* node, int* x, int* y) const
 {
     *x = *y = -1;
-    const MORV_CHIP_MAP* chip_map = m_fsyn_api->get_fsyn_chip_map();
-    if (chip_map == nullptr || node == nullptr) return false;
-    MORV_LOC location;
-    if (!chip_map->get_node_location(static_cast<int>(node->get_id()), &location) || location.x < 0 || location.y < 0)
-        return false;
+    if (node == nullptr || node->get_id() >= m_node_locations.size()) return false;
+    const MORV_REP_XY& location = m_node_locations[node->get_id()];
+    if (location.x < 0 || location.y < 0) return false;
     *x = location.x;
     *y = location.y;
     return true;
@@ -326,14 +370,33 @@ int MORV_REP::drive_of(CDB_ATOM_OTERM* oterm)
 
 void MORV_REP::process_candidate(MORV_REP_CANDIDATE* record)
 {
+    const bool critical = record->slack_ratio < m_slack_ratio_threshold;
+    // A connection that is not tried only passes on what its driver's inputs
+    // gained, which is nothing unless one of them gained.
+    if (!critical && !has_gaining_inputs(record->iterm)) {
+        record->gain = 0;
+        record->processed = true;
+        return;
+    }
     collect_fanin_records(record->iterm);
     const int upstream_gain = get_upstream_gain();
     const bool may_duplicate = !m_driver_is_register_output || m_allow_register_duplication;
-    if (record->slack_ratio < m_slack_ratio_threshold && may_duplicate)
-        record->gain = try_duplication(record->iterm, upstream_gain, record->slack);
+    if (critical && may_duplicate) record->gain = try_duplication(record->iterm, upstream_gain, record->slack);
     else record->gain = upstream_gain;
     record->processed = true;
+    note_gain(record);
     m_fanin_records.clear();
+}
+
+bool MORV_REP::has_gaining_inputs(const CDB_ATOM_ITERM* iterm) const
+{
+    const CDB_ATOM_OTERM* source = iterm->get_source();
+    return source != nullptr && m_gaining_nodes.count(source->get_my_node()) != 0;
+}
+
+void MORV_REP::note_gain(const MORV_REP_CANDIDATE* record)
+{
+    if (record->gain != 0) m_gaining_nodes.insert(record->iterm->get_my_node());
 }
 
 void MORV_REP::collect_fanin_records(CDB_ATOM_ITERM* iterm)
@@ -347,7 +410,8 @@ void MORV_REP::collect_fanin_records(CDB_ATOM_ITERM* iterm)
     for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
         if (*it == nullptr || !m_fsyn_net_util->does_iterm_reach_oterm(node, oterm, *it)) continue;
         auto find_idx = m_iterms_by_ptr.find(*it);
-        MORV_ASSERT_TEXT(find_idx != m_iterms_by_ptr.end(), "find_idx != m_iterms_by_ptr.end ()");
+        MORV_ASSERT_TEXT(find_idx != m_iterms_by_ptr.end() && find_idx->second != nullptr,
+                         "find_idx != m_iterms_by_ptr.end ()");
         m_fanin_records.push_back(find_idx->second);
     }
 }

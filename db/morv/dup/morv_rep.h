@@ -144,7 +144,7 @@ public:
     // ---- timing-driven iteration (morv_rep.cpp)
     int timing_driven_do_iter();
     void collect_critical_iterms();
-    void add_iterm(CDB_ATOM_ITERM* iterm);
+    void add_iterm(CDB_ATOM_ITERM* iterm, double slack_ratio);
     void add_fanin_iterms(CDB_ATOM_ITERM* iterm);
     void compute_delay_threshold();
     void build_usage_grids();
@@ -152,6 +152,8 @@ public:
     void process_candidate(MORV_REP_CANDIDATE* record);
     void collect_fanin_records(CDB_ATOM_ITERM* iterm);
     int get_upstream_gain() const;
+    bool has_gaining_inputs(const CDB_ATOM_ITERM* iterm) const;
+    void note_gain(const MORV_REP_CANDIDATE* record);
     void free_iteration_data();
 
     // ---- one critical connection (morv_rep_try.cpp)
@@ -224,6 +226,8 @@ private:
     bool get_bin(int x, int y, int* bx, int* by) const;
     size_t bin_index(int bx, int by) const;
     bool get_location(CDB_ATOM_NODE* node, int* x, int* y) const;
+    void load_node_locations();
+    void note_node_location(const CDB_ATOM_NODE* node, int x, int y);
     int routing_delay(int x1, int y1, int x2, int y2, int drive);
     int drive_of(CDB_ATOM_OTERM* oterm);
     void log_iterm(const char* format, CDB_ATOM_ITERM* iterm) const;
@@ -258,9 +262,17 @@ private:
     std::unordered_map<MORV_REP_SIGNAL_KEY, int, MORV_REP_SIGNAL_KEY_HASH> m_entering_signals;  // -> sinks
     std::unordered_set<uint64_t> m_lab_wide_signals;  // wide_key (port type, bin)
 
-    std::vector<MORV_OWNER<MORV_REP_CANDIDATE>> m_candidates;
+    // Reserved for every input term up front, so that records never move.
+    std::vector<MORV_REP_CANDIDATE> m_candidates;
+    // Listed terms; null until the term's record is made.
     std::unordered_map<const CDB_ATOM_ITERM*, MORV_REP_CANDIDATE*> m_iterms_by_ptr;
-    std::unordered_set<const CDB_ATOM_ITERM*> m_listed_iterms;
+    // Outputs whose combinational fan-in is listed already: by atom id, one
+    // bit per output port type (the types of a logic cell differ mod 32).
+    std::vector<uint32_t> m_expanded_oterms;
+    // Nodes with an input whose record gained slack.
+    std::unordered_set<const CDB_ATOM_NODE*> m_gaining_nodes;
+    // LAB of each atom by id for the iteration, -1 without one.
+    std::vector<MORV_REP_XY> m_node_locations;
     std::vector<MORV_REP_CANDIDATE*> m_fanin_records;
     bool m_driver_is_register_output = false;
 

@@ -26,6 +26,7 @@ bool MORV_REP::perform_duplication(CDB_ATOM_NODE* source, CDB_ATOM_ITERM* iterm,
     MORV_CHIP_MAP* chip_map = m_fsyn_api->get_fsyn_chip_map();
     MORV_ASSERT_TEXT(chip_map, "chip_map");
     chip_map->set_node_location(static_cast<int>(copy->get_id()), MORV_LOC{x, y, -1, -1});
+    note_node_location(copy, x, y);
     CDB_ATOM_OTERM* oterm_new = copy->get_output_term_by_type(port_type);
     MORV_ASSERT_TEXT(oterm_old && oterm_new && iterm, "oterm_old && oterm_new && iterm");
     adopt_fanouts(oterm_old, oterm_new, iterm, gain);
@@ -52,9 +53,10 @@ void MORV_REP::adopt_fanouts(CDB_ATOM_OTERM* old_oterm, CDB_ATOM_OTERM* new_oter
         log_iterm("adopting iterm: %s", sink);
         MORV_ITERM_PROPERTIES properties;
         m_fsyn_net_util->save_iterm_properties(sink, &properties);
-        if (auto found = m_iterms_by_ptr.find(sink); found != m_iterms_by_ptr.end()) {
+        if (auto found = m_iterms_by_ptr.find(sink); found != m_iterms_by_ptr.end() && found->second != nullptr) {
             found->second->processed = true;
             found->second->gain = gain;
+            note_gain(found->second);
         }
         move_iterm(sink, new_oterm);
         m_fsyn_net_util->restore_iterm_properties(properties, sink);
