@@ -148,6 +148,10 @@ public:
     void add_fanin_iterms(CDB_ATOM_ITERM* iterm);
     void compute_delay_threshold();
     void build_usage_grids();
+    // Logic cells and registers per LAB, against the device's LAB capacity.
+    void count_lab_use();
+    bool has_room_for(const CDB_ATOM_NODE* source, int x, int y) const;
+    void add_lab_use(const CDB_ATOM_NODE* node, int x, int y);
     void add_node_usage(CDB_ATOM_NODE* node);
     void process_candidate(MORV_REP_CANDIDATE* record);
     void collect_fanin_records(CDB_ATOM_ITERM* iterm);
@@ -269,6 +273,11 @@ private:
     // Outputs whose combinational fan-in is listed already: by atom id, one
     // bit per output port type (the types of a logic cell differ mod 32).
     std::vector<uint32_t> m_expanded_oterms;
+    // LUT cells and registers placed in each LAB (x * height + y) and how
+    // many of each a LAB holds; 0: no limit known.
+    std::vector<int> m_lab_combs;
+    std::vector<int> m_lab_regs;
+    int m_lab_room = 0;
     // Nodes with an input whose record gained slack.
     std::unordered_set<const CDB_ATOM_NODE*> m_gaining_nodes;
     // LAB of each atom by id for the iteration, -1 without one.

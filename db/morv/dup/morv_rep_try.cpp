@@ -76,6 +76,7 @@ int MORV_REP::try_duplication(CDB_ATOM_ITERM* iterm, int upstream_gain, int slac
     for (int i = 0; i < moves.count; ++i) {
         const MORV_REP_XY at = get_move_location(region, moves, i);
         if (at.x < 0 || at.y < 0 || !m_fsyn_api->can_lcell_go_to_location(at.x, at.y)) continue;
+        if (at != m_src && !has_room_for(source, at.x, at.y)) continue;
         int new_gain = 0;
         const double score = score_location(at.x, at.y, upstream_gain, slack, &new_gain);
         if (!(score > best_score)) continue;

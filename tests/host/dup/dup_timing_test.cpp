@@ -31,7 +31,7 @@ struct SPREAD
     FIXTURE_NETLIST fixture{CDB_FAMILY_BRK};
     std::unique_ptr<DUP_RUN> run;
 
-    explicit SPREAD(bool register_source = false, bool locked = false)
+    explicit SPREAD(bool register_source = false, bool locked = false, int fillers = 0)
     {
         // Buffers, not pins, sit at (10, 10): a LAB holding a pin takes no
         // logic. The user keeps them as they are, so that only s is copied.
@@ -53,6 +53,7 @@ struct SPREAD
         if (locked) FIXTURE_NETLIST::lock_to_region(s->get_my_node(), 3, 3, 6, 6);
         fixture.output("o1", fixture.lut("t1", {s, c}, 0x6));
         fixture.output("o2", fixture.lut("t2", {s, c}, 0xE));
+        for (int i = 0; i < fillers; ++i) fixture.output("f" + std::to_string(i), fixture.lut("fl", {c}, 0x1));
         run = std::make_unique<DUP_RUN>(fixture);
     }
     CDB_ATOM_NODE* node(const char* name) { return run->find(name); }
@@ -259,4 +260,25 @@ TEST(DupTiming, FactoryPassesTheRegisterDuplicationSettingAndRunsTheFamilyClass)
         EXPECT_EQ(algorithm->get_short_name(), "REP");
         EXPECT_EQ(algorithm->get_description(), "logic replication") << name;
     }
+}
+
+// The stand-in keeps a copy only where its LAB has room: with t1's LAB full
+// the copy goes to another LAB of the region.
+TEST(DupTiming, FullSinkLabIsNotChosen)
+{
+    SPREAD n(false, false, 19);
+    for (CDB_ATOM_NODE* node : n.run->netlist())
+        if (node->get_instance_name()->get_short_hpath().rfind("fl", 0) == 0) n.run->place(node, 12, 12);
+    n.place();
+    n.make_critical();
+    auto rep = n.make_rep();
+    ASSERT_EQ(rep->do_iter(), 1);
+    CDB_ATOM_NODE* copy = n.driver_of("t1");
+    const MORV_LOC at = n.run->location_of(copy);
+    EXPECT_TRUE(at.x != 12 || at.y != 12);
+    EXPECT_GE(at.x, 9);
+    EXPECT_GE(at.y, 9);
+    n.run->env().analyse_timing();
+    EXPECT_EQ(copy->get_lab_x(), at.x);
+    EXPECT_EQ(copy->get_lab_y(), at.y);
 }
