@@ -525,20 +525,23 @@ std::vector<unsigned> HOST_ENV::adopt_copy_locations()
     std::vector<unsigned> moved;
     if (m_placed_copies.empty() || !m_placed) return moved;
     MORV_EXPERT_INTERFACE* expert = get_fsyn_expert();
-    std::unordered_set<uint32_t> pending(m_placed_copies.begin(), m_placed_copies.end());
+    // A copy the component did not place stays with its original, for the
+    // legaliser to move when that LAB is full.
+    std::unordered_map<uint32_t, std::pair<int, int>> chosen;
+    for (uint32_t id : m_placed_copies) {
+        int x = -1, y = -1, sub = -1, index = -1;
+        if (get_node(static_cast<int>(id)) != nullptr &&
+            expert->get_atoms_preferred_location(static_cast<int>(id), &x, &y, &sub, &index) && x >= 0 && y >= 0)
+            chosen[id] = {x, y};
+    }
     HOST_OCCUPANCY occupancy(*m_design.device());
     for (CDB_ATOM_NODE* n : *m_design.netlist())
-        if (n->get_lab_x() >= 0 && pending.count(n->get_id()) == 0) occupancy.add(n, n->get_lab_x(), n->get_lab_y());
+        if (n->get_lab_x() >= 0 && chosen.count(n->get_id()) == 0) occupancy.add(n, n->get_lab_x(), n->get_lab_y());
     for (uint32_t id : m_placed_copies) {
+        auto at = chosen.find(id);
+        if (at == chosen.end()) continue;
         CDB_ATOM_NODE* n = get_node(static_cast<int>(id));
-        if (n == nullptr) continue;
-        int x = -1, y = -1, sub = -1, index = -1;
-        // A copy the component did not place stays with its original.
-        if (!expert->get_atoms_preferred_location(static_cast<int>(id), &x, &y, &sub, &index) || x < 0 || y < 0) {
-            x = n->get_lab_x();
-            y = n->get_lab_y();
-        }
-        if (x < 0 || y < 0) continue;
+        int x = at->second.first, y = at->second.second, sub = -1;
         if (!occupancy.has_room(n, x, y, &sub) && !occupancy.find_nearest(n, x, y, x, y, sub)) continue;
         occupancy.add(n, x, y);
         if (x == n->get_lab_x() && y == n->get_lab_y() && sub == n->get_sub_location()) continue;
@@ -688,7 +691,7 @@ MORV_ICP_RESULT HOST_ENV::run_icp(bool full, bool second, double multiplier, boo
     const double cpu0 = gen_get_sec_cpu();
     const std::vector<unsigned> copies = adopt_copy_locations();
     m_taint.insert(m_taint.end(), copies.begin(), copies.end());
-    const int moved = m_placed ? legalize_placement() : 0;
+    const int moved = (m_placed ? legalize_placement() : 0) + static_cast<int>(copies.size());
     const double cpu1 = gen_get_sec_cpu();
     if (full) m_full_taint = true;
     ensure_timing();

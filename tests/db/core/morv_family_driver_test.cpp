@@ -111,8 +111,8 @@ TEST_F(MorvFamilyDriverTest, FactoryBuildsRunsSkipsOrStopsPerTable)
     // engine that the switch asks for (the compile tests run both; this host
     // has no timing netlist to run them on).
     EXPECT_EQ(
-        not_available_warnings_of([&] { EXPECT_TRUE(brk.expert->create_and_run_algorithm(REP_ALGORITHM, none)); }),
-        "Physical synthesis algorithm REP (MORV_REP_BRK) is not available yet in this build and is "
+        not_available_warnings_of([&] { EXPECT_TRUE(brk.expert->create_and_run_algorithm(RESPLIT_ALGORITHM, none)); }),
+        "Physical synthesis algorithm RESPLIT (MORV_RESPLIT) is not available yet in this build and is "
         "skipped.\n");
     cfg_set_value("fsyn_enable_new_retiming", "on");
     const std::string said =
@@ -124,8 +124,8 @@ TEST_F(MorvFamilyDriverTest, FactoryBuildsRunsSkipsOrStopsPerTable)
     EXPECT_EQ(internal_error_of([&] { mrl.expert->create_and_run_algorithm(RAM_MAP_ALGORITHM, none); }),
               "Unsupported family");
     EXPECT_EQ(
-        not_available_warnings_of([&] { EXPECT_TRUE(mrl.expert->create_and_run_algorithm(REP_ALGORITHM, none)); }),
-        "Physical synthesis algorithm REP (MORV_REP_MRL) is not available yet in this build and is "
+        not_available_warnings_of([&] { EXPECT_TRUE(mrl.expert->create_and_run_algorithm(RESPLIT_ALGORITHM, none)); }),
+        "Physical synthesis algorithm RESPLIT (MORV_RESPLIT) is not available yet in this build and is "
         "skipped.\n");
 
     FAMILY_RUN obran(42, {});
@@ -133,10 +133,10 @@ TEST_F(MorvFamilyDriverTest, FactoryBuildsRunsSkipsOrStopsPerTable)
                   [&] { EXPECT_TRUE(obran.expert->create_and_run_algorithm(PIPELINE_ALGORITHM, none)); }),
               "Physical synthesis algorithm PIPELINE (MORV_PIPELINE) is not available yet in this build and is "
               "skipped.\n");
-    EXPECT_EQ(
-        not_available_warnings_of([&] { EXPECT_TRUE(obran.expert->create_and_run_algorithm(REP_ALGORITHM, none)); }),
-        "Physical synthesis algorithm REP (MORV_REP_OBRAN) is not available yet in this build and is "
-        "skipped.\n");
+    EXPECT_EQ(not_available_warnings_of(
+                  [&] { EXPECT_TRUE(obran.expert->create_and_run_algorithm(RESPLIT_ALGORITHM, none)); }),
+              "Physical synthesis algorithm RESPLIT (MORV_RESPLIT) is not available yet in this build and is "
+              "skipped.\n");
     FAMILY_RUN zepla(35, {});
     EXPECT_EQ(internal_error_of([&] { zepla.expert->create_and_run_algorithm(REMUX_ALGORITHM, none); }),
               "Invalid Algorithm entered");
