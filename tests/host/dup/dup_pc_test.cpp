@@ -44,7 +44,7 @@ struct CLUSTERS
         fixture.output("o2", fixture.lut("u2", {s, b}, 0x6));
         fixture.output("o3", fixture.lut("w", {a, b}, 0x6));
         fixture.output("o4", fixture.lut("v", {s, a}, 0xE));
-        for (int i = 0; i < fillers; ++i) fixture.output("f" + std::to_string(i), fixture.lut("fl", {a, b}, 0x1));
+        for (int i = 0; i < fillers; ++i) fixture.output(numbered("f", i), fixture.lut("fl", {a, b}, 0x1));
         run = std::make_unique<DUP_RUN>(fixture, POST_CLUSTERING_FSYN_FLOW);
         const int foreign = own_cluster_only ? 0 : 1;
         run->cluster(run->find("s"), 0, 0);
@@ -185,7 +185,7 @@ struct PACKING
         fixture.output("o2", fixture.lut("l2", {a, g, x}, 0x80));
         CDB_ATOM_OTERM* l3 = fixture.lut("l3", {r, g}, 0x6);
         fixture.output("o3", fixture.reg("r2", l3, clk));
-        for (int i = 0; i < extra_ales; ++i) fixture.output("e" + std::to_string(i), fixture.lut("ex", {a, g}, 0x1));
+        for (int i = 0; i < extra_ales; ++i) fixture.output(numbered("e", i), fixture.lut("ex", {a, g}, 0x1));
         run = std::make_unique<DUP_RUN>(fixture, POST_CLUSTERING_FSYN_FLOW);
         run->cluster(run->find("g"), 0, 0);
         run->cluster(run->find("r"), 0, 0);
@@ -223,8 +223,9 @@ TEST(DupPostClustering, StrictChecksPackARegisterBesideTheLutThatCarriesItsSynch
     MORV_CLUSTER_MAP* map = n.run->api()->get_fsyn_cluster_map();
     EXPECT_EQ(map->get_ale_id(id(copy)), 11);
     EXPECT_EQ(map->get_companion_node(id(copy), true), id(n.run->find("l2")));
-    const std::string pair = "found packable pair: <" + std::to_string(id(n.run->find("l2"))) + "> <-> <" +
-                             std::to_string(id(n.run->find("r"))) + ">";
+    std::string pair("found packable pair: <");
+    pair.append(std::to_string(id(n.run->find("l2")))).append("> <-> <");
+    pair.append(std::to_string(id(n.run->find("r")))).append(">");
     EXPECT_EQ(count_lines(log, pair), 1);
 }
 

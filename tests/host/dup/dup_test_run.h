@@ -20,6 +20,15 @@
 #include "morv/core/morv_expert.h"
 #include "morv/netlist/morv_chip_map.h"
 
+// "prefix<k>", built by appending: GCC 12 misreads the operator+ of a
+// literal and a temporary at -O3 (-Wrestrict).
+inline std::string numbered(const char* prefix, int k)
+{
+    std::string name(prefix);
+    name += std::to_string(k);
+    return name;
+}
+
 class DUP_RUN
 {
 public:

@@ -53,7 +53,7 @@ struct SPREAD
         if (locked) FIXTURE_NETLIST::lock_to_region(s->get_my_node(), 3, 3, 6, 6);
         fixture.output("o1", fixture.lut("t1", {s, c}, 0x6));
         fixture.output("o2", fixture.lut("t2", {s, c}, 0xE));
-        for (int i = 0; i < fillers; ++i) fixture.output("f" + std::to_string(i), fixture.lut("fl", {c}, 0x1));
+        for (int i = 0; i < fillers; ++i) fixture.output(numbered("f", i), fixture.lut("fl", {c}, 0x1));
         run = std::make_unique<DUP_RUN>(fixture);
     }
     CDB_ATOM_NODE* node(const char* name) { return run->find(name); }
