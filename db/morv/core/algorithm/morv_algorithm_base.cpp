@@ -33,8 +33,8 @@ MORV_ALGORITHM_BASE::MORV_ALGORITHM_BASE(MORV_API* api, const MORV_PARAMETER_MAP
       m_enable_ite(false), m_use_new_timing_flow(false), m_num_passes(s_UNSET_INT), m_icp_at_end(s_UNSET_INT),
       m_fom_to_accept(s_UNSET_DOUBLE), m_restore_netlist(s_UNSET_INT), m_use_timing_snapshots(false),
       m_num_iters(s_UNSET_INT), m_hill_climb_iters(s_UNSET_INT), m_given_num_iters(s_UNSET_INT),
-      m_given_hill_climb_iters(s_UNSET_INT), m_hill_climb_cut(s_UNSET_INT), m_init_netlist(-1),
-      m_init_fom(0.0), m_curr_best_netlist(-1), m_best_fom(0.0), m_pass_start_netlist(-1), m_pass_start_fom(0.0),
+      m_given_hill_climb_iters(s_UNSET_INT), m_hill_climb_cut(s_UNSET_INT), m_init_netlist(-1), m_init_fom(0.0),
+      m_curr_best_netlist(-1), m_best_fom(0.0), m_pass_start_netlist(-1), m_pass_start_fom(0.0),
       m_pass_start_worst_slack(0)
 {
     MORV_ASSERT(m_fsyn_api);
