@@ -274,7 +274,8 @@ void MORV_EXPERT::refuse_post_clustering_with_xicp()
     m_fsyn_flow_is_enabled[POST_CLUSTERING_FSYN_FLOW] = false;
     MSG_E* msg = new MSG_E();
     msg->fill_args("The POST CLUSTERING part \"%1!s!\" of the physical synthesis test string cannot run while the "
-                   "experimental ICP is on; turn the switch fsyn_disable_experimental_icp on to run it, or leave the "
+                   "experimental ICP is on: the post-clustering flow does not support it; turn the switch "
+                   "fsyn_disable_experimental_icp on to run it, or leave the "
                    "part empty./EMORV_FSYN_POST_CLUSTERING_WITH_XICP",
                    m_test_string_post_clustering);
     morv_send_msg(msg);

@@ -169,7 +169,9 @@ bool MORV_REP::pc_try_operation(CDB_ATOM_NODE* source, int src_cluster, CDB_ATOM
 }
 
 // A copy that needs a signal the cluster does not have yet would cost the
-// cluster an input it may not have.
+// cluster an input it may not have. A signal made inside the cluster costs
+// none: the cluster's sources leave it out, as it does not enter the LAB, but
+// the copy reads it through the LAB's local lines.
 bool MORV_REP::pc_has_common_inputs(CDB_ATOM_NODE* source, int dst_cluster)
 {
     const MORV_CLUSTER_MAP* cluster_map = m_fsyn_api->get_fsyn_cluster_map();
@@ -177,7 +179,8 @@ bool MORV_REP::pc_has_common_inputs(CDB_ATOM_NODE* source, int dst_cluster)
         CDB_ATOM_OTERM* oterm = *it != nullptr ? (*it)->get_source() : nullptr;
         if (oterm == nullptr) continue;
         MORV_DEBUG_STREAM::print(2, "   SOURCE <%d , %d>", atom_id(oterm->get_my_node()), oterm->get_any_usage_as());
-        const bool common = cluster_map->is_cluster_source(oterm, dst_cluster);
+        const bool common = cluster_map->is_cluster_source(oterm, dst_cluster) ||
+                            cluster_map->get_cluster_id(oterm->get_my_node()) == dst_cluster;
         MORV_DEBUG_STREAM::print(2, common ? "      Common" : "      NOT Common");
         if (!common) return false;
     }

@@ -236,3 +236,48 @@ TEST(DupPostClustering, StrictChecksRefuseAClusterOfMoreAlesThanALabHas)
     EXPECT_EQ(n.run_iteration(&stats), 0);
     EXPECT_EQ(stats.failed_strict_check, 1);
 }
+
+// s reads a and t; t is made in the LAB of s's fanout u, so a copy of s
+// there needs no new LAB input, while a copy in a third LAB would.
+TEST(DupPostClustering, ASignalMadeInTheDestinationClusterCountsAsCommon)
+{
+    for (const int t_cluster : {1, 2}) {
+        SCOPED_TRACE(t_cluster);
+        FIXTURE_NETLIST fixture{CDB_FAMILY_BRK};
+        CDB_ATOM_OTERM* a = fixture.input("a");
+        CDB_ATOM_OTERM* b = fixture.input("b");
+        CDB_ATOM_OTERM* t = fixture.lut("t", {a, b}, 0x6);
+        CDB_ATOM_OTERM* s = fixture.lut("s", {a, t}, AND2);
+        fixture.output("o1", fixture.lut("u", {s, a}, 0x6));
+        fixture.output("o2", fixture.lut("w", {s, b}, 0x6));
+        DUP_RUN run(fixture, POST_CLUSTERING_FSYN_FLOW);
+        run.cluster(run.find("s"), 0, 0);
+        run.cluster(run.find("w"), 0, 1);
+        run.cluster(run.find("u"), 1, 0);
+        run.cluster(run.find("t"), t_cluster, 1);
+        CDB_ATOM_OTERM* s_out = run.find("s")->get_output_term_by_type(DB_COMB_OUT);
+        for (auto it = s_out->begin_iterm_fanout(); it != s_out->end_iterm_fanout(); ++it)
+            run.slack().set(*it, -300, 0.0);
+        const std::vector<unsigned> before = run.trace(16);
+        MORV_PARAMETER_MAP params{{"PC_MODE", "1"}};
+        MORV_REP_BRK rep(run.api(), &params, false);
+        int ni = -1, hci = -1;
+        rep.set_default_pass_parameters(0, ni, hci);
+        const int ops = rep.do_iter();
+        const MORV_REP_PC_STATS stats = rep.get_pc_stats();
+        CDB_ATOM_NODE* u_driver = run.find("u")->get_input_term_by_type(DB_DATA_A)->get_source()->get_my_node();
+        if (t_cluster == 1) {
+            EXPECT_EQ(ops, 1);
+            EXPECT_EQ(stats.success, 1);
+            EXPECT_NE(u_driver, run.find("s"));
+            EXPECT_EQ(run.api()->get_fsyn_cluster_map()->get_cluster_id(u_driver), 1);
+        } else {
+            EXPECT_EQ(ops, 0);
+            EXPECT_EQ(stats.failed_common_inputs, 1);
+            EXPECT_EQ(u_driver, run.find("s"));
+        }
+        EXPECT_EQ(run.trace(16), before);
+        std::remove("fsyn_cluster_map_0_0_before.txt");
+        std::remove("fsyn_cluster_map_0_0_after.txt");
+    }
+}
