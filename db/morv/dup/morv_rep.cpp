@@ -158,7 +158,8 @@ void MORV_REP::free_iteration_data()
 {
     m_candidates.clear();
     m_candidates.shrink_to_fit();
-    m_iterms_by_ptr.clear();
+    m_rated_iterms.clear();
+    m_iterm_base.clear();
     m_expanded_oterms.clear();
     m_gaining_nodes.clear();
     m_fanin_records.clear();
@@ -176,15 +177,18 @@ struct RATED_ITERM
     double ratio;
     uint64_t key;
     CDB_ATOM_ITERM* iterm;
+    size_t slot;
 };
 
-RATED_ITERM rate(CDB_ATOM_ITERM* iterm, double ratio)
+RATED_ITERM rate(CDB_ATOM_ITERM* iterm, double ratio, size_t slot)
 {
     const uint64_t id = iterm->get_my_node()->get_id();
     const uint64_t usage = static_cast<uint64_t>(iterm->get_any_usage_as()) & 0xffff;
     const uint64_t index = static_cast<uint64_t>(iterm->get_port_index()) & 0xffff;
-    return RATED_ITERM{ratio, (id << 32) | (usage << 16) | index, iterm};
+    return RATED_ITERM{ratio, (id << 32) | (usage << 16) | index, iterm, slot};
 }
+
+constexpr size_t NO_SLOT = static_cast<size_t>(-1);
 
 // Most critical first; equal ratios in the deterministic order of terms.
 void sort_by_slack_ratio(std::vector<RATED_ITERM>* iterms)
@@ -200,29 +204,72 @@ void sort_by_slack_ratio(std::vector<RATED_ITERM>* iterms)
 void MORV_REP::collect_critical_iterms()
 {
     load_node_locations();
+    rate_iterms();
     std::vector<RATED_ITERM> iterms;
-    for (CDB_ATOM_NODE* node : *m_atom_netlist)
-        for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
-            if (*it != nullptr) iterms.push_back(rate(*it, m_fsyn_timing->get_slack_ratio(*it)));
+    iterms.reserve(m_rated_iterms.size());
+    for (CDB_ATOM_NODE* node : *m_atom_netlist) {
+        size_t slot = m_iterm_base[node->get_id()];
+        for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it, ++slot)
+            if (*it != nullptr) iterms.push_back(rate(*it, m_rated_iterms[slot].slack_ratio, slot));
+    }
     sort_by_slack_ratio(&iterms);
     m_candidates.clear();
     m_candidates.reserve(iterms.size());
-    m_iterms_by_ptr.reserve(iterms.size());
-    for (const RATED_ITERM& rated : iterms) add_iterm(rated.iterm, rated.ratio);
+    for (const RATED_ITERM& rated : iterms) add_iterm(rated.iterm, rated.slot);
 }
 
-void MORV_REP::add_iterm(CDB_ATOM_ITERM* iterm, double slack_ratio)
+// Each term's slack and ratio are asked once: a term's cone is listed before
+// it and the analysis would otherwise walk its edges again there.
+void MORV_REP::rate_iterms()
 {
-    auto listed = m_iterms_by_ptr.try_emplace(iterm, nullptr);
-    if (!listed.second) return;
+    m_rated_iterms.clear();
+    m_iterm_base.clear();
+    for (CDB_ATOM_NODE* node : *m_atom_netlist) {
+        const size_t id = node->get_id();
+        if (id >= m_iterm_base.size()) m_iterm_base.resize(id + 1 + id / 2, NO_SLOT);
+        m_iterm_base[id] = m_rated_iterms.size();
+        for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
+            MORV_REP_RATED_ITERM& rated = m_rated_iterms.emplace_back();
+            if (*it == nullptr) continue;
+            rated.slack_ratio = m_fsyn_timing->get_slack_ratio(*it);
+            rated.slack = clamp_slack(m_fsyn_timing->get_slack(*it));
+        }
+    }
+}
+
+void MORV_REP::add_iterm(CDB_ATOM_ITERM* iterm, size_t slot)
+{
+    if (m_rated_iterms[slot].candidate != -1) return;
+    m_rated_iterms[slot].candidate = -2;
     add_fanin_iterms(iterm);
     MORV_ASSERT(m_candidates.size() < m_candidates.capacity());
     MORV_REP_CANDIDATE& record = m_candidates.emplace_back();
     record.iterm = iterm;
-    record.slack = clamp_slack(m_fsyn_timing->get_slack(iterm));
-    record.slack_ratio = slack_ratio;
-    // The index was reserved for every term: no insertion has rehashed it.
-    listed.first->second = &record;
+    record.slack = m_rated_iterms[slot].slack;
+    record.slack_ratio = m_rated_iterms[slot].slack_ratio;
+    m_rated_iterms[slot].candidate = static_cast<int>(m_candidates.size() - 1);
+}
+
+// False for a node made during the iteration: its terms were never rated.
+bool MORV_REP::get_iterm_slot(const CDB_ATOM_NODE* node, size_t* base) const
+{
+    const size_t id = node->get_id();
+    if (id >= m_iterm_base.size() || m_iterm_base[id] == NO_SLOT) return false;
+    *base = m_iterm_base[id];
+    return true;
+}
+
+MORV_REP_CANDIDATE* MORV_REP::find_candidate(const CDB_ATOM_ITERM* iterm)
+{
+    const CDB_ATOM_NODE* node = iterm->get_my_node();
+    size_t slot = 0;
+    if (node == nullptr || !get_iterm_slot(node, &slot)) return nullptr;
+    for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it, ++slot) {
+        if (*it != iterm) continue;
+        const int index = m_rated_iterms[slot].candidate;
+        return index >= 0 ? &m_candidates[static_cast<size_t>(index)] : nullptr;
+    }
+    return nullptr;
 }
 
 // The inputs of the driver's combinational cone come before the connection
@@ -238,12 +285,14 @@ void MORV_REP::add_fanin_iterms(CDB_ATOM_ITERM* iterm)
     const uint32_t bit = 1u << (static_cast<unsigned>(oterm->get_any_usage_as()) & 31u);
     if ((m_expanded_oterms[id] & bit) != 0) return;
     m_expanded_oterms[id] |= bit;
+    size_t slot = 0;
+    if (!get_iterm_slot(node, &slot)) return;
     std::vector<RATED_ITERM> fanins;
-    for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
+    for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it, ++slot)
         if (*it != nullptr && m_fsyn_net_util->does_iterm_reach_oterm(node, oterm, *it))
-            fanins.push_back(rate(*it, m_fsyn_timing->get_slack_ratio(*it)));
+            fanins.push_back(rate(*it, m_rated_iterms[slot].slack_ratio, slot));
     sort_by_slack_ratio(&fanins);
-    for (const RATED_ITERM& rated : fanins) add_iterm(rated.iterm, rated.ratio);
+    for (const RATED_ITERM& rated : fanins) add_iterm(rated.iterm, rated.slot);
 }
 
 void MORV_REP::compute_delay_threshold()
@@ -443,12 +492,13 @@ void MORV_REP::collect_fanin_records(CDB_ATOM_ITERM* iterm)
     CDB_ATOM_NODE* node = oterm != nullptr ? oterm->get_my_node() : nullptr;
     if (node == nullptr || !is_duplicable_node(node)) return;
     m_driver_is_register_output = is_register_output(oterm);
-    for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
+    size_t slot = 0;
+    const bool rated = get_iterm_slot(node, &slot);
+    for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it, ++slot) {
         if (*it == nullptr || !m_fsyn_net_util->does_iterm_reach_oterm(node, oterm, *it)) continue;
-        auto find_idx = m_iterms_by_ptr.find(*it);
-        MORV_ASSERT_TEXT(find_idx != m_iterms_by_ptr.end() && find_idx->second != nullptr,
-                         "find_idx != m_iterms_by_ptr.end ()");
-        m_fanin_records.push_back(find_idx->second);
+        const int index = rated ? m_rated_iterms[slot].candidate : -1;
+        MORV_ASSERT_TEXT(index >= 0, "find_idx != m_iterms_by_ptr.end ()");
+        m_fanin_records.push_back(&m_candidates[static_cast<size_t>(index)]);
     }
 }
 

@@ -48,6 +48,14 @@ struct MORV_REP_CANDIDATE
     int drive = 0;  // the driver's FL value
 };
 
+// An input term's timing, read once per iteration, and its record.
+struct MORV_REP_RATED_ITERM
+{
+    double slack_ratio = 1.0;
+    int slack = 0;
+    int candidate = -1;  // index in the records; -1 not listed, -2 being listed
+};
+
 // Placement defaults of a family.
 struct MORV_REP_DEFAULTS
 {
@@ -144,8 +152,11 @@ public:
     // ---- timing-driven iteration (morv_rep.cpp)
     int timing_driven_do_iter();
     void collect_critical_iterms();
-    void add_iterm(CDB_ATOM_ITERM* iterm, double slack_ratio);
+    void rate_iterms();
+    void add_iterm(CDB_ATOM_ITERM* iterm, size_t slot);
     void add_fanin_iterms(CDB_ATOM_ITERM* iterm);
+    bool get_iterm_slot(const CDB_ATOM_NODE* node, size_t* base) const;
+    MORV_REP_CANDIDATE* find_candidate(const CDB_ATOM_ITERM* iterm);
     void compute_delay_threshold();
     void build_usage_grids();
     // Logic cells and registers per LAB, against the device's LAB capacity.
@@ -268,8 +279,10 @@ private:
 
     // Reserved for every input term up front, so that records never move.
     std::vector<MORV_REP_CANDIDATE> m_candidates;
-    // Listed terms; null until the term's record is made.
-    std::unordered_map<const CDB_ATOM_ITERM*, MORV_REP_CANDIDATE*> m_iterms_by_ptr;
+    // Every input term's timing and record, the terms of a node side by side
+    // from its slot in m_iterm_base (by atom id) in the node's term order.
+    std::vector<MORV_REP_RATED_ITERM> m_rated_iterms;
+    std::vector<size_t> m_iterm_base;
     // Outputs whose combinational fan-in is listed already: by atom id, one
     // bit per output port type (the types of a logic cell differ mod 32).
     std::vector<uint32_t> m_expanded_oterms;

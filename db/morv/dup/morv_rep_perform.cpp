@@ -54,10 +54,10 @@ void MORV_REP::adopt_fanouts(CDB_ATOM_OTERM* old_oterm, CDB_ATOM_OTERM* new_oter
         log_iterm("adopting iterm: %s", sink);
         MORV_ITERM_PROPERTIES properties;
         m_fsyn_net_util->save_iterm_properties(sink, &properties);
-        if (auto found = m_iterms_by_ptr.find(sink); found != m_iterms_by_ptr.end() && found->second != nullptr) {
-            found->second->processed = true;
-            found->second->gain = gain;
-            note_gain(found->second);
+        if (MORV_REP_CANDIDATE* record = find_candidate(sink); record != nullptr) {
+            record->processed = true;
+            record->gain = gain;
+            note_gain(record);
         }
         move_iterm(sink, new_oterm);
         m_fsyn_net_util->restore_iterm_properties(properties, sink);
