@@ -34,28 +34,16 @@ using namespace morv_host;
 
 namespace {
 
-struct COMPILE
+struct COMPILE : PLACED_LATE_COMPILE
 {
-    COMPILE()
+    COMPILE() : PLACED_LATE_COMPILE(std::string(MORV_BENCH_DIR) + "/misc_k6/stereovision0.lut6.blif")
     {
-        msg_set_quiet(true);
-        BLIF_READER reader(CDB_FAMILY_BRK);
-        design = std::make_unique<HOST_DESIGN>(
-            CDB_FAMILY_BRK, reader.read_file(std::string(MORV_BENCH_DIR) + "/misc_k6/stereovision0.lut6.blif"));
-        env = std::make_unique<HOST_ENV>(*design);
-        set_clock_below_critical_path(*env);
-        env->place_unplaced_atoms();
-        env->set_placed(true);
-        MORV_EXPERT* expert = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert());
-        timing = expert->get_fsyn_api()->get_fsyn_timing();
-        DRIVER_FLAGS::run_only(expert, LATE_FSYN_FLOW);
+        timing = api->get_fsyn_timing();
         timing->sync_timing_netlist(false, true);
         timing->perform_timing_analysis();
         timing->set_use_itest(true);
     }
 
-    std::unique_ptr<HOST_DESIGN> design;
-    std::unique_ptr<HOST_ENV> env;
     MORV_TIMING* timing = nullptr;
 };
 

@@ -24,21 +24,10 @@ using namespace morv_host;
 
 namespace {
 
-struct COMPILE
+struct COMPILE : PLACED_LATE_COMPILE
 {
-    COMPILE()
+    COMPILE() : PLACED_LATE_COMPILE(std::string(MORV_BENCH_DIR) + "/misc_k6/stereovision0.lut6.blif")
     {
-        msg_set_quiet(true);
-        BLIF_READER reader(CDB_FAMILY_BRK);
-        design = std::make_unique<HOST_DESIGN>(
-            CDB_FAMILY_BRK, reader.read_file(std::string(MORV_BENCH_DIR) + "/misc_k6/stereovision0.lut6.blif"));
-        env = std::make_unique<HOST_ENV>(*design);
-        set_clock_below_critical_path(*env);
-        env->place_unplaced_atoms();
-        env->set_placed(true);
-        MORV_EXPERT* expert = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert());
-        api = expert->get_fsyn_api();
-        DRIVER_FLAGS::run_only(expert, LATE_FSYN_FLOW);
         api->reset_fsyn_chip_map(false);
         for (CDB_ATOM_NODE* n : *design->netlist())
             if (n->get_lab_x() >= 0)
@@ -48,10 +37,6 @@ struct COMPILE
         timing->sync_timing_netlist(false, true);
         timing->perform_timing_analysis();
     }
-
-    std::unique_ptr<HOST_DESIGN> design;
-    std::unique_ptr<HOST_ENV> env;
-    MORV_API* api = nullptr;
 };
 
 COMPILE& compile()

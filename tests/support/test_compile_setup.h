@@ -3,10 +3,15 @@
 #pragma once
 
 #include <algorithm>
+#include <memory>
+#include <string>
 
 #include "host_env.h"
+#include "io/blif_reader.h"
+#include "msg/msg.h"
 #include "tdc/tdc_accessories.h"
 
+#include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"
 
 // Reaches the flow flags and the estimator switch of any flow driver.
@@ -32,3 +37,27 @@ inline int set_clock_below_critical_path(morv_host::HOST_ENV& env)
     tdc_get_accessories()->set_default_clock_period_ps(period);
     return period;
 }
+
+// A BRK compile of a BLIF design that the host has placed, clocked below its
+// critical path, with only the LATE flow running: where the benchmarks that
+// time one step after placement start.
+struct PLACED_LATE_COMPILE
+{
+    explicit PLACED_LATE_COMPILE(const std::string& path)
+    {
+        msg_set_quiet(true);
+        BLIF_READER reader(CDB_FAMILY_BRK);
+        design = std::make_unique<morv_host::HOST_DESIGN>(CDB_FAMILY_BRK, reader.read_file(path));
+        env = std::make_unique<morv_host::HOST_ENV>(*design);
+        set_clock_below_critical_path(*env);
+        env->place_unplaced_atoms();
+        env->set_placed(true);
+        MORV_EXPERT* expert = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert());
+        api = expert->get_fsyn_api();
+        DRIVER_FLAGS::run_only(expert, LATE_FSYN_FLOW);
+    }
+
+    std::unique_ptr<morv_host::HOST_DESIGN> design;
+    std::unique_ptr<morv_host::HOST_ENV> env;
+    MORV_API* api = nullptr;
+};
