@@ -264,7 +264,8 @@ TEST_F(MorvLogRecordTest, BrkChainStatesStartAtTheHeadOnceEachAndStopBehindAHigh
 
 // The batch goes out states first, then inserts, edits, connections,
 // partition records and deletes in the order they were logged; a node
-// inserted and deleted in the batch leaves nothing.
+// inserted and deleted in the batch leaves nothing, an old node deleted in
+// it only its DELETE_ATOM.
 TEST_F(MorvLogRecordTest, BrkWriteOutKeepsTheReplayOrder)
 {
     RECORDING r(CDB_FAMILY_BRK);
@@ -293,6 +294,9 @@ TEST_F(MorvLogRecordTest, BrkWriteOutKeepsTheReplayOrder)
     EXPECT_TRUE(stored_state(*log, ground)->m_is_constant_driver);
     user->get_input_term_by_type(DB_DATA_B)->disconnect_from_source(0);
     log->log_ignore_partition_bp_info(0);
+    // An old cell edited and then deleted in the batch: neither its state
+    // nor its edit is of use to a replay that deletes it.
+    log->log_set_lutmask(old1, CDB_LUTMASK(6, 0x1), 0);
     log->log_delete_atom(old2);
     log->log_delete_atom(ground);
     log->log_delete_atom(old1);
@@ -314,6 +318,8 @@ TEST_F(MorvLogRecordTest, BrkWriteOutKeepsTheReplayOrder)
     EXPECT_LT(line_of("DELETE_ATOM", ground), line_of("DELETE_ATOM", old1));
     EXPECT_EQ(line_of("INSERT_ATOM", temp), lines.size());
     EXPECT_EQ(line_of("DELETE_ATOM", temp), lines.size());
+    EXPECT_EQ(line_of("STORE_NODE_INFO", old1), lines.size());
+    EXPECT_EQ(line_of("SET_LUTMASK", old1), lines.size());
     EXPECT_TRUE(log->get_all_pending_entries().empty());
 }
 
