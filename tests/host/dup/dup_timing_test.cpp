@@ -133,6 +133,22 @@ TEST(DupTiming, FreeDriverIsCopiedNearItsFarCriticalSinkAndKeepsTheFunction)
     EXPECT_EQ(copy->get_lab_y(), at.y);
 }
 
+// A connection routed on a global network of its own gains nothing from a
+// nearer driver; the one global kind a LAB input carries is copied as a
+// plain signal is.
+TEST(DupTiming, ConnectionsOnGlobalNetworksAreNotCopiedForTheLabInputKindIs)
+{
+    for (const auto& [global, copies] : {std::pair<int, int>{1, 0}, {2, 1}, {3, 0}}) {
+        SPREAD n;
+        n.place();
+        n.make_critical();
+        n.sink("t1")->set_global(global);
+        auto rep = n.make_rep();
+        EXPECT_EQ(rep->do_iter(), copies) << global;
+        EXPECT_EQ(n.driver_of("t1") != n.node("s"), copies == 1) << global;
+    }
+}
+
 TEST(DupTiming, LockedDriverIsCopiedInsideItsRegion)
 {
     SPREAD n(false, true);
