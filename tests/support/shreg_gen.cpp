@@ -36,12 +36,12 @@ uint64_t incrementer_mask(int j, int bits)
     return j < bits ? 0x0000FFFF000000FFull : 0x0000FFFF00000000ull;
 }
 
-unsigned cycle_of(const SHREG_SPEC& s)
+unsigned cycle_of(const SHREG_LAYOUT& s)
 {
     return static_cast<unsigned>(s.m_cycle > 0 ? s.m_cycle : s.m_clear_phase + 1);
 }
 
-COUNTER_STATE next_state(const SHREG_SPEC& s, COUNTER_STATE st)
+COUNTER_STATE next_state(const SHREG_LAYOUT& s, COUNTER_STATE st)
 {
     const unsigned e = static_cast<unsigned>(s.m_clear_phase);
     if (e == 0) return {st.c + 1 >= static_cast<unsigned>(s.m_length) ? 0u : st.c + 1, false};
@@ -50,7 +50,7 @@ COUNTER_STATE next_state(const SHREG_SPEC& s, COUNTER_STATE st)
     return {st.c + 1, st.p || st.c + 1 >= e};
 }
 
-unsigned read_address(const SHREG_SPEC& s, COUNTER_STATE st)
+unsigned read_address(const SHREG_LAYOUT& s, COUNTER_STATE st)
 {
     const unsigned offset = static_cast<unsigned>(s.m_offset);
     const unsigned e = static_cast<unsigned>(s.m_clear_phase);
@@ -64,7 +64,7 @@ class SHREG_BUILDER
 public:
     explicit SHREG_BUILDER(CDB_ATOM_NETLIST& netlist) : m_netlist(netlist) {}
 
-    void build(const SHREG_SPEC& s)
+    void build(const SHREG_LAYOUT& s)
     {
         if (m_clock == nullptr) m_clock = input("clk");
         const int n = bits_for(s.m_clear_phase > 0 ? s.m_clear_phase + static_cast<int>(cycle_of(s)) : s.m_length);
@@ -113,7 +113,7 @@ private:
         return pin->get_input_term_by_type(DB_DATAIN);
     }
 
-    CDB_ATOM_NODE* counter_register(const SHREG_SPEC& s, const std::string& n)
+    CDB_ATOM_NODE* counter_register(const SHREG_LAYOUT& s, const std::string& n)
     {
         CDB_ATOM_NODE* reg = add(CDB_KIND_REGISTER, n);
         reg->add_input_term(DB_DATAIN);
@@ -150,7 +150,7 @@ private:
     // inverted so that power-up at 0 stands for it. The register behind the
     // chain's end turns 1 once the count is full: read inverted it keeps the
     // RAM's output clear on for the first L - 1 states.
-    CDB_ATOM_OTERM* clear_counter(const SHREG_SPEC& s)
+    CDB_ATOM_OTERM* clear_counter(const SHREG_LAYOUT& s)
     {
         const int b = bits_for(s.m_length - 1);
         const unsigned start = ~static_cast<unsigned>(s.m_length - 2) & ((1u << b) - 1u);
@@ -198,7 +198,7 @@ private:
     }
 
     // With logic asked for: a register, then a chain of buffer cells.
-    CDB_ATOM_OTERM* logic(const SHREG_SPEC& s, const std::string& base, CDB_ATOM_OTERM* from)
+    CDB_ATOM_OTERM* logic(const SHREG_LAYOUT& s, const std::string& base, CDB_ATOM_OTERM* from)
     {
         if (s.m_logic == 0) return from;
         CDB_ATOM_NODE* reg = add(CDB_KIND_REGISTER, shreg_text(base, "_reg"));
@@ -216,7 +216,7 @@ private:
 
     void tie(CDB_ATOM_ITERM* iterm, bool high) { high ? iterm->set_vcc() : iterm->set_gnd(); }
 
-    void ram(const SHREG_SPEC& s, int r, const std::vector<CDB_ATOM_NODE*>& regs,
+    void ram(const SHREG_LAYOUT& s, int r, const std::vector<CDB_ATOM_NODE*>& regs,
              const std::vector<CDB_ATOM_OTERM*>& read, int n, CDB_ATOM_OTERM* clear_source)
     {
         const std::string base = shreg_text(s.m_name, "_ram", r);
@@ -259,57 +259,57 @@ private:
 
 }  // namespace
 
-std::unique_ptr<CDB_ATOM_NETLIST> shreg_generate(const std::vector<SHREG_SPEC>& specs)
+std::unique_ptr<CDB_ATOM_NETLIST> shreg_generate(const std::vector<SHREG_LAYOUT>& layouts)
 {
     auto netlist = std::make_unique<CDB_ATOM_NETLIST>(CDB_FAMILY_OBRAN);
     netlist->set_name_mgr(new HDB_NAME_MGR("top"), true);
     SHREG_BUILDER builder(*netlist);
-    for (const SHREG_SPEC& s : specs) builder.build(s);
+    for (const SHREG_LAYOUT& s : layouts) builder.build(s);
     return netlist;
 }
 
-SHREG_ADDRESSES shreg_expected_addresses(const SHREG_SPEC& spec, int states)
+SHREG_ADDRESSES shreg_expected_addresses(const SHREG_LAYOUT& layout, int states)
 {
     SHREG_ADDRESSES a;
     COUNTER_STATE st;
     for (int t = 0; t < states; ++t) {
         a.write.push_back(st.c);
-        a.read.push_back(read_address(spec, st));
-        st = next_state(spec, st);
+        a.read.push_back(read_address(layout, st));
+        st = next_state(layout, st);
     }
     return a;
 }
 
-std::vector<SHREG_SPEC> shreg_sample_specs()
+std::vector<SHREG_LAYOUT> shreg_sample_layouts()
 {
-    std::vector<SHREG_SPEC> specs;
+    std::vector<SHREG_LAYOUT> layouts;
     for (int length : {4, 7, 10}) {
-        SHREG_SPEC s;
+        SHREG_LAYOUT s;
         s.m_name = shreg_text("s", length);
         s.m_length = length;
         s.m_logic = length == 4 ? 0 : 6;
-        specs.push_back(s);
+        layouts.push_back(s);
     }
-    SHREG_SPEC phase;
+    SHREG_LAYOUT phase;
     phase.m_name = shreg_text("p", 3);
     phase.m_clear_phase = 3;
-    specs.push_back(phase);
-    SHREG_SPEC shared;
+    layouts.push_back(phase);
+    SHREG_LAYOUT shared;
     shared.m_name = shreg_text("m", 2);
     shared.m_rams = 2;
     shared.m_logic = 6;
-    specs.push_back(shared);
-    SHREG_SPEC outside;
+    layouts.push_back(shared);
+    SHREG_LAYOUT outside;
     outside.m_name = shreg_text("o", 7);
     outside.m_outside_bit = true;
-    specs.push_back(outside);
-    SHREG_SPEC counted;
+    layouts.push_back(outside);
+    SHREG_LAYOUT counted;
     counted.m_name = shreg_text("k", 10);
     counted.m_length = 10;
     counted.m_clear_counter = true;
     counted.m_logic = 6;
-    specs.push_back(counted);
-    return specs;
+    layouts.push_back(counted);
+    return layouts;
 }
 
 namespace {

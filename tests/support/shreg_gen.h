@@ -33,7 +33,7 @@ std::string shreg_text(const PARTS&... parts)
     return out;
 }
 
-struct SHREG_SPEC
+struct SHREG_LAYOUT
 {
     std::string m_name = "s";  // prefix of every atom of the shift register
     int m_length = 7;
@@ -68,7 +68,7 @@ struct SHREG_SPEC
 // "clk"; the write data pins are "<name>_d<k>", the read data pins
 // "<name>_q<k>", the RAMs "<name>_ram<k>", the counter registers
 // "<name>_c<bit>".
-std::unique_ptr<CDB_ATOM_NETLIST> shreg_generate(const std::vector<SHREG_SPEC>& specs);
+std::unique_ptr<CDB_ATOM_NETLIST> shreg_generate(const std::vector<SHREG_LAYOUT>& layouts);
 
 // The addresses the generated counter gives, state by state from power-up:
 // the write address, and the read address of the same state.
@@ -77,12 +77,12 @@ struct SHREG_ADDRESSES
     std::vector<unsigned> write;
     std::vector<unsigned> read;
 };
-SHREG_ADDRESSES shreg_expected_addresses(const SHREG_SPEC& spec, int states);
+SHREG_ADDRESSES shreg_expected_addresses(const SHREG_LAYOUT& layout, int states);
 
 // The shift registers of the sample design designs/shift_ram_obran.txt:
 // lengths 4, 7 and 10, a clear phase of either form, two RAMs on one
 // counter, and a counter bit also read by an output pin.
-std::vector<SHREG_SPEC> shreg_sample_specs();
+std::vector<SHREG_LAYOUT> shreg_sample_layouts();
 // A netlist in the native text form with its atom ids numbered from 1 in
 // file order (ids come from the process's counter, the design does not).
 std::string shreg_native_text(const CDB_ATOM_NETLIST& netlist);

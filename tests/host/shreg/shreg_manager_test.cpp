@@ -35,10 +35,10 @@ namespace {
 class SHREG_RUN
 {
 public:
-    explicit SHREG_RUN(std::vector<SHREG_SPEC> specs) : m_specs(std::move(specs))
+    explicit SHREG_RUN(std::vector<SHREG_LAYOUT> layouts) : m_layouts(std::move(layouts))
     {
         msg_set_quiet(true);
-        m_design = std::make_unique<morv_host::HOST_DESIGN>(CDB_FAMILY_OBRAN, shreg_generate(m_specs));
+        m_design = std::make_unique<morv_host::HOST_DESIGN>(CDB_FAMILY_OBRAN, shreg_generate(m_layouts));
         m_env = std::make_unique<morv_host::HOST_ENV>(*m_design);
         m_api = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert())->get_fsyn_api();
         place_every_node(m_api, netlist());
@@ -71,7 +71,7 @@ public:
     }
     SEQ_VERDICT check(const std::string& tag, bool expect = true)
     {
-        std::unique_ptr<CDB_ATOM_NETLIST> reference = shreg_generate(m_specs);
+        std::unique_ptr<CDB_ATOM_NETLIST> reference = shreg_generate(m_layouts);
         return seq_check(*reference, netlist(), tag, expect, 200);
     }
     // Registers the reductions made.
@@ -85,16 +85,16 @@ public:
     }
 
 private:
-    std::vector<SHREG_SPEC> m_specs;
+    std::vector<SHREG_LAYOUT> m_layouts;
     std::unique_ptr<morv_host::HOST_DESIGN> m_design;
     std::unique_ptr<morv_host::HOST_ENV> m_env;
     MORV_API* m_api = nullptr;
     std::unique_ptr<MORV_SHIFT_REG_MANAGER> m_manager;
 };
 
-SHREG_SPEC spec(int length, int offset = 2)
+SHREG_LAYOUT layout(int length, int offset = 2)
 {
-    SHREG_SPEC s;
+    SHREG_LAYOUT s;
     s.m_length = length;
     s.m_offset = offset;
     return s;
@@ -119,16 +119,16 @@ int count_lines(const std::vector<std::string>& lines, const std::string& text)
 // simulation sees state by state, are those of the generated counter.
 TEST(ShiftRegManager, MeasuresEveryGeneratedCounterAsItCounts)
 {
-    std::vector<SHREG_SPEC> specs = {spec(4), spec(5), spec(7), spec(10), spec(7, 0), spec(33, 0)};
-    SHREG_SPEC phase = spec(0);
+    std::vector<SHREG_LAYOUT> layouts = {layout(4), layout(5), layout(7), layout(10), layout(7, 0), layout(33, 0)};
+    SHREG_LAYOUT phase = layout(0);
     phase.m_clear_phase = 3;  // three states with the clear on, then a cycle of four
-    specs.push_back(phase);
-    SHREG_SPEC counted = spec(10);
+    layouts.push_back(phase);
+    SHREG_LAYOUT counted = layout(10);
     counted.m_clear_counter = true;  // nine states with the clear on, then a cycle of ten
-    specs.push_back(counted);
-    for (size_t k = 0; k < specs.size(); ++k) specs[k].m_name = shreg_text("s", static_cast<int>(k));
-    SHREG_RUN run(specs);
-    for (const SHREG_SPEC& s : specs) {
+    layouts.push_back(counted);
+    for (size_t k = 0; k < layouts.size(); ++k) layouts[k].m_name = shreg_text("s", static_cast<int>(k));
+    SHREG_RUN run(layouts);
+    for (const SHREG_LAYOUT& s : layouts) {
         MORV_LOG_CAPTURE log(100);
         const int id = run.id(shreg_text(s.m_name, "_ram0"));
         EXPECT_GT(id, 0) << s.m_name;
@@ -143,7 +143,7 @@ TEST(ShiftRegManager, MeasuresEveryGeneratedCounterAsItCounts)
         EXPECT_EQ(again.lines().size(), 0u);
     }
     // The simulation itself against the generator's count.
-    const SHREG_SPEC& s = specs[3];
+    const SHREG_LAYOUT& s = layouts[3];
     MORV_SHIFT_REG_SIMULATION::NODE_SET set;
     for (CDB_ATOM_NODE* node : run.netlist()) {
         const std::string name = node->get_instance_name()->get_short_hpath();
@@ -164,19 +164,19 @@ TEST(ShiftRegManager, EachRamPortRuleRefusesAlone)
 {
     struct CASE
     {
-        void (*change)(SHREG_SPEC&);
+        void (*change)(SHREG_LAYOUT&);
         const char* text;
     };
     const CASE cases[] = {
-        {[](SHREG_SPEC& s) { s.m_port_a_we = false; }, "port_a_we must be true!"},
-        {[](SHREG_SPEC& s) { s.m_port_b_re = false; }, "port_b_re must be true!"},
-        {[](SHREG_SPEC& s) { s.m_port_a_re = true; }, "port_a_re must be false!"},
-        {[](SHREG_SPEC& s) { s.m_port_b_we = true; }, "port_b_we must be false!"},
-        {[](SHREG_SPEC& s) { s.m_port_b_registered = false; }, "port b is not clocked and needs to be"},
-        {[](SHREG_SPEC& s) { s.m_port_a_registered = true; }, "port a address is clocked and shouldn't be"},
+        {[](SHREG_LAYOUT& s) { s.m_port_a_we = false; }, "port_a_we must be true!"},
+        {[](SHREG_LAYOUT& s) { s.m_port_b_re = false; }, "port_b_re must be true!"},
+        {[](SHREG_LAYOUT& s) { s.m_port_a_re = true; }, "port_a_re must be false!"},
+        {[](SHREG_LAYOUT& s) { s.m_port_b_we = true; }, "port_b_we must be false!"},
+        {[](SHREG_LAYOUT& s) { s.m_port_b_registered = false; }, "port b is not clocked and needs to be"},
+        {[](SHREG_LAYOUT& s) { s.m_port_a_registered = true; }, "port a address is clocked and shouldn't be"},
     };
     for (const CASE& c : cases) {
-        SHREG_SPEC s = spec(7);
+        SHREG_LAYOUT s = layout(7);
         c.change(s);
         SHREG_RUN run({s});
         MORV_LOG_CAPTURE log(100);
@@ -186,7 +186,7 @@ TEST(ShiftRegManager, EachRamPortRuleRefusesAlone)
         EXPECT_EQ(count_lines(lines, "ABORTED!"), 1) << c.text;
     }
     // The same design without a change passes every rule.
-    SHREG_RUN run({spec(7)});
+    SHREG_RUN run({layout(7)});
     EXPECT_GT(run.id("s_ram0"), 0);
     // An address bit tied to a constant is no counter bit.
     CDB_ATOM_ITERM* bit = run.node("s_ram0")->get_input_term_by_type(DB_RAM_PORTB_ADDRESS, 2);
@@ -201,9 +201,9 @@ TEST(ShiftRegManager, EachRamPortRuleRefusesAlone)
 // ignored; one tied to GND holds its register, so no counter counts.
 TEST(ShiftRegManager, AVccTiedRegisterClearIsIgnoredAndAGndTiedOneRefuses)
 {
-    SHREG_SPEC vcc = spec(7);
+    SHREG_LAYOUT vcc = layout(7);
     vcc.m_register_clear = "vcc";
-    SHREG_SPEC gnd = spec(7);
+    SHREG_LAYOUT gnd = layout(7);
     gnd.m_name = shreg_text("g");
     gnd.m_register_clear = "gnd";
     SHREG_RUN run({vcc, gnd});
@@ -217,7 +217,7 @@ TEST(ShiftRegManager, AVccTiedRegisterClearIsIgnoredAndAGndTiedOneRefuses)
 // and one reduction shortens both.
 TEST(ShiftRegManager, RamsSharingACounterAreOneShiftRegisterReducedTogether)
 {
-    SHREG_SPEC s = spec(7);
+    SHREG_LAYOUT s = layout(7);
     s.m_rams = 2;
     SHREG_RUN run({s});
     const int id = run.id("s_ram0");
@@ -235,7 +235,7 @@ TEST(ShiftRegManager, ReductionsOnBothSidesKeepTheDesign)
     for (int length : {4, 5, 7, 10})
         for (bool on_output : {false, true}) {
             const std::string tag = shreg_text("shreg_", length, on_output ? "_out" : "_in");
-            SHREG_RUN run({spec(length)});
+            SHREG_RUN run({layout(length)});
             ASSERT_GT(run.id("s_ram0"), 0) << tag;
             MORV_LOG_CAPTURE log(100);
             EXPECT_TRUE(run.reduce("s_ram0", on_output)) << tag;
@@ -269,7 +269,7 @@ TEST(ShiftRegManager, ConstantWriteDataKeepsItsValue)
 {
     for (const char* data : {"gnd", "vcc", "!gnd", "!vcc", "!d"})
         for (int length : {4, 7}) {
-            SHREG_SPEC s = spec(length);
+            SHREG_LAYOUT s = layout(length);
             s.m_data = data;
             const std::string tag =
                 shreg_text("shreg_data_", data[0] == '!' ? "not_" : "", data[0] == '!' ? data + 1 : data, "_", length);
@@ -287,7 +287,7 @@ TEST(ShiftRegManager, ConstantWriteDataKeepsItsValue)
 TEST(ShiftRegManager, ACounterReadOutsideIsNotRebuiltNorDeleted)
 {
     for (int length : {4, 7}) {
-        SHREG_SPEC s = spec(length);
+        SHREG_LAYOUT s = layout(length);
         s.m_outside_bit = true;
         SHREG_RUN run({s});
         ASSERT_GT(run.id("s_ram0"), 0);
@@ -305,7 +305,7 @@ TEST(ShiftRegManager, ACounterReadOutsideIsNotRebuiltNorDeleted)
 // the whole group with it: its simulation would read a pin.
 TEST(ShiftRegManager, AGroupWithARamWhoseWalkFailedIsNoShiftRegister)
 {
-    SHREG_RUN run({spec(7)});
+    SHREG_RUN run({layout(7)});
     CDB_ATOM_NETLIST& netlist = run.netlist();
     CDB_ATOM_NODE* ram0 = run.node("s_ram0");
     // A second RAM on the same write counter, reading through a cell that
@@ -341,7 +341,7 @@ TEST(ShiftRegManager, AGroupWithARamWhoseWalkFailedIsNoShiftRegister)
 // grouping takes the copy in.
 TEST(ShiftRegManager, ACounterReadingFromOutsideItsWorkingSetIsNoShiftRegister)
 {
-    SHREG_RUN run({spec(7)});
+    SHREG_RUN run({layout(7)});
     CDB_ATOM_NETLIST& netlist = run.netlist();
     CDB_ATOM_NODE* original = run.node("s_c0");
     CDB_ATOM_NODE* copy =
@@ -375,7 +375,7 @@ TEST(ShiftRegManager, ACounterReadingFromOutsideItsWorkingSetIsNoShiftRegister)
 // when the manager goes are an internal error.
 TEST(ShiftRegManager, QueuedNodesGoOnceAndMustNotOutliveTheManager)
 {
-    SHREG_RUN run({spec(7)});
+    SHREG_RUN run({layout(7)});
     CDB_ATOM_NODE* ram = run.node("s_ram0");
     const size_t before = run.netlist().get_node_count();
     EXPECT_TRUE(run.manager().reduce_shift_register(ram, true));
@@ -401,7 +401,7 @@ TEST(ShiftRegManager, QueuedNodesGoOnceAndMustNotOutliveTheManager)
 TEST(ShiftRegManager, ClearPhaseGroups)
 {
     for (int phase : {3, 5}) {
-        SHREG_SPEC s = spec(0);
+        SHREG_LAYOUT s = layout(0);
         s.m_clear_phase = phase;
         SHREG_RUN run({s});
         ASSERT_GT(run.id("s_ram0"), 0);
@@ -430,7 +430,7 @@ TEST(ShiftRegManager, AClearCounterGroupIsRebuiltWithItsClearPhase)
     for (const CASE c : {CASE{4, 0}, CASE{5, 1}, CASE{7, 1}, CASE{10, 4}})
         for (bool on_output : {false, true}) {
             const std::string tag = shreg_text("shreg_clear_counter_", c.length, on_output ? "_out" : "_in");
-            SHREG_SPEC s = spec(c.length);
+            SHREG_LAYOUT s = layout(c.length);
             s.m_clear_counter = true;
             SHREG_RUN run({s});
             ASSERT_GT(run.id("s_ram0"), 0) << tag;
@@ -463,13 +463,13 @@ TEST(ShiftRegManager, AClearCounterGroupIsRebuiltWithItsClearPhase)
 // register in it is measured as generated.
 TEST(ShiftRegManager, SampleDesignIsTheGeneratorsOwn)
 {
-    const std::vector<SHREG_SPEC> specs = shreg_sample_specs();
-    const std::string text = shreg_native_text(*shreg_generate(specs));
+    const std::vector<SHREG_LAYOUT> layouts = shreg_sample_layouts();
+    const std::string text = shreg_native_text(*shreg_generate(layouts));
     const std::string path = shreg_text(MORV_SOURCE_DIR, "/designs/shift_ram_obran.txt");
     if (std::getenv("MORV_WRITE_DESIGNS") != nullptr) write_file(path, text);
     EXPECT_TRUE(slurp(path) == text) << path << " is stale: rerun with MORV_WRITE_DESIGNS=1";
-    SHREG_RUN run(specs);
-    for (const SHREG_SPEC& s : specs) EXPECT_GT(run.id(shreg_text(s.m_name, "_ram0")), 0) << s.m_name;
+    SHREG_RUN run(layouts);
+    for (const SHREG_LAYOUT& s : layouts) EXPECT_GT(run.id(shreg_text(s.m_name, "_ram0")), 0) << s.m_name;
     EXPECT_EQ(run.id("m2_ram1"), run.id("m2_ram0"));
 }
 
@@ -477,10 +477,10 @@ TEST(ShiftRegManager, SampleDesignIsTheGeneratorsOwn)
 // that drives the RAM clear may feed nothing but the shift register.
 TEST(ShiftRegManager, AClearPhaseNeedsItsCycleAndAPrivateClear)
 {
-    SHREG_SPEC cycle = spec(0);
+    SHREG_LAYOUT cycle = layout(0);
     cycle.m_clear_phase = 3;
     cycle.m_cycle = 5;
-    SHREG_SPEC shared = spec(0);
+    SHREG_LAYOUT shared = layout(0);
     shared.m_name = shreg_text("c");
     shared.m_clear_phase = 3;
     SHREG_RUN run({cycle, shared});
@@ -502,7 +502,7 @@ TEST(ShiftRegManager, AClearPhaseNeedsItsCycleAndAPrivateClear)
 // inverted is another clock.
 TEST(ShiftRegManager, ACounterRegisterOnTheInvertedClockRefuses)
 {
-    SHREG_RUN run({spec(7)});
+    SHREG_RUN run({layout(7)});
     run.node("s_c1")->get_input_term_by_type(DB_CLOCK)->set_invert();
     run.manager().initialize();
     MORV_LOG_CAPTURE log(100);
@@ -516,7 +516,7 @@ TEST(ShiftRegManager, ACounterRegisterOnTheInvertedClockRefuses)
 TEST(ShiftRegManager, AnOffsetZeroShiftRegisterIsMeasuredButNotReduced)
 {
     for (int length : {4, 7}) {
-        SHREG_RUN run({spec(length, 0)});
+        SHREG_RUN run({layout(length, 0)});
         ASSERT_GT(run.id("s_ram0"), 0);
         const size_t before = run.netlist().get_node_count();
         EXPECT_FALSE(run.reduce("s_ram0", true));
