@@ -94,6 +94,17 @@ void morv_retiming_pass_defaults(MORV_RETIMING_SCHEDULE schedule, int pass, MORV
         values.hill_climb_iters = pass < k_FIRST_LATE_PASS ? k_HILL_CLIMB_ITERS_EARLY : k_HILL_CLIMB_ITERS_LATE;
 }
 
+void morv_retiming_apply_pass_defaults(MORV_RETIMING_SCHEDULE schedule, int pass, bool& backwards,
+                                       double& slack_ratio_threshold, int& num_iters, int& hill_climb_iters)
+{
+    MORV_RETIMING_PASS_DEFAULTS values{backwards, slack_ratio_threshold, num_iters, hill_climb_iters};
+    morv_retiming_pass_defaults(schedule, pass, values);
+    backwards = values.backwards;
+    slack_ratio_threshold = values.slack_ratio_threshold;
+    num_iters = values.num_iters;
+    hill_climb_iters = values.hill_climb_iters;
+}
+
 // ---------------------------------------------------------------- 4-LUT families
 
 MORV_RETIMING_4LUT_FAMILY::MORV_RETIMING_4LUT_FAMILY(MORV_API* api, const MORV_PARAMETER_MAP* params,
@@ -113,12 +124,8 @@ MORV_RETIMING_4LUT_FAMILY::~MORV_RETIMING_4LUT_FAMILY()
 
 void MORV_RETIMING_4LUT_FAMILY::set_default_pass_parameters(int pass, int& num_iters, int& hill_climb_iters)
 {
-    MORV_RETIMING_PASS_DEFAULTS values{m_retime_backwards, m_slack_ratio_threshold, num_iters, hill_climb_iters};
-    morv_retiming_pass_defaults(MORV_RETIMING_SCHEDULE_B, pass, values);
-    m_retime_backwards = values.backwards;
-    m_slack_ratio_threshold = values.slack_ratio_threshold;
-    num_iters = values.num_iters;
-    hill_climb_iters = values.hill_climb_iters;
+    morv_retiming_apply_pass_defaults(MORV_RETIMING_SCHEDULE_B, pass, m_retime_backwards, m_slack_ratio_threshold,
+                                      num_iters, hill_climb_iters);
 }
 
 MORV_RETIMING_ZEPLA::MORV_RETIMING_ZEPLA(MORV_API* api, const MORV_PARAMETER_MAP* params)
@@ -160,12 +167,8 @@ MORV_RETIMING_6LUT_FAMILY::~MORV_RETIMING_6LUT_FAMILY()
 
 void MORV_RETIMING_6LUT_FAMILY::set_default_pass_parameters(int pass, int& num_iters, int& hill_climb_iters)
 {
-    MORV_RETIMING_PASS_DEFAULTS values{m_retime_backwards, m_slack_ratio_threshold, num_iters, hill_climb_iters};
-    morv_retiming_pass_defaults(MORV_RETIMING_SCHEDULE_A, pass, values);
-    m_retime_backwards = values.backwards;
-    m_slack_ratio_threshold = values.slack_ratio_threshold;
-    num_iters = values.num_iters;
-    hill_climb_iters = values.hill_climb_iters;
+    morv_retiming_apply_pass_defaults(MORV_RETIMING_SCHEDULE_A, pass, m_retime_backwards, m_slack_ratio_threshold,
+                                      num_iters, hill_climb_iters);
 }
 
 uint64_t MORV_RETIMING_6LUT_FAMILY::get_inverter_mask() const

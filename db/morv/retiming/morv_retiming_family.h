@@ -44,6 +44,9 @@ struct MORV_RETIMING_PASS_DEFAULTS
 // Fills the values of pass that the user left unset (-1); decides the
 // direction.
 void morv_retiming_pass_defaults(MORV_RETIMING_SCHEDULE schedule, int pass, MORV_RETIMING_PASS_DEFAULTS& values);
+// The same on the fields a family class runs its pass with.
+void morv_retiming_apply_pass_defaults(MORV_RETIMING_SCHEDULE schedule, int pass, bool& backwards,
+                                       double& slack_ratio_threshold, int& num_iters, int& hill_climb_iters);
 
 // What the constructor of every family class reads and logs.
 struct MORV_RETIMING_FAMILY_CONSTANTS

@@ -57,12 +57,8 @@ CDB_ATOM_NODE* MORV_RETIMING_MRL::create_family_lcell_comb(HDB_INSTANCE_NAME* na
 
 void MORV_RETIMING_MRL::set_default_pass_parameters(int pass, int& num_iters, int& hill_climb_iters)
 {
-    MORV_RETIMING_PASS_DEFAULTS values{m_retime_backwards, m_slack_ratio_threshold, num_iters, hill_climb_iters};
-    morv_retiming_pass_defaults(MORV_RETIMING_SCHEDULE_B, pass, values);
-    m_retime_backwards = values.backwards;
-    m_slack_ratio_threshold = values.slack_ratio_threshold;
-    num_iters = values.num_iters;
-    hill_climb_iters = values.hill_climb_iters;
+    morv_retiming_apply_pass_defaults(MORV_RETIMING_SCHEDULE_B, pass, m_retime_backwards, m_slack_ratio_threshold,
+                                      num_iters, hill_climb_iters);
 }
 
 // ---------------------------------------------------------------- cones
