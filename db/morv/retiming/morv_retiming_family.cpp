@@ -8,6 +8,7 @@
 
 #include "cdb/cdb_atom_netlist.h"
 #include "cdb/cdb_lutmask.h"
+#include "dev/dev_device.h"
 
 #include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_api.h"
@@ -22,6 +23,7 @@ namespace {
 constexpr float k_DEFAULT_ROTATION_FACTOR = 4.0f;
 constexpr double k_DEFAULT_TRADE = 50.0;
 constexpr double k_DEFAULT_SLACK_RATIO_THRESHOLD = 0.125;
+constexpr double k_UVO_SLACK_RATIO_THRESHOLD = 0.21;
 constexpr double k_LATE_PASS_SLACK_RATIO_THRESHOLD = 0.05;
 constexpr int k_FIRST_LATE_PASS = 2;
 constexpr int k_ITERS_FIRST_FORWARD_PASS = 48;
@@ -34,15 +36,14 @@ constexpr int k_HILL_CLIMB_ITERS_LATE = 2;
 constexpr uint64_t k_ODD_BITS = 0xaaaaaaaaaaaaaaaaULL;
 constexpr uint64_t k_EVEN_BITS = 0x5555555555555555ULL;
 
-MORV_RETIMING_FAMILY_CONSTANTS read_family_constants(const MORV_TIMING* timing, const MORV_PARAMETER_MAP* params,
-                                                     int cell_kind, int last_port)
+MORV_RETIMING_FAMILY_CONSTANTS read_family_constants(int rotation_delay, const MORV_PARAMETER_MAP* params)
 {
     MORV_RETIMING_FAMILY_CONSTANTS constants;
     const std::string rf = params != nullptr
                                ? MORV_ALGORITHM_BASE::get_algorithm_param(*params, MORV_RTM_PARAM_ROTATION_FACTOR)
                                : std::string();
     constants.rotation_factor = rf.empty() ? k_DEFAULT_ROTATION_FACTOR : static_cast<float>(std::atof(rf.c_str()));
-    constants.rotation_delay = morv_retiming_lut_rotation_delay(timing, cell_kind, last_port);
+    constants.rotation_delay = rotation_delay;
     MORV_DEBUG_STREAM::print(2, "lut rotation delay: %d ps", constants.rotation_delay);
     constants.max_critical_slack =
         morv_retiming_max_critical_slack(constants.rotation_delay, constants.rotation_factor);
@@ -112,7 +113,8 @@ MORV_RETIMING_4LUT_FAMILY::MORV_RETIMING_4LUT_FAMILY(MORV_API* api, const MORV_P
     : MORV_RETIMING_4LUT(api, params), m_family(family)
 {
     log_creation(m_family);
-    m_constants = read_family_constants(m_fsyn_timing, params, MORV_TIMING::s_CELL_KIND_4LUT, DB_DATA_D);
+    m_constants = read_family_constants(
+        morv_retiming_lut_rotation_delay(m_fsyn_timing, MORV_TIMING::s_CELL_KIND_4LUT, DB_DATA_D), params);
     m_max_critical_slack = m_constants.max_critical_slack;
     m_trade = m_constants.trade;
 }
@@ -154,8 +156,9 @@ MORV_RETIMING_6LUT_FAMILY::MORV_RETIMING_6LUT_FAMILY(MORV_API* api, const MORV_P
       m_mask_bits_reversed(morv_family_traits(api->get_base_family_code()).m_mask_bits_reversed)
 {
     log_creation(m_family);
-    m_constants = read_family_constants(timed_rotation ? m_fsyn_timing : nullptr, params, MORV_TIMING::s_CELL_KIND_6LUT,
-                                        DB_DATA_F);
+    m_constants = read_family_constants(morv_retiming_lut_rotation_delay(timed_rotation ? m_fsyn_timing : nullptr,
+                                                                         MORV_TIMING::s_CELL_KIND_6LUT, DB_DATA_F),
+                                        params);
     m_max_critical_slack = m_constants.max_critical_slack;
     m_trade = m_constants.trade;
 }
@@ -269,4 +272,50 @@ MORV_RETIMING_OBRAN::MORV_RETIMING_OBRAN(MORV_API* api, const MORV_PARAMETER_MAP
 CDB_ATOM_NODE* MORV_RETIMING_OBRAN::create_family_lcell_comb(HDB_INSTANCE_NAME* name)
 {
     return m_cdb_interface->create_lcell_comb_obran(nullptr, name);
+}
+
+// ---------------------------------------------------------------- UVO
+
+namespace {
+
+// The LUT cell's node class in the device's delay model.
+constexpr int k_UVO_LUT_NODE_CLASS = 3;
+
+// Read from the device itself: the UVO cell has no entry in the timing
+// layer's cell kinds.
+int uvo_rotation_delay()
+{
+    DEV_DEVICE* device = DMGR_UTILITY::get_current_device();
+    if (device == nullptr) return 0;
+    const DTM_TIMING_INFO* info = device->get_timing_info();
+    const int slowest = info->get_p2p_node_delay(DB_DATA_A, DB_COMB_OUT, 0, k_UVO_LUT_NODE_CLASS);
+    const int fastest = info->get_p2p_node_delay(DB_DATA_D, DB_COMB_OUT, 0, k_UVO_LUT_NODE_CLASS);
+    if (slowest == CDB_ILLEGAL_TSM_DELAY || fastest == CDB_ILLEGAL_TSM_DELAY) return 0;
+    return slowest - fastest;
+}
+
+}  // namespace
+
+MORV_RETIMING_UVO::MORV_RETIMING_UVO(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_RETIMING(api, params)
+{
+    // Packing, unpacking and the mode bits have no change-log record.
+    MORV_ASSERT_TEXT(!is_logging(), "!is_logging()");
+    m_num_lut_inputs = 4;
+    log_creation("uvo");
+    m_constants = read_family_constants(uvo_rotation_delay(), params);
+    m_max_critical_slack = m_constants.max_critical_slack;
+    m_trade = m_constants.trade;
+}
+
+MORV_RETIMING_UVO::~MORV_RETIMING_UVO()
+{
+    log_destruction("uvo");
+}
+
+void MORV_RETIMING_UVO::set_default_pass_parameters(int pass, int& num_iters, int& hill_climb_iters)
+{
+    if (m_slack_ratio_threshold == MORV_ALGORITHM_BASE::s_UNSET_DOUBLE)
+        m_slack_ratio_threshold = k_UVO_SLACK_RATIO_THRESHOLD;
+    morv_retiming_apply_pass_defaults(MORV_RETIMING_SCHEDULE_A, pass, m_retime_backwards, m_slack_ratio_threshold,
+                                      num_iters, hill_climb_iters);
 }

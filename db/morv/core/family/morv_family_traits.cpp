@@ -354,6 +354,7 @@ const MORV_ALGORITHM_CLASS ALGORITHM_CLASSES[] = {
     {"MORV_RETIMING_RZK", make_algorithm<MORV_RETIMING_RZK>},
     {"MORV_RETIMING_OBRAN", make_algorithm<MORV_RETIMING_OBRAN>},
     {"MORV_RETIMING_MRL", make_algorithm<MORV_RETIMING_MRL>},
+    {"MORV_RETIMING_UVO", make_algorithm<MORV_RETIMING_UVO>},
     {"MORV_RWR_BRK", make_algorithm<MORV_RWR_BRK>},
     {"MORV_RWR_ZEPLA", make_algorithm<MORV_RWR_ZEPLA>},
     {"MORV_RWR_MRL", make_algorithm<MORV_RWR_MRL>},
