@@ -207,6 +207,9 @@ DSP_GEN_OPTIONS dsp_sample_options(int family)
     case CDB_FAMILY_UVO:
         o.m_mults = 3;
         o.m_width_b = 5;
+        o.m_external_inputs = false;
+        o.m_packed_inputs = true;
+        o.m_front_lut = true;
         break;
     default:  // BRK and the like
         o.m_packed_output = true;
