@@ -1,0 +1,519 @@
+// Retiming on UVO, whose registers live inside logic cells: each push is
+// made by the core through the UVO hooks on a small netlist, and the edited
+// netlist is proved against the untouched one by ABC and co-simulated from
+// the all-zero power-up state. The cases are the ones where a register is
+// packed, unpacked, reused or made to power up at 1, and where an inversion
+// bit or a constant tie must be read once.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cdb/cdb_lutmask.h"
+#include "hdb/hdb_instance_name.h"
+#include "io/blif_reader.h"
+
+#include "dsp_gen.h"
+#include "morv/retiming/morv_retiming_family.h"
+#include "retiming_seq_run.h"
+#include "scripted_slack.h"
+#include "seq_gen.h"
+#include "seq_harness.h"
+#include "test_files.h"
+
+namespace {
+
+class UVO_LEAF : public MORV_RETIMING_UVO
+{
+public:
+    UVO_LEAF(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_RETIMING_UVO(api, params)
+    {
+        m_mac_retiming_enabled = true;
+    }
+    struct COUNTS
+    {
+        int inverters = 0;
+    };
+    const COUNTS& counts() const { return m_counts; }
+    // Every slack test passes: pushes are judged only by their effect.
+    void prepare(bool backwards)
+    {
+        m_retime_backwards = backwards;
+        m_slack_ratio_threshold = -1.0;
+        m_skew_mode = true;
+        topological_sort();
+    }
+    // What the demux pass does with the registers a push left without readers.
+    void sweep()
+    {
+        forget_register_origins();
+        std::vector<CDB_ATOM_NODE*> registers(m_registers_to_check.begin(), m_registers_to_check.end());
+        m_registers_to_check.clear();
+        for (CDB_ATOM_NODE* node : registers) {
+            CDB_ATOM_OTERM* regout = node->get_output_term_by_type(DB_REG_OUT);
+            if (regout != nullptr && !regout->has_fanout()) delete_node(node);
+        }
+    }
+    void clear_plans() { insert_set1.clear(); }
+
+private:
+    COUNTS m_counts;
+};
+
+// UVO netlists: every cell is a logic cell; a register is a cell whose LUT
+// passes DB_DATA_A (or its complement) to its packed register.
+class UVO_NET
+{
+public:
+    UVO_NET() : m_netlist(std::make_unique<CDB_ATOM_NETLIST>(CDB_FAMILY_UVO))
+    {
+        m_netlist->set_name_mgr(new HDB_NAME_MGR("top"), true);
+        m_clock = input("clk");
+    }
+    CDB_ATOM_OTERM* input(const std::string& n)
+    {
+        CDB_ATOM_NODE* pin = add(CDB_KIND_IO, n);
+        return pin->add_output_term(DB_DATA_OUT, pin->get_instance_name());
+    }
+    void output(CDB_ATOM_OTERM* driver, const std::string& n)
+    {
+        CDB_ATOM_NODE* pin = cdb_create_output_pin(
+            CDB_FAMILY_UVO, m_netlist->get_name_mgr()->create_unique_name(n + BLIF_OUTPUT_PIN_SUFFIX, 0));
+        m_netlist->add_node(pin);
+        driver->insert_fanout(pin->get_input_term_by_type(DB_DATAIN));
+    }
+    // A cell over the inputs given (first = DB_DATA_A; null leaves it to the
+    // caller); comb: a DB_COMB_OUT, reg: a packed register its LUT feeds.
+    CDB_ATOM_NODE* cell(const std::string& n, const std::vector<CDB_ATOM_OTERM*>& ins, uint64_t mask, bool comb,
+                        bool reg)
+    {
+        CDB_ATOM_NODE* c = add(CDB_KIND_LCELL_COMB, n);
+        for (size_t k = 0; k < ins.size(); ++k) {
+            CDB_ATOM_ITERM* t = c->add_input_term(DB_DATA_A + static_cast<int>(k));
+            if (ins[k] != nullptr) ins[k]->insert_fanout(t);
+        }
+        c->set_lutmask(CDB_LUTMASK(4, mask));
+        if (comb) c->add_output_term(DB_COMB_OUT, c->get_instance_name());
+        if (reg) {
+            m_clock->insert_fanout(c->add_input_term(DB_CLOCK));
+            c->add_output_term(DB_REG_OUT, m_netlist->get_name_mgr()->create_unique_name(n + "_q", 0));
+        }
+        return c;
+    }
+    CDB_ATOM_NODE* lut(const std::string& n, const std::vector<CDB_ATOM_OTERM*>& ins, uint64_t mask)
+    {
+        return cell(n, ins, mask, true, false);
+    }
+    // A register cell: 0xAAAA stores its input, 0x5555 the complement.
+    CDB_ATOM_NODE* reg(const std::string& n, CDB_ATOM_OTERM* data, uint64_t mask = 0xAAAA)
+    {
+        return cell(n, {data}, mask, false, true);
+    }
+    static CDB_ATOM_OTERM* comb(CDB_ATOM_NODE* node) { return node->get_output_term_by_type(DB_COMB_OUT); }
+    static CDB_ATOM_OTERM* q(CDB_ATOM_NODE* node) { return node->get_output_term_by_type(DB_REG_OUT); }
+    static CDB_ATOM_ITERM* in(CDB_ATOM_NODE* node, int port) { return node->get_input_term_by_type(port); }
+    std::unique_ptr<CDB_ATOM_NETLIST> take() { return std::move(m_netlist); }
+    CDB_ATOM_NETLIST& netlist() { return *m_netlist; }
+
+private:
+    CDB_ATOM_NODE* add(int kind, const std::string& n)
+    {
+        CDB_ATOM_NODE* node =
+            cdb_create_atom(CDB_FAMILY_UVO, kind, m_netlist->get_name_mgr()->create_unique_name(n, 0));
+        m_netlist->add_node(node);
+        return node;
+    }
+
+    std::unique_ptr<CDB_ATOM_NETLIST> m_netlist;
+    CDB_ATOM_OTERM* m_clock = nullptr;
+};
+
+using BUILD = std::function<void(UVO_NET&)>;
+
+std::unique_ptr<CDB_ATOM_NETLIST> build(const BUILD& b)
+{
+    UVO_NET n;
+    b(n);
+    return n.take();
+}
+
+// A built netlist twice: the reference and the one the leaf edits.
+struct UVO_CASE
+{
+    explicit UVO_CASE(const BUILD& b)
+        : reference(build(b)), run(CDB_FAMILY_UVO, build(b), "", nullptr), slacks(run.api()->get_fsyn_timing())
+    {
+        slacks.set_default(10000, 1.0);
+        place_every_node(run.api(), run.netlist());
+    }
+    UVO_LEAF& leaf() { return run.leaf(); }
+    CDB_ATOM_NODE* node(const char* name) { return seq_find(run.netlist(), name); }
+    void expect_equivalent(const std::string& tag)
+    {
+        const SEQ_VERDICT v = seq_check(*reference, run.netlist(), tag, true, 200);
+        EXPECT_TRUE(v.equivalent()) << tag << ": " << v.describe();
+    }
+
+    std::unique_ptr<CDB_ATOM_NETLIST> reference;
+    RETIMING_SEQ_RUN<UVO_LEAF> run;
+    SCRIPTED_SLACK_SOURCE slacks;
+};
+
+int count_lcells(CDB_ATOM_NETLIST& netlist)
+{
+    int n = 0;
+    for (CDB_ATOM_NODE* node : netlist) n += node->is_lcell() ? 1 : 0;
+    return n;
+}
+
+// c0 = f(i0, i1) into a register cell r0 (mask reg_mask) and the output.
+void lut_into_register(UVO_NET& n, uint64_t truth, uint64_t reg_mask)
+{
+    CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), n.input("i1")}, truth);
+    n.output(UVO_NET::q(n.reg("r0", UVO_NET::comb(c0), reg_mask)), "o0");
+}
+
+struct CASE
+{
+    const char* name;
+    BUILD build;
+    int min_new_cells;  // at least this many logic cells more after the push
+};
+
+const CASE k_backward_cases[] = {
+    {"and_into_register_cell", [](UVO_NET& n) { lut_into_register(n, 0x8, 0xAAAA); }, 1},
+    // The register cell stores NOT c0: the register powers up as 1, so AND
+    // needs both inputs at 1 and the new register cells store complements.
+    {"inverting_register_cell", [](UVO_NET& n) { lut_into_register(n, 0x8, 0x5555); }, 1},
+    // The LUT feeds its own packed register: the push takes it.
+    {"own_packed_register",
+     [](UVO_NET& n) {
+         CDB_ATOM_NODE* c0 = n.cell("c0", {n.input("i0"), n.input("i1")}, 0x6, false, true);
+         n.output(UVO_NET::q(c0), "o0");
+     },
+     1},
+    // The LUT reads NOT i0: the register holds the index bit through the
+    // inversion, not the LUT's value.
+    {"inverted_lut_input",
+     [](UVO_NET& n) {
+         lut_into_register(n, 0xE, 0xAAAA);
+         UVO_NET::in(seq_find(n.netlist(), "c0"), DB_DATA_A)->set_invert();
+     },
+     1},
+    // B is a physical VCC read through its inversion bit (logical GND); the
+    // register powers up as 1, so AND needs B at 1: B's new register holds
+    // the constant, whose inversion is counted once.
+    {"inverted_constant",
+     [](UVO_NET& n) {
+         CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), nullptr}, 0x8);
+         CDB_ATOM_ITERM* b = UVO_NET::in(c0, DB_DATA_B);
+         b->set_vcc();
+         b->set_invert();
+         n.output(UVO_NET::q(n.reg("r0", UVO_NET::comb(c0), 0x5555)), "o0");
+     },
+     1},
+    // The same with the register powering up as 0: AND reads B at 0 while
+    // B is logical VCC.
+    {"inverted_constant_register_at_zero",
+     [](UVO_NET& n) {
+         CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), nullptr}, 0x8);
+         CDB_ATOM_ITERM* b = UVO_NET::in(c0, DB_DATA_B);
+         b->set_gnd();
+         b->set_invert();
+         n.output(UVO_NET::q(n.reg("r0", UVO_NET::comb(c0))), "o0");
+     },
+     1},
+    // A and B read the same pin: one new register cell serves both.
+    {"two_fanouts_one_register_cell",
+     [](UVO_NET& n) {
+         CDB_ATOM_OTERM* i0 = n.input("i0");
+         CDB_ATOM_NODE* c0 = n.lut("c0", {i0, i0, n.input("i1")}, 0x80);
+         n.output(UVO_NET::q(n.reg("r0", UVO_NET::comb(c0))), "o0");
+     },
+     0},
+    // The same from a LUT: the register is packed into the source cell.
+    {"two_fanouts_packed_into_source",
+     [](UVO_NET& n) {
+         CDB_ATOM_NODE* s0 = n.lut("s0", {n.input("i0"), n.input("i2")}, 0x6);
+         CDB_ATOM_NODE* c0 = n.lut("c0", {UVO_NET::comb(s0), UVO_NET::comb(s0), n.input("i1")}, 0x80);
+         n.output(UVO_NET::q(n.reg("r0", UVO_NET::comb(c0))), "o0");
+         n.output(UVO_NET::comb(s0), "o1");
+     },
+     0},
+    // A at 1 and B at 0 from one source: one register powers up as 1, the
+    // other as 0; neither may turn the source's LUT around under the other.
+    {"one_source_both_power_up_values",
+     [](UVO_NET& n) {
+         CDB_ATOM_NODE* s0 = n.lut("s0", {n.input("i0"), n.input("i2")}, 0x6);
+         CDB_ATOM_NODE* c0 = n.lut("c0", {UVO_NET::comb(s0), UVO_NET::comb(s0), n.input("i1")}, 0x02);
+         n.output(UVO_NET::q(n.reg("r0", UVO_NET::comb(c0), 0x5555)), "o0");
+         n.output(UVO_NET::comb(s0), "o1");
+     },
+     0},
+    // r0 loads its synchronous data on every clock out of QFBK mode; its LUT
+    // reads DB_DATA_C from elsewhere.
+    {"sload_tied_high",
+     [](UVO_NET& n) {
+         CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), n.input("i1")}, 0x6);
+         CDB_ATOM_NODE* r0 = n.cell("r0", {nullptr, nullptr, n.input("i2")}, 0xF0F0, true, true);
+         r0->add_input_term(DB_SYNCH_LOAD)->set_vcc();
+         UVO_NET::comb(c0)->insert_fanout(r0->add_input_term(DB_SYNCH_DATA));
+         n.output(UVO_NET::q(r0), "o0");
+         n.output(UVO_NET::comb(r0), "o1");
+     },
+     0},
+    // The same register in QFBK mode: its synchronous data becomes DB_DATA_C
+    // of a LUT that ignores DB_DATA_C.
+    {"sload_tied_high_qfbk",
+     [](UVO_NET& n) {
+         CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), n.input("i1")}, 0x6);
+         CDB_ATOM_NODE* r0 = n.cell("r0", {n.input("i2"), n.input("i3")}, 0x8888, true, true);
+         r0->set_bit(CDB_ATOM_BIT_QFBK_MODE);
+         r0->add_input_term(DB_SYNCH_LOAD)->set_vcc();
+         UVO_NET::comb(c0)->insert_fanout(r0->add_input_term(DB_SYNCH_DATA));
+         n.output(UVO_NET::q(r0), "o0");
+         n.output(UVO_NET::comb(r0), "o1");
+     },
+     0},
+};
+
+class RetimingUvoBackward : public ::testing::TestWithParam<CASE>
+{};
+
+}  // namespace
+
+TEST_P(RetimingUvoBackward, PushedCircuitIsEquivalent)
+{
+    if (!abc_is_available()) GTEST_SKIP() << "berkeley-abc is not installed";
+    const CASE& c = GetParam();
+    UVO_CASE u(c.build);
+    const int cells = count_lcells(u.run.netlist());
+    u.leaf().prepare(true);
+    ASSERT_TRUE(u.leaf().backward_push(u.node("c0"))) << c.name;
+    u.leaf().sweep();
+    EXPECT_GE(count_lcells(u.run.netlist()), cells + c.min_new_cells) << c.name;
+    u.expect_equivalent(std::string("uvo_bwd_") + c.name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RetimingUvoBackward, ::testing::ValuesIn(k_backward_cases),
+                         [](const ::testing::TestParamInfo<CASE>& c) { return std::string(c.param.name); });
+
+// The details the equivalence alone does not show.
+TEST(RetimingUvo, BackwardPushEditsTheCellsAsLaidOut)
+{
+    if (!abc_is_available()) GTEST_SKIP() << "berkeley-abc is not installed";
+    {
+        // Two readers of one pin with equal registers share one new cell.
+        UVO_CASE u(k_backward_cases[6].build);
+        const int cells = count_lcells(u.run.netlist());
+        u.leaf().prepare(true);
+        ASSERT_TRUE(u.leaf().backward_push(u.node("c0")));
+        u.leaf().sweep();
+        CDB_ATOM_NODE* c0 = u.node("c0");
+        EXPECT_EQ(UVO_NET::in(c0, DB_DATA_A)->get_source(), UVO_NET::in(c0, DB_DATA_B)->get_source());
+        // r0 gave up its register: two new register cells (A and B share one, C has one).
+        EXPECT_EQ(count_lcells(u.run.netlist()), cells + 2);
+    }
+    {
+        // From a LUT both take the register packed into it.
+        UVO_CASE u(k_backward_cases[7].build);
+        u.leaf().prepare(true);
+        ASSERT_TRUE(u.leaf().backward_push(u.node("c0")));
+        CDB_ATOM_NODE* c0 = u.node("c0");
+        EXPECT_EQ(UVO_NET::in(c0, DB_DATA_A)->get_source(), UVO_NET::q(u.node("s0")));
+        EXPECT_EQ(UVO_NET::in(c0, DB_DATA_B)->get_source(), UVO_NET::q(u.node("s0")));
+    }
+    {
+        // A new register of a constant term holds the logical value once.
+        UVO_CASE u(k_backward_cases[4].build);
+        u.leaf().prepare(true);
+        ASSERT_TRUE(u.leaf().backward_push(u.node("c0")));
+        CDB_ATOM_ITERM* b = UVO_NET::in(u.node("c0"), DB_DATA_B);
+        ASSERT_TRUE(b->is_driven());
+        CDB_ATOM_NODE* held = b->get_source()->get_my_node();
+        CDB_ATOM_ITERM* data = UVO_NET::in(held, DB_DATA_A);
+        ASSERT_NE(data, nullptr);
+        EXPECT_TRUE(data->is_logical_gnd());
+        EXPECT_EQ(held->get_lutmask().get_value() & 0xffff, 0x5555u);
+    }
+    {
+        // QFBK: the synchronous data becomes DB_DATA_C, the mode bits flip.
+        UVO_CASE u(k_backward_cases[10].build);
+        u.leaf().prepare(true);
+        ASSERT_TRUE(u.leaf().backward_push(u.node("c0")));
+        CDB_ATOM_NODE* r0 = u.node("r0");
+        EXPECT_FALSE(r0->test_bit(CDB_ATOM_BIT_QFBK_MODE));
+        EXPECT_TRUE(r0->test_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB));
+        CDB_ATOM_ITERM* c = UVO_NET::in(r0, DB_DATA_C);
+        ASSERT_NE(c, nullptr);
+        EXPECT_FALSE(c->is_used_as(DB_SYNCH_DATA));
+    }
+}
+
+// A forward push hangs the register on the cell's output: packed into a
+// cell without one, or, when the cell's LUT already feeds its register,
+// after unpacking that one into a new register cell.
+TEST(RetimingUvo, ForwardPushesPackAndUnpack)
+{
+    if (!abc_is_available()) GTEST_SKIP() << "berkeley-abc is not installed";
+    // OR reads NOT r0: at power-up it sees 1, so the new register powers up
+    // as 1 (complemented LUT, inverted readers).
+    const BUILD inverted = [](UVO_NET& n) {
+        CDB_ATOM_NODE* r0 = n.reg("r0", n.input("i0"));
+        CDB_ATOM_NODE* r1 = n.reg("r1", n.input("i1"));
+        CDB_ATOM_NODE* c0 = n.lut("c0", {UVO_NET::q(r0), UVO_NET::q(r1)}, 0xE);
+        UVO_NET::in(c0, DB_DATA_A)->set_invert();
+        n.output(UVO_NET::comb(c0), "o0");
+    };
+    {
+        UVO_CASE u(inverted);
+        u.leaf().prepare(false);
+        ASSERT_TRUE(u.leaf().forward_push(u.node("c0")));
+        u.leaf().sweep();
+        CDB_ATOM_NODE* c0 = u.node("c0");
+        ASSERT_NE(UVO_NET::q(c0), nullptr);
+        EXPECT_TRUE(UVO_NET::q(c0)->has_fanout());
+        EXPECT_EQ(c0->get_lutmask().get_value() & 0xffff, 0xFFF1u);
+        u.expect_equivalent("uvo_fwd_inverted_input");
+    }
+    // c0's LUT feeds its own register as well as its output: two registers
+    // behind it afterwards, the old one unpacked into a new cell.
+    const BUILD packed = [](UVO_NET& n) {
+        CDB_ATOM_NODE* r0 = n.reg("r0", n.input("i0"));
+        CDB_ATOM_NODE* r1 = n.reg("r1", n.input("i1"));
+        CDB_ATOM_NODE* c0 = n.cell("c0", {UVO_NET::q(r0), UVO_NET::q(r1)}, 0x6, true, true);
+        n.output(UVO_NET::comb(c0), "o0");
+        n.output(UVO_NET::q(c0), "o1");
+    };
+    {
+        UVO_CASE u(packed);
+        const int cells = count_lcells(u.run.netlist());
+        u.leaf().prepare(false);
+        ASSERT_TRUE(u.leaf().forward_push(u.node("c0")));
+        u.leaf().sweep();
+        EXPECT_EQ(count_lcells(u.run.netlist()), cells + 1);
+        u.expect_equivalent("uvo_fwd_unpack");
+    }
+}
+
+// Two cells of a carry chain, each reading the carry-in in place of
+// DB_DATA_C: the carry-out of the first decides where the second's search
+// starts.
+TEST(RetimingUvo, CarryChainBackwardPushFollowsTheCarryOffset)
+{
+    if (!abc_is_available()) GTEST_SKIP() << "berkeley-abc is not installed";
+    const BUILD chain = [](UVO_NET& n) {
+        CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), n.input("i1")}, 0x96);
+        CDB_ATOM_NODE* c1 = n.lut("c1", {n.input("i2"), n.input("i3")}, 0x96);
+        for (CDB_ATOM_NODE* c : {c0, c1}) {
+            c->set_bit(CDB_ATOM_BIT_LUTMASK_FLAG);
+            c->set_carry_lutmask(CDB_LUTMASK(4, 0xE8));
+        }
+        CDB_ATOM_OTERM* carry = c0->add_output_term(DB_CARRY_OUT, c0->get_instance_name());
+        carry->insert_fanout(c1->add_input_term(DB_CARRY_IN));
+        // The sum bits through inverting register cells: they power up as 1.
+        n.output(UVO_NET::q(n.reg("r0", UVO_NET::comb(c0), 0x5555)), "o0");
+        n.output(UVO_NET::q(n.reg("r1", UVO_NET::comb(c1), 0x5555)), "o1");
+    };
+    UVO_CASE u(chain);
+    u.leaf().prepare(true);
+    ASSERT_TRUE(u.leaf().backward_push(u.node("c0")));
+    u.leaf().sweep();
+    u.expect_equivalent("uvo_bwd_carry_chain");
+}
+
+// The initial-value search outside carry chains walks combinations by the
+// number of ones: 0x8000 finds combination 0, 0xFFFF none for a register
+// at 0.
+TEST(RetimingUvo, InitialValueSearchEdgeCases)
+{
+    const BUILD four = [](UVO_NET& n) {
+        CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), n.input("i1"), n.input("i2"), n.input("i3")}, 0x8000);
+        n.output(UVO_NET::q(n.reg("r0", UVO_NET::comb(c0))), "o0");
+    };
+    UVO_CASE u(four);
+    u.leaf().prepare(true);
+    CDB_ATOM_NODE* c0 = u.node("c0");
+    RETIME_REG reg;
+    reg.clear_low = true;
+    bool carry_low = true, share_low = true;
+    ASSERT_TRUE(u.leaf().create_input_registers(c0, reg, carry_low, share_low));
+    ASSERT_EQ(u.leaf().get_planned_iterms().size(), 4u);
+    for (const RETIME_ITERM& plan : u.leaf().get_planned_iterms()) EXPECT_TRUE(plan.reg.clear_low);
+    u.leaf().clear_plans();
+    c0->set_lutmask(CDB_LUTMASK(4, 0xFFFF));
+    EXPECT_FALSE(u.leaf().create_input_registers(c0, reg, carry_low, share_low));
+    // A register at 1 on 0x8000 needs every input at 1.
+    c0->set_lutmask(CDB_LUTMASK(4, 0x8000));
+    reg.clear_low = false;
+    ASSERT_TRUE(u.leaf().create_input_registers(c0, reg, carry_low, share_low));
+    for (const RETIME_ITERM& plan : u.leaf().get_planned_iterms()) EXPECT_FALSE(plan.reg.clear_low);
+}
+
+// What the hooks answer without editing: the pass defaults, the device's
+// rotation delay, a wire LUT's register and a two-input LUT's none, and the
+// register part stripped only from a cell that keeps another output.
+TEST(RetimingUvo, QueriesAndTheRegisterPart)
+{
+    const BUILD b = [](UVO_NET& n) {
+        CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), n.input("i1")}, 0x8);
+        n.output(UVO_NET::q(n.reg("r0", UVO_NET::comb(c0), 0x5555)), "o0");
+        n.cell("lone", {n.input("i2")}, 0xAAAA, false, true);
+        n.output(UVO_NET::q(n.cell("r2", {UVO_NET::comb(c0), n.input("i3")}, 0x8, false, true)), "o2");
+    };
+    UVO_CASE u(b);
+    UVO_LEAF& leaf = u.leaf();
+    int iters = -1, hci = -1;
+    leaf.set_default_pass_parameters(1, iters, hci);
+    EXPECT_EQ(iters, 48);
+    EXPECT_EQ(hci, 8);
+    EXPECT_FALSE(leaf.is_retiming_backwards());
+    EXPECT_DOUBLE_EQ(leaf.get_slack_ratio_threshold(), 0.21);
+    iters = hci = -1;
+    leaf.set_default_pass_parameters(2, iters, hci);
+    EXPECT_EQ(iters, 16);
+    EXPECT_EQ(hci, 2);
+    EXPECT_GT(leaf.get_family_constants().rotation_delay, 0);
+    EXPECT_EQ(leaf.get_max_critical_slack(), static_cast<int>(leaf.get_family_constants().rotation_delay * 4.0f));
+
+    RETIME_REG reg;
+    CDB_ATOM_ITERM* r0_in = UVO_NET::in(u.node("r0"), DB_DATA_A);
+    EXPECT_EQ(leaf.backward_push_get_reg(r0_in, reg, true), UVO_NET::q(u.node("r0")));
+    EXPECT_FALSE(reg.clear_low);  // an inverting wire LUT
+    r0_in->set_invert();
+    ASSERT_NE(leaf.backward_push_get_reg(r0_in, reg, true), nullptr);
+    EXPECT_TRUE(reg.clear_low);  // and its input's inversion on top
+    EXPECT_EQ(leaf.backward_push_get_reg(UVO_NET::in(u.node("r2"), DB_DATA_A), reg, true), nullptr);
+
+    CDB_ATOM_NODE* lone = u.node("lone");
+    const std::string before = native_text(u.run.netlist());
+    leaf.delete_node(lone);
+    EXPECT_TRUE(native_text(u.run.netlist()) == before);
+    EXPECT_NE(UVO_NET::q(lone), nullptr);
+}
+
+// The DSP sample: a push across the LUT in front of a multiplier takes the
+// multiplier's packed input register.
+TEST(RetimingUvo, LutPushTakesTheMultipliersPackedInputRegister)
+{
+    if (!abc_is_available()) GTEST_SKIP() << "berkeley-abc is not installed";
+    const DSP_GEN_OPTIONS o = dsp_sample_options(CDB_FAMILY_UVO);
+    std::unique_ptr<CDB_ATOM_NETLIST> reference = dsp_generate(o);
+    RETIMING_SEQ_RUN<UVO_LEAF> run(o.m_family, dsp_generate(o), "", nullptr);
+    SCRIPTED_SLACK_SOURCE slacks(run.api()->get_fsyn_timing());
+    slacks.set_default(10000, 1.0);
+    place_every_node(run.api(), run.netlist());
+    run.leaf().prepare(true);
+    CDB_ATOM_NODE* f0 = seq_find(run.netlist(), "f0");
+    ASSERT_NE(f0, nullptr);
+    RETIME_REG reg;
+    CDB_ATOM_ITERM* operand = UVO_NET::comb(f0)->get_first_fanout();
+    ASSERT_TRUE(operand->get_my_node()->is_mac_mult());
+    ASSERT_NE(run.leaf().backward_push_get_reg(operand, reg, true), nullptr);
+    ASSERT_TRUE(run.leaf().backward_push(f0));
+    const SEQ_VERDICT v = seq_check(*reference, run.netlist(), "uvo_mac_lut_push", true, 300, 11);
+    EXPECT_TRUE(v.equivalent()) << v.describe();
+}
