@@ -463,6 +463,10 @@ private:
 
     void write_logic_cell(const CDB_ATOM_NODE* node)
     {
+        // What a cascaded register loads has no function the writer knows.
+        const CDB_ATOM_ITERM* cascade = node->get_input_term_by_type(DB_REG_CASCADE_IN);
+        if (cascade != nullptr && cascade->is_connected())
+            fail(cut_atom_label(node) + ": the register-cascade input cannot be written as BLIF");
         SIGNAL slots[k_max_vars];
         for (int i = 0; i < k_max_vars; ++i)
             slots[i] = signal_of(node->get_input_term_by_type(node->get_evaluate_input_port(i)), 0);

@@ -428,3 +428,43 @@ TEST(BlifWriter, RegisterWithoutControlsIsALatchOnItsDataNet)
     clear->set_logical_gnd();  // held cleared
     EXPECT_NE(write_to_string(b.netlist()).find("~next"), std::string::npos);
 }
+
+// A UVO cell whose register loads its synchronous data on every clock
+// through the term its LUT also reads as DB_DATA_C, in QFBK mode and out of
+// it: the mode bit changes nothing the writer writes. A connected
+// register-cascade input is refused, naming the cell.
+TEST(BlifWriter, UvoSynchronousDataSharedWithDataC)
+{
+    write_text("uvo_sdata_ref.blif", ".model ref\n.inputs a sd clk\n.outputs comb q\n"
+                                     ".names a sd comb\n11 1\n"
+                                     ".latch sd q re clk 0\n.end\n");
+    for (bool qfbk : {false, true}) {
+        SCOPED_TRACE(qfbk ? "qfbk" : "plain");
+        NETLIST_BUILDER b(CDB_FAMILY_UVO);
+        CDB_ATOM_OTERM* a = b.input("a");
+        CDB_ATOM_OTERM* sd = b.input("sd");
+        CDB_ATOM_OTERM* clk = b.input("clk");
+        CDB_ATOM_NODE* cell = b.add(CDB_KIND_LCELL_COMB, "c");
+        a->insert_fanout(cell->add_input_term(DB_DATA_A));
+        CDB_ATOM_ITERM* shared = cell->add_input_term(DB_DATA_C);
+        shared->set_usage_as(DB_SYNCH_DATA);
+        sd->insert_fanout(shared);
+        cell->add_input_term(DB_SYNCH_LOAD)->set_vcc();
+        clk->insert_fanout(cell->add_input_term(DB_CLOCK));
+        cell->set_lutmask(CDB_LUTMASK(4, 0xA0A0));
+        if (qfbk) cell->set_bit(CDB_ATOM_BIT_QFBK_MODE);
+        cell->add_output_term(DB_COMB_OUT, cell->get_instance_name())->insert_fanout(b.output("comb"));
+        cell->add_output_term(DB_REG_OUT, nullptr)->insert_fanout(b.output("q"));
+        ASSERT_EQ(cell->get_input_term_by_type(DB_SYNCH_DATA), shared);
+        blif_write_netlist_file(b.netlist(), "uvo_sdata.blif");
+        expect_equivalent("uvo_sdata.blif", "uvo_sdata_ref.blif", true);
+        if (!qfbk) continue;
+        cell->add_input_term(DB_REG_CASCADE_IN)->set_gnd();
+        try {
+            write_to_string(b.netlist());
+            ADD_FAILURE() << "a connected register-cascade input was written";
+        } catch (const BLIF_ERROR& e) {
+            EXPECT_NE(std::string(e.what()).find("register-cascade"), std::string::npos) << e.what();
+        }
+    }
+}
