@@ -517,3 +517,57 @@ TEST(RetimingUvo, LutPushTakesTheMultipliersPackedInputRegister)
     const SEQ_VERDICT v = seq_check(*reference, run.netlist(), "uvo_mac_lut_push", true, 300, 11);
     EXPECT_TRUE(v.equivalent()) << v.describe();
 }
+
+// A register on an output that must power up at 1: a chain cell packs it
+// and complements its LUT while its carry function stays; a DSP block,
+// which has no LUT to complement, gets a register cell that stores the
+// complement, and its readers read through one inverter.
+TEST(RetimingUvo, RegisterOnOutputPowersUpAtOneWithoutTouchingOtherFunctions)
+{
+    const BUILD chain = [](UVO_NET& n) {
+        CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), n.input("i1")}, 0x96);
+        CDB_ATOM_NODE* c1 = n.lut("c1", {n.input("i2"), n.input("i3")}, 0x96);
+        for (CDB_ATOM_NODE* c : {c0, c1}) {
+            c->set_bit(CDB_ATOM_BIT_LUTMASK_FLAG);
+            c->set_carry_lutmask(CDB_LUTMASK(4, 0xE8));
+        }
+        c0->add_output_term(DB_CARRY_OUT, c0->get_instance_name())->insert_fanout(c1->add_input_term(DB_CARRY_IN));
+        n.output(UVO_NET::comb(c0), "o0");
+        n.output(UVO_NET::comb(c1), "o1");
+    };
+    UVO_CASE u(chain);
+    u.leaf().prepare(false);
+    CDB_ATOM_NODE* c0 = u.node("c0");
+    RETIME_REG reg;
+    reg.signals[RETIME_CLOCK].source = seq_find(u.run.netlist(), "clk")->get_output_term_by_type(DB_DATA_OUT);
+    reg.clear_low = false;
+    u.leaf().add_register_on_output(UVO_NET::comb(c0), reg);
+    EXPECT_EQ(c0->get_lutmask().get_value() & 0xffff, 0xFFFFu & ~0x96u);
+    EXPECT_EQ(c0->get_carry_lutmask().get_value() & 0xffff, 0xE8u);
+    ASSERT_NE(UVO_NET::q(c0), nullptr);
+    EXPECT_TRUE(UVO_NET::q(c0)->has_fanout());
+
+    const DSP_GEN_OPTIONS o = dsp_sample_options(CDB_FAMILY_UVO);
+    RETIMING_SEQ_RUN<UVO_LEAF> run(o.m_family, dsp_generate(o), "", nullptr);
+    place_every_node(run.api(), run.netlist());
+    run.leaf().prepare(false);
+    CDB_ATOM_NODE* mac = seq_find(run.netlist(), "d_o");
+    ASSERT_NE(mac, nullptr);
+    CDB_ATOM_OTERM* bit = nullptr;
+    for (auto it = mac->begin_oterm(); it != mac->end_oterm() && bit == nullptr; ++it)
+        if ((*it)->has_fanout()) bit = *it;
+    ASSERT_NE(bit, nullptr);
+    const int readers = bit->get_number_of_fanout();
+    reg.signals[RETIME_CLOCK].source = seq_find(run.netlist(), "clk")->get_output_term_by_type(DB_DATA_OUT);
+    u.leaf().clear_plans();
+    run.leaf().add_register_on_output(bit, reg);
+    ASSERT_EQ(bit->get_number_of_fanout(), 1);
+    CDB_ATOM_NODE* cell = bit->get_first_fanout()->get_my_node();
+    EXPECT_EQ(cell->get_lutmask().get_value() & 0xffff, 0x5555u);
+    CDB_ATOM_OTERM* q = UVO_NET::q(cell);
+    ASSERT_NE(q, nullptr);
+    ASSERT_EQ(q->get_number_of_fanout(), 1);
+    CDB_ATOM_NODE* inverter = q->get_first_fanout()->get_my_node();
+    EXPECT_EQ(inverter->get_lutmask().get_value() & 0xffff, 0x5555u);
+    EXPECT_EQ(UVO_NET::comb(inverter)->get_number_of_fanout(), readers);
+}
