@@ -4,12 +4,14 @@
 #include <cmath>
 #include <cstdlib>
 #include <iterator>
+#include <sys/un.h>
 
 #include "cfg/cfg_file.h"
 
 namespace {
 
 constexpr long k_max_period_ps = 1000000000;
+constexpr long k_max_socket_path = sizeof(sockaddr_un::sun_path) - 1;
 
 // The component's developer switches, and the few keys it reads as numbers
 // or text.
@@ -126,6 +128,8 @@ constexpr CFG_KNOWN_KEY k_keys[] = {
     {"fsyn_tune_work_string_fast", CFG_KEY_KIND::TEXT},
     {"fsyn_tune_work_string_normal", CFG_KEY_KIND::TEXT},
     {"fsyn_tune_work_string_normal_late", CFG_KEY_KIND::TEXT},
+    // The socket the interactive tool listens on: a path the system can bind.
+    {"fsyn_plumrix_endpoint", CFG_KEY_KIND::TEXT, 1, k_max_socket_path},
 
     // The stand-in timing analyser: the default clock period, one clock's
     // period ("tdc_clock_period_ps.<clock>"), I/O delays and the
@@ -187,7 +191,9 @@ std::string cfg_check_value(const CFG_KNOWN_KEY& key, std::string_view value)
     case CFG_KEY_KIND::NUMBER:
         if (is_number(value)) return {};
         return "takes a number" + found(value);
-    case CFG_KEY_KIND::TEXT: break;
+    case CFG_KEY_KIND::TEXT:
+        if (key.max_value == INT_MAX || static_cast<long>(value.size()) <= key.max_value) return {};
+        return "takes a text of at most " + std::to_string(key.max_value) + " characters" + found(value.substr(0, 40));
     }
     return {};
 }

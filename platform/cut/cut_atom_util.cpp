@@ -52,19 +52,24 @@ void CUT_ATOM_DUMPER::dump_atom(const CDB_ATOM_NODE* node, std::ostream& out)
         out << "<null atom>\n";
         return;
     }
+    // Sections are indented by a tab and their lines by two; fields within a
+    // line are separated by tabs.
     const HDB_INSTANCE_NAME* name = node->get_instance_name();
-    out << "atom " << node->get_id() << " type " << node->get_atom_type() << " \""
+    out << "atom " << node->get_id() << "\ttype " << node->get_atom_type() << "\t\""
         << (name ? name->get_short_hpath() : std::string()) << "\"\n";
+    out << "\tlocation\t" << node->get_lab_x() << "\t" << node->get_lab_y() << "\t" << node->get_sub_location() << "\n";
+    out << "\tinputs\n";
     for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
         const CDB_ATOM_ITERM* t = *it;
-        out << "  " << t->get_wysiwyg_port_name() << " <- ";
+        out << "\t\t" << t->get_wysiwyg_port_name() << "\t<- ";
         if (const CDB_ATOM_OTERM* s = t->get_source())
             out << s->get_my_node()->get_id() << "." << s->get_wysiwyg_port_name();
         else if (t->is_vcc()) out << "vcc";
         else if (t->is_gnd()) out << "gnd";
         else out << "nil";
-        out << (t->is_inverted() ? " (inverted)\n" : "\n");
+        out << (t->is_inverted() ? "\t(inverted)\n" : "\n");
     }
+    out << "\toutputs\n";
     for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it)
-        out << "  " << (*it)->get_wysiwyg_port_name() << " -> " << (*it)->get_number_of_fanout() << " sinks\n";
+        out << "\t\t" << (*it)->get_wysiwyg_port_name() << "\t-> " << (*it)->get_number_of_fanout() << " sinks\n";
 }

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "cfg/cfg.h"
@@ -54,10 +55,7 @@ void post_malformed_string(const char* what, const std::string& text, const MORV
 // The stage tag of the tool link around one algorithm run.
 std::string plumrix_stage_tag(const char* stage, const std::string& short_name, int number)
 {
-    if (short_name.size() >= 26) return "ALGO_SHORT_NAME_TOO_LONG";
-    char tag[64];
-    std::snprintf(tag, sizeof(tag), "%s-%s(%d)", stage, short_name.c_str(), number);
-    return tag;
+    return morv_plx_breakpoint_name(std::strcmp(stage, "PRE") == 0 ? "PRE-%s(%d)" : "POST-%s(%d)", short_name, number);
 }
 
 }  // namespace
