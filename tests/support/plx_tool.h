@@ -112,8 +112,7 @@ class PLX_FAKE_TOOL
 {
 public:
     // Pieces of the script are sent one at a time with a short pause between.
-    explicit PLX_FAKE_TOOL(const std::string& path, std::vector<std::vector<uint8_t>> script = {},
-                           bool hang_up = true)
+    explicit PLX_FAKE_TOOL(const std::string& path, std::vector<std::vector<uint8_t>> script = {}, bool hang_up = true)
         : m_path(path), m_script(std::move(script)), m_hang_up(hang_up)
     {
         ::unlink(path.c_str());

@@ -99,10 +99,13 @@ int edge_delay(TDB_NETLIST* tdb, const CDB_ATOM_OTERM* source, const CDB_ATOM_OT
 
 bool is_source_registered(const CDB_ATOM_NODE* node, int output_port_type)
 {
-    if (node->is_mac_mult() || node->is_mac_out()) return CUT_MAC_UTIL::is_output_port_registered(node, output_port_type);
+    if (node->is_mac_mult() || node->is_mac_out())
+        return CUT_MAC_UTIL::is_output_port_registered(node, output_port_type);
     if (!node->is_ram()) return false;
-    if (output_port_type == DB_RAM_PORTA_DATAOUT) return CUT_RAM_UTIL::ram_mode_is(node, 0, CDB_RAM_FLAG_OUTPUT_REGISTERED);
-    if (output_port_type == DB_RAM_PORTB_DATAOUT) return CUT_RAM_UTIL::ram_mode_is(node, 1, CDB_RAM_FLAG_OUTPUT_REGISTERED);
+    if (output_port_type == DB_RAM_PORTA_DATAOUT)
+        return CUT_RAM_UTIL::ram_mode_is(node, 0, CDB_RAM_FLAG_OUTPUT_REGISTERED);
+    if (output_port_type == DB_RAM_PORTB_DATAOUT)
+        return CUT_RAM_UTIL::ram_mode_is(node, 1, CDB_RAM_FLAG_OUTPUT_REGISTERED);
     return false;
 }
 

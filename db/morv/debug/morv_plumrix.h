@@ -106,8 +106,7 @@ private:
     // One command of an interactive breakpoint; false when the breakpoint ends.
     bool obey_command(int id, const std::string& argument, const char* name);
     void upload_node(CDB_ATOM_NODE* node, TDB_NETLIST* tdb);
-    void fill_edge(CDB_ATOM_ITERM* iterm, const CDB_ATOM_OTERM* chosen, TDB_NETLIST* tdb,
-                   MORV_PLX_EDGE_RECORD& edge);
+    void fill_edge(CDB_ATOM_ITERM* iterm, const CDB_ATOM_OTERM* chosen, TDB_NETLIST* tdb, MORV_PLX_EDGE_RECORD& edge);
     void fill_node(CDB_ATOM_NODE* node, TDB_NETLIST* tdb, MORV_PLX_NODE_RECORD& record);
     void fill_location(CDB_ATOM_NODE* node, MORV_PLX_NODE_RECORD& record);
 

@@ -119,8 +119,7 @@ void morv_plx_encode_edge(const MORV_PLX_EDGE_RECORD& r, uint8_t (&out)[MORV_PLX
     out[35] = r.input_registered;
 }
 
-MORV_PLUMRIX_INTERFACE::MORV_PLUMRIX_INTERFACE()
-    : m_file_mode(cfg_is_on("fsyn_redirect_plx_to_file", false))
+MORV_PLUMRIX_INTERFACE::MORV_PLUMRIX_INTERFACE() : m_file_mode(cfg_is_on("fsyn_redirect_plx_to_file", false))
 {
     MORV_ASSERT_TEXT(s_instance == nullptr, "fsyn_plx_interface == NULL");
     s_instance = this;

@@ -12,10 +12,10 @@ constexpr const char* UNKNOWN = "Unknown";
 constexpr const char* UNNAMED_INPUT = "in";
 constexpr const char* UNNAMED_OUTPUT = "out";
 
-constexpr int FAMILIES[] = {CDB_FAMILY_BRK, CDB_FAMILY_ZEPLA, CDB_FAMILY_TEV,     CDB_FAMILY_MRL,
-                            CDB_FAMILY_KESTLIN, CDB_FAMILY_RZK, CDB_FAMILY_OBRAN, CDB_FAMILY_UVO};
-constexpr const char* KIND_NAMES[CDB_KIND_COUNT] = {"LCELL_COMB", "FF", "LCELL_HSADDER", "LCELL", "IO",
-                                                    "RAM",        "MAC_MULT", "MAC_OUT", "CLKBUF"};
+constexpr int FAMILIES[] = {CDB_FAMILY_BRK,     CDB_FAMILY_ZEPLA, CDB_FAMILY_TEV,   CDB_FAMILY_MRL,
+                            CDB_FAMILY_KESTLIN, CDB_FAMILY_RZK,   CDB_FAMILY_OBRAN, CDB_FAMILY_UVO};
+constexpr const char* KIND_NAMES[CDB_KIND_COUNT] = {"LCELL_COMB", "FF",       "LCELL_HSADDER", "LCELL", "IO",
+                                                    "RAM",        "MAC_MULT", "MAC_OUT",       "CLKBUF"};
 
 std::string unnamed(int index)
 {

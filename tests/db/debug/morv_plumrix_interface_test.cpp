@@ -72,7 +72,10 @@ protected:
         }
         return out;
     }
-    void tool_sends(const BYTES& bytes) { ASSERT_EQ(::send(m_sv[1], bytes.data(), bytes.size(), 0), (ssize_t)bytes.size()); }
+    void tool_sends(const BYTES& bytes)
+    {
+        ASSERT_EQ(::send(m_sv[1], bytes.data(), bytes.size(), 0), (ssize_t)bytes.size());
+    }
     void tool_hangs_up()
     {
         ::close(m_sv[1]);
