@@ -1,6 +1,7 @@
 // Random and mutated tool streams against an interactive breakpoint: the
 // link must neither crash nor hang, whatever the tool sends or when it
-// hangs up. PLX_FUZZ_ITERATIONS sets a longer run (scripts/plx-fuzz.sh).
+// hangs up. PLX_FUZZ_ITERATIONS and PLX_FUZZ_SEED set a longer run of
+// another seed (scripts/plx-fuzz.sh).
 
 #include <gtest/gtest.h>
 
@@ -22,9 +23,9 @@ public:
     size_t length = 0;
 };
 
-int iterations(int quick)
+int from_environment(const char* name, int quick)
 {
-    const char* text = std::getenv("PLX_FUZZ_ITERATIONS");
+    const char* text = std::getenv(name);
     return text != nullptr ? std::atoi(text) : quick;
 }
 
@@ -100,8 +101,9 @@ TEST(PlxFuzz, RandomAndMutatedToolStreams)
     COUNTING_COMMAND command;
     {
         PLX_RUN run;
-        std::mt19937 rng(20261208);
-        for (int i = 0, n = iterations(1000); i < n; ++i) play(run, random_stream(rng), command);
+        std::mt19937 rng(static_cast<uint32_t>(from_environment("PLX_FUZZ_SEED", 20261208)));
+        for (int i = 0, n = from_environment("PLX_FUZZ_ITERATIONS", 1000); i < n; ++i)
+            play(run, random_stream(rng), command);
     }
     EXPECT_EQ(MORV_PLUMRIX::get_interface_users(), 0);
 }

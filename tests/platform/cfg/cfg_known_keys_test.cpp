@@ -90,8 +90,8 @@ TEST(CfgKnownKeys, ValuesAreCheckedByTheirKeysKind)
     struct CASE
     {
         const char* key;
-        const char* value;
-        const char* fault;  // "" when the value is taken
+        std::string value;
+        std::string fault;  // "" when the value is taken
     };
     const CASE cases[] = {
         {"fsyn_use_drc", "on", ""},
@@ -123,6 +123,10 @@ TEST(CfgKnownKeys, ValuesAreCheckedByTheirKeysKind)
         {"fsyn_overuse_ratio", "", "takes a number, found ''"},
         {"fsyn_tune_work_string_fast", "RTM(NP=1);LIR()", ""},
         {"fsyn_tune_work_string_fast", "", ""},
+        // A socket path must fit the system's address field.
+        {"fsyn_plumrix_endpoint", std::string(107, 'p'), ""},
+        {"fsyn_plumrix_endpoint", std::string(108, 'p'),
+         "takes a text of at most 107 characters, found '" + std::string(40, 'p') + "'"},
     };
     for (const CASE& c : cases) {
         const CFG_KNOWN_KEY* known = cfg_find_known_key(c.key);
