@@ -7,6 +7,7 @@
 #include "morv/core/family/morv_expert_family.h"
 #include "morv/core/morv_api.h"
 #include "morv/dup/morv_rep_family.h"
+#include "morv/dup/morv_pipeline.h"
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_net_util_family.h"
 #include "morv/netlist/morv_netlist_sweeper_family.h"
@@ -387,6 +388,7 @@ const MORV_ALGORITHM_CLASS ALGORITHM_CLASSES[] = {
     {"MORV_REP_RZK", make_rep<MORV_REP_RZK>},
     {"MORV_REP_OBRAN", make_rep<MORV_REP_OBRAN>},
     {"MORV_REP_UVO", make_rep<MORV_REP_UVO>},
+    {"MORV_PIPELINE", make_algorithm<MORV_PIPELINE>},
 };
 
 }  // namespace
