@@ -23,10 +23,15 @@
 
 namespace {
 
-const char* const COUNTER_NAMES[MORV_DRC_COUNTER_COUNT] = {
-    "tracked don't-touch node error",      "missing iterm error", "mismatched iterm error",
-    "synchronizer reclassification error", "global count error",  "total error",
-    "node deletion warning",               "synchronizer weakening warning", "total warning"};
+const char* const COUNTER_NAMES[MORV_DRC_COUNTER_COUNT] = {"tracked don't-touch node error",
+                                                           "missing iterm error",
+                                                           "mismatched iterm error",
+                                                           "synchronizer reclassification error",
+                                                           "global count error",
+                                                           "total error",
+                                                           "node deletion warning",
+                                                           "synchronizer weakening warning",
+                                                           "total warning"};
 
 using CLOCK = std::chrono::steady_clock;
 
@@ -149,7 +154,7 @@ private:
 // ------------------------------------------------------------------ synchronizers
 
 MORV_OWNER<MORV_DRC_SYNCHRONIZER_REGISTRY> map_registry(const MORV_DRC_SYNCHRONIZER_REGISTRY& reference,
-                                                         const FLOW_TRACKING& tracking)
+                                                        const FLOW_TRACKING& tracking)
 {
     MORV_OWNER<MORV_DRC_SYNCHRONIZER_REGISTRY> mapped = MORV_MAKE_OWNER(MORV_DRC_SYNCHRONIZER_REGISTRY);
     for (int c = 0; c < MORV_DRC_CLASS_COUNT; ++c)
@@ -182,7 +187,8 @@ std::map<SYNC_KEY, FOUND_SYNC> index_registry(const MORV_DRC_SYNCHRONIZER_REGIST
 {
     std::map<SYNC_KEY, FOUND_SYNC> index;
     for (int c = 0; c < MORV_DRC_CLASS_COUNT; ++c)
-        for (const MORV_DRC_SYNCHRONIZER& sync : registry.get(c)) index[{sync.m_source, sync.m_dest}] = {c, sync.m_stages};
+        for (const MORV_DRC_SYNCHRONIZER& sync : registry.get(c))
+            index[{sync.m_source, sync.m_dest}] = {c, sync.m_stages};
     return index;
 }
 
@@ -257,7 +263,8 @@ void compare_nodes(const NODE_CHECK& check, const MORV_DRC_NODE& old_node, const
         if (found != new_node->m_inbound.end()) {
             if (same_source(inbound.m_source, found->second.m_source, check.tracking)) continue;
             report_failure(check, old_node, new_id, inbound,
-                           "verify FAILED: node " + to_text(new_id) + " connected-iterm " + to_text(dest) + " mismatch");
+                           "verify FAILED: node " + to_text(new_id) + " connected-iterm " + to_text(dest) +
+                               " mismatch");
             check.counts.add(MORV_DRC_MISMATCHED_ITERM_ERRORS, 1);
             continue;
         }
@@ -308,8 +315,8 @@ MORV_DRC_COUNTS verify_against_reference(MORV_API* fsyn_api, const std::string& 
 
     MORV_OWNER<MORV_DRC_SYNCHRONIZER_REGISTRY> mapped = map_registry(*s_state.registry, tracking);
     s_state.registry = MORV_MAKE_OWNER(MORV_DRC_SYNCHRONIZER_REGISTRY);
-    MORV_OWNER<MORV_DRC_INST_SET> current = MORV_MAKE_OWNER(
-        MORV_DRC_INST_SET, fsyn_api->get_atom_netlist(), net_util_of(fsyn_api), s_state.registry.get(), log);
+    MORV_OWNER<MORV_DRC_INST_SET> current = MORV_MAKE_OWNER(MORV_DRC_INST_SET, fsyn_api->get_atom_netlist(),
+                                                            net_util_of(fsyn_api), s_state.registry.get(), log);
     dump_tracking(log, "REF", flow_name, *mapped, *current);
     dump_tracking(log, "POST", flow_name, *s_state.registry, *current);
     log.write(0, "***** END DRC INSTRUMENTATION (VERIFICATION) (done in " + elapsed_since(s_state.start) + " ) *****");

@@ -436,7 +436,8 @@ void MORV_DRC_INST_SET::reach_registered(SEARCH& search, const MORV_DRC_NODE& fr
     source.m_mark = is_reach_mark(mark) && is_reach_mark(source.m_mark) ? int(MORV_DRC_MARK_RECONVERGENT) : mark;
     if (source.m_clock == root.m_clock) return;
     if (!source.m_clock || !root.m_clock) return;
-    if (m_log.is_on()) m_log.write(100, "found different clock: node " + id_text(source.m_id) + " vs " + id_text(root.m_id));
+    if (m_log.is_on())
+        m_log.write(100, "found different clock: node " + id_text(source.m_id) + " vs " + id_text(root.m_id));
     if (!is_reach_mark(mark)) return;
     int strength = MORV_DRC_NON_RECONVERGENT;
     if (source.m_mark == MORV_DRC_MARK_RECONVERGENT) strength = MORV_DRC_RECONVERGENT;
@@ -455,8 +456,8 @@ void MORV_DRC_INST_SET::register_synchronizer(const MORV_DRC_NODE& source, const
     m_registry->add(sync, strength_class);
     if (m_log.is_on()) {
         std::ostringstream text;
-        text << "REGISTERED A " << morv_drc_class_name(strength_class) << " SYNCHRONIZER FROM " << source.m_id
-             << " TO " << root.m_id << " OF STRENGTH " << sync.m_stages;
+        text << "REGISTERED A " << morv_drc_class_name(strength_class) << " SYNCHRONIZER FROM " << source.m_id << " TO "
+             << root.m_id << " OF STRENGTH " << sync.m_stages;
         m_log.write(100, text.str());
     }
 }
