@@ -130,10 +130,6 @@ TEST_F(MorvFamilyDriverTest, FactoryBuildsRunsSkipsOrStopsPerTable)
 
     FAMILY_RUN obran(42, {});
     EXPECT_EQ(not_available_warnings_of(
-                  [&] { EXPECT_TRUE(obran.expert->create_and_run_algorithm(PIPELINE_ALGORITHM, none)); }),
-              "Physical synthesis algorithm PIPELINE (MORV_PIPELINE) is not available yet in this build and is "
-              "skipped.\n");
-    EXPECT_EQ(not_available_warnings_of(
                   [&] { EXPECT_TRUE(obran.expert->create_and_run_algorithm(RESPLIT_ALGORITHM, none)); }),
               "Physical synthesis algorithm RESPLIT (MORV_RESPLIT) is not available yet in this build and is "
               "skipped.\n");
