@@ -76,9 +76,9 @@ TEST_P(FlowDefaultLists, UserSettingsRunTheFamilyListsAtEveryEffort)
             const FIT r = run_fit(
                 {"-q", "--family", family, "--effort", effort, "--settings", "user.settings", "-o", output, design});
             ASSERT_EQ(r.status, 0) << label << "\n" << r.err;
-            // Each algorithm not built yet is named once, however often its lists name it.
+            // Each algorithm not built yet is named once, however often its lists name it
+            // (a family whose lists name only built ones has none).
             const std::vector<std::string> warnings = not_available_warnings();
-            EXPECT_FALSE(warnings.empty()) << label;
             EXPECT_EQ(std::set<std::string>(warnings.begin(), warnings.end()).size(), warnings.size()) << label;
             expect_equivalent(design, output, label);
         }
