@@ -491,6 +491,21 @@ public:
 };
 using CDB_ATOM_UVO_EC = CDB_ATOM_RAM;
 
+// The RAM block atom of each family that has its own (type codes 249, 202,
+// 178, 263, 227; KESTLIN uses the RZK one).
+#define CDB_DECLARE_RAM(NAME, FAMILY)                                                                                  \
+    class NAME : public CDB_ATOM_RAM                                                                                   \
+    {                                                                                                                  \
+    public:                                                                                                            \
+        explicit NAME(int family = FAMILY) : CDB_ATOM_RAM(family) {}                                                   \
+    };
+CDB_DECLARE_RAM(CDB_ATOM_BRK_EC, CDB_FAMILY_BRK)
+CDB_DECLARE_RAM(CDB_ATOM_OBRAN_EC, CDB_FAMILY_OBRAN)
+CDB_DECLARE_RAM(CDB_ATOM_RZK_EC, CDB_FAMILY_RZK)
+CDB_DECLARE_RAM(CDB_ATOM_SORVEXII_EC, CDB_FAMILY_TEV)
+CDB_DECLARE_RAM(CDB_ATOM_ZEPLA_EC, CDB_FAMILY_ZEPLA)
+#undef CDB_DECLARE_RAM
+
 // DSP multiplier and output blocks (placeholders like the RAM).
 class CDB_ATOM_MAC_MULT : public CDB_ATOM_NODE
 {

@@ -336,6 +336,45 @@ void CUT_RAM_UTIL::set_address_width(CDB_ATOM_NODE* ram, int ram_port, int width
     require_ram(ram)->set_block_param(CDB_PARAM_RAM_ADDRESS_WIDTH, ram_port, std::max(width, 0));
 }
 
+#define CUT_RAM_PARAM(NAME, KEY)                                                                                       \
+    int CUT_RAM_UTIL::get_##NAME(const CDB_ATOM_NODE* ram, int ram_port)                                               \
+    {                                                                                                                  \
+        return param(require_ram(ram), KEY, ram_port, -1);                                                             \
+    }                                                                                                                  \
+    void CUT_RAM_UTIL::set_##NAME(CDB_ATOM_NODE* ram, int ram_port, int value)                                         \
+    {                                                                                                                  \
+        require_ram(ram)->set_block_param(KEY, ram_port, value);                                                       \
+    }
+CUT_RAM_PARAM(block_type, CDB_PARAM_RAM_BLOCK_TYPE)
+CUT_RAM_PARAM(target_block_type, CDB_PARAM_RAM_TARGET_BLOCK_TYPE)
+CUT_RAM_PARAM(physical_port, CDB_PARAM_RAM_PHYSICAL_PORT)
+CUT_RAM_PARAM(content_view, CDB_PARAM_RAM_CONTENT_VIEW)
+CUT_RAM_PARAM(mixed_port_feed_through_mode, CDB_PARAM_RAM_MIXED_PORT_FEED_THROUGH_MODE)
+CUT_RAM_PARAM(logical_depth, CDB_PARAM_RAM_LOGICAL_DEPTH)
+CUT_RAM_PARAM(logical_width, CDB_PARAM_RAM_LOGICAL_WIDTH)
+CUT_RAM_PARAM(first_address, CDB_PARAM_RAM_FIRST_ADDRESS)
+CUT_RAM_PARAM(last_address, CDB_PARAM_RAM_LAST_ADDRESS)
+CUT_RAM_PARAM(first_bit_number, CDB_PARAM_RAM_FIRST_BIT_NUMBER)
+CUT_RAM_PARAM(data_width, CDB_PARAM_RAM_DATA_WIDTH)
+CUT_RAM_PARAM(data_width_mode, CDB_PARAM_RAM_DATA_WIDTH_MODE)
+CUT_RAM_PARAM(data_interleave_offset_in_bits, CDB_PARAM_RAM_DATA_INTERLEAVE_OFFSET)
+CUT_RAM_PARAM(data_interleave_width_in_bits, CDB_PARAM_RAM_DATA_INTERLEAVE_WIDTH)
+#undef CUT_RAM_PARAM
+
+long long CUT_RAM_UTIL::get_slice_depth(const CDB_ATOM_NODE* ram, int ram_port)
+{
+    const int first = get_first_address(ram, ram_port), last = get_last_address(ram, ram_port);
+    if (first >= 0 && last >= first) return static_cast<long long>(last) - first + 1;
+    return 1LL << std::min(get_address_width(ram, ram_port), 40);
+}
+
+int CUT_RAM_UTIL::get_slice_width(const CDB_ATOM_NODE* ram, int ram_port)
+{
+    const int width = get_data_width(ram, ram_port);
+    if (width >= 0) return width;
+    return cut_output_terms_width(ram, ram_port == 0 ? DB_RAM_PORTA_DATAOUT : DB_RAM_PORTB_DATAOUT);
+}
+
 int cut_add_observable_oterms(CDB_ATOM_NODE* ram)
 {
     require_ram(ram);

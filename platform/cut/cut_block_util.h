@@ -119,6 +119,32 @@ public:
     // Address bits of a RAM port; without a set width, derived from the address terms.
     static int get_address_width(const CDB_ATOM_NODE* ram, int ram_port);
     static void set_address_width(CDB_ATOM_NODE* ram, int ram_port, int width);
+
+    // Slice parameters, kept as atom parameters of the port; -1 when unset.
+#define CUT_RAM_PARAM(NAME)                                                                                            \
+    static int get_##NAME(const CDB_ATOM_NODE* ram, int ram_port);                                                     \
+    static void set_##NAME(CDB_ATOM_NODE* ram, int ram_port, int value);
+    CUT_RAM_PARAM(block_type)
+    CUT_RAM_PARAM(target_block_type)
+    CUT_RAM_PARAM(physical_port)
+    CUT_RAM_PARAM(content_view)
+    CUT_RAM_PARAM(mixed_port_feed_through_mode)
+    CUT_RAM_PARAM(logical_depth)
+    CUT_RAM_PARAM(logical_width)
+    CUT_RAM_PARAM(first_address)
+    CUT_RAM_PARAM(last_address)
+    CUT_RAM_PARAM(first_bit_number)
+    CUT_RAM_PARAM(data_width)
+    CUT_RAM_PARAM(data_width_mode)
+    CUT_RAM_PARAM(data_interleave_offset_in_bits)
+    CUT_RAM_PARAM(data_interleave_width_in_bits)
+#undef CUT_RAM_PARAM
+
+    // Words one slice holds: last - first + 1 when both are set, else
+    // 2^address width. Bits per word: the data width when set, else the
+    // width of the port's data output.
+    static long long get_slice_depth(const CDB_ATOM_NODE* ram, int ram_port);
+    static int get_slice_width(const CDB_ATOM_NODE* ram, int ram_port);
 };
 
 // Gives every input term of a RAM that has an observable output type its

@@ -17,31 +17,33 @@ struct FAMILY_ROW
     int nx, ny, lab_capacity, lab_type;
     int comb_type, reg_type;
     DEV_TIMING_MODEL model;
+    int small_ram_bits;
 };
 
+// The last column is the bits of a small RAM block.
 // LUT pin delays fall from A to the last input; the 6-input families are a
 // generation faster in routing than the 4-input ones. Values are plausible,
 // not measured.
 // clang-format off
 const FAMILY_ROW FAMILIES[] = {
     {DEV_FAMILY_BRENNOCK, "BRK", 6, 84, 84, 20, DEV_BLOCK_LAB_589, 0, 1,
-     {{420, 400, 330, 300, 190, 120, 400}, 35, 160, 260, 60, 180, 90, 110, 240, 40, 520, 600, 700, 450, 60, 600, 80}},
+     {{420, 400, 330, 300, 190, 120, 400}, 35, 160, 260, 60, 180, 90, 110, 240, 40, 520, 600, 700, 450, 60, 600, 80}, 4096},
     {DEV_FAMILY_ZEPLA, "ZEPLA", 4, 64, 64, 16, DEV_BLOCK_LAB, 2, 3,
-     {{480, 440, 310, 200, 0, 0, 0}, 60, 210, 300, 0, 230, 110, 140, 300, 60, 650, 800, 900, 500, 80, 700, 100}},
+     {{480, 440, 310, 200, 0, 0, 0}, 60, 210, 300, 0, 230, 110, 140, 300, 60, 650, 800, 900, 500, 80, 700, 100}, 8192},
     {DEV_FAMILY_TEV, "TEV", 4, 64, 64, 16, DEV_BLOCK_LAB_499, 257, 258,
-     {{460, 420, 300, 190, 0, 0, 0}, 55, 200, 290, 0, 220, 100, 130, 280, 55, 620, 780, 880, 480, 75, 680, 95}},
+     {{460, 420, 300, 190, 0, 0, 0}, 55, 200, 290, 0, 220, 100, 130, 280, 55, 620, 780, 880, 480, 75, 680, 95}, 4096},
     {DEV_FAMILY_MORLIN, "MRL", 6, 64, 64, 16, DEV_BLOCK_LAB_500, 270, 272,
-     {{440, 420, 350, 320, 210, 140, 420}, 40, 170, 270, 70, 190, 95, 120, 250, 45, 540, 620, 720, 460, 65, 620, 85}},
+     {{440, 420, 350, 320, 210, 140, 420}, 40, 170, 270, 70, 190, 95, 120, 250, 45, 540, 620, 720, 460, 65, 620, 85}, 8192},
     {DEV_FAMILY_KESTLIN, "KESTLIN", 6, 72, 72, 20, DEV_BLOCK_LAB_538, 145, 126,
-     {{410, 390, 320, 290, 180, 115, 390}, 33, 155, 250, 58, 175, 85, 105, 235, 38, 500, 590, 690, 440, 58, 590, 78}},
+     {{410, 390, 320, 290, 180, 115, 390}, 33, 155, 250, 58, 175, 85, 105, 235, 38, 500, 590, 690, 440, 58, 590, 78}, 8192},
     {DEV_FAMILY_ZEPLA_II, "ZEPLA", 4, 64, 64, 16, DEV_BLOCK_LAB, 2, 3,
-     {{470, 430, 305, 195, 0, 0, 0}, 58, 205, 295, 0, 225, 105, 135, 290, 58, 640, 790, 890, 490, 78, 690, 98}},
+     {{470, 430, 305, 195, 0, 0, 0}, 58, 205, 295, 0, 225, 105, 135, 290, 58, 640, 790, 890, 490, 78, 690, 98}, 8192},
     {DEV_FAMILY_RZK, "RZK", 6, 72, 72, 20, DEV_BLOCK_LAB_538, 145, 146,
-     {{400, 380, 315, 285, 175, 110, 380}, 32, 150, 245, 56, 170, 82, 100, 230, 36, 490, 580, 680, 430, 56, 580, 76}},
+     {{400, 380, 315, 285, 175, 110, 380}, 32, 150, 245, 56, 170, 82, 100, 230, 36, 490, 580, 680, 430, 56, 580, 76}, 8192},
     {DEV_FAMILY_OBRAN, "OBRAN", 6, 72, 72, 20, DEV_BLOCK_LAB_538, 186, 187,
-     {{390, 370, 305, 275, 170, 105, 370}, 30, 145, 240, 54, 165, 80, 98, 225, 35, 480, 570, 670, 420, 54, 570, 74}},
+     {{390, 370, 305, 275, 170, 105, 370}, 30, 145, 240, 54, 165, 80, 98, 225, 35, 480, 570, 670, 420, 54, 570, 74}, 8192},
     {DEV_FAMILY_UVO, "UVO", 4, 40, 40, 10, DEV_BLOCK_LAB, 10, 10,
-     {{520, 480, 340, 230, 0, 0, 0}, 70, 240, 330, 0, 260, 130, 160, 330, 70, 720, 900, 1000, 560, 90, 760, 110}},
+     {{520, 480, 340, 230, 0, 0, 0}, 70, 240, 330, 0, 260, 130, 160, 330, 70, 720, 900, 1000, 560, 90, 760, 110}, 4096},
 };
 // clang-format on
 
@@ -58,6 +60,11 @@ bool is_lut_data_port(int port)
 }
 
 }  // namespace
+
+bool dev_is_ram_block_kind(int kind)
+{
+    return kind == DEV_RAM_BLOCK_SMALL || kind == DEV_RAM_BLOCK_MEDIUM || kind == DEV_RAM_BLOCK_LARGE;
+}
 
 bool dev_is_usable_lab_type(int t)
 {
@@ -135,6 +142,9 @@ void DEV_DEVICE::init_family(int family)
     m_lab_capacity = row->lab_capacity;
     m_lab_type = row->lab_type;
     m_model = row->model;
+    m_small_ram_bits = row->small_ram_bits;
+    // Mostly small blocks, a medium one every fourth site, no large ones.
+    m_ram_kinds = {DEV_RAM_BLOCK_SMALL, DEV_RAM_BLOCK_SMALL, DEV_RAM_BLOCK_SMALL, DEV_RAM_BLOCK_MEDIUM};
     m_ram_columns.clear();
     m_dsp_columns.clear();
     for (int x = 8; x < m_nx - 1; x += 16) m_ram_columns.push_back(x);
@@ -169,6 +179,22 @@ int DEV_DEVICE::get_block_type(int x, int y, int) const
 {
     if (x < 0 || y < 0 || x >= m_nx || y >= m_ny) return DEV_BLOCK_NONE;
     return m_blocks[(size_t)x * m_ny + y];
+}
+
+int DEV_DEVICE::get_ram_block_kind(int x, int y) const
+{
+    if (get_block_type(x, y) != DEV_BLOCK_RAM) return 0;
+    return m_ram_kinds[static_cast<size_t>(std::max(y - 1, 0)) % m_ram_kinds.size()];
+}
+
+int DEV_DEVICE::get_ram_block_bits(int kind) const
+{
+    switch (kind) {
+    case DEV_RAM_BLOCK_SMALL: return m_small_ram_bits;
+    case DEV_RAM_BLOCK_MEDIUM: return 4 * m_small_ram_bits;
+    case DEV_RAM_BLOCK_LARGE: return 16 * m_small_ram_bits;
+    default: return 0;
+    }
 }
 
 int DEV_DEVICE::get_num_usable_labs() const
@@ -222,6 +248,15 @@ int DUVO_PLACE_INFO::get_block_type(int x, int y, int sub) const
 int DUVO_PLACE_INFO::get_lab_capacity() const
 {
     return m_device->get_lab_capacity();
+}
+
+int DUVO_PLACE_INFO::get_num_elements(int kind) const
+{
+    if (!dev_is_ram_block_kind(kind)) return 0;
+    int n = 0;
+    for (int x = 0; x < get_nx(); ++x)
+        for (int y = 0; y < get_ny(); ++y) n += m_device->get_ram_block_kind(x, y) == kind;
+    return n;
 }
 
 int DUVO_PLACE_INFO::get_global_id(int, int x, int y, int sub) const

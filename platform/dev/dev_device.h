@@ -71,6 +71,16 @@ enum DEV_BLOCK_TYPE : int
     DEV_BLOCK_DSP = 701,
 };
 
+// Kinds of the RAM blocks on RAM-column sites, as the placement
+// information counts its elements.
+enum DEV_RAM_BLOCK_KIND : int
+{
+    DEV_RAM_BLOCK_SMALL = 256,
+    DEV_RAM_BLOCK_MEDIUM = 257,
+    DEV_RAM_BLOCK_LARGE = 258,
+};
+bool dev_is_ram_block_kind(int kind);
+
 bool dev_is_usable_lab_type(int block_type);
 const char* dev_family_name(int family);  // "BRK", ..., "UVO"; "UNKNOWN"
 bool dev_is_known_family(int family);     // one of the built-in families
@@ -181,6 +191,8 @@ public:
     int get_ny() const;
     int get_block_type(int x, int y, int sub = 0) const;
     int get_lab_capacity() const;
+    // Sites of a RAM block kind (DEV_RAM_BLOCK_*); 0 for any other kind.
+    int get_num_elements(int kind) const;
     // Global id of a place block (kind 0 = LAB slot); -1 outside the grid.
     int get_global_id(int kind, int x, int y, int sub) const;
     // Null for an id that names no block; the pointer is to a thread-local
@@ -312,6 +324,13 @@ public:
     int get_lab_capacity() const { return m_lab_capacity; }
     const std::vector<int>& get_ram_columns() const { return m_ram_columns; }
     const std::vector<int>& get_dsp_columns() const { return m_dsp_columns; }
+    // RAM sites take their kinds from a pattern repeated up each RAM column
+    // from row 1. The kind of the RAM block at a site, 0 when it holds none.
+    int get_ram_block_kind(int x, int y) const;
+    const std::vector<int>& get_ram_kind_pattern() const { return m_ram_kinds; }
+    // Bits a RAM block of the kind holds: the family's small block, medium
+    // four times that, large sixteen times; 0 for another kind.
+    int get_ram_block_bits(int kind) const;
     int get_num_usable_labs() const;
     // Resource count per atom type (atoms of that type the device holds).
     int get_resource_count(int atom_type) const;
@@ -328,6 +347,7 @@ public:
     // Reads "key value..." lines overriding the built-in values:
     //   family F | part P | device_enum N | name S | grid NX NY | lab_capacity N
     //   lab_type T | block X Y T | ram_column X | dsp_column X | resource TYPE COUNT
+    //   ram_kinds KIND... (256 small, 257 medium, 258 large, up each RAM column)
     //   migratable_part P | migration_target P | bool ID 0|1 | delay KEY VALUE
     // ('#' starts a comment; `family` comes first, `grid` before the columns;
     // a key, or a key for one subject, is given once). Throws
@@ -348,6 +368,8 @@ private:
     int m_lab_capacity = 10;
     int m_lab_type = DEV_BLOCK_LAB;
     std::vector<int> m_ram_columns, m_dsp_columns;
+    std::vector<int> m_ram_kinds;  // never empty
+    int m_small_ram_bits = 0;
     std::vector<int> m_blocks;  // x * ny + y
     std::vector<std::pair<int, int>> m_resources;
     DEV_BASIC_INFO m_basic;

@@ -250,6 +250,8 @@ private:
             once("migration_target");
             m_dev.m_migration.m_target = number(w[1], 0, INT_MAX, "migration_target");
             m_dev.m_has_migration = true;
+        } else if (key == "ram_kinds") {
+            take_ram_kinds(w);
         } else if (key == "bool") {
             expect(w, 2, "ID 0|1");
             const int id = number(w[1], 0, INT_MAX, "bool id");
@@ -264,6 +266,20 @@ private:
         } else {
             fail("unknown key '" + std::string(key) + "'");
         }
+    }
+
+    void take_ram_kinds(const WORDS& w)
+    {
+        if (w.size() < 2) fail("'ram_kinds' takes one or more RAM block kinds (256, 257 or 258)");
+        once("ram_kinds");
+        std::vector<int> kinds;
+        for (size_t k = 1; k < w.size(); ++k) {
+            const int kind = number(w[k], 0, INT_MAX, "RAM block kind");
+            if (!dev_is_ram_block_kind(kind))
+                fail("not a RAM block kind: " + std::to_string(kind) + " (256 small, 257 medium, 258 large)");
+            kinds.push_back(kind);
+        }
+        m_dev.m_ram_kinds = kinds;
     }
 
     // Checks that need the whole file: the grid is final only now.
