@@ -86,8 +86,8 @@ void MORV_RAM_MAP_UTIL::count_free_rams()
         if (take_blocks(env, set, DEV_RAM_BLOCK_MEDIUM, m_ram_counts[MORV_RAM_COUNT_MEDIUM])) continue;
         if (take_blocks(env, set, DEV_RAM_BLOCK_LARGE, m_ram_counts[MORV_RAM_COUNT_LARGE])) continue;
         // Existing RAMs that fit nowhere leave nothing to map into.
-        m_ram_counts[MORV_RAM_COUNT_SMALL] = m_ram_counts[MORV_RAM_COUNT_MEDIUM] =
-            m_ram_counts[MORV_RAM_COUNT_LARGE] = 0;
+        m_ram_counts[MORV_RAM_COUNT_SMALL] = m_ram_counts[MORV_RAM_COUNT_MEDIUM] = m_ram_counts[MORV_RAM_COUNT_LARGE] =
+            0;
         break;
     }
     for (int i = 0; i < MORV_RAM_COUNT_SLOTS; ++i)

@@ -27,7 +27,7 @@ void MORV_RAM_MAP_UTIL_6LUT::prepare_cluster_carry_chains()
         while (CDB_ATOM_NODE* previous = m_fsyn_net_util->get_previous_node_in_carry_chain(head)) head = previous;
         if (m_carry_chain_parity.count(static_cast<int>(head->get_id()))) continue;
         int position = 0;
-        for (CDB_ATOM_NODE* cell = head; cell != nullptr; cell = m_fsyn_net_util->get_next_node_in_carry_chain(cell))
+        for (CDB_ATOM_NODE* cell = head; cell != nullptr; cell = next_chain_cell(cell))
             m_carry_chain_parity[static_cast<int>(cell->get_id())] = position++ % 2;
     }
 }
@@ -51,6 +51,14 @@ void MORV_RAM_MAP_UTIL_6LUT::copy_register_control_input(CDB_ATOM_NODE* new_node
     copy_control(new_node, old_node, port_type, true);
 }
 
+CDB_ATOM_NODE* MORV_RAM_MAP_UTIL_6LUT::next_chain_cell(CDB_ATOM_NODE* cell) const
+{
+    // A carry output read by anything but a logic cell (an output pin, say)
+    // ends the chain.
+    CDB_ATOM_NODE* next = m_fsyn_net_util->get_next_node_in_carry_chain(cell);
+    return next != nullptr && (next->is_lcell_comb() || next->is_lcell_hsadder()) ? next : nullptr;
+}
+
 int MORV_RAM_MAP_UTIL_6LUT::get_carry_chain_parity(const CDB_ATOM_NODE* node) const
 {
     auto it = m_carry_chain_parity.find(static_cast<int>(node->get_id()));
@@ -65,8 +73,7 @@ int MORV_RAM_MAP_UTIL_6LUT::parity_of(CDB_ATOM_NODE* node) const
     return parity;
 }
 
-CDB_ATOM_NODE* MORV_RAM_MAP_UTIL_6LUT::new_carry_wire_lut(CDB_ATOM_NODE* name_node, const char* suffix,
-                                                          uint64_t mask)
+CDB_ATOM_NODE* MORV_RAM_MAP_UTIL_6LUT::new_carry_wire_lut(CDB_ATOM_NODE* name_node, const char* suffix, uint64_t mask)
 {
     CDB_ATOM_NODE* lut = create_lut_cell(nullptr, cell_name(name_node, suffix));
     new_output(lut, DB_CARRY_OUT);
@@ -120,7 +127,7 @@ bool MORV_RAM_MAP_UTIL_6LUT::is_lut(CDB_ATOM_NODE* node) const
 
 bool MORV_RAM_MAP_UTIL_6LUT::has_carry_chain_parity(CDB_ATOM_OTERM* oterm) const
 {
-    CDB_ATOM_NODE* next_node = m_fsyn_net_util->get_next_node_in_carry_chain(oterm->get_my_node());
+    CDB_ATOM_NODE* next_node = next_chain_cell(oterm->get_my_node());
     if (next_node == nullptr) return false;
     return parity_of(next_node) == 0;
 }

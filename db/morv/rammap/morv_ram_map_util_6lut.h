@@ -27,6 +27,8 @@ public:
 
     // The parity of a chain cell; -1 for a node without one.
     int get_carry_chain_parity(const CDB_ATOM_NODE* node) const;
+    // The next logic cell of the chain, null at its end.
+    CDB_ATOM_NODE* next_chain_cell(CDB_ATOM_NODE* cell) const;
 
 private:
     int parity_of(CDB_ATOM_NODE* node) const;

@@ -24,14 +24,23 @@ CDB_ATOM_NODE* new_ram(HDB_INSTANCE_NAME* name, const CDB_RAM_FLAG_SET& flags)
 
 // The memory-initialisation file name is carried by the slice and
 // reconfiguration information the builder sets afterwards.
-#define MORV_RAM_MAP_UTIL_DEFINE(NAME, RAM, GAIN, FF_TEST, BITS, LUT_FACTORY, REG_FACTORY)                            \
-    bool NAME::counts_outputs_in_gain() const { return GAIN; }                                                         \
+#define MORV_RAM_MAP_UTIL_DEFINE(NAME, RAM, GAIN, FF_TEST, BITS, LUT_FACTORY, REG_FACTORY)                             \
+    bool NAME::counts_outputs_in_gain() const                                                                          \
+    {                                                                                                                  \
+        return GAIN;                                                                                                   \
+    }                                                                                                                  \
     CDB_ATOM_NODE* NAME::create_ram_atom(HDB_INSTANCE_NAME* name, const std::string&, const CDB_RAM_FLAG_SET& flags)   \
     {                                                                                                                  \
         return new_ram<RAM>(name, flags);                                                                              \
     }                                                                                                                  \
-    bool NAME::is_ff(CDB_ATOM_NODE* node) const { return node->FF_TEST(); }                                            \
-    int NAME::get_ram_block_bits() const { return BITS; }                                                              \
+    bool NAME::is_ff(CDB_ATOM_NODE* node) const                                                                        \
+    {                                                                                                                  \
+        return node->FF_TEST();                                                                                        \
+    }                                                                                                                  \
+    int NAME::get_ram_block_bits() const                                                                               \
+    {                                                                                                                  \
+        return BITS;                                                                                                   \
+    }                                                                                                                  \
     CDB_ATOM_NODE* NAME::create_lut_cell(MEM_SEGMENT* segment, HDB_INSTANCE_NAME* name)                                \
     {                                                                                                                  \
         return m_fsyn_cdb_interface->LUT_FACTORY(segment, name);                                                       \

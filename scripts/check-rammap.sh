@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Runs the logic-to-RAM groundwork tests (stand-in RAM blocks, free RAM
+# count, family RAM utilities) of a build folder, whole and shuffled, and
+# fails unless every one passes and there are at least six of them.
+# Usage: check-rammap.sh [build folder, default build/test]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build/test}" && pwd)
+program="$build/tests/host/rammap/test_host_rammap"
+[[ -x "$program" ]] || { echo "check-rammap: $program is not built" >&2; exit 2; }
+work=$(mktemp -d "${TMPDIR:-/tmp}/morv-rammap.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+"$program" --gtest_filter='RamStandIn*:FreeRamCount*:RamMapUtil*' --gtest_shuffle | tee "$work/log"
+passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$work/log")
+if [[ -z "$passed" || "$passed" -lt 6 ]]; then
+  echo "check-rammap: ${passed:-0} tests passed, at least 6 expected" >&2
+  exit 1
+fi
+echo "check-rammap: $passed tests passed"
