@@ -797,6 +797,29 @@ void CDB_ATOM_RAM::set_ram_mode_flags(int port, const CDB_RAM_FLAG_SET& flags)
         set_block_param(s_ram_mode_keys[w], port, static_cast<int>(flags.word(w)));
     }
 }
+void CDB_ATOM_RAM::set_content(const std::vector<bool>& column)
+{
+    const int words = static_cast<int>((column.size() + 31) / 32);
+    const int old_words = (get_block_param(CDB_PARAM_RAM_CONTENT_SIZE, 0, 0) + 31) / 32;
+    for (int w = 0; w < std::max(words, old_words); ++w) {
+        uint32_t bits = 0;
+        for (int j = 0; j < 32 && size_t(32 * w + j) < column.size(); ++j)
+            if (column[size_t(32 * w + j)]) bits |= uint32_t{1} << j;
+        set_block_param(CDB_PARAM_RAM_CONTENT, w, static_cast<int>(bits));
+    }
+    set_block_param(CDB_PARAM_RAM_CONTENT_SIZE, 0, static_cast<int>(column.size()));
+}
+
+std::vector<bool> CDB_ATOM_RAM::get_content() const
+{
+    std::vector<bool> column(static_cast<size_t>(std::max(get_block_param(CDB_PARAM_RAM_CONTENT_SIZE, 0, 0), 0)));
+    for (size_t a = 0; a < column.size(); ++a) {
+        const auto bits = static_cast<uint32_t>(get_block_param(CDB_PARAM_RAM_CONTENT, int(a / 32), 0));
+        column[a] = (bits >> (a % 32)) & 1u;
+    }
+    return column;
+}
+
 CDB_ATOM_MAC_MULT::CDB_ATOM_MAC_MULT(int family)
     : CDB_ATOM_NODE(family, CDB_KIND_MAC_MULT, type_of(family, CDB_KIND_MAC_MULT))
 {}

@@ -488,6 +488,12 @@ public:
     bool ram_mode_is(int flag, int port) const { return get_ram_mode_flags(port).test(flag); }
     CDB_RAM_FLAG_SET get_ram_mode_flags(int port) const;
     void set_ram_mode_flags(int port, const CDB_RAM_FLAG_SET& flags);
+    // Contents of a one-bit-wide slice, entry a for address a, kept as
+    // parameters so that copies and the native format carry them. Empty
+    // for a RAM without contents of its own.
+    void set_content(const std::vector<bool>& column);
+    std::vector<bool> get_content() const;
+    bool has_content() const { return get_block_param(CDB_PARAM_RAM_CONTENT_SIZE, 0, 0) > 0; }
 };
 using CDB_ATOM_UVO_EC = CDB_ATOM_RAM;
 

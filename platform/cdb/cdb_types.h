@@ -38,6 +38,7 @@ enum DB_INPUT_PORT_TYPE : int
     DB_RAM_ENA1 = 35,
     DB_RAM_CLR0 = 36,
     DB_RAM_CLR1 = 37,
+    DB_RAM_CLK0_ENA = 38,  // port A's clock enable as the logic-to-RAM builder wires it
     DB_RAM_PORTA_DATAIN = 78,
     DB_RAM_PORTB_DATAIN = 79,
     DB_RAM_DATAIN_2 = 90,  // a RAM's second data input
@@ -193,8 +194,10 @@ enum CDB_BLOCK_PARAM_KEY : int
     CDB_PARAM_RAM_DATA_WIDTH_MODE = 0x14b,
     CDB_PARAM_RAM_DATA_INTERLEAVE_OFFSET = 0x14c,
     CDB_PARAM_RAM_DATA_INTERLEAVE_WIDTH = 0x14d,
-    CDB_PARAM_MAC_MODE = 0x110,         // port 0
-    CDB_PARAM_MAC_INPUT_CLOCK = 0x111,  // port = input port type
+    CDB_PARAM_RAM_CONTENT_SIZE = 0x14e,  // port 0: entries of the RAM's own contents
+    CDB_PARAM_RAM_CONTENT = 0x14f,       // port k: entries 32k .. 32k + 31, bit j for entry 32k + j
+    CDB_PARAM_MAC_MODE = 0x110,          // port 0
+    CDB_PARAM_MAC_INPUT_CLOCK = 0x111,   // port = input port type
     CDB_PARAM_MAC_INPUT_CLEAR = 0x112,
     CDB_PARAM_MAC_PIPELINE_CLOCK = 0x113,
     CDB_PARAM_MAC_PIPELINE_CLEAR = 0x114,

@@ -218,6 +218,37 @@ BUS ram_read(BUILDER& b, const std::vector<BUS>& words, const BUS& address, int 
     return out;
 }
 
+// The register behind a read-only slice: port A's clock, the builder's
+// enable (or port A's), and port A's clear under the RAM clear rule.
+CONTROLS rom_controls(BUILDER& b, const CDB_ATOM_NODE* rom)
+{
+    CONTROLS c;
+    c.clock = rom->get_input_term_by_type(DB_RAM_CLK0);
+    if (rom->get_input_term_by_type(DB_RAM_CLK0_ENA) != nullptr) c.ena = b.input(DB_RAM_CLK0_ENA, 0, 1);
+    else if (rom->get_input_term_by_type(DB_RAM_ENA0) != nullptr) c.ena = b.input(DB_RAM_ENA0, 0, 1);
+    else c.ena = b.constant(1);
+    c.clr = rom->get_input_term_by_type(DB_RAM_CLR0) != nullptr ? b.clear(DB_RAM_CLR0, 0) : b.constant(1);
+    return c;
+}
+
+// A slice with contents of its own and no write enable: on an enabled
+// clock edge its data output takes the entry its address selects.
+// Observable address outputs show the address as registered alongside.
+CUT_BLOCK_FUNCTION rom_function(const CDB_ATOM_RAM* rom, int bits)
+{
+    BUILDER b(rom);
+    const BUS address = b.inputs(DB_RAM_PORTA_ADDRESS, bits);
+    const std::vector<bool> column = rom->get_content();
+    BUS entries;
+    for (size_t a = 0; a < (size_t{1} << bits); ++a) entries.push_back(b.constant(a < column.size() && column[a]));
+    const CONTROLS c = rom_controls(b, rom);
+    b.output(DB_RAM_PORTA_DATAOUT, {b.reg(b.select(entries, address), c)});
+    if (cut_output_terms_width(rom, DB_RAM_OBSERVABLE_PORTA_ADDRESS) > 0)
+        b.output(DB_RAM_OBSERVABLE_PORTA_ADDRESS, b.regs(address, c));
+    b.check_outputs();
+    return b.take();
+}
+
 CUT_BLOCK_FUNCTION ram_function(const CDB_ATOM_NODE* ram)
 {
     BUILDER b(ram);
@@ -226,6 +257,9 @@ CUT_BLOCK_FUNCTION ram_function(const CDB_ATOM_NODE* ram)
         throw CUT_BLOCK_ERROR(cut_atom_label(ram) + ": a RAM of " + std::to_string(bits) +
                               " address bits is deeper than the " + std::to_string(CUT_BLOCK_MAX_RAM_ADDRESS_BITS) +
                               " the model holds");
+    const auto* contents = static_cast<const CDB_ATOM_RAM*>(ram);
+    if (contents->has_content() && ram->get_input_term_by_type(DB_RAM_PORTA_WE) == nullptr)
+        return rom_function(contents, bits);
     const int width =
         std::max({cut_input_terms_width(ram, DB_RAM_PORTA_DATAIN), cut_output_terms_width(ram, DB_RAM_PORTA_DATAOUT),
                   cut_output_terms_width(ram, DB_RAM_PORTB_DATAOUT)});

@@ -11,6 +11,11 @@
 // register per bit behind its data output, with the port's clock, clear and
 // enable. Contents and every register start at 0.
 //
+// A RAM slice with contents of its own and no write enable (a logic-to-RAM
+// slice) reads them through one register on port A's clock, enabled by
+// DB_RAM_CLK0_ENA (else port A's enable), cleared by port A's clear under
+// the RAM clear rule; it powers up at 0.
+//
 // DSP: data inputs read through their pins (an inversion sits in front of
 // a packed input register), then the input and pipeline registers of the
 // port, then the function (MAC_MULT: the unsigned product of A and B;

@@ -1,0 +1,139 @@
+// A RAM slice with contents and no write enable behaves like a registered
+// read-only memory: the same as the LUT and register it stands for, in the
+// cycle simulator and, through the BLIF writer, under ABC. Its contents
+// come from memory-initialisation files, which are read strictly.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "cut/cut_mif_reader.h"
+
+#include "rammap_rams.h"
+#include "rammap_run.h"
+#include "seq_harness.h"
+
+namespace {
+
+constexpr uint64_t k_truth = 0xB4;  // entry a of the slice: bit a
+
+struct ROM_DESIGN
+{
+    bool as_ram;
+    bool with_clear;
+};
+
+// Address registers on i0..i2; then either a ROM slice or a LUT and a
+// register with the same clock, enable and clear.
+RAMMAP_BUILD rom_design(ROM_DESIGN d)
+{
+    return [=](FIXTURE_NETLIST& f) {
+        CDB_ATOM_OTERM* clk = f.input("clk");
+        CDB_ATOM_OTERM* en = f.input("en");
+        CDB_ATOM_OTERM* clr = d.with_clear ? f.input("clr") : nullptr;
+        std::vector<CDB_ATOM_OTERM*> address;
+        for (int k = 0; k < 3; ++k)
+            address.push_back(f.reg("a" + std::to_string(k), f.input("i" + std::to_string(k)), clk));
+        if (!d.as_ram) {
+            f.output("o", f.reg("q", f.lut("f", address, k_truth), clk, en, clr));
+            return;
+        }
+        CDB_ATOM_NODE* rom = add_ram_slice(f, "rom|s0", 3, 1, clk);
+        for (int k = 0; k < 3; ++k) address[k]->insert_fanout(rom->add_input_term(DB_RAM_PORTA_ADDRESS, k));
+        en->insert_fanout(rom->add_input_term(DB_RAM_CLK0_ENA));
+        // The RAM clear acts at 1: it reads the register clear inverted.
+        CDB_ATOM_ITERM* clear = rom->add_input_term(DB_RAM_CLR0);
+        if (clr != nullptr) clr->insert_fanout(clear);
+        else clear->set_vcc();
+        clear->set_invert();
+        std::vector<bool> column;
+        for (int a = 0; a < 8; ++a) column.push_back((k_truth >> a) & 1u);
+        static_cast<CDB_ATOM_RAM*>(rom)->set_content(column);
+        f.output("o", rom->add_output_term(DB_RAM_PORTA_DATAOUT, rom->get_instance_name()));
+    };
+}
+
+std::string mif_error(const std::string& text, int width = 2, int depth = 2)
+{
+    const std::string path = "case.mif";
+    std::ofstream(path) << text;
+    try {
+        cut_read_mif_file(path, width, depth);
+    } catch (const CUT_MIF_ERROR& e) {
+        return e.what();
+    }
+    return "accepted";
+}
+
+const char* const k_header = "-- [PROTO] RAM Mapping Generated Memory Initialization File\n"
+                             "WIDTH=2;\nDEPTH=2;\n\nADDRESS_RADIX=UNS;\nDATA_RADIX=UNS;\n\nCONTENT BEGIN\n";
+
+}  // namespace
+
+TEST(RamStandInRom, SliceMatchesTheLutAndRegisterItReplaces)
+{
+    for (int family : {CDB_FAMILY_BRK, CDB_FAMILY_ZEPLA, CDB_FAMILY_OBRAN})
+        for (bool with_clear : {false, true}) {
+            SCOPED_TRACE(std::to_string(family) + (with_clear ? " with clear" : ""));
+            FIXTURE_NETLIST ram(family), logic(family);
+            rom_design({true, with_clear})(ram);
+            rom_design({false, with_clear})(logic);
+            const SEQ_VERDICT v = seq_check(logic.netlist(), ram.netlist(),
+                                            "rom_" + std::to_string(family) + (with_clear ? "_clr" : ""), true, 300);
+            EXPECT_TRUE(v.equivalent()) << v.describe();
+        }
+}
+
+// Other contents are told apart.
+TEST(RamStandInRom, DifferentContentsAreRefuted)
+{
+    FIXTURE_NETLIST ram(CDB_FAMILY_BRK), logic(CDB_FAMILY_BRK);
+    rom_design({true, false})(ram);
+    rom_design({false, false})(logic);
+    for (CDB_ATOM_NODE* node : ram.netlist())
+        if (node->is_ram()) {
+            auto* rom = static_cast<CDB_ATOM_RAM*>(node);
+            std::vector<bool> column = rom->get_content();
+            column[5] = !column[5];
+            rom->set_content(column);
+        }
+    const SEQ_VERDICT v = seq_check(logic.netlist(), ram.netlist(), "rom_refuted", false, 300);
+    EXPECT_TRUE(v.refuted()) << v.describe();
+}
+
+TEST(RamStandInMif, ReadsTheWrittenForm)
+{
+    const std::string path = "good.mif";
+    std::ofstream(path) << k_header << "    0  :  2;\n    1  :  3;\nEND;\n";
+    const CUT_MIF_CONTENTS c = cut_read_mif_file(path, 2, 2);
+    EXPECT_EQ(c.words, (std::vector<uint64_t>{2, 3}));
+    EXPECT_EQ(c.column(0), (std::vector<bool>{false, true}));
+    EXPECT_EQ(c.column(1), (std::vector<bool>{true, true}));
+}
+
+TEST(RamStandInMif, RefusesFilesThatDoNotMatch)
+{
+    EXPECT_NE(mif_error(std::string(k_header) + "    0  :  2;\n").find("case.mif:10: the file ends after 1 of 2"),
+              std::string::npos);
+    EXPECT_NE(mif_error(std::string(k_header) + "    0  :  4;\n    1  :  3;\nEND;\n")
+                  .find("case.mif:9: word 4 at address 0 does not fit in 2 bits"),
+              std::string::npos);
+    EXPECT_NE(mif_error(std::string(k_header) + "    1  :  2;\n    0  :  3;\nEND;\n")
+                  .find("case.mif:9: address 1 where address 0 comes next"),
+              std::string::npos);
+    EXPECT_NE(mif_error(std::string(k_header) + "    0  :  2;\n    1  :  3;\n").find("expected 'END;'"),
+              std::string::npos);
+    EXPECT_NE(mif_error(k_header, 3, 2).find("case.mif:2: WIDTH is 2 where 3 is expected"), std::string::npos);
+    EXPECT_NE(mif_error("WIDTH=2;\nDEPTH=x;\n").find("case.mif:2: DEPTH must be a whole number"), std::string::npos);
+    EXPECT_NE(mif_error("WIDTH=2;\nDEPTH=2;\nDATA_RADIX=UNS;\n").find("case.mif:3: expected 'ADDRESS_RADIX=UNS;'"),
+              std::string::npos);
+    EXPECT_EQ(mif_error("", 2, 2).find("case.mif:1: the file ends before 'WIDTH='"), 0u);
+    try {
+        cut_read_mif_file("no_such_file.mif");
+        ADD_FAILURE() << "a missing file was read";
+    } catch (const CUT_MIF_ERROR& e) {
+        EXPECT_EQ(std::string(e.what()), "no_such_file.mif: cannot be read");
+    }
+}
