@@ -258,12 +258,12 @@ TEST(RamMapUtil, CarryOutWireLutsByParity)
     auto build = [](FIXTURE_NETLIST& f) {
         std::vector<CDB_ATOM_OTERM*> a, b;
         for (int i = 0; i < 3; ++i) {
-            a.push_back(f.input("a" + std::to_string(i)));
-            b.push_back(f.input("b" + std::to_string(i)));
+            a.push_back(f.input(indexed("a", i)));
+            b.push_back(f.input(indexed("b", i)));
         }
         f.input("x");
         const std::vector<CDB_ATOM_OTERM*> sum = f.adder("add", a, b);
-        for (size_t i = 0; i < sum.size(); ++i) f.output("s" + std::to_string(i), sum[i]);
+        for (size_t i = 0; i < sum.size(); ++i) f.output(indexed("s", i), sum[i]);
     };
     struct CASE
     {
@@ -298,10 +298,10 @@ TEST(RamMapUtil, CarryOutWireLutsByParity)
         RAMMAP_SIM sim(run.netlist());
         for (unsigned row = 0; row < 8; ++row) {
             const unsigned a = row & 1u, b = (row >> 1) & 1u, x = (row >> 2) & 1u;
-            sim.set("a" + std::to_string(c.bit), a);
-            sim.set("b" + std::to_string(c.bit), b);
+            sim.set(indexed("a", c.bit), a);
+            sim.set(indexed("b", c.bit), b);
             sim.set("x", x);
-            EXPECT_EQ(sim.get("s" + std::to_string(c.bit)), a ^ b ^ x) << row;
+            EXPECT_EQ(sim.get(indexed("s", c.bit)), a ^ b ^ x) << row;
         }
     }
 }

@@ -22,6 +22,14 @@
 
 using RAMMAP_BUILD = std::function<void(FIXTURE_NETLIST&)>;
 
+// "a" and 3 make "a3" (appended: GCC 12 warns falsely on literal + string at -O3).
+inline std::string indexed(const char* prefix, long long index)
+{
+    std::string name(prefix);
+    name.append(std::to_string(index));
+    return name;
+}
+
 class RAMMAP_RUN
 {
 public:
