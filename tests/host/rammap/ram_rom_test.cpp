@@ -34,8 +34,7 @@ RAMMAP_BUILD rom_design(ROM_DESIGN d)
         CDB_ATOM_OTERM* en = f.input("en");
         CDB_ATOM_OTERM* clr = d.with_clear ? f.input("clr") : nullptr;
         std::vector<CDB_ATOM_OTERM*> address;
-        for (int k = 0; k < 3; ++k)
-            address.push_back(f.reg(indexed("a", k), f.input(indexed("i", k)), clk));
+        for (int k = 0; k < 3; ++k) address.push_back(f.reg(indexed("a", k), f.input(indexed("i", k)), clk));
         if (!d.as_ram) {
             f.output("o", f.reg("q", f.lut("f", address, k_truth), clk, en, clr));
             return;

@@ -34,14 +34,15 @@ class RAMMAP_RUN
 {
 public:
     RAMMAP_RUN(int family, const RAMMAP_BUILD& build, DEV_DEVICE* device = nullptr)
+        : RAMMAP_RUN(family, built(family, build), device)
+    {}
+    RAMMAP_RUN(int family, std::unique_ptr<CDB_ATOM_NETLIST> netlist, DEV_DEVICE* device = nullptr)
     {
         msg_set_quiet(true);
-        FIXTURE_NETLIST f(family);
-        build(f);
-        m_design = std::make_unique<morv_host::HOST_DESIGN>(family, f.release(), nullptr, device);
+        m_design = std::make_unique<morv_host::HOST_DESIGN>(family, std::move(netlist), nullptr, device);
         m_env = std::make_unique<morv_host::HOST_ENV>(*m_design);
         m_api = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert())->get_fsyn_api();
-        place_every_node(m_api, netlist());
+        place_every_node(m_api, *m_design->netlist());
         m_util = MORV_RAM_MAP_UTIL::create_for_family(m_api);
     }
     ~RAMMAP_RUN() { m_util.reset(); }
@@ -72,6 +73,13 @@ public:
     }
 
 private:
+    static std::unique_ptr<CDB_ATOM_NETLIST> built(int family, const RAMMAP_BUILD& build)
+    {
+        FIXTURE_NETLIST f(family);
+        build(f);
+        return f.release();
+    }
+
     std::unique_ptr<morv_host::HOST_DESIGN> m_design;
     std::unique_ptr<morv_host::HOST_ENV> m_env;
     MORV_API* m_api = nullptr;
