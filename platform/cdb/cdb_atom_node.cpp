@@ -820,6 +820,31 @@ std::vector<bool> CDB_ATOM_RAM::get_content() const
     return column;
 }
 
+void CDB_ATOM_RAM::set_reconfig_info(const CDB_RECONFIG_INFO& info)
+{
+    const std::string& name = info.m_mif_file_name;
+    for (size_t k = 0; k < (name.size() + 3) / 4; ++k) {
+        uint32_t chars = 0;
+        for (size_t j = 0; j < 4 && 4 * k + j < name.size(); ++j)
+            chars |= uint32_t(static_cast<unsigned char>(name[4 * k + j])) << (8 * j);
+        set_block_param(CDB_PARAM_RAM_MIF_NAME, static_cast<int>(k), static_cast<int>(chars));
+    }
+    set_block_param(CDB_PARAM_RAM_MIF_NAME_SIZE, 0, static_cast<int>(name.size()));
+    set_block_param(CDB_PARAM_RAM_MIF_USAGE, 0, info.m_mif_file_usage);
+}
+
+CDB_RECONFIG_INFO CDB_ATOM_RAM::get_reconfig_info() const
+{
+    CDB_RECONFIG_INFO info;
+    info.m_mif_file_usage = get_block_param(CDB_PARAM_RAM_MIF_USAGE, 0, 0);
+    const int size = std::max(get_block_param(CDB_PARAM_RAM_MIF_NAME_SIZE, 0, 0), 0);
+    for (int i = 0; i < size; ++i) {
+        const auto chars = static_cast<uint32_t>(get_block_param(CDB_PARAM_RAM_MIF_NAME, i / 4, 0));
+        info.m_mif_file_name.push_back(static_cast<char>((chars >> (8 * (i % 4))) & 0xFFu));
+    }
+    return info;
+}
+
 CDB_ATOM_MAC_MULT::CDB_ATOM_MAC_MULT(int family)
     : CDB_ATOM_NODE(family, CDB_KIND_MAC_MULT, type_of(family, CDB_KIND_MAC_MULT))
 {}

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <map>
 #include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -475,7 +476,15 @@ public:
     bool implements_output(int) const override { return true; }
 };
 
-// RAM block (placeholder: any ports, integer parameters, no contents).
+// The memory-initialisation file a RAM takes its contents from; usage 1
+// reads slice (first bit number) k from bit k of every word.
+struct CDB_RECONFIG_INFO
+{
+    std::string m_mif_file_name;
+    int m_mif_file_usage = 0;
+};
+
+// RAM block: any ports, integer parameters, and optionally contents of its own.
 class CDB_ATOM_RAM : public CDB_ATOM_NODE
 {
 public:
@@ -494,6 +503,9 @@ public:
     void set_content(const std::vector<bool>& column);
     std::vector<bool> get_content() const;
     bool has_content() const { return get_block_param(CDB_PARAM_RAM_CONTENT_SIZE, 0, 0) > 0; }
+    // Kept as parameters too (the name four characters to a parameter).
+    void set_reconfig_info(const CDB_RECONFIG_INFO& info);
+    CDB_RECONFIG_INFO get_reconfig_info() const;
 };
 using CDB_ATOM_UVO_EC = CDB_ATOM_RAM;
 

@@ -194,10 +194,13 @@ enum CDB_BLOCK_PARAM_KEY : int
     CDB_PARAM_RAM_DATA_WIDTH_MODE = 0x14b,
     CDB_PARAM_RAM_DATA_INTERLEAVE_OFFSET = 0x14c,
     CDB_PARAM_RAM_DATA_INTERLEAVE_WIDTH = 0x14d,
-    CDB_PARAM_RAM_CONTENT_SIZE = 0x14e,  // port 0: entries of the RAM's own contents
-    CDB_PARAM_RAM_CONTENT = 0x14f,       // port k: entries 32k .. 32k + 31, bit j for entry 32k + j
-    CDB_PARAM_MAC_MODE = 0x110,          // port 0
-    CDB_PARAM_MAC_INPUT_CLOCK = 0x111,   // port = input port type
+    CDB_PARAM_RAM_CONTENT_SIZE = 0x14e,   // port 0: entries of the RAM's own contents
+    CDB_PARAM_RAM_CONTENT = 0x14f,        // port k: entries 32k .. 32k + 31, bit j for entry 32k + j
+    CDB_PARAM_RAM_MIF_USAGE = 0x150,      // port 0: how the memory-initialisation file is used (0: not)
+    CDB_PARAM_RAM_MIF_NAME_SIZE = 0x151,  // port 0: characters of the file name
+    CDB_PARAM_RAM_MIF_NAME = 0x152,       // port k: characters 4k .. 4k + 3, the first in the low byte
+    CDB_PARAM_MAC_MODE = 0x110,           // port 0
+    CDB_PARAM_MAC_INPUT_CLOCK = 0x111,    // port = input port type
     CDB_PARAM_MAC_INPUT_CLEAR = 0x112,
     CDB_PARAM_MAC_PIPELINE_CLOCK = 0x113,
     CDB_PARAM_MAC_PIPELINE_CLEAR = 0x114,

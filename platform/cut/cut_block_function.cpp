@@ -6,6 +6,7 @@
 #include "cdb/cdb_atom_netlist.h"
 #include "cut/cut_atom_util.h"
 #include "cut/cut_block_util.h"
+#include "cut/cut_mif_reader.h"
 
 namespace {
 
@@ -231,6 +232,26 @@ CONTROLS rom_controls(BUILDER& b, const CDB_ATOM_NODE* rom)
     return c;
 }
 
+// The slice's entries: from its memory-initialisation file when it names
+// one, else its own contents.
+std::vector<bool> rom_column(const CDB_ATOM_RAM* rom)
+{
+    const CDB_RECONFIG_INFO info = rom->get_reconfig_info();
+    if (info.m_mif_file_usage == 0 || info.m_mif_file_name.empty()) return rom->get_content();
+    try {
+        const int width = CUT_RAM_UTIL::get_logical_width(rom, 0);
+        const int depth = CUT_RAM_UTIL::get_logical_depth(rom, 0);
+        const CUT_MIF_CONTENTS mif = cut_read_mif_file(info.m_mif_file_name, width, depth);
+        const int bit = std::max(CUT_RAM_UTIL::get_first_bit_number(rom, 0), 0);
+        if (bit >= mif.width)
+            throw CUT_MIF_ERROR(info.m_mif_file_name + ": holds " + std::to_string(mif.width) + " bits, not bit " +
+                                std::to_string(bit));
+        return mif.column(bit);
+    } catch (const CUT_MIF_ERROR& e) {
+        throw CUT_BLOCK_ERROR(cut_atom_label(rom) + ": " + e.what());
+    }
+}
+
 // A slice with contents of its own and no write enable: on an enabled
 // clock edge its data output takes the entry its address selects.
 // Observable address outputs show the address as registered alongside.
@@ -238,7 +259,7 @@ CUT_BLOCK_FUNCTION rom_function(const CDB_ATOM_RAM* rom, int bits)
 {
     BUILDER b(rom);
     const BUS address = b.inputs(DB_RAM_PORTA_ADDRESS, bits);
-    const std::vector<bool> column = rom->get_content();
+    const std::vector<bool> column = rom_column(rom);
     BUS entries;
     for (size_t a = 0; a < (size_t{1} << bits); ++a) entries.push_back(b.constant(a < column.size() && column[a]));
     const CONTROLS c = rom_controls(b, rom);
@@ -258,8 +279,8 @@ CUT_BLOCK_FUNCTION ram_function(const CDB_ATOM_NODE* ram)
                               " address bits is deeper than the " + std::to_string(CUT_BLOCK_MAX_RAM_ADDRESS_BITS) +
                               " the model holds");
     const auto* contents = static_cast<const CDB_ATOM_RAM*>(ram);
-    if (contents->has_content() && ram->get_input_term_by_type(DB_RAM_PORTA_WE) == nullptr)
-        return rom_function(contents, bits);
+    const bool loaded = contents->has_content() || contents->get_reconfig_info().m_mif_file_usage != 0;
+    if (loaded && ram->get_input_term_by_type(DB_RAM_PORTA_WE) == nullptr) return rom_function(contents, bits);
     const int width =
         std::max({cut_input_terms_width(ram, DB_RAM_PORTA_DATAIN), cut_output_terms_width(ram, DB_RAM_PORTA_DATAOUT),
                   cut_output_terms_width(ram, DB_RAM_PORTB_DATAOUT)});

@@ -11,8 +11,10 @@
 // register per bit behind its data output, with the port's clock, clear and
 // enable. Contents and every register start at 0.
 //
-// A RAM slice with contents of its own and no write enable (a logic-to-RAM
-// slice) reads them through one register on port A's clock, enabled by
+// A RAM slice with contents and no write enable (a logic-to-RAM slice)
+// reads them, from the memory-initialisation file its reconfiguration
+// information names (a faulty file throws, naming atom, file and line) or
+// else its own, through one register on port A's clock, enabled by
 // DB_RAM_CLK0_ENA (else port A's enable), cleared by port A's clear under
 // the RAM clear rule; it powers up at 0.
 //

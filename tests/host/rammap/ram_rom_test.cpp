@@ -102,6 +102,41 @@ TEST(RamStandInRom, DifferentContentsAreRefuted)
     EXPECT_TRUE(v.refuted()) << v.describe();
 }
 
+// A slice that names a memory-initialisation file reads it; a faulty one
+// stops the simulation (and the writer) naming atom, file and line.
+TEST(RamStandInRom, ContentsFromTheNamedFile)
+{
+    FIXTURE_NETLIST ram(CDB_FAMILY_ZEPLA), logic(CDB_FAMILY_ZEPLA);
+    rom_design({true, false})(ram);
+    rom_design({false, false})(logic);
+    CDB_ATOM_RAM* rom = nullptr;
+    for (CDB_ATOM_NODE* node : ram.netlist())
+        if (node->is_ram()) rom = static_cast<CDB_ATOM_RAM*>(node);
+    ASSERT_NE(rom, nullptr);
+    // Bit 1 of each word is the slice's entry; bit 0 is another slice's.
+    std::string text = "WIDTH=2;\nDEPTH=8;\nADDRESS_RADIX=UNS;\nDATA_RADIX=UNS;\nCONTENT BEGIN\n";
+    for (int a = 0; a < 8; ++a) text += indexed("", a) + " : " + indexed("", 2 * ((k_truth >> a) & 1u)) + ";\n";
+    std::ofstream("rom.mif") << text << "END;\n";
+    rom->set_content(std::vector<bool>(8, false));
+    rom->set_reconfig_info({"rom.mif", 1});
+    CUT_RAM_UTIL::set_logical_width(rom, 0, 2);
+    CUT_RAM_UTIL::set_logical_depth(rom, 0, 8);
+    CUT_RAM_UTIL::set_first_bit_number(rom, 0, 1);
+    EXPECT_EQ(rom->get_reconfig_info().m_mif_file_name, "rom.mif");
+    const SEQ_VERDICT v = seq_check(logic.netlist(), ram.netlist(), "rom_file", true, 300);
+    EXPECT_TRUE(v.equivalent()) << v.describe();
+
+    std::ofstream("rom.mif") << "WIDTH=2;\nDEPTH=8;\nADDRESS_RADIX=UNS;\nDATA_RADIX=UNS;\nCONTENT BEGIN\n0 : 7;\n";
+    try {
+        CYCLE_SIM sim(ram.netlist());
+        ADD_FAILURE() << "a faulty file was loaded";
+    } catch (const std::exception& e) {
+        EXPECT_NE(std::string(e.what()).find("rom.mif:6: word 7 at address 0 does not fit in 2 bits"),
+                  std::string::npos)
+            << e.what();
+    }
+}
+
 TEST(RamStandInMif, ReadsTheWrittenForm)
 {
     const std::string path = "good.mif";

@@ -89,17 +89,21 @@ public:
         m_net = m_api->get_fsyn_net_util();
     }
 
-    void map(const CUT_MIF_CONTENTS& mif, const std::string& mif_name, int powered_up_one)
+    // The slices read the file; a bit that powers up at 1 is written
+    // inverted there unless the family emulates the power-up value.
+    void map(std::vector<uint64_t> words, const std::string& mif_name, int powered_up_one)
     {
         const std::vector<CDB_ATOM_NODE*> replaced = sbox0_logic();
         CDB_ATOM_NODE* rep = m_run.node("o0_0");
         const bool emulate = m_util->counts_outputs_in_gain();
+        if (powered_up_one >= 0 && !emulate)
+            for (uint64_t& w : words) w ^= uint64_t{1} << powered_up_one;
+        write_mif(mif_name, words);
+        const CUT_MIF_CONTENTS mif = cut_read_mif_file(mif_name, 8, 256);
         CDB_ATOM_OTERM* aclr = emulate ? m_util->create_aclr_register(rep) : nullptr;
         for (int j = 0; j < mif.width; ++j) {
-            std::vector<bool> column = mif.column(j);
             const bool one = j == powered_up_one;
-            if (one && !emulate) column.flip();
-            CDB_ATOM_NODE* ram = slice(rep, j, mif, mif_name, emulate, column);
+            CDB_ATOM_NODE* ram = slice(rep, j, mif, mif_name, emulate);
             CDB_ATOM_OTERM* out = m_run.node("o0_" + std::to_string(j))->get_output_term_by_type(DB_REG_OUT);
             move_fanouts(out, ram->get_output_term_by_type(DB_RAM_PORTA_DATAOUT), aclr, one);
         }
@@ -108,7 +112,7 @@ public:
 
 private:
     CDB_ATOM_NODE* slice(CDB_ATOM_NODE* rep, int j, const CUT_MIF_CONTENTS& mif, const std::string& mif_name,
-                         bool emulate, const std::vector<bool>& column)
+                         bool emulate)
     {
         HDB_INSTANCE_NAME* name =
             m_run.netlist().get_name_mgr()->find_or_create_path("sbox0_ram|slice" + std::to_string(j), 0);
@@ -133,7 +137,7 @@ private:
             CDB_ATOM_OTERM* bit = m_run.node("s0_a" + std::to_string(k))->get_output_term_by_type(DB_REG_OUT);
             bit->insert_fanout(ram->add_input_term(DB_RAM_PORTA_ADDRESS, k));
         }
-        static_cast<CDB_ATOM_RAM*>(ram)->set_content(column);
+        static_cast<CDB_ATOM_RAM*>(ram)->set_reconfig_info({mif_name, 1});
         ram->add_output_term(DB_RAM_PORTA_DATAOUT, name);
         return ram;
     }
@@ -192,11 +196,8 @@ TEST(RamMapUtilSbox, SboxReplacedByRamSlicesIsEquivalent)
             const std::string tag =
                 std::string("sbox_") + cdb_get_family_info(family)->name + (powered_up_one >= 0 ? "_one" : "");
             SCOPED_TRACE(tag);
-            const std::string mif_name = tag + ".mif";
-            write_mif(mif_name, aes_sbox());
-            const CUT_MIF_CONTENTS mif = cut_read_mif_file(mif_name, 8, 256);
             RAMMAP_RUN run(family, read_sbox(family));
-            SBOX_MAPPER(run).map(mif, mif_name, powered_up_one);
+            SBOX_MAPPER(run).map(aes_sbox(), tag + ".mif", powered_up_one);
             const bool emulated = run.util()->counts_outputs_in_gain();
             EXPECT_EQ(run.count_nodes_with_suffix("_REGGED"), emulated ? 9 : 0);  // the register and 8 wrappers
             EXPECT_EQ(run.count_nodes_with_suffix("_ORER"), emulated ? 8 : 0);
