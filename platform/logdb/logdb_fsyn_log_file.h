@@ -48,6 +48,8 @@ public:
     // at the first damaged record (see error()).
     LOGDB_FSYN_LOG_ENTRY_OWNER read_fsyn_log_entry();
     const LOGDB_READ_ERROR& error() const { return m_error; }
+    // Where the next record starts: the offset of the record read next.
+    uint64_t get_read_offset() const { return m_read_offset; }
 
     // Appends every record of another log; false, with nothing appended,
     // when writing is off or the source is missing or damaged.

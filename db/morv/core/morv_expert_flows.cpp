@@ -321,7 +321,7 @@ bool MORV_EXPERT::finish_legalizing_replay()
     {
         MORV_LEGALIZER legalizer(m_fsyn_api.get());
         legalizer.legalize_netlist();
-        warn_not_available("High-speed adders of a replayed log (MORV_LOG::restore_hs_adders)");
+        if (MORV_LOG* log = m_fsyn_api->get_fsyn_log()) (void)log->restore_hs_adders();
         m_fsyn_api->dump_atom_netlist(".post_fsyn_legalizer");
     }
     if (!m_fsyn_api->check_bp_info()) flow_error("m_fsyn_api->check_bp_info()", __LINE__);

@@ -467,8 +467,7 @@ bool MORV_EXPERT::run_shared_replay_log_flow()
         print_log_error();
         return false;
     }
-    // Replaying the records needs the change-log reader, which is not
-    // available yet: the flow reports that it did not replay.
-    warn_not_available("Change-log replay (MORV_LOG::reproduce_log)");
+    if (log->reproduce_log()) return true;
+    print_log_error();
     return false;
 }

@@ -24,6 +24,11 @@
       "The Physical Synthesis Log file was created using a different Velmora II revision from the one currently "      \
       "running.  Please recompile the original revision using the current Velmora II "                                 \
       "revision./EMORV_FSYN_LOG_CREATED_FROM_WRONG_VELMORA_REVISION")                                                  \
+    X(ERROR, EMORV_FSYN_LOG_FILE_DAMAGED,                                                                              \
+      "Physical Synthesis cannot replay the log file %1!s!: %2!s!/EMORV_FSYN_LOG_FILE_DAMAGED")                        \
+    X(WARNING, WMORV_FSYN_LOG_NODE_STILL_HAS_FANOUT,                                                                   \
+      "The replayed log deletes node %1!s!, which still drives other nodes here: the node is "                         \
+      "kept/WMORV_FSYN_LOG_NODE_STILL_HAS_FANOUT")                                                                     \
     X(ERROR, EMORV_FSYN_INVALID_OPTIMIZATION_SIGNATURE_CIRCUIT_MATCH,                                                  \
       "The supplied Physical Synthesis optimization signature is not valid for this "                                  \
       "circuit./EMORV_FSYN_INVALID_OPTIMIZATION_SIGNATURE_CIRCUIT_MATCH")                                              \

@@ -23,6 +23,7 @@ class CDB_ATOM_ITERM;
 class CDB_ATOM_OTERM;
 class CDB_LUTMASK;
 class HDB_INSTANCE_NAME;
+class MORV_CDB_INTERFACE;
 
 // Sources of log_connection other than an output term.
 constexpr int MORV_LOG_GND_SOURCE = -2;
@@ -40,6 +41,14 @@ enum MORV_LOG_LATCH_ROLE : int
     MORV_LOG_LATCH_ENABLE = 2,
     MORV_LOG_LATCH_FEEDBACK = 3,
     MORV_LOG_LATCH_OTHER = 4,
+};
+
+// A node that replay made for an INSERT_ATOM and has not announced yet.
+struct MORV_LOG_NEW_NODE_TO_INSERT
+{
+    CDB_ATOM_NODE* m_new_node = nullptr;
+    CDB_ATOM_NODE* m_old_node = nullptr;
+    bool m_is_kind3 = false;
 };
 
 class MORV_LOG
@@ -71,6 +80,68 @@ public:
     virtual void store_node_info(CDB_ATOM_NODE* node, uint32_t kind) = 0;
     // Records that the source of a connection is a clock buffer.
     virtual void log_confirm_clkbuf(CDB_ATOM_NODE* clkbuf) = 0;
+
+    // ---- replay slots; a family without a replay of its own answers false
+    // with one warning naming what is missing.
+    // Indexes the netlist's nodes and used output terms by name.
+    virtual void index_nodes_by_name_id();
+    virtual bool reproduce_confirm_clkbuf(LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF* entry);
+    virtual bool reproduce_store_node_info(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry);
+    virtual bool register_logged_output_node(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry);
+    virtual bool reproduce_add_remove_connection(LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION* entry);
+    // Every entry about a node that replay rebuilt as a high-speed-adder pair.
+    virtual bool reproduce_entry_for_hs_adder(LOGDB_FSYN_LOG_ENTRY_NODE_BASE* entry);
+    virtual void sweep_after_replay(bool remove_unused_nodes);
+    virtual CDB_ATOM_NODE* create_lcell_comb(HDB_INSTANCE_NAME* name);
+    virtual CDB_ATOM_NODE* create_lcell_ff(HDB_INSTANCE_NAME* name);
+
+    // ---- replay of a stored log (morv_log_replay.cpp)
+    // Reads and checks the whole log before the first edit, then reproduces
+    // it entry by entry; false when the log was refused or an entry failed.
+    bool reproduce_log();
+    void insert_pending_nodes();
+    void delete_dangling_clkbufs();
+    int restore_hs_adders();
+    // Every record of the stored log, checked; false, with the file, the
+    // offset and the reason in out_error, when the log cannot be replayed.
+    bool read_stored_log(RECORD_LIST& out_records, std::string& out_error);
+    const std::string& get_log_version() const { return m_log_version; }
+    size_t get_pending_insert_count() const { return m_nodes_to_insert.size(); }
+
+    // ---- replay handlers (morv_log_handlers.cpp)
+    bool reproduce_insert_atom(LOGDB_FSYN_LOG_ENTRY_INSERT_ATOM* entry);
+    bool reproduce_delete_atom(LOGDB_FSYN_LOG_ENTRY_DELETE_ATOM* entry);
+    bool reproduce_create_iterm(LOGDB_FSYN_LOG_ENTRY_CREATE_ITERM* entry);
+    bool reproduce_create_oterm(LOGDB_FSYN_LOG_ENTRY_CREATE_OTERM* entry);
+    bool reproduce_set_lutmask(LOGDB_FSYN_LOG_ENTRY_SET_LUTMASK* entry);
+    bool reproduce_set_usage_as(LOGDB_FSYN_LOG_ENTRY_SET_USAGE_AS* entry);
+    bool reproduce_reset_delay_chain(LOGDB_FSYN_LOG_ENTRY_RESET_DELAY_CHAIN* entry);
+    bool reproduce_set_connected_to_delay_chain(LOGDB_FSYN_LOG_ENTRY_SET_CONNECTED_TO_DELAY_CHAIN* entry);
+    bool reproduce_clear_invert(LOGDB_FSYN_LOG_ENTRY_CLEAR_INVERT* entry);
+    bool reproduce_set_invert(LOGDB_FSYN_LOG_ENTRY_SET_INVERT* entry);
+    bool reproduce_set_global(LOGDB_FSYN_LOG_ENTRY_SET_GLOBAL* entry);
+    bool reproduce_clear_global(LOGDB_FSYN_LOG_ENTRY_CLEAR_GLOBAL* entry);
+    bool reproduce_replace_input_term_by_type(LOGDB_FSYN_LOG_ENTRY_REPLACE_INPUT_TERM_BY_TYPE* entry);
+    bool reproduce_remove_unordered_fanout_term(LOGDB_FSYN_LOG_ENTRY_REMOVE_UNORDERED_FANOUT_TERM* entry);
+    bool reproduce_move_boundary_port_id(LOGDB_FSYN_LOG_ENTRY_MOVE_BOUNDARY_PORT_ID* entry);
+    bool reproduce_set_boundary_port_id(LOGDB_FSYN_LOG_ENTRY_SET_BOUNDARY_PORT_ID* entry);
+    bool reproduce_disconnect_boundary_port_id(LOGDB_FSYN_LOG_ENTRY_DISCONNECT_BOUNDARY_PORT_ID* entry);
+    bool reproduce_set_iterm_properties(LOGDB_FSYN_LOG_ENTRY_SET_ITERM_PROPERTIES* entry);
+    // The five DSP port settings (types 32 to 36).
+    bool reproduce_mac_port_setting(LOGDB_FSYN_LOG_ENTRY_NODE_BASE* entry);
+    bool reproduce_clear_node_assignments(LOGDB_FSYN_LOG_ENTRY_CLEAR_NODE_ASSIGNMENTS* entry);
+    bool reproduce_copy_node_assignments(LOGDB_FSYN_LOG_ENTRY_COPY_NODE_ASSIGNMENTS* entry);
+    bool reproduce_copy_oterm_timing_assignments(LOGDB_FSYN_LOG_ENTRY_COPY_OTERM_TIMING_ASSIGNMENTS* entry);
+    bool reproduce_set_user_lcell(LOGDB_FSYN_LOG_ENTRY_SET_USER_LCELL* entry);
+    bool reproduce_set_invert_observable(LOGDB_FSYN_LOG_ENTRY_SET_INVERT_OBSERVABLE* entry);
+    // The connection array of a node that is no cell or I/O of the family
+    // (RAM and the like), or the RAM form's lists.
+    bool apply_connection_array(LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION* entry, CDB_ATOM_NODE* node);
+    // A mask logged by the other family in this cell's bit order.
+    static CDB_LUTMASK convert_lutmask_bit_order(uint64_t mask, bool extended, bool arithmetic);
+    HDB_INSTANCE_NAME* find_instance_name(const std::string& name) const;
+    // Created under the action point's root when missing.
+    HDB_INSTANCE_NAME* get_or_create_instance_name(const std::string& name) const;
 
     LOGDB_FSYN_LOG_FILE* get_log_file() { return m_log_file.get(); }
     void set_net_util(MORV_NET_UTIL* net_util) { m_net_util = net_util; }
@@ -279,6 +350,30 @@ protected:
     int32_t m_max_node_id_at_start = -1;
     MORV_OWNER<LOGDB_FSYN_LOG_FILE> m_log_file;
     std::string m_log_version;
+    std::map<uint32_t, MORV_LOG_NEW_NODE_TO_INSERT> m_nodes_to_insert;
+    std::set<std::string> m_hs_adder_names;
+    std::set<int32_t> m_hs_adder_node_ids;
+    std::set<std::string> m_not_available_reported;
+    // ---- what the replay handlers share (morv_log_handlers.cpp)
+    bool replay_logging() const;
+    MORV_CDB_INTERFACE* cdb() const;
+    // Announced, logged when logging, disconnected.
+    void replay_disconnect(CDB_ATOM_ITERM* iterm);
+    // Logged when logging, connected, announced.
+    void replay_connect(CDB_ATOM_OTERM* source, CDB_ATOM_ITERM* iterm);
+    void replay_tie(CDB_ATOM_ITERM* iterm, bool vcc);
+    void replay_clear_invert(CDB_ATOM_ITERM* iterm);
+    // A node the entry names that replay cannot find fails the entry.
+    CDB_ATOM_NODE* require_node(const std::string& name, const char* kind);
+    CDB_ATOM_ITERM* require_iterm(CDB_ATOM_NODE* node, const LOGDB_FSYN_LOG_ENTRY_TERM_BASE* entry, const char* kind);
+    void delete_logged_node(CDB_ATOM_NODE* node);
+    void release_fanouts(CDB_ATOM_OTERM* oterm);
+    void place_in_same_lab(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* old_node);
+    // The node is gone: no index, no pending announcement may keep it.
+    void forget_node(CDB_ATOM_NODE* node);
+    bool dispatch_entry(LOGDB_FSYN_LOG_ENTRY* entry, bool& first_delete);
+    // One warning per missing replay part.
+    void warn_replay_not_available(const char* what);
     // One per compile, kept by snapshot copies: which compile started the
     // final file, so that only a compile's first merge starts it afresh.
     uint64_t m_compile_token = 0;
@@ -321,8 +416,35 @@ public:
     void store_node_info(CDB_ATOM_NODE* node, uint32_t kind) override;
     void log_confirm_clkbuf(CDB_ATOM_NODE* clkbuf) override;
 
+    // ---- replay onto a brennock device (morv_log_brk_replay.cpp)
+    void index_nodes_by_name_id() override;
+    bool reproduce_confirm_clkbuf(LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF* entry) override;
+    bool reproduce_store_node_info(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry) override;
+    bool register_logged_output_node(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry) override;
+    bool reproduce_add_remove_connection(LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION* entry) override;
+    void sweep_after_replay(bool remove_unused_nodes) override;
+    CDB_ATOM_NODE* create_lcell_comb(HDB_INSTANCE_NAME* name) override;
+    CDB_ATOM_NODE* create_lcell_ff(HDB_INSTANCE_NAME* name) override;
+
 private:
     bool skips_chain_cell(CDB_ATOM_NODE* cell) const;
+    // The parts of the rebuild of a stored cell, in order.
+    bool find_rebuild_sources(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry,
+                              std::vector<CDB_ATOM_OTERM*>& out_sources);
+    CDB_ATOM_NODE* rebuild_inputs(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, CDB_ATOM_NODE* cell,
+                                  const std::vector<CDB_ATOM_OTERM*>& sources);
+    CDB_ATOM_NODE* rebuild_outputs(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, CDB_ATOM_NODE* cell,
+                                   std::vector<CDB_ATOM_NODE*>& replaced);
+    void rebuild_output(CDB_ATOM_NODE* cell, int port_type, const std::string& logged_name,
+                        std::vector<CDB_ATOM_NODE*>& replaced, CDB_ATOM_NODE*& origin);
+    void move_logged_boundary_ports(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM* to);
+    void rebuild_latch(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, CDB_ATOM_NODE* cell);
+    void delete_replaced_nodes(const std::vector<CDB_ATOM_NODE*>& replaced);
+    bool find_clkbuf_sources(const LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF* entry, CDB_ATOM_OTERM*& clk,
+                             CDB_ATOM_OTERM*& ena);
+    CDB_ATOM_NODE* find_existing_clkbuf(const LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF* entry) const;
+    bool apply_connection_slot(CDB_ATOM_NODE* node, int slot, const std::string& text);
+    void tie_to_ground_cell(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm);
 };
 
 // Kinds of the morlin prior states.

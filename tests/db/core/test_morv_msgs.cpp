@@ -28,6 +28,9 @@ const EXPECTED_MSG s_expected[] = {
     {'E', "EMORV_FSYN_LOG_CREATED_FROM_WRONG_VELMORA_REVISION",
      "The Physical Synthesis Log file was created using a different Velmora II revision from the one currently "
      "running.  Please recompile the original revision using the current Velmora II revision."},
+    {'E', "EMORV_FSYN_LOG_FILE_DAMAGED", "Physical Synthesis cannot replay the log file %1!s!: %2!s!"},
+    {'W', "WMORV_FSYN_LOG_NODE_STILL_HAS_FANOUT",
+     "The replayed log deletes node %1!s!, which still drives other nodes here: the node is kept"},
     {'E', "EMORV_FSYN_INVALID_OPTIMIZATION_SIGNATURE_CIRCUIT_MATCH",
      "The supplied Physical Synthesis optimization signature is not valid for this circuit."},
     {'I', "IMORV_PHYSICAL_SYNTHESIS_START", "Starting physical synthesis optimizations for %1!s!"},
@@ -134,7 +137,7 @@ protected:
 TEST_F(MsgsTest, EveryMessageHasItsTextIdAndKind)
 {
     ASSERT_EQ(int(MORV_MSG_COUNT), 39);
-    ASSERT_EQ(sizeof(s_expected) / sizeof(s_expected[0]), 39u);
+    ASSERT_EQ(sizeof(s_expected) / sizeof(s_expected[0]), 41u);
     std::set<std::string> ids;
     for (const EXPECTED_MSG& expected : s_expected) {
         SCOPED_TRACE(expected.id);
