@@ -210,7 +210,8 @@ void MORV_LOG_BRK::rebuild_latch(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* ent
         }
     }
     info.output_port = DB_COMB_OUT;
-    cut_set_atom_latch_info(cell, &info);
+    // The atom owns its latch record and frees it the host's way.
+    cut_set_atom_latch_info(cell, new CDB_ATOM_LATCH_INFO(info));
     MORV_NETLIST_SWEEPER_BRK sweeper(m_fsyn_api);
     sweeper.propagate_constants_into_node(cell);
 }

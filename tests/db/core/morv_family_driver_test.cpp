@@ -276,9 +276,11 @@ TEST_F(MorvFamilyDriverTest, MissingReplayLogIsAUserErrorNamingTheDevicesOfTheFa
     msg_clear_posted_messages();
     EXPECT_TRUE(brk->check_if_log_file_exists());
     EXPECT_EQ(count_posted("EMORV_FSYN_LOG_FILE_NOT_PRESENT"), 0);
-    // The replay itself is not built yet: the flow says so and reports that it did not replay.
-    EXPECT_EQ(not_available_warnings_of([&] { EXPECT_FALSE(brk->run_fsyn_replay_log_flow()); }),
-              "Change-log replay (MORV_LOG::reproduce_log) is not available yet in this build and is skipped.\n");
+    // A file that holds no log is refused before any edit, with the file named.
+    msg_clear_posted_messages();
+    EXPECT_FALSE(brk->run_fsyn_replay_log_flow());
+    EXPECT_EQ(count_posted("EMORV_FSYN_LOG_FILE_DAMAGED"), 1);
+    EXPECT_EQ(count_posted("EMORV_FSYN_READ_LOG_IS_UNSUCCESSFUL"), 1);
     std::remove(name);
 
     MORV_TEST_HOST mrl_host(24);

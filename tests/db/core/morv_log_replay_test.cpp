@@ -1,0 +1,467 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cdb/cdb_atom_netlist.h"
+#include "cut/cut_atom_util.h"
+#include "cut/cut_cell_util.h"
+#include "logdb/logdb_fsyn_log_file.h"
+#include "logdb/logdb_text.h"
+
+#include "morv/core/morv_api.h"
+#include "morv/log/morv_log.h"
+#include "morv_test_env.h"
+#include "morv_test_util.h"
+
+namespace {
+
+// The revision an MRL compile writes first, and the END_OF_LOG every flow
+// ends with.
+const char* const MRL_REVISION = "43 0 \"7.2\" 24";
+const char* const END = "0 999";
+constexpr uint64_t WIRE_A = 0xaaaaaaaaaaaaaaaaull;
+
+std::string short_name(const HDB_INSTANCE_NAME* name)
+{
+    return name != nullptr ? name->get_short_hpath() : std::string("?");
+}
+
+// A BRK compile asked to replay a log onto the chain lut0 -> lut1 -> lut2
+// (each cell's DATA_A from the one before), beside a register reg0.
+struct REPLAY
+{
+    explicit REPLAY(const std::string& log_name) : name(log_name), host(std::make_unique<MORV_TEST_HOST>(6))
+    {
+        ids = host->build_chain(3);
+        // Wires of their DATA_A, so that the sweep after a replay finds no constant.
+        for (int id : ids)
+            host->netlist->get_node_by_id(static_cast<uint32_t>(id))->set_lutmask(CDB_LUTMASK(6, WIRE_A));
+        CDB_ATOM_NODE* src = add_register("src");
+        node("lut0")->add_input_term(DB_DATA_A)->insert_fanin(src->get_output_term_by_type(DB_REG_OUT));
+        CDB_ATOM_NODE* reg = add_register("reg0");
+        reg->add_input_term(DB_DATAIN)->insert_fanin(node("lut2")->get_output_term_by_type(DB_COMB_OUT));
+        // An output pin: the sweep after a failed replay keeps what it observes.
+        CDB_ATOM_NODE* pin = cdb_create_atom(6, CDB_KIND_IO, host->names.find_or_create_path("out0", 0));
+        pin->set_chip_db_entry(&host->chip_entry);
+        host->netlist->add_node(pin);
+        pin->add_input_term(DB_DATAIN)->insert_fanin(reg->get_output_term_by_type(DB_REG_OUT));
+        host->ap.get_options().set_string(661, log_name);
+        env = std::make_unique<MORV_TEST_ENV>(&host->cmp);
+        api = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert())->get_fsyn_api();
+        log()->get_log_file()->set_file_name(log_name);
+    }
+    ~REPLAY()
+    {
+        env.reset();
+        host.reset();
+        std::remove(name.c_str());
+    }
+    CDB_ATOM_NODE* add_register(const char* reg) const
+    {
+        HDB_INSTANCE_NAME* reg_name = host->names.find_or_create_path(reg, 0);
+        CDB_ATOM_NODE* node = cdb_create_atom(6, CDB_KIND_REGISTER, reg_name);
+        node->set_chip_db_entry(&host->chip_entry);
+        host->netlist->add_node(node);
+        node->add_output_term(DB_REG_OUT, reg_name);
+        return node;
+    }
+    MORV_LOG* log() const { return api->get_fsyn_log(); }
+    CDB_ATOM_NODE* node(const std::string& node_name) const
+    {
+        for (CDB_ATOM_NODE* n : *host->netlist)
+            if (short_name(n->get_instance_name()) == node_name) return n;
+        return nullptr;
+    }
+    CDB_ATOM_ITERM* data_a(const std::string& node_name) const
+    {
+        return node(node_name)->get_input_term_by_type(DB_DATA_A);
+    }
+    // Writes the lines (the log database's text form) as the log to replay.
+    void write(const std::vector<std::string>& lines) const
+    {
+        LOGDB_FSYN_LOG_FILE file;
+        file.set_file_name(name);
+        file.delete_file();
+        file.init(true);
+        for (const std::string& line : lines) {
+            std::string error;
+            LOGDB_FSYN_LOG_ENTRY_OWNER record = logdb_record_from_text(line, error);
+            ASSERT_TRUE(record) << line << ": " << error;
+            ASSERT_TRUE(file.write_fsyn_log_entry(record.get()));
+        }
+        file.close();
+        if (lines.empty()) std::ofstream(name, std::ios::trunc);
+    }
+    bool replay(const std::vector<std::string>& lines)
+    {
+        write(lines);
+        msg_clear_posted_messages();
+        return log()->reproduce_log();
+    }
+    // Every node with its type, mask and inputs, in netlist order.
+    std::string netlist_text() const
+    {
+        std::string text;
+        for (CDB_ATOM_NODE* n : *host->netlist) {
+            text += short_name(n->get_instance_name()) + " " + std::to_string(n->get_atom_type());
+            if (n->is_lcell_comb()) text += " mask=" + std::to_string(n->get_lutmask().get_value());
+            for (auto it = n->begin_iterm(); it != n->end_iterm(); ++it) {
+                const CDB_ATOM_ITERM* t = *it;
+                text += " " + std::to_string(t->get_any_usage_as()) + (t->is_inverted() ? "~" : "") + ":";
+                text += t->get_source() != nullptr ? short_name(t->get_source()->get_instance_name())
+                        : t->is_vcc()              ? "VCC"
+                        : t->is_gnd()              ? "GND"
+                                                   : "-";
+            }
+            text += "\n";
+        }
+        return text;
+    }
+    std::string posted_text(const std::string& id) const
+    {
+        for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
+            if (m.id == id) return m.text;
+        return std::string();
+    }
+
+    std::string name;
+    std::unique_ptr<MORV_TEST_HOST> host;
+    std::unique_ptr<MORV_TEST_ENV> env;
+    std::vector<int> ids;
+    MORV_API* api = nullptr;
+};
+
+class MorvLogReplayTest : public MORV_CLEAN_STATE_TEST
+{};
+
+// ------------------------------------------------------------------ a stored log is user input
+
+TEST_F(MorvLogReplayTest, ADamagedLogIsRefusedBeforeItsFirstEditWithTheFileAndOffset)
+{
+    // Each log starts with a good edit (lut1's DATA_A inverted), then goes wrong.
+    const std::string first_edit = "15 1 1 \"lut1\" 11 0";
+    struct BAD
+    {
+        std::vector<std::string> lines;
+        const char* reason;
+    };
+    const std::vector<BAD> bad_logs = {
+        {{MRL_REVISION, first_edit}, "cut short"},
+        {{MRL_REVISION, first_edit, "28 2 1 \"lut1\" [\"lut0\"]", END}, "1 slots, not 11"},
+        {{MRL_REVISION, first_edit, "29 2 9 \"reg0\" [\"UNCHANGED\" \"UNCHANGED\"]", END}, "not 9"},
+        {{MRL_REVISION, first_edit, "27 2 1 \"lut1\" [11] [\"lut0\"] 0x0 [8] [\"lut1\"] 0 \"\" 0", END},
+         "input slot 11"},
+        {{MRL_REVISION, first_edit, "15 2 1 \"\" 11 0", END}, "empty name"},
+        {{MRL_REVISION, first_edit,
+          "28 2 1 \"lut1\" [\"\" \"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\" "
+          "\"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\"]",
+          END},
+         "empty source name"},
+        {{MRL_REVISION, first_edit, "8 2 1 \"lut1\" 7 0x1 0", END}, "LUT-mask kind"},
+        {{"43 0 \"7.2\" 6", first_edit, END}, "recorded on a device of this family"},
+        {{MRL_REVISION, first_edit, "2 2 7 \"new\" \"\" 1 0", END}, "empty name"},
+    };
+    for (const BAD& bad : bad_logs) {
+        REPLAY run("replay_damaged.psl");
+        const std::string before = run.netlist_text();
+        EXPECT_FALSE(run.replay(bad.lines)) << bad.reason;
+        EXPECT_EQ(run.netlist_text(), before) << bad.reason;
+        const std::string text = run.posted_text("EMORV_FSYN_LOG_FILE_DAMAGED");
+        EXPECT_NE(text.find("replay_damaged.psl: offset "), std::string::npos) << text;
+        EXPECT_NE(text.find(bad.reason), std::string::npos) << text;
+    }
+}
+
+TEST_F(MorvLogReplayTest, ChangedBytesAndACutAnywhereAreRefusedAndTheNetlistStays)
+{
+    REPLAY run("replay_bytes.psl");
+    run.write({MRL_REVISION, "15 1 1 \"lut1\" 11 0", "15 2 2 \"lut2\" 11 0", END});
+    std::ifstream in(run.name, std::ios::binary);
+    const std::string good((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string before = run.netlist_text();
+    for (size_t at = 1; at < good.size(); at += 7) {
+        for (bool cut : {true, false}) {
+            std::string bad = good;
+            if (cut) bad.resize(at);
+            else bad[at] = static_cast<char>(bad[at] ^ 0x5a);
+            std::ofstream(run.name, std::ios::binary | std::ios::trunc) << bad;
+            msg_clear_posted_messages();
+            EXPECT_FALSE(run.log()->reproduce_log()) << at << " " << cut;
+            EXPECT_EQ(count_posted("EMORV_FSYN_LOG_FILE_DAMAGED"), 1) << at << " " << cut;
+            ASSERT_EQ(run.netlist_text(), before) << at << " " << cut;
+        }
+    }
+}
+
+// ------------------------------------------------------------------ the driver
+
+TEST_F(MorvLogReplayTest, AnEmptyLogAndSkippedKindsChangeNothing)
+{
+    REPLAY run("replay_empty.psl");
+    const std::string before = run.netlist_text();
+    EXPECT_TRUE(run.replay({}));
+    EXPECT_EQ(run.netlist_text(), before);
+    // Kinds written and never replayed.
+    EXPECT_TRUE(run.replay({MRL_REVISION, "1 1", "12 2 1 \"lut1\" 11 0 8 3", "13 3 1 \"lut1\" 11 0 8 1",
+                            "18 4 1 \"lut1\" 11 0", "20 5 1 \"lut1\" 8 \"other\"", END}));
+    EXPECT_EQ(run.netlist_text(), before);
+}
+
+TEST_F(MorvLogReplayTest, StoredStatesReplayOnlyUnderTheirRevision)
+{
+    const std::string state = "27 5 1 \"lut1\" [0] [\"lut0\"] 0x5555555555555555 [8] [\"lut1\"] 0 \"\" 0";
+    {
+        // No revision record: the log counts as "5.1".
+        REPLAY run("replay_revision.psl");
+        EXPECT_FALSE(run.replay({state, END}));
+        EXPECT_EQ(count_posted("EMORV_FSYN_LOG_CREATED_FROM_WRONG_VELMORA_REVISION"), 1);
+    }
+    {
+        REPLAY run("replay_revision.psl");
+        EXPECT_TRUE(run.replay({MRL_REVISION, state, END}));
+        EXPECT_EQ(run.log()->get_log_version(), "7.2");
+        EXPECT_FALSE(run.replay({MRL_REVISION, "43 9 \"6.0\" 24", state, END}));
+        EXPECT_EQ(count_posted("EMORV_FSYN_LOG_CREATED_FROM_WRONG_VELMORA_REVISION"), 1);
+    }
+}
+
+TEST_F(MorvLogReplayTest, AFailingEntryStopsTheReplayAndKeepsUnusedClockBuffers)
+{
+    for (bool fail : {false, true}) {
+        REPLAY run("replay_stop.psl");
+        HDB_INSTANCE_NAME* clk_name = run.host->names.find_or_create_path("clkbuf0", 0);
+        CDB_ATOM_NODE* clkbuf = CUT_CLKBUF_UTIL::create_clkbuf_atom(nullptr, 0, 6, clk_name);
+        clkbuf->set_chip_db_entry(&run.host->chip_entry);
+        run.host->netlist->add_node(clkbuf);
+        clkbuf->add_output_term(DB_CLKBUF_OUT, clk_name);
+        std::vector<std::string> lines = {MRL_REVISION, "15 1 1 \"lut1\" 11 0"};
+        if (fail) lines.push_back("15 2 1 \"no_such_node\" 11 0");
+        lines.push_back("15 3 2 \"lut2\" 11 0");
+        lines.push_back(END);
+        EXPECT_EQ(run.replay(lines), !fail);
+        ASSERT_NE(run.node("lut2"), nullptr) << run.netlist_text();
+        EXPECT_TRUE(run.data_a("lut1")->is_inverted());
+        EXPECT_EQ(run.data_a("lut2")->is_inverted(), !fail);
+        EXPECT_EQ(run.node("clkbuf0") != nullptr, fail);
+    }
+}
+
+// ------------------------------------------------------------------ inserted and deleted nodes
+
+TEST_F(MorvLogReplayTest, InsertedNodesAreAnnouncedAtTheEndAndADeletedPendingNodeBeforeIt)
+{
+    REPLAY run("replay_insert.psl");
+    // A missing source fails the entry.
+    EXPECT_FALSE(run.replay({MRL_REVISION, "2 1 50 \"copy\" \"no_such_term\" 1 0", END}));
+    EXPECT_EQ(run.node("copy"), nullptr);
+
+    // Inserted after the last flush point: announced when the replay ends.
+    run.env->m_events.clear();
+    ASSERT_TRUE(run.replay({MRL_REVISION, "2 1 50 \"copy\" \"lut0\" 1 0", "2 2 51 \"copy_reg\" \"reg0\" 0 0", END}));
+    CDB_ATOM_NODE* copy = run.node("copy");
+    CDB_ATOM_NODE* copy_reg = run.node("copy_reg");
+    ASSERT_NE(copy, nullptr);
+    ASSERT_NE(copy_reg, nullptr);
+    EXPECT_TRUE(copy->is_lcell_comb());
+    ASSERT_NE(copy_reg->get_input_term_by_type(DB_CLEAR), nullptr);
+    EXPECT_TRUE(copy_reg->get_input_term_by_type(DB_CLEAR)->is_vcc());
+    int announced = 0;
+    for (const std::string& event : run.env->m_events)
+        announced += event == "node_added " + std::to_string(copy->get_id()) ||
+                     event == "node_added " + std::to_string(copy_reg->get_id());
+    EXPECT_EQ(announced, 2);
+    EXPECT_EQ(run.log()->get_pending_insert_count(), 0u);
+
+    // A name that stands for a node already is no new node.
+    EXPECT_FALSE(run.replay({MRL_REVISION, "2 1 50 \"copy\" \"lut0\" 1 0", END}));
+
+    // After the first delete, a node inserted and deleted again: it is
+    // announced before it goes, and nothing announces it once freed.
+    ASSERT_TRUE(run.replay({MRL_REVISION, "3 1 9 \"reg0\" [\"reg0\"] 0", "2 2 60 \"twin\" \"lut0\" 1 0",
+                            "7 3 60 \"twin\" \"twin\" 8", "3 4 60 \"twin\" [\"twin\"] 0", END}));
+    EXPECT_EQ(run.node("twin"), nullptr);
+    EXPECT_EQ(run.node("reg0"), nullptr);
+}
+
+TEST_F(MorvLogReplayTest, ACellThatStillDrivesIsKeptWithAWarningNamingIt)
+{
+    REPLAY run("replay_delete.psl");
+    EXPECT_TRUE(run.replay({MRL_REVISION, "3 1 1 \"lut1\" [\"lut1\"] 0", END}));
+    EXPECT_NE(run.node("lut1"), nullptr);
+    EXPECT_NE(run.posted_text("WMORV_FSYN_LOG_NODE_STILL_HAS_FANOUT").find("lut1"), std::string::npos);
+    // Without fanout it goes; a register's sinks are tied to GND.
+    EXPECT_TRUE(run.replay({MRL_REVISION, "3 1 9 \"reg0\" [\"reg0\"] 0", "3 2 2 \"lut2\" [\"lut2\"] 0", END}));
+    EXPECT_EQ(run.node("lut2"), nullptr);
+    EXPECT_EQ(run.node("reg0"), nullptr);
+    EXPECT_FALSE(run.node("lut1")->get_output_term_by_type(DB_COMB_OUT)->has_fanout());
+}
+
+// ------------------------------------------------------------------ term handlers
+
+TEST_F(MorvLogReplayTest, TermEntriesFailOnAMissingNodeOrTermAndRegistersMayLackOne)
+{
+    REPLAY run("replay_terms.psl");
+    const std::string before = run.netlist_text();
+    for (const char* missing :
+         {"15 1 1 \"ghost\" 11 0", "14 1 1 \"lut1\" 12 0", "9 1 1 \"ghost\" 11 0 12", "16 1 1 \"lut1\" 13 0 3",
+          "26 1 1 \"ghost\" 11 0 1 0 0 0 0 0", "40 1 1 \"ghost\"", "41 1 1 \"lut1\" 9", "8 1 1 \"reg0\" 0 0x1 0",
+          "45 1 \"part\" \"part\"", "6 1 1 \"lut1\" 11 3", "19 1 1 \"ghost\" 11"}) {
+        EXPECT_FALSE(run.replay({"43 0 \"7.2\" 24", missing, END})) << missing;
+        EXPECT_EQ(run.netlist_text(), before) << missing;
+    }
+    // A register of this family without the logged term is left as it is.
+    EXPECT_TRUE(run.replay({MRL_REVISION, "19 1 9 \"reg0\" 30", "25 2 9 \"reg0\" 30 0", END}));
+    EXPECT_EQ(run.netlist_text(), before);
+    // Clearing an inversion that is not there, or a global setting already
+    // there, changes nothing.
+    EXPECT_TRUE(run.replay({MRL_REVISION, "14 1 1 \"lut1\" 11 0", "16 2 1 \"lut1\" 11 0 0", END}));
+    EXPECT_EQ(run.netlist_text(), before);
+    EXPECT_TRUE(run.replay({MRL_REVISION, "16 1 1 \"lut1\" 11 0 3", END}));
+    EXPECT_EQ(run.data_a("lut1")->get_global(), 3);
+}
+
+TEST_F(MorvLogReplayTest, CreateIntermReplacesTheTermAndOldRevisionsIgnoreTheIndex)
+{
+    REPLAY run("replay_iterm.psl");
+    CDB_ATOM_ITERM* old_term = run.data_a("lut1");
+    ASSERT_TRUE(old_term->is_driven());
+    // Under "5.1" (no revision record) index 3 is read as 0.
+    EXPECT_TRUE(run.replay({"6 1 1 \"lut1\" 11 3", END}));
+    CDB_ATOM_ITERM* new_term = run.data_a("lut1");
+    ASSERT_NE(new_term, nullptr);
+    EXPECT_FALSE(new_term->is_connected());
+    EXPECT_FALSE(run.node("lut0")->get_output_term_by_type(DB_COMB_OUT)->has_fanout());
+    // Under "7.2" an ordered input takes no other index than 0.
+    EXPECT_FALSE(run.replay({MRL_REVISION, "6 1 1 \"lut1\" 11 3", END}));
+    EXPECT_TRUE(run.replay({MRL_REVISION, "6 1 1 \"lut1\" 12 0", END}));
+    EXPECT_NE(run.node("lut1")->get_input_term_by_type(DB_DATA_B), nullptr);
+}
+
+// ------------------------------------------------------------------ LUT masks between the families
+
+// Both families' evaluators agree on every input row once a mask recorded on
+// one is converted for the other.
+TEST_F(MorvLogReplayTest, AConvertedMaskComputesTheSameFunctionOnTheOtherFamily)
+{
+    const uint64_t masks[] = {0x0123456789abcdefull, 0xf0d0e0c0f0f0f0full, 0x8000000000000001ull};
+    for (uint64_t mask : masks) {
+        for (int mrl_first = 0; mrl_first < 2; ++mrl_first) {
+            const int from_family = mrl_first ? 24 : 6;
+            const int to_family = mrl_first ? 6 : 24;
+            auto from = std::unique_ptr<CDB_ATOM_NODE>(cdb_create_atom(from_family, CDB_KIND_LCELL_COMB, nullptr));
+            auto to = std::unique_ptr<CDB_ATOM_NODE>(cdb_create_atom(to_family, CDB_KIND_LCELL_COMB, nullptr));
+            for (int port = DB_DATA_A; port <= DB_DATA_F; ++port) {
+                from->add_input_term(port);
+                to->add_input_term(port);
+            }
+            from->set_lutmask(CDB_LUTMASK(6, mask));
+            to->set_lutmask(MORV_LOG::convert_lutmask_bit_order(mask, false, false));
+            for (unsigned row = 0; row < 64; ++row) {
+                unsigned in[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT] = {};
+                for (int k = 0; k < 6; ++k) in[k] = (row >> k) & 1u;
+                ASSERT_EQ(from->evaluate_output(DB_COMB_OUT, in), to->evaluate_output(DB_COMB_OUT, in))
+                    << std::hex << mask << " row " << row << " from " << from_family;
+            }
+        }
+    }
+}
+
+TEST_F(MorvLogReplayTest, ArithmeticAndExtendedMasksConvertOnlyTheirLutInputs)
+{
+    const uint64_t mask = 0x0000abcd00001234ull;
+    // Arithmetic: each 16-bit half reversed on its own, the rest dropped.
+    const CDB_LUTMASK arithmetic = MORV_LOG::convert_lutmask_bit_order(mask, false, true);
+    CDB_LUTMASK low(4, 0x1234);
+    CDB_LUTMASK high(4, 0xabcd);
+    low.mirror_mask();
+    high.mirror_mask();
+    EXPECT_EQ(arithmetic.get_value(), (high.get_value() << 32) | low.get_value());
+    // Extended: inputs 0 to 3 complemented, E and F left in place.
+    const CDB_LUTMASK extended = MORV_LOG::convert_lutmask_bit_order(mask, true, false);
+    for (unsigned row = 0; row < 64; ++row)
+        EXPECT_EQ(extended.get_bit(static_cast<int>(row ^ 0xfu)), CDB_LUTMASK(6, mask).get_bit(static_cast<int>(row)));
+}
+
+// ------------------------------------------------------------------ brennock rebuilding
+
+TEST_F(MorvLogReplayTest, AStoredCellIsRebuiltInPlaceOfTheOneThatBearsItsOutput)
+{
+    REPLAY run("replay_rebuild.psl");
+    // A source that is not here fails the entry before any cell is made.
+    const size_t nodes = run.host->netlist->get_node_count();
+    EXPECT_FALSE(run.replay(
+        {MRL_REVISION, "27 1 1 \"lut1\" [0 1] [\"lut0\" \"no_such_term\"] 0x0 [8] [\"lut1\"] 0 \"\" 0", END}));
+    EXPECT_EQ(run.host->netlist->get_node_count(), nodes);
+
+    ASSERT_TRUE(run.replay(
+        {MRL_REVISION, "27 1 1 \"lut1\" [0 1] [\"lut0\" \"VCC\"] 0x6666666666666666 [8] [\"lut1\"] 0 \"\" 0", END}))
+        << run.netlist_text();
+    CDB_ATOM_NODE* rebuilt = run.node("lut1");
+    ASSERT_NE(rebuilt, nullptr);
+    EXPECT_NE(static_cast<int>(rebuilt->get_id()), run.ids[1]);
+    EXPECT_EQ(run.api->get_node(run.ids[1]), nullptr);
+    EXPECT_EQ(run.data_a("lut2")->get_source(), rebuilt->get_output_term_by_type(DB_COMB_OUT));
+    EXPECT_EQ(rebuilt->get_input_term_by_type(DB_DATA_A)->get_source()->get_my_node(), run.node("lut0"));
+    // The tie to VCC is folded into the mask by the sweep after the replay.
+    const CDB_ATOM_ITERM* data_b = rebuilt->get_input_term_by_type(DB_DATA_B);
+    EXPECT_TRUE(data_b == nullptr || !data_b->is_driven()) << run.netlist_text();
+    EXPECT_FALSE(rebuilt->get_lutmask().is_gnd() || rebuilt->get_lutmask().is_vcc());
+}
+
+TEST_F(MorvLogReplayTest, ALatchIsRebuiltWithItsRolesAndAConstantDriverIsOnlyIndexed)
+{
+    REPLAY run("replay_latch.psl");
+    // Inputs: A from lut0, B from lut0 (the enable), C tied to VCC (a clear
+    // that is not entered).
+    ASSERT_TRUE(run.replay({MRL_REVISION,
+                            "27 1 1 \"lut1\" [0 1 2 1 2] [\"lut0\" \"lut0\" \"VCC\" \"ENABLE1\" \"CLEAR\"] "
+                            "0xcacacacacacacaca [8] [\"lut1\"] 4 \"\" 0",
+                            END}))
+        << run.netlist_text();
+    CDB_ATOM_NODE* latch = run.node("lut1");
+    ASSERT_NE(latch, nullptr);
+    const CDB_ATOM_LATCH_INFO* info = cut_get_atom_latch_info(latch);
+    ASSERT_NE(info, nullptr);
+    EXPECT_TRUE(info->is_latch);
+    EXPECT_EQ(info->enable_port, DB_DATA_B);
+    EXPECT_EQ(info->enable_mode, CDB_LATCH_ENABLE_MODE_NON_INVERTED);
+    EXPECT_EQ(info->clear_port, DB_MAX_INPUT_PORT_TYPE);
+
+    // The constant driver's output is here: nothing is rebuilt.
+    const std::string before = run.netlist_text();
+    EXPECT_TRUE(run.replay({MRL_REVISION, "27 1 0 \"lut0\" [] [] 0x0 [8] [\"lut0\"] 0 \"\" 1", END}));
+    EXPECT_EQ(run.netlist_text(), before);
+}
+
+TEST_F(MorvLogReplayTest, AClockBufferIsReusedOrMadeAndAMissingSourceMakesNone)
+{
+    REPLAY run("replay_clkbuf.psl");
+    const size_t nodes = run.host->netlist->get_node_count();
+    EXPECT_FALSE(run.replay({MRL_REVISION, "44 1 70 \"clk_buf\" \"no_such_clock\" \"clk_buf\" \"\" 1", END}));
+    EXPECT_EQ(run.host->netlist->get_node_count(), nodes);
+
+    ASSERT_TRUE(run.replay({MRL_REVISION, "44 1 70 \"clk_buf\" \"lut0\" \"clk_buf\" \"\" 1",
+                            "29 2 9 \"reg0\" [\"UNCHANGED\" "
+                            "\"clk_buf\" \"UNCHANGED\" "
+                            "\"UNCHANGED\" \"UNCHANGED\" "
+                            "\"UNCHANGED\" \"UNCHANGED\" "
+                            "\"UNCHANGED\" \"UNCHANGED\"]",
+                            END}))
+        << run.netlist_text();
+    CDB_ATOM_NODE* clkbuf = run.node("clk_buf");
+    ASSERT_NE(clkbuf, nullptr);
+    EXPECT_TRUE(clkbuf->is_clkbuf());
+    EXPECT_EQ(clkbuf->get_input_term_by_type(DB_CLKBUF_IN)->get_source()->get_my_node(), run.node("lut0"));
+    EXPECT_EQ(run.node("reg0")->get_input_term_by_type(DB_DATAIN)->get_source()->get_my_node(), clkbuf);
+
+    // The same buffer under another name is found, not made again.
+    const size_t with_buffer = run.host->netlist->get_node_count();
+    EXPECT_TRUE(run.replay({MRL_REVISION, "44 1 70 \"other_buf\" \"lut0\" \"other_buf\" \"\" 1", END}));
+    EXPECT_EQ(run.host->netlist->get_node_count(), with_buffer);
+}
+
+}  // namespace
