@@ -7,10 +7,13 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "abc_equiv.h"
 #include "logdb/logdb_fsyn_log_file.h"
+#include "logdb/logdb_text.h"
 #include "test_files.h"
 
 namespace {
@@ -22,6 +25,40 @@ int run_in(const std::filesystem::path& folder, const std::string& args)
     const std::string cmd =
         "cd '" + folder.string() + "' && " + std::string(MORV_FIT_BINARY) + " -q " + args + " >/dev/null 2>&1";
     return run_command(cmd).status;
+}
+
+// The run's output with its error stream, and its exit status.
+COMMAND_RUN run_with_output(const std::filesystem::path& folder, const std::string& args)
+{
+    return run_command("cd '" + folder.string() + "' && " + std::string(MORV_FIT_BINARY) + " -q " + args + " 2>&1");
+}
+
+// "LUTs registers" of a row of the summary table.
+std::string row_counts(const std::string& out, const std::string& step)
+{
+    const size_t at = out.find("\n" + step + " ");
+    if (at == std::string::npos) return "no row " + step;
+    std::istringstream row(out.substr(at + 1, out.find('\n', at + 1) - at - 1));
+    std::vector<std::string> words;
+    for (std::string word; row >> word;) words.push_back(word);
+    const size_t first = words.size() > 1 && words[1] == "(off)" ? 2 : 1;
+    if (words.size() < first + 3) return "short row " + step;
+    return words[first + 1] + " " + words[first + 2];
+}
+
+void write_text_log(const std::filesystem::path& name, const std::vector<std::string>& lines)
+{
+    LOGDB_FSYN_LOG_FILE file;
+    file.set_file_name(name.string());
+    file.delete_file();
+    file.init(true);
+    for (const std::string& line : lines) {
+        std::string error;
+        LOGDB_FSYN_LOG_ENTRY_OWNER record = logdb_record_from_text(line, error);
+        ASSERT_TRUE(record) << error;
+        ASSERT_TRUE(file.write_fsyn_log_entry(record.get()));
+    }
+    file.close();
 }
 
 // The place of a record kind in a write-out; -1 for a marker, which ends one.
@@ -104,6 +141,56 @@ TEST(MorvFitMigrationLog, TheCompileLeavesItsLogAndNoChunks)
         EXPECT_EQ(kinds.back(), LOGDB_FSYN_LOG_OPERATION_END_OF_LOG) << c.family;
         std::filesystem::remove_all(folder);
     }
+}
+
+// The user's migration: a log recorded on a morlin compile, replayed on a
+// brennock compile of the same design, gives the recorded netlist.
+TEST(MorvFitMigrationLog, AMorlinLogReplaysOnBrennockToTheRecordedNetlist)
+{
+    const std::filesystem::path folder = std::filesystem::absolute("migration_replay");
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder / "rec");
+    std::filesystem::create_directories(folder / "rep");
+    std::ofstream(folder / "rec" / "mrl-brk.txt") << "family 24\nmigratable_part 600\n";
+    const COMMAND_RUN rec = run_with_output(
+        folder / "rec", "--family MRL --device mrl-brk.txt --set fsyn_netlist_sweeper=on -o rec.blif " + k_design);
+    ASSERT_EQ(rec.status, 0) << rec.out;
+    const std::string log = (folder / "rec" / "db" / "morv_fit.cmp.psl").string();
+    const COMMAND_RUN rep =
+        run_with_output(folder / "rep", "--family BRK --set 661=" + log + " -o rep.blif " + k_design);
+    ASSERT_EQ(rep.status, 0) << rep.out;
+    // The log holds every flow's edits: the replay's early flow ends where the recording ended.
+    EXPECT_EQ(row_counts(rep.out, "FIT_EARLY"), row_counts(rec.out, "LATE")) << rep.out << rec.out;
+    if (abc_is_available()) {
+        const std::string replayed = (folder / "rep" / "rep.blif").string();
+        EXPECT_TRUE(abc_check_equivalence(replayed, (folder / "rec" / "rec.blif").string(), true).is_equivalent());
+        EXPECT_TRUE(abc_check_equivalence(replayed, k_design, true).is_equivalent());
+    }
+
+    // A damaged copy is refused, with the file named, before anything is written.
+    std::ifstream in(log, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ofstream(folder / "cut.psl", std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    const COMMAND_RUN cut =
+        run_with_output(folder / "rep", "--family BRK --set 661=../cut.psl -o cut.blif " + k_design);
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_NE(cut.out.find("EMORV_FSYN_LOG_FILE_DAMAGED"), std::string::npos) << cut.out;
+    EXPECT_NE(cut.out.find("cut.psl: offset "), std::string::npos) << cut.out;
+    EXPECT_FALSE(std::filesystem::exists(folder / "rep" / "cut.blif"));
+
+    // A log of the replaying family would have every LUT reversed: refused.
+    const COMMAND_RUN own =
+        run_with_output(folder / "rep", "--family MRL --set 661=" + log + " -o own.blif " + k_design);
+    EXPECT_EQ(own.status, 1);
+    EXPECT_NE(own.out.find("recorded on a device of this family"), std::string::npos) << own.out;
+
+    // A log that names a node this design lacks fails the compile.
+    write_text_log(folder / "ghost.psl", {"43 0 \"7.2\" 24", "15 1 1 \"no_such_node\" 11 0", "0 2"});
+    const COMMAND_RUN ghost =
+        run_with_output(folder / "rep", "--family BRK --set 661=../ghost.psl -o ghost.blif " + k_design);
+    EXPECT_EQ(ghost.status, 1);
+    EXPECT_NE(ghost.out.find("EMORV_FSYN_READ_LOG_IS_UNSUCCESSFUL"), std::string::npos) << ghost.out;
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace
