@@ -172,8 +172,12 @@ void MORV_EXPERT::save_early_netlist_incase_vpr_fails()
 {
     if (m_fsyn_api == nullptr) expert_error("m_fsyn_api", __LINE__);
     m_early_netlist_state_id = m_fsyn_api->save_state();
+    m_migration_log_size_at_early_save =
+        m_fsyn_api->is_fsyn_write_log_required() ? MORV_LOG::get_log_file_size(migration_log_name()) : -1;
 }
 
+// The flows merged into the compile's log since the save are undone with
+// the netlist: a replay must not repeat them.
 void MORV_EXPERT::restore_early_netlist()
 {
     if (m_fsyn_api == nullptr) expert_error("m_fsyn_api", __LINE__);
@@ -181,8 +185,11 @@ void MORV_EXPERT::restore_early_netlist()
         m_fsyn_api->restore_state(m_early_netlist_state_id);
         m_fsyn_timing->sync_timing_netlist(false, true);
         m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = false;
+        if (m_migration_log_size_at_early_save >= 0)
+            MORV_LOG::cut_log_file(migration_log_name(), m_migration_log_size_at_early_save);
     }
     m_early_netlist_state_id = -1;
+    m_migration_log_size_at_early_save = -1;
 }
 
 void MORV_EXPERT::discard_early_netlist()
@@ -192,6 +199,7 @@ void MORV_EXPERT::discard_early_netlist()
         m_fsyn_api->clear_state(m_early_netlist_state_id);
         m_early_netlist_state_id = -1;
     }
+    m_migration_log_size_at_early_save = -1;
 }
 
 bool MORV_EXPERT::is_fsyn_running_in_migration_replay_log_mode()

@@ -264,6 +264,8 @@ protected:
     void write_migration_log_end();
     // Merges the call's chunks into the compile's log file, removes them.
     void merge_migration_log();
+    // "db/" + the compile's name + ".cmp.psl".
+    std::string migration_log_name() const;
 
     // ---- shared bodies of the family hooks (morv_expert_run.cpp) ----
     // One column of the user-option table: how a family differs from the rest.
@@ -348,6 +350,9 @@ protected:
     bool m_fsyn_flow_has_run[NUM_FSYN_FLOWS] = {};
 
     int m_early_netlist_state_id = -1;
+    // The compile's log file when the early netlist was saved: a restore
+    // drops what later calls merged into it. -1 when nothing is to drop.
+    int64_t m_migration_log_size_at_early_save = -1;
 
     bool m_use_xicp = false;
     bool m_enable_nevra = false;

@@ -89,11 +89,16 @@ void MORV_EXPERT::merge_migration_log()
     if (!m_fsyn_api->is_fsyn_write_log_required()) return;
     MORV_LOG* log = m_fsyn_api->get_fsyn_log();
     if (log == nullptr) flow_error("m_fsyn_log", __LINE__);
+    log->merge_log_files(migration_log_name());
+    MORV_LOG::delete_chunk_files();
+}
+
+std::string MORV_EXPERT::migration_log_name() const
+{
     std::string final_name = "db/";
     final_name += m_morv_env->get_cmp()->get_compile_base_name();
     final_name += ".cmp.psl";
-    log->merge_log_files(final_name);
-    MORV_LOG::delete_chunk_files();
+    return final_name;
 }
 
 bool MORV_EXPERT::early_fsyn_flow(e_fsyn_flow fsyn_flow_id)

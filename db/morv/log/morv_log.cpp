@@ -1,6 +1,7 @@
 #include "morv/log/morv_log.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <set>
 
@@ -247,4 +248,21 @@ void MORV_LOG::register_log_in_database(const std::string& final_name)
     LOGDB_DATABASE* database = LOGDB_DATABASE::get_database();
     MORV_ASSERT(database);
     database->add_entry(LOGDB_DATABASE_ENTRY(4, {"FSYN_LOG_CREATED", final_name}));
+}
+
+int64_t MORV_LOG::get_log_file_size(const std::string& name)
+{
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(LOGDB_FSYN_LOG_FILE::get_os_safe_file_name(name), ec);
+    return ec ? -1 : static_cast<int64_t>(size);
+}
+
+void MORV_LOG::cut_log_file(const std::string& name, int64_t size)
+{
+    const std::string file = LOGDB_FSYN_LOG_FILE::get_os_safe_file_name(name);
+    const int64_t now = get_log_file_size(file);
+    if (now < 0 || size < 0 || now <= size) return;
+    std::error_code ec;
+    std::filesystem::resize_file(file, static_cast<uintmax_t>(size), ec);
+    if (ec) log_error("resize_file(final_log_file)", __LINE__);
 }

@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "logdb/logdb_fsyn_log_file.h"
@@ -194,6 +195,10 @@ public:
     static std::vector<std::string> get_created_chunk_files();
     // Empties the pending records, the stored-node set and the chunk list.
     void reset_log();
+    // Bytes of a log file; -1 when there is none.
+    static int64_t get_log_file_size(const std::string& name);
+    // Cuts a log file back to a size it had: the records merged after go.
+    static void cut_log_file(const std::string& name, int64_t size);
 
     // ---- names, ports and partitions
     static int get_connection_slot(int port_type, int atom_type);
@@ -351,6 +356,9 @@ protected:
     MORV_OWNER<LOGDB_FSYN_LOG_FILE> m_log_file;
     std::string m_log_version;
     std::map<uint32_t, MORV_LOG_NEW_NODE_TO_INSERT> m_nodes_to_insert;
+    // The new and the made-from nodes of m_nodes_to_insert, for the test
+    // before a deletion.
+    std::unordered_set<const CDB_ATOM_NODE*> m_nodes_in_pending_inserts;
     std::set<std::string> m_hs_adder_names;
     std::set<int32_t> m_hs_adder_node_ids;
     std::set<std::string> m_not_available_reported;

@@ -165,10 +165,7 @@ void MORV_LOG::release_fanouts(CDB_ATOM_OTERM* oterm)
 // node after it was freed.
 void MORV_LOG::delete_logged_node(CDB_ATOM_NODE* node)
 {
-    bool pending = false;
-    for (const auto& [id, record] : m_nodes_to_insert)
-        pending |= record.m_new_node == node || record.m_old_node == node;
-    if (pending) insert_pending_nodes();
+    if (m_nodes_in_pending_inserts.count(node) != 0) insert_pending_nodes();
     std::vector<CDB_ATOM_ITERM*> inputs(node->begin_iterm(), node->end_iterm());
     for (CDB_ATOM_ITERM* iterm : inputs) replay_disconnect(iterm);
     for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) release_fanouts(*it);
@@ -201,6 +198,8 @@ bool MORV_LOG::reproduce_insert_atom(LOGDB_FSYN_LOG_ENTRY_INSERT_ATOM* entry)
     if (node == nullptr) return false;
     place_in_same_lab(node, old_node);
     m_nodes_to_insert[name->get_id()] = {node, old_node, entry->m_is_kind3};
+    m_nodes_in_pending_inserts.insert(node);
+    m_nodes_in_pending_inserts.insert(old_node);
     m_node_by_name_id[name->get_id()] = node;
     if (!entry->m_is_comb) {
         CDB_ATOM_ITERM* clear = nullptr;

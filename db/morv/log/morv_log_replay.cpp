@@ -33,6 +33,15 @@ constexpr int CLOCK_TYPE_KEPT_B = 5;
 
 // ------------------------------------------------------------------ checks of one record
 
+// Built by appending: GCC 12 warns falsely on a literal plus a string.
+std::string with_number(const char* text, long long number, const char* tail = "")
+{
+    std::string out = text;
+    out += std::to_string(number);
+    out += tail;
+    return out;
+}
+
 bool is_unrecognized_type(uint32_t type)
 {
     return type > LAST_TYPE || type == 4 || type == 5;
@@ -63,7 +72,8 @@ std::string check_connection(const LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION& e
 {
     const int slots = expected_slot_count(entry.m_type);
     if (slots >= 0 && entry.m_connection_array.size() != static_cast<size_t>(slots))
-        return "connection record with " + std::to_string(entry.m_connection_array.size()) + " slots, not " +
+        return with_number("connection record with ", static_cast<long long>(entry.m_connection_array.size()),
+                           " slots, not ") +
                std::to_string(slots);
     if (any_empty(entry.m_connection_array)) return "connection record with an empty source name";
     if (entry.m_type != LOGDB_FSYN_LOG_OPERATION_ADD_REMOVE_CONNECTION_RAM) return {};
@@ -80,9 +90,9 @@ std::string check_store_node_info(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO& en
 {
     const int slots = MORV_LOG::get_connection_slot_count(CDB_ATOM_BRK_LCELL_COMB_ENUM);
     for (int32_t slot : entry.m_input_ports)
-        if (slot < 0 || slot >= slots) return "stored node with input slot " + std::to_string(slot);
+        if (slot < 0 || slot >= slots) return with_number("stored node with input slot ", slot);
     for (int32_t port : entry.m_output_ports)
-        if (port < 0 || port >= DB_MAX_OUTPUT_PORT_TYPE) return "stored node with output port " + std::to_string(port);
+        if (port < 0 || port >= DB_MAX_OUTPUT_PORT_TYPE) return with_number("stored node with output port ", port);
     if (any_empty(entry.m_sources) || any_empty(entry.m_output_port_name)) return "stored node with an empty name";
     if (entry.m_is_constant_driver && entry.m_output_port_name.size() != 1)
         return "stored constant driver without exactly one output";
@@ -140,7 +150,7 @@ std::string check_names(const LOGDB_FSYN_LOG_ENTRY& record)
 
 std::string check_record(const LOGDB_FSYN_LOG_ENTRY& record, int replaying_family)
 {
-    if (is_unrecognized_type(record.m_type)) return "Unrecognized log entry type " + std::to_string(record.m_type);
+    if (is_unrecognized_type(record.m_type)) return with_number("Unrecognized log entry type ", record.m_type);
     if (const char* fault = record.check_fields()) return fault;
     if (const auto* connection = dynamic_cast<const LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION*>(&record)) {
         std::string fault = check_connection(*connection);
@@ -331,6 +341,7 @@ bool MORV_LOG::reproduce_log()
     build_boundary_port_term_map();
     m_log_version = "5.1";
     m_nodes_to_insert.clear();
+    m_nodes_in_pending_inserts.clear();
     MORV_DEBUG_STREAM::print(1, "Beginning the reproduction of all log operations");
     m_fsyn_api->dump_atom_netlist(".pre_log");
 
@@ -355,6 +366,7 @@ void MORV_LOG::insert_pending_nodes()
     // Taken out first: announcing may lead to deletions that look here.
     std::map<uint32_t, MORV_LOG_NEW_NODE_TO_INSERT> pending;
     pending.swap(m_nodes_to_insert);
+    m_nodes_in_pending_inserts.clear();
     for (const auto& [name_id, record] : pending) {
         CDB_ATOM_NODE* node = record.m_new_node;
         if (record.m_is_kind3) {

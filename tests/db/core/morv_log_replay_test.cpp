@@ -107,11 +107,13 @@ struct REPLAY
     {
         std::string text;
         for (CDB_ATOM_NODE* n : *host->netlist) {
-            text += short_name(n->get_instance_name()) + " " + std::to_string(n->get_atom_type());
-            if (n->is_lcell_comb()) text += " mask=" + std::to_string(n->get_lutmask().get_value());
+            text += short_name(n->get_instance_name());
+            text += ' ';
+            text += std::to_string(n->get_atom_type());
+            if (n->is_lcell_comb()) text.append(" mask=").append(std::to_string(n->get_lutmask().get_value()));
             for (auto it = n->begin_iterm(); it != n->end_iterm(); ++it) {
                 const CDB_ATOM_ITERM* t = *it;
-                text += " " + std::to_string(t->get_any_usage_as()) + (t->is_inverted() ? "~" : "") + ":";
+                text.append(" ").append(std::to_string(t->get_any_usage_as())).append(t->is_inverted() ? "~:" : ":");
                 text += t->get_source() != nullptr ? short_name(t->get_source()->get_instance_name())
                         : t->is_vcc()              ? "VCC"
                         : t->is_gnd()              ? "GND"
@@ -281,8 +283,8 @@ TEST_F(MorvLogReplayTest, InsertedNodesAreAnnouncedAtTheEndAndADeletedPendingNod
     EXPECT_TRUE(copy_reg->get_input_term_by_type(DB_CLEAR)->is_vcc());
     int announced = 0;
     for (const std::string& event : run.env->m_events)
-        announced += event == "node_added " + std::to_string(copy->get_id()) ||
-                     event == "node_added " + std::to_string(copy_reg->get_id());
+        announced += event == std::string("node_added ").append(std::to_string(copy->get_id())) ||
+                     event == std::string("node_added ").append(std::to_string(copy_reg->get_id()));
     EXPECT_EQ(announced, 2);
     EXPECT_EQ(run.log()->get_pending_insert_count(), 0u);
 

@@ -508,4 +508,40 @@ TEST_F(MorvLogTest, ARestoredSnapshotDropsTheRecordsWrittenAfterIt)
     std::filesystem::remove("db/top.cmp.psl");
 }
 
+// A placement that fails after the early netlist was saved sends the
+// compile back to that netlist: what later calls merged into the compile's
+// log is undone with it, so that a replay does not repeat it.
+TEST_F(MorvLogTest, ARestoredEarlyNetlistDropsTheRecordsMergedAfterItsSave)
+{
+    LOGGED_COMPILE c("top", "top");
+    auto* expert = dynamic_cast<MORV_EXPERT*>(c.env->get_fsyn_expert());
+    ASSERT_NE(expert, nullptr);
+    const auto call = [&](int k) {
+        c.log()->ensure_open_chunk();
+        c.log()->log_set_user_lcell(c.node(k));
+        c.log()->write_pending_entries();
+        c.merge("db/top.cmp.psl");
+    };
+    call(0);  // the early flow
+    expert->save_early_netlist_incase_vpr_fails();
+    call(1);  // the post-clustering flow, before the placement that fails
+    expert->restore_early_netlist();
+    call(2);  // the cluster retry
+    std::vector<std::string> kept;
+    for (const std::string& line : file_lines("db/top.cmp.psl"))
+        if (line.rfind("SET_USER_LCELL", 0) == 0) kept.push_back(line);
+    EXPECT_EQ(kept, (std::vector<std::string>{log_line("SET_USER_LCELL", c.node(0), ""),
+                                              log_line("SET_USER_LCELL", c.node(2), "")}));
+
+    // A placement that succeeds keeps every merged call.
+    call(0);
+    expert->save_early_netlist_incase_vpr_fails();
+    call(1);
+    expert->discard_early_netlist();
+    size_t marks = 0;
+    for (const std::string& line : file_lines("db/top.cmp.psl")) marks += line.rfind("SET_USER_LCELL", 0) == 0;
+    EXPECT_EQ(marks, 4u);
+    std::filesystem::remove("db/top.cmp.psl");
+}
+
 }  // namespace

@@ -30,19 +30,21 @@ int run_in(const std::filesystem::path& folder, const std::string& args)
 // The run's output with its error stream, and its exit status.
 COMMAND_RUN run_with_output(const std::filesystem::path& folder, const std::string& args)
 {
-    return run_command("cd '" + folder.string() + "' && " + std::string(MORV_FIT_BINARY) + " -q " + args + " 2>&1");
+    std::string cmd = "cd '";
+    cmd.append(folder.string()).append("' && ").append(MORV_FIT_BINARY).append(" -q ").append(args).append(" 2>&1");
+    return run_command(cmd);
 }
 
 // "LUTs registers" of a row of the summary table.
 std::string row_counts(const std::string& out, const std::string& step)
 {
-    const size_t at = out.find("\n" + step + " ");
-    if (at == std::string::npos) return "no row " + step;
+    const size_t at = out.find(std::string("\n").append(step).append(" "));
+    if (at == std::string::npos) return std::string("no row ").append(step);
     std::istringstream row(out.substr(at + 1, out.find('\n', at + 1) - at - 1));
     std::vector<std::string> words;
     for (std::string word; row >> word;) words.push_back(word);
     const size_t first = words.size() > 1 && words[1] == "(off)" ? 2 : 1;
-    if (words.size() < first + 3) return "short row " + step;
+    if (words.size() < first + 3) return std::string("short row ").append(step);
     return words[first + 1] + " " + words[first + 2];
 }
 
