@@ -459,7 +459,10 @@ bool MORV_LOG::reproduce_entry_for_hs_adder(LOGDB_FSYN_LOG_ENTRY_NODE_BASE*)
     return false;
 }
 
-void MORV_LOG::sweep_after_replay(bool) {}
+void MORV_LOG::sweep_after_replay(bool)
+{
+    warn_replay_not_available("The sweep after a replayed log on this family");
+}
 
 CDB_ATOM_NODE* MORV_LOG::create_lcell_comb(HDB_INSTANCE_NAME*)
 {
