@@ -28,6 +28,7 @@
 #include "morv/core/morv_expert_interface.h"
 #include "morv/core/morv_setting_ids.h"
 #include "msg/msg.h"
+#include "rdb/rdb.h"
 #include "tdb/tdb_netlist.h"
 #include "tdc/tdc_accessories.h"
 
@@ -440,6 +441,18 @@ int fail_with(std::ostream& err, const std::string& text)
     return 1;
 }
 
+// The tables the compile filed in its report, folder by folder.
+void print_filed_tables(const RDB_REPORT& report, std::ostream& out)
+{
+    for (size_t f = 0; f < report.get_folder_count(); ++f) {
+        const RDB_FOLDER& folder = report.get_folder(f);
+        for (size_t t = 0; t < folder.get_table_count(); ++t) {
+            out << '\n';
+            rdb_print_table(out, folder.get_table(t));
+        }
+    }
+}
+
 int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::function<void(HOST_ENV&)>& hook)
 {
     check_files(o);
@@ -492,6 +505,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     write_outputs(*design.netlist(), blif_out, native_out);
     out << "\nclock period " << result.clock_period_ps << " ps\n"
         << format_summary_table(result.rows, result.clock_period_ps);
+    print_filed_tables(*design.cmp().get_report(), out);
     out.flush();
     return 0;
 }

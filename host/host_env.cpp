@@ -40,6 +40,7 @@ HOST_DESIGN::HOST_DESIGN(int family, std::unique_ptr<CDB_ATOM_NETLIST> netlist, 
     m_cmp.set_compile_base_name("morv_fit");
     m_cmp.set_action_point_instance(&m_action_point);
     m_cmp.set_cmp_entry(&m_cmp_entry);
+    m_cmp.get_report()->open_folder(HOST_RESULTS_FOLDER);
     m_cmp_entry.set_db_entries(&m_db_entries);
     m_db_entries.set_chip_db_entry(0, &m_chip_entry);
     m_chip_entry.set_atom_netlist(m_netlist.get());

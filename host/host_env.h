@@ -27,6 +27,9 @@ class TDC_ACCESSORIES;
 
 namespace morv_host {
 
+// The results folder of the fitter stage: where the component's tables go.
+constexpr const char* HOST_RESULTS_FOLDER = "Fitter";
+
 // What a compile owns below the environment, its device included. The
 // device is lent to the process's current-device slot while the design's
 // compile runs; with two designs alive each keeps its own.

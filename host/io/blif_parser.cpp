@@ -245,6 +245,8 @@ private:
             start_cover(t);
         } else if (d == ".latch") {
             latch(t);
+        } else if (d == ".subckt") {
+            subckt(t);
         } else if (d == ".end") {
             if (t.size() > 1) fail(m_line, str_cat("'.end' takes no words, found '", t[1], "'"));
             m_seen_end = true;
@@ -355,6 +357,45 @@ private:
         l.m_clock = read_net(t[4]);
         l.m_q = net(t[2]);
         int index = static_cast<int>(m_model.m_latches.size());
+        drive(l.m_q, BLIF_DRIVER::LATCH, index);
+        m_model.m_latches.push_back(l);
+    }
+
+    // Of the gate-level cells only the flip-flops with an asynchronous reset
+    // to 0 are read: $_DFF_<clock edge><reset level>0_ with pins C, D, Q, R.
+    void subckt(const std::vector<std::string_view>& t)
+    {
+        if (t.size() < 2) fail(m_line, "'.subckt' takes a model name and its pin connections");
+        std::string_view cell = t[1];
+        const bool dff = cell.size() == 10 && cell.substr(0, 6) == "$_DFF_" && cell.substr(8) == "0_" &&
+                         (cell[6] == 'P' || cell[6] == 'N') && (cell[7] == 'P' || cell[7] == 'N');
+        if (!dff)
+            fail(m_line, str_cat("'.subckt ", cell,
+                                 "' is not supported; only the flip-flops $_DFF_PP0_, $_DFF_PN0_, $_DFF_NP0_ and "
+                                 "$_DFF_NN0_ are read (otherwise only flat, unmapped BLIF)"));
+        std::string_view pins[4];  // C, D, Q, R
+        const char* names = "CDQR";
+        for (size_t i = 2; i < t.size(); ++i) {
+            const size_t eq = t[i].find('=');
+            const std::string_view pin = eq == std::string_view::npos ? t[i] : t[i].substr(0, eq);
+            const size_t k = pin.size() == 1 ? std::string_view(names).find(pin[0]) : std::string_view::npos;
+            if (eq == std::string_view::npos || eq + 1 == t[i].size() || k == std::string_view::npos)
+                fail(m_line, str_cat("'", t[i], "' is not a pin connection of ", cell, " (C=, D=, Q= or R=)"));
+            if (!pins[k].empty()) fail(m_line, str_cat("pin ", pin, " of ", cell, " is connected twice"));
+            pins[k] = t[i].substr(eq + 1);
+        }
+        for (size_t k = 0; k < 4; ++k)
+            if (pins[k].empty())
+                fail(m_line, str_cat(cell, " has no connection for its pin ", std::string(1, names[k])));
+        BLIF_LATCH l;
+        l.m_line = m_line;
+        l.m_clock_falling = cell[6] == 'N';
+        l.m_reset_active_high = cell[7] == 'P';
+        l.m_d = read_net(pins[1]);
+        l.m_clock = read_net(pins[0]);
+        l.m_reset = read_net(pins[3]);
+        l.m_q = net(pins[2]);
+        const int index = static_cast<int>(m_model.m_latches.size());
         drive(l.m_q, BLIF_DRIVER::LATCH, index);
         m_model.m_latches.push_back(l);
     }

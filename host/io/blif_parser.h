@@ -66,6 +66,10 @@ struct BLIF_LATCH
     int m_clock = -1;
     int m_init = 0;  // 0 or 1; the file's 2 and 3 read as 0
     int m_line = 0;
+    // A gate-level flip-flop may have an asynchronous reset to 0.
+    int m_reset = -1;  // the reset net, -1 for none
+    bool m_reset_active_high = true;
+    bool m_clock_falling = false;
 };
 
 struct BLIF_MODEL

@@ -10,6 +10,9 @@ const char* const BLIF_OUTPUT_PIN_SUFFIX = "~output";
 
 namespace {
 
+// The global-network setting of a clock on a global clock network.
+constexpr int HOST_GLOBAL_CLOCK = 4;
+
 const CDB_FAMILY_INFO& family_info(int family)
 {
     const CDB_FAMILY_INFO* info = cdb_get_family_info(family);
@@ -66,9 +69,10 @@ public:
             m_driver[c.m_output] = add_oterm(cell, DB_COMB_OUT, m_net_name[c.m_output]);
             cells.push_back(cell);
         }
-        std::vector<CDB_ATOM_ITERM*> latch_d(m_model.m_latches.size()), latch_clock(m_model.m_latches.size());
-        for (size_t i = 0; i < m_model.m_latches.size(); ++i)
-            add_latch(m_model.m_latches[i], latch_d[i], latch_clock[i]);
+        const size_t latches = m_model.m_latches.size();
+        std::vector<CDB_ATOM_ITERM*> latch_d(latches), latch_clock(latches), latch_clear(latches, nullptr);
+        for (size_t i = 0; i < latches; ++i)
+            add_latch(m_model.m_latches[i], latch_d[i], latch_clock[i], latch_clear[i]);
 
         // Connections, now that every driver exists.
         for (size_t i = 0; i < m_model.m_outputs.size(); ++i)
@@ -81,6 +85,7 @@ public:
         for (size_t i = 0; i < m_model.m_latches.size(); ++i) {
             connect(latch_d[i], m_model.m_latches[i].m_d);
             connect(latch_clock[i], m_model.m_latches[i].m_clock);
+            if (latch_clear[i] != nullptr) connect_clear(latch_clear[i], m_model.m_latches[i]);
         }
         return std::move(m_netlist);
     }
@@ -139,12 +144,14 @@ private:
         return inv;
     }
 
-    void add_latch(const BLIF_LATCH& l, CDB_ATOM_ITERM*& d, CDB_ATOM_ITERM*& clock)
+    void add_latch(const BLIF_LATCH& l, CDB_ATOM_ITERM*& d, CDB_ATOM_ITERM*& clock, CDB_ATOM_ITERM*& clear)
     {
         const std::string& q = m_model.m_nets[l.m_q].m_name;
         if (l.m_init == 0) {
             CDB_ATOM_NODE* reg = add_register(m_net_name[l.m_q], d, clock);
             m_driver[l.m_q] = add_oterm(reg, DB_REG_OUT, m_net_name[l.m_q]);
+            if (l.m_clock_falling) clock->set_invert();
+            if (l.m_reset >= 0) clear = reg->add_input_term(DB_CLEAR);
             return;
         }
         // Power-up 1 as !reg(!D): the register holds the complement and starts at 0.
@@ -173,7 +180,23 @@ private:
             reg->set_lutmask(blif_family_lutmask(m_family, 1, 0x2));
         }
         clock = reg->add_input_term(DB_CLOCK);
+        // The host promotes every clock net to a global network.
+        clock->set_global(HOST_GLOBAL_CLOCK);
         return reg;
+    }
+
+    // A register's clear acts at logical 0: an active-high reset reaches it
+    // through the input's inversion.
+    void connect_clear(CDB_ATOM_ITERM* clear, const BLIF_LATCH& l)
+    {
+        if (m_driver[l.m_reset] == nullptr) {
+            // An undriven reset reads as 0: the clear stays idle.
+            if (l.m_reset_active_high) clear->set_logical_vcc();
+            else clear->set_logical_gnd();
+            return;
+        }
+        m_driver[l.m_reset]->insert_fanout(clear);
+        if (l.m_reset_active_high) clear->set_invert();
     }
 
     void connect(CDB_ATOM_ITERM* sink, int net)

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "rdb/rdb.h"
+
 class CDB_CMP_ENTRY;
 class HDB_ACTION_PT_INSTANCE;
 
@@ -35,6 +37,9 @@ public:
     CDB_CMP_ENTRY* get_cmp_entry() const { return m_cmp_entry; }
     void set_cmp_entry(CDB_CMP_ENTRY* entry) { m_cmp_entry = entry; }
 
+    // The compile's report: the tables its stages file.
+    RDB_REPORT* get_report() { return &m_report; }
+
 private:
     int m_base_family_code = -1;
     int m_family_code = -1;
@@ -45,4 +50,5 @@ private:
     bool m_limited_fsyn_mode = false;
     HDB_ACTION_PT_INSTANCE* m_action_point = nullptr;
     CDB_CMP_ENTRY* m_cmp_entry = nullptr;
+    RDB_REPORT m_report;
 };

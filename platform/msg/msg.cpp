@@ -63,7 +63,15 @@ std::string msg_expand_placeholders(std::string_view text, const std::vector<MSG
 
 MSG_BASE::MSG_BASE(MSG_KIND kind, MSG_REPORT* report) : m_kind(kind), m_report(report) {}
 
-MSG_BASE::~MSG_BASE() = default;
+MSG_BASE::~MSG_BASE()
+{
+    for (MSG_BASE* sub : m_sub_msgs) delete sub;
+}
+
+void MSG_BASE::attach_sub_msg(MSG_BASE* sub)
+{
+    if (sub != nullptr && sub != this) m_sub_msgs.push_back(sub);
+}
 
 void* MSG_BASE::operator new(std::size_t bytes)
 {
@@ -101,16 +109,24 @@ const char* msg_kind_name(MSG_KIND kind)
 
 void MSG_POST::post(MSG_REPORT* /*report*/)
 {
+    post_at_depth(0);
+}
+
+void MSG_BASE::post_at_depth(int depth)
+{
     MSG_STATE& s = state();
-    s.posted.push_back(MSG_POSTED_MESSAGE{m_kind, m_id, m_text, m_severity_level});
+    s.posted.push_back(MSG_POSTED_MESSAGE{m_kind, m_id, m_text, m_severity_level, depth});
     if (m_kind == MSG_KIND::ERROR) ++s.errors;
     // Quiet hides information only: a warning or an error always reaches the
     // user, on the error stream so that it survives a redirected table.
     const bool problem = m_kind != MSG_KIND::INFO;
-    if (s.quiet && !m_always_shown && !problem) return;
-    std::ostream& to = problem ? std::cerr : std::cout;
-    to << msg_kind_name(m_kind) << " (" << m_id << "): " << m_text << '\n';
-    to.flush();
+    if (!s.quiet || m_always_shown || problem) {
+        std::ostream& to = problem ? std::cerr : std::cout;
+        to << std::string(static_cast<size_t>(depth) * 4, ' ') << msg_kind_name(m_kind) << " (" << m_id
+           << "): " << m_text << '\n';
+        to.flush();
+    }
+    for (MSG_BASE* sub : m_sub_msgs) sub->post_at_depth(depth + 1);
 }
 
 long msg_posted_error_count()

@@ -70,13 +70,24 @@ public:
     const std::string& get_text() const { return m_text; }  // expanded text
     MSG_REPORT* get_report() const { return m_report; }
 
+    // Sub-messages detail this one: they are posted with it, each indented
+    // one step under its parent, and deleted with it. The parent takes
+    // ownership of sub (null is ignored).
+    void attach_sub_msg(MSG_BASE* sub);
+    const std::vector<MSG_BASE*>& get_sub_msgs() const { return m_sub_msgs; }
+
 protected:
+    // Records and prints this message at the given depth, then its
+    // sub-messages one step deeper.
+    void post_at_depth(int depth);
+
     MSG_KIND m_kind;
     MSG_REPORT* m_report;
     int m_severity_level = 0;
     bool m_always_shown = false;
     std::string m_id;
     std::string m_text;
+    std::vector<MSG_BASE*> m_sub_msgs;
 };
 
 class MSG_POST : public MSG_BASE
@@ -85,7 +96,8 @@ public:
     using MSG_BASE::MSG_BASE;
     // Prints "Info (ID): text" on stdout unless quiet (or always shown),
     // "Warning (ID): text" / "Error (ID): text" on stderr always, and records
-    // the message. report null = default.
+    // the message, then its sub-messages indented under it. report null =
+    // default.
     virtual void post(MSG_REPORT* report = nullptr);
 };
 
@@ -112,6 +124,7 @@ struct MSG_POSTED_MESSAGE
     std::string id;
     std::string text;
     int severity_level;
+    int depth = 0;  // 0 for a posted message, 1 for its sub-messages, ...
 };
 
 const std::vector<MSG_POSTED_MESSAGE>& msg_posted_messages();

@@ -19,6 +19,7 @@
 #include "morv/core/morv_msgs.h"
 #include "morv/core/family/morv_family_traits.h"
 #include "morv/debug/morv_plumrix.h"
+#include "morv/dup/morv_pipe_async.h"
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/netlist/morv_cluster_map.h"
@@ -32,16 +33,6 @@ namespace {
 }
 
 const char* const NOP_ERROR = "ERROR - Invalid operation called for MORV_EXPERT_NOP.";
-
-// Whether the node of src_oterm was recorded as a critical asynchronous source.
-bool is_critical_asynchronous_source(CDB_ATOM_OTERM* src_oterm)
-{
-    CDB_ATOM_NODE* node = src_oterm->get_my_node();
-    if (node == nullptr) return false;
-    PIPE_ASYNC_OTERM key;
-    key.m_node_id = node->get_id();
-    return s_morv_critical_async_sources.count(key) != 0;
-}
 
 // Zeroes both delay values of every edge of a timing node; the edge count.
 int zero_edge_delays(TDB_NODE* tdb_node)
@@ -164,7 +155,7 @@ bool MORV_EXPERT::will_fsyn_pipeline_net(CDB_ATOM_OTERM* src_oterm)
     const bool named_in_test_string =
         m_test_string_late.find(name) != std::string::npos && m_test_string_early.find(name) != std::string::npos;
     if (named_in_test_string || m_algorithm_list[PIPE_ASYNC_ALGORITHM])
-        return is_critical_asynchronous_source(src_oterm);
+        return MORV_PIPE_ASYNC::static_is_critical_asynchronous_source(src_oterm);
     return false;
 }
 

@@ -18,6 +18,7 @@ enum MORV_SETTING_ID : int
     MORV_SETTING_REGISTER_RETIMING = 664,        // bool
     MORV_SETTING_ASYNC_PIPELINING = 665,         // bool
     MORV_SETTING_PIPELINING = 666,               // int, per instance
+    MORV_SETTING_PIPELINING_NO_DST_CHECK = 667,  // bool, per instance
     MORV_SETTING_PIPELINE_REGISTERS = 668,       // int, per instance: registers added behind a register
     MORV_SETTING_EFFORT = 696,                   // enum, MORV_EFFORT below
 };

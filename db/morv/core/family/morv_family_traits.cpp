@@ -6,6 +6,7 @@
 #include "morv/core/family/morv_default_lists.h"
 #include "morv/core/family/morv_expert_family.h"
 #include "morv/core/morv_api.h"
+#include "morv/dup/morv_pipe_async.h"
 #include "morv/dup/morv_rep_family.h"
 #include "morv/dup/morv_pipeline.h"
 #include "morv/log/morv_log.h"
@@ -322,6 +323,46 @@ bool morv_rtm_ignores_hsadder_constants(int base_family)
     return base_family == DEV_FAMILY_MORLIN;
 }
 
+bool morv_pipe_async_supported(int base_family)
+{
+    switch (base_family) {
+    case DEV_FAMILY_BRENNOCK:
+    case DEV_FAMILY_ZEPLA:
+    case DEV_FAMILY_TEV:
+    case DEV_FAMILY_MORLIN:
+    case DEV_FAMILY_KESTLIN:
+    case DEV_FAMILY_ZEPLA_II:
+    case DEV_FAMILY_RZK:
+    case DEV_FAMILY_OBRAN:
+    case DEV_FAMILY_UVO: return true;
+    default: return false;
+    }
+}
+
+std::vector<int> morv_pipe_async_searched_ports(int base_family)
+{
+    if (!morv_pipe_async_supported(base_family)) return {};
+    // UVO registers also take the asynchronous net on their asynchronous load.
+    if (base_family == DEV_FAMILY_UVO) return {DB_CLEAR, DB_ASYNCH_LOAD};
+    return {DB_CLEAR};
+}
+
+int morv_pipe_async_reg_data_in_port(int base_family)
+{
+    if (!morv_pipe_async_supported(base_family)) return -1;
+    return base_family == DEV_FAMILY_UVO ? DB_DATA_A : DB_DATAIN;
+}
+
+bool morv_pipe_async_has_dsp_destinations(int base_family)
+{
+    return base_family != DEV_FAMILY_UVO;
+}
+
+bool morv_pipe_async_respects_locked_regions(int base_family)
+{
+    return base_family != DEV_FAMILY_MORLIN;
+}
+
 namespace {
 
 template <typename ALGORITHM>
@@ -389,6 +430,7 @@ const MORV_ALGORITHM_CLASS ALGORITHM_CLASSES[] = {
     {"MORV_REP_OBRAN", make_rep<MORV_REP_OBRAN>},
     {"MORV_REP_UVO", make_rep<MORV_REP_UVO>},
     {"MORV_PIPELINE", make_algorithm<MORV_PIPELINE>},
+    {"MORV_PIPE_ASYNC", make_algorithm<MORV_PIPE_ASYNC>},
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 class MORV_ALGORITHM_BASE;
 class MORV_API;
@@ -224,6 +225,18 @@ bool morv_rtm_has_lower_bound(int base_family);
 bool morv_rtm_ignores_arith_vcc_d(int base_family);
 // A forward push ignores constant inputs of a high-speed adder.
 bool morv_rtm_ignores_hsadder_constants(int base_family);
+
+// Asynchronous pipelining: whether the family supports it; the asynchronous
+// input port types searched for sources, in pass order (empty when
+// unsupported); and the data input port of a register it creates (-1 when
+// unsupported).
+bool morv_pipe_async_supported(int base_family);
+std::vector<int> morv_pipe_async_searched_ports(int base_family);
+int morv_pipe_async_reg_data_in_port(int base_family);
+// DSP blocks are destinations of asynchronous nets.
+bool morv_pipe_async_has_dsp_destinations(int base_family);
+// A destination in a locked region keeps its source from being pipelined.
+bool morv_pipe_async_respects_locked_regions(int base_family);
 
 // Builds the algorithm class of that name (a name of the driver traits'
 // algorithm tables) into out; false when the class is not built yet.
