@@ -200,3 +200,40 @@ TEST(BlifParse, MissingFile)
 }
 
 }  // namespace
+
+TEST(BlifParse, ResetFlipFlopErrors)
+{
+    const std::string head = ".model t\n.inputs d clk r\n.outputs q\n";
+    expect_error(head + ".subckt $_DFF_PP1_ C=clk D=d Q=q R=r\n.end\n", 4,
+                 "'.subckt' is not supported for '$_DFF_PP1_'");
+    expect_error(head + ".subckt $_DFF_P_ C=clk D=d Q=q\n.end\n", 4, "'.subckt' is not supported");
+    expect_error(head + ".subckt $_DFF_PP0_ C=clk D=d Q=q\n.end\n", 4, "no connection for its pin R");
+    expect_error(head + ".subckt $_DFF_PP0_ C=clk D=d Q=q R=r C=d\n.end\n", 4,
+                 "pin C of $_DFF_PP0_ is connected twice");
+    expect_error(head + ".subckt $_DFF_PP0_ C=clk D=d Q=q S=r\n.end\n", 4, "'S=r' is not a pin connection");
+    expect_error(head + ".subckt $_DFF_PP0_ C=clk D=d Q=q R=\n.end\n", 4, "'R=' is not a pin connection");
+    expect_error(head + ".latch d q re clk 0\n.subckt $_DFF_NN0_ C=clk D=d Q=q R=r\n.end\n", 5, "q");
+}
+
+TEST(BlifParse, ResetFlipFlopsKeepTheirPolarities)
+{
+    const BLIF_MODEL m = parse_blif_text(".model t\n.inputs d clk r\n.outputs a b c e\n"
+                                         ".subckt $_DFF_PP0_ C=clk D=d Q=a R=r\n"
+                                         ".subckt $_DFF_PN0_ R=r Q=b D=d C=clk\n"
+                                         ".subckt $_DFF_NP0_ C=clk D=d Q=c R=r\n"
+                                         ".subckt $_DFF_NN0_ C=clk D=d Q=e R=r\n.end\n",
+                                         "t.blif", 4);
+    ASSERT_EQ(m.m_latches.size(), 4u);
+    const bool falling[] = {false, false, true, true};
+    const bool high[] = {true, false, true, false};
+    for (size_t i = 0; i < 4; ++i) {
+        const BLIF_LATCH& l = m.m_latches[i];
+        EXPECT_EQ(m.m_nets[l.m_reset].m_name, "r");
+        EXPECT_EQ(m.m_nets[l.m_clock].m_name, "clk");
+        EXPECT_EQ(m.m_nets[l.m_d].m_name, "d");
+        EXPECT_EQ(l.m_clock_falling, falling[i]) << i;
+        EXPECT_EQ(l.m_reset_active_high, high[i]) << i;
+        EXPECT_EQ(l.m_init, 0);
+    }
+    EXPECT_EQ(m.m_nets[m.m_latches[1].m_q].m_name, "b");
+}

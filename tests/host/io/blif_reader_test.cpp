@@ -272,3 +272,43 @@ TEST_F(BlifReader, ErrorsAndFamilies)
 }
 
 }  // namespace
+
+// A flip-flop's reset reaches the register's clear, which acts at logical 0:
+// through the inversion for an active-high reset. Clocks are on a global
+// network; a falling edge reads the clock inverted.
+TEST_F(BlifReader, ResetFlipFlopsDriveTheClear)
+{
+    BLIF_READER reader("brk");
+    auto nl = reader.read_text(".model top\n.inputs d clk r\n.outputs a b c u\n"
+                               ".subckt $_DFF_PP0_ C=clk D=d Q=a R=r\n"
+                               ".subckt $_DFF_PN0_ C=clk D=d Q=b R=r\n"
+                               ".subckt $_DFF_NP0_ C=clk D=d Q=c R=r\n"
+                               ".subckt $_DFF_PP0_ C=clk D=d Q=u R=nowhere\n"
+                               ".latch d p re clk 0\n.names p u2\n1 1\n.end\n",
+                               "t.blif");
+    struct CASE
+    {
+        const char* q;
+        bool clear_inverted;
+        bool clock_inverted;
+    } cases[] = {{"a", true, false}, {"b", false, false}, {"c", true, true}};
+    for (const CASE& c : cases) {
+        CDB_ATOM_NODE* q = find_node(*nl, c.q);
+        ASSERT_NE(q, nullptr) << c.q;
+        CDB_ATOM_ITERM* clear = q->get_input_term_by_type(DB_CLEAR);
+        ASSERT_NE(clear, nullptr) << c.q;
+        EXPECT_EQ(source_node(clear), find_node(*nl, "r")) << c.q;
+        EXPECT_EQ(clear->is_inverted(), c.clear_inverted) << c.q;
+        CDB_ATOM_ITERM* clock = q->get_input_term_by_type(DB_CLOCK);
+        EXPECT_EQ(clock->is_inverted(), c.clock_inverted) << c.q;
+        EXPECT_EQ(clock->get_global(), 4) << c.q;
+    }
+    // An undriven reset reads as 0: the clear of an active-high one stays idle.
+    CDB_ATOM_ITERM* idle = find_node(*nl, "u")->get_input_term_by_type(DB_CLEAR);
+    ASSERT_NE(idle, nullptr);
+    EXPECT_TRUE(idle->is_logical_vcc());
+    CDB_ATOM_NODE* plain = find_node(*nl, "p");
+    EXPECT_EQ(plain->get_input_term_by_type(DB_CLEAR), nullptr);
+    EXPECT_EQ(plain->get_input_term_by_type(DB_CLOCK)->get_global(), 4);
+    EXPECT_TRUE(nl->verify());
+}
