@@ -370,9 +370,9 @@ private:
         const bool dff = cell.size() == 10 && cell.substr(0, 6) == "$_DFF_" && cell.substr(8) == "0_" &&
                          (cell[6] == 'P' || cell[6] == 'N') && (cell[7] == 'P' || cell[7] == 'N');
         if (!dff)
-            fail(m_line, str_cat("'.subckt ", cell,
-                                 "' is not supported; only the flip-flops $_DFF_PP0_, $_DFF_PN0_, $_DFF_NP0_ and "
-                                 "$_DFF_NN0_ are read (otherwise only flat, unmapped BLIF)"));
+            fail(m_line, str_cat("'.subckt' is not supported for '", cell,
+                                 "': of the gate-level cells only the flip-flops $_DFF_PP0_, $_DFF_PN0_, $_DFF_NP0_ "
+                                 "and $_DFF_NN0_ are read (otherwise only flat, unmapped BLIF)"));
         std::string_view pins[4];  // C, D, Q, R
         const char* names = "CDQR";
         for (size_t i = 2; i < t.size(); ++i) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <sstream>
+
 #include "cdb/cdb_db_entries.h"
 #include "cmp/cmp_facade.h"
 #include "hdb/hdb_action_pt_instance.h"
@@ -65,3 +68,32 @@ TEST(IduTest, BuiltInManagerReportsNoReuseAndTestsCanReplaceIt)
 }
 
 }  // namespace
+
+// The facade's report: tables go to the current results folder, which
+// holds one table of a name; a table prints as aligned columns.
+TEST(CmpFacadeReport, TablesOfTheCurrentFolder)
+{
+    CMP_FACADE cmp;
+    RDB_REPORT* report = cmp.get_report();
+    EXPECT_EQ(report->get_current_folder(), nullptr);
+    report->open_folder("Synthesis");
+    RDB_FOLDER* fitter = report->open_folder("Fitter");
+    EXPECT_EQ(report->get_current_folder(), fitter);
+    EXPECT_EQ(rdb_create_table(""), nullptr);
+    RDB_TABLE_OBJECT* table = rdb_create_table("Fitter Stats");
+    table->add_row(rdb_create_row({"NET", "N", "NOTE"}));
+    auto* row = new RDB_TABLE_ROW;
+    row->add_element(new RDB_TABLE_INAME_ELEMENT(nullptr));
+    row->add_element(new RDB_TABLE_INT_ELEMENT(-12));
+    row->add_element(new RDB_TABLE_STRING_ELEMENT("why"));
+    table->add_row(row);
+    EXPECT_FALSE(rdb_object_exists_in_folder(fitter, table));
+    fitter->add_table(table);
+    EXPECT_TRUE(rdb_object_exists_in_folder(fitter, table));
+    std::unique_ptr<RDB_TABLE_OBJECT> same(rdb_create_table("Fitter Stats"));
+    EXPECT_TRUE(rdb_object_exists_in_folder(fitter, same.get()));
+    EXPECT_FALSE(rdb_object_exists_in_folder(&report->get_folder(0), same.get()));
+    std::ostringstream out;
+    rdb_print_table(out, *table);
+    EXPECT_EQ(out.str(), "Fitter Stats\nNET | N   | NOTE\n    | -12 | why\n");
+}

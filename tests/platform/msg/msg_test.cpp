@@ -103,6 +103,41 @@ TEST_F(MsgTest, QuietHidesInformationButNeverWarningsOrErrors)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Info (IMORV_PL): Placed 12 atoms\n");
 }
 
+// Sub-messages are posted with their parent, each indented one step deeper,
+// and are deleted with it (the sanitizer build finds a leak).
+TEST_F(MsgTest, SubMessagesPostIndentedUnderTheirParent)
+{
+    msg_set_quiet(false);
+    auto* phase = new MSG_I;
+    phase->fill_args("Phase/IMORV_PHASE");
+    auto* signal = new MSG_I;
+    signal->fill_args("Signal %1!s!/IMORV_SIGNAL", "rst");
+    auto* reason = new MSG_I;
+    reason->fill_args("Reason/IMORV_REASON");
+    signal->attach_sub_msg(reason);
+    phase->attach_sub_msg(signal);
+    phase->attach_sub_msg(nullptr);
+    phase->attach_sub_msg(phase);
+    auto* found = new MSG_W;
+    found->fill_args("Found %1!d!/WMORV_FOUND", 1);
+    phase->attach_sub_msg(found);
+    ASSERT_EQ(phase->get_sub_msgs().size(), 2u);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    phase->post();
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string out = testing::internal::GetCapturedStdout();
+    msg_set_quiet(true);
+    EXPECT_EQ(out,
+              "Info (IMORV_PHASE): Phase\n    Info (IMORV_SIGNAL): Signal rst\n        Info (IMORV_REASON): Reason\n");
+    EXPECT_EQ(err, "    Warning (WMORV_FOUND): Found 1\n");
+    const std::vector<MSG_POSTED_MESSAGE>& posted = msg_posted_messages();
+    ASSERT_EQ(posted.size(), 4u);
+    const int depths[] = {0, 1, 2, 1};
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(posted[i].depth, depths[i]) << posted[i].id;
+    delete phase;
+}
+
 TEST_F(MsgTest, InternalErrorCarriesItsFourValues)
 {
     try {
