@@ -99,7 +99,7 @@ std::string MORV_PIPE_ASYNC::file_name_safe(const std::string& signal_name)
                          c == '"' || c == '<' || c == '>';
         if (bad) c = '_';
     }
-    if (out.empty()) out = "_";
+    if (out.empty()) out.push_back('_');
     return out;
 }
 
