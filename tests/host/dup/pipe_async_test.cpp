@@ -316,6 +316,30 @@ TEST_F(PipeAsync, AcceptedFanoutKinds)
     EXPECT_TRUE(recorded(run.source("rst_s"))) << ::testing::PrintToString(reasons("rst_s"));
 }
 
+// An asynchronous load takes the net only on a register whose asynchronous
+// data is constant.
+TEST_F(PipeAsync, AsynchronousLoadsOfOtherCellsAreRejected)
+{
+    RESETS r;
+    CDB_ATOM_OTERM* on_lut = r.sync("on_lut");
+    r.dest("on_lut_r", on_lut);
+    CDB_ATOM_NODE* lut = r.fx.lut("lut", {r.fx.input("x")}, 0x2)->get_my_node();
+    on_lut->insert_fanout(lut->add_input_term(DB_ASYNCH_LOAD));
+    FIXTURE_NETLIST::tie(lut->add_input_term(DB_ASYNCH_DATA), true);
+    CDB_ATOM_OTERM* varying = r.sync("varying");
+    r.dest("varying_r", varying);
+    CDB_ATOM_NODE* load = r.dest("load", nullptr);
+    varying->insert_fanout(load->add_input_term(DB_ASYNCH_LOAD));
+    r.fx.lut("buf", {r.fx.input("y")}, 0x2)->insert_fanout(load->add_input_term(DB_ASYNCH_DATA));
+    PIPE_RUN run(r.fx);
+    run.set_slack(run.source("on_lut_s"), 0);
+    run.set_slack(run.source("varying_s"), 0);
+    run.evaluate();
+    EXPECT_FALSE(recorded(run.source("on_lut_s")));
+    EXPECT_FALSE(recorded(run.source("varying_s")));
+    EXPECT_EQ(row_notes(), (std::vector<std::string>{NOT_PIPELINEABLE, NOT_PIPELINEABLE}));
+}
+
 // Each rejected fanout is named, all of them with the dump switch (in the
 // file too), only the first without it.
 TEST_F(PipeAsync, RejectedFanoutsAndTheirDumpFile)
