@@ -111,8 +111,8 @@ TEST_F(MorvFamilyDriverTest, FactoryBuildsRunsSkipsOrStopsPerTable)
     // engine that the switch asks for (the compile tests run both; this host
     // has no timing netlist to run them on).
     EXPECT_EQ(
-        not_available_warnings_of([&] { EXPECT_TRUE(brk.expert->create_and_run_algorithm(RESPLIT_ALGORITHM, none)); }),
-        "Physical synthesis algorithm RESPLIT (MORV_RESPLIT) is not available yet in this build and is "
+        not_available_warnings_of([&] { EXPECT_TRUE(brk.expert->create_and_run_algorithm(MANUAL_ALGORITHM, none)); }),
+        "Physical synthesis algorithm MANUAL (MORV_MANUAL) is not available yet in this build and is "
         "skipped.\n");
     cfg_set_value("fsyn_enable_new_retiming", "on");
     const std::string said =
@@ -124,15 +124,16 @@ TEST_F(MorvFamilyDriverTest, FactoryBuildsRunsSkipsOrStopsPerTable)
     EXPECT_EQ(internal_error_of([&] { mrl.expert->create_and_run_algorithm(RAM_MAP_ALGORITHM, none); }),
               "Unsupported family");
     EXPECT_EQ(
-        not_available_warnings_of([&] { EXPECT_TRUE(mrl.expert->create_and_run_algorithm(RESPLIT_ALGORITHM, none)); }),
-        "Physical synthesis algorithm RESPLIT (MORV_RESPLIT) is not available yet in this build and is "
+        not_available_warnings_of([&] { EXPECT_TRUE(mrl.expert->create_and_run_algorithm(MANUAL_ALGORITHM, none)); }),
+        "Physical synthesis algorithm MANUAL (MORV_MANUAL) is not available yet in this build and is "
         "skipped.\n");
 
     FAMILY_RUN obran(42, {});
     EXPECT_EQ(not_available_warnings_of(
-                  [&] { EXPECT_TRUE(obran.expert->create_and_run_algorithm(RESPLIT_ALGORITHM, none)); }),
-              "Physical synthesis algorithm RESPLIT (MORV_RESPLIT) is not available yet in this build and is "
-              "skipped.\n");
+                  [&] { EXPECT_TRUE(obran.expert->create_and_run_algorithm(RAM_MAP_ALGORITHM, none)); }),
+              "Physical synthesis algorithm RAM_MAP (MORV_RAM_MAP) is not available yet in this build and is "
+              "skipped.
+");
     FAMILY_RUN zepla(35, {});
     EXPECT_EQ(internal_error_of([&] { zepla.expert->create_and_run_algorithm(REMUX_ALGORITHM, none); }),
               "Invalid Algorithm entered");
@@ -156,11 +157,6 @@ TEST_F(MorvFamilyDriverTest, RegUnpackIsOffOnTheFourInputFamilies)
     while (std::getline(file, line))
         if (line == "REG_UNPACK turned off for SorvexII") ++found;
     EXPECT_EQ(found, 2);
-    FAMILY_RUN uvo(47, {});
-    EXPECT_EQ(not_available_warnings_of(
-                  [&] { EXPECT_TRUE(uvo.expert->create_and_run_algorithm(REG_UNPACK_ALGORITHM, none)); }),
-              "Physical synthesis algorithm REG_UNPACK (MORV_REG_UNPACK) is not available yet in this build and is "
-              "skipped.\n");
 }
 
 TEST_F(MorvFamilyDriverTest, TestAlgorithmRunsOnEveryFamily)

@@ -9,6 +9,8 @@
 #include "morv/dup/morv_pipe_async.h"
 #include "morv/dup/morv_rep_family.h"
 #include "morv/dup/morv_pipeline.h"
+#include "morv/dup/morv_reg_unpack.h"
+#include "morv/dup/morv_resplit.h"
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_net_util_family.h"
 #include "morv/netlist/morv_netlist_sweeper_family.h"
@@ -431,6 +433,8 @@ const MORV_ALGORITHM_CLASS ALGORITHM_CLASSES[] = {
     {"MORV_REP_UVO", make_rep<MORV_REP_UVO>},
     {"MORV_PIPELINE", make_algorithm<MORV_PIPELINE>},
     {"MORV_PIPE_ASYNC", make_algorithm<MORV_PIPE_ASYNC>},
+    {"MORV_RESPLIT", make_algorithm<MORV_RESPLIT>},
+    {"MORV_REG_UNPACK", make_algorithm<MORV_REG_UNPACK>},
 };
 
 }  // namespace
