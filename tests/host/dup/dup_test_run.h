@@ -33,9 +33,12 @@ class DUP_RUN
 {
 public:
     explicit DUP_RUN(FIXTURE_NETLIST& fixture, int flow = LATE_FSYN_FLOW)
+        : DUP_RUN(fixture.family(), fixture.release(), flow)
+    {}
+    DUP_RUN(int family, std::unique_ptr<CDB_ATOM_NETLIST> netlist, int flow)
     {
         msg_set_quiet(true);
-        m_design = std::make_unique<morv_host::HOST_DESIGN>(fixture.family(), fixture.release());
+        m_design = std::make_unique<morv_host::HOST_DESIGN>(family, std::move(netlist));
         m_env = std::make_unique<morv_host::HOST_ENV>(*m_design);
         m_expert = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert());
         m_api = m_expert->get_fsyn_api();

@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "dup_test_run.h"
+#include "io/blif_reader.h"
 
 #include "morv/core/family/morv_family_traits.h"
 #include "morv/dup/morv_reg_unpack.h"
@@ -284,4 +286,76 @@ TEST(RegUnpack, FactoryBuildsIt)
     ASSERT_TRUE(morv_make_family_algorithm("MORV_REG_UNPACK", n.run->api(), &none, &made));
     EXPECT_EQ(made->get_short_name(), "REG_UNPACK");
     EXPECT_EQ(made->get_description(), "register unpacking");
+}
+
+namespace {
+
+// A design read for UVO, each register cell folded into the LUT cell that
+// feeds it, as UVO synthesis packs them; the number folded into *packed,
+// of them those whose LUT output drives other sinks too into *shared.
+std::unique_ptr<CDB_ATOM_NETLIST> packed_uvo_design(const std::string& path, int* packed, int* shared)
+{
+    BLIF_READER reader(CDB_FAMILY_UVO);
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist = reader.read_file(path);
+    std::vector<CDB_ATOM_NODE*> registers;
+    for (CDB_ATOM_NODE* n : *netlist)
+        if (n->is_lcell() && n->get_output_term_by_type(DB_REG_OUT) != nullptr) registers.push_back(n);
+    *packed = *shared = 0;
+    for (CDB_ATOM_NODE* r : registers) {
+        CDB_ATOM_ITERM* d = r->get_input_term_by_type(DB_DATA_A);
+        CDB_ATOM_ITERM* clk = r->get_input_term_by_type(DB_CLOCK);
+        if (d == nullptr || clk == nullptr || d->get_source() == nullptr || clk->get_source() == nullptr) continue;
+        if (std::distance(r->begin_iterm(), r->end_iterm()) != 2 || d->is_inverted()) continue;
+        CDB_ATOM_NODE* lut = d->get_source()->get_my_node();
+        if (!lut->is_lcell() || lut == r || !d->get_source()->is_used_as(DB_COMB_OUT) ||
+            lut->get_output_term_by_type(DB_REG_OUT) != nullptr ||
+            lut->get_input_term_by_type(DB_CARRY_IN) != nullptr ||
+            lut->get_output_term_by_type(DB_CARRY_OUT) != nullptr)
+            continue;
+        CDB_ATOM_ITERM* lut_clk = lut->add_input_term(DB_CLOCK);
+        clk->get_source()->insert_fanout(lut_clk);
+        if (clk->is_inverted()) lut_clk->set_invert(true);
+        CDB_ATOM_OTERM* q = r->get_output_term_by_type(DB_REG_OUT);
+        CDB_ATOM_OTERM* lut_q = lut->add_output_term(DB_REG_OUT, q->get_instance_name());
+        std::vector<CDB_ATOM_ITERM*> sinks(q->begin_iterm_fanout(), q->end_iterm_fanout());
+        for (CDB_ATOM_ITERM* sink : sinks) {
+            sink->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+            lut_q->insert_fanout(sink);
+        }
+        d->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+        clk->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+        netlist->delete_node(r);
+        ++*packed;
+        if (lut->get_output_term_by_type(DB_COMB_OUT)->get_number_of_fanout() > 0) ++*shared;
+    }
+    return netlist;
+}
+
+}  // namespace
+
+// Every cell of a packed frisc whose halves both drive sinks is unpacked
+// before placement, a twentieth of the logic cells and one per iteration:
+// the design computes what it did.
+TEST(RegUnpackUvo, PackedFriscUnpackedInIterationsKeepsItsFunction)
+{
+    int packed = 0, shared = 0;
+    DUP_RUN run(CDB_FAMILY_UVO,
+                packed_uvo_design(std::string(MORV_BENCH_DIR) + "/mcnc_k4/frisc.blif", &packed, &shared),
+                POST_CLUSTERING_FSYN_FLOW);
+    ASSERT_GT(packed, 500);
+    ASSERT_GT(shared, 10);
+    const std::vector<unsigned> before = run.trace(48);
+    const size_t atoms = run.netlist().get_node_count();
+    MORV_PARAMETER_MAP params;
+    params["SRT"] = "1.0";  // every connection counts as critical
+    auto unpack = make_unpack(run, params);
+    int unpacked = 0, iterations = 0;
+    for (int found = unpack->do_iter(); found > 0; found = unpack->do_iter()) {
+        EXPECT_LE(unpack->get_unpacked_count(), found);
+        unpacked += unpack->get_unpacked_count();
+        ASSERT_LT(++iterations, 40);
+    }
+    EXPECT_EQ(unpacked, shared);
+    EXPECT_EQ(run.netlist().get_node_count(), atoms + static_cast<size_t>(unpacked));
+    EXPECT_EQ(run.trace(48), before);
 }
