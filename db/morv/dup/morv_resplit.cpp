@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -255,8 +256,9 @@ int MORV_RESPLIT::interlab_group(const MORV_OTERM_SET& group)
     }
     if (!critical) return 0;
     std::vector<std::pair<CDB_ATOM_ITERM*, CDB_ATOM_OTERM*>> queue;
+    if (!m_aggressive) collect_member_sites(group);
     for (const MORV_RESPLIT_SINK& sink : sinks) {
-        CDB_ATOM_OTERM* target = m_aggressive ? representative : nearest_member(group, sink);
+        CDB_ATOM_OTERM* target = m_aggressive ? representative : nearest_member(sink);
         CDB_ATOM_OTERM* source = sink.iterm->get_source();
         if (source == target) continue;
         int sx = -1, sy = -1, tx = -1, ty = -1;
@@ -272,17 +274,28 @@ int MORV_RESPLIT::interlab_group(const MORV_OTERM_SET& group)
 }
 
 // Every copy may take sinks, also one whose own sinks were not collected.
-CDB_ATOM_OTERM* MORV_RESPLIT::nearest_member(const MORV_OTERM_SET& group, const MORV_RESPLIT_SINK& sink)
+void MORV_RESPLIT::collect_member_sites(const MORV_OTERM_SET& group)
 {
-    CDB_ATOM_OTERM* best = nullptr;
-    long long best_distance = 0;
+    m_member_sites.clear();
+    std::map<std::pair<int, int>, size_t> site_of;
     for (CDB_ATOM_OTERM* member : group) {
         int x = -1, y = -1;
         location_of(member->get_my_node(), &x, &y);
+        if (site_of.emplace(std::make_pair(x, y), m_member_sites.size()).second)
+            m_member_sites.push_back(SITE{x, y, member});
+    }
+}
+
+// Ties go to the first member in set order: sites are listed in that order.
+CDB_ATOM_OTERM* MORV_RESPLIT::nearest_member(const MORV_RESPLIT_SINK& sink) const
+{
+    CDB_ATOM_OTERM* best = nullptr;
+    long long best_distance = 0;
+    for (const SITE& site : m_member_sites) {
         const long long distance =
-            std::llabs(static_cast<long long>(x) - sink.x) + std::llabs(static_cast<long long>(y) - sink.y);
+            std::llabs(static_cast<long long>(site.x) - sink.x) + std::llabs(static_cast<long long>(site.y) - sink.y);
         if (best == nullptr || distance < best_distance) {
-            best = member;
+            best = site.member;
             best_distance = distance;
         }
     }

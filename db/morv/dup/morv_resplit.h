@@ -101,7 +101,10 @@ private:
 
     // ---- inter-LAB pass
     int interlab_group(const MORV_OTERM_SET& group);
-    CDB_ATOM_OTERM* nearest_member(const MORV_OTERM_SET& group, const MORV_RESPLIT_SINK& sink);
+    // The members' distinct locations, each with the first member there in
+    // set order: a group of many copies on few LABs is searched per LAB.
+    void collect_member_sites(const MORV_OTERM_SET& group);
+    CDB_ATOM_OTERM* nearest_member(const MORV_RESPLIT_SINK& sink) const;
 
     // ---- intra-LAB pass
     int intralab_group(const MORV_OTERM_SET& group);
@@ -117,4 +120,11 @@ private:
     int m_pass = 0;
     int m_guardband = 0;
     bool m_cutoff_error_reported = false;
+    struct SITE
+    {
+        int x;
+        int y;
+        CDB_ATOM_OTERM* member;
+    };
+    std::vector<SITE> m_member_sites;
 };

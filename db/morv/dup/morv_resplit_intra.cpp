@@ -4,6 +4,8 @@
 // against giving the least critical sinks to the second.
 
 #include <algorithm>
+#include <map>
+#include <utility>
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
@@ -50,36 +52,24 @@ int MORV_RESPLIT::intralab_split()
     return moved;
 }
 
-// The admitted members, each LAB's members together in set order.
+// The admitted members, each LAB's members together in set order, the LABs
+// in the order of their first member.
 int MORV_RESPLIT::intralab_group(const MORV_OTERM_SET& group)
 {
     CDB_ATOM_OTERM* representative = *group.begin();
-    struct PLACED
-    {
-        CDB_ATOM_OTERM* oterm;
-        int x;
-        int y;
-        bool grouped;
-    };
-    std::vector<PLACED> members;
+    std::vector<std::vector<CDB_ATOM_OTERM*>> labs;
+    std::map<std::pair<int, int>, size_t> lab_of;
     for (CDB_ATOM_OTERM* member : group) {
         if (!is_admitted(representative, member, false)) continue;
         int x = -1, y = -1;
         location_of(member->get_my_node(), &x, &y);
-        members.push_back(PLACED{member, x, y, false});
+        const auto [at, added] = lab_of.emplace(std::make_pair(x, y), labs.size());
+        if (added) labs.emplace_back();
+        labs[at->second].push_back(member);
     }
     int moved = 0;
-    for (size_t a = 0; a < members.size(); ++a) {
-        if (members[a].grouped) continue;
-        std::vector<CDB_ATOM_OTERM*> lab{members[a].oterm};
-        for (size_t b = a + 1; b < members.size(); ++b) {
-            if (members[b].grouped || members[b].x != members[a].x || members[b].y != members[a].y) continue;
-            members[b].grouped = true;
-            lab.push_back(members[b].oterm);
-        }
-        members[a].grouped = true;
+    for (const std::vector<CDB_ATOM_OTERM*>& lab : labs)
         if (lab.size() > 1) moved += split_lab(lab);
-    }
     return moved;
 }
 
