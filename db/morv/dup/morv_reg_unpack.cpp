@@ -10,6 +10,7 @@
 #include "cdb/cdb_atom_netlist.h"
 #include "hdb/hdb_instance_name.h"
 
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
@@ -37,6 +38,7 @@ MORV_REG_UNPACK::MORV_REG_UNPACK(MORV_API* api, const MORV_PARAMETER_MAP* params
     MORV_ASSERT_TEXT(m_fsyn_api, "m_fsyn_api");
     m_fsyn_net_util = m_fsyn_api->peek_fsyn_net_util();
     MORV_ASSERT_TEXT(m_fsyn_net_util, "m_net_util");
+    m_form = morv_reg_unpack_form(m_fsyn_api->get_base_family_code());
 }
 
 MORV_REG_UNPACK::~MORV_REG_UNPACK()
@@ -60,18 +62,6 @@ void MORV_REG_UNPACK::set_default_pass_parameters(int, int& num_iters, int& hill
     if (m_slack_ratio_threshold == s_UNSET_DOUBLE) m_slack_ratio_threshold = 0.25;
 }
 
-bool MORV_REG_UNPACK::is_six_lut_family() const
-{
-    const int family = m_fsyn_api->get_base_family_code();
-    return family == CDB_FAMILY_BRK || family == CDB_FAMILY_KESTLIN || family == CDB_FAMILY_RZK ||
-           family == CDB_FAMILY_OBRAN;
-}
-
-bool MORV_REG_UNPACK::is_uvo_family() const
-{
-    return m_fsyn_api->get_base_family_code() == CDB_FAMILY_UVO;
-}
-
 // ---------------------------------------------------------------- iteration
 
 size_t MORV_REG_UNPACK::unpack_limit(int logic_cells, size_t found)
@@ -85,7 +75,7 @@ int MORV_REG_UNPACK::do_iter()
 {
     // The morlin family's registers are separate atoms its placer moves on
     // its own: there is nothing to unpack.
-    if (m_fsyn_api->get_base_family_code() == CDB_FAMILY_MRL) {
+    if (m_form == MORV_REG_UNPACK_NOTHING) {
         MORV_DEBUG_STREAM::print(1, "REG_UNPACK has nothing to unpack in this family");
         return 0;
     }
@@ -116,9 +106,9 @@ bool MORV_REG_UNPACK::can_unpack(CDB_ATOM_NODE* node, MORV_UNPACK_INFO* info)
     s_check_record.estimate = info->estimate;
     s_check_record.node = node;
     bool accepted = false;
-    if (is_six_lut_family()) {
+    if (m_form == MORV_REG_UNPACK_REPLACE_REGISTER) {
         accepted = can_unpack_six_lut(node, &s_check_record);
-    } else if (is_uvo_family()) {
+    } else if (m_form == MORV_REG_UNPACK_SPLIT_CELL) {
         accepted = can_unpack_uvo(node, &s_check_record);
     } else {
         MORV_ASSERT_TEXT(false, "Unsupported family");
@@ -130,9 +120,9 @@ bool MORV_REG_UNPACK::can_unpack(CDB_ATOM_NODE* node, MORV_UNPACK_INFO* info)
 
 void MORV_REG_UNPACK::unpack(const MORV_UNPACK_INFO& info)
 {
-    if (is_six_lut_family()) {
+    if (m_form == MORV_REG_UNPACK_REPLACE_REGISTER) {
         unpack_six_lut(info);
-    } else if (is_uvo_family()) {
+    } else if (m_form == MORV_REG_UNPACK_SPLIT_CELL) {
         unpack_uvo(info);
     } else {
         MORV_ASSERT_TEXT(false, "Unsupported family");
@@ -226,7 +216,7 @@ MORV_OWNER<MORV_UNPACK_INFO> MORV_REG_UNPACK::evaluate_local_optimization(CDB_AT
     CDB_ATOM_NODE* node = local_iterm->get_my_node();
     MORV_ASSERT_TEXT(node, "node_for_unpacking");
     // The morlin family has nothing to unpack (see do_iter).
-    if (m_fsyn_api->get_base_family_code() == CDB_FAMILY_MRL) return MORV_OWNER<MORV_UNPACK_INFO>();
+    if (m_form == MORV_REG_UNPACK_NOTHING) return MORV_OWNER<MORV_UNPACK_INFO>();
     MORV_OWNER<MORV_UNPACK_INFO> info = MORV_MAKE_OWNER(MORV_UNPACK_INFO);
     info->estimate = MORV_UNPACK_INFO::s_NOT_EVALUATED;
     if (!m_fsyn_net_util->is_lcell(node) || !can_unpack(node, info.get())) return MORV_OWNER<MORV_UNPACK_INFO>();

@@ -76,8 +76,6 @@ public:
     static size_t unpack_limit(int logic_cells, size_t found);
 
 private:
-    bool is_six_lut_family() const;
-    bool is_uvo_family() const;
     // The node's LAB; (0, 0) for every node before placement, -1 without one.
     void location_of(CDB_ATOM_NODE* node, int* x, int* y);
     bool is_below_threshold(CDB_ATOM_ITERM* iterm) const;
@@ -105,6 +103,7 @@ private:
     void disconnect_logged(CDB_ATOM_ITERM* iterm);
 
     MORV_NET_UTIL* m_fsyn_net_util = nullptr;
+    int m_form = 0;  // MORV_REG_UNPACK_FORM of the run's family
     int m_unpacked = 0;
     // What the last check found; copied to the caller's record.
     static MORV_UNPACK_INFO s_check_record;

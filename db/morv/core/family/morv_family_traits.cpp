@@ -265,6 +265,21 @@ bool morv_rwr_keeps_chain_inputs(int family)
     return family == DEV_FAMILY_UNDRIVEN_43 || family == DEV_FAMILY_UNDRIVEN_44;
 }
 
+// ---------------------------------------------------------------- register unpacking
+
+MORV_REG_UNPACK_FORM morv_reg_unpack_form(int base_family)
+{
+    switch (base_family) {
+    case DEV_FAMILY_BRENNOCK:
+    case DEV_FAMILY_KESTLIN:
+    case DEV_FAMILY_RZK:
+    case DEV_FAMILY_OBRAN: return MORV_REG_UNPACK_REPLACE_REGISTER;
+    case DEV_FAMILY_UVO: return MORV_REG_UNPACK_SPLIT_CELL;
+    case DEV_FAMILY_MORLIN: return MORV_REG_UNPACK_NOTHING;
+    default: return MORV_REG_UNPACK_UNSUPPORTED;
+    }
+}
+
 // ---------------------------------------------------------------- classic retiming
 
 MORV_MAC_RETIMING morv_rtm_mac_retiming(int base_family)

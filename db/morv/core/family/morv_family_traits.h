@@ -197,6 +197,17 @@ int morv_rwr_ale_signal_limit(int base_family);
 // cells alone in this device family.
 bool morv_rwr_keeps_chain_inputs(int family);
 
+// ---- register unpacking
+// How a family separates a register from the LUT it sits with.
+enum MORV_REG_UNPACK_FORM : int
+{
+    MORV_REG_UNPACK_UNSUPPORTED = 0,
+    MORV_REG_UNPACK_NOTHING = 1,           // registers are atoms of their own the placer moves freely
+    MORV_REG_UNPACK_REPLACE_REGISTER = 2,  // the register is placed again in its LAB
+    MORV_REG_UNPACK_SPLIT_CELL = 3,        // the LUT half of a logic cell moves to a new cell
+};
+MORV_REG_UNPACK_FORM morv_reg_unpack_form(int base_family);
+
 // ---- classic retiming
 // Which ways MAC (DSP) retiming may push registers in a family.
 enum MORV_MAC_RETIMING : int
