@@ -118,17 +118,19 @@ bool MORV_REG_UNPACK::can_unpack(CDB_ATOM_NODE* node, MORV_UNPACK_INFO* info)
     return accepted;
 }
 
-void MORV_REG_UNPACK::unpack(const MORV_UNPACK_INFO& info)
+bool MORV_REG_UNPACK::unpack(const MORV_UNPACK_INFO& info)
 {
+    bool done = false;
     if (m_form == MORV_REG_UNPACK_REPLACE_REGISTER) {
         unpack_six_lut(info);
+        done = true;
     } else if (m_form == MORV_REG_UNPACK_SPLIT_CELL) {
-        unpack_uvo(info);
+        done = unpack_uvo(info);
     } else {
         MORV_ASSERT_TEXT(false, "Unsupported family");
-        return;
     }
-    ++m_unpacked;
+    if (done) ++m_unpacked;
+    return done;
 }
 
 // ---------------------------------------------------------------- shared checks
@@ -237,7 +239,7 @@ bool MORV_REG_UNPACK::perform_local_optimization(CDB_ATOM_ITERM* local_iterm, co
         return false;
     }
     MORV_DEBUG_STREAM::print(100, "MORV_REG_UNPACK: will perform requested optimization");
-    unpack(*opt_info);
+    if (!unpack(*opt_info)) return false;
     MORV_DEBUG_STREAM::print(100, "MORV_REG_UNPACK: done unpack!");
     touched_ids->insert(id);
     return true;

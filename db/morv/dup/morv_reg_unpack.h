@@ -70,7 +70,8 @@ public:
 
     // ---- checks and forms
     bool can_unpack(CDB_ATOM_NODE* node, MORV_UNPACK_INFO* info);
-    void unpack(const MORV_UNPACK_INFO& info);
+    // False when nothing was unpacked.
+    bool unpack(const MORV_UNPACK_INFO& info);
     int get_unpacked_count() const { return m_unpacked; }
     // How many of found records an iteration over logic_cells cells unpacks.
     static size_t unpack_limit(int logic_cells, size_t found);
@@ -96,7 +97,8 @@ private:
     bool is_output_critical(CDB_ATOM_OTERM* oterm, int* x, int* y);
     // The smallest slack ratio over the inputs used as LUT data A, B or D.
     double smallest_lut_input_ratio(CDB_ATOM_NODE* node) const;
-    void unpack_uvo(const MORV_UNPACK_INFO& info);
+    // False when the host refused the new cell.
+    bool unpack_uvo(const MORV_UNPACK_INFO& info);
     void strip_lut_inputs(CDB_ATOM_NODE* node);
     void route_synch_data_through_lut(CDB_ATOM_NODE* node);
     void set_register_only_bits(CDB_ATOM_NODE* node);

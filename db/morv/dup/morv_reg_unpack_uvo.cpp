@@ -105,7 +105,7 @@ bool MORV_REG_UNPACK::can_unpack_cascade_uvo(CDB_ATOM_NODE* node, MORV_UNPACK_IN
 
 // ---------------------------------------------------------------- the form
 
-void MORV_REG_UNPACK::unpack_uvo(const MORV_UNPACK_INFO& info)
+bool MORV_REG_UNPACK::unpack_uvo(const MORV_UNPACK_INFO& info)
 {
     CDB_ATOM_NODE* node = info.node;
     MORV_ASSERT_TEXT(node, "node_for_unpacking");
@@ -113,7 +113,7 @@ void MORV_REG_UNPACK::unpack_uvo(const MORV_UNPACK_INFO& info)
     MORV_DEBUG_STREAM::print(100, ".unpacking {%s}", name != nullptr ? name->get_hpath_to_root().c_str() : "");
     const bool feeds = m_fsyn_net_util->does_lut_feed_register(node);
     CDB_ATOM_NODE* lut = m_fsyn_api->duplicate_oterm(node, DB_COMB_OUT, true);
-    if (lut == nullptr) return;
+    if (lut == nullptr) return false;
     CDB_ATOM_OTERM* old_comb_out = node->get_output_term_by_type(DB_COMB_OUT);
     m_fsyn_net_util->adopt_fanouts(lut->get_output_term_by_type(DB_COMB_OUT), old_comb_out);
     MORV_ASSERT_TEXT(!has_fanout(old_comb_out), "!m_net_util->is_connected( old_combout )");
@@ -128,9 +128,10 @@ void MORV_REG_UNPACK::unpack_uvo(const MORV_UNPACK_INFO& info)
             chip_map->set_node_location(static_cast<int>(node->get_id()), MORV_LOC{info.reg_x, info.reg_y, -1, -1});
         MORV_DEBUG_STREAM::print(100, "..reg(%d,%d)", info.reg_x, info.reg_y);
     }
-    if (feeds) return;
+    if (feeds) return true;
     strip_lut_inputs(node);
     route_synch_data_through_lut(node);
+    return true;
 }
 
 void MORV_REG_UNPACK::set_register_only_bits(CDB_ATOM_NODE* node)

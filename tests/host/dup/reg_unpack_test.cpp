@@ -249,6 +249,74 @@ TEST(RegUnpackUvo, SynchronousDataBecomesTheLutBufferOfTheRegisterOnlyCell)
     EXPECT_EQ(n.run->trace(64), before);
 }
 
+// Input C is read by the LUT and also carries the register's synchronous
+// data: the unpacked cell keeps it for the register, which then takes c
+// through its LUT as a buffer.
+TEST(RegUnpackUvo, InputCCarryingSynchronousDataStaysWithTheRegister)
+{
+    FIXTURE_NETLIST fixture{CDB_FAMILY_UVO};
+    CDB_ATOM_OTERM* a = fixture.input("a");
+    CDB_ATOM_OTERM* b = fixture.input("b");
+    CDB_ATOM_OTERM* c = fixture.input("c");
+    CDB_ATOM_OTERM* clk = fixture.input("clk");
+    CDB_ATOM_OTERM* comb = fixture.lut("p", {a, b, c}, 0x96);
+    CDB_ATOM_NODE* p = comb->get_my_node();
+    clk->insert_fanout(p->add_input_term(DB_CLOCK));
+    p->get_input_term_by_type(DB_DATA_C)->set_usage_as(DB_SYNCH_DATA);
+    p->add_input_term(DB_SYNCH_LOAD)->set_logical_vcc();
+    CDB_ATOM_OTERM* q = p->add_output_term(DB_REG_OUT, p->get_instance_name());
+    fixture.output("o1", fixture.lut("t1", {comb, a}, 0x6));
+    fixture.output("o2", fixture.lut("t2", {q, b}, 0x6));
+    DUP_RUN run(fixture);
+    run.place(run.find("t1"), 8, 8);
+    run.place_rest(2, 2);
+    run.slack().set(run.find("t1")->get_input_term_by_type(DB_DATA_A), -50, 0.05);
+    const std::vector<unsigned> before = run.trace(64);
+    MORV_PARAMETER_MAP params;
+    auto unpack = make_unpack(run, params);
+    ASSERT_EQ(unpack->do_iter(), 1);
+    CDB_ATOM_ITERM* data_a = run.find("p")->get_input_term_by_type(DB_DATA_A);
+    ASSERT_NE(data_a, nullptr);
+    ASSERT_NE(data_a->get_source(), nullptr);
+    EXPECT_EQ(data_a->get_source()->get_my_node(), run.find("c"));
+    EXPECT_EQ(run.trace(64), before);
+}
+
+// A register fed through the cascade input stays where the cascade puts
+// it; only a critical LUT half is split off.
+TEST(RegUnpackUvo, CascadeFedCellSplitsOnlyACriticalLutHalf)
+{
+    FIXTURE_NETLIST fixture{CDB_FAMILY_UVO};
+    CDB_ATOM_OTERM* a = fixture.input("a");
+    CDB_ATOM_OTERM* b = fixture.input("b");
+    CDB_ATOM_OTERM* clk = fixture.input("clk");
+    CDB_ATOM_OTERM* head_comb = fixture.lut("head", {a}, 0x2);
+    CDB_ATOM_NODE* head = head_comb->get_my_node();
+    clk->insert_fanout(head->add_input_term(DB_CLOCK));
+    CDB_ATOM_OTERM* head_q = head->add_output_term(DB_REG_OUT, head->get_instance_name());
+    CDB_ATOM_OTERM* comb = fixture.lut("p", {a, b}, AND2);
+    CDB_ATOM_NODE* p = comb->get_my_node();
+    clk->insert_fanout(p->add_input_term(DB_CLOCK));
+    head_q->insert_fanout(p->add_input_term(DB_REG_CASCADE_IN));
+    fixture.output("o1", fixture.lut("t1", {comb, b}, 0x6));
+    DUP_RUN run(fixture);
+    run.place(run.find("t1"), 8, 8);
+    run.place_rest(2, 2);
+    MORV_PARAMETER_MAP params;
+    auto unpack = make_unpack(run, params);
+    MORV_UNPACK_INFO info;
+    EXPECT_FALSE(unpack->can_unpack(run.find("p"), &info));
+    run.slack().set(run.find("t1")->get_input_term_by_type(DB_DATA_A), -50, 0.05);
+    ASSERT_TRUE(unpack->can_unpack(run.find("p"), &info));
+    EXPECT_EQ(info.reg_x, -1);
+    EXPECT_EQ(info.comb_x, 2);
+    // The head's LUT output drives nothing: nothing to split there.
+    EXPECT_FALSE(unpack->can_unpack(run.find("head"), &info));
+    unpack->unpack(info);
+    EXPECT_EQ(run.location_of(run.find("p")).x, 2);
+    EXPECT_NE(run.find("t1")->get_input_term_by_type(DB_DATA_A)->get_source()->get_my_node(), run.find("p"));
+}
+
 TEST(RegUnpackUvo, FeedbackCellWithCalmLutInputsIsRefused)
 {
     UVO_CELL n;

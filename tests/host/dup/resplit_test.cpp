@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "cfg/cfg.h"
 #include "dup_test_run.h"
+#include "log_capture.h"
 #include "msg/msg.h"
 #include "tdc/tdc_accessories.h"
 
@@ -19,6 +21,13 @@
 namespace {
 
 const uint64_t AND2 = 0x8;
+
+int count_lines(const MORV_LOG_CAPTURE& log, const std::string& text)
+{
+    const std::vector<std::string> lines = log.lines();
+    return static_cast<int>(std::count_if(
+        lines.begin(), lines.end(), [&](const std::string& line) { return line.find(text) != std::string::npos; }));
+}
 
 int messages_naming(const std::string& text)
 {
@@ -296,7 +305,7 @@ TEST(ResplitIntra, SplitPointZeroSendsEverythingExternalsTooToTheSecondCopy)
     n.run->place(n.sink_node(0), 5, 5);
     n.run->place(n.sink_node(1), 5, 5);
     n.run->place(n.sink_node(2), 9, 9);
-    n.run->place(n.sink_node(3), 9, 9);
+    n.run->place(n.sink_node(3), 5, 9);  // in the LAB's column, not in the LAB
     n.run->place_rest(5, 5);
     // Internal -100, -100; externals -100, 400: k = 1 gives -200 < -180.
     n.run->slack().set(n.sink(0), -100, 0.01);
@@ -305,7 +314,10 @@ TEST(ResplitIntra, SplitPointZeroSendsEverythingExternalsTooToTheSecondCopy)
     n.run->slack().set(n.sink(3), 400, 0.5);
     const std::vector<unsigned> before = n.run->trace(64);
     auto resplit = n.make(1);
+    MORV_LOG_CAPTURE log(100);
     EXPECT_EQ(resplit->do_iter(), 4);
+    EXPECT_EQ(count_lines(log, "EXTERNAL_ITERM_TO_MOVE: "), 2);
+    EXPECT_EQ(count_lines(log, "Connect external iterm to 2"), 2);
     for (int i = 0; i < n.sinks; ++i) EXPECT_EQ(n.driver(i), copy) << i;
     EXPECT_EQ(n.run->trace(64), before);
 }
