@@ -165,6 +165,10 @@ public:
 
 // ---------------------------------------------------------------- UVO
 
+// The LUT masks of the UVO demuxer (DB_DATA_A is bit 0).
+uint64_t morv_retiming_uvo_control_mask(bool clear, bool enable);
+uint64_t morv_retiming_uvo_sload_mask(bool inverted_load);
+
 // Retiming on UVO, whose logic cell holds a 4-input LUT and an optional
 // packed register in one atom: the hooks pack registers into cells, unpack
 // them into new cells and move them between cells where the other families
@@ -264,6 +268,20 @@ protected:
     void create_inserted_register(const RETIME_ITERM& retime_iterm);
     CDB_ATOM_NODE* insert_wire_cell(CDB_ATOM_ITERM* iterm, CDB_ATOM_NODE* base_node, uint64_t mask);
     void write_lutmask(CDB_ATOM_NODE* node, uint64_t mask);
+
+    // ---- demux (morv_retiming_uvo_demux.cpp)
+    bool has_critical_data_input(CDB_ATOM_NODE* node);
+    // Both answer whether the cell was rebuilt; a refusal changes nothing.
+    bool create_sload_mux(CDB_ATOM_NODE* node);
+    bool create_control_mux(CDB_ATOM_NODE* node);
+    bool allows_sload_mux(CDB_ATOM_NODE* node);
+    CDB_ATOM_OTERM* move_lut_to_duplicate(CDB_ATOM_NODE* node);
+    CDB_ATOM_ITERM* free_lut_input(CDB_ATOM_NODE* node, int port);
+    void release_synch_data(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* sdata);
+    void move_control_to_lut(CDB_ATOM_ITERM* control, CDB_ATOM_ITERM* lut_input);
+    void feed_control_mux_data(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* data_a);
+    bool control_mux_inputs(CDB_ATOM_NODE* node, bool& enable_used, bool& clear_used);
+    void retire_demuxed_register(CDB_ATOM_NODE* node);
 
 private:
     MORV_RETIMING_FAMILY_CONSTANTS m_constants;

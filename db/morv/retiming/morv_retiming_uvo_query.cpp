@@ -63,20 +63,6 @@ void MORV_RETIMING_UVO::collect_fanin_cone(CDB_ATOM_NODE* node, int port_type, R
     for (int port : k_lut_ports) collect_fanin_cone(driver, port, cone, depth + 1);
 }
 
-// The control mux and synchronous-load demux of UVO come with a later
-// step; until then a register whose controls block a push stays as it is.
-void MORV_RETIMING_UVO::queue_for_demux(CDB_ATOM_NODE* node)
-{
-    MORV_ASSERT_TEXT(node, "node");
-}
-
-int MORV_RETIMING_UVO::run_demuxer()
-{
-    if (!m_demux_queue.empty()) warn_not_available("The UVO register demuxer");
-    m_demux_queue.clear();
-    return 0;
-}
-
 bool MORV_RETIMING_UVO::is_lutout_feeding_regout(CDB_ATOM_NODE* node)
 {
     MORV_ASSERT_TEXT(node, "node");
