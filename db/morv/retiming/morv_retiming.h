@@ -336,6 +336,13 @@ public:
     bool collect_mac_input_register(CDB_ATOM_NODE* mult, RETIME_REG& reg, int port_type);
     bool mac_inputs_have_slack(CDB_ATOM_NODE* mult, int port_type);
 
+    // ---- single steps for the manual-operations driver
+    // (morv_retiming_single.cpp); each answers whether it did anything.
+    bool single_backward_push(uint32_t atom_id);
+    bool single_forward_push(uint32_t atom_id);
+    bool single_demux(uint32_t atom_id);
+    bool single_split(uint32_t atom_id);
+
     // ---- node splitting (morv_retiming_split.cpp)
     int split_nodes();
     int count_split_copies(const std::vector<CDB_ATOM_ITERM*>& fanouts);
@@ -526,6 +533,11 @@ protected:
     bool is_critical_candidate(CDB_ATOM_NODE* node) const;
     CDB_ATOM_NODE* make_split_copy(CDB_ATOM_NODE* node, const char* node_text, const char* oterm_text);
     void warn_not_available(const char* what);
+    // Steps of the single-step operations.
+    CDB_ATOM_NODE* find_single_step_atom(uint32_t atom_id);
+    bool accepts_single_step(CDB_ATOM_NODE* node);
+    bool report_single_step(int operations);
+    bool single_push(uint32_t atom_id, bool backwards);
     // Steps of the skew-driven loop. The skews and the candidate heap of an
     // iteration come from compute_skew_candidates, which tests replace to
     // choose the candidates themselves.
