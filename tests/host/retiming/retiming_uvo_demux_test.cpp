@@ -4,6 +4,7 @@
 // proved against the untouched one by ABC and co-simulation.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -239,4 +240,73 @@ TEST(RetimingUvoDemuxQueue, ControlMuxRefusesARemainingLoad)
     EXPECT_FALSE(u.leaf().create_control_mux(u.node("r0")));
     EXPECT_EQ(static_cast<int>(u.run.netlist().get_node_count()), cells);
     EXPECT_TRUE(u.node("r0")->get_input_term_by_type(DB_SYNCH_LOAD)->is_connected());
+}
+
+namespace {
+
+// A cone of `depth` LUT levels over the inputs: what drives it is critical.
+CDB_ATOM_OTERM* deep_cone(UVO_NET& n, const std::string& base, int depth)
+{
+    CDB_ATOM_OTERM* signal = n.input(base + "_in0");
+    for (int k = 0; k < depth; ++k) {
+        CDB_ATOM_NODE* level = n.lut(base + "_l" + std::to_string(k),
+                                     {signal, n.input(base + "_in" + std::to_string(k + 1))}, k % 2 == 0 ? 0x6 : 0x8);
+        signal = UVO_NET::comb(level);
+    }
+    return signal;
+}
+
+// Counters and shift chains whose registers have enables, synchronous
+// clears and synchronous loads from deep cones, beside one register whose
+// enable is tied to GND and one whose clear is tied to VCC.
+std::unique_ptr<CDB_ATOM_NETLIST> control_register_design()
+{
+    UVO_NET n;
+    CDB_ATOM_OTERM* enable = deep_cone(n, "ena", 8);
+    CDB_ATOM_OTERM* clear = deep_cone(n, "clr", 8);
+    CDB_ATOM_OTERM* load = deep_cone(n, "ld", 8);
+    // A 4-bit counter: bit k toggles when every lower bit is 1.
+    CDB_ATOM_OTERM* carry = nullptr;
+    for (int k = 0; k < 4; ++k) {
+        const std::string name = "cnt" + std::to_string(k);
+        CDB_ATOM_NODE* bit = n.cell(name, {nullptr, carry}, carry != nullptr ? 0x6666 : 0x5555, false, true);
+        UVO_NET::q(bit)->insert_fanout(UVO_NET::in(bit, DB_DATA_A));
+        enable->insert_fanout(bit->add_input_term(DB_CLOCK_ENABLE));
+        clear->insert_fanout(bit->add_input_term(DB_SYNCH_CLEAR));
+        n.output(UVO_NET::q(bit), name + "_o");
+        CDB_ATOM_NODE* next = carry != nullptr ? n.lut(name + "_c", {carry, UVO_NET::q(bit)}, 0x8)
+                                               : n.lut(name + "_c", {UVO_NET::q(bit)}, 0xAAAA);
+        carry = UVO_NET::comb(next);
+    }
+    // A shift chain that loads parallel data.
+    CDB_ATOM_OTERM* previous = n.input("sin");
+    for (int k = 0; k < 4; ++k) {
+        const std::string name = "sh" + std::to_string(k);
+        CDB_ATOM_NODE* stage = n.cell(name, {previous}, 0xAAAA, false, true);
+        load->insert_fanout(stage->add_input_term(DB_SYNCH_LOAD));
+        n.input("pd" + std::to_string(k))->insert_fanout(stage->add_input_term(DB_SYNCH_DATA));
+        if (k % 2 == 1) enable->insert_fanout(stage->add_input_term(DB_CLOCK_ENABLE));
+        previous = UVO_NET::q(stage);
+        n.output(previous, name + "_o");
+    }
+    CDB_ATOM_NODE* held = n.cell("held", {clear}, 0xAAAA, false, true);
+    held->add_input_term(DB_CLOCK_ENABLE)->set_gnd();
+    enable->insert_fanout(held->add_input_term(DB_SYNCH_CLEAR));
+    n.output(UVO_NET::q(held), "held_o");
+    CDB_ATOM_NODE* cleared = n.cell("cleared", {load}, 0xAAAA, false, true);
+    cleared->add_input_term(DB_SYNCH_CLEAR)->set_vcc();
+    enable->insert_fanout(cleared->add_input_term(DB_CLOCK_ENABLE));
+    n.output(UVO_NET::q(cleared), "cleared_o");
+    return n.take();
+}
+
+}  // namespace
+
+// The design morv-fit reads from designs/ctrl_regs_uvo.txt.
+TEST(RetimingUvoDemuxDesign, SampleDesignIsTheGeneratorsOwn)
+{
+    const std::string text = canonical_ids(native_text(*control_register_design()));
+    const std::string path = std::string(MORV_SOURCE_DIR) + "/designs/ctrl_regs_uvo.txt";
+    if (std::getenv("MORV_WRITE_DESIGNS") != nullptr) write_file(path, text);
+    EXPECT_TRUE(slurp(path) == text) << path << " is stale: rerun with MORV_WRITE_DESIGNS=1";
 }
