@@ -201,6 +201,32 @@ TEST_P(MorvFitDspRtm, RetimingPushesAcrossTheDspBlock)
 
 INSTANTIATE_TEST_SUITE_P(Families, MorvFitDspRtm, ::testing::Values("BRK", "ZEPLA", "OBRAN", "UVO"));
 
+// UVO registers whose enable, synchronous clear or synchronous load come
+// from deep cones are demuxed into LUTs; the register held by a GND enable
+// and the one cleared by a VCC clear stay, and the result is proved against
+// the plain compile.
+TEST(MorvFitUvoDemux, CriticalControlsAreDemuxedAndTheDesignKept)
+{
+    const std::string design = std::string(MORV_SOURCE_DIR) + "/designs/ctrl_regs_uvo.txt";
+    const std::string dir = "uvo_demux";
+    std::filesystem::remove_all(dir);
+    const COMMAND_RUN r = fit("-q --family UVO --test-string 'RTM()|RTM()' --set fsyn_debug_msg_full=on -o " + dir +
+                              "/out.blif " + design);
+    ASSERT_EQ(r.status, 0) << r.out;
+    const std::string debug = dir + "/fsyn_debug_dump.txt";
+    EXPECT_GT(count_lines_with(debug, "SUCCESS: created sload_mux"), 0);
+    EXPECT_GT(count_lines_with(debug, "DEMUXING {"), 0);
+    EXPECT_EQ(count_lines_with(debug, "DEMUXING {held}"), 0);
+    EXPECT_EQ(count_lines_with(debug, "DEMUXING {cleared}"), 0);
+    const std::string plain_dir = dir + "_plain";
+    std::filesystem::remove_all(plain_dir);
+    const COMMAND_RUN p = fit("-q --family UVO -o " + plain_dir + "/out.blif " + design);
+    ASSERT_EQ(p.status, 0) << p.out;
+    if (!abc_is_available()) return;
+    const ABC_RESULT abc = abc_check_equivalence(plain_dir + "/out.blif", dir + "/out.blif", true);
+    EXPECT_TRUE(abc.is_equivalent()) << abc_verdict_name(abc.m_verdict) << "\n" << abc.m_output;
+}
+
 // The skew-driven loop on placed designs, through each LUT branch: the
 // optimal skews choose the registers, and the pushes they ask for land in
 // the written netlist and keep the design. With NO_LB the lower-bound
