@@ -1,0 +1,158 @@
+// Manual operations on a small compile: scripts played from a file, and the
+// commands the tool link offers while the algorithm runs.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "log_capture.h"
+#include "plx_link_run.h"
+#include "plx_tool.h"
+
+#include "morv/debug/morv_manual.h"
+
+namespace {
+
+bool has_line(const std::vector<std::string>& lines, const std::string& text)
+{
+    return std::find(lines.begin(), lines.end(), text) != lines.end();
+}
+
+int count_with(const std::vector<std::string>& lines, const std::string& part)
+{
+    return static_cast<int>(std::count_if(
+        lines.begin(), lines.end(), [&](const std::string& line) { return line.find(part) != std::string::npos; }));
+}
+
+void write_file(const std::string& name, const std::string& text)
+{
+    std::ofstream out(name, std::ios::binary);
+    out << text;
+}
+
+class ManualRun : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        cfg_unset("fsyn_read_manual_ops_file");
+        std::remove(m_script.c_str());
+        EXPECT_EQ(MORV_PLUMRIX::get_interface_users(), 0);
+    }
+    const std::string m_script = "manual_test_script.txt";
+};
+
+}  // namespace
+
+TEST_F(ManualRun, ScriptPlaysOnceReportsBadLinesAndRefusesUnbuiltOrMissingSteps)
+{
+    cfg_set_value("fsyn_read_manual_ops_file", "on");
+    PLX_RUN run;
+    MORV_LOG_CAPTURE log(100);
+    const std::string g = std::to_string(run.id("g"));
+    write_file(m_script, "fp " + g + "\nsplit\nresyn 17abc\nFP " + g + "\ndemux 999999\nbp\n");
+    MORV_PARAMETER_MAP params{{"FILE", m_script}};
+    MORV_MANUAL manual(run.api(), &params);
+    EXPECT_EQ(manual.get_script_file_name(), m_script);
+    EXPECT_EQ(manual.do_iter(), 0);
+    EXPECT_EQ(manual.do_iter(), 0);
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_EQ(count_with(lines, "Opening FSYN manual file"), 1);
+    const std::string prefix = "fsyn manual file '" + m_script + "' line ";
+    EXPECT_EQ(count_with(lines, prefix + "2: 'split' has no node id"), 1);
+    EXPECT_EQ(count_with(lines, prefix + "3: 'resyn' has no valid node id"), 1);
+    EXPECT_EQ(count_with(lines, prefix + "6: 'bp' has no node id"), 1);
+    EXPECT_EQ(count_with(lines, "fsyn manual file"), 3);
+    // The capitalised keyword is skipped; the id naming no atom fails before any step.
+    EXPECT_EQ(count_with(lines, "Forward push (params: " + g + ")"), 1);
+    EXPECT_TRUE(has_line(lines, "Node 999999 does not exist."));
+    EXPECT_EQ(count_with(lines, "Attempting to demux"), 1);
+    EXPECT_EQ(count_with(lines, "Attempting to split"), 0);
+}
+
+TEST_F(ManualRun, FoldersAndMissingFilesCannotBeOpened)
+{
+    cfg_set_value("fsyn_read_manual_ops_file", "on");
+    PLX_RUN run;
+    MORV_LOG_CAPTURE log(1);
+    const std::string folder = "manual_test_folder";
+    ::mkdir(folder.c_str(), 0755);
+    for (const std::string& name : {folder, std::string("manual_test_missing.txt")}) {
+        MORV_PARAMETER_MAP params{{"FILE", name}};
+        MORV_MANUAL manual(run.api(), &params);
+        EXPECT_EQ(manual.do_iter(), 0);
+    }
+    ::rmdir(folder.c_str());
+    EXPECT_EQ(count_with(log.lines(), "Could not open fsyn manual file.  No manual operations performed."), 2);
+}
+
+TEST_F(ManualRun, WithoutTheSwitchNoScriptAndWithoutTheLinkNoCommands)
+{
+    PLX_RUN run;
+    MORV_LOG_CAPTURE log(100);
+    write_file("fsyn_manual.txt", "resyn 1\n");
+    MORV_MANUAL manual(run.api(), nullptr);
+    EXPECT_EQ(manual.get_script_file_name(), "fsyn_manual.txt");
+    int passes = -1, icp = -1, restore = -1, iters = -1, hill = -1;
+    double fom = -1.0;
+    manual.set_default_algorithm_parameters(passes, icp, fom, restore);
+    manual.set_default_pass_parameters(0, iters, hill);
+    EXPECT_EQ(std::make_tuple(passes, icp, fom, restore, iters, hill),
+              std::make_tuple(1, 0, -99999.0, 0, 99999, 99999));
+    EXPECT_EQ(manual.do_iter(), 0);
+    // "fom" with the link disabled sends nothing and reads no timing.
+    manual.execute_command(MORV_MANUAL_FOM, "");
+    manual.execute_command(MORV_MANUAL_DEMUX, "");
+    manual.execute_command(42, "");
+    manual.finish_algorithm();
+    std::remove("fsyn_manual.txt");
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_EQ(count_with(lines, "Opening FSYN manual file"), 0);
+    EXPECT_TRUE(has_line(lines, "A node ID is required."));
+    EXPECT_TRUE(has_line(lines, "Unrecognized command id: 42"));
+}
+
+TEST_F(ManualRun, ToolCommandsAreOfferedOnlyWhileManualRuns)
+{
+    PLX_SWITCHES on;
+    write_file(m_script, "split\ndemux 999999\n");
+    // Tool ids 3 to 9: fom, forward_push, backward_push, demux, split, resyn, play.
+    std::vector<std::vector<uint8_t>> script = {plx_command(9, m_script), plx_command(6, ""), plx_command(4, "12x"),
+                                                plx_command(3, ""), plx_command(MORV_PLX_CMD_RUN, "")};
+    PLX_FAKE_TOOL tool(PLX_TEST_SOCKET, script, false);
+    {
+        PLX_RUN run;
+        MORV_LOG_CAPTURE log(1);
+        MORV_MANUAL manual(run.api(), nullptr);
+        int passes = -1, icp = -1, restore = -1;
+        double fom = -1.0;
+        manual.set_default_algorithm_parameters(passes, icp, fom, restore);
+        EXPECT_EQ(manual.do_iter(), 0);
+        manual.finish_algorithm();
+        // The switch is off: only the tool's "play" read the file.
+        EXPECT_EQ(count_with(log.lines(), "line 1: 'split' has no node id"), 1);
+    }
+    const std::vector<PLX_PACKET> packets = plx_parse(tool.received());
+    const std::vector<std::string> texts = plx_texts(packets);
+    const std::vector<std::string> wanted = {"Demux node failed.", "Demux node failed.", "Forward push failed."};
+    auto at = texts.begin();
+    for (const std::string& text : wanted) {
+        at = std::find(at, texts.end(), text);
+        ASSERT_NE(at, texts.end()) << text;
+        ++at;
+    }
+    EXPECT_EQ(std::count_if(texts.begin(), texts.end(), [](const std::string& t) { return t.rfind("FOM = ", 0) == 0; }),
+              1);
+    int registered = 0, unregistered = 0;
+    for (const PLX_PACKET& p : packets) {
+        if (p.code == 5 && p.u32(288) >= 3) ++registered;
+        if (p.code == 15) ++unregistered;
+    }
+    EXPECT_EQ(registered, 7);
+    EXPECT_EQ(unregistered, 7);
+}
