@@ -7,6 +7,7 @@
 #include "morv/core/family/morv_expert_family.h"
 #include "morv/core/morv_api.h"
 #include "morv/debug/morv_manual.h"
+#include "morv/debug/morv_util.h"
 #include "morv/dup/morv_pipe_async.h"
 #include "morv/dup/morv_rep_family.h"
 #include "morv/dup/morv_pipeline.h"
@@ -452,6 +453,7 @@ const MORV_ALGORITHM_CLASS ALGORITHM_CLASSES[] = {
     {"MORV_RESPLIT", make_algorithm<MORV_RESPLIT>},
     {"MORV_REG_UNPACK", make_algorithm<MORV_REG_UNPACK>},
     {"MORV_MANUAL", make_algorithm<MORV_MANUAL>},
+    {"MORV_UTIL", make_algorithm<MORV_UTIL>},
 };
 
 }  // namespace
