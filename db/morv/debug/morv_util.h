@@ -46,6 +46,7 @@ private:
     bool m_latch_test = false;
     bool m_latch_migration = false;
     bool m_break_dont_touch = false;
+    bool m_damage_done = false;
     int m_seed = 1;
     int m_break_count = 0;
 };

@@ -64,6 +64,8 @@ TEST(Util, BreakSwapsTwoDistinctSourcedInputsAndCountsOnlyLutsItChanged)
         MORV_PARAMETER_MAP params{{"BREAK", "3"}};
         MORV_UTIL util(run.api(), &params);
         EXPECT_EQ(util.do_iter(), 2) << seed;
+        // A second iteration must not swap the inputs back.
+        EXPECT_EQ(util.do_iter(), 0) << seed;
         for (CDB_ATOM_NODE* node : {g, dead}) {
             // Two sourced inputs each: any real swap exchanges them.
             EXPECT_EQ(node->get_input_term_by_type(DB_DATA_A)->get_source(), b) << seed;
