@@ -124,13 +124,13 @@ TEST_F(MorvExpertTest, FamilyHooksNameWhatIsMissingAndRefuseForeignReplays)
     // An algorithm that does not exist yet is skipped with one warning
     // naming it, never pretends to have optimised.
     const std::string warning =
-        "Physical synthesis algorithm MANUAL (MORV_MANUAL) is not available yet in this build and is skipped.\n";
-    EXPECT_EQ(
-        not_available_warnings_of([&] { EXPECT_TRUE(expert->create_and_run_algorithm(MANUAL_ALGORITHM, parameters)); }),
-        warning);
-    EXPECT_EQ(
-        not_available_warnings_of([&] { EXPECT_TRUE(expert->create_and_run_algorithm(MANUAL_ALGORITHM, parameters)); }),
-        "")
+        "Physical synthesis algorithm RAM_MAP (MORV_RAM_MAP) is not available yet in this build and is skipped.\n";
+    EXPECT_EQ(not_available_warnings_of(
+                  [&] { EXPECT_TRUE(expert->create_and_run_algorithm(RAM_MAP_ALGORITHM, parameters)); }),
+              warning);
+    EXPECT_EQ(not_available_warnings_of(
+                  [&] { EXPECT_TRUE(expert->create_and_run_algorithm(RAM_MAP_ALGORITHM, parameters)); }),
+              "")
         << "one warning per compile";
     EXPECT_EQ(internal_error_of([&] { expert->run_fsyn_replay_log_flow(); }), "We shouldn't be here.");
     EXPECT_FALSE(expert->is_fsyn_allowed_in_flat_flow());

@@ -48,7 +48,7 @@ TEST(FlowTestString, AlgorithmThatIsNotAvailableIsSkippedWithOneWarning)
 {
     std::string log;
     const int status =
-        fit({"-q", "--test-string", "MANUAL(NP=1);TEST();MANUAL()", "-o", "pipeline_rtm.out.blif", k_design}, &log);
+        fit({"-q", "--test-string", "RAM_MAP(NP=1);TEST();RAM_MAP()", "-o", "pipeline_rtm.out.blif", k_design}, &log);
     EXPECT_EQ(status, 0) << log;
     EXPECT_EQ(count_posted("WMORV_FSYN_NOT_AVAILABLE_YET"), 1);
     EXPECT_EQ(count_posted("IMORV_PHYSICAL_SYNTHESIS_ALGO_START"), 1) << "the test algorithm still runs";

@@ -82,7 +82,7 @@ TEST(MorvFitExitStatus, AnErrorPostedDuringTheCompileFailsTheRun)
 
 TEST(MorvFitExitStatus, WarningsReachTheUserUnderQuietAndTheRunSucceeds)
 {
-    const RUN r = run("-q --test-string 'MANUAL()|TEST()' -o warned.blif " + k_counter);
+    const RUN r = run("-q --test-string 'RAM_MAP()|TEST()' -o warned.blif " + k_counter);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("Warning (WMORV_FSYN_NOT_AVAILABLE_YET)"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("Warning"), std::string::npos);
