@@ -13,6 +13,7 @@
 #include "morv/core/morv_expert.h"
 #include "morv/debug/morv_manual_script.h"
 #include "morv/resyn/morv_resyn.h"
+#include "morv/retiming/morv_retiming.h"
 #include "morv/timing/morv_timing.h"
 
 namespace {
@@ -23,20 +24,18 @@ struct MANUAL_COMMAND_TEXT
     const char* description;
     const char* attempt;  // logged before a step
     const char* result;   // the console text after a step
-    const char* unbuilt;  // the warning while the step is not built
 };
 
 const MANUAL_COMMAND_TEXT COMMANDS[MORV_MANUAL_COMMAND_COUNT] = {
-    {"fom", "Returns the current figure-of-merit from fsyn_api.", nullptr, nullptr, nullptr},
+    {"fom", "Returns the current figure-of-merit from fsyn_api.", nullptr, nullptr},
     {"forward_push", "Forward push across a combinational node.", "Attempting a forward push on node %d.",
-     "Forward push %s.", "The manual forward push"},
+     "Forward push %s."},
     {"backward_push", "Backward push across a combinational node.", "Attempting a backward push on node %d.",
-     "Backward push %s.", "The manual backward push"},
-    {"demux", "Demux a register.", "Attempting to demux node %d.", "Demux node %s.", "The manual register demux"},
-    {"split", "Split the fanout of a node.", "Attempting to split node %d.", "Split node %s.",
-     "The manual fanout split"},
-    {"resyn", "Resynthesize a cone of logic.", "Attempting to resyn node %d.", "Resyn %s.", nullptr},
-    {"play", "Playback a manual fsyn script.", nullptr, nullptr, nullptr},
+     "Backward push %s."},
+    {"demux", "Demux a register.", "Attempting to demux node %d.", "Demux node %s."},
+    {"split", "Split the fanout of a node.", "Attempting to split node %d.", "Split node %s."},
+    {"resyn", "Resynthesize a cone of logic.", "Attempting to resyn node %d.", "Resyn %s."},
+    {"play", "Playback a manual fsyn script.", nullptr, nullptr},
 };
 
 // The Log line of each script keyword, by local command.
@@ -50,6 +49,7 @@ const char* const SCRIPT_LOG[MORV_MANUAL_COMMAND_COUNT] = {nullptr,
 
 constexpr const char* DEFAULT_SCRIPT_FILE = "fsyn_manual.txt";
 constexpr int RESYN_CLASS_INDEX = RESYN_ALGORITHM;
+constexpr int RETIMING_CLASS_INDEX = RTM_ALGORITHM;
 
 bool is_regular_file(const std::string& name)
 {
@@ -201,13 +201,28 @@ bool MORV_MANUAL::run_step_on_atom(unsigned local_id, int atom_id)
     return run_retiming_step(local_id, atom_id);
 }
 
-// The single retiming steps belong to the family's retiming class; this is
-// where a fresh object of that class is made for each step once it offers
-// them. Until then the step is refused rather than pretended.
-bool MORV_MANUAL::run_retiming_step(unsigned local_id, int)
+// The single retiming steps belong to the family's retiming class: a fresh
+// object of it for each step, so that no state of one step reaches the next.
+bool MORV_MANUAL::run_retiming_step(unsigned local_id, int atom_id)
 {
-    m_fsyn_api->get_fsyn_expert()->warn_not_available(COMMANDS[local_id].unbuilt);
-    return false;
+    const MORV_FAMILY_DRIVER_TRAITS* driver = morv_family_traits(m_fsyn_api->get_base_family_code()).m_driver;
+    const char* class_name = driver->m_algorithm_class_names[RETIMING_CLASS_INDEX];
+    const MORV_PARAMETER_MAP empty;
+    MORV_OWNER<MORV_ALGORITHM_BASE> algorithm;
+    if (class_name == nullptr || !morv_make_family_algorithm(class_name, m_fsyn_api, &empty, &algorithm)) {
+        MSG_INTERNAL_ERROR::report("Family not supported!", "MORV", __FILE__, __LINE__);
+        return false;
+    }
+    MORV_RETIMING* retiming = dynamic_cast<MORV_RETIMING*>(algorithm.get());
+    MORV_ASSERT_TEXT(retiming, "retiming");
+    const auto id = static_cast<uint32_t>(atom_id);
+    switch (local_id) {
+    case MORV_MANUAL_FORWARD_PUSH: return retiming->single_forward_push(id);
+    case MORV_MANUAL_BACKWARD_PUSH: return retiming->single_backward_push(id);
+    case MORV_MANUAL_DEMUX: return retiming->single_demux(id);
+    case MORV_MANUAL_SPLIT: return retiming->single_split(id);
+    default: return false;
+    }
 }
 
 bool MORV_MANUAL::run_resyn_step(int atom_id)

@@ -15,6 +15,7 @@
 #include "plx_tool.h"
 
 #include "morv/debug/morv_manual.h"
+#include "morv/netlist/morv_chip_map.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ protected:
 
 }  // namespace
 
-TEST_F(ManualRun, ScriptPlaysOnceReportsBadLinesAndRefusesUnbuiltOrMissingSteps)
+TEST_F(ManualRun, ScriptPlaysOnceReportsBadLinesAndRefusesMissingSteps)
 {
     cfg_set_value("fsyn_read_manual_ops_file", "on");
     PLX_RUN run;
@@ -73,6 +74,31 @@ TEST_F(ManualRun, ScriptPlaysOnceReportsBadLinesAndRefusesUnbuiltOrMissingSteps)
     EXPECT_TRUE(has_line(lines, "Node 999999 does not exist."));
     EXPECT_EQ(count_with(lines, "Attempting to demux"), 1);
     EXPECT_EQ(count_with(lines, "Attempting to split"), 0);
+}
+
+// A script step reaches the family's retiming: the register behind g moves
+// in front of it, one register on each input, and counts as one operation.
+TEST_F(ManualRun, ScriptedBackwardPushMovesTheRegisterAcrossTheCell)
+{
+    cfg_set_value("fsyn_read_manual_ops_file", "on");
+    PLX_RUN run;
+    // The fixture is placed: every atom in one LAB, as retiming's new registers need.
+    MORV_LOC lab;
+    lab.x = 2;
+    lab.y = 2;
+    for (CDB_ATOM_NODE* node : run.netlist())
+        run.api()->get_fsyn_chip_map()->set_node_location(static_cast<int>(node->get_id()), lab);
+    write_file(m_script, "bp " + std::to_string(run.id("g")) + "\n");
+    MORV_PARAMETER_MAP params{{"FILE", m_script}};
+    MORV_MANUAL manual(run.api(), &params);
+    EXPECT_EQ(manual.do_iter(), 1);
+    int registers_on_inputs = 0;
+    CDB_ATOM_NODE* g = run.find("g");
+    for (auto it = g->begin_iterm(); it != g->end_iterm(); ++it) {
+        CDB_ATOM_OTERM* source = (*it)->get_source();
+        if (source != nullptr && source->get_my_node()->is_lcell_ff()) ++registers_on_inputs;
+    }
+    EXPECT_EQ(registers_on_inputs, 2);
 }
 
 TEST_F(ManualRun, FoldersAndMissingFilesCannotBeOpened)
