@@ -4,13 +4,13 @@
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
-#include "cfg/cfg.h"
 #include "dev/dev_device.h"
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
+#include "morv/core/morv_global.h"
 #include "morv/rammap/morv_ram_map_util.h"
 
 namespace {
@@ -24,8 +24,7 @@ struct RAM_SET
 
 bool ram_map_debug()
 {
-    static const bool s_debug = cfg_get_int_value("fsyn_ram_map_debug", 0) != 0;
-    return s_debug;
+    return s_morv_ram_map_debug;
 }
 
 std::vector<RAM_SET> compatibility_sets(CDB_ATOM_NETLIST* netlist, MORV_ENV* env)
