@@ -398,6 +398,28 @@ TEST_F(RtmMacMove, DynamicControlsAndTheFourTests)
     EXPECT_TRUE(rtm.is_movable_mac_out(out));
 }
 
+// Multipliers chained by a scan path shift their operands into each other:
+// neither end of the chain is retimed or moved, so a register in front of
+// one stays where it is.
+TEST_F(RtmMacMove, ScanChainedMultipliersAreNeitherRetimedNorMoved)
+{
+    DSP_GEN_OPTIONS o = options(2);
+    MAC_MOVE_CASE c(o);
+    MORV_RTM& rtm = c.run->rtm();
+    CDB_ATOM_NODE* first = c.node("d_m0");
+    CDB_ATOM_NODE* second = c.node("d_m1");
+    ASSERT_TRUE(rtm.is_retimeable_mac_mult(second) && rtm.is_movable_mac_mult(second));
+    first->add_output_term(DB_MAC_SCANOUT_A)->insert_fanout(second->add_input_term(DB_MAC_SCANIN_A, 0));
+    for (CDB_ATOM_NODE* mult : {first, second}) {
+        EXPECT_FALSE(rtm.is_retimeable_mac_mult(mult));
+        EXPECT_FALSE(rtm.is_movable_mac_mult(mult));
+    }
+    CDB_ATOM_NODE* reg = register_before(second->get_input_term_by_type(DB_DATA_A, 0));
+    ASSERT_NE(reg, nullptr);
+    EXPECT_EQ(c.move_lcell(reg, MORV_RTM_FORWARD), 0);
+    EXPECT_EQ(c.outcome(MORV_RTM_UNRETIMEABLE_MAC_MULT), 1);
+}
+
 // A source register that cannot move (its synchronous load is used) keeps
 // the block's inputs out and goes to the demuxer.
 TEST_F(RtmMacMove, UnmovableSourceRegisterIsQueuedForTheDemuxer)
