@@ -25,22 +25,10 @@ test_string="REP()"
 out=${TMPDIR:-/tmp}/morv-rep-figures
 extra=""
 usage="usage: $0 [-b MORV_FIT] [-f FAMILY] [-s \"SEEDS\"] [-t TEST_STRING] [-o OUTDIR] [-x OPTIONS] [DESIGN...]"
-while [ $# -gt 0 ]; do
-  case $1 in
-  -b) fit=$2; shift 2 ;;
-  -f) family=$2; shift 2 ;;
-  -s) seeds=$2; shift 2 ;;
-  -t) test_string=$2; shift 2 ;;
-  -o) out=$2; shift 2 ;;
-  -x) extra=$2; shift 2 ;;
-  -*) echo "$usage" >&2; exit 1 ;;
-  *) break ;;
-  esac
-done
+figure_options bfstox "$usage" "$@"
+set -- "${figure_designs[@]}"
 [ $# -gt 0 ] || set -- mcnc_k4/alu4 mcnc_k4/apex2 mcnc_k4/ex5p mcnc_k4/misex3 mcnc_k4/tseng mcnc_k4/diffeq
-[ -x "$fit" ] || { echo "$0: no morv-fit at '$fit' (build Release first or pass -b)" >&2; exit 1; }
-command -v berkeley-abc >/dev/null || { echo "$0: berkeley-abc is needed for the equivalence checks" >&2; exit 1; }
-out=$(mkdir -p "$out" && cd "$out" && pwd)
+figure_setup
 
 # Atoms of the named summary row of a compile's log.
 atoms_of() { awk -v step="$2" '$1 == step { print $2 }' "$1"; }

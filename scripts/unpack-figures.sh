@@ -26,23 +26,10 @@ test_string="TEST()|REG_UNPACK()|TEST()"
 out=${TMPDIR:-/tmp}/morv-unpack-figures
 extra=""
 usage="usage: $0 [-b MORV_FIT] [-f FAMILY] [-s \"SEEDS\"] [-T BASE] [-t TEST] [-o OUTDIR] [-x OPTIONS] [DESIGN...]"
-while [ $# -gt 0 ]; do
-  case $1 in
-  -b) fit=$2; shift 2 ;;
-  -f) family=$2; shift 2 ;;
-  -s) seeds=$2; shift 2 ;;
-  -T) base_string=$2; shift 2 ;;
-  -t) test_string=$2; shift 2 ;;
-  -o) out=$2; shift 2 ;;
-  -x) extra=$2; shift 2 ;;
-  -*) echo "$usage" >&2; exit 1 ;;
-  *) break ;;
-  esac
-done
+figure_options bfsTtox "$usage" "$@"
+set -- "${figure_designs[@]}"
 [ $# -gt 0 ] || set -- mcnc_k4/frisc mcnc_k4/tseng
-[ -x "$fit" ] || { echo "$0: no morv-fit at '$fit' (build Release first or pass -b)" >&2; exit 1; }
-command -v berkeley-abc >/dev/null || { echo "$0: berkeley-abc is needed for the equivalence checks" >&2; exit 1; }
-out=$(mkdir -p "$out" && cd "$out" && pwd)
+figure_setup
 
 # Atoms of the named summary row of a compile's log.
 atoms_of() { awk -v step="$2" '$1 == step { for (i = 2; i <= NF; ++i) if ($i ~ /^[0-9]+$/) { print $i; exit } }' "$1"; }

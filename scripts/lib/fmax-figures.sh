@@ -64,9 +64,7 @@ fmax_figures() {
   local designs=("$@")
   [ ${#designs[@]} -gt 0 ] || designs=(mcnc_k4/bigkey mcnc_k4/diffeq mcnc_k4/dsip mcnc_k4/elliptic mcnc_k4/frisc
     mcnc_k4/s298 mcnc_k4/tseng iscas89_k6/s1423 iscas89_k6/s5378 iscas89_k6/s9234.1)
-  [ -x "$fit" ] || { echo "$0: no morv-fit at '$fit' (build Release first or pass -b)" >&2; exit 1; }
-  command -v berkeley-abc >/dev/null || { echo "$0: berkeley-abc is needed for the equivalence checks" >&2; exit 1; }
-  out=$(mkdir -p "$out" && cd "$out" && pwd)
+  figure_setup
 
   printf "%-22s %8s %10s %10s %8s %9s %s\n" design seeds fmax_plain "fmax_$tag" ratio luts time
   total_log=0; designs_done=0; worst=9; lut_log=0; time_log=0
@@ -100,25 +98,46 @@ fmax_figures() {
            f, exp(t / n), w, (exp(l / n) - 1) * 100, exp(c / n) }'
 }
 
-# The options both scripts take; NAME names the default output folder.
+# The options the figure scripts share, into the globals fit, family, seeds,
+# test_string, base_string, out and extra (a script sets its defaults first).
+# ALLOWED lists the option letters the script takes; the designs named after
+# the options are left in figure_designs.
+figure_options() {
+  local allowed=$1 usage=$2
+  shift 2
+  while [ $# -gt 0 ]; do
+    case $1 in
+    -[bfstTox])
+      [[ $allowed == *"${1#-}"* ]] || { echo "$usage" >&2; exit 1; }
+      case $1 in
+      -b) fit=$2 ;; -f) family=$2 ;; -s) seeds=$2 ;; -t) test_string=$2 ;;
+      -T) base_string=$2 ;; -o) out=$2 ;; -x) extra=$2 ;;
+      esac
+      shift 2 ;;
+    -*) echo "$usage" >&2; exit 1 ;;
+    *) break ;;
+    esac
+  done
+  figure_designs=("$@")
+}
+
+# What every figure run needs: morv-fit, ABC, and an output folder.
+figure_setup() {
+  [ -x "$fit" ] || { echo "$0: no morv-fit at '$fit' (build Release first or pass -b)" >&2; exit 1; }
+  command -v berkeley-abc >/dev/null || { echo "$0: berkeley-abc is needed for the equivalence checks" >&2; exit 1; }
+  out=$(mkdir -p "$out" && cd "$out" && pwd)
+}
+
+# The options of the scripts built on fmax_figures; NAME names the default
+# output folder.
 fmax_figures_main() {
-  local name=$1 tag=$2 test_string=$3
+  local name=$1 tag=$2
+  test_string=$3
   shift 3
   fit=$root/build/release/morv-fit
   family=BRK
   seeds="1 2 3"
   out=${TMPDIR:-/tmp}/morv-$name-figures
-  local usage="usage: $0 [-b MORV_FIT] [-f FAMILY] [-s \"SEEDS\"] [-t TEST_STRING] [-o OUTDIR] [DESIGN...]"
-  while [ $# -gt 0 ]; do
-    case $1 in
-    -b) fit=$2; shift 2 ;;
-    -f) family=$2; shift 2 ;;
-    -s) seeds=$2; shift 2 ;;
-    -o) out=$2; shift 2 ;;
-    -t) test_string=$2; shift 2 ;;
-    -*) echo "$usage" >&2; exit 1 ;;
-    *) break ;;
-    esac
-  done
-  fmax_figures "$tag" "$test_string" "$@"
+  figure_options bfsot "usage: $0 [-b MORV_FIT] [-f FAMILY] [-s \"SEEDS\"] [-t TEST_STRING] [-o OUTDIR] [DESIGN...]" "$@"
+  fmax_figures "$tag" "$test_string" "${figure_designs[@]}"
 }
