@@ -452,6 +452,13 @@ protected:
     void clear_inverted_term_routing(CDB_ATOM_ITERM* iterm);
     // Toggles the inversion bit, logged.
     void toggle_invert(CDB_ATOM_ITERM* iterm);
+    // An inverter in front of a tied term is the opposite tie: true when the
+    // term was flipped so, and no cell is needed.
+    bool flip_tied_term(CDB_ATOM_ITERM* iterm);
+    // The node an inverter cell in front of the term is named and placed
+    // after: the term's own when it is a logic cell of the family's kind,
+    // else its source's when that is one.
+    static CDB_ATOM_NODE* inverter_base_node(CDB_ATOM_ITERM* iterm, bool (CDB_ATOM_NODE::*is_logic_cell)() const);
 
     // ---- shared by the families whose registers stand beside their LUT
     // cells (morv_retiming_helpers.cpp, morv_retiming_edit.cpp)

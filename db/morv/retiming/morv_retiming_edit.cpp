@@ -199,6 +199,25 @@ void MORV_RETIMING::take_reused_register(CDB_ATOM_ITERM* term, CDB_ATOM_NODE* re
     record_tracking(reg_node, MORV_NT_TYPE_REUSE);
 }
 
+bool MORV_RETIMING::flip_tied_term(CDB_ATOM_ITERM* iterm)
+{
+    MORV_ASSERT_TEXT(iterm, "iterm");
+    if (!iterm->is_connected()) return false;
+    if (iterm->is_vcc()) m_cdb_interface->set_iterm_gnd(iterm);
+    else if (iterm->is_gnd()) m_cdb_interface->set_iterm_vcc(iterm);
+    else return false;
+    return true;
+}
+
+CDB_ATOM_NODE* MORV_RETIMING::inverter_base_node(CDB_ATOM_ITERM* iterm, bool (CDB_ATOM_NODE::*is_logic_cell)() const)
+{
+    CDB_ATOM_NODE* base_node = iterm->get_my_node();
+    CDB_ATOM_OTERM* source = iterm->get_source();
+    if (!(base_node->*is_logic_cell)() && source != nullptr && (source->get_my_node()->*is_logic_cell)())
+        return source->get_my_node();
+    return base_node;
+}
+
 void MORV_RETIMING::clear_inverted_term_routing(CDB_ATOM_ITERM* iterm)
 {
     MORV_LOG* log = is_logging() ? m_cdb_interface->get_fsyn_log() : nullptr;

@@ -213,21 +213,9 @@ void MORV_RETIMING_6LUT_FAMILY::insert_wire_cell(CDB_ATOM_ITERM* iterm, CDB_ATOM
 
 void MORV_RETIMING_6LUT_FAMILY::insert_inverter_lcell(CDB_ATOM_ITERM* iterm)
 {
-    MORV_ASSERT_TEXT(iterm, "iterm");
-    if (iterm->is_connected() && iterm->is_vcc()) {
-        m_cdb_interface->set_iterm_gnd(iterm);
-        return;
-    }
-    if (iterm->is_connected() && iterm->is_gnd()) {
-        m_cdb_interface->set_iterm_vcc(iterm);
-        return;
-    }
+    if (flip_tied_term(iterm)) return;
     MORV_DEBUG_STREAM::print(100, "insert_inverter_lcell (): %s", MORV_NET_UTIL::get_edge_name(iterm).c_str());
-    CDB_ATOM_NODE* base_node = iterm->get_my_node();
-    CDB_ATOM_OTERM* source = iterm->get_source();
-    if (!base_node->is_lcell_comb() && source != nullptr && source->get_my_node()->is_lcell_comb())
-        base_node = source->get_my_node();
-    insert_wire_cell(iterm, base_node, get_inverter_mask());
+    insert_wire_cell(iterm, inverter_base_node(iterm, &CDB_ATOM_NODE::is_lcell_comb), get_inverter_mask());
 }
 
 void MORV_RETIMING_6LUT_FAMILY::insert_buffer_lcell(CDB_ATOM_ITERM* iterm)
