@@ -10,8 +10,12 @@ root=$(cd "${1:-$(dirname "$0")/..}" && pwd)
 cd "$root"
 
 codes='6|9|10|24|25|26|34|35|41|42|43|44|47'
-settings='371|479|566|634|659|660|661|662|663|664|665|666|696'
-efforts='65|81|152'
+ids_header=db/morv/core/morv_setting_ids.h
+# Read from the header so a new setting id is checked the day it is added.
+ids_of() { grep -oE "$1[A-Z_]* *= *[0-9]+" "$ids_header" | grep -oE '[0-9]+$' | paste -sd'|'; }
+settings=$(ids_of MORV_SETTING_)
+efforts=$(ids_of MORV_EFFORT_)
+[[ -n $settings && -n $efforts ]] || { echo "no setting ids found in $ids_header" >&2; exit 2; }
 
 files=$(find db host -type f \( -name '*.cpp' -o -name '*.h' \) \
           ! -path 'db/morv/core/family/morv_family_traits.*' \

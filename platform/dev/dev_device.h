@@ -267,6 +267,10 @@ private:
 class DTM_ROOT_NODE
 {
 public:
+    // The table pair the timing dump reports the scaling of.
+    static constexpr int DUMP_SCALING_TABLE = 668;
+    static constexpr int DUMP_SCALING_CORNER = 170;
+
     // Scaling of a timing table (id pair); the stand-in scales nothing.
     double get_scaling_factor(int, int) const { return 1.0; }
 };

@@ -201,7 +201,9 @@ void MORV_TIMING::dump_timing()
     }
     const DTM_ROOT_NODE* dtm_root_node = DMGR_UTILITY::retrieve_dtm_root_node(false);
     MORV_ASSERT_TEXT(dtm_root_node != nullptr, "dtm_root_node != NULL");
-    MORV_DEBUG_STREAM::print(2, "scaling_factor: %f", dtm_root_node->get_scaling_factor(668, 170));
+    MORV_DEBUG_STREAM::print(
+        2, "scaling_factor: %f",
+        dtm_root_node->get_scaling_factor(DTM_ROOT_NODE::DUMP_SCALING_TABLE, DTM_ROOT_NODE::DUMP_SCALING_CORNER));
     dump_registers(*tdb_netlist);
     for (const TDB_EDGE* edge : *edges)
         if (edge != nullptr) dump_edge_timing(edge);
