@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only when missing.
 set -euo pipefail
-want=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev berkeley-abc clang-format)
+want=(cmake ninja-build g++ lld make libgtest-dev libbenchmark-dev berkeley-abc clang-format)
 missing=()
 for p in "${want[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
