@@ -65,6 +65,7 @@ MORV_UTIL::MORV_UTIL(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_ALG
 
 MORV_UTIL::~MORV_UTIL()
 {
+    if (m_latch_test) m_latch_test->report_coverage();
     MORV_DEBUG_STREAM::print(100, "MORV_UTIL Destroyed");
     if (m_kill)
         MSG_INTERNAL_ERROR::report("MORV_UTIL is KILLING Velmora... right...  NOW ! ! ! ! ", "MORV", __FILE__,
@@ -79,8 +80,10 @@ void MORV_UTIL::read_keywords(const MORV_PARAMETER_MAP& params)
         MORV_DEBUG_STREAM::print(1, "FSYN UTIL running in DUMP TIMING mode");
     if ((m_kill = !keyword(params, "KILL").empty()))
         MORV_DEBUG_STREAM::print(1, "FSYN UTIL will KILL itself at the end");
-    if ((m_latch_test = !keyword(params, "REG_TEST_LATCH_LEG").empty()))
+    if (!keyword(params, "REG_TEST_LATCH_LEG").empty()) {
         MORV_DEBUG_STREAM::print(1, "FSYN UTIL run the REG_TEST LATCH LEGALIZER routine");
+        m_latch_test = MORV_MAKE_OWNER(MORV_UTIL_LATCH_TEST, m_fsyn_api, m_net_util, m_cdb_interface, params);
+    }
     m_seed = parse_int(keyword(params, "RAND_SEED"), 1);
     MORV_DEBUG_STREAM::print(1, "FSYN UTIL setting RAND SEED to: %d ", m_seed);
     if ((m_latch_migration = !keyword(params, "REG_TEST_MIG_LATCH").empty()))
@@ -112,8 +115,7 @@ int MORV_UTIL::do_iter()
         MORV_ASSERT_TEXT(timing, "timing");
         timing->dump_timing();
     }
-    int count = 0;
-    if (m_latch_test) m_fsyn_api->get_fsyn_expert()->warn_not_available("The latch legaliser test");
+    int count = m_latch_test ? m_latch_test->run(m_seed) : 0;
     if (m_latch_migration) count += log_latches();
     // The damage is done once per run: a later iteration would swap the
     // same inputs back and hide the break from the checks it is meant for.
