@@ -199,7 +199,10 @@ void MORV_UTIL_LATCH_TEST::read_knobs(const MORV_PARAMETER_MAP& params)
 
 int MORV_UTIL_LATCH_TEST::run(int seed)
 {
-    std::srand(static_cast<unsigned>(seed));
+    // Seeded once per run: a later iteration that drew the same numbers
+    // would make the same swaps and so undo the first one's.
+    if (!m_seeded) std::srand(static_cast<unsigned>(seed));
+    m_seeded = true;
     DEV_FL_INFO* device_fl_info = m_api->get_device_fl_info();
     MORV_ASSERT_TEXT(device_fl_info, "device_fl_info");
     CDB_ATOM_NETLIST* netlist = m_api->get_atom_netlist();

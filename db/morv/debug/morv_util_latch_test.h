@@ -71,5 +71,6 @@ private:
     double m_prob_preset_remove = 0.1;
     double m_prob_data_enable_remove = 0.1;
     double m_prob_dominance_switch = 0.0;
+    bool m_seeded = false;
     std::array<int, LLT_LATCH_TYPE_ARRAY_SIZE> m_counts{};
 };

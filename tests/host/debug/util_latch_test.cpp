@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "log_capture.h"
 #include "morv_test_util.h"
 #include "plx_link_run.h"
+#include "test_files.h"
 
 #include "morv/debug/morv_util.h"
 
@@ -236,6 +238,24 @@ TEST(UtilLatch, SwapExchangesTwoSourcesAndKeepsMaskAndSettings)
     }
 }
 
+// The generator is seeded once per run: a second iteration that replayed
+// the first one's draws would swap the same inputs back every time.
+TEST(UtilLatch, LaterIterationsGoOnWithFreshDraws)
+{
+    int restored = 0;
+    for (int seed = 1; seed <= 6; ++seed) {
+        PLX_RUN run(latch_netlist({{"l", ALL_CONTROLS}}));
+        const LATCH_STATE before = state_of(run.find("l"));
+        MORV_PARAMETER_MAP params = only("LLT_PROB_PORT_SWAP");
+        params["RAND_SEED"] = std::to_string(seed);
+        MORV_UTIL util(run.api(), &params);
+        util.do_iter();
+        util.do_iter();
+        if (state_of(run.find("l")) == before) ++restored;
+    }
+    EXPECT_LT(restored, 6);
+}
+
 // Each removal and the dominance switch leave the latch the host would
 // have built without what was removed, or with the other dominance.
 TEST(UtilLatch, EachEditLeavesTheLatchOfTheReducedKind)
@@ -348,4 +368,16 @@ TEST(UtilLatch, WithoutStructuredAsicInformationTheTestIsAnInternalError)
     MORV_PARAMETER_MAP params = latch_params({});
     MORV_UTIL util(run.api(), &params);
     EXPECT_NE(internal_error_of([&] { util.do_iter(); }), "<no internal error>");
+}
+
+// The sample morv-fit reads from designs/latch_mrl.txt: the four kinds
+// beside a one-path latch.
+TEST(UtilLatch, SampleDesignIsTheFixturesOwn)
+{
+    std::vector<std::pair<std::string, LATCH_KIND>> latches = FOUR_KINDS;
+    latches.emplace_back("one", ONE_PATH);
+    const std::string text = canonical_ids(native_text(latch_netlist(latches).netlist()));
+    const std::string path = std::string(MORV_SOURCE_DIR) + "/designs/latch_mrl.txt";
+    if (std::getenv("MORV_WRITE_DESIGNS") != nullptr) write_file(path, text);
+    EXPECT_TRUE(slurp(path) == text) << path << " is stale: rerun with MORV_WRITE_DESIGNS=1";
 }
