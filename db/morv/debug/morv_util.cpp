@@ -12,7 +12,6 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
-#include "morv/core/morv_expert.h"
 #include "morv/core/morv_msgs.h"
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_cdb_interface.h"

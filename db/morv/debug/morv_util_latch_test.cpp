@@ -329,6 +329,8 @@ bool MORV_UTIL_LATCH_TEST::remove_set_or_reset(CDB_ATOM_NODE* node, bool clear)
     return true;
 }
 
+// Only a latch with both controls and a real enable loses its data and
+// enable; one without a feedback input would have nothing left to hold.
 bool MORV_UTIL_LATCH_TEST::remove_data_and_enable(CDB_ATOM_NODE* node)
 {
     const LATCH_VIEW view = view_of(node);
