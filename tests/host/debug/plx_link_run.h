@@ -63,10 +63,11 @@ class PLX_RUN
 public:
     PLX_RUN() : PLX_RUN(PLX_NETLIST().fixture) {}
     // A compile of a netlist of the test's own, in the fixture's family.
-    explicit PLX_RUN(FIXTURE_NETLIST&& built)
+    explicit PLX_RUN(FIXTURE_NETLIST&& built) : PLX_RUN(built.family(), built.release()) {}
+    PLX_RUN(int family, std::unique_ptr<CDB_ATOM_NETLIST> netlist)
     {
         msg_set_quiet(true);
-        m_design = std::make_unique<morv_host::HOST_DESIGN>(built.family(), built.release());
+        m_design = std::make_unique<morv_host::HOST_DESIGN>(family, std::move(netlist));
         m_env = std::make_unique<morv_host::HOST_ENV>(*m_design);
         m_expert = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert());
         m_api = m_expert->get_fsyn_api();
