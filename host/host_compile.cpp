@@ -418,6 +418,9 @@ std::unique_ptr<CDB_ATOM_NETLIST> read_design(const FIT_OPTIONS& o, int family)
     if (!is_native_design(o.design)) {
         BLIF_READER reader(family);
         reader.set_undriven_is_error(o.undriven_is_error);
+        // The netlist stands for what synthesis hands the fitter, and that
+        // has UVO registers packed with the LUTs that feed them.
+        reader.set_pack_registers(true);
         return reader.read_file(o.design);
     }
     std::string error;

@@ -34,8 +34,9 @@ int family_code(const std::string& family)
 class BUILDER
 {
 public:
-    BUILDER(const BLIF_MODEL& model, int family, HDB_NAME_MGR* names)
-        : m_model(model), m_family(family), m_netlist(std::make_unique<CDB_ATOM_NETLIST>(family))
+    BUILDER(const BLIF_MODEL& model, int family, HDB_NAME_MGR* names, bool pack_registers)
+        : m_model(model), m_family(family), m_pack_registers(pack_registers),
+          m_netlist(std::make_unique<CDB_ATOM_NETLIST>(family))
     {
         if (names) m_netlist->set_name_mgr(names);
         else names = m_netlist->get_or_create_name_mgr();
@@ -148,7 +149,9 @@ private:
     {
         const std::string& q = m_model.m_nets[l.m_q].m_name;
         if (l.m_init == 0) {
-            CDB_ATOM_NODE* reg = add_register(m_net_name[l.m_q], d, clock);
+            CDB_ATOM_NODE* host = packing_host(m_driver[l.m_d]);
+            CDB_ATOM_NODE* reg =
+                host != nullptr ? add_packed_register(host, clock) : add_register(m_net_name[l.m_q], d, clock);
             m_driver[l.m_q] = add_oterm(reg, DB_REG_OUT, m_net_name[l.m_q]);
             if (l.m_clock_falling) clock->set_invert();
             if (l.m_reset >= 0) clear = reg->add_input_term(DB_CLEAR);
@@ -159,14 +162,35 @@ private:
         CDB_ATOM_NODE* d_inv = add_inverter(synthesized_name(q + "~init_d"), &d_inv_out);
         HDB_INSTANCE_NAME* reg_name = synthesized_name(q + "~init_reg");
         CDB_ATOM_ITERM* reg_d = nullptr;
-        CDB_ATOM_NODE* reg = add_register(reg_name, reg_d, clock);
+        CDB_ATOM_NODE* host = packing_host(d_inv_out);
+        CDB_ATOM_NODE* reg = host != nullptr ? add_packed_register(host, clock) : add_register(reg_name, reg_d, clock);
         CDB_ATOM_OTERM* reg_out = add_oterm(reg, DB_REG_OUT, reg_name);
         CDB_ATOM_OTERM* q_out = nullptr;
         CDB_ATOM_NODE* q_inv = add_inverter(m_net_name[l.m_q], &q_out);
-        d_inv_out->insert_fanout(reg_d);
+        if (reg_d != nullptr) d_inv_out->insert_fanout(reg_d);
         reg_out->insert_fanout(q_inv->get_input_term_by_type(DB_DATA_A));
         m_driver[l.m_q] = q_out;
         d = d_inv->get_input_term_by_type(DB_DATA_A);
+    }
+
+    // The logic cell a register loading `d` joins, as synthesis packs it:
+    // the cell whose LUT computes d, when the family's logic cell holds a
+    // register and this one holds none yet. The LUT keeps driving its other
+    // sinks from its combinational output.
+    CDB_ATOM_NODE* packing_host(const CDB_ATOM_OTERM* d) const
+    {
+        if (!m_pack_registers || d == nullptr || !d->is_used_as(DB_COMB_OUT)) return nullptr;
+        CDB_ATOM_NODE* cell = d->get_my_node();
+        if (cell->get_kind() != CDB_KIND_UVO_LCELL || cell->get_output_term_by_type(DB_REG_OUT) != nullptr)
+            return nullptr;
+        return cell;
+    }
+
+    CDB_ATOM_NODE* add_packed_register(CDB_ATOM_NODE* cell, CDB_ATOM_ITERM*& clock)
+    {
+        clock = cell->add_input_term(DB_CLOCK);
+        clock->set_global(HOST_GLOBAL_CLOCK);
+        return cell;
     }
 
     // UVO registers live in a logic cell whose LUT passes data input A through.
@@ -201,12 +225,14 @@ private:
 
     void connect(CDB_ATOM_ITERM* sink, int net)
     {
+        if (sink == nullptr) return;  // a packed register reads its cell's LUT
         if (m_driver[net]) m_driver[net]->insert_fanout(sink);
         else sink->set_logical_gnd();
     }
 
     const BLIF_MODEL& m_model;
     int m_family;
+    bool m_pack_registers;
     std::unique_ptr<CDB_ATOM_NETLIST> m_netlist;
     HDB_NAME_MGR* m_names = nullptr;
     std::vector<HDB_INSTANCE_NAME*> m_net_name;
@@ -236,7 +262,7 @@ std::unique_ptr<CDB_ATOM_NETLIST> BLIF_READER::build(const BLIF_MODEL& model, HD
     m_model_name = model.m_name;
     m_undriven_count = model.m_undriven.size();
     if (m_undriven_count > 0 && m_undriven_is_error) throw blif_undriven_error(model);
-    std::unique_ptr<CDB_ATOM_NETLIST> netlist = BUILDER(model, m_family, names).run();
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist = BUILDER(model, m_family, names, m_pack_registers).run();
     if (m_undriven_count > 0) {
         MSG_W warning;
         warning.fill_args("%1!s!/WHOST_BLIF_UNDRIVEN_NETS", blif_undriven_warning_text(model));

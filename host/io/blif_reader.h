@@ -10,7 +10,9 @@
 //                        family's bit order, independent of unused inputs
 //   .latch D Q re C I    a register of the family: D on its data input, C on
 //                        its clock; I = 1 becomes inverter, register,
-//                        inverter since registers power up to 0
+//                        inverter since registers power up to 0; with
+//                        set_pack_registers a UVO register joins the
+//                        logic cell computing D (no data input of its own)
 //
 // Names read from the file carry HDB_INAME_FLAG_FROM_NETLIST. Undriven nets
 // are tied to logical 0 with one warning ("WHOST_BLIF_UNDRIVEN_NETS"), shown
@@ -49,6 +51,11 @@ public:
     // instead of being tied to 0.
     void set_undriven_is_error(bool is_error) { m_undriven_is_error = is_error; }
 
+    // Where a logic cell holds a register (UVO), a register joins the cell
+    // whose LUT computes its data, one register to a cell, as synthesis
+    // packs them; otherwise each register has a cell of its own.
+    void set_pack_registers(bool pack) { m_pack_registers = pack; }
+
     // Nets tied to 0 by the last read.
     size_t get_undriven_count() const { return m_undriven_count; }
     // Model name of the last read.
@@ -59,6 +66,7 @@ private:
     int m_lut_size;
     size_t m_undriven_count = 0;
     bool m_undriven_is_error = false;
+    bool m_pack_registers = false;
     std::string m_model_name;
 };
 

@@ -312,3 +312,59 @@ TEST_F(BlifReader, ResetFlipFlopsDriveTheClear)
     EXPECT_EQ(plain->get_input_term_by_type(DB_CLOCK)->get_global(), 4);
     EXPECT_TRUE(nl->verify());
 }
+
+// Packed as synthesis hands UVO designs over: a register shares the cell
+// whose LUT computes its data, one register to a cell, and the LUT goes on
+// driving its other sinks; a register fed by a pin or by an occupied LUT
+// keeps a cell of its own. Families with register atoms are unchanged.
+TEST_F(BlifReader, PackedRegistersJoinTheLutComputingTheirData)
+{
+    const std::string text = ".model t\n.inputs a b d clk r\n.outputs y q1 q2 q3 q4 q5\n"
+                             ".names a b x\n11 1\n.names x y\n0 1\n"
+                             ".latch x q1 re clk 0\n.latch x q2 re clk 0\n.latch d q3 re clk 0\n"
+                             ".names a b x4\n1- 1\n.latch x4 q4 re clk 1\n"
+                             ".names a b x5\n01 1\n.subckt $_DFF_NP0_ C=clk D=x5 Q=q5 R=r\n.end\n";
+    BLIF_READER reader(CDB_FAMILY_UVO);
+    const size_t plain_count = reader.read_text(text, "t.blif")->get_node_count();
+    reader.set_pack_registers(true);
+    auto nl = reader.read_text(text, "t.blif");
+    ASSERT_TRUE(nl->verify());
+    // q1, q4's inner register and q5 joined their LUTs.
+    EXPECT_EQ(nl->get_node_count() + 3, plain_count);
+
+    CDB_ATOM_NODE* x = find_node(*nl, "x");
+    CDB_ATOM_OTERM* q1 = x->get_output_term_by_type(DB_REG_OUT);
+    ASSERT_NE(q1, nullptr);
+    EXPECT_EQ(q1->get_instance_name()->get_short_hpath(), "q1");
+    EXPECT_EQ(source_node(x->get_input_term_by_type(DB_CLOCK)), find_node(*nl, "clk"));
+    EXPECT_EQ(x->get_input_term_by_type(DB_CLOCK)->get_global(), 4);
+    EXPECT_EQ(source_node(find_node(*nl, "y")->get_input_term_by_type(DB_DATA_A)), x);
+    EXPECT_EQ(source_node(find_node(*nl, "q1~output")->get_input_term_by_type(DB_DATAIN)), x);
+    unsigned in[9] = {1, 1};
+    EXPECT_EQ(x->evaluate_output(DB_REG_OUT, in), 1u);
+    in[1] = 0;
+    EXPECT_EQ(x->evaluate_output(DB_REG_OUT, in), 0u);
+
+    for (const char* own : {"q2", "q3"}) {
+        CDB_ATOM_NODE* reg = find_node(*nl, own);
+        ASSERT_NE(reg, nullptr) << own;
+        EXPECT_EQ(source_node(reg->get_input_term_by_type(DB_DATA_A)),
+                  std::string(own) == "q2" ? x : find_node(*nl, "d"));
+    }
+    // Power-up 1: the inverter in front takes the register.
+    CDB_ATOM_NODE* d_inv = find_node(*nl, "q4~init_d");
+    ASSERT_NE(d_inv, nullptr);
+    EXPECT_NE(d_inv->get_output_term_by_type(DB_REG_OUT), nullptr);
+    EXPECT_EQ(source_node(find_node(*nl, "q4")->get_input_term_by_type(DB_DATA_A)), d_inv);
+    // A falling clock and an active-high reset keep their inversions.
+    CDB_ATOM_NODE* x5 = find_node(*nl, "x5");
+    ASSERT_NE(x5->get_input_term_by_type(DB_CLEAR), nullptr);
+    EXPECT_EQ(source_node(x5->get_input_term_by_type(DB_CLEAR)), find_node(*nl, "r"));
+    EXPECT_TRUE(x5->get_input_term_by_type(DB_CLEAR)->is_inverted());
+    EXPECT_TRUE(x5->get_input_term_by_type(DB_CLOCK)->is_inverted());
+
+    BLIF_READER brk(CDB_FAMILY_BRK);
+    const size_t brk_count = brk.read_text(text, "t.blif")->get_node_count();
+    brk.set_pack_registers(true);
+    EXPECT_EQ(brk.read_text(text, "t.blif")->get_node_count(), brk_count);
+}

@@ -148,3 +148,24 @@ TEST(AbcHelper, UnreadableInputIsUndecided)
 }
 
 }  // namespace
+
+// UVO registers packed into the cells of the LUTs that feed them are written
+// back as the LUT and a register loading its output.
+TEST(BlifRoundTripFamilies, PackedUvoRegistersAreWrittenBack)
+{
+    msg_set_quiet(true);
+    for (const char* file : {"mcnc_k4/s298.blif", "mcnc_k4/dsip.blif"}) {
+        BLIF_READER reader(CDB_FAMILY_UVO);
+        reader.set_pack_registers(true);
+        auto nl = reader.read_file(bench(file), nullptr);
+        int packed = 0;
+        for (CDB_ATOM_NODE* n : *nl)
+            packed += n->get_output_term_by_type(DB_REG_OUT) != nullptr && n->get_input_term_by_type(DB_CLOCK) &&
+                      n->get_input_term_by_type(DB_DATA_B) != nullptr;
+        EXPECT_GT(packed, 0) << file;
+        const std::string out = std::string("packed_") + (file + 8);
+        blif_write_netlist_file(*nl, out, reader.get_model_name());
+        ABC_RESULT r = abc_check_equivalence(bench(file), out, true);
+        EXPECT_TRUE(r.is_equivalent()) << file << "\n" << r.m_output;
+    }
+}
