@@ -453,6 +453,62 @@ private:
     CDB_ATOM_NODE* find_existing_clkbuf(const LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF* entry) const;
     bool apply_connection_slot(CDB_ATOM_NODE* node, int slot, const std::string& text);
     void tie_to_ground_cell(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm);
+
+    // ---- a high-speed adder of the other family as a pair of cells
+    // (morv_log_brk_adder.cpp)
+public:
+    bool reproduce_entry_for_hs_adder(LOGDB_FSYN_LOG_ENTRY_NODE_BASE* entry) override;
+    // The pair's term that an adder input port stands for: cell 0 or 1, and
+    // its port type there.
+    struct ADDER_TERM
+    {
+        int cell = 0;
+        int port_type = 0;
+    };
+    static bool map_adder_port(int adder_port, ADDER_TERM& out);
+    // The second cell's carry input: the pair's own carry link.
+    static bool is_carry_link(const ADDER_TERM& term);
+
+private:
+    struct ADDER_INPUT
+    {
+        ADDER_TERM term;
+        std::string text;
+        CDB_ATOM_OTERM* source = nullptr;
+    };
+    struct ADDER_OUTPUT
+    {
+        int port = 0;
+        std::string name;
+        CDB_ATOM_OTERM* existing = nullptr;
+    };
+    struct ADDER_PLAN
+    {
+        std::vector<ADDER_INPUT> inputs;
+        std::vector<ADDER_OUTPUT> outputs;
+        CDB_ATOM_NODE* origin = nullptr;
+    };
+    bool find_adder_pair(const std::string& adder, CDB_ATOM_NODE* (&cells)[2]) const;
+    static uint64_t pair_mask_half(CDB_ATOM_ITERM* iterm, bool high);
+    void release_folded_constant(CDB_ATOM_ITERM* iterm);
+    void set_pair_mask(CDB_ATOM_NODE* cell, bool keep_unconnected);
+    CDB_ATOM_ITERM* get_or_create_pair_term(CDB_ATOM_NODE* cell, int port_type);
+    bool plan_adder_inputs(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, ADDER_PLAN& plan);
+    bool plan_adder_outputs(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, ADDER_PLAN& plan);
+    void build_adder_inputs(const ADDER_PLAN& plan, CDB_ATOM_NODE* const (&cells)[2]);
+    std::string low_carry_out_name(const ADDER_OUTPUT& output) const;
+    void build_adder_output(const ADDER_OUTPUT& output, CDB_ATOM_NODE* const (&cells)[2],
+                            std::vector<CDB_ATOM_NODE*>& replaced);
+    void build_carry_link(CDB_ATOM_NODE* const (&cells)[2]);
+    void delete_adder_replaced_nodes(const std::vector<CDB_ATOM_NODE*>& replaced);
+    bool reproduce_store_node_info_for_hs_adder(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry);
+    bool reproduce_add_remove_connection_for_hs_adder(LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION* entry);
+    void apply_adder_connection(CDB_ATOM_NODE* cell, const ADDER_INPUT& change);
+    bool find_adder_term(const LOGDB_FSYN_LOG_ENTRY_TERM_BASE* entry, CDB_ATOM_ITERM*& out_iterm, ADDER_TERM& out_term);
+    bool reproduce_term_entry_for_hs_adder(LOGDB_FSYN_LOG_ENTRY_TERM_BASE* entry);
+    bool reproduce_set_boundary_port_id_for_hs_adder(LOGDB_FSYN_LOG_ENTRY_SET_BOUNDARY_PORT_ID* entry,
+                                                     CDB_ATOM_ITERM* iterm, const ADDER_TERM& term);
+    bool reproduce_replace_input_term_by_type_for_hs_adder(LOGDB_FSYN_LOG_ENTRY_REPLACE_INPUT_TERM_BY_TYPE* entry);
 };
 
 // Kinds of the morlin prior states.

@@ -230,14 +230,14 @@ TEST_F(MorvLogReplayTest, StoredStatesReplayOnlyUnderTheirRevision)
         EXPECT_EQ(count_posted("EMORV_FSYN_LOG_CREATED_FROM_WRONG_VELMORA_REVISION"), 1);
     }
     {
-        // A high-speed adder's state is not rebuilt yet: the replay says so and fails.
+        // A high-speed adder's state is rebuilt as the pair of cells that
+        // takes over its output.
         REPLAY run("replay_revision.psl");
         const std::string adder = "27 5 1 \"lut1\" [0] [\"lut0\"] 0x0 [437] [\"lut1\"] 3 \"\" 0";
-        EXPECT_EQ(not_available_warnings_of([&] {
-                      EXPECT_FALSE(run.replay({MRL_REVISION, adder, END}));
-                  }),
-                  "High-speed adders of a replayed log is not available yet in this build and is skipped.\n");
-        EXPECT_EQ(run.node("lut1")->get_lutmask().get_value(), WIRE_A);
+        EXPECT_TRUE(run.replay({MRL_REVISION, adder, END}));
+        EXPECT_EQ(run.node("lut1"), nullptr) << run.netlist_text();
+        ASSERT_NE(run.node("lut1_HS_ADDER_NODE1"), nullptr) << run.netlist_text();
+        EXPECT_EQ(run.data_a("lut2")->get_source()->get_my_node(), run.node("lut1_HS_ADDER_NODE1"));
     }
 }
 
