@@ -377,6 +377,8 @@ protected:
     void delete_logged_node(CDB_ATOM_NODE* node);
     void release_fanouts(CDB_ATOM_OTERM* oterm);
     void place_in_same_lab(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* old_node);
+    // The boundary ports the replay found on one output go with its fanouts to another.
+    void move_logged_boundary_ports(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM* to);
     // The node is gone: no index, no pending announcement may keep it.
     void forget_node(CDB_ATOM_NODE* node);
     bool dispatch_entry(LOGDB_FSYN_LOG_ENTRY* entry, bool& first_delete);
@@ -445,7 +447,6 @@ private:
                                    std::vector<CDB_ATOM_NODE*>& replaced);
     void rebuild_output(CDB_ATOM_NODE* cell, int port_type, const std::string& logged_name,
                         std::vector<CDB_ATOM_NODE*>& replaced, CDB_ATOM_NODE*& origin);
-    void move_logged_boundary_ports(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM* to);
     void rebuild_latch(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, CDB_ATOM_NODE* cell);
     void delete_replaced_nodes(const std::vector<CDB_ATOM_NODE*>& replaced);
     bool find_clkbuf_sources(const LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF* entry, CDB_ATOM_OTERM*& clk,
@@ -546,6 +547,46 @@ private:
     void walk_forward(CDB_ATOM_NODE* node, ID_SET& visited, ID_SET& queue);
     void walk_backward(CDB_ATOM_NODE* node, ID_SET& visited, ID_SET& queue);
     void walk_onward(CDB_ATOM_NODE* node, ID_SET& visited, ID_SET& queue);
+
+public:
+    // ---- replay onto a morlin device (morv_log_mrl_replay.cpp)
+    void index_nodes_by_name_id() override;
+    bool reproduce_confirm_clkbuf(LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF* entry) override;
+    bool reproduce_store_node_info(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry) override;
+    bool register_logged_output_node(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry) override;
+    bool reproduce_add_remove_connection(LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION* entry) override;
+    [[noreturn]] bool reproduce_entry_for_hs_adder(LOGDB_FSYN_LOG_ENTRY_NODE_BASE* entry) override;
+    // Runs the node remover whatever the flag says.
+    void sweep_after_replay(bool remove_unused_nodes) override;
+    CDB_ATOM_NODE* create_lcell_comb(HDB_INSTANCE_NAME* name) override;
+    CDB_ATOM_NODE* create_lcell_ff(HDB_INSTANCE_NAME* name) override;
+    // The first combinational cell at the top of the hierarchy.
+    CDB_ATOM_NODE* find_root_lcell_comb() const;
+
+private:
+    // What a rebuild reads, resolved before its first edit: the source texts
+    // and terms by logged input index, the existing output of each logged
+    // output (null for a share output made anew), the node it is made from.
+    struct REBUILD_PLAN
+    {
+        std::vector<std::string> sources;
+        std::vector<CDB_ATOM_OTERM*> source_terms;
+        std::vector<CDB_ATOM_OTERM*> existing;
+        CDB_ATOM_NODE* origin = nullptr;
+    };
+    bool fill_source_table(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry,
+                           std::vector<std::string>& out_table) const;
+    bool plan_rebuild(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, REBUILD_PLAN& plan);
+    CDB_ATOM_OTERM* find_rebuild_source(const std::string& text, const REBUILD_PLAN& plan);
+    void rebuild_output(CDB_ATOM_NODE* cell, int port_type, const std::string& logged_name, CDB_ATOM_OTERM* existing,
+                        std::vector<int32_t>& replaced);
+    void rebuild_inputs(CDB_ATOM_NODE* cell, const REBUILD_PLAN& plan);
+    void rebuild_latch(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, CDB_ATOM_NODE* cell);
+    void delete_replaced_nodes(std::vector<int32_t> work);
+    bool confirm_existing_clkbuf(const LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF* entry);
+    void move_clock_sinks(CDB_ATOM_OTERM* source, CDB_ATOM_NODE* clkbuf, CDB_ATOM_OTERM* out);
+    bool connection_slot_port(CDB_ATOM_NODE* node, int slot, int& out_port) const;
+    bool apply_connection_slot(CDB_ATOM_NODE* node, int port_type, const std::string& text);
 
     // Set while a state is being recorded: the property records made for it
     // are no change of the node and leave its kind alone.

@@ -136,7 +136,7 @@ CDB_ATOM_NODE* MORV_LOG_BRK::rebuild_inputs(const LOGDB_FSYN_LOG_ENTRY_STORE_NOD
     return last_source;
 }
 
-void MORV_LOG_BRK::move_logged_boundary_ports(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM* to)
+void MORV_LOG::move_logged_boundary_ports(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM* to)
 {
     auto bound = m_oterm_to_bp_ids_map.find(from);
     if (bound == m_oterm_to_bp_ids_map.end()) return;

@@ -18,6 +18,7 @@
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_msgs.h"
 #include "morv/log/morv_log.h"
+#include "morv/netlist/morv_legalizer.h"
 #include "morv/netlist/morv_net_util.h"
 
 namespace {
@@ -405,11 +406,29 @@ void MORV_LOG::delete_dangling_clkbufs()
     }
 }
 
-// The adders of a morlin replay come back with the morlin replay itself.
+// Every other cell of a replayed chain that had been an adder, from its
+// head on, goes back into a high-speed adder with the cell after it.
 int MORV_LOG::restore_hs_adders()
 {
     m_fsyn_api->dump_atom_netlist(".pre_hs_adder");
-    if (!m_hs_adder_node_ids.empty()) warn_replay_not_available("High-speed adders of a replayed log");
+    std::vector<int32_t> collected;
+    for (int32_t id : m_hs_adder_node_ids) {
+        CDB_ATOM_NODE* node = m_fsyn_api->get_node(id);
+        if (node == nullptr || get_carry_chain_head(node) != node) continue;
+        MORV_ASSERT_TEXT(node->is_lcell_comb() && m_net_util->is_lcell_part_of_a_carry_chain(node),
+                         "node->is_lcell_comb() && net_util->is_lcell_part_of_a_carry_chain(node)");
+        bool take = true;
+        for (CDB_ATOM_NODE* cell = node; cell != nullptr; cell = get_next_in_carry_chain(cell)) {
+            if (take) collected.push_back(static_cast<int32_t>(cell->get_id()));
+            take = !take;
+        }
+    }
+    MORV_LEGALIZER legalizer(m_fsyn_api);
+    for (int32_t id : collected) {
+        CDB_ATOM_NODE* cell = m_fsyn_api->get_node(id);
+        MORV_ASSERT_TEXT(cell, "node");
+        (void)legalizer.turn_into_high_speed_adder(cell);
+    }
     return 0;
 }
 
