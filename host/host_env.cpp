@@ -1,7 +1,6 @@
 #include "host_env.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <string_view>
@@ -9,7 +8,6 @@
 
 #include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
-#include "cut/cut_block_util.h"
 #include "cut/cut_cell_util.h"
 #include "dev/dev_device.h"
 #include "gen/gen.h"
@@ -323,38 +321,14 @@ void HOST_ENV::set_progress(int value)
     }
 }
 
-namespace {
-
-// The port-A clock of a RAM as a driver and an inversion.
-std::pair<const CDB_ATOM_OTERM*, bool> ram_clock(const CDB_ATOM_NODE* ram)
-{
-    const CDB_ATOM_ITERM* clock = ram->get_input_term_by_type(DB_RAM_CLK0);
-    if (clock == nullptr) return {nullptr, false};
-    return {clock->get_source(), clock->is_inverted()};
-}
-
-}  // namespace
-
-// RAMs share a block when they are slices of one logical RAM: same
-// logical name, depth and clock.
 bool HOST_ENV::can_share_ram_block(int representative_ram_id, int ram_id)
 {
-    CDB_ATOM_NODE* a = get_node(representative_ram_id);
-    CDB_ATOM_NODE* b = get_node(ram_id);
-    if (!a || !b || !a->is_ram() || !b->is_ram()) return false;
-    return CUT_RAM_UTIL::get_logical_name_str(a) == CUT_RAM_UTIL::get_logical_name_str(b) &&
-           CUT_RAM_UTIL::get_slice_depth(a, 0) == CUT_RAM_UTIL::get_slice_depth(b, 0) && ram_clock(a) == ram_clock(b);
+    return host_rams_share_block(get_node(representative_ram_id), get_node(ram_id));
 }
 
-// As many slices as the block's bits hold; 0 when one does not fit.
 int HOST_ENV::get_rams_per_block(int block_kind, int ram_atom_id)
 {
-    CDB_ATOM_NODE* ram = get_node(ram_atom_id);
-    if (ram == nullptr || !ram->is_ram()) return 0;
-    const long long block_bits = DMGR_UTILITY::get_current_device()->get_ram_block_bits(block_kind);
-    const long long slice_bits =
-        CUT_RAM_UTIL::get_slice_depth(ram, 0) * std::max(CUT_RAM_UTIL::get_slice_width(ram, 0), 1);
-    return static_cast<int>(std::min<long long>(block_bits / std::max(slice_bits, 1LL), INT_MAX));
+    return host_rams_per_block(*DMGR_UTILITY::get_current_device(), block_kind, get_node(ram_atom_id));
 }
 
 // Don't-touch is the refusal of can_modify_atom for the same operation, so the

@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
+#include <map>
 #include <string>
 #include <utility>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cut/cut_block_util.h"
+#include "hdb/hdb_instance_name.h"
 #include "dev/dev_device.h"
 #include "host_cluster.h"
 #include "host_env.h"
@@ -278,9 +282,83 @@ void make_sites(const DEV_DEVICE& dev, PLACE_PROBLEM& p)
     p.ny = dev.get_ny();
     for (int x = 0; x < p.nx; ++x)
         for (int y = 0; y < p.ny; ++y) {
-            const int cls = host_site_class_of_block(dev.get_block_type(x, y, 0));
+            const int cls = host_site_class_at(dev, x, y);
             if (cls >= 0) p.sites.push_back({x, y, cls, cls == HOST_SITE_IO ? HOST_IO_SLOTS : 1});
         }
+}
+
+constexpr int RAM_SITE_CLASSES[] = {HOST_SITE_RAM, HOST_SITE_RAM_MEDIUM, HOST_SITE_RAM_LARGE};
+
+std::string ram_fits_nowhere(const CDB_ATOM_NODE* ram, size_t slices)
+{
+    std::string error = "RAM slice ";
+    error.append(ram->get_instance_name() ? ram->get_instance_name()->get_short_hpath()
+                                          : std::to_string(ram->get_id()));
+    error.append(" (").append(std::to_string(slices)).append(" slice(s) of ");
+    error.append(std::to_string(CUT_RAM_UTIL::get_slice_depth(ram, 0))).append(" words of ");
+    error.append(std::to_string(CUT_RAM_UTIL::get_slice_width(ram, 0)))
+        .append(" bits) fits no RAM block of the device");
+    return error;
+}
+
+// Each block of RAM slices takes the smallest kind of RAM site that holds
+// it while one is free, a larger kind once that is used up.
+bool assign_ram_kinds(const DEV_DEVICE& dev, BLOCKS& blocks, std::string& error)
+{
+    PLACE_PROBLEM& p = blocks.problem;
+    int free_sites[std::size(RAM_SITE_CLASSES)] = {};
+    for (const PLACE_SITE& s : p.sites)
+        for (size_t k = 0; k < std::size(RAM_SITE_CLASSES); ++k) free_sites[k] += s.block_class == RAM_SITE_CLASSES[k];
+    for (size_t b = 0; b < blocks.members.size(); ++b) {
+        if (blocks.site_class[b] != HOST_SITE_RAM) continue;
+        const CDB_ATOM_NODE* ram = blocks.members[b].front();
+        const size_t slices = blocks.members[b].size();
+        int chosen = -1, first_fit = -1;
+        for (size_t k = 0; k < std::size(RAM_SITE_CLASSES) && chosen < 0; ++k) {
+            const int kind = host_ram_kind_of_class(RAM_SITE_CLASSES[k]);
+            if (static_cast<size_t>(host_rams_per_block(dev, kind, ram)) < slices) continue;
+            if (first_fit < 0) first_fit = static_cast<int>(k);
+            if (free_sites[k] > 0) chosen = static_cast<int>(k);
+        }
+        if (chosen < 0) chosen = first_fit;
+        if (chosen < 0) {
+            error = ram_fits_nowhere(ram, slices);
+            return false;
+        }
+        --free_sites[chosen];
+        p.block_class[b] = blocks.site_class[b] = RAM_SITE_CLASSES[chosen];
+    }
+    return true;
+}
+
+// Slices that may share a RAM block join the cluster of the first of them
+// that still has room in the largest block of the device; they are few, so
+// a look at the open clusters of the same logical RAM is cheap.
+void group_ram_slices(const DEV_DEVICE& dev, const std::vector<CDB_ATOM_NODE*>& cells,
+                      std::vector<std::vector<int>>& clusters)
+{
+    auto capacity = [&](const CDB_ATOM_NODE* ram) {
+        int most = 0;
+        for (int k : RAM_SITE_CLASSES) most = std::max(most, host_rams_per_block(dev, host_ram_kind_of_class(k), ram));
+        return static_cast<size_t>(most);
+    };
+    std::map<std::string, std::vector<size_t>> open;  // logical name -> clusters
+    for (size_t c = 0; c < clusters.size(); ++c) {
+        if (clusters[c].size() != 1 || !cells[clusters[c].front()]->is_ram()) continue;
+        const CDB_ATOM_NODE* ram = cells[clusters[c].front()];
+        std::vector<size_t>& same_name = open[CUT_RAM_UTIL::get_logical_name_str(ram)];
+        bool joined = false;
+        for (size_t g : same_name) {
+            const CDB_ATOM_NODE* first = cells[clusters[g].front()];
+            if (clusters[g].size() >= capacity(first) || !host_rams_share_block(first, ram)) continue;
+            clusters[g].push_back(clusters[c].front());
+            clusters[c].clear();
+            joined = true;
+            break;
+        }
+        if (!joined) same_name.push_back(c);
+    }
+    std::erase_if(clusters, [](const std::vector<int>& members) { return members.empty(); });
 }
 
 }  // namespace
@@ -313,6 +391,7 @@ HOST_CLUSTERING cluster_netlist(HOST_ENV& env)
             if (!net.sinks.empty()) p.nets.push_back(std::move(net));
         }
     PACK_RESULT packed = pack_cells(p);
+    group_ram_slices(*env.design().device(), cells, packed.clusters);
     result.clusters.reserve(packed.clusters.size());
     std::vector<CDB_ATOM_NODE*> nodes;
     for (const auto& members : packed.clusters) {
@@ -357,7 +436,7 @@ HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, u
     out.labs = blocks.labs;
     PLACE_PROBLEM& p = blocks.problem;
     make_sites(dev, p);
-    if (!restrict_locked_blocks(blocks, out.error)) return out;
+    if (!assign_ram_kinds(dev, blocks, out.error) || !restrict_locked_blocks(blocks, out.error)) return out;
     make_nets(env, block_of, blocks);
     p.delay_ps = [&dev](int x1, int y1, int x2, int y2) { return dev.get_routing_delay_ps(x1, y1, x2, y2); };
     p.seed = seed;
@@ -420,8 +499,10 @@ HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, u
     for (size_t b = 0; b < blocks.members.size(); ++b) {
         const PLACE_SITE& s = p.sites[r.site[b]];
         LE_NUMBERING les;
+        const bool ram = host_ram_kind_of_class(blocks.site_class[b]) != 0;
+        int slice = 0;
         for (CDB_ATOM_NODE* n : blocks.members[b])
-            n->set_location(s.x, s.y, blocks.site_class[b] == HOST_SITE_LAB ? les.next(n) : r.slot[b]);
+            n->set_location(s.x, s.y, blocks.site_class[b] == HOST_SITE_LAB ? les.next(n) : ram ? slice++ : r.slot[b]);
     }
     env.set_placed(true);
     // Atoms made since clustering go next to what they were made from.

@@ -1,8 +1,12 @@
 #include "host_grid.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
+#include <utility>
 
 #include "cdb/cdb_atom_node.h"
+#include "cut/cut_block_util.h"
 #include "dev/dev_device.h"
 
 namespace morv_host {
@@ -33,6 +37,55 @@ int host_site_class_of_block(int t)
     return -1;
 }
 
+int host_site_class_at(const DEV_DEVICE& device, int x, int y)
+{
+    const int cls = host_site_class_of_block(device.get_block_type(x, y, 0));
+    if (cls != HOST_SITE_RAM) return cls;
+    switch (device.get_ram_block_kind(x, y)) {
+    case DEV_RAM_BLOCK_MEDIUM: return HOST_SITE_RAM_MEDIUM;
+    case DEV_RAM_BLOCK_LARGE: return HOST_SITE_RAM_LARGE;
+    default: return HOST_SITE_RAM;
+    }
+}
+
+int host_ram_kind_of_class(int site_class)
+{
+    switch (site_class) {
+    case HOST_SITE_RAM: return DEV_RAM_BLOCK_SMALL;
+    case HOST_SITE_RAM_MEDIUM: return DEV_RAM_BLOCK_MEDIUM;
+    case HOST_SITE_RAM_LARGE: return DEV_RAM_BLOCK_LARGE;
+    default: return 0;
+    }
+}
+
+namespace {
+
+// The port-A clock of a RAM as a driver and an inversion.
+std::pair<const CDB_ATOM_OTERM*, bool> ram_clock(const CDB_ATOM_NODE* ram)
+{
+    const CDB_ATOM_ITERM* clock = ram->get_input_term_by_type(DB_RAM_CLK0);
+    if (clock == nullptr) return {nullptr, false};
+    return {clock->get_source(), clock->is_inverted()};
+}
+
+}  // namespace
+
+bool host_rams_share_block(const CDB_ATOM_NODE* a, const CDB_ATOM_NODE* b)
+{
+    if (!a || !b || !a->is_ram() || !b->is_ram()) return false;
+    return CUT_RAM_UTIL::get_logical_name_str(a) == CUT_RAM_UTIL::get_logical_name_str(b) &&
+           CUT_RAM_UTIL::get_slice_depth(a, 0) == CUT_RAM_UTIL::get_slice_depth(b, 0) && ram_clock(a) == ram_clock(b);
+}
+
+int host_rams_per_block(const DEV_DEVICE& device, int kind, const CDB_ATOM_NODE* ram)
+{
+    if (ram == nullptr || !ram->is_ram()) return 0;
+    const long long block_bits = device.get_ram_block_bits(kind);
+    const long long slice_bits =
+        CUT_RAM_UTIL::get_slice_depth(ram, 0) * std::max(CUT_RAM_UTIL::get_slice_width(ram, 0), 1);
+    return static_cast<int>(std::min<long long>(block_bits / std::max(slice_bits, 1LL), INT_MAX));
+}
+
 HOST_OCCUPANCY::HOST_OCCUPANCY(const DEV_DEVICE& device)
     : m_dev(device), m_nx(device.get_nx()), m_ny(device.get_ny()), m_cap(device.get_lab_capacity()),
       m_cells(static_cast<size_t>(m_nx) * m_ny)
@@ -49,8 +102,19 @@ void HOST_OCCUPANCY::add(const CDB_ATOM_NODE* node, int x, int y)
         ++c.combs;
         ++c.regs;
         break;
-    default: ++c.others; break;
+    default:
+        if (c.ram == nullptr && node->is_ram()) c.ram = node;
+        ++c.others;
+        break;
     }
+}
+
+// Slices share a RAM block up to what its kind holds, and only with slices
+// that may share one.
+bool HOST_OCCUPANCY::ram_has_room(const CDB_ATOM_NODE* node, int x, int y, const CELL& c) const
+{
+    if (c.others >= host_rams_per_block(m_dev, m_dev.get_ram_block_kind(x, y), node)) return false;
+    return c.others == 0 || host_rams_share_block(c.ram, node);
 }
 
 bool HOST_OCCUPANCY::has_room(const CDB_ATOM_NODE* node, int x, int y, int* sub) const
@@ -74,7 +138,9 @@ bool HOST_OCCUPANCY::has_room(const CDB_ATOM_NODE* node, int x, int y, int* sub)
         if (c.others < HOST_IO_SLOTS) slot = c.others;
         break;
     case PACK_KIND::SOLO:
-        if (c.combs == 0 && c.regs == 0 && c.others == 0) slot = 0;
+        if (node->is_ram()) {
+            if (ram_has_room(node, x, y, c)) slot = c.others;
+        } else if (c.combs == 0 && c.regs == 0 && c.others == 0) slot = 0;
         break;
     }
     if (slot < 0) return false;

@@ -16,9 +16,11 @@ enum HOST_SITE_CLASS : int
 {
     HOST_SITE_LAB = 0,
     HOST_SITE_IO = 1,
-    HOST_SITE_RAM = 2,
+    HOST_SITE_RAM = 2,  // a small RAM block; any RAM block for an atom
     HOST_SITE_DSP = 3,
-    HOST_SITE_CLASSES = 4
+    HOST_SITE_RAM_MEDIUM = 4,
+    HOST_SITE_RAM_LARGE = 5,
+    HOST_SITE_CLASSES = 6
 };
 
 // I/O cells one I/O location holds.
@@ -29,6 +31,16 @@ PACK_KIND host_pack_kind(const CDB_ATOM_NODE* node);
 int host_site_class_of(const CDB_ATOM_NODE* node);
 // Site class of a device block type, -1 when nothing is placed there.
 int host_site_class_of_block(int block_type);
+// Site class of a location: RAM sites by the kind of their block.
+int host_site_class_at(const DEV_DEVICE& device, int x, int y);
+// The RAM block kind (DEV_RAM_BLOCK_*) of a RAM site class, 0 for another class.
+int host_ram_kind_of_class(int site_class);
+
+// RAMs share a block when they are slices of one logical RAM: same
+// logical name, depth and clock.
+bool host_rams_share_block(const CDB_ATOM_NODE* a, const CDB_ATOM_NODE* b);
+// How many slices like `ram` a block of the kind holds; 0 when one does not fit.
+int host_rams_per_block(const DEV_DEVICE& device, int kind, const CDB_ATOM_NODE* ram);
 
 class HOST_OCCUPANCY
 {
@@ -45,7 +57,9 @@ private:
     struct CELL
     {
         int combs = 0, regs = 0, others = 0;
+        const CDB_ATOM_NODE* ram = nullptr;  // the first RAM slice of a RAM site
     };
+    bool ram_has_room(const CDB_ATOM_NODE* node, int x, int y, const CELL& c) const;
     const DEV_DEVICE& m_dev;
     int m_nx, m_ny, m_cap;
     std::vector<CELL> m_cells;
