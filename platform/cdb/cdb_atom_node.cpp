@@ -820,16 +820,31 @@ std::vector<bool> CDB_ATOM_RAM::get_content() const
     return column;
 }
 
+void CDB_ATOM_RAM::set_text(int size_key, int size_port, int chars_key, int chars_base, const std::string& text)
+{
+    for (size_t k = 0; k < (text.size() + 3) / 4; ++k) {
+        uint32_t chars = 0;
+        for (size_t j = 0; j < 4 && 4 * k + j < text.size(); ++j)
+            chars |= uint32_t(static_cast<unsigned char>(text[4 * k + j])) << (8 * j);
+        set_block_param(chars_key, chars_base + static_cast<int>(k), static_cast<int>(chars));
+    }
+    set_block_param(size_key, size_port, static_cast<int>(text.size()));
+}
+
+std::string CDB_ATOM_RAM::get_text(int size_key, int size_port, int chars_key, int chars_base) const
+{
+    std::string text;
+    const int size = std::max(get_block_param(size_key, size_port, 0), 0);
+    for (int i = 0; i < size; ++i) {
+        const auto chars = static_cast<uint32_t>(get_block_param(chars_key, chars_base + i / 4, 0));
+        text.push_back(static_cast<char>((chars >> (8 * (i % 4))) & 0xFFu));
+    }
+    return text;
+}
+
 void CDB_ATOM_RAM::set_reconfig_info(const CDB_RECONFIG_INFO& info)
 {
-    const std::string& name = info.m_mif_file_name;
-    for (size_t k = 0; k < (name.size() + 3) / 4; ++k) {
-        uint32_t chars = 0;
-        for (size_t j = 0; j < 4 && 4 * k + j < name.size(); ++j)
-            chars |= uint32_t(static_cast<unsigned char>(name[4 * k + j])) << (8 * j);
-        set_block_param(CDB_PARAM_RAM_MIF_NAME, static_cast<int>(k), static_cast<int>(chars));
-    }
-    set_block_param(CDB_PARAM_RAM_MIF_NAME_SIZE, 0, static_cast<int>(name.size()));
+    set_text(CDB_PARAM_RAM_MIF_NAME_SIZE, 0, CDB_PARAM_RAM_MIF_NAME, 0, info.m_mif_file_name);
     set_block_param(CDB_PARAM_RAM_MIF_USAGE, 0, info.m_mif_file_usage);
 }
 
@@ -837,12 +852,71 @@ CDB_RECONFIG_INFO CDB_ATOM_RAM::get_reconfig_info() const
 {
     CDB_RECONFIG_INFO info;
     info.m_mif_file_usage = get_block_param(CDB_PARAM_RAM_MIF_USAGE, 0, 0);
-    const int size = std::max(get_block_param(CDB_PARAM_RAM_MIF_NAME_SIZE, 0, 0), 0);
-    for (int i = 0; i < size; ++i) {
-        const auto chars = static_cast<uint32_t>(get_block_param(CDB_PARAM_RAM_MIF_NAME, i / 4, 0));
-        info.m_mif_file_name.push_back(static_cast<char>((chars >> (8 * (i % 4))) & 0xFFu));
-    }
+    info.m_mif_file_name = get_text(CDB_PARAM_RAM_MIF_NAME_SIZE, 0, CDB_PARAM_RAM_MIF_NAME, 0);
     return info;
+}
+
+namespace {
+
+// Parameter ports of the slice description's numbers and texts.
+enum CDB_RAM_SLICE_NUMBER : int
+{
+    SLICE_LOGICAL_WIDTH,
+    SLICE_LOGICAL_DEPTH,
+    SLICE_FIRST_ADDRESS,
+    SLICE_LAST_ADDRESS,
+    SLICE_INDEX,
+    SLICE_MIF_VIEW,
+};
+enum CDB_RAM_SLICE_TEXT : int
+{
+    SLICE_LOGICAL_NAME,
+    SLICE_FILE_NAME,
+    SLICE_HIERARCHY,
+};
+
+constexpr int SLICE_TEXT_STRIDE = 65536;
+
+}  // namespace
+
+void CDB_ATOM_RAM::set_slice_info(const CDB_ATOM_OTERM* oterm, const CDB_RAM_SLICE_INFO& info)
+{
+    if (oterm == nullptr || oterm->get_my_node() != this)
+        MSG_INTERNAL_ERROR::report("oterm && oterm->get_my_node() == ram", "CDB", __FILE__, __LINE__);
+    set_block_param(CDB_PARAM_RAM_SLICE_OUTPUT, 0, oterm->get_usage());
+    set_block_param(CDB_PARAM_RAM_SLICE_OUTPUT, 1, oterm->get_port_index());
+    const std::pair<int, int> numbers[] = {
+        {SLICE_LOGICAL_WIDTH, info.m_logical_width}, {SLICE_LOGICAL_DEPTH, info.m_logical_depth},
+        {SLICE_FIRST_ADDRESS, info.m_first_address}, {SLICE_LAST_ADDRESS, info.m_last_address},
+        {SLICE_INDEX, info.m_slice_index},           {SLICE_MIF_VIEW, info.m_mif_view}};
+    for (const auto& [field, value] : numbers) set_block_param(CDB_PARAM_RAM_SLICE_NUMBER, field, value);
+    const std::pair<int, const std::string*> texts[] = {{SLICE_LOGICAL_NAME, &info.m_logical_name},
+                                                        {SLICE_FILE_NAME, &info.m_file_name},
+                                                        {SLICE_HIERARCHY, &info.m_hierarchy}};
+    for (const auto& [field, text] : texts)
+        set_text(CDB_PARAM_RAM_SLICE_TEXT_SIZE, field, CDB_PARAM_RAM_SLICE_TEXT, field * SLICE_TEXT_STRIDE, *text);
+}
+
+bool CDB_ATOM_RAM::get_slice_info(const CDB_ATOM_OTERM* oterm, CDB_RAM_SLICE_INFO& info) const
+{
+    if (oterm == nullptr || oterm->get_my_node() != this) return false;
+    if (get_block_param(CDB_PARAM_RAM_SLICE_OUTPUT, 0, -1) != oterm->get_usage() ||
+        get_block_param(CDB_PARAM_RAM_SLICE_OUTPUT, 1, -1) != oterm->get_port_index())
+        return false;
+    auto number = [&](int field) { return get_block_param(CDB_PARAM_RAM_SLICE_NUMBER, field, 0); };
+    auto text = [&](int field) {
+        return get_text(CDB_PARAM_RAM_SLICE_TEXT_SIZE, field, CDB_PARAM_RAM_SLICE_TEXT, field * SLICE_TEXT_STRIDE);
+    };
+    info.m_logical_width = number(SLICE_LOGICAL_WIDTH);
+    info.m_logical_depth = number(SLICE_LOGICAL_DEPTH);
+    info.m_first_address = number(SLICE_FIRST_ADDRESS);
+    info.m_last_address = number(SLICE_LAST_ADDRESS);
+    info.m_slice_index = number(SLICE_INDEX);
+    info.m_mif_view = number(SLICE_MIF_VIEW);
+    info.m_logical_name = text(SLICE_LOGICAL_NAME);
+    info.m_file_name = text(SLICE_FILE_NAME);
+    info.m_hierarchy = text(SLICE_HIERARCHY);
+    return true;
 }
 
 CDB_ATOM_MAC_MULT::CDB_ATOM_MAC_MULT(int family)

@@ -484,6 +484,23 @@ struct CDB_RECONFIG_INFO
     int m_mif_file_usage = 0;
 };
 
+// What one slice is within its logical RAM, as the logic-to-RAM builder
+// describes the slice's data output; the hierarchy is the path of the
+// instance the replaced logic sat in.
+struct CDB_RAM_SLICE_INFO
+{
+    std::string m_logical_name;
+    std::string m_file_name;
+    int m_logical_width = 0;
+    int m_logical_depth = 0;
+    int m_first_address = 0;
+    int m_last_address = 0;
+    int m_slice_index = 0;
+    int m_mif_view = 0;
+    std::string m_hierarchy;
+    bool operator==(const CDB_RAM_SLICE_INFO&) const = default;
+};
+
 // RAM block: any ports, integer parameters, and optionally contents of its own.
 class CDB_ATOM_RAM : public CDB_ATOM_NODE
 {
@@ -506,6 +523,20 @@ public:
     // Kept as parameters too (the name four characters to a parameter).
     void set_reconfig_info(const CDB_RECONFIG_INFO& info);
     CDB_RECONFIG_INFO get_reconfig_info() const;
+    // The description of the slice a data output of this RAM carries (an
+    // output of another atom is an internal error); a later call replaces
+    // it. False, leaving `info` alone, for an output without one.
+    void set_slice_info(const CDB_ATOM_OTERM* oterm, const CDB_RAM_SLICE_INFO& info);
+    bool get_slice_info(const CDB_ATOM_OTERM* oterm, CDB_RAM_SLICE_INFO& info) const;
+    // Set once the builder has named the slice after the data bit it
+    // replaces, so that the name is not taken for one the host made.
+    void set_renamed(bool renamed) { set_block_param(CDB_PARAM_RAM_RENAMED, 0, renamed ? 1 : 0); }
+    bool is_renamed() const { return get_block_param(CDB_PARAM_RAM_RENAMED, 0, 0) != 0; }
+
+private:
+    // Texts four characters to a parameter, the first in the low byte.
+    void set_text(int size_key, int size_port, int chars_key, int chars_base, const std::string& text);
+    std::string get_text(int size_key, int size_port, int chars_key, int chars_base) const;
 };
 using CDB_ATOM_UVO_EC = CDB_ATOM_RAM;
 

@@ -199,8 +199,14 @@ enum CDB_BLOCK_PARAM_KEY : int
     CDB_PARAM_RAM_MIF_USAGE = 0x150,      // port 0: how the memory-initialisation file is used (0: not)
     CDB_PARAM_RAM_MIF_NAME_SIZE = 0x151,  // port 0: characters of the file name
     CDB_PARAM_RAM_MIF_NAME = 0x152,       // port k: characters 4k .. 4k + 3, the first in the low byte
-    CDB_PARAM_MAC_MODE = 0x110,           // port 0
-    CDB_PARAM_MAC_INPUT_CLOCK = 0x111,    // port = input port type
+    // The slice description of a RAM's data output (one slice per atom).
+    CDB_PARAM_RAM_SLICE_OUTPUT = 0x160,     // port 0: the described output's port type, port 1 its index
+    CDB_PARAM_RAM_SLICE_NUMBER = 0x161,     // port = which number
+    CDB_PARAM_RAM_SLICE_TEXT_SIZE = 0x162,  // port = which text: its characters
+    CDB_PARAM_RAM_SLICE_TEXT = 0x163,       // port field * 65536 + k: characters 4k .. 4k + 3
+    CDB_PARAM_RAM_RENAMED = 0x164,          // port 0: 1 once the builder has given the slice its own name
+    CDB_PARAM_MAC_MODE = 0x110,             // port 0
+    CDB_PARAM_MAC_INPUT_CLOCK = 0x111,      // port = input port type
     CDB_PARAM_MAC_INPUT_CLEAR = 0x112,
     CDB_PARAM_MAC_PIPELINE_CLOCK = 0x113,
     CDB_PARAM_MAC_PIPELINE_CLEAR = 0x114,

@@ -6,12 +6,15 @@
 
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 
+#include "cdb/cdb_native_format.h"
 #include "dev/dev_device.h"
 #include "host_env.h"
 
 #include "morv/rammap/morv_ram_map_util.h"
+#include "morv_test_util.h"
 #include "rammap_rams.h"
 #include "rammap_run.h"
 
@@ -129,5 +132,58 @@ TEST(RamStandInAtoms, FamilyRamAtomsFromTheUtility)
         EXPECT_TRUE(CUT_RAM_UTIL::ram_mode_is(ram, 0, flags));
         EXPECT_FALSE(CUT_RAM_UTIL::ram_mode_is(ram, 0, 9));
         delete ram;
+    }
+}
+
+// The slice description of a data output, the rename flag and the atom
+// set-up travel with the atom through the native format; an output of
+// another atom carries no description and cannot be given one.
+TEST(RamStandInAtoms, SliceInfoAndRenameFlagKeptWithTheAtom)
+{
+    RAMMAP_RUN run(CDB_FAMILY_ZEPLA, [](FIXTURE_NETLIST& f) {
+        CDB_ATOM_NODE* ram = add_ram_slice(f, "rom|s1", 3, 1, f.input("clk"));
+        f.output("o", ram->add_output_term(DB_RAM_PORTA_DATAOUT, ram->get_instance_name()));
+        ram->add_output_term(DB_RAM_PORTB_DATAOUT, ram->get_instance_name());
+    });
+    CDB_ATOM_NODE* node = run.node("rom|s1");
+    auto* ram = static_cast<CDB_ATOM_RAM*>(node);
+    const int inputs = ram->get_input_count();
+    ram->create_atom_info();
+    EXPECT_EQ(ram->get_input_count(), inputs) << "set-up again keeps the terms";
+    CDB_ATOM_OTERM* data = ram->get_output_term_by_type(DB_RAM_PORTA_DATAOUT);
+    CDB_ATOM_OTERM* other = ram->get_output_term_by_type(DB_RAM_PORTB_DATAOUT);
+    const CDB_RAM_SLICE_INFO info{"rom", "db/p.0.rmp.mif", 3, 8, 0, 7, 1, 0, "top|rom"};
+    CDB_RAM_SLICE_INFO read;
+    EXPECT_FALSE(ram->get_slice_info(data, read));
+    EXPECT_FALSE(ram->is_renamed());
+    ram->set_slice_info(data, info);
+    ram->set_renamed(true);
+    ASSERT_TRUE(ram->get_slice_info(data, read));
+    EXPECT_EQ(read, info);
+    EXPECT_FALSE(ram->get_slice_info(other, read));
+    EXPECT_FALSE(ram->get_slice_info(run.node("clk")->get_output_term_by_type(DB_DATA_OUT), read));
+    EXPECT_EQ(
+        internal_error_of([&] { ram->set_slice_info(run.node("clk")->get_output_term_by_type(DB_DATA_OUT), info); }),
+        "oterm && oterm->get_my_node() == ram");
+    // A shorter description replaces a longer one whole.
+    CDB_RAM_SLICE_INFO shorter = info;
+    shorter.m_logical_name = "r";
+    shorter.m_hierarchy.clear();
+    ram->set_slice_info(data, shorter);
+    ASSERT_TRUE(ram->get_slice_info(data, read));
+    EXPECT_EQ(read, shorter);
+
+    std::stringstream text;
+    cdb_write_native_netlist(run.netlist(), text);
+    std::string error;
+    std::unique_ptr<CDB_ATOM_NETLIST> copy(cdb_read_native_netlist(text, "copy.txt", nullptr, &error));
+    ASSERT_NE(copy, nullptr) << error;
+    for (CDB_ATOM_NODE* n : *copy) {
+        if (!n->is_ram()) continue;
+        auto* copied = static_cast<CDB_ATOM_RAM*>(n);
+        EXPECT_TRUE(copied->is_renamed());
+        CDB_RAM_SLICE_INFO again;
+        ASSERT_TRUE(copied->get_slice_info(copied->get_output_term_by_type(DB_RAM_PORTA_DATAOUT), again));
+        EXPECT_EQ(again, shorter);
     }
 }
