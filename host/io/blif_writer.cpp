@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <stdexcept>
@@ -20,6 +21,7 @@
 #include "io/blif_parser.h"
 #include "io/blif_reader.h"
 #include "io/blif_str_cat.h"
+#include "io/blif_table_cover.h"
 
 namespace {
 
@@ -399,10 +401,117 @@ private:
         std::vector<int> q(f.registers.size());
         for (size_t r = 0; r < q.size(); ++r) q[r] = new_unique_net(str_cat(base, "~q", std::to_string(r)));
         std::vector<SIGNAL> sig(f.gates.size());
-        for (size_t g = 0; g < f.gates.size(); ++g) sig[g] = block_gate(f, sig, q, g, base);
+        for (size_t g = 0; g < f.gates.size(); ++g) {
+            if (const CUT_BLOCK_TABLE* t = table_written_at(f, sig, g)) {
+                // The gates of the table's select tree stand for it: only
+                // its inputs and constants, which write nothing, are kept.
+                for (; g < static_cast<size_t>(t->gate); ++g)
+                    if (f.gates[g].op == CUT_GATE_INPUT || f.gates[g].op == CUT_GATE_CONST)
+                        sig[g] = block_gate(f, sig, q, g, base);
+                sig[g] = write_table(*t, sig, base);
+                continue;
+            }
+            sig[g] = block_gate(f, sig, q, g, base);
+        }
         for (size_t r = 0; r < q.size(); ++r) write_block_register(f.registers[r], sig, q[r]);
         for (const CUT_BLOCK_OUTPUT& o : f.outputs)
             write_function(net_of(o.term), &sig[o.gate], 1, [](const unsigned* v) { return v[0]; });
+    }
+
+    // The table whose gates start at g, when its address reads distinct
+    // nets: then it is written as covers (an address bit of constant value
+    // leaves the gates as they are).
+    static const CUT_BLOCK_TABLE* table_written_at(const CUT_BLOCK_FUNCTION& f, const std::vector<SIGNAL>& sig,
+                                                   size_t g)
+    {
+        for (const CUT_BLOCK_TABLE& t : f.tables) {
+            if (t.first_gate != static_cast<int>(g)) continue;
+            std::unordered_set<int> nets;
+            for (int a : t.address)
+                if (sig[a].net < 0 || !nets.insert(sig[a].net).second) return nullptr;
+            return &t;
+        }
+        return nullptr;
+    }
+
+    SIGNAL write_table(const CUT_BLOCK_TABLE& t, const std::vector<SIGNAL>& sig, const std::string& base)
+    {
+        std::vector<SIGNAL> address;
+        for (int a : t.address) address.push_back(sig[a]);
+        BLIF_TABLE_PLANNER planner;
+        std::map<std::vector<bool>, SIGNAL> written;
+        return write_table_part(planner, written, address, t.entries, str_cat(base, "~rom"));
+    }
+
+    // Entries over the low address bits (as many as the entries need), in
+    // the planner's shortest form; identical parts share their net.
+    SIGNAL write_table_part(BLIF_TABLE_PLANNER& planner, std::map<std::vector<bool>, SIGNAL>& written,
+                            const std::vector<SIGNAL>& address, const std::vector<bool>& table, const std::string& name)
+    {
+        const std::vector<bool> entries = blif_table_without_free_high_bits(table);
+        SIGNAL s;
+        if (blif_table_is_constant(entries)) {
+            s.constant = entries[0] ? 1u : 0u;
+            return s;
+        }
+        if (auto known = written.find(entries); known != written.end()) return known->second;
+        const int select_bits = planner.best_select_bits(entries);
+        s.net = new_unique_net(name);
+        if (select_bits == 0)
+            write_function(s.net, address.data(), bits_of(entries), [&entries](const unsigned* v) {
+                size_t a = 0;
+                for (int k = 0; k < bits_of(entries); ++k) a |= size_t{v[k] & 1u} << k;
+                return entries[a] ? 1u : 0u;
+            });
+        else write_select(s.net, planner, written, address, entries, select_bits, name);
+        written.emplace(entries, s);
+        return s;
+    }
+
+    static int bits_of(const std::vector<bool>& entries)
+    {
+        int n = 0;
+        while ((size_t{1} << n) < entries.size()) ++n;
+        return n;
+    }
+
+    // out = part s of the entries, s being the high `select_bits` address
+    // bits: one row per part that is not 0, the other parts' columns free.
+    void write_select(int out, BLIF_TABLE_PLANNER& planner, std::map<std::vector<bool>, SIGNAL>& written,
+                      const std::vector<SIGNAL>& address, const std::vector<bool>& entries, int select_bits,
+                      const std::string& name)
+    {
+        const int low = bits_of(entries) - select_bits;
+        const std::vector<SIGNAL> low_address(address.begin(), address.begin() + low);
+        const BLIF_TABLE_PARTS parts = blif_table_parts(entries, select_bits);
+        std::vector<SIGNAL> part_signal;
+        for (size_t p = 0; p < parts.distinct.size(); ++p)
+            part_signal.push_back(write_table_part(planner, written, low_address, parts.distinct[p],
+                                                   str_cat(name, "~", std::to_string(p))));
+        std::vector<int> columns;  // the nets after the select bits, each once
+        std::vector<int> column_of(part_signal.size(), -1);
+        for (size_t p = 0; p < part_signal.size(); ++p) {
+            if (part_signal[p].net < 0) continue;
+            auto at = std::find(columns.begin(), columns.end(), part_signal[p].net);
+            column_of[p] = static_cast<int>(at - columns.begin());
+            if (at == columns.end()) columns.push_back(part_signal[p].net);
+        }
+        m_out << ".names";
+        for (int k = low; k < low + select_bits; ++k) m_out << ' ' << m_net_names[address[k].net];
+        for (int net : columns) m_out << ' ' << m_net_names[net];
+        m_out << ' ' << m_net_names[out] << "\n";
+        std::string row(static_cast<size_t>(select_bits) + columns.size() + 2, '-');
+        row[row.size() - 2] = ' ';
+        row.back() = '1';
+        for (size_t s = 0; s < parts.part_of.size(); ++s) {
+            const int p = parts.part_of[s];
+            if (part_signal[p].net < 0 && part_signal[p].constant == 0) continue;
+            std::string line = row;
+            for (int j = 0; j < select_bits; ++j)
+                line[j] = (((s >> j) & 1u) ^ address[low + j].invert) != 0 ? '1' : '0';
+            if (column_of[p] >= 0) line[select_bits + column_of[p]] = '1';
+            m_out << line << "\n";
+        }
     }
 
     SIGNAL block_gate(const CUT_BLOCK_FUNCTION& f, const std::vector<SIGNAL>& sig, const std::vector<int>& q, size_t g,

@@ -20,7 +20,10 @@
 // - RAM and DSP blocks are written from their block function
 //   (cut_block_function.h): a RAM as a latch array with its write and read
 //   logic, a DSP block as product and adder covers with its packed
-//   registers as latches. What the function cannot express (DSP modes other
+//   registers as latches. A ROM slice's read is the shortest of one cover
+//   of its column over the address nets and trees of smaller covers (covers
+//   of the low address bits selected by a cover of the high ones).
+//   What the function cannot express (DSP modes other
 //   than 0, 3, 5, 7) is an error (BLIF_ERROR without a line).
 #pragma once
 

@@ -119,6 +119,20 @@ public:
         return acc;
     }
 
+    int gate_count() const { return static_cast<int>(m_f.gates.size()); }
+
+    // Entries read by address: the select tree, noted as a table when it
+    // is more than a constant.
+    int table(const std::vector<bool>& entries, const BUS& address)
+    {
+        BUS words;
+        for (bool e : entries) words.push_back(constant(e ? 1u : 0u));
+        const int first = gate_count();
+        const int read = select(words, address);
+        if (read >= first) m_f.tables.push_back({read, first, address, entries});
+        return read;
+    }
+
     // The word of `words` that the address selects (bit 0 picks within pairs).
     int select(BUS words, const BUS& address)
     {
@@ -260,10 +274,10 @@ CUT_BLOCK_FUNCTION rom_function(const CDB_ATOM_RAM* rom, int bits)
     BUILDER b(rom);
     const BUS address = b.inputs(DB_RAM_PORTA_ADDRESS, bits);
     const std::vector<bool> column = rom_column(rom);
-    BUS entries;
-    for (size_t a = 0; a < (size_t{1} << bits); ++a) entries.push_back(b.constant(a < column.size() && column[a]));
+    std::vector<bool> entries;
+    for (size_t a = 0; a < (size_t{1} << bits); ++a) entries.push_back(a < column.size() && column[a]);
     const CONTROLS c = rom_controls(b, rom);
-    b.output(DB_RAM_PORTA_DATAOUT, {b.reg(b.select(entries, address), c)});
+    b.output(DB_RAM_PORTA_DATAOUT, {b.reg(b.table(entries, address), c)});
     if (cut_output_terms_width(rom, DB_RAM_OBSERVABLE_PORTA_ADDRESS) > 0)
         b.output(DB_RAM_OBSERVABLE_PORTA_ADDRESS, b.regs(address, c));
     b.check_outputs();

@@ -69,11 +69,24 @@ struct CUT_BLOCK_OUTPUT
     int gate = -1;
 };
 
+// A read of constant entries (a ROM slice's column): gate `gate` is entry a
+// for address a, address bit k being gate address[k]. The gates from
+// `first_gate` up to it compute it and nothing else reads them, so that a
+// writer may put the table in their place.
+struct CUT_BLOCK_TABLE
+{
+    int gate = -1;
+    int first_gate = -1;
+    std::vector<int> address;
+    std::vector<bool> entries;  // 2^(address bits) of them
+};
+
 struct CUT_BLOCK_FUNCTION
 {
     std::vector<CUT_GATE> gates;  // operands come before the gates reading them
     std::vector<CUT_BLOCK_REGISTER> registers;
     std::vector<CUT_BLOCK_OUTPUT> outputs;
+    std::vector<CUT_BLOCK_TABLE> tables;
 };
 
 class CUT_BLOCK_ERROR : public std::runtime_error

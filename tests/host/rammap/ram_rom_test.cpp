@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cut/cut_mif_reader.h"
+#include "io/blif_table_cover.h"
+#include "io/blif_writer.h"
 
 #include "rammap_rams.h"
 #include "rammap_run.h"
@@ -170,4 +173,99 @@ TEST(RamStandInMif, RefusesFilesThatDoNotMatch)
     } catch (const CUT_MIF_ERROR& e) {
         EXPECT_EQ(std::string(e.what()), "no_such_file.mif: cannot be read");
     }
+}
+
+namespace {
+
+// Six address registers on i0..i5 reading either a ROM slice of `column`
+// (address bit 2 through an inverted term when asked) or a 6-LUT of it and
+// a register.
+RAMMAP_BUILD wide_rom_design(uint64_t column, bool as_ram, bool inverted_bit)
+{
+    return [=](FIXTURE_NETLIST& f) {
+        CDB_ATOM_OTERM* clk = f.input("clk");
+        std::vector<CDB_ATOM_OTERM*> address;
+        for (int k = 0; k < 6; ++k) address.push_back(f.reg(indexed("a", k), f.input(indexed("i", k)), clk));
+        if (!as_ram) {
+            f.output("o", f.reg("q", f.lut("f", address, column), clk));
+            return;
+        }
+        CDB_ATOM_NODE* rom = add_ram_slice(f, "rom|s0", 6, 1, clk);
+        for (int k = 0; k < 6; ++k) {
+            CDB_ATOM_ITERM* term = rom->add_input_term(DB_RAM_PORTA_ADDRESS, k);
+            address[k]->insert_fanout(term);
+            if (k == 2 && inverted_bit) term->set_invert();
+        }
+        std::vector<bool> entries;
+        for (int a = 0; a < 64; ++a) entries.push_back((column >> (inverted_bit ? a ^ 4 : a)) & 1u);
+        static_cast<CDB_ATOM_RAM*>(rom)->set_content(entries);
+        f.output("o", rom->add_output_term(DB_RAM_PORTA_DATAOUT, rom->get_instance_name()));
+    };
+}
+
+size_t cover_lines(const CDB_ATOM_NETLIST& netlist)
+{
+    std::ostringstream text;
+    blif_write_netlist(netlist, text);
+    size_t lines = 0;
+    for (char c : text.str()) lines += c == '\n';
+    return lines;
+}
+
+}  // namespace
+
+// A ROM slice is written as covers in the shortest form the planner finds,
+// which ABC proves equal to the LUT it stands for: a column of no pattern,
+// one whose halves repeat (a shared part), one of few ones (one cover), one
+// with constant parts, and an address bit read inverted.
+TEST(RamStandInRom, WrittenAsShortCoversThatAbcProves)
+{
+    const uint64_t columns[] = {0x9E3779B97F4A7C15ull, 0x6A09E6676A09E667ull, 0x0000000100000200ull,
+                                0xFFFF00000000C3A5ull};
+    for (uint64_t column : columns)
+        for (bool inverted_bit : {false, true}) {
+            SCOPED_TRACE(std::to_string(column) + (inverted_bit ? " inverted" : ""));
+            FIXTURE_NETLIST ram(CDB_FAMILY_BRK), logic(CDB_FAMILY_BRK);
+            wide_rom_design(column, true, inverted_bit)(ram);
+            wide_rom_design(column, false, inverted_bit)(logic);
+            const SEQ_VERDICT v = seq_check(logic.netlist(), ram.netlist(), "rom_wide", true, 200);
+            EXPECT_TRUE(v.equivalent()) << v.describe();
+            // The LUT's own cover or shorter: the slice's register only adds
+            // two single-row covers (its next state and its output).
+            EXPECT_LE(cover_lines(ram.netlist()), cover_lines(logic.netlist()) + 4);
+        }
+}
+
+// The planner: a table of few ones is one cover; repeated parts share one
+// cover under a select; constant parts take no cover.
+TEST(RamStandInRom, TablePlannerPicksTheShortestForm)
+{
+    auto entries_of = [](uint64_t bits, int n) {
+        std::vector<bool> e;
+        for (int a = 0; a < (1 << n); ++a) e.push_back((bits >> a) & 1u);
+        return e;
+    };
+    BLIF_TABLE_PLANNER planner;
+    int lines = 0;
+    EXPECT_EQ(planner.best_select_bits(entries_of(0x0000000100000200ull, 6), &lines), 0);
+    EXPECT_EQ(lines, 3);
+    // A table the high bits do not change is planned as its low part.
+    EXPECT_EQ(planner.best_select_bits(entries_of(0x6A6A6A6A6A6A6A6Aull, 6), &lines), 0);
+    EXPECT_EQ(lines, 5);
+    // Parts P, Q, Q, P of 16 entries: one cover each under a select of the
+    // two high bits, far fewer lines than the 26 ones of one cover.
+    const uint64_t p = 0x1234, q = 0xF00F;
+    const std::vector<bool> shared = entries_of(p | q << 16 | q << 32 | p << 48, 6);
+    EXPECT_EQ(planner.best_select_bits(shared, &lines), 2);
+    EXPECT_EQ(lines, 1 + 4 + 6 + 3);
+    const BLIF_TABLE_PARTS parts = blif_table_parts(shared, 2);
+    EXPECT_EQ(parts.distinct.size(), 2u);
+    EXPECT_EQ(parts.part_of, (std::vector<int>{0, 1, 1, 0}));
+    EXPECT_TRUE(blif_table_is_constant(entries_of(0, 3)));
+    EXPECT_EQ(planner.best_select_bits(entries_of(0, 3), &lines), 0);
+    EXPECT_EQ(lines, 0);
+    // Half constant 1, half a single one: a select row for the constant
+    // half and a short cover for the other.
+    EXPECT_EQ(planner.best_select_bits(entries_of(0xFFFFFFFF00000010ull, 6), &lines), 1);
+    EXPECT_EQ(lines, 1 + 2 + 2);
 }
