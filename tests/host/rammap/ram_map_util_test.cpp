@@ -305,3 +305,89 @@ TEST(RamMapUtil, CarryOutWireLutsByParity)
         }
     }
 }
+
+namespace {
+
+// Two 4-input arithmetic cells in one carry chain: add_0 adds a0 and b0,
+// add_1 adds a1, b1 and add_0's carry; outputs s0, s1 (sums) and s2 (the
+// last carry).
+void four_input_adder(FIXTURE_NETLIST& f)
+{
+    f.input("x");
+    CDB_ATOM_OTERM* carry = nullptr;
+    for (int i = 0; i < 2; ++i) {
+        CDB_ATOM_OTERM* sum = f.lut(indexed("add_", i), {f.input(indexed("a", i)), f.input(indexed("b", i))}, 0);
+        CDB_ATOM_NODE* cell = sum->get_my_node();
+        // Arithmetic mode: the third mask input is the carry-in.
+        cell->clear_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB);
+        cell->set_lutmask(CDB_LUTMASK(4, 0x9696));        // a ^ b ^ cin
+        cell->set_carry_lutmask(CDB_LUTMASK(4, 0xE8E8));  // majority
+        if (carry != nullptr) carry->insert_fanout(cell->add_input_term(DB_CARRY_IN));
+        carry = cell->add_output_term(DB_CARRY_OUT,
+                                      f.netlist().get_name_mgr()->find_or_create_path(indexed("add_cout_", i), 0));
+        f.output(indexed("s", i), sum);
+    }
+    f.output("s2", carry);
+}
+
+}  // namespace
+
+// The 4-input branch's carry cells, in both 4-input families: a carry
+// input taken over by one "_carryout" LUT passing on what its data input A
+// reads (no parity rule), heading a chain of its own; and a chain cell
+// turned into a wire whose combinational output is its carry-in.
+TEST(RamMapUtil, FourInputCarryOutAndChainWireLuts)
+{
+    for (int family : {CDB_FAMILY_ZEPLA, CDB_FAMILY_TEV}) {
+        SCOPED_TRACE(family_tag(family));
+        {
+            RAMMAP_RUN run(family, four_input_adder);
+            CDB_ATOM_NODE* add_0 = run.node("add_0");
+            CDB_ATOM_NODE* add_1 = run.node("add_1");
+            CDB_ATOM_ITERM* data_a = run.util()->create_carry_out_wire_lut(add_1->get_input_term_by_type(DB_CARRY_IN));
+            ASSERT_NE(data_a, nullptr);
+            EXPECT_EQ(data_a->get_any_usage_as(), DB_DATA_A);
+            EXPECT_EQ(run.count_nodes_with_suffix("_carryout"), 1);
+            EXPECT_EQ(run.count_nodes_with_suffix("_carryout_2"), 0);
+            run.node("x")->get_output_term_by_type(DB_DATA_OUT)->insert_fanout(data_a);
+            MORV_NET_UTIL* net_util = run.api()->get_fsyn_net_util();
+            CDB_ATOM_NODE* head = net_util->get_previous_node_in_carry_chain(add_1);
+            ASSERT_NE(head, nullptr);
+            EXPECT_EQ(head, data_a->get_my_node());
+            EXPECT_EQ(net_util->get_previous_node_in_carry_chain(head), nullptr);
+            EXPECT_FALSE(add_0->get_output_term_by_type(DB_CARRY_OUT)->has_fanout());
+            RAMMAP_SIM sim(run.netlist());
+            for (unsigned row = 0; row < 32; ++row) {
+                const unsigned a0 = row & 1u, b0 = row >> 1 & 1u, a1 = row >> 2 & 1u, b1 = row >> 3 & 1u,
+                               x = row >> 4 & 1u;
+                sim.set("a0", a0);
+                sim.set("b0", b0);
+                sim.set("a1", a1);
+                sim.set("b1", b1);
+                sim.set("x", x);
+                EXPECT_EQ(sim.get("s0"), a0 ^ b0) << row;
+                EXPECT_EQ(sim.get("s1"), a1 ^ b1 ^ x) << row;
+                EXPECT_EQ(sim.get("s2"), (a1 + b1 + x) >> 1) << row;
+            }
+        }
+        {
+            RAMMAP_RUN run(family, four_input_adder);
+            CDB_ATOM_NODE* add_1 = run.node("add_1");
+            CDB_ATOM_OTERM* wire = run.util()->convert_to_carry_chain_wire_lut(add_1);
+            ASSERT_NE(wire, nullptr);
+            EXPECT_EQ(wire, add_1->get_output_term_by_type(DB_COMB_OUT));
+            EXPECT_TRUE(add_1->get_input_term_by_type(DB_DATA_D)->is_vcc());
+            EXPECT_EQ(run.api()->get_fsyn_net_util()->get_previous_node_in_carry_chain(add_1), run.node("add_0"));
+            RAMMAP_SIM sim(run.netlist());
+            for (unsigned row = 0; row < 16; ++row) {
+                const unsigned a0 = row & 1u, b0 = row >> 1 & 1u;
+                sim.set("a0", a0);
+                sim.set("b0", b0);
+                sim.set("a1", row >> 2 & 1u);
+                sim.set("b1", row >> 3 & 1u);
+                EXPECT_EQ(sim.get("s1"), a0 & b0) << row << ": the wire passes the carry on";
+                EXPECT_EQ(sim.get("s2"), 0u) << row;
+            }
+        }
+    }
+}
