@@ -332,14 +332,18 @@ bool assign_ram_kinds(const DEV_DEVICE& dev, BLOCKS& blocks, std::string& error)
 }
 
 // Slices that may share a RAM block join the cluster of the first of them
-// that still has room in the largest block of the device; they are few, so
+// that still has room in the largest block the device has; they are few, so
 // a look at the open clusters of the same logical RAM is cheap.
 void group_ram_slices(const DEV_DEVICE& dev, const std::vector<CDB_ATOM_NODE*>& cells,
                       std::vector<std::vector<int>>& clusters)
 {
+    std::vector<int> kinds;  // those the device has sites of
+    const DUVO_PLACE_INFO sites(&dev);
+    for (int k : RAM_SITE_CLASSES)
+        if (sites.get_num_elements(host_ram_kind_of_class(k)) > 0) kinds.push_back(host_ram_kind_of_class(k));
     auto capacity = [&](const CDB_ATOM_NODE* ram) {
         int most = 0;
-        for (int k : RAM_SITE_CLASSES) most = std::max(most, host_rams_per_block(dev, host_ram_kind_of_class(k), ram));
+        for (int kind : kinds) most = std::max(most, host_rams_per_block(dev, kind, ram));
         return static_cast<size_t>(most);
     };
     std::map<std::string, std::vector<size_t>> open;  // logical name -> clusters

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -175,4 +177,24 @@ TEST(RamStandInPlace, OccupancySharesBlocksOnlyBetweenSharingSlices)
     const int capacity = host_rams_per_block(dev, DEV_RAM_BLOCK_SMALL, rom[0]);
     for (int k = 2; k < capacity; ++k) occ.add(rom[k % 3], x, y);
     EXPECT_FALSE(occ.has_room(rom[2], x, y, &sub));
+}
+
+// Seven slices of 1024 words of 3 bits: a small block (4096 bits on BRK)
+// holds one, a medium one five; so they take two medium blocks, five and two.
+TEST(RamStandInPlace, SlicesBeyondABlocksCapacitySpreadOverBlocks)
+{
+    PLACED placed(CDB_FAMILY_BRK, [](FIXTURE_NETLIST& f) {
+        CDB_ATOM_OTERM* clk = f.input("clk");
+        for (int j = 0; j < 7; ++j) add_ram_slice(f, indexed("w|s", j), 10, 3, clk);
+    });
+    ASSERT_TRUE(placed.result.ok) << placed.result.error;
+    std::map<std::pair<int, int>, int> per_site;
+    for (CDB_ATOM_NODE* s : placed.rams("w")) {
+        EXPECT_EQ(placed.device().get_ram_block_kind(s->get_lab_x(), s->get_lab_y()), DEV_RAM_BLOCK_MEDIUM);
+        ++per_site[{s->get_lab_x(), s->get_lab_y()}];
+    }
+    std::vector<int> counts;
+    for (const auto& [site, count] : per_site) counts.push_back(count);
+    std::sort(counts.begin(), counts.end());
+    EXPECT_EQ(counts, (std::vector<int>{2, 5}));
 }

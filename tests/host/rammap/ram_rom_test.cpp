@@ -178,7 +178,7 @@ TEST(RamStandInMif, RefusesFilesThatDoNotMatch)
 namespace {
 
 // Six address registers on i0..i5 reading either a ROM slice of `column`
-// (address bit 2 through an inverted term when asked) or a 6-LUT of it and
+// (address bits 2 and 5 through inverted terms when asked) or a 6-LUT of it and
 // a register.
 RAMMAP_BUILD wide_rom_design(uint64_t column, bool as_ram, bool inverted_bit)
 {
@@ -194,10 +194,10 @@ RAMMAP_BUILD wide_rom_design(uint64_t column, bool as_ram, bool inverted_bit)
         for (int k = 0; k < 6; ++k) {
             CDB_ATOM_ITERM* term = rom->add_input_term(DB_RAM_PORTA_ADDRESS, k);
             address[k]->insert_fanout(term);
-            if (k == 2 && inverted_bit) term->set_invert();
+            if ((k == 2 || k == 5) && inverted_bit) term->set_invert();
         }
         std::vector<bool> entries;
-        for (int a = 0; a < 64; ++a) entries.push_back((column >> (inverted_bit ? a ^ 4 : a)) & 1u);
+        for (int a = 0; a < 64; ++a) entries.push_back((column >> (inverted_bit ? a ^ 0x24 : a)) & 1u);
         static_cast<CDB_ATOM_RAM*>(rom)->set_content(entries);
         f.output("o", rom->add_output_term(DB_RAM_PORTA_DATAOUT, rom->get_instance_name()));
     };
@@ -217,7 +217,8 @@ size_t cover_lines(const CDB_ATOM_NETLIST& netlist)
 // A ROM slice is written as covers in the shortest form the planner finds,
 // which ABC proves equal to the LUT it stands for: a column of no pattern,
 // one whose halves repeat (a shared part), one of few ones (one cover), one
-// with constant parts, and an address bit read inverted.
+// with constant parts, each also with address bits read inverted (one of
+// them a select bit of the tree form).
 TEST(RamStandInRom, WrittenAsShortCoversThatAbcProves)
 {
     const uint64_t columns[] = {0x9E3779B97F4A7C15ull, 0x6A09E6676A09E667ull, 0x0000000100000200ull,
