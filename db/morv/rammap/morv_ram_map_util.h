@@ -49,6 +49,11 @@ public:
     // Made on first request, never reordered: RAM contents rely on
     // variable k staying at level k.
     BDD_JBDD_MGR* get_bdd_manager();
+    MORV_NET_UTIL* get_net_util() const { return m_fsyn_net_util; }
+
+    // The next memory-initialisation file name, registered with the host
+    // as a generated source file of the compile.
+    std::string make_mif_file_name();
 
     // Free RAM blocks of the device by kind, after the RAMs of the netlist.
     void count_free_rams();
