@@ -8,10 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "cut/cut_mif_reader.h"
 #include "io/blif_reader.h"
 
 #include "morv/netlist/morv_cluster.h"
@@ -361,4 +363,41 @@ TEST(RamEncoding, RefusesDepthsBeyondOneRegisterStage)
     EXPECT_EQ(internal_error_of([&] { enc.get_oterm_bdd(cluster.get(), e, -1); }), "node_info.is_included()");
     EXPECT_EQ(internal_error_of([&] { enc.get_register_bdd(cluster.get(), e, 1); }),
               "oterm->get_any_usage_as() == ::DB_REG_OUT");
+}
+
+// One address bit and 100 data bits: the words of the file are 100 bits
+// wide and come back from the stand-in reader as the same columns. No BDD
+// dump is written while the debug switch is off.
+TEST(RamEncoding, HundredBitWideClusterWrittenAndReadBack)
+{
+    constexpr int k_width = 100;
+    RAMMAP_RUN run(CDB_FAMILY_ZEPLA, [](FIXTURE_NETLIST& f) {
+        CDB_ATOM_OTERM* clk = f.input("clk");
+        CDB_ATOM_OTERM* a = f.reg("a", f.input("i"), clk);
+        for (int k = 0; k < k_width; ++k) {
+            const uint64_t truth = static_cast<uint64_t>(k % 4);  // 0, NOT a, a, 1
+            f.output(indexed("o", k), f.reg(indexed("r", k), f.lut(indexed("l", k), {a}, truth), clk));
+        }
+    });
+    std::vector<std::string> members;
+    for (int k = 0; k < k_width; ++k) {
+        members.push_back(indexed("l", k));
+        members.push_back(indexed("r", k));
+    }
+    std::unique_ptr<MORV_CLUSTER> cluster = cluster_of(run, members);
+    MORV_CLUSTER_RAM_STATE_ENCODING enc(run.util());
+    ASSERT_TRUE(enc.encode(cluster.get()));
+    ASSERT_EQ(names_of(enc.get_address_oterms()), (std::vector<std::string>{"a"}));
+    ASSERT_EQ(enc.get_data_oterms().size(), static_cast<size_t>(k_width));
+    EXPECT_EQ(check_encoding(enc), "");
+    for (int k = 0; k < k_width; ++k) {
+        const MORV_RAM_COLUMN& column =
+            enc.get_contents()[static_cast<size_t>(position(enc.get_data_oterms(), indexed("r", k)))];
+        EXPECT_EQ(column, (MORV_RAM_COLUMN{(k % 4 & 1) != 0, (k % 4 & 2) != 0})) << k;
+    }
+    ASSERT_TRUE(morv_write_mif_file("wide_cluster.mif", k_width, 2, enc.get_contents()));
+    const CUT_MIF_CONTENTS c = cut_read_mif_file("wide_cluster.mif", k_width, 2);
+    for (int k = 0; k < k_width; ++k) EXPECT_EQ(c.column(k), enc.get_contents()[static_cast<size_t>(k)]) << k;
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+        EXPECT_NE(entry.path().filename().string().rfind("bdds.", 0), 0u) << entry.path();
 }
