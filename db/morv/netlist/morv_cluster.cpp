@@ -190,6 +190,24 @@ void MORV_CLUSTER::erase_record(CDB_ATOM_OTERM* oterm)
     m_known_oterms.erase(oterm);
 }
 
+bool MORV_CLUSTER::is_data_oterm(const CDB_ATOM_NODE* node, const CDB_ATOM_OTERM* oterm)
+{
+    return ::is_data_oterm(node, oterm);
+}
+
+bool MORV_CLUSTER::is_state_candidate_free() const
+{
+    MORV_ASSERT(!m_dirty);
+    for (CDB_ATOM_OTERM* oterm : m_known_oterms) {
+        const MORV_CLUSTER_NODE_INFO& info = get_node_info(oterm);
+        if (!info.m_is_included) continue;
+        if (info.m_feeding_ff_count >= 1 && (info.m_is_ff || info.m_max_output_distance > 0) &&
+            info.m_min_input_distance == 0)
+            return false;
+    }
+    return true;
+}
+
 bool MORV_CLUSTER::is_register_control_port(const CDB_ATOM_NODE* node, int port_type)
 {
     return node->is_register() && (port_type == DB_ASYNCH_LOAD || port_type == DB_CLEAR || port_type == DB_CLOCK ||

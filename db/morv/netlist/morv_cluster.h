@@ -192,6 +192,13 @@ public:
 
     // Port types 1 and 5 to 7 of a register.
     static bool is_register_control_port(const CDB_ATOM_NODE* node, int port_type);
+    // The outputs every walk of the cluster follows: a register's register
+    // output; a combinational cell's carry, sum, comb and share outputs.
+    static bool is_data_oterm(const CDB_ATOM_NODE* node, const CDB_ATOM_OTERM* oterm);
+    // No included oterm feeds a cluster register while being a register or
+    // lying past a register from the outputs, at input distance 0: the
+    // cluster may then count its boundary in mode 0.
+    bool is_state_candidate_free() const;
 
     void print() const;
 

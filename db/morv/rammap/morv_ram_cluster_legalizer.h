@@ -94,6 +94,7 @@ private:
     bool legalize_fanins(MORV_CLUSTER* cluster, CDB_ATOM_NODE* node);
     bool legalize_input_step(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm);
     bool legalize_output_step(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm);
+    bool add_fanouts(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm, std::vector<CDB_ATOM_NODE*>& added);
     bool legalize_all(MORV_CLUSTER* cluster, bool inputs);
     uint64_t signature(CDB_ATOM_NODE* node, bool fanout);
     void refuse_input(CDB_ATOM_OTERM* oterm) { m_input_cache[oterm] = false; }

@@ -8,10 +8,16 @@
 
 namespace {
 
+// Without a driver the inversion flag names the constant the port reads:
+// set for GND, clear for VCC. A term tied to GND reads GND unless inverted;
+// an unconnected one reads VCC unless inverted.
 MORV_SIGNAL signal_of(const CDB_ATOM_NODE* node, int port_type)
 {
     const CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port_type);
-    return iterm ? MORV_SIGNAL(iterm) : MORV_SIGNAL();
+    if (!iterm) return MORV_SIGNAL();
+    MORV_SIGNAL signal(iterm);
+    if (!signal.m_oterm) signal.m_inverted = iterm->is_gnd() != iterm->is_inverted();
+    return signal;
 }
 
 MORV_SIGNAL gnd_signal()
