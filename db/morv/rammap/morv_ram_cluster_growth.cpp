@@ -76,38 +76,8 @@ std::vector<CDB_ATOM_OTERM*> boundary(MORV_CLUSTER* cluster, int side)
     return found;
 }
 
-// Sinks read signals the cluster does not know yet when those come from
-// LUTs whose own cones end at known signals (a LUT network shared between
-// the outputs of a ROM). Such cones join with the sinks: nothing new enters
-// the cluster. A cone reaching an unknown register or a node that cannot
-// join would bring a new input; a cone larger than this is not followed.
-constexpr size_t s_MAX_CLOSING_CONE = 64;
-
-bool close_fanin_cones(MORV_RAM_MAP_AREA_CLUSTER_MANAGER* manager, MORV_CLUSTER* cluster,
-                       std::vector<CDB_ATOM_NODE*>& nodes)
-{
-    MORV_RAM_MAP_UTIL* util = MORV_RAM_MAP_UTIL::get_instance();
-    std::set<CDB_ATOM_NODE*> taken(nodes.begin(), nodes.end());
-    for (size_t at = 0; at < nodes.size(); ++at) {
-        bool ok = true;
-        for_each_driven_data_iterm(nodes[at], [&](CDB_ATOM_ITERM* iterm) {
-            CDB_ATOM_OTERM* source = iterm->get_source();
-            CDB_ATOM_NODE* node = source->get_my_node();
-            if (!ok || cluster->has_node_info(source) || taken.count(node)) return;
-            ok = !util->is_ff(node) && util->is_lut(node) && manager->can_pack(node) &&
-                 nodes.size() < s_MAX_CLOSING_CONE;
-            if (!ok) return;
-            taken.insert(node);
-            nodes.push_back(node);
-        });
-        if (!ok) return false;
-    }
-    return true;
-}
-
-// The sinks of the oterm outside the cluster, with the cones that close
-// them, when all of them may join and together bring no new input; none
-// otherwise.
+// The sinks of the oterm outside the cluster when all of them may join and
+// together read nothing the cluster does not know; none otherwise.
 std::vector<CDB_ATOM_NODE*> grabbable_sinks(MORV_RAM_MAP_AREA_CLUSTER_MANAGER* manager, MORV_CLUSTER* cluster,
                                             CDB_ATOM_OTERM* oterm, int side)
 {
@@ -122,8 +92,15 @@ std::vector<CDB_ATOM_NODE*> grabbable_sinks(MORV_RAM_MAP_AREA_CLUSTER_MANAGER* m
         if (MORV_CLUSTER::is_register_control_port(node, (*it)->get_any_usage_as())) return {};
         if (std::find(sinks.begin(), sinks.end(), node) == sinks.end()) sinks.push_back(node);
     }
-    if (sinks.empty() || !close_fanin_cones(manager, cluster, sinks)) return {};
-    MORV_DEBUG_STREAM::print(100, "Need to add %d inputs to add node (%s)", 0, "LEGAL");
+    int new_inputs = 0;
+    for (CDB_ATOM_NODE* sink : sinks)
+        for_each_driven_data_iterm(sink, [&](CDB_ATOM_ITERM* iterm) {
+            CDB_ATOM_OTERM* source = iterm->get_source();
+            const bool among = std::find(sinks.begin(), sinks.end(), source->get_my_node()) != sinks.end();
+            if (!among && !cluster->has_node_info(source)) ++new_inputs;
+        });
+    if (sinks.empty() || new_inputs != 0) return {};
+    MORV_DEBUG_STREAM::print(100, "Need to add %d inputs to add node (%s)", new_inputs, "LEGAL");
     return sinks;
 }
 
@@ -181,8 +158,6 @@ bool morv_grab_neighbours(MORV_RAM_MAP_AREA_CLUSTER_MANAGER* manager, MORV_CLUST
             }
             if (!ok) break;
         }
-        // A cluster past its limits grows no further.
-        if (ok && !morv_fits_max_bits(manager, cluster)) ok = false;
     }
     const bool legal = legalizer->legalize(cluster);
     return ok && legal;
