@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "cdb/cdb_native_format.h"
+#include "log_capture.h"
 #include "io/blif_reader.h"
 
 #include "morv/core/morv_api.h"
@@ -419,6 +422,29 @@ TEST(RamClusterGrowth, EqualScoresReplaceTheBestAndWorseOnesDoNot)
     auto worse = own(c, c.cluster_of({"x"}));
     EXPECT_FALSE(morv_evaluate_cluster(&c.manager, worse.get()));
     EXPECT_EQ(c.manager.m_best_cluster, same->get_added_oterms());
+}
+
+// x reads registers a0 and a1 into register q; a0 also feeds register r2,
+// whose output leaves through a pin. Taking r2 in on the input side puts
+// two registers behind a0: growth falls back to the earlier cluster.
+TEST(RamClusterGrowth, WorseInputSideRestoresTheEarlierBest)
+{
+    CLUSTER_RUN c(CDB_FAMILY_BRK, [](FIXTURE_NETLIST& f) {
+        CDB_ATOM_OTERM* clk = f.input("clk");
+        CDB_ATOM_OTERM* a0 = f.reg("a0", f.input("i0"), clk);
+        CDB_ATOM_OTERM* a1 = f.reg("a1", f.input("i1"), clk);
+        f.output("oq", f.reg("q", f.lut("x", {a0, a1}, 0x6), clk));
+        f.output("or", f.reg("r2", a0, clk));
+    }, "a0");
+    c.legalizer()->pre_cache(c.manager.m_register_type, &c.run.netlist());
+    MORV_LOG_CAPTURE log(100);
+    auto grown = own(c, c.manager.get_ram_flow()->grow_cluster(c.run.node("x")));
+    ASSERT_NE(grown, nullptr);
+    EXPECT_EQ(c.names(grown.get()), (std::set<std::string>{"x"}));
+    EXPECT_TRUE(c.legalizer()->is_legal(grown.get()));
+    EXPECT_EQ(c.manager.m_best_score, 0);  // one LUT less its output wrapper
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Restoring best cluster..."), lines.end());
 }
 
 // ---------------------------------------------------------------- every seed
