@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <unordered_set>
 #include <vector>
 
 #include "cdb/cdb_atom_node.h"
@@ -85,22 +86,25 @@ std::vector<CDB_ATOM_NODE*> grabbable_sinks(MORV_RAM_MAP_AREA_CLUSTER_MANAGER* m
     if (oterm->get_number_of_fanout() - info.get_buried_fanout_count() < 1) return {};
     MORV_RAM_MAP_UTIL* util = MORV_RAM_MAP_UTIL::get_instance();
     std::vector<CDB_ATOM_NODE*> sinks;
+    std::unordered_set<CDB_ATOM_NODE*> taken;
     for (auto it = oterm->begin_iterm_fanout(); it != oterm->end_iterm_fanout(); ++it) {
         CDB_ATOM_NODE* node = (*it)->get_my_node();
-        if (is_member(cluster, node)) continue;
+        if (taken.count(node) || is_member(cluster, node)) continue;
         if (!manager->can_pack(node) || (side == MORV_GRAB_OUTPUTS && util->is_ff(node))) return {};
         if (MORV_CLUSTER::is_register_control_port(node, (*it)->get_any_usage_as())) return {};
-        if (std::find(sinks.begin(), sinks.end(), node) == sinks.end()) sinks.push_back(node);
+        taken.insert(node);
+        sinks.push_back(node);
     }
-    int new_inputs = 0;
-    for (CDB_ATOM_NODE* sink : sinks)
+    // A high-fanout boundary ends at its first sink reading something new.
+    for (CDB_ATOM_NODE* sink : sinks) {
+        bool brings_input = false;
         for_each_driven_data_iterm(sink, [&](CDB_ATOM_ITERM* iterm) {
             CDB_ATOM_OTERM* source = iterm->get_source();
-            const bool among = std::find(sinks.begin(), sinks.end(), source->get_my_node()) != sinks.end();
-            if (!among && !cluster->has_node_info(source)) ++new_inputs;
+            brings_input = brings_input || (!cluster->has_node_info(source) && !taken.count(source->get_my_node()));
         });
-    if (sinks.empty() || new_inputs != 0) return {};
-    MORV_DEBUG_STREAM::print(100, "Need to add %d inputs to add node (%s)", new_inputs, "LEGAL");
+        if (brings_input) return {};
+    }
+    if (!sinks.empty()) MORV_DEBUG_STREAM::print(100, "Need to add %d inputs to add node (%s)", 0, "LEGAL");
     return sinks;
 }
 
