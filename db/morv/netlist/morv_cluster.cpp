@@ -495,8 +495,8 @@ struct MEMBER
     bool true_output = false;
     std::vector<CDB_ATOM_OTERM*> oterms;
     std::vector<CDB_ATOM_OTERM*> true_inputs;  // sources outside the cluster
-    std::vector<int> fanins;                    // member sources
-    std::vector<int> fanouts;                   // members fed
+    std::vector<int> fanins;                   // member sources
+    std::vector<int> fanouts;                  // members fed
     // Forward: registers from a true input (counting a driving register),
     // and registers from a state bit; before and after this member.
     COUNT_RANGE from_input_in, from_state_in, from_input, from_state;

@@ -35,8 +35,7 @@ template <typename F>
 void for_each_driven_data_iterm(CDB_ATOM_NODE* node, F&& visit)
 {
     for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
-        if ((*it)->get_source() && !MORV_CLUSTER::is_register_control_port(node, (*it)->get_any_usage_as()))
-            visit(*it);
+        if ((*it)->get_source() && !MORV_CLUSTER::is_register_control_port(node, (*it)->get_any_usage_as())) visit(*it);
 }
 
 template <typename F>
@@ -217,9 +216,8 @@ std::vector<CDB_ATOM_OTERM*> pure_inputs(MORV_CLUSTER* cluster, const std::set<C
         bool fed_by_buried_member = false;
         for_each_driven_data_iterm(node, [&](CDB_ATOM_ITERM* iterm) {
             const MORV_CLUSTER_NODE_INFO& source = cluster->get_node_info(iterm->get_source());
-            fed_by_buried_member = fed_by_buried_member ||
-                                   (source.is_included() && !source.is_true_output() &&
-                                    source.get_buried_fanout_count() >= 1);
+            fed_by_buried_member = fed_by_buried_member || (source.is_included() && !source.is_true_output() &&
+                                                            source.get_buried_fanout_count() >= 1);
         });
         if (fed_by_buried_member) continue;
         MORV_DEBUG_STREAM::print(100, "node %d is a pure input", static_cast<int>(node->get_id()));

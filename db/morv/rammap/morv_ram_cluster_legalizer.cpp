@@ -59,10 +59,8 @@ std::vector<CDB_ATOM_OTERM*> illegal_boundary(MORV_CLUSTER* cluster, bool inputs
             if (inputs ? is_illegal_true_input(info) : is_illegal_true_output(info)) found.push_back(*it);
         }
     };
-    if (inputs)
-        take(cluster->begin_inputs(), cluster->end_inputs());
-    else
-        take(cluster->begin_outputs(), cluster->end_outputs());
+    if (inputs) take(cluster->begin_inputs(), cluster->end_inputs());
+    else take(cluster->begin_outputs(), cluster->end_outputs());
     return found;
 }
 
@@ -83,8 +81,7 @@ template <typename F>
 void for_each_driven_data_iterm(CDB_ATOM_NODE* node, F&& visit)
 {
     for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
-        if ((*it)->get_source() && !MORV_CLUSTER::is_register_control_port(node, (*it)->get_any_usage_as()))
-            visit(*it);
+        if ((*it)->get_source() && !MORV_CLUSTER::is_register_control_port(node, (*it)->get_any_usage_as())) visit(*it);
 }
 
 bool debug()
@@ -184,8 +181,7 @@ bool MORV_CLUSTER_RAM_LEGALIZER::walk_fanin_node(MORV_CLUSTER* cluster, CDB_ATOM
     return ok;
 }
 
-bool MORV_CLUSTER_RAM_LEGALIZER::propagate_output_arrivals(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm,
-                                                           bool counting)
+bool MORV_CLUSTER_RAM_LEGALIZER::propagate_output_arrivals(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm, bool counting)
 {
     MORV_ASSERT_TEXT(oterm, "oterm");
     if (cluster) cluster->update_distances();
@@ -380,9 +376,9 @@ bool MORV_CLUSTER_RAM_LEGALIZER::add_fanouts(MORV_CLUSTER* cluster, CDB_ATOM_OTE
         CDB_ATOM_OTERM* member = nullptr;
         for_each_data_oterm(next, [&](CDB_ATOM_OTERM* o) { member = member ? member : o; });
         if (member && is_included(cluster, member)) continue;
-        const bool joins = manager()->can_pack(next) &&
-                           !(util->is_ff(next) &&
-                             MORV_CLUSTER::is_register_control_port(next, (*fanout)->get_any_usage_as()));
+        const bool joins =
+            manager()->can_pack(next) &&
+            !(util->is_ff(next) && MORV_CLUSTER::is_register_control_port(next, (*fanout)->get_any_usage_as()));
         bool refused = false;
         if (joins && util->is_lut(next))
             for_each_data_oterm(next, [&](CDB_ATOM_OTERM* o) { refused = refused || !is_output_legalizable(o); });
@@ -458,8 +454,7 @@ int MORV_CLUSTER_RAM_LEGALIZER::core_inputs(MORV_CLUSTER* cluster, bool& changed
     for (CDB_ATOM_OTERM* input : recorded) {
         cluster->update_distances();
         if (!cluster->has_node_info(input) || !is_illegal_true_input(cluster->get_node_info(input))) continue;
-        MORV_DEBUG_STREAM::print(100, "Input ID %d CANNOT be legalized. Forcing legalization of output.",
-                                 id_of(input));
+        MORV_DEBUG_STREAM::print(100, "Input ID %d CANNOT be legalized. Forcing legalization of output.", id_of(input));
         const int before = membership_size(cluster);
         legalize_output(cluster, input);
         changed = changed || membership_size(cluster) != before;
@@ -632,7 +627,8 @@ void MORV_CLUSTER_RAM_LEGALIZER::invalidate_side(MORV_CLUSTER* cluster, const st
 {
     std::vector<CDB_ATOM_OTERM*> queued;
     for (CDB_ATOM_OTERM* o : work) {
-        if (debug()) MORV_DEBUG_STREAM::print(100, output ? "processing (output) %d" : "processing (input) %d", id_of(o));
+        if (debug())
+            MORV_DEBUG_STREAM::print(100, output ? "processing (output) %d" : "processing (input) %d", id_of(o));
         if (output ? is_output_legalizable(o) : is_input_legalizable(o)) queued.push_back(o);
     }
     reset();
@@ -641,9 +637,9 @@ void MORV_CLUSTER_RAM_LEGALIZER::invalidate_side(MORV_CLUSTER* cluster, const st
             output ? propagate_output_arrivals(cluster, o, true) : can_legalize_input(cluster, o, true);
         if (allowed) continue;
         if (debug())
-            MORV_DEBUG_STREAM::print(100, output ? "invalidate %d (output), do it recursively"
-                                                 : "invalidate %d (input), do it recursively",
-                                     id_of(o));
+            MORV_DEBUG_STREAM::print(
+                100, output ? "invalidate %d (output), do it recursively" : "invalidate %d (input), do it recursively",
+                id_of(o));
         CDB_ATOM_NODE* node = o->get_my_node();
         if (output) {
             for_each_driven_data_iterm(node, [&](CDB_ATOM_ITERM* iterm) { next.push_back(iterm->get_source()); });

@@ -35,8 +35,8 @@ MORV_REGISTER_TYPE::MORV_REGISTER_TYPE(CDB_ATOM_NODE* node)
     m_clock = signal_of(node, DB_CLOCK);
     m_clear = signal_of(node, DB_CLEAR);
     m_enable = signal_of(node, DB_CLOCK_ENABLE);
-    const CDB_ATOM_ITERM* aload = node->implements(DB_ASYNCH_LOAD) ? node->get_input_term_by_type(DB_ASYNCH_LOAD)
-                                                                   : nullptr;
+    const CDB_ATOM_ITERM* aload =
+        node->implements(DB_ASYNCH_LOAD) ? node->get_input_term_by_type(DB_ASYNCH_LOAD) : nullptr;
     if (!aload) {
         m_aload = gnd_signal();
         return;

@@ -102,7 +102,8 @@ TEST(RamClusterFramework, SignalOrderTellsConstantsApart)
         CDB_ATOM_ITERM* clear = control(cleared, DB_CLEAR);
         r->insert_fanout(clear);
         clear->set_invert();
-        for (auto* q : {plain, gnd, vcc, load, cleared}) f.output(q->get_my_node()->get_instance_name()->get_short_hpath() + "_o", q);
+        for (auto* q : {plain, gnd, vcc, load, cleared})
+            f.output(q->get_my_node()->get_instance_name()->get_short_hpath() + "_o", q);
     });
     const MORV_REGISTER_TYPE plain(run.node("plain")), gnd(run.node("gnd_clear")), vcc(run.node("vcc_clear"));
     EXPECT_NE(gnd, vcc);
@@ -429,13 +430,16 @@ TEST(RamClusterGrowth, EqualScoresReplaceTheBestAndWorseOnesDoNot)
 // two registers behind a0: growth falls back to the earlier cluster.
 TEST(RamClusterGrowth, WorseInputSideRestoresTheEarlierBest)
 {
-    CLUSTER_RUN c(CDB_FAMILY_BRK, [](FIXTURE_NETLIST& f) {
-        CDB_ATOM_OTERM* clk = f.input("clk");
-        CDB_ATOM_OTERM* a0 = f.reg("a0", f.input("i0"), clk);
-        CDB_ATOM_OTERM* a1 = f.reg("a1", f.input("i1"), clk);
-        f.output("oq", f.reg("q", f.lut("x", {a0, a1}, 0x6), clk));
-        f.output("or", f.reg("r2", a0, clk));
-    }, "a0");
+    CLUSTER_RUN c(
+        CDB_FAMILY_BRK,
+        [](FIXTURE_NETLIST& f) {
+            CDB_ATOM_OTERM* clk = f.input("clk");
+            CDB_ATOM_OTERM* a0 = f.reg("a0", f.input("i0"), clk);
+            CDB_ATOM_OTERM* a1 = f.reg("a1", f.input("i1"), clk);
+            f.output("oq", f.reg("q", f.lut("x", {a0, a1}, 0x6), clk));
+            f.output("or", f.reg("r2", a0, clk));
+        },
+        "a0");
     c.legalizer()->pre_cache(c.manager.m_register_type, &c.run.netlist());
     MORV_LOG_CAPTURE log(100);
     auto grown = own(c, c.manager.get_ram_flow()->grow_cluster(c.run.node("x")));
@@ -487,7 +491,8 @@ std::string sbox_of(const GROWN_CLUSTER& grown)
 void expect_sbox_roms(int family, int gain)
 {
     const std::string design = cdb_family_lut_size(family) == 6 ? "sbox_rom_k6" : "sbox_rom_k4";
-    RAMMAP_RUN run(family, BLIF_READER(family).read_file(std::string(MORV_SOURCE_DIR) + "/designs/" + design + ".blif"));
+    RAMMAP_RUN run(family,
+                   BLIF_READER(family).read_file(std::string(MORV_SOURCE_DIR) + "/designs/" + design + ".blif"));
     const SEED_SUMMARY summary = grow_design(run);
     std::map<std::string, GROWN_CLUSTER> best;
     for (const GROWN_CLUSTER& grown : summary.clusters) {
