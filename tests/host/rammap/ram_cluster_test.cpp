@@ -298,6 +298,40 @@ TEST(RamClusterLegalizer, TwentyInputsAreGivenUp)
     EXPECT_EQ(cost.compute_size(legal.get())->m_inputs, 8);
 }
 
+// k LUTs read the root of a tree over 13 registers, each into an output
+// pin: their outputs can only be registered behind, through all 13.
+RAMMAP_BUILD readers_of_wide_cone(int k)
+{
+    return [k](FIXTURE_NETLIST& f) {
+        wide_cone(13)(f);
+        CDB_ATOM_NODE* pin = nullptr;
+        for (CDB_ATOM_NODE* node : f.netlist())
+            if (node->get_instance_name()->get_short_hpath() == std::string("o") + BLIF_OUTPUT_PIN_SUFFIX) pin = node;
+        CDB_ATOM_OTERM* root = pin->get_input_term_by_type(DB_DATAIN)->get_source();
+        for (int i = 0; i < k; ++i) f.output(indexed("p", i), f.lut(indexed("k", i), {root}, 0x1));
+    };
+}
+
+TEST(RamClusterLegalizer, ForcedInputsGiveUpAt40961Bits)
+{
+    // Two outputs over 1 + 13 inputs: 32768 bits, below the limit; the
+    // registered cluster ends with 13 inputs and 16384 bits.
+    CLUSTER_RUN two(CDB_FAMILY_BRK, readers_of_wide_cone(2), "r0");
+    auto fits = own(two, two.cluster_of({"k0", "k1"}));
+    ASSERT_TRUE(two.legalizer()->legalize(fits.get()));
+    MORV_CLUSTER_COST_BY_SIZE cost;
+    EXPECT_EQ(cost.compute_size(fits.get())->m_inputs, 13);
+    EXPECT_EQ(REGISTER_WALK(cluster_nodes(fits.get())).check(), "");
+    // Three outputs: 49152 bits, given up before anything is added.
+    CLUSTER_RUN three(CDB_FAMILY_BRK, readers_of_wide_cone(3), "r0");
+    auto too_big = own(three, three.cluster_of({"k0", "k1", "k2"}));
+    MORV_LOG_CAPTURE log(100);
+    EXPECT_FALSE(three.legalizer()->legalize(too_big.get()));
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Won't fit into 4 KALBs, setting to illegal"), lines.end());
+    EXPECT_EQ(cluster_nodes(too_big.get()).size(), 3u);
+}
+
 TEST(RamClusterLegalizer, PreCacheRefusesWideSignaturesOnly)
 {
     for (int n : {12, 13}) {
