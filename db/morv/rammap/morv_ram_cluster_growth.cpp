@@ -77,7 +77,10 @@ std::vector<CDB_ATOM_OTERM*> boundary(MORV_CLUSTER* cluster, int side)
 }
 
 // The sinks of the oterm outside the cluster when all of them may join and
-// together read nothing the cluster does not know; none otherwise.
+// together read nothing the cluster does not know; none otherwise. A
+// boundary is taken with all its sinks however many there are: the output
+// cones of a ROM share its address registers, and only taking every reader
+// of an address bit at once joins the cones.
 std::vector<CDB_ATOM_NODE*> grabbable_sinks(MORV_RAM_MAP_AREA_CLUSTER_MANAGER* manager, MORV_CLUSTER* cluster,
                                             CDB_ATOM_OTERM* oterm, int side)
 {

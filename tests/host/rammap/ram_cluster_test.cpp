@@ -247,6 +247,37 @@ TEST(RamClusterLegalizer, InputsFromRegistersOfTheTypeAreLegal)
     EXPECT_EQ(REGISTER_WALK(cluster_nodes(cluster.get())).check(), "true input of x");
 }
 
+// A state machine: s = reg(f(i, s)) with the decoded output g(s) on a pin,
+// and a second register t behind s.
+RAMMAP_BUILD state_machine()
+{
+    return [](FIXTURE_NETLIST& f) {
+        CDB_ATOM_OTERM* clk = f.input("clk");
+        CDB_ATOM_OTERM* i = f.input("i");
+        CDB_ATOM_OTERM* next = f.lut("f", {i, i}, 0x6);
+        CDB_ATOM_OTERM* s = f.reg("s", next, clk);
+        CDB_ATOM_ITERM* back = next->get_my_node()->get_input_term_by_type(DB_DATA_B);
+        back->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+        s->insert_fanout(back);
+        f.output("o", f.lut("g", {s}, 0x1));
+        f.output("ot", f.reg("t", s, clk));
+    };
+}
+
+TEST(RamClusterLegalizer, StateBitsCutTheirLoop)
+{
+    CLUSTER_RUN c(CDB_FAMILY_OBRAN, state_machine(), "s");
+    auto fsm = own(c, c.cluster_of({"f", "s", "g"}));
+    EXPECT_TRUE(fsm->get_node_info(c.out("s")).is_feedback_register());
+    EXPECT_TRUE(fsm->get_node_info(c.out("s")).is_registered_state());
+    EXPECT_TRUE(c.legalizer()->is_legal(fsm.get()));
+    EXPECT_EQ(REGISTER_WALK(cluster_nodes(fsm.get())).check(), "");
+    // t behind the state bit is a second register on the way out.
+    fsm->add_node(c.run.node("t"));
+    EXPECT_FALSE(c.legalizer()->is_legal(fsm.get()));
+    EXPECT_NE(REGISTER_WALK(cluster_nodes(fsm.get())).check(), "");
+}
+
 TEST(RamClusterLegalizer, InputWithoutRegisterIsForcedThroughItsOutputs)
 {
     CLUSTER_RUN c(CDB_FAMILY_BRK, legal_design(), "a0");
