@@ -62,11 +62,14 @@ MORV_RAM_MAP_AREA_CLUSTER_MANAGER::MORV_RAM_MAP_AREA_CLUSTER_MANAGER(double slac
     : m_slack_ratio_threshold(slack_ratio_threshold)
 {
     MORV_ASSERT_TEXT(MORV_RAM_MAP_UTIL::has_instance(), "m_instance");
-    m_legalizer = MORV_NEW(MORV_CLUSTER_RAM_LEGALIZER);
+    m_own_legalizer = MORV_MAKE_OWNER(MORV_CLUSTER_RAM_LEGALIZER);
+    m_own_cost_function = MORV_MAKE_OWNER(MORV_CLUSTER_COST_BY_SIZE);
+    m_own_flow = MORV_MAKE_OWNER(MORV_CLUSTER_RAM_FLOW);
+    m_legalizer = m_own_legalizer.get();
+    m_cost_function = m_own_cost_function.get();
+    m_flow = m_own_flow.get();
     m_legalizer->m_cluster_manager = this;
-    m_cost_function = MORV_NEW(MORV_CLUSTER_COST_BY_SIZE);
     m_cost_function->m_cluster_manager = this;
-    m_flow = MORV_NEW(MORV_CLUSTER_RAM_FLOW);
     m_flow->m_cluster_manager = this;
 }
 
@@ -74,33 +77,34 @@ MORV_RAM_MAP_AREA_CLUSTER_MANAGER::~MORV_RAM_MAP_AREA_CLUSTER_MANAGER()
 {
     MORV_ASSERT_TEXT(m_legalizer, "m_legalizer");
     MORV_ASSERT_TEXT(m_cost_function, "m_cost_function");
-    MORV_DELETE(get_ram_legalizer());
-    MORV_DELETE(get_cost_by_size());
-    MORV_DELETE(get_ram_flow());
 }
 
 MORV_CLUSTER_RAM_LEGALIZER* MORV_RAM_MAP_AREA_CLUSTER_MANAGER::get_ram_legalizer() const
 {
-    return static_cast<MORV_CLUSTER_RAM_LEGALIZER*>(get_legalizer());
+    MORV_ASSERT_TEXT(m_own_legalizer, "m_legalizer");
+    return m_own_legalizer.get();
 }
 
 MORV_CLUSTER_COST_BY_SIZE* MORV_RAM_MAP_AREA_CLUSTER_MANAGER::get_cost_by_size() const
 {
-    return static_cast<MORV_CLUSTER_COST_BY_SIZE*>(get_cost_function());
+    MORV_ASSERT_TEXT(m_own_cost_function, "m_cost_function");
+    return m_own_cost_function.get();
 }
 
 MORV_CLUSTER_RAM_FLOW* MORV_RAM_MAP_AREA_CLUSTER_MANAGER::get_ram_flow() const
 {
-    return static_cast<MORV_CLUSTER_RAM_FLOW*>(get_flow());
+    MORV_ASSERT_TEXT(m_own_flow, "m_flow");
+    return m_own_flow.get();
 }
 
+// The caller takes the cluster over and hands it back to delete_cluster.
 MORV_CLUSTER* MORV_RAM_MAP_AREA_CLUSTER_MANAGER::create_cluster(CDB_ATOM_NODE* seed)
 {
-    MORV_CLUSTER* cluster = MORV_NEW(MORV_CLUSTER, this);
+    MORV_OWNER<MORV_CLUSTER> cluster = MORV_MAKE_OWNER(MORV_CLUSTER, this);
     cluster->add_node(seed);
     cluster->update_distances();
     ++m_cluster_count;
-    return cluster;
+    return cluster.release();
 }
 
 void MORV_RAM_MAP_AREA_CLUSTER_MANAGER::delete_cluster(MORV_CLUSTER* cluster)

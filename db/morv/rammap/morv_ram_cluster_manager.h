@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "mem_alloc_sys.h"
 #include "vtl_hash_lite_sys.h"
 
 #include "morv/netlist/morv_deterministic.h"
@@ -50,6 +51,11 @@ public:
 
 private:
     bool has_critical_connection(CDB_ATOM_NODE* node) const;
+
+    // The delegates this manager made; the base's pointers name them.
+    MORV_OWNER<MORV_CLUSTER_RAM_LEGALIZER> m_own_legalizer;
+    MORV_OWNER<MORV_CLUSTER_COST_BY_SIZE> m_own_cost_function;
+    MORV_OWNER<MORV_CLUSTER_RAM_FLOW> m_own_flow;
 
     VTL_HASH_LITE<CDB_ATOM_NODE*, bool> m_can_pack_cache{48};
 };
