@@ -1,6 +1,8 @@
 #include "morv/rammap/morv_ram_cluster_cost.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "cdb/cdb_atom_node.h"
 #include "cdb/cdb_types.h"
@@ -11,9 +13,10 @@
 
 int64_t MORV_CLUSTER_COST_BY_SIZE::TOKEN_BY_SIZE::get_bits() const
 {
-    // A shift by 20 or more is never needed: such a cluster fits nowhere.
-    if (m_inputs < 0 || m_inputs >= 20) return 0;
-    return static_cast<int64_t>(m_outputs) << m_inputs;
+    // A cluster of 20 inputs or more fits nowhere: more bits than any
+    // limit, without a shift that could overflow.
+    if (m_inputs >= 20) return std::numeric_limits<int64_t>::max();
+    return static_cast<int64_t>(m_outputs) << std::max(m_inputs, 0);
 }
 
 int MORV_CLUSTER_COST_BY_SIZE::TOKEN_BY_SIZE::get_score(bool counts_outputs) const

@@ -16,8 +16,8 @@ public:
     {
     public:
         void print() const override;
-        // Outputs shifted left by inputs; only meaningful below 20 inputs,
-        // where every limit applies (0 beyond, where no limit is met).
+        // Outputs shifted left by inputs, in 64 bits; from 20 inputs on the
+        // largest value, which no limit admits.
         int64_t get_bits() const;
         // Cells saved: comb nodes less carry nodes, less the outputs where
         // the family pays a wrapper per output.

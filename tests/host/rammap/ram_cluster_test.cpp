@@ -329,6 +329,23 @@ TEST(RamClusterLegalizer, TwentyInputsAreGivenUp)
     EXPECT_EQ(cost.compute_size(legal.get())->m_inputs, 8);
 }
 
+TEST(RamClusterLegalizer, TwentyInputsNeverFitWhateverTheBitLimit)
+{
+    for (int n : {19, 20}) {
+        CLUSTER_RUN c(CDB_FAMILY_BRK, wide_cone(n), "r0");
+        c.manager.m_max_bits = 1 << 30;
+        CDB_ATOM_NODE* root = c.run.output_term("o")->get_source()->get_my_node();
+        auto cluster = own(c, c.manager.create_cluster(root));
+        for (CDB_ATOM_NODE* node : c.run.netlist())
+            if (c.run.util()->is_lut(node)) cluster->add_node(node);
+        MORV_CLUSTER_COST_BY_SIZE cost;
+        const auto token = cost.compute_size(cluster.get());
+        EXPECT_EQ(token->m_inputs, n);
+        EXPECT_EQ(morv_fits_max_bits(&c.manager, cluster.get()), n < 20) << n;
+        EXPECT_EQ(token->get_bits() <= (int64_t{1} << 30), n < 20) << n;
+    }
+}
+
 // k LUTs read the root of a tree over 13 registers, each into an output
 // pin: their outputs can only be registered behind, through all 13.
 RAMMAP_BUILD readers_of_wide_cone(int k)
