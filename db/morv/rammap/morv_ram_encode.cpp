@@ -12,6 +12,8 @@
 #include "morv/core/morv_global.h"
 #include "morv/netlist/morv_cluster.h"
 #include "morv/netlist/morv_net_util.h"
+#include "morv/rammap/morv_ram_cluster_cost.h"
+#include "morv/rammap/morv_ram_cluster_legalizer.h"
 #include "morv/rammap/morv_ram_map_util.h"
 
 namespace {
@@ -80,11 +82,15 @@ void MORV_CLUSTER_RAM_STATE_ENCODING::reset()
 
 // ---------------------------------------------------------------- encode
 
-bool MORV_CLUSTER_RAM_STATE_ENCODING::encode(MORV_CLUSTER* cluster)
+void MORV_CLUSTER_RAM_STATE_ENCODING::encode(MORV_CLUSTER* cluster)
 {
     MORV_ASSERT(cluster);
     reset();
+    m_cluster_manager = cluster->get_cluster_manager();
+    MORV_ASSERT_TEXT(m_cluster_manager, "m_cluster_manager");
     if (cluster->is_dirty()) cluster->update_distances();
+    MORV_ASSERT_TEXT(m_cluster_manager->get_legalizer()->is_legal(cluster),
+                     "m_cluster_manager->get_legalizer()->is_legal(cluster)");
     collect_inputs(cluster);
     collect_outputs(cluster);
     choose_state_mode(cluster);
@@ -117,7 +123,9 @@ bool MORV_CLUSTER_RAM_STATE_ENCODING::encode(MORV_CLUSTER* cluster)
     // Sized from the address bits themselves: a length taken from another
     // count would let the writes below leave the column.
     MORV_ASSERT(m_address_oterms.size() <= k_max_address_bits);
-    MORV_ASSERT(static_cast<int>(m_address_oterms.size()) == count_inputs(cluster));
+    const MORV_OWNER<MORV_CLUSTER_COST_BY_SIZE::TOKEN_BY_SIZE> token =
+        m_cluster_manager->get_cost_function()->as_cost_by_size()->compute_size(cluster);
+    MORV_ASSERT(token->m_inputs == static_cast<int>(m_address_oterms.size()));
     const size_t length = size_t{1} << m_address_oterms.size();
 
     compute_power_up_values(cluster);
@@ -127,7 +135,6 @@ bool MORV_CLUSTER_RAM_STATE_ENCODING::encode(MORV_CLUSTER* cluster)
         m_contents.push_back(std::move(column));
     }
     if (s_morv_ram_map_debug) dump_bdds(bdds);
-    return true;
 }
 
 void MORV_CLUSTER_RAM_STATE_ENCODING::collect_inputs(MORV_CLUSTER* cluster)
@@ -144,14 +151,14 @@ void MORV_CLUSTER_RAM_STATE_ENCODING::collect_inputs(MORV_CLUSTER* cluster)
 
 bool MORV_CLUSTER_RAM_STATE_ENCODING::is_output(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm) const
 {
-    return cluster->get_node_info(oterm).is_legal_output() && !cluster->is_input_fed_output_register(oterm);
+    return cluster->get_node_info(oterm).is_true_output() && !cluster->is_input_fed_output_register(oterm);
 }
 
 void MORV_CLUSTER_RAM_STATE_ENCODING::collect_outputs(MORV_CLUSTER* cluster)
 {
     for (auto it = cluster->begin_outputs(); it != cluster->end_outputs(); ++it) {
         CDB_ATOM_OTERM* oterm = *it;
-        if (!cluster->get_node_info(oterm).is_legal_output()) continue;
+        if (!cluster->get_node_info(oterm).is_true_output()) continue;
         if (cluster->is_input_fed_output_register(oterm)) {
             MORV_DEBUG_STREAM::print(100, "AVOIDED MAKING %d an output!", node_id(oterm));
             continue;
@@ -167,7 +174,7 @@ void MORV_CLUSTER_RAM_STATE_ENCODING::choose_state_mode(MORV_CLUSTER* cluster)
 {
     cluster->set_boundary_mode(true);
     const int strict = count_inputs(cluster);
-    if (!cluster->check_input_distances()) return;
+    if (!cluster->is_state_candidate_free()) return;
     cluster->set_boundary_mode(false);
     const int relaxed = count_inputs(cluster);
     if (strict < relaxed) cluster->set_boundary_mode(true);

@@ -20,6 +20,7 @@
 
 #include "bdd/bdd_jbdd.h"
 
+#include "morv/rammap/morv_cluster_delegate.h"
 #include "morv/rammap/morv_ram_mif.h"
 
 class CDB_ATOM_ITERM;
@@ -29,24 +30,24 @@ class MORV_CLUSTER;
 class MORV_NET_UTIL;
 class MORV_RAM_MAP_UTIL;
 
-class MORV_CLUSTER_RAM_STATE_ENCODING
+class MORV_CLUSTER_RAM_STATE_ENCODING : public MORV_CLUSTER_STATE_ENCODING
 {
 public:
     // Takes the utility's BDD manager and net utility; owns neither.
     explicit MORV_CLUSTER_RAM_STATE_ENCODING(MORV_RAM_MAP_UTIL* util);
-    virtual ~MORV_CLUSTER_RAM_STATE_ENCODING();
+    ~MORV_CLUSTER_RAM_STATE_ENCODING() override;
     MORV_CLUSTER_RAM_STATE_ENCODING(const MORV_CLUSTER_RAM_STATE_ENCODING&) = delete;
     MORV_CLUSTER_RAM_STATE_ENCODING& operator=(const MORV_CLUSTER_RAM_STATE_ENCODING&) = delete;
 
-    virtual const std::vector<CDB_ATOM_OTERM*>& get_inputs() const { return m_inputs; }
-    virtual const std::vector<CDB_ATOM_OTERM*>& get_outputs() const { return m_outputs; }
-    virtual const std::vector<CDB_ATOM_OTERM*>& get_states() const { return m_states; }
-    virtual MORV_CLUSTER_RAM_STATE_ENCODING* as_ram_state_encoding() { return this; }
-    // Fills every list, column and power-up value from the cluster, whose
-    // state mode it chooses and leaves set; results stay valid until the
-    // next encode or reset.
-    virtual bool encode(MORV_CLUSTER* cluster);
-    virtual void reset();
+    std::vector<CDB_ATOM_OTERM*>& get_inputs() override { return m_inputs; }
+    std::vector<CDB_ATOM_OTERM*>& get_outputs() override { return m_outputs; }
+    std::vector<CDB_ATOM_OTERM*>& get_states() override { return m_states; }
+    MORV_CLUSTER_RAM_STATE_ENCODING* as_ram_state_encoding() override { return this; }
+    // Fills every list, column and power-up value from a legal cluster of a
+    // manager, whose state mode it chooses and leaves set; results stay
+    // valid until the next encode or reset.
+    void encode(MORV_CLUSTER* cluster) override;
+    void reset() override;
 
     BDD_JBDD get_oterm_bdd(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm, int depth);
     // The register's next value from its synchronous inputs at that depth.
