@@ -20,12 +20,21 @@
 class CLUSTER_EVAL
 {
 public:
-    explicit CLUSTER_EVAL(const std::vector<CDB_ATOM_OTERM*>& address) : m_address(address) {}
+    // The first `true_inputs` address oterms are the cluster's inputs, the
+    // rest its state registers.
+    CLUSTER_EVAL(const std::vector<CDB_ATOM_OTERM*>& address, size_t true_inputs)
+        : m_address(address), m_true_inputs(true_inputs)
+    {}
 
+    // A true input holds its address bit on both sides of the edge; a state
+    // register before it.
     void set_address(uint64_t a)
     {
         for (auto& stage : m_value) stage.clear();
-        for (size_t k = 0; k < m_address.size(); ++k) m_value[1][m_address[k]] = (a >> k) & 1u;
+        for (size_t k = 0; k < m_address.size(); ++k) {
+            m_value[1][m_address[k]] = (a >> k) & 1u;
+            if (k < m_true_inputs) m_value[0][m_address[k]] = (a >> k) & 1u;
+        }
     }
     // Stage 0: after the clock edge; 1: before it (the address); 2: at power-up.
     unsigned value(const CDB_ATOM_OTERM* o, int stage)
@@ -72,18 +81,19 @@ private:
     }
 
     std::vector<CDB_ATOM_OTERM*> m_address;
+    size_t m_true_inputs;
     std::unordered_map<const CDB_ATOM_OTERM*, unsigned> m_value[3];
 };
 
 // Empty when every column and power-up value agrees with the evaluation:
 // every address up to 12 address bits, `samples` random ones above.
-inline std::string check_encoding(const MORV_CLUSTER_RAM_STATE_ENCODING& enc, int samples = 4096, uint64_t seed = 1)
+inline std::string check_encoding(MORV_CLUSTER_RAM_STATE_ENCODING& enc, int samples = 4096, uint64_t seed = 1)
 {
     const std::vector<CDB_ATOM_OTERM*>& data = enc.get_data_oterms();
     const size_t bits = enc.get_address_oterms().size();
     if (enc.get_contents().size() != data.size() || enc.get_power_up_values().size() != data.size())
         return "one column and one power-up value per data bit expected";
-    CLUSTER_EVAL eval(enc.get_address_oterms());
+    CLUSTER_EVAL eval(enc.get_address_oterms(), enc.get_inputs().size());
     const uint64_t depth = uint64_t{1} << bits;
     std::mt19937_64 rng(seed);
     const uint64_t count = bits <= 12 ? depth : static_cast<uint64_t>(samples);

@@ -240,6 +240,10 @@ BDD_JBDD MORV_CLUSTER_RAM_STATE_ENCODING::get_oterm_bdd(MORV_CLUSTER* cluster, C
     BDD_JBDD result;
     if (depth >= 0 && is_true_input(node_info) && m_input_index.count(oterm)) {
         result = m_bdd_mgr->ithvar(m_input_index[oterm]);
+    } else if (depth == -1 && is_true_input(node_info) && oterm->get_usage() == DB_REG_OUT) {
+        // A cluster whose register stage is the registers feeding it powers
+        // up as those registers do.
+        result = register_power_up(oterm);
     } else if (depth == 1 && node_info.is_state(cluster->get_boundary_mode()) && m_state_index.count(oterm)) {
         result = m_bdd_mgr->ithvar(static_cast<int>(m_inputs.size()) + m_state_index[oterm]);
     } else {
@@ -247,11 +251,7 @@ BDD_JBDD MORV_CLUSTER_RAM_STATE_ENCODING::get_oterm_bdd(MORV_CLUSTER* cluster, C
         const int usage = oterm->get_usage();
         if (usage == DB_REG_OUT) {
             if (depth == -1) {
-                CDB_ATOM_NODE* node = oterm->get_my_node();
-                CDB_ATOM_ITERM* aload =
-                    node->implements(DB_ASYNCH_LOAD) ? node->get_input_term_by_type(DB_ASYNCH_LOAD) : nullptr;
-                result =
-                    aload != nullptr && aload->get_source() != nullptr ? m_bdd_mgr->true_bdd() : m_bdd_mgr->false_bdd();
+                result = register_power_up(oterm);
             } else {
                 result = get_register_bdd(cluster, oterm, depth + 1);
             }
@@ -263,6 +263,13 @@ BDD_JBDD MORV_CLUSTER_RAM_STATE_ENCODING::get_oterm_bdd(MORV_CLUSTER* cluster, C
     }
     cache.emplace(oterm, result);
     return result;
+}
+
+BDD_JBDD MORV_CLUSTER_RAM_STATE_ENCODING::register_power_up(CDB_ATOM_OTERM* regout)
+{
+    CDB_ATOM_NODE* node = regout->get_my_node();
+    CDB_ATOM_ITERM* aload = node->implements(DB_ASYNCH_LOAD) ? node->get_input_term_by_type(DB_ASYNCH_LOAD) : nullptr;
+    return aload != nullptr && aload->get_source() != nullptr ? m_bdd_mgr->true_bdd() : m_bdd_mgr->false_bdd();
 }
 
 BDD_JBDD MORV_CLUSTER_RAM_STATE_ENCODING::get_register_bdd(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* regout, int depth)

@@ -73,6 +73,8 @@ private:
     void choose_state_mode(MORV_CLUSTER* cluster);
     void collect_states(MORV_CLUSTER* cluster);
     bool is_output(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm) const;
+    // True when the register's aload input has a source.
+    BDD_JBDD register_power_up(CDB_ATOM_OTERM* regout);
     void compute_power_up_values(MORV_CLUSTER* cluster);
     void dump_bdds(const std::vector<BDD_JBDD>& bdds) const;
 
