@@ -29,6 +29,35 @@ std::optional<uint64_t> decimal(std::string_view s)
     return v;
 }
 
+// A whole unsigned decimal number of any size, as little-endian 32-bit
+// limbs without high zero limbs; at most `max_digits` digits.
+std::optional<std::vector<uint32_t>> big_decimal(std::string_view s, size_t max_digits)
+{
+    s = trim(s);
+    if (s.empty() || s.size() > max_digits) return std::nullopt;
+    std::vector<uint32_t> limbs;
+    for (char c : s) {
+        if (c < '0' || c > '9') return std::nullopt;
+        uint64_t carry = static_cast<uint64_t>(c - '0');
+        for (uint32_t& limb : limbs) {
+            const uint64_t v = uint64_t{limb} * 10 + carry;
+            limb = static_cast<uint32_t>(v);
+            carry = v >> 32;
+        }
+        if (carry != 0) limbs.push_back(static_cast<uint32_t>(carry));
+    }
+    return limbs;
+}
+
+// Number of significant bits.
+size_t bit_length(const std::vector<uint32_t>& limbs)
+{
+    if (limbs.empty()) return 0;
+    size_t bits = 32 * (limbs.size() - 1);
+    for (uint32_t top = limbs.back(); top != 0; top >>= 1) ++bits;
+    return bits;
+}
+
 class MIF_READER
 {
 public:
@@ -39,12 +68,12 @@ public:
         m_in.open(m_path, std::ios::binary);
         if (!m_in) throw CUT_MIF_ERROR(m_path + ": cannot be read");
         CUT_MIF_CONTENTS c;
-        c.width = header_number("WIDTH", 1, 64, m_width);
+        c.width = header_number("WIDTH", 1, CUT_MIF_MAX_WIDTH, m_width);
         c.depth = header_number("DEPTH", 1, 1 << 24, m_depth);
         header_word("ADDRESS_RADIX=UNS;");
         header_word("DATA_RADIX=UNS;");
         header_word("CONTENT BEGIN");
-        for (int a = 0; a < c.depth; ++a) c.words.push_back(content_line(a, c));
+        for (int a = 0; a < c.depth; ++a) content_line(a, c);
         if (next_line() != "END;") fail("expected 'END;' after the last address " + std::to_string(c.depth - 1));
         return c;
     }
@@ -92,7 +121,7 @@ private:
         return static_cast<int>(*v);
     }
 
-    uint64_t content_line(int address, const CUT_MIF_CONTENTS& c)
+    void content_line(int address, CUT_MIF_CONTENTS& c)
     {
         const std::string line = next_line();
         if (line.empty())
@@ -101,15 +130,23 @@ private:
         if (colon == std::string::npos || line.back() != ';')
             fail("expected '<address> : <word>;' for address " + std::to_string(address) + ", found '" + line + "'");
         const std::optional<uint64_t> a = decimal(std::string_view(line).substr(0, colon));
-        const std::optional<uint64_t> w = decimal(std::string_view(line).substr(colon + 1, line.size() - colon - 2));
+        // A decimal number of w bits has fewer than w * 0.302 + 1 digits.
+        const size_t max_digits = static_cast<size_t>(c.width) * 302 / 1000 + 2;
+        const std::optional<std::vector<uint32_t>> w =
+            big_decimal(std::string_view(line).substr(colon + 1, line.size() - colon - 2), max_digits);
         if (!a || !w) fail("expected '<address> : <word>;' in unsigned decimal, found '" + line + "'");
         if (*a != uint64_t(address))
             fail("address " + std::to_string(*a) + " where address " + std::to_string(address) +
                  " comes next (one line per address, in order)");
-        if (c.width < 64 && *w >> c.width != 0)
-            fail("word " + std::to_string(*w) + " at address " + std::to_string(address) + " does not fit in " +
-                 std::to_string(c.width) + " bits");
-        return *w;
+        if (bit_length(*w) > static_cast<size_t>(c.width))
+            fail("word " + std::string(trim(std::string_view(line).substr(colon + 1, line.size() - colon - 2))) +
+                 " at address " + std::to_string(address) + " does not fit in " + std::to_string(c.width) + " bits");
+        std::vector<bool> bits(static_cast<size_t>(c.width), false);
+        for (size_t k = 0; k < bits.size() && k / 32 < w->size(); ++k) bits[k] = ((*w)[k / 32] >> (k % 32)) & 1u;
+        uint64_t low = 0;
+        for (size_t i = 0; i < 2 && i < w->size(); ++i) low |= uint64_t{(*w)[i]} << (32 * i);
+        c.words.push_back(low);
+        c.bits.push_back(std::move(bits));
     }
 
     std::string m_path;
@@ -124,7 +161,7 @@ private:
 std::vector<bool> CUT_MIF_CONTENTS::column(int bit) const
 {
     std::vector<bool> entries;
-    for (uint64_t w : words) entries.push_back((w >> bit) & 1u);
+    for (const std::vector<bool>& word : bits) entries.push_back(word.at(static_cast<size_t>(bit)));
     return entries;
 }
 

@@ -25,12 +25,17 @@ struct CUT_MIF_CONTENTS
 {
     int width = 0;
     int depth = 0;
-    std::vector<uint64_t> words;  // one per address; bit k is data bit k
+    // One per address, bit k data bit k: the whole word up to 64 bits, its
+    // low 64 bits for a wider one.
+    std::vector<uint64_t> words;
+    // One per address, `width` entries: bit k of the word, at any width.
+    std::vector<std::vector<bool>> bits;
     // Entry a of data bit k, for every address.
     std::vector<bool> column(int bit) const;
 };
 
 // Reads the file; width and depth, when not -1, must be the file's. Words
-// are at most 64 bits wide. Throws CUT_MIF_ERROR "<path>:<line>: ..."
-// (or "<path>: ..." for a file that cannot be read).
+// may be of any width up to CUT_MIF_MAX_WIDTH bits. Throws CUT_MIF_ERROR
+// "<path>:<line>: ..." (or "<path>: ..." for a file that cannot be read).
+constexpr int CUT_MIF_MAX_WIDTH = 16384;
 CUT_MIF_CONTENTS cut_read_mif_file(const std::string& path, int width = -1, int depth = -1);

@@ -1,6 +1,7 @@
 #include "morv/netlist/morv_cluster.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "cdb/cdb_atom_node.h"
 #include "cdb/cdb_types.h"
@@ -189,6 +190,24 @@ void MORV_CLUSTER::erase_record(CDB_ATOM_OTERM* oterm)
     m_known_oterms.erase(oterm);
 }
 
+bool MORV_CLUSTER::is_data_oterm(const CDB_ATOM_NODE* node, const CDB_ATOM_OTERM* oterm)
+{
+    return ::is_data_oterm(node, oterm);
+}
+
+bool MORV_CLUSTER::is_state_candidate_free() const
+{
+    MORV_ASSERT(!m_dirty);
+    for (CDB_ATOM_OTERM* oterm : m_known_oterms) {
+        const MORV_CLUSTER_NODE_INFO& info = get_node_info(oterm);
+        if (!info.m_is_included) continue;
+        if (info.m_feeding_ff_count >= 1 && (info.m_is_ff || info.m_max_output_distance > 0) &&
+            info.m_min_input_distance == 0)
+            return false;
+    }
+    return true;
+}
+
 bool MORV_CLUSTER::is_register_control_port(const CDB_ATOM_NODE* node, int port_type)
 {
     return node->is_register() && (port_type == DB_ASYNCH_LOAD || port_type == DB_CLEAR || port_type == DB_CLOCK ||
@@ -302,6 +321,7 @@ void MORV_CLUSTER::update_distances()
     if (!m_dirty) return;
     compute_fanin_distances();
     compute_fanout_distances(false);
+    update_registration();
     m_dirty = false;
 }
 
@@ -314,7 +334,7 @@ void MORV_CLUSTER::compute_fanin_distances()
         // Set again below for members only: a record that left the cluster
         // must not keep the value of its member days.
         info.m_lowest_fanin_output_distance = -1;
-        if (info.is_legal_output()) current.push_back(oterm);
+        if (info.is_true_output()) current.push_back(oterm);
     }
     for (int d = 0; !current.empty(); ++d) {
         visit_output_level(current, next, d);
@@ -370,7 +390,7 @@ void MORV_CLUSTER::compute_fanout_distances(bool step)
     for (CDB_ATOM_OTERM* oterm : m_known_oterms) {
         MORV_CLUSTER_NODE_INFO& info = record_of(oterm);
         info.m_min_input_distance = info.m_max_input_distance = -1;
-        if (info.is_legal_input()) current.push_back(oterm);
+        if (info.is_true_input()) current.push_back(oterm);
     }
     for (int d = 0; !current.empty(); ++d) {
         visit_input_level(current, next, d, step);
@@ -406,7 +426,7 @@ bool MORV_CLUSTER::is_input_fed_output_register(CDB_ATOM_OTERM* oterm) const
 {
     MORV_ASSERT(has_node_info(oterm));
     const MORV_CLUSTER_NODE_INFO& info = get_node_info(oterm);
-    if (!info.m_is_ff || !info.is_legal_output()) return false;
+    if (!info.m_is_ff || !info.is_true_output()) return false;
     bool fed_from_outside = true;
     for_each_data_source(oterm->get_my_node(), [&](CDB_ATOM_OTERM* source) {
         MORV_ASSERT(has_node_info(source));
@@ -440,4 +460,240 @@ void MORV_CLUSTER::print() const
         get_node_info(oterm).print();
     }
     MORV_DEBUG_STREAM::print(100, "%d node(s) printed.", static_cast<int>(m_known_oterms.size()));
+}
+
+// ---------------------------------------------------------------- registration
+
+namespace {
+
+// The smallest and largest register count over a set of paths.
+struct COUNT_RANGE
+{
+    int lo = 1 << 30;
+    int hi = -(1 << 30);
+    bool any() const { return lo <= hi; }
+    void add(int v)
+    {
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+    void merge(const COUNT_RANGE& other, int shift)
+    {
+        if (!other.any()) return;
+        add(other.lo + shift);
+        add(other.hi + shift);
+    }
+    // No path at all is no wrong path.
+    bool only(int v) const { return !any() || (lo == v && hi == v); }
+};
+
+struct MEMBER
+{
+    CDB_ATOM_NODE* node = nullptr;
+    int reg = 0;
+    bool feedback = false;
+    bool true_output = false;
+    std::vector<CDB_ATOM_OTERM*> oterms;
+    std::vector<CDB_ATOM_OTERM*> true_inputs;  // sources outside the cluster
+    std::vector<int> fanins;                   // member sources
+    std::vector<int> fanouts;                  // members fed
+    // Forward: registers from a true input (counting a driving register),
+    // and registers from a state bit; before and after this member.
+    COUNT_RANGE from_input_in, from_state_in, from_input, from_state;
+    // Backward: registers after this member up to a true output, and up to
+    // a state bit's data input.
+    COUNT_RANGE to_output, to_state;
+};
+
+// Members that share a loop: iterative Tarjan over the member graph.
+std::vector<int> strongly_connected(const std::vector<MEMBER>& members)
+{
+    const int n = static_cast<int>(members.size());
+    std::vector<int> index(n, -1), low(n, 0), component(n, -1), stack;
+    std::vector<bool> on_stack(n, false);
+    std::vector<std::pair<int, size_t>> frames;
+    int next_index = 0, next_component = 0;
+    for (int root = 0; root < n; ++root) {
+        if (index[root] != -1) continue;
+        frames.emplace_back(root, 0);
+        index[root] = low[root] = next_index++;
+        stack.push_back(root);
+        on_stack[root] = true;
+        while (!frames.empty()) {
+            auto& [v, edge] = frames.back();
+            if (edge < members[v].fanouts.size()) {
+                const int w = members[v].fanouts[edge++];
+                if (index[w] == -1) {
+                    index[w] = low[w] = next_index++;
+                    stack.push_back(w);
+                    on_stack[w] = true;
+                    frames.emplace_back(w, 0);
+                } else if (on_stack[w]) {
+                    low[v] = std::min(low[v], index[w]);
+                }
+                continue;
+            }
+            const int done = v;
+            frames.pop_back();
+            if (!frames.empty()) low[frames.back().first] = std::min(low[frames.back().first], low[done]);
+            if (low[done] != index[done]) continue;
+            int w;
+            do {
+                w = stack.back();
+                stack.pop_back();
+                on_stack[w] = false;
+                component[w] = next_component;
+            } while (w != done);
+            ++next_component;
+        }
+    }
+    return component;
+}
+
+void mark_feedback(std::vector<MEMBER>& members)
+{
+    const std::vector<int> component = strongly_connected(members);
+    std::vector<int> size(members.size(), 0);
+    for (int c : component) ++size[c];
+    for (size_t i = 0; i < members.size(); ++i) {
+        MEMBER& m = members[i];
+        if (!m.reg) continue;
+        const bool self_loop = std::find(m.fanins.begin(), m.fanins.end(), static_cast<int>(i)) != m.fanins.end();
+        m.feedback = self_loop || size[component[i]] > 1;
+    }
+}
+
+// Members in an order where every member comes after its sources, state
+// bits' outputs cut; empty when a loop without a register remains.
+std::vector<int> cut_topological_order(const std::vector<MEMBER>& members)
+{
+    std::vector<int> pending(members.size(), 0), order;
+    for (const MEMBER& m : members)
+        if (!m.feedback)
+            for (int f : m.fanouts) ++pending[f];
+    for (size_t i = 0; i < members.size(); ++i)
+        if (pending[i] == 0) order.push_back(static_cast<int>(i));
+    for (size_t at = 0; at < order.size(); ++at) {
+        const MEMBER& m = members[order[at]];
+        if (m.feedback) continue;
+        for (int f : m.fanouts)
+            if (--pending[f] == 0) order.push_back(f);
+    }
+    if (order.size() != members.size()) order.clear();
+    return order;
+}
+
+void propagate_forward(std::vector<MEMBER>& members, const std::vector<int>& order)
+{
+    for (int i : order) {
+        MEMBER& m = members[i];
+        for (CDB_ATOM_OTERM* source : m.true_inputs) m.from_input_in.add(source->get_my_node()->is_register() ? 1 : 0);
+        for (int k : m.fanins) {
+            const MEMBER& source = members[k];
+            if (source.feedback) {
+                m.from_state_in.add(0);
+                continue;
+            }
+            m.from_input_in.merge(source.from_input, 0);
+            m.from_state_in.merge(source.from_state, 0);
+        }
+        if (m.feedback) continue;
+        m.from_input.merge(m.from_input_in, m.reg);
+        m.from_state.merge(m.from_state_in, m.reg);
+    }
+}
+
+template <typename FANOUTS>
+void gather_backward(const std::vector<MEMBER>& members, const FANOUTS& fanouts, COUNT_RANGE& to_output,
+                     COUNT_RANGE& to_state)
+{
+    for (int f : fanouts) {
+        const MEMBER& sink = members[f];
+        if (sink.feedback) {
+            to_state.add(0);
+            continue;
+        }
+        to_output.merge(sink.to_output, sink.reg);
+        to_state.merge(sink.to_state, sink.reg);
+    }
+}
+
+void propagate_backward(std::vector<MEMBER>& members, const std::vector<int>& order)
+{
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        MEMBER& m = members[*it];
+        if (m.feedback) continue;
+        if (m.true_output) m.to_output.add(0);
+        gather_backward(members, m.fanouts, m.to_output, m.to_state);
+    }
+    // A state bit's sinks are done by now: the cut made them later members
+    // or other state bits.
+    for (MEMBER& m : members)
+        if (m.feedback) gather_backward(members, m.fanouts, m.to_output, m.to_state);
+}
+
+bool member_registered(const MEMBER& m)
+{
+    if (!m.feedback) return m.from_input.only(1) && m.from_state.only(0);
+    return m.from_input_in.only(0) && m.from_state_in.only(0) && m.to_output.only(0) && m.to_state.only(0);
+}
+
+}  // namespace
+
+void MORV_CLUSTER::update_registration()
+{
+    std::vector<MEMBER> members;
+    std::unordered_map<const CDB_ATOM_NODE*, int> member_of;
+    for (CDB_ATOM_OTERM* oterm : m_known_oterms) {
+        MORV_CLUSTER_NODE_INFO& info = record_of(oterm);
+        info.m_is_feedback = info.m_is_registered = false;
+        if (!info.m_is_included) continue;
+        CDB_ATOM_NODE* node = oterm->get_my_node();
+        auto [at, added] = member_of.emplace(node, static_cast<int>(members.size()));
+        if (added) {
+            members.emplace_back();
+            members.back().node = node;
+            members.back().reg = node->is_register() ? 1 : 0;
+        }
+        MEMBER& m = members[at->second];
+        m.oterms.push_back(oterm);
+        m.true_output = m.true_output || info.is_true_output();
+    }
+    for (size_t i = 0; i < members.size(); ++i)
+        for_each_data_source(members[i].node, [&](CDB_ATOM_OTERM* source) {
+            auto found = member_of.find(source->get_my_node());
+            if (found == member_of.end() || !record_of(source).m_is_included) {
+                members[i].true_inputs.push_back(source);
+                return;
+            }
+            members[i].fanins.push_back(found->second);
+            members[found->second].fanouts.push_back(static_cast<int>(i));
+        });
+    mark_feedback(members);
+    const std::vector<int> order = cut_topological_order(members);
+    m_combinational_loop = !members.empty() && order.empty();
+    if (m_combinational_loop) return;
+    propagate_forward(members, order);
+    propagate_backward(members, order);
+    for (const MEMBER& m : members)
+        for (CDB_ATOM_OTERM* oterm : m.oterms) {
+            MORV_CLUSTER_NODE_INFO& info = record_of(oterm);
+            info.m_is_feedback = m.feedback;
+            info.m_is_registered = member_registered(m);
+        }
+    for (CDB_ATOM_OTERM* oterm : m_known_oterms) {
+        MORV_CLUSTER_NODE_INFO& info = record_of(oterm);
+        if (!info.is_true_input()) continue;
+        std::vector<int> sinks;
+        for (auto fanout = oterm->begin_iterm_fanout(); fanout != oterm->end_iterm_fanout(); ++fanout) {
+            CDB_ATOM_NODE* sink = (*fanout)->get_my_node();
+            auto found = member_of.find(sink);
+            if (found != member_of.end() && !is_register_control_port(sink, (*fanout)->get_any_usage_as()))
+                sinks.push_back(found->second);
+        }
+        COUNT_RANGE to_output, to_state;
+        gather_backward(members, sinks, to_output, to_state);
+        const int reg = oterm->get_my_node()->is_register() ? 1 : 0;
+        info.m_is_registered = to_output.only(1 - reg) && to_state.only(-reg);
+    }
 }

@@ -53,16 +53,25 @@ public:
     int get_highest_fanout_output_distance() const { return m_highest_fanout_output_distance; }
 
     // Outside the cluster with fanout into it.
-    bool is_legal_input() const { return !m_is_included && m_buried_fanout_count > 0; }
+    bool is_true_input() const { return !m_is_included && m_buried_fanout_count > 0; }
     // Inside the cluster with fanout leaving it.
-    bool is_legal_output() const
+    bool is_true_output() const
     {
         return m_is_included && m_total_fanout_count >= 1 && m_buried_fanout_count != m_total_fanout_count;
     }
+    // A true input or output that a RAM's single register stage can take:
+    // every path through the cluster between it and the other boundary
+    // crosses exactly one register (see update_registration).
+    bool is_legal_input() const { return is_true_input() && m_is_registered; }
+    bool is_legal_output() const { return is_true_output() && m_is_registered; }
+    // An included register on a loop inside the cluster: a state bit of the
+    // RAM, read back as an address bit.
+    bool is_feedback_register() const { return m_is_included && m_is_feedback; }
+    bool is_registered_state() const { return is_feedback_register() && m_is_registered; }
     // An included oterm that acts as state of the cluster: it feeds back
     // inside, under the boundary mode's rules.
     bool is_state(bool boundary_mode) const;
-    bool is_output(bool boundary_mode) const { return is_legal_output() || is_state(boundary_mode); }
+    bool is_output(bool boundary_mode) const { return is_true_output() || is_state(boundary_mode); }
     bool is_input(bool boundary_mode) const
     {
         return m_is_included ? is_state(boundary_mode) : m_buried_fanout_count > 0;
@@ -88,6 +97,8 @@ private:
     int m_max_input_distance = -1;
     int m_lowest_fanin_output_distance = -1;
     int m_highest_fanout_output_distance = -1;
+    bool m_is_feedback = false;
+    bool m_is_registered = false;
 };
 
 class MORV_CLUSTER
@@ -142,10 +153,21 @@ public:
 
     // Distances from the outputs (following fanins) and from the inputs
     // (following fanouts; step counts every included oterm as a register
-    // level, not only registers). update_distances runs both when dirty.
+    // level, not only registers). update_distances runs both, and the
+    // registration below, when dirty.
     void compute_fanin_distances();
     void compute_fanout_distances(bool step);
     void update_distances();
+
+    // Which boundaries are registered. Registers on a loop of members are
+    // state bits and cut the paths. Every other path, from a true input or
+    // a state bit to a true output or a state bit's data input, must cross
+    // exactly one register: a register driving a true input counts (the
+    // RAM takes it as its address register), so does a member register,
+    // and so does the state bit a path starts from or ends at, once. A
+    // loop without a register makes every boundary unregistered.
+    void update_registration();
+    bool has_combinational_loop() const { return m_combinational_loop; }
 
     bool has_node_info(CDB_ATOM_OTERM* oterm) const { return m_node_info.contains(oterm); }
     const MORV_CLUSTER_NODE_INFO& get_node_info(CDB_ATOM_OTERM* oterm) const;
@@ -170,6 +192,13 @@ public:
 
     // Port types 1 and 5 to 7 of a register.
     static bool is_register_control_port(const CDB_ATOM_NODE* node, int port_type);
+    // The outputs every walk of the cluster follows: a register's register
+    // output; a combinational cell's carry, sum, comb and share outputs.
+    static bool is_data_oterm(const CDB_ATOM_NODE* node, const CDB_ATOM_OTERM* oterm);
+    // No included oterm feeds a cluster register while being a register or
+    // lying past a register from the outputs, at input distance 0: the
+    // cluster may then count its boundary in mode 0.
+    bool is_state_candidate_free() const;
 
     void print() const;
 
@@ -191,4 +220,5 @@ private:
     MORV_OTERM_SET m_known_oterms;
     bool m_dirty = false;
     bool m_boundary_mode = true;
+    bool m_combinational_loop = false;
 };

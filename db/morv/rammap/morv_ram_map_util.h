@@ -49,6 +49,11 @@ public:
     // Made on first request, never reordered: RAM contents rely on
     // variable k staying at level k.
     BDD_JBDD_MGR* get_bdd_manager();
+    MORV_NET_UTIL* get_net_util() const { return m_fsyn_net_util; }
+
+    // The next memory-initialisation file name, registered with the host
+    // as a generated source file of the compile.
+    std::string make_mif_file_name();
 
     // Free RAM blocks of the device by kind, after the RAMs of the netlist.
     void count_free_rams();
@@ -72,6 +77,12 @@ public:
     virtual CDB_ATOM_NODE* create_ram_atom(HDB_INSTANCE_NAME* name, const std::string& file_name,
                                            const CDB_RAM_FLAG_SET& flags) = 0;
     virtual bool is_ff(CDB_ATOM_NODE* node) const = 0;
+    // A register or LUT that mapping may move into a RAM: not protected,
+    // in no partition, on no global or boundary-port input, not in shared
+    // arithmetic mode.
+    bool is_packable_node(CDB_ATOM_NODE* node) const;
+    MORV_API* get_api() const { return m_fsyn_api; }
+    MORV_TIMING* get_timing() const { return m_fsyn_timing; }
     virtual bool is_lut(CDB_ATOM_NODE* node) const = 0;
     virtual int get_ram_block_bits() const = 0;
     virtual bool uses_block_type_3() const = 0;

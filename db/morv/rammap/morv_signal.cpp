@@ -21,6 +21,23 @@ bool MORV_SIGNAL::operator==(const MORV_SIGNAL& other) const
     return same_driver && m_global_type == other.m_global_type && m_inverted == other.m_inverted;
 }
 
+bool MORV_SIGNAL::operator<(const MORV_SIGNAL& other) const
+{
+    if ((m_oterm == nullptr) != (other.m_oterm == nullptr)) return m_oterm == nullptr;
+    if (m_oterm == nullptr) {
+        // Two constants are told apart: a control tied to GND and one tied
+        // to VCC are different registers (a clear held active is not a
+        // register without clear).
+        if (m_inverted != other.m_inverted) return m_inverted;
+        return get_global_setting() > other.get_global_setting();
+    }
+    const DETERMINISTIC_LESS<CDB_ATOM_OTERM*> less;
+    if (less(other.m_oterm, m_oterm)) return true;
+    if (less(m_oterm, other.m_oterm)) return false;
+    if (get_global_setting() != other.get_global_setting()) return get_global_setting() > other.get_global_setting();
+    return m_inverted && !other.m_inverted;
+}
+
 void MORV_SIGNAL::print() const
 {
     if (m_oterm == nullptr) {

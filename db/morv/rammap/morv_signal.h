@@ -23,6 +23,15 @@ struct MORV_SIGNAL
     bool operator==(const MORV_SIGNAL& other) const;
     bool operator!=(const MORV_SIGNAL& other) const { return !(*this == other); }
 
+    // The order register types are sorted and compared by: constants first
+    // (GND before VCC, then the larger global setting), then driven signals
+    // from the latest driver in the deterministic oterm order, the larger
+    // global setting and the inverted one first. Equal exactly when ==.
+    bool operator<(const MORV_SIGNAL& other) const;
+
+    // The global setting as the term holds it: 5 bits, signed.
+    int get_global_setting() const { return static_cast<int>(m_global_type ^ 16u) - 16; }
+
     // One trace line at level 100.
     void print() const;
 };

@@ -528,7 +528,7 @@ std::vector<CDB_ATOM_OTERM*> true_outputs(const MORV_CLUSTER& cluster)
 {
     std::vector<CDB_ATOM_OTERM*> result;
     for (CDB_ATOM_OTERM* o : walk(cluster.begin_included(), cluster.end_included()))
-        if (cluster.get_node_info(o).is_legal_output()) result.push_back(o);
+        if (cluster.get_node_info(o).is_true_output()) result.push_back(o);
     return result;
 }
 
