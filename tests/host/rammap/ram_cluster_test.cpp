@@ -651,8 +651,10 @@ TEST(RamClusterGrowth, NamedDesignFromTheEnvironment)
     const auto start = std::chrono::steady_clock::now();
     const SEED_SUMMARY summary = grow_design(run);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    size_t largest = 0;
+    for (const GROWN_CLUSTER& grown : summary.clusters) largest = std::max(largest, grown.nodes.size());
     std::cout << path << ": " << summary.seeds << " seeds, " << summary.legal << " legal clusters, "
-              << summary.clusters.size() << " candidates, " << seconds << " s\n";
+              << summary.clusters.size() << " candidates (largest " << largest << " nodes), " << seconds << " s\n";
 }
 
 }  // namespace
