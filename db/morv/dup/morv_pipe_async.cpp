@@ -33,7 +33,7 @@ MORV_PIPE_ASYNC::MORV_PIPE_ASYNC(MORV_API* api, const MORV_PARAMETER_MAP* params
         m_ny = chip_map->get_ny();
     }
     m_location_grid.assign(static_cast<size_t>(m_nx) * static_cast<size_t>(m_ny), LOCATION_CELL());
-    // The cliques of DSP blocks are built with the execution phase.
+    build_potential_cliques();
     m_msg_i_late_fsyn_info = morv_new_msg(MORV_MSG_IMORV_FSYN_LATE_FSYN_ASYNC_PIPELINING_INFO);
     MORV_ASSERT_TEXT(m_msg_i_late_fsyn_info, "m_msg_i_late_fsyn_info");
 }
@@ -42,16 +42,16 @@ MORV_PIPE_ASYNC::~MORV_PIPE_ASYNC()
 {
     free_cliques();
     MORV_DEBUG_STREAM::print(100, "MORV_PIPE_ASYNC Destroyed");
+    // The signal messages are attached under the phase message and go with it.
     morv_delete_msg(m_msg_i_late_fsyn_info);
-    morv_delete_msg(m_msg_i_late_fsyn_current_signal);
     for (MSG_POST* warning : m_pending_warnings) morv_delete_msg(warning);
 }
 
 void MORV_PIPE_ASYNC::free_cliques()
 {
     m_potential_cliques.clear();
-    m_effective_cliques.clear();
     m_clique_store.clear();
+    release_effective_cliques();
 }
 
 void MORV_PIPE_ASYNC::set_default_algorithm_parameters(int& num_passes, int& icp_at_end, double& fom_to_accept,

@@ -9,8 +9,11 @@
 // the LATE flow pipelines each recorded source and files the report table.
 //
 // Files: the object, its parameters and the query (morv_pipe_async.cpp),
-// the evaluation of the early flow (morv_pipe_async_eval.cpp), the report
-// rows and table (morv_pipe_async_report.cpp).
+// the evaluation of the early flow (morv_pipe_async_eval.cpp), the
+// execution of the LATE flow: selection, reach, demotion and chain
+// (morv_pipe_async_exec.cpp), the new registers and their legal places
+// (morv_pipe_async_reg.cpp), the register tree (morv_pipe_async_tree.cpp),
+// the report rows and table (morv_pipe_async_report.cpp).
 
 #include <cstdint>
 #include <map>
@@ -71,6 +74,15 @@ struct LOCATION_CELL
     std::vector<DST_REG> dst_regs;
 };
 
+// A box of LABs, bounds inclusive.
+struct BOUNDING_BOX
+{
+    int min_x = MORV_PIPE_ASYNC_INFINITY;
+    int max_x = -1;
+    int min_y = MORV_PIPE_ASYNC_INFINITY;
+    int max_y = -1;
+};
+
 // Atom ids that share one pipeline register (one DSP block).
 using PIPE_ASYNC_CLIQUE = std::set<uint32_t>;
 
@@ -101,11 +113,9 @@ public:
     void set_default_algorithm_parameters(int& num_passes, int& icp_at_end, double& fom_to_accept,
                                           int& restore_netlist) override;
     void set_default_pass_parameters(int pass, int& num_iters, int& hill_climb_iters) override;
-    // The execution phase of the LATE flow is not built yet: nothing is
-    // changed in any flow.
-    int do_iter() override { return 0; }
+    int do_iter() override;
     void finish_pass() override {}
-    void finish_algorithm() override {}
+    void finish_algorithm() override;
     bool reports_estimated_improvement() override { return false; }
     bool is_fom_close_to_optimal() override { return false; }
     bool use_itest() override { return false; }
@@ -122,6 +132,41 @@ public:
     bool fans_out_only_to_asynchronous_inputs(CDB_ATOM_OTERM* src_oterm, MSG_BASE* msg);
     bool is_asynchronous_fanout(CDB_ATOM_ITERM* fanout);
 
+    // ---- the execution (morv_pipe_async_exec.cpp)
+    // Pipelines m_curr_source; the operations made.
+    int pipeline_current_source();
+    // Fills m_curr_async_source from m_curr_source.
+    void fill_current_source();
+    void compute_register_reach();
+    int get_target_period();
+    int compute_reach_from_period(int period);
+    bool demote_global();
+    int insert_pipeline_register_chain();
+
+    // ---- the new registers (morv_pipe_async_reg.cpp)
+    // One register at (x, y) fed by src_oterm, driving dst_iterms instead of it.
+    CDB_ATOM_NODE* create_pipeline_register(CDB_ATOM_OTERM* src_oterm, const std::vector<CDB_ATOM_ITERM*>& dst_iterms,
+                                            int x, int y);
+    CDB_ATOM_NODE* create_pipeline_register_brk(CDB_ATOM_OTERM* src_oterm,
+                                                const std::vector<CDB_ATOM_ITERM*>& dst_iterms, int x, int y);
+    CDB_ATOM_NODE* create_pipeline_register_uvo(CDB_ATOM_OTERM* src_oterm,
+                                                const std::vector<CDB_ATOM_ITERM*>& dst_iterms, int x, int y);
+    void legalize_pipe_regs();
+    // Whether a new logic cell may stand on (x, y); inside the chip only.
+    bool is_acceptable_location(int x, int y);
+
+    // ---- the register tree (morv_pipe_async_tree.cpp)
+    void build_potential_cliques();
+    void find_all_dest_regs(ASYNC_SOURCE& source, bool with_grid);
+    bool add_to_effective_clique(CDB_ATOM_NODE* node);
+    int insert_pipeline_register_tree();
+    BOUNDING_BOX get_bounding_box_around_dst_regs(const ASYNC_SOURCE& source) const;
+    void create_candidate_pipe_regs(const BOUNDING_BOX& box);
+    void sort_candidate_pipe_regs(int cx, int cy);
+    int assign_pipe_regs_children(int expected);
+    BOUNDING_BOX shrink_bounding_box(const BOUNDING_BOX& box) const;
+    CDB_ATOM_NODE* create_pipe_reg_for_children(CDB_ATOM_OTERM* src_oterm, const PIPE_REG& candidate);
+
     // ---- the report (morv_pipe_async_report.cpp)
     static void add_report_row(CDB_ATOM_OTERM* src_oterm, uint32_t stages, uint32_t registers, const std::string& note);
     void write_report_table();
@@ -136,6 +181,15 @@ public:
     const std::vector<int>& get_async_port_types() const { return m_async_port_types; }
     int get_reg_data_in_port() const { return m_reg_data_in_port; }
     bool has_late_flow_members() const { return m_curr_async_source != nullptr; }
+    int get_register_reach() const { return m_pipeline_register_reach; }
+    void set_register_reach(int reach) { m_pipeline_register_reach = reach; }
+    const std::vector<std::vector<PIPE_REG>>& get_pipe_regs() const { return m_pipe_regs; }
+    int get_pipe_stage() const { return m_pipe_stage; }
+    int get_total_registers() const { return m_total_registers; }
+    ASYNC_SOURCE* get_current_async_source() const { return m_curr_async_source.get(); }
+    // Makes key the source to pipeline, as the selection does.
+    void select_source(const PIPE_ASYNC_OTERM& key);
+    const std::map<uint32_t, PIPE_ASYNC_CLIQUE*>& get_potential_cliques() const { return m_potential_cliques; }
 
 private:
     void init_asynchronous_port_types();
@@ -153,6 +207,29 @@ private:
     bool is_constant_data_register(CDB_ATOM_NODE* node) const;
     void post_pending_warnings();
     void free_cliques();
+    // Execution helpers.
+    void drop_vanished_sources();
+    bool choose_next_source();
+    int get_worst_source_slack(const PIPE_ASYNC_OTERM& key);
+    bool has_unplaced_destination();
+    void skip_unpipelineable_source();
+    void finish_current_source();
+    void copy_timing_assignments();
+    CDB_ATOM_NODE* create_chain_register(CDB_ATOM_ITERM*& dst_iterm, int x, int y);
+    bool get_location(CDB_ATOM_NODE* node, int* x, int* y) const;
+    void set_location(CDB_ATOM_NODE* node, int x, int y);
+    void connect_like_synchroniser_clock(CDB_ATOM_NODE* reg);
+    void move_destinations(CDB_ATOM_OTERM* src_oterm, CDB_ATOM_OTERM* reg_out,
+                           const std::vector<CDB_ATOM_ITERM*>& dst_iterms);
+    void clear_global_logged(CDB_ATOM_ITERM* iterm);
+    void set_global_zero_logged(CDB_ATOM_ITERM* iterm);
+    LOCATION_CELL& grid_cell(int x, int y) { return m_location_grid[static_cast<size_t>(x) * m_ny + y]; }
+    bool in_grid(int x, int y) const { return x >= 0 && y >= 0 && x < m_nx && y < m_ny; }
+    void clear_location_grid();
+    void collect_uncovered(const PIPE_REG& candidate, std::vector<DST_REG>& found);
+    void take_candidate(PIPE_REG& candidate, std::vector<DST_REG>& found, int& covered);
+    void pull_cliques(PIPE_REG& candidate, const std::vector<PIPE_ASYNC_CLIQUE*>& cliques, int& covered);
+    void release_effective_cliques();
 
     MORV_NET_UTIL* m_net_util = nullptr;
     int m_nx = 0;
@@ -177,6 +254,7 @@ private:
     std::vector<MORV_OWNER<PIPE_ASYNC_CLIQUE>> m_clique_store;
     std::map<uint32_t, PIPE_ASYNC_CLIQUE*> m_potential_cliques;
     std::map<uint32_t, PIPE_ASYNC_CLIQUE*> m_effective_cliques;
+    std::vector<MORV_OWNER<PIPE_ASYNC_CLIQUE>> m_effective_clique_store;
     std::vector<MSG_POST*> m_pending_warnings;
     // Sources met by the running evaluation, with the pass's port type.
     std::set<PIPE_ASYNC_OTERM> m_seen;

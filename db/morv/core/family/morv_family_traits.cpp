@@ -382,6 +382,21 @@ bool morv_pipe_async_respects_locked_regions(int base_family)
     return base_family != DEV_FAMILY_MORLIN;
 }
 
+bool morv_pipe_async_uses_cliques(int base_family)
+{
+    return base_family == DEV_FAMILY_MORLIN;
+}
+
+bool morv_pipe_async_uses_lcell_register(int base_family)
+{
+    return base_family == DEV_FAMILY_UVO;
+}
+
+bool morv_pipe_async_reach_from_routing_delay(int family_code)
+{
+    return family_code == DEV_FAMILY_MORLIN;
+}
+
 namespace {
 
 template <typename ALGORITHM>

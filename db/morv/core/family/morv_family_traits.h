@@ -248,6 +248,15 @@ int morv_pipe_async_reg_data_in_port(int base_family);
 bool morv_pipe_async_has_dsp_destinations(int base_family);
 // A destination in a locked region keeps its source from being pipelined.
 bool morv_pipe_async_respects_locked_regions(int base_family);
+// Destinations in one DSP block share a pipeline register, and a new
+// register's clear is tied inactive.
+bool morv_pipe_async_uses_cliques(int base_family);
+// A pipeline register is a logic cell whose LUT passes its data input.
+bool morv_pipe_async_uses_lcell_register(int base_family);
+// The register reach comes from the routing delays of FL cells and is never
+// below MORV_PIPE_ASYNC_MIN_FL_REACH (the device family code, not the base).
+bool morv_pipe_async_reach_from_routing_delay(int family_code);
+constexpr int MORV_PIPE_ASYNC_MIN_FL_REACH = 12;
 
 // Builds the algorithm class of that name (a name of the driver traits'
 // algorithm tables) into out; false when the class is not built yet.
