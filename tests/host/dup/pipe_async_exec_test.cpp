@@ -55,6 +55,29 @@ public:
         m_fx.output(name + "_o", q);
         m_dests.push_back(name);
     }
+    // A DSP block: a multiplier feeding an output block, both cleared by the
+    // synchroniser, the output block first.
+    void dsp(const std::string& name)
+    {
+        CDB_ATOM_NETLIST& netlist = m_fx.netlist();
+        auto make = [&](int kind, const std::string& atom) {
+            CDB_ATOM_NODE* node =
+                cdb_create_atom(m_fx.family(), kind, netlist.get_name_mgr()->create_unique_name(atom, 0));
+            netlist.add_node(node);
+            return node;
+        };
+        CDB_ATOM_NODE* mult = make(CDB_KIND_MAC_MULT, name + "_mult");
+        CDB_ATOM_NODE* out = make(CDB_KIND_MAC_OUT, name + "_out");
+        CDB_ATOM_OTERM* product =
+            mult->add_output_term(DB_DATA_OUT, netlist.get_name_mgr()->create_unique_name(name + "_p", 0));
+        product->insert_fanout(out->add_input_term(DB_DATA_A));
+        m_sync->insert_fanout(out->add_input_term(DB_CLEAR));
+        m_sync->insert_fanout(mult->add_input_term(DB_CLEAR));
+        m_fx.output(name + "_o",
+                    out->add_output_term(DB_DATA_OUT, netlist.get_name_mgr()->create_unique_name(name + "_q", 0)));
+        m_dests.push_back(name + "_out");
+        m_dests.push_back(name + "_mult");
+    }
     // Hands the netlist to the compile; every later call sees the design.
     void compile()
     {
@@ -152,6 +175,12 @@ public:
             if (reg.node == node) return true;
         return false;
     }
+    // The pipeline register whose output clears the destination.
+    CDB_ATOM_NODE* driver_of(const std::string& name)
+    {
+        return find(name)->get_input_term_by_type(DB_CLEAR)->get_source()->get_my_node();
+    }
+    CDB_ATOM_NETLIST& netlist() { return *m_design->netlist(); }
     int data_port() const { return m_design->family() == CDB_FAMILY_UVO ? DB_DATA_A : DB_DATAIN; }
 
     MORV_API* api() { return m_api; }
@@ -247,6 +276,11 @@ TEST_F(PipeAsyncExec, ChainAlongTheRowThenTheColumn)
     EXPECT_EQ(corner.run(), 5);
     EXPECT_EQ(places(corner.m_regs), (std::vector<std::pair<int, int>>{{7, 11}, {4, 11}, {4, 8}, {4, 5}, {4, 2}}));
     EXPECT_EQ(corner.depth("d"), 5);
+    // Each register, tree or chain, takes the source's timing assignments once.
+    size_t copied = 0;
+    for (const auto& created : corner.netlist().get_created_from_map())
+        if (created.second == corner.source_term("rst_s")->get_instance_name()) ++copied;
+    EXPECT_EQ(copied, corner.m_regs.size());
     // Every new register is clocked like the synchroniser.
     for (const PIPE_REG& reg : corner.m_regs) {
         CDB_ATOM_ITERM* clock = reg.node->get_input_term_by_type(DB_CLOCK);
@@ -355,6 +389,74 @@ TEST_F(PipeAsyncExec, RefusedLocationTakenLastThenMovedAlongTheRing)
     const MORV_LOC at = run.location(run.m_regs[0].node);
     EXPECT_EQ(at.x, 9);
     EXPECT_EQ(at.y, 5);
+}
+
+// MRL: the other members of a DSP block whose first destination is taken
+// join the same register however far away they are; new registers have
+// their clear tied inactive; the reach never falls below 12.
+TEST_F(PipeAsyncExec, MrlCliquesShareARegister)
+{
+    cfg_set_value("fsyn_pipe_async_register_reach", "2");
+    LATE_RUN run(CDB_FAMILY_MRL);
+    run.sync();
+    run.dsp("mac");
+    run.dest("near");
+    run.dest("far");
+    run.compile();
+    run.place("mac_out", 5, 5);
+    run.place("near", 5, 6);
+    run.place("mac_mult", 30, 5);
+    run.place("far", 30, 6);
+    run.place("rst_s", 5, 7);
+    run.record("rst_s");
+    run.run();
+    EXPECT_EQ(run.driver_of("mac_out"), run.driver_of("mac_mult"));
+    EXPECT_NE(run.driver_of("mac_out"), run.driver_of("far"));
+    for (const std::string& d : run.dests()) EXPECT_EQ(run.depth(d), run.m_stages) << d;
+    for (const PIPE_REG& reg : run.m_regs) {
+        CDB_ATOM_ITERM* clear = reg.node->get_input_term_by_type(DB_CLEAR);
+        ASSERT_NE(clear, nullptr);
+        EXPECT_TRUE(clear->is_vcc());
+    }
+
+    cfg_set_value("fsyn_pipe_async_register_reach", "0");
+    LATE_RUN computed(CDB_FAMILY_MRL);
+    computed.sync();
+    computed.dest("d");
+    computed.compile();
+    computed.place("rst_s", 2, 2);
+    computed.place("d", 40, 2);
+    computed.set_slack("rst_s", -100000);
+    computed.record("rst_s");
+    computed.run();
+    EXPECT_EQ(computed.m_reach, 12);
+    EXPECT_EQ(computed.depth("d"), computed.m_stages);
+}
+
+// UVO: a pipeline register is a logic cell whose LUT passes input A to its
+// register, the clear tied inactive.
+TEST_F(PipeAsyncExec, UvoRegisterBody)
+{
+    cfg_set_value("fsyn_pipe_async_register_reach", "3");
+    LATE_RUN run(CDB_FAMILY_UVO);
+    run.sync();
+    run.dest("a");
+    run.dest("b");
+    run.compile();
+    run.place("a", 2, 1);
+    run.place("b", 2, 12);
+    run.place("rst_s", 20, 6);
+    run.record("rst_s");
+    run.run();
+    ASSERT_FALSE(run.m_regs.empty());
+    EXPECT_EQ(run.depth("a"), run.m_stages);
+    EXPECT_EQ(run.depth("b"), run.m_stages);
+    for (const PIPE_REG& reg : run.m_regs) {
+        EXPECT_TRUE(reg.node->is_lcell());
+        EXPECT_EQ(reg.node->get_lutmask().get_value() & 0xFFFF, 0xAAAAu);
+        EXPECT_TRUE(reg.node->get_input_term_by_type(DB_CLEAR)->is_vcc());
+        EXPECT_TRUE(reg.node->get_input_term_by_type(DB_DATA_A)->is_connected());
+    }
 }
 
 // The reach: the switch beats the per-instance value, which the message
