@@ -214,6 +214,14 @@ private:
     MORV_PARAMETER_MAP m_params;
 };
 
+// GCC 12 at -O3 warns wrongly on a literal plus a string: appended instead.
+std::string numbered(const char* prefix, int k)
+{
+    std::string name(prefix);
+    name += std::to_string(k);
+    return name;
+}
+
 std::vector<std::pair<int, int>> places(const std::vector<PIPE_REG>& regs)
 {
     std::vector<std::pair<int, int>> out;
@@ -334,7 +342,7 @@ TEST_F(PipeAsyncExec, PointBoxGivesOneRegister)
     cfg_set_value("fsyn_pipe_async_register_reach", "2");
     LATE_RUN run;
     run.sync();
-    for (int k = 0; k < 5; ++k) run.dest("d" + std::to_string(k));
+    for (int k = 0; k < 5; ++k) run.dest(numbered("d", k));
     run.compile();
     for (const std::string& d : run.dests()) run.place(d, 3, 3);
     run.place("rst_s", 3, 4);
@@ -377,7 +385,7 @@ TEST_F(PipeAsyncExec, RefusedLocationTakenLastThenMovedAlongTheRing)
     cfg_set_value("fsyn_pipe_async_register_reach", "2");
     LATE_RUN run;
     run.sync();
-    for (int k = 0; k < 3; ++k) run.dest("d" + std::to_string(k));
+    for (int k = 0; k < 3; ++k) run.dest(numbered("d", k));
     run.compile();
     ASSERT_FALSE(run.api()->can_lcell_go_to_location(8, 5));
     ASSERT_TRUE(run.api()->can_lcell_go_to_location(9, 5));
@@ -577,7 +585,7 @@ TEST_F(PipeAsyncExec, RandomDestinationsAreEquallyDeep)
         LATE_RUN run;
         run.sync();
         const int n = 1 + static_cast<int>(random() % 40);
-        for (int k = 0; k < n; ++k) run.dest("d" + std::to_string(k));
+        for (int k = 0; k < n; ++k) run.dest(numbered("d", k));
         run.compile();
         for (const std::string& d : run.dests())
             run.place(d, 1 + static_cast<int>(random() % 40), 1 + static_cast<int>(random() % 40));
