@@ -244,7 +244,10 @@ int MORV_PIPE_ASYNC::assign_pipe_regs_children(int expected)
     int covered = 0;
     std::vector<DST_REG> found;
     for (int threshold = FIRST_THRESHOLD; threshold >= 0; --threshold) {
-        for (size_t i = 0; i < stage.size();) {
+        // Candidates that reach nothing and serve nothing leave the stage;
+        // the others keep their order.
+        size_t kept = 0;
+        for (size_t i = 0; i < stage.size(); ++i) {
             PIPE_REG& candidate = stage[i];
             collect_uncovered(candidate, found);
             const bool enough = !found.empty() && static_cast<int>(found.size()) >= threshold;
@@ -252,11 +255,12 @@ int MORV_PIPE_ASYNC::assign_pipe_regs_children(int expected)
                 take_candidate(candidate, found, covered);
                 ++used;
             } else if (found.empty() && candidate.children.empty()) {
-                stage.erase(stage.begin() + static_cast<std::ptrdiff_t>(i));
                 continue;
             }
-            ++i;
+            if (kept != i) stage[kept] = std::move(candidate);
+            ++kept;
         }
+        stage.resize(kept);
     }
     MORV_ASSERT_TEXT(covered == expected, "registers_covered == (unsigned int) expected_number_of_registers_to_cover");
     MORV_DEBUG_STREAM::print(100, "assign_pipe_regs_children(): %d pipe registers were used to cover %d children", used,

@@ -397,6 +397,19 @@ TEST_F(PipeAsyncExec, RefusedLocationTakenLastThenMovedAlongTheRing)
     const MORV_LOC at = run.location(run.m_regs[0].node);
     EXPECT_EQ(at.x, 9);
     EXPECT_EQ(at.y, 5);
+
+    // The refused centre candidate (8, 5) reaches all five destinations
+    // first, but (10, 5) takes them in the first pass.
+    LATE_RUN other;
+    other.sync();
+    for (int k = 0; k < 5; ++k) other.dest(numbered("d", k));
+    other.compile();
+    for (int k = 0; k < 4; ++k) other.place(numbered("d", k), 8, 5);
+    other.place("d4", 10, 5);
+    other.place("rst_s", 10, 6);
+    other.record("rst_s");
+    EXPECT_EQ(other.run(), 1);
+    EXPECT_EQ(places(other.m_regs), (std::vector<std::pair<int, int>>{{10, 5}}));
 }
 
 // MRL: the other members of a DSP block whose first destination is taken
