@@ -159,14 +159,14 @@ int MORV_PIPE_ASYNC::pipeline_current_source()
         skip_unpipelineable_source();
         return 0;
     }
+    if (source.src_oterm->get_number_of_fanout() == 0) {
+        // Nothing left to pipeline: the row says so with no stage and no register.
+        finish_current_source();
+        return 0;
+    }
     compute_register_reach();
     int operations = 0;
     if (m_global_demotion && demote_global()) ++operations;
-    if (source.src_oterm->get_number_of_fanout() == 0) {
-        // Nothing to pipeline: the row says so with no stage and no register.
-        finish_current_source();
-        return operations;
-    }
     if (source.clock_buf == nullptr) {
         const int n = insert_pipeline_register_tree();
         legalize_pipe_regs();

@@ -44,6 +44,12 @@ public:
         m_sync = m_fx.reg("rst_s", meta, m_clk);
         m_sync->get_my_node()->get_input_term_by_type(DB_CLOCK)->set_global(4);
     }
+    // A synchroniser "idle_s" that drives nothing.
+    void idle()
+    {
+        CDB_ATOM_OTERM* q = m_fx.reg("idle_s", m_fx.input("idle"), m_clk);
+        q->get_my_node()->get_input_term_by_type(DB_CLOCK)->set_global(4);
+    }
     CDB_ATOM_OTERM* buffer()
     {
         m_source = m_fx.clock_buffer("rst_buf", m_sync);
@@ -155,7 +161,7 @@ public:
         return operations;
     }
     // Registers between the synchroniser and the destination's clear; -1
-    // when the path meets anything but a pipeline register.
+    // when the path meets anything but a register.
     int depth(const std::string& name)
     {
         CDB_ATOM_OTERM* sync_out = find("rst_s")->get_output_term_by_type(DB_REG_OUT);
@@ -163,17 +169,12 @@ public:
         int registers = 0;
         while (at != nullptr && at != sync_out) {
             CDB_ATOM_NODE* node = at->get_my_node();
-            if (!is_pipe_reg(node)) return -1;
-            at = node->get_input_term_by_type(data_port())->get_source();
+            CDB_ATOM_ITERM* data = node->get_input_term_by_type(data_port());
+            if (data == nullptr || at->get_usage() != DB_REG_OUT) return -1;
+            at = data->get_source();
             ++registers;
         }
         return at == sync_out ? registers : -1;
-    }
-    bool is_pipe_reg(CDB_ATOM_NODE* node) const
-    {
-        for (const PIPE_REG& reg : m_regs)
-            if (reg.node == node) return true;
-        return false;
     }
     // The pipeline register whose output clears the destination.
     CDB_ATOM_NODE* driver_of(const std::string& name)
@@ -538,20 +539,23 @@ TEST_F(PipeAsyncExec, ClockBufferIsDemoted)
               (std::vector<std::vector<std::string>>{{"NET", "STAGES", "REGISTERS", "NOTE"}, {"rst_s", "1", "1", ""}}));
 }
 
-// A source without a finite fanout slack is still pipelined, after the
-// critical ones, and the loop ends; a source swept between the flows is
-// dropped, in every family.
+// A source without a finite fanout slack or without any fanout is still
+// handled, after the critical ones, and the loop ends; a source swept
+// between the flows is dropped, in every family.
 TEST_F(PipeAsyncExec, NeverChosenAndVanishedSources)
 {
     cfg_set_value("fsyn_pipe_async_register_reach", "3");
     LATE_RUN run;
     run.sync();
     run.dest("a");
+    run.idle();
     run.compile();
     run.place("rst_s", 2, 2);
     run.place("a", 10, 2);
+    run.place("idle_s", 3, 3);
     run.set_slack("rst_s", MORV_PIPE_ASYNC_INFINITY);
     run.record("rst_s");
+    run.record("idle_s");
     PIPE_ASYNC_OTERM gone;
     gone.m_node_id = 987654;
     gone.m_port_type = DB_REG_OUT;
@@ -563,6 +567,9 @@ TEST_F(PipeAsyncExec, NeverChosenAndVanishedSources)
     EXPECT_EQ(run.run(), 2);
     EXPECT_TRUE(MORV_PIPE_ASYNC::s_critical_async_sources.empty());
     EXPECT_EQ(run.depth("a"), 2);
+    EXPECT_EQ(run.table(),
+              (std::vector<std::vector<std::string>>{
+                  {"NET", "STAGES", "REGISTERS", "NOTE"}, {"rst_s", "2", "2", ""}, {"idle_s", "0", "0", ""}}));
 }
 
 // A destination without a location leaves its source as it is, with a row.
