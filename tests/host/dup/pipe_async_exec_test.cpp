@@ -337,6 +337,27 @@ TEST_F(PipeAsyncExec, TreeOverTwoDistantDestinations)
     EXPECT_EQ(run.depth("b"), 4);
 }
 
+// The lattice starts odd rows r to the right: over the box (1, 1)..(7, 4)
+// with reach 3 the centre-most candidate is (4, 4), which reaches (7, 4);
+// (1, 1) takes the other destination.
+TEST_F(PipeAsyncExec, LatticeStaggersOddRows)
+{
+    cfg_set_value("fsyn_pipe_async_register_reach", "3");
+    LATE_RUN run;
+    run.sync();
+    run.dest("a");
+    run.dest("b");
+    run.compile();
+    run.place("a", 1, 1);
+    run.place("b", 7, 4);
+    run.place("rst_s", 4, 2);
+    run.record("rst_s");
+    EXPECT_EQ(run.run(), 3);
+    EXPECT_EQ(places(run.m_regs), (std::vector<std::pair<int, int>>{{4, 4}, {1, 1}, {4, 1}}));
+    EXPECT_EQ(run.depth("a"), 2);
+    EXPECT_EQ(run.depth("b"), 2);
+}
+
 // Every destination on one location: one register takes them all.
 TEST_F(PipeAsyncExec, PointBoxGivesOneRegister)
 {
