@@ -56,3 +56,24 @@ TEST(MorvFitPipeAsync, EvaluationReportsTheResetsAndKeepsTheNetlist)
     EXPECT_EQ(slurp("pipe_timed/out.blif"), reference);
     EXPECT_EQ(slurp("pipe_skipped/out.blif"), reference);
 }
+
+// With the LATE flow too, only the forced reset is pipelined, and the
+// report table gives every reset's stages and registers.
+TEST(MorvFitPipeAsync, LateFlowPipelinesTheForcedResetAlone)
+{
+    const COMMAND_RUN run = fit("pipe_late", "--test-string 'PIPE_ASYNC()|PIPE_ASYNC()'");
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_TRUE(has(run, "Pipelining signal rst_a_s\n")) << run.out;
+    EXPECT_FALSE(has(run, "Pipelining signal rst_b_s")) << run.out;
+    EXPECT_FALSE(has(run, "Pipelining signal rst_c_s")) << run.out;
+    EXPECT_TRUE(has(run, "Fitter Asynchronous Signal Pipelining\nNET     | STAGES | REGISTERS | NOTE\n")) << run.out;
+    EXPECT_TRUE(has(run, "rst_b_s | 0      | 0         | Asynchronous signal does not require pipelining\n"))
+        << run.out;
+    EXPECT_TRUE(has(run, "rst_c_s | 0      | 0         | Asynchronous signal does not require pipelining\n"))
+        << run.out;
+    const size_t row = run.out.find("\nrst_a_s | ");
+    ASSERT_NE(row, std::string::npos) << run.out;
+    const int stages = std::stoi(run.out.substr(row + 11));
+    EXPECT_GE(stages, 1) << run.out;
+    EXPECT_TRUE(has(run, "Inserted ")) << run.out;
+}
