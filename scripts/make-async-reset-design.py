@@ -11,6 +11,7 @@ through registers named morv_rst_m (and more) and, last, morv_rst_s.
 resets it drives: the reference a pipelined compile is compared with.
 """
 import argparse
+import os
 import sys
 
 
@@ -29,8 +30,8 @@ def logical_lines(text):
         yield line.strip()
 
 
-def convert(text, extra):
-    out = []
+def convert(text, extra, source):
+    out = ["# %s with every register cleared by one synchronised reset (scripts/make-async-reset-design.py)." % source]
     clock = None
     for line in logical_lines(text):
         words = line.split()
@@ -72,7 +73,7 @@ def main():
     if args.extra_sync < 0:
         sys.exit("make-async-reset-design: --extra-sync must be 0 or more")
     with open(args.input) as f:
-        text = convert(f.read(), args.extra_sync)
+        text = convert(f.read(), args.extra_sync, os.path.basename(args.input))
     with open(args.output, "w") as f:
         f.write(text)
 
