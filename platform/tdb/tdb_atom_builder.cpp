@@ -390,14 +390,19 @@ void TDB_ATOM_BUILDER::reconcile_edges(const CDB_ATOM_NODE* a)
     }
     for (size_t i = 0; i < want.size(); ++i)
         if (!used[i]) add_planned_edge(a, want[i]);
-    // A moved atom changes the delays of its fan-out edges too.
-    if (placed)
-        for (int id : m_tdb->get_atom_nodes((int)a->get_id()))
-            for (TDB_EDGE* e : m_tdb->find_node(id)->fanout()) {
-                CDB_ATOM_ITERM* t = e->get_iterm();
-                if (t && t->get_my_node())
-                    m_tdb->set_ic_delay(e, model_ic_delay(t, a, t->get_my_node(), e->is_clock()));
-            }
+}
+
+// A moved atom changes the delays of its fan-out edges too. Run only once
+// every queued atom's fan-in is reconciled: until then a fan-out edge may
+// still name an input term its sink has deleted.
+void TDB_ATOM_BUILDER::refresh_fanout_delays(const CDB_ATOM_NODE* a)
+{
+    if (!is_placed(a) && m_delays->ic_follows_placement()) return;
+    for (int id : m_tdb->get_atom_nodes((int)a->get_id()))
+        for (TDB_EDGE* e : m_tdb->find_node(id)->fanout()) {
+            CDB_ATOM_ITERM* t = e->get_iterm();
+            if (t && t->get_my_node()) m_tdb->set_ic_delay(e, model_ic_delay(t, a, t->get_my_node(), e->is_clock()));
+        }
 }
 
 int TDB_ATOM_BUILDER::refresh(const std::vector<unsigned>& changed)
@@ -426,6 +431,8 @@ int TDB_ATOM_BUILDER::refresh(const std::vector<unsigned>& changed)
     }
     for (unsigned id : queue)
         if (const CDB_ATOM_NODE* a = m_atoms->get_node_by_id(id)) reconcile_edges(a);
+    for (unsigned id : queue)
+        if (const CDB_ATOM_NODE* a = m_atoms->get_node_by_id(id)) refresh_fanout_delays(a);
     return (int)queue.size();
 }
 

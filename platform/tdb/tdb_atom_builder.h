@@ -122,6 +122,7 @@ private:
     void reconcile_nodes(const CDB_ATOM_NODE* atom, unsigned atom_id, std::vector<unsigned>& queue,
                          ATOM_ID_FLAGS& queued);
     void reconcile_edges(const CDB_ATOM_NODE* atom);
+    void refresh_fanout_delays(const CDB_ATOM_NODE* atom);
 
     TDB_NETLIST* m_tdb;
     const CDB_ATOM_NETLIST* m_atoms;

@@ -201,6 +201,39 @@ TEST_F(TdbAtomTiming, IdsStayStableAcrossRefreshes)
     EXPECT_TRUE(rebuilt->get_vec_of_edges());
 }
 
+// A placed driver moves while its sink deletes the input term it fed, and
+// the driver comes first in the change set: the driver's fan-out delays
+// must not be read before the sink has dropped the edge to the dead term.
+TEST_F(TdbAtomTiming, AMovedDriverWhoseSinkDeletedItsTermRefreshesInAnyOrder)
+{
+    for (bool driver_first : {true, false}) {
+        CIRCUIT c;
+        CDB_ATOM_OTERM* clk = c.input_pin();
+        CDB_ATOM_OTERM* q1 = c.reg(nullptr, clk);
+        CDB_ATOM_OTERM* q2 = c.reg(nullptr, clk);
+        CDB_ATOM_OTERM* y = c.lut({q1, q2});
+        CDB_ATOM_OTERM* q3 = c.reg(y, clk);
+        for (CDB_ATOM_NODE* n : c.atoms) n->set_location(2, 2);
+        TDC_ACCESSORIES acc;
+        acc.set_atom_netlist(&c.atoms);
+        TDB_NETLIST* tdb = acc.build_timing_netlist();
+        CDB_ATOM_NODE* driver = q1->get_my_node();
+        CDB_ATOM_NODE* sink = y->get_my_node();
+        CDB_ATOM_ITERM* fed = sink->get_input_term_by_type(DB_DATA_A);
+        fed->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+        ASSERT_TRUE(sink->remove_input_term(fed));
+        delete fed;
+        driver->set_location(5, 7);
+        const unsigned driver_id = driver->get_id(), sink_id = sink->get_id();
+        acc.set_taint_change_set(driver_first ? std::vector<unsigned>{driver_id, sink_id}
+                                              : std::vector<unsigned>{sink_id, driver_id});
+        ASSERT_EQ(acc.build_timing_netlist(), tdb);
+        EXPECT_EQ(tdb->get_tdb_node_from_oterm(q1)->get_num_of_fanout(), 0);
+        EXPECT_EQ(tdb->get_tdb_node_from_oterm(y)->get_num_of_fanin(), 1);
+        EXPECT_EQ(tdb->get_tdb_node_from_oterm(q3)->get_num_of_fanin(), 1);
+    }
+}
+
 TEST_F(TdbAtomTiming, IncrementalRefreshMatchesFullAnalysisAfterRandomEdits)
 {
     std::mt19937 rng(7);
