@@ -136,7 +136,7 @@ private:
         const CDB_ATOM_NODE* node = out->get_my_node();
         unsigned in[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT];
         for (int i = 0; i < CDB_ATOM_NODE::EVALUATE_INPUT_COUNT; ++i)
-            in[i] = read(node->get_input_term_by_type(CDB_ATOM_NODE::EVALUATE_INPUT_PORTS[i]), values);
+            in[i] = read(node->get_input_term_by_type(node->get_evaluate_input_port(i)), values);
         return node->evaluate_output(out->get_usage(), in);
     }
 
@@ -636,41 +636,99 @@ TEST_F(MorvLegalizerTest, SpecialCellsAreCheckedAfterTheirRecordsAndSeeNoEarlier
               "m_atom_legalizer->is_node_legal(fixed_node)");
 }
 
-TEST_F(MorvLegalizerTest, HighSpeedAdderTakesOverTheChainCell)
+// An MRL arithmetic cell adding A, B (or what its term is tied to) and its
+// carry-in; its sum drives an output pin.
+constexpr uint64_t ADD_A_AND_B = 0x000033330000aaaaull;
+
+CDB_ATOM_NODE* adder_bit(LEGALIZER_NETLIST& n, const std::string& name, CDB_ATOM_OTERM* a, CDB_ATOM_OTERM* b,
+                         CDB_ATOM_OTERM* carry_in, uint64_t mask = ADD_A_AND_B)
+{
+    CDB_ATOM_NODE* cell = n.atom(CDB_KIND_LCELL_COMB, name);
+    a->insert_fanout(cell->add_input_term(DB_DATA_A));
+    CDB_ATOM_ITERM* b_term = cell->add_input_term(DB_DATA_B);
+    if (b != nullptr) b->insert_fanout(b_term);
+    else b_term->set_vcc();
+    if (carry_in != nullptr) carry_in->insert_fanout(cell->add_input_term(DB_CARRY_IN));
+    cell->set_lutmask(CDB_LUTMASK(6, mask));
+    HDB_NAME_MGR* names = n.netlist()->get_name_mgr();
+    cell->add_output_term(DB_SUM_OUT, names->find_or_create_path(name + "_sum", 0))
+        ->insert_fanout(n.atom(CDB_KIND_IO, name + "_pin")->add_input_term(DB_DATAIN));
+    cell->add_output_term(DB_CARRY_OUT, names->find_or_create_path(name + "_carry", 0));
+    return cell;
+}
+
+CDB_ATOM_ITERM* pin_of(LEGALIZER_NETLIST& n, const std::string& cell)
+{
+    for (CDB_ATOM_NODE* node : *n.netlist())
+        if (node->get_instance_name()->get_short_hpath() == cell + "_pin")
+            return node->get_input_term_by_type(DB_DATAIN);
+    return nullptr;
+}
+
+TEST_F(MorvLegalizerTest, HighSpeedAdderTakesOverTwoChainCellsAndAddsWhatTheyAdded)
 {
     LEGALIZER_NETLIST n(true);
-    CDB_ATOM_OTERM* s0 = n.source();
-    CDB_ATOM_OTERM* s1 = n.source();
-    CDB_ATOM_NODE* bit0 = n.cell("bit0", wire(0), {s0, s1});
-    CDB_ATOM_NODE* bit1 = n.cell("bit1", wire(0), {s1});
-    CDB_ATOM_OTERM* carry =
-        bit0->add_output_term(DB_CARRY_OUT, n.netlist()->get_name_mgr()->find_or_create_path("carry", 0));
-    carry->insert_fanout(bit1->add_input_term(DB_CARRY_IN));
-    CDB_ATOM_ITERM* sum_sink = n.atom(CDB_KIND_IO, "sum_pin")->add_input_term(DB_DATAIN);
-    bit0->add_output_term(DB_SUM_OUT, n.netlist()->get_name_mgr()->find_or_create_path("sum", 0))
-        ->insert_fanout(sum_sink);
-    const int bit0_id = id_of(bit0);
+    std::vector<CDB_ATOM_OTERM*> s;
+    for (int i = 0; i < 6; ++i) s.push_back(n.source());
+    // Three bits: the last one alone, with B tied high and its carry unused.
+    CDB_ATOM_NODE* bit0 = adder_bit(n, "bit0", s[0], s[1], s[2]);
+    CDB_ATOM_NODE* bit1 = adder_bit(n, "bit1", s[3], s[4], bit0->get_output_term_by_type(DB_CARRY_OUT));
+    CDB_ATOM_NODE* bit2 = adder_bit(n, "bit2", s[5], nullptr, bit1->get_output_term_by_type(DB_CARRY_OUT));
+    const char* bits[] = {"bit0", "bit1", "bit2"};
+    uint64_t before[3];
+    for (int i = 0; i < 3; ++i) before[i] = n.function_of(pin_of(n, bits[i])->get_source());
+    CDB_ATOM_ITERM* sum_sink = pin_of(n, "bit0");
     const int port = n.bpm()->create_port("p|sum");
     ASSERT_TRUE(n.bpm()->bind_port_id(sum_sink->get_source(), port));
+    const int bit0_id = id_of(bit0), bit1_id = id_of(bit1), bit2_id = id_of(bit2);
 
     MORV_LEGALIZER legalizer(n.api());
     EXPECT_TRUE(legalizer.turn_into_high_speed_adder(bit0));
-    // The cell its carry fed was prepared too: its FL id is the computed one.
-    EXPECT_EQ(n.api()->get_stored_fl_id(bit1), n.api()->get_fl_id_from_atom_properties(bit1));
     EXPECT_EQ(n.api()->get_node(bit0_id), nullptr);
+    EXPECT_EQ(n.api()->get_node(bit1_id), nullptr) << "the cell the carry fed is the adder's second bit";
     CDB_ATOM_NODE* adder = sum_sink->get_source()->get_my_node();
     EXPECT_TRUE(adder->is_lcell_hsadder());
     EXPECT_EQ(adder->get_instance_name()->get_short_hpath().find("bit0_LEGAL"), 0u);
-    EXPECT_EQ(sum_sink->get_source()->get_instance_name()->get_short_hpath(), "sum");
-    EXPECT_TRUE(sum_sink->get_source()->is_used_as(DB_HSADDER_SUM_0)) << "the sum is the adder's first sum";
-    EXPECT_TRUE(bit1->get_input_term_by_type(DB_CARRY_IN)->get_source()->is_used_as(DB_CHAIN_OUT_0));
+    EXPECT_EQ(sum_sink->get_source()->get_instance_name()->get_short_hpath(), "bit0_sum");
+    EXPECT_TRUE(sum_sink->get_source()->is_used_as(DB_HSADDER_SUM_0));
+    EXPECT_TRUE(pin_of(n, "bit1")->get_source()->is_used_as(DB_HSADDER_SUM_1));
+    EXPECT_TRUE(bit2->get_input_term_by_type(DB_CARRY_IN)->get_source()->is_used_as(DB_CHAIN_OUT_0));
     EXPECT_EQ(n.bpm()->get_bound_port_id(sum_sink->get_source()), port) << "the port moved with the output";
-    EXPECT_EQ(bit1->get_input_term_by_type(DB_CARRY_IN)->get_source()->get_my_node(), adder);
-    EXPECT_EQ(adder->get_input_term_by_type(DB_DATA_A)->get_source(), s0);
-    EXPECT_EQ(adder->get_input_term_by_type(DB_DATA_B)->get_source(), s1);
-    CDB_ATOM_NODE* plain = n.cell("plain", wire(0), {s0});
+
+    // The last bit alone: the adder's high bit adds nothing.
+    EXPECT_TRUE(legalizer.turn_into_high_speed_adder(bit2));
+    EXPECT_EQ(n.api()->get_node(bit2_id), nullptr);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(pin_of(n, bits[i])->get_source()->get_my_node()->is_lcell_hsadder()) << bits[i];
+        EXPECT_EQ(n.function_of(pin_of(n, bits[i])->get_source()), before[i]) << bits[i];
+    }
+
+    CDB_ATOM_NODE* plain = n.cell("plain", wire(0), {s[0]});
     EXPECT_EQ(internal_error_of([&] { legalizer.turn_into_high_speed_adder(plain); }),
               "m_net_util->is_lcell_part_of_a_carry_chain(node)");
+}
+
+TEST_F(MorvLegalizerTest, ACellThatDoesNotJustAddStaysInItsChain)
+{
+    // The low half computes A and C, which no adder input takes; an
+    // inverted operand, which the adder's terms cannot carry.
+    for (const bool inverted : {false, true}) {
+        LEGALIZER_NETLIST n;
+        CDB_ATOM_OTERM* s0 = n.source();
+        CDB_ATOM_OTERM* s1 = n.source();
+        CDB_ATOM_OTERM* s2 = n.source();
+        const uint64_t mask = inverted ? ADD_A_AND_B : 0x000033330000a0a0ull;
+        CDB_ATOM_NODE* bit0 = adder_bit(n, "bit0", s0, s1, nullptr, mask);
+        s2->insert_fanout(bit0->add_input_term(DB_DATA_C));
+        if (inverted) bit0->get_input_term_by_type(DB_DATA_A)->set_invert(true);
+        CDB_ATOM_NODE* bit1 = adder_bit(n, "bit1", s2, s0, bit0->get_output_term_by_type(DB_CARRY_OUT));
+        const uint64_t before = n.function_of(pin_of(n, "bit1")->get_source());
+        MORV_LEGALIZER legalizer(n.api());
+        EXPECT_FALSE(legalizer.turn_into_high_speed_adder(bit0)) << inverted;
+        EXPECT_EQ(n.api()->get_node(id_of(bit0)), bit0);
+        EXPECT_EQ(n.api()->get_node(id_of(bit1)), bit1);
+        EXPECT_EQ(n.function_of(pin_of(n, "bit1")->get_source()), before);
+    }
 }
 
 // The pass loop finds nothing to clean; the legaliser after it fixes a
