@@ -157,7 +157,9 @@ CDB_ATOM_NODE* MORV_LOG::get_next_in_carry_chain(CDB_ATOM_NODE* node) const
     if (out == nullptr || !out->has_fanout()) return nullptr;
     CDB_ATOM_ITERM* carry_in_iterm = *out->begin_iterm_fanout();
     MORV_ASSERT_TEXT(carry_in_iterm->is_connected(), "net_util->is_connected(carry_in_iterm)");
-    return carry_in_iterm->get_my_node();
+    // The last carry may leave the chain for other logic; the chain ends there.
+    CDB_ATOM_NODE* next = carry_in_iterm->get_my_node();
+    return next->is_lcell_comb() || next->is_lcell_hsadder() ? next : nullptr;
 }
 
 CDB_ATOM_NODE* MORV_LOG::get_previous_in_carry_chain(CDB_ATOM_NODE* node) const
@@ -166,7 +168,10 @@ CDB_ATOM_NODE* MORV_LOG::get_previous_in_carry_chain(CDB_ATOM_NODE* node) const
     CDB_ATOM_ITERM* in = node->get_input_term_by_type(DB_CARRY_IN);
     if (in == nullptr || !in->is_connected()) in = node->get_input_term_by_type(DB_SHARE_IN);
     if (in == nullptr || !in->is_connected() || in->get_source() == nullptr) return nullptr;
-    return in->get_source()->get_my_node();
+    // Logic outside a chain may drive its first carry input; the chain
+    // starts after it.
+    CDB_ATOM_NODE* driver = in->get_source()->get_my_node();
+    return driver->is_lcell_comb() || driver->is_lcell_hsadder() ? driver : nullptr;
 }
 
 CDB_ATOM_NODE* MORV_LOG::get_carry_chain_head(CDB_ATOM_NODE* node) const
