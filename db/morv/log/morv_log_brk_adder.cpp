@@ -351,6 +351,8 @@ bool MORV_LOG_BRK::reproduce_store_node_info_for_hs_adder(LOGDB_FSYN_LOG_ENTRY_S
 
 // ------------------------------------------------------------------ connections
 
+// The slot form of the entry, or the list form the morlin recorder writes
+// for a node that is no cell: one change per logged (source, port, index).
 bool MORV_LOG_BRK::reproduce_add_remove_connection_for_hs_adder(LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION* entry)
 {
     CDB_ATOM_NODE* cells[2];
@@ -359,17 +361,12 @@ bool MORV_LOG_BRK::reproduce_add_remove_connection_for_hs_adder(LOGDB_FSYN_LOG_E
         MORV_DEBUG_STREAM::print(0, "Waning: Can't find the hs adder nodes for %s", entry->m_node_name.c_str());
         return true;
     }
-    const int slots = get_connection_slot_count(CDB_ATOM_BRK_LCELL_COMB_ENUM);
-    if (entry->m_type != LOGDB_FSYN_LOG_OPERATION_ADD_REMOVE_CONNECTION_LCELL_COMB ||
-        entry->m_connection_array.size() != static_cast<size_t>(slots))
-        return false;
-    // Every slot and source first: a bad one fails the entry before any edit.
+    // Every change and source first: a bad one fails the entry before any edit.
     std::vector<ADDER_INPUT> changes;
-    for (int slot = 0; slot < slots; ++slot) {
+    auto plan = [&](int adder_port, const std::string& text) {
         ADDER_INPUT change;
-        change.text = entry->m_connection_array[static_cast<size_t>(slot)];
-        if (change.text == UNCHANGED_TEXT) continue;
-        if (!map_adder_port(get_port_type_of_slot(slot, CDB_ATOM_BRK_LCELL_COMB_ENUM), change.term)) {
+        change.text = text;
+        if (!map_adder_port(adder_port, change.term)) {
             MORV_DEBUG_STREAM::print(1, "Unrecognized port type in reproduce add/remove connection for hs adder %s",
                                      entry->m_node_name.c_str());
             return false;
@@ -381,11 +378,29 @@ bool MORV_LOG_BRK::reproduce_add_remove_connection_for_hs_adder(LOGDB_FSYN_LOG_E
                 return false;
             }
         }
-        if (is_carry_link(change.term)) {
-            if (change.text != DISCONNECT_TEXT) return false;
-            continue;
-        }
+        // Nothing but a disconnection may reach the pair's own carry link.
+        if (is_carry_link(change.term)) return change.text == DISCONNECT_TEXT;
         changes.push_back(change);
+        return true;
+    };
+    if (entry->m_type == LOGDB_FSYN_LOG_OPERATION_ADD_REMOVE_CONNECTION_RAM) {
+        const auto* lists = static_cast<const LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION_RAM*>(entry);
+        if (lists->m_usage_as.size() != lists->m_sources.size() ||
+            lists->m_term_indices.size() != lists->m_sources.size())
+            return false;
+        for (size_t i = 0; i < lists->m_sources.size(); ++i)
+            if (lists->m_term_indices[i] != 0 || !plan(static_cast<int>(lists->m_usage_as[i]), lists->m_sources[i]))
+                return false;
+    } else {
+        const int slots = get_connection_slot_count(CDB_ATOM_BRK_LCELL_COMB_ENUM);
+        if (entry->m_type != LOGDB_FSYN_LOG_OPERATION_ADD_REMOVE_CONNECTION_LCELL_COMB ||
+            entry->m_connection_array.size() != static_cast<size_t>(slots))
+            return false;
+        for (int slot = 0; slot < slots; ++slot) {
+            const std::string& text = entry->m_connection_array[static_cast<size_t>(slot)];
+            if (text != UNCHANGED_TEXT && !plan(get_port_type_of_slot(slot, CDB_ATOM_BRK_LCELL_COMB_ENUM), text))
+                return false;
+        }
     }
     for (const ADDER_INPUT& change : changes) apply_adder_connection(cells[change.term.cell], change);
     for (CDB_ATOM_NODE* cell : cells) set_pair_mask(cell, true);

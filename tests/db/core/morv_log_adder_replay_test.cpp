@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <memory>
 #include <string>
@@ -343,6 +345,97 @@ TEST_F(MorvLogAdderReplayTest, TheLowCarryOutputDropsOnlyATrailingCout1)
     }
 }
 
+// ------------------------------------------------------------------ recorded, then replayed
+
+// The log a morlin compile writes for a brennock migration device while it
+// edits its adder "add" (over registers a, b, c, d and cin; sums and carry
+// read by r0, r1 and r2); answers the bytes of the log.
+std::string record_adder_edit(const std::function<void(MORV_LOG*, CDB_ATOM_NODE*)>& edit)
+{
+    auto host = std::make_unique<MORV_TEST_HOST>(CDB_FAMILY_MRL);
+    morv_install_migration_device(CDB_FAMILY_MRL, 600);
+    auto add = [&](int kind, const std::string& name) {
+        CDB_ATOM_NODE* node = cdb_create_atom(CDB_FAMILY_MRL, kind, host->names.find_or_create_path(name, 0));
+        node->set_chip_db_entry(&host->chip_entry);
+        host->netlist->add_node(node);
+        return node;
+    };
+    CDB_ATOM_NODE* adder = add(CDB_KIND_HSADDER, "add");
+    const int inputs[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_CHAIN_IN_0};
+    for (int i = 0; i < 5; ++i) {
+        CDB_ATOM_NODE* reg = add(CDB_KIND_REGISTER, ADDER_INPUTS[i]);
+        CDB_ATOM_OTERM* out = reg->add_output_term(DB_REG_OUT, host->names.find_or_create_path(ADDER_INPUTS[i], 0));
+        adder->add_input_term(inputs[i])->insert_fanin(out);
+    }
+    const std::pair<int, const char*> outputs[] = {
+        {DB_HSADDER_SUM_0, "sum0"}, {DB_HSADDER_SUM_1, "sum1"}, {DB_CHAIN_OUT_0, "cout"}};
+    const char* sinks[] = {"r0", "r1", "r2"};
+    for (int i = 0; i < 3; ++i) {
+        CDB_ATOM_OTERM* out =
+            adder->add_output_term(outputs[i].first, host->names.find_or_create_path(outputs[i].second, 0));
+        CDB_ATOM_NODE* reg = add(CDB_KIND_REGISTER, sinks[i]);
+        reg->add_output_term(DB_REG_OUT, host->names.find_or_create_path(sinks[i], 0));
+        reg->add_input_term(DB_DATAIN)->insert_fanin(out);
+    }
+    auto env = std::make_unique<MORV_TEST_ENV>(&host->cmp);
+    MORV_LOG* log = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert())->get_fsyn_api()->get_fsyn_log();
+    EXPECT_NE(log, nullptr);
+    std::string bytes;
+    if (log != nullptr) {
+        // What a flow writes around its edits.
+        log->set_max_node_id_at_start(static_cast<int32_t>(CDB_ATOM_NODE::s_next_id) - 1);
+        log->ensure_open_chunk();
+        log->write_marker(LOGDB_FSYN_LOG_OPERATION_REVISION_NUMBER);
+        edit(log, adder);
+        log->write_pending_entries();
+        log->write_marker(LOGDB_FSYN_LOG_OPERATION_END_OF_LOG);
+        log->get_log_file()->close();
+        std::ifstream in(log->get_log_file()->get_file_name(), std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    env.reset();
+    host.reset();
+    DMGR_UTILITY::set_current_device(nullptr);
+    return bytes;
+}
+
+// The recorder's own log of an edited adder, replayed on brennock: the pair
+// computes, for every input, what the edited adder computed.
+TEST_F(MorvLogAdderReplayTest, ARecordedAdderEditReplaysOnThePairAndComputesTheSame)
+{
+    struct EDIT
+    {
+        const char* what;
+        std::function<void(MORV_LOG*, CDB_ATOM_NODE*)> edit;
+        ADDER_MODEL model;
+    };
+    std::vector<EDIT> edits;
+    edits.push_back({"A inverted",
+                     [](MORV_LOG* log, CDB_ATOM_NODE* adder) {
+                         CDB_ATOM_ITERM* a = adder->get_input_term_by_type(DB_DATA_A);
+                         log->log_set_invert(a);
+                         a->set_invert();
+                     },
+                     ADDER_MODEL{{"a", "b", "c", "d", "cin"}, 0}});
+    edits.push_back({"B tied high",
+                     [](MORV_LOG* log, CDB_ATOM_NODE* adder) {
+                         CDB_ATOM_ITERM* b = adder->get_input_term_by_type(DB_DATA_B);
+                         log->log_connect_to_vcc(b);
+                         b->set_vcc();
+                     },
+                     ADDER_MODEL{{"a", "VCC", "c", "d", "cin"}}});
+    for (const EDIT& edit : edits) {
+        const std::string bytes = record_adder_edit(edit.edit);
+        ASSERT_FALSE(bytes.empty()) << edit.what;
+        ADDER_REPLAY run("adder_recorded.psl");
+        std::ofstream(run.name, std::ios::binary | std::ios::trunc) << bytes;
+        msg_clear_posted_messages();
+        ASSERT_TRUE(run.log()->reproduce_log()) << edit.what << "\n" << run.netlist_text();
+        ASSERT_NE(run.node("add_HS_ADDER_NODE1"), nullptr) << edit.what << "\n" << run.netlist_text();
+        expect_pair_computes_adder(run, edit.model, edit.what);
+    }
+}
+
 // ------------------------------------------------------------------ entries about the pair
 
 TEST_F(MorvLogAdderReplayTest, TermEntriesReachTheMappedTermAndAMissingPairOrTermChangesNothing)
@@ -383,6 +476,9 @@ TEST_F(MorvLogAdderReplayTest, EntriesFromTheFileThatDoNotFitThePairFailTheEntry
         "\"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\" \"a\"]",
         "28 3 1 \"add\" [\"no_such\" \"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\" "
         "\"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\"]",
+        // The list form: a term index other than 0, a source on the carry link.
+        "31 3 1 \"add\" [\"a\"] [11] [1]",
+        "31 3 1 \"add\" [\"a\"] [103] [0]",
     };
     for (const std::string& entry : bad) {
         ADDER_REPLAY run("adder_bad_entry.psl");
