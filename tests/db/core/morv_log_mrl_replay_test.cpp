@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -145,6 +146,61 @@ std::string unchanged_slots(size_t count)
     std::string text;
     for (size_t i = 0; i < count; ++i) text += i == 0 ? "\"UNCHANGED\"" : " \"UNCHANGED\"";
     return text;
+}
+
+// ------------------------------------------------------------------ a stored log is user input
+
+TEST_F(MorvLogMrlReplayTest, ADamagedLogIsRefusedBeforeItsFirstEditWithTheFileAndOffset)
+{
+    // Each log starts with a good edit (lut1's DATA_A inverted), then goes wrong.
+    const std::string first_edit = "15 1 1 \"lut1\" 11 0";
+    struct BAD
+    {
+        std::vector<std::string> lines;
+        const char* reason;
+    };
+    const std::vector<BAD> bad_logs = {
+        {{BRK_REVISION, first_edit}, "cut short"},
+        {{BRK_REVISION, first_edit, "28 2 1 \"lut1\" [\"lut0\"]", END}, "1 slots, not 11"},
+        {{BRK_REVISION, first_edit, "29 2 9 \"reg0\" [\"UNCHANGED\" \"UNCHANGED\"]", END}, "not 9"},
+        {{BRK_REVISION, first_edit, "27 2 1 \"lut1\" [11] [\"lut0\"] 0x0 [8] [\"lut1\"] 0 \"\" 0", END},
+         "input slot 11"},
+        {{BRK_REVISION, first_edit, "15 2 1 \"\" 11 0", END}, "empty name"},
+        {{BRK_REVISION, first_edit, "28 2 1 \"lut1\" [\"\" " + unchanged_slots(10) + "]", END}, "empty source name"},
+        {{BRK_REVISION, first_edit, "8 2 1 \"lut1\" 7 0x1 0", END}, "LUT-mask kind"},
+        {{"43 0 \"7.2\" 24", first_edit, END}, "recorded on a device of this family"},
+        {{BRK_REVISION, first_edit, "2 2 7 \"new\" \"\" 1 0", END}, "empty name"},
+    };
+    for (const BAD& bad : bad_logs) {
+        REPLAY run("mrl_damaged.psl");
+        const std::string before = run.netlist_text();
+        EXPECT_FALSE(run.replay(bad.lines)) << bad.reason;
+        EXPECT_EQ(run.netlist_text(), before) << bad.reason;
+        const std::string text = run.posted_text("EMORV_FSYN_LOG_FILE_DAMAGED");
+        EXPECT_NE(text.find("mrl_damaged.psl: offset "), std::string::npos) << text;
+        EXPECT_NE(text.find(bad.reason), std::string::npos) << text;
+    }
+}
+
+TEST_F(MorvLogMrlReplayTest, ChangedBytesAndACutAnywhereAreRefusedAndTheNetlistStays)
+{
+    REPLAY run("mrl_bytes.psl");
+    run.write({BRK_REVISION, "15 1 1 \"lut1\" 11 0", "15 2 2 \"lut2\" 11 0", END});
+    std::ifstream in(run.name, std::ios::binary);
+    const std::string good((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string before = run.netlist_text();
+    for (size_t at = 1; at < good.size(); at += 7) {
+        for (bool cut : {true, false}) {
+            std::string bad = good;
+            if (cut) bad.resize(at);
+            else bad[at] = static_cast<char>(bad[at] ^ 0x5a);
+            std::ofstream(run.name, std::ios::binary | std::ios::trunc) << bad;
+            msg_clear_posted_messages();
+            EXPECT_FALSE(run.log()->reproduce_log()) << at << " " << cut;
+            EXPECT_EQ(count_posted("EMORV_FSYN_LOG_FILE_DAMAGED"), 1) << at << " " << cut;
+            ASSERT_EQ(run.netlist_text(), before) << at << " " << cut;
+        }
+    }
 }
 
 // ------------------------------------------------------------------ rebuilding a stored cell
