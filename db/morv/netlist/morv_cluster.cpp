@@ -277,6 +277,38 @@ void MORV_CLUSTER::remove_node(CDB_ATOM_NODE* node)
     });
 }
 
+bool MORV_CLUSTER::try_remove_node(CDB_ATOM_NODE* node, const std::function<bool()>& keep)
+{
+    MORV_ASSERT(node);
+    update_distances();
+    bool member = false;
+    std::vector<std::pair<CDB_ATOM_OTERM*, MORV_CLUSTER_NODE_INFO>> touched;
+    auto save = [&](CDB_ATOM_OTERM* oterm) {
+        auto found = m_node_info.find(oterm);
+        if (found != m_node_info.end()) touched.emplace_back(oterm, found->second);
+    };
+    for_each_member_oterm(node, [&](CDB_ATOM_OTERM* oterm) {
+        member = member || (has_node_info(oterm) && get_node_info(oterm).m_is_included);
+        save(oterm);
+    });
+    if (!member) return false;
+    for_each_data_source(node, save);
+    remove_node(node);
+    update_registration();
+    // Registration is all keep may read: the stale distances stay unseen.
+    m_dirty = false;
+    if (keep()) {
+        m_dirty = true;
+        update_distances();
+        return true;
+    }
+    add_node(node);
+    for (const auto& [oterm, info] : touched) record_of(oterm) = info;
+    update_registration();
+    m_dirty = false;
+    return false;
+}
+
 MORV_OTERM_SET MORV_CLUSTER::get_added_oterms() const
 {
     MORV_OTERM_SET added;

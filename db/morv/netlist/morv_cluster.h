@@ -14,6 +14,7 @@
 // Distances are recomputed on request only: every change marks the cluster
 // dirty, and reading the filtered iterators of a dirty cluster is refused.
 
+#include <functional>
 #include <vector>
 
 #include "vtl_hash_lite_sys.h"
@@ -142,6 +143,13 @@ public:
 
     void add_node(CDB_ATOM_NODE* node);
     void remove_node(CDB_ATOM_NODE* node);
+    // Removes a member for good when keep, asked with the node gone, says
+    // so; puts it back otherwise. Only the registration is brought up to
+    // date before keep is asked, so keep may read membership, boundaries
+    // and registration but no distance. A refused removal costs no distance
+    // walk: the records it touched are put back as they were. True when the
+    // node left (distances fresh again either way).
+    bool try_remove_node(CDB_ATOM_NODE* node, const std::function<bool()>& keep);
 
     // The membership: the included oterms that carry their node's added flag.
     MORV_OTERM_SET get_added_oterms() const;

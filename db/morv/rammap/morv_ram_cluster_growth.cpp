@@ -268,11 +268,9 @@ int morv_trim_inputs(MORV_RAM_MAP_AREA_CLUSTER_MANAGER* manager, MORV_CLUSTER* c
         if (!chosen) break;
         CDB_ATOM_NODE* node = chosen->get_my_node();
         ++removed;
-        cluster->remove_node(node);
-        cluster->update_distances();
-        if (legalizer->is_legal(cluster)) continue;
-        cluster->add_node(node);
-        cluster->update_distances();
+        // Legality reads no distance: a refused removal is undone without
+        // walking the cluster again.
+        if (cluster->try_remove_node(node, [&] { return legalizer->is_legal(cluster); })) continue;
         for_each_data_oterm(node, [&](CDB_ATOM_OTERM* o) { protected_oterms.insert(o); });
     }
     MORV_DEBUG_STREAM::print(100, "  %d node(s) removed when trimming inputs", removed);

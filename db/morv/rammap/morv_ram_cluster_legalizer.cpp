@@ -257,111 +257,178 @@ bool MORV_CLUSTER_RAM_LEGALIZER::is_legal(MORV_CLUSTER* cluster)
 
 // ---------------------------------------------------------------- stepwise legalisation
 
+// The pulls below go as deep as the logic they take in (a long register
+// chain is pulled in one register at a time), so they keep their open steps
+// on a stack of their own instead of the call stack. A step is entered,
+// hands out the boundaries it must legalise first one at a time, and ends
+// when the last of them is done or one of them failed; a failure ends every
+// open step, innermost first.
+
+// Every open step has walked the whole cluster again, so a pull this deep
+// costs more than any RAM it could make: it fails like a cluster grown too
+// big, the boundary where it stopped not refused.
+bool MORV_CLUSTER_RAM_LEGALIZER::too_deep(const std::vector<PULL_STEP>& open)
+{
+    if (static_cast<int>(open.size()) < s_MAX_PULL_DEPTH) return false;
+    MORV_DEBUG_STREAM::print(100, "Legalization pulls in logic deeper than %d steps, giving up", s_MAX_PULL_DEPTH);
+    return true;
+}
+
 bool MORV_CLUSTER_RAM_LEGALIZER::legalize_input(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm)
 {
     MORV_ASSERT_TEXT(oterm, "oterm");
-    if (debug()) MORV_DEBUG_STREAM::print(100, "Legalizing input %d", id_of(oterm));
-    const bool ok = legalize_input_step(cluster, oterm);
-    if (!ok && debug()) MORV_DEBUG_STREAM::print(100, "Input %d is not legalizable!", id_of(oterm));
+    std::vector<PULL_STEP> open;
+    bool ok = enter_input(cluster, oterm, open);
+    while (!open.empty()) {
+        PULL_STEP& step = open.back();
+        CDB_ATOM_OTERM* next = ok ? next_input(cluster, step, ok) : nullptr;
+        if (next) {
+            ok = enter_input(cluster, next, open);
+            continue;
+        }
+        CDB_ATOM_OTERM* done = step.m_oterm;
+        open.pop_back();
+        if (!ok) fail_input(done);
+    }
     return ok;
 }
 
-// A refusal is cached for what the netlist forbids; a cluster that merely
-// grew too big says nothing about the boundary.
-bool MORV_CLUSTER_RAM_LEGALIZER::legalize_input_step(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm)
+// False when the step failed on entry; true when it is done or left open.
+bool MORV_CLUSTER_RAM_LEGALIZER::enter_input(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm, std::vector<PULL_STEP>& open)
 {
+    if (debug()) MORV_DEBUG_STREAM::print(100, "Legalizing input %d", id_of(oterm));
+    if (too_deep(open)) return input_failed(oterm);
     CDB_ATOM_NODE* node = oterm->get_my_node();
     if (!manager()->can_pack(node)) {
         refuse_input(oterm);
-        return false;
+        return input_failed(oterm);
     }
     cluster->update_distances();
     const MORV_CLUSTER_NODE_INFO* info = info_of(cluster, oterm);
-    if (!info || info->is_included() || info->get_buried_fanout_count() == 0) {
-        if (legalize_fanins(cluster, node)) return true;
+    if (info && !info->is_included() && info->get_buried_fanout_count() != 0) {
+        MORV_ASSERT_TEXT(!info->is_legal_input(), "!node_info.is_legal_input()");
+        if (!is_input_legalizable(oterm)) {
+            if (debug()) MORV_DEBUG_STREAM::print(100, "Cache says %d is not legalizable", id_of(oterm));
+            return input_failed(oterm);
+        }
+        cluster->add_node(node);
+        cluster->update_distances();
+        // A cluster that merely grew too big says nothing about the boundary.
+        if (!morv_fits_max_bits(manager(), cluster)) return input_failed(oterm);
+    }
+    PULL_STEP step{oterm, {}, 0};
+    for_each_driven_data_iterm(node, [&](CDB_ATOM_ITERM* iterm) { step.m_next.push_back(iterm->get_source()); });
+    if (step.m_next.empty()) {
         refuse_input(oterm);
-        return false;
+        return input_failed(oterm);
     }
-    MORV_ASSERT_TEXT(!info->is_legal_input(), "!node_info.is_legal_input()");
-    if (!is_input_legalizable(oterm)) {
-        if (debug()) MORV_DEBUG_STREAM::print(100, "Cache says %d is not legalizable", id_of(oterm));
-        return false;
-    }
-    cluster->add_node(node);
-    cluster->update_distances();
-    if (!morv_fits_max_bits(manager(), cluster)) return false;
-    if (legalize_fanins(cluster, node)) return true;
-    refuse_input(oterm);
-    return false;
+    open.push_back(std::move(step));
+    return true;
 }
 
-bool MORV_CLUSTER_RAM_LEGALIZER::legalize_fanins(MORV_CLUSTER* cluster, CDB_ATOM_NODE* node)
+// The next fan-in of the step still to legalise, or null when none is left
+// (ok false when one cannot be).
+CDB_ATOM_OTERM* MORV_CLUSTER_RAM_LEGALIZER::next_input(MORV_CLUSTER* cluster, PULL_STEP& step, bool& ok)
 {
-    std::vector<CDB_ATOM_OTERM*> sources;
-    for_each_driven_data_iterm(node, [&](CDB_ATOM_ITERM* iterm) { sources.push_back(iterm->get_source()); });
-    if (sources.empty()) return false;
-    for (CDB_ATOM_OTERM* source : sources) {
+    while (step.m_at < step.m_next.size()) {
+        CDB_ATOM_OTERM* source = step.m_next[step.m_at++];
         cluster->update_distances();
         const MORV_CLUSTER_NODE_INFO* info = info_of(cluster, source);
         if (!info || !is_illegal_true_input(*info)) continue;
-        if (!is_input_legalizable(source)) {
-            if (debug())
-                MORV_DEBUG_STREAM::print(100, "Cache says %d (fanin of %d) is not legalizable", id_of(source),
-                                         static_cast<int>(node->get_id()));
-            return false;
-        }
-        if (!legalize_input(cluster, source)) return false;
+        if (is_input_legalizable(source)) return source;
+        if (debug())
+            MORV_DEBUG_STREAM::print(100, "Cache says %d (fanin of %d) is not legalizable", id_of(source),
+                                     id_of(step.m_oterm));
+        ok = false;
+        return nullptr;
     }
-    return true;
+    return nullptr;
+}
+
+// A step whose fan-in failed: what the netlist forbids is cached.
+void MORV_CLUSTER_RAM_LEGALIZER::fail_input(CDB_ATOM_OTERM* oterm)
+{
+    refuse_input(oterm);
+    input_failed(oterm);
+}
+
+bool MORV_CLUSTER_RAM_LEGALIZER::input_failed(CDB_ATOM_OTERM* oterm)
+{
+    if (debug()) MORV_DEBUG_STREAM::print(100, "Input %d is not legalizable!", id_of(oterm));
+    return false;
 }
 
 bool MORV_CLUSTER_RAM_LEGALIZER::legalize_output(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm)
 {
     MORV_ASSERT_TEXT(oterm, "oterm");
-    if (debug()) MORV_DEBUG_STREAM::print(100, "Legalizing output %d", id_of(oterm));
-    const bool ok = legalize_output_step(cluster, oterm);
-    if (!ok && debug()) MORV_DEBUG_STREAM::print(100, "Output %d is not legalizable!", id_of(oterm));
+    std::vector<PULL_STEP> open;
+    bool ok = enter_output(cluster, oterm, open);
+    while (!open.empty()) {
+        PULL_STEP& step = open.back();
+        CDB_ATOM_OTERM* next = ok ? next_output(cluster, step) : nullptr;
+        if (next) {
+            ok = enter_output(cluster, next, open);
+            continue;
+        }
+        CDB_ATOM_OTERM* done = step.m_oterm;
+        open.pop_back();
+        if (!ok) output_failed(done);
+    }
     return ok;
 }
 
-bool MORV_CLUSTER_RAM_LEGALIZER::legalize_output_step(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm)
+bool MORV_CLUSTER_RAM_LEGALIZER::enter_output(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm,
+                                              std::vector<PULL_STEP>& open)
 {
+    if (debug()) MORV_DEBUG_STREAM::print(100, "Legalizing output %d", id_of(oterm));
+    if (too_deep(open)) return output_failed(oterm);
     cluster->update_distances();
     const MORV_CLUSTER_NODE_INFO* info = info_of(cluster, oterm);
+    PULL_STEP step{oterm, {}, 0};
     if (info && !info->is_included()) {
         // An input that cannot be registered behind it: register it ahead,
         // through the outputs of the members it feeds.
-        std::vector<CDB_ATOM_OTERM*> outputs;
         for (auto fanout = oterm->begin_iterm_fanout(); fanout != oterm->end_iterm_fanout(); ++fanout)
             for_each_data_oterm((*fanout)->get_my_node(), [&](CDB_ATOM_OTERM* o) {
                 const MORV_CLUSTER_NODE_INFO* sink = info_of(cluster, o);
-                if (sink && is_illegal_true_output(*sink)) outputs.push_back(o);
+                if (sink && is_illegal_true_output(*sink)) step.m_next.push_back(o);
             });
-        for (CDB_ATOM_OTERM* o : outputs) {
-            cluster->update_distances();
-            if (is_illegal_true_output(cluster->get_node_info(o)) && !legalize_output(cluster, o)) return false;
-        }
+        open.push_back(std::move(step));
         return true;
     }
     if (!info || !is_illegal_true_output(*info)) return true;
     if (!is_output_legalizable(oterm)) {
         if (debug()) MORV_DEBUG_STREAM::print(100, "Cache says %d is not legalizable", id_of(oterm));
-        return false;
+        return output_failed(oterm);
     }
     std::vector<CDB_ATOM_NODE*> added;
-    if (!add_fanouts(cluster, oterm, added)) return false;
+    if (!add_fanouts(cluster, oterm, added)) return output_failed(oterm);
     for (CDB_ATOM_NODE* next : added) {
         MORV_ASSERT_TEXT(manager()->can_pack(next), "m_cluster_manager->can_pack(next_node)");
-        std::vector<CDB_ATOM_OTERM*> outputs;
-        for_each_data_oterm(next, [&](CDB_ATOM_OTERM* o) { outputs.push_back(o); });
-        for (CDB_ATOM_OTERM* o : outputs) {
-            cluster->update_distances();
-            const MORV_CLUSTER_NODE_INFO& next_info = cluster->get_node_info(o);
-            MORV_ASSERT_TEXT(next_info.is_included(), "node_info.is_included()");
-            if (is_illegal_true_output(next_info) && !legalize_output(cluster, o)) return false;
-        }
+        for_each_data_oterm(next, [&](CDB_ATOM_OTERM* o) { step.m_next.push_back(o); });
     }
+    step.m_members = true;
+    open.push_back(std::move(step));
     return true;
+}
+
+// The next output of the step still illegal, or null when none is left.
+CDB_ATOM_OTERM* MORV_CLUSTER_RAM_LEGALIZER::next_output(MORV_CLUSTER* cluster, PULL_STEP& step)
+{
+    while (step.m_at < step.m_next.size()) {
+        CDB_ATOM_OTERM* o = step.m_next[step.m_at++];
+        cluster->update_distances();
+        const MORV_CLUSTER_NODE_INFO& info = cluster->get_node_info(o);
+        if (step.m_members) MORV_ASSERT_TEXT(info.is_included(), "node_info.is_included()");
+        if (is_illegal_true_output(info)) return o;
+    }
+    return nullptr;
+}
+
+bool MORV_CLUSTER_RAM_LEGALIZER::output_failed(CDB_ATOM_OTERM* oterm)
+{
+    if (debug()) MORV_DEBUG_STREAM::print(100, "Output %d is not legalizable!", id_of(oterm));
+    return false;
 }
 
 // The sinks of the oterm outside the cluster join it; a sink that cannot

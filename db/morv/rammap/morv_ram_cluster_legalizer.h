@@ -31,6 +31,8 @@ public:
     // Forced legalisation gives up at this many inputs, or this many bits.
     static constexpr int s_MAX_INPUTS = 20;
     static constexpr int64_t s_MAX_FORCED_BITS = 40961;
+    // Stepwise legalisation gives up beyond this many nested steps.
+    static constexpr int s_MAX_PULL_DEPTH = 1024;
 
     bool is_legal(MORV_CLUSTER* cluster) override;
     bool legalize(MORV_CLUSTER* cluster) override;
@@ -87,13 +89,29 @@ private:
     bool walk_forward(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm, bool counting);
     bool walk_fanin_node(MORV_CLUSTER* cluster, CDB_ATOM_NODE* node, bool counting);
     bool walk_fanout_node(MORV_CLUSTER* cluster, CDB_ATOM_ITERM* iterm, bool counting);
+    // An open step of a pull: its boundary and the boundaries it has still
+    // to legalise first (on the output side, m_members: the outputs of the
+    // nodes it added).
+    struct PULL_STEP
+    {
+        CDB_ATOM_OTERM* m_oterm = nullptr;
+        std::vector<CDB_ATOM_OTERM*> m_next;
+        size_t m_at = 0;
+        bool m_members = false;
+    };
+
+    static bool too_deep(const std::vector<PULL_STEP>& open);
+    bool enter_input(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm, std::vector<PULL_STEP>& open);
+    CDB_ATOM_OTERM* next_input(MORV_CLUSTER* cluster, PULL_STEP& step, bool& ok);
+    void fail_input(CDB_ATOM_OTERM* oterm);
+    bool input_failed(CDB_ATOM_OTERM* oterm);
+    bool enter_output(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm, std::vector<PULL_STEP>& open);
+    CDB_ATOM_OTERM* next_output(MORV_CLUSTER* cluster, PULL_STEP& step);
+    bool output_failed(CDB_ATOM_OTERM* oterm);
     bool core_legalize(MORV_CLUSTER* cluster);
     int core_inputs(MORV_CLUSTER* cluster, bool& changed);
     bool core_outputs(MORV_CLUSTER* cluster, bool& changed);
     bool forced_input_fits(MORV_CLUSTER* cluster, int increase);
-    bool legalize_fanins(MORV_CLUSTER* cluster, CDB_ATOM_NODE* node);
-    bool legalize_input_step(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm);
-    bool legalize_output_step(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm);
     bool add_fanouts(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm, std::vector<CDB_ATOM_NODE*>& added);
     bool legalize_all(MORV_CLUSTER* cluster, bool inputs);
     uint64_t signature(CDB_ATOM_NODE* node, bool fanout);

@@ -9,6 +9,7 @@
 #include <bit>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -476,6 +477,85 @@ TEST(RamClusterLegalizer, LoopAndDeepReconvergenceFinishQuickly)
     EXPECT_LT(seconds, 20.0);
 }
 
+std::string numbered(const char* prefix, int i)
+{
+    std::string name = prefix;
+    return name.append(std::to_string(i));
+}
+
+std::string reg_name(int i)
+{
+    return numbered("r", i);
+}
+
+// A shift register: d, then registers r0 .. r<length-1>, then the output.
+RAMMAP_BUILD register_chain(int length)
+{
+    return [length](FIXTURE_NETLIST& f) {
+        CDB_ATOM_OTERM* clk = f.input("clk");
+        CDB_ATOM_OTERM* q = f.input("d");
+        for (int i = 0; i < length; ++i) q = f.reg(reg_name(i), q, clk);
+        f.output("o", q);
+    };
+}
+
+// A register, a chain of buffers, and a register after one more buffer x.
+RAMMAP_BUILD buffer_chain(int length)
+{
+    return [length](FIXTURE_NETLIST& f) {
+        CDB_ATOM_OTERM* clk = f.input("clk");
+        CDB_ATOM_OTERM* q = f.reg("r0", f.input("d"), clk);
+        for (int i = 0; i < length; ++i) q = f.lut(numbered("l", i), {q}, 0x2);
+        f.output("o", f.reg("q", f.lut("x", {q}, 0x2), clk));
+    };
+}
+
+// Every register behind a member register is an illegal input or output:
+// the pulls take a long shift register in one register at a time, and the
+// registers pulled in are state bits that soon outgrow the block.
+TEST(RamClusterLegalizer, LongRegisterChainPullsEndAtTheBlockSize)
+{
+    constexpr int k_length = 20000;
+    CLUSTER_RUN c(CDB_FAMILY_BRK, register_chain(k_length));
+    const std::string last = reg_name(k_length - 1), before_last = reg_name(k_length - 2);
+    auto inputs = own(c, c.cluster_of({last.c_str()}));
+    EXPECT_FALSE(c.legalizer()->legalize_input(inputs.get(), c.out(before_last.c_str())));
+    EXPECT_GT(c.names(inputs.get()).size(), 2u);
+    EXPECT_LT(c.names(inputs.get()).size(), 20u);
+    EXPECT_FALSE(c.legalizer()->is_input_legalizable(c.out(before_last.c_str())));
+    auto outputs = own(c, c.cluster_of({"r1"}));
+    EXPECT_FALSE(c.legalizer()->legalize_output(outputs.get(), c.out("r1")));
+    EXPECT_GT(c.names(outputs.get()).size(), 2u);
+    EXPECT_LT(c.names(outputs.get()).size(), 20u);
+}
+
+// Buffers add no state: a short chain is pulled in down to its register,
+// a 20,000-buffer one only up to the depth bound, without recursing as deep
+// as the chain, and the boundary where it stopped is not refused.
+TEST(RamClusterLegalizer, BufferChainPullsUpToTheDepthBound)
+{
+    {
+        CLUSTER_RUN c(CDB_FAMILY_BRK, buffer_chain(50));
+        auto cluster = own(c, c.cluster_of({"x"}));
+        EXPECT_TRUE(c.legalizer()->legalize_input(cluster.get(), c.out("l49")));
+        EXPECT_EQ(c.names(cluster.get()).size(), 51u);
+        EXPECT_TRUE(c.legalizer()->is_legal(cluster.get()));
+    }
+    constexpr int k_length = 20000;
+    constexpr int k_bound = MORV_CLUSTER_RAM_LEGALIZER::s_MAX_PULL_DEPTH;
+    const auto start = std::chrono::steady_clock::now();
+    CLUSTER_RUN c(CDB_FAMILY_BRK, buffer_chain(k_length));
+    auto cluster = own(c, c.cluster_of({"x"}));
+    const std::string first = numbered("l", k_length - 1);
+    EXPECT_FALSE(c.legalizer()->legalize_input(cluster.get(), c.out(first.c_str())));
+    EXPECT_EQ(static_cast<int>(c.names(cluster.get()).size()), k_bound + 1);
+    EXPECT_FALSE(c.legalizer()->is_input_legalizable(c.out(first.c_str())));
+    const std::string stopped = numbered("l", k_length - 1 - k_bound);
+    EXPECT_TRUE(c.legalizer()->is_input_legalizable(c.out(stopped.c_str())));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 60.0);
+}
+
 // ---------------------------------------------------------------- growth
 
 TEST(RamClusterGrowth, SeedWithoutDrivenInputsGivesNoCluster)
@@ -540,7 +620,23 @@ struct SEED_SUMMARY
     int seeds = 0;
     int legal = 0;
     std::vector<GROWN_CLUSTER> clusters;
+    // Every legal cluster with the best score of its growth, in seed order.
+    std::vector<std::string> described;
 };
+
+std::string describe_line(const GROWN_CLUSTER& grown, int best_score)
+{
+    std::vector<std::string> names;
+    for (CDB_ATOM_NODE* node : grown.nodes) names.push_back(node->get_instance_name()->get_short_hpath());
+    std::sort(names.begin(), names.end());
+    std::string line = std::to_string(best_score);
+    for (long long figure : {static_cast<long long>(grown.inputs), static_cast<long long>(grown.outputs),
+                             static_cast<long long>(grown.gain), grown.bits})
+        line.append(" ").append(std::to_string(figure));
+    line.append(":");
+    for (const std::string& name : names) line.append(" ").append(name);
+    return line;
+}
 
 SEED_SUMMARY grow_design(RAMMAP_RUN& run)
 {
@@ -548,9 +644,11 @@ SEED_SUMMARY grow_design(RAMMAP_RUN& run)
     SCRIPTED_SLACK_SOURCE slack(run.api()->get_fsyn_timing());
     slack.set_default(1000, 1.0);
     const int block_bits = run.util()->get_ram_block_bits();
-    summary.seeds = grow_every_seed(run.netlist(), 0.0, [&](MORV_RAM_MAP_AREA_CLUSTER_MANAGER&, MORV_CLUSTER* c) {
+    const bool describing = std::getenv("MORV_RAMMAP_GROWTH_DUMP") != nullptr;
+    summary.seeds = grow_every_seed(run.netlist(), 0.0, [&](MORV_RAM_MAP_AREA_CLUSTER_MANAGER& manager, MORV_CLUSTER* c) {
         ++summary.legal;
         GROWN_CLUSTER grown = describe(c);
+        if (describing) summary.described.push_back(describe_line(grown, manager.m_best_score));
         const std::string verdict = REGISTER_WALK(grown.nodes).check();
         EXPECT_EQ(verdict, "") << "cluster of " << grown.nodes.size() << " nodes";
         if (grown.inputs >= 1 && grown.inputs < 20 && grown.bits <= block_bits) summary.clusters.push_back(grown);
@@ -655,6 +753,11 @@ TEST(RamClusterGrowth, NamedDesignFromTheEnvironment)
     for (const GROWN_CLUSTER& grown : summary.clusters) largest = std::max(largest, grown.nodes.size());
     std::cout << path << ": " << summary.seeds << " seeds, " << summary.legal << " legal clusters, "
               << summary.clusters.size() << " candidates (largest " << largest << " nodes), " << seconds << " s\n";
+    // Every legal cluster in seed order, to compare the growth of two builds.
+    const char* dump = std::getenv("MORV_RAMMAP_GROWTH_DUMP");
+    if (!dump) return;
+    std::ofstream out(dump);
+    for (const std::string& line : summary.described) out << line << '\n';
 }
 
 }  // namespace
