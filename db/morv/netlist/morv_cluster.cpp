@@ -1,6 +1,7 @@
 #include "morv/netlist/morv_cluster.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <unordered_map>
 
 #include "cdb/cdb_atom_node.h"
@@ -293,6 +294,14 @@ bool MORV_CLUSTER::try_remove_node(CDB_ATOM_NODE* node, const std::function<bool
     });
     if (!member) return false;
     for_each_data_source(node, save);
+    // The registration is cheaper to copy than to work out again.
+    std::vector<uint8_t> registration;
+    registration.reserve(m_known_oterms.size());
+    for (CDB_ATOM_OTERM* oterm : m_known_oterms) {
+        const MORV_CLUSTER_NODE_INFO& info = get_node_info(oterm);
+        registration.push_back(static_cast<uint8_t>((info.m_is_feedback ? 1 : 0) | (info.m_is_registered ? 2 : 0)));
+    }
+    const bool loop = m_combinational_loop;
     remove_node(node);
     update_registration();
     // Registration is all keep may read: the stale distances stay unseen.
@@ -304,7 +313,13 @@ bool MORV_CLUSTER::try_remove_node(CDB_ATOM_NODE* node, const std::function<bool
     }
     add_node(node);
     for (const auto& [oterm, info] : touched) record_of(oterm) = info;
-    update_registration();
+    size_t at = 0;
+    for (CDB_ATOM_OTERM* oterm : m_known_oterms) {
+        MORV_CLUSTER_NODE_INFO& info = record_of(oterm);
+        info.m_is_feedback = (registration[at] & 1) != 0;
+        info.m_is_registered = (registration[at++] & 2) != 0;
+    }
+    m_combinational_loop = loop;
     m_dirty = false;
     return false;
 }
@@ -676,6 +691,7 @@ void MORV_CLUSTER::update_registration()
 {
     std::vector<MEMBER> members;
     std::unordered_map<const CDB_ATOM_NODE*, int> member_of;
+    member_of.reserve(m_known_oterms.size());
     for (CDB_ATOM_OTERM* oterm : m_known_oterms) {
         MORV_CLUSTER_NODE_INFO& info = record_of(oterm);
         info.m_is_feedback = info.m_is_registered = false;
@@ -691,11 +707,15 @@ void MORV_CLUSTER::update_registration()
         m.oterms.push_back(oterm);
         m.true_output = m.true_output || info.is_true_output();
     }
+    // The members each true input feeds, gathered from the members' side:
+    // a true input's fanout outside the cluster may be huge.
+    std::vector<std::pair<CDB_ATOM_OTERM*, int>> input_sinks;
     for (size_t i = 0; i < members.size(); ++i)
         for_each_data_source(members[i].node, [&](CDB_ATOM_OTERM* source) {
             auto found = member_of.find(source->get_my_node());
             if (found == member_of.end() || !record_of(source).m_is_included) {
                 members[i].true_inputs.push_back(source);
+                input_sinks.emplace_back(source, static_cast<int>(i));
                 return;
             }
             members[i].fanins.push_back(found->second);
@@ -713,16 +733,18 @@ void MORV_CLUSTER::update_registration()
             info.m_is_feedback = m.feedback;
             info.m_is_registered = member_registered(m);
         }
+    auto before = [](const std::pair<CDB_ATOM_OTERM*, int>& a, const std::pair<CDB_ATOM_OTERM*, int>& b) {
+        if (a.first != b.first) return DETERMINISTIC_LESS<CDB_ATOM_OTERM*>()(a.first, b.first);
+        return a.second < b.second;
+    };
+    std::sort(input_sinks.begin(), input_sinks.end(), before);
+    std::vector<int> sinks;
     for (CDB_ATOM_OTERM* oterm : m_known_oterms) {
         MORV_CLUSTER_NODE_INFO& info = record_of(oterm);
         if (!info.is_true_input()) continue;
-        std::vector<int> sinks;
-        for (auto fanout = oterm->begin_iterm_fanout(); fanout != oterm->end_iterm_fanout(); ++fanout) {
-            CDB_ATOM_NODE* sink = (*fanout)->get_my_node();
-            auto found = member_of.find(sink);
-            if (found != member_of.end() && !is_register_control_port(sink, (*fanout)->get_any_usage_as()))
-                sinks.push_back(found->second);
-        }
+        sinks.clear();
+        auto group = std::lower_bound(input_sinks.begin(), input_sinks.end(), std::make_pair(oterm, -1), before);
+        for (; group != input_sinks.end() && group->first == oterm; ++group) sinks.push_back(group->second);
         COUNT_RANGE to_output, to_state;
         gather_backward(members, sinks, to_output, to_state);
         const int reg = oterm->get_my_node()->is_register() ? 1 : 0;
