@@ -645,14 +645,15 @@ SEED_SUMMARY grow_design(RAMMAP_RUN& run)
     slack.set_default(1000, 1.0);
     const int block_bits = run.util()->get_ram_block_bits();
     const bool describing = std::getenv("MORV_RAMMAP_GROWTH_DUMP") != nullptr;
-    summary.seeds = grow_every_seed(run.netlist(), 0.0, [&](MORV_RAM_MAP_AREA_CLUSTER_MANAGER& manager, MORV_CLUSTER* c) {
-        ++summary.legal;
-        GROWN_CLUSTER grown = describe(c);
-        if (describing) summary.described.push_back(describe_line(grown, manager.m_best_score));
-        const std::string verdict = REGISTER_WALK(grown.nodes).check();
-        EXPECT_EQ(verdict, "") << "cluster of " << grown.nodes.size() << " nodes";
-        if (grown.inputs >= 1 && grown.inputs < 20 && grown.bits <= block_bits) summary.clusters.push_back(grown);
-    });
+    summary.seeds =
+        grow_every_seed(run.netlist(), 0.0, [&](MORV_RAM_MAP_AREA_CLUSTER_MANAGER& manager, MORV_CLUSTER* c) {
+            ++summary.legal;
+            GROWN_CLUSTER grown = describe(c);
+            if (describing) summary.described.push_back(describe_line(grown, manager.m_best_score));
+            const std::string verdict = REGISTER_WALK(grown.nodes).check();
+            EXPECT_EQ(verdict, "") << "cluster of " << grown.nodes.size() << " nodes";
+            if (grown.inputs >= 1 && grown.inputs < 20 && grown.bits <= block_bits) summary.clusters.push_back(grown);
+        });
     return summary;
 }
 
