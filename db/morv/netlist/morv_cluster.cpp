@@ -733,9 +733,9 @@ void MORV_CLUSTER::update_registration()
             info.m_is_feedback = m.feedback;
             info.m_is_registered = member_registered(m);
         }
+    // Any order groups the pairs: what a group gives does not depend on it.
     auto before = [](const std::pair<CDB_ATOM_OTERM*, int>& a, const std::pair<CDB_ATOM_OTERM*, int>& b) {
-        if (a.first != b.first) return DETERMINISTIC_LESS<CDB_ATOM_OTERM*>()(a.first, b.first);
-        return a.second < b.second;
+        return std::less<>()(a.first, b.first) || (a.first == b.first && a.second < b.second);
     };
     std::sort(input_sinks.begin(), input_sinks.end(), before);
     std::vector<int> sinks;
