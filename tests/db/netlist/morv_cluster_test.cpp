@@ -524,6 +524,70 @@ TEST(MorvCluster, PopToStackRestoresTheMembershipAndEveryRecord)
     EXPECT_EQ(log.lines().back(), "Pop-to-stack: 4 nodes removed, 0 nodes added");
 }
 
+// The records with the registration read through the public tests.
+std::vector<std::vector<int>> registered_records_of(const MORV_CLUSTER& cluster,
+                                                    const std::vector<CDB_ATOM_OTERM*>& oterms)
+{
+    std::vector<std::vector<int>> result = records_of(cluster, oterms);
+    for (size_t k = 0; k < oterms.size(); ++k) {
+        if (!cluster.has_node_info(oterms[k])) continue;
+        const MORV_CLUSTER_NODE_INFO& i = cluster.get_node_info(oterms[k]);
+        result[k].insert(result[k].end(),
+                         {i.is_legal_input(), i.is_legal_output(), i.is_feedback_register(), i.is_registered_state()});
+    }
+    result.push_back({cluster.has_combinational_loop()});
+    return result;
+}
+
+TEST(MorvCluster, TriedRemovalIsUndoneToEveryRecordOrKeptLikeARemoval)
+{
+    PIPELINE p(6);
+    // A loop r4 -> x -> r4 makes r4 a state bit of the cluster.
+    CDB_ATOM_OTERM* x = p.circuit.lut({p.regs[4]});
+    x->insert_fanout(node_of(p.regs[4])->add_input_term(DB_DATA_B));
+    p.cluster.add_node(node_of(x));
+    p.cluster.reset_topology();
+    std::vector<CDB_ATOM_OTERM*> all = p.regs;
+    all.push_back(p.in);
+    all.push_back(x);
+    const auto before = registered_records_of(p.cluster, all);
+    ASSERT_TRUE(p.cluster.get_node_info(p.regs[4]).is_feedback_register());
+
+    bool asked = false;
+    EXPECT_FALSE(p.cluster.try_remove_node(node_of(p.regs[3]), [&] {
+        asked = true;
+        // The cluster as it would be: r2 now leaves it, r4 loses its loop.
+        EXPECT_TRUE(p.cluster.get_node_info(p.regs[2]).is_true_output());
+        EXPECT_FALSE(p.cluster.get_node_info(p.regs[3]).is_included());
+        return false;
+    }));
+    EXPECT_TRUE(asked);
+    EXPECT_FALSE(p.cluster.is_dirty());
+    EXPECT_EQ(registered_records_of(p.cluster, all), before);
+    // Without r0 the input's record goes; it comes back with its distances.
+    EXPECT_FALSE(p.cluster.try_remove_node(node_of(p.regs[0]), [&] {
+        EXPECT_FALSE(p.cluster.has_node_info(p.in));
+        return false;
+    }));
+    EXPECT_EQ(registered_records_of(p.cluster, all), before);
+
+    // A node outside is no member to remove: keep is never asked.
+    EXPECT_FALSE(p.cluster.try_remove_node(node_of(p.in), [] {
+        ADD_FAILURE() << "asked for a non-member";
+        return true;
+    }));
+
+    EXPECT_TRUE(p.cluster.try_remove_node(node_of(x), [] { return true; }));
+    EXPECT_FALSE(p.cluster.is_dirty());
+    const auto kept = registered_records_of(p.cluster, all);
+    p.cluster.add_node(node_of(x));
+    p.cluster.update_distances();
+    EXPECT_EQ(registered_records_of(p.cluster, all), before);
+    p.cluster.remove_node(node_of(x));
+    p.cluster.update_distances();
+    EXPECT_EQ(registered_records_of(p.cluster, all), kept);
+}
+
 std::vector<CDB_ATOM_OTERM*> true_outputs(const MORV_CLUSTER& cluster)
 {
     std::vector<CDB_ATOM_OTERM*> result;
