@@ -295,13 +295,7 @@ bool MORV_CLUSTER::try_remove_node(CDB_ATOM_NODE* node, const std::function<bool
     if (!member) return false;
     for_each_data_source(node, save);
     // The registration is cheaper to copy than to work out again.
-    std::vector<uint8_t> registration;
-    registration.reserve(m_known_oterms.size());
-    for (CDB_ATOM_OTERM* oterm : m_known_oterms) {
-        const MORV_CLUSTER_NODE_INFO& info = get_node_info(oterm);
-        registration.push_back(static_cast<uint8_t>((info.m_is_feedback ? 1 : 0) | (info.m_is_registered ? 2 : 0)));
-    }
-    const bool loop = m_combinational_loop;
+    const std::vector<uint8_t> registration = registration_flags();
     remove_node(node);
     update_registration();
     // Registration is all keep may read: the stale distances stay unseen.
@@ -313,15 +307,34 @@ bool MORV_CLUSTER::try_remove_node(CDB_ATOM_NODE* node, const std::function<bool
     }
     add_node(node);
     for (const auto& [oterm, info] : touched) record_of(oterm) = info;
+    put_back_registration(registration);
+    m_dirty = false;
+    return false;
+}
+
+// Per known oterm: bit 0 feedback, bit 1 registered; last, the loop flag.
+std::vector<uint8_t> MORV_CLUSTER::registration_flags() const
+{
+    std::vector<uint8_t> flags;
+    flags.reserve(m_known_oterms.size() + 1);
+    for (CDB_ATOM_OTERM* oterm : m_known_oterms) {
+        const MORV_CLUSTER_NODE_INFO& info = get_node_info(oterm);
+        flags.push_back(static_cast<uint8_t>((info.m_is_feedback ? 1 : 0) | (info.m_is_registered ? 2 : 0)));
+    }
+    flags.push_back(m_combinational_loop ? 1 : 0);
+    return flags;
+}
+
+void MORV_CLUSTER::put_back_registration(const std::vector<uint8_t>& flags)
+{
+    MORV_ASSERT(flags.size() == m_known_oterms.size() + 1);
     size_t at = 0;
     for (CDB_ATOM_OTERM* oterm : m_known_oterms) {
         MORV_CLUSTER_NODE_INFO& info = record_of(oterm);
-        info.m_is_feedback = (registration[at] & 1) != 0;
-        info.m_is_registered = (registration[at++] & 2) != 0;
+        info.m_is_feedback = (flags[at] & 1) != 0;
+        info.m_is_registered = (flags[at++] & 2) != 0;
     }
-    m_combinational_loop = loop;
-    m_dirty = false;
-    return false;
+    m_combinational_loop = flags[at] != 0;
 }
 
 MORV_OTERM_SET MORV_CLUSTER::get_added_oterms() const

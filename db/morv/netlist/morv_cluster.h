@@ -14,6 +14,7 @@
 // Distances are recomputed on request only: every change marks the cluster
 // dirty, and reading the filtered iterators of a dirty cluster is refused.
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -222,6 +223,8 @@ private:
     void visit_output_level(std::vector<CDB_ATOM_OTERM*>& current, std::vector<CDB_ATOM_OTERM*>& next, int d);
     void visit_input_level(std::vector<CDB_ATOM_OTERM*>& current, std::vector<CDB_ATOM_OTERM*>& next, int d, bool step);
     void set_fanin_output_distances();
+    std::vector<uint8_t> registration_flags() const;
+    void put_back_registration(const std::vector<uint8_t>& flags);
 
     MORV_CLUSTER_MANAGER* m_cluster_manager;
     NODE_INFO_MAP m_node_info;
