@@ -130,8 +130,10 @@ public:
     CUT_ATOM_MODIFIED_NODE_LIST_PTR legalize_node(CDB_ATOM_NODE* node) const;
     CUT_ATOM_MODIFIED_NODE_LIST_PTR decompose_node(CDB_ATOM_NODE* node) const;
     // Before a carry-chain cell becomes a high-speed adder: a DO_NOTHING
-    // record for the cell. The replacement: a NEW_HSADDER record that takes
-    // over the cell's connected inputs and its outputs, then its removal.
+    // record for the cell. The replacement (cut_morlin_hsadder.cpp): a
+    // NEW_HSADDER record for the cell and the cell its carry feeds, taking
+    // both operands of each, the carry-in, both sums and the last carry-out,
+    // then the removal of both; empty for a cell that does more than add.
     CUT_ATOM_MODIFIED_NODE_LIST_PTR legalize_for_high_speed_adder_transformation(CDB_ATOM_NODE* node) const;
     CUT_ATOM_MODIFIED_NODE_LIST_PTR turn_into_high_speed_adder(CDB_ATOM_NODE* node) const;
 
