@@ -6,6 +6,7 @@
 
 #include <map>
 #include <set>
+#include <string>
 
 #include "mem_alloc_sys.h"
 #include "vtl_hash_lite_sys.h"
@@ -34,6 +35,12 @@ public:
     MORV_CLUSTER_RAM_LEGALIZER* get_ram_legalizer() const;
     MORV_CLUSTER_COST_BY_SIZE* get_cost_by_size() const;
     MORV_CLUSTER_RAM_FLOW* get_ram_flow() const;
+
+    // Replaces an encoded cluster by RAM slices, one per data bit, named
+    // after ram_name; the memory-initialisation file must already exist.
+    // Returns false, with the netlist unchanged, when it cannot build.
+    // Built in morv_ram_build.cpp.
+    bool create_simple_ram(MORV_CLUSTER* cluster, std::string& ram_name);
 
     MORV_REGISTER_TYPE m_register_type;
     int m_cluster_count = 0;
