@@ -15,6 +15,7 @@
 #include "morv/rammap/morv_cluster_delegate.h"
 
 class MORV_CLUSTER_RAM_FLOW;
+class MORV_CLUSTER_RAM_STATE_ENCODING;
 
 class MORV_RAM_MAP_AREA_CLUSTER_MANAGER : public MORV_CLUSTER_MANAGER
 {
@@ -41,6 +42,11 @@ public:
     // Returns false, with the netlist unchanged, when it cannot build.
     // Built in morv_ram_build.cpp.
     bool create_simple_ram(MORV_CLUSTER* cluster, std::string& ram_name);
+
+    // The cluster the RAM builder is handed: its contents and the
+    // memory-initialisation file the flow wrote for them before any edit.
+    MORV_CLUSTER_RAM_STATE_ENCODING* m_encoding = nullptr;
+    std::string m_mif_file_name;
 
     MORV_REGISTER_TYPE m_register_type;
     int m_cluster_count = 0;
