@@ -20,6 +20,7 @@
 #include "morv/core/morv_msgs.h"
 #include "morv/netlist/morv_cluster.h"
 #include "morv/netlist/morv_deterministic.h"
+#include "morv/rammap/morv_ram_build.h"
 #include "morv/rammap/morv_ram_cluster_cost.h"
 #include "morv/rammap/morv_ram_cluster_growth.h"
 #include "morv/rammap/morv_ram_cluster_legalizer.h"
@@ -326,13 +327,15 @@ void RAM_FLOW_RUN::map_candidate(int index)
     // The file goes first: a cluster whose contents cannot be stored stays
     // logic, untouched.
     const std::string file_name = morv_write_cluster_mif(m_util, encoding);
-    if (file_name.empty()) return;
-    m_manager->m_encoding = &encoding;
+    if (file_name.empty()) {
+        cluster->set_encoding(nullptr);
+        return;
+    }
     m_manager->m_mif_file_name = file_name;
     std::string name;
     const bool built = m_manager->create_simple_ram(cluster, name);
-    m_manager->m_encoding = nullptr;
     m_manager->m_mif_file_name.clear();
+    cluster->set_encoding(nullptr);
     if (!built) return;
     m_legalizer->invalidate(cluster);
     m_memory_names.push_back(name);
@@ -409,21 +412,10 @@ bool morv_ram_needs_medium(int inputs, long long bits)
     return inputs >= k_max_inputs || bits > k_small_ram_bits;
 }
 
-std::vector<MORV_RAM_COLUMN> morv_ram_file_columns(const MORV_CLUSTER_RAM_STATE_ENCODING& encoding,
-                                                   bool emulates_clear)
-{
-    std::vector<MORV_RAM_COLUMN> columns = encoding.get_contents();
-    const std::vector<bool>& power_up = encoding.get_power_up_values();
-    if (emulates_clear) return columns;
-    for (size_t s = 0; s < columns.size() && s < power_up.size(); ++s)
-        if (power_up[s]) columns[s].flip();
-    return columns;
-}
-
 std::string morv_write_cluster_mif(MORV_RAM_MAP_UTIL* util, const MORV_CLUSTER_RAM_STATE_ENCODING& encoding)
 {
     const std::string file_name = util->make_mif_file_name();
-    const std::vector<MORV_RAM_COLUMN> columns = morv_ram_file_columns(encoding, util->counts_outputs_in_gain());
+    const std::vector<MORV_RAM_COLUMN> columns = morv_ram_stored_columns(encoding, util->counts_outputs_in_gain());
     const int width = static_cast<int>(encoding.get_data_oterms().size());
     const int depth = 1 << encoding.get_address_oterms().size();
     if (morv_write_mif_file(file_name, width, depth, columns)) return file_name;
