@@ -211,6 +211,18 @@ TEST(RamMapFlow, ChangeLoggingOnBuildsNoRamBeforeAnyEdit)
     EXPECT_FALSE(has_line(lines, "Selecting from"));
 }
 
+TEST(RamMapFlow, AFamilyWithoutARamUtilityBuildsNothing)
+{
+    RAMMAP_RUN run(CDB_FAMILY_UVO, read_design(CDB_FAMILY_UVO, "sbox_rom_k4"));
+    const size_t nodes = run.netlist().get_node_count();
+    MORV_PARAMETER_MAP params;
+    MORV_RAM_MAP algorithm(run.api(), &params);
+    MORV_LOG_CAPTURE log(1);
+    EXPECT_EQ(algorithm.do_iter(), 0);
+    EXPECT_EQ(run.netlist().get_node_count(), nodes);
+    EXPECT_TRUE(has_line(log.lines(), "has no RAM utility"));
+}
+
 TEST(RamMapFlow, TheSlackRatioThresholdFollowsTheAggressiveSwitch)
 {
     RAMMAP_RUN run(CDB_FAMILY_BRK, read_sbox(CDB_FAMILY_BRK));
