@@ -250,8 +250,7 @@ void RAM_FLOW_RUN::choose()
         m_queue.push({evaluate_gain(m_candidates[i].m_cluster), static_cast<int>(i)});
         ++m_evaluations;
     }
-    while (!m_queue.empty() && selection_step()) {
-    }
+    while (!m_queue.empty() && selection_step()) {}
     MORV_DEBUG_STREAM::print(1, "Total of %d evaluations required to find %d clusters.", m_evaluations,
                              static_cast<int>(m_chosen.size()));
 }
@@ -271,7 +270,8 @@ bool RAM_FLOW_RUN::selection_step()
         m_manager->m_register_type = candidate.m_register_type;
         const int gain = evaluate_gain(candidate.m_cluster);
         ++m_evaluations;
-        if (debug()) MORV_DEBUG_STREAM::print(100, "gain of cluster %p is %d", static_cast<void*>(candidate.m_cluster), gain);
+        if (debug())
+            MORV_DEBUG_STREAM::print(100, "gain of cluster %p is %d", static_cast<void*>(candidate.m_cluster), gain);
         // An overtaken best stays out of the queue.
         if (gain <= best.m_gain) m_queue.push({gain, top.m_index});
         else best = {gain, top.m_index};
@@ -353,8 +353,8 @@ void RAM_FLOW_RUN::consume_ram(bool medium)
 
 void RAM_FLOW_RUN::post_memory_message() const
 {
-    MSG_POST* msg = morv_new_msg(MORV_MSG_IMORV_FSYN_LOGIC_TO_MEMORY_MAPPING_MEMORY_COUNT,
-                                 static_cast<int>(m_memory_names.size()));
+    MSG_POST* msg =
+        morv_new_msg(MORV_MSG_IMORV_FSYN_LOGIC_TO_MEMORY_MAPPING_MEMORY_COUNT, static_cast<int>(m_memory_names.size()));
     if (msg == nullptr) return;
     for (const std::string& name : m_memory_names)
         msg->attach_sub_msg(new_msg_fsyn_logic_to_memory_mapping_memory_name(name.c_str()));
@@ -400,8 +400,9 @@ void RAM_FLOW_RUN::report_score() const
 {
     const int chosen = static_cast<int>(m_chosen_nodes.size());
     MORV_DEBUG_STREAM::print(2, "%s", "");
-    MORV_DEBUG_STREAM::print(2, "TOTAL CLUSTER SCORE: %d = %d - %d (%d) of %d nodes in %f bits", chosen - m_total_outputs,
-                             chosen, m_total_outputs, m_total_gain, m_lut_count, m_total_bits);
+    MORV_DEBUG_STREAM::print(2, "TOTAL CLUSTER SCORE: %d = %d - %d (%d) of %d nodes in %f bits",
+                             chosen - m_total_outputs, chosen, m_total_outputs, m_total_gain, m_lut_count,
+                             m_total_bits);
     MORV_DEBUG_STREAM::print(2, "%s", "");
 }
 

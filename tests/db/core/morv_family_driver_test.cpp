@@ -130,8 +130,9 @@ TEST_F(MorvFamilyDriverTest, FactoryBuildsRunsSkipsOrStopsPerTable)
     // UVO names RAM mapping in its table but has no RAM utility: the run
     // builds nothing and goes on.
     FAMILY_RUN uvo(47, {});
-    EXPECT_EQ(not_available_warnings_of([&] { EXPECT_TRUE(uvo.expert->create_and_run_algorithm(RAM_MAP_ALGORITHM, none)); }),
-              "");
+    EXPECT_EQ(
+        not_available_warnings_of([&] { EXPECT_TRUE(uvo.expert->create_and_run_algorithm(RAM_MAP_ALGORITHM, none)); }),
+        "");
     FAMILY_RUN zepla(35, {});
     EXPECT_EQ(internal_error_of([&] { zepla.expert->create_and_run_algorithm(REMUX_ALGORITHM, none); }),
               "Invalid Algorithm entered");
