@@ -206,7 +206,7 @@ TEST(RamBuild, SboxClustersReplacedByEquivalentRams)
         EXPECT_EQ(run.count_nodes_with_suffix("_ORER"), emulated ? data_bits : 0);
         EXPECT_EQ(search.manager().m_aclr_register_oterms.size(), emulated ? 1u : 0u);
         EXPECT_EQ(run.count_nodes_with_suffix("_RTM0"), emulated ? 0 : ones);
-        const SEQ_VERDICT v = seq_check(*read_sbox(family), run.netlist(), tag, true, 2000);
+        const SEQ_VERDICT v = seq_check(*read_sbox(family), run.netlist(), tag, true, 300);
         EXPECT_TRUE(v.equivalent()) << v.describe();
     }
 }
