@@ -135,7 +135,8 @@ bool MORV_RAM_BUILDER::build(std::string& ram_name)
     MORV_DEBUG_STREAM::print(2, "Creating simple RAM...");
     MORV_DEBUG_STREAM::print(2, " width_bits %d, depth_bits %d", static_cast<int>(m_data.size()), m_depth_bits);
     if (!inputs_can_be_looked_through() || !take_file()) return false;
-    m_base_name = HDB_INSTANCE_NAME::create_synthesized_name(m_first_node->get_instance_name(), MORV_RAM_BASE_NAME, true);
+    m_base_name =
+        HDB_INSTANCE_NAME::create_synthesized_name(m_first_node->get_instance_name(), MORV_RAM_BASE_NAME, true);
     for (int s = 0; s < static_cast<int>(m_data.size()); ++s) build_slice(s);
     check_carry_address_bits();
     for (CDB_ATOM_NODE* ram : m_rams) wire_address(ram);
@@ -321,7 +322,8 @@ CDB_ATOM_OTERM* MORV_RAM_BUILDER::move_fanout(CDB_ATOM_OTERM* data, CDB_ATOM_OTE
     CDB_ATOM_OTERM* driver = ram_out;
     CDB_ATOM_OTERM* real_output = nullptr;
     for (CDB_ATOM_ITERM* sink : sinks) {
-        MORV_DEBUG_STREAM::print(100, "TEST: moving away iterm: %d (%s)", static_cast<int>(sink->get_my_node()->get_id()),
+        MORV_DEBUG_STREAM::print(100, "TEST: moving away iterm: %d (%s)",
+                                 static_cast<int>(sink->get_my_node()->get_id()),
                                  sink->get_my_node()->get_instance_name()->get_short_hpath().c_str());
         CDB_ATOM_ITERM* target = sink;
         if (target->get_any_usage_as() == DB_CARRY_IN) target = m_util->create_carry_out_wire_lut(target);
@@ -369,11 +371,11 @@ void MORV_RAM_BUILDER::check_carry_address_bits() const
         CDB_ATOM_ITERM* carry_in = *bit->begin_iterm_fanout();
         MORV_ASSERT_TEXT(carry_in->get_any_usage_as() == DB_CARRY_IN, "iterm->get_any_usage_as() == ::DB_CARRY_IN");
         CDB_ATOM_OTERM* target_combout = carry_in->get_my_node()->get_output_term_by_type(DB_COMB_OUT);
-        MORV_ASSERT_TEXT(!target_combout || !target_combout->has_fanout() ||
-                             (m_cluster->has_node_info(target_combout) &&
-                              m_cluster->get_node_info(target_combout).is_included()),
-                         "!target_combout || !target_combout->has_fanout() || (cluster->has_node_info(target_combout) "
-                         "&& cluster->get_node_info(target_combout).is_included())");
+        MORV_ASSERT_TEXT(
+            !target_combout || !target_combout->has_fanout() ||
+                (m_cluster->has_node_info(target_combout) && m_cluster->get_node_info(target_combout).is_included()),
+            "!target_combout || !target_combout->has_fanout() || (cluster->has_node_info(target_combout) "
+            "&& cluster->get_node_info(target_combout).is_included())");
     }
 }
 
