@@ -64,6 +64,7 @@ private:
     bool is_seed(CDB_ATOM_NODE* node) const;
     void try_seed(CDB_ATOM_NODE* node);
     bool rams_exhausted();
+    bool reads_new_logic(MORV_CLUSTER* cluster) const;
     bool has_ram_for(const TOKEN& token) const;
     void choose();
     bool selection_step();
@@ -94,6 +95,8 @@ private:
     int m_total_outputs = 0;
     int m_total_gain = 0;
     double m_total_bits = 0.0;
+    // Nodes from this id on were made by this run.
+    uint32_t m_first_new_id = 0;
     std::vector<std::string> m_memory_names;
     int m_mapped = 0;
 };
@@ -130,6 +133,7 @@ void RAM_FLOW_RUN::set_up()
 {
     m_capacity = m_util->get_ram_block_bits();
     for (CDB_ATOM_NODE* node : *m_netlist) {
+        m_first_new_id = std::max(m_first_new_id, static_cast<uint32_t>(node->get_id()) + 1);
         if (m_util->is_ff(node)) m_register_types.insert(MORV_REGISTER_TYPE(node));
         else if (m_util->is_lut(node)) ++m_lut_count;
     }
@@ -194,7 +198,8 @@ void RAM_FLOW_RUN::try_seed(CDB_ATOM_NODE* node)
         const MORV_OWNER<TOKEN> token = m_manager->get_cost_by_size()->compute_size(cluster);
         const int gain = token->get_score(m_util->counts_outputs_in_gain());
         if (gain > 0) MORV_DEBUG_STREAM::print(2, "POSITIVE CLUSTER GAIN %d", gain);
-        if (token->m_inputs >= 1 && token->m_inputs < k_max_inputs && m_capacity >= token->get_bits()) {
+        if (token->m_inputs >= 1 && token->m_inputs < k_max_inputs && m_capacity >= token->get_bits() &&
+            !reads_new_logic(cluster)) {
             m_candidates.push_back({cluster, m_manager->m_register_type});
             kept = true;
         }
@@ -211,6 +216,18 @@ bool RAM_FLOW_RUN::rams_exhausted()
     if (!none()) return false;
     m_util->count_free_rams();
     return none();
+}
+
+// The contents of a cluster are computed from the registers at its inputs;
+// a RAM, or a cell made around one, that an earlier build put there has no
+// register the encoding can read its power-up value from.
+bool RAM_FLOW_RUN::reads_new_logic(MORV_CLUSTER* cluster) const
+{
+    for (auto it = cluster->begin_inputs(); it != cluster->end_inputs(); ++it) {
+        const CDB_ATOM_NODE* node = (*it)->get_my_node();
+        if (node->is_ram() || node->get_id() >= m_first_new_id) return true;
+    }
+    return false;
 }
 
 // ---------------------------------------------------------------- phase 2
@@ -313,7 +330,7 @@ void RAM_FLOW_RUN::map_candidate(int index)
     MORV_CLUSTER* cluster = candidate.m_cluster;
     // Earlier RAMs may have changed the netlist around it.
     cluster->reset_topology();
-    if (!m_legalizer->is_legal(cluster)) return;
+    if (!m_legalizer->is_legal(cluster) || reads_new_logic(cluster)) return;
     const MORV_OWNER<TOKEN> token = token_of(index);
     const bool medium = morv_ram_needs_medium(token->m_inputs, token->get_bits());
     if (!has_ram_for(*token) || token->m_inputs >= k_max_inputs || m_capacity < token->get_bits()) return;
