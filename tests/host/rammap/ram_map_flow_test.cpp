@@ -212,6 +212,19 @@ TEST(RamMapFlow, ChangeLoggingOnBuildsNoRamBeforeAnyEdit)
     EXPECT_FALSE(has_line(lines, "Selecting from"));
 }
 
+// A second run meets the RAMs of the first among the logic it searches;
+// the design still computes what it did.
+TEST(RamMapFlow, ASecondRunOverTheRamsOfTheFirstStaysEquivalent)
+{
+    SCRATCH_FOLDER folder("ram_map_flow_twice", true);
+    RAMMAP_RUN run(CDB_FAMILY_ZEPLA, read_design(CDB_FAMILY_ZEPLA, "async_reset"));
+    EXPECT_GE(run_flow(run), 1);
+    run_flow(run);
+    const SEQ_VERDICT v =
+        seq_check(*read_design(CDB_FAMILY_ZEPLA, "async_reset"), run.netlist(), "ram_map_twice", true, 300);
+    EXPECT_TRUE(v.equivalent()) << v.describe();
+}
+
 TEST(RamMapFlow, AFamilyWithoutARamUtilityBuildsNothing)
 {
     RAMMAP_RUN run(CDB_FAMILY_UVO, read_design(CDB_FAMILY_UVO, "sbox_rom_k4"));
