@@ -13,7 +13,7 @@ program="$build/tests/host/rammap/test_host_rammap"
 work=$(mktemp -d "${TMPDIR:-/tmp}/morv-rammap.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-"$program" --gtest_filter='RamStandIn*:FreeRamCount*:RamMapUtil*:RamClusterFramework*:RamClusterLegalizer*:RamClusterGrowth*:RamEncoding*:RamMif*' \
+MORV_RAMMAP_FRISC=1 "$program" --gtest_filter='RamStandIn*:FreeRamCount*:RamMapUtil*:RamClusterFramework*:RamClusterLegalizer*:RamClusterGrowth*:RamEncoding*:RamMif*:RamMapFlow*:RamBuild*' \
   --gtest_shuffle | tee "$work/log"
 passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$work/log")
 if [[ -z "$passed" || "$passed" -lt 10 ]]; then

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <fstream>
@@ -177,6 +178,19 @@ TEST(RamMapFlow, SboxDesignsBecomeRamsThatComputeWhatTheLogicComputed)
         const SEQ_VERDICT v = seq_check(*read_sbox(family), run.netlist(), tag, true, 2000);
         EXPECT_TRUE(v.equivalent()) << v.describe();
     }
+}
+
+// frisc takes a minute under the sanitizers: the check script runs it.
+TEST(RamMapFlow, FriscMappedOnBrkComputesWhatItComputed)
+{
+    if (std::getenv("MORV_RAMMAP_FRISC") == nullptr) GTEST_SKIP() << "MORV_RAMMAP_FRISC not set";
+    SCRATCH_FOLDER folder("ram_map_frisc", true);
+    const std::string path = std::string(MORV_SOURCE_DIR) + "/bench/mcnc_k4/frisc.blif";
+    RAMMAP_RUN run(CDB_FAMILY_BRK, BLIF_READER(CDB_FAMILY_BRK).read_file(path));
+    EXPECT_GE(run_flow(run), 1);
+    const SEQ_VERDICT v =
+        seq_check(*BLIF_READER(CDB_FAMILY_BRK).read_file(path), run.netlist(), "ram_map_frisc", true, 2000);
+    EXPECT_TRUE(v.equivalent()) << v.describe();
 }
 
 TEST(RamMapFlow, AFileThatCannotBeWrittenNamesItselfAndLeavesTheNetlistAsItWas)
