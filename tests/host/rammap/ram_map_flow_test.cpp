@@ -14,6 +14,7 @@
 
 #include "io/blif_reader.h"
 #include "cfg/cfg.h"
+#include "cut/cut_block_util.h"
 #include "dev/dev_device.h"
 #include "msg/msg.h"
 
@@ -237,6 +238,20 @@ TEST(RamMapFlow, ASecondRunOverTheRamsOfTheFirstStaysEquivalent)
     const SEQ_VERDICT v =
         seq_check(*read_design(CDB_FAMILY_ZEPLA, "async_reset"), run.netlist(), "ram_map_twice", true, 300);
     EXPECT_TRUE(v.equivalent()) << v.describe();
+}
+
+// A device whose RAMs need their enables rewired has every RAM atom handed
+// to the host's rewiring once mapping is done, the new slices included.
+TEST(RamMapFlow, TheEnableFixReachesEveryRamOfADeviceThatNeedsIt)
+{
+    SCRATCH_FOLDER folder("ram_map_flow_enables", true);
+    RAMMAP_RUN run(CDB_FAMILY_BRK, read_sbox(CDB_FAMILY_BRK), device_from("family 6\nbool 125 1\n"));
+    const int before = cut_rewired_enable_count();
+    run_flow(run);
+    int rams = 0;
+    for (CDB_ATOM_NODE* node : run.netlist()) rams += node->is_ram();
+    EXPECT_GE(rams, 32);
+    EXPECT_EQ(cut_rewired_enable_count() - before, rams);
 }
 
 TEST(RamMapFlow, AFamilyWithoutARamUtilityBuildsNothing)
