@@ -13,7 +13,7 @@ program="$build/tests/host/rammap/test_host_rammap"
 work=$(mktemp -d "${TMPDIR:-/tmp}/morv-rammap.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-"$program" --gtest_filter='RamStandIn*:FreeRamCount*:RamMapUtil*:RamClusterFramework*:RamClusterLegalizer*:RamClusterGrowth*:RamEncoding*:RamMif*' \
+MORV_RAMMAP_FRISC=1 "$program" --gtest_filter='RamStandIn*:FreeRamCount*:RamMapUtil*:RamClusterFramework*:RamClusterLegalizer*:RamClusterGrowth*:RamEncoding*:RamMif*:RamMapFlow*:RamBuild*' \
   --gtest_shuffle | tee "$work/log"
 passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$work/log")
 if [[ -z "$passed" || "$passed" -lt 10 ]]; then
@@ -31,3 +31,36 @@ if [[ "$contents" -lt 4 ]]; then
   exit 1
 fi
 echo "check-rammap: $passed tests passed"
+
+fit="$build/morv-fit"
+[[ -x "$fit" ]] || { echo "check-rammap: $fit is not built; mapping runs skipped"; exit 0; }
+command -v berkeley-abc > /dev/null || { echo "check-rammap: berkeley-abc is missing" >&2; exit 2; }
+map() {  # family design name [more morv-fit options]
+  local family=$1 design=$2 name=$3
+  shift 3
+  mkdir -p "$work/$name"
+  (cd "$work/$name" && "$fit" --family "$family" --test-string "RAM_MAP()|TEST()" \
+    --set fsyn_ram_map_use_aggressive_srt=on "$@" -o out.blif "$design" > log 2>&1) ||
+    { echo "check-rammap: $name: morv-fit failed" >&2; tail -5 "$work/$name/log" >&2; exit 1; }
+}
+memories() { grep -o 'created [0-9]* memory' "$work/$1/log" | awk '{ s += $2 } END { print s + 0 }'; }
+luts_removed() { awk '$1 == "input" { i = $3 } $1 == "back-annotation" { o = $3 } END { print i - o }' "$work/$1/log"; }
+proved() {
+  timeout -k 5 330 berkeley-abc -c "dsec -T 300 $1 $work/$2/out.blif" 2>&1 | grep -qi "networks are equivalent" ||
+    { echo "check-rammap: $2: not proved equivalent" >&2; exit 1; }
+}
+for run in BRK:sbox_rom_k6 OBRAN:sbox_rom_k6 ZEPLA:sbox_rom_k4; do
+  family=${run%%:*} design="$root/designs/${run#*:}.blif" name="sbox_${run%%:*}"
+  map "$family" "$design" "$name"
+  proved "$design" "$name"
+  m=$(memories "$name") removed=$(luts_removed "$name")
+  echo "check-rammap: $name: $m memories, $removed LUTs removed, proved"
+  [[ "$m" -ge 4 && "$removed" -ge 100 ]] || { echo "check-rammap: $name: too little mapped" >&2; exit 1; }
+done
+map BRK "$root/bench/mcnc_k4/frisc.blif" frisc_BRK
+proved "$root/bench/mcnc_k4/frisc.blif" frisc_BRK
+echo "check-rammap: frisc_BRK: $(memories frisc_BRK) memories, $(luts_removed frisc_BRK) LUTs removed, proved"
+printf 'family 6\nmigratable_part 2401\n' > "$work/logged_device.txt"
+map BRK "$root/designs/sbox_rom_k6.blif" logged --device "$work/logged_device.txt"
+[[ "$(memories logged)" -eq 0 ]] || { echo "check-rammap: logged: memories created while logging" >&2; exit 1; }
+echo "check-rammap: logged: no memory while the change log is written"

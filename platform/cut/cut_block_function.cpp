@@ -288,13 +288,14 @@ CUT_BLOCK_FUNCTION ram_function(const CDB_ATOM_NODE* ram)
 {
     BUILDER b(ram);
     const int bits = std::max(CUT_RAM_UTIL::get_address_width(ram, 0), CUT_RAM_UTIL::get_address_width(ram, 1));
-    if (bits > CUT_BLOCK_MAX_RAM_ADDRESS_BITS)
-        throw CUT_BLOCK_ERROR(cut_atom_label(ram) + ": a RAM of " + std::to_string(bits) +
-                              " address bits is deeper than the " + std::to_string(CUT_BLOCK_MAX_RAM_ADDRESS_BITS) +
-                              " the model holds");
     const auto* contents = static_cast<const CDB_ATOM_RAM*>(ram);
     const bool loaded = contents->has_content() || contents->get_reconfig_info().m_mif_file_usage != 0;
-    if (loaded && ram->get_input_term_by_type(DB_RAM_PORTA_WE) == nullptr) return rom_function(contents, bits);
+    const bool rom = loaded && ram->get_input_term_by_type(DB_RAM_PORTA_WE) == nullptr;
+    const int limit = rom ? CUT_BLOCK_MAX_ROM_ADDRESS_BITS : CUT_BLOCK_MAX_RAM_ADDRESS_BITS;
+    if (bits > limit)
+        throw CUT_BLOCK_ERROR(cut_atom_label(ram) + ": a RAM of " + std::to_string(bits) +
+                              " address bits is deeper than the " + std::to_string(limit) + " the model holds");
+    if (rom) return rom_function(contents, bits);
     const int width =
         std::max({cut_input_terms_width(ram, DB_RAM_PORTA_DATAIN), cut_output_terms_width(ram, DB_RAM_PORTA_DATAOUT),
                   cut_output_terms_width(ram, DB_RAM_PORTB_DATAOUT)});

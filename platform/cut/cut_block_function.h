@@ -95,8 +95,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Deepest RAM modelled: address bits per port.
+// Deepest RAM modelled: address bits per port. A loaded RAM without a
+// write port is a table, modelled up to the deepest block a device has.
 constexpr int CUT_BLOCK_MAX_RAM_ADDRESS_BITS = 8;
+constexpr int CUT_BLOCK_MAX_ROM_ADDRESS_BITS = 13;
 
 // Throws CUT_BLOCK_ERROR naming the atom for a DSP mode other than 0, 3, 5
 // and 7, a RAM deeper than the limit, and an output with fanout that has no

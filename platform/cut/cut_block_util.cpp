@@ -404,3 +404,17 @@ int cut_add_observable_oterms(CDB_ATOM_NODE* ram)
     }
     return created;
 }
+
+namespace {
+int s_rewired_enables = 0;
+}  // namespace
+
+void cut_rewire_enable_for_tv3_rams(CDB_ATOM_NODE* ram)
+{
+    if (ram != nullptr && ram->is_ram()) ++s_rewired_enables;
+}
+
+int cut_rewired_enable_count()
+{
+    return s_rewired_enables;
+}

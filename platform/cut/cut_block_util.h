@@ -151,3 +151,10 @@ public:
 // observable output term (same index) when it has none yet; the new terms
 // carry synthesized names. Answers how many were created.
 int cut_add_observable_oterms(CDB_ATOM_NODE* ram);
+
+// The host's enable rewiring of a RAM atom for devices whose RAMs take no
+// extra clock enable. No stand-in device needs the rewiring, so it only
+// counts the atoms it was asked for.
+void cut_rewire_enable_for_tv3_rams(CDB_ATOM_NODE* ram);
+// Atoms handed to cut_rewire_enable_for_tv3_rams since the library loaded.
+int cut_rewired_enable_count();

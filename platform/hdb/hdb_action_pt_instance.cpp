@@ -1,5 +1,7 @@
 #include "hdb/hdb_action_pt_instance.h"
 
+#include <filesystem>
+
 #include "hdb/hdb_instance_name.h"
 #include "msg/msg.h"
 
@@ -37,6 +39,14 @@ void HDB_ACTION_PT_INSTANCE::clear_all_instance_options()
 
 HDB_SOURCE_FILE* HDB_ACTION_PT_INSTANCE::create_source_file(const std::string& name, int kind)
 {
+    // A generated file goes into the project's folders, which the project
+    // has from its start; the stand-in makes them when the first file is
+    // registered. A folder that cannot be made shows when the file is written.
+    const std::filesystem::path folder = std::filesystem::path(name).parent_path();
+    if (!folder.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+    }
     m_source_files.push_back(std::make_unique<HDB_SOURCE_FILE>(HDB_SOURCE_FILE{name, kind}));
     return m_source_files.back().get();
 }

@@ -31,6 +31,13 @@ std::set<std::string> register_names(const CDB_ATOM_NETLIST& netlist)
     std::set<std::string> names;
     for (CDB_ATOM_NODE* node : netlist) {
         if (node->is_mac_mult() || node->is_mac_out()) names.insert(dsp_register_signature(node));
+        // A RAM slice is written with its output register.
+        if (node->is_ram()) {
+            std::string ram("ram ");
+            ram.append(node->get_instance_name() ? node->get_instance_name()->get_short_hpath()
+                                                 : std::to_string(node->get_id()));
+            names.insert(ram);
+        }
         const CDB_ATOM_OTERM* q = node->get_output_term_by_type(DB_REG_OUT);
         if (q == nullptr) continue;
         HDB_INSTANCE_NAME* n = q->get_instance_name() ? q->get_instance_name() : node->get_instance_name();

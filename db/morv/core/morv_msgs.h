@@ -92,6 +92,9 @@
       "Logic to memory mapping created %1!d! memory blocks/IMORV_FSYN_LOGIC_TO_MEMORY_MAPPING_MEMORY_COUNT")           \
     X(INFO, IMORV_FSYN_LOGIC_TO_MEMORY_MAPPING_MEMORY_NAME,                                                            \
       "Created memory %1!s!/IMORV_FSYN_LOGIC_TO_MEMORY_MAPPING_MEMORY_NAME")                                           \
+    X(ERROR, EMORV_FSYN_LOGIC_TO_MEMORY_MAPPING_MIF_NOT_WRITTEN,                                                       \
+      "Logic to memory mapping cannot write the memory initialization file %1!s!; the logic it would replace is "      \
+      "kept/EMORV_FSYN_LOGIC_TO_MEMORY_MAPPING_MIF_NOT_WRITTEN")                                                       \
     X(INFO, IMORV_MORV_TURN_OFF_FIT_FSYN_FOR_IWAP,                                                                     \
       "Turning off physical synthesis to increase netlist reuse for "                                                  \
       "\"Rebrisk\"./IMORV_MORV_TURN_OFF_FIT_FSYN_FOR_IWAP")                                                            \

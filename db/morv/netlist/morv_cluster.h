@@ -26,6 +26,7 @@ class CDB_ATOM_NODE;
 class CDB_ATOM_ITERM;
 class CDB_ATOM_OTERM;
 class MORV_CLUSTER_MANAGER;
+class MORV_CLUSTER_STATE_ENCODING;
 
 // Register distances are not followed past this many registers.
 constexpr int s_MORV_CLUSTER_MAX_DISTANCE = 16;
@@ -140,6 +141,10 @@ public:
     MORV_CLUSTER_MANAGER* get_cluster_manager() const { return m_cluster_manager; }
     bool get_boundary_mode() const { return m_boundary_mode; }
     void set_boundary_mode(bool boundary_mode) { m_boundary_mode = boundary_mode; }
+    // The encoding that last encoded this cluster (not owned; valid while
+    // that encoding lives): the RAM builder reads its contents.
+    MORV_CLUSTER_STATE_ENCODING* get_encoding() const { return m_encoding; }
+    void set_encoding(MORV_CLUSTER_STATE_ENCODING* encoding) { m_encoding = encoding; }
     bool is_dirty() const { return m_dirty; }
 
     void add_node(CDB_ATOM_NODE* node);
@@ -231,5 +236,6 @@ private:
     MORV_OTERM_SET m_known_oterms;
     bool m_dirty = false;
     bool m_boundary_mode = true;
+    MORV_CLUSTER_STATE_ENCODING* m_encoding = nullptr;
     bool m_combinational_loop = false;
 };

@@ -112,12 +112,6 @@ std::vector<CDB_ATOM_NODE*> grabbable_sinks(MORV_RAM_MAP_AREA_CLUSTER_MANAGER* m
 
 }  // namespace
 
-int MORV_CLUSTER_RAM_FLOW::run()
-{
-    MORV_DEBUG_STREAM::print(2, "Warning: the RAM mapping flow is not available yet in this build and is skipped.");
-    return 0;
-}
-
 bool morv_fits_max_bits(MORV_RAM_MAP_AREA_CLUSTER_MANAGER* manager, MORV_CLUSTER* cluster)
 {
     MORV_CLUSTER_COST_BY_SIZE cost;

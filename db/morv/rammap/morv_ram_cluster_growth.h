@@ -11,8 +11,8 @@
 class MORV_CLUSTER_RAM_FLOW : public MORV_CLUSTER_FLOW
 {
 public:
-    // The search over the netlist and the RAMs built from it are not
-    // available yet: warns and builds nothing.
+    // Candidates per register type, the greedy choice and the RAMs built
+    // within the free RAM budget (morv_ram_flow.cpp); the RAMs built.
     int run() override;
     // A legal cluster as profitable as growth finds, or the cluster as a
     // failed legalisation left it (the caller rejects it), or null for a

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <set>
+#include <string>
 
 #include "mem_alloc_sys.h"
 #include "vtl_hash_lite_sys.h"
@@ -35,6 +36,14 @@ public:
     MORV_CLUSTER_COST_BY_SIZE* get_cost_by_size() const;
     MORV_CLUSTER_RAM_FLOW* get_ram_flow() const;
 
+    // Replaces an encoded cluster by RAM slices, one per data bit, and
+    // gives ram_name the logical RAM's name. The memory-initialisation
+    // file is the one m_mif_file_name names when the flow wrote it;
+    // otherwise a new one is written here before the first edit. False,
+    // with the netlist unchanged and m_mif_file_name naming the file,
+    // when that write fails. Built in morv_ram_build.cpp.
+    bool create_simple_ram(MORV_CLUSTER* cluster, std::string& ram_name);
+
     MORV_REGISTER_TYPE m_register_type;
     int m_cluster_count = 0;
     // Bit limit while legalising; the flow sets it per register type.
@@ -48,6 +57,10 @@ public:
     // The clear-emulation register made for each register type, shared by
     // every RAM of that type; filled by the RAM builder.
     std::map<MORV_REGISTER_TYPE, CDB_ATOM_OTERM*> m_aclr_register_oterms;
+    // The memory-initialisation file of the cluster being built, when the
+    // flow has written it (see morv_ram_stored_columns); the builder
+    // clears it once taken.
+    std::string m_mif_file_name;
 
 private:
     bool has_critical_connection(CDB_ATOM_NODE* node) const;

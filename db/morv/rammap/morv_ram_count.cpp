@@ -92,3 +92,14 @@ void MORV_RAM_MAP_UTIL::count_free_rams()
     for (int i = 0; i < MORV_RAM_COUNT_SLOTS; ++i)
         MORV_DEBUG_STREAM::print(100, "TEST: ram_count[%d] = %d", i, m_ram_counts[i]);
 }
+
+void MORV_RAM_MAP_UTIL::consume_ram(int kind)
+{
+    if (kind == 0 && m_ram_counts[MORV_RAM_COUNT_SMALL] > 0) {
+        --m_ram_counts[MORV_RAM_COUNT_SMALL];
+        return;
+    }
+    MORV_ASSERT_TEXT(kind == 0 || kind == 1, "mapped invalid ram type");
+    MORV_ASSERT_TEXT(m_ram_counts[MORV_RAM_COUNT_MEDIUM] > 0, "m_ram_counts[CDB_RAM_BLOCK_TYPE_MEDIUM] > 0");
+    --m_ram_counts[MORV_RAM_COUNT_MEDIUM];
+}

@@ -88,6 +88,7 @@ void MORV_CLUSTER_RAM_STATE_ENCODING::encode(MORV_CLUSTER* cluster)
     reset();
     m_cluster_manager = cluster->get_cluster_manager();
     MORV_ASSERT_TEXT(m_cluster_manager, "m_cluster_manager");
+    cluster->set_encoding(this);
     if (cluster->is_dirty()) cluster->update_distances();
     MORV_ASSERT_TEXT(m_cluster_manager->get_legalizer()->is_legal(cluster),
                      "m_cluster_manager->get_legalizer()->is_legal(cluster)");

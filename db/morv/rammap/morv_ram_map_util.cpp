@@ -3,11 +3,13 @@
 #include "bdd/bdd_jbdd.h"
 #include "cdb/cdb_atom_netlist.h"
 #include "cdb/cdb_lutmask.h"
+#include "cut/cut_block_util.h"
 #include "hdb/hdb_instance_name.h"
 
 #include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_chip_map.h"
@@ -120,4 +122,17 @@ void MORV_RAM_MAP_UTIL::tie_to_vcc(CDB_ATOM_ITERM* iterm)
 {
     if (iterm->get_source() != nullptr) m_fsyn_net_util->disconnect_iterm(iterm, CDB_NET_ITERM::UNCONNECTED);
     m_fsyn_cdb_interface->set_iterm_vcc(iterm);
+}
+
+void MORV_RAM_MAP_UTIL::copy_timing_to_input_registers(CDB_ATOM_OTERM* source, CDB_ATOM_NODE* ram)
+{
+    const int width = CUT_RAM_UTIL::get_address_width(ram, 0);
+    const int port_type = CUT_RAM_UTIL::get_observable_port_type(DB_RAM_PORTA_ADDRESS);
+    for (int k = 0; k < width; ++k) {
+        CDB_ATOM_OTERM* regout = ram->get_output_term_by_type(port_type, k);
+        MORV_ASSERT_TEXT(regout, "regout");
+        m_fsyn_api->copy_oterm_timing_assignment(source, regout);
+        MORV_DEBUG_STREAM::print(100, "RAM_MAP: copying timing constraint to input register {%s}",
+                                 MORV_NET_UTIL::get_hpath_name(regout).c_str());
+    }
 }

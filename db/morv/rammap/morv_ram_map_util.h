@@ -58,6 +58,12 @@ public:
     // Free RAM blocks of the device by kind, after the RAMs of the netlist.
     void count_free_rams();
     int get_ram_count(int index) const { return m_ram_counts[index]; }
+    // Kind 0 takes a small RAM, or a medium one when no small one is free;
+    // kind 1 takes a medium one.
+    void consume_ram(int kind);
+    // The source's timing assignments onto every address-register output
+    // of the RAM's port A.
+    void copy_timing_to_input_registers(CDB_ATOM_OTERM* source, CDB_ATOM_NODE* ram);
 
     virtual void prepare_cluster_carry_chains() = 0;
     // The RAM's clear and power-up value are emulated by a clear-emulation

@@ -72,6 +72,8 @@ const EXPECTED_MSG s_expected[] = {
     {'I', "IMORV_FSYN_LATE_FSYN_ASYNC_PIPELINING_REGISTERS_AND_STAGES", "Inserted %1!d! registers on %2!d! stages"},
     {'I', "IMORV_FSYN_LOGIC_TO_MEMORY_MAPPING_MEMORY_COUNT", "Logic to memory mapping created %1!d! memory blocks"},
     {'I', "IMORV_FSYN_LOGIC_TO_MEMORY_MAPPING_MEMORY_NAME", "Created memory %1!s!"},
+    {'E', "EMORV_FSYN_LOGIC_TO_MEMORY_MAPPING_MIF_NOT_WRITTEN",
+     "Logic to memory mapping cannot write the memory initialization file %1!s!; the logic it would replace is kept"},
     {'I', "IMORV_MORV_TURN_OFF_FIT_FSYN_FOR_IWAP",
      "Turning off physical synthesis to increase netlist reuse for \"Rebrisk\"."},
     {'W', "WMORV_CANNOT_RUN_FSYN_WHEN_TDC_IS_OFF",
@@ -136,8 +138,8 @@ protected:
 
 TEST_F(MsgsTest, EveryMessageHasItsTextIdAndKind)
 {
-    ASSERT_EQ(int(MORV_MSG_COUNT), 41);
-    ASSERT_EQ(sizeof(s_expected) / sizeof(s_expected[0]), 41u);
+    ASSERT_EQ(int(MORV_MSG_COUNT), 42);
+    ASSERT_EQ(sizeof(s_expected) / sizeof(s_expected[0]), 42u);
     std::set<std::string> ids;
     for (const EXPECTED_MSG& expected : s_expected) {
         SCOPED_TRACE(expected.id);

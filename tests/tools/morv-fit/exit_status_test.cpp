@@ -82,9 +82,17 @@ TEST(MorvFitExitStatus, AnErrorPostedDuringTheCompileFailsTheRun)
 
 TEST(MorvFitExitStatus, WarningsReachTheUserUnderQuietAndTheRunSucceeds)
 {
-    const RUN r = run("-q --test-string 'RAM_MAP()|TEST()' -o warned.blif " + k_counter);
+    // A damaged delay file is ignored with a warning.
+    const std::string folder = "warned_aux";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directory(folder);
+    std::ofstream(folder + "/fsyn_delays.txt") << "not a delay record\n";
+    const RUN r = run("-q --test-string 'TEST()|TEST()' --set fsyn_disable_nevra=on"
+                      " --set fsyn_read_backannotated_delays=on --aux-dir " +
+                      folder + " -o warned.blif " + k_counter);
+    std::filesystem::remove_all(folder);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("Warning (WMORV_FSYN_NOT_AVAILABLE_YET)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Warning (WMORV_FSYN_MALFORMED_DELAY_FILE)"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("Warning"), std::string::npos);
     EXPECT_EQ(r.out.find("Info ("), std::string::npos) << "-q hides information";
 }

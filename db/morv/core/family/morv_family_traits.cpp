@@ -9,6 +9,7 @@
 #include "morv/debug/morv_manual.h"
 #include "morv/debug/morv_util.h"
 #include "morv/dup/morv_pipe_async.h"
+#include "morv/rammap/morv_ram_map.h"
 #include "morv/dup/morv_rep_family.h"
 #include "morv/dup/morv_pipeline.h"
 #include "morv/dup/morv_reg_unpack.h"
@@ -464,6 +465,7 @@ const MORV_ALGORITHM_CLASS ALGORITHM_CLASSES[] = {
     {"MORV_REP_OBRAN", make_rep<MORV_REP_OBRAN>},
     {"MORV_REP_UVO", make_rep<MORV_REP_UVO>},
     {"MORV_PIPELINE", make_algorithm<MORV_PIPELINE>},
+    {"MORV_RAM_MAP", make_algorithm<MORV_RAM_MAP>},
     {"MORV_PIPE_ASYNC", make_algorithm<MORV_PIPE_ASYNC>},
     {"MORV_RESPLIT", make_algorithm<MORV_RESPLIT>},
     {"MORV_REG_UNPACK", make_algorithm<MORV_REG_UNPACK>},

@@ -1,0 +1,286 @@
+// The RAM-mapping flow on the S-box design: candidates found per register
+// type and chosen within the free RAMs, the memory-count message, the
+// memory-initialisation file written before any edit, and the iterations
+// that must build nothing (change logging on).
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "io/blif_reader.h"
+#include "cfg/cfg.h"
+#include "cut/cut_block_util.h"
+#include "dev/dev_device.h"
+#include "msg/msg.h"
+
+#include "log_capture.h"
+#include "morv/rammap/morv_ram_cluster_growth.h"
+#include "morv/rammap/morv_ram_cluster_manager.h"
+#include "morv/rammap/morv_ram_flow.h"
+#include "morv/rammap/morv_ram_map.h"
+#include "rammap_run.h"
+#include "seq_harness.h"
+
+namespace {
+
+std::unique_ptr<CDB_ATOM_NETLIST> read_design(int family, const std::string& design)
+{
+    return BLIF_READER(family).read_file(std::string(MORV_SOURCE_DIR) + "/designs/" + design + ".blif");
+}
+
+std::unique_ptr<CDB_ATOM_NETLIST> read_sbox(int family)
+{
+    return read_design(family, cdb_family_lut_size(family) == 6 ? "sbox_rom_k6" : "sbox_rom_k4");
+}
+
+DEV_DEVICE* device_from(const std::string& text)
+{
+    const std::string path = "ram_map_device.txt";
+    std::ofstream(path) << text;
+    DEV_DEVICE* device = DEV_DEVICE::load_from_file(path.c_str());
+    std::remove(path.c_str());
+    return device;
+}
+
+// Runs in a folder of its own, with or without the "db" folder the
+// memory-initialisation files go to.
+class SCRATCH_FOLDER
+{
+public:
+    SCRATCH_FOLDER(const std::string& name, bool with_db) : m_home(std::filesystem::current_path())
+    {
+        m_folder = m_home / name;
+        std::filesystem::remove_all(m_folder);
+        std::filesystem::create_directories(m_folder);
+        if (with_db) std::filesystem::create_directories(m_folder / "db");
+        std::filesystem::current_path(m_folder);
+    }
+    ~SCRATCH_FOLDER()
+    {
+        std::filesystem::current_path(m_home);
+        std::filesystem::remove_all(m_folder);
+    }
+    SCRATCH_FOLDER(const SCRATCH_FOLDER&) = delete;
+    SCRATCH_FOLDER& operator=(const SCRATCH_FOLDER&) = delete;
+    int count_files(const std::string& under) const
+    {
+        if (!std::filesystem::exists(m_folder / under)) return 0;
+        int n = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(m_folder / under)) n += entry.is_regular_file();
+        return n;
+    }
+
+private:
+    std::filesystem::path m_home;
+    std::filesystem::path m_folder;
+};
+
+int run_flow(RAMMAP_RUN& run, double threshold = 0.0)
+{
+    run.util()->prepare_cluster_carry_chains();
+    MORV_RAM_MAP_AREA_CLUSTER_MANAGER manager(threshold);
+    return manager.get_ram_flow()->run();
+}
+
+std::vector<MSG_POSTED_MESSAGE> posted_with(const std::string& id_part)
+{
+    std::vector<MSG_POSTED_MESSAGE> found;
+    for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
+        if (m.id.find(id_part) != std::string::npos) found.push_back(m);
+    return found;
+}
+
+// LUTs that still feed something other than LUTs, through any chain of
+// LUTs: the sweep of the replaced logic is the run driver's.
+int count_luts(RAMMAP_RUN& run)
+{
+    std::set<CDB_ATOM_NODE*> live;
+    std::vector<CDB_ATOM_NODE*> stack;
+    const auto reach_inputs = [&](CDB_ATOM_NODE* node) {
+        for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
+            CDB_ATOM_OTERM* source = (*it)->get_source();
+            if (source == nullptr) continue;
+            CDB_ATOM_NODE* driver = source->get_my_node();
+            if (run.util()->is_lut(driver) && live.insert(driver).second) stack.push_back(driver);
+        }
+    };
+    for (CDB_ATOM_NODE* node : run.netlist())
+        if (!run.util()->is_lut(node)) reach_inputs(node);
+    while (!stack.empty()) {
+        CDB_ATOM_NODE* node = stack.back();
+        stack.pop_back();
+        reach_inputs(node);
+    }
+    return static_cast<int>(live.size());
+}
+
+bool has_line(const std::vector<std::string>& lines, const std::string& text)
+{
+    for (const std::string& line : lines)
+        if (line.find(text) != std::string::npos) return true;
+    return false;
+}
+
+}  // namespace
+
+TEST(RamMapFlow, ClusterSizesAndTheRamTheyNeed)
+{
+    EXPECT_FALSE(morv_ram_needs_medium(9, 512));  // 9 inputs, 1 output
+    EXPECT_TRUE(morv_ram_needs_medium(9, 1024));  // 9 inputs, 2 outputs
+    EXPECT_TRUE(morv_ram_needs_medium(20, 1));
+    EXPECT_FALSE(morv_ram_needs_medium(19, 1));
+}
+
+TEST(RamMapFlow, ANetlistWithoutRegistersPostsZeroMemoriesAndNoName)
+{
+    RAMMAP_RUN run(CDB_FAMILY_BRK, [](FIXTURE_NETLIST& f) {
+        CDB_ATOM_OTERM* a = f.input("a");
+        CDB_ATOM_OTERM* b = f.input("b");
+        f.output("y", f.lut("and", {a, b}, 0x8));
+    });
+    msg_clear_posted_messages();
+    EXPECT_EQ(run_flow(run), 0);
+    const std::vector<MSG_POSTED_MESSAGE> count = posted_with("MEMORY_COUNT");
+    ASSERT_EQ(count.size(), 1u);
+    EXPECT_EQ(count[0].text, "Logic to memory mapping created 0 memory blocks");
+    EXPECT_TRUE(posted_with("MEMORY_NAME").empty());
+}
+
+// Each S-box becomes RAM slices that read the file the flow wrote; the
+// mapped design is proved against the design as read and simulated for
+// 2,000 random cycles beside it.
+TEST(RamMapFlow, SboxDesignsBecomeRamsThatComputeWhatTheLogicComputed)
+{
+    for (int family : {CDB_FAMILY_BRK, CDB_FAMILY_OBRAN, CDB_FAMILY_ZEPLA}) {
+        const std::string tag = std::string("ram_map_sbox_") + cdb_get_family_info(family)->name;
+        SCOPED_TRACE(tag);
+        SCRATCH_FOLDER folder(tag, true);
+        RAMMAP_RUN run(family, read_sbox(family));
+        const int luts_before = count_luts(run);
+        MORV_LOG_CAPTURE log(2);
+        msg_clear_posted_messages();
+        const int mapped = run_flow(run);
+        EXPECT_GE(mapped, 4);
+        const std::vector<std::string> lines = log.lines();
+        EXPECT_TRUE(has_line(lines, "TOTAL CLUSTER SCORE: ")) << "the score line closes every run";
+        EXPECT_EQ(folder.count_files("db"), mapped) << "one file per memory";
+        EXPECT_TRUE(posted_with("MIF_NOT_WRITTEN").empty());
+        ASSERT_EQ(posted_with("MEMORY_COUNT").size(), 1u);
+        EXPECT_EQ(posted_with("MEMORY_COUNT")[0].text,
+                  "Logic to memory mapping created " + std::to_string(mapped) + " memory blocks");
+        EXPECT_EQ(static_cast<int>(posted_with("MEMORY_NAME").size()), mapped);
+        const int luts_after = count_luts(run);
+        EXPECT_GE(luts_before - luts_after, 100) << luts_before << " -> " << luts_after;
+        const SEQ_VERDICT v = seq_check(*read_sbox(family), run.netlist(), tag, true, 2000);
+        EXPECT_TRUE(v.equivalent()) << v.describe();
+    }
+}
+
+// frisc takes a minute under the sanitizers: the check script runs it.
+TEST(RamMapFlow, FriscMappedOnBrkComputesWhatItComputed)
+{
+    if (std::getenv("MORV_RAMMAP_FRISC") == nullptr) GTEST_SKIP() << "MORV_RAMMAP_FRISC not set";
+    SCRATCH_FOLDER folder("ram_map_frisc", true);
+    const std::string path = std::string(MORV_SOURCE_DIR) + "/bench/mcnc_k4/frisc.blif";
+    RAMMAP_RUN run(CDB_FAMILY_BRK, BLIF_READER(CDB_FAMILY_BRK).read_file(path));
+    EXPECT_GE(run_flow(run), 1);
+    const SEQ_VERDICT v =
+        seq_check(*BLIF_READER(CDB_FAMILY_BRK).read_file(path), run.netlist(), "ram_map_frisc", true, 2000);
+    EXPECT_TRUE(v.equivalent()) << v.describe();
+}
+
+TEST(RamMapFlow, AFileThatCannotBeWrittenNamesItselfAndLeavesTheNetlistAsItWas)
+{
+    SCRATCH_FOLDER folder("ram_map_flow_unwritable", false);
+    std::ofstream("db") << "a file where the folder should be\n";
+    RAMMAP_RUN run(CDB_FAMILY_BRK, read_sbox(CDB_FAMILY_BRK));
+    const size_t nodes = run.netlist().get_node_count();
+    msg_clear_posted_messages();
+    EXPECT_EQ(run_flow(run), 0);
+    EXPECT_EQ(run.netlist().get_node_count(), nodes);
+    const std::vector<MSG_POSTED_MESSAGE> errors = posted_with("MIF_NOT_WRITTEN");
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors[0].kind, MSG_KIND::ERROR);
+    EXPECT_NE(errors[0].text.find("db/"), std::string::npos) << errors[0].text;
+    EXPECT_NE(errors[0].text.find(".rmp.mif"), std::string::npos) << errors[0].text;
+    EXPECT_EQ(posted_with("MEMORY_COUNT").at(0).text, "Logic to memory mapping created 0 memory blocks");
+    EXPECT_EQ(folder.count_files(""), 1) << "no partial file is left beside the one that blocks the folder";
+}
+
+TEST(RamMapFlow, ChangeLoggingOnBuildsNoRamBeforeAnyEdit)
+{
+    RAMMAP_RUN run(CDB_FAMILY_BRK, read_sbox(CDB_FAMILY_BRK), device_from("family 6\nmigratable_part 2401\n"));
+    ASSERT_TRUE(run.api()->is_fsyn_logging_on());
+    const size_t nodes = run.netlist().get_node_count();
+    MORV_PARAMETER_MAP params;
+    MORV_RAM_MAP algorithm(run.api(), &params);
+    MORV_LOG_CAPTURE log(1);
+    EXPECT_EQ(algorithm.do_iter(), 0);
+    EXPECT_EQ(run.netlist().get_node_count(), nodes);
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_TRUE(has_line(lines, "change logging is on")) << lines.size();
+    EXPECT_FALSE(has_line(lines, "Selecting from"));
+}
+
+// A second run meets the RAMs of the first among the logic it searches;
+// the design still computes what it did.
+TEST(RamMapFlow, ASecondRunOverTheRamsOfTheFirstStaysEquivalent)
+{
+    SCRATCH_FOLDER folder("ram_map_flow_twice", true);
+    RAMMAP_RUN run(CDB_FAMILY_ZEPLA, read_design(CDB_FAMILY_ZEPLA, "async_reset"));
+    EXPECT_GE(run_flow(run), 1);
+    run_flow(run);
+    const SEQ_VERDICT v =
+        seq_check(*read_design(CDB_FAMILY_ZEPLA, "async_reset"), run.netlist(), "ram_map_twice", true, 300);
+    EXPECT_TRUE(v.equivalent()) << v.describe();
+}
+
+// A device whose RAMs need their enables rewired has every RAM atom handed
+// to the host's rewiring once mapping is done, the new slices included.
+TEST(RamMapFlow, TheEnableFixReachesEveryRamOfADeviceThatNeedsIt)
+{
+    SCRATCH_FOLDER folder("ram_map_flow_enables", true);
+    RAMMAP_RUN run(CDB_FAMILY_BRK, read_sbox(CDB_FAMILY_BRK), device_from("family 6\nbool 125 1\n"));
+    const int before = cut_rewired_enable_count();
+    run_flow(run);
+    int rams = 0;
+    for (CDB_ATOM_NODE* node : run.netlist()) rams += node->is_ram();
+    EXPECT_GE(rams, 32);
+    EXPECT_EQ(cut_rewired_enable_count() - before, rams);
+}
+
+TEST(RamMapFlow, AFamilyWithoutARamUtilityBuildsNothing)
+{
+    RAMMAP_RUN run(CDB_FAMILY_UVO, read_design(CDB_FAMILY_UVO, "sbox_rom_k4"));
+    const size_t nodes = run.netlist().get_node_count();
+    MORV_PARAMETER_MAP params;
+    MORV_RAM_MAP algorithm(run.api(), &params);
+    MORV_LOG_CAPTURE log(1);
+    EXPECT_EQ(algorithm.do_iter(), 0);
+    EXPECT_EQ(run.netlist().get_node_count(), nodes);
+    EXPECT_TRUE(has_line(log.lines(), "has no RAM utility"));
+}
+
+TEST(RamMapFlow, TheSlackRatioThresholdFollowsTheAggressiveSwitch)
+{
+    RAMMAP_RUN run(CDB_FAMILY_BRK, read_sbox(CDB_FAMILY_BRK));
+    MORV_PARAMETER_MAP params;
+    for (const char* value : {"off", "on"}) {
+        cfg_set_value("fsyn_ram_map_use_aggressive_srt", value);
+        MORV_RAM_MAP algorithm(run.api(), &params);
+        int passes = -1, icp = -1, restore = -1, iters = -1, hci = -1;
+        double fom = -1.0;
+        algorithm.set_default_algorithm_parameters(passes, icp, fom, restore);
+        algorithm.set_default_pass_parameters(0, iters, hci);
+        EXPECT_EQ(iters, 10);
+        EXPECT_EQ(hci, 10);
+        EXPECT_EQ(algorithm.get_slack_ratio_threshold(), std::string(value) == "on" ? 0.0 : 0.125);
+        EXPECT_EQ(algorithm.get_short_name(), "RAM_MAP_PLUS");
+    }
+    cfg_unset("fsyn_ram_map_use_aggressive_srt");
+}
