@@ -44,14 +44,28 @@ TEST(FlowTestString, MalformedStringIsAUserErrorThatStopsTheCompile)
     EXPECT_FALSE(std::ifstream("pipeline_bad.out.blif").good());
 }
 
-TEST(FlowTestString, AlgorithmThatIsNotAvailableIsSkippedWithOneWarning)
+// Every algorithm a family's table names is built, and each one named here
+// runs once, in order, with no warning that something was skipped.
+TEST(FlowTestString, EveryAlgorithmOfTheStringRunsAndNoneIsSkipped)
 {
     std::string log;
     const int status =
         fit({"-q", "--test-string", "RAM_MAP(NP=1);TEST();RAM_MAP()", "-o", "pipeline_rtm.out.blif", k_design}, &log);
     EXPECT_EQ(status, 0) << log;
-    EXPECT_EQ(count_posted("WMORV_FSYN_NOT_AVAILABLE_YET"), 1);
-    EXPECT_EQ(count_posted("IMORV_PHYSICAL_SYNTHESIS_ALGO_START"), 1) << "the test algorithm still runs";
+    EXPECT_EQ(count_posted("WMORV_FSYN_NOT_AVAILABLE_YET"), 0);
+    EXPECT_EQ(count_posted("IMORV_PHYSICAL_SYNTHESIS_ALGO_START"), 3);
+}
+
+// A slot of the algorithm list that no family fills is no algorithm to run:
+// the compile stops and writes nothing.
+TEST(FlowTestString, AnAlgorithmNoFamilyBuildsStopsTheCompile)
+{
+    std::string log;
+    const int status =
+        fit({"-q", "--test-string", "TEST();REG_PACK()", "-o", "pipeline_pack.out.blif", k_design}, &log);
+    EXPECT_EQ(status, 2) << log;
+    EXPECT_NE(log.find("Invalid Algorithm entered"), std::string::npos) << log;
+    EXPECT_FALSE(std::ifstream("pipeline_pack.out.blif").good());
 }
 
 }  // namespace
