@@ -15,6 +15,7 @@
 
 #include "morv/core/morv_api.h"
 #include "morv/log/morv_log.h"
+#include "morv_log_replay_host.h"
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
@@ -25,11 +26,6 @@ const char* const END = "0 999";
 const char* const ADDER_INPUTS[] = {"a", "b", "c", "d", "cin"};
 // Logged input slots of the adder's A, B, C, D and carry-in (port 102).
 const char* const ADDER_SLOTS = "[0 1 2 3 9]";
-
-std::string short_name(const HDB_INSTANCE_NAME* name)
-{
-    return name != nullptr ? name->get_short_hpath() : std::string("?");
-}
 
 std::string quoted_list(const std::vector<std::string>& items)
 {
@@ -51,9 +47,9 @@ std::string adder_state(const std::vector<std::string>& sources, const std::stri
 // a, b, c, d and cin drive old_lo (A on D, B on F, cin on its carry input)
 // and old_hi (C, D and old_lo's carry); registers r0, r1 and r2 take the
 // two sums and the carry-out, named as the morlin adder's outputs.
-struct ADDER_REPLAY
+struct ADDER_REPLAY : MORV_LOG_REPLAY_HOST
 {
-    explicit ADDER_REPLAY(const std::string& log_name) : name(log_name), host(std::make_unique<MORV_TEST_HOST>(6))
+    explicit ADDER_REPLAY(const std::string& log_name) : MORV_LOG_REPLAY_HOST(6, log_name)
     {
         for (const char* input : ADDER_INPUTS) add_register(input);
         CDB_ATOM_NODE* lo = add_cell("old_lo");
@@ -75,30 +71,9 @@ struct ADDER_REPLAY
             // Output pins: the sweep after a failed replay keeps what they observe.
             std::string pin_name = "out_";
             pin_name += sink;
-            CDB_ATOM_NODE* pin = cdb_create_atom(6, CDB_KIND_IO, host->names.find_or_create_path(pin_name, 0));
-            pin->set_chip_db_entry(&host->chip_entry);
-            host->netlist->add_node(pin);
-            pin->add_input_term(DB_DATAIN)->insert_fanin(reg->get_output_term_by_type(DB_REG_OUT));
+            add_output_pin(pin_name, reg->get_output_term_by_type(DB_REG_OUT));
         }
-        host->ap.get_options().set_string(661, log_name);
-        env = std::make_unique<MORV_TEST_ENV>(&host->cmp);
-        api = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert())->get_fsyn_api();
-        log()->get_log_file()->set_file_name(log_name);
-    }
-    ~ADDER_REPLAY()
-    {
-        env.reset();
-        host.reset();
-        std::remove(name.c_str());
-    }
-    CDB_ATOM_NODE* add_register(const char* reg) const
-    {
-        HDB_INSTANCE_NAME* reg_name = host->names.find_or_create_path(reg, 0);
-        CDB_ATOM_NODE* node = cdb_create_atom(6, CDB_KIND_REGISTER, reg_name);
-        node->set_chip_db_entry(&host->chip_entry);
-        host->netlist->add_node(node);
-        node->add_output_term(DB_REG_OUT, reg_name);
-        return node;
+        start();
     }
     CDB_ATOM_NODE* add_cell(const char* cell) const
     {
@@ -111,43 +86,12 @@ struct ADDER_REPLAY
     {
         node->add_input_term(port)->insert_fanin(oterm(source));
     }
-    CDB_ATOM_OTERM* oterm(const std::string& term_name) const
-    {
-        for (CDB_ATOM_NODE* n : *host->netlist)
-            for (auto it = n->begin_oterm(); it != n->end_oterm(); ++it)
-                if (short_name((*it)->get_instance_name()) == term_name) return *it;
-        return nullptr;
-    }
-    CDB_ATOM_NODE* node(const std::string& node_name) const
-    {
-        for (CDB_ATOM_NODE* n : *host->netlist)
-            if (short_name(n->get_instance_name()) == node_name) return n;
-        return nullptr;
-    }
-    MORV_LOG* log() const { return api->get_fsyn_log(); }
-    bool replay(const std::vector<std::string>& lines)
-    {
-        LOGDB_FSYN_LOG_FILE file;
-        file.set_file_name(name);
-        file.delete_file();
-        file.init(true);
-        for (const std::string& line : lines) {
-            std::string error;
-            LOGDB_FSYN_LOG_ENTRY_OWNER record = logdb_record_from_text(line, error);
-            EXPECT_TRUE(record) << line << ": " << error;
-            if (!record) return false;
-            file.write_fsyn_log_entry(record.get());
-        }
-        file.close();
-        msg_clear_posted_messages();
-        return log()->reproduce_log();
-    }
     // The value a register's data input reads with the source registers at
     // the values given, through the netlist's cells as the host evaluates them.
     unsigned value_of(const CDB_ATOM_OTERM* o, const std::unordered_map<std::string, unsigned>& inputs) const
     {
         const CDB_ATOM_NODE* n = o->get_my_node();
-        if (n->get_kind() == CDB_KIND_REGISTER) return inputs.at(short_name(n->get_instance_name()));
+        if (n->get_kind() == CDB_KIND_REGISTER) return inputs.at(replay_short_name(n->get_instance_name()));
         unsigned in[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT];
         for (int k = 0; k < CDB_ATOM_NODE::EVALUATE_INPUT_COUNT; ++k)
             in[k] = read(n->get_input_term_by_type(n->get_evaluate_input_port(k)), inputs);
@@ -163,29 +107,6 @@ struct ADDER_REPLAY
     {
         return read(node(sink)->get_input_term_by_type(DB_DATAIN), inputs);
     }
-    std::string netlist_text() const
-    {
-        std::string text;
-        for (CDB_ATOM_NODE* n : *host->netlist) {
-            text += short_name(n->get_instance_name());
-            if (n->is_lcell_comb()) text.append(" mask=").append(std::to_string(n->get_lutmask().get_value()));
-            for (auto it = n->begin_iterm(); it != n->end_iterm(); ++it) {
-                const CDB_ATOM_ITERM* t = *it;
-                text.append(" ").append(std::to_string(t->get_any_usage_as())).append(t->is_inverted() ? "~:" : ":");
-                text += t->get_source() != nullptr ? short_name(t->get_source()->get_instance_name())
-                        : t->is_vcc()              ? "VCC"
-                        : t->is_gnd()              ? "GND"
-                                                   : "-";
-            }
-            text += "\n";
-        }
-        return text;
-    }
-
-    std::string name;
-    std::unique_ptr<MORV_TEST_HOST> host;
-    std::unique_ptr<MORV_TEST_ENV> env;
-    MORV_API* api = nullptr;
 };
 
 // What the morlin adder computes on its own evaluator: each input is a
@@ -294,7 +215,7 @@ TEST_F(MorvLogAdderReplayTest, ASecondStateOfOneAdderBuildsNothingMore)
     ASSERT_TRUE(run.replay({MRL_REVISION, state, state, END}));
     int pair_cells = 0;
     for (CDB_ATOM_NODE* n : *run.host->netlist)
-        pair_cells += short_name(n->get_instance_name()).find("_HS_ADDER_NODE") != std::string::npos;
+        pair_cells += replay_short_name(n->get_instance_name()).find("_HS_ADDER_NODE") != std::string::npos;
     EXPECT_EQ(pair_cells, 2) << run.netlist_text();
 }
 
@@ -340,7 +261,7 @@ TEST_F(MorvLogAdderReplayTest, TheLowCarryOutputDropsOnlyATrailingCout1)
         ASSERT_TRUE(run.replay({MRL_REVISION, state, END})) << logged;
         const CDB_ATOM_OTERM* link = run.node("add_HS_ADDER_NODE1")->get_output_term_by_type(DB_CARRY_OUT);
         ASSERT_NE(link, nullptr);
-        EXPECT_EQ(short_name(link->get_instance_name()), expected) << logged;
+        EXPECT_EQ(replay_short_name(link->get_instance_name()), expected) << logged;
         EXPECT_EQ(run.log()->find_oterm_by_logged_name(expected), link) << logged;
     }
 }

@@ -13,6 +13,7 @@
 #include "morv/core/morv_api.h"
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_legalizer.h"
+#include "morv_log_replay_host.h"
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
@@ -27,11 +28,6 @@ const char* const SINKS[] = {"r0", "r1", "r2"};
 const char* const CHAIN_CELL_SLOTS = "[3 5 7]";
 const char* const CHAIN_CELL_MASK = "0x0000ff00000000ff";
 
-std::string short_name(const HDB_INSTANCE_NAME* name)
-{
-    return name != nullptr ? name->get_short_hpath() : std::string("?");
-}
-
 std::string chain_cell_state(int id, const std::string& cell, const std::string& sources, const std::string& outputs)
 {
     return "27 " + std::to_string(id) + " 1 \"" + cell + "\" " + CHAIN_CELL_SLOTS + " " + sources + " " +
@@ -41,9 +37,9 @@ std::string chain_cell_state(int id, const std::string& cell, const std::string&
 // A morlin compile of a design that has the high-speed adder "add" over
 // registers a, b, c, d and carry-in cin, its two sums and carry-out read by
 // registers r0, r1 and r2; its low carry is named as this family names it.
-struct CHAIN_REPLAY
+struct CHAIN_REPLAY : MORV_LOG_REPLAY_HOST
 {
-    explicit CHAIN_REPLAY(const std::string& log_name) : name(log_name), host(std::make_unique<MORV_TEST_HOST>(24))
+    explicit CHAIN_REPLAY(const std::string& log_name) : MORV_LOG_REPLAY_HOST(24, log_name)
     {
         for (const char* input : ADDER_INPUTS) add_register(input);
         CDB_ATOM_NODE* adder = cdb_create_atom(24, CDB_KIND_HSADDER, host->names.find_or_create_path("add", 0));
@@ -60,61 +56,9 @@ struct CHAIN_REPLAY
             reg->add_input_term(DB_DATAIN)->insert_fanin(oterm(sources[i]));
             std::string pin_name = "out_";
             pin_name += SINKS[i];
-            CDB_ATOM_NODE* pin = cdb_create_atom(24, CDB_KIND_IO, host->names.find_or_create_path(pin_name, 0));
-            pin->set_chip_db_entry(&host->chip_entry);
-            host->netlist->add_node(pin);
-            pin->add_input_term(DB_DATAIN)->insert_fanin(reg->get_output_term_by_type(DB_REG_OUT));
+            add_output_pin(pin_name, reg->get_output_term_by_type(DB_REG_OUT));
         }
-        host->ap.get_options().set_string(661, log_name);
-        env = std::make_unique<MORV_TEST_ENV>(&host->cmp);
-        api = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert())->get_fsyn_api();
-        log()->get_log_file()->set_file_name(log_name);
-    }
-    ~CHAIN_REPLAY()
-    {
-        env.reset();
-        host.reset();
-        std::remove(name.c_str());
-    }
-    CDB_ATOM_NODE* add_register(const char* reg) const
-    {
-        HDB_INSTANCE_NAME* reg_name = host->names.find_or_create_path(reg, 0);
-        CDB_ATOM_NODE* node = cdb_create_atom(24, CDB_KIND_REGISTER, reg_name);
-        node->set_chip_db_entry(&host->chip_entry);
-        host->netlist->add_node(node);
-        node->add_output_term(DB_REG_OUT, reg_name);
-        return node;
-    }
-    CDB_ATOM_OTERM* oterm(const std::string& term_name) const
-    {
-        for (CDB_ATOM_NODE* n : *host->netlist)
-            for (auto it = n->begin_oterm(); it != n->end_oterm(); ++it)
-                if (short_name((*it)->get_instance_name()) == term_name) return *it;
-        return nullptr;
-    }
-    CDB_ATOM_NODE* node(const std::string& node_name) const
-    {
-        for (CDB_ATOM_NODE* n : *host->netlist)
-            if (short_name(n->get_instance_name()) == node_name) return n;
-        return nullptr;
-    }
-    MORV_LOG* log() const { return api->get_fsyn_log(); }
-    bool replay(const std::vector<std::string>& lines)
-    {
-        LOGDB_FSYN_LOG_FILE file;
-        file.set_file_name(name);
-        file.delete_file();
-        file.init(true);
-        for (const std::string& line : lines) {
-            std::string error;
-            LOGDB_FSYN_LOG_ENTRY_OWNER record = logdb_record_from_text(line, error);
-            EXPECT_TRUE(record) << line << ": " << error;
-            if (!record) return false;
-            file.write_fsyn_log_entry(record.get());
-        }
-        file.close();
-        msg_clear_posted_messages();
-        return log()->reproduce_log();
+        start();
     }
     // What the expert's replay flow does after the replay on this family.
     void legalize_and_restore_adders() const
@@ -126,7 +70,7 @@ struct CHAIN_REPLAY
     unsigned value_of(const CDB_ATOM_OTERM* o, const std::unordered_map<std::string, unsigned>& inputs) const
     {
         const CDB_ATOM_NODE* n = o->get_my_node();
-        if (n->get_kind() == CDB_KIND_REGISTER) return inputs.at(short_name(n->get_instance_name()));
+        if (n->get_kind() == CDB_KIND_REGISTER) return inputs.at(replay_short_name(n->get_instance_name()));
         unsigned in[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT];
         for (int k = 0; k < CDB_ATOM_NODE::EVALUATE_INPUT_COUNT; ++k)
             in[k] = read(n->get_input_term_by_type(n->get_evaluate_input_port(k)), inputs);
@@ -158,30 +102,6 @@ struct CHAIN_REPLAY
         for (CDB_ATOM_NODE* atom : *host->netlist) n += (atom->*is_kind)() ? 1 : 0;
         return n;
     }
-    std::string netlist_text() const
-    {
-        std::string text;
-        for (CDB_ATOM_NODE* n : *host->netlist) {
-            text += short_name(n->get_instance_name());
-            text += ' ';
-            text += std::to_string(n->get_atom_type());
-            for (auto it = n->begin_iterm(); it != n->end_iterm(); ++it) {
-                const CDB_ATOM_ITERM* t = *it;
-                text.append(" ").append(std::to_string(t->get_any_usage_as())).append(":");
-                text += t->get_source() != nullptr ? short_name(t->get_source()->get_instance_name())
-                        : t->is_vcc()              ? "VCC"
-                        : t->is_gnd()              ? "GND"
-                                                   : "-";
-            }
-            text += "\n";
-        }
-        return text;
-    }
-
-    std::string name;
-    std::unique_ptr<MORV_TEST_HOST> host;
-    std::unique_ptr<MORV_TEST_ENV> env;
-    MORV_API* api = nullptr;
 };
 
 class MorvLogMrlAdderTest : public MORV_CLEAN_STATE_TEST

@@ -16,126 +16,17 @@
 #include "morv/core/morv_api.h"
 #include "morv/log/morv_log.h"
 #include "morv_test_env.h"
+#include "morv_log_replay_host.h"
 #include "morv_test_util.h"
 
 namespace {
 
-// The revision a BRK compile writes first, and the END_OF_LOG every flow
-// ends with.
-const char* const BRK_REVISION = "43 0 \"7.2\" 6";
-const char* const END = "0 999";
-constexpr uint64_t WIRE_A = 0xaaaaaaaaaaaaaaaaull;
+const char* const BRK_REVISION = LOG_BRK_REVISION;
+const char* const END = LOG_END;
 
-std::string short_name(const HDB_INSTANCE_NAME* name)
+struct REPLAY : MORV_LOG_CHAIN_REPLAY
 {
-    return name != nullptr ? name->get_short_hpath() : std::string("?");
-}
-
-// An MRL compile asked to replay a log onto the chain lut0 -> lut1 -> lut2
-// (each cell's DATA_A from the one before), beside a register reg0.
-struct REPLAY
-{
-    explicit REPLAY(const std::string& log_name) : name(log_name), host(std::make_unique<MORV_TEST_HOST>(24))
-    {
-        ids = host->build_chain(3);
-        // Wires of their DATA_A, so that the sweep after a replay finds no constant.
-        for (int id : ids)
-            host->netlist->get_node_by_id(static_cast<uint32_t>(id))->set_lutmask(CDB_LUTMASK(6, WIRE_A));
-        CDB_ATOM_NODE* src = add_register("src");
-        node("lut0")->add_input_term(DB_DATA_A)->insert_fanin(src->get_output_term_by_type(DB_REG_OUT));
-        CDB_ATOM_NODE* reg = add_register("reg0");
-        reg->add_input_term(DB_DATAIN)->insert_fanin(node("lut2")->get_output_term_by_type(DB_COMB_OUT));
-        // An output pin: the sweep after a failed replay keeps what it observes.
-        CDB_ATOM_NODE* pin = cdb_create_atom(24, CDB_KIND_IO, host->names.find_or_create_path("out0", 0));
-        pin->set_chip_db_entry(&host->chip_entry);
-        host->netlist->add_node(pin);
-        pin->add_input_term(DB_DATAIN)->insert_fanin(reg->get_output_term_by_type(DB_REG_OUT));
-        host->ap.get_options().set_string(661, log_name);
-        env = std::make_unique<MORV_TEST_ENV>(&host->cmp);
-        api = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert())->get_fsyn_api();
-        log()->get_log_file()->set_file_name(log_name);
-    }
-    ~REPLAY()
-    {
-        env.reset();
-        host.reset();
-        std::remove(name.c_str());
-    }
-    CDB_ATOM_NODE* add_register(const char* reg) const
-    {
-        HDB_INSTANCE_NAME* reg_name = host->names.find_or_create_path(reg, 0);
-        CDB_ATOM_NODE* node = cdb_create_atom(24, CDB_KIND_REGISTER, reg_name);
-        node->set_chip_db_entry(&host->chip_entry);
-        host->netlist->add_node(node);
-        node->add_output_term(DB_REG_OUT, reg_name);
-        return node;
-    }
-    MORV_LOG* log() const { return api->get_fsyn_log(); }
-    CDB_ATOM_NODE* node(const std::string& node_name) const
-    {
-        for (CDB_ATOM_NODE* n : *host->netlist)
-            if (short_name(n->get_instance_name()) == node_name) return n;
-        return nullptr;
-    }
-    CDB_ATOM_ITERM* data_a(const std::string& node_name) const
-    {
-        return node(node_name)->get_input_term_by_type(DB_DATA_A);
-    }
-    // Writes the lines (the log database's text form) as the log to replay.
-    void write(const std::vector<std::string>& lines) const
-    {
-        LOGDB_FSYN_LOG_FILE file;
-        file.set_file_name(name);
-        file.delete_file();
-        file.init(true);
-        for (const std::string& line : lines) {
-            std::string error;
-            LOGDB_FSYN_LOG_ENTRY_OWNER record = logdb_record_from_text(line, error);
-            ASSERT_TRUE(record) << line << ": " << error;
-            ASSERT_TRUE(file.write_fsyn_log_entry(record.get()));
-        }
-        file.close();
-        if (lines.empty()) std::ofstream(name, std::ios::trunc);
-    }
-    bool replay(const std::vector<std::string>& lines)
-    {
-        write(lines);
-        msg_clear_posted_messages();
-        return log()->reproduce_log();
-    }
-    // Every node with its type, mask and inputs, in netlist order.
-    std::string netlist_text() const
-    {
-        std::string text;
-        for (CDB_ATOM_NODE* n : *host->netlist) {
-            text += short_name(n->get_instance_name());
-            text += ' ';
-            text += std::to_string(n->get_atom_type());
-            if (n->is_lcell_comb()) text.append(" mask=").append(std::to_string(n->get_lutmask().get_value()));
-            for (auto it = n->begin_iterm(); it != n->end_iterm(); ++it) {
-                const CDB_ATOM_ITERM* t = *it;
-                text.append(" ").append(std::to_string(t->get_any_usage_as())).append(t->is_inverted() ? "~:" : ":");
-                text += t->get_source() != nullptr ? short_name(t->get_source()->get_instance_name())
-                        : t->is_vcc()              ? "VCC"
-                        : t->is_gnd()              ? "GND"
-                                                   : "-";
-            }
-            text += "\n";
-        }
-        return text;
-    }
-    std::string posted_text(const std::string& id) const
-    {
-        for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
-            if (m.id == id) return m.text;
-        return std::string();
-    }
-
-    std::string name;
-    std::unique_ptr<MORV_TEST_HOST> host;
-    std::unique_ptr<MORV_TEST_ENV> env;
-    std::vector<int> ids;
-    MORV_API* api = nullptr;
+    explicit REPLAY(const std::string& log_name) : MORV_LOG_CHAIN_REPLAY(24, log_name) {}
 };
 
 class MorvLogMrlReplayTest : public MORV_CLEAN_STATE_TEST
@@ -302,7 +193,7 @@ TEST_F(MorvLogMrlReplayTest, AConstantDriverIsIndexedWhenHereAndMadeWhenNot)
         << run.netlist_text();
     const CDB_ATOM_OTERM* source = run.data_a("lut2")->get_source();
     ASSERT_NE(source, nullptr) << run.netlist_text();
-    EXPECT_EQ(short_name(source->get_instance_name()), "gnd_out");
+    EXPECT_EQ(replay_short_name(source->get_instance_name()), "gnd_out");
     EXPECT_EQ(source->get_my_node()->get_atom_type(), CDB_ATOM_MORLIN_LCELL_COMB_ENUM);
 }
 
