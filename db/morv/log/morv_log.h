@@ -371,6 +371,9 @@ protected:
     void replay_connect(CDB_ATOM_OTERM* source, CDB_ATOM_ITERM* iterm);
     void replay_tie(CDB_ATOM_ITERM* iterm, bool vcc);
     void replay_clear_invert(CDB_ATOM_ITERM* iterm);
+    bool replay_connection_text(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm, int port_type, const std::string& text);
+    // How a logged "GND" reaches an input term: a tie, unless the family says otherwise.
+    virtual void replay_ground_text(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm);
     // A node the entry names that replay cannot find fails the entry.
     CDB_ATOM_NODE* require_node(const std::string& name, const char* kind);
     CDB_ATOM_ITERM* require_iterm(CDB_ATOM_NODE* node, const LOGDB_FSYN_LOG_ENTRY_TERM_BASE* entry, const char* kind);
@@ -453,6 +456,7 @@ private:
                              CDB_ATOM_OTERM*& ena);
     CDB_ATOM_NODE* find_existing_clkbuf(const LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF* entry) const;
     bool apply_connection_slot(CDB_ATOM_NODE* node, int slot, const std::string& text);
+    void replay_ground_text(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm) override;
     void tie_to_ground_cell(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm);
 
     // ---- a high-speed adder of the other family as a pair of cells

@@ -24,6 +24,7 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 #include "morv/log/morv_log.h"
+#include "morv/log/morv_log_texts.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
 
@@ -31,10 +32,6 @@ namespace {
 
 const char* const FIRST_CELL_SUFFIX = "_HS_ADDER_NODE1";
 const char* const SECOND_CELL_SUFFIX = "_HS_ADDER_NODE2";
-const char* const DISCONNECT_TEXT = "DISCONNECT";
-const char* const UNCHANGED_TEXT = "UNCHANGED";
-const char* const VCC_TEXT = "VCC";
-const char* const GND_TEXT = "GND";
 // What a morlin carry output of an adder's low bit is called beside the name it is logged under.
 const char* const COUT1_SUFFIX = "_cout1";
 
@@ -64,7 +61,7 @@ bool ends_with(const std::string& text, const std::string& suffix)
 
 bool is_constant_text(const std::string& text)
 {
-    return text == VCC_TEXT || text == GND_TEXT;
+    return text == MORV_LOG_VCC_TEXT || text == MORV_LOG_GND_TEXT;
 }
 
 std::string cell_name(const std::string& adder, int cell)
@@ -163,7 +160,7 @@ bool MORV_LOG_BRK::plan_adder_inputs(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO*
             return false;
         }
         input.text = text;
-        if (text != DISCONNECT_TEXT && !is_constant_text(text)) input.source = find_oterm_by_logged_name(text);
+        if (text != MORV_LOG_DISCONNECT_TEXT && !is_constant_text(text)) input.source = find_oterm_by_logged_name(text);
         if (is_carry_link(input.term)) {
             if (input.source != nullptr || is_constant_text(text)) {
                 MORV_DEBUG_STREAM::print(1, "The second chain input of hs adder %s would drive its internal carry",
@@ -172,7 +169,7 @@ bool MORV_LOG_BRK::plan_adder_inputs(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO*
             }
             continue;
         }
-        if (input.source == nullptr && text != DISCONNECT_TEXT && !is_constant_text(text)) {
+        if (input.source == nullptr && text != MORV_LOG_DISCONNECT_TEXT && !is_constant_text(text)) {
             MORV_DEBUG_STREAM::print(1, "Unable to find the oterm %s", text.c_str());
             return false;
         }
@@ -217,8 +214,8 @@ void MORV_LOG_BRK::build_adder_inputs(const ADDER_PLAN& plan, CDB_ATOM_NODE* con
 {
     for (const ADDER_INPUT& input : plan.inputs) {
         CDB_ATOM_ITERM* iterm = get_or_create_pair_term(cells[input.term.cell], input.term.port_type);
-        if (input.text == VCC_TEXT) cdb()->set_iterm_vcc(iterm);
-        else if (input.text == GND_TEXT) cdb()->set_iterm_gnd(iterm);
+        if (input.text == MORV_LOG_VCC_TEXT) cdb()->set_iterm_vcc(iterm);
+        else if (input.text == MORV_LOG_GND_TEXT) cdb()->set_iterm_gnd(iterm);
         else if (input.source != nullptr) m_net_util->insert_fanout(input.source, iterm);
     }
 }
@@ -371,7 +368,7 @@ bool MORV_LOG_BRK::reproduce_add_remove_connection_for_hs_adder(LOGDB_FSYN_LOG_E
                                      entry->m_node_name.c_str());
             return false;
         }
-        if (change.text != DISCONNECT_TEXT && !is_constant_text(change.text)) {
+        if (change.text != MORV_LOG_DISCONNECT_TEXT && !is_constant_text(change.text)) {
             change.source = find_oterm_by_logged_name(change.text);
             if (change.source == nullptr) {
                 MORV_DEBUG_STREAM::print(1, "Add/remove connection could not find the oterm %s", change.text.c_str());
@@ -379,7 +376,7 @@ bool MORV_LOG_BRK::reproduce_add_remove_connection_for_hs_adder(LOGDB_FSYN_LOG_E
             }
         }
         // Nothing but a disconnection may reach the pair's own carry link.
-        if (is_carry_link(change.term)) return change.text == DISCONNECT_TEXT;
+        if (is_carry_link(change.term)) return change.text == MORV_LOG_DISCONNECT_TEXT;
         changes.push_back(change);
         return true;
     };
@@ -398,7 +395,8 @@ bool MORV_LOG_BRK::reproduce_add_remove_connection_for_hs_adder(LOGDB_FSYN_LOG_E
             return false;
         for (int slot = 0; slot < slots; ++slot) {
             const std::string& text = entry->m_connection_array[static_cast<size_t>(slot)];
-            if (text != UNCHANGED_TEXT && !plan(get_port_type_of_slot(slot, CDB_ATOM_BRK_LCELL_COMB_ENUM), text))
+            if (text != MORV_LOG_UNCHANGED_TEXT &&
+                !plan(get_port_type_of_slot(slot, CDB_ATOM_BRK_LCELL_COMB_ENUM), text))
                 return false;
         }
     }
@@ -411,13 +409,13 @@ void MORV_LOG_BRK::apply_adder_connection(CDB_ATOM_NODE* cell, const ADDER_INPUT
 {
     CDB_ATOM_ITERM* iterm = cell->get_input_term_by_type(change.term.port_type);
     if (iterm != nullptr && m_fsyn_api->get_assigned_boundary_port_id(iterm) != -1) return;
-    if (change.text == DISCONNECT_TEXT) {
+    if (change.text == MORV_LOG_DISCONNECT_TEXT) {
         if (iterm != nullptr) replay_disconnect(iterm);
         return;
     }
     iterm = get_or_create_pair_term(cell, change.term.port_type);
-    if (change.text == VCC_TEXT) replay_tie(iterm, true);
-    else if (change.text == GND_TEXT) replay_tie(iterm, false);
+    if (change.text == MORV_LOG_VCC_TEXT) replay_tie(iterm, true);
+    else if (change.text == MORV_LOG_GND_TEXT) replay_tie(iterm, false);
     else replay_connect(change.source, iterm);
 }
 

@@ -18,17 +18,13 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 #include "morv/log/morv_log.h"
+#include "morv/log/morv_log_texts.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/netlist/morv_netlist_sweeper_family.h"
 
 namespace {
 
-const char* const DISCONNECT_TEXT = "DISCONNECT";
-const char* const VCC_TEXT = "VCC";
-const char* const GND_TEXT = "GND";
-const char* const NOT_GND_TEXT = "~GND";
-const char* const UNCHANGED_TEXT = "UNCHANGED";
 // The output a name index leaves out.
 constexpr int UNINDEXED_OUTPUT_PORT = 6;
 
@@ -39,7 +35,7 @@ bool is_latch_text(const std::string& text)
 
 bool is_constant_text(const std::string& text)
 {
-    return text == DISCONNECT_TEXT || text == VCC_TEXT || text == GND_TEXT;
+    return text == MORV_LOG_DISCONNECT_TEXT || text == MORV_LOG_VCC_TEXT || text == MORV_LOG_GND_TEXT;
 }
 
 // The inputs before the latch roles.
@@ -126,8 +122,8 @@ CDB_ATOM_NODE* MORV_LOG_BRK::rebuild_inputs(const LOGDB_FSYN_LOG_ENTRY_STORE_NOD
         CDB_ATOM_ITERM* iterm = nullptr;
         cdb()->create_input_term(nullptr, iterm, cell, port_type, 0);
         const std::string& text = entry->m_sources[i];
-        if (text == VCC_TEXT) cdb()->set_iterm_vcc(iterm);
-        else if (text == GND_TEXT) cdb()->set_iterm_gnd(iterm);
+        if (text == MORV_LOG_VCC_TEXT) cdb()->set_iterm_vcc(iterm);
+        else if (text == MORV_LOG_GND_TEXT) cdb()->set_iterm_gnd(iterm);
         else if (sources[i] != nullptr) {
             m_net_util->insert_fanout(sources[i], iterm);
             last_source = sources[i]->get_my_node();
@@ -385,28 +381,20 @@ bool MORV_LOG_BRK::apply_connection_slot(CDB_ATOM_NODE* node, int slot, const st
         is_vio ? CUT_VIRTUAL_IO_UTIL::get_pad_iport_for_vio(node) : get_port_type_of_slot(slot, node->get_atom_type());
     CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port_type);
     if (iterm != nullptr && m_fsyn_api->get_assigned_boundary_port_id(iterm) != -1) return true;
-    if (text == DISCONNECT_TEXT) {
+    if (text == MORV_LOG_DISCONNECT_TEXT) {
         if (iterm == nullptr) return true;
         replay_disconnect(iterm);
         if (node->is_lcell_comb()) replay_clear_invert(iterm);
         return true;
     }
-    if (iterm == nullptr) {
-        MORV_DEBUG_STREAM::print(1, "Add/remove connection could not find the input %d", port_type);
-        return false;
-    }
-    if (text == VCC_TEXT) replay_tie(iterm, true);
-    else if (text == GND_TEXT) {
-        if (m_net_util->is_ff(node) && iterm->is_used_as(DB_DATAIN)) tie_to_ground_cell(node, iterm);
-        else replay_tie(iterm, false);
-    } else if (text == NOT_GND_TEXT && m_log_version == "6.0") replay_tie(iterm, false);
-    else {
-        CDB_ATOM_OTERM* source = find_oterm_by_logged_name(text);
-        if (source == nullptr) return false;
-        if (iterm->is_gnd()) replay_clear_invert(iterm);
-        replay_connect(source, iterm);
-    }
-    return true;
+    return replay_connection_text(node, iterm, port_type, text);
+}
+
+// A register's data input takes the ground from the partition's ground cell.
+void MORV_LOG_BRK::replay_ground_text(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm)
+{
+    if (m_net_util->is_ff(node) && iterm->is_used_as(DB_DATAIN)) tie_to_ground_cell(node, iterm);
+    else replay_tie(iterm, false);
 }
 
 bool MORV_LOG_BRK::reproduce_add_remove_connection(LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION* entry)
@@ -428,7 +416,8 @@ bool MORV_LOG_BRK::reproduce_add_remove_connection(LOGDB_FSYN_LOG_ENTRY_ADD_REMO
     if (entry->m_connection_array.size() != static_cast<size_t>(slots)) return false;
     // Every source first: a missing one fails the entry before any edit.
     for (const std::string& text : entry->m_connection_array) {
-        if (text == UNCHANGED_TEXT || is_constant_text(text) || (text == NOT_GND_TEXT && m_log_version == "6.0"))
+        if (text == MORV_LOG_UNCHANGED_TEXT || is_constant_text(text) ||
+            (text == MORV_LOG_NOT_GND_TEXT && m_log_version == "6.0"))
             continue;
         if (find_oterm_by_logged_name(text) == nullptr) {
             MORV_DEBUG_STREAM::print(1, "Add/remove connection could not find the oterm %s", text.c_str());
@@ -437,7 +426,7 @@ bool MORV_LOG_BRK::reproduce_add_remove_connection(LOGDB_FSYN_LOG_ENTRY_ADD_REMO
     }
     for (int slot = 0; slot < slots; ++slot) {
         const std::string& text = entry->m_connection_array[static_cast<size_t>(slot)];
-        if (text == UNCHANGED_TEXT) continue;
+        if (text == MORV_LOG_UNCHANGED_TEXT) continue;
         if (!apply_connection_slot(node, slot, text)) return false;
     }
     return true;

@@ -17,6 +17,7 @@
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_msgs.h"
 #include "morv/log/morv_log.h"
+#include "morv/log/morv_log_texts.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/netlist/morv_net_util.h"
@@ -80,6 +81,32 @@ void MORV_LOG::replay_clear_invert(CDB_ATOM_ITERM* iterm)
     if (!iterm->is_inverted()) return;
     if (replay_logging()) log_clear_invert(iterm);
     iterm->clear_invert();
+}
+
+// A logged source for one input term: a constant, or the output the log
+// names. "~GND" means a ground only in logs of revision "6.0".
+bool MORV_LOG::replay_connection_text(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm, int port_type,
+                                      const std::string& text)
+{
+    if (iterm == nullptr) {
+        MORV_DEBUG_STREAM::print(1, "Add/remove connection could not find the input %d", port_type);
+        return false;
+    }
+    if (text == MORV_LOG_VCC_TEXT) replay_tie(iterm, true);
+    else if (text == MORV_LOG_GND_TEXT) replay_ground_text(node, iterm);
+    else if (text == MORV_LOG_NOT_GND_TEXT && m_log_version == "6.0") replay_tie(iterm, false);
+    else {
+        CDB_ATOM_OTERM* source = find_oterm_by_logged_name(text);
+        if (source == nullptr) return false;
+        if (iterm->is_gnd()) replay_clear_invert(iterm);
+        replay_connect(source, iterm);
+    }
+    return true;
+}
+
+void MORV_LOG::replay_ground_text(CDB_ATOM_NODE*, CDB_ATOM_ITERM* iterm)
+{
+    replay_tie(iterm, false);
 }
 
 HDB_INSTANCE_NAME* MORV_LOG::find_instance_name(const std::string& name) const

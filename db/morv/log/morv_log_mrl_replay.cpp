@@ -19,17 +19,13 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 #include "morv/log/morv_log.h"
+#include "morv/log/morv_log_texts.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/netlist/morv_netlist_sweeper_family.h"
 
 namespace {
 
-const char* const DISCONNECT_TEXT = "DISCONNECT";
-const char* const VCC_TEXT = "VCC";
-const char* const GND_TEXT = "GND";
-const char* const NOT_GND_TEXT = "~GND";
-const char* const UNCHANGED_TEXT = "UNCHANGED";
 const char* const COUT1_SUFFIXES[] = {"~_cout1", "_cout1"};
 constexpr int UNINDEXED_OUTPUT_PORT = 6;
 // The adder's low carry output, as this family numbers it.
@@ -169,8 +165,9 @@ bool MORV_LOG_MRL::plan_rebuild(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entr
     plan.source_terms.assign(SOURCE_TABLE_SIZE, nullptr);
     for (size_t slot = 0; slot < SOURCE_TABLE_SIZE; ++slot) {
         const std::string& text = plan.sources[slot];
-        if (text.empty() || text == DISCONNECT_TEXT || text == VCC_TEXT || text == GND_TEXT) continue;
-        if (text == NOT_GND_TEXT && m_log_version == "6.0") continue;
+        if (text.empty() || text == MORV_LOG_DISCONNECT_TEXT || text == MORV_LOG_VCC_TEXT || text == MORV_LOG_GND_TEXT)
+            continue;
+        if (text == MORV_LOG_NOT_GND_TEXT && m_log_version == "6.0") continue;
         plan.source_terms[slot] = find_rebuild_source(text, plan);
         if (plan.source_terms[slot] == nullptr) {
             MORV_DEBUG_STREAM::print(100, "Unable to find the iterm source %s", text.c_str());
@@ -251,8 +248,9 @@ void MORV_LOG_MRL::rebuild_inputs(CDB_ATOM_NODE* cell, const REBUILD_PLAN& plan)
         CDB_ATOM_ITERM* iterm = nullptr;
         cdb()->create_input_term(nullptr, iterm, cell,
                                  get_port_type_of_slot(static_cast<int>(slot), cell->get_atom_type()), 0);
-        if (text == VCC_TEXT) cdb()->set_iterm_vcc(iterm);
-        else if (text == GND_TEXT || (text == NOT_GND_TEXT && m_log_version == "6.0")) cdb()->set_iterm_gnd(iterm);
+        if (text == MORV_LOG_VCC_TEXT) cdb()->set_iterm_vcc(iterm);
+        else if (text == MORV_LOG_GND_TEXT || (text == MORV_LOG_NOT_GND_TEXT && m_log_version == "6.0"))
+            cdb()->set_iterm_gnd(iterm);
         else if (plan.source_terms[slot] != nullptr) m_net_util->insert_fanout(plan.source_terms[slot], iterm);
     }
 }
@@ -470,25 +468,13 @@ bool MORV_LOG_MRL::apply_connection_slot(CDB_ATOM_NODE* node, int port_type, con
 {
     CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port_type);
     if (iterm != nullptr && m_fsyn_api->get_assigned_boundary_port_id(iterm) != -1) return true;
-    if (text == DISCONNECT_TEXT) {
+    if (text == MORV_LOG_DISCONNECT_TEXT) {
         if (iterm == nullptr) return true;
         replay_disconnect(iterm);
         if (node->is_lcell_comb()) replay_clear_invert(iterm);
         return true;
     }
-    if (iterm == nullptr) {
-        MORV_DEBUG_STREAM::print(1, "Add/remove connection could not find the input %d", port_type);
-        return false;
-    }
-    if (text == VCC_TEXT) replay_tie(iterm, true);
-    else if (text == GND_TEXT || (text == NOT_GND_TEXT && m_log_version == "6.0")) replay_tie(iterm, false);
-    else {
-        CDB_ATOM_OTERM* source = find_oterm_by_logged_name(text);
-        if (source == nullptr) return false;
-        if (iterm->is_gnd()) replay_clear_invert(iterm);
-        replay_connect(source, iterm);
-    }
-    return true;
+    return replay_connection_text(node, iterm, port_type, text);
 }
 
 bool MORV_LOG_MRL::reproduce_add_remove_connection(LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION* entry)
@@ -513,10 +499,10 @@ bool MORV_LOG_MRL::reproduce_add_remove_connection(LOGDB_FSYN_LOG_ENTRY_ADD_REMO
     std::vector<int> ports(static_cast<size_t>(slots), MORV_LOG_NO_PORT);
     for (int slot = 0; slot < slots; ++slot) {
         const std::string& text = entry->m_connection_array[static_cast<size_t>(slot)];
-        if (text == UNCHANGED_TEXT) continue;
+        if (text == MORV_LOG_UNCHANGED_TEXT) continue;
         if (!connection_slot_port(node, slot, ports[static_cast<size_t>(slot)])) return false;
-        if (text == DISCONNECT_TEXT || text == VCC_TEXT || text == GND_TEXT ||
-            (text == NOT_GND_TEXT && m_log_version == "6.0"))
+        if (text == MORV_LOG_DISCONNECT_TEXT || text == MORV_LOG_VCC_TEXT || text == MORV_LOG_GND_TEXT ||
+            (text == MORV_LOG_NOT_GND_TEXT && m_log_version == "6.0"))
             continue;
         if (find_oterm_by_logged_name(text) == nullptr) {
             MORV_DEBUG_STREAM::print(1, "Add/remove connection could not find the oterm %s", text.c_str());
@@ -525,7 +511,7 @@ bool MORV_LOG_MRL::reproduce_add_remove_connection(LOGDB_FSYN_LOG_ENTRY_ADD_REMO
     }
     for (int slot = 0; slot < slots; ++slot) {
         const std::string& text = entry->m_connection_array[static_cast<size_t>(slot)];
-        if (text == UNCHANGED_TEXT) continue;
+        if (text == MORV_LOG_UNCHANGED_TEXT) continue;
         if (!apply_connection_slot(node, ports[static_cast<size_t>(slot)], text)) return false;
     }
     return true;

@@ -14,6 +14,7 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_env.h"
 #include "morv/log/morv_log.h"
+#include "morv/log/morv_log_texts.h"
 #include "morv/netlist/morv_net_util.h"
 
 namespace {
@@ -44,10 +45,6 @@ BPM_BOUNDARY_PORT_MANAGER* port_manager(MORV_API* api)
 {
     return api->get_morv_env()->get_boundary_port_manager();
 }
-
-const char* const DISCONNECT_TEXT = "DISCONNECT";
-const char* const VCC_TEXT = "VCC";
-const char* const GND_TEXT = "GND";
 
 }  // namespace
 
@@ -134,9 +131,9 @@ void MORV_LOG::record_input_states(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, 
     std::vector<CDB_ATOM_ITERM*> iterms(node->begin_iterm(), node->end_iterm());
     for (CDB_ATOM_ITERM* iterm : iterms) {
         entry->m_input_ports.push_back(get_connection_slot(iterm->get_any_usage_as(), node->get_atom_type()));
-        if (!iterm->is_connected()) entry->m_sources.push_back(DISCONNECT_TEXT);
-        else if (iterm->is_vcc()) entry->m_sources.push_back(VCC_TEXT);
-        else if (iterm->is_gnd()) entry->m_sources.push_back(GND_TEXT);
+        if (!iterm->is_connected()) entry->m_sources.push_back(MORV_LOG_DISCONNECT_TEXT);
+        else if (iterm->is_vcc()) entry->m_sources.push_back(MORV_LOG_VCC_TEXT);
+        else if (iterm->is_gnd()) entry->m_sources.push_back(MORV_LOG_GND_TEXT);
         else {
             CDB_ATOM_NODE* source = iterm->get_source() != nullptr ? iterm->get_source()->get_my_node() : nullptr;
             if (visit_sources && source != nullptr && source != node) {

@@ -9,6 +9,7 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_env.h"
 #include "morv/log/morv_log.h"
+#include "morv/log/morv_log_texts.h"
 #include "morv/netlist/morv_net_util.h"
 
 namespace {
@@ -17,10 +18,6 @@ namespace {
 {
     MSG_INTERNAL_ERROR::report(text, "MORV", __FILE__, line);
 }
-
-const char* const GND_TEXT = "GND";
-const char* const VCC_TEXT = "VCC";
-const char* const DISCONNECT_TEXT = "DISCONNECT";
 
 std::string short_name(const HDB_INSTANCE_NAME* name)
 {
@@ -247,7 +244,7 @@ void MORV_LOG::set_connection_slot(CDB_ATOM_ITERM* iterm, const std::string& sou
         latch ? get_latch_port_role(iterm) : get_connection_slot(iterm->get_any_usage_as(), node->get_atom_type());
     MORV_ASSERT(slot >= 0 && static_cast<size_t>(slot) < record->m_connection_array.size());
     const std::string& held = record->m_connection_array[static_cast<size_t>(slot)];
-    if (source_text != DISCONNECT_TEXT && held != DISCONNECT_TEXT &&
+    if (source_text != MORV_LOG_DISCONNECT_TEXT && held != MORV_LOG_DISCONNECT_TEXT &&
         held != LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION::s_unchanged)
         writer_error("log_entry->m_connection_array[port_index]", __LINE__);
     record->m_connection_array[static_cast<size_t>(slot)] = source_text;
@@ -304,7 +301,7 @@ void MORV_LOG::log_connection(int source, CDB_ATOM_ITERM* iterm)
     MORV_ASSERT(iterm);
     CDB_ATOM_NODE* node = iterm->get_my_node();
     store_node_info_before_change(node);
-    const char* text = source == MORV_LOG_GND_SOURCE ? GND_TEXT : VCC_TEXT;
+    const char* text = source == MORV_LOG_GND_SOURCE ? MORV_LOG_GND_TEXT : MORV_LOG_VCC_TEXT;
     if (!uses_connection_slots(node)) log_ram_connection(text, nullptr, iterm);
     else set_connection_slot(iterm, text);
 }
@@ -320,8 +317,8 @@ void MORV_LOG::log_disconnection(CDB_ATOM_ITERM* iterm)
         if (keep || m_fsyn_api->get_base_family_code() == CDB_FAMILY_MRL) store_node_info_before_change(source_node);
         if (keep) log_clear_invert(iterm);
     }
-    if (!uses_connection_slots(node)) log_ram_connection(DISCONNECT_TEXT, nullptr, iterm);
-    else set_connection_slot(iterm, DISCONNECT_TEXT);
+    if (!uses_connection_slots(node)) log_ram_connection(MORV_LOG_DISCONNECT_TEXT, nullptr, iterm);
+    else set_connection_slot(iterm, MORV_LOG_DISCONNECT_TEXT);
 }
 
 void MORV_LOG::log_connect_to_gnd(CDB_ATOM_ITERM* iterm)
