@@ -13,17 +13,8 @@
 
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
+#include "morv/timing/morv_timing_internal.h"
 #include "morv/timing/morv_timing_ite.h"
-
-namespace {
-// NaN becomes 1.
-float clamp_ratio(double value)
-{
-    if (!(value < 1.0)) return 1.0f;
-    if (!(value > 0.0)) return 0.0f;
-    return static_cast<float>(value);
-}
-}  // namespace
 
 void MORV_TIMING_ITE::fsyn_ite_tighten_slack_ratios()
 {
@@ -46,7 +37,7 @@ void MORV_TIMING_ITE::tighten_domain(MORV_TIMING_ITE_DOMAIN_INFO& domain, bool c
     if (!changed && !domain.m_do_analysis) return;
     auto tighten = [need, gmin](MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record) {
         record->m_tightened_slack_ratio =
-            need ? clamp_ratio((static_cast<double>(record->m_slack_ratio) - gmin) / (1.0 - gmin))
+            need ? morv_ite_clamp_ratio((static_cast<double>(record->m_slack_ratio) - gmin) / (1.0 - gmin))
                  : record->m_slack_ratio;
     };
     if (!changed && !domain.m_all_edges_modified) {

@@ -16,11 +16,11 @@
 
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
+#include "morv/timing/morv_timing_internal.h"
 #include "morv/timing/morv_timing_ite.h"
 
 namespace {
 constexpr size_t k_POOL_BLOCK_BYTES = 4096;
-constexpr float k_NAN = std::numeric_limits<float>::quiet_NaN();
 // Scratch flags of a node besides its keeper-type bits.
 constexpr unsigned char k_SRC_SEEN = 4;
 constexpr unsigned char k_DST_SEEN = 8;
@@ -60,7 +60,7 @@ void MORV_TIMING_ITE::build_domain(int index, const TDC_SUB_DOMAIN_DATA& data, i
     domain.m_wc_slack = ITE_NO_SLACK;
     domain.m_min_slack_ratio = 1.0f;
     domain.m_max_slack_ratio = 0.0f;
-    domain.m_full_min_slack_ratio = domain.m_sr_lr_slope = domain.m_sr_lr_intercept = k_NAN;
+    domain.m_full_min_slack_ratio = domain.m_sr_lr_slope = domain.m_sr_lr_intercept = MORV_ITE_NAN;
     domain.m_ready_for_estimation = false;
     domain.m_wc_slack_known = domain.m_raw_sr_extremes_known = false;
     const uint64_t n = data.m_edges.size();
