@@ -11,6 +11,8 @@
 #include "msg/msg.h"
 #include "tdc/tdc_accessories.h"
 
+namespace host_env_ops_test {
+
 using namespace morv_host;
 
 namespace {
@@ -243,3 +245,5 @@ TEST(HostEnvOps, IcpMovesCrowdingDuplicatesAndKeepsTheOriginals)
 }
 
 }  // namespace
+
+}  // namespace host_env_ops_test

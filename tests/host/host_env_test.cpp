@@ -18,6 +18,8 @@
 #include "io/blif_reader.h"
 #include "msg/msg.h"
 
+namespace host_env_test {
+
 using namespace morv_host;
 
 namespace {
@@ -606,3 +608,5 @@ TEST(HostProjectSetUp, OnlyAMigrationCompileGetsTheDbFolder)
     HOST_ENV env(migration);
     EXPECT_TRUE(std::filesystem::is_directory("db"));
 }
+
+}  // namespace host_env_test

@@ -21,6 +21,8 @@
 #include "morv/core/morv_expert.h"
 #include "morv/netlist/morv_net_util.h"
 
+namespace host_equivalent_oterms_test {
+
 using namespace morv_host;
 
 namespace {
@@ -113,3 +115,5 @@ TEST(HostEquivalentOterms, PermutedCopiesOfBenchmarkLutsAreFoundWithTheirOrigina
 }
 
 }  // namespace
+
+}  // namespace host_equivalent_oterms_test

@@ -31,6 +31,8 @@
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
+namespace morv_api_test {
+
 namespace {
 
 class MorvApiTest : public MORV_CLEAN_STATE_TEST
@@ -319,3 +321,5 @@ TEST_F(MorvApiTest, SaveModifyRestoreGivesBackTheNetlistWithNewObjects)
 }
 
 }  // namespace
+
+}  // namespace morv_api_test

@@ -22,6 +22,8 @@
 #include "morv/netlist/morv_node_collapser.h"
 #include "net_util_fixture.h"
 
+namespace morv_node_collapser_test {
+
 namespace {
 
 typedef std::function<bool(unsigned)> FUNCTION;
@@ -716,3 +718,5 @@ TEST_F(NodeCollapserTest, TheSixInputSweepersMergeAddersThroughTheirSlots)
 }
 
 }  // namespace
+
+}  // namespace morv_node_collapser_test

@@ -54,6 +54,8 @@ struct MORV_OPT_SKEW_PROBE
     }
 };
 
+namespace morv_opt_skew_test {
+
 namespace {
 
 using PROBE = MORV_OPT_SKEW_PROBE;
@@ -705,3 +707,5 @@ TEST_F(OptSkewTest, ARetimingAwareIterationTakesItsSkewsOffOnEitherBackEnd)
         t.timing()->switch_to_tdc_mode(false);
     }
 }
+
+}  // namespace morv_opt_skew_test

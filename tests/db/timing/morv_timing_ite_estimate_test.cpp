@@ -16,6 +16,8 @@
 #include "morv/timing/morv_timing_ite.h"
 #include "timing_fixture.h"
 
+namespace morv_timing_ite_estimate_test {
+
 namespace {
 
 using MorvTimingIteEstimate = MORV_CLEAN_STATE_TEST;
@@ -441,3 +443,5 @@ TEST_F(MorvTimingIteEstimate, AFiftyThousandNodeChainIsWalkedWithoutRecursion)
     EXPECT_EQ(c.ite->get_estimation_stats().m_analysed_edges, k_length + 1);
     c.ite->fsyn_ite_post_timing_estimation_cleanup();
 }
+
+}  // namespace morv_timing_ite_estimate_test

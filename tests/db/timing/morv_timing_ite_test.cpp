@@ -20,6 +20,8 @@
 #include "log_capture.h"
 #include "timing_fixture.h"
 
+namespace morv_timing_ite_test {
+
 namespace {
 
 using MorvTimingIte = MORV_CLEAN_STATE_TEST;
@@ -629,3 +631,5 @@ TEST_F(MorvTimingIte, TimingNetlistDumpsAreNumberedByTheirBeforeDumpAndTheFilter
     EXPECT_EQ(internal_error_of([&] { ite->dump_tdb_netlist("ite", true, true); }), "before ^ after");
     EXPECT_EQ(internal_error_of([&] { ite->dump_tdb_netlist(nullptr, true, false); }), "desc != NULL");
 }
+
+}  // namespace morv_timing_ite_test

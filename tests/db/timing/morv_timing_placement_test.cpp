@@ -15,6 +15,8 @@
 #include "morv/netlist/morv_chip_map.h"
 #include "timing_fixture.h"
 
+namespace morv_timing_placement_test {
+
 namespace {
 
 using MorvTimingPlacement = MORV_CLEAN_STATE_TEST;
@@ -252,3 +254,5 @@ TEST_F(MorvTimingPlacement, TheVirtualAnalysisRestoresRealDelaysAndCarriesCorrec
     EXPECT_TRUE(timing->get_adjustment_factors().empty());
     EXPECT_TRUE(timing->get_backannotated_delays().empty());
 }
+
+}  // namespace morv_timing_placement_test

@@ -19,6 +19,8 @@
 #include "msg/msg.h"
 #include "test_build.h"
 
+namespace flow_default_lists_test {
+
 namespace {
 
 // The texts of the not-yet-available warnings posted by the last run.
@@ -132,3 +134,5 @@ TEST_F(FlowCompile, PostClusteringTestStringWithXicpIsRefusedNamingTheSwitchThat
     EXPECT_EQ(accepted.status, 0) << accepted.err;
     expect_equivalent(k_counter, "xicp.out.blif", "POST CLUSTERING without xICP");
 }
+
+}  // namespace flow_default_lists_test

@@ -28,6 +28,8 @@
 #include "morv/netlist/morv_legalizer.h"
 #include "msg/msg.h"
 
+namespace flow_legalizer_test {
+
 namespace {
 
 const std::string k_bench = MORV_BENCH_DIR;
@@ -238,3 +240,5 @@ TEST_F(FlowMrlLegalizer, CellsReadIllegalAreLegalisedBeforeTheFirstFlowAndASweep
     EXPECT_FALSE(idle.expert()->can_any_fsyn_flow_run());
     EXPECT_EQ(illegal_cells(*idle.design.netlist()), 2) << "no flow, no edit";
 }
+
+}  // namespace flow_legalizer_test

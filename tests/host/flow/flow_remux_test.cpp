@@ -23,6 +23,8 @@
 #include "morv/core/morv_expert.h"
 #include "morv/resyn/morv_remux.h"
 
+namespace flow_remux_test {
+
 using namespace morv_host;
 
 namespace {
@@ -125,3 +127,5 @@ TEST_F(FlowRemux, StereovisionsFeedbackMuxesFoldIntoRegisterControlsAndTheDesign
 }
 
 }  // namespace
+
+}  // namespace flow_remux_test

@@ -26,6 +26,8 @@
 #include "morv/resyn/morv_rwr_family.h"
 #include "morv/timing/morv_timing.h"
 
+namespace flow_rwr_test {
+
 using namespace morv_host;
 
 namespace {
@@ -126,3 +128,5 @@ TEST_F(FlowRwr, BothFlowsOfS1423OnBrkDuplicateCellsReadingFAndStayEquivalent)
 }
 
 }  // namespace
+
+}  // namespace flow_rwr_test

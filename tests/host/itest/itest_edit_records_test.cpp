@@ -29,6 +29,8 @@
 #include "morv/timing/morv_timing_ite.h"
 #include "test_compile_setup.h"
 
+namespace itest_edit_records_test {
+
 using namespace morv_host;
 
 namespace {
@@ -679,3 +681,5 @@ TEST(ItestLatch, AnEstimationMeetingALatchIsAFullAnalysis)
         EXPECT_DOUBLE_EQ(c.ite->get_figure_of_merit(), c.full_fom());
     }
 }
+
+}  // namespace itest_edit_records_test

@@ -31,6 +31,8 @@
 #include "test_compile_setup.h"
 #include "test_build.h"
 
+namespace itest_full_analysis_test {
+
 using namespace morv_host;
 
 namespace {
@@ -149,3 +151,5 @@ TEST(ItestFullAnalysis, MrlPlaced)
 {
     check_family(CDB_FAMILY_MRL, true);
 }
+
+}  // namespace itest_full_analysis_test

@@ -26,6 +26,8 @@
 #include "morv/resyn/morv_bdd_syn_family.h"
 #include "test_build.h"
 
+namespace bdd_syn_commit_test {
+
 using namespace bdd_syn_test;
 
 namespace {
@@ -717,3 +719,5 @@ TEST(BddSynCommit, IterationsOfEveryFamilyKeepTheDesignEquivalent)
     std::remove("before.blif");
     std::remove("after.blif");
 }
+
+}  // namespace bdd_syn_commit_test

@@ -22,6 +22,8 @@
 #include "io/blif_writer.h"
 #include "test_build.h"
 
+namespace bdd_syn_decomposition_test {
+
 using namespace bdd_syn_test;
 
 namespace {
@@ -274,3 +276,5 @@ TEST(BddSynDecomposition, IterationsCountTheirDecompositionsAndLeaveTheNetlistAl
         std::remove("after.blif");
     }
 }
+
+}  // namespace bdd_syn_decomposition_test

@@ -19,6 +19,8 @@
 #include "test_files.h"
 #include "test_build.h"
 
+namespace resyn_cones_test {
+
 using namespace resyn_test;
 
 namespace {
@@ -206,3 +208,5 @@ TEST(ResynCones, TwoRunsOfTheProgramPrintIdenticalTraces)
     EXPECT_NE(traces[0].find("resynthesis at "), std::string::npos);
     EXPECT_TRUE(traces[0] == traces[1]) << "the two runs' traces differ; see trace_0.txt and trace_1.txt";
 }
+
+}  // namespace resyn_cones_test

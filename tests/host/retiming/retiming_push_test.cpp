@@ -23,6 +23,8 @@
 #include "seq_gen.h"
 #include "seq_harness.h"
 
+namespace retiming_push_test {
+
 namespace {
 
 using namespace morv_host;
@@ -402,3 +404,5 @@ TEST(RetimingPush, ChainCellsQueuedForSplitAreLeftAlone)
     }
     EXPECT_GT(chain_cells, 0);
 }
+
+}  // namespace retiming_push_test

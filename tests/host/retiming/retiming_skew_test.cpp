@@ -41,6 +41,8 @@ struct MORV_OPT_SKEW_PROBE
     static void start(MORV_OPT_SKEW& skews) { skews.start_computation(); }
 };
 
+namespace retiming_skew_test {
+
 namespace {
 
 using namespace morv_host;
@@ -524,3 +526,5 @@ TEST(RetimingSkewSeq, SkewDrivenPassesThroughTheTestLeavesStayEquivalent)
         EXPECT_GT(f->pushes, 0);
     }
 }
+
+}  // namespace retiming_skew_test

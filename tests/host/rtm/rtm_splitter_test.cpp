@@ -17,6 +17,8 @@
 #include "rtm_test_run.h"
 #include "seq_harness.h"
 
+namespace rtm_splitter_test {
+
 namespace {
 
 // What a fanout of the split cell "sx" is.
@@ -216,3 +218,5 @@ TEST_F(RtmSplitter, SynchronousDataCountsOnlyWhileLoading)
 }
 
 }  // namespace
+
+}  // namespace rtm_splitter_test

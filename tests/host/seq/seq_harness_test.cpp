@@ -21,6 +21,8 @@
 #include "seq_gen.h"
 #include "seq_harness.h"
 
+namespace seq_harness_test {
+
 namespace {
 
 const int k_families[] = {CDB_FAMILY_ZEPLA, CDB_FAMILY_BRK, CDB_FAMILY_MRL, CDB_FAMILY_UVO};
@@ -536,3 +538,5 @@ TEST_F(SeqHarness, UnexpectedVerdictKeepsItsFilesAndDontCareInitsReadAsZero)
     EXPECT_EQ(seq_zero_dont_care_inits(".latch a b re c 2\n.latch d e 3\n.latch f g\n.latch h i 1\n"),
               ".latch a b re c 0\n.latch d e 0\n.latch f g 0\n.latch h i 1\n");
 }
+
+}  // namespace seq_harness_test

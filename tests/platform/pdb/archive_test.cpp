@@ -12,6 +12,8 @@
 #include "hut/hut_util.h"
 #include "pdb/pdb_archive.h"
 
+namespace archive_test {
+
 namespace {
 
 std::string native_text(const CDB_ATOM_NETLIST& n)
@@ -159,3 +161,5 @@ TEST(PdbArchive, HierarchyRestoreBuildsANewManagerWithTheSameNames)
 }
 
 }  // namespace
+
+}  // namespace archive_test

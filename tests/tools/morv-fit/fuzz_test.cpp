@@ -33,6 +33,8 @@
 #include "msg/msg.h"
 #include "test_files.h"
 
+namespace fuzz_test {
+
 namespace {
 
 int count_lines(const std::string& text)
@@ -532,3 +534,5 @@ TEST(MorvFitFuzz, SettingsSurviveDamage)
 }
 
 }  // namespace
+
+}  // namespace fuzz_test
