@@ -31,8 +31,6 @@
 
 namespace flow_legalizer_test {
 
-namespace flow_legalizer_test {
-
 namespace {
 
 const std::string k_bench = MORV_BENCH_DIR;

@@ -26,8 +26,6 @@
 
 namespace flow_remux_test {
 
-namespace flow_remux_test {
-
 using namespace morv_host;
 
 namespace {

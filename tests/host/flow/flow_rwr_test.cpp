@@ -30,8 +30,6 @@
 
 namespace flow_rwr_test {
 
-namespace flow_rwr_test {
-
 using namespace morv_host;
 
 namespace {

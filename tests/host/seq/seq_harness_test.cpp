@@ -24,8 +24,6 @@
 
 namespace seq_harness_test {
 
-namespace seq_harness_test {
-
 namespace {
 
 const int k_families[] = {CDB_FAMILY_ZEPLA, CDB_FAMILY_BRK, CDB_FAMILY_MRL, CDB_FAMILY_UVO};
