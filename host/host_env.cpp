@@ -113,10 +113,24 @@ HOST_ENV::~HOST_ENV()
     if (m_progress_bar && m_progress > 0) std::fputc('\n', stderr);
 }
 
+void HOST_ENV::note(const char* what, int64_t a, int64_t b, int64_t c, int64_t d)
+{
+    auto kind = m_notes.find(std::string_view(what));
+    if (kind == m_notes.end()) kind = m_notes.emplace(what, NOTE_KIND{}).first;
+    ++kind->second.count;
+    kind->second.last = {kind->first, a, b, c, d};
+}
+
 int HOST_ENV::count_notes(const std::string& what) const
 {
-    return static_cast<int>(
-        std::count_if(m_notes.begin(), m_notes.end(), [&](const HOST_NOTE& n) { return n.what == what; }));
+    auto kind = m_notes.find(what);
+    return kind == m_notes.end() ? 0 : kind->second.count;
+}
+
+const HOST_NOTE* HOST_ENV::last_note(const std::string& what) const
+{
+    auto kind = m_notes.find(what);
+    return kind == m_notes.end() ? nullptr : &kind->second.last;
 }
 
 uint32_t HOST_ENV::get_origin(uint32_t atom_id) const

@@ -112,9 +112,10 @@ public:
     HOST_GATES& gates() { return m_gates; }
     HOST_SNAPSHOT_MGR& snapshots() { return m_snapshots; }
 
-    // ---- recorded notifications
-    const std::vector<HOST_NOTE>& notes() const { return m_notes; }
+    // ---- recorded notifications: how many of each kind, and the last one
+    // (a compile makes one per edit, so they are not all kept)
     int count_notes(const std::string& what) const;
+    const HOST_NOTE* last_note(const std::string& what) const;
     void clear_notes() { m_notes.clear(); }
 
     // ---- per-atom assignments and regions (tests and the settings file)
@@ -224,10 +225,7 @@ public:
     using MORV_ENV::restore_state;
 
 private:
-    void note(const char* what, int64_t a = -1, int64_t b = -1, int64_t c = -1, int64_t d = -1)
-    {
-        m_notes.push_back({what, a, b, c, d});
-    }
+    void note(const char* what, int64_t a = -1, int64_t b = -1, int64_t c = -1, int64_t d = -1);
     int place_atoms(bool legalize);
     CDB_ATOM_NODE* ground_cell(int partition, bool create);
     void ensure_timing();
@@ -239,7 +237,12 @@ private:
     HOST_DESIGN& m_design;
     HOST_GATES m_gates;
     HOST_SNAPSHOT_MGR m_snapshots;
-    std::vector<HOST_NOTE> m_notes;
+    struct NOTE_KIND
+    {
+        int count = 0;
+        HOST_NOTE last;
+    };
+    std::map<std::string, NOTE_KIND, std::less<>> m_notes;
     std::map<int, int> m_floating_labs;
     std::map<int, uint32_t> m_ground_cells;  // partition -> atom id (ids survive restores)
     std::set<uint32_t> m_collapse_vetoes;

@@ -377,6 +377,12 @@ void MORV_API::delete_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
 {
     MORV_ASSERT(snapshot_ret);
     snapshot_ret->release_facade_share();
+    // A dropped state is never restored: its factors keep their place in the
+    // list, which is indexed by state, but not their memory, which would
+    // otherwise grow with every iteration of the compile.
+    auto& saved = m_fsyn_timing->get_saved_adjustment_factors();
+    if (snapshot_ret->m_id >= 0 && snapshot_ret->m_id < static_cast<int>(saved.size()))
+        saved[snapshot_ret->m_id] = MORV_TIMING::ADJUSTMENT_FACTORS(61);
 }
 
 bool MORV_API::holds_saved_state(int save_id) const

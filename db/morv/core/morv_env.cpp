@@ -160,6 +160,7 @@ void MORV_ENV::clear_state(int state_id)
     if (snapshot->m_id == -1) return;
     MORV_DEBUG_STREAM::print(1, "Clearing state < %d >...", snapshot->m_id);
     snapshot->m_atom_save_restore.reset();
+    std::vector<CDB_CHIP_DB_ENTRY*>().swap(snapshot->m_chip_entries);
     morv_api->delete_snapshot(snapshot);
     snapshot->m_id = -1;
 }

@@ -320,6 +320,36 @@ TEST_F(MorvApiTest, SaveModifyRestoreGivesBackTheNetlistWithNewObjects)
     EXPECT_THROW(api->restore_state(-1), MSG_INTERNAL_ERROR_EXCEPTION);
 }
 
+// Every iteration saves a state and drops the one before: a dropped state
+// must not keep its copy of the timing factors or of the atoms' entries, or
+// a compile grows with its iterations.
+TEST_F(MorvApiTest, ADroppedStateFreesItsShareAndTheOthersStayRestorable)
+{
+    cfg_set_value("fsyn_enable_experimental_icp", "on");
+    MORV_TEST_HOST host(6);
+    host.build_chain(5);
+    MORV_TEST_ENV env(&host.cmp);
+    MORV_API* api = api_of(env);
+    ASSERT_TRUE(api->get_fsyn_expert()->use_xicp());
+    MORV_TIMING* timing = api->get_fsyn_timing();
+    for (int64_t key = 0; key < 100; ++key) timing->get_adjustment_factors()[key].m_sum = key;
+    const int dropped = api->save_state();
+    timing->get_adjustment_factors()[7].m_sum = -7;
+    const int kept = api->save_state();
+    timing->get_adjustment_factors().clear();
+    env.clear_state(dropped);
+    const auto& saved = timing->get_saved_adjustment_factors();
+    ASSERT_EQ(saved.size(), static_cast<size_t>(kept) + 1);
+    EXPECT_EQ(saved[dropped].size(), 0u);
+    EXPECT_TRUE(env.m_snapshots.get_snapshot_at_position(dropped)->m_chip_entries.empty());
+    EXPECT_FALSE(env.m_snapshots.get_snapshot_at_position(kept)->m_chip_entries.empty());
+    EXPECT_TRUE(api->restore_state(kept));
+    EXPECT_EQ(timing->get_adjustment_factors().size(), 100u);
+    EXPECT_EQ(timing->get_adjustment_factors()[7].m_sum, -7);
+    EXPECT_EQ(timing->get_adjustment_factors()[8].m_sum, 8);
+    EXPECT_EQ(saved[kept].size(), 0u);  // restored, so dropped
+}
+
 }  // namespace
 
 }  // namespace morv_api_test
