@@ -397,6 +397,7 @@ void MORV_RTM::backward_node_step(MORV_RTM_OP* op, CDB_ATOM_NODE* node, MORV_RTM
             continue;
         }
         CDB_ATOM_OTERM* oterm = node->get_output_term_by_type(type);
+        if (settle_backward_fanouts(op, node, oterm, reg)) continue;
         std::vector<CDB_ATOM_ITERM*> fanouts(oterm->begin_iterm_fanout(), oterm->end_iterm_fanout());
         for (CDB_ATOM_ITERM* fanout : fanouts) backward_fanout_step(op, node, fanout, reg);
     }
@@ -409,6 +410,7 @@ void MORV_RTM::backward_node_step(MORV_RTM_OP* op, CDB_ATOM_NODE* node, MORV_RTM
 
 void MORV_RTM::backward_fanout_step(MORV_RTM_OP* op, CDB_ATOM_NODE* node, CDB_ATOM_ITERM* fanout, MORV_RTM_REG* reg)
 {
+    ++m_fanouts_examined;
     bool inverted = false;
     CDB_ATOM_NODE* dest = find_destination_register(fanout, &inverted);
     if (dest == nullptr) {
@@ -433,4 +435,11 @@ void MORV_RTM::backward_fanout_step(MORV_RTM_OP* op, CDB_ATOM_NODE* node, CDB_AT
     queue_node_for_split(node);
     op->m_failure_reason =
         why == MORV_RTM_WHY_SIGNALS ? MORV_RTM_REG_INCOMPATIBLE_SIGNALS : MORV_RTM_REG_INCOMPATIBLE_TIMING_CONSTRAINTS;
+}
+
+int MORV_RTM::incompatible_reason(MORV_RTM_REG* reg, const MORV_RTM_REG* record) const
+{
+    int why = 0;
+    if (check_register_compatibility(reg, record, &why)) return MORV_RTM_NO_FAILURE;
+    return why == k_why_signals ? MORV_RTM_REG_INCOMPATIBLE_SIGNALS : MORV_RTM_REG_INCOMPATIBLE_TIMING_CONSTRAINTS;
 }

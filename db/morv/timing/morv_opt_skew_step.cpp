@@ -48,6 +48,7 @@ void MORV_OPT_SKEW::reset_slack_ratio_caches()
     m_output_sr_map.assign(m_input_sr_map.size(), k_slack_ratio_not_computed);
     m_feeding_chain_sr.clear();
     m_fed_chain_sr.clear();
+    m_chain_heads.clear();
 }
 
 // ------------------------------------------------------------------ step
@@ -132,7 +133,7 @@ bool MORV_OPT_SKEW::feeding_chain_ratios(CDB_ATOM_NODE* node, double& a, double&
     if (source == nullptr || !source->is_used_as(DB_SUM_OUT)) return false;
     CDB_ATOM_NODE* cell = source->get_my_node();
     if (!is_chain_cell(cell) || !m_fsyn_net_util->is_lcell_part_of_a_carry_chain(cell)) return false;
-    const auto [group_a, group_b] = chain_group_ratios(m_fsyn_net_util->get_carry_chain_head(cell), true);
+    const auto [group_a, group_b] = chain_group_ratios(chain_head_of(cell), true);
     if (group_a > group_b) {
         // Its output side is the group's critical one: as if fed by no chain.
         a = b = 1.0;
@@ -160,11 +161,24 @@ bool MORV_OPT_SKEW::fed_chain_ratios(CDB_ATOM_NODE* node, double& a, double& b)
             cell = sink;
     }
     if (cell == nullptr) return false;
-    const auto [group_a, group_b] = chain_group_ratios(m_fsyn_net_util->get_carry_chain_head(cell), false);
+    const auto [group_a, group_b] = chain_group_ratios(chain_head_of(cell), false);
     if (group_b > group_a) return false;
     a = group_a;
     b = group_b;
     return true;
+}
+
+// Every register on a chain's sum outputs asks for the chain's head: a
+// chain of L cells would be walked back L times.
+CDB_ATOM_NODE* MORV_OPT_SKEW::chain_head_of(CDB_ATOM_NODE* cell)
+{
+    const auto found = m_chain_heads.find(cell->get_id());
+    if (found != m_chain_heads.end()) return found->second;
+    ++m_chain_walks;
+    CDB_ATOM_NODE* head = m_fsyn_net_util->get_carry_chain_head(cell);
+    for (CDB_ATOM_NODE* at = head; is_chain_cell(at) && m_chain_heads.emplace(at->get_id(), head).second;
+         at = m_fsyn_net_util->get_next_node_in_carry_chain(at)) {}
+    return head;
 }
 
 // The smallest ratios of the registers on a chain's sum outputs (feeding) or
