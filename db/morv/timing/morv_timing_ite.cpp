@@ -166,6 +166,7 @@ void MORV_TIMING_ITE::reset()
     m_deletion_candidate_edges.clear();
     m_atoms_marked_for_analysis.clear();
     m_deleted_atoms.clear();
+    m_driver_atoms.clear();
     m_oterm_copies = std::vector<MORV_TIMING_ITE_OTERM_COPY_INFO>();
     m_oterm_copy_roots.clear();
     m_records_netlist = nullptr;

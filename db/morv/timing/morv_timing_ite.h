@@ -329,6 +329,13 @@ public:
     const char* get_last_fallback_reason() const { return m_last_fallback_reason; }
     // Edits between analyses: the estimation re-times the logic around them.
     void mark_node_for_analysis(CDB_ATOM_NODE* node, bool deleted);
+    // The atom drove a connection that an edit took away; its own timing
+    // stands. The paths the connection carried are re-timed from the sink's
+    // side, and the atom's fan-in cone only when the connection held the
+    // least slack of the atom's output (see widen_region_at): walking its
+    // whole fan-out cone, as a marked atom's, re-timed thousands of edges of
+    // a driver of wide fan-out that nothing had changed.
+    void mark_driver_for_analysis(CDB_ATOM_NODE* node);
     void track_oterm_copy(CDB_ATOM_OTERM* src_oterm, CDB_ATOM_OTERM* new_oterm);
     double get_figure_of_merit() const { return m_figure_of_merit; }
     void update_figure_of_merit();
@@ -339,6 +346,7 @@ public:
     void update_domain_information_from_copied_oterms();
     bool is_marked_for_analysis(int atom_id) const { return m_atoms_marked_for_analysis.contains(atom_id); }
     bool is_marked_deleted(int atom_id) const { return m_deleted_atoms.contains(atom_id); }
+    bool is_marked_as_driver(int atom_id) const { return m_driver_atoms.contains(atom_id); }
     size_t get_num_oterm_copies() const { return m_oterm_copies.size(); }
     static MORV_TIMING_ITE_OTERM_INFO oterm_info_of(const CDB_ATOM_OTERM* oterm);
 
@@ -424,6 +432,14 @@ public:
     const MORV_TIMING_ITE_EDGE_TIMING_DATA& get_edge_timing_data(int edge_id) const;
     // Counts clock-tree nodes whose delay was computed, not read from the memo.
     int get_clock_path_evaluations() const { return m_clock_path_evaluations; }
+    // Whether the cone of a non-keeper reaches, through non-keepers, a keeper
+    // that ends (forward) or starts (backward) paths of one of the domains.
+    // The answers of one estimation's new edges share what each node's cone
+    // reaches, from begin_cone_memo on.
+    bool reaches_keeper_in(const TDB_NODE* start, const std::vector<int>& domains, bool forward);
+    void begin_cone_memo();
+    // Counts the nodes whose cone the new-edge checks walked, since construction.
+    long get_cone_evaluations() const { return m_cone_evaluations; }
 
     // ---- cleanup, keeper lookups, dumps (morv_timing_ite_support.cpp)
     void fsyn_ite_post_timing_estimation_cleanup();
@@ -504,7 +520,12 @@ private:
     // in: the domains the edge's source brings; out: those its destination
     // passes on.
     void check_domain_growth(const TDB_EDGE* edge, const MORV_BIT_VECTOR& in, const MORV_BIT_VECTOR& out);
-    bool reaches_keeper_in(const TDB_NODE* start, const std::vector<int>& domains, bool forward);
+    size_t cone_keeper_domains(const TDB_NODE* start, bool forward);
+    size_t new_cone_row();
+    void set_cone_row(const TDB_NODE* node, int direction, size_t row);
+    size_t cone_row_of(const TDB_NODE* node, int direction) const;
+    size_t keeper_cone_row(const TDB_NODE* keeper, int direction);
+    void or_cone_row(size_t into, size_t from);
     void trace_region(const MORV_TIMING_ITE_INT_SET& source_nodes, const MORV_TIMING_ITE_INT_SET& unknown_edges,
                       const std::vector<TDB_EDGE*>& order) const;
     // walks
@@ -647,6 +668,8 @@ private:
     // Atoms by id: the host deletes an atom right after marking it.
     MORV_SIMPLE_HASH_SET<int> m_atoms_marked_for_analysis;
     MORV_SIMPLE_HASH_SET<int> m_deleted_atoms;
+    // Atoms marked only as drivers of connections taken away.
+    MORV_SIMPLE_HASH_SET<int> m_driver_atoms;
     std::vector<int> m_nodes_for_analysis;
     std::vector<MORV_TIMING_ITE_OTERM_COPY_INFO> m_oterm_copies;
     // Copied term -> the first source of its chain of copies.
@@ -696,6 +719,17 @@ private:
     std::vector<uint64_t> m_walk_fork_rows;
     std::vector<uint32_t> m_walk_fork_row[2];
     std::vector<size_t> m_walk_fork_touched[2];
+    // What the cones of nodes reach, for the new edges of one estimation:
+    // per direction (backward 0, forward 1) and node id - base, the row + 1
+    // in m_cone_rows of the domains whose keepers the cone reaches (0: not
+    // known yet); rows of m_cone_words words. m_cone_order: the visit order
+    // of a node on the component stack of the walk under way (0: none).
+    size_t m_cone_words = 0;
+    std::vector<uint64_t> m_cone_rows;
+    std::vector<uint32_t> m_cone_row[2];
+    std::vector<size_t> m_cone_touched[2];
+    std::vector<uint32_t> m_cone_order;
+    long m_cone_evaluations = 0;
     MORV_TIMING_ITE_NODE_MEMO m_node_clock_delay_hash[2];
     bool m_latch_analysis_needed = false;
     // An edit opened paths of a domain through edges the domain does not

@@ -35,6 +35,7 @@ void MORV_TIMING_ITE::fsyn_ite_post_timing_estimation_cleanup()
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: Clearing list of atoms marked for analysis.");
     m_atoms_marked_for_analysis.clear();
     m_deleted_atoms.clear();
+    m_driver_atoms.clear();
     m_deletion_candidate_nodes.clear();
     m_deletion_candidate_edges.clear();
     m_widened_nodes.clear();

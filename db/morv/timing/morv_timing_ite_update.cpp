@@ -112,16 +112,17 @@ void MORV_TIMING_ITE::remove_edge_from_domain(int domain_id, int edge_id, int sr
 
 // The edge's slack was the least at this end: the slacks upstream of its
 // source (downstream of its sink) came from paths through it, and only
-// re-timing from the node can raise them.
+// re-timing from the node can raise them. Paths start at a keeper: nothing
+// upstream of one as a source came from them.
 void MORV_TIMING_ITE::widen_region_at(const MORV_TIMING_ITE_DOMAIN_INFO& domain, int node_id, int slack, bool src_side)
 {
     const MORV_TIMING_ITE_NODE_SLACKS& least = src_side ? domain.m_src_node_min_slack : domain.m_dst_node_min_slack;
     const int32_t* known = least.find(node_id);
     if (known != nullptr && slack > *known) return;
     const TDB_NODE* node = m_tdb_netlist->find_node(node_id);
-    // A marked atom's walks start at its nodes already (an edit that
-    // disconnects a driver marks it).
-    if (node == nullptr || m_atoms_marked_for_analysis.contains(node->get_atom_id())) return;
+    // A marked atom's walks start at its nodes already.
+    if (node == nullptr || (src_side && node->is_keeper()) || m_atoms_marked_for_analysis.contains(node->get_atom_id()))
+        return;
     if (!m_widened_node_set.insert(node_id)) return;
     m_widened_nodes.push_back(node_id);
     if (m_debug)
@@ -317,6 +318,7 @@ void MORV_TIMING_ITE::remove_deleted_edge(const DELETION_CANDIDATE_EDGE& edge)
 void MORV_TIMING_ITE::update_new_edges_and_domains(int old_edges)
 {
     GEN_PROFILER profile("fsyn_ite_update_new_edges_and_domains");
+    begin_cone_memo();
     for (int id = old_edges; id < m_num_edge_ids; ++id) {
         TDB_EDGE* edge = (*m_tdb_edges)[static_cast<size_t>(id - m_edge_id_base)];
         if (edge == nullptr) {
