@@ -386,6 +386,8 @@ public:
     // the edges that joined or left a domain.
     void annotate_estimated_slacks_and_slack_ratios();
     MORV_TIMING_ITE_COMPARISON compare_with_full_timing_analysis();
+    // Counts the writes of shared edges' values onto the timing netlist.
+    long get_shared_edge_annotations() const { return m_shared_edge_annotations; }
     // The comparison that fsyn_ite_do_sr_compare ran after the last estimation.
     const MORV_TIMING_ITE_COMPARISON& get_last_comparison() const { return m_last_comparison; }
 
@@ -561,6 +563,7 @@ private:
     void trace_group_clock_domains() const;
     void add_edge_domain(int edge_id, int domain);
     void tighten_domain(MORV_TIMING_ITE_DOMAIN_INFO& domain, bool changed, bool need, float gmin);
+    void annotate_shared_edges(std::vector<int>& shared_edges);
     void annotate_shared_edge(int edge_id);
     void clear_domain_analysis(MORV_TIMING_ITE_DOMAIN_INFO& domain) const;
     void recompute_wc_slack(MORV_TIMING_ITE_DOMAIN_INFO& domain) const;
@@ -730,6 +733,7 @@ private:
     std::vector<size_t> m_cone_touched[2];
     std::vector<uint32_t> m_cone_order;
     long m_cone_evaluations = 0;
+    long m_shared_edge_annotations = 0;
     MORV_TIMING_ITE_NODE_MEMO m_node_clock_delay_hash[2];
     bool m_latch_analysis_needed = false;
     // An edit opened paths of a domain through edges the domain does not

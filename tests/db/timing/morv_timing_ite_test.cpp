@@ -485,6 +485,25 @@ TEST_F(MorvTimingIte, ASharedEdgeTakesItsLeastSlackAndLeastRatioFromDifferentDom
     EXPECT_NEAR(c.tdb.find_edge(c.e2)->get_slack_ratio(), 1.0 / 6.0, 1e-6);
 }
 
+// e1 lies in four domains, each of which lists it for the shared pass: it
+// is written once, with the least of the four slacks and of the four ratios.
+TEST_F(MorvTimingIte, AnEdgeOfFourDomainsIsWrittenOncePerAnnotation)
+{
+    LOOP c;
+    c.build({domain_data(0, ITE_DOMAIN_CLOCK, 0, {{c.e1, 400, 0.9f}, {c.e2, 50, 0.5f}}),
+             domain_data(1, ITE_DOMAIN_TSU, 0, {{c.e1, 300, 0.8f}}, true),
+             domain_data(2, ITE_DOMAIN_TCO, 0, {{c.e1, 200, 0.6f}}, true),
+             domain_data(3, ITE_DOMAIN_TPD, 0, {{c.e1, 700, 0.7f}}, true)});
+    c.ite->fsyn_ite_tighten_slack_ratios();
+    const long before = c.ite->get_shared_edge_annotations();
+    c.ite->fsyn_ite_annotate_slacks_and_slack_ratios();
+    EXPECT_EQ(c.ite->get_shared_edge_annotations() - before, 1);
+    const TDB_EDGE* shared = c.tdb.find_edge(c.e1);
+    EXPECT_EQ(shared->get_slack(), 200);
+    // Tightened by the global least ratio 0.5: (0.6 - 0.5) / (1 - 0.5).
+    EXPECT_NEAR(shared->get_slack_ratio(), 0.2, 1e-6);
+}
+
 // ------------------------------------------------------------------ on a real analysis
 
 namespace {
