@@ -195,11 +195,15 @@ struct MORV_TIMING_ITE_DOMAIN_INFO
     bool m_not_core_1 = false;  // input or output domain
     bool m_not_core_2 = false;  // inter-clock domain
     int32_t m_requirement = 0;
-    MORV_TIMING_ITE_INT_SET m_edges;
     MORV_TIMING_ITE_OTERM_MAP m_oterm_keeper_ids;
     MORV_TIMING_ITE_INT_MAP m_keeper_types;
     MORV_TIMING_ITE_NODE_SLACKS m_src_node_min_slack;
     MORV_TIMING_ITE_NODE_SLACKS m_dst_node_min_slack;
+    // The domain's edges and their records. The edges are its keys, not a
+    // set of their own: a second table of the same keys cost a hash
+    // insertion per edge in every full analysis, and was in step with this
+    // one entry for entry (same inserts and erasures, same slots), so its
+    // order of iteration is this table's.
     MORV_TIMING_ITE_EDGE_MAP m_edge_slack_ratios;
     int32_t m_wc_slack = ITE_NO_SLACK;
     float m_min_slack_ratio = 1.0f;
@@ -552,14 +556,17 @@ private:
     struct NODE_SCRATCH
     {
         std::vector<NODE_NOTE> m_notes;  // by node id - m_node_id_base
-        std::vector<int> m_touched;      // positions in m_notes
+        // A keeper's output term, looked up once for all domains of the
+        // build (by node id - m_node_id_base; null: not looked up yet).
+        std::vector<const MORV_TIMING_ITE_OTERM_INFO*> m_keeper_infos;
+        std::vector<int> m_touched;  // positions in m_notes
     };
     void build_domain(int index, const TDC_SUB_DOMAIN_DATA& data, int& group, int& previous_key, NODE_SCRATCH& scratch);
     void add_domain_edge(MORV_TIMING_ITE_DOMAIN_INFO& domain, int edge_id, int slack, float ratio,
                          NODE_SCRATCH& scratch);
     void note_node(NODE_SCRATCH& scratch, const TDB_NODE* node, unsigned char end, int keeper_type, int slack) const;
     void fold_node_scratch(MORV_TIMING_ITE_DOMAIN_INFO& domain, NODE_SCRATCH& scratch);
-    void add_keeper(MORV_TIMING_ITE_DOMAIN_INFO& domain, const TDB_NODE* node, int types);
+    void add_keeper(MORV_TIMING_ITE_DOMAIN_INFO& domain, int node_id, int types, NODE_SCRATCH& scratch);
     void trace_group_clock_domains() const;
     void add_edge_domain(int edge_id, int domain);
     void tighten_domain(MORV_TIMING_ITE_DOMAIN_INFO& domain, bool changed, bool need, float gmin);

@@ -39,6 +39,7 @@ void MORV_TIMING_ITE::build_domains(const std::vector<TDC_SUB_DOMAIN_DATA>* sub_
     NODE_SCRATCH scratch;
     const size_t num_nodes = static_cast<size_t>(std::max(0, m_num_node_ids - m_node_id_base));
     scratch.m_notes.assign(num_nodes, NODE_NOTE{0, 0, 0});
+    scratch.m_keeper_infos.assign(num_nodes, nullptr);
     int group = -1;
     int previous_key = 0;
     for (int i = 0; i < m_num_domains; ++i)
@@ -64,7 +65,6 @@ void MORV_TIMING_ITE::build_domain(int index, const TDC_SUB_DOMAIN_DATA& data, i
     domain.m_ready_for_estimation = false;
     domain.m_wc_slack_known = domain.m_raw_sr_extremes_known = false;
     const uint64_t n = data.m_edges.size();
-    domain.m_edges.reserve(n);
     domain.m_edge_slack_ratios.reserve(n);
     domain.m_oterm_keeper_ids.reserve(n / 50);
     domain.m_keeper_types.reserve(n / 50);
@@ -93,7 +93,6 @@ void MORV_TIMING_ITE::add_domain_edge(MORV_TIMING_ITE_DOMAIN_INFO& domain, int e
 {
     const TDB_EDGE* edge = tdb_edge(edge_id);
     MORV_ASSERT_TEXT(edge != nullptr, "edge != NULL");
-    domain.m_edges.insert(edge_id);
     auto* record = new (m_edge_sr_mem_pool->allocate(sizeof(MORV_TIMING_ITE_EDGE_SLACK_RATIOS)))
         MORV_TIMING_ITE_EDGE_SLACK_RATIOS();
     record->m_slack = slack;
@@ -135,28 +134,24 @@ void MORV_TIMING_ITE::fold_node_scratch(MORV_TIMING_ITE_DOMAIN_INFO& domain, NOD
         const int node_id = m_node_id_base + i;
         if (note.m_flags & k_SRC_SEEN) domain.m_src_node_min_slack[node_id] = note.m_src_min;
         if (note.m_flags & k_DST_SEEN) domain.m_dst_node_min_slack[node_id] = note.m_dst_min;
-        if (note.m_flags & DKT_BOTH) add_keeper(domain, m_tdb_netlist->find_node(node_id), note.m_flags & DKT_BOTH);
+        if (note.m_flags & DKT_BOTH) add_keeper(domain, node_id, note.m_flags & DKT_BOTH, scratch);
         note.m_flags = 0;
     }
     scratch.m_touched.clear();
 }
 
-void MORV_TIMING_ITE::add_keeper(MORV_TIMING_ITE_DOMAIN_INFO& domain, const TDB_NODE* node, int types)
+// The pooled info of a keeper's term is made once per build and is the key
+// of every domain the keeper has a role in.
+void MORV_TIMING_ITE::add_keeper(MORV_TIMING_ITE_DOMAIN_INFO& domain, int node_id, int types, NODE_SCRATCH& scratch)
 {
-    const CDB_ATOM_OTERM* oterm = get_keeper_oterm(node);
-    MORV_TIMING_ITE_OTERM_INFO key;
-    key.m_atom_id = static_cast<int32_t>(oterm->get_my_node()->get_id());
-    key.m_port_type = static_cast<int16_t>(oterm->get_usage());
-    key.m_literal_index = oterm->get_port_index();
-    auto it = domain.m_oterm_keeper_ids.find(&key);
-    if (it != domain.m_oterm_keeper_ids.end()) {
-        it->second = node->get_id();
-    } else {
-        auto* info =
+    const MORV_TIMING_ITE_OTERM_INFO*& info = scratch.m_keeper_infos[static_cast<size_t>(node_id - m_node_id_base)];
+    if (info == nullptr) {
+        const MORV_TIMING_ITE_OTERM_INFO key = oterm_info_of(get_keeper_oterm(m_tdb_netlist->find_node(node_id)));
+        info =
             new (m_oterm_info_mem_pool->allocate(sizeof(MORV_TIMING_ITE_OTERM_INFO))) MORV_TIMING_ITE_OTERM_INFO(key);
-        domain.m_oterm_keeper_ids[info] = node->get_id();
     }
-    domain.m_keeper_types[node->get_id()] |= types;
+    domain.m_oterm_keeper_ids[info] = node_id;
+    domain.m_keeper_types[node_id] |= types;
 }
 
 // Per group, in domain order, the domains with neither flag set.
@@ -195,7 +190,8 @@ void MORV_TIMING_ITE::build_edge_domains()
     MORV_ASSERT_TEXT(m_shared_edge_hash.size() == 0, "m_shared_edge_hash.size() == 0");
     m_edge_domain_vec.assign(static_cast<size_t>(std::max(0, m_num_edge_ids - m_edge_id_base)), EDGE_DOMAIN_NONE);
     for (const MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info)
-        for (int edge_id : domain.m_edges) {
+        for (const auto& entry : domain.m_edge_slack_ratios) {
+            const int edge_id = entry.first;
             MORV_ASSERT_TEXT(edge_id >= m_edge_id_base && edge_id < m_num_edge_ids, "edge_id < m_num_edge_ids");
             add_edge_domain(edge_id, domain.m_id);
         }

@@ -99,7 +99,6 @@ void MORV_TIMING_ITE::remove_edge_from_domain(int domain_id, int edge_id, int sr
             widen_region_at(*domain, dst_id, slack, false);
         }
     }
-    domain->m_edges.erase(edge_id);
     domain->m_edge_slack_ratios.erase(edge_id);
     drop_edge_note(domain_id, edge_id);
     domain->m_lost_edges = true;
@@ -134,7 +133,6 @@ void MORV_TIMING_ITE::add_new_edge_to_domain(int domain_id, int edge_id)
 {
     MORV_TIMING_ITE_DOMAIN_INFO* domain = get_domain(domain_id);
     if (!domain->m_ready_for_estimation) compute_sr_lr_approximation_for_domain(domain);
-    domain->m_edges.insert(edge_id);
     // Unconstrained until the estimation times it; no ratio joins the line.
     auto* record = new (m_edge_sr_mem_pool->allocate(sizeof(MORV_TIMING_ITE_EDGE_SLACK_RATIOS)))
         MORV_TIMING_ITE_EDGE_SLACK_RATIOS();
