@@ -345,6 +345,7 @@ void MORV_TIMING_ITE::recompute_wc_slack(MORV_TIMING_ITE_DOMAIN_INFO& domain) co
         wc_edge = domain.m_wc_slack_edge;
         for (const auto& [edge_id, record] : region_records(domain)) take(edge_id, record);
     } else {
+        ++m_record_scans;
         for (const auto& entry : domain.m_edge_slack_ratios) take(entry.first, entry.second);
     }
     domain.m_wc_slack = wc;

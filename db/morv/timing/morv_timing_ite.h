@@ -392,6 +392,10 @@ public:
     MORV_TIMING_ITE_COMPARISON compare_with_full_timing_analysis();
     // Counts the writes of shared edges' values onto the timing netlist.
     long get_shared_edge_annotations() const { return m_shared_edge_annotations; }
+    // Count the lines fitted, and the scans of all of a domain's records for
+    // its worst slack or its extreme raw ratios, since construction.
+    long get_line_fits() const { return m_line_fits; }
+    long get_record_scans() const { return m_record_scans; }
     // The comparison that fsyn_ite_do_sr_compare ran after the last estimation.
     const MORV_TIMING_ITE_COMPARISON& get_last_comparison() const { return m_last_comparison; }
 
@@ -505,6 +509,7 @@ private:
     };
     void remove_deleted_edge(const DELETION_CANDIDATE_EDGE& edge);
     void check_domain_consistency_from(size_t first);
+    void determine_new_edge_domains(int old_edges);
     void update_new_edges_and_domains(int old_edges);
     void check_domain_consistency_on_marked_nodes();
     void restrict_edges(TDB_EDGE_RANGE edges, bool fanin, const MORV_BIT_VECTOR& allowed,
@@ -741,6 +746,8 @@ private:
     std::vector<uint32_t> m_cone_order;
     long m_cone_evaluations = 0;
     long m_shared_edge_annotations = 0;
+    mutable long m_line_fits = 0;
+    mutable long m_record_scans = 0;
     MORV_TIMING_ITE_NODE_MEMO m_node_clock_delay_hash[2];
     bool m_latch_analysis_needed = false;
     // An edit opened paths of a domain through edges the domain does not

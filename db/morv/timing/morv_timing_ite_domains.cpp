@@ -63,7 +63,12 @@ void MORV_TIMING_ITE::build_domain(int index, const TDC_SUB_DOMAIN_DATA& data, i
     domain.m_max_slack_ratio = 0.0f;
     domain.m_full_min_slack_ratio = domain.m_sr_lr_slope = domain.m_sr_lr_intercept = k_NAN;
     domain.m_ready_for_estimation = false;
-    domain.m_wc_slack_known = domain.m_raw_sr_extremes_known = false;
+    // The build scans every record, as the first estimation would to find
+    // the worst slack and the extreme raw ratios with their edges.
+    domain.m_wc_slack_known = domain.m_raw_sr_extremes_known = true;
+    domain.m_wc_slack_edge = domain.m_raw_sr_low_edge = domain.m_raw_sr_high_edge = -1;
+    domain.m_raw_sr_low = std::numeric_limits<float>::infinity();
+    domain.m_raw_sr_high = -std::numeric_limits<float>::infinity();
     const uint64_t n = data.m_edges.size();
     domain.m_edge_slack_ratios.reserve(n);
     domain.m_oterm_keeper_ids.reserve(n / 50);
@@ -98,7 +103,18 @@ void MORV_TIMING_ITE::add_domain_edge(MORV_TIMING_ITE_DOMAIN_INFO& domain, int e
     record->m_slack = slack;
     record->m_raw_slack_ratio = record->m_slack_ratio = ratio;
     domain.m_edge_slack_ratios[edge_id] = record;
-    domain.m_wc_slack = std::min(domain.m_wc_slack, slack);
+    if (slack < domain.m_wc_slack) {
+        domain.m_wc_slack = slack;
+        domain.m_wc_slack_edge = edge_id;
+    }
+    if (ratio < domain.m_raw_sr_low) {
+        domain.m_raw_sr_low = ratio;
+        domain.m_raw_sr_low_edge = edge_id;
+    }
+    if (ratio > domain.m_raw_sr_high) {
+        domain.m_raw_sr_high = ratio;
+        domain.m_raw_sr_high_edge = edge_id;
+    }
     if (ratio > domain.m_max_slack_ratio) domain.m_max_slack_ratio = ratio;
     if (ratio < domain.m_min_slack_ratio) domain.m_min_slack_ratio = ratio;
     // Outside the core clock domains a keeper only launches or only captures

@@ -88,6 +88,7 @@ void MORV_TIMING_ITE::compute_sr_lr_approximation_for_domain(MORV_TIMING_ITE_DOM
 {
     MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
     MORV_ASSERT_TEXT(!domain->m_ready_for_estimation, "!domain_info->m_ready_for_estimation");
+    ++m_line_fits;
     compute_sr_lr_params_for_domain(domain);
     if (!domain->m_edge_slack_ratios.empty() &&
         (std::isnan(domain->m_sr_lr_slope) || std::isnan(domain->m_sr_lr_intercept))) {

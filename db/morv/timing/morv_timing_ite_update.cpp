@@ -169,11 +169,15 @@ void MORV_TIMING_ITE::update_new_nodes_and_edges()
     update_old_nodes_for_deletions(old_nodes, m_live_nodes - (m_tdb_netlist->get_num_nodes() - new_nodes));
     update_new_nodes_and_domains(old_nodes);
     if (m_latch_analysis_needed) return;
+    // The new edges' domains come from the live edges around them, which
+    // the deletions leave alone; found first, an edit that only a full
+    // analysis can time is known before the deletions fit any line.
+    determine_new_edge_domains(old_edges);
+    if (m_latch_analysis_needed || m_domains_grow) return;
     update_old_edges_for_deletions(old_edges, m_live_edges - (m_tdb_netlist->get_num_edges() - new_edges));
     m_live_nodes = m_tdb_netlist->get_num_nodes();
     m_live_edges = m_tdb_netlist->get_num_edges();
     update_new_edges_and_domains(old_edges);
-    if (m_latch_analysis_needed) return;
     check_domain_consistency_on_marked_nodes();
 }
 
@@ -313,11 +317,11 @@ void MORV_TIMING_ITE::remove_deleted_edge(const DELETION_CANDIDATE_EDGE& edge)
     entry = EDGE_DOMAIN_NONE;
 }
 
-void MORV_TIMING_ITE::update_new_edges_and_domains(int old_edges)
+void MORV_TIMING_ITE::determine_new_edge_domains(int old_edges)
 {
-    GEN_PROFILER profile("fsyn_ite_update_new_edges_and_domains");
+    GEN_PROFILER profile("fsyn_ite_determine_new_edge_domains");
     begin_cone_memo();
-    for (int id = old_edges; id < m_num_edge_ids; ++id) {
+    for (int id = old_edges; id < m_num_edge_ids && !m_domains_grow; ++id) {
         TDB_EDGE* edge = (*m_tdb_edges)[static_cast<size_t>(id - m_edge_id_base)];
         if (edge == nullptr) {
             edge_domain_entry(id) = EDGE_DOMAIN_NONE;
@@ -330,8 +334,16 @@ void MORV_TIMING_ITE::update_new_edges_and_domains(int old_edges)
                 return;
             }
         determine_edge_domains(edge);
+        MORV_ASSERT_TEXT(edge_domain_entry(id) != EDGE_DOMAIN_UNKNOWN, "edge_domain != EDGE_DOMAIN_UNKNOWN");
+    }
+}
+
+void MORV_TIMING_ITE::update_new_edges_and_domains(int old_edges)
+{
+    GEN_PROFILER profile("fsyn_ite_update_new_edges_and_domains");
+    for (int id = old_edges; id < m_num_edge_ids; ++id) {
+        if ((*m_tdb_edges)[static_cast<size_t>(id - m_edge_id_base)] == nullptr) continue;
         const int entry = edge_domain_entry(id);
-        MORV_ASSERT_TEXT(entry != EDGE_DOMAIN_UNKNOWN, "edge_domain != EDGE_DOMAIN_UNKNOWN");
         if (entry == EDGE_DOMAIN_NONE) continue;
         if (entry != EDGE_DOMAIN_SHARED) {
             add_new_edge_to_domain(entry, id);

@@ -764,6 +764,75 @@ TEST(ItestCost, TheNewEdgeChecksWalkEachNodeOfTheirConesOnce)
     EXPECT_DOUBLE_EQ(c.ite->get_figure_of_merit(), c.full_fom());
 }
 
+// Three register-to-register paths of one clock: ra -> c1 .. c6 -> rb the
+// worst, re -> s1 -> rf the best, rc and rg -> m1 -> m2 -> rd between them
+// (m1 has two inputs, so that it is not taken for a register's term node);
+// rd alone starts no path to the output.
+const char* const k_THREE_PATHS_DESIGN = R"(.model three
+.inputs clk in0
+.outputs out0
+.latch in0 ra re clk 0
+.latch c6 rb re clk 0
+.latch in0 rc re clk 0
+.latch in0 rg re clk 0
+.latch m2 rd re clk 0
+.latch in0 re re clk 0
+.latch s1 rf re clk 0
+.names ra c1
+1 1
+.names c1 c2
+1 1
+.names c2 c3
+1 1
+.names c3 c4
+1 1
+.names c4 c5
+1 1
+.names c5 c6
+1 1
+.names rc rg m1
+11 1
+.names m1 m2
+1 1
+.names re s1
+1 1
+.names rb rf out0
+11 1
+.end
+)";
+
+// m1's cones hold neither the clock domain's worst slack nor its least or
+// greatest ratio: the first estimate after the full analysis finds them from
+// the region and from what the build found, without a scan of every record
+// of the domain.
+TEST(ItestCost, TheFirstEstimateAfterAFullAnalysisScansNoDomainsRecords)
+{
+    COMPILE c(nullptr, k_THREE_PATHS_DESIGN);
+    const long scans = c.ite->get_record_scans();
+    c.api->modify_node(c.node("m1"));
+    ASSERT_TRUE(c.update()) << c.ite->get_last_fallback_reason();
+    EXPECT_GT(c.ite->get_estimation_stats().m_domains, 0);
+    EXPECT_EQ(c.ite->get_record_scans() - scans, 0);
+    EXPECT_EQ(c.ite->get_last_comparison().m_slack_diffs, 0);
+    EXPECT_EQ(c.ite->get_last_comparison().m_sr_diffs, 0);
+    EXPECT_DOUBLE_EQ(c.ite->get_figure_of_merit(), c.full_fom());
+}
+
+// o's input moves from r2 to r0, a register that cannot start the
+// clock-to-output paths it now reaches: a full analysis will time the edit.
+// That is found before the removed edge o <- r2 leaves its domains, which
+// would fit the domains' lines only for the full analysis to drop them.
+TEST(ItestCost, AnEditOnlyAFullAnalysisCanTimeFitsNoLine)
+{
+    COMPILE c(nullptr, k_FORK_DESIGN);
+    const long fits = c.ite->get_line_fits();
+    c.reconnect(c.input_from("o", "r2"), c.out("r0"));
+    EXPECT_FALSE(c.update());
+    EXPECT_STREQ(c.ite->get_last_fallback_reason(), "an edit extends a domain over existing edges");
+    EXPECT_EQ(c.ite->get_line_fits() - fits, 0);
+    EXPECT_DOUBLE_EQ(c.ite->get_figure_of_merit(), c.full_fom());
+}
+
 // ------------------------------------------------------------------ latch
 
 // The latch q3 at each of the three places the estimation looks for one:
