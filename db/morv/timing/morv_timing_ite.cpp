@@ -222,7 +222,6 @@ void MORV_TIMING_ITE::perform_full_timing_analysis()
     build_domains(sub_domain_data);
     accessories->release_sub_domain_data();
     build_edge_domains();
-    fill_edge_notes();
     if (m_debug_dump_domain_info) dump_domain_info();
 
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: full_timing_analysis: tightening slack ratios");

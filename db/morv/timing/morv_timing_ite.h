@@ -573,7 +573,7 @@ private:
     void fold_node_scratch(MORV_TIMING_ITE_DOMAIN_INFO& domain, NODE_SCRATCH& scratch);
     void add_keeper(MORV_TIMING_ITE_DOMAIN_INFO& domain, int node_id, int types, NODE_SCRATCH& scratch);
     void trace_group_clock_domains() const;
-    void add_edge_domain(int edge_id, int domain);
+    void add_edge_domain(int edge_id, int domain, MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record);
     void tighten_domain(MORV_TIMING_ITE_DOMAIN_INFO& domain, bool changed, bool need, float gmin);
     void annotate_shared_edges(std::vector<int>& shared_edges);
     void annotate_shared_edge(int edge_id);
@@ -598,8 +598,6 @@ private:
     }
     // The record the domain must hold (internal error otherwise).
     MORV_TIMING_ITE_EDGE_SLACK_RATIOS* required_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain, int edge_id) const;
-    // Notes of every single-domain edge's record (after a full analysis).
-    void fill_edge_notes();
     // The edge joined the region of the domain (noted when its note names it).
     void note_region_edge(int domain_id, int edge_id);
     // The edge left the domain: a note naming it is dropped.

@@ -36,6 +36,14 @@ void MORV_TIMING_ITE::build_domains(const std::vector<TDC_SUB_DOMAIN_DATA>* sub_
     MORV_ASSERT_TEXT(m_edge_sr_mem_pool == nullptr, "m_edge_sr_mem_pool == NULL");
     m_oterm_info_mem_pool = MORV_MAKE_OWNER(MORV_SIMPLE_MEM_POOL, k_POOL_BLOCK_BYTES);
     m_edge_sr_mem_pool = MORV_MAKE_OWNER(MORV_SIMPLE_MEM_POOL, k_POOL_BLOCK_BYTES);
+    // The edge-domain map and the per-edge notes fill as the edges come,
+    // not in passes over every domain's records afterwards.
+    MORV_ASSERT_TEXT(m_edge_domain_vec.size() == 0, "m_edge_domain_vec.size() == 0");
+    MORV_ASSERT_TEXT(m_shared_edge_hash.size() == 0, "m_shared_edge_hash.size() == 0");
+    const size_t num_edges = static_cast<size_t>(std::max(0, m_num_edge_ids - m_edge_id_base));
+    m_edge_domain_vec.assign(num_edges, EDGE_DOMAIN_NONE);
+    m_edge_notes.assign(num_edges, EDGE_NOTE());
+    m_region_serial = 1;
     NODE_SCRATCH scratch;
     const size_t num_nodes = static_cast<size_t>(std::max(0, m_num_node_ids - m_node_id_base));
     scratch.m_notes.assign(num_nodes, NODE_NOTE{0, 0, 0});
@@ -103,6 +111,7 @@ void MORV_TIMING_ITE::add_domain_edge(MORV_TIMING_ITE_DOMAIN_INFO& domain, int e
     record->m_slack = slack;
     record->m_raw_slack_ratio = record->m_slack_ratio = ratio;
     domain.m_edge_slack_ratios[edge_id] = record;
+    add_edge_domain(edge_id, domain.m_id, record);
     if (slack < domain.m_wc_slack) {
         domain.m_wc_slack = slack;
         domain.m_wc_slack_edge = edge_id;
@@ -199,18 +208,10 @@ void MORV_TIMING_ITE::trace_group_clock_domains() const
     }
 }
 
+// The entries of the edges of several domains; the build filled the rest.
 void MORV_TIMING_ITE::build_edge_domains()
 {
     GEN_PROFILER profile("fsyn_ite_build_edge_domains");
-    MORV_ASSERT_TEXT(m_edge_domain_vec.size() == 0, "m_edge_domain_vec.size() == 0");
-    MORV_ASSERT_TEXT(m_shared_edge_hash.size() == 0, "m_shared_edge_hash.size() == 0");
-    m_edge_domain_vec.assign(static_cast<size_t>(std::max(0, m_num_edge_ids - m_edge_id_base)), EDGE_DOMAIN_NONE);
-    for (const MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info)
-        for (const auto& entry : domain.m_edge_slack_ratios) {
-            const int edge_id = entry.first;
-            MORV_ASSERT_TEXT(edge_id >= m_edge_id_base && edge_id < m_num_edge_ids, "edge_id < m_num_edge_ids");
-            add_edge_domain(edge_id, domain.m_id);
-        }
     for (const auto& entry : m_shared_edge_hash) {
         MORV_ASSERT_TEXT(entry.first >= m_edge_id_base && entry.first < m_num_edge_ids,
                          "shared_edge_id < m_num_edge_ids");
@@ -221,13 +222,19 @@ void MORV_TIMING_ITE::build_edge_domains()
     for (const auto& entry : m_shared_edge_hash) MORV_DEBUG_STREAM::print(2, "      edge %d", entry.first);
 }
 
-void MORV_TIMING_ITE::add_edge_domain(int edge_id, int domain)
+// The note of an edge of one domain names its record; an edge of several
+// has none until a lookup makes one.
+void MORV_TIMING_ITE::add_edge_domain(int edge_id, int domain, MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record)
 {
-    int& entry = m_edge_domain_vec[static_cast<size_t>(edge_id - m_edge_id_base)];
+    MORV_ASSERT_TEXT(edge_id >= m_edge_id_base && edge_id < m_num_edge_ids, "edge_id < m_num_edge_ids");
+    const size_t index = static_cast<size_t>(edge_id - m_edge_id_base);
+    int& entry = m_edge_domain_vec[index];
     if (entry == EDGE_DOMAIN_NONE) {
         entry = domain;
+        m_edge_notes[index] = {record, domain, 0};
         return;
     }
+    m_edge_notes[index] = EDGE_NOTE();
     auto it = m_shared_edge_hash.find(edge_id);
     if (it != m_shared_edge_hash.end()) {
         it->second.set(static_cast<uint64_t>(domain));
