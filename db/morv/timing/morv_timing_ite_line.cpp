@@ -47,6 +47,9 @@ bool MORV_TIMING_ITE::is_edge_shared_with_other_core_clock_domain(const MORV_TIM
                                                                   int edge_id) const
 {
     if (!domain->is_core_clock_domain()) return false;
+    // An edge of this domain alone (the usual case) is in no other.
+    const size_t index = static_cast<size_t>(static_cast<int64_t>(edge_id) - m_edge_id_base);
+    if (index < m_edge_domain_vec.size() && m_edge_domain_vec[index] == domain->m_id) return false;
     for (int id : get_group_clock_domains(domain->m_group).m_domains) {
         if (id == ITE_NO_DOMAIN) break;
         if (id != domain->m_id && m_domain_info[static_cast<size_t>(id)].m_edge_slack_ratios.contains(edge_id))
