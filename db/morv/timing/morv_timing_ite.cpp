@@ -166,6 +166,7 @@ void MORV_TIMING_ITE::reset()
     m_deletion_candidate_edges.clear();
     m_atoms_marked_for_analysis.clear();
     m_deleted_atoms.clear();
+    m_driver_atoms.clear();
     m_oterm_copies = std::vector<MORV_TIMING_ITE_OTERM_COPY_INFO>();
     m_oterm_copy_roots.clear();
     m_records_netlist = nullptr;
@@ -221,7 +222,6 @@ void MORV_TIMING_ITE::perform_full_timing_analysis()
     build_domains(sub_domain_data);
     accessories->release_sub_domain_data();
     build_edge_domains();
-    fill_edge_notes();
     if (m_debug_dump_domain_info) dump_domain_info();
 
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: full_timing_analysis: tightening slack ratios");
@@ -344,6 +344,7 @@ void MORV_TIMING_ITE::recompute_wc_slack(MORV_TIMING_ITE_DOMAIN_INFO& domain) co
         wc_edge = domain.m_wc_slack_edge;
         for (const auto& [edge_id, record] : region_records(domain)) take(edge_id, record);
     } else {
+        ++m_record_scans;
         for (const auto& entry : domain.m_edge_slack_ratios) take(entry.first, entry.second);
     }
     domain.m_wc_slack = wc;

@@ -3,6 +3,7 @@
 // host's timing netlist (an edge of several domains takes its least slack
 // and least ratio), and the developer's comparison with a full analysis.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -79,7 +80,7 @@ void MORV_TIMING_ITE::fsyn_ite_annotate_slacks_and_slack_ratios()
             MORV_DEBUG_STREAM::print(2, "iTEst:    annotating slack ratios for all edges in domain %d", domain.m_id);
         for (const auto& entry : domain.m_edge_slack_ratios) annotate_record(entry.first, entry.second, shared_edges);
     }
-    for (int edge_id : shared_edges) annotate_shared_edge(edge_id);
+    annotate_shared_edges(shared_edges);
 }
 
 void MORV_TIMING_ITE::annotate_estimated_slacks_and_slack_ratios()
@@ -105,7 +106,17 @@ void MORV_TIMING_ITE::annotate_estimated_slacks_and_slack_ratios()
                             shared_edges);
         }
     }
+    annotate_shared_edges(shared_edges);
+}
+
+// Each domain holding a record of a shared edge lists it; its values come
+// from all of them at once, so it is written once.
+void MORV_TIMING_ITE::annotate_shared_edges(std::vector<int>& shared_edges)
+{
+    std::sort(shared_edges.begin(), shared_edges.end());
+    shared_edges.erase(std::unique(shared_edges.begin(), shared_edges.end()), shared_edges.end());
     for (int edge_id : shared_edges) annotate_shared_edge(edge_id);
+    m_shared_edge_annotations += static_cast<long>(shared_edges.size());
 }
 
 // The least slack and the least ratio over the edge's domains, which may

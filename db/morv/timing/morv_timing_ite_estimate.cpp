@@ -333,6 +333,7 @@ MORV_TIMING_ITE_RAW_SR_BOUNDS MORV_TIMING_ITE::compute_raw_sr_bounds(MORV_TIMING
     const MORV_TIMING_ITE_INT_SET& region = domain->m_analysis_edges;
     if (!domain->m_raw_sr_extremes_known || region.contains(domain->m_raw_sr_low_edge) ||
         region.contains(domain->m_raw_sr_high_edge)) {
+        ++m_record_scans;
         scan_raw_sr_extremes(*domain);
     } else {
         for (const auto& [edge_id, record] : region_records(*domain)) {
