@@ -14,6 +14,8 @@
 #include "scripted_slack.h"
 #include "seq_gen.h"
 
+namespace retiming_chain_cone_test {
+
 namespace {
 
 class CONE_LEAF : public MORV_RETIMING_BRK
@@ -82,3 +84,5 @@ TEST(RetimingChainCone, EachChainConeIsCollectedOnceWhateverItsLength)
 }
 
 }  // namespace
+
+}  // namespace retiming_chain_cone_test

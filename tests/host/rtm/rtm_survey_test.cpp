@@ -20,6 +20,8 @@
 #include "rtm_test_run.h"
 #include "seq_harness.h"
 
+namespace rtm_survey_test {
+
 namespace {
 
 // One move phase, every cell critical; the queues before the demuxer and
@@ -210,3 +212,5 @@ TEST(RtmFanoutSurvey, RegisterMovedAcrossEachFanoutIsBypassedOnOneTermEachTime)
 }
 
 }  // namespace
+
+}  // namespace rtm_survey_test
