@@ -29,6 +29,9 @@
     X(WARNING, WMORV_FSYN_LOG_NODE_STILL_HAS_FANOUT,                                                                   \
       "The replayed log deletes node %1!s!, which still drives other nodes here: the node is "                         \
       "kept/WMORV_FSYN_LOG_NODE_STILL_HAS_FANOUT")                                                                     \
+    X(WARNING, WMORV_FSYN_LOG_NODE_CHANGED_SINCE_RECORDING,                                                            \
+      "Node %1!s! differs from the node the replayed log was recorded from: the replay rebuilds the recorded logic "   \
+      "and the change made to the design since then is lost/WMORV_FSYN_LOG_NODE_CHANGED_SINCE_RECORDING")              \
     X(ERROR, EMORV_FSYN_INVALID_OPTIMIZATION_SIGNATURE_CIRCUIT_MATCH,                                                  \
       "The supplied Physical Synthesis optimization signature is not valid for this "                                  \
       "circuit./EMORV_FSYN_INVALID_OPTIMIZATION_SIGNATURE_CIRCUIT_MATCH")                                              \

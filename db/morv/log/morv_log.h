@@ -44,6 +44,17 @@ enum MORV_LOG_LATCH_ROLE : int
     MORV_LOG_LATCH_OTHER = 4,
 };
 
+// What each LUT input of a cell reads, by evaluation slot (data inputs,
+// carry in, share in): nothing, a constant, or an output term. A replay
+// takes it of the node a stored state stands for, before it rebuilds that
+// state over it.
+struct MORV_LOG_LUT_READS
+{
+    static constexpr int SLOTS = 9;
+    CDB_ATOM_NODE* node = nullptr;  // null: no cell to compare with
+    uintptr_t reads[SLOTS] = {};
+};
+
 // A node that replay made for an INSERT_ATOM and has not announced yet.
 struct MORV_LOG_NEW_NODE_TO_INSERT
 {
@@ -101,6 +112,9 @@ public:
     // it entry by entry; false when the log was refused or an entry failed.
     bool reproduce_log();
     void insert_pending_nodes();
+    // Announces a node the replay made from origin; a still pending origin
+    // is announced first, since the new node takes its chip entry.
+    void announce_replayed_node(CDB_ATOM_NODE* node, CDB_ATOM_NODE* origin, const int* partition);
     void delete_dangling_clkbufs();
     int restore_hs_adders();
     // Every record of the stored log, checked; false, with the file, the
@@ -295,6 +309,10 @@ protected:
     // records, deletes in logging order, then END_OF_LOG_PRINT.
     void write_pending_in_replay_order();
     void clear_pending_containers();
+    // The connection record of a node deleted in the same batch, turned into
+    // the disconnection of every input it changed; false when the node was
+    // made during the log and the record is not written.
+    bool release_inputs_of_deleted_node(LOGDB_FSYN_LOG_ENTRY& record) const;
 
     // ---- prior states, shared by the families (morv_log_record.cpp)
     // Whether the node's state may be stored: not stored yet, not made or
@@ -374,6 +392,12 @@ protected:
     bool replay_connection_text(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm, int port_type, const std::string& text);
     // How a logged "GND" reaches an input term: a tie, unless the family says otherwise.
     virtual void replay_ground_text(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm);
+    // The node a stored state stands for in this netlist, as its LUT reads
+    // its inputs now; and, once the rebuilt cell has its mask, one warning
+    // naming the node when the two are not the same logic.
+    MORV_LOG_LUT_READS read_recorded_node(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry);
+    void warn_if_changed_since_recording(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry,
+                                         const MORV_LOG_LUT_READS& before, CDB_ATOM_NODE* cell);
     // A node the entry names that replay cannot find fails the entry.
     CDB_ATOM_NODE* require_node(const std::string& name, const char* kind);
     CDB_ATOM_ITERM* require_iterm(CDB_ATOM_NODE* node, const LOGDB_FSYN_LOG_ENTRY_TERM_BASE* entry, const char* kind);

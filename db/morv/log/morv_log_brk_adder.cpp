@@ -339,7 +339,7 @@ bool MORV_LOG_BRK::reproduce_store_node_info_for_hs_adder(LOGDB_FSYN_LOG_ENTRY_S
     const int* partition = nullptr;
     if (!entry->m_part_name.empty()) partition = &m_part_name_to_part_id_map.at(entry->m_part_name);
     for (CDB_ATOM_NODE* cell : cells) {
-        m_fsyn_api->node_added(cell, plan.origin, MORV_MODIFICATION_CREATE, MORV_MODIFICATION_CODE, true, partition);
+        announce_replayed_node(cell, plan.origin, partition);
         place_in_same_lab(cell, plan.origin);
     }
     for (CDB_ATOM_NODE* cell : cells) set_pair_mask(cell, false);

@@ -237,6 +237,7 @@ bool MORV_LOG_BRK::reproduce_store_node_info(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INF
 
     std::vector<CDB_ATOM_OTERM*> sources;
     if (!find_rebuild_sources(entry, sources)) return false;
+    const MORV_LOG_LUT_READS before = read_recorded_node(entry);
     CDB_ATOM_NODE* cell = create_lcell_comb(get_or_create_instance_name(entry->m_node_name));
     // Ports this cell does not have come from a log of another netlist.
     for (size_t i = 0; i < entry->m_input_ports.size(); ++i)
@@ -256,7 +257,7 @@ bool MORV_LOG_BRK::reproduce_store_node_info(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INF
     MORV_ASSERT_TEXT(origin, "src_node");
     const int* partition = nullptr;
     if (!entry->m_part_name.empty()) partition = &m_part_name_to_part_id_map.at(entry->m_part_name);
-    m_fsyn_api->node_added(cell, origin, MORV_MODIFICATION_CREATE, MORV_MODIFICATION_CODE, true, partition);
+    announce_replayed_node(cell, origin, partition);
     m_node_by_name_id[cell->get_instance_name()->get_id()] = cell;
     place_in_same_lab(cell, origin);
 
@@ -264,6 +265,7 @@ bool MORV_LOG_BRK::reproduce_store_node_info(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INF
     cdb()->set_lutmask(
         cell, convert_lutmask_bit_order(entry->m_lutmask, extended, m_net_util->is_in_arithmetic_mode(cell)), 0);
     m_fsyn_api->modify_node(cell);
+    warn_if_changed_since_recording(entry, before, cell);
     if (entry->m_node_kind == MORV_LOG_LATCH_NODE) rebuild_latch(entry, cell);
     delete_replaced_nodes(replaced);
     return true;
@@ -335,7 +337,7 @@ bool MORV_LOG_BRK::reproduce_confirm_clkbuf(LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF*
     }
     MORV_ASSERT_TEXT(!replay_logging(), "Should not need to log a change of a node name in current code");
     clkbuf->set_instance_name(out_name);
-    m_fsyn_api->node_added(clkbuf, clk->get_my_node(), MORV_MODIFICATION_CREATE, MORV_MODIFICATION_CODE);
+    announce_replayed_node(clkbuf, clk->get_my_node(), nullptr);
     m_node_by_name_id[out_name->get_id()] = clkbuf;
     m_oterm_by_name_id[out_name->get_id()] = out;
     m_fsyn_api->copy_boundary_port_binding(clk, out);

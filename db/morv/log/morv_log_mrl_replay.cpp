@@ -113,7 +113,7 @@ bool MORV_LOG_MRL::register_logged_output_node(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_I
     m_oterm_by_name_id[name->get_id()] = out;
     const int* partition = nullptr;
     if (!entry->m_part_name.empty()) partition = &m_part_name_to_part_id_map.at(entry->m_part_name);
-    m_fsyn_api->node_added(node, origin, MORV_MODIFICATION_CREATE, MORV_MODIFICATION_CODE, true, partition);
+    announce_replayed_node(node, origin, partition);
     if (entry->m_lutmask != 0) m_fsyn_api->modify_node(node);
     return true;
 }
@@ -312,6 +312,7 @@ bool MORV_LOG_MRL::reproduce_store_node_info(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INF
     }
     REBUILD_PLAN plan;
     if (!plan_rebuild(entry, plan)) return false;
+    const MORV_LOG_LUT_READS before = read_recorded_node(entry);
 
     HDB_INSTANCE_NAME* cell_name = get_or_create_instance_name(entry->m_node_name);
     CDB_ATOM_NODE* cell = create_lcell_comb(cell_name);
@@ -322,13 +323,14 @@ bool MORV_LOG_MRL::reproduce_store_node_info(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INF
     rebuild_inputs(cell, plan);
     const int* partition = nullptr;
     if (!entry->m_part_name.empty()) partition = &m_part_name_to_part_id_map.at(entry->m_part_name);
-    m_fsyn_api->node_added(cell, plan.origin, MORV_MODIFICATION_CREATE, MORV_MODIFICATION_CODE, true, partition);
+    announce_replayed_node(cell, plan.origin, partition);
     place_in_same_lab(cell, plan.origin);
     cdb()->set_lutmask(cell,
                        convert_lutmask_bit_order(entry->m_lutmask, m_net_util->is_in_extended_mode(cell),
                                                  m_net_util->is_in_arithmetic_mode(cell)),
                        0);
     m_fsyn_api->modify_node(cell);
+    warn_if_changed_since_recording(entry, before, cell);
     if (entry->m_node_kind == MORV_LOG_LATCH_NODE) rebuild_latch(entry, cell);
     delete_replaced_nodes(replaced);
     return true;

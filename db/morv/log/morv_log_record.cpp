@@ -243,7 +243,7 @@ void MORV_LOG::write_pending_in_replay_order()
     for (const RECORD_OWNER& record : m_pending_entries)
         if (!deleted(record.get())) write(record.get());
     for (const auto& [id, record] : m_connection_map)
-        if (!deleted(record.get())) write(record.get());
+        if (!deleted(record.get()) || release_inputs_of_deleted_node(*record)) write(record.get());
     for (const RECORD_OWNER& record : m_partition_entries) write(record.get());
     std::vector<const LOGDB_FSYN_LOG_ENTRY_DELETE_ATOM*> deletes;
     for (const auto& [id, record] : m_delete_atom_map) {

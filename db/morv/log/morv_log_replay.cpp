@@ -5,6 +5,8 @@
 
 #include <set>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
@@ -301,6 +303,13 @@ bool MORV_LOG::dispatch_entry(LOGDB_FSYN_LOG_ENTRY* entry, bool& first_delete)
         insert_pending_nodes();
         first_delete = true;
         return true;
+    case LOGDB_FSYN_LOG_OPERATION_END_OF_LOG_PRINT:
+    case LOGDB_FSYN_LOG_OPERATION_END_OF_LOG:
+        // The end of a batch: its new nodes are whole. Later batches name
+        // them as sources and origins, so they are announced here, not
+        // only when a flow's first deletion comes.
+        insert_pending_nodes();
+        return true;
     case LOGDB_FSYN_LOG_OPERATION_REVISION_NUMBER:
         m_log_version = static_cast<LOGDB_FSYN_LOG_ENTRY_REVISION_NUMBER*>(entry)->get_version();
         return true;
@@ -368,17 +377,38 @@ void MORV_LOG::insert_pending_nodes()
     std::map<uint32_t, MORV_LOG_NEW_NODE_TO_INSERT> pending;
     pending.swap(m_nodes_to_insert);
     m_nodes_in_pending_inserts.clear();
-    for (const auto& [name_id, record] : pending) {
-        CDB_ATOM_NODE* node = record.m_new_node;
-        if (record.m_is_kind3) {
+    // A node made from another pending node goes after it: it takes its
+    // origin's chip entry, which the origin gets when it is announced.
+    std::unordered_set<const CDB_ATOM_NODE*> waiting;
+    for (const auto& [name_id, record] : pending) waiting.insert(record.m_new_node);
+    std::vector<const MORV_LOG_NEW_NODE_TO_INSERT*> order;
+    while (!waiting.empty()) {
+        const size_t before = waiting.size();
+        for (const auto& [name_id, record] : pending) {
+            if (waiting.count(record.m_new_node) == 0) continue;
+            if (waiting.count(record.m_old_node) != 0 && record.m_old_node != record.m_new_node) continue;
+            order.push_back(&record);
+            waiting.erase(record.m_new_node);
+        }
+        MORV_ASSERT_TEXT(waiting.size() < before, "pending nodes made from each other");
+    }
+    for (const MORV_LOG_NEW_NODE_TO_INSERT* record : order) {
+        CDB_ATOM_NODE* node = record->m_new_node;
+        if (record->m_is_kind3) {
             CDB_ATOM_OTERM* main = get_primary_oterm(node);
             const int code = main != nullptr ? main->get_usage() : 0;
-            m_fsyn_api->node_added(node, record.m_old_node, MORV_MODIFICATION_DUPLICATE, code, true, nullptr);
+            m_fsyn_api->node_added(node, record->m_old_node, MORV_MODIFICATION_DUPLICATE, code, true, nullptr);
         } else {
-            m_fsyn_api->node_added(node, record.m_old_node, MORV_MODIFICATION_CREATE, MORV_MODIFICATION_CODE, true,
+            m_fsyn_api->node_added(node, record->m_old_node, MORV_MODIFICATION_CREATE, MORV_MODIFICATION_CODE, true,
                                    nullptr);
         }
     }
+}
+
+void MORV_LOG::announce_replayed_node(CDB_ATOM_NODE* node, CDB_ATOM_NODE* origin, const int* partition)
+{
+    if (m_nodes_in_pending_inserts.count(origin) != 0) insert_pending_nodes();
+    m_fsyn_api->node_added(node, origin, MORV_MODIFICATION_CREATE, MORV_MODIFICATION_CODE, true, partition);
 }
 
 void MORV_LOG::delete_dangling_clkbufs()

@@ -317,6 +317,28 @@ void MORV_LOG::log_disconnection(CDB_ATOM_ITERM* iterm)
     else set_connection_slot(iterm, MORV_LOG_DISCONNECT_TEXT);
 }
 
+// A replay deletes nodes in the order they were logged and keeps a cell
+// that still drives something. A pre-existing cell deleted after its sink
+// had stopped reading it must not meet that sink still connected: so the
+// sink, when it goes in the same batch, keeps a record that cuts every
+// input the log saw it change. A node made during the log does not exist
+// for the replay, and its record goes nowhere.
+bool MORV_LOG::release_inputs_of_deleted_node(LOGDB_FSYN_LOG_ENTRY& record) const
+{
+    auto* connection = dynamic_cast<LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION*>(&record);
+    if (connection == nullptr) return false;
+    auto deleted = m_delete_atom_map.find(static_cast<int32_t>(connection->m_node_id));
+    if (deleted == m_delete_atom_map.end() ||
+        static_cast<const LOGDB_FSYN_LOG_ENTRY_DELETE_ATOM*>(deleted->second.get())->m_deleted_inserted_node)
+        return false;
+    for (std::string& slot : connection->m_connection_array)
+        if (slot != MORV_LOG_UNCHANGED_TEXT) slot = MORV_LOG_DISCONNECT_TEXT;
+    if (record.m_type == LOGDB_FSYN_LOG_OPERATION_ADD_REMOVE_CONNECTION_RAM)
+        for (std::string& source : static_cast<LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION_RAM&>(record).m_sources)
+            source = MORV_LOG_DISCONNECT_TEXT;
+    return true;
+}
+
 void MORV_LOG::log_connect_to_gnd(CDB_ATOM_ITERM* iterm)
 {
     log_connection(MORV_LOG_GND_SOURCE, iterm);

@@ -325,6 +325,56 @@ TEST_F(MorvLogRecordTest, BrkWriteOutKeepsTheReplayOrder)
     EXPECT_TRUE(log->get_all_pending_entries().empty());
 }
 
+// A sink that stopped reading a cell and went in the same batch as that
+// cell: the replay deletes in logging order and keeps a cell that still
+// drives, so the sink's record goes out, cutting every input the log saw
+// it change (its new source may be a cell the batch made and deleted, which
+// the replay never sees). A node made and deleted in the batch leaves none.
+TEST_F(MorvLogRecordTest, ADeletedSinksChangedInputsReachTheReplayAsDisconnections)
+{
+    RECORDING r(CDB_FAMILY_BRK);
+    CDB_ATOM_OTERM* a = r.input("a");
+    CDB_ATOM_NODE* head = r.lut("head", {a}, 0x1);
+    CDB_ATOM_NODE* mid = r.lut("mid", {head->get_output_term_by_type(DB_COMB_OUT), a});
+    r.start_flow();
+    MORV_LOG* log = r.log();
+
+    CDB_ATOM_NODE* temp = r.lut("temp", {a}, 0x2);
+    log->log_insert_atom(temp, head, false);
+    CDB_ATOM_ITERM* temp_b = temp->add_input_term(DB_DATA_B);
+    log->log_connection(a, temp_b);
+    temp_b->insert_fanin(a);
+    CDB_ATOM_ITERM* mid_a = mid->get_input_term_by_type(DB_DATA_A);
+    log->log_disconnection(mid_a);
+    mid_a->disconnect_from_source(0);
+    log->log_connection(temp->get_output_term_by_type(DB_COMB_OUT), mid_a);
+    mid_a->insert_fanin(temp->get_output_term_by_type(DB_COMB_OUT));
+    log->log_delete_atom(head);
+    log->log_delete_atom(mid);
+    mid_a->disconnect_from_source(0);
+    log->log_delete_atom(temp);
+    log->write_pending_entries();
+
+    const std::vector<std::string> lines = r.written();
+    const std::string release = log_line(
+        "ADD_REMOVE_CONNECTION_LCELL_COMB", mid,
+        slot_list(static_cast<size_t>(MORV_LOG::get_connection_slot_count(mid->get_atom_type())), {{0, "DISCONNECT"}}));
+    const auto at = [&](const std::string& line) {
+        return static_cast<size_t>(std::find(lines.begin(), lines.end(), line) - lines.begin());
+    };
+    const auto starting = [&](const std::string& start) {
+        for (size_t k = 0; k < lines.size(); ++k)
+            if (lines[k].rfind(start, 0) == 0) return k;
+        return lines.size();
+    };
+    ASSERT_LT(at(release), lines.size()) << ::testing::PrintToString(lines);
+    EXPECT_LT(at(release), starting("DELETE_ATOM " + std::to_string(head->get_id()) + " "));
+    EXPECT_LT(starting("DELETE_ATOM " + std::to_string(head->get_id()) + " "),
+              starting("DELETE_ATOM " + std::to_string(mid->get_id()) + " "));
+    for (const std::string& line : lines) EXPECT_EQ(line.find("temp"), std::string::npos) << line;
+    EXPECT_TRUE(log->get_all_pending_entries().empty());
+}
+
 TEST_F(MorvLogRecordTest, BrkLatchStateNamesItsRolesAndAClockBufferIsConfirmedOnce)
 {
     RECORDING r(CDB_FAMILY_BRK);

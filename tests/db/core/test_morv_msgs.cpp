@@ -33,6 +33,9 @@ const EXPECTED_MSG s_expected[] = {
     {'E', "EMORV_FSYN_LOG_FILE_DAMAGED", "Physical Synthesis cannot replay the log file %1!s!: %2!s!"},
     {'W', "WMORV_FSYN_LOG_NODE_STILL_HAS_FANOUT",
      "The replayed log deletes node %1!s!, which still drives other nodes here: the node is kept"},
+    {'W', "WMORV_FSYN_LOG_NODE_CHANGED_SINCE_RECORDING",
+     "Node %1!s! differs from the node the replayed log was recorded from: the replay rebuilds the recorded logic and "
+     "the change made to the design since then is lost"},
     {'E', "EMORV_FSYN_INVALID_OPTIMIZATION_SIGNATURE_CIRCUIT_MATCH",
      "The supplied Physical Synthesis optimization signature is not valid for this circuit."},
     {'I', "IMORV_PHYSICAL_SYNTHESIS_START", "Starting physical synthesis optimizations for %1!s!"},
@@ -140,8 +143,8 @@ protected:
 
 TEST_F(MsgsTest, EveryMessageHasItsTextIdAndKind)
 {
-    ASSERT_EQ(int(MORV_MSG_COUNT), 42);
-    ASSERT_EQ(sizeof(s_expected) / sizeof(s_expected[0]), 42u);
+    ASSERT_EQ(int(MORV_MSG_COUNT), 43);
+    ASSERT_EQ(sizeof(s_expected) / sizeof(s_expected[0]), 43u);
     std::set<std::string> ids;
     for (const EXPECTED_MSG& expected : s_expected) {
         SCOPED_TRACE(expected.id);

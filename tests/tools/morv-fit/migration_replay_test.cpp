@@ -1,0 +1,164 @@
+// A change log recorded on one family and replayed on the other, as a user
+// migrates a design: the replay ends where the recording ended, computes
+// the design's function (proved by ABC), and says so when the design was
+// changed since the recording.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "abc_equiv.h"
+#include "logdb/logdb_fsyn_log_file.h"
+#include "test_files.h"
+
+namespace migration_replay_test {
+
+namespace {
+
+const std::string k_alu4 = std::string(MORV_SOURCE_DIR) + "/bench/mcnc_k4/alu4.blif";
+constexpr int k_chain_length = 2000;
+
+COMMAND_RUN fit(const std::filesystem::path& folder, const std::string& args)
+{
+    std::string cmd = "cd '";
+    cmd.append(folder.string()).append("' && ").append(MORV_FIT_BINARY).append(" -q ").append(args).append(" 2>&1");
+    return run_command(cmd);
+}
+
+// The LUT count of a row of the summary table; -1 when there is none.
+int row_luts(const std::string& out, const std::string& step)
+{
+    const size_t at = out.find(std::string("\n").append(step).append(" "));
+    if (at == std::string::npos) return -1;
+    std::istringstream row(out.substr(at + 1, out.find('\n', at + 1) - at - 1));
+    std::vector<std::string> words;
+    for (std::string word; row >> word;) words.push_back(word);
+    const size_t first = words.size() > 1 && words[1] == "(off)" ? 2 : 1;
+    if (words.size() < first + 2) return -1;
+    return std::stoi(words[first + 1]);
+}
+
+int count_of(const std::string& text, const std::string& what)
+{
+    int count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
+    return count;
+}
+
+// A chain of inverters from input a to output y, tapped halfway by output
+// z (both buffers); the cells named in `flipped` compute the other one.
+void write_chain(const std::filesystem::path& file, const std::set<std::string>& flipped)
+{
+    std::ofstream out(file);
+    const auto cell = [&](const std::string& from, const std::string& name, bool inverter) {
+        out << ".names " << from << " " << name << "\n" << (inverter != (flipped.count(name) != 0) ? "0 1\n" : "1 1\n");
+    };
+    out << ".model chain\n.inputs a\n.outputs y z\n";
+    std::string previous = "a";
+    for (int i = 1; i <= k_chain_length; ++i) {
+        const std::string name = "n" + std::to_string(i);
+        cell(previous, name, true);
+        previous = name;
+    }
+    cell(previous, "y", false);
+    cell("n" + std::to_string(k_chain_length / 2), "z", false);
+    out << ".end\n";
+}
+
+// Names of the nodes whose prior state the log stores (constant drivers aside).
+std::vector<std::string> stored_nodes(const std::string& log_name)
+{
+    LOGDB_FSYN_LOG_FILE log;
+    log.set_file_name(log_name);
+    std::vector<std::string> names;
+    while (LOGDB_FSYN_LOG_ENTRY_OWNER record = log.read_fsyn_log_entry()) {
+        if (record->m_type != LOGDB_FSYN_LOG_OPERATION_STORE_NODE_INFO) continue;
+        const auto* state = static_cast<const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO*>(record.get());
+        if (!state->m_is_constant_driver) names.push_back(state->m_node_name);
+    }
+    return names;
+}
+
+std::filesystem::path fresh_folder(const std::string& name)
+{
+    const std::filesystem::path folder = std::filesystem::absolute(name);
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder / "rec");
+    std::filesystem::create_directories(folder / "rep");
+    return folder;
+}
+
+}  // namespace
+
+// The user's migration with every physical-synthesis setting on, then the
+// LUT-input remapping that follows a replay: nodes made in one batch of the
+// log and rebuilt in a later one are whole nodes of the compile.
+TEST(MorvFitMigrationReplay, ABrennockLogWithTheUsersSettingsReplaysOnMorlin)
+{
+    const std::filesystem::path folder = fresh_folder("replay_alu4");
+    std::ofstream(folder / "rec" / "brk-mrl.txt") << "family 6\nmigratable_part 2400\n";
+    const std::string settings = "--set 659=on --set 660=on --set 662=on --set 663=on --set 664=on --set 665=on ";
+    const COMMAND_RUN rec =
+        fit(folder / "rec", "--family BRK --device brk-mrl.txt " + settings + "-o rec.blif " + k_alu4);
+    ASSERT_EQ(rec.status, 0) << rec.out;
+    const std::string log = (folder / "rec" / "db" / "morv_fit.cmp.psl").string();
+    ASSERT_FALSE(stored_nodes(log).empty()) << "the recording changed nothing";
+    const COMMAND_RUN rep =
+        fit(folder / "rep", "--family MRL " + settings + "--set 661=" + log + " -o rep.blif " + k_alu4);
+    ASSERT_EQ(rep.status, 0) << rep.out;
+    // The design is the one recorded from: no node differs from its state.
+    EXPECT_EQ(count_of(rep.out, "WMORV_FSYN_LOG_NODE_CHANGED_SINCE_RECORDING"), 0) << rep.out;
+    if (abc_is_available()) {
+        const ABC_RESULT proof = abc_check_equivalence((folder / "rep" / "rep.blif").string(), k_alu4, true);
+        EXPECT_TRUE(proof.is_equivalent()) << proof.m_command << "\n" << proof.m_output;
+    }
+    std::filesystem::remove_all(folder);
+}
+
+// A chain the morlin recording sweeps down to a few cells, deleting each
+// cell after its sink stopped reading it: the brennock replay deletes the
+// same cells, and a replay onto a design edited since says which node it
+// overwrote.
+TEST(MorvFitMigrationReplay, AMorlinChainReplaysOnBrennockToWhereTheRecordingEnded)
+{
+    const std::filesystem::path folder = fresh_folder("replay_chain");
+    write_chain(folder / "chain.blif", {});
+    std::ofstream(folder / "rec" / "mrl-brk.txt") << "family 24\nmigratable_part 600\n";
+    const std::string design = (folder / "chain.blif").string();
+    const COMMAND_RUN rec =
+        fit(folder / "rec", "--family MRL --device mrl-brk.txt --set fsyn_netlist_sweeper=on -o rec.blif " + design);
+    ASSERT_EQ(rec.status, 0) << rec.out;
+    const int recorded = row_luts(rec.out, "LATE");
+    ASSERT_GT(recorded, 0) << rec.out;
+    ASSERT_LT(recorded, 10) << "the recording no longer sweeps the chain\n" << rec.out;
+
+    const std::string log = (folder / "rec" / "db" / "morv_fit.cmp.psl").string();
+    const COMMAND_RUN rep = fit(folder / "rep", "--family BRK --set 661=" + log + " -o rep.blif " + design);
+    ASSERT_EQ(rep.status, 0) << rep.out;
+    EXPECT_LE(row_luts(rep.out, "FIT_EARLY"), recorded) << rep.out;
+    EXPECT_EQ(count_of(rep.out, "WMORV_FSYN_LOG_NODE_STILL_HAS_FANOUT"), 0) << rep.out;
+    EXPECT_EQ(count_of(rep.out, "WMORV_FSYN_LOG_NODE_CHANGED_SINCE_RECORDING"), 0) << rep.out;
+    if (abc_is_available()) {
+        const ABC_RESULT proof = abc_check_equivalence((folder / "rep" / "rep.blif").string(), design, false);
+        EXPECT_TRUE(proof.is_equivalent()) << proof.m_command << "\n" << proof.m_output;
+    }
+
+    // One cover edited since the recording, in a node the log rebuilds: the
+    // replay still succeeds, and one warning names that node.
+    const std::vector<std::string> stored = stored_nodes(log);
+    ASSERT_FALSE(stored.empty());
+    const std::string edited = stored.front();
+    write_chain(folder / "edited.blif", {edited});
+    const COMMAND_RUN changed =
+        fit(folder / "rep", "--family BRK --set 661=" + log + " -o edited.blif " + (folder / "edited.blif").string());
+    EXPECT_EQ(changed.status, 0) << changed.out;
+    EXPECT_EQ(count_of(changed.out, "WMORV_FSYN_LOG_NODE_CHANGED_SINCE_RECORDING"), 1) << changed.out;
+    EXPECT_NE(changed.out.find("Node " + edited + " differs"), std::string::npos) << changed.out;
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace migration_replay_test
