@@ -1,7 +1,5 @@
 #include "host_setting_names.h"
 
-#include <cstdio>
-
 #include "morv/core/morv_setting_ids.h"
 
 namespace morv_host {
@@ -42,11 +40,9 @@ int host_setting_id_of_name(const std::string& name)
 std::string host_setting_names_help()
 {
     std::string text = "settings by name (--set NAME=VALUE or NAME=VALUE in a settings file; the number works too):\n";
-    char line[256];
     for (const HOST_SETTING_NAME& n : host_setting_names()) {
-        std::snprintf(line, sizeof line, "  %-40s %3d  %s%s\n", n.name, n.id, n.optimisation ? "on/off: " : "",
-                      n.effect);
-        text += line;
+        text += std::string("  ") + n.name + " (" + std::to_string(n.id) + (n.optimisation ? ", on/off" : "") + ")\n";
+        text += std::string("      ") + n.effect + "\n";
     }
     return text;
 }
