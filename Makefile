@@ -3,7 +3,6 @@
 JOBS ?= $(shell nproc)
 RELEASE_DIR := build/release
 TEST_DIR := build/test
-DESIGN ?= designs/pipeline.blif
 PHASE := bash scripts/phase.sh
 
 RELEASE_CONFIG := -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORV_BUILD_TESTS=ON -DMORV_BUILD_BENCHMARKS=ON
@@ -24,7 +23,7 @@ build-release: deps
 	  cmake --build $(RELEASE_DIR) -j $(JOBS) --target morv-fit'
 
 run: build-release
-	@$(PHASE) "main job" bash scripts/run-main-job.sh $(RELEASE_DIR) $(DESIGN)
+	@$(PHASE) "main job" env JOBS=$(JOBS) bash scripts/run-main-job.sh $(RELEASE_DIR)
 
 build-test: deps
 	@$(PHASE) "build, sanitizers: everything" sh -c 'cmake -S . -B $(TEST_DIR) $(TEST_CONFIG) >/dev/null && \

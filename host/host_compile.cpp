@@ -21,6 +21,8 @@
 #include "host_env.h"
 #include "host_fitter.h"
 #include "host_grid.h"
+#include "host_progress.h"
+#include "host_setting_names.h"
 #include "host_settings.h"
 #include "io/blif_reader.h"
 #include "io/blif_writer.h"
@@ -99,13 +101,22 @@ class COMPILE
 {
 public:
     COMPILE(HOST_ENV& env, const FIT_OPTIONS& o, std::ostream& log, double read_seconds)
-        : m_env(env), m_o(o), m_log(log), m_read_seconds(read_seconds), m_errors_before(msg_posted_error_count())
+        : m_env(env), m_o(o), m_log(log), m_read_seconds(read_seconds), m_errors_before(msg_posted_error_count()),
+          m_tracker(
+              [&env](SUMMARY_ROW& r) {
+                  const COUNTS c = count_atoms(env);
+                  r.atoms = c.atoms;
+                  r.luts = c.luts;
+                  r.registers = c.registers;
+                  return env.accessories()->get_num_analyses();
+              },
+              env.shows_progress() ? stderr : nullptr)
     {}
 
     HOST_COMPILE_RESULT run();
 
 private:
-    void row(const std::string& step, double seconds)
+    void row(const std::string& step, double seconds, const char* flow = nullptr, bool ran = true)
     {
         // The row's own analysis is reporting, not work of the step.
         const long analyses = m_env.accessories()->get_num_analyses();
@@ -113,6 +124,8 @@ private:
         COUNTS c = count_atoms(m_env);
         SUMMARY_ROW r;
         r.step = step;
+        r.flow = flow != nullptr ? flow : step;
+        r.ran = ran;
         r.atoms = c.atoms;
         r.luts = c.luts;
         r.registers = c.registers;
@@ -130,13 +143,19 @@ private:
     {
         const double t0 = gen_get_sec_cpu();
         bool ran = false;
+        std::vector<SUMMARY_ROW> runs;
         if (force || m_expert->will_fsyn_run(f)) {
             ran = true;
-            if (!m_expert->do_physical_synthesis(f) && m_o.verbosity >= 1)
+            m_tracker.begin_flow(flow_label(f), m_expert);
+            const bool ok = m_expert->do_physical_synthesis(f);
+            runs = m_tracker.end_flow();
+            if (!ok && m_o.verbosity >= 1)
                 m_log << "morv-fit: physical synthesis at " << flow_label(f)
                       << " reported failure; its result is kept as is\n";
         }
-        row(std::string(flow_label(f)) + (ran ? "" : " (off)"), gen_get_sec_cpu() - t0);
+        row(std::string(flow_label(f)) + (ran ? "" : " (off)"), gen_get_sec_cpu() - t0, flow_label(f), ran);
+        // Each algorithm run of the flow point follows its row.
+        m_result.rows.insert(m_result.rows.end(), runs.begin(), runs.end());
         return ran;
     }
     void derive_clock_period();
@@ -159,6 +178,7 @@ private:
     double m_read_seconds = 0;
     long m_analyses_reported = 0;
     long m_errors_before = 0;
+    HOST_RUN_TRACKER m_tracker;
 };
 
 void COMPILE::derive_clock_period()
@@ -284,7 +304,7 @@ void check_files(const FIT_OPTIONS& o)
         throw HOST_INPUT_ERROR("cannot read design file '" + o.design + "': " + error);
     const std::pair<const std::string*, const char*> inputs[] = {
         {&o.design, "the input design"}, {&o.settings_file, "the settings file"}, {&o.device_file, "the device file"}};
-    for (const std::string* target : {&o.output_blif, &o.output_native}) {
+    for (const std::string* target : {&o.output_blif, &o.output_native, &o.stats_file}) {
         if (target->empty()) continue;
         for (const auto& [input, what] : inputs)
             if (!input->empty() && same_file(*input, *target))
@@ -292,6 +312,9 @@ void check_files(const FIT_OPTIONS& o)
     }
     if (!o.output_blif.empty() && !o.output_native.empty() && same_file(o.output_blif, o.output_native))
         throw HOST_INPUT_ERROR("-o and --native name the same file '" + o.output_blif + "'");
+    for (const std::string* other : {&o.output_blif, &o.output_native})
+        if (!o.stats_file.empty() && !other->empty() && same_file(o.stats_file, *other))
+            throw HOST_INPUT_ERROR("--stats names the output file '" + o.stats_file + "'");
 }
 
 // A folder the run writes into, made when missing.
@@ -403,6 +426,14 @@ void write_outputs(const CDB_ATOM_NETLIST& netlist, FIO_REPLACING_FILE& blif, FI
     if (!native.commit(error)) throw HOST_INPUT_ERROR(error);
 }
 
+void write_stats(const HOST_COMPILE_RESULT& result, FIO_REPLACING_FILE& stats)
+{
+    if (!stats.is_open()) return;
+    stats.stream() << format_summary_csv(result.rows, result.clock_period_ps);
+    std::string error;
+    if (!stats.commit(error)) throw HOST_INPUT_ERROR(error);
+}
+
 // The native text form announces itself on its first line; anything else
 // is read as BLIF.
 bool is_native_design(const std::string& path)
@@ -418,11 +449,15 @@ std::unique_ptr<CDB_ATOM_NETLIST> read_design(const FIT_OPTIONS& o, int family)
     if (!is_native_design(o.design)) {
         BLIF_READER reader(family);
         reader.set_undriven_is_error(o.undriven_is_error);
+        reader.set_clock_net(o.clock_net);
         // The netlist stands for what synthesis hands the fitter, and that
         // has UVO registers packed with the LUTs that feed them.
         reader.set_pack_registers(true);
         return reader.read_file(o.design);
     }
+    if (!o.clock_net.empty())
+        throw HOST_INPUT_ERROR("--clock: '" + o.design +
+                               "' is in the native text form, where every latch names its clock");
     std::string error;
     std::unique_ptr<CDB_ATOM_NETLIST> netlist(cdb_read_native_netlist_file(o.design, nullptr, &error));
     if (!netlist) throw HOST_INPUT_ERROR(error);
@@ -459,13 +494,18 @@ void print_filed_tables(const RDB_REPORT& report, std::ostream& out)
 int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::function<void(HOST_ENV&)>& hook)
 {
     check_files(o);
-    FIO_REPLACING_FILE blif_out, native_out;
+    FIO_REPLACING_FILE blif_out, native_out, stats_out;
     open_output(o.output_blif, blif_out);
     open_output(o.output_native, native_out);
+    open_output(o.stats_file, stats_out);
     const std::filesystem::path folder = compile_folder(o);
     const COMPILE_FOLDER_LOCK folder_lock(folder);
 
     HOST_SETTINGS settings;
+    // First, so that the settings file and --set may turn one off again.
+    if (o.optimize)
+        for (const HOST_SETTING_NAME& n : host_setting_names())
+            if (n.optimisation) settings.add(n.name, "on", "--optimize");
     if (!o.settings_file.empty()) settings.load_file(o.settings_file);
     for (const auto& [k, v] : o.sets) settings.add(k, v, "--set " + k);
 
@@ -494,7 +534,9 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     if (settings.needs_boundary_port_manager()) design.install_boundary_port_manager();
     HOST_ENV env(design);
     settings.apply_assignments(env);
-    env.set_progress_bar(o.verbosity >= 1 && isatty(STDERR_FILENO));
+    // Progress lines only where a person watches: never into a file or a
+    // pipe, where they would be noise between the table's lines.
+    env.set_progress_bar(o.verbosity >= 1 && isatty(STDOUT_FILENO) && isatty(STDERR_FILENO));
     if (hook) hook(env);
 
     FIT_OPTIONS effective = o;
@@ -506,6 +548,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     env.set_progress_bar(false);
 
     write_outputs(*design.netlist(), blif_out, native_out);
+    write_stats(result, stats_out);
     out << "\nclock period " << result.clock_period_ps << " ps\n"
         << format_summary_table(result.rows, result.clock_period_ps);
     print_filed_tables(*design.cmp().get_report(), out);
@@ -550,7 +593,7 @@ int fit_main(int argc, const char* const* argv, std::ostream& out, std::ostream&
         return 1;
     }
     if (options.help) {
-        out << fit_usage_text();
+        out << fit_usage_text() << "\n" << host_setting_names_help();
         return 0;
     }
     if (options.version) {

@@ -110,7 +110,6 @@ HOST_ENV::~HOST_ENV()
     set_save_restore_mgr(nullptr);
     // The analyser must not keep pointing into this compile's netlist.
     tdc_reset_accessories();
-    if (m_progress_bar && m_progress > 0) std::fputc('\n', stderr);
 }
 
 void HOST_ENV::note(const char* what, int64_t a, int64_t b, int64_t c, int64_t d)
@@ -326,13 +325,9 @@ void HOST_ENV::get_progress_range(int* start, int* end)
 void HOST_ENV::set_progress(int value)
 {
     m_progress = std::clamp(value, 0, 100);
+    // The terminal shows the progress lines of each algorithm run instead of
+    // a bar, which would share their line.
     note("set_progress", m_progress);
-    if (m_progress_bar) {
-        const int width = 40, filled = m_progress * width / 100;
-        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
-                     std::string(width - filled, ' ').c_str(), m_progress);
-        std::fflush(stderr);
-    }
 }
 
 bool HOST_ENV::can_share_ram_block(int representative_ram_id, int ram_id)

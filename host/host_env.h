@@ -158,7 +158,9 @@ public:
     TDC_UTILITY* get_component_tdc_utility() const { return m_component_utility; }
 
     // ---- progress
+    // Progress lines on the terminal (host_progress.h) during the compile.
     void set_progress_bar(bool on) { m_progress_bar = on; }
+    bool shows_progress() const { return m_progress_bar; }
     int get_progress() const { return m_progress; }
 
     // ---- host operations of MORV_ENV

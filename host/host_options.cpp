@@ -55,6 +55,9 @@ const char* fit_usage_text()
            "  --clock-period PS      clock period in picoseconds (default: derived from the\n"
            "                         unoptimised critical path)\n"
            "  --effort LEVEL         fast | normal | extra (default normal)\n"
+           "  -O, --optimize         turn on all six physical-synthesis settings below (the\n"
+           "                         family's default lists); --settings and --set may turn\n"
+           "                         one off again\n"
            "  --test-string STRING   run these algorithms instead of the default lists\n"
            "  --settings FILE        project settings by id and fsyn_* switches\n"
            "  --set KEY=VALUE        one setting or switch (repeatable; after --settings)\n"
@@ -62,10 +65,15 @@ const char* fit_usage_text()
            "                         statistics, change logs); relative names in settings are\n"
            "                         taken there (default: the folder of -o, else the current one)\n"
            "  --seed N               placer seed (default 1)\n"
+           "  --clock NET            clock of the latches the design gives none (BLIF '.latch D Q'\n"
+           "                         as ABC writes it; default: the design's one clock)\n"
+           "  --stats FILE           also write the summary table as CSV, one row per flow\n"
+           "                         point and algorithm\n"
            "  --error-on-undriven    nets read but never driven are an error (default: tied to 0,\n"
            "                         with one warning naming them)\n"
            "  -q, --quiet            print only warnings, errors and the summary table\n"
-           "  -v, --verbose          print progress of every step\n"
+           "  -v, --verbose          print progress of every step (on a terminal the default\n"
+           "                         shows one line per flow point and algorithm)\n"
            "  --help                 show this text\n"
            "  --version              show the version\n";
 }
@@ -75,9 +83,9 @@ namespace {
 // Options that take a value accept both "--opt VALUE" and "--opt=VALUE".
 bool takes_value(const std::string& name)
 {
-    static const char* const k_valued[] = {"-o",       "--native",      "--family",   "--device", "--clock-period",
-                                           "--effort", "--test-string", "--settings", "--set",    "--seed",
-                                           "--aux-dir"};
+    static const char* const k_valued[] = {"-o",        "--native",      "--family",   "--device", "--clock-period",
+                                           "--effort",  "--test-string", "--settings", "--set",    "--seed",
+                                           "--aux-dir", "--stats",       "--clock"};
     for (const char* v : k_valued)
         if (name == v) return true;
     return false;
@@ -142,11 +150,18 @@ bool parse_fit_options(int argc, const char* const* argv, FIT_OPTIONS& o, std::s
         else if (name == "-q" || name == "--quiet") o.verbosity = 0;
         else if (name == "-v" || name == "--verbose") o.verbosity = 2;
         else if (name == "--error-on-undriven") o.undriven_is_error = true;
+        else if (name == "-O" || name == "--optimize") o.optimize = true;
         else if (name == "-o") o.output_blif = value;
         else if (name == "--native") o.output_native = value;
         else if (name == "--device") o.device_file = value;
         else if (name == "--settings") o.settings_file = value;
-        else if (name == "--aux-dir") {
+        else if (name == "--stats" || name == "--clock") {
+            if (value.empty()) {
+                error = name + (name == "--stats" ? ": empty file name" : ": empty net name");
+                return false;
+            }
+            (name == "--stats" ? o.stats_file : o.clock_net) = value;
+        } else if (name == "--aux-dir") {
             if (value.empty()) {
                 error = "--aux-dir: empty folder name";
                 return false;

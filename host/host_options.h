@@ -37,7 +37,10 @@ struct FIT_OPTIONS
     bool undriven_is_error = false;                         // --error-on-undriven
     bool has_seed = false;
     uint32_t seed = 1;
-    int verbosity = 1;  // 0 with -q, 2 with -v
+    bool optimize = false;   // -O, --optimize: every on/off physical-synthesis setting on
+    std::string stats_file;  // --stats: the summary table as CSV
+    std::string clock_net;   // --clock: the clock of latches the design gives none
+    int verbosity = 1;       // 0 with -q, 2 with -v
     bool help = false;
     bool version = false;
 };

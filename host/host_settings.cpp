@@ -12,6 +12,7 @@
 #include "hdb/hdb_options.h"
 #include "host_env.h"
 #include "host_options.h"
+#include "host_setting_names.h"
 #include "morv/core/morv_setting_ids.h"
 
 namespace morv_host {
@@ -120,8 +121,9 @@ void HOST_SETTINGS::load_file(const std::string& path)
 void HOST_SETTINGS::add(const std::string& key, const std::string& value, const std::string& where)
 {
     if (key.empty()) throw HOST_INPUT_ERROR(where + ": empty key");
-    if (key.find_first_not_of("0123456789") == std::string::npos) {
-        const int id = setting_id(key, where);
+    const int named_id = host_setting_id_of_name(key);
+    if (named_id >= 0 || key.find_first_not_of("0123456789") == std::string::npos) {
+        const int id = named_id >= 0 ? named_id : setting_id(key, where);
         check_setting_value(id, value, where);
         m_options.emplace_back(id, value);
     } else if (is_assignment_key(key)) {

@@ -1,6 +1,7 @@
 #pragma once
 // Project settings for a compile, from a settings file and --set options:
 //   <number>=<value>            project setting by id (the ids of morv/core/morv_setting_ids.h)
+//   <name>=<value>              the same by its name (host_setting_names.h)
 //   dont_touch=<atom>           per-atom assignments; <atom> is an atom's or an
 //   must_keep=<atom>            output's name
 //   back_annotated=<atom>

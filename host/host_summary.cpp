@@ -34,4 +34,26 @@ std::string format_summary_table(const std::vector<SUMMARY_ROW>& rows, int64_t p
     return out;
 }
 
+std::string format_summary_csv(const std::vector<SUMMARY_ROW>& rows, int64_t period_ps)
+{
+    std::string out = "flow_point,algorithm,ran,atoms,luts,registers,worst_slack_ps,figure_of_merit,fmax_mhz,"
+                      "cpu_seconds,timing_analyses\n";
+    char line[512];
+    for (const SUMMARY_ROW& r : rows) {
+        char slack[32] = "", fom[32] = "", fmax[32] = "";
+        if (r.has_timing) {
+            std::snprintf(slack, sizeof slack, "%lld", static_cast<long long>(r.worst_slack_ps));
+            std::snprintf(fom, sizeof fom, "%lld", static_cast<long long>(r.figure_of_merit));
+            const double f = estimated_fmax_mhz(period_ps, r.worst_slack_ps);
+            if (f > 0) std::snprintf(fmax, sizeof fmax, "%.1f", f);
+        }
+        // Flow, step and algorithm names hold no comma or quote.
+        std::snprintf(line, sizeof line, "%s,%s,%d,%d,%d,%d,%s,%s,%s,%.3f,%ld\n",
+                      (r.flow.empty() ? r.step : r.flow).c_str(), r.algorithm.c_str(), r.ran ? 1 : 0, r.atoms, r.luts,
+                      r.registers, slack, fom, fmax, r.seconds, r.analyses);
+        out += line;
+    }
+    return out;
+}
+
 }  // namespace morv_host

@@ -9,7 +9,10 @@ namespace morv_host {
 
 struct SUMMARY_ROW
 {
-    std::string step;  // flow point or fitter step
+    std::string step;       // flow point or fitter step as the table shows it
+    std::string flow;       // the flow point or step alone (an algorithm's: the one it ran in)
+    std::string algorithm;  // the algorithm's short name; empty for a flow point or step
+    bool ran = true;        // false: a flow point the compile did not run
     int atoms = 0;
     int luts = 0;
     int registers = 0;
@@ -25,5 +28,9 @@ struct SUMMARY_ROW
 double estimated_fmax_mhz(int64_t period_ps, int64_t worst_slack_ps);
 
 std::string format_summary_table(const std::vector<SUMMARY_ROW>& rows, int64_t period_ps);
+
+// The same rows as comma-separated values with a header line, one line per
+// row; a value the table shows as "-" is empty.
+std::string format_summary_csv(const std::vector<SUMMARY_ROW>& rows, int64_t period_ps);
 
 }  // namespace morv_host

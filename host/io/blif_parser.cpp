@@ -89,8 +89,8 @@ std::string printable(std::string_view word)
 class PARSER
 {
 public:
-    PARSER(std::string_view text, const std::string& file, int max_lut_inputs)
-        : m_text(text), m_max_lut_inputs(max_lut_inputs)
+    PARSER(std::string_view text, const std::string& file, int max_lut_inputs, const std::string& clock_net)
+        : m_text(text), m_max_lut_inputs(max_lut_inputs), m_clock_net(clock_net)
     {
         m_model.m_file = file;
     }
@@ -116,6 +116,7 @@ public:
         if (m_model.m_outputs.empty())
             fail(m_seen_model ? m_model_line : m_end_line, str_cat("model '", m_model.m_name, "' declares no outputs"));
         check_written_names();
+        clock_clockless_latches();
         order_covers();
         for (size_t i = 0; i < m_model.m_nets.size(); ++i)
             if (m_model.m_nets[i].m_driver == BLIF_DRIVER::NONE) m_model.m_undriven.push_back(static_cast<int>(i));
@@ -332,29 +333,33 @@ private:
         m_open_cover = -1;
     }
 
+    // A latch without a control ("input output [init]", as ABC writes them,
+    // or the control NIL) is clocked by the design's clock once every latch
+    // is read (clock_clockless_latches).
     void latch(const std::vector<std::string_view>& t)
     {
         if (t.size() < 3 || t.size() > 6) fail(m_line, "'.latch' takes: input output [type control] [init]");
-        if (t.size() < 5)
-            fail(m_line, str_cat("latch '", t[2], "' has no clock; only rising-edge ('re') latches are supported"));
-        std::string_view type = t[3];
-        if (type != "re") {
-            if (type == "fe" || type == "ah" || type == "al" || type == "as")
-                fail(m_line, str_cat("latch type '", type, "' is not supported; only rising-edge ('re') latches are"));
-            fail(m_line, str_cat("unknown latch type '", type, "'"));
+        const bool has_control = t.size() >= 5;
+        if (has_control) {
+            std::string_view type = t[3];
+            if (type != "re") {
+                if (type == "fe" || type == "ah" || type == "al" || type == "as")
+                    fail(m_line,
+                         str_cat("latch type '", type, "' is not supported; only rising-edge ('re') latches are"));
+                fail(m_line, str_cat("unknown latch type '", type, "'"));
+            }
         }
-        if (t[4] == "NIL") fail(m_line, str_cat("latch '", t[2], "' has no clock ('NIL')"));
         BLIF_LATCH l;
         l.m_line = m_line;
-        if (t.size() == 6) {
-            std::string_view init = t[5];
+        if (t.size() == 6 || t.size() == 4) {
+            std::string_view init = t.back();
             if (init.size() != 1 || init[0] < '0' || init[0] > '3')
                 fail(m_line, str_cat("latch initial value '", init, "' is not 0, 1, 2 or 3"));
             // 2 (don't care) and 3 (unknown) power up like every register: to 0.
             l.m_init = init[0] == '1' ? 1 : 0;
         }
         l.m_d = read_net(t[1]);
-        l.m_clock = read_net(t[4]);
+        if (has_control && t[4] != "NIL") l.m_clock = read_net(t[4]);
         l.m_q = net(t[2]);
         int index = static_cast<int>(m_model.m_latches.size());
         drive(l.m_q, BLIF_DRIVER::LATCH, index);
@@ -398,6 +403,44 @@ private:
         const int index = static_cast<int>(m_model.m_latches.size());
         drive(l.m_q, BLIF_DRIVER::LATCH, index);
         m_model.m_latches.push_back(l);
+    }
+
+    // The clock of the latches read without one: the net --clock names, else
+    // the one clock the other latches share. With none or several to choose
+    // from, the first such latch is an error naming it.
+    void clock_clockless_latches()
+    {
+        int clock = -1;
+        if (!m_clock_net.empty()) {
+            auto named = m_net_ids.find(m_clock_net);
+            if (named == m_net_ids.end())
+                fail(0, str_cat("the design has no net '", m_clock_net, "' to clock its latches with (--clock)"));
+            clock = named->second;
+        }
+        std::vector<int> clocks;
+        std::vector<bool> is_clock(m_model.m_nets.size(), false);
+        for (const BLIF_LATCH& l : m_model.m_latches)
+            if (l.m_clock >= 0 && !is_clock[l.m_clock]) {
+                is_clock[l.m_clock] = true;
+                clocks.push_back(l.m_clock);
+            }
+        for (BLIF_LATCH& l : m_model.m_latches) {
+            if (l.m_clock >= 0) continue;
+            if (clock < 0 && clocks.size() != 1) fail(l.m_line, clockless_latch_error(l, clocks));
+            l.m_clock = clock >= 0 ? clock : clocks[0];
+            BLIF_NET& n = m_model.m_nets[l.m_clock];
+            if (n.m_first_use_line == 0) n.m_first_use_line = l.m_line;
+        }
+    }
+
+    std::string clockless_latch_error(const BLIF_LATCH& l, const std::vector<int>& clocks) const
+    {
+        std::string text = str_cat("latch '", m_model.m_nets[l.m_q].m_name, "' has no clock, and the design has ");
+        if (clocks.empty()) return text + "no other clocked latch to take it from; name it with --clock NET";
+        text += std::to_string(clocks.size()) + " clocks (";
+        for (size_t i = 0; i < clocks.size() && i < 4; ++i)
+            text += (i > 0 ? ", '" : "'") + m_model.m_nets[clocks[i]].m_name + "'";
+        return text + (clocks.size() > 4 ? ", ...)" : ")") + "; name its clock with --clock NET";
     }
 
     // The writer replaces what a BLIF name cannot hold; a net it would write
@@ -479,6 +522,7 @@ private:
 
     std::string_view m_text;
     int m_max_lut_inputs;
+    std::string m_clock_net;  // --clock: the clock of latches read without one
     BLIF_MODEL m_model;
     std::unordered_map<std::string, int, STRING_HASH, std::equal_to<>> m_net_ids;
     std::vector<int> m_input_lines;
@@ -501,13 +545,14 @@ BLIF_ERROR::BLIF_ERROR(const std::string& file, int line, const std::string& wha
     : std::runtime_error(error_text(file, line, what)), m_file(file), m_line(line)
 {}
 
-BLIF_MODEL parse_blif_text(std::string_view text, const std::string& file_label, int max_lut_inputs)
+BLIF_MODEL parse_blif_text(std::string_view text, const std::string& file_label, int max_lut_inputs,
+                           const std::string& clock_net)
 {
     if (max_lut_inputs < 0 || max_lut_inputs > 6) throw BLIF_ERROR(file_label, 0, "LUT size must be 0 to 6");
-    return PARSER(text, file_label, max_lut_inputs).run();
+    return PARSER(text, file_label, max_lut_inputs, clock_net).run();
 }
 
-BLIF_MODEL parse_blif_file(const std::string& path, int max_lut_inputs)
+BLIF_MODEL parse_blif_file(const std::string& path, int max_lut_inputs, const std::string& clock_net)
 {
     std::string text, error;
     int nul_line = 0;
@@ -515,7 +560,7 @@ BLIF_MODEL parse_blif_file(const std::string& path, int max_lut_inputs)
         if (nul_line > 0) throw BLIF_ERROR(path, nul_line, k_nul_in_line);
         throw BLIF_ERROR(path, 0, error);
     }
-    return parse_blif_text(text, path, max_lut_inputs);
+    return parse_blif_text(text, path, max_lut_inputs, clock_net);
 }
 
 namespace {

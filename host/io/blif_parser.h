@@ -88,9 +88,13 @@ struct BLIF_MODEL
 };
 
 // `file_label` names the source in messages. A cover with more inputs than
-// `max_lut_inputs` (at most 6) is an error naming its line.
-BLIF_MODEL parse_blif_text(std::string_view text, const std::string& file_label, int max_lut_inputs);
-BLIF_MODEL parse_blif_file(const std::string& path, int max_lut_inputs);
+// `max_lut_inputs` (at most 6) is an error naming its line. A latch without
+// a control is clocked by `clock_net`, which must be a net of the design,
+// or else by the one clock of the other latches (none or several: an error
+// naming the latch).
+BLIF_MODEL parse_blif_text(std::string_view text, const std::string& file_label, int max_lut_inputs,
+                           const std::string& clock_net = {});
+BLIF_MODEL parse_blif_file(const std::string& path, int max_lut_inputs, const std::string& clock_net = {});
 
 // The undriven-net warning text shared by every reader: how many, then the
 // first few names with the line that first reads each.

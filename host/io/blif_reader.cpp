@@ -248,13 +248,13 @@ BLIF_READER::BLIF_READER(const std::string& family) : BLIF_READER(family_code(fa
 
 std::unique_ptr<CDB_ATOM_NETLIST> BLIF_READER::read_file(const std::string& path, HDB_NAME_MGR* names)
 {
-    return build(parse_blif_file(path, m_lut_size), names);
+    return build(parse_blif_file(path, m_lut_size, m_clock_net), names);
 }
 
 std::unique_ptr<CDB_ATOM_NETLIST> BLIF_READER::read_text(std::string_view text, const std::string& file_label,
                                                          HDB_NAME_MGR* names)
 {
-    return build(parse_blif_text(text, file_label, m_lut_size), names);
+    return build(parse_blif_text(text, file_label, m_lut_size, m_clock_net), names);
 }
 
 std::unique_ptr<CDB_ATOM_NETLIST> BLIF_READER::build(const BLIF_MODEL& model, HDB_NAME_MGR* names)

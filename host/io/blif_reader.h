@@ -9,7 +9,8 @@
 //                        atom type; UVO: its logic cell), LUT mask in the
 //                        family's bit order, independent of unused inputs
 //   .latch D Q re C I    a register of the family: D on its data input, C on
-//                        its clock; I = 1 becomes inverter, register,
+//                        its clock (without "re C", or with C = NIL, the
+//                        design's one clock or the --clock net); I = 1 becomes inverter, register,
 //                        inverter since registers power up to 0; with
 //                        set_pack_registers a UVO register joins the
 //                        logic cell computing D (no data input of its own)
@@ -56,6 +57,10 @@ public:
     // packs them; otherwise each register has a cell of its own.
     void set_pack_registers(bool pack) { m_pack_registers = pack; }
 
+    // The clock of latches the file gives none ("--clock"); empty: the
+    // design's one clock.
+    void set_clock_net(const std::string& net) { m_clock_net = net; }
+
     // Nets tied to 0 by the last read.
     size_t get_undriven_count() const { return m_undriven_count; }
     // Model name of the last read.
@@ -67,6 +72,7 @@ private:
     size_t m_undriven_count = 0;
     bool m_undriven_is_error = false;
     bool m_pack_registers = false;
+    std::string m_clock_net;
     std::string m_model_name;
 };
 

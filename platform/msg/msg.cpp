@@ -15,6 +15,7 @@ struct MSG_STATE
     bool quiet = false;
     bool vdebug_printing = false;
     bool vdebug_capture = true;
+    MSG_OBSERVER* observer = nullptr;
 };
 
 // Never destroyed: static destructors of other modules may still report.
@@ -122,6 +123,7 @@ void MSG_BASE::post_at_depth(int depth)
     const bool problem = m_kind != MSG_KIND::INFO;
     if (!s.quiet || m_always_shown || problem) {
         std::ostream& to = problem ? std::cerr : std::cout;
+        if (s.observer != nullptr) s.observer->before_print();
         to << std::string(static_cast<size_t>(depth) * 4, ' ') << msg_kind_name(m_kind) << " (" << m_id
            << "): " << m_text << '\n';
         to.flush();
@@ -169,7 +171,16 @@ void msg_local_vdebug(const char* module, const char* text)
     const char* m = module ? module : "";
     const char* t = text ? text : "";
     if (s.vdebug_capture) s.vdebug.push_back(MSG_VDEBUG_LINE{m, t});
-    if (s.vdebug_printing) std::fprintf(stderr, "%s: %s\n", m, t);
+    if (s.vdebug_printing) {
+        if (s.observer != nullptr) s.observer->before_print();
+        std::fprintf(stderr, "%s: %s\n", m, t);
+    }
+    if (s.observer != nullptr) s.observer->debug_line(m, t);
+}
+
+void msg_set_observer(MSG_OBSERVER* observer)
+{
+    msg_state().observer = observer;
 }
 
 const std::vector<MSG_VDEBUG_LINE>& msg_vdebug_lines()

@@ -185,3 +185,19 @@ const std::vector<MSG_VDEBUG_LINE>& msg_vdebug_lines();
 void msg_clear_vdebug_lines();
 void msg_set_vdebug_printing(bool on);
 void msg_set_vdebug_capture(bool on);
+
+// ---------------------------------------------------------------- observer
+
+// One observer at a time watches the service: a status line the caller keeps
+// on the terminal is ended before any message or debug line is printed, and
+// every debug line is shown to it (the component's progress notes arrive
+// there).
+class MSG_OBSERVER
+{
+public:
+    virtual ~MSG_OBSERVER() = default;
+    virtual void before_print() = 0;
+    virtual void debug_line(const char* module, const char* text) = 0;
+};
+// Null removes the observer.
+void msg_set_observer(MSG_OBSERVER* observer);

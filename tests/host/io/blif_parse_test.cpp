@@ -240,4 +240,65 @@ TEST(BlifParse, ResetFlipFlopsKeepTheirPolarities)
     EXPECT_EQ(m.m_nets[m.m_latches[1].m_q].m_name, "b");
 }
 
+// A latch with no control (ABC writes ".latch D Q 0") takes the clock the
+// other latches share, or the one --clock names; with none or several to
+// choose from the first such latch is named.
+TEST(BlifParse, ClocklessLatchesTakeTheDesignsClock)
+{
+    const std::string head = ".model t\n.inputs d e clk clk2\n.outputs q r\n";
+    auto clock_of = [](const BLIF_MODEL& m, const std::string& q) {
+        for (const BLIF_LATCH& l : m.m_latches)
+            if (m.m_nets[l.m_q].m_name == q) return l.m_clock < 0 ? std::string("none") : m.m_nets[l.m_clock].m_name;
+        return std::string("no latch");
+    };
+    // The one clock of the other latch, in either order, with or without an
+    // initial value, and for an explicit NIL control.
+    for (const char* clockless : {".latch e r 1\n", ".latch e r\n", ".latch e r re NIL 0\n"}) {
+        for (bool clocked_first : {true, false}) {
+            const std::string clocked = ".latch d q re clk2 0\n";
+            const BLIF_MODEL m = parse(head + (clocked_first ? clocked + clockless : clockless + clocked) + ".end\n");
+            EXPECT_EQ(clock_of(m, "r"), "clk2") << clockless;
+            EXPECT_EQ(clock_of(m, "q"), "clk2") << clockless;
+        }
+    }
+}
+
+TEST(BlifParse, ClocklessLatchErrorsNameTheLatch)
+{
+    const std::string head = ".model t\n.inputs d e clk clk2\n.outputs q r s\n";
+    // No clocked latch: nothing to take the clock from.
+    expect_error(head + ".latch d q 0\n.latch e r 0\n.end\n", 4, "latch 'q' has no clock");
+    // Two clocks: which one is not for the reader to guess.
+    expect_error(head + ".latch d q re clk 0\n.latch e r re clk2 0\n.latch d s 0\n.end\n", 6,
+                 "latch 's' has no clock, and the design has 2 clocks ('clk', 'clk2')");
+    // --clock names a net the design lacks, whether or not a latch needs it.
+    for (const std::string& body : {std::string(".latch d q 0\n"), std::string(".latch d q re clk 0\n")}) {
+        try {
+            parse_blif_text(head + body + ".end\n", "t.blif", 6, "clk3");
+            FAIL() << "accepted --clock clk3";
+        } catch (const BLIF_ERROR& e) {
+            EXPECT_NE(std::string(e.what()).find("no net 'clk3'"), std::string::npos) << e.what();
+        }
+    }
+}
+
+TEST(BlifParse, ClockNetClocksEveryClocklessLatch)
+{
+    const std::string head = ".model t\n.inputs d e clk clk2\n.outputs q r s\n";
+    // Only clockless latches: the named net clocks them all.
+    BLIF_MODEL m = parse_blif_text(".model t\n.inputs d e clk\n.outputs q r\n.latch d q 0\n.latch e r 1\n.end\n",
+                                   "t.blif", 6, "clk");
+    ASSERT_EQ(m.m_latches.size(), 2u);
+    for (const BLIF_LATCH& l : m.m_latches) ASSERT_GE(l.m_clock, 0);
+    EXPECT_EQ(m.m_nets[m.m_latches[0].m_clock].m_name, "clk");
+    EXPECT_EQ(m.m_nets[m.m_latches[1].m_clock].m_name, "clk");
+    EXPECT_EQ(m.m_latches[1].m_init, 1);
+    EXPECT_TRUE(m.m_undriven.empty());
+    // Several clocks: the named one settles it, and clocked latches keep theirs.
+    m = parse_blif_text(head + ".latch d q re clk 0\n.latch e r re clk2 0\n.latch d s 0\n.end\n", "t.blif", 6, "clk2");
+    ASSERT_EQ(m.m_latches.size(), 3u);
+    EXPECT_EQ(m.m_nets[m.m_latches[0].m_clock].m_name, "clk");
+    EXPECT_EQ(m.m_nets[m.m_latches[2].m_clock].m_name, "clk2");
+}
+
 }  // namespace blif_parse_test

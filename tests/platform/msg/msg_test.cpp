@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "mem/mem.h"
 #include "msg/msg.h"
 
@@ -177,6 +180,39 @@ TEST_F(MsgTest, DebugChannelTakesTextAsData)
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "MORV: line\n");
     msg_clear_vdebug_lines();
     EXPECT_TRUE(msg_vdebug_lines().empty());
+}
+
+// The observer hears of every debug line and, before anything is printed,
+// that the terminal is about to be written; quiet information prints nothing
+// and needs no warning, a warning always prints.
+TEST_F(MsgTest, ObserverIsWarnedBeforeEachPrintAndSeesEveryDebugLine)
+{
+    struct WATCH : MSG_OBSERVER
+    {
+        int before = 0;
+        std::vector<std::string> lines;
+        void before_print() override { ++before; }
+        void debug_line(const char* module, const char* text) override
+        {
+            lines.push_back(std::string(module) + ":" + text);
+        }
+    } watch;
+    msg_set_observer(&watch);
+    MSG_I quiet_info;
+    quiet_info.fill_args("hidden/IMORV_Q");
+    quiet_info.post();
+    EXPECT_EQ(watch.before, 0);
+    MSG_W warning;
+    warning.fill_args("shown/WMORV_W");
+    warning.post();
+    EXPECT_EQ(watch.before, 1);
+    msg_local_vdebug("MORV", "one");
+    msg_local_vdebug(nullptr, "two");
+    EXPECT_EQ(watch.before, 1);  // debug lines are not printed unless asked
+    EXPECT_EQ(watch.lines, (std::vector<std::string>{"MORV:one", ":two"}));
+    msg_set_observer(nullptr);
+    msg_local_vdebug("MORV", "three");
+    EXPECT_EQ(watch.lines.size(), 2u);
 }
 
 }  // namespace
