@@ -301,17 +301,19 @@ bool MORV_EXPERT::too_many_back_annotated_nodes(bool io_only)
 }
 
 // The delay file helps the next compile and is not needed for this one: a
-// file that cannot be written is one warning, and never a partial file that
-// the next compile would read as fewer connections.
+// write that fails (a full disk) is one warning, and never a partial file
+// that the next compile would read as fewer connections.
 void MORV_EXPERT::back_annotate_delays()
 {
     CDB_ATOM_NETLIST* atom_netlist = m_morv_env->get_atom_netlist();
     MORV_ASSERT_TEXT(atom_netlist, "atom_netlist");
     FIO_REPLACING_FILE file;
     std::string error;
+    // A place where no file can be made (a folder of that name, no
+    // permission) is the user's to mend before the compile runs again.
     if (!file.open("fsyn_delays.txt", error)) {
-        morv_send_msg(morv_new_msg(MORV_MSG_WMORV_FSYN_DELAY_FILE_NOT_WRITTEN, error));
-        return;
+        const size_t reason_at = error.find("': ");
+        throw FIO_WRITE_ERROR("fsyn_delays.txt", reason_at == std::string::npos ? error : error.substr(reason_at + 3));
     }
     char line[160];
     for (auto it = atom_netlist->begin_node_list(); it != atom_netlist->end_node_list(); ++it) {

@@ -10,6 +10,7 @@
 #include "cmp/cmp_facade.h"
 #include "fio/fio.h"
 #include "logdb/logdb_database.h"
+#include "logdb/logdb_record_stream.h"
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
@@ -326,17 +327,34 @@ int64_t MORV_LOG::get_log_file_size(const std::string& name)
     return ec ? -1 : static_cast<int64_t>(size);
 }
 
+// A chained log that had `size` bytes ended there with its closing record,
+// which the merges after replaced by their records: the records before it
+// are kept and the log is closed again, as it was.
 void MORV_LOG::cut_log_file(const std::string& name, int64_t size)
 {
     const std::string file = LOGDB_FSYN_LOG_FILE::get_os_safe_file_name(name);
     const int64_t now = get_log_file_size(file);
     if (now < 0 || size < 0 || now <= size) return;
-    std::string bytes, error;
-    if (!fio_read_stored_file(file, bytes, error)) fail_stored_file(file, error);
+    LOGDB_FSYN_LOG_FILE source;
+    source.set_file_name(file);
+    std::vector<LOGDB_FSYN_LOG_ENTRY_OWNER> kept;
+    for (;;) {
+        const uint64_t at = source.get_read_offset();
+        LOGDB_FSYN_LOG_ENTRY_OWNER record = source.read_fsyn_log_entry();
+        const uint64_t closing = source.is_chained() ? LOGDB_RECORD_MIN_BYTES + LOGDB_CHAIN_BYTES : 0;
+        if (!record || at + closing >= static_cast<uint64_t>(size)) break;
+        kept.push_back(std::move(record));
+    }
+    if (source.error().is_set()) fail_stored_file(file, "cannot use " + source.error().to_string());
+    source.close();
     FIO_TEMP_FILE temp;
-    int error_number = 0;
+    std::string error;
     if (!temp.create(file, error)) fail_stored_file(file, error);
-    if (!fio_write_all(temp.get_fd(), bytes.data(), static_cast<std::size_t>(size), error_number))
-        fail_stored_file(file, fio_error_text(error_number));
+    LOGDB_FSYN_LOG_FILE cut;
+    cut.init(true);
+    cut.set_file_name(temp.get_name());
+    for (const LOGDB_FSYN_LOG_ENTRY_OWNER& record : kept) cut.write_fsyn_log_entry(record.get());
+    cut.close();
+    if (!cut.write_error().empty()) fail_stored_file(file, cut.write_error());
     if (!temp.commit(file, error)) fail_stored_file(file, error);
 }
