@@ -29,6 +29,7 @@
 #include "morv/core/morv_expert.h"
 #include "morv/core/morv_expert_interface.h"
 #include "morv/core/morv_setting_ids.h"
+#include "morv/log/morv_log.h"
 #include "msg/msg.h"
 #include "rdb/rdb.h"
 #include "tdb/tdb_netlist.h"
@@ -491,6 +492,29 @@ void print_filed_tables(const RDB_REPORT& report, std::ostream& out)
     }
 }
 
+// A compile that stops on an error, of any kind, leaves the change logs of
+// the compile before it: a log of a compile cut short would replay as if it
+// were whole.
+class FINAL_LOGS_OF_THIS_COMPILE
+{
+public:
+    FINAL_LOGS_OF_THIS_COMPILE() = default;
+    FINAL_LOGS_OF_THIS_COMPILE(const FINAL_LOGS_OF_THIS_COMPILE&) = delete;
+    FINAL_LOGS_OF_THIS_COMPILE& operator=(const FINAL_LOGS_OF_THIS_COMPILE&) = delete;
+    ~FINAL_LOGS_OF_THIS_COMPILE()
+    {
+        if (!m_kept) MORV_LOG::settle_final_files(false);
+    }
+    void keep()
+    {
+        MORV_LOG::settle_final_files(true);
+        m_kept = true;
+    }
+
+private:
+    bool m_kept = false;
+};
+
 int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::function<void(HOST_ENV&)>& hook)
 {
     check_files(o);
@@ -522,6 +546,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     // Declared before the design and the environment, so that whatever they
     // write while being torn down also lands in the compile's folder.
     WORKING_FOLDER in_compile_folder(folder);
+    FINAL_LOGS_OF_THIS_COMPILE final_logs;
     HOST_DESIGN design(family, std::move(netlist), nullptr, device.release());
     settings.apply_options_and_switches(design.options());
     // The command line wins over the settings file where both speak.
@@ -548,6 +573,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     env.set_progress_bar(false);
 
     write_outputs(*design.netlist(), blif_out, native_out);
+    final_logs.keep();
     write_stats(result, stats_out);
     out << "\nclock period " << result.clock_period_ps << " ps\n"
         << format_summary_table(result.rows, result.clock_period_ps);

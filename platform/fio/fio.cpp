@@ -1,6 +1,7 @@
 #include "fio/fio.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -196,6 +197,178 @@ std::string_view fio_next_line(std::string_view text, std::size_t& pos)
     return text.substr(start, end - start);
 }
 
+bool fio_write_all(int fd, const char* data, std::size_t size, int& error_number)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error_number = n < 0 ? errno : EIO;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string fio_error_text(int error_number)
+{
+    return error_number != 0 ? std::strerror(error_number) : "write failed";
+}
+
+FIO_FD_STREAMBUF::FIO_FD_STREAMBUF(int fd) : m_fd(fd), m_buffer(1U << 16, '\0')
+{
+    setp(m_buffer.data(), m_buffer.data() + m_buffer.size());
+}
+
+bool FIO_FD_STREAMBUF::drain()
+{
+    const std::size_t size = static_cast<std::size_t>(pptr() - pbase());
+    setp(m_buffer.data(), m_buffer.data() + m_buffer.size());
+    if (m_error_number != 0) return false;
+    return fio_write_all(m_fd, m_buffer.data(), size, m_error_number);
+}
+
+FIO_FD_STREAMBUF::int_type FIO_FD_STREAMBUF::overflow(int_type ch)
+{
+    if (!drain()) return traits_type::eof();
+    if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+        *pptr() = traits_type::to_char_type(ch);
+        pbump(1);
+    }
+    return traits_type::not_eof(ch);
+}
+
+int FIO_FD_STREAMBUF::sync()
+{
+    return drain() ? 0 : -1;
+}
+
+namespace {
+
+const char* const FIO_TEMP_SUFFIX = ".tmp.";
+constexpr std::size_t FIO_TEMP_RANDOM_CHARS = 6;
+
+// The folder of a path, "." for a bare file name.
+std::filesystem::path fio_folder_of(const std::string& target)
+{
+    const std::filesystem::path folder = std::filesystem::path(target).parent_path();
+    return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
+// True when fd still is the file that `name` names: a stale-temporary sweep
+// may have removed the name between its creation and its lock.
+bool fio_names_same_file(int fd, const std::string& name)
+{
+    struct stat by_fd, by_name;
+    return ::fstat(fd, &by_fd) == 0 && ::stat(name.c_str(), &by_name) == 0 && by_fd.st_dev == by_name.st_dev &&
+           by_fd.st_ino == by_name.st_ino;
+}
+
+}  // namespace
+
+FIO_TEMP_FILE::~FIO_TEMP_FILE()
+{
+    discard();
+}
+
+bool FIO_TEMP_FILE::create(const std::string& target, std::string& error)
+{
+    discard();
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::string pattern = target + FIO_TEMP_SUFFIX + std::string(FIO_TEMP_RANDOM_CHARS, 'X');
+        const int fd = ::mkstemp(pattern.data());
+        if (fd < 0) {
+            error = reason(errno);
+            return false;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && fio_names_same_file(fd, pattern)) {
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+            ::fchmod(fd, new_file_mode(target));
+            m_name = pattern;
+            m_fd = fd;
+            return true;
+        }
+        ::close(fd);
+    }
+    error = "no temporary file could be made beside it";
+    return false;
+}
+
+bool FIO_TEMP_FILE::hold_copy_of(const std::string& target, std::string& error)
+{
+    if (!create(target, error)) return false;
+    if (::unlink(m_name.c_str()) == 0 && ::link(target.c_str(), m_name.c_str()) == 0) {
+        const int fd = ::open(m_name.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            ::close(m_fd);
+            m_fd = fd;
+            return true;
+        }
+        if (fd >= 0) ::close(fd);
+    }
+    // No second name on this file system: a copy of the bytes.
+    std::string bytes;
+    if (!fio_read_stored_file(target, bytes, error) || !create(target, error)) return false;
+    int error_number = 0;
+    if (fio_write_all(m_fd, bytes.data(), bytes.size(), error_number)) return true;
+    error = fio_error_text(error_number);
+    discard();
+    return false;
+}
+
+bool FIO_TEMP_FILE::commit(const std::string& target, std::string& error)
+{
+    if (m_fd < 0) {
+        error = "no file is open";
+        return false;
+    }
+    const int closed = ::close(m_fd);
+    m_fd = -1;
+    if (closed != 0) {
+        error = "cannot write '" + target + "': " + reason(errno);
+        discard();
+        return false;
+    }
+    if (::rename(m_name.c_str(), target.c_str()) != 0) {
+        error = "cannot replace '" + target + "': " + reason(errno);
+        discard();
+        return false;
+    }
+    m_name.clear();
+    return true;
+}
+
+void FIO_TEMP_FILE::discard()
+{
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+    if (!m_name.empty()) ::unlink(m_name.c_str());
+    m_name.clear();
+}
+
+void fio_remove_stale_temporaries(const std::string& target)
+{
+    const std::string prefix = std::filesystem::path(target).filename().string() + FIO_TEMP_SUFFIX;
+    std::error_code ec;
+    std::filesystem::directory_iterator it(fio_folder_of(target), ec);
+    if (ec) return;
+    for (const std::filesystem::directory_entry& entry : it) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() != prefix.size() + FIO_TEMP_RANDOM_CHARS || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) continue;
+        struct stat st;
+        // Held by no one: its writer is gone.
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            fio_names_same_file(fd, entry.path().string()))
+            ::unlink(entry.path().c_str());
+        ::close(fd);
+    }
+}
+
 FIO_REPLACING_FILE::~FIO_REPLACING_FILE()
 {
     discard();
@@ -218,23 +391,14 @@ bool FIO_REPLACING_FILE::open(const std::string& target, std::string& error)
         error = "cannot write '" + target + "': " + reason(errno);
         return false;
     }
-    std::string pattern = path.string() + ".tmp.XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) {
-        error = "cannot create '" + target + "': " + reason(errno);
+    fio_remove_stale_temporaries(path.string());
+    if (!m_temp.create(path.string(), error)) {
+        error = "cannot create '" + target + "': " + error;
         return false;
     }
-    ::fchmod(fd, new_file_mode(path.string()));
-    ::close(fd);
-    m_out = std::make_unique<std::ofstream>(pattern, std::ios::binary | std::ios::trunc);
-    if (!*m_out) {
-        error = "cannot create '" + target + "'";
-        ::unlink(pattern.c_str());
-        m_out.reset();
-        return false;
-    }
+    m_buffer = std::make_unique<FIO_FD_STREAMBUF>(m_temp.get_fd());
+    m_out = std::make_unique<std::ostream>(m_buffer.get());
     m_target = path.string();
-    m_temp = pattern;
     return true;
 }
 
@@ -250,27 +414,20 @@ bool FIO_REPLACING_FILE::commit(std::string& error)
         return false;
     }
     m_out->flush();
-    const bool written = static_cast<bool>(*m_out);
-    m_out->close();
-    if (!written || m_out->fail()) {
-        error = "cannot write '" + m_target + "'";
+    const int error_number = m_buffer->error_number();
+    if (error_number != 0 || !*m_out) {
+        error = "cannot write '" + m_target + "': " + fio_error_text(error_number);
         discard();
         return false;
     }
-    if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
-        error = "cannot replace '" + m_target + "': " + reason(errno);
-        discard();
-        return false;
-    }
-    m_temp.clear();
     m_out.reset();
-    return true;
+    m_buffer.reset();
+    return m_temp.commit(m_target, error);
 }
 
 void FIO_REPLACING_FILE::discard()
 {
-    if (m_out) m_out->close();
     m_out.reset();
-    if (!m_temp.empty()) ::unlink(m_temp.c_str());
-    m_temp.clear();
+    m_buffer.reset();
+    m_temp.discard();
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <streambuf>
 #include <string_view>
 
 class FIO_PATH
@@ -80,6 +81,66 @@ bool fio_check_user_file(const std::string& path, std::string& error);
 // files from every system read with the same line numbers.
 std::string_view fio_next_line(std::string_view text, std::size_t& pos);
 
+// Writes all of `size` bytes to a descriptor, retrying short writes; false,
+// with the C library's error number, when the file system refuses some.
+bool fio_write_all(int fd, const char* data, std::size_t size, int& error_number);
+
+// The C library's words for an error number ("No space left on device").
+std::string fio_error_text(int error_number);
+
+// A stream buffer over a descriptor that keeps the first write error, so
+// that a failed write can say why (a full disk, a file-size limit).
+class FIO_FD_STREAMBUF : public std::streambuf
+{
+public:
+    explicit FIO_FD_STREAMBUF(int fd);
+    // The error number of the first failed write, 0 while all went well.
+    int error_number() const { return m_error_number; }
+
+protected:
+    int_type overflow(int_type ch) override;
+    int sync() override;
+
+private:
+    bool drain();
+    int m_fd;
+    int m_error_number = 0;
+    std::string m_buffer;
+};
+
+// A temporary file beside a target, named target + ".tmp.XXXXXX". It is
+// locked while this object holds it: a temporary that nobody holds locked
+// was left by a compile that was killed, and the next writer of the same
+// target removes it. Removed on destruction unless renamed over the target.
+class FIO_TEMP_FILE
+{
+public:
+    FIO_TEMP_FILE() = default;
+    ~FIO_TEMP_FILE();
+    FIO_TEMP_FILE(const FIO_TEMP_FILE&) = delete;
+    FIO_TEMP_FILE& operator=(const FIO_TEMP_FILE&) = delete;
+
+    // False, with the reason in `error`.
+    bool create(const std::string& target, std::string& error);
+    const std::string& get_name() const { return m_name; }
+    int get_fd() const { return m_fd; }
+    // Holds the target as it is now under the temporary name (a second name
+    // of the same file where the file system allows it, else a copy), so
+    // that commit can put it back after the target was replaced.
+    bool hold_copy_of(const std::string& target, std::string& error);
+    // Closes and renames over the target; false, with `error`, when either
+    // fails (the temporary file is removed then).
+    bool commit(const std::string& target, std::string& error);
+    void discard();
+
+private:
+    std::string m_name;
+    int m_fd = -1;
+};
+
+// Removes the temporaries of `target` that no live writer holds.
+void fio_remove_stale_temporaries(const std::string& target);
+
 // A file written under a temporary name beside its target and renamed over
 // the target only once complete: a failed or partial write leaves an older
 // target as it was, and opening early finds a target that cannot be written
@@ -96,17 +157,19 @@ public:
     // is a folder, an existing file that is not writable, or in a folder
     // where no file can be created.
     bool open(const std::string& target, std::string& error);
-    bool is_open() const { return !m_temp.empty(); }
+    bool is_open() const { return m_out != nullptr; }
     const std::string& get_target() const { return m_target; }
     // The temporary file; valid between open and commit.
     std::ostream& stream();
-    // Flushes and renames over the target; false, with `error`, when the
-    // text could not be written (the temporary file is removed then).
+    // Flushes and renames over the target; false, with `error` naming the
+    // target and the reason, when the text could not be written (the
+    // temporary file is removed then).
     bool commit(std::string& error);
     void discard();
 
 private:
     std::string m_target;
-    std::string m_temp;
-    std::unique_ptr<std::ofstream> m_out;
+    FIO_TEMP_FILE m_temp;
+    std::unique_ptr<FIO_FD_STREAMBUF> m_buffer;
+    std::unique_ptr<std::ostream> m_out;
 };

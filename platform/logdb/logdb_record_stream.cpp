@@ -148,28 +148,62 @@ uint32_t logdb_read_u32(const unsigned char* bytes)
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
-std::string logdb_encode_record(const LOGDB_FSYN_LOG_ENTRY& record)
+namespace {
+
+// magic, length 0 (filled in at the end), kind, entry id
+void logdb_put_record_head(BYTE_WRITER& writer, uint32_t magic, uint32_t kind, int32_t entry_id)
 {
-    std::string out;
-    BYTE_WRITER writer(out);
-    writer.put(LOGDB_RECORD_MAGIC, 4);
-    writer.put(0, 4);  // the length, known at the end
-    writer.put(record.m_type, 4);
-    writer.put(static_cast<uint32_t>(record.m_entry_id), 4);
-    // The writer only reads the fields; the walk is shared with the reader.
-    const_cast<LOGDB_FSYN_LOG_ENTRY&>(record).visit_fields(writer);
+    writer.put(magic, 4);
+    writer.put(0, 4);
+    writer.put(kind, 4);
+    writer.put(static_cast<uint32_t>(entry_id), 4);
+}
+
+// Sets the length and appends the CRC; empty when over the bound.
+std::string logdb_seal_record(std::string& out, BYTE_WRITER& writer)
+{
     if (out.size() + 4 > LOGDB_MAX_RECORD_BYTES) return std::string();
     put_u32_at(out, 4, static_cast<uint32_t>(out.size() + 4));
     writer.put(logdb_crc32(out.data(), out.size()), 4);
     return out;
 }
 
+}  // namespace
+
+std::string logdb_encode_record(const LOGDB_FSYN_LOG_ENTRY& record)
+{
+    std::string out;
+    BYTE_WRITER writer(out);
+    logdb_put_record_head(writer, LOGDB_RECORD_MAGIC, record.m_type, record.m_entry_id);
+    // The writer only reads the fields; the walk is shared with the reader.
+    const_cast<LOGDB_FSYN_LOG_ENTRY&>(record).visit_fields(writer);
+    return logdb_seal_record(out, writer);
+}
+
+std::string logdb_encode_chained_record(const LOGDB_FSYN_LOG_ENTRY* record, uint32_t number, uint32_t previous_crc,
+                                        uint32_t closing_count)
+{
+    std::string out;
+    BYTE_WRITER writer(out);
+    if (record != nullptr) {
+        logdb_put_record_head(writer, LOGDB_CHAINED_RECORD_MAGIC, record->m_type, record->m_entry_id);
+        const_cast<LOGDB_FSYN_LOG_ENTRY*>(record)->visit_fields(writer);
+    } else {
+        logdb_put_record_head(writer, LOGDB_CHAINED_RECORD_MAGIC, LOGDB_CLOSING_RECORD_KIND,
+                              static_cast<int32_t>(closing_count));
+    }
+    writer.put(number, 4);
+    writer.put(previous_crc, 4);
+    return logdb_seal_record(out, writer);
+}
+
 std::string logdb_check_record_prefix(const unsigned char* prefix, uint64_t available)
 {
     const uint32_t magic = logdb_read_u32(prefix);
-    if (magic != LOGDB_RECORD_MAGIC) return "bad record magic";
+    if (magic != LOGDB_RECORD_MAGIC && magic != LOGDB_CHAINED_RECORD_MAGIC) return "bad record magic";
     const uint32_t length = logdb_read_u32(prefix + 4);
-    if (length < LOGDB_RECORD_MIN_BYTES || length > LOGDB_MAX_RECORD_BYTES)
+    const uint32_t min_bytes = LOGDB_RECORD_MIN_BYTES + (magic == LOGDB_CHAINED_RECORD_MAGIC ? LOGDB_CHAIN_BYTES : 0);
+    if (length < min_bytes || length > LOGDB_MAX_RECORD_BYTES)
         return "record length " + std::to_string(length) + " out of range";
     if (length > available)
         return "record of " + std::to_string(length) + " bytes runs past the end of the file (" +
@@ -177,7 +211,8 @@ std::string logdb_check_record_prefix(const unsigned char* prefix, uint64_t avai
     return std::string();
 }
 
-LOGDB_FSYN_LOG_ENTRY_OWNER logdb_decode_record(std::string_view bytes, std::size_t& fault_pos, std::string& reason)
+LOGDB_FSYN_LOG_ENTRY_OWNER logdb_decode_record(std::string_view bytes, std::size_t& fault_pos, std::string& reason,
+                                               LOGDB_RECORD_LINK* link)
 {
     const auto* raw = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t crc_at = bytes.size() - 4;
@@ -187,18 +222,30 @@ LOGDB_FSYN_LOG_ENTRY_OWNER logdb_decode_record(std::string_view bytes, std::size
         reason = "record fails its CRC check";
         return nullptr;
     }
+    const bool chained = logdb_read_u32(raw) == LOGDB_CHAINED_RECORD_MAGIC;
+    const std::size_t fields_end = chained ? crc_at - LOGDB_CHAIN_BYTES : crc_at;
     const uint32_t type = logdb_read_u32(raw + 8);
-    LOGDB_FSYN_LOG_ENTRY_OWNER record = logdb_make_fsyn_log_entry(type, static_cast<int32_t>(logdb_read_u32(raw + 12)));
+    const bool closing = chained && type == LOGDB_CLOSING_RECORD_KIND;
+    if (link != nullptr) {
+        link->chained = chained;
+        link->closing = closing;
+        link->number = chained ? logdb_read_u32(raw + fields_end) : 0;
+        link->previous_crc = chained ? logdb_read_u32(raw + fields_end + 4) : 0;
+        link->crc = logdb_read_u32(raw + crc_at);
+    }
+    const uint32_t made_type = closing ? static_cast<uint32_t>(LOGDB_FSYN_LOG_OPERATION_END_OF_LOG) : type;
+    LOGDB_FSYN_LOG_ENTRY_OWNER record =
+        logdb_make_fsyn_log_entry(made_type, static_cast<int32_t>(logdb_read_u32(raw + 12)));
     if (!record) {
         fault_pos = 8;
         reason = "unknown record type " + std::to_string(type);
         return nullptr;
     }
-    BYTE_READER reader(bytes, 16, crc_at);
+    BYTE_READER reader(bytes, 16, fields_end);
     record->visit_fields(reader);
-    if (!reader.failed() && reader.pos() != crc_at) {
+    if (!reader.failed() && reader.pos() != fields_end) {
         fault_pos = reader.pos();
-        reason = std::to_string(crc_at - reader.pos()) + " bytes after the last field";
+        reason = std::to_string(fields_end - reader.pos()) + " bytes after the last field";
         return nullptr;
     }
     if (reader.failed()) {

@@ -349,7 +349,9 @@ void MORV_API::prepare_migration_log_file()
         MORV_DEBUG_STREAM::print(0, "Warning: could not delete %s", compile_log.get_file_name().c_str());
     m_fsyn_log->reset_log();
     const std::string synthesis_log = "db/" + revision + ".map.psl";
-    if (FIO_FILE_SYSTEM::exists(FIO_PATH(synthesis_log)) && !compile_log.append_file(synthesis_log))
-        MORV_DEBUG_STREAM::print(0, "Warning: could not append %s to %s", synthesis_log.c_str(),
-                                 compile_log.get_file_name().c_str());
+    if (!FIO_FILE_SYSTEM::exists(FIO_PATH(synthesis_log))) return;
+    const std::string error = MORV_LOG::copy_log_file(synthesis_log, compile_log.get_file_name());
+    if (!error.empty())
+        MORV_DEBUG_STREAM::print(0, "Warning: could not append %s to %s: %s", synthesis_log.c_str(),
+                                 compile_log.get_file_name().c_str(), error.c_str());
 }

@@ -3,6 +3,7 @@
 // timing preparation and the dispatch to the flow functions; plus the
 // post-route point and the delay back-annotation file.
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -299,13 +300,22 @@ bool MORV_EXPERT::too_many_back_annotated_nodes(bool io_only)
     return true;
 }
 
+// The delay file helps the next compile and is not needed for this one: a
+// write that fails (a full disk) is one warning, and never a partial file
+// that the next compile would read as fewer connections.
 void MORV_EXPERT::back_annotate_delays()
 {
     CDB_ATOM_NETLIST* atom_netlist = m_morv_env->get_atom_netlist();
     MORV_ASSERT_TEXT(atom_netlist, "atom_netlist");
-    FILE* fp = fio_fopen_for_writing(FIO_PATH("fsyn_delays.txt"));
-    // The file is closed also when an internal error unwinds the walk.
-    MORV_SCOPE_GUARD close_file([fp] { std::fclose(fp); });
+    FIO_REPLACING_FILE file;
+    std::string error;
+    // A place where no file can be made (a folder of that name, no
+    // permission) is the user's to mend before the compile runs again.
+    if (!file.open("fsyn_delays.txt", error)) {
+        const size_t reason_at = error.find("': ");
+        throw FIO_WRITE_ERROR("fsyn_delays.txt", reason_at == std::string::npos ? error : error.substr(reason_at + 3));
+    }
+    char line[160];
     for (auto it = atom_netlist->begin_node_list(); it != atom_netlist->end_node_list(); ++it) {
         CDB_ATOM_NODE* dest_node = *it;
         MORV_ASSERT_TEXT(dest_node, "dest_node");
@@ -314,12 +324,14 @@ void MORV_EXPERT::back_annotate_delays()
             CDB_ATOM_OTERM* source = iterm->get_source();
             if (!iterm->is_connected() || source == nullptr) continue;
             CDB_ATOM_NODE* source_node = source->get_my_node();
-            std::fprintf(fp, "%d ( %d %d ) -> %d ( %d %d ) = %d\n", static_cast<int>(source_node->get_id()),
-                         source->get_any_usage_as(), source->get_port_index(), static_cast<int>(dest_node->get_id()),
-                         iterm->get_any_usage_as(), iterm->get_port_index(), get_interconnection_delay_on_iterm(iterm));
+            const int length = std::snprintf(
+                line, sizeof line, "%d ( %d %d ) -> %d ( %d %d ) = %d\n", static_cast<int>(source_node->get_id()),
+                source->get_any_usage_as(), source->get_port_index(), static_cast<int>(dest_node->get_id()),
+                iterm->get_any_usage_as(), iterm->get_port_index(), get_interconnection_delay_on_iterm(iterm));
+            file.stream().write(line, std::min<std::streamsize>(length, static_cast<std::streamsize>(sizeof line) - 1));
         }
     }
-    close_file.run_now();
+    if (!file.commit(error)) morv_send_msg(morv_new_msg(MORV_MSG_WMORV_FSYN_DELAY_FILE_NOT_WRITTEN, error));
 }
 
 int MORV_EXPERT::get_interconnection_delay_on_iterm(CDB_ATOM_ITERM* iterm)

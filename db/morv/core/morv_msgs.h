@@ -124,7 +124,12 @@
     X(WARNING, WMORV_FSYN_ASYNC_PIPELINING_DISABLE_DESTINATION_CHECK,                                                  \
       "Checks on destinations of asynchronous signal %1!s! have been disabled by user assignment. The design may not " \
       "behave as expected./WMORV_FSYN_ASYNC_PIPELINING_DISABLE_DESTINATION_CHECK")                                     \
-    X(WARNING, WMORV_FSYN_MALFORMED_DELAY_FILE, "Ignoring delay file %1!s!: %2!s!/WMORV_FSYN_MALFORMED_DELAY_FILE")
+    X(WARNING, WMORV_FSYN_MALFORMED_DELAY_FILE, "Ignoring delay file %1!s!: %2!s!/WMORV_FSYN_MALFORMED_DELAY_FILE")    \
+    X(WARNING, WMORV_FSYN_LOG_FILE_NOT_CHECKED,                                                                        \
+      "The log file %1!s! is of an earlier form that cannot be checked for dropped, repeated or moved records; it is " \
+      "replayed as it is/WMORV_FSYN_LOG_FILE_NOT_CHECKED")                                                             \
+    X(WARNING, WMORV_FSYN_DELAY_FILE_NOT_WRITTEN,                                                                      \
+      "The delay file was not written and is left as it was: %1!s!/WMORV_FSYN_DELAY_FILE_NOT_WRITTEN")
 
 enum MORV_MSG_ID
 {

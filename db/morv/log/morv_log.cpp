@@ -3,15 +3,18 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 
 #include "cdb/cdb_atom_netlist.h"
 #include "cmp/cmp_facade.h"
 #include "fio/fio.h"
 #include "logdb/logdb_database.h"
+#include "logdb/logdb_record_stream.h"
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 
 uint32_t MORV_LOG::s_log_entry_id = 0;
@@ -19,11 +22,6 @@ int32_t MORV_LOG::s_log_chunk_number = 0;
 uint64_t MORV_LOG::s_compile_tokens = 0;
 
 namespace {
-
-[[noreturn]] void log_error(const char* text, int line)
-{
-    MSG_INTERNAL_ERROR::report(text, "MORV", __FILE__, line);
-}
 
 // Chunk files this process made and has not removed, in the order made.
 // Only these are removed after a merge: a chunk's name holds the project
@@ -41,7 +39,13 @@ std::map<std::string, uint64_t>& started_final_files()
     return started;
 }
 
-const char* const TEMP_FILE_NAME = "db/temp.kas";
+// Final file name -> the file as it was before this compile's first merge
+// replaced it (none when there was no file), until the host settles it.
+std::map<std::string, std::unique_ptr<FIO_TEMP_FILE>>& earlier_final_files()
+{
+    static std::map<std::string, std::unique_ptr<FIO_TEMP_FILE>> earlier;
+    return earlier;
+}
 
 }  // namespace
 
@@ -157,12 +161,19 @@ void MORV_LOG::write_marker(uint32_t type)
         record = LOGDB_FSYN_LOG_ENTRY_OWNER(MEM_NEW("MORV", LOGDB_FSYN_LOG_ENTRY_REVISION_NUMBER, record->m_entry_id,
                                                     static_cast<uint32_t>(m_fsyn_api->get_base_family_code())));
     MORV_ASSERT(record);
-    m_log_file->write_fsyn_log_entry(record.get());
+    write_to_chunk(record.get());
+}
+
+// A log that does not write (a replay) refuses records without an error.
+void MORV_LOG::write_to_chunk(const LOGDB_FSYN_LOG_ENTRY* record)
+{
+    if (!m_log_file->write_fsyn_log_entry(record)) check_chunk_written();
 }
 
 void MORV_LOG::start_new_log_chunk()
 {
     m_log_file->close();
+    check_chunk_written();
     m_log_file->set_file_name(make_chunk_file_name());
     begin_chunk_file();
     m_chunk_file_names.push_back(m_log_file->get_file_name());
@@ -192,54 +203,113 @@ bool MORV_LOG::is_first_merge(const std::string& final_name) const
     return it == started_final_files().end() || it->second != m_compile_token;
 }
 
-// The compile's first merge: the final file starts from the synthesis
-// stage's log, which a compile without one simply lacks.
-void MORV_LOG::write_final_start(LOGDB_FSYN_LOG_FILE& final_file, const std::string& final_name)
+// The log merged so far: on a compile's first merge the synthesis stage's
+// log (which a compile may lack), later what the final file holds.
+std::string MORV_LOG::merge_start_file(const std::string& final_name, bool first_merge) const
 {
-    final_file.delete_file();
-    std::string synthesis_log = "db/";
-    synthesis_log += m_fsyn_api->get_morv_env()->get_cmp()->get_compile_base_name();
-    synthesis_log += ".map.psl";
-    if (FIO_FILE_SYSTEM::exists(FIO_PATH(synthesis_log)))
-        MORV_ASSERT_TEXT(final_file.append_file(synthesis_log), "final_log_file.append_file(map_file_name)");
-    started_final_files()[final_name] = m_compile_token;
-    register_log_in_database(final_name);
-}
-
-// A later merge passes what earlier merges wrote through the temporary file;
-// when it cannot be copied back, the file goes back where it was, so that a
-// failure never loses the log merged so far.
-void MORV_LOG::keep_final_contents(LOGDB_FSYN_LOG_FILE& final_file, const std::string& final_name)
-{
-    const FIO_PATH final_path(LOGDB_FSYN_LOG_FILE::get_os_safe_file_name(final_name));
-    const FIO_PATH temp_path(TEMP_FILE_NAME);
-    if (!FIO_FILE_SYSTEM::exists(final_path)) return;
-    if (!FIO_FILE_SYSTEM::move(final_path, temp_path, true, false)) log_error("move final log to temp.kas", __LINE__);
-    if (!final_file.append_file(TEMP_FILE_NAME)) {
-        final_file.close();
-        FIO_FILE_SYSTEM::move(temp_path, final_path, true, false);
-        log_error("final_log_file.append_file(temp_file_name)", __LINE__);
+    std::string start = final_name;
+    if (first_merge) {
+        start = "db/";
+        start += m_fsyn_api->get_morv_env()->get_cmp()->get_compile_base_name();
+        start += ".map.psl";
     }
-    FIO_FILE_SYSTEM::remove_if_exists(temp_path);
+    return FIO_FILE_SYSTEM::exists(FIO_PATH(start)) ? start : std::string();
 }
 
+// A stored file that cannot be written, or a log it is built from that
+// cannot be read, stops the compile with the file and the reason; the chunk
+// files go with it, and the files written before are left as they were.
+void MORV_LOG::fail_stored_file(const std::string& file_name, const std::string& reason)
+{
+    delete_chunk_files();
+    throw FIO_WRITE_ERROR(file_name, reason);
+}
+
+void MORV_LOG::check_chunk_written() const
+{
+    if (!m_log_file->write_error().empty()) fail_stored_file(m_log_file->get_file_name(), m_log_file->write_error());
+}
+
+// The final file is built whole beside the old one and renamed over it only
+// when complete: a full disk or a damaged source leaves the old file as it
+// was and no temporary behind.
 void MORV_LOG::merge_log_files(const std::string& final_name)
 {
     m_log_file->close();
+    check_chunk_written();
+    const bool first_merge = is_first_merge(final_name);
+    fio_remove_stale_temporaries(final_name);
+    FIO_TEMP_FILE temp;
+    std::string error;
+    if (!temp.create(final_name, error)) fail_stored_file(final_name, error);
     LOGDB_FSYN_LOG_FILE final_file;
     final_file.init(true);
-    final_file.set_file_name(final_name);
-    if (is_first_merge(final_name)) write_final_start(final_file, final_name);
-    else keep_final_contents(final_file, final_name);
+    final_file.set_file_name(temp.get_name());
+    std::vector<std::string> sources;
+    if (std::string start = merge_start_file(final_name, first_merge); !start.empty()) sources.push_back(start);
     // A chunk no longer among the made ones was merged or discarded already
     // (a restored snapshot still lists the chunks before it).
     const std::set<std::string> live(created_chunk_files().begin(), created_chunk_files().end());
-    for (const std::string& chunk : m_chunk_file_names) {
-        if (live.count(chunk) == 0) continue;
-        if (!final_file.append_file(chunk)) log_error("final_log_file.append_file(src_file_name)", __LINE__);
+    for (const std::string& chunk : m_chunk_file_names)
+        if (live.count(chunk) != 0) sources.push_back(chunk);
+    for (const std::string& source : sources) {
+        if (final_file.append_file(source)) continue;
+        final_file.close();
+        // A source that cannot be read is named; a write that failed names the final file.
+        if (final_file.write_error().empty()) fail_stored_file(final_name, "cannot use " + final_file.append_error());
+        fail_stored_file(final_name, final_file.write_error());
     }
     final_file.close();
+    if (!final_file.write_error().empty()) fail_stored_file(final_name, final_file.write_error());
+    if (first_merge) hold_earlier_final_file(final_name);
+    if (!temp.commit(final_name, error)) fail_stored_file(final_name, error);
+    if (first_merge) {
+        started_final_files()[final_name] = m_compile_token;
+        register_log_in_database(final_name);
+    }
     m_chunk_file_names.clear();
+}
+
+// A compile's first merge replaces what an earlier compile left; that file
+// is kept aside until the host knows whether this compile succeeded.
+void MORV_LOG::hold_earlier_final_file(const std::string& final_name)
+{
+    // Absolute: the host may leave the compile's folder before it settles.
+    const std::string path = FIO_PATH(final_name).fullpath();
+    std::unique_ptr<FIO_TEMP_FILE> earlier;
+    if (FIO_FILE_SYSTEM::exists(FIO_PATH(path))) {
+        earlier = std::make_unique<FIO_TEMP_FILE>();
+        std::string error;
+        if (!earlier->hold_copy_of(path, error)) fail_stored_file(final_name, error);
+    }
+    earlier_final_files()[path] = std::move(earlier);
+}
+
+void MORV_LOG::settle_final_files(bool compile_succeeded)
+{
+    for (auto& [final_name, earlier] : earlier_final_files()) {
+        if (compile_succeeded) continue;
+        std::string error;
+        if (!earlier) FIO_FILE_SYSTEM::remove_if_exists(FIO_PATH(final_name));
+        else if (!earlier->commit(final_name, error))
+            MORV_DEBUG_STREAM::print(0, "Warning: could not put back %s: %s", final_name.c_str(), error.c_str());
+    }
+    earlier_final_files().clear();
+}
+
+std::string MORV_LOG::copy_log_file(const std::string& source, const std::string& target)
+{
+    FIO_TEMP_FILE temp;
+    std::string error;
+    if (!temp.create(target, error)) return error;
+    LOGDB_FSYN_LOG_FILE copy;
+    copy.init(true);
+    copy.set_file_name(temp.get_name());
+    const bool appended = copy.append_file(source);
+    copy.close();
+    if (!appended) return copy.append_error();
+    if (!copy.write_error().empty()) return copy.write_error();
+    return temp.commit(target, error) ? std::string() : error;
 }
 
 void MORV_LOG::register_log_in_database(const std::string& final_name)
@@ -257,12 +327,34 @@ int64_t MORV_LOG::get_log_file_size(const std::string& name)
     return ec ? -1 : static_cast<int64_t>(size);
 }
 
+// A chained log that had `size` bytes ended there with its closing record,
+// which the merges after replaced by their records: the records before it
+// are kept and the log is closed again, as it was.
 void MORV_LOG::cut_log_file(const std::string& name, int64_t size)
 {
     const std::string file = LOGDB_FSYN_LOG_FILE::get_os_safe_file_name(name);
     const int64_t now = get_log_file_size(file);
     if (now < 0 || size < 0 || now <= size) return;
-    std::error_code ec;
-    std::filesystem::resize_file(file, static_cast<uintmax_t>(size), ec);
-    if (ec) log_error("resize_file(final_log_file)", __LINE__);
+    LOGDB_FSYN_LOG_FILE source;
+    source.set_file_name(file);
+    std::vector<LOGDB_FSYN_LOG_ENTRY_OWNER> kept;
+    for (;;) {
+        const uint64_t at = source.get_read_offset();
+        LOGDB_FSYN_LOG_ENTRY_OWNER record = source.read_fsyn_log_entry();
+        const uint64_t closing = source.is_chained() ? LOGDB_RECORD_MIN_BYTES + LOGDB_CHAIN_BYTES : 0;
+        if (!record || at + closing >= static_cast<uint64_t>(size)) break;
+        kept.push_back(std::move(record));
+    }
+    if (source.error().is_set()) fail_stored_file(file, "cannot use " + source.error().to_string());
+    source.close();
+    FIO_TEMP_FILE temp;
+    std::string error;
+    if (!temp.create(file, error)) fail_stored_file(file, error);
+    LOGDB_FSYN_LOG_FILE cut;
+    cut.init(true);
+    cut.set_file_name(temp.get_name());
+    for (const LOGDB_FSYN_LOG_ENTRY_OWNER& record : kept) cut.write_fsyn_log_entry(record.get());
+    cut.close();
+    if (!cut.write_error().empty()) fail_stored_file(file, cut.write_error());
+    if (!temp.commit(file, error)) fail_stored_file(file, error);
 }

@@ -200,9 +200,25 @@ public:
     const std::vector<std::string>& get_chunk_file_names() const { return m_chunk_file_names; }
     // Writes a marker record straight to the current chunk.
     void write_marker(uint32_t type);
+    // Writes a record to the current chunk; a write the file system refused
+    // stops the compile (see fail_stored_file).
+    void write_to_chunk(const LOGDB_FSYN_LOG_ENTRY* record);
+    // Stops the compile with a user error naming the file and the reason,
+    // removing the chunk files.
+    [[noreturn]] static void fail_stored_file(const std::string& file_name, const std::string& reason);
+    // A write to the current chunk that failed since it was opened stops the compile.
+    void check_chunk_written() const;
     // Appends this log's chunks to final_name (see the .cpp for the steps).
     void merge_log_files(const std::string& final_name);
     void register_log_in_database(const std::string& final_name);
+    // Once the host knows how the compile ended: a compile that failed gets
+    // back every final log as it was before its first merge (none where
+    // there was none), so that no log of a compile cut short is left; a
+    // compile that succeeded keeps its logs.
+    static void settle_final_files(bool compile_succeeded);
+    // Writes a copy of a log beside target and renames it over target; the
+    // reason when that fails (target is then as it was).
+    static std::string copy_log_file(const std::string& source, const std::string& target);
     // Removes every chunk file this process made and has not removed yet.
     static void delete_chunk_files();
     // Chunk files made and not yet removed, oldest first.
@@ -430,8 +446,8 @@ private:
     void log_new_node_iterm(CDB_ATOM_ITERM* iterm);
     void log_new_node_oterm(CDB_ATOM_NODE* node, CDB_ATOM_OTERM* oterm);
     void enter_boundary_port(int bp_id);
-    void write_final_start(LOGDB_FSYN_LOG_FILE& final_file, const std::string& final_name);
-    void keep_final_contents(LOGDB_FSYN_LOG_FILE& final_file, const std::string& final_name);
+    std::string merge_start_file(const std::string& final_name, bool first_merge) const;
+    void hold_earlier_final_file(const std::string& final_name);
     bool is_first_merge(const std::string& final_name) const;
 
     static uint32_t s_log_entry_id;

@@ -226,7 +226,7 @@ void MORV_LOG::write_pending_in_replay_order()
         const int32_t id = node_id_of(record);
         return id >= 0 && m_delete_atom_map.count(id) != 0;
     };
-    const auto write = [&](const LOGDB_FSYN_LOG_ENTRY* record) { m_log_file->write_fsyn_log_entry(record); };
+    const auto write = [&](const LOGDB_FSYN_LOG_ENTRY* record) { write_to_chunk(record); };
     for (const LOGDB_FSYN_LOG_ENTRY* record : m_store_node_info_entries) {
         if (record->m_type != LOGDB_FSYN_LOG_OPERATION_STORE_NODE_INFO &&
             record->m_type != LOGDB_FSYN_LOG_OPERATION_CONFIRM_CLKBUF)

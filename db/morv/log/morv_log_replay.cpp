@@ -345,6 +345,8 @@ bool MORV_LOG::reproduce_log()
         morv_send_msg(morv_new_msg(MORV_MSG_EMORV_FSYN_LOG_FILE_DAMAGED, m_log_file->get_file_name(), fault));
         return false;
     }
+    if (!records.empty() && !m_log_file->is_chained())
+        morv_send_msg(morv_new_msg(MORV_MSG_WMORV_FSYN_LOG_FILE_NOT_CHECKED, m_log_file->get_file_name()));
     index_nodes_by_name_id();
     build_boundary_port_map();
     build_partition_map();

@@ -100,6 +100,10 @@ const EXPECTED_MSG s_expected[] = {
      "Checks on destinations of asynchronous signal %1!s! have been disabled by user assignment. The design may not "
      "behave as expected."},
     {'W', "WMORV_FSYN_MALFORMED_DELAY_FILE", "Ignoring delay file %1!s!: %2!s!"},
+    {'W', "WMORV_FSYN_LOG_FILE_NOT_CHECKED",
+     "The log file %1!s! is of an earlier form that cannot be checked for dropped, repeated or moved records; it is "
+     "replayed as it is"},
+    {'W', "WMORV_FSYN_DELAY_FILE_NOT_WRITTEN", "The delay file was not written and is left as it was: %1!s!"},
 };
 
 MSG_KIND kind_of(char letter)
@@ -143,8 +147,8 @@ protected:
 
 TEST_F(MsgsTest, EveryMessageHasItsTextIdAndKind)
 {
-    ASSERT_EQ(int(MORV_MSG_COUNT), 43);
-    ASSERT_EQ(sizeof(s_expected) / sizeof(s_expected[0]), 43u);
+    ASSERT_EQ(int(MORV_MSG_COUNT), 45);
+    ASSERT_EQ(sizeof(s_expected) / sizeof(s_expected[0]), 45u);
     std::set<std::string> ids;
     for (const EXPECTED_MSG& expected : s_expected) {
         SCOPED_TRACE(expected.id);
