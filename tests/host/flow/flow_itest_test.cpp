@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,8 @@ TEST_P(FlowItest, EarlyFlowsTimedByItestAnalyseLessAndStayEquivalent)
         const std::string output = name + "_" + std::to_string(family) + "_itest.out.blif";
         const EARLY_FLOWS off = run_early_flows(source, family, false, name + "_" + std::to_string(family) + ".blif");
         const EARLY_FLOWS on = run_early_flows(source, family, true, output);
+        std::printf("%s: host analyses %ld with iTEst off, %ld on; %ld estimates\n", label.c_str(), off.analyses,
+                    on.analyses, on.estimates);
         EXPECT_EQ(off.estimates, 0) << label;
         EXPECT_GT(on.estimates, 0) << label;
         // Each iteration iTEst times is one analysis fewer.

@@ -33,6 +33,14 @@ namespace {
 
 constexpr const char* k_REFUSAL = "WMORV_FSYN_ITEST_NOT_WITH_NEVRA";
 
+// What the probe's iterations were given: whether the engine existed, and
+// the node-id base of the estimator's timing graph (-1 without one).
+struct NOTES
+{
+    std::vector<bool> m_engine;
+    std::vector<int> m_graph_base;
+};
+
 // Asks for iTEst and notes, in each iteration, what timing it was given.
 class PROBE_ALGORITHM : public MORV_ALGORITHM_BASE
 {
@@ -55,14 +63,13 @@ public:
     }
     int do_iter() override
     {
-        m_engine.push_back(m_fsyn_timing->get_itest() != nullptr);
+        m_notes.m_engine.push_back(m_fsyn_timing->get_itest() != nullptr);
         const MORV_TIMING::NEVRA* nevra = m_fsyn_timing->get_nevra();
-        m_graph_base.push_back(nevra != nullptr ? nevra->get_timing_graph()->get_node_id_base() : -1);
+        m_notes.m_graph_base.push_back(nevra != nullptr ? nevra->get_timing_graph()->get_node_id_base() : -1);
         return 0;
     }
 
-    std::vector<bool> m_engine;
-    std::vector<int> m_graph_base;
+    NOTES m_notes;
 };
 
 struct EARLY_COMPILE
@@ -92,12 +99,12 @@ struct EARLY_COMPILE
     ~EARLY_COMPILE() { cfg_clear_all(); }
 
     // One run of the probe; its notes of the one iteration.
-    PROBE_ALGORITHM run() const
+    NOTES run() const
     {
         MORV_PARAMETER_MAP params;
         PROBE_ALGORITHM probe(api, &params);
         probe.run_algorithm();
-        return probe;
+        return probe.m_notes;
     }
 
     std::unique_ptr<HOST_DESIGN> design;
@@ -125,7 +132,7 @@ TEST(ItestRunDriver, UnderTheEstimatorTheEngineStaysOffAndTheSettingIsNamedOnce)
     ASSERT_EQ(c.timing->get_timing_mode(), MORV_TIMING_MODE_NEVRA);
     const int graph_base = c.timing->get_nevra()->get_timing_graph()->get_node_id_base();
     for (int run = 0; run < 2; ++run) {
-        const PROBE_ALGORITHM probe = c.run();
+        const NOTES probe = c.run();
         ASSERT_EQ(probe.m_engine.size(), 1u) << run;
         EXPECT_FALSE(probe.m_engine[0]) << run;
         EXPECT_EQ(probe.m_graph_base[0], graph_base) << run;
@@ -143,7 +150,7 @@ TEST(ItestRunDriver, UnderTheAnalyserTheEngineServesTheRunWithoutAWord)
 {
     EARLY_COMPILE c(CDB_FAMILY_BRK, false);
     ASSERT_EQ(c.timing->get_timing_mode(), MORV_TIMING_MODE_TDC);
-    const PROBE_ALGORITHM probe = c.run();
+    const NOTES probe = c.run();
     ASSERT_EQ(probe.m_engine.size(), 1u);
     EXPECT_TRUE(probe.m_engine[0]);
     EXPECT_TRUE(refusals().empty());
