@@ -44,15 +44,25 @@ int TDC_UTILITY::get_legacy_figure_of_merit(bool) const
 int TDC_UTILITY::get_slack(const CDB_ATOM_NODE* node, int port_type, int port_index) const
 {
     m_owner->ensure_current_analysis();
+    return get_annotated_slack(node, port_type, port_index);
+}
+
+double TDC_UTILITY::get_slack_ratio(const CDB_ATOM_NODE* node, int port_type, int port_index) const
+{
+    m_owner->ensure_current_analysis();
+    return get_annotated_slack_ratio(node, port_type, port_index);
+}
+
+int TDC_UTILITY::get_annotated_slack(const CDB_ATOM_NODE* node, int port_type, int port_index) const
+{
     int s = TDB_NO_PATH;
     for_each_iterm_edge(m_owner->get_tdb_netlist(), node, port_type, port_index,
                         [&](const TDB_EDGE* e) { s = std::min(s, e->get_slack()); });
     return s;
 }
 
-double TDC_UTILITY::get_slack_ratio(const CDB_ATOM_NODE* node, int port_type, int port_index) const
+double TDC_UTILITY::get_annotated_slack_ratio(const CDB_ATOM_NODE* node, int port_type, int port_index) const
 {
-    m_owner->ensure_current_analysis();
     float r = 1.0f;
     for_each_iterm_edge(m_owner->get_tdb_netlist(), node, port_type, port_index,
                         [&](const TDB_EDGE* e) { r = std::min(r, e->get_slack_ratio()); });

@@ -78,6 +78,11 @@ public:
     // of that port type and index; 0x7fffffff and 1.0 when none.
     int get_slack(const CDB_ATOM_NODE* node, int port_type, int port_index) const;
     double get_slack_ratio(const CDB_ATOM_NODE* node, int port_type, int port_index) const;
+    // The same read from the edges as they stand, without analysing first:
+    // what the last writer of the annotations (an analysis, or an estimator
+    // that annotated since) left there.
+    int get_annotated_slack(const CDB_ATOM_NODE* node, int port_type, int port_index) const;
+    double get_annotated_slack_ratio(const CDB_ATOM_NODE* node, int port_type, int port_index) const;
     // The assignments of from's name replace those of to's name (to ends
     // with none when from has none). False, with nothing changed, when
     // either term or name is null or has no name.

@@ -290,6 +290,7 @@ void MORV_OPT_SKEW::write_edge_delay(TDB_EDGE* edge, int d)
 {
     if (d == edge->get_max_ic_delay() && d == edge->get_min_ic_delay()) return;
     edge->get_delay()->set_delay(TDB_DELAY_IC, d, d, d, d);
+    m_fsyn_timing->note_timing_delays_changed();
     if (m_fsyn_timing->is_itest_enabled())
         m_fsyn_timing->get_itest()->mark_node_for_analysis(edge->get_iterm()->get_my_node(), false);
 }
@@ -303,6 +304,7 @@ bool MORV_OPT_SKEW::write_edge_delays(TDB_EDGE* edge, const EDGE_DELAYS& delays)
         now->get_delay(TDB_DELAY_IC, TDB_MIN, 1) == delays.values[3])
         return false;
     now->set_delay(TDB_DELAY_IC, delays.values[0], delays.values[1], delays.values[2], delays.values[3]);
+    m_fsyn_timing->note_timing_delays_changed();
     return true;
 }
 

@@ -207,6 +207,7 @@ void MORV_TIMING::request_full_update()
     m_mode_switched = true;
     m_refresh_pending = true;
     m_itest_is_current = false;
+    m_itest_annotated = false;
 }
 
 void MORV_TIMING::warn_not_available(const char* what) const

@@ -103,6 +103,10 @@ public:
     // True when a timing netlist exists afterwards (always in estimator mode).
     bool sync_timing_netlist(bool incremental, bool refresh);
     void set_use_itest(bool use_itest);
+    // iTEst estimates on the analyser's timing netlist, which a flow timed
+    // by the estimator does not keep: there it cannot be used. False then,
+    // with one warning per run naming the setting and the family.
+    bool can_use_itest();
     void update_timing();
     void perform_pre_placement_timing_analysis(bool use_locked_estimates);
     void run_estimator_timing_analysis();
@@ -192,7 +196,17 @@ public:
     bool is_itest_current() const { return m_itest_is_current; }
     bool is_refresh_pending() const { return m_refresh_pending; }
     // Timing data changed outside the netlist (clock skews): the next update analyses.
-    void mark_refresh_pending() { m_refresh_pending = true; }
+    void mark_refresh_pending()
+    {
+        m_refresh_pending = true;
+        m_itest_annotated = false;
+    }
+    // Delays of the timing netlist were written outside an update: iTEst's
+    // figures no longer describe it until the next one.
+    void note_timing_delays_changed() { m_itest_annotated = false; }
+    // Slack queries read iTEst's figures as annotated, without the host
+    // analysing again.
+    bool is_itest_answering() const;
     // The run driver switched timing engines: the next update analyses in full.
     void request_full_update();
     // Slack queries never answer from a stored timing snapshot in this build.
@@ -267,6 +281,10 @@ private:
     bool m_itest_is_current = false;
     bool m_refresh_pending = false;
     bool m_itest_done_full_timing_analysis = false;
+    // The timing netlist's edges carry iTEst's figures of the current
+    // timing (its last update), and nothing changed that netlist since.
+    bool m_itest_annotated = false;
+    bool m_itest_refusal_warned = false;
     bool m_use_smart_tainting = true;
     std::vector<std::pair<int, int>> m_changed_connections;  // (sink id, source id)
 };

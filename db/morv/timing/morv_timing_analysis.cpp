@@ -60,6 +60,7 @@ void MORV_TIMING::perform_timing_analysis()
         full_tdc_analysis();
     }
     m_itest_is_current = false;
+    m_itest_annotated = false;
 }
 
 // The host's analysis with its parameters, tightened in the LATE flow.

@@ -331,6 +331,9 @@ public:
     long get_num_estimates() const { return m_num_estimates; }
     long get_num_fallbacks() const { return m_num_fallbacks; }
     const char* get_last_fallback_reason() const { return m_last_fallback_reason; }
+    // The records describe another timing netlist than this one (a rebuild
+    // from scratch renumbers every node and edge).
+    bool is_timing_netlist_replaced(const TDB_NETLIST* netlist) const;
     // Edits between analyses: the estimation re-times the logic around them.
     void mark_node_for_analysis(CDB_ATOM_NODE* node, bool deleted);
     // The atom drove a connection that an edit took away; its own timing
@@ -484,7 +487,6 @@ private:
     // (node, row of its domains in m_walk_rows)
     using WALK_STACK = std::vector<std::pair<TDB_NODE*, size_t>>;
     // driver
-    bool is_timing_netlist_replaced(const TDB_NETLIST* netlist) const;
     bool fall_back_to_full_analysis(const char* why);
     // marks and copies
     void carry_copy_into_domains(const MORV_TIMING_ITE_OTERM_INFO& root, const MORV_TIMING_ITE_OTERM_INFO& new_info,

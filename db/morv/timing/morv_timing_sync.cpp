@@ -9,6 +9,7 @@
 #include "nevra/nevra_estimator.h"
 #include "tdc/tdc_accessories.h"
 
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
@@ -101,6 +102,9 @@ bool MORV_TIMING::sync_timing_netlist(bool incremental, bool refresh)
         m_tdc_utility = nullptr;
     }
     resolve_changed_connections();
+    // A timing netlist refreshed with changes carries iTEst's figures only
+    // once it estimated them.
+    if (full_rebuild || !m_taint_change_set.empty() || m_tdc_utility == nullptr) m_itest_annotated = false;
     if (full_rebuild) {
         MORV_DEBUG_STREAM::print(1, "Forcing full rebuild");
         morv_env->set_full_taint();
@@ -151,6 +155,7 @@ void MORV_TIMING::set_use_itest(bool use_itest)
     m_itest.reset();
     m_use_itest = false;
     m_itest_done_full_timing_analysis = false;
+    m_itest_annotated = false;
     if (!use_itest) return;
     // Incremental refreshes are what iTEst's estimates rest on.
     if (cfg_is_on("fsyn_disable_ia2t", false)) {
@@ -165,6 +170,30 @@ void MORV_TIMING::set_use_itest(bool use_itest)
     m_use_itest = true;
 }
 
+bool MORV_TIMING::can_use_itest()
+{
+    if (m_timing_mode != MORV_TIMING_MODE_NEVRA) return true;
+    if (m_itest_refusal_warned) return false;
+    m_itest_refusal_warned = true;
+    MSG_W* msg = new MSG_W();
+    msg->fill_args(
+        "Setting fsyn_enable_ite=on has no effect in the early flows of family %1!s!: they are timed by the "
+        "timing estimator, and the incremental timing estimator works only with the timing analyser "
+        "(fsyn_disable_nevra=on times them with the analyser). It stays off./WMORV_FSYN_ITEST_NOT_WITH_NEVRA",
+        morv_family_traits(m_fsyn_api->get_base_family_code()).m_name);
+    morv_send_msg(msg);
+    return false;
+}
+
+// Only a mode that analyses with the host's analyser has edges for iTEst
+// to annotate.
+bool MORV_TIMING::is_itest_answering() const
+{
+    if (!m_use_itest || !m_itest_annotated || m_timing_mode != MORV_TIMING_MODE_TDC || m_tdc_utility == nullptr)
+        return false;
+    return !m_itest->is_timing_netlist_replaced(tdc_get_accessories()->get_tdb_netlist());
+}
+
 void MORV_TIMING::update_timing()
 {
     if (m_use_itest) {
@@ -176,6 +205,7 @@ void MORV_TIMING::update_timing()
             run_itest_estimation();
         }
         m_itest_is_current = true;
+        m_itest_annotated = true;
     } else if (m_itest_is_current || m_refresh_pending) {
         perform_timing_analysis();
     }
@@ -190,6 +220,7 @@ void MORV_TIMING::run_itest_estimation()
     m_figure_of_merit = m_itest->get_figure_of_merit();
     m_refresh_pending = false;
     m_itest_is_current = true;
+    m_itest_annotated = true;
 }
 
 void MORV_TIMING::perform_pre_placement_timing_analysis(bool use_locked_estimates)

@@ -120,11 +120,12 @@ const char* const k_FORK_DESIGN = R"(.model fork
 
 struct COMPILE
 {
-    // `latch`: the register of that name is built as a latch.
-    explicit COMPILE(const char* latch = nullptr, const char* text = k_DESIGN)
+    // `latch`: the register of that name is built as a latch. `compare`:
+    // each estimate is compared with a full analysis.
+    explicit COMPILE(const char* latch = nullptr, const char* text = k_DESIGN, bool compare = true)
     {
         msg_set_quiet(true);
-        cfg_set_value("fsyn_ite_do_sr_compare", "on");
+        if (compare) cfg_set_value("fsyn_ite_do_sr_compare", "on");
         BLIF_READER reader(CDB_FAMILY_BRK);
         design = std::make_unique<HOST_DESIGN>(CDB_FAMILY_BRK, reader.read_text(text, "records.blif"));
         if (latch != nullptr) make_latch(node(latch));
@@ -863,6 +864,72 @@ TEST(ItestLatch, AnEstimationMeetingALatchIsAFullAnalysis)
         EXPECT_STREQ(c.ite->get_last_fallback_reason(), "latch analysis needed");
         EXPECT_DOUBLE_EQ(c.ite->get_figure_of_merit(), c.full_fom());
     }
+}
+
+// ---------------------------------------------------------------- queries
+
+namespace {
+
+struct ANSWERS
+{
+    std::vector<int> slacks;
+    std::vector<double> ratios;
+};
+
+ANSWERS answers(COMPILE& c)
+{
+    ANSWERS a;
+    for (CDB_ATOM_NODE* n : *c.design->netlist())
+        for (auto it = n->begin_iterm(); it != n->end_iterm(); ++it) {
+            if ((*it)->get_source() == nullptr) continue;
+            a.slacks.push_back(c.timing->get_slack(*it));
+            a.ratios.push_back(c.timing->get_slack_ratio(*it));
+        }
+    return a;
+}
+
+}  // namespace
+
+// The two buffers of the walk above, estimated without a comparison: the
+// queries answer the estimate's figures and the analyser does not run for
+// them, and those figures are the ones a full analysis gives afterwards.
+// A refreshed timing netlist is the analyser's to answer until the next
+// estimate.
+TEST(ItestQueries, AfterAnEstimateTheQueriesAnswerItsFiguresWithoutAnotherAnalysis)
+{
+    COMPILE c(nullptr, k_DESIGN, false);
+    c.insert("b1", "q1", "x");
+    c.insert("b2", "y", "out0");
+    ASSERT_TRUE(c.update()) << c.ite->get_last_fallback_reason();
+    ASSERT_TRUE(c.timing->is_itest_answering());
+    TDC_ACCESSORIES* accessories = tdc_get_accessories();
+    const long analyses = accessories->get_num_analyses();
+    const ANSWERS estimated = answers(c);
+    const int fom = c.timing->get_figure_of_merit(false);
+    EXPECT_EQ(accessories->get_num_analyses(), analyses);
+    EXPECT_EQ(fom, static_cast<int>(c.ite->get_figure_of_merit()));
+
+    c.timing->perform_timing_analysis();
+    EXPECT_FALSE(c.timing->is_itest_answering());
+    EXPECT_EQ(accessories->get_num_analyses(), analyses + 1);
+    const ANSWERS full = answers(c);
+    ASSERT_EQ(full.slacks.size(), estimated.slacks.size());
+    EXPECT_EQ(full.slacks, estimated.slacks);
+    // Edge ratios agree to the comparison's 0.001, which the queries' curve
+    // before placement and the remap around the skew stretch.
+    for (size_t i = 0; i < full.ratios.size(); ++i) EXPECT_NEAR(full.ratios[i], estimated.ratios[i], 2e-3) << i;
+    EXPECT_EQ(accessories->get_num_analyses(), analyses + 1);
+
+    // An edit refreshed into the timing netlist: until iTEst times it, the
+    // analyser answers, analysing first.
+    c.insert("b3", "w", "v");
+    c.timing->sync_timing_netlist(true, false);
+    EXPECT_FALSE(c.timing->is_itest_answering());
+    const long before_query = accessories->get_num_analyses();
+    (void)answers(c);
+    EXPECT_EQ(accessories->get_num_analyses(), before_query + 1);
+    c.update();
+    EXPECT_TRUE(c.timing->is_itest_answering());
 }
 
 }  // namespace itest_edit_records_test

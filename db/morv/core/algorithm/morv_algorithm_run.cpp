@@ -203,11 +203,13 @@ void MORV_ALGORITHM_BASE::prepare_run(RUN_STATE& run)
 }
 
 // In the early flows the incremental estimator serves the algorithms that
-// ask for it; a switch either way re-times in full.
+// ask for it; a switch either way re-times in full. A flow timed by the
+// timing estimator has nothing for it to work on: it stays off there, and
+// the timing costs nothing extra.
 void MORV_ALGORITHM_BASE::switch_incremental_estimator(const RUN_STATE& run)
 {
     if (!m_use_new_timing_flow || run.expert == nullptr || !run.expert->is_fsyn_running_early_fsyn()) return;
-    const bool wanted = m_enable_ite && use_itest();
+    const bool wanted = m_enable_ite && use_itest() && m_fsyn_timing->can_use_itest();
     if (wanted == m_fsyn_timing->is_itest_enabled()) return;
     m_fsyn_timing->set_use_itest(wanted);
     m_fsyn_timing->request_full_update();
