@@ -325,7 +325,7 @@ void MORV_API::take_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
 
     if (m_fsyn_expert != nullptr && m_fsyn_expert->use_xicp()) {
         snapshot_ret->m_modified_atoms_for_icp = MORV_MAKE_OWNER(std::set<int>, m_modified_atoms_for_icp);
-        m_fsyn_timing->get_saved_adjustment_factors().push_back(m_fsyn_timing->get_adjustment_factors());
+        m_fsyn_timing->save_adjustment_factors(snapshot_ret->m_id);
     }
 }
 
@@ -365,9 +365,7 @@ void MORV_API::restore_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot)
     }
 
     if (m_fsyn_expert != nullptr && m_fsyn_expert->use_xicp()) {
-        auto& saved = m_fsyn_timing->get_saved_adjustment_factors();
-        if (snapshot->m_id >= 0 && snapshot->m_id < (int)saved.size())
-            m_fsyn_timing->get_adjustment_factors() = saved[snapshot->m_id];
+        m_fsyn_timing->restore_adjustment_factors(snapshot->m_id);
         MORV_ASSERT(snapshot->m_modified_atoms_for_icp);
         m_modified_atoms_for_icp = *snapshot->m_modified_atoms_for_icp;
     }
@@ -376,6 +374,7 @@ void MORV_API::restore_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot)
 void MORV_API::delete_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
 {
     MORV_ASSERT(snapshot_ret);
+    if (m_fsyn_timing != nullptr) m_fsyn_timing->drop_saved_adjustment_factors(snapshot_ret->m_id);
     snapshot_ret->release_facade_share();
 }
 

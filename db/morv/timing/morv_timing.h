@@ -8,6 +8,8 @@
 // end in step with every netlist edit the facade announces.
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -201,10 +203,18 @@ public:
     const std::vector<std::pair<int, int>>& get_changed_connections() const { return m_changed_connections; }
     double get_figure_of_merit_value() const { return m_figure_of_merit; }
 
-    // Delay corrections of the virtual analysis and the copies kept with
-    // netlist snapshots.
-    ADJUSTMENT_FACTORS& get_adjustment_factors() { return m_adjustment_factors; }
-    std::vector<ADJUSTMENT_FACTORS>& get_saved_adjustment_factors() { return m_saved_adjustment_factors; }
+    // Delay corrections of the virtual analysis, and the copies netlist
+    // snapshots keep by snapshot id. The table changes only when it is
+    // learned or cleared, so the snapshots taken between two such changes
+    // share one copy, and a snapshot's copy goes with the snapshot.
+    const ADJUSTMENT_FACTORS& get_adjustment_factors() const { return *m_adjustment_factors; }
+    void save_adjustment_factors(int snapshot_id);
+    // False (the table unchanged) when nothing is saved under the id.
+    bool restore_adjustment_factors(int snapshot_id);
+    void drop_saved_adjustment_factors(int snapshot_id);
+    int count_saved_adjustment_factors() const { return static_cast<int>(m_saved_adjustment_factors.size()); }
+    // Distinct tables held, the live one among them.
+    int count_adjustment_factor_tables() const;
 
 private:
     void log_mode(int mode) const;
@@ -227,6 +237,7 @@ private:
     void warn_delay_file(const std::string& path, int line, const std::string& reason) const;
     void learn_adjustment_factor(CDB_ATOM_ITERM* iterm, int64_t diff);
     int apply_adjustment_factors(CDB_ATOM_ITERM* iterm, int delay) const;
+    static std::shared_ptr<ADJUSTMENT_FACTORS> make_adjustment_factors();
     struct RETIMING_BOUND;
     struct BDD_BOUND;
     int64_t retiming_bound_delay(TDB_EDGE* edge, size_t position, int pass, RETIMING_BOUND& bound);
@@ -256,8 +267,10 @@ private:
     // The delay file is read at most once per run, also when it was
     // malformed or held nothing.
     bool m_delay_file_read = false;
-    ADJUSTMENT_FACTORS m_adjustment_factors{61};
-    std::vector<ADJUSTMENT_FACTORS> m_saved_adjustment_factors;
+    // Shared with the snapshots taken since it was last learned or cleared;
+    // never changed in place while shared.
+    std::shared_ptr<ADJUSTMENT_FACTORS> m_adjustment_factors = make_adjustment_factors();
+    std::map<int, std::shared_ptr<ADJUSTMENT_FACTORS>> m_saved_adjustment_factors;
     MORV_OWNER<NEVRA> m_nevra;
     double m_sr_skew = 0.125;
     std::vector<unsigned> m_taint_change_set;

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <memory>
+#include <set>
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
@@ -172,16 +174,16 @@ void MORV_TIMING::learn_adjustment_factor(CDB_ATOM_ITERM* iterm, int64_t diff)
     MORV_ADJUSTMENT_FACTOR own = connection_fields(iterm, static_cast<int32_t>(sink->get_id()));
     own.m_sum = diff;
     own.m_count = 1;
-    m_adjustment_factors[get_adjustment_connection_key(sink->get_id(), own.m_sink_port_index, own.m_sink_port_usage)] =
-        own;
+    ADJUSTMENT_FACTORS& factors = *m_adjustment_factors;
+    factors[get_adjustment_connection_key(sink->get_id(), own.m_sink_port_index, own.m_sink_port_usage)] = own;
 
     MORV_ADJUSTMENT_FACTOR kind = connection_fields(iterm, sink->get_atom_type());
     const int64_t class_key = get_adjustment_class_key(iterm);
-    auto found = m_adjustment_factors.find(class_key);
-    if (found == m_adjustment_factors.end()) {
+    auto found = factors.find(class_key);
+    if (found == factors.end()) {
         kind.m_sum = diff;
         kind.m_count = 1;
-        m_adjustment_factors[class_key] = kind;
+        factors[class_key] = kind;
         return;
     }
     // A class entry goes on learning only from connections of its first driver.
@@ -197,7 +199,9 @@ void MORV_TIMING::create_adjustment_factors()
     GEN_PROFILER profile("create_adjustment_factors");
     compute_placement_delays();
     std::vector<TDB_EDGE*>& edges = tdb_edges("tdb_netlist != NULL", "tdb_vec_of_edges != NULL", RECREATING_EDGES);
-    m_adjustment_factors.clear();
+    // A snapshot's table stays as it was saved.
+    if (m_adjustment_factors.use_count() > 1) m_adjustment_factors = make_adjustment_factors();
+    else m_adjustment_factors->clear();
     for (TDB_EDGE* edge : edges) {
         if (edge == nullptr || !edge->is_for_tdc() || edge->get_iterm()->get_source() == nullptr) continue;
         CDB_ATOM_ITERM* iterm = edge->get_iterm();
@@ -208,8 +212,38 @@ void MORV_TIMING::create_adjustment_factors()
 
 void MORV_TIMING::clear_adjustment_factors()
 {
-    m_adjustment_factors = ADJUSTMENT_FACTORS(61);
+    m_adjustment_factors = make_adjustment_factors();
     m_backannotated_delays.clear();
+}
+
+std::shared_ptr<MORV_TIMING::ADJUSTMENT_FACTORS> MORV_TIMING::make_adjustment_factors()
+{
+    return std::allocate_shared<ADJUSTMENT_FACTORS>(MORV_ALLOCATOR<ADJUSTMENT_FACTORS>(), 61);
+}
+
+void MORV_TIMING::save_adjustment_factors(int snapshot_id)
+{
+    m_saved_adjustment_factors[snapshot_id] = m_adjustment_factors;
+}
+
+bool MORV_TIMING::restore_adjustment_factors(int snapshot_id)
+{
+    const auto saved = m_saved_adjustment_factors.find(snapshot_id);
+    if (saved == m_saved_adjustment_factors.end()) return false;
+    m_adjustment_factors = saved->second;
+    return true;
+}
+
+void MORV_TIMING::drop_saved_adjustment_factors(int snapshot_id)
+{
+    m_saved_adjustment_factors.erase(snapshot_id);
+}
+
+int MORV_TIMING::count_adjustment_factor_tables() const
+{
+    std::set<const ADJUSTMENT_FACTORS*> distinct{m_adjustment_factors.get()};
+    for (const auto& entry : m_saved_adjustment_factors) distinct.insert(entry.second.get());
+    return static_cast<int>(distinct.size());
 }
 
 // The connection's own correction when its ends are the ones it was learned
@@ -218,13 +252,13 @@ int MORV_TIMING::apply_adjustment_factors(CDB_ATOM_ITERM* iterm, int delay) cons
 {
     const CDB_ATOM_NODE* sink = iterm->get_my_node();
     const MORV_ADJUSTMENT_FACTOR own = connection_fields(iterm, static_cast<int32_t>(sink->get_id()));
-    const auto found = m_adjustment_factors.find(
-        get_adjustment_connection_key(sink->get_id(), own.m_sink_port_index, own.m_sink_port_usage));
-    if (found != m_adjustment_factors.end() && same_connection(found->second, own))
-        return clamp_to_int(delay + found->second.m_sum);
-    const auto kind = m_adjustment_factors.find(get_adjustment_class_key(iterm));
+    const ADJUSTMENT_FACTORS& factors = *m_adjustment_factors;
+    const auto found =
+        factors.find(get_adjustment_connection_key(sink->get_id(), own.m_sink_port_index, own.m_sink_port_usage));
+    if (found != factors.end() && same_connection(found->second, own)) return clamp_to_int(delay + found->second.m_sum);
+    const auto kind = factors.find(get_adjustment_class_key(iterm));
     const MORV_ADJUSTMENT_FACTOR fields = connection_fields(iterm, sink->get_atom_type());
-    if (kind != m_adjustment_factors.end() && kind->second.m_count > 0 && same_sink_port(kind->second, fields))
+    if (kind != factors.end() && kind->second.m_count > 0 && same_sink_port(kind->second, fields))
         return clamp_to_int(delay + kind->second.m_sum / kind->second.m_count);
     return delay;
 }
