@@ -1,6 +1,7 @@
 #include "cdb/cdb_atom_netlist_pdb.h"
 
-#include <sstream>
+#include <ostream>
+#include <string_view>
 
 #include "cdb/cdb_atom_netlist.h"
 
@@ -13,20 +14,18 @@ constexpr uint32_t NETLIST_SEGMENT_VERSION = 1;
 void pdb_write_ptr(PDB_SEGMENT_WRITER& writer, const CDB_ATOM_NETLIST* netlist)
 {
     if (netlist == nullptr) throw PDB_DATABASE_EXCEPTION("no netlist to write");
-    std::ostringstream text;
-    cdb_write_native_netlist(*netlist, text);
     writer.write_u32(NETLIST_SEGMENT_VERSION);
-    writer.write_string(text.str());
+    writer.write_streamed_string([netlist](std::ostream& text) { cdb_write_native_netlist(*netlist, text); });
 }
 
 void pdb_read_ptr(PDB_SEGMENT_READER& reader, CDB_ATOM_NETLIST*& out, HDB_NAME_MGR* mgr)
 {
     if (reader.read_u32() != NETLIST_SEGMENT_VERSION)
         throw PDB_DATABASE_EXCEPTION("\"" + reader.get_file_name() + "\": unknown netlist segment version");
-    std::istringstream text(reader.read_string());
+    const std::string_view text = reader.read_string_view();
     reader.expect_end();
     std::string error;
-    CDB_ATOM_NETLIST* n = cdb_read_native_netlist(text, reader.get_file_name(), mgr, &error);
+    CDB_ATOM_NETLIST* n = cdb_read_native_netlist_text(text, reader.get_file_name(), mgr, &error);
     if (n == nullptr) throw PDB_DATABASE_EXCEPTION(error);
     out = n;
 }

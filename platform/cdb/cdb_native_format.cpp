@@ -636,7 +636,12 @@ CDB_ATOM_NETLIST* cdb_read_native_netlist(std::istream& in, const std::string& f
 {
     std::ostringstream buf;
     buf << in.rdbuf();
-    std::string text = buf.str();
+    return cdb_read_native_netlist_text(buf.view(), file_name, mgr, error);
+}
+
+CDB_ATOM_NETLIST* cdb_read_native_netlist_text(std::string_view text, const std::string& file_name, HDB_NAME_MGR* mgr,
+                                               std::string* error)
+{
     std::string err;
     NATIVE_READER reader(mgr);
     CDB_ATOM_NETLIST* n = reader.read(text, err, file_name);

@@ -20,6 +20,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 
 class CDB_ATOM_NETLIST;
 class HDB_NAME_MGR;
@@ -37,4 +38,6 @@ bool cdb_write_native_netlist_file(const CDB_ATOM_NETLIST& netlist, const std::s
 // in *error and leaves nothing behind (names created on the way stay in mgr).
 CDB_ATOM_NETLIST* cdb_read_native_netlist(std::istream& in, const std::string& file_name, HDB_NAME_MGR* mgr,
                                           std::string* error);
+CDB_ATOM_NETLIST* cdb_read_native_netlist_text(std::string_view text, const std::string& file_name, HDB_NAME_MGR* mgr,
+                                               std::string* error);
 CDB_ATOM_NETLIST* cdb_read_native_netlist_file(const std::string& path, HDB_NAME_MGR* mgr, std::string* error);

@@ -66,10 +66,45 @@ void PDB_SEGMENT_WRITER::write_bytes(const void* p, size_t n)
     const auto* b = static_cast<const uint8_t*>(p);
     m_data.insert(m_data.end(), b, b + n);
 }
-void PDB_SEGMENT_WRITER::write_string(const std::string& s)
+void PDB_SEGMENT_WRITER::write_string(std::string_view s)
 {
     write_u64(s.size());
     write_bytes(s.data(), s.size());
+}
+
+namespace {
+// Appends what is written to it to a segment's bytes.
+class APPENDING_BUFFER : public std::streambuf
+{
+public:
+    explicit APPENDING_BUFFER(std::vector<uint8_t>& data) : m_data(data) {}
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) m_data.push_back(static_cast<uint8_t>(c));
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* p, std::streamsize n) override
+    {
+        m_data.insert(m_data.end(), p, p + n);
+        return n;
+    }
+
+private:
+    std::vector<uint8_t>& m_data;
+};
+}  // namespace
+
+void PDB_SEGMENT_WRITER::write_streamed_string(const std::function<void(std::ostream&)>& produce)
+{
+    const size_t length_at = m_data.size();
+    write_u64(0);
+    APPENDING_BUFFER buffer(m_data);
+    std::ostream out(&buffer);
+    produce(out);
+    const uint64_t length = m_data.size() - length_at - 8;
+    for (int i = 0; i < 8; ++i) m_data[length_at + i] = static_cast<uint8_t>(length >> (8 * i));
 }
 
 void PDB_SEGMENT_WRITER::commit()
@@ -102,51 +137,54 @@ void PDB_SEGMENT_WRITER::commit()
 PDB_SEGMENT_READER::PDB_SEGMENT_READER(PDB_ARCHIVE& archive, PDB_SEGMENT_KIND kind)
     : m_file(archive.get_segment_file_name(kind))
 {
-    std::string bytes, error;
-    if (!fio_read_stored_file(m_file, bytes, error))
+    std::string error;
+    if (!fio_read_stored_file(m_file, m_bytes, error))
         throw PDB_DATABASE_EXCEPTION("cannot read archive file \"" + m_file + "\": " + error);
-    const std::vector<uint8_t> all(bytes.begin(), bytes.end());
-    if (all.size() < HEADER_BYTES + TRAILER_BYTES || std::memcmp(all.data(), MAGIC, 8) != 0)
+    const size_t size = m_bytes.size();
+    if (size < HEADER_BYTES + TRAILER_BYTES || std::memcmp(m_bytes.data(), MAGIC, 8) != 0)
         throw PDB_DATABASE_EXCEPTION("\"" + m_file + "\" is not an archive segment or is truncated");
-    if (get_le(all.data() + 8, 4) != kind)
-        throw PDB_DATABASE_EXCEPTION("\"" + m_file + "\" holds another kind of segment");
-    uint64_t length = get_le(all.data() + 12, 8);
-    if (length != all.size() - HEADER_BYTES - TRAILER_BYTES)
+    if (get_le(at(8), 4) != kind) throw PDB_DATABASE_EXCEPTION("\"" + m_file + "\" holds another kind of segment");
+    uint64_t length = get_le(at(12), 8);
+    if (length != size - HEADER_BYTES - TRAILER_BYTES)
         throw PDB_DATABASE_EXCEPTION("\"" + m_file + "\" is truncated or has extra bytes");
-    const uint8_t* payload = all.data() + HEADER_BYTES;
-    if (fnv1a(payload, length) != get_le(payload + length, 8))
+    if (fnv1a(at(HEADER_BYTES), length) != get_le(at(HEADER_BYTES + length), 8))
         throw PDB_DATABASE_EXCEPTION("\"" + m_file + "\" is damaged (checksum mismatch)");
-    m_data.assign(payload, payload + length);
+    m_pos = HEADER_BYTES;
+    m_end = HEADER_BYTES + length;
 }
 
 void PDB_SEGMENT_READER::need(size_t n) const
 {
-    if (m_data.size() - m_pos < n) throw PDB_DATABASE_EXCEPTION("\"" + m_file + "\": read past the end of the segment");
+    if (m_end - m_pos < n) throw PDB_DATABASE_EXCEPTION("\"" + m_file + "\": read past the end of the segment");
 }
 uint8_t PDB_SEGMENT_READER::read_u8()
 {
     need(1);
-    return m_data[m_pos++];
+    return *at(m_pos++);
 }
 uint32_t PDB_SEGMENT_READER::read_u32()
 {
     need(4);
-    uint32_t v = static_cast<uint32_t>(get_le(m_data.data() + m_pos, 4));
+    uint32_t v = static_cast<uint32_t>(get_le(at(m_pos), 4));
     m_pos += 4;
     return v;
 }
 uint64_t PDB_SEGMENT_READER::read_u64()
 {
     need(8);
-    uint64_t v = get_le(m_data.data() + m_pos, 8);
+    uint64_t v = get_le(at(m_pos), 8);
     m_pos += 8;
     return v;
 }
 std::string PDB_SEGMENT_READER::read_string()
 {
+    return std::string(read_string_view());
+}
+std::string_view PDB_SEGMENT_READER::read_string_view()
+{
     uint64_t n = read_u64();
     need(n);
-    std::string s(reinterpret_cast<const char*>(m_data.data() + m_pos), n);
+    std::string_view s(m_bytes.data() + m_pos, n);
     m_pos += n;
     return s;
 }

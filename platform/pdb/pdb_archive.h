@@ -7,8 +7,11 @@
 // Reading checks magic, kind, length and checksum before handing out a byte.
 
 #include <cstdint>
+#include <functional>
+#include <iosfwd>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum PDB_FILE_TYPE : int
@@ -56,7 +59,10 @@ public:
     void write_u32(uint32_t v);
     void write_i32(int32_t v) { write_u32(static_cast<uint32_t>(v)); }
     void write_u64(uint64_t v);
-    void write_string(const std::string& s);  // u64 length, bytes
+    void write_string(std::string_view s);  // u64 length, bytes
+    // The same as write_string of everything `produce` writes to the stream,
+    // without holding a second copy of it on the way.
+    void write_streamed_string(const std::function<void(std::ostream&)>& produce);
     void write_bytes(const void* p, size_t n);
     // Writes the segment file; throws PDB_DATABASE_EXCEPTION on failure.
     void commit();
@@ -78,14 +84,19 @@ public:
     int32_t read_i32() { return static_cast<int32_t>(read_u32()); }
     uint64_t read_u64();
     std::string read_string();
-    bool at_end() const { return m_pos == m_data.size(); }
+    // The same bytes without a copy, valid while the reader lives.
+    std::string_view read_string_view();
+    bool at_end() const { return m_pos == m_end; }
     // Throws unless every byte was read.
     void expect_end() const;
     const std::string& get_file_name() const { return m_file; }
 
 private:
     void need(size_t n) const;
+    const uint8_t* at(size_t pos) const { return reinterpret_cast<const uint8_t*>(m_bytes.data()) + pos; }
     std::string m_file;
-    std::vector<uint8_t> m_data;
+    // The whole file; the payload is [m_pos, m_end) once checked.
+    std::string m_bytes;
     size_t m_pos = 0;
+    size_t m_end = 0;
 };
