@@ -11,6 +11,8 @@
 #include "cut/cut_cell_util.h"
 #include "dev/dev_device.h"
 #include "gen/gen.h"
+#include "hdb/hdb_action_pt_instance.h"
+#include "hut/hut_util.h"
 #include "msg/msg.h"
 #include "tdb/tdb_netlist.h"
 #include "tdc/tdc_accessories.h"
@@ -490,9 +492,17 @@ void HOST_ENV::restore_state(int state_id)
     MORV_ENV::restore_state(state_id, 0);
 }
 
+// The atoms of the replaced netlist held the names an earlier restore made,
+// and they are gone: the names the netlist still records are found again
+// among the restored ones, and the earlier managers go, or every restore
+// of the compile would keep a copy of all names.
 void HOST_ENV::post_restore_state()
 {
     note("post_restore_state");
+    HDB_ACTION_PT_INSTANCE* cap = m_design.cmp().get_action_point_instance();
+    if (cap == nullptr || cap->get_name_mgr() == nullptr) return;
+    get_atom_netlist()->rebind_created_from(*cap->get_name_mgr());
+    HUT_UTIL::release_superseded_name_mgrs(cap);
 }
 
 // ------------------------------------------------------------------ timing
