@@ -1,5 +1,6 @@
 #include "pdb/pdb_archive.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -13,16 +14,19 @@ constexpr char MAGIC[8] = {'M', 'O', 'R', 'V', 'P', 'D', 'B', '1'};
 constexpr size_t HEADER_BYTES = 8 + 4 + 8;
 constexpr size_t TRAILER_BYTES = 8;
 
-uint64_t fnv1a(const uint8_t* p, size_t n)
+constexpr uint64_t FNV_START = 1469598103934665603ull;
+
+// Goes on from h, the hash of the bytes before p.
+uint64_t fnv1a(const uint8_t* p, size_t n, uint64_t h = FNV_START)
 {
-    uint64_t h = 1469598103934665603ull;
     for (size_t i = 0; i < n; ++i) {
         h ^= p[i];
         h *= 1099511628211ull;
     }
     return h;
 }
-void put_le(std::vector<uint8_t>& out, uint64_t v, int bytes)
+template <typename OUT>
+void put_le(OUT& out, uint64_t v, int bytes)
 {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
@@ -53,6 +57,26 @@ void PDB_DATABASE_EXCEPTION::report() const
     std::cerr << "Error: " << what() << "\n";
 }
 
+void PDB_SEGMENT_BYTES::append(const void* p, size_t n)
+{
+    const auto* from = static_cast<const uint8_t*>(p);
+    while (n > 0) {
+        const size_t used = m_size % s_BLOCK;
+        if (used == 0 && m_size / s_BLOCK == m_blocks.size()) m_blocks.emplace_back(new uint8_t[s_BLOCK]);
+        const size_t take = std::min(n, s_BLOCK - used);
+        std::memcpy(m_blocks[m_size / s_BLOCK].get() + used, from, take);
+        from += take;
+        m_size += take;
+        n -= take;
+    }
+}
+
+void PDB_SEGMENT_BYTES::patch(size_t at, const void* p, size_t n)
+{
+    const auto* from = static_cast<const uint8_t*>(p);
+    for (size_t i = 0; i < n; ++i) m_blocks[(at + i) / s_BLOCK][(at + i) % s_BLOCK] = from[i];
+}
+
 void PDB_SEGMENT_WRITER::write_u32(uint32_t v)
 {
     put_le(m_data, v, 4);
@@ -63,8 +87,7 @@ void PDB_SEGMENT_WRITER::write_u64(uint64_t v)
 }
 void PDB_SEGMENT_WRITER::write_bytes(const void* p, size_t n)
 {
-    const auto* b = static_cast<const uint8_t*>(p);
-    m_data.insert(m_data.end(), b, b + n);
+    m_data.append(p, n);
 }
 void PDB_SEGMENT_WRITER::write_string(std::string_view s)
 {
@@ -77,7 +100,7 @@ namespace {
 class APPENDING_BUFFER : public std::streambuf
 {
 public:
-    explicit APPENDING_BUFFER(std::vector<uint8_t>& data) : m_data(data) {}
+    explicit APPENDING_BUFFER(PDB_SEGMENT_BYTES& data) : m_data(data) {}
 
 protected:
     int_type overflow(int_type c) override
@@ -87,12 +110,12 @@ protected:
     }
     std::streamsize xsputn(const char* p, std::streamsize n) override
     {
-        m_data.insert(m_data.end(), p, p + n);
+        m_data.append(p, static_cast<size_t>(n));
         return n;
     }
 
 private:
-    std::vector<uint8_t>& m_data;
+    PDB_SEGMENT_BYTES& m_data;
 };
 }  // namespace
 
@@ -104,7 +127,9 @@ void PDB_SEGMENT_WRITER::write_streamed_string(const std::function<void(std::ost
     std::ostream out(&buffer);
     produce(out);
     const uint64_t length = m_data.size() - length_at - 8;
-    for (int i = 0; i < 8; ++i) m_data[length_at + i] = static_cast<uint8_t>(length >> (8 * i));
+    std::vector<uint8_t> bytes;
+    put_le(bytes, length, 8);
+    m_data.patch(length_at, bytes.data(), bytes.size());
 }
 
 void PDB_SEGMENT_WRITER::commit()
@@ -114,13 +139,17 @@ void PDB_SEGMENT_WRITER::commit()
     std::vector<uint8_t> head(MAGIC, MAGIC + 8);
     put_le(head, m_kind, 4);
     put_le(head, m_data.size(), 8);
+    uint64_t hash = FNV_START;
+    m_data.for_each_block([&hash](const uint8_t* p, size_t n) { hash = fnv1a(p, n, hash); });
     std::vector<uint8_t> tail;
-    put_le(tail, fnv1a(m_data.data(), m_data.size()), 8);
+    put_le(tail, hash, 8);
     {
         std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
         if (!f) throw PDB_DATABASE_EXCEPTION("cannot create archive file \"" + tmp + "\"");
         f.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
-        f.write(reinterpret_cast<const char*>(m_data.data()), static_cast<std::streamsize>(m_data.size()));
+        m_data.for_each_block([&f](const uint8_t* p, size_t n) {
+            f.write(reinterpret_cast<const char*>(p), static_cast<std::streamsize>(n));
+        });
         f.write(reinterpret_cast<const char*>(tail.data()), static_cast<std::streamsize>(tail.size()));
         f.flush();
         if (!f) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <iosfwd>
 #include <stdexcept>
 #include <string>
@@ -51,6 +52,30 @@ private:
     std::string m_base;
 };
 
+// A segment's bytes in blocks of a fixed size: the segment grows without
+// being moved to a larger block, which would hold a large netlist twice.
+class PDB_SEGMENT_BYTES
+{
+public:
+    static constexpr size_t s_BLOCK = size_t(1) << 20;
+
+    void append(const void* p, size_t n);
+    void push_back(uint8_t b) { append(&b, 1); }
+    size_t size() const { return m_size; }
+    // Overwrites bytes written before.
+    void patch(size_t at, const void* p, size_t n);
+    template <typename VISIT>
+    void for_each_block(VISIT visit) const
+    {
+        for (size_t i = 0; i < m_blocks.size(); ++i)
+            visit(m_blocks[i].get(), i + 1 < m_blocks.size() ? s_BLOCK : m_size - i * s_BLOCK);
+    }
+
+private:
+    std::vector<std::unique_ptr<uint8_t[]>> m_blocks;
+    size_t m_size = 0;
+};
+
 class PDB_SEGMENT_WRITER
 {
 public:
@@ -70,7 +95,7 @@ public:
 private:
     PDB_ARCHIVE& m_archive;
     PDB_SEGMENT_KIND m_kind;
-    std::vector<uint8_t> m_data;
+    PDB_SEGMENT_BYTES m_data;
 };
 
 class PDB_SEGMENT_READER

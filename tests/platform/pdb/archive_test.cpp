@@ -53,37 +53,41 @@ TEST(PdbArchive, PrimitivesRoundTripAndReadsPastTheEndThrow)
 }
 
 // A string written as a stream is the same segment, byte for byte, as the
-// string written whole, also when it spans many of the stream's chunks; read
-// without a copy it is the same bytes.
+// string written whole, also when it spans many of the writer's blocks or
+// its length straddles two of them; read without a copy it is the same
+// bytes.
 TEST(PdbArchive, StreamedStringsAreTheSameSegmentAsWholeStrings)
 {
     std::string big;
     for (int i = 0; big.size() < 3u << 20; ++i) big += "line " + std::to_string(i) + '\n';
     big += std::string("\0tail", 5);
-    for (const std::string& text : {std::string(), std::string("x"), big}) {
-        PDB_ARCHIVE whole("whole"), streamed("streamed");
-        PDB_SEGMENT_WRITER w(whole, PDB_SEGMENT_NETLIST);
-        w.write_u32(9);
-        w.write_string(text);
-        w.write_u8(5);
-        w.commit();
-        PDB_SEGMENT_WRITER s(streamed, PDB_SEGMENT_NETLIST);
-        s.write_u32(9);
-        s.write_streamed_string([&text](std::ostream& out) {
-            // A character at a time and in blocks, as writers do both.
-            if (!text.empty()) out.put(text[0]);
-            out.write(text.data() + (text.empty() ? 0 : 1),
-                      static_cast<std::streamsize>(text.size() ? text.size() - 1 : 0));
-        });
-        s.write_u8(5);
-        s.commit();
-        EXPECT_EQ(read_file("streamed.cdb"), read_file("whole.cdb")) << text.size();
+    const std::string straddle(PDB_SEGMENT_BYTES::s_BLOCK - 3, 'p');
+    for (const std::string& prefix : {std::string(), straddle}) {
+        for (const std::string& text : {std::string(), std::string("x"), big}) {
+            PDB_ARCHIVE whole("whole"), streamed("streamed");
+            PDB_SEGMENT_WRITER w(whole, PDB_SEGMENT_NETLIST);
+            w.write_bytes(prefix.data(), prefix.size());
+            w.write_string(text);
+            w.write_u8(5);
+            w.commit();
+            PDB_SEGMENT_WRITER s(streamed, PDB_SEGMENT_NETLIST);
+            s.write_bytes(prefix.data(), prefix.size());
+            s.write_streamed_string([&text](std::ostream& out) {
+                // A character at a time and in blocks, as writers do both.
+                if (text.empty()) return;
+                out.put(text[0]);
+                out.write(text.data() + 1, static_cast<std::streamsize>(text.size() - 1));
+            });
+            s.write_u8(5);
+            s.commit();
+            EXPECT_EQ(read_file("streamed.cdb"), read_file("whole.cdb")) << prefix.size() << " " << text.size();
 
-        PDB_SEGMENT_READER r(streamed, PDB_SEGMENT_NETLIST);
-        EXPECT_EQ(r.read_u32(), 9u);
-        EXPECT_EQ(r.read_string_view(), text);
-        EXPECT_EQ(r.read_u8(), 5);
-        EXPECT_TRUE(r.at_end());
+            PDB_SEGMENT_READER r(streamed, PDB_SEGMENT_NETLIST);
+            for (char c : prefix) ASSERT_EQ(r.read_u8(), static_cast<uint8_t>(c));
+            EXPECT_EQ(r.read_string_view(), text);
+            EXPECT_EQ(r.read_u8(), 5);
+            EXPECT_TRUE(r.at_end());
+        }
     }
 }
 
