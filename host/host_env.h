@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -93,9 +94,10 @@ struct HOST_GATES
 };
 
 // A notification the component made that has no other observable effect.
+// A compile makes one per edit: the kind is a literal, never a copy.
 struct HOST_NOTE
 {
-    std::string what;
+    std::string_view what;
     int64_t a = -1;
     int64_t b = -1;
     int64_t c = -1;
