@@ -294,8 +294,9 @@ void MORV_API::take_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
     MORV_ASSERT(snapshot_ret);
     MORV_ASSERT(m_morv_env);
     // A map that was never created is saved as absent.
-    if (m_fsyn_chip_map) snapshot_ret->m_chip_map = MORV_MAKE_OWNER(MORV_CHIP_MAP, *m_fsyn_chip_map);
-    if (m_fsyn_cluster_map) snapshot_ret->m_cluster_map = MORV_MAKE_OWNER(MORV_CLUSTER_MAP, *m_fsyn_cluster_map);
+    if (m_fsyn_chip_map) snapshot_ret->m_chip_map = MORV_MAKE_OWNER(MORV_CHIP_MAP_IMAGE, m_fsyn_chip_map->get_image());
+    if (m_fsyn_cluster_map)
+        snapshot_ret->m_cluster_map = MORV_MAKE_OWNER(MORV_CLUSTER_MAP_IMAGE, m_fsyn_cluster_map->get_image());
 
     if (m_fsyn_log != nullptr) {
         MORV_OWNER<MORV_LOG> log_to_save = copy_family_log(m_base_family, *m_fsyn_log, this);

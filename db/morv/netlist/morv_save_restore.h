@@ -8,8 +8,8 @@
 
 #include "mem_alloc_sys.h"
 
-class MORV_CHIP_MAP;
-class MORV_CLUSTER_MAP;
+struct MORV_CHIP_MAP_IMAGE;
+struct MORV_CLUSTER_MAP_IMAGE;
 class MORV_LOG;
 class MORV_NT;
 class MORV_ATOM_SAVE_RESTORE;
@@ -30,8 +30,9 @@ public:
     // entry vector) and leaves those members empty.
     void release_facade_share();
 
-    MORV_OWNER<MORV_CHIP_MAP> m_chip_map;
-    MORV_OWNER<MORV_CLUSTER_MAP> m_cluster_map;
+    // The maps as images: a compile keeps several states at once.
+    MORV_OWNER<MORV_CHIP_MAP_IMAGE> m_chip_map;
+    MORV_OWNER<MORV_CLUSTER_MAP_IMAGE> m_cluster_map;
     MORV_OWNER<MORV_STATS> m_stats;
     MORV_OWNER<MORV_LOG> m_log;
     MORV_OWNER<MORV_ATOM_SAVE_RESTORE> m_atom_save_restore;
