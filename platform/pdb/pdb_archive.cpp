@@ -77,17 +77,77 @@ void PDB_SEGMENT_BYTES::patch(size_t at, const void* p, size_t n)
     for (size_t i = 0; i < n; ++i) m_blocks[(at + i) / s_BLOCK][(at + i) % s_BLOCK] = from[i];
 }
 
+void PDB_SEGMENT_BYTES::clear()
+{
+    m_blocks.clear();
+    m_size = 0;
+}
+
+PDB_SEGMENT_WRITER::~PDB_SEGMENT_WRITER()
+{
+    if (m_file == nullptr) return;
+    close_temporary();
+    std::remove(temporary_name().c_str());
+}
+
+void PDB_SEGMENT_WRITER::close_temporary()
+{
+    if (m_file != nullptr && std::fclose(m_file) != 0 && m_error.empty()) m_error = "cannot write";
+    m_file = nullptr;
+}
+
 void PDB_SEGMENT_WRITER::write_u32(uint32_t v)
 {
     put_le(m_data, v, 4);
+    spill_if_full();
 }
 void PDB_SEGMENT_WRITER::write_u64(uint64_t v)
 {
     put_le(m_data, v, 8);
+    spill_if_full();
 }
 void PDB_SEGMENT_WRITER::write_bytes(const void* p, size_t n)
 {
     m_data.append(p, n);
+    spill_if_full();
+}
+
+void PDB_SEGMENT_WRITER::spill()
+{
+    if (!m_error.empty()) {
+        m_spilled += m_data.size();
+        m_data.clear();
+        return;
+    }
+    if (m_file == nullptr) {
+        m_file = std::fopen(temporary_name().c_str(), "w+b");
+        if (m_file == nullptr) {
+            m_error = "cannot create";
+            return spill();
+        }
+        const std::vector<uint8_t> head(HEADER_BYTES, 0);
+        std::fwrite(head.data(), 1, head.size(), m_file);
+    }
+    m_data.for_each_block([this](const uint8_t* p, size_t n) { std::fwrite(p, 1, n, m_file); });
+    if (std::ferror(m_file)) m_error = "cannot write";
+    m_spilled += m_data.size();
+    m_data.clear();
+}
+
+// Bytes already in the file are overwritten there, the others where they are held.
+void PDB_SEGMENT_WRITER::patch(uint64_t at, const void* p, size_t n)
+{
+    const auto* bytes = static_cast<const uint8_t*>(p);
+    for (size_t i = 0; i < n; ++i) {
+        if (at + i >= m_spilled) {
+            m_data.patch(static_cast<size_t>(at + i - m_spilled), bytes + i, 1);
+        } else if (m_error.empty()) {
+            const long offset = static_cast<long>(HEADER_BYTES + at + i);
+            if (std::fseek(m_file, offset, SEEK_SET) != 0 || std::fputc(bytes[i], m_file) == EOF ||
+                std::fseek(m_file, 0, SEEK_END) != 0)
+                m_error = "cannot write";
+        }
+    }
 }
 void PDB_SEGMENT_WRITER::write_string(std::string_view s)
 {
@@ -95,47 +155,83 @@ void PDB_SEGMENT_WRITER::write_string(std::string_view s)
     write_bytes(s.data(), s.size());
 }
 
-namespace {
-// Appends what is written to it to a segment's bytes.
-class APPENDING_BUFFER : public std::streambuf
+// Appends what is written to it to a segment.
+class PDB_SEGMENT_APPENDER : public std::streambuf
 {
 public:
-    explicit APPENDING_BUFFER(PDB_SEGMENT_BYTES& data) : m_data(data) {}
+    explicit PDB_SEGMENT_APPENDER(PDB_SEGMENT_WRITER& writer) : m_writer(writer) {}
 
 protected:
     int_type overflow(int_type c) override
     {
-        if (!traits_type::eq_int_type(c, traits_type::eof())) m_data.push_back(static_cast<uint8_t>(c));
+        if (!traits_type::eq_int_type(c, traits_type::eof())) m_writer.write_u8(static_cast<uint8_t>(c));
         return traits_type::not_eof(c);
     }
     std::streamsize xsputn(const char* p, std::streamsize n) override
     {
-        m_data.append(p, static_cast<size_t>(n));
+        m_writer.write_bytes(p, static_cast<size_t>(n));
         return n;
     }
 
 private:
-    PDB_SEGMENT_BYTES& m_data;
+    PDB_SEGMENT_WRITER& m_writer;
 };
-}  // namespace
 
 void PDB_SEGMENT_WRITER::write_streamed_string(const std::function<void(std::ostream&)>& produce)
 {
-    const size_t length_at = m_data.size();
+    const uint64_t length_at = size();
     write_u64(0);
-    APPENDING_BUFFER buffer(m_data);
+    PDB_SEGMENT_APPENDER buffer(*this);
     std::ostream out(&buffer);
     produce(out);
-    const uint64_t length = m_data.size() - length_at - 8;
+    const uint64_t length = size() - length_at - 8;
     std::vector<uint8_t> bytes;
     put_le(bytes, length, 8);
-    m_data.patch(length_at, bytes.data(), bytes.size());
+    patch(length_at, bytes.data(), bytes.size());
+}
+
+// A spilled segment is finished in its temporary file: the rest of the
+// bytes, the checksum read back from the file, the length in the header.
+void PDB_SEGMENT_WRITER::commit_spilled(const std::string& file, const std::string& tmp)
+{
+    spill();
+    uint64_t hash = FNV_START;
+    std::vector<uint8_t> chunk(PDB_SEGMENT_BYTES::s_BLOCK);
+    if (m_error.empty() && std::fseek(m_file, static_cast<long>(HEADER_BYTES), SEEK_SET) != 0) m_error = "cannot write";
+    for (uint64_t left = m_spilled; m_error.empty() && left > 0;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, chunk.size()));
+        if (std::fread(chunk.data(), 1, want, m_file) != want) m_error = "cannot write";
+        hash = fnv1a(chunk.data(), want, hash);
+        left -= want;
+    }
+    std::vector<uint8_t> head(MAGIC, MAGIC + 8);
+    put_le(head, m_kind, 4);
+    put_le(head, m_spilled, 8);
+    std::vector<uint8_t> tail;
+    put_le(tail, hash, 8);
+    if (m_error.empty() &&
+        (std::fseek(m_file, 0, SEEK_END) != 0 || std::fwrite(tail.data(), 1, tail.size(), m_file) != tail.size() ||
+         std::fseek(m_file, 0, SEEK_SET) != 0 || std::fwrite(head.data(), 1, head.size(), m_file) != head.size() ||
+         std::fflush(m_file) != 0))
+        m_error = "cannot write";
+    close_temporary();
+    if (!m_error.empty()) {
+        std::remove(tmp.c_str());
+        const std::string what = m_error;
+        m_error.clear();
+        throw PDB_DATABASE_EXCEPTION(what + " archive file \"" + tmp + "\"");
+    }
+    if (std::rename(tmp.c_str(), file.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        throw PDB_DATABASE_EXCEPTION("cannot rename \"" + tmp + "\" to \"" + file + "\"");
+    }
 }
 
 void PDB_SEGMENT_WRITER::commit()
 {
     const std::string file = m_archive.get_segment_file_name(m_kind);
     const std::string tmp = file + ".tmp";
+    if (m_file != nullptr || !m_error.empty()) return commit_spilled(file, tmp);
     std::vector<uint8_t> head(MAGIC, MAGIC + 8);
     put_le(head, m_kind, 4);
     put_le(head, m_data.size(), 8);

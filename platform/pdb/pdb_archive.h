@@ -7,6 +7,7 @@
 // Reading checks magic, kind, length and checksum before handing out a byte.
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <iosfwd>
@@ -64,6 +65,7 @@ public:
     size_t size() const { return m_size; }
     // Overwrites bytes written before.
     void patch(size_t at, const void* p, size_t n);
+    void clear();
     template <typename VISIT>
     void for_each_block(VISIT visit) const
     {
@@ -76,11 +78,24 @@ private:
     size_t m_size = 0;
 };
 
+// A large segment goes to its temporary file while it is written, a few
+// blocks at a time, so that a netlist's text is never held whole.
 class PDB_SEGMENT_WRITER
 {
 public:
+    // Bytes held before they go to the temporary file.
+    static constexpr size_t s_HELD = 4 * PDB_SEGMENT_BYTES::s_BLOCK;
+
     PDB_SEGMENT_WRITER(PDB_ARCHIVE& archive, PDB_SEGMENT_KIND kind) : m_archive(archive), m_kind(kind) {}
-    void write_u8(uint8_t v) { m_data.push_back(v); }
+    PDB_SEGMENT_WRITER(const PDB_SEGMENT_WRITER&) = delete;
+    PDB_SEGMENT_WRITER& operator=(const PDB_SEGMENT_WRITER&) = delete;
+    // Without a commit the temporary file goes.
+    ~PDB_SEGMENT_WRITER();
+    void write_u8(uint8_t v)
+    {
+        m_data.push_back(v);
+        spill_if_full();
+    }
     void write_u32(uint32_t v);
     void write_i32(int32_t v) { write_u32(static_cast<uint32_t>(v)); }
     void write_u64(uint64_t v);
@@ -91,11 +106,30 @@ public:
     void write_bytes(const void* p, size_t n);
     // Writes the segment file; throws PDB_DATABASE_EXCEPTION on failure.
     void commit();
+    // Payload bytes written so far, and those of them still held.
+    uint64_t size() const { return m_spilled + m_data.size(); }
+    size_t held() const { return m_data.size(); }
 
 private:
+    friend class PDB_SEGMENT_APPENDER;
+    std::string temporary_name() const { return m_archive.get_segment_file_name(m_kind) + ".tmp"; }
+    void spill_if_full()
+    {
+        if (m_data.size() >= s_HELD) spill();
+    }
+    // The held bytes go to the temporary file (made with a header to fill
+    // in at commit); a failure is kept for commit to report.
+    void spill();
+    void patch(uint64_t at, const void* p, size_t n);
+    void commit_spilled(const std::string& file, const std::string& tmp);
+    void close_temporary();
+
     PDB_ARCHIVE& m_archive;
     PDB_SEGMENT_KIND m_kind;
     PDB_SEGMENT_BYTES m_data;
+    std::FILE* m_file = nullptr;
+    uint64_t m_spilled = 0;
+    std::string m_error;
 };
 
 class PDB_SEGMENT_READER

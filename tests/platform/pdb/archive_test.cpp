@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -53,13 +54,14 @@ TEST(PdbArchive, PrimitivesRoundTripAndReadsPastTheEndThrow)
 }
 
 // A string written as a stream is the same segment, byte for byte, as the
-// string written whole, also when it spans many of the writer's blocks or
-// its length straddles two of them; read without a copy it is the same
-// bytes.
+// string written whole, also when it spans many of the writer's blocks, goes
+// to the file on the way, or its length straddles two blocks; the writer
+// never holds more than its few blocks of it. Read without a copy it is the
+// same bytes.
 TEST(PdbArchive, StreamedStringsAreTheSameSegmentAsWholeStrings)
 {
     std::string big;
-    for (int i = 0; big.size() < 3u << 20; ++i) big += "line " + std::to_string(i) + '\n';
+    while (big.size() < 2 * PDB_SEGMENT_WRITER::s_HELD + 12345) big += "line " + std::to_string(big.size()) + '\n';
     big += std::string("\0tail", 5);
     const std::string straddle(PDB_SEGMENT_BYTES::s_BLOCK - 3, 'p');
     for (const std::string& prefix : {std::string(), straddle}) {
@@ -72,12 +74,19 @@ TEST(PdbArchive, StreamedStringsAreTheSameSegmentAsWholeStrings)
             w.commit();
             PDB_SEGMENT_WRITER s(streamed, PDB_SEGMENT_NETLIST);
             s.write_bytes(prefix.data(), prefix.size());
-            s.write_streamed_string([&text](std::ostream& out) {
-                // A character at a time and in blocks, as writers do both.
+            size_t most_held = 0;
+            s.write_streamed_string([&](std::ostream& out) {
+                // A character at a time and in pieces, as writers do both.
                 if (text.empty()) return;
                 out.put(text[0]);
-                out.write(text.data() + 1, static_cast<std::streamsize>(text.size() - 1));
+                for (size_t at = 1; at < text.size(); at += 100000) {
+                    out.write(text.data() + at,
+                              static_cast<std::streamsize>(std::min<size_t>(100000, text.size() - at)));
+                    most_held = std::max(most_held, s.held());
+                }
             });
+            EXPECT_LE(most_held, PDB_SEGMENT_WRITER::s_HELD);
+            EXPECT_EQ(s.size(), prefix.size() + 8 + text.size());
             s.write_u8(5);
             s.commit();
             EXPECT_EQ(read_file("streamed.cdb"), read_file("whole.cdb")) << prefix.size() << " " << text.size();
@@ -88,6 +97,32 @@ TEST(PdbArchive, StreamedStringsAreTheSameSegmentAsWholeStrings)
             EXPECT_EQ(r.read_u8(), 5);
             EXPECT_TRUE(r.at_end());
         }
+    }
+}
+
+// A segment that went to its temporary file on the way leaves nothing when
+// it is abandoned, and one that cannot be written fails at commit as a
+// small one does.
+TEST(PdbArchive, LargeSegmentsLeaveNoTemporaryFileAndFailAtCommit)
+{
+    const std::string big(PDB_SEGMENT_WRITER::s_HELD + 99, 'b');
+    {
+        PDB_ARCHIVE a("abandoned");
+        PDB_SEGMENT_WRITER w(a, PDB_SEGMENT_NETLIST);
+        w.write_string(big);
+        EXPECT_TRUE(std::ifstream("abandoned.cdb.tmp").good());
+    }
+    EXPECT_FALSE(std::ifstream("abandoned.cdb.tmp").good());
+    EXPECT_FALSE(std::ifstream("abandoned.cdb").good());
+
+    PDB_ARCHIVE nowhere("no_such_folder/big");
+    PDB_SEGMENT_WRITER w(nowhere, PDB_SEGMENT_NETLIST);
+    w.write_string(big);
+    try {
+        w.commit();
+        ADD_FAILURE() << "no error";
+    } catch (const PDB_DATABASE_EXCEPTION& e) {
+        EXPECT_NE(std::string(e.what()).find("cannot create archive file"), std::string::npos) << e.what();
     }
 }
 
