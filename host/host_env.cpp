@@ -115,10 +115,16 @@ HOST_ENV::~HOST_ENV()
     if (m_progress_bar && m_progress > 0) std::fputc('\n', stderr);
 }
 
-int HOST_ENV::count_notes(const std::string& what) const
+int HOST_ENV::count_notes(std::string_view what) const
 {
-    return static_cast<int>(
-        std::count_if(m_notes.begin(), m_notes.end(), [&](const HOST_NOTE& n) { return n.what == what; }));
+    const auto found = m_notes.find(what);
+    return found == m_notes.end() ? 0 : found->second.count;
+}
+
+const HOST_NOTE* HOST_ENV::last_note(std::string_view what) const
+{
+    const auto found = m_notes.find(what);
+    return found == m_notes.end() ? nullptr : &found->second.last;
 }
 
 uint32_t HOST_ENV::get_origin(uint32_t atom_id) const

@@ -114,10 +114,11 @@ public:
     HOST_GATES& gates() { return m_gates; }
     HOST_SNAPSHOT_MGR& snapshots() { return m_snapshots; }
 
-    // ---- recorded notifications
-    const std::vector<HOST_NOTE>& notes() const { return m_notes; }
-    int count_notes(const std::string& what) const;
-    void clear_notes() { m_notes.clear(); }
+    // ---- recorded notifications: how many of each kind, and the last one.
+    // A compile makes one per edit, so no list of them is kept.
+    int count_notes(std::string_view what) const;
+    // Null when none of the kind was made.
+    const HOST_NOTE* last_note(std::string_view what) const;
 
     // ---- per-atom assignments and regions (tests and the settings file)
     void set_floating_region_lab_count(int region_id, int labs) { m_floating_labs[region_id] = labs; }
@@ -228,7 +229,9 @@ public:
 private:
     void note(const char* what, int64_t a = -1, int64_t b = -1, int64_t c = -1, int64_t d = -1)
     {
-        m_notes.push_back({what, a, b, c, d});
+        NOTE_TALLY& tally = m_notes[what];
+        ++tally.count;
+        tally.last = {what, a, b, c, d};
     }
     int place_atoms(bool legalize);
     CDB_ATOM_NODE* ground_cell(int partition, bool create);
@@ -241,7 +244,12 @@ private:
     HOST_DESIGN& m_design;
     HOST_GATES m_gates;
     HOST_SNAPSHOT_MGR m_snapshots;
-    std::vector<HOST_NOTE> m_notes;
+    struct NOTE_TALLY
+    {
+        int count = 0;
+        HOST_NOTE last;
+    };
+    std::map<std::string_view, NOTE_TALLY> m_notes;
     std::map<int, int> m_floating_labs;
     std::map<int, uint32_t> m_ground_cells;  // partition -> atom id (ids survive restores)
     std::set<uint32_t> m_collapse_vetoes;

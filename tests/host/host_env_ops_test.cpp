@@ -48,13 +48,7 @@ struct ENV_FIXTURE
                     return n;
         return nullptr;
     }
-    const HOST_NOTE* last(const std::string& what) const
-    {
-        const HOST_NOTE* found = nullptr;
-        for (const HOST_NOTE& n : env->notes())
-            if (n.what == what) found = &n;
-        return found;
-    }
+    const HOST_NOTE* last(const std::string& what) const { return env->last_note(what); }
     std::unique_ptr<HOST_DESIGN> design;
     std::unique_ptr<HOST_ENV> env;
 };
