@@ -22,10 +22,17 @@ void pdb_read_ptr(PDB_SEGMENT_READER& reader, CDB_ATOM_NETLIST*& out, HDB_NAME_M
 {
     if (reader.read_u32() != NETLIST_SEGMENT_VERSION)
         throw PDB_DATABASE_EXCEPTION("\"" + reader.get_file_name() + "\": unknown netlist segment version");
-    const std::string_view text = reader.read_string_view();
-    reader.expect_end();
+    // The text goes to the reader a line at a time, straight from the file.
+    struct SEGMENT_LINES : CDB_NATIVE_LINES
+    {
+        explicit SEGMENT_LINES(PDB_SEGMENT_READER::LINES source) : m_source(std::move(source)) {}
+        bool next(std::string_view& line) override { return m_source.next(line); }
+        PDB_SEGMENT_READER::LINES m_source;
+    } lines(reader.read_string_lines());
+    if (!lines.m_source.ends_segment())
+        throw PDB_DATABASE_EXCEPTION("\"" + reader.get_file_name() + "\": unexpected bytes after the content");
     std::string error;
-    CDB_ATOM_NETLIST* n = cdb_read_native_netlist_text(text, reader.get_file_name(), mgr, &error);
+    CDB_ATOM_NETLIST* n = cdb_read_native_netlist_lines(lines, reader.get_file_name(), mgr, &error);
     if (n == nullptr) throw PDB_DATABASE_EXCEPTION(error);
     out = n;
 }

@@ -263,56 +263,133 @@ PDB_SEGMENT_READER::PDB_SEGMENT_READER(PDB_ARCHIVE& archive, PDB_SEGMENT_KIND ki
     : m_file(archive.get_segment_file_name(kind))
 {
     std::string error;
-    if (!fio_read_stored_file(m_file, m_bytes, error))
-        throw PDB_DATABASE_EXCEPTION("cannot read archive file \"" + m_file + "\": " + error);
-    const size_t size = m_bytes.size();
-    if (size < HEADER_BYTES + TRAILER_BYTES || std::memcmp(m_bytes.data(), MAGIC, 8) != 0)
-        throw PDB_DATABASE_EXCEPTION("\"" + m_file + "\" is not an archive segment or is truncated");
-    if (get_le(at(8), 4) != kind) throw PDB_DATABASE_EXCEPTION("\"" + m_file + "\" holds another kind of segment");
-    uint64_t length = get_le(at(12), 8);
-    if (length != size - HEADER_BYTES - TRAILER_BYTES)
-        throw PDB_DATABASE_EXCEPTION("\"" + m_file + "\" is truncated or has extra bytes");
-    if (fnv1a(at(HEADER_BYTES), length) != get_le(at(HEADER_BYTES + length), 8))
-        throw PDB_DATABASE_EXCEPTION("\"" + m_file + "\" is damaged (checksum mismatch)");
-    m_pos = HEADER_BYTES;
-    m_end = HEADER_BYTES + length;
+    if (fio_check_user_file(m_file, error)) m_stream.reset(std::fopen(m_file.c_str(), "rb"));
+    if (m_stream == nullptr)
+        throw PDB_DATABASE_EXCEPTION("cannot read archive file \"" + m_file +
+                                     "\": " + (error.empty() ? std::string("cannot open") : error));
+    uint8_t head[HEADER_BYTES];
+    if (std::fread(head, 1, HEADER_BYTES, m_stream.get()) != HEADER_BYTES || std::memcmp(head, MAGIC, 8) != 0)
+        fail("\"" + m_file + "\" is not an archive segment or is truncated");
+    if (get_le(head + 8, 4) != kind) fail("\"" + m_file + "\" holds another kind of segment");
+    const uint64_t length = get_le(head + 12, 8);
+    if (std::fseek(m_stream.get(), 0, SEEK_END) != 0) fail("cannot read archive file \"" + m_file + "\"");
+    const long size = std::ftell(m_stream.get());
+    if (size < 0 || static_cast<uint64_t>(size) < HEADER_BYTES + TRAILER_BYTES ||
+        length != static_cast<uint64_t>(size) - HEADER_BYTES - TRAILER_BYTES)
+        fail("\"" + m_file + "\" is truncated or has extra bytes");
+    m_end = length;
+    // The checksum over the payload, a block at a time, before a byte goes out.
+    m_buffer.resize(static_cast<size_t>(std::min<uint64_t>(length + TRAILER_BYTES, PDB_SEGMENT_BYTES::s_BLOCK)));
+    if (std::fseek(m_stream.get(), static_cast<long>(HEADER_BYTES), SEEK_SET) != 0)
+        fail("cannot read \"" + m_file + "\"");
+    uint64_t hash = FNV_START;
+    for (uint64_t left = length; left > 0;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, m_buffer.size()));
+        if (std::fread(m_buffer.data(), 1, want, m_stream.get()) != want) fail("cannot read \"" + m_file + "\"");
+        hash = fnv1a(m_buffer.data(), want, hash);
+        left -= want;
+    }
+    uint8_t tail[TRAILER_BYTES];
+    if (std::fread(tail, 1, TRAILER_BYTES, m_stream.get()) != TRAILER_BYTES || hash != get_le(tail, 8))
+        fail("\"" + m_file + "\" is damaged (checksum mismatch)");
+    if (std::fseek(m_stream.get(), static_cast<long>(HEADER_BYTES), SEEK_SET) != 0)
+        fail("cannot read \"" + m_file + "\"");
 }
 
-void PDB_SEGMENT_READER::need(size_t n) const
+void PDB_SEGMENT_READER::fail(const std::string& what) const
 {
-    if (m_end - m_pos < n) throw PDB_DATABASE_EXCEPTION("\"" + m_file + "\": read past the end of the segment");
+    throw PDB_DATABASE_EXCEPTION(what);
 }
+
+size_t PDB_SEGMENT_READER::available()
+{
+    if (m_buffer_pos == m_buffer_end && m_pos < m_end) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(m_end - m_pos, m_buffer.size()));
+        if (std::fread(m_buffer.data(), 1, want, m_stream.get()) != want)
+            fail("\"" + m_file + "\" changed while it was read");
+        m_buffer_pos = 0;
+        m_buffer_end = want;
+    }
+    return m_buffer_end - m_buffer_pos;
+}
+
+void PDB_SEGMENT_READER::need(uint64_t n) const
+{
+    if (m_end - m_pos < n) fail("\"" + m_file + "\": read past the end of the segment");
+}
+
 uint8_t PDB_SEGMENT_READER::read_u8()
 {
     need(1);
-    return *at(m_pos++);
+    available();
+    ++m_pos;
+    return m_buffer[m_buffer_pos++];
 }
+
 uint32_t PDB_SEGMENT_READER::read_u32()
 {
     need(4);
-    uint32_t v = static_cast<uint32_t>(get_le(at(m_pos), 4));
-    m_pos += 4;
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= uint32_t(read_u8()) << (8 * i);
     return v;
 }
+
 uint64_t PDB_SEGMENT_READER::read_u64()
 {
     need(8);
-    uint64_t v = get_le(at(m_pos), 8);
-    m_pos += 8;
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v |= uint64_t(read_u8()) << (8 * i);
     return v;
 }
+
 std::string PDB_SEGMENT_READER::read_string()
 {
-    return std::string(read_string_view());
-}
-std::string_view PDB_SEGMENT_READER::read_string_view()
-{
-    uint64_t n = read_u64();
+    const uint64_t n = read_u64();
     need(n);
-    std::string_view s(m_bytes.data() + m_pos, n);
-    m_pos += n;
+    std::string s;
+    s.reserve(static_cast<size_t>(n));
+    while (s.size() < n) {
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(available(), n - s.size()));
+        s.append(reinterpret_cast<const char*>(m_buffer.data() + m_buffer_pos), take);
+        m_buffer_pos += take;
+        m_pos += take;
+    }
     return s;
 }
+
+PDB_SEGMENT_READER::LINES PDB_SEGMENT_READER::read_string_lines()
+{
+    const uint64_t n = read_u64();
+    need(n);
+    return LINES(*this, n);
+}
+
+bool PDB_SEGMENT_READER::LINES::next(std::string_view& line)
+{
+    m_carry.clear();
+    while (m_left > 0) {
+        PDB_SEGMENT_READER& r = m_reader;
+        const size_t held = static_cast<size_t>(std::min<uint64_t>(r.available(), m_left));
+        const char* from = reinterpret_cast<const char*>(r.m_buffer.data() + r.m_buffer_pos);
+        const void* newline = std::memchr(from, '\n', held);
+        const size_t take = newline ? static_cast<size_t>(static_cast<const char*>(newline) - from) + 1 : held;
+        r.m_buffer_pos += take;
+        r.m_pos += take;
+        m_left -= take;
+        if (newline == nullptr) {
+            m_carry.append(from, take);
+            continue;
+        }
+        // A line wholly in the buffer goes out without a copy.
+        if (m_carry.empty()) line = std::string_view(from, take - 1);
+        else line = std::string_view(m_carry.append(from, take - 1));
+        return true;
+    }
+    if (m_carry.empty()) return false;
+    line = m_carry;
+    return true;
+}
+
 void PDB_SEGMENT_READER::expect_end() const
 {
     if (!at_end()) throw PDB_DATABASE_EXCEPTION("\"" + m_file + "\": unexpected bytes after the content");

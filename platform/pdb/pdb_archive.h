@@ -135,27 +135,56 @@ private:
 class PDB_SEGMENT_READER
 {
 public:
-    // Loads and checks the whole segment; throws PDB_DATABASE_EXCEPTION when
-    // the file is missing, truncated, of another kind or damaged.
+    // Checks the whole segment; throws PDB_DATABASE_EXCEPTION when the file
+    // is missing, truncated, of another kind or damaged. The segment is then
+    // read from the file a block at a time: a netlist's text is never held
+    // whole.
     PDB_SEGMENT_READER(PDB_ARCHIVE& archive, PDB_SEGMENT_KIND kind);
+    PDB_SEGMENT_READER(const PDB_SEGMENT_READER&) = delete;
+    PDB_SEGMENT_READER& operator=(const PDB_SEGMENT_READER&) = delete;
     uint8_t read_u8();
     uint32_t read_u32();
     int32_t read_i32() { return static_cast<int32_t>(read_u32()); }
     uint64_t read_u64();
     std::string read_string();
-    // The same bytes without a copy, valid while the reader lives.
-    std::string_view read_string_view();
+    // A string's text a line at a time, split at '\n' (a last line without
+    // one counts; no empty line follows a final '\n'). Each line stays valid
+    // until the next call; false after the last. The string's bytes must be
+    // read to its end before anything else is read.
+    class LINES
+    {
+    public:
+        bool next(std::string_view& line);
+        // True when nothing of the segment follows the string.
+        bool ends_segment() const { return m_reader.m_end - m_reader.m_pos == m_left; }
+
+    private:
+        friend class PDB_SEGMENT_READER;
+        explicit LINES(PDB_SEGMENT_READER& reader, uint64_t length) : m_reader(reader), m_left(length) {}
+        PDB_SEGMENT_READER& m_reader;
+        uint64_t m_left;
+        std::string m_carry;
+    };
+    LINES read_string_lines();
     bool at_end() const { return m_pos == m_end; }
     // Throws unless every byte was read.
     void expect_end() const;
     const std::string& get_file_name() const { return m_file; }
+    // The most bytes of the segment held at once.
+    size_t get_buffer_size() const { return m_buffer.size(); }
 
 private:
-    void need(size_t n) const;
-    const uint8_t* at(size_t pos) const { return reinterpret_cast<const uint8_t*>(m_bytes.data()) + pos; }
+    void need(uint64_t n) const;
+    // Bytes of the payload at the read position now held: at least one
+    // unless the payload is all read.
+    size_t available();
+    [[noreturn]] void fail(const std::string& what) const;
     std::string m_file;
-    // The whole file; the payload is [m_pos, m_end) once checked.
-    std::string m_bytes;
-    size_t m_pos = 0;
-    size_t m_end = 0;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> m_stream{nullptr, &std::fclose};
+    std::vector<uint8_t> m_buffer;
+    size_t m_buffer_pos = 0;
+    size_t m_buffer_end = 0;
+    // Payload bytes read, of m_end.
+    uint64_t m_pos = 0;
+    uint64_t m_end = 0;
 };

@@ -93,10 +93,45 @@ TEST(PdbArchive, StreamedStringsAreTheSameSegmentAsWholeStrings)
 
             PDB_SEGMENT_READER r(streamed, PDB_SEGMENT_NETLIST);
             for (char c : prefix) ASSERT_EQ(r.read_u8(), static_cast<uint8_t>(c));
-            EXPECT_EQ(r.read_string_view(), text);
+            EXPECT_EQ(r.read_string(), text);
             EXPECT_EQ(r.read_u8(), 5);
             EXPECT_TRUE(r.at_end());
         }
+    }
+}
+
+// A string read a line at a time gives the lines of the text split at '\n',
+// also where a line spans the reader's blocks, and the reader holds no more
+// than a block of the segment however large it is.
+TEST(PdbArchive, StringLinesAreTheTextSplitAtLineFeedsReadABlockAtATime)
+{
+    const std::string long_line(PDB_SEGMENT_BYTES::s_BLOCK + 77, 'L');
+    std::string many;
+    for (int i = 0; many.size() < 3 * PDB_SEGMENT_BYTES::s_BLOCK; ++i) many += "node " + std::to_string(i) + "\n";
+    const std::vector<std::string> texts{
+        "", "a", "a\n", "a\n\nb", "\n\n", "x\r\ny\r\n", long_line, long_line + "\n" + long_line, many + "tail"};
+    for (const std::string& text : texts) {
+        std::vector<std::string> expected;
+        for (size_t pos = 0; pos < text.size();) {
+            const size_t nl = text.find('\n', pos);
+            expected.push_back(text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos));
+            pos = nl == std::string::npos ? text.size() : nl + 1;
+        }
+        PDB_ARCHIVE a("lines");
+        PDB_SEGMENT_WRITER w(a, PDB_SEGMENT_NETLIST);
+        w.write_string(text);
+        w.write_u32(77);
+        w.commit();
+        PDB_SEGMENT_READER r(a, PDB_SEGMENT_NETLIST);
+        PDB_SEGMENT_READER::LINES lines = r.read_string_lines();
+        EXPECT_FALSE(lines.ends_segment());
+        std::vector<std::string> got;
+        std::string_view line;
+        while (lines.next(line)) got.emplace_back(line);
+        EXPECT_EQ(got, expected) << text.size();
+        EXPECT_EQ(r.read_u32(), 77u);
+        EXPECT_TRUE(r.at_end());
+        EXPECT_LE(r.get_buffer_size(), PDB_SEGMENT_BYTES::s_BLOCK);
     }
 }
 
