@@ -1,5 +1,7 @@
 #include "morv/core/morv_api.h"
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <string>
 
@@ -316,17 +318,40 @@ void MORV_API::take_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
     m_fsyn_nt = std::move(continued);
 
     MORV_ASSERT(m_atom_netlist);
-    snapshot_ret->m_chip_entries.assign(static_cast<size_t>(m_morv_env->get_max_atom_id()) + 1, nullptr);
-    for (CDB_ATOM_NODE* node : *m_atom_netlist) {
-        CDB_CHIP_DB_ENTRY* chip_entry = node->get_chip_db_entry();
-        MORV_ASSERT(chip_entry);
-        MORV_ASSERT(node->get_id() < snapshot_ret->m_chip_entries.size());
-        snapshot_ret->m_chip_entries[node->get_id()] = chip_entry;
-    }
+    save_chip_entries(snapshot_ret);
 
     if (m_fsyn_expert != nullptr && m_fsyn_expert->use_xicp()) {
         snapshot_ret->m_modified_atoms_for_icp = MORV_MAKE_OWNER(std::set<int>, m_modified_atoms_for_icp);
         m_fsyn_timing->save_adjustment_factors(snapshot_ret->m_id);
+    }
+}
+
+// By atom, not by id slot: ids are never reused, so the highest id of a
+// long compile is many times the atom count.
+void MORV_API::save_chip_entries(MORV_SAVE_RESTORE_SNAPSHOT* snapshot) const
+{
+    snapshot->m_chip_entry_of.reserve(m_atom_netlist->get_node_count());
+    for (CDB_ATOM_NODE* node : *m_atom_netlist) {
+        CDB_CHIP_DB_ENTRY* chip_entry = node->get_chip_db_entry();
+        MORV_ASSERT(chip_entry);
+        auto& entries = snapshot->m_chip_entries;
+        const size_t index =
+            static_cast<size_t>(std::find(entries.begin(), entries.end(), chip_entry) - entries.begin());
+        if (index == entries.size()) entries.push_back(chip_entry);
+        snapshot->m_chip_entry_of.push_back({node->get_id(), static_cast<uint32_t>(index)});
+    }
+    std::sort(snapshot->m_chip_entry_of.begin(), snapshot->m_chip_entry_of.end(),
+              [](const auto& a, const auto& b) { return a.m_atom_id < b.m_atom_id; });
+}
+
+void MORV_API::restore_chip_entries(const MORV_SAVE_RESTORE_SNAPSHOT& snapshot)
+{
+    const auto& saved = snapshot.m_chip_entry_of;
+    for (CDB_ATOM_NODE* node : *m_atom_netlist) {
+        const auto found = std::lower_bound(saved.begin(), saved.end(), node->get_id(),
+                                            [](const auto& entry, uint32_t id) { return entry.m_atom_id < id; });
+        MORV_ASSERT_TEXT(found != saved.end() && found->m_atom_id == node->get_id(), "chip_entry");
+        node->set_chip_db_entry(snapshot.m_chip_entries[found->m_entry]);
     }
 }
 
@@ -357,13 +382,7 @@ void MORV_API::restore_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot)
     m_fsyn_nt = MORV_MAKE_OWNER(MORV_NT, *snapshot->m_nt);
 
     MORV_ASSERT(m_atom_netlist);
-    for (CDB_ATOM_NODE* node : *m_atom_netlist) {
-        const int node_id = static_cast<int>(node->get_id());
-        MORV_ASSERT((int)snapshot->m_chip_entries.size() > node_id);
-        CDB_CHIP_DB_ENTRY* chip_entry = snapshot->m_chip_entries[node_id];
-        MORV_ASSERT(chip_entry);
-        node->set_chip_db_entry(chip_entry);
-    }
+    restore_chip_entries(*snapshot);
 
     if (m_fsyn_expert != nullptr && m_fsyn_expert->use_xicp()) {
         m_fsyn_timing->restore_adjustment_factors(snapshot->m_id);

@@ -354,6 +354,9 @@ public:
     static bool decode_optimization_signature(const std::string& signature, std::string* decoded);
 
 private:
+    // Each atom's chip-database entry, into and out of a saved state.
+    void save_chip_entries(MORV_SAVE_RESTORE_SNAPSHOT* snapshot) const;
+    void restore_chip_entries(const MORV_SAVE_RESTORE_SNAPSHOT& snapshot);
     void bind_to_partition(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* old_node, const int* partition_id);
     void note_modified_for_tool_link(CDB_ATOM_NODE* node);
     void note_modified_in_statistics();

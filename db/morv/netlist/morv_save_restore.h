@@ -3,6 +3,7 @@
 // One saved state of physical synthesis (the netlist on disk plus the
 // facade's bookkeeping) and the host-supplied stack of them.
 
+#include <cstdint>
 #include <set>
 #include <vector>
 
@@ -38,6 +39,14 @@ public:
     MORV_OWNER<MORV_ATOM_SAVE_RESTORE> m_atom_save_restore;
     MORV_OWNER<std::set<int>> m_modified_atoms_for_icp;
     MORV_OWNER<MORV_NT> m_nt;
+    // Each atom's chip-database entry, atoms by ascending id. A design has
+    // few distinct entries: an atom keeps the index of its own among them.
+    struct CHIP_ENTRY_OF
+    {
+        uint32_t m_atom_id;
+        uint32_t m_entry;
+    };
+    std::vector<CHIP_ENTRY_OF> m_chip_entry_of;
     std::vector<CDB_CHIP_DB_ENTRY*> m_chip_entries;
     int m_id;
 };

@@ -27,6 +27,7 @@
 #include "morv/netlist/morv_cluster_map.h"
 #include "morv/netlist/morv_net_util_family.h"
 #include "morv/netlist/morv_nt.h"
+#include "morv/netlist/morv_save_restore.h"
 #include "morv/timing/morv_timing.h"
 #include "morv_test_env.h"
 #include "morv_test_util.h"
@@ -260,6 +261,31 @@ std::string text_of_file(const std::string& path)
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+// A saved state keeps each atom's chip-database entry by atom, not by id
+// slot: ids are never reused, and a long compile spends many per atom.
+TEST_F(MorvApiTest, ASavedStateHoldsTheChipEntriesOfItsAtomsOnly)
+{
+    MORV_TEST_HOST host(6);
+    const std::vector<int> ids = host.build_chain(4);
+    CDB_CHIP_DB_ENTRY other_entry;
+    host.netlist->get_node_by_id(static_cast<uint32_t>(ids[2]))->set_chip_db_entry(&other_entry);
+    // Many ids spent on atoms that are gone again.
+    for (int id : host.build_chain(500, "spent")) host.netlist->delete_node(host.netlist->get_node_by_id(id));
+    MORV_TEST_ENV env(&host.cmp);
+    MORV_API* api = api_of(env);
+    const int id = api->save_state();
+    const MORV_SAVE_RESTORE_SNAPSHOT* snapshot = env.m_snapshots.get_snapshot_at_position(id);
+    EXPECT_EQ(snapshot->m_chip_entry_of.size(), host.netlist->get_node_count());
+    EXPECT_EQ(snapshot->m_chip_entries.size(), 2u);
+
+    for (CDB_ATOM_NODE* node : *host.netlist) node->set_chip_db_entry(&other_entry);
+    ASSERT_TRUE(api->restore_state(id));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(host.netlist->get_node_by_id(static_cast<uint32_t>(ids[i]))->get_chip_db_entry(),
+                  i == 2 ? &other_entry : &host.chip_entry)
+            << i;
 }
 
 TEST_F(MorvApiTest, SaveModifyRestoreGivesBackTheNetlistWithNewObjects)
