@@ -70,6 +70,27 @@ struct MORV_ADJUSTMENT_FACTOR
     int32_t m_count = 0;
 };
 
+// The learned corrections by key, in one block sorted by key: a netlist
+// has a correction per connection, too many for a node each.
+class MORV_ADJUSTMENT_TABLE
+{
+public:
+    using ENTRY = std::pair<int64_t, MORV_ADJUSTMENT_FACTOR>;
+    using LIST = std::vector<ENTRY, MORV_ALLOCATOR<ENTRY>>;
+    using const_iterator = LIST::const_iterator;
+
+    const_iterator begin() const { return m_entries.begin(); }
+    const_iterator end() const { return m_entries.end(); }
+    const_iterator find(int64_t key) const;
+    bool empty() const { return m_entries.empty(); }
+    size_t size() const { return m_entries.size(); }
+    // Entries sorted by key, each key once.
+    void assign(LIST&& entries) { m_entries = std::move(entries); }
+
+private:
+    LIST m_entries;
+};
+
 class MORV_TIMING
 {
 public:
@@ -78,7 +99,7 @@ public:
     static constexpr int s_NO_PATH = 0x7fffffff;
     // Per-connection keys are non-negative, class keys negative: the two
     // kinds share one table without meeting.
-    using ADJUSTMENT_FACTORS = VTL_HASH<int64_t, MORV_ADJUSTMENT_FACTOR>;
+    using ADJUSTMENT_FACTORS = MORV_ADJUSTMENT_TABLE;
     using BACKANNOTATED_DELAYS = std::unordered_map<CDB_ATOM_ITERM*, MORV_TIMING_ITERM_BA_DELAY>;
     // The file the back-annotation call writes and the early model reads.
     static constexpr const char* s_DELAY_FILE_NAME = "fsyn_delays.txt";
@@ -235,7 +256,10 @@ private:
     int locked_location_delay(CDB_ATOM_ITERM* iterm, int delay, const MORV_BIT_VECTOR& locked);
     void match_delay_record(const MORV_DELAY_RECORD& record, int64_t max_atom_id, BACKANNOTATED_DELAYS& matched) const;
     void warn_delay_file(const std::string& path, int line, const std::string& reason) const;
-    void learn_adjustment_factor(CDB_ATOM_ITERM* iterm, int64_t diff);
+    // Appends the connection's correction (its learning order in m_count)
+    // and adds it to its class's.
+    void learn_adjustment_factor(CDB_ATOM_ITERM* iterm, int64_t diff, ADJUSTMENT_FACTORS::LIST& connections,
+                                 std::map<int64_t, MORV_ADJUSTMENT_FACTOR>& classes) const;
     int apply_adjustment_factors(CDB_ATOM_ITERM* iterm, int delay) const;
     static std::shared_ptr<ADJUSTMENT_FACTORS> make_adjustment_factors();
     struct RETIMING_BOUND;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <memory>
 #include <set>
 #include <vector>
@@ -168,46 +169,67 @@ void MORV_TIMING::compute_placement_delays()
 
 // ------------------------------------------------------------------ adjustment factors
 
-void MORV_TIMING::learn_adjustment_factor(CDB_ATOM_ITERM* iterm, int64_t diff)
+MORV_ADJUSTMENT_TABLE::const_iterator MORV_ADJUSTMENT_TABLE::find(int64_t key) const
+{
+    const auto found = std::lower_bound(m_entries.begin(), m_entries.end(), key,
+                                        [](const ENTRY& entry, int64_t k) { return entry.first < k; });
+    return found != m_entries.end() && found->first == key ? found : m_entries.end();
+}
+
+void MORV_TIMING::learn_adjustment_factor(CDB_ATOM_ITERM* iterm, int64_t diff, ADJUSTMENT_FACTORS::LIST& connections,
+                                          std::map<int64_t, MORV_ADJUSTMENT_FACTOR>& classes) const
 {
     const CDB_ATOM_NODE* sink = iterm->get_my_node();
     MORV_ADJUSTMENT_FACTOR own = connection_fields(iterm, static_cast<int32_t>(sink->get_id()));
     own.m_sum = diff;
-    own.m_count = 1;
-    ADJUSTMENT_FACTORS& factors = *m_adjustment_factors;
-    factors[get_adjustment_connection_key(sink->get_id(), own.m_sink_port_index, own.m_sink_port_usage)] = own;
+    own.m_count = static_cast<int32_t>(connections.size());
+    connections.emplace_back(
+        get_adjustment_connection_key(sink->get_id(), own.m_sink_port_index, own.m_sink_port_usage), own);
 
     MORV_ADJUSTMENT_FACTOR kind = connection_fields(iterm, sink->get_atom_type());
-    const int64_t class_key = get_adjustment_class_key(iterm);
-    auto found = factors.find(class_key);
-    if (found == factors.end()) {
-        kind.m_sum = diff;
-        kind.m_count = 1;
-        factors[class_key] = kind;
-        return;
-    }
-    // A class entry goes on learning only from connections of its first driver.
+    auto [found, added] = classes.try_emplace(get_adjustment_class_key(iterm), kind);
     MORV_ADJUSTMENT_FACTOR& entry = found->second;
-    if (same_sink_port(entry, kind) && entry.m_driver_id == kind.m_driver_id) {
+    // A class entry goes on learning only from connections of its first driver.
+    if (added || (same_sink_port(entry, kind) && entry.m_driver_id == kind.m_driver_id)) {
         entry.m_sum += diff;
         ++entry.m_count;
     }
 }
 
+// Connections are learned in a list, sorted once: a connection learned
+// twice keeps its later correction. Class keys are negative: the classes
+// go first.
 void MORV_TIMING::create_adjustment_factors()
 {
     GEN_PROFILER profile("create_adjustment_factors");
     compute_placement_delays();
     std::vector<TDB_EDGE*>& edges = tdb_edges("tdb_netlist != NULL", "tdb_vec_of_edges != NULL", RECREATING_EDGES);
-    // A snapshot's table stays as it was saved.
-    if (m_adjustment_factors.use_count() > 1) m_adjustment_factors = make_adjustment_factors();
-    else m_adjustment_factors->clear();
+    auto learns = [](const TDB_EDGE* edge) {
+        return edge != nullptr && edge->is_for_tdc() && edge->get_iterm()->get_source() != nullptr;
+    };
+    ADJUSTMENT_FACTORS::LIST entries;
+    entries.reserve(static_cast<size_t>(std::count_if(edges.begin(), edges.end(), learns)));
+    std::map<int64_t, MORV_ADJUSTMENT_FACTOR> classes;
     for (TDB_EDGE* edge : edges) {
-        if (edge == nullptr || !edge->is_for_tdc() || edge->get_iterm()->get_source() == nullptr) continue;
+        if (!learns(edge)) continue;
         CDB_ATOM_ITERM* iterm = edge->get_iterm();
         const int64_t actual = edge->get_delay()->get_delay(TDB_DELAY_IC, TDB_MAX, 2);
-        learn_adjustment_factor(iterm, actual - get_early_delay(iterm));
+        learn_adjustment_factor(iterm, actual - get_early_delay(iterm), entries, classes);
     }
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second.m_count < b.second.m_count;
+    });
+    size_t kept = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (i + 1 < entries.size() && entries[i + 1].first == entries[i].first) continue;
+        entries[kept] = entries[i];
+        entries[kept++].second.m_count = 1;
+    }
+    entries.resize(kept);
+    entries.insert(entries.begin(), classes.begin(), classes.end());
+    // A snapshot's table stays as it was saved.
+    if (m_adjustment_factors.use_count() > 1) m_adjustment_factors = make_adjustment_factors();
+    m_adjustment_factors->assign(std::move(entries));
 }
 
 void MORV_TIMING::clear_adjustment_factors()
@@ -218,7 +240,7 @@ void MORV_TIMING::clear_adjustment_factors()
 
 std::shared_ptr<MORV_TIMING::ADJUSTMENT_FACTORS> MORV_TIMING::make_adjustment_factors()
 {
-    return std::allocate_shared<ADJUSTMENT_FACTORS>(MORV_ALLOCATOR<ADJUSTMENT_FACTORS>(), 61);
+    return std::allocate_shared<ADJUSTMENT_FACTORS>(MORV_ALLOCATOR<ADJUSTMENT_FACTORS>());
 }
 
 void MORV_TIMING::save_adjustment_factors(int snapshot_id)

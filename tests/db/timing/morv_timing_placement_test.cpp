@@ -253,6 +253,42 @@ TEST_F(MorvTimingPlacement, TheVirtualAnalysisRestoresRealDelaysAndCarriesCorrec
     EXPECT_TRUE(timing->get_backannotated_delays().empty());
 }
 
+// Hundreds of connections: each finds its own correction among the others
+// again, and the table holds one entry per connection and per class.
+TEST_F(MorvTimingPlacement, EveryConnectionOfALargeNetlistFindsItsOwnCorrection)
+{
+    TIMING_NETLIST t(CDB_FAMILY_BRK);
+    t.build_pipeline();
+    CDB_ATOM_OTERM* previous = t.q2;
+    for (int i = 0; i < 300; ++i) previous = i % 3 == 2 ? t.reg(previous, t.clock) : t.lut({previous, t.q1});
+    MORV_TIMING* timing = t.timing();
+    int x = 0;
+    for (CDB_ATOM_NODE* node : *t.netlist()) {
+        place(t, node, 1 + x % 37, 1 + x / 37, 0);
+        ++x;
+    }
+    t.analyse();
+    int bump = 3;
+    std::map<TDB_EDGE*, int> real;
+    for (TDB_EDGE* e : tdc_edges()) {
+        e->get_delay()->set_delay(TDB_DELAY_IC, e->get_max_ic_delay() + bump);
+        real[e] = e->get_max_ic_delay();
+        bump = bump * 7 % 101;
+    }
+    timing->create_adjustment_factors();
+    timing->perform_virtual_icp_timing_analysis();
+    size_t learned = 0;
+    for (TDB_EDGE* e : tdc_edges()) {
+        if (e->get_iterm()->get_source() == nullptr) continue;
+        ++learned;
+        EXPECT_EQ(e->get_max_ic_delay(), real[e]);
+    }
+    size_t classes = 0;
+    for (const auto& entry : timing->get_adjustment_factors()) classes += entry.first < 0;
+    EXPECT_GT(learned, 600u);
+    EXPECT_EQ(timing->get_adjustment_factors().size(), learned + classes);
+}
+
 namespace {
 
 // Every learned correction by key: the sum and the count.
