@@ -70,25 +70,42 @@ struct MORV_ADJUSTMENT_FACTOR
     int32_t m_count = 0;
 };
 
-// The learned corrections by key, in one block sorted by key: a netlist
-// has a correction per connection, too many for a node each.
+// The learned corrections by key: the connections' in one block sorted by
+// key (a netlist has one per connection, too many for a node each), the
+// classes' (negative keys, few) in another, both walked in key order.
 class MORV_ADJUSTMENT_TABLE
 {
 public:
     using ENTRY = std::pair<int64_t, MORV_ADJUSTMENT_FACTOR>;
     using LIST = std::vector<ENTRY, MORV_ALLOCATOR<ENTRY>>;
-    using const_iterator = LIST::const_iterator;
 
-    const_iterator begin() const { return m_entries.begin(); }
-    const_iterator end() const { return m_entries.end(); }
+    class const_iterator
+    {
+    public:
+        const ENTRY& operator*() const { return *m_at; }
+        const ENTRY* operator->() const { return m_at; }
+        const_iterator& operator++();
+        bool operator==(const const_iterator& other) const { return m_at == other.m_at; }
+        bool operator!=(const const_iterator& other) const { return m_at != other.m_at; }
+
+    private:
+        friend class MORV_ADJUSTMENT_TABLE;
+        const_iterator(const MORV_ADJUSTMENT_TABLE* table, const ENTRY* at) : m_table(table), m_at(at) {}
+        const MORV_ADJUSTMENT_TABLE* m_table;
+        const ENTRY* m_at;
+    };
+
+    const_iterator begin() const;
+    const_iterator end() const { return const_iterator(this, nullptr); }
     const_iterator find(int64_t key) const;
-    bool empty() const { return m_entries.empty(); }
-    size_t size() const { return m_entries.size(); }
-    // Entries sorted by key, each key once.
-    void assign(LIST&& entries) { m_entries = std::move(entries); }
+    bool empty() const { return m_classes.empty() && m_connections.empty(); }
+    size_t size() const { return m_classes.size() + m_connections.size(); }
+    // Each list sorted by key, each key once.
+    void assign(LIST&& classes, LIST&& connections);
 
 private:
-    LIST m_entries;
+    LIST m_classes;
+    LIST m_connections;
 };
 
 class MORV_TIMING

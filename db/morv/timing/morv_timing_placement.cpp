@@ -169,11 +169,35 @@ void MORV_TIMING::compute_placement_delays()
 
 // ------------------------------------------------------------------ adjustment factors
 
+MORV_ADJUSTMENT_TABLE::const_iterator& MORV_ADJUSTMENT_TABLE::const_iterator::operator++()
+{
+    const LIST& classes = m_table->m_classes;
+    const LIST& connections = m_table->m_connections;
+    ++m_at;
+    if (!classes.empty() && m_at == classes.data() + classes.size())
+        m_at = connections.empty() ? nullptr : connections.data();
+    else if (!connections.empty() && m_at == connections.data() + connections.size()) m_at = nullptr;
+    return *this;
+}
+
+MORV_ADJUSTMENT_TABLE::const_iterator MORV_ADJUSTMENT_TABLE::begin() const
+{
+    if (!m_classes.empty()) return const_iterator(this, m_classes.data());
+    return const_iterator(this, m_connections.empty() ? nullptr : m_connections.data());
+}
+
 MORV_ADJUSTMENT_TABLE::const_iterator MORV_ADJUSTMENT_TABLE::find(int64_t key) const
 {
-    const auto found = std::lower_bound(m_entries.begin(), m_entries.end(), key,
-                                        [](const ENTRY& entry, int64_t k) { return entry.first < k; });
-    return found != m_entries.end() && found->first == key ? found : m_entries.end();
+    const LIST& list = key < 0 ? m_classes : m_connections;
+    const auto found =
+        std::lower_bound(list.begin(), list.end(), key, [](const ENTRY& entry, int64_t k) { return entry.first < k; });
+    return found != list.end() && found->first == key ? const_iterator(this, &*found) : end();
+}
+
+void MORV_ADJUSTMENT_TABLE::assign(LIST&& classes, LIST&& connections)
+{
+    m_classes = std::move(classes);
+    m_connections = std::move(connections);
 }
 
 void MORV_TIMING::learn_adjustment_factor(CDB_ATOM_ITERM* iterm, int64_t diff, ADJUSTMENT_FACTORS::LIST& connections,
@@ -182,9 +206,14 @@ void MORV_TIMING::learn_adjustment_factor(CDB_ATOM_ITERM* iterm, int64_t diff, A
     const CDB_ATOM_NODE* sink = iterm->get_my_node();
     MORV_ADJUSTMENT_FACTOR own = connection_fields(iterm, static_cast<int32_t>(sink->get_id()));
     own.m_sum = diff;
-    own.m_count = static_cast<int32_t>(connections.size());
-    connections.emplace_back(
-        get_adjustment_connection_key(sink->get_id(), own.m_sink_port_index, own.m_sink_port_usage), own);
+    own.m_count = 1;
+    // Every key has its place already; a connection learned twice keeps
+    // the later correction.
+    const int64_t key = get_adjustment_connection_key(sink->get_id(), own.m_sink_port_index, own.m_sink_port_usage);
+    const auto slot = std::lower_bound(connections.begin(), connections.end(), key,
+                                       [](const auto& entry, int64_t k) { return entry.first < k; });
+    MORV_ASSERT(slot != connections.end() && slot->first == key);
+    slot->second = own;
 
     MORV_ADJUSTMENT_FACTOR kind = connection_fields(iterm, sink->get_atom_type());
     auto [found, added] = classes.try_emplace(get_adjustment_class_key(iterm), kind);
@@ -196,9 +225,8 @@ void MORV_TIMING::learn_adjustment_factor(CDB_ATOM_ITERM* iterm, int64_t diff, A
     }
 }
 
-// Connections are learned in a list, sorted once: a connection learned
-// twice keeps its later correction. Class keys are negative: the classes
-// go first.
+// The keys of the connections come first, so that the table is made in
+// one block of the size it keeps.
 void MORV_TIMING::create_adjustment_factors()
 {
     GEN_PROFILER profile("create_adjustment_factors");
@@ -207,29 +235,30 @@ void MORV_TIMING::create_adjustment_factors()
     auto learns = [](const TDB_EDGE* edge) {
         return edge != nullptr && edge->is_for_tdc() && edge->get_iterm()->get_source() != nullptr;
     };
-    ADJUSTMENT_FACTORS::LIST entries;
-    entries.reserve(static_cast<size_t>(std::count_if(edges.begin(), edges.end(), learns)));
+    std::vector<int64_t> keys;
+    for (const TDB_EDGE* edge : edges) {
+        if (!learns(edge)) continue;
+        const CDB_ATOM_ITERM* iterm = edge->get_iterm();
+        keys.push_back(get_adjustment_connection_key(iterm->get_my_node()->get_id(), iterm->get_port_index(),
+                                                     iterm->get_any_usage_as()));
+    }
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    ADJUSTMENT_FACTORS::LIST connections;
+    connections.reserve(keys.size());
+    for (int64_t key : keys) connections.emplace_back(key, MORV_ADJUSTMENT_FACTOR{});
+    std::vector<int64_t>().swap(keys);
+
     std::map<int64_t, MORV_ADJUSTMENT_FACTOR> classes;
     for (TDB_EDGE* edge : edges) {
         if (!learns(edge)) continue;
         CDB_ATOM_ITERM* iterm = edge->get_iterm();
         const int64_t actual = edge->get_delay()->get_delay(TDB_DELAY_IC, TDB_MAX, 2);
-        learn_adjustment_factor(iterm, actual - get_early_delay(iterm), entries, classes);
+        learn_adjustment_factor(iterm, actual - get_early_delay(iterm), connections, classes);
     }
-    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-        return a.first != b.first ? a.first < b.first : a.second.m_count < b.second.m_count;
-    });
-    size_t kept = 0;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        if (i + 1 < entries.size() && entries[i + 1].first == entries[i].first) continue;
-        entries[kept] = entries[i];
-        entries[kept++].second.m_count = 1;
-    }
-    entries.resize(kept);
-    entries.insert(entries.begin(), classes.begin(), classes.end());
     // A snapshot's table stays as it was saved.
     if (m_adjustment_factors.use_count() > 1) m_adjustment_factors = make_adjustment_factors();
-    m_adjustment_factors->assign(std::move(entries));
+    m_adjustment_factors->assign(ADJUSTMENT_FACTORS::LIST(classes.begin(), classes.end()), std::move(connections));
 }
 
 void MORV_TIMING::clear_adjustment_factors()
