@@ -22,9 +22,11 @@
 #include "msg/msg.h"
 #include "tdb/tdb_netlist.h"
 #include "tdc/tdc_accessories.h"
+#include "cdb/cdb_atom_netlist.h"
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"
+#include "morv/netlist/morv_cdb_interface.h"
 #include "morv/timing/morv_timing.h"
 #include "morv/timing/morv_timing_ite.h"
 #include "itest_regions.h"
@@ -184,6 +186,71 @@ void BM_ItestAnnotate(benchmark::State& state)
     }
 }
 BENCHMARK(BM_ItestAnnotate)->Unit(benchmark::kMicrosecond);
+
+// A real edit through the front end, as an algorithm makes it: five LUTs
+// swap their first two inputs (each input disconnected and connected to the
+// other's driver), and the timing update estimates. Counters per estimate:
+// the edges re-timed, and the reach of the edit (the LUTs' fan-out cones and
+// their drivers' fan-in cones up to keepers), which bounds what can change.
+void BM_ItestUpdateAfterFiveAtomEdit(benchmark::State& state)
+{
+    COMPILE& c = compile();
+    MORV_CDB_INTERFACE* cdb = c.api->get_fsyn_cdb_interface();
+    std::vector<CDB_ATOM_NODE*> luts;
+    for (CDB_ATOM_NODE* n : *c.design->netlist())
+        if (n->is_lcell_comb() && n->get_input_count() >= 2) luts.push_back(n);
+    c.timing->request_full_update();
+    c.timing->sync_timing_netlist(true, false);
+    c.timing->update_timing();
+    MORV_TIMING_ITE* ite = c.timing->get_itest();
+    size_t round = 0;
+    int64_t retimed = 0, reach = 0, estimates = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::vector<CDB_ATOM_NODE*> edited, drivers;
+        for (size_t k = 0; k < 5; ++k) {
+            CDB_ATOM_NODE* n = luts[(round * 7919 + k * 104729) % luts.size()];
+            CDB_ATOM_ITERM* a = n->get_input_term_by_type(DB_DATA_A);
+            CDB_ATOM_ITERM* b = n->get_input_term_by_type(DB_DATA_B);
+            if (!a || !b || !a->get_source() || !b->get_source()) continue;
+            CDB_ATOM_OTERM* sa = a->get_source();
+            CDB_ATOM_OTERM* sb = b->get_source();
+            for (CDB_ATOM_ITERM* t : {a, b}) {
+                c.api->modify_edge(t, true);
+                cdb->disconnect_fanin(t, CDB_NET_ITERM::UNCONNECTED);
+            }
+            cdb->insert_fanin(a, sb);
+            cdb->insert_fanin(b, sa);
+            c.api->modify_edge(a, false);
+            c.api->modify_edge(b, false);
+            edited.push_back(n);
+            drivers.push_back(sa->get_my_node());
+            drivers.push_back(sb->get_my_node());
+        }
+        ++round;
+        state.ResumeTiming();
+        c.timing->sync_timing_netlist(true, false);
+        c.timing->update_timing();
+        state.PauseTiming();
+        TDB_NETLIST* netlist = tdc_get_accessories()->get_tdb_netlist();
+        std::vector<const TDB_NODE*> sinks, sources;
+        for (CDB_ATOM_NODE* n : edited)
+            for (int id : netlist->get_atom_nodes(static_cast<int>(n->get_id())))
+                if (const TDB_NODE* t = netlist->find_node(id)) sinks.push_back(t);
+        for (CDB_ATOM_NODE* n : drivers)
+            for (int id : netlist->get_atom_nodes(static_cast<int>(n->get_id())))
+                if (const TDB_NODE* t = netlist->find_node(id)) sources.push_back(t);
+        reach += static_cast<int64_t>(edit_reach_edges(sinks, sources).size());
+        retimed += ite->get_estimation_stats().m_analysed_edges;
+        ++estimates;
+        state.ResumeTiming();
+    }
+    state.counters["retimed_edges"] = estimates > 0 ? static_cast<double>(retimed) / estimates : 0.0;
+    state.counters["reach_edges"] = estimates > 0 ? static_cast<double>(reach) / estimates : 0.0;
+    state.counters["estimates"] = static_cast<double>(ite->get_num_estimates());
+    state.counters["fallbacks"] = static_cast<double>(ite->get_num_fallbacks());
+}
+BENCHMARK(BM_ItestUpdateAfterFiveAtomEdit)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -115,6 +115,13 @@ HOST_ENV::~HOST_ENV()
     if (m_progress_bar && m_progress > 0) std::fputc('\n', stderr);
 }
 
+void HOST_ENV::note(const char* what, int64_t a, int64_t b, int64_t c, int64_t d)
+{
+    NOTE_TALLY& tally = m_notes[what];
+    ++tally.count;
+    tally.last = {what, a, b, c, d};
+}
+
 int HOST_ENV::count_notes(std::string_view what) const
 {
     const auto found = m_notes.find(what);

@@ -119,6 +119,7 @@ public:
     int count_notes(std::string_view what) const;
     // Null when none of the kind was made.
     const HOST_NOTE* last_note(std::string_view what) const;
+    void clear_notes() { m_notes.clear(); }
 
     // ---- per-atom assignments and regions (tests and the settings file)
     void set_floating_region_lab_count(int region_id, int labs) { m_floating_labs[region_id] = labs; }
@@ -227,12 +228,8 @@ public:
     using MORV_ENV::restore_state;
 
 private:
-    void note(const char* what, int64_t a = -1, int64_t b = -1, int64_t c = -1, int64_t d = -1)
-    {
-        NOTE_TALLY& tally = m_notes[what];
-        ++tally.count;
-        tally.last = {what, a, b, c, d};
-    }
+    // The kind is a literal: it outlives every note.
+    void note(const char* what, int64_t a = -1, int64_t b = -1, int64_t c = -1, int64_t d = -1);
     int place_atoms(bool legalize);
     CDB_ATOM_NODE* ground_cell(int partition, bool create);
     void ensure_timing();

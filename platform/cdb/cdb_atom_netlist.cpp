@@ -186,3 +186,5 @@ bool CDB_ATOM_LUTMASK_CACHE::is_cached(const CDB_ATOM_NODE* node, int output_por
 {
     return node != nullptr && m_masks.count(key(node->get_id(), output_port_type)) != 0;
 }
+
+#undef CDB_CHECK

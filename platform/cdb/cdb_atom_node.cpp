@@ -1019,3 +1019,5 @@ CDB_ATOM_NODE* cdb_create_output_pin(int family, HDB_INSTANCE_NAME* name)
     cdb_add_pad_output(pin);
     return pin;
 }
+
+#undef CDB_CHECK

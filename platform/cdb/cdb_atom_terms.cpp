@@ -358,3 +358,6 @@ void CDB_ATOM_OTERM::set_lutmask(const CDB_LUTMASK& mask)
     CDB_CHECK(m_node);
     m_node->set_output_lutmask(m_usage, mask);
 }
+
+#undef CDB_CHECK
+#undef CDB_TERM_POOL

@@ -217,3 +217,5 @@ int CSU_TABLE_TIMING_MODEL<TYPES>::get_reg_micro_tco_delay(const OTERM* oterm, b
 }
 
 template class CSU_TABLE_TIMING_MODEL<CSU_ATOM_NETLIST_TYPES>;
+
+#undef CSU_ASSERT

@@ -10,6 +10,7 @@
 #include "cdb/cdb_atom_node.h"
 #include "cdb/cdb_types.h"
 #include "cut/cut_morlin_legalizer.h"
+#include "cut/cut_morlin_terms.h"
 #include "msg/msg.h"
 
 namespace {
@@ -49,12 +50,6 @@ ADDEND addend_of(uint64_t rows, const int (&ports)[4])
     return {};
 }
 
-bool has_fanout(const CDB_ATOM_NODE* node, int port_type)
-{
-    const CDB_ATOM_OTERM* term = node->get_output_term_by_type(port_type);
-    return term != nullptr && term->has_fanout();
-}
-
 CUT_ATOM_MODIFIED_ITERM_S tie(int port_type, bool vcc)
 {
     CUT_ATOM_MODIFIED_ITERM_S entry;
@@ -73,7 +68,8 @@ bool adder_operands(const CDB_ATOM_NODE* cell, int (&operand_ports)[2], int (&op
     if (!cell->is_lcell_comb() || family == nullptr || family->lut_size != 6) return false;
     const CDB_ATOM_ITERM* share_in = cell->get_input_term_by_type(DB_SHARE_IN);
     if (share_in != nullptr && share_in->is_connected()) return false;
-    if (has_fanout(cell, DB_COMB_OUT) || has_fanout(cell, DB_SHARE_OUT)) return false;
+    if (cut_morlin_output_has_fanout(cell, DB_COMB_OUT) || cut_morlin_output_has_fanout(cell, DB_SHARE_OUT))
+        return false;
     const bool reversed = family->reversed_bit_order;
     const uint64_t pair = cell->get_adder_lutmask();
     const ADDEND low = addend_of(in_row_order(pair & HALF_BITS, reversed), LOW_HALF_PORTS);

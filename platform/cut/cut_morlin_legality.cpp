@@ -11,6 +11,7 @@
 #include "cdb/cdb_atom_node.h"
 #include "cut/cut_atom_util.h"
 #include "cut/cut_morlin_legalizer.h"
+#include "cut/cut_morlin_terms.h"
 #include "dev/dev_device.h"
 #include "msg/msg.h"
 
@@ -57,18 +58,12 @@ bool is_input_connected(const CDB_ATOM_NODE* node, int port_type)
     return term != nullptr && term->is_connected();
 }
 
-bool has_fanout(const CDB_ATOM_NODE* node, int port_type)
-{
-    const CDB_ATOM_OTERM* term = node->get_output_term_by_type(port_type);
-    return term != nullptr && term->has_fanout();
-}
-
 // Carry chains, arithmetic and extended mode are not the stand-in rule's business.
 bool is_special_cell(const CDB_ATOM_NODE* node)
 {
     return is_input_connected(node, DB_CARRY_IN) || is_input_connected(node, DB_SHARE_IN) ||
-           is_input_connected(node, DB_DATA_G) || has_fanout(node, DB_CARRY_OUT) || has_fanout(node, DB_SUM_OUT) ||
-           has_fanout(node, DB_SHARE_OUT);
+           is_input_connected(node, DB_DATA_G) || cut_morlin_output_has_fanout(node, DB_CARRY_OUT) ||
+           cut_morlin_output_has_fanout(node, DB_SUM_OUT) || cut_morlin_output_has_fanout(node, DB_SHARE_OUT);
 }
 
 bool is_latch_cell(const CDB_ATOM_NODE* node)

@@ -204,3 +204,5 @@ std::string HDB_HPATH_remove_ap_hpath(const std::string& full_path, const std::s
     if (ap_hpath.back() == HDB_HPATH_SEPARATOR) return full_path.substr(ap_hpath.size());
     return full_path;
 }
+
+#undef HDB_NAME_POOL

@@ -12,7 +12,7 @@ struct IDU_STATE
     IDU_STATE() { builtin_manager.set_project_info(&builtin_info); }
 };
 
-IDU_STATE& state()
+IDU_STATE& idu_state()
 {
     static IDU_STATE s_state;
     return s_state;
@@ -22,20 +22,20 @@ IDU_STATE& state()
 
 IDU_PARTITION_MANAGER* IDU_PARTITION_MANAGER::get_instance(int create, int, int)
 {
-    IDU_STATE& s = state();
+    IDU_STATE& s = idu_state();
     if (s.installed) return s.installed_manager;
     return create ? &s.builtin_manager : nullptr;
 }
 
 void IDU_PARTITION_MANAGER::install_instance(IDU_PARTITION_MANAGER* manager)
 {
-    state().installed = true;
-    state().installed_manager = manager;
+    idu_state().installed = true;
+    idu_state().installed_manager = manager;
 }
 
 void IDU_PARTITION_MANAGER::reset_instance()
 {
-    IDU_STATE& s = state();
+    IDU_STATE& s = idu_state();
     s.installed = false;
     s.installed_manager = nullptr;
     s.builtin_info.set_effective_incremental_reuse_mode(0);

@@ -18,7 +18,7 @@ struct MSG_STATE
 };
 
 // Never destroyed: static destructors of other modules may still report.
-MSG_STATE& state()
+MSG_STATE& msg_state()
 {
     static MSG_STATE* s_state = new MSG_STATE;
     return *s_state;
@@ -114,7 +114,7 @@ void MSG_POST::post(MSG_REPORT* /*report*/)
 
 void MSG_BASE::post_at_depth(int depth)
 {
-    MSG_STATE& s = state();
+    MSG_STATE& s = msg_state();
     s.posted.push_back(MSG_POSTED_MESSAGE{m_kind, m_id, m_text, m_severity_level, depth});
     if (m_kind == MSG_KIND::ERROR) ++s.errors;
     // Quiet hides information only: a warning or an error always reaches the
@@ -131,24 +131,24 @@ void MSG_BASE::post_at_depth(int depth)
 
 long msg_posted_error_count()
 {
-    return state().errors;
+    return msg_state().errors;
 }
 
 const std::vector<MSG_POSTED_MESSAGE>& msg_posted_messages()
 {
-    return state().posted;
+    return msg_state().posted;
 }
 void msg_clear_posted_messages()
 {
-    state().posted.clear();
+    msg_state().posted.clear();
 }
 void msg_set_quiet(bool quiet)
 {
-    state().quiet = quiet;
+    msg_state().quiet = quiet;
 }
 bool msg_is_quiet()
 {
-    return state().quiet;
+    return msg_state().quiet;
 }
 
 MSG_INTERNAL_ERROR_EXCEPTION::MSG_INTERNAL_ERROR_EXCEPTION(std::string condition, std::string module, std::string file,
@@ -165,7 +165,7 @@ void MSG_INTERNAL_ERROR::report(const char* condition, const char* module, const
 
 void msg_local_vdebug(const char* module, const char* text)
 {
-    MSG_STATE& s = state();
+    MSG_STATE& s = msg_state();
     const char* m = module ? module : "";
     const char* t = text ? text : "";
     if (s.vdebug_capture) s.vdebug.push_back(MSG_VDEBUG_LINE{m, t});
@@ -174,17 +174,17 @@ void msg_local_vdebug(const char* module, const char* text)
 
 const std::vector<MSG_VDEBUG_LINE>& msg_vdebug_lines()
 {
-    return state().vdebug;
+    return msg_state().vdebug;
 }
 void msg_clear_vdebug_lines()
 {
-    state().vdebug.clear();
+    msg_state().vdebug.clear();
 }
 void msg_set_vdebug_printing(bool on)
 {
-    state().vdebug_printing = on;
+    msg_state().vdebug_printing = on;
 }
 void msg_set_vdebug_capture(bool on)
 {
-    state().vdebug_capture = on;
+    msg_state().vdebug_capture = on;
 }

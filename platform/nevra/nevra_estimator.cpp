@@ -255,3 +255,5 @@ const std::vector<int>* NEVRA_ESTIMATOR<TYPES>::get_clock_offsets(const OTERM* o
 }
 
 template class NEVRA_ESTIMATOR<CSU_ATOM_NETLIST_TYPES>;
+
+#undef NEVRA_ASSERT

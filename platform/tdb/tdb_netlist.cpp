@@ -591,3 +591,6 @@ bool TDB_NETLIST::dump_to_file(const char* path, bool with_delays) const
     }
     return std::fclose(f) == 0;
 }
+
+#undef TDB_ASSERT
+#undef TDB_OBJECT_POOL

@@ -447,3 +447,5 @@ double TDC_ANALYSIS::compute_figure_of_merit() const
         if (io_worst[t] != TDB_NO_PATH) fom += tdc_slack_weight(io_worst[t]);
     return fom;
 }
+
+#undef TDC_ASSERT

@@ -23,8 +23,8 @@ struct THR_STATE
     BPM_BOUNDARY_PORT_MANAGER* active_bpm = nullptr;
 };
 
-// Takes the state rather than calling state(): the built-ins are installed
-// while state() is still building it.
+// Takes the state rather than calling thr_state(): the built-ins are installed
+// while thr_state() is still building it.
 THR_DRL_LIBRARY& library_slot(THR_STATE& state, const char* name)
 {
     auto& slot = state.libraries[name ? name : ""];
@@ -43,7 +43,7 @@ void install_builtins(THR_STATE& state)
         reinterpret_cast<THR_DRL_FUNCTION>(&bpm_drl_get_active_boundary_port_manager);
 }
 
-THR_STATE& state()
+THR_STATE& thr_state()
 {
     static THR_STATE* s_state = [] {
         auto* s = new THR_STATE;
@@ -55,14 +55,14 @@ THR_STATE& state()
 
 THR_DRL_LIBRARY& library_slot(const char* name)
 {
-    return library_slot(state(), name);
+    return library_slot(thr_state(), name);
 }
 
 }  // namespace
 
 THR_DRL_LIBRARY* thr_drl_load(const char* library_name)
 {
-    THR_STATE& s = state();
+    THR_STATE& s = thr_state();
     std::string name = library_name ? library_name : "";
     auto it = s.libraries.find(name);
     if (it == s.libraries.end() || !it->second->available || it->second->fail_to_load) {
@@ -74,7 +74,7 @@ THR_DRL_LIBRARY* thr_drl_load(const char* library_name)
 
 THR_DRL_FUNCTION thr_drl_find_function(THR_DRL_LIBRARY* library, const char* function_name)
 {
-    THR_STATE& s = state();
+    THR_STATE& s = thr_state();
     std::string name = function_name ? function_name : "";
     if (!library) {
         s.error = "Cannot find function \"" + name + "\": no library";
@@ -90,7 +90,7 @@ THR_DRL_FUNCTION thr_drl_find_function(THR_DRL_LIBRARY* library, const char* fun
 
 const char* thr_drl_get_error()
 {
-    return state().error.c_str();
+    return thr_state().error.c_str();
 }
 
 void thr_drl_register_function(const char* library_name, const char* function_name, THR_DRL_FUNCTION function)
@@ -102,7 +102,7 @@ void thr_drl_register_function(const char* library_name, const char* function_na
 
 void thr_drl_unregister_library(const char* library_name)
 {
-    auto& libs = state().libraries;
+    auto& libs = thr_state().libraries;
     auto it = libs.find(std::string(library_name ? library_name : ""));
     if (it == libs.end()) return;
     // The record stays, so an old handle is still valid memory.
@@ -117,7 +117,7 @@ void thr_drl_set_load_failure(const char* library_name, bool fail)
 
 void thr_drl_reset()
 {
-    THR_STATE& s = state();
+    THR_STATE& s = thr_state();
     for (auto& [name, lib] : s.libraries) {
         lib->functions.clear();
         lib->fail_to_load = false;
@@ -130,10 +130,10 @@ void thr_drl_reset()
 
 BPM_BOUNDARY_PORT_MANAGER* bpm_drl_get_active_boundary_port_manager()
 {
-    return state().active_bpm;
+    return thr_state().active_bpm;
 }
 
 void bpm_drl_set_active_boundary_port_manager(BPM_BOUNDARY_PORT_MANAGER* manager)
 {
-    state().active_bpm = manager;
+    thr_state().active_bpm = manager;
 }

@@ -1,7 +1,7 @@
-// Test entry shared by every test program. ctest starts one process per test
-// case, and the component writes fixed file names into the working folder
-// (debug dump, statistics, saved netlist states); each process therefore
-// works in a scratch folder of its own under the system's temporary folder
+// Test entry shared by every test program. The component writes fixed file
+// names into the working folder (debug dump, statistics, saved netlist
+// states), and several programs run at once; each process therefore works in
+// a scratch folder of its own under the system's temporary folder
 // ($TMPDIR, else /tmp), never in the folder it was started from. The folder
 // is removed again when every test in it passed, and named when one failed.
 // It holds a db/ folder, as a project folder does.

@@ -15,6 +15,8 @@
 #include "morv/core/morv_expert.h"
 #include "morv/netlist/morv_cdb_interface.h"
 
+namespace host_edit_test {
+
 using namespace morv_host;
 
 namespace {
@@ -175,3 +177,5 @@ TEST(HostEdit, BenchmarkNetlistsPassTheNetlistCheck)
 }
 
 }  // namespace
+
+}  // namespace host_edit_test

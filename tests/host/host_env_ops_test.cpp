@@ -11,6 +11,8 @@
 #include "msg/msg.h"
 #include "tdc/tdc_accessories.h"
 
+namespace host_env_ops_test {
+
 using namespace morv_host;
 
 namespace {
@@ -111,6 +113,25 @@ TEST(HostEnvOps, ModificationRecordsKeepKindAndCode)
     EXPECT_EQ(n->d, 9);
     f.env->node_added(merged, 0);
     EXPECT_EQ(f.last("node_added")->b, 0);
+}
+
+TEST(HostEnvOps, NotesCountEveryCallAndKeepTheLastOfEachKind)
+{
+    ENV_FIXTURE f;
+    CDB_ATOM_NODE* kept = f.with_output(DB_COMB_OUT, "n1");
+    CDB_ATOM_NODE* merged = f.with_output(DB_COMB_OUT, "n2");
+    for (int code = 1; code <= 1000; ++code) f.env->record_node_modification(kept, merged, 6, code);
+    f.env->set_taint_change_set({1, 2, 3});
+    EXPECT_EQ(f.env->count_notes("record_node_modification"), 1000);
+    EXPECT_EQ(f.last("record_node_modification")->d, 1000);
+    EXPECT_EQ(f.last("record_node_modification")->what, "record_node_modification");
+    EXPECT_EQ(f.env->count_notes("set_taint_change_set"), 1);
+    EXPECT_EQ(f.last("set_taint_change_set")->a, 3);
+    EXPECT_EQ(f.env->count_notes("registers_retimed"), 0);
+    EXPECT_EQ(f.last("registers_retimed"), nullptr);
+    f.env->clear_notes();
+    EXPECT_EQ(f.env->count_notes("record_node_modification"), 0);
+    EXPECT_EQ(f.last("set_taint_change_set"), nullptr);
 }
 
 // A created atom is lost unless the host takes it into the netlist.
@@ -237,3 +258,5 @@ TEST(HostEnvOps, IcpMovesCrowdingDuplicatesAndKeepsTheOriginals)
 }
 
 }  // namespace
+
+}  // namespace host_env_ops_test

@@ -19,6 +19,8 @@
 #include "io/blif_reader.h"
 #include "msg/msg.h"
 
+namespace host_env_test {
+
 using namespace morv_host;
 
 namespace {
@@ -649,3 +651,5 @@ TEST(HostProjectSetUp, OnlyAMigrationCompileGetsTheDbFolder)
     HOST_ENV env(migration);
     EXPECT_TRUE(std::filesystem::is_directory("db"));
 }
+
+}  // namespace host_env_test

@@ -22,6 +22,8 @@
 #include "morv/netlist/morv_canonical_node_info.h"
 #include "morv/netlist/morv_net_util.h"
 
+namespace host_equivalent_oterms_test {
+
 using namespace morv_host;
 
 namespace {
@@ -171,3 +173,5 @@ TEST(HostEquivalentOterms, GroupsAreTheClassesOfPairwiseEqualForms)
 }
 
 }  // namespace
+
+}  // namespace host_equivalent_oterms_test

@@ -21,6 +21,8 @@
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util_family.h"
 
+namespace host_net_util_test {
+
 using namespace morv_host;
 
 namespace {
@@ -160,3 +162,5 @@ TEST(HostNetUtil, BrkTieCellsJoinThePartitionOfTheCellTheyDrive)
 }
 
 }  // namespace
+
+}  // namespace host_net_util_test

@@ -29,6 +29,8 @@
 #include "morv/netlist/morv_netlist_sweeper.h"
 #include "morv/netlist/morv_node_collapser.h"
 
+namespace host_node_collapser_test {
+
 using namespace morv_host;
 
 namespace {
@@ -484,3 +486,5 @@ TEST(HostNodeCollapser, AbcDecidesASweepResultWithoutRegisters)
 }
 
 }  // namespace
+
+}  // namespace host_node_collapser_test

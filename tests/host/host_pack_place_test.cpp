@@ -9,6 +9,8 @@
 #include "host_options.h"
 #include "host_placer.h"
 
+namespace host_pack_place_test {
+
 using namespace morv_host;
 
 namespace {
@@ -436,3 +438,5 @@ TEST(HostOptions, RejectsBadInputWithTheReason)
 }
 
 }  // namespace
+
+}  // namespace host_pack_place_test

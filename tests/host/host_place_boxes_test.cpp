@@ -4,6 +4,8 @@
 
 #include "host_place_boxes.h"
 
+namespace host_place_boxes_test {
+
 using namespace morv_host;
 
 namespace {
@@ -203,3 +205,5 @@ TEST(PlaceNetBoxes, NetsWithTheSameBlocksShareOneBox)
 }
 
 }  // namespace
+
+}  // namespace host_place_boxes_test

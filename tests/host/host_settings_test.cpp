@@ -11,6 +11,8 @@
 #include "hdb/hdb_options.h"
 #include "host_settings.h"
 
+namespace host_settings_test {
+
 namespace {
 
 using morv_host::HOST_INPUT_ERROR;
@@ -122,3 +124,5 @@ TEST(HostSettingValues, AcceptedValuesAreReadAsWritten)
 }
 
 }  // namespace
+
+}  // namespace host_settings_test

@@ -26,6 +26,8 @@
 #include "morv/timing/morv_table_timing_model.h"
 #include "morv/timing/morv_timing.h"
 
+namespace host_timing_test {
+
 using namespace morv_host;
 
 namespace {
@@ -330,3 +332,5 @@ TEST(HostTiming, ARefreshAfterANetlistChangeKeepsTheTimingNetlistAndItsIds)
         EXPECT_EQ(netlist->get_edge_id_base(), edge_base) << design;
     }
 }
+
+}  // namespace host_timing_test

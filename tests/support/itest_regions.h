@@ -48,3 +48,34 @@ inline std::vector<const TDB_EDGE*> cone_edges(const TDB_NODE* n)
     }
     return edges;
 }
+
+// The edges whose timing an edit of connections can change: the fan-out
+// cones of the sinks (their arrival times move) and the fan-in cones of the
+// drivers (their required times move), up to keepers, with the edited
+// connections themselves. Each edge once.
+inline std::vector<const TDB_EDGE*> edit_reach_edges(const std::vector<const TDB_NODE*>& sinks,
+                                                     const std::vector<const TDB_NODE*>& drivers)
+{
+    std::vector<const TDB_EDGE*> edges;
+    std::set<const TDB_EDGE*> taken;
+    for (bool forward : {true, false}) {
+        std::set<const TDB_NODE*> seen;
+        std::deque<const TDB_NODE*> queue;
+        for (const TDB_NODE* n : forward ? sinks : drivers)
+            if (seen.insert(n).second) queue.push_back(n);
+        while (!queue.empty()) {
+            const TDB_NODE* v = queue.front();
+            queue.pop_front();
+            for (const TDB_EDGE* e : forward ? v->fanout() : v->fanin()) {
+                if (taken.insert(e).second) edges.push_back(e);
+                const TDB_NODE* next = forward ? e->get_dst_node() : e->get_src_node();
+                if (!next->is_keeper() && seen.insert(next).second) queue.push_back(next);
+            }
+        }
+    }
+    for (const TDB_NODE* sink : sinks)
+        for (const TDB_EDGE* e : sink->fanin())
+            for (const TDB_NODE* driver : drivers)
+                if (e->get_src_node() == driver && taken.insert(e).second) edges.push_back(e);
+    return edges;
+}

@@ -1,7 +1,6 @@
 #include "morv/core/morv_api.h"
 
 #include <algorithm>
-
 #include <cstdlib>
 #include <string>
 

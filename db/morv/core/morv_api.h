@@ -283,8 +283,11 @@ public:
     CDB_ATOM_NODE* duplicate_oterm(CDB_ATOM_NODE* node, int output_port_type, bool flag);
     bool copy_oterm_timing_assignment(CDB_ATOM_OTERM* from, CDB_ATOM_OTERM* to);
     bool copy_oterm_timing_assignment(HDB_INSTANCE_NAME* from, HDB_INSTANCE_NAME* to);
-    // 2 when timing treats the two outputs alike, else 5.
+    // s_TIMING_EQUIVALENT (2) when timing treats the two outputs alike, else
+    // s_TIMING_DIFFERENT (5).
     int compare_oterms_for_timing(CDB_ATOM_OTERM* oterm_a, CDB_ATOM_OTERM* oterm_b) const;
+    static constexpr int s_TIMING_EQUIVALENT = 2;
+    static constexpr int s_TIMING_DIFFERENT = 5;
     // Writes the netlist to the project name + suffix when netlist dumping is on.
     void dump_atom_netlist(const std::string& suffix) const;
     // Every logic cell checked; the findings go to "fsyn_check_atom_netlist.txt"

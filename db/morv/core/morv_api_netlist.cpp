@@ -31,10 +31,6 @@
 
 namespace {
 
-// Answers of compare_oterms_for_timing.
-constexpr int TIMING_EQUIVALENT = 2;
-constexpr int TIMING_DIFFERENT = 5;
-
 HDB_NAME_MGR* names_of(MORV_ENV* env)
 {
     CMP_FACADE* cmp = env->get_cmp();
@@ -108,7 +104,8 @@ TDC_UTILITY* MORV_API::timing_assignment_utility() const
 int MORV_API::compare_oterms_for_timing(CDB_ATOM_OTERM* oterm_a, CDB_ATOM_OTERM* oterm_b) const
 {
     MORV_ASSERT(oterm_a && oterm_b);
-    return tdc_get_accessories()->are_oterms_timing_equivalent(oterm_a, oterm_b) ? TIMING_EQUIVALENT : TIMING_DIFFERENT;
+    return tdc_get_accessories()->are_oterms_timing_equivalent(oterm_a, oterm_b) ? s_TIMING_EQUIVALENT
+                                                                                 : s_TIMING_DIFFERENT;
 }
 
 // ------------------------------------------------------------------ dumps and checks

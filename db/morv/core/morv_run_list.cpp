@@ -4,22 +4,9 @@
 #include <cstring>
 
 #include "morv/core/morv_expert.h"
+#include "morv/core/morv_format.h"
 
 namespace {
-
-bool is_blank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-std::string trim_blanks(const std::string& text)
-{
-    size_t first = 0;
-    size_t last = text.size();
-    while (first < last && is_blank(text[first])) ++first;
-    while (last > first && is_blank(text[last - 1])) --last;
-    return text.substr(first, last - first);
-}
 
 // The run text up to the first ';' (or the whole text) and what follows it.
 void split_first_run(const std::string& text, std::string* run, std::string* rest)
@@ -54,7 +41,7 @@ bool check_run(const std::string& run, std::string* reason, size_t* at)
         *at = last + 1;
         return false;
     }
-    const std::string name = trim_blanks(run.substr(0, open));
+    const std::string name = morv_trim_blanks(run.substr(0, open));
     if (morv_find_algorithm_id(name) == ALGORITHM_END) {
         *reason = name.empty() ? "missing algorithm name" : "unknown algorithm name \"" + name + "\"";
         *at = first;
@@ -80,18 +67,18 @@ int morv_find_algorithm_id(const std::string& name)
 bool morv_cut_first_run(std::string* text, std::string* name, std::string* parameters)
 {
     // Blanks left after a part's last ';' hold no run.
-    if (trim_blanks(*text).empty()) return false;
+    if (morv_trim_blanks(*text).empty()) return false;
     std::string run;
     std::string rest;
     split_first_run(*text, &run, &rest);
     // Blanks after the closing ')' would otherwise be taken for it.
-    run = trim_blanks(run);
+    run = morv_trim_blanks(run);
     const size_t open = run.find('(');
     if (open == std::string::npos) {
         *name = run;
         parameters->clear();
     } else {
-        *name = trim_blanks(run.substr(0, open));
+        *name = morv_trim_blanks(run.substr(0, open));
         // The closing ')' is the run's last character and is dropped.
         const size_t length = run.size() > open + 1 ? run.size() - open - 2 : 0;
         *parameters = run.substr(open + 1, length);
@@ -110,7 +97,7 @@ int morv_split_test_string(const std::string& text, MORV_TEST_STRING_PARTS* part
         pipes[count++] = i;
     }
     auto piece = [&](size_t from, size_t to) {
-        return trim_blanks(text.substr(from, to == std::string::npos ? std::string::npos : to - from));
+        return morv_trim_blanks(text.substr(from, to == std::string::npos ? std::string::npos : to - from));
     };
     switch (count) {
     case 3:
@@ -147,10 +134,10 @@ bool morv_check_test_string_part(const std::string& part, MORV_TEST_STRING_ERROR
         const size_t end = semi == std::string::npos ? part.size() : semi;
         const std::string run = part.substr(start, end - start);
         // Blanks after the last run's ';' end the part, as an empty text would.
-        const bool trailing = semi == std::string::npos && start > 0 && trim_blanks(run).empty();
+        const bool trailing = semi == std::string::npos && start > 0 && morv_trim_blanks(run).empty();
         size_t at = 0;
         if (!trailing && !check_run(run, &error->m_reason, &at)) {
-            error->m_run = trim_blanks(run);
+            error->m_run = morv_trim_blanks(run);
             error->m_position = offset + start + at;
             return false;
         }

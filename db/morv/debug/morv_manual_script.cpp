@@ -2,21 +2,9 @@
 
 #include <climits>
 
+#include "morv/core/morv_format.h"
+
 namespace {
-
-bool is_blank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-std::string trim_blanks(const std::string& text)
-{
-    size_t first = 0;
-    while (first < text.size() && is_blank(text[first])) ++first;
-    size_t last = text.size();
-    while (last > first && is_blank(text[last - 1])) --last;
-    return text.substr(first, last - first);
-}
 
 void add_problem(MORV_MANUAL_SCRIPT& script, int line, const std::string& keyword, const char* what)
 {
@@ -34,13 +22,13 @@ void read_line(MORV_MANUAL_SCRIPT& script, std::string text, int line)
         add_problem(script, line, "", "is longer than 128 characters");
         return;
     }
-    const std::string body = trim_blanks(text);
+    const std::string body = morv_trim_blanks(text);
     if (body.empty()) return;
     size_t split = 0;
-    while (split < body.size() && !is_blank(body[split])) ++split;
+    while (split < body.size() && !morv_is_blank(body[split])) ++split;
     const std::string keyword = body.substr(0, split);
     if (morv_manual_script_command(keyword) < 0) return;
-    const std::string argument = trim_blanks(body.substr(split));
+    const std::string argument = morv_trim_blanks(body.substr(split));
     if (argument.empty()) {
         add_problem(script, line, keyword, "has no node id");
         return;
@@ -65,7 +53,7 @@ int morv_manual_script_command(const std::string& keyword)
 
 int morv_manual_parse_atom_id(const std::string& text)
 {
-    const std::string digits = trim_blanks(text);
+    const std::string digits = morv_trim_blanks(text);
     if (digits.empty()) return -1;
     long long value = 0;
     for (char c : digits) {

@@ -23,6 +23,7 @@
 #include "morv/core/morv_expert.h"
 #include "morv/debug/morv_plumrix_interface.h"
 #include "morv/debug/morv_plumrix_tables.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/timing/morv_timing.h"
@@ -42,11 +43,6 @@ MORV_OWNER<MORV_PLUMRIX_INTERFACE>& interface_owner()
     return owner;
 }
 
-bool has_fanout(const CDB_ATOM_OTERM* oterm)
-{
-    return oterm->get_number_of_fanout() > 0;
-}
-
 bool has_registered_output(const CDB_ATOM_NODE* node)
 {
     for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it)
@@ -61,7 +57,7 @@ const CDB_ATOM_OTERM* chosen_output(const CDB_ATOM_NODE* node)
     const bool io = node->is_pin();
     for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
         const CDB_ATOM_OTERM* oterm = *it;
-        if (has_fanout(oterm)) return oterm;
+        if (morv_oterm_has_fanout(oterm)) return oterm;
         if (io && (!has_registered_output(node) || oterm->get_usage() == OUTPUT_PORT_TYPE_252)) return oterm;
     }
     return nullptr;

@@ -12,8 +12,8 @@ constexpr const char* UNKNOWN = "Unknown";
 constexpr const char* UNNAMED_INPUT = "in";
 constexpr const char* UNNAMED_OUTPUT = "out";
 
-constexpr int FAMILIES[] = {CDB_FAMILY_BRK,     CDB_FAMILY_ZEPLA, CDB_FAMILY_TEV,   CDB_FAMILY_MRL,
-                            CDB_FAMILY_KESTLIN, CDB_FAMILY_RZK,   CDB_FAMILY_OBRAN, CDB_FAMILY_UVO};
+constexpr int FAMILIES_IN_HOST_ORDER[] = {CDB_FAMILY_BRK,     CDB_FAMILY_ZEPLA, CDB_FAMILY_TEV,   CDB_FAMILY_MRL,
+                                          CDB_FAMILY_KESTLIN, CDB_FAMILY_RZK,   CDB_FAMILY_OBRAN, CDB_FAMILY_UVO};
 constexpr const char* KIND_NAMES[CDB_KIND_COUNT] = {"LCELL_COMB", "FF",       "LCELL_HSADDER", "LCELL", "IO",
                                                     "RAM",        "MAC_MULT", "MAC_OUT",       "CLKBUF"};
 
@@ -27,7 +27,7 @@ std::string unnamed(int index)
 // The first family, in the host's order, that makes atoms of the type.
 std::string cell_type_name(int type)
 {
-    for (int family : FAMILIES) {
+    for (int family : FAMILIES_IN_HOST_ORDER) {
         const CDB_FAMILY_INFO* info = cdb_get_family_info(family);
         if (info == nullptr) continue;
         for (int kind = 0; kind < CDB_KIND_COUNT; ++kind) {
@@ -41,7 +41,7 @@ std::string cell_type_name(int type)
     return unnamed(type);
 }
 
-std::string port_name(const char* name, const char* fallback, int index)
+std::string table_port_name(const char* name, const char* fallback, int index)
 {
     return std::strcmp(name, fallback) == 0 ? unnamed(index) : std::string(name);
 }
@@ -63,8 +63,8 @@ std::string morv_plx_table_name(uint32_t table_id, int index)
     if (index == morv_plx_table_size(table_id) - 1) return UNKNOWN;
     switch (table_id) {
     case MORV_PLX_CELL_TYPE_TABLE: return cell_type_name(index);
-    case MORV_PLX_INPUT_PORT_TABLE: return port_name(cdb_input_port_name(index), UNNAMED_INPUT, index);
-    case MORV_PLX_OUTPUT_PORT_TABLE: return port_name(cdb_output_port_name(index), UNNAMED_OUTPUT, index);
+    case MORV_PLX_INPUT_PORT_TABLE: return table_port_name(cdb_input_port_name(index), UNNAMED_INPUT, index);
+    case MORV_PLX_OUTPUT_PORT_TABLE: return table_port_name(cdb_output_port_name(index), UNNAMED_OUTPUT, index);
     default: return unnamed(index);
     }
 }

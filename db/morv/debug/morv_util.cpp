@@ -21,11 +21,6 @@
 
 namespace {
 
-std::string keyword(const MORV_PARAMETER_MAP& params, const char* key)
-{
-    return MORV_ALGORITHM_BASE::get_algorithm_param(params, key);
-}
-
 // A whole decimal number; fallback for anything else.
 int parse_int(const std::string& text, int fallback)
 {
@@ -73,25 +68,25 @@ MORV_UTIL::~MORV_UTIL()
 
 void MORV_UTIL::read_keywords(const MORV_PARAMETER_MAP& params)
 {
-    const std::string project = keyword(params, "CHECK_PROJECT");
+    const std::string project = get_algorithm_param(params, "CHECK_PROJECT");
     if (!project.empty()) check_project(project);
-    if ((m_dump_timing = !keyword(params, "DUMP_TIMING").empty()))
+    if ((m_dump_timing = !get_algorithm_param(params, "DUMP_TIMING").empty()))
         MORV_DEBUG_STREAM::print(1, "FSYN UTIL running in DUMP TIMING mode");
-    if ((m_kill = !keyword(params, "KILL").empty()))
+    if ((m_kill = !get_algorithm_param(params, "KILL").empty()))
         MORV_DEBUG_STREAM::print(1, "FSYN UTIL will KILL itself at the end");
-    if (!keyword(params, "REG_TEST_LATCH_LEG").empty()) {
+    if (!get_algorithm_param(params, "REG_TEST_LATCH_LEG").empty()) {
         MORV_DEBUG_STREAM::print(1, "FSYN UTIL run the REG_TEST LATCH LEGALIZER routine");
         m_latch_test = MORV_MAKE_OWNER(MORV_UTIL_LATCH_TEST, m_fsyn_api, m_net_util, m_cdb_interface, params);
     }
-    m_seed = parse_int(keyword(params, "RAND_SEED"), 1);
+    m_seed = parse_int(get_algorithm_param(params, "RAND_SEED"), 1);
     MORV_DEBUG_STREAM::print(1, "FSYN UTIL setting RAND SEED to: %d ", m_seed);
-    if ((m_latch_migration = !keyword(params, "REG_TEST_MIG_LATCH").empty()))
+    if ((m_latch_migration = !get_algorithm_param(params, "REG_TEST_MIG_LATCH").empty()))
         MORV_DEBUG_STREAM::print(1, "FSYN UTIL run the REG_TEST MIGRATE ALL LATCHES routine");
-    m_break_count = parse_int(keyword(params, "BREAK"), 0);
-    if (!keyword(params, "BREAK").empty())
+    m_break_count = parse_int(get_algorithm_param(params, "BREAK"), 0);
+    if (!get_algorithm_param(params, "BREAK").empty())
         MORV_DEBUG_STREAM::print(1, "MORV_UTIL will attempt to break the functionality of %d nodes in this circuit.",
                                  m_break_count);
-    if ((m_break_dont_touch = !keyword(params, "BREAK_DONT_TOUCH").empty()))
+    if ((m_break_dont_touch = !get_algorithm_param(params, "BREAK_DONT_TOUCH").empty()))
         MORV_DEBUG_STREAM::print(1, "FSYN UTIL will attempt to break some dont touch rules.");
 }
 

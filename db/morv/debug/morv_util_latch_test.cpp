@@ -10,12 +10,12 @@
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
 
 namespace {
 
-constexpr int NO_PORT = DB_MAX_INPUT_PORT_TYPE;
 constexpr int MASK_INPUTS = 6;
 constexpr int MASK_ROWS = 1 << MASK_INPUTS;
 
@@ -24,7 +24,7 @@ std::string keyword(const MORV_PARAMETER_MAP& params, const char* key)
     return MORV_ALGORITHM_BASE::get_algorithm_param(params, key);
 }
 
-int parse_int(const std::string& text, int fallback)
+int parse_bounded_int(const std::string& text, int fallback)
 {
     if (text.empty()) return fallback;
     char* end = nullptr;
@@ -82,7 +82,7 @@ bool input_bit(int row, int input)
 
 CDB_ATOM_ITERM* port_term(CDB_ATOM_NODE* node, int port)
 {
-    return port == NO_PORT ? nullptr : node->get_input_term_by_type(port);
+    return port == MORV_NO_INPUT_PORT ? nullptr : node->get_input_term_by_type(port);
 }
 
 bool has_real_source(const CDB_ATOM_ITERM* iterm)
@@ -127,7 +127,7 @@ struct LATCH_VIEW
 
 int role_input(CDB_ATOM_NODE* node, int port)
 {
-    if (port == NO_PORT || node->get_input_term_by_type(port) == nullptr) return -1;
+    if (port == MORV_NO_INPUT_PORT || node->get_input_term_by_type(port) == nullptr) return -1;
     const int input = mask_input(port);
     MORV_ASSERT_TEXT(input >= 0, "latch role on a LUT data input");
     return input;
@@ -178,7 +178,7 @@ void MORV_UTIL_LATCH_TEST::read_knobs(const MORV_PARAMETER_MAP& params)
     const std::string random_moves = keyword(params, "LLT_RAND_NUM_MOVES");
     if (!random_moves.empty()) m_random_moves = random_moves == "1";
     MORV_DEBUG_STREAM::print(1, "FSYN UTIL LLT: %s using random number of moves", m_random_moves ? "is" : "is not");
-    m_num_moves = parse_int(keyword(params, "LLT_NUM_MOVES"), m_num_moves);
+    m_num_moves = parse_bounded_int(keyword(params, "LLT_NUM_MOVES"), m_num_moves);
     MORV_DEBUG_STREAM::print(1, "FSYN UTIL LLT: %d moves per latch", m_num_moves);
     if (keyword(params, "LLT_DEFAULT_NO_OPS") == "1") {
         m_prob_port_swap = m_prob_clear_remove = m_prob_preset_remove = 0.0;
@@ -324,7 +324,7 @@ bool MORV_UTIL_LATCH_TEST::remove_set_or_reset(CDB_ATOM_NODE* node, bool clear)
         const int inactive_row = row ^ (1 << input);
         rows = (rows & ~(uint64_t{1} << row)) | (uint64_t{row_bit(old_rows, inactive_row)} << row);
     }
-    port = NO_PORT;
+    port = MORV_NO_INPUT_PORT;
     write_mask(node, rows);
     return true;
 }

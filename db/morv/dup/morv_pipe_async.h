@@ -32,6 +32,10 @@ class MORV_NET_UTIL;
 class MSG_BASE;
 class MSG_POST;
 
+// The short hierarchical name of the output, or of its atom when the output
+// has none; "" without either.
+std::string morv_pipe_async_hpath(const CDB_ATOM_OTERM* oterm);
+
 // The smallest slack of a source starts here.
 constexpr int MORV_PIPE_ASYNC_INFINITY = 1073741824;
 

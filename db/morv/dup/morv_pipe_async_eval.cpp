@@ -31,14 +31,7 @@ constexpr int GLOBAL_CLOCK = 4;
 // The clear of the I/O atom's registers. The stand-in builds no such input.
 constexpr int MORV_PIPE_ASYNC_IO_CLEAR_INPUT = 8;
 
-std::string hpath(const CDB_ATOM_OTERM* oterm)
-{
-    const HDB_INSTANCE_NAME* name = oterm->get_instance_name();
-    if (name == nullptr) name = oterm->get_my_node() ? oterm->get_my_node()->get_instance_name() : nullptr;
-    return name != nullptr ? name->get_short_hpath() : std::string();
-}
-
-std::string hpath(const CDB_ATOM_NODE* node)
+std::string node_hpath(const CDB_ATOM_NODE* node)
 {
     const HDB_INSTANCE_NAME* name = node->get_instance_name();
     return name != nullptr ? name->get_short_hpath() : std::string();
@@ -89,6 +82,13 @@ private:
 };
 
 }  // namespace
+
+std::string morv_pipe_async_hpath(const CDB_ATOM_OTERM* oterm)
+{
+    const HDB_INSTANCE_NAME* name = oterm->get_instance_name();
+    if (name == nullptr) name = oterm->get_my_node() ? oterm->get_my_node()->get_instance_name() : nullptr;
+    return name != nullptr ? name->get_short_hpath() : std::string();
+}
 
 std::string MORV_PIPE_ASYNC::file_name_safe(const std::string& signal_name)
 {
@@ -170,7 +170,7 @@ int MORV_PIPE_ASYNC::get_worst_fanout_slack(CDB_ATOM_OTERM* source) const
 
 void MORV_PIPE_ASYNC::evaluate_source(CDB_ATOM_OTERM* source, bool locked, MSG_BASE* phase_msg)
 {
-    const std::string name = hpath(source);
+    const std::string name = morv_pipe_async_hpath(source);
     MSG_POST* signal_msg = morv_new_msg(MORV_MSG_IMORV_FSYN_EARLY_FSYN_ASYNC_PIPELINING_CHECKING_SIGNAL, name);
     MORV_ASSERT_TEXT(signal_msg, "msg_i_early_fsyn_signal");
     phase_msg->attach_sub_msg(signal_msg);
@@ -214,7 +214,7 @@ void MORV_PIPE_ASYNC::drop_locked_source(CDB_ATOM_OTERM* source)
     s_critical_async_sources.erase(key_of(source));
     MORV_DEBUG_STREAM::print(
         2, "fsyn_asynchronous_signals(): signal <%s> is being removed from signal set because of location constraint",
-        hpath(source).c_str());
+        morv_pipe_async_hpath(source).c_str());
     add_report_row(source, 0, 0, "Skipping asynchronous signal because of location constraint");
 }
 
@@ -275,7 +275,7 @@ bool MORV_PIPE_ASYNC::is_pipelineable_sync_register(CDB_ATOM_OTERM* src_oterm, M
 
 bool MORV_PIPE_ASYNC::fans_out_only_to_asynchronous_inputs(CDB_ATOM_OTERM* src_oterm, MSG_BASE* msg)
 {
-    const std::string name = hpath(src_oterm);
+    const std::string name = morv_pipe_async_hpath(src_oterm);
     HDB_INSTANCE_NAME* inst = src_oterm->get_instance_name();
     MORV_ASSERT_TEXT(inst, "src_oterm->get_instance_name()");
     if (m_fsyn_api->find_instance_bool_option(inst, MORV_SETTING_PIPELINING_NO_DST_CHECK).value_or(false)) {
@@ -292,7 +292,7 @@ bool MORV_PIPE_ASYNC::fans_out_only_to_asynchronous_inputs(CDB_ATOM_OTERM* src_o
         passed = false;
         CDB_ATOM_NODE* sink = fanout->get_my_node();
         MORV_DEBUG_STREAM::print(100, "Non asynchronous fanout: node <%d>", static_cast<int>(sink->get_id()));
-        const std::string sink_name = hpath(sink);
+        const std::string sink_name = node_hpath(sink);
         if (m_dump_non_async_fanouts) dump.write(name, sink_name);
         attach(msg, MORV_MSG_IMORV_FSYN_EARLY_FSYN_ASYNC_PIPELINING_ILLEGAL_FANOUT_SIGNAL, sink_name);
         if (!m_dump_non_async_fanouts) break;

@@ -33,13 +33,6 @@ constexpr int DEFAULT_TARGET_PERIOD = 2500;
 // What the timing answers for a slack or delay it does not know.
 constexpr int UNKNOWN_DELAY = 2147483647;
 
-std::string hpath(const CDB_ATOM_OTERM* oterm)
-{
-    const HDB_INSTANCE_NAME* name = oterm->get_instance_name();
-    if (name == nullptr) name = oterm->get_my_node() ? oterm->get_my_node()->get_instance_name() : nullptr;
-    return name != nullptr ? name->get_short_hpath() : std::string();
-}
-
 bool is_register_node(MORV_NET_UTIL* net_util, CDB_ATOM_NODE* node)
 {
     return net_util->is_lcell(node) && net_util->is_register_present(node);
@@ -150,7 +143,7 @@ int MORV_PIPE_ASYNC::pipeline_current_source()
     ASYNC_SOURCE& source = *m_curr_async_source;
     MORV_ASSERT_TEXT(m_msg_i_late_fsyn_info, "m_msg_i_late_fsyn_info");
     MORV_ASSERT_TEXT(source.sync_reg_oterm, "m_curr_async_source->sync_reg_oterm");
-    const std::string name = hpath(source.sync_reg_oterm);
+    const std::string name = morv_pipe_async_hpath(source.sync_reg_oterm);
     m_msg_i_late_fsyn_current_signal =
         morv_new_msg(MORV_MSG_IMORV_FSYN_LATE_FSYN_ASYNC_PIPELINING_CURRENT_SIGNAL, name);
     m_msg_i_late_fsyn_info->attach_sub_msg(m_msg_i_late_fsyn_current_signal);
@@ -205,7 +198,7 @@ void MORV_PIPE_ASYNC::skip_unpipelineable_source()
 {
     ASYNC_SOURCE& source = *m_curr_async_source;
     MORV_DEBUG_STREAM::print(1, "Asynchronous Pipelining: signal {%s} has an unplaced destination: not pipelined",
-                             hpath(source.sync_reg_oterm).c_str());
+                             morv_pipe_async_hpath(source.sync_reg_oterm).c_str());
     add_report_row(source.sync_reg_oterm, 0, 0, "Asynchronous signal was not pipelineable");
     m_state = STATE_IDLE;
     if (s_critical_async_sources.empty()) write_report_table();
@@ -218,7 +211,7 @@ void MORV_PIPE_ASYNC::finish_current_source()
     copy_timing_assignments();
     add_report_row(source.sync_reg_oterm, static_cast<uint32_t>(m_pipe_stage), static_cast<uint32_t>(m_total_registers),
                    "");
-    const std::string name = hpath(source.sync_reg_oterm);
+    const std::string name = morv_pipe_async_hpath(source.sync_reg_oterm);
     MORV_DEBUG_STREAM::print(1, "Asynchronous Pipelining Finished for net {%s}", name.c_str());
     MORV_DEBUG_STREAM::print(1, "Asynchronous Pipelining Stats: %d pipe stages", m_pipe_stage);
     MORV_DEBUG_STREAM::print(1, "Asynchronous Pipelining Stats: %d registers", m_total_registers);
@@ -371,7 +364,7 @@ bool MORV_PIPE_ASYNC::demote_global()
     if (source.clock_buf == nullptr) return false;
     find_all_dest_regs(source, false);
     MORV_ASSERT_TEXT(m_msg_i_late_fsyn_current_signal, "m_msg_i_late_fsyn_current_signal");
-    const std::string name = hpath(source.clock_buf_oterm);
+    const std::string name = morv_pipe_async_hpath(source.clock_buf_oterm);
     MSG_POST* warning = morv_new_msg(MORV_MSG_WMORV_FSYN_DEMOTING_GLOBAL_SIGNAL, name);
     MORV_ASSERT_TEXT(warning, "msg_w_demoting_global");
     m_msg_i_late_fsyn_current_signal->attach_sub_msg(warning);

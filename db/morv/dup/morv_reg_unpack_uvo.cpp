@@ -14,17 +14,13 @@
 #include "morv/core/morv_env.h"
 #include "morv/dup/morv_reg_unpack.h"
 #include "morv/log/morv_log.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/timing/morv_timing.h"
 
 namespace {
-
-bool has_fanout(const CDB_ATOM_OTERM* oterm)
-{
-    return oterm != nullptr && oterm->begin_iterm_fanout() != oterm->end_iterm_fanout();
-}
 
 // The 4-input masks that pass one input through: A, B, C, D.
 constexpr int BUFFER_PORTS[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D};
@@ -74,8 +70,8 @@ bool MORV_REG_UNPACK::can_split_uvo(CDB_ATOM_NODE* node, MORV_UNPACK_INFO* info)
     const bool feedback = node->test_bit(CDB_ATOM_BIT_QFBK_MODE);
     CDB_ATOM_OTERM* reg_out = node->get_output_term_by_type(DB_REG_OUT);
     CDB_ATOM_OTERM* comb_out = node->get_output_term_by_type(DB_COMB_OUT);
-    if (!has_fanout(reg_out) && !feedback) return false;
-    if (!has_fanout(comb_out)) return false;
+    if (!morv_oterm_has_fanout(reg_out) && !feedback) return false;
+    if (!morv_oterm_has_fanout(comb_out)) return false;
     const bool controls_critical = any_input_critical(node, {DB_SYNCH_DATA, DB_CLOCK_ENABLE, DB_SYNCH_CLEAR});
     bool reg_critical = false;
     if (reg_out != nullptr) reg_critical = is_output_critical(reg_out, &info->reg_x, &info->reg_y);
@@ -94,7 +90,7 @@ bool MORV_REG_UNPACK::can_split_uvo(CDB_ATOM_NODE* node, MORV_UNPACK_INFO* info)
 bool MORV_REG_UNPACK::can_unpack_cascade_uvo(CDB_ATOM_NODE* node, MORV_UNPACK_INFO* info)
 {
     CDB_ATOM_OTERM* comb_out = node->get_output_term_by_type(DB_COMB_OUT);
-    if (!has_fanout(comb_out)) return false;
+    if (!morv_oterm_has_fanout(comb_out)) return false;
     CDB_ATOM_ITERM* cascade = node->get_input_term_by_type(DB_REG_CASCADE_IN);
     if (cascade == nullptr || !cascade->is_connected()) return false;
     if (!is_output_critical(comb_out, &info->comb_x, &info->comb_y)) return false;
@@ -116,7 +112,7 @@ bool MORV_REG_UNPACK::unpack_uvo(const MORV_UNPACK_INFO& info)
     if (lut == nullptr) return false;
     CDB_ATOM_OTERM* old_comb_out = node->get_output_term_by_type(DB_COMB_OUT);
     m_fsyn_net_util->adopt_fanouts(lut->get_output_term_by_type(DB_COMB_OUT), old_comb_out);
-    MORV_ASSERT_TEXT(!has_fanout(old_comb_out), "!m_net_util->is_connected( old_combout )");
+    MORV_ASSERT_TEXT(!morv_oterm_has_fanout(old_comb_out), "!m_net_util->is_connected( old_combout )");
     MORV_CHIP_MAP* chip_map = m_fsyn_api->get_fsyn_chip_map();
     if (chip_map != nullptr && info.comb_x >= 0 && info.comb_y >= 0)
         chip_map->set_node_location(static_cast<int>(lut->get_id()), MORV_LOC{info.comb_x, info.comb_y, -1, -1});

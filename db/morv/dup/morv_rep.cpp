@@ -26,7 +26,7 @@ std::string param(const MORV_PARAMETER_MAP* params, const char* key)
     return params != nullptr ? MORV_ALGORITHM_BASE::get_algorithm_param(*params, key) : std::string();
 }
 
-int clamp_slack(int slack)
+int clamp_to_max_slack(int slack)
 {
     return std::clamp(slack, -MORV_REP::s_MAX_SLACK, MORV_REP::s_MAX_SLACK);
 }
@@ -232,7 +232,7 @@ void MORV_REP::rate_iterms()
             MORV_REP_RATED_ITERM& rated = m_rated_iterms.emplace_back();
             if (*it == nullptr) continue;
             rated.slack_ratio = m_fsyn_timing->get_slack_ratio(*it);
-            rated.slack = clamp_slack(m_fsyn_timing->get_slack(*it));
+            rated.slack = clamp_to_max_slack(m_fsyn_timing->get_slack(*it));
         }
     }
 }

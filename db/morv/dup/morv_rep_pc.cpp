@@ -18,6 +18,7 @@
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_expert.h"
 #include "morv/dup/morv_rep.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_cluster_map.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/timing/morv_timing.h"
@@ -32,11 +33,6 @@ bool is_pc_node(const CDB_ATOM_NODE* node)
 const char* node_kind(const CDB_ATOM_NODE* node)
 {
     return node->is_lcell_comb() ? "COMB" : "FF";
-}
-
-int atom_id(const CDB_ATOM_NODE* node)
-{
-    return static_cast<int>(node->get_id());
 }
 
 }  // namespace
@@ -63,7 +59,7 @@ int MORV_REP::post_clustering_do_iter()
     for (size_t i = 0; i < heap.size() && !stop; ++i) {
         const auto& [criticality, node] = heap[i];
         if (!(criticality > 1.0 - m_slack_ratio_threshold)) continue;
-        MORV_DEBUG_STREAM::print(2, "PC: CONSIDERING NODE <%d> criticality <%f>", atom_id(node), criticality);
+        MORV_DEBUG_STREAM::print(2, "PC: CONSIDERING NODE <%d> criticality <%f>", morv_atom_id(node), criticality);
         m_num_ops += pc_duplicate_node(node);
         if (m_pc_max_ops >= 1 && m_num_ops >= m_pc_max_ops) stop = true;
     }
@@ -131,7 +127,7 @@ int MORV_REP::pc_duplicate_node(CDB_ATOM_NODE* source)
     std::set<int> served;
     for (const auto& [dst_node, dst_cluster] : operations) {
         if (served.count(dst_cluster) != 0) {
-            MORV_DEBUG_STREAM::print(2, "   NODE <%d> already duplicated in cluster <%d>", atom_id(source),
+            MORV_DEBUG_STREAM::print(2, "   NODE <%d> already duplicated in cluster <%d>", morv_atom_id(source),
                                      dst_cluster);
             continue;
         }
@@ -144,8 +140,8 @@ int MORV_REP::pc_duplicate_node(CDB_ATOM_NODE* source)
 
 bool MORV_REP::pc_try_operation(CDB_ATOM_NODE* source, int src_cluster, CDB_ATOM_NODE* dst_node, int dst_cluster)
 {
-    MORV_DEBUG_STREAM::print(2, "   CANDIDATE OPERATION: <%d> (%d) [ %s ] -> <%d> (%d) [ %s ]", atom_id(source),
-                             src_cluster, node_kind(source), atom_id(dst_node), dst_cluster, node_kind(dst_node));
+    MORV_DEBUG_STREAM::print(2, "   CANDIDATE OPERATION: <%d> (%d) [ %s ] -> <%d> (%d) [ %s ]", morv_atom_id(source),
+                             src_cluster, node_kind(source), morv_atom_id(dst_node), dst_cluster, node_kind(dst_node));
     ++m_pc_stats.attempted;
     if (!pc_has_common_inputs(source, dst_cluster)) {
         MORV_DEBUG_STREAM::print(2, "   FAILURE: common inputs!");
@@ -178,7 +174,8 @@ bool MORV_REP::pc_has_common_inputs(CDB_ATOM_NODE* source, int dst_cluster)
     for (auto it = source->begin_iterm(); it != source->end_iterm(); ++it) {
         CDB_ATOM_OTERM* oterm = *it != nullptr ? (*it)->get_source() : nullptr;
         if (oterm == nullptr) continue;
-        MORV_DEBUG_STREAM::print(2, "   SOURCE <%d , %d>", atom_id(oterm->get_my_node()), oterm->get_any_usage_as());
+        MORV_DEBUG_STREAM::print(2, "   SOURCE <%d , %d>", morv_atom_id(oterm->get_my_node()),
+                                 oterm->get_any_usage_as());
         const bool common = cluster_map->is_cluster_source(oterm, dst_cluster) ||
                             cluster_map->get_cluster_id(oterm->get_my_node()) == dst_cluster;
         MORV_DEBUG_STREAM::print(2, common ? "      Common" : "      NOT Common");
@@ -253,7 +250,8 @@ bool MORV_REP::pc_find_ale(CDB_ATOM_NODE* source, int dst_cluster, int* ale_ret)
         CDB_ATOM_NODE* ff_node = source_is_ff ? source : packable_node;
         if (!pc_is_packable_pair(comb_node, ff_node)) continue;
         *ale_ret = cluster_map->get_ale_id(occupant);
-        MORV_DEBUG_STREAM::print(2, "   found packable pair: <%d> <-> <%d>", atom_id(comb_node), atom_id(ff_node));
+        MORV_DEBUG_STREAM::print(2, "   found packable pair: <%d> <-> <%d>", morv_atom_id(comb_node),
+                                 morv_atom_id(ff_node));
         return true;
     }
     return false;
@@ -274,7 +272,8 @@ bool MORV_REP::pc_is_packable_pair(CDB_ATOM_NODE* comb_node, CDB_ATOM_NODE* ff_n
 
 bool MORV_REP::pc_perform_duplication(CDB_ATOM_NODE* source, int dst_cluster, int ale)
 {
-    MORV_DEBUG_STREAM::print(2, "   DUPLICATING NODE <%d> to cluster <%d> ale <%d>", atom_id(source), dst_cluster, ale);
+    MORV_DEBUG_STREAM::print(2, "   DUPLICATING NODE <%d> to cluster <%d> ale <%d>", morv_atom_id(source), dst_cluster,
+                             ale);
     MORV_ASSERT_TEXT(source->is_lcell_comb() || source->is_lcell_ff(),
                      "src_node->is_lcell_comb() || src_node->is_lcell_ff()");
     const int port = source->is_lcell_comb() ? DB_COMB_OUT : DB_REG_OUT;
@@ -282,7 +281,7 @@ bool MORV_REP::pc_perform_duplication(CDB_ATOM_NODE* source, int dst_cluster, in
     MORV_ASSERT_TEXT(src_oterm, "src_oterm");
     CDB_ATOM_NODE* new_node = m_fsyn_api->duplicate_oterm(source, port, true);
     if (new_node == nullptr) return false;
-    MORV_DEBUG_STREAM::print(2, "   CREATED NEW NODE <%d>", atom_id(new_node));
+    MORV_DEBUG_STREAM::print(2, "   CREATED NEW NODE <%d>", morv_atom_id(new_node));
     m_fsyn_api->node_added(new_node, source, MORV_MODIFICATION_DUPLICATE, port, true, nullptr);
     CDB_ATOM_OTERM* new_oterm = new_node->get_output_term_by_type(port);
     MORV_ASSERT_TEXT(new_oterm, "new_oterm");
@@ -296,11 +295,11 @@ bool MORV_REP::pc_perform_duplication(CDB_ATOM_NODE* source, int dst_cluster, in
     for (CDB_ATOM_ITERM* iterm : moved) {
         MORV_ASSERT_TEXT(iterm->get_source() == src_oterm, "iterm->get_source() == src_oterm");
         move_iterm(iterm, new_oterm);
-        MORV_DEBUG_STREAM::print(2, "      CONNECTING node <%d> to node <%d> in cluster <%d>", atom_id(new_node),
-                                 atom_id(iterm->get_my_node()), dst_cluster);
+        MORV_DEBUG_STREAM::print(2, "      CONNECTING node <%d> to node <%d> in cluster <%d>", morv_atom_id(new_node),
+                                 morv_atom_id(iterm->get_my_node()), dst_cluster);
     }
     m_fsyn_api->add_node_to_cluster(new_node, dst_cluster, ale);
-    const int companion = cluster_map->get_companion_node(atom_id(new_node), false);
+    const int companion = cluster_map->get_companion_node(morv_atom_id(new_node), false);
     if (companion >= 0) {
         CDB_ATOM_NODE* companion_node = m_fsyn_api->get_node(companion);
         MORV_ASSERT_TEXT(companion_node, "companion_node");

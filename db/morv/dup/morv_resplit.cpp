@@ -22,26 +22,19 @@
 #include "morv/core/morv_expert.h"
 #include "morv/core/morv_msgs.h"
 #include "morv/log/morv_log.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/timing/morv_timing.h"
 
 namespace {
 
-const char* const k_cutoff_switch = "fsyn_cutoff_resplit_msr";
+const char* const k_resplit_cutoff_switch = "fsyn_cutoff_resplit_msr";
 const char* const k_bypass_switch = "fsyn_resplit_bypass_constraint_check";
-
-// Answer of compare_oterms_for_timing for outputs timed alike.
-constexpr int TIMING_EQUIVALENT = 2;
 
 bool is_register_output(const CDB_ATOM_OTERM* oterm)
 {
     return oterm->is_used_as(DB_REG_OUT);
-}
-
-bool has_fanout(const CDB_ATOM_OTERM* oterm)
-{
-    return oterm->begin_iterm_fanout() != oterm->end_iterm_fanout();
 }
 
 }  // namespace
@@ -108,9 +101,9 @@ void MORV_RESPLIT::find_groups(std::vector<MORV_OTERM_SET>* groups) const
 bool MORV_RESPLIT::read_cutoff(double* cutoff)
 {
     *cutoff = s_DEFAULT_CUTOFF;
-    const char* text = cfg_get_value(k_cutoff_switch);
+    const char* text = cfg_get_value(k_resplit_cutoff_switch);
     if (text == nullptr || *text == '\0') return true;
-    const CFG_KNOWN_KEY* key = cfg_find_known_key(k_cutoff_switch);
+    const CFG_KNOWN_KEY* key = cfg_find_known_key(k_resplit_cutoff_switch);
     MORV_ASSERT_TEXT(key, "cfg_find_known_key(fsyn_cutoff_resplit_msr)");
     const std::string fault = cfg_check_value(*key, text);
     if (fault.empty()) {
@@ -121,7 +114,7 @@ bool MORV_RESPLIT::read_cutoff(double* cutoff)
         m_cutoff_error_reported = true;
         MSG_E* msg = new MSG_E();
         msg->fill_args("Developer switch %1!s! %2!s!; RESPLIT reconnects no fanout./EMORV_FSYN_RESPLIT_BAD_CUTOFF",
-                       k_cutoff_switch, fault);
+                       k_resplit_cutoff_switch, fault);
         morv_send_msg(msg);
     }
     return false;
@@ -186,9 +179,9 @@ bool MORV_RESPLIT::is_chain_sink(CDB_ATOM_ITERM* iterm) const
 bool MORV_RESPLIT::is_admitted(CDB_ATOM_OTERM* representative, CDB_ATOM_OTERM* member, bool interlab) const
 {
     if (member == representative || !is_register_output(representative) || !is_register_output(member)) return true;
-    if (!has_fanout(representative) || !has_fanout(member)) return false;
+    if (!morv_oterm_has_fanout(representative) || !morv_oterm_has_fanout(member)) return false;
     if (m_bypass_constraint_check) return true;
-    if (interlab) return m_fsyn_api->compare_oterms_for_timing(representative, member) == TIMING_EQUIVALENT;
+    if (interlab) return m_fsyn_api->compare_oterms_for_timing(representative, member) == MORV_API::s_TIMING_EQUIVALENT;
     return tdc_get_accessories()->are_oterms_timing_equivalent(representative, member);
 }
 

@@ -11,20 +11,15 @@
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/log/morv_log.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_net_util.h"
 
 namespace {
 
-bool has_fanout(const CDB_ATOM_NODE* node, int output_port_type)
-{
-    const CDB_ATOM_OTERM* oterm = node->get_output_term_by_type(output_port_type);
-    return oterm != nullptr && oterm->has_fanout();
-}
-
 bool is_on_carry_chain(const CDB_ATOM_NODE* node)
 {
     const CDB_ATOM_ITERM* carry_in = node->get_input_term_by_type(DB_CARRY_IN);
-    return has_fanout(node, DB_CARRY_OUT) || (carry_in != nullptr && carry_in->is_connected());
+    return morv_output_has_fanout(node, DB_CARRY_OUT) || (carry_in != nullptr && carry_in->is_connected());
 }
 
 }  // namespace
@@ -59,7 +54,8 @@ void MORV_LOG_BRK::write_pending_entries()
 // rebuilt from its neighbours' states, not from its own.
 bool MORV_LOG_BRK::skips_chain_cell(CDB_ATOM_NODE* cell) const
 {
-    return has_fanout(cell, DB_COMB_OUT) && (has_fanout(cell, DB_SUM_OUT) || has_fanout(cell, DB_CARRY_OUT));
+    return morv_output_has_fanout(cell, DB_COMB_OUT) &&
+           (morv_output_has_fanout(cell, DB_SUM_OUT) || morv_output_has_fanout(cell, DB_CARRY_OUT));
 }
 
 void MORV_LOG_BRK::store_node_info_before_change(CDB_ATOM_NODE* node)

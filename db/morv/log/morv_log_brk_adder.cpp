@@ -24,6 +24,7 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 #include "morv/log/morv_log.h"
+#include "morv/log/morv_log_internal.h"
 #include "morv/log/morv_log_texts.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
@@ -39,7 +40,6 @@ const char* const COUT1_SUFFIX = "_cout1";
 constexpr int ADDER_CARRY_IN = 102;
 constexpr int ADDER_SECOND_CHAIN_IN = 103;
 constexpr int ADDER_CARRY_OUT = 43;
-constexpr int ADDER_LOW_CARRY_OUT = 44;
 constexpr int ADDER_LOW_SUM = 437;
 constexpr int ADDER_HIGH_SUM = 438;
 
@@ -52,14 +52,14 @@ constexpr uint64_t HIGH_SIGNAL = 0xff00;
 constexpr uint64_t HIGH_GND = 0xffff;
 constexpr uint64_t HIGH_VCC = 0;
 constexpr int HIGH_HALF_SHIFT = 32;
-constexpr uint64_t HALF_BITS = 0xffff;
+constexpr uint64_t HALF_MASK = 0xffff;
 
 bool ends_with(const std::string& text, const std::string& suffix)
 {
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-bool is_constant_text(const std::string& text)
+bool is_vcc_or_gnd_text(const std::string& text)
 {
     return text == MORV_LOG_VCC_TEXT || text == MORV_LOG_GND_TEXT;
 }
@@ -127,7 +127,7 @@ void MORV_LOG_BRK::set_pair_mask(CDB_ATOM_NODE* cell, bool keep_unconnected)
     for (int h = 0; h < 2; ++h) {
         CDB_ATOM_ITERM* iterm = cell->get_input_term_by_type(ports[h]);
         if (keep_unconnected && (iterm == nullptr || !iterm->is_connected()))
-            halves[h] = (current >> (h * HIGH_HALF_SHIFT)) & HALF_BITS;
+            halves[h] = (current >> (h * HIGH_HALF_SHIFT)) & HALF_MASK;
         else halves[h] = pair_mask_half(iterm, h == 1);
         release_folded_constant(iterm);
     }
@@ -160,16 +160,17 @@ bool MORV_LOG_BRK::plan_adder_inputs(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO*
             return false;
         }
         input.text = text;
-        if (text != MORV_LOG_DISCONNECT_TEXT && !is_constant_text(text)) input.source = find_oterm_by_logged_name(text);
+        if (text != MORV_LOG_DISCONNECT_TEXT && !is_vcc_or_gnd_text(text))
+            input.source = find_oterm_by_logged_name(text);
         if (is_carry_link(input.term)) {
-            if (input.source != nullptr || is_constant_text(text)) {
+            if (input.source != nullptr || is_vcc_or_gnd_text(text)) {
                 MORV_DEBUG_STREAM::print(1, "The second chain input of hs adder %s would drive its internal carry",
                                          entry->m_node_name.c_str());
                 return false;
             }
             continue;
         }
-        if (input.source == nullptr && text != MORV_LOG_DISCONNECT_TEXT && !is_constant_text(text)) {
+        if (input.source == nullptr && text != MORV_LOG_DISCONNECT_TEXT && !is_vcc_or_gnd_text(text)) {
             MORV_DEBUG_STREAM::print(1, "Unable to find the oterm %s", text.c_str());
             return false;
         }
@@ -185,14 +186,14 @@ bool MORV_LOG_BRK::plan_adder_outputs(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO
         ADDER_OUTPUT output;
         output.port = entry->m_output_ports[i];
         output.name = entry->m_output_port_name[i];
-        if (output.port != ADDER_CARRY_OUT && output.port != ADDER_LOW_CARRY_OUT && output.port != ADDER_LOW_SUM &&
-            output.port != ADDER_HIGH_SUM) {
+        if (output.port != ADDER_CARRY_OUT && output.port != MORV_LOG_ADDER_LOW_CARRY_OUT &&
+            output.port != ADDER_LOW_SUM && output.port != ADDER_HIGH_SUM) {
             MORV_DEBUG_STREAM::print(1, "Unrecognized port type %d of hs adder %s", output.port,
                                      entry->m_node_name.c_str());
             return false;
         }
         output.existing = find_oterm_by_logged_name(output.name);
-        if (output.existing == nullptr && output.port != ADDER_LOW_CARRY_OUT)
+        if (output.existing == nullptr && output.port != MORV_LOG_ADDER_LOW_CARRY_OUT)
             MORV_DEBUG_STREAM::print(0, "Warning: Can't find the oterm %s for this hsadder in the TVII netlist",
                                      output.name.c_str());
         if (output.existing != nullptr) plan.origin = output.existing->get_my_node();
@@ -254,7 +255,7 @@ void MORV_LOG_BRK::build_adder_output(const ADDER_OUTPUT& output, CDB_ATOM_NODE*
         break;
     default: break;
     }
-    const bool low_carry = output.port == ADDER_LOW_CARRY_OUT;
+    const bool low_carry = output.port == MORV_LOG_ADDER_LOW_CARRY_OUT;
     if (!low_carry && output.existing == nullptr) return;
     HDB_INSTANCE_NAME* name = get_or_create_instance_name(low_carry ? low_carry_out_name(output) : output.name);
     CDB_ATOM_OTERM* oterm = cells[cell]->get_output_term_by_type(port_type);
@@ -368,7 +369,7 @@ bool MORV_LOG_BRK::reproduce_add_remove_connection_for_hs_adder(LOGDB_FSYN_LOG_E
                                      entry->m_node_name.c_str());
             return false;
         }
-        if (change.text != MORV_LOG_DISCONNECT_TEXT && !is_constant_text(change.text)) {
+        if (change.text != MORV_LOG_DISCONNECT_TEXT && !is_vcc_or_gnd_text(change.text)) {
             change.source = find_oterm_by_logged_name(change.text);
             if (change.source == nullptr) {
                 MORV_DEBUG_STREAM::print(1, "Add/remove connection could not find the oterm %s", change.text.c_str());

@@ -18,6 +18,7 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 #include "morv/log/morv_log.h"
+#include "morv/log/morv_log_internal.h"
 #include "morv/log/morv_log_texts.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
@@ -25,15 +26,7 @@
 
 namespace {
 
-// The output a name index leaves out.
-constexpr int UNINDEXED_OUTPUT_PORT = 6;
-
-bool is_latch_text(const std::string& text)
-{
-    return text == "ENABLE1" || text == "ENABLE0" || text == "CLEAR" || text == "PRESET" || text == "FEEDBACK";
-}
-
-bool is_constant_text(const std::string& text)
+bool names_no_source(const std::string& text)
 {
     return text == MORV_LOG_DISCONNECT_TEXT || text == MORV_LOG_VCC_TEXT || text == MORV_LOG_GND_TEXT;
 }
@@ -42,13 +35,8 @@ bool is_constant_text(const std::string& text)
 size_t plain_input_count(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry)
 {
     size_t count = 0;
-    while (count < entry->m_sources.size() && !is_latch_text(entry->m_sources[count])) ++count;
+    while (count < entry->m_sources.size() && !morv_log_is_latch_text(entry->m_sources[count])) ++count;
     return count;
-}
-
-std::string short_name(const HDB_INSTANCE_NAME* name)
-{
-    return name != nullptr ? name->get_short_hpath() : std::string();
 }
 
 }  // namespace
@@ -63,7 +51,7 @@ void MORV_LOG_BRK::index_nodes_by_name_id()
         CDB_ATOM_OTERM* primary = get_primary_oterm(node);
         for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
             CDB_ATOM_OTERM* oterm = *it;
-            if (oterm->get_usage() == UNINDEXED_OUTPUT_PORT) continue;
+            if (oterm->get_usage() == MORV_LOG_UNINDEXED_OUTPUT_PORT) continue;
             if (!oterm->has_fanout() && !node->is_lcell_hsadder() && oterm != primary) continue;
             if (HDB_INSTANCE_NAME* name = oterm->get_instance_name()) m_oterm_by_name_id[name->get_id()] = oterm;
         }
@@ -92,7 +80,7 @@ bool MORV_LOG_BRK::find_rebuild_sources(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_IN
     bool has_origin = false;
     for (size_t i = 0; i < out_sources.size(); ++i) {
         const std::string& text = entry->m_sources[i];
-        if (is_constant_text(text)) continue;
+        if (names_no_source(text)) continue;
         out_sources[i] = find_oterm_by_logged_name(text);
         if (out_sources[i] == nullptr) {
             MORV_DEBUG_STREAM::print(100, "Unable to find the oterm %s", text.c_str());
@@ -285,12 +273,12 @@ bool MORV_LOG_BRK::reproduce_store_node_info(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INF
 
 namespace {
 
-bool is_driven_by(const CDB_ATOM_NODE* node, int port_type, const std::string& name)
+bool reads_logged_source(const CDB_ATOM_NODE* node, int port_type, const std::string& name)
 {
     const CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port_type);
     const CDB_ATOM_OTERM* source = iterm != nullptr ? iterm->get_source() : nullptr;
     if (name.empty()) return iterm == nullptr || !iterm->is_connected();
-    return source != nullptr && short_name(source->get_instance_name()) == name;
+    return source != nullptr && morv_log_short_name(source->get_instance_name()) == name;
 }
 
 }  // namespace
@@ -300,8 +288,8 @@ CDB_ATOM_NODE* MORV_LOG_BRK::find_existing_clkbuf(const LOGDB_FSYN_LOG_ENTRY_CON
     for (CDB_ATOM_NODE* node : *m_fsyn_api->get_atom_netlist()) {
         if (!node->is_clkbuf() || CUT_CLKBUF_UTIL::get_clock_type(node) != static_cast<int>(entry->m_clock_type))
             continue;
-        if (is_driven_by(node, DB_CLKBUF_IN, entry->m_clk_source_name) &&
-            is_driven_by(node, DB_CLOCK_ENABLE, entry->m_ena_source_name) &&
+        if (reads_logged_source(node, DB_CLKBUF_IN, entry->m_clk_source_name) &&
+            reads_logged_source(node, DB_CLOCK_ENABLE, entry->m_ena_source_name) &&
             node->get_output_term_by_type(DB_CLKBUF_OUT) != nullptr)
             return node;
     }
@@ -324,7 +312,7 @@ bool MORV_LOG_BRK::reproduce_confirm_clkbuf(LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF*
         CDB_ATOM_OTERM* out = existing->get_output_term_by_type(DB_CLKBUF_OUT);
         MORV_DEBUG_STREAM::print(100, "Found that the TVII clock %s is really the FLII clock %d %s",
                                  entry->m_output_name.c_str(), int(existing->get_id()),
-                                 short_name(out->get_instance_name()).c_str());
+                                 morv_log_short_name(out->get_instance_name()).c_str());
         m_oterm_by_name_id[out_name->get_id()] = out;
         return true;
     }
@@ -416,7 +404,7 @@ bool MORV_LOG_BRK::reproduce_add_remove_connection(LOGDB_FSYN_LOG_ENTRY_ADD_REMO
     if (entry->m_connection_array.size() != static_cast<size_t>(slots)) return false;
     // Every source first: a missing one fails the entry before any edit.
     for (const std::string& text : entry->m_connection_array) {
-        if (text == MORV_LOG_UNCHANGED_TEXT || is_constant_text(text) ||
+        if (text == MORV_LOG_UNCHANGED_TEXT || names_no_source(text) ||
             (text == MORV_LOG_NOT_GND_TEXT && m_log_version == "6.0"))
             continue;
         if (find_oterm_by_logged_name(text) == nullptr) {

@@ -17,6 +17,7 @@
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_msgs.h"
 #include "morv/log/morv_log.h"
+#include "morv/log/morv_log_internal.h"
 #include "morv/log/morv_log_texts.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_chip_map.h"
@@ -24,18 +25,9 @@
 
 namespace {
 
-constexpr int DELAY_CHAIN = DB_DELAY_CHAIN_INPUT;
-constexpr uint32_t LUTMASK_VIA_NODE = 2;
-
 const char* text_of(const std::string& s)
 {
     return s.c_str();
-}
-
-HDB_ACTION_PT_INSTANCE* action_point(MORV_API* api)
-{
-    CMP_FACADE* cmp = api->get_morv_env()->get_cmp();
-    return cmp != nullptr ? cmp->get_action_point_instance() : nullptr;
 }
 
 bool is_old_version(const std::string& version)
@@ -111,14 +103,14 @@ void MORV_LOG::replay_ground_text(CDB_ATOM_NODE*, CDB_ATOM_ITERM* iterm)
 
 HDB_INSTANCE_NAME* MORV_LOG::find_instance_name(const std::string& name) const
 {
-    HDB_ACTION_PT_INSTANCE* ap = action_point(m_fsyn_api);
+    HDB_ACTION_PT_INSTANCE* ap = morv_log_action_point(m_fsyn_api);
     return ap != nullptr ? ap->get_instance_name(name) : nullptr;
 }
 
 HDB_INSTANCE_NAME* MORV_LOG::get_or_create_instance_name(const std::string& name) const
 {
     if (HDB_INSTANCE_NAME* found = find_instance_name(name)) return found;
-    HDB_ACTION_PT_INSTANCE* ap = action_point(m_fsyn_api);
+    HDB_ACTION_PT_INSTANCE* ap = morv_log_action_point(m_fsyn_api);
     HDB_NAME_MGR* names = ap != nullptr ? ap->get_name_mgr() : nullptr;
     HDB_INSTANCE_NAME* ap_root = names != nullptr ? names->get_root() : nullptr;
     MORV_ASSERT_TEXT(ap_root, "ap_root");
@@ -239,7 +231,7 @@ bool MORV_LOG::reproduce_insert_atom(LOGDB_FSYN_LOG_ENTRY_INSERT_ATOM* entry)
 namespace {
 
 // Port usages of a combinational cell's outputs that a deletion may cut.
-bool is_chain_output(const CDB_ATOM_OTERM* oterm)
+bool is_carry_or_share_output(const CDB_ATOM_OTERM* oterm)
 {
     return oterm->get_usage() == DB_CARRY_OUT || oterm->get_usage() == DB_SHARE_OUT;
 }
@@ -257,7 +249,7 @@ bool MORV_LOG::reproduce_delete_atom(LOGDB_FSYN_LOG_ENTRY_DELETE_ATOM* entry)
     // A cell whose output still feeds logic here is kept whole: deleting it
     // would leave its sinks without a source.
     for (CDB_ATOM_OTERM* oterm : found)
-        if (oterm->get_my_node()->is_lcell_comb() && oterm->has_fanout() && !is_chain_output(oterm)) {
+        if (oterm->get_my_node()->is_lcell_comb() && oterm->has_fanout() && !is_carry_or_share_output(oterm)) {
             MORV_DEBUG_STREAM::print(100, "Warning:  Node to be deleted still has fanout");
             const std::string node_name = entry->m_node_name.empty() ? std::string("?") : entry->m_node_name;
             morv_send_msg(morv_new_msg(MORV_MSG_WMORV_FSYN_LOG_NODE_STILL_HAS_FANOUT, node_name));
@@ -349,7 +341,7 @@ bool MORV_LOG::reproduce_set_lutmask(LOGDB_FSYN_LOG_ENTRY_SET_LUTMASK* entry)
     switch (entry->m_lutmask_type) {
     case 0: cdb()->set_lutmask(node, mask, flag); break;
     case LOGDB_FSYN_LOG_ENTRY_SET_LUTMASK::SUM: cdb()->set_sum_lutmask(node, mask, flag); break;
-    case LUTMASK_VIA_NODE:
+    case MORV_LOG_LUTMASK_VIA_NODE:
         node->set_lutmask(mask, flag);
         if (replay_logging()) log_set_lutmask_via_node(node, mask, flag);
         break;
@@ -438,8 +430,9 @@ bool MORV_LOG::reproduce_set_iterm_properties(LOGDB_FSYN_LOG_ENTRY_SET_ITERM_PRO
 {
     MORV_REPLAY_TERM(entry, "SET_ITERM_PROPERTIES", "Reproducing set iterm properties %s %d")
     if (iterm == nullptr) return false;
-    cdb()->set_iterm_properties(iterm, entry->m_invert, entry->m_global, DELAY_CHAIN, entry->m_connected_to_delay_chain,
-                                entry->m_use_delay_chain, entry->m_delay_chain_index, entry->m_user_delay_chain);
+    cdb()->set_iterm_properties(iterm, entry->m_invert, entry->m_global, DB_DELAY_CHAIN_INPUT,
+                                entry->m_connected_to_delay_chain, entry->m_use_delay_chain, entry->m_delay_chain_index,
+                                entry->m_user_delay_chain);
     return true;
 }
 

@@ -19,6 +19,7 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 #include "morv/log/morv_log.h"
+#include "morv/log/morv_log_internal.h"
 #include "morv/log/morv_log_texts.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
@@ -27,24 +28,11 @@
 namespace {
 
 const char* const COUT1_SUFFIXES[] = {"~_cout1", "_cout1"};
-constexpr int UNINDEXED_OUTPUT_PORT = 6;
-// The adder's low carry output, as this family numbers it.
-constexpr int ADDER_LOW_CARRY_OUT = 44;
 constexpr size_t SOURCE_TABLE_SIZE = 11;
 
 [[noreturn]] void mrl_replay_error(const char* text, int line)
 {
     MSG_INTERNAL_ERROR::report(text, "MORV", __FILE__, line);
-}
-
-bool is_latch_text(const std::string& text)
-{
-    return text == "ENABLE1" || text == "ENABLE0" || text == "CLEAR" || text == "PRESET" || text == "FEEDBACK";
-}
-
-std::string short_name(const HDB_INSTANCE_NAME* name)
-{
-    return name != nullptr ? name->get_short_hpath() : std::string();
 }
 
 // The name a carry output of an adder's low bit is found by: the other
@@ -71,11 +59,12 @@ void MORV_LOG_MRL::index_nodes_by_name_id()
         CDB_ATOM_OTERM* primary = get_primary_oterm(node);
         for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
             CDB_ATOM_OTERM* oterm = *it;
-            if (oterm->get_usage() == UNINDEXED_OUTPUT_PORT) continue;
+            if (oterm->get_usage() == MORV_LOG_UNINDEXED_OUTPUT_PORT) continue;
             if (!oterm->has_fanout() && oterm != primary && !node->is_lcell_hsadder()) continue;
             HDB_INSTANCE_NAME* name = oterm->get_instance_name();
             if (name == nullptr) continue;
-            if (node->is_lcell_hsadder() && oterm->get_usage() == ADDER_LOW_CARRY_OUT && m_log_version != "6.0") {
+            if (node->is_lcell_hsadder() && oterm->get_usage() == MORV_LOG_ADDER_LOW_CARRY_OUT &&
+                m_log_version != "6.0") {
                 const std::string text = name->get_short_hpath();
                 const std::string shortened = without_cout1(text);
                 if (shortened != text) name = get_or_create_instance_name(shortened);
@@ -137,7 +126,7 @@ bool MORV_LOG_MRL::fill_source_table(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO*
                                      std::vector<std::string>& out_table) const
 {
     out_table.assign(SOURCE_TABLE_SIZE, std::string());
-    for (size_t i = 0; i < entry->m_sources.size() && !is_latch_text(entry->m_sources[i]); ++i) {
+    for (size_t i = 0; i < entry->m_sources.size() && !morv_log_is_latch_text(entry->m_sources[i]); ++i) {
         const int32_t slot = entry->m_input_ports[i];
         if (slot < 0 || static_cast<size_t>(slot) >= SOURCE_TABLE_SIZE) {
             MORV_DEBUG_STREAM::print(1, "Input slot %d of %s is not one of this family", int(slot),
@@ -194,7 +183,7 @@ CDB_ATOM_OTERM* MORV_LOG_MRL::find_rebuild_source(const std::string& text, const
         if (existing == nullptr || !existing->get_my_node()->is_lcell_hsadder()) continue;
         CDB_ATOM_NODE* adder = existing->get_my_node();
         for (auto it = adder->begin_oterm(); it != adder->end_oterm(); ++it)
-            if (short_name((*it)->get_instance_name()) == text) return *it;
+            if (morv_log_short_name((*it)->get_instance_name()) == text) return *it;
     }
     CDB_ATOM_OTERM* found = find_oterm_by_logged_name(text);
     if (found != nullptr)
@@ -262,7 +251,7 @@ void MORV_LOG_MRL::rebuild_latch(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* ent
     info.output_port = DB_COMB_OUT;
     for (size_t i = 0; i < entry->m_sources.size(); ++i) {
         const std::string& role = entry->m_sources[i];
-        if (!is_latch_text(role)) continue;
+        if (!morv_log_is_latch_text(role)) continue;
         const int port_type = get_port_type_of_slot(entry->m_input_ports[i], cell->get_atom_type());
         const CDB_ATOM_ITERM* iterm = cell->get_input_term_by_type(port_type);
         if (iterm != nullptr && (iterm->is_vcc() || iterm->is_gnd())) continue;
@@ -349,11 +338,11 @@ bool MORV_LOG_MRL::reproduce_store_node_info(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INF
 
 namespace {
 
-bool is_driven_by(const CDB_ATOM_NODE* node, int port_type, const std::string& name)
+bool is_driven_by_named(const CDB_ATOM_NODE* node, int port_type, const std::string& name)
 {
     const CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port_type);
     const CDB_ATOM_OTERM* source = iterm != nullptr ? iterm->get_source() : nullptr;
-    return source != nullptr && short_name(source->get_instance_name()) == name;
+    return source != nullptr && morv_log_short_name(source->get_instance_name()) == name;
 }
 
 bool drives_only_signal_probes(const CDB_ATOM_OTERM* oterm)
@@ -374,13 +363,13 @@ bool MORV_LOG_MRL::confirm_existing_clkbuf(const LOGDB_FSYN_LOG_ENTRY_CONFIRM_CL
         if (!node->is_clkbuf() || CUT_CLKBUF_UTIL::get_clock_type(node) != static_cast<int>(entry->m_clock_type))
             continue;
         CDB_ATOM_OTERM* out = node->get_output_term_by_type(DB_CLKBUF_OUT);
-        if (out == nullptr || !is_driven_by(node, DB_CLKBUF_IN, entry->m_clk_source_name)) continue;
-        if (!entry->m_ena_source_name.empty() && !is_driven_by(node, DB_CLOCK_ENABLE, entry->m_ena_source_name))
+        if (out == nullptr || !is_driven_by_named(node, DB_CLKBUF_IN, entry->m_clk_source_name)) continue;
+        if (!entry->m_ena_source_name.empty() && !is_driven_by_named(node, DB_CLOCK_ENABLE, entry->m_ena_source_name))
             continue;
         if (taken != nullptr && drives_only_signal_probes(out)) continue;
         MORV_DEBUG_STREAM::print(100, "Found that the TVII clock %s is really the FLII clock %d %s",
                                  entry->m_output_name.c_str(), int(node->get_id()),
-                                 short_name(out->get_instance_name()).c_str());
+                                 morv_log_short_name(out->get_instance_name()).c_str());
         taken = out;
     }
     if (taken == nullptr) return false;

@@ -15,6 +15,7 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_env.h"
 #include "morv/log/morv_log.h"
+#include "morv/log/morv_log_internal.h"
 #include "morv/netlist/morv_net_util.h"
 
 namespace {
@@ -189,18 +190,18 @@ CDB_ATOM_NODE* MORV_LOG::get_carry_chain_head(CDB_ATOM_NODE* node) const
 
 // ------------------------------------------------------------------ lookups by name
 
-namespace {
-
-BPM_BOUNDARY_PORT_MANAGER* port_manager(MORV_API* api)
+BPM_BOUNDARY_PORT_MANAGER* morv_log_port_manager(MORV_API* api)
 {
     return api->get_morv_env()->get_boundary_port_manager();
 }
 
-HDB_ACTION_PT_INSTANCE* action_point(MORV_API* api)
+HDB_ACTION_PT_INSTANCE* morv_log_action_point(MORV_API* api)
 {
     CMP_FACADE* cmp = api->get_morv_env()->get_cmp();
     return cmp != nullptr ? cmp->get_action_point_instance() : nullptr;
 }
+
+namespace {
 
 const char* const DUPBP = "_dupbp";
 
@@ -224,7 +225,7 @@ void MORV_LOG::enter_boundary_port(int bp_id)
 
 void MORV_LOG::build_boundary_port_map()
 {
-    BPM_BOUNDARY_PORT_MANAGER* bpm = port_manager(m_fsyn_api);
+    BPM_BOUNDARY_PORT_MANAGER* bpm = morv_log_port_manager(m_fsyn_api);
     if (bpm == nullptr) return;
     const int count = bpm->get_port_count();
     for (int id = 0; id < count; ++id)
@@ -234,7 +235,7 @@ void MORV_LOG::build_boundary_port_map()
 void MORV_LOG::add_boundary_port_tree(int bp_id)
 {
     MORV_ASSERT_TEXT(bp_id != BPM_BOUNDARY_PORT_MANAGER::NO_PORT, "bpid != BPM_OPEN");
-    BPM_BOUNDARY_PORT_MANAGER* bpm = port_manager(m_fsyn_api);
+    BPM_BOUNDARY_PORT_MANAGER* bpm = morv_log_port_manager(m_fsyn_api);
     if (bpm == nullptr) return;
     for (int child : bpm->get_child_ports(bp_id)) add_boundary_port_tree(child);
     enter_boundary_port(bp_id);
@@ -242,7 +243,7 @@ void MORV_LOG::add_boundary_port_tree(int bp_id)
 
 void MORV_LOG::build_partition_map()
 {
-    BPM_BOUNDARY_PORT_MANAGER* bpm = port_manager(m_fsyn_api);
+    BPM_BOUNDARY_PORT_MANAGER* bpm = morv_log_port_manager(m_fsyn_api);
     if (bpm == nullptr) return;
     const int count = bpm->get_partition_count();
     for (int id = 0; id < count; ++id) {
@@ -255,7 +256,7 @@ void MORV_LOG::build_partition_map()
 // A term bound to a bus port carries every port listed under it as well.
 void MORV_LOG::build_boundary_port_term_map()
 {
-    BPM_BOUNDARY_PORT_MANAGER* bpm = port_manager(m_fsyn_api);
+    BPM_BOUNDARY_PORT_MANAGER* bpm = morv_log_port_manager(m_fsyn_api);
     CDB_ATOM_NETLIST* netlist = m_fsyn_api->get_atom_netlist();
     if (bpm == nullptr || netlist == nullptr) return;
     for (CDB_ATOM_NODE* node : *netlist)
@@ -270,7 +271,7 @@ void MORV_LOG::add_boundary_port_term(int bp_id, CDB_ATOM_OTERM* oterm)
 {
     MORV_ASSERT_TEXT(bp_id != BPM_BOUNDARY_PORT_MANAGER::NO_PORT, "bpid != BPM_OPEN");
     MORV_ASSERT_TEXT(oterm, "oterm");
-    if (BPM_BOUNDARY_PORT_MANAGER* bpm = port_manager(m_fsyn_api))
+    if (BPM_BOUNDARY_PORT_MANAGER* bpm = morv_log_port_manager(m_fsyn_api))
         for (int child : bpm->get_child_ports(bp_id)) add_boundary_port_term(child, oterm);
     m_bp_name_to_oterm_map[m_fsyn_api->get_boundary_port_name(bp_id)] = oterm;
     m_oterm_to_bp_ids_map[oterm].push_back(static_cast<uint32_t>(bp_id));
@@ -286,7 +287,7 @@ void MORV_LOG::index_node_by_name_id(CDB_ATOM_NODE* node)
 
 CDB_ATOM_NODE* MORV_LOG::find_node_by_logged_name(const std::string& name) const
 {
-    HDB_ACTION_PT_INSTANCE* ap = action_point(m_fsyn_api);
+    HDB_ACTION_PT_INSTANCE* ap = morv_log_action_point(m_fsyn_api);
     HDB_INSTANCE_NAME* iname = ap != nullptr ? ap->get_instance_name(name) : nullptr;
     if (iname == nullptr) return nullptr;
     auto it = m_node_by_name_id.find(iname->get_id());
@@ -306,7 +307,7 @@ CDB_ATOM_OTERM* MORV_LOG::find_oterm_by_logged_name(const std::string& name)
 {
     auto by_port = m_bp_name_to_oterm_map.find(name);
     if (by_port != m_bp_name_to_oterm_map.end()) return by_port->second;
-    HDB_ACTION_PT_INSTANCE* ap = action_point(m_fsyn_api);
+    HDB_ACTION_PT_INSTANCE* ap = morv_log_action_point(m_fsyn_api);
     if (HDB_INSTANCE_NAME* iname = ap != nullptr ? ap->get_instance_name(name) : nullptr) {
         auto by_name = m_oterm_by_name_id.find(iname->get_id());
         if (by_name != m_oterm_by_name_id.end()) return by_name->second;

@@ -14,7 +14,9 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_env.h"
 #include "morv/log/morv_log.h"
+#include "morv/log/morv_log_internal.h"
 #include "morv/log/morv_log_texts.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_net_util.h"
 
 namespace {
@@ -22,28 +24,6 @@ namespace {
 [[noreturn]] void record_error(const char* text, int line)
 {
     MSG_INTERNAL_ERROR::report(text, "MORV", __FILE__, line);
-}
-
-std::string short_name(const HDB_INSTANCE_NAME* name)
-{
-    return name != nullptr ? name->get_short_hpath() : std::string();
-}
-
-bool has_fanout(const CDB_ATOM_NODE* node, int output_port_type)
-{
-    const CDB_ATOM_OTERM* oterm = node->get_output_term_by_type(output_port_type);
-    return oterm != nullptr && oterm->has_fanout();
-}
-
-bool is_connected(const CDB_ATOM_NODE* node, int input_port_type)
-{
-    const CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(input_port_type);
-    return iterm != nullptr && iterm->is_connected();
-}
-
-BPM_BOUNDARY_PORT_MANAGER* port_manager(MORV_API* api)
-{
-    return api->get_morv_env()->get_boundary_port_manager();
 }
 
 }  // namespace
@@ -68,8 +48,8 @@ bool may_be_constant_driver(const CDB_ATOM_NODE* node, bool made_during_log)
 {
     if (!node->is_lcell_comb() || made_during_log) return false;
     for (int port : {DB_SUM_OUT, DB_CARRY_OUT, DB_SHARE_OUT})
-        if (has_fanout(node, port)) return false;
-    return !is_connected(node, DB_CARRY_IN) && !is_connected(node, DB_SHARE_IN);
+        if (morv_output_has_fanout(node, port)) return false;
+    return !morv_input_connected(node, DB_CARRY_IN) && !morv_input_connected(node, DB_SHARE_IN);
 }
 
 }  // namespace
@@ -97,7 +77,7 @@ LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* MORV_LOG::file_store_node_info(CDB_ATOM_NO
     if (m_store_node_info_map.count(id) != 0) return nullptr;
     auto* entry = MEM_NEW("MORV", LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO, static_cast<int32_t>(next_entry_id()));
     entry->m_node_id = node->get_id();
-    entry->m_node_name = short_name(node->get_instance_name());
+    entry->m_node_name = morv_log_short_name(node->get_instance_name());
     entry->m_node_kind = kind;
     m_store_node_info_map.emplace(id, RECORD_OWNER(entry));
     m_stored_node_ids.insert(id);
@@ -106,12 +86,12 @@ LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* MORV_LOG::file_store_node_info(CDB_ATOM_NO
 
 std::string MORV_LOG::get_iterm_source_name(CDB_ATOM_ITERM* iterm) const
 {
-    if (BPM_BOUNDARY_PORT_MANAGER* bpm = port_manager(m_fsyn_api)) {
+    if (BPM_BOUNDARY_PORT_MANAGER* bpm = morv_log_port_manager(m_fsyn_api)) {
         const int port_id = bpm->get_assigned_port_id(iterm);
         if (port_id != BPM_BOUNDARY_PORT_MANAGER::NO_PORT) return m_fsyn_api->get_boundary_port_name(port_id);
     }
     CDB_ATOM_OTERM* source = iterm->get_source();
-    return source != nullptr ? short_name(source->get_instance_name()) : std::string();
+    return source != nullptr ? morv_log_short_name(source->get_instance_name()) : std::string();
 }
 
 namespace {
@@ -127,7 +107,7 @@ bool needs_term_properties(const CDB_ATOM_ITERM* iterm)
 
 void MORV_LOG::record_input_states(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, CDB_ATOM_NODE* node, bool visit_sources)
 {
-    BPM_BOUNDARY_PORT_MANAGER* bpm = port_manager(m_fsyn_api);
+    BPM_BOUNDARY_PORT_MANAGER* bpm = morv_log_port_manager(m_fsyn_api);
     std::vector<CDB_ATOM_ITERM*> iterms(node->begin_iterm(), node->end_iterm());
     for (CDB_ATOM_ITERM* iterm : iterms) {
         entry->m_input_ports.push_back(get_connection_slot(iterm->get_any_usage_as(), node->get_atom_type()));
@@ -156,12 +136,12 @@ void MORV_LOG::record_input_states(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, 
 void MORV_LOG::record_output(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, CDB_ATOM_OTERM* oterm) const
 {
     entry->m_output_ports.push_back(oterm->get_any_usage_as());
-    entry->m_output_port_name.push_back(short_name(oterm->get_instance_name()));
+    entry->m_output_port_name.push_back(morv_log_short_name(oterm->get_instance_name()));
 }
 
 bool MORV_LOG::has_boundary_port(CDB_ATOM_OTERM* oterm) const
 {
-    BPM_BOUNDARY_PORT_MANAGER* bpm = port_manager(m_fsyn_api);
+    BPM_BOUNDARY_PORT_MANAGER* bpm = morv_log_port_manager(m_fsyn_api);
     if (bpm == nullptr) return false;
     return bpm->get_assigned_port_id(oterm) != BPM_BOUNDARY_PORT_MANAGER::NO_PORT ||
            bpm->get_bound_port_id(oterm) != BPM_BOUNDARY_PORT_MANAGER::NO_PORT;
@@ -206,14 +186,14 @@ void MORV_LOG::file_confirm_clkbuf(CDB_ATOM_NODE* clkbuf)
     if (m_store_node_info_map.count(id) != 0) return;
     auto* entry = MEM_NEW("MORV", LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF, static_cast<int32_t>(next_entry_id()));
     entry->m_node_id = clkbuf->get_id();
-    entry->m_node_name = short_name(clkbuf->get_instance_name());
+    entry->m_node_name = morv_log_short_name(clkbuf->get_instance_name());
     const auto source_name = [&](int port) {
         CDB_ATOM_ITERM* iterm = clkbuf->get_input_term_by_type(port);
         return iterm != nullptr && iterm->is_driven() ? get_iterm_source_name(iterm) : std::string();
     };
     entry->m_clk_source_name = source_name(DB_CLKBUF_IN);
     CDB_ATOM_OTERM* out = clkbuf->get_output_term_by_type(DB_CLKBUF_OUT);
-    entry->m_output_name = out != nullptr ? short_name(out->get_instance_name()) : std::string();
+    entry->m_output_name = out != nullptr ? morv_log_short_name(out->get_instance_name()) : std::string();
     entry->m_ena_source_name = source_name(DB_CLOCK_ENABLE);
     entry->m_clock_type = static_cast<uint32_t>(CUT_CLKBUF_UTIL::get_clock_type(clkbuf));
     m_store_node_info_map.emplace(id, RECORD_OWNER(entry));

@@ -9,6 +9,7 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_env.h"
 #include "morv/log/morv_log.h"
+#include "morv/log/morv_log_internal.h"
 #include "morv/log/morv_log_texts.h"
 #include "morv/netlist/morv_net_util.h"
 
@@ -19,19 +20,14 @@ namespace {
     MSG_INTERNAL_ERROR::report(text, "MORV", __FILE__, line);
 }
 
-std::string short_name(const HDB_INSTANCE_NAME* name)
-{
-    return name != nullptr ? name->get_short_hpath() : std::string();
-}
-
 std::string short_name(const CDB_ATOM_NODE* node)
 {
-    return short_name(node->get_instance_name());
+    return morv_log_short_name(node->get_instance_name());
 }
 
 std::string short_name(const CDB_ATOM_OTERM* oterm)
 {
-    return short_name(oterm->get_instance_name());
+    return morv_log_short_name(oterm->get_instance_name());
 }
 
 // The mask of a LUT of fewer inputs repeated over the rows of six inputs,
@@ -354,7 +350,7 @@ void MORV_LOG::log_create_iterm(CDB_ATOM_NODE* node, int input_port_type, int un
 void MORV_LOG::log_create_oterm(CDB_ATOM_NODE* node, int output_port_type, HDB_INSTANCE_NAME* name)
 {
     auto* record = node_record<LOGDB_FSYN_LOG_ENTRY_CREATE_OTERM>(node, true);
-    record->m_term_name = short_name(name);
+    record->m_term_name = morv_log_short_name(name);
     record->m_port_type = static_cast<uint32_t>(output_port_type);
     add_pending(RECORD_OWNER(record));
 }
@@ -362,7 +358,6 @@ void MORV_LOG::log_create_oterm(CDB_ATOM_NODE* node, int output_port_type, HDB_I
 namespace {
 
 constexpr uint32_t LUTMASK_PLAIN = 0;
-constexpr uint32_t LUTMASK_VIA_NODE = 2;
 
 }  // namespace
 
@@ -378,7 +373,7 @@ constexpr uint32_t LUTMASK_VIA_NODE = 2;
 
 MORV_LOG_LUTMASK_WRITER(log_set_lutmask, LUTMASK_PLAIN)
 MORV_LOG_LUTMASK_WRITER(log_set_sum_lutmask, LOGDB_FSYN_LOG_ENTRY_SET_LUTMASK::SUM)
-MORV_LOG_LUTMASK_WRITER(log_set_lutmask_via_node, LUTMASK_VIA_NODE)
+MORV_LOG_LUTMASK_WRITER(log_set_lutmask_via_node, MORV_LOG_LUTMASK_VIA_NODE)
 #undef MORV_LOG_LUTMASK_WRITER
 
 void MORV_LOG::log_set_iterm_properties(CDB_ATOM_ITERM* iterm, bool invert, int global_type, int,

@@ -9,6 +9,7 @@
 
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_net_util.h"
 
 namespace {
@@ -65,11 +66,6 @@ void for_each_data_source(const CDB_ATOM_NODE* node, F&& visit)
         CDB_ATOM_OTERM* source = (*it)->get_source();
         if (source && !MORV_CLUSTER::is_register_control_port(node, (*it)->get_any_usage_as())) visit(source);
     }
-}
-
-int atom_id(const CDB_ATOM_OTERM* oterm)
-{
-    return static_cast<int>(oterm->get_my_node()->get_id());
 }
 
 }  // namespace
@@ -515,8 +511,8 @@ void MORV_CLUSTER::print() const
     MORV_DEBUG_STREAM::print(100, "Printing Cluster");
     for (CDB_ATOM_OTERM* oterm : m_known_oterms) {
         CDB_ATOM_NODE* node = oterm->get_my_node();
-        MORV_DEBUG_STREAM::print(100, "Node ID %d (%s) %s", atom_id(oterm), cdb_output_port_name(oterm->get_usage()),
-                                 MORV_NET_UTIL::get_hpath_name(node).c_str());
+        MORV_DEBUG_STREAM::print(100, "Node ID %d (%s) %s", morv_oterm_atom_id(oterm),
+                                 cdb_output_port_name(oterm->get_usage()), MORV_NET_UTIL::get_hpath_name(node).c_str());
         get_node_info(oterm).print();
     }
     MORV_DEBUG_STREAM::print(100, "%d node(s) printed.", static_cast<int>(m_known_oterms.size()));

@@ -18,6 +18,7 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 #include "morv/log/morv_log.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/netlist/morv_net_util.h"
@@ -37,11 +38,6 @@ const char* kind_text(int kind)
     case CUT_MODIFICATION_ITERMS_AND_LUTMASK: return "Type: ALL";
     default: return nullptr;
     }
-}
-
-int id_of(const CDB_ATOM_NODE* node)
-{
-    return static_cast<int>(node->get_id());
 }
 
 // The host answers a list for every question; no list is a fault of the host.
@@ -135,7 +131,7 @@ int MORV_LEGALIZER::legalize_netlist()
     for (CDB_ATOM_NODE* node : *netlist) {
         MORV_ASSERT(node);
         if ((node->is_lcell_comb() || m_net_util->is_ff(node)) && !m_atom_legalizer->is_node_legal(node))
-            illegal_nodes.push_back(id_of(node));
+            illegal_nodes.push_back(morv_atom_id(node));
     }
     int legalized = 0;
     for (int id : illegal_nodes) {
@@ -207,7 +203,7 @@ bool MORV_LEGALIZER::legalize_plain_node(CDB_ATOM_NODE* node, bool allow_decompo
 {
     check_family();
     MORV_ASSERT_TEXT(node->is_lcell_comb(), "node->is_lcell_comb()");
-    const int id = id_of(node);
+    const int id = morv_atom_id(node);
     MORV_DEBUG_STREAM::print(100, "Trying to legalize node: %d ", id);
     CUT_ATOM_MODIFIED_NODE_LIST_PTR modified_node_list = checked(m_atom_legalizer->legalize_node(node));
     const bool result = !modified_node_list->empty();
@@ -223,7 +219,7 @@ bool MORV_LEGALIZER::legalize_plain_node(CDB_ATOM_NODE* node, bool allow_decompo
 
 void MORV_LEGALIZER::decompose_node(CDB_ATOM_NODE* node)
 {
-    MORV_DEBUG_STREAM::print(100, "Decomposing node: %d ", id_of(node));
+    MORV_DEBUG_STREAM::print(100, "Decomposing node: %d ", morv_atom_id(node));
     CUT_ATOM_MODIFIED_NODE_LIST_PTR modified_node_list = checked(m_atom_legalizer->decompose_node(node));
     m_new_nodes.clear();
     NODE_ID_SET fixed_nodes;
@@ -240,7 +236,7 @@ bool MORV_LEGALIZER::legalize_special_node(CDB_ATOM_NODE* node)
     MORV_ASSERT_TEXT(is_special_node(node),
                      "m_net_util->is_lcell_part_of_a_carry_chain(node) || m_net_util->is_in_arithmetic_mode(node) || "
                      "m_net_util->is_in_extended_mode(node) || m_net_util->is_latch(node)");
-    MORV_DEBUG_STREAM::print(100, "Trying to legalize special node: %d ", id_of(node));
+    MORV_DEBUG_STREAM::print(100, "Trying to legalize special node: %d ", morv_atom_id(node));
     CUT_ATOM_MODIFIED_NODE_LIST_PTR modified_node_list = checked(m_atom_legalizer->legalize_node(node));
     return apply_legalized(node, modified_node_list.get(), true);
 }
@@ -285,7 +281,7 @@ bool MORV_LEGALIZER::fix_ff_fl_id(CDB_ATOM_NODE* node)
     const int stored_fl_id = m_fsyn_api->get_stored_fl_id(node);
     if (stored_fl_id != DEV_ILLEGAL_FL_ID && stored_fl_id == fl_id) return false;
     MORV_DEBUG_STREAM::print(100, "  -------------------");
-    MORV_DEBUG_STREAM::print(100, "  Fixing FL_ID for illegal MORLIN FF node <%d>", id_of(node));
+    MORV_DEBUG_STREAM::print(100, "  Fixing FL_ID for illegal MORLIN FF node <%d>", morv_atom_id(node));
     MORV_ASSERT_TEXT(fl_id != DEV_ILLEGAL_FL_ID, "fl_id != DEV_ILLEGAL_FL_ID");
     m_fsyn_api->set_fl_id(node, fl_id);
     return true;
@@ -300,13 +296,13 @@ bool MORV_LEGALIZER::turn_into_high_speed_adder(CDB_ATOM_NODE* node)
     MORV_ASSERT_TEXT(node->is_lcell_comb(), "node->is_lcell_comb()");
     MORV_ASSERT_TEXT(m_net_util->is_lcell_part_of_a_carry_chain(node),
                      "m_net_util->is_lcell_part_of_a_carry_chain(node)");
-    const int id = id_of(node);
+    const int id = morv_atom_id(node);
     int fed_id = -1;
     if (CDB_ATOM_OTERM* carry_out = node->get_output_term_by_type(DB_CARRY_OUT)) {
         if (carry_out->get_number_of_fanout() > 0) {
             CDB_ATOM_ITERM* carry_in = carry_out->get_first_fanout();
             MORV_ASSERT(carry_in);
-            fed_id = id_of(carry_in->get_my_node());
+            fed_id = morv_atom_id(carry_in->get_my_node());
         }
     }
     // Preparing one cell may replace the other: both are looked up afresh.
@@ -384,7 +380,7 @@ void MORV_LEGALIZER::refresh_fl_id(CDB_ATOM_NODE* node)
 {
     const int fl_id = m_atom_legalizer->get_fl_id_from_atom_properties(node);
     m_fsyn_api->set_fl_id(node, fl_id);
-    MORV_DEBUG_STREAM::print(100, "Setting FL_ID for node <%d> to -> %d", id_of(node), fl_id);
+    MORV_DEBUG_STREAM::print(100, "Setting FL_ID for node <%d> to -> %d", morv_atom_id(node), fl_id);
 }
 
 void MORV_LEGALIZER::apply_do_nothing(CUT_ATOM_MODIFIED_NODE_S* modified_node)
@@ -405,7 +401,7 @@ void MORV_LEGALIZER::apply_new_node(CDB_ATOM_NODE* legalized_node, CUT_ATOM_MODI
 {
     CDB_ATOM_NODE* new_node = m_fsyn_cdb_interface->create_lcell_comb_mrl(nullptr, make_legal_name(legalized_node));
     MORV_ASSERT_TEXT(new_node, "new_node");
-    MORV_DEBUG_STREAM::print(100, "Created new node: %d", id_of(new_node));
+    MORV_DEBUG_STREAM::print(100, "Created new node: %d", morv_atom_id(new_node));
     if (CDB_ATOM_OTERM* old_oterm = modified_node->oterm) {
         HDB_INSTANCE_NAME* instance_name = old_oterm->get_instance_name();
         MORV_ASSERT_TEXT(instance_name, "instance_name");
@@ -426,7 +422,7 @@ void MORV_LEGALIZER::apply_new_node(CDB_ATOM_NODE* legalized_node, CUT_ATOM_MODI
     modified_node->node = new_node;
     apply_iterms(modified_node, fixed);
     apply_lutmask(modified_node, fixed);
-    m_new_nodes[modified_node->id] = id_of(new_node);
+    m_new_nodes[modified_node->id] = morv_atom_id(new_node);
     refresh_fl_id(new_node);
 }
 
@@ -443,12 +439,12 @@ void MORV_LEGALIZER::apply_remove_node(CUT_ATOM_MODIFIED_NODE_S* modified_node, 
             CDB_ATOM_NODE* driver = source != nullptr ? source->get_my_node() : nullptr;
             if (driver == nullptr || !driver->is_lcell_comb() || !m_net_util->is_lcell_part_of_a_carry_chain(driver))
                 continue;
-            MORV_DEBUG_STREAM::print(100, "Inserting potentially broken carry chain node: %d", id_of(driver));
-            m_carry_chain_work_list.push_back(id_of(driver));
+            MORV_DEBUG_STREAM::print(100, "Inserting potentially broken carry chain node: %d", morv_atom_id(driver));
+            m_carry_chain_work_list.push_back(morv_atom_id(driver));
         }
     }
-    MORV_DEBUG_STREAM::print(100, "Removing node: %d", id_of(node));
-    deleted->insert(id_of(node));
+    MORV_DEBUG_STREAM::print(100, "Removing node: %d", morv_atom_id(node));
+    deleted->insert(morv_atom_id(node));
     m_fsyn_api->delete_node(node);
     modified_node->node = nullptr;
 }
@@ -457,10 +453,10 @@ void MORV_LEGALIZER::apply_iterms(CUT_ATOM_MODIFIED_NODE_S* modified_node, NODE_
 {
     CDB_ATOM_NODE* node = modified_node->node;
     MORV_ASSERT_TEXT(node, "node");
-    MORV_DEBUG_STREAM::print(100, "Setting iterms on node: %d", id_of(node));
+    MORV_DEBUG_STREAM::print(100, "Setting iterms on node: %d", morv_atom_id(node));
     for (const CUT_ATOM_MODIFIED_ITERM_S& modified_iterm : modified_node->modified_iterms)
         apply_modified_iterm(node, modified_iterm);
-    fixed->insert(id_of(node));
+    fixed->insert(morv_atom_id(node));
 }
 
 void MORV_LEGALIZER::apply_modified_iterm(CDB_ATOM_NODE* node, const CUT_ATOM_MODIFIED_ITERM_S& modified_iterm)
@@ -538,17 +534,17 @@ void MORV_LEGALIZER::apply_lutmask(CUT_ATOM_MODIFIED_NODE_S* modified_node, NODE
 {
     CDB_ATOM_NODE* node = modified_node->node;
     MORV_ASSERT_TEXT(node, "node");
-    MORV_DEBUG_STREAM::print(100, "Setting lutmask on node: %d", id_of(node));
+    MORV_DEBUG_STREAM::print(100, "Setting lutmask on node: %d", morv_atom_id(node));
     m_fsyn_cdb_interface->set_lutmask(node, CDB_LUTMASK(m_num_lut_inputs, modified_node->lutmask), 0);
     m_fsyn_api->modify_node(node);
     if (m_net_util->is_latch(node)) set_latch_structure(node);
-    fixed->insert(id_of(node));
+    fixed->insert(morv_atom_id(node));
     refresh_fl_id(node);
 }
 
 void MORV_LEGALIZER::set_latch_structure(CDB_ATOM_NODE* node)
 {
-    MORV_DEBUG_STREAM::print(100, "Setting latch structure on node: %d", id_of(node));
+    MORV_DEBUG_STREAM::print(100, "Setting latch structure on node: %d", morv_atom_id(node));
     CDB_ATOM_LATCH_INFO* latch_info = cut_get_atom_latch_info(node);
     MORV_ASSERT_TEXT(latch_info && latch_info->is_latch, "latch_info && latch_info->is_latch()");
     CDB_ATOM_ITERM* data_e = node->get_input_term_by_type(DB_DATA_E);
@@ -572,7 +568,7 @@ void MORV_LEGALIZER::apply_new_hsadder(CDB_ATOM_NODE* legalized_node, CUT_ATOM_M
     CDB_ATOM_NODE* new_node = m_fsyn_cdb_interface->create_lcell_hsadder_mrl(nullptr, make_legal_name(legalized_node));
     MORV_ASSERT_TEXT(new_node, "new_node");
     modified_node->node = new_node;
-    MORV_DEBUG_STREAM::print(100, "Created new node: %d", id_of(new_node));
+    MORV_DEBUG_STREAM::print(100, "Created new node: %d", morv_atom_id(new_node));
     apply_iterms(modified_node, fixed);
     apply_oterms(modified_node, fixed);
     copy_location(legalized_node, new_node);
@@ -583,7 +579,7 @@ void MORV_LEGALIZER::apply_new_hsadder(CDB_ATOM_NODE* legalized_node, CUT_ATOM_M
 void MORV_LEGALIZER::apply_oterms(CUT_ATOM_MODIFIED_NODE_S* modified_node, NODE_ID_SET* fixed)
 {
     CDB_ATOM_NODE* node = modified_node->node;
-    MORV_DEBUG_STREAM::print(100, "Setting oterms on node: %d", id_of(node));
+    MORV_DEBUG_STREAM::print(100, "Setting oterms on node: %d", morv_atom_id(node));
     for (const CUT_ATOM_MODIFIED_OTERM_S& modified_oterm : modified_node->modified_oterms) {
         MORV_ASSERT_TEXT(modified_oterm.oterm, "modified_oterm");
         HDB_INSTANCE_NAME* instance_name = modified_oterm.oterm->get_instance_name();
@@ -594,7 +590,7 @@ void MORV_LEGALIZER::apply_oterms(CUT_ATOM_MODIFIED_NODE_S* modified_node, NODE_
         take_over_fanouts(new_oterm, modified_oterm.oterm);
         m_fsyn_api->move_boundary_port_id(modified_oterm.oterm, new_oterm);
     }
-    fixed->insert(id_of(node));
+    fixed->insert(morv_atom_id(node));
 }
 
 void MORV_LEGALIZER::take_over_fanouts(CDB_ATOM_OTERM* new_oterm, CDB_ATOM_OTERM* old_oterm)
@@ -614,10 +610,10 @@ void MORV_LEGALIZER::copy_location(CDB_ATOM_NODE* from, CDB_ATOM_NODE* to)
     MORV_CHIP_MAP* chip_map = m_fsyn_api->get_fsyn_chip_map();
     if (chip_map == nullptr) return;
     MORV_LOC location;
-    if (!chip_map->get_node_location(id_of(from), &location)) return;
+    if (!chip_map->get_node_location(morv_atom_id(from), &location)) return;
     if (location.x == MORV_OPEN || location.y == MORV_OPEN) return;
     MORV_LOC new_location;
     new_location.x = location.x;
     new_location.y = location.y;
-    chip_map->set_node_location(id_of(to), new_location);
+    chip_map->set_node_location(morv_atom_id(to), new_location);
 }

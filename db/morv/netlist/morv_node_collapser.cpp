@@ -38,22 +38,26 @@ MORV_NODE_COLLAPSER::~MORV_NODE_COLLAPSER() {}
 int MORV_NODE_COLLAPSER::collapse_nodes()
 {
     MORV_DEBUG_STREAM::print(1, "\tNode collapser running...That's right...the node collapsa");
-    std::vector<CDB_ATOM_NODE*> visit;
+    m_luts.clear();
     m_lut_position.clear();
+    m_notes = 0;
     for (CDB_ATOM_NODE* node : *m_atom_netlist) {
         MORV_ASSERT_TEXT(node, "curr_node");
         if (!m_net_util->is_lut(node)) continue;
-        m_lut_position[node->get_id()] = static_cast<int>(visit.size());
-        visit.push_back(node);
+        m_lut_position[node->get_id()] = static_cast<int>(m_luts.size());
+        m_luts.push_back(node);
     }
+    m_is_touched.assign(m_luts.size(), false);
+    std::vector<CDB_ATOM_NODE*> visit = m_luts;
     int count = 0;
     int passes = 0;
     for (;;) {
         ++passes;
-        m_touched.clear();
+        forget_touched();
         if (!collapse_pass(visit, &count)) break;
         visit = next_pass_nodes();
     }
+    forget_touched();
     MORV_DEBUG_STREAM::print(1, "\tCollapsed {%d} nodes over %d iterations", count, passes);
     return count;
 }
@@ -83,29 +87,41 @@ bool MORV_NODE_COLLAPSER::collapse_one(CDB_ATOM_NODE* node)
 
 std::vector<CDB_ATOM_NODE*> MORV_NODE_COLLAPSER::next_pass_nodes()
 {
-    std::vector<std::pair<int, CDB_ATOM_NODE*>> ordered;
-    for (CDB_ATOM_NODE* node : m_touched) {
-        auto found = m_lut_position.find(node->get_id());
-        if (found != m_lut_position.end()) ordered.emplace_back(found->second, node);
-    }
-    std::sort(ordered.begin(), ordered.end());
-    ordered.erase(std::unique(ordered.begin(), ordered.end()), ordered.end());
+    std::sort(m_touched.begin(), m_touched.end());
     std::vector<CDB_ATOM_NODE*> nodes;
-    nodes.reserve(ordered.size());
-    for (const auto& entry : ordered) nodes.push_back(entry.second);
+    nodes.reserve(m_touched.size());
+    for (int position : m_touched) nodes.push_back(m_luts[position]);
     return nodes;
+}
+
+void MORV_NODE_COLLAPSER::forget_touched()
+{
+    for (int position : m_touched) m_is_touched[position] = false;
+    m_touched.clear();
+}
+
+void MORV_NODE_COLLAPSER::note_node(CDB_ATOM_NODE* node)
+{
+    ++m_notes;
+    auto found = m_lut_position.find(node->get_id());
+    if (found == m_lut_position.end() || m_is_touched[found->second]) return;
+    m_is_touched[found->second] = true;
+    m_touched.push_back(found->second);
 }
 
 void MORV_NODE_COLLAPSER::note_neighbourhood(CDB_ATOM_NODE* node)
 {
-    m_touched.push_back(node);
+    note_node(node);
     for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
-        if ((*it)->get_source() != nullptr) m_touched.push_back((*it)->get_source()->get_my_node());
+        if ((*it)->get_source() != nullptr) note_node((*it)->get_source()->get_my_node());
 }
 
 void MORV_NODE_COLLAPSER::note_lab_of(CDB_ATOM_NODE* node)
 {
-    // After placement a sink's room depends on what its LAB reads.
+    // After placement a sink's room depends on what its LAB reads. Before
+    // it no rule reads that room, and the early flow enters every atom at
+    // one LAB, whose members would be the whole netlist.
+    if (is_pre_placement()) return;
     MORV_CHIP_MAP* chip_map = m_api->get_fsyn_chip_map();
     MORV_LOC location;
     if (chip_map == nullptr || !chip_map->get_node_location(static_cast<int>(node->get_id()), &location)) return;

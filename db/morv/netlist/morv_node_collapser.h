@@ -75,6 +75,9 @@ public:
     // 0 while a source is collapsed into its single sink, 1 into each sink.
     int get_collapse_mode() const { return m_collapse_mode; }
     int get_max_lut_inputs() const { return m_max_lut_inputs; }
+    // Nodes the last call looked at to choose the LUTs of its later passes
+    // (repeats counted): the work of choosing them.
+    long get_neighbour_notes() const { return m_notes; }
 
     bool collapse_node_into_single_sink(CDB_ATOM_NODE* source);
     bool collapse_node_into_all_sinks(CDB_ATOM_NODE* source);
@@ -201,13 +204,19 @@ private:
     bool collapse_pass(const std::vector<CDB_ATOM_NODE*>& visit, int* count);
     // The LUTs of the next pass, in netlist order.
     std::vector<CDB_ATOM_NODE*> next_pass_nodes();
+    void forget_touched();
+    // Enters a LUT for the next pass (once).
+    void note_node(CDB_ATOM_NODE* node);
     void note_neighbourhood(CDB_ATOM_NODE* node);
     void note_lab_of(CDB_ATOM_NODE* node);
 
-    // Netlist position of every LUT, from the first pass; and the atoms an
-    // edit of this pass touched.
+    // Every LUT in netlist order, from the first pass, and its position
+    // there; the positions an edit of this pass touched, each once.
+    std::vector<CDB_ATOM_NODE*> m_luts;
     std::unordered_map<uint32_t, int> m_lut_position;
-    std::vector<CDB_ATOM_NODE*> m_touched;
+    std::vector<int> m_touched;
+    std::vector<bool> m_is_touched;
+    long m_notes = 0;
 };
 
 // TEV and ZEPLA: 4-input cells whose LUT reads its carry-in at position C

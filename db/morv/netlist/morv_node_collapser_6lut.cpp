@@ -23,13 +23,13 @@ namespace {
 constexpr int LAB_INPUTS = 36;
 
 // The term of the port exists and has a source.
-bool is_driven(CDB_ATOM_NODE* node, int port)
+bool has_source(CDB_ATOM_NODE* node, int port)
 {
     CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port);
     return iterm != nullptr && iterm->get_source() != nullptr;
 }
 
-bool is_driven_by(CDB_ATOM_NODE* node, int port, const CDB_ATOM_OTERM* oterm)
+bool is_fed_by(CDB_ATOM_NODE* node, int port, const CDB_ATOM_OTERM* oterm)
 {
     CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port);
     return iterm != nullptr && iterm->get_source() == oterm;
@@ -45,7 +45,7 @@ bool MORV_NODE_COLLAPSER_6LUT::is_collapsible_source(CDB_ATOM_NODE* source)
     const bool comb_out = m_net_util->is_connected(source, DB_COMB_OUT);
     if (m_net_util->is_in_arithmetic_mode(source) && comb_out) return false;
     if (!comb_out && !m_net_util->is_connected(source, DB_SUM_OUT)) return false;
-    if (is_driven(source, DB_CARRY_IN) || is_driven(source, DB_SHARE_IN)) return false;
+    if (has_source(source, DB_CARRY_IN) || has_source(source, DB_SHARE_IN)) return false;
     return !m_net_util->is_connected(source, DB_DATA_G);
 }
 
@@ -124,7 +124,7 @@ int MORV_NODE_COLLAPSER_6LUT::count_free_ale_inputs(CDB_ATOM_NODE* sink, CDB_ATO
     int free_ale_inputs = std::max(0, (share_in_connected ? 6 : 4) - static_cast<int>(sources.size())) + 1;
     if (m_collapse_mode == 0 && !fanout_iterm->is_used_as(DB_DATA_D) && !fanout_iterm->is_used_as(DB_DATA_F)) {
         for (int port = DB_DATA_A; port <= DB_DATA_C; ++port)
-            if (is_driven_by(partner, port, fanout_iterm->get_source())) --free_ale_inputs;
+            if (is_fed_by(partner, port, fanout_iterm->get_source())) --free_ale_inputs;
     }
     return std::min(free_ale_inputs, free_inputs);
 }
@@ -196,8 +196,8 @@ bool MORV_NODE_COLLAPSER_6LUT::place_arithmetic_inputs(const MORV_COLLAPSE_INPUT
         reordered_inputs[position] = list_of_inputs[input];
         records[position] = flags[input];
     };
-    const bool at_d = is_driven_by(sink, DB_DATA_D, m_source_output);
-    const bool at_f = is_driven_by(sink, DB_DATA_F, m_source_output);
+    const bool at_d = is_fed_by(sink, DB_DATA_D, m_source_output);
+    const bool at_f = is_fed_by(sink, DB_DATA_F, m_source_output);
     size_t next = 0;
     if (!inputs.empty() && (at_d || at_f)) {
         if (at_d) place(3, inputs[0]);

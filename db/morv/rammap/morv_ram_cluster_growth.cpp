@@ -15,40 +15,22 @@
 #include "morv/rammap/morv_ram_cluster_cost.h"
 #include "morv/rammap/morv_ram_cluster_legalizer.h"
 #include "morv/rammap/morv_ram_cluster_manager.h"
+#include "morv/rammap/morv_ram_internal.h"
 #include "morv/rammap/morv_ram_map_util.h"
 
 namespace {
 
 using NODE_SET = std::set<CDB_ATOM_NODE*, DETERMINISTIC_LESS<CDB_ATOM_NODE*>>;
 
-bool debug()
-{
-    return s_morv_ram_map_debug;
-}
-
 void debug_line(const char* text)
 {
-    if (debug()) MORV_DEBUG_STREAM::print(100, "%s", text);
-}
-
-template <typename F>
-void for_each_driven_data_iterm(CDB_ATOM_NODE* node, F&& visit)
-{
-    for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
-        if ((*it)->get_source() && !MORV_CLUSTER::is_register_control_port(node, (*it)->get_any_usage_as())) visit(*it);
-}
-
-template <typename F>
-void for_each_data_oterm(CDB_ATOM_NODE* node, F&& visit)
-{
-    for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it)
-        if ((*it)->has_fanout() && MORV_CLUSTER::is_data_oterm(node, *it)) visit(*it);
+    if (s_morv_ram_map_debug) MORV_DEBUG_STREAM::print(100, "%s", text);
 }
 
 bool is_member(MORV_CLUSTER* cluster, CDB_ATOM_NODE* node)
 {
     bool member = false;
-    for_each_data_oterm(node, [&](CDB_ATOM_OTERM* o) {
+    morv_ram_for_each_data_oterm(node, [&](CDB_ATOM_OTERM* o) {
         member = member || (cluster->has_node_info(o) && cluster->get_node_info(o).is_included());
     });
     return member;
@@ -56,7 +38,7 @@ bool is_member(MORV_CLUSTER* cluster, CDB_ATOM_NODE* node)
 
 void print_token(MORV_CLUSTER* cluster)
 {
-    if (!debug()) return;
+    if (!s_morv_ram_map_debug) return;
     MORV_CLUSTER_COST_BY_SIZE cost;
     cost.compute_size(cluster)->print();
 }
@@ -100,7 +82,7 @@ std::vector<CDB_ATOM_NODE*> grabbable_sinks(MORV_RAM_MAP_AREA_CLUSTER_MANAGER* m
     // A high-fanout boundary ends at its first sink reading something new.
     for (CDB_ATOM_NODE* sink : sinks) {
         bool brings_input = false;
-        for_each_driven_data_iterm(sink, [&](CDB_ATOM_ITERM* iterm) {
+        morv_ram_for_each_driven_data_iterm(sink, [&](CDB_ATOM_ITERM* iterm) {
             CDB_ATOM_OTERM* source = iterm->get_source();
             brings_input = brings_input || (!cluster->has_node_info(source) && !taken.count(source->get_my_node()));
         });
@@ -124,13 +106,13 @@ bool morv_evaluate_cluster(MORV_RAM_MAP_AREA_CLUSTER_MANAGER* manager, MORV_CLUS
     MORV_DEBUG_STREAM::print(100, "Evaluating cluster...");
     MORV_CLUSTER_COST_BY_SIZE cost;
     const auto token = cost.compute_size(cluster);
-    if (debug()) token->print();
+    if (s_morv_ram_map_debug) token->print();
     const int score = token->get_score(MORV_RAM_MAP_UTIL::get_instance()->counts_outputs_in_gain());
     if (score < manager->m_best_score) return false;
     manager->m_best_cluster = cluster->get_added_oterms();
     manager->m_best_score = score;
     MORV_DEBUG_STREAM::print(100, "This is the best cluster I've seen so far.");
-    if (debug()) cluster->print();
+    if (s_morv_ram_map_debug) cluster->print();
     return true;
 }
 
@@ -147,7 +129,7 @@ bool morv_grab_neighbours(MORV_RAM_MAP_AREA_CLUSTER_MANAGER* manager, MORV_CLUST
         cluster->update_distances();
         for (CDB_ATOM_NODE* sink : sinks) {
             std::vector<CDB_ATOM_OTERM*> outputs;
-            for_each_data_oterm(sink, [&](CDB_ATOM_OTERM* o) { outputs.push_back(o); });
+            morv_ram_for_each_data_oterm(sink, [&](CDB_ATOM_OTERM* o) { outputs.push_back(o); });
             for (CDB_ATOM_OTERM* o : outputs) {
                 cluster->update_distances();
                 const MORV_CLUSTER_NODE_INFO& info = cluster->get_node_info(o);
@@ -177,7 +159,7 @@ int morv_expand_mffc(MORV_RAM_MAP_AREA_CLUSTER_MANAGER* manager, MORV_CLUSTER* c
             if (!tried.insert(node).second) continue;
             if (!manager->can_pack(node) || util->is_ff(node)) continue;
             bool buried = true;
-            for_each_data_oterm(node, [&](CDB_ATOM_OTERM* o) {
+            morv_ram_for_each_data_oterm(node, [&](CDB_ATOM_OTERM* o) {
                 if (!cluster->has_node_info(o)) {
                     buried = false;
                     return;
@@ -211,7 +193,7 @@ std::vector<CDB_ATOM_OTERM*> pure_inputs(MORV_CLUSTER* cluster, const std::set<C
         last = node;
         if (protected_oterms.count(*it) || cluster->get_node_info(*it).get_min_input_distance() != 0) continue;
         bool fed_by_buried_member = false;
-        for_each_driven_data_iterm(node, [&](CDB_ATOM_ITERM* iterm) {
+        morv_ram_for_each_driven_data_iterm(node, [&](CDB_ATOM_ITERM* iterm) {
             const MORV_CLUSTER_NODE_INFO& source = cluster->get_node_info(iterm->get_source());
             fed_by_buried_member = fed_by_buried_member || (source.is_included() && !source.is_true_output() &&
                                                             source.get_buried_fanout_count() >= 1);
@@ -227,7 +209,7 @@ std::vector<CDB_ATOM_OTERM*> pure_inputs(MORV_CLUSTER* cluster, const std::set<C
 double input_weight(MORV_CLUSTER* cluster, CDB_ATOM_NODE* node)
 {
     double weight = 0.0;
-    for_each_driven_data_iterm(node, [&](CDB_ATOM_ITERM* iterm) {
+    morv_ram_for_each_driven_data_iterm(node, [&](CDB_ATOM_ITERM* iterm) {
         const int readers = cluster->get_node_info(iterm->get_source()).get_buried_fanout_count();
         if (readers > 0) weight += 1.0 / readers;
     });
@@ -246,7 +228,7 @@ int morv_trim_inputs(MORV_RAM_MAP_AREA_CLUSTER_MANAGER* manager, MORV_CLUSTER* c
         const std::vector<CDB_ATOM_OTERM*> candidates = pure_inputs(cluster, protected_oterms);
         MORV_CLUSTER_COST_BY_SIZE cost;
         const auto token = cost.compute_size(cluster);
-        if (debug()) token->print();
+        if (s_morv_ram_map_debug) token->print();
         if (token->m_inputs < 20 && capacity >= token->get_bits()) break;
         // The last member stays: an empty cluster is no candidate.
         if (token->m_nodes <= 1) break;
@@ -265,7 +247,7 @@ int morv_trim_inputs(MORV_RAM_MAP_AREA_CLUSTER_MANAGER* manager, MORV_CLUSTER* c
         // Legality reads no distance: a refused removal is undone without
         // walking the cluster again.
         if (cluster->try_remove_node(node, [&] { return legalizer->is_legal(cluster); })) continue;
-        for_each_data_oterm(node, [&](CDB_ATOM_OTERM* o) { protected_oterms.insert(o); });
+        morv_ram_for_each_data_oterm(node, [&](CDB_ATOM_OTERM* o) { protected_oterms.insert(o); });
     }
     MORV_DEBUG_STREAM::print(100, "  %d node(s) removed when trimming inputs", removed);
     return removed;
@@ -275,7 +257,7 @@ MORV_CLUSTER* MORV_CLUSTER_RAM_FLOW::grow_cluster(CDB_ATOM_NODE* seed)
 {
     MORV_ASSERT_TEXT(seed, "node");
     bool driven = false;
-    for_each_driven_data_iterm(seed, [&](CDB_ATOM_ITERM*) { driven = true; });
+    morv_ram_for_each_driven_data_iterm(seed, [&](CDB_ATOM_ITERM*) { driven = true; });
     if (!driven) return nullptr;
     MORV_RAM_MAP_AREA_CLUSTER_MANAGER* manager = m_cluster_manager->as_area_cluster_manager();
     MORV_CLUSTER_RAM_LEGALIZER* legalizer = manager->get_ram_legalizer();
@@ -283,7 +265,7 @@ MORV_CLUSTER* MORV_CLUSTER_RAM_FLOW::grow_cluster(CDB_ATOM_NODE* seed)
     manager->m_best_score = -1024;
     MORV_CLUSTER* cluster = manager->create_cluster(seed);
     if (!legalizer->legalize(cluster)) {
-        if (debug()) {
+        if (s_morv_ram_map_debug) {
             cluster->print();
             legalizer->is_legal(cluster);
         }

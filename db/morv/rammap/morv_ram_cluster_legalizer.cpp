@@ -13,18 +13,15 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_global.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_cluster.h"
 #include "morv/rammap/morv_ram_cluster_cost.h"
 #include "morv/rammap/morv_ram_cluster_growth.h"
 #include "morv/rammap/morv_ram_cluster_manager.h"
+#include "morv/rammap/morv_ram_internal.h"
 #include "morv/rammap/morv_ram_map_util.h"
 
 namespace {
-
-int id_of(const CDB_ATOM_OTERM* oterm)
-{
-    return static_cast<int>(oterm->get_my_node()->get_id());
-}
 
 const MORV_CLUSTER_NODE_INFO* info_of(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm)
 {
@@ -67,26 +64,6 @@ std::vector<CDB_ATOM_OTERM*> illegal_boundary(MORV_CLUSTER* cluster, bool inputs
 int membership_size(const MORV_CLUSTER* cluster)
 {
     return static_cast<int>(cluster->get_added_oterms().size());
-}
-
-template <typename F>
-void for_each_data_oterm(CDB_ATOM_NODE* node, F&& visit)
-{
-    for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it)
-        if ((*it)->has_fanout() && MORV_CLUSTER::is_data_oterm(node, *it)) visit(*it);
-}
-
-// The driven data inputs of a node (a register's controls excluded).
-template <typename F>
-void for_each_driven_data_iterm(CDB_ATOM_NODE* node, F&& visit)
-{
-    for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
-        if ((*it)->get_source() && !MORV_CLUSTER::is_register_control_port(node, (*it)->get_any_usage_as())) visit(*it);
-}
-
-bool debug()
-{
-    return s_morv_ram_map_debug;
 }
 
 }  // namespace
@@ -205,7 +182,7 @@ bool MORV_CLUSTER_RAM_LEGALIZER::walk_fanout_node(MORV_CLUSTER* cluster, CDB_ATO
     CDB_ATOM_NODE* node = iterm->get_my_node();
     if (cluster) {
         CDB_ATOM_OTERM* member = nullptr;
-        for_each_data_oterm(node, [&](CDB_ATOM_OTERM* o) { member = member ? member : o; });
+        morv_ram_for_each_data_oterm(node, [&](CDB_ATOM_OTERM* o) { member = member ? member : o; });
         if (member && is_included(cluster, member)) return true;
     }
     if (!manager()->can_pack(node)) return false;
@@ -219,7 +196,7 @@ bool MORV_CLUSTER_RAM_LEGALIZER::walk_fanout_node(MORV_CLUSTER* cluster, CDB_ATO
         state.m_forward = OPEN;
     }
     bool ok = true;
-    for_each_data_oterm(node, [&](CDB_ATOM_OTERM* o) { ok = ok && walk_forward(cluster, o, counting); });
+    morv_ram_for_each_data_oterm(node, [&](CDB_ATOM_OTERM* o) { ok = ok && walk_forward(cluster, o, counting); });
     state_of(node).m_forward = ok ? PASSED : FAILED;
     return ok;
 }
@@ -236,17 +213,17 @@ bool MORV_CLUSTER_RAM_LEGALIZER::is_legal(MORV_CLUSTER* cluster)
     }
     for (auto it = cluster->begin_inputs(); it != cluster->end_inputs(); ++it) {
         if (!is_illegal_true_input(cluster->get_node_info(*it))) continue;
-        MORV_DEBUG_STREAM::print(100, "Input ID %d is not registered.", id_of(*it));
+        MORV_DEBUG_STREAM::print(100, "Input ID %d is not registered.", morv_oterm_atom_id(*it));
         legal = false;
     }
     for (auto it = cluster->begin_included(); it != cluster->end_included(); ++it) {
         const MORV_CLUSTER_NODE_INFO& info = cluster->get_node_info(*it);
         if (is_illegal_true_output(info)) {
-            MORV_DEBUG_STREAM::print(100, "Output ID %d is not registered.", id_of(*it));
+            MORV_DEBUG_STREAM::print(100, "Output ID %d is not registered.", morv_oterm_atom_id(*it));
             legal = false;
         }
         if (info.is_feedback_register() && !info.is_registered_state()) {
-            MORV_DEBUG_STREAM::print(100, "State ID %d is not registered.", id_of(*it));
+            MORV_DEBUG_STREAM::print(100, "State ID %d is not registered.", morv_oterm_atom_id(*it));
             legal = false;
         }
     }
@@ -296,7 +273,7 @@ bool MORV_CLUSTER_RAM_LEGALIZER::legalize_input(MORV_CLUSTER* cluster, CDB_ATOM_
 // False when the step failed on entry; true when it is done or left open.
 bool MORV_CLUSTER_RAM_LEGALIZER::enter_input(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm, std::vector<PULL_STEP>& open)
 {
-    if (debug()) MORV_DEBUG_STREAM::print(100, "Legalizing input %d", id_of(oterm));
+    if (s_morv_ram_map_debug) MORV_DEBUG_STREAM::print(100, "Legalizing input %d", morv_oterm_atom_id(oterm));
     if (too_deep(open)) return input_failed(oterm);
     CDB_ATOM_NODE* node = oterm->get_my_node();
     if (!manager()->can_pack(node)) {
@@ -308,7 +285,8 @@ bool MORV_CLUSTER_RAM_LEGALIZER::enter_input(MORV_CLUSTER* cluster, CDB_ATOM_OTE
     if (info && !info->is_included() && info->get_buried_fanout_count() != 0) {
         MORV_ASSERT_TEXT(!info->is_legal_input(), "!node_info.is_legal_input()");
         if (!is_input_legalizable(oterm)) {
-            if (debug()) MORV_DEBUG_STREAM::print(100, "Cache says %d is not legalizable", id_of(oterm));
+            if (s_morv_ram_map_debug)
+                MORV_DEBUG_STREAM::print(100, "Cache says %d is not legalizable", morv_oterm_atom_id(oterm));
             return input_failed(oterm);
         }
         cluster->add_node(node);
@@ -317,7 +295,8 @@ bool MORV_CLUSTER_RAM_LEGALIZER::enter_input(MORV_CLUSTER* cluster, CDB_ATOM_OTE
         if (!morv_fits_max_bits(manager(), cluster)) return input_failed(oterm);
     }
     PULL_STEP step{oterm, {}, 0};
-    for_each_driven_data_iterm(node, [&](CDB_ATOM_ITERM* iterm) { step.m_next.push_back(iterm->get_source()); });
+    morv_ram_for_each_driven_data_iterm(node,
+                                        [&](CDB_ATOM_ITERM* iterm) { step.m_next.push_back(iterm->get_source()); });
     if (step.m_next.empty()) {
         refuse_input(oterm);
         return input_failed(oterm);
@@ -336,9 +315,9 @@ CDB_ATOM_OTERM* MORV_CLUSTER_RAM_LEGALIZER::next_input(MORV_CLUSTER* cluster, PU
         const MORV_CLUSTER_NODE_INFO* info = info_of(cluster, source);
         if (!info || !is_illegal_true_input(*info)) continue;
         if (is_input_legalizable(source)) return source;
-        if (debug())
-            MORV_DEBUG_STREAM::print(100, "Cache says %d (fanin of %d) is not legalizable", id_of(source),
-                                     id_of(step.m_oterm));
+        if (s_morv_ram_map_debug)
+            MORV_DEBUG_STREAM::print(100, "Cache says %d (fanin of %d) is not legalizable", morv_oterm_atom_id(source),
+                                     morv_oterm_atom_id(step.m_oterm));
         ok = false;
         return nullptr;
     }
@@ -354,7 +333,7 @@ void MORV_CLUSTER_RAM_LEGALIZER::fail_input(CDB_ATOM_OTERM* oterm)
 
 bool MORV_CLUSTER_RAM_LEGALIZER::input_failed(CDB_ATOM_OTERM* oterm)
 {
-    if (debug()) MORV_DEBUG_STREAM::print(100, "Input %d is not legalizable!", id_of(oterm));
+    if (s_morv_ram_map_debug) MORV_DEBUG_STREAM::print(100, "Input %d is not legalizable!", morv_oterm_atom_id(oterm));
     return false;
 }
 
@@ -380,7 +359,7 @@ bool MORV_CLUSTER_RAM_LEGALIZER::legalize_output(MORV_CLUSTER* cluster, CDB_ATOM
 bool MORV_CLUSTER_RAM_LEGALIZER::enter_output(MORV_CLUSTER* cluster, CDB_ATOM_OTERM* oterm,
                                               std::vector<PULL_STEP>& open)
 {
-    if (debug()) MORV_DEBUG_STREAM::print(100, "Legalizing output %d", id_of(oterm));
+    if (s_morv_ram_map_debug) MORV_DEBUG_STREAM::print(100, "Legalizing output %d", morv_oterm_atom_id(oterm));
     if (too_deep(open)) return output_failed(oterm);
     cluster->update_distances();
     const MORV_CLUSTER_NODE_INFO* info = info_of(cluster, oterm);
@@ -389,7 +368,7 @@ bool MORV_CLUSTER_RAM_LEGALIZER::enter_output(MORV_CLUSTER* cluster, CDB_ATOM_OT
         // An input that cannot be registered behind it: register it ahead,
         // through the outputs of the members it feeds.
         for (auto fanout = oterm->begin_iterm_fanout(); fanout != oterm->end_iterm_fanout(); ++fanout)
-            for_each_data_oterm((*fanout)->get_my_node(), [&](CDB_ATOM_OTERM* o) {
+            morv_ram_for_each_data_oterm((*fanout)->get_my_node(), [&](CDB_ATOM_OTERM* o) {
                 const MORV_CLUSTER_NODE_INFO* sink = info_of(cluster, o);
                 if (sink && is_illegal_true_output(*sink)) step.m_next.push_back(o);
             });
@@ -398,14 +377,15 @@ bool MORV_CLUSTER_RAM_LEGALIZER::enter_output(MORV_CLUSTER* cluster, CDB_ATOM_OT
     }
     if (!info || !is_illegal_true_output(*info)) return true;
     if (!is_output_legalizable(oterm)) {
-        if (debug()) MORV_DEBUG_STREAM::print(100, "Cache says %d is not legalizable", id_of(oterm));
+        if (s_morv_ram_map_debug)
+            MORV_DEBUG_STREAM::print(100, "Cache says %d is not legalizable", morv_oterm_atom_id(oterm));
         return output_failed(oterm);
     }
     std::vector<CDB_ATOM_NODE*> added;
     if (!add_fanouts(cluster, oterm, added)) return output_failed(oterm);
     for (CDB_ATOM_NODE* next : added) {
         MORV_ASSERT_TEXT(manager()->can_pack(next), "m_cluster_manager->can_pack(next_node)");
-        for_each_data_oterm(next, [&](CDB_ATOM_OTERM* o) { step.m_next.push_back(o); });
+        morv_ram_for_each_data_oterm(next, [&](CDB_ATOM_OTERM* o) { step.m_next.push_back(o); });
     }
     step.m_members = true;
     open.push_back(std::move(step));
@@ -427,7 +407,7 @@ CDB_ATOM_OTERM* MORV_CLUSTER_RAM_LEGALIZER::next_output(MORV_CLUSTER* cluster, P
 
 bool MORV_CLUSTER_RAM_LEGALIZER::output_failed(CDB_ATOM_OTERM* oterm)
 {
-    if (debug()) MORV_DEBUG_STREAM::print(100, "Output %d is not legalizable!", id_of(oterm));
+    if (s_morv_ram_map_debug) MORV_DEBUG_STREAM::print(100, "Output %d is not legalizable!", morv_oterm_atom_id(oterm));
     return false;
 }
 
@@ -441,18 +421,19 @@ bool MORV_CLUSTER_RAM_LEGALIZER::add_fanouts(MORV_CLUSTER* cluster, CDB_ATOM_OTE
     for (auto fanout = oterm->begin_iterm_fanout(); fanout != oterm->end_iterm_fanout(); ++fanout) {
         CDB_ATOM_NODE* next = (*fanout)->get_my_node();
         CDB_ATOM_OTERM* member = nullptr;
-        for_each_data_oterm(next, [&](CDB_ATOM_OTERM* o) { member = member ? member : o; });
+        morv_ram_for_each_data_oterm(next, [&](CDB_ATOM_OTERM* o) { member = member ? member : o; });
         if (member && is_included(cluster, member)) continue;
         const bool joins =
             manager()->can_pack(next) &&
             !(util->is_ff(next) && MORV_CLUSTER::is_register_control_port(next, (*fanout)->get_any_usage_as()));
         bool refused = false;
         if (joins && util->is_lut(next))
-            for_each_data_oterm(next, [&](CDB_ATOM_OTERM* o) { refused = refused || !is_output_legalizable(o); });
+            morv_ram_for_each_data_oterm(next,
+                                         [&](CDB_ATOM_OTERM* o) { refused = refused || !is_output_legalizable(o); });
         if (!joins || refused) {
-            if (refused && debug())
+            if (refused && s_morv_ram_map_debug)
                 MORV_DEBUG_STREAM::print(100, "Cache says %d (fanout of %d) is not legalizable",
-                                         static_cast<int>(next->get_id()), id_of(oterm));
+                                         static_cast<int>(next->get_id()), morv_oterm_atom_id(oterm));
             refuse_output(oterm);
             return false;
         }
@@ -474,7 +455,7 @@ bool MORV_CLUSTER_RAM_LEGALIZER::register_states(MORV_CLUSTER* cluster)
     for (auto it = cluster->begin_included(); it != cluster->end_included(); ++it) {
         const MORV_CLUSTER_NODE_INFO& info = cluster->get_node_info(*it);
         if (!info.is_feedback_register() || info.is_registered_state()) continue;
-        MORV_DEBUG_STREAM::print(100, "State ID %d is not registered -- must register.", id_of(*it));
+        MORV_DEBUG_STREAM::print(100, "State ID %d is not registered -- must register.", morv_oterm_atom_id(*it));
         states.push_back(*it);
     }
     for (CDB_ATOM_OTERM* state : states)
@@ -521,7 +502,8 @@ int MORV_CLUSTER_RAM_LEGALIZER::core_inputs(MORV_CLUSTER* cluster, bool& changed
     for (CDB_ATOM_OTERM* input : recorded) {
         cluster->update_distances();
         if (!cluster->has_node_info(input) || !is_illegal_true_input(cluster->get_node_info(input))) continue;
-        MORV_DEBUG_STREAM::print(100, "Input ID %d CANNOT be legalized. Forcing legalization of output.", id_of(input));
+        MORV_DEBUG_STREAM::print(100, "Input ID %d CANNOT be legalized. Forcing legalization of output.",
+                                 morv_oterm_atom_id(input));
         const int before = membership_size(cluster);
         legalize_output(cluster, input);
         changed = changed || membership_size(cluster) != before;
@@ -546,10 +528,11 @@ bool MORV_CLUSTER_RAM_LEGALIZER::core_outputs(MORV_CLUSTER* cluster, bool& chang
             util->is_ff(output->get_my_node()))
             continue;
         MORV_DEBUG_STREAM::print(100, "Output ID %d CANNOT be legalized. Forcing legalization of input.",
-                                 id_of(output));
+                                 morv_oterm_atom_id(output));
         reset();
         if (!can_legalize_input(cluster, output, true)) return false;
-        if (debug()) MORV_DEBUG_STREAM::print(100, "Expected input increase is %d", m_expected_input_increase);
+        if (s_morv_ram_map_debug)
+            MORV_DEBUG_STREAM::print(100, "Expected input increase is %d", m_expected_input_increase);
         if (!forced_input_fits(cluster, m_expected_input_increase)) return false;
         const int before = membership_size(cluster);
         legalize_input(cluster, output);
@@ -643,7 +626,7 @@ uint64_t MORV_CLUSTER_RAM_LEGALIZER::signature(CDB_ATOM_NODE* node, bool fanout)
     m_register_signatures[id] = ~uint64_t{0};
     uint64_t mask = 0;
     if (fanout) {
-        for_each_data_oterm(node, [&](CDB_ATOM_OTERM* o) {
+        morv_ram_for_each_data_oterm(node, [&](CDB_ATOM_OTERM* o) {
             for (auto it = o->begin_iterm_fanout(); it != o->end_iterm_fanout(); ++it)
                 mask |= signature((*it)->get_my_node(), true);
         });
@@ -674,12 +657,12 @@ void MORV_CLUSTER_RAM_LEGALIZER::pre_cache(const MORV_REGISTER_TYPE& register_ty
         MORV_DEBUG_STREAM::print(100, output ? "Pre-caching output legalizers" : "Pre-caching input legalizers");
         reset();
         for (CDB_ATOM_NODE* node : *netlist)
-            for_each_data_oterm(node, [&](CDB_ATOM_OTERM* o) {
+            morv_ram_for_each_data_oterm(node, [&](CDB_ATOM_OTERM* o) {
                 output ? propagate_output_arrivals(nullptr, o, false) : can_legalize_input(nullptr, o, false);
             });
         for (CDB_ATOM_NODE* node : *netlist) {
             if (!util->is_lut(node)) continue;
-            for_each_data_oterm(node, [&](CDB_ATOM_OTERM* o) {
+            morv_ram_for_each_data_oterm(node, [&](CDB_ATOM_OTERM* o) {
                 if (!(output ? is_output_legalizable(o) : is_input_legalizable(o))) return;
                 if (std::popcount(signature(node, output)) <= s_MAX_SIGNATURE_BITS) return;
                 output ? refuse_output(o) : refuse_input(o);
@@ -694,8 +677,9 @@ void MORV_CLUSTER_RAM_LEGALIZER::invalidate_side(MORV_CLUSTER* cluster, const st
 {
     std::vector<CDB_ATOM_OTERM*> queued;
     for (CDB_ATOM_OTERM* o : work) {
-        if (debug())
-            MORV_DEBUG_STREAM::print(100, output ? "processing (output) %d" : "processing (input) %d", id_of(o));
+        if (s_morv_ram_map_debug)
+            MORV_DEBUG_STREAM::print(100, output ? "processing (output) %d" : "processing (input) %d",
+                                     morv_oterm_atom_id(o));
         if (output ? is_output_legalizable(o) : is_input_legalizable(o)) queued.push_back(o);
     }
     reset();
@@ -703,17 +687,18 @@ void MORV_CLUSTER_RAM_LEGALIZER::invalidate_side(MORV_CLUSTER* cluster, const st
         const bool allowed =
             output ? propagate_output_arrivals(cluster, o, true) : can_legalize_input(cluster, o, true);
         if (allowed) continue;
-        if (debug())
+        if (s_morv_ram_map_debug)
             MORV_DEBUG_STREAM::print(
                 100, output ? "invalidate %d (output), do it recursively" : "invalidate %d (input), do it recursively",
-                id_of(o));
+                morv_oterm_atom_id(o));
         CDB_ATOM_NODE* node = o->get_my_node();
         if (output) {
-            for_each_driven_data_iterm(node, [&](CDB_ATOM_ITERM* iterm) { next.push_back(iterm->get_source()); });
+            morv_ram_for_each_driven_data_iterm(node,
+                                                [&](CDB_ATOM_ITERM* iterm) { next.push_back(iterm->get_source()); });
             continue;
         }
         for (auto it = o->begin_iterm_fanout(); it != o->end_iterm_fanout(); ++it)
-            for_each_data_oterm((*it)->get_my_node(), [&](CDB_ATOM_OTERM* sink) { next.push_back(sink); });
+            morv_ram_for_each_data_oterm((*it)->get_my_node(), [&](CDB_ATOM_OTERM* sink) { next.push_back(sink); });
     }
 }
 

@@ -18,10 +18,6 @@
 
 namespace {
 
-// The inputs of a logic cell in the order the net utility evaluates them.
-constexpr int k_comb_ports[MORV_EVALUATE_INPUT_COUNT] = {DB_DATA_A, DB_DATA_B, DB_DATA_C,   DB_DATA_D,  DB_DATA_E,
-                                                         DB_DATA_F, DB_DATA_G, DB_CARRY_IN, DB_SHARE_IN};
-
 // Column lengths stay far below this: the cluster limits allow fewer than
 // 20 address bits.
 constexpr size_t k_max_address_bits = 24;
@@ -31,7 +27,7 @@ int node_id(const CDB_ATOM_OTERM* oterm)
     return static_cast<int>(oterm->get_my_node()->get_atom_id());
 }
 
-const char* port_name(const CDB_ATOM_OTERM* oterm)
+const char* output_port_name(const CDB_ATOM_OTERM* oterm)
 {
     return cdb_output_port_name(oterm->get_usage());
 }
@@ -143,7 +139,7 @@ void MORV_CLUSTER_RAM_STATE_ENCODING::collect_inputs(MORV_CLUSTER* cluster)
     for (auto it = cluster->begin_inputs(); it != cluster->end_inputs(); ++it) {
         CDB_ATOM_OTERM* oterm = *it;
         if (!is_true_input(cluster->get_node_info(oterm))) continue;
-        MORV_DEBUG_STREAM::print(100, "Input is oterm ID %d (%s)", node_id(oterm), port_name(oterm));
+        MORV_DEBUG_STREAM::print(100, "Input is oterm ID %d (%s)", node_id(oterm), output_port_name(oterm));
         m_input_index[oterm] = static_cast<int>(m_inputs.size());
         m_inputs.push_back(oterm);
     }
@@ -187,7 +183,7 @@ void MORV_CLUSTER_RAM_STATE_ENCODING::collect_states(MORV_CLUSTER* cluster)
     for (auto it = cluster->begin_inputs(); it != cluster->end_inputs(); ++it) {
         CDB_ATOM_OTERM* oterm = *it;
         if (is_true_input(cluster->get_node_info(oterm))) continue;
-        MORV_DEBUG_STREAM::print(100, "State is oterm ID %d (%s)", node_id(oterm), port_name(oterm));
+        MORV_DEBUG_STREAM::print(100, "State is oterm ID %d (%s)", node_id(oterm), output_port_name(oterm));
         m_state_index[oterm] = static_cast<int>(m_states.size());
         m_states.push_back(oterm);
         if (!is_output(cluster, oterm)) ++unique;
@@ -235,7 +231,8 @@ BDD_JBDD MORV_CLUSTER_RAM_STATE_ENCODING::get_oterm_bdd(MORV_CLUSTER* cluster, C
     MORV_ASSERT(oterm);
     std::map<const CDB_ATOM_OTERM*, BDD_JBDD>& cache = m_bdd_cache[depth + 1];
     if (auto found = cache.find(oterm); found != cache.end()) return found->second;
-    MORV_DEBUG_STREAM::print(100, "Getting BDD for oterm ID %d (%s) [%d]", node_id(oterm), port_name(oterm), depth);
+    MORV_DEBUG_STREAM::print(100, "Getting BDD for oterm ID %d (%s) [%d]", node_id(oterm), output_port_name(oterm),
+                             depth);
     MORV_ASSERT_TEXT(cluster->has_node_info(oterm), "cluster->has_node_info(oterm)");
     const MORV_CLUSTER_NODE_INFO& node_info = cluster->get_node_info(oterm);
     BDD_JBDD result;
@@ -313,9 +310,11 @@ BDD_JBDD MORV_CLUSTER_RAM_STATE_ENCODING::get_comb_bdd(MORV_CLUSTER* cluster, CD
     unsigned present = 0;
     BDD_JBDD inputs[MORV_EVALUATE_INPUT_COUNT];
     for (int k = 0; k < MORV_EVALUATE_INPUT_COUNT; ++k) {
-        const bool implemented = node->implements(k_comb_ports[k]);
-        if (implemented && node->get_input_term_by_type(k_comb_ports[k]) != nullptr) present |= 1u << k;
-        inputs[k] = implemented ? get_input_port_bdd(cluster, node, k_comb_ports[k], depth) : m_bdd_mgr->false_bdd();
+        const bool implemented = node->implements(CDB_ATOM_NODE::EVALUATE_INPUT_PORTS[k]);
+        if (implemented && node->get_input_term_by_type(CDB_ATOM_NODE::EVALUATE_INPUT_PORTS[k]) != nullptr)
+            present |= 1u << k;
+        inputs[k] = implemented ? get_input_port_bdd(cluster, node, CDB_ATOM_NODE::EVALUATE_INPUT_PORTS[k], depth)
+                                : m_bdd_mgr->false_bdd();
     }
     // The cell's truth table over the inputs it has; absent inputs read 0.
     std::vector<bool> truth(1u << MORV_EVALUATE_INPUT_COUNT, false);

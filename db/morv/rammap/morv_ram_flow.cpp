@@ -41,11 +41,6 @@ constexpr int k_max_inputs = 20;
 constexpr long long k_small_ram_bits = 512;
 constexpr int k_growth_max_bits = 16384;
 
-bool debug()
-{
-    return s_morv_ram_map_debug;
-}
-
 // One run of the flow: its working state and its phases.
 class RAM_FLOW_RUN
 {
@@ -166,7 +161,7 @@ bool RAM_FLOW_RUN::scan_register_type(const MORV_REGISTER_TYPE& type)
     std::vector<CDB_ATOM_NODE*> nodes(m_netlist->begin(), m_netlist->end());
     for (CDB_ATOM_NODE* node : nodes) {
         if (m_manager->can_pack(node)) {
-            if (debug()) MORV_DEBUG_STREAM::print(100, "seed id is %d", static_cast<int>(node->get_id()));
+            if (s_morv_ram_map_debug) MORV_DEBUG_STREAM::print(100, "seed id is %d", static_cast<int>(node->get_id()));
             if (is_seed(node)) try_seed(node);
         }
         if (rams_exhausted()) return false;
@@ -287,14 +282,14 @@ bool RAM_FLOW_RUN::selection_step()
         m_manager->m_register_type = candidate.m_register_type;
         const int gain = evaluate_gain(candidate.m_cluster);
         ++m_evaluations;
-        if (debug())
+        if (s_morv_ram_map_debug)
             MORV_DEBUG_STREAM::print(100, "gain of cluster %p is %d", static_cast<void*>(candidate.m_cluster), gain);
         // An overtaken best stays out of the queue.
         if (gain <= best.m_gain) m_queue.push({gain, top.m_index});
         else best = {gain, top.m_index};
     }
     if (best.m_gain < 1) return false;
-    if (debug()) MORV_DEBUG_STREAM::print(100, "best gain is %d, mapping", best.m_gain);
+    if (s_morv_ram_map_debug) MORV_DEBUG_STREAM::print(100, "best gain is %d, mapping", best.m_gain);
     m_manager->m_register_type = m_candidates[static_cast<size_t>(best.m_index)].m_register_type;
     const MORV_OWNER<TOKEN> token = token_of(best.m_index);
     if (!has_ram_for(*token)) return false;

@@ -11,7 +11,7 @@ namespace {
 // Without a driver the inversion flag names the constant the port reads:
 // set for GND, clear for VCC. A term tied to GND reads GND unless inverted;
 // an unconnected one reads VCC unless inverted.
-MORV_SIGNAL signal_of(const CDB_ATOM_NODE* node, int port_type)
+MORV_SIGNAL port_signal(const CDB_ATOM_NODE* node, int port_type)
 {
     const CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port_type);
     if (!iterm) return MORV_SIGNAL();
@@ -32,9 +32,9 @@ MORV_SIGNAL gnd_signal()
 MORV_REGISTER_TYPE::MORV_REGISTER_TYPE(CDB_ATOM_NODE* node)
 {
     MORV_ASSERT_TEXT(node && (node->is_lcell_ff() || node->is_ff()), "node->is_lcell_ff() || node->is_ff()");
-    m_clock = signal_of(node, DB_CLOCK);
-    m_clear = signal_of(node, DB_CLEAR);
-    m_enable = signal_of(node, DB_CLOCK_ENABLE);
+    m_clock = port_signal(node, DB_CLOCK);
+    m_clear = port_signal(node, DB_CLEAR);
+    m_enable = port_signal(node, DB_CLOCK_ENABLE);
     const CDB_ATOM_ITERM* aload =
         node->implements(DB_ASYNCH_LOAD) ? node->get_input_term_by_type(DB_ASYNCH_LOAD) : nullptr;
     if (!aload) {

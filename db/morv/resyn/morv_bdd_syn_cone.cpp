@@ -18,7 +18,7 @@
 
 namespace {
 
-int clamp_slack(int slack)
+int slack_or_unbounded(int slack)
 {
     const int limit = MORV_BDD_SYN::s_SLACK_LIMIT;
     return slack < -limit || slack > limit ? limit : slack;
@@ -85,7 +85,7 @@ BDD_JBDD MORV_BDD_SYN::build_node_bdd(MORV_BDD_SYN_ITERM_SRC& r, CDB_ATOM_NODE* 
         CDB_ATOM_OTERM* source = iterm->is_driven() ? iterm->get_source() : nullptr;
         const int bp = m_has_boundary_ports ? m_fsyn_api->get_assigned_boundary_port_id(iterm) : -1;
         const double sr = std::max(m_fsyn_timing->get_slack_ratio(iterm), r.slack_ratio);
-        const int sl = std::max(clamp_slack(m_fsyn_timing->get_slack(iterm)), r.init_slack);
+        const int sl = std::max(slack_or_unbounded(m_fsyn_timing->get_slack(iterm)), r.init_slack);
         if (sl > best) {
             best = sl;
             best_ratio = sr;

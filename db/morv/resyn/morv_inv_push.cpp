@@ -19,7 +19,8 @@ namespace {
 
 // Passes share the slack-ratio threshold out in fifths, the first the most.
 constexpr double THRESHOLD_STEPS = 5.0;
-constexpr int LUT_INPUTS = 6;
+// Inverters are pushed through the masks of six-input LUTs.
+constexpr int PUSHED_MASK_INPUTS = 6;
 
 bool is_data_port(int port_type)
 {
@@ -156,8 +157,8 @@ std::vector<int> MORV_INV_PUSH::collect_critical_nodes()
 
 uint64_t MORV_INV_PUSH::invert_lutmask_input(uint64_t mask, int k)
 {
-    MORV_ASSERT_TEXT(k >= 0 && k < LUT_INPUTS, "input >= 0 && input < 6");
-    CDB_LUTMASK lutmask(LUT_INPUTS, mask);
+    MORV_ASSERT_TEXT(k >= 0 && k < PUSHED_MASK_INPUTS, "input >= 0 && input < 6");
+    CDB_LUTMASK lutmask(PUSHED_MASK_INPUTS, mask);
     lutmask.invert_input(k);
     return lutmask.get_value();
 }
@@ -224,7 +225,7 @@ int MORV_INV_PUSH::write_masks(const std::map<int, uint64_t>& masks, MORV_INV_PU
         CDB_ATOM_NODE* node = m_fsyn_api->get_node(id);
         MORV_ASSERT_TEXT(node, "node");
         CDB_LUTMASK mask;
-        mask.set_value(LUT_INPUTS, value);
+        mask.set_value(PUSHED_MASK_INPUTS, value);
         m_cdb_interface->set_lutmask(node, mask, false);
         m_fsyn_api->modify_node(node);
         m_fsyn_api->modify_node(node);

@@ -8,13 +8,13 @@
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
+#include "morv/core/morv_format.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/timing/morv_timing.h"
 
 namespace {
-
-constexpr int NO_PORT = DB_MAX_INPUT_PORT_TYPE;
 
 const char* const FAILURE_LABELS[MORV_REMUX_FAILURE_COUNT] = {
     "unavailable iterms",  "critical mux",     "no combout oterm", "multiple fanout",
@@ -37,11 +37,6 @@ void print_mask_failure(uint64_t v)
                              unsigned((v >> 32) & 0xFFFF), unsigned((v >> 16) & 0xFFFF), unsigned(v & 0xFFFF));
 }
 
-double percent(int part, int whole)
-{
-    return whole == 0 ? 0.0 : 100.0 * part / whole;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- statistics and pattern
@@ -61,8 +56,8 @@ std::string MORV_REMUX_PATTERN::text() const
 {
     std::string out;
     auto part = [&out](int port, bool inverted, const char* letter) {
-        out += port != NO_PORT ? letter : "-";
-        if (port != NO_PORT && inverted) out += "'";
+        out += port != MORV_NO_INPUT_PORT ? letter : "-";
+        if (port != MORV_NO_INPUT_PORT && inverted) out += "'";
     };
     part(ena, ena_inverted, "E");
     out += ".";
@@ -231,8 +226,8 @@ bool MORV_REMUX::analyse_mux(CDB_ATOM_NODE* mux_node, MORV_REMUX_PATTERN* pm, CD
         add_failure(MORV_REMUX_LUTMASK_CHECK, mux_node);
         return false;
     }
-    if (pm->ena == NO_PORT) return true;
-    MORV_ASSERT_TEXT(pm->feedback != NO_PORT, "pm->feedback != DB_MAX_INPUT_PORT_TYPE");
+    if (pm->ena == MORV_NO_INPUT_PORT) return true;
+    MORV_ASSERT_TEXT(pm->feedback != MORV_NO_INPUT_PORT, "pm->feedback != DB_MAX_INPUT_PORT_TYPE");
     CDB_ATOM_ITERM* fb_iterm = mux_node->get_input_term_by_type(pm->feedback);
     MORV_ASSERT_TEXT(fb_iterm, "fb_iterm");
     if (fb_iterm->reads_complemented()) {
@@ -315,10 +310,10 @@ bool MORV_REMUX::are_control_inputs_free(CDB_ATOM_NODE* reg, const MORV_REMUX_PA
 {
     if (reg == nullptr) return false;
     auto busy = [&](int port) { return m_net_util->is_connected(reg, port); };
-    if (pm.ena != NO_PORT && busy(DB_CLOCK_ENABLE)) return false;
-    if (pm.sclr != NO_PORT && busy(DB_SYNCH_CLEAR)) return false;
-    if (pm.sload != NO_PORT && busy(DB_SYNCH_LOAD)) return false;
-    if (pm.sdata != NO_PORT && (busy(DB_SYNCH_DATA) || busy(DB_ASYNCH_DATA))) return false;
+    if (pm.ena != MORV_NO_INPUT_PORT && busy(DB_CLOCK_ENABLE)) return false;
+    if (pm.sclr != MORV_NO_INPUT_PORT && busy(DB_SYNCH_CLEAR)) return false;
+    if (pm.sload != MORV_NO_INPUT_PORT && busy(DB_SYNCH_LOAD)) return false;
+    if (pm.sdata != MORV_NO_INPUT_PORT && (busy(DB_SYNCH_DATA) || busy(DB_ASYNCH_DATA))) return false;
     return true;
 }
 
@@ -349,26 +344,26 @@ void MORV_REMUX::fold(CDB_ATOM_NODE* mux, CDB_ATOM_NODE* reg, const MORV_REMUX_P
     MORV_ASSERT_TEXT(reg, "reg_node");
     MORV_DEBUG_STREAM::print(100, "      Remuxing node < %d > into reg < %d > (%s)", static_cast<int>(mux->get_id()),
                              static_cast<int>(reg->get_id()), pm.text().c_str());
-    MORV_ASSERT_TEXT(pm.datain != NO_PORT, "pm.datain != DB_MAX_INPUT_PORT_TYPE");
+    MORV_ASSERT_TEXT(pm.datain != MORV_NO_INPUT_PORT, "pm.datain != DB_MAX_INPUT_PORT_TYPE");
     const char* data_names[4] = {"mux_datain_iterm", "mux_datain_src_oterm", "reg_datain_iterm", ""};
     move_input(mux, pm.datain, reg, DB_DATAIN, -1, data_names);
-    if (pm.ena != NO_PORT) {
+    if (pm.ena != MORV_NO_INPUT_PORT) {
         const char* names[4] = {"mux_enable_iterm", "mux_enable_src_oterm", "reg_enable_iterm",
                                 "!reg_enable_iterm->is_connected()"};
         move_input(mux, pm.ena, reg, DB_CLOCK_ENABLE, pm.ena_inverted ? 1 : 0, names);
-        MORV_ASSERT_TEXT(pm.feedback != NO_PORT, "pm.feedback != DB_MAX_INPUT_PORT_TYPE");
+        MORV_ASSERT_TEXT(pm.feedback != MORV_NO_INPUT_PORT, "pm.feedback != DB_MAX_INPUT_PORT_TYPE");
         MORV_ASSERT_TEXT(mux->get_input_term_by_type(pm.feedback), "mux_feedback_iterm");
     }
-    if (pm.sclr != NO_PORT) {
+    if (pm.sclr != MORV_NO_INPUT_PORT) {
         const char* names[4] = {"mux_sclr_iterm", "mux_sclr_src_oterm", "reg_sclr_iterm",
                                 "!reg_sclr_iterm->is_connected()"};
         move_input(mux, pm.sclr, reg, DB_SYNCH_CLEAR, pm.sclr_inverted ? 1 : 0, names);
     }
-    if (pm.sload != NO_PORT) {
+    if (pm.sload != MORV_NO_INPUT_PORT) {
         const char* names[4] = {"mux_sload_iterm", "mux_sload_src_oterm", "reg_sload_iterm",
                                 "!reg_sload_iterm->is_connected()"};
         move_input(mux, pm.sload, reg, DB_SYNCH_LOAD, pm.sload_inverted ? 1 : 0, names);
-        MORV_ASSERT_TEXT(pm.sdata != NO_PORT, "pm.sdata != DB_MAX_INPUT_PORT_TYPE");
+        MORV_ASSERT_TEXT(pm.sdata != MORV_NO_INPUT_PORT, "pm.sdata != DB_MAX_INPUT_PORT_TYPE");
         const char* sdata_names[4] = {"mux_sdata_iterm", "mux_sdata_src_oterm", "reg_sdata_iterm",
                                       "!reg_sdata_iterm->is_connected()"};
         move_input(mux, pm.sdata, reg, DB_SYNCH_DATA, -1, sdata_names);
@@ -384,12 +379,13 @@ void MORV_REMUX::print_report() const
     MORV_DEBUG_STREAM::print(2, "%s", "");
     MORV_DEBUG_STREAM::print(2, "   Attempts: %d ", attempts);
     MORV_DEBUG_STREAM::print(2, "      Success: %d ( %2.2f%% ) ", m_stats.m_successes,
-                             percent(m_stats.m_successes, attempts));
+                             morv_percent(m_stats.m_successes, attempts));
     MORV_DEBUG_STREAM::print(2, "      Failure: %d ( %2.2f%% ) ", m_stats.m_failures,
-                             percent(m_stats.m_failures, attempts));
+                             morv_percent(m_stats.m_failures, attempts));
     for (const auto& [reason, count] : m_stats.m_fail_counts) {
         const char* label = reason >= 0 && reason < MORV_REMUX_FAILURE_COUNT ? FAILURE_LABELS[reason] : "";
-        MORV_DEBUG_STREAM::print(2, "         %s: %d ( %2.2f%% ) ", label, count, percent(count, m_stats.m_failures));
+        MORV_DEBUG_STREAM::print(2, "         %s: %d ( %2.2f%% ) ", label, count,
+                                 morv_percent(count, m_stats.m_failures));
     }
     MORV_DEBUG_STREAM::print(2, "%s", "");
     MORV_DEBUG_STREAM::print(2, "****************************");

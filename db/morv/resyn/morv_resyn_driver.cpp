@@ -23,7 +23,7 @@
 
 namespace {
 
-const char* const k_cutoff_switch = "fsyn_cutoff_resyn_msr";
+const char* const k_resyn_cutoff_switch = "fsyn_cutoff_resyn_msr";
 
 std::string full_name(CDB_ATOM_NODE* node)
 {
@@ -100,9 +100,9 @@ void MORV_RESYN::read_cutoff(double& cutoff, bool& valid)
 {
     cutoff = s_DEFAULT_CUTOFF_MSR;
     valid = true;
-    const char* text = cfg_get_value(k_cutoff_switch);
+    const char* text = cfg_get_value(k_resyn_cutoff_switch);
     if (text == nullptr) return;
-    const CFG_KNOWN_KEY* key = cfg_find_known_key(k_cutoff_switch);
+    const CFG_KNOWN_KEY* key = cfg_find_known_key(k_resyn_cutoff_switch);
     MORV_ASSERT_TEXT(key, "cfg_find_known_key(fsyn_cutoff_resyn_msr)");
     const std::string fault = cfg_check_value(*key, text);
     if (fault.empty()) {
@@ -114,7 +114,7 @@ void MORV_RESYN::read_cutoff(double& cutoff, bool& valid)
     m_cutoff_error_reported = true;
     MSG_E* msg = new MSG_E();
     msg->fill_args("Developer switch %1!s! %2!s!; RESYN implements no solution./EMORV_FSYN_RESYN_BAD_CUTOFF",
-                   k_cutoff_switch, fault);
+                   k_resyn_cutoff_switch, fault);
     morv_send_msg(msg);
 }
 

@@ -16,21 +16,10 @@
 
 namespace {
 
-// The device model's node class of a combinational cell.
-constexpr int COMB_NODE_CLASS = 3;
 // LUT functions of fewer variables are legal on MRL without asking.
 constexpr int MRL_FREE_VARIABLES = 5;
 
-int uvo_delay(int port)
-{
-    DEV_DEVICE* device = DMGR_UTILITY::get_current_device();
-    MORV_ASSERT_TEXT(device, "current_device");
-    return device->get_timing_info()->get_p2p_node_delay(port, DB_COMB_OUT, 0, COMB_NODE_CLASS);
-}
-
 }  // namespace
-
-using namespace resyn_family_defaults;
 
 // ---------------------------------------------------------------- shared
 
@@ -180,7 +169,7 @@ double MORV_RESYN_6LUT::lut_part() const
 MORV_RESYN_MRL::MORV_RESYN_MRL(MORV_API* api, const MORV_PARAMETER_MAP* params)
     : MORV_RESYN_6LUT(api, params), m_legalizer(api)
 {
-    init_family(MRL, m_fsyn_api->get_fsyn_timing()->get_fl_lut_delay(), true, params);
+    init_family(resyn_family_defaults::MRL, m_fsyn_api->get_fsyn_timing()->get_fl_lut_delay(), true, params);
 }
 
 CDB_ATOM_NODE* MORV_RESYN_MRL::make_cell(HDB_INSTANCE_NAME* name)
@@ -208,7 +197,8 @@ bool MORV_RESYN_MRL::is_lut_function_legal(BDD_JBDD function, const std::vector<
 
 MORV_RESYN_UVO::MORV_RESYN_UVO(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_RESYN_FAMILY_BASE(api, params)
 {
-    init_family(UVO, (3 * uvo_delay(DB_DATA_D) + 2 * uvo_delay(DB_DATA_C)) / 5.0, true, params);
+    init_family(resyn_family_defaults::UVO, (3 * uvo_lut_delay(DB_DATA_D) + 2 * uvo_lut_delay(DB_DATA_C)) / 5.0, true,
+                params);
 }
 
 CDB_ATOM_NODE* MORV_RESYN_UVO::make_cell(HDB_INSTANCE_NAME* name)

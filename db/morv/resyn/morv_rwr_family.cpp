@@ -12,12 +12,11 @@
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/netlist/morv_net_util.h"
+#include "morv/resyn/morv_uvo_lut_hooks.h"
 #include "morv/timing/morv_timing.h"
 
 namespace {
 
-// The node class of a combinational cell in the device's delay model.
-constexpr int COMB_NODE_CLASS = 3;
 constexpr int LAB_LUTS_FOR_PENALTY = 13;
 constexpr int UVO_LAB_LUTS_FOR_PENALTY = 8;
 
@@ -37,13 +36,6 @@ int two_and_a_half_times(int delay)
 int difference(int a, int b)
 {
     return clamp_delay(static_cast<int64_t>(a) - b);
-}
-
-int uvo_lut_delay(int port)
-{
-    DEV_DEVICE* device = DMGR_UTILITY::get_current_device();
-    MORV_ASSERT_TEXT(device, "current_device");
-    return device->get_timing_info()->get_p2p_node_delay(port, DB_COMB_OUT, 0, COMB_NODE_CLASS);
 }
 
 }  // namespace

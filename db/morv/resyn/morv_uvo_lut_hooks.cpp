@@ -2,6 +2,7 @@
 
 #include "cdb/cdb_atom_netlist.h"
 #include "cut/cut_atom_util.h"
+#include "dev/dev_device.h"
 
 #include "morv/core/morv_assert.h"
 #include "morv/log/morv_log.h"
@@ -48,4 +49,13 @@ int uvo_available_inputs(MORV_NET_UTIL* net_util, CDB_ATOM_NODE* node, int num_d
     MORV_ASSERT_TEXT(node, "node");
     const bool shared = net_util->is_connected(node, DB_ASYNCH_DATA) || net_util->is_connected(node, DB_SYNCH_DATA);
     return shared ? num_data_ports - 1 : num_data_ports;
+}
+
+int uvo_lut_delay(int port)
+{
+    // The device model's node class of a combinational cell.
+    constexpr int comb_node_class = 3;
+    DEV_DEVICE* device = DMGR_UTILITY::get_current_device();
+    MORV_ASSERT_TEXT(device, "current_device");
+    return device->get_timing_info()->get_p2p_node_delay(port, DB_COMB_OUT, 0, comb_node_class);
 }

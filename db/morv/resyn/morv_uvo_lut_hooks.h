@@ -21,3 +21,5 @@ bool uvo_is_resynthesizable_node(MORV_NET_UTIL* net_util, CDB_ATOM_NODE* node);
 bool uvo_lut_feeds_register(MORV_NET_UTIL* net_util, CDB_ATOM_OTERM* oterm);
 // The data ports left to the LUT once the register takes its share of input C.
 int uvo_available_inputs(MORV_NET_UTIL* net_util, CDB_ATOM_NODE* node, int num_data_ports);
+// The current device's delay from the LUT input port to the combinational output.
+int uvo_lut_delay(int port);

@@ -23,14 +23,6 @@
 
 namespace {
 
-// The key's value when it is present and not empty.
-bool read_param(const MORV_PARAMETER_MAP* params, const char* key, std::string& value)
-{
-    if (params == nullptr) return false;
-    value = MORV_ALGORITHM_BASE::get_algorithm_param(*params, key);
-    return !value.empty();
-}
-
 const char* enabled_text(bool on)
 {
     return on ? "ENABLED" : "DISABLED";

@@ -345,7 +345,9 @@ public:
 
     // ---- node splitting (morv_retiming_split.cpp)
     int split_nodes();
-    int count_split_copies(const std::vector<CDB_ATOM_ITERM*>& fanouts);
+    // The copies a split would make, counted up to `limit` (a traced run
+    // counts them all, as its trace names every register read).
+    int count_split_copies(const std::vector<CDB_ATOM_ITERM*>& fanouts, int limit);
     int split_node(CDB_ATOM_NODE* node, const std::vector<CDB_ATOM_ITERM*>& fanouts);
 
     // ---- register records (morv_retiming_records.cpp)
@@ -431,6 +433,10 @@ public:
     bool is_retime_side_clocks() const { return m_retime_side_clocks; }
     bool is_location_copying_disabled() const { return m_disable_location_copying; }
     int get_created_node_count() const { return m_created_node_count; }
+    // Fanout terms read to count the copies of splits, over the run.
+    long get_split_fanouts_read() const { return m_split_fanouts_read; }
+    // Carry-chain cones collected for the critical sets, over the run.
+    int get_chain_cones_collected() const { return m_chain_cones_collected; }
     MORV_OPT_SKEW* get_opt_skew() const { return m_opt_skew.get(); }
     const RETIME_HASH_SET<CDB_ATOM_ITERM*>& get_touched_iterms() const { return m_touched_iterms; }
     const RETIME_HASH_SET<CDB_ATOM_NODE*>& get_live_nodes() const { return m_live_nodes; }
@@ -601,6 +607,8 @@ protected:
     RETIME_ITERM_SET insert_set1;
     RETIME_HASH_SET<CDB_ATOM_NODE*> delete_set0;
     int m_created_node_count = 0;
+    long m_split_fanouts_read = 0;
+    int m_chain_cones_collected = 0;
     RETIME_HASH_SET<CDB_ATOM_ITERM*> m_touched_iterms;
     RETIME_HASH_SET<CDB_ATOM_NODE*> m_live_nodes;
     RETIME_HASH_SET<CDB_ATOM_NODE*> m_split_set;

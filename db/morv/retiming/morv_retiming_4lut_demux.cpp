@@ -12,29 +12,10 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/retiming/morv_retiming_4lut.h"
-
-namespace {
-
-bool connected(CDB_ATOM_ITERM* iterm)
-{
-    return iterm != nullptr && iterm->is_connected();
-}
-
-// A real signal: neither unconnected nor a constant.
-bool driven(CDB_ATOM_ITERM* iterm)
-{
-    return iterm != nullptr && iterm->is_driven();
-}
-
-bool driven_inverted(CDB_ATOM_ITERM* iterm)
-{
-    return driven(iterm) && iterm->is_inverted();
-}
-
-}  // namespace
 
 uint64_t morv_retiming_4lut_control_mask(bool clear, bool enable)
 {
@@ -57,7 +38,7 @@ void MORV_RETIMING_4LUT::queue_for_demux(CDB_ATOM_NODE* node)
         MORV_DEBUG_STREAM::print(100, "Inserted node %d to be demuxed", static_cast<int>(node->get_id()));
     }
     CDB_ATOM_ITERM* sload = node->get_input_term_by_type(DB_SYNCH_LOAD);
-    if (connected(sload) && !sload->is_vcc() && !sload->is_gnd()) {
+    if (morv_iterm_connected(sload) && !sload->is_vcc() && !sload->is_gnd()) {
         m_demux_queue.insert(node);
         MORV_DEBUG_STREAM::print(100, "Inserted node %d to be SLOAD_demuxed", static_cast<int>(node->get_id()));
     }
@@ -123,8 +104,8 @@ void MORV_RETIMING_4LUT::create_constant_generator(CDB_ATOM_NODE* node, CDB_ATOM
 void MORV_RETIMING_4LUT::feed_mux_input(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITERM* from, CDB_ATOM_ITERM* to,
                                         bool keep_invert)
 {
-    if (!driven(from)) {
-        create_constant_generator(reg_node, to, connected(from) && from->is_logical_vcc());
+    if (!morv_iterm_driven(from)) {
+        create_constant_generator(reg_node, to, morv_iterm_connected(from) && from->is_logical_vcc());
         return;
     }
     take_driver_of(from, to, keep_invert);
@@ -151,15 +132,15 @@ bool MORV_RETIMING_4LUT::create_sload_mux(CDB_ATOM_NODE* node)
     MORV_ASSERT_TEXT(node, "node");
     CDB_ATOM_ITERM* sload = node->get_input_term_by_type(DB_SYNCH_LOAD);
     CDB_ATOM_ITERM* sdata = node->get_input_term_by_type(DB_SYNCH_DATA);
-    if (!driven(sload) || !driven(sdata)) return false;
+    if (!morv_iterm_driven(sload) || !morv_iterm_driven(sdata)) return false;
     CDB_ATOM_OTERM* regout = node->get_output_term_by_type(DB_REG_OUT);
     MORV_ASSERT_TEXT(regout, "regout");
     if (m_fsyn_api->is_oterm_dont_touch(regout, AMM_OP_FITTER_FSYN_RETIME)) return false;
     MORV_DEBUG_STREAM::print(100, "create sload_mux (): %s", path_of(node));
     CDB_ATOM_ITERM* data_in = node->get_input_term_by_type(DB_DATAIN);
     MORV_ASSERT_TEXT(data_in, "datain");
-    if (connected(node->get_input_term_by_type(DB_CLOCK_ENABLE)) ||
-        connected(node->get_input_term_by_type(DB_SYNCH_CLEAR)))
+    if (morv_iterm_connected(node->get_input_term_by_type(DB_CLOCK_ENABLE)) ||
+        morv_iterm_connected(node->get_input_term_by_type(DB_SYNCH_CLEAR)))
         MORV_DEBUG_STREAM::print(100, "...should call DE-MUXer next");
     const bool inverted_load = sload->is_inverted();
     CDB_ATOM_NODE* mux = create_mux_cell(node, morv_retiming_4lut_sload_mask(inverted_load));
@@ -182,11 +163,11 @@ bool MORV_RETIMING_4LUT::create_control_mux(CDB_ATOM_NODE* node)
     CDB_ATOM_ITERM* enable = node->get_input_term_by_type(DB_CLOCK_ENABLE);
     CDB_ATOM_ITERM* sclear = node->get_input_term_by_type(DB_SYNCH_CLEAR);
     CDB_ATOM_ITERM* sload = node->get_input_term_by_type(DB_SYNCH_LOAD);
-    const bool enable_used = connected(enable) && !enable->is_logical_vcc();
+    const bool enable_used = morv_iterm_connected(enable) && !enable->is_logical_vcc();
     // A clear tied to logical GND never acts.
-    const bool clear_used = connected(sclear) && !sclear->is_logical_gnd();
+    const bool clear_used = morv_iterm_connected(sclear) && !sclear->is_logical_gnd();
     if (!enable_used && !clear_used) return false;
-    if (connected(sload) && !sload->is_logical_gnd()) return false;
+    if (morv_iterm_connected(sload) && !sload->is_logical_gnd()) return false;
     CDB_ATOM_NODE* mux = create_mux_cell(node, morv_retiming_4lut_control_mask(clear_used, enable_used));
     // A register that never loads takes its data input, or 0 when that is
     // unconnected; the data inversion goes onto DB_DATA_A alone.
@@ -196,8 +177,8 @@ bool MORV_RETIMING_4LUT::create_control_mux(CDB_ATOM_NODE* node)
         m_net_util->insert_fanout(regout, create_mux_input(mux, DB_DATA_B));
     }
     if (clear_used) feed_mux_input(node, sclear, create_mux_input(mux, DB_DATA_D), false);
-    const bool enable_inverted = enable_used && driven_inverted(enable);
-    const bool clear_inverted = clear_used && driven_inverted(sclear);
+    const bool enable_inverted = enable_used && morv_iterm_driven_inverted(enable);
+    const bool clear_inverted = clear_used && morv_iterm_driven_inverted(sclear);
     for (CDB_ATOM_ITERM* control : {sclear, enable, node->get_input_term_by_type(DB_SYNCH_DATA)}) {
         if (control == nullptr) continue;
         m_fsyn_api->set_boundary_port_id(control, -1);

@@ -9,26 +9,10 @@
 
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/retiming/morv_retiming_4lut.h"
-
-namespace {
-
-bool used(CDB_ATOM_NODE* node, int port)
-{
-    CDB_ATOM_OTERM* out = node->get_output_term_by_type(port);
-    return out != nullptr && out->has_fanout();
-}
-
-bool is_driven(CDB_ATOM_NODE* node, int port)
-{
-    CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port);
-    return iterm != nullptr && iterm->is_driven();
-}
-
-const char* const k_ic_text[] = {"00", "01", "10", "11"};
-
-}  // namespace
+#include "morv/retiming/morv_retiming_internal.h"
 
 // What the cell sees when the registers to be put on the searched inputs
 // (bits of searched) hold the bits of index: a driven input its bit
@@ -98,14 +82,15 @@ bool MORV_RETIMING_4LUT::search_carry(CDB_ATOM_NODE* node, const RETIME_REG& reg
     }
     const unsigned wanted = reg.clear_low ? 0u : 1u;
     const unsigned carry_in = carry_low_ret ? 0u : 1u;
-    const bool comb_used = used(node, DB_COMB_OUT), carry_used = used(node, DB_CARRY_OUT);
-    const unsigned choices = is_driven(node, DB_DATA_C) ? 8u : 4u;
+    const bool comb_used = morv_output_has_fanout(node, DB_COMB_OUT),
+               carry_used = morv_output_has_fanout(node, DB_CARRY_OUT);
+    const unsigned choices = morv_input_driven(node, DB_DATA_C) ? 8u : 4u;
     unsigned values[MORV_EVALUATE_INPUT_COUNT];
     for (unsigned k = 0; k < choices; ++k) {
         seen_inputs(node, k, choices - 1u, carry_in, values);
         const unsigned sum = comb_used ? m_net_util->evaluate_comb_out(node, values) : 0u;
         if (sum != wanted) continue;
-        MORV_DEBUG_STREAM::print(100, ".IC {%s} %s", path_of(node), k_ic_text[k & 3u]);
+        MORV_DEBUG_STREAM::print(100, ".IC {%s} %s", path_of(node), MORV_RETIMING_IC_TEXT[k & 3u]);
         for (int bit = 0; bit < (choices == 8u ? 3 : 2); ++bit) plan_input(node, reg, DB_DATA_A + bit, (k >> bit) & 1u);
         const unsigned carry = carry_used ? m_net_util->evaluate_carry_out(node, values) : 0u;
         // The printed COUT is the inverse of the carry bit.
@@ -133,8 +118,10 @@ bool MORV_RETIMING_4LUT::create_output_registers(CDB_ATOM_NODE* node, RETIME_REG
     }
     const bool chain = m_net_util->is_lcell_part_of_a_carry_chain(node);
     values[MORV_EVALUATE_CARRY_IN] = chain && !carry_low_ret ? 1u : 0u;
-    const unsigned value = used(node, DB_COMB_OUT) ? m_net_util->evaluate_comb_out(node, values) : 0u;
-    if (chain) carry_low_ret = !(used(node, DB_CARRY_OUT) && m_net_util->evaluate_carry_out(node, values) != 0);
+    const unsigned value = morv_output_has_fanout(node, DB_COMB_OUT) ? m_net_util->evaluate_comb_out(node, values) : 0u;
+    if (chain)
+        carry_low_ret =
+            !(morv_output_has_fanout(node, DB_CARRY_OUT) && m_net_util->evaluate_carry_out(node, values) != 0);
     RETIME_REG out_reg = reg;
     out_reg.clear_low = value == 0;
     if (CDB_ATOM_OTERM* comb = node->get_output_term_by_type(DB_COMB_OUT)) m_output_registers[comb] = out_reg;

@@ -11,11 +11,10 @@
 #include "morv/core/morv_env.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/retiming/morv_retiming_4lut.h"
+#include "morv/retiming/morv_retiming_internal.h"
 #include "morv/timing/morv_timing.h"
 
 namespace {
-
-const int k_lut_ports[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D};
 
 bool is_lut_port(int port)
 {
@@ -52,14 +51,14 @@ void MORV_RETIMING_4LUT::collect_fanin_cone(CDB_ATOM_NODE* node, int port_type, 
     if (source == nullptr || !source->get_my_node()->is_lcell() || source->is_used_as(DB_REG_OUT)) return;
     CDB_ATOM_NODE* driver = source->get_my_node();
     cone.insert(driver);
-    for (int port : k_lut_ports) collect_fanin_cone(driver, port, cone, depth + 1);
+    for (int port : MORV_RETIMING_LUT4_PORTS) collect_fanin_cone(driver, port, cone, depth + 1);
 }
 
 void MORV_RETIMING_4LUT::get_forward_push_ports(CDB_ATOM_NODE*, int& count, int* port_types)
 {
     MORV_ASSERT_TEXT(port_types, "forward_push_ports_ret");
     count = 0;
-    for (int port : k_lut_ports) port_types[count++] = port;
+    for (int port : MORV_RETIMING_LUT4_PORTS) port_types[count++] = port;
 }
 
 bool MORV_RETIMING_4LUT::is_register_complex(CDB_ATOM_NODE* node, bool)

@@ -11,20 +11,12 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/resyn/morv_remux.h"
 #include "morv/retiming/morv_retiming_6lut.h"
 #include "morv/timing/morv_opt_skew.h"
-
-namespace {
-
-bool connected(CDB_ATOM_ITERM* iterm)
-{
-    return iterm != nullptr && iterm->is_connected();
-}
-
-}  // namespace
 
 uint64_t morv_retiming_6lut_mux_mask(bool clear, bool enable, bool sdata)
 {
@@ -79,7 +71,7 @@ int MORV_RETIMING_6LUT::run_demuxer()
             !m_net_util->is_connected(node, DB_SYNCH_DATA))
             continue;
         CDB_ATOM_ITERM* aload = node->get_input_term_by_type(DB_ASYNCH_LOAD);
-        if (connected(aload) && !aload->is_logical_gnd()) continue;
+        if (morv_iterm_connected(aload) && !aload->is_logical_gnd()) continue;
         if (!can_demux_enable(node) || !create_control_mux(node)) continue;
         m_fsyn_api->debug_checkpoint(__FILE__, __LINE__);
         MORV_DEBUG_STREAM::print(100, "DEMUXING {%s}", path_of(node));
@@ -113,7 +105,7 @@ void MORV_RETIMING_6LUT::tie_to_generator(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITER
 void MORV_RETIMING_6LUT::feed_mux_input(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITERM* from, CDB_ATOM_ITERM* to,
                                         bool keep_invert)
 {
-    if (!connected(from)) {
+    if (!morv_iterm_connected(from)) {
         // An unconnected register input reads 0.
         tie_to_generator(reg_node, to, false);
         return;
@@ -138,11 +130,6 @@ struct MUX_CONTROLS
     bool sclear_high = false;
 };
 
-bool driven_inverted(CDB_ATOM_ITERM* iterm)
-{
-    return iterm != nullptr && iterm->is_driven() && iterm->is_inverted();
-}
-
 }  // namespace
 
 bool MORV_RETIMING_6LUT::create_control_mux(CDB_ATOM_NODE* node)
@@ -156,17 +143,17 @@ bool MORV_RETIMING_6LUT::create_control_mux(CDB_ATOM_NODE* node)
     c.sclear = node->get_input_term_by_type(DB_SYNCH_CLEAR);
     c.sdata = node->get_input_term_by_type(DB_SYNCH_DATA);
     c.sload = node->get_input_term_by_type(DB_SYNCH_LOAD);
-    MORV_ASSERT_TEXT(connected(c.enable) || connected(c.sclear) || connected(c.sdata),
+    MORV_ASSERT_TEXT(morv_iterm_connected(c.enable) || morv_iterm_connected(c.sclear) || morv_iterm_connected(c.sdata),
                      "enable_connected || sclear_connected || sdata_connected");
-    if (connected(c.enable) && c.enable->is_logical_gnd()) return false;
-    c.enable_used = connected(c.enable) && !c.enable->is_logical_vcc();
+    if (morv_iterm_connected(c.enable) && c.enable->is_logical_gnd()) return false;
+    c.enable_used = morv_iterm_connected(c.enable) && !c.enable->is_logical_vcc();
     // A clear tied to a constant needs no mux input: tied low it never
     // clears, tied high it is folded into the mask.
-    c.sclear_used = connected(c.sclear) && c.sclear->is_driven();
-    c.sclear_high = connected(c.sclear) && !c.sclear->is_driven() && c.sclear->is_logical_vcc();
+    c.sclear_used = morv_iterm_connected(c.sclear) && c.sclear->is_driven();
+    c.sclear_high = morv_iterm_connected(c.sclear) && !c.sclear->is_driven() && c.sclear->is_logical_vcc();
     // A register whose load is unconnected or tied low never loads: its
     // synchronous data does not matter.
-    c.sdata_used = connected(c.sdata) && connected(c.sload) && !c.sload->is_logical_gnd();
+    c.sdata_used = morv_iterm_connected(c.sdata) && morv_iterm_connected(c.sload) && !c.sload->is_logical_gnd();
     if (!c.enable_used && !c.sclear_used && !c.sclear_high && !c.sdata_used) return false;
 
     CDB_ATOM_NODE* mux = m_net_util->create_lcell_comb(node);
@@ -185,7 +172,7 @@ bool MORV_RETIMING_6LUT::create_control_mux(CDB_ATOM_NODE* node)
     std::vector<std::pair<CDB_ATOM_ITERM*, CDB_ATOM_ITERM*>> inverted;  // mux input, register input
     const auto feed = [&](CDB_ATOM_ITERM* from, int port) {
         CDB_ATOM_ITERM* to = create_mux_input(mux, port);
-        if (driven_inverted(from)) inverted.emplace_back(to, from);
+        if (morv_iterm_driven_inverted(from)) inverted.emplace_back(to, from);
         feed_mux_input(node, from, to, false);
     };
     if (c.enable_used) {

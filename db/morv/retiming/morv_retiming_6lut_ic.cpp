@@ -9,18 +9,13 @@
 
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/retiming/morv_retiming_6lut.h"
 
 namespace {
 
 constexpr int k_six_inputs = 6;
-
-bool used(CDB_ATOM_NODE* node, int port)
-{
-    CDB_ATOM_OTERM* out = node->get_output_term_by_type(port);
-    return out != nullptr && out->has_fanout();
-}
 
 // What the LUT sees on each of its seven inputs when the registers to be
 // put on its driven inputs hold the bits of index; a constant input sees
@@ -100,8 +95,8 @@ bool MORV_RETIMING_6LUT::share_ale_push_back(CDB_ATOM_NODE* node, RETIME_REG& re
     MORV_ASSERT_TEXT(!m_net_util->is_connected(node, DB_DATA_E), "!m_net_util->is_connected(node, ::DB_DATA_E)");
     MORV_ASSERT_TEXT(!m_net_util->is_connected(node, DB_DATA_G), "!m_net_util->is_connected(node, ::DB_DATA_G)");
     CDB_ATOM_OTERM* next_out = nullptr;
-    if (used(node, DB_CARRY_OUT)) next_out = node->get_output_term_by_type(DB_CARRY_OUT);
-    else if (used(node, DB_SHARE_OUT)) next_out = node->get_output_term_by_type(DB_SHARE_OUT);
+    if (morv_output_has_fanout(node, DB_CARRY_OUT)) next_out = node->get_output_term_by_type(DB_CARRY_OUT);
+    else if (morv_output_has_fanout(node, DB_SHARE_OUT)) next_out = node->get_output_term_by_type(DB_SHARE_OUT);
     if (next_out == nullptr) return search_share_ale_single(node, reg, carry_low_ret, share_low_ret);
     CDB_ATOM_NODE* next = next_out->get_first_fanout()->get_my_node();
     MORV_DEBUG_STREAM::print(100, "trying out the new share_ale push back function on node %d",
@@ -262,7 +257,7 @@ bool MORV_RETIMING_6LUT::create_output_registers(CDB_ATOM_NODE* node, RETIME_REG
         const CELL_VALUES v = evaluate_cell(m_net_util, node, values);
         carry_low_ret = (v.carry & 1u) == 0;
         share_low_ret = (v.share & 1u) == 0;
-        if (used(node, DB_COMB_OUT)) {
+        if (morv_output_has_fanout(node, DB_COMB_OUT)) {
             MORV_DEBUG_STREAM::print(100, "WARNING: forward push aborted due to combout and carry chain");
             return false;
         }
@@ -273,6 +268,6 @@ bool MORV_RETIMING_6LUT::create_output_registers(CDB_ATOM_NODE* node, RETIME_REG
     RETIME_REG out_reg = reg;
     out_reg.clear_low = value == 0;
     for (int port : {DB_COMB_OUT, DB_SUM_OUT})
-        if (used(node, port)) m_output_registers[node->get_output_term_by_type(port)] = out_reg;
+        if (morv_output_has_fanout(node, port)) m_output_registers[node->get_output_term_by_type(port)] = out_reg;
     return true;
 }

@@ -18,7 +18,7 @@
 
 namespace {
 
-bool is_constant_term(CDB_ATOM_ITERM* iterm)
+bool is_undriven(CDB_ATOM_ITERM* iterm)
 {
     return !iterm->is_driven();
 }
@@ -28,7 +28,7 @@ bool is_constant_term(CDB_ATOM_ITERM* iterm)
 CDB_ATOM_NODE* MORV_RETIMING_6LUT::find_reusable_register(const RETIME_ITERM& retime_iterm)
 {
     CDB_ATOM_ITERM* term = retime_iterm.iterm;
-    if (!is_constant_term(term)) {
+    if (!is_undriven(term)) {
         CDB_ATOM_OTERM* source = term->get_source();
         const int port_id = m_fsyn_api->get_assigned_boundary_port_id(term);
         for (auto it = source->begin_iterm_fanout(); it != source->end_iterm_fanout(); ++it) {
@@ -70,7 +70,7 @@ CDB_ATOM_NODE* MORV_RETIMING_6LUT::create_inserted_register(const RETIME_ITERM& 
     CDB_ATOM_NODE* reg_node = create_new_register(model, reg.name, data, out);
     place_next_to(model, reg_node);
     record_tracking(reg_node, MORV_NT_TYPE_SPLIT);
-    if (is_constant_term(term)) {
+    if (is_undriven(term)) {
         hold_constant_in_register(term, data, out, reg.clear_low);
     } else {
         MORV_ITERM_PROPERTIES properties;

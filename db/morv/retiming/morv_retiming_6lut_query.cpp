@@ -10,22 +10,17 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_debug_stream.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/netlist/morv_region_map.h"
 #include "morv/retiming/morv_retiming_6lut.h"
+#include "morv/retiming/morv_retiming_internal.h"
 #include "morv/timing/morv_timing.h"
 
 namespace {
 
-const int k_lut_ports[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_DATA_E, DB_DATA_F, DB_DATA_G};
 const int k_feedback_ports[] = {DB_CLOCK, DB_CLOCK_ENABLE, DB_CLEAR, DB_SYNCH_CLEAR};
-
-bool has_fanout(CDB_ATOM_NODE* node, int port)
-{
-    CDB_ATOM_OTERM* out = node->get_output_term_by_type(port);
-    return out != nullptr && out->has_fanout();
-}
 
 }  // namespace
 
@@ -44,7 +39,7 @@ void MORV_RETIMING_6LUT::collect_carry_chain_cone(CDB_ATOM_NODE* node, RETIME_NO
                      "m_net_util->is_lcell_part_of_a_carry_chain(node)");
     for (CDB_ATOM_NODE* cell = m_net_util->get_carry_chain_head(node); cell != nullptr;
          cell = m_net_util->get_next_node_in_carry_chain(cell))
-        for (int port : k_lut_ports) collect_fanin_cone(cell, port, cone, 0);
+        for (int port : MORV_RETIMING_LUT6_PORTS) collect_fanin_cone(cell, port, cone, 0);
 }
 
 void MORV_RETIMING_6LUT::collect_fanin_cone(CDB_ATOM_NODE* node, int port_type, RETIME_NODE_SET& cone, int depth)
@@ -55,7 +50,7 @@ void MORV_RETIMING_6LUT::collect_fanin_cone(CDB_ATOM_NODE* node, int port_type, 
     if (source == nullptr || !source->get_my_node()->is_lcell_comb()) return;
     CDB_ATOM_NODE* driver = source->get_my_node();
     cone.insert(driver);
-    for (int port : k_lut_ports) collect_fanin_cone(driver, port, cone, depth + 1);
+    for (int port : MORV_RETIMING_LUT6_PORTS) collect_fanin_cone(driver, port, cone, depth + 1);
 }
 
 CDB_ATOM_OTERM* MORV_RETIMING_6LUT::get_secondary_output_term(CDB_ATOM_NODE* node)
@@ -67,7 +62,7 @@ CDB_ATOM_OTERM* MORV_RETIMING_6LUT::get_secondary_output_term(CDB_ATOM_NODE* nod
 void MORV_RETIMING_6LUT::get_forward_push_ports(CDB_ATOM_NODE*, int& count, int* port_types)
 {
     count = 0;
-    for (int port : k_lut_ports) port_types[count++] = port;
+    for (int port : MORV_RETIMING_LUT6_PORTS) port_types[count++] = port;
 }
 
 bool MORV_RETIMING_6LUT::is_register_complex(CDB_ATOM_NODE* node, bool flag)
@@ -182,7 +177,7 @@ bool MORV_RETIMING_6LUT::is_push_allowed(CDB_ATOM_NODE* node)
 {
     MORV_ASSERT_TEXT(node, "node");
     if (m_net_util->is_lcell_hsadder(node)) return !is_push_blocked_by_region_map(node);
-    const bool comb = has_fanout(node, DB_COMB_OUT), sum = has_fanout(node, DB_SUM_OUT);
+    const bool comb = morv_output_has_fanout(node, DB_COMB_OUT), sum = morv_output_has_fanout(node, DB_SUM_OUT);
     if (!comb && !sum) {
         if (m_fsyn_api->is_atom_dont_touch(static_cast<int>(node->get_id()), AMM_OP_FITTER_FSYN_RETIME)) return false;
         if (m_retime_backwards && !m_has_current_register) return false;
@@ -192,7 +187,7 @@ bool MORV_RETIMING_6LUT::is_push_allowed(CDB_ATOM_NODE* node)
     MORV_REGION_MAP* region_map = m_fsyn_api->get_fsyn_region_map();
     MORV_ASSERT_TEXT(region_map, "fsyn_region_map");
     for (int port : {DB_COMB_OUT, DB_SUM_OUT}) {
-        if (!has_fanout(node, port)) continue;
+        if (!morv_output_has_fanout(node, port)) continue;
         CDB_ATOM_OTERM* out = node->get_output_term_by_type(port);
         if (m_fsyn_api->is_oterm_dont_touch(out, AMM_OP_FITTER_FSYN_RETIME)) return false;
         if (m_retime_backwards) continue;

@@ -1,6 +1,8 @@
 // One classic retiming iteration: order the netlist along its critical
 // connections, push each critical cell in the pass's direction, then split,
 // demux and clean up what blocked the pushes.
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "cdb/cdb_atom_netlist.h"
@@ -123,19 +125,45 @@ bool MORV_RETIMING::is_critical_candidate(CDB_ATOM_NODE* node) const
     return m_ram_retiming_enabled && node->is_ram();
 }
 
+namespace {
+
+// The head of each carry chain met, by cell: a chain is walked once however
+// many of its cells ask.
+using CHAIN_HEADS = std::unordered_map<const CDB_ATOM_NODE*, CDB_ATOM_NODE*>;
+
+CDB_ATOM_NODE* chain_head_of(MORV_NET_UTIL* net_util, CDB_ATOM_NODE* cell, CHAIN_HEADS& heads)
+{
+    const auto found = heads.find(cell);
+    if (found != heads.end()) return found->second;
+    CDB_ATOM_NODE* head = net_util->get_carry_chain_head(cell);
+    for (CDB_ATOM_NODE* at = head; at != nullptr && heads.emplace(at, head).second;
+         at = net_util->get_next_node_in_carry_chain(at)) {}
+    return head;
+}
+
+}  // namespace
+
+// A forward iteration adds the cone of each chain with a critical cell. The
+// cone is the chain's, whichever cell asks: it is collected at the first
+// critical cell of the chain only, since a chain of L critical cells would
+// otherwise collect it L times.
 RETIME_HASH_SET<CDB_ATOM_NODE*>& MORV_RETIMING::build_critical_set(RETIME_HASH_SET<CDB_ATOM_NODE*>& set)
 {
     MORV_DEBUG_STREAM::print(100, "Going through critical nodes in %s topological order",
                              m_retime_backwards ? "reverse" : "forward");
     std::vector<CDB_ATOM_NODE*> order(m_topological_order);
     if (m_retime_backwards) order.assign(m_topological_order.rbegin(), m_topological_order.rend());
+    CHAIN_HEADS chain_heads;
+    std::unordered_set<const CDB_ATOM_NODE*> coned_chains;
     for (CDB_ATOM_NODE* n : order) {
         if (n == nullptr || !is_critical_candidate(n)) continue;
         if ((m_net_util->is_lut(n) || m_net_util->is_lcell_hsadder(n)) && has_critical_input(n)) {
             set.insert(n);
-            if (m_net_util->is_lcell_part_of_a_carry_chain(n) && !m_retime_backwards) {
+            if (m_net_util->is_lcell_part_of_a_carry_chain(n) && !m_retime_backwards &&
+                coned_chains.insert(chain_head_of(m_net_util, n, chain_heads)).second) {
                 RETIME_NODE_SET cone;
                 collect_carry_chain_cone(n, cone);
+                ++m_chain_cones_collected;
                 for (CDB_ATOM_NODE* member : cone) set.insert(member);
             }
         }

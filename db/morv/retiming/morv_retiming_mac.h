@@ -4,6 +4,8 @@
 
 #include "cdb/cdb_types.h"
 
+struct RETIME_SIGNAL;
+
 // Bits a DSP data port can have; slice discovery scans this many terms.
 constexpr int MORV_MAC_MAX_PORT_BITS = 36;
 
@@ -18,3 +20,8 @@ constexpr int MORV_MAC_MULT_CONTROL_PORT_1 = 286;
 const char* morv_mac_mode_name(int mode);
 // Modes whose registers a push may move.
 bool morv_mac_mode_is_retimeable(int mode);
+
+// Logs why a push is refused; false, for the caller to return.
+bool morv_mac_refuse(const char* text);
+// The signal is a source or a constant.
+bool morv_mac_signal_has_value(const RETIME_SIGNAL& signal);

@@ -13,14 +13,10 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/retiming/morv_retiming.h"
+#include "morv/retiming/morv_retiming_internal.h"
 #include "morv/retiming/morv_retiming_mac.h"
 
 namespace {
-
-bool same_clear_and_clock(const RETIME_REG& a, const RETIME_REG& b)
-{
-    return a.signals[RETIME_CLEAR] == b.signals[RETIME_CLEAR] && a.signals[RETIME_CLOCK] == b.signals[RETIME_CLOCK];
-}
 
 // Bits below the lowest set bit; the width when none is set.
 int trailing_zeros(const std::vector<bool>& bits)
@@ -46,7 +42,7 @@ bool MORV_RETIMING::collect_mac_input_register(CDB_ATOM_NODE* mult, RETIME_REG& 
             found = true;
             continue;
         }
-        if (!same_clear_and_clock(reg, bit_reg)) return false;
+        if (!morv_retiming_same_clear_and_clock(reg, bit_reg)) return false;
         if (!is_register_compatible(reg, bit_reg)) differs = true;
     }
     if (!differs) return found;

@@ -15,6 +15,7 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/log/morv_log.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/netlist/morv_nt.h"
@@ -22,11 +23,6 @@
 #include "morv/retiming/morv_retiming_mac.h"
 
 namespace {
-
-bool is_dsp(const CDB_ATOM_NODE* node)
-{
-    return node != nullptr && (node->is_mac_mult() || node->is_mac_out());
-}
 
 bool is_open(const CDB_ATOM_ITERM* iterm)
 {
@@ -40,15 +36,10 @@ bool same_signal(const RETIME_SIGNAL& a, const RETIME_SIGNAL& b)
            a.inverted == b.inverted && a.delay_chain_index == b.delay_chain_index;
 }
 
-bool has_value(const RETIME_SIGNAL& s)
-{
-    return s.source != nullptr || s.is_gnd || s.is_vcc;
-}
-
 // An enable without driver or constant loads every cycle, as one tied to VCC.
 RETIME_SIGNAL loads_always_when_open(RETIME_SIGNAL enable)
 {
-    if (!has_value(enable)) enable.is_vcc = true;
+    if (!morv_mac_signal_has_value(enable)) enable.is_vcc = true;
     return enable;
 }
 
@@ -97,7 +88,7 @@ bool MORV_RETIMING::find_mac_register_slots(CDB_ATOM_NODE* mac, const RETIME_REG
                                             int& empty_clock, int& empty_clear)
 {
     RETIME_SIGNAL clear = reg.signals[RETIME_CLEAR];
-    if (!has_value(clear)) clear.is_vcc = true;
+    if (!morv_mac_signal_has_value(clear)) clear.is_vcc = true;
     const RETIME_SIGNAL enable = loads_always_when_open(reg.signals[RETIME_CLOCK_ENABLE]);
     clock_slot = clear_slot = empty_clock = empty_clear = -1;
     const int slots = get_num_mac_clock_ports();
@@ -128,13 +119,14 @@ bool MORV_RETIMING::has_mac_output_slot(CDB_ATOM_NODE* mac, const RETIME_REG& re
 
 void MORV_RETIMING::add_mac_output_register(CDB_ATOM_NODE* mac, const RETIME_REG& reg_in)
 {
-    MORV_ASSERT_TEXT(is_dsp(mac), "mac && (mac->is_mac_mult() || mac->is_mac_out())");
+    MORV_ASSERT_TEXT(morv_is_mac_atom(mac), "mac && (mac->is_mac_mult() || mac->is_mac_out())");
     MORV_ASSERT_TEXT(m_mac_retiming_enabled, "m_mac_retiming_enabled");
     RETIME_REG reg = reg_in;
-    MORV_ASSERT_TEXT(has_value(reg.signals[RETIME_CLOCK]) && has_value(reg.signals[RETIME_CLOCK_ENABLE]),
+    MORV_ASSERT_TEXT(morv_mac_signal_has_value(reg.signals[RETIME_CLOCK]) &&
+                         morv_mac_signal_has_value(reg.signals[RETIME_CLOCK_ENABLE]),
                      "clock_and_ena_used");
     // Clears act at logical 0: a register without one is held by VCC.
-    if (!has_value(reg.signals[RETIME_CLEAR])) reg.signals[RETIME_CLEAR].is_vcc = true;
+    if (!morv_mac_signal_has_value(reg.signals[RETIME_CLEAR])) reg.signals[RETIME_CLEAR].is_vcc = true;
     int clk_port, clear_port, empty_clock, empty_clear;
     find_mac_register_slots(mac, reg, clk_port, clear_port, empty_clock, empty_clear);
     if (clk_port < 0) {

@@ -16,6 +16,7 @@
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/netlist/morv_nt.h"
@@ -23,22 +24,6 @@
 #include "morv/retiming/morv_retiming_mac.h"
 
 namespace {
-
-bool is_dsp(const CDB_ATOM_NODE* node)
-{
-    return node != nullptr && (node->is_mac_mult() || node->is_mac_out());
-}
-
-bool refuse(const char* text)
-{
-    MORV_DEBUG_STREAM::print(100, "%s", text);
-    return false;
-}
-
-int atom_id(const CDB_ATOM_NODE* node)
-{
-    return static_cast<int>(node->get_id());
-}
 
 std::string push_text(const char* head, const CDB_ATOM_NODE* node)
 {
@@ -49,14 +34,10 @@ std::string push_text(const char* head, const CDB_ATOM_NODE* node)
     return text;
 }
 
-bool has_value(const RETIME_SIGNAL& s)
-{
-    return s.source != nullptr || s.is_gnd || s.is_vcc;
-}
-
 bool has_synch_control(const RETIME_REG& reg)
 {
-    return has_value(reg.signals[RETIME_SYNCH_CLEAR]) || has_value(reg.signals[RETIME_SYNCH_LOAD]);
+    return morv_mac_signal_has_value(reg.signals[RETIME_SYNCH_CLEAR]) ||
+           morv_mac_signal_has_value(reg.signals[RETIME_SYNCH_LOAD]);
 }
 
 // Clear, clock and enable equal in driver, constant, global setting,
@@ -116,7 +97,7 @@ bool MORV_RETIMING::mults_feed_only_mac_out(RETIME_MAC_SLICE* slice)
             if ((*out)->get_any_usage_as() != DB_DATA_OUT) continue;
             for (auto it = (*out)->begin_iterm_fanout(); it != (*out)->end_iterm_fanout(); ++it)
                 if ((*it)->get_my_node() != slice->m_mac_out)
-                    return refuse("MAC: a product is read outside the output block");
+                    return morv_mac_refuse("MAC: a product is read outside the output block");
         }
     }
     return true;
@@ -126,7 +107,7 @@ bool MORV_RETIMING::mults_feed_only_mac_out(RETIME_MAC_SLICE* slice)
 
 int MORV_RETIMING::mac_backward_push(CDB_ATOM_NODE* mac)
 {
-    MORV_ASSERT_TEXT(is_dsp(mac), "mac && (mac->is_mac_mult() || mac->is_mac_out())");
+    MORV_ASSERT_TEXT(morv_is_mac_atom(mac), "mac && (mac->is_mac_mult() || mac->is_mac_out())");
     MORV_ASSERT_TEXT(m_retime_backwards, "m_retime_backwards");
     MORV_ASSERT_TEXT(m_mac_retiming_enabled, "m_mac_retiming_enabled");
     if (!is_retimeable_mac(mac)) return 0;
@@ -138,7 +119,7 @@ int MORV_RETIMING::mac_backward_push(CDB_ATOM_NODE* mac)
         for (CDB_ATOM_NODE* mult : slice->m_mac_mults)
             if (!is_retimeable_mac(mult)) return 0;
         if (shape == MORV_MAC_SLICE_ONE_MULT && !is_single_mult_slice(slice))
-            return refuse("MAC: other multipliers add into the output block");
+            return morv_mac_refuse("MAC: other multipliers add into the output block");
     }
     if (mac->is_mac_out() && !mults_feed_only_mac_out(slice)) return 0;
     reset_push();
@@ -157,7 +138,7 @@ int MORV_RETIMING::mac_backward_push(CDB_ATOM_NODE* mac)
         if (!has_mac_output_slot(mult, reg)) return 0;
     // The first edit.
     if (packed) take_packed_output_register(mac, reg, true);
-    m_consumed_register_ids.assign(1, MORV_NT_NODE_ID(atom_id(mac), MORV_NT_NODE_ID::PACKED_OUTPUT_REG));
+    m_consumed_register_ids.assign(1, MORV_NT_NODE_ID(morv_atom_id(mac), MORV_NT_NODE_ID::PACKED_OUTPUT_REG));
     m_fsyn_nt_op_type = MORV_NT_TYPE_UNPACK_OUTPUT;
     RETIME_NODE_SET mults;
     for (CDB_ATOM_NODE* target : targets) register_mac_inputs(target, mults, reg);
@@ -181,10 +162,10 @@ bool MORV_RETIMING::take_packed_output_register(CDB_ATOM_NODE* mac, RETIME_REG& 
         return true;
     }
     if (mac_oslack_less_islack(mac, DB_MAX_INPUT_PORT_TYPE, -m_mac_slack_threshold, true))
-        return refuse("MAC: Not enough output slack to warrant backward push across MAC [1]");
+        return morv_mac_refuse("MAC: Not enough output slack to warrant backward push across MAC [1]");
     if (mac->is_mac_mult() && CUT_MAC_UTIL::is_input_port_registered(mac, DB_DATA_A) &&
         CUT_MAC_UTIL::is_input_port_registered(mac, DB_DATA_B))
-        return refuse("MAC: Cannot perform backwards push because input register is present");
+        return morv_mac_refuse("MAC: Cannot perform backwards push because input register is present");
     MORV_ASSERT_TEXT(iclock >= 0, "iclock >= 0");
     reg = describe_mac_register(mac, iclock, iclear, mac->get_output_term_by_type(DB_DATA_OUT, 0));
     // A slot without an enable term loads every cycle; the record must say so
@@ -205,10 +186,10 @@ bool MORV_RETIMING::collect_mac_fanout_registers(CDB_ATOM_NODE* mac, RETIME_REG&
         CDB_ATOM_OTERM* out = mac->get_output_term_by_type(DB_DATA_OUT, bit);
         if (out != nullptr && out->has_fanout()) found = first_fanout_register(out, reg, true);
     }
-    if (!found) return refuse("MAC: NO fanout reg");
-    if (!reg.clear_low) return refuse("MAC: output regs don't clear low -- cant handle yet!");
-    if (has_value(reg.signals[RETIME_SYNCH_CLEAR]))
-        return refuse("MAC: SCLEAR on output register so I can't push back");
+    if (!found) return morv_mac_refuse("MAC: NO fanout reg");
+    if (!reg.clear_low) return morv_mac_refuse("MAC: output regs don't clear low -- cant handle yet!");
+    if (morv_mac_signal_has_value(reg.signals[RETIME_SYNCH_CLEAR]))
+        return morv_mac_refuse("MAC: SCLEAR on output register so I can't push back");
     MORV_NT_NODE_ID_LIST gathered;
     MORV_DEBUG_STREAM::print(100, "MAC_NT: GATHERING REGS that are packed backwards into the MAC OUT OUTPUT");
     MORV_DEBUG_STREAM::print(100, "Hold on... is this a mac OUT? %d or a mac MULT? %d", mac->is_mac_out() ? 1 : 0,
@@ -216,15 +197,15 @@ bool MORV_RETIMING::collect_mac_fanout_registers(CDB_ATOM_NODE* mac, RETIME_REG&
     for (int bit = 0; bit < width; ++bit) {
         CDB_ATOM_OTERM* out = mac->get_output_term_by_type(DB_DATA_OUT, bit);
         if (out == nullptr || !out->has_fanout()) continue;
-        if (!all_fanouts_compatible(mac, out, reg)) return refuse("MAC: output register incompatibility");
+        if (!all_fanouts_compatible(mac, out, reg)) return morv_mac_refuse("MAC: output register incompatibility");
         if (CUT_MAC_UTIL::is_output_prog_invert(mac, DB_DATA_OUT, bit))
-            return refuse("MAC: programmable invert at MAC output (before REG)");
+            return morv_mac_refuse("MAC: programmable invert at MAC output (before REG)");
         for (auto it = out->begin_iterm_fanout(); it != out->end_iterm_fanout(); ++it)
-            gathered.emplace_back(atom_id((*it)->get_my_node()));
+            gathered.emplace_back(morv_atom_id((*it)->get_my_node()));
     }
     MORV_DEBUG_STREAM::print(100, "MAC_NT: GATHERED REGS that are packed backwards into the MAC OUT OUTPUT");
     MORV_DEBUG_STREAM::print(100, "MAC_NT: TRACKING REGS that are packed backwards into the MAC OUT OUTPUT");
-    record_mac_nt(gathered, MORV_NT_NODE_ID(atom_id(mac), MORV_NT_NODE_ID::PACKED_OUTPUT_REG),
+    record_mac_nt(gathered, MORV_NT_NODE_ID(morv_atom_id(mac), MORV_NT_NODE_ID::PACKED_OUTPUT_REG),
                   MORV_NT_TYPE_PACK_OUTPUT);
     MORV_DEBUG_STREAM::print(100, "MAC_NT: TRACKED REGS that are packed backwards into the MAC OUT OUTPUT");
     enable_always_when_open(reg);
@@ -235,12 +216,12 @@ bool MORV_RETIMING::collect_mac_fanout_registers(CDB_ATOM_NODE* mac, RETIME_REG&
 
 bool MORV_RETIMING::mac_forward_push(CDB_ATOM_NODE* mac)
 {
-    MORV_ASSERT_TEXT(is_dsp(mac), "mac && (mac->is_mac_mult() || mac->is_mac_out())");
+    MORV_ASSERT_TEXT(morv_is_mac_atom(mac), "mac && (mac->is_mac_mult() || mac->is_mac_out())");
     MORV_ASSERT_TEXT(!m_retime_backwards, "!m_retime_backwards");
     MORV_ASSERT_TEXT(m_mac_retiming_enabled, "m_mac_retiming_enabled");
     MORV_DEBUG_STREAM::print(100, "forward_push (): curr_node %s", MORV_NET_UTIL::get_hpath_name(mac).c_str());
     RETIME_MAC_SLICE* slice = find_mac_slice(mac);
-    if (slice == nullptr) return refuse("MAC: no slice");
+    if (slice == nullptr) return morv_mac_refuse("MAC: no slice");
     const int shape = mac_slice_shape();
     if ((shape == MORV_MAC_SLICE_ONE_MULT && mac->is_mac_out()) || shape == MORV_MAC_SLICE_ALL_MULTS) return false;
     if (!is_retimeable_mac(mac)) return false;
@@ -250,12 +231,12 @@ bool MORV_RETIMING::mac_forward_push(CDB_ATOM_NODE* mac)
         MORV_ASSERT_TEXT(slice->m_mac_mults.size() == 1, "slice->m_mac_mults.size() == 1");
         MORV_ASSERT_TEXT(mac == slice->m_mac_mults.front(), "mac == curr_mac_mult");
         if (!is_retimeable_mac(slice->m_mac_out)) return false;
-        if (!is_single_mult_slice(slice)) return refuse("MAC: other multipliers add into the output block");
+        if (!is_single_mult_slice(slice)) return morv_mac_refuse("MAC: other multipliers add into the output block");
         target = slice->m_mac_out;
     }
     if ((through || mac->is_mac_out()) && !mults_feed_only_mac_out(slice)) return false;
     if (CUT_MAC_UTIL::is_output_port_registered(target, DB_DATA_OUT))
-        return refuse("MAC: Cannot forward push across MAC_MULT since output registers are occupied");
+        return morv_mac_refuse("MAC: Cannot forward push across MAC_MULT since output registers are occupied");
     reset_push();
     m_operation_text = push_text("FORWARD PUSH MAC", mac);
     RETIME_REG reg;
@@ -264,7 +245,7 @@ bool MORV_RETIMING::mac_forward_push(CDB_ATOM_NODE* mac)
         return false;
     if (!has_mac_output_slot(target, reg)) return false;
     if (!mac_powers_up_to_zero(mac))
-        return refuse("MAC: Cannot forward push across MAC because the block's output is not 0 at power-up");
+        return morv_mac_refuse("MAC: Cannot forward push across MAC because the block's output is not 0 at power-up");
     // The first edit.
     if (!through && mac->is_mac_mult()) add_mac_mult_output_registers(mac, reg);
     else add_mac_out_output_registers(mac, slice, reg);
@@ -288,15 +269,16 @@ bool MORV_RETIMING::gather_mac_input_registers(CDB_ATOM_NODE* mac, RETIME_REG& r
         const int port = p == 0 ? DB_DATA_A : DB_DATA_B;
         if (!gather_mac_operand_register(mac, port, port_regs[p], gathered[p])) return false;
         if (p == 1 && !same_secondary_signals(port_regs[0], port_regs[1]))
-            return refuse("MAC: Cannot forward push across MAC_MULT because of unmatching clear, clock or enable");
+            return morv_mac_refuse(
+                "MAC: Cannot forward push across MAC_MULT because of unmatching clear, clock or enable");
     }
     for (const RETIME_REG& r : port_regs) {
-        if (!r.clear_low) return refuse("MAC: input regs don't clear low -- cant handle yet!");
-        if (has_synch_control(r)) return refuse("MAC: SCLEAR on input register so I can't push forward");
+        if (!r.clear_low) return morv_mac_refuse("MAC: input regs don't clear low -- cant handle yet!");
+        if (has_synch_control(r)) return morv_mac_refuse("MAC: SCLEAR on input register so I can't push forward");
     }
     reg = port_regs[0];
     enable_always_when_open(reg);
-    const int id = atom_id(mac);
+    const int id = morv_atom_id(mac);
     for (int p = 0; p < 2; ++p) {
         const int kind = p == 0 ? MORV_NT_NODE_ID::PACKED_INPUT_REG_A : MORV_NT_NODE_ID::PACKED_INPUT_REG_B;
         if (gathered[p].empty()) continue;
@@ -320,7 +302,7 @@ bool MORV_RETIMING::gather_mac_input_registers(CDB_ATOM_NODE* mac, RETIME_REG& r
         MORV_DEBUG_STREAM::print(
             100, "MAC_NT: TRACKING A REG that is packed forwards from MAC MULT OUTPUT to MAC OUT OUTPUT");
         record_mac_nt({MORV_NT_NODE_ID(id, MORV_NT_NODE_ID::PACKED_OUTPUT_REG)},
-                      MORV_NT_NODE_ID(atom_id(slice->m_mac_out), MORV_NT_NODE_ID::PACKED_OUTPUT_REG),
+                      MORV_NT_NODE_ID(morv_atom_id(slice->m_mac_out), MORV_NT_NODE_ID::PACKED_OUTPUT_REG),
                       MORV_NT_TYPE_REPACK_O_O);
         MORV_DEBUG_STREAM::print(
             100, "MAC_NT: TRACKED A REG that is packed forwards from MAC MULT OUTPUT to MAC OUT OUTPUT");
@@ -335,7 +317,7 @@ bool MORV_RETIMING::gather_mac_operand_register(CDB_ATOM_NODE* mac, int port, RE
 {
     if (CUT_MAC_UTIL::is_input_port_registered(mac, port)) {
         if (!mac_oslack_less_islack(mac, port, m_mac_slack_threshold, true))
-            return refuse("MAC: Not enough input slack to warrant forward push across MAC [1]");
+            return morv_mac_refuse("MAC: Not enough input slack to warrant forward push across MAC [1]");
         const int iclock = CUT_MAC_UTIL::get_input_port_clock(mac, port);
         MORV_ASSERT_TEXT(iclock >= 0, "iclock >= 0");
         CDB_ATOM_OTERM* regout =
@@ -346,21 +328,22 @@ bool MORV_RETIMING::gather_mac_operand_register(CDB_ATOM_NODE* mac, int port, RE
         return true;
     }
     if (!collect_mac_input_register(mac, reg, port))
-        return refuse("MAC: Cannot forward push across MAC_MULT because couldn't gather input regs");
+        return morv_mac_refuse("MAC: Cannot forward push across MAC_MULT because couldn't gather input regs");
     if (!mac_inputs_have_slack(mac, port))
-        return refuse("MAC: Not enough input slack to warrant forward push across MAC [2]");
+        return morv_mac_refuse("MAC: Not enough input slack to warrant forward push across MAC [2]");
     MORV_DEBUG_STREAM::print(100, "MAC_NT: GATHERING REGS that may be packed forwards from outside to MAC MULT INPUT");
     for (auto it = mac->begin_iterm(); it != mac->end_iterm(); ++it) {
         CDB_ATOM_ITERM* iterm = *it;
         if (iterm->get_any_usage_as() != port || iterm->get_source() == nullptr || !iterm->is_driven()) continue;
-        gathered.emplace_back(atom_id(iterm->get_source()->get_my_node()));
+        gathered.emplace_back(morv_atom_id(iterm->get_source()->get_my_node()));
     }
     MORV_DEBUG_STREAM::print(100, "MAC_NT: GATHERED REGS that may be packed forwards from outside to MAC MULT INPUT");
     for (int p : {DB_DATA_A, DB_DATA_B}) {
         for (auto it = mac->begin_iterm(); it != mac->end_iterm(); ++it) {
             if ((*it)->get_any_usage_as() == p && (*it)->is_inverted())
-                return refuse("MAC: Cannot forward push across MAC because input regs are external to MAC and at "
-                              "least one MAC input is inverted");
+                return morv_mac_refuse(
+                    "MAC: Cannot forward push across MAC because input regs are external to MAC and at "
+                    "least one MAC input is inverted");
         }
     }
     return true;
@@ -371,10 +354,10 @@ bool MORV_RETIMING::gather_mac_pipeline_registers(RETIME_MAC_SLICE* slice, RETIM
 {
     for (CDB_ATOM_NODE* mult : slice->m_mac_mults) {
         if (!CUT_MAC_UTIL::is_output_port_registered(mult, DB_DATA_OUT))
-            return refuse(
+            return morv_mac_refuse(
                 "MAC: Cannot forward push across MAC_OUT since there exist some input ports which are not registered");
         if (!mac_oslack_less_islack(mult, DB_MAX_INPUT_PORT_TYPE, m_mac_slack_threshold, true))
-            return refuse("MAC: Not enough input slack to warrant forward push across MAC [3]");
+            return morv_mac_refuse("MAC: Not enough input slack to warrant forward push across MAC [3]");
     }
     CDB_ATOM_NODE* first = slice->m_mac_mults.front();
     const int iclock = CUT_MAC_UTIL::get_output_port_clock(first, DB_DATA_OUT);
@@ -388,18 +371,19 @@ bool MORV_RETIMING::gather_mac_pipeline_registers(RETIME_MAC_SLICE* slice, RETIM
         const RETIME_REG other =
             describe_mac_register(mult, curr_iclock, CUT_MAC_UTIL::get_output_port_clear(mult, DB_DATA_OUT), nullptr);
         if (!same_secondary_signals(reg, other))
-            return refuse("MAC: Cannot forward push across mac_mult because of unmatching secondary signal (clear, "
-                          "clock or enable)");
+            return morv_mac_refuse(
+                "MAC: Cannot forward push across mac_mult because of unmatching secondary signal (clear, "
+                "clock or enable)");
         MORV_DEBUG_STREAM::print(
             100, "MAC_NT: GATHERING A REG that is packed forwards from MAC MULT OUTPUT to MAC OUT OUTPUT");
-        gathered.emplace_back(atom_id(mult), MORV_NT_NODE_ID::PACKED_OUTPUT_REG);
+        gathered.emplace_back(morv_atom_id(mult), MORV_NT_NODE_ID::PACKED_OUTPUT_REG);
         MORV_DEBUG_STREAM::print(
             100, "MAC_NT: GATHERED A REG that is packed forwards from MAC MULT OUTPUT to MAC OUT OUTPUT");
     }
     enable_always_when_open(reg);
     MORV_DEBUG_STREAM::print(100, "MAC: got a packed PIPELINE-REGISTER to push forward {%s}",
                              reg.name != nullptr ? reg.name->get_short_hpath().c_str() : "");
-    record_mac_nt(gathered, MORV_NT_NODE_ID(atom_id(slice->m_mac_out), MORV_NT_NODE_ID::PACKED_OUTPUT_REG),
+    record_mac_nt(gathered, MORV_NT_NODE_ID(morv_atom_id(slice->m_mac_out), MORV_NT_NODE_ID::PACKED_OUTPUT_REG),
                   MORV_NT_TYPE_REPACK_O_O);
     return true;
 }
@@ -416,8 +400,9 @@ bool MORV_RETIMING::mac_out_forward_push(CDB_ATOM_NODE* mac)
     RETIME_MAC_SLICE* slice = find_mac_slice(mac);
     MORV_ASSERT_TEXT(slice, "slice");
     if (slice->m_mode == CUT_MAC_MODE_DYNAMIC || slice->m_mode == CUT_MAC_MODE_MULTIPLY_ACCUMULATE)
-        return refuse("MAC: couldn't push outpt REGISTER forward to its FANOUTS cause of DYNAMIC_MODE/MULT_ACCUM");
-    m_consumed_register_ids.assign(1, MORV_NT_NODE_ID(atom_id(mac), MORV_NT_NODE_ID::PACKED_OUTPUT_REG));
+        return morv_mac_refuse(
+            "MAC: couldn't push outpt REGISTER forward to its FANOUTS cause of DYNAMIC_MODE/MULT_ACCUM");
+    m_consumed_register_ids.assign(1, MORV_NT_NODE_ID(morv_atom_id(mac), MORV_NT_NODE_ID::PACKED_OUTPUT_REG));
     m_fsyn_nt_op_type = MORV_NT_TYPE_UNPACK_OUTPUT;
     if (!CUT_MAC_UTIL::is_output_port_registered(mac, DB_DATA_OUT)) return false;
     const int iclock = CUT_MAC_UTIL::get_output_port_clock(mac, DB_DATA_OUT);

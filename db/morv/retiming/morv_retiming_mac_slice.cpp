@@ -13,6 +13,7 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/retiming/morv_retiming.h"
 #include "morv/retiming/morv_retiming_mac.h"
@@ -20,21 +21,10 @@
 
 namespace {
 
-bool is_dsp(const CDB_ATOM_NODE* node)
-{
-    return node != nullptr && (node->is_mac_mult() || node->is_mac_out());
-}
-
 // The operand and adder inputs a slack or register test reads.
 bool is_mac_data_port(int port)
 {
     return port >= DB_DATA_A && port <= DB_DATA_D;
-}
-
-bool refuse(const char* text)
-{
-    MORV_DEBUG_STREAM::print(100, "%s", text);
-    return false;
 }
 
 bool is_port_registered(const CDB_ATOM_NODE* mac, int port)
@@ -62,6 +52,17 @@ const char* morv_mac_mode_name(int mode)
     case CUT_MAC_MODE_DYNAMIC: return "dynamic mode";
     default: return "";
     }
+}
+
+bool morv_mac_refuse(const char* text)
+{
+    MORV_DEBUG_STREAM::print(100, "%s", text);
+    return false;
+}
+
+bool morv_mac_signal_has_value(const RETIME_SIGNAL& signal)
+{
+    return signal.source != nullptr || signal.is_gnd || signal.is_vcc;
 }
 
 bool morv_mac_mode_is_retimeable(int mode)
@@ -125,7 +126,7 @@ void MORV_RETIMING::build_mac_slices()
 
 RETIME_MAC_SLICE* MORV_RETIMING::find_mac_slice(CDB_ATOM_NODE* mac)
 {
-    MORV_ASSERT_TEXT(is_dsp(mac), "mac && (mac->is_mac_mult() || mac->is_mac_out())");
+    MORV_ASSERT_TEXT(morv_is_mac_atom(mac), "mac && (mac->is_mac_mult() || mac->is_mac_out())");
     for (RETIME_MAC_SLICE& slice : m_mac_slices) {
         if (slice.m_mac_out == mac) return &slice;
         if (std::find(slice.m_mac_mults.begin(), slice.m_mac_mults.end(), mac) != slice.m_mac_mults.end())
@@ -138,13 +139,13 @@ RETIME_MAC_SLICE* MORV_RETIMING::find_mac_slice(CDB_ATOM_NODE* mac)
 
 bool MORV_RETIMING::is_retimeable_mac(CDB_ATOM_NODE* mac)
 {
-    MORV_ASSERT_TEXT(is_dsp(mac), "mac->is_mac_mult() || mac->is_mac_out()");
+    MORV_ASSERT_TEXT(morv_is_mac_atom(mac), "mac->is_mac_mult() || mac->is_mac_out()");
     return mac->is_mac_mult() ? is_retimeable_mac_mult(mac) : is_retimeable_mac_out(mac);
 }
 
 namespace {
 
-bool is_constant_term(CDB_ATOM_ITERM* iterm)
+bool is_tied_to_constant(CDB_ATOM_ITERM* iterm)
 {
     return iterm->is_logical_vcc() || iterm->is_logical_gnd();
 }
@@ -158,7 +159,7 @@ bool MORV_RETIMING::is_retimeable_mac_mult(CDB_ATOM_NODE* mac)
     RETIME_MAC_SLICE* slice = find_mac_slice(mac);
     // A multiplier outside every slice (one that feeds no scanned port of an
     // output block) has nothing to push across.
-    if (slice == nullptr) return refuse("MAC: no slice");
+    if (slice == nullptr) return morv_mac_refuse("MAC: no slice");
     if (!morv_mac_mode_is_retimeable(slice->m_mode)) {
         MORV_DEBUG_STREAM::print(100, "MAC_MULT: UN-RETIMEABLE due to COMPLEX MODE (%d)", slice->m_mode);
         return false;
@@ -174,7 +175,7 @@ bool MORV_RETIMING::is_retimeable_mac_mult(CDB_ATOM_NODE* mac)
         if (iterm == nullptr || iterm->get_source() == nullptr) continue;
         // A control tied to a constant through a cell still holds a constant.
         CDB_ATOM_NODE* driver = iterm->get_source()->get_my_node();
-        if (driver->begin_iterm() == driver->end_iterm() || is_constant_term(iterm)) continue;
+        if (driver->begin_iterm() == driver->end_iterm() || is_tied_to_constant(iterm)) continue;
         MORV_DEBUG_STREAM::print(100, "MAC_MULT: UN-RETIMEABLE due to SIGNAL feeding {%s}",
                                  iterm->get_wysiwyg_port_name());
         return false;
@@ -184,12 +185,12 @@ bool MORV_RETIMING::is_retimeable_mac_mult(CDB_ATOM_NODE* mac)
         if (port != DB_DATA_A && port != DB_DATA_B) continue;
         if (CUT_MAC_UTIL::get_scan_in_mult(mac, port) != nullptr ||
             CUT_MAC_UTIL::get_scan_out_mult(mac, port) != nullptr)
-            return refuse("MAC_MULT: UN-RETIMEABLE due to SCAN_CHAIN");
+            return morv_mac_refuse("MAC_MULT: UN-RETIMEABLE due to SCAN_CHAIN");
         if (m_retime_backwards && CUT_MAC_UTIL::is_input_port_registered(mac, port))
-            return refuse("MAC_MULT: UN-RETIMEABLE due to MAC_MULT input register");
+            return morv_mac_refuse("MAC_MULT: UN-RETIMEABLE due to MAC_MULT input register");
     }
     if (m_fsyn_api->is_atom_dont_touch(static_cast<int>(mac->get_id()), AMM_OP_FITTER_FSYN_SKEW_RETIME))
-        return refuse("MAC: UN-RETIMEABLE due to DONT-TOUCH condition on MAC_MULT");
+        return morv_mac_refuse("MAC: UN-RETIMEABLE due to DONT-TOUCH condition on MAC_MULT");
     MORV_DEBUG_STREAM::print(100, "MAC_MULT: {%s} looks OK to RETIME!", MORV_NET_UTIL::get_hpath_name(mac).c_str());
     return true;
 }
@@ -201,7 +202,7 @@ bool MORV_RETIMING::is_retimeable_mac_out(CDB_ATOM_NODE* mac)
     RETIME_MAC_SLICE* slice = find_mac_slice(mac);
     // A multiplier outside every slice (one that feeds no scanned port of an
     // output block) has nothing to push across.
-    if (slice == nullptr) return refuse("MAC: no slice");
+    if (slice == nullptr) return morv_mac_refuse("MAC: no slice");
     if (!morv_mac_mode_is_retimeable(slice->m_mode)) {
         MORV_DEBUG_STREAM::print(100, "MAC_OUT: UN-RETIMEABLE due to COMPLEX MODE (%d)", slice->m_mode);
         return false;
@@ -223,7 +224,7 @@ bool MORV_RETIMING::is_retimeable_mac_out(CDB_ATOM_NODE* mac)
     }
     if (m_retime_backwards && !mac_out_inputs_allow_backward_push(mac)) return false;
     if (m_fsyn_api->is_atom_dont_touch(static_cast<int>(mac->get_id()), AMM_OP_FITTER_FSYN_SKEW_RETIME))
-        return refuse("MAC: UN-RETIMEABLE due to DONT-TOUCH condition on MAC_OUT");
+        return morv_mac_refuse("MAC: UN-RETIMEABLE due to DONT-TOUCH condition on MAC_OUT");
     MORV_DEBUG_STREAM::print(100, "MAC_OUT: {%s} looks OK to RETIME!", MORV_NET_UTIL::get_hpath_name(mac).c_str());
     return true;
 }
@@ -236,12 +237,12 @@ bool MORV_RETIMING::mac_out_inputs_allow_backward_push(CDB_ATOM_NODE* mac)
         CDB_ATOM_ITERM* iterm = *it;
         const int port = iterm->get_any_usage_as();
         if (is_port_registered(mac, port))
-            return refuse("MAC_OUT: UN-RETIMEABLE due to MAC_OUT input/pipeline register");
+            return morv_mac_refuse("MAC_OUT: UN-RETIMEABLE due to MAC_OUT input/pipeline register");
         if (!is_mac_data_port(port) || iterm->get_source() == nullptr) continue;
         CDB_ATOM_NODE* source_node = iterm->get_source()->get_my_node();
         MORV_ASSERT_TEXT(source_node->is_mac_mult(), "source_node->is_mac_mult()");
         if (CUT_MAC_UTIL::is_output_port_registered(source_node, DB_DATA_OUT))
-            return refuse("MAC_OUT: UN-BACKWARD-RETIMEABLE due to MAC_MULTs having an output register");
+            return morv_mac_refuse("MAC_OUT: UN-BACKWARD-RETIMEABLE due to MAC_MULTs having an output register");
     }
     return true;
 }
@@ -251,7 +252,7 @@ bool MORV_RETIMING::mac_out_inputs_allow_backward_push(CDB_ATOM_NODE* mac)
 double MORV_RETIMING::get_mac_output_slack_ratio(CDB_ATOM_NODE* mac)
 {
     MORV_ASSERT_TEXT(mac, "mac");
-    MORV_ASSERT_TEXT(is_dsp(mac), "mac->is_mac_mult() || mac->is_mac_out()");
+    MORV_ASSERT_TEXT(morv_is_mac_atom(mac), "mac->is_mac_mult() || mac->is_mac_out()");
     double ratio = 1.0;
     for (auto out = mac->begin_oterm(); out != mac->end_oterm(); ++out) {
         if ((*out)->get_any_usage_as() != DB_DATA_OUT) continue;
@@ -267,7 +268,7 @@ double MORV_RETIMING::get_mac_output_slack_ratio(CDB_ATOM_NODE* mac)
 double MORV_RETIMING::get_mac_input_slack_ratio(CDB_ATOM_NODE* mac, int port_type)
 {
     MORV_ASSERT_TEXT(mac, "mac");
-    MORV_ASSERT_TEXT(is_dsp(mac), "mac->is_mac_mult() || mac->is_mac_out()");
+    MORV_ASSERT_TEXT(morv_is_mac_atom(mac), "mac->is_mac_mult() || mac->is_mac_out()");
     double ratio = 1.0;
     for (auto it = mac->begin_iterm(); it != mac->end_iterm(); ++it) {
         CDB_ATOM_ITERM* iterm = *it;
@@ -315,7 +316,7 @@ bool any_fanout_at_most(MORV_TIMING* timing, CDB_ATOM_OTERM* out, double thresho
 
 bool MORV_RETIMING::has_critical_mac_input(CDB_ATOM_NODE* mac)
 {
-    MORV_ASSERT_TEXT(is_dsp(mac), "mac->is_mac_mult() || mac->is_mac_out()");
+    MORV_ASSERT_TEXT(morv_is_mac_atom(mac), "mac->is_mac_mult() || mac->is_mac_out()");
     const double threshold = m_slack_ratio_threshold;
     if (CUT_MAC_UTIL::is_input_port_registered(mac, DB_DATA_A)) {
         if (CUT_MAC_UTIL::is_output_port_registered(mac, DB_DATA_OUT)) return false;
@@ -330,7 +331,7 @@ bool MORV_RETIMING::has_critical_mac_input(CDB_ATOM_NODE* mac)
 
 bool MORV_RETIMING::is_mac_output_critical(CDB_ATOM_NODE* mac)
 {
-    MORV_ASSERT_TEXT(is_dsp(mac), "mac->is_mac_mult() || mac->is_mac_out()");
+    MORV_ASSERT_TEXT(morv_is_mac_atom(mac), "mac->is_mac_mult() || mac->is_mac_out()");
     MORV_ASSERT_TEXT(m_mac_retiming_enabled, "m_mac_retiming_enabled");
     if (m_skew_mode) return true;
     const int width = CUT_MAC_UTIL::get_output_port_width(mac, DB_DATA_OUT);
@@ -343,7 +344,7 @@ bool MORV_RETIMING::is_mac_output_critical(CDB_ATOM_NODE* mac)
 
 bool MORV_RETIMING::is_mac_clock_used(CDB_ATOM_NODE* mac, int clock_index)
 {
-    MORV_ASSERT_TEXT(is_dsp(mac), "node && (node->is_mac_mult() || node->is_mac_out())");
+    MORV_ASSERT_TEXT(morv_is_mac_atom(mac), "node && (node->is_mac_mult() || node->is_mac_out())");
     for (auto it = mac->begin_iterm(); it != mac->end_iterm(); ++it) {
         const int port = (*it)->get_any_usage_as();
         if (CUT_MAC_UTIL::is_input_port_registered(mac, port) &&
@@ -358,7 +359,7 @@ bool MORV_RETIMING::is_mac_clock_used(CDB_ATOM_NODE* mac, int clock_index)
 
 bool MORV_RETIMING::is_mac_clear_used(CDB_ATOM_NODE* mac, int clear_index)
 {
-    MORV_ASSERT_TEXT(is_dsp(mac), "node && (node->is_mac_mult() || node->is_mac_out())");
+    MORV_ASSERT_TEXT(morv_is_mac_atom(mac), "node && (node->is_mac_mult() || node->is_mac_out())");
     for (auto it = mac->begin_iterm(); it != mac->end_iterm(); ++it) {
         const int port = (*it)->get_any_usage_as();
         if (CUT_MAC_UTIL::is_input_port_registered(mac, port) &&

@@ -10,21 +10,16 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/netlist/morv_region_map.h"
+#include "morv/retiming/morv_retiming_internal.h"
 
 namespace {
 
-const int k_comb_ports[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_DATA_E, DB_DATA_F, DB_DATA_G};
 const int k_hsadder_ports[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D};
 constexpr int k_max_cone_depth = 5;
-
-bool has_fanout(CDB_ATOM_NODE* node, int port)
-{
-    CDB_ATOM_OTERM* out = node->get_output_term_by_type(port);
-    return out != nullptr && out->has_fanout();
-}
 
 }  // namespace
 
@@ -71,7 +66,7 @@ void MORV_RETIMING_MRL::collect_carry_chain_cone(CDB_ATOM_NODE* node, RETIME_NOD
         if (cell->is_lcell_hsadder()) {
             for (int port : k_hsadder_ports) collect_fanin_cone(cell, port, cone, 0);
         } else {
-            for (int port : k_comb_ports) collect_fanin_cone(cell, port, cone, 0);
+            for (int port : MORV_RETIMING_LUT6_PORTS) collect_fanin_cone(cell, port, cone, 0);
         }
     }
 }
@@ -89,7 +84,7 @@ void MORV_RETIMING_MRL::collect_fanin_cone(CDB_ATOM_NODE* node, int port_type, R
         for (int port : k_hsadder_ports) collect_fanin_cone(driver, port, cone, depth + 1);
     } else if (driver->is_lcell_comb()) {
         cone.insert(driver);
-        for (int port : k_comb_ports) collect_fanin_cone(driver, port, cone, depth + 1);
+        for (int port : MORV_RETIMING_LUT6_PORTS) collect_fanin_cone(driver, port, cone, depth + 1);
     }
 }
 
@@ -113,7 +108,7 @@ void MORV_RETIMING_MRL::get_forward_push_ports(CDB_ATOM_NODE* node, int& count, 
         for (int port : k_hsadder_ports) port_types[count++] = port;
         return;
     }
-    for (int port : k_comb_ports) port_types[count++] = port;
+    for (int port : MORV_RETIMING_LUT6_PORTS) port_types[count++] = port;
 }
 
 bool MORV_RETIMING_MRL::has_critical_input(CDB_ATOM_NODE* node)
@@ -248,7 +243,7 @@ int MORV_RETIMING_MRL::hsadder_carry_in(CDB_ATOM_NODE* node, bool carry_low_ret)
 
 bool MORV_RETIMING_MRL::has_foreign_chain_connection(CDB_ATOM_NODE* node)
 {
-    if (has_fanout(node, DB_CHAIN_OUT_1)) return true;
+    if (morv_output_has_fanout(node, DB_CHAIN_OUT_1)) return true;
     CDB_ATOM_OTERM* carry_out = node->get_output_term_by_type(DB_CHAIN_OUT_0);
     if (carry_out != nullptr && carry_out->has_fanout()) {
         if (carry_out->get_number_of_fanout() != 1) return true;
@@ -269,7 +264,8 @@ bool MORV_RETIMING_MRL::is_push_blocked_by_region_map(CDB_ATOM_NODE* node)
         MORV_DEBUG_STREAM::print(100, "hsadder %s: its chain ports reach outside the chain: not pushed", path_of(node));
         return true;
     }
-    const bool sum0 = has_fanout(node, DB_HSADDER_SUM_0), sum1 = has_fanout(node, DB_HSADDER_SUM_1);
+    const bool sum0 = morv_output_has_fanout(node, DB_HSADDER_SUM_0),
+               sum1 = morv_output_has_fanout(node, DB_HSADDER_SUM_1);
     if (!sum0 && !sum1) {
         if (m_fsyn_api->is_atom_dont_touch(static_cast<int>(node->get_id()), AMM_OP_FITTER_FSYN_RETIME)) return true;
         if (m_retime_backwards && !m_has_current_register) return true;
@@ -277,7 +273,7 @@ bool MORV_RETIMING_MRL::is_push_blocked_by_region_map(CDB_ATOM_NODE* node)
     MORV_REGION_MAP* region_map = m_fsyn_api->get_fsyn_region_map();
     MORV_ASSERT_TEXT(region_map, "fsyn_region_map");
     for (int port : {DB_HSADDER_SUM_0, DB_HSADDER_SUM_1}) {
-        if (!has_fanout(node, port)) continue;
+        if (!morv_output_has_fanout(node, port)) continue;
         CDB_ATOM_OTERM* out = node->get_output_term_by_type(port);
         if (m_fsyn_api->is_oterm_dont_touch(out, AMM_OP_FITTER_FSYN_RETIME)) return true;
         if (m_retime_backwards) continue;

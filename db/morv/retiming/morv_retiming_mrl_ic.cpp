@@ -8,18 +8,13 @@
 
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/retiming/morv_retiming_mrl.h"
 
 namespace {
 
 constexpr int k_hsadder_inputs = 4;
-
-bool used(CDB_ATOM_NODE* node, int port)
-{
-    CDB_ATOM_OTERM* out = node->get_output_term_by_type(port);
-    return out != nullptr && out->has_fanout();
-}
 
 // An input's index bit is the value its register holds; the adder sees it
 // through the term's inversion. A constant input sees its constant unless
@@ -58,7 +53,8 @@ bool MORV_RETIMING_MRL::create_input_registers(CDB_ATOM_NODE* node, RETIME_REG& 
 bool MORV_RETIMING_MRL::create_hsadder_input_registers(CDB_ATOM_NODE* node, const RETIME_REG& reg, bool& carry_low_ret)
 {
     const int carry_in = hsadder_carry_in(node, carry_low_ret);
-    const bool sum0 = used(node, DB_HSADDER_SUM_0), sum1 = used(node, DB_HSADDER_SUM_1);
+    const bool sum0 = morv_output_has_fanout(node, DB_HSADDER_SUM_0),
+               sum1 = morv_output_has_fanout(node, DB_HSADDER_SUM_1);
     const unsigned want0 = reg.clear_low ? 0u : 1u, want1 = reg.secondary_clear_low ? 0u : 1u;
     unsigned values[MORV_EVALUATE_INPUT_COUNT] = {};
     for (unsigned attempt = 0; carry_in >= 0 && attempt < (1u << k_hsadder_inputs); ++attempt) {
@@ -135,7 +131,7 @@ bool MORV_RETIMING_MRL::create_hsadder_output_registers(CDB_ATOM_NODE* node, con
     carry_low_ret = node->evaluate_output(DB_CHAIN_OUT_0, values) == 0;
     RETIME_REG out_reg = reg;
     for (int port : {DB_HSADDER_SUM_0, DB_HSADDER_SUM_1}) {
-        if (!used(node, port)) continue;
+        if (!morv_output_has_fanout(node, port)) continue;
         out_reg.clear_low = node->evaluate_output(port, values) == 0;
         m_output_registers[node->get_output_term_by_type(port)] = out_reg;
     }
@@ -158,17 +154,17 @@ bool MORV_RETIMING_MRL::create_comb_output_registers(CDB_ATOM_NODE* node, const 
     }
     const unsigned sum = m_net_util->evaluate_sum_out(node, values);
     const unsigned comb = m_net_util->evaluate_comb_out(node, values);
-    if ((used(node, DB_COMB_OUT) && comb == MORV_NO_LUT_VALUE) ||
-        (used(node, DB_SUM_OUT) && sum == MORV_NO_LUT_VALUE)) {
+    if ((morv_output_has_fanout(node, DB_COMB_OUT) && comb == MORV_NO_LUT_VALUE) ||
+        (morv_output_has_fanout(node, DB_SUM_OUT) && sum == MORV_NO_LUT_VALUE)) {
         MORV_DEBUG_STREAM::print(100, "WARNING: forward push aborted due to combout and carry chain");
         return false;
     }
     RETIME_REG out_reg = reg;
-    if (used(node, DB_COMB_OUT)) {
+    if (morv_output_has_fanout(node, DB_COMB_OUT)) {
         out_reg.clear_low = (comb & 1u) == 0;
         m_output_registers[node->get_output_term_by_type(DB_COMB_OUT)] = out_reg;
     }
-    if (used(node, DB_SUM_OUT)) {
+    if (morv_output_has_fanout(node, DB_SUM_OUT)) {
         out_reg.clear_low = (sum & 1u) == 0;
         m_output_registers[node->get_output_term_by_type(DB_SUM_OUT)] = out_reg;
     }

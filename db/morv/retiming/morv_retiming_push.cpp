@@ -11,6 +11,7 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/retiming/morv_retiming.h"
+#include "morv/retiming/morv_retiming_internal.h"
 
 namespace {
 
@@ -27,11 +28,6 @@ void adopt_sload(RETIME_REG& ref, const RETIME_REG& cur)
 {
     if (cur.signals[RETIME_SYNCH_LOAD].source != nullptr && ref.signals[RETIME_SYNCH_LOAD].source == nullptr)
         ref.signals[RETIME_SYNCH_LOAD] = cur.signals[RETIME_SYNCH_LOAD];
-}
-
-bool same_clear_and_clock(const RETIME_REG& a, const RETIME_REG& b)
-{
-    return a.signals[RETIME_CLEAR] == b.signals[RETIME_CLEAR] && a.signals[RETIME_CLOCK] == b.signals[RETIME_CLOCK];
 }
 
 }  // namespace
@@ -355,7 +351,7 @@ bool MORV_RETIMING::read_input_registers(CDB_ATOM_NODE* node, const int* ports, 
         RETIME_REG& into = first ? ref : cur;
         if (!get_input_register(t, into)) return false;
         if (!first) {
-            if (!same_clear_and_clock(cur, ref)) return false;
+            if (!morv_retiming_same_clear_and_clock(cur, ref)) return false;
             if (!is_register_compatible(cur, ref)) mismatch = true;
             if (m_sload_push) adopt_sload(ref, cur);
         }

@@ -56,7 +56,7 @@ RETIME_SIGNAL MORV_RETIMING::read_term_signal(CDB_ATOM_ITERM* iterm)
 namespace {
 
 // The signal of a connected term; the initial signal otherwise.
-RETIME_SIGNAL signal_of(MORV_API* api, CDB_ATOM_ITERM* iterm)
+RETIME_SIGNAL captured_signal(MORV_API* api, CDB_ATOM_ITERM* iterm)
 {
     if (iterm == nullptr || !iterm->is_connected()) return RETIME_SIGNAL();
     RETIME_SIGNAL signal = MORV_RETIMING::read_term_signal(iterm);
@@ -71,7 +71,7 @@ RETIME_SIGNAL MORV_RETIMING::capture_signal(CDB_ATOM_NODE* node, int port_type)
     MORV_ASSERT_TEXT(node, "node");
     MORV_ASSERT_TEXT(node->is_ram() || m_net_util->is_register_present(node),
                      "node->is_ram() || m_net_util->is_register_present(node)");
-    return signal_of(m_fsyn_api, node->get_input_term_by_type(port_type, 0));
+    return captured_signal(m_fsyn_api, node->get_input_term_by_type(port_type, 0));
 }
 
 RETIME_SIGNAL MORV_RETIMING::capture_mac_signal(CDB_ATOM_ITERM* iterm)
@@ -81,5 +81,5 @@ RETIME_SIGNAL MORV_RETIMING::capture_mac_signal(CDB_ATOM_ITERM* iterm)
     MORV_ASSERT_TEXT(node, "node");
     MORV_ASSERT_TEXT(node->is_mac_mult() || node->is_mac_out(),
                      "iterm->get_my_node()->is_mac_mult() || iterm->get_my_node()->is_mac_out()");
-    return signal_of(m_fsyn_api, iterm);
+    return captured_signal(m_fsyn_api, iterm);
 }

@@ -16,6 +16,7 @@
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/retiming/morv_retiming.h"
 #include "morv/retiming/morv_shift_reg_manager.h"
@@ -48,16 +49,6 @@ MAC_REGISTERS mac_registers_of(const CDB_ATOM_NODE* mult)
     return r;
 }
 
-bool is_mac(const CDB_ATOM_NODE* node)
-{
-    return node->is_mac_out() || node->is_mac_mult();
-}
-
-int atom_id(const CDB_ATOM_NODE* node)
-{
-    return static_cast<int>(node->get_id());
-}
-
 }  // namespace
 
 int MORV_RETIMING::skew_retime(const RETIME_HASH_SET<CDB_ATOM_NODE*>& crit)
@@ -86,9 +77,9 @@ int MORV_RETIMING::retime_skew_candidates(const RETIME_HASH_SET<CDB_ATOM_NODE*>&
         const MORV_SKEW_CANDIDATE candidate = heap.top();
         heap.pop();
         MORV_ASSERT_TEXT(candidate.node, "node_skew.node");
-        MORV_DEBUG_STREAM::print(100, "   NODE <%d> SKEW <%d> B_MOBILITY <%.2f> F_MOBILITY <%.2f>",
-                                 atom_id(candidate.node), candidate.skew, m_opt_skew->get_bwd_mobility(candidate.node),
-                                 m_opt_skew->get_fwd_mobility(candidate.node));
+        MORV_DEBUG_STREAM::print(
+            100, "   NODE <%d> SKEW <%d> B_MOBILITY <%.2f> F_MOBILITY <%.2f>", morv_atom_id(candidate.node),
+            candidate.skew, m_opt_skew->get_bwd_mobility(candidate.node), m_opt_skew->get_fwd_mobility(candidate.node));
         if (std::llabs(static_cast<int64_t>(candidate.skew)) < m_skew_threshold) {
             MORV_DEBUG_STREAM::print(100, "Skew too little. Not retiming.");
             continue;
@@ -123,7 +114,7 @@ int MORV_RETIMING::shorten_shift_register(CDB_ATOM_NODE* ram, bool on_output, SK
 std::vector<CDB_ATOM_NODE*> MORV_RETIMING::skew_forward_list(CDB_ATOM_NODE* node)
 {
     std::vector<CDB_ATOM_NODE*> list;
-    if (!is_mac(node)) {
+    if (!morv_is_mac_atom(node)) {
         CDB_ATOM_OTERM* regout = node->get_output_term_by_type(DB_REG_OUT);
         MORV_ASSERT_TEXT(regout, "regout");
         for (auto it = regout->begin_iterm_fanout(); it != regout->end_iterm_fanout(); ++it) {
@@ -176,7 +167,7 @@ int MORV_RETIMING::skew_backward_move(CDB_ATOM_NODE* node, const RETIME_HASH_SET
         return count;
     }
     CDB_ATOM_NODE* target = node;
-    if (!is_mac(node)) {
+    if (!morv_is_mac_atom(node)) {
         CDB_ATOM_ITERM* datain = node->get_input_term_by_type(DB_DATAIN);
         CDB_ATOM_OTERM* source = datain != nullptr ? datain->get_source() : nullptr;
         target = source != nullptr ? source->get_my_node() : nullptr;
@@ -195,12 +186,12 @@ int MORV_RETIMING::skew_backward_move(CDB_ATOM_NODE* node, const RETIME_HASH_SET
 int MORV_RETIMING::push_skew_target(CDB_ATOM_NODE* node, const RETIME_HASH_SET<CDB_ATOM_NODE*>& crit)
 {
     MORV_ASSERT_TEXT(node, "node");
-    if (!node->is_lcell_comb() && !is_mac(node)) {
+    if (!node->is_lcell_comb() && !morv_is_mac_atom(node)) {
         MORV_DEBUG_STREAM::print(100, "Not a combinational node or mac");
         return 0;
     }
     if (!crit.contains(node)) {
-        MORV_DEBUG_STREAM::print(100, "Combinational node <%d> not critical", atom_id(node));
+        MORV_DEBUG_STREAM::print(100, "Combinational node <%d> not critical", morv_atom_id(node));
         return 0;
     }
     return retime_node(node);
@@ -217,7 +208,7 @@ void MORV_RETIMING::skew_move_failed(CDB_ATOM_NODE* node, bool backward)
             MORV_DEBUG_STREAM::print(100,
                                      backward ? "Inserted node %d to be demuxed (SLOAD connected, failed bwd push)"
                                               : "Inserted node %d to be demuxed (SLOAD connected, failed fwd push)",
-                                     atom_id(node));
+                                     morv_atom_id(node));
         }
     }
     if (backward) m_opt_skew->reduce_bwd_mobility(node, s_SKEW_FAILURE_RATE);
@@ -227,9 +218,10 @@ void MORV_RETIMING::skew_move_failed(CDB_ATOM_NODE* node, bool backward)
 int MORV_RETIMING::retime_node(CDB_ATOM_NODE* node)
 {
     MORV_ASSERT_TEXT(node, "node");
-    MORV_DEBUG_STREAM::print(100, "   OPT SKEW PUSH: %d", atom_id(node));
+    MORV_DEBUG_STREAM::print(100, "   OPT SKEW PUSH: %d", morv_atom_id(node));
     int count = 0;
     if (m_net_util->is_lcell(node) && m_live_nodes.contains(node) && push_cell(node)) count = 1;
-    if (is_mac(node) && m_mac_retiming_enabled && m_live_nodes.contains(node)) count += retime_mac_node(node, false);
+    if (morv_is_mac_atom(node) && m_mac_retiming_enabled && m_live_nodes.contains(node))
+        count += retime_mac_node(node, false);
     return count;
 }

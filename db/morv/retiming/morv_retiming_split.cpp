@@ -31,12 +31,19 @@ int find_class(MORV_RETIMING* rtm, std::vector<RETIME_REG>& classes, RETIME_REG&
 
 }  // namespace
 
-int MORV_RETIMING::count_split_copies(const std::vector<CDB_ATOM_ITERM*>& fanouts)
+// A cell that loads thousands of registers under as many controls would
+// have each compared with every other: the count stops where the split is
+// refused anyway.
+int MORV_RETIMING::count_split_copies(const std::vector<CDB_ATOM_ITERM*>& fanouts, int limit)
 {
+    const MORV_DEBUG_STREAM& stream = MORV_DEBUG_STREAM::get_stream();
+    const bool traced = stream.is_enabled() && stream.get_threshold() >= 100;
     std::vector<RETIME_REG> classes;
     int copies = 0;
     bool other_fanout = false;
     for (CDB_ATOM_ITERM* t : fanouts) {
+        if (copies >= limit && !traced) break;
+        ++m_split_fanouts_read;
         RETIME_REG rec;
         if (backward_push_get_reg(t, rec, true) != nullptr) {
             if (find_class(this, classes, rec) >= 0) continue;
@@ -123,7 +130,7 @@ int MORV_RETIMING::split_nodes()
             fanouts.push_back(*it);
             global = global || (*it)->get_global() != 0;
         }
-        if (global || count_split_copies(fanouts) >= k_max_split_copies) continue;
+        if (global || count_split_copies(fanouts, k_max_split_copies) >= k_max_split_copies) continue;
         count += split_node(n, fanouts);
     }
     return count;

@@ -14,26 +14,11 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/retiming/morv_retiming_family.h"
-
-namespace {
-
-const int k_lut_ports[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D};
-
-bool connected(CDB_ATOM_ITERM* iterm)
-{
-    return iterm != nullptr && iterm->is_connected();
-}
-
-// A real signal: neither unconnected nor a constant.
-bool driven(CDB_ATOM_ITERM* iterm)
-{
-    return iterm != nullptr && iterm->is_driven();
-}
-
-}  // namespace
+#include "morv/retiming/morv_retiming_internal.h"
 
 // A = data, B = register feedback, C = enable, D = synchronous clear:
 // C ? (D ? 0 : A) : B with both, C ? A : B with the enable, D ? 0 : A with
@@ -52,7 +37,7 @@ uint64_t morv_retiming_uvo_sload_mask(bool inverted_load)
 
 bool MORV_RETIMING_UVO::has_critical_data_input(CDB_ATOM_NODE* node)
 {
-    for (int port : k_lut_ports)
+    for (int port : MORV_RETIMING_LUT4_PORTS)
         if (is_input_critical(node, port)) return true;
     return false;
 }
@@ -68,7 +53,7 @@ void MORV_RETIMING_UVO::queue_for_demux(CDB_ATOM_NODE* node)
         MORV_DEBUG_STREAM::print(100, "Inserted node %d to be demuxed", static_cast<int>(node->get_id()));
     }
     CDB_ATOM_ITERM* sload = node->get_input_term_by_type(DB_SYNCH_LOAD);
-    if (data_critical && connected(sload) && !sload->is_vcc() && !sload->is_gnd()) {
+    if (data_critical && morv_iterm_connected(sload) && !sload->is_vcc() && !sload->is_gnd()) {
         m_demux_queue.insert(node);
         MORV_DEBUG_STREAM::print(100, "Inserted node %d to be SLOAD_demuxed", static_cast<int>(node->get_id()));
     }
@@ -103,10 +88,11 @@ int MORV_RETIMING_UVO::run_demuxer()
 bool MORV_RETIMING_UVO::allows_sload_mux(CDB_ATOM_NODE* node)
 {
     if (!m_net_util->is_register_present(node)) return false;
-    if (!driven(node->get_input_term_by_type(DB_SYNCH_LOAD)) || !driven(node->get_input_term_by_type(DB_SYNCH_DATA)))
+    if (!morv_iterm_driven(node->get_input_term_by_type(DB_SYNCH_LOAD)) ||
+        !morv_iterm_driven(node->get_input_term_by_type(DB_SYNCH_DATA)))
         return false;
-    if (connected(node->get_input_term_by_type(DB_ASYNCH_DATA)) ||
-        connected(node->get_input_term_by_type(DB_ASYNCH_LOAD)))
+    if (morv_iterm_connected(node->get_input_term_by_type(DB_ASYNCH_DATA)) ||
+        morv_iterm_connected(node->get_input_term_by_type(DB_ASYNCH_LOAD)))
         return false;
     // In QFBK mode the cell's LUT reads its own register: the old LUT
     // cannot move to a duplicate.
@@ -182,8 +168,8 @@ bool MORV_RETIMING_UVO::create_sload_mux(CDB_ATOM_NODE* node)
     MORV_ITERM_PROPERTIES data_properties;
     m_net_util->save_iterm_properties(sload, &load_properties);
     m_net_util->save_iterm_properties(sdata, &data_properties);
-    if (connected(node->get_input_term_by_type(DB_CLOCK_ENABLE)) ||
-        connected(node->get_input_term_by_type(DB_SYNCH_CLEAR)))
+    if (morv_iterm_connected(node->get_input_term_by_type(DB_CLOCK_ENABLE)) ||
+        morv_iterm_connected(node->get_input_term_by_type(DB_SYNCH_CLEAR)))
         MORV_DEBUG_STREAM::print(100, "...should call DE-MUXer next");
     const bool inverted_load = load_properties.inverted;
     CDB_ATOM_OTERM* new_combout = move_lut_to_duplicate(node);
@@ -198,7 +184,8 @@ bool MORV_RETIMING_UVO::create_sload_mux(CDB_ATOM_NODE* node)
     CDB_ATOM_ITERM* emu_din = free_lut_input(node, DB_DATA_A);
     CDB_ATOM_ITERM* emu_sdata = free_lut_input(node, DB_DATA_B);
     CDB_ATOM_ITERM* sel = free_lut_input(node, DB_DATA_C);
-    if (CDB_ATOM_ITERM* data_d = node->get_input_term_by_type(DB_DATA_D); connected(data_d)) disconnect_iterm(data_d);
+    if (CDB_ATOM_ITERM* data_d = node->get_input_term_by_type(DB_DATA_D); morv_iterm_connected(data_d))
+        disconnect_iterm(data_d);
     MORV_ASSERT_TEXT(sel && emu_sdata && emu_din, "sel && emu_sdata && emu_din");
     MORV_ASSERT_TEXT(!sel->is_connected(), "!sel ->is_connected()");
     MORV_ASSERT_TEXT(!emu_sdata->is_connected(), "!emu_sdata ->is_connected()");
@@ -221,7 +208,7 @@ bool MORV_RETIMING_UVO::create_sload_mux(CDB_ATOM_NODE* node)
 // its routing, inversion and boundary port; a constant as its value.
 void MORV_RETIMING_UVO::move_control_to_lut(CDB_ATOM_ITERM* control, CDB_ATOM_ITERM* lut_input)
 {
-    if (driven(control)) {
+    if (morv_iterm_driven(control)) {
         take_driver_of(control, lut_input, true);
     } else {
         tie_to_constant(lut_input, control->is_logical_vcc());
@@ -239,7 +226,7 @@ void MORV_RETIMING_UVO::feed_control_mux_data(CDB_ATOM_NODE* node, CDB_ATOM_ITER
         return;
     }
     CDB_ATOM_ITERM* sdata = node->get_input_term_by_type(DB_SYNCH_DATA);
-    MORV_ASSERT_TEXT(driven(sdata), "sdata_source");
+    MORV_ASSERT_TEXT(morv_iterm_driven(sdata), "sdata_source");
     move_control_to_lut(sdata, data_a);
 }
 
@@ -253,14 +240,14 @@ bool MORV_RETIMING_UVO::control_mux_inputs(CDB_ATOM_NODE* node, bool& enable_use
     CDB_ATOM_ITERM* sclear = node->get_input_term_by_type(DB_SYNCH_CLEAR);
     CDB_ATOM_ITERM* sload = node->get_input_term_by_type(DB_SYNCH_LOAD);
     CDB_ATOM_ITERM* sdata = node->get_input_term_by_type(DB_SYNCH_DATA);
-    if (connected(enable) && enable->is_logical_gnd()) return false;
-    enable_used = connected(enable) && !enable->is_logical_vcc();
-    clear_used = connected(sclear) && !sclear->is_logical_gnd();
+    if (morv_iterm_connected(enable) && enable->is_logical_gnd()) return false;
+    enable_used = morv_iterm_connected(enable) && !enable->is_logical_vcc();
+    clear_used = morv_iterm_connected(sclear) && !sclear->is_logical_gnd();
     if (!enable_used && !clear_used) return false;
     MORV_ASSERT_TEXT(enable_used || clear_used, "enable_connected || sclear_connected");
-    if (connected(sload) && !sload->is_logical_gnd() && !sload->is_logical_vcc()) return false;
-    if (is_sload_always(node) && !driven(sdata)) return false;
-    if (connected(node->get_input_term_by_type(DB_ASYNCH_LOAD))) return false;
+    if (morv_iterm_connected(sload) && !sload->is_logical_gnd() && !sload->is_logical_vcc()) return false;
+    if (is_sload_always(node) && !morv_iterm_driven(sdata)) return false;
+    if (morv_iterm_connected(node->get_input_term_by_type(DB_ASYNCH_LOAD))) return false;
     return true;
 }
 

@@ -19,6 +19,7 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/netlist/morv_nt.h"
@@ -28,11 +29,6 @@ namespace {
 
 const int k_register_ports[] = {DB_CLEAR,      DB_SYNCH_CLEAR, DB_CLOCK,      DB_CLOCK_ENABLE,
                                 DB_SYNCH_LOAD, DB_ASYNCH_LOAD, DB_SYNCH_DATA, DB_ASYNCH_DATA};
-
-bool connected(CDB_ATOM_ITERM* iterm)
-{
-    return iterm != nullptr && iterm->is_connected();
-}
 
 }  // namespace
 
@@ -94,7 +90,8 @@ void MORV_RETIMING_UVO::strip_register_controls(CDB_ATOM_NODE* node)
         }
     }
     for (int port : k_register_ports)
-        MORV_ASSERT_TEXT(!connected(node->get_input_term_by_type(port)), "!m_net_util->is_connected(node, port)");
+        MORV_ASSERT_TEXT(!morv_iterm_connected(node->get_input_term_by_type(port)),
+                         "!m_net_util->is_connected(node, port)");
 }
 
 // The register output is destroyed; the demux pass calls this once no
@@ -471,9 +468,9 @@ void MORV_RETIMING_UVO::add_retime_iterm(const RETIME_REG& reg, CDB_ATOM_NODE* n
     MORV_ASSERT_TEXT(port_type >= 0 && port_type < DB_MAX_INPUT_PORT_TYPE,
                      "port_type >= 0 && port_type < DB_MAX_INPUT_PORT_TYPE");
     CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port_type);
-    if (!connected(iterm) && port_type == DB_DATA_C && m_net_util->is_in_qfbk_mode(node))
+    if (!morv_iterm_connected(iterm) && port_type == DB_DATA_C && m_net_util->is_in_qfbk_mode(node))
         iterm = node->get_input_term_by_type(DB_SYNCH_DATA);
-    if (!connected(iterm)) return;
+    if (!morv_iterm_connected(iterm)) return;
     RETIME_ITERM entry;
     entry.slack = get_iterm_slack(iterm);
     entry.iterm = iterm;

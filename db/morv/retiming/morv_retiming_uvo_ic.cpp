@@ -9,32 +9,10 @@
 
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/retiming/morv_retiming_family.h"
-
-namespace {
-
-const char* const k_ic_text[] = {"00", "01", "10", "11"};
-
-bool used(CDB_ATOM_NODE* node, int port)
-{
-    CDB_ATOM_OTERM* out = node->get_output_term_by_type(port);
-    return out != nullptr && out->has_fanout();
-}
-
-bool driven(CDB_ATOM_NODE* node, int port)
-{
-    CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port);
-    return iterm != nullptr && iterm->is_driven();
-}
-
-bool connected(CDB_ATOM_NODE* node, int port)
-{
-    CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port);
-    return iterm != nullptr && iterm->is_connected();
-}
-
-}  // namespace
+#include "morv/retiming/morv_retiming_internal.h"
 
 bool MORV_RETIMING_UVO::create_input_registers(CDB_ATOM_NODE* node, RETIME_REG& reg, bool& carry_low_ret,
                                                bool& share_low_ret)
@@ -69,7 +47,7 @@ bool MORV_RETIMING_UVO::search_lut(CDB_ATOM_NODE* node, const RETIME_REG& reg)
     const uint64_t mask = m_net_util->get_lutmask(node) & 0xffffu;
     unsigned open = 0;
     for (int k = 0; k < 4; ++k)
-        if (!connected(node, DB_DATA_A + k)) open |= 1u << k;
+        if (!morv_input_connected(node, DB_DATA_A + k)) open |= 1u << k;
     uint32_t index = ~0u;
     while (next_input_subset(&index)) {
         if ((index & open) != 0 || ((mask >> index) & 1u) != wanted) continue;
@@ -89,16 +67,17 @@ bool MORV_RETIMING_UVO::search_carry(CDB_ATOM_NODE* node, const RETIME_REG& reg,
 {
     add_retime_iterm(reg, node, DB_REG_CONTROL, true);
     const unsigned wanted = reg.clear_low ? 0u : 1u;
-    const bool lut_used = used(node, DB_COMB_OUT) || used(node, DB_REG_OUT);
+    const bool lut_used = morv_output_has_fanout(node, DB_COMB_OUT) || morv_output_has_fanout(node, DB_REG_OUT);
     const unsigned carry_in = carry_low_ret ? 0u : 1u;
-    const unsigned choices = (driven(node, DB_DATA_C) ? 2u : 1u) * (driven(node, DB_DATA_D) ? 2u : 1u) * 4u;
+    const unsigned choices =
+        (morv_input_driven(node, DB_DATA_C) ? 2u : 1u) * (morv_input_driven(node, DB_DATA_D) ? 2u : 1u) * 4u;
     unsigned values[MORV_EVALUATE_INPUT_COUNT];
     for (unsigned k = 0; k < choices; ++k) {
         unsigned bits[4] = {k & 1u, (k >> 1) & 1u, 0u, 0u};
         unsigned rest = k >> 2;
         for (int port : {DB_DATA_C, DB_DATA_D}) {
             const int i = port - DB_DATA_A;
-            if (driven(node, port)) {
+            if (morv_input_driven(node, port)) {
                 bits[i] = rest & 1u;
                 rest >>= 1;
             } else {
@@ -107,16 +86,18 @@ bool MORV_RETIMING_UVO::search_carry(CDB_ATOM_NODE* node, const RETIME_REG& reg,
         }
         bool reachable = true;
         for (int i = 0; i < 2; ++i)
-            if (!connected(node, DB_DATA_A + i) && bits[i] != 0) reachable = false;
+            if (!morv_input_connected(node, DB_DATA_A + i) && bits[i] != 0) reachable = false;
         if (!reachable) continue;
         for (int i = 0; i < MORV_EVALUATE_INPUT_COUNT; ++i) values[i] = 0;
         for (int i = 0; i < 4; ++i) values[i] = bits[i];
         values[MORV_EVALUATE_CARRY_IN] = carry_in;
         const unsigned sum = lut_used ? m_net_util->evaluate_comb_out(node, values) : 0u;
         if ((sum & 1u) != wanted) continue;
-        MORV_DEBUG_STREAM::print(100, ".IC {%s} %s", path_of(node), k_ic_text[k & 3u]);
+        MORV_DEBUG_STREAM::print(100, ".IC {%s} %s", path_of(node), MORV_RETIMING_IC_TEXT[k & 3u]);
         for (int i = 0; i < 4; ++i) plan_input(node, reg, DB_DATA_A + i, bits[i]);
-        const unsigned carry = used(node, DB_CARRY_OUT) || used(node, DB_CHAIN_OUT_0) || used(node, DB_CHAIN_OUT_1)
+        const unsigned carry = morv_output_has_fanout(node, DB_CARRY_OUT) ||
+                                       morv_output_has_fanout(node, DB_CHAIN_OUT_0) ||
+                                       morv_output_has_fanout(node, DB_CHAIN_OUT_1)
                                    ? m_net_util->evaluate_carry_out(node, values) & 1u
                                    : 0u;
         MORV_DEBUG_STREAM::print(100, "./COUT = %d", carry != 0 ? 0 : 1);
@@ -143,10 +124,12 @@ bool MORV_RETIMING_UVO::create_output_registers(CDB_ATOM_NODE* node, RETIME_REG&
     }
     const bool chain = m_net_util->is_lcell_part_of_a_carry_chain(node);
     values[MORV_EVALUATE_CARRY_IN] = chain && !carry_low_ret ? 1u : 0u;
-    const bool lut_used = used(node, DB_COMB_OUT) || used(node, DB_REG_OUT);
+    const bool lut_used = morv_output_has_fanout(node, DB_COMB_OUT) || morv_output_has_fanout(node, DB_REG_OUT);
     const unsigned value = lut_used ? m_net_util->evaluate_comb_out(node, values) & 1u : 0u;
     if (chain) {
-        const bool carry_used = used(node, DB_CARRY_OUT) || used(node, DB_CHAIN_OUT_0) || used(node, DB_CHAIN_OUT_1);
+        const bool carry_used = morv_output_has_fanout(node, DB_CARRY_OUT) ||
+                                morv_output_has_fanout(node, DB_CHAIN_OUT_0) ||
+                                morv_output_has_fanout(node, DB_CHAIN_OUT_1);
         carry_low_ret = !(carry_used && (m_net_util->evaluate_carry_out(node, values) & 1u) != 0);
     }
     RETIME_REG out_reg = reg;

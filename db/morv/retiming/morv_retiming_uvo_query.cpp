@@ -11,31 +11,22 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/netlist/morv_nt.h"
 #include "morv/retiming/morv_retiming_family.h"
+#include "morv/retiming/morv_retiming_internal.h"
 #include "morv/timing/morv_timing.h"
 
 namespace {
 
-const int k_lut_ports[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D};
 const int k_forward_ports[] = {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_REG_CONTROL};
-
-bool connected(CDB_ATOM_ITERM* iterm)
-{
-    return iterm != nullptr && iterm->is_connected();
-}
 
 bool is_forward_port_term(CDB_ATOM_ITERM* iterm)
 {
     for (int port : k_forward_ports)
         if (iterm->is_used_as(port)) return true;
     return false;
-}
-
-bool has_fanout(CDB_ATOM_OTERM* oterm)
-{
-    return oterm != nullptr && oterm->has_fanout();
 }
 
 }  // namespace
@@ -60,7 +51,7 @@ void MORV_RETIMING_UVO::collect_fanin_cone(CDB_ATOM_NODE* node, int port_type, R
     if (source == nullptr || !source->get_my_node()->is_lcell() || source->is_used_as(DB_REG_OUT)) return;
     CDB_ATOM_NODE* driver = source->get_my_node();
     cone.insert(driver);
-    for (int port : k_lut_ports) collect_fanin_cone(driver, port, cone, depth + 1);
+    for (int port : MORV_RETIMING_LUT4_PORTS) collect_fanin_cone(driver, port, cone, depth + 1);
 }
 
 bool MORV_RETIMING_UVO::is_lutout_feeding_regout(CDB_ATOM_NODE* node)
@@ -108,7 +99,7 @@ CDB_ATOM_OTERM* MORV_RETIMING_UVO::get_lcell_register(CDB_ATOM_ITERM* iterm, RET
         if (!is_sload_always(node)) return nullptr;
     } else {
         if (!m_net_util->is_lut_data_input(iterm) || !is_wire_lut(node) || !is_lutout_feeding_regout(node) ||
-            m_net_util->is_in_qfbk_mode(node) || has_fanout(node->get_output_term_by_type(DB_COMB_OUT)))
+            m_net_util->is_in_qfbk_mode(node) || morv_oterm_has_fanout(node->get_output_term_by_type(DB_COMB_OUT)))
             return nullptr;
         // A one-input LUT that ignores its input holds a constant, no register of the term.
         const uint64_t mask = m_net_util->get_lutmask(node) & 0xffffu;
@@ -134,7 +125,7 @@ void MORV_RETIMING_UVO::get_forward_push_ports(CDB_ATOM_NODE*, int& count, int* 
 bool MORV_RETIMING_UVO::is_free_data_input(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm, int port_type)
 {
     MORV_ASSERT_TEXT(node, "node");
-    return !connected(iterm) && port_type == DB_DATA_C && m_net_util->is_in_qfbk_mode(node);
+    return !morv_iterm_connected(iterm) && port_type == DB_DATA_C && m_net_util->is_in_qfbk_mode(node);
 }
 
 bool MORV_RETIMING_UVO::is_excluded_iterm(CDB_ATOM_ITERM* iterm)
@@ -207,9 +198,9 @@ bool MORV_RETIMING_UVO::is_register_complex(CDB_ATOM_NODE* node, bool flag)
     if (is_sload_always(node) && !m_net_util->is_in_qfbk_mode(node) && !m_net_util->is_connected(node, DB_DATA_C))
         return true;
     CDB_ATOM_ITERM* aload = node->get_input_term_by_type(DB_ASYNCH_LOAD);
-    if (connected(aload) && !aload->is_logical_gnd()) return true;
+    if (morv_iterm_connected(aload) && !aload->is_logical_gnd()) return true;
     CDB_ATOM_ITERM* sload = node->get_input_term_by_type(DB_SYNCH_LOAD);
-    if (connected(sload) && !sload->is_logical_gnd() && !sload->is_logical_vcc()) return true;
+    if (morv_iterm_connected(sload) && !sload->is_logical_gnd() && !sload->is_logical_vcc()) return true;
     return flag && m_fsyn_api->has_connected_secondary_iterm(node, !m_retime_side_clocks);
 }
 
@@ -218,7 +209,7 @@ bool MORV_RETIMING_UVO::is_push_allowed(CDB_ATOM_NODE* node)
     MORV_ASSERT_TEXT(node, "node");
     CDB_ATOM_OTERM* regout = node->get_output_term_by_type(DB_REG_OUT);
     const bool dont_touch = m_fsyn_api->is_atom_dont_touch(static_cast<int>(node->get_id()), AMM_OP_FITTER_FSYN_RETIME);
-    if (!has_fanout(node->get_output_term_by_type(DB_COMB_OUT)) && !has_fanout(regout))
+    if (!morv_oterm_has_fanout(node->get_output_term_by_type(DB_COMB_OUT)) && !morv_oterm_has_fanout(regout))
         return !dont_touch && !(m_retime_backwards && !m_has_current_register);
     if (!m_net_util->is_register_present(node)) return !dont_touch;
     if (is_register_complex(node, true)) return false;
@@ -266,7 +257,7 @@ bool MORV_RETIMING_UVO::is_inverter_lut(CDB_ATOM_NODE* node)
     MORV_ASSERT_TEXT(node, "node");
     if (!node->is_lcell() || m_net_util->is_lcell_part_of_a_carry_chain(node)) return false;
     if (count_connected_data_inputs(node) != 1 || (m_net_util->get_lutmask(node) & 1u) == 0) return false;
-    return !has_fanout(node->get_output_term_by_type(DB_REG_OUT)) && !m_net_util->is_in_qfbk_mode(node);
+    return !morv_oterm_has_fanout(node->get_output_term_by_type(DB_REG_OUT)) && !m_net_util->is_in_qfbk_mode(node);
 }
 
 bool MORV_RETIMING_UVO::is_retimeable_iterm(CDB_ATOM_ITERM* iterm)
@@ -311,7 +302,7 @@ bool MORV_RETIMING_UVO::oslack_less_islack(CDB_ATOM_NODE* node, double margin, b
         for (auto it = regout->begin_iterm_fanout(); it != regout->end_iterm_fanout(); ++it)
             oslack = least_ratio(oslack, *it, m_touched_iterms, m_fsyn_timing);
     double islack = 1.0;
-    for (int port : k_lut_ports)
+    for (int port : MORV_RETIMING_LUT4_PORTS)
         islack = least_ratio(islack, node->get_input_term_by_type(port), m_touched_iterms, m_fsyn_timing);
     if (threshold && m_retime_backwards && oslack >= m_slack_ratio_threshold) {
         MORV_DEBUG_STREAM::print(100, "oslack_less_islack () [backward pushing]: output slack ratio is not below "
@@ -329,7 +320,7 @@ bool MORV_RETIMING_UVO::oslack_less_islack(CDB_ATOM_NODE* node, double margin, b
 unsigned MORV_RETIMING_UVO::power_up_value(CDB_ATOM_NODE* node, int port)
 {
     CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port);
-    if (!connected(iterm)) return 0;
+    if (!morv_iterm_connected(iterm)) return 0;
     if (!iterm->is_driven()) return iterm->is_logical_vcc() ? 1u : 0u;
     return iterm->is_inverted() ? 1u : 0u;
 }

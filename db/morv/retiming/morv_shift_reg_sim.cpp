@@ -9,13 +9,6 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/netlist/morv_net_util.h"
 
-namespace {
-
-constexpr int k_comb_ports[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT] = {
-    DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D, DB_DATA_E, DB_DATA_F, DB_DATA_G, DB_CARRY_IN, DB_SHARE_IN};
-
-}  // namespace
-
 bool MORV_SHIFT_REG_SIMULATION::simulate(const NODE_SET& set)
 {
     m_sim_signals.clear();
@@ -144,7 +137,8 @@ bool MORV_SHIFT_REG_SIMULATION::get_comb_value(CDB_ATOM_OTERM* oterm, int state)
     CDB_ATOM_NODE* node = oterm->get_my_node();
     unsigned in[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT] = {};
     for (int k = 0; k < CDB_ATOM_NODE::EVALUATE_INPUT_COUNT; ++k)
-        if (node->implements(k_comb_ports[k])) in[k] = port_value(node, k_comb_ports[k], state) ? 1u : 0u;
+        if (node->implements(CDB_ATOM_NODE::EVALUATE_INPUT_PORTS[k]))
+            in[k] = port_value(node, CDB_ATOM_NODE::EVALUATE_INPUT_PORTS[k], state) ? 1u : 0u;
     unsigned value = 0;
     switch (oterm->get_any_usage_as()) {
     case DB_COMB_OUT: value = m_net_util->evaluate_comb_out(node, in); break;

@@ -131,6 +131,7 @@ void MORV_RTM::clear_iteration_state()
     m_nodes_to_split.clear();
     m_critical_nodes.clear();
     m_regout_parent.clear();
+    m_fanout_surveys.clear();
 }
 
 int MORV_RTM::do_iter()
@@ -246,12 +247,16 @@ int MORV_RTM::retime_registers(MORV_RTM_REG_LIST* list)
 {
     MORV_DEBUG_STREAM::print(2, "Beginning Retiming Operations...");
     int count = 0;
+    m_fanout_surveys.clear();
+    m_surveys_allowed = true;
     for (MORV_OWNER<MORV_RTM_REG>& reg : *list) {
         MORV_ASSERT_TEXT(reg, "reg");
         const int moves = retime_register(reg.get());
         if (moves == 0) reduce_mobility(reg.get());
         count += moves;
     }
+    m_surveys_allowed = false;
+    m_fanout_surveys.clear();
     return count;
 }
 
@@ -309,6 +314,8 @@ bool MORV_RTM::process_retiming_operation(MORV_OWNER<MORV_RTM_OP> operation)
 
 void MORV_RTM::commit(MORV_RTM_OP* op)
 {
+    // What the surveys read is about to change.
+    m_fanout_surveys.clear();
     remove_registers(op);
     add_registers(op);
     pack_registers(op);

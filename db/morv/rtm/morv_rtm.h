@@ -14,6 +14,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "mem_alloc_sys.h"
@@ -139,6 +140,12 @@ public:
     // (index 0: the committed ones), over the engine's life.
     const std::vector<int>& get_outcome_counts() const { return m_outcome_counts; }
     void set_enable_mac_moves(bool on) { m_enable_mac_moves = on; }
+    // Off: every backward move walks its cell's fanouts itself, as a traced
+    // run does; the outcome is the same either way.
+    void set_survey_fanouts(bool on) { m_survey_fanouts = on; }
+    // Fanout terms read to plan backward moves and to bypass registers,
+    // over the engine's life.
+    long get_fanouts_examined() const { return m_fanouts_examined; }
 
     // ---- DSP slices and DSP register records (morv_rtm_mac.cpp)
     void generate_mac_slice_info();
@@ -237,6 +244,39 @@ private:
     void add_clone(MORV_RTM_OP* op, const MORV_RTM_REG* reg, CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM* oterm);
     bool has_fanout(CDB_ATOM_NODE* node, int output_type) const;
 
+    // ---- the fanouts behind a cell that backward moves meet (morv_rtm_survey.cpp)
+    //
+    // Every register that a cell loads asks, when it moves backward, what
+    // the cell's other fanouts hold; with F of them the move phase would
+    // read F fanouts F times. One survey per cell output answers them all
+    // until a commit edits the netlist: the fanouts in order, what each
+    // fails with whoever moves, and the registers sorted into classes that
+    // can move together (the same controls, timing alike: both equivalences).
+    struct FANOUT_SURVEY
+    {
+        struct ENTRY
+        {
+            int m_reason = MORV_RTM_NO_FAILURE;  // whoever moves
+            int m_class = -1;                    // -1: no register that can move
+            MORV_OWNER<MORV_RTM_REG> m_record;
+        };
+        std::vector<ENTRY> m_entries;
+        std::vector<CDB_ATOM_NODE*> m_unmovable;  // registers for the demuxer, in fanout order
+        std::unordered_map<const CDB_ATOM_NODE*, size_t> m_entry_of;
+        std::vector<const MORV_RTM_REG*> m_class_records;
+        int m_last_fixed_failure = -1;
+        int m_last_register = -1;
+        // The last register entry in another class than the last one's.
+        int m_last_other_class = -1;
+    };
+    bool settle_backward_fanouts(MORV_RTM_OP* op, CDB_ATOM_NODE* node, CDB_ATOM_OTERM* oterm, MORV_RTM_REG* reg);
+    FANOUT_SURVEY* survey_fanouts(CDB_ATOM_OTERM* oterm);
+    void survey_fanout(FANOUT_SURVEY* survey, CDB_ATOM_ITERM* fanout, int* first_ic);
+    int classify_record(FANOUT_SURVEY* survey, const MORV_RTM_REG* record,
+                        std::unordered_map<size_t, std::vector<int>>* buckets) const;
+    size_t control_signature(const MORV_RTM_REG* record) const;
+    int incompatible_reason(MORV_RTM_REG* reg, const MORV_RTM_REG* record) const;
+
     // ---- power-up helpers (morv_rtm_ic.cpp)
     using SOURCE_VALUES = std::map<CDB_ATOM_OTERM*, unsigned, DETERMINISTIC_LESS<CDB_ATOM_OTERM*>>;
     struct IC_CARRY
@@ -253,6 +293,7 @@ private:
 
     // ---- commit helpers (morv_rtm_commit.cpp)
     CDB_ATOM_NODE* create_register_from_template(MORV_RTM_REG* reg, CDB_ATOM_NODE* template_node);
+    std::vector<CDB_ATOM_ITERM*> bypassed_fanouts(const MORV_RTM_REG* reg, CDB_ATOM_OTERM* regout);
     CDB_ATOM_OTERM* add_register_on_iterm(MORV_RTM_REG* reg);
     CDB_ATOM_OTERM* add_register_on_oterm(MORV_RTM_REG* reg);
     void wrap_register_in_inverters(CDB_ATOM_NODE* reg_node);
@@ -289,4 +330,9 @@ private:
     MORV_RTM_PORT_LIST m_mac_out_data_iterms;
     MORV_RTM_PORT_LIST m_mac_mult_data_iterms;
     std::vector<int> m_outcome_counts;
+    // Surveys live inside one walk over the register list, up to a commit.
+    std::unordered_map<const CDB_ATOM_OTERM*, MORV_OWNER<FANOUT_SURVEY>> m_fanout_surveys;
+    bool m_surveys_allowed = false;
+    bool m_survey_fanouts = true;
+    long m_fanouts_examined = 0;
 };

@@ -37,6 +37,27 @@ void MORV_RTM::remove_registers(MORV_RTM_OP* op)
     for (MORV_OWNER<MORV_RTM_REG>& reg : op->m_regs_to_remove) bypass_register(reg.get());
 }
 
+// In fanout order. A move bypasses a register on one term or on all of
+// them: one term is taken as it is, without a walk over the register's
+// fanouts, which a register that moves across many cells one by one
+// would otherwise pay for each of them.
+std::vector<CDB_ATOM_ITERM*> MORV_RTM::bypassed_fanouts(const MORV_RTM_REG* reg, CDB_ATOM_OTERM* regout)
+{
+    std::vector<CDB_ATOM_ITERM*> bypassed;
+    if (!reg->m_bypass_all_fanouts && reg->m_bypassed_iterms.size() <= 1) {
+        for (CDB_ATOM_ITERM* fanout : reg->m_bypassed_iterms) {
+            ++m_fanouts_examined;
+            if (fanout->get_source() == regout) bypassed.push_back(fanout);
+        }
+        return bypassed;
+    }
+    for (CDB_ATOM_ITERM* fanout : fanouts_of(regout)) {
+        ++m_fanouts_examined;
+        if (reg->is_bypassed_iterm(fanout)) bypassed.push_back(fanout);
+    }
+    return bypassed;
+}
+
 // A bypassed fanout reads the register's data source through both
 // inversions, the data input's and its own: the two compose, so two
 // inversions cancel.
@@ -49,10 +70,7 @@ void MORV_RTM::bypass_register(MORV_RTM_REG* reg)
     MORV_ASSERT_TEXT(regout, "regout");
     MORV_ITERM_PROPERTIES properties;
     m_net_util->save_iterm_properties(datain, &properties);
-    std::vector<CDB_ATOM_ITERM*> bypassed;
-    for (CDB_ATOM_ITERM* fanout : fanouts_of(regout))
-        if (reg->is_bypassed_iterm(fanout)) bypassed.push_back(fanout);
-    for (CDB_ATOM_ITERM* fanout : bypassed) {
+    for (CDB_ATOM_ITERM* fanout : bypassed_fanouts(reg, regout)) {
         const bool own_inversion = fanout->is_inverted();
         m_net_util->disconnect_iterm(fanout, CDB_NET_ITERM::UNCONNECTED);
         if (CDB_ATOM_OTERM* source = datain->get_source()) {

@@ -12,6 +12,7 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 #include "morv/log/morv_log.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/rtm/morv_rtm_edit.h"
@@ -32,11 +33,6 @@ constexpr MODE_MASK k_mode_masks[] = {
     {3, 0xACACACACACACACACull},  {5, 0x00AA00AA00AA00AAull},  {7, 0x0CAC0CAC0CAC0CACull},  {25, 0xFFFF0000AAAAAAAAull},
     {27, 0xFCFC0C0CACACACACull}, {29, 0x00FF000000AA00AAull}, {31, 0x0CFC0C0C0CAC0CACull},
 };
-
-bool is_connected(const CDB_ATOM_ITERM* iterm)
-{
-    return iterm != nullptr && iterm->is_connected();
-}
 
 }  // namespace
 
@@ -84,15 +80,15 @@ bool MORV_RTM_DEMUXER::is_demuxable(CDB_ATOM_NODE* node) const
     if (node == nullptr || !node->is_lcell_ff()) return false;
     bool has_control = false;
     for (int type : {DB_CLOCK_ENABLE, DB_SYNCH_CLEAR, DB_SYNCH_DATA, DB_SYNCH_LOAD})
-        has_control = has_control || is_connected(node->get_input_term_by_type(type, 0));
+        has_control = has_control || morv_iterm_connected(node->get_input_term_by_type(type, 0));
     if (!has_control) return false;
     CDB_ATOM_ITERM* aload = node->get_input_term_by_type(DB_ASYNCH_LOAD, 0);
-    if (is_connected(aload) && !aload->is_logical_gnd()) return false;
+    if (morv_iterm_connected(aload) && !aload->is_logical_gnd()) return false;
     CDB_ATOM_OTERM* regout = node->get_output_term_by_type(DB_REG_OUT);
     if (regout == nullptr || m_fsyn_api->is_oterm_dont_touch(regout, AMM_OP_FITTER_FSYN_RETIME)) return false;
     int mode = 0;
     for (const auto& [type, bit] : m_port_to_bit_map)
-        if (is_connected(node->get_input_term_by_type(type, 0))) mode |= bit;
+        if (morv_iterm_connected(node->get_input_term_by_type(type, 0))) mode |= bit;
     CDB_LUTMASK unused;
     return get_mode_lutmask(mode, &unused);
 }
@@ -110,7 +106,7 @@ int MORV_RTM_DEMUXER::get_input_signals_and_mode(CDB_ATOM_NODE* reg_node, MORV_R
     int mode = 0;
     for (const auto& [type, comb_type] : m_reg_to_comb_port_map) {
         CDB_ATOM_ITERM* iterm = reg_node->get_input_term_by_type(type, 0);
-        if (!is_connected(iterm)) continue;
+        if (!morv_iterm_connected(iterm)) continue;
         MORV_OWNER<MORV_RTM_SIGNAL> signal(MORV_NEW(MORV_RTM_SIGNAL, type, iterm));
         MORV_ASSERT_TEXT(signal, "signal");
         input_signals->push_back(std::move(signal));

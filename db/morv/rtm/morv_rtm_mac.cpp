@@ -9,13 +9,7 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/rtm/morv_rtm.h"
-
-namespace {
-
-constexpr int k_timing_alike_exact = 1;
-constexpr int k_timing_alike = 2;
-
-}  // namespace
+#include "morv/rtm/morv_rtm_internal.h"
 
 const char* MORV_RTM::mac_mode_name(int mode)
 {
@@ -97,7 +91,7 @@ bool MORV_RTM::have_compatible_timing(const MORV_RTM_REG* reg_1, const MORV_RTM_
     MORV_ASSERT_TEXT(reg_1 && reg_1->m_ref_oterm, "reg_1");
     MORV_ASSERT_TEXT(reg_2 && reg_2->m_ref_oterm, "reg_2");
     const int answer = m_fsyn_api->compare_oterms_for_timing(reg_1->m_ref_oterm, reg_2->m_ref_oterm);
-    return answer == k_timing_alike_exact || answer == k_timing_alike;
+    return answer == MORV_RTM_TIMING_ALIKE_EXACT || answer == MORV_API::s_TIMING_EQUIVALENT;
 }
 
 MORV_OWNER<MORV_RTM_REG> MORV_RTM::new_mac_output_register(CDB_ATOM_NODE* node, CDB_ATOM_OTERM* ref_oterm) const

@@ -7,15 +7,11 @@
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/rtm/morv_rtm.h"
 
 namespace {
-
-bool is_connected(const CDB_ATOM_ITERM* iterm)
-{
-    return iterm != nullptr && iterm->is_connected();
-}
 
 bool is_absent(const MORV_RTM_SIGNAL* signal)
 {
@@ -27,8 +23,8 @@ bool is_absent(const MORV_RTM_SIGNAL* signal)
 // the packed register on the opposite level or another network.
 bool carries(CDB_ATOM_ITERM* slot, const MORV_RTM_SIGNAL* signal)
 {
-    if (is_absent(signal)) return !is_connected(slot);
-    if (!is_connected(slot)) return false;
+    if (is_absent(signal)) return !morv_iterm_connected(slot);
+    if (!morv_iterm_connected(slot)) return false;
     if (!slot->is_driven()) return signal->get_src_oterm() == nullptr && slot->is_logical_vcc() == signal->is_vcc();
     return slot->get_source() == signal->get_src_oterm() && slot->is_inverted() == signal->is_inverted() &&
            slot->get_global() == signal->get_iterm_properties().global_setting;
@@ -39,7 +35,7 @@ bool carries(CDB_ATOM_ITERM* slot, const MORV_RTM_SIGNAL* signal)
 bool enable_fits(CDB_ATOM_ITERM* slot, const MORV_RTM_SIGNAL* enable)
 {
     const bool always = is_absent(enable) || enable->is_vcc();
-    if (always) return !is_connected(slot) || (!slot->is_driven() && slot->is_logical_vcc());
+    if (always) return !morv_iterm_connected(slot) || (!slot->is_driven() && slot->is_logical_vcc());
     return carries(slot, enable);
 }
 
@@ -47,7 +43,7 @@ bool enable_fits(CDB_ATOM_ITERM* slot, const MORV_RTM_SIGNAL* enable)
 bool clear_fits(CDB_ATOM_ITERM* slot, const MORV_RTM_SIGNAL* clear)
 {
     const bool never = is_absent(clear) || clear->is_vcc();
-    if (never) return is_connected(slot) && !slot->is_driven() && slot->is_logical_vcc();
+    if (never) return morv_iterm_connected(slot) && !slot->is_driven() && slot->is_logical_vcc();
     return carries(slot, clear);
 }
 
@@ -84,15 +80,16 @@ bool MORV_RTM::assign_mac_clock(CDB_ATOM_NODE* node, MORV_RTM_REG* reg)
     for (int i = 0; i < s_MAC_NUMBER_OF_CLOCKS; ++i) {
         CDB_ATOM_ITERM* slot_clock = node->get_input_term_by_type(DB_CLOCK, i);
         CDB_ATOM_ITERM* slot_enable = node->get_input_term_by_type(DB_CLOCK_ENABLE, i);
-        if (is_connected(slot_clock)) {
+        if (morv_iterm_connected(slot_clock)) {
             if (carries(slot_clock, clock) && enable_fits(slot_enable, enable)) clock_slot = i;
-        } else if (empty_clock < 0 && !is_connected(slot_enable) && (slot_clock != nullptr || slot_enable == nullptr)) {
+        } else if (empty_clock < 0 && !morv_iterm_connected(slot_enable) &&
+                   (slot_clock != nullptr || slot_enable == nullptr)) {
             // An enable term left at a slot without a clock term keeps the
             // slot: making the slot would make that enable a second time.
             empty_clock = i;
         }
         CDB_ATOM_ITERM* slot_clear = node->get_input_term_by_type(DB_CLEAR, i);
-        if (is_connected(slot_clear)) {
+        if (morv_iterm_connected(slot_clear)) {
             if (clear_fits(slot_clear, clear)) clear_slot = i;
         } else if (empty_clear < 0) {
             empty_clear = i;

@@ -12,30 +12,16 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/retiming/morv_retiming_mac.h"
 #include "morv/rtm/morv_rtm.h"
-
-namespace {
-
-constexpr int k_why_signals = 1;
-
-int id_of(const CDB_ATOM_NODE* node)
-{
-    return static_cast<int>(node->get_id());
-}
-
-bool is_connected(const CDB_ATOM_ITERM* iterm)
-{
-    return iterm != nullptr && iterm->is_connected();
-}
-
-}  // namespace
+#include "morv/rtm/morv_rtm_internal.h"
 
 // ---------------------------------------------------------------- eligibility
 
 bool MORV_RTM::is_blocked_mac(CDB_ATOM_NODE* node) const
 {
-    if (m_moved_nodes.count(id_of(node)) != 0) return true;
+    if (m_moved_nodes.count(morv_atom_id(node)) != 0) return true;
     MORV_RTM_MAC_SLICE slice;
     if (!find_mac_slice(node, &slice)) return true;
     return slice.m_mode == CUT_MAC_MODE_MULTIPLY_ACCUMULATE || slice.m_mode == CUT_MAC_MODE_DYNAMIC;
@@ -99,19 +85,19 @@ bool MORV_RTM::products_feed_only(const MORV_RTM_MAC_SLICE& slice) const
 bool MORV_RTM::is_retimeable_mac_mult(CDB_ATOM_NODE* node) const
 {
     if (is_blocked_mac(node) || has_scan_chain(node) || has_dynamic_control(node)) return false;
-    return !m_fsyn_api->is_atom_dont_touch(id_of(node), AMM_OP_FITTER_FSYN_RETIME);
+    return !m_fsyn_api->is_atom_dont_touch(morv_atom_id(node), AMM_OP_FITTER_FSYN_RETIME);
 }
 
 bool MORV_RTM::is_movable_mac_mult(CDB_ATOM_NODE* node) const
 {
     if (is_blocked_mac(node) || has_scan_chain(node)) return false;
-    return !m_fsyn_api->is_atom_dont_touch(id_of(node), AMM_OP_FITTER_FSYN_RETIME);
+    return !m_fsyn_api->is_atom_dont_touch(morv_atom_id(node), AMM_OP_FITTER_FSYN_RETIME);
 }
 
 bool MORV_RTM::is_retimeable_mac_out(CDB_ATOM_NODE* node) const
 {
     if (is_blocked_mac(node) || has_dynamic_control(node)) return false;
-    return !m_fsyn_api->is_atom_dont_touch(id_of(node), AMM_OP_FITTER_FSYN_RETIME);
+    return !m_fsyn_api->is_atom_dont_touch(morv_atom_id(node), AMM_OP_FITTER_FSYN_RETIME);
 }
 
 bool MORV_RTM::is_movable_mac_out(CDB_ATOM_NODE* node) const
@@ -137,7 +123,7 @@ void MORV_RTM::print_mac_registration(CDB_ATOM_NODE* node) const
 int MORV_RTM::report_mac_move(MORV_OWNER<MORV_RTM_OP> op, CDB_ATOM_NODE* node)
 {
     if (!process_retiming_operation(std::move(op))) return 0;
-    m_moved_nodes.insert(id_of(node));
+    m_moved_nodes.insert(morv_atom_id(node));
     return 1;
 }
 
@@ -155,7 +141,7 @@ MORV_RTM_REG* MORV_RTM::collect_mac_port_registers(MORV_RTM_OP* op, CDB_ATOM_NOD
     MORV_RTM_REG* record = nullptr;
     for (int index = 0; index < m_mac_port_width; ++index) {
         CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port_type, index);
-        if (!is_connected(iterm)) continue;
+        if (!morv_iterm_connected(iterm)) continue;
         CDB_ATOM_OTERM* obs = node->get_output_term_by_type(obs_type, index);
         if (obs == nullptr || obs->has_fanout()) {
             op->m_failure_reason = MORV_RTM_NO_REG_ON_INPUT;
@@ -198,8 +184,8 @@ MORV_RTM_REG* MORV_RTM::collect_mac_input_registers(MORV_RTM_OP* op, CDB_ATOM_NO
         }
         int why = 0;
         if (!check_register_compatibility(first, record, &why))
-            op->m_failure_reason =
-                why == k_why_signals ? MORV_RTM_REG_INCOMPATIBLE_SIGNALS : MORV_RTM_REG_INCOMPATIBLE_TIMING_CONSTRAINTS;
+            op->m_failure_reason = why == MORV_RTM_WHY_SIGNALS ? MORV_RTM_REG_INCOMPATIBLE_SIGNALS
+                                                               : MORV_RTM_REG_INCOMPATIBLE_TIMING_CONSTRAINTS;
     }
     return op->is_legal() ? first : nullptr;
 }
@@ -211,7 +197,7 @@ void MORV_RTM::plan_mac_input_pack(MORV_RTM_OP* op, CDB_ATOM_NODE* node, const M
                          "!CUT_MAC_UTIL::is_input_port_registered(node, type)");
         for (int index = 0; index < m_mac_port_width; ++index) {
             CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(type, index);
-            if (!is_connected(iterm)) continue;
+            if (!morv_iterm_connected(iterm)) continue;
             MORV_OWNER<MORV_RTM_REG> copy = reg->clone();
             copy->m_type = reg->m_type;
             copy->m_mac_iterm = iterm;
@@ -229,7 +215,7 @@ int MORV_RTM::try_forward_move_mac_mult(MORV_RTM_REG* reg)
 {
     CDB_ATOM_NODE* node = reg->m_node;
     MORV_ASSERT_TEXT(node && node->is_mac_mult(), "node->is_mac_mult()");
-    MORV_DEBUG_STREAM::print(2, "Trying FWD move on MAC_MULT < %d >", id_of(node));
+    MORV_DEBUG_STREAM::print(2, "Trying FWD move on MAC_MULT < %d >", morv_atom_id(node));
     print_mac_registration(node);
     MORV_OWNER<MORV_RTM_OP> op = MORV_MAKE_OWNER(MORV_RTM_OP, reg);
     MORV_ASSERT_TEXT(op, "retiming_operation");
@@ -277,8 +263,8 @@ void MORV_RTM::push_mac_outputs_forward(MORV_RTM_OP* op, CDB_ATOM_NODE* node)
         int why = 0;
         if (first == nullptr) first = record;
         else if (!check_register_compatibility(first, record, &why))
-            op->m_failure_reason =
-                why == k_why_signals ? MORV_RTM_REG_INCOMPATIBLE_SIGNALS : MORV_RTM_REG_INCOMPATIBLE_TIMING_CONSTRAINTS;
+            op->m_failure_reason = why == MORV_RTM_WHY_SIGNALS ? MORV_RTM_REG_INCOMPATIBLE_SIGNALS
+                                                               : MORV_RTM_REG_INCOMPATIBLE_TIMING_CONSTRAINTS;
     }
     if (first == nullptr) {
         MORV_ASSERT_TEXT(!op->is_legal(), "!retiming_operation->is_legal()");
@@ -295,7 +281,7 @@ int MORV_RTM::try_backward_move_mac_mult(MORV_RTM_REG* reg)
 {
     CDB_ATOM_NODE* node = reg->m_node;
     MORV_ASSERT_TEXT(node && node->is_mac_mult(), "node->is_mac_mult()");
-    MORV_DEBUG_STREAM::print(2, "Trying BWD move on MAC_MULT < %d >", id_of(node));
+    MORV_DEBUG_STREAM::print(2, "Trying BWD move on MAC_MULT < %d >", morv_atom_id(node));
     print_mac_registration(node);
     const bool full = CUT_MAC_UTIL::is_input_port_registered(node, DB_DATA_A) &&
                       CUT_MAC_UTIL::is_input_port_registered(node, DB_DATA_B);
@@ -330,7 +316,7 @@ int MORV_RTM::try_forward_move_mac_out(MORV_RTM_REG* reg)
 {
     CDB_ATOM_NODE* node = reg->m_node;
     MORV_ASSERT_TEXT(node && node->is_mac_out(), "node->is_mac_out()");
-    MORV_DEBUG_STREAM::print(2, "Trying FWD move on MAC_OUT < %d >", id_of(node));
+    MORV_DEBUG_STREAM::print(2, "Trying FWD move on MAC_OUT < %d >", morv_atom_id(node));
     if (!is_movable_mac_out(node)) return 0;
     MORV_OWNER<MORV_RTM_OP> op = MORV_MAKE_OWNER(MORV_RTM_OP, reg);
     MORV_ASSERT_TEXT(op, "retiming_operation");
@@ -354,7 +340,7 @@ int MORV_RTM::try_backward_move_mac_out(MORV_RTM_REG* reg)
 {
     CDB_ATOM_NODE* node = reg->m_node;
     MORV_ASSERT_TEXT(node && node->is_mac_out(), "node->is_mac_out()");
-    MORV_DEBUG_STREAM::print(2, "Trying BWD move on MAC_OUT < %d >", id_of(node));
+    MORV_DEBUG_STREAM::print(2, "Trying BWD move on MAC_OUT < %d >", morv_atom_id(node));
     MORV_OWNER<MORV_RTM_OP> op = MORV_MAKE_OWNER(MORV_RTM_OP, reg);
     MORV_ASSERT_TEXT(op, "retiming_operation");
     MORV_RTM_MAC_SLICE slice;
@@ -414,7 +400,7 @@ void MORV_RTM::into_mac_input_bit(MORV_RTM_OP* op, CDB_ATOM_NODE* node, int port
     const bool compatible = check_register_compatibility(reg, record.get(), &why);
     op->add_register_to_remove(std::move(record));
     if (compatible) return;
-    if (why != k_why_signals) {
+    if (why != MORV_RTM_WHY_SIGNALS) {
         op->m_failure_reason = MORV_RTM_REG_INCOMPATIBLE_TIMING_CONSTRAINTS;
         return;
     }
@@ -424,7 +410,7 @@ void MORV_RTM::into_mac_input_bit(MORV_RTM_OP* op, CDB_ATOM_NODE* node, int port
     for (int type : m_mac_mult_data_iterms) {
         for (int index = 0; index < m_mac_port_width; ++index) {
             CDB_ATOM_ITERM* bit = node->get_input_term_by_type(type, index);
-            if (is_connected(bit) && !bit->is_logical_gnd())
+            if (morv_iterm_connected(bit) && !bit->is_logical_gnd())
                 queue_register_for_demux(find_source_register(bit, nullptr));
         }
     }
@@ -446,7 +432,7 @@ void MORV_RTM::forward_move_into_mac(MORV_RTM_OP* op, CDB_ATOM_NODE* node)
         bool first = true;
         for (int index = 0; index < m_mac_port_width; ++index) {
             CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(type, index);
-            if (!is_connected(iterm) || iterm->is_logical_gnd()) continue;
+            if (!morv_iterm_connected(iterm) || iterm->is_logical_gnd()) continue;
             into_mac_input_bit(op, node, type, iterm, &first, &demux_queued);
         }
     }
@@ -486,8 +472,8 @@ void MORV_RTM::into_mac_output_fanout(MORV_RTM_OP* op, CDB_ATOM_NODE* node, CDB_
     const bool compatible = check_register_compatibility(reg, record.get(), &why);
     op->add_register_to_remove(std::move(record));
     if (!compatible)
-        op->m_failure_reason =
-            why == k_why_signals ? MORV_RTM_REG_INCOMPATIBLE_SIGNALS : MORV_RTM_REG_INCOMPATIBLE_TIMING_CONSTRAINTS;
+        op->m_failure_reason = why == MORV_RTM_WHY_SIGNALS ? MORV_RTM_REG_INCOMPATIBLE_SIGNALS
+                                                           : MORV_RTM_REG_INCOMPATIBLE_TIMING_CONSTRAINTS;
 }
 
 // A register packed in front of a programmable output inversion would

@@ -13,17 +13,13 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/log/morv_log.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/rtm/morv_rtm.h"
 
 namespace {
 
-int id_of(const CDB_ATOM_NODE* node)
-{
-    return static_cast<int>(node->get_id());
-}
-
-const char* port_name(int port_type)
+const char* mult_data_port_name(int port_type)
 {
     return port_type == DB_DATA_A ? "DATA_A" : "DATA_B";
 }
@@ -101,7 +97,7 @@ void MORV_RTM::pack_registers(MORV_RTM_OP* op)
 // register: a bit left out would keep another timing root.
 void MORV_RTM::pack_output_register(CDB_ATOM_NODE* node, MORV_RTM_REG* reg)
 {
-    MORV_DEBUG_STREAM::print(2, "Packing output registers into MAC < %d >", id_of(node));
+    MORV_DEBUG_STREAM::print(2, "Packing output registers into MAC < %d >", morv_atom_id(node));
     connect_mac_clock(node, reg);
     for (int index = 0; index < 2 * m_mac_port_width; ++index) {
         CDB_ATOM_OTERM* oterm = node->get_output_term_by_type(DB_DATA_OUT, index);
@@ -117,7 +113,8 @@ void MORV_RTM::pack_output_register(CDB_ATOM_NODE* node, MORV_RTM_REG* reg)
 void MORV_RTM::pack_input_register(CDB_ATOM_NODE* node, MORV_RTM_REG* reg)
 {
     const int type = reg->m_pack_info.m_input_type;
-    MORV_DEBUG_STREAM::print(2, "Packing input registers into MAC < %d > , TYPE < %s >", id_of(node), port_name(type));
+    MORV_DEBUG_STREAM::print(2, "Packing input registers into MAC < %d > , TYPE < %s >", morv_atom_id(node),
+                             mult_data_port_name(type));
     MORV_ASSERT_TEXT(type == DB_DATA_A || type == DB_DATA_B,
                      "pack_info.m_input_type == ::DB_DATA_A || pack_info.m_input_type == ::DB_DATA_B");
     connect_mac_clock(node, reg);
@@ -158,7 +155,7 @@ void MORV_RTM::unpack_registers(MORV_RTM_OP* op)
             CDB_ATOM_NODE* node = reg->m_mac_oterm->get_my_node();
             MORV_ASSERT_TEXT(CUT_MAC_UTIL::is_output_port_registered(node, DB_DATA_OUT),
                              "CUT_MAC_UTIL::is_output_port_registered(node, ::DB_DATA_OUT)");
-            MORV_DEBUG_STREAM::print(2, "Unpacking output registers from MAC < %d >", id_of(node));
+            MORV_DEBUG_STREAM::print(2, "Unpacking output registers from MAC < %d >", morv_atom_id(node));
             m_cdb_interface->set_output_port_clock(node, DB_DATA_OUT, -1);
             m_cdb_interface->set_output_port_clear(node, DB_DATA_OUT, -1);
             m_fsyn_api->modify_node(node);
@@ -169,8 +166,8 @@ void MORV_RTM::unpack_registers(MORV_RTM_OP* op)
         MORV_ASSERT_TEXT(type != DB_MAX_INPUT_PORT_TYPE, "type != ::DB_MAX_INPUT_PORT_TYPE");
         MORV_ASSERT_TEXT(CUT_MAC_UTIL::is_input_port_registered(node, type),
                          "CUT_MAC_UTIL::is_input_port_registered(node, type)");
-        MORV_DEBUG_STREAM::print(2, "Unpacking input registers from MAC < %d > , TYPE < %s >", id_of(node),
-                                 port_name(type));
+        MORV_DEBUG_STREAM::print(2, "Unpacking input registers from MAC < %d > , TYPE < %s >", morv_atom_id(node),
+                                 mult_data_port_name(type));
         m_cdb_interface->set_input_port_clock(node, type, -1);
         m_cdb_interface->set_input_port_clear(node, type, -1);
         const int obs_type = CUT_MAC_UTIL::get_observable_port_type(type);

@@ -11,13 +11,9 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 #include "morv/rtm/morv_rtm.h"
+#include "morv/rtm/morv_rtm_internal.h"
 
 namespace {
-
-constexpr int k_timing_alike_exact = 1;
-constexpr int k_timing_alike = 2;
-constexpr int k_why_signals = 1;
-constexpr int k_why_timing = 2;
 
 // What the term's port reads of its source: the inversion bit and the
 // port's polarity together.
@@ -183,14 +179,14 @@ bool MORV_RTM::check_register_compatibility(const MORV_RTM_REG* reg_1, const MOR
 {
     MORV_ASSERT_TEXT(reg_1 && reg_2, "reg");
     if (!MORV_RTM_REG::have_same_secondary_signals(reg_1, reg_2, &m_register_secondary_signals)) {
-        if (why_ret != nullptr) *why_ret = k_why_signals;
+        if (why_ret != nullptr) *why_ret = MORV_RTM_WHY_SIGNALS;
         return false;
     }
     MORV_ASSERT_TEXT(reg_1->m_ref_oterm && reg_2->m_ref_oterm, "m_ref_oterm");
     const int answer = m_fsyn_api->compare_oterms_for_timing(find_regout_root(reg_1->m_ref_oterm),
                                                              find_regout_root(reg_2->m_ref_oterm));
-    if (answer == k_timing_alike_exact || answer == k_timing_alike) return true;
-    if (why_ret != nullptr) *why_ret = k_why_timing;
+    if (answer == MORV_RTM_TIMING_ALIKE_EXACT || answer == MORV_API::s_TIMING_EQUIVALENT) return true;
+    if (why_ret != nullptr) *why_ret = MORV_RTM_WHY_TIMING;
     return false;
 }
 
@@ -346,7 +342,7 @@ void MORV_RTM::forward_node_step(MORV_RTM_OP* op, CDB_ATOM_NODE* node, MORV_RTM_
         const bool compatible = check_register_compatibility(reg, record.get(), &why);
         op->add_register_to_remove(std::move(record));
         if (compatible) continue;
-        if (why == k_why_signals) {
+        if (why == MORV_RTM_WHY_SIGNALS) {
             op->m_failure_reason = MORV_RTM_REG_INCOMPATIBLE_SIGNALS;
             if (!demux_queued) queue_input_registers_for_demux(node);
             demux_queued = true;
@@ -401,6 +397,7 @@ void MORV_RTM::backward_node_step(MORV_RTM_OP* op, CDB_ATOM_NODE* node, MORV_RTM
             continue;
         }
         CDB_ATOM_OTERM* oterm = node->get_output_term_by_type(type);
+        if (settle_backward_fanouts(op, node, oterm, reg)) continue;
         std::vector<CDB_ATOM_ITERM*> fanouts(oterm->begin_iterm_fanout(), oterm->end_iterm_fanout());
         for (CDB_ATOM_ITERM* fanout : fanouts) backward_fanout_step(op, node, fanout, reg);
     }
@@ -413,6 +410,7 @@ void MORV_RTM::backward_node_step(MORV_RTM_OP* op, CDB_ATOM_NODE* node, MORV_RTM
 
 void MORV_RTM::backward_fanout_step(MORV_RTM_OP* op, CDB_ATOM_NODE* node, CDB_ATOM_ITERM* fanout, MORV_RTM_REG* reg)
 {
+    ++m_fanouts_examined;
     bool inverted = false;
     CDB_ATOM_NODE* dest = find_destination_register(fanout, &inverted);
     if (dest == nullptr) {
@@ -436,5 +434,12 @@ void MORV_RTM::backward_fanout_step(MORV_RTM_OP* op, CDB_ATOM_NODE* node, CDB_AT
     if (compatible) return;
     queue_node_for_split(node);
     op->m_failure_reason =
-        why == k_why_signals ? MORV_RTM_REG_INCOMPATIBLE_SIGNALS : MORV_RTM_REG_INCOMPATIBLE_TIMING_CONSTRAINTS;
+        why == MORV_RTM_WHY_SIGNALS ? MORV_RTM_REG_INCOMPATIBLE_SIGNALS : MORV_RTM_REG_INCOMPATIBLE_TIMING_CONSTRAINTS;
+}
+
+int MORV_RTM::incompatible_reason(MORV_RTM_REG* reg, const MORV_RTM_REG* record) const
+{
+    int why = 0;
+    if (check_register_compatibility(reg, record, &why)) return MORV_RTM_NO_FAILURE;
+    return why == MORV_RTM_WHY_SIGNALS ? MORV_RTM_REG_INCOMPATIBLE_SIGNALS : MORV_RTM_REG_INCOMPATIBLE_TIMING_CONSTRAINTS;
 }

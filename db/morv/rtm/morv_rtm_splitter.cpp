@@ -62,6 +62,7 @@ bool MORV_RTM_SPLITTER::is_register_data_fanout(CDB_ATOM_ITERM* fanout) const
 
 int MORV_RTM_SPLITTER::cluster_of(CDB_ATOM_NODE* reg_node, MORV_RTM_REG_LIST* representatives)
 {
+    ++m_registers_sorted;
     MORV_RTM_REG candidate(reg_node, &m_register_secondary_signals);
     int cluster = 1;
     for (const MORV_OWNER<MORV_RTM_REG>& representative : *representatives) {
@@ -79,6 +80,10 @@ int MORV_RTM_SPLITTER::split_node(CDB_ATOM_NODE* node)
 {
     CDB_ATOM_OTERM* combout = node->get_output_term_by_type(DB_COMB_OUT);
     MORV_ASSERT_TEXT(combout, "combout");
+    // Refused before its registers are sorted: sorting the fanouts of a
+    // cell that loads thousands of registers under as many controls would
+    // compare each with every other.
+    if (combout->get_number_of_fanout() > s_MAX_FANOUT_TERMS) return 0;
     MORV_RTM_CLUSTER_MAP clusters;
     MORV_RTM_REG_LIST representatives;
     bool global = false;

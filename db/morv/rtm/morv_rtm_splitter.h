@@ -34,6 +34,9 @@ public:
     // More fanout terms than this and the node is left alone.
     static constexpr int s_MAX_FANOUT_TERMS = 4;
 
+    // Fanout registers sorted into clusters so far.
+    int get_registers_sorted() const { return m_registers_sorted; }
+
 private:
     bool is_register_data_fanout(CDB_ATOM_ITERM* fanout) const;
     // The fanout's cluster, making its registers the representative of a
@@ -43,4 +46,5 @@ private:
     MORV_API* m_fsyn_api;
     MORV_NET_UTIL* m_net_util;
     MORV_CDB_INTERFACE* m_fsyn_cdb_interface;
+    int m_registers_sorted = 0;
 };

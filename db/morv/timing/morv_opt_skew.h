@@ -193,6 +193,7 @@ private:
     bool fed_chain_ratios(CDB_ATOM_NODE* node, double& a, double& b);
     std::pair<double, double> chain_group_ratios(CDB_ATOM_NODE* head, bool feeding);
     bool is_chain_cell(CDB_ATOM_NODE* node) const;
+    CDB_ATOM_NODE* chain_head_of(CDB_ATOM_NODE* cell);
     double uncached_input_slack_ratio(CDB_ATOM_NODE* node);
     double fanout_slack_ratio(const CDB_ATOM_OTERM* oterm, double ratio);
 
@@ -210,6 +211,10 @@ private:
     // Ratios of the registers around a carry chain, by chain head id, per pass.
     std::unordered_map<uint32_t, std::pair<double, double>> m_feeding_chain_sr;
     std::unordered_map<uint32_t, std::pair<double, double>> m_fed_chain_sr;
+    // The head of each chain met in the pass, by cell id: found once per
+    // chain rather than once per register around it.
+    std::unordered_map<uint32_t, CDB_ATOM_NODE*> m_chain_heads;
+    int m_chain_walks = 0;  // chains walked back to their head (tests)
 
     CANDIDATE_HEAP m_candidate_heap;
     std::map<int32_t, double> m_fwd_mobility;

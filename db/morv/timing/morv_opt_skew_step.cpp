@@ -13,13 +13,14 @@
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/timing/morv_opt_skew.h"
 #include "morv/timing/morv_timing.h"
 
 namespace {
 
-constexpr double NOT_COMPUTED = -1.0;
+constexpr double k_slack_ratio_not_computed = -1.0;
 
 // The RAM input the host numbers 90, on the write side beside the data-in
 // of port A (DB_RAM_PORTA_DATAIN, 78).
@@ -39,19 +40,15 @@ constexpr double FULL_STEP_PS = 1000.0;
 // How fast the step fades as the element gets less critical.
 constexpr double CRITICALITY_POWER = 5.0;
 
-bool is_mac(const CDB_ATOM_NODE* node)
-{
-    return node->is_mac_mult() || node->is_mac_out();
-}
-
 }  // namespace
 
 void MORV_OPT_SKEW::reset_slack_ratio_caches()
 {
-    m_input_sr_map.assign(m_skews.size(), NOT_COMPUTED);
-    m_output_sr_map.assign(m_input_sr_map.size(), NOT_COMPUTED);
+    m_input_sr_map.assign(m_skews.size(), k_slack_ratio_not_computed);
+    m_output_sr_map.assign(m_input_sr_map.size(), k_slack_ratio_not_computed);
     m_feeding_chain_sr.clear();
     m_fed_chain_sr.clear();
+    m_chain_heads.clear();
 }
 
 // ------------------------------------------------------------------ step
@@ -67,7 +64,7 @@ int MORV_OPT_SKEW::skew_step(double a, double b, double sr_threshold)
 int MORV_OPT_SKEW::compute_skew_step(CDB_ATOM_NODE* node, double sr_threshold)
 {
     MORV_ASSERT_TEXT(node != nullptr &&
-                         (is_register_element(node) || node->is_lcell() || is_mac(node) || node->is_ram()),
+                         (is_register_element(node) || node->is_lcell() || morv_is_mac_atom(node) || node->is_ram()),
                      "m_fsyn_api->get_fsyn_net_util()->is_ff(node) || node->is_lcell() || node->is_mac_mult() || "
                      "node->is_mac_out() || node->is_ram()");
     double a = 1.0;
@@ -75,7 +72,7 @@ int MORV_OPT_SKEW::compute_skew_step(CDB_ATOM_NODE* node, double sr_threshold)
     if (node->is_ram()) {
         a = get_ram_input_slack_ratio(node);
         b = get_ram_output_slack_ratio(node);
-    } else if (is_mac(node)) {
+    } else if (morv_is_mac_atom(node)) {
         a = get_mac_input_slack_ratio(node);
         b = get_mac_output_slack_ratio(node);
     } else if (!is_register_element(node)) {
@@ -90,7 +87,7 @@ int MORV_OPT_SKEW::compute_skew_step(CDB_ATOM_NODE* node, double sr_threshold)
 bool MORV_OPT_SKEW::is_skew_limited(CDB_ATOM_NODE* node, double sr_threshold)
 {
     MORV_ASSERT_TEXT(node, "node");
-    MORV_ASSERT_TEXT(is_register_element(node) || is_mac(node) || node->is_ram(),
+    MORV_ASSERT_TEXT(is_register_element(node) || morv_is_mac_atom(node) || node->is_ram(),
                      "m_fsyn_api->get_fsyn_net_util()->is_ff(node) || node->is_mac_mult() || node->is_mac_out() || "
                      "node->is_ram()");
     double a = 1.0;
@@ -98,7 +95,7 @@ bool MORV_OPT_SKEW::is_skew_limited(CDB_ATOM_NODE* node, double sr_threshold)
     if (node->is_ram()) {
         a = get_ram_input_slack_ratio(node);
         b = get_ram_output_slack_ratio(node);
-    } else if (!is_mac(node)) {
+    } else if (!morv_is_mac_atom(node)) {
         a = get_input_slack_ratio(node);
         b = get_output_slack_ratio(node);
     } else {
@@ -136,7 +133,7 @@ bool MORV_OPT_SKEW::feeding_chain_ratios(CDB_ATOM_NODE* node, double& a, double&
     if (source == nullptr || !source->is_used_as(DB_SUM_OUT)) return false;
     CDB_ATOM_NODE* cell = source->get_my_node();
     if (!is_chain_cell(cell) || !m_fsyn_net_util->is_lcell_part_of_a_carry_chain(cell)) return false;
-    const auto [group_a, group_b] = chain_group_ratios(m_fsyn_net_util->get_carry_chain_head(cell), true);
+    const auto [group_a, group_b] = chain_group_ratios(chain_head_of(cell), true);
     if (group_a > group_b) {
         // Its output side is the group's critical one: as if fed by no chain.
         a = b = 1.0;
@@ -164,11 +161,24 @@ bool MORV_OPT_SKEW::fed_chain_ratios(CDB_ATOM_NODE* node, double& a, double& b)
             cell = sink;
     }
     if (cell == nullptr) return false;
-    const auto [group_a, group_b] = chain_group_ratios(m_fsyn_net_util->get_carry_chain_head(cell), false);
+    const auto [group_a, group_b] = chain_group_ratios(chain_head_of(cell), false);
     if (group_b > group_a) return false;
     a = group_a;
     b = group_b;
     return true;
+}
+
+// Every register on a chain's sum outputs asks for the chain's head: a
+// chain of L cells would be walked back L times.
+CDB_ATOM_NODE* MORV_OPT_SKEW::chain_head_of(CDB_ATOM_NODE* cell)
+{
+    const auto found = m_chain_heads.find(cell->get_id());
+    if (found != m_chain_heads.end()) return found->second;
+    ++m_chain_walks;
+    CDB_ATOM_NODE* head = m_fsyn_net_util->get_carry_chain_head(cell);
+    for (CDB_ATOM_NODE* at = head; is_chain_cell(at) && m_chain_heads.emplace(at->get_id(), head).second;
+         at = m_fsyn_net_util->get_next_node_in_carry_chain(at)) {}
+    return head;
 }
 
 // The smallest ratios of the registers on a chain's sum outputs (feeding) or
@@ -275,7 +285,7 @@ double MORV_OPT_SKEW::get_ram_output_slack_ratio(CDB_ATOM_NODE* node)
 
 double MORV_OPT_SKEW::get_mac_input_slack_ratio(CDB_ATOM_NODE* node)
 {
-    MORV_ASSERT_TEXT(node != nullptr && is_mac(node), "node->is_mac_mult() || node->is_mac_out()");
+    MORV_ASSERT_TEXT(node != nullptr && morv_is_mac_atom(node), "node->is_mac_mult() || node->is_mac_out()");
     double ratio = 1.0;
     for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
         if ((*it)->is_used_as(DB_DATA_A) || (*it)->is_used_as(DB_DATA_B))
@@ -285,7 +295,7 @@ double MORV_OPT_SKEW::get_mac_input_slack_ratio(CDB_ATOM_NODE* node)
 
 double MORV_OPT_SKEW::get_mac_output_slack_ratio(CDB_ATOM_NODE* node)
 {
-    MORV_ASSERT_TEXT(node != nullptr && is_mac(node), "node->is_mac_mult() || node->is_mac_out()");
+    MORV_ASSERT_TEXT(node != nullptr && morv_is_mac_atom(node), "node->is_mac_mult() || node->is_mac_out()");
     double ratio = 1.0;
     for (int bit = 0; bit < CUT_MAC_UTIL::get_output_port_width(node, DB_DATA_OUT); ++bit) {
         const CDB_ATOM_OTERM* oterm = node->get_output_term_by_type(DB_DATA_OUT, bit);

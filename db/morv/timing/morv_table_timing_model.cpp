@@ -12,10 +12,9 @@
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_expert.h"
 #include "morv/netlist/morv_cluster_map.h"
+#include "morv/timing/morv_timing_internal.h"
 
 namespace {
-
-constexpr double NOT_COMPUTED = -2147483647.0;
 
 // Sink atom types that a clock buffer reaches over the global network.
 const int CLOCK_BUFFER_SINK_TYPES[] = {0, 1, 10, 13, 14, 15, 243, 244, 249, 257, 258, 261, 262, 263};
@@ -41,7 +40,7 @@ CDB_ATOM_BOUNDARY_PORT* as_boundary_port(CDB_ATOM_NODE* node)
 }  // namespace
 
 MORV_TABLE_TIMING_MODEL::MORV_TABLE_TIMING_MODEL(MORV_API* api)
-    : m_api(api), m_clkbuf_delay(NOT_COMPUTED), m_duvo_fitter_delay_info(nullptr)
+    : m_api(api), m_clkbuf_delay(MORV_TIMING_DELAY_NOT_COMPUTED), m_duvo_fitter_delay_info(nullptr)
 {
     MORV_ASSERT(m_api);
 }
@@ -106,7 +105,7 @@ int MORV_TABLE_TIMING_MODEL::get_corrected_table_delay(CDB_ATOM_ITERM* iterm, bo
 
 double MORV_TABLE_TIMING_MODEL::get_clock_buffer_delay()
 {
-    if (m_clkbuf_delay != NOT_COMPUTED) return m_clkbuf_delay;
+    if (m_clkbuf_delay != MORV_TIMING_DELAY_NOT_COMPUTED) return m_clkbuf_delay;
     if (m_duvo_fitter_delay_info == nullptr) {
         DEV_DEVICE* device = DMGR_UTILITY::get_current_device();
         MORV_ASSERT_TEXT(device, "current_device");
@@ -118,6 +117,6 @@ double MORV_TABLE_TIMING_MODEL::get_clock_buffer_delay()
     m_duvo_fitter_delay_info->free_delay_query_data();
     const float seconds = (path.first + path.second) * 0.5f;
     m_clkbuf_delay = static_cast<double>(seconds) * 1e12;
-    MORV_ASSERT_TEXT(m_clkbuf_delay != NOT_COMPUTED, "m_clkbuf_delay != CDB_ILLEGAL_TSM_DELAY");
+    MORV_ASSERT_TEXT(m_clkbuf_delay != MORV_TIMING_DELAY_NOT_COMPUTED, "m_clkbuf_delay != CDB_ILLEGAL_TSM_DELAY");
     return m_clkbuf_delay;
 }

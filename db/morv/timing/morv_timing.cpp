@@ -17,12 +17,10 @@
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_expert.h"
 #include "morv/timing/morv_table_timing_model.h"
+#include "morv/timing/morv_timing_internal.h"
 #include "morv/timing/morv_timing_ite.h"
 
 namespace {
-
-// The linear congruential step of the run's random state.
-constexpr uint64_t RANDOM_MULTIPLIER = 0xAC564B05ull;
 
 // Rows at or below this many ps are too short to perturb.
 constexpr int MIN_PERTURBED_DELAY = 20;
@@ -102,7 +100,7 @@ void MORV_TIMING::perturb_characteristic_delays()
     for (int row = 0; row < model.get_ic_timing_data_size(); ++row) {
         const int delay = model.get_ic_timing_data(row).m_delay_2;
         if (delay <= MIN_PERTURBED_DELAY) continue;
-        state = state * RANDOM_MULTIPLIER + 1;
+        state = state * MORV_TIMING_RANDOM_MULTIPLIER + 1;
         const uint64_t r = state % 5;
         if (r == 0) model.modify_ic_timing_data(row, delay + 1);
         else if (r == 1) model.modify_ic_timing_data(row, delay - 1);

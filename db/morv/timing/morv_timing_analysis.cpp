@@ -23,7 +23,6 @@
 
 namespace {
 
-constexpr int NO_PATH = 0x7fffffff;
 constexpr int HISTOGRAM_BINS = 20;
 constexpr float HISTOGRAM_STEP = 0.05f;
 constexpr int HISTOGRAM_BAR_WIDTH = 50;
@@ -108,7 +107,7 @@ void MORV_TIMING::print_slack_ratio_histogram()
             ++total;
             const int slack = get_slack(iterm);
             const double ratio = get_slack_ratio(iterm);
-            if (slack == NO_PATH) {
+            if (slack == MORV_TIMING::s_NO_PATH) {
                 ++counts[HISTOGRAM_BINS];
                 continue;
             }

@@ -22,7 +22,6 @@
 
 namespace {
 
-constexpr int NO_PATH = 0x7fffffff;
 // Node classes of the device model's LUT cells.
 constexpr int NODE_CLASS_4LUT = 3;
 constexpr int NODE_CLASS_6LUT = 94;
@@ -110,7 +109,7 @@ int MORV_TIMING::get_connection_delay(CDB_ATOM_ITERM* iterm) const
         }
         node = next;
     }
-    return NO_PATH;
+    return MORV_TIMING::s_NO_PATH;
 }
 
 // Like the connection delay, walking back through nodes whose iterm the
@@ -124,10 +123,10 @@ int MORV_TIMING::get_oterm_to_oterm_delay(CDB_ATOM_OTERM* src_oterm, CDB_ATOM_OT
     MORV_ASSERT_TEXT(dst_oterm->get_my_node(), "dst_node");
     const TDB_NODE* src_tdb_node = tdb_netlist->get_tdb_node_from_oterm(src_oterm);
     const TDB_NODE* node = tdb_netlist->get_tdb_node_from_oterm(dst_oterm);
-    if (src_tdb_node == nullptr || node == nullptr) return NO_PATH;
+    if (src_tdb_node == nullptr || node == nullptr) return MORV_TIMING::s_NO_PATH;
     for (int steps = 0; node != nullptr && steps <= tdb_netlist->get_num_nodes(); ++steps) {
         const TDB_NODE* next = nullptr;
-        int worst = NO_PATH;
+        int worst = MORV_TIMING::s_NO_PATH;
         for (TDB_EDGE_COMPOUND_ITER it(node, FANIN_SELECTOR); !it.done(); ++it) {
             const TDB_EDGE* tdb_edge = *it;
             const TDB_NODE* source = tdb_edge->get_src_node();
@@ -135,26 +134,26 @@ int MORV_TIMING::get_oterm_to_oterm_delay(CDB_ATOM_OTERM* src_oterm, CDB_ATOM_OT
                 const TDB_DELAY* delay = tdb_edge->get_delay();
                 const int d = delay->get_delay(CELL_DELAY_KIND, TDB_MAX, LARGER_TRANSITION) +
                               delay->get_delay(IC_DELAY_KIND, TDB_MAX, LARGER_TRANSITION);
-                worst = worst == NO_PATH ? d : std::max(worst, d);
+                worst = worst == MORV_TIMING::s_NO_PATH ? d : std::max(worst, d);
             } else if (next == nullptr && source->get_iterm() != nullptr &&
                        source->get_iterm()->get_source() == src_oterm) {
                 next = source;
             }
         }
-        if (worst != NO_PATH) return worst;
+        if (worst != MORV_TIMING::s_NO_PATH) return worst;
         node = next;
     }
-    return NO_PATH;
+    return MORV_TIMING::s_NO_PATH;
 }
 
 int MORV_TIMING::get_max_delay_to_node(CDB_ATOM_OTERM* src_oterm, CDB_ATOM_NODE* dst_node) const
 {
     MORV_ASSERT_TEXT(src_oterm, "src_oterm");
     MORV_ASSERT_TEXT(dst_node, "dst_node");
-    int worst = NO_PATH;
+    int worst = MORV_TIMING::s_NO_PATH;
     for (auto it = dst_node->begin_oterm(); it != dst_node->end_oterm(); ++it) {
         const int d = get_oterm_to_oterm_delay(src_oterm, *it);
-        if (d != NO_PATH) worst = worst == NO_PATH ? d : std::max(worst, d);
+        if (d != MORV_TIMING::s_NO_PATH) worst = worst == MORV_TIMING::s_NO_PATH ? d : std::max(worst, d);
     }
     return worst;
 }

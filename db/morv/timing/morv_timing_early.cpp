@@ -25,13 +25,11 @@
 #include "morv/timing/morv_delay_file.h"
 #include "morv/timing/morv_table_timing_model.h"
 #include "morv/timing/morv_timing.h"
+#include "morv/timing/morv_timing_internal.h"
 #include "morv_bit_vector.h"
 
 namespace {
 
-constexpr double NOT_COMPUTED = -2147483647.0;
-// The linear congruential step of the run's random state.
-constexpr uint64_t RANDOM_MULTIPLIER = 0xAC564B05ull;
 // A perturbed delay moves by up to a tenth either way.
 constexpr double PERTURB_SPAN = 0.2;
 constexpr double PERTURB_HALF_SPAN = 0.1;
@@ -92,11 +90,11 @@ int MORV_TIMING::get_early_delay(CDB_ATOM_ITERM* iterm)
 
 double MORV_TIMING::get_early_clock_buffer_delay()
 {
-    if (m_clkbuf_delay != NOT_COMPUTED) return m_clkbuf_delay;
+    if (m_clkbuf_delay != MORV_TIMING_DELAY_NOT_COMPUTED) return m_clkbuf_delay;
     // The table model fetches the device's clock network once per run.
     MORV_ASSERT_TEXT(m_table_timing_model, "m_table_timing_model");
     m_clkbuf_delay = m_table_timing_model->get_clock_buffer_delay();
-    MORV_ASSERT_TEXT(m_clkbuf_delay != NOT_COMPUTED, "m_clkbuf_delay != CDB_ILLEGAL_TSM_DELAY");
+    MORV_ASSERT_TEXT(m_clkbuf_delay != MORV_TIMING_DELAY_NOT_COMPUTED, "m_clkbuf_delay != CDB_ILLEGAL_TSM_DELAY");
     return m_clkbuf_delay;
 }
 
@@ -160,7 +158,7 @@ void MORV_TIMING::perform_early_timing_analysis(bool perturb, bool use_locked_es
         int delay = get_early_delay(iterm);
         if (use_locked_estimates) delay = locked_location_delay(iterm, delay, locked);
         if (perturb) {
-            state = state * RANDOM_MULTIPLIER + 1;
+            state = state * MORV_TIMING_RANDOM_MULTIPLIER + 1;
             const double u = static_cast<double>(state) / 4294967296.0 / 4294967297.0;
             delay += truncate_to_int(u * PERTURB_SPAN * delay - PERTURB_HALF_SPAN * delay);
         }

@@ -19,9 +19,9 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_expert.h"
 #include "morv/timing/morv_timing.h"
+#include "morv/timing/morv_timing_internal.h"
 
 namespace {
-constexpr float k_NAN = std::numeric_limits<float>::quiet_NaN();
 constexpr int k_GROUP_NOT_COMPUTED = CDB_ILLEGAL_TSM_DELAY;
 constexpr size_t k_BIT_VECTOR_POOL_BLOCK_BYTES = 4096;
 }  // namespace
@@ -29,7 +29,7 @@ constexpr size_t k_BIT_VECTOR_POOL_BLOCK_BYTES = 4096;
 int MORV_TIMING_ITE::s_tdb_netlist_dump_count = 0;
 
 MORV_TIMING_ITE_DOMAIN_INFO::MORV_TIMING_ITE_DOMAIN_INFO()
-    : m_full_min_slack_ratio(k_NAN), m_sr_lr_slope(k_NAN), m_sr_lr_intercept(k_NAN)
+    : m_full_min_slack_ratio(MORV_ITE_NAN), m_sr_lr_slope(MORV_ITE_NAN), m_sr_lr_intercept(MORV_ITE_NAN)
 {}
 
 MORV_TIMING_ITE_EDGE_SLACK_RATIOS* MORV_TIMING_ITE_DOMAIN_INFO::edge_record(int edge_id) const
@@ -113,7 +113,7 @@ const char* morv_ite_keeper_type_name(int type)
 }
 
 MORV_TIMING_ITE::MORV_TIMING_ITE(MORV_API* fsyn_api)
-    : m_fsyn_api(fsyn_api), m_global_min_domain_sr(k_NAN), m_tdb_utility(MORV_MAKE_OWNER(TDB_UTILITY))
+    : m_fsyn_api(fsyn_api), m_global_min_domain_sr(MORV_ITE_NAN), m_tdb_utility(MORV_MAKE_OWNER(TDB_UTILITY))
 {
     MORV_ASSERT_TEXT(fsyn_api != nullptr, "fsyn_api != NULL");
     m_debug_full = cfg_is_on("fsyn_ite_debug_full", false);
@@ -166,13 +166,14 @@ void MORV_TIMING_ITE::reset()
     m_deletion_candidate_edges.clear();
     m_atoms_marked_for_analysis.clear();
     m_deleted_atoms.clear();
+    m_driver_atoms.clear();
     m_oterm_copies = std::vector<MORV_TIMING_ITE_OTERM_COPY_INFO>();
     m_oterm_copy_roots.clear();
     m_records_netlist = nullptr;
     m_shared_edge_hash.clear();
     m_edge_domain_vec.clear();
     m_edge_notes.clear();
-    m_global_min_domain_sr = k_NAN;
+    m_global_min_domain_sr = MORV_ITE_NAN;
     m_touched_edges.clear();
     check_idle_state();
 }
@@ -221,11 +222,10 @@ void MORV_TIMING_ITE::perform_full_timing_analysis()
     build_domains(sub_domain_data);
     accessories->release_sub_domain_data();
     build_edge_domains();
-    fill_edge_notes();
     if (m_debug_dump_domain_info) dump_domain_info();
 
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: full_timing_analysis: tightening slack ratios");
-    m_global_min_domain_sr = k_NAN;
+    m_global_min_domain_sr = MORV_ITE_NAN;
     fsyn_ite_tighten_slack_ratios();
     dump_tdb_netlist("full_annotate", true, false);
 
@@ -344,6 +344,7 @@ void MORV_TIMING_ITE::recompute_wc_slack(MORV_TIMING_ITE_DOMAIN_INFO& domain) co
         wc_edge = domain.m_wc_slack_edge;
         for (const auto& [edge_id, record] : region_records(domain)) take(edge_id, record);
     } else {
+        ++m_record_scans;
         for (const auto& entry : domain.m_edge_slack_ratios) take(entry.first, entry.second);
     }
     domain.m_wc_slack = wc;
@@ -364,7 +365,7 @@ void MORV_TIMING_ITE::update_figure_of_merit()
     GEN_PROFILER profile("fsyn_ite_update_figure_of_merit");
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: updating figure of merit");
     std::vector<int> group_wc(static_cast<size_t>(m_num_domain_groups), k_GROUP_NOT_COMPUTED);
-    double type_fom[4] = {0.0, k_NAN, k_NAN, k_NAN};
+    double type_fom[4] = {0.0, MORV_ITE_NAN, MORV_ITE_NAN, MORV_ITE_NAN};
     for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info) {
         if (domain.m_do_analysis || domain.m_lost_edges) recompute_wc_slack(domain);
         domain.m_lost_edges = false;

@@ -195,11 +195,15 @@ struct MORV_TIMING_ITE_DOMAIN_INFO
     bool m_not_core_1 = false;  // input or output domain
     bool m_not_core_2 = false;  // inter-clock domain
     int32_t m_requirement = 0;
-    MORV_TIMING_ITE_INT_SET m_edges;
     MORV_TIMING_ITE_OTERM_MAP m_oterm_keeper_ids;
     MORV_TIMING_ITE_INT_MAP m_keeper_types;
     MORV_TIMING_ITE_NODE_SLACKS m_src_node_min_slack;
     MORV_TIMING_ITE_NODE_SLACKS m_dst_node_min_slack;
+    // The domain's edges and their records. The edges are its keys, not a
+    // set of their own: a second table of the same keys cost a hash
+    // insertion per edge in every full analysis, and was in step with this
+    // one entry for entry (same inserts and erasures, same slots), so its
+    // order of iteration is this table's.
     MORV_TIMING_ITE_EDGE_MAP m_edge_slack_ratios;
     int32_t m_wc_slack = ITE_NO_SLACK;
     float m_min_slack_ratio = 1.0f;
@@ -329,6 +333,13 @@ public:
     const char* get_last_fallback_reason() const { return m_last_fallback_reason; }
     // Edits between analyses: the estimation re-times the logic around them.
     void mark_node_for_analysis(CDB_ATOM_NODE* node, bool deleted);
+    // The atom drove a connection that an edit took away; its own timing
+    // stands. The paths the connection carried are re-timed from the sink's
+    // side, and the atom's fan-in cone only when the connection held the
+    // least slack of the atom's output (see widen_region_at): walking its
+    // whole fan-out cone, as a marked atom's, re-timed thousands of edges of
+    // a driver of wide fan-out that nothing had changed.
+    void mark_driver_for_analysis(CDB_ATOM_NODE* node);
     void track_oterm_copy(CDB_ATOM_OTERM* src_oterm, CDB_ATOM_OTERM* new_oterm);
     double get_figure_of_merit() const { return m_figure_of_merit; }
     void update_figure_of_merit();
@@ -339,6 +350,7 @@ public:
     void update_domain_information_from_copied_oterms();
     bool is_marked_for_analysis(int atom_id) const { return m_atoms_marked_for_analysis.contains(atom_id); }
     bool is_marked_deleted(int atom_id) const { return m_deleted_atoms.contains(atom_id); }
+    bool is_marked_as_driver(int atom_id) const { return m_driver_atoms.contains(atom_id); }
     size_t get_num_oterm_copies() const { return m_oterm_copies.size(); }
     static MORV_TIMING_ITE_OTERM_INFO oterm_info_of(const CDB_ATOM_OTERM* oterm);
 
@@ -378,6 +390,12 @@ public:
     // the edges that joined or left a domain.
     void annotate_estimated_slacks_and_slack_ratios();
     MORV_TIMING_ITE_COMPARISON compare_with_full_timing_analysis();
+    // Counts the writes of shared edges' values onto the timing netlist.
+    long get_shared_edge_annotations() const { return m_shared_edge_annotations; }
+    // Count the lines fitted, and the scans of all of a domain's records for
+    // its worst slack or its extreme raw ratios, since construction.
+    long get_line_fits() const { return m_line_fits; }
+    long get_record_scans() const { return m_record_scans; }
     // The comparison that fsyn_ite_do_sr_compare ran after the last estimation.
     const MORV_TIMING_ITE_COMPARISON& get_last_comparison() const { return m_last_comparison; }
 
@@ -424,6 +442,14 @@ public:
     const MORV_TIMING_ITE_EDGE_TIMING_DATA& get_edge_timing_data(int edge_id) const;
     // Counts clock-tree nodes whose delay was computed, not read from the memo.
     int get_clock_path_evaluations() const { return m_clock_path_evaluations; }
+    // Whether the cone of a non-keeper reaches, through non-keepers, a keeper
+    // that ends (forward) or starts (backward) paths of one of the domains.
+    // The answers of one estimation's new edges share what each node's cone
+    // reaches, from begin_cone_memo on.
+    bool reaches_keeper_in(const TDB_NODE* start, const std::vector<int>& domains, bool forward);
+    void begin_cone_memo();
+    // Counts the nodes whose cone the new-edge checks walked, since construction.
+    long get_cone_evaluations() const { return m_cone_evaluations; }
 
     // ---- cleanup, keeper lookups, dumps (morv_timing_ite_support.cpp)
     void fsyn_ite_post_timing_estimation_cleanup();
@@ -483,6 +509,7 @@ private:
     };
     void remove_deleted_edge(const DELETION_CANDIDATE_EDGE& edge);
     void check_domain_consistency_from(size_t first);
+    void determine_new_edge_domains(int old_edges);
     void update_new_edges_and_domains(int old_edges);
     void check_domain_consistency_on_marked_nodes();
     void restrict_edges(TDB_EDGE_RANGE edges, bool fanin, const MORV_BIT_VECTOR& allowed,
@@ -504,7 +531,12 @@ private:
     // in: the domains the edge's source brings; out: those its destination
     // passes on.
     void check_domain_growth(const TDB_EDGE* edge, const MORV_BIT_VECTOR& in, const MORV_BIT_VECTOR& out);
-    bool reaches_keeper_in(const TDB_NODE* start, const std::vector<int>& domains, bool forward);
+    size_t cone_keeper_domains(const TDB_NODE* start, bool forward);
+    size_t new_cone_row();
+    void set_cone_row(const TDB_NODE* node, int direction, size_t row);
+    size_t cone_row_of(const TDB_NODE* node, int direction) const;
+    size_t keeper_cone_row(const TDB_NODE* keeper, int direction);
+    void or_cone_row(size_t into, size_t from);
     void trace_region(const MORV_TIMING_ITE_INT_SET& source_nodes, const MORV_TIMING_ITE_INT_SET& unknown_edges,
                       const std::vector<TDB_EDGE*>& order) const;
     // walks
@@ -529,17 +561,21 @@ private:
     struct NODE_SCRATCH
     {
         std::vector<NODE_NOTE> m_notes;  // by node id - m_node_id_base
-        std::vector<int> m_touched;      // positions in m_notes
+        // A keeper's output term, looked up once for all domains of the
+        // build (by node id - m_node_id_base; null: not looked up yet).
+        std::vector<const MORV_TIMING_ITE_OTERM_INFO*> m_keeper_infos;
+        std::vector<int> m_touched;  // positions in m_notes
     };
     void build_domain(int index, const TDC_SUB_DOMAIN_DATA& data, int& group, int& previous_key, NODE_SCRATCH& scratch);
     void add_domain_edge(MORV_TIMING_ITE_DOMAIN_INFO& domain, int edge_id, int slack, float ratio,
                          NODE_SCRATCH& scratch);
     void note_node(NODE_SCRATCH& scratch, const TDB_NODE* node, unsigned char end, int keeper_type, int slack) const;
     void fold_node_scratch(MORV_TIMING_ITE_DOMAIN_INFO& domain, NODE_SCRATCH& scratch);
-    void add_keeper(MORV_TIMING_ITE_DOMAIN_INFO& domain, const TDB_NODE* node, int types);
+    void add_keeper(MORV_TIMING_ITE_DOMAIN_INFO& domain, int node_id, int types, NODE_SCRATCH& scratch);
     void trace_group_clock_domains() const;
-    void add_edge_domain(int edge_id, int domain);
+    void add_edge_domain(int edge_id, int domain, MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record);
     void tighten_domain(MORV_TIMING_ITE_DOMAIN_INFO& domain, bool changed, bool need, float gmin);
+    void annotate_shared_edges(std::vector<int>& shared_edges);
     void annotate_shared_edge(int edge_id);
     void clear_domain_analysis(MORV_TIMING_ITE_DOMAIN_INFO& domain) const;
     void recompute_wc_slack(MORV_TIMING_ITE_DOMAIN_INFO& domain) const;
@@ -562,8 +598,6 @@ private:
     }
     // The record the domain must hold (internal error otherwise).
     MORV_TIMING_ITE_EDGE_SLACK_RATIOS* required_record(const MORV_TIMING_ITE_DOMAIN_INFO* domain, int edge_id) const;
-    // Notes of every single-domain edge's record (after a full analysis).
-    void fill_edge_notes();
     // The edge joined the region of the domain (noted when its note names it).
     void note_region_edge(int domain_id, int edge_id);
     // The edge left the domain: a note naming it is dropped.
@@ -647,6 +681,8 @@ private:
     // Atoms by id: the host deletes an atom right after marking it.
     MORV_SIMPLE_HASH_SET<int> m_atoms_marked_for_analysis;
     MORV_SIMPLE_HASH_SET<int> m_deleted_atoms;
+    // Atoms marked only as drivers of connections taken away.
+    MORV_SIMPLE_HASH_SET<int> m_driver_atoms;
     std::vector<int> m_nodes_for_analysis;
     std::vector<MORV_TIMING_ITE_OTERM_COPY_INFO> m_oterm_copies;
     // Copied term -> the first source of its chain of copies.
@@ -696,6 +732,20 @@ private:
     std::vector<uint64_t> m_walk_fork_rows;
     std::vector<uint32_t> m_walk_fork_row[2];
     std::vector<size_t> m_walk_fork_touched[2];
+    // What the cones of nodes reach, for the new edges of one estimation:
+    // per direction (backward 0, forward 1) and node id - base, the row + 1
+    // in m_cone_rows of the domains whose keepers the cone reaches (0: not
+    // known yet); rows of m_cone_words words. m_cone_order: the visit order
+    // of a node on the component stack of the walk under way (0: none).
+    size_t m_cone_words = 0;
+    std::vector<uint64_t> m_cone_rows;
+    std::vector<uint32_t> m_cone_row[2];
+    std::vector<size_t> m_cone_touched[2];
+    std::vector<uint32_t> m_cone_order;
+    long m_cone_evaluations = 0;
+    long m_shared_edge_annotations = 0;
+    mutable long m_line_fits = 0;
+    mutable long m_record_scans = 0;
     MORV_TIMING_ITE_NODE_MEMO m_node_clock_delay_hash[2];
     bool m_latch_analysis_needed = false;
     // An edit opened paths of a domain through edges the domain does not

@@ -3,6 +3,7 @@
 // host's timing netlist (an edge of several domains takes its least slack
 // and least ratio), and the developer's comparison with a full analysis.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -13,17 +14,8 @@
 
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
+#include "morv/timing/morv_timing_internal.h"
 #include "morv/timing/morv_timing_ite.h"
-
-namespace {
-// NaN becomes 1.
-float clamp_ratio(double value)
-{
-    if (!(value < 1.0)) return 1.0f;
-    if (!(value > 0.0)) return 0.0f;
-    return static_cast<float>(value);
-}
-}  // namespace
 
 void MORV_TIMING_ITE::fsyn_ite_tighten_slack_ratios()
 {
@@ -46,7 +38,7 @@ void MORV_TIMING_ITE::tighten_domain(MORV_TIMING_ITE_DOMAIN_INFO& domain, bool c
     if (!changed && !domain.m_do_analysis) return;
     auto tighten = [need, gmin](MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record) {
         record->m_tightened_slack_ratio =
-            need ? clamp_ratio((static_cast<double>(record->m_slack_ratio) - gmin) / (1.0 - gmin))
+            need ? morv_ite_clamp_ratio((static_cast<double>(record->m_slack_ratio) - gmin) / (1.0 - gmin))
                  : record->m_slack_ratio;
     };
     if (!changed && !domain.m_all_edges_modified) {
@@ -88,7 +80,7 @@ void MORV_TIMING_ITE::fsyn_ite_annotate_slacks_and_slack_ratios()
             MORV_DEBUG_STREAM::print(2, "iTEst:    annotating slack ratios for all edges in domain %d", domain.m_id);
         for (const auto& entry : domain.m_edge_slack_ratios) annotate_record(entry.first, entry.second, shared_edges);
     }
-    for (int edge_id : shared_edges) annotate_shared_edge(edge_id);
+    annotate_shared_edges(shared_edges);
 }
 
 void MORV_TIMING_ITE::annotate_estimated_slacks_and_slack_ratios()
@@ -114,7 +106,17 @@ void MORV_TIMING_ITE::annotate_estimated_slacks_and_slack_ratios()
                             shared_edges);
         }
     }
+    annotate_shared_edges(shared_edges);
+}
+
+// Each domain holding a record of a shared edge lists it; its values come
+// from all of them at once, so it is written once.
+void MORV_TIMING_ITE::annotate_shared_edges(std::vector<int>& shared_edges)
+{
+    std::sort(shared_edges.begin(), shared_edges.end());
+    shared_edges.erase(std::unique(shared_edges.begin(), shared_edges.end()), shared_edges.end());
     for (int edge_id : shared_edges) annotate_shared_edge(edge_id);
+    m_shared_edge_annotations += static_cast<long>(shared_edges.size());
 }
 
 // The least slack and the least ratio over the edge's domains, which may

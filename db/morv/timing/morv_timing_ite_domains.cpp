@@ -16,11 +16,11 @@
 
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
+#include "morv/timing/morv_timing_internal.h"
 #include "morv/timing/morv_timing_ite.h"
 
 namespace {
 constexpr size_t k_POOL_BLOCK_BYTES = 4096;
-constexpr float k_NAN = std::numeric_limits<float>::quiet_NaN();
 // Scratch flags of a node besides its keeper-type bits.
 constexpr unsigned char k_SRC_SEEN = 4;
 constexpr unsigned char k_DST_SEEN = 8;
@@ -36,9 +36,18 @@ void MORV_TIMING_ITE::build_domains(const std::vector<TDC_SUB_DOMAIN_DATA>* sub_
     MORV_ASSERT_TEXT(m_edge_sr_mem_pool == nullptr, "m_edge_sr_mem_pool == NULL");
     m_oterm_info_mem_pool = MORV_MAKE_OWNER(MORV_SIMPLE_MEM_POOL, k_POOL_BLOCK_BYTES);
     m_edge_sr_mem_pool = MORV_MAKE_OWNER(MORV_SIMPLE_MEM_POOL, k_POOL_BLOCK_BYTES);
+    // The edge-domain map and the per-edge notes fill as the edges come,
+    // not in passes over every domain's records afterwards.
+    MORV_ASSERT_TEXT(m_edge_domain_vec.size() == 0, "m_edge_domain_vec.size() == 0");
+    MORV_ASSERT_TEXT(m_shared_edge_hash.size() == 0, "m_shared_edge_hash.size() == 0");
+    const size_t num_edges = static_cast<size_t>(std::max(0, m_num_edge_ids - m_edge_id_base));
+    m_edge_domain_vec.assign(num_edges, EDGE_DOMAIN_NONE);
+    m_edge_notes.assign(num_edges, EDGE_NOTE());
+    m_region_serial = 1;
     NODE_SCRATCH scratch;
     const size_t num_nodes = static_cast<size_t>(std::max(0, m_num_node_ids - m_node_id_base));
     scratch.m_notes.assign(num_nodes, NODE_NOTE{0, 0, 0});
+    scratch.m_keeper_infos.assign(num_nodes, nullptr);
     int group = -1;
     int previous_key = 0;
     for (int i = 0; i < m_num_domains; ++i)
@@ -60,11 +69,15 @@ void MORV_TIMING_ITE::build_domain(int index, const TDC_SUB_DOMAIN_DATA& data, i
     domain.m_wc_slack = ITE_NO_SLACK;
     domain.m_min_slack_ratio = 1.0f;
     domain.m_max_slack_ratio = 0.0f;
-    domain.m_full_min_slack_ratio = domain.m_sr_lr_slope = domain.m_sr_lr_intercept = k_NAN;
+    domain.m_full_min_slack_ratio = domain.m_sr_lr_slope = domain.m_sr_lr_intercept = MORV_ITE_NAN;
     domain.m_ready_for_estimation = false;
-    domain.m_wc_slack_known = domain.m_raw_sr_extremes_known = false;
+    // The build scans every record, as the first estimation would to find
+    // the worst slack and the extreme raw ratios with their edges.
+    domain.m_wc_slack_known = domain.m_raw_sr_extremes_known = true;
+    domain.m_wc_slack_edge = domain.m_raw_sr_low_edge = domain.m_raw_sr_high_edge = -1;
+    domain.m_raw_sr_low = std::numeric_limits<float>::infinity();
+    domain.m_raw_sr_high = -std::numeric_limits<float>::infinity();
     const uint64_t n = data.m_edges.size();
-    domain.m_edges.reserve(n);
     domain.m_edge_slack_ratios.reserve(n);
     domain.m_oterm_keeper_ids.reserve(n / 50);
     domain.m_keeper_types.reserve(n / 50);
@@ -93,13 +106,24 @@ void MORV_TIMING_ITE::add_domain_edge(MORV_TIMING_ITE_DOMAIN_INFO& domain, int e
 {
     const TDB_EDGE* edge = tdb_edge(edge_id);
     MORV_ASSERT_TEXT(edge != nullptr, "edge != NULL");
-    domain.m_edges.insert(edge_id);
     auto* record = new (m_edge_sr_mem_pool->allocate(sizeof(MORV_TIMING_ITE_EDGE_SLACK_RATIOS)))
         MORV_TIMING_ITE_EDGE_SLACK_RATIOS();
     record->m_slack = slack;
     record->m_raw_slack_ratio = record->m_slack_ratio = ratio;
     domain.m_edge_slack_ratios[edge_id] = record;
-    domain.m_wc_slack = std::min(domain.m_wc_slack, slack);
+    add_edge_domain(edge_id, domain.m_id, record);
+    if (slack < domain.m_wc_slack) {
+        domain.m_wc_slack = slack;
+        domain.m_wc_slack_edge = edge_id;
+    }
+    if (ratio < domain.m_raw_sr_low) {
+        domain.m_raw_sr_low = ratio;
+        domain.m_raw_sr_low_edge = edge_id;
+    }
+    if (ratio > domain.m_raw_sr_high) {
+        domain.m_raw_sr_high = ratio;
+        domain.m_raw_sr_high_edge = edge_id;
+    }
     if (ratio > domain.m_max_slack_ratio) domain.m_max_slack_ratio = ratio;
     if (ratio < domain.m_min_slack_ratio) domain.m_min_slack_ratio = ratio;
     // Outside the core clock domains a keeper only launches or only captures
@@ -135,28 +159,24 @@ void MORV_TIMING_ITE::fold_node_scratch(MORV_TIMING_ITE_DOMAIN_INFO& domain, NOD
         const int node_id = m_node_id_base + i;
         if (note.m_flags & k_SRC_SEEN) domain.m_src_node_min_slack[node_id] = note.m_src_min;
         if (note.m_flags & k_DST_SEEN) domain.m_dst_node_min_slack[node_id] = note.m_dst_min;
-        if (note.m_flags & DKT_BOTH) add_keeper(domain, m_tdb_netlist->find_node(node_id), note.m_flags & DKT_BOTH);
+        if (note.m_flags & DKT_BOTH) add_keeper(domain, node_id, note.m_flags & DKT_BOTH, scratch);
         note.m_flags = 0;
     }
     scratch.m_touched.clear();
 }
 
-void MORV_TIMING_ITE::add_keeper(MORV_TIMING_ITE_DOMAIN_INFO& domain, const TDB_NODE* node, int types)
+// The pooled info of a keeper's term is made once per build and is the key
+// of every domain the keeper has a role in.
+void MORV_TIMING_ITE::add_keeper(MORV_TIMING_ITE_DOMAIN_INFO& domain, int node_id, int types, NODE_SCRATCH& scratch)
 {
-    const CDB_ATOM_OTERM* oterm = get_keeper_oterm(node);
-    MORV_TIMING_ITE_OTERM_INFO key;
-    key.m_atom_id = static_cast<int32_t>(oterm->get_my_node()->get_id());
-    key.m_port_type = static_cast<int16_t>(oterm->get_usage());
-    key.m_literal_index = oterm->get_port_index();
-    auto it = domain.m_oterm_keeper_ids.find(&key);
-    if (it != domain.m_oterm_keeper_ids.end()) {
-        it->second = node->get_id();
-    } else {
-        auto* info =
+    const MORV_TIMING_ITE_OTERM_INFO*& info = scratch.m_keeper_infos[static_cast<size_t>(node_id - m_node_id_base)];
+    if (info == nullptr) {
+        const MORV_TIMING_ITE_OTERM_INFO key = oterm_info_of(get_keeper_oterm(m_tdb_netlist->find_node(node_id)));
+        info =
             new (m_oterm_info_mem_pool->allocate(sizeof(MORV_TIMING_ITE_OTERM_INFO))) MORV_TIMING_ITE_OTERM_INFO(key);
-        domain.m_oterm_keeper_ids[info] = node->get_id();
     }
-    domain.m_keeper_types[node->get_id()] |= types;
+    domain.m_oterm_keeper_ids[info] = node_id;
+    domain.m_keeper_types[node_id] |= types;
 }
 
 // Per group, in domain order, the domains with neither flag set.
@@ -188,17 +208,10 @@ void MORV_TIMING_ITE::trace_group_clock_domains() const
     }
 }
 
+// The entries of the edges of several domains; the build filled the rest.
 void MORV_TIMING_ITE::build_edge_domains()
 {
     GEN_PROFILER profile("fsyn_ite_build_edge_domains");
-    MORV_ASSERT_TEXT(m_edge_domain_vec.size() == 0, "m_edge_domain_vec.size() == 0");
-    MORV_ASSERT_TEXT(m_shared_edge_hash.size() == 0, "m_shared_edge_hash.size() == 0");
-    m_edge_domain_vec.assign(static_cast<size_t>(std::max(0, m_num_edge_ids - m_edge_id_base)), EDGE_DOMAIN_NONE);
-    for (const MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info)
-        for (int edge_id : domain.m_edges) {
-            MORV_ASSERT_TEXT(edge_id >= m_edge_id_base && edge_id < m_num_edge_ids, "edge_id < m_num_edge_ids");
-            add_edge_domain(edge_id, domain.m_id);
-        }
     for (const auto& entry : m_shared_edge_hash) {
         MORV_ASSERT_TEXT(entry.first >= m_edge_id_base && entry.first < m_num_edge_ids,
                          "shared_edge_id < m_num_edge_ids");
@@ -209,13 +222,19 @@ void MORV_TIMING_ITE::build_edge_domains()
     for (const auto& entry : m_shared_edge_hash) MORV_DEBUG_STREAM::print(2, "      edge %d", entry.first);
 }
 
-void MORV_TIMING_ITE::add_edge_domain(int edge_id, int domain)
+// The note of an edge of one domain names its record; an edge of several
+// has none until a lookup makes one.
+void MORV_TIMING_ITE::add_edge_domain(int edge_id, int domain, MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record)
 {
-    int& entry = m_edge_domain_vec[static_cast<size_t>(edge_id - m_edge_id_base)];
+    MORV_ASSERT_TEXT(edge_id >= m_edge_id_base && edge_id < m_num_edge_ids, "edge_id < m_num_edge_ids");
+    const size_t index = static_cast<size_t>(edge_id - m_edge_id_base);
+    int& entry = m_edge_domain_vec[index];
     if (entry == EDGE_DOMAIN_NONE) {
         entry = domain;
+        m_edge_notes[index] = {record, domain, 0};
         return;
     }
+    m_edge_notes[index] = EDGE_NOTE();
     auto it = m_shared_edge_hash.find(edge_id);
     if (it != m_shared_edge_hash.end()) {
         it->second.set(static_cast<uint64_t>(domain));

@@ -17,17 +17,8 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/timing/morv_timing.h"
+#include "morv/timing/morv_timing_internal.h"
 #include "morv/timing/morv_timing_ite.h"
-
-namespace {
-// NaN becomes 1.
-float clamp_ratio(float value)
-{
-    if (!(value < 1.0f)) return 1.0f;
-    if (!(value > 0.0f)) return 0.0f;
-    return value;
-}
-}  // namespace
 
 MORV_TIMING_ITE_EDGE_TIMING_DATA& MORV_TIMING_ITE::timing_data(int edge_id, const char* what)
 {
@@ -342,6 +333,7 @@ MORV_TIMING_ITE_RAW_SR_BOUNDS MORV_TIMING_ITE::compute_raw_sr_bounds(MORV_TIMING
     const MORV_TIMING_ITE_INT_SET& region = domain->m_analysis_edges;
     if (!domain->m_raw_sr_extremes_known || region.contains(domain->m_raw_sr_low_edge) ||
         region.contains(domain->m_raw_sr_high_edge)) {
+        ++m_record_scans;
         scan_raw_sr_extremes(*domain);
     } else {
         for (const auto& [edge_id, record] : region_records(*domain)) {
@@ -388,7 +380,7 @@ void MORV_TIMING_ITE::fsyn_ite_compute_domain_slack_ratios(MORV_TIMING_ITE_DOMAI
     const float min = b.m_min;
     auto normalise = [this, min](int edge_id, MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record) {
         const float r = record->m_raw_slack_ratio;
-        record->m_slack_ratio = r < 1.0f ? clamp_ratio((r - min) / (1.0f - min)) : 1.0f;
+        record->m_slack_ratio = r < 1.0f ? morv_ite_clamp_ratio((r - min) / (1.0f - min)) : 1.0f;
         if (m_debug)
             MORV_DEBUG_STREAM::print(2, "iTEst:    edge %d, slack = %d, domain sr = %f", edge_id, record->m_slack,
                                      static_cast<double>(record->m_slack_ratio));
@@ -398,7 +390,7 @@ void MORV_TIMING_ITE::fsyn_ite_compute_domain_slack_ratios(MORV_TIMING_ITE_DOMAI
     } else {
         for (const auto& [edge_id, record] : region_records(*domain)) normalise(edge_id, record);
     }
-    domain->m_full_min_slack_ratio = clamp_ratio((b.m_real_min - min) / (1.0f - min));
+    domain->m_full_min_slack_ratio = morv_ite_clamp_ratio((b.m_real_min - min) / (1.0f - min));
     if (m_debug)
         MORV_DEBUG_STREAM::print(2, "iTEst:    min. domain slack ratio = %f",
                                  static_cast<double>(domain->m_full_min_slack_ratio));

@@ -47,9 +47,13 @@ bool MORV_TIMING_ITE::is_edge_shared_with_other_core_clock_domain(const MORV_TIM
                                                                   int edge_id) const
 {
     if (!domain->is_core_clock_domain()) return false;
+    // An edge of this domain alone (the usual case) is in no other.
+    const size_t index = static_cast<size_t>(static_cast<int64_t>(edge_id) - m_edge_id_base);
+    if (index < m_edge_domain_vec.size() && m_edge_domain_vec[index] == domain->m_id) return false;
     for (int id : get_group_clock_domains(domain->m_group).m_domains) {
         if (id == ITE_NO_DOMAIN) break;
-        if (id != domain->m_id && m_domain_info[static_cast<size_t>(id)].m_edges.contains(edge_id)) return true;
+        if (id != domain->m_id && m_domain_info[static_cast<size_t>(id)].m_edge_slack_ratios.contains(edge_id))
+            return true;
     }
     return false;
 }
@@ -58,8 +62,7 @@ void MORV_TIMING_ITE::compute_sr_lr_params_for_domain(MORV_TIMING_ITE_DOMAIN_INF
 {
     GEN_PROFILER profile("fsyn_ite_compute_sr_lr_params_for_domain");
     MORV_TIMING_ITE_LINE_SUMS all, some;
-    for (int edge_id : domain->m_edges) {
-        const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = domain->edge_record(edge_id);
+    for (const auto& [edge_id, record] : domain->m_edge_slack_ratios) {
         if (std::isnan(record->m_raw_slack_ratio)) continue;
         const double x = record->m_slack;
         const double y = record->m_raw_slack_ratio;
@@ -71,7 +74,7 @@ void MORV_TIMING_ITE::compute_sr_lr_params_for_domain(MORV_TIMING_ITE_DOMAIN_INF
     if (m_debug)
         MORV_DEBUG_STREAM::print(2, "iTEst: domain %d sr lr approx using %s edges (%d / %d edges)", domain->m_id,
                                  use_some ? "SOME" : "ALL", static_cast<int>(used.m_n),
-                                 static_cast<int>(domain->m_edges.size()));
+                                 static_cast<int>(domain->m_edge_slack_ratios.size()));
     if (used.fit(domain->m_sr_lr_slope, domain->m_sr_lr_intercept)) return;
     // One slack value fixes no slope, and a flat line would keep every
     // ratio of the domain where it was however far its slacks move (a
@@ -88,8 +91,10 @@ void MORV_TIMING_ITE::compute_sr_lr_approximation_for_domain(MORV_TIMING_ITE_DOM
 {
     MORV_ASSERT_TEXT(domain != nullptr, "domain_info != NULL");
     MORV_ASSERT_TEXT(!domain->m_ready_for_estimation, "!domain_info->m_ready_for_estimation");
+    ++m_line_fits;
     compute_sr_lr_params_for_domain(domain);
-    if (!domain->m_edges.empty() && (std::isnan(domain->m_sr_lr_slope) || std::isnan(domain->m_sr_lr_intercept))) {
+    if (!domain->m_edge_slack_ratios.empty() &&
+        (std::isnan(domain->m_sr_lr_slope) || std::isnan(domain->m_sr_lr_intercept))) {
         MORV_DEBUG_STREAM::print(
             2, "iTEst: WARNING! SR LR approximation in domain (id = %d, requirement = %d) is totally screwed (NaNs!).",
             domain->m_id, domain->m_requirement);
@@ -128,16 +133,14 @@ float MORV_TIMING_ITE::compute_sr_lr_r2(const MORV_TIMING_ITE_DOMAIN_INFO* domai
     auto usable = [&](int edge_id, const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record) {
         return !std::isnan(record->m_raw_slack_ratio) && !is_edge_shared_with_other_core_clock_domain(domain, edge_id);
     };
-    for (int edge_id : domain->m_edges) {
-        const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = domain->edge_record(edge_id);
+    for (const auto& [edge_id, record] : domain->m_edge_slack_ratios) {
         if (!usable(edge_id, record)) continue;
         sum_y += record->m_raw_slack_ratio;
         ++n;
     }
     const float mean = n > 0 ? sum_y / static_cast<float>(n) : 0.0f;
     float ss_tot = 0.0f, ss_reg = 0.0f;
-    for (int edge_id : domain->m_edges) {
-        const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* record = domain->edge_record(edge_id);
+    for (const auto& [edge_id, record] : domain->m_edge_slack_ratios) {
         if (!usable(edge_id, record)) continue;
         const float dy = record->m_raw_slack_ratio - mean;
         const float dr = domain->m_sr_lr_slope * static_cast<float>(record->m_slack) + domain->m_sr_lr_intercept - mean;

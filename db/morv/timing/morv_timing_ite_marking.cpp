@@ -53,7 +53,8 @@ void MORV_TIMING_ITE::mark_node_for_analysis(CDB_ATOM_NODE* node, bool deleted)
     MORV_ASSERT_TEXT(node != nullptr, "node != NULL");
     const int id = static_cast<int>(node->get_id());
     // Its nodes and edges stand as before the first edit of the atom.
-    if (!m_deleted_atoms.contains(id) && !m_atoms_marked_for_analysis.contains(id)) note_deletion_candidates(node);
+    if (!m_deleted_atoms.contains(id) && !m_atoms_marked_for_analysis.contains(id) && !m_driver_atoms.contains(id))
+        note_deletion_candidates(node);
     if (deleted) {
         m_deleted_atoms.insert(id);
         const bool was_marked = m_atoms_marked_for_analysis.erase(id);
@@ -73,6 +74,19 @@ void MORV_TIMING_ITE::mark_node_for_analysis(CDB_ATOM_NODE* node, bool deleted)
     }
     m_atoms_marked_for_analysis.insert(id);
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: marking node %d (%p) for analysis", id, static_cast<void*>(node));
+}
+
+void MORV_TIMING_ITE::mark_driver_for_analysis(CDB_ATOM_NODE* node)
+{
+    MORV_ASSERT_TEXT(node != nullptr, "node != NULL");
+    const int id = static_cast<int>(node->get_id());
+    if (m_deleted_atoms.contains(id) || m_atoms_marked_for_analysis.contains(id)) return;
+    // Its edges stand as before the first edit, as a marked atom's.
+    if (!m_driver_atoms.insert(id)) return;
+    note_deletion_candidates(node);
+    if (m_debug)
+        MORV_DEBUG_STREAM::print(2, "iTEst: marking node %d (%p) as the driver of a removed connection", id,
+                                 static_cast<void*>(node));
 }
 
 // The atom's timing nodes and edges as they stand before the edit, when the

@@ -51,19 +51,6 @@ MORV_TIMING_ITE_EDGE_SLACK_RATIOS* MORV_TIMING_ITE::required_record(const MORV_T
     return record;
 }
 
-void MORV_TIMING_ITE::fill_edge_notes()
-{
-    m_edge_notes.assign(m_edge_domain_vec.size(), EDGE_NOTE());
-    m_region_serial = 1;
-    for (MORV_TIMING_ITE_DOMAIN_INFO& domain : m_domain_info)
-        for (const auto& entry : domain.m_edge_slack_ratios) {
-            const size_t index = static_cast<size_t>(static_cast<int64_t>(entry.first) - m_edge_id_base);
-            if (index >= m_edge_notes.size() || m_edge_domain_vec[index] != domain.m_id) continue;
-            m_edge_notes[index].m_record = entry.second;
-            m_edge_notes[index].m_record_domain = domain.m_id;
-        }
-}
-
 void MORV_TIMING_ITE::note_region_edge(int domain_id, int edge_id)
 {
     const size_t index = static_cast<size_t>(static_cast<int64_t>(edge_id) - m_edge_id_base);

@@ -35,6 +35,7 @@ void MORV_TIMING_ITE::fsyn_ite_post_timing_estimation_cleanup()
     if (m_debug) MORV_DEBUG_STREAM::print(2, "iTEst: Clearing list of atoms marked for analysis.");
     m_atoms_marked_for_analysis.clear();
     m_deleted_atoms.clear();
+    m_driver_atoms.clear();
     m_deletion_candidate_nodes.clear();
     m_deletion_candidate_edges.clear();
     m_widened_nodes.clear();
@@ -118,10 +119,10 @@ void MORV_TIMING_ITE::dump_domain_info() const
                                      entry.first->m_port_type, entry.first->m_literal_index, entry.second,
                                      keeper_type_name(domain.m_keeper_types, entry.second));
         MORV_DEBUG_STREAM::print(2, "   edges:");
-        for (int edge_id : domain.m_edges) {
-            const float ratio = domain.edge_record(edge_id)->m_raw_slack_ratio;
+        for (const auto& [edge_id, record] : domain.m_edge_slack_ratios) {
+            const float ratio = record->m_raw_slack_ratio;
             MORV_DEBUG_STREAM::print(2, "      edge %d, slack = %d, slack ratio (relaxed) = %f [%s] %s", edge_id,
-                                     domain.edge_record(edge_id)->m_slack, static_cast<double>(ratio),
+                                     record->m_slack, static_cast<double>(ratio),
                                      std::isnan(ratio) ? "invalid" : "valid",
                                      m_shared_edge_hash.contains(edge_id) ? "[shared]" : "");
         }

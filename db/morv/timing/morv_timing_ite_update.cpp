@@ -99,7 +99,6 @@ void MORV_TIMING_ITE::remove_edge_from_domain(int domain_id, int edge_id, int sr
             widen_region_at(*domain, dst_id, slack, false);
         }
     }
-    domain->m_edges.erase(edge_id);
     domain->m_edge_slack_ratios.erase(edge_id);
     drop_edge_note(domain_id, edge_id);
     domain->m_lost_edges = true;
@@ -112,16 +111,17 @@ void MORV_TIMING_ITE::remove_edge_from_domain(int domain_id, int edge_id, int sr
 
 // The edge's slack was the least at this end: the slacks upstream of its
 // source (downstream of its sink) came from paths through it, and only
-// re-timing from the node can raise them.
+// re-timing from the node can raise them. Paths start at a keeper: nothing
+// upstream of one as a source came from them.
 void MORV_TIMING_ITE::widen_region_at(const MORV_TIMING_ITE_DOMAIN_INFO& domain, int node_id, int slack, bool src_side)
 {
     const MORV_TIMING_ITE_NODE_SLACKS& least = src_side ? domain.m_src_node_min_slack : domain.m_dst_node_min_slack;
     const int32_t* known = least.find(node_id);
     if (known != nullptr && slack > *known) return;
     const TDB_NODE* node = m_tdb_netlist->find_node(node_id);
-    // A marked atom's walks start at its nodes already (an edit that
-    // disconnects a driver marks it).
-    if (node == nullptr || m_atoms_marked_for_analysis.contains(node->get_atom_id())) return;
+    // A marked atom's walks start at its nodes already.
+    if (node == nullptr || (src_side && node->is_keeper()) || m_atoms_marked_for_analysis.contains(node->get_atom_id()))
+        return;
     if (!m_widened_node_set.insert(node_id)) return;
     m_widened_nodes.push_back(node_id);
     if (m_debug)
@@ -133,7 +133,6 @@ void MORV_TIMING_ITE::add_new_edge_to_domain(int domain_id, int edge_id)
 {
     MORV_TIMING_ITE_DOMAIN_INFO* domain = get_domain(domain_id);
     if (!domain->m_ready_for_estimation) compute_sr_lr_approximation_for_domain(domain);
-    domain->m_edges.insert(edge_id);
     // Unconstrained until the estimation times it; no ratio joins the line.
     auto* record = new (m_edge_sr_mem_pool->allocate(sizeof(MORV_TIMING_ITE_EDGE_SLACK_RATIOS)))
         MORV_TIMING_ITE_EDGE_SLACK_RATIOS();
@@ -170,11 +169,15 @@ void MORV_TIMING_ITE::update_new_nodes_and_edges()
     update_old_nodes_for_deletions(old_nodes, m_live_nodes - (m_tdb_netlist->get_num_nodes() - new_nodes));
     update_new_nodes_and_domains(old_nodes);
     if (m_latch_analysis_needed) return;
+    // The new edges' domains come from the live edges around them, which
+    // the deletions leave alone; found first, an edit that only a full
+    // analysis can time is known before the deletions fit any line.
+    determine_new_edge_domains(old_edges);
+    if (m_latch_analysis_needed || m_domains_grow) return;
     update_old_edges_for_deletions(old_edges, m_live_edges - (m_tdb_netlist->get_num_edges() - new_edges));
     m_live_nodes = m_tdb_netlist->get_num_nodes();
     m_live_edges = m_tdb_netlist->get_num_edges();
     update_new_edges_and_domains(old_edges);
-    if (m_latch_analysis_needed) return;
     check_domain_consistency_on_marked_nodes();
 }
 
@@ -314,10 +317,11 @@ void MORV_TIMING_ITE::remove_deleted_edge(const DELETION_CANDIDATE_EDGE& edge)
     entry = EDGE_DOMAIN_NONE;
 }
 
-void MORV_TIMING_ITE::update_new_edges_and_domains(int old_edges)
+void MORV_TIMING_ITE::determine_new_edge_domains(int old_edges)
 {
-    GEN_PROFILER profile("fsyn_ite_update_new_edges_and_domains");
-    for (int id = old_edges; id < m_num_edge_ids; ++id) {
+    GEN_PROFILER profile("fsyn_ite_determine_new_edge_domains");
+    begin_cone_memo();
+    for (int id = old_edges; id < m_num_edge_ids && !m_domains_grow; ++id) {
         TDB_EDGE* edge = (*m_tdb_edges)[static_cast<size_t>(id - m_edge_id_base)];
         if (edge == nullptr) {
             edge_domain_entry(id) = EDGE_DOMAIN_NONE;
@@ -330,8 +334,16 @@ void MORV_TIMING_ITE::update_new_edges_and_domains(int old_edges)
                 return;
             }
         determine_edge_domains(edge);
+        MORV_ASSERT_TEXT(edge_domain_entry(id) != EDGE_DOMAIN_UNKNOWN, "edge_domain != EDGE_DOMAIN_UNKNOWN");
+    }
+}
+
+void MORV_TIMING_ITE::update_new_edges_and_domains(int old_edges)
+{
+    GEN_PROFILER profile("fsyn_ite_update_new_edges_and_domains");
+    for (int id = old_edges; id < m_num_edge_ids; ++id) {
+        if ((*m_tdb_edges)[static_cast<size_t>(id - m_edge_id_base)] == nullptr) continue;
         const int entry = edge_domain_entry(id);
-        MORV_ASSERT_TEXT(entry != EDGE_DOMAIN_UNKNOWN, "edge_domain != EDGE_DOMAIN_UNKNOWN");
         if (entry == EDGE_DOMAIN_NONE) continue;
         if (entry != EDGE_DOMAIN_SHARED) {
             add_new_edge_to_domain(entry, id);

@@ -20,13 +20,13 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
+#include "morv/netlist/morv_atom_query.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/timing/morv_timing.h"
+#include "morv/timing/morv_timing_internal.h"
 
 namespace {
 
-const char* const RECREATING_EDGES = "Recreating the TDB_NETLIST vector of edges.\n";
-constexpr int NO_PATH = 0x7fffffff;
 // The answer when DSP blocks are timed: their registers cannot be retimed.
 constexpr int DSP_LOWER_BOUND = 1000;
 constexpr int RETIMING_PASSES = 80;
@@ -38,20 +38,9 @@ constexpr int SKEW_SLACK_LIMIT = 10000;
 // Below this slack ratio a connection is critical to the BDD bound.
 constexpr float BDD_CRITICAL_RATIO = 0.05f;
 
-int clamp_to_int(int64_t value)
-{
-    return static_cast<int>(
-        std::clamp<int64_t>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
-}
-
 int current_delay(const TDB_EDGE* edge)
 {
     return edge->get_delay()->get_delay(TDB_DELAY_IC, TDB_MAX, 2);
-}
-
-bool is_dsp(const CDB_ATOM_NODE* node)
-{
-    return node != nullptr && (node->is_mac_out() || node->is_mac_mult());
 }
 
 bool is_one_of(int port, std::initializer_list<int> ports)
@@ -63,7 +52,7 @@ bool is_one_of(int port, std::initializer_list<int> ports)
 bool ends_at_dsp_block(const std::vector<TDB_EDGE*>& edges)
 {
     for (const TDB_EDGE* edge : edges)
-        if (edge != nullptr && edge->is_for_tdc() && is_dsp(edge->get_iterm()->get_my_node())) return true;
+        if (edge != nullptr && edge->is_for_tdc() && morv_is_mac_atom(edge->get_iterm()->get_my_node())) return true;
     return false;
 }
 
@@ -120,7 +109,7 @@ int MORV_TIMING::get_register_skew_estimate(CDB_ATOM_NODE* node)
         if (!m_fsyn_net_util->is_sload_tied_to_vcc(node) && (cascade == nullptr || !cascade->is_connected()))
             ports.insert(ports.end(), {DB_DATA_A, DB_DATA_B, DB_DATA_C, DB_DATA_D});
     }
-    int64_t slack_in = NO_PATH;
+    int64_t slack_in = MORV_TIMING::s_NO_PATH;
     double ratio_in = 1.0;
     for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
         CDB_ATOM_ITERM* iterm = *it;
@@ -134,14 +123,14 @@ int MORV_TIMING::get_register_skew_estimate(CDB_ATOM_NODE* node)
     const CDB_ATOM_OTERM* regout = node->get_output_term_by_type(DB_REG_OUT);
     MORV_ASSERT_TEXT(regout, "regout");
     if (!regout->has_fanout()) return 0;
-    int64_t slack_out = NO_PATH;
+    int64_t slack_out = MORV_TIMING::s_NO_PATH;
     double ratio_out = 1.0;
     for (auto it = regout->begin_iterm_fanout(); it != regout->end_iterm_fanout(); ++it) {
         slack_out = std::min<int64_t>(slack_out, get_slack(*it));
         ratio_out = std::min(ratio_out, get_slack_ratio(*it));
     }
     if (slack_out > SKEW_SLACK_LIMIT || slack_in > SKEW_SLACK_LIMIT || ratio_out >= 1.0) return 0;
-    return clamp_to_int(slack_out - slack_in);
+    return morv_timing_clamp_to_int(slack_out - slack_in);
 }
 
 // ------------------------------------------------------------------ retiming bound
@@ -174,7 +163,7 @@ int64_t MORV_TIMING::retiming_bound_delay(TDB_EDGE* edge, size_t position, int p
         const double ratio = std::clamp(static_cast<double>(edge->get_slack_ratio()), 0.0, 1.0);
         const double t = 1.0 - std::pow(1.0 - ratio, bound.m_shape.m_power);
         const CDB_ATOM_OTERM* driver = iterm->get_source();
-        const bool near_dsp = is_dsp(sink) || (driver != nullptr && is_dsp(driver->get_my_node()));
+        const bool near_dsp = morv_is_mac_atom(sink) || (driver != nullptr && morv_is_mac_atom(driver->get_my_node()));
         const double k = bound.m_k;
         const double factor = near_dsp ? t * (bound.m_shape.m_dsp_spread * k) + (1.0 - bound.m_shape.m_dsp_offset * k)
                                        : t * (k * 2.0) + (1.0 - k);
@@ -201,7 +190,8 @@ void MORV_TIMING::retiming_bound_pass(std::vector<TDB_EDGE*>& edges, int phase, 
         TDB_EDGE* edge = edges[i];
         if (edge == nullptr || !edge->is_for_tdc()) continue;
         if (phase == 0 && pass == 0) bound.m_initial[i] = current_delay(edge);
-        bound.m_next[i] = phase == 1 ? bound.m_initial[i] : clamp_to_int(retiming_bound_delay(edge, i, pass, bound));
+        bound.m_next[i] =
+            phase == 1 ? bound.m_initial[i] : morv_timing_clamp_to_int(retiming_bound_delay(edge, i, pass, bound));
     }
     for (size_t i = 0; i < edges.size(); ++i)
         if (edges[i] != nullptr && edges[i]->is_for_tdc()) set_edge_ic_delay(edges[i], bound.m_next[i]);
@@ -209,7 +199,8 @@ void MORV_TIMING::retiming_bound_pass(std::vector<TDB_EDGE*>& edges, int phase, 
 
 int MORV_TIMING::get_retiming_lower_bound_fom()
 {
-    std::vector<TDB_EDGE*>& edges = tdb_edges("tdb_netlist != NULL", "tdb_vec_of_edges != NULL", RECREATING_EDGES);
+    std::vector<TDB_EDGE*>& edges =
+        tdb_edges("tdb_netlist != NULL", "tdb_vec_of_edges != NULL", MORV_TIMING_RECREATING_EDGES);
     MORV_ASSERT_TEXT(m_timing_mode == MORV_TIMING_MODE_TDC, "m_timing_mode == MORV_TIMING_MODE_TDC");
     const int64_t start = get_figure_of_merit(true);
     int64_t best = start;
@@ -249,8 +240,9 @@ int MORV_TIMING::get_retiming_lower_bound_fom()
             bound.m_k = pass % 4 == 3 ? 0.25 : bound.m_k * 0.5;
         }
     }
-    MORV_DEBUG_STREAM::print(1, "RTM_LB_FOM: curr=%d lb=%d", clamp_to_int(start), clamp_to_int(best));
-    return clamp_to_int(best);
+    MORV_DEBUG_STREAM::print(1, "RTM_LB_FOM: curr=%d lb=%d", morv_timing_clamp_to_int(start),
+                             morv_timing_clamp_to_int(best));
+    return morv_timing_clamp_to_int(best);
 }
 
 // ------------------------------------------------------------------ BDD bound
@@ -317,7 +309,7 @@ void MORV_TIMING::move_slack_to_sibling(CDB_ATOM_ITERM* iterm, BDD_BOUND& bound)
 
 int MORV_TIMING::get_bdd_lower_bound_fom()
 {
-    std::vector<TDB_EDGE*>& edges = tdb_edges("tdb_netlist", "tdb_vec_of_edges", RECREATING_EDGES);
+    std::vector<TDB_EDGE*>& edges = tdb_edges("tdb_netlist", "tdb_vec_of_edges", MORV_TIMING_RECREATING_EDGES);
     MORV_ASSERT_TEXT(m_timing_mode == MORV_TIMING_MODE_TDC, "m_timing_mode == MORV_TIMING_MODE_TDC");
     int64_t best = get_figure_of_merit(true);
     int64_t previous = best;
@@ -340,15 +332,16 @@ int MORV_TIMING::get_bdd_lower_bound_fom()
                 if (phase == 0 && pass == 0) initial[i] = current_delay(edge);
                 const int64_t delay =
                     phase == 1 ? initial[i] : current_delay(edge) + bound.m_adjustment[edge->get_iterm()];
-                set_edge_ic_delay(edge, clamp_to_int(delay));
+                set_edge_ic_delay(edge, morv_timing_clamp_to_int(delay));
             }
             perform_timing_analysis();
             const int64_t fom = get_figure_of_merit(true);
             best = std::max(best, fom);
-            MORV_DEBUG_STREAM::print(1, "BDD_LB_FOM: curr=%d lb=%d", clamp_to_int(fom), clamp_to_int(best));
+            MORV_DEBUG_STREAM::print(1, "BDD_LB_FOM: curr=%d lb=%d", morv_timing_clamp_to_int(fom),
+                                     morv_timing_clamp_to_int(best));
             if (pass >= 4 && fom - previous < 20) break;
             previous = fom;
         }
     }
-    return clamp_to_int(best);
+    return morv_timing_clamp_to_int(best);
 }

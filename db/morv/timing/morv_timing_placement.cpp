@@ -23,10 +23,9 @@
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/timing/morv_timing.h"
+#include "morv/timing/morv_timing_internal.h"
 
 namespace {
-
-const char* const RECREATING_EDGES = "Recreating the TDB_NETLIST vector of edges.\n";
 
 // Where an atom sits: LAB x, y and sub-location, all -1 when unplaced (or
 // when there is no atom).
@@ -48,12 +47,6 @@ PLACE place_of(const MORV_CHIP_MAP* chip_map, const CDB_ATOM_NODE* node)
         place.sub = location.sub_loc;
     }
     return place;
-}
-
-int clamp_to_int(int64_t value)
-{
-    return static_cast<int>(
-        std::clamp<int64_t>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
 // A register and the combinational cell of the same logic element meet
@@ -231,7 +224,7 @@ void MORV_TIMING::create_adjustment_factors()
 {
     GEN_PROFILER profile("create_adjustment_factors");
     compute_placement_delays();
-    std::vector<TDB_EDGE*>& edges = tdb_edges("tdb_netlist != NULL", "tdb_vec_of_edges != NULL", RECREATING_EDGES);
+    std::vector<TDB_EDGE*>& edges = tdb_edges("tdb_netlist != NULL", "tdb_vec_of_edges != NULL", MORV_TIMING_RECREATING_EDGES);
     auto learns = [](const TDB_EDGE* edge) {
         return edge != nullptr && edge->is_for_tdc() && edge->get_iterm()->get_source() != nullptr;
     };
@@ -306,11 +299,11 @@ int MORV_TIMING::apply_adjustment_factors(CDB_ATOM_ITERM* iterm, int delay) cons
     const ADJUSTMENT_FACTORS& factors = *m_adjustment_factors;
     const auto found =
         factors.find(get_adjustment_connection_key(sink->get_id(), own.m_sink_port_index, own.m_sink_port_usage));
-    if (found != factors.end() && same_connection(found->second, own)) return clamp_to_int(delay + found->second.m_sum);
+    if (found != factors.end() && same_connection(found->second, own)) return morv_timing_clamp_to_int(delay + found->second.m_sum);
     const auto kind = factors.find(get_adjustment_class_key(iterm));
     const MORV_ADJUSTMENT_FACTOR fields = connection_fields(iterm, sink->get_atom_type());
     if (kind != factors.end() && kind->second.m_count > 0 && same_sink_port(kind->second, fields))
-        return clamp_to_int(delay + kind->second.m_sum / kind->second.m_count);
+        return morv_timing_clamp_to_int(delay + kind->second.m_sum / kind->second.m_count);
     return delay;
 }
 
@@ -318,7 +311,8 @@ void MORV_TIMING::perform_virtual_icp_timing_analysis()
 {
     GEN_PROFILER profile("perform_virtual_icp_timing_analysis");
     compute_placement_delays();
-    std::vector<TDB_EDGE*>& edges = tdb_edges("tdb_netlist != NULL", "tdb_vec_of_edges != NULL", RECREATING_EDGES);
+    std::vector<TDB_EDGE*>& edges =
+        tdb_edges("tdb_netlist != NULL", "tdb_vec_of_edges != NULL", MORV_TIMING_RECREATING_EDGES);
     for (TDB_EDGE* edge : edges) {
         if (edge == nullptr || !edge->is_for_tdc()) continue;
         CDB_ATOM_ITERM* iterm = edge->get_iterm();

@@ -53,7 +53,7 @@ void MORV_TIMING::mark_iterm_changed(CDB_ATOM_ITERM* iterm, bool disconnected)
     }
     if (m_use_itest && m_itest && disconnected) {
         m_itest->mark_node_for_analysis(sink, false);
-        if (source != nullptr) m_itest->mark_node_for_analysis(source, false);
+        if (source != nullptr) m_itest->mark_driver_for_analysis(source);
     }
 }
 

@@ -13,6 +13,8 @@
 #include "morv_probe_expert.h"
 #include "morv_test_util.h"
 
+namespace morv_algorithm_base_test {
+
 namespace {
 
 // An algorithm that keeps every base behaviour.
@@ -294,3 +296,5 @@ TEST_F(MorvAlgorithmBaseTest, UnimplementedOperationsReportAndTestChangesNothing
 }
 
 }  // namespace
+
+}  // namespace morv_algorithm_base_test

@@ -18,6 +18,8 @@
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
+namespace morv_api_debug_test {
+
 namespace {
 
 bool file_exists(const std::string& path)
@@ -313,3 +315,5 @@ TEST_F(MorvCheckpointTest, AnEarlyFlowStopsAtItsCheckpointAndLeavesNoState)
 }
 
 }  // namespace
+
+}  // namespace morv_api_debug_test

@@ -11,6 +11,8 @@
 #include "morv/netlist/morv_inst_asgn_mgr.h"
 #include "morv_edit_netlist.h"
 
+namespace morv_api_dont_touch_test {
+
 namespace {
 
 using MorvApiDontTouchTest = MORV_EDIT_NETLIST_TEST;
@@ -207,3 +209,5 @@ TEST(MorvApiEmptyNetlist, StatisticsOfNothingAreZeros)
 }
 
 }  // namespace
+
+}  // namespace morv_api_dont_touch_test

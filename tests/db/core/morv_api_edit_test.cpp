@@ -22,6 +22,8 @@
 #include "morv_edit_netlist.h"
 #include "morv_probe_expert.h"
 
+namespace morv_api_edit_test {
+
 namespace {
 
 using MorvApiEditTest = MORV_EDIT_NETLIST_TEST;
@@ -318,3 +320,5 @@ TEST_F(MorvApiEditTest, SnapshotsKeepTheLogRecordsOfTheirMoment)
     api->delete_snapshot(&second);
     env.reset();  // before the manager goes
 }
+
+}  // namespace morv_api_edit_test

@@ -21,6 +21,8 @@
 #include "morv/netlist/morv_nt.h"
 #include "morv_edit_netlist.h"
 
+namespace morv_api_netlist_test {
+
 namespace {
 
 using MorvApiNetlistTest = MORV_EDIT_NETLIST_TEST;
@@ -449,3 +451,5 @@ TEST_F(MorvApiNetlistTest, NetlistDumpsOnlyWhenSwitchedOn)
 }
 
 }  // namespace
+
+}  // namespace morv_api_netlist_test

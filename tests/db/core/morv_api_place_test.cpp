@@ -20,6 +20,8 @@
 #include "morv_bit_vector.h"
 #include "../netlist/placement_fixture.h"
 
+namespace morv_api_place_test {
+
 namespace {
 
 class MorvApiPlaceTest : public MORV_CLEAN_STATE_TEST
@@ -452,3 +454,5 @@ TEST_F(MorvApiPlaceTest, GridDelaySamplesOfTheNetUtility)
 }
 
 }  // namespace
+
+}  // namespace morv_api_place_test

@@ -32,6 +32,8 @@
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
+namespace morv_api_test {
+
 namespace {
 
 class MorvApiTest : public MORV_CLEAN_STATE_TEST
@@ -344,4 +346,48 @@ TEST_F(MorvApiTest, SaveModifyRestoreGivesBackTheNetlistWithNewObjects)
     EXPECT_THROW(api->restore_state(-1), MSG_INTERNAL_ERROR_EXCEPTION);
 }
 
+// Every iteration saves a state and drops the one before: a dropped state
+// must not keep its copy of the timing factors or of the atoms' entries, or
+// a compile grows with its iterations.
+TEST_F(MorvApiTest, ADroppedStateFreesItsShareAndTheOthersStayRestorable)
+{
+    cfg_set_value("fsyn_enable_experimental_icp", "on");
+    MORV_TEST_HOST host(6);
+    host.build_chain(5);
+    MORV_TEST_ENV env(&host.cmp);
+    MORV_API* api = api_of(env);
+    ASSERT_TRUE(api->get_fsyn_expert()->use_xicp());
+    MORV_TIMING* timing = api->get_fsyn_timing();
+    // The live table is shared by the states saved since it was made, so a
+    // new value means a new table, as learning makes it.
+    auto learn = [timing](int64_t changed_key, int64_t changed_sum) {
+        timing->clear_adjustment_factors();
+        MORV_TIMING::ADJUSTMENT_FACTORS::LIST connections;
+        for (int64_t key = 0; key < 100; ++key)
+            connections.emplace_back(key, MORV_ADJUSTMENT_FACTOR{}).second.m_sum = key == changed_key ? changed_sum : key;
+        const_cast<MORV_TIMING::ADJUSTMENT_FACTORS&>(timing->get_adjustment_factors()).assign({}, std::move(connections));
+    };
+    auto sum_of = [timing](int64_t key) { return timing->get_adjustment_factors().find(key)->second.m_sum; };
+    learn(7, 7);
+    const int dropped = api->save_state();
+    learn(7, -7);
+    const int kept = api->save_state();
+    timing->clear_adjustment_factors();
+    EXPECT_EQ(timing->count_adjustment_factor_tables(), 3);
+    env.clear_state(dropped);
+    EXPECT_EQ(timing->count_saved_adjustment_factors(), 1);
+    EXPECT_EQ(timing->count_adjustment_factor_tables(), 2);
+    EXPECT_TRUE(env.m_snapshots.get_snapshot_at_position(dropped)->m_chip_entries.empty());
+    EXPECT_TRUE(env.m_snapshots.get_snapshot_at_position(dropped)->m_chip_entry_of.empty());
+    EXPECT_FALSE(env.m_snapshots.get_snapshot_at_position(kept)->m_chip_entries.empty());
+    EXPECT_TRUE(api->restore_state(kept));
+    EXPECT_EQ(timing->get_adjustment_factors().size(), 100u);
+    EXPECT_EQ(sum_of(7), -7);
+    EXPECT_EQ(sum_of(8), 8);
+    EXPECT_EQ(timing->count_saved_adjustment_factors(), 0);  // restored, so dropped
+    EXPECT_EQ(timing->count_adjustment_factor_tables(), 1);
+}
+
 }  // namespace
+
+}  // namespace morv_api_test

@@ -24,6 +24,8 @@
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
+namespace morv_default_lists_test {
+
 namespace {
 
 constexpr int BRK = 6, ZEPLA = 9, TEV = 10, MRL = 24, KESTLIN = 34, RZK = 41, OBRAN = 42, UVO = 47;
@@ -301,3 +303,5 @@ TEST_F(MorvDefaultListsTest, EntriesOfAlgorithmsThatMayNotRunAreLeftOut)
     ASSERT_EQ(obran->get_num_algorithm_runs(), 1);
     EXPECT_EQ(obran->get_algorithm_runs()[0].m_parameters.at("SRT"), "0.125");
 }
+
+}  // namespace morv_default_lists_test

@@ -19,6 +19,8 @@
 #include "morv_probe_expert.h"
 #include "morv_test_util.h"
 
+namespace morv_dispatch_test {
+
 namespace {
 
 std::vector<MSG_POSTED_MESSAGE> posted(const std::string& id)
@@ -387,3 +389,5 @@ TEST_F(MorvDispatchTest, FitEarlyAfterASynthesisEarlyFlowRunsAgainOnlyForPipelin
         EXPECT_EQ(run.env->m_early_saves, pipelining ? 1 : 0) << family;
     }
 }
+
+}  // namespace morv_dispatch_test

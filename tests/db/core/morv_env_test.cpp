@@ -11,6 +11,8 @@
 #include "morv/core/morv_expert.h"
 #include "morv_test_env.h"
 
+namespace morv_env_test {
+
 namespace {
 
 // Runs f and answers the condition text of the internal error it raised.
@@ -195,3 +197,5 @@ TEST_F(MorvEnvTest, StateOperationsNeedTheFacadeAndCheckTheSnapshotId)
 }
 
 }  // namespace
+
+}  // namespace morv_env_test

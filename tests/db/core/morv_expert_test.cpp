@@ -21,6 +21,8 @@
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
+namespace morv_expert_test {
+
 namespace {
 
 const char* const NOP_ERROR = "ERROR - Invalid operation called for MORV_EXPERT_NOP.";
@@ -325,3 +327,5 @@ TEST_F(MorvExpertTest, VirtualNodesAndModifiedAtoms)
 }
 
 }  // namespace
+
+}  // namespace morv_expert_test

@@ -15,6 +15,8 @@
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
+namespace morv_family_driver_test {
+
 namespace {
 
 bool vdebug_has(const std::string& text)
@@ -289,3 +291,5 @@ TEST_F(MorvFamilyDriverTest, MissingReplayLogIsAUserErrorNamingTheDevicesOfTheFa
                                  "II device.  Then migrate to the Fermlock II device."),
               std::string::npos);
 }
+
+}  // namespace morv_family_driver_test

@@ -21,6 +21,8 @@
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
+namespace morv_family_rules_test {
+
 namespace {
 
 constexpr int FAST = 81, NORMAL = 65, EXTRA = 152;
@@ -236,3 +238,5 @@ TEST_F(MorvFamilyRulesTest, UvoSkipsTheEarlyFlowOnlyWhenTheEarlyTimingModelMoves
     EXPECT_TRUE(brk_driver.tune_stability_threshold());
     EXPECT_FALSE(vdebug_has("CTO: CIRCUIT CHARACTERISTIC"));
 }
+
+}  // namespace morv_family_rules_test

@@ -15,6 +15,8 @@
 #include "morv_test_util.h"
 #include "../netlist/net_util_fixture.h"
 
+namespace morv_family_traits_test {
+
 namespace {
 
 class MorvFamilyTraitsTest : public MORV_CLEAN_STATE_TEST
@@ -131,3 +133,5 @@ TEST_F(MorvFamilyTraitsTest, EachCodeGetsTheDriverAndChipMapOfItsRow)
 }
 
 }  // namespace
+
+}  // namespace morv_family_traits_test

@@ -16,6 +16,8 @@
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
+namespace morv_flows_test {
+
 namespace {
 
 const MSG_POSTED_MESSAGE* find_posted(const std::string& id)
@@ -498,3 +500,5 @@ TEST_F(MorvFlowsTest, ForcedRestoreBringsBackTheNetlistEachRunBeganWith)
         EXPECT_EQ(count_posted("IMORV_PHYSICAL_SYNTHESIS_ALGO_END_SLACK"), 1);
     }
 }
+
+}  // namespace morv_flows_test

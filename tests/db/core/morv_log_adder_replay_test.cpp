@@ -19,6 +19,8 @@
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
+namespace morv_log_adder_replay_test {
+
 namespace {
 
 const char* const MRL_REVISION = "43 0 \"7.2\" 24";
@@ -411,3 +413,5 @@ TEST_F(MorvLogAdderReplayTest, EntriesFromTheFileThatDoNotFitThePairFailTheEntry
 }
 
 }  // namespace
+
+}  // namespace morv_log_adder_replay_test

@@ -17,6 +17,8 @@
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
+namespace morv_log_mrl_adder_test {
+
 namespace {
 
 const char* const BRK_REVISION = "43 0 \"7.2\" 6";
@@ -130,3 +132,5 @@ TEST_F(MorvLogMrlAdderTest, ABrennockCarryChainReplayedOnMorlinEndsAsHighSpeedAd
 }
 
 }  // namespace
+
+}  // namespace morv_log_mrl_adder_test

@@ -19,6 +19,8 @@
 #include "morv_log_replay_host.h"
 #include "morv_test_util.h"
 
+namespace morv_log_mrl_replay_test {
+
 namespace {
 
 const char* const BRK_REVISION = LOG_BRK_REVISION;
@@ -271,3 +273,5 @@ TEST_F(MorvLogMrlReplayTest, TheNodeRemoverRunsAfterASuccessfulReplayToo)
 }
 
 }  // namespace
+
+}  // namespace morv_log_mrl_replay_test

@@ -21,6 +21,8 @@
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
+namespace morv_log_record_test {
+
 namespace {
 
 // The truth table of the first inputs as a 6-input mask in the family's
@@ -529,3 +531,5 @@ TEST_F(MorvLogRecordTest, MrlSignalProbeIsNoRealFanoutOfAStoredSource)
 }
 
 }  // namespace
+
+}  // namespace morv_log_record_test

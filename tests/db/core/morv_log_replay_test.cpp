@@ -18,6 +18,8 @@
 #include "morv_log_replay_host.h"
 #include "morv_test_util.h"
 
+namespace morv_log_replay_test {
+
 namespace {
 
 const char* const MRL_REVISION = LOG_MRL_REVISION;
@@ -368,3 +370,5 @@ TEST_F(MorvLogReplayTest, AClockBufferIsReusedOrMadeAndAMissingSourceMakesNone)
 }
 
 }  // namespace
+
+}  // namespace morv_log_replay_test

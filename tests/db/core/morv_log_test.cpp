@@ -22,6 +22,8 @@
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
+namespace morv_log_test {
+
 namespace {
 
 // Every record of a log file, one line each (see record_line).
@@ -545,3 +547,5 @@ TEST_F(MorvLogTest, ARestoredEarlyNetlistDropsTheRecordsMergedAfterItsSave)
 }
 
 }  // namespace
+
+}  // namespace morv_log_test

@@ -14,6 +14,8 @@
 #include "morv_probe_expert.h"
 #include "morv_test_util.h"
 
+namespace morv_mode_test {
+
 namespace {
 
 class MorvModeTest : public ::testing::Test
@@ -299,3 +301,5 @@ TEST_F(MorvModeTest, MigrationAndIncrementalReuseTurnFlowsOff)
 }
 
 }  // namespace
+
+}  // namespace morv_mode_test

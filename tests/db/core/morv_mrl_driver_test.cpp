@@ -26,6 +26,8 @@
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
+namespace morv_mrl_driver_test {
+
 namespace {
 
 // The MRL driver with its replay's second half opened.
@@ -294,3 +296,5 @@ TEST_F(MorvMrlDriverTest, PostClusteringTestStringWithXicpIsRefusedNamingTheSwit
     EXPECT_EQ(COMPILE::flows(without_xicp.driver()), "01101");
     EXPECT_EQ(count_posted("EMORV_FSYN_POST_CLUSTERING_WITH_XICP"), 0);
 }
+
+}  // namespace morv_mrl_driver_test

@@ -17,6 +17,8 @@
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
+namespace morv_ownership_test {
+
 namespace {
 
 // A host that throws from the operation the test names, once its countdown
@@ -193,3 +195,5 @@ TEST_F(MorvOwnershipTest, ASnapshotReleasesItsShareWhenDestroyed)
 }
 
 }  // namespace
+
+}  // namespace morv_ownership_test

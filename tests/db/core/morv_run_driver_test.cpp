@@ -19,6 +19,8 @@
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
+namespace morv_run_driver_test {
+
 namespace {
 
 // A host whose placement-and-timing calls answer from a script: each call
@@ -524,3 +526,5 @@ TEST_F(MorvRunDriverTest, EveryPassFillsItsOwnDefaultsForWhatTheStringLeftUnset)
         EXPECT_EQ(algorithm.get_num_iters(), used.back().first) << text;
     }
 }
+
+}  // namespace morv_run_driver_test

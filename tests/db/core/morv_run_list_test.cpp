@@ -5,6 +5,8 @@
 #include "morv/core/morv_expert.h"
 #include "morv/core/morv_run_list.h"
 
+namespace morv_run_list_test {
+
 namespace {
 
 MORV_TEST_STRING_PARTS split(const std::string& text, int* pipes = nullptr, const std::string& retry = "kept")
@@ -178,3 +180,5 @@ TEST(MorvRunListTest, TuneStringsMayUseCommas)
     MORV_TEST_STRING_ERROR error;
     EXPECT_TRUE(morv_check_test_string_part(morv_tune_string_to_test_string("RTM(NP=1),LIR(NI=2)"), &error));
 }
+
+}  // namespace morv_run_list_test

@@ -16,6 +16,8 @@
 #include "morv_probe_expert.h"
 #include "morv_test_util.h"
 
+namespace morv_settings_test {
+
 namespace {
 
 // Makes a device of base_family whose migration list holds part.
@@ -317,3 +319,5 @@ TEST_F(MorvSettingsTest, StressIcpRemovesEveryNthLogicCellLocation)
 }
 
 }  // namespace
+
+}  // namespace morv_settings_test

@@ -15,6 +15,8 @@
 #include "morv_probe_expert.h"
 #include "morv_test_util.h"
 
+namespace morv_stats_test {
+
 namespace {
 
 std::vector<std::string> read_lines(const char* path)
@@ -186,3 +188,5 @@ TEST_F(MorvStatsTest, EarlyFlowStartCountsAtomsAndPercentagesOfAnEmptyNetlistAre
 }
 
 }  // namespace
+
+}  // namespace morv_stats_test

@@ -10,6 +10,8 @@
 #include "morv/core/morv_debug_stream.h"
 #include "msg/msg.h"
 
+namespace test_morv_debug_stream {
+
 namespace {
 
 std::vector<std::string> read_lines(const std::string& path)
@@ -205,3 +207,5 @@ TEST_F(DebugStreamTest, DirectHostLinesAreFormattedOnce)
 }
 
 }  // namespace
+
+}  // namespace test_morv_debug_stream

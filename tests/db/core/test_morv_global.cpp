@@ -11,6 +11,8 @@
 #include "morv/core/morv_global.h"
 #include "msg/msg.h"
 
+namespace test_morv_global {
+
 namespace {
 
 // The checks of the state at load run in a freshly started copy of this
@@ -111,3 +113,5 @@ TEST(Global, AssertReportsConditionModuleFileAndLine)
 }
 
 }  // namespace
+
+}  // namespace test_morv_global

@@ -7,6 +7,8 @@
 #include "morv/core/morv_msgs.h"
 #include "msg/msg.h"
 
+namespace test_morv_msgs {
+
 namespace {
 
 struct EXPECTED_MSG
@@ -242,3 +244,5 @@ TEST_F(MsgsTest, SuppressedMessagesAreBuiltAndDeletedWithoutPosting)
 }
 
 }  // namespace
+
+}  // namespace test_morv_msgs

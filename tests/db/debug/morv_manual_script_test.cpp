@@ -5,6 +5,8 @@
 
 #include "morv/debug/morv_manual_script.h"
 
+namespace morv_manual_script_test {
+
 namespace {
 
 MORV_MANUAL_SCRIPT read_text(const std::string& text)
@@ -98,3 +100,5 @@ TEST(ManualScript, AtomIdParserTakesOnlyWholeNumbers)
     EXPECT_EQ(morv_manual_script_command("resyn"), 5);
     EXPECT_EQ(morv_manual_script_command("Resyn"), -1);
 }
+
+}  // namespace morv_manual_script_test

@@ -15,6 +15,8 @@
 #include "morv/debug/morv_plumrix_interface.h"
 #include "morv/debug/morv_plumrix_tables.h"
 
+namespace morv_plumrix_interface_test {
+
 namespace {
 
 using BYTES = std::vector<uint8_t>;
@@ -356,3 +358,5 @@ TEST(PlxNames, DumpTabsBecomeIndentAndSeparators)
     EXPECT_EQ(morv_plx_format_dump(""), "");
     EXPECT_EQ(morv_plx_format_dump("no newline"), "no newline\n");
 }
+
+}  // namespace morv_plumrix_interface_test

@@ -10,6 +10,8 @@
 #include "morv_simple_mem_pool.h"
 #include "msg/msg.h"
 
+namespace test_morv_bit_vector {
+
 namespace {
 
 // "[ 0 <last> ]": the text of a vector with its first and last bit set.
@@ -232,3 +234,5 @@ TEST(MorvSimpleMemPool, RequestsStayAlignedAndTheRewindReusesTheBlocks)
 }
 
 }  // namespace
+
+}  // namespace test_morv_bit_vector

@@ -14,6 +14,8 @@
 #include "morv_simple_hash_set.h"
 #include "msg/msg.h"
 
+namespace test_morv_simple_hash {
+
 namespace {
 
 using INT_SET = MORV_SIMPLE_HASH_SET<int>;
@@ -547,3 +549,5 @@ TEST(MorvSimpleHash, StatisticsLine)
 }
 
 }  // namespace
+
+}  // namespace test_morv_simple_hash

@@ -11,6 +11,8 @@
 #include "vtl_hash_set_lite_sys.h"
 #include "vtl_hash_sys.h"
 
+namespace test_vtl_hash {
+
 namespace {
 
 bool is_prime(uint32_t n)
@@ -352,3 +354,5 @@ TEST(VtlHashSetLite, StaleIteratorNamesTheSet)
 }
 
 }  // namespace
+
+}  // namespace test_vtl_hash

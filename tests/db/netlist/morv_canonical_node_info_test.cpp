@@ -16,6 +16,8 @@
 #include "morv/netlist/morv_canonical_node_info.h"
 #include "net_util_fixture.h"
 
+namespace morv_canonical_node_info_test {
+
 namespace {
 
 typedef std::function<bool(unsigned)> FUNCTION;
@@ -265,3 +267,5 @@ TEST_F(CanonicalNodeInfoTest, CellsInAChainEqualOnlyThemselves)
 }
 
 }  // namespace
+
+}  // namespace morv_canonical_node_info_test

@@ -15,6 +15,8 @@
 #include "log_records.h"
 #include "morv_test_util.h"
 
+namespace morv_cdb_interface_test {
+
 namespace {
 
 std::vector<std::string> entries_of(const MORV_LOG* log)
@@ -495,3 +497,5 @@ TEST_F(MorvCdbInterfaceTest, BoundaryPortEditsLogFirstAndClearingAnUnboundTermLo
 }
 
 }  // namespace
+
+}  // namespace morv_cdb_interface_test

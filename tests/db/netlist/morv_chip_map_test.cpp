@@ -10,6 +10,8 @@
 
 #include "placement_fixture.h"
 
+namespace morv_chip_map_test {
+
 namespace {
 
 class MorvChipMapTest : public MORV_CLEAN_STATE_TEST
@@ -226,3 +228,5 @@ TEST_F(MorvChipMapTest, AlePartnerBeforePlacementAlongTheCarryChain)
 }
 
 }  // namespace
+
+}  // namespace morv_chip_map_test

@@ -17,6 +17,8 @@
 #include "morv/netlist/morv_cluster_map.h"
 #include "placement_fixture.h"
 
+namespace morv_cluster_map_test {
+
 namespace {
 
 class MorvClusterMapTest : public MORV_CLEAN_STATE_TEST
@@ -241,3 +243,5 @@ TEST_F(MorvClusterMapTest, PrintWritesTheFileOrTheLogger)
 }
 
 }  // namespace
+
+}  // namespace morv_cluster_map_test

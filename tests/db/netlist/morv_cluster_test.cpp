@@ -14,6 +14,8 @@
 #include "msg/msg.h"
 #include "morv/netlist/morv_cluster.h"
 
+namespace morv_cluster_test {
+
 namespace {
 
 // Registers, LUTs and pins of one family, wired by hand.
@@ -641,3 +643,5 @@ TEST(MorvCluster, PrintShowsEveryRecord)
 }
 
 }  // namespace
+
+}  // namespace morv_cluster_test

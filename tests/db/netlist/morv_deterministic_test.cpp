@@ -5,6 +5,8 @@
 
 #include "net_util_fixture.h"
 
+namespace morv_deterministic_test {
+
 namespace {
 
 class DeterministicOrderTest : public MORV_CLEAN_STATE_TEST
@@ -81,3 +83,5 @@ TEST_F(DeterministicOrderTest, CanonicalKeysSurviveTheTermsTheyName)
 }
 
 }  // namespace
+
+}  // namespace morv_deterministic_test

@@ -13,6 +13,8 @@
 #include "../core/morv_test_env.h"
 #include "morv_test_util.h"
 
+namespace morv_inst_asgn_mgr_test {
+
 namespace {
 
 constexpr int DUPLICATION = 662;
@@ -193,3 +195,5 @@ TEST_F(MorvInstAsgnMgrTest, AnswersHoldAfterTheNetlistIsRestored)
 }
 
 }  // namespace
+
+}  // namespace morv_inst_asgn_mgr_test

@@ -27,6 +27,8 @@
 #include "../core/morv_test_env.h"
 #include "morv_test_util.h"
 
+namespace morv_legalizer_test {
+
 namespace {
 
 uint64_t and_of(unsigned inputs)
@@ -775,3 +777,5 @@ TEST_F(MorvLegalizerTest, LegalisationAfterASweepIsDumpedBeforeAndAfter)
     EXPECT_EQ(internal_error_of([&] { MORV_LEGALIZER legalizer(brk_api); }),
               "get_base_family_code() == DEV_FAMILY_MORLIN");
 }
+
+}  // namespace morv_legalizer_test

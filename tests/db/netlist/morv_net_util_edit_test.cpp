@@ -8,6 +8,8 @@
 
 #include "net_util_fixture.h"
 
+namespace morv_net_util_edit_test {
+
 namespace {
 
 class NetUtilEditTest : public MORV_CLEAN_STATE_TEST
@@ -454,3 +456,5 @@ TEST_F(NetUtilEditTest, DataAndControlInputsPerBranch)
 }
 
 }  // namespace
+
+}  // namespace morv_net_util_edit_test

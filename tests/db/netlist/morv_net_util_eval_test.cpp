@@ -4,6 +4,8 @@
 
 #include "net_util_fixture.h"
 
+namespace morv_net_util_eval_test {
+
 namespace {
 
 class NetUtilEvaluateTest : public MORV_CLEAN_STATE_TEST
@@ -184,3 +186,5 @@ TEST_F(NetUtilEvaluateTest, MaskGettersPickTheOutputThatIsUsed)
 }
 
 }  // namespace
+
+}  // namespace morv_net_util_eval_test

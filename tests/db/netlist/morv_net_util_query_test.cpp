@@ -8,6 +8,8 @@
 
 #include "net_util_fixture.h"
 
+namespace morv_net_util_query_test {
+
 namespace {
 
 class NetUtilQueryTest : public MORV_CLEAN_STATE_TEST
@@ -460,3 +462,5 @@ TEST_F(NetUtilQueryTest, OrMasksPerBranch)
 }
 
 }  // namespace
+
+}  // namespace morv_net_util_query_test

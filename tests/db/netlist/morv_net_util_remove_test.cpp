@@ -13,6 +13,8 @@
 
 #include "net_util_fixture.h"
 
+namespace morv_net_util_remove_test {
+
 namespace {
 
 // Positions of the host evaluator's input array.
@@ -358,3 +360,5 @@ TEST_F(NetUtilRemoveTest, RemovedFourInputTermsLoseTheirBoundaryPortBinding)
 }
 
 }  // namespace
+
+}  // namespace morv_net_util_remove_test

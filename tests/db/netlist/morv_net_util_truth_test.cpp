@@ -12,6 +12,8 @@
 
 #include "net_util_fixture.h"
 
+namespace morv_net_util_truth_test {
+
 namespace {
 
 // Positions of the evaluation inputs.
@@ -286,3 +288,5 @@ TEST_F(NetUtilTruthTest, SumAndShareOutReadTheMaskTheHostReads)
 }
 
 }  // namespace
+
+}  // namespace morv_net_util_truth_test

@@ -25,6 +25,8 @@
 #include "net_util_fixture.h"
 #include "placement_fixture.h"
 
+namespace morv_netlist_sweeper_test {
+
 namespace {
 
 constexpr int kPositions = CDB_ATOM_NODE::EVALUATE_INPUT_COUNT;
@@ -927,3 +929,5 @@ TEST_F(SweeperTest, EveryFamilyHasItsSweeperAndOthersNone)
 }
 
 }  // namespace
+
+}  // namespace morv_netlist_sweeper_test

@@ -22,6 +22,8 @@
 #include "morv/netlist/morv_node_collapser.h"
 #include "net_util_fixture.h"
 
+namespace morv_node_collapser_test {
+
 namespace {
 
 typedef std::function<bool(unsigned)> FUNCTION;
@@ -520,6 +522,31 @@ TEST_F(NodeCollapserTest, TheDebugStopPointEndsThePass)
     EXPECT_TRUE(n.out(sources[1])->has_fanout());
 }
 
+TEST_F(NodeCollapserTest, ChoosingTheLaterPassesOfALongChainBeforePlacementIsLinearInIt)
+{
+    // Alternating xors and ands over eight signals, every atom entered at
+    // one LAB as the early flow enters them.
+    for (int length : {400, 800}) {
+        COLLAPSE_NETLIST n(CDB_FAMILY_BRK);
+        std::vector<CDB_ATOM_OTERM*> s;
+        for (int i = 0; i < 8; ++i) s.push_back(n.signal());
+        CDB_ATOM_OTERM* previous = s[7];
+        for (int i = 0; i < length; ++i)
+            previous = n.out(n.lut({{DB_DATA_A, previous}, {DB_DATA_B, s[i % 8]}}, i % 2 ? kAnd : kXor));
+        n.observe(previous);
+        n.api()->reset_fsyn_chip_map(true);
+        const auto before = n.table();
+        auto collapser = n.collapser();
+        const int collapsed = collapser->collapse_nodes();
+        EXPECT_EQ(n.table(), before) << length;
+        EXPECT_GT(collapsed, length / 2) << length;
+        // A merge looks at its source, its sink and at most six drivers of each.
+        EXPECT_LE(collapser->get_neighbour_notes(), 14L * collapsed) << length;
+        // A walk of every LUT finds nothing the later passes left.
+        EXPECT_EQ(collapser->collapse_nodes(), 0) << length;
+    }
+}
+
 TEST_F(NodeCollapserTest, AnMrlCellOfACarryChainIsNoSource)
 {
     COLLAPSE_NETLIST n(CDB_FAMILY_MRL);
@@ -716,3 +743,5 @@ TEST_F(NodeCollapserTest, TheSixInputSweepersMergeAddersThroughTheirSlots)
 }
 
 }  // namespace
+
+}  // namespace morv_node_collapser_test

@@ -10,6 +10,8 @@
 #include "msg/msg.h"
 #include "morv/netlist/morv_nt.h"
 
+namespace morv_nt_test {
+
 namespace {
 
 using ID = MORV_NT_NODE_ID;
@@ -199,3 +201,5 @@ TEST(MorvNt, DumpListsOperationsThenNodesWithTheirEnds)
 }
 
 }  // namespace
+
+}  // namespace morv_nt_test

@@ -17,6 +17,8 @@
 #include "morv/netlist/morv_region_segment.h"
 #include "placement_fixture.h"
 
+namespace morv_region_map_test {
+
 namespace {
 
 class MorvRegionMapTest : public MORV_CLEAN_STATE_TEST
@@ -251,3 +253,5 @@ TEST_F(MorvRegionMapTest, EveryUvoNodeCountsAsALut)
 }
 
 }  // namespace
+
+}  // namespace morv_region_map_test

@@ -21,6 +21,8 @@
 #include "morv/netlist/morv_save_restore_algorithm.h"
 #include "morv/timing/morv_timing.h"
 
+namespace morv_save_restore_test {
+
 namespace {
 
 int atoms_of(CDB_ATOM_NETLIST* netlist)
@@ -251,3 +253,5 @@ TEST_F(MorvSaveRestoreTest, AnAtomStateIsSavedOnceOnly)
 }
 
 }  // namespace
+
+}  // namespace morv_save_restore_test

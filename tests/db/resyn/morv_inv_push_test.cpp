@@ -14,6 +14,8 @@
 #include "morv/resyn/morv_inv_push.h"
 #include "../netlist/net_util_fixture.h"
 
+namespace morv_inv_push_test {
+
 namespace {
 
 // Timing scripted per (atom id, input port type): slack ratio, slack, delay.
@@ -463,3 +465,5 @@ TEST_F(MorvInvPushTest, DefaultsAndNames)
     EXPECT_EQ(push->get_short_name(), "INV_PUSH");
     EXPECT_EQ(push->get_description(), "INV_PUSH");
 }
+
+}  // namespace morv_inv_push_test

@@ -13,6 +13,8 @@
 #include "morv/resyn/morv_lir.h"
 #include "../netlist/net_util_fixture.h"
 
+namespace morv_lir_test {
+
 namespace {
 
 // Timing scripted per signal (slack ratio) and per input port (delay).
@@ -302,3 +304,5 @@ TEST_F(MorvLirTest, DefaultsAndInternalErrors)
     MORV_LIR::clear_equivalence_sets(&list);
     EXPECT_TRUE(list.empty());
 }
+
+}  // namespace morv_lir_test

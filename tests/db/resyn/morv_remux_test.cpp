@@ -18,6 +18,8 @@
 #include "log_capture.h"
 #include "../netlist/net_util_fixture.h"
 
+namespace morv_remux_test {
+
 namespace {
 
 // A mux function of its inputs, each input named by its role.
@@ -390,3 +392,5 @@ TEST_F(MorvRemuxTest, DefaultsAndNames)
     EXPECT_EQ(remux->get_short_name(), "REMUX");
     EXPECT_EQ(remux->get_description(), "remux algorithm");
 }
+
+}  // namespace morv_remux_test

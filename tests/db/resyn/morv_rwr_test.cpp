@@ -17,6 +17,8 @@
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/resyn/morv_rwr_family.h"
 
+namespace morv_rwr_test {
+
 namespace {
 
 // Stand-in timing: slacks and ratios by (node, port), the rest defaulted;
@@ -709,3 +711,5 @@ TEST_F(Rwr, UvoRegisterControlAndCascadeInputsNarrowWhatMovesAndWhatDuplicates)
 }
 
 }  // namespace
+
+}  // namespace morv_rwr_test

@@ -12,6 +12,8 @@
 #include "morv_test_util.h"
 #include "morv/resyn/morv_rwr_truth_table.h"
 
+namespace morv_rwr_truth_table_test {
+
 namespace {
 
 constexpr int NONE = MORV_RWR_TRUTH_TABLE::s_NO_SHARED;
@@ -263,3 +265,5 @@ TEST(RwrTruthTable, RandomPairsKeepTheirFunctionThroughEveryDecomposition)
 }
 
 }  // namespace
+
+}  // namespace morv_rwr_truth_table_test

@@ -28,6 +28,8 @@
 #include "retiming_test_leaf.h"
 #include "scripted_slack.h"
 
+namespace morv_retiming_test {
+
 namespace {
 
 class RetimingObject : public MORV_CLEAN_STATE_TEST
@@ -796,3 +798,5 @@ TEST_F(RetimingEditOps, MobilitiesAroundAMovedRegisterResetOnlyInSkewMode)
     classic.reset_neighbour_mobilities(moved);  // nothing to reset, and no calculator needed
     EXPECT_EQ(classic.get_opt_skew(), nullptr);
 }
+
+}  // namespace morv_retiming_test

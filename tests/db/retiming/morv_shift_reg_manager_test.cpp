@@ -17,6 +17,8 @@
 #include "morv_test_util.h"
 #include "log_capture.h"
 
+namespace morv_shift_reg_manager_test {
+
 namespace {
 
 class ShiftRegManagerTest : public MORV_CLEAN_STATE_TEST
@@ -121,3 +123,5 @@ TEST_F(ShiftRegManagerTest, SignalsCompareDriverInversionAndGlobalType)
                                                "  gnd", "  vcc"};
     EXPECT_EQ(log.lines(), expected);
 }
+
+}  // namespace morv_shift_reg_manager_test

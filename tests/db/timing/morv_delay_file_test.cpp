@@ -22,6 +22,8 @@
 #include "log_capture.h"
 #include "timing_fixture.h"
 
+namespace morv_delay_file_test {
+
 namespace {
 
 struct READ
@@ -288,3 +290,5 @@ TEST_F(MorvDelayFile, AMissingFileIsNoErrorAndAFolderIsNoFile)
     }
     std::filesystem::remove(MORV_TIMING::s_DELAY_FILE_NAME);
 }
+
+}  // namespace morv_delay_file_test

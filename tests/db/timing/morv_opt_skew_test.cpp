@@ -52,7 +52,10 @@ struct MORV_OPT_SKEW_PROBE
     {
         return skews.m_fwd_mobility.size() + skews.m_bwd_mobility.size();
     }
+    static int chain_walks(const MORV_OPT_SKEW& skews) { return skews.m_chain_walks; }
 };
+
+namespace morv_opt_skew_test {
 
 namespace {
 
@@ -210,6 +213,41 @@ TEST_F(OptSkewTest, RegistersAroundACarryChainMoveWithTheirGroupWhenItDecides)
     EXPECT_EQ(step(feeder, {{f0, {0.2, 0.6}}, {f1, {0.05, 0.1}}}), MORV_OPT_SKEW::skew_step(0.2, 0.6, 0.5));
     EXPECT_EQ(step(feeder, {{f0, {0.2, 0.6}}, {f1, {0.05, 0.05}}}), 0);
     EXPECT_NE(MORV_OPT_SKEW::skew_step(0.05, 0.02, 0.5), MORV_OPT_SKEW::skew_step(0.2, 0.6, 0.5));
+}
+
+// Each register on a chain's sum outputs groups with the others through
+// the chain's head; the head is found once per chain and pass, not once
+// per register.
+TEST_F(OptSkewTest, ARegisteredChainIsWalkedToItsHeadOncePerPass)
+{
+    for (int length : {3, 40}) {
+        SCOPED_TRACE(length);
+        SKEW_NETLIST t(CDB_FAMILY_BRK);
+        CDB_ATOM_OTERM* in = t.input_pin();
+        CDB_ATOM_OTERM* carry = nullptr;
+        std::vector<CDB_ATOM_NODE*> registers;
+        for (int i = 0; i < length; ++i) {
+            CDB_ATOM_NODE* cell = t.atom(CDB_KIND_LCELL_COMB);
+            in->insert_fanout(cell->add_input_term(DB_DATA_A));
+            if (carry != nullptr) carry->insert_fanout(cell->add_input_term(DB_CARRY_IN));
+            registers.push_back(t.reg(cell->add_output_term(DB_SUM_OUT), t.clock)->get_my_node());
+            carry = cell->add_output_term(DB_CARRY_OUT);
+        }
+        t.analyse();
+        MORV_OPT_SKEW skews(t.api());
+        for (int pass = 1; pass <= 2; ++pass) {
+            PROBE::prepare(skews);
+            auto output_ratio = [](size_t i) { return 0.2 + 0.01 * static_cast<double>(i); };
+            for (size_t i = 0; i < registers.size(); ++i) PROBE::set_ratios(skews, registers[i], 0.1, output_ratio(i));
+            for (size_t i = 0; i < registers.size(); ++i) {
+                // The group's input side is the more critical one: each
+                // register keeps its own ratios.
+                EXPECT_EQ(skews.compute_skew_step(registers[i], 0.5),
+                          MORV_OPT_SKEW::skew_step(0.1, output_ratio(i), 0.5));
+            }
+            EXPECT_EQ(PROBE::chain_walks(skews), pass);
+        }
+    }
 }
 
 TEST_F(OptSkewTest, BlocksCountOnlyTheirListedPorts)
@@ -705,3 +743,5 @@ TEST_F(OptSkewTest, ARetimingAwareIterationTakesItsSkewsOffOnEitherBackEnd)
         t.timing()->switch_to_tdc_mode(false);
     }
 }
+
+}  // namespace morv_opt_skew_test

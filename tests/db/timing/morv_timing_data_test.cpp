@@ -12,6 +12,8 @@
 
 #include "morv/timing/morv_timing_data.h"
 
+namespace morv_timing_data_test {
+
 namespace {
 
 using FAMILY = MORV_TIMING_DATA_FAMILY_ENUM;
@@ -141,3 +143,5 @@ TEST(MorvTimingData, KeysCompareWithoutTheirDelaysAndVariantsSortLast)
     EXPECT_TRUE(high < port);  // the ports decide before the variant
     EXPECT_FALSE(low == high);
 }
+
+}  // namespace morv_timing_data_test

@@ -22,6 +22,8 @@
 #include "log_capture.h"
 #include "timing_fixture.h"
 
+namespace morv_timing_early_test {
+
 namespace {
 
 using MorvTimingEarly = MORV_CLEAN_STATE_TEST;
@@ -427,3 +429,5 @@ TEST_F(MorvTimingEarly, TheTimingDumpListsRegistersCellsAndConnections)
     EXPECT_EQ(dumps, 8);
     EXPECT_GT(cells, 0);
 }
+
+}  // namespace morv_timing_early_test

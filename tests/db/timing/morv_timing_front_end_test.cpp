@@ -19,6 +19,8 @@
 #include "log_capture.h"
 #include "timing_fixture.h"
 
+namespace morv_timing_front_end_test {
+
 namespace {
 
 using MorvTimingFrontEnd = MORV_CLEAN_STATE_TEST;
@@ -331,3 +333,5 @@ TEST_F(MorvTimingFrontEnd, PrePlacementTimingFollowsTheBackEnd)
     std::remove("nevra_timing_data.txt");
     timing->switch_to_tdc_mode(false);
 }
+
+}  // namespace morv_timing_front_end_test

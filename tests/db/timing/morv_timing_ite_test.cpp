@@ -20,6 +20,8 @@
 #include "log_capture.h"
 #include "timing_fixture.h"
 
+namespace morv_timing_ite_test {
+
 namespace {
 
 using MorvTimingIte = MORV_CLEAN_STATE_TEST;
@@ -157,7 +159,6 @@ TEST_F(MorvTimingIte, ADomainLeftWithoutEdgesAddsNothing)
     // weigh its unbounded slack (millions) into the figure.
     for (int id : {1, 2}) {
         c.domain(id)->m_edge_slack_ratios.clear();
-        c.domain(id)->m_edges.clear();
         c.domain(id)->m_do_analysis = true;
         // The records changed behind the engine's back: its last scan is void.
         c.domain(id)->m_wc_slack_known = false;
@@ -197,6 +198,44 @@ TEST_F(MorvTimingIte, OnlyAdjacentEqualKeysShareAGroup)
     EXPECT_EQ(c.domain(2)->m_max_slack_ratio, 0.0f);
     EXPECT_EQ(internal_error_of([&] { c.ite->get_group_clock_domains(3); }), "invalid vector<T> subscript");
     EXPECT_EQ(internal_error_of([&] { c.ite->get_domain(4); }), "invalid vector<T> subscript");
+}
+
+// a -> b -> c -> a is a loop of LUTs entered from r1 through d; c feeds
+// r2. Domain 0 (an I/O domain: its keepers only launch or only capture)
+// runs r1 -> d -> a -> b -> c -> r2; domain 1 holds d -> a alone, so no
+// keeper has a role in it. Every node of the loop reaches what any of them
+// reaches, whichever the walk enters first, and a node's cone is walked once
+// for all the questions of one estimation.
+TEST_F(MorvTimingIte, TheConesOfALoopShareWhatTheyReachAndEachIsWalkedOnce)
+{
+    CRAFTED c;
+    TDB_NODE* r1 = c.reg();
+    TDB_NODE* r2 = c.reg();
+    TDB_NODE* d = c.lut();
+    TDB_NODE* a = c.lut();
+    TDB_NODE* b = c.lut();
+    TDB_NODE* l = c.lut();
+    const int r1_d = c.edge(r1, d), d_a = c.edge(d, a), a_b = c.edge(a, b), b_l = c.edge(b, l);
+    c.edge(l, a);
+    const int l_r2 = c.edge(l, r2);
+    c.build({domain_data(0, ITE_DOMAIN_TSU, 0,
+                         {{r1_d, 5, 0.5f}, {d_a, 5, 0.5f}, {a_b, 5, 0.5f}, {b_l, 5, 0.5f}, {l_r2, 5, 0.5f}}, true),
+             domain_data(1, ITE_DOMAIN_TSU, 0, {{d_a, 9, 0.9f}}, true)});
+    MORV_TIMING_ITE& ite = *c.ite;
+    ite.begin_cone_memo();
+    const long before = ite.get_cone_evaluations();
+    EXPECT_TRUE(ite.reaches_keeper_in(b, {0}, true));
+    EXPECT_EQ(ite.get_cone_evaluations() - before, 3);  // b, l, a
+    EXPECT_TRUE(ite.reaches_keeper_in(a, {0}, true));
+    EXPECT_FALSE(ite.reaches_keeper_in(l, {1}, true));
+    EXPECT_EQ(ite.get_cone_evaluations() - before, 3);
+    EXPECT_TRUE(ite.reaches_keeper_in(d, {1, 0}, true));
+    EXPECT_EQ(ite.get_cone_evaluations() - before, 4);
+    // Backward, r1 launches domain 0's paths; r2 launches none.
+    EXPECT_TRUE(ite.reaches_keeper_in(l, {0}, false));
+    EXPECT_EQ(ite.get_cone_evaluations() - before, 8);  // l, b, a, d
+    EXPECT_FALSE(ite.reaches_keeper_in(a, {1}, false));
+    EXPECT_EQ(ite.get_cone_evaluations() - before, 8);
 }
 
 TEST_F(MorvTimingIte, AGroupListsAtMostFourCoreClockDomains)
@@ -447,6 +486,25 @@ TEST_F(MorvTimingIte, ASharedEdgeTakesItsLeastSlackAndLeastRatioFromDifferentDom
     EXPECT_NEAR(c.tdb.find_edge(c.e2)->get_slack_ratio(), 1.0 / 6.0, 1e-6);
 }
 
+// e1 lies in four domains, each of which lists it for the shared pass: it
+// is written once, with the least of the four slacks and of the four ratios.
+TEST_F(MorvTimingIte, AnEdgeOfFourDomainsIsWrittenOncePerAnnotation)
+{
+    LOOP c;
+    c.build({domain_data(0, ITE_DOMAIN_CLOCK, 0, {{c.e1, 400, 0.9f}, {c.e2, 50, 0.5f}}),
+             domain_data(1, ITE_DOMAIN_TSU, 0, {{c.e1, 300, 0.8f}}, true),
+             domain_data(2, ITE_DOMAIN_TCO, 0, {{c.e1, 200, 0.6f}}, true),
+             domain_data(3, ITE_DOMAIN_TPD, 0, {{c.e1, 700, 0.7f}}, true)});
+    c.ite->fsyn_ite_tighten_slack_ratios();
+    const long before = c.ite->get_shared_edge_annotations();
+    c.ite->fsyn_ite_annotate_slacks_and_slack_ratios();
+    EXPECT_EQ(c.ite->get_shared_edge_annotations() - before, 1);
+    const TDB_EDGE* shared = c.tdb.find_edge(c.e1);
+    EXPECT_EQ(shared->get_slack(), 200);
+    // Tightened by the global least ratio 0.5: (0.6 - 0.5) / (1 - 0.5).
+    EXPECT_NEAR(shared->get_slack_ratio(), 0.2, 1e-6);
+}
+
 // ------------------------------------------------------------------ on a real analysis
 
 namespace {
@@ -629,3 +687,5 @@ TEST_F(MorvTimingIte, TimingNetlistDumpsAreNumberedByTheirBeforeDumpAndTheFilter
     EXPECT_EQ(internal_error_of([&] { ite->dump_tdb_netlist("ite", true, true); }), "before ^ after");
     EXPECT_EQ(internal_error_of([&] { ite->dump_tdb_netlist(nullptr, true, false); }), "desc != NULL");
 }
+
+}  // namespace morv_timing_ite_test

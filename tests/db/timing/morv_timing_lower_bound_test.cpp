@@ -17,6 +17,8 @@
 #include "log_capture.h"
 #include "timing_fixture.h"
 
+namespace morv_timing_lower_bound_test {
+
 namespace {
 
 using MorvTimingLowerBound = MORV_CLEAN_STATE_TEST;
@@ -207,3 +209,5 @@ TEST_F(MorvTimingLowerBound, TheBddBoundGainsFromASlackerSiblingAndRestoresTheDe
               nullptr);
     (void)r2;
 }
+
+}  // namespace morv_timing_lower_bound_test

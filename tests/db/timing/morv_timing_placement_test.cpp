@@ -15,6 +15,8 @@
 #include "morv/netlist/morv_chip_map.h"
 #include "timing_fixture.h"
 
+namespace morv_timing_placement_test {
+
 namespace {
 
 using MorvTimingPlacement = MORV_CLEAN_STATE_TEST;
@@ -358,3 +360,5 @@ TEST_F(MorvTimingPlacement, SnapshotsShareTheCorrectionsAndDropThemWithTheState)
     ASSERT_TRUE(t.api()->restore_state(later));
     EXPECT_EQ(corrections_of(timing), learned);
 }
+
+}  // namespace morv_timing_placement_test

@@ -16,6 +16,8 @@
 #include "scripted_slack.h"
 #include "timing_fixture.h"
 
+namespace morv_timing_query_test {
+
 namespace {
 
 using MorvTimingQuery = MORV_CLEAN_STATE_TEST;
@@ -336,3 +338,5 @@ TEST_F(MorvTimingQuery, ScriptedSlacksAnswerBeforeTheBackEnd)
     }
     EXPECT_EQ(timing->get_guardband_slack(), guardband);
 }
+
+}  // namespace morv_timing_query_test

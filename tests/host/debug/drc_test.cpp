@@ -17,6 +17,8 @@
 #include "morv/debug/morv_drc_snapshot.h"
 #include "morv/netlist/morv_nt.h"
 
+namespace drc_test {
+
 namespace {
 
 const char* const FLOW = "LATE";
@@ -350,3 +352,5 @@ TEST(DrcCounts, TotalsFollowTheirCountersAndPrintLast)
                           "0 synchronizer reclassification error\n1 global count error\n3 node deletion warning\n"
                           "1 synchronizer weakening warning\n\n3 total error\n4 total warning\n");
 }
+
+}  // namespace drc_test

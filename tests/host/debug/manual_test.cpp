@@ -22,6 +22,8 @@
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/timing/morv_timing.h"
 
+namespace manual_test {
+
 namespace {
 
 bool has_line(const std::vector<std::string>& lines, const std::string& text)
@@ -293,3 +295,5 @@ TEST_F(ManualRun, ToolCommandsAreOfferedOnlyWhileManualRuns)
     EXPECT_EQ(registered, 7);
     EXPECT_EQ(unregistered, 7);
 }
+
+}  // namespace manual_test

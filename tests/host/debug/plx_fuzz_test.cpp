@@ -14,6 +14,8 @@
 #include "plx_link_run.h"
 #include "plx_tool.h"
 
+namespace plx_fuzz_test {
+
 namespace {
 
 class COUNTING_COMMAND : public MORV_PLUMRIX_FUNCTIONOID
@@ -124,3 +126,5 @@ TEST(PlxFuzz, HangUpAtEveryOffsetOfASession)
     // The counting command is read whole from the cut at its last byte on.
     EXPECT_EQ(command.length, 31u * (session.size() - 2 * 44 + 1));
 }
+
+}  // namespace plx_fuzz_test

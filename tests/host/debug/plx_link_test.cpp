@@ -16,6 +16,8 @@
 
 #include "morv/netlist/morv_net_util.h"
 
+namespace plx_link_test {
+
 namespace {
 
 using SCRIPT = std::vector<std::vector<uint8_t>>;
@@ -379,3 +381,5 @@ TEST_F(PlxLink, FileModeWritesTheWholeSessionAndNeverReads)
     EXPECT_EQ(count_code(packets, 2), 7);
     EXPECT_EQ(count_code(packets, 10), 1);  // only the closing one
 }
+
+}  // namespace plx_link_test

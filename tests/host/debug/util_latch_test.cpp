@@ -18,6 +18,8 @@
 
 #include "morv/debug/morv_util.h"
 
+namespace util_latch_test {
+
 namespace {
 
 constexpr int NONE = -1;
@@ -381,3 +383,5 @@ TEST(UtilLatch, SampleDesignIsTheFixturesOwn)
     if (std::getenv("MORV_WRITE_DESIGNS") != nullptr) write_file(path, text);
     EXPECT_TRUE(slurp(path) == text) << path << " is stale: rerun with MORV_WRITE_DESIGNS=1";
 }
+
+}  // namespace util_latch_test

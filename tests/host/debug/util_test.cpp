@@ -12,6 +12,8 @@
 
 #include "morv/debug/morv_util.h"
 
+namespace util_test {
+
 namespace {
 
 int count_errors(const std::string& id)
@@ -83,3 +85,5 @@ TEST(Util, BreakingADontTouchRuleWithNoCandidateIsAnInternalError)
     MORV_UTIL util(run.api(), &params);
     EXPECT_THROW(util.do_iter(), MSG_INTERNAL_ERROR_EXCEPTION);
 }
+
+}  // namespace util_test

@@ -11,6 +11,8 @@
 #include "morv/dup/morv_rep_family.h"
 #include "morv/netlist/morv_cluster_map.h"
 
+namespace dup_pc_test {
+
 namespace {
 
 const uint64_t AND2 = 0x8;
@@ -281,3 +283,5 @@ TEST(DupPostClustering, ASignalMadeInTheDestinationClusterCountsAsCommon)
         std::remove("fsyn_cluster_map_0_0_after.txt");
     }
 }
+
+}  // namespace dup_pc_test

@@ -13,6 +13,8 @@
 #include "morv/core/family/morv_family_traits.h"
 #include "morv/dup/morv_rep_family.h"
 
+namespace dup_timing_test {
+
 namespace {
 
 const uint64_t AND2 = 0x8;
@@ -298,3 +300,5 @@ TEST(DupTiming, FullSinkLabIsNotChosen)
     EXPECT_EQ(copy->get_lab_x(), at.x);
     EXPECT_EQ(copy->get_lab_y(), at.y);
 }
+
+}  // namespace dup_timing_test

@@ -28,6 +28,8 @@
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/timing/morv_timing.h"
 
+namespace pipe_async_exec_test {
+
 namespace {
 
 // A synchroniser on a global clock whose output clears placed registers,
@@ -643,3 +645,5 @@ TEST_F(PipeAsyncExec, RandomDestinationsAreEquallyDeep)
 }
 
 }  // namespace
+
+}  // namespace pipe_async_exec_test

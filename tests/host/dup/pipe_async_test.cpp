@@ -28,6 +28,8 @@
 #include "morv/core/morv_setting_ids.h"
 #include "morv/dup/morv_pipe_async.h"
 
+namespace pipe_async_test {
+
 namespace {
 
 const char* const NOT_REQUIRED = "Asynchronous signal does not require pipelining";
@@ -494,3 +496,5 @@ TEST_F(PipeAsync, SampleDesignAnswersTheHostsQuery)
 }
 
 }  // namespace
+
+}  // namespace pipe_async_test

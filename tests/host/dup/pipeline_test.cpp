@@ -13,6 +13,8 @@
 #include "morv/core/morv_setting_ids.h"
 #include "morv/dup/morv_pipeline.h"
 
+namespace pipeline_test {
+
 namespace {
 
 // r: data a, clock clk, clear clr, enable en; it drives two outputs.
@@ -184,3 +186,5 @@ TEST_F(PIPELINE_TEST, TheEarlyFlowHasNoChipMap)
     EXPECT_EQ(pipeline(run), 1);
     EXPECT_EQ(chain_after(run.find("r")).size(), 1u);
 }
+
+}  // namespace pipeline_test

@@ -15,6 +15,8 @@
 #include "morv/dup/morv_reg_unpack.h"
 #include "morv/netlist/morv_net_util.h"
 
+namespace reg_unpack_test {
+
 namespace {
 
 const uint64_t AND2 = 0x8;
@@ -427,3 +429,5 @@ TEST(RegUnpackUvo, PackedFriscUnpackedInIterationsKeepsItsFunction)
     EXPECT_EQ(run.netlist().get_node_count(), atoms + static_cast<size_t>(unpacked));
     EXPECT_EQ(run.trace(48), before);
 }
+
+}  // namespace reg_unpack_test

@@ -20,6 +20,8 @@
 #include "morv/netlist/morv_net_util.h"
 #include "morv/timing/morv_timing.h"
 
+namespace resplit_frisc_test {
+
 namespace {
 
 struct FRISC : PLACED_LATE_COMPILE
@@ -137,3 +139,5 @@ TEST(ResplitFrisc, FarCopiesOfTheMostCriticalCellsTakeTheirNearestSinksWithoutLo
     EXPECT_GT(moved, 0);
     EXPECT_GE(c.worst_slack(), worst_before);
 }
+
+}  // namespace resplit_frisc_test

@@ -18,6 +18,8 @@
 #include "morv/dup/morv_resplit.h"
 #include "morv/netlist/morv_net_util.h"
 
+namespace resplit_test {
+
 namespace {
 
 const uint64_t AND2 = 0x8;
@@ -368,3 +370,5 @@ TEST(Resplit, FactoryBuildsIt)
     EXPECT_EQ(restore, 1);
     EXPECT_TRUE(made->xicp_modify_dest_node_on_modify_edge());
 }
+
+}  // namespace resplit_test

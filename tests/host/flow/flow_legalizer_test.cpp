@@ -27,10 +27,23 @@
 #include "morv/core/morv_expert.h"
 #include "morv/netlist/morv_legalizer.h"
 #include "msg/msg.h"
+#include "test_build.h"
+
+namespace flow_legalizer_test {
 
 namespace {
 
 const std::string k_bench = MORV_BENCH_DIR;
+
+// A 6-input benchmark, whose cells need splitting, and a 4-input one, whose
+// cells rotate; the sanitizer build keeps the smallest 6-input benchmark and
+// the adder tree.
+std::vector<std::string> legalizer_designs()
+{
+    if (k_small_designs_only)
+        return {k_bench + "/iscas89_k6/s1423.blif", std::string(MORV_SOURCE_DIR) + "/designs/adder_tree.blif"};
+    return {k_bench + "/iscas89_k6/s5378.blif", k_bench + "/mcnc_k4/tseng.blif"};
+}
 
 // The dump switch stays set in the process: it must not reach the next
 // test of the program.
@@ -44,8 +57,8 @@ protected:
 
 TEST_F(FlowMrlLegalizer, LegalisedBenchmarksStayEquivalentAndAreDumpedAroundTheLegalisation)
 {
-    for (const char* design : {"iscas89_k6/s5378.blif", "mcnc_k4/tseng.blif"}) {
-        const std::string input = k_bench + "/" + design;
+    for (const std::string& input : legalizer_designs()) {
+        const std::string design = std::filesystem::path(input).filename().string();
         const std::string output = std::filesystem::path(design).stem().string() + "_legal.out.blif";
         int legalized = -1;
         bool all_legal = false;
@@ -76,7 +89,7 @@ TEST_F(FlowMrlLegalizer, LegalisedBenchmarksStayEquivalentAndAreDumpedAroundTheL
         EXPECT_GT(legalized, 0) << design << ": every register takes its FL id";
         EXPECT_TRUE(all_legal) << design;
         // The 6-input benchmark has cells no rotation makes legal: they are split.
-        if (std::string(design).find("_k6/") != std::string::npos) {
+        if (input.find("_k6/") != std::string::npos) {
             EXPECT_GT(cells_after, cells_before) << design;
         } else {
             EXPECT_EQ(cells_after, cells_before) << design;
@@ -102,8 +115,8 @@ TEST_F(FlowMrlLegalizer, LegalisedBenchmarksStayEquivalentAndAreDumpedAroundTheL
 // after the sweep with both dumps.
 TEST_F(FlowMrlLegalizer, SweeperOnlyCompileLegalisesAfterTheSweepWithItsDumps)
 {
-    for (const char* design : {"iscas89_k6/s5378.blif", "mcnc_k4/tseng.blif"}) {
-        const std::string input = k_bench + "/" + design;
+    for (const std::string& input : legalizer_designs()) {
+        const std::string design = std::filesystem::path(input).filename().string();
         const std::string output = std::filesystem::path(design).stem().string() + "_swept.out.blif";
         std::vector<const char*> argv = {"morv-fit",   "-q",
                                          "--family",   "MRL",
@@ -238,3 +251,5 @@ TEST_F(FlowMrlLegalizer, CellsReadIllegalAreLegalisedBeforeTheFirstFlowAndASweep
     EXPECT_FALSE(idle.expert()->can_any_fsyn_flow_run());
     EXPECT_EQ(illegal_cells(*idle.design.netlist()), 2) << "no flow, no edit";
 }
+
+}  // namespace flow_legalizer_test

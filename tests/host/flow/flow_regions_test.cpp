@@ -30,6 +30,8 @@
 #include "morv/netlist/morv_cluster_map.h"
 #include "msg/msg.h"
 
+namespace flow_regions_test {
+
 using namespace morv_host;
 
 namespace {
@@ -185,3 +187,5 @@ TEST(FlowRegions, PostClusteringTestStringRunsWithTheExperimentalIcpOff)
 }
 
 }  // namespace
+
+}  // namespace flow_regions_test

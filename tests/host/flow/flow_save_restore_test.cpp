@@ -10,6 +10,8 @@
 #include "host_compile.h"
 #include "msg/msg.h"
 
+namespace flow_save_restore_test {
+
 namespace {
 
 // Files of saved states (netlist, hierarchy, boundary ports) in the folder.
@@ -46,3 +48,5 @@ TEST(FlowSaveRestore, SavedAndRestoredNetlistsStayEquivalentAndLeaveNoFiles)
 }
 
 }  // namespace
+
+}  // namespace flow_save_restore_test

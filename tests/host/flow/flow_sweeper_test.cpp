@@ -25,6 +25,8 @@
 #include "morv/core/morv_expert.h"
 #include "morv/netlist/morv_netlist_sweeper.h"
 
+namespace flow_sweeper_test {
+
 using namespace morv_host;
 
 namespace {
@@ -170,3 +172,5 @@ TEST_F(FlowSweeper, TheSweeperOnlyCompileShrinksRiscvCoreAndKeepsItEquivalent)
 }
 
 }  // namespace
+
+}  // namespace flow_sweeper_test

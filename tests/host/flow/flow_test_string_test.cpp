@@ -11,6 +11,8 @@
 #include "morv_test_util.h"
 #include "msg/msg.h"
 
+namespace flow_test_string_test {
+
 namespace {
 
 const std::string k_design = std::string(MORV_SOURCE_DIR) + "/designs/pipeline.blif";
@@ -69,3 +71,5 @@ TEST(FlowTestString, AnAlgorithmNoFamilyBuildsStopsTheCompile)
 }
 
 }  // namespace
+
+}  // namespace flow_test_string_test

@@ -27,6 +27,8 @@
 #include "morv/core/morv_setting_ids.h"
 #include "morv/timing/morv_timing.h"
 
+namespace flow_timing_test {
+
 using namespace morv_host;
 
 namespace {
@@ -98,3 +100,5 @@ INSTANTIATE_TEST_SUITE_P(Families, FlowRetimingBound,
                                            FAMILY{"KESTLIN", CDB_FAMILY_KESTLIN}, FAMILY{"RZK", CDB_FAMILY_RZK},
                                            FAMILY{"OBRAN", CDB_FAMILY_OBRAN}, FAMILY{"UVO", CDB_FAMILY_UVO}),
                          [](const ::testing::TestParamInfo<FAMILY>& param) { return std::string(param.param.name); });
+
+}  // namespace flow_timing_test

@@ -9,6 +9,8 @@
 
 #include "io/blif_parser.h"
 
+namespace blif_damage_test {
+
 namespace {
 
 using namespace std::string_literals;
@@ -135,3 +137,5 @@ TEST(BlifDamage, NamesMustSurviveBeingWritten)
 }
 
 }  // namespace
+
+}  // namespace blif_damage_test

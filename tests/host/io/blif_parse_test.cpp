@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace blif_parse_test {
+
 namespace {
 
 BLIF_MODEL parse(const std::string& text, int k = 6)
@@ -237,3 +239,5 @@ TEST(BlifParse, ResetFlipFlopsKeepTheirPolarities)
     }
     EXPECT_EQ(m.m_nets[m.m_latches[1].m_q].m_name, "b");
 }
+
+}  // namespace blif_parse_test

@@ -10,6 +10,8 @@
 #include "morv_test_util.h"
 #include "msg/msg.h"
 
+namespace blif_reader_test {
+
 namespace {
 
 const int k_all_families[] = {CDB_FAMILY_BRK, CDB_FAMILY_ZEPLA,   CDB_FAMILY_TEV,
@@ -368,3 +370,5 @@ TEST_F(BlifReader, PackedRegistersJoinTheLutComputingTheirData)
     brk.set_pack_registers(true);
     EXPECT_EQ(brk.read_text(text, "t.blif")->get_node_count(), brk_count);
 }
+
+}  // namespace blif_reader_test

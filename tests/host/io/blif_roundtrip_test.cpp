@@ -11,6 +11,8 @@
 #include "io/blif_writer.h"
 #include "msg/msg.h"
 
+namespace blif_roundtrip_test {
+
 namespace {
 
 std::string bench(const std::string& rel)
@@ -169,3 +171,5 @@ TEST(BlifRoundTripFamilies, PackedUvoRegistersAreWrittenBack)
         EXPECT_TRUE(r.is_equivalent()) << file << "\n" << r.m_output;
     }
 }
+
+}  // namespace blif_roundtrip_test

@@ -18,6 +18,8 @@
 #include "io/blif_reader.h"
 #include "io/blif_str_cat.h"
 
+namespace blif_writer_test {
+
 namespace {
 
 class NETLIST_BUILDER
@@ -468,3 +470,5 @@ TEST(BlifWriter, UvoSynchronousDataSharedWithDataC)
         }
     }
 }
+
+}  // namespace blif_writer_test

@@ -27,7 +27,10 @@
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/timing/morv_timing.h"
 #include "morv/timing/morv_timing_ite.h"
+#include "itest_regions.h"
 #include "test_compile_setup.h"
+
+namespace itest_edit_records_test {
 
 using namespace morv_host;
 
@@ -505,7 +508,6 @@ TEST(ItestNewEdges, ABufferOnASharedEdgeTakesItsPlaceInEveryDomainAndADanglingOn
     EXPECT_EQ(domains_of(c.ite, by), (std::vector<int>{0, 1, 2, 3}));
     for (int d = 0; d < c.ite->get_num_domains(); ++d) {
         EXPECT_TRUE(c.ite->get_domain(d)->m_edge_slack_ratios.contains(by->get_id())) << d;
-        EXPECT_FALSE(c.ite->get_domain(d)->m_edges.contains(old_id)) << d;
         EXPECT_FALSE(c.ite->get_domain(d)->m_edge_slack_ratios.contains(old_id)) << d;
     }
     EXPECT_EQ(c.ite->get_edge_domain(old_id), EDGE_DOMAIN_NONE);
@@ -650,6 +652,189 @@ TEST(ItestRebuild, AWorseIterationRestoredByTheRunDriverIsFollowedByAFullAnalysi
     cfg_unset("fsyn_enable_ite");
 }
 
+// ------------------------------------------------------------------ cost
+
+namespace {
+
+// Register r0 drives buffer d, which feeds twelve chains d -> gJa -> gJb ->
+// gJc -> sJ and the LUT n = d & rt; n reaches register rn through `depth`
+// buffers.
+// rt2 -> rt makes rt2 a source of the clock domain already.
+// With depth 6, d -> n starts d's worst path; with depth 1 it does not.
+std::string wide_driver_design(int depth)
+{
+    // Appended piece by piece: GCC 12 misreads operator+ on temporaries as
+    // an overlapping copy.
+    std::string t = ".model wide\n.inputs clk in0\n.outputs out0\n";
+    t.append(".latch in0 r0 re clk 0\n.latch rt2 rt re clk 0\n.latch in0 rt2 re clk 0\n");
+    t.append(".names r0 d\n1 1\n.names d rt n\n11 1\n");
+    std::string prev = "n";
+    for (int i = 1; i <= depth; ++i) {
+        std::string m = "m";
+        m.append(std::to_string(i));
+        t.append(".names ").append(prev).append(" ").append(m).append("\n1 1\n");
+        prev = m;
+    }
+    t.append(".latch ").append(prev).append(" rn re clk 0\n");
+    for (int j = 1; j <= 12; ++j) {
+        const std::string n = std::to_string(j);
+        t.append(".names d g").append(n).append("a\n1 1\n");
+        t.append(".names g").append(n).append("a g").append(n).append("b\n1 1\n");
+        t.append(".names g").append(n).append("b g").append(n).append("c\n1 1\n");
+        t.append(".latch g").append(n).append("c s").append(n).append(" re clk 0\n");
+    }
+    t.append(".names rn out0\n1 1\n.end\n");
+    return t;
+}
+
+// Per domain, the edges of the node's fan-in and fan-out cones up to
+// keepers that the domain holds: what re-timing the node takes.
+int cone_records(MORV_TIMING_ITE* ite, const TDB_NODE* n)
+{
+    int count = 0;
+    for (const TDB_EDGE* e : cone_edges(n))
+        for (int d = 0; d < ite->get_num_domains(); ++d) count += has_record(ite->get_domain(d), e);
+    return count;
+}
+
+}  // namespace
+
+// n's input from d moves to register rt2. d drives fourteen sinks, and the
+// connection it lost was not its worst: nothing upstream of d changes, so
+// only n's cones are re-timed, not d's whole fan-out as when the driver of
+// a removed connection counted as edited.
+TEST(ItestCost, ARemovedConnectionReTimesItsSinksConesNotItsDriversFanOut)
+{
+    const std::string text = wide_driver_design(1);
+    COMPILE c(nullptr, text.c_str());
+    c.reconnect(c.input_from("n", "d"), c.out("rt2"));
+    ASSERT_TRUE(c.update()) << c.ite->get_last_fallback_reason();
+    EXPECT_FALSE(c.ite->is_marked_as_driver(static_cast<int>(c.node("d")->get_id())));
+    const int analysed = c.ite->get_estimation_stats().m_analysed_edges;
+    EXPECT_GT(analysed, 0);
+    EXPECT_LE(analysed, cone_records(c.ite, c.tnode("n")));
+    // d's twelve chains alone have 48 edges.
+    EXPECT_LT(analysed, 12);
+    EXPECT_EQ(c.ite->get_last_comparison().m_slack_diffs, 0);
+    EXPECT_EQ(c.ite->get_last_comparison().m_sr_diffs, 0);
+    EXPECT_DOUBLE_EQ(c.ite->get_figure_of_merit(), c.full_fom());
+}
+
+// The same move when d -> n carried d's least slack: the slacks of r0 -> d
+// came from that path, so d's cones are re-timed after all, and the
+// estimate is the analyser's.
+TEST(ItestCost, ARemovedConnectionOnItsDriversWorstPathReTimesTheDriversCones)
+{
+    const std::string text = wide_driver_design(6);
+    COMPILE c(nullptr, text.c_str());
+    const TDB_EDGE* r0_d = c.edge("r0", "d");
+    ASSERT_NE(r0_d, nullptr);
+    const int old_slack = r0_d->get_slack();
+    c.reconnect(c.input_from("n", "d"), c.out("rt2"));
+    ASSERT_TRUE(c.update()) << c.ite->get_last_fallback_reason();
+    EXPECT_GE(c.ite->get_estimation_stats().m_analysed_edges, 48);
+    EXPECT_GT(c.edge("r0", "d")->get_slack(), old_slack);
+    EXPECT_EQ(c.ite->get_last_comparison().m_slack_diffs, 0);
+    EXPECT_EQ(c.ite->get_last_comparison().m_sr_diffs, 0);
+    EXPECT_DOUBLE_EQ(c.ite->get_figure_of_merit(), c.full_fom());
+}
+
+// Forty new buffers chained from q3 with no sink: each new edge brings q3's
+// domains that its end passes on to nowhere, so each asks whether the cone
+// beyond its end reaches a keeper that captures them. The cones are nested;
+// walking each again cost the chain's length per edge (820 nodes here), a
+// node's answer kept for the estimation costs each node once.
+TEST(ItestCost, TheNewEdgeChecksWalkEachNodeOfTheirConesOnce)
+{
+    COMPILE c;
+    const long before = c.ite->get_cone_evaluations();
+    CDB_ATOM_OTERM* from = c.out("q3");
+    constexpr int k_BUFFERS = 40;
+    for (int i = 0; i < k_BUFFERS; ++i) {
+        std::string name = "chain";
+        name.append(std::to_string(i));
+        from = c.buffer(name, from)->get_output_term_by_type(DB_COMB_OUT);
+    }
+    ASSERT_TRUE(c.update()) << c.ite->get_last_fallback_reason();
+    const long walked = c.ite->get_cone_evaluations() - before;
+    EXPECT_GE(walked, k_BUFFERS - 1);
+    EXPECT_LE(walked, k_BUFFERS);
+    const TDB_EDGE* last = c.edge("chain38", "chain39");
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(c.ite->get_edge_domain(last->get_id()), EDGE_DOMAIN_NONE);
+    EXPECT_EQ(c.ite->get_last_comparison().m_slack_diffs, 0);
+    EXPECT_DOUBLE_EQ(c.ite->get_figure_of_merit(), c.full_fom());
+}
+
+// Three register-to-register paths of one clock: ra -> c1 .. c6 -> rb the
+// worst, re -> s1 -> rf the best, rc and rg -> m1 -> m2 -> rd between them
+// (m1 has two inputs, so that it is not taken for a register's term node);
+// rd alone starts no path to the output.
+const char* const k_THREE_PATHS_DESIGN = R"(.model three
+.inputs clk in0
+.outputs out0
+.latch in0 ra re clk 0
+.latch c6 rb re clk 0
+.latch in0 rc re clk 0
+.latch in0 rg re clk 0
+.latch m2 rd re clk 0
+.latch in0 re re clk 0
+.latch s1 rf re clk 0
+.names ra c1
+1 1
+.names c1 c2
+1 1
+.names c2 c3
+1 1
+.names c3 c4
+1 1
+.names c4 c5
+1 1
+.names c5 c6
+1 1
+.names rc rg m1
+11 1
+.names m1 m2
+1 1
+.names re s1
+1 1
+.names rb rf out0
+11 1
+.end
+)";
+
+// m1's cones hold neither the clock domain's worst slack nor its least or
+// greatest ratio: the first estimate after the full analysis finds them from
+// the region and from what the build found, without a scan of every record
+// of the domain.
+TEST(ItestCost, TheFirstEstimateAfterAFullAnalysisScansNoDomainsRecords)
+{
+    COMPILE c(nullptr, k_THREE_PATHS_DESIGN);
+    const long scans = c.ite->get_record_scans();
+    c.api->modify_node(c.node("m1"));
+    ASSERT_TRUE(c.update()) << c.ite->get_last_fallback_reason();
+    EXPECT_GT(c.ite->get_estimation_stats().m_domains, 0);
+    EXPECT_EQ(c.ite->get_record_scans() - scans, 0);
+    EXPECT_EQ(c.ite->get_last_comparison().m_slack_diffs, 0);
+    EXPECT_EQ(c.ite->get_last_comparison().m_sr_diffs, 0);
+    EXPECT_DOUBLE_EQ(c.ite->get_figure_of_merit(), c.full_fom());
+}
+
+// o's input moves from r2 to r0, a register that cannot start the
+// clock-to-output paths it now reaches: a full analysis will time the edit.
+// That is found before the removed edge o <- r2 leaves its domains, which
+// would fit the domains' lines only for the full analysis to drop them.
+TEST(ItestCost, AnEditOnlyAFullAnalysisCanTimeFitsNoLine)
+{
+    COMPILE c(nullptr, k_FORK_DESIGN);
+    const long fits = c.ite->get_line_fits();
+    c.reconnect(c.input_from("o", "r2"), c.out("r0"));
+    EXPECT_FALSE(c.update());
+    EXPECT_STREQ(c.ite->get_last_fallback_reason(), "an edit extends a domain over existing edges");
+    EXPECT_EQ(c.ite->get_line_fits() - fits, 0);
+    EXPECT_DOUBLE_EQ(c.ite->get_figure_of_merit(), c.full_fom());
+}
+
 // ------------------------------------------------------------------ latch
 
 // The latch q3 at each of the three places the estimation looks for one:
@@ -679,3 +864,5 @@ TEST(ItestLatch, AnEstimationMeetingALatchIsAFullAnalysis)
         EXPECT_DOUBLE_EQ(c.ite->get_figure_of_merit(), c.full_fom());
     }
 }
+
+}  // namespace itest_edit_records_test

@@ -40,6 +40,8 @@
 #include "itest_designs.h"
 #include "test_compile_setup.h"
 
+namespace itest_edit_rounds_test {
+
 using namespace morv_host;
 
 namespace {
@@ -290,3 +292,5 @@ TEST(ItestEditRounds, EstimatesStayWithinTheBoundsOfAFullAnalysis)
 {
     run_rounds();
 }
+
+}  // namespace itest_edit_rounds_test

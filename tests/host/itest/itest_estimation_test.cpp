@@ -32,6 +32,8 @@
 #include "itest_regions.h"
 #include "test_build.h"
 
+namespace itest_estimation_test {
+
 using namespace morv_host;
 
 namespace {
@@ -210,3 +212,5 @@ TEST(ItestEstimation, RegionsAroundOneChangedNodeMatchAFreshFullAnalysis)
     EXPECT_EQ(totals.sr_diffs[0], 0);
     EXPECT_EQ(totals.sr_diffs[1], 0);
 }
+
+}  // namespace itest_estimation_test

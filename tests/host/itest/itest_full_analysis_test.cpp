@@ -31,6 +31,8 @@
 #include "test_compile_setup.h"
 #include "test_build.h"
 
+namespace itest_full_analysis_test {
+
 using namespace morv_host;
 
 namespace {
@@ -84,7 +86,7 @@ float least_r2(MORV_TIMING_ITE* ite)
     float least = 1.0f;
     for (int d = 0; d < ite->get_num_domains(); ++d) {
         MORV_TIMING_ITE_DOMAIN_INFO* domain = ite->get_domain(d);
-        if (domain->m_edges.empty()) continue;
+        if (domain->m_edge_slack_ratios.empty()) continue;
         ite->compute_sr_lr_approximation_for_domain(domain);
         least = std::min(least, ite->compute_sr_lr_r2(domain));
     }
@@ -149,3 +151,5 @@ TEST(ItestFullAnalysis, MrlPlaced)
 {
     check_family(CDB_FAMILY_MRL, true);
 }
+
+}  // namespace itest_full_analysis_test

@@ -12,6 +12,8 @@
 #include "rammap_rams.h"
 #include "rammap_run.h"
 
+namespace free_ram_count_test {
+
 namespace {
 
 using COUNTS = std::array<int, 4>;
@@ -102,3 +104,5 @@ TEST(FreeRamCount, SetThatFitsNowhereZeroesEveryCounter)
     RAMMAP_RUN too_big(CDB_FAMILY_BRK, rams({{"huge|s0", 17, 1, 1}}), device_from("family 6\nram_kinds 258\n"));
     EXPECT_EQ(counts(too_big.util()), (COUNTS{0, 0, 0, 0}));
 }
+
+}  // namespace free_ram_count_test

@@ -22,6 +22,8 @@
 #include "scripted_slack.h"
 #include "seq_harness.h"
 
+namespace ram_build_test {
+
 namespace {
 
 std::unique_ptr<CDB_ATOM_NETLIST> read_sbox(int family)
@@ -303,3 +305,5 @@ TEST(RamBuild, StateBitsFedBackFromTheRealOutput)
             EXPECT_TRUE(v.equivalent()) << v.describe();
         }
 }
+
+}  // namespace ram_build_test

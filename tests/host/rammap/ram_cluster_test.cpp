@@ -23,6 +23,8 @@
 #include "rammap_run.h"
 #include "scripted_slack.h"
 
+namespace ram_cluster_test {
+
 namespace {
 
 // ---------------------------------------------------------------- helpers
@@ -762,3 +764,5 @@ TEST(RamClusterGrowth, NamedDesignFromTheEnvironment)
 }
 
 }  // namespace
+
+}  // namespace ram_cluster_test

@@ -20,6 +20,8 @@
 #include "rammap_run.h"
 #include "scripted_slack.h"
 
+namespace ram_encoding_growth_test {
+
 namespace {
 
 const int k_families[] = {CDB_FAMILY_BRK, CDB_FAMILY_OBRAN, CDB_FAMILY_ZEPLA};
@@ -160,3 +162,5 @@ TEST(RamEncodingGrowth, BenchmarkDesignsEveryGrownCluster)
             report(design, family, e, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         }
 }
+
+}  // namespace ram_encoding_growth_test

@@ -24,6 +24,8 @@
 #include "ram_encode_check.h"
 #include "rammap_run.h"
 
+namespace ram_encoding_test {
+
 namespace {
 
 const int k_families[] = {CDB_FAMILY_BRK, CDB_FAMILY_ZEPLA, CDB_FAMILY_OBRAN};
@@ -419,3 +421,5 @@ TEST(RamEncoding, HundredBitWideClusterWrittenAndReadBack)
     for (const auto& entry : std::filesystem::directory_iterator("."))
         EXPECT_NE(entry.path().filename().string().rfind("bdds.", 0), 0u) << entry.path();
 }
+
+}  // namespace ram_encoding_test

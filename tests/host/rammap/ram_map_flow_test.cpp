@@ -26,6 +26,8 @@
 #include "rammap_run.h"
 #include "seq_harness.h"
 
+namespace ram_map_flow_test {
+
 namespace {
 
 std::unique_ptr<CDB_ATOM_NETLIST> read_design(int family, const std::string& design)
@@ -284,3 +286,5 @@ TEST(RamMapFlow, TheSlackRatioThresholdFollowsTheAggressiveSwitch)
     }
     cfg_unset("fsyn_ram_map_use_aggressive_srt");
 }
+
+}  // namespace ram_map_flow_test

@@ -17,6 +17,8 @@
 #include "rammap_run.h"
 #include "seq_harness.h"
 
+namespace ram_map_util_test {
+
 namespace {
 
 // Four families: both LUT sizes, both register tests.
@@ -391,3 +393,5 @@ TEST(RamMapUtil, FourInputCarryOutAndChainWireLuts)
         }
     }
 }
+
+}  // namespace ram_map_util_test

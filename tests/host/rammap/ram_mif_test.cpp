@@ -21,6 +21,8 @@
 #include "morv/rammap/morv_ram_mif.h"
 #include "rammap_run.h"
 
+namespace ram_mif_test {
+
 namespace {
 
 std::string file_text(const std::string& path)
@@ -145,3 +147,5 @@ TEST(RamMif, FileNamesCountAcrossProjects)
     EXPECT_EQ(files.back()->name, name);
     EXPECT_EQ(files.back()->kind, 12);
 }
+
+}  // namespace ram_mif_test

@@ -22,6 +22,8 @@
 #include "rammap_run.h"
 #include "seq_harness.h"
 
+namespace ram_place_test {
+
 using namespace morv_host;
 
 namespace {
@@ -198,3 +200,5 @@ TEST(RamStandInPlace, SlicesBeyondABlocksCapacitySpreadOverBlocks)
     std::sort(counts.begin(), counts.end());
     EXPECT_EQ(counts, (std::vector<int>{2, 5}));
 }
+
+}  // namespace ram_place_test

@@ -18,6 +18,8 @@
 #include "rammap_run.h"
 #include "seq_harness.h"
 
+namespace ram_rom_test {
+
 namespace {
 
 constexpr uint64_t k_truth = 0xB4;  // entry a of the slice: bit a
@@ -270,3 +272,5 @@ TEST(RamStandInRom, TablePlannerPicksTheShortestForm)
     EXPECT_EQ(planner.best_select_bits(entries_of(0xFFFFFFFF00000010ull, 6), &lines), 1);
     EXPECT_EQ(lines, 1 + 2 + 2);
 }
+
+}  // namespace ram_rom_test

@@ -22,6 +22,8 @@
 #include "rammap_run.h"
 #include "seq_harness.h"
 
+namespace ram_sbox_test {
+
 namespace {
 
 std::unique_ptr<CDB_ATOM_NETLIST> read_sbox(int family)
@@ -208,3 +210,5 @@ TEST(RamMapUtilSbox, SboxReplacedByRamSlicesIsEquivalent)
             EXPECT_TRUE(v.equivalent()) << v.describe();
         }
 }
+
+}  // namespace ram_sbox_test

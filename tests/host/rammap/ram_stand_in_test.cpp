@@ -18,6 +18,8 @@
 #include "rammap_rams.h"
 #include "rammap_run.h"
 
+namespace ram_stand_in_test {
+
 namespace {
 
 std::string device_file_error(const std::string& text)
@@ -187,3 +189,5 @@ TEST(RamStandInAtoms, SliceInfoAndRenameFlagKeptWithTheAtom)
         EXPECT_EQ(again, shorter);
     }
 }
+
+}  // namespace ram_stand_in_test

@@ -17,6 +17,8 @@
 #include "log_capture.h"
 #include "bdd_syn_fixture.h"
 
+namespace bdd_syn_test {
+
 using namespace bdd_syn_test;
 
 namespace {
@@ -602,3 +604,5 @@ TEST(BddSyn, TheBranchesFreeAnInputOfEverySettingAndCommitMasksTheirWay)
     }
     std::remove("scores.blif");
 }
+
+}  // namespace bdd_syn_test

@@ -19,6 +19,8 @@
 #include "resyn_test_support.h"
 #include "test_build.h"
 
+namespace resyn_commit_test {
+
 using namespace resyn_test;
 
 namespace {
@@ -450,3 +452,5 @@ TEST(ResynFamily, UvoOffersThreeInputsBesideARegisterDataPortAndFourInputRootsAr
     r.mark_node(z);
     EXPECT_TRUE(z->test_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB));
 }
+
+}  // namespace resyn_commit_test

@@ -7,6 +7,8 @@
 #include "log_capture.h"
 #include "resyn_test_support.h"
 
+namespace resyn_division_test {
+
 using namespace resyn_test;
 
 namespace {
@@ -349,3 +351,5 @@ TEST(ResynAccept4, ReversedCofactorMaskOfInputZeroInAFourInputLut)
         EXPECT_EQ(mask, swap ? 0x5555u : 0xAAAAu) << swap;
     }
 }
+
+}  // namespace resyn_division_test

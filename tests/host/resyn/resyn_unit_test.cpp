@@ -9,6 +9,8 @@
 #include "cfg/cfg.h"
 #include "resyn_test_support.h"
 
+namespace resyn_unit_test {
+
 using namespace resyn_test;
 
 namespace {
@@ -823,3 +825,5 @@ TEST(ResynEval, InputAreaIsTheShareOfTheInputsLeftInTheCone)
     EXPECT_DOUBLE_EQ(input_area, 0.5);
     EXPECT_DOUBLE_EQ(area, 1.5);
 }
+
+}  // namespace resyn_unit_test

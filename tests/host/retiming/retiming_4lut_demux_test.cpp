@@ -6,6 +6,8 @@
 #include "cdb/cdb_types.h"
 #include "retiming_4lut_bench.h"
 
+namespace retiming_4lut_demux_test {
+
 namespace {
 
 void expect_equivalent(const CDB_ATOM_NETLIST& before, RTM4_RUN& run, const std::string& tag)
@@ -191,3 +193,5 @@ TEST(Retiming4LutDemux, ConstantGeneratorSharedByTwoMuxes)
     EXPECT_EQ(zero->get_my_node()->get_lutmask().get_value() & 0xffff, 0u);
     expect_equivalent(*before, run, "shared_generator");
 }
+
+}  // namespace retiming_4lut_demux_test

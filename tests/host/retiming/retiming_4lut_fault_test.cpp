@@ -9,6 +9,8 @@
 
 #include "retiming_4lut_bench.h"
 
+namespace retiming_4lut_fault_test {
+
 namespace {
 
 using BUILD = std::function<std::unique_ptr<CDB_ATOM_NETLIST>()>;
@@ -361,3 +363,5 @@ TEST(Retiming4LutFaults, InverterAndBufferCells)
     EXPECT_EQ(inverter->get_lutmask().get_value() & 0xffff, 0x5555u);
     EXPECT_TRUE(run.rtm().is_inverter_lut(inverter));
 }
+
+}  // namespace retiming_4lut_fault_test

@@ -25,6 +25,8 @@
 #include "seq_harness.h"
 #include "test_build.h"
 
+namespace retiming_4lut_seq_test {
+
 namespace {
 
 using RUN_4LUT = RETIMING_SEQ_RUN<TEST_RETIMING_4LUT_LEAF>;
@@ -129,3 +131,5 @@ TEST(Retiming4LutSeq, FourPassesOnGeneratedAndBundledNetlistsStayEquivalent)
     EXPECT_GT(totals.demuxed, 0);
     EXPECT_EQ(totals.equivalent, totals.netlists);
 }
+
+}  // namespace retiming_4lut_seq_test

@@ -6,6 +6,8 @@
 #include "morv/core/morv_setting_ids.h"
 #include "retiming_6lut_bench.h"
 
+namespace retiming_6lut_demux_test {
+
 namespace {
 
 using BUILD = std::function<void(RTM6_NET&)>;
@@ -165,3 +167,5 @@ TEST(Retiming6LutMux, DemuxerHonoursTheNoDemuxOption)
     EXPECT_TRUE(RTM6_NET::in(r0, DB_CLOCK_ENABLE)->is_connected());
     EXPECT_FALSE(RTM6_NET::in(r1, DB_CLOCK_ENABLE)->is_connected());
 }
+
+}  // namespace retiming_6lut_demux_test

@@ -8,6 +8,8 @@
 
 #include "retiming_6lut_bench.h"
 
+namespace retiming_6lut_edit_test {
+
 namespace {
 
 using BUILD = std::function<void(RTM6_NET&)>;
@@ -253,3 +255,5 @@ TEST(Retiming6LutEdit, SloadPushDuplicatesTheLutOnce)
     const SEQ_VERDICT v = check(b, run, "rtm6_sload_push");
     EXPECT_TRUE(v.equivalent()) << v.describe();
 }
+
+}  // namespace retiming_6lut_edit_test

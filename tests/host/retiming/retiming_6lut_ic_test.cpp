@@ -8,6 +8,8 @@
 #include "log_capture.h"
 #include "retiming_6lut_bench.h"
 
+namespace retiming_6lut_ic_test {
+
 namespace {
 
 using BUILD = std::function<void(RTM6_NET&)>;
@@ -181,3 +183,5 @@ TEST(Retiming6LutIc, ShareAlePairWithTwoInputsOnOneFails)
     EXPECT_FALSE(run.rtm().create_input_registers(run.find("c0"), reg, carry, share));
     EXPECT_TRUE(run.rtm().get_planned_iterms().empty());
 }
+
+}  // namespace retiming_6lut_ic_test

@@ -12,6 +12,8 @@
 #include "cut/cut_block_util.h"
 #include "morv/timing/morv_timing.h"
 
+namespace retiming_6lut_query_test {
+
 namespace {
 
 std::unique_ptr<CDB_ATOM_NETLIST> build(const std::function<void(RTM6_NET&)>& b)
@@ -251,3 +253,5 @@ TEST(Retiming6LutQuery, FaninConeOfLuts)
     run.rtm().collect_fanin_cone(run.find("l2"), DB_DATA_A, cone, 0);
     EXPECT_EQ(cone.size(), 2u);  // l1 and l0, not the register
 }
+
+}  // namespace retiming_6lut_query_test

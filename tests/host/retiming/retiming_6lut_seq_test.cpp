@@ -18,6 +18,8 @@
 #include "scripted_slack.h"
 #include "test_build.h"
 
+namespace retiming_6lut_seq_test {
+
 namespace {
 
 // Counts what the engine asks of the branch.
@@ -149,3 +151,5 @@ INSTANTIATE_TEST_SUITE_P(Families, Retiming6LutSeq,
                          [](const ::testing::TestParamInfo<int>& family) {
                              return std::string(cdb_get_family_info(family.param)->name);
                          });
+
+}  // namespace retiming_6lut_seq_test

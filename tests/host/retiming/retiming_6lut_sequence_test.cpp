@@ -11,6 +11,8 @@
 #include "seq_gen.h"
 #include "test_build.h"
 
+namespace retiming_6lut_sequence_test {
+
 namespace {
 
 int netlist_count()
@@ -147,3 +149,5 @@ TEST(Retiming6LutHookSequences, EveryResultIsProvedEquivalent)
     EXPECT_GT(forward, 0);
     EXPECT_GT(demuxed, 0);
 }
+
+}  // namespace retiming_6lut_sequence_test

@@ -22,6 +22,8 @@
 #include "seq_harness.h"
 #include "test_build.h"
 
+namespace retiming_core_seq_test {
+
 namespace {
 
 using namespace morv_host;
@@ -172,3 +174,5 @@ TEST(RetimingCoreSeq, TheHostHearsOfRetimedRegistersOncePerModifyingIteration)
     EXPECT_EQ(plain.leaf().counts().pushes, 0);
     EXPECT_EQ(plain.retimed_notes(), 0);
 }
+
+}  // namespace retiming_core_seq_test

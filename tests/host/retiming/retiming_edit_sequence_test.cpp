@@ -30,6 +30,8 @@
 #include "seq_harness.h"
 #include "test_build.h"
 
+namespace retiming_edit_sequence_test {
+
 namespace {
 
 using namespace morv_host;
@@ -281,3 +283,5 @@ INSTANTIATE_TEST_SUITE_P(Families, RetimingEditSequences, ::testing::ValuesIn(k_
                          [](const ::testing::TestParamInfo<int>& family) {
                              return std::string(cdb_get_family_info(family.param)->name);
                          });
+
+}  // namespace retiming_edit_sequence_test

@@ -14,6 +14,8 @@
 #include "log_capture.h"
 #include "retiming_6lut_bench.h"
 
+namespace retiming_family_test {
+
 namespace {
 
 MORV_PARAMETER_MAP params_of(const std::string& text)
@@ -283,3 +285,5 @@ TEST(RetimingFamilyCells, AnInvertedConstantFlipsWithoutACell)
     EXPECT_TRUE(b->is_vcc());
     EXPECT_EQ(run.netlist().get_node_count(), nodes);
 }
+
+}  // namespace retiming_family_test

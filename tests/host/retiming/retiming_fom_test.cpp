@@ -20,6 +20,8 @@
 #include "scripted_slack.h"
 #include "test_compile_setup.h"
 
+namespace retiming_fom_test {
+
 namespace {
 
 using namespace morv_host;
@@ -84,3 +86,5 @@ TEST_F(RetimingObject, FigureOfMeritOnFriscMatchesTheSlackRatiosAndIgnoresAnUnti
     // Also the criticality part alone, which the figure's integer part could hide.
     EXPECT_LT(std::fabs(criticality_without - criticality), 0.01 * criticality);
 }
+
+}  // namespace retiming_fom_test

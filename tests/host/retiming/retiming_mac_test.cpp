@@ -31,6 +31,8 @@
 #include "seq_harness.h"
 #include "test_files.h"
 
+namespace retiming_mac_test {
+
 namespace {
 
 template <typename FAMILY>
@@ -117,7 +119,7 @@ bool output_registered(const CDB_ATOM_NODE* mac)
     return CUT_MAC_UTIL::is_output_port_registered(mac, DB_DATA_OUT);
 }
 
-int count_registers(const CDB_ATOM_NETLIST& netlist)
+int count_register_outputs(const CDB_ATOM_NETLIST& netlist)
 {
     int n = 0;
     for (CDB_ATOM_NODE* node : netlist) n += node->get_output_term_by_type(DB_REG_OUT) != nullptr ? 1 : 0;
@@ -249,12 +251,12 @@ TEST_F(RetimingMac, BackwardFromThePackedOutputRegister)
     MAC_CASE<MORV_RETIMING_BRK> brk(o);
     brk.leaf().prepare(true);
     brk.leaf().permissive();
-    const int registers = count_registers(brk.run.netlist());
+    const int registers = count_register_outputs(brk.run.netlist());
     ASSERT_EQ(brk.leaf().mac_backward_push(brk.node("d_o")), 1);
     EXPECT_FALSE(output_registered(brk.node("d_o")));
     EXPECT_TRUE(output_registered(brk.node("d_m0")));
     EXPECT_TRUE(output_registered(brk.node("d_m1")));
-    EXPECT_EQ(count_registers(brk.run.netlist()), registers);
+    EXPECT_EQ(count_register_outputs(brk.run.netlist()), registers);
     brk.expect_equivalent("mac_brk_back_packed");
 
     // OBRAN: started at a multiplier nothing happens; at the output block
@@ -267,7 +269,7 @@ TEST_F(RetimingMac, BackwardFromThePackedOutputRegister)
     ASSERT_EQ(obran.leaf().mac_backward_push(obran.node("d_o")), 1);
     EXPECT_FALSE(output_registered(obran.node("d_o")));
     EXPECT_FALSE(output_registered(obran.node("d_m0")));
-    EXPECT_GT(count_registers(obran.run.netlist()), registers);
+    EXPECT_GT(count_register_outputs(obran.run.netlist()), registers);
     obran.expect_equivalent("mac_obran_back_packed");
 }
 
@@ -573,3 +575,5 @@ TEST_F(RetimingMac, IterationsPushThroughTheBlock)
 }
 
 }  // namespace
+
+}  // namespace retiming_mac_test

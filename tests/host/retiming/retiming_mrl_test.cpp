@@ -26,6 +26,8 @@
 #include "test_build.h"
 #include "test_files.h"
 
+namespace retiming_mrl_test {
+
 namespace {
 
 class MRL_LEAF : public TEST_RETIMING_BRANCH_LEAF<MORV_RETIMING_MRL>
@@ -697,3 +699,5 @@ TEST(RetimingMrlSample, PassesPushAcrossHsaddersAndStayEquivalent)
     std::printf("RTM-MRL sample: pushes %d, across hsadders %d\n", run.leaf().m_pushes, run.leaf().m_hsadder_pushes);
     EXPECT_GT(run.leaf().m_hsadder_pushes, 0);
 }
+
+}  // namespace retiming_mrl_test

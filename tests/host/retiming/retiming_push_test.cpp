@@ -23,6 +23,8 @@
 #include "seq_gen.h"
 #include "seq_harness.h"
 
+namespace retiming_push_test {
+
 namespace {
 
 using namespace morv_host;
@@ -275,6 +277,22 @@ TEST(RetimingPush, SplitsIntoTwoAndFourCopiesButNeverFive)
     }
 }
 
+// Counting the copies stops where the split is refused: six registers
+// under six enables are read, however many more the cell loads.
+TEST(RetimingPush, RefusedSplitReadsRegistersOnlyUpToTheLimit)
+{
+    for (int classes : {6, 40, 400}) {
+        RUN run(split_blif(classes, false));
+        run.give_enables(classes);
+        PUSH_TEST_LEAF& rtm = *run.m_rtm;
+        const size_t nodes = run.netlist().get_node_count();
+        rtm.queue_split(run.node("n"));
+        EXPECT_EQ(rtm.split_nodes(), 0) << classes;
+        EXPECT_EQ(rtm.get_split_fanouts_read(), 6) << classes;
+        EXPECT_EQ(run.netlist().get_node_count(), nodes) << classes;
+    }
+}
+
 TEST(RetimingPush, DontTouchOutputsAndCarryCellsAreNotSplit)
 {
     RUN run(split_blif(2, false));
@@ -402,3 +420,5 @@ TEST(RetimingPush, ChainCellsQueuedForSplitAreLeftAlone)
     }
     EXPECT_GT(chain_cells, 0);
 }
+
+}  // namespace retiming_push_test

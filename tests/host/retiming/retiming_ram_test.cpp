@@ -24,6 +24,8 @@
 #include "seq_gen.h"
 #include "seq_harness.h"
 
+namespace retiming_ram_test {
+
 namespace {
 
 // The 6-LUT test leaf with the inverter count the shared runner reads.
@@ -479,3 +481,5 @@ TEST_F(RetimingRam, AtomsOfOneLogicalRamAreOneSliceUnpackedOnce)
     EXPECT_TRUE(leaf.get_ram_slices().empty());
     EXPECT_FALSE(leaf.is_ram_output_critical(rams[0]));
 }
+
+}  // namespace retiming_ram_test

@@ -22,6 +22,8 @@
 #include "seq_harness.h"
 #include "test_build.h"
 
+namespace retiming_ref_leaf_test {
+
 namespace {
 
 using namespace morv_host;
@@ -343,3 +345,5 @@ TEST(RetimingRefLeaf, UnitDelaySlacksMarkTheDeepestPathCritical)
     LEAF_RUN run(read_blif(k_small));
     EXPECT_EQ(deepest_lut_path(run.netlist()), 2);
 }
+
+}  // namespace retiming_ref_leaf_test

@@ -11,6 +11,8 @@
 #include "retiming_4lut_bench.h"
 #include "retiming_6lut_bench.h"
 
+namespace retiming_register_origin_test {
+
 namespace {
 
 template <typename NET, typename RUN, uint64_t AND_MASK>
@@ -76,3 +78,5 @@ TYPED_TEST(RetimingRegisterOrigin, NewRegistersStandForThePushedOneOnlyUntilTheD
     const SEQ_VERDICT verdict = seq_check(*before, run.netlist(), "origin", true, 200);
     EXPECT_TRUE(verdict.equivalent()) << verdict.describe();
 }
+
+}  // namespace retiming_register_origin_test

@@ -21,6 +21,8 @@
 #include "seq_harness.h"
 #include "test_files.h"
 
+namespace retiming_single_step_test {
+
 namespace {
 
 template <typename FAMILY>
@@ -239,3 +241,5 @@ TEST(RetimingSingleStep, DspStepsNeedMacRetiming)
     EXPECT_EQ(operations_of(log.lines()), 2);
     on.expect_equivalent("single_dsp_forward");
 }
+
+}  // namespace retiming_single_step_test

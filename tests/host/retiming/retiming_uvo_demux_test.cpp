@@ -21,6 +21,8 @@
 #include "test_files.h"
 #include "uvo_net.h"
 
+namespace retiming_uvo_demux_test {
+
 namespace {
 
 class UVO_DEMUX_LEAF : public MORV_RETIMING_UVO
@@ -310,3 +312,5 @@ TEST(RetimingUvoDemuxDesign, SampleDesignIsTheGeneratorsOwn)
     if (std::getenv("MORV_WRITE_DESIGNS") != nullptr) write_file(path, text);
     EXPECT_TRUE(slurp(path) == text) << path << " is stale: rerun with MORV_WRITE_DESIGNS=1";
 }
+
+}  // namespace retiming_uvo_demux_test

@@ -25,6 +25,8 @@
 #include "test_files.h"
 #include "uvo_net.h"
 
+namespace retiming_uvo_test {
+
 namespace {
 
 class UVO_LEAF : public MORV_RETIMING_UVO
@@ -495,3 +497,5 @@ TEST(RetimingUvo, RegisterOnOutputPowersUpAtOneWithoutTouchingOtherFunctions)
     EXPECT_EQ(inverter->get_lutmask().get_value() & 0xffff, 0x5555u);
     EXPECT_EQ(UVO_NET::comb(inverter)->get_number_of_fanout(), readers);
 }
+
+}  // namespace retiming_uvo_test

@@ -16,6 +16,8 @@
 #include "rtm_test_run.h"
 #include "seq_harness.h"
 
+namespace rtm_demuxer_test {
+
 namespace {
 
 const int k_modes[] = {3, 5, 7, 25, 27, 29, 31};
@@ -278,3 +280,5 @@ INSTANTIATE_TEST_SUITE_P(Modes, RtmDemuxerEquivalence, ::testing::ValuesIn(k_mod
                          });
 
 }  // namespace
+
+}  // namespace rtm_demuxer_test

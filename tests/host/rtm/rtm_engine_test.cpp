@@ -20,6 +20,8 @@
 #include "seq_harness.h"
 #include "tdc/tdc_accessories.h"
 
+namespace rtm_engine_test {
+
 namespace {
 
 using NETLIST_BUILDER = std::function<std::unique_ptr<CDB_ATOM_NETLIST>()>;
@@ -548,3 +550,5 @@ TEST(RtmEngineParameters, DefaultsFillOnlyWhatTheStringLeftUnset)
 }
 
 }  // namespace
+
+}  // namespace rtm_engine_test

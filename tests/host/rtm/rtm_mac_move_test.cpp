@@ -29,6 +29,8 @@
 #include "rtm_test_run.h"
 #include "seq_harness.h"
 
+namespace rtm_mac_move_test {
+
 namespace {
 
 using DESIGN_EDIT = std::function<void(CDB_ATOM_NETLIST&)>;
@@ -640,3 +642,5 @@ TEST_F(RtmMacSlot, StrayEnableKeepsItsSlot)
 }
 
 }  // namespace
+
+}  // namespace rtm_mac_move_test

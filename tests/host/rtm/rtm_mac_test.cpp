@@ -17,6 +17,8 @@
 
 #include "rtm_test_run.h"
 
+namespace rtm_mac_test {
+
 namespace {
 
 SEQ_GEN_OPTIONS plain_options()
@@ -387,3 +389,5 @@ TEST_F(RtmMacPack, Refusals)
     EXPECT_EQ(op.m_failure_reason, MORV_RTM_NO_MAC_SECONDARY_SIGNAL);
     EXPECT_TRUE(op.m_regs_to_pack.empty());
 }
+
+}  // namespace rtm_mac_test

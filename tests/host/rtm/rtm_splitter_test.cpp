@@ -17,6 +17,8 @@
 #include "rtm_test_run.h"
 #include "seq_harness.h"
 
+namespace rtm_splitter_test {
+
 namespace {
 
 // What a fanout of the split cell "sx" is.
@@ -204,6 +206,20 @@ TEST_F(RtmSplitter, NodesLeftAlone)
     EXPECT_EQ(m_splitter->run({99999}), 0);
 }
 
+// A cell over the limit is refused before its registers are sorted: with
+// thousands of registers under as many controls the sorting alone would
+// compare each register with every other.
+TEST_F(RtmSplitter, CellOverTheLimitIsRefusedBeforeItsRegistersAreSorted)
+{
+    make({{FANOUT::DATA, 0}, {FANOUT::DATA, 1}, {FANOUT::DATA, 2}, {FANOUT::DATA, 3}, {FANOUT::DATA, 0}});
+    EXPECT_EQ(split(), 0);
+    EXPECT_EQ(m_splitter->get_registers_sorted(), 0);
+    // Four clusters (the LUT fanout is cluster 0): the cell and three copies.
+    make({{FANOUT::DATA, 0}, {FANOUT::DATA, 1}, {FANOUT::DATA, 2}, {FANOUT::LUT, -1}});
+    EXPECT_EQ(split(), 3);
+    EXPECT_EQ(m_splitter->get_registers_sorted(), 3);
+}
+
 // A synchronous-data fanout is a register fanout only while the load is on
 // for ever; otherwise it joins the plain LUT fanout in cluster 0.
 TEST_F(RtmSplitter, SynchronousDataCountsOnlyWhileLoading)
@@ -216,3 +232,5 @@ TEST_F(RtmSplitter, SynchronousDataCountsOnlyWhileLoading)
 }
 
 }  // namespace
+
+}  // namespace rtm_splitter_test

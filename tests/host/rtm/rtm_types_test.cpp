@@ -8,6 +8,8 @@
 #include "morv/rtm/morv_rtm_types.h"
 #include "rtm_test_run.h"
 
+namespace rtm_types_test {
+
 namespace {
 
 // Two plain registers r0 and r1 whose enables the cases rewire, plus a
@@ -247,3 +249,5 @@ TEST_F(RtmTypes, OperationRegistersAndInitialConditions)
 }
 
 }  // namespace
+
+}  // namespace rtm_types_test

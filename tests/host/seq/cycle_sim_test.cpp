@@ -23,6 +23,8 @@
 #include "seq_gen.h"
 #include "test_build.h"
 
+namespace cycle_sim_test {
+
 namespace {
 
 // Just enough BLIF: .inputs, .outputs, .names with cubes, .latch with init 0.
@@ -899,3 +901,5 @@ TEST(CycleSim, SmallDspMatchesItsModelOverEveryStateAndRow)
 }
 
 }  // namespace
+
+}  // namespace cycle_sim_test

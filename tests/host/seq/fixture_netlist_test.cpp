@@ -16,6 +16,8 @@
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"
 
+namespace fixture_netlist_test {
+
 namespace {
 
 class FixtureNetlist : public ::testing::TestWithParam<int>
@@ -202,3 +204,5 @@ TEST_P(FixtureNetlist, BoundaryPortsPassTheirSignalOnAndAreWhatTheHostSees)
 
 INSTANTIATE_TEST_SUITE_P(BothLogFamilies, FixtureNetlist, ::testing::Values(CDB_FAMILY_BRK, CDB_FAMILY_MRL),
                          [](const auto& p) { return p.param == CDB_FAMILY_BRK ? "BRK" : "MRL"; });
+
+}  // namespace fixture_netlist_test

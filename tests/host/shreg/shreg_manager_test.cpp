@@ -30,6 +30,8 @@
 #include "shreg_gen.h"
 #include "test_files.h"
 
+namespace shreg_manager_test {
+
 namespace {
 
 class SHREG_RUN
@@ -525,3 +527,5 @@ TEST(ShiftRegManager, AnOffsetZeroShiftRegisterIsMeasuredButNotReduced)
         EXPECT_TRUE(v.equivalent()) << length << ": " << v.describe();
     }
 }
+
+}  // namespace shreg_manager_test

@@ -33,6 +33,8 @@
 #include "test_build.h"
 #include "test_compile_setup.h"
 
+namespace optimal_skews_test {
+
 using namespace morv_host;
 
 namespace {
@@ -345,3 +347,5 @@ TEST(OptimalSkews, DISABLED_FiguresPerDesign)
                             bound, retiming_bound, lower_bound);
             }
 }
+
+}  // namespace optimal_skews_test

@@ -8,6 +8,8 @@
 #include "bdd/bdd_jbdd.h"
 #include "bdd_truth_table.h"
 
+namespace bdd_corner_test {
+
 using namespace bdd_test;
 
 namespace {
@@ -137,3 +139,5 @@ TEST_F(BddCornerTest, DotFormNamesEveryFunctionAndBothLeaves)
 }
 
 }  // namespace
+
+}  // namespace bdd_corner_test

@@ -11,6 +11,8 @@
 #include "bdd_truth_table.h"
 #include "msg/msg.h"
 
+namespace bdd_memory_test {
+
 using namespace bdd_test;
 
 namespace {
@@ -147,3 +149,5 @@ TEST(BddMemoryTest, EmptyHandles)
 }
 
 }  // namespace
+
+}  // namespace bdd_memory_test

@@ -10,6 +10,8 @@
 #include "bdd/bdd_jbdd.h"
 #include "bdd_truth_table.h"
 
+namespace bdd_ops_test {
+
 using namespace bdd_test;
 
 namespace {
@@ -254,3 +256,5 @@ TEST_F(BddOpsTest, CutNodeOrderFollowsTheGraphNotTheNodeNumbers)
 }
 
 }  // namespace
+
+}  // namespace bdd_ops_test

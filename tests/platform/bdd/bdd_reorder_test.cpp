@@ -11,6 +11,8 @@
 #include "bdd_truth_table.h"
 #include "msg/msg.h"
 
+namespace bdd_reorder_test {
+
 using namespace bdd_test;
 
 namespace {
@@ -224,3 +226,5 @@ TEST(BddCacheTest, AnOperationAfterASwapNeverAnswersFromFreedNodes)
 }
 
 }  // namespace
+
+}  // namespace bdd_reorder_test

@@ -9,6 +9,8 @@
 #include "cdb/cdb_atom_netlist.h"
 #include "hdb/hdb_action_pt_instance.h"
 
+namespace bpm_test {
+
 namespace {
 
 // Two LUTs, the first in partition 1, and two ports.
@@ -251,3 +253,5 @@ TEST(BpmTest, SavedStateKeepsPortKindsTreesAndPartitions)
 }
 
 }  // namespace
+
+}  // namespace bpm_test

@@ -14,6 +14,8 @@
 #include "dev/dev_device.h"
 #include "msg/msg.h"
 
+namespace block_util_test {
+
 namespace {
 
 struct BLOCKS
@@ -339,3 +341,5 @@ TEST(CdbLocation, LocationIndexFieldsAndPlaceBlock)
     EXPECT_EQ(blk->sub, 1);
     EXPECT_FALSE(n->get_location_index(nullptr, &loc));
 }
+
+}  // namespace block_util_test

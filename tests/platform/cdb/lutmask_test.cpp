@@ -5,6 +5,8 @@
 
 #include "cdb/cdb_atom_netlist.h"
 
+namespace lutmask_test {
+
 namespace {
 
 // Reference: evaluate a mask as a function of its inputs.
@@ -348,3 +350,5 @@ TEST(CdbEvaluate, SharedAdderOutputsOverEveryInputRow)
     std::unique_ptr<CDB_ATOM_NODE> comb(cdb_create_atom(CDB_FAMILY_MRL, CDB_KIND_LCELL_COMB, nullptr));
     EXPECT_EQ(comb->get_evaluate_input_port(CDB_ATOM_NODE::EVALUATE_CARRY_SLOT), DB_CARRY_IN);
 }
+
+}  // namespace lutmask_test

@@ -8,6 +8,8 @@
 #include "cdb_test_netlist.h"
 #include "msg/msg.h"
 
+namespace netlist_test {
+
 namespace {
 
 struct NET
@@ -653,3 +655,5 @@ TEST(CdbNetlist, SlotsPastTheirLimitAreRefused)
     delete past;
     delete ram;
 }
+
+}  // namespace netlist_test

@@ -12,6 +12,8 @@
 
 #include "cfg/cfg_known_keys.h"
 
+namespace cfg_known_keys_test {
+
 namespace {
 
 std::string slurp(const std::filesystem::path& path)
@@ -136,3 +138,5 @@ TEST(CfgKnownKeys, ValuesAreCheckedByTheirKeysKind)
 }
 
 }  // namespace
+
+}  // namespace cfg_known_keys_test

@@ -4,6 +4,8 @@
 
 #include "cfg/cfg.h"
 
+namespace cfg_test {
+
 namespace {
 
 class CfgTest : public ::testing::Test
@@ -85,3 +87,5 @@ TEST_F(CfgTest, ValuePointerSurvivesOtherInsertions)
 }
 
 }  // namespace
+
+}  // namespace cfg_test

@@ -8,6 +8,8 @@
 #include "hdb/hdb_action_pt_instance.h"
 #include "idu/idu_partition_manager.h"
 
+namespace cmp_facade_test {
+
 namespace {
 
 TEST(CmpFacadeTest, ChainFromFacadeToNetlistAndBrokenLinks)
@@ -97,3 +99,5 @@ TEST(CmpFacadeReport, TablesOfTheCurrentFolder)
     rdb_print_table(out, *table);
     EXPECT_EQ(out.str(), "Fitter Stats\nNET | N   | NOTE\n    | -12 | why\n");
 }
+
+}  // namespace cmp_facade_test

@@ -9,6 +9,8 @@
 #include "../timing_test_circuit.h"
 #include "../timing_test_tables.h"
 
+namespace csu_table_timing_model_test {
+
 namespace {
 
 using MODEL = CSU_TABLE_TIMING_MODEL<CSU_ATOM_NETLIST_TYPES>;
@@ -91,3 +93,5 @@ TEST_F(CsuTableTimingModel, WithoutASourceOrTablesEveryConnectionGetsTheConstant
     EXPECT_FALSE(other_family.initialize(DEV_FAMILY_ZEPLA, 0, false, true, false));
     EXPECT_EQ(other_family.get_ic_timing_data_size(), 0);
 }
+
+}  // namespace csu_table_timing_model_test

@@ -13,6 +13,8 @@
 #include "hdb/hdb_instance_name.h"
 #include "msg/msg.h"
 
+namespace morlin_legality_test {
+
 namespace {
 
 // The mask of one input k: rows whose bit k is set.
@@ -238,3 +240,5 @@ TEST(MorlinLegality, LatchCellIsLegalWhileItsDescriptionMatchesItsMaskAndDataInp
     EXPECT_FALSE(CUT_ATOM_MORLIN_LEGALIZER::is_latch_description_current(latch));
     EXPECT_FALSE(CUT_ATOM_MORLIN_LEGALIZER::is_latch_description_current(n.make(CDB_KIND_LCELL_COMB, "plain")));
 }
+
+}  // namespace morlin_legality_test

@@ -10,6 +10,8 @@
 
 #include "dev/dev_device.h"
 
+namespace dev_device_file_test {
+
 namespace {
 
 std::string write_file(const std::string& name, const std::string& text)
@@ -128,3 +130,5 @@ TEST(DevDeviceFile, PathsThatAreNotReadableFiles)
 }
 
 }  // namespace
+
+}  // namespace dev_device_file_test

@@ -5,6 +5,8 @@
 
 #include "dev/dev_device.h"
 
+namespace dev_device_test {
+
 namespace {
 const int ALL_FAMILIES[] = {6, 9, 10, 24, 34, 35, 41, 42, 47};
 }  // namespace
@@ -89,3 +91,5 @@ TEST(DevDevice, CurrentDeviceDrivesTheSharedRoutingDelay)
     DMGR_UTILITY::set_current_device(nullptr);
     EXPECT_EQ(DMGR_UTILITY::get_current_device()->get_family(), DEV_FAMILY_BRENNOCK);
 }
+
+}  // namespace dev_device_test

@@ -9,6 +9,8 @@
 
 #include "fio/fio.h"
 
+namespace fio_test {
+
 TEST(FioTest, ExistsAndRemoveIfExists)
 {
     FIO_PATH path("fio_test_file.txt");
@@ -139,3 +141,5 @@ TEST(FioTest, NulBytesEndATextReadAtTheirLine)
     EXPECT_FALSE(fio_read_user_file("/dev/zero", text, error, &nul_line));
     EXPECT_EQ(nul_line, 0);
 }
+
+}  // namespace fio_test

@@ -5,6 +5,8 @@
 #include "cfg/cfg.h"
 #include "gen/gen.h"
 
+namespace gen_test {
+
 namespace {
 
 TEST(GenTest, ElapsedTimeFormat)
@@ -105,3 +107,5 @@ TEST(GenTest, EnumFlagWord)
 }
 
 }  // namespace
+
+}  // namespace gen_test

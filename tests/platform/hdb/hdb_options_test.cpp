@@ -6,6 +6,8 @@
 #include "hdb/hdb_instance_name.h"
 #include "hdb/hdb_options.h"
 
+namespace hdb_options_test {
+
 namespace {
 
 TEST(HdbOptionsTest, AbsentIsDistinctFromEveryValue)
@@ -128,3 +130,5 @@ TEST(HdbActionPointTest, NameManagerAndSourceFiles)
 }
 
 }  // namespace
+
+}  // namespace hdb_options_test

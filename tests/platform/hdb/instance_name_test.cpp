@@ -2,6 +2,8 @@
 
 #include "hdb/hdb_instance_name.h"
 
+namespace instance_name_test {
+
 namespace {
 
 TEST(HdbNames, PathsBelowAndToTheRoot)
@@ -56,3 +58,5 @@ TEST(HdbNames, RemoveActionPointPath)
 }
 
 }  // namespace
+
+}  // namespace instance_name_test

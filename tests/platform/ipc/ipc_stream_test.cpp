@@ -11,6 +11,8 @@
 
 #include "ipc/ipc_stream.h"
 
+namespace ipc_stream_test {
+
 namespace {
 
 struct PAIR
@@ -136,3 +138,5 @@ TEST(IpcStream, SessionFileIsTruncatedAndHeldByOneWriter)
     EXPECT_FALSE(second.create_file("no/such/folder/file", &error));
     std::remove(path.c_str());
 }
+
+}  // namespace ipc_stream_test

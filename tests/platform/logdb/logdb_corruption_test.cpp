@@ -22,6 +22,8 @@ extern "C" const char* __asan_default_options()
 }
 #endif
 
+namespace logdb_corruption_test {
+
 namespace {
 
 struct SAMPLE
@@ -185,3 +187,5 @@ TEST(LogdbCorruption, TwoThousandDamagedCopiesAreRefused)
         EXPECT_EQ(r.records, before) << "copy " << copy;
     }
 }
+
+}  // namespace logdb_corruption_test

@@ -15,6 +15,8 @@
 #include "logdb/logdb_text.h"
 #include "logdb_sample.h"
 
+namespace logdb_file_test {
+
 namespace {
 
 std::vector<LOGDB_FSYN_LOG_ENTRY_OWNER> sample_records()
@@ -312,3 +314,5 @@ TEST(LogdbFile, FileSystemMoveReplacesOnlyWhenAsked)
     EXPECT_EQ(text, "a");
     EXPECT_FALSE(FIO_FILE_SYSTEM::move(FIO_PATH("move_from.kas"), FIO_PATH("move_to.kas"), true, false));
 }
+
+}  // namespace logdb_file_test

@@ -6,6 +6,8 @@
 
 #include "mem/mem.h"
 
+namespace mem_test {
+
 namespace {
 
 struct TEST_TAG
@@ -116,3 +118,5 @@ TEST(MemTest, RawBlocksAreAligned)
 }
 
 }  // namespace
+
+}  // namespace mem_test

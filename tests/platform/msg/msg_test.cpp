@@ -3,6 +3,8 @@
 #include "mem/mem.h"
 #include "msg/msg.h"
 
+namespace msg_test {
+
 namespace {
 
 class MsgTest : public ::testing::Test
@@ -178,3 +180,5 @@ TEST_F(MsgTest, DebugChannelTakesTextAsData)
 }
 
 }  // namespace
+
+}  // namespace msg_test

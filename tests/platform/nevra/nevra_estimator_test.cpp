@@ -17,6 +17,8 @@
 #include "../timing_test_circuit.h"
 #include "../timing_test_tables.h"
 
+namespace nevra_estimator_test {
+
 namespace {
 
 using MODEL = CSU_TABLE_TIMING_MODEL<CSU_ATOM_NETLIST_TYPES>;
@@ -202,3 +204,5 @@ TEST_F(NevraEstimator, TheDumpListsEveryConnectionAndTheFigureOfMerit)
     std::remove("nevra_dump_test.txt");
     EXPECT_FALSE(estimator.dump_timing_data("no_such_folder/dump.txt"));
 }
+
+}  // namespace nevra_estimator_test

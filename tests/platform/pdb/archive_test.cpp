@@ -13,6 +13,8 @@
 #include "hut/hut_util.h"
 #include "pdb/pdb_archive.h"
 
+namespace archive_test {
+
 namespace {
 
 std::string native_text(const CDB_ATOM_NETLIST& n)
@@ -268,3 +270,5 @@ TEST(PdbArchive, HierarchyRestoreBuildsANewManagerWithTheSameNames)
 }
 
 }  // namespace
+
+}  // namespace archive_test

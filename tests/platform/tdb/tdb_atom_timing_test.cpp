@@ -15,6 +15,8 @@
 #include "tdc/tdc_accessories.h"
 #include "../timing_test_circuit.h"
 
+namespace tdb_atom_timing_test {
+
 namespace {
 
 // Slack and ratio of every connected input, by (atom id, port type).
@@ -534,3 +536,5 @@ TEST_F(TdbAtomTiming, DelayRefreshOfMovedAtomsMatchesAFullRefresh)
         if (e) full.push_back(e->get_max_ic_delay());
     EXPECT_EQ(partial, full);
 }
+
+}  // namespace tdb_atom_timing_test

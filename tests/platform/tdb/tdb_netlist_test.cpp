@@ -15,6 +15,8 @@
 #include "cdb/cdb_atom_terms.h"
 #include "tdb/tdb_netlist.h"
 
+namespace tdb_netlist_test {
+
 namespace {
 
 struct REF_NODE
@@ -302,3 +304,5 @@ TEST(TdbNetlistEdits, NodeIdZeroInTheTermIndex)
     EXPECT_EQ(tdb.get_tdb_node_from_oterm(terms[0].get()), again);
     EXPECT_TRUE(tdb.get_atom_nodes(0).to_vector() == std::vector<int>{again->get_id()});
 }
+
+}  // namespace tdb_netlist_test

@@ -8,6 +8,8 @@
 #include "msg/msg.h"
 #include "tdc/tdc_analysis.h"
 
+namespace tdc_analysis_test {
+
 namespace {
 
 struct GRAPH
@@ -298,3 +300,5 @@ TEST(TdcAnalysis, UnconstrainedGraphHasNoDomains)
     EXPECT_EQ(e->get_slack(), TDB_NO_PATH);
     EXPECT_EQ(g.sta.get_worst_slack(), TDB_NO_PATH);
 }
+
+}  // namespace tdc_analysis_test

@@ -11,6 +11,8 @@
 #include "tdc/tdc_accessories.h"
 #include "../timing_test_circuit.h"
 
+namespace tdc_assignments_test {
+
 namespace {
 
 class TdcAssignments : public ::testing::Test
@@ -143,3 +145,5 @@ TEST_F(TdcAssignments, CutFromRemovesTheLaunchedPathsAndFollowsACopy)
     EXPECT_NE(slack(r1, DB_DATAIN), TDB_NO_PATH);
     EXPECT_EQ(slack(lut, DB_DATA_B), b_slack);
 }
+
+}  // namespace tdc_assignments_test

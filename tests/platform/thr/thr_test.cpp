@@ -2,6 +2,8 @@
 
 #include "thr/thr.h"
 
+namespace thr_test {
+
 namespace {
 
 int answer()
@@ -67,3 +69,5 @@ TEST_F(ThrTest, RegisteredFunctionsAreFound)
 }
 
 }  // namespace
+
+}  // namespace thr_test

@@ -5,6 +5,8 @@
 #include "mem/mem.h"
 #include "vtl/vtl.h"
 
+namespace vtl_test {
+
 namespace {
 
 bool is_prime(uint32_t n)
@@ -80,3 +82,5 @@ TEST(VtlTest, PoolHandsOutDistinctAlignedElementsAndReleasesAll)
 }
 
 }  // namespace
+
+}  // namespace vtl_test

@@ -11,6 +11,8 @@
 #include "logdb_sample.h"
 #include "test_files.h"
 
+namespace logdb_dump_test {
+
 namespace {
 
 struct RUN
@@ -126,3 +128,5 @@ TEST(LogdbDump, BadTextAndBadUseChangeNothing)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
 }
+
+}  // namespace logdb_dump_test

@@ -14,6 +14,8 @@
 
 #include "test_files.h"
 
+namespace exit_status_test {
+
 namespace {
 
 struct RUN
@@ -150,3 +152,5 @@ TEST(MorvFitExitStatus, ACompileFolderInUseIsRefusedUntilItIsFree)
 }
 
 }  // namespace
+
+}  // namespace exit_status_test

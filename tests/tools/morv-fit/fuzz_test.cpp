@@ -31,7 +31,10 @@
 #include "io/blif_reader.h"
 #include "io/blif_writer.h"
 #include "msg/msg.h"
+#include "test_build.h"
 #include "test_files.h"
+
+namespace fuzz_test {
 
 namespace {
 
@@ -325,17 +328,25 @@ void fuzz_design(const std::string& path, uint32_t seed, int cases, BUDGET budge
 
 const std::string k_designs = std::string(MORV_SOURCE_DIR) + "/designs/";
 
+// 800 damaged texts, 100 of them proved by ABC and 8 through the program; the
+// sanitizer build keeps the first tenth of the texts and proofs and 2 program runs.
+void fuzz_bundled_design(const std::string& path, uint32_t seed)
+{
+    if (k_small_designs_only) fuzz_design(path, seed, 80, {10, 2});
+    else fuzz_design(path, seed, 800, {100, 8});
+}
+
 TEST(MorvFitFuzz, CounterSurvivesDamage)
 {
-    fuzz_design(k_designs + "counter.blif", 11, 800, {100, 8});
+    fuzz_bundled_design(k_designs + "counter.blif", 11);
 }
 TEST(MorvFitFuzz, PipelineSurvivesDamage)
 {
-    fuzz_design(k_designs + "pipeline.blif", 12, 800, {100, 8});
+    fuzz_bundled_design(k_designs + "pipeline.blif", 12);
 }
 TEST(MorvFitFuzz, S27SurvivesDamage)
 {
-    fuzz_design(std::string(MORV_BENCH_DIR) + "/iscas89_k6/s27.blif", 13, 800, {100, 8});
+    fuzz_bundled_design(std::string(MORV_BENCH_DIR) + "/iscas89_k6/s27.blif", 13);
 }
 
 // ---------------------------------------------------------------- settings
@@ -500,7 +511,8 @@ bool run_counter_with_settings(const std::string& text, const std::string& label
 TEST(MorvFitFuzz, SettingsSurviveDamage)
 {
     const std::string label = "fuzz_settings.txt";
-    const int cases = 1500, program_runs = 12;
+    // The sanitizer build keeps the first tenth of the texts, 3 of them through the program.
+    const int cases = k_small_designs_only ? 150 : 1500, program_runs = k_small_designs_only ? 3 : 12;
     const bool abc = abc_is_available();
     MUTATOR mutate(14);
     int accepted = 0, programs = 0, ran = 0;
@@ -532,3 +544,5 @@ TEST(MorvFitFuzz, SettingsSurviveDamage)
 }
 
 }  // namespace
+
+}  // namespace fuzz_test

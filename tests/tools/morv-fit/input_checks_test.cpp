@@ -15,6 +15,8 @@
 #include "host_settings.h"
 #include "test_files.h"
 
+namespace input_checks_test {
+
 namespace {
 
 using RUN = COMMAND_RUN;  // stdout and stderr together
@@ -192,3 +194,5 @@ TEST(MorvFitInputs, FailedRunKeepsOlderOutputs)
 }
 
 }  // namespace
+
+}  // namespace input_checks_test

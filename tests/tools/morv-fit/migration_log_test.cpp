@@ -16,6 +16,8 @@
 #include "logdb/logdb_text.h"
 #include "test_files.h"
 
+namespace migration_log_test {
+
 namespace {
 
 const std::string k_design = std::string(MORV_SOURCE_DIR) + "/designs/counter.blif";
@@ -196,3 +198,5 @@ TEST(MorvFitMigrationLog, AMorlinLogReplaysOnBrennockToTheRecordedNetlist)
 }
 
 }  // namespace
+
+}  // namespace migration_log_test

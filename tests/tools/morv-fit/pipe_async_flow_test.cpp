@@ -9,6 +9,8 @@
 
 #include "test_files.h"
 
+namespace pipe_async_flow_test {
+
 namespace {
 
 const std::string k_designs = std::string(MORV_SOURCE_DIR) + "/designs/";
@@ -77,3 +79,5 @@ TEST(MorvFitPipeAsync, LateFlowPipelinesTheForcedResetAlone)
     EXPECT_GE(stages, 1) << run.out;
     EXPECT_TRUE(has(run, "Inserted ")) << run.out;
 }
+
+}  // namespace pipe_async_flow_test

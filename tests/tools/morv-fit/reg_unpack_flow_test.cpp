@@ -12,6 +12,8 @@
 #include "abc_equiv.h"
 #include "test_files.h"
 
+namespace reg_unpack_flow_test {
+
 namespace {
 
 // x computes r's data and starts a long path to y; x's cone and the
@@ -57,3 +59,5 @@ TEST(MorvFitRegUnpack, UvoCellSplitAfterClusteringKeepsTheDesign)
     const ABC_RESULT abc = abc_check_equivalence(dir + "/t.blif", dir + "/out.blif", true);
     EXPECT_TRUE(abc.is_equivalent()) << abc_verdict_name(abc.m_verdict) << "\n" << abc.m_output;
 }
+
+}  // namespace reg_unpack_flow_test

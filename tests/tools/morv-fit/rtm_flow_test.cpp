@@ -19,6 +19,8 @@
 #include "abc_equiv.h"
 #include "test_files.h"
 
+namespace rtm_flow_test {
+
 namespace {
 
 const std::string k_counter = std::string(MORV_SOURCE_DIR) + "/designs/counter.blif";
@@ -310,3 +312,5 @@ TEST(MorvFitNewRtm, DspMovesKeepTheDesign)
     const ABC_RESULT abc = abc_check_equivalence(plain_dir + "/out.blif", dir + "/out.blif", true);
     EXPECT_TRUE(abc.is_equivalent()) << abc_verdict_name(abc.m_verdict) << "\n" << abc.m_output;
 }
+
+}  // namespace rtm_flow_test

@@ -13,6 +13,8 @@
 #include "abc_equiv.h"
 #include "test_files.h"
 
+namespace shreg_flow_test {
+
 namespace {
 
 const std::string k_design = std::string(MORV_SOURCE_DIR) + "/designs/shift_ram_obran.txt";
@@ -58,3 +60,5 @@ TEST(MorvFitShiftRegisters, SkewRetimingBeforePlacementShortensThemAndKeepsTheDe
         EXPECT_TRUE(abc.is_equivalent()) << dir << ": " << abc_verdict_name(abc.m_verdict) << "\n" << abc.m_output;
     }
 }
+
+}  // namespace shreg_flow_test

@@ -11,6 +11,8 @@
 #include "abc_equiv.h"
 #include "test_files.h"
 
+namespace timing_flow_test {
+
 namespace {
 
 struct RUN
@@ -117,3 +119,5 @@ TEST_P(MorvFitTiming, TheLateFlowTimesARestoredNetlistWithTheVirtualAnalysis)
 
 INSTANTIATE_TEST_SUITE_P(Families, MorvFitTiming,
                          ::testing::Values("BRK", "ZEPLA", "TEV", "MRL", "KESTLIN", "RZK", "OBRAN", "UVO"));
+
+}  // namespace timing_flow_test

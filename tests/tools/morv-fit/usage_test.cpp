@@ -8,6 +8,8 @@
 #include "abc_equiv.h"
 #include "test_files.h"
 
+namespace usage_test {
+
 namespace {
 
 std::string run(const std::string& args, int* status)
@@ -159,3 +161,5 @@ TEST(MorvFitRun, WrittenNetlistIsEquivalentToTheInput)
 }
 
 }  // namespace
+
+}  // namespace usage_test

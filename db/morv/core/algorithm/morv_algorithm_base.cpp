@@ -14,16 +14,6 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/timing/morv_timing.h"
 
-namespace {
-// An absent key and a key with an empty value read the same.
-bool read_param(const MORV_PARAMETER_MAP* params, const char* key, std::string& value)
-{
-    if (params == nullptr) return false;
-    value = MORV_ALGORITHM_BASE::get_algorithm_param(*params, key);
-    return !value.empty();
-}
-}  // namespace
-
 MORV_ALGORITHM_BASE::MORV_ALGORITHM_BASE(MORV_API* api, const MORV_PARAMETER_MAP* params)
     : m_fsyn_api(api), m_cdb_interface(nullptr), m_atom_netlist(nullptr), m_params(params),
       m_timing_mode(MORV_TIMING_MODE_DEFAULT), m_xicp_modify_dest_node_on_modify_edge(false),
@@ -166,6 +156,13 @@ double MORV_ALGORITHM_BASE::compute_figure_of_merit()
     const int fom = m_fsyn_timing->get_figure_of_merit(false);
     MORV_DEBUG_STREAM::print(1, "Figure of merit is (FOM= %ld )", static_cast<long>(fom));
     return 50.0 * mean + static_cast<double>(fom);
+}
+
+bool MORV_ALGORITHM_BASE::read_param(const MORV_PARAMETER_MAP* params, const char* key, std::string& value)
+{
+    if (params == nullptr) return false;
+    value = get_algorithm_param(*params, key);
+    return !value.empty();
 }
 
 std::string MORV_ALGORITHM_BASE::get_algorithm_param(const MORV_PARAMETER_MAP& params, const std::string& key)

@@ -81,6 +81,9 @@ public:
     // ---- parameter map ----
     // The value stored under key, or "" when absent.
     static std::string get_algorithm_param(const MORV_PARAMETER_MAP& params, const std::string& key);
+    // True with the value when params holds key with a value; an absent key
+    // and a key with an empty value read the same.
+    static bool read_param(const MORV_PARAMETER_MAP* params, const char* key, std::string& value);
     // Clears params and fills it from "K=V:K=V..."; blanks round keys and
     // values are trimmed and the first value of a repeated key wins.
     // Returns the number of pairs found (repeats included).

@@ -12,6 +12,7 @@
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_env.h"
+#include "morv/core/morv_format.h"
 #include "morv/timing/morv_timing.h"
 
 namespace {
@@ -31,10 +32,6 @@ const char* type_suffix(int type)
     }
 }
 
-double percent(int count, int total)
-{
-    return total == 0 ? 0.0 : static_cast<double>(count) * 100.0 / static_cast<double>(total);
-}
 }  // namespace
 
 // clang-format off
@@ -256,10 +253,10 @@ void MORV_QOR_STAT_MGR::count_atoms()
             if (smallest < CRITICAL_THRESHOLDS[t]) ++critical[t];
     }
     *static_cast<int*>(checked(MORV_QOR_CDB_NODES, MORV_QOR_STAT_TYPE_INT).m_data) = atoms;
-    set_double(MORV_QOR_DONT_TOUCH_DUP_NODES, percent(dont_touch_dup, atoms));
-    set_double(MORV_QOR_DONT_TOUCH_RET_NODES, percent(dont_touch_ret, atoms));
-    set_double(MORV_QOR_DONT_TOUCH_NODES, percent(dont_touch_any, atoms));
-    for (int t = 0; t < 4; ++t) set_double(MORV_QOR_CRITICAL_NODES_001 + t, percent(critical[t], atoms));
+    set_double(MORV_QOR_DONT_TOUCH_DUP_NODES, morv_percent(dont_touch_dup, atoms));
+    set_double(MORV_QOR_DONT_TOUCH_RET_NODES, morv_percent(dont_touch_ret, atoms));
+    set_double(MORV_QOR_DONT_TOUCH_NODES, morv_percent(dont_touch_any, atoms));
+    for (int t = 0; t < 4; ++t) set_double(MORV_QOR_CRITICAL_NODES_001 + t, morv_percent(critical[t], atoms));
 }
 
 void MORV_QOR_STAT_MGR::begin_early_flow(bool syn_early)
