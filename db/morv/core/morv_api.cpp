@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <unordered_map>
 
 #include "cdb/cdb_atom_netlist.h"
 #include "cfg/cfg.h"
@@ -330,14 +331,15 @@ void MORV_API::take_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
 void MORV_API::save_chip_entries(MORV_SAVE_RESTORE_SNAPSHOT* snapshot) const
 {
     snapshot->m_chip_entry_of.reserve(m_atom_netlist->get_node_count());
+    // Few distinct entries as a rule, but a host may give each atom its own.
+    std::unordered_map<const CDB_CHIP_DB_ENTRY*, uint32_t> index_of;
     for (CDB_ATOM_NODE* node : *m_atom_netlist) {
         CDB_CHIP_DB_ENTRY* chip_entry = node->get_chip_db_entry();
         MORV_ASSERT(chip_entry);
         auto& entries = snapshot->m_chip_entries;
-        const size_t index =
-            static_cast<size_t>(std::find(entries.begin(), entries.end(), chip_entry) - entries.begin());
-        if (index == entries.size()) entries.push_back(chip_entry);
-        snapshot->m_chip_entry_of.push_back({node->get_id(), static_cast<uint32_t>(index)});
+        const auto [known, added] = index_of.emplace(chip_entry, static_cast<uint32_t>(entries.size()));
+        if (added) entries.push_back(chip_entry);
+        snapshot->m_chip_entry_of.push_back({node->get_id(), known->second});
     }
     std::sort(snapshot->m_chip_entry_of.begin(), snapshot->m_chip_entry_of.end(),
               [](const auto& a, const auto& b) { return a.m_atom_id < b.m_atom_id; });

@@ -224,7 +224,8 @@ void MORV_TIMING::create_adjustment_factors()
 {
     GEN_PROFILER profile("create_adjustment_factors");
     compute_placement_delays();
-    std::vector<TDB_EDGE*>& edges = tdb_edges("tdb_netlist != NULL", "tdb_vec_of_edges != NULL", MORV_TIMING_RECREATING_EDGES);
+    std::vector<TDB_EDGE*>& edges =
+        tdb_edges("tdb_netlist != NULL", "tdb_vec_of_edges != NULL", MORV_TIMING_RECREATING_EDGES);
     auto learns = [](const TDB_EDGE* edge) {
         return edge != nullptr && edge->is_for_tdc() && edge->get_iterm()->get_source() != nullptr;
     };
@@ -299,7 +300,8 @@ int MORV_TIMING::apply_adjustment_factors(CDB_ATOM_ITERM* iterm, int delay) cons
     const ADJUSTMENT_FACTORS& factors = *m_adjustment_factors;
     const auto found =
         factors.find(get_adjustment_connection_key(sink->get_id(), own.m_sink_port_index, own.m_sink_port_usage));
-    if (found != factors.end() && same_connection(found->second, own)) return morv_timing_clamp_to_int(delay + found->second.m_sum);
+    if (found != factors.end() && same_connection(found->second, own))
+        return morv_timing_clamp_to_int(delay + found->second.m_sum);
     const auto kind = factors.find(get_adjustment_class_key(iterm));
     const MORV_ADJUSTMENT_FACTOR fields = connection_fields(iterm, sink->get_atom_type());
     if (kind != factors.end() && kind->second.m_count > 0 && same_sink_port(kind->second, fields))

@@ -364,8 +364,10 @@ TEST_F(MorvApiTest, ADroppedStateFreesItsShareAndTheOthersStayRestorable)
         timing->clear_adjustment_factors();
         MORV_TIMING::ADJUSTMENT_FACTORS::LIST connections;
         for (int64_t key = 0; key < 100; ++key)
-            connections.emplace_back(key, MORV_ADJUSTMENT_FACTOR{}).second.m_sum = key == changed_key ? changed_sum : key;
-        const_cast<MORV_TIMING::ADJUSTMENT_FACTORS&>(timing->get_adjustment_factors()).assign({}, std::move(connections));
+            connections.emplace_back(key, MORV_ADJUSTMENT_FACTOR{}).second.m_sum =
+                key == changed_key ? changed_sum : key;
+        const_cast<MORV_TIMING::ADJUSTMENT_FACTORS&>(timing->get_adjustment_factors())
+            .assign({}, std::move(connections));
     };
     auto sum_of = [timing](int64_t key) { return timing->get_adjustment_factors().find(key)->second.m_sum; };
     learn(7, 7);
