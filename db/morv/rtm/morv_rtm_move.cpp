@@ -441,5 +441,6 @@ int MORV_RTM::incompatible_reason(MORV_RTM_REG* reg, const MORV_RTM_REG* record)
 {
     int why = 0;
     if (check_register_compatibility(reg, record, &why)) return MORV_RTM_NO_FAILURE;
-    return why == MORV_RTM_WHY_SIGNALS ? MORV_RTM_REG_INCOMPATIBLE_SIGNALS : MORV_RTM_REG_INCOMPATIBLE_TIMING_CONSTRAINTS;
+    return why == MORV_RTM_WHY_SIGNALS ? MORV_RTM_REG_INCOMPATIBLE_SIGNALS
+                                       : MORV_RTM_REG_INCOMPATIBLE_TIMING_CONSTRAINTS;
 }
