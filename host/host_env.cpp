@@ -11,6 +11,8 @@
 #include "cut/cut_cell_util.h"
 #include "dev/dev_device.h"
 #include "gen/gen.h"
+#include "hdb/hdb_action_pt_instance.h"
+#include "hut/hut_util.h"
 #include "msg/msg.h"
 #include "tdb/tdb_netlist.h"
 #include "tdc/tdc_accessories.h"
@@ -114,22 +116,21 @@ HOST_ENV::~HOST_ENV()
 
 void HOST_ENV::note(const char* what, int64_t a, int64_t b, int64_t c, int64_t d)
 {
-    auto kind = m_notes.find(std::string_view(what));
-    if (kind == m_notes.end()) kind = m_notes.emplace(what, NOTE_KIND{}).first;
-    ++kind->second.count;
-    kind->second.last = {kind->first, a, b, c, d};
+    NOTE_TALLY& tally = m_notes[what];
+    ++tally.count;
+    tally.last = {what, a, b, c, d};
 }
 
-int HOST_ENV::count_notes(const std::string& what) const
+int HOST_ENV::count_notes(std::string_view what) const
 {
-    auto kind = m_notes.find(what);
-    return kind == m_notes.end() ? 0 : kind->second.count;
+    const auto found = m_notes.find(what);
+    return found == m_notes.end() ? 0 : found->second.count;
 }
 
-const HOST_NOTE* HOST_ENV::last_note(const std::string& what) const
+const HOST_NOTE* HOST_ENV::last_note(std::string_view what) const
 {
-    auto kind = m_notes.find(what);
-    return kind == m_notes.end() ? nullptr : &kind->second.last;
+    const auto found = m_notes.find(what);
+    return found == m_notes.end() ? nullptr : &found->second.last;
 }
 
 uint32_t HOST_ENV::get_origin(uint32_t atom_id) const
@@ -499,9 +500,17 @@ void HOST_ENV::restore_state(int state_id)
     MORV_ENV::restore_state(state_id, 0);
 }
 
+// The atoms of the replaced netlist held the names an earlier restore made,
+// and they are gone: the names the netlist still records are found again
+// among the restored ones, and the earlier managers go, or every restore
+// of the compile would keep a copy of all names.
 void HOST_ENV::post_restore_state()
 {
     note("post_restore_state");
+    HDB_ACTION_PT_INSTANCE* cap = m_design.cmp().get_action_point_instance();
+    if (cap == nullptr || cap->get_name_mgr() == nullptr) return;
+    get_atom_netlist()->rebind_created_from(*cap->get_name_mgr());
+    HUT_UTIL::release_superseded_name_mgrs(cap);
 }
 
 // ------------------------------------------------------------------ timing

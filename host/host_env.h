@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -93,9 +94,10 @@ struct HOST_GATES
 };
 
 // A notification the component made that has no other observable effect.
+// A compile makes one per edit: the kind is a literal, never a copy.
 struct HOST_NOTE
 {
-    std::string what;
+    std::string_view what;
     int64_t a = -1;
     int64_t b = -1;
     int64_t c = -1;
@@ -112,10 +114,11 @@ public:
     HOST_GATES& gates() { return m_gates; }
     HOST_SNAPSHOT_MGR& snapshots() { return m_snapshots; }
 
-    // ---- recorded notifications: how many of each kind, and the last one
-    // (a compile makes one per edit, so they are not all kept)
-    int count_notes(const std::string& what) const;
-    const HOST_NOTE* last_note(const std::string& what) const;
+    // ---- recorded notifications: how many of each kind, and the last one.
+    // A compile makes one per edit, so no list of them is kept.
+    int count_notes(std::string_view what) const;
+    // Null when none of the kind was made.
+    const HOST_NOTE* last_note(std::string_view what) const;
     void clear_notes() { m_notes.clear(); }
 
     // ---- per-atom assignments and regions (tests and the settings file)
@@ -227,6 +230,7 @@ public:
     using MORV_ENV::restore_state;
 
 private:
+    // The kind is a literal: it outlives every note.
     void note(const char* what, int64_t a = -1, int64_t b = -1, int64_t c = -1, int64_t d = -1);
     int place_atoms(bool legalize);
     CDB_ATOM_NODE* ground_cell(int partition, bool create);
@@ -239,12 +243,12 @@ private:
     HOST_DESIGN& m_design;
     HOST_GATES m_gates;
     HOST_SNAPSHOT_MGR m_snapshots;
-    struct NOTE_KIND
+    struct NOTE_TALLY
     {
         int count = 0;
         HOST_NOTE last;
     };
-    std::map<std::string, NOTE_KIND, std::less<>> m_notes;
+    std::map<std::string_view, NOTE_TALLY> m_notes;
     std::map<int, int> m_floating_labs;
     std::map<int, uint32_t> m_ground_cells;  // partition -> atom id (ids survive restores)
     std::set<uint32_t> m_collapse_vetoes;

@@ -1,5 +1,6 @@
 #include "cdb/cdb_atom_netlist.h"
 
+#include "hdb/hdb_instance_name.h"
 #include "msg/msg.h"
 
 #define CDB_CHECK(cond) MSG_ASSERT(cond, "CDB")
@@ -103,6 +104,22 @@ void CDB_ATOM_NETLIST::set_name_mgr(HDB_NAME_MGR* mgr, bool owned)
     if (m_own_name_mgr && m_name_mgr != mgr) delete m_name_mgr;
     m_name_mgr = mgr;
     m_own_name_mgr = owned;
+}
+
+void CDB_ATOM_NETLIST::rebind_created_from(const HDB_NAME_MGR& names)
+{
+    auto same_in = [&names](const HDB_INSTANCE_NAME* name) -> HDB_INSTANCE_NAME* {
+        if (name == nullptr || name->get_name_mgr() == &names) return const_cast<HDB_INSTANCE_NAME*>(name);
+        return names.find_name(name->get_short_hpath());
+    };
+    size_t kept = 0;
+    for (const auto& [made, from] : m_created_from) {
+        HDB_INSTANCE_NAME* new_made = same_in(made);
+        HDB_INSTANCE_NAME* new_from = same_in(from);
+        if ((made != nullptr && new_made == nullptr) || (from != nullptr && new_from == nullptr)) continue;
+        m_created_from[kept++] = {new_made, new_from};
+    }
+    m_created_from.resize(kept);
 }
 
 HDB_NAME_MGR* CDB_ATOM_NETLIST::get_or_create_name_mgr()

@@ -117,6 +117,10 @@ public:
     {
         return m_created_from;
     }
+    // Points every record at the name of the same path in names (a manager
+    // restored from an archive) and drops the records whose names it does
+    // not hold: those atoms came after the restored state.
+    void rebind_created_from(const HDB_NAME_MGR& names);
 
     // Checks every node's fanin and fanout links; false on the first broken one.
     bool verify() const;

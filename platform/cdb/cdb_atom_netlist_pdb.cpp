@@ -1,6 +1,7 @@
 #include "cdb/cdb_atom_netlist_pdb.h"
 
-#include <sstream>
+#include <ostream>
+#include <string_view>
 
 #include "cdb/cdb_atom_netlist.h"
 
@@ -13,20 +14,25 @@ constexpr uint32_t NETLIST_SEGMENT_VERSION = 1;
 void pdb_write_ptr(PDB_SEGMENT_WRITER& writer, const CDB_ATOM_NETLIST* netlist)
 {
     if (netlist == nullptr) throw PDB_DATABASE_EXCEPTION("no netlist to write");
-    std::ostringstream text;
-    cdb_write_native_netlist(*netlist, text);
     writer.write_u32(NETLIST_SEGMENT_VERSION);
-    writer.write_string(text.str());
+    writer.write_streamed_string([netlist](std::ostream& text) { cdb_write_native_netlist(*netlist, text); });
 }
 
 void pdb_read_ptr(PDB_SEGMENT_READER& reader, CDB_ATOM_NETLIST*& out, HDB_NAME_MGR* mgr)
 {
     if (reader.read_u32() != NETLIST_SEGMENT_VERSION)
         throw PDB_DATABASE_EXCEPTION("\"" + reader.get_file_name() + "\": unknown netlist segment version");
-    std::istringstream text(reader.read_string());
-    reader.expect_end();
+    // The text goes to the reader a line at a time, straight from the file.
+    struct SEGMENT_LINES : CDB_NATIVE_LINES
+    {
+        explicit SEGMENT_LINES(PDB_SEGMENT_READER::LINES source) : m_source(std::move(source)) {}
+        bool next(std::string_view& line) override { return m_source.next(line); }
+        PDB_SEGMENT_READER::LINES m_source;
+    } lines(reader.read_string_lines());
+    if (!lines.m_source.ends_segment())
+        throw PDB_DATABASE_EXCEPTION("\"" + reader.get_file_name() + "\": unexpected bytes after the content");
     std::string error;
-    CDB_ATOM_NETLIST* n = cdb_read_native_netlist(text, reader.get_file_name(), mgr, &error);
+    CDB_ATOM_NETLIST* n = cdb_read_native_netlist_lines(lines, reader.get_file_name(), mgr, &error);
     if (n == nullptr) throw PDB_DATABASE_EXCEPTION(error);
     out = n;
 }

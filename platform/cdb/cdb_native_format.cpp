@@ -387,12 +387,11 @@ class NATIVE_READER
 public:
     NATIVE_READER(HDB_NAME_MGR* mgr) : m_mgr(mgr) {}
 
-    CDB_ATOM_NETLIST* read(std::string_view text, std::string& error_out, const std::string& file)
+    CDB_ATOM_NETLIST* read(CDB_NATIVE_LINES& lines, std::string& error_out, const std::string& file)
     {
         auto netlist = std::make_unique<CDB_ATOM_NETLIST>();
         if (m_mgr == nullptr) m_mgr = netlist->get_or_create_name_mgr();
         else netlist->set_name_mgr(m_mgr, false);
-        size_t pos = 0;
         int line_no = 0;
         bool seen_end = false;
         uint32_t max_id = 0;
@@ -401,11 +400,8 @@ public:
         // grow the tables sized by the highest id.
         const uint32_t first_free_id = CDB_ATOM_NODE::s_next_id;
         try {
-            while (pos < text.size()) {
-                size_t nl = text.find('\n', pos);
-                std::string_view line =
-                    text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
-                pos = nl == std::string_view::npos ? text.size() : nl + 1;
+            std::string_view line;
+            while (lines.next(line)) {
                 ++line_no;
                 if (seen_end) {
                     if (LINE_TOKENS(line).at_end()) continue;
@@ -636,10 +632,43 @@ CDB_ATOM_NETLIST* cdb_read_native_netlist(std::istream& in, const std::string& f
 {
     std::ostringstream buf;
     buf << in.rdbuf();
-    std::string text = buf.str();
+    return cdb_read_native_netlist_text(buf.view(), file_name, mgr, error);
+}
+
+namespace {
+// The lines of a text held whole.
+class TEXT_LINES : public CDB_NATIVE_LINES
+{
+public:
+    explicit TEXT_LINES(std::string_view text) : m_text(text) {}
+    bool next(std::string_view& line) override
+    {
+        if (m_pos >= m_text.size()) return false;
+        const size_t nl = m_text.find('\n', m_pos);
+        line = m_text.substr(m_pos, nl == std::string_view::npos ? std::string_view::npos : nl - m_pos);
+        m_pos = nl == std::string_view::npos ? m_text.size() : nl + 1;
+        return true;
+    }
+
+private:
+    std::string_view m_text;
+    size_t m_pos = 0;
+};
+}  // namespace
+
+CDB_ATOM_NETLIST* cdb_read_native_netlist_text(std::string_view text, const std::string& file_name, HDB_NAME_MGR* mgr,
+                                               std::string* error)
+{
+    TEXT_LINES lines(text);
+    return cdb_read_native_netlist_lines(lines, file_name, mgr, error);
+}
+
+CDB_ATOM_NETLIST* cdb_read_native_netlist_lines(CDB_NATIVE_LINES& lines, const std::string& file_name,
+                                                HDB_NAME_MGR* mgr, std::string* error)
+{
     std::string err;
     NATIVE_READER reader(mgr);
-    CDB_ATOM_NETLIST* n = reader.read(text, err, file_name);
+    CDB_ATOM_NETLIST* n = reader.read(lines, err, file_name);
     if (n == nullptr && error) *error = err;
     return n;
 }

@@ -20,6 +20,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 
 class CDB_ATOM_NETLIST;
 class HDB_NAME_MGR;
@@ -37,4 +38,17 @@ bool cdb_write_native_netlist_file(const CDB_ATOM_NETLIST& netlist, const std::s
 // in *error and leaves nothing behind (names created on the way stay in mgr).
 CDB_ATOM_NETLIST* cdb_read_native_netlist(std::istream& in, const std::string& file_name, HDB_NAME_MGR* mgr,
                                           std::string* error);
+CDB_ATOM_NETLIST* cdb_read_native_netlist_text(std::string_view text, const std::string& file_name, HDB_NAME_MGR* mgr,
+                                               std::string* error);
+// The same from a text handed over a line at a time (split at '\n'), so
+// that the whole text need not be held: next gives the following line,
+// valid until its next call, and false after the last.
+class CDB_NATIVE_LINES
+{
+public:
+    virtual ~CDB_NATIVE_LINES() = default;
+    virtual bool next(std::string_view& line) = 0;
+};
+CDB_ATOM_NETLIST* cdb_read_native_netlist_lines(CDB_NATIVE_LINES& lines, const std::string& file_name,
+                                                HDB_NAME_MGR* mgr, std::string* error);
 CDB_ATOM_NETLIST* cdb_read_native_netlist_file(const std::string& path, HDB_NAME_MGR* mgr, std::string* error);

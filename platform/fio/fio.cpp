@@ -138,6 +138,10 @@ bool read_regular_file(const std::string& path, std::string& out, std::string& e
     if (nul_line) *nul_line = 0;
     const int fd = open_user_file(path, error);
     if (fd < 0) return false;
+    // Room for the whole file at once: growing by doubling would hold up to
+    // twice a large file for a moment.
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);

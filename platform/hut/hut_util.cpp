@@ -10,9 +10,16 @@
 namespace {
 constexpr uint32_t HIERARCHY_SEGMENT_VERSION = 1;
 
-std::vector<std::unique_ptr<HDB_NAME_MGR>>& restored_mgrs()
+// A restored manager and the action point it was installed on.
+struct RESTORED_MGR
 {
-    static std::vector<std::unique_ptr<HDB_NAME_MGR>> s_mgrs;
+    const HDB_ACTION_PT_INSTANCE* cap;
+    std::unique_ptr<HDB_NAME_MGR> mgr;
+};
+
+std::vector<RESTORED_MGR>& restored_mgrs()
+{
+    static std::vector<RESTORED_MGR> s_mgrs;
     return s_mgrs;
 }
 }  // namespace
@@ -97,7 +104,7 @@ bool HUT_UTIL::restore_cap_inst_from_pdb(HDB_ACTION_PT_INSTANCE* cap, const std:
         PDB_DATABASE_EXCEPTION(error).report();
         return false;
     }
-    restored_mgrs().emplace_back(mgr);
+    restored_mgrs().push_back({cap, std::unique_ptr<HDB_NAME_MGR>(mgr)});
     cap->set_name_mgr(mgr);
     return true;
 }
@@ -105,6 +112,19 @@ bool HUT_UTIL::restore_cap_inst_from_pdb(HDB_ACTION_PT_INSTANCE* cap, const std:
 void HUT_UTIL::release_restored_name_mgrs(const HDB_NAME_MGR* keep)
 {
     auto& v = restored_mgrs();
-    v.erase(std::remove_if(v.begin(), v.end(), [&](const std::unique_ptr<HDB_NAME_MGR>& m) { return m.get() != keep; }),
+    v.erase(std::remove_if(v.begin(), v.end(), [&](const RESTORED_MGR& m) { return m.mgr.get() != keep; }), v.end());
+}
+
+void HUT_UTIL::release_superseded_name_mgrs(const HDB_ACTION_PT_INSTANCE* cap)
+{
+    if (cap == nullptr) return;
+    auto& v = restored_mgrs();
+    v.erase(std::remove_if(v.begin(), v.end(),
+                           [&](const RESTORED_MGR& m) { return m.cap == cap && m.mgr.get() != cap->get_name_mgr(); }),
             v.end());
+}
+
+int HUT_UTIL::count_restored_name_mgrs()
+{
+    return static_cast<int>(restored_mgrs().size());
 }

@@ -29,4 +29,11 @@ public:
     static HDB_NAME_MGR* restore_name_mgr_from_pdb(const std::string& base_name, std::string* error = nullptr);
     // Deletes every manager restore_cap_inst_from_pdb made, except keep.
     static void release_restored_name_mgrs(const HDB_NAME_MGR* keep = nullptr);
+    // Deletes the managers restore_cap_inst_from_pdb installed on cap that
+    // cap no longer uses. The caller vouches that nothing points into them
+    // any more: a compile restores many times, and each restore would
+    // otherwise keep a whole copy of the names.
+    static void release_superseded_name_mgrs(const HDB_ACTION_PT_INSTANCE* cap);
+    // Managers restore_cap_inst_from_pdb made that are still held.
+    static int count_restored_name_mgrs();
 };

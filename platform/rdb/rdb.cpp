@@ -4,10 +4,9 @@
 
 #include "hdb/hdb_instance_name.h"
 
-std::string RDB_TABLE_INAME_ELEMENT::get_text() const
-{
-    return m_name != nullptr ? m_name->get_short_hpath() : std::string();
-}
+RDB_TABLE_INAME_ELEMENT::RDB_TABLE_INAME_ELEMENT(const HDB_INSTANCE_NAME* name)
+    : m_path(name != nullptr ? name->get_short_hpath() : std::string())
+{}
 
 void RDB_TABLE_ROW::add_element(RDB_TABLE_ELEMENT* element)
 {

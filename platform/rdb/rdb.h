@@ -39,15 +39,17 @@ public:
     virtual std::string get_text() const = 0;
 };
 
-// The hierarchy path of an instance name; "" for none.
+// The hierarchy path of an instance name; "" for none. The path is taken
+// when the element is made: a table outlives the names of netlists that a
+// later restore replaces.
 class RDB_TABLE_INAME_ELEMENT : public RDB_TABLE_ELEMENT
 {
 public:
-    explicit RDB_TABLE_INAME_ELEMENT(const HDB_INSTANCE_NAME* name) : m_name(name) {}
-    std::string get_text() const override;
+    explicit RDB_TABLE_INAME_ELEMENT(const HDB_INSTANCE_NAME* name);
+    std::string get_text() const override { return m_path; }
 
 private:
-    const HDB_INSTANCE_NAME* m_name;
+    std::string m_path;
 };
 
 class RDB_TABLE_INT_ELEMENT : public RDB_TABLE_ELEMENT

@@ -15,6 +15,7 @@
 #include "host_fitter.h"
 #include "host_grid.h"
 #include "host_settings.h"
+#include "hut/hut_util.h"
 #include "io/blif_reader.h"
 #include "msg/msg.h"
 
@@ -116,6 +117,48 @@ TEST(HostSnapshots, IdsArePositionsAndClearedStatesKeepTheirPlace)
     f.env->clear_all_states();
     for (int p = 0; p < f.env->snapshots().get_number_of_snapshots(); ++p)
         EXPECT_EQ(f.env->snapshots().get_snapshot_at_position(p)->m_id, -1);
+}
+
+// Every restore builds the names anew; the names the restores before it
+// built are no longer anyone's and go, or a compile of many iterations
+// would hold a copy of all names per restore. The netlist's record of
+// copies follows the restored names, and forgets the copies made after the
+// restored state.
+TEST(HostSnapshots, RestoresKeepOneCopyOfTheNames)
+{
+    FIXTURE f(k_small);
+    ASSERT_NE(f.env->get_fsyn_expert(), nullptr);
+    CDB_ATOM_NETLIST* netlist = f.design->netlist();
+    auto out_name = [&](const char* name) {
+        return f.by_name(name)->get_output_term_by_type(DB_COMB_OUT)->get_instance_name();
+    };
+    netlist->add_new_atom_to_created_from_map(out_name("y"), out_name("n1"));
+    const int before = f.env->save_state();
+    CDB_ATOM_NODE* copy = f.env->duplicate_node(f.by_name("n1"), DB_COMB_OUT);
+    ASSERT_NE(copy, nullptr);
+    HDB_INSTANCE_NAME* copy_name = copy->get_output_term_by_type(DB_COMB_OUT)->get_instance_name();
+    const std::string copy_path = copy_name->get_short_hpath();
+    netlist->add_new_atom_to_created_from_map(copy_name, out_name("n1"));
+    const int after = f.env->save_state();
+
+    const int held = HUT_UTIL::count_restored_name_mgrs();
+    for (int i = 0; i < 20; ++i) {
+        const int id = f.env->save_state();
+        f.env->restore_state(id);
+        f.env->clear_state(id);
+        EXPECT_LE(HUT_UTIL::count_restored_name_mgrs(), held + 1);
+    }
+    f.env->restore_state(after);
+    ASSERT_EQ(netlist->get_created_from_map().size(), 2u);
+    EXPECT_EQ(netlist->get_created_from_map()[0].first, out_name("y"));
+    EXPECT_EQ(netlist->get_created_from_map()[1].second, out_name("n1"));
+    EXPECT_EQ(netlist->get_created_from_map()[1].first, out_name(copy_path.c_str()));
+
+    f.env->restore_state(before);
+    ASSERT_EQ(netlist->get_created_from_map().size(), 1u);
+    EXPECT_EQ(netlist->get_created_from_map()[0].first, out_name("y"));
+    EXPECT_EQ(netlist->get_created_from_map()[0].second, out_name("n1"));
+    EXPECT_LE(HUT_UTIL::count_restored_name_mgrs(), held + 1);
 }
 
 TEST(HostDuplicate, CloneKeepsEverythingButNameAndFanout)

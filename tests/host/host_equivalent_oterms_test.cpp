@@ -19,6 +19,7 @@
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"
+#include "morv/netlist/morv_canonical_node_info.h"
 #include "morv/netlist/morv_net_util.h"
 
 namespace host_equivalent_oterms_test {
@@ -111,6 +112,63 @@ TEST(HostEquivalentOterms, PermutedCopiesOfBenchmarkLutsAreFoundWithTheirOrigina
         for (const auto& [original, copy] : copy_of)
             if (!grouped.count(original)) expected.insert({original, copy});
         EXPECT_EQ(shared_groups(util), expected) << "family " << family;
+    }
+}
+
+// The groups are the classes of outputs whose forms compare equal, found
+// here by comparing every pair; without singles only the classes of two or
+// more come back.
+TEST(HostEquivalentOterms, GroupsAreTheClassesOfPairwiseEqualForms)
+{
+    msg_set_quiet(true);
+    std::mt19937_64 random(7);
+    for (int family : {CDB_FAMILY_BRK, CDB_FAMILY_UVO}) {
+        BLIF_READER reader(family);
+        HOST_DESIGN design(family, reader.read_file(std::string(MORV_BENCH_DIR) + "/mcnc_k4/alu4.blif"));
+        HOST_ENV env(design);
+        auto* expert = dynamic_cast<MORV_EXPERT*>(env.get_fsyn_expert());
+        ASSERT_NE(expert, nullptr);
+        MORV_NET_UTIL* util = expert->get_fsyn_api()->get_fsyn_net_util();
+        std::vector<CDB_ATOM_NODE*> luts;
+        for (CDB_ATOM_NODE* node : *design.netlist())
+            if (util->is_lut(node) && util->get_number_of_connected_lut_inputs(node) >= 2) luts.push_back(node);
+        std::vector<int> order(cdb_family_lut_size(family));
+        for (int i = 0; i < 40; ++i) {
+            for (size_t p = 0; p < order.size(); ++p) order[p] = static_cast<int>(p);
+            std::shuffle(order.begin(), order.end(), random);
+            // Some twice, so that classes of three come up.
+            permuted_copy(design.netlist(), family, luts[static_cast<size_t>(i % 30)], order);
+        }
+
+        MORV_OTERM_SET_SET all;
+        util->find_equivalent_oterms(&all);
+        std::vector<CDB_ATOM_OTERM*> outputs;
+        for (const MORV_OTERM_SET& group : all) outputs.insert(outputs.end(), group.begin(), group.end());
+        std::vector<MORV_OWNER<MORV_CANONICAL_NODE_INFO>> forms;
+        for (CDB_ATOM_OTERM* oterm : outputs) forms.push_back(util->create_canonical_node_info(oterm));
+        const DETERMINISTIC_LESS<MORV_CANONICAL_NODE_INFO*> less;
+        std::vector<size_t> class_of(outputs.size());
+        for (size_t i = 0; i < outputs.size(); ++i) {
+            class_of[i] = i;
+            for (size_t j = 0; j < i; ++j)
+                if (!less(forms[i].get(), forms[j].get()) && !less(forms[j].get(), forms[i].get())) {
+                    class_of[i] = class_of[j];
+                    break;
+                }
+        }
+        std::map<size_t, MORV_OTERM_SET> classes;
+        for (size_t i = 0; i < outputs.size(); ++i) classes[class_of[i]].insert(outputs[i]);
+        MORV_OTERM_SET_SET expected, expected_shared;
+        for (const auto& [first, members] : classes) {
+            expected.insert(members);
+            if (members.size() > 1) expected_shared.insert(members);
+        }
+        EXPECT_EQ(all, expected) << "family " << family;
+        EXPECT_GE(expected_shared.size(), 30u) << "family " << family;
+
+        MORV_OTERM_SET_SET shared;
+        util->find_equivalent_oterms(&shared, false);
+        EXPECT_EQ(shared, expected_shared) << "family " << family;
     }
 }
 

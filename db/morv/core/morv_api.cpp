@@ -1,7 +1,9 @@
 #include "morv/core/morv_api.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <unordered_map>
 
 #include "cdb/cdb_atom_netlist.h"
 #include "cfg/cfg.h"
@@ -294,8 +296,9 @@ void MORV_API::take_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
     MORV_ASSERT(snapshot_ret);
     MORV_ASSERT(m_morv_env);
     // A map that was never created is saved as absent.
-    if (m_fsyn_chip_map) snapshot_ret->m_chip_map = MORV_MAKE_OWNER(MORV_CHIP_MAP, *m_fsyn_chip_map);
-    if (m_fsyn_cluster_map) snapshot_ret->m_cluster_map = MORV_MAKE_OWNER(MORV_CLUSTER_MAP, *m_fsyn_cluster_map);
+    if (m_fsyn_chip_map) snapshot_ret->m_chip_map = MORV_MAKE_OWNER(MORV_CHIP_MAP_IMAGE, m_fsyn_chip_map->get_image());
+    if (m_fsyn_cluster_map)
+        snapshot_ret->m_cluster_map = MORV_MAKE_OWNER(MORV_CLUSTER_MAP_IMAGE, m_fsyn_cluster_map->get_image());
 
     if (m_fsyn_log != nullptr) {
         MORV_OWNER<MORV_LOG> log_to_save = copy_family_log(m_base_family, *m_fsyn_log, this);
@@ -315,17 +318,41 @@ void MORV_API::take_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
     m_fsyn_nt = std::move(continued);
 
     MORV_ASSERT(m_atom_netlist);
-    snapshot_ret->m_chip_entries.assign(static_cast<size_t>(m_morv_env->get_max_atom_id()) + 1, nullptr);
-    for (CDB_ATOM_NODE* node : *m_atom_netlist) {
-        CDB_CHIP_DB_ENTRY* chip_entry = node->get_chip_db_entry();
-        MORV_ASSERT(chip_entry);
-        MORV_ASSERT(node->get_id() < snapshot_ret->m_chip_entries.size());
-        snapshot_ret->m_chip_entries[node->get_id()] = chip_entry;
-    }
+    save_chip_entries(snapshot_ret);
 
     if (m_fsyn_expert != nullptr && m_fsyn_expert->use_xicp()) {
         snapshot_ret->m_modified_atoms_for_icp = MORV_MAKE_OWNER(std::set<int>, m_modified_atoms_for_icp);
-        m_fsyn_timing->get_saved_adjustment_factors().push_back(m_fsyn_timing->get_adjustment_factors());
+        m_fsyn_timing->save_adjustment_factors(snapshot_ret->m_id);
+    }
+}
+
+// By atom, not by id slot: ids are never reused, so the highest id of a
+// long compile is many times the atom count.
+void MORV_API::save_chip_entries(MORV_SAVE_RESTORE_SNAPSHOT* snapshot) const
+{
+    snapshot->m_chip_entry_of.reserve(m_atom_netlist->get_node_count());
+    // Few distinct entries as a rule, but a host may give each atom its own.
+    std::unordered_map<const CDB_CHIP_DB_ENTRY*, uint32_t> index_of;
+    for (CDB_ATOM_NODE* node : *m_atom_netlist) {
+        CDB_CHIP_DB_ENTRY* chip_entry = node->get_chip_db_entry();
+        MORV_ASSERT(chip_entry);
+        auto& entries = snapshot->m_chip_entries;
+        const auto [known, added] = index_of.emplace(chip_entry, static_cast<uint32_t>(entries.size()));
+        if (added) entries.push_back(chip_entry);
+        snapshot->m_chip_entry_of.push_back({node->get_id(), known->second});
+    }
+    std::sort(snapshot->m_chip_entry_of.begin(), snapshot->m_chip_entry_of.end(),
+              [](const auto& a, const auto& b) { return a.m_atom_id < b.m_atom_id; });
+}
+
+void MORV_API::restore_chip_entries(const MORV_SAVE_RESTORE_SNAPSHOT& snapshot)
+{
+    const auto& saved = snapshot.m_chip_entry_of;
+    for (CDB_ATOM_NODE* node : *m_atom_netlist) {
+        const auto found = std::lower_bound(saved.begin(), saved.end(), node->get_id(),
+                                            [](const auto& entry, uint32_t id) { return entry.m_atom_id < id; });
+        MORV_ASSERT_TEXT(found != saved.end() && found->m_atom_id == node->get_id(), "chip_entry");
+        node->set_chip_db_entry(snapshot.m_chip_entries[found->m_entry]);
     }
 }
 
@@ -356,18 +383,10 @@ void MORV_API::restore_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot)
     m_fsyn_nt = MORV_MAKE_OWNER(MORV_NT, *snapshot->m_nt);
 
     MORV_ASSERT(m_atom_netlist);
-    for (CDB_ATOM_NODE* node : *m_atom_netlist) {
-        const int node_id = static_cast<int>(node->get_id());
-        MORV_ASSERT((int)snapshot->m_chip_entries.size() > node_id);
-        CDB_CHIP_DB_ENTRY* chip_entry = snapshot->m_chip_entries[node_id];
-        MORV_ASSERT(chip_entry);
-        node->set_chip_db_entry(chip_entry);
-    }
+    restore_chip_entries(*snapshot);
 
     if (m_fsyn_expert != nullptr && m_fsyn_expert->use_xicp()) {
-        auto& saved = m_fsyn_timing->get_saved_adjustment_factors();
-        if (snapshot->m_id >= 0 && snapshot->m_id < (int)saved.size())
-            m_fsyn_timing->get_adjustment_factors() = saved[snapshot->m_id];
+        m_fsyn_timing->restore_adjustment_factors(snapshot->m_id);
         MORV_ASSERT(snapshot->m_modified_atoms_for_icp);
         m_modified_atoms_for_icp = *snapshot->m_modified_atoms_for_icp;
     }
@@ -376,13 +395,8 @@ void MORV_API::restore_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot)
 void MORV_API::delete_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
 {
     MORV_ASSERT(snapshot_ret);
+    if (m_fsyn_timing != nullptr) m_fsyn_timing->drop_saved_adjustment_factors(snapshot_ret->m_id);
     snapshot_ret->release_facade_share();
-    // A dropped state is never restored: its factors keep their place in the
-    // list, which is indexed by state, but not their memory, which would
-    // otherwise grow with every iteration of the compile.
-    auto& saved = m_fsyn_timing->get_saved_adjustment_factors();
-    if (snapshot_ret->m_id >= 0 && snapshot_ret->m_id < static_cast<int>(saved.size()))
-        saved[snapshot_ret->m_id] = MORV_TIMING::ADJUSTMENT_FACTORS(61);
 }
 
 bool MORV_API::holds_saved_state(int save_id) const

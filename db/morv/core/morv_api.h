@@ -14,6 +14,7 @@
 
 #include "mem_alloc_sys.h"
 #include "morv/core/morv_kardel_index.h"
+#include "morv/core/morv_slack_ratio_map.h"
 #include "morv/netlist/morv_deterministic.h"
 #include "morv/netlist/morv_save_restore.h"
 
@@ -48,10 +49,6 @@ class DUVO_DIE_INFO;
 class DUVO_PLACE_INFO;
 class CUT_ATOM_MORLIN_LEGALIZER;
 enum AMM_OP : int;
-
-// Slack ratio of input terms by their canonical key (the same type as the
-// flow driver's early slack-ratio record).
-typedef std::unordered_map<MORV_CANONICAL_ITERM, double, MORV_CANONICAL_ITERM_HASH> MORV_SLACK_RATIO_MAP;
 
 // A cached bound on the delay of one connection between two atoms.
 struct MORV_P2P_DELAY_BOUNDS
@@ -357,6 +354,9 @@ public:
     static bool decode_optimization_signature(const std::string& signature, std::string* decoded);
 
 private:
+    // Each atom's chip-database entry, into and out of a saved state.
+    void save_chip_entries(MORV_SAVE_RESTORE_SNAPSHOT* snapshot) const;
+    void restore_chip_entries(const MORV_SAVE_RESTORE_SNAPSHOT& snapshot);
     void bind_to_partition(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* old_node, const int* partition_id);
     void note_modified_for_tool_link(CDB_ATOM_NODE* node);
     void note_modified_in_statistics();

@@ -227,14 +227,20 @@ void MORV_API::store_slack_ratios(MORV_SLACK_RATIO_MAP* slack_ratios)
 {
     MORV_ASSERT(slack_ratios);
     slack_ratios->clear();
-    for (CDB_ATOM_NODE* node : *m_atom_netlist) {
-        for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
-            CDB_ATOM_ITERM* iterm = *it;
-            // An input without a driver has no slack.
-            if (iterm->get_source() == nullptr) continue;
-            (*slack_ratios)[MORV_CANONICAL_ITERM::of(iterm)] = m_fsyn_timing->get_slack_ratio(iterm);
-        }
-    }
+    // An input without a driver has no slack.
+    auto driven_inputs = [this](auto visit) {
+        for (CDB_ATOM_NODE* node : *m_atom_netlist)
+            for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
+                if ((*it)->get_source() != nullptr) visit(*it);
+    };
+    size_t count = 0;
+    driven_inputs([&count](CDB_ATOM_ITERM*) { ++count; });
+    MORV_SLACK_RATIO_MAP::LIST entries;
+    entries.reserve(count);
+    driven_inputs([&](CDB_ATOM_ITERM* iterm) {
+        entries.emplace_back(MORV_CANONICAL_ITERM::of(iterm), m_fsyn_timing->get_slack_ratio(iterm));
+    });
+    slack_ratios->assign(std::move(entries));
 }
 
 // Each input weighs (1 - the smaller of its two ratios)^8: a change on a

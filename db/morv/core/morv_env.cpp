@@ -161,6 +161,7 @@ void MORV_ENV::clear_state(int state_id)
     MORV_DEBUG_STREAM::print(1, "Clearing state < %d >...", snapshot->m_id);
     snapshot->m_atom_save_restore.reset();
     std::vector<CDB_CHIP_DB_ENTRY*>().swap(snapshot->m_chip_entries);
+    decltype(snapshot->m_chip_entry_of)().swap(snapshot->m_chip_entry_of);
     morv_api->delete_snapshot(snapshot);
     snapshot->m_id = -1;
 }

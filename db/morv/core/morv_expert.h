@@ -12,6 +12,7 @@
 
 #include "mem_alloc_sys.h"
 #include "morv/core/morv_expert_interface.h"
+#include "morv/core/morv_slack_ratio_map.h"
 #include "morv/netlist/morv_deterministic.h"
 #include "vtl_hash_sys.h"
 
@@ -65,9 +66,9 @@ enum e_fsyn_flow_type : int
     FSYN_FLAT_FLOW = 6
 };
 
-// Slack ratio of every input term when the early flow ended (the facade's
-// MORV_SLACK_RATIO_MAP, which fills and compares it).
-typedef std::unordered_map<MORV_CANONICAL_ITERM, double, MORV_CANONICAL_ITERM_HASH> MORV_EXPERT_SLACK_RATIO_MAP;
+// Slack ratio of every input term when the early flow ended (the facade
+// fills and compares it).
+typedef MORV_SLACK_RATIO_MAP MORV_EXPERT_SLACK_RATIO_MAP;
 
 // The run's parameter map: KEY=VALUE pairs of one algorithm run.
 typedef std::map<std::string, std::string> MORV_PARAMETER_MAP;

@@ -92,9 +92,8 @@ int MORV_RESPLIT::do_iter()
 void MORV_RESPLIT::find_groups(std::vector<MORV_OTERM_SET>* groups) const
 {
     MORV_OTERM_SET_SET all;
-    m_fsyn_net_util->find_equivalent_oterms(&all);
-    for (const MORV_OTERM_SET& group : all)
-        if (group.size() > 1) groups->push_back(group);
+    m_fsyn_net_util->find_equivalent_oterms(&all, false);
+    while (!all.empty()) groups->push_back(std::move(all.extract(all.begin()).value()));
 }
 
 // A value that is not a number would silently read as 0 and switch the

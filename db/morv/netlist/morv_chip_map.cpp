@@ -52,6 +52,33 @@ MORV_CHIP_MAP::MORV_CHIP_MAP(const MORV_CHIP_MAP& other)
     });
 }
 
+MORV_CHIP_MAP::MORV_CHIP_MAP(const MORV_CHIP_MAP_IMAGE& image)
+    : m_api(image.m_api), m_cdb_interface(image.m_cdb_interface), m_nx(image.m_nx), m_ny(image.m_ny),
+      m_lab_capacity(image.m_lab_capacity)
+{
+    if (!image.m_has_maps) return;
+    create_maps();
+    for (const auto& [node_id, location] : image.m_placed) {
+        verify_location(location);
+        place(node_id, location);
+    }
+}
+
+MORV_CHIP_MAP_IMAGE MORV_CHIP_MAP::get_image() const
+{
+    MORV_CHIP_MAP_IMAGE image;
+    image.m_api = m_api;
+    image.m_cdb_interface = m_cdb_interface;
+    image.m_nx = m_nx;
+    image.m_ny = m_ny;
+    image.m_lab_capacity = m_lab_capacity;
+    image.m_has_maps = m_location_id_to_lab_map != nullptr;
+    if (m_atom_id_to_lab_map != nullptr) image.m_placed.reserve(m_atom_id_to_lab_map->size());
+    for_each_placed_node(
+        [&image](int node_id, const MORV_LOC& location) { image.m_placed.emplace_back(node_id, location); });
+    return image;
+}
+
 MORV_CHIP_MAP::~MORV_CHIP_MAP() = default;
 
 void MORV_CHIP_MAP::create_maps()

@@ -3,6 +3,7 @@
 // The component's record of where every atom sits on the device's LAB grid.
 
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "mem_alloc_sys.h"
@@ -28,6 +29,8 @@ struct MORV_LOC
     }
 };
 
+struct MORV_CHIP_MAP_IMAGE;
+
 class MORV_CHIP_MAP
 {
 public:
@@ -35,7 +38,10 @@ public:
 
     MORV_CHIP_MAP(MORV_API* api, int nx, int ny);
     MORV_CHIP_MAP(const MORV_CHIP_MAP& other);
+    // The map an image was taken of, as its copy would be.
+    explicit MORV_CHIP_MAP(const MORV_CHIP_MAP_IMAGE& image);
     MORV_CHIP_MAP& operator=(const MORV_CHIP_MAP&) = delete;
+    MORV_CHIP_MAP_IMAGE get_image() const;
     ~MORV_CHIP_MAP();
 
     void set_node_location(int node_id, MORV_LOC location);
@@ -104,4 +110,17 @@ private:
     int m_lab_capacity;
     MORV_OWNER<ATOM_INDEX> m_atom_id_to_lab_map;
     MORV_OWNER<LAB_INDEX> m_location_id_to_lab_map;  // owns the LABs
+};
+
+// A chip map as a saved state keeps it: every placed atom with its location
+// in the order a copy enters them, in a fraction of the map's room.
+struct MORV_CHIP_MAP_IMAGE
+{
+    MORV_API* m_api = nullptr;
+    MORV_CDB_INTERFACE* m_cdb_interface = nullptr;
+    int m_nx = 0;
+    int m_ny = 0;
+    int m_lab_capacity = -1;
+    bool m_has_maps = false;
+    std::vector<std::pair<int, MORV_LOC>, MORV_ALLOCATOR<std::pair<int, MORV_LOC>>> m_placed;
 };

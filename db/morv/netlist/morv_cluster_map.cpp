@@ -41,6 +41,45 @@ MORV_CLUSTER_MAP_CLUSTER::MORV_CLUSTER_MAP_CLUSTER(const MORV_CLUSTER_MAP_CLUSTE
     }
 }
 
+MORV_CLUSTER_MAP_CLUSTER::MORV_CLUSTER_MAP_CLUSTER(const MORV_CLUSTER_MAP_IMAGE& image, size_t index)
+    : m_id(image.m_clusters[index].m_id)
+{
+    const MORV_CLUSTER_MAP_IMAGE::CLUSTER& cluster = image.m_clusters[index];
+    for (size_t i = cluster.m_first_node; i < cluster.m_first_node + cluster.m_node_count; ++i) {
+        const MORV_CLUSTER_MAP_IMAGE::NODE& node = image.m_nodes[i];
+        m_nodes.insert(m_nodes.end(), node.m_node_id);
+        m_node_types.emplace_hint(m_node_types.end(), node.m_node_id, node.m_type);
+        m_node_id_to_ale_id_map.emplace_hint(m_node_id_to_ale_id_map.end(), node.m_node_id, node.m_ale_id);
+    }
+    for (size_t i = cluster.m_first_source; i < cluster.m_first_source + cluster.m_source_count; ++i) {
+        MORV_OWNER<MORV_CLUSTER_MAP_SOURCE> copy = MORV_MAKE_OWNER(MORV_CLUSTER_MAP_SOURCE, image.m_sources[i]);
+        m_sources.insert(m_sources.end(), copy.release());
+    }
+}
+
+// The three per-node maps always hold the same nodes: a node enters and
+// leaves all three together.
+void MORV_CLUSTER_MAP_CLUSTER::add_to_image(MORV_CLUSTER_MAP_IMAGE& image) const
+{
+    MORV_ASSERT(m_node_types.size() == m_nodes.size() && m_node_id_to_ale_id_map.size() == m_nodes.size());
+    MORV_CLUSTER_MAP_IMAGE::CLUSTER cluster;
+    cluster.m_id = m_id;
+    cluster.m_first_node = image.m_nodes.size();
+    cluster.m_node_count = m_nodes.size();
+    cluster.m_first_source = image.m_sources.size();
+    cluster.m_source_count = m_sources.size();
+    auto type = m_node_types.begin();
+    auto ale = m_node_id_to_ale_id_map.begin();
+    for (int node_id : m_nodes) {
+        MORV_ASSERT(type->first == node_id && ale->first == node_id);
+        image.m_nodes.push_back({node_id, type->second, ale->second});
+        ++type;
+        ++ale;
+    }
+    for (const MORV_CLUSTER_MAP_SOURCE* source : m_sources) image.m_sources.push_back(*source);
+    image.m_clusters.push_back(cluster);
+}
+
 MORV_CLUSTER_MAP_CLUSTER::~MORV_CLUSTER_MAP_CLUSTER()
 {
     delete_sources();
@@ -206,6 +245,37 @@ MORV_CLUSTER_MAP::MORV_CLUSTER_MAP(const MORV_CLUSTER_MAP& other)
         MORV_ASSERT(new_cluster);
         m_clusters.emplace(entry.first, std::move(new_cluster));
     }
+}
+
+MORV_CLUSTER_MAP::MORV_CLUSTER_MAP(const MORV_CLUSTER_MAP_IMAGE& image)
+    : m_fsyn_api(image.m_fsyn_api),
+      m_node_id_to_cluster_id_map(image.m_node_id_to_cluster_id.begin(), image.m_node_id_to_cluster_id.end()),
+      m_ff_to_lut_register_packing_map(image.m_ff_to_lut_register_packing.begin(),
+                                       image.m_ff_to_lut_register_packing.end()),
+      m_lut_to_ff_register_packing_map(image.m_lut_to_ff_register_packing.begin(),
+                                       image.m_lut_to_ff_register_packing.end())
+{
+    for (size_t i = 0; i < image.m_clusters.size(); ++i)
+        m_clusters.emplace_hint(m_clusters.end(), image.m_clusters[i].m_id,
+                                MORV_MAKE_OWNER(MORV_CLUSTER_MAP_CLUSTER, image, i));
+}
+
+MORV_CLUSTER_MAP_IMAGE MORV_CLUSTER_MAP::get_image() const
+{
+    MORV_CLUSTER_MAP_IMAGE image;
+    image.m_fsyn_api = m_fsyn_api;
+    image.m_node_id_to_cluster_id.assign(m_node_id_to_cluster_id_map.begin(), m_node_id_to_cluster_id_map.end());
+    image.m_ff_to_lut_register_packing.assign(m_ff_to_lut_register_packing_map.begin(),
+                                              m_ff_to_lut_register_packing_map.end());
+    image.m_lut_to_ff_register_packing.assign(m_lut_to_ff_register_packing_map.begin(),
+                                              m_lut_to_ff_register_packing_map.end());
+    image.m_clusters.reserve(m_clusters.size());
+    image.m_nodes.reserve(m_node_id_to_cluster_id_map.size());
+    for (const auto& entry : m_clusters) {
+        MORV_ASSERT(entry.second && entry.second->get_id() == entry.first);
+        entry.second->add_to_image(image);
+    }
+    return image;
 }
 
 MORV_CLUSTER_MAP::~MORV_CLUSTER_MAP()

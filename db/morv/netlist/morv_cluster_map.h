@@ -5,6 +5,7 @@
 // output terms outside a cluster that drive its inputs (its sources), and
 // which register is packed with which LUT.
 
+#include <cstddef>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -41,6 +42,8 @@ struct MORV_CLUSTER_MAP_SOURCE_LESS
     }
 };
 
+struct MORV_CLUSTER_MAP_IMAGE;
+
 class MORV_CLUSTER_MAP_CLUSTER
 {
 public:
@@ -69,6 +72,9 @@ public:
     const SOURCE_SET& get_sources() const { return m_sources; }
     // To the stream, or through the logger (level 2) when it is null.
     void print(FILE* stream) const;
+    // Appends the cluster to an image; rebuilds cluster `index` of one.
+    void add_to_image(MORV_CLUSTER_MAP_IMAGE& image) const;
+    MORV_CLUSTER_MAP_CLUSTER(const MORV_CLUSTER_MAP_IMAGE& image, size_t index);
 
 private:
     // Counts the node's driven inputs as sources, then drops every source
@@ -84,11 +90,16 @@ private:
     std::map<int, int> m_node_id_to_ale_id_map;
 };
 
+struct MORV_CLUSTER_MAP_IMAGE;
+
 class MORV_CLUSTER_MAP
 {
 public:
     explicit MORV_CLUSTER_MAP(MORV_API* fsyn_api);
     MORV_CLUSTER_MAP(const MORV_CLUSTER_MAP& other);
+    // The map an image was taken of, as its copy would be.
+    explicit MORV_CLUSTER_MAP(const MORV_CLUSTER_MAP_IMAGE& image);
+    MORV_CLUSTER_MAP_IMAGE get_image() const;
     MORV_CLUSTER_MAP& operator=(const MORV_CLUSTER_MAP&) = delete;
     ~MORV_CLUSTER_MAP();
 
@@ -119,4 +130,36 @@ private:
     std::map<int, MORV_OWNER<MORV_CLUSTER_MAP_CLUSTER>> m_clusters;
     std::map<int, int> m_ff_to_lut_register_packing_map;
     std::map<int, int> m_lut_to_ff_register_packing_map;
+};
+
+// A cluster map as a saved state keeps it: the same content in flat lists,
+// each in the order of the map it stands for, in a fraction of the room.
+struct MORV_CLUSTER_MAP_IMAGE
+{
+    template <typename T>
+    using LIST = std::vector<T, MORV_ALLOCATOR<T>>;
+    // A cluster's members are nodes[first_node, first_node + node_count),
+    // its sources likewise.
+    struct CLUSTER
+    {
+        int m_id = -1;
+        size_t m_first_node = 0;
+        size_t m_node_count = 0;
+        size_t m_first_source = 0;
+        size_t m_source_count = 0;
+    };
+    struct NODE
+    {
+        int m_node_id = -1;
+        MORV_CLUSTER_MAP_NODE_TYPE m_type = MORV_CLUSTER_MAP_NODE_UNDEF;
+        int m_ale_id = -1;
+    };
+
+    MORV_API* m_fsyn_api = nullptr;
+    LIST<std::pair<int, int>> m_node_id_to_cluster_id;
+    LIST<std::pair<int, int>> m_ff_to_lut_register_packing;
+    LIST<std::pair<int, int>> m_lut_to_ff_register_packing;
+    LIST<CLUSTER> m_clusters;
+    LIST<NODE> m_nodes;
+    LIST<MORV_CLUSTER_MAP_SOURCE> m_sources;
 };

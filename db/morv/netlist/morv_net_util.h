@@ -201,8 +201,9 @@ public:
     void remove_input_term(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm, int port_type);
     void adopt_fanouts(CDB_ATOM_OTERM* new_oterm, CDB_ATOM_OTERM* old_oterm);
     void remove_register_control_inputs(CDB_ATOM_NODE* node);
-    // Groups LUT and register outputs of equal canonical form.
-    void find_equivalent_oterms(MORV_OTERM_SET_SET* out_groups) const;
+    // Groups LUT and register outputs of equal canonical form; without
+    // with_singles only the groups of two or more.
+    void find_equivalent_oterms(MORV_OTERM_SET_SET* out_groups, bool with_singles = true) const;
 
 protected:
     // Stubs of operations a family does not support report this text.
@@ -254,7 +255,8 @@ protected:
     void clear_boundary_port_id(CDB_ATOM_ITERM* iterm);
     bool has_bound_input(CDB_ATOM_NODE* node) const;
     bool is_oterm_dont_touch(CDB_ATOM_OTERM* oterm) const;
-    void group_by_canonical_form(const std::vector<CDB_ATOM_OTERM*>& candidates, MORV_OTERM_SET_SET* out_groups) const;
+    void group_by_canonical_form(const std::vector<CDB_ATOM_OTERM*>& candidates, MORV_OTERM_SET_SET* out_groups,
+                                 bool with_singles) const;
     // The facade learns of every changed input edge and changed node.
     void announce_edge(CDB_ATOM_ITERM* iterm, bool disconnected);
     void announce_node_modified(CDB_ATOM_NODE* node);

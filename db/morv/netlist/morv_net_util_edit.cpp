@@ -4,7 +4,9 @@
 // logged, made, then announced. Connections, term creation and term
 // properties go through the atom-editing interface, which logs them.
 
+#include <algorithm>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
@@ -261,7 +263,7 @@ void MORV_NET_UTIL::clear_boundary_port_id(CDB_ATOM_ITERM* iterm)
 
 // ---------------------------------------------------------------- equivalent outputs
 
-void MORV_NET_UTIL::find_equivalent_oterms(MORV_OTERM_SET_SET* out_groups) const
+void MORV_NET_UTIL::find_equivalent_oterms(MORV_OTERM_SET_SET* out_groups, bool with_singles) const
 {
     MORV_ASSERT(out_groups);
     std::vector<CDB_ATOM_OTERM*> candidates;
@@ -275,22 +277,66 @@ void MORV_NET_UTIL::find_equivalent_oterms(MORV_OTERM_SET_SET* out_groups) const
         if (is_register_present(node) && regout != nullptr && !is_oterm_dont_touch(regout))
             candidates.push_back(regout);
     }
-    group_by_canonical_form(candidates, out_groups);
+    group_by_canonical_form(candidates, out_groups, with_singles);
 }
 
-void MORV_NET_UTIL::group_by_canonical_form(const std::vector<CDB_ATOM_OTERM*>& candidates,
-                                            MORV_OTERM_SET_SET* out_groups) const
+namespace {
+
+// A digest of the parts every form compares: whether it is canonical (and
+// if not, its cell), and the inputs it reads with how it reads them. Equal
+// forms have equal digests.
+uint64_t form_digest(const MORV_CANONICAL_NODE_INFO& form)
 {
-    // The forms must outlive the map that orders by them.
-    std::vector<MORV_OWNER<MORV_CANONICAL_NODE_INFO>> forms;
-    forms.reserve(candidates.size());
-    std::map<MORV_CANONICAL_NODE_INFO*, MORV_OTERM_SET, DETERMINISTIC_LESS<MORV_CANONICAL_NODE_INFO*>> groups;
-    for (CDB_ATOM_OTERM* oterm : candidates) {
-        forms.push_back(create_canonical_node_info(oterm));
-        MORV_ASSERT(forms.back());
-        groups[forms.back().get()].insert(oterm);
+    uint64_t h = 1469598103934665603ull;
+    auto mix = [&h](uint64_t v) { h = (h ^ v) * 1099511628211ull; };
+    mix(form.is_canonicalised() ? 0 : 1 + uint64_t(form.get_oterm()->get_my_node()->get_id()));
+    for (const CDB_ATOM_OTERM* input : form.get_inputs()) {
+        if (input == nullptr) {
+            mix(0);
+            continue;
+        }
+        mix(input->get_my_node()->get_id());
+        mix(static_cast<uint32_t>(input->get_any_usage_as()));
+        mix(static_cast<uint32_t>(input->get_port_index() & 0xffff));
     }
-    for (const auto& group : groups) out_groups->insert(group.second);
+    for (bool inverted : form.get_input_inverted()) mix(inverted ? 3 : 2);
+    return h;
+}
+
+}  // namespace
+
+// The forms of a whole netlist are never held at once: each candidate's
+// form is made and dropped for its digest, and only candidates that share
+// a digest are made again and compared in full.
+void MORV_NET_UTIL::group_by_canonical_form(const std::vector<CDB_ATOM_OTERM*>& candidates,
+                                            MORV_OTERM_SET_SET* out_groups, bool with_singles) const
+{
+    std::vector<std::pair<uint64_t, size_t>> digests;
+    digests.reserve(candidates.size());
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        MORV_OWNER<MORV_CANONICAL_NODE_INFO> form = create_canonical_node_info(candidates[i]);
+        MORV_ASSERT(form);
+        digests.emplace_back(form_digest(*form), i);
+    }
+    std::sort(digests.begin(), digests.end());
+    for (size_t first = 0, last = 0; first < digests.size(); first = last) {
+        while (last < digests.size() && digests[last].first == digests[first].first) ++last;
+        if (last - first == 1) {
+            if (with_singles) out_groups->insert(MORV_OTERM_SET{candidates[digests[first].second]});
+            continue;
+        }
+        // The forms must outlive the map that orders by them.
+        std::vector<MORV_OWNER<MORV_CANONICAL_NODE_INFO>> forms;
+        std::map<MORV_CANONICAL_NODE_INFO*, MORV_OTERM_SET, DETERMINISTIC_LESS<MORV_CANONICAL_NODE_INFO*>> groups;
+        for (size_t k = first; k < last; ++k) {
+            CDB_ATOM_OTERM* oterm = candidates[digests[k].second];
+            forms.push_back(create_canonical_node_info(oterm));
+            MORV_ASSERT(forms.back());
+            groups[forms.back().get()].insert(oterm);
+        }
+        for (auto& group : groups)
+            if (with_singles || group.second.size() > 1) out_groups->insert(std::move(group.second));
+    }
 }
 
 bool MORV_NET_UTIL::has_bound_input(CDB_ATOM_NODE* node) const

@@ -3,13 +3,14 @@
 // One saved state of physical synthesis (the netlist on disk plus the
 // facade's bookkeeping) and the host-supplied stack of them.
 
+#include <cstdint>
 #include <set>
 #include <vector>
 
 #include "mem_alloc_sys.h"
 
-class MORV_CHIP_MAP;
-class MORV_CLUSTER_MAP;
+struct MORV_CHIP_MAP_IMAGE;
+struct MORV_CLUSTER_MAP_IMAGE;
 class MORV_LOG;
 class MORV_NT;
 class MORV_ATOM_SAVE_RESTORE;
@@ -30,13 +31,22 @@ public:
     // entry vector) and leaves those members empty.
     void release_facade_share();
 
-    MORV_OWNER<MORV_CHIP_MAP> m_chip_map;
-    MORV_OWNER<MORV_CLUSTER_MAP> m_cluster_map;
+    // The maps as images: a compile keeps several states at once.
+    MORV_OWNER<MORV_CHIP_MAP_IMAGE> m_chip_map;
+    MORV_OWNER<MORV_CLUSTER_MAP_IMAGE> m_cluster_map;
     MORV_OWNER<MORV_STATS> m_stats;
     MORV_OWNER<MORV_LOG> m_log;
     MORV_OWNER<MORV_ATOM_SAVE_RESTORE> m_atom_save_restore;
     MORV_OWNER<std::set<int>> m_modified_atoms_for_icp;
     MORV_OWNER<MORV_NT> m_nt;
+    // Each atom's chip-database entry, atoms by ascending id. A design has
+    // few distinct entries: an atom keeps the index of its own among them.
+    struct CHIP_ENTRY_OF
+    {
+        uint32_t m_atom_id;
+        uint32_t m_entry;
+    };
+    std::vector<CHIP_ENTRY_OF> m_chip_entry_of;
     std::vector<CDB_CHIP_DB_ENTRY*> m_chip_entries;
     int m_id;
 };

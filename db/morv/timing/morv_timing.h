@@ -8,6 +8,8 @@
 // end in step with every netlist edit the facade announces.
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -68,6 +70,44 @@ struct MORV_ADJUSTMENT_FACTOR
     int32_t m_count = 0;
 };
 
+// The learned corrections by key: the connections' in one block sorted by
+// key (a netlist has one per connection, too many for a node each), the
+// classes' (negative keys, few) in another, both walked in key order.
+class MORV_ADJUSTMENT_TABLE
+{
+public:
+    using ENTRY = std::pair<int64_t, MORV_ADJUSTMENT_FACTOR>;
+    using LIST = std::vector<ENTRY, MORV_ALLOCATOR<ENTRY>>;
+
+    class const_iterator
+    {
+    public:
+        const ENTRY& operator*() const { return *m_at; }
+        const ENTRY* operator->() const { return m_at; }
+        const_iterator& operator++();
+        bool operator==(const const_iterator& other) const { return m_at == other.m_at; }
+        bool operator!=(const const_iterator& other) const { return m_at != other.m_at; }
+
+    private:
+        friend class MORV_ADJUSTMENT_TABLE;
+        const_iterator(const MORV_ADJUSTMENT_TABLE* table, const ENTRY* at) : m_table(table), m_at(at) {}
+        const MORV_ADJUSTMENT_TABLE* m_table;
+        const ENTRY* m_at;
+    };
+
+    const_iterator begin() const;
+    const_iterator end() const { return const_iterator(this, nullptr); }
+    const_iterator find(int64_t key) const;
+    bool empty() const { return m_classes.empty() && m_connections.empty(); }
+    size_t size() const { return m_classes.size() + m_connections.size(); }
+    // Each list sorted by key, each key once.
+    void assign(LIST&& classes, LIST&& connections);
+
+private:
+    LIST m_classes;
+    LIST m_connections;
+};
+
 class MORV_TIMING
 {
 public:
@@ -76,7 +116,7 @@ public:
     static constexpr int s_NO_PATH = 0x7fffffff;
     // Per-connection keys are non-negative, class keys negative: the two
     // kinds share one table without meeting.
-    using ADJUSTMENT_FACTORS = VTL_HASH<int64_t, MORV_ADJUSTMENT_FACTOR>;
+    using ADJUSTMENT_FACTORS = MORV_ADJUSTMENT_TABLE;
     using BACKANNOTATED_DELAYS = std::unordered_map<CDB_ATOM_ITERM*, MORV_TIMING_ITERM_BA_DELAY>;
     // The file the back-annotation call writes and the early model reads.
     static constexpr const char* s_DELAY_FILE_NAME = "fsyn_delays.txt";
@@ -215,10 +255,18 @@ public:
     const std::vector<std::pair<int, int>>& get_changed_connections() const { return m_changed_connections; }
     double get_figure_of_merit_value() const { return m_figure_of_merit; }
 
-    // Delay corrections of the virtual analysis and the copies kept with
-    // netlist snapshots.
-    ADJUSTMENT_FACTORS& get_adjustment_factors() { return m_adjustment_factors; }
-    std::vector<ADJUSTMENT_FACTORS>& get_saved_adjustment_factors() { return m_saved_adjustment_factors; }
+    // Delay corrections of the virtual analysis, and the copies netlist
+    // snapshots keep by snapshot id. The table changes only when it is
+    // learned or cleared, so the snapshots taken between two such changes
+    // share one copy, and a snapshot's copy goes with the snapshot.
+    const ADJUSTMENT_FACTORS& get_adjustment_factors() const { return *m_adjustment_factors; }
+    void save_adjustment_factors(int snapshot_id);
+    // False (the table unchanged) when nothing is saved under the id.
+    bool restore_adjustment_factors(int snapshot_id);
+    void drop_saved_adjustment_factors(int snapshot_id);
+    int count_saved_adjustment_factors() const { return static_cast<int>(m_saved_adjustment_factors.size()); }
+    // Distinct tables held, the live one among them.
+    int count_adjustment_factor_tables() const;
 
 private:
     void log_mode(int mode) const;
@@ -239,8 +287,12 @@ private:
     int locked_location_delay(CDB_ATOM_ITERM* iterm, int delay, const MORV_BIT_VECTOR& locked);
     void match_delay_record(const MORV_DELAY_RECORD& record, int64_t max_atom_id, BACKANNOTATED_DELAYS& matched) const;
     void warn_delay_file(const std::string& path, int line, const std::string& reason) const;
-    void learn_adjustment_factor(CDB_ATOM_ITERM* iterm, int64_t diff);
+    // Appends the connection's correction (its learning order in m_count)
+    // and adds it to its class's.
+    void learn_adjustment_factor(CDB_ATOM_ITERM* iterm, int64_t diff, ADJUSTMENT_FACTORS::LIST& connections,
+                                 std::map<int64_t, MORV_ADJUSTMENT_FACTOR>& classes) const;
     int apply_adjustment_factors(CDB_ATOM_ITERM* iterm, int delay) const;
+    static std::shared_ptr<ADJUSTMENT_FACTORS> make_adjustment_factors();
     struct RETIMING_BOUND;
     struct BDD_BOUND;
     int64_t retiming_bound_delay(TDB_EDGE* edge, size_t position, int pass, RETIMING_BOUND& bound);
@@ -270,8 +322,10 @@ private:
     // The delay file is read at most once per run, also when it was
     // malformed or held nothing.
     bool m_delay_file_read = false;
-    ADJUSTMENT_FACTORS m_adjustment_factors{61};
-    std::vector<ADJUSTMENT_FACTORS> m_saved_adjustment_factors;
+    // Shared with the snapshots taken since it was last learned or cleared;
+    // never changed in place while shared.
+    std::shared_ptr<ADJUSTMENT_FACTORS> m_adjustment_factors = make_adjustment_factors();
+    std::map<int, std::shared_ptr<ADJUSTMENT_FACTORS>> m_saved_adjustment_factors;
     MORV_OWNER<NEVRA> m_nevra;
     double m_sr_skew = 0.125;
     std::vector<unsigned> m_taint_change_set;

@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <map>
+#include <memory>
+#include <set>
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
@@ -159,51 +162,133 @@ void MORV_TIMING::compute_placement_delays()
 
 // ------------------------------------------------------------------ adjustment factors
 
-void MORV_TIMING::learn_adjustment_factor(CDB_ATOM_ITERM* iterm, int64_t diff)
+MORV_ADJUSTMENT_TABLE::const_iterator& MORV_ADJUSTMENT_TABLE::const_iterator::operator++()
+{
+    const LIST& classes = m_table->m_classes;
+    const LIST& connections = m_table->m_connections;
+    ++m_at;
+    if (!classes.empty() && m_at == classes.data() + classes.size())
+        m_at = connections.empty() ? nullptr : connections.data();
+    else if (!connections.empty() && m_at == connections.data() + connections.size()) m_at = nullptr;
+    return *this;
+}
+
+MORV_ADJUSTMENT_TABLE::const_iterator MORV_ADJUSTMENT_TABLE::begin() const
+{
+    if (!m_classes.empty()) return const_iterator(this, m_classes.data());
+    return const_iterator(this, m_connections.empty() ? nullptr : m_connections.data());
+}
+
+MORV_ADJUSTMENT_TABLE::const_iterator MORV_ADJUSTMENT_TABLE::find(int64_t key) const
+{
+    const LIST& list = key < 0 ? m_classes : m_connections;
+    const auto found =
+        std::lower_bound(list.begin(), list.end(), key, [](const ENTRY& entry, int64_t k) { return entry.first < k; });
+    return found != list.end() && found->first == key ? const_iterator(this, &*found) : end();
+}
+
+void MORV_ADJUSTMENT_TABLE::assign(LIST&& classes, LIST&& connections)
+{
+    m_classes = std::move(classes);
+    m_connections = std::move(connections);
+}
+
+void MORV_TIMING::learn_adjustment_factor(CDB_ATOM_ITERM* iterm, int64_t diff, ADJUSTMENT_FACTORS::LIST& connections,
+                                          std::map<int64_t, MORV_ADJUSTMENT_FACTOR>& classes) const
 {
     const CDB_ATOM_NODE* sink = iterm->get_my_node();
     MORV_ADJUSTMENT_FACTOR own = connection_fields(iterm, static_cast<int32_t>(sink->get_id()));
     own.m_sum = diff;
     own.m_count = 1;
-    m_adjustment_factors[get_adjustment_connection_key(sink->get_id(), own.m_sink_port_index, own.m_sink_port_usage)] =
-        own;
+    // Every key has its place already; a connection learned twice keeps
+    // the later correction.
+    const int64_t key = get_adjustment_connection_key(sink->get_id(), own.m_sink_port_index, own.m_sink_port_usage);
+    const auto slot = std::lower_bound(connections.begin(), connections.end(), key,
+                                       [](const auto& entry, int64_t k) { return entry.first < k; });
+    MORV_ASSERT(slot != connections.end() && slot->first == key);
+    slot->second = own;
 
     MORV_ADJUSTMENT_FACTOR kind = connection_fields(iterm, sink->get_atom_type());
-    const int64_t class_key = get_adjustment_class_key(iterm);
-    auto found = m_adjustment_factors.find(class_key);
-    if (found == m_adjustment_factors.end()) {
-        kind.m_sum = diff;
-        kind.m_count = 1;
-        m_adjustment_factors[class_key] = kind;
-        return;
-    }
-    // A class entry goes on learning only from connections of its first driver.
+    auto [found, added] = classes.try_emplace(get_adjustment_class_key(iterm), kind);
     MORV_ADJUSTMENT_FACTOR& entry = found->second;
-    if (same_sink_port(entry, kind) && entry.m_driver_id == kind.m_driver_id) {
+    // A class entry goes on learning only from connections of its first driver.
+    if (added || (same_sink_port(entry, kind) && entry.m_driver_id == kind.m_driver_id)) {
         entry.m_sum += diff;
         ++entry.m_count;
     }
 }
 
+// The keys of the connections come first, so that the table is made in
+// one block of the size it keeps.
 void MORV_TIMING::create_adjustment_factors()
 {
     GEN_PROFILER profile("create_adjustment_factors");
     compute_placement_delays();
     std::vector<TDB_EDGE*>& edges =
         tdb_edges("tdb_netlist != NULL", "tdb_vec_of_edges != NULL", MORV_TIMING_RECREATING_EDGES);
-    m_adjustment_factors.clear();
+    auto learns = [](const TDB_EDGE* edge) {
+        return edge != nullptr && edge->is_for_tdc() && edge->get_iterm()->get_source() != nullptr;
+    };
+    std::vector<int64_t> keys;
+    for (const TDB_EDGE* edge : edges) {
+        if (!learns(edge)) continue;
+        const CDB_ATOM_ITERM* iterm = edge->get_iterm();
+        keys.push_back(get_adjustment_connection_key(iterm->get_my_node()->get_id(), iterm->get_port_index(),
+                                                     iterm->get_any_usage_as()));
+    }
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    ADJUSTMENT_FACTORS::LIST connections;
+    connections.reserve(keys.size());
+    for (int64_t key : keys) connections.emplace_back(key, MORV_ADJUSTMENT_FACTOR{});
+    std::vector<int64_t>().swap(keys);
+
+    std::map<int64_t, MORV_ADJUSTMENT_FACTOR> classes;
     for (TDB_EDGE* edge : edges) {
-        if (edge == nullptr || !edge->is_for_tdc() || edge->get_iterm()->get_source() == nullptr) continue;
+        if (!learns(edge)) continue;
         CDB_ATOM_ITERM* iterm = edge->get_iterm();
         const int64_t actual = edge->get_delay()->get_delay(TDB_DELAY_IC, TDB_MAX, 2);
-        learn_adjustment_factor(iterm, actual - get_early_delay(iterm));
+        learn_adjustment_factor(iterm, actual - get_early_delay(iterm), connections, classes);
     }
+    // A snapshot's table stays as it was saved.
+    if (m_adjustment_factors.use_count() > 1) m_adjustment_factors = make_adjustment_factors();
+    m_adjustment_factors->assign(ADJUSTMENT_FACTORS::LIST(classes.begin(), classes.end()), std::move(connections));
 }
 
 void MORV_TIMING::clear_adjustment_factors()
 {
-    m_adjustment_factors = ADJUSTMENT_FACTORS(61);
+    m_adjustment_factors = make_adjustment_factors();
     m_backannotated_delays.clear();
+}
+
+std::shared_ptr<MORV_TIMING::ADJUSTMENT_FACTORS> MORV_TIMING::make_adjustment_factors()
+{
+    return std::allocate_shared<ADJUSTMENT_FACTORS>(MORV_ALLOCATOR<ADJUSTMENT_FACTORS>());
+}
+
+void MORV_TIMING::save_adjustment_factors(int snapshot_id)
+{
+    m_saved_adjustment_factors[snapshot_id] = m_adjustment_factors;
+}
+
+bool MORV_TIMING::restore_adjustment_factors(int snapshot_id)
+{
+    const auto saved = m_saved_adjustment_factors.find(snapshot_id);
+    if (saved == m_saved_adjustment_factors.end()) return false;
+    m_adjustment_factors = saved->second;
+    return true;
+}
+
+void MORV_TIMING::drop_saved_adjustment_factors(int snapshot_id)
+{
+    m_saved_adjustment_factors.erase(snapshot_id);
+}
+
+int MORV_TIMING::count_adjustment_factor_tables() const
+{
+    std::set<const ADJUSTMENT_FACTORS*> distinct{m_adjustment_factors.get()};
+    for (const auto& entry : m_saved_adjustment_factors) distinct.insert(entry.second.get());
+    return static_cast<int>(distinct.size());
 }
 
 // The connection's own correction when its ends are the ones it was learned
@@ -212,13 +297,14 @@ int MORV_TIMING::apply_adjustment_factors(CDB_ATOM_ITERM* iterm, int delay) cons
 {
     const CDB_ATOM_NODE* sink = iterm->get_my_node();
     const MORV_ADJUSTMENT_FACTOR own = connection_fields(iterm, static_cast<int32_t>(sink->get_id()));
-    const auto found = m_adjustment_factors.find(
-        get_adjustment_connection_key(sink->get_id(), own.m_sink_port_index, own.m_sink_port_usage));
-    if (found != m_adjustment_factors.end() && same_connection(found->second, own))
+    const ADJUSTMENT_FACTORS& factors = *m_adjustment_factors;
+    const auto found =
+        factors.find(get_adjustment_connection_key(sink->get_id(), own.m_sink_port_index, own.m_sink_port_usage));
+    if (found != factors.end() && same_connection(found->second, own))
         return morv_timing_clamp_to_int(delay + found->second.m_sum);
-    const auto kind = m_adjustment_factors.find(get_adjustment_class_key(iterm));
+    const auto kind = factors.find(get_adjustment_class_key(iterm));
     const MORV_ADJUSTMENT_FACTOR fields = connection_fields(iterm, sink->get_atom_type());
-    if (kind != m_adjustment_factors.end() && kind->second.m_count > 0 && same_sink_port(kind->second, fields))
+    if (kind != factors.end() && kind->second.m_count > 0 && same_sink_port(kind->second, fields))
         return morv_timing_clamp_to_int(delay + kind->second.m_sum / kind->second.m_count);
     return delay;
 }

@@ -27,6 +27,7 @@
 #include "morv/netlist/morv_cluster_map.h"
 #include "morv/netlist/morv_net_util_family.h"
 #include "morv/netlist/morv_nt.h"
+#include "morv/netlist/morv_save_restore.h"
 #include "morv/timing/morv_timing.h"
 #include "morv_test_env.h"
 #include "morv_test_util.h"
@@ -264,6 +265,31 @@ std::string text_of_file(const std::string& path)
     return text.str();
 }
 
+// A saved state keeps each atom's chip-database entry by atom, not by id
+// slot: ids are never reused, and a long compile spends many per atom.
+TEST_F(MorvApiTest, ASavedStateHoldsTheChipEntriesOfItsAtomsOnly)
+{
+    MORV_TEST_HOST host(6);
+    const std::vector<int> ids = host.build_chain(4);
+    CDB_CHIP_DB_ENTRY other_entry;
+    host.netlist->get_node_by_id(static_cast<uint32_t>(ids[2]))->set_chip_db_entry(&other_entry);
+    // Many ids spent on atoms that are gone again.
+    for (int id : host.build_chain(500, "spent")) host.netlist->delete_node(host.netlist->get_node_by_id(id));
+    MORV_TEST_ENV env(&host.cmp);
+    MORV_API* api = api_of(env);
+    const int id = api->save_state();
+    const MORV_SAVE_RESTORE_SNAPSHOT* snapshot = env.m_snapshots.get_snapshot_at_position(id);
+    EXPECT_EQ(snapshot->m_chip_entry_of.size(), host.netlist->get_node_count());
+    EXPECT_EQ(snapshot->m_chip_entries.size(), 2u);
+
+    for (CDB_ATOM_NODE* node : *host.netlist) node->set_chip_db_entry(&other_entry);
+    ASSERT_TRUE(api->restore_state(id));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(host.netlist->get_node_by_id(static_cast<uint32_t>(ids[i]))->get_chip_db_entry(),
+                  i == 2 ? &other_entry : &host.chip_entry)
+            << i;
+}
+
 TEST_F(MorvApiTest, SaveModifyRestoreGivesBackTheNetlistWithNewObjects)
 {
     MORV_TEST_HOST host(6);
@@ -332,22 +358,36 @@ TEST_F(MorvApiTest, ADroppedStateFreesItsShareAndTheOthersStayRestorable)
     MORV_API* api = api_of(env);
     ASSERT_TRUE(api->get_fsyn_expert()->use_xicp());
     MORV_TIMING* timing = api->get_fsyn_timing();
-    for (int64_t key = 0; key < 100; ++key) timing->get_adjustment_factors()[key].m_sum = key;
+    // The live table is shared by the states saved since it was made, so a
+    // new value means a new table, as learning makes it.
+    auto learn = [timing](int64_t changed_key, int64_t changed_sum) {
+        timing->clear_adjustment_factors();
+        MORV_TIMING::ADJUSTMENT_FACTORS::LIST connections;
+        for (int64_t key = 0; key < 100; ++key)
+            connections.emplace_back(key, MORV_ADJUSTMENT_FACTOR{}).second.m_sum =
+                key == changed_key ? changed_sum : key;
+        const_cast<MORV_TIMING::ADJUSTMENT_FACTORS&>(timing->get_adjustment_factors())
+            .assign({}, std::move(connections));
+    };
+    auto sum_of = [timing](int64_t key) { return timing->get_adjustment_factors().find(key)->second.m_sum; };
+    learn(7, 7);
     const int dropped = api->save_state();
-    timing->get_adjustment_factors()[7].m_sum = -7;
+    learn(7, -7);
     const int kept = api->save_state();
-    timing->get_adjustment_factors().clear();
+    timing->clear_adjustment_factors();
+    EXPECT_EQ(timing->count_adjustment_factor_tables(), 3);
     env.clear_state(dropped);
-    const auto& saved = timing->get_saved_adjustment_factors();
-    ASSERT_EQ(saved.size(), static_cast<size_t>(kept) + 1);
-    EXPECT_EQ(saved[dropped].size(), 0u);
+    EXPECT_EQ(timing->count_saved_adjustment_factors(), 1);
+    EXPECT_EQ(timing->count_adjustment_factor_tables(), 2);
     EXPECT_TRUE(env.m_snapshots.get_snapshot_at_position(dropped)->m_chip_entries.empty());
+    EXPECT_TRUE(env.m_snapshots.get_snapshot_at_position(dropped)->m_chip_entry_of.empty());
     EXPECT_FALSE(env.m_snapshots.get_snapshot_at_position(kept)->m_chip_entries.empty());
     EXPECT_TRUE(api->restore_state(kept));
     EXPECT_EQ(timing->get_adjustment_factors().size(), 100u);
-    EXPECT_EQ(timing->get_adjustment_factors()[7].m_sum, -7);
-    EXPECT_EQ(timing->get_adjustment_factors()[8].m_sum, 8);
-    EXPECT_EQ(saved[kept].size(), 0u);  // restored, so dropped
+    EXPECT_EQ(sum_of(7), -7);
+    EXPECT_EQ(sum_of(8), 8);
+    EXPECT_EQ(timing->count_saved_adjustment_factors(), 0);  // restored, so dropped
+    EXPECT_EQ(timing->count_adjustment_factor_tables(), 1);
 }
 
 }  // namespace

@@ -89,6 +89,50 @@ TEST_F(MorvChipMapTest, OpenSubLocationTakesTheFirstFreeOne)
     for (CDB_ATOM_NODE* node : *n.netlist()) EXPECT_EQ(loc_of(&copy, node), loc_of(map, node));
 }
 
+// A saved state keeps the map as an image; the map rebuilt from it is the
+// map a copy would be: the same atoms where they were, and the same
+// sub-locations free for what is placed next.
+TEST_F(MorvChipMapTest, AnImageRebuildsTheMapItsCopyWouldBe)
+{
+    PLACEMENT_NETLIST n(DEV_FAMILY_UVO);  // 10 elements per LAB
+    MORV_CHIP_MAP* map = n.chip_map();
+    std::vector<CDB_ATOM_NODE*> cells;
+    for (int i = 0; i < 60; ++i) {
+        cells.push_back(n.lut());
+        if (i % 7 == 3) n.place(cells.back(), 2 + i % 5, 3, 9 - i % 4);
+        else n.place(cells.back(), 2 + i % 5, 3 + i % 3);
+    }
+    for (int i = 0; i < 60; i += 9) map->remove_node(PLACEMENT_NETLIST::id(cells[i]));
+
+    const MORV_CHIP_MAP copy(*map);
+    MORV_CHIP_MAP rebuilt(map->get_image());
+    EXPECT_EQ(rebuilt.get_lab_capacity(), copy.get_lab_capacity());
+    EXPECT_EQ(rebuilt.get_number_of_placed_nodes(), copy.get_number_of_placed_nodes());
+    EXPECT_EQ(rebuilt.get_number_of_used_labs(), copy.get_number_of_used_labs());
+    for (CDB_ATOM_NODE* node : *n.netlist()) EXPECT_EQ(loc_of(&rebuilt, node), loc_of(map, node));
+    for (int x = 2; x < 7; ++x)
+        for (int y = 3; y < 6; ++y) {
+            std::vector<int> from_copy, from_image;
+            copy.get_nodes_in_lab(MORV_LOC{x, y, -1, -1}, &from_copy);
+            rebuilt.get_nodes_in_lab(MORV_LOC{x, y, -1, -1}, &from_image);
+            EXPECT_EQ(from_image, from_copy) << x << " " << y;
+        }
+    // The free sub-locations came along: new atoms land where the map's own
+    // would.
+    for (int x = 2; x < 7; ++x) {
+        CDB_ATOM_NODE* next = n.lut();
+        map->set_node_location(PLACEMENT_NETLIST::id(next), MORV_LOC{x, 4, -1, -1});
+        rebuilt.set_node_location(PLACEMENT_NETLIST::id(next), MORV_LOC{x, 4, -1, -1});
+        EXPECT_EQ(loc_of(&rebuilt, next), loc_of(map, next)) << x;
+    }
+
+    // A map never filled stays without its maps.
+    MORV_CHIP_MAP empty(n.api(), 4, 4);
+    MORV_CHIP_MAP empty_again(empty.get_image());
+    EXPECT_EQ(empty_again.get_number_of_placed_nodes(), 0);
+    EXPECT_EQ(empty_again.get_nx(), 4);
+}
+
 TEST_F(MorvChipMapTest, NodeAtLocationIsTheLowestIdAtThatSubLocation)
 {
     PLACEMENT_NETLIST n(DEV_FAMILY_OBRAN);

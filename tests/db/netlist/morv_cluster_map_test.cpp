@@ -161,6 +161,55 @@ TEST_F(MorvClusterMapTest, CopyIsIndependentAndClearEmptiesEverything)
     EXPECT_EQ(copy.get_cluster_id(c.b), 1);
 }
 
+// The printout: every cluster with its members, kinds, ALE indices and
+// sources.
+std::string printout(const MORV_CLUSTER_MAP& map)
+{
+    map.print("clusters_printout.txt");
+    std::ifstream in("clusters_printout.txt");
+    std::stringstream text;
+    text << in.rdbuf();
+    std::remove("clusters_printout.txt");
+    return text.str();
+}
+
+// A saved state keeps the map as an image; the map rebuilt from it is the
+// map a copy would be, and it goes on changing as the copy does.
+TEST_F(MorvClusterMapTest, AnImageRebuildsTheMapItsCopyWouldBe)
+{
+    PLACEMENT_NETLIST n(DEV_FAMILY_BRENNOCK);
+    MORV_CLUSTER_MAP& map = *n.api()->get_fsyn_cluster_map();
+    std::vector<CDB_ATOM_NODE*> luts;
+    for (int i = 0; i < 12; ++i) luts.push_back(n.lut());
+    for (int i = 1; i < 12; ++i) PLACEMENT_NETLIST::connect(luts[i - 1], DB_COMB_OUT, luts[i], DB_DATA_A);
+    for (int i = 2; i < 12; ++i) PLACEMENT_NETLIST::connect(luts[i - 2], DB_COMB_OUT, luts[i], DB_DATA_B);
+    std::vector<CDB_ATOM_NODE*> regs{n.reg(), n.reg()};
+    for (int i = 0; i < 12; ++i) map.add_node_to_cluster(luts[i], i % 3, i % 4 == 0 ? -1 : i % 4);
+    map.add_node_to_cluster(regs[0], 1, 2);
+    map.add_node_to_cluster(regs[1], 2, 0);
+    map.add_node_to_cluster(luts[4], 0, 1);  // moved: cluster 1 loses it
+    map.set_register_packing(luts[1], regs[0]);
+
+    MORV_CLUSTER_MAP copy(map);
+    MORV_CLUSTER_MAP rebuilt(map.get_image());
+    EXPECT_EQ(printout(rebuilt), printout(copy));
+    for (int cluster = 0; cluster < 3; ++cluster) EXPECT_EQ(sources_of(rebuilt, cluster), sources_of(copy, cluster));
+    EXPECT_EQ(rebuilt.get_companion_node(id(regs[0]), true), id(luts[1]));
+    EXPECT_EQ(rebuilt.get_companion_node(id(luts[1]), true), id(regs[0]));
+    for (CDB_ATOM_NODE* node : luts) {
+        EXPECT_EQ(rebuilt.get_cluster_id(node), copy.get_cluster_id(node));
+        EXPECT_EQ(rebuilt.get_ale_id(id(node)), copy.get_ale_id(id(node)));
+        EXPECT_EQ(rebuilt.get_companion_node(id(node), false), copy.get_companion_node(id(node), false));
+    }
+
+    for (MORV_CLUSTER_MAP* m : {&copy, &rebuilt}) {
+        m->add_node_to_cluster(luts[7], 2, 3);
+        m->add_node_to_cluster(regs[1], 0, 1);
+    }
+    EXPECT_EQ(printout(rebuilt), printout(copy));
+    EXPECT_EQ(MORV_CLUSTER_MAP(MORV_CLUSTER_MAP(n.api()).get_image()).get_number_of_clusters(), 0);
+}
+
 // The same lines go to a file or, without a path, to the logger at level 2
 // without their leading blank and line feed.
 TEST_F(MorvClusterMapTest, PrintWritesTheFileOrTheLogger)

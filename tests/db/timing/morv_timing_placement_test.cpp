@@ -255,4 +255,110 @@ TEST_F(MorvTimingPlacement, TheVirtualAnalysisRestoresRealDelaysAndCarriesCorrec
     EXPECT_TRUE(timing->get_backannotated_delays().empty());
 }
 
+// Hundreds of connections: each finds its own correction among the others
+// again, and the table holds one entry per connection and per class.
+TEST_F(MorvTimingPlacement, EveryConnectionOfALargeNetlistFindsItsOwnCorrection)
+{
+    TIMING_NETLIST t(CDB_FAMILY_BRK);
+    t.build_pipeline();
+    CDB_ATOM_OTERM* previous = t.q2;
+    for (int i = 0; i < 300; ++i) previous = i % 3 == 2 ? t.reg(previous, t.clock) : t.lut({previous, t.q1});
+    MORV_TIMING* timing = t.timing();
+    int x = 0;
+    for (CDB_ATOM_NODE* node : *t.netlist()) {
+        place(t, node, 1 + x % 37, 1 + x / 37, 0);
+        ++x;
+    }
+    t.analyse();
+    int bump = 3;
+    std::map<TDB_EDGE*, int> real;
+    for (TDB_EDGE* e : tdc_edges()) {
+        e->get_delay()->set_delay(TDB_DELAY_IC, e->get_max_ic_delay() + bump);
+        real[e] = e->get_max_ic_delay();
+        bump = bump * 7 % 101;
+    }
+    timing->create_adjustment_factors();
+    timing->perform_virtual_icp_timing_analysis();
+    size_t learned = 0;
+    for (TDB_EDGE* e : tdc_edges()) {
+        if (e->get_iterm()->get_source() == nullptr) continue;
+        ++learned;
+        EXPECT_EQ(e->get_max_ic_delay(), real[e]);
+    }
+    size_t classes = 0;
+    for (const auto& entry : timing->get_adjustment_factors()) classes += entry.first < 0;
+    EXPECT_GT(learned, 600u);
+    EXPECT_EQ(timing->get_adjustment_factors().size(), learned + classes);
+}
+
+namespace {
+
+// Every learned correction by key: the sum and the count.
+std::map<int64_t, std::pair<int64_t, int>> corrections_of(const MORV_TIMING* timing)
+{
+    std::map<int64_t, std::pair<int64_t, int>> out;
+    for (const auto& entry : timing->get_adjustment_factors())
+        out[entry.first] = {entry.second.m_sum, entry.second.m_count};
+    return out;
+}
+
+}  // namespace
+
+// Snapshots keep the corrections learned when they were taken, but a
+// compile takes thousands of them: one table serves every snapshot taken
+// while it stays unchanged, and a dropped snapshot leaves nothing behind.
+TEST_F(MorvTimingPlacement, SnapshotsShareTheCorrectionsAndDropThemWithTheState)
+{
+    TIMING_NETLIST t(CDB_FAMILY_BRK);
+    ASSERT_TRUE(t.expert()->use_xicp());
+    t.build_pipeline();
+    MORV_TIMING* timing = t.timing();
+    int x = 1;
+    for (CDB_ATOM_NODE* node : *t.netlist()) place(t, node, x++ * 2, 3, 0);
+    t.analyse();
+    CDB_ATOM_ITERM* y1_to_y2 = t.y2->get_my_node()->get_input_term_by_type(DB_DATA_A);
+    TDB_EDGE* edge = edge_of(y1_to_y2);
+    edge->get_delay()->set_delay(TDB_DELAY_IC, edge->get_max_ic_delay() + 41);
+    const int first_real = edge->get_max_ic_delay();
+    timing->create_adjustment_factors();
+    const auto learned = corrections_of(timing);
+    const int64_t key = MORV_TIMING::get_adjustment_connection_key(t.y2->get_my_node()->get_id(), 0, DB_DATA_A);
+    ASSERT_EQ(learned.count(key), 1u);
+    EXPECT_EQ(learned.at(key).first, first_real - timing->get_early_delay(y1_to_y2));
+
+    // Many saves and drops, as iterations make them: nothing accumulates.
+    for (int i = 0; i < 50; ++i) t.api()->clear_state(t.api()->save_state());
+    EXPECT_EQ(timing->count_saved_adjustment_factors(), 0);
+    EXPECT_EQ(timing->count_adjustment_factor_tables(), 1);
+
+    // Kept snapshots share the live table until it is learned again; the
+    // older snapshots' table stays as it was saved.
+    std::vector<int> kept;
+    for (int i = 0; i < 3; ++i) kept.push_back(t.api()->save_state());
+    EXPECT_EQ(timing->count_saved_adjustment_factors(), 3);
+    EXPECT_EQ(timing->count_adjustment_factor_tables(), 1);
+    edge->get_delay()->set_delay(TDB_DELAY_IC, first_real + 500);
+    timing->create_adjustment_factors();
+    EXPECT_EQ(timing->count_adjustment_factor_tables(), 2);
+    EXPECT_EQ(corrections_of(timing).at(key).first, first_real + 500 - timing->get_early_delay(y1_to_y2));
+
+    t.api()->clear_state(kept[0]);
+    ASSERT_TRUE(t.api()->restore_state(kept[1]));
+    EXPECT_EQ(corrections_of(timing), learned);
+    EXPECT_EQ(timing->count_saved_adjustment_factors(), 1);
+    // The learned-again table went with the restore: the restored one is shared.
+    EXPECT_EQ(timing->count_adjustment_factor_tables(), 1);
+    t.api()->clear_state(kept[2]);
+    EXPECT_EQ(timing->count_saved_adjustment_factors(), 0);
+    EXPECT_EQ(corrections_of(timing), learned);
+
+    // Clearing gives a table of its own; a later save shares that one.
+    const int later = t.api()->save_state();
+    timing->clear_adjustment_factors();
+    EXPECT_TRUE(timing->get_adjustment_factors().empty());
+    EXPECT_EQ(timing->count_adjustment_factor_tables(), 2);
+    ASSERT_TRUE(t.api()->restore_state(later));
+    EXPECT_EQ(corrections_of(timing), learned);
+}
+
 }  // namespace morv_timing_placement_test

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -52,6 +53,114 @@ TEST(PdbArchive, PrimitivesRoundTripAndReadsPastTheEndThrow)
     EXPECT_THROW(r.read_u32(), PDB_DATABASE_EXCEPTION);
     EXPECT_THROW(PDB_SEGMENT_READER(a, PDB_SEGMENT_HIERARCHY), PDB_DATABASE_EXCEPTION);  // no such file
     EXPECT_EQ(a.get_segment_file_name(PDB_SEGMENT_NETLIST), "prims.cdb");
+}
+
+// A string written as a stream is the same segment, byte for byte, as the
+// string written whole, also when it spans many of the writer's blocks, goes
+// to the file on the way, or its length straddles two blocks; the writer
+// never holds more than its few blocks of it. Read without a copy it is the
+// same bytes.
+TEST(PdbArchive, StreamedStringsAreTheSameSegmentAsWholeStrings)
+{
+    std::string big;
+    while (big.size() < 2 * PDB_SEGMENT_WRITER::s_HELD + 12345) big += "line " + std::to_string(big.size()) + '\n';
+    big += std::string("\0tail", 5);
+    const std::string straddle(PDB_SEGMENT_BYTES::s_BLOCK - 3, 'p');
+    for (const std::string& prefix : {std::string(), straddle}) {
+        for (const std::string& text : {std::string(), std::string("x"), big}) {
+            PDB_ARCHIVE whole("whole"), streamed("streamed");
+            PDB_SEGMENT_WRITER w(whole, PDB_SEGMENT_NETLIST);
+            w.write_bytes(prefix.data(), prefix.size());
+            w.write_string(text);
+            w.write_u8(5);
+            w.commit();
+            PDB_SEGMENT_WRITER s(streamed, PDB_SEGMENT_NETLIST);
+            s.write_bytes(prefix.data(), prefix.size());
+            size_t most_held = 0;
+            s.write_streamed_string([&](std::ostream& out) {
+                // A character at a time and in pieces, as writers do both.
+                if (text.empty()) return;
+                out.put(text[0]);
+                for (size_t at = 1; at < text.size(); at += 100000) {
+                    out.write(text.data() + at,
+                              static_cast<std::streamsize>(std::min<size_t>(100000, text.size() - at)));
+                    most_held = std::max(most_held, s.held());
+                }
+            });
+            EXPECT_LE(most_held, PDB_SEGMENT_WRITER::s_HELD);
+            EXPECT_EQ(s.size(), prefix.size() + 8 + text.size());
+            s.write_u8(5);
+            s.commit();
+            EXPECT_EQ(read_file("streamed.cdb"), read_file("whole.cdb")) << prefix.size() << " " << text.size();
+
+            PDB_SEGMENT_READER r(streamed, PDB_SEGMENT_NETLIST);
+            for (char c : prefix) ASSERT_EQ(r.read_u8(), static_cast<uint8_t>(c));
+            EXPECT_EQ(r.read_string(), text);
+            EXPECT_EQ(r.read_u8(), 5);
+            EXPECT_TRUE(r.at_end());
+        }
+    }
+}
+
+// A string read a line at a time gives the lines of the text split at '\n',
+// also where a line spans the reader's blocks, and the reader holds no more
+// than a block of the segment however large it is.
+TEST(PdbArchive, StringLinesAreTheTextSplitAtLineFeedsReadABlockAtATime)
+{
+    const std::string long_line(PDB_SEGMENT_BYTES::s_BLOCK + 77, 'L');
+    std::string many;
+    for (int i = 0; many.size() < 3 * PDB_SEGMENT_BYTES::s_BLOCK; ++i) many += "node " + std::to_string(i) + "\n";
+    const std::vector<std::string> texts{
+        "", "a", "a\n", "a\n\nb", "\n\n", "x\r\ny\r\n", long_line, long_line + "\n" + long_line, many + "tail"};
+    for (const std::string& text : texts) {
+        std::vector<std::string> expected;
+        for (size_t pos = 0; pos < text.size();) {
+            const size_t nl = text.find('\n', pos);
+            expected.push_back(text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos));
+            pos = nl == std::string::npos ? text.size() : nl + 1;
+        }
+        PDB_ARCHIVE a("lines");
+        PDB_SEGMENT_WRITER w(a, PDB_SEGMENT_NETLIST);
+        w.write_string(text);
+        w.write_u32(77);
+        w.commit();
+        PDB_SEGMENT_READER r(a, PDB_SEGMENT_NETLIST);
+        PDB_SEGMENT_READER::LINES lines = r.read_string_lines();
+        EXPECT_FALSE(lines.ends_segment());
+        std::vector<std::string> got;
+        std::string_view line;
+        while (lines.next(line)) got.emplace_back(line);
+        EXPECT_EQ(got, expected) << text.size();
+        EXPECT_EQ(r.read_u32(), 77u);
+        EXPECT_TRUE(r.at_end());
+        EXPECT_LE(r.get_buffer_size(), PDB_SEGMENT_BYTES::s_BLOCK);
+    }
+}
+
+// A segment that went to its temporary file on the way leaves nothing when
+// it is abandoned, and one that cannot be written fails at commit as a
+// small one does.
+TEST(PdbArchive, LargeSegmentsLeaveNoTemporaryFileAndFailAtCommit)
+{
+    const std::string big(PDB_SEGMENT_WRITER::s_HELD + 99, 'b');
+    {
+        PDB_ARCHIVE a("abandoned");
+        PDB_SEGMENT_WRITER w(a, PDB_SEGMENT_NETLIST);
+        w.write_string(big);
+        EXPECT_TRUE(std::ifstream("abandoned.cdb.tmp").good());
+    }
+    EXPECT_FALSE(std::ifstream("abandoned.cdb.tmp").good());
+    EXPECT_FALSE(std::ifstream("abandoned.cdb").good());
+
+    PDB_ARCHIVE nowhere("no_such_folder/big");
+    PDB_SEGMENT_WRITER w(nowhere, PDB_SEGMENT_NETLIST);
+    w.write_string(big);
+    try {
+        w.commit();
+        ADD_FAILURE() << "no error";
+    } catch (const PDB_DATABASE_EXCEPTION& e) {
+        EXPECT_NE(std::string(e.what()).find("cannot create archive file"), std::string::npos) << e.what();
+    }
 }
 
 TEST(PdbArchive, RestoredNetlistIsEqualWithSameIdsAndNewObjects)
