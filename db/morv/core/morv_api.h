@@ -116,8 +116,9 @@ public:
     // More than five atom names contain "__Z" (only handed on to the host's
     // table timing model).
     bool has_name_pattern() const { return m_name_pattern; }
-    // Pre-placement timing may use the part's point-to-point delay model.
-    bool uses_delay_model() const { return m_pldm != nullptr; }
+    // Pre-placement timing may use the part's point-to-point delay model,
+    // unless fsyn_disable_ll_timing keeps it out.
+    bool uses_delay_model() const { return m_pldm != nullptr && !m_disable_ll_timing; }
     unsigned get_taint() const { return m_taint; }
     void set_taint_bits(unsigned bits) { m_taint |= bits; }
     void reset_taint() { m_taint = 0; }
@@ -431,6 +432,7 @@ private:
 
     // Placement helpers and their caches.
     MORV_OWNER<PLDM> m_pldm;
+    bool m_disable_ll_timing = false;  // fsyn_disable_ll_timing: timing does without the delay model
     std::map<std::pair<int, int>, MORV_P2P_DELAY_BOUNDS> m_p2p_delay_cache;  // (sink id, source id)
     std::vector<MORV_LOCKED_LOCATION_ESTIMATE> m_locked_location_estimates;  // by atom id
     std::vector<unsigned char> m_occupied_location_grid;                     // x * ny + y, 1 = occupied

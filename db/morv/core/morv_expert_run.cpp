@@ -52,6 +52,17 @@ void post_malformed_string(const char* what, const std::string& text, const MORV
     morv_send_msg(msg);
 }
 
+// A run the family cannot build is the user's choice, not a fault of the
+// component: say which run, which family and why.
+void post_refused_run(const char* what, const std::string& text, const std::string& run, const std::string& reason)
+{
+    MSG_E* msg = new MSG_E();
+    msg->fill_args("Physical synthesis %1!s! \"%2!s!\" names run \"%3!s!\", which this device cannot run: %4!s!. No "
+                   "physical synthesis algorithm runs from it./EMORV_FSYN_ALGORITHM_NOT_IN_FAMILY",
+                   what, text, run, reason);
+    morv_send_msg(msg);
+}
+
 // The stage tag of the tool link around one algorithm run.
 std::string plumrix_stage_tag(const char* stage, const std::string& short_name, int number)
 {
@@ -116,6 +127,22 @@ void MORV_EXPERT::extract_test_string(std::string text)
         append_algorithm_run(id, parameters);
 }
 
+bool MORV_EXPERT::check_runs_for_family(const char* what, const std::string& text, const std::string& part)
+{
+    const MORV_FAMILY_TRAITS& family = morv_family_traits(m_fsyn_api->get_base_family_code());
+    std::string rest = part;
+    std::string name, parameters;
+    while (morv_cut_first_run(&rest, &name, &parameters)) {
+        MORV_PARAMETER_MAP map;
+        MORV_ALGORITHM_BASE::parse_algorithm_params(map, parameters);
+        const std::string reason = morv_family_algorithm_refusal(family, morv_find_algorithm_id(name), map);
+        if (reason.empty()) continue;
+        post_refused_run(what, text, name + "(" + parameters + ")", reason);
+        return false;
+    }
+    return true;
+}
+
 void MORV_EXPERT::parse_test_string()
 {
     MORV_TEST_STRING_PARTS parts;
@@ -155,6 +182,15 @@ void MORV_EXPERT::decode_and_parse_test_string()
         return;
     }
     parse_test_string();
+    std::string* parts[] = {&m_test_string_early, &m_test_string_cluster_retry, &m_test_string_post_clustering,
+                            &m_test_string_late};
+    for (const std::string* part : parts) {
+        if (check_runs_for_family("test string", saved, *part)) continue;
+        // Nothing runs from a string that names a run the family cannot build.
+        for (std::string* cleared : parts) cleared->clear();
+        m_opx_fsyn_test_string = saved;
+        return;
+    }
     // A decoded signature keeps its runs to itself unless the decoder switch is on.
     if (!signature || magic) {
         MORV_DEBUG_STREAM::print(1, "FSYN EARLY = %s", m_test_string_early.c_str());
@@ -222,6 +258,8 @@ void MORV_EXPERT::run_fsyn_tune_string_flow(e_fsyn_flow fsyn_flow_id)
     MORV_TEST_STRING_ERROR error;
     if (!morv_check_test_string_part(test_string, &error)) {
         post_malformed_string("tune string", test_string, error);
+        test_string.clear();
+    } else if (!check_runs_for_family("tune string", test_string, test_string)) {
         test_string.clear();
     }
     extract_test_string(test_string);
