@@ -159,7 +159,8 @@ public:
     // ---- placement (morv_api_place.cpp) ----
     // Does nothing without a cluster map.
     void add_node_to_cluster(CDB_ATOM_NODE* node, int cluster_id, int ale_id);
-    // A new chip map with one LAB per cluster, in raster order from (1, 1).
+    // A new chip map with one LAB per cluster, in raster order from (1, 1);
+    // atoms in no cluster keep their LAB of the chip map it replaces.
     void download_clustering_to_chip_map();
     // Before placement every location; after it the usable LAB blocks, a
     // memory-capable one only while no atom of the grid's kind occupies it.
@@ -358,6 +359,8 @@ public:
     static bool decode_optimization_signature(const std::string& signature, std::string* decoded);
 
 private:
+    // One LAB per cluster, in raster order from (1, 1), on the new chip map.
+    void place_clusters_on_chip_map(int nx, int ny);
     void bind_to_partition(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* old_node, const int* partition_id);
     void note_modified_for_tool_link(CDB_ATOM_NODE* node);
     void note_modified_in_statistics();

@@ -196,9 +196,11 @@ protected:
     void extract_test_string(std::string text);
     void parse_test_string();
     // Whether the family can run every run of one part of a test or tune
-    // string; posts the error naming the first it cannot (what: "test
-    // string" or "tune string"; text: the whole string as given).
-    bool check_runs_for_family(const char* what, const std::string& text, const std::string& part);
+    // string at its flow point (null: a tune string's); posts the error
+    // naming the first it cannot (what: "test string" or "tune string";
+    // text: the whole string as given).
+    bool check_runs_for_family(const char* what, const std::string& text, const std::string& part,
+                               const char* flow_point);
     void decode_and_parse_test_string();
     void run_fsyn_test_string_flow(e_fsyn_flow fsyn_flow_id);
     void run_fsyn_tune_string_flow(e_fsyn_flow fsyn_flow_id);

@@ -293,7 +293,7 @@ void MORV_EXPERT::warn_read_log_ignored(const MORV_FAMILY_TRAITS& family)
     const std::string read_log = m_fsyn_api->get_string_option(MORV_SETTING_READ_LOG);
     if (read_log.empty() || read_log == "OFF") return;
     MSG_W* msg = new MSG_W();
-    msg->fill_args("The %1!s! family replays no physical synthesis change log: the log file \"%2!s!\" named by "
+    msg->fill_args("Physical synthesis replays no change log on the %1!s! family: the log file \"%2!s!\" named by "
                    "setting %3!d! is ignored/WMORV_FSYN_READ_LOG_IGNORED",
                    family.m_name, read_log, static_cast<int>(MORV_SETTING_READ_LOG));
     morv_send_msg(msg);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "cfg/cfg.h"
@@ -127,15 +128,24 @@ void MORV_EXPERT::extract_test_string(std::string text)
         append_algorithm_run(id, parameters);
 }
 
-bool MORV_EXPERT::check_runs_for_family(const char* what, const std::string& text, const std::string& part)
+bool MORV_EXPERT::check_runs_for_family(const char* what, const std::string& text, const std::string& part,
+                                        const char* flow_point)
 {
     const MORV_FAMILY_TRAITS& family = morv_family_traits(m_fsyn_api->get_base_family_code());
+    // Asynchronous pipelining evaluates before placement and pipelines after
+    // it; between the two it has nothing to do.
+    const bool between_early_and_late =
+        flow_point != nullptr && std::strcmp(flow_point, "EARLY") != 0 && std::strcmp(flow_point, "LATE") != 0;
     std::string rest = part;
     std::string name, parameters;
     while (morv_cut_first_run(&rest, &name, &parameters)) {
         MORV_PARAMETER_MAP map;
         MORV_ALGORITHM_BASE::parse_algorithm_params(map, parameters);
-        const std::string reason = morv_family_algorithm_refusal(family, morv_find_algorithm_id(name), map);
+        const int id = morv_find_algorithm_id(name);
+        std::string reason = morv_family_algorithm_refusal(family, id, map);
+        if (reason.empty() && id == PIPE_ASYNC_ALGORITHM && between_early_and_late)
+            reason = name + " runs at the EARLY and LATE flow points only, not in the " + flow_point + " part (the " +
+                     family.m_name + " family)";
         if (reason.empty()) continue;
         post_refused_run(what, text, name + "(" + parameters + ")", reason);
         return false;
@@ -184,8 +194,9 @@ void MORV_EXPERT::decode_and_parse_test_string()
     parse_test_string();
     std::string* parts[] = {&m_test_string_early, &m_test_string_cluster_retry, &m_test_string_post_clustering,
                             &m_test_string_late};
-    for (const std::string* part : parts) {
-        if (check_runs_for_family("test string", saved, *part)) continue;
+    const char* const flow_points[] = {"EARLY", "CLUSTER RETRY", "POST CLUSTERING", "LATE"};
+    for (size_t p = 0; p < std::size(parts); ++p) {
+        if (check_runs_for_family("test string", saved, *parts[p], flow_points[p])) continue;
         // Nothing runs from a string that names a run the family cannot build.
         for (std::string* cleared : parts) cleared->clear();
         m_opx_fsyn_test_string = saved;
@@ -259,7 +270,7 @@ void MORV_EXPERT::run_fsyn_tune_string_flow(e_fsyn_flow fsyn_flow_id)
     if (!morv_check_test_string_part(test_string, &error)) {
         post_malformed_string("tune string", test_string, error);
         test_string.clear();
-    } else if (!check_runs_for_family("tune string", test_string, test_string)) {
+    } else if (!check_runs_for_family("tune string", test_string, test_string, nullptr)) {
         test_string.clear();
     }
     extract_test_string(test_string);
