@@ -138,6 +138,14 @@ TEST_F(FlowUserInput, RequestsTheCompileCannotCarryOutAreSaidWithTheirExitStatus
         // The skew-driven engine's new cells before BDD resynthesis of the
         // same flow, which places its cells next to them.
         {skew_retiming, 0, {}, nullptr, k_tseng},
+        // Cells made in the post-clustering flow keep their LAB when the
+        // clusters are laid out again for the next analysis.
+        {{"--family", "UVO", "--clock-period", "2000", "--test-string", "||RTM()|"}, 0, {}},
+        // Asynchronous pipelining has nothing to do between EARLY and LATE.
+        {{"--set", "fsyn_disable_experimental_icp=on", "--test-string", "||PIPE_ASYNC()|"},
+         1,
+         {"PIPE_ASYNC", "POST CLUSTERING", "the BRK family"},
+         "EMORV_FSYN_ALGORITHM_NOT_IN_FAMILY"},
         // Flow points the family does not run.
         {{"--family", "UVO", "--test-string", "TEST()|RTM()"},
          0,
