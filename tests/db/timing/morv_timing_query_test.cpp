@@ -81,22 +81,6 @@ TEST_F(MorvTimingQuery, SlacksAndRatiosAreTheAnalysersAfterTheRemaps)
     EXPECT_LT(timing->get_slack_ratio(t.q2->get_my_node()->get_input_term_by_type(DB_DATAIN)), 1.0);
 }
 
-// Without the analyser's timing utility there is no slack to answer: an
-// answer of "unconstrained" would make every connection look safe.
-TEST_F(MorvTimingQuery, ASlackAskedBeforeTheTimingNetlistExistsIsAnInternalError)
-{
-    TIMING_NETLIST t(CDB_FAMILY_BRK);
-    t.build_pipeline();
-    MORV_TIMING* timing = t.timing();
-    ASSERT_EQ(timing->get_tdc_utility(), nullptr);
-    CDB_ATOM_ITERM* din = t.q2->get_my_node()->get_input_term_by_type(DB_DATAIN);
-    EXPECT_EQ(internal_error_of([&] { timing->get_slack(din); }), "m_tdc_utility");
-    EXPECT_EQ(internal_error_of([&] { timing->get_slack_ratio(din); }), "m_tdc_utility");
-    t.analyse();
-    EXPECT_NE(timing->get_slack(din), MORV_TIMING::s_NO_VALID_FOM);
-    EXPECT_LT(timing->get_slack_ratio(din), 1.0);
-}
-
 TEST_F(MorvTimingQuery, TheFigureOfMeritComesFromTheLastAnalysisOrTheHostOrTheLegacyFigure)
 {
     TIMING_NETLIST t(CDB_FAMILY_BRK);
