@@ -294,7 +294,7 @@ void check_files(const FIT_OPTIONS& o)
         throw HOST_INPUT_ERROR("cannot read design file '" + o.design + "': " + error);
     std::vector<std::pair<const std::string*, const char*>> inputs = {{&o.design, "the input design"},
                                                                       {&o.device_file, "the device file"}};
-    for (const std::string& settings : o.settings_files) inputs.emplace_back(&settings, "a settings file");
+    for (const std::string& settings : o.settings_files) inputs.emplace_back(&settings, "the settings file");
     for (const std::string* target : {&o.output_blif, &o.output_native}) {
         if (target->empty()) continue;
         for (const auto& [input, what] : inputs)
