@@ -237,19 +237,29 @@ HOST_COMPILE_RESULT COMPILE::run()
     for (int attempt = 0;; ++attempt) {
         double t0 = gen_get_sec_cpu();
         HOST_CLUSTERING clustering = cluster_netlist(m_env);
+        // Clusters the device cannot hold go to no flow point: the component
+        // lays them out on the device's grid.
+        const std::string misfit = clustering_misfit(m_env, clustering);
         // The component reads the clusters from its post-clustering point on.
         // When that point does not run they follow placement, so that the
         // component's cluster map and the placer's data, the two largest
         // shares of the run's memory after the netlists, are never alive
         // together. Either way the hand-over counts as clustering time.
-        const bool clusters_first = attempt == 0 && m_expert->will_fsyn_run(POST_CLUSTERING_FSYN_FLOW);
+        const bool clusters_first =
+            attempt == 0 && misfit.empty() && m_expert->will_fsyn_run(POST_CLUSTERING_FSYN_FLOW);
         if (clusters_first) hand_clusters_to_component(m_env, clustering, m_expert);
         row("clustering", gen_get_sec_cpu() - t0);
         const size_t clustering_row = m_result.rows.size() - 1;
-        if (attempt == 0) flow(POST_CLUSTERING_FSYN_FLOW);
+        if (attempt == 0 && misfit.empty()) flow(POST_CLUSTERING_FSYN_FLOW);
+        else if (attempt == 0) row(std::string(flow_label(POST_CLUSTERING_FSYN_FLOW)) + " (off)", 0);
 
         t0 = gen_get_sec_cpu();
-        placement = place_netlist(m_env, clustering, seed, placement_effort(m_o.effort));
+        if (misfit.empty()) {
+            placement = place_netlist(m_env, clustering, seed, placement_effort(m_o.effort));
+        } else {
+            placement = HOST_PLACEMENT();
+            placement.error = misfit;
+        }
         const double place_seconds = gen_get_sec_cpu() - t0;
         if (!clusters_first) {
             t0 = gen_get_sec_cpu();
@@ -303,8 +313,9 @@ void check_files(const FIT_OPTIONS& o)
     std::string error;
     if (!fio_check_user_file(o.design, error))
         throw HOST_INPUT_ERROR("cannot read design file '" + o.design + "': " + error);
-    const std::pair<const std::string*, const char*> inputs[] = {
-        {&o.design, "the input design"}, {&o.settings_file, "the settings file"}, {&o.device_file, "the device file"}};
+    std::vector<std::pair<const std::string*, const char*>> inputs = {{&o.design, "the input design"},
+                                                                      {&o.device_file, "the device file"}};
+    for (const std::string& settings : o.settings_files) inputs.emplace_back(&settings, "the settings file");
     for (const std::string* target : {&o.output_blif, &o.output_native, &o.stats_file}) {
         if (target->empty()) continue;
         for (const auto& [input, what] : inputs)
@@ -530,7 +541,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     if (o.optimize)
         for (const HOST_SETTING_NAME& n : host_setting_names())
             if (n.optimisation) settings.add(n.name, "on", "--optimize");
-    if (!o.settings_file.empty()) settings.load_file(o.settings_file);
+    for (const std::string& file : o.settings_files) settings.load_file(file);
     for (const auto& [k, v] : o.sets) settings.add(k, v, "--set " + k);
 
     const int family = cdb_family_from_name(o.family.c_str());

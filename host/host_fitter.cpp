@@ -420,6 +420,19 @@ void hand_clusters_to_component(HOST_ENV& env, const HOST_CLUSTERING& clustering
     }
 }
 
+std::string clustering_misfit(HOST_ENV& env, const HOST_CLUSTERING& clustering)
+{
+    const DEV_DEVICE& dev = *env.design().device();
+    BLOCKS blocks;
+    ATOM_INDEX block_of(*env.design().netlist());
+    make_blocks(env, clustering, blocks, block_of);
+    make_sites(dev, blocks.problem);
+    std::string error;
+    if (!assign_ram_kinds(dev, blocks, error) || !restrict_locked_blocks(blocks, error)) return error;
+    if (!place_problem_fits(blocks.problem, error)) return "the design does not fit the device: " + error;
+    return std::string();
+}
+
 HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, uint32_t seed,
                              const HOST_PLACE_EFFORT& effort)
 {

@@ -26,6 +26,11 @@ HOST_CLUSTERING cluster_netlist(HOST_ENV& env);
 // Gives the component a fresh cluster map holding these clusters.
 void hand_clusters_to_component(HOST_ENV& env, const HOST_CLUSTERING& clustering, MORV_EXPERT_INTERFACE* expert);
 
+// Why the clusters cannot all be placed on the device (too few LABs, I/O
+// or RAM sites, a locked region too small), in the words placement would
+// fail with; empty when they fit.
+std::string clustering_misfit(HOST_ENV& env, const HOST_CLUSTERING& clustering);
+
 struct HOST_PLACEMENT
 {
     bool ok = false;

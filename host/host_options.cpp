@@ -59,7 +59,8 @@ const char* fit_usage_text()
            "                         family's default lists); --settings and --set may turn\n"
            "                         one off again\n"
            "  --test-string STRING   run these algorithms instead of the default lists\n"
-           "  --settings FILE        project settings by id and fsyn_* switches\n"
+           "  --settings FILE        project settings by id and fsyn_* switches (repeatable:\n"
+           "                         read in order, a later file's value wins)\n"
            "  --set KEY=VALUE        one setting or switch (repeatable; after --settings)\n"
            "  --aux-dir DIR          folder of the compile's own files (delays, debug dumps,\n"
            "                         statistics, change logs); relative names in settings are\n"
@@ -91,6 +92,19 @@ bool takes_value(const std::string& name)
     return false;
 }
 
+// Options that may be given more than once; any other option given twice
+// would silently drop its first value.
+bool is_repeatable(const std::string& name)
+{
+    return name == "--set" || name == "--settings";
+}
+
+// A file option with an empty name would silently read or write nothing.
+bool names_a_file(const std::string& name)
+{
+    return name == "-o" || name == "--native" || name == "--device" || name == "--settings";
+}
+
 bool known_family(const std::string& f)
 {
     static const char* const k_families[] = {"BRK", "ZEPLA", "TEV", "MRL", "KESTLIN", "RZK", "OBRAN", "UVO"};
@@ -104,6 +118,7 @@ bool known_family(const std::string& f)
 bool parse_fit_options(int argc, const char* const* argv, FIT_OPTIONS& o, std::string& error)
 {
     bool options_done = false;
+    std::vector<std::string> given;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i] ? argv[i] : "";
         if (options_done || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -144,6 +159,18 @@ bool parse_fit_options(int argc, const char* const* argv, FIT_OPTIONS& o, std::s
             error = "option " + name + " takes no value";
             return false;
         }
+        if (takes_value(name) && !is_repeatable(name)) {
+            for (const std::string& earlier : given)
+                if (earlier == name) {
+                    error = "option " + name + " is given more than once";
+                    return false;
+                }
+            given.push_back(name);
+        }
+        if (names_a_file(name) && value.empty()) {
+            error = name + ": empty file name";
+            return false;
+        }
 
         if (name == "--help" || name == "-h") o.help = true;
         else if (name == "--version") o.version = true;
@@ -154,7 +181,7 @@ bool parse_fit_options(int argc, const char* const* argv, FIT_OPTIONS& o, std::s
         else if (name == "-o") o.output_blif = value;
         else if (name == "--native") o.output_native = value;
         else if (name == "--device") o.device_file = value;
-        else if (name == "--settings") o.settings_file = value;
+        else if (name == "--settings") o.settings_files.push_back(value);
         else if (name == "--stats" || name == "--clock") {
             if (value.empty()) {
                 error = name + (name == "--stats" ? ": empty file name" : ": empty net name");

@@ -32,7 +32,7 @@ struct FIT_OPTIONS
     bool has_effort = false;
     bool has_test_string = false;
     std::string test_string;
-    std::string settings_file;
+    std::vector<std::string> settings_files;                // --settings FILE, in order (repeatable)
     std::vector<std::pair<std::string, std::string>> sets;  // --set KEY=VALUE, in order
     bool undriven_is_error = false;                         // --error-on-undriven
     bool has_seed = false;

@@ -11,6 +11,12 @@ namespace morv_host {
 
 namespace {
 
+std::string place_misfit_text(int block_class, int needed, size_t slots)
+{
+    const char* what = block_class == 0 ? " LABs" : block_class == 1 ? " I/O cells" : " blocks";
+    return std::to_string(needed) + what + " needed but the device has " + std::to_string(slots);
+}
+
 // Connections lighter than this (criticality below about 0.18) weigh less
 // than a millionth of a critical one: moves do not re-cost them. Their sum
 // still scales the timing cost against wirelength.
@@ -171,11 +177,7 @@ bool ANNEALER::initial_placement(std::string& error)
     for (int c = 0; c < classes; ++c) m_roams[c] = roams(c, needed[c], free_slots[c].size());
     for (int c = 0; c < classes; ++c) {
         if (needed[c] > static_cast<int>(free_slots[c].size())) {
-            error = std::to_string(needed[c]) +
-                    (c == 0   ? " LABs"
-                     : c == 1 ? " I/O cells"
-                              : " blocks") +
-                    " needed but the device has " + std::to_string(free_slots[c].size());
+            error = place_misfit_text(c, needed[c], free_slots[c].size());
             return false;
         }
         shuffle(free_slots[c]);
@@ -510,6 +512,34 @@ long long place_moves_per_temperature(int blocks, double inner_num)
     const double n = static_cast<double>(std::max(blocks, 0));
     const double per_block = std::cbrt(std::min(n, LINEAR_FROM));
     return std::max<long long>(1, static_cast<long long>(inner_num * per_block * n));
+}
+
+bool place_problem_fits(const PLACE_PROBLEM& problem, std::string& error)
+{
+    std::vector<int> needed;
+    std::vector<size_t> slots;
+    auto grow = [&](int cls) {
+        if (cls >= static_cast<int>(needed.size())) {
+            needed.resize(static_cast<size_t>(cls) + 1, 0);
+            slots.resize(static_cast<size_t>(cls) + 1, 0);
+        }
+    };
+    for (int c : problem.block_class) {
+        if (c < 0) continue;
+        grow(c);
+        ++needed[static_cast<size_t>(c)];
+    }
+    for (const PLACE_SITE& s : problem.sites) {
+        if (s.block_class < 0 || s.slots < 1) continue;
+        grow(s.block_class);
+        slots[static_cast<size_t>(s.block_class)] += static_cast<size_t>(s.slots);
+    }
+    for (size_t c = 0; c < needed.size(); ++c)
+        if (static_cast<size_t>(needed[c]) > slots[c]) {
+            error = place_misfit_text(static_cast<int>(c), needed[c], slots[c]);
+            return false;
+        }
+    return true;
 }
 
 PLACE_RESULT place_blocks(const PLACE_PROBLEM& problem)

@@ -73,6 +73,10 @@ struct PLACE_RESULT
 
 PLACE_RESULT place_blocks(const PLACE_PROBLEM& problem);
 
+// Whether every class has a slot for each of its blocks, without placing;
+// otherwise the reason, in the words place_blocks fails with.
+bool place_problem_fits(const PLACE_PROBLEM& problem, std::string& error);
+
 // Moves the annealer makes per temperature for this many blocks.
 long long place_moves_per_temperature(int blocks, double inner_num);
 

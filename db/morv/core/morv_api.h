@@ -113,8 +113,9 @@ public:
     // More than five atom names contain "__Z" (only handed on to the host's
     // table timing model).
     bool has_name_pattern() const { return m_name_pattern; }
-    // Pre-placement timing may use the part's point-to-point delay model.
-    bool uses_delay_model() const { return m_pldm != nullptr; }
+    // Pre-placement timing may use the part's point-to-point delay model,
+    // unless fsyn_disable_ll_timing keeps it out.
+    bool uses_delay_model() const { return m_pldm != nullptr && !m_disable_ll_timing; }
     unsigned get_taint() const { return m_taint; }
     void set_taint_bits(unsigned bits) { m_taint |= bits; }
     void reset_taint() { m_taint = 0; }
@@ -155,7 +156,8 @@ public:
     // ---- placement (morv_api_place.cpp) ----
     // Does nothing without a cluster map.
     void add_node_to_cluster(CDB_ATOM_NODE* node, int cluster_id, int ale_id);
-    // A new chip map with one LAB per cluster, in raster order from (1, 1).
+    // A new chip map with one LAB per cluster, in raster order from (1, 1);
+    // atoms in no cluster keep their LAB of the chip map it replaces.
     void download_clustering_to_chip_map();
     // Before placement every location; after it the usable LAB blocks, a
     // memory-capable one only while no atom of the grid's kind occupies it.
@@ -357,6 +359,8 @@ private:
     // Each atom's chip-database entry, into and out of a saved state.
     void save_chip_entries(MORV_SAVE_RESTORE_SNAPSHOT* snapshot) const;
     void restore_chip_entries(const MORV_SAVE_RESTORE_SNAPSHOT& snapshot);
+    // One LAB per cluster, in raster order from (1, 1), on the new chip map.
+    void place_clusters_on_chip_map(int nx, int ny);
     void bind_to_partition(CDB_ATOM_NODE* new_node, CDB_ATOM_NODE* old_node, const int* partition_id);
     void note_modified_for_tool_link(CDB_ATOM_NODE* node);
     void note_modified_in_statistics();
@@ -431,6 +435,7 @@ private:
 
     // Placement helpers and their caches.
     MORV_OWNER<PLDM> m_pldm;
+    bool m_disable_ll_timing = false;  // fsyn_disable_ll_timing: timing does without the delay model
     std::map<std::pair<int, int>, MORV_P2P_DELAY_BOUNDS> m_p2p_delay_cache;  // (sink id, source id)
     std::vector<MORV_LOCKED_LOCATION_ESTIMATE> m_locked_location_estimates;  // by atom id
     std::vector<unsigned char> m_occupied_location_grid;                     // x * ny + y, 1 = occupied

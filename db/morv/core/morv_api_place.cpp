@@ -46,15 +46,32 @@ void MORV_API::add_node_to_cluster(CDB_ATOM_NODE* node, int cluster_id, int ale_
 }
 
 // Clusters go one per LAB, row by row from (1, 1), leaving the border rows
-// and columns free. Atoms the host has dropped since clustering stay out.
+// and columns free. Atoms the host has dropped since clustering stay out;
+// atoms made since clustering belong to no cluster and keep the LAB they
+// were given, so that a later edit of the flow can place its cells by them.
 void MORV_API::download_clustering_to_chip_map()
 {
     if (m_fsyn_cluster_map == nullptr) return;
     MORV_DEBUG_STREAM::print(2, "Dowloading Clustering info onto the Chip Map");
     const int nx = m_morv_env->get_grid_nx();
     const int ny = m_morv_env->get_grid_ny();
+    MORV_OWNER<MORV_CHIP_MAP> previous = std::move(m_fsyn_chip_map);
     m_fsyn_chip_map = MORV_MAKE_OWNER(MORV_CHIP_MAP, this, nx, ny);
     if (m_fsyn_chip_map->get_lab_capacity() == -1) return;
+    place_clusters_on_chip_map(nx, ny);
+    if (previous == nullptr) return;
+    MORV_LOC clustered;
+    previous->for_each_placed_node([&](int node_id, const MORV_LOC& location) {
+        // (0, 0) is the empty location of an atom entered before placement.
+        const bool empty = location.x == 0 && location.y == 0;
+        if (empty || location.x == MORV_OPEN || location.y == MORV_OPEN || get_node(node_id) == nullptr) return;
+        if (m_fsyn_chip_map->get_node_location(node_id, &clustered)) return;
+        m_fsyn_chip_map->set_node_location(node_id, MORV_LOC{location.x, location.y, MORV_OPEN, MORV_OPEN});
+    });
+}
+
+void MORV_API::place_clusters_on_chip_map(int nx, int ny)
+{
     int x = 1;
     int y = 1;
     for (MORV_CLUSTER_MAP_CLUSTER* cluster : m_fsyn_cluster_map->get_clusters()) {

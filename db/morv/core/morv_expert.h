@@ -196,6 +196,12 @@ protected:
     int extract_algorithm(std::string* text, std::string* parameters);
     void extract_test_string(std::string text);
     void parse_test_string();
+    // Whether the family can run every run of one part of a test or tune
+    // string at its flow point (null: a tune string's); posts the error
+    // naming the first it cannot (what: "test string" or "tune string";
+    // text: the whole string as given).
+    bool check_runs_for_family(const char* what, const std::string& text, const std::string& part,
+                               const char* flow_point);
     void decode_and_parse_test_string();
     void run_fsyn_test_string_flow(e_fsyn_flow fsyn_flow_id);
     void run_fsyn_tune_string_flow(e_fsyn_flow fsyn_flow_id);
@@ -307,6 +313,12 @@ protected:
     // A test string's POST CLUSTERING part cannot run with the experimental
     // ICP on: the user hears which switch avoids it, and the part is dropped.
     void refuse_post_clustering_with_xicp();
+    // One warning for a non-empty test-string part of a flow point the
+    // family does not run (test-string mode only).
+    void warn_test_string_part_not_run(const char* flow_point, const std::string& part,
+                                       const MORV_FAMILY_TRAITS& family);
+    // One warning when a replay log is named on a family that replays none.
+    void warn_read_log_ignored(const MORV_FAMILY_TRAITS& family);
     // The replay of a migration log that legalises the netlist after.
     bool run_legalizing_replay_log_flow();
     bool finish_legalizing_replay();

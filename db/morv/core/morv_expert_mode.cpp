@@ -41,6 +41,7 @@ void MORV_EXPERT::find_and_set_which_algorithms_are_to_run()
     const MORV_FAMILY_TRAITS& family = morv_family_traits(m_fsyn_api->get_base_family_code());
 
     read_flow_mode_inputs();
+    warn_read_log_ignored(family);
     choose_flow_mode(family);
     apply_family_and_migration_rules(family);
     apply_developer_flow_switches();
@@ -142,6 +143,7 @@ void MORV_EXPERT::apply_family_and_migration_rules(const MORV_FAMILY_TRAITS& fam
     if (!family.m_late_flow) {
         MORV_DEBUG_STREAM::print(1, "Disabling LATE for Talvane");
         m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = false;
+        warn_test_string_part_not_run("LATE", m_test_string_late, family);
     }
 
     // A replay or a test string says exactly what runs: turning the mode
@@ -227,6 +229,9 @@ void MORV_EXPERT::choose_own_flow_mode()
         m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = !m_test_string_early.empty();
         m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = !m_test_string_late.empty();
         for (int id = 0; id < ALGORITHM_END; ++id) m_algorithm_list[id] = true;
+        const MORV_FAMILY_TRAITS& family = morv_family_traits(m_fsyn_api->get_base_family_code());
+        warn_test_string_part_not_run("CLUSTER RETRY", m_test_string_cluster_retry, family);
+        warn_test_string_part_not_run("POST CLUSTERING", m_test_string_post_clustering, family);
     } else if (m_opx_async_pipelining || m_opx_register_duplication || m_opx_comb_logic || m_opx_register_retiming) {
         m_flow_type = FSYN_USER_OPTION_FLOW;
         m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = true;
@@ -267,6 +272,33 @@ void MORV_EXPERT::choose_flat_lir_mode()
     cdb_interface->set_fsyn_log(nullptr);
 }
 
+// A part for a flow point the family does not run would be dropped
+// without a word.
+void MORV_EXPERT::warn_test_string_part_not_run(const char* flow_point, const std::string& part,
+                                                const MORV_FAMILY_TRAITS& family)
+{
+    if (m_flow_type != FSYN_TEST_STRING_FLOW || part.empty()) return;
+    MSG_W* msg = new MSG_W();
+    msg->fill_args("The %1!s! part \"%2!s!\" of the physical synthesis test string does not run: the %3!s! family has "
+                   "no %1!s! flow point/WMORV_FSYN_TEST_STRING_PART_NOT_RUN",
+                   flow_point, part, family.m_name);
+    morv_send_msg(msg);
+}
+
+// Only a family that keeps a change log replays one: the file the setting
+// names would otherwise be ignored without a word.
+void MORV_EXPERT::warn_read_log_ignored(const MORV_FAMILY_TRAITS& family)
+{
+    if (morv_family_keeps_change_log(family)) return;
+    const std::string read_log = m_fsyn_api->get_string_option(MORV_SETTING_READ_LOG);
+    if (read_log.empty() || read_log == "OFF") return;
+    MSG_W* msg = new MSG_W();
+    msg->fill_args("Physical synthesis replays no change log on the %1!s! family: the log file \"%2!s!\" named by "
+                   "setting %3!d! is ignored/WMORV_FSYN_READ_LOG_IGNORED",
+                   family.m_name, read_log, static_cast<int>(MORV_SETTING_READ_LOG));
+    morv_send_msg(msg);
+}
+
 void MORV_EXPERT::refuse_post_clustering_with_xicp()
 {
     if (m_flow_type != FSYN_TEST_STRING_FLOW || !m_use_xicp || !m_fsyn_flow_is_enabled[POST_CLUSTERING_FSYN_FLOW])
@@ -274,9 +306,9 @@ void MORV_EXPERT::refuse_post_clustering_with_xicp()
     m_fsyn_flow_is_enabled[POST_CLUSTERING_FSYN_FLOW] = false;
     MSG_E* msg = new MSG_E();
     msg->fill_args("The POST CLUSTERING part \"%1!s!\" of the physical synthesis test string cannot run while the "
-                   "experimental ICP is on: the post-clustering flow does not support it; turn the switch "
-                   "fsyn_disable_experimental_icp on to run it, or leave the "
+                   "experimental ICP is on: the post-clustering flow of the %2!s! family does not support it; turn the "
+                   "switch fsyn_disable_experimental_icp on to run it, or leave the "
                    "part empty./EMORV_FSYN_POST_CLUSTERING_WITH_XICP",
-                   m_test_string_post_clustering);
+                   m_test_string_post_clustering, morv_family_traits(m_fsyn_api->get_base_family_code()).m_name);
     morv_send_msg(msg);
 }

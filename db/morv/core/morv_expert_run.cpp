@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "cfg/cfg.h"
@@ -49,6 +50,17 @@ void post_malformed_string(const char* what, const std::string& text, const MORV
     msg->fill_args("Physical synthesis %1!s! \"%2!s!\" is malformed at character %3!d! (run \"%4!s!\"): %5!s!. No "
                    "physical synthesis algorithm runs from it./EMORV_FSYN_MALFORMED_TEST_STRING",
                    what, text, static_cast<int>(error.m_position + 1), error.m_run, error.m_reason);
+    morv_send_msg(msg);
+}
+
+// A run the family cannot build is the user's choice, not a fault of the
+// component: say which run, which family and why.
+void post_refused_run(const char* what, const std::string& text, const std::string& run, const std::string& reason)
+{
+    MSG_E* msg = new MSG_E();
+    msg->fill_args("Physical synthesis %1!s! \"%2!s!\" names run \"%3!s!\", which this device cannot run: %4!s!. No "
+                   "physical synthesis algorithm runs from it./EMORV_FSYN_ALGORITHM_NOT_IN_FAMILY",
+                   what, text, run, reason);
     morv_send_msg(msg);
 }
 
@@ -116,6 +128,31 @@ void MORV_EXPERT::extract_test_string(std::string text)
         append_algorithm_run(id, parameters);
 }
 
+bool MORV_EXPERT::check_runs_for_family(const char* what, const std::string& text, const std::string& part,
+                                        const char* flow_point)
+{
+    const MORV_FAMILY_TRAITS& family = morv_family_traits(m_fsyn_api->get_base_family_code());
+    // Asynchronous pipelining evaluates before placement and pipelines after
+    // it; between the two it has nothing to do.
+    const bool between_early_and_late =
+        flow_point != nullptr && std::strcmp(flow_point, "EARLY") != 0 && std::strcmp(flow_point, "LATE") != 0;
+    std::string rest = part;
+    std::string name, parameters;
+    while (morv_cut_first_run(&rest, &name, &parameters)) {
+        MORV_PARAMETER_MAP map;
+        MORV_ALGORITHM_BASE::parse_algorithm_params(map, parameters);
+        const int id = morv_find_algorithm_id(name);
+        std::string reason = morv_family_algorithm_refusal(family, id, map);
+        if (reason.empty() && id == PIPE_ASYNC_ALGORITHM && between_early_and_late)
+            reason = name + " runs at the EARLY and LATE flow points only, not in the " + flow_point + " part (the " +
+                     family.m_name + " family)";
+        if (reason.empty()) continue;
+        post_refused_run(what, text, name + "(" + parameters + ")", reason);
+        return false;
+    }
+    return true;
+}
+
 void MORV_EXPERT::parse_test_string()
 {
     MORV_TEST_STRING_PARTS parts;
@@ -155,6 +192,16 @@ void MORV_EXPERT::decode_and_parse_test_string()
         return;
     }
     parse_test_string();
+    std::string* parts[] = {&m_test_string_early, &m_test_string_cluster_retry, &m_test_string_post_clustering,
+                            &m_test_string_late};
+    const char* const flow_points[] = {"EARLY", "CLUSTER RETRY", "POST CLUSTERING", "LATE"};
+    for (size_t p = 0; p < std::size(parts); ++p) {
+        if (check_runs_for_family("test string", saved, *parts[p], flow_points[p])) continue;
+        // Nothing runs from a string that names a run the family cannot build.
+        for (std::string* cleared : parts) cleared->clear();
+        m_opx_fsyn_test_string = saved;
+        return;
+    }
     // A decoded signature keeps its runs to itself unless the decoder switch is on.
     if (!signature || magic) {
         MORV_DEBUG_STREAM::print(1, "FSYN EARLY = %s", m_test_string_early.c_str());
@@ -222,6 +269,8 @@ void MORV_EXPERT::run_fsyn_tune_string_flow(e_fsyn_flow fsyn_flow_id)
     MORV_TEST_STRING_ERROR error;
     if (!morv_check_test_string_part(test_string, &error)) {
         post_malformed_string("tune string", test_string, error);
+        test_string.clear();
+    } else if (!check_runs_for_family("tune string", test_string, test_string, nullptr)) {
         test_string.clear();
     }
     extract_test_string(test_string);

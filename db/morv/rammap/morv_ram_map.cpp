@@ -5,9 +5,12 @@
 
 #include "cfg/cfg.h"
 
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
+#include "morv/core/morv_expert.h"
+#include "morv/core/morv_msgs.h"
 #include "morv/rammap/morv_ram_cluster_growth.h"
 #include "morv/rammap/morv_ram_cluster_manager.h"
 #include "morv/rammap/morv_ram_map_util.h"
@@ -44,10 +47,26 @@ void MORV_RAM_MAP::set_default_pass_parameters(int, int& num_iters, int& hill_cl
         m_slack_ratio_threshold = cfg_is_on("fsyn_ram_map_use_aggressive_srt", false) ? 0.0 : 0.125;
 }
 
+namespace {
+
+// A run that builds nothing says why, once per run: the user asked for it.
+void morv_ram_map_say_nothing_built(MORV_API* api, const char* reason)
+{
+    MORV_DEBUG_STREAM::print(1, "RAM_MAP: %s; no RAM is built.", reason);
+    MSG_I* msg = new MSG_I();
+    msg->fill_args("Logic to memory mapping builds no memory blocks on the %1!s! family: "
+                   "%2!s!/IMORV_FSYN_LOGIC_TO_MEMORY_MAPPING_NOT_RUN",
+                   morv_family_traits(api->get_base_family_code()).m_name, reason);
+    const MORV_EXPERT* expert = api->get_fsyn_expert();
+    morv_send_msg(msg, expert != nullptr && expert->are_messages_suppressed());
+}
+
+}  // namespace
+
 MORV_OWNER<MORV_RAM_MAP_UTIL> MORV_RAM_MAP::create_ram_map_util(MORV_API* api)
 {
     MORV_OWNER<MORV_RAM_MAP_UTIL> util = MORV_RAM_MAP_UTIL::create_for_family(api);
-    if (!util) MORV_DEBUG_STREAM::print(1, "RAM_MAP: this family has no RAM utility; no RAM is built.");
+    if (!util) morv_ram_map_say_nothing_built(api, "the family has no RAM utility");
     return util;
 }
 
@@ -56,7 +75,7 @@ bool MORV_RAM_MAP::may_map() const
     // Every RAM edit would stop the compile half-way when the change log
     // is written, so nothing is started.
     if (m_fsyn_api->is_fsyn_logging_on()) {
-        MORV_DEBUG_STREAM::print(1, "RAM_MAP: change logging is on; RAM mapping cannot be logged and builds no RAM.");
+        morv_ram_map_say_nothing_built(m_fsyn_api, "change logging is on and RAM mapping cannot be logged");
         return false;
     }
     return true;

@@ -6,6 +6,7 @@
 #include "morv/core/morv_assert.h"
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_cdb_interface.h"
+#include "morv/netlist/morv_chip_map.h"
 
 namespace {
 
@@ -38,4 +39,16 @@ void morv_rtm_move_iterm(MORV_API* api, CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM* s
 {
     morv_rtm_disconnect(api, iterm);
     morv_rtm_connect(api, source, iterm);
+}
+
+void morv_rtm_place_like(MORV_API* api, CDB_ATOM_NODE* node, CDB_ATOM_NODE* origin)
+{
+    MORV_ASSERT_TEXT(node, "new_node");
+    MORV_ASSERT_TEXT(origin, "origin");
+    MORV_CHIP_MAP* chip_map = api->get_fsyn_chip_map();
+    MORV_LOC location;
+    if (chip_map == nullptr || !chip_map->get_node_location(static_cast<int>(origin->get_id()), &location)) return;
+    if (location.x == MORV_OPEN || location.y == MORV_OPEN) return;
+    chip_map->set_node_location(static_cast<int>(node->get_id()),
+                                MORV_LOC{location.x, location.y, MORV_OPEN, MORV_OPEN});
 }

@@ -276,6 +276,41 @@ TEST_F(MorvTimingEarly, LockedEndsBoundTheEstimateAndTheirEstimatesAreDroppedAft
     EXPECT_TRUE(t.api()->get_locked_location_estimates().empty());
 }
 
+// fsyn_disable_ll_timing keeps the part's delay model out of the timing
+// analysis before placement: a connection between locked ends keeps the
+// early estimate instead of the delay between the locked locations.
+TEST_F(MorvTimingEarly, TheLowLevelTimingSwitchKeepsTheDelayModelOutOfPrePlacementTiming)
+{
+    for (const bool disabled : {false, true}) {
+        cfg_clear_all();
+        if (disabled) cfg_set_value("fsyn_disable_ll_timing", "on");
+        TIMING_NETLIST t(CDB_FAMILY_BRK);
+        t.build_pipeline();
+        t.env().m_grid_nx = 40;
+        t.env().m_grid_ny = 40;
+        t.analyse();
+        CDB_ATOM_NODE* a = t.y1->get_my_node();
+        CDB_ATOM_NODE* b = t.y2->get_my_node();
+        CDB_ATOM_ITERM* a_to_b = b->get_input_term_by_type(DB_DATA_A);
+        t.timing()->perform_early_timing_analysis(false, false);
+        const int free_delay = edge_of(a_to_b)->get_max_ic_delay();
+        CDB_ATOM_ASSIGNMENTS far_left, far_right;
+        far_left.locked_x1 = far_left.locked_x2 = 1;
+        far_left.locked_y1 = far_left.locked_y2 = 1;
+        far_right.locked_x1 = far_right.locked_x2 = 30;
+        far_right.locked_y1 = far_right.locked_y2 = 30;
+        a->set_assignments(far_left);
+        b->set_assignments(far_right);
+        t.run_only(FIT_EARLY_FSYN_FLOW);
+        EXPECT_TRUE(t.api()->run_timing_analysis(false, false, 1.0, false, false, false));
+        t.run_only(-1);
+        const int locked = DMGR_UTILITY::get_current_device()->get_routing_delay_ps(1, 1, 30, 30);
+        ASSERT_NE(locked, free_delay);
+        EXPECT_EQ(edge_of(a_to_b)->get_max_ic_delay(), disabled ? free_delay : locked) << disabled;
+    }
+    cfg_clear_all();
+}
+
 TEST_F(MorvTimingEarly, PrePlacementTimingRunsTheEarlyModelWithoutWarnings)
 {
     TIMING_NETLIST t(CDB_FAMILY_BRK);

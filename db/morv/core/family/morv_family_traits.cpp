@@ -233,6 +233,29 @@ const MORV_FAMILY_TRAITS* morv_family_traits_table(int* count)
     return FAMILIES;
 }
 
+std::string morv_family_algorithm_refusal(const MORV_FAMILY_TRAITS& traits, int algorithm_id,
+                                          const std::map<std::string, std::string>& parameters)
+{
+    const std::string family = traits.m_name[0] != '\0' ? traits.m_name : std::to_string(traits.m_base_family);
+    if (algorithm_id < 0 || algorithm_id >= ALGORITHM_END)
+        return "Invalid Algorithm entered: algorithm id " + std::to_string(algorithm_id) + " on the " + family +
+               " family";
+    const std::string name = MORV_EXPERT::s_FSYN_ALGORITHM_SHORT_NAMES[algorithm_id];
+    const char* class_name =
+        traits.m_driver != nullptr ? traits.m_driver->m_algorithm_class_names[algorithm_id] : nullptr;
+    if (class_name == nullptr) return "Invalid Algorithm entered: the " + family + " family has no algorithm " + name;
+    if (std::string(class_name) == "!")
+        return "Unsupported family: the " + family + " family does not support algorithm " + name;
+    // The latch-legaliser test edits structured-ASIC latches, which only
+    // families with those cells have.
+    const auto latch_test = parameters.find("REG_TEST_LATCH_LEG");
+    if (algorithm_id == UTIL_ALGORITHM && latch_test != parameters.end() && !latch_test->second.empty() &&
+        !traits.m_fl_cells)
+        return "the latch-legaliser test REG_TEST_LATCH_LEG of algorithm " + name + " needs structured-ASIC cells, " +
+               "which the " + family + " family does not have";
+    return std::string();
+}
+
 bool morv_family_checkpoints_opt_in(const MORV_FAMILY_TRAITS& traits)
 {
     // The one family whose legalised netlist a saved state cannot bring back.

@@ -258,6 +258,13 @@ bool morv_pipe_async_uses_lcell_register(int base_family);
 bool morv_pipe_async_reach_from_routing_delay(int family_code);
 constexpr int MORV_PIPE_ASYNC_MIN_FL_REACH = 12;
 
+// Why the family cannot run the algorithm with these parameters, in words
+// naming both ("Invalid Algorithm entered: ..." for an id the family's table
+// leaves empty, "Unsupported family: ..." for one it refuses); empty when it
+// can.
+std::string morv_family_algorithm_refusal(const MORV_FAMILY_TRAITS& traits, int algorithm_id,
+                                          const std::map<std::string, std::string>& parameters);
+
 // Builds the algorithm class of that name (a name of the driver traits'
 // algorithm tables) into out; false when the class is not built yet.
 bool morv_make_family_algorithm(const std::string& class_name, MORV_API* api,

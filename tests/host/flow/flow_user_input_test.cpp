@@ -1,0 +1,219 @@
+// What a user's command line gets from morv-fit: a request the compile
+// cannot carry out is an error naming what and where (exit 1), never an
+// internal error (exit 2), and a request it leaves aside is said once.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "abc_equiv.h"
+#include "cfg/cfg.h"
+#include "flow_fit.h"
+#include "morv/core/morv_expert.h"
+#include "msg/msg.h"
+#include "test_build.h"
+
+namespace flow_user_input_test {
+
+namespace {
+
+const std::string k_counter = std::string(MORV_SOURCE_DIR) + "/designs/counter.blif";
+const std::string k_tseng = std::string(MORV_BENCH_DIR) + "/mcnc_k4/tseng.blif";
+
+const char* const k_families[] = {"BRK", "ZEPLA", "TEV", "MRL", "KESTLIN", "RZK", "OBRAN", "UVO"};
+
+// The four parts of a test string, in the order the '|' separate them.
+const char* const k_flow_points[] = {"EARLY", "CLUSTER RETRY", "POST CLUSTERING", "LATE"};
+
+std::string write_text(const std::string& path, const std::string& text)
+{
+    std::ofstream(path) << text;
+    return path;
+}
+
+// The texts of the messages of this kind the last run posted, one per line.
+std::string posted(MSG_KIND kind)
+{
+    std::string texts;
+    for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
+        if (m.kind == kind && m.depth == 0) texts += m.id + ": " + m.text + "\n";
+    return texts;
+}
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+class FlowUserInput : public ::testing::Test
+{
+protected:
+    void TearDown() override { cfg_clear_all(); }
+};
+
+}  // namespace
+
+// Every algorithm name on every family at every flow point: the family runs
+// it, or the user hears which algorithm or flow point the family lacks.
+TEST_F(FlowUserInput, EveryAlgorithmOnEveryFamilyAtEveryFlowPointEndsWithAnAnswer)
+{
+    int runs = 0, refused = 0;
+    for (int family = 0; family < 8; ++family)
+        for (int algorithm = 0; algorithm < ALGORITHM_END; ++algorithm)
+            for (int point = 0; point < 4; ++point) {
+                // Under the sanitizers each algorithm and flow point meets one family.
+                if (k_small_designs_only && (algorithm + point) % 8 != family) continue;
+                const std::string name = MORV_EXPERT::s_FSYN_ALGORITHM_SHORT_NAMES[algorithm];
+                std::string test_string;
+                for (int p = 0; p < 4; ++p) test_string += (p > 0 ? "|" : "") + (p == point ? name + "()" : "");
+                const std::string label = std::string(k_families[family]) + " " + test_string;
+                const FIT r = run_fit({"-q", "--family", k_families[family], "--effort", "fast", "--clock-period",
+                                       "2000", "--test-string", test_string, k_counter});
+                ++runs;
+                ASSERT_TRUE(r.status == 0 || r.status == 1) << label << "\n" << r.err;
+                // No family's list fills REG_PACK; only OBRAN has PIPELINE.
+                if (name == "REG_PACK" || (name == "PIPELINE" && family != 6)) {
+                    EXPECT_EQ(r.status, 1) << label;
+                }
+                if (r.status == 0) continue;
+                ++refused;
+                const std::string errors = posted(MSG_KIND::ERROR) + r.err;
+                EXPECT_TRUE(contains(errors, name) || contains(errors, k_flow_points[point])) << label << "\n"
+                                                                                              << errors;
+                EXPECT_TRUE(contains(errors, std::string("the ") + k_families[family] + " family")) << label << "\n"
+                                                                                                    << errors;
+            }
+    EXPECT_GT(runs, 0);
+    EXPECT_GT(refused, 0);
+}
+
+// One case per kind of request: its exit status, the texts the user reads
+// (errors and posted messages together) and how often a message id is posted.
+TEST_F(FlowUserInput, RequestsTheCompileCannotCarryOutAreSaidWithTheirExitStatus)
+{
+    const std::string small_device = write_text("misfit_device.txt", "family 6\ngrid 6 7\nlab_capacity 1\n");
+    const std::string migration_device = write_text("migration_device.txt", "family 6\nmigratable_part 2400\n");
+    const std::string bad_settings = write_text("first.settings", "fsyn_no_such_switch=on\n");
+    const std::string one_run = write_text("one_run.settings", "634=TEST()\n");
+    const std::string two_runs = write_text("two_runs.settings", "634=TEST();TEST()\n");
+    struct CASE
+    {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> texts;  // each in the run's errors, warnings, information or error stream
+        const char* id = nullptr;        // a message id posted exactly once, when given
+        std::string design = k_counter;
+    };
+    const std::vector<std::string> every_setting = {"--set", "659=on", "--set", "660=on", "--set", "662=on",
+                                                    "--set", "663=on", "--set", "664=on", "--set", "665=on"};
+    std::vector<std::string> skew_retiming = every_setting;
+    skew_retiming.insert(skew_retiming.end(), {"--set", "fsyn_enable_new_retiming=on", "-o", "tseng_skew.blif"});
+    const CASE cases[] = {
+        // Algorithms the family has no class for.
+        {{"--family", "BRK", "--test-string", "PIPELINE()"},
+         1,
+         {"Invalid Algorithm entered", "PIPELINE", "the BRK family"},
+         "EMORV_FSYN_ALGORITHM_NOT_IN_FAMILY"},
+        {{"--family", "MRL", "--test-string", "RAM_MAP()"},
+         1,
+         {"Unsupported family", "RAM_MAP", "the MRL family"},
+         "EMORV_FSYN_ALGORITHM_NOT_IN_FAMILY"},
+        {{"--family", "ZEPLA", "--test-string", "TEST()|REG_PACK(NP=1)"},
+         1,
+         {"Invalid Algorithm entered", "REG_PACK(NP=1)", "the ZEPLA family"},
+         "EMORV_FSYN_ALGORITHM_NOT_IN_FAMILY"},
+        {{"--family", "TEV", "--test-string", "REMUX()"}, 1, {"Invalid Algorithm entered", "REMUX", "the TEV family"}},
+        {{"--family", "BRK", "--test-string", "UTIL(REG_TEST_LATCH_LEG=1)"},
+         1,
+         {"REG_TEST_LATCH_LEG", "UTIL", "the BRK family"},
+         "EMORV_FSYN_ALGORITHM_NOT_IN_FAMILY"},
+        {{"--family", "MRL", "--test-string", "UTIL(REG_TEST_LATCH_LEG=1)"}, 0, {}},
+        // Clusters the device cannot hold are found before any flow point lays them out.
+        {{"--device", small_device, "--set", "fsyn_disable_experimental_icp=on", "--test-string",
+          "TEST()|TEST()|TEST()"},
+         1,
+         {"24 LABs needed but the device has 20"}},
+        // The skew-driven engine's new cells before BDD resynthesis of the
+        // same flow, which places its cells next to them.
+        {skew_retiming, 0, {}, nullptr, k_tseng},
+        // Cells made in the post-clustering flow keep their LAB when the
+        // clusters are laid out again for the next analysis.
+        {{"--family", "UVO", "--clock-period", "2000", "--test-string", "||RTM()|"}, 0, {}},
+        // Asynchronous pipelining has nothing to do between EARLY and LATE.
+        {{"--set", "fsyn_disable_experimental_icp=on", "--test-string", "||PIPE_ASYNC()|"},
+         1,
+         {"PIPE_ASYNC", "POST CLUSTERING", "the BRK family"},
+         "EMORV_FSYN_ALGORITHM_NOT_IN_FAMILY"},
+        // Flow points the family does not run.
+        {{"--family", "UVO", "--test-string", "TEST()|RTM()"},
+         0,
+         {"LATE part \"RTM()\"", "the UVO family"},
+         "WMORV_FSYN_TEST_STRING_PART_NOT_RUN"},
+        {{"--family", "MRL", "--test-string", "||TEST()|"},
+         0,
+         {"POST CLUSTERING part \"TEST()\"", "the MRL family"},
+         "WMORV_FSYN_TEST_STRING_PART_NOT_RUN"},
+        {{"--family", "BRK", "--test-string", "||TEST()|"},
+         1,
+         {"POST CLUSTERING", "the BRK family", "fsyn_disable_experimental_icp"},
+         "EMORV_FSYN_POST_CLUSTERING_WITH_XICP"},
+        // A replay log on a family that replays none.
+        {{"--family", "ZEPLA", "--set", "661=recorded.psl"},
+         0,
+         {"the ZEPLA family", "recorded.psl"},
+         "WMORV_FSYN_READ_LOG_IGNORED"},
+        {{"--family", "OBRAN", "--set", "661=recorded.psl"},
+         0,
+         {"the OBRAN family", "recorded.psl"},
+         "WMORV_FSYN_READ_LOG_IGNORED"},
+        {{"--family", "UVO", "--set", "661=recorded.psl"}, 0, {"the UVO family"}, "WMORV_FSYN_READ_LOG_IGNORED"},
+        // RAM mapping that builds nothing says why.
+        {{"--device", migration_device, "--test-string", "RAM_MAP()"},
+         0,
+         {"the BRK family", "change log"},
+         "IMORV_FSYN_LOGIC_TO_MEMORY_MAPPING_NOT_RUN"},
+        {{"--family", "UVO", "--test-string", "RAM_MAP()|"},
+         0,
+         {"the UVO family", "no RAM utility"},
+         "IMORV_FSYN_LOGIC_TO_MEMORY_MAPPING_NOT_RUN"},
+        // Options: repeated settings files are all read, in order; other
+        // options may be given once; an output needs a name.
+        {{"--settings", bad_settings, "--settings", one_run}, 1, {"first.settings", "fsyn_no_such_switch"}},
+        {{"--settings", one_run, "--settings", two_runs}, 0, {}},
+        {{"--family", "BRK", "--family", "MRL"}, 1, {"--family is given more than once"}},
+        {{"-o", "a.blif", "-o", "b.blif"}, 1, {"-o is given more than once"}},
+        {{"-o", ""}, 1, {"-o: empty file name"}},
+        {{"--native="}, 1, {"--native: empty file name"}},
+    };
+    for (const CASE& c : cases) {
+        std::vector<std::string> args = {"-q", "--effort", "fast"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back(c.design);
+        std::string label;
+        for (const std::string& a : args) label += "'" + a + "' ";
+        const FIT r = run_fit(args);
+        const std::string said = posted(MSG_KIND::ERROR) + posted(MSG_KIND::WARNING) + posted(MSG_KIND::INFO) + r.err;
+        EXPECT_EQ(r.status, c.status) << label << "\n" << said;
+        for (const std::string& text : c.texts)
+            EXPECT_TRUE(contains(said, text)) << label << ": " << text << "\n" << said;
+        if (c.id != nullptr) {
+            int count = 0;
+            for (const MSG_POSTED_MESSAGE& m : msg_posted_messages()) count += m.id == c.id ? 1 : 0;
+            EXPECT_EQ(count, 1) << label << ": " << c.id;
+        }
+    }
+    if (abc_is_available()) {
+        const ABC_RESULT r = abc_check_equivalence(k_tseng, "tseng_skew.blif", true);
+        EXPECT_TRUE(r.is_equivalent()) << abc_verdict_name(r.m_verdict) << "\n" << r.m_output;
+    }
+    // The later of two settings files wins where both speak: two runs, not one.
+    run_fit({"-q", "--effort", "fast", "--settings", one_run, "--settings", two_runs, k_counter});
+    int started = 0;
+    for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
+        started += m.id == "IMORV_PHYSICAL_SYNTHESIS_ALGO_START" ? 1 : 0;
+    EXPECT_EQ(started, 2);
+}
+
+}  // namespace flow_user_input_test
