@@ -17,6 +17,13 @@
 //
 // Strings are double-quoted with \\, \" and \n escaped. Errors name the file
 // and line ("file:line: message").
+//
+// Atom ids stay near the atom count (tables by id run from 0 to the
+// largest): at most 64 per node line, any id up to 2^20, or any id the
+// reading process has handed out already. Every combinational and UVO
+// logic cell has exactly one mask line, over as many inputs as its LUT has
+// and with no bit beyond their rows; the MRL adder may have one, a cell
+// that is no LUT has none.
 
 #include <iosfwd>
 #include <string>

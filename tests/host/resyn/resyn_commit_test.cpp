@@ -6,6 +6,8 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <string>
+#include <utility>
 
 #include "log_capture.h"
 #include "abc_equiv.h"
@@ -371,6 +373,84 @@ TEST(ResynDot, OneCompleteGraphPerAcceptedRoot)
     EXPECT_GT(accepted, 0);
     EXPECT_EQ(graphs, accepted);
     EXPECT_TRUE(std::find(lines.begin(), lines.end(), "  o [style = filled, color = lavender];") != lines.end());
+}
+
+// ---------------------------------------------------------------- zero threshold
+
+namespace {
+
+// Two register-to-register chains of two-input LUTs, alternately xor and
+// and: "a1" .. "a48" and "b1" .. "b46". Timed below the longer one, every
+// LUT of both has slack ratio 0; the inputs of chain a have the worse slack.
+std::string two_chains()
+{
+    std::string text = ".model chains\n.inputs clk\n.outputs qa qb\n";
+    for (const auto& [chain, length] : {std::pair<char, int>{'a', 48}, {'b', 46}}) {
+        const std::string c(1, chain);
+        text += ".inputs";
+        for (int k = 0; k <= length; ++k) text += " d" + c + std::to_string(k);
+        text += "\n";
+        for (int k = 0; k <= length; ++k)
+            text += ".latch d" + c + std::to_string(k) + " r" + c + std::to_string(k) + " re clk 0\n";
+        std::string previous = "r" + c + "0";
+        for (int k = 1; k <= length; ++k) {
+            const std::string out = c + std::to_string(k);
+            text += ".names " + previous + " r" + c + std::to_string(k) + " " + out + "\n";
+            text += k % 2 == 0 ? "11 1\n" : "10 1\n01 1\n";
+            previous = out;
+        }
+        text += ".latch " + previous + " q" + c + " re clk 0\n";
+    }
+    return text + ".end\n";
+}
+
+int count_luts(CDB_ATOM_NETLIST* netlist)
+{
+    int n = 0;
+    for (CDB_ATOM_NODE* node : *netlist) n += node->is_lcell_comb() ? 1 : 0;
+    return n;
+}
+
+}  // namespace
+
+// Once the fraction's worth of LUTs has no slack ratio left, the quantile
+// is 0 and the strict test admitted no root. The ties are admitted, the
+// worst slack first: chain a is resynthesized, chain b (all at ratio 0 but
+// with more slack) is left alone, and the design stays the same.
+TEST(ResynZeroThreshold, TiesAtZeroAreAdmittedWorstSlackFirstAndKeepTheDesign)
+{
+    RESYN_COMPILE c(blif_text(two_chains(), CDB_FAMILY_BRK), CDB_FAMILY_BRK, LATE_FSYN_FLOW);
+    CDB_ATOM_NETLIST* netlist = c.design->netlist();
+    blif_write_netlist_file(*netlist, "chains_before.blif", "top");
+    MORV_PARAMETER_MAP params;
+    MORV_RESYN_BRK r(c.api, &params);
+    ASSERT_EQ(count_luts(netlist), 94);
+    const int slack_a = r.get_min_data_input_slack(lut_named(netlist, "a24"));
+    const int slack_b = r.get_min_data_input_slack(lut_named(netlist, "b23"));
+    ASSERT_LT(slack_a, slack_b);
+    ASSERT_DOUBLE_EQ(r.get_slack_ratio_quantile(1.0), 0.0);
+
+    MORV_LOG_CAPTURE log(100);
+    const int implemented = r.do_iter();
+    EXPECT_DOUBLE_EQ(r.get_sr_threshold(), 0.0);
+    EXPECT_TRUE(r.admits_zero_ratio_ties());
+    EXPECT_EQ(r.get_zero_ratio_tie_slack(), slack_a);
+    std::map<char, int> roots;
+    for (const std::string& line : log.lines()) {
+        if (line.rfind("resynthesis at ", 0) != 0) continue;
+        const std::string name = line.substr(line.rfind('|') == std::string::npos ? 15 : line.rfind('|') + 1);
+        roots[name[0]] += 1;
+    }
+    EXPECT_EQ(roots['a'], 48);
+    EXPECT_EQ(roots['b'], 0);
+    EXPECT_GT(implemented, 0);
+    EXPECT_LT(count_luts(netlist), 94 - 8);
+    for (int k = 1; k <= 46; ++k) EXPECT_NE(lut_named(netlist, "b" + std::to_string(k)), nullptr) << k;
+
+    blif_write_netlist_file(*netlist, "chains_after.blif", "top");
+    if (!abc_is_available()) return;
+    const ABC_RESULT result = abc_check_equivalence("chains_before.blif", "chains_after.blif", false);
+    EXPECT_TRUE(result.is_equivalent()) << result.m_output;
 }
 
 // ---------------------------------------------------------------- families
