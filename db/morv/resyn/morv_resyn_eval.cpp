@@ -161,8 +161,14 @@ void MORV_RESYN::evaluate_root_solution(CDB_ATOM_NODE* node, RESYN_SOLN* solutio
     m_noise_sr = m_stage_sr * m_noise_fr;
     MORV_DEBUG_STREAM::print(100, "using a stage/duplicate/noise sr of %.3f/%.3f/%.3f", m_stage_sr, m_duplicate_sr,
                              m_noise_sr);
-    const bool critical = m_sr_threshold > m_root_sr || admits_zero_ratio_tie(measured, min_slack);
-    if (critical && (!m_use_guardband_slack || min_slack < m_guardband_slack)) resynthesize_root(node);
+    const bool tie = !(m_sr_threshold > m_root_sr) && admits_zero_ratio_tie(measured, min_slack);
+    if (!(m_sr_threshold > m_root_sr) && !tie) return;
+    if (m_use_guardband_slack && min_slack >= m_guardband_slack) return;
+    // The LATE flow's cut-off reads pre_sr; for a tie the estimate counts
+    // the gains of fan-in roots of the same chain of ties and would call
+    // logic measured at 0 uncritical.
+    if (tie) solution->pre_sr = measured;
+    resynthesize_root(node);
 }
 
 // The measured ratio, not the estimate: the estimate of a root in a chain
