@@ -234,8 +234,8 @@ TEST(MorvFitInputs, NativeNetlistsWithUnboundedIdsOrMalformedMasksAreErrorsNamin
     big.lines[1057].replace(5, 3, "2147483648");
     big.write("big_id.txt");
     EXPECT_FAILS_WITH(run("-q --family MRL big_id.txt"), "big_id.txt:1058: atom id 2147483648 is out of range");
-    write_file("one_node.txt", "morv-atom-netlist 1\nnode 2147483648 6 0 -\nend\n");
-    EXPECT_FAILS_WITH(run("-q --family BRK one_node.txt"), "one_node.txt:2: atom id 2147483648 is out of range");
+    write_file("one_node.txt", "morv-atom-netlist 1\nfamily 6\nnode 2147483648 6 0 -\n  mask 6 0\nend\n");
+    EXPECT_FAILS_WITH(run("-q --family BRK one_node.txt"), "one_node.txt:3: atom id 2147483648 is out of range");
     if (!k_small_designs_only) {
         const RUN timed = run_command("/usr/bin/time -f 'peak-kb %M' " + std::string(MORV_FIT_BINARY) +
                                       " -q --family BRK one_node.txt 2>&1");
