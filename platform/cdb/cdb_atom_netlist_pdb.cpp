@@ -26,7 +26,7 @@ void pdb_read_ptr(PDB_SEGMENT_READER& reader, CDB_ATOM_NETLIST*& out, HDB_NAME_M
     std::istringstream text(reader.read_string());
     reader.expect_end();
     std::string error;
-    CDB_ATOM_NETLIST* n = cdb_read_native_netlist(text, reader.get_file_name(), mgr, &error);
+    CDB_ATOM_NETLIST* n = cdb_read_native_netlist(text, reader.get_file_name(), mgr, &error, true);
     if (n == nullptr) throw PDB_DATABASE_EXCEPTION(error);
     out = n;
 }

@@ -409,7 +409,7 @@ private:
 class NATIVE_READER
 {
 public:
-    NATIVE_READER(HDB_NAME_MGR* mgr) : m_mgr(mgr) {}
+    NATIVE_READER(HDB_NAME_MGR* mgr, bool own_snapshot) : m_mgr(mgr), m_own_snapshot(own_snapshot) {}
 
     CDB_ATOM_NETLIST* read(std::string_view text, std::string& error_out, const std::string& file)
     {
@@ -552,7 +552,8 @@ private:
         } else if (kw == "mask") {
             int inputs = tok.number<int>();
             uint64_t v = tok.number<uint64_t>(16);
-            check_mask(n, inputs, v);
+            if (inputs < 0 || inputs > 6) throw PARSE_ERROR{"mask input count out of range"};
+            if (!m_own_snapshot) check_mask(n, inputs, v);
             CDB_NATIVE_READER_ACCESS::set_raw_masks(n, CDB_LUTMASK(inputs, v), CDB_NATIVE_READER_ACCESS::get_aux(n));
         } else if (kw == "aux") {
             // Nothing would read it: such a cell's adder halves are part of its LUT mask.
@@ -642,7 +643,6 @@ private:
         if (m_node_mask_line != 0)
             throw PARSE_ERROR{"second mask of " + atom + " (the first is on line " + std::to_string(m_node_mask_line) +
                               ")"};
-        if (inputs < 0 || inputs > 6) throw PARSE_ERROR{"mask input count out of range"};
         if (needs_mask(n) && inputs != n->get_lut_size())
             throw PARSE_ERROR{"mask of " + std::to_string(inputs) + " inputs on " + atom + ", a " +
                               std::to_string(n->get_lut_size()) + "-input LUT cell"};
@@ -662,7 +662,8 @@ private:
     // file has been checked.
     void finish_node()
     {
-        if (m_node == nullptr || m_node_mask_line != 0 || !needs_mask(m_node) || m_unmasked_line != 0) return;
+        if (m_own_snapshot || m_node == nullptr || m_node_mask_line != 0 || !needs_mask(m_node) || m_unmasked_line != 0)
+            return;
         m_unmasked_line = m_node_line;
         m_unmasked_id = m_node->get_id();
     }
@@ -696,6 +697,7 @@ private:
     }
 
     HDB_NAME_MGR* m_mgr;
+    bool m_own_snapshot;
     std::vector<HDB_INSTANCE_NAME*> m_names;
     CDB_ATOM_NODE* m_node = nullptr;
     int m_node_line = 0;
@@ -707,13 +709,13 @@ private:
 }  // namespace
 
 CDB_ATOM_NETLIST* cdb_read_native_netlist(std::istream& in, const std::string& file_name, HDB_NAME_MGR* mgr,
-                                          std::string* error)
+                                          std::string* error, bool own_snapshot)
 {
     std::ostringstream buf;
     buf << in.rdbuf();
     std::string text = buf.str();
     std::string err;
-    NATIVE_READER reader(mgr);
+    NATIVE_READER reader(mgr, own_snapshot);
     CDB_ATOM_NETLIST* n = reader.read(text, err, file_name);
     if (n == nullptr && error) *error = err;
     return n;

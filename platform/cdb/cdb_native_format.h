@@ -42,6 +42,9 @@ bool cdb_write_native_netlist_file(const CDB_ATOM_NETLIST& netlist, const std::s
 // gets a manager of its own). Node ids are those of the file; the process's
 // next id moves past them. On error answers null with "file:line: message"
 // in *error and leaves nothing behind (names created on the way stay in mgr).
+// A snapshot the process saved itself (own_snapshot) comes back as it was
+// in memory, LUT cells without a proper mask included: the mask checks are
+// for files handed in from outside.
 CDB_ATOM_NETLIST* cdb_read_native_netlist(std::istream& in, const std::string& file_name, HDB_NAME_MGR* mgr,
-                                          std::string* error);
+                                          std::string* error, bool own_snapshot = false);
 CDB_ATOM_NETLIST* cdb_read_native_netlist_file(const std::string& path, HDB_NAME_MGR* mgr, std::string* error);
