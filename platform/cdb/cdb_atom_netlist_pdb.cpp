@@ -32,7 +32,7 @@ void pdb_read_ptr(PDB_SEGMENT_READER& reader, CDB_ATOM_NETLIST*& out, HDB_NAME_M
     if (!lines.m_source.ends_segment())
         throw PDB_DATABASE_EXCEPTION("\"" + reader.get_file_name() + "\": unexpected bytes after the content");
     std::string error;
-    CDB_ATOM_NETLIST* n = cdb_read_native_netlist_lines(lines, reader.get_file_name(), mgr, &error);
+    CDB_ATOM_NETLIST* n = cdb_read_native_netlist_lines(lines, reader.get_file_name(), mgr, &error, true);
     if (n == nullptr) throw PDB_DATABASE_EXCEPTION(error);
     out = n;
 }

@@ -307,7 +307,33 @@ namespace {
 struct PARSE_ERROR
 {
     std::string message;
+    int line = 0;  // 0: the line being read
 };
+
+// Atom ids index tables from 0 to the largest id, here and in the
+// component, so a file's ids must stay near its atom count: at most this
+// many per atom, or any id below this floor, or any id the process has
+// handed out already (a snapshot of this process reads back its own ids).
+constexpr uint64_t NATIVE_IDS_PER_ATOM = 64;
+constexpr uint64_t NATIVE_ID_FLOOR = uint64_t(1) << 20;
+// The component keeps atom ids in ints.
+constexpr uint64_t NATIVE_MAX_ID = 0x7fffffff;
+
+size_t count_native_node_lines(std::string_view text)
+{
+    size_t count = 0;
+    for (size_t pos = text.find("\nnode "); pos != std::string_view::npos; pos = text.find("\nnode ", pos + 1)) ++count;
+    return count;
+}
+
+// node_lines: the file's node lines, or, for a text handed over a line at a
+// time, those read so far (a bound that only grows as the reading goes on).
+uint32_t native_id_limit(uint64_t node_lines, uint32_t first_free_id)
+{
+    const uint64_t by_count = NATIVE_IDS_PER_ATOM * node_lines;
+    const uint64_t limit = std::max({by_count, NATIVE_ID_FLOOR, uint64_t(first_free_id) - 1});
+    return static_cast<uint32_t>(std::min(limit, NATIVE_MAX_ID));
+}
 
 // True when w is exactly one number (nothing before or after it).
 template <typename T>
@@ -385,29 +411,32 @@ private:
 class NATIVE_READER
 {
 public:
-    NATIVE_READER(HDB_NAME_MGR* mgr) : m_mgr(mgr) {}
+    // id_limit 0: the bound grows with the node lines read so far.
+    NATIVE_READER(HDB_NAME_MGR* mgr, bool own_snapshot, uint32_t id_limit)
+        : m_mgr(mgr), m_own_snapshot(own_snapshot), m_id_limit(id_limit)
+    {}
 
     CDB_ATOM_NETLIST* read(CDB_NATIVE_LINES& lines, std::string& error_out, const std::string& file)
     {
         auto netlist = std::make_unique<CDB_ATOM_NETLIST>();
         if (m_mgr == nullptr) m_mgr = netlist->get_or_create_name_mgr();
         else netlist->set_name_mgr(m_mgr, false);
-        int line_no = 0;
         bool seen_end = false;
         uint32_t max_id = 0;
         // Each node is created with a fresh id and then given its stored one;
         // the ids spent that way must go back, or every snapshot restore would
         // grow the tables sized by the highest id.
         const uint32_t first_free_id = CDB_ATOM_NODE::s_next_id;
+        uint64_t node_lines = 0;
         try {
             std::string_view line;
             while (lines.next(line)) {
-                ++line_no;
+                ++m_line_no;
                 if (seen_end) {
                     if (LINE_TOKENS(line).at_end()) continue;
                     throw PARSE_ERROR{"text after \"end\""};
                 }
-                if (line_no == 1) {
+                if (m_line_no == 1) {
                     if (line != HEADER && !(line.size() == std::string_view(HEADER).size() + 1 && line.back() == '\r'))
                         throw PARSE_ERROR{std::string("not a native atom netlist (expected \"") + HEADER + "\")"};
                     continue;
@@ -430,11 +459,17 @@ public:
                     n->set_flags(flags);
                     m_names.push_back(n);
                 } else if (kw == "node") {
+                    finish_node();
                     uint32_t id = tok.number<uint32_t>();
                     int family = tok.number<int>();
                     int type = tok.number<int>();
                     HDB_INSTANCE_NAME* name = name_ref(tok);
                     if (id == 0) throw PARSE_ERROR{"atom id 0 is not valid"};
+                    const uint32_t id_limit =
+                        m_id_limit != 0 ? m_id_limit : native_id_limit(++node_lines, first_free_id);
+                    if (id > id_limit)
+                        throw PARSE_ERROR{"atom id " + std::to_string(id) + " is out of range (at most " +
+                                          std::to_string(id_limit) + " in this file)"};
                     if (netlist->get_node_by_id(id))
                         throw PARSE_ERROR{"atom id " + std::to_string(id) + " appears twice"};
                     CDB_ATOM_NODE* n = cdb_create_atom_of_type(family, type);
@@ -446,9 +481,13 @@ public:
                     netlist->add_node(n);
                     if (id > max_id) max_id = id;
                     m_node = n;
+                    m_node_line = m_line_no;
+                    m_node_mask_line = 0;
                 } else if (kw == "fanout") {
+                    finish_node();
                     read_fanout(tok, *netlist);
                 } else if (kw == "end") {
+                    finish_node();
                     seen_end = true;
                 } else {
                     if (m_node == nullptr) throw PARSE_ERROR{"\"" + std::string(kw) + "\" outside a node"};
@@ -463,8 +502,10 @@ public:
                     if ((*it)->is_driven() && (*it)->get_source() == nullptr)
                         throw PARSE_ERROR{"input " + std::to_string(n->get_id()) +
                                           " is marked driven but appears in no fanout list"};
+            if (m_unmasked_line != 0)
+                throw PARSE_ERROR{"LUT cell " + std::to_string(m_unmasked_id) + " has no mask", m_unmasked_line};
         } catch (const PARSE_ERROR& e) {
-            error_out = file + ":" + std::to_string(line_no) + ": " + e.message;
+            error_out = file + ":" + std::to_string(e.line != 0 ? e.line : m_line_no) + ": " + e.message;
             CDB_ATOM_NODE::s_next_id = first_free_id;  // the partial netlist dies with its nodes
             return nullptr;
         }
@@ -515,6 +556,7 @@ private:
             int inputs = tok.number<int>();
             uint64_t v = tok.number<uint64_t>(16);
             if (inputs < 0 || inputs > 6) throw PARSE_ERROR{"mask input count out of range"};
+            if (!m_own_snapshot) check_mask(n, inputs, v);
             CDB_NATIVE_READER_ACCESS::set_raw_masks(n, CDB_LUTMASK(inputs, v), CDB_NATIVE_READER_ACCESS::get_aux(n));
         } else if (kw == "aux") {
             // Nothing would read it: such a cell's adder halves are part of its LUT mask.
@@ -593,6 +635,42 @@ private:
         }
     }
 
+    // A cell's mask is its function: one line, over as many inputs as the
+    // cell's LUT has (the host evaluates every row of that LUT, so a
+    // narrower mask computes something else there), and no bit beyond the
+    // rows of those inputs. A constant function is a mask like any other.
+    void check_mask(CDB_ATOM_NODE* n, int inputs, uint64_t value)
+    {
+        const std::string atom = "atom " + std::to_string(n->get_id());
+        if (n->get_lut_size() == 0) throw PARSE_ERROR{atom + " is not a LUT cell and has no mask"};
+        if (m_node_mask_line != 0)
+            throw PARSE_ERROR{"second mask of " + atom + " (the first is on line " + std::to_string(m_node_mask_line) +
+                              ")"};
+        if (needs_mask(n) && inputs != n->get_lut_size())
+            throw PARSE_ERROR{"mask of " + std::to_string(inputs) + " inputs on " + atom + ", a " +
+                              std::to_string(n->get_lut_size()) + "-input LUT cell"};
+        if ((value & ~CDB_LUTMASK::full_mask(inputs)) != 0)
+            throw PARSE_ERROR{"mask value is wider than " + std::to_string(inputs) + " inputs allow"};
+        m_node_mask_line = m_line_no;
+    }
+
+    // The combinational and UVO logic cells compute with their mask alone;
+    // the MRL adder computes without one.
+    static bool needs_mask(const CDB_ATOM_NODE* n)
+    {
+        return n->get_kind() == CDB_KIND_LCELL_COMB || n->get_kind() == CDB_KIND_UVO_LCELL;
+    }
+
+    // The first LUT cell without a mask is reported once the rest of the
+    // file has been checked.
+    void finish_node()
+    {
+        if (m_own_snapshot || m_node == nullptr || m_node_mask_line != 0 || !needs_mask(m_node) || m_unmasked_line != 0)
+            return;
+        m_unmasked_line = m_node_line;
+        m_unmasked_id = m_node->get_id();
+    }
+
     void read_fanout(LINE_TOKENS& tok, CDB_ATOM_NETLIST& netlist)
     {
         uint32_t id = tok.number<uint32_t>();
@@ -622,17 +700,24 @@ private:
     }
 
     HDB_NAME_MGR* m_mgr;
+    bool m_own_snapshot;
+    uint32_t m_id_limit;
     std::vector<HDB_INSTANCE_NAME*> m_names;
     CDB_ATOM_NODE* m_node = nullptr;
+    int m_node_line = 0;
+    int m_node_mask_line = 0;
+    int m_line_no = 0;
+    int m_unmasked_line = 0;
+    uint32_t m_unmasked_id = 0;
 };
 }  // namespace
 
 CDB_ATOM_NETLIST* cdb_read_native_netlist(std::istream& in, const std::string& file_name, HDB_NAME_MGR* mgr,
-                                          std::string* error)
+                                          std::string* error, bool own_snapshot)
 {
     std::ostringstream buf;
     buf << in.rdbuf();
-    return cdb_read_native_netlist_text(buf.view(), file_name, mgr, error);
+    return cdb_read_native_netlist_text(buf.view(), file_name, mgr, error, own_snapshot);
 }
 
 namespace {
@@ -656,21 +741,30 @@ private:
 };
 }  // namespace
 
-CDB_ATOM_NETLIST* cdb_read_native_netlist_text(std::string_view text, const std::string& file_name, HDB_NAME_MGR* mgr,
-                                               std::string* error)
-{
-    TEXT_LINES lines(text);
-    return cdb_read_native_netlist_lines(lines, file_name, mgr, error);
-}
-
-CDB_ATOM_NETLIST* cdb_read_native_netlist_lines(CDB_NATIVE_LINES& lines, const std::string& file_name,
-                                                HDB_NAME_MGR* mgr, std::string* error)
+namespace {
+CDB_ATOM_NETLIST* read_native_lines(CDB_NATIVE_LINES& lines, const std::string& file_name, HDB_NAME_MGR* mgr,
+                                    std::string* error, bool own_snapshot, uint32_t id_limit)
 {
     std::string err;
-    NATIVE_READER reader(mgr);
+    NATIVE_READER reader(mgr, own_snapshot, id_limit);
     CDB_ATOM_NETLIST* n = reader.read(lines, err, file_name);
     if (n == nullptr && error) *error = err;
     return n;
+}
+}  // namespace
+
+CDB_ATOM_NETLIST* cdb_read_native_netlist_text(std::string_view text, const std::string& file_name, HDB_NAME_MGR* mgr,
+                                               std::string* error, bool own_snapshot)
+{
+    TEXT_LINES lines(text);
+    const uint32_t id_limit = native_id_limit(count_native_node_lines(text), CDB_ATOM_NODE::s_next_id);
+    return read_native_lines(lines, file_name, mgr, error, own_snapshot, id_limit);
+}
+
+CDB_ATOM_NETLIST* cdb_read_native_netlist_lines(CDB_NATIVE_LINES& lines, const std::string& file_name,
+                                                HDB_NAME_MGR* mgr, std::string* error, bool own_snapshot)
+{
+    return read_native_lines(lines, file_name, mgr, error, own_snapshot, 0);
 }
 
 CDB_ATOM_NETLIST* cdb_read_native_netlist_file(const std::string& path, HDB_NAME_MGR* mgr, std::string* error)

@@ -17,6 +17,13 @@
 //
 // Strings are double-quoted with \\, \" and \n escaped. Errors name the file
 // and line ("file:line: message").
+//
+// Atom ids stay near the atom count (tables by id run from 0 to the
+// largest): at most 64 per node line, any id up to 2^20, or any id the
+// reading process has handed out already. Every combinational and UVO
+// logic cell has exactly one mask line, over as many inputs as its LUT has
+// and with no bit beyond their rows; the MRL adder may have one, a cell
+// that is no LUT has none.
 
 #include <iosfwd>
 #include <string>
@@ -36,10 +43,13 @@ bool cdb_write_native_netlist_file(const CDB_ATOM_NETLIST& netlist, const std::s
 // gets a manager of its own). Node ids are those of the file; the process's
 // next id moves past them. On error answers null with "file:line: message"
 // in *error and leaves nothing behind (names created on the way stay in mgr).
+// A snapshot the process saved itself (own_snapshot) comes back as it was
+// in memory, LUT cells without a proper mask included: the mask checks are
+// for files handed in from outside.
 CDB_ATOM_NETLIST* cdb_read_native_netlist(std::istream& in, const std::string& file_name, HDB_NAME_MGR* mgr,
-                                          std::string* error);
+                                          std::string* error, bool own_snapshot = false);
 CDB_ATOM_NETLIST* cdb_read_native_netlist_text(std::string_view text, const std::string& file_name, HDB_NAME_MGR* mgr,
-                                               std::string* error);
+                                               std::string* error, bool own_snapshot = false);
 // The same from a text handed over a line at a time (split at '\n'), so
 // that the whole text need not be held: next gives the following line,
 // valid until its next call, and false after the last.
@@ -50,5 +60,5 @@ public:
     virtual bool next(std::string_view& line) = 0;
 };
 CDB_ATOM_NETLIST* cdb_read_native_netlist_lines(CDB_NATIVE_LINES& lines, const std::string& file_name,
-                                                HDB_NAME_MGR* mgr, std::string* error);
+                                                HDB_NAME_MGR* mgr, std::string* error, bool own_snapshot = false);
 CDB_ATOM_NETLIST* cdb_read_native_netlist_file(const std::string& path, HDB_NAME_MGR* mgr, std::string* error);

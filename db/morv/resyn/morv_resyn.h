@@ -186,6 +186,13 @@ public:
     // ---- driver (morv_resyn_driver.cpp) ----
     void parse_parameters(const MORV_PARAMETER_MAP* params);
     double get_slack_ratio_quantile(double fraction);
+    // The worst data-input slack of the LUT at the same quantile, the LUTs
+    // ordered by worst slack ratio, then by that slack: at a threshold of 0
+    // it ranks the LUTs whose ratio is 0.
+    int get_zero_ratio_slack_quantile(double fraction);
+    // The worst slack of the node's data inputs that have a source (10^9
+    // without one).
+    int get_min_data_input_slack(CDB_ATOM_NODE* node);
     bool passes_cutoff();
     int implement_selected_solutions();
     // Resynthesizes one node on command, without thresholds or marking.
@@ -271,6 +278,8 @@ public:
     int get_area_bound_end() const { return m_area_bound_end; }
     int get_cache_hits() const { return m_cache_hits; }
     int get_cache_lookups() const { return m_cache_lookups; }
+    bool admits_zero_ratio_ties() const { return m_admit_zero_ties; }
+    int get_zero_ratio_tie_slack() const { return m_zero_tie_slack; }
     bool is_rtm_aware() const { return m_rtm_aware; }
     const RESYN_DIV_DATA& get_div_data() const { return *m_div_data; }
     // The unused-key warning is given once per process; tests start over.
@@ -330,6 +339,10 @@ protected:
     bool m_rtm_aware;
     bool m_use_guardband_slack;
     bool m_cutoff_error_reported;
+    // At a threshold of 0 the roots whose measured ratio is 0 are admitted
+    // up to this slack (see set_zero_ratio_ties).
+    bool m_admit_zero_ties = false;
+    int m_zero_tie_slack = 0;
 
     // Division of the collapsed cone (m_div_data): true when the remaining
     // function fits the root.
@@ -340,6 +353,8 @@ protected:
 
 private:
     void read_cutoff(double& cutoff, bool& valid);
+    void set_zero_ratio_ties(double quantile, double fraction);
+    bool admits_zero_ratio_tie(double measured_sr, int min_slack) const;
     BDD_JBDD input_bdd(CDB_ATOM_ITERM* iterm, double sr_to_base, bool behind_duplicate, RESYN_VAR*& last_source_var);
     BDD_JBDD register_feedback_bdd(CDB_ATOM_NODE* node, const RESYN_VAR* last_source_var, double sr_to_base,
                                    bool behind_duplicate);

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
@@ -29,6 +31,17 @@ std::string full_name(CDB_ATOM_NODE* node)
 {
     HDB_INSTANCE_NAME* name = node->get_instance_name();
     return name != nullptr ? name->get_hpath_to_root() : std::to_string(node->get_id());
+}
+
+// Index of the quantile among n sorted values. The fraction comes from the
+// user's test string: a negative or too large one takes the first or the
+// last value instead of reading past the array.
+size_t resyn_quantile_index(size_t n, double fraction)
+{
+    const double position = static_cast<double>(n) * fraction;
+    if (position >= static_cast<double>(n)) return n - 1;
+    if (position > 0.0) return static_cast<size_t>(position);
+    return 0;
 }
 
 }  // namespace
@@ -57,10 +70,13 @@ int MORV_RESYN::do_iter()
         MORV_ASSERT_TEXT(skews, "fsyn_opt_skew");
     }
     const int iter = m_curr_iter;
-    m_sr_threshold = get_slack_ratio_quantile(get_quantile_fraction(iter));
+    const double fraction = get_quantile_fraction(iter);
+    const double quantile = get_slack_ratio_quantile(fraction);
+    m_sr_threshold = quantile;
     if (m_sr_threshold > m_area_sr_max) m_sr_threshold = m_area_sr_max;
     if (m_sr_threshold < m_area_sr_min) m_sr_threshold = m_area_sr_min;
     MORV_DEBUG_STREAM::print(100, "using a slack ratio threshold of %.3f", m_sr_threshold);
+    set_zero_ratio_ties(quantile, fraction);
     m_area_bound = get_iteration_area_bound(iter);
     MORV_DEBUG_STREAM::print(100, "using an area bound of %d", m_area_bound);
 
@@ -83,15 +99,51 @@ double MORV_RESYN::get_slack_ratio_quantile(double fraction)
         ratios.push_back(worst);
     }
     if (ratios.empty()) return 0.0;
-    // The fraction comes from the user's test string: a negative or too
-    // large one takes the first or the last value instead of reading past
-    // the array.
-    const double position = static_cast<double>(ratios.size()) * fraction;
-    size_t index = 0;
-    if (position >= static_cast<double>(ratios.size())) index = ratios.size() - 1;
-    else if (position > 0.0) index = static_cast<size_t>(position);
+    const size_t index = resyn_quantile_index(ratios.size(), fraction);
     std::nth_element(ratios.begin(), ratios.begin() + static_cast<long>(index), ratios.end());
     return ratios[index];
+}
+
+int MORV_RESYN::get_min_data_input_slack(CDB_ATOM_NODE* node)
+{
+    MORV_TIMING* timing = m_fsyn_api->get_fsyn_timing();
+    int min_slack = 1000000000;
+    for (int k = 0; k < m_num_data_ports; ++k) {
+        CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(DB_DATA_A + k);
+        if (iterm != nullptr && iterm->get_source() != nullptr)
+            min_slack = std::min(min_slack, timing->get_slack(iterm));
+    }
+    return min_slack;
+}
+
+int MORV_RESYN::get_zero_ratio_slack_quantile(double fraction)
+{
+    MORV_TIMING* timing = m_fsyn_api->get_fsyn_timing();
+    std::vector<std::pair<double, int>> keys;
+    for (CDB_ATOM_NODE* node : *m_fsyn_api->get_atom_netlist()) {
+        if (!is_lut_node(node)) continue;
+        double worst = 1.0;
+        for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
+            if ((*it)->is_connected()) worst = std::min(worst, timing->get_slack_ratio(*it));
+        keys.emplace_back(worst, get_min_data_input_slack(node));
+    }
+    if (keys.empty()) return std::numeric_limits<int>::min();
+    const size_t index = resyn_quantile_index(keys.size(), fraction);
+    std::nth_element(keys.begin(), keys.begin() + static_cast<long>(index), keys.end());
+    return keys[index].second;
+}
+
+// Slack ratios stop at 0, so once the fraction's worth of LUTs or more
+// have none left the quantile is 0 and the strict test admits no root: in
+// the iterations where timing is worst. The ratio cannot rank those ties;
+// their slack can. Roots measured at 0 are admitted up to the slack of the
+// quantile LUT, so that about the fraction's worth of LUTs is worked on.
+void MORV_RESYN::set_zero_ratio_ties(double quantile, double fraction)
+{
+    m_admit_zero_ties = quantile <= 0.0 && m_sr_threshold <= 0.0;
+    if (!m_admit_zero_ties) return;
+    m_zero_tie_slack = get_zero_ratio_slack_quantile(fraction);
+    MORV_DEBUG_STREAM::print(100, "admitting roots of slack ratio 0 with a slack of at most %d", m_zero_tie_slack);
 }
 
 // The cut-off switch as a number; an absent one is the default, a value

@@ -133,16 +133,19 @@ void MORV_RESYN::evaluate_root_solution(CDB_ATOM_NODE* node, RESYN_SOLN* solutio
     MORV_TIMING* timing = m_fsyn_api->get_fsyn_timing();
     double area = 1.0;
     double best = 1.0;
+    double measured = 1.0;
     int min_slack = 1000000000;
     for (int k = 0; k < m_num_data_ports; ++k) {
         CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(DB_DATA_A + k);
         if (iterm == nullptr || iterm->get_source() == nullptr) continue;
-        double s = timing->get_slack_ratio(iterm);
+        const double ratio = timing->get_slack_ratio(iterm);
+        double s = ratio;
         if (RESYN_OTERM* r = evaluate_oterm(iterm->get_source())) {
             s += r->sr_new - r->sr;
             area += r->area_share;
         }
         best = std::min(best, s);
+        measured = std::min(measured, ratio);
         min_slack = std::min(min_slack, timing->get_slack(iterm));
     }
     // The fan-in evaluations above set the per-root members for their own
@@ -158,8 +161,22 @@ void MORV_RESYN::evaluate_root_solution(CDB_ATOM_NODE* node, RESYN_SOLN* solutio
     m_noise_sr = m_stage_sr * m_noise_fr;
     MORV_DEBUG_STREAM::print(100, "using a stage/duplicate/noise sr of %.3f/%.3f/%.3f", m_stage_sr, m_duplicate_sr,
                              m_noise_sr);
-    if (m_sr_threshold > m_root_sr && (!m_use_guardband_slack || min_slack < m_guardband_slack))
-        resynthesize_root(node);
+    const bool tie = !(m_sr_threshold > m_root_sr) && admits_zero_ratio_tie(measured, min_slack);
+    if (!(m_sr_threshold > m_root_sr) && !tie) return;
+    if (m_use_guardband_slack && min_slack >= m_guardband_slack) return;
+    // The LATE flow's cut-off reads pre_sr; for a tie the estimate counts
+    // the gains of fan-in roots of the same chain of ties and would call
+    // logic measured at 0 uncritical.
+    if (tie) solution->pre_sr = measured;
+    resynthesize_root(node);
+}
+
+// The measured ratio, not the estimate: the estimate of a root in a chain
+// of ties rises above 0 with its resynthesized fan-in, which would leave
+// all but the first root of the chain out.
+bool MORV_RESYN::admits_zero_ratio_tie(double measured_sr, int min_slack) const
+{
+    return m_admit_zero_ties && measured_sr <= 0.0 && min_slack <= m_zero_tie_slack;
 }
 
 double MORV_RESYN::compute_stage_slack_ratio(CDB_ATOM_NODE* node)

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <string>
+#include <utility>
 
 #include "log_capture.h"
 #include "abc_equiv.h"
@@ -371,6 +373,137 @@ TEST(ResynDot, OneCompleteGraphPerAcceptedRoot)
     EXPECT_GT(accepted, 0);
     EXPECT_EQ(graphs, accepted);
     EXPECT_TRUE(std::find(lines.begin(), lines.end(), "  o [style = filled, color = lavender];") != lines.end());
+}
+
+// ---------------------------------------------------------------- zero threshold
+
+namespace {
+
+// Two register-to-register chains of two-input LUTs, alternately xor and
+// and: "a1" .. "a48" and "b1" .. "b46". Timed below the longer one, every
+// LUT of chain a has slack ratio 0, far more than the quantile's share.
+std::string two_chains()
+{
+    std::string text = ".model chains\n.inputs clk\n.outputs qa qb\n";
+    for (const auto& [chain, length] : {std::pair<char, int>{'a', 48}, {'b', 46}}) {
+        const std::string c(1, chain);
+        text += ".inputs";
+        for (int k = 0; k <= length; ++k) text += " d" + c + std::to_string(k);
+        text += "\n";
+        for (int k = 0; k <= length; ++k)
+            text += ".latch d" + c + std::to_string(k) + " r" + c + std::to_string(k) + " re clk 0\n";
+        std::string previous = "r" + c + "0";
+        for (int k = 1; k <= length; ++k) {
+            const std::string out = c + std::to_string(k);
+            text += ".names " + previous + " r" + c + std::to_string(k) + " " + out + "\n";
+            text += k % 2 == 0 ? "11 1\n" : "10 1\n01 1\n";
+            previous = out;
+        }
+        text += ".latch " + previous + " q" + c + " re clk 0\n";
+    }
+    return text + ".end\n";
+}
+
+int count_luts(CDB_ATOM_NETLIST* netlist)
+{
+    int n = 0;
+    for (CDB_ATOM_NODE* node : *netlist) n += node->is_lcell_comb() ? 1 : 0;
+    return n;
+}
+
+// The LUTs that feed register `reg` and the most of them on one path.
+struct CONE_SIZE
+{
+    int luts = 0;
+    int depth = 0;
+};
+
+int lut_depth(CDB_ATOM_OTERM* oterm, std::map<CDB_ATOM_NODE*, int>& depths)
+{
+    CDB_ATOM_NODE* node = oterm->get_my_node();
+    if (!node->is_lcell_comb()) return 0;
+    auto found = depths.find(node);
+    if (found != depths.end()) return found->second;
+    int depth = 0;
+    for (auto in = node->begin_iterm(); in != node->end_iterm(); ++in)
+        if ((*in)->get_source() != nullptr) depth = std::max(depth, lut_depth((*in)->get_source(), depths));
+    return depths[node] = depth + 1;
+}
+
+CONE_SIZE register_cone(CDB_ATOM_NETLIST* netlist, const std::string& reg)
+{
+    std::map<CDB_ATOM_NODE*, int> depths;
+    CONE_SIZE size;
+    for (CDB_ATOM_NODE* node : *netlist) {
+        CDB_ATOM_OTERM* q = node->get_output_term_by_type(DB_REG_OUT);
+        if (q == nullptr || node->is_lcell_comb() || node->get_instance_name()->get_short_hpath() != reg) continue;
+        for (auto in = node->begin_iterm(); in != node->end_iterm(); ++in)
+            if ((*in)->get_source() != nullptr)
+                size.depth = std::max(size.depth, lut_depth((*in)->get_source(), depths));
+    }
+    size.luts = static_cast<int>(depths.size());
+    return size;
+}
+
+}  // namespace
+
+// Once the fraction's worth of LUTs has no slack ratio left, the quantile
+// is 0 and the strict test admitted no root (nothing changed). The ties at
+// the worst slack are admitted: chain a is resynthesized into fewer LUTs,
+// chain b (above 0, more slack) is left alone, and ABC proves the design
+// unchanged.
+TEST(ResynZeroThreshold, TiesAtZeroAreAdmittedWorstSlackFirstAndKeepTheDesign)
+{
+    RESYN_COMPILE c(blif_text(two_chains(), CDB_FAMILY_BRK), CDB_FAMILY_BRK, LATE_FSYN_FLOW);
+    CDB_ATOM_NETLIST* netlist = c.design->netlist();
+    blif_write_netlist_file(*netlist, "chains_before.blif", "top");
+    MORV_PARAMETER_MAP params;
+    MORV_RESYN_BRK r(c.api, &params);
+    ASSERT_EQ(count_luts(netlist), 94);
+    ASSERT_EQ(register_cone(netlist, "qa").depth, 48);
+    const int slack_a = r.get_min_data_input_slack(lut_named(netlist, "a24"));
+    const int slack_b = r.get_min_data_input_slack(lut_named(netlist, "b23"));
+    ASSERT_LT(slack_a, slack_b);
+    // Chain a is the critical path, at ratio 0; chain b is just above.
+    MORV_TIMING* timing = c.api->get_fsyn_timing();
+    auto worst_ratio = [&](const char* name) {
+        CDB_ATOM_NODE* lut = lut_named(netlist, name);
+        double worst = 1.0;
+        for (int k = 0; k < 2; ++k)
+            worst = std::min(worst, timing->get_slack_ratio(lut->get_input_term_by_type(DB_DATA_A + k)));
+        return worst;
+    };
+    ASSERT_DOUBLE_EQ(worst_ratio("a24"), 0.0);
+    ASSERT_GT(worst_ratio("b23"), 0.0);
+    ASSERT_DOUBLE_EQ(r.get_slack_ratio_quantile(0.12), 0.0);
+
+    MORV_LOG_CAPTURE log(100);
+    const int implemented = r.do_iter();
+    EXPECT_DOUBLE_EQ(r.get_sr_threshold(), 0.0);
+    EXPECT_TRUE(r.admits_zero_ratio_ties());
+    EXPECT_EQ(r.get_zero_ratio_tie_slack(), slack_a);
+    std::map<char, int> roots;
+    for (const std::string& line : log.lines()) {
+        if (line.rfind("resynthesis at ", 0) != 0) continue;
+        const std::string name = line.substr(line.rfind('|') == std::string::npos ? 15 : line.rfind('|') + 1);
+        roots[name[0]] += 1;
+    }
+    EXPECT_EQ(roots['a'], 48);
+    EXPECT_EQ(roots['b'], 0);
+    EXPECT_GT(implemented, 0);
+    for (int k = 1; k <= 46; ++k) EXPECT_NE(lut_named(netlist, "b" + std::to_string(k)), nullptr) << k;
+    const CONE_SIZE a = register_cone(netlist, "qa");
+    const CONE_SIZE b = register_cone(netlist, "qb");
+    std::printf("chain a: %d LUTs, %d deep (48 and 48 before)\n", a.luts, a.depth);
+    EXPECT_LE(a.luts, 20);
+    EXPECT_LE(a.depth, 18);
+    EXPECT_EQ(b.luts, 46);
+    EXPECT_EQ(b.depth, 46);
+
+    blif_write_netlist_file(*netlist, "chains_after.blif", "top");
+    if (!abc_is_available()) return;
+    const ABC_RESULT result = abc_check_equivalence("chains_before.blif", "chains_after.blif", false);
+    EXPECT_TRUE(result.is_equivalent()) << result.m_output;
 }
 
 // ---------------------------------------------------------------- families

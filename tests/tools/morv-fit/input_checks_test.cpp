@@ -8,11 +8,16 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "cdb/cdb_atom_netlist.h"
+#include "cdb/cdb_native_format.h"
 #include "host_compile.h"
 #include "host_env.h"
 #include "host_settings.h"
+#include "test_build.h"
 #include "test_files.h"
 
 namespace input_checks_test {
@@ -191,6 +196,89 @@ TEST(MorvFitInputs, FailedRunKeepsOlderOutputs)
     EXPECT_EQ(slurp("older/out.blif").rfind(".model top\n", 0), 0u);
     EXPECT_NE(slurp("older/out.txt"), "older native\n");
     EXPECT_EQ(files_in("older"), 2u);
+}
+
+// The lines of a sample netlist, and the index of its first mask line with
+// that of the node line it belongs to.
+struct NATIVE_LINES
+{
+    std::vector<std::string> lines;
+    size_t mask = 0;
+    size_t node = 0;
+
+    explicit NATIVE_LINES(const std::string& design)
+    {
+        std::istringstream in(slurp(std::string(MORV_SOURCE_DIR) + "/designs/" + design));
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        while (mask < lines.size() && lines[mask].rfind("  mask ", 0) != 0) ++mask;
+        node = mask;
+        while (node > 0 && lines[node].rfind("node ", 0) != 0) --node;
+    }
+    std::string id() const { return lines[node].substr(5, lines[node].find(' ', 5) - 5); }
+    void write(const std::string& path) const
+    {
+        std::string text;
+        for (const std::string& line : lines) text += line + "\n";
+        write_file(path, text);
+    }
+};
+
+// Atom ids far beyond the atom count, LUT cells without a function and
+// masks that do not fit their cell: each an error naming the line, found
+// before memory grows with the id (issue's case: 18.7 GB for one id).
+TEST(MorvFitInputs, NativeNetlistsWithUnboundedIdsOrMalformedMasksAreErrorsNamingTheLine)
+{
+    using std::to_string;
+    NATIVE_LINES big("hsadder_mrl.txt");
+    ASSERT_EQ(big.lines[1057].rfind("node 175 ", 0), 0u);
+    big.lines[1057].replace(5, 3, "2147483648");
+    big.write("big_id.txt");
+    EXPECT_FAILS_WITH(run("-q --family MRL big_id.txt"), "big_id.txt:1058: atom id 2147483648 is out of range");
+    write_file("one_node.txt", "morv-atom-netlist 1\nfamily 6\nnode 2147483648 6 0 -\n  mask 6 0\nend\n");
+    EXPECT_FAILS_WITH(run("-q --family BRK one_node.txt"), "one_node.txt:3: atom id 2147483648 is out of range");
+    if (!k_small_designs_only) {
+        const RUN timed = run_command("/usr/bin/time -f 'peak-kb %M' " + std::string(MORV_FIT_BINARY) +
+                                      " -q --family BRK one_node.txt 2>&1");
+        const size_t at = timed.out.find("peak-kb ");
+        ASSERT_NE(at, std::string::npos) << timed.out;
+        EXPECT_LT(std::stol(timed.out.substr(at + 8)), 50L * 1024) << timed.out;
+    }
+
+    NATIVE_LINES brk("dsp_mac_brk.txt");
+    const std::string mask_line = to_string(brk.mask + 1);
+    NATIVE_LINES no_mask = brk;
+    no_mask.lines.erase(no_mask.lines.begin() + static_cast<long>(brk.mask));
+    no_mask.write("no_mask.txt");
+    EXPECT_FAILS_WITH(run("-q --family BRK no_mask.txt"),
+                      "no_mask.txt:" + to_string(brk.node + 1) + ": LUT cell " + brk.id() + " has no mask");
+    NATIVE_LINES narrow = brk;
+    narrow.lines[brk.mask] = "  mask 0 0";
+    narrow.write("narrow.txt");
+    EXPECT_FAILS_WITH(run("-q --family BRK narrow.txt"),
+                      "narrow.txt:" + mask_line + ": mask of 0 inputs on atom " + brk.id() + ", a 6-input LUT cell");
+    NATIVE_LINES twice = brk;
+    twice.lines.insert(twice.lines.begin() + static_cast<long>(brk.mask), "  mask 6 ffff");
+    twice.write("twice.txt");
+    EXPECT_FAILS_WITH(run("-q --family BRK twice.txt"), "twice.txt:" + to_string(brk.mask + 2) +
+                                                            ": second mask of atom " + brk.id() +
+                                                            " (the first is on line " + mask_line + ")");
+    NATIVE_LINES zepla("dsp_mac_zepla.txt");
+    zepla.lines[zepla.mask] = "  mask 4 1ffff";
+    zepla.write("wide.txt");
+    EXPECT_FAILS_WITH(run("-q --family ZEPLA wide.txt"),
+                      "wide.txt:" + to_string(zepla.mask + 1) + ": mask value is wider than 4 inputs allow");
+
+    // A constant is a function like any other.
+    for (const auto& [design, constant] : {std::pair<std::string, std::string>{"dsp_mac_brk.txt", "  mask 6 0"},
+                                           {"dsp_mac_brk.txt", "  mask 6 ffffffffffffffff"},
+                                           {"dsp_mac_zepla.txt", "  mask 4 ffff"}}) {
+        NATIVE_LINES fixed(design);
+        fixed.lines[fixed.mask] = constant;
+        fixed.write("constant.txt");
+        std::string error;
+        std::unique_ptr<CDB_ATOM_NETLIST> netlist(cdb_read_native_netlist_file("constant.txt", nullptr, &error));
+        EXPECT_NE(netlist, nullptr) << design << constant << ": " << error;
+    }
 }
 
 }  // namespace
