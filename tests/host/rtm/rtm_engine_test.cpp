@@ -157,6 +157,21 @@ TEST(RtmEngineMoves, WiresInversionsConstantsAndLoadedRegistersStayEquivalent)
     }
 }
 
+// A term on a global network other than the local kinds and the clock
+// network pins its register: the register does not move.
+TEST(RtmEngineMoves, OnlyLocalAndClockGlobalSettingsLeaveARegisterMovable)
+{
+    RTM_RUN run(build_wires());
+    CDB_ATOM_NODE* r6 = run.find("r6");
+    ASSERT_NE(r6, nullptr);
+    CDB_ATOM_ITERM* clock = r6->get_input_term_by_type(DB_CLOCK);
+    ASSERT_TRUE(clock != nullptr && clock->is_connected());
+    for (const auto& [global, movable] : {std::pair{0, true}, {2, true}, {4, true}, {1, false}, {3, false}}) {
+        clock->set_global(global);
+        EXPECT_EQ(run.rtm().is_retimeable_register(r6), movable) << global;
+    }
+}
+
 TEST(RtmEngineMoves, LoadedRegisterGoesToTheDemuxerInsteadOfTheList)
 {
     RTM_RUN run(build_wires());
