@@ -172,6 +172,24 @@ TEST(RtmEngineMoves, OnlyLocalAndClockGlobalSettingsLeaveARegisterMovable)
     }
 }
 
+// A cell is a wire only when exactly one input is connected, whichever it
+// is: an OR of two registers is no wire, though it passes its first input
+// while the second reads 0.
+TEST(RtmEngineMoves, ACellReadingTwoSignalsIsNoWire)
+{
+    FIXTURE_NETLIST f(CDB_FAMILY_BRK);
+    CDB_ATOM_OTERM* clk = f.input("clk");
+    CDB_ATOM_OTERM* r = f.reg("r", f.input("a"), clk);
+    CDB_ATOM_OTERM* s = f.reg("s", f.input("b"), clk);
+    f.output("o", f.lut("either", {r, s}, 0xE));
+    f.output("n", f.lut("not_r", {r}, 0x1));
+    RTM_RUN run(f.release());
+    bool inverted = false;
+    EXPECT_EQ(run.rtm().is_wire_lut(run.find("either"), &inverted), 0);
+    EXPECT_EQ(run.rtm().is_wire_lut(run.find("not_r"), &inverted), DB_DATA_A);
+    EXPECT_TRUE(inverted);
+}
+
 TEST(RtmEngineMoves, LoadedRegisterGoesToTheDemuxerInsteadOfTheList)
 {
     RTM_RUN run(build_wires());
