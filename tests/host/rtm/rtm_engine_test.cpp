@@ -190,6 +190,26 @@ TEST(RtmEngineMoves, ACellReadingTwoSignalsIsNoWire)
     EXPECT_TRUE(inverted);
 }
 
+// A register moves forward across a cell with one used output; a cell
+// that also drives its sum output would need a copy on each.
+TEST(RtmEngineMoves, ACellWithTwoUsedOutputsIsNotCrossed)
+{
+    for (bool sum_used : {false, true}) {
+        SCOPED_TRACE(sum_used);
+        FIXTURE_NETLIST f(CDB_FAMILY_BRK);
+        CDB_ATOM_OTERM* clk = f.input("clk");
+        CDB_ATOM_OTERM* r0 = f.reg("r0", f.input("a"), clk);
+        CDB_ATOM_OTERM* r1 = f.reg("r1", f.input("b"), clk);
+        CDB_ATOM_OTERM* m = f.lut("m", {r0, r1}, 0x8);
+        f.output("o", m);
+        CDB_ATOM_NODE* cell = m->get_my_node();
+        if (sum_used) f.output("s", cell->add_output_term(DB_SUM_OUT, cell->get_instance_name()));
+        RTM_RUN run(f.release());
+        EXPECT_EQ(move_registers(run, {"r0", "r1"}, -100), sum_used ? 0 : 1);
+        EXPECT_EQ(reason_count(run.rtm(), MORV_RTM_MULTI_OUTPUTS) >= 1, sum_used);
+    }
+}
+
 TEST(RtmEngineMoves, LoadedRegisterGoesToTheDemuxerInsteadOfTheList)
 {
     RTM_RUN run(build_wires());
