@@ -224,6 +224,8 @@ public:
     int get_chip_width() const { return m_chip_width; }
     int get_chip_height() const { return m_chip_height; }
     const MORV_REP_PC_STATS& get_pc_stats() const { return m_pc_stats; }
+    // The current iteration's candidates in processing order.
+    std::vector<MORV_REP_CANDIDATE>& get_candidates() { return m_candidates; }
     void set_threshold(double threshold);
     void set_chip_size(int width, int height);
 

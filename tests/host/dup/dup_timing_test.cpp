@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <string>
 
@@ -163,6 +164,112 @@ TEST(DupTiming, LockedDriverIsCopiedInsideItsRegion)
     const MORV_LOC at = n.run->location_of(n.driver_of("t1"));
     EXPECT_EQ(at.x, 6);
     EXPECT_EQ(at.y, 6);
+}
+
+// The threshold comes from the routing delays of the critical connections,
+// with the driver on the chip's edge column: a threshold computed without
+// the sink's location, or one that reads column 0 as no location, differs.
+TEST(DupTiming, ThresholdIsHalfTheMeanDeviationOfTheCriticalDelaysPlusOne)
+{
+    SPREAD n;
+    n.place(0, 2);
+    n.make_critical();
+    auto rep = n.make_rep();
+    rep->collect_critical_iterms();
+    rep->compute_delay_threshold();
+    MORV_API* api = n.run->api();
+    const int drive = api->get_oterm_fl_value(n.sink("t1")->get_source());
+    const double in = api->get_routing_delay(10, 10, 0, 2, drive);   // ia -> s and ib -> s
+    const double out = api->get_routing_delay(0, 2, 12, 12, drive);  // s -> t1
+    ASSERT_NE(in, out) << "the fixture needs two different delays";
+    const double mean = (2 * in + out) / 3;
+    const double deviation = (2 * std::fabs(in - mean) + std::fabs(out - mean)) / 3;
+    EXPECT_DOUBLE_EQ(rep->get_threshold_double(), 0.5 * deviation + 1.0);
+    EXPECT_EQ(rep->get_threshold(), static_cast<int>(0.5 * deviation + 1.0));
+}
+
+// A register s at (2, 2) clocked by clk drives t at (12, 12); a register w
+// clocked by clk2 sits at (7, 7); the pins and outputs share (4, 4), the
+// first atom of the netlist (clk) among them. A LAB scores less for every
+// cell it holds beyond LM, for every input beyond IM, and by WP for a
+// LAB-wide kind of input (the clock) it already carries: a usage grid left
+// empty, a lost location or the wrong LAB-wide kinds all change a factor.
+TEST(DupTiming, CrowdedLabsAndLabsOfTheSameClockKindScoreLess)
+{
+    FIXTURE_NETLIST f(CDB_FAMILY_BRK);
+    CDB_ATOM_OTERM* clk = f.input("clk");
+    CDB_ATOM_OTERM* s = f.reg("s", f.input("d"), clk);
+    f.output("o", f.lut("t", {s}, 0x2));
+    f.output("ow", f.reg("w", f.input("e"), f.input("clk2")));
+    DUP_RUN run(f);
+    run.place(run.find("s"), 2, 2);
+    run.place(run.find("t"), 12, 12);
+    run.place(run.find("w"), 7, 7);
+    run.place_rest(4, 4);
+    const auto factors = [&](const MORV_PARAMETER_MAP& params) {
+        MORV_REP_BRK rep(run.api(), &params, true);
+        rep.collect_critical_iterms();
+        rep.build_usage_grids();
+        rep.collect_fanin_records(run.find("t")->get_input_term_by_type(DB_DATA_A));
+        std::map<std::pair<int, int>, double> by_lab;
+        for (const auto& xy : {std::pair{9, 9}, {12, 12}, {2, 2}, {7, 7}, {4, 4}})
+            by_lab[xy] = rep.get_location_factor(xy.first, xy.second);
+        return [by_lab](int x, int y) { return by_lab.at({x, y}); };
+    };
+    // Cells only (and the clock kind): LM 1, LP 0.5.
+    const auto at = factors({{"LM", "1"}, {"LP", "0.5"}, {"IM", "1000"}, {"WP", "0.25"}});
+    EXPECT_DOUBLE_EQ(at(9, 9), 1.0);
+    EXPECT_DOUBLE_EQ(at(12, 12), 0.5);
+    EXPECT_DOUBLE_EQ(at(2, 2), 0.5);
+    EXPECT_DOUBLE_EQ(at(7, 7), 0.5 * 0.25) << "w's LAB carries a clock already";
+    EXPECT_DOUBLE_EQ(at(4, 4), std::pow(0.5, 6)) << "four pins and two outputs";
+    // Inputs only: IM 0, IP 0.5. A copy of s brings d and clk into every LAB
+    // but their own and s's; t's LAB already takes s, w's e and clk2, s's d
+    // and clk, the pins' LAB t and w.
+    const auto by_inputs = factors({{"LM", "1000"}, {"IM", "0"}, {"IP", "0.5"}, {"WP", "1"}});
+    EXPECT_DOUBLE_EQ(by_inputs(9, 9), 0.25);
+    EXPECT_DOUBLE_EQ(by_inputs(12, 12), 0.125);
+    EXPECT_DOUBLE_EQ(by_inputs(2, 2), 0.25);
+    EXPECT_DOUBLE_EQ(by_inputs(7, 7), 0.0625);
+    EXPECT_DOUBLE_EQ(by_inputs(4, 4), 0.25);
+}
+
+// s's inputs are critical, its connection to t1 more so: they are still
+// decided before it, since its score takes over what they gained.
+TEST(DupTiming, ADriversInputsAreDecidedBeforeTheConnectionItDrives)
+{
+    SPREAD n;
+    n.place();
+    n.make_critical();
+    for (int port : {DB_DATA_A, DB_DATA_B}) n.run->slack().set(n.node("s")->get_input_term_by_type(port), -100, 0.05);
+    auto rep = n.make_rep();
+    rep->collect_critical_iterms();
+    const MORV_REP_CANDIDATE* connection = rep->find_candidate(n.sink("t1"));
+    ASSERT_NE(connection, nullptr);
+    for (int port : {DB_DATA_A, DB_DATA_B})
+        EXPECT_LT(rep->find_candidate(n.node("s")->get_input_term_by_type(port)), connection) << port;
+}
+
+// A connection that is not tried itself credits what its driver's inputs
+// gained: t1 -> o1 keeps the gain of the copy of s made for s -> t1.
+TEST(DupTiming, AConnectionDownstreamOfACopyPassesItsGainOn)
+{
+    SPREAD n;
+    n.place();
+    n.make_critical();
+    auto rep = n.make_rep();
+    rep->collect_critical_iterms();
+    rep->compute_delay_threshold();
+    rep->build_usage_grids();
+    rep->count_lab_use();
+    for (MORV_REP_CANDIDATE& record : rep->get_candidates())
+        if (!record.processed) rep->process_candidate(&record);
+    ASSERT_NE(n.driver_of("t1"), n.node("s"));
+    const int gain = rep->find_candidate(n.sink("t1"))->gain;
+    EXPECT_GT(gain, 0);
+    CDB_ATOM_OTERM* t1 = n.node("t1")->get_output_term_by_type(DB_COMB_OUT);
+    ASSERT_EQ(t1->get_number_of_fanout(), 1);
+    EXPECT_EQ(rep->find_candidate(*t1->begin_iterm_fanout())->gain, gain);
 }
 
 TEST(DupTiming, AllInOneLabHasNoBetterLocation)

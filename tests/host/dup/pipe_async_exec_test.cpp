@@ -52,6 +52,14 @@ public:
         CDB_ATOM_OTERM* q = m_fx.reg("idle_s", m_fx.input("idle"), m_clk);
         q->get_my_node()->get_input_term_by_type(DB_CLOCK)->set_global(4);
     }
+    // A second synchroniser "late_s", after "rst_s" in the netlist, whose
+    // output clears the register "late_d".
+    void second_sync()
+    {
+        CDB_ATOM_OTERM* q = m_fx.reg("late_s", m_fx.input("late"), m_clk);
+        q->get_my_node()->get_input_term_by_type(DB_CLOCK)->set_global(4);
+        m_fx.output("late_d_o", m_fx.reg("late_d", m_fx.input("late_d_d"), m_clk, nullptr, q));
+    }
     CDB_ATOM_OTERM* buffer()
     {
         m_source = m_fx.clock_buffer("rst_buf", m_sync);
@@ -532,6 +540,10 @@ TEST_F(PipeAsyncExec, ReachOverridesAndTheSmallestReach)
     // Option 666 at 0 forces but does not set the reach; a period no hop fits in gives 1.
     EXPECT_EQ(one(-100000, "0", nullptr), 1);
     EXPECT_EQ(count_posted("IMORV_FSYN_LATE_FSYN_ASYNC_PIPELINING_REGISTER_REACH"), 1);
+    // A fanout whose slack is unknown sets no period: the default 2,500 ps
+    // gives the reach (56 LABs), where the unknown value taken as a slack
+    // would overflow.
+    EXPECT_EQ(one(2147483647, nullptr, nullptr), 56);
 }
 
 // A clock buffer in front of the net goes: its fanouts move to the
@@ -593,6 +605,30 @@ TEST_F(PipeAsyncExec, NeverChosenAndVanishedSources)
     EXPECT_EQ(run.table(),
               (std::vector<std::vector<std::string>>{
                   {"NET", "STAGES", "REGISTERS", "NOTE"}, {"rst_s", "2", "2", ""}, {"idle_s", "0", "0", ""}}));
+}
+
+// The most critical source goes first, wherever it stands among the
+// recorded ones: the rows follow the order the sources were handled in.
+TEST_F(PipeAsyncExec, TheMostCriticalSourceIsPipelinedFirst)
+{
+    cfg_set_value("fsyn_pipe_async_register_reach", "3");
+    LATE_RUN run;
+    run.sync();
+    run.dest("a");
+    run.second_sync();
+    run.compile();
+    run.place("rst_s", 2, 2);
+    run.place("a", 10, 2);
+    run.place("late_s", 3, 3);
+    run.place("late_d", 3, 4);
+    run.set_slack("rst_s", 100);
+    run.set_slack("late_s", -50);
+    run.record("rst_s");
+    run.record("late_s");
+    EXPECT_EQ(run.run(), 2);
+    EXPECT_EQ(run.table(),
+              (std::vector<std::vector<std::string>>{
+                  {"NET", "STAGES", "REGISTERS", "NOTE"}, {"late_s", "0", "0", ""}, {"rst_s", "2", "2", ""}}));
 }
 
 // A destination without a location leaves its source as it is, with a row.

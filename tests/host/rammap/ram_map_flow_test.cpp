@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <fstream>
 #include <string>
@@ -126,6 +127,24 @@ bool has_line(const std::vector<std::string>& lines, const std::string& text)
     for (const std::string& line : lines)
         if (line.find(text) != std::string::npos) return true;
     return false;
+}
+
+// Four registered address bits read by four LUTs into four registers: a
+// ROM small enough for one RAM. `edit` runs on the finished netlist.
+RAMMAP_BUILD small_rom(const std::function<void(FIXTURE_NETLIST&, const std::vector<CDB_ATOM_NODE*>&)>& edit)
+{
+    return [=](FIXTURE_NETLIST& f) {
+        CDB_ATOM_OTERM* clk = f.input("clk");
+        std::vector<CDB_ATOM_OTERM*> address;
+        for (int i = 0; i < 4; ++i) address.push_back(f.reg(indexed("r", i), f.input(indexed("a", i)), clk));
+        const uint64_t masks[] = {0x6996, 0x8ff1, 0x3c5a, 0xe817};
+        for (int i = 0; i < 4; ++i)
+            f.output(indexed("o", i), f.reg(indexed("q", i), f.lut(indexed("f", i), address, masks[i]), clk));
+        std::vector<CDB_ATOM_NODE*> registers;
+        for (CDB_ATOM_NODE* node : f.netlist())
+            if (node->is_register()) registers.push_back(node);
+        edit(f, registers);
+    };
 }
 
 }  // namespace
@@ -285,6 +304,89 @@ TEST(RamMapFlow, TheSlackRatioThresholdFollowsTheAggressiveSwitch)
         EXPECT_EQ(algorithm.get_short_name(), "RAM_MAP_PLUS");
     }
     cfg_unset("fsyn_ram_map_use_aggressive_srt");
+}
+
+// The RAM's registers cannot load a value asynchronously: registers whose
+// load is driven (even active low), or left unconnected and so always
+// active, must not be packed, while the same ROM without one is.
+TEST(RamMapFlow, RegistersThatLoadAsynchronouslyAreNeverPacked)
+{
+    using REGISTERS = const std::vector<CDB_ATOM_NODE*>&;
+    const std::pair<const char*, RAMMAP_BUILD> cases[] = {
+        {"no load", small_rom([](FIXTURE_NETLIST&, REGISTERS) {})},
+        {"driven, active low", small_rom([](FIXTURE_NETLIST& f, REGISTERS registers) {
+             CDB_ATOM_OTERM* load = f.input("al");
+             CDB_ATOM_OTERM* data = f.input("ad");
+             for (CDB_ATOM_NODE* r : registers) {
+                 CDB_ATOM_ITERM* aload = r->add_input_term(DB_ASYNCH_LOAD);
+                 load->insert_fanout(aload);
+                 aload->set_invert(true);
+                 data->insert_fanout(r->add_input_term(DB_ASYNCH_DATA));
+             }
+         })},
+        {"unconnected", small_rom([](FIXTURE_NETLIST&, REGISTERS registers) {
+             for (CDB_ATOM_NODE* r : registers) r->add_input_term(DB_ASYNCH_LOAD);
+         })},
+    };
+    for (const auto& [what, build] : cases) {
+        SCOPED_TRACE(what);
+        SCRATCH_FOLDER folder("ram_map_flow_aload", true);
+        RAMMAP_RUN run(CDB_FAMILY_ZEPLA, build);
+        const size_t nodes = run.netlist().get_node_count();
+        const int mapped = run_flow(run);
+        if (std::string(what) == "no load") {
+            EXPECT_EQ(mapped, 1);
+            continue;
+        }
+        EXPECT_EQ(mapped, 0);
+        EXPECT_EQ(run.netlist().get_node_count(), nodes);
+    }
+}
+
+// A register reading VCC gets a LUT that drives 1 in its place, one LUT
+// shared by all of them; a register the user keeps keeps its VCC.
+TEST(RamMapFlow, VccDataInputsBecomeOneSharedLutExceptOnAKeptRegister)
+{
+    RAMMAP_RUN run(CDB_FAMILY_ZEPLA, [](FIXTURE_NETLIST& f) {
+        CDB_ATOM_OTERM* clk = f.input("clk");
+        CDB_ATOM_OTERM* d = f.input("d");
+        for (const char* name : {"p1", "p2", "kept"}) {
+            CDB_ATOM_OTERM* q = f.reg(name, d, clk);
+            CDB_ATOM_ITERM* data = q->get_my_node()->get_input_term_by_type(DB_DATAIN);
+            data->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+            data->set_vcc();
+            f.output(std::string("o_") + name, q);
+            if (std::string(name) != "kept") continue;
+            CDB_ATOM_ASSIGNMENTS kept = q->get_my_node()->get_assignments();
+            kept.dont_touch = true;
+            q->get_my_node()->set_assignments(kept);
+        }
+    });
+    const size_t nodes = run.netlist().get_node_count();
+    EXPECT_EQ(run_flow(run), 0);
+    EXPECT_EQ(run.netlist().get_node_count(), nodes + 1);
+    const auto data_of = [&](const char* name) { return run.node(name)->get_input_term_by_type(DB_DATAIN); };
+    ASSERT_NE(data_of("p1")->get_source(), nullptr);
+    EXPECT_EQ(data_of("p1")->get_source(), data_of("p2")->get_source());
+    EXPECT_TRUE(run.util()->is_lut(data_of("p1")->get_source()->get_my_node()));
+    EXPECT_EQ(data_of("kept")->get_source(), nullptr);
+    EXPECT_TRUE(data_of("kept")->is_vcc());
+}
+
+// x reads r0 and a register z of another clock and drives a pin: it can be
+// neither a RAM's input nor its output, so it seeds no cluster. A LUT
+// refused both ways taken as a seed adds ten clusters to the five.
+TEST(RamMapFlow, ALutRefusedBothWaysSeedsNoCandidate)
+{
+    const auto add_x = [](FIXTURE_NETLIST& f, const std::vector<CDB_ATOM_NODE*>& r) {
+        CDB_ATOM_OTERM* z = f.reg("z", f.input("b"), f.input("clk2"));
+        f.output("ox", f.lut("x", {z, r[0]->get_output_term_by_type(DB_REG_OUT)}, 0x6));
+    };
+    RAMMAP_RUN run(CDB_FAMILY_ZEPLA, small_rom(add_x));
+    SCRATCH_FOLDER folder("ram_map_flow_seeds", true);
+    MORV_LOG_CAPTURE log(1);
+    run_flow(run);
+    EXPECT_TRUE(has_line(log.lines(), "Selecting from 5 candidate clusters."));
 }
 
 }  // namespace ram_map_flow_test

@@ -157,6 +157,59 @@ TEST(RtmEngineMoves, WiresInversionsConstantsAndLoadedRegistersStayEquivalent)
     }
 }
 
+// A term on a global network other than the local kinds and the clock
+// network pins its register: the register does not move.
+TEST(RtmEngineMoves, OnlyLocalAndClockGlobalSettingsLeaveARegisterMovable)
+{
+    RTM_RUN run(build_wires());
+    CDB_ATOM_NODE* r6 = run.find("r6");
+    ASSERT_NE(r6, nullptr);
+    CDB_ATOM_ITERM* clock = r6->get_input_term_by_type(DB_CLOCK);
+    ASSERT_TRUE(clock != nullptr && clock->is_connected());
+    for (const auto& [global, movable] : {std::pair{0, true}, {2, true}, {4, true}, {1, false}, {3, false}}) {
+        clock->set_global(global);
+        EXPECT_EQ(run.rtm().is_retimeable_register(r6), movable) << global;
+    }
+}
+
+// A cell is a wire only when exactly one input is connected, whichever it
+// is: an OR of two registers is no wire, though it passes its first input
+// while the second reads 0.
+TEST(RtmEngineMoves, ACellReadingTwoSignalsIsNoWire)
+{
+    FIXTURE_NETLIST f(CDB_FAMILY_BRK);
+    CDB_ATOM_OTERM* clk = f.input("clk");
+    CDB_ATOM_OTERM* r = f.reg("r", f.input("a"), clk);
+    CDB_ATOM_OTERM* s = f.reg("s", f.input("b"), clk);
+    f.output("o", f.lut("either", {r, s}, 0xE));
+    f.output("n", f.lut("not_r", {r}, 0x1));
+    RTM_RUN run(f.release());
+    bool inverted = false;
+    EXPECT_EQ(run.rtm().is_wire_lut(run.find("either"), &inverted), 0);
+    EXPECT_EQ(run.rtm().is_wire_lut(run.find("not_r"), &inverted), DB_DATA_A);
+    EXPECT_TRUE(inverted);
+}
+
+// A register moves forward across a cell with one used output; a cell
+// that also drives its sum output would need a copy on each.
+TEST(RtmEngineMoves, ACellWithTwoUsedOutputsIsNotCrossed)
+{
+    for (bool sum_used : {false, true}) {
+        SCOPED_TRACE(sum_used);
+        FIXTURE_NETLIST f(CDB_FAMILY_BRK);
+        CDB_ATOM_OTERM* clk = f.input("clk");
+        CDB_ATOM_OTERM* r0 = f.reg("r0", f.input("a"), clk);
+        CDB_ATOM_OTERM* r1 = f.reg("r1", f.input("b"), clk);
+        CDB_ATOM_OTERM* m = f.lut("m", {r0, r1}, 0x8);
+        f.output("o", m);
+        CDB_ATOM_NODE* cell = m->get_my_node();
+        if (sum_used) f.output("s", cell->add_output_term(DB_SUM_OUT, cell->get_instance_name()));
+        RTM_RUN run(f.release());
+        EXPECT_EQ(move_registers(run, {"r0", "r1"}, -100), sum_used ? 0 : 1);
+        EXPECT_EQ(reason_count(run.rtm(), MORV_RTM_MULTI_OUTPUTS) >= 1, sum_used);
+    }
+}
+
 TEST(RtmEngineMoves, LoadedRegisterGoesToTheDemuxerInsteadOfTheList)
 {
     RTM_RUN run(build_wires());
