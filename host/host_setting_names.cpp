@@ -2,10 +2,15 @@
 
 #include "morv/core/morv_setting_ids.h"
 
+#include <string>
+
 namespace morv_host {
 
 const std::vector<HOST_SETTING_NAME>& host_setting_names()
 {
+    static const std::string k_effort = "the lists' effort: " + std::to_string(MORV_EFFORT_FAST) + " fast, " +
+                                        std::to_string(MORV_EFFORT_NORMAL) + " normal, " +
+                                        std::to_string(MORV_EFFORT_EXTRA) + " extra (as --effort)";
     // The six on/off settings come first, in the order --help lists them.
     static const std::vector<HOST_SETTING_NAME> k_names = {
         {"physical_synthesis_combinational", MORV_SETTING_COMB_LOGIC, true,
@@ -19,8 +24,7 @@ const std::vector<HOST_SETTING_NAME>& host_setting_names()
         {"physical_synthesis_register_duplication", MORV_SETTING_REGISTER_DUPLICATION, true,
          "register and logic duplication (REP)"},
         {"physical_synthesis_register_retiming", MORV_SETTING_REGISTER_RETIMING, true, "register retiming (RTM)"},
-        {"physical_synthesis_effort", MORV_SETTING_EFFORT, false,
-         "the lists' effort: 81 fast, 65 normal, 152 extra (as --effort)"},
+        {"physical_synthesis_effort", MORV_SETTING_EFFORT, false, k_effort.c_str()},
         {"physical_synthesis_test_string", MORV_SETTING_TEST_STRING, false,
          "run these algorithms instead of the default lists (as --test-string)"},
         {"physical_synthesis_replay_log", MORV_SETTING_READ_LOG, false,
