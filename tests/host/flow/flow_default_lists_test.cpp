@@ -77,6 +77,9 @@ TEST_P(FlowDefaultLists, UserSettingsRunTheFamilyListsAtEveryEffort)
     }
     for (const std::string& design : designs) {
         for (const char* effort : efforts) {
+            // The larger design takes one effort per family, the families between them taking
+            // every effort; tseng runs every effort on every family.
+            if (design != designs.front() && effort != efforts[family.size() % efforts.size()]) continue;
             const std::string label = family + " " + effort + " " + design;
             const std::string output = family + "_" + effort + ".out.blif";
             const FIT r = run_fit(
