@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cfg/cfg.h"
 #include "cut/cut_atom_util.h"
 #include "cut/cut_cell_util.h"
 #include "logdb/logdb_fsyn_log_file.h"
@@ -123,6 +124,22 @@ TEST_F(MorvLogReplayTest, AnEmptyLogAndSkippedKindsChangeNothing)
     EXPECT_TRUE(run.replay({MRL_REVISION, "1 1", "12 2 1 \"lut1\" 11 0 8 3", "13 3 1 \"lut1\" 11 0 8 1",
                             "18 4 1 \"lut1\" 11 0", "20 5 1 \"lut1\" 8 \"other\"", END}));
     EXPECT_EQ(run.netlist_text(), before);
+}
+
+// With dumps on, the netlist is written before the replay and again after
+// it, the second one being what the replay made.
+TEST_F(MorvLogReplayTest, WithDumpsOnTheNetlistIsWrittenBeforeAndAfterTheReplay)
+{
+    cfg_set_value("fsyn_enable_netlist_dump", "on");
+    REPLAY run("replay_dump.psl");
+    const std::string project = run.env->get_project_name();
+    for (const char* suffix : {".pre_log", ".post_log"}) std::remove((project + suffix).c_str());
+    EXPECT_TRUE(run.replay({MRL_REVISION, "15 1 1 \"lut1\" 11 0", END}));
+    for (const char* suffix : {".pre_log", ".post_log"}) {
+        EXPECT_TRUE(std::ifstream(project + suffix).good()) << suffix;
+        std::remove((project + suffix).c_str());
+    }
+    cfg_set_value("fsyn_enable_netlist_dump", "off");
 }
 
 TEST_F(MorvLogReplayTest, StoredStatesReplayOnlyUnderTheirRevision)
