@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cfg/cfg.h"
 #include "cut/cut_atom_util.h"
 #include "cut/cut_cell_util.h"
 #include "logdb/logdb_fsyn_log_file.h"
@@ -44,7 +46,7 @@ TEST_F(MorvLogReplayTest, ADamagedLogIsRefusedBeforeItsFirstEditWithTheFileAndOf
         std::vector<std::string> lines;
         const char* reason;
     };
-    const std::vector<BAD> bad_logs = {
+    std::vector<BAD> bad_logs = {
         {{MRL_REVISION, first_edit}, "cut short"},
         {{MRL_REVISION, first_edit, "28 2 1 \"lut1\" [\"lut0\"]", END}, "1 slots, not 11"},
         {{MRL_REVISION, first_edit, "29 2 9 \"reg0\" [\"UNCHANGED\" \"UNCHANGED\"]", END}, "not 9"},
@@ -60,6 +62,24 @@ TEST_F(MorvLogReplayTest, ADamagedLogIsRefusedBeforeItsFirstEditWithTheFileAndOf
         {{"43 0 \"7.2\" 6", first_edit, END}, "recorded on a device of this family"},
         {{MRL_REVISION, first_edit, "2 2 7 \"new\" \"\" 1 0", END}, "empty name"},
     };
+    // Every name a handler looks a node, term, port or partition up by is
+    // refused when empty, also when the record's other name is present: a
+    // check that wanted both names empty would let a half-named record in.
+    const std::vector<std::string> half_named = {
+        "3 2 1 \"lut1\" [\"\"] 0",           // deleted node's output
+        "7 2 1 \"lut1\" \"\" 8",             // created output
+        "23 2 1 \"lut1\" \"\" \"lut1\"",     // boundary port moved from
+        "23 2 1 \"lut1\" \"lut1\" \"\"",     // boundary port moved to
+        "24 2 1 \"lut1\" 11 0 \"\"",         // boundary port set
+        "38 2 1 \"lut1\" \"\"",              // assignments copied from
+        "39 2 \"\" \"lut1\" \"lut1\"",       // timing copied from
+        "39 2 \"lut1\" \"lut1\" \"\"",       // timing copied to
+        "44 2 1 \"\" \"\" \"lut1\" \"\" 0",  // clock buffer's source
+        "44 2 1 \"\" \"lut0\" \"\" \"\" 0",  // clock buffer's output
+        "45 2 \"top\" \"\"",                 // partition
+    };
+    for (const std::string& line : half_named)
+        bad_logs.push_back({{MRL_REVISION, first_edit, line, END}, "empty name"});
     for (const BAD& bad : bad_logs) {
         REPLAY run("replay_damaged.psl");
         const std::string before = run.netlist_text();
@@ -104,6 +124,22 @@ TEST_F(MorvLogReplayTest, AnEmptyLogAndSkippedKindsChangeNothing)
     EXPECT_TRUE(run.replay({MRL_REVISION, "1 1", "12 2 1 \"lut1\" 11 0 8 3", "13 3 1 \"lut1\" 11 0 8 1",
                             "18 4 1 \"lut1\" 11 0", "20 5 1 \"lut1\" 8 \"other\"", END}));
     EXPECT_EQ(run.netlist_text(), before);
+}
+
+// With dumps on, the netlist is written before the replay and again after
+// it, the second one being what the replay made.
+TEST_F(MorvLogReplayTest, WithDumpsOnTheNetlistIsWrittenBeforeAndAfterTheReplay)
+{
+    cfg_set_value("fsyn_enable_netlist_dump", "on");
+    REPLAY run("replay_dump.psl");
+    const std::string project = run.env->get_project_name();
+    for (const char* suffix : {".pre_log", ".post_log"}) std::remove((project + suffix).c_str());
+    EXPECT_TRUE(run.replay({MRL_REVISION, "15 1 1 \"lut1\" 11 0", END}));
+    for (const char* suffix : {".pre_log", ".post_log"}) {
+        EXPECT_TRUE(std::ifstream(project + suffix).good()) << suffix;
+        std::remove((project + suffix).c_str());
+    }
+    cfg_set_value("fsyn_enable_netlist_dump", "off");
 }
 
 TEST_F(MorvLogReplayTest, StoredStatesReplayOnlyUnderTheirRevision)
@@ -180,6 +216,17 @@ TEST_F(MorvLogReplayTest, InsertedNodesAreAnnouncedAtTheEndAndADeletedPendingNod
                      event == std::string("node_added ").append(std::to_string(copy_reg->get_id()));
     EXPECT_EQ(announced, 2);
     EXPECT_EQ(run.log()->get_pending_insert_count(), 0u);
+
+    // A copy reaches the host as a duplicate filed under its output's port
+    // type; port type 0 would file it under no output the node has.
+    run.env->m_events.clear();
+    ASSERT_TRUE(run.replay({MRL_REVISION, "2 1 52 \"dup\" \"lut0\" 1 1", "7 2 52 \"dup\" \"dup\" 8", END}));
+    CDB_ATOM_NODE* dup = run.node("dup");
+    ASSERT_NE(dup, nullptr);
+    const std::string origin = std::to_string(run.node("lut0")->get_id());
+    const std::string copied = "record " + std::to_string(dup->get_id()) + " " + origin + " " +
+                               std::to_string(MORV_MODIFICATION_DUPLICATE) + " " + std::to_string(DB_COMB_OUT);
+    EXPECT_EQ(std::count(run.env->m_events.begin(), run.env->m_events.end(), copied), 1) << copied;
 
     // A name that stands for a node already is no new node.
     EXPECT_FALSE(run.replay({MRL_REVISION, "2 1 50 \"copy\" \"lut0\" 1 0", END}));
