@@ -102,7 +102,7 @@ bool is_repeatable(const std::string& name)
 // A file option with an empty name would silently read or write nothing.
 bool names_a_file(const std::string& name)
 {
-    return name == "-o" || name == "--native" || name == "--device" || name == "--settings";
+    return name == "-o" || name == "--native" || name == "--device" || name == "--settings" || name == "--stats";
 }
 
 bool known_family(const std::string& f)
@@ -182,12 +182,13 @@ bool parse_fit_options(int argc, const char* const* argv, FIT_OPTIONS& o, std::s
         else if (name == "--native") o.output_native = value;
         else if (name == "--device") o.device_file = value;
         else if (name == "--settings") o.settings_files.push_back(value);
-        else if (name == "--stats" || name == "--clock") {
+        else if (name == "--stats") o.stats_file = value;
+        else if (name == "--clock") {
             if (value.empty()) {
-                error = name + (name == "--stats" ? ": empty file name" : ": empty net name");
+                error = "--clock: empty net name";
                 return false;
             }
-            (name == "--stats" ? o.stats_file : o.clock_net) = value;
+            o.clock_net = value;
         } else if (name == "--aux-dir") {
             if (value.empty()) {
                 error = "--aux-dir: empty folder name";

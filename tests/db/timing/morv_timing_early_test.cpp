@@ -65,6 +65,19 @@ void write_file(const std::string& text)
 
 }  // namespace
 
+// Locks a at (1, 1) and b at (30, 30): far enough apart that the device's
+// delay between them is well above the early estimate.
+void lock_far_apart(CDB_ATOM_NODE* a, CDB_ATOM_NODE* b)
+{
+    CDB_ATOM_ASSIGNMENTS far_left, far_right;
+    far_left.locked_x1 = far_left.locked_x2 = 1;
+    far_left.locked_y1 = far_left.locked_y2 = 1;
+    far_right.locked_x1 = far_right.locked_x2 = 30;
+    far_right.locked_y1 = far_right.locked_y2 = 30;
+    a->set_assignments(far_left);
+    b->set_assignments(far_right);
+}
+
 TEST_F(MorvTimingEarly, EachKindOfConnectionGetsItsEstimate)
 {
     std::remove(MORV_TIMING::s_DELAY_FILE_NAME);
@@ -260,13 +273,7 @@ TEST_F(MorvTimingEarly, LockedEndsBoundTheEstimateAndTheirEstimatesAreDroppedAft
     CDB_ATOM_NODE* a = t.y1->get_my_node();
     CDB_ATOM_NODE* b = t.y2->get_my_node();
     CDB_ATOM_ITERM* a_to_b = b->get_input_term_by_type(DB_DATA_A);
-    CDB_ATOM_ASSIGNMENTS far_left, far_right;
-    far_left.locked_x1 = far_left.locked_x2 = 1;
-    far_left.locked_y1 = far_left.locked_y2 = 1;
-    far_right.locked_x1 = far_right.locked_x2 = 30;
-    far_right.locked_y1 = far_right.locked_y2 = 30;
-    a->set_assignments(far_left);
-    b->set_assignments(far_right);
+    lock_far_apart(a, b);
     timing->perform_early_timing_analysis(false, false);
     const int free_delay = edge_of(a_to_b)->get_max_ic_delay();
     timing->perform_early_timing_analysis(false, true);
@@ -294,13 +301,7 @@ TEST_F(MorvTimingEarly, TheLowLevelTimingSwitchKeepsTheDelayModelOutOfPrePlaceme
         CDB_ATOM_ITERM* a_to_b = b->get_input_term_by_type(DB_DATA_A);
         t.timing()->perform_early_timing_analysis(false, false);
         const int free_delay = edge_of(a_to_b)->get_max_ic_delay();
-        CDB_ATOM_ASSIGNMENTS far_left, far_right;
-        far_left.locked_x1 = far_left.locked_x2 = 1;
-        far_left.locked_y1 = far_left.locked_y2 = 1;
-        far_right.locked_x1 = far_right.locked_x2 = 30;
-        far_right.locked_y1 = far_right.locked_y2 = 30;
-        a->set_assignments(far_left);
-        b->set_assignments(far_right);
+        lock_far_apart(a, b);
         t.run_only(FIT_EARLY_FSYN_FLOW);
         EXPECT_TRUE(t.api()->run_timing_analysis(false, false, 1.0, false, false, false));
         t.run_only(-1);
