@@ -61,6 +61,12 @@ int TDC_UTILITY::get_annotated_slack(const CDB_ATOM_NODE* node, int port_type, i
     return s;
 }
 
+bool TDC_UTILITY::has_analysis() const
+{
+    TDC_ANALYSIS* a = m_owner->get_analysis();
+    return a != nullptr && a->get_num_runs() > 0;
+}
+
 double TDC_UTILITY::get_annotated_slack_ratio(const CDB_ATOM_NODE* node, int port_type, int port_index) const
 {
     float r = 1.0f;

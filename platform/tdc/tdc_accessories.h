@@ -83,6 +83,8 @@ public:
     // that annotated since) left there.
     int get_annotated_slack(const CDB_ATOM_NODE* node, int port_type, int port_index) const;
     double get_annotated_slack_ratio(const CDB_ATOM_NODE* node, int port_type, int port_index) const;
+    // True once an analysis of the current timing netlist has run.
+    bool has_analysis() const;
     // The assignments of from's name replace those of to's name (to ends
     // with none when from has none). False, with nothing changed, when
     // either term or name is null or has no name.

@@ -247,6 +247,8 @@ public:
     // Slack queries read iTEst's figures as annotated, without the host
     // analysing again.
     bool is_itest_answering() const;
+    // True when a slack query reads the last analysis as it stands.
+    bool answers_from_last_analysis() const;
     // The run driver switched timing engines: the next update analyses in full.
     void request_full_update();
     // Slack queries never answer from a stored timing snapshot in this build.

@@ -43,10 +43,19 @@ int MORV_TIMING::get_slack(CDB_ATOM_ITERM* iterm)
     }
     // Without a timing netlist no connection is constrained.
     if (m_tdc_utility == nullptr) return s_NO_VALID_FOM;
-    // iTEst's estimate stands for the analysis it saves.
-    if (is_itest_answering())
+    // iTEst's estimate stands for the analysis it saves. After placement,
+    // without iTEst, the last analysis answers, also after edits: the caller
+    // analyses when it wants fresh timing, and a query that re-analysed would
+    // cost an optimisation one full analysis per edit. Only a netlist never
+    // analysed is analysed.
+    if (is_itest_answering() || answers_from_last_analysis())
         return m_tdc_utility->get_annotated_slack(atom_node, iterm->get_any_usage_as(), iterm->get_port_index());
     return m_tdc_utility->get_slack(atom_node, iterm->get_any_usage_as(), iterm->get_port_index());
+}
+
+bool MORV_TIMING::answers_from_last_analysis() const
+{
+    return !m_use_itest && !is_pre_placement() && m_tdc_utility->has_analysis();
 }
 
 double MORV_TIMING::raw_slack_ratio(CDB_ATOM_ITERM* iterm)
@@ -55,7 +64,8 @@ double MORV_TIMING::raw_slack_ratio(CDB_ATOM_ITERM* iterm)
     if (m_timing_mode == MORV_TIMING_MODE_NEVRA)
         return static_cast<double>(m_nevra->get_slack_ratio_of_connection(iterm));
     if (m_tdc_utility == nullptr) return 1.0;
-    if (is_itest_answering())
+    // As for the slack.
+    if (is_itest_answering() || answers_from_last_analysis())
         return m_tdc_utility->get_annotated_slack_ratio(atom_node, iterm->get_any_usage_as(), iterm->get_port_index());
     return m_tdc_utility->get_slack_ratio(atom_node, iterm->get_any_usage_as(), iterm->get_port_index());
 }
