@@ -1,6 +1,7 @@
 #include "morv/debug/morv_drc_snapshot.h"
 
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -29,14 +30,20 @@ void MORV_DRC_LOG::write(int level, const std::string& text) const
 
 // ------------------------------------------------------------------ endpoints
 
+namespace {
+
+constexpr const char* DRC_INTERNAL_MAC_CONNECTION = "INTERNAL MAC CONNECTION";
+
+}  // namespace
+
 const char* MORV_DRC_SOURCE_TRAITS::port_name(int port_type)
 {
-    return cdb_output_port_name(port_type);
+    return port_type == MORV_DRC_INTERNAL_MAC_PORT ? DRC_INTERNAL_MAC_CONNECTION : cdb_output_port_name(port_type);
 }
 
 const char* MORV_DRC_DEST_TRAITS::port_name(int port_type)
 {
-    return cdb_input_port_name(port_type);
+    return port_type == MORV_DRC_INTERNAL_MAC_PORT ? DRC_INTERNAL_MAC_CONNECTION : cdb_input_port_name(port_type);
 }
 
 namespace {
@@ -210,10 +217,36 @@ bool morv_drc_is_wire_register(const CDB_ATOM_NODE* atom, const MORV_DRC_LOG& lo
 
 namespace {
 
+// The operand registers of a DSP block and the node kinds of their stages.
+constexpr std::pair<int, int> DRC_MAC_OPERAND_STAGES[] = {{DB_DATA_A, MORV_NT_NODE_ID::PACKED_INPUT_REG_A},
+                                                          {DB_DATA_B, MORV_NT_NODE_ID::PACKED_INPUT_REG_B}};
+
+bool drc_is_mac(const CDB_ATOM_NODE* atom)
+{
+    return atom->is_mac_mult() || atom->is_mac_out();
+}
+
+// The register stage of a DSP block that drives an output term: the output
+// register behind the data output, an operand register behind the term that
+// shows it; the block itself for every other term.
+int drc_mac_stage_driving(const CDB_ATOM_OTERM* oterm)
+{
+    const CDB_ATOM_NODE* mac = oterm->get_my_node();
+    if (!drc_is_mac(mac)) return MORV_NT_NODE_ID::NODE;
+    const int usage = oterm->get_usage();
+    if (usage == DB_DATA_OUT && CUT_MAC_UTIL::get_output_port_clock(mac, DB_DATA_OUT) != CUT_MAC_NO_CLOCK)
+        return MORV_NT_NODE_ID::PACKED_OUTPUT_REG;
+    for (const auto& [port, kind] : DRC_MAC_OPERAND_STAGES)
+        if (usage == CUT_MAC_UTIL::get_observable_port_type(port) &&
+            CUT_MAC_UTIL::get_input_port_clock(mac, port) != CUT_MAC_NO_CLOCK)
+            return kind;
+    return MORV_NT_NODE_ID::NODE;
+}
+
 MORV_DRC_SOURCE source_of(const CDB_ATOM_OTERM* oterm)
 {
     MORV_DRC_SOURCE source;
-    source.m_id = MORV_NT_NODE_ID(static_cast<int>(oterm->get_my_node()->get_id()));
+    source.m_id = MORV_NT_NODE_ID(static_cast<int>(oterm->get_my_node()->get_id()), drc_mac_stage_driving(oterm));
     source.m_index = oterm->get_port_index();
     source.m_port_type = oterm->get_usage();
     return source;
@@ -263,7 +296,10 @@ void MORV_DRC_INST_SET::add_node(CDB_ATOM_NODE* atom)
     MORV_DRC_NODE& node = m_nodes[id];
     node.m_id = id;
     for (auto it = atom->begin_iterm(); it != atom->end_iterm(); ++it) add_connection(node, *it);
-    if (atom->is_mac_mult() || atom->is_mac_out()) add_mac_clock(node, atom);
+    if (drc_is_mac(atom)) {
+        add_mac_clock(node, atom);
+        add_mac_stages(node, atom);
+    }
     choose_successor(node, atom);
 }
 
@@ -301,6 +337,86 @@ void MORV_DRC_INST_SET::add_mac_clock(MORV_DRC_NODE& node, CDB_ATOM_NODE* mac)
     if (slot == CUT_MAC_NO_CLOCK) return;
     const CDB_ATOM_ITERM* clock = mac->get_input_term_by_type(DB_CLOCK, slot);
     if (clock != nullptr && clock->get_source() != nullptr) node.m_clock = source_of(clock->get_source());
+}
+
+namespace {
+
+// One connection from a block to a stage or back, both seen as registered:
+// a stage is a register, a block is no LUT.
+void drc_join_mac_stage(const MORV_DRC_NODE& from, MORV_DRC_NODE& to, int index)
+{
+    MORV_DRC_INBOUND inbound;
+    inbound.m_source.m_id = from.m_id;
+    inbound.m_source.m_port_type = MORV_DRC_INTERNAL_MAC_PORT;
+    inbound.m_dest.m_id = to.m_id;
+    inbound.m_dest.m_index = index;
+    inbound.m_dest.m_port_type = MORV_DRC_INTERNAL_MAC_PORT;
+    inbound.m_registered = true;
+    to.m_inbound[inbound.m_dest] = inbound;
+}
+
+MORV_DRC_DEST drc_mac_clear_key(const MORV_NT_NODE_ID& block, int clear_slot)
+{
+    MORV_DRC_DEST key;
+    key.m_id = block;
+    key.m_index = clear_slot;
+    key.m_port_type = DB_CLEAR;
+    return key;
+}
+
+}  // namespace
+
+// Each register stage of a DSP block is a node of its own with its clock
+// and clear: an operand register takes the operand's connections and feeds
+// the block, the output register is fed by it. Node tracking names the
+// stages by these ids when a register moves into or out of a block, so the
+// checks follow the register, its clear included, to where it went.
+void MORV_DRC_INST_SET::add_mac_stages(MORV_DRC_NODE& block, CDB_ATOM_NODE* mac)
+{
+    std::set<int> stage_clears;
+    for (const auto& [port, kind] : DRC_MAC_OPERAND_STAGES) {
+        const int clock = CUT_MAC_UTIL::get_input_port_clock(mac, port);
+        if (clock == CUT_MAC_NO_CLOCK) continue;
+        const int clear = CUT_MAC_UTIL::get_input_port_clear(mac, port);
+        MORV_DRC_NODE& stage = add_mac_stage(block, mac, kind, clock, clear);
+        stage_clears.insert(clear);
+        for (auto it = block.m_inbound.begin(); it != block.m_inbound.end();) {
+            if (it->first.m_port_type != port) {
+                ++it;
+                continue;
+            }
+            MORV_DRC_INBOUND moved = it->second;
+            moved.m_dest.m_id = stage.m_id;
+            stage.m_inbound[moved.m_dest] = moved;
+            it = block.m_inbound.erase(it);
+        }
+        drc_join_mac_stage(stage, block, kind);
+    }
+    const int clock = CUT_MAC_UTIL::get_output_port_clock(mac, DB_DATA_OUT);
+    if (clock != CUT_MAC_NO_CLOCK) {
+        const int clear = CUT_MAC_UTIL::get_output_port_clear(mac, DB_DATA_OUT);
+        drc_join_mac_stage(block, add_mac_stage(block, mac, MORV_NT_NODE_ID::PACKED_OUTPUT_REG, clock, clear), 0);
+        stage_clears.insert(clear);
+    }
+    for (int clear : stage_clears) block.m_inbound.erase(drc_mac_clear_key(block.m_id, clear));
+}
+
+MORV_DRC_NODE& MORV_DRC_INST_SET::add_mac_stage(MORV_DRC_NODE& block, CDB_ATOM_NODE* mac, int kind, int clock_slot,
+                                                int clear_slot)
+{
+    const MORV_NT_NODE_ID id(block.m_id.m_atom_id, kind);
+    MORV_DRC_NODE& stage = m_nodes[id];
+    stage.m_id = id;
+    const CDB_ATOM_ITERM* clock = mac->get_input_term_by_type(DB_CLOCK, clock_slot);
+    if (clock != nullptr && clock->get_source() != nullptr) stage.m_clock = source_of(clock->get_source());
+    auto clear = block.m_inbound.find(drc_mac_clear_key(block.m_id, clear_slot));
+    if (clear == block.m_inbound.end()) return stage;
+    // Kept as a register's own clear, which a stage moved out of the block becomes.
+    MORV_DRC_INBOUND own = clear->second;
+    own.m_dest.m_id = id;
+    own.m_dest.m_index = 0;
+    stage.m_inbound[own.m_dest] = own;
+    return stage;
 }
 
 void MORV_DRC_INST_SET::choose_successor(MORV_DRC_NODE& node, CDB_ATOM_NODE* atom)

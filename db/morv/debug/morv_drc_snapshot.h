@@ -1,9 +1,10 @@
 #pragma once
 
-// The netlist checks' picture of one netlist state: every atom as a node
-// with its clock colour and its inbound connections, the register chains
-// that continue a clock-domain crossing, and the synchronizers found by
-// walking back from each clocked atom. Two such pictures, related through
+// The netlist checks' picture of one netlist state: every atom, and each
+// register stage of a DSP block, as a node with its clock colour and its
+// inbound connections, the register chains that continue a clock-domain
+// crossing, and the synchronizers found by walking back from each clocked
+// atom. Two such pictures, related through
 // node tracking, tell whether a flow touched what it must leave alone.
 
 #include <cstdint>
@@ -39,6 +40,10 @@ public:
 private:
     int m_threshold;
 };
+
+// The port type of the connections that join a DSP block to the nodes of
+// its register stages; no host port has it.
+constexpr int MORV_DRC_INTERNAL_MAC_PORT = -1;
 
 struct MORV_DRC_SOURCE_TRAITS
 {
@@ -173,6 +178,8 @@ private:
     void add_node(CDB_ATOM_NODE* atom);
     void add_connection(MORV_DRC_NODE& node, CDB_ATOM_ITERM* iterm);
     void add_mac_clock(MORV_DRC_NODE& node, CDB_ATOM_NODE* mac);
+    void add_mac_stages(MORV_DRC_NODE& block, CDB_ATOM_NODE* mac);
+    MORV_DRC_NODE& add_mac_stage(MORV_DRC_NODE& block, CDB_ATOM_NODE* mac, int kind, int clock_slot, int clear_slot);
     void choose_successor(MORV_DRC_NODE& node, CDB_ATOM_NODE* atom);
     void mark_chain_members();
     int count_stages(const MORV_NT_NODE_ID& dest, const MORV_DRC_SOURCE& colour) const;

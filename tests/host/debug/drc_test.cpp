@@ -5,11 +5,13 @@
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
 #include "../dup/dup_test_run.h"
 #include "cfg/cfg.h"
+#include "dsp_gen.h"
 #include "io/blif_reader.h"
 #include "log_capture.h"
 
@@ -184,6 +186,82 @@ TEST(DrcSnapshot, WireCellsAndAsyncPortTypes)
     EXPECT_TRUE(morv_drc_is_async_port(DB_ASYNCH_LOAD));
     EXPECT_FALSE(morv_drc_is_async_port(DB_CLOCK_ENABLE));
     EXPECT_FALSE(morv_drc_is_async_port(DB_DATAIN));
+}
+
+// A DSP block's register stages are nodes of their own: the operand
+// registers of the multiplier hold the operands and the clear, the output
+// register of the output block (on a second clock here) drives the block's
+// sinks, so the crossings behind it start at that stage.
+TEST(DrcSnapshot, DspRegisterStagesAreNodesWithTheirClocksAndClears)
+{
+    DSP_GEN_OPTIONS o;
+    o.m_mults = 1;
+    o.m_packed_inputs = true;
+    o.m_external_inputs = false;
+    o.m_packed_output = true;
+    o.m_output_clock_slot = 1;
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist = dsp_generate(o);
+    CDB_ATOM_NODE* clk2 =
+        cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_IO, netlist->get_name_mgr()->create_unique_name("clk2", 0));
+    netlist->add_node(clk2);
+    CDB_ATOM_OTERM* clk2_out = clk2->add_output_term(DB_DATA_OUT, clk2->get_instance_name());
+    DUP_RUN run(CDB_FAMILY_BRK, std::move(netlist), LATE_FSYN_FLOW);
+    CDB_ATOM_NODE* mult = run.find("d_m0");
+    CDB_ATOM_NODE* out = run.find("d_o");
+    ASSERT_TRUE(mult && out);
+    CDB_ATOM_ITERM* out_clock = out->get_input_term_by_type(DB_CLOCK, 1);
+    ASSERT_NE(out_clock, nullptr);
+    out_clock->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+    clk2_out->insert_fanout(out_clock);
+
+    MORV_DRC_SYNCHRONIZER_REGISTRY registry;
+    const MORV_DRC_LOG log(1);
+    const MORV_DRC_INST_SET snapshot(&run.netlist(), run.api()->get_fsyn_net_util(), &registry, log);
+    const MORV_NT_NODE_ID stage_a(id_of(mult).m_atom_id, MORV_NT_NODE_ID::PACKED_INPUT_REG_A);
+    const MORV_NT_NODE_ID stage_b(id_of(mult).m_atom_id, MORV_NT_NODE_ID::PACKED_INPUT_REG_B);
+    const MORV_NT_NODE_ID stage_out(id_of(out).m_atom_id, MORV_NT_NODE_ID::PACKED_OUTPUT_REG);
+    const MORV_DRC_NODE* a = snapshot.find(stage_a);
+    const MORV_DRC_NODE* b = snapshot.find(stage_b);
+    const MORV_DRC_NODE* q = snapshot.find(stage_out);
+    const MORV_DRC_NODE* block = snapshot.find(id_of(mult));
+    ASSERT_TRUE(a && b && q && block);
+    ASSERT_TRUE(a->m_clock && b->m_clock && q->m_clock);
+    EXPECT_EQ(a->m_clock->m_id, id_of(run.find("clk")));
+    EXPECT_EQ(b->m_clock->m_id, id_of(run.find("clk")));
+    EXPECT_EQ(q->m_clock->m_id, id_of(clk2));
+    // Operand A's four bits and the clear, the clear as a register's own.
+    int operands = 0, clears = 0;
+    for (const auto& [dest, inbound] : a->m_inbound) {
+        operands += dest.m_port_type == DB_DATA_A ? 1 : 0;
+        clears += dest.m_port_type == DB_CLEAR && dest.m_index == 0 && inbound.m_async ? 1 : 0;
+    }
+    EXPECT_EQ(operands, o.m_width_a);
+    EXPECT_EQ(clears, 1);
+    // The block keeps neither; it reads its two stages.
+    int internal = 0;
+    for (const auto& [dest, inbound] : block->m_inbound) {
+        EXPECT_NE(dest.m_port_type, DB_DATA_A);
+        EXPECT_NE(dest.m_port_type, DB_CLEAR);
+        if (dest.m_port_type != MORV_DRC_INTERNAL_MAC_PORT) continue;
+        ++internal;
+        EXPECT_TRUE(inbound.m_source.m_id == stage_a || inbound.m_source.m_id == stage_b) << inbound;
+        std::ostringstream text;
+        text << inbound;
+        EXPECT_NE(text.str().find("usage INTERNAL MAC CONNECTION"), std::string::npos) << text.str();
+    }
+    EXPECT_EQ(internal, 2);
+    // The clk registers behind the block's logic read the clk2 output stage.
+    size_t crossings = 0;
+    for (int c = 0; c < MORV_DRC_CLASS_COUNT; ++c)
+        for (const MORV_DRC_SYNCHRONIZER& sync : registry.get(c)) {
+            if (!(sync.m_colour.m_id == id_of(run.find("clk")))) continue;
+            EXPECT_EQ(sync.m_source, stage_out);
+            const std::string dest =
+                run.netlist().get_node_by_id(sync.m_dest.m_atom_id)->get_instance_name()->get_short_hpath();
+            EXPECT_EQ(dest.rfind("rq", 0), 0u) << dest;
+            ++crossings;
+        }
+    EXPECT_GT(crossings, 0u);
 }
 
 // ---------------------------------------------------------------- the two steps
