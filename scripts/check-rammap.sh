@@ -57,6 +57,12 @@ for run in BRK:sbox_rom_k6 OBRAN:sbox_rom_k6 ZEPLA:sbox_rom_k4; do
   echo "check-rammap: $name: $m memories, $removed LUTs removed, proved"
   [[ "$m" -ge 4 && "$removed" -ge 100 ]] || { echo "check-rammap: $name: too little mapped" >&2; exit 1; }
 done
+# One set of address registers for four S-boxes: each of the 32 output
+# cones is a ROM of its own.
+map BRK "$root/designs/sbox_rom_shared_k6.blif" shared_BRK
+proved "$root/designs/sbox_rom_shared_k6.blif" shared_BRK
+echo "check-rammap: shared_BRK: $(memories shared_BRK) memories, $(luts_removed shared_BRK) LUTs removed, proved"
+[[ "$(memories shared_BRK)" -eq 32 ]] || { echo "check-rammap: shared_BRK: not one ROM per output" >&2; exit 1; }
 map BRK "$root/bench/mcnc_k4/frisc.blif" frisc_BRK
 proved "$root/bench/mcnc_k4/frisc.blif" frisc_BRK
 echo "check-rammap: frisc_BRK: $(memories frisc_BRK) memories, $(luts_removed frisc_BRK) LUTs removed, proved"

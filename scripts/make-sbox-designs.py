@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Writes designs/sbox_rom_k6.blif and designs/sbox_rom_k4.blif: four AES
 S-boxes, each reading its input xored with 0x00, 0x1B, 0x5A or 0xC3 from 8
-address registers and feeding 8 output registers. Every output bit is a
+address registers and feeding 8 output registers. designs/sbox_rom_shared_k6.blif
+holds the same four S-boxes reading one set of 8 address registers, so that
+every address bit feeds all four and only one S-box fits a RAM block. Every output bit is a
 tree of LUTs over the address bits a0..a7: in the 6-input design four
 cofactors over a0..a5 and a mux LUT on a6, a7; in the 4-input design
 sixteen cofactors over a0..a3 and a tree of 2:1 muxes on a4..a7.
@@ -46,8 +48,8 @@ def cofactor(s, bit, fixed, low_bits, values):
     return [r for r in range(1 << low_bits) if (values[(fixed << low_bits) | r] >> bit) & 1]
 
 
-def bit_k6(s, bit, values):
-    addr = ["s%d_a%d" % (s, k) for k in range(8)]
+def bit_k6(s, bit, values, shared=False):
+    addr = [("a%d" % k) if shared else ("s%d_a%d" % (s, k)) for k in range(8)]
     lines, cofactors = [], []
     for m in range(4):
         c = "s%d_b%d_c%d" % (s, bit, m)
@@ -78,19 +80,27 @@ def bit_k4(s, bit, values):
     return lines
 
 
-def design(name, bit_lines):
+def design(name, bit_lines, shared=False):
     table = sbox_table()
     inputs = ["clk"] + ["i%d" % k for k in range(8)]
     outputs = ["o%d_%d" % (s, j) for s in range(4) for j in range(8)]
-    lines = ["# Four AES S-boxes between 8 address and 8 output registers each; S-box s",
-             "# reads its input xored with 0x%02X, 0x%02X, 0x%02X, 0x%02X (s = 0..3)." % XORS,
-             "# Written by scripts/make-sbox-designs.py.",
-             ".model " + name, ".inputs " + " ".join(inputs), ".outputs " + " ".join(outputs)]
+    if shared:
+        head = ["# Four AES S-boxes reading one set of 8 address registers, 8 output",
+                "# registers each; S-box s reads the address xored with 0x%02X, 0x%02X," % XORS[:2],
+                "# 0x%02X, 0x%02X (s = 0..3)." % XORS[2:]]
+    else:
+        head = ["# Four AES S-boxes between 8 address and 8 output registers each; S-box s",
+                "# reads its input xored with 0x%02X, 0x%02X, 0x%02X, 0x%02X (s = 0..3)." % XORS]
+    lines = head + ["# Written by scripts/make-sbox-designs.py.",
+                    ".model " + name, ".inputs " + " ".join(inputs), ".outputs " + " ".join(outputs)]
+    if shared:
+        lines += [".latch i%d a%d re clk 0" % (k, k) for k in range(8)]
     for s, xor in enumerate(XORS):
         values = [table[a ^ xor] for a in range(256)]
-        lines += [".latch i%d s%d_a%d re clk 0" % (k, s, k) for k in range(8)]
+        if not shared:
+            lines += [".latch i%d s%d_a%d re clk 0" % (k, s, k) for k in range(8)]
         for bit in range(8):
-            lines += bit_lines(s, bit, values)
+            lines += bit_lines(s, bit, values, shared) if shared else bit_lines(s, bit, values)
             lines.append(".latch s%d_f%d o%d_%d re clk 0" % (s, bit, s, bit))
     lines.append(".end")
     return "\n".join(lines) + "\n"
@@ -98,9 +108,10 @@ def design(name, bit_lines):
 
 def main():
     root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..")
-    for name, bit_lines in (("sbox_rom_k6", bit_k6), ("sbox_rom_k4", bit_k4)):
+    for name, bit_lines, shared in (("sbox_rom_k6", bit_k6, False), ("sbox_rom_k4", bit_k4, False),
+                                    ("sbox_rom_shared_k6", bit_k6, True)):
         with open(os.path.join(root, "designs", name + ".blif"), "w") as f:
-            f.write(design(name, bit_lines))
+            f.write(design(name, bit_lines, shared))
 
 
 if __name__ == "__main__":

@@ -58,16 +58,17 @@ std::vector<CDB_ATOM_OTERM*> boundary(MORV_CLUSTER* cluster, int side)
     return found;
 }
 
-// The sinks of the oterm outside the cluster when all of them may join and
-// together read nothing the cluster does not know; none otherwise. A
-// boundary is taken with all its sinks however many there are: the output
-// cones of a ROM share its address registers, and only taking every reader
-// of an address bit at once joins the cones.
+// The one sink of the oterm outside the cluster when it may join and reads
+// nothing the cluster does not know; none otherwise. A boundary read by
+// more than one outside node is not crossed: taking every reader of a
+// shared address bit at once joins all the cones behind it, which on a
+// design of several ROMs over one address grows past every RAM block and
+// leaves nothing to map.
 std::vector<CDB_ATOM_NODE*> grabbable_sinks(MORV_RAM_MAP_AREA_CLUSTER_MANAGER* manager, MORV_CLUSTER* cluster,
                                             CDB_ATOM_OTERM* oterm, int side)
 {
     const MORV_CLUSTER_NODE_INFO& info = cluster->get_node_info(oterm);
-    if (oterm->get_number_of_fanout() - info.get_buried_fanout_count() < 1) return {};
+    if (oterm->get_number_of_fanout() - info.get_buried_fanout_count() != 1) return {};
     MORV_RAM_MAP_UTIL* util = MORV_RAM_MAP_UTIL::get_instance();
     std::vector<CDB_ATOM_NODE*> sinks;
     std::unordered_set<CDB_ATOM_NODE*> taken;
@@ -79,7 +80,6 @@ std::vector<CDB_ATOM_NODE*> grabbable_sinks(MORV_RAM_MAP_AREA_CLUSTER_MANAGER* m
         taken.insert(node);
         sinks.push_back(node);
     }
-    // A high-fanout boundary ends at its first sink reading something new.
     for (CDB_ATOM_NODE* sink : sinks) {
         bool brings_input = false;
         morv_ram_for_each_driven_data_iterm(sink, [&](CDB_ATOM_ITERM* iterm) {

@@ -303,7 +303,8 @@ private:
     // False when the source is no constant cell.
     bool share_constant_source(CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM** vcc, CDB_ATOM_OTERM** gnd);
     using MORV_RTM_BUCKETS = std::map<CDB_ATOM_OTERM*, MORV_RTM_REG_LIST, DETERMINISTIC_LESS<CDB_ATOM_OTERM*>>;
-    void merge_source_register(CDB_ATOM_ITERM* iterm, MORV_RTM_BUCKETS* plain, MORV_RTM_BUCKETS* inverted);
+    void merge_source_register(CDB_ATOM_ITERM* iterm, MORV_RTM_BUCKETS* oterm_to_reg_map,
+                               MORV_RTM_BUCKETS* oterm_to_inv_reg_map);
     bool can_merge(CDB_ATOM_NODE* reg_node, const MORV_RTM_REG* bucket_reg) const;
 
     MORV_NET_UTIL* m_net_util;

@@ -294,13 +294,17 @@ void MORV_RTM::merge_carry_chain_inputs(MORV_RTM_OP* op)
     const MORV_RTM_CHAIN chain = collect_carry_chain(op->m_carry_chain_head);
     CDB_ATOM_OTERM* vcc = nullptr;
     CDB_ATOM_OTERM* gnd = nullptr;
-    MORV_RTM_BUCKETS plain;
-    MORV_RTM_BUCKETS inverted;
+    // Registers loading a source directly, and those built between two
+    // inverters for a high power-up value, keyed by the source behind the
+    // front inverter: only registers of one kind share an output.
+    MORV_RTM_BUCKETS oterm_to_reg_map;
+    MORV_RTM_BUCKETS oterm_to_inv_reg_map;
     for (CDB_ATOM_NODE* node : chain) {
         for (int type : m_retimeable_iterms) {
             CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(type, 0);
             if (iterm == nullptr || iterm->get_source() == nullptr) continue;
-            if (!share_constant_source(iterm, &vcc, &gnd)) merge_source_register(iterm, &plain, &inverted);
+            if (!share_constant_source(iterm, &vcc, &gnd))
+                merge_source_register(iterm, &oterm_to_reg_map, &oterm_to_inv_reg_map);
         }
     }
 }
@@ -349,7 +353,8 @@ bool MORV_RTM::can_merge(CDB_ATOM_NODE* reg_node, const MORV_RTM_REG* bucket_reg
     return check_register_compatibility(record.get(), bucket_reg, &why);
 }
 
-void MORV_RTM::merge_source_register(CDB_ATOM_ITERM* iterm, MORV_RTM_BUCKETS* plain, MORV_RTM_BUCKETS* inverted)
+void MORV_RTM::merge_source_register(CDB_ATOM_ITERM* iterm, MORV_RTM_BUCKETS* oterm_to_reg_map,
+                                     MORV_RTM_BUCKETS* oterm_to_inv_reg_map)
 {
     bool through_inverter = false;
     CDB_ATOM_NODE* reg_node = find_source_register(iterm, &through_inverter);
@@ -357,7 +362,7 @@ void MORV_RTM::merge_source_register(CDB_ATOM_ITERM* iterm, MORV_RTM_BUCKETS* pl
     CDB_ATOM_ITERM* datain = reg_node->get_input_term_by_type(DB_DATAIN, 0);
     if (datain == nullptr || datain->get_source() == nullptr) return;
     CDB_ATOM_OTERM* key = datain->get_source();
-    MORV_RTM_BUCKETS* buckets = plain;
+    MORV_RTM_BUCKETS* buckets = oterm_to_reg_map;
     if (through_inverter) {
         // Only the inverter pair of a register that powers up high.
         bool wire_inverted = false;
@@ -366,7 +371,7 @@ void MORV_RTM::merge_source_register(CDB_ATOM_ITERM* iterm, MORV_RTM_BUCKETS* pl
         if (wire_type == 0 || !wire_inverted) return;
         key = front->get_input_term_by_type(wire_type, 0)->get_source();
         if (key == nullptr) return;
-        buckets = inverted;
+        buckets = oterm_to_inv_reg_map;
     }
     MORV_RTM_REG_LIST& bucket = (*buckets)[key];
     for (MORV_OWNER<MORV_RTM_REG>& held : bucket) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,6 +20,7 @@
 #include "morv/timing/morv_opt_skew.h"
 #include "rtm_test_run.h"
 #include "seq_harness.h"
+#include "test_files.h"
 #include "tdc/tdc_accessories.h"
 
 namespace rtm_engine_test {
@@ -252,6 +255,7 @@ enum class ADDER
     PLAIN,
     SHARED,
     SHARED_INVERTED,  // as SHARED, the second bit reading ra0 inverted
+    SHARED_HIGH,      // as SHARED, rs0 loading the first sum bit inverted
     PAIRED
 };
 
@@ -265,13 +269,13 @@ NETLIST_BUILDER adder_design(ADDER kind)
             a.push_back(f.reg(rtm_name("ra", i), f.input(rtm_name("ia", i)), clk));
             b.push_back(f.reg(rtm_name("rb", i), f.input(rtm_name("ib", i)), clk));
         }
-        if (kind == ADDER::SHARED || kind == ADDER::SHARED_INVERTED) b[1] = a[0];
+        if (kind == ADDER::SHARED || kind == ADDER::SHARED_INVERTED || kind == ADDER::SHARED_HIGH) b[1] = a[0];
         if (kind == ADDER::PAIRED) b[1] = a[1];
         const std::vector<CDB_ATOM_OTERM*> sum = f.adder("add", a, b);
         if (kind == ADDER::SHARED_INVERTED) sum[1]->get_my_node()->get_input_term_by_type(DB_DATA_B)->set_invert(true);
         for (int i = 0; i < 2; ++i) {
             CDB_ATOM_OTERM* held = f.reg(rtm_name("rs", i), sum[static_cast<size_t>(i)], clk);
-            if (kind == ADDER::PAIRED && i == 1)
+            if ((kind == ADDER::PAIRED && i == 1) || (kind == ADDER::SHARED_HIGH && i == 0))
                 held->get_my_node()->get_input_term_by_type(DB_DATAIN)->set_invert(true);
             f.output(rtm_name("o", i), held);
         }
@@ -323,6 +327,63 @@ TEST(RtmEngineChains, BackwardMoveMergesChainInputsLoadingOneSource)
     EXPECT_TRUE(first->get_my_node()->is_lcell_ff());
     EXPECT_NE(first->get_my_node(), run.find("ra0"));
     expect_equivalent(run, build, "rtm_chain_merge");
+}
+
+// rs0 must show 1 at power-up: the search gives ra0 the value 1 at both of
+// its chain inputs (sum0 = a0 ^ b0 = 1 takes a0 = 1 first; sum1 = a1 ^ a0
+// = 0 then takes a1 = 1), so both new registers power up high, each built
+// between two inverters. The second chain input is reconnected to the
+// inverter behind the first register.
+TEST(RtmEngineChains, BackwardMoveMergesChainInputsLoadingOneSourceThroughInverters)
+{
+    const NETLIST_BUILDER build = adder_design(ADDER::SHARED_HIGH);
+    RTM_RUN run(build());
+    EXPECT_EQ(move_registers(run, {"rs0"}, 100), 1);
+    CDB_ATOM_NODE* bit0 = run.find("add_0");
+    CDB_ATOM_NODE* bit1 = run.find("add_1");
+    ASSERT_NE(bit0, nullptr);
+    ASSERT_NE(bit1, nullptr);
+    CDB_ATOM_OTERM* first = bit0->get_input_term_by_type(DB_DATA_A)->get_source();
+    EXPECT_EQ(bit1->get_input_term_by_type(DB_DATA_B)->get_source(), first);
+    CDB_ATOM_NODE* back = first->get_my_node();
+    ASSERT_TRUE(back->is_lcell_comb());
+    CDB_ATOM_OTERM* held = back->get_input_term_by_type(DB_DATA_A)->get_source();
+    ASSERT_NE(held, nullptr);
+    EXPECT_TRUE(held->get_my_node()->is_lcell_ff());
+    EXPECT_NE(held->get_my_node(), run.find("ra0"));
+    expect_equivalent(run, build, "rtm_chain_merge_high");
+}
+
+// The bundled designs/adder_chain_brk.txt, as SHARED_HIGH but with x =
+// ra0 ^ rc0 ^ rc1 (two LUTs) in ra0's place: the path into the adder is
+// the long one, so a compile's skews move rs0 and rs1 backward across the
+// chain, and the two registers in front of x's chain inputs are merged
+// through their inverters.
+std::unique_ptr<CDB_ATOM_NETLIST> chain_sample_design()
+{
+    FIXTURE_NETLIST f(CDB_FAMILY_BRK);
+    CDB_ATOM_OTERM* clk = f.input("clk");
+    CDB_ATOM_OTERM* ra0 = f.reg("ra0", f.input("ia0"), clk);
+    CDB_ATOM_OTERM* ra1 = f.reg("ra1", f.input("ia1"), clk);
+    CDB_ATOM_OTERM* rb0 = f.reg("rb0", f.input("ib0"), clk);
+    CDB_ATOM_OTERM* x = ra0;
+    for (int k = 0; k < 2; ++k)
+        x = f.lut(rtm_name("l", k), {x, f.reg(rtm_name("rc", k), f.input(rtm_name("ic", k)), clk)}, 0x6);
+    const std::vector<CDB_ATOM_OTERM*> sum = f.adder("add", {x, ra1}, {rb0, x});
+    for (int i = 0; i < 2; ++i) {
+        CDB_ATOM_OTERM* held = f.reg(rtm_name("rs", i), sum[static_cast<size_t>(i)], clk);
+        if (i == 0) held->get_my_node()->get_input_term_by_type(DB_DATAIN)->set_invert(true);
+        f.output(rtm_name("o", i), held);
+    }
+    return f.release();
+}
+
+TEST(RtmEngineChains, SampleDesignIsTheGeneratorsOwn)
+{
+    const std::string text = canonical_ids(native_text(*chain_sample_design()));
+    const std::string path = std::string(MORV_SOURCE_DIR) + "/designs/adder_chain_brk.txt";
+    if (std::getenv("MORV_WRITE_DESIGNS") != nullptr) write_file(path, text);
+    EXPECT_TRUE(slurp(path) == text) << path << " is stale: rerun with MORV_WRITE_DESIGNS=1";
 }
 
 TEST(RtmEngineChains, BackwardSearchTakesBackTheFirstCellsAnswerForItsPartner)

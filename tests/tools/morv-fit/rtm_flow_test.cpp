@@ -9,7 +9,9 @@
 #include <cctype>
 #include <climits>
 #include <cstdlib>
+#include <cstdio>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -286,6 +288,81 @@ TEST(MorvFitNewRtm, SwitchRunsTheSkewDrivenEngineAndKeepsTheDesign)
     EXPECT_GT(moves, 0);
     if (!abc_is_available()) return;
     const ABC_RESULT abc = abc_check_equivalence(k_s1423, dir + "/out.blif", true);
+    EXPECT_TRUE(abc.is_equivalent()) << abc_verdict_name(abc.m_verdict) << "\n" << abc.m_output;
+}
+
+namespace {
+
+// The ids of the merge nodes the debug dump names in "Merging src reg < R >
+// into < M >" lines, and, per node id, the port types of the input terms
+// its "Modifying edge ... feeding iterm (type, 0) of (id N)" lines show it
+// with, each with the id of the source node.
+struct MERGE_DUMP
+{
+    std::vector<int> merge_nodes;
+    std::map<int, std::vector<std::pair<int, int>>> inputs;  // node -> (port type, source id)
+};
+
+MERGE_DUMP read_merges(const std::string& path)
+{
+    MERGE_DUMP dump;
+    std::istringstream in(slurp(path));
+    for (std::string line; std::getline(in, line);) {
+        int r = 0, m = 0, type = 0, src = 0, sink = 0, from_type = 0, index = 0, sink_index = 0, off = 0;
+        if (std::sscanf(line.c_str(), "Merging src reg < %d > into < %d >", &r, &m) == 2) dump.merge_nodes.push_back(m);
+        if (std::sscanf(line.c_str(),
+                        "Modifying edge from oterm (%d, %d) of (id %d) feeding iterm (%d, %d) of (id %d) "
+                        "(disconnected=%d)",
+                        &from_type, &index, &src, &type, &sink_index, &sink, &off) == 7 &&
+            off == 0)
+            dump.inputs[sink].push_back({type, src});
+    }
+    return dump;
+}
+
+bool has_input_of_type(const MERGE_DUMP& dump, int node, int type)
+{
+    auto found = dump.inputs.find(node);
+    if (found == dump.inputs.end()) return false;
+    for (const auto& [t, src] : found->second)
+        if (t == type) return true;
+    return false;
+}
+
+}  // namespace
+
+// The bundled adder design: the path into its carry chain is the long one,
+// the chain's sum bit 0 goes to a register that loads it inverted and x
+// feeds two chain inputs. The skew-driven engine moves the sum registers
+// backward across the chain; the registers it adds in front of x's two
+// chain inputs must power up high, so each is built between two inverters,
+// and the commit reconnects the second input to the inverter behind the
+// first register: a merge node with a dataa input (11) from a register (a
+// node with a data input, 18) and no data input of its own. The written
+// netlist is the plain compile's.
+TEST(MorvFitNewRtm, ChainInputsLoadingOneSourceThroughInvertersShareOneRegister)
+{
+    const std::string design = std::string(MORV_SOURCE_DIR) + "/designs/adder_chain_brk.txt";
+    const std::string dir = "new_rtm_chain";
+    std::filesystem::remove_all(dir);
+    const COMMAND_RUN r = fit("-q --family BRK --seed 1 --set fsyn_enable_new_retiming=on --test-string "
+                              "'RTM()|RTM()' --set fsyn_debug_msg_full=on -o " +
+                              dir + "/out.blif " + design);
+    ASSERT_EQ(r.status, 0) << r.out;
+    const MERGE_DUMP dump = read_merges(dir + "/fsyn_debug_dump.txt");
+    int through_inverters = 0;
+    for (int m : dump.merge_nodes) {
+        if (has_input_of_type(dump, m, 18)) continue;
+        for (const auto& [type, src] : dump.inputs.count(m) ? dump.inputs.at(m) : std::vector<std::pair<int, int>>{})
+            if (type == 11 && has_input_of_type(dump, src, 18)) ++through_inverters;
+    }
+    EXPECT_GE(through_inverters, 1);
+    const std::string plain_dir = dir + "_plain";
+    std::filesystem::remove_all(plain_dir);
+    const COMMAND_RUN p = fit("-q --family BRK -o " + plain_dir + "/out.blif " + design);
+    ASSERT_EQ(p.status, 0) << p.out;
+    if (!abc_is_available()) return;
+    const ABC_RESULT abc = abc_check_equivalence(plain_dir + "/out.blif", dir + "/out.blif", true);
     EXPECT_TRUE(abc.is_equivalent()) << abc_verdict_name(abc.m_verdict) << "\n" << abc.m_output;
 }
 
