@@ -165,6 +165,7 @@ void MORV_RETIMING_6LUT::add_register_on_output(CDB_ATOM_OTERM* oterm, const RET
     }
     m_net_util->insert_fanout(oterm, data);
     if (data->is_inverted() == reg.clear_low) toggle_invert(data);
+    reset_neighbour_mobilities(reg_node);
     reset_packed_neighbours(oterm, out);
 }
 

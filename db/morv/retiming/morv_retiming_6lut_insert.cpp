@@ -107,4 +107,5 @@ void MORV_RETIMING_6LUT::insert_register(const RETIME_ITERM& retime_iterm)
     if (!m_fsyn_timing->is_node_changed(static_cast<int>(node->get_id())) &&
         !m_fsyn_timing->is_node_changed(static_cast<int>(reg_node->get_id())))
         m_fsyn_api->modify_node(reg_node);
+    reset_neighbour_mobilities(reg_node);
 }

@@ -265,6 +265,7 @@ protected:
     void complement_lut(CDB_ATOM_NODE* node);
     CDB_ATOM_OTERM* find_reusable_register(const RETIME_ITERM& retime_iterm);
     CDB_ATOM_OTERM* reuse_or_pack_source(const RETIME_ITERM& retime_iterm);
+    void store_complement_in_source(CDB_ATOM_NODE* src_node, CDB_ATOM_OTERM* combout, CDB_ATOM_ITERM* term);
     void create_inserted_register(const RETIME_ITERM& retime_iterm);
     CDB_ATOM_NODE* insert_wire_cell(CDB_ATOM_ITERM* iterm, CDB_ATOM_NODE* base_node, uint64_t mask);
     void write_lutmask(CDB_ATOM_NODE* node, uint64_t mask);

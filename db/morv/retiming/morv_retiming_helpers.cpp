@@ -46,9 +46,13 @@ CDB_ATOM_NODE* MORV_RETIMING::find_reference_lcell(CDB_ATOM_ITERM* iterm)
     return node;
 }
 
+// The skew loop lowers a register's mobility each time its move fails; a
+// register that moved changes what its neighbours can do, so they are
+// offered again at full mobility. A leaf that switches the mode on without
+// a calculator has no mobilities to refresh.
 void MORV_RETIMING::reset_neighbour_mobilities(CDB_ATOM_NODE* node)
 {
-    if (!m_skew_mode) return;
+    if (!m_skew_mode || !m_opt_skew) return;
     MORV_ASSERT_TEXT(m_fsyn_api->get_fsyn_net_util()->is_ff(node), "m_fsyn_api->get_fsyn_net_util()->is_ff(node)");
     MORV_ASSERT_TEXT(node, "node");
     CDB_ATOM_ITERM* data = node->get_input_term_by_type(DB_DATAIN, 0);

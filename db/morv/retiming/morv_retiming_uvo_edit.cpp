@@ -327,10 +327,9 @@ CDB_ATOM_OTERM* MORV_RETIMING_UVO::find_reusable_register(const RETIME_ITERM& re
 }
 
 // The source cell's own register: reused when its LUT already feeds an
-// equal one, packed when the cell has none. A register that powers up to 1
-// is never packed here: it would complement the source's LUT under every
-// other reader of the source, and a later register of the same source that
-// powers up to 0 could no longer be served.
+// equal one, packed when the cell has none. Cells of a carry chain and
+// cells in QFBK mode are left alone: their register takes its data past
+// the LUT.
 CDB_ATOM_OTERM* MORV_RETIMING_UVO::reuse_or_pack_source(const RETIME_ITERM& retime_iterm)
 {
     CDB_ATOM_ITERM* term = retime_iterm.iterm;
@@ -346,15 +345,33 @@ CDB_ATOM_OTERM* MORV_RETIMING_UVO::reuse_or_pack_source(const RETIME_ITERM& reti
         if (!same_controls(describe_register(src_node), reg)) return nullptr;
         return src_node->get_output_term_by_type(DB_REG_OUT);
     }
-    if (!reg.clear_low || m_net_util->is_lcell_part_of_a_carry_chain(src_node) || m_net_util->is_in_qfbk_mode(src_node))
-        return nullptr;
+    if (m_net_util->is_lcell_part_of_a_carry_chain(src_node) || m_net_util->is_in_qfbk_mode(src_node)) return nullptr;
     if (m_fsyn_api->is_oterm_dont_touch(source, AMM_OP_FITTER_FSYN_RETIME)) return nullptr;
     CDB_ATOM_OTERM* own = src_node->get_output_term_by_type(DB_REG_OUT);
     for (const RETIME_SIGNAL& signal : reg.signals)
         if (own != nullptr && signal.source == own) return nullptr;
     MORV_DEBUG_STREAM::print(100, "insert_register_new(): %s %s", MORV_NET_UTIL::get_edge_name(term).c_str(),
                              path_of(src_node));
-    return pack_register(src_node, reg, "_RTM1");
+    CDB_ATOM_OTERM* regout = pack_register(src_node, reg, "_RTM1");
+    if (!reg.clear_low) store_complement_in_source(src_node, source, term);
+    return regout;
+}
+
+// A register that powers up to 1, packed into its source, stores the
+// complement of the source's LUT and is read through the term's inversion;
+// the source's other readers read the complemented LUT back through one
+// shared inverter. Within the push the cell counts as inverted, so no
+// register that powers up to 0 is asked of it.
+void MORV_RETIMING_UVO::store_complement_in_source(CDB_ATOM_NODE* src_node, CDB_ATOM_OTERM* combout,
+                                                   CDB_ATOM_ITERM* term)
+{
+    MORV_ASSERT_TEXT(!m_inverted_nodes.contains(src_node), "!m_inverted_nodes.find(node)");
+    complement_lut(src_node);
+    m_inverted_nodes.insert(src_node);
+    std::vector<CDB_ATOM_ITERM*> others;
+    for (CDB_ATOM_ITERM* sink : fanouts_of(combout))
+        if (sink != term) others.push_back(sink);
+    if (!others.empty()) invert_fanouts(combout, others);
 }
 
 // The new cell's DB_DATA_A reads the term's source with the term's routing;
@@ -398,6 +415,8 @@ void MORV_RETIMING_UVO::insert_register(const RETIME_ITERM& retime_iterm)
                              retime_iterm.slack);
     CDB_ATOM_OTERM* reused = nullptr;
     if (term->is_driven()) {
+        MORV_ASSERT_TEXT(!retime_iterm.reg.clear_low || !m_inverted_nodes.contains(term->get_source()->get_my_node()),
+                         "!m_inverted_nodes.find(src_node )");
         reused = find_reusable_register(retime_iterm);
         if (reused == nullptr) reused = reuse_or_pack_source(retime_iterm);
     }

@@ -6,6 +6,8 @@
 
 #include <functional>
 
+#include "morv/core/algorithm/morv_algorithm_base.h"
+#include "morv/timing/morv_opt_skew.h"
 #include "retiming_6lut_bench.h"
 
 namespace retiming_6lut_edit_test {
@@ -254,6 +256,56 @@ TEST(Retiming6LutEdit, SloadPushDuplicatesTheLutOnce)
     EXPECT_EQ(cells, 2);
     const SEQ_VERDICT v = check(b, run, "rtm6_sload_push");
     EXPECT_TRUE(v.equivalent()) << v.describe();
+}
+
+// In skew mode a moved register refreshes the mobilities of its
+// neighbours: a backward push raises those of the other registers on the
+// new register's driver, a forward push those of the registers that share
+// a reader with the new register. Mobilities that failed moves lowered
+// come back to 1.
+TEST(Retiming6LutEdit, MovedRegistersRefreshTheirNeighboursMobilitiesInSkewMode)
+{
+    if (!abc_is_available()) GTEST_SKIP() << "berkeley-abc is not installed";
+    MORV_PARAMETER_MAP skew;
+    MORV_ALGORITHM_BASE::parse_algorithm_params(skew, "SKEW_RTM=1");
+    // r1 shares i0 with c0 but is enabled, so the push creates a register
+    // beside it instead of reusing it.
+    const BUILD backward = [](RTM6_NET& n) {
+        CDB_ATOM_OTERM* i0 = n.input("i0");
+        CDB_ATOM_NODE* r1 = n.reg("r1", i0);
+        n.control(r1, DB_CLOCK_ENABLE, n.input("e"));
+        n.output(RTM6_NET::out(r1), "o1");
+        CDB_ATOM_NODE* c0 = n.lut("c0", {i0, n.input("i1")}, 0x8);
+        n.output(RTM6_NET::out(n.reg("r0", RTM6_NET::out(c0))), "o0");
+    };
+    RTM6_RUN bwd(build(backward), CDB_FAMILY_BRK, &skew);
+    MORV_OPT_SKEW* opt = bwd.rtm().get_opt_skew();
+    ASSERT_NE(opt, nullptr);
+    opt->reduce_bwd_mobility(bwd.find("r1"), 0.2);
+    opt->reduce_fwd_mobility(bwd.find("r1"), 0.2);
+    ASSERT_TRUE(bwd.push_backward(register_term(bwd), bwd.find("c0")));
+    EXPECT_DOUBLE_EQ(opt->get_bwd_mobility(bwd.find("r1")), 1.0);
+    EXPECT_DOUBLE_EQ(opt->get_fwd_mobility(bwd.find("r1")), 0.2);  // r1 reads nothing the new registers feed
+    const SEQ_VERDICT vb = check(backward, bwd, "rtm6_skew_bwd");
+    EXPECT_TRUE(vb.equivalent()) << vb.describe();
+
+    // r2 feeds c1 beside the register that lands on c0's output.
+    const BUILD forward = [](RTM6_NET& n) {
+        CDB_ATOM_NODE* r0 = n.reg("r0", n.input("i0"));
+        CDB_ATOM_NODE* r1 = n.reg("r1", n.input("i1"));
+        CDB_ATOM_NODE* r2 = n.reg("r2", n.input("i2"));
+        CDB_ATOM_NODE* c0 = n.lut("c0", {RTM6_NET::out(r0), RTM6_NET::out(r1)}, 0x8);
+        CDB_ATOM_NODE* c1 = n.lut("c1", {RTM6_NET::out(c0), RTM6_NET::out(r2)}, 0x6);
+        n.output(RTM6_NET::out(c1), "o0");
+    };
+    RTM6_RUN fwd(build(forward), CDB_FAMILY_BRK, &skew);
+    opt = fwd.rtm().get_opt_skew();
+    opt->reduce_fwd_mobility(fwd.find("r2"), 0.2);
+    fwd.rtm().set_backwards(false);
+    ASSERT_TRUE(fwd.push_forward(fwd.find("c0")));
+    EXPECT_DOUBLE_EQ(opt->get_fwd_mobility(fwd.find("r2")), 1.0);
+    const SEQ_VERDICT vf = check(forward, fwd, "rtm6_skew_fwd");
+    EXPECT_TRUE(vf.equivalent()) << vf.describe();
 }
 
 }  // namespace retiming_6lut_edit_test

@@ -103,14 +103,15 @@ template <typename LEAF, int DEFAULT_FAMILY, int LAST_DATA_PORT>
 class RTM_LUT_RUN
 {
 public:
-    explicit RTM_LUT_RUN(std::unique_ptr<CDB_ATOM_NETLIST> netlist, int family = DEFAULT_FAMILY)
+    explicit RTM_LUT_RUN(std::unique_ptr<CDB_ATOM_NETLIST> netlist, int family = DEFAULT_FAMILY,
+                         const MORV_PARAMETER_MAP* params = nullptr)
     {
         msg_set_quiet(true);
         m_design = std::make_unique<morv_host::HOST_DESIGN>(family, std::move(netlist));
         m_env = std::make_unique<morv_host::HOST_ENV>(*m_design);
         m_api = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert())->get_fsyn_api();
         place_every_node(m_api, *m_design->netlist());
-        m_rtm = std::make_unique<LEAF>(m_api);
+        m_rtm = std::make_unique<LEAF>(m_api, params);
         for (CDB_ATOM_NODE* node : *m_design->netlist()) m_rtm->make_live(node);
     }
     CDB_ATOM_NETLIST& netlist() { return *m_design->netlist(); }

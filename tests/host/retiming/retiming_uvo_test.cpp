@@ -204,6 +204,17 @@ const CASE k_backward_cases[] = {
          n.output(UVO_NET::comb(r0), "o1");
      },
      0},
+    // A and B from one LUT, both at 1 (r0 powers up as 1): the register
+    // packed into the source stores its complemented LUT, and the source's
+    // other readers read it back through an inverter.
+    {"power_up_one_packed_into_source",
+     [](UVO_NET& n) {
+         CDB_ATOM_NODE* s0 = n.lut("s0", {n.input("i0"), n.input("i2")}, 0x6);
+         CDB_ATOM_NODE* c0 = n.lut("c0", {UVO_NET::comb(s0), UVO_NET::comb(s0), n.input("i1")}, 0x80);
+         n.output(UVO_NET::q(n.reg("r0", UVO_NET::comb(c0), 0x5555)), "o0");
+         n.output(UVO_NET::comb(s0), "o1");
+     },
+     0},
 };
 
 class RetimingUvoBackward : public ::testing::TestWithParam<CASE>
@@ -251,6 +262,28 @@ TEST(RetimingUvo, BackwardPushEditsTheCellsAsLaidOut)
         CDB_ATOM_NODE* c0 = u.node("c0");
         EXPECT_EQ(UVO_NET::in(c0, DB_DATA_A)->get_source(), UVO_NET::q(u.node("s0")));
         EXPECT_EQ(UVO_NET::in(c0, DB_DATA_B)->get_source(), UVO_NET::q(u.node("s0")));
+    }
+    {
+        // A register that powers up as 1 packed into its source: its LUT is
+        // complemented and A reads the packed register through its
+        // inversion. The source's other readers, B among them, now read it
+        // through one new inverter, and B's own register comes after that.
+        UVO_CASE u(k_backward_cases[11].build);
+        const uint64_t mask = u.node("s0")->get_lutmask().get_value() & 0xffff;
+        u.leaf().prepare(true);
+        ASSERT_TRUE(u.leaf().backward_push(u.node("c0")));
+        u.leaf().sweep();
+        CDB_ATOM_NODE* s0 = u.node("s0");
+        CDB_ATOM_ITERM* a = UVO_NET::in(u.node("c0"), DB_DATA_A);
+        CDB_ATOM_ITERM* b = UVO_NET::in(u.node("c0"), DB_DATA_B);
+        EXPECT_EQ(s0->get_lutmask().get_value() & 0xffff, ~mask & 0xffff);
+        EXPECT_EQ(a->get_source(), UVO_NET::q(s0));
+        EXPECT_TRUE(a->is_inverted());
+        ASSERT_TRUE(b->is_driven());
+        EXPECT_TRUE(b->get_source()->is_used_as(DB_REG_OUT));
+        EXPECT_NE(b->get_source(), UVO_NET::q(s0));
+        EXPECT_EQ(UVO_NET::comb(s0)->get_number_of_fanout_nodes(), 1);
+        u.expect_equivalent("uvo_bwd_power_up_one_packed_detail");
     }
     {
         // A new register of a constant term holds the logical value once.
