@@ -425,7 +425,7 @@ void MORV_ALGORITHM_BASE::drop_pass_start()
 // it, and one that lowers it is slower whatever the figure of merit says.
 // Only at an equal worst slack does the figure of merit decide.
 bool MORV_ALGORITHM_BASE::is_placed_result_kept(double fom, int worst, double start_fom, int start_worst,
-                                                 double fom_margin)
+                                                double fom_margin)
 {
     if (worst != start_worst) return worst > start_worst;
     return fom >= start_fom + fom_margin;
@@ -464,8 +464,7 @@ bool MORV_ALGORITHM_BASE::keep_or_restore_pass_start(const RUN_STATE& run)
 bool MORV_ALGORITHM_BASE::is_initial_beaten(double fom)
 {
     if (!m_judged_from_start) return fom >= m_init_fom + m_fom_to_accept;
-    return is_placed_result_kept(fom, compute_worst_slack(), m_init_fom, m_init_worst_slack,
-                                 m_fom_to_accept);
+    return is_placed_result_kept(fom, compute_worst_slack(), m_init_fom, m_init_worst_slack, m_fom_to_accept);
 }
 
 void MORV_ALGORITHM_BASE::keep_or_restore_initial(const RUN_STATE& run, bool timing_ok)
