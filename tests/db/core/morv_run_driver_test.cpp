@@ -53,6 +53,7 @@ public:
     // Figures by atom count once a placement has run since the last
     // iteration; a count not listed keeps its estimated figure.
     std::map<int, double> m_placed_fom_by_atoms;
+    std::map<int, int> m_worst_slack_by_atoms;
     bool m_placed = false;
 };
 
@@ -96,6 +97,13 @@ public:
         }
         auto found = m_fom_by_atoms.find(atoms());
         return (found == m_fom_by_atoms.end() ? 0.0 : found->second) + m_env->m_fom_shift;
+    }
+    // The worst slack by atom count; a count not listed has the same worst
+    // slack as every other, so that the figure of merit decides.
+    int compute_worst_slack() override
+    {
+        auto found = m_env->m_worst_slack_by_atoms.find(atoms());
+        return found == m_env->m_worst_slack_by_atoms.end() ? 0 : found->second;
     }
     int atoms() const
     {
@@ -294,6 +302,43 @@ TEST_F(MorvRunDriverTest, PassesThePlacementKeepsBetterAreKeptAndSetTheFigureToB
     EXPECT_EQ(run("NP=2:NI=3", {{5, 100}, {6, 100}, {7, 100}}, &iterations, 0, true), 7);
     EXPECT_EQ(iterations, 2);
     EXPECT_EQ(m_env->m_icp_calls, icp_before);
+    EXPECT_EQ(live_saved_states(), 0);
+}
+
+TEST_F(MorvRunDriverTest, AJudgedPassIsKeptByItsWorstSlackFirstAndByItsFigureOnlyAtAnEqualOne)
+{
+    // Estimates improve every iteration, so each pass ends one atom longer.
+    const std::map<int, double> estimated = {{3, 100}, {4, 120}, {5, 130}};
+    // Placed, pass 0 trades slack elsewhere for a better worst slack: the
+    // circuit is faster, so both the pass and the run keep it although the
+    // figure of merit fell below the start.
+    m_env->m_placed_fom_by_atoms = {{4, 90}};
+    m_env->m_worst_slack_by_atoms = {{3, -500}, {4, -400}};
+    EXPECT_EQ(run("NP=1:NI=1", estimated, nullptr, 1, true), 4);
+    // A better figure does not buy back a worse worst slack (the netlist
+    // goes on from 4 atoms).
+    m_env->m_placed_fom_by_atoms = {{5, 130}};
+    m_env->m_worst_slack_by_atoms = {{4, -500}, {5, -600}};
+    EXPECT_EQ(run("NP=1:NI=1", {{4, 100}, {5, 120}}, nullptr, 1, true), 4);
+    EXPECT_EQ(live_saved_states(), 0);
+}
+
+TEST_F(MorvRunDriverTest, ARunOfJudgedPassesEndsOnItsBestWorstSlackNotOnItsBestFigure)
+{
+    // Pass 0 raises the worst slack at a lower figure; pass 1 keeps the
+    // worst slack and lowers the figure again, so it alone is undone, and the
+    // closing check must not take pass 0 back for its figure.
+    const std::map<int, double> estimated = {{3, 100}, {4, 120}, {5, 130}};
+    m_env->m_placed_fom_by_atoms = {{4, 90}, {5, 85}};
+    m_env->m_worst_slack_by_atoms = {{3, -500}, {4, -400}, {5, -400}};
+    int iterations = 0;
+    EXPECT_EQ(run("NP=2:NI=1", estimated, &iterations, 1, true), 4);
+    EXPECT_EQ(iterations, 2);
+    // Unjudged, the closing check still decides by the figure alone and
+    // takes back a run that raised the worst slack twice.
+    m_env->m_placed_fom_by_atoms = {{5, 90}, {6, 85}};
+    m_env->m_worst_slack_by_atoms = {{4, -500}, {5, -400}, {6, -300}};
+    EXPECT_EQ(run("NP=2:NI=1", {{4, 100}, {5, 120}, {6, 130}}, nullptr, 1, false), 4);
     EXPECT_EQ(live_saved_states(), 0);
 }
 

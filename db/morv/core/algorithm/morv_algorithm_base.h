@@ -74,6 +74,8 @@ public:
     virtual void finish_algorithm() {}
     // Higher is better.
     virtual double compute_figure_of_merit();
+    // The worst slack of the netlist as the last analysis timed it.
+    virtual int compute_worst_slack();
     virtual bool reports_estimated_improvement() { return true; }
     virtual bool is_fom_close_to_optimal() { return false; }
     virtual bool use_itest() { return false; }
@@ -160,6 +162,13 @@ private:
     // pass started from when the placement made it worse; the re-timing's
     // success.
     bool keep_or_restore_pass_start(const RUN_STATE& run);
+    // Whether a placed result at this figure of merit and worst slack is
+    // kept against the figures it started from: the worst slack first, the
+    // figure of merit (by at least the margin) only at an equal worst slack.
+    static bool is_placed_result_kept(double fom, int worst, double start_fom, int start_worst, double fom_margin);
+    // Whether the run's result at this figure of merit beats the netlist it
+    // was given, so that the run keeps it.
+    bool is_initial_beaten(double fom);
     void drop_pass_start();
 
 protected:
@@ -207,6 +216,10 @@ protected:
     int m_pass_start_netlist;
     double m_pass_start_fom;
     int m_pass_start_worst_slack;
+    // The worst slack the run's first judged pass started from; only
+    // meaningful when the run judges its passes from the start.
+    bool m_judged_from_start;
+    int m_init_worst_slack;
 
     static int s_run_counter;
 };

@@ -85,6 +85,7 @@ void MORV_ALGORITHM_BASE::save_initial_netlist()
     m_init_netlist = m_curr_best_netlist;
     m_init_fom = compute_figure_of_merit();
     m_best_fom = m_init_fom;
+    m_judged_from_start = false;
     MORV_DEBUG_STREAM::print(1, "Initial FOM = %f", m_init_fom);
     MORV_DEBUG_STREAM::print(1, "Current netlist saved at %d", m_curr_best_netlist);
 }
@@ -404,7 +405,11 @@ void MORV_ALGORITHM_BASE::save_pass_start()
     m_pass_start_netlist = m_fsyn_api->save_state();
     if (!(m_pass_start_netlist >= 0)) driver_error("m_pass_start_netlist >= 0", __LINE__);
     m_pass_start_fom = compute_figure_of_merit();
-    m_pass_start_worst_slack = m_fsyn_timing->get_figure_of_merit(true);
+    m_pass_start_worst_slack = compute_worst_slack();
+    if (m_curr_pass == 0) {
+        m_judged_from_start = true;
+        m_init_worst_slack = m_pass_start_worst_slack;
+    }
 }
 
 void MORV_ALGORITHM_BASE::drop_pass_start()
@@ -415,16 +420,24 @@ void MORV_ALGORITHM_BASE::drop_pass_start()
 
 // The iterations kept the netlist whose estimate was best, but the estimate
 // does not see where the placement puts what they added. The worst slack
-// is judged beside the figure of merit because it alone sets the clock the
-// design reaches: a pass that trades it for slack elsewhere is a slower
-// circuit.
+// is judged first because it alone sets the clock the design reaches: a
+// pass that raises it is a faster circuit even when slack elsewhere paid for
+// it, and one that lowers it is slower whatever the figure of merit says.
+// Only at an equal worst slack does the figure of merit decide.
+bool MORV_ALGORITHM_BASE::is_placed_result_kept(double fom, int worst, double start_fom, int start_worst,
+                                                double fom_margin)
+{
+    if (worst != start_worst) return worst > start_worst;
+    return fom >= start_fom + fom_margin;
+}
+
 bool MORV_ALGORITHM_BASE::keep_or_restore_pass_start(const RUN_STATE& run)
 {
     const double fom = compute_figure_of_merit();
-    const int worst = m_fsyn_timing->get_figure_of_merit(true);
+    const int worst = compute_worst_slack();
     MORV_DEBUG_STREAM::print(1, "!!! check pass %d after placement: fom=%0.3f start_fom=%0.3f worst=%d start_worst=%d",
                              m_curr_pass, fom, m_pass_start_fom, worst, m_pass_start_worst_slack);
-    if (fom >= m_pass_start_fom && worst >= m_pass_start_worst_slack) {
+    if (is_placed_result_kept(fom, worst, m_pass_start_fom, m_pass_start_worst_slack, 0.0)) {
         MORV_DEBUG_STREAM::print(1, "!!!    keeping pass %d", m_curr_pass);
         // Later iterations must beat what the placement gave, not the estimate.
         m_best_fom = fom;
@@ -444,6 +457,16 @@ bool MORV_ALGORITHM_BASE::keep_or_restore_pass_start(const RUN_STATE& run)
     return run_timing(run, run.late_xicp, run.late_xicp, 1.0, false, true, false);
 }
 
+// A run whose passes were judged after placement is judged the same way at
+// its end: each kept pass raised the worst slack or, at an equal one, the
+// figure of merit, and a figure-of-merit test alone would undo a run that
+// made the circuit faster.
+bool MORV_ALGORITHM_BASE::is_initial_beaten(double fom)
+{
+    if (!m_judged_from_start) return fom >= m_init_fom + m_fom_to_accept;
+    return is_placed_result_kept(fom, compute_worst_slack(), m_init_fom, m_init_worst_slack, m_fom_to_accept);
+}
+
 void MORV_ALGORITHM_BASE::keep_or_restore_initial(const RUN_STATE& run, bool timing_ok)
 {
     bool restore_initial = false;
@@ -455,7 +478,7 @@ void MORV_ALGORITHM_BASE::keep_or_restore_initial(const RUN_STATE& run, bool tim
         const double cur = compute_figure_of_merit();
         MORV_DEBUG_STREAM::print(1, "!!! check if restore initial netlist: curr_fom=%0.3f init_fom=%0.3f", cur,
                                  m_init_fom);
-        if (cur < m_init_fom + m_fom_to_accept && m_restore_netlist == 1) {
+        if (!is_initial_beaten(cur) && m_restore_netlist == 1) {
             MORV_DEBUG_STREAM::print(1, "!!!    restoring initial netlist");
             m_best_fom = m_init_fom;
             restore_initial = true;
