@@ -1,6 +1,7 @@
 // The questions every optimisation asks: slack and slack ratio of a
 // connection, the figure of merit and the guardband. They answer from the
-// current back end and never re-analyse by themselves.
+// current back end and never re-analyse by themselves; only a netlist the
+// run has not timed yet is timed once, by the first slack query.
 
 #include <cmath>
 
