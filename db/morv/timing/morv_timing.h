@@ -278,6 +278,7 @@ private:
     bool sync_estimator(bool incremental);
     void resolve_changed_connections();
     void full_tdc_analysis();
+    void time_netlist_before_first_query();
     double raw_slack_ratio(CDB_ATOM_ITERM* iterm);
     void warn_not_available(const char* what) const;
     void dump_edge_timing(const TDB_EDGE* edge) const;

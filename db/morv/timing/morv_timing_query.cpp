@@ -1,6 +1,7 @@
 // The questions every optimisation asks: slack and slack ratio of a
 // connection, the figure of merit and the guardband. They answer from the
-// current back end and never re-analyse by themselves.
+// current back end and never re-analyse by themselves; only a netlist the
+// run has not timed yet is timed once, by the first slack query.
 
 #include <cmath>
 
@@ -41,8 +42,8 @@ int MORV_TIMING::get_slack(CDB_ATOM_ITERM* iterm)
         MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
         return -1;
     }
-    // Without a timing netlist no connection is constrained.
-    if (m_tdc_utility == nullptr) return s_NO_VALID_FOM;
+    if (m_tdc_utility == nullptr) time_netlist_before_first_query();
+    MORV_ASSERT_TEXT(m_tdc_utility, "m_tdc_utility");
     // iTEst's estimate stands for the analysis it saves. After placement,
     // without iTEst, the last analysis answers, also after edits: the caller
     // analyses when it wants fresh timing, and a query that re-analysed would
@@ -51,6 +52,25 @@ int MORV_TIMING::get_slack(CDB_ATOM_ITERM* iterm)
     if (is_itest_answering() || answers_from_last_analysis())
         return m_tdc_utility->get_annotated_slack(atom_node, iterm->get_any_usage_as(), iterm->get_port_index());
     return m_tdc_utility->get_slack(atom_node, iterm->get_any_usage_as(), iterm->get_port_index());
+}
+
+// Asked before the run first timed the netlist (statistics and slack
+// records at the start of a flow, an algorithm's threshold, RAM packing),
+// the query times it once as the run driver does: synchronised, which
+// attaches the host's handle, then analysed, with the early model before
+// placement. Answering "unconstrained" instead would pass every connection
+// off as uncritical. Only an atom netlist the host cannot build a timing
+// netlist of is left unanalysed: it has no connection to time, and the
+// handle answers so.
+void MORV_TIMING::time_netlist_before_first_query()
+{
+    const bool pre_placement = is_pre_placement();
+    MORV_DEBUG_STREAM::print(1, "Timing the netlist for its first slack query");
+    if (pre_placement) compute_area_compensation();
+    if (!sync_timing_netlist(true, !pre_placement || !m_use_itest)) return;
+    if (tdc_get_accessories()->get_tdb_netlist() == nullptr) return;
+    if (pre_placement) perform_early_timing_analysis(false, m_fsyn_api->uses_delay_model());
+    else perform_timing_analysis();
 }
 
 bool MORV_TIMING::answers_from_last_analysis() const
@@ -63,7 +83,8 @@ double MORV_TIMING::raw_slack_ratio(CDB_ATOM_ITERM* iterm)
     CDB_ATOM_NODE* atom_node = iterm->get_my_node();
     if (m_timing_mode == MORV_TIMING_MODE_NEVRA)
         return static_cast<double>(m_nevra->get_slack_ratio_of_connection(iterm));
-    if (m_tdc_utility == nullptr) return 1.0;
+    if (m_tdc_utility == nullptr) time_netlist_before_first_query();
+    MORV_ASSERT_TEXT(m_tdc_utility, "m_tdc_utility");
     // As for the slack.
     if (is_itest_answering() || answers_from_last_analysis())
         return m_tdc_utility->get_annotated_slack_ratio(atom_node, iterm->get_any_usage_as(), iterm->get_port_index());

@@ -81,6 +81,39 @@ TEST_F(MorvTimingQuery, SlacksAndRatiosAreTheAnalysersAfterTheRemaps)
     EXPECT_LT(timing->get_slack_ratio(t.q2->get_my_node()->get_input_term_by_type(DB_DATAIN)), 1.0);
 }
 
+// Statistics, slack records and thresholds ask before the run first timed
+// the netlist: they get the analyser's slacks, not "unconstrained", from
+// one analysis, the same the run driver's own step gives.
+TEST_F(MorvTimingQuery, AQueryBeforeAnyAnalysisTimesTheNetlistOnceAsTheRunDriverWould)
+{
+    for (const int flow : {-1, static_cast<int>(FIT_EARLY_FSYN_FLOW)}) {
+        SCOPED_TRACE(flow);
+        TIMING_NETLIST t(CDB_FAMILY_BRK);
+        t.build_pipeline();
+        t.run_only(flow);
+        MORV_TIMING* timing = t.timing();
+        ASSERT_EQ(timing->get_tdc_utility(), nullptr);
+        TDC_ACCESSORIES* accessories = tdc_get_accessories();
+        const long analyses = accessories->get_num_analyses();
+        CDB_ATOM_ITERM* critical = t.q2->get_my_node()->get_input_term_by_type(DB_DATAIN);
+        CDB_ATOM_ITERM* lut_input = t.y1->get_my_node()->get_input_term_by_type(DB_DATA_A);
+        const int slack = timing->get_slack(critical);
+        const double ratio = timing->get_slack_ratio(critical);
+        const int lut_slack = timing->get_slack(lut_input);
+        EXPECT_EQ(accessories->get_num_analyses(), analyses + 1);
+        EXPECT_NE(slack, MORV_TIMING::s_NO_PATH);
+        EXPECT_LT(ratio, 1.0);
+        EXPECT_NE(timing->get_figure_of_merit(false), MORV_TIMING::s_NO_VALID_FOM);
+        // The run driver's step for the stage answers alike.
+        if (flow == -1) t.analyse();
+        else timing->perform_pre_placement_timing_analysis(false);
+        EXPECT_EQ(timing->get_slack(critical), slack);
+        EXPECT_DOUBLE_EQ(timing->get_slack_ratio(critical), ratio);
+        EXPECT_EQ(timing->get_slack(lut_input), lut_slack);
+        t.run_only(-1);
+    }
+}
+
 TEST_F(MorvTimingQuery, TheFigureOfMeritComesFromTheLastAnalysisOrTheHostOrTheLegacyFigure)
 {
     TIMING_NETLIST t(CDB_FAMILY_BRK);
