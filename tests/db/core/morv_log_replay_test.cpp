@@ -250,6 +250,21 @@ TEST_F(MorvLogReplayTest, ACellThatStillDrivesIsKeptWithAWarningNamingIt)
     EXPECT_EQ(run.node("lut2"), nullptr);
     EXPECT_EQ(run.node("reg0"), nullptr);
     EXPECT_FALSE(run.node("lut1")->get_output_term_by_type(DB_COMB_OUT)->has_fanout());
+    CDB_ATOM_ITERM* pin_input = run.node("out0")->get_input_term_by_type(DB_DATAIN);
+    EXPECT_TRUE(pin_input->is_gnd());
+    EXPECT_FALSE(pin_input->is_vcc());
+}
+
+// A deleted node's name is free again within the same log: a lookup table
+// that kept the freed node under it would refuse the new one as a twin.
+TEST_F(MorvLogReplayTest, ADeletedNodesNameMayBeInsertedAgain)
+{
+    REPLAY run("replay_rename.psl");
+    ASSERT_TRUE(run.replay({MRL_REVISION, "3 1 9 \"reg0\" [\"reg0\"] 0", "3 2 2 \"lut2\" [\"lut2\"] 0",
+                            "2 3 61 \"lut2\" \"lut1\" 1 0", "40 4 61 \"lut2\"", END}))
+        << run.netlist_text();
+    ASSERT_NE(run.node("lut2"), nullptr);
+    EXPECT_TRUE(run.node("lut2")->is_user_lcell());
 }
 
 // ------------------------------------------------------------------ term handlers
@@ -261,7 +276,8 @@ TEST_F(MorvLogReplayTest, TermEntriesFailOnAMissingNodeOrTermAndRegistersMayLack
     for (const char* missing :
          {"15 1 1 \"ghost\" 11 0", "14 1 1 \"lut1\" 12 0", "9 1 1 \"ghost\" 11 0 12", "16 1 1 \"lut1\" 13 0 3",
           "26 1 1 \"ghost\" 11 0 1 0 0 0 0 0", "40 1 1 \"ghost\"", "41 1 1 \"lut1\" 9", "8 1 1 \"reg0\" 0 0x1 0",
-          "45 1 \"part\" \"part\"", "6 1 1 \"lut1\" 11 3", "19 1 1 \"ghost\" 11"}) {
+          "45 1 \"part\" \"part\"", "6 1 1 \"lut1\" 11 3", "19 1 1 \"ghost\" 11",
+          "24 1 1 \"lut1\" 11 0 \"no_such_port\"", "38 1 1 \"lut1\" \"ghost\"", "38 1 1 \"ghost\" \"lut1\""}) {
         EXPECT_FALSE(run.replay({"43 0 \"7.2\" 24", missing, END})) << missing;
         EXPECT_EQ(run.netlist_text(), before) << missing;
     }
@@ -274,6 +290,17 @@ TEST_F(MorvLogReplayTest, TermEntriesFailOnAMissingNodeOrTermAndRegistersMayLack
     EXPECT_EQ(run.netlist_text(), before);
     EXPECT_TRUE(run.replay({MRL_REVISION, "16 1 1 \"lut1\" 11 0 3", END}));
     EXPECT_EQ(run.data_a("lut1")->get_global(), 3);
+    // An inversion that is there is cleared.
+    EXPECT_TRUE(run.replay({MRL_REVISION, "15 1 1 \"lut1\" 11 0", END}));
+    ASSERT_TRUE(run.data_a("lut1")->is_inverted());
+    EXPECT_TRUE(run.replay({MRL_REVISION, "14 1 1 \"lut1\" 11 0", END}));
+    EXPECT_FALSE(run.data_a("lut1")->is_inverted());
+    // Assignments go from the second node named to the first.
+    CDB_ATOM_ASSIGNMENTS kept;
+    kept.dont_touch = true;
+    run.node("lut0")->set_assignments(kept);
+    EXPECT_TRUE(run.replay({MRL_REVISION, "38 1 1 \"lut1\" \"lut0\"", END}));
+    EXPECT_TRUE(run.node("lut1")->get_assignments().dont_touch);
 }
 
 TEST_F(MorvLogReplayTest, CreateIntermReplacesTheTermAndOldRevisionsIgnoreTheIndex)
