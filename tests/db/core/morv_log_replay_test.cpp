@@ -19,6 +19,7 @@
 #include "morv_test_env.h"
 #include "morv_log_replay_host.h"
 #include "morv_test_util.h"
+#include "log_records.h"
 
 namespace morv_log_replay_test {
 
@@ -318,6 +319,65 @@ TEST_F(MorvLogReplayTest, CreateIntermReplacesTheTermAndOldRevisionsIgnoreTheInd
     EXPECT_FALSE(run.replay({MRL_REVISION, "6 1 1 \"lut1\" 11 3", END}));
     EXPECT_TRUE(run.replay({MRL_REVISION, "6 1 1 \"lut1\" 12 0", END}));
     EXPECT_NE(run.node("lut1")->get_input_term_by_type(DB_DATA_B), nullptr);
+}
+
+// ------------------------------------------------------------------ a RAM block's terms
+
+// ram0 reads lut0 on its data input and lut1 on its write enable; its
+// data outputs 0 and 1 ("ram0~q0", "ram0~q1") drive output pins.
+CDB_ATOM_NODE* add_ram(REPLAY& run)
+{
+    CDB_ATOM_NODE* ram = run.add_atom(CDB_KIND_RAM, "ram0");
+    ram->add_input_term(DB_RAM_PORTA_DATAIN)->insert_fanin(run.node("lut0")->get_output_term_by_type(DB_COMB_OUT));
+    ram->add_input_term(DB_RAM_PORTA_WE)->insert_fanin(run.node("lut1")->get_output_term_by_type(DB_COMB_OUT));
+    for (int bit = 0; bit < 2; ++bit) {
+        const std::string name = "ram0~q" + std::to_string(bit);
+        CDB_ATOM_OTERM* out =
+            ram->add_output_term(DB_RAM_PORTA_DATAOUT, run.host->names.find_or_create_path(name, 0), bit);
+        run.add_output_pin("pin_q" + std::to_string(bit), out);
+    }
+    return ram;
+}
+
+// The connection list of a block: "DISCONNECT" only disconnects, "VCC"
+// only ties (each handled as the other would leave the data input driven
+// and the enable floating).
+TEST_F(MorvLogReplayTest, ABlocksConnectionListDisconnectsAndTies)
+{
+    REPLAY run("replay_ram_connect.psl");
+    CDB_ATOM_NODE* ram = add_ram(run);
+    ASSERT_TRUE(run.replay({MRL_REVISION, "31 1 90 \"ram0\" [\"DISCONNECT\" \"VCC\"] [78 85] [0 0]", END}))
+        << run.netlist_text();
+    const CDB_ATOM_ITERM* data = ram->get_input_term_by_type(DB_RAM_PORTA_DATAIN);
+    const CDB_ATOM_ITERM* enable = ram->get_input_term_by_type(DB_RAM_PORTA_WE);
+    EXPECT_FALSE(data->is_connected());
+    EXPECT_EQ(data->get_source(), nullptr);
+    EXPECT_TRUE(enable->is_vcc());
+    EXPECT_EQ(enable->get_source(), nullptr);
+}
+
+// A removed output's name names nothing afterwards: a copy made from it
+// fails instead of reading the freed term.
+TEST_F(MorvLogReplayTest, ARemovedOutputIsNoLongerFoundByItsName)
+{
+    REPLAY run("replay_ram_output.psl");
+    CDB_ATOM_NODE* ram = add_ram(run);
+    EXPECT_FALSE(run.replay({MRL_REVISION, "21 1 90 \"ram0\" 40 1", "2 2 70 \"copy\" \"ram0~q1\" 1 0", END}));
+    EXPECT_EQ(ram->get_output_term_by_type(DB_RAM_PORTA_DATAOUT, 1), nullptr);
+    EXPECT_NE(ram->get_output_term_by_type(DB_RAM_PORTA_DATAOUT, 0), nullptr);
+    EXPECT_EQ(run.node("copy"), nullptr);
+}
+
+// A deleted register's combinational sinks have their state stored first
+// in the log the replay writes, before they read GND.
+TEST_F(MorvLogReplayTest, ADeletedRegistersSinkCellIsStoredBeforeItIsTied)
+{
+    REPLAY run("replay_reg_sinks.psl");
+    ASSERT_TRUE(run.replay({MRL_REVISION, "3 1 90 \"src\" [\"src\"] 0", END})) << run.netlist_text();
+    const std::vector<std::string> lines = pending_record_lines(*run.log());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("STORE_NODE_INFO ", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find(" \"lut0\" "), std::string::npos) << lines[0];
 }
 
 // ------------------------------------------------------------------ LUT masks between the families
