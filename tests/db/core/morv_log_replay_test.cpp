@@ -356,13 +356,14 @@ TEST_F(MorvLogReplayTest, ABlocksConnectionListDisconnectsAndTies)
     EXPECT_EQ(enable->get_source(), nullptr);
 }
 
-// A removed output's name names nothing afterwards: a copy made from it
-// fails instead of reading the freed term.
+// A removed output's name names nothing afterwards: moving a boundary port
+// from it fails instead of reading the freed term.
 TEST_F(MorvLogReplayTest, ARemovedOutputIsNoLongerFoundByItsName)
 {
     REPLAY run("replay_ram_output.psl");
     CDB_ATOM_NODE* ram = add_ram(run);
-    EXPECT_FALSE(run.replay({MRL_REVISION, "21 1 90 \"ram0\" 40 1", "2 2 70 \"copy\" \"ram0~q1\" 1 0", END}));
+    ASSERT_TRUE(run.replay({MRL_REVISION, "2 1 70 \"probe\" \"ram0~q1\" 1 0", END}));
+    EXPECT_FALSE(run.replay({MRL_REVISION, "21 1 90 \"ram0\" 40 1", "23 2 90 \"ram0\" \"ram0~q1\" \"lut0\"", END}));
     EXPECT_EQ(ram->get_output_term_by_type(DB_RAM_PORTA_DATAOUT, 1), nullptr);
     EXPECT_NE(ram->get_output_term_by_type(DB_RAM_PORTA_DATAOUT, 0), nullptr);
     EXPECT_EQ(run.node("copy"), nullptr);
