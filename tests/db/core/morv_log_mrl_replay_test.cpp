@@ -221,7 +221,8 @@ TEST_F(MorvLogMrlReplayTest, ConnectionsFollowTheSlotsAndNotGndTiesOnlyInOldLogs
         // "GND" ties the input low, not high.
         REPLAY run("mrl_gnd.psl");
         run.node("lut2")->add_input_term(DB_DATA_B);
-        ASSERT_TRUE(run.replay({BRK_REVISION, "28 1 2 \"lut2\" [\"UNCHANGED\" \"GND\" " + unchanged_slots(9) + "]", END}))
+        ASSERT_TRUE(
+            run.replay({BRK_REVISION, "28 1 2 \"lut2\" [\"UNCHANGED\" \"GND\" " + unchanged_slots(9) + "]", END}))
             << run.netlist_text();
         const CDB_ATOM_ITERM* data_b = run.node("lut2")->get_input_term_by_type(DB_DATA_B);
         EXPECT_TRUE(data_b->is_gnd());
