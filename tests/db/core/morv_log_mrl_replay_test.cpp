@@ -217,6 +217,17 @@ TEST_F(MorvLogMrlReplayTest, ConnectionsFollowTheSlotsAndNotGndTiesOnlyInOldLogs
             {BRK_REVISION, "28 4 2 \"lut2\" [\"src\" \"UNCHANGED\" \"no_such\" " + unchanged_slots(8) + "]", END}));
         EXPECT_EQ(run.netlist_text(), before);
     }
+    {
+        // "GND" ties the input low, not high.
+        REPLAY run("mrl_gnd.psl");
+        run.node("lut2")->add_input_term(DB_DATA_B);
+        ASSERT_TRUE(
+            run.replay({BRK_REVISION, "28 1 2 \"lut2\" [\"UNCHANGED\" \"GND\" " + unchanged_slots(9) + "]", END}))
+            << run.netlist_text();
+        const CDB_ATOM_ITERM* data_b = run.node("lut2")->get_input_term_by_type(DB_DATA_B);
+        EXPECT_TRUE(data_b->is_gnd());
+        EXPECT_FALSE(data_b->is_vcc());
+    }
     for (const char* version : {"7.2", "6.0"}) {
         REPLAY run("mrl_not_gnd.psl");
         const std::string revision = std::string("43 0 \"") + version + "\" 6";

@@ -19,6 +19,7 @@
 #include "morv_test_env.h"
 #include "morv_log_replay_host.h"
 #include "morv_test_util.h"
+#include "log_records.h"
 
 namespace morv_log_replay_test {
 
@@ -250,6 +251,21 @@ TEST_F(MorvLogReplayTest, ACellThatStillDrivesIsKeptWithAWarningNamingIt)
     EXPECT_EQ(run.node("lut2"), nullptr);
     EXPECT_EQ(run.node("reg0"), nullptr);
     EXPECT_FALSE(run.node("lut1")->get_output_term_by_type(DB_COMB_OUT)->has_fanout());
+    CDB_ATOM_ITERM* pin_input = run.node("out0")->get_input_term_by_type(DB_DATAIN);
+    EXPECT_TRUE(pin_input->is_gnd());
+    EXPECT_FALSE(pin_input->is_vcc());
+}
+
+// A deleted node's name is free again within the same log: a lookup table
+// that kept the freed node under it would refuse the new one as a twin.
+TEST_F(MorvLogReplayTest, ADeletedNodesNameMayBeInsertedAgain)
+{
+    REPLAY run("replay_rename.psl");
+    ASSERT_TRUE(run.replay({MRL_REVISION, "3 1 9 \"reg0\" [\"reg0\"] 0", "3 2 2 \"lut2\" [\"lut2\"] 0",
+                            "2 3 61 \"lut2\" \"lut1\" 1 0", "40 4 61 \"lut2\"", END}))
+        << run.netlist_text();
+    ASSERT_NE(run.node("lut2"), nullptr);
+    EXPECT_TRUE(run.node("lut2")->is_user_lcell());
 }
 
 // ------------------------------------------------------------------ term handlers
@@ -261,7 +277,8 @@ TEST_F(MorvLogReplayTest, TermEntriesFailOnAMissingNodeOrTermAndRegistersMayLack
     for (const char* missing :
          {"15 1 1 \"ghost\" 11 0", "14 1 1 \"lut1\" 12 0", "9 1 1 \"ghost\" 11 0 12", "16 1 1 \"lut1\" 13 0 3",
           "26 1 1 \"ghost\" 11 0 1 0 0 0 0 0", "40 1 1 \"ghost\"", "41 1 1 \"lut1\" 9", "8 1 1 \"reg0\" 0 0x1 0",
-          "45 1 \"part\" \"part\"", "6 1 1 \"lut1\" 11 3", "19 1 1 \"ghost\" 11"}) {
+          "45 1 \"part\" \"part\"", "6 1 1 \"lut1\" 11 3", "19 1 1 \"ghost\" 11",
+          "24 1 1 \"lut1\" 11 0 \"no_such_port\"", "38 1 1 \"lut1\" \"ghost\"", "38 1 1 \"ghost\" \"lut1\""}) {
         EXPECT_FALSE(run.replay({"43 0 \"7.2\" 24", missing, END})) << missing;
         EXPECT_EQ(run.netlist_text(), before) << missing;
     }
@@ -274,6 +291,17 @@ TEST_F(MorvLogReplayTest, TermEntriesFailOnAMissingNodeOrTermAndRegistersMayLack
     EXPECT_EQ(run.netlist_text(), before);
     EXPECT_TRUE(run.replay({MRL_REVISION, "16 1 1 \"lut1\" 11 0 3", END}));
     EXPECT_EQ(run.data_a("lut1")->get_global(), 3);
+    // An inversion that is there is cleared.
+    EXPECT_TRUE(run.replay({MRL_REVISION, "15 1 1 \"lut1\" 11 0", END}));
+    ASSERT_TRUE(run.data_a("lut1")->is_inverted());
+    EXPECT_TRUE(run.replay({MRL_REVISION, "14 1 1 \"lut1\" 11 0", END}));
+    EXPECT_FALSE(run.data_a("lut1")->is_inverted());
+    // Assignments go from the second node named to the first.
+    CDB_ATOM_ASSIGNMENTS kept;
+    kept.dont_touch = true;
+    run.node("lut0")->set_assignments(kept);
+    EXPECT_TRUE(run.replay({MRL_REVISION, "38 1 1 \"lut1\" \"lut0\"", END}));
+    EXPECT_TRUE(run.node("lut1")->get_assignments().dont_touch);
 }
 
 TEST_F(MorvLogReplayTest, CreateIntermReplacesTheTermAndOldRevisionsIgnoreTheIndex)
@@ -291,6 +319,66 @@ TEST_F(MorvLogReplayTest, CreateIntermReplacesTheTermAndOldRevisionsIgnoreTheInd
     EXPECT_FALSE(run.replay({MRL_REVISION, "6 1 1 \"lut1\" 11 3", END}));
     EXPECT_TRUE(run.replay({MRL_REVISION, "6 1 1 \"lut1\" 12 0", END}));
     EXPECT_NE(run.node("lut1")->get_input_term_by_type(DB_DATA_B), nullptr);
+}
+
+// ------------------------------------------------------------------ a RAM block's terms
+
+// ram0 reads lut0 on its data input and lut1 on its write enable; its
+// data outputs 0 and 1 ("ram0~q0", "ram0~q1") drive output pins.
+CDB_ATOM_NODE* add_ram(REPLAY& run)
+{
+    CDB_ATOM_NODE* ram = run.add_atom(CDB_KIND_RAM, "ram0");
+    ram->add_input_term(DB_RAM_PORTA_DATAIN)->insert_fanin(run.node("lut0")->get_output_term_by_type(DB_COMB_OUT));
+    ram->add_input_term(DB_RAM_PORTA_WE)->insert_fanin(run.node("lut1")->get_output_term_by_type(DB_COMB_OUT));
+    for (int bit = 0; bit < 2; ++bit) {
+        const std::string name = "ram0~q" + std::to_string(bit);
+        CDB_ATOM_OTERM* out =
+            ram->add_output_term(DB_RAM_PORTA_DATAOUT, run.host->names.find_or_create_path(name, 0), bit);
+        run.add_output_pin("pin_q" + std::to_string(bit), out);
+    }
+    return ram;
+}
+
+// The connection list of a block: "DISCONNECT" only disconnects, "VCC"
+// only ties (each handled as the other would leave the data input driven
+// and the enable floating).
+TEST_F(MorvLogReplayTest, ABlocksConnectionListDisconnectsAndTies)
+{
+    REPLAY run("replay_ram_connect.psl");
+    CDB_ATOM_NODE* ram = add_ram(run);
+    ASSERT_TRUE(run.replay({MRL_REVISION, "31 1 90 \"ram0\" [\"DISCONNECT\" \"VCC\"] [78 85] [0 0]", END}))
+        << run.netlist_text();
+    const CDB_ATOM_ITERM* data = ram->get_input_term_by_type(DB_RAM_PORTA_DATAIN);
+    const CDB_ATOM_ITERM* enable = ram->get_input_term_by_type(DB_RAM_PORTA_WE);
+    EXPECT_FALSE(data->is_connected());
+    EXPECT_EQ(data->get_source(), nullptr);
+    EXPECT_TRUE(enable->is_vcc());
+    EXPECT_EQ(enable->get_source(), nullptr);
+}
+
+// A removed output's name names nothing afterwards: moving a boundary port
+// from it fails instead of reading the freed term.
+TEST_F(MorvLogReplayTest, ARemovedOutputIsNoLongerFoundByItsName)
+{
+    REPLAY run("replay_ram_output.psl");
+    CDB_ATOM_NODE* ram = add_ram(run);
+    ASSERT_TRUE(run.replay({MRL_REVISION, "2 1 70 \"probe\" \"ram0~q1\" 1 0", END}));
+    EXPECT_FALSE(run.replay({MRL_REVISION, "21 1 90 \"ram0\" 40 1", "23 2 90 \"ram0\" \"ram0~q1\" \"lut0\"", END}));
+    EXPECT_EQ(ram->get_output_term_by_type(DB_RAM_PORTA_DATAOUT, 1), nullptr);
+    EXPECT_NE(ram->get_output_term_by_type(DB_RAM_PORTA_DATAOUT, 0), nullptr);
+    EXPECT_EQ(run.node("copy"), nullptr);
+}
+
+// A deleted register's combinational sinks have their state stored first
+// in the log the replay writes, before they read GND.
+TEST_F(MorvLogReplayTest, ADeletedRegistersSinkCellIsStoredBeforeItIsTied)
+{
+    REPLAY run("replay_reg_sinks.psl");
+    ASSERT_TRUE(run.replay({MRL_REVISION, "3 1 90 \"src\" [\"src\"] 0", END})) << run.netlist_text();
+    const std::vector<std::string> lines = pending_record_lines(*run.log());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("STORE_NODE_INFO ", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find(" \"lut0\" "), std::string::npos) << lines[0];
 }
 
 // ------------------------------------------------------------------ LUT masks between the families

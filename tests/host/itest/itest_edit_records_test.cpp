@@ -461,6 +461,62 @@ TEST(ItestRecordUpdate, TheRestrictionAroundAnEditedNodeKeepsTheCommonDomainsDow
     EXPECT_NEAR(c.ite->get_figure_of_merit(), c.full_fom(), 1.0);
 }
 
+namespace {
+
+// k_DESIGN with the buffer y2 between y and its sinks q1 and out0.
+std::string design_with_y2()
+{
+    std::string text = k_DESIGN;
+    const auto swap = [&](const std::string& from, const std::string& to) {
+        const size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        text.replace(at, from.size(), to);
+    };
+    swap(".latch y q1", ".latch y2 q1");
+    swap(".names y out0", ".names y2 out0");
+    swap(".end", ".names y y2\n1 1\n.end");
+    return text;
+}
+
+// x's pin input moved to register q2, as above.
+void move_x_to_q2(COMPILE& c)
+{
+    CDB_ATOM_NODE* x = c.node("x");
+    for (auto it = x->begin_iterm(); it != x->end_iterm(); ++it)
+        if ((*it)->get_source() != c.out("q1")) {
+            c.reconnect(*it, c.out("q2"));
+            return;
+        }
+    ADD_FAILURE() << "x reads only q1";
+}
+
+}  // namespace
+
+// A new buffer b between y and y2 in the same edit: y -> b and b -> y2 are
+// new, with no slack of their own, so their leaving a domain re-times
+// nothing and only the restriction itself goes on past y, through b and
+// then y2, which reads nothing else. A restriction that stopped one node
+// after the node it changed would leave y2's edges in all four domains.
+TEST(ItestRecordUpdate, TheRestrictionCarriesOnPastNewEdgesWithoutSlack)
+{
+    const std::string text = design_with_y2();
+    COMPILE c(nullptr, text.c_str());
+    c.insert("b", "y", "y2");
+    move_x_to_q2(c);
+    ASSERT_TRUE(c.update()) << c.ite->get_last_fallback_reason();
+    EXPECT_EQ(domains_of(c.ite, c.edge("y", "b")), (std::vector<int>{0, 2}));
+    EXPECT_EQ(domains_of(c.ite, c.edge("b", "y2")), (std::vector<int>{0, 2}));
+    const std::vector<int> to_q1 = domains_of(c.ite, c.edge("y2", "q1"));
+    const std::vector<int> to_out0 = domains_of(c.ite, c.edge("y2", "out0"));
+    ASSERT_EQ(to_q1.size(), 1u);
+    ASSERT_EQ(to_out0.size(), 1u);
+    EXPECT_NE(to_q1[0], to_out0[0]);
+    EXPECT_TRUE(to_q1[0] == 0 || to_q1[0] == 2);
+    EXPECT_TRUE(to_out0[0] == 0 || to_out0[0] == 2);
+    EXPECT_EQ(c.ite->get_last_comparison().m_slack_diffs, 0);
+    EXPECT_NEAR(c.ite->get_figure_of_merit(), c.full_fom(), 1.0);
+}
+
 // w's only input disconnected: w -> v leaves its last domain. The engine
 // hands the estimate to a full analysis (its records cannot tell dead logic
 // from paths of other domains), so what the test can check is the end

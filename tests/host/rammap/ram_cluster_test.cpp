@@ -615,6 +615,31 @@ TEST(RamClusterGrowth, WorseInputSideRestoresTheEarlierBest)
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Restoring best cluster..."), lines.end());
 }
 
+// x reads registers a0 and a1; its output feeds t, which reads a1 too, and,
+// when `with_s`, also s, which reads the pin input i2. A sink set is taken
+// whole or not at all, and only when it reads nothing the cluster does not
+// know: with s there, taking x's sinks would bring in i2, so x stays alone.
+TEST(RamClusterGrowth, OutputSinksThatReadANewInputAreNotTaken)
+{
+    for (bool with_s : {false, true}) {
+        CLUSTER_RUN c(
+            CDB_FAMILY_BRK,
+            [with_s](FIXTURE_NETLIST& f) {
+                CDB_ATOM_OTERM* clk = f.input("clk");
+                CDB_ATOM_OTERM* a0 = f.reg("a0", f.input("i0"), clk);
+                CDB_ATOM_OTERM* a1 = f.reg("a1", f.input("i1"), clk);
+                CDB_ATOM_OTERM* x = f.lut("x", {a0, a1}, 0x6);
+                f.output("ot", f.reg("r", f.lut("t", {x, a1}, 0x6), clk));
+                if (with_s) f.output("os", f.reg("q", f.lut("s", {x, f.input("i2")}, 0x6), clk));
+            },
+            "a0");
+        auto cluster = own(c, c.cluster_of({"x"}));
+        morv_grab_neighbours(&c.manager, cluster.get(), MORV_GRAB_OUTPUTS);
+        const std::set<std::string> expected = with_s ? std::set<std::string>{"x"} : std::set<std::string>{"x", "t"};
+        EXPECT_EQ(c.names(cluster.get()), expected) << with_s;
+    }
+}
+
 // ---------------------------------------------------------------- every seed
 
 struct SEED_SUMMARY

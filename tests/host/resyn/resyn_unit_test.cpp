@@ -439,6 +439,32 @@ TEST(ResynEval, StageRatioFallsBackToSsr)
     EXPECT_DOUBLE_EQ(area, 1.0);
 }
 
+// y reads n2 (two LUTs deep), n1 (one deep) and e, in that order: a stage
+// is worth the ratio difference of the two most critical inputs over their
+// slack difference. Taking e, the last input, for the second most critical
+// gives another figure.
+TEST(ResynEval, StageRatioComesFromTheTwoMostCriticalInputs)
+{
+    const char* const text = ".model stages\n.inputs a b c e\n.outputs y\n.names a b n1\n11 1\n"
+                             ".names n1 c n2\n11 1\n.names n2 n1 e y\n111 1\n.end\n";
+    RESYN_COMPILE c(blif_text(text, CDB_FAMILY_BRK), CDB_FAMILY_BRK);
+    const MORV_PARAMETER_MAP params = params_of("SSD=1000");
+    TEST_RESYN r(c.api, &params);
+    CDB_ATOM_NODE* y = node_named(c.design->netlist(), "y");
+    MORV_TIMING* timing = c.api->get_fsyn_timing();
+    double ratio[3];
+    int slack[3];
+    for (int k = 0; k < 3; ++k) {
+        ratio[k] = timing->get_slack_ratio(y->get_input_term_by_type(DB_DATA_A + k));
+        slack[k] = timing->get_slack(y->get_input_term_by_type(DB_DATA_A + k));
+    }
+    ASSERT_LT(ratio[0] + 0.005, ratio[1]);
+    ASSERT_LT(ratio[1], 0.9);
+    ASSERT_LT(ratio[1], ratio[2]);
+    ASSERT_LT(slack[0], slack[1]);
+    EXPECT_DOUBLE_EQ(r.compute_stage_slack_ratio(y), (ratio[1] - ratio[0]) * 1000.0 / (slack[1] - slack[0]));
+}
+
 // The cone of y with its first input inverted, d unconnected though the mask
 // reads it, c tied to VCC and e fed by b both plainly and inverted.
 TEST(ResynCones, TestBuiltConesKeepInversionsConstantsAndUnconnectedInputs)
@@ -570,6 +596,11 @@ TEST(ResynEval, AFeedbackLoopIsEvaluatedOncePerOutput)
         // n2 (read by n1 and y) carries half of itself and n1.
         EXPECT_DOUBLE_EQ(r.oterm_record(n1).area_share, 1.0);
         EXPECT_DOUBLE_EQ(r.oterm_record(n2).area_share, 1.0);
+        // Marking crosses the loop once: an output queued again each time
+        // the walk comes round would keep it going forever.
+        r.select_solutions();
+        EXPECT_TRUE(r.solns().at(node_named(c.design->netlist(), "y")->get_id()).selected);
+        for (CDB_ATOM_OTERM* out : {n1, n2}) EXPECT_TRUE(r.oterm_record(out).queued);
     }
 }
 
