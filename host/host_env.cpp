@@ -1,5 +1,7 @@
 #include "host_env.h"
 
+#include "host_clock_crossings.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -361,8 +363,25 @@ bool HOST_ENV::can_modify_atom(int atom_id, AMM_OP op, int* reason, int, int, in
     if (node == nullptr) why = 1;  // no such atom
     else if (node->get_assignments().dont_touch) why = 2;
     else if (op == AMM_OP_FITTER_FSYN_REMOVE && must_keep_node(node)) why = 3;
+    else if ((op == AMM_OP_FITTER_FSYN_RETIME || op == AMM_OP_FITTER_FSYN_SKEW_RETIME) &&
+             is_clock_crossing_register(node->get_id()))
+        why = 4;
     if (reason) *reason = why;
     return why == 0;
+}
+
+// Found once: the crossings are the design's, and retiming, the one asker,
+// keeps them where they are; what it or duplication makes of one answers as
+// the atom it was made from.
+bool HOST_ENV::is_clock_crossing_register(uint32_t atom_id)
+{
+    if (!m_crossing_registers) m_crossing_registers = host_clock_crossing_registers(*get_atom_netlist());
+    if (m_crossing_registers->empty()) return false;
+    for (int hops = 0; atom_id != 0 && hops < 64; ++hops) {
+        if (m_crossing_registers->count(atom_id) != 0) return true;
+        atom_id = get_origin(atom_id);
+    }
+    return false;
 }
 
 bool HOST_ENV::is_atom_back_annotated(CDB_ATOM_NODE* node)

@@ -10,7 +10,9 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <optional>
 #include <string_view>
+#include <unordered_set>
 #include <unordered_map>
 #include <vector>
 
@@ -196,6 +198,8 @@ public:
     bool is_atom_dont_touch(int atom_id, AMM_OP op) override;
     bool can_modify_oterm(CDB_ATOM_OTERM* oterm, AMM_OP op, int a = 0, int b = 0, int c = 0, int d = 0) override;
     bool can_modify_atom(int atom_id, AMM_OP op, int* reason = nullptr, int a = 0, int b = 0, int c = 0) override;
+    // True for a register at a clock-domain crossing, or a copy made of one.
+    bool is_clock_crossing_register(uint32_t atom_id);
     void end_early_netlist_save() override { note("end_early_netlist_save"); }
     void save_early_netlist() override { note("save_early_netlist"); }
     bool is_late_tune_allowed() override { return m_gates.late_tune_allowed; }
@@ -253,6 +257,9 @@ private:
     std::map<int, uint32_t> m_ground_cells;  // partition -> atom id (ids survive restores)
     std::set<uint32_t> m_collapse_vetoes;
     std::unordered_map<uint32_t, uint32_t> m_origin;  // new atom -> atom it was made from
+    // The registers at clock-domain crossings, found at the first retiming
+    // question (host_clock_crossings.h); copies answer as their origin.
+    std::optional<std::unordered_set<uint32_t>> m_crossing_registers;
     // Copies made after placement whose LAB the component has still to say.
     std::vector<uint32_t> m_placed_copies;
     bool m_icp_fails = false;
