@@ -136,8 +136,7 @@ private:
         const int feedback = control_fold_feedback_input(c, l.m_q);
         if (feedback < 0) return;
         CONTROL_FOLD_PLAN p;
-        if (!control_fold_find_enable(CDB_LUTMASK(static_cast<int>(c.m_inputs.size()), c.m_truth), feedback, p))
-            return;
+        if (!control_fold_find_enable(CDB_LUTMASK(static_cast<int>(c.m_inputs.size()), c.m_truth), feedback, p)) return;
         // A complemented input needs its LUT whatever a clear takes from it.
         if (!p.data.is_wire() && !control_fold_is_inverted_wire(p.data)) control_fold_find_clear(feedback, p);
         if (!p.data.is_wire()) control_fold_find_load(feedback, p);
@@ -284,10 +283,10 @@ private:
 
     BLIF_MODEL& m_model;
     BLIF_CONTROL_COUNTS m_counts;
-    std::vector<int> m_readers;  // by net: cover inputs, latch inputs and outputs reading it
-    std::vector<bool> m_removed;  // by cover
+    std::vector<int> m_readers;                   // by net: cover inputs, latch inputs and outputs reading it
+    std::vector<bool> m_removed;                  // by cover
     std::vector<std::vector<int>> m_added_after;  // by cover: covers made beside it
-    std::unordered_set<std::string> m_names;  // filled when the first cover is added
+    std::unordered_set<std::string> m_names;      // filled when the first cover is added
 };
 
 }  // namespace

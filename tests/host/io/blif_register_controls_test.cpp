@@ -61,9 +61,10 @@ const char* const k_header = ".model t\n.inputs clk en r ld a b x\n.outputs y\n"
 // y reads q unless the case gives y another driver.
 const CONTROL_CASE k_cases[] = {
     {"enable", ".names en a q n\n11- 1\n0-1 1\n.names q y\n1 1\n.latch n q re clk 0\n", "en", "", "", "", "a", 1},
-    {"active-low enable, the mux read elsewhere too", ".names en a q y\n01- 1\n1-1 1\n.latch y q re clk 0\n", "!en",
-     "", "", "", "a", 1},
-    {"enable and clear over data logic", ".names en r a b q n\n1001- 1\n1010- 1\n0---1 1\n.names q y\n1 1\n"
+    {"active-low enable, the mux read elsewhere too", ".names en a q y\n01- 1\n1-1 1\n.latch y q re clk 0\n", "!en", "",
+     "", "", "a", 1},
+    {"enable and clear over data logic",
+     ".names en r a b q n\n1001- 1\n1010- 1\n0---1 1\n.names q y\n1 1\n"
      ".latch n q re clk 0\n",
      "en", "r", "", "", "n", 2},
     {"enable and load", ".names en ld a x q n\n101-- 1\n11-1- 1\n0---1 1\n.names q y\n1 1\n.latch n q re clk 0\n", "en",
@@ -73,8 +74,8 @@ const CONTROL_CASE k_cases[] = {
     {"toggle", ".names en q n\n10 1\n01 1\n.names q y\n1 1\n.latch n q re clk 0\n", "en", "", "", "", "n", 2},
     // Near misses: no register controls may come of these.
     {"mux fed back from another register",
-     ".names en a p n\n11- 1\n0-1 1\n.names q y\n1 1\n.latch n q re clk 0\n.latch a p re clk 0\n", "", "", "", "",
-     "n", 2},
+     ".names en a p n\n11- 1\n0-1 1\n.names q y\n1 1\n.latch n q re clk 0\n.latch a p re clk 0\n", "", "", "", "", "n",
+     2},
     {"reset over the enable", ".names r en a q n\n011- 1\n00-1 1\n.names q y\n1 1\n.latch n q re clk 0\n", "", "", "",
      "", "n", 2},
     {"clear without feedback", ".names r a n\n01 1\n.names q y\n1 1\n.latch n q re clk 0\n", "", "", "", "", "n", 2},
