@@ -480,6 +480,9 @@ std::unique_ptr<CDB_ATOM_NETLIST> read_design(const FIT_OPTIONS& o, int family, 
     if (!o.clock_net.empty())
         throw HOST_INPUT_ERROR("--clock: '" + o.design +
                                "' is in the native text form, where every latch names its clock");
+    if (o.read_enables)
+        throw HOST_INPUT_ERROR("--read-enables: '" + o.design +
+                               "' is in the native text form, whose registers carry their own controls");
     std::string error;
     std::unique_ptr<CDB_ATOM_NETLIST> netlist(cdb_read_native_netlist_file(o.design, nullptr, &error));
     if (!netlist) throw HOST_INPUT_ERROR(error);

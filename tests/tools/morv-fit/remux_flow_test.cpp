@@ -56,4 +56,15 @@ TEST(MorvFitRemux, EnablesReadFromLogicAreDemuxedAndFoldedBack)
     EXPECT_TRUE(abc.is_equivalent()) << abc_verdict_name(abc.m_verdict) << "\n" << abc.m_output;
 }
 
+// The native text form holds registers with their controls: there is no
+// logic to read them from, and the request is refused rather than dropped.
+TEST(MorvFitRemux, ReadEnablesOnANativeDesignIsAnError)
+{
+    const std::string design = std::string(MORV_SOURCE_DIR) + "/designs/dsp_mac_brk.txt";
+    const COMMAND_RUN r =
+        run_command(std::string(MORV_FIT_BINARY) + " -q --read-enables -o remux_native.blif " + design + " 2>&1");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("--read-enables: '" + design + "' is in the native text form"), std::string::npos) << r.out;
+}
+
 }  // namespace remux_flow_test
