@@ -456,20 +456,33 @@ bool is_native_design(const std::string& path)
     return first.rfind(CDB_NATIVE_FORMAT_WORD, 0) == 0;
 }
 
-std::unique_ptr<CDB_ATOM_NETLIST> read_design(const FIT_OPTIONS& o, int family)
+// How many registers took their controls out of the design's logic.
+void print_read_controls(const BLIF_CONTROL_COUNTS& c, std::ostream& out)
+{
+    out << "morv-fit: read " << c.enables << " register enables (" << c.clears << " with a synchronous clear, "
+        << c.loads << " with a synchronous load) from the design's logic\n";
+}
+
+std::unique_ptr<CDB_ATOM_NETLIST> read_design(const FIT_OPTIONS& o, int family, std::ostream& out)
 {
     if (!is_native_design(o.design)) {
         BLIF_READER reader(family);
         reader.set_undriven_is_error(o.undriven_is_error);
+        reader.set_fold_register_controls(o.read_enables);
         reader.set_clock_net(o.clock_net);
         // The netlist stands for what synthesis hands the fitter, and that
         // has UVO registers packed with the LUTs that feed them.
         reader.set_pack_registers(true);
-        return reader.read_file(o.design);
+        std::unique_ptr<CDB_ATOM_NETLIST> netlist = reader.read_file(o.design);
+        if (o.read_enables && o.verbosity >= 1) print_read_controls(reader.get_control_counts(), out);
+        return netlist;
     }
     if (!o.clock_net.empty())
         throw HOST_INPUT_ERROR("--clock: '" + o.design +
                                "' is in the native text form, where every latch names its clock");
+    if (o.read_enables)
+        throw HOST_INPUT_ERROR("--read-enables: '" + o.design +
+                               "' is in the native text form, whose registers carry their own controls");
     std::string error;
     std::unique_ptr<CDB_ATOM_NETLIST> netlist(cdb_read_native_netlist_file(o.design, nullptr, &error));
     if (!netlist) throw HOST_INPUT_ERROR(error);
@@ -552,7 +565,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     msg_set_vdebug_printing(o.verbosity >= 2);
     std::unique_ptr<CDB_ATOM_NETLIST> netlist;
     const double read_start = gen_get_sec_cpu();
-    netlist = read_design(o, family);
+    netlist = read_design(o, family, out);
     const double read_seconds = gen_get_sec_cpu() - read_start;
     // Declared before the design and the environment, so that whatever they
     // write while being torn down also lands in the compile's folder.

@@ -72,6 +72,9 @@ const char* fit_usage_text()
            "                         point and algorithm\n"
            "  --error-on-undriven    nets read but never driven are an error (default: tied to 0,\n"
            "                         with one warning naming them)\n"
+           "  --read-enables         read a register's enable written as a mux of its own output,\n"
+           "                         with the synchronous clear and load inside it, as the\n"
+           "                         register's own controls\n"
            "  -q, --quiet            print only warnings, errors and the summary table\n"
            "  -v, --verbose          print progress of every step (on a terminal the default\n"
            "                         shows one line per flow point and algorithm)\n"
@@ -177,6 +180,7 @@ bool parse_fit_options(int argc, const char* const* argv, FIT_OPTIONS& o, std::s
         else if (name == "-q" || name == "--quiet") o.verbosity = 0;
         else if (name == "-v" || name == "--verbose") o.verbosity = 2;
         else if (name == "--error-on-undriven") o.undriven_is_error = true;
+        else if (name == "--read-enables") o.read_enables = true;
         else if (name == "-O" || name == "--optimize") o.optimize = true;
         else if (name == "-o") o.output_blif = value;
         else if (name == "--native") o.output_native = value;

@@ -35,6 +35,7 @@ struct FIT_OPTIONS
     std::vector<std::string> settings_files;                // --settings FILE, in order (repeatable)
     std::vector<std::pair<std::string, std::string>> sets;  // --set KEY=VALUE, in order
     bool undriven_is_error = false;                         // --error-on-undriven
+    bool read_enables = false;                              // --read-enables
     bool has_seed = false;
     uint32_t seed = 1;
     bool optimize = false;   // -O, --optimize: every on/off physical-synthesis setting on

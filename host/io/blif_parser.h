@@ -70,6 +70,15 @@ struct BLIF_LATCH
     int m_reset = -1;  // the reset net, -1 for none
     bool m_reset_active_high = true;
     bool m_clock_falling = false;
+    // Synchronous controls a register atom holds, filled by
+    // blif_fold_register_controls (-1: none): the next state is
+    // ena ? (sclr ? 0 : (sload ? sdata : d)) : q.
+    int m_ena = -1;
+    bool m_ena_active_low = false;
+    int m_sclr = -1;
+    bool m_sclr_active_low = false;
+    int m_sload = -1;
+    int m_sdata = -1;
 };
 
 struct BLIF_MODEL

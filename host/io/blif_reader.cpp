@@ -70,10 +70,8 @@ public:
             m_driver[c.m_output] = add_oterm(cell, DB_COMB_OUT, m_net_name[c.m_output]);
             cells.push_back(cell);
         }
-        const size_t latches = m_model.m_latches.size();
-        std::vector<CDB_ATOM_ITERM*> latch_d(latches), latch_clock(latches), latch_clear(latches, nullptr);
-        for (size_t i = 0; i < latches; ++i)
-            add_latch(m_model.m_latches[i], latch_d[i], latch_clock[i], latch_clear[i]);
+        std::vector<LATCH_TERMS> latch_terms(m_model.m_latches.size());
+        for (size_t i = 0; i < latch_terms.size(); ++i) add_latch(m_model.m_latches[i], latch_terms[i]);
 
         // Connections, now that every driver exists.
         for (size_t i = 0; i < m_model.m_outputs.size(); ++i)
@@ -83,15 +81,23 @@ public:
             for (size_t i = 0; i < cover.m_inputs.size(); ++i)
                 connect(cells[c]->get_input_term_by_type(DB_DATA_A + static_cast<int>(i)), cover.m_inputs[i]);
         }
-        for (size_t i = 0; i < m_model.m_latches.size(); ++i) {
-            connect(latch_d[i], m_model.m_latches[i].m_d);
-            connect(latch_clock[i], m_model.m_latches[i].m_clock);
-            if (latch_clear[i] != nullptr) connect_clear(latch_clear[i], m_model.m_latches[i]);
-        }
+        for (size_t i = 0; i < m_model.m_latches.size(); ++i) connect_latch(m_model.m_latches[i], latch_terms[i]);
         return std::move(m_netlist);
     }
 
 private:
+    // The input terms of a latch's register that read nets of the file.
+    struct LATCH_TERMS
+    {
+        CDB_ATOM_ITERM* d = nullptr;
+        CDB_ATOM_ITERM* clock = nullptr;
+        CDB_ATOM_ITERM* clear = nullptr;
+        CDB_ATOM_ITERM* ena = nullptr;
+        CDB_ATOM_ITERM* sclr = nullptr;
+        CDB_ATOM_ITERM* sload = nullptr;
+        CDB_ATOM_ITERM* sdata = nullptr;
+    };
+
     HDB_INSTANCE_NAME* net_name(const std::string& name)
     {
         HDB_INSTANCE_NAME* n = m_names->find_or_create_path(name, HDB_INAME_FLAG_FROM_NETLIST);
@@ -145,8 +151,10 @@ private:
         return inv;
     }
 
-    void add_latch(const BLIF_LATCH& l, CDB_ATOM_ITERM*& d, CDB_ATOM_ITERM*& clock, CDB_ATOM_ITERM*& clear)
+    void add_latch(const BLIF_LATCH& l, LATCH_TERMS& t)
     {
+        CDB_ATOM_ITERM*& d = t.d;
+        CDB_ATOM_ITERM*& clock = t.clock;
         const std::string& q = m_model.m_nets[l.m_q].m_name;
         if (l.m_init == 0) {
             CDB_ATOM_NODE* host = packing_host(m_driver[l.m_d]);
@@ -154,7 +162,8 @@ private:
                 host != nullptr ? add_packed_register(host, clock) : add_register(m_net_name[l.m_q], d, clock);
             m_driver[l.m_q] = add_oterm(reg, DB_REG_OUT, m_net_name[l.m_q]);
             if (l.m_clock_falling) clock->set_invert();
-            if (l.m_reset >= 0) clear = reg->add_input_term(DB_CLEAR);
+            if (l.m_reset >= 0) t.clear = reg->add_input_term(DB_CLEAR);
+            add_controls(reg, l, t);
             return;
         }
         // Power-up 1 as !reg(!D): the register holds the complement and starts at 0.
@@ -207,6 +216,34 @@ private:
         // The host promotes every clock net to a global network.
         clock->set_global(HOST_GLOBAL_CLOCK);
         return reg;
+    }
+
+    // The synchronous controls the reader found in the latch's logic.
+    static void add_controls(CDB_ATOM_NODE* reg, const BLIF_LATCH& l, LATCH_TERMS& t)
+    {
+        if (l.m_ena >= 0) {
+            t.ena = reg->add_input_term(DB_CLOCK_ENABLE);
+            if (l.m_ena_active_low) t.ena->set_invert();
+        }
+        if (l.m_sclr >= 0) {
+            t.sclr = reg->add_input_term(DB_SYNCH_CLEAR);
+            if (l.m_sclr_active_low) t.sclr->set_invert();
+        }
+        if (l.m_sload >= 0) {
+            t.sload = reg->add_input_term(DB_SYNCH_LOAD);
+            t.sdata = reg->add_input_term(DB_SYNCH_DATA);
+        }
+    }
+
+    void connect_latch(const BLIF_LATCH& l, const LATCH_TERMS& t)
+    {
+        connect(t.d, l.m_d);
+        connect(t.clock, l.m_clock);
+        if (t.clear != nullptr) connect_clear(t.clear, l);
+        if (t.ena != nullptr) connect(t.ena, l.m_ena);
+        if (t.sclr != nullptr) connect(t.sclr, l.m_sclr);
+        if (t.sload != nullptr) connect(t.sload, l.m_sload);
+        if (t.sdata != nullptr) connect(t.sdata, l.m_sdata);
     }
 
     // A register's clear acts at logical 0: an active-high reset reaches it
@@ -262,7 +299,15 @@ std::unique_ptr<CDB_ATOM_NETLIST> BLIF_READER::build(const BLIF_MODEL& model, HD
     m_model_name = model.m_name;
     m_undriven_count = model.m_undriven.size();
     if (m_undriven_count > 0 && m_undriven_is_error) throw blif_undriven_error(model);
-    std::unique_ptr<CDB_ATOM_NETLIST> netlist = BUILDER(model, m_family, names, m_pack_registers).run();
+    m_control_counts = {};
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist;
+    if (m_fold_register_controls && family_info(m_family).atom_type[CDB_KIND_UVO_LCELL] == CDB_ATOM_TYPE_NONE) {
+        BLIF_MODEL folded = model;
+        m_control_counts = blif_fold_register_controls(folded);
+        netlist = BUILDER(folded, m_family, names, m_pack_registers).run();
+    } else {
+        netlist = BUILDER(model, m_family, names, m_pack_registers).run();
+    }
     if (m_undriven_count > 0) {
         MSG_W warning;
         warning.fill_args("%1!s!/WHOST_BLIF_UNDRIVEN_NETS", blif_undriven_warning_text(model));

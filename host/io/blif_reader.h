@@ -13,7 +13,11 @@
 //                        design's one clock or the --clock net); I = 1 becomes inverter, register,
 //                        inverter since registers power up to 0; with
 //                        set_pack_registers a UVO register joins the
-//                        logic cell computing D (no data input of its own)
+//                        logic cell computing D (no data input of its own);
+//                        with set_fold_register_controls the enable,
+//                        synchronous clear and load written as logic in
+//                        front of it become the register's own controls
+//                        (blif_register_controls.h)
 //
 // Names read from the file carry HDB_INAME_FLAG_FROM_NETLIST. Undriven nets
 // are tied to logical 0 with one warning ("WHOST_BLIF_UNDRIVEN_NETS"), shown
@@ -29,6 +33,7 @@
 
 #include "cdb/cdb_atom_netlist.h"
 #include "io/blif_parser.h"
+#include "io/blif_register_controls.h"
 
 class BLIF_READER
 {
@@ -57,6 +62,13 @@ public:
     // packs them; otherwise each register has a cell of its own.
     void set_pack_registers(bool pack) { m_pack_registers = pack; }
 
+    // Register enables, synchronous clears and loads written as logic are
+    // read into the register (blif_register_controls.h). Where a logic cell
+    // holds the register (UVO) they stay logic.
+    void set_fold_register_controls(bool fold) { m_fold_register_controls = fold; }
+    // What the last read folded.
+    const BLIF_CONTROL_COUNTS& get_control_counts() const { return m_control_counts; }
+
     // The clock of latches the file gives none ("--clock"); empty: the
     // design's one clock.
     void set_clock_net(const std::string& net) { m_clock_net = net; }
@@ -72,6 +84,8 @@ private:
     size_t m_undriven_count = 0;
     bool m_undriven_is_error = false;
     bool m_pack_registers = false;
+    bool m_fold_register_controls = false;
+    BLIF_CONTROL_COUNTS m_control_counts;
     std::string m_clock_net;
     std::string m_model_name;
 };
