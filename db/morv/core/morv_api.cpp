@@ -277,8 +277,8 @@ bool MORV_API::restore_state(int saveid)
     // No edit is announced for a restore, yet every figure of the timing
     // object describes the netlist that was just replaced: the next update
     // must time the restored one (iTEst finds its records stale and runs a
-    // full analysis).
-    if (m_fsyn_timing != nullptr) m_fsyn_timing->mark_refresh_pending();
+    // full analysis). Clock offsets given to the replaced netlist go with it.
+    if (m_fsyn_timing != nullptr) m_fsyn_timing->note_netlist_restored();
     clear_state(saveid);
     MORV_DEBUG_STREAM::print(1, "Total CPU time to restore netlist = %i secs",
                              static_cast<int>(gen_get_sec_cpu() - start));

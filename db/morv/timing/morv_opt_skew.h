@@ -230,6 +230,7 @@ private:
     std::unordered_map<int, EDGE_DELAYS> m_applied_edges;  // by edge id: the delays before the first skew
     std::unordered_map<const CDB_ATOM_OTERM*, OFFSET_RECORD> m_applied_offsets;
     const void* m_offsets_estimator = nullptr;  // the estimator they were given to
+    uint64_t m_offsets_restores = 0;            // the timing's netlist restores when they were given
 };
 
 // A retiming-aware iteration: the skews of the run's slack-ratio threshold

@@ -27,6 +27,7 @@ void MORV_OPT_SKEW::estimator_pass(PASS& pass)
         return;
     }
     m_offsets_estimator = nevra;
+    m_offsets_restores = m_fsyn_timing->get_netlist_restores();
     for (CDB_ATOM_NODE* node : *m_fsyn_api->get_atom_netlist()) {
         ELEMENT kind;
         bool classified = false;
@@ -107,12 +108,14 @@ void MORV_OPT_SKEW::set_offset(const CDB_ATOM_OTERM* oterm, int capture, int lau
 // The estimator keeps offsets by the term it was handed; each goes back to
 // what it was before this object's first step: added values are taken off,
 // absolute ones (a shift register's) cleared. An estimator that replaced
-// the one the offsets were given to never had them.
+// the one the offsets were given to never had them; a netlist restored
+// since took them away with the terms they were given to.
 bool MORV_OPT_SKEW::restore_offsets()
 {
     MORV_TIMING::NEVRA* nevra = m_fsyn_timing->get_nevra();
     bool changed = false;
-    if (nevra != nullptr && nevra == m_offsets_estimator) {
+    if (nevra != nullptr && nevra == m_offsets_estimator &&
+        m_offsets_restores == m_fsyn_timing->get_netlist_restores()) {
         for (const auto& [oterm, record] : m_applied_offsets) {
             const int* v = record.values;
             if (record.set) {

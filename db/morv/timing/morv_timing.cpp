@@ -155,6 +155,16 @@ void MORV_TIMING::select_timing_mode(e_fsyn_flow flow)
     if (m_timing_mode != before) m_mode_switched = true;
 }
 
+// The estimator keys its offsets by term, and the restored netlist is made
+// of new terms: an offset kept would time nothing it was meant for, or a
+// new register that happens to take a freed term's place.
+void MORV_TIMING::note_netlist_restored()
+{
+    ++m_netlist_restores;
+    if (m_nevra != nullptr) m_nevra->clear_all_clock_offsets();
+    mark_refresh_pending();
+}
+
 void MORV_TIMING::switch_to_tdc_mode(bool rebuild)
 {
     m_nevra.reset();

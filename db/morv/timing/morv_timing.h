@@ -244,6 +244,11 @@ public:
     // Delays of the timing netlist were written outside an update: iTEst's
     // figures no longer describe it until the next one.
     void note_timing_delays_changed() { m_itest_annotated = false; }
+    // A saved netlist replaced the current one: the estimator's clock
+    // offsets were given to registers of the replaced netlist, by term, so
+    // they go; the count tells a skew computation whose offsets these were.
+    void note_netlist_restored();
+    uint64_t get_netlist_restores() const { return m_netlist_restores; }
     // Slack queries read iTEst's figures as annotated, without the host
     // analysing again.
     bool is_itest_answering() const;
@@ -337,6 +342,7 @@ private:
     bool m_use_itest = false;
     bool m_itest_is_current = false;
     bool m_refresh_pending = false;
+    uint64_t m_netlist_restores = 0;
     bool m_itest_done_full_timing_analysis = false;
     // The timing netlist's edges carry iTEst's figures of the current
     // timing (its last update), and nothing changed that netlist since.

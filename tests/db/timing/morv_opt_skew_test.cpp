@@ -744,4 +744,36 @@ TEST_F(OptSkewTest, ARetimingAwareIterationTakesItsSkewsOffOnEitherBackEnd)
     }
 }
 
+// Skews left applied belong to the netlist they were computed on: a saved
+// netlist brought back carries none of them, whatever the back end, and
+// taking them off afterwards finds nothing to take off.
+TEST_F(OptSkewTest, ARestoredNetlistKeepsNoSkewOfTheNetlistItReplaced)
+{
+    for (bool estimator : {false, true}) {
+        SKEW_NETLIST t(CDB_FAMILY_ZEPLA);
+        t.build_stages(3, 1);
+        t.run_only(FIT_EARLY_FSYN_FLOW);
+        t.analyse();
+        if (estimator) t.use_estimator();
+        const int fom0 = t.timing()->get_figure_of_merit(false);
+        auto offsets = [&t, estimator] { return estimator ? t.timing()->get_nevra()->get_num_clock_offsets() : 0u; };
+        const int saved = t.api()->save_state();
+        MORV_OPT_SKEW skews(t.api());
+        skews.compute_optimal_skews(0.125, false, false);
+        ASSERT_TRUE(skews.has_applied_skews()) << estimator;
+        ASSERT_NE(t.timing()->get_figure_of_merit(false), fom0) << estimator;
+
+        ASSERT_TRUE(t.api()->restore_state(saved));
+        t.timing()->sync_timing_netlist(true, true);
+        t.timing()->update_timing();
+        EXPECT_EQ(t.timing()->get_figure_of_merit(false), fom0) << estimator;
+        EXPECT_EQ(offsets(), 0u);
+        EXPECT_FALSE(skews.restore_skews()) << estimator;
+        EXPECT_EQ(offsets(), 0u);
+        t.timing()->update_timing();
+        EXPECT_EQ(t.timing()->get_figure_of_merit(false), fom0) << estimator;
+        if (estimator) t.timing()->switch_to_tdc_mode(false);
+    }
+}
+
 }  // namespace morv_opt_skew_test
