@@ -283,6 +283,9 @@ private:
     bool sync_estimator(bool incremental);
     void resolve_changed_connections();
     void full_tdc_analysis();
+    // Makes sure a timing handle exists; true when a slack query reads the
+    // figures as annotated.
+    bool reads_timing_as_annotated();
     void time_netlist_before_first_query();
     double raw_slack_ratio(CDB_ATOM_ITERM* iterm);
     void warn_not_available(const char* what) const;

@@ -42,14 +42,7 @@ int MORV_TIMING::get_slack(CDB_ATOM_ITERM* iterm)
         MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
         return -1;
     }
-    if (m_tdc_utility == nullptr) time_netlist_before_first_query();
-    MORV_ASSERT_TEXT(m_tdc_utility, "m_tdc_utility");
-    // iTEst's estimate stands for the analysis it saves. After placement,
-    // without iTEst, the last analysis answers, also after edits: the caller
-    // analyses when it wants fresh timing, and a query that re-analysed would
-    // cost an optimisation one full analysis per edit. Only a netlist never
-    // analysed is analysed.
-    if (is_itest_answering() || answers_from_last_analysis())
+    if (reads_timing_as_annotated())
         return m_tdc_utility->get_annotated_slack(atom_node, iterm->get_any_usage_as(), iterm->get_port_index());
     return m_tdc_utility->get_slack(atom_node, iterm->get_any_usage_as(), iterm->get_port_index());
 }
@@ -73,6 +66,20 @@ void MORV_TIMING::time_netlist_before_first_query()
     else perform_timing_analysis();
 }
 
+// Both slack queries: the handle exists (timed first when the run has not),
+// and the answer is read as annotated when iTEst's estimate stands for the
+// analysis it saves or, after placement without iTEst, when the last
+// analysis answers also after edits: the caller analyses when it wants
+// fresh timing, and a query that re-analysed would cost an optimisation one
+// full analysis per edit. Otherwise the host brings a changed netlist's
+// figures up to date first.
+bool MORV_TIMING::reads_timing_as_annotated()
+{
+    if (m_tdc_utility == nullptr) time_netlist_before_first_query();
+    MORV_ASSERT_TEXT(m_tdc_utility, "m_tdc_utility");
+    return is_itest_answering() || answers_from_last_analysis();
+}
+
 bool MORV_TIMING::answers_from_last_analysis() const
 {
     return !m_use_itest && !is_pre_placement() && m_tdc_utility->has_analysis();
@@ -83,10 +90,7 @@ double MORV_TIMING::raw_slack_ratio(CDB_ATOM_ITERM* iterm)
     CDB_ATOM_NODE* atom_node = iterm->get_my_node();
     if (m_timing_mode == MORV_TIMING_MODE_NEVRA)
         return static_cast<double>(m_nevra->get_slack_ratio_of_connection(iterm));
-    if (m_tdc_utility == nullptr) time_netlist_before_first_query();
-    MORV_ASSERT_TEXT(m_tdc_utility, "m_tdc_utility");
-    // As for the slack.
-    if (is_itest_answering() || answers_from_last_analysis())
+    if (reads_timing_as_annotated())
         return m_tdc_utility->get_annotated_slack_ratio(atom_node, iterm->get_any_usage_as(), iterm->get_port_index());
     return m_tdc_utility->get_slack_ratio(atom_node, iterm->get_any_usage_as(), iterm->get_port_index());
 }
