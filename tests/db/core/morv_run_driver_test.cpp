@@ -124,6 +124,18 @@ private:
     std::map<int, double> m_fom_by_atoms;
 };
 
+// Reaches the flow flags of the flow driver, so that a run counts as one
+// after placement.
+class RUN_DRIVER_FLOW_FLAGS : public MORV_EXPERT
+{
+public:
+    static void set_late_running(MORV_EXPERT* expert, bool on)
+    {
+        bool(&running)[NUM_FSYN_FLOWS] = expert->*(&RUN_DRIVER_FLOW_FLAGS::m_fsyn_flow_is_running);
+        running[LATE_FSYN_FLOW] = on;
+    }
+};
+
 class MorvRunDriverTest : public ::testing::Test
 {
 protected:
@@ -339,6 +351,35 @@ TEST_F(MorvRunDriverTest, ARunOfJudgedPassesEndsOnItsBestWorstSlackNotOnItsBestF
     m_env->m_placed_fom_by_atoms = {{5, 90}, {6, 85}};
     m_env->m_worst_slack_by_atoms = {{4, -500}, {5, -400}, {6, -300}};
     EXPECT_EQ(run("NP=2:NI=1", {{4, 100}, {5, 120}, {6, 130}}, nullptr, 1, false), 4);
+    EXPECT_EQ(live_saved_states(), 0);
+}
+
+TEST_F(MorvRunDriverTest, AfterPlacementARunIsKeptByItsWorstSlackFirstUnlessItAcceptsALoss)
+{
+    MORV_EXPERT* expert = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert());
+    // Every iteration raises the figure of merit; the worst slack of the
+    // best netlist decides whether the run stands.
+    const std::map<int, double> better_each_time = {{3, 100}, {4, 110}, {5, 120}};
+    const char* const two_iterations = "NP=1:NI=2:HCI=2:ICP_AT_END=0";
+    // Before placement the figure of merit alone decides: the run is kept
+    // although its worst slack fell.
+    m_env->m_worst_slack_by_atoms = {{3, -500}, {4, -450}, {5, -550}};
+    EXPECT_EQ(run(two_iterations, better_each_time), 5);
+    RUN_DRIVER_FLOW_FLAGS::set_late_running(expert, true);
+    // After placement the same run slowed the design down: it is undone,
+    // although its first iteration alone raised the worst slack.
+    m_env->m_worst_slack_by_atoms = {{5, -500}, {6, -450}, {7, -550}};
+    EXPECT_EQ(run(two_iterations, {{5, 100}, {6, 110}, {7, 120}}), 5);
+    // A raised worst slack keeps the run, and so does an equal one at a
+    // better figure.
+    m_env->m_worst_slack_by_atoms = {{5, -500}, {6, -550}, {7, -450}};
+    EXPECT_EQ(run(two_iterations, {{5, 100}, {6, 110}, {7, 120}}), 7);
+    m_env->m_worst_slack_by_atoms = {{7, -500}, {8, -500}};
+    EXPECT_EQ(run("NP=1:NI=1:ICP_AT_END=0", {{7, 100}, {8, 110}}), 8);
+    // A run that accepts a loss keeps its result whatever the slack says.
+    m_env->m_worst_slack_by_atoms = {{8, -500}, {9, -600}};
+    EXPECT_EQ(run("NP=1:NI=1:ICP_AT_END=0:FOM=-99999", {{8, 100}, {9, 90}}), 9);
+    RUN_DRIVER_FLOW_FLAGS::set_late_running(expert, false);
     EXPECT_EQ(live_saved_states(), 0);
 }
 

@@ -169,6 +169,9 @@ private:
     // Whether the run's result at this figure of merit beats the netlist it
     // was given, so that the run keeps it.
     bool is_initial_beaten(double fom);
+    // Whether the run's end is judged by its placed worst slack first: its
+    // passes were, or it runs after placement and asks for a gain.
+    bool is_judged_by_worst_slack() const;
     void drop_pass_start();
 
 protected:
@@ -220,6 +223,9 @@ protected:
     // meaningful when the run judges its passes from the start.
     bool m_judged_from_start;
     int m_init_worst_slack;
+    // The run started after placement, with m_init_worst_slack the placed
+    // worst slack of the netlist it was given.
+    bool m_started_placed;
 
     static int s_run_counter;
 };

@@ -179,6 +179,8 @@ void MORV_ALGORITHM_BASE::prepare_run(RUN_STATE& run)
     m_fsyn_api->dump_atom_netlist(dump_suffix(".%d_pre_%s_%s", s_run_counter, run.flow_tag, run.name));
 
     save_initial_netlist();
+    m_started_placed = run.late_running;
+    if (m_started_placed) m_init_worst_slack = compute_worst_slack();
 
     set_default_algorithm_parameters(m_num_passes, m_icp_at_end, m_fom_to_accept, m_restore_netlist);
     MORV_DEBUG_STREAM::print(1, "Algorithm %s Parameters:", run.name);
@@ -460,11 +462,22 @@ bool MORV_ALGORITHM_BASE::keep_or_restore_pass_start(const RUN_STATE& run)
 // A run whose passes were judged after placement is judged the same way at
 // its end: each kept pass raised the worst slack or, at an equal one, the
 // figure of merit, and a figure-of-merit test alone would undo a run that
-// made the circuit faster.
+// made the circuit faster. So is any run after placement that asks for a
+// gain: there the placed worst slack is the clock the design reaches, and
+// the figure of merit also sums the slack of other clocks and of the I/O,
+// which a run can raise while it slows the design down. A run that accepts
+// a loss (a negative margin) is kept for what it does, not for its timing.
+bool MORV_ALGORITHM_BASE::is_judged_by_worst_slack() const
+{
+    return m_judged_from_start || (m_started_placed && m_fom_to_accept >= 0.0);
+}
+
 bool MORV_ALGORITHM_BASE::is_initial_beaten(double fom)
 {
-    if (!m_judged_from_start) return fom >= m_init_fom + m_fom_to_accept;
-    return is_placed_result_kept(fom, compute_worst_slack(), m_init_fom, m_init_worst_slack, m_fom_to_accept);
+    if (!is_judged_by_worst_slack()) return fom >= m_init_fom + m_fom_to_accept;
+    const int worst = compute_worst_slack();
+    MORV_DEBUG_STREAM::print(1, "!!! worst slack %d, initial worst slack %d", worst, m_init_worst_slack);
+    return is_placed_result_kept(fom, worst, m_init_fom, m_init_worst_slack, m_fom_to_accept);
 }
 
 void MORV_ALGORITHM_BASE::keep_or_restore_initial(const RUN_STATE& run, bool timing_ok)
