@@ -184,8 +184,8 @@ void MORV_TIMING::get_average_annotated_delays(int& avg, int& comb_avg) const
         }
     };
     if (m_nevra == nullptr) {
-        for (const TDB_EDGE* e : tdb_edges("tdb_netlist", "tdb_vec_of_edges != NULL",
-                                           "TDB_NETLIST vector of edges not found.\n")) {
+        for (const TDB_EDGE* e :
+             tdb_edges("tdb_netlist", "tdb_vec_of_edges != NULL", "TDB_NETLIST vector of edges not found.\n")) {
             if (e == nullptr || !e->is_for_tdc() || e->get_iterm()->get_source() == nullptr) continue;
             const CDB_ATOM_NODE* sink = e->get_iterm()->get_my_node();
             if (sink == nullptr || e->get_iterm()->get_source()->get_my_node() == nullptr) continue;
