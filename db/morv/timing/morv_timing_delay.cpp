@@ -160,6 +160,12 @@ int MORV_TIMING::get_max_delay_to_node(CDB_ATOM_OTERM* src_oterm, CDB_ATOM_NODE*
 
 // Weighted by (1 - ratio)^2 over the connections below a ratio of 0.25;
 // the weights start at 1.0 so that no critical connection answers 0.
+// The edge vector is only the host's index of its edges, dropped with a
+// discarded timing netlist (after any register change): it is recreated, as
+// for every other walk over the edges, so that the answer does not depend on
+// whether some earlier run happened to recreate it. Answering 0 there made
+// RESYN's stage delay the bare LUT delay after placement whenever retiming
+// had touched a register before it.
 void MORV_TIMING::get_average_annotated_delays(int& avg, int& comb_avg) const
 {
     // The only caller reads both: they are written before any way out.
@@ -178,14 +184,8 @@ void MORV_TIMING::get_average_annotated_delays(int& avg, int& comb_avg) const
         }
     };
     if (m_nevra == nullptr) {
-        TDB_NETLIST* tdb_netlist = timing_netlist();
-        MORV_ASSERT_TEXT(tdb_netlist, "tdb_netlist");
-        const std::vector<TDB_EDGE*>* edges = tdb_netlist->get_vec_of_edges();
-        if (edges == nullptr) {
-            MORV_DEBUG_STREAM::print(100, "TDB_NETLIST vector of edges not found.\n");
-            return;
-        }
-        for (const TDB_EDGE* e : *edges) {
+        for (const TDB_EDGE* e :
+             tdb_edges("tdb_netlist", "tdb_vec_of_edges != NULL", "TDB_NETLIST vector of edges not found.\n")) {
             if (e == nullptr || !e->is_for_tdc() || e->get_iterm()->get_source() == nullptr) continue;
             const CDB_ATOM_NODE* sink = e->get_iterm()->get_my_node();
             if (sink == nullptr || e->get_iterm()->get_source()->get_my_node() == nullptr) continue;

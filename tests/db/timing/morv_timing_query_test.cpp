@@ -228,6 +228,40 @@ TEST_F(MorvTimingQuery, AnnotatedAveragesAreWrittenEvenWithoutAnEdgeTable)
     EXPECT_EQ(comb, static_cast<int>(comb_sum / comb_weight));
 }
 
+TEST_F(MorvTimingQuery, AnnotatedAveragesDoNotDependOnWhetherTheHostKeptItsEdgeIndex)
+{
+    // A host that rebuilt its timing netlist (as after any register change)
+    // has no edge vector; the routed delays are still there to average.
+    TIMING_NETLIST t(CDB_FAMILY_BRK);
+    t.build_pipeline();
+    MORV_TIMING* timing = t.timing();
+    t.analyse();
+    TDB_NETLIST* tdb = tdc_get_accessories()->get_tdb_netlist();
+    double weight = 1.0, comb_weight = 1.0;
+    for (TDB_EDGE* e : *tdb->create_vec_of_edges())
+        if (e != nullptr && e->is_for_tdc()) e->get_delay()->set_delay(TDB_DELAY_IC, 300);
+    timing->perform_timing_analysis();
+    for (TDB_EDGE* e : *tdb->get_vec_of_edges()) {
+        if (e == nullptr || !e->is_for_tdc() || e->get_slack_ratio() >= 0.25f) continue;
+        const double w = (1.0 - e->get_slack_ratio()) * (1.0 - e->get_slack_ratio());
+        weight += w;
+        const CDB_ATOM_NODE* sink = e->get_iterm()->get_my_node();
+        if (sink->is_lcell() || sink->is_lcell_comb()) comb_weight += w;
+    }
+    ASSERT_GT(comb_weight, 1.0);
+    // Every critical connection has 300 ps: the weighted sum is 300 per unit weight.
+    const int expected = static_cast<int>(300.0 * (weight - 1.0) / weight);
+    const int expected_comb = static_cast<int>(300.0 * (comb_weight - 1.0) / comb_weight);
+    ASSERT_GT(expected_comb, 0);
+
+    tdb->discard_vec_of_edges();
+    int avg = -1, comb = -1;
+    timing->get_average_annotated_delays(avg, comb);
+    EXPECT_EQ(avg, expected);
+    EXPECT_EQ(comb, expected_comb);
+    EXPECT_NE(tdb->get_vec_of_edges(), nullptr);
+}
+
 TEST_F(MorvTimingQuery, TheStructuredAsicLutDelayIsTheDevicesLutCell)
 {
     TIMING_NETLIST t(CDB_FAMILY_MRL);
