@@ -144,14 +144,35 @@ void MORV_REP::set_usage_grid_size(int nx, int ny)
 int MORV_REP::timing_driven_do_iter()
 {
     m_num_ops = 0;
+    m_td_stats = MORV_REP_TD_STATS();
     collect_critical_iterms();
     compute_delay_threshold();
     build_usage_grids();
     count_lab_use();
     for (MORV_REP_CANDIDATE& record : m_candidates)
         if (!record.processed) process_candidate(&record);
+    print_td_stats();
     free_iteration_data();
     return m_num_ops;
+}
+
+void MORV_REP::print_td_stats() const
+{
+    const MORV_REP_TD_STATS& s = m_td_stats;
+    MORV_DEBUG_STREAM::print(100, "REP STATS");
+    MORV_DEBUG_STREAM::print(100, "------------");
+    MORV_DEBUG_STREAM::print(100, "   Critical connections: %d", s.critical);
+    MORV_DEBUG_STREAM::print(100, "   Register drivers, register duplication off: %d", s.register_not_allowed);
+    MORV_DEBUG_STREAM::print(100, "   Excluded drivers or connections: %d", s.excluded);
+    MORV_DEBUG_STREAM::print(100, "   No feasible region: %d", s.no_region);
+    MORV_DEBUG_STREAM::print(100, "   No location above the threshold (%d ps): %d", m_threshold, s.no_better_location);
+    MORV_DEBUG_STREAM::print(100, "   Failed duplications: %d", s.failed_edits);
+    MORV_DEBUG_STREAM::print(100, "   Duplicated: %d", s.duplicated);
+    MORV_DEBUG_STREAM::print(100, "   Locations refused by the device: %d", s.locations_refused);
+    MORV_DEBUG_STREAM::print(100, "   Locations in full LABs: %d", s.locations_full);
+    MORV_DEBUG_STREAM::print(100, "   Locations without gain above the threshold: %d", s.locations_without_gain);
+    MORV_DEBUG_STREAM::print(100, "   Locations scoring above 0: %d", s.locations_scored);
+    MORV_DEBUG_STREAM::print(100, "------------");
 }
 
 void MORV_REP::free_iteration_data()
@@ -466,6 +487,8 @@ void MORV_REP::process_candidate(MORV_REP_CANDIDATE* record)
     collect_fanin_records(record->iterm);
     const int upstream_gain = get_upstream_gain();
     const bool may_duplicate = !m_driver_is_register_output || m_allow_register_duplication;
+    if (critical) ++m_td_stats.critical;
+    if (critical && !may_duplicate) ++m_td_stats.register_not_allowed;
     if (critical && may_duplicate) record->gain = try_duplication(record->iterm, upstream_gain, record->slack);
     else record->gain = upstream_gain;
     record->processed = true;

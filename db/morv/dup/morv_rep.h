@@ -85,6 +85,14 @@ struct MORV_REP_REGION
     int max_y = -1;
 };
 
+// The best location found for a copy so far.
+struct MORV_REP_BEST
+{
+    double score = 0.0;
+    int gain = 0;
+    MORV_REP_XY at;
+};
+
 // How try_duplication walks a region.
 struct MORV_REP_MOVES
 {
@@ -107,6 +115,23 @@ struct MORV_REP_SIGNAL_KEY_HASH
     {
         return std::hash<const void*>()(k.oterm) ^ (k.bin * 0x9E3779B97F4A7C15ull);
     }
+};
+
+// The timing-driven mode's counters of one iteration, written to the debug
+// log at its end: why the critical connections kept their driver.
+struct MORV_REP_TD_STATS
+{
+    int critical = 0;                // connections below the slack-ratio threshold
+    int register_not_allowed = 0;    // ... driven by a register, register duplication off
+    int excluded = 0;                // ... whose driver or connection may not be copied
+    int no_region = 0;               // ... without a feasible region
+    int no_better_location = 0;      // ... where no location scored above the threshold
+    int failed_edits = 0;            // ... whose copy the netlist refused
+    int duplicated = 0;              // ... given a copy
+    int locations_refused = 0;       // locations that take no logic cell
+    int locations_full = 0;          // locations in a LAB without room for the copy
+    int locations_without_gain = 0;  // locations scoring 0
+    int locations_scored = 0;        // locations scoring above 0
 };
 
 // The post-clustering mode's counters of one iteration.
@@ -170,6 +195,7 @@ public:
     bool has_gaining_inputs(const CDB_ATOM_ITERM* iterm) const;
     void note_gain(const MORV_REP_CANDIDATE* record);
     void free_iteration_data();
+    void print_td_stats() const;
 
     // ---- one critical connection (morv_rep_try.cpp)
     int try_duplication(CDB_ATOM_ITERM* iterm, int upstream_gain, int slack);
@@ -179,6 +205,7 @@ public:
     bool compute_feasible_region(CDB_ATOM_NODE* source, MORV_REP_REGION* region) const;
     MORV_REP_MOVES compute_moves(const MORV_REP_REGION& region) const;
     MORV_REP_XY get_move_location(const MORV_REP_REGION& region, const MORV_REP_MOVES& moves, int i) const;
+    void try_location(CDB_ATOM_NODE* source, MORV_REP_XY at, int upstream_gain, int slack, MORV_REP_BEST* best);
     double score_location(int x, int y, int upstream_gain, int slack, int* new_gain_ret);
     double get_location_factor(int x, int y);
 
@@ -224,6 +251,7 @@ public:
     int get_chip_width() const { return m_chip_width; }
     int get_chip_height() const { return m_chip_height; }
     const MORV_REP_PC_STATS& get_pc_stats() const { return m_pc_stats; }
+    const MORV_REP_TD_STATS& get_td_stats() const { return m_td_stats; }
     // The current iteration's candidates in processing order.
     std::vector<MORV_REP_CANDIDATE>& get_candidates() { return m_candidates; }
     void set_threshold(double threshold);
@@ -306,6 +334,7 @@ private:
     int m_src_drive = -1;
     int m_current_delay = 0;
 
+    MORV_REP_TD_STATS m_td_stats;
     int m_pc_lab_size = 16;
     MORV_REP_PC_STATS m_pc_stats;
 };

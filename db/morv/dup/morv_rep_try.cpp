@@ -60,39 +60,59 @@ bool MORV_REP::is_excluded_connection(CDB_ATOM_ITERM* iterm)
 int MORV_REP::try_duplication(CDB_ATOM_ITERM* iterm, int upstream_gain, int slack)
 {
     log_iterm("attempting to find duplication for: %s", iterm);
-    if (is_excluded_connection(iterm)) return upstream_gain;
+    if (is_excluded_connection(iterm)) {
+        ++m_td_stats.excluded;
+        return upstream_gain;
+    }
     CDB_ATOM_NODE* source = iterm->get_source()->get_my_node();
     compute_locations(iterm);
     MORV_REP_REGION region;
-    if (!compute_feasible_region(source, &region)) return upstream_gain;
+    if (!compute_feasible_region(source, &region)) {
+        ++m_td_stats.no_region;
+        return upstream_gain;
+    }
     const MORV_REP_MOVES moves = compute_moves(region);
     MORV_DEBUG_STREAM::print(100, "feasible region: (%d, %d) (%d, %d)", region.min_x, region.min_y, region.max_x,
                              region.max_y);
     MORV_DEBUG_STREAM::print(100, "trying %d moves, scaling %f", moves.count, moves.scaling);
-
-    double best_score = 0.0;
-    int best_gain = upstream_gain;
-    MORV_REP_XY best = m_src;
-    for (int i = 0; i < moves.count; ++i) {
-        const MORV_REP_XY at = get_move_location(region, moves, i);
-        if (at.x < 0 || at.y < 0 || !m_fsyn_api->can_lcell_go_to_location(at.x, at.y)) continue;
-        if (at != m_src && !has_room_for(source, at.x, at.y)) continue;
-        int new_gain = 0;
-        const double score = score_location(at.x, at.y, upstream_gain, slack, &new_gain);
-        if (!(score > best_score)) continue;
-        best_score = score;
-        best_gain = new_gain;
-        best = at;
-        MORV_DEBUG_STREAM::print(100, "curr duplication score, slack delta: %f, %d", score, new_gain - upstream_gain);
+    MORV_REP_BEST best{0.0, upstream_gain, m_src};
+    for (int i = 0; i < moves.count; ++i)
+        try_location(source, get_move_location(region, moves, i), upstream_gain, slack, &best);
+    if (best.score > 0.0)
+        MORV_DEBUG_STREAM::print(100, "final duplication score, slack delta: %f, %d", best.score,
+                                 best.gain - upstream_gain);
+    if (!(best.score > m_threshold_double) || best.at == m_src) {
+        ++m_td_stats.no_better_location;
+        return upstream_gain;
     }
-    if (best_score > 0.0)
-        MORV_DEBUG_STREAM::print(100, "final duplication score, slack delta: %f, %d", best_score,
-                                 best_gain - upstream_gain);
-    if (!(best_score > m_threshold_double) || best == m_src) return upstream_gain;
     log_duplication(m_driver_is_register_output);
-    if (!perform_duplication(source, iterm, best.x, best.y, best_gain)) return upstream_gain;
+    if (!perform_duplication(source, iterm, best.at.x, best.at.y, best.gain)) {
+        ++m_td_stats.failed_edits;
+        return upstream_gain;
+    }
     ++m_num_ops;
-    return best_gain;
+    ++m_td_stats.duplicated;
+    return best.gain;
+}
+
+// One location of the region: skipped where no logic cell may go or where the
+// stand-in's LAB has no room, else scored against the best so far.
+void MORV_REP::try_location(CDB_ATOM_NODE* source, MORV_REP_XY at, int upstream_gain, int slack, MORV_REP_BEST* best)
+{
+    if (at.x < 0 || at.y < 0 || !m_fsyn_api->can_lcell_go_to_location(at.x, at.y)) {
+        ++m_td_stats.locations_refused;
+        return;
+    }
+    if (at != m_src && !has_room_for(source, at.x, at.y)) {
+        ++m_td_stats.locations_full;
+        return;
+    }
+    int new_gain = 0;
+    const double score = score_location(at.x, at.y, upstream_gain, slack, &new_gain);
+    ++(score > 0.0 ? m_td_stats.locations_scored : m_td_stats.locations_without_gain);
+    if (!(score > best->score)) return;
+    *best = MORV_REP_BEST{score, new_gain, at};
+    MORV_DEBUG_STREAM::print(100, "curr duplication score, slack delta: %f, %d", score, new_gain - upstream_gain);
 }
 
 void MORV_REP::log_duplication(bool register_driver) const

@@ -408,4 +408,49 @@ TEST(DupTiming, FullSinkLabIsNotChosen)
     EXPECT_EQ(copy->get_lab_y(), at.y);
 }
 
+// Why critical connections keep their driver, counted per iteration and
+// written to the debug log. s -> t1 is tried over the LABs (9..13, 9..13):
+// column 12 holds DSP blocks (5 locations refused) and (11, 12) holds 20
+// fillers (full); ia -> s and ib -> s are critical too but their drivers are
+// kept as they are.
+TEST(DupTiming, IterationCountsWhyCriticalConnectionsKeepTheirDriver)
+{
+    SPREAD n(false, false, 20);
+    for (CDB_ATOM_NODE* node : n.run->netlist())
+        if (node->get_instance_name()->get_short_hpath().rfind("fl", 0) == 0) n.run->place(node, 11, 12);
+    n.place();
+    n.make_critical();
+    MORV_LOG_CAPTURE log(100);
+    auto rep = n.make_rep();
+    ASSERT_EQ(rep->do_iter(), 1);
+    const MORV_REP_TD_STATS& stats = rep->get_td_stats();
+    EXPECT_EQ(stats.critical, 3);
+    EXPECT_EQ(stats.excluded, 2);
+    EXPECT_EQ(stats.duplicated, 1);
+    EXPECT_EQ(stats.register_not_allowed + stats.no_region + stats.no_better_location + stats.failed_edits, 0);
+    EXPECT_EQ(stats.locations_refused, 5);
+    EXPECT_EQ(stats.locations_full, 1);
+    EXPECT_EQ(stats.locations_scored + stats.locations_without_gain, 19);
+    EXPECT_GT(stats.locations_scored, 0);
+    EXPECT_EQ(count_lines(log, "   Critical connections: 3"), 1);
+    EXPECT_EQ(count_lines(log, "   Locations in full LABs: 1"), 1);
+    EXPECT_EQ(count_lines(log, "   Duplicated: 1"), 1);
+
+    // A register driver is counted, not tried, without register duplication;
+    // a driver already in its sink's LAB has no better location.
+    SPREAD r(true);
+    r.place();
+    r.run->slack().set(r.sink("t1"), -300, 0.0);
+    auto no_registers = r.make_rep(false);
+    EXPECT_EQ(no_registers->do_iter(), 0);
+    EXPECT_EQ(no_registers->get_td_stats().critical, 1);
+    EXPECT_EQ(no_registers->get_td_stats().register_not_allowed, 1);
+    SPREAD one_lab;
+    one_lab.run->place_rest(5, 5);
+    one_lab.make_critical();
+    auto rep_one_lab = one_lab.make_rep();
+    EXPECT_EQ(rep_one_lab->do_iter(), 0);
+    EXPECT_EQ(rep_one_lab->get_td_stats().no_better_location, 1);
+}
+
 }  // namespace dup_timing_test
