@@ -744,10 +744,21 @@ int HOST_ENV::legalize_placement()
     return place_atoms(true);
 }
 
+// Once placed, a new atom goes where the component asked for it (as a real
+// incremental placer starts from the component's preferred locations);
+// without an answer it goes next to its origin. The placement of atoms made
+// before that is the host's own.
 int HOST_ENV::place_atoms(bool legalize)
 {
-    HOST_LEGALIZE_RESULT r = legalize_atoms(*m_design.netlist(), *m_design.device(), legalize,
-                                            [this](uint32_t id) { return get_origin(id); });
+    MORV_EXPERT_INTERFACE* expert = legalize && m_placed ? peek_fsyn_expert() : nullptr;
+    HOST_PREFERRED_LAB preferred;
+    if (expert != nullptr)
+        preferred = [expert](uint32_t id, int& x, int& y) {
+            int sub = -1, index = -1;
+            return expert->get_atoms_preferred_location(static_cast<int>(id), &x, &y, &sub, &index);
+        };
+    HOST_LEGALIZE_RESULT r = legalize_atoms(
+        *m_design.netlist(), *m_design.device(), legalize, [this](uint32_t id) { return get_origin(id); }, preferred);
     m_taint.insert(m_taint.end(), r.changed.begin(), r.changed.end());
     if (r.moved) note("moved_crowded_atoms", r.moved);
     if (r.placed) note("placed_new_atoms", r.placed);

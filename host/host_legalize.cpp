@@ -45,7 +45,8 @@ void aim(const CDB_ATOM_NETLIST& netlist, const DEV_DEVICE& dev, const CDB_ATOM_
 }  // namespace
 
 HOST_LEGALIZE_RESULT legalize_atoms(CDB_ATOM_NETLIST& netlist, const DEV_DEVICE& dev, bool legalize,
-                                    const std::function<uint32_t(uint32_t)>& origin_of)
+                                    const std::function<uint32_t(uint32_t)>& origin_of,
+                                    const HOST_PREFERRED_LAB& preferred_of)
 {
     HOST_LEGALIZE_RESULT r;
     HOST_OCCUPANCY occ(dev);
@@ -75,7 +76,9 @@ HOST_LEGALIZE_RESULT legalize_atoms(CDB_ATOM_NETLIST& netlist, const DEV_DEVICE&
     }
     for (CDB_ATOM_NODE* n : unplaced) {
         int tx = -1, ty = -1;
-        aim(netlist, dev, n, origin_of ? origin_of(n->get_id()) : 0, tx, ty);
+        const bool preferred = preferred_of && preferred_of(n->get_id(), tx, ty) && tx >= 0 && ty >= 0 &&
+                               tx < dev.get_nx() && ty < dev.get_ny();
+        if (!preferred) aim(netlist, dev, n, origin_of ? origin_of(n->get_id()) : 0, tx, ty);
         if (place_near(n, tx, ty)) ++r.placed;  // on a full device the atom stays unplaced
     }
     return r;

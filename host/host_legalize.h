@@ -20,10 +20,17 @@ struct HOST_LEGALIZE_RESULT
     std::vector<unsigned> changed;  // ids of every atom whose location changed
 };
 
-// origin_of: the atom a new atom was made from, 0 when none. With
-// `legalize` false only atoms without a location are placed. Older atoms
-// keep their place: the newest ones are the ones that crowd in.
+// Where the component asks a new atom to go: true with the LAB in x, y.
+using HOST_PREFERRED_LAB = std::function<bool(uint32_t atom_id, int& x, int& y)>;
+
+// origin_of: the atom a new atom was made from, 0 when none. preferred_of,
+// when given, wins over the origin: the component that made the atom knows
+// which LAB it belongs next to (a register moved across a cell sits by that
+// cell, not where the register it replaces was). With `legalize` false only
+// atoms without a location are placed. Older atoms keep their place: the
+// newest ones are the ones that crowd in.
 HOST_LEGALIZE_RESULT legalize_atoms(CDB_ATOM_NETLIST& netlist, const DEV_DEVICE& device, bool legalize,
-                                    const std::function<uint32_t(uint32_t)>& origin_of);
+                                    const std::function<uint32_t(uint32_t)>& origin_of,
+                                    const HOST_PREFERRED_LAB& preferred_of = {});
 
 }  // namespace morv_host

@@ -8,6 +8,8 @@
 #include "host_fitter.h"
 #include "host_grid.h"
 #include "io/blif_reader.h"
+#include "morv/core/morv_api.h"
+#include "morv/core/morv_expert.h"
 #include "msg/msg.h"
 #include "tdc/tdc_accessories.h"
 
@@ -255,6 +257,44 @@ TEST(HostEnvOps, IcpMovesCrowdingDuplicatesAndKeepsTheOriginals)
     // A legal placement stays put; a full call rebuilds timing.
     EXPECT_EQ(f.env->run_icp(true, false, 1.0).m_moved_atoms, 0);
     EXPECT_EQ(acc->get_num_full_builds(), builds + 1);
+}
+
+// After placement a new atom goes to the LAB the component asked for, not
+// to its origin or its neighbours: a register retiming moved across a cell
+// belongs next to that cell, where the component's timing estimate put it.
+// An atom the component gave no location still goes by its neighbours.
+TEST(HostEnvOps, IcpPlacesANewAtomWhereTheComponentAskedForIt)
+{
+    ENV_FIXTURE f;
+    HOST_CLUSTERING c = cluster_netlist(*f.env);
+    ASSERT_TRUE(place_netlist(*f.env, c, 1, {0.5}).ok);
+    const DEV_DEVICE& dev = *f.design->device();
+    const int mx = dev.get_nx() / 2, my = dev.get_ny() / 2;
+    int px = -1, py = -1;  // the logic LAB farthest from the middle, where nothing else would put an atom
+    for (int x = 0; x < dev.get_nx(); ++x)
+        for (int y = 0; y < dev.get_ny(); ++y)
+            if (host_site_class_of_block(dev.get_block_type(x, y)) == HOST_SITE_LAB &&
+                (px < 0 || std::abs(x - mx) + std::abs(y - my) > std::abs(px - mx) + std::abs(py - my))) {
+                px = x;
+                py = y;
+            }
+    ASSERT_GE(px, 0);
+    ASSERT_GT(std::abs(px - mx) + std::abs(py - my), 2);
+
+    CDB_ATOM_NODE* asked = cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_LCELL_COMB, nullptr);
+    CDB_ATOM_NODE* free_atom = cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_LCELL_COMB, nullptr);
+    f.env->node_added(asked, 0);
+    f.env->node_added(free_atom, 0);
+    auto* expert = dynamic_cast<MORV_EXPERT*>(f.env->get_fsyn_expert());
+    ASSERT_NE(expert, nullptr);
+    expert->get_fsyn_api()->reset_fsyn_chip_map(false);  // as a flow of the component makes it
+    expert->set_atoms_preferred_location(static_cast<int>(asked->get_id()), px, py, -1, -1);
+    ASSERT_EQ(f.env->run_icp(false, false, 1.0).m_status, 1);
+    EXPECT_EQ(asked->get_lab_x(), px);
+    EXPECT_EQ(asked->get_lab_y(), py);
+    ASSERT_GE(free_atom->get_lab_x(), 0);
+    EXPECT_LE(std::abs(free_atom->get_lab_x() - mx) + std::abs(free_atom->get_lab_y() - my), 2);
+    expect_legal(f);
 }
 
 }  // namespace

@@ -135,6 +135,16 @@ void MORV_CHIP_MAP::set_node_location(int node_id, MORV_LOC location)
     place(node_id, location);
 }
 
+void MORV_CHIP_MAP::place_new_node_near(int node_id, const MORV_LOC& near)
+{
+    MORV_LOC target;
+    target.x = near.x == 0 ? 1 : near.x;
+    if (target.x == m_nx - 1) --target.x;
+    target.y = near.y == 0 ? 1 : near.y;
+    if (target.y == m_ny - 1) --target.y;
+    set_node_location(node_id, target);
+}
+
 void MORV_CHIP_MAP::place(int node_id, MORV_LOC location)
 {
     const int id = location_id(location.x, location.y);

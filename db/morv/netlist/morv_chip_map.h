@@ -45,6 +45,9 @@ public:
     ~MORV_CHIP_MAP();
 
     void set_node_location(int node_id, MORV_LOC location);
+    // A node made next to one at `near` goes into the same LAB, or the next
+    // one inward when `near` is on the outermost column or row.
+    void place_new_node_near(int node_id, const MORV_LOC& near);
     bool get_node_location(int node_id, MORV_LOC* location) const;
     bool get_node_xy(int node_id, int* x, int* y) const;
     bool get_atoms_preferred_location(int node_id, int* x, int* y, int* sub_loc, int* saved_info_index) const;

@@ -76,7 +76,6 @@ bool MORV_RETIMING::feeds_control_of(CDB_ATOM_NODE* node, CDB_ATOM_NODE* src_nod
     return false;
 }
 
-// New nodes never land on the outermost LAB column or row.
 void MORV_RETIMING::copy_location(CDB_ATOM_NODE* loc_node, CDB_ATOM_NODE* new_node)
 {
     MORV_ASSERT_TEXT(loc_node, "loc_node");
@@ -86,12 +85,7 @@ void MORV_RETIMING::copy_location(CDB_ATOM_NODE* loc_node, CDB_ATOM_NODE* new_no
     MORV_LOC location;
     chip_map->get_node_location(static_cast<int>(loc_node->get_id()), &location);
     MORV_ASSERT_TEXT(location.x != MORV_OPEN && location.y != MORV_OPEN, "x_loc != MORV_OPEN && y_loc != MORV_OPEN");
-    MORV_LOC target;
-    target.x = location.x == 0 ? 1 : location.x;
-    if (target.x == chip_map->get_nx() - 1) --target.x;
-    target.y = location.y == 0 ? 1 : location.y;
-    if (target.y == chip_map->get_ny() - 1) --target.y;
-    chip_map->set_node_location(static_cast<int>(new_node->get_id()), target);
+    chip_map->place_new_node_near(static_cast<int>(new_node->get_id()), location);
     m_fsyn_api->node_added(new_node, loc_node, 4, DB_MAX_OUTPUT_PORT_TYPE, true);
     m_live_nodes.insert(new_node);
     ++m_created_node_count;

@@ -99,8 +99,8 @@ CDB_ATOM_NODE* MORV_RTM::create_constant_node(CDB_ATOM_NODE* template_node, int 
     CDB_ATOM_NODE* node = m_net_util->create_lcell_comb(template_node);
     MORV_ASSERT_TEXT(node, "const_node");
     m_net_util->create_oterm(template_node, node, DB_COMB_OUT, 0);
-    m_fsyn_api->node_added(node, template_node, MORV_MODIFICATION_CREATE, MORV_MODIFICATION_CODE);
     morv_rtm_place_like(m_fsyn_api, node, template_node);
+    m_fsyn_api->node_added(node, template_node, MORV_MODIFICATION_CREATE, MORV_MODIFICATION_CODE);
     m_cdb_interface->set_lutmask(node, CDB_LUTMASK(6, constant == 1 ? k_all_ones : 0), 0);
     m_fsyn_api->modify_node(node);
     MORV_DEBUG_STREAM::print(2, "Created constant node < %d > for constant < %d >", static_cast<int>(node->get_id()),
@@ -116,8 +116,8 @@ CDB_ATOM_NODE* MORV_RTM::create_inverter_node(CDB_ATOM_NODE* template_node)
     CDB_ATOM_ITERM* dataa = m_net_util->create_iterm(node, DB_DATA_A);
     MORV_ASSERT_TEXT(dataa, "dataa");
     m_net_util->create_oterm(template_node, node, DB_COMB_OUT, 0);
-    m_fsyn_api->node_added(node, template_node, MORV_MODIFICATION_CREATE, MORV_MODIFICATION_CODE);
     morv_rtm_place_like(m_fsyn_api, node, template_node);
+    m_fsyn_api->node_added(node, template_node, MORV_MODIFICATION_CREATE, MORV_MODIFICATION_CODE);
     m_cdb_interface->set_lutmask(node, CDB_LUTMASK(6, m_mirror_lutmasks ? k_inverter_mirrored : k_inverter), 0);
     m_fsyn_api->modify_node(node);
     return node;
@@ -160,8 +160,8 @@ CDB_ATOM_NODE* MORV_RTM::create_register_from_template(MORV_RTM_REG* reg, CDB_AT
     MORV_ASSERT_TEXT(node, "new_reg_node");
     MORV_ASSERT_TEXT(m_net_util->create_iterm(node, DB_DATAIN), "new_reg_datain");
     MORV_ASSERT_TEXT(m_net_util->create_oterm(template_node, node, DB_REG_OUT, 0), "new_reg_regout");
-    m_fsyn_api->node_added(node, reg->m_node, k_moved_register_kind, DB_MAX_OUTPUT_PORT_TYPE, true);
     morv_rtm_place_like(m_fsyn_api, node, template_node);
+    m_fsyn_api->node_added(node, reg->m_node, k_moved_register_kind, DB_MAX_OUTPUT_PORT_TYPE, true);
     for (const auto& [type, signal] : reg->m_secondary_signals_map) {
         MORV_ASSERT_TEXT(signal, "signal");
         if (signal->is_vcc() && type == DB_CLOCK_ENABLE) continue;

@@ -157,8 +157,8 @@ CDB_ATOM_NODE* MORV_RTM_DEMUXER::create_mux(CDB_ATOM_NODE* reg_node)
     CDB_ATOM_NODE* mux = m_net_util->create_lcell_comb(reg_node);
     MORV_ASSERT_TEXT(mux, "mux_node");
     m_net_util->create_oterm(mux, mux, DB_COMB_OUT, 0);
-    m_fsyn_api->node_added(mux, reg_node, MORV_MODIFICATION_CREATE, MORV_MODIFICATION_CODE);
     morv_rtm_place_like(m_fsyn_api, mux, reg_node);
+    m_fsyn_api->node_added(mux, reg_node, MORV_MODIFICATION_CREATE, MORV_MODIFICATION_CODE);
     return mux;
 }
 

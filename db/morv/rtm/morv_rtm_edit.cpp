@@ -49,6 +49,5 @@ void morv_rtm_place_like(MORV_API* api, CDB_ATOM_NODE* node, CDB_ATOM_NODE* orig
     MORV_LOC location;
     if (chip_map == nullptr || !chip_map->get_node_location(static_cast<int>(origin->get_id()), &location)) return;
     if (location.x == MORV_OPEN || location.y == MORV_OPEN) return;
-    chip_map->set_node_location(static_cast<int>(node->get_id()),
-                                MORV_LOC{location.x, location.y, MORV_OPEN, MORV_OPEN});
+    chip_map->place_new_node_near(static_cast<int>(node->get_id()), location);
 }

@@ -121,8 +121,8 @@ int MORV_RTM_SPLITTER::split_fanouts(CDB_ATOM_NODE* node, const MORV_RTM_CLUSTER
         const int usage = source->get_any_usage_as();
         CDB_ATOM_NODE* copy = m_fsyn_api->duplicate_oterm(src_node, usage, true);
         MORV_ASSERT_TEXT(copy, "new_node");
-        m_fsyn_api->node_added(copy, src_node, MORV_MODIFICATION_DUPLICATE, MORV_MODIFICATION_CODE);
         morv_rtm_place_like(m_fsyn_api, copy, src_node);
+        m_fsyn_api->node_added(copy, src_node, MORV_MODIFICATION_DUPLICATE, MORV_MODIFICATION_CODE);
         CDB_ATOM_OTERM* copy_oterm = copy->get_output_term_by_type(usage, 0);
         MORV_ASSERT_TEXT(copy_oterm, "dup_oterm");
         morv_rtm_move_iterm(m_fsyn_api, fanout, copy_oterm);
