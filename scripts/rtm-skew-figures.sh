@@ -85,7 +85,7 @@ for d in "$@"; do
     rows=$((rows + 1))
     [ "$regs" -gt 0 ] && moved=$((moved + 1))
     [ "$v" = proved ] && proved=$((proved + 1))
-    case $v in NOT-PROVED | *SIM-FAILED) refuted=$((refuted + 1)) ;; esac
+    case $v in NOT-PROVED | *SIM-DIFFERENT) refuted=$((refuted + 1)) ;; esac
   done
 done
 echo "$family: registers moved into the written netlist on $moved of $rows runs; proved $proved, refuted $refuted, undecided $((rows - proved - refuted))"

@@ -43,7 +43,14 @@ seq_verdict() {
   if [ "$v" = undecided ]; then
     answer=$(timeout -k 5 $((limit + 30)) berkeley-abc -c "miter $1 $2; zero; sim -F ${SIM_FRAMES:-2000} -W 8" 2>&1 ||
       true)
-    if echo "$answer" | grep -q "did not assert"; then v=undecided,sim-ok; else v=undecided,SIM-FAILED; fi
+    if echo "$answer" | grep -q "did not assert"; then
+      v=undecided,sim-ok
+    elif echo "$answer" | grep -qi "asserted"; then
+      v=undecided,SIM-DIFFERENT
+    else
+      # ABC crashed or ran out of time: no answer is not a difference.
+      v=undecided,SIM-NO-ANSWER
+    fi
   fi
   echo "$v"
 }
