@@ -146,17 +146,18 @@ TEST_P(MorvFitRtm, RetimingAfterPlacementMovesRegistersAndKeepsTheDesign)
     }
 }
 
-// On this design and seed every backward pass looks better on the estimate
-// between iterations, but once the new registers are placed the worst slack
-// falls from -1960 to -3680 ps. Each such pass is undone: the result is the
-// placed design, as fast as before. Without RESTORE_NETLIST the slower
-// circuit is kept.
+// On this design and seed the passes look better on the estimate between
+// iterations, but once the new registers are placed the worst slack falls
+// from -1910 to -1950 ps. Each such pass is undone: the result is the placed
+// design, as fast as before. Without RESTORE_NETLIST the slower circuit is
+// kept. (Seed 1 stopped showing it once new registers were placed in the LAB
+// the retimer chose for them.)
 TEST(MorvFitRtmAcceptance, APassThePlacementMakesSlowerIsUndone)
 {
     const std::string dir = "rtm_acceptance";
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
-    const COMMAND_RUN plain = fit("-q --family BRK --seed 1 -o " + dir + "/plain.blif " + k_bigkey);
+    const COMMAND_RUN plain = fit("-q --family BRK --seed 2 -o " + dir + "/plain.blif " + k_bigkey);
     ASSERT_EQ(plain.status, 0) << plain.out;
     const int period = clock_period(plain.out);
     const int plain_slack = last_row_worst_slack(plain.out);
@@ -165,7 +166,7 @@ TEST(MorvFitRtmAcceptance, APassThePlacementMakesSlowerIsUndone)
 
     auto retime = [&](const std::string& sub, const std::string& rtm) {
         std::filesystem::create_directories(dir + "/" + sub);
-        std::string args = "-q --family BRK --seed 1 --aux-dir " + dir + "/" + sub;
+        std::string args = "-q --family BRK --seed 2 --aux-dir " + dir + "/" + sub;
         args.append(" --clock-period ").append(std::to_string(period));
         args.append(" --test-string '|RTM(").append(rtm).append(")' --set fsyn_debug_msg_full=on -o ");
         args.append(dir).append("/").append(sub).append("/out.blif ").append(k_bigkey);
