@@ -14,8 +14,9 @@
 #
 # DESIGN is a path under bench/ without ".blif" (default: every bench design).
 # DSEC_LIMIT (seconds, default 600) bounds each dsec run; where dsec cannot
-# decide, the miter is simulated from the all-zero state (SIM_FRAMES cycles,
-# default 10000). Not part of the tests: a full run takes an hour or more.
+# decide, the design and the output run side by side from the power-up state
+# on morv-cosim beside MORV_FIT (SIM_FRAMES random cycles, default 10000).
+# Not part of the tests: a full run takes an hour or more.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/lib/fmax-figures.sh"

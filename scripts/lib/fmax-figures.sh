@@ -34,25 +34,34 @@ dsec_verdict() {
 
 # ABC's sequential answer: dsec, then dsec without its opening forward
 # retiming (which decides the large designs whose registers moved backward,
-# such as s38417, in seconds where the default runs for many minutes), then
-# random simulation of the miter from the all-zero state.
+# such as s38417, in seconds where the default runs for many minutes). Where
+# neither decides, both run side by side from the power-up state for
+# SIM_FRAMES random cycles: on the project's cycle simulator (morv-cosim
+# beside $fit, given the design's $family), else on ABC's simulation of the
+# miter from the all-zero state.
 seq_verdict() {
-  local v answer limit=${dsec_limit:-300}
+  local v answer limit=${dsec_limit:-300} cosim
   v=$(dsec_verdict "" "$1" "$2")
   [ "$v" = undecided ] && v=$(dsec_verdict -r "$1" "$2")
-  if [ "$v" = undecided ]; then
-    answer=$(timeout -k 5 $((limit + 30)) berkeley-abc -c "miter $1 $2; zero; sim -F ${SIM_FRAMES:-2000} -W 8" 2>&1 ||
-      true)
-    if echo "$answer" | grep -q "did not assert"; then
-      v=undecided,sim-ok
-    elif echo "$answer" | grep -qi "asserted"; then
-      v=undecided,SIM-DIFFERENT
-    else
-      # ABC crashed or ran out of time: no answer is not a difference.
-      v=undecided,SIM-NO-ANSWER
-    fi
+  [ "$v" = undecided ] || { echo "$v"; return; }
+  cosim=$(dirname "${fit:-.}")/morv-cosim
+  if [ -n "${family:-}" ] && [ -x "$cosim" ]; then
+    answer=$("$cosim" --family "$family" --cycles "${SIM_FRAMES:-2000}" "$1" "$2" 2>/dev/null || true)
+    case $answer in
+    agree*) echo undecided,sim-ok; return ;;
+    differ*) echo undecided,SIM-DIFFERENT; return ;;
+    esac
   fi
-  echo "$v"
+  answer=$(timeout -k 5 $((limit + 30)) berkeley-abc -c "miter $1 $2; zero; sim -F ${SIM_FRAMES:-2000} -W 8" 2>&1 ||
+    true)
+  if echo "$answer" | grep -q "did not assert"; then
+    echo undecided,sim-ok
+  elif echo "$answer" | grep -qi "asserted"; then
+    echo undecided,SIM-DIFFERENT
+  else
+    # ABC crashed or ran out of time: no answer is not a difference.
+    echo undecided,SIM-NO-ANSWER
+  fi
 }
 
 # True when ABC proves two BLIF files equivalent (sequentially when the
