@@ -220,29 +220,35 @@ TEST(RtmEngineMoves, ACellWithTwoUsedOutputsIsNotCrossed)
 // estimate assumes it there.
 TEST(RtmEngineMoves, AddedRegisterTakesItsCellsLabOffTheChipEdge)
 {
-    FIXTURE_NETLIST f(CDB_FAMILY_BRK);
-    CDB_ATOM_OTERM* clk = f.input("clk");
-    CDB_ATOM_OTERM* r0 = f.reg("r0", f.input("a"), clk);
-    CDB_ATOM_OTERM* r1 = f.reg("r1", f.input("b"), clk);
-    CDB_ATOM_OTERM* m = f.lut("m", {r0, r1}, 0x8);
-    f.output("o", m);
-    RTM_RUN run(f.release());
-    run.api()->reset_fsyn_chip_map(false);
-    MORV_CHIP_MAP* map = run.api()->get_fsyn_chip_map();
-    ASSERT_NE(map, nullptr);
-    const int ny = map->get_ny();
-    map->set_node_location(static_cast<int>(m->get_my_node()->get_id()), MORV_LOC{0, ny - 1, MORV_OPEN, MORV_OPEN});
-    for (const char* name : {"r0", "r1"})
-        map->set_node_location(static_cast<int>(run.find(name)->get_id()), MORV_LOC{3, 3, MORV_OPEN, MORV_OPEN});
-    ASSERT_EQ(move_registers(run, {"r0", "r1"}, -100), 1);
-    CDB_ATOM_ITERM* fanout = m->get_first_fanout();
-    ASSERT_NE(fanout, nullptr);
-    CDB_ATOM_NODE* added = fanout->get_my_node();
-    ASSERT_TRUE(added->is_lcell_ff());
-    MORV_LOC at;
-    ASSERT_TRUE(map->get_node_location(static_cast<int>(added->get_id()), &at));
-    EXPECT_EQ(at.x, 1);
-    EXPECT_EQ(at.y, ny - 2);
+    // The cell in two opposite corners: first column and last row, then
+    // last column and first row.
+    for (bool first_column : {true, false}) {
+        SCOPED_TRACE(first_column);
+        FIXTURE_NETLIST f(CDB_FAMILY_BRK);
+        CDB_ATOM_OTERM* clk = f.input("clk");
+        CDB_ATOM_OTERM* r0 = f.reg("r0", f.input("a"), clk);
+        CDB_ATOM_OTERM* r1 = f.reg("r1", f.input("b"), clk);
+        CDB_ATOM_OTERM* m = f.lut("m", {r0, r1}, 0x8);
+        f.output("o", m);
+        RTM_RUN run(f.release());
+        run.api()->reset_fsyn_chip_map(false);
+        MORV_CHIP_MAP* map = run.api()->get_fsyn_chip_map();
+        ASSERT_NE(map, nullptr);
+        const int nx = map->get_nx(), ny = map->get_ny();
+        const MORV_LOC corner{first_column ? 0 : nx - 1, first_column ? ny - 1 : 0, MORV_OPEN, MORV_OPEN};
+        map->set_node_location(static_cast<int>(m->get_my_node()->get_id()), corner);
+        for (const char* name : {"r0", "r1"})
+            map->set_node_location(static_cast<int>(run.find(name)->get_id()), MORV_LOC{3, 3, MORV_OPEN, MORV_OPEN});
+        ASSERT_EQ(move_registers(run, {"r0", "r1"}, -100), 1);
+        CDB_ATOM_ITERM* fanout = m->get_first_fanout();
+        ASSERT_NE(fanout, nullptr);
+        CDB_ATOM_NODE* added = fanout->get_my_node();
+        ASSERT_TRUE(added->is_lcell_ff());
+        MORV_LOC at;
+        ASSERT_TRUE(map->get_node_location(static_cast<int>(added->get_id()), &at));
+        EXPECT_EQ(at.x, first_column ? 1 : nx - 2);
+        EXPECT_EQ(at.y, first_column ? ny - 2 : 1);
+    }
 }
 
 TEST(RtmEngineMoves, LoadedRegisterGoesToTheDemuxerInsteadOfTheList)
