@@ -194,6 +194,18 @@ TEST(RtmEngineMoves, ACellReadingTwoSignalsIsNoWire)
     EXPECT_TRUE(inverted);
 }
 
+// Registers r0 and r1 of the inputs a and b, ANDed by the cell m, which
+// drives the output o.
+CDB_ATOM_OTERM* and_of_two_registers(FIXTURE_NETLIST& f)
+{
+    CDB_ATOM_OTERM* clk = f.input("clk");
+    CDB_ATOM_OTERM* r0 = f.reg("r0", f.input("a"), clk);
+    CDB_ATOM_OTERM* r1 = f.reg("r1", f.input("b"), clk);
+    CDB_ATOM_OTERM* m = f.lut("m", {r0, r1}, 0x8);
+    f.output("o", m);
+    return m;
+}
+
 // A register moves forward across a cell with one used output; a cell
 // that also drives its sum output would need a copy on each.
 TEST(RtmEngineMoves, ACellWithTwoUsedOutputsIsNotCrossed)
@@ -201,11 +213,7 @@ TEST(RtmEngineMoves, ACellWithTwoUsedOutputsIsNotCrossed)
     for (bool sum_used : {false, true}) {
         SCOPED_TRACE(sum_used);
         FIXTURE_NETLIST f(CDB_FAMILY_BRK);
-        CDB_ATOM_OTERM* clk = f.input("clk");
-        CDB_ATOM_OTERM* r0 = f.reg("r0", f.input("a"), clk);
-        CDB_ATOM_OTERM* r1 = f.reg("r1", f.input("b"), clk);
-        CDB_ATOM_OTERM* m = f.lut("m", {r0, r1}, 0x8);
-        f.output("o", m);
+        CDB_ATOM_OTERM* m = and_of_two_registers(f);
         CDB_ATOM_NODE* cell = m->get_my_node();
         if (sum_used) f.output("s", cell->add_output_term(DB_SUM_OUT, cell->get_instance_name()));
         RTM_RUN run(f.release());
@@ -225,11 +233,7 @@ TEST(RtmEngineMoves, AddedRegisterTakesItsCellsLabOffTheChipEdge)
     for (bool first_column : {true, false}) {
         SCOPED_TRACE(first_column);
         FIXTURE_NETLIST f(CDB_FAMILY_BRK);
-        CDB_ATOM_OTERM* clk = f.input("clk");
-        CDB_ATOM_OTERM* r0 = f.reg("r0", f.input("a"), clk);
-        CDB_ATOM_OTERM* r1 = f.reg("r1", f.input("b"), clk);
-        CDB_ATOM_OTERM* m = f.lut("m", {r0, r1}, 0x8);
-        f.output("o", m);
+        CDB_ATOM_OTERM* m = and_of_two_registers(f);
         RTM_RUN run(f.release());
         run.api()->reset_fsyn_chip_map(false);
         MORV_CHIP_MAP* map = run.api()->get_fsyn_chip_map();
