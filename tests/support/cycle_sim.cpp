@@ -47,55 +47,142 @@ bool holds_register(const CDB_ATOM_NODE* node)
 
 CYCLE_SIM::CYCLE_SIM(const CDB_ATOM_NETLIST& netlist)
 {
+    std::vector<const CDB_ATOM_NODE*> input_pins;
     for (CDB_ATOM_NODE* node : netlist) {
         if (node->is_ram() || node->is_mac_mult() || node->is_mac_out()) {
             BLOCK block;
             block.m_function = cut_block_function(node);
             block.m_state.assign(block.m_function.registers.size(), 0);
             block.m_value.assign(block.m_function.gates.size(), BLOCK_UNKNOWN);
-            for (const CUT_BLOCK_OUTPUT& o : block.m_function.outputs)
-                m_block_output[o.term] = {m_blocks.size(), o.gate};
             m_blocks.push_back(std::move(block));
         }
-        if (holds_register(node)) {
-            m_registers.push_back(node);
-            m_state[node] = 0;
-        }
+        if (holds_register(node)) m_registers.push_back(REGISTER{node, 0});
         if (!node->is_pin()) continue;
         if (CDB_ATOM_OTERM* o = node->get_output_term_by_type(DB_DATA_OUT); o && !drives_only_clocks(o)) {
-            m_input_pins.push_back(node);
+            input_pins.push_back(node);
             m_input_names.push_back(name_of(node));
-            m_input_value[node] = 0;
         }
         if (CDB_ATOM_ITERM* in = node->get_input_term_by_type(DB_DATAIN)) {
             m_output_terms.push_back(in);
             m_output_names.push_back(blif_output_port_name(name_of(node)));
         }
     }
+    m_input_value.assign(input_pins.size(), 0);
+    m_state.assign(m_registers.size(), 0);
+    add_slots(netlist);
+
+    std::unordered_map<const CDB_ATOM_NODE*, int> register_index, input_index;
+    for (size_t i = 0; i < m_registers.size(); ++i) register_index[m_registers[i].node] = static_cast<int>(i);
+    for (size_t i = 0; i < input_pins.size(); ++i) input_index[input_pins[i]] = static_cast<int>(i);
+    for (size_t b = 0; b < m_blocks.size(); ++b)
+        for (const CUT_BLOCK_OUTPUT& o : m_blocks[b].m_function.outputs) {
+            SLOT& slot = m_slots[static_cast<size_t>(slot_of(o.term))];
+            slot.kind = KIND::BLOCK;
+            slot.index = static_cast<int>(b);
+            slot.gate = o.gate;
+        }
+    for (SLOT& slot : m_slots) {
+        if (slot.kind == KIND::BLOCK) continue;
+        const CDB_ATOM_NODE* node = slot.oterm->get_my_node();
+        if (node->is_pin()) {
+            auto it = input_index.find(node);
+            slot.kind = it != input_index.end() ? KIND::INPUT : KIND::CONSTANT;
+            slot.index = it != input_index.end() ? it->second : 0;
+        } else {
+            plan_slot(slot, register_index);
+        }
+    }
+    for (REGISTER& r : m_registers) plan_register(r);
+    for (const CDB_ATOM_ITERM* t : m_output_terms) m_output_reads.push_back(resolve(t, 0));
+}
+
+void CYCLE_SIM::add_slots(const CDB_ATOM_NETLIST& netlist)
+{
+    for (CDB_ATOM_NODE* node : netlist)
+        for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it) {
+            m_slot_of[*it] = static_cast<int>(m_slots.size());
+            m_slots.push_back(SLOT{*it});
+        }
+    m_value.assign(m_slots.size(), BLOCK_UNKNOWN);
+}
+
+int CYCLE_SIM::slot_of(const CDB_ATOM_OTERM* o) const
+{
+    auto it = m_slot_of.find(o);
+    if (it == m_slot_of.end()) throw std::runtime_error("an output outside the netlist is read");
+    return it->second;
+}
+
+// As the writer reads an input: unconnected floats, connected but undriven
+// is the constant it is tied to, else the driver's value, complemented
+// where the input reads it so.
+CYCLE_SIM::READ CYCLE_SIM::resolve(const CDB_ATOM_ITERM* t, unsigned floating) const
+{
+    if (t == nullptr || !t->is_connected()) return READ{-1, static_cast<uint8_t>(floating & 1u), 0};
+    if (!t->is_driven()) return READ{-1, static_cast<uint8_t>(t->is_logical_vcc() ? 1 : 0), 0};
+    return READ{slot_of(t->get_source()), 0, static_cast<uint8_t>(t->reads_complemented() ? 1 : 0)};
+}
+
+void CYCLE_SIM::plan_slot(SLOT& slot, const std::unordered_map<const CDB_ATOM_NODE*, int>& register_index)
+{
+    const CDB_ATOM_NODE* node = slot.oterm->get_my_node();
+    if (node->is_ram() || node->is_mac_mult() || node->is_mac_out()) {
+        slot.kind = KIND::NO_FUNCTION;
+    } else if (slot.oterm->is_used_as(DB_REG_OUT) && holds_register(node)) {
+        // A register without a driven clock keeps its power-up value.
+        const bool is_clocked = clocked(node->get_input_term_by_type(DB_CLOCK));
+        slot.kind = is_clocked ? KIND::REGISTER : KIND::CONSTANT;
+        slot.index = is_clocked ? register_index.at(node) : 0;
+    } else if (node->is_clkbuf()) {
+        slot.kind = KIND::CLKBUF;
+        slot.first_read = m_reads.size();
+        m_reads.push_back(resolve(node->get_input_term_by_type(DB_CLKBUF_IN), 0));
+    } else {
+        slot.kind = KIND::LOGIC;
+        slot.first_read = m_reads.size();
+        for (int k = 0; k < CDB_ATOM_NODE::EVALUATE_INPUT_COUNT; ++k)
+            m_reads.push_back(resolve(node->get_input_term_by_type(node->get_evaluate_input_port(k)), 0));
+    }
+}
+
+void CYCLE_SIM::plan_register(REGISTER& r)
+{
+    r.first_read = m_reads.size();
+    for (int port : k_register_ports)
+        m_reads.push_back(resolve(r.node->get_input_term_by_type(port), r.node->floats_high(port) ? 1u : 0u));
+    if (r.node->is_register()) return;
+    for (int k = 0; k < CDB_ATOM_NODE::EVALUATE_INPUT_COUNT; ++k)
+        m_reads.push_back(resolve(r.node->get_input_term_by_type(r.node->get_evaluate_input_port(k)), 0));
 }
 
 void CYCLE_SIM::set_input(size_t i, unsigned value)
 {
-    m_input_value[m_input_pins.at(i)] = value & 1u;
+    m_input_value.at(i) = value & 1u;
     invalidate();
 }
 
-void CYCLE_SIM::invalidate()
+// Values are forgotten only when next asked for, so that setting every
+// input of a cycle costs no more than setting one.
+void CYCLE_SIM::refresh()
 {
-    m_value.clear();
+    if (!m_stale) return;
+    std::fill(m_value.begin(), m_value.end(), BLOCK_UNKNOWN);
     for (BLOCK& b : m_blocks) std::fill(b.m_value.begin(), b.m_value.end(), BLOCK_UNKNOWN);
+    m_stale = false;
 }
 
 unsigned CYCLE_SIM::output(size_t i)
 {
-    return read(m_output_terms.at(i), 0);
+    refresh();
+    return value(m_output_reads.at(i));
 }
 
 void CYCLE_SIM::clock()
 {
+    refresh();
     std::vector<unsigned> next;
     next.reserve(m_registers.size());
-    for (const CDB_ATOM_NODE* r : m_registers) next.push_back(next_state(r));
+    for (size_t r = 0; r < m_registers.size(); ++r) next.push_back(next_state(r));
     std::vector<std::vector<unsigned>> block_next(m_blocks.size());
     for (size_t b = 0; b < m_blocks.size(); ++b) {
         const std::vector<CUT_BLOCK_REGISTER>& regs = m_blocks[b].m_function.registers;
@@ -108,15 +195,14 @@ void CYCLE_SIM::clock()
                                                                   gate_value(b, regs[r].clr), q));
         }
     }
-    for (size_t i = 0; i < m_registers.size(); ++i) m_state[m_registers[i]] = next[i];
+    m_state = std::move(next);
     for (size_t b = 0; b < m_blocks.size(); ++b) m_blocks[b].m_state = block_next[b];
     invalidate();
 }
 
 std::vector<unsigned> CYCLE_SIM::state() const
 {
-    std::vector<unsigned> s;
-    for (const CDB_ATOM_NODE* r : m_registers) s.push_back(m_state.at(r));
+    std::vector<unsigned> s = m_state;
     for (const BLOCK& b : m_blocks) s.insert(s.end(), b.m_state.begin(), b.m_state.end());
     return s;
 }
@@ -128,7 +214,7 @@ void CYCLE_SIM::set_state(const std::vector<unsigned>& s)
     if (s.size() != size)
         throw std::runtime_error("a state of " + std::to_string(s.size()) + " registers for " + std::to_string(size));
     size_t k = 0;
-    for (const CDB_ATOM_NODE* r : m_registers) m_state[r] = s[k++] & 1u;
+    for (unsigned& q : m_state) q = s[k++] & 1u;
     for (BLOCK& b : m_blocks)
         for (unsigned& q : b.m_state) q = s[k++] & 1u;
     invalidate();
@@ -155,70 +241,71 @@ unsigned CYCLE_SIM::gate_value(size_t block, int gate)
 
 unsigned CYCLE_SIM::read(const CDB_ATOM_ITERM* t, unsigned floating)
 {
-    if (t == nullptr || !t->is_connected()) return floating;
-    if (!t->is_driven()) return t->is_logical_vcc() ? 1u : 0u;
-    return value_of(t->get_source()) ^ (t->reads_complemented() ? 1u : 0u);
+    return value(resolve(t, floating));
 }
 
-unsigned CYCLE_SIM::read_port(const CDB_ATOM_NODE* node, int port)
+unsigned CYCLE_SIM::value(const READ& r)
 {
-    return read(node->get_input_term_by_type(port), node->floats_high(port) ? 1u : 0u);
+    return r.slot < 0 ? r.constant : value_of(r.slot) ^ r.invert;
 }
 
-unsigned CYCLE_SIM::value_of(const CDB_ATOM_OTERM* o)
+unsigned CYCLE_SIM::value_of(int slot)
 {
-    auto it = m_value.find(o);
-    if (it != m_value.end()) return it->second;
-    if (m_busy[o]) throw std::runtime_error(name_of(o->get_my_node()) + ": combinational loop");
-    m_busy[o] = true;
-    const unsigned v = compute(o);
-    m_busy[o] = false;
-    m_value[o] = v;
-    return v;
+    const size_t s = static_cast<size_t>(slot);
+    if (m_value[s] < BLOCK_UNKNOWN) return m_value[s];
+    if (m_value[s] == BLOCK_BUSY)
+        throw std::runtime_error(name_of(m_slots[s].oterm->get_my_node()) + ": combinational loop");
+    m_value[s] = BLOCK_BUSY;
+    const unsigned computed = compute(m_slots[s]) & 1u;
+    m_value[s] = static_cast<uint8_t>(computed);
+    return computed;
 }
 
-unsigned CYCLE_SIM::compute(const CDB_ATOM_OTERM* o)
+unsigned CYCLE_SIM::compute(const SLOT& slot)
 {
-    const CDB_ATOM_NODE* node = o->get_my_node();
-    if (auto it = m_block_output.find(o); it != m_block_output.end())
-        return gate_value(it->second.first, it->second.second);
-    if (node->is_ram() || node->is_mac_mult() || node->is_mac_out())
-        throw std::runtime_error(name_of(node) + ": output " + o->get_wysiwyg_port_name() + " has no function");
-    if (node->is_pin()) return m_input_value.count(node) ? m_input_value[node] : 0u;
-    if (o->is_used_as(DB_REG_OUT) && holds_register(node)) {
-        // A register without a driven clock keeps its power-up value.
-        return clocked(node->get_input_term_by_type(DB_CLOCK)) ? m_state[node] : 0u;
+    switch (slot.kind) {
+    case KIND::CONSTANT: return 0;
+    case KIND::INPUT: return m_input_value[static_cast<size_t>(slot.index)];
+    case KIND::REGISTER: return m_state[static_cast<size_t>(slot.index)];
+    case KIND::BLOCK: return gate_value(static_cast<size_t>(slot.index), slot.gate);
+    case KIND::CLKBUF: return value(m_reads[slot.first_read]);
+    case KIND::NO_FUNCTION:
+    case KIND::LOGIC: break;
     }
-    if (node->is_clkbuf()) return read(node->get_input_term_by_type(DB_CLKBUF_IN), 0);
-    unsigned in[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT];
-    for (int k = 0; k < CDB_ATOM_NODE::EVALUATE_INPUT_COUNT; ++k)
-        in[k] = read(node->get_input_term_by_type(node->get_evaluate_input_port(k)), 0);
-    const unsigned v = node->evaluate_output(o->get_usage(), in);
-    if (v == CDB_ATOM_NODE::NO_LUT_VALUE)
-        throw std::runtime_error(name_of(node) + ": output " + o->get_wysiwyg_port_name() + " has no function");
-    return v;
-}
-
-unsigned CYCLE_SIM::next_state(const CDB_ATOM_NODE* node)
-{
-    unsigned v[8];
-    for (int i = 0; i < 8; ++i) v[i] = read_port(node, k_register_ports[i]);
-    if (!node->is_register()) {  // a packed register takes its data from the cell's LUT
+    const CDB_ATOM_NODE* node = slot.oterm->get_my_node();
+    unsigned v = CDB_ATOM_NODE::NO_LUT_VALUE;
+    if (slot.kind == KIND::LOGIC) {
         unsigned in[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT];
-        for (int k = 0; k < CDB_ATOM_NODE::EVALUATE_INPUT_COUNT; ++k)
-            in[k] = read(node->get_input_term_by_type(node->get_evaluate_input_port(k)), 0);
-        v[0] = node->evaluate_output(DB_REG_OUT, in);
+        for (int k = 0; k < CDB_ATOM_NODE::EVALUATE_INPUT_COUNT; ++k) in[k] = value(m_reads[slot.first_read + k]);
+        v = node->evaluate_output(slot.oterm->get_usage(), in);
     }
-    CDB_REGISTER_INPUTS r;
-    r.d = v[0];
-    r.ena = v[1];
-    r.sclr = v[2];
-    r.sload = v[3];
-    r.sdata = v[4];
-    r.clr = v[5];
-    r.aload = v[6];
-    r.adata = v[7];
-    return cdb_register_next_value(r, m_state[node]);
+    if (v == CDB_ATOM_NODE::NO_LUT_VALUE)
+        throw std::runtime_error(name_of(node) + ": output " + slot.oterm->get_wysiwyg_port_name() +
+                                 " has no function");
+    return v;
+}
+
+unsigned CYCLE_SIM::next_state(size_t reg)
+{
+    const REGISTER& r = m_registers[reg];
+    const READ* reads = &m_reads[r.first_read];
+    unsigned v[8];
+    for (int i = 0; i < 8; ++i) v[i] = value(reads[i]);
+    if (!r.node->is_register()) {  // a packed register takes its data from the cell's LUT
+        unsigned in[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT];
+        for (int k = 0; k < CDB_ATOM_NODE::EVALUATE_INPUT_COUNT; ++k) in[k] = value(reads[8 + k]);
+        v[0] = r.node->evaluate_output(DB_REG_OUT, in);
+    }
+    CDB_REGISTER_INPUTS in;
+    in.d = v[0];
+    in.ena = v[1];
+    in.sclr = v[2];
+    in.sload = v[3];
+    in.sdata = v[4];
+    in.clr = v[5];
+    in.aload = v[6];
+    in.adata = v[7];
+    return cdb_register_next_value(in, m_state[reg]);
 }
 
 std::string COSIM_RESULT::describe() const

@@ -43,13 +43,54 @@ public:
     void set_state(const std::vector<unsigned>& s);
 
 private:
-    unsigned value_of(const CDB_ATOM_OTERM* o);
+    // Where a read takes its value: an output's slot, else a constant.
+    struct READ
+    {
+        int slot = -1;
+        uint8_t constant = 0;
+        uint8_t invert = 0;
+    };
+    enum class KIND : uint8_t
+    {
+        CONSTANT,     // an unclocked register, a pin that is no data input
+        INPUT,        // a data input: `index` into m_input_value
+        REGISTER,     // a register's output: `index` into m_state
+        BLOCK,        // a RAM or DSP block's output: `index` block, `gate`
+        NO_FUNCTION,  // a block output its function does not give
+        CLKBUF,       // reads[0]
+        LOGIC,        // evaluate_output on reads[0..EVALUATE_INPUT_COUNT)
+    };
+    // How one output's value is computed, resolved once: the netlist must
+    // not change while the simulator lives.
+    struct SLOT
+    {
+        const CDB_ATOM_OTERM* oterm = nullptr;
+        KIND kind = KIND::CONSTANT;
+        int index = 0;
+        int gate = 0;
+        size_t first_read = 0;  // into m_reads
+    };
+    // A register's next-state inputs: the eight control ports, then for a
+    // packed register the cell's LUT inputs.
+    struct REGISTER
+    {
+        const CDB_ATOM_NODE* node = nullptr;
+        size_t first_read = 0;
+    };
+
+    int slot_of(const CDB_ATOM_OTERM* o) const;
+    READ resolve(const CDB_ATOM_ITERM* t, unsigned floating) const;
+    void add_slots(const CDB_ATOM_NETLIST& netlist);
+    void plan_slot(SLOT& slot, const std::unordered_map<const CDB_ATOM_NODE*, int>& register_index);
+    void plan_register(REGISTER& r);
+    unsigned value(const READ& r);
+    unsigned value_of(int slot);
+    unsigned compute(const SLOT& slot);
     unsigned read(const CDB_ATOM_ITERM* t, unsigned floating);
-    unsigned read_port(const CDB_ATOM_NODE* node, int port);
-    unsigned compute(const CDB_ATOM_OTERM* o);
-    unsigned next_state(const CDB_ATOM_NODE* node);
+    unsigned next_state(size_t reg);
     unsigned gate_value(size_t block, int gate);
-    void invalidate();
+    void invalidate() { m_stale = true; }
+    void refresh();
 
     // A RAM or DSP block: its function, register states and this cycle's gate values.
     struct BLOCK
@@ -59,17 +100,20 @@ private:
         std::vector<uint8_t> m_value;  // BLOCK_UNKNOWN / BLOCK_BUSY or the value
     };
     std::vector<BLOCK> m_blocks;
-    std::unordered_map<const CDB_ATOM_OTERM*, std::pair<size_t, int>> m_block_output;  // -> block, gate
 
-    std::vector<const CDB_ATOM_NODE*> m_input_pins;
+    std::unordered_map<const CDB_ATOM_OTERM*, int> m_slot_of;
+    std::vector<SLOT> m_slots;
+    std::vector<READ> m_reads;
+    std::vector<uint8_t> m_value;  // per slot: this cycle's value, or unknown / busy
+    bool m_stale = true;
+
     std::vector<const CDB_ATOM_ITERM*> m_output_terms;
+    std::vector<READ> m_output_reads;
     std::vector<std::string> m_input_names;
     std::vector<std::string> m_output_names;
-    std::vector<const CDB_ATOM_NODE*> m_registers;
-    std::unordered_map<const CDB_ATOM_NODE*, unsigned> m_input_value;
-    std::unordered_map<const CDB_ATOM_NODE*, unsigned> m_state;
-    std::unordered_map<const CDB_ATOM_OTERM*, unsigned> m_value;  // this cycle's settled values
-    std::unordered_map<const CDB_ATOM_OTERM*, bool> m_busy;       // combinational loops
+    std::vector<unsigned> m_input_value;
+    std::vector<REGISTER> m_registers;
+    std::vector<unsigned> m_state;  // per register
 };
 
 // First difference of two netlists run side by side on the same random
