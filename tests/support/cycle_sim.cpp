@@ -48,6 +48,7 @@ bool holds_register(const CDB_ATOM_NODE* node)
 CYCLE_SIM::CYCLE_SIM(const CDB_ATOM_NETLIST& netlist)
 {
     std::vector<const CDB_ATOM_NODE*> input_pins;
+    std::vector<const CDB_ATOM_ITERM*> output_terms;
     for (CDB_ATOM_NODE* node : netlist) {
         if (node->is_ram() || node->is_mac_mult() || node->is_mac_out()) {
             BLOCK block;
@@ -63,7 +64,7 @@ CYCLE_SIM::CYCLE_SIM(const CDB_ATOM_NETLIST& netlist)
             m_input_names.push_back(name_of(node));
         }
         if (CDB_ATOM_ITERM* in = node->get_input_term_by_type(DB_DATAIN)) {
-            m_output_terms.push_back(in);
+            output_terms.push_back(in);
             m_output_names.push_back(blif_output_port_name(name_of(node)));
         }
     }
@@ -74,6 +75,9 @@ CYCLE_SIM::CYCLE_SIM(const CDB_ATOM_NETLIST& netlist)
     std::unordered_map<const CDB_ATOM_NODE*, int> register_index, input_index;
     for (size_t i = 0; i < m_registers.size(); ++i) register_index[m_registers[i].node] = static_cast<int>(i);
     for (size_t i = 0; i < input_pins.size(); ++i) input_index[input_pins[i]] = static_cast<int>(i);
+    for (BLOCK& b : m_blocks)
+        for (const CUT_GATE& g : b.m_function.gates)
+            b.m_reads.push_back(g.op == CUT_GATE_INPUT ? resolve(g.term, g.value) : READ{});
     for (size_t b = 0; b < m_blocks.size(); ++b)
         for (const CUT_BLOCK_OUTPUT& o : m_blocks[b].m_function.outputs) {
             SLOT& slot = m_slots[static_cast<size_t>(slot_of(o.term))];
@@ -93,7 +97,7 @@ CYCLE_SIM::CYCLE_SIM(const CDB_ATOM_NETLIST& netlist)
         }
     }
     for (REGISTER& r : m_registers) plan_register(r);
-    for (const CDB_ATOM_ITERM* t : m_output_terms) m_output_reads.push_back(resolve(t, 0));
+    for (const CDB_ATOM_ITERM* t : output_terms) m_output_reads.push_back(resolve(t, 0));
 }
 
 void CYCLE_SIM::add_slots(const CDB_ATOM_NETLIST& netlist)
@@ -140,9 +144,14 @@ void CYCLE_SIM::plan_slot(SLOT& slot, const std::unordered_map<const CDB_ATOM_NO
     } else {
         slot.kind = KIND::LOGIC;
         slot.first_read = m_reads.size();
-        for (int k = 0; k < CDB_ATOM_NODE::EVALUATE_INPUT_COUNT; ++k)
-            m_reads.push_back(resolve(node->get_input_term_by_type(node->get_evaluate_input_port(k)), 0));
+        add_lut_reads(node);
     }
+}
+
+void CYCLE_SIM::add_lut_reads(const CDB_ATOM_NODE* node)
+{
+    for (int k = 0; k < CDB_ATOM_NODE::EVALUATE_INPUT_COUNT; ++k)
+        m_reads.push_back(resolve(node->get_input_term_by_type(node->get_evaluate_input_port(k)), 0));
 }
 
 void CYCLE_SIM::plan_register(REGISTER& r)
@@ -150,9 +159,7 @@ void CYCLE_SIM::plan_register(REGISTER& r)
     r.first_read = m_reads.size();
     for (int port : k_register_ports)
         m_reads.push_back(resolve(r.node->get_input_term_by_type(port), r.node->floats_high(port) ? 1u : 0u));
-    if (r.node->is_register()) return;
-    for (int k = 0; k < CDB_ATOM_NODE::EVALUATE_INPUT_COUNT; ++k)
-        m_reads.push_back(resolve(r.node->get_input_term_by_type(r.node->get_evaluate_input_port(k)), 0));
+    if (!r.node->is_register()) add_lut_reads(r.node);
 }
 
 void CYCLE_SIM::set_input(size_t i, unsigned value)
@@ -230,18 +237,13 @@ unsigned CYCLE_SIM::gate_value(size_t block, int gate)
     b.m_value[gate] = BLOCK_BUSY;
     unsigned v = 0;
     switch (g.op) {
-    case CUT_GATE_INPUT: v = read(g.term, g.value); break;
+    case CUT_GATE_INPUT: v = value(b.m_reads[gate]); break;
     case CUT_GATE_CONST: v = g.value; break;
     case CUT_GATE_STATE: v = b.m_state[g.value]; break;
     default: v = cut_gate_value(g.op, gate_value(block, g.a), gate_value(block, g.b), gate_value(block, g.c)); break;
     }
     m_blocks[block].m_value[gate] = static_cast<uint8_t>(v & 1u);
     return v & 1u;
-}
-
-unsigned CYCLE_SIM::read(const CDB_ATOM_ITERM* t, unsigned floating)
-{
-    return value(resolve(t, floating));
 }
 
 unsigned CYCLE_SIM::value(const READ& r)
@@ -269,20 +271,17 @@ unsigned CYCLE_SIM::compute(const SLOT& slot)
     case KIND::REGISTER: return m_state[static_cast<size_t>(slot.index)];
     case KIND::BLOCK: return gate_value(static_cast<size_t>(slot.index), slot.gate);
     case KIND::CLKBUF: return value(m_reads[slot.first_read]);
-    case KIND::NO_FUNCTION:
-    case KIND::LOGIC: break;
-    }
-    const CDB_ATOM_NODE* node = slot.oterm->get_my_node();
-    unsigned v = CDB_ATOM_NODE::NO_LUT_VALUE;
-    if (slot.kind == KIND::LOGIC) {
+    case KIND::LOGIC: {
         unsigned in[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT];
         for (int k = 0; k < CDB_ATOM_NODE::EVALUATE_INPUT_COUNT; ++k) in[k] = value(m_reads[slot.first_read + k]);
-        v = node->evaluate_output(slot.oterm->get_usage(), in);
+        const unsigned v = slot.oterm->get_my_node()->evaluate_output(slot.oterm->get_usage(), in);
+        if (v != CDB_ATOM_NODE::NO_LUT_VALUE) return v;
+        break;
     }
-    if (v == CDB_ATOM_NODE::NO_LUT_VALUE)
-        throw std::runtime_error(name_of(node) + ": output " + slot.oterm->get_wysiwyg_port_name() +
-                                 " has no function");
-    return v;
+    case KIND::NO_FUNCTION: break;
+    }
+    throw std::runtime_error(name_of(slot.oterm->get_my_node()) + ": output " + slot.oterm->get_wysiwyg_port_name() +
+                             " has no function");
 }
 
 unsigned CYCLE_SIM::next_state(size_t reg)
@@ -296,15 +295,8 @@ unsigned CYCLE_SIM::next_state(size_t reg)
         for (int k = 0; k < CDB_ATOM_NODE::EVALUATE_INPUT_COUNT; ++k) in[k] = value(reads[8 + k]);
         v[0] = r.node->evaluate_output(DB_REG_OUT, in);
     }
-    CDB_REGISTER_INPUTS in;
-    in.d = v[0];
-    in.ena = v[1];
-    in.sclr = v[2];
-    in.sload = v[3];
-    in.sdata = v[4];
-    in.clr = v[5];
-    in.aload = v[6];
-    in.adata = v[7];
+    // k_register_ports lists the ports in the order of the fields.
+    const CDB_REGISTER_INPUTS in{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
     return cdb_register_next_value(in, m_state[reg]);
 }
 

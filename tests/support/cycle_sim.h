@@ -83,10 +83,10 @@ private:
     void add_slots(const CDB_ATOM_NETLIST& netlist);
     void plan_slot(SLOT& slot, const std::unordered_map<const CDB_ATOM_NODE*, int>& register_index);
     void plan_register(REGISTER& r);
+    void add_lut_reads(const CDB_ATOM_NODE* node);
     unsigned value(const READ& r);
     unsigned value_of(int slot);
     unsigned compute(const SLOT& slot);
-    unsigned read(const CDB_ATOM_ITERM* t, unsigned floating);
     unsigned next_state(size_t reg);
     unsigned gate_value(size_t block, int gate);
     void invalidate() { m_stale = true; }
@@ -98,6 +98,7 @@ private:
         CUT_BLOCK_FUNCTION m_function;
         std::vector<unsigned> m_state;
         std::vector<uint8_t> m_value;  // BLOCK_UNKNOWN / BLOCK_BUSY or the value
+        std::vector<READ> m_reads;     // per gate: where an input gate reads
     };
     std::vector<BLOCK> m_blocks;
 
@@ -107,7 +108,6 @@ private:
     std::vector<uint8_t> m_value;  // per slot: this cycle's value, or unknown / busy
     bool m_stale = true;
 
-    std::vector<const CDB_ATOM_ITERM*> m_output_terms;
     std::vector<READ> m_output_reads;
     std::vector<std::string> m_input_names;
     std::vector<std::string> m_output_names;
