@@ -3,6 +3,7 @@
 #include "host_clock_crossings.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <string_view>
@@ -23,6 +24,7 @@
 #include "morv/timing/morv_timing.h"
 #include "host_grid.h"
 #include "host_legalize.h"
+#include "host_make_room.h"
 #include "host_timing_data.h"
 
 namespace morv_host {
@@ -548,6 +550,22 @@ void HOST_ENV::end_of_fsyn_flow()
     m_taint.insert(m_taint.end(), moved.begin(), moved.end());
 }
 
+// A member of a full LAB leaves for a copy only when its connections keep
+// more slack than the worst path has: the copy is there to mend that path,
+// and the move must not make another one worse.
+HOST_ROOM_MAKER HOST_ENV::room_maker(const std::vector<unsigned>& copies)
+{
+    TDC_UTILITY* utility = accessories()->get_tdc_utility();
+    const bool timed = utility->has_analysis();
+    const int floor = timed ? utility->get_legacy_figure_of_merit(true) : INT_MAX;
+    auto slack_of = [utility, timed](const CDB_ATOM_ITERM* iterm) {
+        const CDB_ATOM_NODE* node = iterm->get_my_node();
+        if (!timed || node == nullptr) return INT_MAX;
+        return utility->get_annotated_slack(node, iterm->get_any_usage_as(), iterm->get_port_index());
+    };
+    return HOST_ROOM_MAKER(*m_design.netlist(), *m_design.device(), slack_of, floor, copies);
+}
+
 std::vector<unsigned> HOST_ENV::adopt_copy_locations()
 {
     std::vector<unsigned> moved;
@@ -565,12 +583,15 @@ std::vector<unsigned> HOST_ENV::adopt_copy_locations()
     HOST_OCCUPANCY occupancy(*m_design.device());
     for (CDB_ATOM_NODE* n : *m_design.netlist())
         if (n->get_lab_x() >= 0 && chosen.count(n->get_id()) == 0) occupancy.add(n, n->get_lab_x(), n->get_lab_y());
+    HOST_ROOM_MAKER room = room_maker(m_placed_copies);
     for (uint32_t id : m_placed_copies) {
         auto at = chosen.find(id);
         if (at == chosen.end()) continue;
         CDB_ATOM_NODE* n = get_node(static_cast<int>(id));
         int x = at->second.first, y = at->second.second, sub = -1;
-        if (!occupancy.has_room(n, x, y, &sub) && !occupancy.find_nearest(n, x, y, x, y, sub)) continue;
+        if (!occupancy.has_room(n, x, y, &sub) && !room.make_room(occupancy, n, x, y, &sub, &moved) &&
+            !occupancy.find_nearest(n, x, y, x, y, sub))
+            continue;
         occupancy.add(n, x, y);
         if (x == n->get_lab_x() && y == n->get_lab_y() && sub == n->get_sub_location()) continue;
         n->set_location(x, y, sub);

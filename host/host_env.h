@@ -242,6 +242,7 @@ private:
     // Puts each copy made after placement on the LAB the component chose for
     // it (the nearest LAB with room when that one is full); the ids moved.
     std::vector<unsigned> adopt_copy_locations();
+    class HOST_ROOM_MAKER room_maker(const std::vector<unsigned>& copies);
     double run_analysis();
 
     HOST_DESIGN& m_design;

@@ -109,6 +109,15 @@ void HOST_OCCUPANCY::add(const CDB_ATOM_NODE* node, int x, int y)
     }
 }
 
+void HOST_OCCUPANCY::remove(const CDB_ATOM_NODE* node, int x, int y)
+{
+    if (x < 0 || y < 0 || x >= m_nx || y >= m_ny) return;
+    CELL& c = m_cells[static_cast<size_t>(x) * m_ny + y];
+    const PACK_KIND kind = host_pack_kind(node);
+    if (kind == PACK_KIND::COMB || kind == PACK_KIND::LCELL) c.combs = std::max(0, c.combs - 1);
+    if (kind == PACK_KIND::REG || kind == PACK_KIND::LCELL) c.regs = std::max(0, c.regs - 1);
+}
+
 // Slices share a RAM block up to what its kind holds, and only with slices
 // that may share one.
 bool HOST_OCCUPANCY::ram_has_room(const CDB_ATOM_NODE* node, int x, int y, const CELL& c) const

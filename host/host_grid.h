@@ -47,6 +47,8 @@ class HOST_OCCUPANCY
 public:
     explicit HOST_OCCUPANCY(const DEV_DEVICE& device);
     void add(const CDB_ATOM_NODE* node, int x, int y);
+    // Undoes an add of a logic cell or register (what makes room in a LAB).
+    void remove(const CDB_ATOM_NODE* node, int x, int y);
     // Is there room for node at (x, y); sub receives the slot it would take.
     bool has_room(const CDB_ATOM_NODE* node, int x, int y, int* sub) const;
     // Nearest location to (tx, ty) by Manhattan distance with room for node

@@ -5,8 +5,7 @@
 # ABC proves each output equivalent to the design (cec, or dsec with
 # registers). The table gives per design the Fmax ratio (geometric mean over
 # the seeds), the atoms before and after LATE, the duplications the debug
-# log reports (logic and register) and the share of the locations duplication
-# looked at that lay in full LABs, then the geometric means over designs.
+# log reports (logic and register), then the geometric means over designs.
 #
 #   scripts/rep-figures.sh [-b MORV_FIT] [-f FAMILY] [-s "SEEDS"] [-t TEST_STRING] [-o OUTDIR]
 #                          [-x "EXTRA MORV-FIT OPTIONS"] [DESIGN...]
@@ -34,16 +33,8 @@ figure_setup
 # Atoms of the named summary row of a compile's log.
 atoms_of() { awk -v step="$2" '$1 == step { print $2 }' "$1"; }
 
-# Percentage of the locations duplication looked at that lay in a full LAB,
-# from the counts each iteration writes to the debug log.
-full_share() {
-  awk '/^   Locations (refused by the device|in full LABs|without gain above the threshold|scoring above 0):/ {
-         all += $NF; if ($0 ~ /full LABs/) full += $NF }
-       END { if (all > 0) printf "%.1f%%", 100 * full / all; else printf "-" }' "$1"
-}
-
-printf "%-10s %5s %10s %10s %8s %8s %8s %8s %8s %9s %s\n" design seed fmax_plain fmax_rep ratio atoms_pl atoms_lt \
-  comb_dup reg_dup full_labs abc
+printf "%-10s %5s %10s %10s %8s %8s %8s %8s %8s %s\n" design seed fmax_plain fmax_rep ratio atoms_pl atoms_lt \
+  comb_dup reg_dup abc
 total_log=0; designs_done=0; worst=9
 for d in "$@"; do
   blif=$root/bench/$d.blif
@@ -61,9 +52,9 @@ for d in "$@"; do
     verdict=proved
     equivalent "$blif" "$out/$name.$s.rep.blif" || verdict=NOT-PROVED
     ratio=$(awk -v p="$fmax_p" -v r="$fmax_r" 'BEGIN { printf "%.4f", r / p }')
-    printf "%-10s %5s %10.1f %10.1f %8s %8s %8s %8s %8s %9s %s\n" "$name" "$s" "$fmax_p" "$fmax_r" "$ratio" \
+    printf "%-10s %5s %10.1f %10.1f %8s %8s %8s %8s %8s %s\n" "$name" "$s" "$fmax_p" "$fmax_r" "$ratio" \
       "$(atoms_of "$out/$name.$s.rep.log" placement)" "$(atoms_of "$out/$name.$s.rep.log" LATE)" "$comb" "$regs" \
-      "$(full_share "$out/$name.$s.rep.debug.txt")" "$verdict"
+      "$verdict"
     [ "$verdict" = proved ] || { echo "$0: $name seed $s: not proved equivalent" >&2; exit 1; }
     ratio_log=$(awk -v a="$ratio_log" -v r="$ratio" 'BEGIN { print a + log(r) }')
     n=$((n + 1))

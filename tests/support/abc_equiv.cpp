@@ -65,25 +65,38 @@ bool refuses_paths(const std::string& a, const std::string& b, ABC_RESULT& resul
 
 }  // namespace
 
-ABC_RESULT abc_check_equivalence(const std::string& a, const std::string& b, bool sequential, int time_limit_s)
+namespace {
+
+ABC_RESULT run_check(const std::string& command, const std::string& a, const std::string& b, int time_limit_s)
 {
     ABC_RESULT result;
-    if (refuses_paths(a, b, result)) return result;
-    const std::string limit = " -T " + std::to_string(time_limit_s) + " ";
-    result.m_command = std::string(sequential ? "dsec" : "cec") + limit + a + " " + b;
+    result.m_command = command + " -T " + std::to_string(time_limit_s) + " " + a + " " + b;
     result.m_output = run_abc(result.m_command, time_limit_s);
     // The negative verdict is checked first: its text contains the positive one
     // in another case, and any failure line must win over a stray success line.
     if (contains(result.m_output, "NOT EQUIVALENT") || contains(result.m_output, "Verification failed"))
         result.m_verdict = ABC_VERDICT::NOT_EQUIVALENT;
     else if (contains(result.m_output, "Networks are equivalent")) result.m_verdict = ABC_VERDICT::EQUIVALENT;
-    if (!sequential || result.m_verdict != ABC_VERDICT::UNDECIDED ||
-        !contains(result.m_output, "The network has no latches"))
-        return result;
+    return result;
+}
+
+}  // namespace
+
+ABC_RESULT abc_check_equivalence(const std::string& a, const std::string& b, bool sequential, int time_limit_s)
+{
+    ABC_RESULT result;
+    if (refuses_paths(a, b, result)) return result;
+    result = run_check(sequential ? "dsec" : "cec", a, b, time_limit_s);
+    if (!sequential || result.m_verdict != ABC_VERDICT::UNDECIDED) return result;
     // dsec falls back to a combinational check when one side has no
     // registers left, which then refuses the pair for their different
     // register counts; a sequential miter proved by dprove decides it.
-    return abc_check_by_miter(a, b, time_limit_s);
+    if (contains(result.m_output, "The network has no latches")) return abc_check_by_miter(a, b, time_limit_s);
+    // dsec's own forward retiming can leave the miter of a retimed netlist
+    // unsolved where plain induction proves it at once.
+    ABC_RESULT plain = run_check("dsec -r", a, b, time_limit_s);
+    if (plain.m_verdict == ABC_VERDICT::UNDECIDED) plain.m_output = result.m_output + "\n" + plain.m_output;
+    return plain;
 }
 
 ABC_RESULT abc_check_by_miter(const std::string& a, const std::string& b, int time_limit_s)

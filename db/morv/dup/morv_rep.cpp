@@ -148,7 +148,6 @@ int MORV_REP::timing_driven_do_iter()
     collect_critical_iterms();
     compute_delay_threshold();
     build_usage_grids();
-    count_lab_use();
     for (MORV_REP_CANDIDATE& record : m_candidates)
         if (!record.processed) process_candidate(&record);
     print_td_stats();
@@ -169,7 +168,6 @@ void MORV_REP::print_td_stats() const
     MORV_DEBUG_STREAM::print(100, "   Failed duplications: %d", s.failed_edits);
     MORV_DEBUG_STREAM::print(100, "   Duplicated: %d", s.duplicated);
     MORV_DEBUG_STREAM::print(100, "   Locations refused by the device: %d", s.locations_refused);
-    MORV_DEBUG_STREAM::print(100, "   Locations in full LABs: %d", s.locations_full);
     MORV_DEBUG_STREAM::print(100, "   Locations without gain above the threshold: %d", s.locations_without_gain);
     MORV_DEBUG_STREAM::print(100, "   Locations scoring above 0: %d", s.locations_scored);
     MORV_DEBUG_STREAM::print(100, "------------");
@@ -375,40 +373,6 @@ void MORV_REP::add_node_usage(CDB_ATOM_NODE* node)
             continue;
         if (m_entering_signals[MORV_REP_SIGNAL_KEY{source, bin}]++ == 0) ++m_lab_input_usage[bin];
     }
-}
-
-// The stand-in's placer keeps a copy only where its LAB has room: a copy sent
-// to a full LAB would be moved to the nearest free one, wherever that is.
-void MORV_REP::count_lab_use()
-{
-    const size_t labs =
-        static_cast<size_t>(std::max(0, m_chip_width)) * static_cast<size_t>(std::max(0, m_chip_height));
-    m_lab_combs.assign(labs, 0);
-    m_lab_regs.assign(labs, 0);
-    const DUVO_PLACE_INFO* place_info = labs > 0 ? m_fsyn_api->get_duvo_place_info() : nullptr;
-    m_lab_room = place_info != nullptr ? place_info->get_lab_capacity() : 0;
-    for (CDB_ATOM_NODE* node : *m_atom_netlist) {
-        int x = -1, y = -1;
-        if (get_location(node, &x, &y)) add_lab_use(node, x, y);
-    }
-}
-
-void MORV_REP::add_lab_use(const CDB_ATOM_NODE* node, int x, int y)
-{
-    if (x >= m_chip_width || y >= m_chip_height) return;
-    const size_t lab = static_cast<size_t>(x) * static_cast<size_t>(m_chip_height) + static_cast<size_t>(y);
-    if (lab >= m_lab_combs.size()) return;
-    if (node->is_lcell_comb() || node->is_lcell()) ++m_lab_combs[lab];
-    if (node->is_register() || node->is_lcell()) ++m_lab_regs[lab];
-}
-
-bool MORV_REP::has_room_for(const CDB_ATOM_NODE* source, int x, int y) const
-{
-    if (m_lab_room <= 0 || x >= m_chip_width || y >= m_chip_height) return true;
-    const size_t lab = static_cast<size_t>(x) * static_cast<size_t>(m_chip_height) + static_cast<size_t>(y);
-    if (lab >= m_lab_combs.size()) return true;
-    if ((source->is_lcell_comb() || source->is_lcell()) && m_lab_combs[lab] >= m_lab_room) return false;
-    return !((source->is_register() || source->is_lcell()) && m_lab_regs[lab] >= m_lab_room);
 }
 
 bool MORV_REP::get_bin(int x, int y, int* bx, int* by) const

@@ -129,7 +129,6 @@ struct MORV_REP_TD_STATS
     int failed_edits = 0;            // ... whose copy the netlist refused
     int duplicated = 0;              // ... given a copy
     int locations_refused = 0;       // locations that take no logic cell
-    int locations_full = 0;          // locations in a LAB without room for the copy
     int locations_without_gain = 0;  // locations scoring 0
     int locations_scored = 0;        // locations scoring above 0
 };
@@ -184,10 +183,6 @@ public:
     MORV_REP_CANDIDATE* find_candidate(const CDB_ATOM_ITERM* iterm);
     void compute_delay_threshold();
     void build_usage_grids();
-    // Logic cells and registers per LAB, against the device's LAB capacity.
-    void count_lab_use();
-    bool has_room_for(const CDB_ATOM_NODE* source, int x, int y) const;
-    void add_lab_use(const CDB_ATOM_NODE* node, int x, int y);
     void add_node_usage(CDB_ATOM_NODE* node);
     void process_candidate(MORV_REP_CANDIDATE* record);
     void collect_fanin_records(CDB_ATOM_ITERM* iterm);
@@ -205,7 +200,7 @@ public:
     bool compute_feasible_region(CDB_ATOM_NODE* source, MORV_REP_REGION* region) const;
     MORV_REP_MOVES compute_moves(const MORV_REP_REGION& region) const;
     MORV_REP_XY get_move_location(const MORV_REP_REGION& region, const MORV_REP_MOVES& moves, int i) const;
-    void try_location(CDB_ATOM_NODE* source, MORV_REP_XY at, int upstream_gain, int slack, MORV_REP_BEST* best);
+    void try_location(MORV_REP_XY at, int upstream_gain, int slack, MORV_REP_BEST* best);
     double score_location(int x, int y, int upstream_gain, int slack, int* new_gain_ret);
     double get_location_factor(int x, int y);
 
@@ -316,11 +311,6 @@ private:
     // Outputs whose combinational fan-in is listed already: by atom id, one
     // bit per output port type (the types of a logic cell differ mod 32).
     std::vector<uint32_t> m_expanded_oterms;
-    // LUT cells and registers placed in each LAB (x * height + y) and how
-    // many of each a LAB holds; 0: no limit known.
-    std::vector<int> m_lab_combs;
-    std::vector<int> m_lab_regs;
-    int m_lab_room = 0;
     // Nodes with an input whose record gained slack.
     std::unordered_set<const CDB_ATOM_NODE*> m_gaining_nodes;
     // LAB of each atom by id for the iteration, -1 without one.

@@ -27,7 +27,6 @@ bool MORV_REP::perform_duplication(CDB_ATOM_NODE* source, CDB_ATOM_ITERM* iterm,
     MORV_ASSERT_TEXT(chip_map, "chip_map");
     chip_map->set_node_location(static_cast<int>(copy->get_id()), MORV_LOC{x, y, -1, -1});
     note_node_location(copy, x, y);
-    add_lab_use(copy, x, y);
     CDB_ATOM_OTERM* oterm_new = copy->get_output_term_by_type(port_type);
     MORV_ASSERT_TEXT(oterm_old && oterm_new && iterm, "oterm_old && oterm_new && iterm");
     adopt_fanouts(oterm_old, oterm_new, iterm, gain);

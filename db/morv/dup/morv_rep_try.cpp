@@ -77,7 +77,7 @@ int MORV_REP::try_duplication(CDB_ATOM_ITERM* iterm, int upstream_gain, int slac
     MORV_DEBUG_STREAM::print(100, "trying %d moves, scaling %f", moves.count, moves.scaling);
     MORV_REP_BEST best{0.0, upstream_gain, m_src};
     for (int i = 0; i < moves.count; ++i)
-        try_location(source, get_move_location(region, moves, i), upstream_gain, slack, &best);
+        try_location(get_move_location(region, moves, i), upstream_gain, slack, &best);
     if (best.score > 0.0)
         MORV_DEBUG_STREAM::print(100, "final duplication score, slack delta: %f, %d", best.score,
                                  best.gain - upstream_gain);
@@ -95,16 +95,13 @@ int MORV_REP::try_duplication(CDB_ATOM_ITERM* iterm, int upstream_gain, int slac
     return best.gain;
 }
 
-// One location of the region: skipped where no logic cell may go or where the
-// stand-in's LAB has no room, else scored against the best so far.
-void MORV_REP::try_location(CDB_ATOM_NODE* source, MORV_REP_XY at, int upstream_gain, int slack, MORV_REP_BEST* best)
+// One location of the region: skipped where no logic cell may go, else
+// scored against the best so far. A full LAB is scored like any other: the
+// placer makes room there for what timing asks for.
+void MORV_REP::try_location(MORV_REP_XY at, int upstream_gain, int slack, MORV_REP_BEST* best)
 {
     if (at.x < 0 || at.y < 0 || !m_fsyn_api->can_lcell_go_to_location(at.x, at.y)) {
         ++m_td_stats.locations_refused;
-        return;
-    }
-    if (at != m_src && !has_room_for(source, at.x, at.y)) {
-        ++m_td_stats.locations_full;
         return;
     }
     int new_gain = 0;

@@ -261,7 +261,6 @@ TEST(DupTiming, AConnectionDownstreamOfACopyPassesItsGainOn)
     rep->collect_critical_iterms();
     rep->compute_delay_threshold();
     rep->build_usage_grids();
-    rep->count_lab_use();
     for (MORV_REP_CANDIDATE& record : rep->get_candidates())
         if (!record.processed) rep->process_candidate(&record);
     ASSERT_NE(n.driver_of("t1"), n.node("s"));
@@ -387,32 +386,45 @@ TEST(DupTiming, FactoryPassesTheRegisterDuplicationSettingAndRunsTheFamilyClass)
     }
 }
 
-// The stand-in keeps a copy only where its LAB has room: with t1's LAB full
-// the copy goes to another LAB of the region.
-TEST(DupTiming, FullSinkLabIsNotChosen)
+// A full LAB is scored like any other: the copy goes to its inputs' LAB,
+// full with the two buffers and 18 fillers, and the placer moves out a
+// filler (untimed, so it loses nothing) to the nearest LAB with room. The
+// copy stays where the component put it.
+TEST(DupTiming, FullLabMakesRoomForTheCopy)
 {
-    SPREAD n(false, false, 19);
+    SPREAD n(false, false, 18);
     for (CDB_ATOM_NODE* node : n.run->netlist())
-        if (node->get_instance_name()->get_short_hpath().rfind("fl", 0) == 0) n.run->place(node, 12, 12);
+        if (node->get_instance_name()->get_short_hpath().rfind("fl", 0) == 0) n.run->place(node, 10, 10);
     n.place();
     n.make_critical();
+    n.run->env().analyse_timing();
     auto rep = n.make_rep();
     ASSERT_EQ(rep->do_iter(), 1);
     CDB_ATOM_NODE* copy = n.driver_of("t1");
     const MORV_LOC at = n.run->location_of(copy);
-    EXPECT_TRUE(at.x != 12 || at.y != 12);
-    EXPECT_GE(at.x, 9);
-    EXPECT_GE(at.y, 9);
+    ASSERT_EQ(at.x, 10);
+    ASSERT_EQ(at.y, 10);
     n.run->env().analyse_timing();
-    EXPECT_EQ(copy->get_lab_x(), at.x);
-    EXPECT_EQ(copy->get_lab_y(), at.y);
+    EXPECT_EQ(copy->get_lab_x(), 10);
+    EXPECT_EQ(copy->get_lab_y(), 10);
+    int inside = 0, moved = 0;
+    for (CDB_ATOM_NODE* node : n.run->netlist()) {
+        const int distance = std::abs(node->get_lab_x() - 10) + std::abs(node->get_lab_y() - 10);
+        if (distance == 0) ++inside;
+        else if (node->get_instance_name()->get_short_hpath().rfind("fl", 0) == 0) {
+            ++moved;
+            EXPECT_EQ(distance, 1);
+        }
+    }
+    EXPECT_EQ(inside, 20);
+    EXPECT_EQ(moved, 1);
 }
 
 // Why critical connections keep their driver, counted per iteration and
 // written to the debug log. s -> t1 is tried over the LABs (9..13, 9..13):
-// column 12 holds DSP blocks (5 locations refused) and (11, 12) holds 20
-// fillers (full); ia -> s and ib -> s are critical too but their drivers are
-// kept as they are.
+// column 12 holds DSP blocks (5 locations refused) and (11, 12), full with 20
+// fillers, is scored like the rest; ia -> s and ib -> s are critical too but
+// their drivers are kept as they are.
 TEST(DupTiming, IterationCountsWhyCriticalConnectionsKeepTheirDriver)
 {
     SPREAD n(false, false, 20);
@@ -429,11 +441,9 @@ TEST(DupTiming, IterationCountsWhyCriticalConnectionsKeepTheirDriver)
     EXPECT_EQ(stats.duplicated, 1);
     EXPECT_EQ(stats.register_not_allowed + stats.no_region + stats.no_better_location + stats.failed_edits, 0);
     EXPECT_EQ(stats.locations_refused, 5);
-    EXPECT_EQ(stats.locations_full, 1);
-    EXPECT_EQ(stats.locations_scored + stats.locations_without_gain, 19);
+    EXPECT_EQ(stats.locations_scored + stats.locations_without_gain, 20);
     EXPECT_GT(stats.locations_scored, 0);
     EXPECT_EQ(count_lines(log, "   Critical connections: 3"), 1);
-    EXPECT_EQ(count_lines(log, "   Locations in full LABs: 1"), 1);
     EXPECT_EQ(count_lines(log, "   Duplicated: 1"), 1);
 
     // A register driver is counted, not tried, without register duplication;
