@@ -52,41 +52,50 @@ int HOST_ROOM_MAKER::slack_left(const CDB_ATOM_NODE* member, int x, int y) const
     return static_cast<int>(std::max<long long>(least, INT_MIN));
 }
 
-// Every member of the copy's kind is tried where the copy would push it; the
-// one whose connections keep the most slack leaves.
+// Where a member of the copy's kind goes when the copy takes its slot: the
+// nearest LAB with room once the copy is in. Every member of that kind goes
+// to the same place, so the search runs once.
+bool HOST_ROOM_MAKER::destination(HOST_OCCUPANCY& occupancy, const CDB_ATOM_NODE* member,
+                                  const CDB_ATOM_NODE* copy, int x, int y, int* dx, int* dy) const
+{
+    occupancy.remove(member, x, y);
+    occupancy.add(copy, x, y);
+    int sub = -1;
+    const bool found = occupancy.find_nearest(member, x, y, *dx, *dy, sub) && (*dx != x || *dy != y);
+    occupancy.remove(copy, x, y);
+    occupancy.add(member, x, y);
+    return found;
+}
+
+// The member whose connections keep the most slack there leaves.
 bool HOST_ROOM_MAKER::make_room(HOST_OCCUPANCY& occupancy, const CDB_ATOM_NODE* copy, int x, int y, int* sub,
                                 std::vector<unsigned>* moved)
 {
     if (m_floor == INT_MAX || x < 0 || y < 0 || lab(x, y) >= m_members.size()) return false;
     std::vector<CDB_ATOM_NODE*>& members = m_members[lab(x, y)];
     const PACK_KIND kind = host_pack_kind(copy);
+    auto same_kind = [kind](const CDB_ATOM_NODE* m) { return host_pack_kind(m) == kind; };
+    const auto first = std::find_if(members.begin(), members.end(), same_kind);
+    int dx = -1, dy = -1;
+    if (first == members.end() || !destination(occupancy, *first, copy, x, y, &dx, &dy)) return false;
     CDB_ATOM_NODE* best = nullptr;
-    int best_left = m_floor, best_x = -1, best_y = -1;
+    int best_left = m_floor;
     for (CDB_ATOM_NODE* m : members) {
-        if (host_pack_kind(m) != kind) continue;
-        occupancy.remove(m, x, y);
-        occupancy.add(copy, x, y);
-        int nx = -1, ny = -1, nsub = -1;
-        const bool found = occupancy.find_nearest(m, x, y, nx, ny, nsub) && (nx != x || ny != y);
-        occupancy.remove(copy, x, y);
-        occupancy.add(m, x, y);
-        if (!found) continue;
-        const int left = slack_left(m, nx, ny);
+        if (!same_kind(m)) continue;
+        const int left = slack_left(m, dx, dy);
         if (left < best_left || (best != nullptr && left == best_left)) continue;
         best = m;
         best_left = left;
-        best_x = nx;
-        best_y = ny;
     }
     if (best == nullptr) return false;
     const int freed = best->get_sub_location();
     occupancy.remove(best, x, y);
-    int nsub = -1;
-    occupancy.has_room(best, best_x, best_y, &nsub);
-    occupancy.add(best, best_x, best_y);
-    best->set_location(best_x, best_y, nsub);
+    int dsub = -1;
+    occupancy.has_room(best, dx, dy, &dsub);
+    occupancy.add(best, dx, dy);
+    best->set_location(dx, dy, dsub);
     members.erase(std::find(members.begin(), members.end(), best));
-    m_members[lab(best_x, best_y)].push_back(best);
+    m_members[lab(dx, dy)].push_back(best);
     moved->push_back(best->get_id());
     *sub = freed >= 0 ? freed : 0;
     return true;

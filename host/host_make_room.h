@@ -44,6 +44,8 @@ public:
 
 private:
     size_t lab(int x, int y) const;
+    bool destination(HOST_OCCUPANCY& occupancy, const CDB_ATOM_NODE* member, const CDB_ATOM_NODE* copy, int x, int y,
+                     int* dx, int* dy) const;
 
     const DEV_DEVICE& m_device;
     HOST_ITERM_SLACK m_slack_of;
