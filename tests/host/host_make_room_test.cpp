@@ -128,9 +128,9 @@ TEST(HostMakeRoom, TheMemberWithMostSlackLeftMovesNextDoor)
 }
 
 // What a member keeps: the least over its connections of the slack less the
-// longer route, here its output's (270 ps for m5) as both pins sit in one
-// place. One LAB nearer the pins shortens both routes; one farther
-// lengthens them by the same hop.
+// longer route, as both pins sit in one place that of its output for m5
+// (270 ps) and of its input for m0 (0 ps). One LAB nearer the pins shortens
+// both routes; one farther lengthens them by the same hop.
 TEST(HostMakeRoom, SlackLeftIsTheSlackLessTheLongerRoute)
 {
     FULL_LAB lab;
@@ -142,6 +142,7 @@ TEST(HostMakeRoom, SlackLeftIsTheSlackLessTheLongerRoute)
     EXPECT_EQ(room.slack_left(lab.member(5), lab.x + 1, lab.y), 270 - hop);
     EXPECT_EQ(room.slack_left(lab.member(5), lab.x - 1, lab.y), 270 + hop);
     EXPECT_EQ(room.slack_left(lab.member(5), lab.x, lab.y), 270);
+    EXPECT_EQ(room.slack_left(lab.member(0), lab.x + 1, lab.y), -hop);
     EXPECT_EQ(room.slack_left(lab.reg, lab.x + 1, lab.y), INT_MAX);
 }
 
@@ -159,9 +160,18 @@ TEST(HostMakeRoom, MembersStayBelowTheFloorAndNewcomersAndOtherKindsNeverLeave)
         EXPECT_TRUE(moved.empty());
         EXPECT_FALSE(lab.occupancy->has_room(lab.copy, lab.x, lab.y, nullptr));
     }
-    HOST_ROOM_MAKER room = lab.maker(0, {lab.member(last)->get_id()});
+    // The floor itself is allowed; a first LAB shows where the member goes.
+    FULL_LAB probe;
+    HOST_ROOM_MAKER probing = probe.maker(0, {probe.member(last)->get_id()});
+    ASSERT_TRUE(probing.make_room(*probe.occupancy, probe.copy, probe.x, probe.y, &sub, &moved));
+    const CDB_ATOM_NODE* went = probe.member(last - 1);
+    const int floor = lab.maker(0).slack_left(lab.member(last - 1), went->get_lab_x(), went->get_lab_y());
+    moved.clear();
+    HOST_ROOM_MAKER room = lab.maker(floor, {lab.member(last)->get_id()});
     ASSERT_TRUE(room.make_room(*lab.occupancy, lab.copy, lab.x, lab.y, &sub, &moved));
     EXPECT_EQ(moved, std::vector<unsigned>{lab.member(last - 1)->get_id()});
+    EXPECT_EQ(lab.member(last - 1)->get_lab_x(), went->get_lab_x());
+    EXPECT_EQ(lab.member(last - 1)->get_lab_y(), went->get_lab_y());
     EXPECT_EQ(lab.reg->get_lab_x(), lab.x);
     EXPECT_EQ(lab.reg->get_lab_y(), lab.y);
 }
