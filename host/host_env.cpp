@@ -599,6 +599,7 @@ std::vector<unsigned> HOST_ENV::adopt_copy_locations()
     }
     m_placed_copies.clear();
     if (!moved.empty()) note("placed_copies", static_cast<int64_t>(moved.size()));
+    hand_locations_back(moved);
     return moved;
 }
 
@@ -755,6 +756,19 @@ MORV_ICP_RESULT HOST_ENV::run_icp(bool full, bool second, double multiplier, boo
     return r;
 }
 
+// The component reads the placement from its own map, filled once after
+// placement: what the host moved or placed since reaches it the same way,
+// or its next edit would start from where atoms no longer are.
+void HOST_ENV::hand_locations_back(const std::vector<unsigned>& ids)
+{
+    MORV_EXPERT_INTERFACE* expert = m_placed ? peek_fsyn_expert() : nullptr;
+    if (expert == nullptr) return;
+    for (unsigned id : ids)
+        if (const CDB_ATOM_NODE* n = get_node(static_cast<int>(id)); n != nullptr && n->get_lab_x() >= 0)
+            expert->set_atoms_preferred_location(static_cast<int>(id), n->get_lab_x(), n->get_lab_y(),
+                                                 n->get_sub_location(), -1);
+}
+
 int HOST_ENV::place_unplaced_atoms()
 {
     return place_atoms(false);
@@ -781,6 +795,7 @@ int HOST_ENV::place_atoms(bool legalize)
     HOST_LEGALIZE_RESULT r = legalize_atoms(
         *m_design.netlist(), *m_design.device(), legalize, [this](uint32_t id) { return get_origin(id); }, preferred);
     m_taint.insert(m_taint.end(), r.changed.begin(), r.changed.end());
+    hand_locations_back(r.changed);
     if (r.moved) note("moved_crowded_atoms", r.moved);
     if (r.placed) note("placed_new_atoms", r.placed);
     return r.moved + r.placed;

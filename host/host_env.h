@@ -243,6 +243,7 @@ private:
     // it (the nearest LAB with room when that one is full); the ids moved.
     std::vector<unsigned> adopt_copy_locations();
     class HOST_ROOM_MAKER room_maker(const std::vector<unsigned>& copies);
+    void hand_locations_back(const std::vector<unsigned>& ids);
     double run_analysis();
 
     HOST_DESIGN& m_design;

@@ -9,8 +9,8 @@
 
 namespace morv_host {
 
-HOST_ROOM_MAKER::HOST_ROOM_MAKER(const CDB_ATOM_NETLIST& netlist, const DEV_DEVICE& device,
-                                 HOST_ITERM_SLACK slack_of, int floor_ps, const std::vector<unsigned>& newcomers)
+HOST_ROOM_MAKER::HOST_ROOM_MAKER(const CDB_ATOM_NETLIST& netlist, const DEV_DEVICE& device, HOST_ITERM_SLACK slack_of,
+                                 int floor_ps, const std::vector<unsigned>& newcomers)
     : m_device(device), m_slack_of(std::move(slack_of)), m_floor(floor_ps), m_ny(device.get_ny()),
       m_members(static_cast<size_t>(device.get_nx()) * static_cast<size_t>(device.get_ny()))
 {
@@ -38,10 +38,10 @@ int HOST_ROOM_MAKER::slack_left(const CDB_ATOM_NODE* member, int x, int y) const
         const int slack = m_slack_of(iterm);
         if (slack == INT_MAX) return;
         const int ax = other->get_lab_x(), ay = other->get_lab_y();
-        const int before = into_member ? m_device.get_routing_delay_ps(ax, ay, ox, oy)
-                                       : m_device.get_routing_delay_ps(ox, oy, ax, ay);
-        const int after = into_member ? m_device.get_routing_delay_ps(ax, ay, x, y)
-                                      : m_device.get_routing_delay_ps(x, y, ax, ay);
+        const int before =
+            into_member ? m_device.get_routing_delay_ps(ax, ay, ox, oy) : m_device.get_routing_delay_ps(ox, oy, ax, ay);
+        const int after =
+            into_member ? m_device.get_routing_delay_ps(ax, ay, x, y) : m_device.get_routing_delay_ps(x, y, ax, ay);
         least = std::min(least, static_cast<long long>(slack) - (after - before));
     };
     for (auto it = member->begin_iterm(); it != member->end_iterm(); ++it)
@@ -55,8 +55,8 @@ int HOST_ROOM_MAKER::slack_left(const CDB_ATOM_NODE* member, int x, int y) const
 // Where a member of the copy's kind goes when the copy takes its slot: the
 // nearest LAB with room once the copy is in. Every member of that kind goes
 // to the same place, so the search runs once.
-bool HOST_ROOM_MAKER::destination(HOST_OCCUPANCY& occupancy, const CDB_ATOM_NODE* member,
-                                  const CDB_ATOM_NODE* copy, int x, int y, int* dx, int* dy) const
+bool HOST_ROOM_MAKER::destination(HOST_OCCUPANCY& occupancy, const CDB_ATOM_NODE* member, const CDB_ATOM_NODE* copy,
+                                  int x, int y, int* dx, int* dy) const
 {
     occupancy.remove(member, x, y);
     occupancy.add(copy, x, y);

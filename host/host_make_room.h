@@ -28,8 +28,8 @@ public:
     // a newcomer never makes room for another. `floor_ps`: the least slack
     // a moved member's connections may be left with; INT_MAX (nothing
     // timed) moves no member.
-    HOST_ROOM_MAKER(const CDB_ATOM_NETLIST& netlist, const DEV_DEVICE& device, HOST_ITERM_SLACK slack_of,
-                    int floor_ps, const std::vector<unsigned>& newcomers);
+    HOST_ROOM_MAKER(const CDB_ATOM_NETLIST& netlist, const DEV_DEVICE& device, HOST_ITERM_SLACK slack_of, int floor_ps,
+                    const std::vector<unsigned>& newcomers);
 
     // Moves one member of LAB (x, y) out so that `copy` fits there: true
     // with the member's new location set, occupancy updated for the member

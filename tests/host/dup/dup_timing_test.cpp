@@ -388,8 +388,8 @@ TEST(DupTiming, FactoryPassesTheRegisterDuplicationSettingAndRunsTheFamilyClass)
 
 // A full LAB is scored like any other: the copy goes to its inputs' LAB,
 // full with the two buffers and 18 fillers, and the placer moves out a
-// filler (untimed, so it loses nothing) to the nearest LAB with room. The
-// copy stays where the component put it.
+// filler (untimed, so it loses nothing) to the nearest LAB with room, and
+// tells the component so. The copy stays where the component put it.
 TEST(DupTiming, FullLabMakesRoomForTheCopy)
 {
     SPREAD n(false, false, 18);
@@ -414,6 +414,10 @@ TEST(DupTiming, FullLabMakesRoomForTheCopy)
         else if (node->get_instance_name()->get_short_hpath().rfind("fl", 0) == 0) {
             ++moved;
             EXPECT_EQ(distance, 1);
+            // The component's next edit starts from where the filler went.
+            const MORV_LOC known = n.run->location_of(node);
+            EXPECT_EQ(known.x, node->get_lab_x());
+            EXPECT_EQ(known.y, node->get_lab_y());
         }
     }
     EXPECT_EQ(inside, 20);

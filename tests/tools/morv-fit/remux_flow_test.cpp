@@ -36,7 +36,9 @@ TEST(MorvFitRemux, EnablesReadFromLogicAreDemuxedAndFoldedBack)
     std::filesystem::remove_all(dir);
     // Without RESTORE_NETLIST the retimed netlist stays even where the
     // placement finds it no faster, so that the remux pass sees its muxes.
-    const std::string args = " --read-enables --family BRK --seed 1 --test-string '|RTM(RESTORE_NETLIST=0);REMUX()'"
+    // On most seeds retiming's passes end on a state from before their
+    // demuxing; seed 10 keeps 65 muxes, 5 of them uncritical.
+    const std::string args = " --read-enables --family BRK --seed 10 --test-string '|RTM(RESTORE_NETLIST=0);REMUX()'"
                              " --set fsyn_debug_msg_full=on -o " +
                              dir + "/out.blif " + k_s9234 + " 2>&1";
     const COMMAND_RUN r = run_command(std::string(MORV_FIT_BINARY) + args);
