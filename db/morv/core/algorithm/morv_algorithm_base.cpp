@@ -24,7 +24,7 @@ MORV_ALGORITHM_BASE::MORV_ALGORITHM_BASE(MORV_API* api, const MORV_PARAMETER_MAP
       m_fom_to_accept(s_UNSET_DOUBLE), m_restore_netlist(s_UNSET_INT), m_use_timing_snapshots(false),
       m_num_iters(s_UNSET_INT), m_hill_climb_iters(s_UNSET_INT), m_given_num_iters(s_UNSET_INT),
       m_given_hill_climb_iters(s_UNSET_INT), m_hill_climb_cut(s_UNSET_INT), m_init_netlist(-1), m_init_fom(0.0),
-      m_curr_best_netlist(-1), m_best_fom(0.0), m_pass_start_netlist(-1), m_pass_start_fom(0.0),
+      m_curr_best_netlist(-1), m_best_fom(0.0), m_best_worst_slack(0), m_pass_start_netlist(-1), m_pass_start_fom(0.0),
       m_pass_start_worst_slack(0), m_judged_from_start(false), m_init_worst_slack(0), m_started_placed(false)
 {
     MORV_ASSERT(m_fsyn_api);

@@ -103,7 +103,10 @@ public:
     // figure of merit and may restore the one the run began with.
     bool run_algorithm();
     void save_initial_netlist();
-    bool check_if_netlist_improved();
+    // Keeps the netlist as the best so far when the iteration beat it; placed:
+    // the iteration was timed on its placement after placement.
+    bool check_if_netlist_improved(bool placed);
+    bool is_iteration_better(double fom, bool placed);
     void run_netlist_sweeper();
     void print_summary();
     // Sweeps the netlist with the sweeper of the facade's base family; the
@@ -214,6 +217,8 @@ protected:
     double m_init_fom;
     int m_curr_best_netlist;
     double m_best_fom;
+    // The placed worst slack of the best netlist, for iterations judged on it.
+    int m_best_worst_slack;
     // The netlist the present pass started from (-1 when not kept) with its
     // figure of merit and worst slack.
     int m_pass_start_netlist;

@@ -90,15 +90,29 @@ void MORV_ALGORITHM_BASE::save_initial_netlist()
     MORV_DEBUG_STREAM::print(1, "Current netlist saved at %d", m_curr_best_netlist);
 }
 
-bool MORV_ALGORITHM_BASE::check_if_netlist_improved()
+bool MORV_ALGORITHM_BASE::check_if_netlist_improved(bool placed)
 {
     const double cur = compute_figure_of_merit();
     MORV_DEBUG_STREAM::print(1, "Current FOM = %f", cur);
-    if (!(cur >= m_best_fom + m_fom_to_accept)) return false;
+    if (!is_iteration_better(cur, placed)) return false;
     m_best_fom = cur;
     if (m_curr_best_netlist != m_init_netlist) m_fsyn_api->clear_state(m_curr_best_netlist);
     m_curr_best_netlist = m_fsyn_api->save_state();
     if (!(m_curr_best_netlist > 0)) driver_error("m_curr_best_netlist > 0", __LINE__);
+    return true;
+}
+
+// An iteration timed on its placement after placement is judged as a placed
+// pass is: its worst slack is the clock the design reaches, and a figure of
+// merit that fell elsewhere must not undo a faster circuit (nor a better
+// figure a slower one). Estimated iterations keep to the figure of merit.
+bool MORV_ALGORITHM_BASE::is_iteration_better(double fom, bool placed)
+{
+    if (!placed) return fom >= m_best_fom + m_fom_to_accept;
+    const int worst = compute_worst_slack();
+    MORV_DEBUG_STREAM::print(1, "Current worst slack = %d, best worst slack = %d", worst, m_best_worst_slack);
+    if (!is_placed_result_kept(fom, worst, m_best_fom, m_best_worst_slack, m_fom_to_accept)) return false;
+    m_best_worst_slack = worst;
     return true;
 }
 
@@ -181,6 +195,7 @@ void MORV_ALGORITHM_BASE::prepare_run(RUN_STATE& run)
     save_initial_netlist();
     m_started_placed = run.late_running;
     if (m_started_placed) m_init_worst_slack = compute_worst_slack();
+    m_best_worst_slack = m_init_worst_slack;
 
     set_default_algorithm_parameters(m_num_passes, m_icp_at_end, m_fom_to_accept, m_restore_netlist);
     MORV_DEBUG_STREAM::print(1, "Algorithm %s Parameters:", run.name);
@@ -343,7 +358,7 @@ bool MORV_ALGORITHM_BASE::judge_productive_iteration(RUN_STATE& run, int& worse)
     if (!ok) {
         worse = -1;
         keep_going = false;
-    } else if (check_if_netlist_improved()) {
+    } else if (check_if_netlist_improved(per_iteration && m_started_placed && m_fom_to_accept >= 0.0)) {
         worse = 0;
     } else {
         ++worse;
@@ -443,6 +458,7 @@ bool MORV_ALGORITHM_BASE::keep_or_restore_pass_start(const RUN_STATE& run)
         MORV_DEBUG_STREAM::print(1, "!!!    keeping pass %d", m_curr_pass);
         // Later iterations must beat what the placement gave, not the estimate.
         m_best_fom = fom;
+        m_best_worst_slack = worst;
         return true;
     }
     MORV_DEBUG_STREAM::print(1, "!!!    restoring the netlist pass %d started from", m_curr_pass);
@@ -452,6 +468,7 @@ bool MORV_ALGORITHM_BASE::keep_or_restore_pass_start(const RUN_STATE& run)
     m_curr_best_netlist = m_fsyn_api->save_state();
     if (!(m_curr_best_netlist > 0)) driver_error("m_curr_best_netlist > 0", __LINE__);
     m_best_fom = m_pass_start_fom;
+    m_best_worst_slack = m_pass_start_worst_slack;
     if (m_use_timing_snapshots) {
         MORV_DEBUG_STREAM::print(1, "Skipping ICP/timing analysis; using timing snapshot on restore");
         return true;
