@@ -217,7 +217,9 @@ protected:
     double m_init_fom;
     int m_curr_best_netlist;
     double m_best_fom;
-    // The placed worst slack of the best netlist, for iterations judged on it.
+    // The placed worst slack of the best netlist, for iterations judged on it
+    // (runs that time every iteration on its placement; their passes are
+    // not judged apart).
     int m_best_worst_slack;
     // The netlist the present pass started from (-1 when not kept) with its
     // figure of merit and worst slack.

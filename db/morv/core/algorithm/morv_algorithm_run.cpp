@@ -458,7 +458,6 @@ bool MORV_ALGORITHM_BASE::keep_or_restore_pass_start(const RUN_STATE& run)
         MORV_DEBUG_STREAM::print(1, "!!!    keeping pass %d", m_curr_pass);
         // Later iterations must beat what the placement gave, not the estimate.
         m_best_fom = fom;
-        m_best_worst_slack = worst;
         return true;
     }
     MORV_DEBUG_STREAM::print(1, "!!!    restoring the netlist pass %d started from", m_curr_pass);
@@ -468,7 +467,6 @@ bool MORV_ALGORITHM_BASE::keep_or_restore_pass_start(const RUN_STATE& run)
     m_curr_best_netlist = m_fsyn_api->save_state();
     if (!(m_curr_best_netlist > 0)) driver_error("m_curr_best_netlist > 0", __LINE__);
     m_best_fom = m_pass_start_fom;
-    m_best_worst_slack = m_pass_start_worst_slack;
     if (m_use_timing_snapshots) {
         MORV_DEBUG_STREAM::print(1, "Skipping ICP/timing analysis; using timing snapshot on restore");
         return true;
