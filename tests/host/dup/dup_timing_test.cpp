@@ -387,41 +387,47 @@ TEST(DupTiming, FactoryPassesTheRegisterDuplicationSettingAndRunsTheFamilyClass)
 }
 
 // A full LAB is scored like any other: the copy goes to its inputs' LAB,
-// full with the two buffers and 18 fillers, and the placer moves out a
-// filler (untimed, so it loses nothing) to the nearest LAB with room, and
-// tells the component so. The copy stays where the component put it.
-TEST(DupTiming, FullLabMakesRoomForTheCopy)
+// full with the two buffers and 18 fillers. With timing, the placer moves
+// out a filler (untimed, so it loses nothing) to the nearest LAB with room,
+// and tells the component so; the copy stays where the component put it.
+// Without an analysis no member may leave: the copy itself goes to the
+// nearest LAB with room, and the component learns where it went.
+TEST(DupTiming, FullLabMakesRoomForTheCopyOrSendsItNextDoor)
 {
-    SPREAD n(false, false, 18);
-    for (CDB_ATOM_NODE* node : n.run->netlist())
-        if (node->get_instance_name()->get_short_hpath().rfind("fl", 0) == 0) n.run->place(node, 10, 10);
-    n.place();
-    n.make_critical();
-    n.run->env().analyse_timing();
-    auto rep = n.make_rep();
-    ASSERT_EQ(rep->do_iter(), 1);
-    CDB_ATOM_NODE* copy = n.driver_of("t1");
-    const MORV_LOC at = n.run->location_of(copy);
-    ASSERT_EQ(at.x, 10);
-    ASSERT_EQ(at.y, 10);
-    n.run->env().analyse_timing();
-    EXPECT_EQ(copy->get_lab_x(), 10);
-    EXPECT_EQ(copy->get_lab_y(), 10);
-    int inside = 0, moved = 0;
-    for (CDB_ATOM_NODE* node : n.run->netlist()) {
-        const int distance = std::abs(node->get_lab_x() - 10) + std::abs(node->get_lab_y() - 10);
-        if (distance == 0) ++inside;
-        else if (node->get_instance_name()->get_short_hpath().rfind("fl", 0) == 0) {
+    for (const bool timed : {true, false}) {
+        SCOPED_TRACE(timed ? "timed" : "untimed");
+        SPREAD n(false, false, 18);
+        for (CDB_ATOM_NODE* node : n.run->netlist())
+            if (node->get_instance_name()->get_short_hpath().rfind("fl", 0) == 0) n.run->place(node, 10, 10);
+        n.place();
+        n.make_critical();
+        if (timed) n.run->env().analyse_timing();
+        auto rep = n.make_rep();
+        ASSERT_EQ(rep->do_iter(), 1);
+        CDB_ATOM_NODE* copy = n.driver_of("t1");
+        const MORV_LOC at = n.run->location_of(copy);
+        ASSERT_EQ(at.x, 10);
+        ASSERT_EQ(at.y, 10);
+        n.run->env().analyse_timing();
+        int inside = 0, moved = 0;
+        for (CDB_ATOM_NODE* node : n.run->netlist()) {
+            const int distance = std::abs(node->get_lab_x() - 10) + std::abs(node->get_lab_y() - 10);
+            if (distance == 0) {
+                ++inside;
+                continue;
+            }
+            if (node != copy && node->get_instance_name()->get_short_hpath().rfind("fl", 0) != 0) continue;
             ++moved;
             EXPECT_EQ(distance, 1);
-            // The component's next edit starts from where the filler went.
+            EXPECT_EQ(node == copy, !timed);
+            // The component's next edit starts from where the atom went.
             const MORV_LOC known = n.run->location_of(node);
             EXPECT_EQ(known.x, node->get_lab_x());
             EXPECT_EQ(known.y, node->get_lab_y());
         }
+        EXPECT_EQ(inside, 20);
+        EXPECT_EQ(moved, 1);
     }
-    EXPECT_EQ(inside, 20);
-    EXPECT_EQ(moved, 1);
 }
 
 // Why critical connections keep their driver, counted per iteration and
