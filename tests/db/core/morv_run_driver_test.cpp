@@ -366,19 +366,22 @@ TEST_F(MorvRunDriverTest, AfterPlacementARunIsKeptByItsWorstSlackFirstUnlessItAc
     m_env->m_worst_slack_by_atoms = {{3, -500}, {4, -450}, {5, -550}};
     EXPECT_EQ(run(two_iterations, better_each_time), 5);
     RUN_DRIVER_FLOW_FLAGS::set_late_running(expert, true);
-    // After placement each placed iteration is judged as a pass is: the
-    // second one slowed the design down and alone is rolled back, whatever
-    // its figure.
+    // After placement the same run slowed the design down: it is undone,
+    // although its first iteration alone raised the worst slack (the
+    // iterations of a longer pass are picked by their figure).
     m_env->m_worst_slack_by_atoms = {{5, -500}, {6, -450}, {7, -550}};
-    EXPECT_EQ(run(two_iterations, {{5, 100}, {6, 110}, {7, 120}}), 6);
+    EXPECT_EQ(run(two_iterations, {{5, 100}, {6, 110}, {7, 120}}), 5);
     // A raised worst slack keeps the run, and so does an equal one at a
     // better figure.
-    m_env->m_worst_slack_by_atoms = {{6, -500}, {7, -550}, {8, -450}};
-    EXPECT_EQ(run(two_iterations, {{6, 100}, {7, 110}, {8, 120}}), 8);
-    m_env->m_worst_slack_by_atoms = {{8, -500}, {9, -500}};
-    EXPECT_EQ(run("NP=1:NI=1:ICP_AT_END=0", {{8, 100}, {9, 110}}), 9);
-    // An iteration that raises the worst slack is a faster circuit although
-    // its figure fell: neither the iteration nor the run is taken back.
+    m_env->m_worst_slack_by_atoms = {{5, -500}, {6, -550}, {7, -450}};
+    EXPECT_EQ(run(two_iterations, {{5, 100}, {6, 110}, {7, 120}}), 7);
+    m_env->m_worst_slack_by_atoms = {{7, -500}, {8, -500}};
+    EXPECT_EQ(run("NP=1:NI=1:ICP_AT_END=0", {{7, 100}, {8, 110}}), 8);
+    // A pass of one iteration is judged as a pass: one that raises the worst
+    // slack is a faster circuit although its figure fell, and stays; one
+    // that lowers it goes at once, whatever its figure.
+    m_env->m_worst_slack_by_atoms = {{8, -500}, {9, -480}, {10, -490}};
+    EXPECT_EQ(run("NP=2:NI=1:ICP_AT_END=0", {{8, 100}, {9, 90}, {10, 120}}), 9);
     m_env->m_worst_slack_by_atoms = {{9, -500}, {10, -480}};
     EXPECT_EQ(run("NP=1:NI=1:ICP_AT_END=0", {{9, 100}, {10, 90}}), 10);
     // A run that accepts a loss keeps its result whatever the slack says.

@@ -104,7 +104,8 @@ public:
     bool run_algorithm();
     void save_initial_netlist();
     // Keeps the netlist as the best so far when the iteration beat it; placed:
-    // the iteration was timed on its placement after placement.
+    // the iteration is its pass's only one, timed on its placement after
+    // placement.
     bool check_if_netlist_improved(bool placed);
     bool is_iteration_better(double fom, bool placed);
     void run_netlist_sweeper();
@@ -218,8 +219,8 @@ protected:
     int m_curr_best_netlist;
     double m_best_fom;
     // The placed worst slack of the best netlist, for iterations judged on it
-    // (runs that time every iteration on its placement; their passes are
-    // not judged apart).
+    // (passes of one iteration timed on its placement; such passes are not
+    // judged apart).
     int m_best_worst_slack;
     // The netlist the present pass started from (-1 when not kept) with its
     // figure of merit and worst slack.
