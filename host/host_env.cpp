@@ -764,9 +764,14 @@ void HOST_ENV::hand_locations_back(const std::vector<unsigned>& ids)
     MORV_EXPERT_INTERFACE* expert = m_placed ? peek_fsyn_expert() : nullptr;
     if (expert == nullptr) return;
     for (unsigned id : ids)
-        if (const CDB_ATOM_NODE* n = get_node(static_cast<int>(id)); n != nullptr && n->get_lab_x() >= 0)
-            expert->set_atoms_preferred_location(static_cast<int>(id), n->get_lab_x(), n->get_lab_y(),
-                                                 n->get_sub_location(), -1);
+        if (const CDB_ATOM_NODE* n = get_node(static_cast<int>(id))) hand_location(expert, *n);
+}
+
+void HOST_ENV::hand_location(MORV_EXPERT_INTERFACE* expert, const CDB_ATOM_NODE& n)
+{
+    if (n.get_lab_x() >= 0)
+        expert->set_atoms_preferred_location(static_cast<int>(n.get_id()), n.get_lab_x(), n.get_lab_y(),
+                                             n.get_sub_location(), -1);
 }
 
 int HOST_ENV::place_unplaced_atoms()

@@ -144,6 +144,8 @@ public:
     // True when the netlist has locations (placement has happened).
     bool is_placed() const { return m_placed; }
     void set_placed(bool placed) { m_placed = placed; }
+    // Tells the component where a placed atom is (nothing for an unplaced one).
+    static void hand_location(MORV_EXPERT_INTERFACE* expert, const CDB_ATOM_NODE& node);
 
     // ---- timing
     // Clock period of every clock, in ps.

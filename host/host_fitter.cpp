@@ -533,10 +533,7 @@ HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, u
 void hand_locations_to_component(HOST_ENV& env, MORV_EXPERT_INTERFACE* expert)
 {
     if (expert == nullptr) return;
-    for (CDB_ATOM_NODE* n : *env.design().netlist())
-        if (n->get_lab_x() >= 0)
-            expert->set_atoms_preferred_location(static_cast<int>(n->get_id()), n->get_lab_x(), n->get_lab_y(),
-                                                 n->get_sub_location(), -1);
+    for (CDB_ATOM_NODE* n : *env.design().netlist()) HOST_ENV::hand_location(expert, *n);
 }
 
 }  // namespace morv_host

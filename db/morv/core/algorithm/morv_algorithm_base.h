@@ -107,7 +107,7 @@ public:
     // the iteration is its pass's only one, timed on its placement after
     // placement.
     bool check_if_netlist_improved(bool placed);
-    bool is_iteration_better(double fom, bool placed);
+    bool is_iteration_better(double fom, int worst, bool placed) const;
     void run_netlist_sweeper();
     void print_summary();
     // Sweeps the netlist with the sweeper of the facade's base family; the

@@ -94,8 +94,10 @@ bool MORV_ALGORITHM_BASE::check_if_netlist_improved(bool placed)
 {
     const double cur = compute_figure_of_merit();
     MORV_DEBUG_STREAM::print(1, "Current FOM = %f", cur);
-    if (!is_iteration_better(cur, placed)) return false;
+    const int worst = placed ? compute_worst_slack() : m_best_worst_slack;
+    if (!is_iteration_better(cur, worst, placed)) return false;
     m_best_fom = cur;
+    m_best_worst_slack = worst;
     if (m_curr_best_netlist != m_init_netlist) m_fsyn_api->clear_state(m_curr_best_netlist);
     m_curr_best_netlist = m_fsyn_api->save_state();
     if (!(m_curr_best_netlist > 0)) driver_error("m_curr_best_netlist > 0", __LINE__);
@@ -110,14 +112,11 @@ bool MORV_ALGORITHM_BASE::check_if_netlist_improved(bool placed)
 // measured on the bench designs, picking by worst slack there leaves later
 // algorithms a netlist with more paths near the worst one, which they
 // improve less.
-bool MORV_ALGORITHM_BASE::is_iteration_better(double fom, bool placed)
+bool MORV_ALGORITHM_BASE::is_iteration_better(double fom, int worst, bool placed) const
 {
     if (!placed) return fom >= m_best_fom + m_fom_to_accept;
-    const int worst = compute_worst_slack();
     MORV_DEBUG_STREAM::print(1, "Current worst slack = %d, best worst slack = %d", worst, m_best_worst_slack);
-    if (!is_placed_result_kept(fom, worst, m_best_fom, m_best_worst_slack, m_fom_to_accept)) return false;
-    m_best_worst_slack = worst;
-    return true;
+    return is_placed_result_kept(fom, worst, m_best_fom, m_best_worst_slack, m_fom_to_accept);
 }
 
 int MORV_ALGORITHM_BASE::sweep_family_netlist(MORV_API* api)
@@ -362,8 +361,7 @@ bool MORV_ALGORITHM_BASE::judge_productive_iteration(RUN_STATE& run, int& worse)
     if (!ok) {
         worse = -1;
         keep_going = false;
-    } else if (check_if_netlist_improved(per_iteration && m_num_iters == 1 && m_started_placed &&
-                                         m_fom_to_accept >= 0.0)) {
+    } else if (check_if_netlist_improved(per_iteration && m_num_iters == 1 && is_judged_by_worst_slack())) {
         worse = 0;
     } else {
         ++worse;
