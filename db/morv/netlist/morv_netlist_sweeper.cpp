@@ -226,11 +226,6 @@ bool MORV_NETLIST_SWEEPER::is_pre_placement() const
     return expert != nullptr && expert->is_fsyn_running_pre_placement_fsyn();
 }
 
-void MORV_NETLIST_SWEEPER::warn_not_available(const char* what) const
-{
-    if (MORV_EXPERT* expert = m_api->get_fsyn_expert()) expert->warn_not_available(what);
-}
-
 std::vector<CDB_ATOM_NODE*> MORV_NETLIST_SWEEPER::atoms_of_pass(bool first, std::vector<uint32_t>* ids) const
 {
     std::vector<CDB_ATOM_NODE*> atoms;

@@ -149,7 +149,6 @@ protected:
     bool is_dont_touch(CDB_ATOM_NODE* node, int op);
     // A flow before placement is running.
     bool is_pre_placement() const;
-    void warn_not_available(const char* what) const;
     // The family's node collapser, built on first use.
     MORV_NODE_COLLAPSER* collapser();
     virtual MORV_OWNER<MORV_NODE_COLLAPSER> make_node_collapser() = 0;

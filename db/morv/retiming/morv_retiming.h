@@ -545,7 +545,6 @@ protected:
     bool push_cell(CDB_ATOM_NODE* cell);
     bool is_critical_candidate(CDB_ATOM_NODE* node) const;
     CDB_ATOM_NODE* make_split_copy(CDB_ATOM_NODE* node, const char* node_text, const char* oterm_text);
-    void warn_not_available(const char* what);
     // Steps of the single-step operations.
     CDB_ATOM_NODE* find_single_step_atom(uint32_t atom_id);
     bool accepts_single_step(CDB_ATOM_NODE* node);

@@ -19,13 +19,6 @@
 #include "morv/timing/morv_opt_skew.h"
 #include "morv/timing/morv_timing.h"
 
-void MORV_RETIMING::warn_not_available(const char* what)
-{
-    MORV_EXPERT* expert = m_fsyn_api->get_fsyn_expert();
-    if (expert != nullptr) expert->warn_not_available(what);
-    else MORV_DEBUG_STREAM::print(0, "%s is not available yet in this build and is skipped.", what);
-}
-
 int MORV_RETIMING::do_iter()
 {
     topological_sort();

@@ -220,11 +220,6 @@ void MORV_TIMING::request_full_update()
     m_itest_annotated = false;
 }
 
-void MORV_TIMING::warn_not_available(const char* what) const
-{
-    if (m_fsyn_expert != nullptr) m_fsyn_expert->warn_not_available(what);
-}
-
 bool MORV_TIMING::is_pre_placement() const
 {
     return m_fsyn_expert != nullptr && m_fsyn_expert->is_fsyn_running_pre_placement_fsyn();
