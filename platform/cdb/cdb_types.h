@@ -225,6 +225,9 @@ enum CDB_RAM_FLAG_ENUM : int
 {
     CDB_RAM_FLAG_OUTPUT_REGISTERED = 9,  // the port's data output is registered
     CDB_RAM_FLAG_OUTPUT_CLEAR = 21,      // the output register uses the port's clear
+    // Port B only: a read at the address a write of the same clock edge
+    // replaces returns the old word (without it, the new one).
+    CDB_RAM_FLAG_READ_OLD_DATA = 30,
     CDB_RAM_FLAG_COUNT = 81,
 };
 

@@ -301,13 +301,17 @@ CUT_BLOCK_FUNCTION ram_function(const CDB_ATOM_NODE* ram)
                   cut_output_terms_width(ram, DB_RAM_PORTB_DATAOUT)});
     const BUS address_a = b.inputs(DB_RAM_PORTA_ADDRESS, bits);
     BUS address_b = b.inputs(DB_RAM_PORTB_ADDRESS, bits);
-    if (CUT_RAM_UTIL::get_physical_port_clock(ram, DB_RAM_PORTB_ADDRESS) != DB_MAX_INPUT_PORT_TYPE)
-        address_b = b.regs(address_b, ram_controls(b, ram, DB_RAM_PORTB_ADDRESS, false));
+    const bool b_clocked = CUT_RAM_UTIL::get_physical_port_clock(ram, DB_RAM_PORTB_ADDRESS) != DB_MAX_INPUT_PORT_TYPE;
+    const bool b_old_data = b_clocked && CUT_RAM_UTIL::ram_mode_is(ram, 1, CDB_RAM_FLAG_READ_OLD_DATA);
+    if (b_clocked && !b_old_data) address_b = b.regs(address_b, ram_controls(b, ram, DB_RAM_PORTB_ADDRESS, false));
     const std::vector<BUS> words = ram_contents(b, ram, address_a, width);
     const int outputs[2] = {DB_RAM_PORTA_DATAOUT, DB_RAM_PORTB_DATAOUT};
     for (int port = 0; port < 2; ++port) {
         if (cut_output_terms_width(ram, outputs[port]) == 0) continue;
         BUS out = ram_read(b, words, port == 0 ? address_a : address_b, width);
+        // Old data: the read register takes the word before the edge's
+        // write lands, where an address register reads after it.
+        if (port == 1 && b_old_data) out = b.regs(out, ram_controls(b, ram, DB_RAM_PORTB_ADDRESS, false));
         if (CUT_RAM_UTIL::ram_mode_is(ram, port, CDB_RAM_FLAG_OUTPUT_REGISTERED))
             out = b.regs(out, ram_controls(b, ram, outputs[port], true));
         b.output(outputs[port], out);

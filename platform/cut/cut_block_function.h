@@ -7,7 +7,9 @@
 // when its write enable is set, on port A's clock and enable; a RAM without
 // a write enable never writes. Port A's data output reads the word at its
 // address; port B's reads at its address, registered on port B's clock
-// when the RAM has one. A port with the registered-output flag puts one
+// when the RAM has one, so that a word written on the same edge reads new;
+// with port B's read-old-data flag the word read is registered instead,
+// and such a word reads old. A port with the registered-output flag puts one
 // register per bit behind its data output, with the port's clock, clear and
 // enable. Contents and every register start at 0.
 //

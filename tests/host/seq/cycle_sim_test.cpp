@@ -553,38 +553,45 @@ TEST(CycleSim, CoSimulationReportsTheFirstDifferenceAndUnmatchedPorts)
 
 // Port A writes on the clock edge; port A reads its address at once, port
 // B through its clocked address: a word written in one cycle is read there
-// from the next cycle on, the old word still in the writing cycle.
+// from the next cycle on, the old word still in the writing cycle. Port B
+// reading the slot written on the same edge gets the new word, or with its
+// old-data flag the word it replaces.
 TEST(CycleSim, RamReadsAfterWriteInOrder)
 {
-    BLOCK_BENCH b;
-    CDB_ATOM_NODE* ram = b.ram(2, 2, 2);
-    b.pin(ram, DB_RAM_PORTA_WE, "we");
-    b.pin(ram, DB_RAM_CLK0, "clk");
-    b.pin(ram, DB_RAM_CLK1, "clk");
-    b.out(ram, DB_RAM_PORTA_DATAOUT, "qa", 2);
-    b.out(ram, DB_RAM_PORTB_DATAOUT, "qb", 2);
-    BOTH s(b.netlist());
-    auto step = [&](unsigned we, unsigned wa, unsigned d, unsigned ra) {
-        s.set("we", we);
-        s.set_bus("wa", 2, wa);
-        s.set_bus("d", 2, d);
-        s.set_bus("ra", 2, ra);
-    };
-    step(1, 2, 3, 2);
-    EXPECT_EQ(s.get_bus("qa", 2), 0u) << "contents start at 0";
-    EXPECT_EQ(s.get_bus("qb", 2), 0u);
-    s.clock();
-    step(1, 2, 1, 2);
-    EXPECT_EQ(s.get_bus("qa", 2), 3u) << "port A reads the word written in the last cycle";
-    EXPECT_EQ(s.get_bus("qb", 2), 3u) << "port B's address was taken with the write";
-    s.clock();
-    step(0, 2, 2, 1);
-    EXPECT_EQ(s.get_bus("qa", 2), 1u) << "the second write replaced the word";
-    EXPECT_EQ(s.get_bus("qb", 2), 1u);
-    s.clock();
-    step(0, 2, 2, 2);
-    EXPECT_EQ(s.get_bus("qa", 2), 1u) << "a write without its enable changes nothing";
-    EXPECT_EQ(s.get_bus("qb", 2), 0u) << "port B read word 1, never written";
+    for (bool old_data : {false, true}) {
+        BLOCK_BENCH b;
+        CDB_ATOM_NODE* ram = b.ram(2, 2, 2);
+        b.pin(ram, DB_RAM_PORTA_WE, "we");
+        b.pin(ram, DB_RAM_CLK0, "clk");
+        b.pin(ram, DB_RAM_CLK1, "clk");
+        if (old_data) CUT_RAM_UTIL::set_ram_mode(ram, 1, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_READ_OLD_DATA});
+        b.out(ram, DB_RAM_PORTA_DATAOUT, "qa", 2);
+        b.out(ram, DB_RAM_PORTB_DATAOUT, "qb", 2);
+        BOTH s(b.netlist());
+        auto step = [&](unsigned we, unsigned wa, unsigned d, unsigned ra) {
+            s.set("we", we);
+            s.set_bus("wa", 2, wa);
+            s.set_bus("d", 2, d);
+            s.set_bus("ra", 2, ra);
+        };
+        step(1, 2, 3, 2);
+        EXPECT_EQ(s.get_bus("qa", 2), 0u) << "contents start at 0";
+        EXPECT_EQ(s.get_bus("qb", 2), 0u);
+        s.clock();
+        step(1, 2, 1, 2);
+        EXPECT_EQ(s.get_bus("qa", 2), 3u) << "port A reads the word written in the last cycle";
+        EXPECT_EQ(s.get_bus("qb", 2), old_data ? 0u : 3u) << "port B's address was taken with the write";
+        s.clock();
+        step(0, 2, 2, 1);
+        EXPECT_EQ(s.get_bus("qa", 2), 1u) << "the second write replaced the word";
+        EXPECT_EQ(s.get_bus("qb", 2), old_data ? 3u : 1u);
+        s.clock();
+        step(0, 2, 2, 2);
+        EXPECT_EQ(s.get_bus("qa", 2), 1u) << "a write without its enable changes nothing";
+        EXPECT_EQ(s.get_bus("qb", 2), 0u) << "port B read word 1, never written";
+        s.clock();
+        EXPECT_EQ(s.get_bus("qb", 2), 1u) << "no write: port B reads the word either way";
+    }
 }
 
 // Port A's output registered with port A's clear and enable, port B's
