@@ -249,6 +249,7 @@ private:
         }
         if (s.m_port_b_registered) CUT_RAM_UTIL::set_ram_mode(ram, 1, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_OUTPUT_REGISTERED});
         if (s.m_port_a_registered) CUT_RAM_UTIL::set_ram_mode(ram, 0, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_OUTPUT_REGISTERED});
+        if (s.m_read_old_data) CUT_RAM_UTIL::set_ram_mode(ram, 1, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_READ_OLD_DATA});
         CDB_ATOM_OTERM* q = ram->add_output_term(DB_RAM_PORTB_DATAOUT, name(shreg_text(base, "_b0")));
         logic(s, shreg_text(s.m_name, "_x", r), q)->insert_fanout(output(shreg_text(s.m_name, "_q", r)));
     }

@@ -1,7 +1,8 @@
 // RAM-based shift registers of the OBRAN family as a counter and a RAM
 // make them: the counter registers give the write address, cells of the
 // counter's bits the read address `offset` states ahead, and the RAM's
-// registered port B output the data written `length` cycles before.
+// registered port B output the data written `length` cycles before (with
+// offset 0 on a RAM that reads the old word, `length` + 2).
 #pragma once
 
 #include <cstdint>
@@ -58,6 +59,7 @@ struct SHREG_LAYOUT
     bool m_port_a_re = false;  // tied high when set
     bool m_port_b_we = false;
     bool m_port_b_registered = true;
+    bool m_read_old_data = false;  // port B reads the old word of a slot written in the same cycle
     bool m_port_a_registered = false;
     // Cells between a register on the write data and the RAM, and between
     // the read data and a register, so that timing finds the RAM critical.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cut/cut_block_util.h"
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
@@ -54,6 +55,57 @@ bool counter_is_read_outside(const std::set<CDB_ATOM_NODE*, DETERMINISTIC_LESS<C
     return false;
 }
 
+std::vector<CDB_ATOM_NODE*> rams_of(const std::set<CDB_ATOM_NODE*, DETERMINISTIC_LESS<CDB_ATOM_NODE*>>& set)
+{
+    std::vector<CDB_ATOM_NODE*> rams;
+    for (CDB_ATOM_NODE* node : set)
+        if (node->is_ram()) rams.push_back(node);
+    return rams;
+}
+
+// The port rules give every RAM of a shift register a clocked read address
+// and a registered read output: a word reaches the read data two cycles
+// after the state that reads its slot.
+constexpr int k_read_registers = 2;
+
+// Cycles from a word's write to the read data that returns it, the same at
+// every state of the cycle, or 0 when they differ or a read slot is never
+// written in the cycle. A read at the slot the same state writes returns
+// that word on a RAM that reads new data and the one a cycle before on one
+// that reads old data.
+int read_delay(const MORV_SHIFT_REG_SIMULATION& simulation, bool old_data)
+{
+    const std::vector<unsigned>& write = simulation.get_write_addresses();
+    const std::vector<unsigned>& read = simulation.get_read_addresses();
+    const int first = simulation.get_equiv_state();
+    const int length = simulation.get_length();
+    int delay = 0;
+    for (int i = first; i < first + length; ++i) {
+        int lag = old_data ? 1 : 0;
+        const int last_lag = lag + length - 1;
+        for (; lag <= last_lag; ++lag) {
+            const int j = first + ((i - first - lag) % length + length) % length;
+            if (write[size_t(j)] == read[size_t(i)]) break;
+        }
+        if (lag > last_lag || (delay != 0 && delay != lag + k_read_registers)) return 0;
+        delay = lag + k_read_registers;
+    }
+    return delay;
+}
+
+// The delay of every RAM of the set, or 0 when they differ.
+int group_read_delay(const std::set<CDB_ATOM_NODE*, DETERMINISTIC_LESS<CDB_ATOM_NODE*>>& set,
+                     const MORV_SHIFT_REG_SIMULATION& simulation)
+{
+    int delay = -1;
+    for (CDB_ATOM_NODE* ram : rams_of(set)) {
+        const int own = read_delay(simulation, CUT_RAM_UTIL::ram_mode_is(ram, 1, CDB_RAM_FLAG_READ_OLD_DATA));
+        if (delay >= 0 && own != delay) return 0;
+        delay = own;
+    }
+    return delay < 0 ? 0 : delay;
+}
+
 // A clear phase whose addresses already run through the cycle (a counter
 // free from power-up, with the clear timed apart): the RAM then returns
 // what was written a length before from the first state on, and zeros
@@ -68,14 +120,6 @@ bool phase_walks_the_cycle(const MORV_SHIFT_REG_SIMULATION& simulation)
         if (write[k] != write[k + length] || read[k] != read[k + length]) return false;
     }
     return true;
-}
-
-std::vector<CDB_ATOM_NODE*> rams_of(const std::set<CDB_ATOM_NODE*, DETERMINISTIC_LESS<CDB_ATOM_NODE*>>& set)
-{
-    std::vector<CDB_ATOM_NODE*> rams;
-    for (CDB_ATOM_NODE* node : set)
-        if (node->is_ram()) rams.push_back(node);
-    return rams;
 }
 
 }  // namespace
@@ -101,11 +145,12 @@ bool MORV_SHIFT_REG_MANAGER::reduce_shift_register(CDB_ATOM_NODE* node, bool on_
         MORV_DEBUG_STREAM::print(100, "counter outputs to non-working set nodes, not reduced");
         return false;
     }
-    // The RAM returns a word written in the same cycle, so with the read
-    // address on the write address the delay is not the counter's length:
-    // neither registers nor a shorter counter would keep it.
-    if (simulation.get_offset() != 2) {
-        MORV_DEBUG_STREAM::print(100, "offset=%d, not reduced", simulation.get_offset());
+    // Registers and a shorter counter both keep the delay the counter's
+    // length gives: a read at the slot being written must return the old
+    // word, and every slot must be written once a cycle.
+    const int delay = group_read_delay(set, simulation);
+    if (delay != length + k_read_registers - simulation.get_offset()) {
+        MORV_DEBUG_STREAM::print(100, "offset=%d, read delay %d, not reduced", simulation.get_offset(), delay);
         return false;
     }
     // Registers in place of the RAM would hand on what was written during
@@ -142,7 +187,9 @@ int MORV_SHIFT_REG_MANAGER::rebuild_one_stage_shorter(NODE_SET& set, const MORV_
     MORV_DEBUG_STREAM::print(100, "\n\ntarget_state = %d", target);
     if (target < 3) {
         MORV_DEBUG_STREAM::print(100, "converting fully to shift register");
-        convert_fully(set, length, signals);
+        // The RAM's delay: the length, and two more where the read is at
+        // the slot being written and returns the old word.
+        convert_fully(set, length + k_read_registers - offset_count, signals);
         return 0;
     }
     bool ok = rebuild_counter(set, target, offset_count);
@@ -158,8 +205,9 @@ int MORV_SHIFT_REG_MANAGER::rebuild_one_stage_shorter(NODE_SET& set, const MORV_
     return length - 1;
 }
 
-// Each RAM bit becomes a chain of `length` registers from the RAM's data
-// source to the consumers of its read data; the RAM is left without readers.
+// Each RAM bit becomes a chain of `length` registers (the RAM's delay) from
+// the RAM's data source to the consumers of its read data; the RAM is left
+// without readers.
 void MORV_SHIFT_REG_MANAGER::convert_fully(const NODE_SET& set, int length, const SIGNALS& signals)
 {
     for (CDB_ATOM_NODE* ram : rams_of(set))

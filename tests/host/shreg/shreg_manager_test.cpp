@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cut/cut_block_util.h"
 #include "host_env.h"
 #include "io/blif_reader.h"
 #include "msg/msg.h"
@@ -231,13 +232,25 @@ TEST(ShiftRegManager, RamsSharingACounterAreOneShiftRegisterReducedTogether)
 }
 
 // Lengths 4 (converted to registers) and 5, 7, 10 (counter rebuilt), on
-// each side, once and twice; every result is the design as generated.
+// each side, once and twice; every result is the design as generated. With
+// offset 0 the RAM reads the slot being written and returns the old word:
+// its data comes two cycles later than the length says, and a length-4 RAM
+// becomes six registers.
 TEST(ShiftRegManager, ReductionsOnBothSidesKeepTheDesign)
 {
-    for (int length : {4, 5, 7, 10})
+    struct CASE
+    {
+        int length;
+        int offset;
+    };
+    for (const CASE c : {CASE{4, 2}, CASE{5, 2}, CASE{7, 2}, CASE{10, 2}, CASE{4, 0}, CASE{7, 0}})
         for (bool on_output : {false, true}) {
-            const std::string tag = shreg_text("shreg_", length, on_output ? "_out" : "_in");
-            SHREG_RUN run({layout(length)});
+            const int length = c.length;
+            const std::string tag =
+                shreg_text("shreg_", length, c.offset == 0 ? "_at0" : "", on_output ? "_out" : "_in");
+            SHREG_LAYOUT s = layout(length, c.offset);
+            s.m_read_old_data = c.offset == 0;
+            SHREG_RUN run({s});
             ASSERT_GT(run.id("s_ram0"), 0) << tag;
             MORV_LOG_CAPTURE log(100);
             EXPECT_TRUE(run.reduce("s_ram0", on_output)) << tag;
@@ -247,12 +260,14 @@ TEST(ShiftRegManager, ReductionsOnBothSidesKeepTheDesign)
                 EXPECT_EQ(last_line(lines, "new shift register length"),
                           shreg_text("new shift register length = ", length - 1))
                     << tag;
+                EXPECT_EQ(last_line(lines, "offset="), shreg_text("offset=", c.offset, " is ok")) << tag;
             } else {
                 EXPECT_EQ(count_lines(lines, "converting fully to shift register"), 1) << tag;
             }
-            // Four registers for the converted RAM, else the new stage (the
-            // copies of the address registers are named as duplicates).
-            EXPECT_EQ(run.new_registers(), length == 4 ? 4 : 1) << tag;
+            // The RAM's delay in registers for the converted RAM, else the
+            // new stage (the copies of the address registers are named as
+            // duplicates).
+            EXPECT_EQ(run.new_registers(), length == 4 ? length + 2 - c.offset : 1) << tag;
             SEQ_VERDICT v = run.check(tag);
             EXPECT_TRUE(v.equivalent()) << tag << ": " << v.describe();
             if (length == 4) continue;
@@ -512,20 +527,42 @@ TEST(ShiftRegManager, ACounterRegisterOnTheInvertedClockRefuses)
     EXPECT_EQ(count_lines(log.lines(), "INCOMPATIBLE CLOCK SIGNAL"), 1);
 }
 
-// The RAM returns a word written in the same cycle: with the read address
-// on the write address (offset 0) the delay is not the counter's length, and
-// neither a conversion nor a shorter counter would keep the design.
+// A RAM that returns the word written in the same cycle, read at the slot
+// being written, delays by two cycles whatever the counter's length: neither
+// registers nor a shorter counter would keep the design. Offset 0 reads
+// there, and so does a counter that never moves (length 1, where offset 2
+// holds as well). Two RAMs of one group that read that slot differently
+// have no one delay either.
 TEST(ShiftRegManager, AnOffsetZeroShiftRegisterIsMeasuredButNotReduced)
 {
-    for (int length : {4, 7}) {
-        SHREG_RUN run({layout(length, 0)});
+    struct CASE
+    {
+        int length;
+        int offset;
+    };
+    for (const CASE c : {CASE{4, 0}, CASE{7, 0}, CASE{1, 2}}) {
+        SHREG_RUN run({layout(c.length, c.offset)});
         ASSERT_GT(run.id("s_ram0"), 0);
         const size_t before = run.netlist().get_node_count();
+        MORV_LOG_CAPTURE log(100);
         EXPECT_FALSE(run.reduce("s_ram0", true));
+        EXPECT_EQ(count_lines(log.lines(), shreg_text("offset=", c.offset, ", read delay 2, not reduced")), 1)
+            << c.length;
         EXPECT_EQ(run.netlist().get_node_count(), before);
-        const SEQ_VERDICT v = run.check(shreg_text("shreg_offset0_", length));
-        EXPECT_TRUE(v.equivalent()) << length << ": " << v.describe();
+        const SEQ_VERDICT v = run.check(shreg_text("shreg_offset", c.offset, "_", c.length));
+        EXPECT_TRUE(v.equivalent()) << c.length << ": " << v.describe();
     }
+    SHREG_LAYOUT mixed = layout(7, 0);
+    mixed.m_rams = 2;
+    mixed.m_read_old_data = true;
+    SHREG_RUN run({mixed});
+    CUT_RAM_UTIL::clear_ram_mode(run.node("s_ram1"), 1, CDB_RAM_FLAG_SET{CDB_RAM_FLAG_READ_OLD_DATA});
+    ASSERT_GT(run.id("s_ram0"), 0);
+    const size_t before = run.netlist().get_node_count();
+    MORV_LOG_CAPTURE log(100);
+    EXPECT_FALSE(run.reduce("s_ram0", true));
+    EXPECT_EQ(count_lines(log.lines(), "offset=0, read delay 0, not reduced"), 1);
+    EXPECT_EQ(run.netlist().get_node_count(), before);
 }
 
 }  // namespace shreg_manager_test
