@@ -310,6 +310,12 @@ std::vector<SHREG_LAYOUT> shreg_sample_layouts()
     counted.m_clear_counter = true;
     counted.m_logic = 6;
     layouts.push_back(counted);
+    SHREG_LAYOUT at_write;
+    at_write.m_name = shreg_text("z", 7);
+    at_write.m_offset = 0;
+    at_write.m_read_old_data = true;
+    at_write.m_logic = 6;
+    layouts.push_back(at_write);
     return layouts;
 }
 

@@ -83,7 +83,8 @@ SHREG_ADDRESSES shreg_expected_addresses(const SHREG_LAYOUT& layout, int states)
 
 // The shift registers of the sample design designs/shift_ram_obran.txt:
 // lengths 4, 7 and 10, a clear phase of either form, two RAMs on one
-// counter, and a counter bit also read by an output pin.
+// counter, a counter bit also read by an output pin, and a RAM read at the
+// slot being written (offset 0) that returns the old word.
 std::vector<SHREG_LAYOUT> shreg_sample_layouts();
 // A netlist in the native text form with its atom ids numbered from 1 in
 // file order (ids come from the process's counter, the design does not).

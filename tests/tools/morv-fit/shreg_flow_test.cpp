@@ -1,8 +1,10 @@
 // RAM-based shift registers end to end: the skew analysis gives the RAMs of
 // the sample design a skew before placement only, so a compile whose test
-// string runs skew-mode retiming early shortens them, and ABC proves the
-// written netlist sequentially equivalent to the plain compile from the
-// all-zero state. Run after placement, the same retiming leaves them alone.
+// string runs skew-mode retiming early shortens them (the one whose RAM
+// reads the slot being written and returns the old word among them), and
+// ABC proves the written netlist sequentially equivalent to the plain
+// compile from the all-zero state. Run after placement, the same retiming
+// leaves them alone.
 
 #include <gtest/gtest.h>
 
@@ -24,6 +26,20 @@ int count_lines_with(const std::string& path, const std::string& text)
     int n = 0;
     std::istringstream in(slurp(path));
     for (std::string line; std::getline(in, line);) n += line.find(text) != std::string::npos ? 1 : 0;
+    return n;
+}
+
+// Reductions the dump shows done on shift registers of that offset: each
+// evaluation logs its offset before the reduction's verdict.
+int reductions_at_offset(const std::string& path, int offset)
+{
+    int n = 0;
+    std::string last_offset;
+    std::istringstream in(slurp(path));
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("offset=", 0) == 0) last_offset = line;
+        if (line.rfind("reduction: ok", 0) == 0) n += last_offset == "offset=" + std::to_string(offset) + " is ok";
+    }
     return n;
 }
 
@@ -51,6 +67,7 @@ TEST(MorvFitShiftRegisters, SkewRetimingBeforePlacementShortensThemAndKeepsTheDe
     EXPECT_GT(count_lines_with(debug, "Reducing shift register on"), 0);
     EXPECT_GT(count_lines_with(debug, "reduction: ok"), 0);
     EXPECT_EQ(count_lines_with(debug, "reduction: not ok"), 0);
+    EXPECT_GT(reductions_at_offset(debug, 0), 0) << "z7, read at the slot being written";
     const COMMAND_RUN late = fit("shreg_late", "--test-string 'RTM(SKEW_RTM=1:NP=2)'");
     ASSERT_EQ(late.status, 0) << late.out;
     EXPECT_EQ(count_lines_with("shreg_late/fsyn_debug_dump.txt", "Reducing shift register on"), 0);
