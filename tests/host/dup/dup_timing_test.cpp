@@ -29,12 +29,14 @@ int count_lines(const MORV_LOG_CAPTURE& log, const std::string& text)
 
 // a, b (through buffers) -> s -> t1 (far away, critical) and t2 (beside s); c feeds both sinks.
 // With a register source, s is a register whose data input g reads a and b.
+// Downstream, t1 feeds a LUT u and the clock buffer k of a register r
+// instead of its output.
 struct SPREAD
 {
     FIXTURE_NETLIST fixture{CDB_FAMILY_BRK};
     std::unique_ptr<DUP_RUN> run;
 
-    explicit SPREAD(bool register_source = false, bool locked = false, int fillers = 0)
+    explicit SPREAD(bool register_source = false, bool locked = false, int fillers = 0, bool downstream = false)
     {
         // Buffers, not pins, sit at (10, 10): a LAB holding a pin takes no
         // logic. The user keeps them as they are, so that only s is copied.
@@ -54,7 +56,13 @@ struct SPREAD
             s = fixture.lut("s", {a, b}, AND2);
         }
         if (locked) FIXTURE_NETLIST::lock_to_region(s->get_my_node(), 3, 3, 6, 6);
-        fixture.output("o1", fixture.lut("t1", {s, c}, 0x6));
+        CDB_ATOM_OTERM* t1 = fixture.lut("t1", {s, c}, 0x6);
+        if (downstream) {
+            fixture.output("o1", fixture.lut("u", {t1}, 0x2));
+            fixture.output("or", fixture.reg("r", c, fixture.clock_buffer("k", t1)));
+        } else {
+            fixture.output("o1", t1);
+        }
         fixture.output("o2", fixture.lut("t2", {s, c}, 0xE));
         for (int i = 0; i < fillers; ++i) fixture.output(numbered("f", i), fixture.lut("fl", {c}, 0x1));
         run = std::make_unique<DUP_RUN>(fixture);
@@ -250,11 +258,18 @@ TEST(DupTiming, ADriversInputsAreDecidedBeforeTheConnectionItDrives)
         EXPECT_LT(rep->find_candidate(n.node("s")->get_input_term_by_type(port)), connection) << port;
 }
 
-// A connection that is not tried itself credits what its driver's inputs
-// gained: t1 -> o1 keeps the gain of the copy of s made for s -> t1.
+// The gains of one iteration, worked out by hand. s's inputs sit at
+// (10, 10), 16 hops from s, and t1 at (12, 12), 20 hops from s, where no
+// logic cell may go. A copy in the inputs' LAB gains the intra-LAB route
+// over their old one plus the four hops to t1 over s's route: any other LAB
+// of the region needs two routes between LABs of four hops or more
+// together, and no LAB is crowded enough to score less. What a connection
+// that is not tried credits is what its driver's inputs gained: t1 -> u and
+// t1 -> k the copy's (c's slack is far above), u -> o1 u's. k is a clock
+// buffer, never copied: its input's gain stops there.
 TEST(DupTiming, AConnectionDownstreamOfACopyPassesItsGainOn)
 {
-    SPREAD n;
+    SPREAD n(false, false, 0, true);
     n.place();
     n.make_critical();
     auto rep = n.make_rep();
@@ -264,11 +279,30 @@ TEST(DupTiming, AConnectionDownstreamOfACopyPassesItsGainOn)
     for (MORV_REP_CANDIDATE& record : rep->get_candidates())
         if (!record.processed) rep->process_candidate(&record);
     ASSERT_NE(n.driver_of("t1"), n.node("s"));
-    const int gain = rep->find_candidate(n.sink("t1"))->gain;
-    EXPECT_GT(gain, 0);
-    CDB_ATOM_OTERM* t1 = n.node("t1")->get_output_term_by_type(DB_COMB_OUT);
-    ASSERT_EQ(t1->get_number_of_fanout(), 1);
-    EXPECT_EQ(rep->find_candidate(*t1->begin_iterm_fanout())->gain, gain);
+    MORV_API* api = n.run->api();
+    const int drive = api->get_oterm_fl_value(n.sink("t2")->get_source());
+    const auto delay = [&](int x1, int y1, int x2, int y2) { return api->get_routing_delay(x1, y1, x2, y2, drive); };
+    ASSERT_LT(delay(10, 10, 10, 10) + delay(10, 10, 12, 12), delay(10, 10, 11, 10) + delay(11, 10, 12, 12))
+        << "the fixture needs a route inside a LAB faster than one to the next";
+    const int gain = delay(10, 10, 2, 2) - delay(10, 10, 10, 10) + delay(2, 2, 12, 12) - delay(10, 10, 12, 12);
+    const MORV_LOC at = n.run->location_of(n.driver_of("t1"));
+    EXPECT_EQ(at.x, 10);
+    EXPECT_EQ(at.y, 10);
+    CDB_ATOM_ITERM* k_in = n.node("k")->get_input_term_by_type(DB_CLKBUF_IN);
+    CDB_ATOM_OTERM* u_out = n.node("u")->get_output_term_by_type(DB_COMB_OUT);
+    ASSERT_EQ(u_out->get_number_of_fanout(), 1);
+    const std::map<const CDB_ATOM_ITERM*, int> gains{
+        {n.sink("t1"), gain}, {n.sink("u"), gain}, {k_in, gain}, {*u_out->begin_iterm_fanout(), gain}};
+    int gaining = 0;
+    for (const MORV_REP_CANDIDATE& record : rep->get_candidates()) {
+        const auto it = gains.find(record.iterm);
+        if (it != gains.end()) ++gaining;
+        const std::string name = record.iterm->get_my_node()->get_instance_name()->get_short_hpath() + ":port-" +
+                                 std::to_string(record.iterm->get_any_usage_as());
+        EXPECT_TRUE(record.processed) << name;
+        EXPECT_EQ(record.gain, it != gains.end() ? it->second : 0) << name;
+    }
+    EXPECT_EQ(gaining, 4);
 }
 
 TEST(DupTiming, AllInOneLabHasNoBetterLocation)
