@@ -305,6 +305,38 @@ TEST(DupTiming, AConnectionDownstreamOfACopyPassesItsGainOn)
     EXPECT_EQ(gaining, 4);
 }
 
+// A second iteration of the same object starts from the netlist the first
+// left: t1 now reads the copy at (10, 10) and c, so with IM 0 and IP 0.5
+// its LAB scores 0.5 to the power of those two and the copy's two inputs,
+// and the copy's LAB 0.5 to the power of the buffers' pins a and b. Its
+// candidates are those a new object lists there.
+TEST(DupTiming, ASecondIterationSeesOnlyTheNetlistTheFirstLeft)
+{
+    SPREAD n;
+    n.place();
+    n.make_critical();
+    const MORV_PARAMETER_MAP inputs_only{{"LM", "1000"}, {"IM", "0"}, {"IP", "0.5"}, {"WP", "1"}};
+    auto again = n.make_rep(false, inputs_only);
+    ASSERT_EQ(again->do_iter(), 1);
+    auto fresh = n.make_rep(false, inputs_only);
+    for (MORV_REP* rep : {again.get(), fresh.get()}) {
+        rep->collect_critical_iterms();
+        rep->compute_delay_threshold();
+        rep->build_usage_grids();
+        rep->collect_fanin_records(n.sink("t1"));
+    }
+    EXPECT_DOUBLE_EQ(again->get_location_factor(12, 12), 0.0625);
+    EXPECT_DOUBLE_EQ(again->get_location_factor(10, 10), 0.25);
+    EXPECT_DOUBLE_EQ(again->get_threshold_double(), fresh->get_threshold_double());
+    const std::vector<MORV_REP_CANDIDATE>& listed = again->get_candidates();
+    ASSERT_EQ(listed.size(), fresh->get_candidates().size());
+    for (size_t i = 0; i < listed.size(); ++i) {
+        EXPECT_EQ(listed[i].iterm, fresh->get_candidates()[i].iterm) << i;
+        EXPECT_EQ(listed[i].slack, fresh->get_candidates()[i].slack) << i;
+        EXPECT_FALSE(listed[i].processed) << i;
+    }
+}
+
 TEST(DupTiming, AllInOneLabHasNoBetterLocation)
 {
     SPREAD n;
