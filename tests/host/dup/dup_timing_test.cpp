@@ -7,6 +7,7 @@
 #include <cmath>
 #include <map>
 #include <string>
+#include <tuple>
 
 #include "dup_test_run.h"
 #include "log_capture.h"
@@ -420,6 +421,27 @@ TEST(DupTiming, ParametersKeepFamilyDefaultsForEmptyValuesAndSwitchModesOnlyForO
     MORV_REP_UVO uvo(n.run->api(), &none);
     EXPECT_EQ(uvo.get_min_lab_input_usage(), 20);
     EXPECT_DOUBLE_EQ(uvo.get_le_usage_penalty(), 0.3);
+    // An empty parameter string: one pass of two iterations that may both be
+    // worse, the connections below a ratio of 0.125 critical, the
+    // timing-driven mode. The worse iterations allowed follow a given NI; a
+    // given HCI or SRT stays.
+    for (const auto& [text, iters, climbs, ratio] :
+         {std::tuple{"", 2, 2, 0.125}, {"NI=5", 5, 5, 0.125}, {"HCI=1:SRT=0.25", 2, 1, 0.25}}) {
+        MORV_PARAMETER_MAP given;
+        MORV_ALGORITHM_BASE::parse_algorithm_params(given, text);
+        MORV_REP_BRK rep(n.run->api(), &given, false);
+        int passes = rep.get_num_passes(), icp = rep.get_icp_at_end(), restore = rep.get_restore_netlist();
+        double fom = rep.get_fom_to_accept();
+        rep.set_default_algorithm_parameters(passes, icp, fom, restore);
+        EXPECT_EQ(std::tuple(passes, icp, fom, restore), std::tuple(1, 0, 0.0, 1)) << text;
+        int ni = rep.get_num_iters(), hci = rep.get_hill_climb_iters();
+        rep.set_default_pass_parameters(0, ni, hci);
+        EXPECT_EQ(ni, iters) << text;
+        EXPECT_EQ(hci, climbs) << text;
+        EXPECT_DOUBLE_EQ(rep.get_slack_ratio_threshold(), ratio) << text;
+        EXPECT_FALSE(rep.is_pc_mode());
+        EXPECT_EQ(rep.get_pc_max_ops(), -1);
+    }
 }
 
 TEST(DupTiming, MorlinGridKeepsOneBinOnChipsNarrowerThanTenLabs)
