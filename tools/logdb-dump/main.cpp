@@ -12,6 +12,7 @@
 
 #include "fio/fio.h"
 #include "logdb/logdb_fsyn_log_file.h"
+#include "logdb/logdb_record_stream.h"
 #include "logdb/logdb_text.h"
 
 namespace {
@@ -61,9 +62,14 @@ int write(const std::string& out_name)
             if (!file.write_fsyn_log_entry(record.get())) throw FIO_WRITE_ERROR(temp_name, "write failed");
         }
         file.close();
+        // A log without records is still a written log: its closing record
+        // tells it from a file a full disk or a killed copy left empty.
         if (records.empty()) {
-            std::ofstream empty;  // an empty log is a file of no records
+            std::ofstream empty;
             fio_open_for_writing(empty, FIO_PATH(temp_name), false);
+            const std::string closing = logdb_encode_chained_record(nullptr, 0, 0, 0);
+            if (!empty.write(closing.data(), static_cast<std::streamsize>(closing.size())).flush())
+                throw FIO_WRITE_ERROR(temp_name, "write failed");
         }
     } catch (const FIO_WRITE_ERROR& e) {
         FIO_FILE_SYSTEM::remove_if_exists(FIO_PATH(temp_name));

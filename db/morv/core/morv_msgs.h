@@ -129,7 +129,11 @@
       "The log file %1!s! is of an earlier form that cannot be checked for dropped, repeated or moved records; it is " \
       "replayed as it is/WMORV_FSYN_LOG_FILE_NOT_CHECKED")                                                             \
     X(WARNING, WMORV_FSYN_DELAY_FILE_NOT_WRITTEN,                                                                      \
-      "The delay file was not written and is left as it was: %1!s!/WMORV_FSYN_DELAY_FILE_NOT_WRITTEN")
+      "The delay file was not written and is left as it was: %1!s!/WMORV_FSYN_DELAY_FILE_NOT_WRITTEN")                 \
+    X(ERROR, EMORV_FSYN_LOG_FILE_NOT_FOUND,                                                                            \
+      "Physical Synthesis cannot find the log file to replay: %1!s!/EMORV_FSYN_LOG_FILE_NOT_FOUND")                    \
+    X(ERROR, EMORV_FSYN_LOG_ENTRY_NOT_REPRODUCED,                                                                      \
+      "Physical Synthesis cannot reproduce the log file %1!s!: %2!s!/EMORV_FSYN_LOG_ENTRY_NOT_REPRODUCED")
 
 enum MORV_MSG_ID
 {

@@ -393,6 +393,12 @@ protected:
     // The new and the made-from nodes of m_nodes_to_insert, for the test
     // before a deletion.
     std::unordered_set<const CDB_ATOM_NODE*> m_nodes_in_pending_inserts;
+    // Where each record of the stored log starts, for messages that name one.
+    std::vector<uint64_t> m_record_offsets;
+    // Why the entry being replayed failed, when its handler could tell.
+    std::string m_replay_fault;
+    // The registers the replay made, by name, with the record that made them.
+    std::map<std::string, size_t> m_replayed_registers;
     std::set<std::string> m_hs_adder_names;
     std::set<int32_t> m_hs_adder_node_ids;
     std::set<std::string> m_not_available_reported;
@@ -425,6 +431,15 @@ protected:
     // The node is gone: no index, no pending announcement may keep it.
     void forget_node(CDB_ATOM_NODE* node);
     bool dispatch_entry(LOGDB_FSYN_LOG_ENTRY* entry, bool& first_delete);
+    // Keeps the first reason an entry cannot be reproduced; answers false.
+    bool refuse_entry(const std::string& reason);
+    // A name the entry needs that the replay has not made or found yet.
+    bool refuse_missing_name(const char* what, const std::string& name);
+    void report_failed_entry(const RECORD_LIST& records, size_t index);
+    // A register the replay made must have its data and its clock: a log
+    // that lacks the register's connections would leave it reading nothing.
+    bool check_replayed_registers(const RECORD_LIST& records);
+    void note_replayed_register(const LOGDB_FSYN_LOG_ENTRY& record, size_t index);
     // One warning per missing replay part.
     void warn_replay_not_available(const char* what);
     // One per compile, kept by snapshot copies: which compile started the

@@ -84,7 +84,7 @@ bool MORV_LOG_BRK::find_rebuild_sources(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_IN
         out_sources[i] = find_oterm_by_logged_name(text);
         if (out_sources[i] == nullptr) {
             MORV_DEBUG_STREAM::print(100, "Unable to find the oterm %s", text.c_str());
-            return false;
+            return refuse_missing_name("source", text);
         }
         has_origin = true;
     }
@@ -411,7 +411,7 @@ bool MORV_LOG_BRK::reproduce_add_remove_connection(LOGDB_FSYN_LOG_ENTRY_ADD_REMO
             continue;
         if (find_oterm_by_logged_name(text) == nullptr) {
             MORV_DEBUG_STREAM::print(1, "Add/remove connection could not find the oterm %s", text.c_str());
-            return false;
+            return refuse_missing_name("source", text);
         }
     }
     for (int slot = 0; slot < slots; ++slot) {

@@ -122,7 +122,10 @@ HDB_INSTANCE_NAME* MORV_LOG::get_or_create_instance_name(const std::string& name
 CDB_ATOM_NODE* MORV_LOG::require_node(const std::string& name, const char* kind)
 {
     CDB_ATOM_NODE* node = find_node_by_logged_name(name);
-    if (node == nullptr) MORV_DEBUG_STREAM::print(1, "%s: Can't find the node %s", kind, text_of(name));
+    if (node == nullptr) {
+        MORV_DEBUG_STREAM::print(1, "%s: Can't find the node %s", kind, text_of(name));
+        refuse_missing_name("node", name);
+    }
     return node;
 }
 
@@ -200,7 +203,7 @@ bool MORV_LOG::reproduce_insert_atom(LOGDB_FSYN_LOG_ENTRY_INSERT_ATOM* entry)
     CDB_ATOM_OTERM* source = find_oterm_by_logged_name(entry->m_made_from_name);
     if (source == nullptr) {
         MORV_DEBUG_STREAM::print(1, "Unable to find the oterm %s", text_of(entry->m_made_from_name));
-        return false;
+        return refuse_missing_name("output", entry->m_made_from_name);
     }
     CDB_ATOM_NODE* old_node = source->get_my_node();
     if (old_node == nullptr) {
@@ -210,7 +213,7 @@ bool MORV_LOG::reproduce_insert_atom(LOGDB_FSYN_LOG_ENTRY_INSERT_ATOM* entry)
     // Two nodes of one name would make every later entry ambiguous.
     if (find_node_by_logged_name(entry->m_node_name) != nullptr) {
         MORV_DEBUG_STREAM::print(1, "The node %s exists already", text_of(entry->m_node_name));
-        return false;
+        return refuse_entry("the node it makes exists already");
     }
     HDB_INSTANCE_NAME* name = get_or_create_instance_name(entry->m_node_name);
     CDB_ATOM_NODE* node = entry->m_is_comb ? create_lcell_comb(name) : create_lcell_ff(name);

@@ -497,7 +497,7 @@ bool MORV_LOG_MRL::reproduce_add_remove_connection(LOGDB_FSYN_LOG_ENTRY_ADD_REMO
             continue;
         if (find_oterm_by_logged_name(text) == nullptr) {
             MORV_DEBUG_STREAM::print(1, "Add/remove connection could not find the oterm %s", text.c_str());
-            return false;
+            return refuse_missing_name("source", text);
         }
     }
     for (int slot = 0; slot < slots; ++slot) {

@@ -198,6 +198,7 @@ std::string at_offset(uint64_t offset, const std::string& reason)
 bool MORV_LOG::read_stored_log(RECORD_LIST& out_records, std::string& out_error)
 {
     out_records.clear();
+    m_record_offsets.clear();
     m_log_file->close();
     uint64_t last_offset = 0;
     for (;;) {
@@ -210,11 +211,17 @@ bool MORV_LOG::read_stored_log(RECORD_LIST& out_records, std::string& out_error)
             break;
         }
         last_offset = offset;
+        m_record_offsets.push_back(offset);
         out_records.push_back(std::move(record));
     }
     const LOGDB_READ_ERROR read_error = m_log_file->error();
     m_log_file->close();
     if (out_error.empty() && read_error.is_set()) out_error = at_offset(read_error.m_offset, read_error.m_reason);
+    // A written log holds at least its closing record: a file without any
+    // record is what a full disk or a killed copy leaves, not an empty log.
+    if (out_error.empty() && out_records.empty() && !m_log_file->is_chained())
+        out_error = at_offset(0, "the file holds no record, not even the closing record every written log ends "
+                                 "with; it was cut short or never written");
     // Every flow ends its part of the log with END_OF_LOG: a log that ends
     // otherwise was cut short.
     if (out_error.empty() && !out_records.empty() && out_records.back()->m_type != LOGDB_FSYN_LOG_OPERATION_END_OF_LOG)
@@ -354,15 +361,22 @@ bool MORV_LOG::reproduce_log()
     m_log_version = "5.1";
     m_nodes_to_insert.clear();
     m_nodes_in_pending_inserts.clear();
+    m_replayed_registers.clear();
     MORV_DEBUG_STREAM::print(1, "Beginning the reproduction of all log operations");
     m_fsyn_api->dump_atom_netlist(".pre_log");
 
     bool success = true;
     bool first_delete = true;
-    for (size_t i = 0; i < records.size() && success; ++i) success = dispatch_entry(records[i].get(), first_delete);
+    for (size_t i = 0; i < records.size() && success; ++i) {
+        m_replay_fault.clear();
+        success = dispatch_entry(records[i].get(), first_delete);
+        if (!success) report_failed_entry(records, i);
+        else note_replayed_register(*records[i], i);
+    }
     // Nodes inserted after the last flush point are announced too: the
     // sweep and the host must see every node the replay made.
     insert_pending_nodes();
+    if (success) success = check_replayed_registers(records);
     sweep_after_replay(!success);
     if (success) {
         delete_dangling_clkbufs();
@@ -371,6 +385,87 @@ bool MORV_LOG::reproduce_log()
     m_fsyn_api->dump_atom_netlist(".post_log");
     m_fsyn_api->taint(nullptr);
     return success;
+}
+
+// ------------------------------------------------------------------ what a failed entry was
+
+bool MORV_LOG::refuse_entry(const std::string& reason)
+{
+    if (m_replay_fault.empty()) m_replay_fault = reason;
+    return false;
+}
+
+bool MORV_LOG::refuse_missing_name(const char* what, const std::string& name)
+{
+    std::string reason = "it names the ";
+    reason.append(what).append(" ").append(name).append(", which does not exist at that point of the log");
+    return refuse_entry(reason);
+}
+
+namespace {
+
+std::string describe_record(const LOGDB_FSYN_LOG_ENTRY& record)
+{
+    const char* kind = logdb_fsyn_log_entry_kind_name(record.m_type);
+    std::string text = "the ";
+    text += kind != nullptr ? kind : "unknown";
+    text += " record";
+    const auto* node_record = dynamic_cast<const LOGDB_FSYN_LOG_ENTRY_NODE_BASE*>(&record);
+    if (node_record != nullptr && !node_record->m_node_name.empty())
+        text.append(" of node ").append(node_record->m_node_name);
+    return text;
+}
+
+}  // namespace
+
+// The handler's own debug line says more; the user is told which record of
+// which file stopped the replay.
+void MORV_LOG::report_failed_entry(const RECORD_LIST& records, size_t index)
+{
+    std::string reason = describe_record(*records[index]);
+    reason += m_replay_fault.empty() ? std::string(" cannot be reproduced on this netlist") : ": " + m_replay_fault;
+    const uint64_t offset = index < m_record_offsets.size() ? m_record_offsets[index] : 0;
+    morv_send_msg(morv_new_msg(MORV_MSG_EMORV_FSYN_LOG_ENTRY_NOT_REPRODUCED, m_log_file->get_file_name(),
+                               at_offset(offset, reason)));
+}
+
+void MORV_LOG::note_replayed_register(const LOGDB_FSYN_LOG_ENTRY& record, size_t index)
+{
+    if (record.m_type != LOGDB_FSYN_LOG_OPERATION_INSERT_ATOM) return;
+    const auto& insert = static_cast<const LOGDB_FSYN_LOG_ENTRY_INSERT_ATOM&>(record);
+    if (!insert.m_is_comb) m_replayed_registers[insert.m_node_name] = index;
+}
+
+namespace {
+
+bool is_driven(const CDB_ATOM_ITERM* iterm)
+{
+    return iterm != nullptr && iterm->get_source() != nullptr;
+}
+
+}  // namespace
+
+// Only a register that drives something matters: one that drives nothing
+// is swept away with whatever it lacks.
+bool MORV_LOG::check_replayed_registers(const RECORD_LIST& records)
+{
+    for (const auto& [name, index] : m_replayed_registers) {
+        CDB_ATOM_NODE* node = find_node_by_logged_name(name);
+        if (node == nullptr || !node->is_register()) continue;
+        const CDB_ATOM_OTERM* out = node->get_output_term_by_type(DB_REG_OUT);
+        if (out == nullptr || !out->has_fanout()) continue;
+        const CDB_ATOM_ITERM* data = node->get_input_term_by_type(DB_DATAIN);
+        const bool has_data = is_driven(data) || (data != nullptr && (data->is_vcc() || data->is_gnd()));
+        const char* missing = !has_data                                            ? "data input"
+                              : !is_driven(node->get_input_term_by_type(DB_CLOCK)) ? "clock"
+                                                                                   : nullptr;
+        if (missing == nullptr) continue;
+        m_replay_fault = "it makes register " + name + ", which drives other nodes but has no " + missing +
+                         ": no record of the log connects one";
+        report_failed_entry(records, index);
+        return false;
+    }
+    return true;
 }
 
 void MORV_LOG::insert_pending_nodes()

@@ -12,6 +12,7 @@
 #include "cut/cut_atom_util.h"
 #include "cut/cut_cell_util.h"
 #include "logdb/logdb_fsyn_log_file.h"
+#include "logdb/logdb_record_stream.h"
 #include "logdb/logdb_text.h"
 
 #include "morv/core/morv_api.h"
@@ -119,7 +120,15 @@ TEST_F(MorvLogReplayTest, AnEmptyLogAndSkippedKindsChangeNothing)
 {
     REPLAY run("replay_empty.psl");
     const std::string before = run.netlist_text();
-    EXPECT_TRUE(run.replay({}));
+    // A written log of no records still holds its closing record.
+    std::ofstream(run.name, std::ios::binary | std::ios::trunc) << logdb_encode_chained_record(nullptr, 0, 0, 0);
+    EXPECT_TRUE(run.log()->reproduce_log());
+    EXPECT_EQ(run.netlist_text(), before);
+    // A file of no bytes is what a full disk or a killed copy leaves.
+    EXPECT_FALSE(run.replay({}));
+    EXPECT_NE(
+        run.posted_text("EMORV_FSYN_LOG_FILE_DAMAGED").find("replay_empty.psl: offset 0: the file holds no record"),
+        std::string::npos);
     EXPECT_EQ(run.netlist_text(), before);
     // Kinds written and never replayed.
     EXPECT_TRUE(run.replay({MRL_REVISION, "1 1", "12 2 1 \"lut1\" 11 0 8 3", "13 3 1 \"lut1\" 11 0 8 1",
@@ -193,6 +202,64 @@ TEST_F(MorvLogReplayTest, AFailingEntryStopsTheReplayAndKeepsUnusedClockBuffers)
 }
 
 // ------------------------------------------------------------------ inserted and deleted nodes
+
+// A log edited and sealed again reads as whole: what it lacks shows only as
+// the replay goes. The user is told which record of which file stopped it.
+TEST_F(MorvLogReplayTest, ARecordThatCannotBeReproducedIsNamedWithItsFileAndOffset)
+{
+    auto slots = [](const std::vector<std::string>& set, size_t count) {
+        std::string text = "[";
+        for (size_t i = 0; i < count; ++i)
+            text.append(i == 0 ? "" : " ")
+                .append("\"")
+                .append(i < set.size() && !set[i].empty() ? set[i] : "UNCHANGED")
+                .append("\"");
+        return text + "]";
+    };
+    // Register newreg made from reg0 with its data and clock inputs and its
+    // output, read by the pin out0 in place of reg0.
+    const std::vector<std::string> made = {"2 1 50 \"newreg\" \"reg0\" 0 0", "6 2 50 \"newreg\" 18 0",
+                                           "6 3 50 \"newreg\" 6 0", "7 4 50 \"newreg\" \"newreg\" 9"};
+    const std::string read_by_pin = "30 5 9 \"out0\" " + slots({"", "", "newreg"}, 16);
+    const std::string data_only = "29 6 50 \"newreg\" " + slots({"", "lut2"}, 9);
+    const std::string data_and_clock = "29 6 50 \"newreg\" " + slots({"", "lut2", "", "", "", "src"}, 9);
+    struct CASE
+    {
+        bool makes_register;
+        std::vector<std::string> body;
+        const char* expected;  // null: the replay succeeds
+    };
+    const std::vector<CASE> cases = {
+        {false,
+         {"28 1 1 \"lut1\" " + slots({"made_later"}, 11)},
+         "ADD_REMOVE_CONNECTION_LCELL_COMB record of node lut1: it names the source made_later, which does not exist"},
+        {false, {"15 1 1 \"no_such_node\" 11 0"}, "record of node no_such_node: it names the node no_such_node"},
+        {true,
+         {read_by_pin},
+         "INSERT_ATOM record of node newreg: it makes register newreg, which drives other nodes but has no data input"},
+        {true, {read_by_pin, data_only}, "register newreg, which drives other nodes but has no clock"},
+        {true, {read_by_pin, data_and_clock}, nullptr},
+        {true, {}, nullptr},  // a register that drives nothing is swept with what it lacks
+    };
+    for (const CASE& c : cases) {
+        std::vector<std::string> lines = {MRL_REVISION};
+        if (c.makes_register) lines.insert(lines.end(), made.begin(), made.end());
+        lines.insert(lines.end(), c.body.begin(), c.body.end());
+        lines.push_back(END);
+        REPLAY run("replay_named.psl");
+        EXPECT_EQ(run.replay(lines), c.expected == nullptr) << lines[1];
+        const std::string text = run.posted_text("EMORV_FSYN_LOG_ENTRY_NOT_REPRODUCED");
+        if (c.expected == nullptr) {
+            EXPECT_EQ(text, "") << lines[1];
+            const CDB_ATOM_OTERM* pin_source = run.node("out0")->get_input_term_by_type(DB_DATAIN)->get_source();
+            EXPECT_EQ(pin_source->get_my_node(), run.node(c.body.empty() ? "reg0" : "newreg")) << run.netlist_text();
+            continue;
+        }
+        EXPECT_NE(text.find("replay_named.psl: offset "), std::string::npos) << text;
+        EXPECT_NE(text.find(c.expected), std::string::npos) << text;
+        EXPECT_EQ(count_posted("EMORV_FSYN_LOG_ENTRY_NOT_REPRODUCED"), 1) << text;
+    }
+}
 
 TEST_F(MorvLogReplayTest, InsertedNodesAreAnnouncedAtTheEndAndADeletedPendingNodeBeforeIt)
 {

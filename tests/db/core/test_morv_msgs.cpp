@@ -104,6 +104,8 @@ const EXPECTED_MSG s_expected[] = {
      "The log file %1!s! is of an earlier form that cannot be checked for dropped, repeated or moved records; it is "
      "replayed as it is"},
     {'W', "WMORV_FSYN_DELAY_FILE_NOT_WRITTEN", "The delay file was not written and is left as it was: %1!s!"},
+    {'E', "EMORV_FSYN_LOG_FILE_NOT_FOUND", "Physical Synthesis cannot find the log file to replay: %1!s!"},
+    {'E', "EMORV_FSYN_LOG_ENTRY_NOT_REPRODUCED", "Physical Synthesis cannot reproduce the log file %1!s!: %2!s!"},
 };
 
 MSG_KIND kind_of(char letter)
@@ -147,8 +149,8 @@ protected:
 
 TEST_F(MsgsTest, EveryMessageHasItsTextIdAndKind)
 {
-    ASSERT_EQ(int(MORV_MSG_COUNT), 45);
-    ASSERT_EQ(sizeof(s_expected) / sizeof(s_expected[0]), 45u);
+    ASSERT_EQ(int(MORV_MSG_COUNT), 47);
+    ASSERT_EQ(sizeof(s_expected) / sizeof(s_expected[0]), 47u);
     std::set<std::string> ids;
     for (const EXPECTED_MSG& expected : s_expected) {
         SCOPED_TRACE(expected.id);

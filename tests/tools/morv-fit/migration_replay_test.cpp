@@ -20,6 +20,7 @@ namespace migration_replay_test {
 namespace {
 
 const std::string k_alu4 = std::string(MORV_SOURCE_DIR) + "/bench/mcnc_k4/alu4.blif";
+const std::string k_counter = std::string(MORV_SOURCE_DIR) + "/designs/counter.blif";
 constexpr int k_chain_length = 2000;
 
 COMMAND_RUN fit(const std::filesystem::path& folder, const std::string& args)
@@ -158,6 +159,54 @@ TEST(MorvFitMigrationReplay, AMorlinChainReplaysOnBrennockToWhereTheRecordingEnd
     EXPECT_EQ(changed.status, 0) << changed.out;
     EXPECT_EQ(count_of(changed.out, "WMORV_FSYN_LOG_NODE_CHANGED_SINCE_RECORDING"), 1) << changed.out;
     EXPECT_NE(changed.out.find("Node " + edited + " differs"), std::string::npos) << changed.out;
+    std::filesystem::remove_all(folder);
+}
+
+// A morlin recording that retimes the counter makes registers: the brennock
+// replay makes them too and computes the design's function. The log with one
+// new register's connection record dropped and sealed again reads as whole,
+// so the replay refuses the register it leaves without inputs, naming the
+// file and the record that made it.
+TEST(MorvFitMigrationReplay, RetimedRegistersReplayAndOneLeftWithoutInputsIsRefused)
+{
+    const std::filesystem::path folder = fresh_folder("replay_retimed");
+    std::ofstream(folder / "rec" / "mrl-brk.txt") << "family 24\nmigratable_part 600\n";
+    const COMMAND_RUN rec =
+        fit(folder / "rec", "--family MRL --device mrl-brk.txt --optimize -o rec.blif " + k_counter);
+    ASSERT_EQ(rec.status, 0) << rec.out;
+    const std::string log = (folder / "rec" / "db" / "morv_fit.cmp.psl").string();
+    std::vector<LOGDB_FSYN_LOG_ENTRY_OWNER> kept;
+    std::string dropped;
+    LOGDB_FSYN_LOG_FILE in;
+    in.set_file_name(log);
+    while (LOGDB_FSYN_LOG_ENTRY_OWNER record = in.read_fsyn_log_entry()) {
+        const auto* connection = dynamic_cast<const LOGDB_FSYN_LOG_ENTRY_ADD_REMOVE_CONNECTION*>(record.get());
+        if (dropped.empty() && connection != nullptr && connection->m_node_name.find("_NEW_REG") != std::string::npos)
+            dropped = connection->m_node_name;
+        else kept.push_back(std::move(record));
+    }
+    ASSERT_FALSE(dropped.empty()) << "the recording made no register";
+
+    const COMMAND_RUN rep = fit(folder / "rep", "--family BRK --set 661=" + log + " -o rep.blif " + k_counter);
+    ASSERT_EQ(rep.status, 0) << rep.out;
+    if (abc_is_available()) {
+        const ABC_RESULT proof = abc_check_equivalence((folder / "rep" / "rep.blif").string(), k_counter, true);
+        EXPECT_TRUE(proof.is_equivalent()) << proof.m_command << "\n" << proof.m_output;
+    }
+
+    LOGDB_FSYN_LOG_FILE out;
+    out.set_file_name((folder / "edited.psl").string());
+    out.init(true);
+    for (const LOGDB_FSYN_LOG_ENTRY_OWNER& record : kept) ASSERT_TRUE(out.write_fsyn_log_entry(record.get()));
+    out.close();
+    const COMMAND_RUN edited = fit(folder / "rep", "--family BRK --set 661=../edited.psl -o edited.blif " + k_counter);
+    EXPECT_EQ(edited.status, 1) << edited.out;
+    EXPECT_NE(edited.out.find("EMORV_FSYN_LOG_ENTRY_NOT_REPRODUCED"), std::string::npos) << edited.out;
+    EXPECT_NE(edited.out.find("edited.psl: offset "), std::string::npos) << edited.out;
+    EXPECT_NE(edited.out.find("INSERT_ATOM record of node " + dropped + ": it makes register " + dropped),
+              std::string::npos)
+        << edited.out;
+    EXPECT_FALSE(std::filesystem::exists(folder / "rep" / "edited.blif"));
     std::filesystem::remove_all(folder);
 }
 
