@@ -140,15 +140,19 @@ int MORV_API::get_family_code()
     return m_family;
 }
 
-bool MORV_API::is_fsyn_read_log_required() const
+// An absent setting means no replay, exactly like "OFF": otherwise every
+// compile would be taken for a replay. A setting that is present but empty
+// still asks for one.
+bool MORV_API::is_read_log_setting_given() const
 {
-    // An absent setting means no replay, exactly like "OFF": otherwise every
-    // compile of these families would be taken for a replay. A setting that
-    // is present but empty still asks for one.
     const std::optional<std::string> read_log =
         HDB_STRING_OPTION::get_string_option(action_point_of(m_morv_env), MORV_SETTING_READ_LOG);
-    if (!read_log || *read_log == "OFF") return false;
-    return morv_family_keeps_change_log(morv_family_traits(m_base_family));
+    return read_log && *read_log != "OFF";
+}
+
+bool MORV_API::is_fsyn_read_log_required() const
+{
+    return is_read_log_setting_given() && morv_family_keeps_change_log(morv_family_traits(m_base_family));
 }
 
 bool MORV_API::has_migratable_part_of_family(int family) const

@@ -288,6 +288,7 @@ protected:
     void legalize_entering_netlist();
     // The replay log of a migration compile; the device names of the message.
     bool check_replay_log_file(const char* target_device, const char* source_device);
+    void post_replay_log_not_found(const std::string& name);
     bool run_shared_replay_log_flow();
 
     // Steps of do_physical_synthesis.
@@ -319,6 +320,8 @@ protected:
                                        const MORV_FAMILY_TRAITS& family);
     // One warning when a replay log is named on a family that replays none.
     void warn_read_log_ignored(const MORV_FAMILY_TRAITS& family);
+    // The file setting 661 names when a replay is asked for, else empty.
+    std::string read_replay_log_name() const;
     // The replay of a migration log that legalises the netlist after.
     bool run_legalizing_replay_log_flow();
     bool finish_legalizing_replay();

@@ -65,8 +65,7 @@ void MORV_EXPERT::read_flow_mode_inputs()
     m_opx_register_retiming = user_setting(MORV_SETTING_REGISTER_RETIMING, MORV_INST_ASGN_REGISTER_RETIMING);
     m_opx_physical_synthesis_effort = m_fsyn_api->get_enum_option(MORV_SETTING_EFFORT);
 
-    m_opx_physical_synthesis_read_log =
-        m_fsyn_api->is_fsyn_read_log_required() ? m_fsyn_api->get_string_option(MORV_SETTING_READ_LOG) : std::string();
+    m_opx_physical_synthesis_read_log = read_replay_log_name();
     m_opx_fsyn_test_string = m_fsyn_api->get_string_option(MORV_SETTING_TEST_STRING);
 
     m_sweeper_only = cfg_is_on("fsyn_netlist_sweeper", false);
@@ -210,8 +209,7 @@ void MORV_EXPERT::read_own_flow_mode_inputs()
     m_opx_register_retiming = m_fsyn_api->get_bool_option(MORV_SETTING_REGISTER_RETIMING);
     m_opx_comb_logic = m_fsyn_api->get_bool_option(MORV_SETTING_COMB_LOGIC);
     m_opx_physical_synthesis_effort = m_fsyn_api->get_enum_option(MORV_SETTING_EFFORT);
-    m_opx_physical_synthesis_read_log =
-        m_fsyn_api->is_fsyn_read_log_required() ? m_fsyn_api->get_string_option(MORV_SETTING_READ_LOG) : std::string();
+    m_opx_physical_synthesis_read_log = read_replay_log_name();
     m_opx_fsyn_test_string = m_fsyn_api->get_string_option(MORV_SETTING_TEST_STRING);
     m_sweeper_only = cfg_is_on("fsyn_netlist_sweeper", false);
     m_tune_strings = cfg_is_on("fsyn_tune_strings", false);
@@ -287,11 +285,24 @@ void MORV_EXPERT::warn_test_string_part_not_run(const char* flow_point, const st
 
 // Only a family that keeps a change log replays one: the file the setting
 // names would otherwise be ignored without a word.
+// A replay asked for without a file name would compile without it in
+// silence: the compile is failed instead.
+std::string MORV_EXPERT::read_replay_log_name() const
+{
+    if (!m_fsyn_api->is_fsyn_read_log_required()) return std::string();
+    std::string name = m_fsyn_api->get_string_option(MORV_SETTING_READ_LOG);
+    if (name.empty()) {
+        const std::string reason = "setting " + std::to_string(static_cast<int>(MORV_SETTING_READ_LOG)) +
+                                   " names no file; give the change log to replay, or OFF for none";
+        morv_send_msg(morv_new_msg(MORV_MSG_EMORV_FSYN_LOG_FILE_NOT_FOUND, reason));
+    }
+    return name;
+}
+
 void MORV_EXPERT::warn_read_log_ignored(const MORV_FAMILY_TRAITS& family)
 {
-    if (morv_family_keeps_change_log(family)) return;
+    if (morv_family_keeps_change_log(family) || !m_fsyn_api->is_read_log_setting_given()) return;
     const std::string read_log = m_fsyn_api->get_string_option(MORV_SETTING_READ_LOG);
-    if (read_log.empty() || read_log == "OFF") return;
     MSG_W* msg = new MSG_W();
     msg->fill_args("Physical synthesis replays no change log on the %1!s! family: the log file \"%2!s!\" named by "
                    "setting %3!d! is ignored/WMORV_FSYN_READ_LOG_IGNORED",

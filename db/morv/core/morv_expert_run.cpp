@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
 #include <string>
 
@@ -492,11 +493,26 @@ void MORV_EXPERT::legalize_entering_netlist()
     m_morv_env->refresh_after_netlist_change();
 }
 
+// The compile runs in its project's folder: a relative name is looked for
+// there, wherever the user started the compile from.
+void MORV_EXPERT::post_replay_log_not_found(const std::string& name)
+{
+    if (name.empty()) return;  // said when the setting was read
+    std::error_code ec;
+    const std::filesystem::path tried = std::filesystem::absolute(name, ec);
+    std::string reason = "no file " + (ec ? name : tried.string());
+    if (std::filesystem::path(name).is_relative())
+        reason +=
+            " (a relative name is taken from the compile's folder, " + std::filesystem::current_path(ec).string() + ")";
+    morv_send_msg(morv_new_msg(MORV_MSG_EMORV_FSYN_LOG_FILE_NOT_FOUND, reason));
+}
+
 bool MORV_EXPERT::check_replay_log_file(const char* target_device, const char* source_device)
 {
     MORV_LOG* log = m_fsyn_api->get_fsyn_log();
     if (log == nullptr) run_error("m_fsyn_log", __LINE__);
     if (log->get_log_file()->file_exists()) return true;
+    post_replay_log_not_found(log->get_log_file()->get_file_name());
     MSG_E* msg = new MSG_E();
     msg->fill_args("Physical Synthesis was unable to find the log file required to perform Physical Synthesis on "
                    "%1!s!.  Please recompile this circuit for the %2!s! device.  Then migrate to the %1!s! "

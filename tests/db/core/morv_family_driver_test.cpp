@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <string>
@@ -251,11 +252,12 @@ TEST_F(MorvFamilyDriverTest, MissingReplayLogIsAUserErrorNamingTheDevicesOfTheFa
 {
     const char* name = "family_missing_replay.psl";
     std::remove(name);
-    auto posted_text = [] {
+    auto text_of_posted = [](const std::string& id) {
         for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
-            if (m.id == "EMORV_FSYN_LOG_FILE_NOT_PRESENT") return m.text;
+            if (m.id == id) return m.text;
         return std::string();
     };
+    auto posted_text = [&] { return text_of_posted("EMORV_FSYN_LOG_FILE_NOT_PRESENT"); };
 
     MORV_TEST_HOST host(6);
     host.ap.get_options().set_string(661, name);
@@ -267,6 +269,11 @@ TEST_F(MorvFamilyDriverTest, MissingReplayLogIsAUserErrorNamingTheDevicesOfTheFa
     EXPECT_NE(posted_text().find("Physical Synthesis on Talvane II.  Please recompile this circuit for the Fermlock "
                                  "II device.  Then migrate to the Talvane II device."),
               std::string::npos);
+    // The user is told where the file was looked for, and why there.
+    const std::string folder = std::filesystem::current_path().string();
+    EXPECT_EQ(text_of_posted("EMORV_FSYN_LOG_FILE_NOT_FOUND"),
+              "Physical Synthesis cannot find the log file to replay: no file " + folder + "/" + name +
+                  " (a relative name is taken from the compile's folder, " + folder + ")");
 
     // With the file present the check passes and the replay goes on to the log itself.
     std::ofstream(name) << "\n";

@@ -89,6 +89,18 @@ TEST_F(MorvModeTest, ReplayLogWinsOverTheTestStringAndAnAbsentLogIsNoReplay)
         EXPECT_EQ(expert.read_log_name(), "");
         EXPECT_NE(expert.get_flow_type(), FSYN_REPLAY_LOG_FLOW);
     }
+    // A replay asked for without a file name fails the compile when the
+    // setting is read; a family that replays nothing says it ignores it.
+    for (int family : {6, 24, 10}) {
+        RUN run(family);
+        run.options().set_string(661, "");
+        msg_clear_posted_messages();
+        MORV_PROBE_EXPERT& expert = run.start();
+        const bool replays = family != 10;
+        EXPECT_NE(expert.get_flow_type(), FSYN_REPLAY_LOG_FLOW) << family;
+        EXPECT_EQ(count_posted("EMORV_FSYN_LOG_FILE_NOT_FOUND"), replays ? 1 : 0) << family;
+        EXPECT_EQ(count_posted("WMORV_FSYN_READ_LOG_IGNORED"), replays ? 0 : 1) << family;
+    }
 }
 
 TEST_F(MorvModeTest, UserSettingsEnableTheirFlowsAndAskTheFamilyForAlgorithms)

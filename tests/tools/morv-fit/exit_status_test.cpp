@@ -80,6 +80,16 @@ TEST(MorvFitExitStatus, AnErrorPostedDuringTheCompileFailsTheRun)
     EXPECT_NE(r.err.find("EMORV_FSYN_LOG_FILE_NOT_PRESENT"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("no output is written"), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists("replay.blif"));
+    // The message names the file looked for, in the compile's folder.
+    const std::string tried = (std::filesystem::current_path() / "missing_log.psl").string();
+    EXPECT_NE(r.err.find("no file " + tried + " (a relative name is taken from the compile's folder"),
+              std::string::npos)
+        << r.err;
+    // A replay asked for without a file is not a compile without one.
+    const RUN empty = run("-q --set 661= -o replay.blif " + k_counter);
+    EXPECT_EQ(empty.status, 1) << empty.out << empty.err;
+    EXPECT_NE(empty.err.find("setting 661 names no file"), std::string::npos) << empty.err;
+    EXPECT_FALSE(std::filesystem::exists("replay.blif"));
 }
 
 TEST(MorvFitExitStatus, WarningsReachTheUserUnderQuietAndTheRunSucceeds)
