@@ -86,6 +86,28 @@ int write_out_rank(uint32_t type)
     }
 }
 
+// Each flow that logs opens with a revision record and closes with END_OF_LOG,
+// the early flow marking itself after its revision record: the number of
+// flows that logged, or -1 when a record stands outside that frame.
+int flow_frames(const std::vector<uint32_t>& kinds)
+{
+    int frames = 0;
+    bool revision = false;
+    bool early = false;
+    for (uint32_t kind : kinds) {
+        if (kind == LOGDB_FSYN_LOG_OPERATION_REVISION_NUMBER) revision = true;
+        if (kind == LOGDB_FSYN_LOG_OPERATION_PRE_PLACEMENT_FLOW) {
+            if (!revision || early) return -1;
+            early = true;
+        }
+        if (kind != LOGDB_FSYN_LOG_OPERATION_END_OF_LOG) continue;
+        if (!revision) return -1;
+        ++frames;
+        revision = early = false;
+    }
+    return revision ? -1 : frames;
+}
+
 struct CASE
 {
     const char* family;
@@ -143,6 +165,7 @@ TEST(MorvFitMigrationLog, TheCompileLeavesItsLogAndNoChunks)
         ASSERT_FALSE(kinds.empty()) << c.family;
         EXPECT_EQ(kinds.front(), LOGDB_FSYN_LOG_OPERATION_REVISION_NUMBER) << c.family;
         EXPECT_EQ(kinds.back(), LOGDB_FSYN_LOG_OPERATION_END_OF_LOG) << c.family;
+        EXPECT_EQ(flow_frames(kinds), 1) << c.family << ": the sweeper runs in the early flow alone";
         std::filesystem::remove_all(folder);
     }
 }
