@@ -636,10 +636,17 @@ private:
     bool fill_source_table(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry,
                            std::vector<std::string>& out_table) const;
     bool plan_rebuild(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, REBUILD_PLAN& plan);
-    CDB_ATOM_OTERM* find_rebuild_source(const std::string& text, const REBUILD_PLAN& plan);
-    void rebuild_output(CDB_ATOM_NODE* cell, int port_type, const std::string& logged_name, CDB_ATOM_OTERM* existing,
-                        std::vector<int32_t>& replaced);
-    void rebuild_inputs(CDB_ATOM_NODE* cell, const REBUILD_PLAN& plan);
+    bool resolve_rebuild_sources(REBUILD_PLAN& plan);
+    bool names_a_source(const std::string& text) const;
+    CDB_ATOM_OTERM* find_rebuild_source(size_t slot, const REBUILD_PLAN& plan);
+    CDB_ATOM_OTERM* rebuild_output(CDB_ATOM_NODE* cell, int port_type, const std::string& logged_name,
+                                   CDB_ATOM_OTERM* existing, std::vector<int32_t>& replaced);
+    void rebuild_inputs(CDB_ATOM_NODE* cell, const REBUILD_PLAN& plan, const std::vector<CDB_ATOM_OTERM*>& made);
+
+    // ---- the search for a rebuilt cell's sources around the nodes it replaces (morv_log_mrl_search.cpp)
+    void search_rebuild_sources(REBUILD_PLAN& plan);
+    bool fill_from_source(CDB_ATOM_OTERM* source, const std::vector<CDB_ATOM_OTERM*>& named, REBUILD_PLAN& plan);
+    bool is_entered_by_search(CDB_ATOM_NODE* node) const;
     void rebuild_latch(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, CDB_ATOM_NODE* cell);
     void delete_replaced_nodes(std::vector<int32_t> work);
     bool confirm_existing_clkbuf(const LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF* entry);

@@ -151,19 +151,7 @@ bool MORV_LOG_MRL::plan_rebuild(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entr
         plan.existing.push_back(existing);
         if (existing != nullptr) plan.origin = existing->get_my_node();
     }
-    plan.source_terms.assign(SOURCE_TABLE_SIZE, nullptr);
-    for (size_t slot = 0; slot < SOURCE_TABLE_SIZE; ++slot) {
-        const std::string& text = plan.sources[slot];
-        if (text.empty() || text == MORV_LOG_DISCONNECT_TEXT || text == MORV_LOG_VCC_TEXT || text == MORV_LOG_GND_TEXT)
-            continue;
-        if (text == MORV_LOG_NOT_GND_TEXT && m_log_version == "6.0") continue;
-        plan.source_terms[slot] = find_rebuild_source(text, plan);
-        if (plan.source_terms[slot] == nullptr) {
-            MORV_DEBUG_STREAM::print(100, "Unable to find the iterm source %s", text.c_str());
-            return false;
-        }
-        if (plan.origin == nullptr) plan.origin = plan.source_terms[slot]->get_my_node();
-    }
+    if (!resolve_rebuild_sources(plan)) return false;
     if (!entry->m_part_name.empty() && m_part_name_to_part_id_map.count(entry->m_part_name) == 0) {
         MORV_DEBUG_STREAM::print(1, "Unknown partition %s", entry->m_part_name.c_str());
         return false;
@@ -175,24 +163,55 @@ bool MORV_LOG_MRL::plan_rebuild(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entr
     return true;
 }
 
-// The output term the entry logged by name; an old adder's own output of
-// that name comes first, used or not.
-CDB_ATOM_OTERM* MORV_LOG_MRL::find_rebuild_source(const std::string& text, const REBUILD_PLAN& plan)
+// The source of each input: found around the old nodes, else by name.
+bool MORV_LOG_MRL::resolve_rebuild_sources(REBUILD_PLAN& plan)
 {
+    plan.source_terms.assign(SOURCE_TABLE_SIZE, nullptr);
+    search_rebuild_sources(plan);
+    for (size_t slot = 0; slot < SOURCE_TABLE_SIZE; ++slot) {
+        if (plan.source_terms[slot] != nullptr || !names_a_source(plan.sources[slot])) continue;
+        plan.source_terms[slot] = find_rebuild_source(slot, plan);
+        if (plan.source_terms[slot] == nullptr) {
+            MORV_DEBUG_STREAM::print(100, "Unable to find the iterm source %s", plan.sources[slot].c_str());
+            return false;
+        }
+    }
+    for (const CDB_ATOM_OTERM* source : plan.source_terms)
+        if (plan.origin == nullptr && source != nullptr) plan.origin = source->get_my_node();
+    return true;
+}
+
+// A source text, not a constant or an open input.
+bool MORV_LOG_MRL::names_a_source(const std::string& text) const
+{
+    if (text.empty() || text == MORV_LOG_DISCONNECT_TEXT || text == MORV_LOG_VCC_TEXT || text == MORV_LOG_GND_TEXT)
+        return false;
+    return text != MORV_LOG_NOT_GND_TEXT || m_log_version != "6.0";
+}
+
+// A source the search around the old nodes did not find: an old adder's own
+// output of that name, used or not; else the output of that name wherever it
+// is, which for an input other than the share and extended inputs means
+// that the search missed it.
+CDB_ATOM_OTERM* MORV_LOG_MRL::find_rebuild_source(size_t slot, const REBUILD_PLAN& plan)
+{
+    const std::string& text = plan.sources[slot];
     for (CDB_ATOM_OTERM* existing : plan.existing) {
         if (existing == nullptr || !existing->get_my_node()->is_lcell_hsadder()) continue;
         CDB_ATOM_NODE* adder = existing->get_my_node();
         for (auto it = adder->begin_oterm(); it != adder->end_oterm(); ++it)
             if (morv_log_short_name((*it)->get_instance_name()) == text) return *it;
     }
-    CDB_ATOM_OTERM* found = find_oterm_by_logged_name(text);
-    if (found != nullptr)
+    const int port = get_port_type_of_slot(static_cast<int>(slot), CDB_ATOM_MORLIN_LCELL_COMB_ENUM);
+    if (port != DB_SHARE_IN && port != DB_DATA_G)
         MORV_DEBUG_STREAM::print(100, "Warning:  the iterm %s could not be found through a traversal", text.c_str());
-    return found;
+    return find_oterm_by_logged_name(text);
 }
 
-void MORV_LOG_MRL::rebuild_output(CDB_ATOM_NODE* cell, int port_type, const std::string& logged_name,
-                                  CDB_ATOM_OTERM* existing, std::vector<int32_t>& replaced)
+// The new output under the logged name; the fanouts of the output it
+// replaces move to it.
+CDB_ATOM_OTERM* MORV_LOG_MRL::rebuild_output(CDB_ATOM_NODE* cell, int port_type, const std::string& logged_name,
+                                             CDB_ATOM_OTERM* existing, std::vector<int32_t>& replaced)
 {
     HDB_INSTANCE_NAME* iname = get_or_create_instance_name(logged_name);
     HDB_INSTANCE_NAME* name = iname;
@@ -201,7 +220,7 @@ void MORV_LOG_MRL::rebuild_output(CDB_ATOM_NODE* cell, int port_type, const std:
     CDB_ATOM_OTERM* oterm = nullptr;
     cdb()->create_oterm(nullptr, oterm, cell, port_type, name);
     m_oterm_by_name_id[iname->get_id()] = oterm;
-    if (existing == nullptr) return;
+    if (existing == nullptr) return oterm;
     CDB_ATOM_NODE* old_node = existing->get_my_node();
     m_net_util->adopt_fanouts(oterm, existing);
     move_logged_boundary_ports(existing, oterm);
@@ -227,9 +246,14 @@ void MORV_LOG_MRL::rebuild_output(CDB_ATOM_NODE* cell, int port_type, const std:
             m_node_by_name_id[(*it)->get_instance_name()->get_id()] = old_node;
             break;
         }
+    return oterm;
 }
 
-void MORV_LOG_MRL::rebuild_inputs(CDB_ATOM_NODE* cell, const REBUILD_PLAN& plan)
+// A source that is one of the replaced outputs is read from the output made
+// in its place: a cell that reads itself still does so, and the old cell
+// goes.
+void MORV_LOG_MRL::rebuild_inputs(CDB_ATOM_NODE* cell, const REBUILD_PLAN& plan,
+                                  const std::vector<CDB_ATOM_OTERM*>& made)
 {
     for (size_t slot = 0; slot < SOURCE_TABLE_SIZE; ++slot) {
         const std::string& text = plan.sources[slot];
@@ -240,7 +264,11 @@ void MORV_LOG_MRL::rebuild_inputs(CDB_ATOM_NODE* cell, const REBUILD_PLAN& plan)
         if (text == MORV_LOG_VCC_TEXT) cdb()->set_iterm_vcc(iterm);
         else if (text == MORV_LOG_GND_TEXT || (text == MORV_LOG_NOT_GND_TEXT && m_log_version == "6.0"))
             cdb()->set_iterm_gnd(iterm);
-        else if (plan.source_terms[slot] != nullptr) m_net_util->insert_fanout(plan.source_terms[slot], iterm);
+        else if (CDB_ATOM_OTERM* source = plan.source_terms[slot]) {
+            const auto replaced = std::find(plan.existing.begin(), plan.existing.end(), source);
+            if (replaced != plan.existing.end()) source = made[static_cast<size_t>(replaced - plan.existing.begin())];
+            m_net_util->insert_fanout(source, iterm);
+        }
     }
 }
 
@@ -318,9 +346,11 @@ bool MORV_LOG_MRL::reproduce_store_node_info(LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INF
     CDB_ATOM_NODE* cell = create_lcell_comb(cell_name);
     m_node_by_name_id[cell_name->get_id()] = cell;
     std::vector<int32_t> replaced;
+    std::vector<CDB_ATOM_OTERM*> made;
     for (size_t i = 0; i < entry->m_output_ports.size(); ++i)
-        rebuild_output(cell, entry->m_output_ports[i], entry->m_output_port_name[i], plan.existing[i], replaced);
-    rebuild_inputs(cell, plan);
+        made.push_back(
+            rebuild_output(cell, entry->m_output_ports[i], entry->m_output_port_name[i], plan.existing[i], replaced));
+    rebuild_inputs(cell, plan, made);
     const int* partition = nullptr;
     if (!entry->m_part_name.empty()) partition = &m_part_name_to_part_id_map.at(entry->m_part_name);
     announce_replayed_node(cell, plan.origin, partition);

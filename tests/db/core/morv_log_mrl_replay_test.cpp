@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -14,6 +15,7 @@
 #include "logdb/logdb_text.h"
 
 #include "morv/core/morv_api.h"
+#include "log_capture.h"
 #include "morv/log/morv_log.h"
 #include "morv_test_env.h"
 #include "morv_log_replay_host.h"
@@ -145,6 +147,86 @@ TEST_F(MorvLogMrlReplayTest, AnOutputOrSourceThatIsNotHereFailsTheEntryBeforeAny
         {BRK_REVISION, "27 1 1 \"lut1\" [0] [\"lut0\"] 0xaaaaaaaaaaaaaaaa [8 251] [\"lut1\" \"lut1_share\"] 0 \"\" 0",
          END}))
         << run.netlist_text();
+}
+
+// The names the replay looked up anywhere, having not found them around the
+// cell it replaced.
+std::vector<std::string> sought_by_name(const MORV_LOG_CAPTURE& capture)
+{
+    const std::string before = "Warning:  the iterm ";
+    const std::string after = " could not be found through a traversal";
+    std::vector<std::string> names;
+    for (const std::string& line : capture.lines())
+        if (line.rfind(before, 0) == 0 && line.size() > before.size() + after.size() &&
+            line.compare(line.size() - after.size(), after.size(), after) == 0)
+            names.push_back(line.substr(before.size(), line.size() - before.size() - after.size()));
+    return names;
+}
+
+// A rebuilt input takes the source that bears its logged name next to the
+// cell it replaces, or up to five levels back through registers and clock
+// buffers, before an output of that name anywhere else.
+TEST_F(MorvLogMrlReplayTest, ASourceIsSoughtAroundTheReplacedCellBeforeAnywhereElse)
+{
+    {
+        // A later output also named lut0 holds that name in the index, and
+        // lut1 reads itself.
+        REPLAY run("mrl_search_near.psl");
+        CDB_ATOM_NODE* decoy = run.add_atom(CDB_KIND_LCELL_COMB, "decoy");
+        run.add_output_pin("out1", decoy->add_output_term(DB_COMB_OUT, run.host->names.find_or_create_path("lut0", 0)));
+        CDB_ATOM_NODE* lut1 = run.node("lut1");
+        lut1->add_input_term(DB_DATA_B)->insert_fanin(lut1->get_output_term_by_type(DB_COMB_OUT));
+        const MORV_LOG_CAPTURE capture(100);
+        ASSERT_TRUE(
+            run.replay({BRK_REVISION,
+                        "27 1 1 \"lut1\" [0 1] [\"lut0\" \"lut1\"] 0x6666666666666666 [8] [\"lut1\"] 0 \"\" 0", END}))
+            << run.netlist_text();
+        // The old lut1 is gone, though the new one took its input from it.
+        CDB_ATOM_NODE* rebuilt = run.node("lut1");
+        ASSERT_NE(static_cast<int>(rebuilt->get_id()), run.ids[1]) << run.netlist_text();
+        EXPECT_EQ(run.data_a("lut1")->get_source()->get_my_node(), run.node("lut0")) << run.netlist_text();
+        EXPECT_EQ(rebuilt->get_input_term_by_type(DB_DATA_B)->get_source(),
+                  rebuilt->get_output_term_by_type(DB_COMB_OUT))
+            << run.netlist_text();
+        EXPECT_TRUE(sought_by_name(capture).empty());
+    }
+    // src reads the registers far1 <- far2 <- ... <- far5 (far4 five levels
+    // back from lut0, far5 six) and the clock buffer clk_buf.
+    REPLAY run("mrl_search_far.psl");
+    CDB_ATOM_NODE* previous = run.node("src");
+    for (int i = 1; i <= 5; ++i) {
+        CDB_ATOM_NODE* reg = run.add_register("far" + std::to_string(i));
+        previous->add_input_term(DB_DATAIN)->insert_fanin(reg->get_output_term_by_type(DB_REG_OUT));
+        previous = reg;
+    }
+    CDB_ATOM_NODE* clkbuf = run.add_atom(CDB_KIND_CLKBUF, "clk_buf");
+    clkbuf->add_input_term(DB_CLKBUF_IN)->insert_fanin(run.node("src")->get_output_term_by_type(DB_REG_OUT));
+    CDB_ATOM_OTERM* clock = clkbuf->add_output_term(DB_CLKBUF_OUT, run.host->names.find_or_create_path("clk_buf", 0));
+    run.node("reg0")->add_input_term(DB_CLOCK)->insert_fanin(clock);
+    const std::string before = run.netlist_text();
+    {
+        const MORV_LOG_CAPTURE capture(100);
+        EXPECT_FALSE(
+            run.replay({BRK_REVISION, "27 1 0 \"lut0\" [0 1] [\"src\" \"no_such\"] 0x0 [8] [\"lut0\"] 0 \"\" 0", END}));
+        EXPECT_EQ(run.netlist_text(), before);
+        EXPECT_EQ(sought_by_name(capture), std::vector<std::string>{"no_such"});
+        const std::vector<std::string> lines = capture.lines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "Unable to find the iterm source no_such"), lines.end());
+    }
+    // lut1's search stops at the cell lut0, and the extended input's lookup by name is no miss.
+    const MORV_LOG_CAPTURE capture(100);
+    ASSERT_TRUE(run.replay(
+        {BRK_REVISION,
+         "27 1 0 \"lut0\" [0 1 2 3 6] [\"src\" \"far4\" \"clk_buf\" \"far5\" \"lut2\"] 0x0 [8] [\"lut0\"] 0 \"\" 0",
+         "27 2 1 \"lut1\" [0 1] [\"lut0\" \"src\"] 0x0 [8] [\"lut1\"] 0 \"\" 0", END}))
+        << run.netlist_text();
+    EXPECT_EQ(sought_by_name(capture), (std::vector<std::string>{"far5", "src"}));
+    const CDB_ATOM_NODE* lut0 = run.node("lut0");
+    const auto source_of = [&](int port) { return lut0->get_input_term_by_type(port)->get_source()->get_my_node(); };
+    EXPECT_EQ(source_of(DB_DATA_B), run.node("far4"));
+    EXPECT_EQ(source_of(DB_DATA_C), clkbuf);
+    EXPECT_EQ(source_of(DB_DATA_D), run.node("far5"));
+    EXPECT_EQ(source_of(DB_DATA_G), run.node("lut2"));
 }
 
 TEST_F(MorvLogMrlReplayTest, AnInputIndexOutsideTheTableFailsTheEntryUnchanged)
