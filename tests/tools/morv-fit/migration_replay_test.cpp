@@ -97,8 +97,10 @@ std::filesystem::path fresh_folder(const std::string& name)
 
 // The user's migration with every physical-synthesis setting on, then the
 // LUT-input remapping that follows a replay: nodes made in one batch of the
-// log and rebuilt in a later one are whole nodes of the compile.
-TEST(MorvFitMigrationReplay, ABrennockLogWithTheUsersSettingsReplaysOnMorlin)
+// log and rebuilt in a later one are whole nodes of the compile. Each source
+// of a rebuilt cell is found around the cell it replaces: the replay's trace
+// names no source it had to look up by name alone.
+TEST(MorvFitMigrationReplay, ABrennockLogWithTheUsersSettingsReplaysOnMorlinWithSourcesFoundAroundEachCell)
 {
     const std::filesystem::path folder = fresh_folder("replay_alu4");
     std::ofstream(folder / "rec" / "brk-mrl.txt") << "family 6\nmigratable_part 2400\n";
@@ -109,13 +111,19 @@ TEST(MorvFitMigrationReplay, ABrennockLogWithTheUsersSettingsReplaysOnMorlin)
     const std::string log = (folder / "rec" / "db" / "morv_fit.cmp.psl").string();
     ASSERT_FALSE(stored_nodes(log).empty()) << "the recording changed nothing";
     const COMMAND_RUN rep =
-        fit(folder / "rep", "--family MRL " + settings + "--set 661=" + log + " -o rep.blif " + k_alu4);
+        fit(folder / "rep",
+            "--family MRL " + settings + "--set fsyn_debug_msg_full=on --set 661=" + log + " -o rep.blif " + k_alu4);
     ASSERT_EQ(rep.status, 0) << rep.out;
     // The design is the one recorded from: no node differs from its state.
     EXPECT_EQ(count_of(rep.out, "WMORV_FSYN_LOG_NODE_CHANGED_SINCE_RECORDING"), 0) << rep.out;
+    const std::string trace = slurp((folder / "rep" / "fsyn_debug_dump.txt").string());
+    EXPECT_GT(count_of(trace, "Reproducing store node info "), 0) << "the replay rebuilt no cell";
+    EXPECT_EQ(count_of(trace, "could not be found through a traversal"), 0);
     if (abc_is_available()) {
-        const ABC_RESULT proof = abc_check_equivalence((folder / "rep" / "rep.blif").string(), k_alu4, true);
-        EXPECT_TRUE(proof.is_equivalent()) << proof.m_command << "\n" << proof.m_output;
+        for (const char* written : {"rec/rec.blif", "rep/rep.blif"}) {
+            const ABC_RESULT proof = abc_check_equivalence((folder / written).string(), k_alu4, true);
+            EXPECT_TRUE(proof.is_equivalent()) << proof.m_command << "\n" << proof.m_output;
+        }
     }
     std::filesystem::remove_all(folder);
 }
