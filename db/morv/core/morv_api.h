@@ -226,7 +226,7 @@ public:
     std::optional<bool> find_instance_bool_option(const HDB_INSTANCE_NAME* inst_name, int id) const;
     int get_family_code();
     bool is_fsyn_read_log_required() const;
-    // Setting 661 is present and not "OFF", whatever the family.
+    // The replay-log setting is present and not "OFF", whatever the family.
     bool is_read_log_setting_given() const;
     bool is_fsyn_write_log_required() const;
     // The same rule under the name the change log's callers use.

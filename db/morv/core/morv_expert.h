@@ -320,7 +320,7 @@ protected:
                                        const MORV_FAMILY_TRAITS& family);
     // One warning when a replay log is named on a family that replays none.
     void warn_read_log_ignored(const MORV_FAMILY_TRAITS& family);
-    // The file setting 661 names when a replay is asked for, else empty.
+    // The file the replay-log setting names when a replay is asked for, else empty.
     std::string read_replay_log_name() const;
     // The replay of a migration log that legalises the netlist after.
     bool run_legalizing_replay_log_flow();
