@@ -10,6 +10,7 @@
 #include "msg/msg.h"
 
 #include "morv/core/algorithm/morv_algorithm_base.h"
+#include "morv/core/family/morv_family_traits.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_expert.h"
@@ -159,6 +160,56 @@ TEST_F(MorvFamilyDriverTest, RegUnpackIsOffOnTheFourInputFamilies)
     while (std::getline(file, line))
         if (line == "REG_UNPACK turned off for SorvexII") ++found;
     EXPECT_EQ(found, 2);
+}
+
+// Every algorithm name in a test string on every family, checked when the
+// flow is chosen, before any flow point: what the family does not build is
+// refused by name, never run as nothing. The oracle is the user's view of
+// the families, not the driver tables.
+TEST_F(MorvFamilyDriverTest, TestStringRefusesExactlyTheAlgorithmsTheFamilyDoesNotBuild)
+{
+    enum OUTCOME
+    {
+        BUILT,
+        INVALID,
+        UNSUPPORTED
+    };
+    auto expected = [](const std::string& family, const std::string& algorithm) {
+        auto one_of = [&family](std::initializer_list<const char*> names) {
+            for (const char* n : names)
+                if (family == n) return true;
+            return false;
+        };
+        if (algorithm == "REG_PACK") return INVALID;
+        if (algorithm == "LIR" || algorithm == "INV_PUSH") return one_of({"MRL"}) ? BUILT : INVALID;
+        if (algorithm == "PIPELINE") return one_of({"OBRAN"}) ? BUILT : INVALID;
+        if (algorithm == "REG_UNPACK") return one_of({"ZEPLA", "TEV"}) ? INVALID : BUILT;
+        if (algorithm == "REMUX") return one_of({"ZEPLA", "TEV", "UVO"}) ? INVALID : BUILT;
+        if (algorithm == "RAM_MAP") return one_of({"MRL"}) ? UNSUPPORTED : BUILT;
+        return BUILT;
+    };
+    int count = 0;
+    const MORV_FAMILY_TRAITS* families = morv_family_traits_table(&count);
+    for (int f = 0; f < count; ++f) {
+        const std::string family = families[f].m_name;
+        if (families[f].m_driver == nullptr) continue;
+        for (int id = 0; id < ALGORITHM_END; ++id) {
+            const std::string name = MORV_EXPERT::s_FSYN_ALGORITHM_SHORT_NAMES[id];
+            msg_clear_posted_messages();
+            FAMILY_RUN run(families[f].m_base_family, {}, (name + "()").c_str());
+            std::string refusal;
+            for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
+                if (m.id == "EMORV_FSYN_ALGORITHM_NOT_IN_FAMILY") refusal += m.text;
+            const OUTCOME want = expected(family, name);
+            const std::string label = family + " " + name + ": " + refusal;
+            EXPECT_EQ(refusal.find("Invalid Algorithm entered") != std::string::npos, want == INVALID) << label;
+            EXPECT_EQ(refusal.find("Unsupported family") != std::string::npos, want == UNSUPPORTED) << label;
+            if (want == BUILT) continue;
+            EXPECT_NE(refusal.find(name + "()"), std::string::npos) << label;
+            EXPECT_NE(refusal.find("the " + family + " family"), std::string::npos) << label;
+            EXPECT_FALSE(run.expert->will_fsyn_run(LATE_FSYN_FLOW)) << label;
+        }
+    }
 }
 
 TEST_F(MorvFamilyDriverTest, TestAlgorithmRunsOnEveryFamily)

@@ -244,6 +244,10 @@ std::string morv_family_algorithm_refusal(const MORV_FAMILY_TRAITS& traits, int 
     const char* class_name =
         traits.m_driver != nullptr ? traits.m_driver->m_algorithm_class_names[algorithm_id] : nullptr;
     if (class_name == nullptr) return "Invalid Algorithm entered: the " + family + " family has no algorithm " + name;
+    // The table keeps an entry the family's own lists pass over without a
+    // run ("" and "-"); named by the user, it would run nothing in silence.
+    if (class_name[0] == '\0' || std::string(class_name) == "-")
+        return "Invalid Algorithm entered: the " + family + " family does not build algorithm " + name;
     if (std::string(class_name) == "!")
         return "Unsupported family: the " + family + " family does not support algorithm " + name;
     // The latch-legaliser test edits structured-ASIC latches, which only
