@@ -318,6 +318,9 @@ protected:
     // family does not run (test-string mode only).
     void warn_test_string_part_not_run(const char* flow_point, const std::string& part,
                                        const MORV_FAMILY_TRAITS& family);
+    // False, with an error naming the missing switches, when tune-string
+    // mode lacks a string or threshold its flows will read.
+    bool tune_strings_are_complete() const;
     // One warning when a replay log is named on a family that replays none.
     void warn_read_log_ignored(const MORV_FAMILY_TRAITS& family);
     // The file the replay-log setting names when a replay is asked for, else empty.

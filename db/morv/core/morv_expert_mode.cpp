@@ -2,6 +2,7 @@
 // the family's flow driver is constructed.
 
 #include <string>
+#include <vector>
 
 #include "cfg/cfg.h"
 #include "cmp/cmp_facade.h"
@@ -92,9 +93,10 @@ void MORV_EXPERT::choose_flow_mode(const MORV_FAMILY_TRAITS& family)
         m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
     } else if (m_tune_strings) {
         m_flow_type = FSYN_TUNE_STRINGS_FLOW;
-        m_fsyn_flow_is_enabled[SYN_EARLY_FSYN_FLOW] = true;
-        m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
-        m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = true;
+        const bool complete = tune_strings_are_complete();
+        m_fsyn_flow_is_enabled[SYN_EARLY_FSYN_FLOW] = complete;
+        m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = complete;
+        m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = complete;
         for (int id = 0; id < ALGORITHM_END; ++id) m_algorithm_list[id] = true;
     } else if (is_fsyn_allowed_in_flat_flow() && !cfg_is_on("fsyn_disable_fsyn_in_flat_flow", false)) {
         MORV_DEBUG_STREAM::print(1, "Warning: FSYN will be run on a FLAT compile ! ! ! ");
@@ -241,8 +243,9 @@ void MORV_EXPERT::choose_own_flow_mode()
         m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = true;
     } else if (m_tune_strings) {
         m_flow_type = FSYN_TUNE_STRINGS_FLOW;
-        m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = true;
-        m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = true;
+        const bool complete = tune_strings_are_complete();
+        m_fsyn_flow_is_enabled[FIT_EARLY_FSYN_FLOW] = complete;
+        m_fsyn_flow_is_enabled[LATE_FSYN_FLOW] = complete;
         const char* early = cfg_get_value("fsyn_tune_work_string_early");
         m_test_string_early = early != nullptr ? early : "";
         // The tune strings name their algorithms as a test string does; a
@@ -281,6 +284,37 @@ void MORV_EXPERT::warn_test_string_part_not_run(const char* flow_point, const st
                    "no %1!s! flow point/WMORV_FSYN_TEST_STRING_PART_NOT_RUN",
                    flow_point, part, family.m_name);
     morv_send_msg(msg);
+}
+
+// Tune strings come from developer switches, every one of which the flows
+// need; one missing would stop the compile in the middle of a flow point.
+bool MORV_EXPERT::tune_strings_are_complete() const
+{
+    std::vector<const char*> needed = {"fsyn_tune_work_string_early"};
+    if (m_morv_env->is_late_tune_allowed()) {
+        const int effort = m_opx_physical_synthesis_effort;
+        if (effort == MORV_EFFORT_NORMAL)
+            needed.insert(needed.end(), {"fsyn_tune_fast_threshold", "fsyn_tune_slow_threshold",
+                                         "fsyn_tune_work_string_fast", "fsyn_tune_work_string_normal_late",
+                                         "fsyn_tune_work_string_normal"});
+        else
+            needed.insert(needed.end(), {"fsyn_tune_fast_threshold", "fsyn_tune_slow_threshold",
+                                         effort == MORV_EFFORT_FAST    ? "fsyn_tune_work_string_fast"
+                                         : effort == MORV_EFFORT_EXTRA ? "fsyn_tune_work_string_extra"
+                                                                       : "fsyn_tune_work_string_normal"});
+    }
+    std::string missing;
+    for (const char* key : needed) {
+        const char* value = cfg_get_value(key);
+        if (value == nullptr || value[0] == '\0') missing += std::string(missing.empty() ? "" : ", ") + key;
+    }
+    if (missing.empty()) return true;
+    MSG_E* msg = new MSG_E();
+    msg->fill_args("Physical synthesis tune strings (fsyn_tune_strings=on) at effort %1!d! need the switches %2!s! "
+                   "set as well; no physical synthesis algorithm runs/EMORV_FSYN_TUNE_STRINGS_INCOMPLETE",
+                   m_opx_physical_synthesis_effort, missing);
+    morv_send_msg(msg);
+    return false;
 }
 
 // Only a family that keeps a change log replays one: the file the setting

@@ -194,9 +194,24 @@ TEST_F(MorvModeTest, SweeperTuneAndFlatModesAndTheFamilyRules)
     {
         RUN run(47);
         cfg_set_value("fsyn_tune_strings", "on");
+        cfg_set_value("fsyn_tune_work_string_early", "TEST()");
         MORV_PROBE_EXPERT& expert = run.start();
         EXPECT_EQ(expert.get_flow_type(), FSYN_TUNE_STRINGS_FLOW);
         EXPECT_EQ(expert.enabled_flows(), "11000");  // LATE never runs on this family
+    }
+    // Without the early string (the only one a compile that allows no late
+    // tuning reads) nothing stops midway: no flow runs, and the error says why.
+    for (int family : {6, 24}) {
+        RUN run(family);
+        cfg_set_value("fsyn_tune_strings", "on");
+        msg_clear_posted_messages();
+        MORV_PROBE_EXPERT& expert = run.start();
+        EXPECT_EQ(expert.enabled_flows(), "00000") << family;
+        std::string said;
+        for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
+            if (m.id == "EMORV_FSYN_TUNE_STRINGS_INCOMPLETE") said += m.text;
+        EXPECT_NE(said.find("fsyn_tune_strings"), std::string::npos) << family << " " << said;
+        EXPECT_NE(said.find("fsyn_tune_work_string_early"), std::string::npos) << said;
     }
     {
         RUN run(10);
