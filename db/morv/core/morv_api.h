@@ -248,6 +248,9 @@ public:
     bool run_timing_analysis(bool full, bool second_flag, double multiplier, bool fourth_flag,
                              bool want_routing_estimate, bool sixth_flag);
     void stress_icp_preferred_locations();
+    // The atoms the stress took out of the map get the locations the ICP
+    // placed them at, as a placer reports what it placed.
+    void relocate_stressed_atoms();
     // Synchronises timing before a flow; false when no timing netlist could be built.
     bool refresh_timing_and_print_dont_touch_statistics();
     // ICP calls of the whole process; drives the progress bar.
@@ -439,6 +442,8 @@ private:
     MORV_OWNER<PLDM> m_pldm;
     bool m_disable_ll_timing = false;  // fsyn_disable_ll_timing: timing does without the delay model
     std::map<std::pair<int, int>, MORV_P2P_DELAY_BOUNDS> m_p2p_delay_cache;  // (sink id, source id)
+    // (atom id, saved-info index) of each location the ICP stress removed.
+    std::vector<std::pair<int, int>> m_stressed_atoms;
     std::vector<MORV_LOCKED_LOCATION_ESTIMATE> m_locked_location_estimates;  // by atom id
     std::vector<unsigned char> m_occupied_location_grid;                     // x * ny + y, 1 = occupied
     int m_occupied_grid_ny = 0;

@@ -313,6 +313,7 @@ bool MORV_API::run_timing_analysis(bool full, bool second_flag, double multiplie
 
     const MORV_ICP_RESULT result =
         m_morv_env->run_icp(full, second_flag, multiplier, fourth_flag, routing_estimate, sixth_flag, post_clustering);
+    relocate_stressed_atoms();
     const bool success = result.m_status == 1;
     if (!success && !full) MORV_DEBUG_STREAM::print(0, "Warning: FSYN timing analysis failed");
 
@@ -409,7 +410,26 @@ void MORV_API::stress_icp_preferred_locations()
     for (CDB_ATOM_NODE* node : *m_atom_netlist) {
         if (!node->is_lcell_comb() && !node->is_lcell()) continue;
         if (++seen % every != 0) continue;
-        if (m_fsyn_chip_map != nullptr && m_fsyn_chip_map->remove_node(static_cast<int>(node->get_id()))) ++removed;
+        const int id = static_cast<int>(node->get_id());
+        MORV_LOC location;
+        if (m_fsyn_chip_map == nullptr || !m_fsyn_chip_map->get_node_location(id, &location)) continue;
+        if (!m_fsyn_chip_map->remove_node(id)) continue;
+        m_stressed_atoms.emplace_back(id, location.saved_info_index);
+        ++removed;
     }
     MORV_DEBUG_STREAM::print(100, "FSYN_STRESS_ICP removed %d pref locations!", removed);
+}
+
+// Edits after the ICP find every atom in the map again, where the host put
+// it; an atom the host left unplaced stays out, as any unplaced atom.
+void MORV_API::relocate_stressed_atoms()
+{
+    if (m_fsyn_chip_map != nullptr)
+        for (const auto& [id, saved_info_index] : m_stressed_atoms) {
+            const CDB_ATOM_NODE* node = get_node(id);
+            if (node == nullptr || node->get_lab_x() < 0 || node->get_lab_y() < 0) continue;
+            m_fsyn_chip_map->set_node_location(
+                id, MORV_LOC{node->get_lab_x(), node->get_lab_y(), node->get_sub_location(), saved_info_index});
+        }
+    m_stressed_atoms.clear();
 }
