@@ -4,12 +4,15 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
 #include "cfg/cfg.h"
+#include "msg/msg.h"
 
 #include "morv/core/morv_assert.h"
+#include "morv/core/morv_msgs.h"
 
 MORV_PLUMRIX_INTERFACE* MORV_PLUMRIX_INTERFACE::s_instance = nullptr;
 MORV_PLX_TIMING MORV_PLUMRIX_INTERFACE::s_timing;
@@ -66,6 +69,19 @@ std::string endpoint_path(bool file_mode)
     path += '/';
     path += MORV_PLX_SOCKET_NAME;
     return path;
+}
+
+// What stands at the endpoint when no tool can ever listen there: a file
+// or folder in its place, or a file where a folder of its path should be.
+// A missing endpoint is a tool not started yet, worth waiting for.
+const char* endpoint_never_answers(const std::string& path)
+{
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    if (ec == std::errc::not_a_directory) return "below a file";
+    if (ec || !std::filesystem::exists(status)) return nullptr;
+    if (std::filesystem::is_socket(status)) return nullptr;
+    return std::filesystem::is_directory(status) ? "a folder" : "a file";
 }
 
 }  // namespace
@@ -146,6 +162,14 @@ void MORV_PLUMRIX_INTERFACE::connect()
         return;
     }
     MORV_ASSERT_TEXT(!m_stream.is_open(), "m_hPipe == NULL");
+    if (const char* what = endpoint_never_answers(m_endpoint)) {
+        MSG_W* msg = new MSG_W();
+        msg->fill_args("The interactive tool's endpoint %1!s! is %2!s!, where no tool can listen; the compile runs on "
+                       "without the tool/WMORV_FSYN_PLUMRIX_ENDPOINT_NOT_A_SOCKET",
+                       m_endpoint, what);
+        morv_send_msg(msg);
+        return;
+    }
     for (int attempt = 1; attempt <= s_timing.connect_tries; ++attempt) {
         if (m_stream.connect_socket(m_endpoint, &error)) {
             MORV_DEBUG_STREAM::print(1, "PLUMRIX: Connected to server pipe.");

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <fcntl.h>
 #include <string>
 #include <sys/socket.h>
@@ -316,6 +319,41 @@ TEST_F(PLX_WIRE, DisconnectSaysSoAndLeavesTheLinkSilent)
     EXPECT_FALSE(m_link->is_connected());
     m_link->send_text("dropped");
     m_link->disconnect();
+}
+
+// No tool ever listens at a file or folder: the link says so at once,
+// without its ten tries a second apart, and the compile goes on.
+TEST(PlxEndpoint, AFileOrFolderInTheSocketsPlaceIsNamedAndNotWaitedFor)
+{
+    std::filesystem::create_directories("endpoint_folder");
+    std::ofstream("endpoint_file") << "x";
+    const std::pair<const char*, const char*> cases[] = {
+        {"endpoint_folder", "is a folder"}, {"endpoint_file", "is a file"}, {"endpoint_file/socket", "is below a file"}};
+    for (const auto& [endpoint, what] : cases) {
+        cfg_set_value("fsyn_plumrix_endpoint", endpoint);
+        msg_clear_posted_messages();
+        MORV_PLUMRIX_INTERFACE link;
+        const auto start = std::chrono::steady_clock::now();
+        link.connect();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << endpoint;
+        EXPECT_FALSE(link.is_connected());
+        std::string said;
+        for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
+            if (m.id == "WMORV_FSYN_PLUMRIX_ENDPOINT_NOT_A_SOCKET") said += m.text;
+        EXPECT_NE(said.find(std::string(endpoint) + " " + what), std::string::npos) << said;
+    }
+    // A missing endpoint is a tool not started yet: tried, and not warned about.
+    MORV_PLUMRIX_INTERFACE::set_timing({2, 0, 10});
+    cfg_set_value("fsyn_plumrix_endpoint", "endpoint_missing");
+    msg_clear_posted_messages();
+    {
+        MORV_PLUMRIX_INTERFACE link;
+        link.connect();
+        EXPECT_FALSE(link.is_connected());
+    }
+    EXPECT_TRUE(msg_posted_messages().empty());
+    MORV_PLUMRIX_INTERFACE::set_timing(MORV_PLX_TIMING());
+    cfg_clear_all();
 }
 
 TEST(PlxTables, NameTablesEndInUnknownAndNameEveryNumber)
