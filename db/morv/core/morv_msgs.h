@@ -133,7 +133,10 @@
     X(ERROR, EMORV_FSYN_LOG_FILE_NOT_FOUND,                                                                            \
       "Physical Synthesis cannot find the log file to replay: %1!s!/EMORV_FSYN_LOG_FILE_NOT_FOUND")                    \
     X(ERROR, EMORV_FSYN_LOG_ENTRY_NOT_REPRODUCED,                                                                      \
-      "Physical Synthesis cannot reproduce the log file %1!s!: %2!s!/EMORV_FSYN_LOG_ENTRY_NOT_REPRODUCED")
+      "Physical Synthesis cannot reproduce the log file %1!s!: %2!s!/EMORV_FSYN_LOG_ENTRY_NOT_REPRODUCED")             \
+    X(WARNING, WMORV_FSYN_DELAY_FILE_DELAY_BOUNDED,                                                                    \
+      "Delay file %1!s!: the delay of %2!d! ps is longer than the device's longest connection and is read as %3!d! "   \
+      "ps%4!s!/WMORV_FSYN_DELAY_FILE_DELAY_BOUNDED")
 
 enum MORV_MSG_ID
 {

@@ -175,6 +175,7 @@ bool morv_read_delay_records(std::istream& in, const std::function<void(const MO
             std::string reason;
             if (!parse_field(token, field, value, reason)) return fail(fault, line, reason);
             store(record, field, value);
+            record.m_line = line;
         }
         if (++field == FIELD_COUNT) {
             on_record(record);

@@ -24,6 +24,7 @@ struct MORV_DELAY_RECORD
     int32_t m_dest_port = 0;
     int32_t m_dest_index = 0;
     int32_t m_delay = 0;
+    int m_line = 0;  // 1-based line of the delay
 };
 
 struct MORV_DELAY_FILE_FAULT

@@ -12,6 +12,7 @@
 #include "morv/core/morv_env.h"
 #include "morv/core/morv_expert.h"
 #include "morv/netlist/morv_cluster_map.h"
+#include "morv/timing/morv_timing.h"
 #include "morv/timing/morv_timing_internal.h"
 
 namespace {
@@ -39,10 +40,11 @@ CDB_ATOM_BOUNDARY_PORT* as_boundary_port(CDB_ATOM_NODE* node)
 
 }  // namespace
 
-MORV_TABLE_TIMING_MODEL::MORV_TABLE_TIMING_MODEL(MORV_API* api)
-    : m_api(api), m_clkbuf_delay(MORV_TIMING_DELAY_NOT_COMPUTED), m_duvo_fitter_delay_info(nullptr)
+MORV_TABLE_TIMING_MODEL::MORV_TABLE_TIMING_MODEL(MORV_API* api, const MORV_TIMING* timing)
+    : m_api(api), m_timing(timing), m_clkbuf_delay(MORV_TIMING_DELAY_NOT_COMPUTED), m_duvo_fitter_delay_info(nullptr)
 {
     MORV_ASSERT(m_api);
+    MORV_ASSERT(m_timing);
 }
 
 MORV_TABLE_TIMING_MODEL::~MORV_TABLE_TIMING_MODEL() = default;
@@ -56,7 +58,8 @@ int MORV_TABLE_TIMING_MODEL::get_ic_delay(CDB_ATOM_ITERM* iterm)
 {
     bool clock_buffer_source = false;
     const int delay = get_corrected_table_delay(iterm, &clock_buffer_source);
-    return clock_buffer_source ? static_cast<int>(get_clock_buffer_delay()) : delay;
+    return m_timing->backannotated_delay_or(iterm,
+                                            clock_buffer_source ? static_cast<int>(get_clock_buffer_delay()) : delay);
 }
 
 int MORV_TABLE_TIMING_MODEL::get_corrected_table_delay(CDB_ATOM_ITERM* iterm, bool* clock_buffer_source)

@@ -4,17 +4,21 @@
 // typical interconnect delays, with the corrections the host's model does
 // not know: boundary-port and black-box sources, LAB clusters while the
 // post-clustering flow runs, clock-port sources while SYN_EARLY runs and
-// clock-buffer sources. The timing estimator times connections with it.
+// clock-buffer sources, and delays read back from an earlier compile. The
+// timing estimator times connections with it.
 
 #include "csu/csu_table_timing_model.h"
 
 class MORV_API;
+class MORV_TIMING;
 class DUVO_FITTER_DELAY_INFO;
 
 class MORV_TABLE_TIMING_MODEL : public CSU_TABLE_TIMING_MODEL<CSU_ATOM_NETLIST_TYPES>
 {
 public:
-    explicit MORV_TABLE_TIMING_MODEL(MORV_API* api);
+    // Delays timing holds for connections (read back from an earlier
+    // compile) stand in for the table's.
+    MORV_TABLE_TIMING_MODEL(MORV_API* api, const MORV_TIMING* timing);
     ~MORV_TABLE_TIMING_MODEL() override;
 
     using CSU_TABLE_TIMING_MODEL<CSU_ATOM_NETLIST_TYPES>::get_ic_delay;
@@ -31,6 +35,7 @@ private:
     int table_delay(int src_type, int src_port, int dst_type, int dst_port) const;
 
     MORV_API* m_api;
+    const MORV_TIMING* m_timing;
     double m_clkbuf_delay;
     DUVO_FITTER_DELAY_INFO* m_duvo_fitter_delay_info;
 };

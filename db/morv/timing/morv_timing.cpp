@@ -57,7 +57,7 @@ void MORV_TIMING::init_tdc_timing()
     m_fsyn_expert = m_fsyn_api->get_fsyn_expert();
     MORV_ASSERT_TEXT(m_fsyn_expert, "m_fsyn_expert");
 
-    m_table_timing_model = MORV_MAKE_OWNER(MORV_TABLE_TIMING_MODEL, m_fsyn_api);
+    m_table_timing_model = MORV_MAKE_OWNER(MORV_TABLE_TIMING_MODEL, m_fsyn_api, this);
     m_table_timing_model->initialize(m_fsyn_api->get_base_family_code(), m_fsyn_api->get_device_enum(),
                                      m_fsyn_api->has_name_pattern(), true, false);
     perturb_characteristic_delays();
@@ -144,6 +144,9 @@ void MORV_TIMING::select_timing_mode(e_fsyn_flow flow)
                           m_fsyn_expert->enable_nevra() && accessories != nullptr &&
                           accessories->is_estimation_supported();
     if (estimate) {
+        // The estimator stands in for the early model here, so it times with
+        // the delays the early model would read.
+        read_backannotated_delays_when_asked();
         m_nevra = MORV_MAKE_OWNER(NEVRA, m_table_timing_model.get());
         m_nevra->initialize_and_sync_to_netlist(m_fsyn_api->get_atom_netlist(), accessories->get_tdb_netlist(), 0);
     }

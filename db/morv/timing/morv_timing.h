@@ -173,7 +173,13 @@ public:
     // Reads "fsyn_delays.txt" once per run: a missing file is no error, a
     // malformed one is ignored with one warning naming file and line.
     void read_backannotated_delays();
+    // Reads the file when fsyn_read_backannotated_delays asks for it and no
+    // delays are held yet.
+    void read_backannotated_delays_when_asked();
     const BACKANNOTATED_DELAYS& get_backannotated_delays() const { return m_backannotated_delays; }
+    // The delay held for the connection into iterm while it keeps the driver
+    // it had, else estimate; an estimate of 0 (inside a cluster) stays 0.
+    int backannotated_delay_or(CDB_ATOM_ITERM* iterm, int estimate) const;
 
     // ---- placement-based delay adjustment (morv_timing_placement.cpp)
     void compute_placement_delays();
@@ -297,6 +303,9 @@ private:
     int locked_location_delay(CDB_ATOM_ITERM* iterm, int delay, const MORV_BIT_VECTOR& locked);
     void match_delay_record(const MORV_DELAY_RECORD& record, int64_t max_atom_id, BACKANNOTATED_DELAYS& matched) const;
     void warn_delay_file(const std::string& path, int line, const std::string& reason) const;
+    // The routed delay no connection of the device exceeds (ps); INT32_MAX
+    // when the device does not say.
+    int longest_connection_delay() const;
     // Appends the connection's correction (its learning order in m_count)
     // and adds it to its class's.
     void learn_adjustment_factor(CDB_ATOM_ITERM* iterm, int64_t diff, ADJUSTMENT_FACTORS::LIST& connections,

@@ -4,6 +4,8 @@
 // delays read back from an earlier compile, and the host analyses with
 // those.
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -79,13 +81,21 @@ int MORV_TIMING::get_early_delay(CDB_ATOM_ITERM* iterm)
     const double clock_buffer = clock_buffer_source ? get_early_clock_buffer_delay() : 0.0;
     const int delay = clock_buffer_source ? truncate_to_int(clock_buffer / scale) : table;
     if (delay > 0) {
-        const auto found = m_backannotated_delays.find(iterm);
-        // An entry holds only while the connection keeps its driver.
-        if (found != m_backannotated_delays.end() && found->second.m_driver == iterm->get_source())
-            return found->second.m_delay;
+        const int held = backannotated_delay_or(iterm, -1);
+        if (held >= 0) return held;
     }
     if (clock_buffer_source) return truncate_to_int(clock_buffer);
     return truncate_to_int(delay * scale);
+}
+
+int MORV_TIMING::backannotated_delay_or(CDB_ATOM_ITERM* iterm, int estimate) const
+{
+    if (estimate == 0) return 0;
+    const auto found = m_backannotated_delays.find(iterm);
+    // An entry holds only while the connection keeps its driver.
+    if (found != m_backannotated_delays.end() && found->second.m_driver == iterm->get_source())
+        return found->second.m_delay;
+    return estimate;
 }
 
 double MORV_TIMING::get_early_clock_buffer_delay()
@@ -141,8 +151,7 @@ int MORV_TIMING::locked_location_delay(CDB_ATOM_ITERM* iterm, int delay, const M
 void MORV_TIMING::perform_early_timing_analysis(bool perturb, bool use_locked_estimates)
 {
     MORV_ASSERT_TEXT(m_tdc_utility, "m_tdc_utility");
-    if (cfg_is_on("fsyn_read_backannotated_delays", false) && m_backannotated_delays.empty())
-        read_backannotated_delays();
+    read_backannotated_delays_when_asked();
     std::vector<TDB_EDGE*>& edges =
         tdb_edges("tdb_netlist", "tdb_vec_of_edges != NULL", "Recreating the TDB_NETLIST vector of edges.");
     MORV_DEBUG_STREAM::print(100, "Early Timing Model Using t_pow=%f t_amp=%f t_passes=%d", 1.0, 0.0, 1);
@@ -196,8 +205,29 @@ void MORV_TIMING::warn_delay_file(const std::string& path, int line, const std::
     morv_send_msg(morv_new_msg(MORV_MSG_WMORV_FSYN_MALFORMED_DELAY_FILE, where, reason));
 }
 
+void MORV_TIMING::read_backannotated_delays_when_asked()
+{
+    if (cfg_is_on("fsyn_read_backannotated_delays", false) && m_backannotated_delays.empty())
+        read_backannotated_delays();
+}
+
+// The host routes a connection as one hop between the LABs of its ends, so
+// the far corners of the grid bound every routed delay. A device that
+// answers no routing delay at all bounds nothing.
+int MORV_TIMING::longest_connection_delay() const
+{
+    MORV_ENV* env = m_fsyn_api->get_morv_env();
+    if (env == nullptr || env->get_grid_nx() < 1 || env->get_grid_ny() < 1) return INT32_MAX;
+    const double seconds = std::max(env->get_routing_delay(0, 0, env->get_grid_nx() - 1, env->get_grid_ny() - 1),
+                                    env->get_routing_delay(0, 0, 0, 0));
+    const double ps = std::round(seconds * 1e12);
+    return ps > 0 && ps < INT32_MAX ? static_cast<int>(ps) : INT32_MAX;
+}
+
 // The file is an earlier run's: a fault in it costs its delays, never the
-// compile, and leaves the delays as they were.
+// compile, and leaves the delays as they were. A delay no route of the
+// device can take (a hand-edited file) is read as the longest there is:
+// timing sums of larger ones overflow.
 void MORV_TIMING::read_backannotated_delays()
 {
     if (m_delay_file_read) return;
@@ -216,17 +246,32 @@ void MORV_TIMING::read_backannotated_delays()
     const int64_t max_atom_id = env != nullptr ? env->get_max_atom_id() : -1;
     BACKANNOTATED_DELAYS matched;
     int read = 0;
+    const int longest = longest_connection_delay();
+    int bounded = 0;
+    MORV_DELAY_RECORD first_bounded;
     MORV_DELAY_FILE_FAULT fault;
     const bool ok = morv_read_delay_records(
         in,
-        [&](const MORV_DELAY_RECORD& record) {
+        [&](MORV_DELAY_RECORD record) {
             ++read;
+            if (record.m_delay > longest) {
+                if (bounded++ == 0) first_bounded = record;
+                record.m_delay = longest;
+            }
             match_delay_record(record, max_atom_id, matched);
         },
         &fault);
     if (!ok) {
         warn_delay_file(path, fault.m_line, fault.m_reason);
         return;
+    }
+    if (bounded > 0) {
+        const std::string more = bounded == 1   ? std::string()
+                                 : bounded == 2 ? std::string(" (and so is one more delay of the file)")
+                                                : " (and so are " + std::to_string(bounded - 1) + " more delays of the file)";
+        morv_send_msg(morv_new_msg(MORV_MSG_WMORV_FSYN_DELAY_FILE_DELAY_BOUNDED,
+                                   path + ", line " + std::to_string(first_bounded.m_line), first_bounded.m_delay,
+                                   longest, more));
     }
     for (const auto& [iterm, delay] : matched) m_backannotated_delays[iterm] = delay;
     const int count = static_cast<int>(matched.size());

@@ -229,6 +229,44 @@ TEST_F(MorvDelayFile, TwoConnectionsBetweenTheSameAtomsKeepTheirOwnDelays)
     std::remove(MORV_TIMING::s_DELAY_FILE_NAME);
 }
 
+// A delay no route of the device takes (the file says up to 2^31 - 1 ps)
+// is read as the longest there is, said once with the line of the first:
+// the timing sums of larger ones overflow.
+TEST_F(MorvDelayFile, ADelayLongerThanAnyRouteIsBoundedWithOneWarningNamingItsLine)
+{
+    const int longest = 100 + 25 * (6 + 4);
+    for (const int extra : {0, 1, 2}) {
+        TIMING_NETLIST t(CDB_FAMILY_BRK);
+        t.build_pipeline();
+        t.env().m_grid_nx = 7;
+        t.env().m_grid_ny = 5;
+        t.env().m_routing_delay = [](int x1, int y1, int x2, int y2, int) {
+            return (100 + 25 * (std::abs(x1 - x2) + std::abs(y1 - y2))) * 1e-12;
+        };
+        const int q1 = static_cast<int>(t.q1->get_my_node()->get_id());
+        CDB_ATOM_NODE* y1 = t.y1->get_my_node();
+        const int y1_id = static_cast<int>(y1->get_id());
+        std::string text = record(q1, DB_REG_OUT, 0, y1_id, DB_DATA_A, 0, longest) +
+                           record(q1, DB_REG_OUT, 0, y1_id, DB_DATA_B, 0, 2147483647);
+        for (int e = 0; e < extra; ++e) text += record(q1, DB_REG_OUT, 0, y1_id, DB_DATA_D, 0, longest + 1);
+        write_file(text);
+        msg_clear_posted_messages();
+        t.timing()->read_backannotated_delays();
+        EXPECT_EQ(count_posted("WMORV_FSYN_DELAY_FILE_DELAY_BOUNDED"), 1);
+        for (const MSG_POSTED_MESSAGE& msg : msg_posted_messages()) {
+            if (msg.id != "WMORV_FSYN_DELAY_FILE_DELAY_BOUNDED") continue;
+            EXPECT_NE(msg.text.find(std::string("/") + MORV_TIMING::s_DELAY_FILE_NAME + ", line 2:"), std::string::npos)
+                << msg.text;
+            EXPECT_NE(msg.text.find("2147483647 ps"), std::string::npos) << msg.text;
+            EXPECT_NE(msg.text.find("read as " + std::to_string(longest) + " ps"), std::string::npos) << msg.text;
+            EXPECT_EQ(msg.text.find("more delay") != std::string::npos, extra > 0) << msg.text;
+        }
+        EXPECT_EQ(t.timing()->get_early_delay(y1->get_input_term_by_type(DB_DATA_A)), longest);
+        EXPECT_EQ(t.timing()->get_early_delay(y1->get_input_term_by_type(DB_DATA_B)), longest);
+    }
+    std::remove(MORV_TIMING::s_DELAY_FILE_NAME);
+}
+
 // The fuzz test of the issue: each malformed file gets one warning naming
 // file and line, and the early delays stay as they are without a file.
 TEST_F(MorvDelayFile, AMalformedFileIsIgnoredWithOneWarningAndChangesNoDelay)

@@ -104,6 +104,8 @@ TEST_F(MorvTimingEarly, EachKindOfConnectionGetsItsEstimate)
     // Outside it the back-annotated delay stands, unscaled.
     t.run_only(-1);
     EXPECT_EQ(timing->get_early_delay(y1_to_y2), 777);
+    // The estimator, which stands in for the early model, times with it too.
+    EXPECT_EQ(model->get_ic_delay(y1_to_y2), 777);
     // Until the connection is redriven.
     t.q1->insert_fanout(y1_to_y2);
     EXPECT_EQ(timing->get_early_delay(y1_to_y2), model->get_ic_delay(y1_to_y2));
