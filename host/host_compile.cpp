@@ -131,6 +131,7 @@ private:
         r.luts = c.luts;
         r.registers = c.registers;
         r.worst_slack_ps = m_env.get_worst_slack();
+        r.period_ps = m_env.get_worst_slack_period_ps();
         r.has_timing = r.worst_slack_ps != TDB_NO_PATH;
         r.figure_of_merit = static_cast<int64_t>(fom);
         r.seconds = seconds;
@@ -160,6 +161,7 @@ private:
         return ran;
     }
     void derive_clock_period();
+    void print_own_clock_periods() const;
     // An error the component posted (a rejected test string, a setting it
     // cannot use) fails the run: going on would hide it behind a table.
     void stop_on_posted_errors(const char* where) const
@@ -181,6 +183,17 @@ private:
     long m_errors_before = 0;
     HOST_RUN_TRACKER m_tracker;
 };
+
+// The clocks the period above does not apply to.
+void COMPILE::print_own_clock_periods() const
+{
+    const TDC_ANALYSIS* analysis = m_env.accessories()->get_analysis();
+    if (analysis == nullptr) return;
+    for (const TDC_CLOCK_INFO& clock : analysis->get_clocks()) {
+        const int own = cfg_get_int_value(("tdc_clock_period_ps." + clock.m_name).c_str(), 0);
+        if (own > 0) m_log << "clock period of " << clock.m_name << ": " << own << " ps (its own)\n";
+    }
+}
 
 void COMPILE::derive_clock_period()
 {
@@ -218,6 +231,7 @@ HOST_COMPILE_RESULT COMPILE::run()
                                                              std::to_string(m_result.unoptimised_path_ps) + " ps)"
                                                        : " (default: nothing is constrained)");
         m_log << "\n";
+        print_own_clock_periods();
     }
     row("input", m_read_seconds);
 
@@ -583,6 +597,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     if (settings.needs_boundary_port_manager()) design.install_boundary_port_manager();
     HOST_ENV env(design);
     settings.apply_assignments(env);
+    settings.check_clock_periods(env);
     // Progress lines only where a person watches: never into a file or a
     // pipe, where they would be noise between the table's lines.
     env.set_progress_bar(o.verbosity >= 1 && isatty(STDOUT_FILENO) && isatty(STDERR_FILENO));

@@ -636,6 +636,7 @@ double HOST_ENV::run_analysis()
     TDC_ACCESSORIES* acc = accessories();
     TAN_RESULT r = acc->run_tan(*acc->get_tan_parameters(), true);
     m_worst_slack = r.m_worst_slack;
+    m_worst_slack_period_ps = acc->get_analysis() != nullptr ? acc->get_analysis()->get_worst_slack_period_ps() : 0;
     m_analysed = true;
     return r.m_figure_of_merit;
 }
@@ -645,7 +646,19 @@ int HOST_ENV::measure_unoptimised_critical_path_ps()
     const int probe = 100000000;
     set_clock_period_ps(probe);
     analyse_timing();
+    // A clock given a period of its own is measured at the probe too: what
+    // is measured is the path, not the period asked of it.
+    TDC_ACCESSORIES* acc = accessories();
+    bool own_periods = false;
+    if (acc->get_analysis() != nullptr)
+        for (const TDC_CLOCK_INFO& clock : acc->get_analysis()->get_clocks())
+            if (clock.m_period_ps != probe) {
+                acc->set_clock_period_ps(clock.m_name, probe);
+                own_periods = true;
+            }
+    if (own_periods) analyse_timing();
     const int slack = get_worst_slack();
+    if (own_periods) acc->clear_clock_periods();
     return slack != TDB_NO_PATH && slack < probe ? probe - slack : 0;
 }
 

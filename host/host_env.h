@@ -155,6 +155,9 @@ public:
     // of merit.
     double analyse_timing();
     int get_worst_slack() const;  // after analyse_timing; 0x7fffffff when nothing is constrained
+    // The clock period that worst slack is measured against (a clock may
+    // have its own); 0 when nothing is constrained.
+    int get_worst_slack_period_ps() const { return m_worst_slack_period_ps; }
     // The critical path's delay, measured against a period nothing reaches
     // (the clock is left at that period); 0 when nothing is constrained.
     int measure_unoptimised_critical_path_ps();
@@ -276,6 +279,7 @@ private:
     bool m_full_taint = true;
     bool m_analysed = false;
     int m_worst_slack = 0x7fffffff;
+    int m_worst_slack_period_ps = 0;
     std::vector<unsigned> m_taint;
     TDC_UTILITY* m_component_utility = nullptr;
 };

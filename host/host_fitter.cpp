@@ -167,6 +167,41 @@ void make_blocks(HOST_ENV& env, const HOST_CLUSTERING& clustering, BLOCKS& out, 
     out.site_class = p.block_class;
 }
 
+std::string region_text(const LOCK& lock)
+{
+    return "the locked region (" + std::to_string(lock.x1) + ", " + std::to_string(lock.y1) + ") - (" +
+           std::to_string(lock.x2) + ", " + std::to_string(lock.y2) + ")";
+}
+
+// The sites the locked regions hold are theirs alone: the other blocks of
+// a kind must fit in what is left, and when they do not, the regions are
+// what the user has to hear about.
+bool leaves_room_outside_regions(const PLACE_PROBLEM& p, const std::vector<std::pair<int, LOCK>>& keys,
+                                 std::string& error)
+{
+    static const char* const kinds[HOST_SITE_CLASSES] = {"LABs",       "I/O cells",         "small RAM blocks",
+                                                         "DSP blocks", "medium RAM blocks", "large RAM blocks"};
+    for (int kind = 0; kind < HOST_SITE_CLASSES; ++kind) {
+        const long needed = std::count(p.block_class.begin(), p.block_class.end(), kind);
+        long free = 0, held = 0;
+        for (const PLACE_SITE& site : p.sites) {
+            if (site.block_class == kind) free += site.slots;
+            else if (site.block_class >= HOST_SITE_CLASSES &&
+                     keys[static_cast<size_t>(site.block_class - HOST_SITE_CLASSES)].first == kind)
+                held += site.slots;
+        }
+        if (held == 0 || needed <= free) continue;
+        auto of_kind = [kind](const auto& k) { return k.first == kind; };
+        const auto region = std::find_if(keys.begin(), keys.end(), of_kind);
+        const bool others = std::count_if(keys.begin(), keys.end(), of_kind) > 1;
+        error = std::to_string(needed) + " " + kinds[kind] + " locked to no region need room outside the locked " +
+                "regions, but the device has " + std::to_string(free) + " there: " + region_text(region->second) +
+                (others ? " and the other regions hold " : " holds ") + "the other " + std::to_string(held);
+        return false;
+    }
+    return true;
+}
+
 // Blocks locked to a rectangle take only sites inside it: each rectangle
 // (for each kind of site) gets a class of its own holding the sites of that
 // kind inside it; a site inside two rectangles goes to the first. False,
@@ -197,13 +232,12 @@ bool restrict_locked_blocks(BLOCKS& blocks, std::string& error)
                 slots += site.slots;
             }
         if (slots < needed[k]) {
-            error = "the locked region (" + std::to_string(lock.x1) + ", " + std::to_string(lock.y1) + ") - (" +
-                    std::to_string(lock.x2) + ", " + std::to_string(lock.y2) + ") has room for " +
-                    std::to_string(slots) + " of the " + std::to_string(needed[k]) + " blocks locked to it";
+            error = region_text(lock) + " has room for " + std::to_string(slots) + " of the " +
+                    std::to_string(needed[k]) + " blocks locked to it";
             return false;
         }
     }
-    return true;
+    return leaves_room_outside_regions(p, keys, error);
 }
 
 // Nets and timing connections between blocks; global clock nets ride

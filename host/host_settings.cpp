@@ -1,5 +1,6 @@
 #include "host_settings.h"
 
+#include <algorithm>
 #include <optional>
 #include <sstream>
 #include <unordered_map>
@@ -9,11 +10,13 @@
 #include "cfg/cfg.h"
 #include "cfg/cfg_file.h"
 #include "cfg/cfg_known_keys.h"
+#include "dev/dev_device.h"
 #include "hdb/hdb_options.h"
 #include "host_env.h"
 #include "host_options.h"
 #include "host_setting_names.h"
 #include "morv/core/morv_setting_ids.h"
+#include "tdc/tdc_accessories.h"
 
 namespace morv_host {
 
@@ -130,7 +133,7 @@ void HOST_SETTINGS::add(const std::string& key, const std::string& value, const 
         m_assignments.push_back({key, value, where});
     } else {
         check_switch(key, value, where);
-        m_switches.emplace_back(key, value);
+        m_switches.push_back({key, value, where});
     }
 }
 
@@ -144,7 +147,28 @@ bool HOST_SETTINGS::has_option(int id) const
 void HOST_SETTINGS::apply_options_and_switches(HDB_OPTION_SET& options) const
 {
     for (const auto& [id, value] : m_options) options.set_string(id, value);
-    for (const auto& [key, value] : m_switches) cfg_set_value(key.c_str(), value.c_str());
+    for (const LINE& l : m_switches) cfg_set_value(l.key.c_str(), l.value.c_str());
+}
+
+void HOST_SETTINGS::check_clock_periods(HOST_ENV& env) const
+{
+    const std::string prefix = "tdc_clock_period_ps.";
+    std::vector<std::string> clocks;
+    bool analysed = false;
+    for (const LINE& l : m_switches) {
+        if (l.key.rfind(prefix, 0) != 0) continue;
+        if (!analysed) {
+            env.analyse_timing();
+            for (const TDC_CLOCK_INFO& c : env.accessories()->get_analysis()->get_clocks()) clocks.push_back(c.m_name);
+            analysed = true;
+        }
+        const std::string name = l.key.substr(prefix.size());
+        if (std::find(clocks.begin(), clocks.end(), name) != clocks.end()) continue;
+        std::string known;
+        for (const std::string& c : clocks) known += (known.empty() ? "" : ", ") + c;
+        throw HOST_INPUT_ERROR(l.where + ": the design has no clock '" + name + "' (" +
+                               (known.empty() ? "it has no clock" : "its clocks: " + known) + ")");
+    }
 }
 
 namespace {
@@ -233,6 +257,18 @@ void apply_atom_assignment(const WORDS& w, CDB_ATOM_NODE* node)
     node->set_assignments(a);
 }
 
+// A region reaching past the device's grid holds sites that are not there:
+// the user meant another device or other corners.
+void check_region_on_device(const WORDS& w, const CDB_ATOM_NODE* node, const DEV_DEVICE& device)
+{
+    const CDB_ATOM_ASSIGNMENTS& a = node->get_assignments();
+    if (a.locked_x2 < device.get_nx() && a.locked_y2 < device.get_ny()) return;
+    throw HOST_INPUT_ERROR(w.where + ": the locked region (" + std::to_string(a.locked_x1) + ", " +
+                           std::to_string(a.locked_y1) + ") - (" + std::to_string(a.locked_x2) + ", " +
+                           std::to_string(a.locked_y2) + ") of '" + w.first + "' reaches past the device's grid (0, 0) - (" +
+                           std::to_string(device.get_nx() - 1) + ", " + std::to_string(device.get_ny() - 1) + ")");
+}
+
 // The port is bound and assigned to the named output, or to the named
 // atom's first output.
 void apply_boundary_port(const WORDS& w, const NAMED_ATOMS& named, BPM_BOUNDARY_PORT_MANAGER& bpm)
@@ -293,6 +329,7 @@ void HOST_SETTINGS::apply_assignments(HOST_ENV& env) const
             auto it = named.nodes.find(w.first);
             if (it == named.nodes.end()) throw HOST_INPUT_ERROR(l.where + ": no atom named '" + w.first + "'");
             apply_atom_assignment(w, it->second);
+            if (l.key == "locked_region") check_region_on_device(w, it->second, *env.design().device());
             if (l.key == "partition" && bpm) bpm->add_partition(it->second->get_assignments().partition_id);
         }
     }

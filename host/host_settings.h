@@ -55,6 +55,9 @@ public:
     bool needs_boundary_port_manager() const;
 
     bool has_option(int id) const;
+    // A period given to a clock the design does not have would constrain
+    // nothing: HOST_INPUT_ERROR naming the setting and the design's clocks.
+    void check_clock_periods(HOST_ENV& env) const;
 
 private:
     struct LINE
@@ -62,7 +65,7 @@ private:
         std::string key, value, where;
     };
     std::vector<std::pair<int, std::string>> m_options;
-    std::vector<std::pair<std::string, std::string>> m_switches;
+    std::vector<LINE> m_switches;
     std::vector<LINE> m_assignments;
 };
 

@@ -24,7 +24,7 @@ std::string format_summary_table(const std::vector<SUMMARY_ROW>& rows, int64_t p
         if (r.has_timing) {
             std::snprintf(slack, sizeof slack, "%lld", static_cast<long long>(r.worst_slack_ps));
             std::snprintf(fom, sizeof fom, "%lld", static_cast<long long>(r.figure_of_merit));
-            double f = estimated_fmax_mhz(period_ps, r.worst_slack_ps);
+            double f = estimated_fmax_mhz(r.period_ps > 0 ? r.period_ps : period_ps, r.worst_slack_ps);
             if (f > 0) std::snprintf(fmax, sizeof fmax, "%.1f", f);
         }
         std::snprintf(line, sizeof line, "%-22s %8d %8d %9d %12s %12s %10s %9.2f %9ld\n", r.step.c_str(), r.atoms,
@@ -44,7 +44,7 @@ std::string format_summary_csv(const std::vector<SUMMARY_ROW>& rows, int64_t per
         if (r.has_timing) {
             std::snprintf(slack, sizeof slack, "%lld", static_cast<long long>(r.worst_slack_ps));
             std::snprintf(fom, sizeof fom, "%lld", static_cast<long long>(r.figure_of_merit));
-            const double f = estimated_fmax_mhz(period_ps, r.worst_slack_ps);
+            const double f = estimated_fmax_mhz(r.period_ps > 0 ? r.period_ps : period_ps, r.worst_slack_ps);
             if (f > 0) std::snprintf(fmax, sizeof fmax, "%.1f", f);
         }
         // Flow, step and algorithm names hold no comma or quote.

@@ -18,6 +18,7 @@ struct SUMMARY_ROW
     int registers = 0;
     bool has_timing = false;  // false: no constrained path (slack, FOM, Fmax printed as "-")
     int64_t worst_slack_ps = 0;
+    int64_t period_ps = 0;  // the period the worst slack is measured against; 0: the compile's
     int64_t figure_of_merit = 0;
     double seconds = 0;
     long analyses = 0;  // timing analyses the step ran (the row's own report aside)

@@ -403,6 +403,12 @@ double TDC_ANALYSIS::run(const TDC_ANALYSIS_SETTINGS& settings, bool collect)
         g = std::min(g, (double)clamp01((d.m_worst_slack / div - r) / (1.0 - r)));
     }
     bool tighten = g > 0.0 && g < 1.0;
+    m_worst_period_ps = 0;
+    for (const TDC_SUB_DOMAIN_DATA& d : m_domains)
+        if (d.m_worst_slack == m_worst_slack) {
+            m_worst_period_ps = period_of(d, settings);
+            break;
+        }
 
     // Annotation: least slack and least tightened ratio over the domains.
     for (TDB_EDGE* e : edges)
@@ -424,6 +430,14 @@ double TDC_ANALYSIS::run(const TDC_ANALYSIS_SETTINGS& settings, bool collect)
     m_dirty = false;
     m_run_version = m_netlist->get_structure_version();
     return m_fom;
+}
+
+int TDC_ANALYSIS::period_of(const TDC_SUB_DOMAIN_DATA& d, const TDC_ANALYSIS_SETTINGS& s) const
+{
+    if (d.m_type == TDC_DOMAIN_CLOCK || d.m_type == TDC_DOMAIN_TSU)
+        return m_clocks[(size_t)d.m_capture_clock].m_period_ps;
+    if (d.m_type == TDC_DOMAIN_TCO) return m_clocks[(size_t)d.m_launch_clock].m_period_ps;
+    return s.tpd_requirement_ps + s.input_delay_ps + s.output_delay_ps;
 }
 
 // Figure of merit: per clock group (capture clock) the weight of the worst

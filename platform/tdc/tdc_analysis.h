@@ -116,6 +116,10 @@ public:
 
     double get_figure_of_merit() const { return m_fom; }
     int get_worst_slack() const { return m_worst_slack; }  // TDB_NO_PATH when nothing is constrained
+    // The clock period the worst slack is measured against: the capture
+    // clock's, a launch clock's into an output, the default period's for a
+    // pin-to-pin path; 0 when nothing is constrained.
+    int get_worst_slack_period_ps() const { return m_worst_period_ps; }
     const std::vector<TDC_CLOCK_INFO>& get_clocks() const { return m_clocks; }
     // Worst slack of the domains captured by clock index c (TDB_NO_PATH when none).
     int get_clock_worst_slack(int c) const;
@@ -143,6 +147,7 @@ private:
     int keeper_clock(const TDB_NODE* node, int which, const TDC_ANALYSIS_SETTINGS& settings);
     int requirement(int launch, int capture, const TDC_ANALYSIS_SETTINGS& settings) const;
     double compute_figure_of_merit() const;
+    int period_of(const TDC_SUB_DOMAIN_DATA& domain, const TDC_ANALYSIS_SETTINGS& settings) const;
 
     // Table positions of a node and an edge (their netlist's ids start at a base).
     size_t ni(const TDB_NODE* n) const { return (size_t)(n->get_id() - m_node_base); }
@@ -166,6 +171,7 @@ private:
     bool m_collected = false;
     double m_fom = 0.0;
     int m_worst_slack = TDB_NO_PATH;
+    int m_worst_period_ps = 0;
     int m_num_levelisations = 0;
     int m_num_runs = 0;
     bool m_dirty = true;

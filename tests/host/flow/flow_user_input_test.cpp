@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,39 @@ TEST_F(FlowUserInput, EveryAlgorithmOnEveryFamilyAtEveryFlowPointEndsWithAnAnswe
     EXPECT_GT(refused, 0);
 }
 
+// A clock's own period constrains that clock alone: the period derived for
+// the others is still 90 % of the unoptimised path, and the clock's Fmax is
+// taken against its own period.
+TEST_F(FlowUserInput, AClocksOwnPeriodLeavesTheDerivedPeriodAndTimesFmaxAgainstItself)
+{
+    struct TABLE
+    {
+        long period = 0;
+        double slack = 0, fmax = 0;
+    };
+    auto table_of = [](const std::string& out) {
+        TABLE t;
+        std::istringstream lines(out);
+        std::string line, word;
+        while (std::getline(lines, line)) {
+            std::istringstream words(line);
+            words >> word;
+            if (word == "clock" && (words >> word) && word == "period") words >> t.period;
+            double atoms = 0, luts = 0, registers = 0, fom = 0;
+            if (word == "input") words >> atoms >> luts >> registers >> t.slack >> fom >> t.fmax;
+        }
+        return t;
+    };
+    const TABLE plain = table_of(run_fit({"-q", "--effort", "fast", k_counter}).out);
+    const FIT own = run_fit({"-q", "--effort", "fast", "--set", "tdc_clock_period_ps.clk=500", k_counter});
+    ASSERT_EQ(own.status, 0) << own.err;
+    const TABLE t = table_of(own.out);
+    EXPECT_EQ(t.period, plain.period) << own.out;
+    EXPECT_GT(t.period, 1000);
+    EXPECT_NEAR(t.slack, 500 - (plain.period - plain.slack), 1.0) << own.out;
+    EXPECT_NEAR(t.fmax, 1e6 / (500 - t.slack), 0.06) << own.out;
+}
+
 // One case per kind of request: its exit status, the texts the user reads
 // (errors and posted messages together) and how often a message id is posted.
 TEST_F(FlowUserInput, RequestsTheCompileCannotCarryOutAreSaidWithTheirExitStatus)
@@ -135,6 +169,24 @@ TEST_F(FlowUserInput, RequestsTheCompileCannotCarryOutAreSaidWithTheirExitStatus
           "TEST()|TEST()|TEST()"},
          1,
          {"24 LABs needed but the device has 20"}},
+        // A locked region past the device's grid, or one that leaves the
+        // other logic no room, is named as the region it is.
+        {{"--device", small_device, "--set", "locked_region=r0 0 0 5 7"},
+         1,
+         {"--set locked_region", "(0, 0) - (5, 7) of 'r0'", "grid (0, 0) - (5, 6)"}},
+        {{"--set", "locked_region=r0 0 0 200 200"}, 1, {"(0, 0) - (200, 200) of 'r0' reaches past the device's grid"}},
+        {{"--device", small_device, "--set", "locked_region=r0 0 0 5 6"},
+         1,
+         {"LABs locked to no region", "has 0 there", "the locked region (0, 0) - (5, 6) holds the other 20"}},
+        // A period for a clock the design does not have constrains nothing.
+        {{"--set", "tdc_clock_period_ps.clka=500"},
+         1,
+         {"--set tdc_clock_period_ps.clka", "no clock 'clka'", "its clocks: clk"}},
+        // Tune strings need every string and threshold their flows read.
+        {{"--set", "fsyn_tune_strings=on", "--set", "fsyn_tune_work_string_early=TEST()"},
+         1,
+         {"fsyn_tune_strings=on", "at effort 81", "fsyn_tune_fast_threshold", "fsyn_tune_work_string_fast"},
+         "EMORV_FSYN_TUNE_STRINGS_INCOMPLETE"},
         // The skew-driven engine's new cells before BDD resynthesis of the
         // same flow, which places its cells next to them.
         {skew_retiming, 0, {}, nullptr, k_tseng},
