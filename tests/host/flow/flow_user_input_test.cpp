@@ -4,14 +4,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "abc_equiv.h"
 #include "cfg/cfg.h"
+#include "cfg/cfg_known_keys.h"
 #include "flow_fit.h"
+#include "host_setting_names.h"
+#include "morv/core/morv_setting_ids.h"
+#include "morv/debug/morv_plumrix_interface.h"
 #include "morv/core/morv_expert.h"
 #include "msg/msg.h"
 #include "test_build.h"
@@ -121,6 +128,55 @@ TEST_F(FlowUserInput, AClocksOwnPeriodLeavesTheDerivedPeriodAndTimesFmaxAgainstI
     EXPECT_GT(t.period, 1000);
     EXPECT_NEAR(t.slack, 500 - (plain.period - plain.slack), 1.0) << own.out;
     EXPECT_NEAR(t.fmax, 1e6 / (500 - t.slack), 0.06) << own.out;
+}
+
+// Every switch and setting the command line takes, alone and with -O, on
+// two tiny designs: the compile runs or refuses with an error, never ends
+// in an internal error. A value of the switch's kind that does something:
+// on, a small number, a test string, a folder where a socket would be.
+TEST_F(FlowUserInput, EverySwitchTheCommandLineTakesRunsOrIsRefusedNeverAnInternalError)
+{
+    std::filesystem::create_directories("switch_endpoint");
+    const std::pair<std::string, const char*> designs[] = {
+        {std::string(MORV_SOURCE_DIR) + "/designs/two_clock_sync.blif", "clka"},
+        {std::string(MORV_SOURCE_DIR) + "/designs/counter.blif", "clk"}};
+    std::vector<std::pair<std::string, std::string>> switches;
+    for (const morv_host::HOST_SETTING_NAME& n : morv_host::host_setting_names())
+        switches.emplace_back(n.name, n.id == MORV_SETTING_EFFORT        ? "81"
+                                      : n.id == MORV_SETTING_TEST_STRING ? "TEST()|TEST()"
+                                      : n.id == MORV_SETTING_READ_LOG    ? "replay.psl"
+                                                                         : "on");
+    for (const CFG_KNOWN_KEY& key : cfg_known_keys()) {
+        const std::string name = key.name;
+        if (key.kind == CFG_KEY_KIND::SWITCH) switches.emplace_back(name, "on");
+        else if (key.kind == CFG_KEY_KIND::NUMBER) switches.emplace_back(name, "0.5");
+        else if (name == "fsyn_plumrix_endpoint") switches.emplace_back(name, "switch_endpoint");
+        else if (key.kind == CFG_KEY_KIND::TEXT) switches.emplace_back(name, "TEST()");
+        else switches.emplace_back(name, std::to_string(std::max(key.min_value, 500L)));
+    }
+    // The tool link tries once, at once, where no tool listens.
+    MORV_PLUMRIX_INTERFACE::set_timing({1, 0, 10});
+    int runs = 0;
+    for (size_t d = 0; d < std::size(designs); ++d)
+        for (const auto& [key, value] : switches)
+            for (const bool optimize : {false, true}) {
+                // Under the sanitizers each switch meets one design.
+                if (k_small_designs_only && (runs++ + optimize + d) % 2 != 0) continue;
+                const std::string set = (key.back() == '.' ? key + designs[d].second : key) + "=" + value;
+                std::vector<std::string> args = {"-q", "--effort", "fast", "--set", set, designs[d].first};
+                if (optimize) args.insert(args.begin(), "-O");
+                const FIT r = run_fit(args);
+                const std::string label = set + (optimize ? " -O " : " ") + designs[d].first;
+                EXPECT_TRUE(r.status == 0 || r.status == 1) << label << "\n" << r.err;
+                if (r.status == 1) {
+                    EXPECT_TRUE(contains(r.err, "error")) << label << "\n" << r.err;
+                }
+            }
+    MORV_PLUMRIX_INTERFACE::set_timing(MORV_PLX_TIMING());
+    // The ICP stress takes locations away that only the normal lists'
+    // retiming asks for again.
+    const FIT stressed = run_fit({"-q", "-O", "--set", "fsyn_stress_icp=1", designs[1].first});
+    EXPECT_EQ(stressed.status, 0) << stressed.err;
 }
 
 // One case per kind of request: its exit status, the texts the user reads
