@@ -136,6 +136,8 @@ TEST_F(FlowUserInput, AClocksOwnPeriodLeavesTheDerivedPeriodAndTimesFmaxAgainstI
 // on, a small number, a test string, a folder where a socket would be.
 TEST_F(FlowUserInput, EverySwitchTheCommandLineTakesRunsOrIsRefusedNeverAnInternalError)
 {
+    // The dumps some switches ask for stay in a folder of their own.
+    const std::string folder = "switch_matrix";
     std::filesystem::create_directories("switch_endpoint");
     const std::pair<std::string, const char*> designs[] = {
         {std::string(MORV_SOURCE_DIR) + "/designs/two_clock_sync.blif", "clka"},
@@ -163,7 +165,8 @@ TEST_F(FlowUserInput, EverySwitchTheCommandLineTakesRunsOrIsRefusedNeverAnIntern
                 // Under the sanitizers each switch meets one design.
                 if (k_small_designs_only && (runs++ + optimize + d) % 2 != 0) continue;
                 const std::string set = (key.back() == '.' ? key + designs[d].second : key) + "=" + value;
-                std::vector<std::string> args = {"-q", "--effort", "fast", "--set", set, designs[d].first};
+                std::vector<std::string> args = {"-q",  "--effort", "fast",          "--aux-dir",
+                                                 folder, "--set",    set, designs[d].first};
                 if (optimize) args.insert(args.begin(), "-O");
                 const FIT r = run_fit(args);
                 const std::string label = set + (optimize ? " -O " : " ") + designs[d].first;
@@ -175,8 +178,10 @@ TEST_F(FlowUserInput, EverySwitchTheCommandLineTakesRunsOrIsRefusedNeverAnIntern
     MORV_PLUMRIX_INTERFACE::set_timing(MORV_PLX_TIMING());
     // The ICP stress takes locations away that only the normal lists'
     // retiming asks for again.
-    const FIT stressed = run_fit({"-q", "-O", "--set", "fsyn_stress_icp=1", designs[1].first});
+    const FIT stressed = run_fit({"-q", "-O", "--aux-dir", folder, "--set", "fsyn_stress_icp=1", designs[1].first});
     EXPECT_EQ(stressed.status, 0) << stressed.err;
+    std::filesystem::remove_all(folder);
+    std::filesystem::remove_all("switch_endpoint");
 }
 
 // One case per kind of request: its exit status, the texts the user reads
