@@ -1,11 +1,14 @@
 #include "fio/fio.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <system_error>
 
@@ -270,7 +273,71 @@ bool fio_names_same_file(int fd, const std::string& name)
            by_fd.st_ino == by_name.st_ino;
 }
 
+// The files to remove on an interrupt. A signal handler may read a slot at
+// any moment, also while another thread changes one, so a slot is only
+// read or written by whoever moved it from FREE or NAMED to BUSY; the
+// names are fixed arrays, since the handler may not allocate.
+enum : int { SLOT_FREE = 0, SLOT_BUSY = 1, SLOT_NAMED = 2 };
+struct INTERRUPT_SLOT
+{
+    std::atomic<int> state{SLOT_FREE};
+    char path[PATH_MAX];
+};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler needs lock-free atomics");
+// A compile holds a few temporaries, chunks and saved states at a time.
+constexpr int FIO_INTERRUPT_SLOTS = 128;
+INTERRUPT_SLOT g_interrupt_slots[FIO_INTERRUPT_SLOTS];
+
+void fio_interrupt_handler(int signal_number)
+{
+    for (INTERRUPT_SLOT& slot : g_interrupt_slots) {
+        int named = SLOT_NAMED;
+        // Left busy: the process ends here.
+        if (slot.state.compare_exchange_strong(named, SLOT_BUSY)) ::unlink(slot.path);
+    }
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
 }  // namespace
+
+void fio_remove_on_interrupt(const std::string& path)
+{
+    const std::string full = FIO_PATH(path).fullpath();
+    if (full.size() >= PATH_MAX) return;
+    for (INTERRUPT_SLOT& slot : g_interrupt_slots) {
+        int free_slot = SLOT_FREE;
+        if (!slot.state.compare_exchange_strong(free_slot, SLOT_BUSY)) continue;
+        std::memcpy(slot.path, full.c_str(), full.size() + 1);
+        slot.state.store(SLOT_NAMED);
+        return;
+    }
+}
+
+void fio_forget_on_interrupt(const std::string& path)
+{
+    const std::string full = FIO_PATH(path).fullpath();
+    for (INTERRUPT_SLOT& slot : g_interrupt_slots) {
+        int named = SLOT_NAMED;
+        if (!slot.state.compare_exchange_strong(named, SLOT_BUSY)) continue;
+        const bool match = full == slot.path;
+        slot.state.store(match ? SLOT_FREE : SLOT_NAMED);
+        if (match) return;
+    }
+}
+
+void fio_install_interrupt_cleanup()
+{
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction action = {};
+        // A signal the caller ignores (nohup, a background job) stays ignored.
+        if (::sigaction(signal_number, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) continue;
+        action = {};
+        action.sa_handler = fio_interrupt_handler;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(signal_number, &action, nullptr);
+    }
+}
 
 FIO_TEMP_FILE::~FIO_TEMP_FILE()
 {
@@ -288,6 +355,8 @@ bool FIO_TEMP_FILE::create(const std::string& target, std::string& error)
             return false;
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && fio_names_same_file(fd, pattern)) {
+            m_full_name = FIO_PATH(pattern).fullpath();
+            fio_remove_on_interrupt(m_full_name);
             ::fcntl(fd, F_SETFD, FD_CLOEXEC);
             ::fchmod(fd, new_file_mode(target));
             m_name = pattern;
@@ -297,28 +366,6 @@ bool FIO_TEMP_FILE::create(const std::string& target, std::string& error)
         ::close(fd);
     }
     error = "no temporary file could be made beside it";
-    return false;
-}
-
-bool FIO_TEMP_FILE::hold_copy_of(const std::string& target, std::string& error)
-{
-    if (!create(target, error)) return false;
-    if (::unlink(m_name.c_str()) == 0 && ::link(target.c_str(), m_name.c_str()) == 0) {
-        const int fd = ::open(m_name.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            ::close(m_fd);
-            m_fd = fd;
-            return true;
-        }
-        if (fd >= 0) ::close(fd);
-    }
-    // No second name on this file system: a copy of the bytes.
-    std::string bytes;
-    if (!fio_read_stored_file(target, bytes, error) || !create(target, error)) return false;
-    int error_number = 0;
-    if (fio_write_all(m_fd, bytes.data(), bytes.size(), error_number)) return true;
-    error = fio_error_text(error_number);
-    discard();
     return false;
 }
 
@@ -340,7 +387,9 @@ bool FIO_TEMP_FILE::commit(const std::string& target, std::string& error)
         discard();
         return false;
     }
+    fio_forget_on_interrupt(m_full_name);
     m_name.clear();
+    m_full_name.clear();
     return true;
 }
 
@@ -349,7 +398,9 @@ void FIO_TEMP_FILE::discard()
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
     if (!m_name.empty()) ::unlink(m_name.c_str());
+    if (!m_full_name.empty()) fio_forget_on_interrupt(m_full_name);
     m_name.clear();
+    m_full_name.clear();
 }
 
 void fio_remove_stale_temporaries(const std::string& target)
@@ -373,6 +424,16 @@ void fio_remove_stale_temporaries(const std::string& target)
     }
 }
 
+bool fio_check_folder_writable(const std::string& folder, std::string& error)
+{
+    FIO_TEMP_FILE probe;
+    if (!probe.create((std::filesystem::path(folder) / ".write-check").string(), error)) return false;
+    int error_number = 0;
+    if (fio_write_all(probe.get_fd(), "\n", 1, error_number)) return true;
+    error = fio_error_text(error_number);
+    return false;
+}
+
 FIO_REPLACING_FILE::~FIO_REPLACING_FILE()
 {
     discard();
@@ -387,11 +448,14 @@ bool FIO_REPLACING_FILE::open(const std::string& target, std::string& error)
     if (std::filesystem::is_symlink(path, ec)) path = std::filesystem::weakly_canonical(path, ec);
     // Kept absolute: the caller may change its working folder before commit.
     path = std::filesystem::absolute(path, ec);
-    if (std::filesystem::is_directory(path, ec)) {
+    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    if (std::filesystem::is_directory(status)) {
         error = "cannot write '" + target + "': it is a folder";
         return false;
     }
-    if (std::filesystem::exists(path, ec) && ::access(path.c_str(), W_OK) != 0) {
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+        return open_in_place(target, path, error);
+    if (std::filesystem::exists(status) && ::access(path.c_str(), W_OK) != 0) {
         error = "cannot write '" + target + "': " + reason(errno);
         return false;
     }
@@ -406,12 +470,41 @@ bool FIO_REPLACING_FILE::open(const std::string& target, std::string& error)
     return true;
 }
 
+// Opening a named pipe for writing waits for a reader: with none there, the
+// open fails at once instead of hanging the compile before it starts.
+bool FIO_REPLACING_FILE::open_in_place(const std::string& target, const std::filesystem::path& path,
+                                       std::string& error)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st;
+    if (fd < 0) {
+        const int open_error = errno;
+        const bool pipe = ::stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+        error = "cannot write '" + target + "': " +
+                (open_error == ENXIO && pipe ? "it is a named pipe that nothing reads" : reason(open_error));
+        return false;
+    }
+    // Only what cannot be replaced is written in place: a file or folder
+    // that took the name meanwhile is not.
+    if (::fstat(fd, &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        error = "cannot write '" + target + "': it changed while it was opened";
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    m_in_place_fd = fd;
+    m_buffer = std::make_unique<FIO_FD_STREAMBUF>(fd);
+    m_out = std::make_unique<std::ostream>(m_buffer.get());
+    m_target = path.string();
+    return true;
+}
+
 std::ostream& FIO_REPLACING_FILE::stream()
 {
     return *m_out;
 }
 
-bool FIO_REPLACING_FILE::commit(std::string& error)
+bool FIO_REPLACING_FILE::finish(std::string& error)
 {
     if (!is_open()) {
         error = "no file is open";
@@ -424,14 +517,27 @@ bool FIO_REPLACING_FILE::commit(std::string& error)
         discard();
         return false;
     }
+    return true;
+}
+
+bool FIO_REPLACING_FILE::commit(std::string& error)
+{
+    if (!finish(error)) return false;
     m_out.reset();
     m_buffer.reset();
-    return m_temp.commit(m_target, error);
+    if (m_in_place_fd < 0) return m_temp.commit(m_target, error);
+    const int closed = ::close(m_in_place_fd);
+    m_in_place_fd = -1;
+    if (closed == 0) return true;
+    error = "cannot write '" + m_target + "': " + reason(errno);
+    return false;
 }
 
 void FIO_REPLACING_FILE::discard()
 {
     m_out.reset();
     m_buffer.reset();
+    if (m_in_place_fd >= 0) ::close(m_in_place_fd);
+    m_in_place_fd = -1;
     m_temp.discard();
 }

@@ -108,6 +108,17 @@ private:
     std::string m_buffer;
 };
 
+// Files a run writes that are no one's yet (temporaries, chunks, saved
+// states): when SIGINT, SIGTERM or SIGHUP ends the process, the handler
+// that fio_install_interrupt_cleanup sets removes every file still named
+// here, so that an interrupted run leaves nothing behind. Relative names are
+// taken in the current folder at the call.
+void fio_remove_on_interrupt(const std::string& path);
+void fio_forget_on_interrupt(const std::string& path);
+// For a program's entry: the signals above remove those files, then end the
+// process as the signal would have.
+void fio_install_interrupt_cleanup();
+
 // A temporary file beside a target, named target + ".tmp.XXXXXX". It is
 // locked while this object holds it: a temporary that nobody holds locked
 // was left by a compile that was killed, and the next writer of the same
@@ -124,10 +135,6 @@ public:
     bool create(const std::string& target, std::string& error);
     const std::string& get_name() const { return m_name; }
     int get_fd() const { return m_fd; }
-    // Holds the target as it is now under the temporary name (a second name
-    // of the same file where the file system allows it, else a copy), so
-    // that commit can put it back after the target was replaced.
-    bool hold_copy_of(const std::string& target, std::string& error);
     // Closes and renames over the target; false, with `error`, when either
     // fails (the temporary file is removed then).
     bool commit(const std::string& target, std::string& error);
@@ -135,16 +142,25 @@ public:
 
 private:
     std::string m_name;
+    std::string m_full_name;
     int m_fd = -1;
 };
 
 // Removes the temporaries of `target` that no live writer holds.
 void fio_remove_stale_temporaries(const std::string& target);
 
+// True when a file can be made in `folder` and take a byte; false, with the
+// reason in `error` (no permission, a read-only or full file system).
+bool fio_check_folder_writable(const std::string& folder, std::string& error);
+
 // A file written under a temporary name beside its target and renamed over
 // the target only once complete: a failed or partial write leaves an older
 // target as it was, and opening early finds a target that cannot be written
 // before any work is done. The temporary file is removed unless committed.
+// A target that is there and is neither a file nor a folder (a device, a
+// named pipe) is written in place instead, as a shell's redirection would:
+// it cannot be replaced without destroying what it is, so `-o /dev/null`
+// discards the text.
 class FIO_REPLACING_FILE
 {
 public:
@@ -154,22 +170,33 @@ public:
     FIO_REPLACING_FILE& operator=(const FIO_REPLACING_FILE&) = delete;
 
     // False, with `error` naming the target and the reason, when the target
-    // is a folder, an existing file that is not writable, or in a folder
-    // where no file can be created.
+    // is a folder, an existing file that is not writable, a named pipe that
+    // nobody reads, or in a folder where no file can be created.
     bool open(const std::string& target, std::string& error);
     bool is_open() const { return m_out != nullptr; }
+    // True for a device or a named pipe: the text goes to it as written.
+    bool writes_in_place() const { return m_in_place_fd >= 0; }
     const std::string& get_target() const { return m_target; }
-    // The temporary file; valid between open and commit.
+    // The temporary file (or the target written in place); valid between
+    // open and commit.
     std::ostream& stream();
-    // Flushes and renames over the target; false, with `error` naming the
+    // Flushes the text and checks that all of it was written, so that
+    // several files can all be complete before any is committed; false,
+    // with `error` naming the target and the reason (the temporary file is
+    // removed then).
+    bool finish(std::string& error);
+    // Finishes and renames over the target; false, with `error` naming the
     // target and the reason, when the text could not be written (the
     // temporary file is removed then).
     bool commit(std::string& error);
     void discard();
 
 private:
+    bool open_in_place(const std::string& target, const std::filesystem::path& path, std::string& error);
+
     std::string m_target;
     FIO_TEMP_FILE m_temp;
+    int m_in_place_fd = -1;
     std::unique_ptr<FIO_FD_STREAMBUF> m_buffer;
     std::unique_ptr<std::ostream> m_out;
 };

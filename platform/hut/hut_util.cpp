@@ -84,12 +84,17 @@ HDB_NAME_MGR* HUT_UTIL::restore_name_mgr_from_pdb(const std::string& base_name, 
     }
 }
 
-bool HUT_UTIL::save_cap_inst_to_pdb(const HDB_ACTION_PT_INSTANCE* cap, const std::string& base_name)
+bool HUT_UTIL::save_cap_inst_to_pdb(const HDB_ACTION_PT_INSTANCE* cap, const std::string& base_name,
+                                    std::string* error)
 {
-    if (cap == nullptr) return false;
-    std::string error;
-    if (!save_name_mgr_to_pdb(cap->get_name_mgr(), base_name, &error)) {
-        PDB_DATABASE_EXCEPTION(error).report();
+    if (cap == nullptr) {
+        if (error) *error = "no action point";
+        return false;
+    }
+    std::string reason;
+    if (!save_name_mgr_to_pdb(cap->get_name_mgr(), base_name, &reason)) {
+        if (error) *error = reason;
+        else PDB_DATABASE_EXCEPTION(reason).report();
         return false;
     }
     return true;

@@ -14,8 +14,9 @@ class HUT_UTIL
 public:
     // Writes the action point's names (every name, its flags, in id order)
     // to base_name's hierarchy segment. False when cap has no name manager
-    // or the write fails.
-    static bool save_cap_inst_to_pdb(const HDB_ACTION_PT_INSTANCE* cap, const std::string& base_name);
+    // or the write fails, with the reason in `error` when given (else printed).
+    static bool save_cap_inst_to_pdb(const HDB_ACTION_PT_INSTANCE* cap, const std::string& base_name,
+                                     std::string* error = nullptr);
     // Builds a new name manager from the archive (same paths, flags and ids)
     // and installs it on cap. The previous manager is left alone: atoms of
     // the old netlist still point into it. Managers made here are owned by

@@ -1,6 +1,7 @@
 #include "pdb/pdb_archive.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -10,6 +11,12 @@
 #include "fio/fio.h"
 
 namespace {
+// ": <the C library's reason>", or nothing when it gave none.
+std::string reason_of(int error_number)
+{
+    return error_number != 0 ? std::string(": ") + std::strerror(error_number) : std::string();
+}
+
 constexpr char MAGIC[8] = {'M', 'O', 'R', 'V', 'P', 'D', 'B', '1'};
 constexpr size_t HEADER_BYTES = 8 + 4 + 8;
 constexpr size_t TRAILER_BYTES = 8;
@@ -83,16 +90,30 @@ void PDB_SEGMENT_BYTES::clear()
     m_size = 0;
 }
 
+PDB_SEGMENT_WRITER::PDB_SEGMENT_WRITER(PDB_ARCHIVE& archive, PDB_SEGMENT_KIND kind) : m_archive(archive), m_kind(kind)
+{
+    fio_remove_on_interrupt(temporary_name());
+}
+
 PDB_SEGMENT_WRITER::~PDB_SEGMENT_WRITER()
 {
-    if (m_file == nullptr) return;
-    close_temporary();
-    std::remove(temporary_name().c_str());
+    if (m_file != nullptr) {
+        close_temporary();
+        std::remove(temporary_name().c_str());
+    }
+    fio_forget_on_interrupt(temporary_name());
+}
+
+void PDB_SEGMENT_WRITER::note_failure(const char* what)
+{
+    if (!m_error.empty()) return;
+    m_error = what;
+    m_error_number = errno;
 }
 
 void PDB_SEGMENT_WRITER::close_temporary()
 {
-    if (m_file != nullptr && std::fclose(m_file) != 0 && m_error.empty()) m_error = "cannot write";
+    if (m_file != nullptr && std::fclose(m_file) != 0) note_failure("cannot write");
     m_file = nullptr;
 }
 
@@ -122,14 +143,14 @@ void PDB_SEGMENT_WRITER::spill()
     if (m_file == nullptr) {
         m_file = std::fopen(temporary_name().c_str(), "w+b");
         if (m_file == nullptr) {
-            m_error = "cannot create";
+            note_failure("cannot create");
             return spill();
         }
         const std::vector<uint8_t> head(HEADER_BYTES, 0);
         std::fwrite(head.data(), 1, head.size(), m_file);
     }
     m_data.for_each_block([this](const uint8_t* p, size_t n) { std::fwrite(p, 1, n, m_file); });
-    if (std::ferror(m_file)) m_error = "cannot write";
+    if (std::ferror(m_file)) note_failure("cannot write");
     m_spilled += m_data.size();
     m_data.clear();
 }
@@ -145,7 +166,7 @@ void PDB_SEGMENT_WRITER::patch(uint64_t at, const void* p, size_t n)
             const long offset = static_cast<long>(HEADER_BYTES + at + i);
             if (std::fseek(m_file, offset, SEEK_SET) != 0 || std::fputc(bytes[i], m_file) == EOF ||
                 std::fseek(m_file, 0, SEEK_END) != 0)
-                m_error = "cannot write";
+                note_failure("cannot write");
         }
     }
 }
@@ -197,10 +218,10 @@ void PDB_SEGMENT_WRITER::commit_spilled(const std::string& file, const std::stri
     spill();
     uint64_t hash = FNV_START;
     std::vector<uint8_t> chunk(PDB_SEGMENT_BYTES::s_BLOCK);
-    if (m_error.empty() && std::fseek(m_file, static_cast<long>(HEADER_BYTES), SEEK_SET) != 0) m_error = "cannot write";
+    if (m_error.empty() && std::fseek(m_file, static_cast<long>(HEADER_BYTES), SEEK_SET) != 0) note_failure("cannot write");
     for (uint64_t left = m_spilled; m_error.empty() && left > 0;) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(left, chunk.size()));
-        if (std::fread(chunk.data(), 1, want, m_file) != want) m_error = "cannot write";
+        if (std::fread(chunk.data(), 1, want, m_file) != want) note_failure("cannot write");
         hash = fnv1a(chunk.data(), want, hash);
         left -= want;
     }
@@ -213,17 +234,19 @@ void PDB_SEGMENT_WRITER::commit_spilled(const std::string& file, const std::stri
         (std::fseek(m_file, 0, SEEK_END) != 0 || std::fwrite(tail.data(), 1, tail.size(), m_file) != tail.size() ||
          std::fseek(m_file, 0, SEEK_SET) != 0 || std::fwrite(head.data(), 1, head.size(), m_file) != head.size() ||
          std::fflush(m_file) != 0))
-        m_error = "cannot write";
+        note_failure("cannot write");
     close_temporary();
     if (!m_error.empty()) {
         std::remove(tmp.c_str());
-        const std::string what = m_error;
+        const std::string what = m_error + " archive file \"" + tmp + "\"" + reason_of(m_error_number);
         m_error.clear();
-        throw PDB_DATABASE_EXCEPTION(what + " archive file \"" + tmp + "\"");
+        m_error_number = 0;
+        throw PDB_DATABASE_EXCEPTION(what);
     }
     if (std::rename(tmp.c_str(), file.c_str()) != 0) {
+        const int error_number = errno;
         std::remove(tmp.c_str());
-        throw PDB_DATABASE_EXCEPTION("cannot rename \"" + tmp + "\" to \"" + file + "\"");
+        throw PDB_DATABASE_EXCEPTION("cannot rename \"" + tmp + "\" to \"" + file + "\"" + reason_of(error_number));
     }
 }
 
@@ -240,8 +263,9 @@ void PDB_SEGMENT_WRITER::commit()
     std::vector<uint8_t> tail;
     put_le(tail, hash, 8);
     {
+        errno = 0;
         std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-        if (!f) throw PDB_DATABASE_EXCEPTION("cannot create archive file \"" + tmp + "\"");
+        if (!f) throw PDB_DATABASE_EXCEPTION("cannot create archive file \"" + tmp + "\"" + reason_of(errno));
         f.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
         m_data.for_each_block([&f](const uint8_t* p, size_t n) {
             f.write(reinterpret_cast<const char*>(p), static_cast<std::streamsize>(n));
@@ -249,13 +273,15 @@ void PDB_SEGMENT_WRITER::commit()
         f.write(reinterpret_cast<const char*>(tail.data()), static_cast<std::streamsize>(tail.size()));
         f.flush();
         if (!f) {
+            const int error_number = errno;
             std::remove(tmp.c_str());
-            throw PDB_DATABASE_EXCEPTION("cannot write archive file \"" + tmp + "\"");
+            throw PDB_DATABASE_EXCEPTION("cannot write archive file \"" + tmp + "\"" + reason_of(error_number));
         }
     }
     if (std::rename(tmp.c_str(), file.c_str()) != 0) {
+        const int error_number = errno;
         std::remove(tmp.c_str());
-        throw PDB_DATABASE_EXCEPTION("cannot rename \"" + tmp + "\" to \"" + file + "\"");
+        throw PDB_DATABASE_EXCEPTION("cannot rename \"" + tmp + "\" to \"" + file + "\"" + reason_of(error_number));
     }
 }
 

@@ -86,7 +86,8 @@ public:
     // Bytes held before they go to the temporary file.
     static constexpr size_t s_HELD = 4 * PDB_SEGMENT_BYTES::s_BLOCK;
 
-    PDB_SEGMENT_WRITER(PDB_ARCHIVE& archive, PDB_SEGMENT_KIND kind) : m_archive(archive), m_kind(kind) {}
+    // The temporary file goes also when an interrupt ends the process.
+    PDB_SEGMENT_WRITER(PDB_ARCHIVE& archive, PDB_SEGMENT_KIND kind);
     PDB_SEGMENT_WRITER(const PDB_SEGMENT_WRITER&) = delete;
     PDB_SEGMENT_WRITER& operator=(const PDB_SEGMENT_WRITER&) = delete;
     // Without a commit the temporary file goes.
@@ -123,6 +124,8 @@ private:
     void patch(uint64_t at, const void* p, size_t n);
     void commit_spilled(const std::string& file, const std::string& tmp);
     void close_temporary();
+    // Keeps the first failure, with the C library's error number.
+    void note_failure(const char* what);
 
     PDB_ARCHIVE& m_archive;
     PDB_SEGMENT_KIND m_kind;
@@ -130,6 +133,7 @@ private:
     std::FILE* m_file = nullptr;
     uint64_t m_spilled = 0;
     std::string m_error;
+    int m_error_number = 0;
 };
 
 class PDB_SEGMENT_READER

@@ -5,9 +5,12 @@
 
 #include <iostream>
 
+#include "fio/fio.h"
 #include "host_compile.h"
 
 int main(int argc, char** argv)
 {
+    // Ctrl-C or a kill leaves no temporary, chunk or saved state behind.
+    fio_install_interrupt_cleanup();
     return morv_host::fit_main(argc, argv, std::cout, std::cerr);
 }

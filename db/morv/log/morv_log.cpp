@@ -39,12 +39,27 @@ std::map<std::string, uint64_t>& started_final_files()
     return started;
 }
 
-// Final file name -> the file as it was before this compile's first merge
-// replaced it (none when there was no file), until the host settles it.
-std::map<std::string, std::unique_ptr<FIO_TEMP_FILE>>& earlier_final_files()
+// Final file name (absolute) -> everything this compile merged so far,
+// under a temporary name beside it. The final name keeps the log of the
+// compile before until the host settles a compile that succeeded: a compile
+// that fails, or is killed at any point, leaves that log as it was.
+std::map<std::string, std::unique_ptr<FIO_TEMP_FILE>>& pending_final_files()
 {
-    static std::map<std::string, std::unique_ptr<FIO_TEMP_FILE>> earlier;
-    return earlier;
+    static std::map<std::string, std::unique_ptr<FIO_TEMP_FILE>> pending;
+    return pending;
+}
+
+FIO_TEMP_FILE* pending_final_file(const std::string& final_name)
+{
+    auto it = pending_final_files().find(FIO_PATH(final_name).fullpath());
+    return it == pending_final_files().end() ? nullptr : it->second.get();
+}
+
+// The log a final name stands for while a compile runs.
+std::string current_log_file(const std::string& final_name)
+{
+    const FIO_TEMP_FILE* pending = pending_final_file(final_name);
+    return pending != nullptr ? pending->get_name() : LOGDB_FSYN_LOG_FILE::get_os_safe_file_name(final_name);
 }
 
 }  // namespace
@@ -145,6 +160,7 @@ std::string MORV_LOG::make_chunk_file_name()
     name += std::to_string(s_log_chunk_number++);
     name += ".kas";
     created_chunk_files().push_back(name);
+    fio_remove_on_interrupt(name);
     return name;
 }
 
@@ -191,7 +207,10 @@ std::vector<std::string> MORV_LOG::get_created_chunk_files()
 
 void MORV_LOG::delete_chunk_files()
 {
-    for (const std::string& name : created_chunk_files()) FIO_FILE_SYSTEM::remove_if_exists(FIO_PATH(name));
+    for (const std::string& name : created_chunk_files()) {
+        FIO_FILE_SYSTEM::remove_if_exists(FIO_PATH(name));
+        fio_forget_on_interrupt(name);
+    }
     created_chunk_files().clear();
 }
 
@@ -204,10 +223,10 @@ bool MORV_LOG::is_first_merge(const std::string& final_name) const
 }
 
 // The log merged so far: on a compile's first merge the synthesis stage's
-// log (which a compile may lack), later what the final file holds.
+// log (which a compile may lack), later what this compile merged.
 std::string MORV_LOG::merge_start_file(const std::string& final_name, bool first_merge) const
 {
-    std::string start = final_name;
+    std::string start = current_log_file(final_name);
     if (first_merge) {
         start = "db/";
         start += m_fsyn_api->get_morv_env()->get_cmp()->get_compile_base_name();
@@ -230,21 +249,22 @@ void MORV_LOG::check_chunk_written() const
     if (!m_log_file->write_error().empty()) fail_stored_file(m_log_file->get_file_name(), m_log_file->write_error());
 }
 
-// The final file is built whole beside the old one and renamed over it only
-// when complete: a full disk or a damaged source leaves the old file as it
-// was and no temporary behind.
+// Each merge builds the whole log anew beside the final file; the final
+// name is replaced only when the host settles the compile (see
+// settle_final_files). A full disk or a damaged source stops the compile
+// and leaves no temporary behind.
 void MORV_LOG::merge_log_files(const std::string& final_name)
 {
     m_log_file->close();
     check_chunk_written();
     const bool first_merge = is_first_merge(final_name);
     fio_remove_stale_temporaries(final_name);
-    FIO_TEMP_FILE temp;
+    auto merged = std::make_unique<FIO_TEMP_FILE>();
     std::string error;
-    if (!temp.create(final_name, error)) fail_stored_file(final_name, error);
+    if (!merged->create(FIO_PATH(final_name).fullpath(), error)) fail_stored_file(final_name, error);
     LOGDB_FSYN_LOG_FILE final_file;
     final_file.init(true);
-    final_file.set_file_name(temp.get_name());
+    final_file.set_file_name(merged->get_name());
     std::vector<std::string> sources;
     if (std::string start = merge_start_file(final_name, first_merge); !start.empty()) sources.push_back(start);
     // A chunk no longer among the made ones was merged or discarded already
@@ -261,8 +281,7 @@ void MORV_LOG::merge_log_files(const std::string& final_name)
     }
     final_file.close();
     if (!final_file.write_error().empty()) fail_stored_file(final_name, final_file.write_error());
-    if (first_merge) hold_earlier_final_file(final_name);
-    if (!temp.commit(final_name, error)) fail_stored_file(final_name, error);
+    pending_final_files()[FIO_PATH(final_name).fullpath()] = std::move(merged);
     if (first_merge) {
         started_final_files()[final_name] = m_compile_token;
         register_log_in_database(final_name);
@@ -270,31 +289,14 @@ void MORV_LOG::merge_log_files(const std::string& final_name)
     m_chunk_file_names.clear();
 }
 
-// A compile's first merge replaces what an earlier compile left; that file
-// is kept aside until the host knows whether this compile succeeded.
-void MORV_LOG::hold_earlier_final_file(const std::string& final_name)
+std::string MORV_LOG::settle_final_files(bool compile_succeeded)
 {
-    // Absolute: the host may leave the compile's folder before it settles.
-    const std::string path = FIO_PATH(final_name).fullpath();
-    std::unique_ptr<FIO_TEMP_FILE> earlier;
-    if (FIO_FILE_SYSTEM::exists(FIO_PATH(path))) {
-        earlier = std::make_unique<FIO_TEMP_FILE>();
-        std::string error;
-        if (!earlier->hold_copy_of(path, error)) fail_stored_file(final_name, error);
-    }
-    earlier_final_files()[path] = std::move(earlier);
-}
-
-void MORV_LOG::settle_final_files(bool compile_succeeded)
-{
-    for (auto& [final_name, earlier] : earlier_final_files()) {
-        if (compile_succeeded) continue;
-        std::string error;
-        if (!earlier) FIO_FILE_SYSTEM::remove_if_exists(FIO_PATH(final_name));
-        else if (!earlier->commit(final_name, error))
-            MORV_DEBUG_STREAM::print(0, "Warning: could not put back %s: %s", final_name.c_str(), error.c_str());
-    }
-    earlier_final_files().clear();
+    std::string error;
+    for (auto& [final_name, pending] : pending_final_files())
+        if (compile_succeeded && error.empty()) pending->commit(final_name, error);
+    // What was not committed goes with its temporary file.
+    pending_final_files().clear();
+    return error;
 }
 
 std::string MORV_LOG::copy_log_file(const std::string& source, const std::string& target)
@@ -323,7 +325,7 @@ void MORV_LOG::register_log_in_database(const std::string& final_name)
 int64_t MORV_LOG::get_log_file_size(const std::string& name)
 {
     std::error_code ec;
-    const auto size = std::filesystem::file_size(LOGDB_FSYN_LOG_FILE::get_os_safe_file_name(name), ec);
+    const auto size = std::filesystem::file_size(current_log_file(name), ec);
     return ec ? -1 : static_cast<int64_t>(size);
 }
 
@@ -332,8 +334,8 @@ int64_t MORV_LOG::get_log_file_size(const std::string& name)
 // are kept and the log is closed again, as it was.
 void MORV_LOG::cut_log_file(const std::string& name, int64_t size)
 {
-    const std::string file = LOGDB_FSYN_LOG_FILE::get_os_safe_file_name(name);
-    const int64_t now = get_log_file_size(file);
+    const std::string file = current_log_file(name);
+    const int64_t now = get_log_file_size(name);
     if (now < 0 || size < 0 || now <= size) return;
     LOGDB_FSYN_LOG_FILE source;
     source.set_file_name(file);
@@ -347,14 +349,16 @@ void MORV_LOG::cut_log_file(const std::string& name, int64_t size)
     }
     if (source.error().is_set()) fail_stored_file(file, "cannot use " + source.error().to_string());
     source.close();
-    FIO_TEMP_FILE temp;
+    auto temp = std::make_unique<FIO_TEMP_FILE>();
     std::string error;
-    if (!temp.create(file, error)) fail_stored_file(file, error);
+    if (!temp->create(FIO_PATH(name).fullpath(), error)) fail_stored_file(file, error);
     LOGDB_FSYN_LOG_FILE cut;
     cut.init(true);
-    cut.set_file_name(temp.get_name());
+    cut.set_file_name(temp->get_name());
     for (const LOGDB_FSYN_LOG_ENTRY_OWNER& record : kept) cut.write_fsyn_log_entry(record.get());
     cut.close();
     if (!cut.write_error().empty()) fail_stored_file(file, cut.write_error());
-    if (!temp.commit(file, error)) fail_stored_file(file, error);
+    // A log this compile merged stays pending; a final file is replaced.
+    if (pending_final_file(name) != nullptr) pending_final_files()[FIO_PATH(name).fullpath()] = std::move(temp);
+    else if (!temp->commit(file, error)) fail_stored_file(file, error);
 }

@@ -211,11 +211,11 @@ public:
     // Appends this log's chunks to final_name (see the .cpp for the steps).
     void merge_log_files(const std::string& final_name);
     void register_log_in_database(const std::string& final_name);
-    // Once the host knows how the compile ended: a compile that failed gets
-    // back every final log as it was before its first merge (none where
-    // there was none), so that no log of a compile cut short is left; a
-    // compile that succeeded keeps its logs.
-    static void settle_final_files(bool compile_succeeded);
+    // Once the host knows how the compile ended: a compile that succeeded
+    // puts the logs it merged under their final names; one that failed
+    // drops them, so that no log of a compile cut short is ever a final
+    // file. The reason when a log could not be put in place.
+    static std::string settle_final_files(bool compile_succeeded);
     // Writes a copy of a log beside target and renames it over target; the
     // reason when that fails (target is then as it was).
     static std::string copy_log_file(const std::string& source, const std::string& target);
@@ -225,9 +225,11 @@ public:
     static std::vector<std::string> get_created_chunk_files();
     // Empties the pending records, the stored-node set and the chunk list.
     void reset_log();
-    // Bytes of a log file; -1 when there is none.
+    // Bytes of a log file (of what this compile merged, for a final name it
+    // merged into); -1 when there is none.
     static int64_t get_log_file_size(const std::string& name);
-    // Cuts a log file back to a size it had: the records merged after go.
+    // Cuts a log file (the same one) back to a size it had: the records
+    // merged after go.
     static void cut_log_file(const std::string& name, int64_t size);
 
     // ---- names, ports and partitions
@@ -462,7 +464,6 @@ private:
     void log_new_node_oterm(CDB_ATOM_NODE* node, CDB_ATOM_OTERM* oterm);
     void enter_boundary_port(int bp_id);
     std::string merge_start_file(const std::string& final_name, bool first_merge) const;
-    void hold_earlier_final_file(const std::string& final_name);
     bool is_first_merge(const std::string& final_name) const;
 
     static uint32_t s_log_entry_id;

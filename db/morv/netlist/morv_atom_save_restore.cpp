@@ -1,7 +1,10 @@
 #include "morv/netlist/morv_atom_save_restore.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
@@ -41,7 +44,26 @@ bool delete_segment(const std::string& base_name, PDB_SEGMENT_KIND kind)
     return true;
 }
 
+std::string segment_file(const std::string& base_name, PDB_SEGMENT_KIND kind)
+{
+    return PDB_ARCHIVE(gen_generate_pdb_filename(base_name, "")).get_segment_file_name(kind);
+}
+
+// A saved state that cannot be written is the environment's (a full disk, a
+// folder without permission), for the user to mend: named with its folder.
+[[noreturn]] void fail_saved_state(const std::string& file, const std::string& reason)
+{
+    throw FIO_WRITE_ERROR(FIO_PATH(file).fullpath(), reason);
+}
+
 }  // namespace
+
+// Scratch files of this process: an interrupted compile removes them.
+std::vector<std::string> MORV_ATOM_SAVE_RESTORE::get_saved_files() const
+{
+    return {get_boundary_port_file_name(), segment_file(get_netlist_archive_name(), PDB_SEGMENT_NETLIST),
+            segment_file(get_hierarchy_archive_name(), PDB_SEGMENT_HIERARCHY)};
+}
 
 MORV_ATOM_SAVE_RESTORE::MORV_ATOM_SAVE_RESTORE(MORV_ENV* env, int netlist_id, int partition_id)
     : m_env(env), m_netlist_id(netlist_id), m_partition_id(partition_id)
@@ -76,10 +98,12 @@ bool MORV_ATOM_SAVE_RESTORE::save(int netlist_id)
     MORV_ASSERT(m_netlist_id < 0);
     morv_debug("MORV_ATOM_SAVE_RESTORE: saving atom netlist to DISK!");
     m_netlist_id = netlist_id;
+    for (const std::string& file : get_saved_files()) fio_remove_on_interrupt(file);
 
     if (BPM_BOUNDARY_PORT_MANAGER* bpm = m_env->get_boundary_port_manager()) {
-        const bool bpm_saved = bpm->save(get_boundary_port_file_name());
-        MORV_ASSERT(bpm_saved);
+        errno = 0;
+        if (!bpm->save(get_boundary_port_file_name()))
+            fail_saved_state(get_boundary_port_file_name(), errno != 0 ? std::strerror(errno) : "write failed");
     }
 
     morv_debug("Getting the reference to the atom netlist");
@@ -89,17 +113,15 @@ bool MORV_ATOM_SAVE_RESTORE::save(int netlist_id)
     const std::string netlist_name = get_netlist_archive_name();
     morv_debug("MORV_ATOM_SAVE_RESTORE: writing to {%s}", netlist_name.c_str());
     std::string error;
-    const bool netlist_write_success =
-        cdb_save_netlist_to_pdb(cdb_atom_netlist, gen_generate_pdb_filename(netlist_name, ""), &error);
-    if (!netlist_write_success) morv_debug("An error occurred while writing the database.");
-    MORV_ASSERT(netlist_write_success);
+    if (!cdb_save_netlist_to_pdb(cdb_atom_netlist, gen_generate_pdb_filename(netlist_name, ""), &error))
+        fail_saved_state(segment_file(netlist_name, PDB_SEGMENT_NETLIST), error);
 
     CMP_FACADE* cmp = m_env->get_cmp();
     HDB_ACTION_PT_INSTANCE* cap_inst = cmp ? cmp->get_action_point_instance() : nullptr;
     MORV_ASSERT(cap_inst);
-    const bool hdb_write_file_success =
-        HUT_UTIL::save_cap_inst_to_pdb(cap_inst, gen_generate_pdb_filename(get_hierarchy_archive_name(), ""));
-    MORV_ASSERT(hdb_write_file_success);
+    const std::string hierarchy_name = get_hierarchy_archive_name();
+    if (!HUT_UTIL::save_cap_inst_to_pdb(cap_inst, gen_generate_pdb_filename(hierarchy_name, ""), &error))
+        fail_saved_state(segment_file(hierarchy_name, PDB_SEGMENT_HIERARCHY), error);
     return true;
 }
 
@@ -165,6 +187,7 @@ MORV_ATOM_SAVE_RESTORE::~MORV_ATOM_SAVE_RESTORE()
         const bool hierarchy_deleted = delete_segment(get_hierarchy_archive_name(), PDB_SEGMENT_HIERARCHY);
         if (!netlist_deleted) morv_debug("Failed to delete the saved netlist archive");
         if (!hierarchy_deleted) morv_debug("Failed to delete the saved hierarchy archive");
+        for (const std::string& file : get_saved_files()) fio_forget_on_interrupt(file);
     }
     morv_debug("MORV_ATOM_SAVE_RESTORE DESTROYED...Yes!");
 }

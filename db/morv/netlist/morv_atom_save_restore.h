@@ -5,6 +5,7 @@
 // the saved state is dropped.
 
 #include <string>
+#include <vector>
 
 class MORV_ENV;
 
@@ -24,6 +25,8 @@ public:
     std::string get_hierarchy_archive_name() const;
     // File of the boundary-port manager's own data.
     std::string get_boundary_port_file_name() const;
+    // Every file a save writes.
+    std::vector<std::string> get_saved_files() const;
 
 private:
     MORV_ENV* m_env;

@@ -96,11 +96,13 @@ struct LOGGED_COMPILE
     }
     MORV_LOG* log() const { return api->get_fsyn_log(); }
     CDB_ATOM_NODE* node(int k) const { return env->get_node(ids[static_cast<size_t>(k)]); }
-    // What the flow driver does at the end of a physical-synthesis call.
+    // What the flow driver does at the end of a physical-synthesis call,
+    // and the host once the compile succeeded: the merged log is final.
     void merge(const std::string& final_name) const
     {
         log()->merge_log_files(final_name);
         MORV_LOG::delete_chunk_files();
+        EXPECT_EQ(MORV_LOG::settle_final_files(true), "");
     }
 
     std::unique_ptr<MORV_TEST_HOST> host;
@@ -124,6 +126,7 @@ protected:
     }
     void TearDown() override
     {
+        MORV_LOG::settle_final_files(false);
         MORV_LOG::delete_chunk_files();
         LOGDB_DATABASE::unload_database();
         MORV_CLEAN_STATE_TEST::TearDown();
@@ -553,9 +556,37 @@ TEST_F(MorvLogTest, ARestoredEarlyNetlistDropsTheRecordsMergedAfterItsSave)
     expert->save_early_netlist_incase_vpr_fails();
     call(1);
     expert->discard_early_netlist();
-    size_t marks = 0;
-    for (const std::string& line : file_lines("db/top.cmp.psl")) marks += line.rfind("SET_USER_LCELL", 0) == 0;
-    EXPECT_EQ(marks, 4u);
+    const auto marks = [] {
+        size_t n = 0;
+        for (const std::string& line : file_lines("db/top.cmp.psl")) n += line.rfind("SET_USER_LCELL", 0) == 0;
+        return n;
+    };
+    EXPECT_EQ(marks(), 4u);
+
+    // Until the host settles the compile, what it merges waits beside the
+    // final file, which keeps what it held (a killed compile leaves it so);
+    // the cut works on the waiting log, and a failed compile drops it.
+    const auto merge_only = [&](int k) {
+        const std::string settled = bytes_of("db/top.cmp.psl");
+        c.log()->ensure_open_chunk();
+        c.log()->log_set_user_lcell(c.node(k));
+        c.log()->write_pending_entries();
+        c.log()->merge_log_files("db/top.cmp.psl");
+        MORV_LOG::delete_chunk_files();
+        EXPECT_EQ(bytes_of("db/top.cmp.psl"), settled) << k;
+    };
+    merge_only(0);
+    expert->save_early_netlist_incase_vpr_fails();
+    merge_only(1);
+    expert->restore_early_netlist();
+    EXPECT_EQ(MORV_LOG::settle_final_files(true), "");
+    EXPECT_EQ(marks(), 5u);
+    const std::string whole = bytes_of("db/top.cmp.psl");
+    merge_only(2);
+    EXPECT_EQ(MORV_LOG::settle_final_files(false), "");
+    EXPECT_EQ(bytes_of("db/top.cmp.psl"), whole);
+    for (const auto& entry : std::filesystem::directory_iterator("db"))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp."), std::string::npos) << entry.path();
     std::filesystem::remove("db/top.cmp.psl");
 }
 
