@@ -320,6 +320,16 @@ bool same_file(const std::string& a, const std::string& b)
     return !ec && pa == pb;
 }
 
+// A device or a named pipe takes the text in place, so two outputs may
+// name the same one (both /dev/null); only files are replaced.
+bool written_in_place(const std::string& path)
+{
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    return std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+           !std::filesystem::is_directory(status);
+}
+
 // Input files must be readable files, and no output may replace one of them
 // or the other output: the user's files are never overwritten by a run.
 void check_files(const FIT_OPTIONS& o)
@@ -336,11 +346,35 @@ void check_files(const FIT_OPTIONS& o)
             if (!input->empty() && same_file(*input, *target))
                 throw HOST_INPUT_ERROR("output file '" + *target + "' is " + what + "; inputs are never overwritten");
     }
-    if (!o.output_blif.empty() && !o.output_native.empty() && same_file(o.output_blif, o.output_native))
+    const auto clash = [](const std::string& a, const std::string& b) {
+        return !a.empty() && !b.empty() && !written_in_place(a) && same_file(a, b);
+    };
+    if (clash(o.output_blif, o.output_native))
         throw HOST_INPUT_ERROR("-o and --native name the same file '" + o.output_blif + "'");
     for (const std::string* other : {&o.output_blif, &o.output_native})
-        if (!o.stats_file.empty() && !other->empty() && same_file(o.stats_file, *other))
+        if (clash(o.stats_file, *other))
             throw HOST_INPUT_ERROR("--stats names the output file '" + o.stats_file + "'");
+}
+
+// Nor may an output replace a change log: the one replayed, or those the
+// compile reads and writes in its folder (relative names in the settings
+// are taken there).
+void check_outputs_against_logs(const FIT_OPTIONS& o, const HOST_SETTINGS& settings,
+                                const std::filesystem::path& folder)
+{
+    const std::filesystem::path own = folder / "db" / HOST_COMPILE_NAME;
+    const std::string input = "; inputs are never overwritten";
+    std::vector<std::pair<std::string, std::string>> logs = {
+        {own.string() + ".cmp.psl", "the compile's own change log, which only the compile writes"},
+        {own.string() + ".map.psl", "the synthesis-stage change log the compile starts from" + input}};
+    const std::string* replayed = settings.option_value(MORV_SETTING_READ_LOG);
+    if (replayed != nullptr && *replayed != "OFF" && !replayed->empty())
+        logs.emplace_back((folder / *replayed).string(), "the change log replayed by --set 661" + input);
+    for (const std::string* target : {&o.output_blif, &o.output_native, &o.stats_file}) {
+        if (target->empty() || written_in_place(*target)) continue;
+        for (const auto& [log, what] : logs)
+            if (same_file(*target, log)) throw HOST_INPUT_ERROR("output file '" + *target + "' is " + what);
+    }
 }
 
 // A folder the run writes into, made when missing.
@@ -399,6 +433,14 @@ public:
                                        "this run its own --aux-dir");
             throw HOST_INPUT_ERROR("cannot lock folder '" + folder.string() + "': " + std::strerror(error));
         }
+        // A folder that takes no file would fail the compile only at its
+        // end, or where a state is saved on the way.
+        std::string why;
+        if (!fio_check_folder_writable(folder.string(), why)) {
+            ::close(m_fd);
+            throw HOST_INPUT_ERROR("cannot write in folder '" + folder.string() + "' of the compile's own files: " +
+                                   why);
+        }
     }
     ~COMPILE_FOLDER_LOCK() { ::close(m_fd); }
     COMPILE_FOLDER_LOCK(const COMPILE_FOLDER_LOCK&) = delete;
@@ -443,21 +485,41 @@ std::unique_ptr<DEV_DEVICE> read_device(const FIT_OPTIONS& o, int family)
     return device;
 }
 
-void write_outputs(const CDB_ATOM_NETLIST& netlist, FIO_REPLACING_FILE& blif, FIO_REPLACING_FILE& native)
+struct OUTPUT_FILES
 {
-    if (blif.is_open()) blif_write_netlist_file(netlist, blif, "top");
-    if (!native.is_open()) return;
-    cdb_write_native_netlist(netlist, native.stream());
+    FIO_REPLACING_FILE blif, native, stats;
+};
+
+void finish(FIO_REPLACING_FILE& file)
+{
     std::string error;
-    if (!native.commit(error)) throw HOST_INPUT_ERROR(error);
+    if (!file.finish(error)) throw HOST_INPUT_ERROR(error);
 }
 
-void write_stats(const HOST_COMPILE_RESULT& result, FIO_REPLACING_FILE& stats)
+// Every output is written whole before any replaces its target, so that
+// one that fails (a full disk) leaves all of them as they were. A device or
+// a pipe takes its text last: what it took cannot be taken back.
+void write_outputs(const CDB_ATOM_NETLIST& netlist, const HOST_COMPILE_RESULT& result, OUTPUT_FILES& files)
 {
-    if (!stats.is_open()) return;
-    stats.stream() << format_summary_csv(result.rows, result.clock_period_ps);
+    for (const bool in_place : {false, true}) {
+        if (files.blif.is_open() && files.blif.writes_in_place() == in_place)
+            blif_write_netlist_file(netlist, files.blif, "top");
+        if (files.native.is_open() && files.native.writes_in_place() == in_place) {
+            cdb_write_native_netlist(netlist, files.native.stream());
+            finish(files.native);
+        }
+        if (files.stats.is_open() && files.stats.writes_in_place() == in_place) {
+            files.stats.stream() << format_summary_csv(result.rows, result.clock_period_ps);
+            finish(files.stats);
+        }
+    }
+}
+
+void commit_outputs(OUTPUT_FILES& files)
+{
     std::string error;
-    if (!stats.commit(error)) throw HOST_INPUT_ERROR(error);
+    for (FIO_REPLACING_FILE* file : {&files.blif, &files.native, &files.stats})
+        if (file->is_open() && !file->commit(error)) throw HOST_INPUT_ERROR(error);
 }
 
 // The native text form announces itself on its first line; anything else
@@ -530,9 +592,10 @@ void print_filed_tables(const RDB_REPORT& report, std::ostream& out)
     }
 }
 
-// A compile that stops on an error, of any kind, leaves the change logs of
-// the compile before it: a log of a compile cut short would replay as if it
-// were whole.
+// The compile's change logs become final files only when the whole compile
+// succeeded: one that stops on an error of any kind (or is killed) leaves
+// the logs of the compile before it, since a log of a compile cut short
+// would replay as if it were whole, and leaves no chunk file.
 class FINAL_LOGS_OF_THIS_COMPILE
 {
 public:
@@ -541,12 +604,15 @@ public:
     FINAL_LOGS_OF_THIS_COMPILE& operator=(const FINAL_LOGS_OF_THIS_COMPILE&) = delete;
     ~FINAL_LOGS_OF_THIS_COMPILE()
     {
-        if (!m_kept) MORV_LOG::settle_final_files(false);
+        if (m_kept) return;
+        MORV_LOG::settle_final_files(false);
+        MORV_LOG::delete_chunk_files();
     }
     void keep()
     {
-        MORV_LOG::settle_final_files(true);
         m_kept = true;
+        const std::string error = MORV_LOG::settle_final_files(true);
+        if (!error.empty()) throw HOST_INPUT_ERROR(error);
     }
 
 private:
@@ -556,10 +622,10 @@ private:
 int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::function<void(HOST_ENV&)>& hook)
 {
     check_files(o);
-    FIO_REPLACING_FILE blif_out, native_out, stats_out;
-    open_output(o.output_blif, blif_out);
-    open_output(o.output_native, native_out);
-    open_output(o.stats_file, stats_out);
+    OUTPUT_FILES outputs;
+    open_output(o.output_blif, outputs.blif);
+    open_output(o.output_native, outputs.native);
+    open_output(o.stats_file, outputs.stats);
     const std::filesystem::path folder = compile_folder(o);
     const COMPILE_FOLDER_LOCK folder_lock(folder);
 
@@ -570,6 +636,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
             if (n.optimisation) settings.add(n.name, "on", "--optimize");
     for (const std::string& file : o.settings_files) settings.load_file(file);
     for (const auto& [k, v] : o.sets) settings.add(k, v, "--set " + k);
+    check_outputs_against_logs(o, settings, folder);
 
     const int family = cdb_family_from_name(o.family.c_str());
     if (family == CDB_FAMILY_NONE) return fail_with(err, "unknown family '" + o.family + "'");
@@ -611,9 +678,9 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     HOST_COMPILE_RESULT result = run_compile(env, effective, err, read_seconds);
     env.set_progress_bar(false);
 
-    write_outputs(*design.netlist(), blif_out, native_out);
+    write_outputs(*design.netlist(), result, outputs);
     final_logs.keep();
-    write_stats(result, stats_out);
+    commit_outputs(outputs);
     out << "\nclock period " << result.clock_period_ps << " ps\n"
         << format_summary_table(result.rows, result.clock_period_ps);
     print_filed_tables(*design.cmp().get_report(), out);

@@ -40,8 +40,8 @@ HOST_DESIGN::HOST_DESIGN(int family, std::unique_ptr<CDB_ATOM_NETLIST> netlist, 
     make_device_current();
     m_cmp.set_base_family_code(dev_base_family_of(family));
     m_cmp.set_family_code(family);
-    m_cmp.set_project_name("morv_fit");
-    m_cmp.set_compile_base_name("morv_fit");
+    m_cmp.set_project_name(HOST_COMPILE_NAME);
+    m_cmp.set_compile_base_name(HOST_COMPILE_NAME);
     m_cmp.set_action_point_instance(&m_action_point);
     m_cmp.set_cmp_entry(&m_cmp_entry);
     m_cmp.get_report()->open_folder(HOST_RESULTS_FOLDER);

@@ -32,6 +32,8 @@ namespace morv_host {
 
 // The results folder of the fitter stage: where the component's tables go.
 constexpr const char* HOST_RESULTS_FOLDER = "Fitter";
+// The project's and the compile's name: the component names its files after it.
+constexpr const char* HOST_COMPILE_NAME = "morv_fit";
 
 // What a compile owns below the environment, its device included. The
 // device is lent to the process's current-device slot while the design's

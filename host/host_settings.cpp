@@ -144,6 +144,14 @@ bool HOST_SETTINGS::has_option(int id) const
     return false;
 }
 
+const std::string* HOST_SETTINGS::option_value(int id) const
+{
+    const std::string* value = nullptr;
+    for (const auto& [k, v] : m_options)
+        if (k == id) value = &v;
+    return value;
+}
+
 void HOST_SETTINGS::apply_options_and_switches(HDB_OPTION_SET& options) const
 {
     for (const auto& [id, value] : m_options) options.set_string(id, value);

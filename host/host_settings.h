@@ -58,6 +58,8 @@ public:
     // A period given to a clock the design does not have would constrain
     // nothing: HOST_INPUT_ERROR naming the setting and the design's clocks.
     void check_clock_periods(HOST_ENV& env) const;
+    // The value given last for a project setting; nullptr when none was.
+    const std::string* option_value(int id) const;
 
 private:
     struct LINE

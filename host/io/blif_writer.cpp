@@ -695,11 +695,12 @@ void blif_write_netlist_file(const CDB_ATOM_NETLIST& netlist, const std::string&
     std::string error;
     if (!file.open(path, error)) throw BLIF_ERROR(path, 0, error);
     blif_write_netlist_file(netlist, file, model_name);
+    if (!file.commit(error)) throw BLIF_ERROR(path, 0, error);
 }
 
 void blif_write_netlist_file(const CDB_ATOM_NETLIST& netlist, FIO_REPLACING_FILE& file, const std::string& model_name)
 {
     WRITER(netlist, file.stream(), model_name, file.get_target()).run();
     std::string error;
-    if (!file.commit(error)) throw BLIF_ERROR(file.get_target(), 0, error);
+    if (!file.finish(error)) throw BLIF_ERROR(file.get_target(), 0, error);
 }

@@ -40,6 +40,7 @@ void blif_write_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& out, cons
 void blif_write_netlist_file(const CDB_ATOM_NETLIST& netlist, const std::string& path,
                              const std::string& model_name = "top");
 // The same into a file opened earlier (before a long compile, so that an
-// unwritable target is found first); commits it.
+// unwritable target is found first); the caller commits it, once every
+// output of the run is complete.
 void blif_write_netlist_file(const CDB_ATOM_NETLIST& netlist, FIO_REPLACING_FILE& file,
                              const std::string& model_name = "top");

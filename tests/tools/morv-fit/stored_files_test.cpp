@@ -7,13 +7,18 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -34,31 +39,49 @@ namespace fs = std::filesystem;
 
 const std::string k_design = std::string(MORV_SOURCE_DIR) + "/designs/counter.blif";
 
-// morv-fit in `folder`, its files limited to `limit` bytes (0: no limit)
-// with the limit's signal ignored, as on a full disk: writes past the limit
-// fail with "File too large".
-COMMAND_RUN fit_in(const fs::path& folder, std::vector<std::string> args, rlim_t limit = 0)
+// The child's exit status when root cannot give up writing where
+// permissions forbid it, so that no read-only folder can be made for it.
+constexpr int k_cannot_drop_override = 125;
+
+// Becomes morv-fit in `folder` with its output on `out_fd`. Its files are
+// limited to `limit` bytes (0: no limit) with the limit's signal ignored, as
+// on a full disk: writes past the limit fail with "File too large". With
+// `no_override`, root loses the power to write where permissions forbid it.
+[[noreturn]] void exec_fit(const fs::path& folder, std::vector<std::string> args, rlim_t limit, bool no_override,
+                           int out_fd)
 {
-    args.insert(args.begin(), {MORV_FIT_BINARY, "-q"});
+    ::dup2(out_fd, STDOUT_FILENO);
+    ::dup2(out_fd, STDERR_FILENO);
+    ::close(out_fd);
+    if (limit > 0) {
+        const rlimit fsize{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &fsize);
+        ::signal(SIGXFSZ, SIG_IGN);
+    }
+    if (no_override && ::geteuid() == 0 && ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0)
+        ::_exit(k_cannot_drop_override);
+    // An interrupt the test runner ignores must still reach the compile.
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGTERM, SIG_DFL);
+    if (::chdir(folder.c_str()) != 0) ::_exit(127);
+    args.insert(args.begin(), MORV_FIT_BINARY);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
+// morv-fit -q in `folder`, as exec_fit runs it.
+COMMAND_RUN fit_in(const fs::path& folder, std::vector<std::string> args, rlim_t limit = 0, bool no_override = false)
+{
+    args.insert(args.begin(), "-q");
     int pipe_fds[2];
     if (::pipe(pipe_fds) != 0) return COMMAND_RUN();
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(pipe_fds[1], STDOUT_FILENO);
-        ::dup2(pipe_fds[1], STDERR_FILENO);
         ::close(pipe_fds[0]);
-        ::close(pipe_fds[1]);
-        if (limit > 0) {
-            const rlimit fsize{limit, limit};
-            ::setrlimit(RLIMIT_FSIZE, &fsize);
-            ::signal(SIGXFSZ, SIG_IGN);
-        }
-        if (::chdir(folder.c_str()) != 0) ::_exit(127);
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+        exec_fit(folder, args, limit, no_override, pipe_fds[1]);
     }
     ::close(pipe_fds[1]);
     COMMAND_RUN run;
@@ -86,6 +109,55 @@ std::map<std::string, std::string> files_under(const fs::path& folder)
     for (const auto& entry : fs::recursive_directory_iterator(folder))
         if (entry.is_regular_file()) files[fs::relative(entry.path(), folder).string()] = slurp(entry.path().string());
     return files;
+}
+
+// The files added, removed or changed, for a message.
+std::string differences(const std::map<std::string, std::string>& before,
+                        const std::map<std::string, std::string>& after)
+{
+    std::string text;
+    for (const auto& [name, bytes] : after)
+        if (before.count(name) == 0 || before.at(name) != bytes) text += " " + name;
+    for (const auto& [name, bytes] : before)
+        if (after.count(name) == 0) text += " -" + name;
+    return text;
+}
+
+// True when the folder holds a file whose name starts with `prefix` and
+// ends with `suffix`. Files come and go while it looks.
+bool holds(const fs::path& folder, const std::string& prefix, const std::string& suffix)
+{
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() >= prefix.size() + suffix.size() && name.rfind(prefix, 0) == 0 &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            return true;
+    }
+    return false;
+}
+
+// morv-fit in `folder`, sent `signal_number` once its compile is under way:
+// its first change log merged (and waiting beside the final one) and a
+// state saved on disk. The wait status.
+int interrupted_fit(const fs::path& folder, const std::vector<std::string>& args, int signal_number)
+{
+    // Beside the folder, whose files the caller compares.
+    const int out_fd = ::open("interrupted_fit.out", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t pid = ::fork();
+    if (pid == 0) exec_fit(folder, args, 0, false, out_fd);
+    ::close(out_fd);
+    int status = 0;
+    for (int waited = 0; waited < 60000; ++waited) {
+        if (holds(folder / "db", "morv_fit.cmp.psl.tmp.", "") && holds(folder, "morv_atom_save_restore_", ".hdb"))
+            break;
+        // Ended on its own: the caller finds no signal in the status.
+        if (::waitpid(pid, &status, WNOHANG) == pid) return status;
+        ::usleep(1000);
+    }
+    ::kill(pid, signal_number);
+    ::waitpid(pid, &status, 0);
+    return status;
 }
 
 std::vector<std::string> migration_args(const char* family)
@@ -130,27 +202,40 @@ void edit_and_reseal(std::string& record, std::size_t at, unsigned char flip)
 }  // namespace
 
 // One compile per failing write: the change log (at a chunk or at the merge,
-// by the limit), then with no log the delay file (a warning) and the netlist.
+// by the limit), the native text written last (after -o, the statistics and
+// the change log, none of which it may leave replaced), then with no log the
+// delay file (a warning) and the netlist.
 TEST(MorvFitStoredFiles, AFullDiskLeavesEveryEarlierFileAsItWas)
 {
     const fs::path folder = fs::absolute("stored_full_disk");
     fs::remove_all(folder);
     fs::create_directories(folder);
     std::ofstream(folder / "device.txt") << "family 6\nmigratable_part 2400\n";
-    const COMMAND_RUN good = fit_in(folder, migration_args("BRK"));
+    std::vector<std::string> args = migration_args("BRK");
+    args.insert(args.begin(), {"--native", "out.txt", "--stats", "stats.csv"});
+    const COMMAND_RUN good = fit_in(folder, args);
     ASSERT_EQ(good.status, 0) << good.out;
+    // Unlike what the next compile writes, so that a replaced one shows.
+    for (const char* name : {"out.blif", "stats.csv"}) write_file((folder / name).string(), "earlier\n");
     const std::map<std::string, std::string> before = files_under(folder);
     ASSERT_EQ(before.count("db/morv_fit.cmp.psl"), 1U);
     ASSERT_EQ(before.count("fsyn_delays.txt"), 1U);
     ASSERT_EQ(before.count("out.blif"), 1U);
     const rlim_t log_size = before.at("db/morv_fit.cmp.psl").size();
+    std::size_t others = 0;
+    for (const auto& [name, bytes] : before)
+        if (name != "out.txt") others = std::max(others, bytes.size());
+    ASSERT_GT(before.at("out.txt").size(), others);
+    const rlim_t native_only = (others + before.at("out.txt").size()) / 2;
 
-    for (const rlim_t limit : {rlim_t{64}, rlim_t{1024}, log_size / 2, log_size - 1}) {
-        const COMMAND_RUN full = fit_in(folder, migration_args("BRK"), limit);
+    for (const rlim_t limit : {rlim_t{64}, rlim_t{1024}, log_size / 2, log_size - 1, native_only}) {
+        const COMMAND_RUN full = fit_in(folder, args, limit);
         EXPECT_EQ(full.status, 1) << limit << ": " << full.out;
         EXPECT_TRUE(has(full.out, "File too large")) << full.out;
-        EXPECT_TRUE(has(full.out, "cannot write file 'db/morv_fit")) << full.out;
-        EXPECT_TRUE(files_under(folder) == before) << "limit " << limit << ": files changed or left behind";
+        EXPECT_TRUE(has(full.out, limit == native_only ? "out.txt': File too large" : "cannot write file 'db/morv_fit"))
+            << full.out;
+        const std::map<std::string, std::string> after = files_under(folder);
+        EXPECT_TRUE(after == before) << "limit " << limit << ": changed or left behind:" << differences(before, after);
     }
 
     // A temporary that a killed compile left is cleared by the next writer.
@@ -290,6 +375,153 @@ TEST(MorvFitStoredFiles, ADamagedChangeLogNeverReplays)
     EXPECT_EQ(old.status, 0) << old.out;
     EXPECT_TRUE(has(old.out, "WMORV_FSYN_LOG_FILE_NOT_CHECKED")) << old.out;
     EXPECT_EQ(slurp((folder / "rep" / "case.blif").string()), replayed);
+    fs::remove_all(folder);
+}
+
+// Every kind of output target: a file is replaced (through a link, the file
+// it names), a named pipe or a device is written in place and stays what it
+// is; a pipe that nobody reads and the change logs are refused, a device
+// that takes nothing fails the run before any file is replaced.
+TEST(MorvFitStoredFiles, OutputTargetsOfEveryKind)
+{
+    const fs::path folder = fs::absolute("stored_targets");
+    fs::remove_all(folder);
+    fs::create_directories(folder / "aux" / "db");
+    const std::string file = (folder / "file.blif").string();
+    fs::create_symlink("file.blif", folder / "file_link");
+    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+    fs::create_symlink("pipe", folder / "pipe_link");
+    write_file((folder / "replayed.psl").string(), "earlier\n");
+    write_file((folder / "aux" / "db" / "morv_fit.cmp.psl").string(), "earlier\n");
+    const auto fit_to = [&](std::vector<std::string> args) {
+        args.push_back(k_design);
+        return fit_in(folder, args);
+    };
+    for (const char* target : {"file.blif", "file_link"}) {
+        write_file(file, "earlier\n");
+        EXPECT_EQ(fit_to({"-o", target}).status, 0) << target;
+        EXPECT_EQ(slurp(file).rfind(".model", 0), 0U) << target;
+    }
+    EXPECT_TRUE(fs::is_symlink(folder / "file_link"));
+    // The pipe holds the short netlist until it is read.
+    for (const char* target : {"pipe", "pipe_link"}) {
+        const int reader = ::open((folder / "pipe").c_str(), O_RDONLY | O_NONBLOCK);
+        const COMMAND_RUN run = fit_to({"-o", target});
+        std::string text(65536, '\0');
+        text.resize(static_cast<size_t>(std::max<ssize_t>(::read(reader, text.data(), text.size()), 0)));
+        ::close(reader);
+        EXPECT_EQ(run.status, 0) << target << ": " << run.out;
+        EXPECT_EQ(text.rfind(".model", 0), 0U) << target;
+        EXPECT_EQ(fs::status(folder / target).type(), fs::file_type::fifo) << target;
+    }
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"-o", "pipe"}, "cannot write 'pipe': it is a named pipe that nothing reads"},
+        {{"--set", "661=" + (folder / "replayed.psl").string(), "-o", "replayed.psl"},
+         "output file 'replayed.psl' is the change log replayed by --set 661"},
+        {{"--aux-dir", "aux", "--stats", "aux/db/morv_fit.cmp.psl"},
+         "output file 'aux/db/morv_fit.cmp.psl' is the compile's own change log"},
+    };
+    const std::map<std::string, std::string> earlier = files_under(folder);
+    for (const auto& [args, message] : refused) {
+        const COMMAND_RUN run = fit_to(args);
+        EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_TRUE(has(run.out, message)) << run.out;
+        EXPECT_TRUE(files_under(folder) == earlier) << message << ":" << differences(earlier, files_under(folder));
+    }
+    // The machine's null and full devices, made here: only root may.
+    if (::mknod((folder / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+        ::mknod((folder / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+        const int error = errno;
+        fs::remove_all(folder);
+        GTEST_SKIP() << "no device node can be made here (" << std::strerror(error) << "): devices not tried";
+    }
+    fs::create_symlink("null", folder / "null_link");
+    const COMMAND_RUN null = fit_to({"-o", "null", "--stats", "null_link"});
+    EXPECT_EQ(null.status, 0) << null.out;
+    write_file(file, "earlier\n");
+    const COMMAND_RUN full = fit_to({"-o", "file.blif", "--stats", "full"});
+    EXPECT_EQ(full.status, 1) << full.out;
+    EXPECT_TRUE(has(full.out, "full': No space left on device")) << full.out;
+    EXPECT_EQ(slurp(file), "earlier\n");
+    for (const char* device : {"null", "full"})
+        EXPECT_EQ(fs::status(folder / device).type(), fs::file_type::character) << device;
+    fs::remove_all(folder);
+}
+
+// A recording compile interrupted after its first merge, by a kill or by
+// Ctrl-C, leaves the earlier change log and output byte for byte; a signal
+// it can catch takes its temporaries, chunks and saved states with it.
+TEST(MorvFitStoredFiles, AnInterruptedRecordingLeavesTheEarlierLog)
+{
+    const fs::path folder = fs::absolute("stored_interrupted");
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    std::ofstream(folder / "device.txt") << "family 6\nmigratable_part 2400\n";
+    // Placement, after the first merge, takes most of this design's compile.
+    std::vector<std::string> args = {"-O", "--family", "BRK", "--device", "device.txt", "-o", "out.blif",
+                                     std::string(MORV_SOURCE_DIR) + "/designs/parity_and_chain.blif"};
+    std::vector<std::string> earlier = args;
+    earlier.insert(earlier.begin(), {"--effort", "fast"});
+    ASSERT_EQ(fit_in(folder, earlier).status, 0);
+    const std::map<std::string, std::string> before = files_under(folder);
+    ASSERT_EQ(before.count("db/morv_fit.cmp.psl"), 1U);
+    // Last, the kill the compile cannot catch: its scratch files stay.
+    for (const int signal_number : {SIGTERM, SIGINT, SIGKILL}) {
+        const int status = interrupted_fit(folder, args, signal_number);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number)
+            << ::strsignal(signal_number) << ": wait status " << status;
+        std::map<std::string, std::string> after = files_under(folder);
+        if (signal_number != SIGKILL) {
+            EXPECT_TRUE(after == before) << ::strsignal(signal_number) << ":" << differences(before, after);
+        }
+        for (const char* name : {"db/morv_fit.cmp.psl", "out.blif"})
+            EXPECT_EQ(after[name], before.at(name)) << ::strsignal(signal_number) << ": " << name;
+    }
+    fs::remove_all(folder);
+}
+
+// A folder of the compile's own files that takes no file (one without
+// permission, or full) is named with the reason, with and without -O: never
+// an internal error, and no file changed or left behind.
+TEST(MorvFitStoredFiles, AnUnwritableAuxFolderIsNamed)
+{
+    const fs::path folder = fs::absolute("stored_unwritable");
+    const fs::path aux = folder / "aux";
+    fs::remove_all(folder);
+    fs::create_directories(aux);
+    std::ofstream(folder / "device.txt") << "family 6\nmigratable_part 2400\n";
+    const auto args = [](bool optimize) {
+        std::vector<std::string> a = migration_args("BRK");
+        a.insert(a.begin(), {"--aux-dir", "aux"});
+        if (optimize) a.insert(a.begin(), "-O");
+        return a;
+    };
+    ASSERT_EQ(fit_in(folder, args(true)).status, 0);
+    const std::map<std::string, std::string> before = files_under(folder);
+    // The netlist's first saved state is the first file past 2 KB.
+    const COMMAND_RUN full = fit_in(folder, args(true), 2048);
+    EXPECT_EQ(full.status, 1) << full.out;
+    EXPECT_TRUE(has(full.out, "cannot write file '" + (aux / "morv_atom_save_restore_netlist_p0_0.cdb").string() +
+                                  "'") &&
+                has(full.out, "File too large"))
+        << full.out;
+    EXPECT_TRUE(files_under(folder) == before) << differences(before, files_under(folder));
+
+    fs::permissions(aux, fs::perms::owner_write, fs::perm_options::remove);
+    for (const bool optimize : {false, true}) {
+        const COMMAND_RUN run = fit_in(folder, args(optimize), 0, true);
+        if (run.status == k_cannot_drop_override) {
+            fs::permissions(aux, fs::perms::owner_write, fs::perm_options::add);
+            fs::remove_all(folder);
+            GTEST_SKIP() << "root cannot give up writing past permissions here: no read-only folder to try";
+        }
+        EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_TRUE(has(run.out, "cannot write in folder '" + aux.string() +
+                                     "' of the compile's own files: Permission denied"))
+            << run.out;
+        EXPECT_TRUE(files_under(folder) == before) << differences(before, files_under(folder));
+    }
+    fs::permissions(aux, fs::perms::owner_write, fs::perm_options::add);
     fs::remove_all(folder);
 }
 
