@@ -1,10 +1,12 @@
 #include "host_compile.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -401,12 +403,17 @@ void open_output(const std::string& path, FIO_REPLACING_FILE& file)
 // The compile runs in its own folder, as a compiler runs in its project's:
 // the component writes its delay, statistics, debug and change-log files
 // there by their fixed names, so a run never litters the caller's folder.
+// A device's folder is no project's: -o /dev/null keeps the compile's files
+// where the run was started.
 std::filesystem::path compile_folder(const FIT_OPTIONS& o)
 {
+    const auto project_file = [](const std::string& output) {
+        return !output.empty() && !written_in_place(output);
+    };
     std::filesystem::path folder = std::filesystem::current_path();
     if (!o.aux_dir.empty()) folder = std::filesystem::absolute(o.aux_dir);
-    else if (!o.output_blif.empty()) folder = std::filesystem::absolute(o.output_blif).parent_path();
-    else if (!o.output_native.empty()) folder = std::filesystem::absolute(o.output_native).parent_path();
+    else if (project_file(o.output_blif)) folder = std::filesystem::absolute(o.output_blif).parent_path();
+    else if (project_file(o.output_native)) folder = std::filesystem::absolute(o.output_native).parent_path();
     make_folder(folder, "the compile's own files");
     return folder;
 }
@@ -521,6 +528,26 @@ void commit_outputs(OUTPUT_FILES& files)
     for (FIO_REPLACING_FILE* file : {&files.blif, &files.native, &files.stats})
         if (file->is_open() && !file->commit(error)) throw HOST_INPUT_ERROR(error);
 }
+
+// An interrupt waits while the complete files replace the earlier ones, so
+// that it finds them all replaced or none.
+class INTERRUPTS_HELD
+{
+public:
+    INTERRUPTS_HELD()
+    {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal_number);
+        pthread_sigmask(SIG_BLOCK, &held, &m_before);
+    }
+    ~INTERRUPTS_HELD() { pthread_sigmask(SIG_SETMASK, &m_before, nullptr); }
+    INTERRUPTS_HELD(const INTERRUPTS_HELD&) = delete;
+    INTERRUPTS_HELD& operator=(const INTERRUPTS_HELD&) = delete;
+
+private:
+    sigset_t m_before;
+};
 
 // The native text form announces itself on its first line; anything else
 // is read as BLIF.
@@ -679,8 +706,11 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     env.set_progress_bar(false);
 
     write_outputs(*design.netlist(), result, outputs);
-    final_logs.keep();
-    commit_outputs(outputs);
+    {
+        const INTERRUPTS_HELD held;
+        final_logs.keep();
+        commit_outputs(outputs);
+    }
     out << "\nclock period " << result.clock_period_ps << " ps\n"
         << format_summary_table(result.rows, result.clock_period_ps);
     print_filed_tables(*design.cmp().get_report(), out);

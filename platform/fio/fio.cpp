@@ -426,8 +426,10 @@ void fio_remove_stale_temporaries(const std::string& target)
 
 bool fio_check_folder_writable(const std::string& folder, std::string& error)
 {
+    const std::string name = (std::filesystem::path(folder) / ".write-check").string();
+    fio_remove_stale_temporaries(name);
     FIO_TEMP_FILE probe;
-    if (!probe.create((std::filesystem::path(folder) / ".write-check").string(), error)) return false;
+    if (!probe.create(name, error)) return false;
     int error_number = 0;
     if (fio_write_all(probe.get_fd(), "\n", 1, error_number)) return true;
     error = fio_error_text(error_number);

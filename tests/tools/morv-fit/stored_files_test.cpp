@@ -428,23 +428,27 @@ TEST(MorvFitStoredFiles, OutputTargetsOfEveryKind)
         EXPECT_TRUE(has(run.out, message)) << run.out;
         EXPECT_TRUE(files_under(folder) == earlier) << message << ":" << differences(earlier, files_under(folder));
     }
-    // The machine's null and full devices, made here: only root may.
-    if (::mknod((folder / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
-        ::mknod((folder / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+    // The machine's null and full devices, made here: only root may. The
+    // compile keeps its own files out of the devices' folder.
+    const fs::path dev = folder / "dev";
+    fs::create_directories(dev);
+    if (::mknod((dev / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+        ::mknod((dev / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
         const int error = errno;
         fs::remove_all(folder);
         GTEST_SKIP() << "no device node can be made here (" << std::strerror(error) << "): devices not tried";
     }
-    fs::create_symlink("null", folder / "null_link");
-    const COMMAND_RUN null = fit_to({"-o", "null", "--stats", "null_link"});
+    fs::create_symlink("null", dev / "null_link");
+    const COMMAND_RUN null = fit_to({"-o", "dev/null", "--stats", "dev/null_link"});
     EXPECT_EQ(null.status, 0) << null.out;
     write_file(file, "earlier\n");
-    const COMMAND_RUN full = fit_to({"-o", "file.blif", "--stats", "full"});
+    const COMMAND_RUN full = fit_to({"-o", "file.blif", "--stats", "dev/full"});
     EXPECT_EQ(full.status, 1) << full.out;
     EXPECT_TRUE(has(full.out, "full': No space left on device")) << full.out;
     EXPECT_EQ(slurp(file), "earlier\n");
     for (const char* device : {"null", "full"})
-        EXPECT_EQ(fs::status(folder / device).type(), fs::file_type::character) << device;
+        EXPECT_EQ(fs::status(dev / device).type(), fs::file_type::character) << device;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dev), fs::directory_iterator()), 3);
     fs::remove_all(folder);
 }
 
