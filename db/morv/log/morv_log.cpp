@@ -14,7 +14,6 @@
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
-#include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
 
 uint32_t MORV_LOG::s_log_entry_id = 0;
