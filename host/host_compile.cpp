@@ -354,8 +354,7 @@ void check_files(const FIT_OPTIONS& o)
     if (clash(o.output_blif, o.output_native))
         throw HOST_INPUT_ERROR("-o and --native name the same file '" + o.output_blif + "'");
     for (const std::string* other : {&o.output_blif, &o.output_native})
-        if (clash(o.stats_file, *other))
-            throw HOST_INPUT_ERROR("--stats names the output file '" + o.stats_file + "'");
+        if (clash(o.stats_file, *other)) throw HOST_INPUT_ERROR("--stats names the output file '" + o.stats_file + "'");
 }
 
 // Nor may an output replace a change log: the one replayed, or those the
@@ -371,7 +370,8 @@ void check_outputs_against_logs(const FIT_OPTIONS& o, const HOST_SETTINGS& setti
         {own.string() + ".map.psl", "the synthesis-stage change log the compile starts from" + input}};
     const std::string* replayed = settings.option_value(MORV_SETTING_READ_LOG);
     if (replayed != nullptr && *replayed != "OFF" && !replayed->empty())
-        logs.emplace_back((folder / *replayed).string(), "the change log replayed by --set 661" + input);
+        logs.emplace_back((folder / *replayed).string(),
+                          "the change log replayed by --set " + std::to_string(MORV_SETTING_READ_LOG) + input);
     for (const std::string* target : {&o.output_blif, &o.output_native, &o.stats_file}) {
         if (target->empty() || written_in_place(*target)) continue;
         for (const auto& [log, what] : logs)
@@ -407,9 +407,7 @@ void open_output(const std::string& path, FIO_REPLACING_FILE& file)
 // where the run was started.
 std::filesystem::path compile_folder(const FIT_OPTIONS& o)
 {
-    const auto project_file = [](const std::string& output) {
-        return !output.empty() && !written_in_place(output);
-    };
+    const auto project_file = [](const std::string& output) { return !output.empty() && !written_in_place(output); };
     std::filesystem::path folder = std::filesystem::current_path();
     if (!o.aux_dir.empty()) folder = std::filesystem::absolute(o.aux_dir);
     else if (project_file(o.output_blif)) folder = std::filesystem::absolute(o.output_blif).parent_path();
@@ -445,8 +443,8 @@ public:
         std::string why;
         if (!fio_check_folder_writable(folder.string(), why)) {
             ::close(m_fd);
-            throw HOST_INPUT_ERROR("cannot write in folder '" + folder.string() + "' of the compile's own files: " +
-                                   why);
+            throw HOST_INPUT_ERROR("cannot write in folder '" + folder.string() +
+                                   "' of the compile's own files: " + why);
         }
     }
     ~COMPILE_FOLDER_LOCK() { ::close(m_fd); }

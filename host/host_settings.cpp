@@ -273,8 +273,9 @@ void check_region_on_device(const WORDS& w, const CDB_ATOM_NODE* node, const DEV
     if (a.locked_x2 < device.get_nx() && a.locked_y2 < device.get_ny()) return;
     throw HOST_INPUT_ERROR(w.where + ": the locked region (" + std::to_string(a.locked_x1) + ", " +
                            std::to_string(a.locked_y1) + ") - (" + std::to_string(a.locked_x2) + ", " +
-                           std::to_string(a.locked_y2) + ") of '" + w.first + "' reaches past the device's grid (0, 0) - (" +
-                           std::to_string(device.get_nx() - 1) + ", " + std::to_string(device.get_ny() - 1) + ")");
+                           std::to_string(a.locked_y2) + ") of '" + w.first +
+                           "' reaches past the device's grid (0, 0) - (" + std::to_string(device.get_nx() - 1) + ", " +
+                           std::to_string(device.get_ny() - 1) + ")");
 }
 
 // The port is bound and assigned to the named output, or to the named

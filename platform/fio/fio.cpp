@@ -277,7 +277,12 @@ bool fio_names_same_file(int fd, const std::string& name)
 // any moment, also while another thread changes one, so a slot is only
 // read or written by whoever moved it from FREE or NAMED to BUSY; the
 // names are fixed arrays, since the handler may not allocate.
-enum : int { SLOT_FREE = 0, SLOT_BUSY = 1, SLOT_NAMED = 2 };
+enum : int
+{
+    SLOT_FREE = 0,
+    SLOT_BUSY = 1,
+    SLOT_NAMED = 2
+};
 struct INTERRUPT_SLOT
 {
     std::atomic<int> state{SLOT_FREE};
@@ -474,16 +479,15 @@ bool FIO_REPLACING_FILE::open(const std::string& target, std::string& error)
 
 // Opening a named pipe for writing waits for a reader: with none there, the
 // open fails at once instead of hanging the compile before it starts.
-bool FIO_REPLACING_FILE::open_in_place(const std::string& target, const std::filesystem::path& path,
-                                       std::string& error)
+bool FIO_REPLACING_FILE::open_in_place(const std::string& target, const std::filesystem::path& path, std::string& error)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     struct stat st;
     if (fd < 0) {
         const int open_error = errno;
         const bool pipe = ::stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
-        error = "cannot write '" + target + "': " +
-                (open_error == ENXIO && pipe ? "it is a named pipe that nothing reads" : reason(open_error));
+        error = "cannot write '" + target +
+                "': " + (open_error == ENXIO && pipe ? "it is a named pipe that nothing reads" : reason(open_error));
         return false;
     }
     // Only what cannot be replaced is written in place: a file or folder

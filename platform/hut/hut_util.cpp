@@ -84,8 +84,7 @@ HDB_NAME_MGR* HUT_UTIL::restore_name_mgr_from_pdb(const std::string& base_name, 
     }
 }
 
-bool HUT_UTIL::save_cap_inst_to_pdb(const HDB_ACTION_PT_INSTANCE* cap, const std::string& base_name,
-                                    std::string* error)
+bool HUT_UTIL::save_cap_inst_to_pdb(const HDB_ACTION_PT_INSTANCE* cap, const std::string& base_name, std::string* error)
 {
     if (cap == nullptr) {
         if (error) *error = "no action point";

@@ -218,7 +218,8 @@ void PDB_SEGMENT_WRITER::commit_spilled(const std::string& file, const std::stri
     spill();
     uint64_t hash = FNV_START;
     std::vector<uint8_t> chunk(PDB_SEGMENT_BYTES::s_BLOCK);
-    if (m_error.empty() && std::fseek(m_file, static_cast<long>(HEADER_BYTES), SEEK_SET) != 0) note_failure("cannot write");
+    if (m_error.empty() && std::fseek(m_file, static_cast<long>(HEADER_BYTES), SEEK_SET) != 0)
+        note_failure("cannot write");
     for (uint64_t left = m_spilled; m_error.empty() && left > 0;) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(left, chunk.size()));
         if (std::fread(chunk.data(), 1, want, m_file) != want) note_failure("cannot write");

@@ -294,9 +294,9 @@ bool MORV_EXPERT::tune_strings_are_complete() const
     if (m_morv_env->is_late_tune_allowed()) {
         const int effort = m_opx_physical_synthesis_effort;
         if (effort == MORV_EFFORT_NORMAL)
-            needed.insert(needed.end(), {"fsyn_tune_fast_threshold", "fsyn_tune_slow_threshold",
-                                         "fsyn_tune_work_string_fast", "fsyn_tune_work_string_normal_late",
-                                         "fsyn_tune_work_string_normal"});
+            needed.insert(needed.end(),
+                          {"fsyn_tune_fast_threshold", "fsyn_tune_slow_threshold", "fsyn_tune_work_string_fast",
+                           "fsyn_tune_work_string_normal_late", "fsyn_tune_work_string_normal"});
         else
             needed.insert(needed.end(), {"fsyn_tune_fast_threshold", "fsyn_tune_slow_threshold",
                                          effort == MORV_EFFORT_FAST    ? "fsyn_tune_work_string_fast"

@@ -266,9 +266,10 @@ void MORV_TIMING::read_backannotated_delays()
         return;
     }
     if (bounded > 0) {
-        const std::string more = bounded == 1   ? std::string()
-                                 : bounded == 2 ? std::string(" (and so is one more delay of the file)")
-                                                : " (and so are " + std::to_string(bounded - 1) + " more delays of the file)";
+        const std::string more = bounded == 1 ? std::string()
+                                 : bounded == 2
+                                     ? std::string(" (and so is one more delay of the file)")
+                                     : " (and so are " + std::to_string(bounded - 1) + " more delays of the file)";
         morv_send_msg(morv_new_msg(MORV_MSG_WMORV_FSYN_DELAY_FILE_DELAY_BOUNDED,
                                    path + ", line " + std::to_string(first_bounded.m_line), first_bounded.m_delay,
                                    longest, more));

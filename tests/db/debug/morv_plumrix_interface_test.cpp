@@ -327,8 +327,9 @@ TEST(PlxEndpoint, AFileOrFolderInTheSocketsPlaceIsNamedAndNotWaitedFor)
 {
     std::filesystem::create_directories("endpoint_folder");
     std::ofstream("endpoint_file") << "x";
-    const std::pair<const char*, const char*> cases[] = {
-        {"endpoint_folder", "is a folder"}, {"endpoint_file", "is a file"}, {"endpoint_file/socket", "is below a file"}};
+    const std::pair<const char*, const char*> cases[] = {{"endpoint_folder", "is a folder"},
+                                                         {"endpoint_file", "is a file"},
+                                                         {"endpoint_file/socket", "is below a file"}};
     for (const auto& [endpoint, what] : cases) {
         cfg_set_value("fsyn_plumrix_endpoint", endpoint);
         msg_clear_posted_messages();

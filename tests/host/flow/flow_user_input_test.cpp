@@ -165,8 +165,8 @@ TEST_F(FlowUserInput, EverySwitchTheCommandLineTakesRunsOrIsRefusedNeverAnIntern
                 // Under the sanitizers each switch meets one design.
                 if (k_small_designs_only && (runs++ + optimize + d) % 2 != 0) continue;
                 const std::string set = (key.back() == '.' ? key + designs[d].second : key) + "=" + value;
-                std::vector<std::string> args = {"-q",  "--effort", "fast",          "--aux-dir",
-                                                 folder, "--set",    set, designs[d].first};
+                std::vector<std::string> args = {"-q",   "--effort", "fast", "--aux-dir",
+                                                 folder, "--set",    set,    designs[d].first};
                 if (optimize) args.insert(args.begin(), "-O");
                 const FIT r = run_fit(args);
                 const std::string label = set + (optimize ? " -O " : " ") + designs[d].first;

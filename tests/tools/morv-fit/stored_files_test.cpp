@@ -462,8 +462,9 @@ TEST(MorvFitStoredFiles, AnInterruptedRecordingLeavesTheEarlierLog)
     fs::create_directories(folder);
     std::ofstream(folder / "device.txt") << "family 6\nmigratable_part 2400\n";
     // Placement, after the first merge, takes most of this design's compile.
-    std::vector<std::string> args = {"-O", "--family", "BRK", "--device", "device.txt", "-o", "out.blif",
-                                     std::string(MORV_SOURCE_DIR) + "/designs/parity_and_chain.blif"};
+    std::vector<std::string> args = {
+        "-O",         "--family", "BRK",      "--device",
+        "device.txt", "-o",       "out.blif", std::string(MORV_SOURCE_DIR) + "/designs/parity_and_chain.blif"};
     std::vector<std::string> earlier = args;
     earlier.insert(earlier.begin(), {"--effort", "fast"});
     ASSERT_EQ(fit_in(folder, earlier).status, 0);
@@ -505,9 +506,9 @@ TEST(MorvFitStoredFiles, AnUnwritableAuxFolderIsNamed)
     // The netlist's first saved state is the first file past 2 KB.
     const COMMAND_RUN full = fit_in(folder, args(true), 2048);
     EXPECT_EQ(full.status, 1) << full.out;
-    EXPECT_TRUE(has(full.out, "cannot write file '" + (aux / "morv_atom_save_restore_netlist_p0_0.cdb").string() +
-                                  "'") &&
-                has(full.out, "File too large"))
+    EXPECT_TRUE(
+        has(full.out, "cannot write file '" + (aux / "morv_atom_save_restore_netlist_p0_0.cdb").string() + "'") &&
+        has(full.out, "File too large"))
         << full.out;
     EXPECT_TRUE(files_under(folder) == before) << differences(before, files_under(folder));
 
@@ -520,8 +521,8 @@ TEST(MorvFitStoredFiles, AnUnwritableAuxFolderIsNamed)
             GTEST_SKIP() << "root cannot give up writing past permissions here: no read-only folder to try";
         }
         EXPECT_EQ(run.status, 1) << run.out;
-        EXPECT_TRUE(has(run.out, "cannot write in folder '" + aux.string() +
-                                     "' of the compile's own files: Permission denied"))
+        EXPECT_TRUE(
+            has(run.out, "cannot write in folder '" + aux.string() + "' of the compile's own files: Permission denied"))
             << run.out;
         EXPECT_TRUE(files_under(folder) == before) << differences(before, files_under(folder));
     }
