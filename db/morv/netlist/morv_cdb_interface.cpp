@@ -168,8 +168,13 @@ void MORV_CDB_INTERFACE::insert_input_term(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* 
     const int slot = node->get_input_port_number(port_type);
     if (slot < ordered) {
         MORV_ASSERT(unordered_index == 0);
-        node->set_input_term(slot, new_iterm);
-        return;
+        // A netlist may hold another port's term in this slot: that term
+        // stays, and the new one goes where loose terms go.
+        CDB_ATOM_ITERM* held = node->get_input_term(slot);
+        if (held == nullptr || held == new_iterm || held->is_used_as(port_type)) {
+            node->set_input_term(slot, new_iterm);
+            return;
+        }
     }
     new_iterm->set_port_index(unordered_index);
     for (int free_slot = ordered; free_slot < node->get_input_count(); ++free_slot) {

@@ -67,7 +67,16 @@ bool MORV_NODE_COLLAPSER::collapse_pass(const std::vector<CDB_ATOM_NODE*>& visit
     bool dirty = false;
     for (CDB_ATOM_NODE* node : visit) {
         MORV_ASSERT_TEXT(node, "curr_node");
+        const int fanout = merged_fanout(node);
         if (!collapse_one(node)) continue;
+        // A merge takes the source out of its sinks. One that left its
+        // fanout as it was changed nothing the next pass could build on, and
+        // counting it would repeat it for ever.
+        if (merged_fanout(node) >= fanout) {
+            MORV_DEBUG_STREAM::print(1, "\tCollapsing node %d left its fanout unchanged",
+                                     static_cast<int>(node->get_id()));
+            continue;
+        }
         m_api->modify_node(node);
         ++*count;
         // The stop point has dumped and saved the netlist: this pass ends here.
@@ -83,6 +92,14 @@ bool MORV_NODE_COLLAPSER::collapse_one(CDB_ATOM_NODE* node)
         m_net_util->get_number_of_connected_lut_inputs(node) == 1 || m_net_util->is_in_arithmetic_mode(node);
     m_collapse_mode = every_sink ? 1 : 0;
     return every_sink ? collapse_node_into_all_sinks(node) : collapse_node_into_single_sink(node);
+}
+
+int MORV_NODE_COLLAPSER::merged_fanout(CDB_ATOM_NODE* node)
+{
+    int fanout = 0;
+    for (int port : {DB_COMB_OUT, DB_SUM_OUT})
+        if (CDB_ATOM_OTERM* output = node->get_output_term_by_type(port)) fanout += output->get_number_of_fanout();
+    return fanout;
 }
 
 std::vector<CDB_ATOM_NODE*> MORV_NODE_COLLAPSER::next_pass_nodes()

@@ -69,7 +69,8 @@ public:
     MORV_NODE_COLLAPSER(const MORV_NODE_COLLAPSER&) = delete;
     MORV_NODE_COLLAPSER& operator=(const MORV_NODE_COLLAPSER&) = delete;
 
-    // Collapses until a pass collapses nothing; the number of sources collapsed.
+    // Collapses until a pass takes no source out of a sink; the number of
+    // sources collapsed.
     int collapse_nodes();
 
     // 0 while a source is collapsed into its single sink, 1 into each sink.
@@ -201,6 +202,8 @@ protected:
 
 private:
     bool collapse_one(CDB_ATOM_NODE* node);
+    // The sinks of the outputs a merge takes the node out of (comb and sum out).
+    static int merged_fanout(CDB_ATOM_NODE* node);
     bool collapse_pass(const std::vector<CDB_ATOM_NODE*>& visit, int* count);
     // The LUTs of the next pass, in netlist order.
     std::vector<CDB_ATOM_NODE*> next_pass_nodes();

@@ -209,6 +209,60 @@ TEST_F(NodeCollapserTest, EveryFamilyMergesAChainIntoItsLastLut)
     }
 }
 
+// A netlist read from a file may hold a port's term in the slot of another
+// port. A merge that gives such a sink that other port keeps the term where
+// it is: the source leaves the sink, and a later merge into it still works.
+TEST_F(NodeCollapserTest, TermsInTheSlotsOfOtherPortsStayWhenTheSinkGetsThosePorts)
+{
+    for (int family : kNetUtilFamilies) {
+        COLLAPSE_NETLIST n(family);
+        CDB_ATOM_OTERM* s[4] = {n.signal(), n.signal(), n.signal(), n.signal()};
+        CDB_ATOM_NODE* first = n.lut({{DB_DATA_A, s[0]}, {DB_DATA_B, s[1]}}, kXor);
+        CDB_ATOM_NODE* middle = n.lut({{DB_DATA_C, n.out(first)}, {DB_DATA_B, s[2]}}, kAnd);
+        CDB_ATOM_NODE* last = n.lut({{DB_DATA_B, n.out(middle)}, {DB_DATA_C, s[3]}}, kXor);
+        // Input C of middle and input B of last sit in slot 0, where input A's would.
+        for (auto [node, port] : {std::pair{middle, DB_DATA_C}, std::pair{last, DB_DATA_B}}) {
+            CDB_ATOM_ITERM* moved = node->get_input_term_by_type(port);
+            node->remove_input_term(moved);
+            node->set_input_term(0, moved);
+        }
+        n.observe(n.out(last));
+        EXPECT_EQ(n.collapse_keeping_function(), 2) << "family " << family;
+        EXPECT_FALSE(n.out(first)->has_fanout()) << "family " << family;
+        EXPECT_FALSE(n.out(middle)->has_fanout()) << "family " << family;
+        EXPECT_EQ(n.util()->get_number_of_connected_lut_inputs(last), 4) << "family " << family;
+    }
+}
+
+// A merge that leaves the source feeding its sink has changed nothing a
+// later pass could build on: the call ends instead of repeating it.
+template <typename BASE>
+class IDLE_COLLAPSER : public BASE
+{
+public:
+    explicit IDLE_COLLAPSER(MORV_API* api) : BASE(api) {}
+    void collapse_node_into_sink(CDB_ATOM_NODE* source, CDB_ATOM_NODE* sink, const MORV_COLLAPSE_INPUTS& list,
+                                 const MORV_COLLAPSE_FLAGS& flags) override
+    {
+        // Gives in after a while, so that an endless loop shows as a count.
+        if (++m_merges >= 20) BASE::collapse_node_into_sink(source, sink, list, flags);
+    }
+    int m_merges = 0;
+};
+
+TEST_F(NodeCollapserTest, AMergeThatLeavesItsSourceInPlaceEndsTheCall)
+{
+    COLLAPSE_NETLIST n(CDB_FAMILY_OBRAN);
+    CDB_ATOM_OTERM* s[3] = {n.signal(), n.signal(), n.signal()};
+    CDB_ATOM_NODE* source = n.lut({{DB_DATA_A, s[0]}, {DB_DATA_B, s[1]}}, kXor);
+    CDB_ATOM_NODE* sink = n.lut({{DB_DATA_A, n.out(source)}, {DB_DATA_B, s[2]}}, kAnd);
+    n.observe(n.out(sink));
+    IDLE_COLLAPSER<MORV_NODE_COLLAPSER_6LUT> idle(n.api());
+    EXPECT_EQ(idle.collapse_nodes(), 0);
+    EXPECT_EQ(idle.m_merges, 1);
+    EXPECT_TRUE(n.out(source)->has_fanout());
+}
+
 TEST_F(NodeCollapserTest, OwnFeedbackAndInputsReadWithOtherSettingsAreRefused)
 {
     for (int family : {CDB_FAMILY_TEV, CDB_FAMILY_BRK, CDB_FAMILY_UVO}) {
