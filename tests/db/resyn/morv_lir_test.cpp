@@ -230,6 +230,21 @@ TEST_F(MorvLirTest, InputsWithoutSourceOrDelayStayOut)
     EXPECT_EQ(sources(node), before);
 }
 
+// A cell without input E (a native netlist's, or a replayed log's) reads a
+// constant there: nothing moves onto or off it, and the rest sorts.
+TEST_F(MorvLirTest, AnInputTheCellLacksStaysOut)
+{
+    CDB_ATOM_NODE* lacking = lut(AND6, {0, 1, 2, 3, 5});
+    CDB_ATOM_ITERM* e = lacking->get_input_term_by_type(DB_DATA_E);
+    lacking->remove_input_term(e);
+    delete e;
+    CDB_ATOM_OTERM* a = source_of(lacking, 0);
+    lir->ratios[a] = 0.0;
+    EXPECT_EQ(lir->do_iter(), 1);
+    EXPECT_EQ(source_of(lacking, 5), a);
+    EXPECT_EQ(lacking->get_input_term_by_type(DB_DATA_E), nullptr);
+}
+
 TEST_F(MorvLirTest, ChainsExtendedAndArithmeticCellsLatchesAndDeadCellsAreUntouched)
 {
     auto reversed_ratios = [&](CDB_ATOM_NODE* node) {
