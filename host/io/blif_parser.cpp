@@ -444,23 +444,30 @@ private:
     }
 
     // The writer replaces what a BLIF name cannot hold; a net it would write
-    // under the name of another is an error here, naming both lines, rather
-    // than at the end of a compile. (Blanks, '#' and control characters never
-    // reach a name, so no two changed names can meet each other.)
+    // under the name of another, as read or as written ('a\_b' and 'a_\b'
+    // both become 'a__b'), is an error here, naming both lines, rather than
+    // at the end of a compile.
     void check_written_names() const
     {
         const auto& nets = m_model.m_nets;
+        std::unordered_map<std::string, size_t> changed;
         for (size_t i = 0; i < nets.size(); ++i) {
             if (!blif_name_needs_cleaning(nets[i].m_name)) continue;
             const std::string written = blif_written_name(nets[i].m_name);
             auto other = m_net_ids.find(written);
-            if (other == m_net_ids.end()) continue;
-            const BLIF_NET& a = nets[std::min<size_t>(i, other->second)];
-            const BLIF_NET& b = nets[std::max<size_t>(i, other->second)];
-            fail(std::max(a.m_line, b.m_line),
-                 str_cat("nets '", a.m_name, "' (line ", std::to_string(a.m_line), ") and '", b.m_name, "' (line ",
-                         std::to_string(b.m_line), ") would both be written as '", written, "'"));
+            if (other != m_net_ids.end()) fail_written_twice(i, other->second, written);
+            auto [earlier, first] = changed.emplace(written, i);
+            if (!first) fail_written_twice(i, earlier->second, written);
         }
+    }
+
+    [[noreturn]] void fail_written_twice(size_t one, size_t other, const std::string& written) const
+    {
+        const BLIF_NET& a = m_model.m_nets[std::min(one, other)];
+        const BLIF_NET& b = m_model.m_nets[std::max(one, other)];
+        fail(std::max(a.m_line, b.m_line),
+             str_cat("nets '", a.m_name, "' (line ", std::to_string(a.m_line), ") and '", b.m_name, "' (line ",
+                     std::to_string(b.m_line), ") would both be written as '", written, "'"));
     }
 
     std::string default_model_name() const

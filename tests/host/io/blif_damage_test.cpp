@@ -131,6 +131,9 @@ TEST(BlifDamage, NamesMustSurviveBeingWritten)
                  "d.blif:4: nets 'a_b' (line 2) and 'a\\b' (line 4) would both be written as 'a_b'");
     expect_error(".model t\n.inputs a\n.outputs y\n.names a\\1 y\n1 1\n.names a a_1\n1 1\n.end\n",
                  "d.blif:6: nets 'a\\1' (line 4) and 'a_1' (line 6) would both be written as 'a_1'");
+    // Two names that only meet once both are written.
+    expect_error(".model t\n.inputs a\\_b a_\\b\n.outputs o p\n.names a\\_b o\n1 1\n.names a_\\b p\n0 1\n.end\n",
+                 "d.blif:2: nets 'a\\_b' (line 2) and 'a_\\b' (line 2) would both be written as 'a__b'");
     // Tabs, form feeds and bytes beyond ASCII are not control characters.
     BLIF_MODEL m = parse(".model t\n.inputs\ta\f\xc3\xa9\n.outputs y\n.names a \xc3\xa9 y\n11 1\n.end\n");
     EXPECT_EQ(m.m_nets[m.m_inputs[1]].m_name, "\xc3\xa9");
