@@ -564,6 +564,19 @@ void print_read_controls(const BLIF_CONTROL_COUNTS& c, std::ostream& out)
         << c.loads << " with a synchronous load) from the design's logic\n";
 }
 
+// No flow point adds or removes a pin, so a design with more pins than the
+// device has I/O cells fails as soon as it is read, not after the early
+// flows and clustering have run on it.
+void check_pins_fit(const FIT_OPTIONS& o, HOST_DESIGN& design)
+{
+    size_t pins = 0;
+    for (CDB_ATOM_NODE* n : *design.netlist()) pins += n->is_pin() ? 1 : 0;
+    const size_t cells = host_io_cells(*design.device());
+    if (pins > cells)
+        throw HOST_INPUT_ERROR(o.design + ": the design does not fit the device: " + std::to_string(pins) +
+                               " I/O cells needed for its pins but the device has " + std::to_string(cells));
+}
+
 std::unique_ptr<CDB_ATOM_NETLIST> read_design(const FIT_OPTIONS& o, int family, std::ostream& out)
 {
     if (!is_native_design(o.design)) {
@@ -678,6 +691,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     WORKING_FOLDER in_compile_folder(folder);
     FINAL_LOGS_OF_THIS_COMPILE final_logs;
     HOST_DESIGN design(family, std::move(netlist), nullptr, device.release());
+    check_pins_fit(o, design);
     settings.apply_options_and_switches(design.options());
     // The command line wins over the settings file where both speak.
     if (o.has_seed || !settings.has_option(MORV_SETTING_PLACER_SEED))

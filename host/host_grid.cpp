@@ -48,6 +48,15 @@ int host_site_class_at(const DEV_DEVICE& device, int x, int y)
     }
 }
 
+size_t host_io_cells(const DEV_DEVICE& device)
+{
+    size_t cells = 0;
+    for (int x = 0; x < device.get_nx(); ++x)
+        for (int y = 0; y < device.get_ny(); ++y)
+            if (host_site_class_at(device, x, y) == HOST_SITE_IO) cells += HOST_IO_SLOTS;
+    return cells;
+}
+
 int host_ram_kind_of_class(int site_class)
 {
     switch (site_class) {

@@ -35,6 +35,8 @@ int host_site_class_of_block(int block_type);
 int host_site_class_at(const DEV_DEVICE& device, int x, int y);
 // The RAM block kind (DEV_RAM_BLOCK_*) of a RAM site class, 0 for another class.
 int host_ram_kind_of_class(int site_class);
+// I/O cells the device holds: HOST_IO_SLOTS at each I/O location.
+size_t host_io_cells(const DEV_DEVICE& device);
 
 // RAMs share a block when they are slices of one logical RAM: same
 // logical name, depth and clock.

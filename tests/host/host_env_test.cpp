@@ -625,12 +625,25 @@ TEST(HostFit, InternalErrorsExitWithTwoAndInputErrorsWithOne)
     EXPECT_NE(err.str().find("injected != NULL"), std::string::npos) << err.str();
     EXPECT_NE(err.str().find("host_env.cpp:42"), std::string::npos) << err.str();
 
-    std::ofstream("tiny_device.txt") << "grid 3 3\n";  // one LAB, a handful of I/O places
+    std::ofstream("tiny_device.txt") << "grid 3 3\n";  // one LAB, 16 I/O cells
     const std::string adder = std::string(MORV_SOURCE_DIR) + "/designs/adder_tree.blif";
     const char* argv2[] = {"morv-fit", "-q", "--device", "tiny_device.txt", adder.c_str()};
     std::ostringstream out2, err2;
-    EXPECT_EQ(fit_main(5, argv2, out2, err2), 1);
-    EXPECT_NE(err2.str().find("does not fit"), std::string::npos) << err2.str();
+    // Its 23 pins are too many as soon as it is read: no compile begins.
+    bool compiled = false;
+    EXPECT_EQ(fit_main(5, argv2, out2, err2, [&](HOST_ENV&) { compiled = true; }), 1);
+    EXPECT_NE(err2.str().find("adder_tree.blif: the design does not fit the device: 23 I/O cells needed for its "
+                              "pins but the device has 16"),
+              std::string::npos)
+        << err2.str();
+    EXPECT_FALSE(compiled);
+    // The counter's pins fit; its logic does not, which clustering finds.
+    const std::string counter = std::string(MORV_SOURCE_DIR) + "/designs/counter.blif";
+    argv2[4] = counter.c_str();
+    std::ostringstream out3, err3;
+    EXPECT_EQ(fit_main(5, argv2, out3, err3, [&](HOST_ENV&) { compiled = true; }), 1);
+    EXPECT_NE(err3.str().find("LABs needed but the device has 1"), std::string::npos) << err3.str();
+    EXPECT_TRUE(compiled);
 }
 
 }  // namespace
