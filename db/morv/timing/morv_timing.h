@@ -294,6 +294,7 @@ private:
     bool reads_timing_as_annotated();
     void time_netlist_before_first_query();
     double raw_slack_ratio(CDB_ATOM_ITERM* iterm);
+    int get_estimated_connection_delay(CDB_ATOM_ITERM* iterm) const;
     void dump_edge_timing(const TDB_EDGE* edge) const;
     // The analyser's edges, the vector recreated when the host dropped it;
     // the texts are the internal errors and the trace line.

@@ -18,6 +18,7 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/netlist/morv_net_util.h"
+#include "morv/timing/morv_table_timing_model.h"
 #include "morv/timing/morv_timing.h"
 
 namespace {
@@ -80,6 +81,7 @@ int MORV_TIMING::get_internal_delay(int cell_kind, int input_port, int) const
 int MORV_TIMING::get_connection_delay(CDB_ATOM_ITERM* iterm) const
 {
     MORV_ASSERT_TEXT(iterm, "iterm");
+    if (m_timing_mode == MORV_TIMING_MODE_NEVRA) return get_estimated_connection_delay(iterm);
     TDB_NETLIST* tdb_netlist = timing_netlist();
     MORV_ASSERT_TEXT(tdb_netlist, "tdb_netlist");
     CDB_ATOM_NODE* dst_node = iterm->get_my_node();
@@ -110,6 +112,24 @@ int MORV_TIMING::get_connection_delay(CDB_ATOM_ITERM* iterm) const
         node = next;
     }
     return MORV_TIMING::s_NO_PATH;
+}
+
+// The estimator keeps no analyser netlist to walk. Its edge of the
+// connection carries, as the analyser's does, the delay through the cell
+// from this input, taken from the table model it times with; that delay is
+// what tells one input of a LUT from another (their interconnect delays
+// from the same source are equal), so LIR and INV_PUSH weigh the same
+// delay in either mode.
+int MORV_TIMING::get_estimated_connection_delay(CDB_ATOM_ITERM* iterm) const
+{
+    CDB_ATOM_NODE* dst_node = iterm->get_my_node();
+    MORV_ASSERT_TEXT(dst_node, "dst_node");
+    MORV_ASSERT_TEXT(iterm->get_source(), "src_oterm");
+    MORV_ASSERT_TEXT(dst_node->get_output_term_by_type(DB_COMB_OUT), "dst_oterm");
+    MORV_ASSERT_TEXT(m_table_timing_model, "m_table_timing_model");
+    const int delay = m_table_timing_model->get_cell_delay(dst_node, iterm->get_any_usage_as(), DB_MAX_OUTPUT_PORT_TYPE,
+                                                           DB_COMB_OUT, true);
+    return delay < 0 ? MORV_TIMING::s_NO_PATH : delay;
 }
 
 // Like the connection delay, walking back through nodes whose iterm the

@@ -188,6 +188,17 @@ TEST_F(MorvTimingQuery, ConnectionDelaysWalkTheTimingNetlistAndKeepParallelInput
     // A register has no combinational output to walk back from.
     CDB_ATOM_ITERM* d = t.q2->get_my_node()->get_input_term_by_type(DB_DATAIN);
     EXPECT_EQ(internal_error_of([&] { timing->get_connection_delay(d); }), "dst_oterm");
+
+    // The estimator has no analyser netlist: each input answers the delay
+    // the estimator times through the cell from it, which is the analyser's.
+    TIMING_DRIVER_FLAGS::set_estimator(t.expert(), true);
+    timing->select_timing_mode(MORV_ENV::where_does_early_fsyn_run(t.env().get_cmp()));
+    ASSERT_NE(timing->get_nevra(), nullptr);
+    tdc_get_accessories()->discard_timing_netlist();
+    EXPECT_EQ(timing->get_connection_delay(a), pin_delay(DB_DATA_A));
+    EXPECT_EQ(timing->get_connection_delay(b), pin_delay(DB_DATA_B));
+    EXPECT_EQ(internal_error_of([&] { timing->get_connection_delay(d); }), "dst_oterm");
+    timing->switch_to_tdc_mode(false);
 }
 
 TEST_F(MorvTimingQuery, AnnotatedAveragesAreWrittenEvenWithoutAnEdgeTable)
