@@ -264,6 +264,10 @@ public:
     void request_full_update();
     // Slack queries never answer from a stored timing snapshot in this build.
     bool is_using_timing_snapshot() const { return false; }
+    // Whether a restored netlist may go without timing of its own because a
+    // timing snapshot taken with it answers for it. This build keeps none:
+    // false, with one warning per run naming the setting that asked.
+    bool can_use_timing_snapshots();
     const std::vector<unsigned>& get_taint_change_set() const { return m_taint_change_set; }
     const std::vector<std::pair<int, int>>& get_changed_connections() const { return m_changed_connections; }
     double get_figure_of_merit_value() const { return m_figure_of_merit; }
@@ -360,6 +364,7 @@ private:
     // timing (its last update), and nothing changed that netlist since.
     bool m_itest_annotated = false;
     bool m_itest_refusal_warned = false;
+    bool m_timing_snapshot_refusal_warned = false;
     bool m_use_smart_tainting = true;
     std::vector<std::pair<int, int>> m_changed_connections;  // (sink id, source id)
 };

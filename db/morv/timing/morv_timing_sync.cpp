@@ -185,6 +185,21 @@ bool MORV_TIMING::can_use_itest()
     return false;
 }
 
+// Skipping the timing of a restored netlist is sound only while a snapshot
+// of its timing answers the queries; without one the host's timing
+// netlist went with the replaced netlist, and the run would judge the
+// restored one by figures of another or by none.
+bool MORV_TIMING::can_use_timing_snapshots()
+{
+    if (m_timing_snapshot_refusal_warned) return false;
+    m_timing_snapshot_refusal_warned = true;
+    MSG_W* msg = new MSG_W();
+    msg->fill_args("Setting fsyn_enable_timing_snapshots=on has no effect: this build keeps no timing snapshot of "
+                   "a saved netlist, so a restored netlist is timed again./WMORV_FSYN_TIMING_SNAPSHOTS_NOT_KEPT");
+    morv_send_msg(msg);
+    return false;
+}
+
 // Only a mode that analyses with the host's analyser has edges for iTEst
 // to annotate.
 bool MORV_TIMING::is_itest_answering() const
