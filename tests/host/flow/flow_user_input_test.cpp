@@ -176,6 +176,17 @@ TEST_F(FlowUserInput, EverySwitchTheCommandLineTakesRunsOrIsRefusedNeverAnIntern
                 }
             }
     MORV_PLUMRIX_INTERFACE::set_timing(MORV_PLX_TIMING());
+    // MRL and UVO time their early flows with the analyser unless asked
+    // otherwise: the estimator there left LIR without a timing netlist to
+    // read delays from, and a restore left to a timing snapshot that is
+    // never kept left RESYN without one.
+    for (const char* family : {"MRL", "UVO"})
+        for (const char* set : {"fsyn_enable_nevra=on", "fsyn_enable_timing_snapshots=on"})
+            for (size_t d = k_small_designs_only ? 1 : 0; d < std::size(designs); ++d) {
+                const FIT r = run_fit({"-q", "-O", "--family", family, "--effort", "fast", "--aux-dir", folder, "--set",
+                                       set, designs[d].first});
+                EXPECT_EQ(r.status, 0) << family << " " << set << " " << designs[d].first << "\n" << r.err;
+            }
     // The ICP stress takes locations away that only the normal lists'
     // retiming asks for again.
     const FIT stressed = run_fit({"-q", "-O", "--aux-dir", folder, "--set", "fsyn_stress_icp=1", designs[1].first});
