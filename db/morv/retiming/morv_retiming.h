@@ -628,6 +628,8 @@ protected:
     RETIME_ITERM_ORDERED_SET m_iterms_to_disconnect;
     std::map<CDB_ATOM_OTERM*, RETIME_REG, DETERMINISTIC_LESS<CDB_ATOM_OTERM*>> m_output_registers;
     RETIME_NODE_SET m_registers_to_check;
+    // Cells a register removal left as wire LUTs in this iteration.
+    RETIME_NODE_SET m_wire_luts;
     int m_lb_fom = 0;
     int m_pclose = 100;
     bool m_no_lb = false;

@@ -252,6 +252,7 @@ protected:
 
     // ---- edits (morv_retiming_uvo_edit.cpp)
     void release_register_inputs(CDB_ATOM_NODE* node);
+    void hand_synch_data_to_readers(CDB_ATOM_NODE* node, CDB_ATOM_OTERM* regout);
     void strip_register_controls(CDB_ATOM_NODE* node);
     void drop_register_part(CDB_ATOM_NODE* node);
     void turn_synch_data_into_data_c(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* sdata);

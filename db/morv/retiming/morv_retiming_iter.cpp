@@ -51,6 +51,7 @@ void MORV_RETIMING::topological_sort()
     m_split_set.clear();
     m_demux_queue.clear();
     m_registers_to_check.clear();
+    m_wire_luts.clear();
     forget_register_origins();
     m_register_age.clear();
     for (CDB_ATOM_NODE* node : *m_atom_netlist) m_live_nodes.insert(node);

@@ -125,29 +125,34 @@ void MORV_RETIMING_UVO::remove_register(CDB_ATOM_NODE* node)
     MORV_ASSERT_TEXT(!is_logging(), "!is_logging()");
     MORV_DEBUG_STREAM::print(100, "remove_register (): %s", path_of(node));
     const bool sload_vcc = is_sload_always(node);
-    CDB_ATOM_ITERM* sdata = node->get_input_term_by_type(DB_SYNCH_DATA);
-    const bool qfbk = m_net_util->is_in_qfbk_mode(node);
     CDB_ATOM_OTERM* regout = node->get_output_term_by_type(DB_REG_OUT);
     release_register_inputs(node);
     m_registers_to_check.insert(node);
-    if (!sload_vcc) {
+    if (sload_vcc) {
+        hand_synch_data_to_readers(node, regout);
+    } else {
         MORV_ASSERT_TEXT(regout && regout->has_fanout(), "m_net_util->is_connected (regout)");
-        MORV_ASSERT_TEXT(!qfbk, "!m_net_util->is_in_qfbk_mode (node)");
+        MORV_ASSERT_TEXT(!m_net_util->is_in_qfbk_mode(node), "!m_net_util->is_in_qfbk_mode (node)");
         m_net_util->adopt_fanouts(ensure_combout(node), regout);
-        return;
     }
-    // The register loaded its synchronous data on every clock.
+    if (is_wire_lut(node)) m_wire_luts.insert(node);
+}
+
+// The register loaded its synchronous data on every clock: its readers read
+// that data. In QFBK mode the data term is also the LUT's DB_DATA_C and stays
+// as that; otherwise it serves nothing any more.
+void MORV_RETIMING_UVO::hand_synch_data_to_readers(CDB_ATOM_NODE* node, CDB_ATOM_OTERM* regout)
+{
+    CDB_ATOM_ITERM* sdata = node->get_input_term_by_type(DB_SYNCH_DATA);
     for (CDB_ATOM_ITERM* sink : fanouts_of(regout)) reconnect_to_value_of(sink, sdata);
     if (sdata == nullptr) return;
-    if (qfbk) {
+    if (m_net_util->is_in_qfbk_mode(node)) {
         MORV_ASSERT_TEXT(node->get_output_term_by_type(DB_COMB_OUT), "combout");
         turn_synch_data_into_data_c(node, sdata);
-        sdata->clear_usage_as(DB_SYNCH_DATA);
-    } else if (sdata->is_used_as(DB_DATA_C)) {
-        sdata->clear_usage_as(DB_SYNCH_DATA);
-    } else if (sdata->is_connected()) {
+    } else if (!sdata->is_used_as(DB_DATA_C) && sdata->is_connected()) {
         disconnect_iterm(sdata);
     }
+    sdata->clear_usage_as(DB_SYNCH_DATA);
 }
 
 void MORV_RETIMING_UVO::disconnect_register(CDB_ATOM_ITERM* iterm)
