@@ -456,6 +456,8 @@ protected:
     void recreate_connection(CDB_ATOM_ITERM* iterm, const RETIME_SIGNAL& signal);
     // The delay-chain reset and global clear that follow an inversion.
     void clear_inverted_term_routing(CDB_ATOM_ITERM* iterm);
+    // Every setting of delay chain 8 off the term, logged.
+    void reset_term_delay_chain(CDB_ATOM_ITERM* iterm);
     // Toggles the inversion bit, logged.
     void toggle_invert(CDB_ATOM_ITERM* iterm);
     // An inverter in front of a tied term is the opposite tie: true when the

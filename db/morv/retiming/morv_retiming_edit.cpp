@@ -233,6 +233,16 @@ void MORV_RETIMING::clear_inverted_term_routing(CDB_ATOM_ITERM* iterm)
     }
 }
 
+void MORV_RETIMING::reset_term_delay_chain(CDB_ATOM_ITERM* iterm)
+{
+    MORV_ASSERT_TEXT(iterm, "iterm");
+    if (!iterm->is_connected_to_delay_chain(s_DELAY_CHAIN) && !iterm->use_delay_chain(s_DELAY_CHAIN) &&
+        !iterm->has_user_delay_chain(s_DELAY_CHAIN) && iterm->get_delay_chain_index(s_DELAY_CHAIN) == -1)
+        return;
+    m_cdb_interface->reset_iterm_delay_chain(iterm);
+    m_cdb_interface->set_iterm_connected_to_delay_chain(iterm, false);
+}
+
 void MORV_RETIMING::invert_iterm(CDB_ATOM_ITERM* iterm)
 {
     MORV_ASSERT_TEXT(iterm, "iterm");

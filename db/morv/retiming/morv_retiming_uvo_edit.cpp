@@ -332,9 +332,8 @@ CDB_ATOM_OTERM* MORV_RETIMING_UVO::find_reusable_register(const RETIME_ITERM& re
 }
 
 // The source cell's own register: reused when its LUT already feeds an
-// equal one, packed when the cell has none. Cells of a carry chain and
-// cells in QFBK mode are left alone: their register takes its data past
-// the LUT.
+// equal one, packed when the cell has none. A QFBK cell always holds one,
+// so only the reuse can meet it.
 CDB_ATOM_OTERM* MORV_RETIMING_UVO::reuse_or_pack_source(const RETIME_ITERM& retime_iterm)
 {
     CDB_ATOM_ITERM* term = retime_iterm.iterm;
@@ -350,16 +349,33 @@ CDB_ATOM_OTERM* MORV_RETIMING_UVO::reuse_or_pack_source(const RETIME_ITERM& reti
         if (!same_controls(describe_register(src_node), reg)) return nullptr;
         return src_node->get_output_term_by_type(DB_REG_OUT);
     }
-    if (m_net_util->is_lcell_part_of_a_carry_chain(src_node) || m_net_util->is_in_qfbk_mode(src_node)) return nullptr;
     if (m_fsyn_api->is_oterm_dont_touch(source, AMM_OP_FITTER_FSYN_RETIME)) return nullptr;
     CDB_ATOM_OTERM* own = src_node->get_output_term_by_type(DB_REG_OUT);
     for (const RETIME_SIGNAL& signal : reg.signals)
         if (own != nullptr && signal.source == own) return nullptr;
+    if (m_net_util->is_lcell_part_of_a_carry_chain(src_node) && !fits_chain_registers(src_node, reg)) return nullptr;
     MORV_DEBUG_STREAM::print(100, "insert_register_new(): %s %s", MORV_NET_UTIL::get_edge_name(term).c_str(),
                              path_of(src_node));
     CDB_ATOM_OTERM* regout = pack_register(src_node, reg, "_RTM1");
     if (!reg.clear_low) store_complement_in_source(src_node, source, term);
     return regout;
+}
+
+// The registers of a carry chain share their cells' clock, enable and
+// clears: one packed into a chain cell must be equal, control by control,
+// to every register the chain already holds, and interchangeable with it
+// for timing.
+bool MORV_RETIMING_UVO::fits_chain_registers(CDB_ATOM_NODE* cell, const RETIME_REG& reg)
+{
+    RETIME_REG wanted = reg;
+    for (CDB_ATOM_NODE* c = m_net_util->get_carry_chain_head(cell); c != nullptr;
+         c = m_net_util->get_next_node_in_carry_chain(c)) {
+        if (!m_net_util->is_register_present(c)) continue;
+        RETIME_REG held = describe_register(c);
+        held.clear_low = wanted.clear_low;
+        if (!same_controls(held, wanted) || !is_register_compatible(held, wanted)) return false;
+    }
+    return true;
 }
 
 // A register that powers up to 1, packed into its source, stores the
@@ -411,6 +427,63 @@ void MORV_RETIMING_UVO::create_inserted_register(const RETIME_ITERM& retime_iter
     }
 }
 
+// A register of logical VCC already in front of another input of the term's
+// cell: a wire-LUT cell whose LUT gives 1, from its one tie to logical VCC
+// or from an all-ones mask, and whose register takes nothing but that LUT.
+CDB_ATOM_OTERM* MORV_RETIMING_UVO::find_vcc_register(const RETIME_ITERM& retime_iterm)
+{
+    CDB_ATOM_NODE* node = retime_iterm.iterm->get_my_node();
+    for (auto in = node->begin_iterm(); in != node->end_iterm(); ++in) {
+        CDB_ATOM_OTERM* source = (*in)->get_source();
+        if (source == nullptr || !source->is_used_as(DB_REG_OUT)) continue;
+        if (holds_vcc_register(source->get_my_node(), retime_iterm.reg)) return source;
+    }
+    return nullptr;
+}
+
+bool MORV_RETIMING_UVO::holds_vcc_register(CDB_ATOM_NODE* cell, const RETIME_REG& reg)
+{
+    if (!m_net_util->is_lcell(cell) || !m_net_util->is_register_present(cell)) return false;
+    CDB_ATOM_ITERM* aload = cell->get_input_term_by_type(DB_ASYNCH_LOAD);
+    if (morv_iterm_connected(aload) && !aload->is_logical_gnd()) return false;
+    if (!is_wire_lut(cell) || !m_net_util->is_synch_load_unused(cell)) return false;
+    if (!same_controls(describe_register(cell), reg)) return false;
+    const uint64_t mask = m_net_util->get_lutmask(cell) & 0xffffu;
+    if (mask == 0xffffu) return true;
+    for (int port = DB_DATA_A; port <= DB_DATA_D; ++port) {
+        CDB_ATOM_ITERM* data = cell->get_input_term_by_type(port);
+        if (!morv_iterm_connected(data)) continue;
+        // A LUT that complements the tie holds 0, not VCC.
+        return !data->is_driven() && data->is_logical_vcc() && ((mask >> (1u << (port - DB_DATA_A))) & 1u) != 0;
+    }
+    return false;
+}
+
+// The term reads the reused register as a new one would be read: a
+// constant term drops its inversion bit, which the register's value
+// already holds.
+void MORV_RETIMING_UVO::take_register(CDB_ATOM_ITERM* term, CDB_ATOM_OTERM* regout)
+{
+    const bool constant = !term->is_driven();
+    move_iterm(term, regout);
+    if (constant && term->is_inverted()) toggle_invert(term);
+    m_new_registers.insert(regout->get_my_node());
+    if (!m_consumed_register_ids.empty()) record_tracking(regout->get_my_node(), MORV_NT_TYPE_REUSE);
+}
+
+CDB_ATOM_OTERM* MORV_RETIMING_UVO::find_register_to_reuse(const RETIME_ITERM& retime_iterm)
+{
+    CDB_ATOM_ITERM* term = retime_iterm.iterm;
+    if (!term->is_driven())
+        return term->is_connected() && term->is_logical_vcc() ? find_vcc_register(retime_iterm) : nullptr;
+    MORV_ASSERT_TEXT(!retime_iterm.reg.clear_low || !m_inverted_nodes.contains(term->get_source()->get_my_node()),
+                     "!m_inverted_nodes.find(src_node )");
+    CDB_ATOM_OTERM* reused = find_reusable_register(retime_iterm);
+    return reused != nullptr ? reused : reuse_or_pack_source(retime_iterm);
+}
+
+// The term's delay chain goes before anything is wired, so that a new
+// register cell's DB_DATA_A does not take it over.
 void MORV_RETIMING_UVO::insert_register(const RETIME_ITERM& retime_iterm)
 {
     CDB_ATOM_ITERM* term = retime_iterm.iterm;
@@ -418,20 +491,9 @@ void MORV_RETIMING_UVO::insert_register(const RETIME_ITERM& retime_iterm)
     CDB_ATOM_NODE* node = term->get_my_node();
     MORV_DEBUG_STREAM::print(100, "insert_register (): %s %d", MORV_NET_UTIL::get_edge_name(term).c_str(),
                              retime_iterm.slack);
-    CDB_ATOM_OTERM* reused = nullptr;
-    if (term->is_driven()) {
-        MORV_ASSERT_TEXT(!retime_iterm.reg.clear_low || !m_inverted_nodes.contains(term->get_source()->get_my_node()),
-                         "!m_inverted_nodes.find(src_node )");
-        reused = find_reusable_register(retime_iterm);
-        if (reused == nullptr) reused = reuse_or_pack_source(retime_iterm);
-    }
-    if (reused != nullptr) {
-        move_iterm(term, reused);
-        m_new_registers.insert(reused->get_my_node());
-        if (!m_consumed_register_ids.empty()) record_tracking(reused->get_my_node(), MORV_NT_TYPE_REUSE);
-    } else {
-        create_inserted_register(retime_iterm);
-    }
+    reset_term_delay_chain(term);
+    if (CDB_ATOM_OTERM* reused = find_register_to_reuse(retime_iterm)) take_register(term, reused);
+    else create_inserted_register(retime_iterm);
     clear_inverted_term_routing(term);
     if (!retime_iterm.reg.clear_low) invert_value_of(term);
     CDB_ATOM_NODE* reg_node = term->get_source() != nullptr ? term->get_source()->get_my_node() : nullptr;
