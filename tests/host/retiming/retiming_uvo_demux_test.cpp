@@ -246,18 +246,6 @@ TEST(RetimingUvoDemuxQueue, ControlMuxRefusesARemainingLoad)
 
 namespace {
 
-// A cone of `depth` LUT levels over the inputs: what drives it is critical.
-CDB_ATOM_OTERM* deep_cone(UVO_NET& n, const std::string& base, int depth)
-{
-    CDB_ATOM_OTERM* signal = n.input(base + "_in0");
-    for (int k = 0; k < depth; ++k) {
-        CDB_ATOM_NODE* level = n.lut(base + "_l" + std::to_string(k),
-                                     {signal, n.input(base + "_in" + std::to_string(k + 1))}, k % 2 == 0 ? 0x6 : 0x8);
-        signal = UVO_NET::comb(level);
-    }
-    return signal;
-}
-
 // Counters and shift chains whose registers have enables, synchronous
 // clears and synchronous loads from deep cones, beside one register whose
 // enable is tied to GND and one whose clear is tied to VCC.

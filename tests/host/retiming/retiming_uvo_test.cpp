@@ -6,6 +6,7 @@
 // bit or a constant tie must be read once.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -61,6 +62,8 @@ public:
         }
     }
     void clear_plans() { insert_set1.clear(); }
+    bool left_as_wire_lut(CDB_ATOM_NODE* node) const { return m_wire_luts.count(node) != 0; }
+    using MORV_RETIMING::describe_register;
 
 private:
     COUNTS m_counts;
@@ -100,6 +103,22 @@ void lut_into_register(UVO_NET& n, uint64_t truth, uint64_t reg_mask)
 {
     CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), n.input("i1")}, truth);
     n.output(UVO_NET::q(n.reg("r0", UVO_NET::comb(c0), reg_mask)), "o0");
+}
+
+// Two cells of a carry chain over the operands (a0, b0, a1, b1), each LUT
+// the sum of its operands and the carry-in; the first cell holds a register
+// of its sum when `first_reg`.
+std::vector<CDB_ATOM_NODE*> adder_chain(UVO_NET& n, const std::string& base, const std::vector<CDB_ATOM_OTERM*>& ops,
+                                        bool first_reg)
+{
+    CDB_ATOM_NODE* c0 = n.cell(base + "0", {ops[0], ops[1]}, 0x96, true, first_reg);
+    CDB_ATOM_NODE* c1 = n.lut(base + "1", {ops[2], ops[3]}, 0x96);
+    for (CDB_ATOM_NODE* c : {c0, c1}) {
+        c->set_bit(CDB_ATOM_BIT_LUTMASK_FLAG);
+        c->set_carry_lutmask(CDB_LUTMASK(4, 0xE8));
+    }
+    c0->add_output_term(DB_CARRY_OUT, c0->get_instance_name())->insert_fanout(c1->add_input_term(DB_CARRY_IN));
+    return {c0, c1};
 }
 
 struct CASE
@@ -215,6 +234,28 @@ const CASE k_backward_cases[] = {
          n.output(UVO_NET::comb(s0), "o1");
      },
      0},
+    // B and C tied to VCC, C through its inversion bit: one register cell
+    // of VCC serves both.
+    {"two_vcc_ties_one_register_cell",
+     [](UVO_NET& n) {
+         CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), nullptr, nullptr}, 0x80);
+         UVO_NET::in(c0, DB_DATA_B)->set_vcc();
+         UVO_NET::in(c0, DB_DATA_C)->set_gnd();
+         UVO_NET::in(c0, DB_DATA_C)->set_invert();
+         n.output(UVO_NET::q(n.reg("r0", UVO_NET::comb(c0))), "o0");
+     },
+     2},
+    // A reads the sum of a carry chain: the register packs into the chain
+    // cell, whose carry goes on as before.
+    {"chain_source_takes_the_register",
+     [](UVO_NET& n) {
+         const std::vector<CDB_ATOM_NODE*> k =
+             adder_chain(n, "k", {n.input("a0"), n.input("b0"), n.input("a1"), n.input("b1")}, false);
+         n.output(UVO_NET::comb(k[0]), "s0");
+         CDB_ATOM_NODE* c0 = n.lut("c0", {UVO_NET::comb(k[1]), n.input("i1")}, 0x6);
+         n.output(UVO_NET::q(n.reg("r0", UVO_NET::comb(c0))), "o0");
+     },
+     1},
 };
 
 class RetimingUvoBackward : public ::testing::TestWithParam<CASE>
@@ -309,6 +350,161 @@ TEST(RetimingUvo, BackwardPushEditsTheCellsAsLaidOut)
         CDB_ATOM_ITERM* c = UVO_NET::in(r0, DB_DATA_C);
         ASSERT_NE(c, nullptr);
         EXPECT_FALSE(c->is_used_as(DB_SYNCH_DATA));
+        // Its LUT reads three inputs now: no wire LUT.
+        EXPECT_FALSE(u.leaf().left_as_wire_lut(r0));
+    }
+    {
+        // Out of QFBK mode the synchronous data term serves nothing any
+        // more; the LUT passes DB_DATA_C alone.
+        UVO_CASE u(k_backward_cases[9].build);
+        u.leaf().prepare(true);
+        ASSERT_TRUE(u.leaf().backward_push(u.node("c0")));
+        CDB_ATOM_NODE* r0 = u.node("r0");
+        EXPECT_EQ(UVO_NET::in(r0, DB_SYNCH_DATA), nullptr);
+        EXPECT_TRUE(u.leaf().left_as_wire_lut(r0));
+        u.expect_equivalent("uvo_bwd_sload_tied_high_detail");
+    }
+    {
+        // The two VCC ties read one register cell.
+        UVO_CASE u(k_backward_cases[12].build);
+        u.leaf().prepare(true);
+        ASSERT_TRUE(u.leaf().backward_push(u.node("c0")));
+        CDB_ATOM_NODE* c0 = u.node("c0");
+        ASSERT_TRUE(UVO_NET::in(c0, DB_DATA_B)->is_driven());
+        EXPECT_EQ(UVO_NET::in(c0, DB_DATA_B)->get_source(), UVO_NET::in(c0, DB_DATA_C)->get_source());
+        EXPECT_FALSE(UVO_NET::in(c0, DB_DATA_C)->is_inverted());
+        EXPECT_TRUE(u.leaf().left_as_wire_lut(u.node("r0")));
+    }
+    {
+        // The chain cell holds the register now.
+        UVO_CASE u(k_backward_cases[13].build);
+        u.leaf().prepare(true);
+        ASSERT_TRUE(u.leaf().backward_push(u.node("c0")));
+        EXPECT_EQ(UVO_NET::in(u.node("c0"), DB_DATA_A)->get_source(), UVO_NET::q(u.node("k1")));
+    }
+}
+
+namespace {
+
+// An insertion in front of the term asked for directly, with r0's register.
+RETIME_ITERM insertion(UVO_CASE& u, CDB_ATOM_ITERM* term)
+{
+    RETIME_ITERM entry;
+    entry.iterm = term;
+    entry.reg = u.leaf().describe_register(u.node("r0"));
+    entry.initial_condition = true;
+    return entry;
+}
+
+// c0 reads a pin, a tie to VCC on B and the register cell k on C; k holds
+// `mask` over DB_DATA_A (tied to VCC when `tie`), with an enable of its own
+// when `enable`. r0 is the register whose like is inserted.
+BUILD vcc_beside(uint64_t mask, bool tie, bool enable)
+{
+    return [=](UVO_NET& n) {
+        CDB_ATOM_NODE* k = n.cell("k", {nullptr}, mask, false, true);
+        if (tie) UVO_NET::in(k, DB_DATA_A)->set_vcc();
+        if (enable) n.input("en")->insert_fanout(k->add_input_term(DB_CLOCK_ENABLE));
+        CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), nullptr, UVO_NET::q(k)}, 0x80);
+        UVO_NET::in(c0, DB_DATA_B)->set_vcc();
+        n.output(UVO_NET::comb(c0), "o0");
+        n.output(UVO_NET::q(n.reg("r0", n.input("i1"))), "o1");
+    };
+}
+
+// c0 reads the sum of a carry chain whose first cell holds a register (with
+// an enable of its own when `enable`) when `held`.
+BUILD chain_reader(bool held, bool enable)
+{
+    return [=](UVO_NET& n) {
+        const std::vector<CDB_ATOM_NODE*> k =
+            adder_chain(n, "k", {n.input("a0"), n.input("b0"), n.input("a1"), n.input("b1")}, held);
+        if (enable) n.input("en")->insert_fanout(k[0]->add_input_term(DB_CLOCK_ENABLE));
+        n.output(held ? UVO_NET::q(k[0]) : UVO_NET::comb(k[0]), "s0");
+        n.output(UVO_NET::comb(n.lut("c0", {UVO_NET::comb(k[1]), n.input("i1")}, 0x6)), "o0");
+        n.output(UVO_NET::q(n.reg("r0", n.input("i2"))), "o1");
+    };
+}
+
+// c0 reads the LUT of q0, a cell in QFBK mode whose register takes that LUT,
+// or its synchronous data every clock when `sload`.
+BUILD qfbk_reader(bool sload)
+{
+    return [=](UVO_NET& n) {
+        CDB_ATOM_NODE* q0 = n.cell("q0", {n.input("i2"), n.input("i3")}, 0x8, true, true);
+        q0->set_bit(CDB_ATOM_BIT_QFBK_MODE);
+        if (sload) {
+            q0->add_input_term(DB_SYNCH_LOAD)->set_vcc();
+            n.input("i4")->insert_fanout(q0->add_input_term(DB_SYNCH_DATA));
+        }
+        n.output(UVO_NET::q(q0), "q");
+        n.output(UVO_NET::comb(n.lut("c0", {UVO_NET::comb(q0), n.input("i1")}, 0x6)), "o0");
+        n.output(UVO_NET::q(n.reg("r0", n.input("i5"))), "o1");
+    };
+}
+
+struct INSERT_CASE
+{
+    const char* name;
+    BUILD build;
+    int port;            // c0's input that gets the register
+    const char* reused;  // the cell whose register it reads afterwards; null: a new cell
+};
+
+}  // namespace
+
+// Where an inserted register comes from: a register of VCC the cell reads
+// already (a wire LUT giving 1, from its tie or an all-ones mask, under the
+// same controls), a chain cell whose registers match, a QFBK cell's register
+// its LUT feeds; a new register cell in every other case.
+TEST(RetimingUvo, InsertedRegisterReusesOrPacksOnlyWhatHoldsTheSameValue)
+{
+    const INSERT_CASE cases[] = {
+        {"all_ones_register", vcc_beside(0xFFFF, false, false), DB_DATA_B, "k"},
+        {"register_of_a_vcc_tie", vcc_beside(0xAAAA, true, false), DB_DATA_B, "k"},
+        {"register_of_the_complemented_tie", vcc_beside(0x5555, true, false), DB_DATA_B, nullptr},
+        {"all_ones_register_with_an_enable", vcc_beside(0xFFFF, false, true), DB_DATA_B, nullptr},
+        {"chain_without_registers", chain_reader(false, false), DB_DATA_A, "k1"},
+        {"chain_with_an_equal_register", chain_reader(true, false), DB_DATA_A, "k1"},
+        {"chain_with_a_register_of_another_enable", chain_reader(true, true), DB_DATA_A, nullptr},
+        {"qfbk_register_of_its_lut", qfbk_reader(false), DB_DATA_A, "q0"},
+        {"qfbk_register_of_its_synchronous_data", qfbk_reader(true), DB_DATA_A, nullptr},
+    };
+    for (const INSERT_CASE& c : cases) {
+        SCOPED_TRACE(c.name);
+        UVO_CASE u(c.build);
+        u.leaf().prepare(true);
+        CDB_ATOM_ITERM* term = UVO_NET::in(u.node("c0"), c.port);
+        u.leaf().insert_register(insertion(u, term));
+        ASSERT_TRUE(term->is_driven());
+        ASSERT_TRUE(term->get_source()->is_used_as(DB_REG_OUT));
+        CDB_ATOM_NODE* reg = term->get_source()->get_my_node();
+        if (c.reused != nullptr) {
+            EXPECT_EQ(reg, u.node(c.reused));
+        } else {
+            EXPECT_EQ(reg->get_lutmask().get_value() & 0xffff, 0xAAAAu);
+            EXPECT_TRUE(u.leaf().get_new_registers().contains(reg));
+            EXPECT_TRUE(reg->get_instance_name()->get_short_hpath().find("_RTM0") != std::string::npos);
+        }
+    }
+}
+
+// The term's delay chain is reset before the new register cell copies the
+// term's routing onto its DB_DATA_A.
+TEST(RetimingUvo, InsertedRegisterCellTakesNoDelayChain)
+{
+    UVO_CASE u(vcc_beside(0xFFFF, false, false));
+    u.leaf().prepare(true);
+    CDB_ATOM_ITERM* term = UVO_NET::in(u.node("c0"), DB_DATA_A);
+    term->set_connected_to_delay_chain(DB_DELAY_CHAIN_INPUT, true);
+    term->set_delay_chain_index(DB_DELAY_CHAIN_INPUT, 3);
+    u.leaf().insert_register(insertion(u, term));
+    CDB_ATOM_ITERM* data_a = UVO_NET::in(term->get_source()->get_my_node(), DB_DATA_A);
+    ASSERT_NE(data_a, nullptr);
+    for (CDB_ATOM_ITERM* t : {term, data_a}) {
+        EXPECT_FALSE(t->is_connected_to_delay_chain(DB_DELAY_CHAIN_INPUT));
+        EXPECT_FALSE(t->use_delay_chain(DB_DELAY_CHAIN_INPUT));
+        EXPECT_EQ(t->get_delay_chain_index(DB_DELAY_CHAIN_INPUT), -1);
     }
 }
 
@@ -529,6 +725,61 @@ TEST(RetimingUvo, RegisterOnOutputPowersUpAtOneWithoutTouchingOtherFunctions)
     CDB_ATOM_NODE* inverter = q->get_first_fanout()->get_my_node();
     EXPECT_EQ(inverter->get_lutmask().get_value() & 0xffff, 0x5555u);
     EXPECT_EQ(UVO_NET::comb(inverter)->get_number_of_fanout(), readers);
+}
+
+}  // namespace retiming_uvo_test
+
+namespace retiming_uvo_test {
+
+namespace {
+
+// Backward pushes that insert registers in front of a cell, each behind a
+// deep cone that makes it worth a push: "vand" reads two ties to VCC and a
+// pin through delay chain 8; "sd" reads the sum of a carry chain that
+// holds no register, "ed" that of a chain whose first cell holds one with
+// an enable; "lr" loads its synchronous data "ll" on every clock.
+std::unique_ptr<CDB_ATOM_NETLIST> insert_register_design()
+{
+    UVO_NET n;
+    CDB_ATOM_NODE* vand = n.lut("vand", {deep_cone(n, "va", 6), nullptr, nullptr, n.input("vd")}, 0x8000);
+    UVO_NET::in(vand, DB_DATA_B)->set_vcc();
+    UVO_NET::in(vand, DB_DATA_C)->set_vcc();
+    UVO_NET::in(vand, DB_DATA_D)->set_connected_to_delay_chain(DB_DELAY_CHAIN_INPUT, true);
+    UVO_NET::in(vand, DB_DATA_D)->set_delay_chain_index(DB_DELAY_CHAIN_INPUT, 3);
+    n.output(UVO_NET::q(n.reg("vr", UVO_NET::comb(vand))), "vr_o");
+
+    for (const std::string base : {"s", "e"}) {
+        const bool held = base == "e";
+        const std::vector<CDB_ATOM_NODE*> chain = adder_chain(
+            n, base + "c",
+            {deep_cone(n, base + "a", 6), n.input(base + "b0"), n.input(base + "a1"), n.input(base + "b1")}, held);
+        n.output(UVO_NET::comb(chain[0]), base + "c0_o");
+        if (held) {
+            n.input("en")->insert_fanout(chain[0]->add_input_term(DB_CLOCK_ENABLE));
+            n.output(UVO_NET::q(chain[0]), "ec0_q_o");
+        }
+        CDB_ATOM_NODE* sum = n.lut(base + "d", {UVO_NET::comb(chain[1]), n.input(base + "x")}, 0x6);
+        n.output(UVO_NET::q(n.reg(base + "r", UVO_NET::comb(sum))), base + "r_o");
+    }
+
+    CDB_ATOM_NODE* ll = n.lut("ll", {deep_cone(n, "la", 6), n.input("lb")}, 0x6);
+    CDB_ATOM_NODE* lr = n.cell("lr", {nullptr, nullptr, n.input("lc")}, 0xF0F0, true, true);
+    lr->add_input_term(DB_SYNCH_LOAD)->set_vcc();
+    UVO_NET::comb(ll)->insert_fanout(lr->add_input_term(DB_SYNCH_DATA));
+    n.output(UVO_NET::q(lr), "lr_o");
+    n.output(UVO_NET::comb(lr), "lr_c_o");
+    return n.take();
+}
+
+}  // namespace
+
+// The design morv-fit reads from designs/insert_regs_uvo.txt.
+TEST(RetimingUvoInsertDesign, SampleDesignIsTheGeneratorsOwn)
+{
+    const std::string text = canonical_ids(native_text(*insert_register_design()));
+    const std::string path = std::string(MORV_SOURCE_DIR) + "/designs/insert_regs_uvo.txt";
+    if (std::getenv("MORV_WRITE_DESIGNS") != nullptr) write_file(path, text);
+    EXPECT_TRUE(slurp(path) == text) << path << " is stale: rerun with MORV_WRITE_DESIGNS=1";
 }
 
 }  // namespace retiming_uvo_test

@@ -79,6 +79,18 @@ private:
     CDB_ATOM_OTERM* m_clock = nullptr;
 };
 
+// A cone of `depth` LUT levels over the inputs: what drives it is critical.
+inline CDB_ATOM_OTERM* deep_cone(UVO_NET& n, const std::string& base, int depth)
+{
+    CDB_ATOM_OTERM* signal = n.input(base + "_in0");
+    for (int k = 0; k < depth; ++k) {
+        CDB_ATOM_NODE* level = n.lut(base + "_l" + std::to_string(k),
+                                     {signal, n.input(base + "_in" + std::to_string(k + 1))}, k % 2 == 0 ? 0x6 : 0x8);
+        signal = UVO_NET::comb(level);
+    }
+    return signal;
+}
+
 using BUILD = std::function<void(UVO_NET&)>;
 
 inline std::unique_ptr<CDB_ATOM_NETLIST> build(const BUILD& b)
