@@ -196,7 +196,8 @@ void MORV_RETIMING::take_reused_register(CDB_ATOM_ITERM* term, CDB_ATOM_NODE* re
     move_iterm(term, reg_node->get_output_term_by_type(DB_REG_OUT));
     if (constant && term->is_inverted()) toggle_invert(term);
     m_new_registers.insert(reg_node);
-    record_tracking(reg_node, MORV_NT_TYPE_REUSE);
+    // A register asked for outside a push stands in for none.
+    if (!m_consumed_register_ids.empty()) record_tracking(reg_node, MORV_NT_TYPE_REUSE);
 }
 
 bool MORV_RETIMING::flip_tied_term(CDB_ATOM_ITERM* iterm)

@@ -270,7 +270,6 @@ protected:
     CDB_ATOM_OTERM* find_vcc_register(const RETIME_ITERM& retime_iterm);
     bool holds_vcc_register(CDB_ATOM_NODE* cell, const RETIME_REG& reg);
     CDB_ATOM_OTERM* find_register_to_reuse(const RETIME_ITERM& retime_iterm);
-    void take_register(CDB_ATOM_ITERM* term, CDB_ATOM_OTERM* regout);
     void store_complement_in_source(CDB_ATOM_NODE* src_node, CDB_ATOM_OTERM* combout, CDB_ATOM_ITERM* term);
     void create_inserted_register(const RETIME_ITERM& retime_iterm);
     CDB_ATOM_NODE* insert_wire_cell(CDB_ATOM_ITERM* iterm, CDB_ATOM_NODE* base_node, uint64_t mask);

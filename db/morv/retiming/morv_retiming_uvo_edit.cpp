@@ -459,18 +459,6 @@ bool MORV_RETIMING_UVO::holds_vcc_register(CDB_ATOM_NODE* cell, const RETIME_REG
     return false;
 }
 
-// The term reads the reused register as a new one would be read: a
-// constant term drops its inversion bit, which the register's value
-// already holds.
-void MORV_RETIMING_UVO::take_register(CDB_ATOM_ITERM* term, CDB_ATOM_OTERM* regout)
-{
-    const bool constant = !term->is_driven();
-    move_iterm(term, regout);
-    if (constant && term->is_inverted()) toggle_invert(term);
-    m_new_registers.insert(regout->get_my_node());
-    if (!m_consumed_register_ids.empty()) record_tracking(regout->get_my_node(), MORV_NT_TYPE_REUSE);
-}
-
 CDB_ATOM_OTERM* MORV_RETIMING_UVO::find_register_to_reuse(const RETIME_ITERM& retime_iterm)
 {
     CDB_ATOM_ITERM* term = retime_iterm.iterm;
@@ -492,7 +480,8 @@ void MORV_RETIMING_UVO::insert_register(const RETIME_ITERM& retime_iterm)
     MORV_DEBUG_STREAM::print(100, "insert_register (): %s %d", MORV_NET_UTIL::get_edge_name(term).c_str(),
                              retime_iterm.slack);
     reset_term_delay_chain(term);
-    if (CDB_ATOM_OTERM* reused = find_register_to_reuse(retime_iterm)) take_register(term, reused);
+    CDB_ATOM_OTERM* reused = find_register_to_reuse(retime_iterm);
+    if (reused != nullptr) take_reused_register(term, reused->get_my_node());
     else create_inserted_register(retime_iterm);
     clear_inverted_term_routing(term);
     if (!retime_iterm.reg.clear_low) invert_value_of(term);
