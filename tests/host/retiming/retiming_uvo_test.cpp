@@ -737,7 +737,9 @@ namespace {
 // deep cone that makes it worth a push: "vand" reads two ties to VCC and a
 // pin through delay chain 8; "sd" reads the sum of a carry chain that
 // holds no register, "ed" that of a chain whose first cell holds one with
-// an enable; "lr" loads its synchronous data "ll" on every clock.
+// an enable; "fand" reads a tie to VCC and "vk", a register whose LUT is all
+// ones; "qd" reads the LUT of "q0", in QFBK mode; "lr" loads its
+// synchronous data "ll" on every clock.
 std::unique_ptr<CDB_ATOM_NETLIST> insert_register_design()
 {
     UVO_NET n;
@@ -761,6 +763,19 @@ std::unique_ptr<CDB_ATOM_NETLIST> insert_register_design()
         CDB_ATOM_NODE* sum = n.lut(base + "d", {UVO_NET::comb(chain[1]), n.input(base + "x")}, 0x6);
         n.output(UVO_NET::q(n.reg(base + "r", UVO_NET::comb(sum))), base + "r_o");
     }
+
+    // vk is made after the cone: insertions go by source id, and the tie
+    // must find vk before C takes a register in front of it.
+    CDB_ATOM_OTERM* fa = deep_cone(n, "fa", 6);
+    CDB_ATOM_NODE* fand = n.lut("fand", {fa, nullptr, UVO_NET::q(n.cell("vk", {}, 0xFFFF, false, true))}, 0x80);
+    UVO_NET::in(fand, DB_DATA_B)->set_vcc();
+    n.output(UVO_NET::q(n.reg("fr", UVO_NET::comb(fand))), "fr_o");
+
+    CDB_ATOM_NODE* q0 = n.cell("q0", {deep_cone(n, "qa", 6), n.input("qb")}, 0x6, true, true);
+    q0->set_bit(CDB_ATOM_BIT_QFBK_MODE);
+    n.output(UVO_NET::q(q0), "q0_o");
+    CDB_ATOM_NODE* qd = n.lut("qd", {UVO_NET::comb(q0), n.input("qx")}, 0x6);
+    n.output(UVO_NET::q(n.reg("qr", UVO_NET::comb(qd))), "qr_o");
 
     CDB_ATOM_NODE* ll = n.lut("ll", {deep_cone(n, "la", 6), n.input("lb")}, 0x6);
     CDB_ATOM_NODE* lr = n.cell("lr", {nullptr, nullptr, n.input("lc")}, 0xF0F0, true, true);
