@@ -234,28 +234,6 @@ const CASE k_backward_cases[] = {
          n.output(UVO_NET::comb(s0), "o1");
      },
      0},
-    // B and C tied to VCC, C through its inversion bit: one register cell
-    // of VCC serves both.
-    {"two_vcc_ties_one_register_cell",
-     [](UVO_NET& n) {
-         CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), nullptr, nullptr}, 0x80);
-         UVO_NET::in(c0, DB_DATA_B)->set_vcc();
-         UVO_NET::in(c0, DB_DATA_C)->set_gnd();
-         UVO_NET::in(c0, DB_DATA_C)->set_invert();
-         n.output(UVO_NET::q(n.reg("r0", UVO_NET::comb(c0))), "o0");
-     },
-     2},
-    // A reads the sum of a carry chain: the register packs into the chain
-    // cell, whose carry goes on as before.
-    {"chain_source_takes_the_register",
-     [](UVO_NET& n) {
-         const std::vector<CDB_ATOM_NODE*> k =
-             adder_chain(n, "k", {n.input("a0"), n.input("b0"), n.input("a1"), n.input("b1")}, false);
-         n.output(UVO_NET::comb(k[0]), "s0");
-         CDB_ATOM_NODE* c0 = n.lut("c0", {UVO_NET::comb(k[1]), n.input("i1")}, 0x6);
-         n.output(UVO_NET::q(n.reg("r0", UVO_NET::comb(c0))), "o0");
-     },
-     1},
 };
 
 class RetimingUvoBackward : public ::testing::TestWithParam<CASE>
@@ -355,32 +333,12 @@ TEST(RetimingUvo, BackwardPushEditsTheCellsAsLaidOut)
     }
     {
         // Out of QFBK mode the synchronous data term serves nothing any
-        // more; the LUT passes DB_DATA_C alone.
+        // more, and r0 is left passing DB_DATA_C alone.
         UVO_CASE u(k_backward_cases[9].build);
         u.leaf().prepare(true);
         ASSERT_TRUE(u.leaf().backward_push(u.node("c0")));
-        CDB_ATOM_NODE* r0 = u.node("r0");
-        EXPECT_EQ(UVO_NET::in(r0, DB_SYNCH_DATA), nullptr);
-        EXPECT_TRUE(u.leaf().left_as_wire_lut(r0));
-        u.expect_equivalent("uvo_bwd_sload_tied_high_detail");
-    }
-    {
-        // The two VCC ties read one register cell.
-        UVO_CASE u(k_backward_cases[12].build);
-        u.leaf().prepare(true);
-        ASSERT_TRUE(u.leaf().backward_push(u.node("c0")));
-        CDB_ATOM_NODE* c0 = u.node("c0");
-        ASSERT_TRUE(UVO_NET::in(c0, DB_DATA_B)->is_driven());
-        EXPECT_EQ(UVO_NET::in(c0, DB_DATA_B)->get_source(), UVO_NET::in(c0, DB_DATA_C)->get_source());
-        EXPECT_FALSE(UVO_NET::in(c0, DB_DATA_C)->is_inverted());
+        EXPECT_EQ(UVO_NET::in(u.node("r0"), DB_SYNCH_DATA), nullptr);
         EXPECT_TRUE(u.leaf().left_as_wire_lut(u.node("r0")));
-    }
-    {
-        // The chain cell holds the register now.
-        UVO_CASE u(k_backward_cases[13].build);
-        u.leaf().prepare(true);
-        ASSERT_TRUE(u.leaf().backward_push(u.node("c0")));
-        EXPECT_EQ(UVO_NET::in(u.node("c0"), DB_DATA_A)->get_source(), UVO_NET::q(u.node("k1")));
     }
 }
 
@@ -396,41 +354,21 @@ RETIME_ITERM insertion(UVO_CASE& u, CDB_ATOM_ITERM* term)
     return entry;
 }
 
-// c0 reads a pin, a tie to VCC on B and the register cell k on C; k holds
-// `mask` over DB_DATA_A (tied to VCC when `tie`), with an enable of its own
-// when `enable`. r0 is the register whose like is inserted.
-BUILD vcc_beside(uint64_t mask, bool tie, bool enable)
+// c0 reads the sum of a carry chain whose first cell holds a register, with
+// an enable of its own when `enable` (A); a tie to VCC through its inversion
+// bit (B); the register of k, a cell of `k_mask` over a tie to VCC (C); and
+// the LUT of q0, in QFBK mode, whose register takes that LUT or, when
+// `sload`, its synchronous data (D). r0 is the register whose like is
+// inserted.
+BUILD insertion_sources(uint64_t k_mask, bool enable, bool sload)
 {
     return [=](UVO_NET& n) {
-        CDB_ATOM_NODE* k = n.cell("k", {nullptr}, mask, false, true);
-        if (tie) UVO_NET::in(k, DB_DATA_A)->set_vcc();
-        if (enable) n.input("en")->insert_fanout(k->add_input_term(DB_CLOCK_ENABLE));
-        CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), nullptr, UVO_NET::q(k)}, 0x80);
-        UVO_NET::in(c0, DB_DATA_B)->set_vcc();
-        n.output(UVO_NET::comb(c0), "o0");
-        n.output(UVO_NET::q(n.reg("r0", n.input("i1"))), "o1");
-    };
-}
-
-// c0 reads the sum of a carry chain whose first cell holds a register (with
-// an enable of its own when `enable`) when `held`.
-BUILD chain_reader(bool held, bool enable)
-{
-    return [=](UVO_NET& n) {
-        const std::vector<CDB_ATOM_NODE*> k =
-            adder_chain(n, "k", {n.input("a0"), n.input("b0"), n.input("a1"), n.input("b1")}, held);
-        if (enable) n.input("en")->insert_fanout(k[0]->add_input_term(DB_CLOCK_ENABLE));
-        n.output(held ? UVO_NET::q(k[0]) : UVO_NET::comb(k[0]), "s0");
-        n.output(UVO_NET::comb(n.lut("c0", {UVO_NET::comb(k[1]), n.input("i1")}, 0x6)), "o0");
-        n.output(UVO_NET::q(n.reg("r0", n.input("i2"))), "o1");
-    };
-}
-
-// c0 reads the LUT of q0, a cell in QFBK mode whose register takes that LUT,
-// or its synchronous data every clock when `sload`.
-BUILD qfbk_reader(bool sload)
-{
-    return [=](UVO_NET& n) {
+        const std::vector<CDB_ATOM_NODE*> s =
+            adder_chain(n, "s", {n.input("a0"), n.input("b0"), n.input("a1"), n.input("b1")}, true);
+        if (enable) n.input("en")->insert_fanout(s[0]->add_input_term(DB_CLOCK_ENABLE));
+        n.output(UVO_NET::q(s[0]), "s0");
+        CDB_ATOM_NODE* k = n.reg("k", nullptr, k_mask);
+        UVO_NET::in(k, DB_DATA_A)->set_vcc();
         CDB_ATOM_NODE* q0 = n.cell("q0", {n.input("i2"), n.input("i3")}, 0x8, true, true);
         q0->set_bit(CDB_ATOM_BIT_QFBK_MODE);
         if (sload) {
@@ -438,8 +376,11 @@ BUILD qfbk_reader(bool sload)
             n.input("i4")->insert_fanout(q0->add_input_term(DB_SYNCH_DATA));
         }
         n.output(UVO_NET::q(q0), "q");
-        n.output(UVO_NET::comb(n.lut("c0", {UVO_NET::comb(q0), n.input("i1")}, 0x6)), "o0");
-        n.output(UVO_NET::q(n.reg("r0", n.input("i5"))), "o1");
+        CDB_ATOM_NODE* c0 = n.lut("c0", {UVO_NET::comb(s[1]), nullptr, UVO_NET::q(k), UVO_NET::comb(q0)}, 0x8000);
+        UVO_NET::in(c0, DB_DATA_B)->set_gnd();
+        UVO_NET::in(c0, DB_DATA_B)->set_invert();
+        n.output(UVO_NET::comb(c0), "o0");
+        n.output(UVO_NET::q(n.reg("r0", n.input("i1"))), "o1");
     };
 }
 
@@ -454,57 +395,35 @@ struct INSERT_CASE
 }  // namespace
 
 // Where an inserted register comes from: a register of VCC the cell reads
-// already (a wire LUT giving 1, from its tie or an all-ones mask, under the
-// same controls), a chain cell whose registers match, a QFBK cell's register
-// its LUT feeds; a new register cell in every other case.
+// already, a chain cell whose registers match, the register a QFBK cell's
+// LUT feeds; a new register cell otherwise. The term reads it without its
+// delay chain, and a tie reads it without its inversion bit.
 TEST(RetimingUvo, InsertedRegisterReusesOrPacksOnlyWhatHoldsTheSameValue)
 {
     const INSERT_CASE cases[] = {
-        {"all_ones_register", vcc_beside(0xFFFF, false, false), DB_DATA_B, "k"},
-        {"register_of_a_vcc_tie", vcc_beside(0xAAAA, true, false), DB_DATA_B, "k"},
-        {"register_of_the_complemented_tie", vcc_beside(0x5555, true, false), DB_DATA_B, nullptr},
-        {"all_ones_register_with_an_enable", vcc_beside(0xFFFF, false, true), DB_DATA_B, nullptr},
-        {"chain_without_registers", chain_reader(false, false), DB_DATA_A, "k1"},
-        {"chain_with_an_equal_register", chain_reader(true, false), DB_DATA_A, "k1"},
-        {"chain_with_a_register_of_another_enable", chain_reader(true, true), DB_DATA_A, nullptr},
-        {"qfbk_register_of_its_lut", qfbk_reader(false), DB_DATA_A, "q0"},
-        {"qfbk_register_of_its_synchronous_data", qfbk_reader(true), DB_DATA_A, nullptr},
+        {"register_of_a_vcc_tie", insertion_sources(0xAAAA, false, false), DB_DATA_B, "k"},
+        {"register_of_the_complemented_tie", insertion_sources(0x5555, false, false), DB_DATA_B, nullptr},
+        {"chain_with_an_equal_register", insertion_sources(0xAAAA, false, false), DB_DATA_A, "s1"},
+        {"chain_with_a_register_of_another_enable", insertion_sources(0xAAAA, true, false), DB_DATA_A, nullptr},
+        {"qfbk_register_of_its_lut", insertion_sources(0xAAAA, false, false), DB_DATA_D, "q0"},
+        {"qfbk_register_of_its_synchronous_data", insertion_sources(0xAAAA, false, true), DB_DATA_D, nullptr},
     };
     for (const INSERT_CASE& c : cases) {
         SCOPED_TRACE(c.name);
         UVO_CASE u(c.build);
         u.leaf().prepare(true);
         CDB_ATOM_ITERM* term = UVO_NET::in(u.node("c0"), c.port);
+        term->set_connected_to_delay_chain(DB_DELAY_CHAIN_INPUT, true);
         u.leaf().insert_register(insertion(u, term));
-        ASSERT_TRUE(term->is_driven());
-        ASSERT_TRUE(term->get_source()->is_used_as(DB_REG_OUT));
+        ASSERT_TRUE(term->is_driven() && term->get_source()->is_used_as(DB_REG_OUT));
         CDB_ATOM_NODE* reg = term->get_source()->get_my_node();
+        EXPECT_FALSE(term->is_inverted() || term->is_connected_to_delay_chain(DB_DELAY_CHAIN_INPUT));
         if (c.reused != nullptr) {
             EXPECT_EQ(reg, u.node(c.reused));
         } else {
-            EXPECT_EQ(reg->get_lutmask().get_value() & 0xffff, 0xAAAAu);
-            EXPECT_TRUE(u.leaf().get_new_registers().contains(reg));
-            EXPECT_TRUE(reg->get_instance_name()->get_short_hpath().find("_RTM0") != std::string::npos);
+            EXPECT_NE(reg->get_instance_name()->get_short_hpath().find("_RTM0"), std::string::npos);
+            EXPECT_FALSE(UVO_NET::in(reg, DB_DATA_A)->is_connected_to_delay_chain(DB_DELAY_CHAIN_INPUT));
         }
-    }
-}
-
-// The term's delay chain is reset before the new register cell copies the
-// term's routing onto its DB_DATA_A.
-TEST(RetimingUvo, InsertedRegisterCellTakesNoDelayChain)
-{
-    UVO_CASE u(vcc_beside(0xFFFF, false, false));
-    u.leaf().prepare(true);
-    CDB_ATOM_ITERM* term = UVO_NET::in(u.node("c0"), DB_DATA_A);
-    term->set_connected_to_delay_chain(DB_DELAY_CHAIN_INPUT, true);
-    term->set_delay_chain_index(DB_DELAY_CHAIN_INPUT, 3);
-    u.leaf().insert_register(insertion(u, term));
-    CDB_ATOM_ITERM* data_a = UVO_NET::in(term->get_source()->get_my_node(), DB_DATA_A);
-    ASSERT_NE(data_a, nullptr);
-    for (CDB_ATOM_ITERM* t : {term, data_a}) {
-        EXPECT_FALSE(t->is_connected_to_delay_chain(DB_DELAY_CHAIN_INPUT));
-        EXPECT_FALSE(t->use_delay_chain(DB_DELAY_CHAIN_INPUT));
-        EXPECT_EQ(t->get_delay_chain_index(DB_DELAY_CHAIN_INPUT), -1);
     }
 }
 
@@ -726,10 +645,6 @@ TEST(RetimingUvo, RegisterOnOutputPowersUpAtOneWithoutTouchingOtherFunctions)
     EXPECT_EQ(inverter->get_lutmask().get_value() & 0xffff, 0x5555u);
     EXPECT_EQ(UVO_NET::comb(inverter)->get_number_of_fanout(), readers);
 }
-
-}  // namespace retiming_uvo_test
-
-namespace retiming_uvo_test {
 
 namespace {
 
