@@ -1,8 +1,10 @@
 #include "test_files.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -22,6 +24,13 @@ std::string slurp(const std::string& path)
 void write_file(const std::string& path, const std::string& text)
 {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+testing::AssertionResult sample_design_is_current(const std::string& path, const std::string& text)
+{
+    if (std::getenv("MORV_WRITE_DESIGNS") != nullptr) write_file(path, text);
+    if (slurp(path) == text) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << path << " is stale: rerun with MORV_WRITE_DESIGNS=1";
 }
 
 COMMAND_RUN run_command(const std::string& command)

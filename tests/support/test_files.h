@@ -24,3 +24,12 @@ struct COMMAND_RUN
 
 // Runs `command` through the shell; what it writes to standard output is kept.
 COMMAND_RUN run_command(const std::string& command);
+
+namespace testing {
+class AssertionResult;
+}
+
+// Whether the bundled sample design at `path` holds `text`, its generator's
+// output; with MORV_WRITE_DESIGNS set in the environment it is rewritten
+// first, which is how a changed generator refreshes its sample.
+testing::AssertionResult sample_design_is_current(const std::string& path, const std::string& text);

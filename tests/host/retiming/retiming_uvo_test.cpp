@@ -708,8 +708,7 @@ TEST(RetimingUvoInsertDesign, SampleDesignIsTheGeneratorsOwn)
 {
     const std::string text = canonical_ids(native_text(*insert_register_design()));
     const std::string path = std::string(MORV_SOURCE_DIR) + "/designs/insert_regs_uvo.txt";
-    if (std::getenv("MORV_WRITE_DESIGNS") != nullptr) write_file(path, text);
-    EXPECT_TRUE(slurp(path) == text) << path << " is stale: rerun with MORV_WRITE_DESIGNS=1";
+    EXPECT_TRUE(sample_design_is_current(path, text));
 }
 
 }  // namespace retiming_uvo_test

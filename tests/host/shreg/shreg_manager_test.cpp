@@ -483,8 +483,7 @@ TEST(ShiftRegManager, SampleDesignIsTheGeneratorsOwn)
     const std::vector<SHREG_LAYOUT> layouts = shreg_sample_layouts();
     const std::string text = shreg_native_text(*shreg_generate(layouts));
     const std::string path = shreg_text(MORV_SOURCE_DIR, "/designs/shift_ram_obran.txt");
-    if (std::getenv("MORV_WRITE_DESIGNS") != nullptr) write_file(path, text);
-    EXPECT_TRUE(slurp(path) == text) << path << " is stale: rerun with MORV_WRITE_DESIGNS=1";
+    EXPECT_TRUE(sample_design_is_current(path, text));
     SHREG_RUN run(layouts);
     for (const SHREG_LAYOUT& s : layouts) EXPECT_GT(run.id(shreg_text(s.m_name, "_ram0")), 0) << s.m_name;
     EXPECT_EQ(run.id("m2_ram1"), run.id("m2_ram0"));
