@@ -80,6 +80,17 @@ uint64_t MORV_NET_UTIL::node_mask(CDB_ATOM_NODE* node)
     return node->get_lutmask().get_value();
 }
 
+uint64_t MORV_NET_UTIL::get_data_lutmask(CDB_ATOM_NODE* node) const
+{
+    const uint64_t mask = get_lutmask(node);
+    if (!reads_carry_in_at_c(node) || is_carry_in_connected(node)) return mask;
+    // Rows a + 2b + 4c + 8d: every row with c set takes the value of its
+    // row with c clear.
+    constexpr uint64_t c_clear = 0x0f0fULL;
+    const uint64_t low = mask & c_clear;
+    return (mask & ~uint64_t{0xffff}) | low | (low << 4);
+}
+
 // ---------------------------------------------------------------- evaluation from port pairs
 
 namespace {

@@ -83,6 +83,10 @@ public:
     // OR of the first number_of_inputs inputs.
     virtual CDB_LUTMASK create_or_lutmask(int number_of_inputs) const = 0;
     virtual bool is_carry_in_connected(CDB_ATOM_NODE* node) const = 0;
+    // The LUT reads its carry-in, 0 when it has none, where it would read
+    // input C, so a term at port C goes unread. The writer and simulator
+    // compute the cell so; every reader of its function must agree.
+    virtual bool reads_carry_in_at_c(CDB_ATOM_NODE* /*node*/) const { return false; }
     virtual bool has_carry_out_fanout(CDB_ATOM_NODE* node) const = 0;
     virtual bool does_lut_feed_register(CDB_ATOM_NODE* node) const = 0;
     virtual bool is_driven_by_constant_gnd(CDB_ATOM_ITERM* iterm) const = 0;
@@ -120,6 +124,12 @@ public:
     unsigned evaluate_sum_out(CDB_ATOM_NODE* node, const MORV_PORT_VALUES& values) const;
     unsigned evaluate_carry_out(CDB_ATOM_NODE* node, const MORV_PORT_VALUES& values) const;
     unsigned evaluate_share_out(CDB_ATOM_NODE* node, const MORV_PORT_VALUES& values) const;
+
+    // The LUT mask as a function of the data terms. A LUT reading an absent
+    // carry-in at C has its C = 0 half in both halves, so no reader of the
+    // mask sees term C; a carry-in in use is not a data term, and callers
+    // keep such a cell to its own handling.
+    uint64_t get_data_lutmask(CDB_ATOM_NODE* node) const;
 
     int get_max_lut_inputs() const { return m_max_lut_inputs; }
     MORV_API* get_api() const { return m_api; }

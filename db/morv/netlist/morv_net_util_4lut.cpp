@@ -113,6 +113,13 @@ bool MORV_NET_UTIL_4LUT::is_carry_in_connected(CDB_ATOM_NODE* node) const
     return is_connected(node, DB_CARRY_IN);
 }
 
+bool MORV_NET_UTIL_4LUT::reads_carry_in_at_c(CDB_ATOM_NODE* node) const
+{
+    // The four-input flag makes the LUT read input C; the cell factories set
+    // it, but a stored netlist may hold a cell without it.
+    return node->is_lcell_comb() && !node->test_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB);
+}
+
 bool MORV_NET_UTIL_4LUT::has_carry_out_fanout(CDB_ATOM_NODE* node) const
 {
     MORV_ASSERT(node->is_lcell_comb());
@@ -175,8 +182,7 @@ unsigned MORV_NET_UTIL_4LUT::evaluate_comb_out(CDB_ATOM_NODE* node, const unsign
     MORV_ASSERT_TEXT(node && in, "node && port_type >= 0 && port_type < DB_MAX_OUTPUT_PORT_TYPE");
     if (!is_output_connected(node, DB_COMB_OUT)) return MORV_NO_LUT_VALUE;
     const uint64_t mask = get_lutmask(node);
-    // Without the four-input flag the third LUT variable is the carry-in.
-    const unsigned t = node->test_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB) ? in[2] : in[MORV_EVALUATE_CARRY_IN];
+    const unsigned t = reads_carry_in_at_c(node) ? in[MORV_EVALUATE_CARRY_IN] : in[2];
     return (mask >> (in[0] + 2 * in[1] + 4 * t + 8 * in[3])) & 1u;
 }
 

@@ -27,6 +27,7 @@ public:
     bool is_register_present(CDB_ATOM_NODE* node) const override;
     CDB_LUTMASK create_or_lutmask(int number_of_inputs) const override;
     bool is_carry_in_connected(CDB_ATOM_NODE* node) const override;
+    bool reads_carry_in_at_c(CDB_ATOM_NODE* node) const override;
     bool has_carry_out_fanout(CDB_ATOM_NODE* node) const override;
     bool does_lut_feed_register(CDB_ATOM_NODE* node) const override;
     bool is_driven_by_constant_gnd(CDB_ATOM_ITERM* iterm) const override;

@@ -91,7 +91,7 @@ void MORV_NODE_COLLAPSER_4LUT::reorder_inputs(const MORV_COLLAPSE_INPUTS& list_o
 
 bool MORV_NODE_COLLAPSER_4LUT::lut_reads_carry(CDB_ATOM_NODE* sink) const
 {
-    return !sink->test_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB);
+    return m_net_util->reads_carry_in_at_c(sink);
 }
 
 bool MORV_NODE_COLLAPSER_4LUT::reads_carry_at_c(CDB_ATOM_NODE* sink) const
@@ -132,6 +132,6 @@ int MORV_NODE_COLLAPSER_4LUT::lutmask_flag(CDB_ATOM_NODE* sink) const
 void MORV_NODE_COLLAPSER_4LUT::prepare_sink(CDB_ATOM_NODE* sink)
 {
     // A LUT without a carry-in reads the merged input C at position C.
-    if (!sink->test_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB) && !m_net_util->is_carry_in_connected(sink))
+    if (lut_reads_carry(sink) && !m_net_util->is_carry_in_connected(sink))
         m_cdb_interface->set_node_bit(sink, CDB_ATOM_BIT_FOUR_INPUT_COMB);
 }

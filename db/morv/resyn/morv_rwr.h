@@ -189,6 +189,8 @@ private:
     bool start_search(CDB_ATOM_NODE* node_b, MORV_RWR_SWAP* best_swap, SEARCH& search);
     // Steps 3 to 9 for one port_ab; false when the port cannot be used.
     bool set_up_port(SEARCH& search, int port_ab, bool greedy);
+    // The LUT reads a connected carry-in where it would read input C.
+    bool reads_carry_in_in_use(CDB_ATOM_NODE* node) const;
     void find_shared_input(SEARCH& search, int* shared_a, int* shared_b);
     // Exchanges one pair in the table and records it; undo_pair takes it back.
     bool try_pair(SEARCH& search, int port_a, int port_b);

@@ -72,6 +72,11 @@ bool MORV_RWR::start_search(CDB_ATOM_NODE* node_b, MORV_RWR_SWAP* best_swap, SEA
     return true;
 }
 
+bool MORV_RWR::reads_carry_in_in_use(CDB_ATOM_NODE* node) const
+{
+    return m_net_util->reads_carry_in_at_c(node) && m_net_util->is_carry_in_connected(node);
+}
+
 void MORV_RWR::find_shared_input(SEARCH& search, int* shared_a, int* shared_b)
 {
     *shared_a = MORV_RWR_TRUTH_TABLE::s_NO_SHARED;
@@ -130,6 +135,8 @@ bool MORV_RWR::set_up_port(SEARCH& search, int port_ab, bool greedy)
     curr.node_a = source->get_my_node();
     // A LUT reading itself has no second LUT to exchange inputs with.
     if (curr.node_a == nullptr || curr.node_a == search.node_b) return false;
+    // The tables are over data terms: a carry-in read at C is none of them.
+    if (reads_carry_in_in_use(curr.node_a) || reads_carry_in_in_use(search.node_b)) return false;
 
     needs_duplication(&curr);
     curr.min_gain = curr.dup ? duplication_penalty(curr) : 0;
@@ -139,7 +146,7 @@ bool MORV_RWR::set_up_port(SEARCH& search, int port_ab, bool greedy)
     int shared_a = 0;
     int shared_b = 0;
     find_shared_input(search, &shared_a, &shared_b);
-    search.table.emplace(m_net_util->get_lutmask(curr.node_a), m_net_util->get_lutmask(search.node_b),
+    search.table.emplace(m_net_util->get_data_lutmask(curr.node_a), m_net_util->get_data_lutmask(search.node_b),
                          port_index(port_ab), shared_a, shared_b, m_lut_size, m_mask_bits,
                          MORV_RWR_TRUTH_TABLE::has_reversed_bits(m_fsyn_api), curr.iterm_ab->is_inverted());
     curr.delay_ab = estimate_routing_delay(curr.iterm_ab, search.node_b) + m_level_delay;
