@@ -278,7 +278,10 @@ bool MORV_API::restore_state(int saveid)
     // object describes the netlist that was just replaced: the next update
     // must time the restored one (iTEst finds its records stale and runs a
     // full analysis). Clock offsets given to the replaced netlist go with it.
-    if (m_fsyn_timing != nullptr) m_fsyn_timing->note_netlist_restored();
+    if (m_fsyn_timing != nullptr) {
+        m_fsyn_timing->note_netlist_restored();
+        (void)m_fsyn_timing->restore_timing_snapshot(saveid);
+    }
     clear_state(saveid);
     MORV_DEBUG_STREAM::print(1, "Total CPU time to restore netlist = %i secs",
                              static_cast<int>(gen_get_sec_cpu() - start));
@@ -320,6 +323,7 @@ void MORV_API::take_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
 
     MORV_ASSERT(m_atom_netlist);
     save_chip_entries(snapshot_ret);
+    if (m_fsyn_timing != nullptr) m_fsyn_timing->save_timing_snapshot(snapshot_ret->m_id);
 
     if (m_fsyn_expert != nullptr && m_fsyn_expert->use_xicp()) {
         snapshot_ret->m_modified_atoms_for_icp = MORV_MAKE_OWNER(std::set<int>, m_modified_atoms_for_icp);
@@ -396,7 +400,10 @@ void MORV_API::restore_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot)
 void MORV_API::delete_snapshot(MORV_SAVE_RESTORE_SNAPSHOT* snapshot_ret)
 {
     MORV_ASSERT(snapshot_ret);
-    if (m_fsyn_timing != nullptr) m_fsyn_timing->drop_saved_adjustment_factors(snapshot_ret->m_id);
+    if (m_fsyn_timing != nullptr) {
+        m_fsyn_timing->drop_saved_adjustment_factors(snapshot_ret->m_id);
+        m_fsyn_timing->drop_timing_snapshot(snapshot_ret->m_id);
+    }
     snapshot_ret->release_facade_share();
 }
 

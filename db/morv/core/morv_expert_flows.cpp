@@ -166,8 +166,7 @@ bool MORV_EXPERT::early_fsyn_flow(e_fsyn_flow fsyn_flow_id)
     if (m_fsyn_timing->is_using_timing_snapshot()) {
         MORV_DEBUG_STREAM::print(1, "Forcing rebuild and timing analysis prior to quitting Early-FSYN, since we're "
                                     "currently using a cache.");
-        const bool icp_ok = m_fsyn_api->run_timing_analysis(false, false, 1.0, false, false, false);
-        if (!icp_ok) flow_error("icp_ok", __LINE__);
+        m_fsyn_timing->end_timing_snapshot();
     }
     m_fsyn_api->reset_fsyn_chip_map(false);
     span.end_flow();

@@ -137,6 +137,8 @@ void MORV_TIMING::log_mode(int mode) const
 void MORV_TIMING::select_timing_mode(e_fsyn_flow flow)
 {
     MORV_ASSERT_TEXT(m_nevra == nullptr, "m_nevra == NULL");
+    end_timing_snapshot();
+    m_estimate_current = false;
     MORV_ENV* env = m_fsyn_api->get_morv_env();
     MORV_ASSERT_TEXT(env, "morv_env");
     TDC_ACCESSORIES* accessories = tdc_get_accessories();
@@ -164,12 +166,15 @@ void MORV_TIMING::select_timing_mode(e_fsyn_flow flow)
 void MORV_TIMING::note_netlist_restored()
 {
     ++m_netlist_restores;
+    m_estimate_current = false;
     if (m_nevra != nullptr) m_nevra->clear_all_clock_offsets();
     mark_refresh_pending();
 }
 
 void MORV_TIMING::switch_to_tdc_mode(bool rebuild)
 {
+    leave_timing_snapshot();
+    m_estimate_current = false;
     m_nevra.reset();
     const int before = m_timing_mode;
     m_default_timing_mode = MORV_TIMING_MODE_TDC;
@@ -191,6 +196,10 @@ bool MORV_TIMING::set_timing_mode(int mode)
     const int wanted = mode == MORV_TIMING_MODE_DEFAULT ? m_default_timing_mode : mode;
     log_mode(wanted);
     const bool changed = wanted != m_timing_mode;
+    // The estimator's graph must describe the restored netlist before
+    // another engine takes over from the snapshot.
+    if (changed) end_timing_snapshot();
+    if (changed) m_estimate_current = false;
     m_timing_mode = wanted;
     if (changed) m_mode_switched = true;
     return changed;

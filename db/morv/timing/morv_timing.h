@@ -226,7 +226,10 @@ public:
     int get_timing_mode() const { return m_timing_mode; }
     int get_default_timing_mode() const { return m_default_timing_mode; }
     double get_sr_skew() const { return m_sr_skew; }
-    NEVRA* get_nevra() const { return m_nevra.get(); }
+    // A caller that reads the estimator's own graph gets it timed: a
+    // snapshot answering for a restored netlist leaves the graph as it was
+    // before the restore.
+    NEVRA* get_nevra();
     MORV_TABLE_TIMING_MODEL* get_table_timing_model() const { return m_table_timing_model.get(); }
     MORV_TIMING_ITE* get_itest() const { return m_itest.get(); }
     // Attached and replaced by the host through MORV_ENV::build_timing_netlist.
@@ -262,12 +265,23 @@ public:
     bool answers_from_last_analysis() const;
     // The run driver switched timing engines: the next update analyses in full.
     void request_full_update();
-    // Slack queries never answer from a stored timing snapshot in this build.
-    bool is_using_timing_snapshot() const { return false; }
-    // Whether a restored netlist may go without timing of its own because a
-    // timing snapshot taken with it answers for it. This build keeps none:
-    // false, with one warning per run naming the setting that asked.
-    bool can_use_timing_snapshots();
+    // Timing snapshots (morv_timing_snapshot.cpp). While the run keeps
+    // them, each saved netlist keeps what the slack queries answered for it
+    // when they described it; restoring the netlist puts those answers back
+    // instead of timing it again. Only the estimator's figures can be kept:
+    // the analyser's timing netlist is read by the algorithms directly.
+    void set_keep_timing_snapshots(bool on);
+    void save_timing_snapshot(int snapshot_id);
+    // True when the snapshot now answers the queries for the restored netlist.
+    bool restore_timing_snapshot(int snapshot_id);
+    void drop_timing_snapshot(int snapshot_id);
+    int count_timing_snapshots() const { return static_cast<int>(m_saved_timing_snapshots.size()); }
+    // True while slack queries answer from a snapshot, until the next
+    // synchronisation or analysis.
+    bool is_using_timing_snapshot() const { return m_timing_snapshot != nullptr; }
+    // Gives the back end the timing the restore went without, so that it
+    // describes the netlist again, and stops answering from the snapshot.
+    void end_timing_snapshot();
     const std::vector<unsigned>& get_taint_change_set() const { return m_taint_change_set; }
     const std::vector<std::pair<int, int>>& get_changed_connections() const { return m_changed_connections; }
     double get_figure_of_merit_value() const { return m_figure_of_merit; }
@@ -364,7 +378,29 @@ private:
     // timing (its last update), and nothing changed that netlist since.
     bool m_itest_annotated = false;
     bool m_itest_refusal_warned = false;
-    bool m_timing_snapshot_refusal_warned = false;
+    struct TIMING_SNAPSHOT;
+    struct SNAPSHOT_ANSWER
+    {
+        int m_slack;
+        float m_slack_ratio;
+        int m_delay;  // of the connection, as the estimator's graph had it
+    };
+    std::shared_ptr<const TIMING_SNAPSHOT> make_timing_snapshot() const;
+    // Null while no snapshot answers, or for a term the restored netlist did
+    // not hold (which no timing of it answers for either).
+    const SNAPSHOT_ANSWER* snapshot_answer(const CDB_ATOM_ITERM* iterm) const;
+    int snapshot_figure_of_merit() const;
+    bool is_estimate_current() const;
+    void leave_timing_snapshot();
+    bool m_keep_timing_snapshots = false;
+    // The estimate ran after the last synchronisation and no edit or clock
+    // offset changed since: it describes the netlist as it stands.
+    bool m_estimate_current = false;
+    // Consecutive saves of one netlist share one snapshot.
+    std::map<int, std::shared_ptr<const TIMING_SNAPSHOT>> m_saved_timing_snapshots;
+    std::shared_ptr<const TIMING_SNAPSHOT> m_timing_snapshot;
+    std::unordered_map<const CDB_ATOM_ITERM*, SNAPSHOT_ANSWER> m_snapshot_answers;
+    bool m_edited_since_restore = false;
     bool m_use_smart_tainting = true;
     std::vector<std::pair<int, int>> m_changed_connections;  // (sink id, source id)
 };

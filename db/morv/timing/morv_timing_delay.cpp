@@ -218,6 +218,13 @@ void MORV_TIMING::get_average_annotated_delays(int& avg, int& comb_avg) const
         for (CDB_ATOM_NODE* node : *atom_netlist)
             for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
                 if ((*it)->get_source() == nullptr) continue;
+                if (m_timing_snapshot != nullptr) {
+                    // The graph holds the replaced netlist; a term the
+                    // snapshot does not know has no edge in either.
+                    if (const SNAPSHOT_ANSWER* answer = snapshot_answer(*it))
+                        add(answer->m_slack_ratio, answer->m_delay, m_fsyn_net_util->is_lut(node));
+                    continue;
+                }
                 add(m_nevra->get_slack_ratio_of_connection(*it), m_nevra->get_delay_of_connection(*it),
                     m_fsyn_net_util->is_lut(node));
             }

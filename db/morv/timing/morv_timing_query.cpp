@@ -37,6 +37,8 @@ int MORV_TIMING::get_slack(CDB_ATOM_ITERM* iterm)
     MORV_ASSERT_TEXT(atom_node, "atom_node");
     int scripted = 0;
     if (m_slack_source != nullptr && m_slack_source->find_slack(iterm, &scripted)) return scripted;
+    if (const SNAPSHOT_ANSWER* answer = snapshot_answer(iterm)) return answer->m_slack;
+    if (m_timing_snapshot != nullptr && m_timing_mode == MORV_TIMING_MODE_NEVRA) return s_NO_PATH;
     if (m_timing_mode == MORV_TIMING_MODE_NEVRA) return m_nevra->get_slack_of_connection(iterm);
     if (m_timing_mode != MORV_TIMING_MODE_TDC) {
         MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
@@ -88,6 +90,8 @@ bool MORV_TIMING::answers_from_last_analysis() const
 double MORV_TIMING::raw_slack_ratio(CDB_ATOM_ITERM* iterm)
 {
     CDB_ATOM_NODE* atom_node = iterm->get_my_node();
+    if (const SNAPSHOT_ANSWER* answer = snapshot_answer(iterm)) return static_cast<double>(answer->m_slack_ratio);
+    if (m_timing_snapshot != nullptr && m_timing_mode == MORV_TIMING_MODE_NEVRA) return 1.0;
     if (m_timing_mode == MORV_TIMING_MODE_NEVRA)
         return static_cast<double>(m_nevra->get_slack_ratio_of_connection(iterm));
     if (reads_timing_as_annotated())
@@ -137,7 +141,8 @@ int MORV_TIMING::get_figure_of_merit(bool force_legacy)
             fom = static_cast<int>(std::trunc(m_figure_of_merit));
         }
     } else if (m_timing_mode == MORV_TIMING_MODE_NEVRA) {
-        fom = m_nevra->get_figure_of_merit();
+        // A restored netlist's figure is the one its snapshot kept.
+        fom = m_timing_snapshot != nullptr ? snapshot_figure_of_merit() : m_nevra->get_figure_of_merit();
     } else {
         MSG_INTERNAL_ERROR::report("Invalid timing mode", "MORV", __FILE__, __LINE__);
     }

@@ -31,6 +31,8 @@ void MORV_TIMING::mark_node_changed(CDB_ATOM_NODE* node, bool deleted)
                      "!morv_env->is_stitched_node(node->get_id())");
     m_taint_change_set.push_back(node->get_id());
     m_changed_nodes.insert(static_cast<int>(node->get_id()));
+    m_estimate_current = false;
+    m_edited_since_restore = true;
     if (m_use_itest && m_itest) m_itest->mark_node_for_analysis(node, deleted);
     m_refresh_pending = true;
 }
@@ -42,6 +44,8 @@ void MORV_TIMING::mark_iterm_changed(CDB_ATOM_ITERM* iterm, bool disconnected)
     MORV_ASSERT_TEXT(iterm, "iterm");
     CDB_ATOM_NODE* sink = iterm->get_my_node();
     MORV_ASSERT_TEXT(sink, "node");
+    m_estimate_current = false;
+    m_edited_since_restore = true;
     CDB_ATOM_OTERM* driver = iterm->get_source();
     CDB_ATOM_NODE* source = driver != nullptr ? driver->get_my_node() : nullptr;
     if (m_use_smart_tainting) {
@@ -82,6 +86,8 @@ void MORV_TIMING::resolve_changed_connections()
 
 bool MORV_TIMING::sync_timing_netlist(bool incremental, bool refresh)
 {
+    // From here the back end describes the netlist again.
+    end_timing_snapshot();
     const bool full_rebuild = m_mode_switched;
     if (m_mode_switched) {
         m_mode_switched = false;
@@ -136,6 +142,7 @@ bool MORV_TIMING::sync_estimator(bool incremental)
         return true;
     }
     MORV_DEBUG_STREAM::print(1, "Syncing NEVRA to changed atom netlist");
+    m_estimate_current = false;
     std::vector<unsigned> changed = m_taint_change_set;
     for (const auto& [sink_id, source_id] : m_changed_connections) changed.push_back(static_cast<unsigned>(sink_id));
     m_nevra->sync_to_netlist(m_fsyn_api->get_atom_netlist(), 0, incremental ? &changed : nullptr);
@@ -181,21 +188,6 @@ bool MORV_TIMING::can_use_itest()
         "timing estimator, and the incremental timing estimator works only with the timing analyser "
         "(fsyn_disable_nevra=on times them with the analyser). It stays off./WMORV_FSYN_ITEST_NOT_WITH_NEVRA",
         morv_family_traits(m_fsyn_api->get_base_family_code()).m_name);
-    morv_send_msg(msg);
-    return false;
-}
-
-// Skipping the timing of a restored netlist is sound only while a snapshot
-// of its timing answers the queries; without one the host's timing
-// netlist went with the replaced netlist, and the run would judge the
-// restored one by figures of another or by none.
-bool MORV_TIMING::can_use_timing_snapshots()
-{
-    if (m_timing_snapshot_refusal_warned) return false;
-    m_timing_snapshot_refusal_warned = true;
-    MSG_W* msg = new MSG_W();
-    msg->fill_args("Setting fsyn_enable_timing_snapshots=on has no effect: this build keeps no timing snapshot of "
-                   "a saved netlist, so a restored netlist is timed again./WMORV_FSYN_TIMING_SNAPSHOTS_NOT_KEPT");
     morv_send_msg(msg);
     return false;
 }
@@ -263,5 +255,7 @@ void MORV_TIMING::run_estimator_timing_analysis()
     CDB_ATOM_NETLIST* atom_netlist = m_fsyn_api->get_atom_netlist();
     // The masks hold still for the estimator while it runs.
     const std::unique_ptr<CDB_ATOM_LUTMASK_CACHE> masks(CDB_ATOM_LUTMASK_CACHE::init_lutmask_cache(atom_netlist));
+    end_timing_snapshot();
     m_nevra->run_timing_estimation(atom_netlist, nullptr);
+    m_estimate_current = true;
 }

@@ -16,6 +16,10 @@
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"
 #include "morv/log/morv_log.h"
+#include "morv/timing/morv_table_timing_model.h"
+#include "morv/timing/morv_timing.h"
+#include "nevra/nevra_estimator.h"
+#include "log_capture.h"
 #include "morv_test_env.h"
 #include "morv_test_util.h"
 
@@ -129,11 +133,13 @@ private:
 class RUN_DRIVER_FLOW_FLAGS : public MORV_EXPERT
 {
 public:
-    static void set_late_running(MORV_EXPERT* expert, bool on)
+    static void set_late_running(MORV_EXPERT* expert, bool on) { set_running(expert, LATE_FSYN_FLOW, on); }
+    static void set_running(MORV_EXPERT* expert, int flow, bool on)
     {
         bool(&running)[NUM_FSYN_FLOWS] = expert->*(&RUN_DRIVER_FLOW_FLAGS::m_fsyn_flow_is_running);
-        running[LATE_FSYN_FLOW] = on;
+        running[flow] = on;
     }
+    static void set_estimator(MORV_EXPERT* expert, bool on) { expert->*(&RUN_DRIVER_FLOW_FLAGS::m_enable_nevra) = on; }
 };
 
 class MorvRunDriverTest : public ::testing::Test
@@ -176,6 +182,44 @@ protected:
         for (int i = 0; i < m_env->m_snapshots.get_number_of_snapshots(); ++i)
             if (m_env->m_snapshots.get_snapshot_at_position(i)->m_id != -1) ++live;
         return live;
+    }
+
+    // Input pin and clock pin, two registers around two LUTs: the
+    // connections between them are constrained.
+    void build_register_pipeline()
+    {
+        auto atom = [&](int kind) {
+            static int s_count = 0;
+            HDB_INSTANCE_NAME* name = m_host.names.find_or_create_path("pipe" + std::to_string(s_count++), 0);
+            CDB_ATOM_NODE* node = cdb_create_atom(m_host.cmp.get_base_family_code(), kind, name);
+            node->set_chip_db_entry(&m_host.chip_entry);
+            m_env->get_atom_netlist()->add_node(node);
+            return std::make_pair(node, name);
+        };
+        auto pin = [&] {
+            auto [node, name] = atom(CDB_KIND_IO);
+            return node->add_output_term(DB_DATA_OUT, name);
+        };
+        CDB_ATOM_OTERM* clock = pin();
+        auto reg = [&](CDB_ATOM_OTERM* d) {
+            auto [node, name] = atom(CDB_KIND_REGISTER);
+            d->insert_fanout(node->add_input_term(DB_DATAIN));
+            clock->insert_fanout(node->add_input_term(DB_CLOCK));
+            return node->add_output_term(DB_REG_OUT, name);
+        };
+        auto lut = [&](CDB_ATOM_OTERM* a) {
+            auto [node, name] = atom(CDB_KIND_LCELL_COMB);
+            a->insert_fanout(node->add_input_term(DB_DATA_A));
+            return node->add_output_term(DB_COMB_OUT, name);
+        };
+        reg(lut(lut(reg(pin()))));
+    }
+
+    static int count_lines(const std::vector<std::string>& lines, const std::string& text)
+    {
+        int n = 0;
+        for (const std::string& line : lines) n += line.find(text) != std::string::npos;
+        return n;
     }
 
     static std::string last_message_text()
@@ -400,24 +444,81 @@ TEST_F(MorvRunDriverTest, AnUndonePassIsTimedAgainUnlessATimingSnapshotStandsIn)
     EXPECT_EQ(run("NP=2:NI=1", {{3, 100}, {4, 120}, {5, 130}}, nullptr, 1, true), 4);
     const int with_timing = m_env->m_icp_calls - icp_before;
 
-    // None is kept: asking for snapshots changes nothing but one warning,
-    // however many runs ask.
-    auto refusals = [] {
-        int n = 0;
-        for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
-            n += m.id == "WMORV_FSYN_TIMING_SNAPSHOTS_NOT_KEPT" &&
-                 m.text.find("fsyn_enable_timing_snapshots") != std::string::npos;
-        return n;
-    };
+    // The analyser's figures are not kept: asking for snapshots re-times as
+    // before, said once per run in the log and never as a warning.
     cfg_set_value("fsyn_enable_timing_snapshots", "on");
-    for (int atoms : {4, 5}) {
-        m_env->m_placed_fom_by_atoms = {{atoms + 1, 110}, {atoms + 2, 80}};
-        icp_before = m_env->m_icp_calls;
-        EXPECT_EQ(run("NP=2:NI=1", {{atoms, 100}, {atoms + 1, 120}, {atoms + 2, 130}}, nullptr, 1, true), atoms + 1);
-        EXPECT_EQ(m_env->m_icp_calls - icp_before, with_timing);
+    {
+        MORV_LOG_CAPTURE log(1);
+        for (int atoms : {4, 5}) {
+            m_env->m_placed_fom_by_atoms = {{atoms + 1, 110}, {atoms + 2, 80}};
+            icp_before = m_env->m_icp_calls;
+            EXPECT_EQ(run("NP=2:NI=1", {{atoms, 100}, {atoms + 1, 120}, {atoms + 2, 130}}, nullptr, 1, true),
+                      atoms + 1);
+            EXPECT_EQ(m_env->m_icp_calls - icp_before, with_timing);
+        }
+        EXPECT_EQ(count_lines(log.lines(), "No timing snapshot answers for the restored netlist"), 2);
+        EXPECT_EQ(count_lines(log.lines(), "Skipping ICP/timing analysis"), 0);
     }
-    EXPECT_EQ(refusals(), 1);
+    for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
+        EXPECT_EQ(m.text.find("fsyn_enable_timing_snapshots"), std::string::npos) << m.text;
     EXPECT_EQ(live_saved_states(), 0);
+
+    // In the early flow the estimator times the netlist, and its figures are
+    // kept. A register pipeline gives the chain constrained connections.
+    MORV_EXPERT* expert = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert());
+    MORV_TIMING* timing = m_api->get_fsyn_timing();
+    CDB_ATOM_NETLIST* netlist = m_env->get_atom_netlist();
+    build_register_pipeline();
+    const e_fsyn_flow early = MORV_ENV::where_does_early_fsyn_run(m_env->get_cmp());
+    RUN_DRIVER_FLOW_FLAGS::set_running(expert, early, true);
+    RUN_DRIVER_FLOW_FLAGS::set_estimator(expert, true);
+    timing->switch_to_tdc_mode(false);
+    timing->select_timing_mode(early);
+    ASSERT_EQ(timing->get_timing_mode(), MORV_TIMING_MODE_NEVRA);
+    timing->perform_pre_placement_timing_analysis(false);
+    const int atoms = SCRIPTED_ALGORITHM(m_api, &m_params, &m_host, m_env.get(), {}).atoms();
+    // The only iteration is worse: its pass restores the netlist it started from.
+    const std::map<int, double> worse = {{atoms, 100}, {atoms + 1, 90}};
+    auto estimates = [&](const char* snapshots, int& skipped) {
+        cfg_set_value("fsyn_enable_timing_snapshots", snapshots);
+        MORV_LOG_CAPTURE log(1);
+        EXPECT_EQ(run("NI=10:HCI=0", worse), atoms);
+        skipped = count_lines(log.lines(), "Skipping ICP/timing analysis; using timing snapshot on restore");
+        return count_lines(log.lines(), "Syncing NEVRA to changed atom netlist");
+    };
+    int skipped_off = 0, skipped_on = 0;
+    const int off = estimates("off", skipped_off);
+    EXPECT_FALSE(timing->is_using_timing_snapshot());
+    const int on = estimates("on", skipped_on);
+    EXPECT_EQ(skipped_off, 0);
+    EXPECT_EQ(skipped_on, 1);
+    EXPECT_EQ(on, off - 1);
+    ASSERT_TRUE(timing->is_using_timing_snapshot());
+    // The snapshots went with their states.
+    EXPECT_EQ(timing->count_timing_snapshots(), 0);
+    EXPECT_EQ(live_saved_states(), 0);
+
+    // What the restored netlist answers is what a fresh estimator of it answers.
+    MORV_TIMING::NEVRA fresh(timing->get_table_timing_model());
+    fresh.initialize_and_sync_to_netlist(netlist, nullptr, 0);
+    fresh.run_timing_estimation(netlist);
+    int constrained = 0;
+    for (CDB_ATOM_NODE* node : *netlist)
+        for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
+            const int slack = fresh.get_slack_of_connection(*it);
+            constrained += slack != MORV_TIMING::s_NO_PATH;
+            EXPECT_EQ(timing->get_slack(*it), slack) << node->get_id();
+            EXPECT_EQ(timing->get_slack_ratio(*it),
+                      MORV_TIMING::adjust_slack_ratio(fresh.get_slack_ratio_of_connection(*it), true, false,
+                                                      timing->get_sr_skew()))
+                << node->get_id();
+        }
+    EXPECT_GE(constrained, 4);
+    EXPECT_EQ(timing->get_figure_of_merit(false), fresh.get_figure_of_merit());
+    timing->end_timing_snapshot();
+    EXPECT_FALSE(timing->is_using_timing_snapshot());
+    EXPECT_EQ(timing->get_figure_of_merit(false), fresh.get_figure_of_merit());
+    RUN_DRIVER_FLOW_FLAGS::set_running(expert, early, false);
 }
 
 TEST_F(MorvRunDriverTest, APassAsGoodAsItsStartAndAPassWithoutOperationsCostNoExtraPlacement)

@@ -178,8 +178,9 @@ TEST_F(FlowUserInput, EverySwitchTheCommandLineTakesRunsOrIsRefusedNeverAnIntern
     MORV_PLUMRIX_INTERFACE::set_timing(MORV_PLX_TIMING());
     // MRL and UVO time their early flows with the analyser unless asked
     // otherwise: the estimator there left LIR without a timing netlist to
-    // read delays from, and a restore left to a timing snapshot that is
-    // never kept left RESYN without one.
+    // read delays from. Timing snapshots keep only the estimator's figures,
+    // so their restores are timed again (skipping that once left RESYN
+    // without a timing netlist).
     for (const char* family : {"MRL", "UVO"})
         for (const char* set : {"fsyn_enable_nevra=on", "fsyn_enable_timing_snapshots=on"})
             for (size_t d = k_small_designs_only ? 1 : 0; d < std::size(designs); ++d) {

@@ -70,8 +70,7 @@ MORV_ALGORITHM_BASE::MORV_ALGORITHM_BASE(MORV_API* api, const MORV_PARAMETER_MAP
 
     m_enable_ite = cfg_is_on("fsyn_enable_ite", false);
     m_use_new_timing_flow = cfg_is_on("fsyn_use_new_timing_flow", false);
-    m_use_timing_snapshots =
-        cfg_is_on("fsyn_enable_timing_snapshots", false) && m_fsyn_timing->can_use_timing_snapshots();
+    m_use_timing_snapshots = cfg_is_on("fsyn_enable_timing_snapshots", false);
 }
 
 MORV_ALGORITHM_BASE::~MORV_ALGORITHM_BASE() {}

@@ -159,6 +159,8 @@ private:
     bool run_timing(const RUN_STATE& run, bool full, bool second, double multiplier, bool fourth, bool fifth,
                     bool sixth);
     void restore_and_drop(int save_id);
+    // True when the restored netlist goes untimed because its timing snapshot answers.
+    bool is_answered_by_timing_snapshot();
     // Whether this pass is judged again once the pass-end placement has
     // timed it; saves the netlist and figures the pass starts from.
     void save_pass_start();
@@ -206,6 +208,7 @@ protected:
     double m_fom_to_accept;
     int m_restore_netlist;
     bool m_use_timing_snapshots;
+    bool m_timing_snapshot_missed = false;
     int m_num_iters;
     int m_hill_climb_iters;
     // NI and HCI as the parameter string gave them (unset when it did not):

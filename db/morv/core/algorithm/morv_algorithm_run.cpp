@@ -195,6 +195,8 @@ void MORV_ALGORITHM_BASE::prepare_run(RUN_STATE& run)
     run.post_suffix = dump_suffix(".%d_post_%s_%s", s_run_counter, run.flow_tag, run.name);
     m_fsyn_api->dump_atom_netlist(dump_suffix(".%d_pre_%s_%s", s_run_counter, run.flow_tag, run.name));
 
+    m_timing_snapshot_missed = false;
+    m_fsyn_timing->set_keep_timing_snapshots(m_use_timing_snapshots);
     save_initial_netlist();
     m_started_placed = run.late_running;
     if (m_started_placed) m_init_worst_slack = compute_worst_slack();
@@ -243,6 +245,20 @@ bool MORV_ALGORITHM_BASE::run_timing(const RUN_STATE& run, bool full, bool secon
     const bool icp_ok = m_fsyn_api->run_timing_analysis(full, second, multiplier, fourth, fifth, sixth);
     if (run.fail_if_icp_fails && !icp_ok) driver_error("icp_ok", __LINE__);
     return icp_ok;
+}
+
+// A netlist the run timed with the analyser, or changed after its last
+// estimate before saving it, has no snapshot: it is timed again, as
+// without the switch, and the log says so once per run.
+bool MORV_ALGORITHM_BASE::is_answered_by_timing_snapshot()
+{
+    if (!m_use_timing_snapshots) return false;
+    if (m_fsyn_timing->is_using_timing_snapshot()) return true;
+    if (!m_timing_snapshot_missed) {
+        m_timing_snapshot_missed = true;
+        MORV_DEBUG_STREAM::print(1, "No timing snapshot answers for the restored netlist; timing it again");
+    }
+    return false;
 }
 
 // The host's restore consumes a saved state; dropping it here as well keeps a
@@ -403,7 +419,7 @@ bool MORV_ALGORITHM_BASE::end_pass(RUN_STATE& run, int worse, int pass_ops)
         const bool full = run.late_xicp || (last && m_icp_at_end == 1 && !best_is_initial);
         const bool fourth = run.late_xicp || full || m_icp_at_end != 1;
         const bool fifth = m_reg_pack && full;
-        bool use_snapshot = m_use_timing_snapshots && restored;
+        bool use_snapshot = restored && is_answered_by_timing_snapshot();
         if (run.late_running) use_snapshot = use_snapshot && !full;
         if (use_snapshot) MORV_DEBUG_STREAM::print(1, "Skipping ICP/timing analysis; using timing snapshot on restore");
         else ok = run_timing(run, full, full, m_effort, false, fourth, fifth);
@@ -470,7 +486,7 @@ bool MORV_ALGORITHM_BASE::keep_or_restore_pass_start(const RUN_STATE& run)
     m_curr_best_netlist = m_fsyn_api->save_state();
     if (!(m_curr_best_netlist > 0)) driver_error("m_curr_best_netlist > 0", __LINE__);
     m_best_fom = m_pass_start_fom;
-    if (m_use_timing_snapshots) {
+    if (is_answered_by_timing_snapshot()) {
         MORV_DEBUG_STREAM::print(1, "Skipping ICP/timing analysis; using timing snapshot on restore");
         return true;
     }
@@ -531,7 +547,7 @@ void MORV_ALGORITHM_BASE::keep_or_restore_initial(const RUN_STATE& run, bool tim
     // The best netlist may be the initial one; it is consumed with it.
     if (m_curr_best_netlist == m_init_netlist) m_curr_best_netlist = -1;
     m_init_netlist = -1;
-    if (m_use_timing_snapshots) {
+    if (is_answered_by_timing_snapshot()) {
         MORV_DEBUG_STREAM::print(1, "Skipping ICP/timing analysis; using timing snapshot on restore part 2");
         return;
     }
@@ -544,6 +560,8 @@ void MORV_ALGORITHM_BASE::finish_run(const RUN_STATE& run)
     drop_pass_start();
     finish_algorithm();
     m_fsyn_timing->set_use_itest(false);
+    // Only the run's own restores go untimed; the flows time theirs.
+    m_fsyn_timing->set_keep_timing_snapshots(false);
     if (m_init_netlist >= 0) m_fsyn_api->clear_state(m_init_netlist);
     if (m_curr_best_netlist >= 0 && m_curr_best_netlist != m_init_netlist) m_fsyn_api->clear_state(m_curr_best_netlist);
     m_init_netlist = -1;
