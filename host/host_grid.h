@@ -3,6 +3,7 @@
 // Shared by the placer's adapter and by the environment's incremental
 // placement so that both agree on capacities.
 
+#include <cstddef>
 #include <vector>
 
 #include "host_cluster.h"
