@@ -236,7 +236,9 @@ public:
                                          bool& share_low_ret) = 0;
     virtual bool is_push_allowed(CDB_ATOM_NODE* node) = 0;
     virtual bool has_extra_input(CDB_ATOM_NODE* node) = 0;
-    virtual bool is_inverting_wire_lut(CDB_ATOM_NODE* node) = 0;
+    // A wire LUT whose output complements what its input term reads; the
+    // term's inversion bit is the caller's to fold in.
+    virtual bool is_inverting_wire_lut(CDB_ATOM_NODE* node);
     virtual bool is_register_complex(CDB_ATOM_NODE* node, bool flag) = 0;
     virtual bool has_register_feedback(CDB_ATOM_NODE* node) = 0;
     virtual void add_retime_iterm(const RETIME_REG& reg, CDB_ATOM_NODE* node, int port_type,
@@ -359,8 +361,17 @@ public:
     static RETIME_SIGNAL read_term_signal(CDB_ATOM_ITERM* iterm);
 
     // ---- wire LUTs and inputs (morv_retiming_query.cpp)
+    // A cell with one connected LUT input, driven, whose function (ties,
+    // an absent carry-in and all, as written) passes that input on or
+    // complements what it reads; its input, or null for any other cell.
+    CDB_ATOM_ITERM* find_wire_input(CDB_ATOM_NODE* node, bool* complements_ret);
     bool is_wire_lut(CDB_ATOM_NODE* node);
     CDB_ATOM_ITERM* get_wire_lut_input(CDB_ATOM_NODE* node);
+    // A wire LUT whose output is the complement of its input's source.
+    bool inverts_its_source(CDB_ATOM_NODE* node);
+    // A cell of at most one connected LUT input, no carry or extra input,
+    // that outputs 1 whatever its driven input, if any, reads.
+    bool holds_constant_one(CDB_ATOM_NODE* node);
     int count_connected_data_inputs(CDB_ATOM_NODE* node);
     bool has_carry_connection(CDB_ATOM_NODE* node);
     bool feeds_control_of(CDB_ATOM_NODE* node, CDB_ATOM_NODE* src_node);

@@ -49,7 +49,6 @@ public:
                                  bool& share_low_ret) override;
     bool is_push_allowed(CDB_ATOM_NODE* node) override;
     bool has_extra_input(CDB_ATOM_NODE*) override { return false; }
-    bool is_inverting_wire_lut(CDB_ATOM_NODE* node) override;
     bool is_register_complex(CDB_ATOM_NODE* node, bool flag) override;
     bool has_register_feedback(CDB_ATOM_NODE* node) override;
     void add_retime_iterm(const RETIME_REG& reg, CDB_ATOM_NODE* node, int port_type, bool initial_condition) override;

@@ -186,18 +186,10 @@ bool MORV_RETIMING_4LUT::is_push_allowed(CDB_ATOM_NODE* node)
     return !m_fsyn_api->is_oterm_dont_touch(comb, AMM_OP_FITTER_FSYN_RETIME);
 }
 
-bool MORV_RETIMING_4LUT::is_inverting_wire_lut(CDB_ATOM_NODE* node)
-{
-    MORV_ASSERT_TEXT(node, "node");
-    MORV_ASSERT_TEXT(is_wire_lut(node), "is_wire_lut(node)");
-    return (m_net_util->get_lutmask(node) & 1u) != 0;
-}
-
 bool MORV_RETIMING_4LUT::is_inverter_lut(CDB_ATOM_NODE* node)
 {
     MORV_ASSERT_TEXT(node, "node");
-    if (!node->is_lcell_comb() || m_net_util->is_lcell_part_of_a_carry_chain(node)) return false;
-    return count_connected_data_inputs(node) == 1 && (m_net_util->get_lutmask(node) & 1u) != 0;
+    return node->is_lcell_comb() && inverts_its_source(node);
 }
 
 void MORV_RETIMING_4LUT::add_retime_iterm(const RETIME_REG& reg, CDB_ATOM_NODE* node, int port_type,

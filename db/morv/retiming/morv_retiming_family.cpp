@@ -184,23 +184,10 @@ uint64_t MORV_RETIMING_6LUT_FAMILY::get_buffer_mask() const
     return m_mask_bits_reversed ? k_EVEN_BITS : k_ODD_BITS;
 }
 
-bool MORV_RETIMING_6LUT_FAMILY::is_mask_inverting(uint64_t mask) const
-{
-    return ((mask & 1u) != 0) != m_mask_bits_reversed;
-}
-
-bool MORV_RETIMING_6LUT_FAMILY::is_inverting_wire_lut(CDB_ATOM_NODE* node)
-{
-    MORV_ASSERT_TEXT(node, "node");
-    MORV_ASSERT_TEXT(is_wire_lut(node), "is_wire_lut(node)");
-    return is_mask_inverting(m_net_util->get_lutmask(node));
-}
-
 bool MORV_RETIMING_6LUT_FAMILY::is_inverter_lut(CDB_ATOM_NODE* node)
 {
     MORV_ASSERT_TEXT(node, "node");
-    if (!node->is_lcell_comb() || m_net_util->is_lcell_part_of_a_carry_chain(node)) return false;
-    return count_connected_data_inputs(node) == 1 && is_mask_inverting(m_net_util->get_lutmask(node));
+    return node->is_lcell_comb() && inverts_its_source(node);
 }
 
 void MORV_RETIMING_6LUT_FAMILY::insert_wire_cell(CDB_ATOM_ITERM* iterm, CDB_ATOM_NODE* base_node, uint64_t mask)

@@ -100,7 +100,6 @@ class MORV_RETIMING_6LUT_FAMILY : public MORV_RETIMING_6LUT
 public:
     ~MORV_RETIMING_6LUT_FAMILY() override;
     void set_default_pass_parameters(int pass, int& num_iters, int& hill_climb_iters) override;
-    bool is_inverting_wire_lut(CDB_ATOM_NODE* node) override;
     bool is_inverter_lut(CDB_ATOM_NODE* node) override;
     void insert_inverter_lcell(CDB_ATOM_ITERM* iterm) override;
     void insert_buffer_lcell(CDB_ATOM_ITERM* iterm) override;
@@ -125,7 +124,6 @@ protected:
 private:
     // Bit 0 of a mask is the output for every input at 1 when the family
     // reverses its mask bits, else for every input at 0.
-    bool is_mask_inverting(uint64_t mask) const;
     // A one-input cell on DB_DATA_A next to base_node that reads the term's
     // former source and now drives the term; the term keeps its inversion.
     void insert_wire_cell(CDB_ATOM_ITERM* iterm, CDB_ATOM_NODE* base_node, uint64_t mask);
@@ -210,7 +208,6 @@ public:
                                  bool& share_low_ret) override;
     bool is_push_allowed(CDB_ATOM_NODE* node) override;
     bool has_extra_input(CDB_ATOM_NODE* node) override;
-    bool is_inverting_wire_lut(CDB_ATOM_NODE* node) override;
     bool is_register_complex(CDB_ATOM_NODE* node, bool flag) override;
     bool has_register_feedback(CDB_ATOM_NODE* node) override;
     void add_retime_iterm(const RETIME_REG& reg, CDB_ATOM_NODE* node, int port_type, bool clear_low) override;

@@ -122,18 +122,6 @@ bool MORV_RETIMING_MRL::has_critical_input(CDB_ATOM_NODE* node)
 
 // ---------------------------------------------------------------- registers in front of a cell
 
-// A wire LUT passes its input on only when its mask reads it: a mask that
-// is constant over the input holds a constant, not the register's value.
-bool MORV_RETIMING_MRL::is_wire_lut_follower(CDB_ATOM_NODE* node)
-{
-    CDB_ATOM_ITERM* in = get_wire_lut_input(node);
-    if (in == nullptr) return false;
-    const int slot = in->get_any_usage_as() - DB_DATA_A;
-    if (slot < 0 || slot >= 6) return false;
-    const uint64_t mask = m_net_util->get_lutmask(node);
-    return ((mask >> 0) & 1u) != ((mask >> (1u << slot)) & 1u);
-}
-
 CDB_ATOM_NODE* MORV_RETIMING_MRL::find_input_register(CDB_ATOM_ITERM* iterm, bool* through_invert)
 {
     *through_invert = false;
@@ -141,7 +129,7 @@ CDB_ATOM_NODE* MORV_RETIMING_MRL::find_input_register(CDB_ATOM_ITERM* iterm, boo
     if (source == nullptr) return nullptr;
     CDB_ATOM_NODE* driver = source->get_my_node();
     if (m_net_util->is_ff(driver)) return driver;
-    if (!driver->is_lcell_comb() || !is_wire_lut(driver) || !is_wire_lut_follower(driver)) return nullptr;
+    if (!driver->is_lcell_comb() || !is_wire_lut(driver)) return nullptr;
     CDB_ATOM_ITERM* in = get_wire_lut_input(driver);
     if (in->get_source() == nullptr || !m_net_util->is_ff(in->get_source()->get_my_node())) return nullptr;
     *through_invert = is_inverting_wire_lut(driver) != in->is_inverted();
@@ -166,7 +154,7 @@ bool MORV_RETIMING_MRL::is_forward_push_candidate(CDB_ATOM_ITERM* iterm)
         CDB_ATOM_ITERM* in = get_wire_lut_input(driver);
         if (in == nullptr || in->get_source() == nullptr) return false;
         regout = in->get_source();
-        if (!regout->is_used_as(DB_REG_OUT) || !is_wire_lut_follower(driver)) return refuse("FP: NON_REGOUT");
+        if (!regout->is_used_as(DB_REG_OUT)) return refuse("FP: NON_REGOUT");
     }
     CDB_ATOM_NODE* reg_node = regout->get_my_node();
     if (!m_net_util->is_ff(reg_node)) return refuse("FP: NON_REGOUT");

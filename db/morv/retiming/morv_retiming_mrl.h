@@ -58,7 +58,6 @@ private:
     // chain; a carry-out read anywhere else would be an output the pushes
     // do not see.
     bool has_foreign_chain_connection(CDB_ATOM_NODE* node);
-    bool is_wire_lut_follower(CDB_ATOM_NODE* node);
     // The values a forward push's cell reads at power-up from the registers
     // in front of its data inputs.
     void forward_input_values(CDB_ATOM_NODE* node, int last_port, unsigned* values);

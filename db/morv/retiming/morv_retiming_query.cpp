@@ -34,21 +34,86 @@ int connected_lut_inputs(MORV_NET_UTIL* net_util, CDB_ATOM_NODE* node, int lut_i
     return connected;
 }
 
+// The cell's comb output with `term` reading `value` and every other input
+// reading what the written netlist gives it: a tie its logical value, an
+// open input (a ZEPLA or TEV cell's absent carry-in read at C among them)
+// 0. NO_LUT_VALUE when another input is driven.
+unsigned evaluate_with_term(const CDB_ATOM_NODE* node, const CDB_ATOM_ITERM* term, unsigned value)
+{
+    unsigned in[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT] = {};
+    for (int slot = 0; slot < CDB_ATOM_NODE::EVALUATE_INPUT_COUNT; ++slot) {
+        const CDB_ATOM_ITERM* other = node->get_input_term_by_type(node->get_evaluate_input_port(slot));
+        if (other == nullptr || !other->is_connected()) continue;
+        if (other == term) in[slot] = value;
+        else if (other->is_driven()) return CDB_ATOM_NODE::NO_LUT_VALUE;
+        else in[slot] = other->is_logical_vcc() ? 1u : 0u;
+    }
+    return node->evaluate_output(DB_COMB_OUT, in);
+}
+
 }  // namespace
+
+// Counting connected inputs is not enough: a mask that ignores its one
+// input, or reads it only beside a tie, holds a constant, and bit 0 of the
+// mask is the output at input 0 only when nothing else reads 1. The cell's
+// own function decides, as the writer evaluates it.
+CDB_ATOM_ITERM* MORV_RETIMING::find_wire_input(CDB_ATOM_NODE* node, bool* complements_ret)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    if (connected_lut_inputs(m_net_util, node, m_num_lut_inputs) != 1 || has_carry_connection(node) ||
+        has_extra_input(node))
+        return nullptr;
+    CDB_ATOM_ITERM* in = nullptr;
+    for (int port = DB_DATA_A; in == nullptr && port < DB_DATA_A + m_num_lut_inputs; ++port)
+        if (m_net_util->is_connected(node, port)) in = node->get_input_term_by_type(port);
+    if (in == nullptr || !in->is_driven()) return nullptr;
+    const unsigned low = evaluate_with_term(node, in, 0), high = evaluate_with_term(node, in, 1);
+    if (low > 1 || high > 1 || low == high) return nullptr;
+    if (complements_ret != nullptr) *complements_ret = high == 0;
+    return in;
+}
 
 bool MORV_RETIMING::is_wire_lut(CDB_ATOM_NODE* node)
 {
-    MORV_ASSERT_TEXT(node, "node");
-    if (connected_lut_inputs(m_net_util, node, m_num_lut_inputs) > 1 || has_carry_connection(node)) return false;
-    return !has_extra_input(node);
+    return find_wire_input(node, nullptr) != nullptr;
 }
 
 CDB_ATOM_ITERM* MORV_RETIMING::get_wire_lut_input(CDB_ATOM_NODE* node)
 {
-    MORV_ASSERT_TEXT(is_wire_lut(node), "is_wire_lut(node)");
-    for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
-        if ((*it)->is_connected()) return *it;
-    return nullptr;
+    CDB_ATOM_ITERM* in = find_wire_input(node, nullptr);
+    MORV_ASSERT_TEXT(in, "is_wire_lut(node)");
+    return in;
+}
+
+bool MORV_RETIMING::is_inverting_wire_lut(CDB_ATOM_NODE* node)
+{
+    bool complements = false;
+    MORV_ASSERT_TEXT(find_wire_input(node, &complements), "is_wire_lut(node)");
+    return complements;
+}
+
+// The term's own inversion counts: a buffer mask behind an inverted input
+// inverts its source just as an inverter mask does.
+bool MORV_RETIMING::inverts_its_source(CDB_ATOM_NODE* node)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    if (m_net_util->is_lcell_part_of_a_carry_chain(node)) return false;
+    bool complements = false;
+    const CDB_ATOM_ITERM* in = find_wire_input(node, &complements);
+    return in != nullptr && complements != in->reads_complemented();
+}
+
+bool MORV_RETIMING::holds_constant_one(CDB_ATOM_NODE* node)
+{
+    MORV_ASSERT_TEXT(node, "node");
+    if (connected_lut_inputs(m_net_util, node, m_num_lut_inputs) > 1 || has_carry_connection(node) ||
+        has_extra_input(node))
+        return false;
+    const CDB_ATOM_ITERM* in = nullptr;
+    for (int port = DB_DATA_A; port < DB_DATA_A + m_num_lut_inputs; ++port)
+        if (m_net_util->is_connected(node, port) && node->get_input_term_by_type(port)->is_driven())
+            in = node->get_input_term_by_type(port);
+    return evaluate_with_term(node, in, 0) == 1 && (in == nullptr || evaluate_with_term(node, in, 1) == 1);
 }
 
 int MORV_RETIMING::count_connected_data_inputs(CDB_ATOM_NODE* node)

@@ -446,17 +446,9 @@ bool MORV_RETIMING_UVO::holds_vcc_register(CDB_ATOM_NODE* cell, const RETIME_REG
     if (!m_net_util->is_lcell(cell) || !m_net_util->is_register_present(cell)) return false;
     CDB_ATOM_ITERM* aload = cell->get_input_term_by_type(DB_ASYNCH_LOAD);
     if (morv_iterm_connected(aload) && !aload->is_logical_gnd()) return false;
-    if (!is_wire_lut(cell) || !m_net_util->is_synch_load_unused(cell)) return false;
-    if (!same_controls(describe_register(cell), reg)) return false;
-    const uint64_t mask = m_net_util->get_lutmask(cell) & 0xffffu;
-    if (mask == 0xffffu) return true;
-    for (int port = DB_DATA_A; port <= DB_DATA_D; ++port) {
-        CDB_ATOM_ITERM* data = cell->get_input_term_by_type(port);
-        if (!morv_iterm_connected(data)) continue;
-        // A LUT that complements the tie holds 0, not VCC.
-        return !data->is_driven() && data->is_logical_vcc() && ((mask >> (1u << (port - DB_DATA_A))) & 1u) != 0;
-    }
-    return false;
+    if (!m_net_util->is_synch_load_unused(cell) || !same_controls(describe_register(cell), reg)) return false;
+    // A LUT that complements the tie holds 0, not VCC.
+    return holds_constant_one(cell);
 }
 
 CDB_ATOM_OTERM* MORV_RETIMING_UVO::find_register_to_reuse(const RETIME_ITERM& retime_iterm)

@@ -101,10 +101,6 @@ CDB_ATOM_OTERM* MORV_RETIMING_UVO::get_lcell_register(CDB_ATOM_ITERM* iterm, RET
         if (!m_net_util->is_lut_data_input(iterm) || !is_wire_lut(node) || !is_lutout_feeding_regout(node) ||
             m_net_util->is_in_qfbk_mode(node) || morv_oterm_has_fanout(node->get_output_term_by_type(DB_COMB_OUT)))
             return nullptr;
-        // A one-input LUT that ignores its input holds a constant, no register of the term.
-        const uint64_t mask = m_net_util->get_lutmask(node) & 0xffffu;
-        const int bit = 1 << (iterm->get_any_usage_as() - DB_DATA_A);
-        if (((mask >> 0) & 1u) == ((mask >> bit) & 1u)) return nullptr;
         inverted = inverted != is_inverting_wire_lut(node);
     }
     CDB_ATOM_OTERM* regout = node->get_output_term_by_type(DB_REG_OUT);
@@ -232,13 +228,6 @@ bool MORV_RETIMING_UVO::has_extra_input(CDB_ATOM_NODE* node)
     return m_net_util->is_connected(node, DB_REG_CASCADE_IN);
 }
 
-bool MORV_RETIMING_UVO::is_inverting_wire_lut(CDB_ATOM_NODE* node)
-{
-    MORV_ASSERT_TEXT(node, "node");
-    MORV_ASSERT_TEXT(is_wire_lut(node), "is_wire_lut(node)");
-    return (m_net_util->get_lutmask(node) & 1u) != 0;
-}
-
 bool MORV_RETIMING_UVO::has_register_feedback(CDB_ATOM_NODE* node)
 {
     MORV_ASSERT_TEXT(node, "node");
@@ -255,8 +244,7 @@ bool MORV_RETIMING_UVO::has_register_feedback(CDB_ATOM_NODE* node)
 bool MORV_RETIMING_UVO::is_inverter_lut(CDB_ATOM_NODE* node)
 {
     MORV_ASSERT_TEXT(node, "node");
-    if (!node->is_lcell() || m_net_util->is_lcell_part_of_a_carry_chain(node)) return false;
-    if (count_connected_data_inputs(node) != 1 || (m_net_util->get_lutmask(node) & 1u) == 0) return false;
+    if (!node->is_lcell() || !inverts_its_source(node)) return false;
     return !morv_oterm_has_fanout(node->get_output_term_by_type(DB_REG_OUT)) && !m_net_util->is_in_qfbk_mode(node);
 }
 

@@ -668,6 +668,7 @@ TEST_F(RetimingEditOps, WireLutsHaveOneInputAndNoChainOrExtraInput)
     CDB_ATOM_NODE* wire = n.atom(CDB_KIND_LCELL_COMB, "wire");
     wire->add_input_term(DB_DATA_A);  // open
     CDB_ATOM_ITERM* c = n.drive(wire, DB_DATA_C);
+    wire->set_lutmask(CDB_LUTMASK(6, 0xf0f0f0f0f0f0f0f0ull));  // reads C: a buffer or an inverter of it
     CDB_ATOM_NODE* two = n.atom(CDB_KIND_LCELL_COMB, "two");
     n.drive(two, DB_DATA_A);
     n.drive(two, DB_DATA_F);
