@@ -236,6 +236,59 @@ TEST(RetimingFamilyCells, WireLutsInvertByTheFamilysBitOrder)
     }
 }
 
+// One-input cells whose mask bit 0 misleads: a cell is a wire only when,
+// evaluated as the writer evaluates it, it buffers or inverts its one
+// driven input. The expected answers are worked out by hand from each
+// cell's truth table.
+TEST(RetimingFamilyCells, OneInputCellsAreWiresOnlyWhenTheirFunctionPassesTheInputOn)
+{
+    struct ROW
+    {
+        const char* what;
+        int open_before;   // unconnected inputs in front of the driven one
+        int width;         // inputs of the truth table
+        uint64_t truth;    // canonical, first input = row bit 0
+        int tie_slot;      // input tied to VCC, -1 for none
+        bool invert_term;  // inversion bit on the driven input
+        bool clear_four_input;
+        bool wire, inverting, inverter;
+        bool wire_4;  // the answer for a 4-LUT family where it differs
+    };
+    const ROW rows[] = {
+        {"buffer", 0, 1, 0b10, -1, false, false, true, false, false, true},
+        {"inverter", 0, 1, 0b01, -1, false, false, true, true, true, true},
+        {"constant one over its input", 0, 1, 0b11, -1, false, false, false, false, false, false},
+        {"reads only the open B", 0, 2, 0b1100, -1, false, false, false, false, false, false},
+        {"buffer behind an inverted term", 0, 1, 0b10, -1, true, false, true, false, true, true},
+        {"A xor B, B tied to VCC", 0, 2, 0b0110, 1, false, false, false, false, false, false},
+        {"its one input tied to VCC", 0, 1, 0b10, 0, false, false, false, false, false, false},
+        {"buffer of C, absent carry-in read at C", 2, 3, 0xf0, -1, false, true, true, false, false, false},
+    };
+    for (int family : {CDB_FAMILY_ZEPLA, CDB_FAMILY_TEV, CDB_FAMILY_BRK, CDB_FAMILY_OBRAN}) {
+        const bool four = family == CDB_FAMILY_ZEPLA || family == CDB_FAMILY_TEV;
+        for (const ROW& row : rows) {
+            SCOPED_TRACE(std::to_string(family) + ": " + row.what);
+            RTM6_NET n(family);
+            std::vector<CDB_ATOM_OTERM*> ins(static_cast<size_t>(row.width), nullptr);
+            if (row.tie_slot != 0) ins[static_cast<size_t>(row.open_before)] = n.input("i0");
+            CDB_ATOM_NODE* w0 = n.lut("w0", ins, row.truth);
+            n.output(RTM6_NET::out(n.reg("r0", RTM6_NET::out(w0))), "o0");
+            if (row.tie_slot >= 0) w0->get_input_term_by_type(DB_DATA_A + row.tie_slot)->set_logical_vcc();
+            if (row.invert_term) w0->get_input_term_by_type(DB_DATA_A + row.open_before)->set_invert();
+            if (row.clear_four_input) w0->clear_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB);
+            LEAF_RUN run(n.take(), family);
+            ASSERT_NE(run.rtm(), nullptr);
+            w0 = run.find("w0");
+            const bool wire = four ? row.wire_4 : row.wire;
+            EXPECT_EQ(run.rtm()->is_wire_lut(w0), wire);
+            if (wire) {
+                EXPECT_EQ(run.rtm()->is_inverting_wire_lut(w0), row.inverting);
+            }
+            EXPECT_EQ(run.rtm()->is_inverter_lut(w0), row.inverter);
+        }
+    }
+}
+
 // An inverter inserted by a 6-LUT class carries 0xaaaa... in the reversed
 // order (the cell the netlist reads as NOT i0), a buffer 0x5555...; the
 // design with the inverter equals the one whose LUT reads NOT i0.
