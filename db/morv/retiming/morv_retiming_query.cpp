@@ -54,9 +54,10 @@ unsigned evaluate_with_term(const CDB_ATOM_NODE* node, const CDB_ATOM_ITERM* ter
 }  // namespace
 
 // Counting connected inputs is not enough: a mask that ignores its one
-// input, or reads it only beside a tie, holds a constant, and bit 0 of the
-// mask is the output at input 0 only when nothing else reads 1. The cell's
-// own function decides, as the writer evaluates it.
+// input (or reads C where the cell reads its absent carry-in) holds a
+// constant, and bit 0 of the mask is the output at input 0 only when
+// nothing else reads 1. The cell's own function decides, as the writer
+// evaluates it.
 CDB_ATOM_ITERM* MORV_RETIMING::find_wire_input(CDB_ATOM_NODE* node, bool* complements_ret)
 {
     MORV_ASSERT_TEXT(node, "node");
@@ -88,7 +89,8 @@ CDB_ATOM_ITERM* MORV_RETIMING::get_wire_lut_input(CDB_ATOM_NODE* node)
 bool MORV_RETIMING::is_inverting_wire_lut(CDB_ATOM_NODE* node)
 {
     bool complements = false;
-    MORV_ASSERT_TEXT(find_wire_input(node, &complements), "is_wire_lut(node)");
+    const bool wire = find_wire_input(node, &complements) != nullptr;
+    MORV_ASSERT_TEXT(wire, "is_wire_lut(node)");
     return complements;
 }
 
