@@ -358,17 +358,18 @@ RETIME_ITERM insertion(UVO_CASE& u, CDB_ATOM_ITERM* term)
 // an enable of its own when `enable` (A); a tie to VCC through its inversion
 // bit (B); the register of k, a cell of `k_mask` over a tie to VCC (C); and
 // the LUT of q0, in QFBK mode, whose register takes that LUT or, when
-// `sload`, its synchronous data (D). r0 is the register whose like is
-// inserted.
-BUILD insertion_sources(uint64_t k_mask, bool enable, bool sload)
+// `sload`, its synchronous data (D). With `k_reads_b` k's LUT reads an
+// input at B in place of the tie. r0 is the register whose like is inserted.
+BUILD insertion_sources(uint64_t k_mask, bool enable, bool sload, bool k_reads_b = false)
 {
     return [=](UVO_NET& n) {
         const std::vector<CDB_ATOM_NODE*> s =
             adder_chain(n, "s", {n.input("a0"), n.input("b0"), n.input("a1"), n.input("b1")}, true);
         if (enable) n.input("en")->insert_fanout(s[0]->add_input_term(DB_CLOCK_ENABLE));
         n.output(UVO_NET::q(s[0]), "s0");
-        CDB_ATOM_NODE* k = n.reg("k", nullptr, k_mask);
-        UVO_NET::in(k, DB_DATA_A)->set_vcc();
+        CDB_ATOM_NODE* k =
+            k_reads_b ? n.cell("k", {nullptr, n.input("kb")}, k_mask, false, true) : n.reg("k", nullptr, k_mask);
+        if (!k_reads_b) UVO_NET::in(k, DB_DATA_A)->set_vcc();
         CDB_ATOM_NODE* q0 = n.cell("q0", {n.input("i2"), n.input("i3")}, 0x8, true, true);
         q0->set_bit(CDB_ATOM_BIT_QFBK_MODE);
         if (sload) {
@@ -403,6 +404,8 @@ TEST(RetimingUvo, InsertedRegisterReusesOrPacksOnlyWhatHoldsTheSameValue)
     const INSERT_CASE cases[] = {
         {"register_of_a_vcc_tie", insertion_sources(0xAAAA, false, false), DB_DATA_B, "k"},
         {"register_of_the_complemented_tie", insertion_sources(0x5555, false, false), DB_DATA_B, nullptr},
+        {"register_of_all_ones_over_an_input", insertion_sources(0xFFFF, false, false, true), DB_DATA_B, "k"},
+        {"register_of_a_cell_that_passes_its_input", insertion_sources(0xCCCC, false, false, true), DB_DATA_B, nullptr},
         {"chain_with_an_equal_register", insertion_sources(0xAAAA, false, false), DB_DATA_A, "s1"},
         {"chain_with_a_register_of_another_enable", insertion_sources(0xAAAA, true, false), DB_DATA_A, nullptr},
         {"qfbk_register_of_its_lut", insertion_sources(0xAAAA, false, false), DB_DATA_D, "q0"},
