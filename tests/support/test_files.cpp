@@ -33,6 +33,13 @@ testing::AssertionResult sample_design_is_current(const std::string& path, const
     return testing::AssertionFailure() << path << " is stale: rerun with MORV_WRITE_DESIGNS=1";
 }
 
+int count_of(const std::string& text, const std::string& what)
+{
+    int count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
+    return count;
+}
+
 COMMAND_RUN run_command(const std::string& command)
 {
     COMMAND_RUN run;

@@ -7,6 +7,8 @@
 
 std::string slurp(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
+// How many times `what` stands in `text`, not overlapping.
+int count_of(const std::string& text, const std::string& what);
 
 class CDB_ATOM_NETLIST;
 

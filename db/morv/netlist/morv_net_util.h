@@ -130,6 +130,12 @@ public:
     // mask sees term C; a carry-in in use is not a data term, and callers
     // keep such a cell to its own handling.
     uint64_t get_data_lutmask(CDB_ATOM_NODE* node) const;
+    // The port whose term the LUT reads as data input `port`: the carry-in
+    // for input C of a LUT reading its carry-in there, `port` otherwise.
+    int get_lut_read_port(CDB_ATOM_NODE* node, int port) const
+    {
+        return port == DB_DATA_C && reads_carry_in_at_c(node) ? DB_CARRY_IN : port;
+    }
 
     int get_max_lut_inputs() const { return m_max_lut_inputs; }
     MORV_API* get_api() const { return m_api; }

@@ -80,9 +80,8 @@ BDD_JBDD MORV_BDD_SYN::build_node_bdd(MORV_BDD_SYN_ITERM_SRC& r, CDB_ATOM_NODE* 
     in.fixed.assign(m_num_data_ports, 0);
     // A LUT reading its carry-in at C leaves term C unread: C reads the
     // carry-in, or 0 when there is none.
-    const bool carry_at_c = m_net_util->reads_carry_in_at_c(node);
     for (int i = 0; i < m_num_data_ports; ++i) {
-        const int port = carry_at_c && m_data_port_types[i] == DB_DATA_C ? DB_CARRY_IN : m_data_port_types[i];
+        const int port = m_net_util->get_lut_read_port(node, m_data_port_types[i]);
         CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port);
         if (iterm == nullptr || !iterm->is_connected()) continue;
         CDB_ATOM_OTERM* source = iterm->is_driven() ? iterm->get_source() : nullptr;

@@ -116,9 +116,8 @@ BDD_JBDD MORV_RESYN::build_node_bdd(CDB_ATOM_NODE* node, double sr_to_base, bool
     RESYN_VAR* last_source_var = nullptr;
     // A LUT reading its carry-in at C leaves term C unread; an absent
     // carry-in reads 0 there.
-    const bool carry_at_c = m_net_util->reads_carry_in_at_c(node);
     for (int k = 0; k < m_num_data_ports; ++k) {
-        const int port = carry_at_c && DB_DATA_A + k == DB_DATA_C ? DB_CARRY_IN : DB_DATA_A + k;
+        const int port = m_net_util->get_lut_read_port(node, DB_DATA_A + k);
         CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port);
         if (port == DB_CARRY_IN && (iterm == nullptr || !iterm->is_connected())) {
             inputs.push_back(m_bdd_mgr->false_bdd());

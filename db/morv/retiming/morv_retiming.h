@@ -372,6 +372,9 @@ public:
     // A cell of at most one connected LUT input, no carry or extra input,
     // that outputs 1 whatever its driven input, if any, reads.
     bool holds_constant_one(CDB_ATOM_NODE* node);
+    // A cell with no carry or extra input and at most one connected LUT
+    // input: true, with that input (null when none) in *in_ret.
+    bool has_lone_lut_input(CDB_ATOM_NODE* node, CDB_ATOM_ITERM** in_ret);
     int count_connected_data_inputs(CDB_ATOM_NODE* node);
     bool has_carry_connection(CDB_ATOM_NODE* node);
     bool feeds_control_of(CDB_ATOM_NODE* node, CDB_ATOM_NODE* src_node);

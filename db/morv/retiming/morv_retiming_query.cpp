@@ -61,13 +61,8 @@ unsigned evaluate_with_term(const CDB_ATOM_NODE* node, const CDB_ATOM_ITERM* ter
 CDB_ATOM_ITERM* MORV_RETIMING::find_wire_input(CDB_ATOM_NODE* node, bool* complements_ret)
 {
     MORV_ASSERT_TEXT(node, "node");
-    if (connected_lut_inputs(m_net_util, node, m_num_lut_inputs) != 1 || has_carry_connection(node) ||
-        has_extra_input(node))
-        return nullptr;
     CDB_ATOM_ITERM* in = nullptr;
-    for (int port = DB_DATA_A; in == nullptr && port < DB_DATA_A + m_num_lut_inputs; ++port)
-        if (m_net_util->is_connected(node, port)) in = node->get_input_term_by_type(port);
-    if (in == nullptr || !in->is_driven()) return nullptr;
+    if (!has_lone_lut_input(node, &in) || in == nullptr || !in->is_driven()) return nullptr;
     const unsigned low = evaluate_with_term(node, in, 0), high = evaluate_with_term(node, in, 1);
     if (low > 1 || high > 1 || low == high) return nullptr;
     if (complements_ret != nullptr) *complements_ret = high == 0;
@@ -108,14 +103,21 @@ bool MORV_RETIMING::inverts_its_source(CDB_ATOM_NODE* node)
 bool MORV_RETIMING::holds_constant_one(CDB_ATOM_NODE* node)
 {
     MORV_ASSERT_TEXT(node, "node");
+    CDB_ATOM_ITERM* in = nullptr;
+    if (!has_lone_lut_input(node, &in)) return false;
+    if (in != nullptr && !in->is_driven()) in = nullptr;
+    return evaluate_with_term(node, in, 0) == 1 && (in == nullptr || evaluate_with_term(node, in, 1) == 1);
+}
+
+bool MORV_RETIMING::has_lone_lut_input(CDB_ATOM_NODE* node, CDB_ATOM_ITERM** in_ret)
+{
     if (connected_lut_inputs(m_net_util, node, m_num_lut_inputs) > 1 || has_carry_connection(node) ||
         has_extra_input(node))
         return false;
-    const CDB_ATOM_ITERM* in = nullptr;
-    for (int port = DB_DATA_A; port < DB_DATA_A + m_num_lut_inputs; ++port)
-        if (m_net_util->is_connected(node, port) && node->get_input_term_by_type(port)->is_driven())
-            in = node->get_input_term_by_type(port);
-    return evaluate_with_term(node, in, 0) == 1 && (in == nullptr || evaluate_with_term(node, in, 1) == 1);
+    *in_ret = nullptr;
+    for (int port = DB_DATA_A; *in_ret == nullptr && port < DB_DATA_A + m_num_lut_inputs; ++port)
+        if (m_net_util->is_connected(node, port)) *in_ret = node->get_input_term_by_type(port);
+    return true;
 }
 
 int MORV_RETIMING::count_connected_data_inputs(CDB_ATOM_NODE* node)

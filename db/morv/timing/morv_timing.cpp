@@ -198,10 +198,12 @@ bool MORV_TIMING::set_timing_mode(int mode)
     const bool changed = wanted != m_timing_mode;
     // The estimator's graph must describe the restored netlist before
     // another engine takes over from the snapshot.
-    if (changed) end_timing_snapshot();
-    if (changed) m_estimate_current = false;
+    if (changed) {
+        end_timing_snapshot();
+        m_estimate_current = false;
+        m_mode_switched = true;
+    }
     m_timing_mode = wanted;
-    if (changed) m_mode_switched = true;
     return changed;
 }
 

@@ -43,13 +43,6 @@ int row_luts(const std::string& out, const std::string& step)
     return std::stoi(words[first + 1]);
 }
 
-int count_of(const std::string& text, const std::string& what)
-{
-    int count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
-    return count;
-}
-
 // A chain of inverters from input a to output y, tapped halfway by output
 // z (both buffers); the cells named in `flipped` compute the other one.
 void write_chain(const std::filesystem::path& file, const std::set<std::string>& flipped)

@@ -379,11 +379,6 @@ std::string unusual_reference(bool with_carry_at_c)
 // there every restore is timed again, and the log says why.
 TEST(MorvFitOptimize, TimingSnapshotsLeaveTheResultAsItIsAndSaveEstimates)
 {
-    auto count = [](const std::string& out, const std::string& text) {
-        int n = 0;
-        for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
-        return n;
-    };
     // Each of the first two once went wrong: RESYN's stage delay read the
     // replaced netlist's graph, and the early flow ended on an analysis the
     // estimator's flow has no netlist for.
@@ -406,10 +401,10 @@ TEST(MorvFitOptimize, TimingSnapshotsLeaveTheResultAsItIsAndSaveEstimates)
         }
         EXPECT_FALSE(blif[0].empty()) << family;
         EXPECT_EQ(blif[1], blif[0]) << family;
-        const int skipped = count(out[1], "Skipping ICP/timing analysis; using timing snapshot on restore");
-        const int estimates_off = count(out[0], "Syncing NEVRA to changed atom netlist");
-        const int estimates_on = count(out[1], "Syncing NEVRA to changed atom netlist");
-        EXPECT_EQ(count(out[0], "Skipping ICP/timing analysis"), 0) << family;
+        const int skipped = count_of(out[1], "Skipping ICP/timing analysis; using timing snapshot on restore");
+        const int estimates_off = count_of(out[0], "Syncing NEVRA to changed atom netlist");
+        const int estimates_on = count_of(out[1], "Syncing NEVRA to changed atom netlist");
+        EXPECT_EQ(count_of(out[0], "Skipping ICP/timing analysis"), 0) << family;
         if (kept) {
             // A restore whose netlist is synchronised before anything
             // changes it gets its estimate then, as it would have at once.
@@ -419,10 +414,10 @@ TEST(MorvFitOptimize, TimingSnapshotsLeaveTheResultAsItIsAndSaveEstimates)
             saved += estimates_off - estimates_on;
         } else {
             EXPECT_EQ(skipped, 0) << family;
-            EXPECT_GE(count(out[1], "No timing snapshot answers for the restored netlist; timing it again"), 1);
-            EXPECT_EQ(count(out[1], "Restoring state"), count(out[0], "Restoring state"));
+            EXPECT_GE(count_of(out[1], "No timing snapshot answers for the restored netlist; timing it again"), 1);
+            EXPECT_EQ(count_of(out[1], "Restoring state"), count_of(out[0], "Restoring state"));
         }
-        EXPECT_EQ(count(out[1], "fsyn_enable_timing_snapshots"), 0) << family << out[1];
+        EXPECT_EQ(count_of(out[1], "fsyn_enable_timing_snapshots"), 0) << family << out[1];
     }
     EXPECT_GE(saved, 1);
 }
