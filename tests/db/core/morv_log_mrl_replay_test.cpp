@@ -239,7 +239,8 @@ TEST_F(MorvLogMrlReplayTest, ANearerOutputOfTheNameBeatsAClockBufferThatDoesNotH
     lut0->add_input_term(DB_DATA_C);
     CDB_ATOM_NODE* near = run.add_atom(CDB_KIND_LCELL_COMB, "near");
     near->add_output_term(DB_COMB_OUT, run.host->names.find_or_create_path("ck", 0));
-    lut0->add_input_term(DB_DATA_B)->insert_fanin(near->get_output_term_by_type(DB_COMB_OUT));
+    // Read after the open input C.
+    lut0->add_input_term(DB_DATA_D)->insert_fanin(near->get_output_term_by_type(DB_COMB_OUT));
     // Made last, the buffer holds the name ck in the index; lut2 drives it.
     CDB_ATOM_NODE* clkbuf = run.add_atom(CDB_KIND_CLKBUF, "ck_buf");
     clkbuf->add_input_term(DB_CLKBUF_IN)->insert_fanin(run.node("lut2")->get_output_term_by_type(DB_COMB_OUT));

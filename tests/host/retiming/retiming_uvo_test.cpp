@@ -259,6 +259,7 @@ TEST_P(RetimingUvoBackward, PushedCircuitIsEquivalent)
     u.leaf().prepare(true);
     ASSERT_TRUE(u.leaf().backward_push(u.node("c0"))) << c.name;
     u.leaf().sweep();
+    expect_no_unread_register(u.run.netlist());
     EXPECT_GE(count_lcells(u.run.netlist()), cells + c.min_new_cells) << c.name;
     u.expect_equivalent(std::string("uvo_bwd_") + c.name);
 }
