@@ -48,11 +48,15 @@ constexpr int k_cannot_drop_override = 125;
 // on a full disk: writes past the limit fail with "File too large". With
 // `no_override`, root loses the power to write where permissions forbid it.
 [[noreturn]] void exec_fit(const fs::path& folder, std::vector<std::string> args, rlim_t limit, bool no_override,
-                           int out_fd)
+                           int out_fd, rlim_t memory = 0)
 {
     ::dup2(out_fd, STDOUT_FILENO);
     ::dup2(out_fd, STDERR_FILENO);
     ::close(out_fd);
+    if (memory > 0) {
+        const rlimit as{memory, memory};
+        ::setrlimit(RLIMIT_AS, &as);
+    }
     if (limit > 0) {
         const rlimit fsize{limit, limit};
         ::setrlimit(RLIMIT_FSIZE, &fsize);
@@ -73,7 +77,8 @@ constexpr int k_cannot_drop_override = 125;
 }
 
 // morv-fit -q in `folder`, as exec_fit runs it.
-COMMAND_RUN fit_in(const fs::path& folder, std::vector<std::string> args, rlim_t limit = 0, bool no_override = false)
+COMMAND_RUN fit_in(const fs::path& folder, std::vector<std::string> args, rlim_t limit = 0, bool no_override = false,
+                   rlim_t memory = 0)
 {
     args.insert(args.begin(), "-q");
     int pipe_fds[2];
@@ -81,7 +86,7 @@ COMMAND_RUN fit_in(const fs::path& folder, std::vector<std::string> args, rlim_t
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(pipe_fds[0]);
-        exec_fit(folder, args, limit, no_override, pipe_fds[1]);
+        exec_fit(folder, args, limit, no_override, pipe_fds[1], memory);
     }
     ::close(pipe_fds[1]);
     COMMAND_RUN run;
@@ -248,6 +253,41 @@ TEST(MorvFitStoredFiles, AFullDiskLeavesEveryEarlierFileAsItWas)
     EXPECT_TRUE(has(full.out, "fsyn_delays.txt': File too large")) << full.out;
     EXPECT_TRUE(has(full.out, "out.blif': File too large")) << full.out;
     EXPECT_TRUE(files_under(folder) == before) << "files changed or left behind";
+    fs::remove_all(folder);
+}
+
+// Memory the environment does not grant is the environment's limit, not a
+// fault of the compile: each limit from one too small to load the program
+// to one the compile fits in either runs it or ends it with exit 1 saying
+// so, every earlier file as it was and nothing left behind.
+TEST(MorvFitStoredFiles, TooLittleMemoryIsSaidAndLeavesEveryEarlierFileAsItWas)
+{
+    // The sanitizers reserve far more address space than any such limit.
+    if (k_small_designs_only) GTEST_SKIP() << "address-space limits do not apply under the sanitizers";
+    const fs::path folder = fs::absolute("stored_memory");
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    std::ofstream(folder / "device.txt") << "family 6\nmigratable_part 2400\n";
+    const std::vector<std::string> args = {
+        "-O",    "--device", "device.txt", "--stats",
+        "s.csv", "-o",       "out.blif",   std::string(MORV_BENCH_DIR) + "/mcnc_k4/tseng.blif"};
+    ASSERT_EQ(fit_in(folder, args).status, 0);
+    for (const char* name : {"out.blif", "s.csv"}) write_file((folder / name).string(), "earlier\n");
+    const std::map<std::string, std::string> before = files_under(folder);
+    int refused = 0;
+    for (rlim_t megabytes = 8; megabytes <= 64; megabytes += 2) {
+        const COMMAND_RUN run = fit_in(folder, args, 0, false, megabytes << 20);
+        // Too little to load the C library: the program never started.
+        if (run.status == 127) continue;
+        if (run.status == 0) break;
+        ++refused;
+        EXPECT_EQ(run.status, 1) << megabytes << " MB: " << run.out;
+        EXPECT_TRUE(has(run.out, "morv-fit: error: out of memory")) << megabytes << " MB: " << run.out;
+        EXPECT_FALSE(has(run.out, "internal error")) << megabytes << " MB: " << run.out;
+        const std::map<std::string, std::string> after = files_under(folder);
+        EXPECT_TRUE(after == before) << megabytes << " MB: changed or left behind:" << differences(before, after);
+    }
+    EXPECT_GE(refused, 2);
     fs::remove_all(folder);
 }
 
