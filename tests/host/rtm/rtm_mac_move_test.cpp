@@ -486,6 +486,9 @@ TEST_F(RtmMacMove, EachRefusalLeavesTheNetlistAlone)
         // A plain register entering the output block.
         {"rq0_0", BWD, MORV_RTM_REGISTERED_MAC_OUT, [](O& o) { o.m_packed_output = true; }, no_edit, {}},
         {"rq0_0", BWD, MORV_RTM_UNRETIMEABLE_MAC_OUT, [](O&) {}, [](N& n) { untouchable(n, "d_o"); }, {}},
+        // A block that may not change is refused as such, registered or not.
+        {"rq0_0", BWD, MORV_RTM_UNRETIMEABLE_MAC_OUT, [](O& o) { o.m_packed_output = true; },
+         [](N& n) { untouchable(n, "d_o"); }, {}},
         {"rq0_0", BWD, MORV_RTM_NO_REG_ON_OUTPUT, [](O& o) { o.m_tapped_bit = 1; }, no_edit, {}},
         {"rq0_0", BWD, MORV_RTM_REG_NO_GOOD, [](O& o) { o.m_loaded_bit = 1; }, no_edit, {"rq0_1"}},
         {"rq0_0", BWD, MORV_RTM_NO_MAC_SECONDARY_SIGNAL, [](O& o) { o.m_gated_slot = true; o.m_foreign_clocks = 3; },
