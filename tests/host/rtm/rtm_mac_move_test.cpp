@@ -25,6 +25,7 @@
 #include "logdb/logdb_fsyn_log_entry.h"
 #include "morv/log/morv_log.h"
 #include "morv/retiming/morv_retiming_mac.h"
+#include "morv/timing/morv_opt_skew.h"
 
 #include "dsp_gen.h"
 #include "rtm_test_run.h"
