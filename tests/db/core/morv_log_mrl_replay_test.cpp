@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
 #include "cut/cut_atom_util.h"
 #include "cut/cut_cell_util.h"
 #include "logdb/logdb_fsyn_log_file.h"
 #include "logdb/logdb_text.h"
+#include "thr/thr.h"
 
 #include "morv/core/morv_api.h"
 #include "log_capture.h"
@@ -251,6 +253,33 @@ TEST_F(MorvLogMrlReplayTest, ANearerOutputOfTheNameBeatsAClockBufferThatDoesNotH
     const CDB_ATOM_NODE* rebuilt = run.node("lut0");
     EXPECT_EQ(rebuilt->get_input_term_by_type(DB_DATA_A)->get_source()->get_my_node(), run.node("src"));
     EXPECT_EQ(rebuilt->get_input_term_by_type(DB_DATA_B)->get_source()->get_my_node(), near) << run.netlist_text();
+}
+
+// An input on a boundary port reads across a partition's edge: the search
+// neither matches its source nor goes on through it, and the source is
+// looked up by its name instead.
+TEST_F(MorvLogMrlReplayTest, AnInputOnABoundaryPortIsNotSearchedThrough)
+{
+    // Made before the replay's environment, which fetches it once.
+    BPM_BOUNDARY_PORT_MANAGER bpm(nullptr);
+    bpm_drl_set_active_boundary_port_manager(&bpm);
+    REPLAY run("mrl_search_port.psl");
+    bpm.rebind(&run.host->ap);
+    // lut0 reads the register across through its input B, across reads far.
+    CDB_ATOM_NODE* across = run.add_register("across");
+    CDB_ATOM_NODE* far = run.add_register("far");
+    across->add_input_term(DB_DATAIN)->insert_fanin(far->get_output_term_by_type(DB_REG_OUT));
+    CDB_ATOM_ITERM* b = run.node("lut0")->add_input_term(DB_DATA_B);
+    b->insert_fanin(across->get_output_term_by_type(DB_REG_OUT));
+    ASSERT_TRUE(bpm.assign_port_id(b, bpm.create_port("edge")));
+    const MORV_LOG_CAPTURE capture(100);
+    ASSERT_TRUE(run.replay(
+        {BRK_REVISION, "27 1 0 \"lut0\" [0 1 2] [\"src\" \"across\" \"far\"] 0x0 [8] [\"lut0\"] 0 \"\" 0", END}))
+        << run.netlist_text();
+    EXPECT_EQ(sought_by_name(capture), (std::vector<std::string>{"across", "far"}));
+    const CDB_ATOM_NODE* rebuilt = run.node("lut0");
+    EXPECT_EQ(rebuilt->get_input_term_by_type(DB_DATA_B)->get_source()->get_my_node(), across);
+    EXPECT_EQ(rebuilt->get_input_term_by_type(DB_DATA_C)->get_source()->get_my_node(), far);
 }
 
 TEST_F(MorvLogMrlReplayTest, AnInputIndexOutsideTheTableFailsTheEntryUnchanged)

@@ -91,15 +91,18 @@ TEST(FlowRegions, LockedAtomsArePlacedInsideTheirRectanglesAndTheOutputStaysEqui
 
 TEST(FlowRegions, RectangleWithTooFewLabsForItsAtomsIsAnInputError)
 {
+    // Thirty of frisc's LUTs ([4244], [4259], ... [4679]), which share few
+    // signals, locked to the one LAB at (5, 5): they cluster into more than
+    // the one block that LAB takes.
     std::ofstream out("crowded.txt");
-    for (const char* name : {"[4244]", "[4259]", "[4274]"})
-        out << "locked_region=" << name << " 0 0 0 0\n";  // a corner of the grid: no LAB there
+    for (int k = 0; k < 30; ++k) out << "locked_region=[" << 4244 + 15 * k << "] 5 5 5 5\n";
     out.close();
     std::string log;
     const int status =
         fit({"-q", "--family", "OBRAN", "--settings", "crowded.txt", "-o", "crowded.blif", k_frisc}, &log);
     EXPECT_EQ(status, 1) << log;
-    EXPECT_NE(log.find("locked region (0, 0) - (0, 0) has room for 0 of the"), std::string::npos) << log;
+    EXPECT_NE(log.find("locked region (5, 5) - (5, 5) has room for 1 of the "), std::string::npos) << log;
+    EXPECT_NE(log.find(" blocks locked to it"), std::string::npos) << log;
     EXPECT_FALSE(std::ifstream("crowded.blif").good());
 }
 
