@@ -232,8 +232,9 @@ TEST_F(MorvLogMrlReplayTest, ASourceIsSoughtAroundTheReplacedCellBeforeAnywhereE
 }
 
 // The output next to the cell that bears the logged name wins over a clock
-// buffer of that name that a nearer input does not drive, and an open input
-// of a searched cell is stepped over.
+// buffer of that name that a nearer input does not drive and over an output
+// of that name a level further, and an open input of a searched cell is
+// stepped over.
 TEST_F(MorvLogMrlReplayTest, ANearerOutputOfTheNameBeatsAClockBufferThatDoesNotHangOffTheSource)
 {
     REPLAY run("mrl_search_clock_name.psl");
@@ -243,22 +244,31 @@ TEST_F(MorvLogMrlReplayTest, ANearerOutputOfTheNameBeatsAClockBufferThatDoesNotH
     near->add_output_term(DB_COMB_OUT, run.host->names.find_or_create_path("ck", 0));
     // Read after the open input C.
     lut0->add_input_term(DB_DATA_D)->insert_fanin(near->get_output_term_by_type(DB_COMB_OUT));
+    // lut0 reads the register hop, which reads a farther output named ck.
+    CDB_ATOM_NODE* far = run.add_atom(CDB_KIND_LCELL_COMB, "far");
+    CDB_ATOM_NODE* hop = run.add_register("hop");
+    hop->add_input_term(DB_DATAIN)->insert_fanin(
+        far->add_output_term(DB_COMB_OUT, run.host->names.find_or_create_path("ck", 0)));
+    lut0->add_input_term(DB_DATA_E)->insert_fanin(hop->get_output_term_by_type(DB_REG_OUT));
     // Made last, the buffer holds the name ck in the index; lut2 drives it.
     CDB_ATOM_NODE* clkbuf = run.add_atom(CDB_KIND_CLKBUF, "ck_buf");
     clkbuf->add_input_term(DB_CLKBUF_IN)->insert_fanin(run.node("lut2")->get_output_term_by_type(DB_COMB_OUT));
     CDB_ATOM_OTERM* clock = clkbuf->add_output_term(DB_CLKBUF_OUT, run.host->names.find_or_create_path("ck", 0));
     run.node("reg0")->add_input_term(DB_CLOCK)->insert_fanin(clock);
-    ASSERT_TRUE(run.replay({BRK_REVISION, "27 1 0 \"lut0\" [0 1] [\"src\" \"ck\"] 0x0 [8] [\"lut0\"] 0 \"\" 0", END}))
+    // lut2, found by name only, keeps the search going past the first level.
+    ASSERT_TRUE(run.replay(
+        {BRK_REVISION, "27 1 0 \"lut0\" [0 1 2] [\"src\" \"ck\" \"lut2\"] 0x0 [8] [\"lut0\"] 0 \"\" 0", END}))
         << run.netlist_text();
     const CDB_ATOM_NODE* rebuilt = run.node("lut0");
     EXPECT_EQ(rebuilt->get_input_term_by_type(DB_DATA_A)->get_source()->get_my_node(), run.node("src"));
     EXPECT_EQ(rebuilt->get_input_term_by_type(DB_DATA_B)->get_source()->get_my_node(), near) << run.netlist_text();
+    EXPECT_EQ(rebuilt->get_input_term_by_type(DB_DATA_C)->get_source()->get_my_node(), run.node("lut2"));
 }
 
 // An input on a boundary port reads across a partition's edge: the search
-// neither matches its source nor goes on through it, and the source is
-// looked up by its name instead.
-TEST_F(MorvLogMrlReplayTest, AnInputOnABoundaryPortIsNotSearchedThrough)
+// neither matches its source nor goes on through it, nor does it go on
+// through a high-speed adder; those sources are looked up by name instead.
+TEST_F(MorvLogMrlReplayTest, TheSearchGoesThroughNeitherAnInputOnABoundaryPortNorAHighSpeedAdder)
 {
     // Made before the replay's environment, which fetches it once.
     BPM_BOUNDARY_PORT_MANAGER bpm(nullptr);
@@ -272,14 +282,22 @@ TEST_F(MorvLogMrlReplayTest, AnInputOnABoundaryPortIsNotSearchedThrough)
     CDB_ATOM_ITERM* b = run.node("lut0")->add_input_term(DB_DATA_B);
     b->insert_fanin(across->get_output_term_by_type(DB_REG_OUT));
     ASSERT_TRUE(bpm.assign_port_id(b, bpm.create_port("edge")));
+    // lut0's input D reads the adder add, which reads the register behind.
+    CDB_ATOM_NODE* adder = run.add_atom(CDB_KIND_HSADDER, "add");
+    CDB_ATOM_NODE* behind = run.add_register("behind");
+    adder->add_input_term(DB_DATA_A)->insert_fanin(behind->get_output_term_by_type(DB_REG_OUT));
+    run.node("lut0")->add_input_term(DB_DATA_D)->insert_fanin(
+        adder->add_output_term(DB_HSADDER_SUM_0, run.host->names.find_or_create_path("sum0", 0)));
     const MORV_LOG_CAPTURE capture(100);
     ASSERT_TRUE(run.replay(
-        {BRK_REVISION, "27 1 0 \"lut0\" [0 1 2] [\"src\" \"across\" \"far\"] 0x0 [8] [\"lut0\"] 0 \"\" 0", END}))
+        {BRK_REVISION, "27 1 0 \"lut0\" [0 1 2 3] [\"src\" \"across\" \"far\" \"behind\"] 0x0 [8] [\"lut0\"] 0 \"\" 0",
+         END}))
         << run.netlist_text();
-    EXPECT_EQ(sought_by_name(capture), (std::vector<std::string>{"across", "far"}));
+    EXPECT_EQ(sought_by_name(capture), (std::vector<std::string>{"across", "far", "behind"}));
     const CDB_ATOM_NODE* rebuilt = run.node("lut0");
     EXPECT_EQ(rebuilt->get_input_term_by_type(DB_DATA_B)->get_source()->get_my_node(), across);
     EXPECT_EQ(rebuilt->get_input_term_by_type(DB_DATA_C)->get_source()->get_my_node(), far);
+    EXPECT_EQ(rebuilt->get_input_term_by_type(DB_DATA_D)->get_source()->get_my_node(), behind);
 }
 
 TEST_F(MorvLogMrlReplayTest, AnInputIndexOutsideTheTableFailsTheEntryUnchanged)
