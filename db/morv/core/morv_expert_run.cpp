@@ -68,7 +68,8 @@ void post_refused_run(const char* what, const std::string& text, const std::stri
 // The stage tag of the tool link around one algorithm run.
 std::string plumrix_stage_tag(const char* stage, const std::string& short_name, int number)
 {
-    return morv_plx_breakpoint_name(std::strcmp(stage, "PRE") == 0 ? "PRE-%s(%d)" : "POST-%s(%d)", short_name, number);
+    return morv_plx_breakpoint_name(std::strcmp(stage, "PRE") == 0 ? "PRE-%s(%d)" : "POST-%s(%d)", short_name.c_str(),
+                                    number);
 }
 
 }  // namespace
