@@ -380,6 +380,9 @@ bool MORV_EXPERT::run_single_algorithm(MORV_OWNER<MORV_ALGORITHM_BASE> owned)
     if (plumrix_stages && m_fsyn_plumrix->is_connected())
         m_fsyn_plumrix->breakpoint(plumrix_stage_tag("POST", short_name, number).c_str());
 
+    // What the algorithm's destructor found wrong ends the compile here.
+    release_algorithm.run_now();
+    m_fsyn_api->report_deferred_internal_error();
     return ok;
 }
 
