@@ -59,8 +59,8 @@ bool in_stopping_flow(const MORV_EXPERT* expert, bool stop_late)
 void MORV_API::defer_internal_error(const char* condition, const char* file, int line)
 {
     if (m_deferred_internal_error) return;
-    m_deferred_internal_error = DEFERRED_INTERNAL_ERROR{condition != nullptr ? condition : "",
-                                                        file != nullptr ? file : "", line};
+    m_deferred_internal_error =
+        DEFERRED_INTERNAL_ERROR{condition != nullptr ? condition : "", file != nullptr ? file : "", line};
 }
 
 void MORV_API::report_deferred_internal_error()

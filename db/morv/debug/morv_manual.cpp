@@ -136,8 +136,7 @@ int MORV_MANUAL::do_iter()
         m_played = true;
         play_manual_file(m_script_file_name);
     }
-    if (is_link_enabled())
-        m_fsyn_plx->breakpoint(morv_plx_breakpoint_name("MANUAL_%d", get_curr_iter()).c_str());
+    if (is_link_enabled()) m_fsyn_plx->breakpoint(morv_plx_breakpoint_name("MANUAL_%d", get_curr_iter()).c_str());
     return m_operations_count;
 }
 

@@ -207,8 +207,7 @@ void MORV_CLUSTER_MAP_CLUSTER::print(FILE* stream) const
     const int combs = get_number_of_nodes_of_type(MORV_CLUSTER_MAP_NODE_COMB);
     const int ffs = get_number_of_nodes_of_type(MORV_CLUSTER_MAP_NODE_FF);
     print_line(stream, "\n", " ---------------");
-    print_line(stream, " \n", " - CLUSTER: %d - (COMB: %d - FF: %d)", m_id, combs,
-               ffs);
+    print_line(stream, " \n", " - CLUSTER: %d - (COMB: %d - FF: %d)", m_id, combs, ffs);
     print_line(stream, "\n", " ---------------");
     print_line(stream, "\n", " ---------");
     print_line(stream, "\n", " - NODES -");
@@ -218,8 +217,7 @@ void MORV_CLUSTER_MAP_CLUSTER::print(FILE* stream) const
         MORV_ASSERT(type != m_node_types.end());
         auto ale = m_node_id_to_ale_id_map.find(node_id);
         MORV_ASSERT(ale != m_node_id_to_ale_id_map.end());
-        print_line(stream, " \n", "   %d (%s) (ale_id: %d)", node_id, type_name(type->second),
-                   ale->second);
+        print_line(stream, " \n", "   %d (%s) (ale_id: %d)", node_id, type_name(type->second), ale->second);
     }
     print_line(stream, "\n", " -----------");
     print_line(stream, "\n", " - SOURCES -");

@@ -321,7 +321,8 @@ bool MORV_ALGORITHM_BASE::run_iteration(RUN_STATE& run, int& worse)
     const bool keep_going = ops != 0 && judge_productive_iteration(run, worse);
 
     if (m_fsyn_api->is_plumrix_enabled() && m_fsyn_api->is_plumrix_dump_every_iteration()) {
-        const std::string tag = morv_plx_breakpoint_name("POST-%s_%d_%d", run.short_name.c_str(), m_curr_pass, m_curr_iter);
+        const std::string tag =
+            morv_plx_breakpoint_name("POST-%s_%d_%d", run.short_name.c_str(), m_curr_pass, m_curr_iter);
         MORV_PLUMRIX* plx = run.expert != nullptr ? run.expert->get_fsyn_plumrix() : nullptr;
         if (plx == nullptr) driver_error("plx", __LINE__);
         if (plx->is_connected()) plx->breakpoint(tag.c_str());
