@@ -364,7 +364,9 @@ bool HOST_ENV::can_modify_atom(int atom_id, AMM_OP op, int* reason, int, int, in
     int why = 0;
     if (node == nullptr) why = 1;  // no such atom
     else if (node->get_assignments().dont_touch) why = 2;
-    else if (op == AMM_OP_FITTER_FSYN_REMOVE && must_keep_node(node)) why = 3;
+    // Replacing an atom removes the original: what must be kept may be
+    // copied, but not replaced.
+    else if ((op == AMM_OP_FITTER_FSYN_REMOVE || op == AMM_OP_FITTER_FSYN_REPLACE) && must_keep_node(node)) why = 3;
     else if ((op == AMM_OP_FITTER_FSYN_RETIME || op == AMM_OP_FITTER_FSYN_SKEW_RETIME) &&
              is_clock_crossing_register(node->get_id()))
         why = 4;

@@ -313,8 +313,8 @@ public:
     TDB_NODE* find_node(int id) const;  // null for a free id
     TDB_EDGE* find_edge(int id) const;
     // The edge table (entry i is edge id get_edge_id_base() + i, null for
-    // a free id); null until create_vec_of_edges. Growing the netlist keeps
-    // it in step.
+    // a free id); null until create_vec_of_edges, which every analysis of
+    // the netlist calls. Growing the netlist keeps it in step.
     std::vector<TDB_EDGE*>* get_vec_of_edges() { return m_has_edge_vec ? &m_edges : nullptr; }
     std::vector<TDB_EDGE*>* create_vec_of_edges();
     void discard_vec_of_edges() { m_has_edge_vec = false; }

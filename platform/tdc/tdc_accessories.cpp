@@ -174,6 +174,8 @@ TAN_RESULT TDC_ACCESSORIES::run_tan(void*, const TAN_PARAMETERS&, bool)
     ++m_num_analyses;
     m_fom = m_analysis->run(get_settings(), m_collect);
     m_running = false;
+    // The edges just timed are handed out, as the host's analyser does.
+    m_tdb->create_vec_of_edges();
     result.m_figure_of_merit = m_fom;
     result.m_worst_slack = m_analysis->get_worst_slack();
     return result;

@@ -135,8 +135,9 @@ public:
     // Runs the analysis when a timing netlist exists and the last analysis
     // no longer describes it; true when the annotations are current.
     bool ensure_current_analysis();
-    // Analyses the current timing netlist (built first when missing) and
-    // annotates every edge; obj is ignored.
+    // Analyses the current timing netlist (built first when missing),
+    // annotates every edge and hands out the timed edges
+    // (TDB_NETLIST::get_vec_of_edges); obj is ignored.
     TAN_RESULT run_tan(void* obj, const TAN_PARAMETERS& params, bool annotate);
     TAN_RESULT run_tan(const TAN_PARAMETERS& params, bool annotate) { return run_tan(nullptr, params, annotate); }
     // The next analyses keep their per-sub-domain edge data.

@@ -341,6 +341,15 @@ public:
     // (their files deleted) and the tables emptied.
     void clear_save_restore_states();
 
+    // ---- broken invariants found in a destructor (morv_api_debug.cpp) ----
+    // A destructor must not throw, and the host's internal-error service
+    // does: an algorithm that is to end the compile from its destructor
+    // leaves the report here, and the flow driver makes it once the
+    // algorithm is gone. Only the first one left is kept.
+    void defer_internal_error(const char* condition, const char* file, int line);
+    // Makes the report left, if any; does not return then.
+    void report_deferred_internal_error();
+
     // ---- debug checkpoints and the optimisation signature (morv_api_debug.cpp) ----
     // Counts a checkpoint; true when it is the stop point and the netlist was
     // saved. In a family whose checkpoints are opt-in only callers that allow
@@ -412,6 +421,12 @@ private:
     int m_debug_checkpoint_stop_count;
     int m_debug_checkpoint_count = 0;
     int m_debug_checkpoint_save_id = -1;
+    struct DEFERRED_INTERNAL_ERROR
+    {
+        std::string m_condition, m_file;
+        int m_line = 0;
+    };
+    std::optional<DEFERRED_INTERNAL_ERROR> m_deferred_internal_error;
     MORV_SAVE_RESTORE_TABLES m_save_restore_tables;
     std::set<int> m_modified_atoms_for_icp;
     int m_family;

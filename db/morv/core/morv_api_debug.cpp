@@ -1,8 +1,9 @@
-// Two developer facilities of the facade. Debug checkpoints stop the
+// Developer facilities of the facade. Debug checkpoints stop the
 // optimisation at the n-th checkpoint of a chosen flow with the netlist
 // dumped and saved, so that a failure can be reproduced from that point.
 // The optimisation signature is a checksummed hexadecimal form of a test
-// string that the flow driver accepts in place of the string.
+// string that the flow driver accepts in place of the string. A broken
+// invariant met in a destructor waits here until it can be reported.
 
 #include <cstring>
 #include <string>
@@ -13,6 +14,7 @@
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_expert.h"
 #include "morv/timing/morv_timing.h"
+#include "msg/msg.h"
 
 namespace {
 
@@ -53,6 +55,21 @@ bool in_stopping_flow(const MORV_EXPERT* expert, bool stop_late)
 }
 
 }  // namespace
+
+void MORV_API::defer_internal_error(const char* condition, const char* file, int line)
+{
+    if (m_deferred_internal_error) return;
+    m_deferred_internal_error =
+        DEFERRED_INTERNAL_ERROR{condition != nullptr ? condition : "", file != nullptr ? file : "", line};
+}
+
+void MORV_API::report_deferred_internal_error()
+{
+    if (!m_deferred_internal_error) return;
+    const DEFERRED_INTERNAL_ERROR deferred = *m_deferred_internal_error;
+    m_deferred_internal_error.reset();
+    MSG_INTERNAL_ERROR::report(deferred.m_condition.c_str(), "MORV", deferred.m_file.c_str(), deferred.m_line);
+}
 
 bool MORV_API::debug_checkpoint(const char* file, int line, bool allow_in_morlin)
 {

@@ -169,6 +169,20 @@ void MORV_DEBUG_STREAM::configure_from_switches()
     stream.m_enabled = true;
 }
 
+std::string morv_sprintf(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    return text;
+}
+
 void morv_debug(const char* format, ...)
 {
     char buffer[MORV_DEBUG_STREAM::s_LINE_LIMIT + 1];

@@ -8,6 +8,7 @@
 
 #include <cstdarg>
 #include <iosfwd>
+#include <string>
 
 #if defined(__GNUC__)
 #define MORV_PRINTF_FORMAT(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
@@ -28,7 +29,7 @@ public:
     MORV_DEBUG_STREAM& operator=(const MORV_DEBUG_STREAM&) = delete;
 
     static void print(int level, const char* format, ...) MORV_PRINTF_FORMAT(2, 3);
-    static void vprint(int level, const char* format, va_list args);
+    static void vprint(int level, const char* format, va_list args) MORV_PRINTF_FORMAT(2, 0);
 
     // The process-wide logger (created when the library loads).
     static MORV_DEBUG_STREAM& get_stream() { return s_stream; }
@@ -76,7 +77,11 @@ void morv_debug(const char* format, ...) MORV_PRINTF_FORMAT(1, 2);
 // Formats into buffer (capacity MORV_DEBUG_STREAM::s_LINE_LIMIT + 1) and
 // returns the length kept: a text of s_LINE_LIMIT characters or more, or one
 // the formatter rejects, is cut at s_LINE_LIMIT characters.
-int morv_format_line(char* buffer, const char* format, va_list args);
+int morv_format_line(char* buffer, const char* format, va_list args) MORV_PRINTF_FORMAT(2, 0);
+
+// printf-style formatting into a string of any length; the format is
+// checked against its arguments at every call.
+std::string morv_sprintf(const char* format, ...) MORV_PRINTF_FORMAT(1, 2);
 
 // Copies text to out with every "%%" pair reduced to one '%'; any other
 // character, a lone '%' included, is copied unchanged. out must hold

@@ -37,7 +37,10 @@ enum AMM_OP : int
     AMM_OP_FITTER_FSYN_COLLAPSE = 11,
     AMM_OP_FITTER_FSYN_RAM_REMOVE = 12,
     AMM_OP_FITTER_FSYN_PIPELINE_ASYNC = 13,
-    AMM_OP_PARTITION_LOCK_TEST = 22
+    AMM_OP_PARTITION_LOCK_TEST = 22,
+    // An atom replaced by a copy that takes over its fanouts, the original
+    // deleted; asked only by the utility algorithm's don't-touch test.
+    AMM_OP_FITTER_FSYN_REPLACE = 33
 };
 
 // Kinds of the host's modification records (record_node_modification);

@@ -69,7 +69,8 @@ void post_refused_run(const char* what, const std::string& text, const std::stri
 // The stage tag of the tool link around one algorithm run.
 std::string plumrix_stage_tag(const char* stage, const std::string& short_name, int number)
 {
-    return morv_plx_breakpoint_name(std::strcmp(stage, "PRE") == 0 ? "PRE-%s(%d)" : "POST-%s(%d)", short_name, number);
+    return morv_plx_breakpoint_name(std::strcmp(stage, "PRE") == 0 ? "PRE-%s(%d)" : "POST-%s(%d)", short_name.c_str(),
+                                    number);
 }
 
 }  // namespace
@@ -380,6 +381,9 @@ bool MORV_EXPERT::run_single_algorithm(MORV_OWNER<MORV_ALGORITHM_BASE> owned)
     if (plumrix_stages && m_fsyn_plumrix->is_connected())
         m_fsyn_plumrix->breakpoint(plumrix_stage_tag("POST", short_name, number).c_str());
 
+    // What the algorithm's destructor found wrong ends the compile here.
+    release_algorithm.run_now();
+    m_fsyn_api->report_deferred_internal_error();
     return ok;
 }
 

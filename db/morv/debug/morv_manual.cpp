@@ -18,34 +18,28 @@
 
 namespace {
 
+// The texts are plain words, never formats: every line is formatted by a
+// literal at its call, where the compiler checks it.
 struct MANUAL_COMMAND_TEXT
 {
     const char* name;
     const char* description;
-    const char* attempt;  // logged before a step
-    const char* result;   // the console text after a step
+    const char* attempt;  // logged before a step, then " node <id>."
+    const char* result;   // the console text after a step, then " succeeded." or " failed."
+    const char* script;   // logged for a script line, then " (params: <argument>)"
 };
 
 const MANUAL_COMMAND_TEXT COMMANDS[MORV_MANUAL_COMMAND_COUNT] = {
-    {"fom", "Returns the current figure-of-merit from fsyn_api.", nullptr, nullptr},
-    {"forward_push", "Forward push across a combinational node.", "Attempting a forward push on node %d.",
-     "Forward push %s."},
-    {"backward_push", "Backward push across a combinational node.", "Attempting a backward push on node %d.",
-     "Backward push %s."},
-    {"demux", "Demux a register.", "Attempting to demux node %d.", "Demux node %s."},
-    {"split", "Split the fanout of a node.", "Attempting to split node %d.", "Split node %s."},
-    {"resyn", "Resynthesize a cone of logic.", "Attempting to resyn node %d.", "Resyn %s."},
-    {"play", "Playback a manual fsyn script.", nullptr, nullptr},
+    {"fom", "Returns the current figure-of-merit from fsyn_api.", nullptr, nullptr, nullptr},
+    {"forward_push", "Forward push across a combinational node.", "Attempting a forward push on", "Forward push",
+     "Forward push"},
+    {"backward_push", "Backward push across a combinational node.", "Attempting a backward push on", "Backward push",
+     "Backward push"},
+    {"demux", "Demux a register.", "Attempting to demux", "Demux node", "Demux"},
+    {"split", "Split the fanout of a node.", "Attempting to split", "Split node", "Split"},
+    {"resyn", "Resynthesize a cone of logic.", "Attempting to resyn", "Resyn", "Resyn"},
+    {"play", "Playback a manual fsyn script.", nullptr, nullptr, nullptr},
 };
-
-// The Log line of each script keyword, by local command.
-const char* const SCRIPT_LOG[MORV_MANUAL_COMMAND_COUNT] = {nullptr,
-                                                           "Forward push (params: %s)",
-                                                           "Backward push (params: %s)",
-                                                           "Demux (params: %s)",
-                                                           "Split (params: %s)",
-                                                           "Resyn (params: %s)",
-                                                           nullptr};
 
 constexpr const char* DEFAULT_SCRIPT_FILE = "fsyn_manual.txt";
 constexpr int RESYN_CLASS_INDEX = RESYN_ALGORITHM;
@@ -142,8 +136,7 @@ int MORV_MANUAL::do_iter()
         m_played = true;
         play_manual_file(m_script_file_name);
     }
-    if (is_link_enabled())
-        m_fsyn_plx->breakpoint(morv_plx_breakpoint_name("MANUAL_%d", get_short_name(), get_curr_iter()).c_str());
+    if (is_link_enabled()) m_fsyn_plx->breakpoint(morv_plx_breakpoint_name("MANUAL_%d", get_curr_iter()).c_str());
     return m_operations_count;
 }
 
@@ -177,11 +170,11 @@ void MORV_MANUAL::run_single_step(unsigned local_id, const std::string& argument
     if (atom_id < 0) {
         MORV_DEBUG_STREAM::print(1, "A node ID is required.");
     } else {
-        MORV_DEBUG_STREAM::print(100, text.attempt, atom_id);
+        MORV_DEBUG_STREAM::print(100, "%s node %d.", text.attempt, atom_id);
         success = run_step_on_atom(local_id, atom_id);
         if (success) ++m_operations_count;
     }
-    if (is_link_enabled()) m_fsyn_plx->print(text.result, success ? "succeeded" : "failed");
+    if (is_link_enabled()) m_fsyn_plx->print("%s %s.", text.result, success ? "succeeded" : "failed");
 }
 
 bool MORV_MANUAL::run_step_on_atom(unsigned local_id, int atom_id)
@@ -255,7 +248,7 @@ void MORV_MANUAL::play_manual_file(const std::string& file_name)
     for (const MORV_MANUAL_SCRIPT_OP& op : script.ops) {
         const int local = morv_manual_script_command(op.keyword);
         MORV_DEBUG_STREAM::print(100, "Read: %s {%s}", op.keyword.c_str(), op.argument.c_str());
-        MORV_DEBUG_STREAM::print(1, SCRIPT_LOG[local], op.argument.c_str());
+        MORV_DEBUG_STREAM::print(1, "%s (params: %s)", COMMANDS[local].script, op.argument.c_str());
         execute_command(local, op.argument);
     }
 }

@@ -144,10 +144,13 @@ bool parse_atom_id(const std::string& text, int* id)
 
 }  // namespace
 
-std::string morv_plx_breakpoint_name(const char* format, const std::string& short_name, int first, int second)
+std::string morv_plx_breakpoint_name(const char* format, ...)
 {
     char name[256];
-    std::snprintf(name, sizeof(name), format, short_name.c_str(), first, second);
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(name, sizeof(name), format, args);
+    va_end(args);
     const std::string result(name);
     if (result.size() > static_cast<size_t>(MORV_PLX_MAX_NETLIST_NAME)) return "ALGO_SHORT_NAME_TOO_LONG";
     return result;

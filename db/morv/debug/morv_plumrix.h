@@ -52,9 +52,10 @@ enum MORV_PLX_CATEGORY : int
 // The temporary file of the atom dump sent for "nodeinfo".
 constexpr const char* MORV_PLX_NODE_DUMP_FILE = "plx_node_dump.tmp";
 
-// A breakpoint name for the wire: formatted, or the fallback when the
-// result does not fit the 31-character name field.
-std::string morv_plx_breakpoint_name(const char* format, const std::string& short_name, int first, int second = -1);
+// A breakpoint name for the wire: formatted printf-style, or the fallback
+// when the result does not fit the 31-character name field. The format is
+// checked against its arguments at every call.
+std::string morv_plx_breakpoint_name(const char* format, ...) MORV_PRINTF_FORMAT(1, 2);
 
 // The tool's text of an atom dump: leading tabs indent by two blanks, other
 // tabs separate fields with " | "; one line feed after every line.

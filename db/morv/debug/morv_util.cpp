@@ -12,6 +12,7 @@
 #include "morv/core/morv_assert.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
+#include "morv/core/morv_expert.h"
 #include "morv/core/morv_msgs.h"
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_cdb_interface.h"
@@ -62,8 +63,7 @@ MORV_UTIL::~MORV_UTIL()
     if (m_latch_test) m_latch_test->report_coverage();
     MORV_DEBUG_STREAM::print(100, "MORV_UTIL Destroyed");
     if (m_kill)
-        MSG_INTERNAL_ERROR::report("MORV_UTIL is KILLING Velmora... right...  NOW ! ! ! ! ", "MORV", __FILE__,
-                                   __LINE__);
+        m_fsyn_api->defer_internal_error("MORV_UTIL is KILLING Velmora... right...  NOW ! ! ! ! ", __FILE__, __LINE__);
 }
 
 void MORV_UTIL::read_keywords(const MORV_PARAMETER_MAP& params)
@@ -218,16 +218,20 @@ bool MORV_UTIL::try_break_dont_touch(CDB_ATOM_NODE* node)
     if (oterm == nullptr) return false;
     const int port_type = oterm->get_any_usage_as();
     if (port_type != DB_COMB_OUT && port_type != DB_REG_OUT) return false;
-    if (!m_fsyn_api->is_oterm_dont_touch(oterm, AMM_OP_FITTER_FSYN_DUPLICATE)) return false;
+    if (!m_fsyn_api->is_oterm_dont_touch(oterm, AMM_OP_FITTER_FSYN_REPLACE)) return false;
     CDB_ATOM_NODE* copy = m_fsyn_api->duplicate_oterm(node, port_type, true);
     if (copy == nullptr) return false;
     MORV_DEBUG_STREAM::print(1, "MORV_UTIL is intentionally violating a dont touch condition on (%d)%s.",
                              static_cast<int>(node->get_id()), MORV_NET_UTIL::get_hpath_name(node).c_str());
     m_fsyn_api->node_added(copy, node, MORV_MODIFICATION_DUPLICATE, port_type, true, nullptr);
-    int x = -1, y = -1;
-    m_fsyn_api->get_block_location(node, &x, &y);
-    MORV_CHIP_MAP* chip_map = m_fsyn_api->get_fsyn_chip_map();
-    if (chip_map != nullptr) chip_map->set_node_location(static_cast<int>(copy->get_id()), MORV_LOC{x, y, -1, -1});
+    // Before placement no atom has a block to share.
+    const MORV_EXPERT* expert = m_fsyn_api->get_fsyn_expert();
+    if (expert == nullptr || !expert->is_fsyn_running_pre_placement_fsyn()) {
+        int x = -1, y = -1;
+        m_fsyn_api->get_block_location(node, &x, &y);
+        MORV_CHIP_MAP* chip_map = m_fsyn_api->get_fsyn_chip_map();
+        if (chip_map != nullptr) chip_map->set_node_location(static_cast<int>(copy->get_id()), MORV_LOC{x, y, -1, -1});
+    }
     CDB_ATOM_OTERM* new_oterm = copy->get_output_term_by_type(port_type);
     MORV_ASSERT_TEXT(new_oterm, "new_oterm");
     std::vector<CDB_ATOM_ITERM*> fanouts;

@@ -270,7 +270,8 @@ private:
     void note_node_location(const CDB_ATOM_NODE* node, int x, int y);
     int routing_delay(int x1, int y1, int x2, int y2, int drive);
     int drive_of(CDB_ATOM_OTERM* oterm);
-    void log_iterm(const char* format, CDB_ATOM_ITERM* iterm) const;
+    // "<hierarchical name>:port-<port type>" of an input, for the trace.
+    static std::string iterm_label(CDB_ATOM_ITERM* iterm);
     void log_duplication(bool register_driver) const;
 
     static uint64_t wide_key(int port_type, size_t bin);

@@ -50,7 +50,7 @@ void MORV_REP::adopt_fanouts(CDB_ATOM_OTERM* old_oterm, CDB_ATOM_OTERM* new_oter
         if (x == dx && y == dy) adopted.push_back(*it);
     }
     for (CDB_ATOM_ITERM* sink : adopted) {
-        log_iterm("adopting iterm: %s", sink);
+        MORV_DEBUG_STREAM::print(100, "adopting iterm: %s", iterm_label(sink).c_str());
         MORV_ITERM_PROPERTIES properties;
         m_fsyn_net_util->save_iterm_properties(sink, &properties);
         if (MORV_REP_CANDIDATE* record = find_candidate(sink); record != nullptr) {

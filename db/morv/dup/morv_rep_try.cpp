@@ -36,14 +36,14 @@ bool drives_io_register_input(const CDB_ATOM_OTERM* oterm)
 
 }  // namespace
 
-void MORV_REP::log_iterm(const char* format, CDB_ATOM_ITERM* iterm) const
+std::string MORV_REP::iterm_label(CDB_ATOM_ITERM* iterm)
 {
     std::string name;
     const CDB_ATOM_NODE* node = iterm->get_my_node();
     if (node != nullptr && node->get_instance_name() != nullptr) name = node->get_instance_name()->get_hpath_to_root();
     name += ":port-";
     name += std::to_string(iterm->get_any_usage_as());
-    MORV_DEBUG_STREAM::print(100, format, name.c_str());
+    return name;
 }
 
 bool MORV_REP::is_excluded_connection(CDB_ATOM_ITERM* iterm)
@@ -59,7 +59,7 @@ bool MORV_REP::is_excluded_connection(CDB_ATOM_ITERM* iterm)
 
 int MORV_REP::try_duplication(CDB_ATOM_ITERM* iterm, int upstream_gain, int slack)
 {
-    log_iterm("attempting to find duplication for: %s", iterm);
+    MORV_DEBUG_STREAM::print(100, "attempting to find duplication for: %s", iterm_label(iterm).c_str());
     if (is_excluded_connection(iterm)) {
         ++m_td_stats.excluded;
         return upstream_gain;

@@ -23,13 +23,6 @@
 
 namespace {
 
-std::string format_name(const char* pattern, int partition_id, int netlist_id)
-{
-    char buffer[128];
-    std::snprintf(buffer, sizeof buffer, pattern, partition_id, netlist_id);
-    return buffer;
-}
-
 // Deletes one segment file; false (after a message) when it is still there.
 bool delete_segment(const std::string& base_name, PDB_SEGMENT_KIND kind)
 {
@@ -73,12 +66,12 @@ MORV_ATOM_SAVE_RESTORE::MORV_ATOM_SAVE_RESTORE(MORV_ENV* env, int netlist_id, in
 
 std::string MORV_ATOM_SAVE_RESTORE::get_netlist_archive_name() const
 {
-    return format_name("morv_atom_save_restore_netlist_p%d_%d", m_partition_id, m_netlist_id);
+    return morv_sprintf("morv_atom_save_restore_netlist_p%d_%d", m_partition_id, m_netlist_id);
 }
 
 std::string MORV_ATOM_SAVE_RESTORE::get_hierarchy_archive_name() const
 {
-    return format_name("morv_atom_save_restore_hdb_p%d_%d", m_partition_id, m_netlist_id);
+    return morv_sprintf("morv_atom_save_restore_hdb_p%d_%d", m_partition_id, m_netlist_id);
 }
 
 std::string MORV_ATOM_SAVE_RESTORE::get_boundary_port_file_name() const

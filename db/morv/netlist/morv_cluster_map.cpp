@@ -18,13 +18,18 @@ const char* type_name(MORV_CLUSTER_MAP_NODE_TYPE type)
     return s_morv_cluster_map_node_type_names[type].c_str();
 }
 
-// One line of a printout: to the stream as given, or through the logger at
-// level 2 without its leading blank and trailing line feed.
-template <typename... ARGS>
-void print_line(FILE* stream, const char* stream_format, const char* log_format, ARGS... args)
+// One line of a printout: to the stream with the tail after it, or as it is
+// through the logger at level 2.
+void print_line(FILE* stream, const char* tail, const char* format, ...) MORV_PRINTF_FORMAT(3, 4);
+void print_line(FILE* stream, const char* tail, const char* format, ...)
 {
-    if (stream != nullptr) std::fprintf(stream, stream_format, args...);
-    else MORV_DEBUG_STREAM::print(2, log_format, args...);
+    va_list args;
+    va_start(args, format);
+    char text[MORV_DEBUG_STREAM::s_LINE_LIMIT + 1];
+    morv_format_line(text, format, args);
+    va_end(args);
+    if (stream != nullptr) std::fprintf(stream, "%s%s", text, tail);
+    else MORV_DEBUG_STREAM::print(2, "%s", text);
 }
 
 }  // namespace
@@ -201,28 +206,26 @@ void MORV_CLUSTER_MAP_CLUSTER::print(FILE* stream) const
 {
     const int combs = get_number_of_nodes_of_type(MORV_CLUSTER_MAP_NODE_COMB);
     const int ffs = get_number_of_nodes_of_type(MORV_CLUSTER_MAP_NODE_FF);
-    print_line(stream, " ---------------\n", " ---------------");
-    print_line(stream, " - CLUSTER: %d - (COMB: %d - FF: %d) \n", " - CLUSTER: %d - (COMB: %d - FF: %d)", m_id, combs,
-               ffs);
-    print_line(stream, " ---------------\n", " ---------------");
-    print_line(stream, " ---------\n", " ---------");
-    print_line(stream, " - NODES -\n", " - NODES -");
-    print_line(stream, " ---------\n", " ---------");
+    print_line(stream, "\n", " ---------------");
+    print_line(stream, " \n", " - CLUSTER: %d - (COMB: %d - FF: %d)", m_id, combs, ffs);
+    print_line(stream, "\n", " ---------------");
+    print_line(stream, "\n", " ---------");
+    print_line(stream, "\n", " - NODES -");
+    print_line(stream, "\n", " ---------");
     for (int node_id : m_nodes) {
         auto type = m_node_types.find(node_id);
         MORV_ASSERT(type != m_node_types.end());
         auto ale = m_node_id_to_ale_id_map.find(node_id);
         MORV_ASSERT(ale != m_node_id_to_ale_id_map.end());
-        print_line(stream, "   %d (%s) (ale_id: %d) \n", "   %d (%s) (ale_id: %d)", node_id, type_name(type->second),
-                   ale->second);
+        print_line(stream, " \n", "   %d (%s) (ale_id: %d)", node_id, type_name(type->second), ale->second);
     }
-    print_line(stream, " -----------\n", " -----------");
-    print_line(stream, " - SOURCES -\n", " - SOURCES -");
-    print_line(stream, " -----------\n", " -----------");
+    print_line(stream, "\n", " -----------");
+    print_line(stream, "\n", " - SOURCES -");
+    print_line(stream, "\n", " -----------");
     for (const MORV_CLUSTER_MAP_SOURCE* source : m_sources) {
         char text[64];
         std::snprintf(text, sizeof(text), "%s(%d - %d)", "", source->m_node_id, source->m_port_type);
-        print_line(stream, "   %s\n", "   %s", text);
+        print_line(stream, "\n", "   %s", text);
     }
 }
 

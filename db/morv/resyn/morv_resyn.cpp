@@ -101,20 +101,21 @@ bool param_text(const MORV_PARAMETER_MAP& params, const char* key, std::string& 
     return !text.empty();
 }
 
-void read_double(const MORV_PARAMETER_MAP& params, const char* key, double& member, const char* message)
+// True when the key was given: the caller logs the value taken.
+bool read_double(const MORV_PARAMETER_MAP& params, const char* key, double& member)
 {
     std::string text;
-    if (!param_text(params, key, text)) return;
+    if (!param_text(params, key, text)) return false;
     member = std::atof(text.c_str());
-    MORV_DEBUG_STREAM::print(100, message, member);
+    return true;
 }
 
-void read_int(const MORV_PARAMETER_MAP& params, const char* key, int& member, const char* message)
+bool read_int(const MORV_PARAMETER_MAP& params, const char* key, int& member)
 {
     std::string text;
-    if (!param_text(params, key, text)) return;
+    if (!param_text(params, key, text)) return false;
     member = std::atoi(text.c_str());
-    MORV_DEBUG_STREAM::print(100, message, member);
+    return true;
 }
 
 }  // namespace
@@ -123,30 +124,47 @@ void MORV_RESYN::parse_parameters(const MORV_PARAMETER_MAP* params)
 {
     if (params == nullptr) return;
     const MORV_PARAMETER_MAP& p = *params;
-    read_double(p, MORV_RESYN_PARAM_STAGE_DELAY, m_stage_delay, "stage delay changed to %.3f");
-    read_double(p, MORV_RESYN_PARAM_STAGE_SR, m_default_stage_sr, "default stage sr changed to %.3f");
-    read_double(p, MORV_RESYN_PARAM_DUPLICATE_FR, m_duplicate_fr, "duplicate fr changed to %.3f");
-    read_double(p, MORV_RESYN_PARAM_NOISE_FR, m_noise_fr, "noise fr changed to %.3f");
-    read_double(p, MORV_RESYN_PARAM_AREA_FR_BGN, m_area_fr_bgn, "area-timing tradeoff fr bgn changed to %.3f");
-    read_double(p, MORV_RESYN_PARAM_AREA_FR_END, m_area_fr_end, "area-timing tradeoff fr end changed to %.3f");
-    read_double(p, MORV_RESYN_PARAM_AREA_SR_MIN, m_area_sr_min, "area-timing tradeoff sr min changed to %.3f");
+    if (read_double(p, MORV_RESYN_PARAM_STAGE_DELAY, m_stage_delay))
+        MORV_DEBUG_STREAM::print(100, "stage delay changed to %.3f", m_stage_delay);
+    if (read_double(p, MORV_RESYN_PARAM_STAGE_SR, m_default_stage_sr))
+        MORV_DEBUG_STREAM::print(100, "default stage sr changed to %.3f", m_default_stage_sr);
+    if (read_double(p, MORV_RESYN_PARAM_DUPLICATE_FR, m_duplicate_fr))
+        MORV_DEBUG_STREAM::print(100, "duplicate fr changed to %.3f", m_duplicate_fr);
+    if (read_double(p, MORV_RESYN_PARAM_NOISE_FR, m_noise_fr))
+        MORV_DEBUG_STREAM::print(100, "noise fr changed to %.3f", m_noise_fr);
+    if (read_double(p, MORV_RESYN_PARAM_AREA_FR_BGN, m_area_fr_bgn))
+        MORV_DEBUG_STREAM::print(100, "area-timing tradeoff fr bgn changed to %.3f", m_area_fr_bgn);
+    if (read_double(p, MORV_RESYN_PARAM_AREA_FR_END, m_area_fr_end))
+        MORV_DEBUG_STREAM::print(100, "area-timing tradeoff fr end changed to %.3f", m_area_fr_end);
+    if (read_double(p, MORV_RESYN_PARAM_AREA_SR_MIN, m_area_sr_min))
+        MORV_DEBUG_STREAM::print(100, "area-timing tradeoff sr min changed to %.3f", m_area_sr_min);
     // The fast-effort lists spell ASRX and ABE as ASR and AB; the full key
     // wins when both are given.
     std::string text;
     const char* max_key = param_text(p, MORV_RESYN_PARAM_AREA_SR_MAX, text) ? MORV_RESYN_PARAM_AREA_SR_MAX
                                                                             : MORV_RESYN_PARAM_AREA_SR_MAX_ALIAS;
-    read_double(p, max_key, m_area_sr_max, "area-timing tradeoff sr max changed to %.3f");
-    read_int(p, MORV_RESYN_PARAM_GUARDBAND_SLACK, m_guardband_slack, "guardband slack changed to %d");
-    read_int(p, MORV_RESYN_PARAM_MAX_EXPANSIONS, m_max_expansions, "maximum number of expansions %d");
-    read_int(p, MORV_RESYN_PARAM_MAX_VARS, m_max_vars, "maximum vars during expansion changed to %d");
-    read_int(p, MORV_RESYN_PARAM_MAX_LITERALS, m_max_literals, "maximum literals during expansion changed to %d");
-    read_int(p, MORV_RESYN_PARAM_KNOCK_VAR_BASE, m_knock_var_base, "knock var base changed to %d");
-    read_double(p, MORV_RESYN_PARAM_KNOCK_VAR_MULT0, m_knock_var_mult0, "knock var mult0 changed to %.2f");
-    read_double(p, MORV_RESYN_PARAM_KNOCK_VAR_MULT1, m_knock_var_mult1, "knock var mult1 changed to %.2f");
-    read_int(p, MORV_RESYN_PARAM_AREA_BOUND_BGN, m_area_bound_bgn, "area bound bgn changed to %d");
+    if (read_double(p, max_key, m_area_sr_max))
+        MORV_DEBUG_STREAM::print(100, "area-timing tradeoff sr max changed to %.3f", m_area_sr_max);
+    if (read_int(p, MORV_RESYN_PARAM_GUARDBAND_SLACK, m_guardband_slack))
+        MORV_DEBUG_STREAM::print(100, "guardband slack changed to %d", m_guardband_slack);
+    if (read_int(p, MORV_RESYN_PARAM_MAX_EXPANSIONS, m_max_expansions))
+        MORV_DEBUG_STREAM::print(100, "maximum number of expansions %d", m_max_expansions);
+    if (read_int(p, MORV_RESYN_PARAM_MAX_VARS, m_max_vars))
+        MORV_DEBUG_STREAM::print(100, "maximum vars during expansion changed to %d", m_max_vars);
+    if (read_int(p, MORV_RESYN_PARAM_MAX_LITERALS, m_max_literals))
+        MORV_DEBUG_STREAM::print(100, "maximum literals during expansion changed to %d", m_max_literals);
+    if (read_int(p, MORV_RESYN_PARAM_KNOCK_VAR_BASE, m_knock_var_base))
+        MORV_DEBUG_STREAM::print(100, "knock var base changed to %d", m_knock_var_base);
+    if (read_double(p, MORV_RESYN_PARAM_KNOCK_VAR_MULT0, m_knock_var_mult0))
+        MORV_DEBUG_STREAM::print(100, "knock var mult0 changed to %.2f", m_knock_var_mult0);
+    if (read_double(p, MORV_RESYN_PARAM_KNOCK_VAR_MULT1, m_knock_var_mult1))
+        MORV_DEBUG_STREAM::print(100, "knock var mult1 changed to %.2f", m_knock_var_mult1);
+    if (read_int(p, MORV_RESYN_PARAM_AREA_BOUND_BGN, m_area_bound_bgn))
+        MORV_DEBUG_STREAM::print(100, "area bound bgn changed to %d", m_area_bound_bgn);
     const char* end_key = param_text(p, MORV_RESYN_PARAM_AREA_BOUND_END, text) ? MORV_RESYN_PARAM_AREA_BOUND_END
                                                                                : MORV_RESYN_PARAM_AREA_BOUND_END_ALIAS;
-    read_int(p, end_key, m_area_bound_end, "area bound end changed to %d");
+    if (read_int(p, end_key, m_area_bound_end))
+        MORV_DEBUG_STREAM::print(100, "area bound end changed to %d", m_area_bound_end);
     if (param_text(p, MORV_RESYN_PARAM_UNUSED_DSR, text) && !s_dsr_warned) {
         s_dsr_warned = true;
         MSG_W* msg = new MSG_W();

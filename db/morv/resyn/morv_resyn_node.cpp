@@ -22,13 +22,6 @@ int dot_label(double sr)
     return std::clamp(static_cast<int>(sr * 100.0), 0, 99);
 }
 
-std::string format(const char* fmt, int a, int b = 0)
-{
-    char text[128];
-    std::snprintf(text, sizeof text, fmt, a, b);
-    return text;
-}
-
 }  // namespace
 
 bool MORV_RESYN::resynthesize_node(int node_id)
@@ -79,14 +72,14 @@ bool MORV_RESYN::resynthesize_node(int node_id)
 void MORV_RESYN::dot_node_line(int parent)
 {
     if (parent < 0) m_dot_buffer += "  o [style = filled, color = lavender];\n";
-    else m_dot_buffer += format("  o%d [style = filled, color = lavender];\n", parent);
+    else m_dot_buffer += morv_sprintf("  o%d [style = filled, color = lavender];\n", parent);
 }
 
 void MORV_RESYN::dot_edge_line(int var, int parent, double sr)
 {
-    if (parent < 0) m_dot_buffer += format("  o%d -> o ", var);
-    else m_dot_buffer += format("  o%d -> o%d ", var, parent);
-    m_dot_buffer += format("[label = \"%d\"];\n", dot_label(sr));
+    if (parent < 0) m_dot_buffer += morv_sprintf("  o%d -> o ", var);
+    else m_dot_buffer += morv_sprintf("  o%d -> o%d ", var, parent);
+    m_dot_buffer += morv_sprintf("[label = \"%d\"];\n", dot_label(sr));
 }
 
 void MORV_RESYN::write_dot_graph()

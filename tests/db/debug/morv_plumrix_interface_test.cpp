@@ -382,12 +382,16 @@ TEST(PlxNames, BreakpointNamesFallBackWhenTheyDoNotFit)
     EXPECT_EQ(morv_plx_breakpoint_name("PRE-%s(%d)", "RTM", 12), "PRE-RTM(12)");
     // 25 characters already make 32 with the stage and number.
     const std::string name25(25, 'A');
-    EXPECT_EQ(morv_plx_breakpoint_name("PRE-%s(%d)", name25, 1), "ALGO_SHORT_NAME_TOO_LONG");
-    EXPECT_EQ(morv_plx_breakpoint_name("POST-%s(%d)", std::string(24, 'A'), 1), "ALGO_SHORT_NAME_TOO_LONG");
-    EXPECT_EQ(morv_plx_breakpoint_name("PRE-%s(%d)", std::string(24, 'A'), 1).size(), 31u);
+    EXPECT_EQ(morv_plx_breakpoint_name("PRE-%s(%d)", name25.c_str(), 1), "ALGO_SHORT_NAME_TOO_LONG");
+    EXPECT_EQ(morv_plx_breakpoint_name("POST-%s(%d)", std::string(24, 'A').c_str(), 1), "ALGO_SHORT_NAME_TOO_LONG");
+    EXPECT_EQ(morv_plx_breakpoint_name("PRE-%s(%d)", std::string(24, 'A').c_str(), 1).size(), 31u);
     EXPECT_EQ(morv_plx_breakpoint_name("POST-%s_%d_%d", "REP", 0, 2), "POST-REP_0_2");
-    EXPECT_EQ(morv_plx_breakpoint_name("POST-%s_%d_%d", std::string(21, 'B'), 10, 10), "ALGO_SHORT_NAME_TOO_LONG");
-    EXPECT_EQ(morv_plx_breakpoint_name("POST-%s_%d_%d", std::string(20, 'B'), 1, 2).size(), 29u);
+    EXPECT_EQ(morv_plx_breakpoint_name("POST-%s_%d_%d", std::string(21, 'B').c_str(), 10, 10),
+              "ALGO_SHORT_NAME_TOO_LONG");
+    EXPECT_EQ(morv_plx_breakpoint_name("POST-%s_%d_%d", std::string(20, 'B').c_str(), 1, 2).size(), 29u);
+    // A name of numbers only: each conversion reads its own argument.
+    EXPECT_EQ(morv_plx_breakpoint_name("MANUAL_%d", 0), "MANUAL_0");
+    EXPECT_EQ(morv_plx_breakpoint_name("MANUAL_%d", 17), "MANUAL_17");
 }
 
 TEST(PlxNames, DumpTabsBecomeIndentAndSeparators)

@@ -1,16 +1,24 @@
-// The utility algorithm on a small compile: the signature check and the
-// deliberate damage it does to a netlist.
+// The utility algorithm on a small compile: the signature check, the
+// deliberate damage it does to a netlist, and the timing dump held against
+// the analyser's own answers.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <set>
 #include <string>
 
+#include "log_capture.h"
 #include "msg/msg.h"
 #include "plx_link_run.h"
+#include "tdc/tdc_accessories.h"
+#include "test_compile_setup.h"
 
+#include "morv/core/morv_debug_stream.h"
 #include "morv/debug/morv_util.h"
+#include "morv/timing/morv_timing.h"
 
 namespace util_test {
 
@@ -84,6 +92,45 @@ TEST(Util, BreakingADontTouchRuleWithNoCandidateIsAnInternalError)
     MORV_PARAMETER_MAP params{{"BREAK_DONT_TOUCH", "1"}};
     MORV_UTIL util(run.api(), &params);
     EXPECT_THROW(util.do_iter(), MSG_INTERNAL_ERROR_EXCEPTION);
+}
+
+// Every connection of the dump carries the slack ratio the analyser gives
+// that input after placement.
+TEST(Util, TheTimingDumpCarriesTheAnalysersSlackRatioOfEveryConnection)
+{
+    PLACED_LATE_COMPILE compile(std::string(MORV_SOURCE_DIR) + "/designs/counter.blif");
+    MORV_TIMING* timing = compile.api->get_fsyn_timing();
+    timing->sync_timing_netlist(false, true);
+    timing->perform_timing_analysis();
+    TDC_UTILITY* analyser = timing->get_tdc_utility();
+    ASSERT_NE(analyser, nullptr);
+    std::multiset<std::string> expected, dumped;
+    for (CDB_ATOM_NODE* node : *compile.design->netlist()) {
+        for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
+            const CDB_ATOM_OTERM* source = (*it)->get_source();
+            if (source == nullptr) continue;
+            const int port = (*it)->get_any_usage_as();
+            expected.insert(morv_sprintf("%d %d %d %d %f", source->get_my_node()->get_atom_type(),
+                                         source->get_any_usage_as(), node->get_atom_type(), port,
+                                         analyser->get_slack_ratio(node, port, (*it)->get_port_index())));
+        }
+    }
+    ASSERT_FALSE(expected.empty());
+    MORV_LOG_CAPTURE log(2);
+    {
+        MORV_PARAMETER_MAP params{{"DUMP_TIMING", "1"}};
+        MORV_UTIL util(compile.api, &params);
+        EXPECT_EQ(util.do_iter(), 0);
+    }
+    for (const std::string& line : log.lines()) {
+        int src_type = 0, src_port = 0, sink_type = 0, sink_port = 0, delay = 0, timed = 0;
+        char ratio[32] = "";
+        if (std::sscanf(line.c_str(), "dump: %d %d %d %d %d %31s %d", &src_type, &src_port, &sink_type, &sink_port,
+                        &delay, ratio, &timed) != 7)
+            continue;
+        dumped.insert(morv_sprintf("%d %d %d %d %s", src_type, src_port, sink_type, sink_port, ratio));
+    }
+    EXPECT_EQ(dumped, expected);
 }
 
 }  // namespace util_test

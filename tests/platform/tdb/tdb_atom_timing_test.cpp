@@ -143,6 +143,24 @@ TEST_F(TdbAtomTiming, ClockPeriodsComeFromTheClockNetName)
     EXPECT_EQ(acc.get_sub_domain_data(), nullptr);
 }
 
+// Built, the timing netlist hands out no edge table; analysed, it hands out
+// every edge the analysis timed.
+TEST_F(TdbAtomTiming, TheAnalysisHandsOutTheEdgesItTimed)
+{
+    CIRCUIT c;
+    CDB_ATOM_OTERM* clk = c.input_pin();
+    c.reg(c.lut({c.reg(nullptr, clk)}), clk);
+    TDC_ACCESSORIES acc;
+    acc.set_atom_netlist(&c.atoms);
+    TDB_NETLIST* tdb = acc.build_timing_netlist();
+    ASSERT_EQ(tdb->get_vec_of_edges(), nullptr);
+    acc.run_tan(*acc.get_tan_parameters(), true);
+    const std::vector<TDB_EDGE*>* timed = tdb->get_vec_of_edges();
+    ASSERT_NE(timed, nullptr);
+    EXPECT_EQ(static_cast<int>(timed->size()), tdb->get_edge_id_bound());
+    EXPECT_GT(tdb->get_num_edges(), 0);
+}
+
 TEST_F(TdbAtomTiming, IdsStayStableAcrossRefreshes)
 {
     CIRCUIT c;

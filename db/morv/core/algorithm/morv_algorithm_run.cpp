@@ -62,15 +62,6 @@ int rounded(double fom)
     return static_cast<int>(fom + 0.5);
 }
 
-template <typename... ARGS>
-std::string dump_suffix(const char* format, ARGS... args)
-{
-    const int length = std::snprintf(nullptr, 0, format, args...);
-    std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
-    std::snprintf(text.data(), text.size() + 1, format, args...);
-    return text;
-}
-
 void send(MSG_POST* msg, const MORV_EXPERT* expert)
 {
     morv_send_msg(msg, expert != nullptr && expert->are_messages_suppressed());
@@ -192,8 +183,8 @@ void MORV_ALGORITHM_BASE::prepare_run(RUN_STATE& run)
     run.start_ff_count = m_fsyn_api->get_used_ff_count();
     run.iter_netlist_dump = cfg_is_on("fsyn_enable_iter_netlist_dump", false);
 
-    run.post_suffix = dump_suffix(".%d_post_%s_%s", s_run_counter, run.flow_tag, run.name);
-    m_fsyn_api->dump_atom_netlist(dump_suffix(".%d_pre_%s_%s", s_run_counter, run.flow_tag, run.name));
+    run.post_suffix = morv_sprintf(".%d_post_%s_%s", s_run_counter, run.flow_tag, run.name);
+    m_fsyn_api->dump_atom_netlist(morv_sprintf(".%d_pre_%s_%s", s_run_counter, run.flow_tag, run.name));
 
     m_timing_snapshot_missed = false;
     m_fsyn_timing->set_keep_timing_snapshots(m_use_timing_snapshots);
@@ -330,7 +321,8 @@ bool MORV_ALGORITHM_BASE::run_iteration(RUN_STATE& run, int& worse)
     const bool keep_going = ops != 0 && judge_productive_iteration(run, worse);
 
     if (m_fsyn_api->is_plumrix_enabled() && m_fsyn_api->is_plumrix_dump_every_iteration()) {
-        const std::string tag = morv_plx_breakpoint_name("POST-%s_%d_%d", run.short_name, m_curr_pass, m_curr_iter);
+        const std::string tag =
+            morv_plx_breakpoint_name("POST-%s_%d_%d", run.short_name.c_str(), m_curr_pass, m_curr_iter);
         MORV_PLUMRIX* plx = run.expert != nullptr ? run.expert->get_fsyn_plumrix() : nullptr;
         if (plx == nullptr) driver_error("plx", __LINE__);
         if (plx->is_connected()) plx->breakpoint(tag.c_str());
@@ -338,7 +330,7 @@ bool MORV_ALGORITHM_BASE::run_iteration(RUN_STATE& run, int& worse)
 
     if (run.iter_netlist_dump)
         m_fsyn_api->dump_atom_netlist(
-            dump_suffix(".%d_%d_%d_post_%s_%s", s_run_counter, m_curr_pass, m_curr_iter, run.flow_tag, run.name));
+            morv_sprintf(".%d_%d_%d_post_%s_%s", s_run_counter, m_curr_pass, m_curr_iter, run.flow_tag, run.name));
 
     MORV_DEBUG_STREAM::print(1, "Algorithm %s end of pass %d iter %d (ops %d) (code %s) (FOM %s) %d", run.name,
                              m_curr_pass, m_curr_iter, ops, keep_going ? "CONTINUE" : "TERMINATE",
