@@ -243,6 +243,8 @@ HOST_COMPILE_RESULT COMPILE::run()
 
     flow(SYN_EARLY_FSYN_FLOW);
     const bool fit_early = flow(FIT_EARLY_FSYN_FLOW);
+    // The early flow chose the resets it pipelines after placement.
+    report_reset_nets_to_pipeline(m_env, m_expert);
     // The early netlist is kept until placement succeeds, so that a failed
     // placement can go back to it for a cluster retry.
     const bool saved_early = fit_early && m_expert->will_fsyn_run(CLUSTER_RETRY_FSYN_FLOW);

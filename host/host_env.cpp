@@ -50,6 +50,9 @@ HOST_DESIGN::HOST_DESIGN(int family, std::unique_ptr<CDB_ATOM_NETLIST> netlist, 
     m_chip_entry.set_atom_netlist(m_netlist.get());
     if (m_names) m_action_point.set_name_mgr(m_names.get());
     else m_action_point.set_name_mgr(m_netlist->get_or_create_name_mgr());
+    // The design's atoms lie in the levels of its names.
+    m_db_entries.set_hierarchy_db_entry(0, &m_hierarchy_entry);
+    m_hierarchy_entry.get_atom_hierarchy_list() = m_action_point.get_name_mgr()->get_hierarchies();
     // Every atom of the chip belongs to the chip's database entry.
     for (CDB_ATOM_NODE* n : *m_netlist) n->set_chip_db_entry(&m_chip_entry);
 }

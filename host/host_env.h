@@ -72,6 +72,7 @@ private:
     CDB_CMP_ENTRY m_cmp_entry;
     CDB_DB_ENTRIES m_db_entries;
     CDB_CHIP_DB_ENTRY m_chip_entry;
+    CDB_HIERARCHY_DB_ENTRY m_hierarchy_entry;
     std::unique_ptr<HDB_NAME_MGR> m_names;
     std::unique_ptr<CDB_ATOM_NETLIST> m_netlist;
     std::unique_ptr<DEV_DEVICE> m_device;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -17,6 +18,8 @@
 #include "host_grid.h"
 #include "host_placer.h"
 #include "morv/core/morv_expert_interface.h"
+#include "msg/msg.h"
+#include "rdb/rdb.h"
 #include "tdb/tdb_netlist.h"
 #include "tdc/tdc_accessories.h"
 
@@ -575,6 +578,40 @@ void hand_locations_to_component(HOST_ENV& env, MORV_EXPERT_INTERFACE* expert)
 {
     if (expert == nullptr) return;
     for (CDB_ATOM_NODE* n : *env.design().netlist()) HOST_ENV::hand_location(expert, *n);
+}
+
+namespace {
+
+int clears_driven(const CDB_ATOM_OTERM* oterm)
+{
+    int clears = 0;
+    for (auto f = oterm->begin_iterm_fanout(); f != oterm->end_iterm_fanout(); ++f)
+        clears += (*f)->is_used_as(DB_CLEAR) ? 1 : 0;
+    return clears;
+}
+
+}  // namespace
+
+void report_reset_nets_to_pipeline(HOST_ENV& env, MORV_EXPERT_INTERFACE* expert)
+{
+    if (expert == nullptr) return;
+    RDB_FOLDER* folder = env.design().cmp().get_report()->get_current_folder();
+    MSG_ASSERT(folder, "HOST");
+    std::unique_ptr<RDB_TABLE_OBJECT> table;
+    for (CDB_ATOM_NODE* n : *env.design().netlist())
+        for (auto ot = n->begin_oterm(); ot != n->end_oterm(); ++ot) {
+            const int clears = clears_driven(*ot);
+            if (clears == 0 || !expert->will_fsyn_pipeline_net(*ot)) continue;
+            if (!table) {
+                table.reset(rdb_create_table(folder->get_name() + " " + HOST_PIPELINED_RESETS_TABLE));
+                table->add_row(rdb_create_row({"NET", "ASYNCHRONOUS CLEARS"}));
+            }
+            auto* row = new RDB_TABLE_ROW;
+            row->add_element(new RDB_TABLE_INAME_ELEMENT((*ot)->get_instance_name()));
+            row->add_element(new RDB_TABLE_INT_ELEMENT(clears));
+            table->add_row(row);
+        }
+    if (table) folder->add_table(table.release());
 }
 
 }  // namespace morv_host

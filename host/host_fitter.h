@@ -63,4 +63,13 @@ HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, u
 // Tells the component where every placed atom is.
 void hand_locations_to_component(HOST_ENV& env, MORV_EXPERT_INTERFACE* expert);
 
+// Title of the report table of the reset nets the component will pipeline.
+constexpr const char* HOST_PIPELINED_RESETS_TABLE = "Reset Nets Pipelined After Placement";
+
+// Asks the component, for every net that drives asynchronous clears,
+// whether its LATE flow will pipeline it, and files those nets in the
+// compile's report (no table when there are none); the answer is the
+// component's as its early flow left it.
+void report_reset_nets_to_pipeline(HOST_ENV& env, MORV_EXPERT_INTERFACE* expert);
+
 }  // namespace morv_host

@@ -182,6 +182,11 @@ bool CDB_ATOM_NODE::is_six_input_cell() const
     return cdb_family_lut_size(m_family) == 6;
 }
 
+HDB_HIERARCHY* CDB_ATOM_NODE::get_atom_hierarchy() const
+{
+    return m_name != nullptr && !m_name->is_root() ? m_name->get_parent()->get_hierarchy() : nullptr;
+}
+
 int CDB_ATOM_NODE::get_lut_size() const
 {
     if (m_kind == CDB_KIND_LCELL_COMB || m_kind == CDB_KIND_UVO_LCELL) return cdb_family_lut_size(m_family);

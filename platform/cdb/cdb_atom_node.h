@@ -18,6 +18,7 @@
 #include "cdb/cdb_types.h"
 
 class CDB_ATOM_NETLIST;
+class HDB_HIERARCHY;
 class HDB_INSTANCE_NAME;
 class DUVO_DIE_INFO;
 
@@ -154,6 +155,9 @@ public:
 
     HDB_INSTANCE_NAME* get_instance_name() const { return m_name; }
     void set_instance_name(HDB_INSTANCE_NAME* name) { m_name = name; }
+    // The level of the design hierarchy the atom's name lies in (the root's
+    // for a name at the top); null for an atom without a name.
+    HDB_HIERARCHY* get_atom_hierarchy() const;
 
     // ------------------------------------------------------------ ports
     // Whether the atom has an input / output port of that type.

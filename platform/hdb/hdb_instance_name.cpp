@@ -29,6 +29,19 @@ std::string HDB_INSTANCE_NAME::get_hpath_to_root() const
     return out;
 }
 
+std::vector<HDB_HIERARCHY*> HDB_HIERARCHY::get_hierarchy_subtree_list() const
+{
+    std::vector<HDB_HIERARCHY*> below;
+    std::vector<HDB_HIERARCHY*> pending(m_children.rbegin(), m_children.rend());
+    while (!pending.empty()) {
+        HDB_HIERARCHY* level = pending.back();
+        pending.pop_back();
+        below.push_back(level);
+        pending.insert(pending.end(), level->m_children.rbegin(), level->m_children.rend());
+    }
+    return below;
+}
+
 namespace {
 
 // leaf under parent, or the first free "leaf_<n>" with the manager's counter.
@@ -81,6 +94,7 @@ HDB_NAME_MGR::HDB_NAME_MGR(const std::string& root_name)
 
 HDB_NAME_MGR::~HDB_NAME_MGR()
 {
+    for (HDB_HIERARCHY* h : m_hierarchies) delete h;
     for (HDB_INSTANCE_NAME* n : m_names) {
 #if HDB_NAME_POOL
         n->~HDB_INSTANCE_NAME();
@@ -109,7 +123,20 @@ HDB_INSTANCE_NAME* HDB_NAME_MGR::make_name(HDB_INSTANCE_NAME* parent, std::strin
     auto* n = new HDB_INSTANCE_NAME(this, parent, std::move(path), flags, id);
 #endif
     m_names.push_back(n);
+    if (parent != nullptr) make_level(parent);
     return n;
+}
+
+// A level's parent name has a name below it, this level's: it is a level
+// already, made when this level's name was.
+void HDB_NAME_MGR::make_level(HDB_INSTANCE_NAME* parent)
+{
+    if (parent->m_hierarchy != nullptr) return;
+    HDB_HIERARCHY* above = parent->m_parent ? parent->m_parent->m_hierarchy : nullptr;
+    auto* level = new HDB_HIERARCHY(parent, above);
+    m_hierarchies.push_back(level);
+    parent->m_hierarchy = level;
+    if (above != nullptr) above->m_children.push_back(level);
 }
 
 HDB_INSTANCE_NAME* HDB_NAME_MGR::find_path(std::string_view path) const

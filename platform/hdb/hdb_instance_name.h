@@ -6,6 +6,11 @@
 // get_hpath_to_root() puts the root's leaf in front of it. Names are owned
 // by their HDB_NAME_MGR and live until it is destroyed; ids are dense and
 // never reused within one manager.
+//
+// A name that other names lie below is a level of the design hierarchy
+// (HDB_HIERARCHY): the root once anything is named, "a" and "a|b" for the
+// name "a|b|c". The manager makes a level when the first name below it is
+// made, and keeps it as long as it keeps the names.
 
 #include <cstdint>
 #include <string>
@@ -13,6 +18,7 @@
 #include <functional>
 #include <vector>
 
+class HDB_HIERARCHY;
 class HDB_NAME_MGR;
 
 // Flag word bits. The meanings that the rest of the system relies on:
@@ -51,6 +57,10 @@ public:
     void clear_flag(uint32_t flag) { m_flags &= ~flag; }
     bool has_flag(uint32_t flag) const { return (m_flags & flag) != 0; }
 
+    // The level of the hierarchy this name stands for; null while no name
+    // lies below it.
+    HDB_HIERARCHY* get_hierarchy() const { return m_hierarchy; }
+
     // A new name next to base (same parent) whose leaf is base's leaf plus
     // suffix; when that is taken and make_unique is set, "_<n>" is appended
     // with the manager's counter until it is free. Flag word 0x2000.
@@ -67,6 +77,33 @@ private:
     std::string m_short_path;
     uint32_t m_flags;
     uint32_t m_id;
+    HDB_HIERARCHY* m_hierarchy = nullptr;
+};
+
+// One level of the design hierarchy. Its id is the id of its name.
+class HDB_HIERARCHY
+{
+public:
+    HDB_HIERARCHY(const HDB_HIERARCHY&) = delete;
+    HDB_HIERARCHY& operator=(const HDB_HIERARCHY&) = delete;
+
+    HDB_INSTANCE_NAME* get_instance_name() const { return m_name; }
+    uint32_t get_id() const { return m_name->get_id(); }
+    // The level above; null for the root's.
+    HDB_HIERARCHY* get_parent() const { return m_parent; }
+    // The levels right below, in the order they were made.
+    const std::vector<HDB_HIERARCHY*>& get_children() const { return m_children; }
+    // Every level below this one (not this one), depth first, each level's
+    // children in the order they were made.
+    std::vector<HDB_HIERARCHY*> get_hierarchy_subtree_list() const;
+
+private:
+    friend class HDB_NAME_MGR;
+    HDB_HIERARCHY(HDB_INSTANCE_NAME* name, HDB_HIERARCHY* parent) : m_name(name), m_parent(parent) {}
+
+    HDB_INSTANCE_NAME* m_name;
+    HDB_HIERARCHY* m_parent;
+    std::vector<HDB_HIERARCHY*> m_children;
 };
 
 class HDB_NAME_MGR
@@ -98,11 +135,17 @@ public:
 
     uint32_t next_unique_counter() { return m_unique_counter++; }
 
+    // The levels of the hierarchy in the order they were made (the root's
+    // first once anything is named).
+    const std::vector<HDB_HIERARCHY*>& get_hierarchies() const { return m_hierarchies; }
+
 private:
     // The name with that short path (the root is not indexed); null when none.
     HDB_INSTANCE_NAME* find_path(std::string_view path) const;
     HDB_INSTANCE_NAME* make_name(HDB_INSTANCE_NAME* parent, std::string path, uint32_t flags);
     void index(const HDB_INSTANCE_NAME* name);
+    // Makes parent a level when it is not one yet.
+    void make_level(HDB_INSTANCE_NAME* parent);
     size_t slot_of(std::string_view path) const { return std::hash<std::string_view>()(path) & (m_by_path.size() - 1); }
 
     std::vector<HDB_INSTANCE_NAME*> m_names;
@@ -115,6 +158,7 @@ private:
     char* m_next_name = nullptr;
     size_t m_names_left = 0;
     uint32_t m_unique_counter = 0;
+    std::vector<HDB_HIERARCHY*> m_hierarchies;  // owned
 };
 
 // Strips the action point's own path ("top" or "top|") from the front of a

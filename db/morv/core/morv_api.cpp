@@ -130,6 +130,7 @@ void MORV_API::build_services()
     // Point-to-point delays come from the part's delay model, when it has one.
     const int part = m_morv_env->get_part();
     if (PLDM::is_part_supported(part)) m_pldm = MORV_MAKE_OWNER(PLDM, part);
+    else MORV_DEBUG_STREAM::print(1, "WARNING: Not instantiating PLDM for this family!!!");
     m_disable_ll_timing = cfg_is_on("fsyn_disable_ll_timing", false);
 
     m_enable_netlist_dump = cfg_is_on("fsyn_enable_netlist_dump", false);

@@ -26,7 +26,3 @@ PIPE_ASYNC_REPORT_ROWS s_morv_pipe_async_report_rows;
 
 // 5.
 const bool s_morv_ram_map_debug = cfg_is_on("fsyn_ram_map_debug", false);
-
-// 6. Zero-initialised storage: empty before any dynamic initialiser runs.
-MORV_SAVE_ID_LIST s_morv_save_restore_saved_netlists;
-MORV_FOM_LIST s_morv_save_restore_saved_foms;

@@ -8,8 +8,9 @@
 //   3. the debug stream (morv_debug_stream.h)
 //   4. the asynchronous-pipelining sources and report rows
 //   5. the RAM-mapping debug flag, read once from "fsyn_ram_map_debug"
-//   6. the save/restore id and figure-of-merit lists
-// Nothing else runs at load.
+// Nothing else runs at load. The SAVE_RESTORE algorithm's saved netlists
+// are not among them: a save id holds only within its compile, so the
+// facade keeps them (MORV_SAVE_RESTORE_TABLES).
 
 #include <cstdint>
 #include <set>
@@ -67,14 +68,3 @@ extern PIPE_ASYNC_REPORT_ROWS s_morv_pipe_async_report_rows;
 // "fsyn_ram_map_debug" as it was when the library loaded; later changes of
 // the setting do not reach it.
 extern const bool s_morv_ram_map_debug;
-
-// ---------------------------------------------------------------- 6. save/restore lists
-
-using MORV_SAVE_ID_LIST = std::vector<int, MORV_ALLOCATOR<int>>;
-using MORV_FOM_LIST = std::vector<double, MORV_ALLOCATOR<double>>;
-
-// Save ids of the SAVE_RESTORE algorithm (-1 for a state already restored
-// and dropped) and the figure of merit of each; entry i of both belongs
-// together.
-extern MORV_SAVE_ID_LIST s_morv_save_restore_saved_netlists;
-extern MORV_FOM_LIST s_morv_save_restore_saved_foms;

@@ -4,14 +4,17 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
 #include "cdb/cdb_atom_netlist_pdb.h"
+#include "cdb/cdb_db_entries.h"
 #include "cmp/cmp_facade.h"
 #include "fio/fio.h"
 #include "hdb/hdb_action_pt_instance.h"
+#include "hdb/hdb_instance_name.h"
 #include "hut/hut_util.h"
 #include "msg/msg.h"
 #include "pdb/pdb_archive.h"
@@ -47,6 +50,43 @@ std::string segment_file(const std::string& base_name, PDB_SEGMENT_KIND kind)
 [[noreturn]] void fail_saved_state(const std::string& file, const std::string& reason)
 {
     throw FIO_WRITE_ERROR(FIO_PATH(file).fullpath(), reason);
+}
+
+// Appends the level unless it is listed; true when it was appended.
+bool list_level(std::vector<HDB_HIERARCHY*>& list, std::unordered_set<const HDB_HIERARCHY*>& listed,
+                HDB_HIERARCHY* level, const char* kind)
+{
+    if (!listed.insert(level).second) return false;
+    morv_debug("INSERTING (%s: {%08x})", kind, level->get_id());
+    list.push_back(level);
+    return true;
+}
+
+// The restored atoms lie in the levels of the name manager restored with
+// them: the hierarchy entry's list would otherwise keep naming the levels
+// of the manager the restore replaced. Each level is listed once, in the
+// order the node list first reaches it, the levels below a level right
+// after it.
+void rebuild_atom_hierarchy_list(CMP_FACADE* cmp, const CDB_ATOM_NETLIST* netlist)
+{
+    CDB_CMP_ENTRY* cap = cmp->get_cmp_entry();
+    MORV_ASSERT_TEXT(cap != nullptr, "cap!=0");
+    CDB_DB_ENTRIES* db_entries = cap->get_db_entries();
+    MORV_ASSERT_TEXT(db_entries != nullptr, "db_entries!=0");
+    CDB_HIERARCHY_DB_ENTRY* h_db_entry = db_entries->get_hierarchy_db_entry(0);
+    MORV_ASSERT_TEXT(h_db_entry != nullptr, "h_db_entry!=0");
+    std::vector<HDB_HIERARCHY*>& list = h_db_entry->get_atom_hierarchy_list();
+    // The manager owns the levels: the list only lets go of them.
+    for (const HDB_HIERARCHY* level : list) morv_debug("DELETING (HIERARCHY: {%08x})", level->get_id());
+    list.clear();
+    std::unordered_set<const HDB_HIERARCHY*> listed;
+    for (const CDB_ATOM_NODE* node : *netlist) {
+        HDB_HIERARCHY* level = node->get_atom_hierarchy();
+        if (level == nullptr || !list_level(list, listed, level, "HIERARCHY")) continue;
+        for (HDB_HIERARCHY* below : level->get_hierarchy_subtree_list())
+            list_level(list, listed, below, "SUB_HIERARCHY");
+    }
+    for (const HDB_HIERARCHY* level : list) morv_debug("DB_ENTRY.HIERARCHY: {%08x}", level->get_id());
 }
 
 }  // namespace
@@ -162,9 +202,7 @@ bool MORV_ATOM_SAVE_RESTORE::restore(int file_type)
 
     saved_atom_netlist->set_own_all_nodes(false);
     delete saved_atom_netlist;
-    // The host keeps no atom-hierarchy list beside the name manager restored
-    // above, and nothing in the component reads one: there is no list to
-    // rebuild.
+    rebuild_atom_hierarchy_list(cmp, cdb_atom_netlist);
     return true;
 }
 

@@ -190,6 +190,7 @@ CDB_ATOM_ITERM* MORV_CDB_INTERFACE::create_input_term(MEM_SEGMENT* segment, CDB_
                                                       CDB_ATOM_NODE* node, int port_type, int unordered_index)
 {
     MORV_ASSERT(node);
+    store_prior_state(node);
     node->create_input_term(segment, out_iterm, node, port_type);
     insert_input_term(node, out_iterm, port_type, unordered_index);
     out_iterm->set_usage_as(port_type);
@@ -202,6 +203,7 @@ CDB_ATOM_OTERM* MORV_CDB_INTERFACE::create_oterm(MEM_SEGMENT* segment, CDB_ATOM_
                                                  int port_type, HDB_INSTANCE_NAME* name)
 {
     MORV_ASSERT(node);
+    store_prior_state(node);
     node->create_output_term(segment, out_oterm, node, port_type);
     node->set_output_term_by_type(out_oterm, port_type, 0);
     out_oterm->set_instance_name(name);
@@ -229,9 +231,16 @@ void MORV_CDB_INTERFACE::insert_fanin(CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM* ote
     iterm->insert_fanin(oterm);
 }
 
+// The log stores a node's state when it records the node's first change;
+// an edit made before it is recorded stores the state with the edit in it.
+void MORV_CDB_INTERFACE::store_prior_state(CDB_ATOM_NODE* node)
+{
+    if (logging) m_fsyn_log->store_node_info_before_change(node);
+}
+
 void MORV_CDB_INTERFACE::store_prior_state(CDB_ATOM_ITERM* iterm)
 {
-    if (logging) m_fsyn_log->store_node_info_before_change(iterm->get_my_node());
+    store_prior_state(iterm->get_my_node());
 }
 
 void MORV_CDB_INTERFACE::log_constant(CDB_ATOM_ITERM* iterm, int sentinel)
@@ -300,6 +309,7 @@ void MORV_CDB_INTERFACE::set_iterm_logical_gnd(CDB_ATOM_ITERM* iterm)
 void MORV_CDB_INTERFACE::set_lutmask(CDB_ATOM_NODE* node, const CDB_LUTMASK& lutmask, int flag)
 {
     MORV_ASSERT(node);
+    store_prior_state(node);
     const bool had_f = logging && node->get_input_term_by_type(DB_DATA_F) != nullptr;
     node->set_lutmask(lutmask, flag);
     if (!logging) return;
@@ -310,6 +320,7 @@ void MORV_CDB_INTERFACE::set_lutmask(CDB_ATOM_NODE* node, const CDB_LUTMASK& lut
 void MORV_CDB_INTERFACE::set_sum_lutmask(CDB_ATOM_NODE* node, const CDB_LUTMASK& lutmask, int flag)
 {
     MORV_ASSERT(node);
+    store_prior_state(node);
     const bool had_f = logging && node->get_input_term_by_type(DB_DATA_F) != nullptr;
     node->set_sum_lutmask(lutmask, flag);
     if (!logging) return;
@@ -320,6 +331,7 @@ void MORV_CDB_INTERFACE::set_sum_lutmask(CDB_ATOM_NODE* node, const CDB_LUTMASK&
 void MORV_CDB_INTERFACE::set_carry_lutmask(CDB_ATOM_NODE* node, const CDB_LUTMASK& lutmask, int flag)
 {
     MORV_ASSERT(node);
+    store_prior_state(node);
     node->set_carry_lutmask(lutmask, flag);
     if (logging) m_fsyn_log->log_set_lutmask_via_node(node, lutmask, flag);
 }
@@ -384,6 +396,7 @@ void MORV_CDB_INTERFACE::set_iterm_global(CDB_ATOM_ITERM* iterm, int global_type
 void MORV_CDB_INTERFACE::set_iterm_usage_as(CDB_ATOM_ITERM* iterm, int port_type)
 {
     MORV_ASSERT(iterm);
+    store_prior_state(iterm);
     iterm->set_usage_as(port_type);
     if (logging) m_fsyn_log->log_set_usage_as(iterm, port_type);
 }

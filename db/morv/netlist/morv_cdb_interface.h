@@ -143,6 +143,7 @@ public:
 private:
     template <typename TERM>
     bool assign_boundary_port_id(BPM_BOUNDARY_PORT_MANAGER* manager, TERM* term, int port_id);
+    void store_prior_state(CDB_ATOM_NODE* node);
     void store_prior_state(CDB_ATOM_ITERM* iterm);
     void log_constant(CDB_ATOM_ITERM* iterm, int sentinel);
     // A tie that now reads as the other constant.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -128,6 +129,35 @@ TEST_F(MorvApiTest, ConstructionBuildsTheFamilyServices)
     EXPECT_EQ(brk_api->get_fsyn_net_util()->get_max_lut_inputs(), 6);
     EXPECT_NE(dynamic_cast<MORV_NET_UTIL_BRK*>(brk_api->get_fsyn_net_util()), nullptr);
     EXPECT_EQ(brk_api->get_placer_seed(), 17);
+}
+
+// A part the delay model does not know gets no model, and the developer's
+// channel hears so at level 1; a known part gets one without the line.
+TEST_F(MorvApiTest, DelayModelOnlyForAPartItKnows)
+{
+    struct UNKNOWN_PART_ENV : MORV_TEST_ENV
+    {
+        using MORV_TEST_ENV::MORV_TEST_ENV;
+        int get_part() override { return DEV_PART_INVALID; }
+    };
+    auto warnings = [] {
+        const std::vector<MSG_VDEBUG_LINE>& lines = msg_vdebug_lines();
+        return std::count_if(lines.begin(), lines.end(), [](const MSG_VDEBUG_LINE& line) {
+            return line.module == "MORV" && line.text == "WARNING: Not instantiating PLDM for this family!!!";
+        });
+    };
+    msg_set_vdebug_capture(true);
+    MORV_TEST_HOST host(6);
+    {
+        msg_clear_vdebug_lines();
+        UNKNOWN_PART_ENV env(&host.cmp);
+        EXPECT_EQ(api_of(env)->get_pldm(), nullptr);
+        EXPECT_EQ(warnings(), 1);
+    }
+    msg_clear_vdebug_lines();
+    MORV_TEST_ENV env(&host.cmp);
+    EXPECT_NE(api_of(env)->get_pldm(), nullptr);
+    EXPECT_EQ(warnings(), 0);
 }
 
 TEST_F(MorvApiTest, ReplayOptionGivesAReadOnlyLog)

@@ -15,6 +15,7 @@
 
 #include "morv/core/morv_api.h"
 #include "morv/log/morv_log.h"
+#include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/netlist/morv_save_restore.h"
 #include "log_records.h"
@@ -40,8 +41,11 @@ CDB_LUTMASK family_mask(int family, int inputs, uint64_t truth)
 // log's start is set once the netlist is built, as a flow start does.
 struct RECORDING
 {
-    explicit RECORDING(int family) : host(std::make_unique<MORV_TEST_HOST>(family))
+    // A compile that asks for an optimisation edits through a logging
+    // editing interface also on MRL, whose flat compile keeps no log.
+    explicit RECORDING(int family, bool optimising = false) : host(std::make_unique<MORV_TEST_HOST>(family))
     {
+        if (optimising) host->ap.get_options().set_bool(662, true);
         morv_install_migration_device(family, family == CDB_FAMILY_BRK ? 2401 : 600);
         env = std::make_unique<MORV_TEST_ENV>(&host->cmp);
         auto* expert = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert());
@@ -458,6 +462,39 @@ TEST_F(MorvLogRecordTest, BrkUserCellStateCarriesItsFlagAndAPlainCellsDoesNot)
     ASSERT_NE(mark, written.end());
     EXPECT_LT(state, mark);
     EXPECT_EQ(std::count(written.begin(), written.end(), *mark), 1);
+}
+
+// ------------------------------------------------------------------ both families
+
+// The editing interface makes some edits before it logs them (a mask, a
+// new input): the state the log stores is still the cell before the edit.
+TEST_F(MorvLogRecordTest, EditsThroughTheEditingInterfaceStoreTheStateBeforeTheEdit)
+{
+    for (int family : {CDB_FAMILY_BRK, CDB_FAMILY_MRL}) {
+        RECORDING r(family, true);
+        CDB_ATOM_OTERM* a = r.input("a");
+        CDB_ATOM_OTERM* b = r.input("b");
+        CDB_ATOM_NODE* masked = r.lut("masked", {a, b});
+        CDB_ATOM_NODE* widened = r.lut("widened", {a});
+        r.lut("masked_sink", {masked->get_output_term_by_type(DB_COMB_OUT)});
+        r.lut("widened_sink", {widened->get_output_term_by_type(DB_COMB_OUT)});
+        r.start_flow();
+        MORV_NET_UTIL* net_util = r.api->get_fsyn_net_util();
+        const uint64_t and_mask = net_util->get_lutmask(masked);
+        MORV_CDB_INTERFACE* cdb = r.api->get_fsyn_cdb_interface();
+        ASSERT_TRUE(cdb->is_logging()) << family;
+
+        cdb->set_lutmask(masked, family_mask(family, 2, 0xe), 0);  // AND becomes OR
+        CDB_ATOM_ITERM* added = nullptr;
+        cdb->create_input_term(nullptr, added, widened, DB_DATA_B, 0);
+        const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* state = stored_state(*r.log(), masked);
+        ASSERT_NE(state, nullptr) << family;
+        EXPECT_EQ(state->m_lutmask, and_mask) << family;
+        state = stored_state(*r.log(), widened);
+        ASSERT_NE(state, nullptr) << family;
+        EXPECT_EQ(state->m_input_ports, (std::vector<int32_t>{0})) << family;
+        r.log()->clear_pending_entries();
+    }
 }
 
 // ------------------------------------------------------------------ morlin

@@ -63,6 +63,7 @@ struct MORV_TEST_HOST
         ap.set_name_mgr(&names);
         cmp_entry.set_db_entries(&db_entries);
         db_entries.set_chip_db_entry(0, &chip_entry);
+        db_entries.set_hierarchy_db_entry(0, &hierarchy_entry);
         chip_entry.set_atom_netlist(netlist.get());
         netlist->set_name_mgr(&names);
         // Unsupported families have no device model; their driver needs none.
@@ -94,6 +95,7 @@ struct MORV_TEST_HOST
     HDB_NAME_MGR names{"top"};
     HDB_ACTION_PT_INSTANCE ap;
     CDB_CHIP_DB_ENTRY chip_entry;
+    CDB_HIERARCHY_DB_ENTRY hierarchy_entry;
     CDB_DB_ENTRIES db_entries;
     CDB_CMP_ENTRY cmp_entry;
     CMP_FACADE cmp;

@@ -32,7 +32,6 @@ int check_state_at_load()
     ok = ok && stream.get_threshold() == 1 && !stream.is_enabled() && !stream.is_vdebug_on() &&
          !stream.is_fstream_on() && !stream.is_file_open();
     ok = ok && s_morv_critical_async_sources.empty() && s_morv_pipe_async_report_rows.empty();
-    ok = ok && s_morv_save_restore_saved_netlists.empty() && s_morv_save_restore_saved_foms.empty();
     ok = ok && !s_morv_ram_map_debug;
     ok = ok && s_morv_cluster_map_node_type_names[0] == "UNDEF" && s_morv_cluster_map_node_type_names[1] == "COMB" &&
          s_morv_cluster_map_node_type_names[2] == "FF";

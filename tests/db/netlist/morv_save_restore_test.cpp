@@ -12,6 +12,7 @@
 #include "log_capture.h"
 #include "cfg/cfg.h"
 #include "fio/fio.h"
+#include "hdb/hdb_instance_name.h"
 #include "msg/msg.h"
 
 #include "morv/core/morv_api.h"
@@ -241,6 +242,57 @@ TEST_F(MorvSaveRestoreTest, TablesAndTheirFilesEndWithTheCompile)
     start();
     EXPECT_TRUE(tables().empty());
     EXPECT_EQ(internal_error_of([&] { algorithm("BEST=1")->do_iter(); }), "!m_best");
+}
+
+// The atoms of a restored netlist lie in the levels of the names restored
+// with them. The hierarchy entry lists those levels, each once, in the
+// order the node list reaches them, the levels below a level right after
+// it: cpu|alu (with cpu|alu|mul below it) from the first atom, cpu|regs
+// from the second, the top (cpu and io below it not yet listed) from the
+// third; the last two atoms reach listed levels.
+TEST_F(MorvSaveRestoreTest, ARestoreListsTheLevelsItsAtomsReachOnceInTheOrderReached)
+{
+    env.reset();
+    host = std::make_unique<MORV_TEST_HOST>(6);
+    for (const char* prefix : {"cpu|alu|add", "cpu|regs|r", "glue", "io|pin", "cpu|alu|mul|m"})
+        host->build_chain(1, prefix);
+    env = std::make_unique<MORV_GATE_ENV>(&host->cmp);
+    api = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert())->get_fsyn_api();
+    std::vector<HDB_HIERARCHY*>& list = host->hierarchy_entry.get_atom_hierarchy_list();
+    list = host->names.get_hierarchies();  // the order they were made: top, cpu, cpu|alu, cpu|regs, io, cpu|alu|mul
+    ASSERT_EQ(list.size(), 6u);
+    const int id = api->save_state();
+    host->build_chain(1, "late|x");
+
+    msg_clear_vdebug_lines();
+    ASSERT_TRUE(api->restore_state(id));
+    std::vector<std::string> paths;
+    for (const HDB_HIERARCHY* level : list) {
+        paths.push_back(level->get_instance_name()->get_short_hpath());
+        EXPECT_EQ(level->get_instance_name()->get_name_mgr(), host->ap.get_name_mgr()) << paths.back();
+    }
+    EXPECT_NE(host->ap.get_name_mgr(), &host->names);
+    EXPECT_EQ(paths, (std::vector<std::string>{"cpu|alu", "cpu|alu|mul", "cpu|regs", "top", "cpu", "io"}));
+    std::vector<std::string> lines;
+    for (const MSG_VDEBUG_LINE& line : msg_vdebug_lines())
+        if (line.text.find("HIERARCHY") != std::string::npos) lines.push_back(line.text);
+    // Names keep their ids: top 0, cpu 1, cpu|alu 2, cpu|regs 4, io 7, cpu|alu|mul 9.
+    EXPECT_EQ(
+        lines,
+        (std::vector<std::string>{
+            "DELETING (HIERARCHY: {00000000})", "DELETING (HIERARCHY: {00000001})", "DELETING (HIERARCHY: {00000002})",
+            "DELETING (HIERARCHY: {00000004})", "DELETING (HIERARCHY: {00000007})", "DELETING (HIERARCHY: {00000009})",
+            "INSERTING (HIERARCHY: {00000002})", "INSERTING (SUB_HIERARCHY: {00000009})",
+            "INSERTING (HIERARCHY: {00000004})", "INSERTING (HIERARCHY: {00000000})",
+            "INSERTING (SUB_HIERARCHY: {00000001})", "INSERTING (SUB_HIERARCHY: {00000007})",
+            "DB_ENTRY.HIERARCHY: {00000002}", "DB_ENTRY.HIERARCHY: {00000009}", "DB_ENTRY.HIERARCHY: {00000004}",
+            "DB_ENTRY.HIERARCHY: {00000000}", "DB_ENTRY.HIERARCHY: {00000001}", "DB_ENTRY.HIERARCHY: {00000007}"}));
+
+    // A compile whose database has no hierarchy entry cannot list them.
+    const int again = api->save_state();
+    host->db_entries.set_hierarchy_db_entry(0, nullptr);
+    EXPECT_EQ(internal_error_of([&] { api->restore_state(again); }), "h_db_entry!=0");
+    host->db_entries.set_hierarchy_db_entry(0, &host->hierarchy_entry);
 }
 
 TEST_F(MorvSaveRestoreTest, AnAtomStateIsSavedOnceOnly)

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "hdb/hdb_instance_name.h"
 
 namespace instance_name_test {
@@ -46,6 +49,32 @@ TEST(HdbNames, SynthesizedAndUniqueNamesNeverCollide)
     EXPECT_EQ(u1->get_short_hpath(), "w");
     EXPECT_NE(u2->get_short_hpath(), "w");
     EXPECT_EQ(m.find_name(u2->get_short_hpath()), u2);
+}
+
+// A name becomes a level when the first name below it is made; the levels
+// below one are listed depth first, each level's children in the order made.
+TEST(HdbNames, LevelsAreTheNamesOthersLieBelow)
+{
+    HDB_NAME_MGR m("top");
+    EXPECT_TRUE(m.get_hierarchies().empty());
+    for (const char* path : {"a|b|c", "d|e", "a|f|g", "a|b|h|i"}) m.find_or_create_path(path, 0);
+    auto paths = [](const std::vector<HDB_HIERARCHY*>& levels) {
+        std::vector<std::string> out;
+        for (const HDB_HIERARCHY* level : levels) out.push_back(level->get_instance_name()->get_short_hpath());
+        return out;
+    };
+    using PATHS = std::vector<std::string>;
+    EXPECT_EQ(paths(m.get_hierarchies()), (PATHS{"top", "a", "a|b", "d", "a|f", "a|b|h"}));
+    HDB_HIERARCHY* top = m.get_root()->get_hierarchy();
+    ASSERT_NE(top, nullptr);
+    EXPECT_EQ(top->get_parent(), nullptr);
+    EXPECT_EQ(paths(top->get_hierarchy_subtree_list()), (PATHS{"a", "a|b", "a|b|h", "a|f", "d"}));
+    HDB_HIERARCHY* ab = m.find_name("a|b")->get_hierarchy();
+    EXPECT_EQ(ab->get_parent(), m.find_name("a")->get_hierarchy());
+    EXPECT_EQ(ab->get_id(), m.find_name("a|b")->get_id());
+    EXPECT_EQ(paths(ab->get_hierarchy_subtree_list()), (PATHS{"a|b|h"}));
+    EXPECT_TRUE(m.find_name("a|b|h")->get_hierarchy()->get_hierarchy_subtree_list().empty());
+    EXPECT_EQ(m.find_name("a|b|c")->get_hierarchy(), nullptr);  // nothing lies below it
 }
 
 TEST(HdbNames, RemoveActionPointPath)

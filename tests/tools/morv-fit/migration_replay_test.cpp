@@ -163,6 +163,47 @@ TEST(MorvFitMigrationReplay, AMorlinChainReplaysOnBrennockToWhereTheRecordingEnd
     std::filesystem::remove_all(folder);
 }
 
+// A constant with two sinks: the sweeper folds it into each sink's mask
+// before it takes the sink's input away. The log stores each sink as the
+// design has it, so a replay onto the unchanged design finds nothing
+// changed, in either direction.
+TEST(MorvFitMigrationReplay, ASinkWhoseMaskAConstantChangesReplaysAsUnchanged)
+{
+    const std::filesystem::path folder = fresh_folder("replay_constant");
+    const std::string design = (folder / "constant.blif").string();
+    std::ofstream(design) << ".model constant\n.inputs a b\n.outputs y z\n.names k\n1\n"
+                          << ".names a b k y\n11- 1\n-11 1\n.names a b k z\n1-1 1\n-1- 1\n.end\n";
+    struct DIRECTION
+    {
+        const char* recorded;
+        const char* device;
+        const char* replayed;
+    };
+    for (const DIRECTION& d : {DIRECTION{"BRK", "family 6\nmigratable_part 2400\n", "MRL"},
+                               DIRECTION{"MRL", "family 24\nmigratable_part 600\n", "BRK"}}) {
+        const std::filesystem::path rec_folder = folder / "rec" / d.recorded;
+        const std::filesystem::path rep_folder = folder / "rep" / d.replayed;
+        std::filesystem::create_directories(rec_folder);
+        std::filesystem::create_directories(rep_folder);
+        std::ofstream(rec_folder / "device.txt") << d.device;
+        const COMMAND_RUN rec =
+            fit(rec_folder, std::string("--family ") + d.recorded +
+                                " --device device.txt --set fsyn_netlist_sweeper=on -o rec.blif " + design);
+        ASSERT_EQ(rec.status, 0) << rec.out;
+        const std::string log = (rec_folder / "db" / "morv_fit.cmp.psl").string();
+        ASSERT_EQ(stored_nodes(log), (std::vector<std::string>{"y", "z"})) << d.recorded;
+        const COMMAND_RUN rep =
+            fit(rep_folder, std::string("--family ") + d.replayed + " --set 661=" + log + " -o rep.blif " + design);
+        ASSERT_EQ(rep.status, 0) << rep.out;
+        EXPECT_EQ(count_of(rep.out, "WMORV_FSYN_LOG_NODE_CHANGED_SINCE_RECORDING"), 0) << d.recorded << rep.out;
+        if (abc_is_available()) {
+            const ABC_RESULT proof = abc_check_equivalence((rep_folder / "rep.blif").string(), design, false);
+            EXPECT_TRUE(proof.is_equivalent()) << proof.m_command << "\n" << proof.m_output;
+        }
+    }
+    std::filesystem::remove_all(folder);
+}
+
 // A morlin recording that retimes the counter makes registers: the brennock
 // replay makes them too and computes the design's function. The log with one
 // new register's connection record dropped and sealed again reads as whole,
