@@ -423,7 +423,10 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
             EXPECT_NE(r.out.find(row.detail), std::string::npos) << r.out;
             // An atom's error names the atom's line.
             const size_t at = r.out.find("value.txt:");
-            ASSERT_NE(at, std::string::npos) << r.out;
+            if (at == std::string::npos) {
+                ADD_FAILURE() << "no line named: " << r.out;
+                continue;
+            }
             if (line == 0) {
                 line = std::stoul(r.out.substr(at + 10));
                 const std::string atom = r.out.substr(r.out.find(": atom ", at) + 7);
@@ -438,8 +441,10 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
         std::string error;
         for (const std::string& text : {joined(good, "\r\n"), "\xEF\xBB\xBF" + joined(good)}) {
             std::unique_ptr<CDB_ATOM_NETLIST> back(cdb_read_native_netlist_text(text, "ends.txt", nullptr, &error));
-            ASSERT_NE(back, nullptr) << family << ": " << error;
-            EXPECT_EQ(native_text(*back), joined(good)) << family;
+            EXPECT_NE(back, nullptr) << family << ": " << error;
+            if (back) {
+                EXPECT_EQ(native_text(*back), joined(good)) << family;
+            }
         }
     }
     // The samples' own cases: an adder's sum-out at index 1 (read as index 0
@@ -487,10 +492,10 @@ TEST(MorvFitInputs, NativeAtomsWithoutNamesAreNamedAndOptimisedEquivalently)
         write_file("unnamed.txt", joined(lines));
         const std::string fam = std::string(" --family ") + family;
         const RUN plain = run("-q" + fam + " -o plain.blif unnamed.txt");
-        ASSERT_EQ(plain.status, 0) << plain.out;
+        EXPECT_EQ(plain.status, 0) << plain.out;
         const RUN optimised = run("-q -O" + fam + " -o optimised.blif unnamed.txt");
-        ASSERT_EQ(optimised.status, 0) << optimised.out;
-        if (!abc_is_available()) continue;
+        EXPECT_EQ(optimised.status, 0) << optimised.out;
+        if (plain.status != 0 || optimised.status != 0 || !abc_is_available()) continue;
         const ABC_RESULT proved = abc_check_equivalence("plain.blif", "optimised.blif", true);
         EXPECT_TRUE(proved.is_equivalent()) << proved.m_output;
     }
