@@ -447,6 +447,17 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
             }
         }
     }
+    // An atom of another family that has the same atom types.
+    for (const auto& [family, other] :
+         {std::pair<const char*, const char*>{"ZEPLA", "35"}, {"KESTLIN", "41"}, {"RZK", "34"}}) {
+        std::vector<std::string> lines = native_counter(cdb_family_from_name(family));
+        const size_t line = replace_first(lines, R"(^(node \d+) \d+ )", std::string("$1 ") + other + " ");
+        write_file("other.txt", joined(lines));
+        EXPECT_FAILS_WITH(run(std::string("-q --family ") + family + " other.txt"),
+                          "other.txt:" + std::to_string(line) + ": atom " +
+                              lines[line - 1].substr(5, lines[line - 1].find(' ', 5) - 5) + " is of family " + other);
+    }
+
     // The samples' own cases: an adder's sum-out at index 1 (read as index 0
     // by the compile, as 1 by -O), a comb-out at index 4096, and register
     // feedback in a cell without a register.
