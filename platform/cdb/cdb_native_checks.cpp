@@ -100,6 +100,18 @@ bool feeds_a_carry_in(const CDB_ATOM_NODE* node)
     return false;
 }
 
+// The sink of a combinational cell's carry-out (share-out) that is not the
+// carry-in (share-in) of a combinational cell, or null: those outputs lead
+// only along the chain, to the next cell.
+const CDB_ATOM_ITERM* off_chain_sink(const CDB_ATOM_NODE* node, int output, int input)
+{
+    const CDB_ATOM_OTERM* out = node->get_output_term_by_type(output);
+    if (out == nullptr) return nullptr;
+    for (auto it = out->begin_iterm_fanout(); it != out->end_iterm_fanout(); ++it)
+        if (!(*it)->is_used_as(input) || (*it)->get_my_node()->get_kind() != CDB_KIND_LCELL_COMB) return *it;
+    return nullptr;
+}
+
 }  // namespace
 
 std::string cdb_native_check_node(const CDB_ATOM_NODE* node)
@@ -109,6 +121,12 @@ std::string cdb_native_check_node(const CDB_ATOM_NODE* node)
     if (node->get_kind() == CDB_KIND_LCELL_COMB && node->get_output_term_by_type(DB_COMB_OUT) == nullptr &&
         !any_connected(node, {DB_CARRY_IN, DB_SHARE_IN}, {DB_CARRY_OUT, DB_SHARE_OUT}))
         return atom_text(node) + " has no comb-out and is in no carry chain";
+    if (node->get_kind() == CDB_KIND_LCELL_COMB)
+        for (const auto& [output, input] : {std::pair{DB_CARRY_OUT, DB_CARRY_IN}, std::pair{DB_SHARE_OUT, DB_SHARE_IN}})
+            if (const CDB_ATOM_ITERM* sink = off_chain_sink(node, output, input))
+                return atom_text(node) + " drives its " + cdb_output_port_name(output) + " into atom " +
+                       std::to_string(sink->get_my_node()->get_id()) + ", which does not take it as its " +
+                       cdb_input_port_name(input);
     // A logic cell's carry-out goes on to the next cell of its chain, which
     // takes it as its plain carry-in; it may feed other cells besides.
     if (node->get_kind() == CDB_KIND_UVO_LCELL && any_connected(node, {}, {DB_CARRY_OUT}) && !feeds_a_carry_in(node))

@@ -406,6 +406,14 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
          {},
          "UVO",
          true},
+        {"comb-out as carry-out",
+         R"(^(  out \d+) 8 0 )",
+         "$1 0 0 ",
+         "atom ",
+         "drives its cout into atom ",
+         {},
+         "BRK ZEPLA TEV MRL KESTLIN RZK OBRAN",
+         true},
     };
     for (const char* family : {"BRK", "ZEPLA", "TEV", "MRL", "KESTLIN", "RZK", "OBRAN", "UVO"}) {
         const int code = cdb_family_from_name(family);
