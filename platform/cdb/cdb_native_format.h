@@ -30,7 +30,9 @@
 // hold (cdb_native_checks.h): slots 0 to 65534, the port types the kind
 // has, one term per port type and index, index 0 on the ports of logic
 // cells, registers, adders and clock buffers, atoms of the file's family,
-// no combinational loop of logic cells. An atom written without a name
+// a comb-out on every combinational cell outside a carry chain, carry and
+// share outputs that lead only along their chain, no combinational loop of
+// logic cells. An atom written without a name
 // ("-") gets a new one of its own, as the system names every atom.
 
 #include <iosfwd>
