@@ -549,14 +549,16 @@ private:
     sigset_t m_before;
 };
 
-// The native text form announces itself on its first line; anything else
-// is read as BLIF.
+// The native text form announces itself on its first line (after a
+// byte-order mark, which its reader skips); anything else is read as BLIF.
 bool is_native_design(const std::string& path)
 {
     std::ifstream in(path);
     std::string first;
     std::getline(in, first);
-    return first.rfind(CDB_NATIVE_FORMAT_WORD, 0) == 0;
+    std::string_view text = first;
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    return text.starts_with(CDB_NATIVE_FORMAT_WORD);
 }
 
 // How many registers took their controls out of the design's logic.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cdb/cdb_native_checks.h"
 #include "fio/fio.h"
 
 // Reaches the fields that the public setters guard (raw masks, ids, the
@@ -45,6 +46,7 @@ public:
 
 namespace {
 constexpr const char* HEADER = "morv-atom-netlist 1";
+constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
 
 void append_quoted(std::string& out, std::string_view s)
 {
@@ -432,12 +434,15 @@ public:
             std::string_view line;
             while (lines.next(line)) {
                 ++m_line_no;
+                // Lines may end in CR LF, and the first may begin with a byte-order mark.
+                if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+                if (m_line_no == 1 && line.starts_with(UTF8_BOM)) line.remove_prefix(UTF8_BOM.size());
                 if (seen_end) {
                     if (LINE_TOKENS(line).at_end()) continue;
                     throw PARSE_ERROR{"text after \"end\""};
                 }
                 if (m_line_no == 1) {
-                    if (line != HEADER && !(line.size() == std::string_view(HEADER).size() + 1 && line.back() == '\r'))
+                    if (line != HEADER)
                         throw PARSE_ERROR{std::string("not a native atom netlist (expected \"") + HEADER + "\")"};
                     continue;
                 }
@@ -446,6 +451,7 @@ public:
                 std::string_view kw = tok.word();
                 if (kw == "family") {
                     netlist->set_family(tok.number<int>());
+                    m_family_line = m_line_no;
                 } else if (kw == "root") {
                     std::string root = tok.quoted();
                     (void)root;  // the reading manager keeps its own root
@@ -477,11 +483,16 @@ public:
                         throw PARSE_ERROR{"unknown atom type " + std::to_string(type) + " of family " +
                                           std::to_string(family)};
                     CDB_NATIVE_READER_ACCESS::set_id(n, id);
-                    n->set_instance_name(name);
+                    if (m_family_line != 0 && family != netlist->get_family())
+                        throw PARSE_ERROR{"atom " + std::to_string(id) + " is of family " + std::to_string(family) +
+                                          ", the netlist of family " + std::to_string(netlist->get_family()) +
+                                          " (line " + std::to_string(m_family_line) + ")"};
+                    n->set_instance_name(name != nullptr || m_own_snapshot ? name : name_of_unnamed(id));
                     netlist->add_node(n);
                     if (id > max_id) max_id = id;
                     m_node = n;
                     m_node_line = m_line_no;
+                    if (!m_own_snapshot) m_node_lines.emplace_back(id, m_line_no);
                     m_node_mask_line = 0;
                 } else if (kw == "fanout") {
                     finish_node();
@@ -504,6 +515,7 @@ public:
                                           " is marked driven but appears in no fanout list"};
             if (m_unmasked_line != 0)
                 throw PARSE_ERROR{"LUT cell " + std::to_string(m_unmasked_id) + " has no mask", m_unmasked_line};
+            if (!m_own_snapshot) check_nodes(*netlist, max_id);
         } catch (const PARSE_ERROR& e) {
             error_out = file + ":" + std::to_string(e.line != 0 ? e.line : m_line_no) + ": " + e.message;
             CDB_ATOM_NODE::s_next_id = first_free_id;  // the partial netlist dies with its nodes
@@ -590,7 +602,9 @@ private:
             int literal = tok.number<int>();
             uint32_t prop = tok.number<uint32_t>(16);
             int dc = tok.number<int>();
-            if (slot < 0 || slot > 0xffff) throw PARSE_ERROR{"input slot out of range"};
+            if (slot < 0 || slot > CDB_NATIVE_MAX_SLOT)
+                throw PARSE_ERROR{"input slot " + std::to_string(slot) + " is out of range (0 to " +
+                                  std::to_string(CDB_NATIVE_MAX_SLOT) + ")"};
             if (n->get_input_term(slot)) throw PARSE_ERROR{"input slot " + std::to_string(slot) + " appears twice"};
             auto* t = new CDB_ATOM_ITERM(n, DB_MAX_INPUT_PORT_TYPE);
             n->set_input_term(slot, t);
@@ -601,7 +615,7 @@ private:
                     std::string_view u = usages.substr(p, c == std::string_view::npos ? std::string_view::npos : c - p);
                     int port = 0;
                     if (!parse_whole(u, port) || port < 0 || port >= DB_MAX_INPUT_PORT_TYPE ||
-                        t->get_usage_count() >= CDB_ATOM_ITERM::MAX_USAGES)
+                        t->get_usage_count() >= CDB_ATOM_ITERM::MAX_USAGES || t->is_used_as(port))
                         throw PARSE_ERROR{"bad port usage list \"" + std::string(usages) + "\""};
                     t->set_usage_as(port);
                     if (c == std::string_view::npos) break;
@@ -610,6 +624,7 @@ private:
             }
             CDB_NATIVE_READER_ACCESS::set_iterm_raw(t, prop, dc, literal);
             if (t->get_port_index() != index) throw PARSE_ERROR{"port index disagrees with the property word"};
+            if (!m_own_snapshot) check(cdb_native_check_input(n, t));
             // Kept as written until the fanout lines connect it; checked at the end.
         } else if (kw == "out") {
             int slot = tok.number<int>();
@@ -617,9 +632,12 @@ private:
             int index = tok.number<int>();
             int host = tok.number<int>();
             HDB_INSTANCE_NAME* name = name_ref(tok);
-            if (slot < 0 || slot > 0xffff) throw PARSE_ERROR{"output slot out of range"};
+            if (slot < 0 || slot > CDB_NATIVE_MAX_SLOT)
+                throw PARSE_ERROR{"output slot " + std::to_string(slot) + " is out of range (0 to " +
+                                  std::to_string(CDB_NATIVE_MAX_SLOT) + ")"};
             if (usage < 0 || usage >= DB_MAX_OUTPUT_PORT_TYPE) throw PARSE_ERROR{"output port type out of range"};
             if (n->get_output_term(slot)) throw PARSE_ERROR{"output slot " + std::to_string(slot) + " appears twice"};
+            if (!m_own_snapshot) check(cdb_native_check_output(n, usage, index));
             auto* t = new CDB_ATOM_OTERM(n, usage);
             t->set_port_index(index);
             t->set_host_index(host);
@@ -661,6 +679,19 @@ private:
         return n->get_kind() == CDB_KIND_LCELL_COMB || n->get_kind() == CDB_KIND_UVO_LCELL;
     }
 
+    static void check(const std::string& wrong)
+    {
+        if (!wrong.empty()) throw PARSE_ERROR{wrong};
+    }
+
+    // A name for an atom the file gives none: the system names every atom
+    // (edits mark the names of the atoms they delete, new atoms are named
+    // after their neighbours), so it gets one no other atom has.
+    HDB_INSTANCE_NAME* name_of_unnamed(uint32_t id)
+    {
+        return m_mgr->create_unique_name("atom~" + std::to_string(id), HDB_INAME_FLAG_SYNTHESIZED);
+    }
+
     // The first LUT cell without a mask is reported once the rest of the
     // file has been checked.
     void finish_node()
@@ -699,12 +730,35 @@ private:
         }
     }
 
+    // What only the whole netlist shows: each atom with its connections,
+    // then loops (the system evaluates logic cells in order of their
+    // inputs: a cell that reads itself through logic has no value).
+    void check_nodes(const CDB_ATOM_NETLIST& netlist, uint32_t max_id)
+    {
+        auto line = m_node_lines.begin();
+        for (const CDB_ATOM_NODE* n : netlist) {
+            const std::string wrong = cdb_native_check_node(n);
+            if (!wrong.empty()) throw PARSE_ERROR{wrong, line->second};
+            ++line;
+        }
+        const CDB_ATOM_NODE* on_loop = cdb_native_find_loop(netlist, max_id);
+        if (on_loop == nullptr) return;
+        for (const auto& [id, node_line] : m_node_lines)
+            if (id == on_loop->get_id())
+                throw PARSE_ERROR{"atom " + std::to_string(id) +
+                                      " is on a combinational loop (it reads its own output through logic cells)",
+                                  node_line};
+    }
+
     HDB_NAME_MGR* m_mgr;
     bool m_own_snapshot;
     uint32_t m_id_limit;
     std::vector<HDB_INSTANCE_NAME*> m_names;
     CDB_ATOM_NODE* m_node = nullptr;
     int m_node_line = 0;
+    int m_family_line = 0;
+    // Each atom's node line, in the file's order, to name the line of a loop.
+    std::vector<std::pair<uint32_t, int>> m_node_lines;
     int m_node_mask_line = 0;
     int m_line_no = 0;
     int m_unmasked_line = 0;

@@ -15,8 +15,9 @@
 //   fanout <node id> <out slot> : <node id>.<in slot> ...   fanout lists, in order
 //   end
 //
-// Strings are double-quoted with \\, \" and \n escaped. Errors name the file
-// and line ("file:line: message").
+// Strings are double-quoted with \\, \" and \n escaped. Lines may end in
+// CR LF and the text may begin with a UTF-8 byte-order mark. Errors name
+// the file and line ("file:line: message").
 //
 // Atom ids stay near the atom count (tables by id run from 0 to the
 // largest): at most 64 per node line, any id up to 2^20, or any id the
@@ -24,6 +25,15 @@
 // logic cell has exactly one mask line, over as many inputs as its LUT has
 // and with no bit beyond their rows; the MRL adder may have one, a cell
 // that is no LUT has none.
+//
+// A file handed in from outside also holds only what each kind of atom can
+// hold (cdb_native_checks.h): slots 0 to 65534, the port types the kind
+// has, one term per port type and index, index 0 on the ports of logic
+// cells, registers, adders and clock buffers, atoms of the file's family,
+// a comb-out on every combinational cell outside a carry chain, carry and
+// share outputs that lead only along their chain, no combinational loop of
+// logic cells. An atom written without a name
+// ("-") gets a new one of its own, as the system names every atom.
 
 #include <iosfwd>
 #include <string>

@@ -6,17 +6,21 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "abc_equiv.h"
 #include "cdb/cdb_atom_netlist.h"
 #include "cdb/cdb_native_format.h"
 #include "host_compile.h"
 #include "host_env.h"
 #include "host_settings.h"
+#include "io/blif_reader.h"
 #include "test_build.h"
 #include "test_files.h"
 
@@ -282,5 +286,238 @@ TEST(MorvFitInputs, NativeNetlistsWithUnboundedIdsOrMalformedMasksAreErrorsNamin
 }
 
 }  // namespace
+
+}  // namespace input_checks_test
+
+namespace input_checks_test {
+
+namespace {
+
+// The native text of counter.blif as read into a family's atoms, one
+// string a line; `edit` changes the netlist before it is written.
+std::vector<std::string> native_counter(int family, const std::function<void(CDB_ATOM_NETLIST&)>& edit = {})
+{
+    BLIF_READER reader(family);
+    reader.set_pack_registers(true);
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist = reader.read_file(k_counter);
+    if (edit) edit(*netlist);
+    std::vector<std::string> lines;
+    std::istringstream in(native_text(*netlist));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::string joined(const std::vector<std::string>& lines, const std::string& end = "\n")
+{
+    std::string text;
+    for (const std::string& line : lines) text += line + end;
+    return text;
+}
+
+// Replaces the first line matching `pattern` by `replacement` (a regex
+// format) and answers its line number.
+size_t replace_first(std::vector<std::string>& lines, const std::string& pattern, const std::string& replacement)
+{
+    const std::regex re(pattern);
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (std::regex_search(lines[i], re)) {
+            lines[i] = std::regex_replace(lines[i], re, replacement, std::regex_constants::format_first_only);
+            return i + 1;
+        }
+    ADD_FAILURE() << "no line matches " << pattern;
+    return 0;
+}
+
+bool is_logic_cell(const CDB_ATOM_NODE* n)
+{
+    return n->get_kind() == CDB_KIND_LCELL_COMB || n->get_kind() == CDB_KIND_UVO_LCELL;
+}
+
+// A cell whose comb-out feeds another cell's input A: the second cell's
+// input A then reads the second cell itself, or (two_cells) the first.
+void close_a_loop(CDB_ATOM_NETLIST& netlist, bool two_cells)
+{
+    for (CDB_ATOM_NODE* first : netlist) {
+        CDB_ATOM_OTERM* comb = first->get_output_term_by_type(DB_COMB_OUT);
+        if (!is_logic_cell(first) || comb == nullptr) continue;
+        for (auto it = comb->begin_iterm_fanout(); it != comb->end_iterm_fanout(); ++it) {
+            CDB_ATOM_NODE* second = (*it)->get_my_node();
+            CDB_ATOM_OTERM* out = second->get_output_term_by_type(DB_COMB_OUT);
+            CDB_ATOM_ITERM* a = first->get_input_term_by_type(DB_DATA_A);
+            if (second == first || !is_logic_cell(second) || out == nullptr || a == nullptr) continue;
+            out->insert_fanout(two_cells ? a : second->get_input_term_by_type(DB_DATA_A));
+            return;
+        }
+    }
+    ADD_FAILURE() << "no cell feeds another";
+}
+
+}  // namespace
+
+// Values that an atom of some kind cannot hold, in every family: each
+// refused naming the file, the line and what is wrong, where the compile
+// used to read them one way and -O another (or stopped on an internal
+// error). A text with CR LF line ends or a byte-order mark reads as without.
+TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
+{
+    struct ROW
+    {
+        const char* what;
+        const char* pattern;      // the line edited, and how
+        const char* replacement;  // (empty pattern: the netlist is edited)
+        const char* message;      // after "file:line: "
+        const char* detail;       // further on in the message
+        std::function<void(CDB_ATOM_NETLIST&)> edit;
+        const char* families = "BRK ZEPLA TEV MRL KESTLIN RZK OBRAN UVO";
+        bool names_the_atom = false;  // the error is the atom's, on its node line
+    };
+    const std::vector<ROW> rows = {
+        {"comb-out index", R"(^(  out \d+ 8) 0 )", "$1 1 ", "output of port type 8 of atom ", "has index 1;", {}},
+        {"register usage 5", R"(^(  out \d+) 9 0 )", "$1 5 0 ", "atom ", "has no output of port type 5", {}},
+        {"register usage 7", R"(^(  out \d+) 9 0 )", "$1 7 0 ", "atom ", "has no output of port type 7", {}},
+        {"register index 2", R"(^(  out \d+ 9) 0 )", "$1 2 ", "output of port type 9 of atom ", "has index 2;", {}},
+        {"register index 4095",
+         R"(^(  out \d+ 9) 0 )",
+         "$1 4095 ",
+         "output of port type 9 of atom ",
+         "has index 4095;",
+         {}},
+        {"register index -1", R"(^(  out \d+ 9) 0 )", "$1 -1 ", "output port index -1 is out of range", "", {}},
+        {"input slot 65535", R"(^  in 0 )", "  in 65535 ", "input slot 65535 is out of range (0 to 65534)", "", {}},
+        {"output slot 65535", R"(^  out 0 )", "  out 65535 ", "output slot 65535 is out of range (0 to 65534)", "", {}},
+        {"second input A", R"(^  in 1 12 )", "  in 1 11 ", "second input of port type 11 index 0 on atom ", "", {}},
+        {"usage twice", R"(^  in 1 12 )", "  in 1 12,12 ", "bad port usage list \"12,12\"", "", {}},
+        {"cell reading itself", "", "", "atom ", "is on a combinational loop", [](auto& n) { close_a_loop(n, false); }},
+        {"two cells reading each other", "", "", "atom ", "is on a combinational loop",
+         [](auto& n) { close_a_loop(n, true); }},
+        {"comb-out as sum-out",
+         R"(^(  out \d+) 8 0 )",
+         "$1 7 0 ",
+         "atom ",
+         "has no comb-out and is in no carry chain",
+         {},
+         "BRK MRL KESTLIN RZK OBRAN",
+         true},
+        {"comb-out as carry-out",
+         R"(^(  out \d+) 8 0 )",
+         "$1 0 0 ",
+         "atom ",
+         "drives its carry-out into no carry-in",
+         {},
+         "UVO",
+         true},
+        {"comb-out as carry-out",
+         R"(^(  out \d+) 8 0 )",
+         "$1 0 0 ",
+         "atom ",
+         "drives its cout into atom ",
+         {},
+         "BRK ZEPLA TEV MRL KESTLIN RZK OBRAN",
+         true},
+    };
+    for (const char* family : {"BRK", "ZEPLA", "TEV", "MRL", "KESTLIN", "RZK", "OBRAN", "UVO"}) {
+        const int code = cdb_family_from_name(family);
+        const std::vector<std::string> good = native_counter(code);
+        for (const ROW& row : rows) {
+            const std::string listed = std::string(" ") + row.families + " ";
+            if (listed.find(std::string(" ") + family + " ") == std::string::npos) continue;
+            SCOPED_TRACE(std::string(family) + ": " + row.what);
+            std::vector<std::string> lines = row.edit ? native_counter(code, row.edit) : good;
+            size_t line = *row.pattern ? replace_first(lines, row.pattern, row.replacement) : 0;
+            if (row.names_the_atom) line = 0;
+            write_file("value.txt", joined(lines));
+            const RUN r = run(std::string("-q --family ") + family + " value.txt");
+            EXPECT_EQ(r.status, 1) << r.out;
+            EXPECT_NE(r.out.find(row.detail), std::string::npos) << r.out;
+            // An atom's error names the atom's line.
+            const size_t at = r.out.find("value.txt:");
+            if (at == std::string::npos) {
+                ADD_FAILURE() << "no line named: " << r.out;
+                continue;
+            }
+            if (line == 0) {
+                line = std::stoul(r.out.substr(at + 10));
+                const std::string atom = r.out.substr(r.out.find(": atom ", at) + 7);
+                EXPECT_EQ(lines[line - 1].rfind("node " + atom.substr(0, atom.find(' ')) + " ", 0), 0u) << r.out;
+            }
+            EXPECT_EQ(r.out.substr(at, r.out.find('\n', at) - at)
+                          .rfind("value.txt:" + std::to_string(line) + ": " + row.message, 0),
+                      0u)
+                << r.out;
+        }
+        // Line ends and a byte-order mark change nothing.
+        std::string error;
+        for (const std::string& text : {joined(good, "\r\n"), "\xEF\xBB\xBF" + joined(good)}) {
+            std::unique_ptr<CDB_ATOM_NETLIST> back(cdb_read_native_netlist_text(text, "ends.txt", nullptr, &error));
+            EXPECT_NE(back, nullptr) << family << ": " << error;
+            if (back) {
+                EXPECT_EQ(native_text(*back), joined(good)) << family;
+            }
+        }
+    }
+    // An atom of another family that has the same atom types.
+    for (const auto& [family, other] :
+         {std::pair<const char*, const char*>{"ZEPLA", "35"}, {"KESTLIN", "41"}, {"RZK", "34"}}) {
+        std::vector<std::string> lines = native_counter(cdb_family_from_name(family));
+        const size_t line = replace_first(lines, R"(^(node \d+) \d+ )", std::string("$1 ") + other + " ");
+        write_file("other.txt", joined(lines));
+        EXPECT_FAILS_WITH(run(std::string("-q --family ") + family + " other.txt"),
+                          "other.txt:" + std::to_string(line) + ": atom " +
+                              lines[line - 1].substr(5, lines[line - 1].find(' ', 5) - 5) + " is of family " + other);
+    }
+
+    // The samples' own cases: an adder's sum-out at index 1 (read as index 0
+    // by the compile, as 1 by -O), a comb-out at index 4096, and register
+    // feedback in a cell without a register.
+    NATIVE_LINES adder("adder_chain_brk.txt");
+    ASSERT_EQ(adder.lines[80], "  out 0 7 0 -1 17");
+    adder.lines[80] = "  out 0 7 1 -1 17";
+    adder.write("adder.txt");
+    EXPECT_FAILS_WITH(run("-q -O --family BRK adder.txt"), "adder.txt:81: output of port type 7 of atom 15");
+    std::vector<std::string> wide = NATIVE_LINES("hsadder_mrl.txt").lines;
+    const size_t wide_line = replace_first(wide, R"(^(  out \d+ 8) 0 )", "$1 4096 ");
+    write_file("wide.txt", joined(wide));
+    EXPECT_FAILS_WITH(run("-q -O --family MRL wide.txt"),
+                      "wide.txt:" + std::to_string(wide_line) + ": output of port type 8 of atom ");
+    for (const char* bits : {"7fffffff", "1f", "3f"}) {
+        std::vector<std::string> uvo = NATIVE_LINES("ctrl_regs_uvo.txt").lines;
+        const size_t at = replace_first(uvo, R"(^  bits \w+$)", std::string("  bits ") + bits);
+        write_file("bits.txt", joined(uvo));
+        EXPECT_FAILS_WITH(run("-q -O --family UVO bits.txt"),
+                          "bits.txt:" + std::to_string(at - 1) + ": atom " +
+                              uvo[at - 2].substr(5, uvo[at - 2].find(' ', 5) - 5) +
+                              " (a logic cell) feeds its register back (bit 3) but has no register output");
+    }
+
+    write_file("marked.txt", "\xEF\xBB\xBF" + joined(native_counter(CDB_FAMILY_BRK), "\r\n"));
+    const RUN marked = run("-q --family BRK marked.txt");
+    EXPECT_EQ(marked.status, 0) << marked.out;
+}
+
+}  // namespace input_checks_test
+
+namespace input_checks_test {
+
+// The native writer writes "-" for an atom without a name: such atoms read,
+// get names of their own, and -O (which marks the names of the atoms it
+// deletes) keeps the design equivalent, proved by ABC.
+TEST(MorvFitInputs, NativeAtomsWithoutNamesAreNamedAndOptimisedEquivalently)
+{
+    for (const char* family : {"BRK", "OBRAN", "MRL"}) {
+        SCOPED_TRACE(family);
+        std::vector<std::string> lines = native_counter(cdb_family_from_name(family));
+        for (std::string& line : lines)
+            line = std::regex_replace(line, std::regex(R"(^(node \d+ \d+ \d+) \d+$)"), "$1 -");
+        write_file("unnamed.txt", joined(lines));
+        const std::string fam = std::string(" --family ") + family;
+        const RUN plain = run("-q" + fam + " -o plain.blif unnamed.txt");
+        EXPECT_EQ(plain.status, 0) << plain.out;
+        const RUN optimised = run("-q -O" + fam + " -o optimised.blif unnamed.txt");
+        EXPECT_EQ(optimised.status, 0) << optimised.out;
+        if (plain.status != 0 || optimised.status != 0 || !abc_is_available()) continue;
+        const ABC_RESULT proved = abc_check_equivalence("plain.blif", "optimised.blif", true);
+        EXPECT_TRUE(proved.is_equivalent()) << proved.m_output;
+    }
+}
 
 }  // namespace input_checks_test

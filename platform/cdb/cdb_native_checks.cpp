@@ -1,0 +1,215 @@
+#include "cdb/cdb_native_checks.h"
+
+#include <initializer_list>
+#include <vector>
+
+#include "cdb/cdb_atom_netlist.h"
+
+namespace {
+
+// Kinds whose ports are fixed: one term per port type, at index 0. Every
+// query of the system finds such a term by its type alone, so a second one,
+// or one at another index, would be read by some queries and not by others.
+bool has_fixed_ports(const CDB_ATOM_NODE* node)
+{
+    switch (node->get_kind()) {
+    case CDB_KIND_LCELL_COMB:
+    case CDB_KIND_REGISTER:
+    case CDB_KIND_HSADDER:
+    case CDB_KIND_UVO_LCELL:
+    case CDB_KIND_CLKBUF: return true;
+    default: return false;
+    }
+}
+
+const char* kind_name(int kind)
+{
+    switch (kind) {
+    case CDB_KIND_LCELL_COMB: return "combinational cell";
+    case CDB_KIND_REGISTER: return "register";
+    case CDB_KIND_HSADDER: return "shared adder";
+    case CDB_KIND_UVO_LCELL: return "logic cell";
+    case CDB_KIND_CLKBUF: return "clock buffer";
+    default: return "atom";
+    }
+}
+
+std::string atom_text(const CDB_ATOM_NODE* node)
+{
+    return "atom " + std::to_string(node->get_id()) + " (a " + kind_name(node->get_kind()) + ")";
+}
+
+// The index check shared by inputs and outputs of fixed-port kinds.
+std::string check_fixed_index(const CDB_ATOM_NODE* node, const char* what, int port, int index)
+{
+    if (index == 0 || !has_fixed_ports(node)) return {};
+    return std::string(what) + " " + std::to_string(port) + " of " + atom_text(node) + " has index " +
+           std::to_string(index) + "; the ports of a " + kind_name(node->get_kind()) + " have index 0";
+}
+
+}  // namespace
+
+std::string cdb_native_check_output(const CDB_ATOM_NODE* node, int usage, int index)
+{
+    if (index < 0 || index > 0xffff)
+        return "output port index " + std::to_string(index) + " is out of range (0 to 65535)";
+    if (!node->implements_output(usage))
+        return atom_text(node) + " has no output of port type " + std::to_string(usage);
+    std::string wrong = check_fixed_index(node, "output of port type", usage, index);
+    if (!wrong.empty()) return wrong;
+    if (node->get_output_term_by_type(usage, index) != nullptr)
+        return "second output of port type " + std::to_string(usage) + " index " + std::to_string(index) + " on " +
+               atom_text(node);
+    return {};
+}
+
+std::string cdb_native_check_input(const CDB_ATOM_NODE* node, const CDB_ATOM_ITERM* term)
+{
+    const int index = term->get_port_index();
+    for (int u = 0; u < term->get_usage_count(); ++u) {
+        const int port = term->get_usage(u);
+        if (!node->implements(port)) return atom_text(node) + " has no input of port type " + std::to_string(port);
+        std::string wrong = check_fixed_index(node, "input of port type", port, index);
+        if (!wrong.empty()) return wrong;
+        for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
+            if (*it != term && (*it)->is_used_as(port) && (*it)->get_port_index() == index)
+                return "second input of port type " + std::to_string(port) + " index " + std::to_string(index) +
+                       " on " + atom_text(node);
+    }
+    return {};
+}
+
+namespace {
+
+bool any_connected(const CDB_ATOM_NODE* node, std::initializer_list<int> inputs, std::initializer_list<int> outputs)
+{
+    for (int port : inputs)
+        if (const CDB_ATOM_ITERM* t = node->get_input_term_by_type(port); t != nullptr && t->is_connected())
+            return true;
+    for (int port : outputs)
+        if (const CDB_ATOM_OTERM* t = node->get_output_term_by_type(port); t != nullptr && t->has_fanout()) return true;
+    return false;
+}
+
+bool feeds_a_carry_in(const CDB_ATOM_NODE* node)
+{
+    const CDB_ATOM_OTERM* carry_out = node->get_output_term_by_type(DB_CARRY_OUT);
+    for (auto it = carry_out->begin_iterm_fanout(); it != carry_out->end_iterm_fanout(); ++it)
+        if ((*it)->is_used_as(DB_CARRY_IN) && !any_connected((*it)->get_my_node(), {DB_CHAIN_IN_0, DB_CHAIN_IN_1}, {}))
+            return true;
+    return false;
+}
+
+// The sink of a combinational cell's carry-out (share-out) that is not the
+// carry-in (share-in) of a combinational cell, or null: those outputs lead
+// only along the chain, to the next cell.
+const CDB_ATOM_ITERM* off_chain_sink(const CDB_ATOM_NODE* node, int output, int input)
+{
+    const CDB_ATOM_OTERM* out = node->get_output_term_by_type(output);
+    if (out == nullptr) return nullptr;
+    for (auto it = out->begin_iterm_fanout(); it != out->end_iterm_fanout(); ++it)
+        if (!(*it)->is_used_as(input) || (*it)->get_my_node()->get_kind() != CDB_KIND_LCELL_COMB) return *it;
+    return nullptr;
+}
+
+}  // namespace
+
+std::string cdb_native_check_node(const CDB_ATOM_NODE* node)
+{
+    // Outside a carry chain a combinational cell computes its LUT function
+    // only, and that leaves by its comb-out.
+    if (node->get_kind() == CDB_KIND_LCELL_COMB && node->get_output_term_by_type(DB_COMB_OUT) == nullptr &&
+        !any_connected(node, {DB_CARRY_IN, DB_SHARE_IN}, {DB_CARRY_OUT, DB_SHARE_OUT}))
+        return atom_text(node) + " has no comb-out and is in no carry chain";
+    if (node->get_kind() == CDB_KIND_LCELL_COMB)
+        for (const auto& [output, input] : {std::pair{DB_CARRY_OUT, DB_CARRY_IN}, std::pair{DB_SHARE_OUT, DB_SHARE_IN}})
+            if (const CDB_ATOM_ITERM* sink = off_chain_sink(node, output, input))
+                return atom_text(node) + " drives its " + cdb_output_port_name(output) + " into atom " +
+                       std::to_string(sink->get_my_node()->get_id()) + ", which does not take it as its " +
+                       cdb_input_port_name(input);
+    // A logic cell's carry-out goes on to the next cell of its chain, which
+    // takes it as its plain carry-in; it may feed other cells besides.
+    if (node->get_kind() == CDB_KIND_UVO_LCELL && any_connected(node, {}, {DB_CARRY_OUT}) && !feeds_a_carry_in(node))
+        return atom_text(node) + " drives its carry-out into no carry-in";
+    // A logic cell that feeds its register back into its LUT reads the
+    // register's output in place of its third data input.
+    if (node->get_kind() == CDB_KIND_UVO_LCELL && node->test_bit(CDB_ATOM_BIT_QFBK_MODE)) {
+        if (node->get_output_term_by_type(DB_REG_OUT) == nullptr)
+            return atom_text(node) + " feeds its register back (bit 3) but has no register output";
+        const CDB_ATOM_ITERM* third = node->get_input_term_by_type(DB_DATA_C);
+        if (third != nullptr && third->is_connected())
+            return atom_text(node) + " feeds its register back (bit 3) into its third input, which is connected";
+    }
+    return {};
+}
+
+namespace {
+
+bool is_logic_kind(const CDB_ATOM_NODE* node)
+{
+    const int kind = node->get_kind();
+    return kind == CDB_KIND_LCELL_COMB || kind == CDB_KIND_HSADDER || kind == CDB_KIND_UVO_LCELL;
+}
+
+// Whether the sink passes its value on within its atom at once.
+bool passes_on(const CDB_ATOM_ITERM* sink)
+{
+    const CDB_ATOM_NODE* node = sink->get_my_node();
+    if (node == nullptr || !is_logic_kind(node)) return false;
+    if (const CDB_ATOM_LATCH_INFO* latch = node->get_latch_info())
+        if (latch->is_latch && sink->is_used_as(latch->feedback_port)) return false;
+    for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it)
+        if (!(*it)->is_registered() && node->does_iterm_reach_oterm(*it, sink)) return true;
+    return false;
+}
+
+}  // namespace
+
+const CDB_ATOM_NODE* cdb_native_find_loop(const CDB_ATOM_NETLIST& netlist, uint32_t max_id)
+{
+    // Depth first over the logic cells, without recursion: a chain of
+    // thousands of cells is an ordinary design.
+    enum : uint8_t
+    {
+        NEW,
+        OPEN,
+        DONE
+    };
+    std::vector<uint8_t> state(size_t(max_id) + 1, NEW);
+    struct FRAME
+    {
+        const CDB_ATOM_NODE* node;
+        CDB_ATOM_NODE::oterm_iterator out;
+        const CDB_ATOM_ITERM* sink;  // the next sink of *out to follow
+    };
+    std::vector<FRAME> stack;
+    auto open = [&](const CDB_ATOM_NODE* n) {
+        state[n->get_id()] = OPEN;
+        auto out = n->begin_oterm();
+        stack.push_back({n, out, out != n->end_oterm() ? (*out)->get_first_fanout() : nullptr});
+    };
+    for (const CDB_ATOM_NODE* root : netlist) {
+        if (!is_logic_kind(root) || state[root->get_id()] != NEW) continue;
+        open(root);
+        while (!stack.empty()) {
+            FRAME& f = stack.back();
+            if (f.out == f.node->end_oterm()) {
+                state[f.node->get_id()] = DONE;
+                stack.pop_back();
+                continue;
+            }
+            if (f.sink == nullptr || (*f.out)->is_registered()) {
+                ++f.out;
+                f.sink = f.out != f.node->end_oterm() ? (*f.out)->get_first_fanout() : nullptr;
+                continue;
+            }
+            const CDB_ATOM_ITERM* sink = f.sink;
+            f.sink = sink->get_next_fanout();
+            if (!passes_on(sink)) continue;
+            const CDB_ATOM_NODE* next = sink->get_my_node();
+            if (state[next->get_id()] == OPEN) return next;
+            if (state[next->get_id()] == NEW) open(next);
+        }
+    }
+    return nullptr;
+}
