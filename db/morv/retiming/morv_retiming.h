@@ -331,6 +331,10 @@ public:
     bool collect_mac_mult_input_registers(CDB_ATOM_NODE* mult);
     void retime_mac_input_port(CDB_ATOM_NODE* mult, int port_type);
     void unregister_mac_input_port(CDB_ATOM_NODE* mult, int port_type);
+    // Something reads the port's packed input register at its observable
+    // outputs: the register cannot leave the block, since nothing would
+    // stand for its value there.
+    bool is_packed_input_read(CDB_ATOM_NODE* mult, int port_type);
     // The packed input register of a multiplier operand, seen at the port's
     // observable output of the same bit; null when the port has none or may
     // not give it up. branch names the caller in the log lines.
