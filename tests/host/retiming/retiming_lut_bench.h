@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
 #include "cdb/cdb_lutmask.h"
 #include "hdb/hdb_instance_name.h"
@@ -103,11 +104,14 @@ template <typename LEAF, int DEFAULT_FAMILY, int LAST_DATA_PORT>
 class RTM_LUT_RUN
 {
 public:
+    // With boundary_ports the compile has a boundary-port manager (made
+    // before the environment, which fetches it once).
     explicit RTM_LUT_RUN(std::unique_ptr<CDB_ATOM_NETLIST> netlist, int family = DEFAULT_FAMILY,
-                         const MORV_PARAMETER_MAP* params = nullptr)
+                         const MORV_PARAMETER_MAP* params = nullptr, bool boundary_ports = false)
     {
         msg_set_quiet(true);
         m_design = std::make_unique<morv_host::HOST_DESIGN>(family, std::move(netlist));
+        if (boundary_ports) m_design->install_boundary_port_manager();
         m_env = std::make_unique<morv_host::HOST_ENV>(*m_design);
         m_api = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert())->get_fsyn_api();
         place_every_node(m_api, *m_design->netlist());
@@ -119,6 +123,14 @@ public:
     LEAF& rtm() { return *m_rtm; }
     MORV_API* api() { return m_api; }
     morv_host::HOST_DESIGN& design() { return *m_design; }
+    // A boundary port assigned to the term (a run made with boundary ports).
+    int assign_port(CDB_ATOM_ITERM* term, const std::string& port)
+    {
+        const int id = m_design->boundary_port_manager()->create_port(port);
+        m_api->set_boundary_port_id(term, id);
+        return id;
+    }
+    int port_of(CDB_ATOM_ITERM* term) { return term != nullptr ? m_api->get_assigned_boundary_port_id(term) : -1; }
 
     // A backward push of the register fed through `term` across `cell`, as
     // the core commits it; false when a hook refuses. With `keep_removed`
