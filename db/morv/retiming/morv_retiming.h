@@ -387,6 +387,9 @@ public:
     void apply_saved_invert(CDB_ATOM_ITERM* iterm);
     void disconnect_iterm(CDB_ATOM_ITERM* iterm);
     void disconnect_iterm_and_port(CDB_ATOM_ITERM* iterm);
+    // The term no longer serves as port_type (logged); bindings keyed by
+    // its usage must go before.
+    void clear_iterm_usage(CDB_ATOM_ITERM* iterm, int port_type);
     // Moves the term onto new_source, keeping its inversion bit.
     void move_iterm(CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM* new_source);
     // Puts a new one-input cell, placed at base_node, between the term and its

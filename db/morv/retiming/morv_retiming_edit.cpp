@@ -42,6 +42,13 @@ void MORV_RETIMING::disconnect_iterm_and_port(CDB_ATOM_ITERM* iterm)
     m_fsyn_api->set_boundary_port_id(iterm, -1);
 }
 
+void MORV_RETIMING::clear_iterm_usage(CDB_ATOM_ITERM* iterm, int port_type)
+{
+    MORV_ASSERT_TEXT(iterm, "iterm");
+    if (is_logging()) m_cdb_interface->get_fsyn_log()->log_clear_usage_as(iterm, port_type);
+    iterm->clear_usage_as(port_type);
+}
+
 void MORV_RETIMING::move_iterm(CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM* new_source)
 {
     MORV_ASSERT_TEXT(iterm, "iterm");

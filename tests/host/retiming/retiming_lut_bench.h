@@ -21,6 +21,8 @@
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"
+#include "morv/netlist/morv_cdb_interface.h"
+#include "log_records.h"
 #include "retiming_seq_run.h"
 #include "seq_gen.h"
 #include "seq_harness.h"
@@ -118,6 +120,22 @@ public:
         m_rtm = std::make_unique<LEAF>(m_api, params);
         for (CDB_ATOM_NODE* node : *m_design->netlist()) m_rtm->make_live(node);
     }
+    ~RTM_LUT_RUN()
+    {
+        if (m_log == nullptr) return;
+        m_api->get_fsyn_cdb_interface()->set_logging(false);
+        m_api->get_fsyn_cdb_interface()->set_fsyn_log(nullptr);
+    }
+    RTM_LUT_RUN(const RTM_LUT_RUN&) = delete;
+    RTM_LUT_RUN& operator=(const RTM_LUT_RUN&) = delete;
+    // From now on the edits write a change log of the run's own.
+    TEST_CHANGE_LOG& log_changes()
+    {
+        m_log = std::make_unique<TEST_CHANGE_LOG>(m_api);
+        m_api->get_fsyn_cdb_interface()->set_fsyn_log(m_log.get());
+        m_api->get_fsyn_cdb_interface()->set_logging(true);
+        return *m_log;
+    }
     CDB_ATOM_NETLIST& netlist() { return *m_design->netlist(); }
     CDB_ATOM_NODE* find(const std::string& name) { return seq_find(netlist(), name); }
     LEAF& rtm() { return *m_rtm; }
@@ -187,4 +205,5 @@ private:
     std::unique_ptr<morv_host::HOST_ENV> m_env;
     MORV_API* m_api = nullptr;
     std::unique_ptr<LEAF> m_rtm;
+    std::unique_ptr<TEST_CHANGE_LOG> m_log;
 };
