@@ -519,8 +519,9 @@ protected:
     // already), among the touched terms.
     CDB_ATOM_ITERM* create_mux_input(CDB_ATOM_NODE* mux, int port_type);
     // to reads from's driver with from's saved properties, the inversion bit
-    // only with keep_invert; from gives up its boundary port.
-    void take_driver_of(CDB_ATOM_ITERM* from, CDB_ATOM_ITERM* to, bool keep_invert);
+    // only with keep_invert; with move_port from's boundary port goes to to,
+    // else to stands for none and from keeps its own.
+    void take_driver_of(CDB_ATOM_ITERM* from, CDB_ATOM_ITERM* to, bool keep_invert, bool move_port = true);
     // A new register holds the constant term's value (data ties to it) and
     // the term reads the register, its inversion bit cleared: the constant
     // carried its inversion in its logical value.
