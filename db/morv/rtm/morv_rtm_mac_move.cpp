@@ -485,6 +485,10 @@ void MORV_RTM::backward_move_into_mac(MORV_RTM_OP* op, CDB_ATOM_NODE* node)
         op->m_failure_reason = MORV_RTM_REGISTERED_MAC_OUT;
         return;
     }
+    // Packing a register into the block edits the block: a block the user
+    // keeps untouched, or whose mode a signal switches while it runs, must
+    // refuse it, which the light test (meant for moves that only take the
+    // block's own register out) would not.
     if (!is_retimeable_mac_out(node)) {
         op->m_failure_reason = MORV_RTM_UNRETIMEABLE_MAC_OUT;
         return;
