@@ -84,6 +84,7 @@ public:
     bool oslack_less_islack(CDB_ATOM_NODE*, double, bool) override { return false; }
 
     // ---- test access
+    using MORV_RETIMING::take_driver_of;
     void touch(CDB_ATOM_ITERM* iterm) { m_touched_iterms.insert(iterm); }
     void invert_node(CDB_ATOM_NODE* node) { m_inverted_nodes.insert(node); }
     void set_saved_invert(bool on) { m_saved_invert = on; }

@@ -331,6 +331,10 @@ public:
     bool collect_mac_mult_input_registers(CDB_ATOM_NODE* mult);
     void retime_mac_input_port(CDB_ATOM_NODE* mult, int port_type);
     void unregister_mac_input_port(CDB_ATOM_NODE* mult, int port_type);
+    // Something reads the port's packed input register at its observable
+    // outputs: the register cannot leave the block, since nothing would
+    // stand for its value there.
+    bool is_packed_input_read(CDB_ATOM_NODE* mult, int port_type);
     // The packed input register of a multiplier operand, seen at the port's
     // observable output of the same bit; null when the port has none or may
     // not give it up. branch names the caller in the log lines.
@@ -383,6 +387,9 @@ public:
     void apply_saved_invert(CDB_ATOM_ITERM* iterm);
     void disconnect_iterm(CDB_ATOM_ITERM* iterm);
     void disconnect_iterm_and_port(CDB_ATOM_ITERM* iterm);
+    // The term no longer serves as port_type (logged); bindings keyed by
+    // its usage must go before.
+    void clear_iterm_usage(CDB_ATOM_ITERM* iterm, int port_type);
     // Moves the term onto new_source, keeping its inversion bit.
     void move_iterm(CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM* new_source);
     // Puts a new one-input cell, placed at base_node, between the term and its
@@ -516,8 +523,9 @@ protected:
     // already), among the touched terms.
     CDB_ATOM_ITERM* create_mux_input(CDB_ATOM_NODE* mux, int port_type);
     // to reads from's driver with from's saved properties, the inversion bit
-    // only with keep_invert; from gives up its boundary port.
-    void take_driver_of(CDB_ATOM_ITERM* from, CDB_ATOM_ITERM* to, bool keep_invert);
+    // only with keep_invert; with move_port from's boundary port goes to to,
+    // else to stands for none and from keeps its own.
+    void take_driver_of(CDB_ATOM_ITERM* from, CDB_ATOM_ITERM* to, bool keep_invert, bool move_port = true);
     // A new register holds the constant term's value (data ties to it) and
     // the term reads the register, its inversion bit cleared: the constant
     // carried its inversion in its logical value.

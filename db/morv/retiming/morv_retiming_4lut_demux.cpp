@@ -4,6 +4,8 @@
 // Every mux input reads what the register input read (source exclusive-or
 // inversion bit, or the constant); a load's inversion is absorbed in the
 // mask and an enable's or clear's comes back as an inverter cell.
+#include <utility>
+
 #include "cdb/cdb_atom_netlist.h"
 #include "cdb/cdb_lutmask.h"
 #include "hdb/hdb_instance_name.h"
@@ -186,7 +188,13 @@ bool MORV_RETIMING_4LUT::create_control_mux(CDB_ATOM_NODE* node)
         if (control->is_inverted()) toggle_invert(control);
     }
     drive_register_data(node, mux->get_output_term_by_type(DB_COMB_OUT));
-    if (enable_inverted) insert_inverter_lcell(mux->get_input_term_by_type(DB_DATA_C));
-    if (clear_inverted) insert_inverter_lcell(mux->get_input_term_by_type(DB_DATA_D));
+    // Behind its inverter the mux input reads the inverter's output, no
+    // longer the control's signal: it stands for no boundary port.
+    for (const auto& [inverted, port] : {std::pair{enable_inverted, DB_DATA_C}, std::pair{clear_inverted, DB_DATA_D}}) {
+        if (!inverted) continue;
+        CDB_ATOM_ITERM* mux_input = mux->get_input_term_by_type(port);
+        insert_inverter_lcell(mux_input);
+        m_fsyn_api->set_boundary_port_id(mux_input, -1);
+    }
     return true;
 }

@@ -54,8 +54,9 @@ void MORV_RETIMING_4LUT::remove_register(CDB_ATOM_NODE* node)
     for (CDB_ATOM_ITERM* sink : fanouts_of(regout)) reconnect_to_value_of(sink, input);
     if (!sload_vcc || input == nullptr) return;
     m_registers_to_check.insert(node);
-    MORV_DEBUG_STREAM::print(100, "CLEAR_USAGE_AS %s", path_of(node));
+    // The fanouts read the synchronous data now: the term serves nothing.
     if (input->is_connected()) disconnect_iterm(input);
+    clear_iterm_usage(input, DB_SYNCH_DATA);
 }
 
 void MORV_RETIMING_4LUT::disconnect_register(CDB_ATOM_ITERM* iterm)

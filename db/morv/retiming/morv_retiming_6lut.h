@@ -95,7 +95,26 @@ protected:
     void reset_packed_neighbours(CDB_ATOM_OTERM* oterm, CDB_ATOM_OTERM* reg_out);
 
     // ---- control mux (morv_retiming_6lut_demux.cpp)
-    void feed_mux_input(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITERM* from, CDB_ATOM_ITERM* to, bool keep_invert);
+    // Where a family's control mux departs from this branch's.
+    struct CONTROL_MUX_STYLE
+    {
+        // A control's (and the data's) boundary port goes with its driver
+        // onto the mux input; else the mux stands for none, the controls
+        // lose theirs and the data input keeps its own.
+        bool mux_takes_ports = true;
+        // An unconnected register data input makes the mux's data input
+        // constant 0; else that input stays unconnected (it reads 0 too).
+        bool open_data_tied_low = true;
+        // A register without a data input gets one to read the mux; else
+        // it is refused.
+        bool makes_data_input = true;
+        // The register is announced modified once the mux drives it; else
+        // only the edge into its data input is.
+        bool announces_register = true;
+    };
+    bool build_control_mux(CDB_ATOM_NODE* node, const CONTROL_MUX_STYLE& style);
+    void feed_mux_input(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITERM* from, CDB_ATOM_ITERM* to, bool keep_invert,
+                        bool with_port);
     void tie_to_generator(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITERM* iterm, bool value);
 
     int m_num_combinations = 64;

@@ -103,7 +103,7 @@ void MORV_RETIMING_6LUT::tie_to_generator(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITER
 // properties, with the inversion bit kept only where asked (the data); a
 // control's inversion comes back as an inverter cell afterwards.
 void MORV_RETIMING_6LUT::feed_mux_input(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITERM* from, CDB_ATOM_ITERM* to,
-                                        bool keep_invert)
+                                        bool keep_invert, bool with_port)
 {
     if (!morv_iterm_connected(from)) {
         // An unconnected register input reads 0.
@@ -114,7 +114,7 @@ void MORV_RETIMING_6LUT::feed_mux_input(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITERM*
         tie_to_generator(reg_node, to, from->is_logical_vcc());
         return;
     }
-    take_driver_of(from, to, keep_invert);
+    take_driver_of(from, to, keep_invert, with_port);
 }
 
 namespace {
@@ -133,6 +133,11 @@ struct MUX_CONTROLS
 }  // namespace
 
 bool MORV_RETIMING_6LUT::create_control_mux(CDB_ATOM_NODE* node)
+{
+    return build_control_mux(node, CONTROL_MUX_STYLE());
+}
+
+bool MORV_RETIMING_6LUT::build_control_mux(CDB_ATOM_NODE* node, const CONTROL_MUX_STYLE& style)
 {
     MORV_ASSERT_TEXT(node, "node");
     MORV_DEBUG_STREAM::print(100, "create control_mux(): %s", path_of(node));
@@ -155,6 +160,9 @@ bool MORV_RETIMING_6LUT::create_control_mux(CDB_ATOM_NODE* node)
     // synchronous data does not matter.
     c.sdata_used = morv_iterm_connected(c.sdata) && morv_iterm_connected(c.sload) && !c.sload->is_logical_gnd();
     if (!c.enable_used && !c.sclear_used && !c.sclear_high && !c.sdata_used) return false;
+    // A mux with nothing to drive would take the controls and lose them.
+    CDB_ATOM_ITERM* data_in = node->get_input_term_by_type(DB_DATAIN);
+    if (data_in == nullptr && !style.makes_data_input) return false;
 
     CDB_ATOM_NODE* mux = m_net_util->create_lcell_comb(node);
     MORV_ASSERT_TEXT(mux, "mux");
@@ -167,13 +175,14 @@ bool MORV_RETIMING_6LUT::create_control_mux(CDB_ATOM_NODE* node)
     MORV_REMUX::add_demuxed_node(m_fsyn_api, static_cast<int>(mux->get_id()));
 
     // The register's data inversion goes onto the mux's data input alone.
-    CDB_ATOM_ITERM* data_in = node->get_input_term_by_type(DB_DATAIN);
-    feed_mux_input(node, data_in, create_mux_input(mux, DB_DATA_A), true);
+    CDB_ATOM_ITERM* mux_data = create_mux_input(mux, DB_DATA_A);
+    if (morv_iterm_connected(data_in) || style.open_data_tied_low)
+        feed_mux_input(node, data_in, mux_data, true, style.mux_takes_ports);
     std::vector<std::pair<CDB_ATOM_ITERM*, CDB_ATOM_ITERM*>> inverted;  // mux input, register input
     const auto feed = [&](CDB_ATOM_ITERM* from, int port) {
         CDB_ATOM_ITERM* to = create_mux_input(mux, port);
         if (morv_iterm_driven_inverted(from)) inverted.emplace_back(to, from);
-        feed_mux_input(node, from, to, false);
+        feed_mux_input(node, from, to, false, style.mux_takes_ports);
     };
     if (c.enable_used) {
         feed(c.enable, DB_DATA_C);
@@ -199,6 +208,7 @@ bool MORV_RETIMING_6LUT::create_control_mux(CDB_ATOM_NODE* node)
         insert_inverter_lcell(mux_input);
         m_fsyn_api->set_boundary_port_id(mux_input, -1);
     }
-    m_fsyn_api->modify_node(node);
+    if (style.announces_register) m_fsyn_api->modify_node(node);
+    else m_fsyn_api->modify_edge(data_in, false);
     return true;
 }

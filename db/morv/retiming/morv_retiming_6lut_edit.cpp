@@ -65,9 +65,11 @@ void MORV_RETIMING_6LUT::remove_register(CDB_ATOM_NODE* node)
     hand_fanouts_to_input(node, input);
     if (!sload_vcc || input == nullptr) return;
     m_registers_to_check.insert(node);
-    MORV_DEBUG_STREAM::print(100, "CLEAR_USAGE_AS %s", path_of(node));
+    // The fanouts read the synchronous data now: the term serves nothing.
+    // Its boundary port is keyed by its usage, so it goes first.
     m_fsyn_api->set_boundary_port_id(input, -1);
     if (input->is_connected()) disconnect_iterm(input);
+    clear_iterm_usage(input, DB_SYNCH_DATA);
 }
 
 void MORV_RETIMING_6LUT::disconnect_register(CDB_ATOM_ITERM* iterm)

@@ -44,6 +44,13 @@ void MORV_RETIMING::disconnect_iterm_and_port(CDB_ATOM_ITERM* iterm)
     m_fsyn_api->set_boundary_port_id(iterm, -1);
 }
 
+void MORV_RETIMING::clear_iterm_usage(CDB_ATOM_ITERM* iterm, int port_type)
+{
+    MORV_ASSERT_TEXT(iterm, "iterm");
+    if (is_logging()) m_cdb_interface->get_fsyn_log()->log_clear_usage_as(iterm, port_type);
+    iterm->clear_usage_as(port_type);
+}
+
 void MORV_RETIMING::move_iterm(CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM* new_source)
 {
     MORV_ASSERT_TEXT(iterm, "iterm");
@@ -164,14 +171,15 @@ CDB_ATOM_ITERM* MORV_RETIMING::create_mux_input(CDB_ATOM_NODE* mux, int port_typ
     return iterm;
 }
 
-void MORV_RETIMING::take_driver_of(CDB_ATOM_ITERM* from, CDB_ATOM_ITERM* to, bool keep_invert)
+void MORV_RETIMING::take_driver_of(CDB_ATOM_ITERM* from, CDB_ATOM_ITERM* to, bool keep_invert, bool move_port)
 {
     MORV_ITERM_PROPERTIES properties;
     m_net_util->save_iterm_properties(from, &properties);
     m_net_util->insert_fanout(from->get_source(), to);
     properties.inverted = keep_invert && properties.inverted;
+    if (!move_port) properties.boundary_port_id = -1;
     m_net_util->restore_iterm_properties(properties, to);
-    m_fsyn_api->set_boundary_port_id(from, -1);
+    if (move_port) m_fsyn_api->set_boundary_port_id(from, -1);
 }
 
 void MORV_RETIMING::hold_constant_in_register(CDB_ATOM_ITERM* term, CDB_ATOM_ITERM* data, CDB_ATOM_OTERM* out,

@@ -184,7 +184,17 @@ void MORV_RETIMING::add_mac_out_output_registers(CDB_ATOM_NODE* mac, RETIME_MAC_
 
 // ------------------------------------------------------------ unpacking
 
-// The observable outputs stand for the packed register; they go with it.
+bool MORV_RETIMING::is_packed_input_read(CDB_ATOM_NODE* mult, int port_type)
+{
+    const int observable = CUT_MAC_UTIL::get_observable_port_type(port_type, false, false);
+    for (auto it = mult->begin_oterm(); it != mult->end_oterm(); ++it)
+        if ((*it)->get_usage() == observable && (*it)->has_fanout()) return true;
+    return false;
+}
+
+// The observable outputs stand for the packed register; they go with it,
+// each removal in the change log so that a replay removes it too. None of
+// them is read: the pushes refuse a register read there before they edit.
 void MORV_RETIMING::unregister_mac_input_port(CDB_ATOM_NODE* mult, int port_type)
 {
     MORV_ASSERT_TEXT(mult && mult->is_mac_mult(), "mac && mac->is_mac_mult()");
@@ -199,7 +209,9 @@ void MORV_RETIMING::unregister_mac_input_port(CDB_ATOM_NODE* mult, int port_type
     const int width = CUT_MAC_UTIL::get_input_port_width(mult, port_type);
     for (int bit = 0; bit < width; ++bit) {
         CDB_ATOM_OTERM* oterm = mult->get_output_term_by_type(observable, bit);
-        if (oterm == nullptr || oterm->has_fanout()) continue;
+        if (oterm == nullptr) continue;
+        MORV_ASSERT_TEXT(!oterm->has_fanout(), "!obs_oterm->has_fanout()");
+        if (is_logging()) m_cdb_interface->get_fsyn_log()->log_remove_unordered_fanout_term(mult, observable, bit);
         mult->delete_output_term(oterm);
     }
     MORV_ASSERT_TEXT(clock_index != CUT_MAC_NO_CLOCK, "clock_index != CUT_MAC_NO_CLOCK");
@@ -329,7 +341,10 @@ bool MORV_RETIMING::collect_mac_mult_input_registers(CDB_ATOM_NODE* mult)
         // themselves; any other input keeps them where they are.
         if (port == DB_CLOCK || port == DB_CLOCK_ENABLE || port == DB_CLEAR) continue;
         if (port != DB_DATA_A && port != DB_DATA_B) return false;
-        if (!CUT_MAC_UTIL::is_input_port_registered(mult, port) || !m_mac_pending.insert({mult, port}).second) continue;
+        if (!CUT_MAC_UTIL::is_input_port_registered(mult, port)) continue;
+        if (is_packed_input_read(mult, port))
+            return morv_mac_refuse("MAC: a packed input register is read at its observable outputs");
+        if (!m_mac_pending.insert({mult, port}).second) continue;
         // The registers that replace a packed one are tracked as made from it.
         const int kind = port == DB_DATA_A ? MORV_NT_NODE_ID::PACKED_INPUT_REG_A : MORV_NT_NODE_ID::PACKED_INPUT_REG_B;
         m_consumed_register_ids.emplace_back(static_cast<int>(mult->get_id()), kind);

@@ -318,6 +318,8 @@ bool MORV_RETIMING::gather_mac_operand_register(CDB_ATOM_NODE* mac, int port, RE
     if (CUT_MAC_UTIL::is_input_port_registered(mac, port)) {
         if (!mac_oslack_less_islack(mac, port, m_mac_slack_threshold, true))
             return morv_mac_refuse("MAC: Not enough input slack to warrant forward push across MAC [1]");
+        if (is_packed_input_read(mac, port))
+            return morv_mac_refuse("MAC: a packed input register is read at its observable outputs");
         const int iclock = CUT_MAC_UTIL::get_input_port_clock(mac, port);
         MORV_ASSERT_TEXT(iclock >= 0, "iclock >= 0");
         CDB_ATOM_OTERM* regout =

@@ -276,6 +276,22 @@ bool MORV_RETIMING_MRL::is_push_blocked_by_region_map(CDB_ATOM_NODE* node)
 
 // ---------------------------------------------------------------- control mux
 
+// The branch's mux with this family's masks, standing for no boundary port:
+// the controls lose theirs and the data input keeps its own. An open data
+// input leaves the mux's data input open (both read 0); a register without
+// a data input is refused, as nothing would read the mux. Only the edge
+// into the data input is announced. A clear tied high is folded into the
+// mask, as in the branch: a constant clear is a valid netlist, not a fault.
+bool MORV_RETIMING_MRL::create_control_mux(CDB_ATOM_NODE* node)
+{
+    CONTROL_MUX_STYLE style;
+    style.mux_takes_ports = false;
+    style.open_data_tied_low = false;
+    style.makes_data_input = false;
+    style.announces_register = false;
+    return build_control_mux(node, style);
+}
+
 uint64_t MORV_RETIMING_MRL::control_mux_mask(bool clear, bool enable, bool sdata, bool clear_high)
 {
     const uint64_t mask = morv_retiming_mrl_mux_mask(clear || clear_high, enable, sdata);

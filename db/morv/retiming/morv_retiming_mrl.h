@@ -39,6 +39,7 @@ public:
     bool share_ale_push_back(CDB_ATOM_NODE* node, RETIME_REG& reg, bool& carry_low_ret, bool& share_low_ret) override;
     bool is_forward_push_candidate(CDB_ATOM_ITERM* iterm) override;
     bool is_push_blocked_by_region_map(CDB_ATOM_NODE* node) override;
+    bool create_control_mux(CDB_ATOM_NODE* node) override;
     uint64_t control_mux_mask(bool clear, bool enable, bool sdata, bool clear_high) override;
 
     // The register a cell input reads, directly or through a wire LUT that

@@ -64,6 +64,11 @@ int MORV_RETIMING_UVO::run_demuxer()
     MORV_DEBUG_STREAM::print(100, "Running the Demuxa");
     int demuxed = 0;
     for (CDB_ATOM_NODE* node : m_demux_queue) {
+        // The queue holds only cells the iteration queued for their critical
+        // controls or data; what must hold now is that an earlier push has
+        // not deleted the cell. The live-node set says that, and unlike
+        // the iteration's own critical set it is there for the single demux
+        // step as well, as in the LUT branches.
         if (!m_live_nodes.contains(node) || !m_net_util->is_lcell(node) || m_net_util->is_in_register_cascade(node))
             continue;
         if (create_sload_mux(node)) {

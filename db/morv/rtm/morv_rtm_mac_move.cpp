@@ -483,6 +483,10 @@ void MORV_RTM::into_mac_output_fanout(MORV_RTM_OP* op, CDB_ATOM_NODE* node, CDB_
 void MORV_RTM::backward_move_into_mac(MORV_RTM_OP* op, CDB_ATOM_NODE* node)
 {
     MORV_ASSERT_TEXT(op && node && node->is_mac_out(), "node->is_mac_out()");
+    // Packing a register into the block edits the block: a block the user
+    // keeps untouched, or whose mode a signal switches while it runs, must
+    // refuse it, which the light test (meant for moves that only take the
+    // block's own register out) would not.
     if (!is_retimeable_mac_out(node)) {
         op->m_failure_reason = MORV_RTM_UNRETIMEABLE_MAC_OUT;
         return;

@@ -58,8 +58,9 @@ bool MORV_RTM::is_retimeable_register(CDB_ATOM_NODE* node) const
         if (iterm != nullptr && iterm->is_connected() && !iterm->is_logical_gnd()) return false;
     }
     // A register whose synchronous load is active takes its synchronous
-    // data, not its data input: moving it would move the wrong input. It
-    // goes to the demuxer instead.
+    // data, not its data input: moving it would move the wrong input. Only
+    // a load that never acts (open, or tied to logical GND) is accepted;
+    // the others go to the demuxer.
     CDB_ATOM_ITERM* sload = node->get_input_term_by_type(DB_SYNCH_LOAD, 0);
     if (sload != nullptr && sload->is_connected() && !sload->is_logical_gnd()) return false;
     // A bypass needs the data input's source or constant.

@@ -480,6 +480,35 @@ TEST_F(RetimingEditOps, AConstantSignalStillBringsItsBoundaryPort)
     EXPECT_EQ(n.api()->get_assigned_boundary_port_id(made), -1);
 }
 
+// A mux input takes a control's driver: with the boundary port when the
+// port goes along, else the control keeps it and the input stands for
+// none. A term that gives up a usage says so in the change log.
+TEST_F(RetimingEditOps, ATakenDriverBringsTheBoundaryPortOnlyWhenAskedAndAClearedUsageIsLogged)
+{
+    NET_UTIL_NETLIST n(CDB_FAMILY_BRK, NET_UTIL_PARTITIONS | NET_UTIL_LOGGING);
+    CDB_ATOM_NODE* reg = add_register(n, "r");
+    CDB_ATOM_ITERM* enable = n.drive(reg, DB_CLOCK_ENABLE);
+    enable->set_invert();
+    const int port = n.bpm()->create_port("p|enable");
+    n.api()->set_boundary_port_id(enable, port);
+    CDB_ATOM_NODE* mux = n.atom(CDB_KIND_LCELL_COMB, "mux");
+    TEST_RETIMING_LEAF rtm(n.api(), nullptr);
+    for (bool move : {false, true}) {
+        CDB_ATOM_ITERM* to = mux->add_input_term(move ? DB_DATA_D : DB_DATA_C);
+        rtm.take_driver_of(enable, to, false, move);
+        EXPECT_EQ(to->get_source(), enable->get_source()) << move;
+        EXPECT_FALSE(to->is_inverted()) << move;
+        EXPECT_EQ(n.api()->get_assigned_boundary_port_id(to), move ? port : -1) << move;
+        EXPECT_EQ(n.api()->get_assigned_boundary_port_id(enable), move ? -1 : port) << move;
+    }
+    n.take_log_entries();
+    rtm.clear_iterm_usage(enable, DB_CLOCK_ENABLE);
+    EXPECT_FALSE(enable->is_used_as(DB_CLOCK_ENABLE));
+    EXPECT_EQ(reg->get_input_term_by_type(DB_CLOCK_ENABLE), nullptr);
+    EXPECT_EQ(n.take_log_entries(),
+              std::vector<std::string>{log_line("CLEAR_USAGE_AS", reg, std::to_string(DB_CLOCK_ENABLE) + " 0")});
+}
+
 TEST_F(RetimingEditOps, DrivenTermsKeepSourceAndInversionBit)
 {
     NET_UTIL_NETLIST n(CDB_FAMILY_BRK);

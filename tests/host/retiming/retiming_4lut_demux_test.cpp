@@ -125,6 +125,43 @@ TEST(Retiming4LutDemux, ControlMuxKeepsTheRegisterFunction)
     }
 }
 
+// A control's boundary port goes with its driver onto the mux input; when
+// the control was inverted, an inverter cell comes in front of that input,
+// which then reads the inverter and stands for no port. The register's
+// controls keep none.
+TEST(Retiming4LutDemux, ControlMuxInputsTakeTheBoundaryPortsOfTheControlsTheyRead)
+{
+    const struct
+    {
+        CONTROL_TIE enable, sclear;
+    } rows[] = {{DRIVEN, DRIVEN}, {DRIVEN_INVERTED, DRIVEN}, {DRIVEN, DRIVEN_INVERTED}, {DRIVEN_INVERTED, ABSENT}};
+    int k = 0;
+    for (const auto& row : rows) {
+        const std::string tag = "ports_" + std::to_string(k++);
+        const REG_SHAPE shape{row.enable, row.sclear, ABSENT, ABSENT, false, false};
+        const auto before = register_with(shape);
+        RTM4_RUN run(register_with(shape), CDB_FAMILY_ZEPLA, nullptr, true);
+        CDB_ATOM_NODE* r = run.find("r");
+        struct
+        {
+            int control, mux_input;
+            CONTROL_TIE tie;
+            int port;
+        } ports[] = {{DB_CLOCK_ENABLE, DB_DATA_C, row.enable, -1}, {DB_SYNCH_CLEAR, DB_DATA_D, row.sclear, -1}};
+        for (auto& c : ports)
+            if (c.tie != ABSENT) c.port = run.assign_port(RTM4_NET::in(r, c.control), "p|" + std::to_string(c.control));
+        ASSERT_TRUE(run.rtm().create_control_mux(r)) << tag;
+        CDB_ATOM_NODE* mux = RTM4_NET::in(r, DB_DATAIN)->get_source()->get_my_node();
+        for (const auto& c : ports) {
+            if (c.tie == ABSENT) continue;
+            EXPECT_EQ(run.port_of(RTM4_NET::in(r, c.control)), -1) << tag << " " << c.control;
+            EXPECT_EQ(run.port_of(RTM4_NET::in(mux, c.mux_input)), c.tie == DRIVEN ? c.port : -1)
+                << tag << " " << c.control;
+        }
+        expect_equivalent(*before, run, tag);
+    }
+}
+
 TEST(Retiming4LutDemux, ControlMuxRefusals)
 {
     RTM4_RUN gnd_clear_only(register_with({ABSENT, LOGICAL_GND, ABSENT, ABSENT, false, false}));

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
 #include "cdb/cdb_lutmask.h"
 #include "hdb/hdb_instance_name.h"
@@ -20,6 +21,8 @@
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_expert.h"
+#include "morv/netlist/morv_cdb_interface.h"
+#include "log_records.h"
 #include "retiming_seq_run.h"
 #include "seq_gen.h"
 #include "seq_harness.h"
@@ -103,22 +106,49 @@ template <typename LEAF, int DEFAULT_FAMILY, int LAST_DATA_PORT>
 class RTM_LUT_RUN
 {
 public:
+    // With boundary_ports the compile has a boundary-port manager (made
+    // before the environment, which fetches it once).
     explicit RTM_LUT_RUN(std::unique_ptr<CDB_ATOM_NETLIST> netlist, int family = DEFAULT_FAMILY,
-                         const MORV_PARAMETER_MAP* params = nullptr)
+                         const MORV_PARAMETER_MAP* params = nullptr, bool boundary_ports = false)
     {
         msg_set_quiet(true);
         m_design = std::make_unique<morv_host::HOST_DESIGN>(family, std::move(netlist));
+        if (boundary_ports) m_design->install_boundary_port_manager();
         m_env = std::make_unique<morv_host::HOST_ENV>(*m_design);
         m_api = dynamic_cast<MORV_EXPERT*>(m_env->get_fsyn_expert())->get_fsyn_api();
         place_every_node(m_api, *m_design->netlist());
         m_rtm = std::make_unique<LEAF>(m_api, params);
         for (CDB_ATOM_NODE* node : *m_design->netlist()) m_rtm->make_live(node);
     }
+    ~RTM_LUT_RUN()
+    {
+        if (m_log == nullptr) return;
+        m_api->get_fsyn_cdb_interface()->set_logging(false);
+        m_api->get_fsyn_cdb_interface()->set_fsyn_log(nullptr);
+    }
+    RTM_LUT_RUN(const RTM_LUT_RUN&) = delete;
+    RTM_LUT_RUN& operator=(const RTM_LUT_RUN&) = delete;
+    // From now on the edits write a change log of the run's own.
+    TEST_CHANGE_LOG& log_changes()
+    {
+        m_log = std::make_unique<TEST_CHANGE_LOG>(m_api);
+        m_api->get_fsyn_cdb_interface()->set_fsyn_log(m_log.get());
+        m_api->get_fsyn_cdb_interface()->set_logging(true);
+        return *m_log;
+    }
     CDB_ATOM_NETLIST& netlist() { return *m_design->netlist(); }
     CDB_ATOM_NODE* find(const std::string& name) { return seq_find(netlist(), name); }
     LEAF& rtm() { return *m_rtm; }
     MORV_API* api() { return m_api; }
     morv_host::HOST_DESIGN& design() { return *m_design; }
+    // A boundary port assigned to the term (a run made with boundary ports).
+    int assign_port(CDB_ATOM_ITERM* term, const std::string& port)
+    {
+        const int id = m_design->boundary_port_manager()->create_port(port);
+        m_api->set_boundary_port_id(term, id);
+        return id;
+    }
+    int port_of(CDB_ATOM_ITERM* term) { return term != nullptr ? m_api->get_assigned_boundary_port_id(term) : -1; }
 
     // A backward push of the register fed through `term` across `cell`, as
     // the core commits it; false when a hook refuses. With `keep_removed`
@@ -175,4 +205,5 @@ private:
     std::unique_ptr<morv_host::HOST_ENV> m_env;
     MORV_API* m_api = nullptr;
     std::unique_ptr<LEAF> m_rtm;
+    std::unique_ptr<TEST_CHANGE_LOG> m_log;
 };

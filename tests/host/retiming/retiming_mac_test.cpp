@@ -410,34 +410,61 @@ TEST_F(RetimingMac, RefusalsLeaveTheNetlistAsItWas)
     EXPECT_TRUE(native_text(enables.run.netlist()) == enables_before);
 }
 
-// An output pin that reads the product bit as well as the output block.
-void read_product_outside(CDB_ATOM_NETLIST& netlist, CDB_ATOM_NODE* mult)
+// An output pin that reads bit 0 of the atom's output of that type.
+void read_outside(CDB_ATOM_NETLIST& netlist, CDB_ATOM_NODE* mac, int output_type)
 {
     std::string name = "seen";
     name += BLIF_OUTPUT_PIN_SUFFIX;
     CDB_ATOM_NODE* pin =
         cdb_create_output_pin(netlist.get_family(), netlist.get_name_mgr()->create_unique_name(name, 0));
     netlist.add_node(pin);
-    mult->get_output_term_by_type(DB_DATA_OUT, 0)->insert_fanout(pin->get_input_term_by_type(DB_DATAIN));
+    mac->get_output_term_by_type(output_type, 0)->insert_fanout(pin->get_input_term_by_type(DB_DATAIN));
 }
 
-TEST_F(RetimingMac, ProductsReadOutsideTheBlockKeepTheirRegisters)
+TEST_F(RetimingMac, RegistersReadOutsideTheBlockStay)
 {
-    // Pipeline mode and the backward push at the output block would move a
-    // register that the outside reader of a product also sees.
-    for (bool backward : {false, true}) {
+    // A register that an outside reader also sees: a product's in pipeline
+    // mode and in the backward push at the output block, and a packed
+    // operand's at its observable output in the forward pushes (input
+    // mode on BRK, through mode on ZEPLA).
+    const struct
+    {
+        const char* tag;
+        int family;
+        bool backward;
+        const char* start;
+        int read;  // the output of d_m0 read outside
+    } cases[] = {
+        {"pipeline", CDB_FAMILY_BRK, false, "d_o", DB_DATA_OUT},
+        {"backward", CDB_FAMILY_BRK, true, "d_o", DB_DATA_OUT},
+        {"input_mode", CDB_FAMILY_BRK, false, "d_m0", DB_MAC_OBSERVABLE_DATAB},
+        {"through_mode", CDB_FAMILY_ZEPLA, false, "d_m0", DB_MAC_OBSERVABLE_DATAA},
+    };
+    for (const auto& k : cases) {
         DSP_GEN_OPTIONS o;
-        o.m_external_inputs = backward;
-        o.m_mult_outputs = !backward;
-        o.m_packed_output = backward;
-        MAC_CASE<MORV_RETIMING_BRK> c(o);
-        read_product_outside(c.run.netlist(), c.node("d_m1"));
-        c.leaf().prepare(backward);
-        c.leaf().permissive();
-        const std::string before = native_text(c.run.netlist());
-        if (backward) EXPECT_EQ(c.leaf().mac_backward_push(c.node("d_o")), 0);
-        else EXPECT_FALSE(c.leaf().mac_forward_push(c.node("d_o")));
-        EXPECT_TRUE(native_text(c.run.netlist()) == before) << backward;
+        o.m_family = k.family;
+        o.m_mults = k.family == CDB_FAMILY_ZEPLA ? 1 : 2;
+        const bool packed_operands = k.read != DB_DATA_OUT;
+        o.m_external_inputs = k.backward;
+        o.m_packed_inputs = packed_operands;
+        o.m_mult_outputs = !k.backward && !packed_operands;
+        o.m_packed_output = k.backward;
+        auto run = [&](auto& c) {
+            read_outside(c.run.netlist(), c.node("d_m0"), k.read);
+            c.leaf().prepare(k.backward);
+            c.leaf().permissive();
+            const std::string before = native_text(c.run.netlist());
+            if (k.backward) EXPECT_EQ(c.leaf().mac_backward_push(c.node(k.start)), 0) << k.tag;
+            else EXPECT_FALSE(c.leaf().mac_forward_push(c.node(k.start))) << k.tag;
+            EXPECT_TRUE(native_text(c.run.netlist()) == before) << k.tag;
+        };
+        if (k.family == CDB_FAMILY_ZEPLA) {
+            MAC_CASE<MORV_RETIMING_ZEPLA> c(o);
+            run(c);
+        } else {
+            MAC_CASE<MORV_RETIMING_BRK> c(o);
+            run(c);
+        }
     }
 }
 
@@ -488,14 +515,20 @@ TEST_F(RetimingMac, LutPushTakesThePackedInputRegisters)
     z.m_mults = 1;
     expect_lut_push<MORV_RETIMING_ZEPLA>(z, "mac_lut_push_zepla");
 
-    // A multiplier with an input of another kind keeps its registers.
-    MAC_CASE<MORV_RETIMING_BRK> other(o);
-    other.node("d_m1")->add_input_term(MORV_MAC_MULT_CONTROL_PORT_1, 0)->set_logical_gnd();
-    other.leaf().prepare(true);
-    other.leaf().permissive();
-    const std::string before = native_text(other.run.netlist());
-    EXPECT_FALSE(other.leaf().backward_push(other.node("f0")));
-    EXPECT_TRUE(native_text(other.run.netlist()) == before);
+    // A multiplier with an input of another kind keeps its registers, and
+    // so does one whose packed register something reads at an observable
+    // output: nothing could stand for it there once it left.
+    for (bool read : {false, true}) {
+        MAC_CASE<MORV_RETIMING_BRK> other(o);
+        CDB_ATOM_NODE* mult = other.node("d_m1");
+        if (read) read_outside(other.run.netlist(), mult, DB_MAC_OBSERVABLE_DATAB);
+        else mult->add_input_term(MORV_MAC_MULT_CONTROL_PORT_1, 0)->set_logical_gnd();
+        other.leaf().prepare(true);
+        other.leaf().permissive();
+        const std::string before = native_text(other.run.netlist());
+        EXPECT_FALSE(other.leaf().backward_push(other.node("f0"))) << read;
+        EXPECT_TRUE(native_text(other.run.netlist()) == before) << read;
+    }
 }
 
 // ------------------------------------------------------------ unpacking and slots

@@ -551,6 +551,102 @@ TEST(RetimingMrlDemux, ConstantClearOrEnableMakesAValidMux)
     }
 }
 
+namespace {
+
+enum MUX_DATA
+{
+    DATA_DRIVEN,  // from c0, the term bound to a boundary port
+    DATA_OPEN,    // the term is there, unconnected
+    DATA_NONE     // the register has no data term
+};
+
+struct PORT_ROW
+{
+    const char* tag;
+    int family;
+    bool enable_inverted, sclear_inverted;
+    MUX_DATA data;
+    bool demuxed;
+};
+
+// Register r0 with its data from c0 = i0 AND i1 (or as the row says), a
+// driven enable and a driven synchronous clear, inverted as the row says.
+std::unique_ptr<CDB_ATOM_NETLIST> ported_register(const PORT_ROW& row)
+{
+    RTM6_NET n(row.family);
+    CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), n.input("i1")}, 0x8);
+    CDB_ATOM_NODE* r0 = n.reg("r0", row.data == DATA_DRIVEN ? RTM6_NET::out(c0) : nullptr);
+    n.output(RTM6_NET::out(c0), "oc");
+    if (row.data == DATA_NONE) r0->delete_input_term(RTM6_NET::in(r0, DB_DATAIN));
+    n.control(r0, DB_CLOCK_ENABLE, n.input("en"))->set_invert(row.enable_inverted);
+    n.control(r0, DB_SYNCH_CLEAR, n.input("sc"))->set_invert(row.sclear_inverted);
+    n.output(RTM6_NET::out(r0), "o0");
+    return n.take();
+}
+
+template <typename RUN>
+void check_mux_ports(const PORT_ROW& row)
+{
+    SCOPED_TRACE(row.tag);
+    RUN run(ported_register(row), row.family, nullptr, true);
+    CDB_ATOM_NODE* r0 = run.find("r0");
+    CDB_ATOM_ITERM* data = RTM6_NET::in(r0, DB_DATAIN);
+    const int data_port = data != nullptr ? run.assign_port(data, "p|data") : -1;
+    const struct
+    {
+        int control, mux_input;
+        bool inverted;
+        int port;
+    } controls[] = {
+        {DB_CLOCK_ENABLE, DB_DATA_C, row.enable_inverted, run.assign_port(RTM6_NET::in(r0, DB_CLOCK_ENABLE), "p|en")},
+        {DB_SYNCH_CLEAR, DB_DATA_D, row.sclear_inverted, run.assign_port(RTM6_NET::in(r0, DB_SYNCH_CLEAR), "p|sc")},
+    };
+    const std::string before = native_text(run.netlist());
+    ASSERT_EQ(run.rtm().create_control_mux(r0), row.demuxed);
+    if (!row.demuxed) {
+        EXPECT_TRUE(native_text(run.netlist()) == before);
+        return;
+    }
+    // The branch's mux takes the ports of the signals it reads, but behind
+    // an inverter; this family's takes none and its data input keeps its own
+    // (as an open one does in both).
+    const bool mrl = row.family == CDB_FAMILY_MRL;
+    CDB_ATOM_NODE* mux = RTM6_NET::in(r0, DB_DATAIN)->get_source()->get_my_node();
+    for (const auto& c : controls) {
+        EXPECT_EQ(run.port_of(RTM6_NET::in(r0, c.control)), -1) << c.control;
+        EXPECT_EQ(run.port_of(RTM6_NET::in(mux, c.mux_input)), mrl || c.inverted ? -1 : c.port) << c.control;
+    }
+    CDB_ATOM_ITERM* mux_data = RTM6_NET::in(mux, DB_DATA_A);
+    EXPECT_EQ(run.port_of(mux_data), mrl || row.data != DATA_DRIVEN ? -1 : data_port);
+    EXPECT_EQ(run.port_of(RTM6_NET::in(r0, DB_DATAIN)), mrl || row.data == DATA_OPEN ? data_port : -1);
+    // An open data input reads 0: the branch ties the mux's to a constant 0,
+    // this family leaves it open.
+    if (row.data == DATA_OPEN) {
+        EXPECT_EQ(mux_data->is_connected(), !mrl);
+    }
+    expect_equivalent(*ported_register(row), run.netlist(), std::string("rtm_mux_ports_") + row.tag);
+}
+
+}  // namespace
+
+TEST(RetimingMrlDemux, ControlMuxBoundaryPortsAndDataInputFollowTheFamily)
+{
+    const PORT_ROW rows[] = {
+        {"brk", CDB_FAMILY_BRK, false, false, DATA_DRIVEN, true},
+        {"brk_inverted_enable", CDB_FAMILY_BRK, true, false, DATA_DRIVEN, true},
+        {"brk_open_data", CDB_FAMILY_BRK, false, true, DATA_OPEN, true},
+        {"brk_no_data_term", CDB_FAMILY_BRK, false, false, DATA_NONE, true},
+        {"mrl", CDB_FAMILY_MRL, false, false, DATA_DRIVEN, true},
+        {"mrl_inverted_controls", CDB_FAMILY_MRL, true, true, DATA_DRIVEN, true},
+        {"mrl_open_data", CDB_FAMILY_MRL, false, true, DATA_OPEN, true},
+        {"mrl_no_data_term", CDB_FAMILY_MRL, false, false, DATA_NONE, false},
+    };
+    for (const PORT_ROW& row : rows) {
+        if (row.family == CDB_FAMILY_MRL) check_mux_ports<MRL_RUN>(row);
+        else check_mux_ports<RTM6_RUN>(row);
+    }
+}
+
 // ------------------------------------------------------------------ whole passes
 
 // Four passes of the MRL class on generated MRL netlists (hsadder chains,

@@ -1,9 +1,12 @@
 // The registers a backward push creates stand for the register it pushed,
 // whose output the iteration's later comparisons read in their place. The
 // pushed register lives on without fanout until the demux pass deletes it;
-// from then on nothing may still lead to its output.
+// from then on nothing may still lead to its output. A pushed register that
+// always loads gives up its synchronous data term as such, in the change
+// log too.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -15,11 +18,13 @@ namespace retiming_register_origin_test {
 
 namespace {
 
-template <typename NET, typename RUN, uint64_t AND_MASK>
+template <typename NET, typename RUN, uint64_t AND_MASK, bool LOGS>
 struct BRANCH
 {
     using net = NET;
     using run = RUN;
+    // The family writes a change log (brennock does, the 4-LUT families do not).
+    static constexpr bool logs = LOGS;
 
     // i0 AND i1 -> c -> r -> o.
     static std::unique_ptr<CDB_ATOM_NETLIST> build()
@@ -29,13 +34,25 @@ struct BRANCH
         n.output(NET::out(n.reg("r", NET::out(c))), "o");
         return n.take();
     }
+    // The same with r always loading its synchronous data, c's output; its
+    // data input reads a pin that does not matter.
+    static std::unique_ptr<CDB_ATOM_NETLIST> build_always_loading()
+    {
+        NET n;
+        CDB_ATOM_NODE* c = n.lut("c", {n.input("i0"), n.input("i1")}, AND_MASK);
+        CDB_ATOM_NODE* r = n.reg("r", n.input("i2"));
+        n.control(r, DB_SYNCH_LOAD, nullptr)->set_vcc();
+        n.control(r, DB_SYNCH_DATA, NET::out(c));
+        n.output(NET::out(r), "o");
+        return n.take();
+    }
 };
 
 template <typename T>
 class RetimingRegisterOrigin : public ::testing::Test
 {};
 
-using BRANCHES = ::testing::Types<BRANCH<RTM4_NET, RTM4_RUN, 0x8888>, BRANCH<RTM6_NET, RTM6_RUN, 0x8>>;
+using BRANCHES = ::testing::Types<BRANCH<RTM4_NET, RTM4_RUN, 0x8888, false>, BRANCH<RTM6_NET, RTM6_RUN, 0x8, true>>;
 TYPED_TEST_SUITE(RetimingRegisterOrigin, BRANCHES);
 
 }  // namespace
@@ -76,6 +93,30 @@ TYPED_TEST(RetimingRegisterOrigin, NewRegistersStandForThePushedOneOnlyUntilTheD
     EXPECT_EQ(rtm.resolve_regout(again), nullptr);
 
     const SEQ_VERDICT verdict = seq_check(*before, run.netlist(), "origin", true, 200);
+    EXPECT_TRUE(verdict.equivalent()) << verdict.describe();
+}
+
+TYPED_TEST(RetimingRegisterOrigin, AnAlwaysLoadingRegisterPushedAwayGivesUpItsSynchronousDataTerm)
+{
+    using P = TypeParam;
+    const std::unique_ptr<CDB_ATOM_NETLIST> before = P::build_always_loading();
+    typename P::run run(P::build_always_loading());
+    TEST_CHANGE_LOG* log = P::logs ? &run.log_changes() : nullptr;
+    CDB_ATOM_NODE* r = run.find("r");
+    CDB_ATOM_ITERM* sdata = P::net::in(r, DB_SYNCH_DATA);
+    ASSERT_TRUE(run.push_backward(sdata, run.find("c"), true));
+    EXPECT_FALSE(sdata->is_connected());
+    EXPECT_FALSE(sdata->is_used_as(DB_SYNCH_DATA));
+    EXPECT_EQ(P::net::in(r, DB_SYNCH_DATA), nullptr);
+    if (log != nullptr) {
+        // The record names the term by the usage it gives up and its index.
+        const std::string cleared = log_line("CLEAR_USAGE_AS", r, std::to_string(DB_SYNCH_DATA) + " 0");
+        const std::vector<std::string> lines = pending_record_lines(*log);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), cleared), 1) << cleared;
+    }
+    EXPECT_GE(run.rtm().run_demux_pass(), 1);
+    EXPECT_EQ(run.find("r"), nullptr);
+    const SEQ_VERDICT verdict = seq_check(*before, run.netlist(), "always_loading", true, 200);
     EXPECT_TRUE(verdict.equivalent()) << verdict.describe();
 }
 

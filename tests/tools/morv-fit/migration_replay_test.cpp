@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "abc_equiv.h"
+#include "dsp_gen.h"
 #include "logdb/logdb_fsyn_log_file.h"
 #include "test_files.h"
 
@@ -75,6 +76,32 @@ std::vector<std::string> stored_nodes(const std::string& log_name)
         if (!state->m_is_constant_driver) names.push_back(state->m_node_name);
     }
     return names;
+}
+
+// How many records of the kind the log holds.
+int records_of_kind(const std::string& log_name, uint32_t kind)
+{
+    LOGDB_FSYN_LOG_FILE log;
+    log.set_file_name(log_name);
+    int n = 0;
+    while (LOGDB_FSYN_LOG_ENTRY_OWNER record = log.read_fsyn_log_entry()) n += record->m_type == kind ? 1 : 0;
+    return n;
+}
+
+// The observable output terms (one per bit of a packed operand register)
+// that a netlist in the native text form holds.
+int observable_terms(const std::string& native)
+{
+    int n = 0;
+    std::istringstream in(native);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string keyword;
+        int index = -1, type = -1;
+        if (words >> keyword >> index >> type && keyword == "out")
+            n += type == DB_MAC_OBSERVABLE_DATAA || type == DB_MAC_OBSERVABLE_DATAB ? 1 : 0;
+    }
+    return n;
 }
 
 std::filesystem::path fresh_folder(const std::string& name)
@@ -249,6 +276,52 @@ TEST(MorvFitMigrationReplay, RetimedRegistersReplayAndOneLeftWithoutInputsIsRefu
               std::string::npos)
         << edited.out;
     EXPECT_FALSE(std::filesystem::exists(folder / "rep" / "edited.blif"));
+    std::filesystem::remove_all(folder);
+}
+
+// A brennock recording whose retiming moves the multipliers' packed operand
+// registers forward into their product registers removes the operands'
+// observable outputs; the log says so, one record a bit, and the morlin
+// replay removes them too. Both netlists compute the design's function.
+TEST(MorvFitMigrationReplay, PackedOperandRegistersMovedOnBrennockLeaveNoObservableOutputsOnMorlin)
+{
+    const std::filesystem::path folder = fresh_folder("replay_dsp");
+    DSP_GEN_OPTIONS o = dsp_sample_options(CDB_FAMILY_BRK);
+    o.m_external_inputs = false;
+    o.m_packed_inputs = true;
+    o.m_packed_output = false;
+    const std::string brk = (folder / "dsp_brk.txt").string();
+    const std::string design = native_text(*dsp_generate(o));
+    write_file(brk, design);
+    o.m_family = CDB_FAMILY_MRL;
+    const std::string mrl = (folder / "dsp_mrl.txt").string();
+    write_file(mrl, native_text(*dsp_generate(o)));
+    const int bits = o.m_mults * (o.m_width_a + o.m_width_b);
+    ASSERT_EQ(observable_terms(design), bits);
+
+    std::ofstream(folder / "rec" / "brk-mrl.txt") << "family 6\nmigratable_part 2400\n";
+    const COMMAND_RUN rec = fit(folder / "rec", "--family BRK --device brk-mrl.txt --test-string 'RTM()|RTM()' "
+                                                "--native rec.txt -o rec.blif " +
+                                                    brk);
+    ASSERT_EQ(rec.status, 0) << rec.out;
+    ASSERT_EQ(observable_terms(slurp((folder / "rec" / "rec.txt").string())), 0)
+        << "the recording no longer moves the packed operand registers";
+    const std::string log = (folder / "rec" / "db" / "morv_fit.cmp.psl").string();
+    EXPECT_EQ(records_of_kind(log, LOGDB_FSYN_LOG_OPERATION_REMOVE_UNORDERED_FANOUT_TERM), bits);
+
+    const COMMAND_RUN rep =
+        fit(folder / "rep", "--family MRL --set 661=" + log + " --native rep.txt -o rep.blif " + mrl);
+    ASSERT_EQ(rep.status, 0) << rep.out;
+    EXPECT_EQ(observable_terms(slurp((folder / "rep" / "rep.txt").string())), 0);
+    const COMMAND_RUN plain = fit(folder, "--family BRK -o plain.blif " + brk);
+    ASSERT_EQ(plain.status, 0) << plain.out;
+    if (abc_is_available()) {
+        for (const char* written : {"rec/rec.blif", "rep/rep.blif"}) {
+            const ABC_RESULT proof =
+                abc_check_equivalence((folder / written).string(), (folder / "plain.blif").string(), true);
+            EXPECT_TRUE(proof.is_equivalent()) << written << "\n" << proof.m_command << "\n" << proof.m_output;
+        }
+    }
     std::filesystem::remove_all(folder);
 }
 
