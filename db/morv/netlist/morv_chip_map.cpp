@@ -1,7 +1,5 @@
 #include "morv/netlist/morv_chip_map.h"
 
-#include <algorithm>
-
 #include "cdb/cdb_atom_netlist.h"
 #include "msg/msg.h"
 
@@ -38,8 +36,7 @@ MORV_CHIP_MAP::MORV_CHIP_MAP(MORV_API* api, int nx, int ny)
     create_maps();
 }
 
-// The copy holds every atom where the original has it, sub-locations as
-// they are: nothing is chosen again.
+// The copy holds every atom where the original has it.
 MORV_CHIP_MAP::MORV_CHIP_MAP(const MORV_CHIP_MAP& other)
     : m_api(other.m_api), m_cdb_interface(other.m_cdb_interface), m_nx(other.m_nx), m_ny(other.m_ny),
       m_lab_capacity(other.m_lab_capacity)
@@ -110,28 +107,14 @@ const MORV_CHIP_MAP::LAB* MORV_CHIP_MAP::find_lab(const MORV_LOC& location) cons
     return found == m_location_id_to_lab_map->end() ? nullptr : found->second.get();
 }
 
-void MORV_CHIP_MAP::count_sub_loc(LAB* lab, int sub_loc, int delta) const
-{
-    if (sub_loc >= 0 && sub_loc < static_cast<int>(lab->m_sub_loc_use.size())) lab->m_sub_loc_use[sub_loc] += delta;
-}
-
-int MORV_CHIP_MAP::first_free_sub_loc(const LAB& lab) const
-{
-    for (size_t s = 0; s < lab.m_sub_loc_use.size(); ++s)
-        if (lab.m_sub_loc_use[s] == 0) return static_cast<int>(s);
-    return MORV_OPEN;
-}
-
 void MORV_CHIP_MAP::set_node_location(int node_id, MORV_LOC location)
 {
     verify_location(location);
     MORV_ASSERT(m_location_id_to_lab_map);
     remove_node(node_id);
-    if (location.sub_loc == MORV_OPEN) {
-        const LAB* lab = find_lab(location);
-        // A LAB not used yet has every sub-location free.
-        location.sub_loc = lab != nullptr ? first_free_sub_loc(*lab) : (m_lab_capacity > 0 ? 0 : MORV_OPEN);
-    }
+    // An open sub-location stays open: the placer picks the position, and a
+    // position the map made up would pair the atom with an ALE partner it
+    // will not have.
     place(node_id, location);
 }
 
@@ -149,12 +132,9 @@ void MORV_CHIP_MAP::place(int node_id, MORV_LOC location)
 {
     const int id = location_id(location.x, location.y);
     MORV_OWNER<LAB>& slot = (*m_location_id_to_lab_map)[id];
-    if (slot == nullptr) {
-        slot = MORV_MAKE_OWNER(LAB);
-        slot->m_sub_loc_use.assign(m_lab_capacity > 0 ? static_cast<size_t>(m_lab_capacity) : 0, 0);
-    }
+    if (slot == nullptr) slot = MORV_MAKE_OWNER(LAB);
     LAB* lab = slot.get();
-    if (lab->m_atoms.emplace(node_id, location).second) count_sub_loc(lab, location.sub_loc, 1);
+    lab->m_atoms.emplace(node_id, location);
     m_atom_id_to_lab_map->emplace(node_id, lab);
 }
 
@@ -218,11 +198,7 @@ bool MORV_CHIP_MAP::remove_node(int node_id)
     auto found = m_atom_id_to_lab_map->find(node_id);
     if (found == m_atom_id_to_lab_map->end()) return false;
     LAB* lab = found->second;
-    auto entry = lab->m_atoms.find(node_id);
-    if (entry != lab->m_atoms.end()) {
-        count_sub_loc(lab, entry->second.sub_loc, -1);
-        lab->m_atoms.erase(entry);
-    }
+    lab->m_atoms.erase(node_id);
     m_atom_id_to_lab_map->erase(found);
     return true;
 }
@@ -230,10 +206,7 @@ bool MORV_CHIP_MAP::remove_node(int node_id)
 void MORV_CHIP_MAP::clear()
 {
     MORV_ASSERT(m_atom_id_to_lab_map);
-    for (auto& lab : *m_location_id_to_lab_map) {
-        lab.second->m_atoms.clear();
-        std::fill(lab.second->m_sub_loc_use.begin(), lab.second->m_sub_loc_use.end(), 0);
-    }
+    for (auto& lab : *m_location_id_to_lab_map) lab.second->m_atoms.clear();
     m_atom_id_to_lab_map->clear();
 }
 

@@ -18,8 +18,7 @@ struct MORV_LOC
 {
     int x = MORV_OPEN;
     int y = MORV_OPEN;
-    // MORV_OPEN in set_node_location: the map gives the atom the first free
-    // sub-location of its LAB (none when the LAB is full).
+    // MORV_OPEN: somewhere in the LAB, no exact position (stored as such).
     int sub_loc = MORV_OPEN;
     int saved_info_index = MORV_OPEN;
 
@@ -82,12 +81,9 @@ public:
     }
 
 private:
-    // One LAB: its atoms, and how many of them hold each sub-location below
-    // the LAB capacity (to find a free one without a walk of the LAB).
     struct LAB
     {
         LAB_MAP m_atoms;
-        std::vector<int> m_sub_loc_use;
     };
     typedef std::map<int, MORV_OWNER<LAB>> LAB_INDEX;
     typedef std::map<int, LAB*> ATOM_INDEX;
@@ -96,10 +92,8 @@ private:
     void verify_location(const MORV_LOC& location) const;
     int location_id(int x, int y) const { return x * m_ny + y; }
     const LAB* find_lab(const MORV_LOC& location) const;
-    // Enters the atom with its location as given (no sub-location chosen).
+    // Enters the atom with its location as given.
     void place(int node_id, MORV_LOC location);
-    void count_sub_loc(LAB* lab, int sub_loc, int delta) const;
-    int first_free_sub_loc(const LAB& lab) const;
     int find_ale_partner_after_placement(int node_id) const;
     int find_ale_partner_in_carry_chain(int node_id) const;
     CDB_ATOM_NODE* previous_in_carry_chain(CDB_ATOM_NODE* node) const;

@@ -301,6 +301,13 @@ const MORV_CLUSTER_MAP_CLUSTER* MORV_CLUSTER_MAP::find_cluster(int cluster_id) c
     return found->second.get();
 }
 
+// A node added to a second cluster leaves the first, whose sources are
+// worked out again from the cells it keeps. The cluster map was designed to
+// leave it recorded in both, with only the node-to-cluster map naming the
+// second; but a cell sits in one LAB, and the first cluster would go on
+// counting it among its cells and leaving out the sources it drives, and
+// laying the clusters onto the chip map would put it in the LAB of
+// whichever of the two has the higher id.
 void MORV_CLUSTER_MAP::add_node_to_cluster(CDB_ATOM_NODE* node, int cluster_id, int ale_id)
 {
     MORV_ASSERT(node);

@@ -101,6 +101,11 @@ bool MORV_NETLIST_SWEEPER_6LUT::get_lutmask_of_combout(CDB_ATOM_OTERM* oterm, ui
     return !node->test_bit(CDB_ATOM_BIT_VIRTUAL_IO);
 }
 
+// The rule these families were specified with reads a mask of 0 as the
+// constant 1 and all ones as 0. Their reversed bit order only permutes the
+// rows, though: a LUT of mask 0 drives 0 on every row, as the host evaluates
+// it, and a fold that took it for 1 would change the design. The value is
+// read as it is, alike in every family.
 bool MORV_NETLIST_SWEEPER_6LUT::get_constant_of_lutmask(uint64_t lutmask, int* constant)
 {
     return get_constant_of_mask(lutmask, 6, constant);

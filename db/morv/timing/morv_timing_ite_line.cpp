@@ -76,9 +76,11 @@ void MORV_TIMING_ITE::compute_sr_lr_params_for_domain(MORV_TIMING_ITE_DOMAIN_INF
                                  use_some ? "SOME" : "ALL", static_cast<int>(used.m_n),
                                  static_cast<int>(domain->m_edge_slack_ratios.size()));
     if (used.fit(domain->m_sr_lr_slope, domain->m_sr_lr_intercept)) return;
-    // One slack value fixes no slope, and a flat line would keep every
-    // ratio of the domain where it was however far its slacks move (a
-    // domain of one edge is common between clocks and at pins). The
+    // One slack value fixes no slope. The line was designed flat there
+    // (slope 0 through the mean ratio), but a flat line keeps every ratio of
+    // the domain where it was however far its slacks move (a domain of one
+    // edge is common between clocks and at pins): estimates then missed the
+    // analyser's ratios on 48 edges in 22 of 1,000 generated edits. The
     // analyser's ratio rises by 1 / (requirement - min(0, worst slack)) per
     // unit of slack; the line takes that slope through the mean point.
     const double x = used.m_x / used.m_n;

@@ -1,4 +1,4 @@
-// The chip map: where atoms sit, the sub-location the map chooses, the
+// The chip map: where atoms sit, open sub-locations, LAB capacities, the
 // nodes and LUTs of a LAB, ALE partners after placement and along carry
 // chains before it.
 
@@ -49,49 +49,83 @@ TEST_F(MorvChipMapTest, MovingAnAtomLeavesItsOldLabKnownButEmpty)
     EXPECT_EQ(internal_error_of([&] { n.place(a, 8, 0); }), "verify_location( location )");
 }
 
-// A sub-location of -1 takes the first one free in the LAB, a full LAB
-// leaves it open, and a copy keeps every sub-location as it is.
-TEST_F(MorvChipMapTest, OpenSubLocationTakesTheFirstFreeOne)
+// An open sub-location is stored as given: the atom is in its LAB at no
+// exact position, so no cell finds it at one and it pairs with none.
+TEST_F(MorvChipMapTest, AnOpenSubLocationIsStoredAsGivenAndPairsWithNoCell)
 {
-    PLACEMENT_NETLIST n(DEV_FAMILY_UVO);  // 10 elements per LAB
+    PLACEMENT_NETLIST n(DEV_FAMILY_OBRAN);
+    n.run_only(LATE_FSYN_FLOW);
     MORV_CHIP_MAP* map = n.chip_map();
-    ASSERT_EQ(map->get_lab_capacity(), 10);
-    std::vector<CDB_ATOM_NODE*> cells;
+    CDB_ATOM_NODE* fixed = n.lut();
+    n.place(fixed, 3, 3, 0);
+    std::vector<CDB_ATOM_NODE*> open;
     for (int i = 0; i < 3; ++i) {
-        cells.push_back(n.lut());
-        n.place(cells.back(), 3, 3);
+        open.push_back(n.lut());
+        n.place(open.back(), 3, 3);
     }
-    EXPECT_EQ(loc_of(map, cells[2]).sub_loc, 2);
-    EXPECT_TRUE(map->remove_node(PLACEMENT_NETLIST::id(cells[1])));
-    EXPECT_FALSE(map->remove_node(PLACEMENT_NETLIST::id(cells[1])));
-    CDB_ATOM_NODE* d = n.lut();
-    n.place(d, 3, 3);
-    EXPECT_EQ(loc_of(map, d).sub_loc, 1);
-    // Placing an atom again in its own LAB frees its old sub-location first.
-    n.place(cells[0], 3, 3);
-    EXPECT_EQ(loc_of(map, cells[0]).sub_loc, 0);
-    // Explicit sub-locations count as taken, also beyond the free ones.
-    CDB_ATOM_NODE* e = n.lut();
-    n.place(e, 3, 3, 4);
-    CDB_ATOM_NODE* f = n.lut();
-    n.place(f, 3, 3);
-    EXPECT_EQ(loc_of(map, f).sub_loc, 3);
-    while (map->get_num_luts_in_lab(MORV_LOC{3, 3, -1, -1}) < 10) n.place(n.lut(), 3, 3);
-    CDB_ATOM_NODE* overflow = n.lut();
-    n.place(overflow, 3, 3);
-    EXPECT_EQ(loc_of(map, overflow).sub_loc, -1);
-    // Another LAB starts at 0.
-    CDB_ATOM_NODE* other = n.lut();
-    n.place(other, 4, 3);
-    EXPECT_EQ(loc_of(map, other).sub_loc, 0);
+    for (CDB_ATOM_NODE* cell : open) EXPECT_EQ(loc_of(map, cell), (MORV_LOC{3, 3, -1, -1}));
+    std::vector<int> in_lab;
+    EXPECT_TRUE(map->get_nodes_in_lab(MORV_LOC{3, 3, -1, -1}, &in_lab));
+    EXPECT_EQ(in_lab.size(), 4u);
+    EXPECT_EQ(map->get_num_luts_in_lab(MORV_LOC{3, 3, -1, -1}), 4);
+    // Sub-location 0's partner is 2, and nothing is at 1 or 2.
+    for (int sub : {1, 2}) EXPECT_EQ(map->get_node_at_location(MORV_LOC{3, 3, sub, -1}), -1) << sub;
+    EXPECT_EQ(map->find_ale_partner_node(PLACEMENT_NETLIST::id(fixed)), -1);
+    EXPECT_EQ(map->find_ale_partner_node(PLACEMENT_NETLIST::id(open[1])), -1);
+    int x = 0, y = 0, sub = 0, index = 0;
+    EXPECT_TRUE(map->get_atoms_preferred_location(PLACEMENT_NETLIST::id(open[2]), &x, &y, &sub, &index));
+    EXPECT_EQ(std::vector<int>({x, y, sub, index}), std::vector<int>({3, 3, -1, -1}));
 
     MORV_CHIP_MAP copy(*map);
-    for (CDB_ATOM_NODE* node : *n.netlist()) EXPECT_EQ(loc_of(&copy, node), loc_of(map, node));
+    MORV_CHIP_MAP rebuilt(map->get_image());
+    for (CDB_ATOM_NODE* node : *n.netlist()) {
+        EXPECT_EQ(loc_of(&copy, node), loc_of(map, node));
+        EXPECT_EQ(loc_of(&rebuilt, node), loc_of(map, node));
+    }
+}
+
+// Elements per LAB by family once placed; a map made while a flow before
+// placement runs holds one per LAB whatever the family.
+TEST_F(MorvChipMapTest, LabCapacityIsTheFamilysOnceAtomsArePlacedAndOneBefore)
+{
+    struct CASE
+    {
+        int family;
+        int flow;
+        int capacity;
+    };
+    const CASE cases[] = {
+        {DEV_FAMILY_BRENNOCK, LATE_FSYN_FLOW, 32},
+        {DEV_FAMILY_ZEPLA, LATE_FSYN_FLOW, 32},
+        {DEV_FAMILY_ZEPLA_II, LATE_FSYN_FLOW, 32},
+        {DEV_FAMILY_TEV, LATE_FSYN_FLOW, 32},
+        {DEV_FAMILY_MORLIN, LATE_FSYN_FLOW, 1},
+        {DEV_FAMILY_KESTLIN, LATE_FSYN_FLOW, 40},
+        {DEV_FAMILY_RZK, LATE_FSYN_FLOW, 40},
+        {DEV_FAMILY_OBRAN, LATE_FSYN_FLOW, 40},
+        {DEV_FAMILY_UVO, LATE_FSYN_FLOW, 10},
+        {DEV_FAMILY_OBRAN, -1, 40},
+        {DEV_FAMILY_BRENNOCK, SYN_EARLY_FSYN_FLOW, 1},
+        {DEV_FAMILY_ZEPLA, FIT_EARLY_FSYN_FLOW, 1},
+        {DEV_FAMILY_ZEPLA_II, POST_CLUSTERING_FSYN_FLOW, 1},
+        {DEV_FAMILY_TEV, CLUSTER_RETRY_FSYN_FLOW, 1},
+        {DEV_FAMILY_MORLIN, SYN_EARLY_FSYN_FLOW, 1},
+        {DEV_FAMILY_KESTLIN, FIT_EARLY_FSYN_FLOW, 1},
+        {DEV_FAMILY_RZK, POST_CLUSTERING_FSYN_FLOW, 1},
+        {DEV_FAMILY_OBRAN, CLUSTER_RETRY_FSYN_FLOW, 1},
+        {DEV_FAMILY_UVO, SYN_EARLY_FSYN_FLOW, 1},
+    };
+    for (const CASE& k : cases) {
+        PLACEMENT_NETLIST n(k.family);
+        n.run_only(k.flow);
+        n.api()->reset_fsyn_chip_map(false);
+        EXPECT_EQ(n.chip_map()->get_lab_capacity(), k.capacity) << k.family << " in flow " << k.flow;
+    }
 }
 
 // A saved state keeps the map as an image; the map rebuilt from it is the
-// map a copy would be: the same atoms where they were, and the same
-// sub-locations free for what is placed next.
+// map a copy would be: the same atoms where they were, and the same answers
+// for what is placed next.
 TEST_F(MorvChipMapTest, AnImageRebuildsTheMapItsCopyWouldBe)
 {
     PLACEMENT_NETLIST n(DEV_FAMILY_UVO);  // 10 elements per LAB
@@ -117,8 +151,7 @@ TEST_F(MorvChipMapTest, AnImageRebuildsTheMapItsCopyWouldBe)
             rebuilt.get_nodes_in_lab(MORV_LOC{x, y, -1, -1}, &from_image);
             EXPECT_EQ(from_image, from_copy) << x << " " << y;
         }
-    // The free sub-locations came along: new atoms land where the map's own
-    // would.
+    // What is placed next lands alike in both.
     for (int x = 2; x < 7; ++x) {
         CDB_ATOM_NODE* next = n.lut();
         map->set_node_location(PLACEMENT_NETLIST::id(next), MORV_LOC{x, 4, -1, -1});

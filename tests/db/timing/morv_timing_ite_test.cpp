@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cfg/cfg.h"
@@ -95,6 +97,26 @@ struct LOOP : CRAFTED
     TDB_NODE *r1, *r2, *l1, *l2;
     int e1, e2, e3, e4;
 };
+
+bool has_line(const std::vector<std::string>& lines, const std::string& line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+int count_starting(const std::vector<std::string>& lines, const std::string& start)
+{
+    return static_cast<int>(
+        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; }));
+}
+
+// The value printed after `prefix` on the first line starting with it; NaN
+// when there is none.
+double printed_value(const std::vector<std::string>& lines, const std::string& prefix)
+{
+    for (const std::string& l : lines)
+        if (l.rfind(prefix, 0) == 0) return std::stod(l.substr(prefix.size()));
+    return std::nan("");
+}
 
 }  // namespace
 
@@ -344,35 +366,64 @@ TEST_F(MorvTimingIte, TheLineThroughExactPointsLeavesNoAdjustment)
 
 // One slack value fixes no slope: the line takes the analyser's own,
 // 1 / (requirement - min(0, worst slack)), through the mean point, so that
-// the ratios still follow the slacks once they move.
+// an estimate of an edge whose slack moves (slope x slack + intercept + the
+// edge's adjustment) is the ratio the analyser gives it: the ratio moves by
+// the slack's change over that span. Requirement 1000 ps in every case.
 TEST_F(MorvTimingIte, EqualSlacksTakeTheAnalysersSlopeThroughTheMeanAndNanEdgesStayOut)
 {
+    struct CASE
+    {
+        const char* what;
+        int type;
+        std::vector<std::pair<int, float>> points;  // slack, raw ratio of e1, e2, ...
+        float slope, intercept;
+        int moved_slack;     // e1's new slack
+        double moved_ratio;  // what the analyser gives it
+    };
+    const CASE cases[] = {
+        // Worst slack -5 (an edge without a ratio): span 1005; mean (300, 0.3).
+        {"two ratios at one slack",
+         ITE_DOMAIN_CLOCK,
+         {{300, 0.2f}, {300, 0.4f}, {-5, k_NAN}},
+         1.0f / 1005.0f,
+         0.3f - 300.0f / 1005.0f,
+         400,
+         0.2 + 100.0 / 1005.0},
+        // A passing edge: ratio = slack / 1000.
+        {"one passing edge", ITE_DOMAIN_TSU, {{250, 0.25f}}, 0.001f, 0.0f, 400, 0.4},
+        // A failing edge: ratio = (slack + 250) / 1250.
+        {"one failing edge", ITE_DOMAIN_TCO, {{-250, 0.0f}}, 1.0f / 1250.0f, 0.2f, 0, 0.2},
+    };
+    for (const CASE& k : cases) {
+        LOOP c;
+        const int ids[] = {c.e1, c.e2, c.e3};
+        std::vector<TDC_SUB_DOMAIN_EDGE> edges;
+        for (size_t i = 0; i < k.points.size(); ++i) edges.push_back({ids[i], k.points[i].first, k.points[i].second});
+        c.build({domain_data(0, k.type, 0, edges, k.type != ITE_DOMAIN_CLOCK)});
+        MORV_TIMING_ITE_DOMAIN_INFO* d = c.domain(0);
+        c.ite->compute_sr_lr_approximation_for_domain(d);
+        EXPECT_FLOAT_EQ(d->m_sr_lr_slope, k.slope) << k.what;
+        EXPECT_NEAR(d->m_sr_lr_intercept, k.intercept, 1e-6) << k.what;
+        const MORV_TIMING_ITE_EDGE_SLACK_RATIOS* e1 = c.record(0, c.e1);
+        EXPECT_NEAR(d->m_sr_lr_slope * static_cast<float>(e1->m_slack) + d->m_sr_lr_intercept + e1->m_raw_sr_adjustment,
+                    k.points[0].second, 1e-6)
+            << k.what << ": an unmoved edge keeps its ratio";
+        EXPECT_NEAR(d->m_sr_lr_slope * static_cast<float>(k.moved_slack) + d->m_sr_lr_intercept +
+                        e1->m_raw_sr_adjustment,
+                    k.moved_ratio, 1e-6)
+            << k.what;
+    }
     LOOP c;
     c.build({domain_data(0, ITE_DOMAIN_CLOCK, 0, {{c.e1, 300, 0.2f}, {c.e2, 300, 0.4f}, {c.e3, -5, k_NAN}})});
-    MORV_TIMING_ITE_DOMAIN_INFO* d = c.domain(0);
-    c.ite->compute_sr_lr_approximation_for_domain(d);
-    // The worst slack, -5, widens the span to 1005.
-    EXPECT_FLOAT_EQ(d->m_sr_lr_slope, 1.0f / 1005.0f);
-    EXPECT_NEAR(d->m_sr_lr_intercept, 0.3 - 300.0 / 1005.0, 1e-6);
+    c.ite->compute_sr_lr_approximation_for_domain(c.domain(0));
     EXPECT_NEAR(c.record(0, c.e1)->m_raw_sr_adjustment, -0.1, 1e-6);
     EXPECT_NEAR(c.record(0, c.e2)->m_raw_sr_adjustment, 0.1, 1e-6);
     EXPECT_TRUE(std::isnan(c.record(0, c.e3)->m_raw_sr_adjustment));
-    // A single passing edge: its ratio is slack / requirement, exactly the
-    // line, and a failing one is the zero of its own line.
-    LOOP one;
-    one.build({domain_data(0, ITE_DOMAIN_TSU, 0, {{one.e1, 250, 0.25f}}, true),
-               domain_data(1, ITE_DOMAIN_TCO, 1, {{one.e2, -250, 0.0f}}, true)});
-    for (int id : {0, 1}) one.ite->compute_sr_lr_approximation_for_domain(one.domain(id));
-    EXPECT_FLOAT_EQ(one.domain(0)->m_sr_lr_slope, 0.001f);
-    EXPECT_NEAR(one.domain(0)->m_sr_lr_intercept, 0.0, 1e-6);
-    EXPECT_FLOAT_EQ(one.domain(1)->m_sr_lr_slope, 1.0f / 1250.0f);
-    EXPECT_NEAR(one.domain(1)->m_sr_lr_intercept, 0.2, 1e-6);
-    EXPECT_NEAR(one.domain(1)->m_zero_slack_raw_sr, 0.2, 1e-6);
-    // Constant ratios: R^2 is 1.
-    LOOP flat;
-    flat.build({domain_data(0, ITE_DOMAIN_CLOCK, 0, {{flat.e1, 10, 0.5f}, {flat.e2, 900, 0.5f}})});
-    flat.ite->compute_sr_lr_approximation_for_domain(flat.domain(0));
-    EXPECT_EQ(flat.ite->compute_sr_lr_r2(flat.domain(0)), 1.0f);
+    // The failing domain's line crosses 0 slack at 0.2.
+    LOOP failing;
+    failing.build({domain_data(0, ITE_DOMAIN_TCO, 0, {{failing.e1, -250, 0.0f}}, true)});
+    failing.ite->compute_sr_lr_approximation_for_domain(failing.domain(0));
+    EXPECT_NEAR(failing.domain(0)->m_zero_slack_raw_sr, 0.2, 1e-6);
 }
 
 TEST_F(MorvTimingIte, CoreDomainsFitOnEdgesTheyDoNotShareUnlessAllAreShared)
@@ -417,6 +468,54 @@ TEST_F(MorvTimingIte, ADomainWhoseEdgesAllLackARatioIsAnInternalError)
     // Without edges the line stays NaN silently.
     c.ite->compute_sr_lr_approximation_for_domain(c.domain(1));
     EXPECT_TRUE(std::isnan(c.domain(1)->m_sr_lr_slope));
+}
+
+// R^2 of the line over the points it may use, traced with the line when
+// both switches are on; below 0.9 a warning follows. Points by hand:
+// (0, 0), (100, 0.3), (200, 0.2) fit 0.001 x + 0.0667; SS_reg = 0.02 and
+// SS_tot = 0.04667 give 3/7. Exact points give 1, and so do constant ratios
+// (SS_tot 0).
+TEST_F(MorvTimingIte, TheLinesRSquaredIsTracedAndAPoorFitWarned)
+{
+    struct CASE
+    {
+        const char* what;
+        std::vector<std::pair<int, float>> points;
+        bool trace, r2_switch;
+        double r2;  // NaN: no R^2 line
+        bool warned;
+    };
+    const double none = std::nan("");
+    const CASE cases[] = {
+        {"scattered", {{0, 0.0f}, {100, 0.3f}, {200, 0.2f}}, true, true, 3.0 / 7.0, true},
+        {"on the line", {{0, 0.1f}, {400, 0.3f}, {1000, 0.6f}}, true, true, 1.0, false},
+        {"constant ratios", {{10, 0.5f}, {900, 0.5f}}, true, true, 1.0, false},
+        {"switch off", {{0, 0.0f}, {100, 0.3f}, {200, 0.2f}}, true, false, none, false},
+        {"not tracing", {{0, 0.0f}, {100, 0.3f}, {200, 0.2f}}, false, true, none, false},
+    };
+    for (const CASE& k : cases) {
+        cfg_set_value("fsyn_ite_debug_full", k.trace ? "on" : "off");
+        cfg_set_value("fsyn_ite_debug_compute_sr_lr_r2", k.r2_switch ? "on" : "off");
+        LOOP c;
+        MORV_LOG_CAPTURE log(2);
+        c.ite = morv_create_timing_ite(c.t.api());
+        const int ids[] = {c.e1, c.e2, c.e3};
+        std::vector<TDC_SUB_DOMAIN_EDGE> edges;
+        for (size_t i = 0; i < k.points.size(); ++i) edges.push_back({ids[i], k.points[i].first, k.points[i].second});
+        c.build({domain_data(0, ITE_DOMAIN_CLOCK, 0, edges)});
+        c.ite->compute_sr_lr_approximation_for_domain(c.domain(0));
+        const std::vector<std::string> lines = log.lines();
+        const double r2 = printed_value(lines, "        R^2 coefficient = ");
+        if (std::isnan(k.r2)) {
+            EXPECT_TRUE(std::isnan(r2)) << k.what;
+        } else {
+            EXPECT_NEAR(r2, k.r2, 1e-5) << k.what;
+        }
+        EXPECT_EQ(count_starting(lines, "iTEst: WARNING! Potential issue with SR LR approximation in domain (id = 0, "
+                                        "requirement 1000, R^2 = 0.4285"),
+                  k.warned ? 1 : 0)
+            << k.what;
+    }
 }
 
 // ------------------------------------------------------------------ tightening and annotation
@@ -655,7 +754,255 @@ TEST_F(MorvTimingIte, KeeperLookupsFollowSingleChainsWithinOneAtom)
     EXPECT_EQ(internal_error_of([&] { MORV_TIMING_ITE::get_keeper_oterm(forked); }), "oterm != NULL");
 }
 
+// ------------------------------------------------------------------ copies and record updates
+
+// A copy of r1's term to a register b is carried into the domains where r1
+// is a keeper; once b's term is gone (b itself stands, with a term of
+// another port) the copy is skipped.
+TEST_F(MorvTimingIte, ACopyToATermThatIsGoneChangesNoDomain)
+{
+    for (bool gone : {false, true}) {
+        cfg_set_value("fsyn_ite_debug_full", "on");
+        LOOP c;
+        MORV_LOG_CAPTURE log(2);
+        c.ite = morv_create_timing_ite(c.t.api());
+        c.build({domain_data(0, ITE_DOMAIN_CLOCK, 0, {{c.e1, 20, 0.2f}, {c.e2, 40, 0.4f}}),
+                 domain_data(1, ITE_DOMAIN_TCO, 1, {{c.e3, 50, 0.5f}}, true)});
+        CDB_ATOM_NODE* b = c.t.atom(CDB_KIND_REGISTER);
+        b->add_output_term(DB_COMB_OUT, nullptr);
+        CDB_ATOM_OTERM* b_q = b->add_output_term(DB_REG_OUT, nullptr);
+        const int b_keeper = c.tdb.add_node(static_cast<int>(b->get_id()), TDB_NODE_REGISTER, b_q)->get_id();
+        c.ite->track_oterm_copy(c.r1->get_oterm(false), b_q);
+        const MORV_TIMING_ITE_OTERM_INFO b_info = MORV_TIMING_ITE::oterm_info_of(b_q);
+        if (gone) b->delete_output_term(b_q);
+        const size_t keys = c.domain(0)->m_oterm_keeper_ids.size();
+        c.ite->update_domain_information_from_copied_oterms();
+        EXPECT_EQ(c.ite->get_num_oterm_copies(), 0u) << gone;
+        EXPECT_EQ(c.domain(0)->m_oterm_keeper_ids.size(), keys + (gone ? 0 : 1)) << gone;
+        EXPECT_EQ(c.domain(0)->m_oterm_keeper_ids.contains(&b_info), !gone);
+        if (!gone) {
+            EXPECT_EQ(c.domain(0)->m_oterm_keeper_ids[&b_info], b_keeper);
+            EXPECT_EQ(c.domain(0)->keeper_type(b_keeper), DKT_BOTH);
+        }
+        EXPECT_EQ(c.domain(0)->m_keeper_types.contains(b_keeper), !gone);
+        // r1 is no keeper of domain 1: nothing there either way.
+        EXPECT_FALSE(c.domain(1)->m_keeper_types.contains(b_keeper)) << gone;
+        EXPECT_EQ(has_line(log.lines(), "iTEst:       atom/oterm has been deleted"), gone);
+    }
+}
+
+// A keeper node new since the last analysis whose term a domain knows takes
+// the role the term's keeper has there, unless it has one already; a new
+// keeper of a term no domain knows, and a new node that is no keeper, get
+// none. Domain 0 (clock) gives r1 and r2 both roles, domain 1 (setup) r1
+// the source role, domain 2 (clock-to-output) r2 the source role.
+TEST_F(MorvTimingIte, ANewKeeperNodeOfAKnownTermInheritsItsRoles)
+{
+    cfg_set_value("fsyn_ite_debug_full", "on");
+    LOOP c;
+    MORV_LOG_CAPTURE log(2);
+    c.ite = morv_create_timing_ite(c.t.api());
+    c.build({domain_data(0, ITE_DOMAIN_CLOCK, 0, {{c.e1, 20, 0.2f}, {c.e2, 40, 0.4f}}),
+             domain_data(1, ITE_DOMAIN_TSU, 0, {{c.e1, 30, 0.3f}}, true),
+             domain_data(2, ITE_DOMAIN_TCO, 1, {{c.e3, 50, 0.5f}}, true)});
+    const int r1_again = c.tdb.add_node(c.r1->get_atom_id(), TDB_NODE_REGISTER, c.r1->get_oterm(false))->get_id();
+    const int r2_again = c.tdb.add_node(c.r2->get_atom_id(), TDB_NODE_REGISTER, c.r2->get_oterm(false))->get_id();
+    const int stranger = c.reg()->get_id();
+    const int lut = c.lut()->get_id();
+    c.domain(2)->m_keeper_types[r2_again] = DKT_DST;  // a role of its own already
+    std::vector<size_t> keys;
+    for (int d = 0; d < 3; ++d) keys.push_back(c.domain(d)->m_oterm_keeper_ids.size());
+
+    c.ite->update_new_nodes_and_edges();
+    EXPECT_FALSE(c.ite->is_latch_analysis_needed());
+    struct ROLE
+    {
+        int domain, node, type;  // 0: none
+    };
+    const ROLE roles[] = {{0, r1_again, DKT_BOTH},
+                          {0, r2_again, DKT_BOTH},
+                          {1, r1_again, DKT_SRC},
+                          {1, r2_again, 0},
+                          {2, r1_again, 0},
+                          {2, r2_again, DKT_DST},
+                          {0, stranger, 0},
+                          {1, stranger, 0},
+                          {2, stranger, 0},
+                          {0, lut, 0},
+                          {1, lut, 0},
+                          {2, lut, 0}};
+    for (const ROLE& r : roles) {
+        const MORV_TIMING_ITE_DOMAIN_INFO* d = c.domain(r.domain);
+        EXPECT_EQ(d->m_keeper_types.contains(r.node) ? d->keeper_type(r.node) : 0, r.type)
+            << "node " << r.node << " in domain " << r.domain;
+    }
+    // The term map still names the keepers of the last analysis.
+    for (int d = 0; d < 3; ++d) EXPECT_EQ(c.domain(d)->m_oterm_keeper_ids.size(), keys[static_cast<size_t>(d)]) << d;
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_EQ(count_starting(lines, "iTEst:    new node "), 3);  // r1_again, r2_again, stranger
+    EXPECT_TRUE(has_line(lines, "iTEst:       adding non-dup-oterm keeper " + std::to_string(r1_again) +
+                                    " to domain 1 as SRC (src keeper is " + std::to_string(c.r1->get_id()) + ")"));
+
+    // A source keeper without a valid role is an internal error.
+    LOOP bad;
+    bad.build({domain_data(0, ITE_DOMAIN_CLOCK, 0, {{bad.e1, 20, 0.2f}})});
+    bad.tdb.add_node(bad.r1->get_atom_id(), TDB_NODE_REGISTER, bad.r1->get_oterm(false));
+    bad.domain(0)->m_keeper_types[bad.r1->get_id()] = 4;
+    EXPECT_EQ(internal_error_of([&] { bad.ite->update_new_nodes_and_edges(); }),
+              "domain_keeper_type == DKT_SRC || domain_keeper_type == DKT_DST || domain_keeper_type == DKT_BOTH");
+}
+
+// An edge made and removed again between two analyses leaves a new id with
+// an empty table entry: in no domain, no record, no line fitted.
+TEST_F(MorvTimingIte, ANewEdgeIdWithAnEmptyEntryIsInNoDomain)
+{
+    cfg_set_value("fsyn_ite_debug_full", "on");
+    LOOP c;
+    MORV_LOG_CAPTURE log(2);
+    c.ite = morv_create_timing_ite(c.t.api());
+    c.build({domain_data(0, ITE_DOMAIN_CLOCK, 0, {{c.e1, 20, 0.2f}, {c.e2, 40, 0.4f}, {c.e3, 60, 0.6f}})});
+    const int first = c.edge(c.r2, c.l1);
+    const int second = c.edge(c.l2, c.r2);
+    for (int id : {first, second}) c.tdb.remove_edge(c.tdb.find_edge(id));
+    const long fits = c.ite->get_line_fits();
+    c.ite->update_new_nodes_and_edges();
+    for (int id : {first, second}) {
+        EXPECT_EQ(c.ite->get_edge_domain(id), EDGE_DOMAIN_NONE) << id;
+        EXPECT_FALSE(c.domain(0)->m_edge_slack_ratios.contains(id)) << id;
+        EXPECT_TRUE(has_line(log.lines(), "iTEst:    new edge " + std::to_string(id) + " is in no domain")) << id;
+    }
+    EXPECT_TRUE(has_line(log.lines(), "iTEst: updating 2 new edges, id range [" + std::to_string(first) + ", " +
+                                          std::to_string(second) + "]"));
+    EXPECT_EQ(c.domain(0)->m_edge_slack_ratios.size(), 3u);
+    EXPECT_EQ(c.ite->get_line_fits(), fits);
+    EXPECT_FALSE(c.domain(0)->m_ready_for_estimation);
+}
+
 // ------------------------------------------------------------------ dumps
+
+namespace {
+// e1 (r1 -> l1) is in the clock domain 0 and the setup domain 1, without a
+// ratio there; e2 (l1 -> r2) in domain 0 alone. In the clock domain r1 and
+// r2 have both roles, in the setup domain r1 starts paths.
+struct DUMPED : LOOP
+{
+    DUMPED()
+    {
+        cfg_set_value("fsyn_ite_debug_full", "on");
+        ite = morv_create_timing_ite(t.api());
+        build({domain_data(0, ITE_DOMAIN_CLOCK, 0, {{e1, 20, 0.2f}, {e2, 40, 0.4f}}),
+               domain_data(1, ITE_DOMAIN_TSU, 0, {{e1, 30, k_NAN}}, true)});
+    }
+    std::string keeper_line(const TDB_NODE* keeper, const char* type) const
+    {
+        return "      atom node " + std::to_string(keeper->get_atom_id()) + ", oterm [port: q (" +
+               std::to_string(DB_REG_OUT) + "), literal index: 0] -> keeper " + std::to_string(keeper->get_id()) +
+               " -> domain keeper type " + type;
+    }
+};
+}  // namespace
+
+TEST_F(MorvTimingIte, TheDomainDumpListsEachDomainsKeepersAndEdges)
+{
+    DUMPED c;
+    MORV_LOG_CAPTURE log(2);
+    c.ite->dump_domain_info();
+    const std::vector<std::string> lines = log.lines();
+    const std::string e1 = std::to_string(c.e1), e2 = std::to_string(c.e2);
+    const std::vector<std::string> wanted = {
+        "iTEst: domain info (id = 0, domain group = 0, requirement = 1000, type = 0, io = 0, inter-clock = 0)",
+        "   oterms:",
+        c.keeper_line(c.r1, "SRC+DST"),
+        c.keeper_line(c.r2, "SRC+DST"),
+        "   edges:",
+        "      edge " + e1 + ", slack = 20, slack ratio (relaxed) = 0.200000 [valid] [shared]",
+        "      edge " + e2 + ", slack = 40, slack ratio (relaxed) = 0.400000 [valid] ",
+        "iTEst: domain info (id = 1, domain group = 0, requirement = 1000, type = 1, io = 1, inter-clock = 0)",
+        c.keeper_line(c.r1, "SRC"),
+        "      edge " + e1 + ", slack = 30, slack ratio (relaxed) = nan [invalid] [shared]",
+    };
+    for (const std::string& line : wanted) EXPECT_TRUE(has_line(lines, line)) << line;
+    EXPECT_EQ(lines.size(), 12u);
+    // A keeper whose role is gone is UNKNOWN.
+    c.domain(1)->m_keeper_types.erase(c.r1->get_id());
+    MORV_LOG_CAPTURE again(2);
+    c.ite->dump_domain_info();
+    EXPECT_TRUE(has_line(again.lines(), c.keeper_line(c.r1, "UNKNOWN")));
+}
+
+// Domain 0 is analysed from r1 over e1 after its line (0.01 x + 0 through
+// both points) and the tightening by the least ratio 0.2: e1 0, e2 0.25.
+// Domain 1 is not analysed and has no line yet.
+TEST_F(MorvTimingIte, TheAnalysisDumpListsTheRegionLineAndRecordsOfEachDomain)
+{
+    DUMPED c;
+    c.ite->compute_sr_lr_approximation_for_domain(c.domain(0));
+    c.ite->fsyn_ite_tighten_slack_ratios();
+    MORV_TIMING_ITE_DOMAIN_INFO* d0 = c.domain(0);
+    d0->m_analysis_start_nodes.insert(c.r1->get_id());
+    d0->m_analysis_src_keepers.insert(c.r1->get_id());
+    d0->m_analysis_edges.insert(c.e1);
+    c.domain(1)->m_do_analysis = false;
+    MORV_LOG_CAPTURE log(2);
+    c.ite->dump_domain_analysis_info();
+    const std::vector<std::string> lines = log.lines();
+    const std::string r1 = std::to_string(c.r1->get_id()), e1 = std::to_string(c.e1), e2 = std::to_string(c.e2);
+    const std::vector<std::string> wanted = {
+        "iTEst: domain for analysis (id = 0, domain group = 0, analyze = 1, requirement = 1000 ps, type = 0, io = 0, "
+        "inter-clock=0, # source keepers = 1, edges = 1)",
+        "        start nodes:",
+        "           " + r1 + " (" + r1 + ") (start node)",
+        "        source keepers:",
+        "           " + r1 + " (" + r1 + ") (src keeper)",
+        "        edges:",
+        "           " + e1 + " (edge analyze)",
+        "        slack ratio linear regression parameters: m = 0.010000, b = 0.000000",
+        "        calculated slack ratio parameters: all edges modified = 0, min raw sr = 0.200000, max raw sr = "
+        "0.400000, min domain sr = 0.200000",
+        "        edge slack ratios:",
+        "           edge " + e1 +
+            ": (slack, raw sr, raw sr adjust, domain sr, tightened sr) = (20, 0.200000, 0.000000, 0.200000, 0.000000)",
+        "           edge " + e2 +
+            ": (slack, raw sr, raw sr adjust, domain sr, tightened sr) = (40, 0.400000, 0.000000, 0.400000, 0.250000)",
+        "iTEst: domain for analysis (id = 1, domain group = 0, analyze = 0, requirement = 1000 ps, type = 1, io = 1, "
+        "inter-clock=0, # source keepers = 0, edges = 0)",
+        "        slack ratio linear regression parameters: m = nan, b = nan",
+    };
+    for (const std::string& line : wanted) EXPECT_TRUE(has_line(lines, line)) << line;
+    // Domain 1 lists no region.
+    EXPECT_EQ(count_starting(lines, "        start nodes:"), 1);
+}
+
+// The dumps run after a full analysis (both) and an estimation (the
+// analysis one) when the dump switch is on, and print only while tracing.
+TEST_F(MorvTimingIte, TheDomainDumpSwitchPrintsOnlyWhileTracing)
+{
+    struct CASE
+    {
+        const char* dump;
+        const char* full;
+        const char* filter;
+        bool printed;
+    };
+    const CASE cases[] = {
+        {"on", "on", "off", true}, {"on", "off", "off", false}, {"on", "on", "on", false}, {"off", "on", "off", false}};
+    for (const CASE& k : cases) {
+        const std::string what = std::string("dump ") + k.dump + ", full " + k.full + ", filter " + k.filter;
+        cfg_set_value("fsyn_ite_debug_dump_domain_info", k.dump);
+        cfg_set_value("fsyn_ite_debug_full", k.full);
+        cfg_set_value("fsyn_ite_debug_filter", k.filter);
+        ITEST_PIPELINE p(10000);
+        // Made after the compile, which sets the logger up.
+        MORV_LOG_CAPTURE log(2);
+        p.ite()->perform_full_timing_analysis();
+        const int domains = p.ite()->get_num_domains();
+        ASSERT_GT(domains, 0) << what;
+        EXPECT_TRUE(p.ite()->perform_timing_estimation()) << what;
+        const std::vector<std::string> lines = log.lines();
+        EXPECT_EQ(count_starting(lines, "iTEst: domain info (id = "), k.printed ? domains : 0) << what;
+        EXPECT_EQ(count_starting(lines, "iTEst: domain for analysis (id = "), k.printed ? 2 * domains : 0) << what;
+    }
+}
 
 TEST_F(MorvTimingIte, TimingNetlistDumpsAreNumberedByTheirBeforeDumpAndTheFilterOnlyStopsTheFiles)
 {

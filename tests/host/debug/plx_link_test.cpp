@@ -8,12 +8,14 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "log_capture.h"
 #include "plx_link_run.h"
 #include "plx_tool.h"
 
+#include "morv/netlist/morv_chip_map.h"
 #include "morv/netlist/morv_net_util.h"
 
 namespace plx_link_test {
@@ -200,6 +202,43 @@ TEST_F(PlxLink, UploadCarriesEachAtomsEdgesThenItsNode)
         EXPECT_LT(e.i32(12), INT_MAX);
         EXPECT_EQ(e.body[34], 0);
         EXPECT_EQ(e.body[35], 0);
+    }
+}
+
+// While a flow up to LATE runs, a node record is located by the chip map
+// (all -1 for an atom it does not hold); outside them by the device: x, y
+// and the second sub-location, or the first when there is no second.
+TEST_F(PlxLink, NodeRecordsAreLocatedByTheChipMapInAFlowAndByTheDeviceOutsideOne)
+{
+    struct CASE
+    {
+        int flow;  // -1: none runs
+        std::vector<int> g, r, dead;
+    };
+    const std::vector<int> none = {-1, -1, -1};
+    const CASE cases[] = {{-1, {3, 4, 5}, {6, 7, 6}, none},
+                          {VERY_LATE_FSYN_FLOW, {3, 4, 5}, {6, 7, 6}, none},
+                          {LATE_FSYN_FLOW, {1, 2, 3}, none, none},
+                          {SYN_EARLY_FSYN_FLOW, {1, 2, 3}, none, none}};
+    for (const CASE& k : cases) {
+        PLX_SWITCHES on;
+        PLX_FAKE_TOOL tool(PLX_TEST_SOCKET, {plx_command(0, "")});
+        std::map<std::string, uint32_t> ids;
+        {
+            PLX_RUN run;
+            for (const char* name : {"g", "r", "dead"}) ids[name] = static_cast<uint32_t>(run.id(name));
+            run.find("g")->set_location(3, 4, 5, -1);
+            run.find("r")->set_location(6, 7, 1, 6);
+            run.api()->get_fsyn_chip_map()->set_node_location(run.id("g"), MORV_LOC{1, 2, 3, -1});
+            DRIVER_FLAGS::run_only(run.api()->get_fsyn_expert(), k.flow);
+            run.link()->breakpoint("WHERE");
+        }
+        const UPLOAD upload = first_upload(plx_parse(tool.received()));
+        for (const auto& [name, want] :
+             {std::pair<std::string, std::vector<int>>{"g", k.g}, {"r", k.r}, {"dead", k.dead}}) {
+            const PLX_PACKET& p = upload.nodes.at(ids[name]);
+            EXPECT_EQ(std::vector<int>({p.i32(92), p.i32(96), p.i32(100)}), want) << name << " in flow " << k.flow;
+        }
     }
 }
 

@@ -506,6 +506,66 @@ TEST(ResynZeroThreshold, TiesAtZeroAreAdmittedWorstSlackFirstAndKeepTheDesign)
     EXPECT_TRUE(result.is_equivalent()) << result.m_output;
 }
 
+// y reads a and the late b3 (b0 through three buffers) but its mask ignores
+// b3: resynthesis keeps y = a and cuts the path from b3. A root in a
+// partition has that partition's boundary-port information set aside.
+// y2 = a & b3 reads both and cuts nothing. ABC proves each result equal to the design it started from.
+TEST(ResynCutPath, ARootThatDropsAConeInputIgnoresItsPartitionsPortInformation)
+{
+    const char* const text = ".model cut\n.inputs a b0\n.outputs y y2\n.names b0 b1\n1 1\n.names b1 b2\n1 1\n"
+                             ".names b2 b3\n1 1\n.names a b3 y\n1- 1\n.names a b3 y2\n11 1\n.end\n";
+    struct CASE
+    {
+        const char* what;
+        int partition;  // y's; -1 none
+        const char* root;
+        bool cut;
+    };
+    const CASE cases[] = {{"y in no partition", -1, "y", true},
+                          {"y in partition 2", 2, "y", true},
+                          {"y2 in partition 2", 2, "y2", false}};
+    const RESYN_SWITCH gate_off("fsyn_resyn_use_guardband_slack", "off");
+    for (const CASE& k : cases) {
+        BPM_BOUNDARY_PORT_MANAGER* bpm = nullptr;
+        RESYN_COMPILE c(blif_text(text, CDB_FAMILY_BRK), CDB_FAMILY_BRK, FIT_EARLY_FSYN_FLOW, [&](HOST_DESIGN& d) {
+            bpm = d.install_boundary_port_manager();
+            bpm->add_partition(3);
+            if (k.partition >= 0) bpm->add_atom_to_partition(lut_named(d.netlist(), k.root)->get_id(), k.partition);
+        });
+        blif_write_netlist_file(*c.design->netlist(), "cut_before.blif", "top");
+        const MORV_PARAMETER_MAP params = params_of("ASRN=1:ASRX=1:NI=1");
+        MORV_RESYN_BRK r(c.api, &params);
+        MORV_LOG_CAPTURE log(100);
+        EXPECT_GT(r.do_iter(), 0) << k.what;
+        const std::vector<std::string> lines = log.lines();
+        auto said = [&](const std::string& start, const std::string& end) {
+            return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+                return l.rfind(start, 0) == 0 && l.size() >= end.size() &&
+                       l.compare(l.size() - end.size(), end.size(), end) == 0;
+            });
+        };
+        EXPECT_EQ(said("resynthesis of ", "|" + std::string(k.root) + " cut a path.") ||
+                      said("resynthesis of " + std::string(k.root), " cut a path."),
+                  k.cut)
+            << k.what;
+        const bool ignored = k.cut && k.partition >= 0;
+        EXPECT_EQ(printed(lines, "ignoring partition info for 2."), ignored) << k.what;
+        EXPECT_EQ(bpm->is_partition_ignored(2), ignored) << k.what;
+        EXPECT_FALSE(bpm->is_partition_ignored(3)) << k.what;
+        if (k.cut) {
+            // y reads a alone now.
+            CDB_ATOM_NODE* y = lut_named(c.design->netlist(), "y");
+            int connected = 0;
+            for (auto in = y->begin_iterm(); in != y->end_iterm(); ++in) connected += (*in)->is_connected() ? 1 : 0;
+            EXPECT_EQ(connected, 1) << k.what;
+        }
+        blif_write_netlist_file(*c.design->netlist(), "cut_after.blif", "top");
+        if (!abc_is_available()) continue;
+        const ABC_RESULT result = abc_check_equivalence("cut_before.blif", "cut_after.blif", false);
+        EXPECT_TRUE(result.is_equivalent()) << k.what << ": " << result.m_output;
+    }
+}
+
 // ---------------------------------------------------------------- families
 
 TEST(ResynFamily, DefaultsAndOverrides)

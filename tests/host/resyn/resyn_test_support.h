@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cfg/cfg.h"
 #include "host_env.h"
 #include "io/blif_reader.h"
 #include "msg/msg.h"
@@ -242,6 +243,19 @@ inline CDB_ATOM_NODE* lut_named(CDB_ATOM_NETLIST* netlist, const std::string& na
             return node;
     return nullptr;
 }
+
+// A developer switch set for as long as the object lives.
+class RESYN_SWITCH
+{
+public:
+    RESYN_SWITCH(const char* key, const char* value) : m_key(key) { cfg_set_value(key, value); }
+    ~RESYN_SWITCH() { cfg_unset(m_key); }
+    RESYN_SWITCH(const RESYN_SWITCH&) = delete;
+    RESYN_SWITCH& operator=(const RESYN_SWITCH&) = delete;
+
+private:
+    const char* m_key;
+};
 
 inline MORV_PARAMETER_MAP params_of(const std::string& text)
 {
