@@ -480,7 +480,8 @@ TEST_F(MorvLogReplayTest, ARegistersGroundedDataInputReadsTheHostsGroundCell)
 }
 
 // A DSP block's register and width settings reach the block of that name,
-// and no other kind of node takes them; cleared assignments reach any node.
+// and no other kind of node takes them; cleared and copied assignments
+// reach any node.
 TEST_F(MorvLogReplayTest, DspPortSettingsAndClearedAssignmentsReachTheNamedNode)
 {
     REPLAY run("replay_mac.psl");
@@ -511,6 +512,17 @@ TEST_F(MorvLogReplayTest, DspPortSettingsAndClearedAssignmentsReachTheNamedNode)
     EXPECT_TRUE(run.node("lut1")->get_assignments().dont_touch);
     EXPECT_TRUE(run.replay({MRL_REVISION, "37 1 1 \"lut1\"", END}));
     EXPECT_FALSE(run.node("lut1")->get_assignments().dont_touch);
+
+    // A copy's timing assignments come from the output it was made from; a
+    // name this netlist lacks is passed over.
+    const auto created_from = [&] { return run.host->netlist->get_created_from_map(); };
+    const size_t known = created_from().size();
+    EXPECT_TRUE(run.replay({MRL_REVISION, "39 1 \"reg0\" \"reg0\" \"ghost\"", END}));
+    EXPECT_EQ(created_from().size(), known);
+    EXPECT_TRUE(run.replay({MRL_REVISION, "39 1 \"reg0\" \"reg0\" \"lut2\"", END}));
+    ASSERT_EQ(created_from().size(), known + 1);
+    EXPECT_EQ(replay_short_name(created_from().back().first), "lut2");
+    EXPECT_EQ(replay_short_name(created_from().back().second), "reg0");
 }
 
 // ------------------------------------------------------------------ writers, the file and a replay
