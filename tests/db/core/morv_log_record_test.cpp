@@ -149,6 +149,19 @@ const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* stored_state(const MORV_LOG& log, co
     return nullptr;
 }
 
+// The pending clock-buffer confirmations as "clock output enable".
+std::vector<std::string> confirmed_clkbufs(const MORV_LOG& log)
+{
+    std::vector<std::string> confirmed;
+    for (const LOGDB_FSYN_LOG_ENTRY* record : log.get_store_node_info_entries())
+        if (record->m_type == LOGDB_FSYN_LOG_OPERATION_CONFIRM_CLKBUF) {
+            const auto* confirm = static_cast<const LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF*>(record);
+            confirmed.push_back(confirm->m_clk_source_name + " " + confirm->m_output_name + " " +
+                                confirm->m_ena_source_name);
+        }
+    return confirmed;
+}
+
 std::vector<uint32_t> ids_of(const std::vector<CDB_ATOM_NODE*>& nodes)
 {
     std::vector<uint32_t> ids;
@@ -406,16 +419,7 @@ TEST_F(MorvLogRecordTest, BrkLatchStateNamesItsRolesAndAClockBufferIsConfirmedOn
 
     log->log_set_lutmask(gated, CDB_LUTMASK(6, 0x3), 0);
     log->log_set_lutmask(gated2, CDB_LUTMASK(6, 0x3), 0);
-    int confirms = 0;
-    for (const LOGDB_FSYN_LOG_ENTRY* record : log->get_store_node_info_entries())
-        if (record->m_type == LOGDB_FSYN_LOG_OPERATION_CONFIRM_CLKBUF) {
-            ++confirms;
-            const auto* confirm = static_cast<const LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF*>(record);
-            EXPECT_EQ(confirm->m_clk_source_name, "clk");
-            EXPECT_EQ(confirm->m_output_name, "clk_global");
-            EXPECT_EQ(confirm->m_ena_source_name, "");
-        }
-    EXPECT_EQ(confirms, 1);
+    EXPECT_EQ(confirmed_clkbufs(*log), (std::vector<std::string>{"clk clk_global "}));
     EXPECT_EQ(internal_error_of([&] { log->log_confirm_clkbuf(latch); }),
               "node->get_atom_type() == CDB_ATOM_BRK_CLKBUF_ENUM");
 
@@ -450,15 +454,7 @@ TEST_F(MorvLogRecordTest, MrlConfirmsAClockBufferSourceOnce)
     MORV_LOG* log = r.log();
     log->log_connection(clock, first->get_input_term_by_type(DB_DATA_A));
     log->log_connection(clock, second->get_input_term_by_type(DB_DATA_A));
-    int confirms = 0;
-    for (const LOGDB_FSYN_LOG_ENTRY* record : log->get_store_node_info_entries())
-        if (record->m_type == LOGDB_FSYN_LOG_OPERATION_CONFIRM_CLKBUF) {
-            ++confirms;
-            const auto* confirm = static_cast<const LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF*>(record);
-            EXPECT_EQ(confirm->m_clk_source_name, "clk");
-            EXPECT_EQ(confirm->m_output_name, "clk_global");
-        }
-    EXPECT_EQ(confirms, 1);
+    EXPECT_EQ(confirmed_clkbufs(*log), (std::vector<std::string>{"clk clk_global "}));
     EXPECT_EQ(internal_error_of([&] { log->log_confirm_clkbuf(first); }),
               "node->get_atom_type() == CDB_ATOM_MORLIN_CLKBUF_ENUM");
     log->clear_pending_entries();
