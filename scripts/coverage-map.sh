@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Which functions of the component no test executes: builds every test with
-# gcov instrumentation (one translation unit per source, so that counts land
-# on the source that holds them), runs the whole suite once, and lists each
-# function of db/morv/ whose execution count stayed 0, as
+# gcov instrumentation (in the build's batches of sources: gcov still credits
+# each function to the file that holds it), runs the whole suite once, and
+# lists each function of db/morv/ whose execution count stayed 0, as
 #   file:line  function
 # followed by a count of the functions seen and run. Not part of .ci/run: the
 # instrumented build and run take about as long as the whole CI job.
@@ -27,18 +27,23 @@ while getopts "o:j:R:n" opt; do
     *) sed -n '10p' "$0" >&2; exit 2 ;;
   esac
 done
+case $out in /*) ;; *) out=$PWD/$out ;; esac
 bash "$root/scripts/install-deps.sh"
-command -v gcov >/dev/null || { echo "$0: gcov (part of gcc) is needed" >&2; exit 1; }
+# gcov comes with g++; the summary needs a Python interpreter.
+if ! command -v python3 >/dev/null; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq && apt-get install -y -qq python3-minimal
+fi
 # gcov must come from the same compiler release as the instrumented build.
 gcc_major=$(g++ -dumpversion | cut -d. -f1)
 gcov_bin=gcov
 command -v "gcov-$gcc_major" >/dev/null && gcov_bin=gcov-$gcc_major
 
 if [ "$rerun" -eq 1 ]; then
-  # -O1 keeps the suite's run time near Release's; inlined functions still
-  # count, since gcov counts by line and each inlined body keeps its lines.
+  # -O1 keeps the suite's run time near Release's; -fno-inline keeps each
+  # function's own count, which an inlined body would add to its caller's.
   cmake -S "$root" -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORV_BUILD_BENCHMARKS=OFF \
-    -DMORV_UNITY_BUILD=OFF -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g0 --coverage -fno-inline" \
+    -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g0 --coverage -fno-inline" \
     -DCMAKE_EXE_LINKER_FLAGS="--coverage" >/dev/null
   cmake --build "$out" -j "$jobs"
   find "$out" -name '*.gcda' -delete
@@ -46,12 +51,14 @@ if [ "$rerun" -eq 1 ]; then
     echo "$0: some tests failed; the counts below still stand for what ran" >&2
 fi
 
-# One JSON document per object file, on stdout; the component's objects hold
-# every count of its own sources (the tests link the same library objects).
+# One JSON document per object file, on stdout. Every object counts, not only
+# the component's: a function defined in one of its headers runs in whichever
+# object's copy the linker kept, and an object no program links (no .gcda)
+# still lists its functions, all unrun.
 json=$out/gcov.json
 : >"$json"
-find "$out/db" -name '*.gcda' -print0 | while IFS= read -r -d '' f; do
-  (cd "$(dirname "$f")" && "$gcov_bin" --json-format --stdout "$(basename "$f")" 2>/dev/null) >>"$json"
+find "$out" -name '*.gcno' -printf '%h\n' | sort -u | while IFS= read -r dir; do
+  (cd "$dir" && "$gcov_bin" --json-format --stdout ./*.gcno 2>/dev/null) >>"$json"
 done
 python3 - "$json" "$root" "$out/unrun-functions.txt" <<'EOF'
 import json, sys, os
@@ -69,6 +76,9 @@ with open(path) as fh:
             if not rel.startswith("db/morv/"):
                 continue
             for fn in f.get("functions", []):
+                # The compiler's own static-initialisation functions.
+                if fn["name"].startswith("_GLOBAL__") or "__static_initialization" in fn["name"]:
+                    continue
                 key = (rel, fn["start_line"], fn.get("demangled_name", fn["name"]))
                 count[key] = count.get(key, 0) + fn["execution_count"]
 unrun = sorted(k for k, n in count.items() if n == 0)

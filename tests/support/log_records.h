@@ -5,6 +5,8 @@
 // order the records were made. And a change log that keeps the nodes whose
 // prior state its writers asked to store, for tests of the writers' calls.
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "cdb/cdb_atom_netlist.h"
 #include "hdb/hdb_instance_name.h"
 
+#include "logdb/logdb_fsyn_log_file.h"
 #include "logdb/logdb_text.h"
 
 #include "morv/log/morv_log.h"
@@ -31,6 +34,17 @@ inline std::vector<std::string> pending_record_lines(const MORV_LOG& log)
 {
     std::vector<std::string> lines;
     for (const LOGDB_FSYN_LOG_ENTRY* record : log.get_all_pending_entries()) lines.push_back(record_line(*record));
+    return lines;
+}
+
+// Every record of a log file, one line each (see record_line).
+inline std::vector<std::string> file_lines(const std::string& name)
+{
+    LOGDB_FSYN_LOG_FILE file;
+    file.set_file_name(name);
+    std::vector<std::string> lines;
+    while (LOGDB_FSYN_LOG_ENTRY_OWNER record = file.read_fsyn_log_entry()) lines.push_back(record_line(*record));
+    EXPECT_FALSE(file.error().is_set()) << file.error().to_string();
     return lines;
 }
 

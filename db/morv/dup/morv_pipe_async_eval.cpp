@@ -171,7 +171,7 @@ int MORV_PIPE_ASYNC::get_worst_fanout_slack(CDB_ATOM_OTERM* source) const
 void MORV_PIPE_ASYNC::evaluate_source(CDB_ATOM_OTERM* source, bool locked, MSG_BASE* phase_msg)
 {
     const std::string name = morv_pipe_async_hpath(source);
-    MSG_POST* signal_msg = morv_new_msg(MORV_MSG_IMORV_FSYN_EARLY_FSYN_ASYNC_PIPELINING_CHECKING_SIGNAL, name);
+    MSG_POST* signal_msg = new_msg_fsyn_early_fsyn_async_pipelining_checking_signal(name.c_str());
     MORV_ASSERT_TEXT(signal_msg, "msg_i_early_fsyn_signal");
     phase_msg->attach_sub_msg(signal_msg);
     HDB_INSTANCE_NAME* inst = source->get_instance_name();
@@ -221,7 +221,7 @@ void MORV_PIPE_ASYNC::drop_locked_source(CDB_ATOM_OTERM* source)
 bool MORV_PIPE_ASYNC::is_dont_touch(CDB_ATOM_OTERM* src_oterm, MSG_BASE* msg)
 {
     if (!m_fsyn_api->is_oterm_dont_touch(src_oterm, AMM_OP_FITTER_FSYN_PIPELINE_ASYNC)) return false;
-    attach(msg, MORV_MSG_IMORV_FSYN_EARLY_FSYN_ASYNC_PIPELINING_DONT_TOUCH);
+    if (msg != nullptr) msg->attach_sub_msg(new_msg_fsyn_early_fsyn_async_pipelining_dont_touch());
     MORV_DEBUG_STREAM::print(100,
                              "is_asynchronous_signal_pipelineable(): synchronization register is marked don't touch.");
     MORV_DEBUG_STREAM::print(100, "is_asynchronous_signal_pipelineable(): will not pipeline asynchronous signal.");
@@ -279,7 +279,7 @@ bool MORV_PIPE_ASYNC::fans_out_only_to_asynchronous_inputs(CDB_ATOM_OTERM* src_o
     HDB_INSTANCE_NAME* inst = src_oterm->get_instance_name();
     MORV_ASSERT_TEXT(inst, "src_oterm->get_instance_name()");
     if (m_fsyn_api->find_instance_bool_option(inst, MORV_SETTING_PIPELINING_NO_DST_CHECK).value_or(false)) {
-        MSG_POST* warning = morv_new_msg(MORV_MSG_WMORV_FSYN_ASYNC_PIPELINING_DISABLE_DESTINATION_CHECK, name);
+        MSG_POST* warning = new_msg_fsyn_async_pipelining_disable_destination_check(name.c_str());
         if (warning != nullptr) m_pending_warnings.push_back(warning);
         return true;
     }
@@ -294,7 +294,8 @@ bool MORV_PIPE_ASYNC::fans_out_only_to_asynchronous_inputs(CDB_ATOM_OTERM* src_o
         MORV_DEBUG_STREAM::print(100, "Non asynchronous fanout: node <%d>", static_cast<int>(sink->get_id()));
         const std::string sink_name = node_hpath(sink);
         if (m_dump_non_async_fanouts) dump.write(name, sink_name);
-        attach(msg, MORV_MSG_IMORV_FSYN_EARLY_FSYN_ASYNC_PIPELINING_ILLEGAL_FANOUT_SIGNAL, sink_name);
+        if (msg != nullptr)
+            msg->attach_sub_msg(new_msg_fsyn_early_fsyn_async_pipelining_illegal_fanout_signal(sink_name.c_str()));
         if (!m_dump_non_async_fanouts) break;
     }
     return passed;

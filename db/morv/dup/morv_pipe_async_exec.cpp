@@ -144,8 +144,7 @@ int MORV_PIPE_ASYNC::pipeline_current_source()
     MORV_ASSERT_TEXT(m_msg_i_late_fsyn_info, "m_msg_i_late_fsyn_info");
     MORV_ASSERT_TEXT(source.sync_reg_oterm, "m_curr_async_source->sync_reg_oterm");
     const std::string name = morv_pipe_async_hpath(source.sync_reg_oterm);
-    m_msg_i_late_fsyn_current_signal =
-        morv_new_msg(MORV_MSG_IMORV_FSYN_LATE_FSYN_ASYNC_PIPELINING_CURRENT_SIGNAL, name);
+    m_msg_i_late_fsyn_current_signal = new_msg_fsyn_late_fsyn_async_pipelining_current_signal(name.c_str());
     m_msg_i_late_fsyn_info->attach_sub_msg(m_msg_i_late_fsyn_current_signal);
     MORV_DEBUG_STREAM::print(1, "Asynchronous Pipelining: Pipelining asynchronous signal {%s}", name.c_str());
     if (has_unplaced_destination()) {
@@ -215,8 +214,8 @@ void MORV_PIPE_ASYNC::finish_current_source()
     MORV_DEBUG_STREAM::print(1, "Asynchronous Pipelining Finished for net {%s}", name.c_str());
     MORV_DEBUG_STREAM::print(1, "Asynchronous Pipelining Stats: %d pipe stages", m_pipe_stage);
     MORV_DEBUG_STREAM::print(1, "Asynchronous Pipelining Stats: %d registers", m_total_registers);
-    m_msg_i_late_fsyn_current_signal->attach_sub_msg(morv_new_msg(
-        MORV_MSG_IMORV_FSYN_LATE_FSYN_ASYNC_PIPELINING_REGISTERS_AND_STAGES, m_total_registers, m_pipe_stage));
+    m_msg_i_late_fsyn_current_signal->attach_sub_msg(
+        new_msg_fsyn_late_fsyn_async_pipelining_registers_and_stages(m_total_registers, m_pipe_stage));
     if (s_critical_async_sources.empty()) write_report_table();
 }
 
@@ -260,13 +259,12 @@ void MORV_PIPE_ASYNC::compute_register_reach()
     MORV_ASSERT_TEXT(m_msg_i_late_fsyn_current_signal, "m_msg_i_late_fsyn_current_signal");
     const int assigned = m_fsyn_api->get_instance_int_option(inst, MORV_SETTING_PIPELINING);
     if (assigned > 0) {
-        MSG_POST* msg =
-            morv_new_msg(MORV_MSG_IMORV_FSYN_LATE_FSYN_ASYNC_PIPELINING_OVERRIDDEN_REGISTER_REACH, computed, assigned);
+        MSG_POST* msg = new_msg_fsyn_late_fsyn_async_pipelining_overridden_register_reach(computed, assigned);
         MORV_ASSERT_TEXT(msg, "msg_i_late_fsyn_register_reach");
         m_msg_i_late_fsyn_current_signal->attach_sub_msg(msg);
         reach = assigned;
     } else {
-        MSG_POST* msg = morv_new_msg(MORV_MSG_IMORV_FSYN_LATE_FSYN_ASYNC_PIPELINING_REGISTER_REACH, computed);
+        MSG_POST* msg = new_msg_fsyn_late_fsyn_async_pipelining_register_reach(computed);
         MORV_ASSERT_TEXT(msg, "msg_i_late_fsyn_register_reach");
         m_msg_i_late_fsyn_current_signal->attach_sub_msg(msg);
     }
@@ -365,7 +363,7 @@ bool MORV_PIPE_ASYNC::demote_global()
     find_all_dest_regs(source, false);
     MORV_ASSERT_TEXT(m_msg_i_late_fsyn_current_signal, "m_msg_i_late_fsyn_current_signal");
     const std::string name = morv_pipe_async_hpath(source.clock_buf_oterm);
-    MSG_POST* warning = morv_new_msg(MORV_MSG_WMORV_FSYN_DEMOTING_GLOBAL_SIGNAL, name);
+    MSG_POST* warning = new_msg_fsyn_demoting_global_signal(name.c_str());
     MORV_ASSERT_TEXT(warning, "msg_w_demoting_global");
     m_msg_i_late_fsyn_current_signal->attach_sub_msg(warning);
     MORV_DEBUG_STREAM::print(100, "demote_global(): demoting clock buffer {%s}", name.c_str());

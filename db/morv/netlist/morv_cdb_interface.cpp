@@ -216,11 +216,9 @@ CDB_ATOM_OTERM* MORV_CDB_INTERFACE::create_oterm(MEM_SEGMENT* segment, CDB_ATOM_
 void MORV_CDB_INTERFACE::disconnect_fanin(CDB_ATOM_ITERM* iterm, int state)
 {
     MORV_ASSERT(iterm);
-    if (logging) {
-        if (iterm->is_connected() || state != CDB_NET_ITERM::UNCONNECTED) m_fsyn_log->log_disconnection(iterm);
-        if (state == CDB_NET_ITERM::CONNECT_GND) m_fsyn_log->log_connection(MORV_LOG_GND_SOURCE, iterm);
-        if (state == CDB_NET_ITERM::CONNECT_VCC) m_fsyn_log->log_connection(MORV_LOG_VCC_SOURCE, iterm);
-    }
+    if (logging && (iterm->is_connected() || state != CDB_NET_ITERM::UNCONNECTED)) m_fsyn_log->log_disconnection(iterm);
+    if (state == CDB_NET_ITERM::CONNECT_GND || state == CDB_NET_ITERM::CONNECT_VCC)
+        log_constant(iterm, state == CDB_NET_ITERM::CONNECT_GND);
     iterm->disconnect_from_source(state);
 }
 
@@ -243,15 +241,17 @@ void MORV_CDB_INTERFACE::store_prior_state(CDB_ATOM_ITERM* iterm)
     store_prior_state(iterm->get_my_node());
 }
 
-void MORV_CDB_INTERFACE::log_constant(CDB_ATOM_ITERM* iterm, int sentinel)
+void MORV_CDB_INTERFACE::log_constant(CDB_ATOM_ITERM* iterm, bool gnd)
 {
-    if (logging) m_fsyn_log->log_connection(sentinel, iterm);
+    if (!logging) return;
+    if (gnd) m_fsyn_log->log_connect_to_gnd(iterm);
+    else m_fsyn_log->log_connect_to_vcc(iterm);
 }
 
-void MORV_CDB_INTERFACE::relog_constant(CDB_ATOM_ITERM* iterm, int sentinel)
+void MORV_CDB_INTERFACE::relog_constant(CDB_ATOM_ITERM* iterm, bool gnd)
 {
     m_fsyn_log->log_disconnection(iterm);
-    m_fsyn_log->log_connection(sentinel, iterm);
+    log_constant(iterm, gnd);
 }
 
 // A tie stores the node's prior state before anything about it changes:
@@ -265,7 +265,7 @@ void MORV_CDB_INTERFACE::set_iterm_gnd(CDB_ATOM_ITERM* iterm)
         iterm->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
     }
     iterm->set_gnd();
-    log_constant(iterm, MORV_LOG_GND_SOURCE);
+    log_constant(iterm, true);
 }
 
 void MORV_CDB_INTERFACE::set_iterm_vcc(CDB_ATOM_ITERM* iterm)
@@ -277,7 +277,7 @@ void MORV_CDB_INTERFACE::set_iterm_vcc(CDB_ATOM_ITERM* iterm)
         iterm->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
     }
     iterm->set_vcc();
-    log_constant(iterm, MORV_LOG_VCC_SOURCE);
+    log_constant(iterm, false);
 }
 
 // The log keeps physical constants: what a logical constant is depends on
@@ -290,7 +290,7 @@ void MORV_CDB_INTERFACE::set_iterm_logical_vcc(CDB_ATOM_ITERM* iterm)
     if (logging && iterm->is_connected()) m_fsyn_log->log_disconnection(iterm);
     iterm->set_logical_vcc();
     const bool high = iterm->get_my_node()->is_active_high(iterm->get_any_usage_as());
-    log_constant(iterm, high ? MORV_LOG_VCC_SOURCE : MORV_LOG_GND_SOURCE);
+    log_constant(iterm, !high);
 }
 
 void MORV_CDB_INTERFACE::set_iterm_logical_gnd(CDB_ATOM_ITERM* iterm)
@@ -301,7 +301,7 @@ void MORV_CDB_INTERFACE::set_iterm_logical_gnd(CDB_ATOM_ITERM* iterm)
     if (logging && iterm->is_connected()) m_fsyn_log->log_disconnection(iterm);
     iterm->set_logical_gnd();
     const bool high = iterm->get_my_node()->is_active_high(iterm->get_any_usage_as());
-    log_constant(iterm, high ? MORV_LOG_GND_SOURCE : MORV_LOG_VCC_SOURCE);
+    log_constant(iterm, high);
 }
 
 // ------------------------------------------------------------------ LUT masks
@@ -356,10 +356,10 @@ void MORV_CDB_INTERFACE::set_iterm_properties(CDB_ATOM_ITERM* iterm, bool invert
     // An inverted constant reads as the other constant: the logged tie
     // changes, which is a disconnection and a connection like any other.
     if (invert) {
-        if (logging && iterm->is_vcc()) relog_constant(iterm, MORV_LOG_GND_SOURCE);
+        if (logging && iterm->is_vcc()) relog_constant(iterm, true);
         iterm->set_invert();
     } else {
-        if (logging && iterm->is_gnd()) relog_constant(iterm, MORV_LOG_VCC_SOURCE);
+        if (logging && iterm->is_gnd()) relog_constant(iterm, false);
         iterm->clear_invert();
     }
     iterm->set_global(global_bits(global_type));

@@ -145,9 +145,9 @@ private:
     bool assign_boundary_port_id(BPM_BOUNDARY_PORT_MANAGER* manager, TERM* term, int port_id);
     void store_prior_state(CDB_ATOM_NODE* node);
     void store_prior_state(CDB_ATOM_ITERM* iterm);
-    void log_constant(CDB_ATOM_ITERM* iterm, int sentinel);
+    void log_constant(CDB_ATOM_ITERM* iterm, bool gnd);
     // A tie that now reads as the other constant.
-    void relog_constant(CDB_ATOM_ITERM* iterm, int sentinel);
+    void relog_constant(CDB_ATOM_ITERM* iterm, bool gnd);
 
     MORV_LOG* m_fsyn_log;
 };

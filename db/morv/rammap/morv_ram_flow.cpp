@@ -365,8 +365,7 @@ void RAM_FLOW_RUN::consume_ram(bool medium)
 
 void RAM_FLOW_RUN::post_memory_message() const
 {
-    MSG_POST* msg =
-        morv_new_msg(MORV_MSG_IMORV_FSYN_LOGIC_TO_MEMORY_MAPPING_MEMORY_COUNT, static_cast<int>(m_memory_names.size()));
+    MSG_POST* msg = new_msg_fsyn_logic_to_memory_mapping_memory_count(static_cast<int>(m_memory_names.size()));
     if (msg == nullptr) return;
     for (const std::string& name : m_memory_names)
         msg->attach_sub_msg(new_msg_fsyn_logic_to_memory_mapping_memory_name(name.c_str()));

@@ -390,6 +390,26 @@ TEST_F(MorvLogMrlReplayTest, ConnectionsFollowTheSlotsAndNotGndTiesOnlyInOldLogs
     }
 }
 
+// A register the log inserted is made as a morlin register and takes the
+// connections logged for it and for its sinks.
+TEST_F(MorvLogMrlReplayTest, AnInsertedRegisterIsAMorlinRegisterBetweenItsLoggedNeighbours)
+{
+    REPLAY run("mrl_insert_reg.psl");
+    ASSERT_TRUE(run.replay(
+        {BRK_REVISION, "2 1 70 \"reg1\" \"reg0\" 0 0", "6 2 70 \"reg1\" 18 0", "6 3 70 \"reg1\" 6 0",
+         "7 4 70 \"reg1\" \"reg1\" 9",
+         // Slot 1 is the data input, slot 5 the clock.
+         "29 5 70 \"reg1\" [\"UNCHANGED\" \"lut2\" " + unchanged_slots(3) + " \"src\" " + unchanged_slots(3) + "]",
+         "29 6 9 \"reg0\" [\"UNCHANGED\" \"reg1\" " + unchanged_slots(7) + "]", END}))
+        << run.netlist_text();
+    CDB_ATOM_NODE* inserted = run.node("reg1");
+    ASSERT_NE(inserted, nullptr) << run.netlist_text();
+    EXPECT_EQ(inserted->get_atom_type(), CDB_ATOM_MORLIN_LCELL_FF_ENUM);
+    EXPECT_EQ(inserted->get_input_term_by_type(DB_DATAIN)->get_source()->get_my_node(), run.node("lut2"));
+    EXPECT_EQ(inserted->get_input_term_by_type(DB_CLOCK)->get_source()->get_my_node(), run.node("src"));
+    EXPECT_EQ(run.node("reg0")->get_input_term_by_type(DB_DATAIN)->get_source()->get_my_node(), inserted);
+}
+
 TEST_F(MorvLogMrlReplayTest, ARegisterWithAVccSynchronousLoadFailsItsConnections)
 {
     REPLAY run("mrl_sload.psl");

@@ -153,6 +153,19 @@ const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* stored_state(const MORV_LOG& log, co
     return nullptr;
 }
 
+// The pending clock-buffer confirmations as "clock output enable".
+std::vector<std::string> confirmed_clkbufs(const MORV_LOG& log)
+{
+    std::vector<std::string> confirmed;
+    for (const LOGDB_FSYN_LOG_ENTRY* record : log.get_store_node_info_entries())
+        if (record->m_type == LOGDB_FSYN_LOG_OPERATION_CONFIRM_CLKBUF) {
+            const auto* confirm = static_cast<const LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF*>(record);
+            confirmed.push_back(confirm->m_clk_source_name + " " + confirm->m_output_name + " " +
+                                confirm->m_ena_source_name);
+        }
+    return confirmed;
+}
+
 std::vector<uint32_t> ids_of(const std::vector<CDB_ATOM_NODE*>& nodes)
 {
     std::vector<uint32_t> ids;
@@ -410,18 +423,44 @@ TEST_F(MorvLogRecordTest, BrkLatchStateNamesItsRolesAndAClockBufferIsConfirmedOn
 
     log->log_set_lutmask(gated, CDB_LUTMASK(6, 0x3), 0);
     log->log_set_lutmask(gated2, CDB_LUTMASK(6, 0x3), 0);
-    int confirms = 0;
-    for (const LOGDB_FSYN_LOG_ENTRY* record : log->get_store_node_info_entries())
-        if (record->m_type == LOGDB_FSYN_LOG_OPERATION_CONFIRM_CLKBUF) {
-            ++confirms;
-            const auto* confirm = static_cast<const LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF*>(record);
-            EXPECT_EQ(confirm->m_clk_source_name, "clk");
-            EXPECT_EQ(confirm->m_output_name, "clk_global");
-            EXPECT_EQ(confirm->m_ena_source_name, "");
-        }
-    EXPECT_EQ(confirms, 1);
+    EXPECT_EQ(confirmed_clkbufs(*log), (std::vector<std::string>{"clk clk_global "}));
     EXPECT_EQ(internal_error_of([&] { log->log_confirm_clkbuf(latch); }),
               "node->get_atom_type() == CDB_ATOM_BRK_CLKBUF_ENUM");
+
+    // A latch's inputs are logged in the slots of their roles: the enable
+    // in slot 2, the data input among the others (slot 4).
+    log->clear_pending_entries();
+    log->log_disconnection(latch->get_input_term_by_type(DB_DATA_D));
+    log->log_disconnection(latch->get_input_term_by_type(DB_DATA_A));
+    const size_t slots = static_cast<size_t>(MORV_LOG::get_connection_slot_count(latch->get_atom_type()));
+    const std::vector<std::string> lines = pending_record_lines(*log);
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        log_line("ADD_REMOVE_CONNECTION_LCELL_COMB", latch,
+                                 slot_list(slots, {{2, "DISCONNECT"}, {4, "DISCONNECT"}}))),
+              lines.end());
+    log->clear_pending_entries();
+}
+
+// A morlin compile confirms a clock buffer that a logged connection reads,
+// once, and refuses to confirm any other node.
+TEST_F(MorvLogRecordTest, MrlConfirmsAClockBufferSourceOnce)
+{
+    RECORDING r(CDB_FAMILY_MRL);
+    CDB_ATOM_NODE* clkbuf =
+        CUT_CLKBUF_UTIL::create_clkbuf_atom(r.host->netlist.get(), CUT_CLOCK_TYPE_GLOBAL, CDB_FAMILY_MRL);
+    clkbuf->set_chip_db_entry(&r.host->chip_entry);
+    clkbuf->add_input_term(DB_CLKBUF_IN)->insert_fanin(r.input("clk"));
+    CDB_ATOM_OTERM* clock = r.out(clkbuf, DB_CLKBUF_OUT, "clk_global");
+    CDB_ATOM_OTERM* d = r.input("d");
+    CDB_ATOM_NODE* first = r.lut("first", {d});
+    CDB_ATOM_NODE* second = r.lut("second", {d});
+    r.start_flow();
+    MORV_LOG* log = r.log();
+    log->log_connection(clock, first->get_input_term_by_type(DB_DATA_A));
+    log->log_connection(clock, second->get_input_term_by_type(DB_DATA_A));
+    EXPECT_EQ(confirmed_clkbufs(*log), (std::vector<std::string>{"clk clk_global "}));
+    EXPECT_EQ(internal_error_of([&] { log->log_confirm_clkbuf(first); }),
+              "node->get_atom_type() == CDB_ATOM_MORLIN_CLKBUF_ENUM");
     log->clear_pending_entries();
 }
 

@@ -41,11 +41,21 @@ struct MORV_LOG_REPLAY_HOST
     {
         env.reset();
         host.reset();
+        if (writing) DMGR_UTILITY::set_current_device(nullptr);
         std::remove(name.c_str());
     }
     MORV_LOG_REPLAY_HOST(const MORV_LOG_REPLAY_HOST&) = delete;
     MORV_LOG_REPLAY_HOST& operator=(const MORV_LOG_REPLAY_HOST&) = delete;
 
+    // A compile that writes a change log instead: its device has a part of
+    // the other family to migrate to.
+    void start_writing()
+    {
+        writing = true;
+        morv_install_migration_device(family, family == 6 ? 2401 : 601);
+        env = std::make_unique<MORV_TEST_ENV>(&host->cmp);
+        api = dynamic_cast<MORV_EXPERT*>(env->get_fsyn_expert())->get_fsyn_api();
+    }
     void start()
     {
         host->ap.get_options().set_string(661, name);
@@ -137,6 +147,7 @@ struct MORV_LOG_REPLAY_HOST
     std::unique_ptr<MORV_TEST_HOST> host;
     std::unique_ptr<MORV_TEST_ENV> env;
     MORV_API* api = nullptr;
+    bool writing = false;
 };
 
 // The chain lut0 -> lut1 -> lut2 (each cell's DATA_A from the one before,
@@ -145,7 +156,8 @@ struct MORV_LOG_REPLAY_HOST
 // the output pin out0.
 struct MORV_LOG_CHAIN_REPLAY : MORV_LOG_REPLAY_HOST
 {
-    MORV_LOG_CHAIN_REPLAY(int family_code, const std::string& log_name) : MORV_LOG_REPLAY_HOST(family_code, log_name)
+    MORV_LOG_CHAIN_REPLAY(int family_code, const std::string& log_name, bool write = false)
+        : MORV_LOG_REPLAY_HOST(family_code, log_name)
     {
         ids = host->build_chain(3);
         for (int id : ids)
@@ -156,7 +168,8 @@ struct MORV_LOG_CHAIN_REPLAY : MORV_LOG_REPLAY_HOST
         CDB_ATOM_NODE* reg = add_register("reg0");
         reg->add_input_term(DB_DATAIN)->insert_fanin(node("lut2")->get_output_term_by_type(DB_COMB_OUT));
         add_output_pin("out0", reg->get_output_term_by_type(DB_REG_OUT));
-        start();
+        if (write) start_writing();
+        else start();
     }
     CDB_ATOM_ITERM* data_a(const std::string& node_name) const
     {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include "cdb/cdb_atom_netlist.h"
 #include "cfg/cfg.h"
 #include "cut/cut_atom_util.h"
+#include "cut/cut_block_util.h"
 #include "cut/cut_cell_util.h"
 #include "logdb/logdb_fsyn_log_file.h"
 #include "logdb/logdb_record_stream.h"
@@ -33,6 +35,8 @@ struct REPLAY : MORV_LOG_CHAIN_REPLAY
 {
     explicit REPLAY(const std::string& log_name) : MORV_LOG_CHAIN_REPLAY(6, log_name) {}
 };
+
+using REPLAY_ON = MORV_LOG_CHAIN_REPLAY;
 
 class MorvLogReplayTest : public MORV_CLEAN_STATE_TEST
 {};
@@ -446,6 +450,197 @@ TEST_F(MorvLogReplayTest, ADeletedRegistersSinkCellIsStoredBeforeItIsTied)
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("STORE_NODE_INFO ", 0), 0u) << lines[0];
     EXPECT_NE(lines[0].find(" \"lut0\" "), std::string::npos) << lines[0];
+}
+
+// A register's data input logged as ground reads the ground cell the host
+// keeps; without one it is tied to the constant itself.
+TEST_F(MorvLogReplayTest, ARegistersGroundedDataInputReadsTheHostsGroundCell)
+{
+    for (bool with_cell : {false, true}) {
+        REPLAY run("replay_reg_gnd.psl");
+        if (with_cell) {
+            CDB_ATOM_NODE* gnd = run.add_atom(CDB_KIND_LCELL_COMB, "gnd_cell");
+            gnd->add_output_term(DB_COMB_OUT, run.host->names.find_or_create_path("gnd_cell", 0));
+            gnd->set_lutmask(CDB_LUTMASK(6, 0));
+            run.env->m_gnd_lcell = gnd;
+        }
+        // Slot 1 of a register's list is its data input.
+        ASSERT_TRUE(run.replay({MRL_REVISION, "29 1 9 \"reg0\" " + slot_list(9, {{1, "GND"}}), END}))
+            << with_cell << "\n"
+            << run.netlist_text();
+        ASSERT_NE(run.node("reg0"), nullptr) << run.netlist_text();
+        const CDB_ATOM_ITERM* data = run.node("reg0")->get_input_term_by_type(DB_DATAIN);
+        if (with_cell) {
+            ASSERT_NE(data->get_source(), nullptr) << run.netlist_text();
+            EXPECT_EQ(data->get_source()->get_my_node(), run.node("gnd_cell"));
+        } else {
+            EXPECT_TRUE(data->is_gnd()) << run.netlist_text();
+        }
+    }
+}
+
+// A DSP block's register and width settings reach the block of that name,
+// and no other kind of node takes them; cleared and copied assignments
+// reach any node.
+TEST_F(MorvLogReplayTest, DspPortSettingsAndClearedAssignmentsReachTheNamedNode)
+{
+    REPLAY run("replay_mac.psl");
+    CDB_ATOM_NODE* mac = run.add_atom(CDB_KIND_MAC_MULT, "mac0");
+    mac->add_input_term(DB_DATA_A)->insert_fanin(run.node("lut0")->get_output_term_by_type(DB_COMB_OUT));
+    run.add_output_pin("pin_m", mac->add_output_term(DB_DATA_OUT, run.host->names.find_or_create_path("mac0", 0)));
+    ASSERT_TRUE(run.replay({MRL_REVISION, "32 1 80 \"mac0\" 2 5", "33 2 80 \"mac0\" 2 3", "34 3 80 \"mac0\" 11 1",
+                            "35 4 80 \"mac0\" 11 2", "36 5 80 \"mac0\" 12 9", END}))
+        << run.netlist_text();
+    EXPECT_EQ(CUT_MAC_UTIL::get_output_port_clock(mac, DB_DATA_OUT), 5);
+    EXPECT_EQ(CUT_MAC_UTIL::get_output_port_clear(mac, DB_DATA_OUT), 3);
+    EXPECT_EQ(CUT_MAC_UTIL::get_input_port_clock(mac, DB_DATA_A), 1);
+    EXPECT_EQ(CUT_MAC_UTIL::get_input_port_clear(mac, DB_DATA_A), 2);
+    EXPECT_EQ(CUT_MAC_UTIL::get_input_port_width(mac, DB_DATA_B), 9);
+    // The widths and slots of the other ports stay.
+    EXPECT_EQ(CUT_MAC_UTIL::get_input_port_clock(mac, DB_DATA_B), CUT_MAC_NO_CLOCK);
+    EXPECT_EQ(CUT_MAC_UTIL::get_input_port_width(mac, DB_DATA_A), 1);
+
+    const std::string before = run.netlist_text();
+    for (const char* wrong : {"32 1 1 \"lut1\" 2 5", "36 1 1 \"lut1\" 11 4", "34 1 1 \"ghost\" 11 1"})
+        EXPECT_FALSE(run.replay({MRL_REVISION, wrong, END})) << wrong;
+    EXPECT_EQ(run.netlist_text(), before);
+
+    CDB_ATOM_ASSIGNMENTS kept;
+    kept.dont_touch = true;
+    run.node("lut1")->set_assignments(kept);
+    EXPECT_FALSE(run.replay({MRL_REVISION, "37 1 1 \"ghost\"", END}));
+    EXPECT_TRUE(run.node("lut1")->get_assignments().dont_touch);
+    EXPECT_TRUE(run.replay({MRL_REVISION, "37 1 1 \"lut1\"", END}));
+    EXPECT_FALSE(run.node("lut1")->get_assignments().dont_touch);
+
+    // A copy's timing assignments come from the output it was made from; a
+    // name this netlist lacks is passed over.
+    const auto created_from = [&] { return run.host->netlist->get_created_from_map(); };
+    const size_t known = created_from().size();
+    EXPECT_TRUE(run.replay({MRL_REVISION, "39 1 \"reg0\" \"reg0\" \"ghost\"", END}));
+    EXPECT_EQ(created_from().size(), known);
+    EXPECT_TRUE(run.replay({MRL_REVISION, "39 1 \"reg0\" \"reg0\" \"lut2\"", END}));
+    ASSERT_EQ(created_from().size(), known + 1);
+    EXPECT_EQ(replay_short_name(created_from().back().first), "lut2");
+    EXPECT_EQ(replay_short_name(created_from().back().second), "reg0");
+}
+
+// ------------------------------------------------------------------ writers, the file and a replay
+
+bool has_line(const std::vector<std::string>& lines, const std::string& line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// Both copies of the chain compute the same: lut0 and lut1 pass DATA_A on
+// (the brennock family numbers the mask's rows the other way round), lut2
+// computes DATA_A xor DATA_B with src on DATA_B, and reg0 has a clock from
+// src on the global network.
+void add_setting_terms(REPLAY_ON& run)
+{
+    if (run.family == 6)
+        for (const char* wire : {"lut0", "lut1"}) run.node(wire)->set_lutmask(CDB_LUTMASK(6, 0x5555555555555555ull));
+    CDB_ATOM_OTERM* src = run.node("src")->get_output_term_by_type(DB_REG_OUT);
+    run.node("lut2")->add_input_term(DB_DATA_B)->insert_fanin(src);
+    run.node("lut2")->set_lutmask(CDB_LUTMASK(6, 0x6666666666666666ull));
+    CDB_ATOM_ITERM* clock = run.node("reg0")->add_input_term(DB_CLOCK);
+    clock->insert_fanin(src);
+    clock->set_global(3);
+}
+
+// The writers of single settings on a compile of one family, through the
+// merged log file and a replay on the other family's copy of the netlist:
+// the file gives back what each wrote, the replay repeats a cleared global
+// setting, a ground tie and a mask written through the cell's own setter,
+// and passes over the kinds that are written only.
+TEST_F(MorvLogReplayTest, SettingWritersReachTheFileAndTheOtherFamilysReplay)
+{
+    const std::string final_name = "db/top.cmp.psl";
+    std::filesystem::create_directories("db");
+    MORV_LOG::delete_chunk_files();
+    std::filesystem::remove(final_name);
+    std::vector<std::string> written;
+    // The cell's own function of DATA_A alone, by its own evaluator.
+    auto function_of_a = [](CDB_ATOM_NODE* lut) {
+        std::string rows;
+        for (unsigned a = 0; a < 2; ++a) {
+            unsigned in[CDB_ATOM_NODE::EVALUATE_INPUT_COUNT] = {};
+            in[0] = a;
+            rows += std::to_string(lut->evaluate_output(DB_COMB_OUT, in));
+        }
+        return rows;
+    };
+    std::string inverted_a;
+    {
+        REPLAY_ON source(6, "source_unused.psl", true);
+        add_setting_terms(source);
+        MORV_LOG* log = source.log();
+        log->clear_pending_entries();
+        CDB_ATOM_NODE* lut0 = source.node("lut0");
+        CDB_ATOM_NODE* lut1 = source.node("lut1");
+        CDB_ATOM_NODE* lut2 = source.node("lut2");
+        CDB_ATOM_NODE* reg0 = source.node("reg0");
+        CDB_ATOM_ITERM* a1 = source.data_a("lut1");
+        // A mask written through the cell's own setter: DATA_A inverted (in
+        // this family's bit order, the last row is all inputs low); the
+        // cell's state before the change is stored first, as the editing
+        // layer does.
+        log->store_node_info_before_change(lut0);
+        lut0->set_lutmask(CDB_LUTMASK(6, 0xaaaaaaaaaaaaaaaaull), 1);
+        inverted_a = function_of_a(lut0);
+        ASSERT_EQ(inverted_a, "10");
+        log->log_set_lutmask_via_node(lut0, lut0->get_lutmask(), 1);
+        log->log_clear_global(reg0->get_input_term_by_type(DB_CLOCK));
+        log->log_connect_to_gnd(lut2->get_input_term_by_type(DB_DATA_B));
+        log->log_clear_usage_as(a1, DB_DATA_C);
+        log->log_set_delay_chain_index(a1, DB_DELAY_CHAIN_INPUT, 5);
+        log->log_set_user_delay_chain(a1, DB_DELAY_CHAIN_INPUT, true);
+        log->log_set_instance_name(lut1, DB_COMB_OUT, "renamed");
+        const int b_slot = MORV_LOG::get_connection_slot(DB_DATA_B, lut2->get_atom_type());
+        written = {
+            log_line("SET_LUTMASK", lut0, "2 0xaaaaaaaaaaaaaaaa 1"),
+            log_line("CLEAR_GLOBAL", reg0, "6 0"),
+            log_line("ADD_REMOVE_CONNECTION_LCELL_COMB", lut2,
+                     slot_list(static_cast<size_t>(MORV_LOG::get_connection_slot_count(lut2->get_atom_type())),
+                               {{static_cast<size_t>(b_slot), "GND"}})),
+            log_line("CLEAR_USAGE_AS", lut1, "13 0"),
+            log_line("SET_DELAY_CHAIN_INDEX", lut1, "11 0 8 5"),
+            log_line("SET_USER_DELAY_CHAIN", lut1, "11 0 8 1"),
+            log_line("SET_INSTANCE_NAME", lut1, "8 \"renamed\""),
+        };
+        // As the flow driver closes a flow's part of the log.
+        log->ensure_open_chunk();
+        log->write_pending_entries();
+        log->write_marker(LOGDB_FSYN_LOG_OPERATION_END_OF_LOG);
+        log->get_log_file()->close();
+        log->merge_log_files(final_name);
+        MORV_LOG::delete_chunk_files();
+        ASSERT_EQ(MORV_LOG::settle_final_files(true), "");
+    }
+    const std::vector<std::string> read_back = file_lines(final_name);
+    for (const std::string& line : written) EXPECT_TRUE(has_line(read_back, line)) << line;
+
+    REPLAY_ON target(24, final_name);
+    add_setting_terms(target);
+    ASSERT_TRUE(target.log()->reproduce_log()) << target.netlist_text();
+    EXPECT_EQ(count_posted("WMORV_FSYN_LOG_NODE_CHANGED_SINCE_RECORDING"), 0);
+    // The clock is off the global network, lut2 reads only lut1 now, lut0
+    // inverts what it reads.
+    EXPECT_EQ(target.node("reg0")->get_input_term_by_type(DB_CLOCK)->get_global(), 0);
+    CDB_ATOM_NODE* lut2 = target.node("lut2");
+    ASSERT_NE(lut2, nullptr) << target.netlist_text();
+    const CDB_ATOM_ITERM* b2 = lut2->get_input_term_by_type(DB_DATA_B);
+    EXPECT_TRUE(b2 == nullptr || !b2->is_driven() || b2->is_gnd()) << target.netlist_text();
+    EXPECT_EQ(target.data_a("lut2")->get_source()->get_my_node(), target.node("lut1"));
+    EXPECT_EQ(function_of_a(lut2), "01") << target.netlist_text();
+    EXPECT_EQ(function_of_a(target.node("lut0")), inverted_a) << target.netlist_text();
+    // Written only: lut1 keeps its name, its input's usage and delay chain.
+    const CDB_ATOM_ITERM* a1 = target.data_a("lut1");
+    ASSERT_NE(a1, nullptr);
+    EXPECT_EQ(a1->get_source()->get_my_node(), target.node("lut0"));
+    EXPECT_TRUE(a1->is_used_as(DB_DATA_A));
+    EXPECT_FALSE(a1->has_user_delay_chain(DB_DELAY_CHAIN_INPUT));
+    EXPECT_EQ(target.node("renamed"), nullptr);
 }
 
 // ------------------------------------------------------------------ LUT masks between the families

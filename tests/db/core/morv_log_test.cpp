@@ -26,17 +26,6 @@ namespace morv_log_test {
 
 namespace {
 
-// Every record of a log file, one line each (see record_line).
-std::vector<std::string> file_lines(const std::string& name)
-{
-    LOGDB_FSYN_LOG_FILE file;
-    file.set_file_name(name);
-    std::vector<std::string> lines;
-    while (LOGDB_FSYN_LOG_ENTRY_OWNER record = file.read_fsyn_log_entry()) lines.push_back(record_line(*record));
-    EXPECT_FALSE(file.error().is_set()) << file.error().to_string();
-    return lines;
-}
-
 std::vector<int32_t> file_entry_ids(const std::string& name)
 {
     LOGDB_FSYN_LOG_FILE file;

@@ -231,8 +231,8 @@ public:
     }
     // As the host does: the atom's assignments say whether it must stay.
     bool must_keep_node(CDB_ATOM_NODE* node) override { return node != nullptr && node->get_assignments().must_keep; }
-    CDB_ATOM_NODE* get_gnd_lcell(int) override { return nullptr; }
-    CDB_ATOM_NODE* get_partition_gnd_lcell(int) override { return nullptr; }
+    CDB_ATOM_NODE* get_gnd_lcell(int) override { return m_gnd_lcell; }
+    CDB_ATOM_NODE* get_partition_gnd_lcell(int) override { return m_gnd_lcell; }
     void prepare_gnd_lcell(int) override {}
     MORV_ICP_RESULT run_icp(bool, bool, double, bool, bool, bool, bool) override { return MORV_ICP_RESULT{}; }
     double get_routing_delay(int x1, int y1, int x2, int y2, int drive) override
@@ -281,6 +281,8 @@ public:
     std::function<void(CDB_ATOM_NODE*)> m_on_delete;
     // Answers duplicate_node (null when unset).
     std::function<CDB_ATOM_NODE*(CDB_ATOM_NODE*, int)> m_duplicate;
+    // Answers both ground-cell queries (none when null).
+    CDB_ATOM_NODE* m_gnd_lcell = nullptr;
     // Answers get_block_type (7 everywhere when unset).
     std::function<int(int, int)> m_block_type;
     // Answers get_routing_delay in seconds (0 when unset).

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -60,6 +61,38 @@ TEST(MorvFitRamMap, EachSboxBitOverSharedAddressesBecomesARomOnBrk)
     EXPECT_EQ(memories_created(r.out), 32) << r.out;
     EXPECT_EQ(luts_of_row(r.out, "input"), 160) << r.out;
     EXPECT_EQ(luts_of_row(r.out, "back-annotation"), 32) << r.out;
+    if (!abc_is_available()) return;
+    const ABC_RESULT abc = abc_check_equivalence(k_design, dir + "/out.blif", true);
+    EXPECT_TRUE(abc.is_equivalent()) << abc_verdict_name(abc.m_verdict) << "\n" << abc.m_output;
+}
+
+// The same S-boxes on a device of 4 LABs beside 32 RAM blocks: the 160
+// LUTs need 8 LABs, so placement fails; the test string's cluster-retry
+// part maps each output bit's cone into a RAM block, and the second
+// placement succeeds with the 32 wrappers. Without a retry part the
+// compile stops at the misfit.
+TEST(MorvFitRamMap, TheClusterRetryMapsLogicIntoRamWhenTheDesignDoesNotFit)
+{
+    const std::string dir = "ram_map_cluster_retry";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/small.txt") << "grid 11 6\n"
+                                      << "ram_column 1\nram_column 2\nram_column 3\nram_column 4\n"
+                                      << "ram_column 5\nram_column 6\nram_column 7\nram_column 8\n";
+    const std::string fit = std::string(MORV_FIT_BINARY) + " --family BRK --device " + dir +
+                            "/small.txt --set fsyn_ram_map_use_aggressive_srt=on --aux-dir " + dir + " -o " + dir +
+                            "/out.blif ";
+    const COMMAND_RUN plain = run_command(fit + "--test-string 'TEST()' " + k_design + " 2>&1");
+    EXPECT_EQ(plain.status, 1) << plain.out;
+    EXPECT_NE(plain.out.find("8 LABs needed but the device has 4"), std::string::npos) << plain.out;
+
+    const COMMAND_RUN r = run_command(fit + "--test-string '|RAM_MAP()||' " + k_design + " 2>&1");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("8 LABs needed but the device has 4; retrying clustering"), std::string::npos) << r.out;
+    EXPECT_EQ(memories_created(r.out), 32) << r.out;
+    EXPECT_EQ(luts_of_row(r.out, "input"), 160) << r.out;
+    EXPECT_EQ(luts_of_row(r.out, "CLUSTER_RETRY"), 32) << r.out;
+    EXPECT_EQ(luts_of_row(r.out, "placement"), 32) << r.out;
     if (!abc_is_available()) return;
     const ABC_RESULT abc = abc_check_equivalence(k_design, dir + "/out.blif", true);
     EXPECT_TRUE(abc.is_equivalent()) << abc_verdict_name(abc.m_verdict) << "\n" << abc.m_output;
