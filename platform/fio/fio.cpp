@@ -124,59 +124,67 @@ int open_user_file(const std::string& path, std::string& error)
     return -1;
 }
 
-// Where a text read stands: the line it is in and how long that line is so
-// far, so that a file that never ends its line is refused as soon as the
-// line is longer than any line of text, not once memory runs out.
-struct TEXT_CHECK
+// The line of text[at]: one more than the line breaks before it.
+int line_of(std::string_view text, std::size_t at)
 {
     int line = 1;
-    std::size_t line_bytes = 0;
-    bool after_cr = false;
+    for (std::size_t pos = 0;;) {
+        fio_next_line(text, pos);
+        if (pos > at || pos >= text.size()) return line;
+        ++line;
+    }
+}
 
-    // False, with `error` and the line, at a NUL byte or a line too long.
-    bool take(const char* bytes, std::size_t n, std::string& error, int* bad_line)
+// Where a text read stands: how long its last line is so far, so that a
+// file that never ends its line is refused as soon as the line is longer
+// than any line of text, not once memory runs out. Only the bytes just read
+// are searched; the line of a fault is counted once, when one is found.
+struct TEXT_CHECK
+{
+    std::size_t line_bytes = 0;
+
+    // `text` is all that was read, its last `n` bytes just now, fewer than
+    // a line may have. False, with `error` and the line, at a NUL byte or a
+    // line too long, whichever comes first.
+    bool take(std::string_view text, std::size_t n, std::string& error, int* bad_line)
     {
-        for (std::size_t i = 0; i < n; ++i) {
-            const char c = bytes[i];
-            if (c == '\0')
-                return fail("NUL byte in line " + std::to_string(line) + " (is this a text file?)", error, bad_line);
-            // A CRLF is one break: the LF after a CR starts no line.
-            if (c == '\n' && after_cr) {
-                after_cr = false;
-                continue;
-            }
-            after_cr = c == '\r';
-            if (c == '\n' || c == '\r') {
-                ++line;
-                line_bytes = 0;
-            } else if (++line_bytes > FIO_MAX_LINE_BYTES) {
-                return fail("line " + std::to_string(line) + " is longer than " +
-                                std::to_string(FIO_MAX_LINE_BYTES >> 20) + " MiB (is this a text file?)",
-                            error, bad_line);
-            }
+        const std::size_t start = text.size() - n;
+        const char* fresh = text.data() + start;
+        const auto offset = [fresh, n](const void* found) {
+            return found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - fresh) : n;
+        };
+        const std::size_t nul = offset(std::memchr(fresh, '\0', n));
+        const std::size_t first_break =
+            std::min(offset(std::memchr(fresh, '\n', n)), offset(std::memchr(fresh, '\r', n)));
+        const std::size_t too_long =
+            line_bytes + first_break > FIO_MAX_LINE_BYTES ? FIO_MAX_LINE_BYTES - line_bytes : n;
+        if (nul < n && nul <= too_long) {
+            const int line = line_of(text, start + nul);
+            return fail("NUL byte in line " + std::to_string(line), line, error, bad_line);
+        }
+        if (too_long < n) {
+            const int line = line_of(text, start + too_long);
+            return fail("line " + std::to_string(line) + " is longer than " + std::to_string(FIO_MAX_LINE_BYTES >> 20) +
+                            " MiB",
+                        line, error, bad_line);
+        }
+        if (first_break == n) {
+            line_bytes += n;
+        } else {
+            const void* last_lf = ::memrchr(fresh, '\n', n);
+            const void* last_cr = ::memrchr(fresh, '\r', n);
+            const std::size_t last = std::max(last_lf ? offset(last_lf) : 0, last_cr ? offset(last_cr) : 0);
+            line_bytes = n - last - 1;
         }
         return true;
     }
-    bool fail(const std::string& why, std::string& error, int* bad_line) const
+    static bool fail(const std::string& what, int line, std::string& error, int* bad_line)
     {
-        error = why;
+        error = what + " (is this a text file?)";
         if (bad_line) *bad_line = line;
         return false;
     }
 };
-
-// Room for a read of n more bytes. A file's stated size is trusted only as
-// far as its bytes come: the room at most doubles what was read, so that a
-// sparse or lying file costs nothing before its text is checked, and it
-// stops at the stated size, so that a large file ends in a buffer its size.
-void make_room(std::string& out, std::size_t n, std::size_t stated)
-{
-    const std::size_t needed = out.size() + n;
-    if (needed <= out.capacity()) return;
-    std::size_t room = std::max(needed, 2 * out.capacity());
-    if (stated >= needed) room = std::min(room, stated);
-    out.reserve(room);
-}
 
 // Reads the whole regular file; with `text_only`, stops at the first NUL
 // byte or line too long.
@@ -186,10 +194,12 @@ bool read_regular_file(const std::string& path, std::string& out, std::string& e
     if (bad_line) *bad_line = 0;
     const int fd = open_user_file(path, error);
     if (fd < 0) return false;
-    struct stat st;
-    const std::size_t stated = ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
+    // No room is taken for the size the file states: a sparse or lying file
+    // would cost that memory before its text is checked. The text grows as
+    // its bytes come.
     TEXT_CHECK check;
     char buffer[65536];
+    static_assert(sizeof buffer < FIO_MAX_LINE_BYTES, "a read holds less than a line may");
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n == 0) break;
@@ -199,14 +209,13 @@ bool read_regular_file(const std::string& path, std::string& out, std::string& e
             ::close(fd);
             return false;
         }
-        if (text_only && !check.take(buffer, static_cast<std::size_t>(n), error, bad_line)) {
+        out.append(buffer, static_cast<size_t>(n));
+        if (text_only && !check.take(out, static_cast<std::size_t>(n), error, bad_line)) {
             out.clear();
             out.shrink_to_fit();
             ::close(fd);
             return false;
         }
-        make_room(out, static_cast<std::size_t>(n), stated);
-        out.append(buffer, static_cast<size_t>(n));
     }
     ::close(fd);
     return true;

@@ -72,8 +72,8 @@ std::FILE* fio_fopen_for_writing(const FIO_PATH& path);
 // more than FIO_MAX_LINE_BYTES: the read stops at the first and fails with
 // "NUL byte in line N (is this a text file?)" or "line N is longer than 16
 // MiB (is this a text file?)", N also in `bad_line` when given (0 for every
-// other failure). A file's stated size is not trusted for memory before its
-// bytes are read.
+// other failure). No memory is taken for a size the file states but has
+// not yet given.
 constexpr std::size_t FIO_MAX_LINE_BYTES = std::size_t(16) << 20;
 bool fio_read_user_file(const std::string& path, std::string& text, std::string& error, int* bad_line = nullptr);
 // The same for a binary file the run stored: regular files only, any byte.
