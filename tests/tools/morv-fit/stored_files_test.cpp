@@ -76,7 +76,7 @@ struct CHILD
     if (no_override && ::geteuid() == 0 && ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0)
         ::_exit(k_cannot_drop_override);
     // A signal the test runner ignores must still reach the compile.
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGPIPE})
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGPIPE})
         ::signal(signal_number, SIG_DFL);
     if (::chdir(folder.c_str()) != 0) ::_exit(127);
     args.insert(args.begin(), MORV_FIT_BINARY);
