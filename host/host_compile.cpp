@@ -733,7 +733,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
         for (const HOST_SETTING_NAME& n : host_setting_names())
             if (n.optimisation) settings.add(n.name, "on", "--optimize");
     for (const std::string& file : o.settings_files) settings.load_file(file);
-    for (const auto& [k, v] : o.sets) settings.add(k, v, "--set " + k);
+    for (const auto& [k, v] : o.sets) settings.add(k, v, "--set " + msg_cut_word(k));
     check_outputs_against_logs(o, settings, folder);
 
     const int family = cdb_family_from_name(o.family.c_str());
@@ -841,8 +841,11 @@ int fit_main(int argc, const char* const* argv, std::ostream& out, std::ostream&
             << e.get_file() << ":" << e.get_line() << ")\n";
         return 2;
     } catch (const std::bad_alloc&) {
-        err << "morv-fit: internal error: out of memory\n";
-        return 2;
+        // The machine's or the user's limit, not a fault of ours: the
+        // compile has unwound, and the outputs are written only on success.
+        err << "morv-fit: error: out of memory: the compile needs more memory than this environment grants it "
+               "(see 'ulimit -v'); no output is written\n";
+        return 1;
     } catch (const std::exception& e) {
         // Input problems are reported inside run_fit; anything else is ours.
         err << "morv-fit: internal error: " << e.what() << "\n";

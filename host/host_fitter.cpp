@@ -10,6 +10,7 @@
 #include "cdb/cdb_atom_netlist.h"
 #include "cut/cut_block_util.h"
 #include "hdb/hdb_instance_name.h"
+#include "msg/msg.h"
 #include "dev/dev_device.h"
 #include "host_cluster.h"
 #include "host_env.h"
@@ -232,8 +233,14 @@ bool restrict_locked_blocks(BLOCKS& blocks, std::string& error)
                 slots += site.slots;
             }
         if (slots < needed[k]) {
+            const auto b =
+                std::find(p.block_class.begin(), p.block_class.end(), HOST_SITE_CLASSES + static_cast<int>(k));
+            const CDB_ATOM_NODE* atom = blocks.members[static_cast<size_t>(b - p.block_class.begin())].front();
             error = region_text(lock) + " has room for " + std::to_string(slots) + " of the " +
-                    std::to_string(needed[k]) + " blocks locked to it";
+                    std::to_string(needed[k]) + " blocks locked to it (among them the one of '" +
+                    (atom->get_instance_name() != nullptr ? msg_cut_word(atom->get_instance_name()->get_short_hpath())
+                                                          : std::to_string(atom->get_id())) +
+                    "')";
             return false;
         }
     }

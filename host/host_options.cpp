@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "msg/msg.h"
 #include "morv/core/morv_setting_ids.h"
 
 namespace morv_host {
@@ -126,7 +127,8 @@ bool parse_fit_options(int argc, const char* const* argv, FIT_OPTIONS& o, std::s
         std::string arg = argv[i] ? argv[i] : "";
         if (options_done || arg.empty() || arg[0] != '-' || arg == "-") {
             if (!o.design.empty()) {
-                error = "more than one design file given ('" + o.design + "' and '" + arg + "')";
+                error = "more than one design file given ('" + msg_cut_word(o.design) + "' and '" + msg_cut_word(arg) +
+                        "')";
                 return false;
             }
             if (arg.empty()) {
@@ -203,21 +205,23 @@ bool parse_fit_options(int argc, const char* const* argv, FIT_OPTIONS& o, std::s
             std::string up;
             for (char c : value) up += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             if (!known_family(up)) {
-                error = "--family: unknown family '" + value + "' (BRK ZEPLA TEV MRL KESTLIN RZK OBRAN UVO)";
+                error =
+                    "--family: unknown family '" + msg_cut_word(value) + "' (BRK ZEPLA TEV MRL KESTLIN RZK OBRAN UVO)";
                 return false;
             }
             o.family = up;
         } else if (name == "--clock-period") {
             int64_t v = 0;
             if (!parse_int_strict(value, 1, 1000000000, v)) {
-                error = "--clock-period: '" + value + "' is not a period in picoseconds (1 .. 1000000000)";
+                error =
+                    "--clock-period: '" + msg_cut_word(value) + "' is not a period in picoseconds (1 .. 1000000000)";
                 return false;
             }
             o.clock_period_ps = v;
         } else if (name == "--seed") {
             int64_t v = 0;
             if (!parse_int_strict(value, 0, 2147483647, v)) {
-                error = "--seed: '" + value + "' is not a number (0 .. 2147483647)";
+                error = "--seed: '" + msg_cut_word(value) + "' is not a number (0 .. 2147483647)";
                 return false;
             }
             o.seed = static_cast<uint32_t>(v);
@@ -228,7 +232,7 @@ bool parse_fit_options(int argc, const char* const* argv, FIT_OPTIONS& o, std::s
             else if (value == "normal") o.effort = FIT_EFFORT::NORMAL;
             else if (value == "extra") o.effort = FIT_EFFORT::EXTRA;
             else {
-                error = "--effort: '" + value + "' is not one of fast, normal, extra";
+                error = "--effort: '" + msg_cut_word(value) + "' is not one of fast, normal, extra";
                 return false;
             }
         } else if (name == "--test-string") {
@@ -237,12 +241,12 @@ bool parse_fit_options(int argc, const char* const* argv, FIT_OPTIONS& o, std::s
         } else if (name == "--set") {
             size_t eq = value.find('=');
             if (eq == std::string::npos || eq == 0) {
-                error = "--set: '" + value + "' is not KEY=VALUE";
+                error = "--set: '" + msg_cut_word(value) + "' is not KEY=VALUE";
                 return false;
             }
             o.sets.emplace_back(value.substr(0, eq), value.substr(eq + 1));
         } else {
-            error = "unknown option '" + arg + "' (see --help)";
+            error = "unknown option '" + msg_cut_word(arg) + "' (see --help)";
             return false;
         }
     }

@@ -12,7 +12,9 @@
 #include "cfg/cfg_known_keys.h"
 #include "dev/dev_device.h"
 #include "hdb/hdb_options.h"
+#include "msg/msg.h"
 #include "host_env.h"
+#include "host_grid.h"
 #include "host_options.h"
 #include "host_setting_names.h"
 #include "morv/core/morv_setting_ids.h"
@@ -67,7 +69,7 @@ int setting_id(const std::string& text, const std::string& where)
 {
     int64_t id = 0;
     if (!parse_int_strict(text, 0, 1000000, id) || !setting_kind(static_cast<int>(id)))
-        throw HOST_INPUT_ERROR(where + ": no project setting has the id '" + text + "'");
+        throw HOST_INPUT_ERROR(where + ": no project setting has the id '" + msg_cut_word(text) + "'");
     return static_cast<int>(id);
 }
 
@@ -78,17 +80,19 @@ void check_setting_value(int id, const std::string& value, const std::string& wh
     const std::string setting = where + ": setting " + std::to_string(id);
     switch (*setting_kind(id)) {
     case SETTING_KIND::BOOL:
-        if (!cfg_parse_switch(value)) throw HOST_INPUT_ERROR(setting + " takes on or off, found '" + value + "'");
+        if (!cfg_parse_switch(value))
+            throw HOST_INPUT_ERROR(setting + " takes on or off, found '" + msg_cut_word(value) + "'");
         break;
     case SETTING_KIND::INT:
-        if (!cfg_parse_int(value)) throw HOST_INPUT_ERROR(setting + " takes a whole number, found '" + value + "'");
+        if (!cfg_parse_int(value))
+            throw HOST_INPUT_ERROR(setting + " takes a whole number, found '" + msg_cut_word(value) + "'");
         break;
     case SETTING_KIND::EFFORT: {
         const std::optional<int> v = cfg_parse_int(value);
         if (v && (*v == MORV_EFFORT_FAST || *v == MORV_EFFORT_NORMAL || *v == MORV_EFFORT_EXTRA)) break;
         throw HOST_INPUT_ERROR(setting + " takes " + std::to_string(MORV_EFFORT_FAST) + " (fast), " +
                                std::to_string(MORV_EFFORT_NORMAL) + " (normal) or " +
-                               std::to_string(MORV_EFFORT_EXTRA) + " (extra), found '" + value + "'");
+                               std::to_string(MORV_EFFORT_EXTRA) + " (extra), found '" + msg_cut_word(value) + "'");
     }
     case SETTING_KIND::TEXT: break;
     }
@@ -99,9 +103,10 @@ void check_setting_value(int id, const std::string& value, const std::string& wh
 void check_switch(const std::string& key, const std::string& value, const std::string& where)
 {
     const CFG_KNOWN_KEY* known = cfg_find_known_key(key);
-    if (known == nullptr) throw HOST_INPUT_ERROR(where + ": unknown switch '" + key + "' (is it misspelt?)");
+    if (known == nullptr)
+        throw HOST_INPUT_ERROR(where + ": unknown switch '" + msg_cut_word(key) + "' (is it misspelt?)");
     const std::string fault = cfg_check_value(*known, value);
-    if (!fault.empty()) throw HOST_INPUT_ERROR(where + ": switch '" + key + "' " + fault);
+    if (!fault.empty()) throw HOST_INPUT_ERROR(where + ": switch '" + msg_cut_word(key) + "' " + fault);
 }
 
 }  // namespace
@@ -114,7 +119,7 @@ void HOST_SETTINGS::load_file(const std::string& path)
         path,
         [this](const CFG_FILE_LINE& line) {
             if (!line.has_equals)
-                throw HOST_INPUT_ERROR(line.where + ": expected KEY=VALUE, found '" + line.text + "'");
+                throw HOST_INPUT_ERROR(line.where + ": expected KEY=VALUE, found '" + msg_cut_word(line.text) + "'");
             add(line.key, line.value, line.where);
         },
         " \t", &error);
@@ -174,7 +179,7 @@ void HOST_SETTINGS::check_clock_periods(HOST_ENV& env) const
         if (std::find(clocks.begin(), clocks.end(), name) != clocks.end()) continue;
         std::string known;
         for (const std::string& c : clocks) known += (known.empty() ? "" : ", ") + c;
-        throw HOST_INPUT_ERROR(l.where + ": the design has no clock '" + name + "' (" +
+        throw HOST_INPUT_ERROR(l.where + ": the design has no clock '" + msg_cut_word(name) + "' (" +
                                (known.empty() ? "it has no clock" : "its clocks: " + known) + ")");
     }
 }
@@ -221,7 +226,8 @@ struct WORDS
         std::vector<int64_t> out;
         for (const std::string& w : rest) {
             int64_t v = 0;
-            if (!parse_int_strict(w, -1, 1000000, v)) throw HOST_INPUT_ERROR(where + ": '" + w + "' is not a number");
+            if (!parse_int_strict(w, -1, 1000000, v))
+                throw HOST_INPUT_ERROR(where + ": '" + msg_cut_word(w) + "' is not a number");
             out.push_back(v);
         }
         return out;
@@ -230,7 +236,7 @@ struct WORDS
     {
         int64_t id = 0;
         if (!parse_int_strict(first, 0, 1000000, id))
-            throw HOST_INPUT_ERROR(where + ": '" + first + "' is not " + what);
+            throw HOST_INPUT_ERROR(where + ": '" + msg_cut_word(first) + "' is not " + what);
         return static_cast<int>(id);
     }
     std::string key, where, first;
@@ -256,7 +262,10 @@ void apply_atom_assignment(const WORDS& w, CDB_ATOM_NODE* node)
     } else if (w.key == "locked_region") {
         const std::vector<int64_t> n = w.numbers(4);
         if (n[0] < 0 || n[1] < 0 || n[2] < n[0] || n[3] < n[1])
-            throw HOST_INPUT_ERROR(w.where + ": locked region corners must satisfy 0 <= X1 <= X2 and 0 <= Y1 <= Y2");
+            throw HOST_INPUT_ERROR(w.where + ": the locked region (" + std::to_string(n[0]) + ", " +
+                                   std::to_string(n[1]) + ") - (" + std::to_string(n[2]) + ", " + std::to_string(n[3]) +
+                                   ") of '" + msg_cut_word(w.first) +
+                                   "': corners must satisfy 0 <= X1 <= X2 and 0 <= Y1 <= Y2");
         a.locked_x1 = static_cast<int>(n[0]);
         a.locked_y1 = static_cast<int>(n[1]);
         a.locked_x2 = static_cast<int>(n[2]);
@@ -265,17 +274,28 @@ void apply_atom_assignment(const WORDS& w, CDB_ATOM_NODE* node)
     node->set_assignments(a);
 }
 
-// A region reaching past the device's grid holds sites that are not there:
-// the user meant another device or other corners.
+std::string locked_region_text(const CDB_ATOM_ASSIGNMENTS& a)
+{
+    return "the locked region (" + std::to_string(a.locked_x1) + ", " + std::to_string(a.locked_y1) + ") - (" +
+           std::to_string(a.locked_x2) + ", " + std::to_string(a.locked_y2) + ")";
+}
+
+// A region reaching past the device's grid holds sites that are not there,
+// and one without a LAB has no place for logic: the user meant another
+// device or other corners.
 void check_region_on_device(const WORDS& w, const CDB_ATOM_NODE* node, const DEV_DEVICE& device)
 {
     const CDB_ATOM_ASSIGNMENTS& a = node->get_assignments();
-    if (a.locked_x2 < device.get_nx() && a.locked_y2 < device.get_ny()) return;
-    throw HOST_INPUT_ERROR(w.where + ": the locked region (" + std::to_string(a.locked_x1) + ", " +
-                           std::to_string(a.locked_y1) + ") - (" + std::to_string(a.locked_x2) + ", " +
-                           std::to_string(a.locked_y2) + ") of '" + w.first +
-                           "' reaches past the device's grid (0, 0) - (" + std::to_string(device.get_nx() - 1) + ", " +
-                           std::to_string(device.get_ny() - 1) + ")");
+    if (a.locked_x2 >= device.get_nx() || a.locked_y2 >= device.get_ny())
+        throw HOST_INPUT_ERROR(w.where + ": " + locked_region_text(a) + " of '" + msg_cut_word(w.first) +
+                               "' reaches past the device's grid (0, 0) - (" + std::to_string(device.get_nx() - 1) +
+                               ", " + std::to_string(device.get_ny() - 1) + ")");
+    if (host_site_class_of(node) != HOST_SITE_LAB) return;
+    for (int x = a.locked_x1; x <= a.locked_x2; ++x)
+        for (int y = a.locked_y1; y <= a.locked_y2; ++y)
+            if (host_site_class_at(device, x, y) == HOST_SITE_LAB) return;
+    throw HOST_INPUT_ERROR(w.where + ": " + locked_region_text(a) + " of '" + msg_cut_word(w.first) +
+                           "' holds no LAB of the device, and the atom needs one");
 }
 
 // The port is bound and assigned to the named output, or to the named
@@ -288,10 +308,10 @@ void apply_boundary_port(const WORDS& w, const NAMED_ATOMS& named, BPM_BOUNDARY_
     else if (auto n = named.nodes.find(w.first);
              n != named.nodes.end() && n->second->begin_oterm() != n->second->end_oterm())
         oterm = *n->second->begin_oterm();
-    if (oterm == nullptr) throw HOST_INPUT_ERROR(w.where + ": no output named '" + w.first + "'");
+    if (oterm == nullptr) throw HOST_INPUT_ERROR(w.where + ": no output named '" + msg_cut_word(w.first) + "'");
     const int port = bpm.create_port(w.rest[0]);
     if (port < 0 || !bpm.bind_port_id(oterm, port) || !bpm.assign_port_id(oterm, port))
-        throw HOST_INPUT_ERROR(w.where + ": cannot make the boundary port '" + w.rest[0] + "'");
+        throw HOST_INPUT_ERROR(w.where + ": cannot make the boundary port '" + msg_cut_word(w.rest[0]) + "'");
 }
 
 // Options of an instance are kept under its name, which must be an atom's or
@@ -300,7 +320,8 @@ void apply_instance_option(const WORDS& w, const NAMED_ATOMS& named, HDB_ACTION_
 {
     if (w.rest.size() != 2)
         throw HOST_INPUT_ERROR(w.where + ": instance_option takes an instance, a setting id and a value");
-    if (!named.nodes.count(w.first)) throw HOST_INPUT_ERROR(w.where + ": no atom or output named '" + w.first + "'");
+    if (!named.nodes.count(w.first))
+        throw HOST_INPUT_ERROR(w.where + ": no atom or output named '" + msg_cut_word(w.first) + "'");
     const int id = setting_id(w.rest[0], w.where);
     check_setting_value(id, w.rest[1], w.where);
     ap.edit_instance_options(w.first).set_string(id, w.rest[1]);
@@ -336,7 +357,8 @@ void HOST_SETTINGS::apply_assignments(HOST_ENV& env) const
             apply_instance_option(w, named, env.design().action_point());
         } else {
             auto it = named.nodes.find(w.first);
-            if (it == named.nodes.end()) throw HOST_INPUT_ERROR(l.where + ": no atom named '" + w.first + "'");
+            if (it == named.nodes.end())
+                throw HOST_INPUT_ERROR(l.where + ": no atom named '" + msg_cut_word(w.first) + "'");
             apply_atom_assignment(w, it->second);
             if (l.key == "locked_region") check_region_on_device(w, it->second, *env.design().device());
             if (l.key == "partition" && bpm) bpm->add_partition(it->second->get_assignments().partition_id);

@@ -9,12 +9,16 @@
 #include <unordered_map>
 
 #include "fio/fio.h"
+#include "msg/msg.h"
 
 namespace {
 
 // Other tools stop reading at a NUL, even in a comment: the file would not be
 // one design to every reader.
 const char* const k_nul_in_line = "NUL byte in the line (is this a text file?)";
+
+// What some editors write first in a UTF-8 file; it is no part of the design.
+constexpr std::string_view k_utf8_bom = "\xEF\xBB\xBF";
 
 std::string error_text(const std::string& file, int line, const std::string& what)
 {
@@ -79,11 +83,22 @@ std::string hex_byte(char c)
     return text;
 }
 
-std::string printable(std::string_view word)
+// A word of the file as a message shows it: control characters as '?',
+// and cut to a readable length.
+std::string word(std::string_view text)
 {
-    std::string text;
-    for (char c : word) text += is_control(c) ? '?' : c;
-    return text;
+    std::string shown;
+    const std::string cut = msg_cut_word(text);
+    for (size_t i = 0; i < cut.size(); ++i) {
+        // A byte-order mark inside the text is invisible on a terminal.
+        if (cut.compare(i, k_utf8_bom.size(), k_utf8_bom) == 0) {
+            shown += "<byte-order mark>";
+            i += k_utf8_bom.size() - 1;
+        } else {
+            shown += is_control(cut[i]) ? '?' : cut[i];
+        }
+    }
+    return shown;
 }
 
 class PARSER
@@ -93,6 +108,7 @@ public:
         : m_text(text), m_max_lut_inputs(max_lut_inputs), m_clock_net(clock_net)
     {
         m_model.m_file = file;
+        if (m_text.substr(0, k_utf8_bom.size()) == k_utf8_bom) m_pos = k_utf8_bom.size();
     }
 
     BLIF_MODEL run()
@@ -114,7 +130,8 @@ public:
         if (!m_seen_end) fail(m_next_line - 1, "the file ends without '.end' (is it cut short?)");
         if (!m_seen_model) m_model.m_name = default_model_name();
         if (m_model.m_outputs.empty())
-            fail(m_seen_model ? m_model_line : m_end_line, str_cat("model '", m_model.m_name, "' declares no outputs"));
+            fail(m_seen_model ? m_model_line : m_end_line,
+                 str_cat("model '", word(m_model.m_name), "' declares no outputs"));
         check_written_names();
         clock_clockless_latches();
         order_covers();
@@ -132,10 +149,9 @@ private:
     {
         for (size_t i = 0; i < t.size(); ++i) {
             for (char c : t[i])
-                if (is_control(c))
-                    fail(m_line, str_cat("control character ", hex_byte(c), " in '", printable(t[i]), "'"));
+                if (is_control(c)) fail(m_line, str_cat("control character ", hex_byte(c), " in '", word(t[i]), "'"));
             if (i > 0 && t[i][0] == '.' && is_known_directive(t[i]))
-                fail(m_line, str_cat("'", t[i], "' inside a '", t[0], "' line (is a line break missing?)"));
+                fail(m_line, str_cat("'", word(t[i]), "' inside a '", word(t[0]), "' line (is a line break missing?)"));
         }
     }
 
@@ -213,7 +229,7 @@ private:
     {
         BLIF_NET& n = m_model.m_nets[id];
         if (n.m_driver != BLIF_DRIVER::NONE)
-            fail(m_line, str_cat("net '", n.m_name, "' is driven twice (first driver on line ",
+            fail(m_line, str_cat("net '", word(n.m_name), "' is driven twice (first driver on line ",
                                  std::to_string(driver_line(n)), ")"));
         n.m_driver = kind;
         n.m_driver_index = index;
@@ -224,7 +240,8 @@ private:
         std::string_view d = t[0];
         finish_cover();
         if (m_seen_end)
-            fail(m_line, d == ".model" ? "only one model per file is supported" : str_cat("'", d, "' after '.end'"));
+            fail(m_line,
+                 d == ".model" ? "only one model per file is supported" : str_cat("'", word(d), "' after '.end'"));
         if (d == ".model") {
             model(t);
         } else if (d == ".inputs") {
@@ -238,7 +255,7 @@ private:
             for (size_t i = 1; i < t.size(); ++i) {
                 int id = read_net(t[i]);
                 if (m_is_output.size() <= static_cast<size_t>(id)) m_is_output.resize(m_model.m_nets.size(), false);
-                if (m_is_output[id]) fail(m_line, str_cat("output '", t[i], "' is declared twice"));
+                if (m_is_output[id]) fail(m_line, str_cat("output '", word(t[i]), "' is declared twice"));
                 m_is_output[id] = true;
                 m_model.m_outputs.push_back(id);
             }
@@ -249,13 +266,13 @@ private:
         } else if (d == ".subckt") {
             subckt(t);
         } else if (d == ".end") {
-            if (t.size() > 1) fail(m_line, str_cat("'.end' takes no words, found '", t[1], "'"));
+            if (t.size() > 1) fail(m_line, str_cat("'.end' takes no words, found '", word(t[1]), "'"));
             m_seen_end = true;
             m_end_line = m_line;
         } else if (is_unsupported_directive(d)) {
-            fail(m_line, str_cat("'", d, "' is not supported (only flat, unmapped BLIF is read)"));
+            fail(m_line, str_cat("'", word(d), "' is not supported (only flat, unmapped BLIF is read)"));
         } else if (!is_ignored_directive(d)) {
-            fail(m_line, str_cat("unknown directive '", d, "'"));
+            fail(m_line, str_cat("unknown directive '", word(d), "'"));
         }
     }
 
@@ -263,7 +280,8 @@ private:
     {
         if (m_seen_model) fail(m_line, "only one model per file is supported");
         if (!m_model.m_nets.empty()) fail(m_line, "'.model' must come before the model's contents");
-        if (t.size() > 2) fail(m_line, str_cat("'.model' takes one name, found '", t[2], "' after '", t[1], "'"));
+        if (t.size() > 2)
+            fail(m_line, str_cat("'.model' takes one name, found '", word(t[2]), "' after '", word(t[1]), "'"));
         m_seen_model = true;
         m_model_line = m_line;
         m_model.m_name = t.size() > 1 ? std::string(t[1]) : default_model_name();
@@ -274,8 +292,8 @@ private:
         if (t.size() < 2) fail(m_line, "'.names' needs an output net");
         size_t inputs = t.size() - 2;
         if (inputs > static_cast<size_t>(m_max_lut_inputs))
-            fail(m_line, str_cat("cover of '", t.back(), "' has ", std::to_string(inputs), " inputs; the LUT has only ",
-                                 std::to_string(m_max_lut_inputs)));
+            fail(m_line, str_cat("cover of '", word(t.back()), "' has ", std::to_string(inputs),
+                                 " inputs; the LUT has only ", std::to_string(m_max_lut_inputs)));
         BLIF_COVER c;
         c.m_line = m_line;
         c.m_inputs.reserve(inputs);
@@ -290,7 +308,7 @@ private:
 
     void cover_row(const std::vector<std::string_view>& t)
     {
-        if (m_open_cover < 0) fail(m_line, str_cat("cover row '", t[0], "' outside a '.names' block"));
+        if (m_open_cover < 0) fail(m_line, str_cat("cover row '", word(t[0]), "' outside a '.names' block"));
         BLIF_COVER& c = m_model.m_covers[m_open_cover];
         size_t n = c.m_inputs.size();
         std::string_view plane, out;
@@ -302,13 +320,13 @@ private:
             plane = t[0];
             out = t[1];
             if (plane.size() != n)
-                fail(m_line, str_cat("cover row '", plane, "' has ", std::to_string(plane.size()),
+                fail(m_line, str_cat("cover row '", word(plane), "' has ", std::to_string(plane.size()),
                                      " input values; expected ", std::to_string(n)));
         }
-        if (out != "0" && out != "1") fail(m_line, str_cat("cover output value '", out, "' is not 0 or 1"));
+        if (out != "0" && out != "1") fail(m_line, str_cat("cover output value '", word(out), "' is not 0 or 1"));
         int value = out[0] - '0';
         if (m_cover_value >= 0 && value != m_cover_value)
-            fail(m_line, "cover of '" + m_model.m_nets[c.m_output].m_name + "' mixes 0 and 1 output rows");
+            fail(m_line, str_cat("cover of '", word(m_model.m_nets[c.m_output].m_name), "' mixes 0 and 1 output rows"));
         m_cover_value = value;
         uint64_t cube = CDB_LUTMASK::full_mask(static_cast<int>(n));
         for (size_t i = 0; i < n; ++i) {
@@ -344,9 +362,9 @@ private:
             std::string_view type = t[3];
             if (type != "re") {
                 if (type == "fe" || type == "ah" || type == "al" || type == "as")
-                    fail(m_line,
-                         str_cat("latch type '", type, "' is not supported; only rising-edge ('re') latches are"));
-                fail(m_line, str_cat("unknown latch type '", type, "'"));
+                    fail(m_line, str_cat("latch type '", word(type),
+                                         "' is not supported; only rising-edge ('re') latches are"));
+                fail(m_line, str_cat("unknown latch type '", word(type), "'"));
             }
         }
         BLIF_LATCH l;
@@ -354,7 +372,7 @@ private:
         if (t.size() == 6 || t.size() == 4) {
             std::string_view init = t.back();
             if (init.size() != 1 || init[0] < '0' || init[0] > '3')
-                fail(m_line, str_cat("latch initial value '", init, "' is not 0, 1, 2 or 3"));
+                fail(m_line, str_cat("latch initial value '", word(init), "' is not 0, 1, 2 or 3"));
             // 2 (don't care) and 3 (unknown) power up like every register: to 0.
             l.m_init = init[0] == '1' ? 1 : 0;
         }
@@ -385,13 +403,14 @@ private:
             const std::string_view pin = eq == std::string_view::npos ? t[i] : t[i].substr(0, eq);
             const size_t k = pin.size() == 1 ? std::string_view(names).find(pin[0]) : std::string_view::npos;
             if (eq == std::string_view::npos || eq + 1 == t[i].size() || k == std::string_view::npos)
-                fail(m_line, str_cat("'", t[i], "' is not a pin connection of ", cell, " (C=, D=, Q= or R=)"));
+                fail(m_line,
+                     str_cat("'", word(t[i]), "' is not a pin connection of ", word(cell), " (C=, D=, Q= or R=)"));
             if (!pins[k].empty()) fail(m_line, str_cat("pin ", pin, " of ", cell, " is connected twice"));
             pins[k] = t[i].substr(eq + 1);
         }
         for (size_t k = 0; k < 4; ++k)
             if (pins[k].empty())
-                fail(m_line, str_cat(cell, " has no connection for its pin ", std::string(1, names[k])));
+                fail(m_line, str_cat(word(cell), " has no connection for its pin ", std::string(1, names[k])));
         BLIF_LATCH l;
         l.m_line = m_line;
         l.m_clock_falling = cell[6] == 'N';
@@ -414,7 +433,7 @@ private:
         if (!m_clock_net.empty()) {
             auto named = m_net_ids.find(m_clock_net);
             if (named == m_net_ids.end())
-                fail(0, str_cat("the design has no net '", m_clock_net, "' to clock its latches with (--clock)"));
+                fail(0, str_cat("the design has no net '", word(m_clock_net), "' to clock its latches with (--clock)"));
             clock = named->second;
         }
         std::vector<int> clocks;
@@ -435,7 +454,8 @@ private:
 
     std::string clockless_latch_error(const BLIF_LATCH& l, const std::vector<int>& clocks) const
     {
-        std::string text = str_cat("latch '", m_model.m_nets[l.m_q].m_name, "' has no clock, and the design has ");
+        std::string text =
+            str_cat("latch '", word(m_model.m_nets[l.m_q].m_name), "' has no clock, and the design has ");
         if (clocks.empty()) return text + "no other clocked latch to take it from; name it with --clock NET";
         text += std::to_string(clocks.size()) + " clocks (";
         for (size_t i = 0; i < clocks.size() && i < 4; ++i)
@@ -466,8 +486,8 @@ private:
         const BLIF_NET& a = m_model.m_nets[std::min(one, other)];
         const BLIF_NET& b = m_model.m_nets[std::max(one, other)];
         fail(std::max(a.m_line, b.m_line),
-             str_cat("nets '", a.m_name, "' (line ", std::to_string(a.m_line), ") and '", b.m_name, "' (line ",
-                     std::to_string(b.m_line), ") would both be written as '", written, "'"));
+             str_cat("nets '", word(a.m_name), "' (line ", std::to_string(a.m_line), ") and '", word(b.m_name),
+                     "' (line ", std::to_string(b.m_line), ") would both be written as '", word(written), "'"));
     }
 
     std::string default_model_name() const
@@ -608,7 +628,7 @@ std::string blif_undriven_warning_text(const BLIF_MODEL& model)
 BLIF_ERROR blif_undriven_error(const BLIF_MODEL& model)
 {
     const BLIF_NET& first = model.m_nets[model.m_undriven.at(0)];
-    std::string text = str_cat("net '", first.m_name, "' is read but never driven");
+    std::string text = str_cat("net '", word(first.m_name), "' is read but never driven");
     if (model.m_undriven.size() > 1)
         text += str_cat(" (", std::to_string(model.m_undriven.size()), " undriven nets; also", undriven_list(model, 1),
                         ")");

@@ -56,7 +56,9 @@ bool cfg_read_settings_file(const std::string& path, const std::function<void(co
         return false;
     }
     const std::string_view all(contents);
-    std::size_t pos = 0;
+    // A byte-order mark that an editor put first is no part of the first key.
+    constexpr std::string_view utf8_bom = "\xEF\xBB\xBF";
+    std::size_t pos = all.substr(0, utf8_bom.size()) == utf8_bom ? utf8_bom.size() : 0;
     int line_no = 0;
     while (pos < all.size()) {
         ++line_no;

@@ -7,6 +7,7 @@
 #include <sys/un.h>
 
 #include "cfg/cfg_file.h"
+#include "msg/msg.h"
 
 namespace {
 
@@ -153,7 +154,7 @@ bool matches(const CFG_KNOWN_KEY& known, std::string_view key)
 
 std::string found(std::string_view value)
 {
-    return ", found '" + std::string(value) + "'";
+    return ", found '" + msg_cut_word(value) + "'";
 }
 
 bool is_number(std::string_view value)

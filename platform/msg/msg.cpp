@@ -33,6 +33,15 @@ MEM_TAG_RECORD* msg_tag()
 
 }  // namespace
 
+std::string msg_cut_word(std::string_view word, size_t limit)
+{
+    if (word.size() <= limit) return std::string(word);
+    size_t keep = limit;
+    // Continuation bytes of UTF-8 are 10xxxxxx: stop before the character they finish.
+    while (keep > 0 && (static_cast<unsigned char>(word[keep]) & 0xC0) == 0x80) --keep;
+    return std::string(word.substr(0, keep)) + "... (cut; " + std::to_string(word.size()) + " bytes in all)";
+}
+
 std::string msg_expand_placeholders(std::string_view text, const std::vector<MSG_ARG>& args)
 {
     std::string out;

@@ -39,6 +39,11 @@ private:
 // without an argument expands to nothing; anything else is copied as is.
 std::string msg_expand_placeholders(std::string_view text, const std::vector<MSG_ARG>& args);
 
+// A word the user wrote, short enough to read in a message: a longer one
+// keeps its first `limit` bytes (never half a UTF-8 character) and says
+// how long it was, so that a message never echoes a whole file.
+std::string msg_cut_word(std::string_view word, size_t limit = 64);
+
 class MSG_BASE
 {
 public:

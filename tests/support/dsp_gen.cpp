@@ -1,6 +1,7 @@
 #include "dsp_gen.h"
 
 #include <algorithm>
+#include <map>
 #include <vector>
 
 #include "cdb/cdb_atom_node.h"
@@ -38,6 +39,7 @@ public:
         m_clock = input("clk");
         if (m_o.m_clear) m_reset = input("rst");
         CDB_ATOM_NODE* out = add(CDB_KIND_MAC_OUT, "d_o");
+        m_blocks.push_back(out);
         CUT_MAC_UTIL::set_mode(out, mode_for(m_o.m_mults));
         int width = 0;
         for (int m = 0; m < m_o.m_mults; ++m) width = std::max(width, add_mult(m, out));
@@ -48,15 +50,22 @@ public:
             CUT_MAC_UTIL::set_output_port_clock(out, DB_DATA_OUT, m_o.m_output_clock_slot);
             if (m_reset) CUT_MAC_UTIL::set_output_port_clear(out, DB_DATA_OUT, m_o.m_output_clock_slot);
         }
+        for (CDB_ATOM_NODE* block : m_blocks) {
+            if (m_o.m_slot_controls || m_o.m_gated_slot) slot_controls(block, 0);
+            if (m_o.m_gated_slot && block->get_input_term_by_type(DB_CLOCK_ENABLE, 0) == nullptr)
+                pin("g")->insert_fanout(block->add_input_term(DB_CLOCK_ENABLE, 0));
+            foreign_clocks(block);
+        }
         std::vector<CDB_ATOM_OTERM*> bits;
         for (int k = 0; k < width; ++k) {
             bits.push_back(out->add_output_term(DB_DATA_OUT, name(indexed("d_o_q", 0, k)), k));
             if (m_o.m_output_invert && k % 2 == 1) CUT_MAC_UTIL::set_output_prog_invert(out, DB_DATA_OUT, k, true);
         }
+        if (m_o.m_tapped_bit >= 0) bits.at(static_cast<size_t>(m_o.m_tapped_bit))->insert_fanout(output("t"));
         for (int level = 0; level < m_o.m_logic_levels; ++level) bits = logic_level(level, bits);
         for (int k = 0; k < static_cast<int>(bits.size()); ++k) {
             CDB_ATOM_OTERM* q = bits[static_cast<size_t>(k)];
-            if (m_o.m_fanout_registers) q = add_register(indexed("rq", 0, k), q);
+            if (m_o.m_fanout_registers) q = add_register(indexed("rq", 0, k), q, k);
             q->insert_fanout(output(indexed("o", 0, k)));
         }
         return std::move(m_netlist);
@@ -81,7 +90,9 @@ private:
         m_netlist->add_node(pin);
         return pin->get_input_term_by_type(DB_DATAIN);
     }
-    CDB_ATOM_OTERM* add_register(const std::string& n, CDB_ATOM_OTERM* d)
+    // `bit`: the register's operand or output bit where the options make
+    // one bit's registers differ, -1 elsewhere.
+    CDB_ATOM_OTERM* add_register(const std::string& n, CDB_ATOM_OTERM* d, int bit = -1)
     {
         CDB_ATOM_NODE* reg = add(CDB_KIND_REGISTER, n);
         if (reg->is_register()) {
@@ -92,7 +103,19 @@ private:
         }
         m_clock->insert_fanout(reg->add_input_term(DB_CLOCK));
         if (m_reset) m_reset->insert_fanout(reg->add_input_term(DB_CLEAR));
+        if (bit >= 0 && bit == m_o.m_enabled_bit) pin("en")->insert_fanout(reg->add_input_term(DB_CLOCK_ENABLE));
+        if (bit >= 0 && bit == m_o.m_loaded_bit) {
+            pin("sl")->insert_fanout(reg->add_input_term(DB_SYNCH_LOAD));
+            pin("sd")->insert_fanout(reg->add_input_term(DB_SYNCH_DATA));
+        }
         return reg->add_output_term(DB_REG_OUT, reg->get_instance_name());
+    }
+    // An input pin made on first use.
+    CDB_ATOM_OTERM* pin(const std::string& n)
+    {
+        CDB_ATOM_OTERM*& made = m_pins[n];
+        if (made == nullptr) made = input(n);
+        return made;
     }
     // Clock and clear of one slot, on the design's clock and reset.
     void slot_controls(CDB_ATOM_NODE* mac, int slot)
@@ -101,6 +124,22 @@ private:
             m_clock->insert_fanout(mac->add_input_term(DB_CLOCK, slot));
         if (m_reset && mac->get_input_term_by_type(DB_CLEAR, slot) == nullptr)
             m_reset->insert_fanout(mac->add_input_term(DB_CLEAR, slot));
+    }
+    // Other registers' clocks in free slots, cleared by the design's reset,
+    // so that only a register without a clear misses a clear slot. Slot 0
+    // is left alone: the host takes a block's clock from there.
+    void foreign_clocks(CDB_ATOM_NODE* mac)
+    {
+        int left = m_o.m_foreign_clocks;
+        for (int slot = 1; slot < 4 && left > 0; ++slot) {
+            if (mac->get_input_term_by_type(DB_CLOCK, slot) != nullptr) continue;
+            --left;
+            std::string clock = "k";
+            clock += std::to_string(slot);
+            pin(clock)->insert_fanout(mac->add_input_term(DB_CLOCK, slot));
+            if (m_reset && mac->get_input_term_by_type(DB_CLEAR, slot) == nullptr)
+                m_reset->insert_fanout(mac->add_input_term(DB_CLEAR, slot));
+        }
     }
 
     void operand(CDB_ATOM_NODE* mult, int port, int m, int width)
@@ -115,11 +154,11 @@ private:
             }
             CDB_ATOM_OTERM* d = input(indexed(pin, m, k));
             if (m_o.m_front_lut && m == 0 && k == 0 && port == DB_DATA_A) d = front_lut(d, input("f0_in"));
-            if (m_o.m_external_inputs) d = add_register(indexed(reg, m, k), d);
+            if (m_o.m_external_inputs) d = add_register(indexed(reg, m, k), d, m == 0 && port == DB_DATA_A ? k : -1);
             d->insert_fanout(t);
             if (m_o.m_inverted_pin && port == DB_DATA_A && k == 0) t->set_invert();
         }
-        if (!m_o.m_packed_inputs) return;
+        if (!m_o.m_packed_inputs || (m_o.m_packed_b_only && port == DB_DATA_A)) return;
         slot_controls(mult, 0);
         CUT_MAC_UTIL::set_input_port_clock(mult, port, 0);
         if (m_reset) CUT_MAC_UTIL::set_input_port_clear(mult, port, 0);
@@ -133,6 +172,7 @@ private:
         std::string n = "d_m";
         n += std::to_string(m);
         CDB_ATOM_NODE* mult = add(CDB_KIND_MAC_MULT, n);
+        m_blocks.push_back(mult);
         operand(mult, DB_DATA_A, m, m_o.m_width_a);
         operand(mult, DB_DATA_B, m, m_o.m_width_b);
         if (m_o.m_mult_outputs) {
@@ -144,6 +184,7 @@ private:
         for (int k = 0; k < width; ++k) {
             CDB_ATOM_OTERM* p = mult->add_output_term(DB_DATA_OUT, name(indexed("d_p", m, k)), k);
             p->insert_fanout(out->add_input_term(DB_DATA_A + m, k));
+            if (m == 0 && k == m_o.m_tapped_product) p->insert_fanout(output("tp"));
         }
         return width;
     }
@@ -177,6 +218,8 @@ private:
     std::unique_ptr<CDB_ATOM_NETLIST> m_netlist;
     CDB_ATOM_OTERM* m_clock = nullptr;
     CDB_ATOM_OTERM* m_reset = nullptr;
+    std::vector<CDB_ATOM_NODE*> m_blocks;
+    std::map<std::string, CDB_ATOM_OTERM*> m_pins;
 };
 
 }  // namespace

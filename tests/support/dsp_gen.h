@@ -29,11 +29,23 @@ struct DSP_GEN_OPTIONS
     bool m_output_invert = false;    // programmable inversion on every other output bit
     int m_output_clock_slot = 0;     // slot of the output block's register
     bool m_front_lut = false;        // operand A bit 0 of the first multiplier from a LUT of two pins
+    bool m_packed_b_only = false;    // with m_packed_inputs: operand A is left unpacked
+    bool m_slot_controls = false;    // slot 0 of every block on "clk" and "rst", used or not
+    bool m_gated_slot = false;       // as m_slot_controls, slot 0 loading under the enable "g"
+    int m_foreign_clocks = 0;        // this many free slots of every block from slot 1 on clocks "k<slot>"
+    // The plain registers of this bit of the first multiplier's operand A
+    // and of the output: loading under the enable "en", or taking the
+    // synchronous data "sd" under the load "sl"; -1 none.
+    int m_enabled_bit = -1;
+    int m_loaded_bit = -1;
+    int m_tapped_bit = -1;      // this output bit of the block also drives the output pin "t"
+    int m_tapped_product = -1;  // this product bit of the first multiplier also drives the output pin "tp"
 };
 
-// Input pins "a<m>_<k>", "b<m>_<k>", "clk", "rst"; registers "ra<m>_<k>",
-// "rb<m>_<k>" and "rq<k>"; multipliers "d_m<m>", the output block "d_o",
-// cells "c<level>_<k>" and the front LUT "f0", output pins "o<k>".
+// Input pins "a<m>_<k>", "b<m>_<k>", "clk", "rst" (and "g", "k<slot>",
+// "en", "sd", "sl" when asked for); registers "ra<m>_<k>", "rb<m>_<k>" and
+// "rq0_<k>"; multipliers "d_m<m>", the output block "d_o", cells
+// "c<level>_<k>" and the front LUT "f0", output pins "o0_<k>".
 std::unique_ptr<CDB_ATOM_NETLIST> dsp_generate(const DSP_GEN_OPTIONS& options);
 
 // The design morv-fit reads from designs/dsp_mac_<family>.txt.

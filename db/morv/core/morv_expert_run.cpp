@@ -50,7 +50,8 @@ void post_malformed_string(const char* what, const std::string& text, const MORV
     MSG_E* msg = new MSG_E();
     msg->fill_args("Physical synthesis %1!s! \"%2!s!\" is malformed at character %3!d! (run \"%4!s!\"): %5!s!. No "
                    "physical synthesis algorithm runs from it./EMORV_FSYN_MALFORMED_TEST_STRING",
-                   what, text, static_cast<int>(error.m_position + 1), error.m_run, error.m_reason);
+                   what, msg_cut_word(text), static_cast<int>(error.m_position + 1), msg_cut_word(error.m_run),
+                   error.m_reason);
     morv_send_msg(msg);
 }
 

@@ -1,8 +1,12 @@
 #include "morv/core/morv_run_list.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
+#include "msg/msg.h"
+
+#include "morv/core/algorithm/morv_algorithm_params.h"
 #include "morv/core/morv_expert.h"
 #include "morv/core/morv_format.h"
 
@@ -21,11 +25,59 @@ void split_first_run(const std::string& text, std::string* run, std::string* res
     }
 }
 
+// A character the user reads in a message: itself when printable, else its byte.
+std::string shown_character(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte > ' ' && byte < 127) return std::string("'") + c + "'";
+    char text[16];
+    std::snprintf(text, sizeof text, "byte 0x%02X", static_cast<unsigned>(byte));
+    return text;
+}
+
+// Every KEY=VALUE of a run's parameters names a key the algorithm reads and
+// holds a value of its kind; blanks between two ':' are allowed. `from` is
+// where the parameters start within the run.
+bool check_parameters(int id, const std::string& text, size_t from, std::string* reason, size_t* at)
+{
+    const std::string name = MORV_EXPERT::s_FSYN_ALGORITHM_SHORT_NAMES[id];
+    size_t start = 0;
+    for (;;) {
+        const size_t colon = std::min(text.find(':', start), text.size());
+        const std::string item = text.substr(start, colon - start);
+        const size_t equal = item.find('=');
+        const std::string key = morv_trim_blanks(item.substr(0, equal));
+        *at = from + start + std::min(item.find_first_not_of(" \t"), item.size());
+        if (equal == std::string::npos && !key.empty()) {
+            *reason = "parameter \"" + msg_cut_word(key) + "\" has no '=' (parameters are KEY=VALUE joined by ':')";
+            return false;
+        }
+        if (equal != std::string::npos && key.empty()) {
+            *reason = "a parameter without a key before its '='";
+            return false;
+        }
+        if (!key.empty()) {
+            const MORV_PARAM_KEY* known = morv_find_algorithm_param(id, key);
+            if (known == nullptr) {
+                *reason = "algorithm " + name + " has no parameter \"" + msg_cut_word(key) + "\"";
+                return false;
+            }
+            const std::string value = morv_trim_blanks(item.substr(equal + 1));
+            const std::string fault = morv_param_value_fault(known->kind, value);
+            if (!fault.empty()) {
+                *reason =
+                    "parameter " + key + " of " + name + " takes " + fault + ", not \"" + msg_cut_word(value) + "\"";
+                return false;
+            }
+        }
+        if (colon == text.size()) return true;
+        start = colon + 1;
+    }
+}
+
 // A run is NAME(PARAMETERS): the name, blanks round it removed, is a short
-// name; the run's last character is the closing ')', and everything between
-// the first '(' and it is handed to the parameter parser, which takes any
-// text. A ';' always ends a run, so ')' and '(' inside the parameters are
-// allowed. `at` is the offset of the problem within the run.
+// name; the first ')' closes the run, and only blanks may follow it before
+// the ';' that ends the run. `at` is the offset of the problem within the run.
 bool check_run(const std::string& run, std::string* reason, size_t* at)
 {
     const size_t first = run.find_first_not_of(" \t");
@@ -42,17 +94,25 @@ bool check_run(const std::string& run, std::string* reason, size_t* at)
         return false;
     }
     const std::string name = morv_trim_blanks(run.substr(0, open));
-    if (morv_find_algorithm_id(name) == ALGORITHM_END) {
-        *reason = name.empty() ? "missing algorithm name" : "unknown algorithm name \"" + name + "\"";
+    const int id = morv_find_algorithm_id(name);
+    if (id == ALGORITHM_END) {
+        *reason = name.empty() ? "missing algorithm name" : "unknown algorithm name \"" + msg_cut_word(name) + "\"";
         *at = first;
         return false;
     }
-    if (last == open || run[last] != ')') {
+    const size_t close = run.find(')', open);
+    if (close == std::string::npos) {
         *reason = "the run does not end with ')'";
         *at = last == open ? last + 1 : last;
         return false;
     }
-    return true;
+    if (close != last) {
+        const size_t after = run.find_first_not_of(" \t", close + 1);
+        *reason = shown_character(run[after]) + " after the run's closing ')' (runs are separated by ';')";
+        *at = after;
+        return false;
+    }
+    return check_parameters(id, run.substr(open + 1, close - open - 1), open + 1, reason, at);
 }
 
 }  // namespace

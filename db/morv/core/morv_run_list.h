@@ -45,10 +45,11 @@ struct MORV_TEST_STRING_ERROR
 };
 
 // Checks every run of one part against the grammar: a known algorithm name,
-// a '(' after it, and ')' as the run's last character (whatever lies between
-// is the parameter parser's, which accepts any text). An empty run between
-// two ';' is rejected; one ';' may end the part. offset: where the part
-// starts in the whole string, for the reported position.
+// a '(' after it, its first ')' as the run's last character, and between
+// them KEY=VALUE pairs joined by ':', each a key the algorithm reads with a
+// value of the kind it reads. An empty run between two ';' is rejected; one
+// ';' may end the part. offset: where the part starts in the whole string,
+// for the reported position.
 bool morv_check_test_string_part(const std::string& part, MORV_TEST_STRING_ERROR* error, size_t offset = 0);
 
 // Checks a whole test string: at most three '|' and every part well formed.

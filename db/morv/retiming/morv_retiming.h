@@ -508,6 +508,10 @@ protected:
     // with its data input, which joins the touched terms, and its output.
     CDB_ATOM_NODE* create_new_register(CDB_ATOM_NODE* model, HDB_INSTANCE_NAME* base_name, CDB_ATOM_ITERM*& data,
                                        CDB_ATOM_OTERM*& out);
+    // An inserted register joins the kardel region of the register it comes
+    // from. A source in no region leaves the register where it is: a new
+    // register is in none, and a reused one keeps its own.
+    void take_source_kardel_region(CDB_ATOM_NODE* reg_node, int source_region);
     // The mux cell's input of that port (setting the mask may have made it
     // already), among the touched terms.
     CDB_ATOM_ITERM* create_mux_input(CDB_ATOM_NODE* mux, int port_type);

@@ -176,12 +176,7 @@ void MORV_RETIMING_4LUT::insert_register(const RETIME_ITERM& retime_iterm)
     else reg_node = create_inserted_register(retime_iterm);
     clear_inverted_term_routing(term);
     if (!retime_iterm.reg.clear_low) toggle_invert(term);
-    const int region = m_fsyn_api->get_morv_env()->get_node_kardel_region(reg_node);
-    if (retime_iterm.reg.kardel_region != -1 && retime_iterm.reg.kardel_region != region) {
-        MORV_DEBUG_STREAM::print(100, "Setting node %d to kardel region %d", static_cast<int>(reg_node->get_id()),
-                                 retime_iterm.reg.kardel_region);
-        m_fsyn_api->set_node_kardel_region(reg_node, retime_iterm.reg.kardel_region);
-    }
+    take_source_kardel_region(reg_node, retime_iterm.reg.kardel_region);
     m_fsyn_api->modify_node(node);
 }
 

@@ -4,6 +4,8 @@
 
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_assert.h"
+#include "morv/core/morv_debug_stream.h"
+#include "morv/core/morv_env.h"
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_cdb_interface.h"
 #include "morv/netlist/morv_net_util.h"
@@ -143,6 +145,14 @@ CDB_ATOM_NODE* MORV_RETIMING::create_new_register(CDB_ATOM_NODE* model, HDB_INST
     m_cdb_interface->create_oterm(nullptr, out, reg_node, DB_REG_OUT, reg_node->get_instance_name());
     MORV_ASSERT_TEXT(out, "reg_oterm");
     return reg_node;
+}
+
+void MORV_RETIMING::take_source_kardel_region(CDB_ATOM_NODE* reg_node, int source_region)
+{
+    if (source_region == -1 || source_region == m_fsyn_api->get_morv_env()->get_node_kardel_region(reg_node)) return;
+    MORV_DEBUG_STREAM::print(100, "Setting node %d to kardel region %d", static_cast<int>(reg_node->get_id()),
+                             source_region);
+    m_fsyn_api->set_node_kardel_region(reg_node, source_region);
 }
 
 CDB_ATOM_ITERM* MORV_RETIMING::create_mux_input(CDB_ATOM_NODE* mux, int port_type)

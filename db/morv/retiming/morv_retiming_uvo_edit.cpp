@@ -478,13 +478,8 @@ void MORV_RETIMING_UVO::insert_register(const RETIME_ITERM& retime_iterm)
     clear_inverted_term_routing(term);
     if (!retime_iterm.reg.clear_low) invert_value_of(term);
     CDB_ATOM_NODE* reg_node = term->get_source() != nullptr ? term->get_source()->get_my_node() : nullptr;
-    const int region = reg_node != nullptr ? m_fsyn_api->get_morv_env()->get_node_kardel_region(reg_node) : -1;
-    if (reg_node != nullptr && retime_iterm.reg.kardel_region != -1 && retime_iterm.reg.kardel_region != region &&
-        !m_net_util->is_lcell_part_of_a_carry_chain(reg_node)) {
-        MORV_DEBUG_STREAM::print(100, "Setting node %d to kardel region %d", static_cast<int>(reg_node->get_id()),
-                                 retime_iterm.reg.kardel_region);
-        m_fsyn_api->set_node_kardel_region(reg_node, retime_iterm.reg.kardel_region);
-    }
+    if (reg_node != nullptr && !m_net_util->is_lcell_part_of_a_carry_chain(reg_node))
+        take_source_kardel_region(reg_node, retime_iterm.reg.kardel_region);
     m_fsyn_api->modify_node(node);
 }
 

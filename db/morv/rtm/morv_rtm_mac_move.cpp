@@ -477,16 +477,18 @@ void MORV_RTM::into_mac_output_fanout(MORV_RTM_OP* op, CDB_ATOM_NODE* node, CDB_
 }
 
 // A register packed in front of a programmable output inversion would
-// power up to the complement of the registers it replaces: refused.
+// power up to the complement of the registers it replaces: refused. A
+// block that may not change is told as such before what it holds, as
+// the block a register enters forward is.
 void MORV_RTM::backward_move_into_mac(MORV_RTM_OP* op, CDB_ATOM_NODE* node)
 {
     MORV_ASSERT_TEXT(op && node && node->is_mac_out(), "node->is_mac_out()");
-    if (CUT_MAC_UTIL::is_output_port_registered(node, DB_DATA_OUT)) {
-        op->m_failure_reason = MORV_RTM_REGISTERED_MAC_OUT;
-        return;
-    }
     if (!is_retimeable_mac_out(node)) {
         op->m_failure_reason = MORV_RTM_UNRETIMEABLE_MAC_OUT;
+        return;
+    }
+    if (CUT_MAC_UTIL::is_output_port_registered(node, DB_DATA_OUT)) {
+        op->m_failure_reason = MORV_RTM_REGISTERED_MAC_OUT;
         return;
     }
     bool first = true;

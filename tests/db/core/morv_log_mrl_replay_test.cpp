@@ -229,6 +229,30 @@ TEST_F(MorvLogMrlReplayTest, ASourceIsSoughtAroundTheReplacedCellBeforeAnywhereE
     EXPECT_EQ(source_of(DB_DATA_G), run.node("lut2"));
 }
 
+// The output next to the cell that bears the logged name wins over a clock
+// buffer of that name that a nearer input does not drive, and an open input
+// of a searched cell is stepped over.
+TEST_F(MorvLogMrlReplayTest, ANearerOutputOfTheNameBeatsAClockBufferThatDoesNotHangOffTheSource)
+{
+    REPLAY run("mrl_search_clock_name.psl");
+    CDB_ATOM_NODE* lut0 = run.node("lut0");
+    lut0->add_input_term(DB_DATA_C);
+    CDB_ATOM_NODE* near = run.add_atom(CDB_KIND_LCELL_COMB, "near");
+    near->add_output_term(DB_COMB_OUT, run.host->names.find_or_create_path("ck", 0));
+    // Read after the open input C.
+    lut0->add_input_term(DB_DATA_D)->insert_fanin(near->get_output_term_by_type(DB_COMB_OUT));
+    // Made last, the buffer holds the name ck in the index; lut2 drives it.
+    CDB_ATOM_NODE* clkbuf = run.add_atom(CDB_KIND_CLKBUF, "ck_buf");
+    clkbuf->add_input_term(DB_CLKBUF_IN)->insert_fanin(run.node("lut2")->get_output_term_by_type(DB_COMB_OUT));
+    CDB_ATOM_OTERM* clock = clkbuf->add_output_term(DB_CLKBUF_OUT, run.host->names.find_or_create_path("ck", 0));
+    run.node("reg0")->add_input_term(DB_CLOCK)->insert_fanin(clock);
+    ASSERT_TRUE(run.replay({BRK_REVISION, "27 1 0 \"lut0\" [0 1] [\"src\" \"ck\"] 0x0 [8] [\"lut0\"] 0 \"\" 0", END}))
+        << run.netlist_text();
+    const CDB_ATOM_NODE* rebuilt = run.node("lut0");
+    EXPECT_EQ(rebuilt->get_input_term_by_type(DB_DATA_A)->get_source()->get_my_node(), run.node("src"));
+    EXPECT_EQ(rebuilt->get_input_term_by_type(DB_DATA_B)->get_source()->get_my_node(), near) << run.netlist_text();
+}
+
 TEST_F(MorvLogMrlReplayTest, AnInputIndexOutsideTheTableFailsTheEntryUnchanged)
 {
     REPLAY run("mrl_index.psl");

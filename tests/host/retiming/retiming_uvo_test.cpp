@@ -98,6 +98,15 @@ int count_lcells(CDB_ATOM_NETLIST& netlist)
     return n;
 }
 
+// A register a push took away leaves no output behind in its cell, read by nothing.
+void expect_no_unread_register(CDB_ATOM_NETLIST& netlist)
+{
+    for (CDB_ATOM_NODE* node : netlist) {
+        const CDB_ATOM_OTERM* q = UVO_NET::q(node);
+        EXPECT_TRUE(q == nullptr || q->has_fanout()) << node->get_instance_name()->get_short_hpath();
+    }
+}
+
 // c0 = f(i0, i1) into a register cell r0 (mask reg_mask) and the output.
 void lut_into_register(UVO_NET& n, uint64_t truth, uint64_t reg_mask)
 {
@@ -250,6 +259,7 @@ TEST_P(RetimingUvoBackward, PushedCircuitIsEquivalent)
     u.leaf().prepare(true);
     ASSERT_TRUE(u.leaf().backward_push(u.node("c0"))) << c.name;
     u.leaf().sweep();
+    expect_no_unread_register(u.run.netlist());
     EXPECT_GE(count_lcells(u.run.netlist()), cells + c.min_new_cells) << c.name;
     u.expect_equivalent(std::string("uvo_bwd_") + c.name);
 }
@@ -360,7 +370,9 @@ RETIME_ITERM insertion(UVO_CASE& u, CDB_ATOM_ITERM* term)
 // the LUT of q0, in QFBK mode, whose register takes that LUT or, when
 // `sload`, its synchronous data (D). With `k_reads_b` k's LUT reads an
 // input at B in place of the tie. r0 is the register whose like is inserted.
-BUILD insertion_sources(uint64_t k_mask, bool enable, bool sload, bool k_reads_b = false)
+// With `d_reads_idle` c0's D reads p, a cell whose register output nothing
+// reads any more (as a push that took its register away leaves it).
+BUILD insertion_sources(uint64_t k_mask, bool enable, bool sload, bool k_reads_b = false, bool d_reads_idle = false)
 {
     return [=](UVO_NET& n) {
         const std::vector<CDB_ATOM_NODE*> s =
@@ -377,7 +389,9 @@ BUILD insertion_sources(uint64_t k_mask, bool enable, bool sload, bool k_reads_b
             n.input("i4")->insert_fanout(q0->add_input_term(DB_SYNCH_DATA));
         }
         n.output(UVO_NET::q(q0), "q");
-        CDB_ATOM_NODE* c0 = n.lut("c0", {UVO_NET::comb(s[1]), nullptr, UVO_NET::q(k), UVO_NET::comb(q0)}, 0x8000);
+        CDB_ATOM_OTERM* d = UVO_NET::comb(q0);
+        if (d_reads_idle) d = UVO_NET::comb(n.cell("p", {n.input("p0"), n.input("p1")}, 0x6, true, true));
+        CDB_ATOM_NODE* c0 = n.lut("c0", {UVO_NET::comb(s[1]), nullptr, UVO_NET::q(k), d}, 0x8000);
         UVO_NET::in(c0, DB_DATA_B)->set_gnd();
         UVO_NET::in(c0, DB_DATA_B)->set_invert();
         n.output(UVO_NET::comb(c0), "o0");
@@ -410,6 +424,8 @@ TEST(RetimingUvo, InsertedRegisterReusesOrPacksOnlyWhatHoldsTheSameValue)
         {"chain_with_a_register_of_another_enable", insertion_sources(0xAAAA, true, false), DB_DATA_A, nullptr},
         {"qfbk_register_of_its_lut", insertion_sources(0xAAAA, false, false), DB_DATA_D, "q0"},
         {"qfbk_register_of_its_synchronous_data", insertion_sources(0xAAAA, false, true), DB_DATA_D, nullptr},
+        {"cell_whose_register_output_nothing_reads", insertion_sources(0xAAAA, false, false, false, true), DB_DATA_D,
+         "p"},
     };
     for (const INSERT_CASE& c : cases) {
         SCOPED_TRACE(c.name);
@@ -450,6 +466,7 @@ TEST(RetimingUvo, ForwardPushesPackAndUnpack)
         u.leaf().prepare(false);
         ASSERT_TRUE(u.leaf().forward_push(u.node("c0")));
         u.leaf().sweep();
+        expect_no_unread_register(u.run.netlist());
         CDB_ATOM_NODE* c0 = u.node("c0");
         ASSERT_NE(UVO_NET::q(c0), nullptr);
         EXPECT_TRUE(UVO_NET::q(c0)->has_fanout());
@@ -471,6 +488,7 @@ TEST(RetimingUvo, ForwardPushesPackAndUnpack)
         u.leaf().prepare(false);
         ASSERT_TRUE(u.leaf().forward_push(u.node("c0")));
         u.leaf().sweep();
+        expect_no_unread_register(u.run.netlist());
         EXPECT_EQ(count_lcells(u.run.netlist()), cells + 1);
         u.expect_equivalent("uvo_fwd_unpack");
     }

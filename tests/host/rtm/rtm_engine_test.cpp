@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
@@ -65,6 +66,13 @@ std::vector<std::string> register_names(CDB_ATOM_NETLIST& netlist)
 int reason_count(MORV_RTM& rtm, int reason)
 {
     return rtm.get_outcome_counts().at(static_cast<size_t>(reason));
+}
+
+void expect_equivalent(RTM_RUN& run, const NETLIST_BUILDER& build, const std::string& tag)
+{
+    std::unique_ptr<CDB_ATOM_NETLIST> before = build();
+    const SEQ_VERDICT verdict = seq_check(*before, run.netlist(), tag, true);
+    EXPECT_TRUE(verdict.equivalent()) << verdict.describe();
 }
 
 // ---------------------------------------------------------------- a hand-made design
@@ -206,20 +214,41 @@ CDB_ATOM_OTERM* and_of_two_registers(FIXTURE_NETLIST& f)
     return m;
 }
 
-// A register moves forward across a cell with one used output; a cell
-// that also drives its sum output would need a copy on each.
+// r0 & r1 in m, registered by t; m's sum output drives the pin s as well
+// when asked. A register moves across m either way while m has one used
+// output; with two, the move forward would need a copy on each output and
+// the move backward one power-up value for each: both are refused.
+std::unique_ptr<CDB_ATOM_NETLIST> two_output_design(bool sum_used)
+{
+    FIXTURE_NETLIST f(CDB_FAMILY_BRK);
+    CDB_ATOM_OTERM* clk = f.input("clk");
+    CDB_ATOM_OTERM* r0 = f.reg("r0", f.input("a"), clk);
+    CDB_ATOM_OTERM* r1 = f.reg("r1", f.input("b"), clk);
+    CDB_ATOM_OTERM* m = f.lut("m", {r0, r1}, 0x8);
+    f.output("o", f.reg("t", m, clk));
+    CDB_ATOM_NODE* cell = m->get_my_node();
+    if (sum_used) f.output("s", cell->add_output_term(DB_SUM_OUT, cell->get_instance_name()));
+    return f.release();
+}
+
 TEST(RtmEngineMoves, ACellWithTwoUsedOutputsIsNotCrossed)
 {
-    for (bool sum_used : {false, true}) {
-        SCOPED_TRACE(sum_used);
-        FIXTURE_NETLIST f(CDB_FAMILY_BRK);
-        CDB_ATOM_OTERM* m = and_of_two_registers(f);
-        CDB_ATOM_NODE* cell = m->get_my_node();
-        if (sum_used) f.output("s", cell->add_output_term(DB_SUM_OUT, cell->get_instance_name()));
-        RTM_RUN run(f.release());
-        EXPECT_EQ(move_registers(run, {"r0", "r1"}, -100), sum_used ? 0 : 1);
-        EXPECT_EQ(reason_count(run.rtm(), MORV_RTM_MULTI_OUTPUTS) >= 1, sum_used);
-    }
+    for (bool sum_used : {false, true})
+        for (int skew : {-100, 100}) {
+            SCOPED_TRACE(std::to_string(skew) + (sum_used ? " sum used" : ""));
+            RTM_RUN run(two_output_design(sum_used));
+            const std::string before = native_text(run.netlist());
+            const std::vector<std::string> movers =
+                skew < 0 ? std::vector<std::string>{"r0", "r1"} : std::vector<std::string>{"t"};
+            EXPECT_EQ(move_registers(run, movers, skew), sum_used ? 0 : 1);
+            EXPECT_EQ(reason_count(run.rtm(), MORV_RTM_MULTI_OUTPUTS), sum_used ? static_cast<int>(movers.size()) : 0);
+            if (sum_used) {
+                EXPECT_EQ(native_text(run.netlist()), before);
+            } else {
+                expect_equivalent(
+                    run, [] { return two_output_design(false); }, skew < 0 ? "rtm_one_out_fwd" : "rtm_one_out_bwd");
+            }
+        }
 }
 
 // The register a move adds behind a cell takes that cell's LAB, one LAB
@@ -323,13 +352,6 @@ NETLIST_BUILDER adder_design(ADDER kind)
         }
         return f.release();
     };
-}
-
-void expect_equivalent(RTM_RUN& run, const NETLIST_BUILDER& build, const std::string& tag)
-{
-    std::unique_ptr<CDB_ATOM_NETLIST> before = build();
-    const SEQ_VERDICT verdict = seq_check(*before, run.netlist(), tag, true);
-    EXPECT_TRUE(verdict.equivalent()) << verdict.describe();
 }
 
 TEST(RtmEngineChains, ForwardAndBackwardAcrossACarryChain)
@@ -436,6 +458,52 @@ TEST(RtmEngineChains, BackwardSearchTakesBackTheFirstCellsAnswerForItsPartner)
     expect_equivalent(run, build, "rtm_chain_pair");
 }
 
+// Chain inputs from registers that load a constant: the forward move
+// bypasses each register onto a constant cell of its own, one a fanout
+// (k1 feeds two bits), and the chain then reads one cell of each value.
+std::unique_ptr<CDB_ATOM_NETLIST> constant_chain_design()
+{
+    FIXTURE_NETLIST f(CDB_FAMILY_BRK);
+    CDB_ATOM_OTERM* clk = f.input("clk");
+    auto held = [&f, clk](const char* name, bool value) {
+        std::string pin = "i";
+        pin += name;
+        CDB_ATOM_OTERM* q = f.reg(name, f.input(pin), clk);
+        CDB_ATOM_ITERM* datain = q->get_my_node()->get_input_term_by_type(DB_DATAIN);
+        datain->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+        FIXTURE_NETLIST::tie(datain, value);
+        return q;
+    };
+    CDB_ATOM_OTERM* one = held("k1", true);
+    const std::vector<CDB_ATOM_OTERM*> a = {f.reg("ra0", f.input("ia0"), clk), held("z1", false), held("z2", false)};
+    const std::vector<CDB_ATOM_OTERM*> b = {one, one, f.reg("rb2", f.input("ib2"), clk)};
+    const std::vector<CDB_ATOM_OTERM*> sum = f.adder("add", a, b);
+    for (int i = 0; i < 3; ++i) f.output(rtm_name("o", i), f.reg(rtm_name("rs", i), sum[static_cast<size_t>(i)], clk));
+    return f.release();
+}
+
+TEST(RtmEngineChains, ForwardMoveLeavesOneConstantCellOfEachValue)
+{
+    RTM_RUN run(constant_chain_design());
+    EXPECT_EQ(move_registers(run, {"ra0"}, -100), 1);
+    CDB_ATOM_NODE* bit[3] = {run.find("add_0"), run.find("add_1"), run.find("add_2")};
+    // By value: z1 and z2 fed a1 and a2, k1 fed b0 and b1.
+    const std::pair<CDB_ATOM_ITERM*, CDB_ATOM_ITERM*> reads[2] = {
+        {bit[1]->get_input_term_by_type(DB_DATA_A), bit[2]->get_input_term_by_type(DB_DATA_A)},
+        {bit[0]->get_input_term_by_type(DB_DATA_B), bit[1]->get_input_term_by_type(DB_DATA_B)}};
+    for (int value : {0, 1}) {
+        SCOPED_TRACE(value);
+        CDB_ATOM_OTERM* shared = reads[value].first->get_source();
+        ASSERT_NE(shared, nullptr);
+        EXPECT_EQ(reads[value].second->get_source(), shared);
+        CDB_ATOM_NODE* cell = shared->get_my_node();
+        EXPECT_TRUE(cell->is_lcell_comb());
+        EXPECT_EQ(cell->begin_iterm(), cell->end_iterm());
+        EXPECT_EQ(run.api()->get_fsyn_net_util()->get_lutmask(cell), value == 1 ? ~uint64_t{0} : uint64_t{0});
+    }
+    expect_equivalent(run, constant_chain_design, "rtm_chain_constants");
+}
+
 TEST(RtmEngineChains, RegistersLoadingOneSourceInvertedAreNotMerged)
 {
     const NETLIST_BUILDER build = adder_design(ADDER::SHARED_INVERTED);
@@ -488,12 +556,13 @@ struct REFUSAL
 TEST(RtmEngineRefusals, EachReasonLeavesTheNetlistAlone)
 {
     const REFUSAL cases[] = {
-        {"q", -100, nullptr, MORV_RTM_COMB_NO_GOOD},              // q's fanout w is a wire
-        {"p", -100, nullptr, MORV_RTM_NO_REG_ON_INPUT},           // g reads the input b
-        {"t1", 100, nullptr, MORV_RTM_BAD_IC},                    // t1 low, t2 behind an inverter
-        {"t3", 100, nullptr, MORV_RTM_NO_REG_ON_OUTPUT},          // k also drives o4
-        {"p", -100, nullptr, MORV_RTM_REG_INCOMPATIBLE_SIGNALS},  // m reads e, which has an enable
-        {"q", 100, "b", MORV_RTM_NO_RETIMEABLE_FANOUT},           // q loads an input pin
+        {"q", -100, nullptr, MORV_RTM_COMB_NO_GOOD},               // q's fanout w is a wire
+        {"p", -100, nullptr, MORV_RTM_NO_REG_ON_INPUT},            // g reads the input b
+        {"t1", 100, nullptr, MORV_RTM_BAD_IC},                     // t1 low, t2 behind an inverter
+        {"t3", 100, nullptr, MORV_RTM_NO_REG_ON_OUTPUT},           // k also drives o4
+        {"p", -100, nullptr, MORV_RTM_REG_INCOMPATIBLE_SIGNALS},   // m reads e, which has an enable
+        {"q", 100, "b", MORV_RTM_NO_RETIMEABLE_FANOUT},            // q loads an input pin
+        {"t1", -100, "o1~output", MORV_RTM_NO_RETIMEABLE_FANOUT},  // t1 feeds an output pin
     };
     for (const REFUSAL& refusal : cases) {
         SCOPED_TRACE(std::string(refusal.m_register) + " " + morv_rtm_failure_reason_text(refusal.m_reason));
@@ -608,7 +677,10 @@ TEST(RtmEngineCandidates, SkewThresholdCriticalFlagAndDirection)
     MORV_RTM_REG_LIST list;
     for (int skew : {99, -99, 0}) run.rtm().add_candidate(&list, r0, skew, true);
     run.rtm().add_candidate(&list, r0, 5000, false);
+    // Neither a register nor a DSP block: a cell, a pin.
+    for (const char* other : {"x", "a"}) run.rtm().add_candidate(&list, run.find(other), -5000, true);
     EXPECT_TRUE(list.empty());
+    EXPECT_TRUE(run.rtm().nodes_to_demux().empty());
     run.rtm().add_candidate(&list, r0, -100, true);
     run.rtm().add_candidate(&list, r0, 100, true);
     ASSERT_EQ(list.size(), 2u);

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,10 +25,13 @@
 #include "logdb/logdb_fsyn_log_entry.h"
 #include "morv/log/morv_log.h"
 #include "morv/retiming/morv_retiming_mac.h"
+#include "morv/timing/morv_opt_skew.h"
 
 #include "dsp_gen.h"
 #include "rtm_test_run.h"
 #include "seq_harness.h"
+#include "tdc/tdc_accessories.h"
+#include "test_files.h"
 
 namespace rtm_mac_move_test {
 
@@ -66,24 +70,30 @@ struct MAC_MOVE_CASE
         EXPECT_NE(found, nullptr) << name;
         return found;
     }
-    // A DSP record of the engine's candidate list.
+    // The record the engine's candidate list holds for a DSP block or a
+    // logic-cell register, retimed; the iteration's state is left as the
+    // move left it.
+    int retime(CDB_ATOM_NODE* mover, int direction)
+    {
+        const bool lcell = mover->is_lcell_ff();
+        std::unique_ptr<MORV_RTM_REG> reg =
+            lcell ? std::make_unique<MORV_RTM_REG>(mover, &run->rtm().get_register_secondary_signals())
+                  : std::make_unique<MORV_RTM_REG>();
+        reg->m_node = mover;
+        if (lcell) reg->m_ref_oterm = mover->get_output_term_by_type(DB_REG_OUT);
+        reg->m_type = lcell ? MORV_RTM_REG_LCELL : (mover->is_mac_out() ? MORV_RTM_REG_MAC_OUT : MORV_RTM_REG_MAC_MULT);
+        reg->m_direction = direction;
+        return run->rtm().retime_register(reg.get());
+    }
     int move_mac(const std::string& name, int direction)
     {
-        MORV_RTM_REG reg;
-        reg.m_node = node(name);
-        reg.m_type = reg.m_node->is_mac_out() ? MORV_RTM_REG_MAC_OUT : MORV_RTM_REG_MAC_MULT;
-        reg.m_direction = direction;
-        const int moves = run->rtm().retime_register(&reg);
+        const int moves = retime(node(name), direction);
         refresh();
         return moves;
     }
     int move_lcell(CDB_ATOM_NODE* reg_node, int direction)
     {
-        MORV_RTM_REG reg(reg_node, &run->rtm().get_register_secondary_signals());
-        reg.m_type = MORV_RTM_REG_LCELL;
-        reg.m_ref_oterm = reg_node->get_output_term_by_type(DB_REG_OUT);
-        reg.m_direction = direction;
-        const int moves = run->rtm().retime_register(&reg);
+        const int moves = retime(reg_node, direction);
         refresh();
         return moves;
     }
@@ -422,24 +432,159 @@ TEST_F(RtmMacMove, ScanChainedMultipliersAreNeitherRetimedNorMoved)
     EXPECT_EQ(c.outcome(MORV_RTM_UNRETIMEABLE_MAC_MULT), 1);
 }
 
-// A source register that cannot move (its synchronous load is used) keeps
-// the block's inputs out and goes to the demuxer.
-TEST_F(RtmMacMove, UnmovableSourceRegisterIsQueuedForTheDemuxer)
+// ------------------------------------------------------------ refusals, a row each
+//
+// A refused move makes one operation, which fails with the row's reason,
+// and leaves the netlist as it was, term for term; the registers it
+// queues for the demuxer are the row's. Every block's slot 0 carries the
+// clock and reset, so that choosing a slot makes none. Movers: a block, or
+// the plain register ra0_0 entering the first multiplier forward, or rq0_0
+// entering the output block backward.
+
+void untouchable(CDB_ATOM_NETLIST& netlist, const char* name)
 {
-    DSP_GEN_OPTIONS o = options(1);
+    CDB_ATOM_NODE* node = seq_find(netlist, name);
+    CDB_ATOM_ASSIGNMENTS assignments = node->get_assignments();
+    assignments.dont_touch = true;
+    node->set_assignments(assignments);
+}
+
+struct MAC_REFUSAL
+{
+    const char* m_mover;
+    int m_direction;
+    int m_reason;  // MORV_RTM_NO_FAILURE: no operation at all
+    void (*m_shape)(DSP_GEN_OPTIONS&);
+    void (*m_edit)(CDB_ATOM_NETLIST&);
+    std::vector<std::string> m_demuxed;
+    const char* m_timed = nullptr;  // a register under a timing assignment of its own
+};
+
+void no_edit(CDB_ATOM_NETLIST&) {}
+
+void packed_only(DSP_GEN_OPTIONS& o)
+{
+    o.m_external_inputs = false;
+    o.m_packed_inputs = true;
+}
+
+TEST_F(RtmMacMove, EachRefusalLeavesTheNetlistAlone)
+{
+    using O = DSP_GEN_OPTIONS;
+    using N = CDB_ATOM_NETLIST;
+    const int FWD = MORV_RTM_FORWARD, BWD = MORV_RTM_BACKWARD;
+    // clang-format off
+    const MAC_REFUSAL rows[] = {
+        // A plain register entering a multiplier.
+        {"ra0_0", FWD, MORV_RTM_REGISTERED_MAC_MULT, [](O& o) { o.m_packed_inputs = o.m_packed_b_only = true; },
+         no_edit, {}},
+        {"ra0_0", FWD, MORV_RTM_REG_INCOMPATIBLE_SIGNALS, [](O& o) { o.m_enabled_bit = 1; },
+         no_edit, {"ra0_0", "ra0_1", "ra0_2", "rb0_0", "rb0_1", "rb0_2"}},
+        {"ra0_0", FWD, MORV_RTM_REG_INCOMPATIBLE_TIMING_CONSTRAINTS, [](O&) {}, no_edit, {}, "ra0_2"},
+        {"ra0_0", FWD, MORV_RTM_NO_MAC_SECONDARY_SIGNAL, [](O& o) { o.m_gated_slot = true; o.m_foreign_clocks = 3; },
+         no_edit, {}},
+        {"ra0_0", FWD, MORV_RTM_REG_NO_GOOD, [](O& o) { o.m_loaded_bit = 1; }, no_edit, {"ra0_1"}},
+        // A plain register entering the output block.
+        {"rq0_0", BWD, MORV_RTM_REGISTERED_MAC_OUT, [](O& o) { o.m_packed_output = true; }, no_edit, {}},
+        {"rq0_0", BWD, MORV_RTM_UNRETIMEABLE_MAC_OUT, [](O&) {}, [](N& n) { untouchable(n, "d_o"); }, {}},
+        // A block that may not change is refused as such, registered or not.
+        {"rq0_0", BWD, MORV_RTM_UNRETIMEABLE_MAC_OUT, [](O& o) { o.m_packed_output = true; },
+         [](N& n) { untouchable(n, "d_o"); }, {}},
+        {"rq0_0", BWD, MORV_RTM_NO_REG_ON_OUTPUT, [](O& o) { o.m_tapped_bit = 1; }, no_edit, {}},
+        {"rq0_0", BWD, MORV_RTM_REG_NO_GOOD, [](O& o) { o.m_loaded_bit = 1; }, no_edit, {"rq0_1"}},
+        {"rq0_0", BWD, MORV_RTM_NO_MAC_SECONDARY_SIGNAL, [](O& o) { o.m_gated_slot = true; o.m_foreign_clocks = 3; },
+         no_edit, {}},
+        {"rq0_0", BWD, MORV_RTM_REG_INCOMPATIBLE_SIGNALS, [](O& o) { o.m_enabled_bit = 1; }, no_edit, {}},
+        {"rq0_0", BWD, MORV_RTM_REG_INCOMPATIBLE_TIMING_CONSTRAINTS, [](O&) {}, no_edit, {}, "rq0_2"},
+        // A multiplier's registers: none to move; a block that may not
+        // change; a product register missing, in another block that may not
+        // change, or on other controls; a product read outside.
+        {"d_m0", FWD, MORV_RTM_NO_FAILURE, [](O&) {}, no_edit, {}},
+        {"d_m0", FWD, MORV_RTM_UNRETIMEABLE_MAC_MULT, packed_only,
+         [](N& n) { untouchable(n, "d_m0"); }, {}},
+        {"d_m0", BWD, MORV_RTM_UNRETIMEABLE_MAC_MULT, packed_only,
+         [](N& n) { untouchable(n, "d_m0"); }, {}},
+        {"d_m0", BWD, MORV_RTM_UNRETIMEABLE_MAC_MULT, [](O& o) { o.m_mult_outputs = true; },
+         [](N& n) { untouchable(n, "d_m0"); }, {}},
+        {"d_m0", FWD, MORV_RTM_NO_REG_ON_INPUT, [](O& o) { o.m_mult_outputs = true; },
+         [](N& n) { CUT_MAC_UTIL::set_output_port_clock(seq_find(n, "d_m1"), DB_DATA_OUT, -1); }, {}},
+        {"d_m0", FWD, MORV_RTM_UNRETIMEABLE_MAC_MULT, [](O& o) { o.m_mult_outputs = true; },
+         [](N& n) { untouchable(n, "d_m1"); }, {}},
+        {"d_m0", FWD, MORV_RTM_REG_INCOMPATIBLE_SIGNALS, [](O& o) { o.m_mult_outputs = true; o.m_foreign_clocks = 1; },
+         [](N& n) { CUT_MAC_UTIL::set_output_port_clock(seq_find(n, "d_m1"), DB_DATA_OUT, 1); }, {}},
+        {"d_m0", FWD, MORV_RTM_UNRETIMEABLE_MAC_OUT, [](O& o) { o.m_mult_outputs = true; o.m_tapped_product = 0; },
+         no_edit, {}},
+        // The output block's register: none; a product read outside; a
+        // multiplier that may not change, or whose product is registered.
+        {"d_o", FWD, MORV_RTM_NO_REG_ON_OUTPUT, [](O&) {}, no_edit, {}},
+        {"d_o", BWD, MORV_RTM_NO_REG_ON_OUTPUT, [](O&) {}, no_edit, {}},
+        {"d_o", BWD, MORV_RTM_UNRETIMEABLE_MAC_MULT, [](O& o) { o.m_packed_output = true; o.m_tapped_product = 0; },
+         no_edit, {}},
+        {"d_o", BWD, MORV_RTM_UNRETIMEABLE_MAC_MULT, [](O& o) { o.m_packed_output = true; },
+         [](N& n) { untouchable(n, "d_m1"); }, {}},
+        {"d_o", BWD, MORV_RTM_REGISTERED_MAC_OUT, [](O& o) { o.m_packed_output = true; o.m_mult_outputs = true; },
+         no_edit, {}},
+    };
+    // clang-format on
+    for (const MAC_REFUSAL& row : rows) {
+        std::string what = std::string(row.m_mover) + (row.m_direction == FWD ? " forward: " : " backward: ");
+        what += morv_rtm_failure_reason_text(row.m_reason);
+        SCOPED_TRACE(what);
+        DSP_GEN_OPTIONS o = options(2);
+        o.m_fanout_registers = true;
+        o.m_slot_controls = true;
+        row.m_shape(o);
+        MAC_MOVE_CASE c(o, row.m_edit);
+        tdc_get_accessories()->clear_timing_assignments();
+        if (row.m_timed != nullptr) {
+            CDB_ATOM_OTERM* regout = c.node(row.m_timed)->get_output_term_by_type(DB_REG_OUT);
+            tdc_get_accessories()->set_timing_assignment(regout->get_instance_name()->get_short_hpath(), "MULTICYCLE",
+                                                         "2");
+        }
+        const std::string before = native_text(c.run->netlist());
+        EXPECT_EQ(c.retime(c.node(row.m_mover), row.m_direction), 0);
+        tdc_get_accessories()->clear_timing_assignments();
+        std::vector<int> expected(MORV_RTM_FAILURE_REASON_END, 0);
+        if (row.m_reason != MORV_RTM_NO_FAILURE) expected[static_cast<size_t>(row.m_reason)] = 1;
+        EXPECT_EQ(c.run->rtm().get_outcome_counts(), expected);
+        EXPECT_EQ(native_text(c.run->netlist()), before);
+        std::set<int> demuxed;
+        for (const std::string& name : row.m_demuxed) demuxed.insert(static_cast<int>(c.node(name)->get_id()));
+        EXPECT_EQ(c.run->rtm().nodes_to_demux(), demuxed);
+    }
+}
+
+// With DSP moves off, DSP records are still listed but make no operation
+// and lose their mobility; a plain register finds no block it may enter,
+// either way. Switched on, the same register enters.
+TEST_F(RtmMacMove, SwitchedOffDspMovesMakeNoOperation)
+{
+    DSP_GEN_OPTIONS o = options(2);
+    o.m_fanout_registers = true;
+    o.m_mult_outputs = true;
     MAC_MOVE_CASE c(o);
-    CDB_ATOM_NODE* mult = c.node("d_m0");
-    CDB_ATOM_NODE* loaded = register_before(mult->get_input_term_by_type(DB_DATA_B, 1));
-    c.node("a0_2")->get_output_term_by_type(DB_DATA_OUT)->insert_fanout(loaded->add_input_term(DB_SYNCH_LOAD));
-    CDB_ATOM_NODE* reg_node = register_before(mult->get_input_term_by_type(DB_DATA_A, 0));
-    MORV_RTM_REG reg(reg_node, &c.run->rtm().get_register_secondary_signals());
-    reg.m_type = MORV_RTM_REG_LCELL;
-    reg.m_ref_oterm = reg_node->get_output_term_by_type(DB_REG_OUT);
-    reg.m_direction = MORV_RTM_FORWARD;
-    EXPECT_EQ(c.run->rtm().retime_register(&reg), 0);
-    EXPECT_EQ(c.outcome(MORV_RTM_REG_NO_GOOD), 1);
-    EXPECT_EQ(c.run->rtm().nodes_to_demux().count(static_cast<int>(loaded->get_id())), 1u);
-    EXPECT_FALSE(CUT_MAC_UTIL::is_input_port_registered(mult, DB_DATA_A));
+    MORV_RTM& rtm = c.run->rtm();
+    rtm.set_enable_mac_moves(false);
+    const std::string before = native_text(c.run->netlist());
+    MORV_RTM_REG_LIST list;
+    rtm.add_candidate(&list, c.node("d_m0"), -200, true);
+    rtm.add_candidate(&list, c.node("d_o"), 200, true);
+    ASSERT_EQ(list.size(), 2u);
+    const double fwd = rtm.get_opt_skew()->get_fwd_mobility(c.node("d_m0"));
+    const double bwd = rtm.get_opt_skew()->get_bwd_mobility(c.node("d_o"));
+    EXPECT_EQ(rtm.retime_registers(&list), 0);
+    EXPECT_EQ(rtm.get_outcome_counts(), std::vector<int>(MORV_RTM_FAILURE_REASON_END, 0));
+    EXPECT_DOUBLE_EQ(rtm.get_opt_skew()->get_fwd_mobility(c.node("d_m0")), fwd * 0.2);
+    EXPECT_DOUBLE_EQ(rtm.get_opt_skew()->get_bwd_mobility(c.node("d_o")), bwd * 0.2);
+    EXPECT_EQ(c.retime(c.node("ra0_0"), MORV_RTM_FORWARD), 0);
+    EXPECT_EQ(c.retime(c.node("rq0_0"), MORV_RTM_BACKWARD), 0);
+    EXPECT_EQ(c.outcome(MORV_RTM_NO_RETIMEABLE_FANOUT), 2);
+    EXPECT_EQ(native_text(c.run->netlist()), before);
+    rtm.set_enable_mac_moves(true);
+    c.refresh();
+    EXPECT_EQ(c.move_mac("d_m0", MORV_RTM_FORWARD), 1);
+    EXPECT_EQ(c.move_lcell(c.node("ra0_0"), MORV_RTM_FORWARD), 1);
+    c.expect_equivalent("switched_on");
 }
 
 // Inputs partly registered: the multiplier makes no move; two ports whose

@@ -318,6 +318,57 @@ TEST(ShiftRegManager, ACounterReadOutsideIsNotRebuiltNorDeleted)
     }
 }
 
+// Union by rank: a group of two RAMs outranks a RAM's group of one on
+// either side of a merge, and the merged group keeps its id. Three RAMs
+// on one counter; and t_ram1, moved to write on s's counter, still reads
+// on t's, whose own RAM t_ram0 so joins s's group. The two counters run
+// alike, so the five RAMs are one shift register.
+TEST(ShiftRegManager, GroupsOfUnequalRankKeepTheHigherRanksId)
+{
+    SHREG_LAYOUT s = layout(7);
+    s.m_rams = 3;
+    SHREG_LAYOUT t = layout(7);
+    t.m_name = shreg_text("t");
+    t.m_rams = 2;
+    for (bool rewired : {false, true}) {
+        SCOPED_TRACE(rewired);
+        SHREG_RUN run({s, t});
+        if (rewired) {
+            for (int k = 0; k < 3; ++k) {
+                CDB_ATOM_ITERM* write = run.node("t_ram1")->get_input_term_by_type(DB_RAM_PORTA_ADDRESS, k);
+                write->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+                run.node("s_ram0")->get_input_term_by_type(DB_RAM_PORTA_ADDRESS, k)->get_source()->insert_fanout(write);
+            }
+            run.manager().initialize();
+        }
+        // Ids in netlist order: s's RAMs 1 to 3, t's 4 and 5.
+        for (const char* ram : {"s_ram0", "s_ram1", "s_ram2"}) EXPECT_EQ(run.id(ram), 1) << ram;
+        for (const char* ram : {"t_ram0", "t_ram1"}) EXPECT_EQ(run.id(ram), rewired ? 1 : 4) << ram;
+        if (!rewired) continue;
+        // The five RAMs are one shift register: one reduction shortens all
+        // of them.
+        MORV_LOG_CAPTURE log(100);
+        EXPECT_TRUE(run.reduce("t_ram0", true));
+        EXPECT_EQ(last_line(log.lines(), "new shift register length"), "new shift register length = 6");
+        const SEQ_VERDICT v = run.check("shreg_rank_merge");
+        EXPECT_TRUE(v.equivalent()) << v.describe();
+    }
+}
+
+// A cell in extended mode (its seventh input used) in a RAM's address
+// logic ends the walk there: the RAM is no shift register, and no
+// evaluation is tried.
+TEST(ShiftRegManager, AnExtendedModeCellEndsTheWalk)
+{
+    SHREG_RUN run({layout(7)});
+    ASSERT_GT(run.id("s_ram0"), 0);
+    run.node("s_c0")->get_output_term_by_type(DB_REG_OUT)->insert_fanout(run.node("s_r0")->add_input_term(DB_DATA_G));
+    run.manager().initialize();
+    MORV_LOG_CAPTURE log(100);
+    EXPECT_EQ(run.id("s_ram0"), 0);
+    EXPECT_EQ(last_line(log.lines(), "Evaluating shift register"), "");
+}
+
 // A RAM merged into a valid group whose own counter walk then fails takes
 // the whole group with it: its simulation would read a pin.
 TEST(ShiftRegManager, AGroupWithARamWhoseWalkFailedIsNoShiftRegister)

@@ -56,6 +56,8 @@ struct CHILD
     // Standard output, when it is not where standard error goes.
     int stdout_fd = -1;
     bool quiet = true;
+    // Its address space, in bytes (0: no limit).
+    rlim_t memory = 0;
 };
 
 // Becomes morv-fit in `folder` with its output on `out_fd`, set up as `child` says.
@@ -64,6 +66,10 @@ struct CHILD
     ::dup2(child.stdout_fd >= 0 ? child.stdout_fd : out_fd, STDOUT_FILENO);
     ::dup2(out_fd, STDERR_FILENO);
     ::close(out_fd);
+    if (child.memory > 0) {
+        const rlimit as{child.memory, child.memory};
+        ::setrlimit(RLIMIT_AS, &as);
+    }
     if (child.limit > 0) {
         const rlimit fsize{child.limit, child.limit};
         ::setrlimit(RLIMIT_FSIZE, &fsize);
@@ -297,6 +303,43 @@ TEST(MorvFitStoredFiles, AFullDiskLeavesEveryEarlierFileAsItWas)
         EXPECT_TRUE(has(full.out, "out.blif': File too large")) << full.out;
         EXPECT_TRUE(files_under(folder) == before) << "files changed or left behind";
     }
+    fs::remove_all(folder);
+}
+
+// Memory the environment does not grant is the environment's limit, not a
+// fault of the compile: each limit from one too small to load the program
+// to one the compile fits in either runs it or ends it with exit 1 saying
+// so, every earlier file as it was and nothing left behind.
+TEST(MorvFitStoredFiles, TooLittleMemoryIsSaidAndLeavesEveryEarlierFileAsItWas)
+{
+    // The sanitizers reserve far more address space than any such limit.
+    if (k_small_designs_only) GTEST_SKIP() << "address-space limits do not apply under the sanitizers";
+    const fs::path folder = fs::absolute("stored_memory");
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    std::ofstream(folder / "device.txt") << "family 6\nmigratable_part 2400\n";
+    const std::vector<std::string> args = {
+        "-O",    "--device", "device.txt", "--stats",
+        "s.csv", "-o",       "out.blif",   std::string(MORV_BENCH_DIR) + "/mcnc_k4/tseng.blif"};
+    ASSERT_EQ(fit_in(folder, args).status, 0);
+    for (const char* name : {"out.blif", "s.csv"}) write_file((folder / name).string(), "earlier\n");
+    const std::map<std::string, std::string> before = files_under(folder);
+    int refused = 0;
+    for (rlim_t megabytes = 8; megabytes <= 64; megabytes += 2) {
+        CHILD limited;
+        limited.memory = megabytes << 20;
+        const COMMAND_RUN run = fit_in(folder, args, limited);
+        // Too little to load the C library: the program never started.
+        if (run.status == 127) continue;
+        if (run.status == 0) break;
+        ++refused;
+        EXPECT_EQ(run.status, 1) << megabytes << " MB: " << run.out;
+        EXPECT_TRUE(has(run.out, "morv-fit: error: out of memory")) << megabytes << " MB: " << run.out;
+        EXPECT_FALSE(has(run.out, "internal error")) << megabytes << " MB: " << run.out;
+        const std::map<std::string, std::string> after = files_under(folder);
+        EXPECT_TRUE(after == before) << megabytes << " MB: changed or left behind:" << differences(before, after);
+    }
+    EXPECT_GE(refused, 2);
     fs::remove_all(folder);
 }
 

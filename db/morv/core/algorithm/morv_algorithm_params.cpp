@@ -1,0 +1,194 @@
+#include "morv/core/algorithm/morv_algorithm_params.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+
+#include "morv/core/algorithm/morv_algorithm_base.h"
+#include "morv/core/morv_expert.h"
+#include "morv/resyn/morv_bdd_syn.h"
+#include "morv/resyn/morv_resyn.h"
+#include "morv/retiming/morv_retiming.h"
+#include "morv/retiming/morv_retiming_family.h"
+
+namespace {
+
+using KIND = MORV_PARAM_KIND;
+
+// What the run driver reads for every algorithm (the base constructor).
+constexpr MORV_PARAM_KEY BASE_KEYS[] = {
+    {MORV_PARAM_NUM_PASSES, KIND::INT},
+    {MORV_PARAM_NUM_ITERS, KIND::INT},
+    {MORV_PARAM_ICP_AT_END, KIND::INT},
+    {MORV_PARAM_FOM_TO_ACCEPT, KIND::FOM},
+    {MORV_PARAM_RESTORE_NETLIST, KIND::INT},
+    {MORV_PARAM_HILL_CLIMB_ITERS, KIND::INT},
+    {MORV_PARAM_HILL_CLIMB_CUT, KIND::INT},
+    {MORV_PARAM_SLACK_RATIO_THRESHOLD_PERCENT, KIND::REAL},
+    {MORV_PARAM_SLACK_RATIO_THRESHOLD, KIND::REAL},
+    {MORV_PARAM_EFFORT, KIND::REAL},
+    {MORV_PARAM_REG_PACK, KIND::INT},
+};
+
+constexpr MORV_PARAM_KEY RTM_KEYS[] = {
+    {MORV_RTM_PARAM_BETA, KIND::REAL},          {MORV_RTM_PARAM_ALPHA, KIND::REAL},
+    {MORV_RTM_PARAM_EXIT, KIND::REAL},          {MORV_RTM_PARAM_MIN_PASSES, KIND::INT},
+    {MORV_RTM_PARAM_SKEW_THRESHOLD, KIND::INT}, {MORV_RTM_PARAM_CLOSE, KIND::INT},
+    {MORV_RTM_PARAM_MAX_AGE, KIND::INT},        {MORV_RTM_PARAM_GREEDY_ITERS, KIND::INT},
+    {MORV_RTM_PARAM_NO_LB, KIND::INT},          {MORV_RTM_PARAM_SKEW_MODE, KIND::INT},
+    {MORV_RTM_PARAM_ALGORITHM, KIND::TEXT},     {MORV_RTM_PARAM_ROTATION_FACTOR, KIND::REAL},
+    {MORV_RTM_PARAM_TRADE, KIND::REAL},
+};
+
+constexpr MORV_PARAM_KEY RWR_KEYS[] = {
+    {"CF", KIND::REAL}, {"OF", KIND::REAL}, {"RTM_AWARE", KIND::INT}, {"ALG", KIND::TEXT}};
+
+constexpr MORV_PARAM_KEY REP_KEYS[] = {
+    {"MM", KIND::INT},
+    {"LM", KIND::INT},
+    {"LP", KIND::REAL},
+    {"IM", KIND::INT},
+    {"IP", KIND::REAL},
+    {"WP", KIND::REAL},
+    {"PC_MODE", KIND::INT},
+    {"PC_MAX_OPS", KIND::INT},
+    {"PC_MAX_LAB_USAGE", KIND::REAL},
+    {"PC_STRICT_CHECKS", KIND::INT},
+};
+
+constexpr MORV_PARAM_KEY BDD_SYN_KEYS[] = {
+    {MORV_BDD_SYN::s_PARAM_MAX_ITERATIONS, KIND::INT},      {MORV_BDD_SYN::s_PARAM_SLACK_RATIO_BGN, KIND::REAL},
+    {MORV_BDD_SYN::s_PARAM_SLACK_RATIO_END, KIND::REAL},    {MORV_BDD_SYN::s_PARAM_MAX_BDD_NODES, KIND::INT},
+    {MORV_BDD_SYN::s_PARAM_MAX_BDD_VARS, KIND::INT},        {MORV_BDD_SYN::s_PARAM_MAX_EXPANSIONS, KIND::INT},
+    {MORV_BDD_SYN::s_PARAM_SLACK_RATIO_FACTOR, KIND::REAL}, {MORV_BDD_SYN::s_PARAM_AREA_ACCEPT_BGN, KIND::REAL},
+    {MORV_BDD_SYN::s_PARAM_AREA_ACCEPT_END, KIND::REAL},    {MORV_BDD_SYN::s_PARAM_RTM_AWARE, KIND::INT},
+};
+
+constexpr MORV_PARAM_KEY RESPLIT_KEYS[] = {{"AGG", KIND::TEXT}};
+
+constexpr MORV_PARAM_KEY RESYN_KEYS[] = {
+    {MORV_RESYN_PARAM_STAGE_DELAY, KIND::REAL},
+    {MORV_RESYN_PARAM_STAGE_SR, KIND::REAL},
+    {MORV_RESYN_PARAM_DUPLICATE_FR, KIND::REAL},
+    {MORV_RESYN_PARAM_NOISE_FR, KIND::REAL},
+    {MORV_RESYN_PARAM_AREA_FR_BGN, KIND::REAL},
+    {MORV_RESYN_PARAM_AREA_FR_END, KIND::REAL},
+    {MORV_RESYN_PARAM_AREA_SR_MIN, KIND::REAL},
+    {MORV_RESYN_PARAM_AREA_SR_MAX, KIND::REAL},
+    {MORV_RESYN_PARAM_AREA_SR_MAX_ALIAS, KIND::REAL},
+    {MORV_RESYN_PARAM_GUARDBAND_SLACK, KIND::INT},
+    {MORV_RESYN_PARAM_MAX_EXPANSIONS, KIND::INT},
+    {MORV_RESYN_PARAM_MAX_VARS, KIND::INT},
+    {MORV_RESYN_PARAM_MAX_LITERALS, KIND::INT},
+    {MORV_RESYN_PARAM_KNOCK_VAR_BASE, KIND::INT},
+    {MORV_RESYN_PARAM_KNOCK_VAR_MULT0, KIND::REAL},
+    {MORV_RESYN_PARAM_KNOCK_VAR_MULT1, KIND::REAL},
+    {MORV_RESYN_PARAM_AREA_BOUND_BGN, KIND::INT},
+    {MORV_RESYN_PARAM_AREA_BOUND_END, KIND::INT},
+    {MORV_RESYN_PARAM_AREA_BOUND_END_ALIAS, KIND::INT},
+    {MORV_RESYN_PARAM_RTM_AWARE, KIND::INT},
+    // Read only to say once that it has no effect.
+    {MORV_RESYN_PARAM_UNUSED_DSR, KIND::TEXT},
+};
+
+constexpr MORV_PARAM_KEY SAVE_RESTORE_KEYS[] = {{"BEST", KIND::INT}};
+
+constexpr MORV_PARAM_KEY UTIL_KEYS[] = {
+    {"CHECK_PROJECT", KIND::TEXT},
+    {"DUMP_TIMING", KIND::TEXT},
+    {"KILL", KIND::TEXT},
+    {"REG_TEST_LATCH_LEG", KIND::TEXT},
+    {"RAND_SEED", KIND::INT},
+    {"REG_TEST_MIG_LATCH", KIND::TEXT},
+    {"BREAK", KIND::INT},
+    {"BREAK_DONT_TOUCH", KIND::TEXT},
+    {"LLT_RAND_NUM_MOVES", KIND::TEXT},
+    {"LLT_NUM_MOVES", KIND::INT},
+    {"LLT_DEFAULT_NO_OPS", KIND::TEXT},
+    {"LLT_PROB_PORT_SWAP", KIND::REAL},
+    {"LLT_PROB_CLR_REMOVE", KIND::REAL},
+    {"LLT_PROB_PRS_REMOVE", KIND::REAL},
+    {"LLT_PROB_DATA_EN_REMOVE", KIND::REAL},
+    {"LLT_PROB_DOM_SWITCH", KIND::REAL},
+};
+
+constexpr MORV_PARAM_KEY MANUAL_KEYS[] = {{"FILE", KIND::TEXT}};
+
+struct KEYS
+{
+    const MORV_PARAM_KEY* keys;
+    size_t count;
+};
+
+template <size_t N>
+constexpr KEYS keys_of(const MORV_PARAM_KEY (&keys)[N])
+{
+    return KEYS{keys, N};
+}
+
+// The keys of an algorithm's own, beyond the run driver's.
+KEYS own_keys(int algorithm_id)
+{
+    switch (algorithm_id) {
+    case RTM_ALGORITHM: return keys_of(RTM_KEYS);
+    case RWR_ALGORITHM: return keys_of(RWR_KEYS);
+    case REP_ALGORITHM: return keys_of(REP_KEYS);
+    case BDD_SYN_ALGORITHM: return keys_of(BDD_SYN_KEYS);
+    case RESPLIT_ALGORITHM: return keys_of(RESPLIT_KEYS);
+    case RESYN_ALGORITHM: return keys_of(RESYN_KEYS);
+    case SAVE_RESTORE_ALGORITHM: return keys_of(SAVE_RESTORE_KEYS);
+    case UTIL_ALGORITHM: return keys_of(UTIL_KEYS);
+    case MANUAL_ALGORITHM: return keys_of(MANUAL_KEYS);
+    default: return KEYS{nullptr, 0};
+    }
+}
+
+const MORV_PARAM_KEY* find_in(KEYS keys, const std::string& name)
+{
+    for (size_t i = 0; i < keys.count; ++i)
+        if (name == keys.keys[i].name) return &keys.keys[i];
+    return nullptr;
+}
+
+bool is_int(const std::string& value)
+{
+    errno = 0;
+    char* end = nullptr;
+    const long long v = std::strtoll(value.c_str(), &end, 10);
+    return errno == 0 && *end == '\0' && v >= INT_MIN && v <= INT_MAX;
+}
+
+bool is_real(const std::string& value)
+{
+    errno = 0;
+    char* end = nullptr;
+    const double v = std::strtod(value.c_str(), &end);
+    return errno == 0 && *end == '\0' && std::isfinite(v);
+}
+
+}  // namespace
+
+const MORV_PARAM_KEY* morv_find_algorithm_param(int algorithm_id, const std::string& name)
+{
+    if (const MORV_PARAM_KEY* key = find_in(keys_of(BASE_KEYS), name)) return key;
+    return find_in(own_keys(algorithm_id), name);
+}
+
+std::string morv_param_value_fault(MORV_PARAM_KIND kind, const std::string& value)
+{
+    // An empty value counts as an absent key.
+    if (value.empty()) return std::string();
+    switch (kind) {
+    case KIND::INT:
+        return is_int(value) ? std::string()
+                             : "a whole number from " + std::to_string(INT_MIN) + " to " + std::to_string(INT_MAX);
+    case KIND::REAL: return is_real(value) ? std::string() : "a decimal number";
+    case KIND::FOM:
+        return is_real(value) || value.find(MORV_PARAM_SMALL_DOUBLE_TEXT) != std::string::npos
+                   ? std::string()
+                   : std::string("a decimal number or ") + MORV_PARAM_SMALL_DOUBLE_TEXT;
+    case KIND::TEXT: break;
+    }
+    return std::string();
+}
