@@ -329,8 +329,10 @@ TEST(MorvFitStoredFiles, TooLittleMemoryIsSaidAndLeavesEveryEarlierFileAsItWas)
         CHILD limited;
         limited.memory = megabytes << 20;
         const COMMAND_RUN run = fit_in(folder, args, limited);
-        // Too little to load the C library: the program never started.
-        if (run.status == 127) continue;
+        // Too little to load the C library, or for the runtime's reserve for
+        // exceptions (a static object's allocation then ends the program
+        // before it starts): the program never started.
+        if (run.status == 127 || has(run.out, "terminate called without an active exception")) continue;
         if (run.status == 0) break;
         ++refused;
         EXPECT_EQ(run.status, 1) << megabytes << " MB: " << run.out;
