@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <string_view>
 
 #include "cdb/cdb_atom_netlist.h"
 #include "cdb/cdb_native_format.h"
@@ -317,8 +318,12 @@ bool same_file(const std::string& a, const std::string& b)
 {
     std::error_code ec;
     if (std::filesystem::exists(a, ec) && std::filesystem::exists(b, ec)) return std::filesystem::equivalent(a, b, ec);
+    // A link not yet pointing at a file stands for the file it would make.
     auto full = [&ec](const std::string& p) {
-        return std::filesystem::weakly_canonical(std::filesystem::absolute(p, ec), ec);
+        std::filesystem::path path(p);
+        std::string loop;
+        if (!fio_follow_links(path, loop)) ec = std::make_error_code(std::errc::too_many_symbolic_link_levels);
+        return std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
     };
     const std::filesystem::path pa = full(a), pb = full(b);
     return !ec && pa == pb;
@@ -359,20 +364,34 @@ void check_files(const FIT_OPTIONS& o)
         if (clash(o.stats_file, *other)) throw HOST_INPUT_ERROR("--stats names the output file '" + o.stats_file + "'");
 }
 
+// The change log the settings ask the compile to replay, empty for none
+// (a relative name is taken in the compile's folder).
+std::string replayed_log(const HOST_SETTINGS& settings, const std::filesystem::path& folder)
+{
+    const std::string* replayed = settings.option_value(MORV_SETTING_READ_LOG);
+    if (replayed == nullptr || *replayed == "OFF" || replayed->empty()) return std::string();
+    return (folder / *replayed).string();
+}
+
+// The compile's own change log, in its folder.
+std::filesystem::path own_log(const std::filesystem::path& folder = {})
+{
+    return folder / "db" / (std::string(HOST_COMPILE_NAME) + ".cmp.psl");
+}
+
 // Nor may an output replace a change log: the one replayed, or those the
 // compile reads and writes in its folder (relative names in the settings
 // are taken there).
 void check_outputs_against_logs(const FIT_OPTIONS& o, const HOST_SETTINGS& settings,
                                 const std::filesystem::path& folder)
 {
-    const std::filesystem::path own = folder / "db" / HOST_COMPILE_NAME;
     const std::string input = "; inputs are never overwritten";
     std::vector<std::pair<std::string, std::string>> logs = {
-        {own.string() + ".cmp.psl", "the compile's own change log, which only the compile writes"},
-        {own.string() + ".map.psl", "the synthesis-stage change log the compile starts from" + input}};
-    const std::string* replayed = settings.option_value(MORV_SETTING_READ_LOG);
-    if (replayed != nullptr && *replayed != "OFF" && !replayed->empty())
-        logs.emplace_back((folder / *replayed).string(),
+        {own_log(folder).string(), "the compile's own change log, which only the compile writes"},
+        {(folder / "db" / (std::string(HOST_COMPILE_NAME) + ".map.psl")).string(),
+         "the synthesis-stage change log the compile starts from" + input}};
+    if (const std::string replayed = replayed_log(settings, folder); !replayed.empty())
+        logs.emplace_back(replayed,
                           "the change log replayed by --set " + std::to_string(MORV_SETTING_READ_LOG) + input);
     for (const std::string* target : {&o.output_blif, &o.output_native, &o.stats_file}) {
         if (target->empty() || written_in_place(*target)) continue;
@@ -537,8 +556,7 @@ public:
     INTERRUPTS_HELD()
     {
         sigset_t held;
-        sigemptyset(&held);
-        for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal_number);
+        fio_interrupt_signals(held);
         pthread_sigmask(SIG_BLOCK, &held, &m_before);
     }
     ~INTERRUPTS_HELD() { pthread_sigmask(SIG_SETMASK, &m_before, nullptr); }
@@ -549,16 +567,21 @@ private:
     sigset_t m_before;
 };
 
-// The native text form announces itself on its first line (after a
-// byte-order mark, which its reader skips); anything else is read as BLIF.
+// The native text form announces itself at the start of its first line,
+// after a byte-order mark its reader skips; anything else is read as BLIF.
+// Only the word's bytes are looked at: a file that never ends its first
+// line is the reader's to refuse.
 bool is_native_design(const std::string& path)
 {
-    std::ifstream in(path);
-    std::string first;
-    std::getline(in, first);
-    std::string_view text = first;
-    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-    return text.starts_with(CDB_NATIVE_FORMAT_WORD);
+    const std::string_view bom = "\xEF\xBB\xBF";
+    const std::string_view word = CDB_NATIVE_FORMAT_WORD;
+    std::string start(bom.size() + word.size(), '\0');
+    std::ifstream in(path, std::ios::binary);
+    in.read(start.data(), static_cast<std::streamsize>(start.size()));
+    start.resize(static_cast<std::size_t>(in.gcount()));
+    std::string_view text = start;
+    if (text.starts_with(bom)) text.remove_prefix(bom.size());
+    return text.starts_with(word);
 }
 
 // How many registers took their controls out of the design's logic.
@@ -637,27 +660,67 @@ void print_filed_tables(const RDB_REPORT& report, std::ostream& out)
 // The compile's change logs become final files only when the whole compile
 // succeeded: one that stops on an error of any kind (or is killed) leaves
 // the logs of the compile before it, since a log of a compile cut short
-// would replay as if it were whole, and leaves no chunk file.
+// would replay as if it were whole, and leaves no chunk file. A compile
+// that succeeds without recording a log removes the one an earlier compile
+// left, which described outputs this one replaced (unless it is the log
+// this compile replayed). The folder "db/" goes again when the compile made
+// it and nothing is left in it. Made and kept while the compile works in
+// its folder, where the component names its logs.
 class FINAL_LOGS_OF_THIS_COMPILE
 {
 public:
-    FINAL_LOGS_OF_THIS_COMPILE() = default;
+    explicit FINAL_LOGS_OF_THIS_COMPILE(std::string replayed)
+        : m_own(own_log().string()), m_replayed(std::move(replayed)), m_db(FIO_PATH("db").fullpath())
+    {
+        std::error_code ec;
+        m_made_db = !std::filesystem::exists(std::filesystem::symlink_status(m_db, ec));
+        if (m_made_db) fio_remove_on_interrupt(m_db);
+    }
     FINAL_LOGS_OF_THIS_COMPILE(const FINAL_LOGS_OF_THIS_COMPILE&) = delete;
     FINAL_LOGS_OF_THIS_COMPILE& operator=(const FINAL_LOGS_OF_THIS_COMPILE&) = delete;
+    // After the component is gone, so that no log of it writes a chunk again.
     ~FINAL_LOGS_OF_THIS_COMPILE()
     {
-        if (m_kept) return;
-        MORV_LOG::settle_final_files(false);
+        if (!m_kept) MORV_LOG::settle_final_files(false);
         MORV_LOG::delete_chunk_files();
+        if (!m_made_db) return;
+        std::error_code ec;
+        std::filesystem::remove(m_db, ec);
+        fio_forget_on_interrupt(m_db);
     }
-    void keep()
+    void keep(std::ostream& log, int verbosity)
     {
         m_kept = true;
+        const bool recorded = MORV_LOG::is_final_file_pending(m_own);
         const std::string error = MORV_LOG::settle_final_files(true);
         if (!error.empty()) throw HOST_INPUT_ERROR(error);
+        if (!recorded) remove_earlier_log(log, verbosity);
     }
 
 private:
+    void remove_earlier_log(std::ostream& log, int verbosity) const
+    {
+        std::error_code ec;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(m_own, ec))) return;
+        if (!m_replayed.empty() && same_file(m_own, m_replayed)) {
+            if (verbosity >= 1)
+                log << "morv-fit: '" << FIO_PATH(m_own).fullpath()
+                    << "' is kept though this compile recorded no change log: it is the "
+                    << "log the compile replayed\n";
+            return;
+        }
+        const std::string shown = FIO_PATH(m_own).fullpath();
+        if (!std::filesystem::remove(m_own, ec) && ec)
+            throw HOST_INPUT_ERROR(
+                "cannot remove '" + shown +
+                "', the change log of an earlier compile, whose outputs this compile replaces: " + ec.message());
+        if (verbosity >= 1)
+            log << "morv-fit: removed '" << shown << "', the change log of an earlier compile: this compile "
+                << "recorded none\n";
+    }
+
+    std::string m_own, m_replayed, m_db;
+    bool m_made_db = false;
     bool m_kept = false;
 };
 
@@ -693,7 +756,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     // Declared before the design and the environment, so that whatever they
     // write while being torn down also lands in the compile's folder.
     WORKING_FOLDER in_compile_folder(folder);
-    FINAL_LOGS_OF_THIS_COMPILE final_logs;
+    FINAL_LOGS_OF_THIS_COMPILE final_logs(replayed_log(settings, folder));
     HOST_DESIGN design(family, std::move(netlist), nullptr, device.release());
     check_pins_fit(o, design);
     settings.apply_options_and_switches(design.options());
@@ -724,7 +787,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     write_outputs(*design.netlist(), result, outputs);
     {
         const INTERRUPTS_HELD held;
-        final_logs.keep();
+        final_logs.keep(err, o.verbosity);
         commit_outputs(outputs);
     }
     out << "\nclock period " << result.clock_period_ps << " ps\n"

@@ -582,9 +582,13 @@ BLIF_MODEL parse_blif_text(std::string_view text, const std::string& file_label,
 BLIF_MODEL parse_blif_file(const std::string& path, int max_lut_inputs, const std::string& clock_net)
 {
     std::string text, error;
-    int nul_line = 0;
-    if (!fio_read_user_file(path, text, error, &nul_line)) {
-        if (nul_line > 0) throw BLIF_ERROR(path, nul_line, k_nul_in_line);
+    int bad_line = 0;
+    if (!fio_read_user_file(path, text, error, &bad_line)) {
+        if (bad_line > 0 && error.rfind("NUL", 0) == 0) throw BLIF_ERROR(path, bad_line, k_nul_in_line);
+        if (bad_line > 0)
+            throw BLIF_ERROR(path, bad_line,
+                             "the line is longer than " + std::to_string(FIO_MAX_LINE_BYTES >> 20) +
+                                 " MiB (is this a text file?)");
         throw BLIF_ERROR(path, 0, error);
     }
     return parse_blif_text(text, path, max_lut_inputs, clock_net);

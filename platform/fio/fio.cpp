@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -134,18 +135,71 @@ int line_of(std::string_view text, std::size_t at)
     }
 }
 
-// Reads the whole regular file; with `text_only`, stops at the first NUL.
-bool read_regular_file(const std::string& path, std::string& out, std::string& error, bool text_only, int* nul_line)
+// Where a text read stands: how long its last line is so far, so that a
+// file that never ends its line is refused as soon as the line is longer
+// than any line of text, not once memory runs out. Only the bytes just read
+// are searched; the line of a fault is counted once, when one is found.
+struct TEXT_CHECK
+{
+    std::size_t line_bytes = 0;
+
+    // `text` is all that was read, its last `n` bytes just now, fewer than
+    // a line may have. False, with `error` and the line, at a NUL byte or a
+    // line too long, whichever comes first.
+    bool take(std::string_view text, std::size_t n, std::string& error, int* bad_line)
+    {
+        const std::size_t start = text.size() - n;
+        const char* fresh = text.data() + start;
+        const auto offset = [fresh, n](const void* found) {
+            return found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - fresh) : n;
+        };
+        const std::size_t nul = offset(std::memchr(fresh, '\0', n));
+        const std::size_t first_break =
+            std::min(offset(std::memchr(fresh, '\n', n)), offset(std::memchr(fresh, '\r', n)));
+        const std::size_t too_long =
+            line_bytes + first_break > FIO_MAX_LINE_BYTES ? FIO_MAX_LINE_BYTES - line_bytes : n;
+        if (nul < n && nul <= too_long) {
+            const int line = line_of(text, start + nul);
+            return fail("NUL byte in line " + std::to_string(line), line, error, bad_line);
+        }
+        if (too_long < n) {
+            const int line = line_of(text, start + too_long);
+            return fail("line " + std::to_string(line) + " is longer than " + std::to_string(FIO_MAX_LINE_BYTES >> 20) +
+                            " MiB",
+                        line, error, bad_line);
+        }
+        if (first_break == n) {
+            line_bytes += n;
+        } else {
+            const void* last_lf = ::memrchr(fresh, '\n', n);
+            const void* last_cr = ::memrchr(fresh, '\r', n);
+            const std::size_t last = std::max(last_lf ? offset(last_lf) : 0, last_cr ? offset(last_cr) : 0);
+            line_bytes = n - last - 1;
+        }
+        return true;
+    }
+    static bool fail(const std::string& what, int line, std::string& error, int* bad_line)
+    {
+        error = what + " (is this a text file?)";
+        if (bad_line) *bad_line = line;
+        return false;
+    }
+};
+
+// Reads the whole regular file; with `text_only`, stops at the first NUL
+// byte or line too long.
+bool read_regular_file(const std::string& path, std::string& out, std::string& error, bool text_only, int* bad_line)
 {
     out.clear();
-    if (nul_line) *nul_line = 0;
+    if (bad_line) *bad_line = 0;
     const int fd = open_user_file(path, error);
     if (fd < 0) return false;
-    // Room for the whole file at once: growing by doubling would hold up to
-    // twice a large file for a moment.
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));
+    // No room is taken for the size the file states: a sparse or lying file
+    // would cost that memory before its text is checked. The text grows as
+    // its bytes come.
+    TEXT_CHECK check;
     char buffer[65536];
+    static_assert(sizeof buffer < FIO_MAX_LINE_BYTES, "a read holds less than a line may");
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n == 0) break;
@@ -155,14 +209,10 @@ bool read_regular_file(const std::string& path, std::string& out, std::string& e
             ::close(fd);
             return false;
         }
-        const std::size_t before = out.size();
         out.append(buffer, static_cast<size_t>(n));
-        const void* nul = text_only ? std::memchr(buffer, '\0', static_cast<size_t>(n)) : nullptr;
-        if (nul != nullptr) {
-            const int line = line_of(out, before + static_cast<size_t>(static_cast<const char*>(nul) - buffer));
-            error = "NUL byte in line " + std::to_string(line) + " (is this a text file?)";
-            if (nul_line) *nul_line = line;
+        if (text_only && !check.take(out, static_cast<std::size_t>(n), error, bad_line)) {
             out.clear();
+            out.shrink_to_fit();
             ::close(fd);
             return false;
         }
@@ -181,9 +231,9 @@ bool fio_check_user_file(const std::string& path, std::string& error)
     return true;
 }
 
-bool fio_read_user_file(const std::string& path, std::string& text, std::string& error, int* nul_line)
+bool fio_read_user_file(const std::string& path, std::string& text, std::string& error, int* bad_line)
 {
-    return read_regular_file(path, text, error, true, nul_line);
+    return read_regular_file(path, text, error, true, bad_line);
 }
 
 bool fio_read_stored_file(const std::string& path, std::string& bytes, std::string& error)
@@ -254,7 +304,7 @@ int FIO_FD_STREAMBUF::sync()
 
 namespace {
 
-const char* const FIO_TEMP_SUFFIX = ".tmp.";
+constexpr const char* FIO_TEMP_SUFFIX = ".tmp.";
 constexpr std::size_t FIO_TEMP_RANDOM_CHARS = 6;
 
 // The folder of a path, "." for a bare file name.
@@ -262,6 +312,18 @@ std::filesystem::path fio_folder_of(const std::string& target)
 {
     const std::filesystem::path folder = std::filesystem::path(target).parent_path();
     return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
+// What a temporary's name holds before its random letters: the target's
+// name and the suffix, the target's name cut short where the whole would be
+// longer than a folder takes, so that every legal target has a temporary.
+std::string fio_temp_prefix(const std::string& target)
+{
+    const std::filesystem::path path(target);
+    std::string name = path.filename().string();
+    constexpr std::size_t longest = NAME_MAX - std::char_traits<char>::length(FIO_TEMP_SUFFIX) - FIO_TEMP_RANDOM_CHARS;
+    if (name.size() > longest) name.resize(longest);
+    return (path.parent_path() / (name + FIO_TEMP_SUFFIX)).string();
 }
 
 // True when fd still is the file that `name` names: a stale-temporary sweep
@@ -293,12 +355,24 @@ static_assert(std::atomic<int>::is_always_lock_free, "a signal handler needs loc
 constexpr int FIO_INTERRUPT_SLOTS = 128;
 INTERRUPT_SLOT g_interrupt_slots[FIO_INTERRUPT_SLOTS];
 
+// Files first, then folders, which only go once they are empty.
 void fio_interrupt_handler(int signal_number)
 {
     for (INTERRUPT_SLOT& slot : g_interrupt_slots) {
         int named = SLOT_NAMED;
         // Left busy: the process ends here.
-        if (slot.state.compare_exchange_strong(named, SLOT_BUSY)) ::unlink(slot.path);
+        if (slot.state.compare_exchange_strong(named, SLOT_BUSY) && ::unlink(slot.path) != 0 && errno == EISDIR)
+            slot.state.store(SLOT_NAMED);
+    }
+    // A folder inside another empties it: again until none goes.
+    for (bool removed = true; removed;) {
+        removed = false;
+        for (INTERRUPT_SLOT& slot : g_interrupt_slots) {
+            int named = SLOT_NAMED;
+            if (!slot.state.compare_exchange_strong(named, SLOT_BUSY)) continue;
+            if (::rmdir(slot.path) == 0) removed = true;
+            else slot.state.store(SLOT_NAMED);
+        }
     }
     std::signal(signal_number, SIG_DFL);
     std::raise(signal_number);
@@ -331,17 +405,41 @@ void fio_forget_on_interrupt(const std::string& path)
     }
 }
 
+// Every signal whose default ends the process and that comes from outside
+// it: a user, a job scheduler, a timer, a limit of CPU time. The faults of
+// the program itself (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT) and the
+// debugger's SIGTRAP are left as they are.
+void fio_interrupt_signals(sigset_t& signals)
+{
+    sigemptyset(&signals);
+    for (const int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
+                                    SIGXCPU, SIGIO, SIGPWR, SIGSTKFLT})
+        sigaddset(&signals, signal_number);
+    for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) sigaddset(&signals, signal_number);
+}
+
 void fio_install_interrupt_cleanup()
 {
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    sigset_t signals;
+    fio_interrupt_signals(signals);
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+        if (sigismember(&signals, signal_number) != 1) continue;
         struct sigaction action = {};
-        // A signal the caller ignores (nohup, a background job) stays ignored.
-        if (::sigaction(signal_number, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) continue;
+        // A signal the caller ignores (nohup, a background job) stays
+        // ignored, and one a profiler handles stays its.
+        if (::sigaction(signal_number, nullptr, &action) != 0 || action.sa_handler != SIG_DFL) continue;
         action = {};
         action.sa_handler = fio_interrupt_handler;
-        sigemptyset(&action.sa_mask);
+        // A second signal waits: the first one's removals are not cut short.
+        action.sa_mask = signals;
         ::sigaction(signal_number, &action, nullptr);
     }
+}
+
+void fio_ignore_write_signals()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 FIO_TEMP_FILE::~FIO_TEMP_FILE()
@@ -353,7 +451,7 @@ bool FIO_TEMP_FILE::create(const std::string& target, std::string& error)
 {
     discard();
     for (int attempt = 0; attempt < 8; ++attempt) {
-        std::string pattern = target + FIO_TEMP_SUFFIX + std::string(FIO_TEMP_RANDOM_CHARS, 'X');
+        std::string pattern = fio_temp_prefix(target) + std::string(FIO_TEMP_RANDOM_CHARS, 'X');
         const int fd = ::mkstemp(pattern.data());
         if (fd < 0) {
             error = reason(errno);
@@ -410,7 +508,7 @@ void FIO_TEMP_FILE::discard()
 
 void fio_remove_stale_temporaries(const std::string& target)
 {
-    const std::string prefix = std::filesystem::path(target).filename().string() + FIO_TEMP_SUFFIX;
+    const std::string prefix = std::filesystem::path(fio_temp_prefix(target)).filename().string();
     std::error_code ec;
     std::filesystem::directory_iterator it(fio_folder_of(target), ec);
     if (ec) return;
@@ -441,6 +539,24 @@ bool fio_check_folder_writable(const std::string& folder, std::string& error)
     return false;
 }
 
+bool fio_follow_links(std::filesystem::path& path, std::string& error)
+{
+    // As many links as the kernel follows in one name.
+    constexpr int most_links = 40;
+    for (int followed = 0; followed <= most_links; ++followed) {
+        std::error_code ec;
+        if (!std::filesystem::is_symlink(path, ec)) return true;
+        const std::filesystem::path to = std::filesystem::read_symlink(path, ec);
+        if (ec) {
+            error = ec.message();
+            return false;
+        }
+        path = to.is_absolute() ? to : path.parent_path() / to;
+    }
+    error = reason(ELOOP);
+    return false;
+}
+
 FIO_REPLACING_FILE::~FIO_REPLACING_FILE()
 {
     discard();
@@ -452,7 +568,10 @@ bool FIO_REPLACING_FILE::open(const std::string& target, std::string& error)
     std::error_code ec;
     std::filesystem::path path(target);
     // Replacing a link would cut it; the file it points to is the one meant.
-    if (std::filesystem::is_symlink(path, ec)) path = std::filesystem::weakly_canonical(path, ec);
+    if (!fio_follow_links(path, error)) {
+        error = "cannot write '" + target + "': " + error;
+        return false;
+    }
     // Kept absolute: the caller may change its working folder before commit.
     path = std::filesystem::absolute(path, ec);
     const std::filesystem::file_status status = std::filesystem::status(path, ec);

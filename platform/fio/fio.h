@@ -3,6 +3,8 @@
 // for a missing file; failures are reported by the return value, except for
 // the openers for writing at the end, whose failure is the user's to mend.
 
+#include <signal.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -66,10 +68,14 @@ std::FILE* fio_fopen_for_writing(const FIO_PATH& path);
 // with `error` saying why ("is a folder, not a file", "is a named pipe, not a
 // regular file", "cannot open: <reason>", ...), when it is not a readable
 // regular file: a folder must never read as an empty file, nor a device or a
-// pipe as an endless or blocking one. A NUL byte is no text: the read stops at
-// the first one and fails with "NUL byte in line N (is this a text file?)",
-// N also in `nul_line` when given (0 for every other failure).
-bool fio_read_user_file(const std::string& path, std::string& text, std::string& error, int* nul_line = nullptr);
+// pipe as an endless or blocking one. A NUL byte is no text, nor a line of
+// more than FIO_MAX_LINE_BYTES: the read stops at the first and fails with
+// "NUL byte in line N (is this a text file?)" or "line N is longer than 16
+// MiB (is this a text file?)", N also in `bad_line` when given (0 for every
+// other failure). No memory is taken for a size the file states but has
+// not yet given.
+constexpr std::size_t FIO_MAX_LINE_BYTES = std::size_t(16) << 20;
+bool fio_read_user_file(const std::string& path, std::string& text, std::string& error, int* bad_line = nullptr);
 // The same for a binary file the run stored: regular files only, any byte.
 bool fio_read_stored_file(const std::string& path, std::string& bytes, std::string& error);
 // The same checks without reading: the path names a regular file that can be
@@ -109,17 +115,28 @@ private:
 };
 
 // Files a run writes that are no one's yet (temporaries, chunks, saved
-// states): when SIGINT, SIGTERM or SIGHUP ends the process, the handler
-// that fio_install_interrupt_cleanup sets removes every file still named
-// here, so that an interrupted run leaves nothing behind. Relative names are
-// taken in the current folder at the call.
+// states): when a signal of fio_interrupt_signals ends the process, the
+// handler that fio_install_interrupt_cleanup sets removes every file still
+// named here, so that an interrupted run leaves nothing behind. A folder
+// named here goes after the files, and only when it is empty. Relative
+// names are taken in the current folder at the call.
 void fio_remove_on_interrupt(const std::string& path);
 void fio_forget_on_interrupt(const std::string& path);
-// For a program's entry: the signals above remove those files, then end the
-// process as the signal would have.
+// The signals that end a process by default and come from outside it (a
+// user, a scheduler, a timer, a CPU-time limit), for a caller that holds
+// them back while files replace each other.
+void fio_interrupt_signals(sigset_t& signals);
+// For a program's entry: those signals remove the files named above, then
+// end the process as the signal would have. A signal that is not in its
+// default state (ignored, or handled by a profiler) is left as it is.
 void fio_install_interrupt_cleanup();
+// For a program's entry: a write to a pipe nobody reads any more, or past
+// the file-size limit, fails with its reason (EPIPE, EFBIG) instead of
+// ending the process, so that the writer names the file and cleans up.
+void fio_ignore_write_signals();
 
-// A temporary file beside a target, named target + ".tmp.XXXXXX". It is
+// A temporary file beside a target, named target + ".tmp.XXXXXX" (with the
+// target's name cut short where that would be too long a name). It is
 // locked while this object holds it: a temporary that nobody holds locked
 // was left by a compile that was killed, and the next writer of the same
 // target removes it. Removed on destruction unless renamed over the target.
@@ -153,6 +170,12 @@ void fio_remove_stale_temporaries(const std::string& target);
 // reason in `error` (no permission, a read-only or full file system).
 bool fio_check_folder_writable(const std::string& folder, std::string& error);
 
+// The name a link stands for, followed link by link: the file it names, also
+// one not there yet (which writing through the link makes). False, with the
+// reason in `error`, for a loop of links ("Too many levels of symbolic
+// links") or a link that cannot be read.
+bool fio_follow_links(std::filesystem::path& path, std::string& error);
+
 // A file written under a temporary name beside its target and renamed over
 // the target only once complete: a failed or partial write leaves an older
 // target as it was, and opening early finds a target that cannot be written
@@ -160,7 +183,8 @@ bool fio_check_folder_writable(const std::string& folder, std::string& error);
 // A target that is there and is neither a file nor a folder (a device, a
 // named pipe) is written in place instead, as a shell's redirection would:
 // it cannot be replaced without destroying what it is, so `-o /dev/null`
-// discards the text.
+// discards the text. A link is written through: the file it names is
+// replaced or made, and the link stays.
 class FIO_REPLACING_FILE
 {
 public:
@@ -171,7 +195,8 @@ public:
 
     // False, with `error` naming the target and the reason, when the target
     // is a folder, an existing file that is not writable, a named pipe that
-    // nobody reads, or in a folder where no file can be created.
+    // nobody reads, a loop of links, or in a folder where no file can be
+    // created.
     bool open(const std::string& target, std::string& error);
     bool is_open() const { return m_out != nullptr; }
     // True for a device or a named pipe: the text goes to it as written.

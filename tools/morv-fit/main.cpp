@@ -3,6 +3,9 @@
 // prints a summary per flow point. Everything but the entry lives in the host
 // library so that tests can drive it in process.
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <iostream>
 
 #include "fio/fio.h"
@@ -10,7 +13,23 @@
 
 int main(int argc, char** argv)
 {
-    // Ctrl-C or a kill leaves no temporary, chunk or saved state behind.
+    // Ctrl-C, a kill or a timer leaves no temporary, chunk or saved state
+    // behind; a write that fails is named by its writer, not ended by a signal.
     fio_install_interrupt_cleanup();
-    return morv_host::fit_main(argc, argv, std::cout, std::cerr);
+    fio_ignore_write_signals();
+    // Standard output keeps the reason its first failed write had.
+    FIO_FD_STREAMBUF console(STDOUT_FILENO);
+    std::streambuf* const standard = std::cout.rdbuf(&console);
+    int status = morv_host::fit_main(argc, argv, std::cout, std::cerr);
+    std::cout.flush();
+    std::cout.rdbuf(standard);
+    // The compile's product is its files: a reader that stopped reading (a
+    // pipe into head) fails nothing. A table lost otherwise (a full disk) is
+    // an error, or the run would seem to have said what it did.
+    const int error = console.error_number();
+    if (error != 0 && error != EPIPE) {
+        std::cerr << "morv-fit: error: cannot write standard output: " << fio_error_text(error) << "\n";
+        if (status == 0) status = 1;
+    }
+    return status;
 }

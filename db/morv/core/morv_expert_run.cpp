@@ -505,7 +505,13 @@ void MORV_EXPERT::post_replay_log_not_found(const std::string& name)
     if (name.empty()) return;  // said when the setting was read
     std::error_code ec;
     const std::filesystem::path tried = std::filesystem::absolute(name, ec);
-    std::string reason = "no file " + (ec ? name : tried.string());
+    const std::string shown = ec ? name : tried.string();
+    // A name that is there but leads nowhere (a loop of links) says why.
+    std::error_code why;
+    const bool there = std::filesystem::exists(std::filesystem::status(name, why));
+    std::string reason = !there && why && why != std::errc::no_such_file_or_directory
+                             ? "cannot read " + shown + ": " + why.message()
+                             : "no file " + shown;
     if (std::filesystem::path(name).is_relative())
         reason +=
             " (a relative name is taken from the compile's folder, " + std::filesystem::current_path(ec).string() + ")";

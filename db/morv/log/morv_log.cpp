@@ -298,6 +298,11 @@ std::string MORV_LOG::settle_final_files(bool compile_succeeded)
     return error;
 }
 
+bool MORV_LOG::is_final_file_pending(const std::string& final_name)
+{
+    return pending_final_file(final_name) != nullptr;
+}
+
 std::string MORV_LOG::copy_log_file(const std::string& source, const std::string& target)
 {
     FIO_TEMP_FILE temp;

@@ -216,6 +216,8 @@ public:
     // drops them, so that no log of a compile cut short is ever a final
     // file. The reason when a log could not be put in place.
     static std::string settle_final_files(bool compile_succeeded);
+    // Whether this compile merged a log for final_name that waits to be settled.
+    static bool is_final_file_pending(const std::string& final_name);
     // Writes a copy of a log beside target and renames it over target; the
     // reason when that fails (target is then as it was).
     static std::string copy_log_file(const std::string& source, const std::string& target);

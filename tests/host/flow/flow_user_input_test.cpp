@@ -206,6 +206,9 @@ TEST_F(FlowUserInput, RequestsTheCompileCannotCarryOutAreSaidWithTheirExitStatus
     const std::string bad_settings = write_text("first.settings", "fsyn_no_such_switch=on\n");
     const std::string one_run = write_text("one_run.settings", "634=TEST()\n");
     const std::string two_runs = write_text("two_runs.settings", "634=TEST();TEST()\n");
+    std::error_code ignored;
+    std::filesystem::create_symlink("loop_b.psl", "loop_a.psl", ignored);
+    std::filesystem::create_symlink("loop_a.psl", "loop_b.psl", ignored);
     const std::string regions = write_text("regions.settings", "kardel_region=r5 3\nkardel_region=r3 3\n");
     const std::string bad_run = write_text("bad_run.settings", "634=RTM();RESYN(NP=two)\n");
     // A byte-order mark first, as some editors write UTF-8; one in the
@@ -309,6 +312,11 @@ TEST_F(FlowUserInput, RequestsTheCompileCannotCarryOutAreSaidWithTheirExitStatus
          {"the OBRAN family", "recorded.psl"},
          "WMORV_FSYN_READ_LOG_IGNORED"},
         {{"--family", "UVO", "--set", "661=recorded.psl"}, 0, {"the UVO family"}, "WMORV_FSYN_READ_LOG_IGNORED"},
+        // A replay log that leads nowhere says why.
+        {{"--family", "MRL", "--set", "661=loop_a.psl"},
+         1,
+         {"loop_a.psl: Too many levels of symbolic links"},
+         "EMORV_FSYN_LOG_FILE_NOT_FOUND"},
         // RAM mapping that builds nothing says why.
         {{"--device", migration_device, "--test-string", "RAM_MAP()"},
          0,
@@ -397,6 +405,29 @@ TEST_F(FlowUserInput, RequestsTheCompileCannotCarryOutAreSaidWithTheirExitStatus
     for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
         started += m.id == "IMORV_PHYSICAL_SYNTHESIS_ALGO_START" ? 1 : 0;
     EXPECT_EQ(started, 2);
+}
+
+// A compile that fails after it merged its change log leaves no log: not
+// when it ends, and not when the same process compiles again elsewhere and
+// that compile succeeds.
+TEST_F(FlowUserInput, AFailedRecordingLeavesNoLogForTheNextCompile)
+{
+    namespace fs = std::filesystem;
+    // Its clusters do not fit, which is found after the early flow merged.
+    const std::string misfit =
+        write_text("misfit_recording.txt", "family 6\ngrid 6 7\nlab_capacity 1\nmigratable_part 2400\n");
+    fs::create_directories("failed_recording");
+    fs::create_directories("next_compile");
+    const FIT failed = run_fit({"-q", "--device", misfit, "--set", "fsyn_disable_experimental_icp=on", "--test-string",
+                                "TEST()|TEST()|TEST()", "-o", "failed_recording/out.blif", k_counter});
+    ASSERT_EQ(failed.status, 1) << failed.err;
+    EXPECT_TRUE(contains(failed.err, "LABs needed")) << failed.err;
+    ASSERT_TRUE(contains(posted(MSG_KIND::INFO), "IMORV_PHYSICAL_SYNTHESIS_ALGO_START")) << "no flow ran";
+    const FIT next = run_fit({"-q", "-o", "next_compile/out.blif", k_counter});
+    ASSERT_EQ(next.status, 0) << next.err;
+    EXPECT_TRUE(fs::exists("next_compile/out.blif"));
+    EXPECT_EQ(std::distance(fs::directory_iterator("failed_recording"), fs::directory_iterator()), 0)
+        << "the failed compile left files";
 }
 
 }  // namespace flow_user_input_test

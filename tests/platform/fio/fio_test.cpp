@@ -1,11 +1,19 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "fio/fio.h"
 
@@ -135,11 +143,163 @@ TEST(FioTest, NulBytesEndATextReadAtTheirLine)
     }
     int nul_line = -1;
     std::string text, error;
+    // A line longer than any text's is refused where it passes the limit,
+    // as a NUL byte is; a line of just that length is text.
+    const std::string longest(FIO_MAX_LINE_BYTES, 'x');
+    const std::pair<std::string, int> long_lines[] = {
+        {longest + "y", 1}, {"a\r\n" + longest + "\r\nb", 0}, {"a\rb\n" + longest + "yz\n", 3}};
+    for (const auto& [bytes, line] : long_lines) {
+        std::ofstream("fio_long.txt", std::ios::binary) << bytes;
+        EXPECT_EQ(fio_read_user_file("fio_long.txt", text, error, &nul_line), line == 0) << line;
+        EXPECT_EQ(nul_line, line);
+        if (line > 0) {
+            EXPECT_EQ(error, "line " + std::to_string(line) + " is longer than 16 MiB (is this a text file?)");
+            EXPECT_TRUE(text.empty());
+        }
+    }
+    std::filesystem::remove("fio_long.txt");
+    // A file that states terabytes it has not got costs no memory for them:
+    // its text is refused at the first NUL byte, at once.
+    std::ofstream("fio_sparse.txt", std::ios::binary) << "a\nb";
+    std::filesystem::resize_file("fio_sparse.txt", std::uintmax_t(8) << 40);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(fio_read_user_file("fio_sparse.txt", text, error, &nul_line));
+    EXPECT_EQ(error, "NUL byte in line 2 (is this a text file?)");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    std::filesystem::remove("fio_sparse.txt");
     std::ofstream("fio_nul.txt", std::ios::binary) << "no nul\n";
     EXPECT_TRUE(fio_read_user_file("fio_nul.txt", text, error, &nul_line));
     EXPECT_EQ(nul_line, 0);
     EXPECT_FALSE(fio_read_user_file("/dev/zero", text, error, &nul_line));
     EXPECT_EQ(nul_line, 0);
+}
+
+namespace {
+
+// The wait status of a child that ran `body` and then ended with `code`.
+template <typename BODY>
+int in_child(BODY body, int code = 0)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        body();
+        ::_exit(code);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return status;
+}
+
+}  // namespace
+
+// A link is written through: the file it names is replaced, or made when it
+// is not there yet, along any chain of links, and the links stay links. A
+// loop of links is refused before anything is written, with the system's words.
+TEST(FioTest, ReplacingFilesWriteThroughLinks)
+{
+    namespace fs = std::filesystem;
+    fs::create_directories("fio_links/sub");
+    fs::create_symlink("sub/made.txt", "fio_links/dangling");
+    fs::create_symlink("dangling", "fio_links/chain");
+    fs::create_symlink(fs::absolute("fio_links/sub/kept.txt"), "fio_links/absolute");
+    std::ofstream("fio_links/sub/kept.txt") << "earlier\n";
+    fs::create_symlink("loop_b", "fio_links/loop_a");
+    fs::create_symlink("loop_a", "fio_links/loop_b");
+    const std::pair<const char*, const char*> written[] = {
+        {"fio_links/dangling", "fio_links/sub/made.txt"},
+        {"fio_links/chain", "fio_links/sub/made.txt"},
+        {"fio_links/absolute", "fio_links/sub/kept.txt"},
+    };
+    for (const auto& [link, file] : written) {
+        FIO_REPLACING_FILE out;
+        std::string error;
+        ASSERT_TRUE(out.open(link, error)) << link << ": " << error;
+        out.stream() << link << "\n";
+        ASSERT_TRUE(out.commit(error)) << link << ": " << error;
+        std::ifstream in(file);
+        std::string text;
+        std::getline(in, text);
+        EXPECT_EQ(text, link);
+        EXPECT_TRUE(fs::is_symlink(link)) << link;
+    }
+    for (const char* loop : {"fio_links/loop_a", "fio_links/loop_b"}) {
+        FIO_REPLACING_FILE out;
+        std::string error;
+        EXPECT_FALSE(out.open(loop, error)) << loop;
+        EXPECT_EQ(error, "cannot write '" + std::string(loop) + "': Too many levels of symbolic links");
+        EXPECT_TRUE(fs::is_symlink(loop));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator("fio_links"), fs::directory_iterator()), 6);
+    EXPECT_EQ(std::distance(fs::directory_iterator("fio_links/sub"), fs::directory_iterator()), 2);
+    fs::remove_all("fio_links");
+}
+
+// Any name the file system takes can be replaced: the temporary beside it
+// is kept to the longest name there is, and one a killed writer left is
+// cleared as for a short name.
+TEST(FioTest, TheLongestNameIsReplaced)
+{
+    namespace fs = std::filesystem;
+    fs::create_directories("fio_names");
+    for (const std::size_t length : {std::size_t(240), std::size_t(245), std::size_t(255)}) {
+        const std::string name = std::string(length - 4, 'n') + ".txt";
+        // 255 letters at most, 11 of them ".tmp.XXXXXX".
+        std::ofstream("fio_names/" + name.substr(0, 244) + ".tmp.k1LLed") << "partial";
+        FIO_REPLACING_FILE out;
+        std::string error;
+        ASSERT_TRUE(out.open("fio_names/" + name, error)) << length << ": " << error;
+        out.stream() << length;
+        ASSERT_TRUE(out.commit(error)) << length << ": " << error;
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator("fio_names")) left.push_back(entry.path().filename());
+        EXPECT_EQ(left, std::vector<std::string>{name}) << length;
+        fs::remove("fio_names/" + name);
+    }
+    fs::remove_all("fio_names");
+}
+
+// Each signal that ends a process from outside takes the files and folders
+// named for it first (a folder once it is empty), then ends the process as
+// the signal does. A signal the caller ignores stays ignored.
+TEST(FioTest, EveryEndingSignalRemovesTheNamedFiles)
+{
+    namespace fs = std::filesystem;
+    const rlimit no_core{0, 0};
+    std::vector<int> signals = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGUSR1,   SIGUSR2,  SIGALRM, SIGVTALRM,
+                                SIGPROF, SIGXCPU, SIGIO,   SIGPWR,  SIGSTKFLT, SIGRTMIN, SIGRTMAX};
+    for (const int signal_number : signals) {
+        fs::create_directories("fio_signal/made/deeper");
+        std::ofstream("fio_signal/made/deeper/a.tmp") << "a";
+        std::ofstream("fio_signal/b.tmp") << "b";
+        std::ofstream("fio_signal/kept.txt") << "kept";
+        const int status = in_child([&] {
+            ::setrlimit(RLIMIT_CORE, &no_core);
+            fio_install_interrupt_cleanup();
+            for (const char* name : {"fio_signal/made", "fio_signal/made/deeper", "fio_signal/made/deeper/a.tmp",
+                                     "fio_signal/b.tmp", "fio_signal/never_made"})
+                fio_remove_on_interrupt(name);
+            ::raise(signal_number);
+        });
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number)
+            << ::strsignal(signal_number) << ": wait status " << status;
+        EXPECT_FALSE(fs::exists("fio_signal/made")) << ::strsignal(signal_number);
+        EXPECT_FALSE(fs::exists("fio_signal/b.tmp")) << ::strsignal(signal_number);
+        EXPECT_TRUE(fs::exists("fio_signal/kept.txt")) << ::strsignal(signal_number);
+        fs::remove_all("fio_signal");
+    }
+    // Ignored by the caller, as nohup does.
+    std::ofstream("fio_ignored.tmp") << "x";
+    const int status = in_child(
+        [] {
+            ::signal(SIGHUP, SIG_IGN);
+            fio_install_interrupt_cleanup();
+            fio_remove_on_interrupt("fio_ignored.tmp");
+            ::raise(SIGHUP);
+        },
+        7);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << status;
+    EXPECT_TRUE(fs::exists("fio_ignored.tmp"));
+    fs::remove("fio_ignored.tmp");
 }
 
 }  // namespace fio_test

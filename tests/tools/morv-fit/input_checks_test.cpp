@@ -96,6 +96,28 @@ TEST(MorvFitInputs, DevicesAndPipesAreNotFiles)
     write_file("nul_device.txt", "grid 10 10\n\0"s);
     EXPECT_FAILS_WITH(run("-q --device nul_device.txt " + k_counter),
                       "nul_device.txt: cannot read the device file: NUL byte in line 2");
+    // Files that state terabytes they have not got (holes, which read as NUL
+    // bytes) and a line that never ends are refused where that shows, at
+    // once, without memory for what the file states.
+    const std::uintmax_t terabytes = std::uintmax_t(8) << 40;
+    for (const auto& [name, text] : {std::pair<const char*, std::string>{"holes.blif", ""},
+                                     {"holes_after.blif", ".model t\n"},
+                                     {"holes.settings", "566=1\n"},
+                                     {"holes_device.txt", "grid 10 10\n"}}) {
+        write_file(name, text);
+        std::filesystem::resize_file(name, terabytes);
+    }
+    EXPECT_FAILS_WITH(run("-q holes.blif"), "holes.blif:1: NUL byte in the line (is this a text file?)");
+    EXPECT_FAILS_WITH(run("-q holes_after.blif"), "holes_after.blif:2: NUL byte in the line (is this a text file?)");
+    EXPECT_FAILS_WITH(run("-q --settings holes.settings " + k_counter),
+                      "holes.settings: cannot read the settings file: NUL byte in line 2");
+    EXPECT_FAILS_WITH(run("-q --device holes_device.txt " + k_counter),
+                      "holes_device.txt: cannot read the device file: NUL byte in line 2");
+    write_file("one_line.blif", ".model t\n.inputs " + std::string(std::size_t(17) << 20, 'a'));
+    EXPECT_FAILS_WITH(run("-q one_line.blif"),
+                      "one_line.blif:2: the line is longer than 16 MiB (is this a text file?)");
+    for (const char* name : {"holes.blif", "holes_after.blif", "holes.settings", "holes_device.txt", "one_line.blif"})
+        std::filesystem::remove(name);
 }
 
 // Readers of settings and switches fall back to their defaults without a

@@ -43,30 +43,47 @@ const std::string k_design = std::string(MORV_SOURCE_DIR) + "/designs/counter.bl
 // permissions forbid it, so that no read-only folder can be made for it.
 constexpr int k_cannot_drop_override = 125;
 
-// Becomes morv-fit in `folder` with its output on `out_fd`. Its files are
-// limited to `limit` bytes (0: no limit) with the limit's signal ignored, as
-// on a full disk: writes past the limit fail with "File too large". With
-// `no_override`, root loses the power to write where permissions forbid it.
-[[noreturn]] void exec_fit(const fs::path& folder, std::vector<std::string> args, rlim_t limit, bool no_override,
-                           int out_fd, rlim_t memory = 0)
+// How a child compile is set up.
+struct CHILD
 {
-    ::dup2(out_fd, STDOUT_FILENO);
+    // Its files are limited to this many bytes (0: no limit), with the
+    // limit's signal ignored as on a full disk (writes past the limit fail
+    // with "File too large") or left as a plain `ulimit -f` leaves it.
+    rlim_t limit = 0;
+    bool limit_signal_ignored = true;
+    // Root loses the power to write where permissions forbid it.
+    bool no_override = false;
+    // Standard output, when it is not where standard error goes.
+    int stdout_fd = -1;
+    bool quiet = true;
+    // Its address space, in bytes (0: no limit).
+    rlim_t memory = 0;
+};
+
+// Becomes morv-fit in `folder` with its output on `out_fd`, set up as `child` says.
+[[noreturn]] void exec_fit(const fs::path& folder, std::vector<std::string> args, const CHILD& child, int out_fd)
+{
+    ::dup2(child.stdout_fd >= 0 ? child.stdout_fd : out_fd, STDOUT_FILENO);
     ::dup2(out_fd, STDERR_FILENO);
     ::close(out_fd);
-    if (memory > 0) {
-        const rlimit as{memory, memory};
+    if (child.memory > 0) {
+        const rlimit as{child.memory, child.memory};
         ::setrlimit(RLIMIT_AS, &as);
     }
-    if (limit > 0) {
-        const rlimit fsize{limit, limit};
+    if (child.limit > 0) {
+        const rlimit fsize{child.limit, child.limit};
         ::setrlimit(RLIMIT_FSIZE, &fsize);
-        ::signal(SIGXFSZ, SIG_IGN);
+        ::signal(SIGXFSZ, child.limit_signal_ignored ? SIG_IGN : SIG_DFL);
     }
+    // A signal that dumps core leaves no core file among the compared ones.
+    const rlimit no_core{0, 0};
+    ::setrlimit(RLIMIT_CORE, &no_core);
+    const bool no_override = child.no_override;
     if (no_override && ::geteuid() == 0 && ::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0)
         ::_exit(k_cannot_drop_override);
-    // An interrupt the test runner ignores must still reach the compile.
-    ::signal(SIGINT, SIG_DFL);
-    ::signal(SIGTERM, SIG_DFL);
+    // A signal the test runner ignores must still reach the compile.
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGPIPE})
+        ::signal(signal_number, SIG_DFL);
     if (::chdir(folder.c_str()) != 0) ::_exit(127);
     args.insert(args.begin(), MORV_FIT_BINARY);
     std::vector<char*> argv;
@@ -76,17 +93,17 @@ constexpr int k_cannot_drop_override = 125;
     ::_exit(127);
 }
 
-// morv-fit -q in `folder`, as exec_fit runs it.
-COMMAND_RUN fit_in(const fs::path& folder, std::vector<std::string> args, rlim_t limit = 0, bool no_override = false,
-                   rlim_t memory = 0)
+// morv-fit (-q unless asked otherwise) in `folder`, as exec_fit runs it;
+// status -1 for a compile that a signal ended.
+COMMAND_RUN fit_in(const fs::path& folder, std::vector<std::string> args, const CHILD& child = {})
 {
-    args.insert(args.begin(), "-q");
+    if (child.quiet) args.insert(args.begin(), "-q");
     int pipe_fds[2];
     if (::pipe(pipe_fds) != 0) return COMMAND_RUN();
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(pipe_fds[0]);
-        exec_fit(folder, args, limit, no_override, pipe_fds[1], memory);
+        exec_fit(folder, args, child, pipe_fds[1]);
     }
     ::close(pipe_fds[1]);
     COMMAND_RUN run;
@@ -107,12 +124,17 @@ bool has(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
-// Every file under `folder` with its bytes.
+// Every file under `folder` with its bytes; a folder, a link or a named
+// pipe by its name with "/", "@" or "|" after it.
 std::map<std::string, std::string> files_under(const fs::path& folder)
 {
     std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (entry.is_regular_file()) files[fs::relative(entry.path(), folder).string()] = slurp(entry.path().string());
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const std::string name = entry.path().lexically_relative(folder).string();
+        if (entry.is_symlink()) files[name + "@"] = fs::read_symlink(entry.path()).string();
+        else if (entry.is_regular_file()) files[name] = slurp(entry.path().string());
+        else files[name + (entry.is_directory() ? "/" : "|")] = "";
+    }
     return files;
 }
 
@@ -150,7 +172,7 @@ int interrupted_fit(const fs::path& folder, const std::vector<std::string>& args
     // Beside the folder, whose files the caller compares.
     const int out_fd = ::open("interrupted_fit.out", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const pid_t pid = ::fork();
-    if (pid == 0) exec_fit(folder, args, 0, false, out_fd);
+    if (pid == 0) exec_fit(folder, args, CHILD(), out_fd);
     ::close(out_fd);
     int status = 0;
     for (int waited = 0; waited < 60000; ++waited) {
@@ -206,18 +228,29 @@ void edit_and_reseal(std::string& record, std::size_t at, unsigned char flip)
 
 }  // namespace
 
-// One compile per failing write: the change log (at a chunk or at the merge,
-// by the limit), the native text written last (after -o, the statistics and
-// the change log, none of which it may leave replaced), then with no log the
-// delay file (a warning) and the netlist.
+// One compile per failing write, under a file-size limit whose signal is
+// ignored (as on a full disk) or not (a plain `ulimit -f`): the change log
+// (at a chunk or at the merge, by the limit), the native text written last
+// (after -o, the statistics and the change log, none of which it may leave
+// replaced, nor a named pipe given as -o take), then with no log the delay
+// file (a warning) and the netlist. A folder's first recording that fails
+// leaves no "db/" either.
 TEST(MorvFitStoredFiles, AFullDiskLeavesEveryEarlierFileAsItWas)
 {
     const fs::path folder = fs::absolute("stored_full_disk");
     fs::remove_all(folder);
     fs::create_directories(folder);
     std::ofstream(folder / "device.txt") << "family 6\nmigratable_part 2400\n";
+    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
     std::vector<std::string> args = migration_args("BRK");
     args.insert(args.begin(), {"--native", "out.txt", "--stats", "stats.csv"});
+    const std::map<std::string, std::string> empty = files_under(folder);
+    for (const bool ignored : {true, false}) {
+        const COMMAND_RUN first = fit_in(folder, args, {64, ignored});
+        EXPECT_EQ(first.status, 1) << first.out;
+        EXPECT_TRUE(has(first.out, "File too large")) << first.out;
+        EXPECT_TRUE(files_under(folder) == empty) << ignored << ":" << differences(empty, files_under(folder));
+    }
     const COMMAND_RUN good = fit_in(folder, args);
     ASSERT_EQ(good.status, 0) << good.out;
     // Unlike what the next compile writes, so that a replaced one shows.
@@ -233,26 +266,43 @@ TEST(MorvFitStoredFiles, AFullDiskLeavesEveryEarlierFileAsItWas)
     ASSERT_GT(before.at("out.txt").size(), others);
     const rlim_t native_only = (others + before.at("out.txt").size()) / 2;
 
+    std::vector<std::string> to_pipe = args;
+    *std::find(to_pipe.begin(), to_pipe.end(), "out.blif") = "pipe";
+
     for (const rlim_t limit : {rlim_t{64}, rlim_t{1024}, log_size / 2, log_size - 1, native_only}) {
-        const COMMAND_RUN full = fit_in(folder, args, limit);
-        EXPECT_EQ(full.status, 1) << limit << ": " << full.out;
-        EXPECT_TRUE(has(full.out, "File too large")) << full.out;
-        EXPECT_TRUE(has(full.out, limit == native_only ? "out.txt': File too large" : "cannot write file 'db/morv_fit"))
-            << full.out;
-        const std::map<std::string, std::string> after = files_under(folder);
-        EXPECT_TRUE(after == before) << "limit " << limit << ": changed or left behind:" << differences(before, after);
+        for (const bool ignored : {true, false}) {
+            const COMMAND_RUN full = fit_in(folder, args, {limit, ignored});
+            EXPECT_EQ(full.status, 1) << limit << ": " << full.out;
+            EXPECT_TRUE(has(full.out, "File too large")) << full.out;
+            EXPECT_TRUE(
+                has(full.out, limit == native_only ? "out.txt': File too large" : "cannot write file 'db/morv_fit"))
+                << full.out;
+            const std::map<std::string, std::string> after = files_under(folder);
+            EXPECT_TRUE(after == before) << "limit " << limit << (ignored ? "" : ", SIGXFSZ not ignored")
+                                         << ": changed or left behind:" << differences(before, after);
+        }
     }
+    const int reader = ::open((folder / "pipe").c_str(), O_RDONLY | O_NONBLOCK);
+    const COMMAND_RUN piped = fit_in(folder, to_pipe, {native_only});
+    char byte = 0;
+    EXPECT_EQ(::read(reader, &byte, 1), 0) << "the pipe took a netlist of a compile that failed";
+    ::close(reader);
+    EXPECT_EQ(piped.status, 1) << piped.out;
+    EXPECT_TRUE(has(piped.out, "out.txt': File too large")) << piped.out;
+    EXPECT_TRUE(files_under(folder) == before) << differences(before, files_under(folder));
 
     // A temporary that a killed compile left is cleared by the next writer.
-    std::ofstream(folder / "out.blif.tmp.k1LLed") << "partial";
     const rlim_t small = std::min(before.at("fsyn_delays.txt").size(), before.at("out.blif").size()) / 2;
     const std::vector<std::string> plain = {"--family", "BRK", "-o", "out.blif", k_design};
-    const COMMAND_RUN full = fit_in(folder, plain, small);
-    EXPECT_EQ(full.status, 1) << full.out;
-    EXPECT_TRUE(has(full.out, "WMORV_FSYN_DELAY_FILE_NOT_WRITTEN")) << full.out;
-    EXPECT_TRUE(has(full.out, "fsyn_delays.txt': File too large")) << full.out;
-    EXPECT_TRUE(has(full.out, "out.blif': File too large")) << full.out;
-    EXPECT_TRUE(files_under(folder) == before) << "files changed or left behind";
+    for (const bool ignored : {true, false}) {
+        std::ofstream(folder / "out.blif.tmp.k1LLed") << "partial";
+        const COMMAND_RUN full = fit_in(folder, plain, {small, ignored});
+        EXPECT_EQ(full.status, 1) << full.out;
+        EXPECT_TRUE(has(full.out, "WMORV_FSYN_DELAY_FILE_NOT_WRITTEN")) << full.out;
+        EXPECT_TRUE(has(full.out, "fsyn_delays.txt': File too large")) << full.out;
+        EXPECT_TRUE(has(full.out, "out.blif': File too large")) << full.out;
+        EXPECT_TRUE(files_under(folder) == before) << "files changed or left behind";
+    }
     fs::remove_all(folder);
 }
 
@@ -276,9 +326,13 @@ TEST(MorvFitStoredFiles, TooLittleMemoryIsSaidAndLeavesEveryEarlierFileAsItWas)
     const std::map<std::string, std::string> before = files_under(folder);
     int refused = 0;
     for (rlim_t megabytes = 8; megabytes <= 64; megabytes += 2) {
-        const COMMAND_RUN run = fit_in(folder, args, 0, false, megabytes << 20);
-        // Too little to load the C library: the program never started.
-        if (run.status == 127) continue;
+        CHILD limited;
+        limited.memory = megabytes << 20;
+        const COMMAND_RUN run = fit_in(folder, args, limited);
+        // Too little to load the C library, or for the runtime's reserve for
+        // exceptions (a static object's allocation then ends the program
+        // before it starts): the program never started.
+        if (run.status == 127 || has(run.out, "terminate called without an active exception")) continue;
         if (run.status == 0) break;
         ++refused;
         EXPECT_EQ(run.status, 1) << megabytes << " MB: " << run.out;
@@ -418,17 +472,24 @@ TEST(MorvFitStoredFiles, ADamagedChangeLogNeverReplays)
     fs::remove_all(folder);
 }
 
-// Every kind of output target: a file is replaced (through a link, the file
-// it names), a named pipe or a device is written in place and stays what it
-// is; a pipe that nobody reads and the change logs are refused, a device
-// that takes nothing fails the run before any file is replaced.
+// Every kind of output target: a file is replaced (through a link, also one
+// that names no file yet, the file it names), a named pipe or a device is
+// written in place and stays what it is; a pipe that nobody reads, a loop
+// of links and the change logs are refused before the compile, a device
+// that takes nothing fails the run before any file is replaced. Any name
+// the file system takes is a target.
 TEST(MorvFitStoredFiles, OutputTargetsOfEveryKind)
 {
     const fs::path folder = fs::absolute("stored_targets");
     fs::remove_all(folder);
     fs::create_directories(folder / "aux" / "db");
+    fs::create_directories(folder / "made");
     const std::string file = (folder / "file.blif").string();
     fs::create_symlink("file.blif", folder / "file_link");
+    fs::create_symlink("made/new.blif", folder / "dangling");
+    fs::create_symlink("dangling", folder / "chain");
+    fs::create_symlink("loop_b", folder / "loop_a");
+    fs::create_symlink("loop_a", folder / "loop_b");
     ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
     fs::create_symlink("pipe", folder / "pipe_link");
     write_file((folder / "replayed.psl").string(), "earlier\n");
@@ -443,6 +504,25 @@ TEST(MorvFitStoredFiles, OutputTargetsOfEveryKind)
         EXPECT_EQ(slurp(file).rfind(".model", 0), 0U) << target;
     }
     EXPECT_TRUE(fs::is_symlink(folder / "file_link"));
+    for (const char* target : {"dangling", "chain"}) {
+        const COMMAND_RUN run = fit_to({"-o", target});
+        EXPECT_EQ(run.status, 0) << target << ": " << run.out;
+        EXPECT_EQ(slurp((folder / "made" / "new.blif").string()).rfind(".model", 0), 0U) << target;
+        EXPECT_TRUE(fs::is_symlink(folder / target)) << target;
+        fs::remove(folder / "made" / "new.blif");
+    }
+    // The longest names: the temporary's suffix may not push one past it.
+    for (const std::size_t length : {std::size_t(245), std::size_t(255)}) {
+        const std::string name = std::string(length - 5, 'o') + ".blif";
+        const COMMAND_RUN run = fit_to({"-o", name});
+        EXPECT_EQ(run.status, 0) << length << ": " << run.out;
+        EXPECT_EQ(slurp((folder / name).string()).rfind(".model", 0), 0U) << length;
+        int named_alike = 0;
+        for (const auto& entry : fs::directory_iterator(folder))
+            named_alike += entry.path().filename().string().rfind(name.substr(0, 200), 0) == 0 ? 1 : 0;
+        EXPECT_EQ(named_alike, 1) << length << ": a temporary is left";
+        fs::remove(folder / name);
+    }
     // The pipe holds the short netlist until it is read.
     for (const char* target : {"pipe", "pipe_link"}) {
         const int reader = ::open((folder / "pipe").c_str(), O_RDONLY | O_NONBLOCK);
@@ -456,6 +536,8 @@ TEST(MorvFitStoredFiles, OutputTargetsOfEveryKind)
     }
     const std::pair<std::vector<std::string>, std::string> refused[] = {
         {{"-o", "pipe"}, "cannot write 'pipe': it is a named pipe that nothing reads"},
+        {{"-o", "loop_a"}, "cannot write 'loop_a': Too many levels of symbolic links"},
+        {{"-o", "out.blif", "--stats", "loop_b"}, "cannot write 'loop_b': Too many levels of symbolic links"},
         {{"--set", "661=" + (folder / "replayed.psl").string(), "-o", "replayed.psl"},
          "output file 'replayed.psl' is the change log replayed by --set 661"},
         {{"--aux-dir", "aux", "--stats", "aux/db/morv_fit.cmp.psl"},
@@ -492,9 +574,11 @@ TEST(MorvFitStoredFiles, OutputTargetsOfEveryKind)
     fs::remove_all(folder);
 }
 
-// A recording compile interrupted after its first merge, by a kill or by
-// Ctrl-C, leaves the earlier change log and output byte for byte; a signal
-// it can catch takes its temporaries, chunks and saved states with it.
+// A recording compile interrupted after its first merge, by a kill, Ctrl-C,
+// a closed terminal, a quit key, a user's signal, a timer or a CPU-time
+// limit, leaves the earlier change log and output byte for byte; a signal
+// it can catch takes its temporaries, chunks and saved states with it, and
+// the "db/" of a folder's first recording.
 TEST(MorvFitStoredFiles, AnInterruptedRecordingLeavesTheEarlierLog)
 {
     const fs::path folder = fs::absolute("stored_interrupted");
@@ -505,13 +589,17 @@ TEST(MorvFitStoredFiles, AnInterruptedRecordingLeavesTheEarlierLog)
     std::vector<std::string> args = {
         "-O",         "--family", "BRK",      "--device",
         "device.txt", "-o",       "out.blif", std::string(MORV_SOURCE_DIR) + "/designs/parity_and_chain.blif"};
+    const std::map<std::string, std::string> empty = files_under(folder);
+    const int first = interrupted_fit(folder, args, SIGUSR1);
+    EXPECT_TRUE(WIFSIGNALED(first) && WTERMSIG(first) == SIGUSR1) << "wait status " << first;
+    EXPECT_TRUE(files_under(folder) == empty) << differences(empty, files_under(folder));
     std::vector<std::string> earlier = args;
     earlier.insert(earlier.begin(), {"--effort", "fast"});
     ASSERT_EQ(fit_in(folder, earlier).status, 0);
     const std::map<std::string, std::string> before = files_under(folder);
     ASSERT_EQ(before.count("db/morv_fit.cmp.psl"), 1U);
     // Last, the kill the compile cannot catch: its scratch files stay.
-    for (const int signal_number : {SIGTERM, SIGINT, SIGKILL}) {
+    for (const int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR2, SIGALRM, SIGXCPU, SIGKILL}) {
         const int status = interrupted_fit(folder, args, signal_number);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number)
             << ::strsignal(signal_number) << ": wait status " << status;
@@ -522,6 +610,78 @@ TEST(MorvFitStoredFiles, AnInterruptedRecordingLeavesTheEarlierLog)
         for (const char* name : {"db/morv_fit.cmp.psl", "out.blif"})
             EXPECT_EQ(after[name], before.at(name)) << ::strsignal(signal_number) << ": " << name;
     }
+    fs::remove_all(folder);
+}
+
+// Standard output carries the table, not the compile's product: a reader
+// that stops reading (the table piped into `head`) fails nothing and the
+// netlist is written whole; a table that cannot be written (a full disk)
+// fails the run, naming standard output.
+TEST(MorvFitStoredFiles, StandardOutputIsNotTheCompilesProduct)
+{
+    const fs::path folder = fs::absolute("stored_console");
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    int pipe_fds[2];
+    ASSERT_EQ(::pipe(pipe_fds), 0);
+    // Gone before the compile says its first line.
+    ::close(pipe_fds[0]);
+    CHILD gone_reader;
+    gone_reader.stdout_fd = pipe_fds[1];
+    gone_reader.quiet = false;
+    const COMMAND_RUN piped =
+        fit_in(folder, {"-O", "-o", "out.blif", std::string(MORV_SOURCE_DIR) + "/designs/pipeline.blif"}, gone_reader);
+    ::close(pipe_fds[1]);
+    EXPECT_EQ(piped.status, 0) << piped.out;
+    std::map<std::string, std::string> left = files_under(folder);
+    EXPECT_EQ(left["out.blif"].rfind(".model", 0), 0U);
+    left.erase("out.blif");
+    left.erase("fsyn_delays.txt");
+    EXPECT_TRUE(left.empty()) << "left behind:" << differences({}, left);
+
+    CHILD full_disk;
+    full_disk.stdout_fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full_disk.stdout_fd, 0);
+    const COMMAND_RUN full = fit_in(folder, {"-o", "full.blif", k_design}, full_disk);
+    ::close(full_disk.stdout_fd);
+    EXPECT_EQ(full.status, 1) << full.out;
+    EXPECT_TRUE(has(full.out, "morv-fit: error: cannot write standard output: No space left on device")) << full.out;
+    fs::remove_all(folder);
+}
+
+// The outputs and the change log replace the earlier ones together: a
+// compile that records no log (a plain one on a recording device, one on a
+// device without migration) removes the log of the compile before, saying
+// so, and leaves no chunk; the log it replays is kept, which it says.
+TEST(MorvFitStoredFiles, ACompileThatRecordsNoLogLeavesNoEarlierLog)
+{
+    const fs::path folder = fs::absolute("stored_stale_log");
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    std::ofstream(folder / "device.txt") << "family 6\nmigratable_part 2400\n";
+    const std::string log = (folder / "db" / "morv_fit.cmp.psl").string();
+    const std::string pipeline = std::string(MORV_SOURCE_DIR) + "/designs/pipeline.blif";
+    const std::vector<std::string> recording = {"-O", "--device", "device.txt", "-o", "out.blif", k_design};
+    CHILD said;
+    said.quiet = false;
+    for (const std::vector<std::string>& unrecorded :
+         {std::vector<std::string>{"--device", "device.txt", "-o", "out.blif", pipeline},
+          std::vector<std::string>{"-O", "-o", "out.blif", pipeline}}) {
+        ASSERT_EQ(fit_in(folder, recording).status, 0);
+        ASSERT_TRUE(fs::exists(log));
+        const COMMAND_RUN run = fit_in(folder, unrecorded, said);
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_TRUE(has(run.out, "removed '" + log + "', the change log of an earlier compile")) << run.out;
+        EXPECT_FALSE(fs::exists(log)) << unrecorded[0];
+        EXPECT_FALSE(holds(folder / "db", "morv_fit", ".kas")) << unrecorded[0];
+    }
+    ASSERT_EQ(fit_in(folder, recording).status, 0);
+    const std::string recorded = slurp(log);
+    const COMMAND_RUN replay =
+        fit_in(folder, {"--family", "MRL", "--set", "661=db/morv_fit.cmp.psl", "-o", "out.blif", k_design}, said);
+    EXPECT_EQ(replay.status, 0) << replay.out;
+    EXPECT_TRUE(has(replay.out, "it is the log the compile replayed")) << replay.out;
+    EXPECT_EQ(slurp(log), recorded);
     fs::remove_all(folder);
 }
 
@@ -544,7 +704,7 @@ TEST(MorvFitStoredFiles, AnUnwritableAuxFolderIsNamed)
     ASSERT_EQ(fit_in(folder, args(true)).status, 0);
     const std::map<std::string, std::string> before = files_under(folder);
     // The netlist's first saved state is the first file past 2 KB.
-    const COMMAND_RUN full = fit_in(folder, args(true), 2048);
+    const COMMAND_RUN full = fit_in(folder, args(true), {2048});
     EXPECT_EQ(full.status, 1) << full.out;
     EXPECT_TRUE(
         has(full.out, "cannot write file '" + (aux / "morv_atom_save_restore_netlist_p0_0.cdb").string() + "'") &&
@@ -554,7 +714,7 @@ TEST(MorvFitStoredFiles, AnUnwritableAuxFolderIsNamed)
 
     fs::permissions(aux, fs::perms::owner_write, fs::perm_options::remove);
     for (const bool optimize : {false, true}) {
-        const COMMAND_RUN run = fit_in(folder, args(optimize), 0, true);
+        const COMMAND_RUN run = fit_in(folder, args(optimize), {0, true, true});
         if (run.status == k_cannot_drop_override) {
             fs::permissions(aux, fs::perms::owner_write, fs::perm_options::add);
             fs::remove_all(folder);
