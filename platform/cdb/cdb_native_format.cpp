@@ -45,6 +45,16 @@ public:
 };
 
 namespace {
+
+// KESTLIN has no logic cell or RAM block of its own: its netlists hold RZK
+// ones, which the writer names by their family. Any other atom must be of
+// the netlist's family, whose code reads it with that family's rules.
+bool family_may_hold(int netlist_family, int atom_family, int kind)
+{
+    if (atom_family == netlist_family) return true;
+    return netlist_family == CDB_FAMILY_KESTLIN && atom_family == CDB_FAMILY_RZK &&
+           (kind == CDB_KIND_LCELL_COMB || kind == CDB_KIND_RAM);
+}
 constexpr const char* HEADER = "morv-atom-netlist 1";
 constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
 
@@ -483,7 +493,7 @@ public:
                         throw PARSE_ERROR{"unknown atom type " + std::to_string(type) + " of family " +
                                           std::to_string(family)};
                     CDB_NATIVE_READER_ACCESS::set_id(n, id);
-                    if (m_family_line != 0 && family != netlist->get_family())
+                    if (m_family_line != 0 && !family_may_hold(netlist->get_family(), family, n->get_kind()))
                         throw PARSE_ERROR{"atom " + std::to_string(id) + " is of family " + std::to_string(family) +
                                           ", the netlist of family " + std::to_string(netlist->get_family()) +
                                           " (line " + std::to_string(m_family_line) + ")"};

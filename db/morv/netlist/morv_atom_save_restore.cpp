@@ -178,7 +178,7 @@ bool MORV_ATOM_SAVE_RESTORE::restore(int file_type)
     std::string error;
     CDB_ATOM_NETLIST* saved_atom_netlist =
         cdb_restore_netlist_from_pdb(gen_generate_pdb_filename(netlist_name, ""), cap_inst->get_name_mgr(), &error);
-    MORV_ASSERT(saved_atom_netlist != NULL);
+    MORV_ASSERT_TEXT(saved_atom_netlist != NULL, error.c_str());
 
     morv_debug("MORV_ATOM_SAVE_RESTORE: restoring atom netlist from DISK!");
     {

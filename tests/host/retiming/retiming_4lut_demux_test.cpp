@@ -170,7 +170,7 @@ TEST(Retiming4LutDemux, ControlMuxRefusals)
     EXPECT_FALSE(with_load.rtm().create_control_mux(with_load.find("r")));
 }
 
-// F17c: the data input's inversion and the load's inversion each count
+// The data input's inversion and the load's inversion each count
 // once, the load's in the mask.
 TEST(Retiming4LutDemux, SloadMuxKeepsTheRegisterFunction)
 {

@@ -58,7 +58,7 @@ bool push_back_through(RTM4_RUN& run)
 
 }  // namespace
 
-// F17a and F11: a register reading NOT c powers up as if c were 1 there,
+// A register reading NOT c powers up as if c were 1 there,
 // so an AND must get input registers that power up to 1 (inverter,
 // register, inverter), and the fanouts adopting c take the inversion.
 TEST(Retiming4LutFaults, InvertedDataInputPushedBackwardAcrossAnd)
@@ -83,7 +83,7 @@ TEST(Retiming4LutFaults, PlainRegisterPushedBackwardAcrossXorAndOr)
     }
 }
 
-// F17b: the LUT reads NOT i1 on B; the search must take the register's
+// The LUT reads NOT i1 on B; the search must take the register's
 // value through that inversion bit.
 TEST(Retiming4LutFaults, SearchReadsTheInputInversionBits)
 {
@@ -95,7 +95,7 @@ TEST(Retiming4LutFaults, SearchReadsTheInputInversionBits)
     }
 }
 
-// F1: B is tied to logical VCC through GND and its inversion bit; a
+// B is tied to logical VCC through GND and its inversion bit; a
 // register powering up to 0 needs index 0, so B gets a register holding 0
 // that then passes VCC. A term that kept its inversion bit on top of that
 // register would read 0 for good.
@@ -116,7 +116,7 @@ TEST(Retiming4LutFaults, ConstantOutputOppositeToPowerUpFails)
     EXPECT_TRUE(run.rtm().get_planned_iterms().empty());
 }
 
-// F17a on removal: a register whose data input is inverted, pushed forward
+// On removal, a register whose data input is inverted, pushed forward
 // across a LUT; the LUT's term adopts the register's driver and must take
 // the inversion, and the output register must power up to what the LUT
 // computed from the old register's output.

@@ -487,6 +487,15 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
                           "other.txt:" + std::to_string(line) + ": atom " +
                               lines[line - 1].substr(5, lines[line - 1].find(' ', 5) - 5) + " is of family " + other);
     }
+    // KESTLIN builds its logic cells as RZK ones, so its saved states and
+    // written netlists hold them: they read back.
+    {
+        std::vector<std::string> lines = native_counter(cdb_family_from_name("KESTLIN"));
+        replace_first(lines, R"(^(node \d+) 34 145 )", "$1 41 145 ");
+        write_file("rzk_cells.txt", joined(lines));
+        const auto r = run("-q --family KESTLIN -o rzk_cells.blif rzk_cells.txt");
+        EXPECT_EQ(r.status, 0) << r.out;
+    }
 
     // The samples' own cases: an adder's sum-out at index 1 (read as index 0
     // by the compile, as 1 by -O), a comb-out at index 4096, and register
