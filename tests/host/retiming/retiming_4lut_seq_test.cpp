@@ -48,7 +48,7 @@ void script_critical_controls(CDB_ATOM_NETLIST& netlist, SCRIPTED_SLACK_SOURCE& 
 int generated_count()
 {
     if (const char* n = std::getenv("MORV_RTM_4LUT_NETLISTS")) return std::max(1, std::atoi(n));
-    return k_small_designs_only ? 6 : 100;
+    return k_small_designs_only ? 6 : 50;
 }
 
 SEQ_GEN_OPTIONS options_for(int family, uint64_t seed)

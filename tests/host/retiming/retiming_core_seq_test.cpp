@@ -43,7 +43,7 @@ public:
 int generated_count()
 {
     if (const char* n = std::getenv("MORV_RTM_CORE_NETLISTS")) return std::max(1, std::atoi(n));
-    return k_small_designs_only ? 8 : 100;
+    return k_small_designs_only ? 8 : 50;
 }
 
 SEQ_GEN_OPTIONS options_for(uint64_t seed)

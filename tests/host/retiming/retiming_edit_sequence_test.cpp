@@ -38,12 +38,12 @@ using namespace morv_host;
 
 const int k_families[] = {CDB_FAMILY_ZEPLA, CDB_FAMILY_BRK, CDB_FAMILY_MRL, CDB_FAMILY_UVO};
 
-// 200 netlists per family in Release; the sanitizer build keeps a few.
+// 100 netlists per family in Release; the sanitizer build keeps a few.
 // MORV_RETIMING_EDIT_NETLISTS overrides both.
 int netlist_count()
 {
     if (const char* n = std::getenv("MORV_RETIMING_EDIT_NETLISTS")) return std::max(1, std::atoi(n));
-    return k_small_designs_only ? 6 : 200;
+    return k_small_designs_only ? 6 : 100;
 }
 
 SEQ_GEN_OPTIONS options_for(int family, uint64_t seed)
