@@ -16,6 +16,7 @@
 
 #include "abc_equiv.h"
 #include "cdb/cdb_types.h"
+#include "test_build.h"
 #include "test_files.h"
 
 namespace optimize_test {
@@ -551,6 +552,32 @@ TEST(MorvFitOptimize, UnusualLutCellsAreOptimisedInEveryFamily)
         const ABC_RESULT proved =
             abc_check_equivalence("unusual/wire_reference.blif", dir + "/wire_opt.blif", true, 20);
         EXPECT_TRUE(proved.is_equivalent()) << name << " wire " << abc_verdict_name(proved.m_verdict) << "\n"
+                                            << proved.m_output;
+    }
+}
+
+// Searches other than the family's default (greedy rewiring on the 4-input
+// families, greedy retiming on TEV) and the incremental estimator under
+// duplication and pipelining before placement: each compile runs through
+// and ABC proves what it wrote. The sanitizer build takes the small samples.
+TEST(MorvFitOptimize, OtherSearchesAndTheEstimatorBeforePlacementKeepTheDesign)
+{
+    const std::string k4 = k_small_designs_only ? k_counter : std::string(MORV_BENCH_DIR) + "/mcnc_k4/tseng.blif";
+    const std::string k6 = k_small_designs_only ? k_counter : std::string(MORV_BENCH_DIR) + "/iscas89_k6/s1423.blif";
+    const std::string ite = " --set fsyn_disable_nevra=on --set fsyn_use_new_timing_flow=on --set fsyn_enable_ite=on";
+    const std::vector<std::tuple<std::string, std::string, std::string>> rows = {
+        {"rwr_greedy_zepla", "--family ZEPLA --test-string '|||RWR(ALG=GREEDY)'", k4},
+        {"rwr_greedy_uvo", "--family UVO --test-string 'RWR(ALG=GREEDY)|'", k4},
+        {"rtm_greedy_tev", "--family TEV --test-string '|||RTM(ALG=GREEDY)'", k4},
+        {"rep_itest_brk", "--family BRK" + ite + " --test-string 'REP()|'", k4},
+        {"pipeline_itest_obran", "--family OBRAN" + ite + " --test-string 'PIPELINE()|'", k6},
+    };
+    for (const auto& [name, args, design] : rows) {
+        const COMMAND_RUN r = fit("-q " + args + " -o " + name + ".blif " + design);
+        ASSERT_EQ(r.status, 0) << name << "\n" << r.out;
+        if (!abc_is_available()) continue;
+        const ABC_RESULT proved = abc_check_equivalence(design, name + ".blif", true);
+        EXPECT_TRUE(proved.is_equivalent()) << name << ": " << abc_verdict_name(proved.m_verdict) << "\n"
                                             << proved.m_output;
     }
 }
