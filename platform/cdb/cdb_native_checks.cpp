@@ -1,6 +1,8 @@
 #include "cdb/cdb_native_checks.h"
 
+#include <algorithm>
 #include <initializer_list>
+#include <set>
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
@@ -30,6 +32,8 @@ const char* kind_name(int kind)
     case CDB_KIND_HSADDER: return "shared adder";
     case CDB_KIND_UVO_LCELL: return "logic cell";
     case CDB_KIND_CLKBUF: return "clock buffer";
+    case CDB_KIND_MAC_MULT: return "multiplier";
+    case CDB_KIND_MAC_OUT: return "DSP output block";
     default: return "atom";
     }
 }
@@ -112,6 +116,55 @@ const CDB_ATOM_ITERM* off_chain_sink(const CDB_ATOM_NODE* node, int output, int 
     return nullptr;
 }
 
+// The source of a combinational cell's carry-in (share-in) that is not the
+// carry-out (share-out) of a combinational cell, or null: a chain is entered
+// only from the cell before it.
+const CDB_ATOM_OTERM* off_chain_source(const CDB_ATOM_NODE* node, int input, int output)
+{
+    const CDB_ATOM_ITERM* in = node->get_input_term_by_type(input);
+    const CDB_ATOM_OTERM* source = in != nullptr ? in->get_source() : nullptr;
+    if (source == nullptr) return nullptr;
+    const bool chained = source->get_usage() == output && source->get_my_node()->get_kind() == CDB_KIND_LCELL_COMB;
+    return chained ? nullptr : source;
+}
+
+// What a DSP output block reads must come from its multipliers, at least one
+// and at most the four a block holds: the retiming of the block's slices
+// counts on that.
+std::string check_mac_out_sources(const CDB_ATOM_NODE* node)
+{
+    std::set<uint32_t> multipliers;
+    for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
+        const CDB_ATOM_ITERM* term = *it;
+        const bool data = term->is_used_as(DB_DATA_A) || term->is_used_as(DB_DATA_B) || term->is_used_as(DB_DATA_C) ||
+                          term->is_used_as(DB_DATA_D);
+        if (term->get_source() == nullptr || !data) continue;
+        const CDB_ATOM_NODE* source = term->get_source()->get_my_node();
+        if (!source->is_mac_mult())
+            return atom_text(node) + " reads atom " + std::to_string(source->get_id()) + ", which is no multiplier";
+        multipliers.insert(source->get_id());
+    }
+    if (multipliers.empty() || multipliers.size() > 4)
+        return atom_text(node) + " reads " + std::to_string(multipliers.size()) + " multipliers (1 to 4)";
+    return {};
+}
+
+// A DSP block's result bits run from 0 to its width without a gap.
+std::string check_mac_out_bits(const CDB_ATOM_NODE* node)
+{
+    int widest = 0;
+    for (auto it = node->begin_oterm(); it != node->end_oterm(); ++it)
+        if ((*it)->is_used_as(DB_DATA_OUT)) widest = std::max(widest, (*it)->get_port_index() + 1);
+    const int width = node->get_block_param(CDB_PARAM_MAC_OUTPUT_WIDTH, DB_DATA_OUT, widest);
+    if (widest > width)
+        return atom_text(node) + " has result bit " + std::to_string(widest - 1) + " beyond its width " +
+               std::to_string(width);
+    for (int bit = 0; bit < width; ++bit)
+        if (node->get_output_term_by_type(DB_DATA_OUT, bit) == nullptr)
+            return atom_text(node) + " lacks result bit " + std::to_string(bit) + " of its " + std::to_string(width);
+    return {};
+}
+
 }  // namespace
 
 std::string cdb_native_check_node(const CDB_ATOM_NODE* node)
@@ -127,6 +180,16 @@ std::string cdb_native_check_node(const CDB_ATOM_NODE* node)
                 return atom_text(node) + " drives its " + cdb_output_port_name(output) + " into atom " +
                        std::to_string(sink->get_my_node()->get_id()) + ", which does not take it as its " +
                        cdb_input_port_name(input);
+    if (node->get_kind() == CDB_KIND_LCELL_COMB)
+        for (const auto& [input, output] : {std::pair{DB_CARRY_IN, DB_CARRY_OUT}, std::pair{DB_SHARE_IN, DB_SHARE_OUT}})
+            if (const CDB_ATOM_OTERM* source = off_chain_source(node, input, output))
+                return atom_text(node) + " takes its " + cdb_input_port_name(input) + " from atom " +
+                       std::to_string(source->get_my_node()->get_id()) + ", which does not give it as its " +
+                       cdb_output_port_name(output);
+    if (node->is_mac_mult() || node->is_mac_out())
+        if (std::string wrong = check_mac_out_bits(node); !wrong.empty()) return wrong;
+    if (node->is_mac_out())
+        if (std::string wrong = check_mac_out_sources(node); !wrong.empty()) return wrong;
     // A logic cell's carry-out goes on to the next cell of its chain, which
     // takes it as its plain carry-in; it may feed other cells besides.
     if (node->get_kind() == CDB_KIND_UVO_LCELL && any_connected(node, {}, {DB_CARRY_OUT}) && !feeds_a_carry_in(node))

@@ -497,6 +497,34 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
         EXPECT_EQ(r.status, 0) << r.out;
     }
 
+    // A chain entered from outside it, a DSP output block that reads no
+    // multiplier, and a block's result bits with a gap: each ended in an
+    // internal error under -O.
+    {
+        std::vector<std::string> lines = native_counter(cdb_family_from_name("BRK"));
+        const size_t line = replace_first(lines, R"(^  in 0 11 )", "  in 0 2 ");
+        size_t node_line = line;
+        while (node_line > 1 && lines[node_line - 1].rfind("node ", 0) != 0) --node_line;
+        write_file("cin.txt", joined(lines));
+        EXPECT_FAILS_WITH(run("-q -O --family BRK cin.txt"), "cin.txt:" + std::to_string(node_line) + ": atom ");
+        EXPECT_NE(run("-q -O --family BRK cin.txt").out.find("takes its cin from atom "), std::string::npos);
+    }
+    NATIVE_LINES dsp("dsp_mac_zepla.txt");
+    ASSERT_EQ(dsp.lines[97], "node 1 9 228 0");
+    ASSERT_EQ(dsp.lines[118], "  out 5 2 5 -1 8");
+    NATIVE_LINES no_mult = dsp;
+    no_mult.lines[97] = "node 1 9 226 0";
+    no_mult.write("no_mult.txt");
+    EXPECT_FAILS_WITH(run("-q -O --family ZEPLA no_mult.txt"),
+                      "no_mult.txt:98: atom 1 (a DSP output block) reads 0 multipliers (1 to 4)");
+    dsp.lines[118] = "  out 5 2 11 -1 8";
+    dsp.write("gap.txt");
+    const RUN gap = run("-q -O --family ZEPLA gap.txt");
+    EXPECT_FAILS_WITH(gap, "gap.txt:102: atom 3 (a DSP output block) ");
+    EXPECT_TRUE(gap.out.find("lacks result bit 5") != std::string::npos ||
+                gap.out.find("has result bit 11 beyond its width") != std::string::npos)
+        << gap.out;
+
     // The samples' own cases: an adder's sum-out at index 1 (read as index 0
     // by the compile, as 1 by -O), a comb-out at index 4096, and register
     // feedback in a cell without a register.
