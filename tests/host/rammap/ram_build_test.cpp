@@ -16,6 +16,7 @@
 #include "io/blif_reader.h"
 
 #include "morv/rammap/morv_ram_build.h"
+#include "morv/rammap/morv_ram_cluster_cost.h"
 #include "morv/rammap/morv_ram_encode.h"
 #include "ram_cluster_run.h"
 #include "rammap_run.h"
@@ -304,6 +305,104 @@ TEST(RamBuild, StateBitsFedBackFromTheRealOutput)
             const SEQ_VERDICT v = seq_check(reference.netlist(), run.netlist(), tag, true, 500);
             EXPECT_TRUE(v.equivalent()) << v.describe();
         }
+}
+
+namespace {
+
+// Two carry chains across one register stage, every register cleared by
+// "clr": lo_1 adds a1, b1 and lo_0's carry into register q; hi_0 and hi_1
+// add the registers q and r, and hi_1 carries into hi_2, which adds c and d.
+// The cluster {lo_1, q, r, hi_0, hi_1} then reads a carry output (lo_0's)
+// and drives a carry input (hi_2's), whose cell sits at an even position.
+void chains_across_the_registers(FIXTURE_NETLIST& f)
+{
+    CDB_ATOM_OTERM* clk = f.input("clk");
+    CDB_ATOM_OTERM* clr = f.input("clr");
+    const std::vector<CDB_ATOM_OTERM*> lo =
+        carry_chain(f, "lo", {f.input("a0"), f.input("a1")}, {f.input("b0"), f.input("b1")});
+    f.output("s0", lo[0]);
+    CDB_ATOM_OTERM* q = f.reg("q", lo[1], clk, nullptr, clr);
+    CDB_ATOM_OTERM* r = f.reg("r", f.input("y"), clk, nullptr, clr);
+    const std::vector<CDB_ATOM_OTERM*> hi = carry_chain(f, "hi", {q, r, f.input("c")}, {r, q, f.input("d")});
+    for (size_t i = 1; i < hi.size(); ++i) f.output(indexed("t", i), hi[i]);
+}
+
+}  // namespace
+
+// A carry output among the address bits reaches the RAM through its carry
+// input's cell made a wire; a data bit that drives a carry input does so
+// through carry wire LUTs (two before an even cell of a 6-input chain, one
+// in a 4-input family, which keeps no parity), and only the 6-input count
+// of such an output doubles. The clear reaches the RAM or, where the
+// family emulates it, the clear register in front of every output.
+TEST(RamBuild, CarryChainsAcrossTheClusterEdge)
+{
+    SCRATCH_DIR dir("ram_build_chains", true);
+    for (int family : {CDB_FAMILY_TEV, CDB_FAMILY_ZEPLA, CDB_FAMILY_BRK, CDB_FAMILY_KESTLIN, CDB_FAMILY_RZK}) {
+        const std::string tag = std::string("ram_build_chains_") + cdb_get_family_info(family)->name;
+        SCOPED_TRACE(tag);
+        RAMMAP_RUN run(family, chains_across_the_registers);
+        const bool six = cdb_family_lut_size(family) == 6;
+        const bool emulated = run.util()->counts_outputs_in_gain();
+        run.util()->prepare_cluster_carry_chains();
+        MORV_RAM_MAP_AREA_CLUSTER_MANAGER manager(0.0);
+        manager.m_register_type = MORV_REGISTER_TYPE(run.node("q"));
+        manager.m_max_bits = 16384;
+        manager.get_ram_legalizer()->pre_cache(manager.m_register_type, &run.netlist());
+        MORV_CLUSTER* cluster = manager.create_cluster(run.node("lo_1"));
+        for (const char* m : {"q", "r", "hi_0", "hi_1"}) cluster->add_node(run.node(m));
+        cluster->update_distances();
+        MORV_CLUSTER_COST_BY_SIZE cost;
+        const auto token = cost.compute_size(cluster);
+        EXPECT_EQ(token->m_carryin_nodes, 1);
+        EXPECT_EQ(token->m_carryout_nodes, six ? 2 : 1);
+        MORV_CLUSTER_RAM_STATE_ENCODING enc(run.util());
+        enc.encode(cluster);
+        std::string name;
+        ASSERT_TRUE(manager.create_simple_ram(cluster, name));
+        manager.delete_cluster(cluster);
+
+        EXPECT_EQ(run.count_nodes_with_suffix("_carryout"), six ? 2 : 1);
+        EXPECT_EQ(run.count_nodes_with_suffix("_carryout_2"), six ? 1 : 0);
+        const CDB_ATOM_OTERM* carry = run.node("hi_2")->get_input_term_by_type(DB_CARRY_IN)->get_source();
+        ASSERT_NE(carry, nullptr);
+        EXPECT_NE(std::string(carry->get_my_node()->get_instance_name()->get_leaf()).find("_carryout"),
+                  std::string::npos);
+        const CDB_ATOM_OTERM* wire = run.node("lo_1")->get_output_term_by_type(six ? DB_SUM_OUT : DB_COMB_OUT);
+        int rams = 0, address_wires = 0;
+        for (CDB_ATOM_NODE* node : run.netlist()) {
+            if (!node->is_ram()) continue;
+            ++rams;
+            for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
+                address_wires += (*it)->get_any_usage_as() == DB_RAM_PORTA_ADDRESS && (*it)->get_source() == wire;
+            const CDB_ATOM_ITERM* clear = node->get_input_term_by_type(DB_RAM_CLR0);
+            ASSERT_NE(clear, nullptr);
+            EXPECT_EQ(clear->get_source() == run.node("clr")->get_output_term_by_type(DB_DATA_OUT), !emulated);
+            EXPECT_EQ(CUT_RAM_UTIL::ram_mode_is(node, 0, CDB_RAM_FLAG_SET{20, 21}), !emulated);
+        }
+        EXPECT_EQ(rams, 2);
+        EXPECT_EQ(address_wires, rams);
+        // New cells are the family's own; the clear register reads the
+        // registers' clear (its wrappers are named after it).
+        int clear_registers = 0;
+        for (CDB_ATOM_NODE* node : run.netlist()) {
+            const std::string leaf(node->get_instance_name()->get_leaf());
+            if (leaf.find("_carryout") != std::string::npos || leaf.find("_ORER") != std::string::npos) {
+                EXPECT_EQ(node->get_atom_type(), run.node("lo_0")->get_atom_type()) << leaf;
+            }
+            if (!node->is_register() || leaf.find("_REGGED") == std::string::npos) continue;
+            ++clear_registers;
+            EXPECT_EQ(node->get_atom_type(), run.node("q")->get_atom_type());
+            const CDB_ATOM_ITERM* clear = node->get_input_term_by_type(DB_CLEAR);
+            ASSERT_NE(clear, nullptr);
+            EXPECT_EQ(clear->get_source(), run.node("clr")->get_output_term_by_type(DB_DATA_OUT));
+        }
+        EXPECT_EQ(clear_registers, emulated ? 1 : 0);
+        EXPECT_EQ(run.count_nodes_with_suffix("_ORER"), emulated ? rams : 0);
+        RAMMAP_RUN reference(family, chains_across_the_registers);
+        const SEQ_VERDICT v = seq_check(reference.netlist(), run.netlist(), tag, true, 300);
+        EXPECT_TRUE(v.equivalent()) << v.describe();
+    }
 }
 
 }  // namespace ram_build_test

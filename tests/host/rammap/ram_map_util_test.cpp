@@ -23,6 +23,9 @@ namespace {
 
 // Four families: both LUT sizes, both register tests.
 const int k_families[] = {CDB_FAMILY_BRK, CDB_FAMILY_ZEPLA, CDB_FAMILY_OBRAN, CDB_FAMILY_TEV};
+// And the two that share the RZK cells, each with its own register factory.
+const int k_all_families[] = {CDB_FAMILY_BRK, CDB_FAMILY_ZEPLA,   CDB_FAMILY_OBRAN,
+                              CDB_FAMILY_TEV, CDB_FAMILY_KESTLIN, CDB_FAMILY_RZK};
 
 enum CONTROL_TIE : int
 {
@@ -120,7 +123,7 @@ TEST(RamMapUtil, ClearEmulationRegisterAndWrapper)
         const SEQ_VERDICT v = seq_check(reference.netlist(), run.netlist(), family_tag(family) + "_wrap", true, 200);
         EXPECT_TRUE(v.equivalent()) << v.describe();
     }
-    for (int family : k_families) {
+    for (int family : k_all_families) {
         SCOPED_TRACE(family_tag(family));
         RAMMAP_RUN run(family, register_design(DB_CLOCK_ENABLE));
         CDB_ATOM_OTERM* aclr = run.util()->create_aclr_register(run.node("q"));
@@ -154,11 +157,12 @@ TEST(RamMapUtil, ClearEmulationRegisterKeepsConstantControls)
     };
     const CASE cases[] = {
         {DB_CLOCK_ENABLE, TIE_GND, 0}, {DB_CLOCK_ENABLE, TIE_VCC, 1}, {DB_CLEAR, TIE_GND, 0}, {DB_CLEAR, TIE_VCC, 1}};
-    for (int family : k_families)
+    for (int family : k_all_families)
         for (const CASE& c : cases) {
             SCOPED_TRACE(family_tag(family) + " port " + std::to_string(c.port) + " tie " + std::to_string(c.tie));
             RAMMAP_RUN run(family, register_design(c.port, c.tie));
             CDB_ATOM_OTERM* aclr = run.util()->create_aclr_register(run.node("q"));
+            EXPECT_EQ(aclr->get_my_node()->get_atom_type(), run.node("q")->get_atom_type());
             const CDB_ATOM_ITERM* copied = aclr->get_my_node()->get_input_term_by_type(c.port);
             ASSERT_NE(copied, nullptr);
             EXPECT_EQ(copied->is_gnd(), c.tie == TIE_GND);
@@ -316,20 +320,9 @@ namespace {
 void four_input_adder(FIXTURE_NETLIST& f)
 {
     f.input("x");
-    CDB_ATOM_OTERM* carry = nullptr;
-    for (int i = 0; i < 2; ++i) {
-        CDB_ATOM_OTERM* sum = f.lut(indexed("add_", i), {f.input(indexed("a", i)), f.input(indexed("b", i))}, 0);
-        CDB_ATOM_NODE* cell = sum->get_my_node();
-        // Arithmetic mode: the third mask input is the carry-in.
-        cell->clear_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB);
-        cell->set_lutmask(CDB_LUTMASK(4, 0x9696));        // a ^ b ^ cin
-        cell->set_carry_lutmask(CDB_LUTMASK(4, 0xE8E8));  // majority
-        if (carry != nullptr) carry->insert_fanout(cell->add_input_term(DB_CARRY_IN));
-        carry = cell->add_output_term(DB_CARRY_OUT,
-                                      f.netlist().get_name_mgr()->find_or_create_path(indexed("add_cout_", i), 0));
-        f.output(indexed("s", i), sum);
-    }
-    f.output("s2", carry);
+    const std::vector<CDB_ATOM_OTERM*> sum =
+        carry_chain(f, "add", {f.input("a0"), f.input("a1")}, {f.input("b0"), f.input("b1")});
+    for (size_t i = 0; i < sum.size(); ++i) f.output(indexed("s", i), sum[i]);
 }
 
 }  // namespace

@@ -7,8 +7,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cdb/cdb_lutmask.h"
 #include "host_env.h"
 #include "io/blif_reader.h"
 #include "msg/msg.h"
@@ -28,6 +30,31 @@ inline std::string indexed(const char* prefix, long long index)
     std::string name(prefix);
     name.append(std::to_string(index));
     return name;
+}
+
+// a + b on one carry chain of the family's arithmetic cells: the sum bits,
+// then the last carry out. The 6-input families' cells are the fixture's;
+// a 4-input cell in arithmetic mode reads its carry-in as the third mask
+// input and names its carry output name + "_cout_" + bit.
+inline std::vector<CDB_ATOM_OTERM*> carry_chain(FIXTURE_NETLIST& f, const std::string& name,
+                                                const std::vector<CDB_ATOM_OTERM*>& a,
+                                                const std::vector<CDB_ATOM_OTERM*>& b)
+{
+    if (cdb_family_lut_size(f.family()) == 6) return f.adder(name, a, b);
+    std::vector<CDB_ATOM_OTERM*> sum;
+    CDB_ATOM_OTERM* carry = nullptr;
+    for (size_t i = 0; i < a.size(); ++i) {
+        sum.push_back(f.lut(name + "_" + std::to_string(i), {a[i], b[i]}, 0));
+        CDB_ATOM_NODE* cell = sum.back()->get_my_node();
+        cell->clear_bit(CDB_ATOM_BIT_FOUR_INPUT_COMB);
+        cell->set_lutmask(CDB_LUTMASK(4, 0x9696));        // a ^ b ^ cin
+        cell->set_carry_lutmask(CDB_LUTMASK(4, 0xE8E8));  // majority
+        if (carry != nullptr) carry->insert_fanout(cell->add_input_term(DB_CARRY_IN));
+        carry = cell->add_output_term(
+            DB_CARRY_OUT, f.netlist().get_name_mgr()->find_or_create_path(name + "_cout_" + std::to_string(i), 0));
+    }
+    sum.push_back(carry);
+    return sum;
 }
 
 class RAMMAP_RUN
