@@ -352,6 +352,7 @@ TEST(RamBuild, CarryChainsAcrossTheClusterEdge)
         MORV_CLUSTER* cluster = manager.create_cluster(run.node("lo_1"));
         for (const char* m : {"q", "r", "hi_0", "hi_1"}) cluster->add_node(run.node(m));
         cluster->update_distances();
+        EXPECT_TRUE(manager.get_ram_legalizer()->is_legal(cluster));
         MORV_CLUSTER_COST_BY_SIZE cost;
         const auto token = cost.compute_size(cluster);
         EXPECT_EQ(token->m_carryin_nodes, 1);
