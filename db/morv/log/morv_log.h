@@ -655,6 +655,7 @@ private:
     bool confirm_existing_clkbuf(const LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF* entry);
     void move_clock_sinks(CDB_ATOM_OTERM* source, CDB_ATOM_NODE* clkbuf, CDB_ATOM_OTERM* out);
     bool connection_slot_port(CDB_ATOM_NODE* node, int slot, int& out_port) const;
+    bool connection_slot_ready(CDB_ATOM_NODE* node, int port_type, const std::string& text);
     bool apply_connection_slot(CDB_ATOM_NODE* node, int port_type, const std::string& text);
 
     // Set while a state is being recorded: the property records made for it

@@ -485,6 +485,22 @@ bool MORV_LOG_MRL::connection_slot_port(CDB_ATOM_NODE* node, int slot, int& out_
     return false;
 }
 
+// The source a slot's text names is here, and so is the term it connects
+// or ties; a disconnection of a term that is not here is no edit.
+bool MORV_LOG_MRL::connection_slot_ready(CDB_ATOM_NODE* node, int port_type, const std::string& text)
+{
+    if (text == MORV_LOG_DISCONNECT_TEXT) return true;
+    const bool constant = text == MORV_LOG_VCC_TEXT || text == MORV_LOG_GND_TEXT ||
+                          (text == MORV_LOG_NOT_GND_TEXT && m_log_version == "6.0");
+    if (!constant && find_oterm_by_logged_name(text) == nullptr) {
+        MORV_DEBUG_STREAM::print(1, "Add/remove connection could not find the oterm %s", text.c_str());
+        return refuse_missing_name("source", text);
+    }
+    if (node->get_input_term_by_type(port_type) != nullptr) return true;
+    MORV_DEBUG_STREAM::print(1, "Add/remove connection could not find the input %d", port_type);
+    return false;
+}
+
 bool MORV_LOG_MRL::apply_connection_slot(CDB_ATOM_NODE* node, int port_type, const std::string& text)
 {
     CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port_type);
@@ -516,19 +532,13 @@ bool MORV_LOG_MRL::reproduce_add_remove_connection(LOGDB_FSYN_LOG_ENTRY_ADD_REMO
         return false;
     }
     if (entry->m_connection_array.size() != static_cast<size_t>(slots)) return false;
-    // Every port and source first: a bad one fails the entry before any edit.
+    // Every port, term and source first: a bad one fails the entry before any edit.
     std::vector<int> ports(static_cast<size_t>(slots), MORV_LOG_NO_PORT);
     for (int slot = 0; slot < slots; ++slot) {
         const std::string& text = entry->m_connection_array[static_cast<size_t>(slot)];
         if (text == MORV_LOG_UNCHANGED_TEXT) continue;
         if (!connection_slot_port(node, slot, ports[static_cast<size_t>(slot)])) return false;
-        if (text == MORV_LOG_DISCONNECT_TEXT || text == MORV_LOG_VCC_TEXT || text == MORV_LOG_GND_TEXT ||
-            (text == MORV_LOG_NOT_GND_TEXT && m_log_version == "6.0"))
-            continue;
-        if (find_oterm_by_logged_name(text) == nullptr) {
-            MORV_DEBUG_STREAM::print(1, "Add/remove connection could not find the oterm %s", text.c_str());
-            return refuse_missing_name("source", text);
-        }
+        if (!connection_slot_ready(node, ports[static_cast<size_t>(slot)], text)) return false;
     }
     for (int slot = 0; slot < slots; ++slot) {
         const std::string& text = entry->m_connection_array[static_cast<size_t>(slot)];

@@ -370,6 +370,9 @@ TEST_F(MorvLogMrlReplayTest, ConnectionsFollowTheSlotsAndNotGndTiesOnlyInOldLogs
         EXPECT_FALSE(run.replay(
             {BRK_REVISION, "28 4 2 \"lut2\" [\"src\" \"UNCHANGED\" \"no_such\" " + unchanged_slots(8) + "]", END}));
         EXPECT_EQ(run.netlist_text(), before);
+        // So is an input the cell lacks (lut2 has no input B).
+        EXPECT_FALSE(run.replay({BRK_REVISION, "28 4 2 \"lut2\" [\"src\" \"lut1\" " + unchanged_slots(9) + "]", END}));
+        EXPECT_EQ(run.netlist_text(), before);
     }
     {
         // "GND" ties the input low, not high.
