@@ -469,6 +469,65 @@ TEST(HostNodeCollapser, RandomNetworksOfEveryFamilyKeepTheirFunctionThroughASwee
     }
 }
 
+// An MRL cell in arithmetic mode outside any chain (its sum output used, no
+// carry or share connection) takes no merge, while a plain sink of the same
+// one-input source does: the source stays for the adder alone.
+TEST(HostNodeCollapser, AnMrlSweepMergesNothingIntoALoneArithmeticCell)
+{
+    msg_set_quiet(true);
+    HOST_DESIGN design(CDB_FAMILY_MRL, nullptr);
+    CDB_ATOM_NETLIST* netlist = design.netlist();
+    const auto name = [&](const std::string& text) {
+        return netlist->get_or_create_name_mgr()->find_or_create_path(text, 0);
+    };
+    const auto add = [&](CDB_ATOM_NODE* node) {
+        node->set_chip_db_entry(design.chip_entry());
+        netlist->add_node(node);
+        return node;
+    };
+    const auto pin = [&](const std::string& text) {
+        return add(cdb_create_atom(CDB_FAMILY_MRL, CDB_KIND_IO, name(text)))->add_output_term(DB_DATA_OUT, name(text));
+    };
+    const auto observe = [&](CDB_ATOM_OTERM* oterm, const std::string& text) {
+        oterm->insert_fanout(add(cdb_create_output_pin(CDB_FAMILY_MRL, name(text)))->get_input_term_by_type(DB_DATAIN));
+    };
+    const auto lut = [&](const std::string& text, std::vector<CDB_ATOM_OTERM*> inputs, uint64_t mask, int out) {
+        CDB_ATOM_NODE* node = add(cdb_create_atom(CDB_FAMILY_MRL, CDB_KIND_LCELL_COMB, name(text)));
+        for (size_t i = 0; i < inputs.size(); ++i)
+            inputs[i]->insert_fanout(node->add_input_term(DB_DATA_A + static_cast<int>(i)));
+        node->set_lutmask(CDB_LUTMASK(6, mask));
+        observe(node->add_output_term(out, name(text)), text + "_pin");
+        return node;
+    };
+    CDB_ATOM_OTERM* a = pin("a");
+    CDB_ATOM_OTERM* c = pin("c");
+    // not_a = !a; plain = not_a ^ c; adder sums not_a and c in its low half.
+    CDB_ATOM_NODE* source = lut("not_a", {a}, 0x5555555555555555ull, DB_COMB_OUT);
+    CDB_ATOM_OTERM* not_a = source->get_output_term_by_type(DB_COMB_OUT);
+    CDB_ATOM_NODE* plain = lut("plain", {not_a, c}, 0x6666666666666666ull, DB_COMB_OUT);
+    CDB_ATOM_NODE* adder = lut("adder", {not_a, c}, 0x0000000800000006ull, DB_SUM_OUT);
+    blif_write_netlist_file(*netlist, "lone_adder.before.blif", "net");
+    HOST_ENV env(design);
+    auto* expert = dynamic_cast<MORV_EXPERT*>(env.get_fsyn_expert());
+    ASSERT_NE(expert, nullptr);
+    morv_make_netlist_sweeper(expert->get_fsyn_api())->sweep();
+    ASSERT_TRUE(every_node_consistent(netlist));
+    // The plain sink reads a and c now: !a ^ c is 1 on rows 00 and 11.
+    EXPECT_EQ(plain->get_input_term_by_type(DB_DATA_A)->get_source(), a);
+    EXPECT_EQ(plain->get_input_term_by_type(DB_DATA_B)->get_source(), c);
+    EXPECT_EQ(plain->get_lutmask().get_value(), 0x9999999999999999ull);
+    // The adder still reads the source, whose function it keeps.
+    EXPECT_EQ(netlist->get_node_by_id(source->get_id()), source);
+    EXPECT_EQ(adder->get_input_term_by_type(DB_DATA_A)->get_source(), not_a);
+    EXPECT_EQ(adder->get_input_term_by_type(DB_DATA_B)->get_source(), c);
+    EXPECT_EQ(adder->get_lutmask().get_value(), 0x0000000800000006ull);
+    EXPECT_EQ(source->get_lutmask().get_value(), 0x5555555555555555ull);
+    if (!abc_is_available()) return;
+    blif_write_netlist_file(*netlist, "lone_adder.after.blif", "net");
+    const ABC_RESULT result = abc_check_equivalence("lone_adder.before.blif", "lone_adder.after.blif", false);
+    EXPECT_TRUE(result.is_equivalent()) << result.m_command << "\n" << result.m_output;
+}
+
 // A sweep may fold every register of a network away; ABC still decides
 // whether the register-free result is the same machine.
 TEST(HostNodeCollapser, AbcDecidesASweepResultWithoutRegisters)

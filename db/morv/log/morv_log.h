@@ -416,6 +416,7 @@ protected:
     void replay_tie(CDB_ATOM_ITERM* iterm, bool vcc);
     void replay_clear_invert(CDB_ATOM_ITERM* iterm);
     bool replay_connection_text(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm, int port_type, const std::string& text);
+    bool connection_slot_ready(CDB_ATOM_NODE* node, int port_type, const std::string& text);
     // How a logged "GND" reaches an input term: a tie, unless the family says otherwise.
     virtual void replay_ground_text(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm);
     // The node a stored state stands for in this netlist, as its LUT reads
@@ -513,6 +514,7 @@ private:
     bool find_clkbuf_sources(const LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF* entry, CDB_ATOM_OTERM*& clk,
                              CDB_ATOM_OTERM*& ena);
     CDB_ATOM_NODE* find_existing_clkbuf(const LOGDB_FSYN_LOG_ENTRY_CONFIRM_CLKBUF* entry) const;
+    int connection_slot_port(CDB_ATOM_NODE* node, int slot) const;
     bool apply_connection_slot(CDB_ATOM_NODE* node, int slot, const std::string& text);
     void replay_ground_text(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm) override;
     void tie_to_ground_cell(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm);

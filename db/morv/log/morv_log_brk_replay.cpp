@@ -364,11 +364,15 @@ void MORV_LOG_BRK::tie_to_ground_cell(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm
     else replay_connect(gnd_out, iterm);
 }
 
+int MORV_LOG_BRK::connection_slot_port(CDB_ATOM_NODE* node, int slot) const
+{
+    if (CUT_VIRTUAL_IO_UTIL::is_virtual_io(node)) return CUT_VIRTUAL_IO_UTIL::get_pad_iport_for_vio(node);
+    return get_port_type_of_slot(slot, node->get_atom_type());
+}
+
 bool MORV_LOG_BRK::apply_connection_slot(CDB_ATOM_NODE* node, int slot, const std::string& text)
 {
-    const bool is_vio = CUT_VIRTUAL_IO_UTIL::is_virtual_io(node);
-    const int port_type =
-        is_vio ? CUT_VIRTUAL_IO_UTIL::get_pad_iport_for_vio(node) : get_port_type_of_slot(slot, node->get_atom_type());
+    const int port_type = connection_slot_port(node, slot);
     CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port_type);
     if (iterm != nullptr && m_fsyn_api->get_assigned_boundary_port_id(iterm) != -1) return true;
     if (text == MORV_LOG_DISCONNECT_TEXT) {
@@ -404,15 +408,11 @@ bool MORV_LOG_BRK::reproduce_add_remove_connection(LOGDB_FSYN_LOG_ENTRY_ADD_REMO
     }
     // A record of another kind of node than this one names other ports.
     if (entry->m_connection_array.size() != static_cast<size_t>(slots)) return false;
-    // Every source first: a missing one fails the entry before any edit.
-    for (const std::string& text : entry->m_connection_array) {
-        if (text == MORV_LOG_UNCHANGED_TEXT || names_no_source(text) ||
-            (text == MORV_LOG_NOT_GND_TEXT && m_log_version == "6.0"))
-            continue;
-        if (find_oterm_by_logged_name(text) == nullptr) {
-            MORV_DEBUG_STREAM::print(1, "Add/remove connection could not find the oterm %s", text.c_str());
-            return refuse_missing_name("source", text);
-        }
+    // Every term and source first: a missing one fails the entry before any edit.
+    for (int slot = 0; slot < slots; ++slot) {
+        const std::string& text = entry->m_connection_array[static_cast<size_t>(slot)];
+        if (text != MORV_LOG_UNCHANGED_TEXT && !connection_slot_ready(node, connection_slot_port(node, slot), text))
+            return false;
     }
     for (int slot = 0; slot < slots; ++slot) {
         const std::string& text = entry->m_connection_array[static_cast<size_t>(slot)];

@@ -96,6 +96,22 @@ bool MORV_LOG::replay_connection_text(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm
     return true;
 }
 
+// The source a slot's text names is here, and so is the term it connects
+// or ties; a disconnection of a term that is not here is no edit.
+bool MORV_LOG::connection_slot_ready(CDB_ATOM_NODE* node, int port_type, const std::string& text)
+{
+    if (text == MORV_LOG_DISCONNECT_TEXT) return true;
+    const bool constant = text == MORV_LOG_VCC_TEXT || text == MORV_LOG_GND_TEXT ||
+                          (text == MORV_LOG_NOT_GND_TEXT && m_log_version == "6.0");
+    if (!constant && find_oterm_by_logged_name(text) == nullptr) {
+        MORV_DEBUG_STREAM::print(1, "Add/remove connection could not find the oterm %s", text.c_str());
+        return refuse_missing_name("source", text);
+    }
+    if (node->get_input_term_by_type(port_type) != nullptr) return true;
+    MORV_DEBUG_STREAM::print(1, "Add/remove connection could not find the input %d", port_type);
+    return false;
+}
+
 void MORV_LOG::replay_ground_text(CDB_ATOM_NODE*, CDB_ATOM_ITERM* iterm)
 {
     replay_tie(iterm, false);

@@ -516,19 +516,13 @@ bool MORV_LOG_MRL::reproduce_add_remove_connection(LOGDB_FSYN_LOG_ENTRY_ADD_REMO
         return false;
     }
     if (entry->m_connection_array.size() != static_cast<size_t>(slots)) return false;
-    // Every port and source first: a bad one fails the entry before any edit.
+    // Every port, term and source first: a bad one fails the entry before any edit.
     std::vector<int> ports(static_cast<size_t>(slots), MORV_LOG_NO_PORT);
     for (int slot = 0; slot < slots; ++slot) {
         const std::string& text = entry->m_connection_array[static_cast<size_t>(slot)];
         if (text == MORV_LOG_UNCHANGED_TEXT) continue;
         if (!connection_slot_port(node, slot, ports[static_cast<size_t>(slot)])) return false;
-        if (text == MORV_LOG_DISCONNECT_TEXT || text == MORV_LOG_VCC_TEXT || text == MORV_LOG_GND_TEXT ||
-            (text == MORV_LOG_NOT_GND_TEXT && m_log_version == "6.0"))
-            continue;
-        if (find_oterm_by_logged_name(text) == nullptr) {
-            MORV_DEBUG_STREAM::print(1, "Add/remove connection could not find the oterm %s", text.c_str());
-            return refuse_missing_name("source", text);
-        }
+        if (!connection_slot_ready(node, ports[static_cast<size_t>(slot)], text)) return false;
     }
     for (int slot = 0; slot < slots; ++slot) {
         const std::string& text = entry->m_connection_array[static_cast<size_t>(slot)];

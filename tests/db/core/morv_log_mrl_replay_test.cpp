@@ -6,6 +6,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bpm/bpm_boundary_port_manager.h"
@@ -369,6 +370,9 @@ TEST_F(MorvLogMrlReplayTest, ConnectionsFollowTheSlotsAndNotGndTiesOnlyInOldLogs
         EXPECT_FALSE(run.replay(
             {BRK_REVISION, "28 4 2 \"lut2\" [\"src\" \"UNCHANGED\" \"no_such\" " + unchanged_slots(8) + "]", END}));
         EXPECT_EQ(run.netlist_text(), before);
+        // So is an input the cell lacks (lut2 has no input B).
+        EXPECT_FALSE(run.replay({BRK_REVISION, "28 4 2 \"lut2\" [\"src\" \"lut1\" " + unchanged_slots(9) + "]", END}));
+        EXPECT_EQ(run.netlist_text(), before);
     }
     {
         // "GND" ties the input low, not high.
@@ -387,6 +391,66 @@ TEST_F(MorvLogMrlReplayTest, ConnectionsFollowTheSlotsAndNotGndTiesOnlyInOldLogs
         const bool old = std::string(version) == "6.0";
         EXPECT_EQ(run.replay({revision, "28 1 2 \"lut2\" [\"~GND\" " + unchanged_slots(10) + "]", END}), old)
             << version << run.netlist_text();
+    }
+}
+
+// The slots of a latch's connection record are its roles, not its LUT
+// inputs: 2 the enable (D here), 3 the feedback (C), 4 the one other input,
+// its data (A). A role the latch lacks, a slot past the roles or a second
+// candidate for the data input fails the entry before any edit.
+TEST_F(MorvLogMrlReplayTest, ALatchConnectionTakesThePortOfItsRole)
+{
+    struct ROW
+    {
+        std::vector<std::pair<size_t, std::string>> slots;
+        bool second_data_input;
+        // Sources of A, C and D afterwards; empty for a failed entry.
+        std::vector<std::string> sources;
+    };
+    const std::vector<ROW> rows = {
+        {{{2, "lut2"}, {4, "lut1"}}, false, {"lut1", "lat", "lut2"}},
+        {{{3, "lut2"}}, false, {"lut0", "lut2", "src"}},
+        {{{0, "lut1"}}, false, {}},
+        {{{1, "lut1"}}, false, {}},
+        {{{5, "lut1"}}, false, {}},
+        {{{4, "lut1"}}, true, {}},
+    };
+    for (const ROW& row : rows) {
+        REPLAY run("mrl_latch_connect.psl");
+        CDB_ATOM_NODE* lat = run.add_atom(CDB_KIND_LCELL_COMB, "lat");
+        CDB_ATOM_OTERM* q = lat->add_output_term(DB_COMB_OUT, run.host->names.find_or_create_path("lat", 0));
+        lat->add_input_term(DB_DATA_A)->insert_fanin(run.node("lut0")->get_output_term_by_type(DB_COMB_OUT));
+        lat->add_input_term(DB_DATA_C)->insert_fanin(q);
+        lat->add_input_term(DB_DATA_D)->insert_fanin(run.node("src")->get_output_term_by_type(DB_REG_OUT));
+        if (row.second_data_input)
+            lat->add_input_term(DB_DATA_B)->insert_fanin(run.node("src")->get_output_term_by_type(DB_REG_OUT));
+        auto* info = new CDB_ATOM_LATCH_INFO();
+        info->set_full_latch_info(DB_DATA_A, DB_MAX_INPUT_PORT_TYPE, DB_DATA_D, DB_DATA_C, DB_COMB_OUT, 0);
+        info->enable_mode = CDB_LATCH_ENABLE_MODE_NON_INVERTED;
+        cut_set_atom_latch_info(lat, info);
+        lat->set_lutmask(CDB_LUTMASK(6, 0xe4e4e4e4e4e4e4e4ull));
+        run.add_output_pin("out1", q);
+        std::vector<std::string> slots(11, "\"UNCHANGED\"");
+        for (const auto& [slot, source] : row.slots) slots[slot] = "\"" + source + "\"";
+        std::string record = "28 1 70 \"lat\" [";
+        for (size_t i = 0; i < slots.size(); ++i) record += (i == 0 ? "" : " ") + slots[i];
+        record += "]";
+        const std::string before = run.netlist_text();
+        const MORV_LOG_CAPTURE capture(100);
+        const bool replayed = run.replay({BRK_REVISION, record, END});
+        ASSERT_EQ(replayed, !row.sources.empty()) << record << "\n" << run.netlist_text();
+        if (!replayed) {
+            EXPECT_EQ(run.netlist_text(), before) << record;
+            const std::vector<std::string> lines = capture.lines();
+            const bool two =
+                std::find(lines.begin(), lines.end(), "Found two possible data inputs on a latch") != lines.end();
+            EXPECT_EQ(two, row.second_data_input || row.slots[0].first < 4) << record;
+            continue;
+        }
+        std::vector<std::string> sources;
+        for (int port : {DB_DATA_A, DB_DATA_C, DB_DATA_D})
+            sources.push_back(replay_short_name(lat->get_input_term_by_type(port)->get_source()->get_instance_name()));
+        EXPECT_EQ(sources, row.sources) << record << "\n" << run.netlist_text();
     }
 }
 
@@ -441,6 +505,58 @@ TEST_F(MorvLogMrlReplayTest, AClockBufferIsReusedOrMadeAndAMissingSourceMakesNon
     EXPECT_TRUE(run.replay({BRK_REVISION, "44 1 70 \"other_buf\" \"lut0\" \"other_buf\" \"\" 1", END}));
     EXPECT_EQ(run.host->netlist->get_node_count(), with_buffer);
     EXPECT_EQ(run.log()->find_oterm_by_logged_name("other_buf"), clkbuf->get_output_term_by_type(DB_CLKBUF_OUT));
+}
+
+// Of several buffers of the same clock from the same source, a logged clock
+// stands for the last that feeds more than signal probes, or for the first
+// when none does; a connection to the logged name then reads that buffer.
+TEST_F(MorvLogMrlReplayTest, AConfirmedClockIsTheLastMatchingBufferThatFeedsMoreThanProbes)
+{
+    struct ROW
+    {
+        std::vector<bool> feeds_probes_only;
+        size_t taken;
+    };
+    const std::vector<ROW> rows = {
+        {{false, true}, 0}, {{true, false}, 1}, {{false, false}, 1}, {{true, true}, 0}, {{true, false, true}, 1},
+    };
+    for (const ROW& row : rows) {
+        REPLAY run("mrl_clkbuf_probes.psl");
+        for (size_t i = 0; i < row.feeds_probes_only.size(); ++i) {
+            const std::string id = std::to_string(i);
+            CDB_ATOM_NODE* buffer = run.add_atom(CDB_KIND_CLKBUF, "buf" + id);
+            CUT_CLKBUF_UTIL::set_clock_type(buffer, CUT_CLOCK_TYPE_REGIONAL);
+            buffer->add_input_term(DB_CLKBUF_IN)->insert_fanin(run.node("src")->get_output_term_by_type(DB_REG_OUT));
+            CDB_ATOM_OTERM* clock =
+                buffer->add_output_term(DB_CLKBUF_OUT, run.host->names.find_or_create_path("buf" + id, 0));
+            CDB_ATOM_NODE* probe = run.add_atom(CDB_KIND_IO, "probe" + id);
+            CDB_ATOM_ITERM* probe_in = probe->add_input_term(DB_DATAIN);
+            probe_in->set_signal_probe(true);
+            probe_in->insert_fanin(clock);
+            if (!row.feeds_probes_only[i]) {
+                CDB_ATOM_NODE* reg = run.add_register("reg_on" + id);
+                reg->add_input_term(DB_CLOCK)->insert_fanin(clock);
+                run.add_output_pin("reg_out" + id, reg->get_output_term_by_type(DB_REG_OUT));
+            }
+        }
+        // Another clock type from the same source is no match.
+        CDB_ATOM_NODE* other_type = run.add_atom(CDB_KIND_CLKBUF, "global_buf");
+        other_type->add_input_term(DB_CLKBUF_IN)->insert_fanin(run.node("src")->get_output_term_by_type(DB_REG_OUT));
+        run.node("reg0")->add_input_term(DB_CLOCK)->insert_fanin(
+            other_type->add_output_term(DB_CLKBUF_OUT, run.host->names.find_or_create_path("global_buf", 0)));
+        const size_t nodes = run.host->netlist->get_node_count();
+        ASSERT_TRUE(run.replay({BRK_REVISION, "44 1 70 \"tvii_clk\" \"src\" \"tvii_clk\" \"\" 1",
+                                "28 2 1 \"lut1\" [\"tvii_clk\" " + unchanged_slots(10) + "]", END}))
+            << run.netlist_text();
+        const std::string what = ::testing::PrintToString(row.feeds_probes_only);
+        const CDB_ATOM_OTERM* clock = run.data_a("lut1")->get_source();
+        ASSERT_NE(clock, nullptr) << what << "\n" << run.netlist_text();
+        EXPECT_EQ(replay_short_name(clock->get_instance_name()), "buf" + std::to_string(row.taken))
+            << what << "\n"
+            << run.netlist_text();
+        // No buffer was made; lut0, read by nothing now, went with the sweep.
+        EXPECT_EQ(run.host->netlist->get_node_count(), nodes - 1) << what << "\n" << run.netlist_text();
+    }
 }
 
 TEST_F(MorvLogMrlReplayTest, TheNodeRemoverRunsAfterASuccessfulReplayToo)

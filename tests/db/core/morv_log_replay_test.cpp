@@ -349,7 +349,10 @@ TEST_F(MorvLogReplayTest, TermEntriesFailOnAMissingNodeOrTermAndRegistersMayLack
          {"15 1 1 \"ghost\" 11 0", "14 1 1 \"lut1\" 12 0", "9 1 1 \"ghost\" 11 0 12", "16 1 1 \"lut1\" 13 0 3",
           "26 1 1 \"ghost\" 11 0 1 0 0 0 0 0", "40 1 1 \"ghost\"", "41 1 1 \"lut1\" 9", "8 1 1 \"reg0\" 0 0x1 0",
           "45 1 \"part\" \"part\"", "6 1 1 \"lut1\" 11 3", "19 1 1 \"ghost\" 11",
-          "24 1 1 \"lut1\" 11 0 \"no_such_port\"", "38 1 1 \"lut1\" \"ghost\"", "38 1 1 \"ghost\" \"lut1\""}) {
+          "24 1 1 \"lut1\" 11 0 \"no_such_port\"", "38 1 1 \"lut1\" \"ghost\"", "38 1 1 \"ghost\" \"lut1\"",
+          // lut2 has no input B to tie, and its input A must stay as it was.
+          "28 1 2 \"lut2\" [\"src\" \"VCC\" \"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\" "
+          "\"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\" \"UNCHANGED\"]"}) {
         EXPECT_FALSE(run.replay({"43 0 \"7.2\" 24", missing, END})) << missing;
         EXPECT_EQ(run.netlist_text(), before) << missing;
     }
