@@ -3,8 +3,13 @@
 // register it replaces.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "cdb/cdb_types.h"
 #include "retiming_4lut_bench.h"
+#include "test_files.h"
 
 namespace retiming_4lut_demux_test {
 
@@ -229,6 +234,48 @@ TEST(Retiming4LutDemux, ConstantGeneratorSharedByTwoMuxes)
     EXPECT_EQ(RTM4_NET::in(mux1, DB_DATA_A)->get_source(), zero);
     EXPECT_EQ(zero->get_my_node()->get_lutmask().get_value() & 0xffff, 0u);
     expect_equivalent(*before, run, "shared_generator");
+}
+
+namespace {
+
+// r0 (enable e0) and r1 (enable e1, or none) on the same clock feed c = A xor B.
+std::unique_ptr<CDB_ATOM_NETLIST> registers_of_two_enables(int family, bool second_enable)
+{
+    RTM4_NET net(family);
+    CDB_ATOM_NODE* r0 = net.reg("r0", net.input("d0"));
+    CDB_ATOM_NODE* r1 = net.reg("r1", net.input("d1"));
+    net.control(r0, DB_CLOCK_ENABLE, net.input("e0"));
+    if (second_enable) net.control(r1, DB_CLOCK_ENABLE, net.input("e1"));
+    net.output(RTM4_NET::out(net.lut("c", {RTM4_NET::out(r0), RTM4_NET::out(r1)}, 0x6666)), "o");
+    return net.take();
+}
+
+}  // namespace
+
+// A LUT whose input registers differ in their enables takes no forward
+// push: nothing changes, and every input is plain LUT data, so the
+// registers themselves (not the LUT) wait for the demuxer. Once their
+// enables are muxes the push goes through.
+TEST(Retiming4LutDemux, ForwardPushOverUnequalEnablesQueuesTheRegistersForTheDemuxer)
+{
+    for (int family : {CDB_FAMILY_ZEPLA, CDB_FAMILY_TEV})
+        for (bool second_enable : {true, false}) {
+            const std::string tag = "unequal_enables_" + std::to_string(family) + (second_enable ? "_two" : "_one");
+            const auto before = registers_of_two_enables(family, second_enable);
+            RTM4_RUN run(registers_of_two_enables(family, second_enable), family);
+            run.rtm().set_backwards(false);
+            CDB_ATOM_NODE* c = run.find("c");
+            const std::string untouched = native_text(run.netlist());
+            EXPECT_FALSE(run.rtm().forward_push(c)) << tag;
+            EXPECT_EQ(native_text(run.netlist()), untouched) << tag;
+            std::vector<CDB_ATOM_NODE*> queued;
+            for (CDB_ATOM_NODE* node : run.rtm().get_demux_queue()) queued.push_back(node);
+            EXPECT_EQ(queued, (std::vector<CDB_ATOM_NODE*>{run.find("r0"), run.find("r1")})) << tag;
+            EXPECT_EQ(run.rtm().run_demux_pass(), second_enable ? 2 : 1) << tag;
+            expect_equivalent(*before, run, tag + "_demuxed");
+            ASSERT_TRUE(run.rtm().forward_push(c)) << tag;
+            expect_equivalent(*before, run, tag + "_pushed");
+        }
 }
 
 }  // namespace retiming_4lut_demux_test

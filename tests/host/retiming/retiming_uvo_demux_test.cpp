@@ -37,6 +37,7 @@ public:
     // Every connected input is critical.
     void make_everything_critical() { m_slack_ratio_threshold = 2.0; }
     void make_live(CDB_ATOM_NODE* node) { m_live_nodes.insert(node); }
+    void set_forward() { m_retime_backwards = false; }
     // What the demux pass does after the demuxer.
     int demux_pass() { return run_demux_pass(); }
     using MORV_RETIMING_UVO::create_control_mux;
@@ -242,6 +243,65 @@ TEST(RetimingUvoDemuxQueue, ControlMuxRefusesARemainingLoad)
     EXPECT_FALSE(u.leaf().create_control_mux(u.node("r0")));
     EXPECT_EQ(static_cast<int>(u.run.netlist().get_node_count()), cells);
     EXPECT_TRUE(u.node("r0")->get_input_term_by_type(DB_SYNCH_LOAD)->is_connected());
+}
+
+namespace {
+
+// c = A xor C holds a register; r0, with an enable, feeds A. With `qfbk` c
+// is in QFBK mode with DB_DATA_C free: C reads c's own register, which
+// loads sd on every clock. Otherwise C reads r1 through a term that is c's
+// synchronous data as well, loaded while ld is high.
+void unequal_input_registers(UVO_NET& n, bool qfbk)
+{
+    CDB_ATOM_NODE* r0 = n.reg("r0", n.input("i0"));
+    n.input("ena")->insert_fanout(r0->add_input_term(DB_CLOCK_ENABLE));
+    CDB_ATOM_OTERM* c_source = qfbk ? nullptr : UVO_NET::q(n.reg("r1", n.input("i1")));
+    CDB_ATOM_NODE* c = n.cell("c", {UVO_NET::q(r0), nullptr, c_source}, 0x5A5A, true, true);
+    if (qfbk) {
+        c->set_bit(CDB_ATOM_BIT_QFBK_MODE);
+        c->add_input_term(DB_SYNCH_LOAD)->set_vcc();
+        n.input("sd")->insert_fanout(c->add_input_term(DB_SYNCH_DATA));
+    } else {
+        UVO_NET::in(c, DB_DATA_C)->set_usage_as(DB_SYNCH_DATA);
+        n.input("ld")->insert_fanout(c->add_input_term(DB_SYNCH_LOAD));
+    }
+    n.output(UVO_NET::comb(c), "o0");
+    n.output(UVO_NET::q(c), "o1");
+}
+
+}  // namespace
+
+// A cell whose input registers differ in their enables takes no forward
+// push and stays as it was. The register in front of A waits for the
+// demuxer; the synchronous data term is no LUT data from a register in
+// front (it is the cell's own register input), so the cell itself waits in
+// its place: its load is what the demuxer takes apart. A cell in QFBK mode
+// keeps its load, and once r0's enable is gone the push goes through.
+TEST(RetimingUvoDemuxQueue, ForwardPushOverUnequalRegistersQueuesTheCellForItsSynchronousData)
+{
+    if (!abc_is_available()) GTEST_SKIP() << "berkeley-abc is not installed";
+    for (bool qfbk : {true, false}) {
+        const std::string tag = qfbk ? "unequal_inputs_qfbk" : "unequal_inputs_shared_sdata";
+        DEMUX_CASE u([qfbk](UVO_NET& n) { unequal_input_registers(n, qfbk); });
+        u.leaf().set_forward();
+        CDB_ATOM_NODE* c = u.node("c");
+        const std::string untouched = native_text(u.run.netlist());
+        EXPECT_FALSE(u.leaf().forward_push(c)) << tag;
+        EXPECT_EQ(native_text(u.run.netlist()), untouched) << tag;
+        std::vector<CDB_ATOM_NODE*> queued;
+        for (CDB_ATOM_NODE* node : u.leaf().get_demux_queue()) queued.push_back(node);
+        EXPECT_EQ(queued, (std::vector<CDB_ATOM_NODE*>{u.node("r0"), c})) << tag;
+        MORV_LOG_CAPTURE log(100);
+        EXPECT_EQ(u.leaf().run_demuxer(), qfbk ? 1 : 2) << tag;
+        EXPECT_EQ(count_lines(log.lines(), "SUCCESS: created sload_mux"), qfbk ? 0 : 1) << tag;
+        EXPECT_EQ(count_lines(log.lines(), "DEMUXING {"), 1) << tag;
+        u.expect_equivalent(tag);
+        if (!qfbk) continue;
+        // With r0's enable in a mux the two registers match.
+        ASSERT_TRUE(u.leaf().forward_push(c));
+        u.leaf().demux_pass();
+        u.expect_equivalent(tag + "_pushed");
+    }
 }
 
 namespace {

@@ -6,6 +6,7 @@
 // bit or a constant tie must be read once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -60,6 +61,13 @@ public:
             CDB_ATOM_OTERM* regout = node->get_output_term_by_type(DB_REG_OUT);
             if (regout != nullptr && !regout->has_fanout()) delete_node(node);
         }
+    }
+    // Inputs of slack ratio 0.5 or less are critical.
+    void prepare_critical_forward()
+    {
+        m_retime_backwards = false;
+        m_slack_ratio_threshold = 0.5;
+        topological_sort();
     }
     void clear_plans() { insert_set1.clear(); }
     bool left_as_wire_lut(CDB_ATOM_NODE* node) const { return m_wire_luts.count(node) != 0; }
@@ -518,6 +526,38 @@ TEST(RetimingUvo, CarryChainBackwardPushFollowsTheCarryOffset)
     ASSERT_TRUE(u.leaf().backward_push(u.node("c0")));
     u.leaf().sweep();
     u.expect_equivalent("uvo_bwd_carry_chain");
+}
+
+// A forward critical set takes, with a critical cell of a carry chain,
+// what feeds A and B of every cell of the chain, from its head on, through
+// logic cells' LUT outputs four levels deep: not a register output (of a
+// packed cell either), not what feeds C, not the fifth level.
+TEST(RetimingUvo, CriticalChainCellBringsTheChainsOperandCones)
+{
+    const BUILD b = [](UVO_NET& n) {
+        CDB_ATOM_NODE* pk = n.cell("pk", {n.input("p0"), n.input("p1")}, 0x6, true, true);
+        CDB_ATOM_NODE* pq = n.cell("pq", {n.input("p2"), n.input("p3")}, 0x6, true, true);
+        n.output(UVO_NET::q(pk), "pk_o");
+        n.output(UVO_NET::comb(pq), "pq_o");
+        CDB_ATOM_NODE* x = n.lut("x", {UVO_NET::comb(pk), UVO_NET::q(pq)}, 0x6);
+        CDB_ATOM_NODE* rb = n.reg("rb", n.input("ib"));
+        const std::vector<CDB_ATOM_NODE*> s =
+            adder_chain(n, "s", {deep_cone(n, "a", 5), UVO_NET::q(rb), n.input("a1"), UVO_NET::comb(x)}, false);
+        CDB_ATOM_NODE* side = n.lut("side", {n.input("k0"), n.input("k1")}, 0x8);
+        UVO_NET::comb(side)->insert_fanout(s[0]->add_input_term(DB_DATA_C));
+        n.output(UVO_NET::comb(s[0]), "s0_o");
+        n.output(UVO_NET::comb(s[1]), "s1_o");
+    };
+    UVO_CASE u(b);
+    u.slacks.set_slack_ratio(UVO_NET::in(u.node("s1"), DB_DATA_A), 0.0);
+    u.leaf().prepare_critical_forward();
+    RETIME_HASH_SET<CDB_ATOM_NODE*> set;
+    u.leaf().build_critical_set(set);
+    EXPECT_EQ(u.leaf().get_chain_cones_collected(), 1);
+    std::vector<std::string> members;
+    for (CDB_ATOM_NODE* node : set) members.push_back(node->get_instance_name()->get_short_hpath());
+    std::sort(members.begin(), members.end());
+    EXPECT_EQ(members, (std::vector<std::string>{"a_l1", "a_l2", "a_l3", "a_l4", "pk", "s1", "x"}));
 }
 
 // The initial-value search outside carry chains walks combinations by the
