@@ -95,6 +95,20 @@ struct COPIES
         run->api()->node_added(node, source(), MORV_MODIFICATION_DUPLICATE, port(), true, nullptr);
         return node;
     }
+    // In aggressive mode: a copy far from s, read by sinks 0 and 2 placed
+    // near it, every sink critical.
+    CDB_ATOM_NODE* far_copy_for_aggressive_pass()
+    {
+        params["AGG"] = "1";
+        CDB_ATOM_NODE* node = copy();
+        run->place(node, 20, 20);
+        run->place_rest(20, 21);
+        run->place(source(), 2, 2);
+        move(0, node);
+        move(2, node);
+        all_critical();
+        return node;
+    }
     CDB_ATOM_NODE* sink_node(int i) { return run->find(numbered("t", i)); }
     CDB_ATOM_ITERM* sink(int i) { return sink_node(i)->get_input_term_by_type(DB_DATA_A); }
     CDB_ATOM_NODE* driver(int i) { return sink(i)->get_source()->get_my_node(); }
@@ -176,14 +190,7 @@ TEST(Resplit, AggressiveModeAndPrePlacementSendEverySinkToTheRepresentative)
 {
     {
         COPIES n;
-        n.params["AGG"] = "1";
-        CDB_ATOM_NODE* copy = n.copy();
-        n.run->place(copy, 20, 20);
-        n.run->place_rest(20, 21);
-        n.run->place(n.source(), 2, 2);
-        n.move(0, copy);
-        n.move(2, copy);
-        n.all_critical();
+        n.far_copy_for_aggressive_pass();
         auto resplit = n.make(0);
         EXPECT_TRUE(resplit->is_aggressive());
         EXPECT_EQ(resplit->do_iter(), 2);
@@ -209,14 +216,7 @@ TEST(Resplit, AggressiveModeAndPrePlacementSendEverySinkToTheRepresentative)
 TEST(Resplit, CellsInExtendedModeAreGroupedWithNothing)
 {
     COPIES n(4, false, LATE_FSYN_FLOW, false, true);
-    n.params["AGG"] = "1";
-    CDB_ATOM_NODE* copy = n.copy();
-    n.run->place(copy, 20, 20);
-    n.run->place_rest(20, 21);
-    n.run->place(n.source(), 2, 2);
-    n.move(0, copy);
-    n.move(2, copy);
-    n.all_critical();
+    CDB_ATOM_NODE* copy = n.far_copy_for_aggressive_pass();
     MORV_NET_UTIL* util = n.run->api()->get_fsyn_net_util();
     std::vector<CDB_ATOM_ITERM*> twin_sinks;
     for (const char* name : {"x", "y"}) {
