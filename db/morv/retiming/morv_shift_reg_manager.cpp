@@ -1,5 +1,6 @@
 #include "morv/retiming/morv_shift_reg_manager.h"
 
+#include <exception>
 #include <utility>
 
 #include "cdb/cdb_atom_netlist.h"
@@ -36,7 +37,8 @@ bool is_counter_input(const CDB_ATOM_ITERM* iterm)
 
 }  // namespace
 
-MORV_SHIFT_REG_MANAGER::MORV_SHIFT_REG_MANAGER(MORV_API* api) : m_api(api)
+MORV_SHIFT_REG_MANAGER::MORV_SHIFT_REG_MANAGER(MORV_API* api)
+    : m_api(api), m_uncaught_at_construction(std::uncaught_exceptions())
 {
     MORV_ASSERT_TEXT(m_api, "m_api");
     m_net_util = m_api->peek_fsyn_net_util();
@@ -46,9 +48,12 @@ MORV_SHIFT_REG_MANAGER::MORV_SHIFT_REG_MANAGER(MORV_API* api) : m_api(api)
     MORV_DEBUG_STREAM::print(100, "MORV_SHIFT_REG_MANAGER Created.");
 }
 
-MORV_SHIFT_REG_MANAGER::~MORV_SHIFT_REG_MANAGER() noexcept(false)
+// The owners' destructors may not throw: a raised report would end the
+// process, and while an error unwinds the queue is only its consequence.
+MORV_SHIFT_REG_MANAGER::~MORV_SHIFT_REG_MANAGER()
 {
-    MORV_ASSERT_TEXT(!m_nodes_to_remove.size(), "!m_nodes_to_remove.size()");
+    if (!m_nodes_to_remove.empty() && std::uncaught_exceptions() <= m_uncaught_at_construction)
+        m_api->defer_internal_error("!m_nodes_to_remove.size()", __FILE__, __LINE__);
     MORV_DEBUG_STREAM::print(100, "MORV_SHIFT_REG_MANAGER Destroyed");
 }
 

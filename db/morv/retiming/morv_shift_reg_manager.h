@@ -35,8 +35,10 @@ class MORV_SHIFT_REG_MANAGER
 {
 public:
     explicit MORV_SHIFT_REG_MANAGER(MORV_API* api);
-    // Nodes still queued are an internal error, which may leave from here.
-    ~MORV_SHIFT_REG_MANAGER() noexcept(false);
+    // Nodes still queued are an internal error, left with the facade for the
+    // flow driver to report; not while an error unwinds through here, which
+    // is the one to report.
+    ~MORV_SHIFT_REG_MANAGER();
     MORV_SHIFT_REG_MANAGER(const MORV_SHIFT_REG_MANAGER&) = delete;
     MORV_SHIFT_REG_MANAGER& operator=(const MORV_SHIFT_REG_MANAGER&) = delete;
 
@@ -140,4 +142,6 @@ private:
     MORV_CDB_INTERFACE* m_fsyn_cdb_interface;
     MORV_API* m_api;
     bool m_initialized = false;
+    // The exceptions in flight when the manager was made.
+    int m_uncaught_at_construction;
 };

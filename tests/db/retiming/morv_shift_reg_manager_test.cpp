@@ -83,6 +83,34 @@ TEST_F(ShiftRegManagerTest, ARamWithoutCounterIsNoShiftRegisterButTheScriptedOne
     EXPECT_NE(std::find(lines.begin(), lines.end(), "MORV_SHIFT_REG_MANAGER Destroyed"), lines.end());
 }
 
+// Nodes still queued when an error unwinds through the manager leave that
+// error to its caller, with nothing else to report; without one they are
+// left with the facade.
+TEST_F(ShiftRegManagerTest, QueuedNodesNeverHideTheErrorThatUnwindsThroughTheManager)
+{
+    OBRAN_NETLIST n;
+    CDB_ATOM_NODE* ram = n.add(CDB_KIND_RAM);
+    CDB_ATOM_NODE* lut = n.add(CDB_KIND_LCELL_COMB);
+    auto queued = [&](MORV_SHIFT_REG_MANAGER& manager) {
+        manager.script_shift_register(ram, 1);
+        manager.script_reduction({lut->get_id()});
+        manager.initialize();
+        ASSERT_TRUE(manager.reduce_shift_register(ram, true));
+    };
+    EXPECT_EQ(internal_error_of([&] {
+                  MORV_SHIFT_REG_MANAGER manager(n.api());
+                  queued(manager);
+                  manager.is_node_shift_register(lut);
+              }),
+              "node->is_ram()");
+    EXPECT_EQ(internal_error_of([&] { n.api()->report_deferred_internal_error(); }), "<no internal error>");
+    {
+        MORV_SHIFT_REG_MANAGER manager(n.api());
+        queued(manager);
+    }
+    EXPECT_EQ(internal_error_of([&] { n.api()->report_deferred_internal_error(); }), "!m_nodes_to_remove.size()");
+}
+
 TEST_F(ShiftRegManagerTest, ANetlistWithoutRamsHasNoGroups)
 {
     OBRAN_NETLIST n;

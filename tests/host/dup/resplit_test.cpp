@@ -7,8 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "abc_equiv.h"
 #include "cfg/cfg.h"
 #include "dup_test_run.h"
+#include "io/blif_reader.h"
+#include "io/blif_writer.h"
 #include "log_capture.h"
 #include "msg/msg.h"
 #include "tdc/tdc_accessories.h"
@@ -39,8 +42,24 @@ int messages_naming(const std::string& text)
     return count;
 }
 
+// A cell in extended mode over a, b, e and g (in that order in `ins`) whose
+// mask, read as an ordinary LUT's (C in place of G, C unconnected), is a AND
+// b: it reads g there instead, and so computes another function. It feeds
+// the sink `name`_t, which also reads c and drives an output.
+void extended_mode_twin(FIXTURE_NETLIST& fixture, const std::string& name, const std::vector<CDB_ATOM_OTERM*>& ins,
+                        CDB_ATOM_OTERM* c)
+{
+    CDB_ATOM_OTERM* x = fixture.lut(name, {ins[0], ins[1]}, AND2);
+    CDB_ATOM_NODE* cell = x->get_my_node();
+    ins[2]->insert_fanout(cell->add_input_term(DB_DATA_E));
+    ins[3]->insert_fanout(cell->add_input_term(DB_DATA_G));
+    cell->set_lutmask(blif_family_lutmask(fixture.family(), 6, (uint64_t{1} << 3) | (uint64_t{1} << 19)));
+    fixture.output(name + "_o", fixture.lut(name + "_t", {x, c}, 0x6));
+}
+
 // s = a AND b (a register of it with `registers`) feeds t0..t<n-1>; each
 // sink also reads c and drives an output. Copies of s come from the facade.
+// With `twins`, cells x and y as extended_mode_twin makes them.
 struct COPIES
 {
     FIXTURE_NETLIST fixture{CDB_FAMILY_BRK};
@@ -48,7 +67,9 @@ struct COPIES
     MORV_PARAMETER_MAP params;
     int sinks;
 
-    explicit COPIES(int n = 4, bool registers = false, int flow = LATE_FSYN_FLOW, bool chain_sink = false) : sinks(n)
+    explicit COPIES(int n = 4, bool registers = false, int flow = LATE_FSYN_FLOW, bool chain_sink = false,
+                    bool twins = false)
+        : sinks(n)
     {
         CDB_ATOM_OTERM* a = fixture.input("a");
         CDB_ATOM_OTERM* b = fixture.input("b");
@@ -56,6 +77,10 @@ struct COPIES
         CDB_ATOM_OTERM* s = fixture.lut("s", {a, b}, AND2);
         if (registers) s = fixture.reg("r", s, fixture.input("clk"));
         for (int i = 0; i < n; ++i) fixture.output(numbered("o", i), fixture.lut(numbered("t", i), {s, c}, 0x6));
+        if (twins) {
+            const std::vector<CDB_ATOM_OTERM*> ins = {a, b, fixture.input("e"), fixture.input("g")};
+            for (const char* name : {"x", "y"}) extended_mode_twin(fixture, name, ins, c);
+        }
         if (chain_sink) {
             int k = 0;
             for (CDB_ATOM_OTERM* sum : fixture.adder("add", {s, a}, {c, b})) fixture.output(numbered("sum", k++), sum);
@@ -68,6 +93,20 @@ struct COPIES
     {
         CDB_ATOM_NODE* node = run->api()->duplicate_oterm(source(), port(), true);
         run->api()->node_added(node, source(), MORV_MODIFICATION_DUPLICATE, port(), true, nullptr);
+        return node;
+    }
+    // In aggressive mode: a copy far from s, read by sinks 0 and 2 placed
+    // near it, every sink critical.
+    CDB_ATOM_NODE* far_copy_for_aggressive_pass()
+    {
+        params["AGG"] = "1";
+        CDB_ATOM_NODE* node = copy();
+        run->place(node, 20, 20);
+        run->place_rest(20, 21);
+        run->place(source(), 2, 2);
+        move(0, node);
+        move(2, node);
+        all_critical();
         return node;
     }
     CDB_ATOM_NODE* sink_node(int i) { return run->find(numbered("t", i)); }
@@ -151,14 +190,7 @@ TEST(Resplit, AggressiveModeAndPrePlacementSendEverySinkToTheRepresentative)
 {
     {
         COPIES n;
-        n.params["AGG"] = "1";
-        CDB_ATOM_NODE* copy = n.copy();
-        n.run->place(copy, 20, 20);
-        n.run->place_rest(20, 21);
-        n.run->place(n.source(), 2, 2);
-        n.move(0, copy);
-        n.move(2, copy);
-        n.all_critical();
+        n.far_copy_for_aggressive_pass();
         auto resplit = n.make(0);
         EXPECT_TRUE(resplit->is_aggressive());
         EXPECT_EQ(resplit->do_iter(), 2);
@@ -175,6 +207,39 @@ TEST(Resplit, AggressiveModeAndPrePlacementSendEverySinkToTheRepresentative)
         EXPECT_EQ(resplit->do_iter(), 2);
         for (int i = 0; i < n.sinks; ++i) EXPECT_EQ(n.driver(i), n.source()) << i;
     }
+}
+
+// A cell in extended mode has a form of its own: the aggressive pass, which
+// sends every sink of a group to its representative, never takes the sinks
+// of x, whose mask read as an ordinary LUT's is s's function, nor groups x
+// with y, which computes the same as x. The design stays as it was.
+TEST(Resplit, CellsInExtendedModeAreGroupedWithNothing)
+{
+    COPIES n(4, false, LATE_FSYN_FLOW, false, true);
+    CDB_ATOM_NODE* copy = n.far_copy_for_aggressive_pass();
+    MORV_NET_UTIL* util = n.run->api()->get_fsyn_net_util();
+    std::vector<CDB_ATOM_ITERM*> twin_sinks;
+    for (const char* name : {"x", "y"}) {
+        ASSERT_TRUE(util->is_in_extended_mode(n.run->find(name))) << name;
+        twin_sinks.push_back(n.run->find(std::string(name) + "_t")->get_input_term_by_type(DB_DATA_A));
+        n.run->slack().set(twin_sinks.back(), -100, 0.01);
+    }
+    MORV_OTERM_SET_SET groups;
+    util->find_equivalent_oterms(&groups);
+    const MORV_OTERM_SET copies = {n.source()->get_output_term_by_type(DB_COMB_OUT),
+                                   copy->get_output_term_by_type(DB_COMB_OUT)};
+    EXPECT_EQ(groups.count(copies), 1u);
+    for (CDB_ATOM_ITERM* sink : twin_sinks) EXPECT_EQ(groups.count(MORV_OTERM_SET{sink->get_source()}), 1u);
+
+    blif_write_netlist_file(n.run->netlist(), "resplit_twins_before.blif");
+    EXPECT_EQ(n.make(0)->do_iter(), 2);
+    for (int i = 0; i < n.sinks; ++i) EXPECT_EQ(n.driver(i), n.source()) << i;
+    EXPECT_EQ(twin_sinks[0]->get_source()->get_my_node(), n.run->find("x"));
+    EXPECT_EQ(twin_sinks[1]->get_source()->get_my_node(), n.run->find("y"));
+    blif_write_netlist_file(n.run->netlist(), "resplit_twins_after.blif");
+    if (!abc_is_available()) return;
+    const ABC_RESULT proved = abc_check_equivalence("resplit_twins_before.blif", "resplit_twins_after.blif", false);
+    EXPECT_TRUE(proved.is_equivalent()) << abc_verdict_name(proved.m_verdict) << "\n" << proved.m_output;
 }
 
 TEST(Resplit, ChainSinksAreNeverMovedButMakeTheGroupCritical)

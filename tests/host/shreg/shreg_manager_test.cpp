@@ -440,7 +440,7 @@ TEST(ShiftRegManager, ACounterReadingFromOutsideItsWorkingSetIsNoShiftRegister)
 
 // Deletions: after them no RAM is a shift register until the grouping is
 // made again; a node someone else deleted is skipped; nodes still queued
-// when the manager goes are an internal error.
+// when the manager goes are an internal error, which the facade reports.
 TEST(ShiftRegManager, QueuedNodesGoOnceAndMustNotOutliveTheManager)
 {
     SHREG_RUN run({layout(7)});
@@ -454,10 +454,13 @@ TEST(ShiftRegManager, QueuedNodesGoOnceAndMustNotOutliveTheManager)
     EXPECT_GT(run.manager().is_node_shift_register(ram), 0);
     EXPECT_LE(run.netlist().get_node_count(), before + 40);
     const std::string error = internal_error_of([&] {
-        MORV_SHIFT_REG_MANAGER manager(run.api());
-        manager.initialize();
-        manager.script_reduction({ram->get_id()});
-        manager.reduce_shift_register(ram, true);
+        {
+            MORV_SHIFT_REG_MANAGER manager(run.api());
+            manager.initialize();
+            manager.script_reduction({ram->get_id()});
+            manager.reduce_shift_register(ram, true);
+        }
+        run.api()->report_deferred_internal_error();
     });
     EXPECT_EQ(error, "!m_nodes_to_remove.size()");
 }

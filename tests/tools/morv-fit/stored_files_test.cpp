@@ -687,7 +687,9 @@ TEST(MorvFitStoredFiles, ACompileThatRecordsNoLogLeavesNoEarlierLog)
 
 // A folder of the compile's own files that takes no file (one without
 // permission, or full) is named with the reason, with and without -O: never
-// an internal error, and no file changed or left behind.
+// an internal error, and no file changed or left behind. So is each file of
+// a saved state (the boundary ports a partition brings, the netlist, the
+// hierarchy) whose name a folder takes, which is kept.
 TEST(MorvFitStoredFiles, AnUnwritableAuxFolderIsNamed)
 {
     const fs::path folder = fs::absolute("stored_unwritable");
@@ -695,6 +697,7 @@ TEST(MorvFitStoredFiles, AnUnwritableAuxFolderIsNamed)
     fs::remove_all(folder);
     fs::create_directories(aux);
     std::ofstream(folder / "device.txt") << "family 6\nmigratable_part 2400\n";
+    std::ofstream(folder / "parts.txt") << "partition_name=1 side\n";
     const auto args = [](bool optimize) {
         std::vector<std::string> a = migration_args("BRK");
         a.insert(a.begin(), {"--aux-dir", "aux"});
@@ -711,6 +714,22 @@ TEST(MorvFitStoredFiles, AnUnwritableAuxFolderIsNamed)
         has(full.out, "File too large"))
         << full.out;
     EXPECT_TRUE(files_under(folder) == before) << differences(before, files_under(folder));
+
+    std::vector<std::string> partitioned = args(true);
+    partitioned.insert(partitioned.begin(), {"--settings", "parts.txt"});
+    for (const char* saved :
+         {"morv_morv_fit_p0_0", "morv_atom_save_restore_netlist_p0_0.cdb", "morv_atom_save_restore_hdb_p0_0.hdb"}) {
+        fs::create_directory(aux / saved);
+        const std::map<std::string, std::string> with_folder = files_under(folder);
+        const COMMAND_RUN run = fit_in(folder, partitioned);
+        EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_TRUE(has(run.out, "cannot write file '" + (aux / saved).string() + "'") &&
+                    has(run.out, "Is a directory"))
+            << run.out;
+        EXPECT_TRUE(files_under(folder) == with_folder)
+            << saved << ":" << differences(with_folder, files_under(folder));
+        fs::remove(aux / saved);
+    }
 
     fs::permissions(aux, fs::perms::owner_write, fs::perm_options::remove);
     for (const bool optimize : {false, true}) {
