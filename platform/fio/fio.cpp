@@ -30,6 +30,9 @@ bool FIO_FILE_SYSTEM::exists(const FIO_PATH& path)
 bool FIO_FILE_SYSTEM::remove_if_exists(const FIO_PATH& path)
 {
     std::error_code ec;
+    // A folder under a file's name is someone else's, even when empty.
+    if (std::filesystem::symlink_status(path.get_path(), ec).type() == std::filesystem::file_type::directory)
+        return false;
     return std::filesystem::remove(path.get_path(), ec) && !ec;
 }
 

@@ -37,8 +37,8 @@ class FIO_FILE_SYSTEM
 {
 public:
     static bool exists(const FIO_PATH& path);
-    // True when the file was there and is gone now; false when it was absent
-    // or could not be removed.
+    // True when the file was there and is gone now; false when it was absent,
+    // is a folder, or could not be removed.
     static bool remove_if_exists(const FIO_PATH& path);
     // Renames a file (copies and removes it across file systems); an
     // existing target is replaced only when overwrite is set. The last flag

@@ -29,6 +29,11 @@ TEST(FioTest, ExistsAndRemoveIfExists)
     EXPECT_TRUE(FIO_FILE_SYSTEM::exists(path));
     EXPECT_TRUE(FIO_FILE_SYSTEM::remove_if_exists(path));
     EXPECT_FALSE(FIO_FILE_SYSTEM::exists(path));
+    // An empty folder under the name stays.
+    std::filesystem::create_directory("fio_test_file.txt");
+    EXPECT_FALSE(FIO_FILE_SYSTEM::remove_if_exists(path));
+    EXPECT_TRUE(std::filesystem::is_directory("fio_test_file.txt"));
+    std::filesystem::remove("fio_test_file.txt");
 }
 
 TEST(FioTest, FullpathIsAbsoluteAndNormal)
