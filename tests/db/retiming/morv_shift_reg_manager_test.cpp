@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "morv/core/morv_api.h"
 
 #include "morv/core/morv_expert.h"
 #include "morv/rammap/morv_signal.h"
