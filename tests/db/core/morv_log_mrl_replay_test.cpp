@@ -391,6 +391,20 @@ TEST_F(MorvLogMrlReplayTest, ConnectionsFollowTheSlotsAndNotGndTiesOnlyInOldLogs
         const bool old = std::string(version) == "6.0";
         EXPECT_EQ(run.replay({revision, "28 1 2 \"lut2\" [\"~GND\" " + unchanged_slots(10) + "]", END}), old)
             << version << run.netlist_text();
+        // In a newer log "~GND" names no source: the entry fails before
+        // its first slot connects; an old log ties B and connects A.
+        REPLAY both("mrl_not_gnd_second.psl");
+        both.node("lut2")->add_input_term(DB_DATA_B);
+        const std::string before = both.netlist_text();
+        EXPECT_EQ(both.replay({revision, "28 1 2 \"lut2\" [\"src\" \"~GND\" " + unchanged_slots(9) + "]", END}), old);
+        if (old) {
+            EXPECT_EQ(both.data_a("lut2")->get_source()->get_my_node(), both.node("src"));
+        } else {
+            EXPECT_EQ(both.netlist_text(), before) << version;
+        }
+        // A disconnection takes the input off its source.
+        ASSERT_TRUE(both.replay({revision, "28 2 2 \"lut2\" [\"DISCONNECT\" " + unchanged_slots(10) + "]", END}));
+        EXPECT_FALSE(both.data_a("lut2")->is_connected()) << version << both.netlist_text();
     }
 }
 
