@@ -1,7 +1,6 @@
 #include "bpm/bpm_boundary_port_manager.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -348,8 +347,9 @@ bool BPM_BOUNDARY_PORT_MANAGER::load(const std::string& name)
 
 bool BPM_BOUNDARY_PORT_MANAGER::remove(const std::string& name) const
 {
-    std::remove(name.c_str());
-    return !std::ifstream(name).good();
+    const FIO_PATH path(name);
+    FIO_FILE_SYSTEM::remove_if_exists(path);
+    return !FIO_FILE_SYSTEM::exists(path);
 }
 
 void BPM_BOUNDARY_PORT_MANAGER::rebind(HDB_ACTION_PT_INSTANCE* action_point)

@@ -107,7 +107,7 @@ public:
     // port kind and port tree with the saved ones; false (nothing changed) when the file is
     // missing or damaged.
     bool load(const std::string& name);
-    // True when no saved file is left.
+    // True when no saved file is left; a folder under the name is kept.
     bool remove(const std::string& name) const;
     // A restore re-creates the action point's names: ports are read from
     // the restored name manager from now on.

@@ -174,18 +174,20 @@ std::string cdb_native_check_node(const CDB_ATOM_NODE* node)
     if (node->get_kind() == CDB_KIND_LCELL_COMB && node->get_output_term_by_type(DB_COMB_OUT) == nullptr &&
         !any_connected(node, {DB_CARRY_IN, DB_SHARE_IN}, {DB_CARRY_OUT, DB_SHARE_OUT}))
         return atom_text(node) + " has no comb-out and is in no carry chain";
+    // A chain link leads from a cell's carry-out (share-out) only into the
+    // next cell's carry-in (share-in), and enters a cell only from there.
     if (node->get_kind() == CDB_KIND_LCELL_COMB)
-        for (const auto& [output, input] : {std::pair{DB_CARRY_OUT, DB_CARRY_IN}, std::pair{DB_SHARE_OUT, DB_SHARE_IN}})
+        for (const auto& [output, input] :
+             {std::pair{DB_CARRY_OUT, DB_CARRY_IN}, std::pair{DB_SHARE_OUT, DB_SHARE_IN}}) {
             if (const CDB_ATOM_ITERM* sink = off_chain_sink(node, output, input))
                 return atom_text(node) + " drives its " + cdb_output_port_name(output) + " into atom " +
                        std::to_string(sink->get_my_node()->get_id()) + ", which does not take it as its " +
                        cdb_input_port_name(input);
-    if (node->get_kind() == CDB_KIND_LCELL_COMB)
-        for (const auto& [input, output] : {std::pair{DB_CARRY_IN, DB_CARRY_OUT}, std::pair{DB_SHARE_IN, DB_SHARE_OUT}})
             if (const CDB_ATOM_OTERM* source = off_chain_source(node, input, output))
                 return atom_text(node) + " takes its " + cdb_input_port_name(input) + " from atom " +
                        std::to_string(source->get_my_node()->get_id()) + ", which does not give it as its " +
                        cdb_output_port_name(output);
+        }
     if (node->is_mac_mult() || node->is_mac_out())
         if (std::string wrong = check_mac_out_bits(node); !wrong.empty()) return wrong;
     if (node->is_mac_out())

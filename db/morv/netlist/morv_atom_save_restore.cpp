@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -27,23 +26,11 @@
 
 namespace {
 
-// A folder under a saved file's name is the user's: the save failed on it
-// and wrote nothing there, so its removal would lose it (when empty).
-bool is_folder(const std::string& file)
-{
-    std::error_code ec;
-    return std::filesystem::is_directory(file, ec);
-}
-
 // Deletes one segment file; false (after a message) when it is still there.
 bool delete_segment(const std::string& base_name, PDB_SEGMENT_KIND kind)
 {
     PDB_ARCHIVE archive(gen_generate_pdb_filename(base_name, ""));
     const std::string file = archive.get_segment_file_name(kind);
-    if (is_folder(file)) {
-        morv_debug("Kept the folder %s", file.c_str());
-        return true;
-    }
     FIO_FILE_SYSTEM::remove_if_exists(FIO_PATH(file));
     if (FIO_FILE_SYSTEM::exists(FIO_PATH(file))) {
         morv_debug("Failed to delete %s", file.c_str());
@@ -224,7 +211,7 @@ MORV_ATOM_SAVE_RESTORE::~MORV_ATOM_SAVE_RESTORE()
     morv_debug("Destroying MORV_ATOM_SAVE_RESTORE");
     if (m_netlist_id >= 0) {
         BPM_BOUNDARY_PORT_MANAGER* bpm = m_env->get_boundary_port_manager();
-        if (bpm != nullptr && !is_folder(get_boundary_port_file_name()) && !bpm->remove(get_boundary_port_file_name()))
+        if (bpm != nullptr && !bpm->remove(get_boundary_port_file_name()))
             morv_debug("Failed to delete the boundary-port data");
         morv_debug("DELETING netlist from DISK");
         const bool netlist_deleted = delete_segment(get_netlist_archive_name(), PDB_SEGMENT_NETLIST);
