@@ -509,6 +509,14 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
         EXPECT_FAILS_WITH(run("-q -O --family BRK cin.txt"), "cin.txt:" + std::to_string(node_line) + ": atom ");
         EXPECT_NE(run("-q -O --family BRK cin.txt").out.find("takes its cin from atom "), std::string::npos);
     }
+    // A carry-in read from a cell's comb-out enters the chain from outside.
+    NATIVE_LINES comb_cin("adder_chain_brk.txt");
+    ASSERT_EQ(comb_cin.lines[63], "node 13 6 0 12");
+    ASSERT_EQ(comb_cin.lines[65], "  in 0 11 0 0 1 -1");
+    comb_cin.lines[65] = "  in 0 2 0 0 1 -1";
+    comb_cin.write("comb_cin.txt");
+    EXPECT_FAILS_WITH(run("-q --family BRK comb_cin.txt"), "comb_cin.txt:64: atom 13 ");
+    EXPECT_NE(run("-q --family BRK comb_cin.txt").out.find("takes its cin from atom 10"), std::string::npos);
     NATIVE_LINES dsp("dsp_mac_zepla.txt");
     ASSERT_EQ(dsp.lines[97], "node 1 9 228 0");
     ASSERT_EQ(dsp.lines[118], "  out 5 2 5 -1 8");
