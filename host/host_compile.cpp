@@ -1,12 +1,10 @@
 #include "host_compile.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -548,25 +546,6 @@ void commit_outputs(OUTPUT_FILES& files)
         if (file->is_open() && !file->commit(error)) throw HOST_INPUT_ERROR(error);
 }
 
-// An interrupt waits while the complete files replace the earlier ones, so
-// that it finds them all replaced or none.
-class INTERRUPTS_HELD
-{
-public:
-    INTERRUPTS_HELD()
-    {
-        sigset_t held;
-        fio_interrupt_signals(held);
-        pthread_sigmask(SIG_BLOCK, &held, &m_before);
-    }
-    ~INTERRUPTS_HELD() { pthread_sigmask(SIG_SETMASK, &m_before, nullptr); }
-    INTERRUPTS_HELD(const INTERRUPTS_HELD&) = delete;
-    INTERRUPTS_HELD& operator=(const INTERRUPTS_HELD&) = delete;
-
-private:
-    sigset_t m_before;
-};
-
 // The native text form announces itself at the start of its first line,
 // after a byte-order mark its reader skips; anything else is read as BLIF.
 // Only the word's bytes are looked at: a file that never ends its first
@@ -786,7 +765,9 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
 
     write_outputs(*design.netlist(), result, outputs);
     {
-        const INTERRUPTS_HELD held;
+        // An interrupt waits while the complete files replace the earlier
+        // ones, so that it finds them all replaced or none.
+        const FIO_INTERRUPTS_HELD held;
         final_logs.keep(err, o.verbosity);
         commit_outputs(outputs);
     }
