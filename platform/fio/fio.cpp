@@ -460,6 +460,16 @@ void fio_ignore_write_signals()
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
+bool fio_open_closed_standard_streams()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        // An open takes the lowest free number: this one, as those below are open.
+        if (::open("/dev/null", O_RDWR) != fd) return false;
+    }
+    return true;
+}
+
 FIO_TEMP_FILE::~FIO_TEMP_FILE()
 {
     discard();

@@ -150,6 +150,12 @@ void fio_install_interrupt_cleanup();
 // ending the process, so that the writer names the file and cleans up.
 void fio_ignore_write_signals();
 
+// For a program's entry, before it opens anything: a standard stream the
+// caller closed (`>&-`, `2>&-`) is opened on the null device, so that no
+// file the program opens takes its number, and with it the text meant for
+// the console. False when the null device cannot be opened.
+bool fio_open_closed_standard_streams();
+
 // A temporary file beside a target, named target + ".tmp.XXXXXX" (with the
 // target's name cut short where that would be too long a name). It is
 // locked while this object holds it: a temporary that nobody holds locked

@@ -13,6 +13,12 @@
 
 int main(int argc, char** argv)
 {
+    // First: a file opened on a closed stream's number would take its text.
+    if (!fio_open_closed_standard_streams()) {
+        std::cerr << "morv-fit: error: a standard stream is closed and the null device cannot be opened in its "
+                     "place\n";
+        return 1;
+    }
     // Ctrl-C, a kill or a timer leaves no temporary, chunk or saved state
     // behind; a write that fails is named by its writer, not ended by a signal.
     fio_install_interrupt_cleanup();

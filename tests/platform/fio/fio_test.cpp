@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -198,6 +199,41 @@ int in_child(BODY body, int code = 0)
 }
 
 }  // namespace
+
+// A standard stream the caller closed is opened on the null device, so that
+// nothing opened later takes its number; an open one stays as it was.
+TEST(FioTest, ClosedStandardStreamsOpenOnTheNullDevice)
+{
+    struct stat null_device;
+    ASSERT_EQ(::stat("/dev/null", &null_device), 0);
+    std::ofstream("fio_stream.txt") << "x";
+    const std::vector<std::vector<int>> rows = {{}, {0}, {1}, {2}, {1, 2}, {0, 1, 2}};
+    for (const std::vector<int>& closed : rows) {
+        const int status = in_child([&closed, &null_device] {
+            struct stat before[3];
+            for (int fd = 0; fd < 3; ++fd) {
+                // Open, and not the null device, unless closed below.
+                if (::dup2(fd < 2 ? ::open("fio_stream.txt", O_RDONLY) : ::open("fio_stream.txt", O_WRONLY), fd) != fd)
+                    ::_exit(10);
+                ::fstat(fd, &before[fd]);
+            }
+            for (const int fd : closed) ::close(fd);
+            // As a failed call before it may leave.
+            errno = EBADF;
+            if (!fio_open_closed_standard_streams()) ::_exit(11);
+            for (int fd = 0; fd < 3; ++fd) {
+                struct stat now;
+                const bool was_closed = std::find(closed.begin(), closed.end(), fd) != closed.end();
+                const struct stat& expected = was_closed ? null_device : before[fd];
+                if (::fstat(fd, &now) != 0 || now.st_ino != expected.st_ino || now.st_dev != expected.st_dev)
+                    ::_exit(20 + fd);
+            }
+        });
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << closed.size() << " closed: exit status " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    }
+    std::filesystem::remove("fio_stream.txt");
+}
 
 // A link is written through: the file it names is replaced, or made when it
 // is not there yet, along any chain of links, and the links stay links. A
