@@ -620,7 +620,8 @@ TEST(MorvFitStoredFiles, AnInterruptedRecordingLeavesTheEarlierLog)
 // Standard output carries the table, not the compile's product: a reader
 // that stops reading (the table piped into `head`) fails nothing and the
 // netlist is written whole; a table that cannot be written (a full disk)
-// fails the run, naming standard output.
+// fails the run, naming standard output, and so leaves the earlier outputs
+// as they were, quiet or not.
 TEST(MorvFitStoredFiles, StandardOutputIsNotTheCompilesProduct)
 {
     const fs::path folder = fs::absolute("stored_console");
@@ -643,13 +644,22 @@ TEST(MorvFitStoredFiles, StandardOutputIsNotTheCompilesProduct)
     left.erase("fsyn_delays.txt");
     EXPECT_TRUE(left.empty()) << "left behind:" << differences({}, left);
 
+    const std::vector<std::string> args = {"-O", "-o", "out.blif", "--stats", "st.csv", k_design};
+    ASSERT_EQ(fit_in(folder, args).status, 0);
+    for (const char* name : {"out.blif", "st.csv"}) write_file((folder / name).string(), "earlier\n");
+    const std::map<std::string, std::string> before = files_under(folder);
     CHILD full_disk;
     full_disk.stdout_fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
     ASSERT_GE(full_disk.stdout_fd, 0);
-    const COMMAND_RUN full = fit_in(folder, {"-o", "full.blif", k_design}, full_disk);
+    for (const bool quiet : {true, false}) {
+        full_disk.quiet = quiet;
+        const COMMAND_RUN full = fit_in(folder, args, full_disk);
+        EXPECT_EQ(full.status, 1) << full.out;
+        EXPECT_EQ(count_of(full.out, "morv-fit: error: cannot write standard output: No space left on device"), 1)
+            << full.out;
+        EXPECT_TRUE(files_under(folder) == before) << quiet << ":" << differences(before, files_under(folder));
+    }
     ::close(full_disk.stdout_fd);
-    EXPECT_EQ(full.status, 1) << full.out;
-    EXPECT_TRUE(has(full.out, "morv-fit: error: cannot write standard output: No space left on device")) << full.out;
     fs::remove_all(folder);
 }
 
