@@ -201,7 +201,8 @@ int in_child(BODY body, int code = 0)
 }  // namespace
 
 // A standard stream the caller closed is opened on the null device, so that
-// nothing opened later takes its number; an open one stays as it was.
+// nothing opened later takes its number; an open one stays as it was. One
+// that cannot be opened so fails the call.
 TEST(FioTest, ClosedStandardStreamsOpenOnTheNullDevice)
 {
     struct stat null_device;
@@ -232,6 +233,14 @@ TEST(FioTest, ClosedStandardStreamsOpenOnTheNullDevice)
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
             << closed.size() << " closed: exit status " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     }
+    // No number left to open the null device on: said, not passed over.
+    const int status = in_child([] {
+        const rlimit one{1, 1};
+        ::setrlimit(RLIMIT_NOFILE, &one);
+        ::close(STDOUT_FILENO);
+        ::_exit(fio_open_closed_standard_streams() ? 1 : 0);
+    });
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     std::filesystem::remove("fio_stream.txt");
 }
 
@@ -462,7 +471,11 @@ TEST(FioTest, AnInterruptAtAnyMomentLeavesNothingBehind)
             ::usleep(static_cast<useconds_t>(moment_us(random)));
             ::kill(pid, SIGTERM);
             int status = 0;
-            ::waitpid(pid, &status, 0);
+            for (int waited_ms = 0; ::waitpid(pid, &status, WNOHANG) == 0; ++waited_ms) {
+                // Held back for ever: a fault, not a wait.
+                if (waited_ms == 5000) ::kill(pid, SIGKILL);
+                ::usleep(1000);
+            }
             ASSERT_TRUE(started == 1 && WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
                 << row.what << ": wait status " << status;
             for (const auto& entry : fs::directory_iterator("fio_race")) {
