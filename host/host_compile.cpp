@@ -1,12 +1,10 @@
 #include "host_compile.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -524,21 +522,32 @@ void finish(FIO_REPLACING_FILE& file)
 
 // Every output is written whole before any replaces its target, so that
 // one that fails (a full disk) leaves all of them as they were. A device or
-// a pipe takes its text last: what it took cannot be taken back.
-void write_outputs(const CDB_ATOM_NETLIST& netlist, const HOST_COMPILE_RESULT& result, OUTPUT_FILES& files)
+// a pipe takes its text last (`in_place`): what it took cannot be taken back.
+void write_outputs(const CDB_ATOM_NETLIST& netlist, const HOST_COMPILE_RESULT& result, OUTPUT_FILES& files,
+                   bool in_place)
 {
-    for (const bool in_place : {false, true}) {
-        if (files.blif.is_open() && files.blif.writes_in_place() == in_place)
-            blif_write_netlist_file(netlist, files.blif, "top");
-        if (files.native.is_open() && files.native.writes_in_place() == in_place) {
-            cdb_write_native_netlist(netlist, files.native.stream());
-            finish(files.native);
-        }
-        if (files.stats.is_open() && files.stats.writes_in_place() == in_place) {
-            files.stats.stream() << format_summary_csv(result.rows, result.clock_period_ps);
-            finish(files.stats);
-        }
+    if (files.blif.is_open() && files.blif.writes_in_place() == in_place)
+        blif_write_netlist_file(netlist, files.blif, "top");
+    if (files.native.is_open() && files.native.writes_in_place() == in_place) {
+        cdb_write_native_netlist(netlist, files.native.stream());
+        finish(files.native);
     }
+    if (files.stats.is_open() && files.stats.writes_in_place() == in_place) {
+        files.stats.stream() << format_summary_csv(result.rows, result.clock_period_ps);
+        finish(files.stats);
+    }
+}
+
+// Standard output carries the table, not the compile's product: a reader
+// that went away (the table piped into head) fails nothing. One that cannot
+// take the table (a full disk) fails the compile, so this is asked before
+// any output is replaced or a device or pipe takes its text.
+void check_console(std::ostream& out)
+{
+    out.flush();
+    const auto* console = dynamic_cast<const FIO_FD_STREAMBUF*>(out.rdbuf());
+    const int error = console != nullptr ? console->error_number() : 0;
+    if (error != 0 && error != EPIPE) throw HOST_INPUT_ERROR("cannot write standard output: " + fio_error_text(error));
 }
 
 void commit_outputs(OUTPUT_FILES& files)
@@ -547,25 +556,6 @@ void commit_outputs(OUTPUT_FILES& files)
     for (FIO_REPLACING_FILE* file : {&files.blif, &files.native, &files.stats})
         if (file->is_open() && !file->commit(error)) throw HOST_INPUT_ERROR(error);
 }
-
-// An interrupt waits while the complete files replace the earlier ones, so
-// that it finds them all replaced or none.
-class INTERRUPTS_HELD
-{
-public:
-    INTERRUPTS_HELD()
-    {
-        sigset_t held;
-        fio_interrupt_signals(held);
-        pthread_sigmask(SIG_BLOCK, &held, &m_before);
-    }
-    ~INTERRUPTS_HELD() { pthread_sigmask(SIG_SETMASK, &m_before, nullptr); }
-    INTERRUPTS_HELD(const INTERRUPTS_HELD&) = delete;
-    INTERRUPTS_HELD& operator=(const INTERRUPTS_HELD&) = delete;
-
-private:
-    sigset_t m_before;
-};
 
 // The native text form announces itself at the start of its first line,
 // after a byte-order mark its reader skips; anything else is read as BLIF.
@@ -784,16 +774,19 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     HOST_COMPILE_RESULT result = run_compile(env, effective, err, read_seconds);
     env.set_progress_bar(false);
 
-    write_outputs(*design.netlist(), result, outputs);
-    {
-        const INTERRUPTS_HELD held;
-        final_logs.keep(err, o.verbosity);
-        commit_outputs(outputs);
-    }
+    write_outputs(*design.netlist(), result, outputs, false);
     out << "\nclock period " << result.clock_period_ps << " ps\n"
         << format_summary_table(result.rows, result.clock_period_ps);
     print_filed_tables(*design.cmp().get_report(), out);
-    out.flush();
+    check_console(out);
+    write_outputs(*design.netlist(), result, outputs, true);
+    {
+        // An interrupt waits while the complete files replace the earlier
+        // ones, so that it finds them all replaced or none.
+        const FIO_INTERRUPTS_HELD held;
+        final_logs.keep(err, o.verbosity);
+        commit_outputs(outputs);
+    }
     return 0;
 }
 

@@ -399,6 +399,9 @@ void fio_remove_on_interrupt(const std::string& path)
 void fio_forget_on_interrupt(const std::string& path)
 {
     const std::string full = FIO_PATH(path).fullpath();
+    // Each named slot is taken while its name is compared, and an interrupt
+    // skips a taken slot: one that came then would leave that file behind.
+    const FIO_INTERRUPTS_HELD held;
     for (INTERRUPT_SLOT& slot : g_interrupt_slots) {
         int named = SLOT_NAMED;
         if (!slot.state.compare_exchange_strong(named, SLOT_BUSY)) continue;
@@ -419,6 +422,18 @@ void fio_interrupt_signals(sigset_t& signals)
                                     SIGXCPU, SIGIO, SIGPWR, SIGSTKFLT})
         sigaddset(&signals, signal_number);
     for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) sigaddset(&signals, signal_number);
+}
+
+FIO_INTERRUPTS_HELD::FIO_INTERRUPTS_HELD()
+{
+    sigset_t held;
+    fio_interrupt_signals(held);
+    ::pthread_sigmask(SIG_BLOCK, &held, &m_before);
+}
+
+FIO_INTERRUPTS_HELD::~FIO_INTERRUPTS_HELD()
+{
+    ::pthread_sigmask(SIG_SETMASK, &m_before, nullptr);
 }
 
 void fio_install_interrupt_cleanup()
@@ -445,6 +460,16 @@ void fio_ignore_write_signals()
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
+bool fio_open_closed_standard_streams()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        // An open takes the lowest free number: this one, as those below are open.
+        if (::open("/dev/null", O_RDWR) != fd) return false;
+    }
+    return true;
+}
+
 FIO_TEMP_FILE::~FIO_TEMP_FILE()
 {
     discard();
@@ -455,6 +480,9 @@ bool FIO_TEMP_FILE::create(const std::string& target, std::string& error)
     discard();
     for (int attempt = 0; attempt < 8; ++attempt) {
         std::string pattern = fio_temp_prefix(target) + std::string(FIO_TEMP_RANDOM_CHARS, 'X');
+        // Its name is known only once the file is made: an interrupt waits
+        // until it is named for removal too.
+        const FIO_INTERRUPTS_HELD held;
         const int fd = ::mkstemp(pattern.data());
         if (fd < 0) {
             error = reason(errno);

@@ -126,6 +126,21 @@ void fio_forget_on_interrupt(const std::string& path);
 // user, a scheduler, a timer, a CPU-time limit), for a caller that holds
 // them back while files replace each other.
 void fio_interrupt_signals(sigset_t& signals);
+// Holds those signals back while it lives, so that one that comes meanwhile
+// finds a step of several whole: all files replaced or none, a file made
+// and named for removal. The earlier mask comes back at its end, and with
+// it a signal that waited.
+class FIO_INTERRUPTS_HELD
+{
+public:
+    FIO_INTERRUPTS_HELD();
+    ~FIO_INTERRUPTS_HELD();
+    FIO_INTERRUPTS_HELD(const FIO_INTERRUPTS_HELD&) = delete;
+    FIO_INTERRUPTS_HELD& operator=(const FIO_INTERRUPTS_HELD&) = delete;
+
+private:
+    sigset_t m_before;
+};
 // For a program's entry: those signals remove the files named above, then
 // end the process as the signal would have. A signal that is not in its
 // default state (ignored, or handled by a profiler) is left as it is.
@@ -134,6 +149,12 @@ void fio_install_interrupt_cleanup();
 // the file-size limit, fails with its reason (EPIPE, EFBIG) instead of
 // ending the process, so that the writer names the file and cleans up.
 void fio_ignore_write_signals();
+
+// For a program's entry, before it opens anything: a standard stream the
+// caller closed (`>&-`, `2>&-`) is opened on the null device, so that no
+// file the program opens takes its number, and with it the text meant for
+// the console. False when the null device cannot be opened.
+bool fio_open_closed_standard_streams();
 
 // A temporary file beside a target, named target + ".tmp.XXXXXX" (with the
 // target's name cut short where that would be too long a name). It is

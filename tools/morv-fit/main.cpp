@@ -13,6 +13,12 @@
 
 int main(int argc, char** argv)
 {
+    // First: a file opened on a closed stream's number would take its text.
+    if (!fio_open_closed_standard_streams()) {
+        std::cerr << "morv-fit: error: a standard stream is closed and the null device cannot be opened in its "
+                     "place\n";
+        return 1;
+    }
     // Ctrl-C, a kill or a timer leaves no temporary, chunk or saved state
     // behind; a write that fails is named by its writer, not ended by a signal.
     fio_install_interrupt_cleanup();
@@ -25,11 +31,13 @@ int main(int argc, char** argv)
     std::cout.rdbuf(standard);
     // The compile's product is its files: a reader that stopped reading (a
     // pipe into head) fails nothing. A table lost otherwise (a full disk) is
-    // an error, or the run would seem to have said what it did.
+    // an error, or the run would seem to have said what it did. A compile
+    // asked this before it replaced its outputs, and said so if it failed;
+    // here the text of a run that writes no file (--help, --version).
     const int error = console.error_number();
-    if (error != 0 && error != EPIPE) {
+    if (error != 0 && error != EPIPE && status == 0) {
         std::cerr << "morv-fit: error: cannot write standard output: " << fio_error_text(error) << "\n";
-        if (status == 0) status = 1;
+        status = 1;
     }
     return status;
 }

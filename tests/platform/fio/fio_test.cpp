@@ -1,16 +1,19 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -197,6 +200,50 @@ int in_child(BODY body, int code = 0)
 
 }  // namespace
 
+// A standard stream the caller closed is opened on the null device, so that
+// nothing opened later takes its number; an open one stays as it was. One
+// that cannot be opened so fails the call.
+TEST(FioTest, ClosedStandardStreamsOpenOnTheNullDevice)
+{
+    struct stat null_device;
+    ASSERT_EQ(::stat("/dev/null", &null_device), 0);
+    std::ofstream("fio_stream.txt") << "x";
+    const std::vector<std::vector<int>> rows = {{}, {0}, {1}, {2}, {1, 2}, {0, 1, 2}};
+    for (const std::vector<int>& closed : rows) {
+        const int status = in_child([&closed, &null_device] {
+            struct stat before[3];
+            for (int fd = 0; fd < 3; ++fd) {
+                // Open, and not the null device, unless closed below.
+                if (::dup2(fd < 2 ? ::open("fio_stream.txt", O_RDONLY) : ::open("fio_stream.txt", O_WRONLY), fd) != fd)
+                    ::_exit(10);
+                ::fstat(fd, &before[fd]);
+            }
+            for (const int fd : closed) ::close(fd);
+            // As a failed call before it may leave.
+            errno = EBADF;
+            if (!fio_open_closed_standard_streams()) ::_exit(11);
+            for (int fd = 0; fd < 3; ++fd) {
+                struct stat now;
+                const bool was_closed = std::find(closed.begin(), closed.end(), fd) != closed.end();
+                const struct stat& expected = was_closed ? null_device : before[fd];
+                if (::fstat(fd, &now) != 0 || now.st_ino != expected.st_ino || now.st_dev != expected.st_dev)
+                    ::_exit(20 + fd);
+            }
+        });
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << closed.size() << " closed: exit status " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    }
+    // No number left to open the null device on: said, not passed over.
+    const int status = in_child([] {
+        const rlimit one{1, 1};
+        ::setrlimit(RLIMIT_NOFILE, &one);
+        ::close(STDOUT_FILENO);
+        ::_exit(fio_open_closed_standard_streams() ? 1 : 0);
+    });
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::filesystem::remove("fio_stream.txt");
+}
+
 // A link is written through: the file it names is replaced, or made when it
 // is not there yet, along any chain of links, and the links stay links. A
 // loop of links is refused before anything is written, with the system's words.
@@ -305,6 +352,144 @@ TEST(FioTest, EveryEndingSignalRemovesTheNamedFiles)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << status;
     EXPECT_TRUE(fs::exists("fio_ignored.tmp"));
     fs::remove("fio_ignored.tmp");
+}
+
+// A name the run lets go of (forgotten, or a temporary committed or
+// discarded) frees its slot, also behind one still held: far more names
+// than there are slots come and go, and the next name still goes on an
+// interrupt, while a file made again under a released name is no longer
+// the run's and stays. A temporary is committed once, and only when made.
+TEST(FioTest, ReleasedNamesFreeTheirSlotsAndStay)
+{
+    namespace fs = std::filesystem;
+    enum class RELEASE
+    {
+        FORGOTTEN,
+        COMMITTED,
+        DISCARDED
+    };
+    const char* const names[] = {"forgotten", "committed", "discarded"};
+    for (const RELEASE release : {RELEASE::FORGOTTEN, RELEASE::COMMITTED, RELEASE::DISCARDED}) {
+        const char* const row = names[static_cast<int>(release)];
+        fs::create_directories("fio_slots");
+        std::ofstream("fio_slots/late.tmp") << "late";
+        const int status = in_child([release] {
+            fio_install_interrupt_cleanup();
+            // Held all along, ahead of every slot released below.
+            std::ofstream("fio_slots/held.tmp") << "held";
+            fio_remove_on_interrupt("fio_slots/held.tmp");
+            std::string released = "fio_slots/forgotten.tmp";
+            for (int i = 0; i < 300; ++i) {
+                FIO_TEMP_FILE temp;
+                std::string error;
+                if (release == RELEASE::FORGOTTEN) {
+                    fio_remove_on_interrupt(released);
+                    fio_forget_on_interrupt(released);
+                    continue;
+                }
+                if (!temp.create("fio_slots/out", error)) ::_exit(3);
+                released = temp.get_name();
+                if (release == RELEASE::COMMITTED && !temp.commit("fio_slots/out", error)) ::_exit(4);
+                if (release == RELEASE::DISCARDED) temp.discard();
+            }
+            std::ofstream(released) << "someone else's";
+            fio_remove_on_interrupt("fio_slots/late.tmp");
+            ::raise(SIGTERM);
+        });
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << row << ": wait status " << status;
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator("fio_slots")) left.push_back(entry.path().filename());
+        std::sort(left.begin(), left.end());
+        const std::string kept = release == RELEASE::FORGOTTEN ? "forgotten.tmp" : "out.tmp.";
+        ASSERT_EQ(left.size(), release == RELEASE::COMMITTED ? 2U : 1U) << row << ": " << ::testing::PrintToString(left);
+        EXPECT_EQ(left.back().rfind(kept, 0), 0U) << row << ": " << left.back();
+        if (release == RELEASE::COMMITTED) {
+            EXPECT_EQ(left.front(), "out") << row;
+        }
+        fs::remove_all("fio_slots");
+    }
+    FIO_TEMP_FILE never_made;
+    std::string error;
+    EXPECT_FALSE(never_made.commit("fio_never_made", error));
+    EXPECT_EQ(error, "no file is open");
+    FIO_TEMP_FILE made;
+    ASSERT_TRUE(made.create("fio_made", error)) << error;
+    ASSERT_TRUE(made.commit("fio_made", error)) << error;
+    EXPECT_FALSE(made.commit("fio_made_again", error));
+    EXPECT_FALSE(fs::exists("fio_never_made"));
+    EXPECT_FALSE(fs::exists("fio_made_again"));
+    fs::remove("fio_made");
+}
+
+// An interrupt may come at any moment: while a name is let go of among
+// many held ones, or while a temporary is made or committed. Whatever it
+// comes upon, every held file and every temporary goes with it. Short runs
+// of each, each ended at a random moment.
+TEST(FioTest, AnInterruptAtAnyMomentLeavesNothingBehind)
+{
+    namespace fs = std::filesystem;
+    struct ROW
+    {
+        const char* what;
+        int held;
+        int rounds;
+        void (*step)(int);
+    };
+    // Absolute, so that a let-go spends its time among the held names
+    // rather than asking for the working folder.
+    static const std::string stem = fs::absolute("fio_race").string() + "/held_";
+    const ROW rows[] = {
+        // The name is looked for among all the held ones.
+        {"names let go of", 120, 16, [](int) { fio_forget_on_interrupt(stem + "let_go"); }},
+        {"temporaries made", 4, 12,
+         [](int i) {
+             FIO_TEMP_FILE temp;
+             std::string error;
+             if (!temp.create("fio_race/out", error)) ::_exit(3);
+             if (i % 2 == 0 && !temp.commit("fio_race/out", error)) ::_exit(4);
+         }},
+    };
+    std::mt19937 random(106);
+    std::uniform_int_distribution<int> moment_us(0, 2000);
+    for (const ROW& row : rows) {
+        int left_behind = 0;
+        std::string example;
+        for (int round = 0; round < row.rounds; ++round) {
+            fs::create_directories("fio_race");
+            for (int k = 0; k < row.held; ++k) std::ofstream(stem + std::to_string(k));
+            int ready[2];
+            ASSERT_EQ(::pipe(ready), 0);
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                fio_install_interrupt_cleanup();
+                for (int k = 0; k < row.held; ++k) fio_remove_on_interrupt(stem + std::to_string(k));
+                const char byte = 1;
+                if (::write(ready[1], &byte, 1) != 1) ::_exit(5);
+                for (int i = 0;; ++i) row.step(i);
+            }
+            char byte = 0;
+            const ssize_t started = ::read(ready[0], &byte, 1);
+            ::close(ready[0]);
+            ::close(ready[1]);
+            ::usleep(static_cast<useconds_t>(moment_us(random)));
+            ::kill(pid, SIGTERM);
+            int status = 0;
+            for (int waited_ms = 0; ::waitpid(pid, &status, WNOHANG) == 0; ++waited_ms) {
+                // Held back for ever: a fault, not a wait.
+                if (waited_ms == 5000) ::kill(pid, SIGKILL);
+                ::usleep(1000);
+            }
+            ASSERT_TRUE(started == 1 && WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
+                << row.what << ": wait status " << status;
+            for (const auto& entry : fs::directory_iterator("fio_race")) {
+                if (entry.path().filename() == "out") continue;
+                ++left_behind;
+                example = entry.path().filename().string().substr(0, 20);
+            }
+            fs::remove_all("fio_race");
+        }
+        EXPECT_EQ(left_behind, 0) << row.what << ", for example " << example;
+    }
 }
 
 }  // namespace fio_test

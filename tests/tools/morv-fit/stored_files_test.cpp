@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "cdb/cdb_native_format.h"
 #include "logdb/logdb_fsyn_log_file.h"
 #include "logdb/logdb_record_stream.h"
 #include "test_build.h"
@@ -58,6 +59,8 @@ struct CHILD
     bool quiet = true;
     // Its address space, in bytes (0: no limit).
     rlim_t memory = 0;
+    // Standard streams the caller closed, as `>&-` does.
+    std::vector<int> closed = {};
 };
 
 // Becomes morv-fit in `folder` with its output on `out_fd`, set up as `child` says.
@@ -66,6 +69,7 @@ struct CHILD
     ::dup2(child.stdout_fd >= 0 ? child.stdout_fd : out_fd, STDOUT_FILENO);
     ::dup2(out_fd, STDERR_FILENO);
     ::close(out_fd);
+    for (const int fd : child.closed) ::close(fd);
     if (child.memory > 0) {
         const rlimit as{child.memory, child.memory};
         ::setrlimit(RLIMIT_AS, &as);
@@ -616,7 +620,8 @@ TEST(MorvFitStoredFiles, AnInterruptedRecordingLeavesTheEarlierLog)
 // Standard output carries the table, not the compile's product: a reader
 // that stops reading (the table piped into `head`) fails nothing and the
 // netlist is written whole; a table that cannot be written (a full disk)
-// fails the run, naming standard output.
+// fails the run, naming standard output, and so leaves the earlier outputs
+// as they were, quiet or not.
 TEST(MorvFitStoredFiles, StandardOutputIsNotTheCompilesProduct)
 {
     const fs::path folder = fs::absolute("stored_console");
@@ -639,13 +644,58 @@ TEST(MorvFitStoredFiles, StandardOutputIsNotTheCompilesProduct)
     left.erase("fsyn_delays.txt");
     EXPECT_TRUE(left.empty()) << "left behind:" << differences({}, left);
 
+    const std::vector<std::string> args = {"-O", "-o", "out.blif", "--stats", "st.csv", k_design};
+    ASSERT_EQ(fit_in(folder, args).status, 0);
+    for (const char* name : {"out.blif", "st.csv"}) write_file((folder / name).string(), "earlier\n");
+    const std::map<std::string, std::string> before = files_under(folder);
     CHILD full_disk;
     full_disk.stdout_fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
     ASSERT_GE(full_disk.stdout_fd, 0);
-    const COMMAND_RUN full = fit_in(folder, {"-o", "full.blif", k_design}, full_disk);
+    for (const bool quiet : {true, false}) {
+        full_disk.quiet = quiet;
+        const COMMAND_RUN full = fit_in(folder, args, full_disk);
+        EXPECT_EQ(full.status, 1) << full.out;
+        EXPECT_EQ(count_of(full.out, "morv-fit: error: cannot write standard output: No space left on device"), 1)
+            << full.out;
+        EXPECT_TRUE(files_under(folder) == before) << quiet << ":" << differences(before, files_under(folder));
+    }
     ::close(full_disk.stdout_fd);
-    EXPECT_EQ(full.status, 1) << full.out;
-    EXPECT_TRUE(has(full.out, "morv-fit: error: cannot write standard output: No space left on device")) << full.out;
+    fs::remove_all(folder);
+}
+
+// A standard stream the caller closed (`2>&-`, `>&-`, all three) takes no
+// output's place: what the compile says to it is lost, and the netlist that
+// replaces the earlier one holds the netlist only, which reads back. The
+// warning about a malformed delay file goes to standard error, the
+// information lines and the table to standard output.
+TEST(MorvFitStoredFiles, AClosedStandardStreamTakesNoOutputsPlace)
+{
+    const fs::path folder = fs::absolute("stored_closed_stream");
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    write_file((folder / "fsyn_delays.txt").string(), "garbage\n");
+    const std::vector<std::string> args = {
+        "-O", "--set", "fsyn_read_backannotated_delays=on", "-o", "out.blif", "--native", "out.txt", k_design};
+    const std::pair<std::vector<int>, bool> rows[] = {
+        {{STDERR_FILENO}, true},
+        {{STDOUT_FILENO}, false},
+        {{STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}, false},
+    };
+    for (const auto& [closed, quiet] : rows) {
+        std::string row = "closed";
+        for (const int fd : closed) row += " " + std::to_string(fd);
+        for (const char* name : {"out.blif", "out.txt"}) write_file((folder / name).string(), "earlier\n");
+        CHILD child;
+        child.closed = closed;
+        child.quiet = quiet;
+        const COMMAND_RUN run = fit_in(folder, args, child);
+        EXPECT_EQ(run.status, 0) << row << ": " << run.out;
+        const std::string netlist = slurp((folder / "out.blif").string());
+        EXPECT_EQ(netlist.rfind(".model", 0), 0U) << row << ": " << netlist.substr(0, 200);
+        EXPECT_EQ(slurp((folder / "out.txt").string()).rfind(CDB_NATIVE_FORMAT_WORD, 0), 0U) << row;
+        const COMMAND_RUN back = fit_in(folder, {"-o", "back.blif", "out.blif"});
+        EXPECT_EQ(back.status, 0) << row << ": " << back.out;
+    }
     fs::remove_all(folder);
 }
 
