@@ -63,10 +63,9 @@ bool check_parameters(int id, const std::string& text, size_t from, std::string*
                 return false;
             }
             const std::string value = morv_trim_blanks(item.substr(equal + 1));
-            const std::string fault = morv_param_value_fault(known->kind, value);
+            const std::string fault = morv_param_value_fault(*known, value);
             if (!fault.empty()) {
-                *reason =
-                    "parameter " + key + " of " + name + " takes " + fault + ", not \"" + msg_cut_word(value) + "\"";
+                *reason = "parameter " + key + " of " + name + " " + fault;
                 return false;
             }
         }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "morv/core/family/morv_default_lists.h"
@@ -122,17 +124,27 @@ TEST(MorvRunListTest, NamesMatchTheShortNameTableExactly)
 
 TEST(MorvRunListTest, TheGrammarAcceptsTheKeysEachAlgorithmReads)
 {
-    EXPECT_EQ(check_reason("TEST(NP=2:NI=3)|TEST()"), k_accepted);
-    EXPECT_EQ(check_reason("RTM(NP=1:NI=1);LIR();"), k_accepted);
-    EXPECT_EQ(check_reason(""), k_accepted);
-    // An empty value counts as absent; blanks between two ':' hold no pair.
-    EXPECT_EQ(check_reason("TEST(FOM=:NP=1:)"), k_accepted);
-    EXPECT_EQ(check_reason(" REMUX ( NP=1 ) ; TEST() "), k_accepted);
-    EXPECT_EQ(check_reason("TEST(FOM=SMALL_DOUBLE:EFFORT=-0.5e1:SRT=.125)"), k_accepted);
-    EXPECT_EQ(check_reason("RTM(SKEW_RTM=1:ALG=GREEDY:PBETA=0.3:RF=2:TRADE=1e-3)"), k_accepted);
-    EXPECT_EQ(check_reason("RESYN(ASR=0.12:AB=4:DSR=0.015)|UTIL(REG_TEST_LATCH_LEG=1:LLT_NUM_MOVES=3)"), k_accepted);
-    EXPECT_EQ(check_reason("MANUAL(FILE=ops.txt);SAVE_RESTORE(BEST=1);RESPLIT(AGG=yes)"), k_accepted);
-    EXPECT_EQ(check_reason("TEST(NP=-2147483648:NI=2147483647)"), k_accepted);
+    std::FILE* ops = std::fopen("ops.txt", "w");
+    ASSERT_NE(ops, nullptr);
+    std::fclose(ops);
+    for (const char* text : {
+             "TEST(NP=2:NI=3)|TEST()",
+             "RTM(NP=1:NI=1);LIR();",
+             "",
+             // An empty value counts as absent; blanks between two ':' hold no pair.
+             "TEST(FOM=:NP=1:)",
+             " REMUX ( NP=1 ) ; TEST() ",
+             "TEST(FOM=SMALL_DOUBLE:EFFORT=-0.5e1:SRT=.125)",
+             "RTM(SKEW_RTM=1:ALG=GREEDY:PBETA=0.3:RF=2:TRADE=1e-3)",
+             "RESYN(ASR=0.12:AB=4:DSR=0.015)|UTIL(REG_TEST_LATCH_LEG=1:LLT_NUM_MOVES=3)",
+             "MANUAL(FILE=ops.txt);SAVE_RESTORE(BEST=1);RESPLIT(AGG=1)",
+             "TEST(NP=-2147483648:NI=2147483647)",
+             // Every word each text parameter knows, and both values of a switch.
+             "RWR(ALG=GREEDY);RWR(ALG=RECURSIVE);RESPLIT(AGG=)",
+             "UTIL(DUMP_TIMING=1:KILL=1:REG_TEST_MIG_LATCH=1:BREAK_DONT_TOUCH=1:CHECK_PROJECT=any name)",
+             "UTIL(LLT_RAND_NUM_MOVES=0:LLT_DEFAULT_NO_OPS=1);UTIL(LLT_RAND_NUM_MOVES=1:LLT_DEFAULT_NO_OPS=0)",
+         })
+        EXPECT_EQ(check_reason(text), k_accepted) << text;
 
     std::string text = "TEST(A=b); ";
     std::string name, params;
@@ -203,12 +215,44 @@ TEST(MorvRunListTest, TextAfterARunAndParametersNoAlgorithmReadsAreRefused)
         {"TEST(SRT=nan)", "parameter SRT of TEST takes a decimal number, not \"nan\"", 5},
         {"TEST(FOM=big)", "parameter FOM of TEST takes a decimal number or SMALL_DOUBLE, not \"big\"", 5},
         {"TEST()|REMUX(CF=1)", "algorithm REMUX has no parameter \"CF\"", 13},
+        // Text values the readers do not know would pick a default without a word.
+        {"RTM(ALG=NOSUCH)", "parameter ALG of RTM takes GREEDY, not \"NOSUCH\"", 4},
+        {"RTM(ALG=GREDY)", "parameter ALG of RTM takes GREEDY, not \"GREDY\"", 4},
+        {"RTM(ALG=XGREEDYX)", "parameter ALG of RTM takes GREEDY, not \"XGREEDYX\"", 4},
+        {"RWR(ALG=NOSUCH)", "parameter ALG of RWR takes GREEDY or RECURSIVE, not \"NOSUCH\"", 4},
+        {"RESPLIT(AGG=NOSUCH)", "parameter AGG of RESPLIT takes 1 (any value turns it on, 0 as well), not \"NOSUCH\"",
+         8},
+        {"RESPLIT(AGG=0)", "parameter AGG of RESPLIT takes 1 (any value turns it on, 0 as well), not \"0\"", 8},
+        {"RESYN(DSR=x)", "parameter DSR of RESYN takes a decimal number, not \"x\"", 6},
+        {"UTIL(DUMP_TIMING=banana)",
+         "parameter DUMP_TIMING of UTIL takes 1 (any value turns it on, 0 as well), not \"banana\"", 5},
+        {"UTIL(KILL=yes)", "parameter KILL of UTIL takes 1 (any value turns it on, 0 as well), not \"yes\"", 5},
+        {"UTIL(REG_TEST_LATCH_LEG=2)",
+         "parameter REG_TEST_LATCH_LEG of UTIL takes 1 (any value turns it on, 0 as well), not \"2\"", 5},
+        {"UTIL(REG_TEST_MIG_LATCH=on)",
+         "parameter REG_TEST_MIG_LATCH of UTIL takes 1 (any value turns it on, 0 as well), not \"on\"", 5},
+        {"UTIL(BREAK_DONT_TOUCH=0)",
+         "parameter BREAK_DONT_TOUCH of UTIL takes 1 (any value turns it on, 0 as well), not \"0\"", 5},
+        {"UTIL(LLT_RAND_NUM_MOVES=yes)", "parameter LLT_RAND_NUM_MOVES of UTIL takes 0 or 1, not \"yes\"", 5},
+        {"UTIL(LLT_DEFAULT_NO_OPS=2)", "parameter LLT_DEFAULT_NO_OPS of UTIL takes 0 or 1, not \"2\"", 5},
+        {"MANUAL(FILE=/nonexistent/x)", "parameter FILE of MANUAL names no file /nonexistent/x", 7},
     };
     for (const ROW& row : rows) {
         size_t at = 0;
         EXPECT_EQ(check_reason(row.text, nullptr, &at), row.reason) << row.text;
         EXPECT_EQ(at, row.at) << row.text;
     }
+    // A relative script name is looked for where the algorithm will read it.
+    std::filesystem::create_directory("scripts");
+    const std::string here = std::filesystem::current_path().string();
+    EXPECT_EQ(check_reason("MANUAL(FILE=missing.txt)"), "parameter FILE of MANUAL names no file " + here +
+                                                            "/missing.txt (a relative name is taken from the "
+                                                            "compile's folder, " +
+                                                            here + ")");
+    EXPECT_EQ(check_reason("TEST()|MANUAL(FILE=scripts)"), "parameter FILE of MANUAL names " + here +
+                                                               "/scripts, which is not a file (a relative name is "
+                                                               "taken from the compile's folder, " +
+                                                               here + ")");
     // A word of the user's is cut to a readable length in the reason.
     const std::string key(100000, 'K');
     const std::string reason = check_reason("TEST(" + key + "=1)");
@@ -253,6 +297,8 @@ TEST(MorvRunListTest, TuneStringsMayUseCommas)
     EXPECT_EQ(morv_tune_string_to_test_string("RTM(NP=1),LIR(NI=2)"), "RTM(NP=1);LIR(NI=2)");
     MORV_TEST_STRING_ERROR error;
     EXPECT_TRUE(morv_check_test_string_part(morv_tune_string_to_test_string("RTM(NP=1),LIR(NI=2)"), &error));
+    EXPECT_FALSE(morv_check_test_string_part(morv_tune_string_to_test_string("RTM(NP=1),RTM(ALG=GREDY)"), &error));
+    EXPECT_EQ(error.m_run, "RTM(ALG=GREDY)");
 }
 
 }  // namespace morv_run_list_test

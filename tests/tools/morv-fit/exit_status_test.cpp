@@ -49,9 +49,21 @@ const std::string k_counter = std::string(MORV_SOURCE_DIR) + "/designs/counter.b
 TEST(MorvFitExitStatus, RejectedTestStringsFailTheRunQuietOrNot)
 {
     // A word without '=' would be dropped, and a value running past the
-    // closing ')' misread, without a word: both are refused as well.
-    const char* rejected[] = {"REMU()",  "TEST()|REMU()",       "TEST()x", "TEST(NP=1",
-                              ";TEST()", "a()|b()|c()|d()|e()", "TEST(A)", "TEST(NP=(1))"};
+    // closing ')' misread, without a word: both are refused as well, as are
+    // text values no reader knows and a script that is not there.
+    const char* rejected[] = {"REMU()",
+                              "TEST()|REMU()",
+                              "TEST()x",
+                              "TEST(NP=1",
+                              ";TEST()",
+                              "a()|b()|c()|d()|e()",
+                              "TEST(A)",
+                              "TEST(NP=(1))",
+                              "RTM(ALG=GREDY)",
+                              "RWR(ALG=NOSUCH)|",
+                              "RESPLIT(AGG=NOSUCH)",
+                              "UTIL(DUMP_TIMING=banana)",
+                              "MANUAL(FILE=/nonexistent/x)"};
     for (const char* quiet : {"-q ", ""}) {
         for (const char* test_string : rejected) {
             std::filesystem::remove("rejected.blif");
