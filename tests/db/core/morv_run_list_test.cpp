@@ -137,7 +137,7 @@ TEST(MorvRunListTest, TheGrammarAcceptsTheKeysEachAlgorithmReads)
              "TEST(FOM=SMALL_DOUBLE:EFFORT=-0.5e1:SRT=.125)",
              "RTM(SKEW_RTM=1:ALG=GREEDY:PBETA=0.3:RF=2:TRADE=1e-3)",
              "RESYN(ASR=0.12:AB=4:DSR=0.015)|UTIL(REG_TEST_LATCH_LEG=1:LLT_NUM_MOVES=3)",
-             "MANUAL(FILE=ops.txt);SAVE_RESTORE(BEST=1);RESPLIT(AGG=1)",
+             "MANUAL(FILE=ops.txt);SAVE_RESTORE();SAVE_RESTORE(BEST=1);RESPLIT(AGG=1)",
              "TEST(NP=-2147483648:NI=2147483647)",
              // Every word each text parameter knows, and both values of a switch.
              "RWR(ALG=GREEDY);RWR(ALG=RECURSIVE);RESPLIT(AGG=)",
@@ -258,6 +258,71 @@ TEST(MorvRunListTest, TextAfterARunAndParametersNoAlgorithmReadsAreRefused)
     const std::string reason = check_reason("TEST(" + key + "=1)");
     EXPECT_LT(reason.size(), 200u) << reason.substr(0, 300);
     EXPECT_NE(reason.find("100000 bytes"), std::string::npos) << reason.substr(0, 300);
+}
+
+// SAVE_RESTORE with BEST restores from the netlists saved before it in the
+// compile: a run that saves comes first, in its part or in a flow point that
+// runs earlier (EARLY, POST CLUSTERING, CLUSTER RETRY, LATE), or the string is
+// refused at the BEST run. A run of no iteration saves nothing and needs nothing.
+TEST(MorvRunListTest, ABestRestoreNeedsASaveBeforeIt)
+{
+    const std::string nothing_saved =
+        "SAVE_RESTORE with BEST restores a netlist saved before it, and no run before it saves one (a SAVE_RESTORE "
+        "run without BEST, earlier in its part or in the part of a flow point that runs before)";
+    struct ROW
+    {
+        const char* text;
+        size_t at;  // where the refused BEST run starts; npos: accepted
+    };
+    const size_t accepted = std::string::npos;
+    const ROW rows[] = {
+        {"SAVE_RESTORE(BEST=1)", 0},
+        {"SAVE_RESTORE(BEST=-1)", 0},
+        {"RTM();SAVE_RESTORE(BEST=1)", 6},
+        {"SAVE_RESTORE(BEST=1)|", 0},
+        {"SAVE_RESTORE(BEST=1);SAVE_RESTORE()", 0},
+        {"SAVE_RESTORE(NP=0);SAVE_RESTORE(BEST=1)", 19},
+        {"SAVE_RESTORE(NI=-3); SAVE_RESTORE(BEST=1)", 21},
+        {"SAVE_RESTORE(BEST=0)|SAVE_RESTORE(BEST=1)|TEST()", accepted},
+        {"|SAVE_RESTORE(BEST=1)||SAVE_RESTORE()", 1},
+        {"SAVE_RESTORE()|SAVE_RESTORE(BEST=1)", accepted},
+        {"SAVE_RESTORE(NP=-1:NI=2);SAVE_RESTORE(BEST=1:NP=3)", accepted},
+        {"SAVE_RESTORE(BEST=1:NP=0)", accepted},
+        {"SAVE_RESTORE(BEST=)", accepted},
+        // Four parts: CLUSTER RETRY is written second but runs third.
+        {"||SAVE_RESTORE()|SAVE_RESTORE(BEST=1)", accepted},
+        {"|SAVE_RESTORE()||SAVE_RESTORE(BEST=1)", accepted},
+        {"|SAVE_RESTORE(BEST=1)|SAVE_RESTORE()|", accepted},
+        {"||SAVE_RESTORE(BEST=1)|SAVE_RESTORE()", 2},
+        {"SAVE_RESTORE()|SAVE_RESTORE(BEST=1)|SAVE_RESTORE(BEST=1)|SAVE_RESTORE(BEST=1)", accepted},
+    };
+    for (const ROW& row : rows) {
+        std::string bad;
+        size_t at = 0;
+        const std::string reason = check_reason(row.text, &bad, &at);
+        if (row.at == accepted) {
+            EXPECT_EQ(reason, k_accepted) << row.text;
+            continue;
+        }
+        EXPECT_EQ(reason, nothing_saved) << row.text;
+        EXPECT_EQ(at, row.at) << row.text;
+        EXPECT_EQ(bad.rfind("SAVE_RESTORE(BEST=", 0), 0u) << row.text << ": " << bad;
+    }
+    // A flow point's part alone: what earlier points left saved counts.
+    MORV_TEST_STRING_ERROR error;
+    bool saved = false;
+    EXPECT_FALSE(morv_check_best_restores("RTM();SAVE_RESTORE(BEST=1)", &saved, &error, 10));
+    EXPECT_EQ(error.m_run, "SAVE_RESTORE(BEST=1)");
+    EXPECT_EQ(error.m_position, 16u);
+    saved = true;
+    EXPECT_TRUE(morv_check_best_restores("SAVE_RESTORE(BEST=1)", &saved, &error));
+    EXPECT_TRUE(saved);
+    saved = false;
+    EXPECT_TRUE(morv_check_best_restores("TEST();SAVE_RESTORE(NI=1)", &saved, &error));
+    EXPECT_TRUE(saved);
+    saved = false;
+    EXPECT_TRUE(morv_check_best_restores("TEST();SAVE_RESTORE(NI=0)", &saved, &error));
+    EXPECT_FALSE(saved);
 }
 
 TEST(MorvRunListTest, MalformedStringsNameTheOffendingRunAndWhereItShows)

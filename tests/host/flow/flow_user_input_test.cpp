@@ -375,6 +375,19 @@ TEST_F(FlowUserInput, RequestsTheCompileCannotCarryOutAreSaidWithTheirExitStatus
         {{"--set", "locked_region=r0 0 0 0 0"},
          1,
          {"--set locked_region", "the locked region (0, 0) - (0, 0) of 'r0' holds no LAB"}},
+        // A BEST restore of SAVE_RESTORE needs a netlist saved before it:
+        // refused before the compile when no run of the string saves one,
+        // and at its flow point when the part that saves was not run there
+        // (MRL leaves POST CLUSTERING out). FlowSaveRestore runs one that
+        // saves first.
+        {{"--test-string", "RTM();SAVE_RESTORE(BEST=1)"},
+         1,
+         {"at character 7 (run \"SAVE_RESTORE(BEST=1)\")", "no run before it saves one"},
+         "EMORV_FSYN_MALFORMED_TEST_STRING"},
+        {{"--family", "MRL", "--test-string", "|SAVE_RESTORE()|SAVE_RESTORE(BEST=1)"},
+         1,
+         {"part \"SAVE_RESTORE(BEST=1)\" of the LATE flow point", "no run has saved one in this compile"},
+         "EMORV_FSYN_NOTHING_SAVED_TO_RESTORE"},
         // A pin locked among LABs has no I/O cell to take.
         {{"--settings", pin_region, "-O"},
          1,

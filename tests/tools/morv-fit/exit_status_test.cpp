@@ -50,7 +50,8 @@ TEST(MorvFitExitStatus, RejectedTestStringsFailTheRunQuietOrNot)
 {
     // A word without '=' would be dropped, and a value running past the
     // closing ')' misread, without a word: both are refused as well, as are
-    // text values no reader knows and a script that is not there.
+    // text values no reader knows, a script that is not there and a BEST
+    // restore with nothing saved before it.
     const char* rejected[] = {"REMU()",
                               "TEST()|REMU()",
                               "TEST()x",
@@ -63,7 +64,8 @@ TEST(MorvFitExitStatus, RejectedTestStringsFailTheRunQuietOrNot)
                               "RWR(ALG=NOSUCH)|",
                               "RESPLIT(AGG=NOSUCH)",
                               "UTIL(DUMP_TIMING=banana)",
-                              "MANUAL(FILE=/nonexistent/x)"};
+                              "MANUAL(FILE=/nonexistent/x)",
+                              "SAVE_RESTORE(BEST=1)|"};
     for (const char* quiet : {"-q ", ""}) {
         for (const char* test_string : rejected) {
             std::filesystem::remove("rejected.blif");
