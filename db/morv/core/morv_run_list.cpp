@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "msg/msg.h"
@@ -266,17 +267,15 @@ namespace {
 // CLUSTERING, CLUSTER RETRY (only after a failed placement), LATE; a save in
 // a point that may run before a BEST restore lets the string through, and
 // the flow point finds out whether one did (check_saved_before_best_restores).
-// starts: where each '|'-separated part begins.
-bool check_best_restores_in_flow_order(const std::string& text, const std::vector<size_t>& starts,
+// parts: where each '|'-separated part begins and ends.
+bool check_best_restores_in_flow_order(const std::string& text, const std::vector<std::pair<size_t, size_t>>& parts,
                                        MORV_TEST_STRING_ERROR* error)
 {
     // With all four parts, CLUSTER RETRY is written before POST CLUSTERING.
     const size_t four[] = {0, 2, 1, 3};
     bool saved = false;
-    for (size_t i = 0; i < starts.size(); ++i) {
-        const size_t index = starts.size() == 4 ? four[i] : i;
-        const size_t from = starts[index];
-        const size_t to = index + 1 < starts.size() ? starts[index + 1] - 1 : text.size();
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const auto [from, to] = parts[parts.size() == 4 ? four[i] : i];
         if (!morv_check_best_restores(text.substr(from, to - from), &saved, error, from)) return false;
     }
     return true;
@@ -297,16 +296,16 @@ bool morv_check_test_string(const std::string& text, MORV_TEST_STRING_ERROR* err
         error->m_position = bar;
         return false;
     }
-    std::vector<size_t> starts;
+    std::vector<std::pair<size_t, size_t>> parts;
     for (size_t start = 0;;) {
-        starts.push_back(start);
         bar = text.find('|', start);
         const size_t end = bar == std::string::npos ? text.size() : bar;
         if (!morv_check_test_string_part(text.substr(start, end - start), error, start)) return false;
+        parts.emplace_back(start, end);
         if (bar == std::string::npos) break;
         start = bar + 1;
     }
-    return check_best_restores_in_flow_order(text, starts, error);
+    return check_best_restores_in_flow_order(text, parts, error);
 }
 
 std::string morv_tune_string_to_test_string(std::string text)

@@ -286,6 +286,7 @@ TEST(MorvRunListTest, ABestRestoreNeedsASaveBeforeIt)
         {"SAVE_RESTORE(BEST=0)|SAVE_RESTORE(BEST=1)|TEST()", accepted},
         {"|SAVE_RESTORE(BEST=1)||SAVE_RESTORE()", 1},
         {"SAVE_RESTORE()|SAVE_RESTORE(BEST=1)", accepted},
+        {"TEST()|SAVE_RESTORE();SAVE_RESTORE(BEST=1)", accepted},
         {"SAVE_RESTORE(NP=-1:NI=2);SAVE_RESTORE(BEST=1:NP=3)", accepted},
         {"SAVE_RESTORE(BEST=1:NP=0)", accepted},
         {"SAVE_RESTORE(BEST=)", accepted},
