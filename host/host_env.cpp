@@ -428,6 +428,12 @@ bool HOST_ENV::can_collapse_node(CDB_ATOM_NODE* node, const std::vector<CDB_ATOM
     return true;
 }
 
+std::string HOST_ENV::locked_region_origin(int x1, int y1, int x2, int y2) const
+{
+    auto it = m_locked_region_origin.find({x1, y1, x2, y2});
+    return it == m_locked_region_origin.end() ? std::string() : it->second;
+}
+
 int HOST_ENV::get_floating_region_lab_count(int region_id)
 {
     auto it = m_floating_labs.find(region_id);

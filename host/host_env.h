@@ -5,6 +5,7 @@
 // (facade, action point, database entries, the netlist); HOST_ENV derives
 // from MORV_ENV and answers the host operations.
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -128,6 +129,14 @@ public:
 
     // ---- per-atom assignments and regions (tests and the settings file)
     void set_floating_region_lab_count(int region_id, int labs) { m_floating_labs[region_id] = labs; }
+    // Where the settings first lock an atom to the rectangle (a file and
+    // line, or the option), so that what the fitter finds wrong with the
+    // rectangle names the line to change; "" when nothing does.
+    void note_locked_region_origin(int x1, int y1, int x2, int y2, const std::string& where)
+    {
+        m_locked_region_origin.emplace(std::array<int, 4>{x1, y1, x2, y2}, where);
+    }
+    std::string locked_region_origin(int x1, int y1, int x2, int y2) const;
     // The host refuses every collapse that touches the atom.
     void veto_collapse(uint32_t atom_id) { m_collapse_vetoes.insert(atom_id); }
     // Node the new node was made from (duplicate, created-from record), 0 when none.
@@ -264,6 +273,7 @@ private:
     };
     std::map<std::string_view, NOTE_TALLY> m_notes;
     std::map<int, int> m_floating_labs;
+    std::map<std::array<int, 4>, std::string> m_locked_region_origin;
     std::map<int, uint32_t> m_ground_cells;  // partition -> atom id (ids survive restores)
     std::set<uint32_t> m_collapse_vetoes;
     std::unordered_map<uint32_t, uint32_t> m_origin;  // new atom -> atom it was made from

@@ -177,11 +177,19 @@ std::string region_text(const LOCK& lock)
            std::to_string(lock.x2) + ", " + std::to_string(lock.y2) + ")";
 }
 
+// "FILE:LINE: " (or "--set locked_region: ") of the settings line that
+// locked the first atom to the rectangle, as the settings' own errors begin.
+std::string region_origin(const HOST_ENV& env, const LOCK& lock)
+{
+    const std::string where = env.locked_region_origin(lock.x1, lock.y1, lock.x2, lock.y2);
+    return where.empty() ? where : where + ": ";
+}
+
 // The sites the locked regions hold are theirs alone: the other blocks of
 // a kind must fit in what is left, and when they do not, the regions are
 // what the user has to hear about.
-bool leaves_room_outside_regions(const PLACE_PROBLEM& p, const std::vector<std::pair<int, LOCK>>& keys,
-                                 std::string& error)
+bool leaves_room_outside_regions(const HOST_ENV& env, const PLACE_PROBLEM& p,
+                                 const std::vector<std::pair<int, LOCK>>& keys, std::string& error)
 {
     static const char* const kinds[HOST_SITE_CLASSES] = {"LABs",       "I/O cells",         "small RAM blocks",
                                                          "DSP blocks", "medium RAM blocks", "large RAM blocks"};
@@ -198,8 +206,9 @@ bool leaves_room_outside_regions(const PLACE_PROBLEM& p, const std::vector<std::
         auto of_kind = [kind](const auto& k) { return k.first == kind; };
         const auto region = std::find_if(keys.begin(), keys.end(), of_kind);
         const bool others = std::count_if(keys.begin(), keys.end(), of_kind) > 1;
-        error = std::to_string(needed) + " " + kinds[kind] + " locked to no region need room outside the locked " +
-                "regions, but the device has " + std::to_string(free) + " there: " + region_text(region->second) +
+        error = region_origin(env, region->second) + std::to_string(needed) + " " + kinds[kind] +
+                " locked to no region need room outside the locked regions, but the device has " +
+                std::to_string(free) + " there: " + region_text(region->second) +
                 (others ? " and the other regions hold " : " holds ") + "the other " + std::to_string(held);
         return false;
     }
@@ -210,7 +219,7 @@ bool leaves_room_outside_regions(const PLACE_PROBLEM& p, const std::vector<std::
 // (for each kind of site) gets a class of its own holding the sites of that
 // kind inside it; a site inside two rectangles goes to the first. False,
 // with the reason, when a rectangle has too few sites for its blocks.
-bool restrict_locked_blocks(BLOCKS& blocks, std::string& error)
+bool restrict_locked_blocks(const HOST_ENV& env, BLOCKS& blocks, std::string& error)
 {
     PLACE_PROBLEM& p = blocks.problem;
     std::vector<std::pair<int, LOCK>> keys;  // index + HOST_SITE_CLASSES is the class
@@ -239,15 +248,15 @@ bool restrict_locked_blocks(BLOCKS& blocks, std::string& error)
             const auto b =
                 std::find(p.block_class.begin(), p.block_class.end(), HOST_SITE_CLASSES + static_cast<int>(k));
             const CDB_ATOM_NODE* atom = blocks.members[static_cast<size_t>(b - p.block_class.begin())].front();
-            error = region_text(lock) + " has room for " + std::to_string(slots) + " of the " +
-                    std::to_string(needed[k]) + " blocks locked to it (among them the one of '" +
+            error = region_origin(env, lock) + region_text(lock) + " has room for " + std::to_string(slots) +
+                    " of the " + std::to_string(needed[k]) + " blocks locked to it (among them the one of '" +
                     (atom->get_instance_name() != nullptr ? msg_cut_word(atom->get_instance_name()->get_short_hpath())
                                                           : std::to_string(atom->get_id())) +
                     "')";
             return false;
         }
     }
-    return leaves_room_outside_regions(p, keys, error);
+    return leaves_room_outside_regions(env, p, keys, error);
 }
 
 // Nets and timing connections between blocks; global clock nets ride
@@ -472,7 +481,7 @@ std::string clustering_misfit(HOST_ENV& env, const HOST_CLUSTERING& clustering)
     make_blocks(env, clustering, blocks, block_of);
     make_sites(dev, blocks.problem);
     std::string error;
-    if (!assign_ram_kinds(dev, blocks, error) || !restrict_locked_blocks(blocks, error)) return error;
+    if (!assign_ram_kinds(dev, blocks, error) || !restrict_locked_blocks(env, blocks, error)) return error;
     if (!place_problem_fits(blocks.problem, error)) return "the design does not fit the device: " + error;
     return std::string();
 }
@@ -497,7 +506,7 @@ HOST_PLACEMENT place_netlist(HOST_ENV& env, const HOST_CLUSTERING& clustering, u
     out.labs = blocks.labs;
     PLACE_PROBLEM& p = blocks.problem;
     make_sites(dev, p);
-    if (!assign_ram_kinds(dev, blocks, out.error) || !restrict_locked_blocks(blocks, out.error)) return out;
+    if (!assign_ram_kinds(dev, blocks, out.error) || !restrict_locked_blocks(env, blocks, out.error)) return out;
     make_nets(env, block_of, blocks);
     p.delay_ps = [&dev](int x1, int y1, int x2, int y2) { return dev.get_routing_delay_ps(x1, y1, x2, y2); };
     p.seed = seed;

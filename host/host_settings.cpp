@@ -280,9 +280,21 @@ std::string locked_region_text(const CDB_ATOM_ASSIGNMENTS& a)
            std::to_string(a.locked_x2) + ", " + std::to_string(a.locked_y2) + ")";
 }
 
+// What a site of the class is called, as the user reads it.
+const char* site_class_name(int site_class)
+{
+    switch (site_class) {
+    case HOST_SITE_LAB: return "LAB";
+    case HOST_SITE_IO: return "I/O cell";
+    case HOST_SITE_DSP: return "DSP block";
+    default: return "RAM block";
+    }
+}
+
 // A region reaching past the device's grid holds sites that are not there,
-// and one without a LAB has no place for logic: the user meant another
-// device or other corners.
+// and one without a site of the atom's kind (a LAB for logic, an I/O cell
+// for a pin) has no place for it: the user meant another device or other
+// corners.
 void check_region_on_device(const WORDS& w, const CDB_ATOM_NODE* node, const DEV_DEVICE& device)
 {
     const CDB_ATOM_ASSIGNMENTS& a = node->get_assignments();
@@ -290,12 +302,15 @@ void check_region_on_device(const WORDS& w, const CDB_ATOM_NODE* node, const DEV
         throw HOST_INPUT_ERROR(w.where + ": " + locked_region_text(a) + " of '" + msg_cut_word(w.first) +
                                "' reaches past the device's grid (0, 0) - (" + std::to_string(device.get_nx() - 1) +
                                ", " + std::to_string(device.get_ny() - 1) + ")");
-    if (host_site_class_of(node) != HOST_SITE_LAB) return;
+    const int needed = host_site_class_of(node);
     for (int x = a.locked_x1; x <= a.locked_x2; ++x)
-        for (int y = a.locked_y1; y <= a.locked_y2; ++y)
-            if (host_site_class_at(device, x, y) == HOST_SITE_LAB) return;
-    throw HOST_INPUT_ERROR(w.where + ": " + locked_region_text(a) + " of '" + msg_cut_word(w.first) +
-                           "' holds no LAB of the device, and the atom needs one");
+        for (int y = a.locked_y1; y <= a.locked_y2; ++y) {
+            const int site = host_site_class_at(device, x, y);
+            // An atom's RAM takes a block of any size.
+            if (site == needed || (needed == HOST_SITE_RAM && host_ram_kind_of_class(site) != 0)) return;
+        }
+    throw HOST_INPUT_ERROR(w.where + ": " + locked_region_text(a) + " of '" + msg_cut_word(w.first) + "' holds no " +
+                           site_class_name(needed) + " of the device, and the atom needs one");
 }
 
 // The port is bound and assigned to the named output, or to the named
@@ -360,7 +375,11 @@ void HOST_SETTINGS::apply_assignments(HOST_ENV& env) const
             if (it == named.nodes.end())
                 throw HOST_INPUT_ERROR(l.where + ": no atom named '" + msg_cut_word(w.first) + "'");
             apply_atom_assignment(w, it->second);
-            if (l.key == "locked_region") check_region_on_device(w, it->second, *env.design().device());
+            if (l.key == "locked_region") {
+                check_region_on_device(w, it->second, *env.design().device());
+                const CDB_ATOM_ASSIGNMENTS& a = it->second->get_assignments();
+                env.note_locked_region_origin(a.locked_x1, a.locked_y1, a.locked_x2, a.locked_y2, l.where);
+            }
             if (l.key == "partition" && bpm) bpm->add_partition(it->second->get_assignments().partition_id);
         }
     }

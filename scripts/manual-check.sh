@@ -2,7 +2,8 @@
 # Plays hostile manual-operations scripts on a design (default: frisc on
 # BRK) and runs UTIL(DUMP_TIMING=1): every compile must exit 0 within two
 # minutes, report each malformed script line with its line number, and leave
-# an output ABC proves equivalent to the input. Then the latch-legaliser
+# an output ABC proves equivalent to the input; a script name that names a
+# folder or nothing must be refused (exit 1) naming it. Then the latch-legaliser
 # test on the MRL latch sample: without moves and with every edit, each
 # compile exits 0 and its coverage report counts each of the sample's five
 # latches once (its edits change the latches' function on purpose, so ABC
@@ -51,9 +52,19 @@ run() {
     fi
 }
 
-for file in empty.txt keywords.txt keyword_only.txt bad_ids.txt no_atom.txt long_line.txt control.txt windows.txt \
-            folder missing.txt; do
+for file in empty.txt keywords.txt keyword_only.txt bad_ids.txt no_atom.txt long_line.txt control.txt windows.txt; do
     run "$file" "MANUAL(FILE=$scripts/$file)"
+done
+# A script name that names a folder or nothing is refused before the
+# compile (exit 1), naming it, and writes no output.
+for file in folder missing.txt; do
+    dir="$work/run_$file"
+    mkdir -p "$dir"
+    timeout 120 "$fit" --family BRK --set fsyn_read_manual_ops_file=on -q --test-string "MANUAL(FILE=$scripts/$file)" \
+        --aux-dir "$dir" -o "$dir/out.blif" "$design" > "$dir/log" 2>&1
+    rc=$?
+    echo "$file: exit $rc"
+    if [ $rc -ne 1 ] || ! grep -qF "$scripts/$file" "$dir/log" || [ -e "$dir/out.blif" ]; then fail=1; fi
 done
 run dump_timing "UTIL(DUMP_TIMING=1)"
 

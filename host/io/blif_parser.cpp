@@ -353,22 +353,24 @@ private:
 
     // A latch without a control ("input output [init]", as ABC writes them,
     // or the control NIL) is clocked by the design's clock once every latch
-    // is read (clock_clockless_latches).
+    // is read (clock_clockless_latches). A falling-edge latch is a register
+    // on the inverted clock, as the writer writes one.
     void latch(const std::vector<std::string_view>& t)
     {
         if (t.size() < 3 || t.size() > 6) fail(m_line, "'.latch' takes: input output [type control] [init]");
         const bool has_control = t.size() >= 5;
-        if (has_control) {
-            std::string_view type = t[3];
-            if (type != "re") {
-                if (type == "fe" || type == "ah" || type == "al" || type == "as")
-                    fail(m_line, str_cat("latch type '", word(type),
-                                         "' is not supported; only rising-edge ('re') latches are"));
-                fail(m_line, str_cat("unknown latch type '", word(type), "'"));
-            }
-        }
         BLIF_LATCH l;
         l.m_line = m_line;
+        if (has_control) {
+            std::string_view type = t[3];
+            if (type != "re" && type != "fe") {
+                if (type == "ah" || type == "al" || type == "as")
+                    fail(m_line, str_cat("latch type '", word(type),
+                                         "' is not supported; only edge-triggered ('re', 'fe') latches are"));
+                fail(m_line, str_cat("unknown latch type '", word(type), "'"));
+            }
+            l.m_clock_falling = type == "fe";
+        }
         if (t.size() == 6 || t.size() == 4) {
             std::string_view init = t.back();
             if (init.size() != 1 || init[0] < '0' || init[0] > '3')

@@ -173,6 +173,7 @@ private:
         CDB_ATOM_ITERM* reg_d = nullptr;
         CDB_ATOM_NODE* host = packing_host(d_inv_out);
         CDB_ATOM_NODE* reg = host != nullptr ? add_packed_register(host, clock) : add_register(reg_name, reg_d, clock);
+        if (l.m_clock_falling) clock->set_invert();
         CDB_ATOM_OTERM* reg_out = add_oterm(reg, DB_REG_OUT, reg_name);
         CDB_ATOM_OTERM* q_out = nullptr;
         CDB_ATOM_NODE* q_inv = add_inverter(m_net_name[l.m_q], &q_out);

@@ -202,6 +202,10 @@ protected:
     // text: the whole string as given).
     bool check_runs_for_family(const char* what, const std::string& text, const std::string& part,
                                const char* flow_point);
+    // Whether every BEST restore of SAVE_RESTORE in the part about to run
+    // finds a netlist saved before it in this compile; posts the error
+    // naming the first that would not.
+    bool check_saved_before_best_restores(const char* what, const std::string& part, e_fsyn_flow fsyn_flow_id);
     void decode_and_parse_test_string();
     void run_fsyn_test_string_flow(e_fsyn_flow fsyn_flow_id);
     void run_fsyn_tune_string_flow(e_fsyn_flow fsyn_flow_id);

@@ -66,6 +66,21 @@ void post_refused_run(const char* what, const std::string& text, const std::stri
     morv_send_msg(msg);
 }
 
+// The string was checked before the compile, in the order the flow points
+// run; a point left out after all (a part the family does not run, a
+// placement that failed before POST CLUSTERING) can still leave a BEST
+// restore with nothing to restore.
+void post_nothing_saved(const char* what, const std::string& part, const char* flow_point,
+                        const MORV_TEST_STRING_ERROR& error)
+{
+    MSG_E* msg = new MSG_E();
+    msg->fill_args("Physical synthesis %1!s! part \"%2!s!\" of the %3!s! flow point names run \"%4!s!\", which "
+                   "restores a netlist saved before it, but no run has saved one in this compile. No physical "
+                   "synthesis algorithm runs from this part./EMORV_FSYN_NOTHING_SAVED_TO_RESTORE",
+                   what, msg_cut_word(part), flow_point, msg_cut_word(error.m_run));
+    morv_send_msg(msg);
+}
+
 // The stage tag of the tool link around one algorithm run.
 std::string plumrix_stage_tag(const char* stage, const std::string& short_name, int number)
 {
@@ -156,6 +171,15 @@ bool MORV_EXPERT::check_runs_for_family(const char* what, const std::string& tex
     return true;
 }
 
+bool MORV_EXPERT::check_saved_before_best_restores(const char* what, const std::string& part, e_fsyn_flow fsyn_flow_id)
+{
+    bool saved = !m_fsyn_api->get_save_restore_tables().empty();
+    MORV_TEST_STRING_ERROR error;
+    if (morv_check_best_restores(part, &saved, &error)) return true;
+    post_nothing_saved(what, part, get_fsyn_flow_name(fsyn_flow_id), error);
+    return false;
+}
+
 void MORV_EXPERT::parse_test_string()
 {
     MORV_TEST_STRING_PARTS parts;
@@ -231,6 +255,7 @@ void MORV_EXPERT::run_fsyn_test_string_flow(e_fsyn_flow fsyn_flow_id)
         if (cfg_is_on("fsyn_use_routing_estimate", false))
             (void)m_fsyn_api->run_timing_analysis(false, false, 1.0, false, true, false);
     }
+    if (!check_saved_before_best_restores("test string", part, fsyn_flow_id)) part.clear();
     extract_test_string(part);
     run_flow();
 }
@@ -273,7 +298,8 @@ void MORV_EXPERT::run_fsyn_tune_string_flow(e_fsyn_flow fsyn_flow_id)
     if (!morv_check_test_string_part(test_string, &error)) {
         post_malformed_string("tune string", test_string, error);
         test_string.clear();
-    } else if (!check_runs_for_family("tune string", test_string, test_string, nullptr)) {
+    } else if (!check_runs_for_family("tune string", test_string, test_string, nullptr) ||
+               !check_saved_before_best_restores("tune string", test_string, fsyn_flow_id)) {
         test_string.clear();
     }
     extract_test_string(test_string);

@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "msg/msg.h"
 
+#include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/core/algorithm/morv_algorithm_params.h"
 #include "morv/core/morv_expert.h"
 #include "morv/core/morv_format.h"
@@ -63,10 +67,9 @@ bool check_parameters(int id, const std::string& text, size_t from, std::string*
                 return false;
             }
             const std::string value = morv_trim_blanks(item.substr(equal + 1));
-            const std::string fault = morv_param_value_fault(known->kind, value);
+            const std::string fault = morv_param_value_fault(*known, value);
             if (!fault.empty()) {
-                *reason =
-                    "parameter " + key + " of " + name + " takes " + fault + ", not \"" + msg_cut_word(value) + "\"";
+                *reason = "parameter " + key + " of " + name + " " + fault;
                 return false;
             }
         }
@@ -114,6 +117,36 @@ bool check_run(const std::string& run, std::string* reason, size_t* at)
     }
     return check_parameters(id, run.substr(open + 1, close - open - 1), open + 1, reason, at);
 }
+
+// What a run does with the netlists SAVE_RESTORE keeps for the compile.
+enum class SAVE_USE
+{
+    NONE,           // another algorithm, or a run of no iteration
+    SAVES,          // its first iteration saves the netlist in place
+    RESTORES_BEST,  // its first iteration needs a netlist saved before it
+};
+
+SAVE_USE save_use(const std::string& name, const std::string& parameters)
+{
+    if (morv_find_algorithm_id(name) != SAVE_RESTORE_ALGORITHM) return SAVE_USE::NONE;
+    MORV_PARAMETER_MAP map;
+    MORV_ALGORITHM_BASE::parse_algorithm_params(map, parameters);
+    auto number = [&map](const char* key) {
+        const std::string value = MORV_ALGORITHM_BASE::get_algorithm_param(map, key);
+        return value.empty() ? MORV_ALGORITHM_BASE::s_UNSET_INT : std::atoi(value.c_str());
+    };
+    // Unset counts take the algorithm's one pass of one iteration.
+    const int passes = number(MORV_PARAM_NUM_PASSES);
+    const int iterations = number(MORV_PARAM_NUM_ITERS);
+    auto none = [](int count) { return count != MORV_ALGORITHM_BASE::s_UNSET_INT && count < 1; };
+    if (none(passes) || none(iterations)) return SAVE_USE::NONE;
+    const std::string best = MORV_ALGORITHM_BASE::get_algorithm_param(map, "BEST");
+    return !best.empty() && std::atoi(best.c_str()) != 0 ? SAVE_USE::RESTORES_BEST : SAVE_USE::SAVES;
+}
+
+const char* const k_nothing_saved =
+    "SAVE_RESTORE with BEST restores a netlist saved before it, and no run before it saves one (a SAVE_RESTORE run "
+    "without BEST, earlier in its part or in the part of a flow point that runs before)";
 
 }  // namespace
 
@@ -207,6 +240,49 @@ bool morv_check_test_string_part(const std::string& part, MORV_TEST_STRING_ERROR
     }
 }
 
+bool morv_check_best_restores(const std::string& part, bool* saved, MORV_TEST_STRING_ERROR* error, size_t offset)
+{
+    for (size_t start = 0; start <= part.size();) {
+        const size_t end = std::min(part.find(';', start), part.size());
+        std::string run = part.substr(start, end - start);
+        std::string name, parameters;
+        if (morv_cut_first_run(&run, &name, &parameters)) {
+            const SAVE_USE use = save_use(name, parameters);
+            if (use == SAVE_USE::RESTORES_BEST && !*saved) {
+                error->m_run = morv_trim_blanks(part.substr(start, end - start));
+                error->m_reason = k_nothing_saved;
+                error->m_position = offset + part.find_first_not_of(" \t", start);
+                return false;
+            }
+            if (use != SAVE_USE::NONE) *saved = true;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+namespace {
+
+// The saved netlists outlive a flow point. The points run EARLY, POST
+// CLUSTERING, CLUSTER RETRY (only after a failed placement), LATE; a save in
+// a point that may run before a BEST restore lets the string through, and
+// the flow point finds out whether one did (check_saved_before_best_restores).
+// parts: where each '|'-separated part begins and ends.
+bool check_best_restores_in_flow_order(const std::string& text, const std::vector<std::pair<size_t, size_t>>& parts,
+                                       MORV_TEST_STRING_ERROR* error)
+{
+    // With all four parts, CLUSTER RETRY is written before POST CLUSTERING.
+    const size_t four[] = {0, 2, 1, 3};
+    bool saved = false;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const auto [from, to] = parts[parts.size() == 4 ? four[i] : i];
+        if (!morv_check_best_restores(text.substr(from, to - from), &saved, error, from)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool morv_check_test_string(const std::string& text, MORV_TEST_STRING_ERROR* error)
 {
     size_t bar = std::string::npos;
@@ -220,14 +296,16 @@ bool morv_check_test_string(const std::string& text, MORV_TEST_STRING_ERROR* err
         error->m_position = bar;
         return false;
     }
-    size_t start = 0;
-    for (;;) {
+    std::vector<std::pair<size_t, size_t>> parts;
+    for (size_t start = 0;;) {
         bar = text.find('|', start);
         const size_t end = bar == std::string::npos ? text.size() : bar;
         if (!morv_check_test_string_part(text.substr(start, end - start), error, start)) return false;
-        if (bar == std::string::npos) return true;
+        parts.emplace_back(start, end);
+        if (bar == std::string::npos) break;
         start = bar + 1;
     }
+    return check_best_restores_in_flow_order(text, parts, error);
 }
 
 std::string morv_tune_string_to_test_string(std::string text)

@@ -52,7 +52,15 @@ struct MORV_TEST_STRING_ERROR
 // for the reported position.
 bool morv_check_test_string_part(const std::string& part, MORV_TEST_STRING_ERROR* error, size_t offset = 0);
 
-// Checks a whole test string: at most three '|' and every part well formed.
+// SAVE_RESTORE with BEST restores a netlist saved before it: each such run
+// of part that iterates needs a run of part before it that saves one or,
+// with *saved true on entry, a netlist saved before the part. *saved is true
+// on return when the part leaves one saved. offset: as for the part check.
+bool morv_check_best_restores(const std::string& part, bool* saved, MORV_TEST_STRING_ERROR* error, size_t offset = 0);
+
+// Checks a whole test string: at most three '|', every part well formed, and
+// every BEST restore of SAVE_RESTORE preceded by a save, in the order the
+// flow points run.
 bool morv_check_test_string(const std::string& text, MORV_TEST_STRING_ERROR* error);
 
 // A tune string may use ',' between runs; the same text with ';' instead.

@@ -90,7 +90,8 @@ void MORV_SAVE_RESTORE::clean_up()
 int MORV_SAVE_RESTORE::do_iter()
 {
     if (m_tables.empty()) {
-        // BEST compares with earlier saves: there must be one.
+        // BEST compares with earlier saves: there must be one. The flow
+        // driver runs no run list that would come here (morv_run_list.h).
         MORV_ASSERT(!m_best);
         save_netlist(false);
         return 0;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "morv/core/family/morv_default_lists.h"
@@ -21,10 +23,14 @@ MORV_TEST_STRING_PARTS split(const std::string& text, int* pipes = nullptr, cons
     return parts;
 }
 
+// What check_reason answers for a string the check lets through; a refusal
+// that gives no reason answers "".
+const char* const k_accepted = "(accepted)";
+
 std::string check_reason(const std::string& text, std::string* bad_run = nullptr, size_t* position = nullptr)
 {
     MORV_TEST_STRING_ERROR error;
-    if (morv_check_test_string(text, &error)) return "";
+    if (morv_check_test_string(text, &error)) return k_accepted;
     if (bad_run != nullptr) *bad_run = error.m_run;
     if (position != nullptr) *position = error.m_position;
     return error.m_reason;
@@ -118,17 +124,27 @@ TEST(MorvRunListTest, NamesMatchTheShortNameTableExactly)
 
 TEST(MorvRunListTest, TheGrammarAcceptsTheKeysEachAlgorithmReads)
 {
-    EXPECT_EQ(check_reason("TEST(NP=2:NI=3)|TEST()"), "");
-    EXPECT_EQ(check_reason("RTM(NP=1:NI=1);LIR();"), "");
-    EXPECT_EQ(check_reason(""), "");
-    // An empty value counts as absent; blanks between two ':' hold no pair.
-    EXPECT_EQ(check_reason("TEST(FOM=:NP=1:)"), "");
-    EXPECT_EQ(check_reason(" REMUX ( NP=1 ) ; TEST() "), "");
-    EXPECT_EQ(check_reason("TEST(FOM=SMALL_DOUBLE:EFFORT=-0.5e1:SRT=.125)"), "");
-    EXPECT_EQ(check_reason("RTM(SKEW_RTM=1:ALG=GREEDY:PBETA=0.3:RF=2:TRADE=1e-3)"), "");
-    EXPECT_EQ(check_reason("RESYN(ASR=0.12:AB=4:DSR=0.015)|UTIL(REG_TEST_LATCH_LEG=1:LLT_NUM_MOVES=3)"), "");
-    EXPECT_EQ(check_reason("MANUAL(FILE=ops.txt);SAVE_RESTORE(BEST=1);RESPLIT(AGG=yes)"), "");
-    EXPECT_EQ(check_reason("TEST(NP=-2147483648:NI=2147483647)"), "");
+    std::FILE* ops = std::fopen("ops.txt", "w");
+    ASSERT_NE(ops, nullptr);
+    std::fclose(ops);
+    for (const char* text : {
+             "TEST(NP=2:NI=3)|TEST()",
+             "RTM(NP=1:NI=1);LIR();",
+             "",
+             // An empty value counts as absent; blanks between two ':' hold no pair.
+             "TEST(FOM=:NP=1:)",
+             " REMUX ( NP=1 ) ; TEST() ",
+             "TEST(FOM=SMALL_DOUBLE:EFFORT=-0.5e1:SRT=.125)",
+             "RTM(SKEW_RTM=1:ALG=GREEDY:PBETA=0.3:RF=2:TRADE=1e-3)",
+             "RESYN(ASR=0.12:AB=4:DSR=0.015)|UTIL(REG_TEST_LATCH_LEG=1:LLT_NUM_MOVES=3)",
+             "MANUAL(FILE=ops.txt);SAVE_RESTORE();SAVE_RESTORE(BEST=1);RESPLIT(AGG=1)",
+             "TEST(NP=-2147483648:NI=2147483647)",
+             // Every word each text parameter knows, and both values of a switch.
+             "RWR(ALG=GREEDY);RWR(ALG=RECURSIVE);RESPLIT(AGG=)",
+             "UTIL(DUMP_TIMING=1:KILL=1:REG_TEST_MIG_LATCH=1:BREAK_DONT_TOUCH=1:CHECK_PROJECT=any name)",
+             "UTIL(LLT_RAND_NUM_MOVES=0:LLT_DEFAULT_NO_OPS=1);UTIL(LLT_RAND_NUM_MOVES=1:LLT_DEFAULT_NO_OPS=0)",
+         })
+        EXPECT_EQ(check_reason(text), k_accepted) << text;
 
     std::string text = "TEST(A=b); ";
     std::string name, params;
@@ -146,7 +162,7 @@ TEST(MorvRunListTest, TheGrammarAcceptsTheKeysEachAlgorithmReads)
             const MORV_LIST_RUN& r = list.m_runs[i];
             const std::string run =
                 std::string(MORV_EXPERT::s_FSYN_ALGORITHM_SHORT_NAMES[r.m_algorithm]) + "(" + r.m_parameters + ")";
-            EXPECT_EQ(check_reason(run), "") << run;
+            EXPECT_EQ(check_reason(run), k_accepted) << run;
         }
     };
     check(MORV_CLUSTER_RETRY_LIST);
@@ -199,17 +215,115 @@ TEST(MorvRunListTest, TextAfterARunAndParametersNoAlgorithmReadsAreRefused)
         {"TEST(SRT=nan)", "parameter SRT of TEST takes a decimal number, not \"nan\"", 5},
         {"TEST(FOM=big)", "parameter FOM of TEST takes a decimal number or SMALL_DOUBLE, not \"big\"", 5},
         {"TEST()|REMUX(CF=1)", "algorithm REMUX has no parameter \"CF\"", 13},
+        // Text values the readers do not know would pick a default without a word.
+        {"RTM(ALG=NOSUCH)", "parameter ALG of RTM takes GREEDY, not \"NOSUCH\"", 4},
+        {"RTM(ALG=GREDY)", "parameter ALG of RTM takes GREEDY, not \"GREDY\"", 4},
+        {"RTM(ALG=XGREEDYX)", "parameter ALG of RTM takes GREEDY, not \"XGREEDYX\"", 4},
+        {"RWR(ALG=NOSUCH)", "parameter ALG of RWR takes GREEDY or RECURSIVE, not \"NOSUCH\"", 4},
+        {"RESPLIT(AGG=NOSUCH)", "parameter AGG of RESPLIT takes 1 (any value turns it on, 0 as well), not \"NOSUCH\"",
+         8},
+        {"RESPLIT(AGG=0)", "parameter AGG of RESPLIT takes 1 (any value turns it on, 0 as well), not \"0\"", 8},
+        {"RESYN(DSR=x)", "parameter DSR of RESYN takes a decimal number, not \"x\"", 6},
+        {"UTIL(DUMP_TIMING=banana)",
+         "parameter DUMP_TIMING of UTIL takes 1 (any value turns it on, 0 as well), not \"banana\"", 5},
+        {"UTIL(KILL=yes)", "parameter KILL of UTIL takes 1 (any value turns it on, 0 as well), not \"yes\"", 5},
+        {"UTIL(REG_TEST_LATCH_LEG=2)",
+         "parameter REG_TEST_LATCH_LEG of UTIL takes 1 (any value turns it on, 0 as well), not \"2\"", 5},
+        {"UTIL(REG_TEST_MIG_LATCH=on)",
+         "parameter REG_TEST_MIG_LATCH of UTIL takes 1 (any value turns it on, 0 as well), not \"on\"", 5},
+        {"UTIL(BREAK_DONT_TOUCH=0)",
+         "parameter BREAK_DONT_TOUCH of UTIL takes 1 (any value turns it on, 0 as well), not \"0\"", 5},
+        {"UTIL(LLT_RAND_NUM_MOVES=yes)", "parameter LLT_RAND_NUM_MOVES of UTIL takes 0 or 1, not \"yes\"", 5},
+        {"UTIL(LLT_DEFAULT_NO_OPS=2)", "parameter LLT_DEFAULT_NO_OPS of UTIL takes 0 or 1, not \"2\"", 5},
+        {"MANUAL(FILE=/nonexistent/x)", "parameter FILE of MANUAL names no file /nonexistent/x", 7},
     };
     for (const ROW& row : rows) {
         size_t at = 0;
         EXPECT_EQ(check_reason(row.text, nullptr, &at), row.reason) << row.text;
         EXPECT_EQ(at, row.at) << row.text;
     }
+    // A relative script name is looked for where the algorithm will read it.
+    std::filesystem::create_directory("scripts");
+    const std::string here = std::filesystem::current_path().string();
+    EXPECT_EQ(check_reason("MANUAL(FILE=missing.txt)"), "parameter FILE of MANUAL names no file " + here +
+                                                            "/missing.txt (a relative name is taken from the "
+                                                            "compile's folder, " +
+                                                            here + ")");
+    EXPECT_EQ(check_reason("TEST()|MANUAL(FILE=scripts)"), "parameter FILE of MANUAL names " + here +
+                                                               "/scripts, which is not a file (a relative name is "
+                                                               "taken from the compile's folder, " +
+                                                               here + ")");
     // A word of the user's is cut to a readable length in the reason.
     const std::string key(100000, 'K');
     const std::string reason = check_reason("TEST(" + key + "=1)");
     EXPECT_LT(reason.size(), 200u) << reason.substr(0, 300);
     EXPECT_NE(reason.find("100000 bytes"), std::string::npos) << reason.substr(0, 300);
+}
+
+// SAVE_RESTORE with BEST restores from the netlists saved before it in the
+// compile: a run that saves comes first, in its part or in a flow point that
+// runs earlier (EARLY, POST CLUSTERING, CLUSTER RETRY, LATE), or the string is
+// refused at the BEST run. A run of no iteration saves nothing and needs nothing.
+TEST(MorvRunListTest, ABestRestoreNeedsASaveBeforeIt)
+{
+    const std::string nothing_saved =
+        "SAVE_RESTORE with BEST restores a netlist saved before it, and no run before it saves one (a SAVE_RESTORE "
+        "run without BEST, earlier in its part or in the part of a flow point that runs before)";
+    struct ROW
+    {
+        const char* text;
+        size_t at;  // where the refused BEST run starts; npos: accepted
+    };
+    const size_t accepted = std::string::npos;
+    const ROW rows[] = {
+        {"SAVE_RESTORE(BEST=1)", 0},
+        {"SAVE_RESTORE(BEST=-1)", 0},
+        {"RTM();SAVE_RESTORE(BEST=1)", 6},
+        {"SAVE_RESTORE(BEST=1)|", 0},
+        {"SAVE_RESTORE(BEST=1);SAVE_RESTORE()", 0},
+        {"SAVE_RESTORE(NP=0);SAVE_RESTORE(BEST=1)", 19},
+        {"SAVE_RESTORE(NI=-3); SAVE_RESTORE(BEST=1)", 21},
+        {"SAVE_RESTORE(BEST=0)|SAVE_RESTORE(BEST=1)|TEST()", accepted},
+        {"|SAVE_RESTORE(BEST=1)||SAVE_RESTORE()", 1},
+        {"SAVE_RESTORE()|SAVE_RESTORE(BEST=1)", accepted},
+        {"TEST()|SAVE_RESTORE();SAVE_RESTORE(BEST=1)", accepted},
+        {"SAVE_RESTORE(NP=-1:NI=2);SAVE_RESTORE(BEST=1:NP=3)", accepted},
+        {"SAVE_RESTORE(BEST=1:NP=0)", accepted},
+        {"SAVE_RESTORE(BEST=)", accepted},
+        // Four parts: CLUSTER RETRY is written second but runs third.
+        {"||SAVE_RESTORE()|SAVE_RESTORE(BEST=1)", accepted},
+        {"|SAVE_RESTORE()||SAVE_RESTORE(BEST=1)", accepted},
+        {"|SAVE_RESTORE(BEST=1)|SAVE_RESTORE()|", accepted},
+        {"||SAVE_RESTORE(BEST=1)|SAVE_RESTORE()", 2},
+        {"SAVE_RESTORE()|SAVE_RESTORE(BEST=1)|SAVE_RESTORE(BEST=1)|SAVE_RESTORE(BEST=1)", accepted},
+    };
+    for (const ROW& row : rows) {
+        std::string bad;
+        size_t at = 0;
+        const std::string reason = check_reason(row.text, &bad, &at);
+        if (row.at == accepted) {
+            EXPECT_EQ(reason, k_accepted) << row.text;
+            continue;
+        }
+        EXPECT_EQ(reason, nothing_saved) << row.text;
+        EXPECT_EQ(at, row.at) << row.text;
+        EXPECT_EQ(bad.rfind("SAVE_RESTORE(BEST=", 0), 0u) << row.text << ": " << bad;
+    }
+    // A flow point's part alone: what earlier points left saved counts.
+    MORV_TEST_STRING_ERROR error;
+    bool saved = false;
+    EXPECT_FALSE(morv_check_best_restores("RTM();SAVE_RESTORE(BEST=1)", &saved, &error, 10));
+    EXPECT_EQ(error.m_run, "SAVE_RESTORE(BEST=1)");
+    EXPECT_EQ(error.m_position, 16u);
+    saved = true;
+    EXPECT_TRUE(morv_check_best_restores("SAVE_RESTORE(BEST=1)", &saved, &error));
+    EXPECT_TRUE(saved);
+    saved = false;
+    EXPECT_TRUE(morv_check_best_restores("TEST();SAVE_RESTORE(NI=1)", &saved, &error));
+    EXPECT_TRUE(saved);
+    saved = false;
+    EXPECT_TRUE(morv_check_best_restores("TEST();SAVE_RESTORE(NI=0)", &saved, &error));
+    EXPECT_FALSE(saved);
 }
 
 TEST(MorvRunListTest, MalformedStringsNameTheOffendingRunAndWhereItShows)
@@ -249,6 +363,8 @@ TEST(MorvRunListTest, TuneStringsMayUseCommas)
     EXPECT_EQ(morv_tune_string_to_test_string("RTM(NP=1),LIR(NI=2)"), "RTM(NP=1);LIR(NI=2)");
     MORV_TEST_STRING_ERROR error;
     EXPECT_TRUE(morv_check_test_string_part(morv_tune_string_to_test_string("RTM(NP=1),LIR(NI=2)"), &error));
+    EXPECT_FALSE(morv_check_test_string_part(morv_tune_string_to_test_string("RTM(NP=1),RTM(ALG=GREDY)"), &error));
+    EXPECT_EQ(error.m_run, "RTM(ALG=GREDY)");
 }
 
 }  // namespace morv_run_list_test

@@ -219,6 +219,7 @@ TEST_F(FlowUserInput, RequestsTheCompileCannotCarryOutAreSaidWithTheirExitStatus
     const std::string bom_inside = write_text("bom_inside.blif", ".model m\n" + bom + ".inputs a\n.outputs a\n.end\n");
     const std::string bom_settings = write_text("bom.settings", bom + "634=TEST()\n");
     const std::string inverted_region = write_text("inverted.settings", "\nlocked_region=r0 5 5 1 1\n");
+    const std::string pin_region = write_text("pin_region.settings", "locked_region=clr 8 11 9 12\n");
     // A word of two million bytes is cut in the message that names it.
     const std::string long_word(2000000, 'w');
     const std::string long_directive = write_text("long_word.blif", ".model m\n." + long_word + "\n.end\n");
@@ -268,7 +269,8 @@ TEST_F(FlowUserInput, RequestsTheCompileCannotCarryOutAreSaidWithTheirExitStatus
         {{"--set", "locked_region=r0 0 0 200 200"}, 1, {"(0, 0) - (200, 200) of 'r0' reaches past the device's grid"}},
         {{"--device", small_device, "--set", "locked_region=r0 0 0 5 6"},
          1,
-         {"LABs locked to no region", "has 0 there", "the locked region (0, 0) - (5, 6) holds the other 20"}},
+         {"--set locked_region: ", "LABs locked to no region", "has 0 there",
+          "the locked region (0, 0) - (5, 6) holds the other 20"}},
         // A period for a clock the design does not have constrains nothing.
         {{"--set", "tdc_clock_period_ps.clka=500"},
          1,
@@ -373,6 +375,24 @@ TEST_F(FlowUserInput, RequestsTheCompileCannotCarryOutAreSaidWithTheirExitStatus
         {{"--set", "locked_region=r0 0 0 0 0"},
          1,
          {"--set locked_region", "the locked region (0, 0) - (0, 0) of 'r0' holds no LAB"}},
+        // A BEST restore of SAVE_RESTORE needs a netlist saved before it:
+        // refused before the compile when no run of the string saves one,
+        // and at its flow point when the part that saves was not run there
+        // (MRL leaves POST CLUSTERING out). FlowSaveRestore runs one that
+        // saves first.
+        {{"--test-string", "RTM();SAVE_RESTORE(BEST=1)"},
+         1,
+         {"at character 7 (run \"SAVE_RESTORE(BEST=1)\")", "no run before it saves one"},
+         "EMORV_FSYN_MALFORMED_TEST_STRING"},
+        {{"--family", "MRL", "--test-string", "|SAVE_RESTORE()|SAVE_RESTORE(BEST=1)"},
+         1,
+         {"part \"SAVE_RESTORE(BEST=1)\" of the LATE flow point", "no run has saved one in this compile"},
+         "EMORV_FSYN_NOTHING_SAVED_TO_RESTORE"},
+        // A pin locked among LABs has no I/O cell to take.
+        {{"--settings", pin_region, "-O"},
+         1,
+         {"pin_region.settings:1: the locked region (8, 11) - (9, 12) of 'clr' holds no I/O cell"}},
+        {{"--set", "locked_region=clr 8 11 9 12"}, 1, {"--set locked_region: ", "of 'clr' holds no I/O cell"}},
     };
     for (const CASE& c : cases) {
         std::vector<std::string> args = {"-q", "--effort", "fast"};

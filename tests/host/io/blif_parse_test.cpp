@@ -70,25 +70,30 @@ TEST(BlifParse, ContinuationLinesCommentsAndLatches)
     BLIF_MODEL m = parse("# header comment\n"
                          ".model t   # trailing comment\n"
                          ".inputs a \\\n b \\\n  clk\n"
-                         ".outputs q1 q2 q3\n"
+                         ".outputs q1 q2 q3 q4\n"
                          ".latch d q1 re clk 1\n"
                          ".latch d q2 re clk 2\n"
                          ".latch d q3 re clk 3\n"
+                         ".latch d q4 fe clk 1\n"
                          ".names a \\\n b d\n11 1\n"
                          ".default_input_arrival 0 0\n"
                          ".end\n");
     ASSERT_EQ(m.m_inputs.size(), 3u);
     EXPECT_EQ(m.m_nets[m.m_inputs[2]].m_name, "clk");
-    ASSERT_EQ(m.m_latches.size(), 3u);
+    ASSERT_EQ(m.m_latches.size(), 4u);
     EXPECT_EQ(m.m_latches[0].m_init, 1);
     EXPECT_EQ(m.m_latches[1].m_init, 0);  // don't care reads as 0
     EXPECT_EQ(m.m_latches[2].m_init, 0);  // unknown reads as 0
+    // What the writer writes for a register on the inverted clock.
+    EXPECT_FALSE(m.m_latches[0].m_clock_falling);
+    EXPECT_TRUE(m.m_latches[3].m_clock_falling);
+    EXPECT_EQ(m.m_latches[3].m_init, 1);
     EXPECT_EQ(m.m_latches[0].m_line, 7);
-    EXPECT_EQ(m.m_covers[0].m_line, 10);
+    EXPECT_EQ(m.m_covers[0].m_line, 11);
     EXPECT_EQ(m.m_covers[0].m_inputs.size(), 2u);
     EXPECT_EQ(m.m_covers[0].m_truth, 0x8u);
     // Lines after a joined line keep their physical numbers.
-    expect_error(".model t\n.inputs a \\\n b\n.outputs y\n.latch a y fe b 0\n.end\n", 5, "'fe'");
+    expect_error(".model t\n.inputs a \\\n b\n.outputs y\n.latch a y al b 0\n.end\n", 5, "'al'");
 }
 
 TEST(BlifParse, MissingModelNameComesFromTheFile)

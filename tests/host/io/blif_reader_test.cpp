@@ -277,23 +277,26 @@ TEST_F(BlifReader, ErrorsAndFamilies)
 
 // A flip-flop's reset reaches the register's clear, which acts at logical 0:
 // through the inversion for an active-high reset. Clocks are on a global
-// network; a falling edge reads the clock inverted.
+// network; a falling edge reads the clock inverted, whether a gate-level
+// flip-flop or a latch of type 'fe' (what the writer writes) gives it.
 TEST_F(BlifReader, ResetFlipFlopsDriveTheClear)
 {
     BLIF_READER reader("brk");
-    auto nl = reader.read_text(".model top\n.inputs d clk r\n.outputs a b c u\n"
+    auto nl = reader.read_text(".model top\n.inputs d clk r\n.outputs a b c e u f g\n"
                                ".subckt $_DFF_PP0_ C=clk D=d Q=a R=r\n"
                                ".subckt $_DFF_PN0_ C=clk D=d Q=b R=r\n"
                                ".subckt $_DFF_NP0_ C=clk D=d Q=c R=r\n"
+                               ".subckt $_DFF_NN0_ C=clk D=d Q=e R=r\n"
                                ".subckt $_DFF_PP0_ C=clk D=d Q=u R=nowhere\n"
-                               ".latch d p re clk 0\n.names p u2\n1 1\n.end\n",
+                               ".latch d p re clk 0\n.names p u2\n1 1\n"
+                               ".latch d f fe clk 0\n.latch d g fe clk 1\n.end\n",
                                "t.blif");
     struct CASE
     {
         const char* q;
         bool clear_inverted;
         bool clock_inverted;
-    } cases[] = {{"a", true, false}, {"b", false, false}, {"c", true, true}};
+    } cases[] = {{"a", true, false}, {"b", false, false}, {"c", true, true}, {"e", false, true}};
     for (const CASE& c : cases) {
         CDB_ATOM_NODE* q = find_node(*nl, c.q);
         ASSERT_NE(q, nullptr) << c.q;
@@ -312,6 +315,15 @@ TEST_F(BlifReader, ResetFlipFlopsDriveTheClear)
     CDB_ATOM_NODE* plain = find_node(*nl, "p");
     EXPECT_EQ(plain->get_input_term_by_type(DB_CLEAR), nullptr);
     EXPECT_EQ(plain->get_input_term_by_type(DB_CLOCK)->get_global(), 4);
+    EXPECT_FALSE(plain->get_input_term_by_type(DB_CLOCK)->is_inverted());
+    // Power-up 1 keeps the edge on the register between its inverters.
+    for (const char* falling : {"f", "g~init_reg"}) {
+        CDB_ATOM_NODE* reg = find_node(*nl, falling);
+        ASSERT_NE(reg, nullptr) << falling;
+        EXPECT_EQ(reg->get_input_term_by_type(DB_CLEAR), nullptr) << falling;
+        EXPECT_TRUE(reg->get_input_term_by_type(DB_CLOCK)->is_inverted()) << falling;
+        EXPECT_EQ(source_node(reg->get_input_term_by_type(DB_CLOCK)), find_node(*nl, "clk")) << falling;
+    }
     EXPECT_TRUE(nl->verify());
 }
 

@@ -49,9 +49,23 @@ const std::string k_counter = std::string(MORV_SOURCE_DIR) + "/designs/counter.b
 TEST(MorvFitExitStatus, RejectedTestStringsFailTheRunQuietOrNot)
 {
     // A word without '=' would be dropped, and a value running past the
-    // closing ')' misread, without a word: both are refused as well.
-    const char* rejected[] = {"REMU()",  "TEST()|REMU()",       "TEST()x", "TEST(NP=1",
-                              ";TEST()", "a()|b()|c()|d()|e()", "TEST(A)", "TEST(NP=(1))"};
+    // closing ')' misread, without a word: both are refused as well, as are
+    // text values no reader knows, a script that is not there and a BEST
+    // restore with nothing saved before it.
+    const char* rejected[] = {"REMU()",
+                              "TEST()|REMU()",
+                              "TEST()x",
+                              "TEST(NP=1",
+                              ";TEST()",
+                              "a()|b()|c()|d()|e()",
+                              "TEST(A)",
+                              "TEST(NP=(1))",
+                              "RTM(ALG=GREDY)",
+                              "RWR(ALG=NOSUCH)|",
+                              "RESPLIT(AGG=NOSUCH)",
+                              "UTIL(DUMP_TIMING=banana)",
+                              "MANUAL(FILE=/nonexistent/x)",
+                              "SAVE_RESTORE(BEST=1)|"};
     for (const char* quiet : {"-q ", ""}) {
         for (const char* test_string : rejected) {
             std::filesystem::remove("rejected.blif");

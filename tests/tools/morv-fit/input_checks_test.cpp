@@ -565,6 +565,33 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
 
 namespace input_checks_test {
 
+// What morv-fit writes it reads: a falling-edge flip-flop is written as a
+// latch of type 'fe', which compiles again with the same edges (the count of
+// such lines) and, as ABC proves, the same function.
+TEST(MorvFitInputs, FallingEdgeRegistersItWritesCompileAgain)
+{
+    write_file("falling.blif", ".model falling\n.inputs a b clk rstn\n.outputs q1 q2\n"
+                               ".names a b n1\n10 1\n.names q1 b n2\n11 1\n"
+                               ".subckt $_DFF_NN0_ C=clk D=n2 Q=q2 R=rstn\n"
+                               ".subckt $_DFF_NP0_ C=clk D=n1 Q=q1 R=b\n.end\n");
+    auto falling_lines = [](const std::string& path) {
+        std::istringstream in(slurp(path));
+        int lines = 0;
+        for (std::string line; std::getline(in, line);)
+            lines += line.rfind(".latch ", 0) == 0 && line.find(" fe ") != std::string::npos;
+        return lines;
+    };
+    const RUN first = run("-q -o falling_1.blif falling.blif");
+    ASSERT_EQ(first.status, 0) << first.out;
+    EXPECT_EQ(falling_lines("falling_1.blif"), 2);
+    const RUN second = run("-q -o falling_2.blif falling_1.blif");
+    ASSERT_EQ(second.status, 0) << second.out;
+    EXPECT_EQ(falling_lines("falling_2.blif"), 2);
+    if (!abc_is_available()) return;
+    const ABC_RESULT proved = abc_check_equivalence("falling_1.blif", "falling_2.blif", true);
+    EXPECT_TRUE(proved.is_equivalent()) << proved.m_output;
+}
+
 // The native writer writes "-" for an atom without a name: such atoms read,
 // get names of their own, and -O (which marks the names of the atoms it
 // deletes) keeps the design equivalent, proved by ABC.

@@ -1,9 +1,17 @@
 #include "morv/core/algorithm/morv_algorithm_params.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "msg/msg.h"
 
 #include "morv/core/algorithm/morv_algorithm_base.h"
 #include "morv/core/morv_expert.h"
@@ -32,17 +40,27 @@ constexpr MORV_PARAM_KEY BASE_KEYS[] = {
 };
 
 constexpr MORV_PARAM_KEY RTM_KEYS[] = {
-    {MORV_RTM_PARAM_BETA, KIND::REAL},          {MORV_RTM_PARAM_ALPHA, KIND::REAL},
-    {MORV_RTM_PARAM_EXIT, KIND::REAL},          {MORV_RTM_PARAM_MIN_PASSES, KIND::INT},
-    {MORV_RTM_PARAM_SKEW_THRESHOLD, KIND::INT}, {MORV_RTM_PARAM_CLOSE, KIND::INT},
-    {MORV_RTM_PARAM_MAX_AGE, KIND::INT},        {MORV_RTM_PARAM_GREEDY_ITERS, KIND::INT},
-    {MORV_RTM_PARAM_NO_LB, KIND::INT},          {MORV_RTM_PARAM_SKEW_MODE, KIND::INT},
-    {MORV_RTM_PARAM_ALGORITHM, KIND::TEXT},     {MORV_RTM_PARAM_ROTATION_FACTOR, KIND::REAL},
+    {MORV_RTM_PARAM_BETA, KIND::REAL},
+    {MORV_RTM_PARAM_ALPHA, KIND::REAL},
+    {MORV_RTM_PARAM_EXIT, KIND::REAL},
+    {MORV_RTM_PARAM_MIN_PASSES, KIND::INT},
+    {MORV_RTM_PARAM_SKEW_THRESHOLD, KIND::INT},
+    {MORV_RTM_PARAM_CLOSE, KIND::INT},
+    {MORV_RTM_PARAM_MAX_AGE, KIND::INT},
+    {MORV_RTM_PARAM_GREEDY_ITERS, KIND::INT},
+    {MORV_RTM_PARAM_NO_LB, KIND::INT},
+    {MORV_RTM_PARAM_SKEW_MODE, KIND::INT},
+    {MORV_RTM_PARAM_ROTATION_FACTOR, KIND::REAL},
     {MORV_RTM_PARAM_TRADE, KIND::REAL},
+    // The engine's reader takes any value holding GREEDY for the greedy
+    // engine and every other value for the default one; a string must name
+    // it as it is, or a misspelt GREDY would run the default engine unsaid.
+    {MORV_RTM_PARAM_ALGORITHM, KIND::WORD, "GREEDY"},
 };
 
+// As for retiming, the reader looks for the words inside the value.
 constexpr MORV_PARAM_KEY RWR_KEYS[] = {
-    {"CF", KIND::REAL}, {"OF", KIND::REAL}, {"RTM_AWARE", KIND::INT}, {"ALG", KIND::TEXT}};
+    {"CF", KIND::REAL}, {"OF", KIND::REAL}, {"RTM_AWARE", KIND::INT}, {"ALG", KIND::WORD, "GREEDY RECURSIVE"}};
 
 constexpr MORV_PARAM_KEY REP_KEYS[] = {
     {"MM", KIND::INT},
@@ -65,7 +83,7 @@ constexpr MORV_PARAM_KEY BDD_SYN_KEYS[] = {
     {MORV_BDD_SYN::s_PARAM_AREA_ACCEPT_END, KIND::REAL},    {MORV_BDD_SYN::s_PARAM_RTM_AWARE, KIND::INT},
 };
 
-constexpr MORV_PARAM_KEY RESPLIT_KEYS[] = {{"AGG", KIND::TEXT}};
+constexpr MORV_PARAM_KEY RESPLIT_KEYS[] = {{"AGG", KIND::ON}};
 
 constexpr MORV_PARAM_KEY RESYN_KEYS[] = {
     {MORV_RESYN_PARAM_STAGE_DELAY, KIND::REAL},
@@ -88,24 +106,24 @@ constexpr MORV_PARAM_KEY RESYN_KEYS[] = {
     {MORV_RESYN_PARAM_AREA_BOUND_END, KIND::INT},
     {MORV_RESYN_PARAM_AREA_BOUND_END_ALIAS, KIND::INT},
     {MORV_RESYN_PARAM_RTM_AWARE, KIND::INT},
-    // Read only to say once that it has no effect.
-    {MORV_RESYN_PARAM_UNUSED_DSR, KIND::TEXT},
+    // Read only to say once that it has no effect; the lists give it a ratio.
+    {MORV_RESYN_PARAM_UNUSED_DSR, KIND::REAL},
 };
 
 constexpr MORV_PARAM_KEY SAVE_RESTORE_KEYS[] = {{"BEST", KIND::INT}};
 
 constexpr MORV_PARAM_KEY UTIL_KEYS[] = {
     {"CHECK_PROJECT", KIND::TEXT},
-    {"DUMP_TIMING", KIND::TEXT},
-    {"KILL", KIND::TEXT},
-    {"REG_TEST_LATCH_LEG", KIND::TEXT},
+    {"DUMP_TIMING", KIND::ON},
+    {"KILL", KIND::ON},
+    {"REG_TEST_LATCH_LEG", KIND::ON},
     {"RAND_SEED", KIND::INT},
-    {"REG_TEST_MIG_LATCH", KIND::TEXT},
+    {"REG_TEST_MIG_LATCH", KIND::ON},
     {"BREAK", KIND::INT},
-    {"BREAK_DONT_TOUCH", KIND::TEXT},
-    {"LLT_RAND_NUM_MOVES", KIND::TEXT},
+    {"BREAK_DONT_TOUCH", KIND::ON},
+    {"LLT_RAND_NUM_MOVES", KIND::SWITCH},
     {"LLT_NUM_MOVES", KIND::INT},
-    {"LLT_DEFAULT_NO_OPS", KIND::TEXT},
+    {"LLT_DEFAULT_NO_OPS", KIND::SWITCH},
     {"LLT_PROB_PORT_SWAP", KIND::REAL},
     {"LLT_PROB_CLR_REMOVE", KIND::REAL},
     {"LLT_PROB_PRS_REMOVE", KIND::REAL},
@@ -113,7 +131,10 @@ constexpr MORV_PARAM_KEY UTIL_KEYS[] = {
     {"LLT_PROB_DOM_SWITCH", KIND::REAL},
 };
 
-constexpr MORV_PARAM_KEY MANUAL_KEYS[] = {{"FILE", KIND::TEXT}};
+// The script that MANUAL plays. Its player reads a file it cannot open as no
+// operations, with a line in the debug log only; a name given in a string
+// is there before the compile starts, or the string is refused.
+constexpr MORV_PARAM_KEY MANUAL_KEYS[] = {{"FILE", KIND::FILE_NAME}};
 
 struct KEYS
 {
@@ -167,6 +188,55 @@ bool is_real(const std::string& value)
     return errno == 0 && *end == '\0' && std::isfinite(v);
 }
 
+// The words of a ' '-separated list, one by one.
+std::vector<std::string> words_of(const char* words)
+{
+    std::vector<std::string> out;
+    std::istringstream in(words != nullptr ? words : "");
+    for (std::string word; in >> word;) out.push_back(word);
+    return out;
+}
+
+bool is_one_of_words(const std::string& value, const char* words)
+{
+    const std::vector<std::string> known = words_of(words);
+    return std::find(known.begin(), known.end(), value) != known.end();
+}
+
+// "A", "A or B", "A, B or C".
+std::string words_text(const char* words)
+{
+    const std::vector<std::string> known = words_of(words);
+    std::string text;
+    for (size_t i = 0; i < known.size(); ++i) text += (i == 0 ? "" : i + 1 == known.size() ? " or " : ", ") + known[i];
+    return text;
+}
+
+// Why the algorithm could not read the file name names, or "" when it can.
+std::string file_fault(const std::string& name)
+{
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(name, ec);
+    const std::string shown = msg_cut_word(ec ? name : absolute.string());
+    std::error_code why;
+    const std::filesystem::file_status status = std::filesystem::status(name, why);
+    std::string fault;
+    if (std::filesystem::is_regular_file(status)) {
+        if (std::ifstream(name).is_open()) return std::string();
+        fault = "cannot read " + shown + ": " + std::strerror(errno);
+    } else if (std::filesystem::exists(status)) {
+        fault = "names " + shown + ", which is not a file";
+    } else if (why && why != std::errc::no_such_file_or_directory) {
+        fault = "cannot read " + shown + ": " + why.message();
+    } else {
+        fault = "names no file " + shown;
+    }
+    if (std::filesystem::path(name).is_relative())
+        fault += " (a relative name is taken from the compile's folder, " +
+                 msg_cut_word(std::filesystem::current_path(ec).string()) + ")";
+    return fault;
+}
+
 }  // namespace
 
 const MORV_PARAM_KEY* morv_find_algorithm_param(int algorithm_id, const std::string& name)
@@ -175,20 +245,38 @@ const MORV_PARAM_KEY* morv_find_algorithm_param(int algorithm_id, const std::str
     return find_in(own_keys(algorithm_id), name);
 }
 
-std::string morv_param_value_fault(MORV_PARAM_KIND kind, const std::string& value)
+std::string morv_param_value_fault(const MORV_PARAM_KEY& key, const std::string& value)
 {
     // An empty value counts as an absent key.
     if (value.empty()) return std::string();
-    switch (kind) {
+    std::string takes;
+    switch (key.kind) {
     case KIND::INT:
-        return is_int(value) ? std::string()
-                             : "a whole number from " + std::to_string(INT_MIN) + " to " + std::to_string(INT_MAX);
-    case KIND::REAL: return is_real(value) ? std::string() : "a decimal number";
+        if (is_int(value)) return std::string();
+        takes = "a whole number from " + std::to_string(INT_MIN) + " to " + std::to_string(INT_MAX);
+        break;
+    case KIND::REAL:
+        if (is_real(value)) return std::string();
+        takes = "a decimal number";
+        break;
     case KIND::FOM:
-        return is_real(value) || value.find(MORV_PARAM_SMALL_DOUBLE_TEXT) != std::string::npos
-                   ? std::string()
-                   : std::string("a decimal number or ") + MORV_PARAM_SMALL_DOUBLE_TEXT;
-    case KIND::TEXT: break;
+        if (is_real(value) || value.find(MORV_PARAM_SMALL_DOUBLE_TEXT) != std::string::npos) return std::string();
+        takes = std::string("a decimal number or ") + MORV_PARAM_SMALL_DOUBLE_TEXT;
+        break;
+    case KIND::TEXT: return std::string();
+    case KIND::ON:
+        if (value == "1") return std::string();
+        takes = "1 (any value turns it on, 0 as well)";
+        break;
+    case KIND::SWITCH:
+        if (value == "0" || value == "1") return std::string();
+        takes = "0 or 1";
+        break;
+    case KIND::WORD:
+        if (is_one_of_words(value, key.words)) return std::string();
+        takes = words_text(key.words);
+        break;
+    case KIND::FILE_NAME: return file_fault(value);
     }
-    return std::string();
+    return "takes " + takes + ", not \"" + msg_cut_word(value) + "\"";
 }
