@@ -146,9 +146,11 @@ void MORV_RETIMING::set_default_algorithm_parameters(int& num_passes, int& icp_a
     if (num_passes == s_UNSET_INT) num_passes = 4;
     if (icp_at_end == s_UNSET_INT) icp_at_end = expert != nullptr && expert->is_fsyn_running_early_fsyn() ? 0 : 1;
     if (fom_to_accept == s_UNSET_DOUBLE) fom_to_accept = 1e-10;
-    // Registers added by a pass are placed only at its end; with no restore
-    // by default a pass the placement makes slower would be kept and the
-    // user would get a circuit worse than the one retiming was given.
+    // The design leaves RESTORE_NETLIST at 0 when unset; here it is 1: the
+    // initial netlist is restored when the passes leave the figure of merit
+    // worse. Registers added by a pass are placed only at its end; with no
+    // restore by default a pass the placement makes slower would be kept and
+    // the user would get a circuit worse than the one retiming was given.
     if (restore_netlist == s_UNSET_INT) restore_netlist = 1;
     m_icp_at_end_pending = true;
     const bool no_bound = !morv_rtm_has_lower_bound(m_fsyn_api->get_base_family_code()) || m_skew_mode || m_no_lb ||

@@ -171,8 +171,13 @@ bool MORV_RETIMING_4LUT::create_control_mux(CDB_ATOM_NODE* node)
     if (!enable_used && !clear_used) return false;
     if (morv_iterm_connected(sload) && !sload->is_logical_gnd()) return false;
     CDB_ATOM_NODE* mux = create_mux_cell(node, morv_retiming_4lut_control_mask(clear_used, enable_used));
-    // A register that never loads takes its data input, or 0 when that is
-    // unconnected; the data inversion goes onto DB_DATA_A alone.
+    // The design puts the synchronous data on DB_DATA_A when the data input
+    // is unconnected; here DB_DATA_A reads a constant 0 and the synchronous
+    // data is dropped with the controls. This mux is built only for a
+    // register that never loads (its load open or tied low), and by the
+    // register rule such a register reads 0 from an open data input and
+    // never its synchronous data: that data on DB_DATA_A would change what
+    // the register computes. The data inversion goes onto DB_DATA_A alone.
     feed_mux_input(node, node->get_input_term_by_type(DB_DATAIN), create_mux_input(mux, DB_DATA_A), true);
     if (enable_used) {
         feed_mux_input(node, enable, create_mux_input(mux, DB_DATA_C), false);

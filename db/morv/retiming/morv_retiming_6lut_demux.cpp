@@ -106,7 +106,12 @@ void MORV_RETIMING_6LUT::feed_mux_input(CDB_ATOM_NODE* reg_node, CDB_ATOM_ITERM*
                                         bool keep_invert, bool with_port)
 {
     if (!morv_iterm_connected(from)) {
-        // An unconnected register input reads 0.
+        // The design makes the mux's data input a constant 1 when the
+        // register's data input is unconnected; here it is a constant 0, as
+        // for any unconnected register input. By the register rule an open
+        // data input reads 0, and the mux reads DB_DATA_A just when the
+        // register would read its data input (enabled, not cleared, not
+        // loading): a 1 there would load 1 where the register loads 0.
         tie_to_generator(reg_node, to, false);
         return;
     }

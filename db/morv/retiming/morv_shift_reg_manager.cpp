@@ -122,9 +122,11 @@ bool MORV_SHIFT_REG_MANAGER::initialize()
         if (!group_ram(node, id)) failed.push_back(id);
         else if (find_group(id) == id) m_valid_sr_ids.insert(id);
     }
-    // A group holding a RAM whose walk failed is no shift register, even
-    // when that RAM joined a group found valid before it: its counter was
-    // not followed to the end, and the simulation would leave the group.
+    // The design keeps a group valid when a later RAM joins it and that
+    // RAM's own walk then fails; here a group holding a RAM whose walk
+    // failed is no shift register: that RAM's counter was not followed to
+    // the end, so the simulation of the group would read registers outside
+    // it, and the group is left whole.
     for (int id : failed) m_valid_sr_ids.erase(find_group(id));
     return true;
 }

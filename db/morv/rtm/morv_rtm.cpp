@@ -103,8 +103,10 @@ void MORV_RTM::set_default_algorithm_parameters(int& num_passes, int& icp_at_end
     if (num_passes == s_UNSET_INT) num_passes = 4;
     if (icp_at_end == s_UNSET_INT) icp_at_end = 1;
     if (fom_to_accept == s_UNSET_DOUBLE) fom_to_accept = 1e-10;
-    // Restoring by default: without it a pass the placement makes slower
-    // would be kept and the user handed a circuit slower than the one given.
+    // The design leaves RESTORE_NETLIST at 0 when unset; here it is 1: the
+    // initial netlist is restored when the passes leave the figure of merit
+    // worse. Without it a pass the placement makes slower would be kept and
+    // the user handed a circuit slower than the one given.
     if (restore_netlist == s_UNSET_INT) restore_netlist = 1;
 }
 

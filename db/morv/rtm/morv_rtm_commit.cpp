@@ -309,6 +309,12 @@ void MORV_RTM::merge_carry_chain_inputs(MORV_RTM_OP* op)
     }
 }
 
+// The design shares every LCELL_COMB source whose mask is all ones or zero;
+// here the cell must also read nothing and lie outside a carry chain, as the
+// constant cells the commit makes do. A chain cell's outputs are its adder's
+// sum and carry, which follow the carry-in and the adder halves, not the LUT
+// mask. A cell that reads signals is timed through them whatever its mask:
+// inputs moved onto it would take on paths their constant does not have.
 bool MORV_RTM::share_constant_source(CDB_ATOM_ITERM* iterm, CDB_ATOM_OTERM** vcc, CDB_ATOM_OTERM** gnd)
 {
     CDB_ATOM_OTERM* source = iterm->get_source();

@@ -30,8 +30,11 @@ bool carries(CDB_ATOM_ITERM* slot, const MORV_RTM_SIGNAL* signal)
            slot->get_global() == signal->get_iterm_properties().global_setting;
 }
 
-// A register that loads every cycle only fits a slot that does too: an
-// absent or open enable floats high, and so does one tied to VCC.
+// The design lets a register without an enable take any slot whose clock
+// carries its own, whatever that slot's enable; here it takes only a slot
+// that is always enabled (its enable open, or tied high; an absent or open
+// enable floats high, and so does one tied to VCC). A register that loads
+// every cycle packed behind a slot enable would hold where it loaded.
 bool enable_fits(CDB_ATOM_ITERM* slot, const MORV_RTM_SIGNAL* enable)
 {
     const bool always = is_absent(enable) || enable->is_vcc();

@@ -57,10 +57,11 @@ bool MORV_RTM::is_retimeable_register(CDB_ATOM_NODE* node) const
         CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(type, 0);
         if (iterm != nullptr && iterm->is_connected() && !iterm->is_logical_gnd()) return false;
     }
-    // A register whose synchronous load is active takes its synchronous
-    // data, not its data input: moving it would move the wrong input. Only
-    // a load that never acts (open, or tied to logical GND) is accepted;
-    // the others go to the demuxer.
+    // The design accepts a register whose synchronous load, when connected,
+    // is VCC; here only a load that never acts (open, or tied to logical GND)
+    // is accepted, and the others go to the demuxer. By the register rule a
+    // load that acts takes the synchronous data, not the data input, so a
+    // move across the data input's logic would move the wrong input.
     CDB_ATOM_ITERM* sload = node->get_input_term_by_type(DB_SYNCH_LOAD, 0);
     if (sload != nullptr && sload->is_connected() && !sload->is_logical_gnd()) return false;
     // A bypass needs the data input's source or constant.

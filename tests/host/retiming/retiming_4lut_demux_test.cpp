@@ -49,6 +49,7 @@ struct REG_SHAPE
     CONTROL_TIE enable = ABSENT, sclear = ABSENT, sload = ABSENT, sdata = ABSENT;
     bool data_inverted = false;
     bool data_gnd = false;
+    bool data_open = false;  // the data term is there, unconnected
 };
 
 // d, e, s, l, v -> r(data d, enable e, synchronous clear s, load l, data v) -> o
@@ -56,7 +57,7 @@ std::unique_ptr<CDB_ATOM_NETLIST> register_with(const REG_SHAPE& shape)
 {
     RTM4_NET net;
     CDB_ATOM_OTERM* d = net.input("d");
-    CDB_ATOM_NODE* r = net.reg("r", shape.data_gnd ? nullptr : d);
+    CDB_ATOM_NODE* r = net.reg("r", shape.data_gnd || shape.data_open ? nullptr : d);
     if (shape.data_gnd) RTM4_NET::in(r, DB_DATAIN)->set_logical_gnd();
     if (shape.data_inverted) RTM4_NET::in(r, DB_DATAIN)->set_invert();
     tie(net, r, DB_CLOCK_ENABLE, shape.enable, net.input("e"));
@@ -103,7 +104,9 @@ TEST(Retiming4LutDemux, MasksFollowTheRegisterRule)
 
 // Every control shape the control mux takes, the clear tied to logical GND
 // (absent) and to logical VCC (a constant-1 input) among them, and
-// inverted data and controls, each proved equivalent.
+// inverted data and controls, each proved equivalent. A register that
+// never loads reads 0 from an open data input whatever its synchronous
+// data: the mux's data input is a constant 0, not that data.
 TEST(Retiming4LutDemux, ControlMuxKeepsTheRegisterFunction)
 {
     const REG_SHAPE shapes[] = {
@@ -115,6 +118,8 @@ TEST(Retiming4LutDemux, ControlMuxKeepsTheRegisterFunction)
         {DRIVEN, LOGICAL_VCC, ABSENT, ABSENT, false, false},
         {LOGICAL_GND, DRIVEN, ABSENT, ABSENT, false, false},
         {DRIVEN, DRIVEN, LOGICAL_GND, DRIVEN, false, true},
+        {DRIVEN, ABSENT, ABSENT, DRIVEN, false, false, true},
+        {DRIVEN, DRIVEN, LOGICAL_GND, DRIVEN, false, false, true},
     };
     int k = 0;
     for (const REG_SHAPE& shape : shapes) {
@@ -133,26 +138,31 @@ TEST(Retiming4LutDemux, ControlMuxKeepsTheRegisterFunction)
 // A control's boundary port goes with its driver onto the mux input; when
 // the control was inverted, an inverter cell comes in front of that input,
 // which then reads the inverter and stands for no port. The register's
-// controls keep none.
+// controls keep none: also one tied to a constant (its mux input reads a
+// constant cell, or, for an enable tied high, there is none) and the
+// synchronous data of a register that never loads, which no mux input reads.
 TEST(Retiming4LutDemux, ControlMuxInputsTakeTheBoundaryPortsOfTheControlsTheyRead)
 {
     const struct
     {
-        CONTROL_TIE enable, sclear;
-    } rows[] = {{DRIVEN, DRIVEN}, {DRIVEN_INVERTED, DRIVEN}, {DRIVEN, DRIVEN_INVERTED}, {DRIVEN_INVERTED, ABSENT}};
+        CONTROL_TIE enable, sclear, sdata;
+    } rows[] = {{DRIVEN, DRIVEN, ABSENT},          {DRIVEN_INVERTED, DRIVEN, ABSENT}, {DRIVEN, DRIVEN_INVERTED, ABSENT},
+                {DRIVEN_INVERTED, ABSENT, ABSENT}, {DRIVEN, LOGICAL_VCC, DRIVEN},     {LOGICAL_VCC, DRIVEN, ABSENT}};
     int k = 0;
     for (const auto& row : rows) {
         const std::string tag = "ports_" + std::to_string(k++);
-        const REG_SHAPE shape{row.enable, row.sclear, ABSENT, ABSENT, false, false};
+        const REG_SHAPE shape{row.enable, row.sclear, ABSENT, row.sdata, false, false};
         const auto before = register_with(shape);
         RTM4_RUN run(register_with(shape), CDB_FAMILY_ZEPLA, nullptr, true);
         CDB_ATOM_NODE* r = run.find("r");
         struct
         {
-            int control, mux_input;
+            int control, mux_input;  // mux_input -1: none reads the control
             CONTROL_TIE tie;
             int port;
-        } ports[] = {{DB_CLOCK_ENABLE, DB_DATA_C, row.enable, -1}, {DB_SYNCH_CLEAR, DB_DATA_D, row.sclear, -1}};
+        } ports[] = {{DB_CLOCK_ENABLE, DB_DATA_C, row.enable, -1},
+                     {DB_SYNCH_CLEAR, DB_DATA_D, row.sclear, -1},
+                     {DB_SYNCH_DATA, -1, row.sdata, -1}};
         for (auto& c : ports)
             if (c.tie != ABSENT) c.port = run.assign_port(RTM4_NET::in(r, c.control), "p|" + std::to_string(c.control));
         ASSERT_TRUE(run.rtm().create_control_mux(r)) << tag;
@@ -160,6 +170,7 @@ TEST(Retiming4LutDemux, ControlMuxInputsTakeTheBoundaryPortsOfTheControlsTheyRea
         for (const auto& c : ports) {
             if (c.tie == ABSENT) continue;
             EXPECT_EQ(run.port_of(RTM4_NET::in(r, c.control)), -1) << tag << " " << c.control;
+            if (c.mux_input < 0) continue;
             EXPECT_EQ(run.port_of(RTM4_NET::in(mux, c.mux_input)), c.tie == DRIVEN ? c.port : -1)
                 << tag << " " << c.control;
         }
@@ -167,12 +178,43 @@ TEST(Retiming4LutDemux, ControlMuxInputsTakeTheBoundaryPortsOfTheControlsTheyRea
     }
 }
 
+// A refused register is left as it was, by the control mux and by the
+// demuxer, which counts nothing for it: a clear tied low is no control, a
+// live load is the load mux's, and a don't-touch register output refuses
+// every mux.
 TEST(Retiming4LutDemux, ControlMuxRefusals)
 {
-    RTM4_RUN gnd_clear_only(register_with({ABSENT, LOGICAL_GND, ABSENT, ABSENT, false, false}));
-    EXPECT_FALSE(gnd_clear_only.rtm().create_control_mux(gnd_clear_only.find("r")));
-    RTM4_RUN with_load(register_with({DRIVEN, DRIVEN, DRIVEN, DRIVEN, false, false}));
-    EXPECT_FALSE(with_load.rtm().create_control_mux(with_load.find("r")));
+    const struct
+    {
+        const char* tag;
+        REG_SHAPE shape;
+        bool dont_touch;
+        bool load_mux;  // the demuxer builds the load mux
+    } rows[] = {
+        {"gnd_clear_only", {ABSENT, LOGICAL_GND, ABSENT, ABSENT, false, false}, false, false},
+        {"live_load", {DRIVEN, DRIVEN, DRIVEN, DRIVEN, false, false}, false, true},
+        {"dont_touch", {DRIVEN, DRIVEN, ABSENT, ABSENT, false, false}, true, false},
+        {"dont_touch_live_load", {DRIVEN, DRIVEN, DRIVEN, DRIVEN, false, false}, true, false},
+    };
+    for (const auto& row : rows) {
+        for (bool whole_demuxer : {false, true}) {
+            if (whole_demuxer && row.load_mux) continue;
+            SCOPED_TRACE(std::string(row.tag) + (whole_demuxer ? " demuxer" : " control mux"));
+            RTM4_RUN run(register_with(row.shape));
+            CDB_ATOM_NODE* r = run.find("r");
+            CDB_ATOM_ASSIGNMENTS assignments = r->get_assignments();
+            assignments.dont_touch = row.dont_touch;
+            r->set_assignments(assignments);
+            const std::string untouched = native_text(run.netlist());
+            if (whole_demuxer) {
+                run.rtm().queue(r);
+                EXPECT_EQ(run.rtm().run_demuxer(), 0);
+            } else {
+                EXPECT_FALSE(run.rtm().create_control_mux(r));
+            }
+            EXPECT_EQ(native_text(run.netlist()), untouched);
+        }
+    }
 }
 
 // The data input's inversion and the load's inversion each count

@@ -60,6 +60,22 @@ const CASE k_cases[] = {
          n.control(r0, DB_CLOCK_ENABLE, n.input("e"));
          n.control(r0, DB_SYNCH_DATA, n.input("sd"));
      }},
+    // A data input tied high reads 1, through the mux as well.
+    {"vcc_data_input",
+     [](RTM6_NET& n) {
+         CDB_ATOM_NODE* r0 = n.reg("r0", nullptr);
+         RTM6_NET::in(r0, DB_DATAIN)->set_vcc();
+         n.control(r0, DB_CLOCK_ENABLE, n.input("e"));
+         n.output(RTM6_NET::out(r0), "o0");
+     }},
+    // Synchronous data tied high under a live load: the register loads 1.
+    {"vcc_synchronous_data",
+     [](RTM6_NET& n) {
+         CDB_ATOM_NODE* r0 = plain_register(n);
+         n.control(r0, DB_CLOCK_ENABLE, n.input("e"));
+         n.control(r0, DB_SYNCH_DATA, nullptr)->set_vcc();
+         n.control(r0, DB_SYNCH_LOAD, n.input("ld"));
+     }},
     // An unconnected data input reads 0.
     {"unconnected_data_input",
      [](RTM6_NET& n) {

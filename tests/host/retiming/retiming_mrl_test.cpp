@@ -498,12 +498,23 @@ unsigned mux_function(unsigned index, bool clear, bool enable, bool sdata)
 }
 
 // Register r0 on c0 = i0 AND i1 with an enable and a synchronous clear,
-// each driven by an input or tied to a constant (-1 driven, 0 low, 1 high).
-std::unique_ptr<CDB_ATOM_NETLIST> controlled_register(int enable, int sclear)
+// each driven by an input or tied to a constant (-1 driven, 0 low, 1 high);
+// with data_vcc its data input is tied high instead, with sdata_vcc it has
+// synchronous data tied high and a load from an input.
+std::unique_ptr<CDB_ATOM_NETLIST> controlled_register(int enable, int sclear, bool data_vcc = false,
+                                                      bool sdata_vcc = false)
 {
     RTM6_NET n(CDB_FAMILY_MRL);
     CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), n.input("i1")}, 0x8);
-    CDB_ATOM_NODE* r0 = n.reg("r0", RTM6_NET::out(c0));
+    CDB_ATOM_NODE* r0 = n.reg("r0", data_vcc ? nullptr : RTM6_NET::out(c0));
+    if (data_vcc) {
+        RTM6_NET::in(r0, DB_DATAIN)->set_vcc();
+        n.output(RTM6_NET::out(c0), "oc");
+    }
+    if (sdata_vcc) {
+        n.control(r0, DB_SYNCH_DATA, nullptr)->set_vcc();
+        n.control(r0, DB_SYNCH_LOAD, n.input("ld"));
+    }
     CDB_ATOM_ITERM* e = n.control(r0, DB_CLOCK_ENABLE, enable < 0 ? n.input("en") : nullptr);
     if (enable == 0) e->set_gnd();
     if (enable == 1) e->set_vcc();
@@ -528,26 +539,30 @@ TEST(RetimingMrlDemux, MasksFollowTheMuxFunctionInTheMrlBitOrder)
 }
 
 // Constant controls are valid: a low clear or a high enable is absent, a
-// high clear is folded into the mask, a low enable holds (no mux).
+// high clear is folded into the mask, a low enable holds (no mux). Data or
+// synchronous data tied high reach the mux as a constant 1.
 TEST(RetimingMrlDemux, ConstantClearOrEnableMakesAValidMux)
 {
     struct CASE
     {
         int enable, sclear;
         bool demuxed;
+        bool data_vcc = false, sdata_vcc = false;
     };
+    int k = 0;
     for (const CASE& c : {CASE{-1, 0, true}, CASE{-1, 1, true}, CASE{1, -1, true}, CASE{0, -1, false},
-                          CASE{-1, -1, true}, CASE{1, 1, true}}) {
-        SCOPED_TRACE(c.enable * 10 + c.sclear);
-        MRL_RUN run(controlled_register(c.enable, c.sclear));
+                          CASE{-1, -1, true}, CASE{1, 1, true}, CASE{-1, 0, true, true, false},
+                          CASE{-1, 0, true, false, true}}) {
+        SCOPED_TRACE(k);
+        const auto build = [&c] { return controlled_register(c.enable, c.sclear, c.data_vcc, c.sdata_vcc); };
+        MRL_RUN run(build());
         CDB_ATOM_NODE* r0 = run.find("r0");
         EXPECT_EQ(run.rtm().create_control_mux(r0), c.demuxed);
-        if (c.enable == -1 && c.sclear == 0) {
+        if (c.enable == -1 && c.sclear == 0 && !c.sdata_vcc) {
             CDB_ATOM_NODE* mux = RTM6_NET::in(r0, DB_DATAIN)->get_source()->get_my_node();
             EXPECT_EQ(run.api()->get_fsyn_net_util()->get_lutmask(mux), 0xacacacacacacacacULL);
         }
-        expect_equivalent(*controlled_register(c.enable, c.sclear), run.netlist(),
-                          rtm6_name("rtm_mrl_demux_", (c.enable + 1) * 3 + c.sclear + 1));
+        expect_equivalent(*build(), run.netlist(), rtm6_name("rtm_mrl_demux_", k++));
     }
 }
 
@@ -602,15 +617,29 @@ void check_mux_ports(const PORT_ROW& row)
         {DB_SYNCH_CLEAR, DB_DATA_D, row.sclear_inverted, run.assign_port(RTM6_NET::in(r0, DB_SYNCH_CLEAR), "p|sc")},
     };
     const std::string before = native_text(run.netlist());
+    MORV_LOG_CAPTURE trace(100);
     ASSERT_EQ(run.rtm().create_control_mux(r0), row.demuxed);
     if (!row.demuxed) {
         EXPECT_TRUE(native_text(run.netlist()) == before);
         return;
     }
+    // What is announced: the new edge into the register's data input, and
+    // in the branch the register as well once the mux drives it.
+    const bool mrl = row.family == CDB_FAMILY_MRL;
+    const std::string r0_id = "(id " + std::to_string(r0->get_id()) + ")";
+    int register_announced = 0;
+    bool data_edge_announced = false;
+    for (const std::string& line : trace.lines()) {
+        if (line.find("Modifying node") != std::string::npos && line.find(r0_id) != std::string::npos)
+            ++register_announced;
+        data_edge_announced |= line.find("feeding iterm (" + std::to_string(DB_DATAIN) + ", 0) of " + r0_id +
+                                         " (disconnected=0)") != std::string::npos;
+    }
+    EXPECT_EQ(register_announced, mrl ? 0 : 1);
+    EXPECT_TRUE(data_edge_announced);
     // The branch's mux takes the ports of the signals it reads, but behind
     // an inverter; this family's takes none and its data input keeps its own
     // (as an open one does in both).
-    const bool mrl = row.family == CDB_FAMILY_MRL;
     CDB_ATOM_NODE* mux = RTM6_NET::in(r0, DB_DATAIN)->get_source()->get_my_node();
     for (const auto& c : controls) {
         EXPECT_EQ(run.port_of(RTM6_NET::in(r0, c.control)), -1) << c.control;
