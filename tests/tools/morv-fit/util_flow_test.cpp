@@ -95,16 +95,27 @@ std::string absolute(const std::string& dir)
 }  // namespace
 
 // The breakpoint at the end of each manual iteration is named by the
-// iteration, counted from 0, between the stages the other switches add.
+// iteration, counted from 0, between the stages the other switches add. An
+// iteration that changes nothing ends the pass; one that splits a node's
+// fan-out (from a script) is followed by a second.
 TEST(MorvFitUtil, TheManualBreakpointIsNamedByItsIteration)
 {
     const std::string dir = absolute("util_manual");
-    const COMMAND_RUN r = fit(
-        dir, "--test-string 'MANUAL(NI=2)|' --set fsyn_enable_plumrix=on --set fsyn_redirect_plx_to_file=on "
-             "--set fsyn_plumrix_dump_algorithm_netlists=on --set fsyn_dump_plumrix_netlist_after_every_iteration=on");
+    const std::string link = " --set fsyn_enable_plumrix=on --set fsyn_redirect_plx_to_file=on "
+                             "--set fsyn_plumrix_dump_algorithm_netlists=on "
+                             "--set fsyn_dump_plumrix_netlist_after_every_iteration=on";
+    COMMAND_RUN r = fit(dir, "--test-string 'MANUAL(NI=2)|'" + link);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(breakpoints(dir + "/plumrix_session.plx"),
               (std::vector<std::string>{"PRE-MANUAL(0)", "MANUAL_0", "POST-MANUAL_0_0", "POST-MANUAL(0)"}));
+    // The carry LUT c1 feeds c2 and n1: a fan-out to split.
+    const std::string script = dir + "_split.txt";
+    write_file(script, "split " + std::to_string(atom_ids(slurp(dir + "/out.txt")).at("c1")) + "\n");
+    r = fit(dir, "--set fsyn_read_manual_ops_file=on --test-string 'MANUAL(NI=2:FILE=" + script + ")|'" + link);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(breakpoints(dir + "/plumrix_session.plx"),
+              (std::vector<std::string>{"PRE-MANUAL(0)", "MANUAL_0", "POST-MANUAL_0_0", "MANUAL_1", "POST-MANUAL_0_1",
+                                        "POST-MANUAL(0)"}));
 }
 
 // Asked to, the utility ends the compile from the flow it runs in as every
