@@ -195,12 +195,13 @@ void MORV_TIMING::dump_timing()
     MORV_ASSERT_TEXT(m_tdc_utility, "m_tdc_utility");
     TDB_NETLIST* tdb_netlist = tdc_get_accessories()->get_tdb_netlist();
     MORV_ASSERT_TEXT(tdb_netlist != nullptr, "tdb_netlist != NULL");
-    // The dump is of the analyser's timing netlist. In a flow the timing
-    // estimator times, the analyser never times that netlist: its edges
-    // hold no delay and a slack ratio of 1 for every connection. Here the
-    // dump reads the estimator's own graph instead, built from the same
-    // atoms alike, which holds the delays and slack ratios the flow was
-    // timed with.
+    // The dump is of the analyser's timing netlist, which holds the
+    // figures of the flow where the analyser times it. Where the timing
+    // estimator times the flow, that netlist is not timed in it (no delay
+    // and a slack ratio of 1 on every edge); the dump reads the estimator's
+    // own graph instead, built alike from the same atoms, so that it shows
+    // the delays, slack ratios and register times (the estimator's tables)
+    // the flow was timed with.
     const TDB_NETLIST* timed = tdb_netlist;
     const std::vector<TDB_EDGE*>* edges = tdb_netlist->get_vec_of_edges();
     if (m_timing_mode == MORV_TIMING_MODE_NEVRA && m_nevra && m_nevra->has_estimation()) {
