@@ -163,6 +163,14 @@ private:
     }
     void derive_clock_period();
     void print_own_clock_periods() const;
+    // Once the optimising flow points are over, the component is asked at
+    // which of them physical synthesis ran, for the report.
+    void ask_where_physical_synthesis_ran()
+    {
+        for (e_fsyn_flow f : {SYN_EARLY_FSYN_FLOW, FIT_EARLY_FSYN_FLOW, POST_CLUSTERING_FSYN_FLOW,
+                              CLUSTER_RETRY_FSYN_FLOW, LATE_FSYN_FLOW})
+            if (m_expert->has_fsyn_run(f)) m_result.physical_synthesis_flows.push_back(flow_label(f));
+    }
     // An error the component posted (a rejected test string, a setting it
     // cannot use) fails the run: going on would hide it behind a table.
     void stop_on_posted_errors(const char* where) const
@@ -301,6 +309,7 @@ HOST_COMPILE_RESULT COMPILE::run()
     hand_locations_to_component(m_env, m_expert);
 
     flow(LATE_FSYN_FLOW);
+    ask_where_physical_synthesis_ran();
     // The post-route point runs only when the driver enabled it or a
     // developer switch asks for its dump; otherwise the row shows it off.
     const bool post_route = m_expert->will_fsyn_run(VERY_LATE_FSYN_FLOW) || cfg_is_on("very_late_fsyn") ||
@@ -635,6 +644,15 @@ int fail_with(std::ostream& err, const std::string& text)
     return 1;
 }
 
+// "physical synthesis ran at FIT_EARLY, LATE", or that it did not run.
+std::string physical_synthesis_line(const std::vector<std::string>& flows)
+{
+    if (flows.empty()) return "physical synthesis did not run\n";
+    std::string line = "physical synthesis ran at ";
+    for (size_t i = 0; i < flows.size(); ++i) line += (i > 0 ? ", " : "") + flows[i];
+    return line + "\n";
+}
+
 // The tables the compile filed in its report, folder by folder.
 void print_filed_tables(const RDB_REPORT& report, std::ostream& out)
 {
@@ -776,6 +794,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
 
     write_outputs(*design.netlist(), result, outputs, false);
     out << "\nclock period " << result.clock_period_ps << " ps\n"
+        << physical_synthesis_line(result.physical_synthesis_flows)
         << format_summary_table(result.rows, result.clock_period_ps);
     print_filed_tables(*design.cmp().get_report(), out);
     check_console(out);

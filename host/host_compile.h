@@ -23,6 +23,9 @@ struct HOST_COMPILE_RESULT
     std::vector<SUMMARY_ROW> rows;
     int64_t clock_period_ps = 0;
     int64_t unoptimised_path_ps = 0;  // critical path of the netlist as read, 0 when none
+    // The flow points up to LATE at which the component says physical
+    // synthesis ran, in flow order; empty when it ran at none.
+    std::vector<std::string> physical_synthesis_flows;
 };
 
 // Runs the fit of an environment whose design is loaded. `log` receives

@@ -212,24 +212,26 @@ void MORV_REG_UNPACK::unpack_six_lut(const MORV_UNPACK_INFO& info)
 
 // ---------------------------------------------------------------- local optimisation
 
-MORV_OWNER<MORV_UNPACK_INFO> MORV_REG_UNPACK::evaluate_local_optimization(CDB_ATOM_ITERM* local_iterm)
+MORV_OWNER<MORV_LOCAL_OPT_INFO> MORV_REG_UNPACK::evaluate_local_optimization(CDB_ATOM_ITERM* local_iterm)
 {
     MORV_ASSERT_TEXT(local_iterm, "local_iterm");
     CDB_ATOM_NODE* node = local_iterm->get_my_node();
     MORV_ASSERT_TEXT(node, "node_for_unpacking");
     // The morlin family has nothing to unpack (see do_iter).
-    if (m_form == MORV_REG_UNPACK_NOTHING) return MORV_OWNER<MORV_UNPACK_INFO>();
+    if (m_form == MORV_REG_UNPACK_NOTHING) return MORV_OWNER<MORV_LOCAL_OPT_INFO>();
     MORV_OWNER<MORV_UNPACK_INFO> info = MORV_MAKE_OWNER(MORV_UNPACK_INFO);
     info->estimate = MORV_UNPACK_INFO::s_NOT_EVALUATED;
-    if (!m_fsyn_net_util->is_lcell(node) || !can_unpack(node, info.get())) return MORV_OWNER<MORV_UNPACK_INFO>();
+    if (!m_fsyn_net_util->is_lcell(node) || !can_unpack(node, info.get())) return MORV_OWNER<MORV_LOCAL_OPT_INFO>();
     info->estimate = MORV_UNPACK_INFO::s_ACCEPTED;
     return info;
 }
 
-bool MORV_REG_UNPACK::perform_local_optimization(CDB_ATOM_ITERM* local_iterm, const MORV_UNPACK_INFO* opt_info,
+bool MORV_REG_UNPACK::perform_local_optimization(CDB_ATOM_ITERM* local_iterm, const MORV_LOCAL_OPT_INFO* record,
                                                  std::set<int>* touched_ids)
 {
     MORV_ASSERT_TEXT(local_iterm, "local_iterm");
+    // A record another algorithm made names no cell to unpack.
+    const auto* opt_info = dynamic_cast<const MORV_UNPACK_INFO*>(record);
     MORV_ASSERT_TEXT(opt_info, "opt_info");
     MORV_ASSERT_TEXT(touched_ids, "touched_ids");
     const int id = static_cast<int>(opt_info->node->get_id());
@@ -245,7 +247,7 @@ bool MORV_REG_UNPACK::perform_local_optimization(CDB_ATOM_ITERM* local_iterm, co
     return true;
 }
 
-void MORV_REG_UNPACK::cleanup_local_optimization(MORV_OWNER<MORV_UNPACK_INFO>& opt_info)
+void MORV_REG_UNPACK::cleanup_local_optimization(MORV_OWNER<MORV_LOCAL_OPT_INFO>& opt_info)
 {
     MORV_ASSERT_TEXT(opt_info, "opt_info");
     opt_info.reset();

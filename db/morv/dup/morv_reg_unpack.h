@@ -25,7 +25,7 @@ class MORV_NET_UTIL;
 
 // A cell to unpack and where its halves go; also the local-optimisation
 // record.
-struct MORV_UNPACK_INFO
+struct MORV_UNPACK_INFO : MORV_LOCAL_OPT_INFO
 {
     static constexpr int s_NOT_EVALUATED = 2147483647;
     static constexpr int s_ACCEPTED = 250;
@@ -48,16 +48,15 @@ public:
     ~MORV_REG_UNPACK() override;
 
     // ---- local-optimisation protocol
-    using MORV_ALGORITHM_BASE::cleanup_local_optimization;
-    using MORV_ALGORITHM_BASE::evaluate_local_optimization;
-    using MORV_ALGORITHM_BASE::perform_local_optimization;
     void init_iteration_for_local_optimization() override {}
     void fini_iteration_for_local_optimization() override {}
-    // A record for the term's cell when it may be unpacked, else null.
-    MORV_OWNER<MORV_UNPACK_INFO> evaluate_local_optimization(CDB_ATOM_ITERM* local_iterm);
-    bool perform_local_optimization(CDB_ATOM_ITERM* local_iterm, const MORV_UNPACK_INFO* opt_info,
-                                    std::set<int>* touched_ids);
-    void cleanup_local_optimization(MORV_OWNER<MORV_UNPACK_INFO>& opt_info);
+    // A record (a MORV_UNPACK_INFO) for the term's cell when it may be
+    // unpacked, else null.
+    MORV_OWNER<MORV_LOCAL_OPT_INFO> evaluate_local_optimization(CDB_ATOM_ITERM* local_iterm) override;
+    // opt_info must be a MORV_UNPACK_INFO.
+    bool perform_local_optimization(CDB_ATOM_ITERM* local_iterm, const MORV_LOCAL_OPT_INFO* opt_info,
+                                    std::set<int>* touched_ids) override;
+    void cleanup_local_optimization(MORV_OWNER<MORV_LOCAL_OPT_INFO>& opt_info) override;
 
     // ---- algorithm
     std::string get_short_name() override { return "REG_UNPACK"; }

@@ -664,7 +664,8 @@ void MORV_CLUSTER_RAM_LEGALIZER::pre_cache(const MORV_REGISTER_TYPE& register_ty
             if (!util->is_lut(node)) continue;
             morv_ram_for_each_data_oterm(node, [&](CDB_ATOM_OTERM* o) {
                 if (!(output ? is_output_legalizable(o) : is_input_legalizable(o))) return;
-                if (std::popcount(signature(node, output)) <= s_MAX_SIGNATURE_BITS) return;
+                const uint64_t reached = output ? fanout_register_signature(node) : register_signature(node);
+                if (std::popcount(reached) <= s_MAX_SIGNATURE_BITS) return;
                 output ? refuse_output(o) : refuse_input(o);
             });
         }

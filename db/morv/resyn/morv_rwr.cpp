@@ -174,7 +174,7 @@ void MORV_RWR::init_iteration_for_local_optimization()
     m_dups_done = 0;
 }
 
-MORV_OWNER<MORV_RWR_SWAP> MORV_RWR::evaluate_local_optimization(CDB_ATOM_ITERM* local_iterm)
+MORV_OWNER<MORV_LOCAL_OPT_INFO> MORV_RWR::evaluate_local_optimization(CDB_ATOM_ITERM* local_iterm)
 {
     MORV_ASSERT_TEXT(local_iterm, "local_iterm");
     MORV_OWNER<MORV_RWR_SWAP> swap = MORV_MAKE_OWNER(MORV_RWR_SWAP);
@@ -184,10 +184,12 @@ MORV_OWNER<MORV_RWR_SWAP> MORV_RWR::evaluate_local_optimization(CDB_ATOM_ITERM* 
     return swap;
 }
 
-bool MORV_RWR::perform_local_optimization(CDB_ATOM_ITERM* local_iterm, const MORV_RWR_SWAP* opt_info,
+bool MORV_RWR::perform_local_optimization(CDB_ATOM_ITERM* local_iterm, const MORV_LOCAL_OPT_INFO* record,
                                           std::set<int>* touched_ids)
 {
     MORV_ASSERT_TEXT(local_iterm, "local_iterm");
+    // A record another algorithm made is no rewiring.
+    const auto* opt_info = dynamic_cast<const MORV_RWR_SWAP*>(record);
     MORV_ASSERT_TEXT(opt_info, "opt_info");
     MORV_ASSERT_TEXT(touched_ids, "touched_ids");
     const int id_a = static_cast<int>(opt_info->node_a->get_atom_id());
@@ -221,7 +223,7 @@ bool MORV_RWR::perform_local_optimization(CDB_ATOM_ITERM* local_iterm, const MOR
     return true;
 }
 
-void MORV_RWR::cleanup_local_optimization(MORV_OWNER<MORV_RWR_SWAP>& opt_info)
+void MORV_RWR::cleanup_local_optimization(MORV_OWNER<MORV_LOCAL_OPT_INFO>& opt_info)
 {
     MORV_ASSERT_TEXT(opt_info, "opt_info");
     opt_info.reset();

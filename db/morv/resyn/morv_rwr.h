@@ -26,8 +26,9 @@ class CDB_ATOM_NODE;
 class CDB_ATOM_ITERM;
 class CDB_ATOM_OTERM;
 
-// One proposed rewiring; a plain value, copied freely.
-struct MORV_RWR_SWAP
+// One proposed rewiring; a plain value, copied freely. Also the
+// local-optimisation record.
+struct MORV_RWR_SWAP : MORV_LOCAL_OPT_INFO
 {
     static constexpr int s_MAX_PAIRS = 5;
 
@@ -73,17 +74,15 @@ public:
     ~MORV_RWR() override;
 
     // ---- local-optimisation protocol ----
-    using MORV_ALGORITHM_BASE::cleanup_local_optimization;
-    using MORV_ALGORITHM_BASE::evaluate_local_optimization;
-    using MORV_ALGORITHM_BASE::perform_local_optimization;
     void init_iteration_for_local_optimization() override;
     void fini_iteration_for_local_optimization() override {}
-    // The best rewiring that moves local_iterm's signal, by the RECURSIVE
-    // search whatever ALG says; null when there is none.
-    MORV_OWNER<MORV_RWR_SWAP> evaluate_local_optimization(CDB_ATOM_ITERM* local_iterm);
-    bool perform_local_optimization(CDB_ATOM_ITERM* local_iterm, const MORV_RWR_SWAP* opt_info,
-                                    std::set<int>* touched_ids);
-    void cleanup_local_optimization(MORV_OWNER<MORV_RWR_SWAP>& opt_info);
+    // The best rewiring (a MORV_RWR_SWAP) that moves local_iterm's signal,
+    // by the RECURSIVE search whatever ALG says; null when there is none.
+    MORV_OWNER<MORV_LOCAL_OPT_INFO> evaluate_local_optimization(CDB_ATOM_ITERM* local_iterm) override;
+    // opt_info must be a MORV_RWR_SWAP.
+    bool perform_local_optimization(CDB_ATOM_ITERM* local_iterm, const MORV_LOCAL_OPT_INFO* opt_info,
+                                    std::set<int>* touched_ids) override;
+    void cleanup_local_optimization(MORV_OWNER<MORV_LOCAL_OPT_INFO>& opt_info) override;
 
     // ---- algorithm ----
     std::string get_short_name() override { return "RWR"; }

@@ -147,6 +147,9 @@ public:
     // by the estimator does not keep: there it cannot be used. False then,
     // with one warning per run naming the setting and the family.
     bool can_use_itest();
+    // iTEst serves only the new timing flow (fsyn_use_new_timing_flow):
+    // asked for without it, one warning per run names both settings.
+    void refuse_itest_without_new_timing_flow();
     void update_timing();
     void perform_pre_placement_timing_analysis(bool use_locked_estimates);
     void run_estimator_timing_analysis();
@@ -378,6 +381,7 @@ private:
     // timing (its last update), and nothing changed that netlist since.
     bool m_itest_annotated = false;
     bool m_itest_refusal_warned = false;
+    bool m_itest_flow_refusal_warned = false;
     struct TIMING_SNAPSHOT;
     struct SNAPSHOT_ANSWER
     {

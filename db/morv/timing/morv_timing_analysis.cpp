@@ -12,6 +12,7 @@
 #include "dev/dev_device.h"
 #include "fio/fio.h"
 #include "msg/msg.h"
+#include "nevra/nevra_estimator.h"
 #include "tdb/tdb_netlist.h"
 #include "tdc/tdc_accessories.h"
 
@@ -194,7 +195,19 @@ void MORV_TIMING::dump_timing()
     MORV_ASSERT_TEXT(m_tdc_utility, "m_tdc_utility");
     TDB_NETLIST* tdb_netlist = tdc_get_accessories()->get_tdb_netlist();
     MORV_ASSERT_TEXT(tdb_netlist != nullptr, "tdb_netlist != NULL");
+    // The dump is of the analyser's timing netlist, which holds the
+    // figures of the flow where the analyser times it. Where the timing
+    // estimator times the flow, that netlist is not timed in it (no delay
+    // and a slack ratio of 1 on every edge); the dump reads the estimator's
+    // own graph instead, built alike from the same atoms, so that it shows
+    // the delays, slack ratios and register times (the estimator's tables)
+    // the flow was timed with.
+    const TDB_NETLIST* timed = tdb_netlist;
     const std::vector<TDB_EDGE*>* edges = tdb_netlist->get_vec_of_edges();
+    if (m_timing_mode == MORV_TIMING_MODE_NEVRA && m_nevra && m_nevra->has_estimation()) {
+        timed = m_nevra->get_timing_graph();
+        edges = &timed->edge_table();
+    }
     if (edges == nullptr) {
         MORV_DEBUG_STREAM::print(2, "TDB_NETLIST vector of edges not found.\n");
         return;
@@ -204,7 +217,7 @@ void MORV_TIMING::dump_timing()
     MORV_DEBUG_STREAM::print(
         2, "scaling_factor: %f",
         dtm_root_node->get_scaling_factor(DTM_ROOT_NODE::DUMP_SCALING_TABLE, DTM_ROOT_NODE::DUMP_SCALING_CORNER));
-    dump_registers(*tdb_netlist);
+    dump_registers(*timed);
     for (const TDB_EDGE* edge : *edges)
         if (edge != nullptr) dump_edge_timing(edge);
 }

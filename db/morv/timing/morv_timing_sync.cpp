@@ -192,6 +192,17 @@ bool MORV_TIMING::can_use_itest()
     return false;
 }
 
+void MORV_TIMING::refuse_itest_without_new_timing_flow()
+{
+    if (m_itest_flow_refusal_warned) return;
+    m_itest_flow_refusal_warned = true;
+    MSG_W* msg = new MSG_W();
+    msg->fill_args("Setting fsyn_enable_ite=on has no effect without fsyn_use_new_timing_flow=on: the incremental "
+                   "timing estimator times the early flows only in the new timing flow. It stays off./"
+                   "WMORV_FSYN_ITEST_WITHOUT_NEW_TIMING_FLOW");
+    morv_send_msg(msg);
+}
+
 // Only a mode that analyses with the host's analyser has edges for iTEst
 // to annotate.
 bool MORV_TIMING::is_itest_answering() const

@@ -267,8 +267,12 @@ TEST_F(MorvAlgorithmBaseTest, UnimplementedOperationsReportAndTestChangesNothing
     PLAIN_ALGORITHM plain(api, &none);
     EXPECT_EQ(internal_error_of([&] { plain.do_iter(); }),
               "do_iter () is not implemented by this algorithm. (see default virtual function in fsyn_algorithm_base)");
-    EXPECT_EQ(plain.evaluate_local_optimization(), 0);
-    EXPECT_FALSE(plain.perform_local_optimization());
+    msg_clear_vdebug_lines();
+    EXPECT_EQ(plain.evaluate_local_optimization(nullptr), nullptr);
+    EXPECT_FALSE(plain.perform_local_optimization(nullptr, nullptr, nullptr));
+    ASSERT_EQ(msg_vdebug_lines().size(), 2u);
+    EXPECT_EQ(msg_vdebug_lines()[1].text, "Warning - perform_local_optimization() is not defined for this algorithm "
+                                          "(see default virtual function in morv_expert_sys)");
     EXPECT_TRUE(plain.reports_estimated_improvement());
     EXPECT_FALSE(plain.is_fom_close_to_optimal());
     EXPECT_FALSE(plain.use_itest());

@@ -14,6 +14,7 @@
 
 #include "log_capture.h"
 #include "../netlist/net_util_fixture.h"
+#include "msg/msg.h"
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/resyn/morv_rwr_family.h"
 
@@ -632,23 +633,30 @@ TEST_F(Rwr, TheProtocolRefusesTouchedNodesAndSpentLimitsWithItsTexts)
     ASSERT_EQ(rwr.get_max_swaps(), 1);
     make_d_critical(rwr, pair);
     MORV_LOG_CAPTURE log(100);
-    rwr.init_iteration_for_local_optimization();
+    msg_clear_vdebug_lines();
+    // A caller of the protocol knows the algorithm only as an algorithm.
+    MORV_ALGORITHM_BASE& algorithm = rwr;
+    algorithm.init_iteration_for_local_optimization();
     CDB_ATOM_ITERM* critical = pair.b->get_input_term_by_type(DB_DATA_A);
-    MORV_OWNER<MORV_RWR_SWAP> info = rwr.evaluate_local_optimization(critical);
+    MORV_OWNER<MORV_LOCAL_OPT_INFO> info = algorithm.evaluate_local_optimization(critical);
     ASSERT_TRUE(info);
     std::set<int> touched = {static_cast<int>(pair.a->get_id())};
-    EXPECT_FALSE(rwr.perform_local_optimization(critical, info.get(), &touched));
+    EXPECT_FALSE(algorithm.perform_local_optimization(critical, info.get(), &touched));
     touched.clear();
     // Every limit is at least 1: spend them first.
-    EXPECT_TRUE(rwr.perform_local_optimization(critical, info.get(), &touched));
+    EXPECT_TRUE(algorithm.perform_local_optimization(critical, info.get(), &touched));
     EXPECT_EQ(touched.size(), 2u);
     EXPECT_EQ(rwr.get_swaps_done(), 1);
     touched.clear();
-    EXPECT_FALSE(rwr.perform_local_optimization(critical, info.get(), &touched));
-    rwr.cleanup_local_optimization(info);
+    EXPECT_FALSE(algorithm.perform_local_optimization(critical, info.get(), &touched));
+    algorithm.cleanup_local_optimization(info);
     EXPECT_FALSE(info);
-    EXPECT_EQ(internal_error_of([&] { rwr.cleanup_local_optimization(info); }), "opt_info");
-    EXPECT_EQ(internal_error_of([&] { rwr.evaluate_local_optimization(nullptr); }), "local_iterm");
+    EXPECT_TRUE(msg_vdebug_lines().empty()) << msg_vdebug_lines().front().text;
+    EXPECT_EQ(internal_error_of([&] { algorithm.cleanup_local_optimization(info); }), "opt_info");
+    EXPECT_EQ(internal_error_of([&] { algorithm.evaluate_local_optimization(nullptr); }), "local_iterm");
+    const MORV_LOCAL_OPT_INFO foreign;
+    EXPECT_EQ(internal_error_of([&] { algorithm.perform_local_optimization(critical, &foreign, &touched); }),
+              "opt_info");
 
     std::vector<std::string> expected = {
         "MORV_RWR: Warning - could not perform requested optimization; touched_id violation",

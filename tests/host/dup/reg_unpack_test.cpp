@@ -14,6 +14,7 @@
 #include "morv/core/family/morv_family_traits.h"
 #include "morv/dup/morv_reg_unpack.h"
 #include "morv/netlist/morv_net_util.h"
+#include "morv_test_util.h"
 
 namespace reg_unpack_test {
 
@@ -178,21 +179,29 @@ TEST(RegUnpackLocal, EvaluatePerformAndTheTouchedIdRefusal)
     CDB_ATOM_NODE* r = n.reg(0);
     CDB_ATOM_ITERM* data = r->get_input_term_by_type(DB_DATAIN);
     auto unpack = n.make();
-    EXPECT_EQ(unpack->evaluate_local_optimization(data), nullptr);
+    msg_clear_vdebug_lines();
+    // A caller of the protocol knows the algorithm only as an algorithm.
+    MORV_ALGORITHM_BASE& algorithm = *unpack;
+    EXPECT_EQ(algorithm.evaluate_local_optimization(data), nullptr);
     n.run->slack().set(data, -10, 0.1);
-    MORV_OWNER<MORV_UNPACK_INFO> info = unpack->evaluate_local_optimization(data);
+    MORV_OWNER<MORV_LOCAL_OPT_INFO> info = algorithm.evaluate_local_optimization(data);
     ASSERT_NE(info, nullptr);
-    EXPECT_EQ(info->estimate, MORV_UNPACK_INFO::s_ACCEPTED);
+    const auto* record = dynamic_cast<const MORV_UNPACK_INFO*>(info.get());
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->estimate, MORV_UNPACK_INFO::s_ACCEPTED);
     std::set<int> touched{static_cast<int>(r->get_id())};
     n.run->api()->get_fsyn_chip_map()->set_node_location(static_cast<int>(r->get_id()), MORV_LOC{6, 6, 2, -1});
-    EXPECT_FALSE(unpack->perform_local_optimization(data, info.get(), &touched));
+    EXPECT_FALSE(algorithm.perform_local_optimization(data, info.get(), &touched));
     EXPECT_EQ(n.run->location_of(r).sub_loc, 2);
     touched.clear();
-    EXPECT_TRUE(unpack->perform_local_optimization(data, info.get(), &touched));
+    EXPECT_TRUE(algorithm.perform_local_optimization(data, info.get(), &touched));
     EXPECT_NE(n.run->location_of(r).sub_loc, 2);
     EXPECT_EQ(touched.count(static_cast<int>(r->get_id())), 1u);
-    unpack->cleanup_local_optimization(info);
+    algorithm.cleanup_local_optimization(info);
     EXPECT_EQ(info, nullptr);
+    EXPECT_TRUE(msg_vdebug_lines().empty()) << msg_vdebug_lines().front().text;
+    const MORV_LOCAL_OPT_INFO foreign;
+    EXPECT_EQ(internal_error_of([&] { algorithm.perform_local_optimization(data, &foreign, &touched); }), "opt_info");
 }
 
 // The morlin driver may build the class for every family; its registers

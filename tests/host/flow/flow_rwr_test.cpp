@@ -84,7 +84,7 @@ TEST_F(FlowRwr, TheProtocolOverEveryCriticalInputOfFriscKeepsItEquivalent)
     for (const auto& [node, port] : critical) {
         CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port);
         if (iterm == nullptr || touched.count(static_cast<int>(node->get_id())) != 0) continue;
-        MORV_OWNER<MORV_RWR_SWAP> info = rwr.evaluate_local_optimization(iterm);
+        MORV_OWNER<MORV_LOCAL_OPT_INFO> info = rwr.evaluate_local_optimization(iterm);
         if (!info) continue;
         ++evaluated;
         performed += rwr.perform_local_optimization(iterm, info.get(), &touched) ? 1 : 0;

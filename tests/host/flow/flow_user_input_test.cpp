@@ -314,6 +314,12 @@ TEST_F(FlowUserInput, RequestsTheCompileCannotCarryOutAreSaidWithTheirExitStatus
          {"the OBRAN family", "recorded.psl"},
          "WMORV_FSYN_READ_LOG_IGNORED"},
         {{"--family", "UVO", "--set", "661=recorded.psl"}, 0, {"the UVO family"}, "WMORV_FSYN_READ_LOG_IGNORED"},
+        // The incremental timing estimator outside the new timing flow,
+        // though the early flow's retiming and resynthesis would take it.
+        {{"-O", "--set", "fsyn_enable_ite=on"},
+         0,
+         {"fsyn_enable_ite=on has no effect", "without fsyn_use_new_timing_flow=on", "It stays off."},
+         "WMORV_FSYN_ITEST_WITHOUT_NEW_TIMING_FLOW"},
         // A replay log that leads nowhere says why.
         {{"--family", "MRL", "--set", "661=loop_a.psl"},
          1,

@@ -2,7 +2,9 @@
 // switches the engine on for an algorithm that asks for it; under the
 // timing estimator, which keeps no timing netlist for iTEst, it leaves the
 // engine uncreated and the estimator's timing as it was, and says so once
-// per compile, naming the setting and the family.
+// per compile, naming the setting and the family. Outside the new timing
+// flow the engine stays off, and that too is said once, naming both
+// settings.
 
 #include <gtest/gtest.h>
 
@@ -32,6 +34,7 @@ using namespace morv_host;
 namespace {
 
 constexpr const char* k_REFUSAL = "WMORV_FSYN_ITEST_NOT_WITH_NEVRA";
+constexpr const char* k_FLOW_REFUSAL = "WMORV_FSYN_ITEST_WITHOUT_NEW_TIMING_FLOW";
 
 // What the probe's iterations were given: whether the engine existed, and
 // the node-id base of the estimator's timing graph (-1 without one).
@@ -41,14 +44,17 @@ struct NOTES
     std::vector<int> m_graph_base;
 };
 
-// Asks for iTEst and notes, in each iteration, what timing it was given.
+// Asks for iTEst (unless told not to) and notes, in each iteration, what
+// timing it was given.
 class PROBE_ALGORITHM : public MORV_ALGORITHM_BASE
 {
 public:
-    PROBE_ALGORITHM(MORV_API* api, const MORV_PARAMETER_MAP* params) : MORV_ALGORITHM_BASE(api, params) {}
+    PROBE_ALGORITHM(MORV_API* api, const MORV_PARAMETER_MAP* params, bool asks)
+        : MORV_ALGORITHM_BASE(api, params), m_asks(asks)
+    {}
     ~PROBE_ALGORITHM() override {}
     std::string get_short_name() override { return "PROBE"; }
-    bool use_itest() override { return true; }
+    bool use_itest() override { return m_asks; }
     void set_default_algorithm_parameters(int& np, int& icp_at_end, double& fom, int& restore) override
     {
         np = 1;
@@ -70,6 +76,7 @@ public:
     }
 
     NOTES m_notes;
+    bool m_asks;
 };
 
 struct EARLY_COMPILE
@@ -99,10 +106,10 @@ struct EARLY_COMPILE
     ~EARLY_COMPILE() { cfg_clear_all(); }
 
     // One run of the probe; its notes of the one iteration.
-    NOTES run() const
+    NOTES run(bool asks = true) const
     {
         MORV_PARAMETER_MAP params;
-        PROBE_ALGORITHM probe(api, &params);
+        PROBE_ALGORITHM probe(api, &params, asks);
         probe.run_algorithm();
         return probe.m_notes;
     }
@@ -113,11 +120,11 @@ struct EARLY_COMPILE
     MORV_TIMING* timing = nullptr;
 };
 
-std::vector<std::string> refusals()
+std::vector<std::string> refusals(const char* id = k_REFUSAL)
 {
     std::vector<std::string> texts;
     for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
-        if (m.id == k_REFUSAL) texts.push_back(m.text);
+        if (m.id == id) texts.push_back(m.text);
     return texts;
 }
 
@@ -156,6 +163,26 @@ TEST(ItestRunDriver, UnderTheAnalyserTheEngineServesTheRunWithoutAWord)
     EXPECT_TRUE(refusals().empty());
     // The run driver switches it off again at the end of the run.
     EXPECT_FALSE(c.timing->is_itest_enabled());
+}
+
+// Outside the new timing flow the engine stays off under the analyser too:
+// a run that asks for it is told once, naming both settings; a run that
+// does not ask, or one without the setting, hears nothing.
+TEST(ItestRunDriver, OutsideTheNewTimingFlowTheEngineStaysOffAndTheSettingIsNamedOnce)
+{
+    EARLY_COMPILE c(CDB_FAMILY_BRK, false);
+    cfg_set_value("fsyn_use_new_timing_flow", "off");
+    EXPECT_FALSE(c.run(false).m_engine.at(0));
+    cfg_set_value("fsyn_enable_ite", "off");
+    EXPECT_FALSE(c.run().m_engine.at(0));
+    EXPECT_TRUE(refusals(k_FLOW_REFUSAL).empty());
+    cfg_set_value("fsyn_enable_ite", "on");
+    for (int run = 0; run < 2; ++run) EXPECT_FALSE(c.run().m_engine.at(0)) << run;
+    const std::vector<std::string> texts = refusals(k_FLOW_REFUSAL);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].find("fsyn_enable_ite=on"), std::string::npos) << texts[0];
+    EXPECT_NE(texts[0].find("fsyn_use_new_timing_flow=on"), std::string::npos) << texts[0];
+    EXPECT_TRUE(refusals().empty());
 }
 
 }  // namespace itest_run_driver_test

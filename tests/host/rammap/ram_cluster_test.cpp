@@ -383,9 +383,29 @@ TEST(RamClusterLegalizer, ForcedInputsGiveUpAt40961Bits)
     EXPECT_EQ(cluster_nodes(too_big.get()).size(), 3u);
 }
 
+// The mirror of wide_cone on the output side: the LUT s reads one register
+// and reaches n registers through a LUT each.
+RAMMAP_BUILD wide_fanout(int n)
+{
+    return [n](FIXTURE_NETLIST& f) {
+        CDB_ATOM_OTERM* clk = f.input("clk");
+        CDB_ATOM_OTERM* s = f.lut("s", {f.reg("r0", f.input("i"), clk)}, 0x1);
+        for (int k = 0; k < n; ++k)
+            f.output(indexed("o", k), f.reg(indexed("q", k), f.lut(indexed("f", k), {s}, 0x1), clk));
+    };
+}
+
 TEST(RamClusterLegalizer, PreCacheRefusesWideSignaturesOnly)
 {
     for (int n : {12, 13}) {
+        CLUSTER_RUN fanout(CDB_FAMILY_BRK, wide_fanout(n), "r0");
+        CDB_ATOM_OTERM* s = fanout.out("s");
+        fanout.legalizer()->pre_cache(fanout.manager.m_register_type, &fanout.run.netlist());
+        EXPECT_EQ(fanout.legalizer()->is_output_legalizable(s), n <= 12) << n;
+        EXPECT_TRUE(fanout.legalizer()->is_output_legalizable(fanout.out("f0"))) << n;
+        EXPECT_TRUE(fanout.legalizer()->is_input_legalizable(s)) << n;
+        EXPECT_EQ(std::popcount(fanout.legalizer()->fanout_register_signature(s->get_my_node())), n);
+
         CLUSTER_RUN c(CDB_FAMILY_BRK, wide_cone(n), "r0");
         CDB_ATOM_OTERM* root = c.run.output_term("o")->get_source();
         EXPECT_EQ(std::popcount(c.legalizer()->register_signature(root->get_my_node())), n);

@@ -1,5 +1,6 @@
 // --optimize and the named physical-synthesis settings against the numbers
-// they stand for, the summary table as CSV (--stats), designs whose
+// they stand for and the report's line of where physical synthesis ran,
+// the summary table as CSV (--stats), designs whose
 // latches name no clock, as ABC writes them, a LATE iteration kept for
 // the worst slack it raised, and native netlists of unusual but legal LUT
 // cells optimised in every family.
@@ -84,6 +85,12 @@ TEST(MorvFitOptimize, NamesAndOptimizeEqualTheNumberedSettings)
     // The switch must run something, or the comparisons below prove nothing.
     EXPECT_EQ(optimised.out.find("LATE (off)"), std::string::npos) << optimised.out;
     EXPECT_NE(plain.out.find("LATE (off)"), std::string::npos) << plain.out;
+    // The report says where physical synthesis ran, as the component tells it.
+    EXPECT_NE(plain.out.find("\nphysical synthesis did not run\n"), std::string::npos) << plain.out;
+    EXPECT_NE(optimised.out.find("\nphysical synthesis ran at FIT_EARLY, LATE\n"), std::string::npos) << optimised.out;
+    const COMMAND_RUN late_only = fit("-q --test-string '|||TEST()' -o late.blif " + k_design);
+    ASSERT_EQ(late_only.status, 0) << late_only.out;
+    EXPECT_NE(late_only.out.find("\nphysical synthesis ran at LATE\n"), std::string::npos) << late_only.out;
     EXPECT_NE(slurp("plain.blif"), slurp("opt.blif"));
 
     COMMAND_RUN r = fit("-q" + numeric_settings(true) + " -o numbers.blif " + k_design);

@@ -2,7 +2,8 @@
 // latch samples: every mode of the utility algorithm and the breakpoint of
 // the manual-operations algorithm, each in the flow that runs it. ABC proves
 // each output the utility changes; the timing dump is held against the
-// device's own figures and the compile's delay file.
+// device's own figures, the timing estimator's dump and the compile's delay
+// file.
 
 #include <gtest/gtest.h>
 
@@ -11,9 +12,12 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "abc_equiv.h"
+#include "dev/dev_device.h"
 #include "logdb/logdb_fsyn_log_file.h"
 #include "plx_tool.h"
 #include "test_files.h"
@@ -95,16 +99,27 @@ std::string absolute(const std::string& dir)
 }  // namespace
 
 // The breakpoint at the end of each manual iteration is named by the
-// iteration, counted from 0, between the stages the other switches add.
+// iteration, counted from 0, between the stages the other switches add. An
+// iteration that changes nothing ends the pass; one that splits a node's
+// fan-out (from a script) is followed by a second.
 TEST(MorvFitUtil, TheManualBreakpointIsNamedByItsIteration)
 {
     const std::string dir = absolute("util_manual");
-    const COMMAND_RUN r = fit(
-        dir, "--test-string 'MANUAL(NI=2)|' --set fsyn_enable_plumrix=on --set fsyn_redirect_plx_to_file=on "
-             "--set fsyn_plumrix_dump_algorithm_netlists=on --set fsyn_dump_plumrix_netlist_after_every_iteration=on");
+    const std::string link = " --set fsyn_enable_plumrix=on --set fsyn_redirect_plx_to_file=on "
+                             "--set fsyn_plumrix_dump_algorithm_netlists=on "
+                             "--set fsyn_dump_plumrix_netlist_after_every_iteration=on";
+    COMMAND_RUN r = fit(dir, "--test-string 'MANUAL(NI=2)|'" + link);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(breakpoints(dir + "/plumrix_session.plx"),
               (std::vector<std::string>{"PRE-MANUAL(0)", "MANUAL_0", "POST-MANUAL_0_0", "POST-MANUAL(0)"}));
+    // The carry LUT c1 feeds c2 and n1: a fan-out to split.
+    const std::string script = dir + "_split.txt";
+    write_file(script, "split " + std::to_string(atom_ids(slurp(dir + "/out.txt")).at("c1")) + "\n");
+    r = fit(dir, "--set fsyn_read_manual_ops_file=on --test-string 'MANUAL(NI=2:FILE=" + script + ")|'" + link);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(breakpoints(dir + "/plumrix_session.plx"),
+              (std::vector<std::string>{"PRE-MANUAL(0)", "MANUAL_0", "POST-MANUAL_0_0", "MANUAL_1", "POST-MANUAL_0_1",
+                                        "POST-MANUAL(0)"}));
 }
 
 // Asked to, the utility ends the compile from the flow it runs in as every
@@ -170,32 +185,64 @@ TEST(MorvFitUtil, BreakingTheFunctionChangesWhatTheDesignComputes)
     EXPECT_TRUE(differs.is_not_equivalent()) << abc_verdict_name(differs.m_verdict) << "\n" << differs.m_output;
 }
 
-// The dump of both flows lists the registers with the device's set-up and
-// clock-to-output times, the cells, and every connection; after placement
-// each data connection carries the delay the compile back-annotates for it
-// (a clock input has the clock network's delay in the one, its route in the
-// other).
+// The dump of both flows lists the registers with their set-up and
+// clock-to-output times, the cells, and every connection with the delay and
+// slack ratio the flow was timed with. The early flow is timed by the
+// timing estimator, whose tables describe the family's standard device:
+// each connection carries what the estimator's own dump gives it. After
+// placement the analyser times the device file's figures, and each data
+// connection carries the delay the compile back-annotates for it (a clock
+// input has the clock network's delay in the one, its route in the other).
 TEST(MorvFitUtil, TheTimingDumpListsTheTimedNetlistOfBothFlows)
 {
     const std::string dir = absolute("util_dump_timing");
     std::filesystem::create_directories(dir + "_device");
     write_file(dir + "_device/device.txt", "family 6\ndelay tsu 77\ndelay tco 133\n");
     const COMMAND_RUN r = fit(dir, "--device " + dir +
-                                       "_device/device.txt --test-string "
+                                       "_device/device.txt --set fsyn_nevra_dump_timing=on --test-string "
                                        "'UTIL(DUMP_TIMING=1)|||UTIL(DUMP_TIMING=1)'");
     ASSERT_EQ(r.status, 0) << r.out;
     const std::string debug = slurp(dir + "/fsyn_debug_dump.txt");
     EXPECT_TRUE(lines_starting(debug, "TDB_NETLIST vector of edges not found.").empty());
     const size_t late = debug.find("Welcome to LATE-FSYN");
     ASSERT_NE(late, std::string::npos);
+    const std::string early_flow = debug.substr(0, late), late_flow = debug.substr(late);
+    const DEV_DEVICE standard_device(DEV_FAMILY_BRENNOCK);
+    const DEV_TIMING_MODEL& standard = standard_device.get_timing_model();
+    const std::string early_reg = "reg: 1 9 " + std::to_string(standard.tsu) + " " + std::to_string(standard.tco);
     // The counter's connections: clock, data, enable and clear of eight
     // registers, the carry and sum LUTs and the output pins.
     const std::vector<std::string> delays = lines_starting(slurp(dir + "/fsyn_delays.txt"), "");
-    for (const std::string& flow : {debug.substr(0, late), debug.substr(late)}) {
-        EXPECT_EQ(lines_starting(flow, "scaling_factor: ").size(), 1u);
-        EXPECT_EQ(lines_starting(flow, "reg: "), std::vector<std::string>(8, "reg: 1 9 77 133"));
-        EXPECT_FALSE(lines_starting(flow, "cell_dump_oo: ").empty());
-        EXPECT_EQ(lines_starting(flow, "dump: ").size(), delays.size());
+    const std::pair<const std::string*, std::string> flows[] = {{&early_flow, early_reg},
+                                                                 {&late_flow, "reg: 1 9 77 133"}};
+    for (const auto& [flow, reg] : flows) {
+        EXPECT_EQ(lines_starting(*flow, "scaling_factor: ").size(), 1u);
+        EXPECT_EQ(lines_starting(*flow, "reg: "), std::vector<std::string>(8, reg));
+        EXPECT_FALSE(lines_starting(*flow, "cell_dump_oo: ").empty());
+        EXPECT_EQ(lines_starting(*flow, "dump: ").size(), delays.size());
+    }
+    // "src ( port index ) -> sink ( port index ) ic delay cell delay slack
+    // slack ratio ratio", connection by connection in the dump's order.
+    const std::vector<std::string> early = lines_starting(early_flow, "dump: ");
+    const std::vector<std::string> estimated = lines_starting(slurp(dir + "/nevra_timing_data.txt"), "");
+    ASSERT_EQ(estimated.size(), early.size() + 1);  // and the figure of merit
+    for (size_t i = 0; i < early.size(); ++i) {
+        int src_type = 0, src_port = 0, sink_type = 0, sink_port = 0, delay = 0, timed = 0;
+        int src = 0, e_src_port = 0, src_index = 0, sink = 0, e_sink_port = 0, sink_index = 0, e_delay = 0;
+        int cell = 0, slack = 0;
+        double ratio = -1, e_ratio = -2;
+        ASSERT_EQ(std::sscanf(early[i].c_str(), "dump: %d %d %d %d %d %lf %d", &src_type, &src_port, &sink_type,
+                              &sink_port, &delay, &ratio, &timed),
+                  7)
+            << early[i];
+        ASSERT_EQ(std::sscanf(estimated[i + 1].c_str(), "%d ( %d %d ) -> %d ( %d %d ) ic %d cell %d slack %d ratio %lf",
+                              &src, &e_src_port, &src_index, &sink, &e_sink_port, &sink_index, &e_delay, &cell, &slack,
+                              &e_ratio),
+                  10)
+            << estimated[i + 1];
+        EXPECT_EQ(std::make_tuple(src_port, sink_port, delay), std::make_tuple(e_src_port, e_sink_port, e_delay))
+            << early[i] << " against " << estimated[i + 1];
+        EXPECT_NEAR(ratio, e_ratio, 1e-4) << early[i] << " against " << estimated[i + 1];
     }
     // "src ( port index ) -> sink ( port index ) = delay" against "dump:
     // src-type src-port sink-type sink-port delay ratio timed".
@@ -210,7 +257,7 @@ TEST(MorvFitUtil, TheTimingDumpListsTheTimedNetlistOfBothFlows)
         if (sink_port != clock_port)
             annotated.insert(std::to_string(src_port) + " " + std::to_string(sink_port) + " " + std::to_string(delay));
     }
-    for (const std::string& line : lines_starting(debug.substr(late), "dump: ")) {
+    for (const std::string& line : lines_starting(late_flow, "dump: ")) {
         int src_type = 0, src_port = 0, sink_type = 0, sink_port = 0, delay = 0, timed = 0;
         double ratio = -1;
         ASSERT_EQ(std::sscanf(line.c_str(), "dump: %d %d %d %d %d %lf %d", &src_type, &src_port, &sink_type, &sink_port,

@@ -87,21 +87,21 @@ void MORV_ALGORITHM_BASE::fini_iteration_for_local_optimization()
                "virtual function in morv_expert_sys)");
 }
 
-int MORV_ALGORITHM_BASE::evaluate_local_optimization()
+MORV_OWNER<MORV_LOCAL_OPT_INFO> MORV_ALGORITHM_BASE::evaluate_local_optimization(CDB_ATOM_ITERM*)
 {
     morv_debug("Warning - evaluate_local_optimization() is not defined for this algorithm (see default virtual "
                "function in morv_expert_sys)");
-    return 0;
+    return MORV_OWNER<MORV_LOCAL_OPT_INFO>();
 }
 
-bool MORV_ALGORITHM_BASE::perform_local_optimization()
+bool MORV_ALGORITHM_BASE::perform_local_optimization(CDB_ATOM_ITERM*, const MORV_LOCAL_OPT_INFO*, std::set<int>*)
 {
     morv_debug("Warning - perform_local_optimization() is not defined for this algorithm (see default virtual "
                "function in morv_expert_sys)");
     return false;
 }
 
-void MORV_ALGORITHM_BASE::cleanup_local_optimization()
+void MORV_ALGORITHM_BASE::cleanup_local_optimization(MORV_OWNER<MORV_LOCAL_OPT_INFO>&)
 {
     morv_debug("Warning - cleanup_local_optimization() is not defined for this algorithm (see default virtual "
                "function in morv_expert_sys)");

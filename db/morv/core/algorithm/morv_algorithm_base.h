@@ -7,8 +7,10 @@
 // default body for every virtual operation.
 
 #include <map>
+#include <set>
 #include <string>
 
+#include "mem_alloc_sys.h"
 #include "morv/core/morv_expert.h"  // MORV_PARAMETER_MAP
 
 class MORV_API;
@@ -16,6 +18,7 @@ class MORV_EXPERT;
 class MORV_CDB_INTERFACE;
 class MORV_TIMING;
 class CDB_ATOM_NETLIST;
+class CDB_ATOM_ITERM;
 
 // Keys of the parameter map shared by every algorithm.
 #define MORV_PARAM_NUM_PASSES "NP"
@@ -32,6 +35,17 @@ class CDB_ATOM_NETLIST;
 
 // A FOM value holding this text anywhere means "the smallest margin".
 #define MORV_PARAM_SMALL_DOUBLE_TEXT "SMALL_DOUBLE"
+
+// What an algorithm's evaluate_local_optimization found for one input
+// term; the caller holds it through perform_local_optimization and hands it
+// back to cleanup_local_optimization. Each algorithm derives its own.
+struct MORV_LOCAL_OPT_INFO
+{
+    MORV_LOCAL_OPT_INFO() = default;
+    MORV_LOCAL_OPT_INFO(const MORV_LOCAL_OPT_INFO&) = default;
+    MORV_LOCAL_OPT_INFO& operator=(const MORV_LOCAL_OPT_INFO&) = default;
+    virtual ~MORV_LOCAL_OPT_INFO() = default;
+};
 
 class MORV_ALGORITHM_BASE
 {
@@ -60,9 +74,11 @@ public:
     virtual ~MORV_ALGORITHM_BASE() = 0;
     virtual void init_iteration_for_local_optimization();
     virtual void fini_iteration_for_local_optimization();
-    virtual int evaluate_local_optimization();
-    virtual bool perform_local_optimization();
-    virtual void cleanup_local_optimization();
+    // The base finds nothing (null) and performs nothing (false).
+    virtual MORV_OWNER<MORV_LOCAL_OPT_INFO> evaluate_local_optimization(CDB_ATOM_ITERM* local_iterm);
+    virtual bool perform_local_optimization(CDB_ATOM_ITERM* local_iterm, const MORV_LOCAL_OPT_INFO* opt_info,
+                                            std::set<int>* touched_ids);
+    virtual void cleanup_local_optimization(MORV_OWNER<MORV_LOCAL_OPT_INFO>& opt_info);
     virtual std::string get_short_name() { return "UNKNOWN_ALGO"; }
     virtual std::string get_description() { return get_short_name(); }
     virtual void set_default_algorithm_parameters(int& num_passes, int& icp_at_end, double& fom_to_accept,

@@ -216,13 +216,18 @@ void MORV_ALGORITHM_BASE::prepare_run(RUN_STATE& run)
     run.total_ops = 0;
 }
 
-// In the early flows the incremental estimator serves the algorithms that
-// ask for it; a switch either way re-times in full. A flow timed by the
-// timing estimator has nothing for it to work on: it stays off there, and
-// the timing costs nothing extra.
+// In the early flows of the new timing flow the incremental estimator
+// serves the algorithms that ask for it; a switch either way re-times in
+// full. A flow timed by the timing estimator has nothing for it to work on:
+// it stays off there, and the timing costs nothing extra. Outside the new
+// timing flow the switch is left aside, and the user is told so.
 void MORV_ALGORITHM_BASE::switch_incremental_estimator(const RUN_STATE& run)
 {
-    if (!m_use_new_timing_flow || run.expert == nullptr || !run.expert->is_fsyn_running_early_fsyn()) return;
+    if (run.expert == nullptr || !run.expert->is_fsyn_running_early_fsyn()) return;
+    if (!m_use_new_timing_flow) {
+        if (m_enable_ite && use_itest()) m_fsyn_timing->refuse_itest_without_new_timing_flow();
+        return;
+    }
     const bool wanted = m_enable_ite && use_itest() && m_fsyn_timing->can_use_itest();
     if (wanted == m_fsyn_timing->is_itest_enabled()) return;
     m_fsyn_timing->set_use_itest(wanted);
