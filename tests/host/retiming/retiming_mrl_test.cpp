@@ -550,9 +550,9 @@ TEST(RetimingMrlDemux, ConstantClearOrEnableMakesAValidMux)
         bool data_vcc = false, sdata_vcc = false;
     };
     int k = 0;
-    for (const CASE& c : {CASE{-1, 0, true}, CASE{-1, 1, true}, CASE{1, -1, true}, CASE{0, -1, false},
-                          CASE{-1, -1, true}, CASE{1, 1, true}, CASE{-1, 0, true, true, false},
-                          CASE{-1, 0, true, false, true}}) {
+    for (const CASE& c :
+         {CASE{-1, 0, true}, CASE{-1, 1, true}, CASE{1, -1, true}, CASE{0, -1, false}, CASE{-1, -1, true},
+          CASE{1, 1, true}, CASE{-1, 0, true, true, false}, CASE{-1, 0, true, false, true}}) {
         SCOPED_TRACE(k);
         const auto build = [&c] { return controlled_register(c.enable, c.sclear, c.data_vcc, c.sdata_vcc); };
         MRL_RUN run(build());

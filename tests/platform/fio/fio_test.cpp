@@ -401,7 +401,8 @@ TEST(FioTest, ReleasedNamesFreeTheirSlotsAndStay)
         for (const auto& entry : fs::directory_iterator("fio_slots")) left.push_back(entry.path().filename());
         std::sort(left.begin(), left.end());
         const std::string kept = release == RELEASE::FORGOTTEN ? "forgotten.tmp" : "out.tmp.";
-        ASSERT_EQ(left.size(), release == RELEASE::COMMITTED ? 2U : 1U) << row << ": " << ::testing::PrintToString(left);
+        ASSERT_EQ(left.size(), release == RELEASE::COMMITTED ? 2U : 1U)
+            << row << ": " << ::testing::PrintToString(left);
         EXPECT_EQ(left.back().rfind(kept, 0), 0U) << row << ": " << left.back();
         if (release == RELEASE::COMMITTED) {
             EXPECT_EQ(left.front(), "out") << row;

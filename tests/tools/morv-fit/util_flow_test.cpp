@@ -214,7 +214,7 @@ TEST(MorvFitUtil, TheTimingDumpListsTheTimedNetlistOfBothFlows)
     // registers, the carry and sum LUTs and the output pins.
     const std::vector<std::string> delays = lines_starting(slurp(dir + "/fsyn_delays.txt"), "");
     const std::pair<const std::string*, std::string> flows[] = {{&early_flow, early_reg},
-                                                                 {&late_flow, "reg: 1 9 77 133"}};
+                                                                {&late_flow, "reg: 1 9 77 133"}};
     for (const auto& [flow, reg] : flows) {
         EXPECT_EQ(lines_starting(*flow, "scaling_factor: ").size(), 1u);
         EXPECT_EQ(lines_starting(*flow, "reg: "), std::vector<std::string>(8, reg));
