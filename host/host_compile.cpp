@@ -636,6 +636,7 @@ std::unique_ptr<CDB_ATOM_NETLIST> read_design(const FIT_OPTIONS& o, int family, 
         text += o.family;
         throw HOST_INPUT_ERROR(text);
     }
+    if (!o.output_blif.empty()) blif_check_port_names(*netlist, o.design);
     return netlist;
 }
 
