@@ -732,6 +732,20 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
                           "error: ports.txt: output port name 'q1' is used twice");
         EXPECT_EQ(run("-q --family BRK --native ports_out.txt ports.txt").status, 0);
     }
+    // A ROM slice names its memory-initialisation file relative to the
+    // compile's folder: where the file is not, the BLIF netlist cannot be
+    // written, and that is said before the compile.
+    {
+        const std::string sbox = std::string(MORV_SOURCE_DIR) + "/designs/sbox_rom_shared_k6.blif";
+        const RUN mapped = run("-q --family BRK --test-string 'RAM_MAP()|TEST()' --set "
+                               "fsyn_ram_map_use_aggressive_srt=on --aux-dir mapped --native roms.txt " +
+                               sbox);
+        ASSERT_EQ(mapped.status, 0) << mapped.out;
+        const RUN elsewhere = run("-q --family BRK -o roms.blif roms.txt");
+        EXPECT_FAILS_WITH(elsewhere, "error: roms.txt: atom ");
+        EXPECT_NE(elsewhere.out.find(".mif: cannot be read"), std::string::npos) << elsewhere.out;
+        EXPECT_EQ(run("-q --family BRK --aux-dir mapped -o roms.blif roms.txt").status, 0);
+    }
     // A chain entered from outside it, a DSP output block that reads no
     // multiplier, and a block's result bits with a gap: each ended in an
     // internal error under -O.
