@@ -410,7 +410,8 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
     };
     // The samples' atoms: adder_chain_brk.txt's pins 2 (input) and 17
     // (output, whose pad is its slot 0), dsp_mac_brk.txt's output block 3
-    // (mode 3, adding operands A and B; clock in slot 16) and multiplier 4,
+    // (mode 3, adding operands A and B; its output register on the clock
+    // in slot 16 and the clear in slot 17) and multiplier 4,
     // ram_outreg_obran.txt's RAM 9 (port B reading a 3-bit address).
     const char* chain = "adder_chain_brk.txt";
     const char* mac = "dsp_mac_brk.txt";
@@ -570,6 +571,16 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
          false,
          mac,
          154},
+        {"DSP clock and clear no register uses",
+         "^  param 277 2 0$",
+         "  param 277 2 -1",
+         nullptr,
+         "",
+         {},
+         "BRK",
+         false,
+         mac,
+         117},
         {"DSP mode 1",
          "^  param 272 0 3$",
          "  param 272 0 1",
