@@ -15,6 +15,7 @@
 #include "cdb/cdb_atom_netlist.h"
 #include "cdb/cdb_native_format.h"
 #include "cfg/cfg.h"
+#include "cut/cut_block_function.h"
 #include "dev/dev_device.h"
 #include "fio/fio.h"
 #include "gen/gen.h"
@@ -603,6 +604,22 @@ void check_pins_fit(const FIT_OPTIONS& o, HOST_DESIGN& design)
                                " I/O cells needed for its pins but the device has " + std::to_string(cells));
 }
 
+// A RAM's memory-initialisation file is read, by a name relative to the
+// compile's folder, where the BLIF netlist is written: one that cannot be
+// read there is an error before the compile instead of after it.
+void check_ram_contents(const FIT_OPTIONS& o, const CDB_ATOM_NETLIST& netlist)
+{
+    if (o.output_blif.empty()) return;
+    for (const CDB_ATOM_NODE* n : netlist) {
+        if (!n->is_ram() || static_cast<const CDB_ATOM_RAM*>(n)->get_reconfig_info().m_mif_file_usage == 0) continue;
+        try {
+            cut_block_function(n);
+        } catch (const CUT_BLOCK_ERROR& e) {
+            throw HOST_INPUT_ERROR(o.design + ": " + e.what());
+        }
+    }
+}
+
 std::unique_ptr<CDB_ATOM_NETLIST> read_design(const FIT_OPTIONS& o, int family, std::ostream& out)
 {
     if (!is_native_design(o.design)) {
@@ -635,6 +652,7 @@ std::unique_ptr<CDB_ATOM_NETLIST> read_design(const FIT_OPTIONS& o, int family, 
         text += o.family;
         throw HOST_INPUT_ERROR(text);
     }
+    if (!o.output_blif.empty()) blif_check_port_names(*netlist, o.design);
     return netlist;
 }
 
@@ -764,6 +782,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     // Declared before the design and the environment, so that whatever they
     // write while being torn down also lands in the compile's folder.
     WORKING_FOLDER in_compile_folder(folder);
+    check_ram_contents(o, *netlist);
     FINAL_LOGS_OF_THIS_COMPILE final_logs(replayed_log(settings, folder));
     HOST_DESIGN design(family, std::move(netlist), nullptr, device.release());
     check_pins_fit(o, design);

@@ -4,10 +4,12 @@
 Every mutant is a bundled native design (designs/*.txt) or the native text
 that a plain compile writes for a few BLIF designs, with one number changed.
 Each mutant is compiled plainly and with -O in its own family. A run must
-exit 0 or 1 (never 2 or by a signal), and when both runs exit 0 the -O
-netlist must be equivalent to the plain one (ABC cec, or dsec for designs
-with registers): the plain compile is the mutant's own reading, so a mutant
-that is a different but valid design is checked against itself.
+exit 0 or 1 (never 2 or by a signal), a mutant refused is refused as it is
+read (the error names the mutant, not an output after the compile), and
+when both runs exit 0 the -O netlist must be equivalent to the plain one
+(ABC cec, or dsec for designs with registers): the plain compile is the
+mutant's own reading, so a mutant that is a different but valid design is
+checked against itself.
 
 Fixed seed and bounded count; not part of the test suite.
 Usage: scripts/native-fuzz.py [--count N] [--seed S] [--build DIR] [--jobs J]
@@ -175,8 +177,11 @@ def one_mutant(fit, family, seed_path, index, text, rng_seed, folder):
         result["verdict"] = "exit %s" % bad[0]
         result["why"] = last_error(opt_out if opt_rc not in (0, 1) else plain_out)
     elif plain_rc == 1 and opt_rc == 1:
-        result["verdict"] = "refused"
+        # The reader names the design; a refusal that names anything else
+        # came later, from the compile or a writer.
         result["why"] = last_error(opt_out)
+        at_read = re.search(r"error: mutant\.txt(:\d+)?: ", opt_out) and re.search(r"error: mutant\.txt", plain_out)
+        result["verdict"] = "refused" if at_read else "refused later"
     elif plain_rc != opt_rc:
         result["verdict"] = "plain %d, -O %d" % (plain_rc, opt_rc)
         result["why"] = last_error(opt_out if opt_rc else plain_out)

@@ -79,6 +79,9 @@ public:
         m_out << ".end\n";
     }
 
+    // Names the nets only, which is where ports are found that cannot be written.
+    void name_ports() { name_nets(); }
+
 private:
     [[noreturn]] void fail(const std::string& what) const { throw BLIF_ERROR(m_label, 0, what); }
 
@@ -687,6 +690,12 @@ private:
 void blif_write_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& out, const std::string& model_name)
 {
     WRITER(netlist, out, model_name, "<" + model_name + ">").run();
+}
+
+void blif_check_port_names(const CDB_ATOM_NETLIST& netlist, const std::string& label)
+{
+    std::ostream nowhere(nullptr);
+    WRITER(netlist, nowhere, "", label).name_ports();
 }
 
 void blif_write_netlist_file(const CDB_ATOM_NETLIST& netlist, const std::string& path, const std::string& model_name)

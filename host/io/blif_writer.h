@@ -34,6 +34,11 @@ class CDB_ATOM_NETLIST;
 class FIO_REPLACING_FILE;
 
 void blif_write_netlist(const CDB_ATOM_NETLIST& netlist, std::ostream& out, const std::string& model_name = "top");
+// Throws the BLIF_ERROR, naming `label`, that writing the netlist would for
+// its pins: a port name given twice, or an input's and an output's that the
+// input does not drive. No compile renames a pin, so a design read is
+// checked at once instead of after its compile.
+void blif_check_port_names(const CDB_ATOM_NETLIST& netlist, const std::string& label);
 // Throws BLIF_ERROR when the file cannot be written. The text goes to a
 // temporary file renamed over `path` once complete, so a failed write never
 // leaves a partial file or truncates an older one.

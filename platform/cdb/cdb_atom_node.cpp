@@ -217,6 +217,90 @@ bool CDB_ATOM_NODE::implements_output(int port) const
     }
 }
 
+namespace {
+// The ports of pins and blocks, with how many indices each has. A RAM's
+// data and address ports take any bit: how wide and deep a RAM the system
+// models is its block function's to say (cut_block_function.h).
+struct PORT_INDICES
+{
+    int port;
+    int indices;
+};
+constexpr int k_any_bit = 0x10000;  // every index a term can carry
+constexpr int k_mac_bits = CDB_MAC_MAX_PORT_BITS;
+constexpr int k_mac_slots = CDB_MAC_REGISTER_SLOTS;
+const PORT_INDICES s_io_in[] = {{DB_DATAIN, 1}};
+const PORT_INDICES s_io_out[] = {{DB_DATA_OUT, 1}, {DB_PAD_OUT, 1}};
+const PORT_INDICES s_ram_in[] = {{DB_RAM_CLK0, 1},
+                                 {DB_RAM_CLK1, 1},
+                                 {DB_RAM_ENA0, 1},
+                                 {DB_RAM_ENA1, 1},
+                                 {DB_RAM_CLR0, 1},
+                                 {DB_RAM_CLR1, 1},
+                                 {DB_RAM_CLK0_ENA, 1},
+                                 {DB_RAM_PORTA_WE, 1},
+                                 {DB_RAM_PORTA_RE, 1},
+                                 {DB_RAM_PORTB_WE, 1},
+                                 {DB_RAM_PORTB_RE, 1},
+                                 {DB_RAM_PORTA_DATAIN, k_any_bit},
+                                 {DB_RAM_PORTB_DATAIN, k_any_bit},
+                                 {DB_RAM_DATAIN_2, k_any_bit},
+                                 {DB_RAM_PORTA_ADDRESS, k_any_bit},
+                                 {DB_RAM_PORTB_ADDRESS, k_any_bit}};
+const PORT_INDICES s_ram_out[] = {{DB_RAM_PORTA_DATAOUT, k_any_bit},
+                                  {DB_RAM_PORTB_DATAOUT, k_any_bit},
+                                  {DB_RAM_OBSERVABLE_PORTA_DATAIN, k_any_bit},
+                                  {DB_RAM_OBSERVABLE_PORTA_ADDRESS, k_any_bit},
+                                  {DB_RAM_OBSERVABLE_PORTB_ADDRESS, k_any_bit}};
+const PORT_INDICES s_mac_mult_in[] = {{DB_DATA_A, k_mac_bits},       {DB_DATA_B, k_mac_bits},
+                                      {DB_MAC_SCANIN_A, k_mac_bits}, {DB_MAC_SCANIN_B, k_mac_bits},
+                                      {DB_CLOCK, k_mac_slots},       {DB_CLOCK_ENABLE, k_mac_slots},
+                                      {DB_CLEAR, k_mac_slots}};
+const PORT_INDICES s_mac_mult_out[] = {{DB_DATA_OUT, 2 * k_mac_bits},
+                                       {DB_MAC_OBSERVABLE_DATAA, k_mac_bits},
+                                       {DB_MAC_OBSERVABLE_DATAB, k_mac_bits},
+                                       {DB_MAC_SCANOUT_A, k_mac_bits},
+                                       {DB_MAC_SCANOUT_B, k_mac_bits}};
+const PORT_INDICES s_mac_out_in[] = {{DB_DATA_A, k_mac_bits}, {DB_DATA_B, k_mac_bits}, {DB_DATA_C, k_mac_bits},
+                                     {DB_DATA_D, k_mac_bits}, {DB_CLOCK, k_mac_slots}, {DB_CLOCK_ENABLE, k_mac_slots},
+                                     {DB_CLEAR, k_mac_slots}};
+const PORT_INDICES s_mac_out_out[] = {{DB_DATA_OUT, 2 * k_mac_bits},
+                                      {DB_MAC_OBSERVABLE_DATAA, k_mac_bits},
+                                      {DB_MAC_OBSERVABLE_DATAB, k_mac_bits},
+                                      {DB_MAC_OBSERVABLE_DATAC, k_mac_bits},
+                                      {DB_MAC_OBSERVABLE_DATAD, k_mac_bits}};
+
+template <size_t N>
+int indices_in(const PORT_INDICES (&ports)[N], int port)
+{
+    for (const PORT_INDICES& p : ports)
+        if (p.port == port) return p.indices;
+    return 0;
+}
+}  // namespace
+
+int CDB_ATOM_NODE::input_port_indices(int port) const
+{
+    switch (m_kind) {
+    case CDB_KIND_IO: return indices_in(s_io_in, port);
+    case CDB_KIND_RAM: return indices_in(s_ram_in, port);
+    case CDB_KIND_MAC_MULT: return indices_in(s_mac_mult_in, port);
+    case CDB_KIND_MAC_OUT: return indices_in(s_mac_out_in, port);
+    default: return CDB_ATOM_NODE::implements(port) ? 1 : 0;
+    }
+}
+
+int CDB_ATOM_NODE::output_port_indices(int port) const
+{
+    switch (m_kind) {
+    case CDB_KIND_IO: return indices_in(s_io_out, port);
+    case CDB_KIND_RAM: return indices_in(s_ram_out, port);
+    case CDB_KIND_MAC_MULT: return indices_in(s_mac_mult_out, port);
+    case CDB_KIND_MAC_OUT: return indices_in(s_mac_out_out, port);
+    default: return CDB_ATOM_NODE::implements_output(port) ? 1 : 0;
+    }
+}
+
 bool CDB_ATOM_NODE::is_active_high(int port) const
 {
     CDB_ATOM_ITERM* t = get_input_term_by_type(port);

@@ -163,6 +163,15 @@ public:
     // Whether the atom has an input / output port of that type.
     virtual bool implements(int input_port_type) const;
     virtual bool implements_output(int output_port_type) const;
+    // How many terms, at indices 0 up, an input (output) port of that type
+    // has on an atom of this kind; 0 for a port the kind lacks. Logic
+    // cells, registers, adders, clock buffers and pins hold each port once,
+    // at index 0; a RAM or DSP block one term per bit of a data port and,
+    // on a DSP block, one per register slot of its clock, enable and clear.
+    // Pins and blocks implement() every port for the queries that ask
+    // about any port; this is what a netlist from a file may hold.
+    int input_port_indices(int input_port_type) const;
+    int output_port_indices(int output_port_type) const;
     // Value an absent input takes: the clock enable and a clear that acts at
     // 0 (the clear rule) float high, so both are inactive; all else low.
     bool floats_high(int input_port_type) const

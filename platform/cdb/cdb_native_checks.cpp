@@ -6,23 +6,9 @@
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cut/cut_block_function.h"
 
 namespace {
-
-// Kinds whose ports are fixed: one term per port type, at index 0. Every
-// query of the system finds such a term by its type alone, so a second one,
-// or one at another index, would be read by some queries and not by others.
-bool has_fixed_ports(const CDB_ATOM_NODE* node)
-{
-    switch (node->get_kind()) {
-    case CDB_KIND_LCELL_COMB:
-    case CDB_KIND_REGISTER:
-    case CDB_KIND_HSADDER:
-    case CDB_KIND_UVO_LCELL:
-    case CDB_KIND_CLKBUF: return true;
-    default: return false;
-    }
-}
 
 const char* kind_name(int kind)
 {
@@ -31,6 +17,8 @@ const char* kind_name(int kind)
     case CDB_KIND_REGISTER: return "register";
     case CDB_KIND_HSADDER: return "shared adder";
     case CDB_KIND_UVO_LCELL: return "logic cell";
+    case CDB_KIND_IO: return "pin";
+    case CDB_KIND_RAM: return "RAM block";
     case CDB_KIND_CLKBUF: return "clock buffer";
     case CDB_KIND_MAC_MULT: return "multiplier";
     case CDB_KIND_MAC_OUT: return "DSP output block";
@@ -43,12 +31,17 @@ std::string atom_text(const CDB_ATOM_NODE* node)
     return "atom " + std::to_string(node->get_id()) + " (a " + kind_name(node->get_kind()) + ")";
 }
 
-// The index check shared by inputs and outputs of fixed-port kinds.
-std::string check_fixed_index(const CDB_ATOM_NODE* node, const char* what, int port, int index)
+// The index check shared by inputs and outputs. Every query of the system
+// finds a port held once by its type alone, so a term at another index
+// would be read by some queries and not by others; a block's bits and
+// slots end where its kind's do.
+std::string check_index(const CDB_ATOM_NODE* node, const char* what, int port, int index, int indices)
 {
-    if (index == 0 || !has_fixed_ports(node)) return {};
-    return std::string(what) + " " + std::to_string(port) + " of " + atom_text(node) + " has index " +
-           std::to_string(index) + "; the ports of a " + kind_name(node->get_kind()) + " have index 0";
+    if (index < indices) return {};
+    const std::string wrong = std::string(what) + " " + std::to_string(port) + " of " + atom_text(node) +
+                              " has index " + std::to_string(index) + "; ";
+    if (indices == 1) return wrong + "the ports of a " + kind_name(node->get_kind()) + " have index 0";
+    return wrong + "that port of a " + kind_name(node->get_kind()) + " has indices 0 to " + std::to_string(indices - 1);
 }
 
 }  // namespace
@@ -57,9 +50,9 @@ std::string cdb_native_check_output(const CDB_ATOM_NODE* node, int usage, int in
 {
     if (index < 0 || index > 0xffff)
         return "output port index " + std::to_string(index) + " is out of range (0 to 65535)";
-    if (!node->implements_output(usage))
-        return atom_text(node) + " has no output of port type " + std::to_string(usage);
-    std::string wrong = check_fixed_index(node, "output of port type", usage, index);
+    const int indices = node->output_port_indices(usage);
+    if (indices == 0) return atom_text(node) + " has no output of port type " + std::to_string(usage);
+    std::string wrong = check_index(node, "output of port type", usage, index, indices);
     if (!wrong.empty()) return wrong;
     if (node->get_output_term_by_type(usage, index) != nullptr)
         return "second output of port type " + std::to_string(usage) + " index " + std::to_string(index) + " on " +
@@ -72,8 +65,9 @@ std::string cdb_native_check_input(const CDB_ATOM_NODE* node, const CDB_ATOM_ITE
     const int index = term->get_port_index();
     for (int u = 0; u < term->get_usage_count(); ++u) {
         const int port = term->get_usage(u);
-        if (!node->implements(port)) return atom_text(node) + " has no input of port type " + std::to_string(port);
-        std::string wrong = check_fixed_index(node, "input of port type", port, index);
+        const int indices = node->input_port_indices(port);
+        if (indices == 0) return atom_text(node) + " has no input of port type " + std::to_string(port);
+        std::string wrong = check_index(node, "input of port type", port, index, indices);
         if (!wrong.empty()) return wrong;
         for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
             if (*it != term && (*it)->is_used_as(port) && (*it)->get_port_index() == index)
@@ -192,10 +186,22 @@ std::string cdb_native_check_node(const CDB_ATOM_NODE* node)
         if (std::string wrong = check_mac_out_bits(node); !wrong.empty()) return wrong;
     if (node->is_mac_out())
         if (std::string wrong = check_mac_out_sources(node); !wrong.empty()) return wrong;
+    // The block function is what the system simulates and writes of a block.
+    if (node->is_ram() || node->is_mac_mult() || node->is_mac_out())
+        if (std::string wrong = cut_block_unmodelled(node); !wrong.empty()) return wrong;
+    // A pin's pad is the signal leaving the device: nothing inside reads it.
+    if (const CDB_ATOM_OTERM* pad = node->is_pin() ? node->get_output_term_by_type(DB_PAD_OUT) : nullptr;
+        pad != nullptr && pad->has_fanout())
+        return atom_text(node) + " drives its pad into atom " +
+               std::to_string(pad->get_first_fanout()->get_my_node()->get_id()) + "; a pad feeds nothing inside";
     // A logic cell's carry-out goes on to the next cell of its chain, which
     // takes it as its plain carry-in; it may feed other cells besides.
     if (node->get_kind() == CDB_KIND_UVO_LCELL && any_connected(node, {}, {DB_CARRY_OUT}) && !feeds_a_carry_in(node))
         return atom_text(node) + " drives its carry-out into no carry-in";
+    // What a register loads through its cascade input has no function the
+    // system evaluates or writes.
+    if (node->get_kind() == CDB_KIND_UVO_LCELL && any_connected(node, {DB_REG_CASCADE_IN}, {}))
+        return atom_text(node) + " reads its register-cascade input, whose loading the system does not model";
     // A logic cell that feeds its register back into its LUT reads the
     // register's output in place of its third data input.
     if (node->get_kind() == CDB_KIND_UVO_LCELL && node->test_bit(CDB_ATOM_BIT_QFBK_MODE)) {

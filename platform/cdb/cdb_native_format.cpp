@@ -497,6 +497,7 @@ public:
                         throw PARSE_ERROR{"atom " + std::to_string(id) + " is of family " + std::to_string(family) +
                                           ", the netlist of family " + std::to_string(netlist->get_family()) +
                                           " (line " + std::to_string(m_family_line) + ")"};
+                    if (name != nullptr && !m_own_snapshot && n->is_pin()) take_pin_name(name, id);
                     n->set_instance_name(name != nullptr || m_own_snapshot ? name : name_of_unnamed(id));
                     netlist->add_node(n);
                     if (id > max_id) max_id = id;
@@ -694,6 +695,18 @@ private:
         if (!wrong.empty()) throw PARSE_ERROR{wrong};
     }
 
+    // A pin is a port of the design, and the port is its name: two pins of
+    // one name would be one port (a cell may share the name of the pin it
+    // drives).
+    void take_pin_name(HDB_INSTANCE_NAME* name, uint32_t id)
+    {
+        const auto [owner, fresh] = m_pin_names.try_emplace(name, id, m_line_no);
+        if (!fresh)
+            throw PARSE_ERROR{"pin " + std::to_string(id) + " has the name of pin " +
+                              std::to_string(owner->second.first) + " (line " + std::to_string(owner->second.second) +
+                              ")"};
+    }
+
     // A name for an atom the file gives none: the system names every atom
     // (edits mark the names of the atoms they delete, new atoms are named
     // after their neighbours), so it gets one no other atom has.
@@ -769,6 +782,8 @@ private:
     int m_family_line = 0;
     // Each atom's node line, in the file's order, to name the line of a loop.
     std::vector<std::pair<uint32_t, int>> m_node_lines;
+    // Each name a pin has taken: the pin and its node line.
+    std::unordered_map<const HDB_INSTANCE_NAME*, std::pair<uint32_t, int>> m_pin_names;
     int m_node_mask_line = 0;
     int m_line_no = 0;
     int m_unmasked_line = 0;

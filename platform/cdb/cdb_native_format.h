@@ -29,11 +29,15 @@
 // A file handed in from outside also holds only what each kind of atom can
 // hold (cdb_native_checks.h): slots 0 to 65534, the port types the kind
 // has, one term per port type and index, index 0 on the ports of logic
-// cells, registers, adders and clock buffers, atoms of the file's family,
-// a comb-out on every combinational cell outside a carry chain, carry and
-// share outputs that lead only along their chain, no combinational loop of
-// logic cells. An atom written without a name
-// ("-") gets a new one of its own, as the system names every atom.
+// cells, registers, adders, clock buffers and pins, the bits and register
+// slots of a RAM or DSP block, atoms of the file's family, a comb-out on
+// every combinational cell outside a carry chain, carry and share outputs
+// that lead only along their chain, no combinational loop of logic cells,
+// blocks whose function the system models and reads every connected data
+// input of (cut_block_function.h), pads that feed nothing, no connected
+// register cascade, and a name of its own on every pin. An atom written
+// without a name ("-") gets a new one of its own, as the system names
+// every atom.
 
 #include <iosfwd>
 #include <string>

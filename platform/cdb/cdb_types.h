@@ -54,6 +54,12 @@ enum DB_INPUT_PORT_TYPE : int
     DB_MAX_INPUT_PORT_TYPE = 3016,  // also "no port"
 };
 
+// A DSP block's data ports (operands, scan chains, observable outputs)
+// have up to this many bits, a multiplier's product twice as many, and its
+// clock, enable and clear inputs this many register slots.
+constexpr int CDB_MAC_MAX_PORT_BITS = 36;
+constexpr int CDB_MAC_REGISTER_SLOTS = 4;
+
 // ---------------------------------------------------------------- output port types
 enum DB_OUTPUT_PORT_TYPE : int
 {

@@ -1,6 +1,7 @@
 #include "cut/cut_block_function.h"
 
 #include <algorithm>
+#include <set>
 #include <string>
 
 #include "cdb/cdb_atom_netlist.h"
@@ -269,11 +270,11 @@ std::vector<bool> rom_column(const CDB_ATOM_RAM* rom)
 // A slice with contents of its own and no write enable: on an enabled
 // clock edge its data output takes the entry its address selects.
 // Observable address outputs show the address as registered alongside.
-CUT_BLOCK_FUNCTION rom_function(const CDB_ATOM_RAM* rom, int bits)
+CUT_BLOCK_FUNCTION rom_function(const CDB_ATOM_RAM* rom, int bits, bool contents)
 {
     BUILDER b(rom);
     const BUS address = b.inputs(DB_RAM_PORTA_ADDRESS, bits);
-    const std::vector<bool> column = rom_column(rom);
+    const std::vector<bool> column = contents ? rom_column(rom) : std::vector<bool>();
     std::vector<bool> entries;
     for (size_t a = 0; a < (size_t{1} << bits); ++a) entries.push_back(a < column.size() && column[a]);
     const CONTROLS c = rom_controls(b, rom);
@@ -284,18 +285,18 @@ CUT_BLOCK_FUNCTION rom_function(const CDB_ATOM_RAM* rom, int bits)
     return b.take();
 }
 
-CUT_BLOCK_FUNCTION ram_function(const CDB_ATOM_NODE* ram)
+CUT_BLOCK_FUNCTION ram_function(const CDB_ATOM_NODE* ram, bool contents)
 {
     BUILDER b(ram);
     const int bits = std::max(CUT_RAM_UTIL::get_address_width(ram, 0), CUT_RAM_UTIL::get_address_width(ram, 1));
-    const auto* contents = static_cast<const CDB_ATOM_RAM*>(ram);
-    const bool loaded = contents->has_content() || contents->get_reconfig_info().m_mif_file_usage != 0;
+    const auto* loaded_ram = static_cast<const CDB_ATOM_RAM*>(ram);
+    const bool loaded = loaded_ram->has_content() || loaded_ram->get_reconfig_info().m_mif_file_usage != 0;
     const bool rom = loaded && ram->get_input_term_by_type(DB_RAM_PORTA_WE) == nullptr;
     const int limit = rom ? CUT_BLOCK_MAX_ROM_ADDRESS_BITS : CUT_BLOCK_MAX_RAM_ADDRESS_BITS;
     if (bits > limit)
         throw CUT_BLOCK_ERROR(cut_atom_label(ram) + ": a RAM of " + std::to_string(bits) +
                               " address bits is deeper than the " + std::to_string(limit) + " the model holds");
-    if (rom) return rom_function(contents, bits);
+    if (rom) return rom_function(loaded_ram, bits, contents);
     const int width =
         std::max({cut_input_terms_width(ram, DB_RAM_PORTA_DATAIN), cut_output_terms_width(ram, DB_RAM_PORTA_DATAOUT),
                   cut_output_terms_width(ram, DB_RAM_PORTB_DATAOUT)});
@@ -384,11 +385,43 @@ CUT_BLOCK_FUNCTION mac_function(const CDB_ATOM_NODE* mac)
 
 }  // namespace
 
-CUT_BLOCK_FUNCTION cut_block_function(const CDB_ATOM_NODE* node)
+CUT_BLOCK_FUNCTION cut_block_function(const CDB_ATOM_NODE* node, bool contents)
 {
-    if (node->is_ram()) return ram_function(node);
+    if (node->is_ram()) return ram_function(node, contents);
     if (node->is_mac_mult() || node->is_mac_out()) return mac_function(node);
     throw CUT_BLOCK_ERROR(cut_atom_label(node) + ": not a RAM or DSP block");
+}
+
+namespace {
+// A register's clock, enable or clear: read where a register of the block
+// uses it, and changing nothing where none does.
+bool is_register_control(const CDB_ATOM_ITERM* term)
+{
+    for (int port : {DB_CLOCK, DB_CLOCK_ENABLE, DB_CLEAR, DB_RAM_CLK0, DB_RAM_CLK1, DB_RAM_ENA0, DB_RAM_ENA1,
+                     DB_RAM_CLR0, DB_RAM_CLR1, DB_RAM_CLK0_ENA})
+        if (term->is_used_as(port)) return true;
+    return false;
+}
+}  // namespace
+
+std::string cut_block_unmodelled(const CDB_ATOM_NODE* node)
+{
+    CUT_BLOCK_FUNCTION f;
+    try {
+        f = cut_block_function(node, false);
+    } catch (const CUT_BLOCK_ERROR& e) {
+        return e.what();
+    }
+    std::set<const CDB_ATOM_ITERM*> read;
+    for (const CUT_GATE& g : f.gates)
+        if (g.op == CUT_GATE_INPUT) read.insert(g.term);
+    for (const CUT_BLOCK_REGISTER& r : f.registers) read.insert(r.clock);
+    for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it)
+        if ((*it)->is_driven() && read.count(*it) == 0 && !is_register_control(*it))
+            return cut_atom_label(node) + ": input of port type " + std::to_string((*it)->get_any_usage_as()) +
+                   " index " + std::to_string((*it)->get_port_index()) + " is connected, but the " +
+                   (node->is_ram() ? "RAM" : "DSP") + " block's function does not read it";
+    return {};
 }
 
 unsigned cut_gate_value(int op, unsigned a, unsigned b, unsigned c)

@@ -27,6 +27,7 @@
 // register, then the programmable output inversion. Widths are the ports'.
 
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 class CDB_ATOM_NODE;
@@ -104,8 +105,16 @@ constexpr int CUT_BLOCK_MAX_ROM_ADDRESS_BITS = 13;
 
 // Throws CUT_BLOCK_ERROR naming the atom for a DSP mode other than 0, 3, 5
 // and 7, a RAM deeper than the limit, and an output with fanout that has no
-// function (scan and observable outputs).
-CUT_BLOCK_FUNCTION cut_block_function(const CDB_ATOM_NODE* node);
+// function (scan and observable outputs). Without contents a loaded RAM
+// reads 0 everywhere, and its memory-initialisation file is not opened.
+CUT_BLOCK_FUNCTION cut_block_function(const CDB_ATOM_NODE* node, bool contents = true);
+
+// Why the function above cannot stand for the block: its error, or an input
+// connected to a source that the function does not read (a data port its
+// DSP mode leaves out, a bit beyond a port's set width, a RAM port the
+// function has no use for); empty when it can. A clock, enable or clear
+// that no register of the block uses changes nothing and may be connected.
+std::string cut_block_unmodelled(const CDB_ATOM_NODE* node);
 
 // A gate's value from its operands' (absent operands pass 0).
 unsigned cut_gate_value(int op, unsigned a, unsigned b, unsigned c);

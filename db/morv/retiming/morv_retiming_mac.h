@@ -7,7 +7,7 @@
 struct RETIME_SIGNAL;
 
 // Bits a DSP data port can have; slice discovery scans this many terms.
-constexpr int MORV_MAC_MAX_PORT_BITS = 36;
+constexpr int MORV_MAC_MAX_PORT_BITS = CDB_MAC_MAX_PORT_BITS;
 
 // Control inputs whose use keeps a DSP atom out of retiming: the first two
 // on both atom kinds, the other two on multipliers only.

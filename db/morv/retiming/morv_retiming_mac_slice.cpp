@@ -80,14 +80,14 @@ int MORV_RETIMING::get_num_mac_out_data_ports()
 {
     const int shape = mac_slice_shape();
     MORV_ASSERT_TEXT(shape != MORV_MAC_SLICE_NONE, "This function is not implememented");
-    return shape == MORV_MAC_SLICE_ONE_MULT ? 1 : 4;
+    return shape == MORV_MAC_SLICE_ONE_MULT ? 1 : CDB_MAC_REGISTER_SLOTS;
 }
 
 int MORV_RETIMING::get_num_mac_clock_ports()
 {
     const int shape = mac_slice_shape();
     MORV_ASSERT_TEXT(shape != MORV_MAC_SLICE_NONE, "This function is not implemented");
-    return shape == MORV_MAC_SLICE_ONE_MULT ? 1 : 4;
+    return shape == MORV_MAC_SLICE_ONE_MULT ? 1 : CDB_MAC_REGISTER_SLOTS;
 }
 
 // ------------------------------------------------------------ slices

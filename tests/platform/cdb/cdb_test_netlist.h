@@ -80,12 +80,12 @@ inline CDB_TEST_NETLIST cdb_make_rich_netlist()
 
     CDB_ATOM_NODE* ram = cdb_create_atom(CDB_FAMILY_BRK, CDB_KIND_RAM, nm.find_or_create_path("ram0", 0));
     nl.add_node(ram);
-    CDB_ATOM_ITERM* addr3 = ram->add_input_term(DB_DATA_A, 3);
+    CDB_ATOM_ITERM* addr3 = ram->add_input_term(DB_RAM_PORTA_ADDRESS, 3);
     q->insert_fanout(addr3);
     addr3->set_signal_probe(true);
     ram->set_block_param(1, 0, 4);
     ram->set_block_param(2, 5, -7);
-    ram->add_output_term(DB_DATA_OUT, nullptr, 1);
+    ram->add_output_term(DB_RAM_PORTA_DATAOUT, nullptr, 1);
 
     CDB_ATOM_NODE* out =
         cdb_create_output_pin(CDB_FAMILY_BRK, nm.find_or_create_path("out1", HDB_INAME_FLAG_FROM_NETLIST));

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cdb/cdb_atom_netlist.h"
+#include "cdb/cdb_native_checks.h"
 #include "cdb_test_netlist.h"
 #include "msg/msg.h"
 
@@ -654,6 +655,29 @@ TEST(CdbNetlist, SlotsPastTheirLimitAreRefused)
     EXPECT_EQ(ram->get_input_term(65534), t);
     delete past;
     delete ram;
+}
+
+// The loop search finishes each cell once. A chain listed sink first is
+// where a walk that opened finished cells again would walk the rest of the
+// chain from every cell: some 10^10 steps for 150,000 cells, where once is
+// a moment. A loop closed over the whole chain is still found.
+TEST(CdbNative, LoopSearchWalksALongChainListedSinkFirstOnce)
+{
+    NET net;
+    const size_t cells = 150000;
+    std::vector<CDB_ATOM_NODE*> chain(cells);
+    for (size_t i = cells; i-- > 0;) {
+        chain[i] = net.add(CDB_KIND_LCELL_COMB);
+        chain[i]->add_input_term(DB_DATA_A);
+        chain[i]->add_output_term(DB_COMB_OUT);
+        chain[i]->set_lutmask(CDB_LUTMASK(6, 0x5555555555555555ull));
+    }
+    for (size_t i = 0; i + 1 < cells; ++i)
+        chain[i]->get_output_term_by_type(DB_COMB_OUT)->insert_fanout(chain[i + 1]->get_input_term_by_type(DB_DATA_A));
+    ASSERT_EQ(*net.netlist.begin(), chain.back());
+    EXPECT_EQ(cdb_native_find_loop(net.netlist, net.netlist.get_max_id()), nullptr);
+    chain.back()->get_output_term_by_type(DB_COMB_OUT)->insert_fanout(chain[0]->add_input_term(DB_DATA_B));
+    EXPECT_NE(cdb_native_find_loop(net.netlist, net.netlist.get_max_id()), nullptr);
 }
 
 }  // namespace netlist_test

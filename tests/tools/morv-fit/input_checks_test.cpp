@@ -350,6 +350,19 @@ size_t replace_first(std::vector<std::string>& lines, const std::string& pattern
     return 0;
 }
 
+// The same at line `at`, which the pattern must match.
+size_t replace_at(std::vector<std::string>& lines, size_t at, const std::string& pattern,
+                  const std::string& replacement)
+{
+    const std::regex re(pattern);
+    if (at == 0 || at > lines.size() || !std::regex_search(lines[at - 1], re)) {
+        ADD_FAILURE() << "line " << at << " does not match " << pattern;
+        return 0;
+    }
+    lines[at - 1] = std::regex_replace(lines[at - 1], re, replacement, std::regex_constants::format_first_only);
+    return at;
+}
+
 bool is_logic_cell(const CDB_ATOM_NODE* n)
 {
     return n->get_kind() == CDB_KIND_LCELL_COMB || n->get_kind() == CDB_KIND_UVO_LCELL;
@@ -391,8 +404,18 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
         const char* detail;       // further on in the message
         std::function<void(CDB_ATOM_NETLIST&)> edit;
         const char* families = "BRK ZEPLA TEV MRL KESTLIN RZK OBRAN UVO";
-        bool names_the_atom = false;  // the error is the atom's, on its node line
+        bool names_the_atom = false;   // the error is the atom's, on its node line
+        const char* design = nullptr;  // a sample edited at `at` instead (its family listed)
+        size_t at = 0;
     };
+    // The samples' atoms: adder_chain_brk.txt's pins 2 (input) and 17
+    // (output, whose pad is its slot 0), dsp_mac_brk.txt's output block 3
+    // (mode 3, adding operands A and B; its output register on the clock
+    // in slot 16 and the clear in slot 17) and multiplier 4,
+    // ram_outreg_obran.txt's RAM 9 (port B reading a 3-bit address).
+    const char* chain = "adder_chain_brk.txt";
+    const char* mac = "dsp_mac_brk.txt";
+    const char* ram = "ram_outreg_obran.txt";
     const std::vector<ROW> rows = {
         {"comb-out index", R"(^(  out \d+ 8) 0 )", "$1 1 ", "output of port type 8 of atom ", "has index 1;", {}},
         {"register usage 5", R"(^(  out \d+) 9 0 )", "$1 5 0 ", "atom ", "has no output of port type 5", {}},
@@ -436,6 +459,201 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
          {},
          "BRK ZEPLA TEV MRL KESTLIN RZK OBRAN",
          true},
+        {"two pins of one name", R"(^(node \d+ \d+ \d+) 1$)", "$1 0", "pin ", "has the name of pin ", {}},
+        {"register cascade",
+         R"(^(  in \d+) 11 )",
+         "$1 165 ",
+         "atom ",
+         "reads its register-cascade input",
+         {},
+         "UVO",
+         true},
+        {"pin output type",
+         "^  out 0 2 ",
+         "  out 0 15 ",
+         "atom 2 (a pin) has no output of port type 15",
+         "",
+         {},
+         "BRK",
+         false,
+         chain,
+         30},
+        {"pin output index",
+         "^  out 0 2 0 ",
+         "  out 0 2 1 ",
+         "output of port type 2 of atom 2 (a pin) has index 1; the "
+         "ports of a pin have index 0",
+         "",
+         {},
+         "BRK",
+         false,
+         chain,
+         30},
+        {"pin input type",
+         "^  in 0 18 ",
+         "  in 0 11 ",
+         "atom 17 (a pin) has no input of port type 11",
+         "",
+         {},
+         "BRK",
+         false,
+         chain,
+         88},
+        {"pad read",
+         "^fanout 18 0 ",
+         "fanout 17 0 ",
+         "atom 17 (a pin) drives its pad into atom 19",
+         "",
+         {},
+         "BRK",
+         true,
+         chain,
+         114},
+        {"DSP input type 999",
+         "^  in 0 11 ",
+         "  in 0 999 ",
+         "atom 3 (a DSP output block) has no input of port type 999",
+         "",
+         {},
+         "BRK",
+         false,
+         mac,
+         119},
+        {"multiplier operand C",
+         "^  in 0 11 ",
+         "  in 0 13 ",
+         "atom 4 (a multiplier) has no input of port type 13",
+         "",
+         {},
+         "BRK",
+         false,
+         mac,
+         147},
+        {"DSP clock slot 4",
+         "^  in 16 6 0 0 1 ",
+         "  in 16 6 4 0 1001 ",
+         "input of port type 6 of atom 3 (a DSP output "
+         "block) has index 4; that port of a DSP output block has indices 0 to 3",
+         "",
+         {},
+         "BRK",
+         false,
+         mac,
+         135},
+        {"multiplier operand bit 36",
+         "^  in 3 11 3 0 c01 ",
+         "  in 3 11 36 0 9001 ",
+         "input of port type 11 of atom 4 (a "
+         "multiplier) has index 36; that port of a multiplier has indices 0 to 35",
+         "",
+         {},
+         "BRK",
+         false,
+         mac,
+         150},
+        {"DSP clock in its last slot",
+         "^  in 16 6 0 0 1 -1$",
+         "$&\n  in 18 6 3 0 c00 -1",
+         nullptr,
+         "",
+         {},
+         "BRK",
+         false,
+         mac,
+         135},
+        {"multiplier operand's last bit",
+         "^  in 7 12 3 0 c01 -1$",
+         "$&\n  in 8 11 35 0 8c00 -1",
+         nullptr,
+         "",
+         {},
+         "BRK",
+         false,
+         mac,
+         154},
+        {"DSP clock and clear no register uses",
+         "^  param 277 2 0$",
+         "  param 277 2 -1",
+         nullptr,
+         "",
+         {},
+         "BRK",
+         false,
+         mac,
+         117},
+        {"DSP mode 1",
+         "^  param 272 0 3$",
+         "  param 272 0 1",
+         "atom 3 ",
+         "DSP mode 1 cannot be modelled",
+         {},
+         "BRK",
+         true,
+         mac,
+         116},
+        {"DSP operand C outside its mode",
+         "^  in 0 11 ",
+         "  in 0 13 ",
+         "atom 3 ",
+         "input of port type 13 index 0 is "
+         "connected, but the DSP block's function does not read it",
+         {},
+         "BRK",
+         true,
+         mac,
+         119},
+        {"RAM input type",
+         "^  in 6 78 ",
+         "  in 6 11 ",
+         "atom 9 (a RAM block) has no input of port type 11",
+         "",
+         {},
+         "OBRAN",
+         false,
+         ram,
+         51},
+        {"RAM output type",
+         "^  out 0 41 ",
+         "  out 0 2 ",
+         "atom 9 (a RAM block) has no output of port type 2",
+         "",
+         {},
+         "OBRAN",
+         false,
+         ram,
+         56},
+        {"RAM port B data",
+         "^  in 6 78 ",
+         "  in 6 79 ",
+         "atom 9 ",
+         "input of port type 79 index 0 is connected, but the "
+         "RAM block's function does not read it",
+         {},
+         "OBRAN",
+         true,
+         ram,
+         51},
+        {"RAM observable output read",
+         "^  out 0 41 ",
+         "  out 0 64 ",
+         "atom 9 ",
+         "has no function in the model",
+         {},
+         "OBRAN",
+         true,
+         ram,
+         56},
+        {"RAM address bit 9",
+         "^  in 4 104 2 0 801 ",
+         "  in 4 104 9 0 2401 ",
+         "atom 9 ",
+         "deeper than the 8 the model "
+         "holds",
+         {},
+         "OBRAN",
+         true,
+         ram,
+         49},
     };
     for (const char* family : {"BRK", "ZEPLA", "TEV", "MRL", "KESTLIN", "RZK", "OBRAN", "UVO"}) {
         const int code = cdb_family_from_name(family);
@@ -444,11 +662,19 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
             const std::string listed = std::string(" ") + row.families + " ";
             if (listed.find(std::string(" ") + family + " ") == std::string::npos) continue;
             SCOPED_TRACE(std::string(family) + ": " + row.what);
-            std::vector<std::string> lines = row.edit ? native_counter(code, row.edit) : good;
-            size_t line = *row.pattern ? replace_first(lines, row.pattern, row.replacement) : 0;
+            std::vector<std::string> lines = row.design ? NATIVE_LINES(row.design).lines
+                                             : row.edit ? native_counter(code, row.edit)
+                                                        : good;
+            size_t line = row.design     ? replace_at(lines, row.at, row.pattern, row.replacement)
+                          : *row.pattern ? replace_first(lines, row.pattern, row.replacement)
+                                         : 0;
             if (row.names_the_atom) line = 0;
             write_file("value.txt", joined(lines));
             const RUN r = run(std::string("-q --family ") + family + " value.txt");
+            if (row.message == nullptr) {
+                EXPECT_EQ(r.status, 0) << r.out;  // a value the kind can hold
+                continue;
+            }
             EXPECT_EQ(r.status, 1) << r.out;
             EXPECT_NE(r.out.find(row.detail), std::string::npos) << r.out;
             // An atom's error names the atom's line.
@@ -497,6 +723,40 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
         EXPECT_EQ(r.status, 0) << r.out;
     }
 
+    // An output pin named after the cell whose port another output pin is
+    // ("q1", as "q1~output" is) gives two output ports one name: the BLIF
+    // netlist cannot be written, and says so before the compile.
+    {
+        std::vector<std::string> lines = native_counter(CDB_FAMILY_BRK, [](CDB_ATOM_NETLIST& netlist) {
+            HDB_INSTANCE_NAME* q1 = nullptr;
+            CDB_ATOM_NODE* pin = nullptr;
+            for (CDB_ATOM_NODE* n : netlist) {
+                const std::string name = n->get_instance_name()->get_short_hpath();
+                if (name == "q1" && !n->is_pin()) q1 = n->get_instance_name();
+                if (name == "q0~output" && n->is_pin()) pin = n;
+            }
+            ASSERT_TRUE(q1 != nullptr && pin != nullptr);
+            pin->set_instance_name(q1);
+        });
+        write_file("ports.txt", joined(lines));
+        EXPECT_FAILS_WITH(run("-q --family BRK -o ports.blif ports.txt"),
+                          "error: ports.txt: output port name 'q1' is used twice");
+        EXPECT_EQ(run("-q --family BRK --native ports_out.txt ports.txt").status, 0);
+    }
+    // A ROM slice names its memory-initialisation file relative to the
+    // compile's folder: where the file is not, the BLIF netlist cannot be
+    // written, and that is said before the compile.
+    {
+        const std::string sbox = std::string(MORV_SOURCE_DIR) + "/designs/sbox_rom_shared_k6.blif";
+        const RUN mapped = run("-q --family BRK --test-string 'RAM_MAP()|TEST()' --set "
+                               "fsyn_ram_map_use_aggressive_srt=on --aux-dir mapped --native roms.txt " +
+                               sbox);
+        ASSERT_EQ(mapped.status, 0) << mapped.out;
+        const RUN elsewhere = run("-q --family BRK -o roms.blif roms.txt");
+        EXPECT_FAILS_WITH(elsewhere, "error: roms.txt: atom ");
+        EXPECT_NE(elsewhere.out.find(".mif: cannot be read"), std::string::npos) << elsewhere.out;
+        EXPECT_EQ(run("-q --family BRK --aux-dir mapped -o roms.blif roms.txt").status, 0);
+    }
     // A chain entered from outside it, a DSP output block that reads no
     // multiplier, and a block's result bits with a gap: each ended in an
     // internal error under -O.
