@@ -286,8 +286,10 @@ void MORV_EXPERT::warn_test_string_part_not_run(const char* flow_point, const st
     morv_send_msg(msg);
 }
 
-// Tune strings come from developer switches, every one of which the flows
-// need; one missing would stop the compile in the middle of a flow point.
+// The design stops on an internal error when a flow point finds its tune
+// string empty; here every switch the chosen flows will read is checked when
+// the flow is chosen, and a missing one is the user's error, with no
+// algorithm run. Found at its flow point, it would stop the compile halfway.
 bool MORV_EXPERT::tune_strings_are_complete() const
 {
     std::vector<const char*> needed = {"fsyn_tune_work_string_early"};

@@ -211,6 +211,13 @@ void MORV_EXPERT::decode_and_parse_test_string()
                                  MORV_API::encode_optimization_signature(saved).c_str());
     }
 
+    // The design stops on an internal error at an unknown run name, a run
+    // the family may not run or a fourth '|', and lets text after ')',
+    // unknown keys and unreadable values pass. Here the whole string is
+    // checked before it is parsed: each of these is the user's error, named
+    // with its place, and nothing runs. A typo is not our fault, and a run
+    // met only at its flow point would stop the compile halfway or be
+    // dropped in silence.
     MORV_TEST_STRING_ERROR error;
     if (!morv_check_test_string(m_opx_fsyn_test_string, &error)) {
         post_malformed_string("test string", m_opx_fsyn_test_string, error);

@@ -111,8 +111,12 @@ int MORV_UTIL::do_iter()
     }
     int count = m_latch_test ? m_latch_test->run(m_seed) : 0;
     if (m_latch_migration) count += log_latches();
-    // The damage is done once per run: a later iteration would swap the
-    // same inputs back and hide the break from the checks it is meant for.
+    // The design breaks in every iteration; here the damage is done once per
+    // run, and a later iteration returns without it (and without the count
+    // of the replaced atom). A later iteration could swap the same inputs
+    // back (a two-input LUT always would) and hide the break from the checks
+    // it is meant for, and each would replace another kept atom until none
+    // is left, which ends the compile on an internal error.
     if (m_damage_done) return count;
     m_damage_done = true;
     if (m_break_count > 0) count += break_functionality(m_break_count);
@@ -155,7 +159,9 @@ uint32_t MORV_UTIL::next_random()
     return state;
 }
 
-// Only inputs with a source can trade it: a constant tie has none to give.
+// The design draws among all used, connected LUT data inputs, constant ties
+// included; here only inputs with a source are drawn. The swap hands each
+// input the other's former source, and a constant tie has none to give.
 std::vector<CDB_ATOM_ITERM*> MORV_UTIL::collect_swappable_inputs(CDB_ATOM_NODE* node) const
 {
     std::vector<CDB_ATOM_ITERM*> inputs;
@@ -189,7 +195,9 @@ int MORV_UTIL::break_functionality(int count)
         const uint32_t size = static_cast<uint32_t>(inputs.size());
         if (size < 2) continue;
         MORV_DEBUG_STREAM::print(1, "Randomlly swapping two inputs in atom %d.", static_cast<int>(node->get_id()));
-        // The second index is drawn among the others, so the two always differ.
+        // The design lets the two draws coincide; here the second is drawn
+        // among the others, so the two always differ. An input swapped with
+        // itself changes nothing, yet the atom would count as broken.
         const uint32_t first = next_random() % size;
         const uint32_t second = (first + 1 + next_random() % (size - 1)) % size;
         CDB_ATOM_ITERM* a = inputs[first];
@@ -224,7 +232,9 @@ bool MORV_UTIL::try_break_dont_touch(CDB_ATOM_NODE* node)
     MORV_DEBUG_STREAM::print(1, "MORV_UTIL is intentionally violating a dont touch condition on (%d)%s.",
                              static_cast<int>(node->get_id()), MORV_NET_UTIL::get_hpath_name(node).c_str());
     m_fsyn_api->node_added(copy, node, MORV_MODIFICATION_DUPLICATE, port_type, true, nullptr);
-    // Before placement no atom has a block to share.
+    // The design gives the copy the block location of the atom it replaces;
+    // before placement it gets none here: no atom has a block yet, and the
+    // location query stops on an internal error there.
     const MORV_EXPERT* expert = m_fsyn_api->get_fsyn_expert();
     if (expert == nullptr || !expert->is_fsyn_running_pre_placement_fsyn()) {
         int x = -1, y = -1;

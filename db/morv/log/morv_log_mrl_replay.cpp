@@ -139,6 +139,10 @@ bool MORV_LOG_MRL::fill_source_table(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO*
 }
 
 // Every output the entry logs and every source it names, before any edit.
+// The design searches the sources after the new cell is made and the old
+// outputs' fanouts have moved to it; here the search comes first, on cells
+// still whole, so that an entry that fails (an output, a source or a
+// partition not found) leaves the netlist as it was, not half rebuilt.
 bool MORV_LOG_MRL::plan_rebuild(const LOGDB_FSYN_LOG_ENTRY_STORE_NODE_INFO* entry, REBUILD_PLAN& plan)
 {
     if (!fill_source_table(entry, plan.sources)) return false;

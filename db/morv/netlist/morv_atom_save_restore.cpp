@@ -76,7 +76,10 @@ void rebuild_atom_hierarchy_list(CMP_FACADE* cmp, const CDB_ATOM_NETLIST* netlis
     CDB_HIERARCHY_DB_ENTRY* h_db_entry = db_entries->get_hierarchy_db_entry(0);
     MORV_ASSERT_TEXT(h_db_entry != nullptr, "h_db_entry!=0");
     std::vector<HDB_HIERARCHY*>& list = h_db_entry->get_atom_hierarchy_list();
-    // The manager owns the levels: the list only lets go of them.
+    // The design deletes every level of the list; here the list only lets go
+    // of them (each still printed as deleted). Name managers own their
+    // levels: these are the replaced manager's, which the host frees with
+    // it, so a delete here would free them a second time.
     for (const HDB_HIERARCHY* level : list) morv_debug("DELETING (HIERARCHY: {%08x})", level->get_id());
     list.clear();
     std::unordered_set<const HDB_HIERARCHY*> listed;

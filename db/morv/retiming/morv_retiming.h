@@ -332,8 +332,10 @@ public:
     void retime_mac_input_port(CDB_ATOM_NODE* mult, int port_type);
     void unregister_mac_input_port(CDB_ATOM_NODE* mult, int port_type);
     // Something reads the port's packed input register at its observable
-    // outputs: the register cannot leave the block, since nothing would
-    // stand for its value there.
+    // outputs. The design takes the register out of the block and removes
+    // those outputs whoever reads them; here such a register refuses the
+    // push: its readers would be left undriven, since nothing the push makes
+    // stands for the register's value there.
     bool is_packed_input_read(CDB_ATOM_NODE* mult, int port_type);
     // The packed input register of a multiplier operand, seen at the port's
     // observable output of the same bit; null when the port has none or may
@@ -516,8 +518,11 @@ protected:
     CDB_ATOM_NODE* create_new_register(CDB_ATOM_NODE* model, HDB_INSTANCE_NAME* base_name, CDB_ATOM_ITERM*& data,
                                        CDB_ATOM_OTERM*& out);
     // An inserted register joins the kardel region of the register it comes
-    // from. A source in no region leaves the register where it is: a new
-    // register is in none, and a reused one keeps its own.
+    // from. The design sets the source's region whenever it differs, none
+    // (-1) included; here a source in no region leaves the register where it
+    // is: a region is joined by copying the assignments of a node in it, -1
+    // has no such node (the facade stops on it), and a reused register would
+    // lose its own region. A new register is in none anyway.
     void take_source_kardel_region(CDB_ATOM_NODE* reg_node, int source_region);
     // The mux cell's input of that port (setting the mask may have made it
     // already), among the touched terms.

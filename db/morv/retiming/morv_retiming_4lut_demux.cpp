@@ -79,8 +79,11 @@ CDB_ATOM_NODE* MORV_RETIMING_4LUT::create_mux_cell(CDB_ATOM_NODE* reg_node, uint
     return mux;
 }
 
-// Constant cells are shared: one per value serves every mux input tied to
-// it while it lives.
+// The design makes a new constant cell for every mux input tied to a
+// constant; here one cell per value serves every such input while it lives.
+// Every tie reads the same value, so a cell per tie would only use up logic
+// cells: a demux pass over many registers with constant data or controls
+// would add one per register.
 void MORV_RETIMING_4LUT::create_constant_generator(CDB_ATOM_NODE* node, CDB_ATOM_ITERM* iterm, bool value)
 {
     CDB_ATOM_OTERM*& out = m_constant_outputs[value ? 1 : 0];
@@ -166,7 +169,11 @@ bool MORV_RETIMING_4LUT::create_control_mux(CDB_ATOM_NODE* node)
     CDB_ATOM_ITERM* sclear = node->get_input_term_by_type(DB_SYNCH_CLEAR);
     CDB_ATOM_ITERM* sload = node->get_input_term_by_type(DB_SYNCH_LOAD);
     const bool enable_used = morv_iterm_connected(enable) && !enable->is_logical_vcc();
-    // A clear tied to logical GND never acts.
+    // The design gives a connected clear DB_DATA_D, a constant-0 cell when
+    // tied low, and builds a buffer mux for a register with only that clear;
+    // here a clear tied to logical GND counts as absent. It never acts: its
+    // input would only cost a constant cell, and a mux for it alone a cell
+    // and a LUT delay in front of the data input.
     const bool clear_used = morv_iterm_connected(sclear) && !sclear->is_logical_gnd();
     if (!enable_used && !clear_used) return false;
     if (morv_iterm_connected(sload) && !sload->is_logical_gnd()) return false;

@@ -55,6 +55,8 @@ void MORV_RETIMING_4LUT::remove_register(CDB_ATOM_NODE* node)
     if (!sload_vcc || input == nullptr) return;
     m_registers_to_check.insert(node);
     // The fanouts read the synchronous data now: the term serves nothing.
+    // The design clears its usage before its connection; here the usage goes
+    // last, as the change log's disconnection record finds the term by it.
     if (input->is_connected()) disconnect_iterm(input);
     clear_iterm_usage(input, DB_SYNCH_DATA);
 }

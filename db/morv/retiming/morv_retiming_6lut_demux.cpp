@@ -157,12 +157,18 @@ bool MORV_RETIMING_6LUT::build_control_mux(CDB_ATOM_NODE* node, const CONTROL_MU
                      "enable_connected || sclear_connected || sdata_connected");
     if (morv_iterm_connected(c.enable) && c.enable->is_logical_gnd()) return false;
     c.enable_used = morv_iterm_connected(c.enable) && !c.enable->is_logical_vcc();
-    // A clear tied to a constant needs no mux input: tied low it never
-    // clears, tied high it is folded into the mask.
+    // The design gives any connected clear DB_DATA_D, from a constant cell
+    // when tied, and builds the mux for such a clear alone; here a clear tied
+    // low counts as absent and one tied high is folded into the mask. A
+    // constant needs no mux input, and a mux for a clear that never acts
+    // would only put a cell and a LUT delay in front of the data input.
     c.sclear_used = morv_iterm_connected(c.sclear) && c.sclear->is_driven();
     c.sclear_high = morv_iterm_connected(c.sclear) && !c.sclear->is_driven() && c.sclear->is_logical_vcc();
-    // A register whose load is unconnected or tied low never loads: its
-    // synchronous data does not matter.
+    // The design stops with an internal error on synchronous data without a
+    // connected load, and feeds a load tied low to DB_DATA_F; here the data
+    // counts only with a load that can act. A register whose load is open or
+    // tied low never loads (a valid netlist, not a fault): its synchronous
+    // data changes nothing, so it takes no mux input.
     c.sdata_used = morv_iterm_connected(c.sdata) && morv_iterm_connected(c.sload) && !c.sload->is_logical_gnd();
     if (!c.enable_used && !c.sclear_used && !c.sclear_high && !c.sdata_used) return false;
     // A mux with nothing to drive would take the controls and lose them.

@@ -66,7 +66,9 @@ void MORV_RETIMING_6LUT::remove_register(CDB_ATOM_NODE* node)
     if (!sload_vcc || input == nullptr) return;
     m_registers_to_check.insert(node);
     // The fanouts read the synchronous data now: the term serves nothing.
-    // Its boundary port is keyed by its usage, so it goes first.
+    // The design names its usage first, then its boundary port and its
+    // connection; here the usage goes last: the boundary port and the change
+    // log's disconnection record both find the term by its usage.
     m_fsyn_api->set_boundary_port_id(input, -1);
     if (input->is_connected()) disconnect_iterm(input);
     clear_iterm_usage(input, DB_SYNCH_DATA);

@@ -278,10 +278,15 @@ bool MORV_RETIMING_MRL::is_push_blocked_by_region_map(CDB_ATOM_NODE* node)
 
 // The branch's mux with this family's masks, standing for no boundary port:
 // the controls lose theirs and the data input keeps its own. An open data
-// input leaves the mux's data input open (both read 0); a register without
-// a data input is refused, as nothing would read the mux. Only the edge
-// into the data input is announced. A clear tied high is folded into the
-// mask, as in the branch: a constant clear is a valid netlist, not a fault.
+// input leaves the mux's data input open (both read 0). Only the edge into
+// the data input is announced.
+// The design reconnects the register's existing data input, and stops with
+// an internal error when there is none or when the clear is not driven;
+// here a register without a data input is refused before anything is made,
+// as nothing would read the mux, and a clear tied low counts as absent and
+// one tied high is folded into the mask, as in the branch: a register
+// without a data input or with a constant clear is a valid netlist, not a
+// fault.
 bool MORV_RETIMING_MRL::create_control_mux(CDB_ATOM_NODE* node)
 {
     CONTROL_MUX_STYLE style;

@@ -48,8 +48,11 @@ MORV_SHIFT_REG_MANAGER::MORV_SHIFT_REG_MANAGER(MORV_API* api)
     MORV_DEBUG_STREAM::print(100, "MORV_SHIFT_REG_MANAGER Created.");
 }
 
-// The owners' destructors may not throw: a raised report would end the
-// process, and while an error unwinds the queue is only its consequence.
+// The design raises the internal error from the destructor when nodes are
+// still queued; here the report goes to the facade, which raises it once the
+// owner is gone, and none is made while an error unwinds. The owners'
+// destructors may not throw (a raised report would end the process), and
+// while an error unwinds the queue is only its consequence.
 MORV_SHIFT_REG_MANAGER::~MORV_SHIFT_REG_MANAGER()
 {
     if (!m_nodes_to_remove.empty() && std::uncaught_exceptions() <= m_uncaught_at_construction)

@@ -18,9 +18,11 @@ bool is_absent(const MORV_RTM_SIGNAL* signal)
     return signal == nullptr || (signal->get_src_oterm() == nullptr && !signal->is_vcc() && !signal->is_gnd());
 }
 
-// The same signal read the same way: a slot whose net reaches the block
-// with another inversion or global routing would clock, enable or clear
-// the packed register on the opposite level or another network.
+// The design matches a slot that carries the same source (or the same
+// constant, or is open like the register's input); here the slot must also
+// read it with the same inversion and global routing: one that differs would
+// clock, enable or clear the packed register on the opposite level or from
+// another network.
 bool carries(CDB_ATOM_ITERM* slot, const MORV_RTM_SIGNAL* signal)
 {
     if (is_absent(signal)) return !morv_iterm_connected(slot);
@@ -42,7 +44,11 @@ bool enable_fits(CDB_ATOM_ITERM* slot, const MORV_RTM_SIGNAL* enable)
     return carries(slot, enable);
 }
 
-// No clear, or one tied inactive, fits a slot whose clear never acts.
+// The design lets a register without a clear take only an empty clear slot,
+// which the packing then ties to VCC; here it also takes a slot whose clear
+// is tied to VCC already, as a register whose clear is tied to VCC does.
+// Neither ever clears, so they share the slot the first of them made
+// instead of using up one of the four for each.
 bool clear_fits(CDB_ATOM_ITERM* slot, const MORV_RTM_SIGNAL* clear)
 {
     const bool never = is_absent(clear) || clear->is_vcc();
@@ -87,8 +93,11 @@ bool MORV_RTM::assign_mac_clock(CDB_ATOM_NODE* node, MORV_RTM_REG* reg)
             if (carries(slot_clock, clock) && enable_fits(slot_enable, enable)) clock_slot = i;
         } else if (empty_clock < 0 && !morv_iterm_connected(slot_enable) &&
                    (slot_clock != nullptr || slot_enable == nullptr)) {
-            // An enable term left at a slot without a clock term keeps the
-            // slot: making the slot would make that enable a second time.
+            // The design takes any slot whose clock is open; here its enable
+            // must be open too, and a slot without a clock term must have no
+            // enable term. Making the slot makes both terms (an enable term
+            // already there is an internal error), and packing would feed
+            // an enable left connected a second time.
             empty_clock = i;
         }
         CDB_ATOM_ITERM* slot_clear = node->get_input_term_by_type(DB_CLEAR, i);

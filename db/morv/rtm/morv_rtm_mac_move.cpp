@@ -447,6 +447,8 @@ void MORV_RTM::into_mac_output_fanout(MORV_RTM_OP* op, CDB_ATOM_NODE* node, CDB_
         op->m_failure_reason = MORV_RTM_NO_REG_ON_OUTPUT;
         return;
     }
+    // The design hands the block to the demux queue, so nothing is queued;
+    // the refused register is queued, as in the logic-cell backward step.
     if (!is_retimeable_register(dest)) {
         op->m_failure_reason = MORV_RTM_REG_NO_GOOD;
         queue_register_for_demux(dest);

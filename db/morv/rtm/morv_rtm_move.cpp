@@ -64,7 +64,10 @@ bool MORV_RTM::is_retimeable_register(CDB_ATOM_NODE* node) const
     // move across the data input's logic would move the wrong input.
     CDB_ATOM_ITERM* sload = node->get_input_term_by_type(DB_SYNCH_LOAD, 0);
     if (sload != nullptr && sload->is_connected() && !sload->is_logical_gnd()) return false;
-    // A bypass needs the data input's source or constant.
+    // The design accepts a register whose data input is open; here it is
+    // refused. Its bypass hands the fanouts the data input's source or
+    // constant, and an open input has neither: the bypass would stop on an
+    // internal error where the netlist is valid.
     CDB_ATOM_ITERM* datain = node->get_input_term_by_type(DB_DATAIN, 0);
     if (datain == nullptr || !datain->is_connected()) return false;
     for (auto it = node->begin_iterm(); it != node->end_iterm(); ++it) {
@@ -126,10 +129,11 @@ int MORV_RTM::is_wire_lut(CDB_ATOM_NODE* node, bool* inverted_ret) const
     return wire_type;
 }
 
-// A wire is stepped over only when it is the register's one fanout and the
-// crossed term its one fanout: the register is then bypassed on the wire's
-// input, the term it really drives, and nothing else that reads the wire or
-// the register changes.
+// The design steps over a wire whenever the wire is the register's one
+// fanout; here the crossed term must also be the wire's one fanout. The
+// register is bypassed on the wire's input, the term it really drives, so
+// any other reader of the wire would read the register's input a cycle
+// early; with one fanout each, nothing outside the move changes.
 CDB_ATOM_NODE* MORV_RTM::find_source_register(CDB_ATOM_ITERM* iterm, bool* inverted_ret,
                                               CDB_ATOM_ITERM** reg_fanout_ret) const
 {
@@ -156,8 +160,12 @@ CDB_ATOM_NODE* MORV_RTM::find_source_register(CDB_ATOM_ITERM* iterm, bool* inver
     return node;
 }
 
-// The inversion reported is the whole path from the crossed output into the
-// register's content: the wire and the register's data-input polarity.
+// The design takes any register the term (or the wire behind it) reaches,
+// and reports the wire's inversion alone; here the term reached must be the
+// register's data input, and its polarity is folded in. A register read at
+// a control does not hold the cell's value, and a register that loads its
+// data inverted holds the complement: the power-up value required at the
+// crossed output must count both.
 CDB_ATOM_NODE* MORV_RTM::find_destination_register(CDB_ATOM_ITERM* iterm, bool* inverted_ret) const
 {
     MORV_ASSERT_TEXT(iterm, "iterm");
@@ -269,8 +277,12 @@ int MORV_RTM::try_forward_move(MORV_RTM_REG* reg)
     return count;
 }
 
-// Carry signals leave a chain only into its next cell: a carry or share
-// output read elsewhere would keep an unregistered copy of the old timing.
+// The design crosses any chain whose head has not been tried; here a chain
+// is also refused when a carry or share output leads anywhere but the next
+// cell, when a chain cell's other output (comb beside sum) has fanout, or
+// when the head's carry or share input is driven. Registers move only on
+// the cells' data inputs and outputs, so a reader of a carry or share output
+// outside the chain, or a driver into the head, would be a cycle off.
 bool MORV_RTM::cross_chain(MORV_RTM_OP* op, CDB_ATOM_NODE* node)
 {
     const MORV_RTM_CHAIN chain = collect_carry_chain(node);
@@ -291,8 +303,8 @@ bool MORV_RTM::cross_chain(MORV_RTM_OP* op, CDB_ATOM_NODE* node)
             for (auto it = out->begin_iterm_fanout(); it != out->end_iterm_fanout(); ++it)
                 if ((*it)->get_my_node() != next) op->m_failure_reason = MORV_RTM_COMB_NO_GOOD;
         }
-        // Only the cell's data output carries what the power-up values are
-        // computed for.
+        // Power-up values are computed for the data output (the sum) alone:
+        // registers moved onto or off the other output would take the sum's.
         const int other = data_output_type(cell) == DB_SUM_OUT ? DB_COMB_OUT : DB_SUM_OUT;
         if (chain.size() >= 2 && has_fanout(cell, other)) op->m_failure_reason = MORV_RTM_COMB_NO_GOOD;
     }
@@ -393,7 +405,11 @@ void MORV_RTM::backward_node_step(MORV_RTM_OP* op, CDB_ATOM_NODE* node, MORV_RTM
     const int data_type = data_output_type(node);
     for (int type : m_retimeable_oterms) {
         if (!has_fanout(node, type)) continue;
-        // One required value per cell: a second output would need its own.
+        // The design crosses every output with fanout and removes the
+        // registers behind both; here fanout on the cell's other output
+        // refuses the move (MULTI_OUTPUTS). The power-up search meets one
+        // required value at the data output; the registers behind the other
+        // output would come back with whatever that output then computes.
         if (type != data_type) {
             op->m_failure_reason = MORV_RTM_MULTI_OUTPUTS;
             continue;
@@ -419,6 +435,11 @@ void MORV_RTM::backward_fanout_step(MORV_RTM_OP* op, CDB_ATOM_NODE* node, CDB_AT
         op->m_failure_reason = MORV_RTM_NO_REG_ON_OUTPUT;
         return;
     }
+    // The design hands the crossed cell to the demux queue here, which takes
+    // only registers, so nothing is queued; here the refused register is
+    // queued, as the forward step queues its refused source. The demuxer
+    // turns its controls into logic, and the register can move itself in
+    // the next iteration, where otherwise it would wait to be a candidate.
     if (!is_retimeable_register(dest)) {
         op->m_failure_reason = MORV_RTM_REG_NO_GOOD;
         queue_register_for_demux(dest);
