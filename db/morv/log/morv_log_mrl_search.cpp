@@ -21,9 +21,10 @@ namespace {
 // Levels of sources the search reads; the old nodes' own inputs are the first.
 constexpr int SEARCH_LEVELS = 5;
 
-// Whether the clock buffer a text names hangs off the source. A clock's
-// fanout can be most of the design, so the buffer is found by its name and
-// the source checked from the buffer's side.
+// Whether the clock buffer a text names hangs off the source. The design
+// looks for the buffer among the source's fanouts; a clock's fanout can be
+// most of the netlist, so here the buffer is found by its name and the
+// source checked from the buffer's side.
 bool is_clock_buffer_of(const CDB_ATOM_OTERM* named, const CDB_ATOM_OTERM* source)
 {
     if (named == nullptr || named->get_usage() != DB_CLKBUF_OUT || !named->get_my_node()->is_clkbuf()) return false;

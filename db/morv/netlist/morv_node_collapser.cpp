@@ -69,9 +69,10 @@ bool MORV_NODE_COLLAPSER::collapse_pass(const std::vector<CDB_ATOM_NODE*>& visit
         MORV_ASSERT_TEXT(node, "curr_node");
         const int fanout = merged_fanout(node);
         if (!collapse_one(node)) continue;
-        // A merge takes the source out of its sinks. One that left its
-        // fanout as it was changed nothing the next pass could build on, and
-        // counting it would repeat it for ever.
+        // The design repeats until a pass collapses nothing; here a merge
+        // that left its source's fanout as it was does not count. A merge
+        // takes the source out of its sinks; one that did not changed
+        // nothing the next pass could build on, and would repeat for ever.
         if (merged_fanout(node) >= fanout) {
             MORV_DEBUG_STREAM::print(1, "\tCollapsing node %d left its fanout unchanged",
                                      static_cast<int>(node->get_id()));

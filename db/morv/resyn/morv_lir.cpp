@@ -165,8 +165,9 @@ void MORV_LIR::collect_input_timing(CDB_ATOM_NODE* node, EQUIVALENCE_SET* set, D
                          "port_index >= 0 && port_index < input_number");
         const int port = port_of(port_index);
         CDB_ATOM_ITERM* iterm = node->get_input_term_by_type(port, 0);
-        // A cell without the input reads a constant there, as at an input
-        // without a source: no signal moves onto it or off it.
+        // The design stops on an internal error here; a cell without the
+        // input reads a constant there, as at an input without a source: no
+        // signal moves onto it or off it.
         if (iterm == nullptr) continue;
         CDB_ATOM_OTERM* source = iterm->get_source();
         if (source == nullptr) continue;

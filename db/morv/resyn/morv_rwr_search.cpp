@@ -135,7 +135,9 @@ bool MORV_RWR::set_up_port(SEARCH& search, int port_ab, bool greedy)
     curr.node_a = source->get_my_node();
     // A LUT reading itself has no second LUT to exchange inputs with.
     if (curr.node_a == nullptr || curr.node_a == search.node_b) return false;
-    // The tables are over data terms: a carry-in read at C is none of them.
+    // The design builds the tables from the two masks alone; they are over
+    // data terms, and a carry-in read at C is none of them, so such a pair
+    // is refused.
     if (reads_carry_in_in_use(curr.node_a) || reads_carry_in_in_use(search.node_b)) return false;
 
     needs_duplication(&curr);

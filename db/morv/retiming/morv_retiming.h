@@ -532,8 +532,9 @@ protected:
     // else to stands for none and from keeps its own.
     void take_driver_of(CDB_ATOM_ITERM* from, CDB_ATOM_ITERM* to, bool keep_invert, bool move_port = true);
     // A new register holds the constant term's value (data ties to it) and
-    // the term reads the register, its inversion bit cleared: the constant
-    // carried its inversion in its logical value.
+    // the term reads the register, its inversion bit cleared where the
+    // design keeps it: the constant carried its inversion in its logical
+    // value.
     void hold_constant_in_register(CDB_ATOM_ITERM* term, CDB_ATOM_ITERM* data, CDB_ATOM_OTERM* out, bool clear_low);
     // What every register a push creates takes from its record: the clear,
     // synchronous clear, clock and enable (an enable at VCC stays

@@ -214,7 +214,8 @@ void MORV_RETIMING::take_reused_register(CDB_ATOM_ITERM* term, CDB_ATOM_NODE* re
     move_iterm(term, reg_node->get_output_term_by_type(DB_REG_OUT));
     if (constant && term->is_inverted()) toggle_invert(term);
     m_new_registers.insert(reg_node);
-    // A register asked for outside a push stands in for none.
+    // The design records the tracking of every reuse; here only inside a
+    // push: a register asked for outside a push stands in for none.
     if (!m_consumed_register_ids.empty()) record_tracking(reg_node, MORV_NT_TYPE_REUSE);
 }
 

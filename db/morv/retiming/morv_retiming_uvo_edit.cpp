@@ -396,9 +396,10 @@ void MORV_RETIMING_UVO::store_complement_in_source(CDB_ATOM_NODE* src_node, CDB_
 }
 
 // The new cell's DB_DATA_A reads the term's source with the term's routing;
-// the term keeps its inversion bit and reads the register through it. A
-// constant term hands its logical value to DB_DATA_A and drops its
-// inversion bit, which that value already holds.
+// the term keeps its inversion bit and reads the register through it. The
+// design keeps the bit on a constant term too; here a constant term hands
+// its logical value to DB_DATA_A and drops its inversion bit, which that
+// value already holds, so the register would apply it twice.
 void MORV_RETIMING_UVO::create_inserted_register(const RETIME_ITERM& retime_iterm)
 {
     CDB_ATOM_ITERM* term = retime_iterm.iterm;
@@ -447,7 +448,9 @@ bool MORV_RETIMING_UVO::holds_vcc_register(CDB_ATOM_NODE* cell, const RETIME_REG
     CDB_ATOM_ITERM* aload = cell->get_input_term_by_type(DB_ASYNCH_LOAD);
     if (morv_iterm_connected(aload) && !aload->is_logical_gnd()) return false;
     if (!m_net_util->is_synch_load_unused(cell) || !same_controls(describe_register(cell), reg)) return false;
-    // A LUT that complements the tie holds 0, not VCC.
+    // The design reuses a wire LUT whose first connected input is tied to
+    // VCC, or one of mask 0xFFFF; here the LUT must give 1 whatever its one
+    // input reads. A LUT that complements the tie holds 0, not VCC.
     return holds_constant_one(cell);
 }
 

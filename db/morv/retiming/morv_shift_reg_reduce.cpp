@@ -145,9 +145,10 @@ bool MORV_SHIFT_REG_MANAGER::reduce_shift_register(CDB_ATOM_NODE* node, bool on_
         MORV_DEBUG_STREAM::print(100, "counter outputs to non-working set nodes, not reduced");
         return false;
     }
-    // Registers and a shorter counter both keep the delay the counter's
-    // length gives: a read at the slot being written must return the old
-    // word, and every slot must be written once a cycle.
+    // The design reduces a group whatever its read delay; here registers
+    // and a shorter counter both keep the delay the counter's length gives,
+    // so a RAM whose read at the slot being written does not return the old
+    // word, or whose slots are not written once a cycle, is left alone.
     const int delay = group_read_delay(set, simulation);
     if (delay != length + k_read_registers - simulation.get_offset()) {
         MORV_DEBUG_STREAM::print(100, "offset=%d, read delay %d, not reduced", simulation.get_offset(), delay);
@@ -187,7 +188,8 @@ int MORV_SHIFT_REG_MANAGER::rebuild_one_stage_shorter(NODE_SET& set, const MORV_
     MORV_DEBUG_STREAM::print(100, "\n\ntarget_state = %d", target);
     if (target < 3) {
         MORV_DEBUG_STREAM::print(100, "converting fully to shift register");
-        // The RAM's delay: the length, and two more where the read is at
+        // The design makes as many registers as the counter's length; here
+        // the RAM's delay: the length, and two more where the read is at
         // the slot being written and returns the old word.
         convert_fully(set, length + k_read_registers - offset_count, signals);
         return 0;

@@ -146,7 +146,8 @@ void MORV_TIMING::select_timing_mode(e_fsyn_flow flow)
                           m_fsyn_expert->enable_nevra() && accessories != nullptr &&
                           accessories->is_estimation_supported();
     if (estimate) {
-        // The estimator stands in for the early model here, so it times with
+        // The design reads the delays in the early analysis only; the
+        // estimator stands in for the early model here, so it times with
         // the delays the early model would read.
         read_backannotated_delays_when_asked();
         m_nevra = MORV_MAKE_OWNER(NEVRA, m_table_timing_model.get());

@@ -243,8 +243,9 @@ bool MORV_ALGORITHM_BASE::run_timing(const RUN_STATE& run, bool full, bool secon
     return icp_ok;
 }
 
-// A netlist the run timed with the analyser, or changed after its last
-// estimate before saving it, has no snapshot: it is timed again, as
+// The design lets every restore with the switch on skip the timing. A
+// netlist the run timed with the analyser, or changed after its last
+// estimate before saving it, has no snapshot here: it is timed again, as
 // without the switch, and the log says so once per run.
 bool MORV_ALGORITHM_BASE::is_answered_by_timing_snapshot()
 {
