@@ -196,9 +196,10 @@ public:
     const MORV_RTM_PORT_LIST& get_register_asynchronous_signals() const { return m_register_asynchronous_signals; }
     bool is_mirroring_lutmasks() const { return m_mirror_lutmasks; }
 
-    // DSP ports are at most this many bits wide (outputs twice as many).
-    static constexpr int s_MAC_PORT_WIDTH = 36;
-    static constexpr int s_MAC_NUMBER_OF_CLOCKS = 4;
+    // DSP ports are at most this many bits wide (outputs twice as many),
+    // as the netlist holds them.
+    static constexpr int s_MAC_PORT_WIDTH = CDB_MAC_MAX_PORT_BITS;
+    static constexpr int s_MAC_NUMBER_OF_CLOCKS = CDB_MAC_REGISTER_SLOTS;
 
 private:
     static void check_mac_node(const CDB_ATOM_NODE* node);
