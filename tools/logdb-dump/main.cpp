@@ -89,7 +89,10 @@ int write(const std::string& out_name)
 int main(int argc, char** argv)
 {
     // A log opened on a closed stream's number would take the error text.
-    if (!fio_open_closed_standard_streams()) return 1;
+    if (!fio_open_closed_standard_streams()) {
+        std::cerr << "logdb-dump: a standard stream is closed and the null device cannot be opened in its place\n";
+        return 1;
+    }
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 1 && args[0] != "--write" && args[0].rfind("-", 0) != 0) return dump(args[0]);
     if (args.size() == 2 && args[0] == "--write") return write(args[1]);
