@@ -246,6 +246,14 @@ TEST_F(MorvFlowsTest, TuneStringsRunTheEarlyString)
     EXPECT_TRUE(other_env.get_fsyn_expert()->do_physical_synthesis(FIT_EARLY_FSYN_FLOW));
     EXPECT_EQ(MORV_ALGORITHM_BASE::get_run_counter(), before + 2);
     EXPECT_EQ(count_posted("EMORV_FSYN_MALFORMED_TEST_STRING"), 1);
+
+    // A restore of the best netlist with none saved runs nothing of the string.
+    cfg_set_value("fsyn_tune_work_string_early", "TEST(NI=1),SAVE_RESTORE(BEST=1)");
+    MORV_TEST_HOST third(6);
+    PLACING_ENV third_env(&third.cmp);
+    EXPECT_TRUE(third_env.get_fsyn_expert()->do_physical_synthesis(FIT_EARLY_FSYN_FLOW));
+    EXPECT_EQ(MORV_ALGORITHM_BASE::get_run_counter(), before + 2);
+    EXPECT_EQ(count_posted("EMORV_FSYN_NOTHING_SAVED_TO_RESTORE"), 1);
 }
 
 TEST_F(MorvFlowsTest, LateFlowAnalysesBeforeAndAfterAndSetsProgress)
