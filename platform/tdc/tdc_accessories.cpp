@@ -61,6 +61,15 @@ int TDC_UTILITY::get_annotated_slack(const CDB_ATOM_NODE* node, int port_type, i
     return s;
 }
 
+int TDC_UTILITY::get_annotated_worst_slack() const
+{
+    int s = TDB_NO_PATH;
+    if (const TDB_NETLIST* tdb = m_owner->get_tdb_netlist())
+        for (const TDB_EDGE* e : tdb->edge_table())
+            if (e != nullptr) s = std::min(s, e->get_slack());
+    return s;
+}
+
 bool TDC_UTILITY::has_analysis() const
 {
     TDC_ANALYSIS* a = m_owner->get_analysis();
@@ -220,17 +229,28 @@ std::string TDC_ACCESSORIES::assignment_target(const CDB_ATOM_OTERM* oterm)
     return {};
 }
 
-void TDC_ACCESSORIES::assignments_changed()
+// Only a false path from the target changes what the analysis finds: any
+// other assignment is kept for the names, and retiming copies one onto every
+// register it makes, which must not re-time the whole netlist at the next
+// slack query.
+void TDC_ACCESSORIES::assignment_changed(const std::string& target, bool was_cut)
 {
-    m_num_cut_from = 0;
-    for (const auto& [target, keys] : m_assignments) m_num_cut_from += is_cut_from_on(keys);
-    // The last analysis no longer reflects the constraints.
+    const bool cut = is_target_cut(target);
+    if (cut == was_cut) return;
+    m_num_cut_from += cut ? 1 : -1;
     if (m_analysis) m_analysis->on_delays_changed();
+}
+
+bool TDC_ACCESSORIES::is_target_cut(const std::string& target) const
+{
+    const TDC_TIMING_ASSIGNMENTS* keys = get_timing_assignments(target);
+    return keys != nullptr && is_cut_from_on(*keys);
 }
 
 void TDC_ACCESSORIES::set_timing_assignment(const std::string& target, const std::string& key, const std::string& value)
 {
     if (target.empty() || key.empty()) return;
+    const bool was_cut = is_target_cut(target);
     if (value.empty()) {
         auto it = m_assignments.find(target);
         if (it == m_assignments.end()) return;
@@ -239,7 +259,7 @@ void TDC_ACCESSORIES::set_timing_assignment(const std::string& target, const std
     } else {
         m_assignments[target][key] = value;
     }
-    assignments_changed();
+    assignment_changed(target, was_cut);
 }
 
 const TDC_TIMING_ASSIGNMENTS* TDC_ACCESSORIES::get_timing_assignments(const std::string& target) const
@@ -258,10 +278,11 @@ bool TDC_ACCESSORIES::copy_timing_assignments(const std::string& from, const std
 {
     if (from.empty() || to.empty()) return false;
     if (from == to) return true;
+    const bool was_cut = is_target_cut(to);
     auto it = m_assignments.find(from);
     if (it == m_assignments.end()) m_assignments.erase(to);
     else m_assignments[to] = it->second;
-    assignments_changed();
+    assignment_changed(to, was_cut);
     return true;
 }
 
@@ -280,7 +301,8 @@ bool TDC_ACCESSORIES::are_oterms_timing_equivalent(const CDB_ATOM_OTERM* a, cons
 void TDC_ACCESSORIES::clear_timing_assignments()
 {
     m_assignments.clear();
-    assignments_changed();
+    if (m_num_cut_from > 0 && m_analysis) m_analysis->on_delays_changed();
+    m_num_cut_from = 0;
 }
 
 bool TDC_ACCESSORIES::is_cut_source(const TDB_NODE* keeper) const

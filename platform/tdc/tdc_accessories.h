@@ -83,6 +83,9 @@ public:
     // that annotated since) left there.
     int get_annotated_slack(const CDB_ATOM_NODE* node, int port_type, int port_index) const;
     double get_annotated_slack_ratio(const CDB_ATOM_NODE* node, int port_type, int port_index) const;
+    // The least slack annotated on any edge: the worst slack as the last
+    // writer of the annotations found it (0x7fffffff when none).
+    int get_annotated_worst_slack() const;
     // True once an analysis of the current timing netlist has run.
     bool has_analysis() const;
     // The assignments of from's name replace those of to's name (to ends
@@ -182,7 +185,8 @@ private:
     // usable value: the pin-to-pin requirement takes it as it is).
     int default_period_setting() const;
     bool is_cut_source(const TDB_NODE* keeper) const;
-    void assignments_changed();
+    void assignment_changed(const std::string& target, bool was_cut);
+    bool is_target_cut(const std::string& target) const;
 
     CDB_ATOM_NETLIST* m_atoms = nullptr;
     std::unique_ptr<TDB_NETLIST> m_tdb;

@@ -131,7 +131,12 @@ int MORV_TIMING::get_figure_of_merit(bool force_legacy)
     int fom = s_NO_VALID_FOM;
     if (m_timing_mode == MORV_TIMING_MODE_TDC) {
         if (m_use_legacy_fom || force_legacy) {
-            if (m_tdc_utility != nullptr) fom = m_tdc_utility->get_legacy_figure_of_merit(force_legacy);
+            // Where iTEst's estimate stands for the analysis it saved, the
+            // worst slack is the one it estimated: asking the host would
+            // analyse the netlist the estimate was to spare.
+            if (m_tdc_utility != nullptr)
+                fom = is_itest_answering() ? m_tdc_utility->get_annotated_worst_slack()
+                                           : m_tdc_utility->get_legacy_figure_of_merit(force_legacy);
             MORV_DEBUG_STREAM::print(1, "Using LEGACY FOM");
         } else if (m_fom_from_env) {
             MORV_ENV* env = m_fsyn_api->get_morv_env();
