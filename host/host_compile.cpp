@@ -113,7 +113,8 @@ public:
                   r.registers = c.registers;
                   return env.accessories()->get_num_analyses();
               },
-              env.shows_progress() ? stderr : nullptr)
+              [&env] { return env.accessories()->get_num_analyses(); }, env.shows_progress() ? stderr : nullptr,
+              o.verbosity >= 2 ? &log : nullptr)
     {}
 
     HOST_COMPILE_RESULT run();

@@ -1,5 +1,6 @@
 #include "host_progress.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "gen/gen.h"
@@ -13,11 +14,15 @@ namespace {
 // The component's notes that open and close an algorithm run.
 constexpr const char* k_tracker_run_start_note = "Starting FSYN ";
 constexpr const char* k_tracker_run_end_note = "Exitting FSYN ";
+// The driver's notes that open and close one iteration of a run.
+constexpr const char* k_tracker_iteration_start_note = ") running Pass ";
+constexpr const char* k_tracker_iteration_end_note = "Algorithm ";
 
 }  // namespace
 
-HOST_RUN_TRACKER::HOST_RUN_TRACKER(std::function<long(SUMMARY_ROW&)> measure, std::FILE* terminal)
-    : m_measure(std::move(measure)), m_terminal(terminal)
+HOST_RUN_TRACKER::HOST_RUN_TRACKER(std::function<long(SUMMARY_ROW&)> measure, std::function<long()> analyses,
+                                   std::FILE* terminal, std::ostream* iterations)
+    : m_measure(std::move(measure)), m_analyses(std::move(analyses)), m_terminal(terminal), m_iteration_log(iterations)
 {
     msg_set_observer(this);
 }
@@ -73,6 +78,7 @@ void HOST_RUN_TRACKER::debug_line(const char* /*module*/, const char* text)
         finish_run();
         return;
     }
+    if (m_iteration_log != nullptr) follow_iteration(text, *algorithm);
     if (m_terminal == nullptr) return;
     const int pass = algorithm->get_curr_pass(), iteration = algorithm->get_curr_iter();
     const int passes = algorithm->get_num_passes(), iterations = algorithm->get_num_iters();
@@ -83,6 +89,28 @@ void HOST_RUN_TRACKER::debug_line(const char* /*module*/, const char* text)
     m_passes = passes;
     m_iterations = iterations;
     show();
+}
+
+// An iteration's analyses are the driver's refresh after it and whatever its
+// algorithm asked for: a count that grows with the design shows where a long
+// run spends its time.
+void HOST_RUN_TRACKER::follow_iteration(const char* text, const MORV_ALGORITHM_BASE& algorithm)
+{
+    if (std::strstr(text, k_tracker_iteration_start_note) != nullptr) {
+        m_iteration_start_cpu = gen_get_sec_cpu();
+        m_iteration_start_analyses = m_analyses();
+        return;
+    }
+    if (std::strncmp(text, k_tracker_iteration_end_note, std::strlen(k_tracker_iteration_end_note)) != 0 ||
+        std::strstr(text, " end of pass ") == nullptr)
+        return;
+    const long analyses = m_analyses() - m_iteration_start_analyses;
+    char line[160];
+    std::snprintf(line, sizeof line, "morv-fit: %s %s pass %d, iteration %d: %ld timing %s, %.2f s\n", m_flow.c_str(),
+                  m_name.c_str(), algorithm.get_curr_pass() + 1, algorithm.get_curr_iter() + 1, analyses,
+                  analyses == 1 ? "analysis" : "analyses", gen_get_sec_cpu() - m_iteration_start_cpu);
+    before_print();
+    *m_iteration_log << line << std::flush;
 }
 
 void HOST_RUN_TRACKER::start_run()

@@ -14,12 +14,14 @@
 
 #include <cstdio>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "host_summary.h"
 #include "msg/msg.h"
 
+class MORV_ALGORITHM_BASE;
 class MORV_EXPERT;
 class MORV_EXPERT_INTERFACE;
 
@@ -29,8 +31,11 @@ class HOST_RUN_TRACKER : public MSG_OBSERVER
 {
 public:
     // `measure` fills a row's atoms, LUTs and registers and gives the timing
-    // analyses run so far; `terminal` receives the progress lines (null: none).
-    HOST_RUN_TRACKER(std::function<long(SUMMARY_ROW&)> measure, std::FILE* terminal);
+    // analyses run so far, `analyses` gives that count alone; `terminal`
+    // receives the progress lines (null: none), `iterations` one line per
+    // iteration with the analyses and time it took (null: none).
+    HOST_RUN_TRACKER(std::function<long(SUMMARY_ROW&)> measure, std::function<long()> analyses, std::FILE* terminal,
+                     std::ostream* iterations);
     ~HOST_RUN_TRACKER() override;
     HOST_RUN_TRACKER(const HOST_RUN_TRACKER&) = delete;
     HOST_RUN_TRACKER& operator=(const HOST_RUN_TRACKER&) = delete;
@@ -45,11 +50,14 @@ public:
 private:
     void start_run();
     void finish_run();
+    void follow_iteration(const char* text, const MORV_ALGORITHM_BASE& algorithm);
     void show();
     void draw(const std::string& text, bool final_line);
 
     std::function<long(SUMMARY_ROW&)> m_measure;
+    std::function<long()> m_analyses;
     std::FILE* m_terminal;
+    std::ostream* m_iteration_log;
     MORV_EXPERT* m_expert = nullptr;
     std::string m_flow;
     std::vector<SUMMARY_ROW> m_rows;
@@ -58,6 +66,9 @@ private:
     std::string m_name;
     double m_start_cpu = 0;
     long m_start_analyses = 0;
+    // The iteration being followed.
+    double m_iteration_start_cpu = 0;
+    long m_iteration_start_analyses = 0;
     int m_pass = -1, m_passes = 0, m_iteration = -1, m_iterations = 0;
     // The progress line is on the screen, not yet ended.
     bool m_line_shown = false;

@@ -147,6 +147,43 @@ TEST_P(MorvFitRtm, RetimingAfterPlacementMovesRegistersAndKeepsTheDesign)
     }
 }
 
+// Before placement the analyser times MRL's and UVO's retiming. An iteration
+// that changed the netlist is timed once, by the driver's refresh after it,
+// however many registers it pushed: the pushes read the analysis the
+// iteration started from. One that changed nothing is not timed at all.
+TEST(MorvFitRtmEarly, AnIterationIsTimedOnceHoweverManyRegistersItPushes)
+{
+    for (const std::string family : {"MRL", "UVO"}) {
+        SCOPED_TRACE(family);
+        const std::string dir = "rtm_early_" + family;
+        std::filesystem::remove_all(dir);
+        const std::string out = dir + "/out.blif";
+        const COMMAND_RUN r = fit("-v --family " + family + " --seed 1 --test-string " +
+                                  "'RTM(NI=10:HCI=10:RESTORE_NETLIST=0)|' -o " + out + " " + k_counter);
+        ASSERT_EQ(r.status, 0) << r.out;
+        int ops = -1, timed = 0;
+        std::istringstream in(r.out);
+        for (std::string line; std::getline(in, line);) {
+            int pass = 0, iteration = 0, n = 0;
+            if (std::sscanf(line.c_str(), "MORV: do_iter: alg=RTM, pass=%d, iter=%d, ops=%d", &pass, &iteration, &n) ==
+                3)
+                ops = n;
+            if (std::sscanf(line.c_str(), "morv-fit: %*s RTM pass %d, iteration %d: %d timing", &pass, &iteration,
+                            &n) != 3)
+                continue;
+            ASSERT_GE(ops, 0) << line;
+            EXPECT_EQ(n, ops > 0 ? 1 : 0) << line;
+            timed += ops > 0 ? 1 : 0;
+            ops = -1;
+        }
+        EXPECT_GT(timed, 0) << r.out;
+        EXPECT_NE(latch_outputs(out), latch_outputs(k_counter)) << "no register moved";
+        if (!abc_is_available()) continue;
+        const ABC_RESULT abc = abc_check_equivalence(k_counter, out, true);
+        EXPECT_TRUE(abc.is_equivalent()) << abc_verdict_name(abc.m_verdict) << "\n" << abc.m_output;
+    }
+}
+
 // On this design and seed the passes look better on the estimate between
 // iterations, but once the new registers are placed the worst slack falls
 // from -1910 to -1950 ps. Each such pass is undone: the result is the placed
