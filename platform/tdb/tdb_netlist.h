@@ -309,7 +309,7 @@ public:
     TDB_NETLIST(const TDB_NETLIST&) = delete;
     TDB_NETLIST& operator=(const TDB_NETLIST&) = delete;
 
-    // ---- queries of the Parts
+    // ---- queries of physical synthesis
     TDB_NODE* find_node(int id) const;  // null for a free id
     TDB_EDGE* find_edge(int id) const;
     // The edge table (entry i is edge id get_edge_id_base() + i, null for

@@ -124,7 +124,7 @@ public:
     void refresh_interconnect_delays(const std::vector<unsigned>& atom_ids);
     TDC_UTILITY* get_tdc_utility() { return &m_utility; }
 
-    // ---- queries of the Parts
+    // ---- queries of physical synthesis
     TDB_NETLIST* get_tdb_netlist() const { return m_tdb.get(); }
     bool is_estimation_supported() const { return true; }
     // Whether timing is offered before the fitter's own early point; the

@@ -62,7 +62,12 @@ bool MORV_LOG_MRL::fill_from_source(CDB_ATOM_OTERM* source, const std::vector<CD
 }
 
 // Level by level from the old nodes, each node read once, so that the
-// nearest match wins and the work stays within the five levels.
+// nearest match wins and the work stays within the five levels. The design
+// searches once the old fanouts have moved to the new cell, and does not
+// continue from high-speed adders; here the search runs before any edit
+// (plan_rebuild says why), and an old node that is a high-speed adder is
+// no start either, as the design would not continue from it: its sources
+// are looked up by name, first among its own output terms.
 void MORV_LOG_MRL::search_rebuild_sources(REBUILD_PLAN& plan)
 {
     std::vector<CDB_ATOM_OTERM*> named(plan.sources.size(), nullptr);

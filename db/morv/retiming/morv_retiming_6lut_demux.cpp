@@ -130,7 +130,7 @@ struct MUX_CONTROLS
     CDB_ATOM_ITERM* sclear = nullptr;
     CDB_ATOM_ITERM* sdata = nullptr;
     CDB_ATOM_ITERM* sload = nullptr;
-    bool enable_used = false, sclear_used = false, sdata_used = false;
+    bool enable_used = false, sclear_used = false, load_used = false;
     // A synchronous clear tied high clears on every enabled clock edge.
     bool sclear_high = false;
 };
@@ -165,12 +165,18 @@ bool MORV_RETIMING_6LUT::build_control_mux(CDB_ATOM_NODE* node, const CONTROL_MU
     c.sclear_used = morv_iterm_connected(c.sclear) && c.sclear->is_driven();
     c.sclear_high = morv_iterm_connected(c.sclear) && !c.sclear->is_driven() && c.sclear->is_logical_vcc();
     // The design stops with an internal error on synchronous data without a
-    // connected load, and feeds a load tied low to DB_DATA_F; here the data
-    // counts only with a load that can act. A register whose load is open or
-    // tied low never loads (a valid netlist, not a fault): its synchronous
-    // data changes nothing, so it takes no mux input.
-    c.sdata_used = morv_iterm_connected(c.sdata) && morv_iterm_connected(c.sload) && !c.sload->is_logical_gnd();
-    if (!c.enable_used && !c.sclear_used && !c.sclear_high && !c.sdata_used) return false;
+    // connected load, feeds a load tied low to DB_DATA_F, and gives the load
+    // a mux input only when the synchronous data is connected (disconnecting
+    // it from the register all the same); here the load decides. A register
+    // whose load is open or tied low never loads (a valid netlist, not a
+    // fault): its synchronous data changes nothing and takes no mux input.
+    // A live load with open synchronous data loads 0 by the register rule:
+    // DB_DATA_E reads a constant 0, where the design's mux would drop the
+    // load and compute the register as if it never loaded. The register is
+    // not refused (as the 4-LUT mux refuses a live load): a constant cell
+    // gives the mux its 0, and the critical controls still leave the path.
+    c.load_used = morv_iterm_connected(c.sload) && !c.sload->is_logical_gnd();
+    if (!c.enable_used && !c.sclear_used && !c.sclear_high && !c.load_used) return false;
     // A mux with nothing to drive would take the controls and lose them.
     CDB_ATOM_ITERM* data_in = node->get_input_term_by_type(DB_DATAIN);
     if (data_in == nullptr && !style.makes_data_input) return false;
@@ -181,7 +187,7 @@ bool MORV_RETIMING_6LUT::build_control_mux(CDB_ATOM_NODE* node, const CONTROL_MU
     m_cdb_interface->create_oterm(nullptr, mux_out, mux, DB_COMB_OUT, mux->get_instance_name());
     MORV_ASSERT_TEXT(mux_out, "mux_out");
     m_cdb_interface->set_lutmask(
-        mux, CDB_LUTMASK(6, control_mux_mask(c.sclear_used, c.enable_used, c.sdata_used, c.sclear_high)), 0);
+        mux, CDB_LUTMASK(6, control_mux_mask(c.sclear_used, c.enable_used, c.load_used, c.sclear_high)), 0);
     place_next_to(node, mux);
     MORV_REMUX::add_demuxed_node(m_fsyn_api, static_cast<int>(mux->get_id()));
 
@@ -200,7 +206,7 @@ bool MORV_RETIMING_6LUT::build_control_mux(CDB_ATOM_NODE* node, const CONTROL_MU
         m_net_util->insert_fanout(regout, create_mux_input(mux, DB_DATA_B));
     }
     if (c.sclear_used) feed(c.sclear, DB_DATA_D);
-    if (c.sdata_used) {
+    if (c.load_used) {
         feed(c.sdata, DB_DATA_E);
         feed(c.sload, DB_DATA_F);
     }

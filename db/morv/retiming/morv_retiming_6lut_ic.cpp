@@ -214,9 +214,11 @@ bool MORV_RETIMING_6LUT::search_share_ale_pair(CDB_ATOM_NODE* node, CDB_ATOM_NOD
     return false;
 }
 
-// The cell's own sum, carry and share functions stand for the Part's
-// reading of the mask halves: the stand-in's arithmetic cells keep their
-// sum function in a mask of their own.
+// The design computes the sum, carry and share from its own reading of the
+// halves of the cell's LUT mask (bits 0 to 15 and 32 to 47); here the
+// cell's own sum, carry and share evaluations stand for that reading. They
+// read the same halves, in the family's bit order, so the search cannot
+// disagree with what the netlist's writer and simulator compute.
 bool MORV_RETIMING_6LUT::search_share_ale_single(CDB_ATOM_NODE* node, const RETIME_REG& reg, bool& carry_low_ret,
                                                  bool& share_low_ret)
 {

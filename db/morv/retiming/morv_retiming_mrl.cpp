@@ -286,7 +286,10 @@ bool MORV_RETIMING_MRL::is_push_blocked_by_region_map(CDB_ATOM_NODE* node)
 // as nothing would read the mux, and a clear tied low counts as absent and
 // one tied high is folded into the mask, as in the branch: a register
 // without a data input or with a constant clear is a valid netlist, not a
-// fault.
+// fault. The design's mux, as the branch's, takes the synchronous load only
+// with connected synchronous data and drops a live one without; here, as in
+// the branch, a live load with open synchronous data reads a constant 0 on
+// DB_DATA_E, which is what such a register loads.
 bool MORV_RETIMING_MRL::create_control_mux(CDB_ATOM_NODE* node)
 {
     CONTROL_MUX_STYLE style;

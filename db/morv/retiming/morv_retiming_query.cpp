@@ -53,11 +53,12 @@ unsigned evaluate_with_term(const CDB_ATOM_NODE* node, const CDB_ATOM_ITERM* ter
 
 }  // namespace
 
-// Counting connected inputs is not enough: a mask that ignores its one
-// input (or reads C where the cell reads its absent carry-in) holds a
-// constant, and bit 0 of the mask is the output at input 0 only when
-// nothing else reads 1. The cell's own function decides, as the writer
-// evaluates it.
+// The design takes a cell with at most one connected input for a wire LUT
+// and reads its inversion from bit 0 of the mask. Counting connected
+// inputs is not enough: a mask that ignores its one input (or reads C
+// where the cell reads its absent carry-in) holds a constant, and bit 0 of
+// the mask is the output at input 0 only when nothing else reads 1. Here
+// the cell's own function decides, as the writer evaluates it.
 CDB_ATOM_ITERM* MORV_RETIMING::find_wire_input(CDB_ATOM_NODE* node, bool* complements_ret)
 {
     MORV_ASSERT_TEXT(node, "node");

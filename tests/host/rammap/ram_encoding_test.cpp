@@ -238,7 +238,7 @@ std::vector<MORV_RAM_COLUMN> plain_columns(int family, std::vector<std::string>*
 
 }  // namespace
 
-// The Part's edge cases on the counter cluster, each column also checked
+// The encoding's edge cases on the counter cluster, each column also checked
 // against the host's evaluation of the cluster.
 TEST(RamEncoding, EdgeCasesOfTheCounterCluster)
 {

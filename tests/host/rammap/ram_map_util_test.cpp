@@ -67,8 +67,9 @@ std::string family_tag(int family)
 
 }  // namespace
 
-// One instance at a time, its BDD manager made once on request; the
-// answers of the Part's table, and a block of the device's small size.
+// One instance at a time, its BDD manager made once on request; each
+// family's answers on output gain, the VCC data-in fix and block type 3,
+// and a block of the device's small size.
 TEST(RamMapUtil, InstanceAnswersAndBlockBits)
 {
     struct ROW

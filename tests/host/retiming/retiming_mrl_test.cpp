@@ -500,9 +500,10 @@ unsigned mux_function(unsigned index, bool clear, bool enable, bool sdata)
 // Register r0 on c0 = i0 AND i1 with an enable and a synchronous clear,
 // each driven by an input or tied to a constant (-1 driven, 0 low, 1 high);
 // with data_vcc its data input is tied high instead, with sdata_vcc it has
-// synchronous data tied high and a load from an input.
+// synchronous data tied high and a load from an input, with sdata_open that
+// load and open synchronous data.
 std::unique_ptr<CDB_ATOM_NETLIST> controlled_register(int enable, int sclear, bool data_vcc = false,
-                                                      bool sdata_vcc = false)
+                                                      bool sdata_vcc = false, bool sdata_open = false)
 {
     RTM6_NET n(CDB_FAMILY_MRL);
     CDB_ATOM_NODE* c0 = n.lut("c0", {n.input("i0"), n.input("i1")}, 0x8);
@@ -513,6 +514,10 @@ std::unique_ptr<CDB_ATOM_NETLIST> controlled_register(int enable, int sclear, bo
     }
     if (sdata_vcc) {
         n.control(r0, DB_SYNCH_DATA, nullptr)->set_vcc();
+        n.control(r0, DB_SYNCH_LOAD, n.input("ld"));
+    }
+    if (sdata_open) {
+        n.control(r0, DB_SYNCH_DATA, nullptr);
         n.control(r0, DB_SYNCH_LOAD, n.input("ld"));
     }
     CDB_ATOM_ITERM* e = n.control(r0, DB_CLOCK_ENABLE, enable < 0 ? n.input("en") : nullptr);
@@ -540,25 +545,29 @@ TEST(RetimingMrlDemux, MasksFollowTheMuxFunctionInTheMrlBitOrder)
 
 // Constant controls are valid: a low clear or a high enable is absent, a
 // high clear is folded into the mask, a low enable holds (no mux). Data or
-// synchronous data tied high reach the mux as a constant 1.
+// synchronous data tied high reach the mux as a constant 1; a live load
+// with open synchronous data loads 0.
 TEST(RetimingMrlDemux, ConstantClearOrEnableMakesAValidMux)
 {
     struct CASE
     {
         int enable, sclear;
         bool demuxed;
-        bool data_vcc = false, sdata_vcc = false;
+        bool data_vcc = false, sdata_vcc = false, sdata_open = false;
     };
     int k = 0;
     for (const CASE& c :
          {CASE{-1, 0, true}, CASE{-1, 1, true}, CASE{1, -1, true}, CASE{0, -1, false}, CASE{-1, -1, true},
-          CASE{1, 1, true}, CASE{-1, 0, true, true, false}, CASE{-1, 0, true, false, true}}) {
+          CASE{1, 1, true}, CASE{-1, 0, true, true, false}, CASE{-1, 0, true, false, true},
+          CASE{-1, 0, true, false, false, true}, CASE{1, -1, true, false, false, true}}) {
         SCOPED_TRACE(k);
-        const auto build = [&c] { return controlled_register(c.enable, c.sclear, c.data_vcc, c.sdata_vcc); };
+        const auto build = [&c] {
+            return controlled_register(c.enable, c.sclear, c.data_vcc, c.sdata_vcc, c.sdata_open);
+        };
         MRL_RUN run(build());
         CDB_ATOM_NODE* r0 = run.find("r0");
         EXPECT_EQ(run.rtm().create_control_mux(r0), c.demuxed);
-        if (c.enable == -1 && c.sclear == 0 && !c.sdata_vcc) {
+        if (c.enable == -1 && c.sclear == 0 && !c.sdata_vcc && !c.sdata_open) {
             CDB_ATOM_NODE* mux = RTM6_NET::in(r0, DB_DATAIN)->get_source()->get_my_node();
             EXPECT_EQ(run.api()->get_fsyn_net_util()->get_lutmask(mux), 0xacacacacacacacacULL);
         }

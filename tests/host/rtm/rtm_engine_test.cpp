@@ -461,7 +461,10 @@ TEST(RtmEngineChains, BackwardSearchTakesBackTheFirstCellsAnswerForItsPartner)
 // Chain inputs from registers that load a constant: the forward move
 // bypasses each register onto a constant cell of its own, one a fanout
 // (k1 feeds two bits), and the chain then reads one cell of each value.
-std::unique_ptr<CDB_ATOM_NETLIST> constant_chain_design()
+// With chain_source, rb2 loads the sum of a chain's first cell that reads
+// nothing and whose adder halves are zero: its mask reads 0, its sum is 1,
+// and the chain must keep reading it after the move.
+std::unique_ptr<CDB_ATOM_NETLIST> constant_chain_design(bool chain_source)
 {
     FIXTURE_NETLIST f(CDB_FAMILY_BRK);
     CDB_ATOM_OTERM* clk = f.input("clk");
@@ -476,15 +479,25 @@ std::unique_ptr<CDB_ATOM_NETLIST> constant_chain_design()
     };
     CDB_ATOM_OTERM* one = held("k1", true);
     const std::vector<CDB_ATOM_OTERM*> a = {f.reg("ra0", f.input("ia0"), clk), held("z1", false), held("z2", false)};
-    const std::vector<CDB_ATOM_OTERM*> b = {one, one, f.reg("rb2", f.input("ib2"), clk)};
+    CDB_ATOM_OTERM* b2 = f.input("ib2");
+    if (chain_source) {
+        const std::vector<CDB_ATOM_OTERM*> z = f.adder("zc", {b2, b2}, {b2, b2});
+        CDB_ATOM_NODE* head = z[0]->get_my_node();
+        for (int port : {DB_DATA_A, DB_DATA_B})
+            head->get_input_term_by_type(port)->disconnect_from_source(CDB_NET_ITERM::UNCONNECTED);
+        head->set_sum_lutmask(CDB_LUTMASK(5, 0));
+        f.output("oz", z[1]);
+        b2 = z[0];
+    }
+    const std::vector<CDB_ATOM_OTERM*> b = {one, one, f.reg("rb2", b2, clk)};
     const std::vector<CDB_ATOM_OTERM*> sum = f.adder("add", a, b);
     for (int i = 0; i < 3; ++i) f.output(rtm_name("o", i), f.reg(rtm_name("rs", i), sum[static_cast<size_t>(i)], clk));
     return f.release();
 }
 
-TEST(RtmEngineChains, ForwardMoveLeavesOneConstantCellOfEachValue)
+void check_constant_chain(const NETLIST_BUILDER& build, const std::string& tag)
 {
-    RTM_RUN run(constant_chain_design());
+    RTM_RUN run(build());
     EXPECT_EQ(move_registers(run, {"ra0"}, -100), 1);
     CDB_ATOM_NODE* bit[3] = {run.find("add_0"), run.find("add_1"), run.find("add_2")};
     // By value: z1 and z2 fed a1 and a2, k1 fed b0 and b1.
@@ -501,7 +514,16 @@ TEST(RtmEngineChains, ForwardMoveLeavesOneConstantCellOfEachValue)
         EXPECT_EQ(cell->begin_iterm(), cell->end_iterm());
         EXPECT_EQ(run.api()->get_fsyn_net_util()->get_lutmask(cell), value == 1 ? ~uint64_t{0} : uint64_t{0});
     }
-    expect_equivalent(run, constant_chain_design, "rtm_chain_constants");
+    expect_equivalent(run, build, tag);
+}
+
+TEST(RtmEngineChains, ForwardMoveLeavesOneConstantCellOfEachValue)
+{
+    for (bool chain_source : {false, true}) {
+        SCOPED_TRACE(chain_source);
+        const NETLIST_BUILDER build = [chain_source] { return constant_chain_design(chain_source); };
+        check_constant_chain(build, chain_source ? "rtm_chain_constants_chain_source" : "rtm_chain_constants");
+    }
 }
 
 TEST(RtmEngineChains, RegistersLoadingOneSourceInvertedAreNotMerged)
