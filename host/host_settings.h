@@ -24,8 +24,6 @@
 #include <utility>
 #include <vector>
 
-class CDB_ATOM_NODE;
-class DEV_DEVICE;
 class HDB_OPTION_SET;
 
 namespace morv_host {
@@ -38,11 +36,6 @@ class HOST_INPUT_ERROR : public std::runtime_error
 public:
     explicit HOST_INPUT_ERROR(const std::string& text) : std::runtime_error(text) {}
 };
-
-// What the device makes of the atom's locked region (its corners checked
-// already): empty when the region lies on the grid and holds a site of the
-// atom's kind, else what is wrong. `whose` names the atom ("'r0'", "atom 5").
-std::string host_check_region_on_device(const CDB_ATOM_NODE& atom, const std::string& whose, const DEV_DEVICE& device);
 
 class HOST_SETTINGS
 {
