@@ -36,9 +36,9 @@
 // blocks whose function the system models and reads every connected data
 // input of (cut_block_function.h), pads that feed nothing, no connected
 // register cascade, a name of its own on every pin, and locked-region
-// corners that are all -1 (no region) or satisfy 0 <= X1 <= X2, 0 <= Y1 <= Y2. An atom written
-// without a name ("-") gets a new one of its own, as the system names
-// every atom.
+// corners that are all -1 (no region) or satisfy 0 <= X1 <= X2 and
+// 0 <= Y1 <= Y2. An atom written without a name ("-") gets a new one of
+// its own, as the system names every atom.
 
 #include <functional>
 #include <iosfwd>
