@@ -507,8 +507,10 @@ private:
 
 std::unique_ptr<DEV_DEVICE> read_device(const FIT_OPTIONS& o, int family)
 {
+    // The family's own device without a file: the native reader holds
+    // locked regions to it.
+    if (o.device_file.empty()) return std::make_unique<DEV_DEVICE>(family);
     std::unique_ptr<DEV_DEVICE> device;
-    if (o.device_file.empty()) return device;
     try {
         device.reset(DEV_DEVICE::load_from_file(o.device_file.c_str()));
     } catch (const std::runtime_error& e) {
@@ -621,7 +623,8 @@ void check_ram_contents(const FIT_OPTIONS& o, const CDB_ATOM_NETLIST& netlist)
     }
 }
 
-std::unique_ptr<CDB_ATOM_NETLIST> read_design(const FIT_OPTIONS& o, int family, std::ostream& out)
+std::unique_ptr<CDB_ATOM_NETLIST> read_design(const FIT_OPTIONS& o, int family, const DEV_DEVICE& device,
+                                              std::ostream& out)
 {
     if (!is_native_design(o.design)) {
         BLIF_READER reader(family);
@@ -642,7 +645,12 @@ std::unique_ptr<CDB_ATOM_NETLIST> read_design(const FIT_OPTIONS& o, int family, 
         throw HOST_INPUT_ERROR("--read-enables: '" + o.design +
                                "' is in the native text form, whose registers carry their own controls");
     std::string error;
-    std::unique_ptr<CDB_ATOM_NETLIST> netlist(cdb_read_native_netlist_file(o.design, nullptr, &error));
+    // A locked region is held to what a settings file's locked_region= is.
+    const auto region_fits = [&device](const CDB_ATOM_NODE& atom) {
+        if (atom.get_assignments().locked_x1 < 0) return std::string();
+        return host_check_region_on_device(atom, "atom " + std::to_string(atom.get_id()), device);
+    };
+    std::unique_ptr<CDB_ATOM_NETLIST> netlist(cdb_read_native_netlist_file(o.design, nullptr, &error, region_fits));
     if (!netlist) throw HOST_INPUT_ERROR(error);
     if (netlist->get_family() != family) {
         std::string text = o.design;
@@ -778,7 +786,7 @@ int fit(const FIT_OPTIONS& o, std::ostream& out, std::ostream& err, const std::f
     msg_set_vdebug_printing(o.verbosity >= 2);
     std::unique_ptr<CDB_ATOM_NETLIST> netlist;
     const double read_start = gen_get_sec_cpu();
-    netlist = read_design(o, family, out);
+    netlist = read_design(o, family, *device, out);
     const double read_seconds = gen_get_sec_cpu() - read_start;
     // Declared before the design and the environment, so that whatever they
     // write while being torn down also lands in the compile's folder.

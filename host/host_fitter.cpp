@@ -354,8 +354,35 @@ std::string ram_fits_nowhere(const CDB_ATOM_NODE* ram, size_t slices)
     return error;
 }
 
+// Whether the rectangle a block is locked to (if any) holds a site of the class.
+bool lock_holds(const PLACE_PROBLEM& p, const LOCK& lock, int site_class)
+{
+    if (!lock.is_locked()) return true;
+    return std::any_of(p.sites.begin(), p.sites.end(),
+                       [&](const PLACE_SITE& s) { return s.block_class == site_class && lock.contains(s.x, s.y); });
+}
+
+// The smallest kind of RAM site that holds the block's slices and is free,
+// else the smallest that holds them, among the kinds the rectangle has; -1
+// for none.
+int choose_ram_kind(const DEV_DEVICE& dev, const PLACE_PROBLEM& p, const LOCK& lock,
+                    const std::vector<CDB_ATOM_NODE*>& slices, const int* free_sites)
+{
+    int first_fit = -1;
+    for (size_t k = 0; k < std::size(RAM_SITE_CLASSES); ++k) {
+        const int kind = host_ram_kind_of_class(RAM_SITE_CLASSES[k]);
+        if (static_cast<size_t>(host_rams_per_block(dev, kind, slices.front())) < slices.size() ||
+            !lock_holds(p, lock, RAM_SITE_CLASSES[k]))
+            continue;
+        if (free_sites[k] > 0) return static_cast<int>(k);
+        if (first_fit < 0) first_fit = static_cast<int>(k);
+    }
+    return first_fit;
+}
+
 // Each block of RAM slices takes the smallest kind of RAM site that holds
-// it while one is free, a larger kind once that is used up.
+// it while one is free, a larger kind once that is used up; a locked block
+// a kind its rectangle has (one without is said with the regions).
 bool assign_ram_kinds(const DEV_DEVICE& dev, BLOCKS& blocks, std::string& error)
 {
     PLACE_PROBLEM& p = blocks.problem;
@@ -364,18 +391,10 @@ bool assign_ram_kinds(const DEV_DEVICE& dev, BLOCKS& blocks, std::string& error)
         for (size_t k = 0; k < std::size(RAM_SITE_CLASSES); ++k) free_sites[k] += s.block_class == RAM_SITE_CLASSES[k];
     for (size_t b = 0; b < blocks.members.size(); ++b) {
         if (blocks.site_class[b] != HOST_SITE_RAM) continue;
-        const CDB_ATOM_NODE* ram = blocks.members[b].front();
-        const size_t slices = blocks.members[b].size();
-        int chosen = -1, first_fit = -1;
-        for (size_t k = 0; k < std::size(RAM_SITE_CLASSES) && chosen < 0; ++k) {
-            const int kind = host_ram_kind_of_class(RAM_SITE_CLASSES[k]);
-            if (static_cast<size_t>(host_rams_per_block(dev, kind, ram)) < slices) continue;
-            if (first_fit < 0) first_fit = static_cast<int>(k);
-            if (free_sites[k] > 0) chosen = static_cast<int>(k);
-        }
-        if (chosen < 0) chosen = first_fit;
+        int chosen = choose_ram_kind(dev, p, blocks.lock[b], blocks.members[b], free_sites);
+        if (chosen < 0) chosen = choose_ram_kind(dev, p, LOCK(), blocks.members[b], free_sites);
         if (chosen < 0) {
-            error = ram_fits_nowhere(ram, slices);
+            error = ram_fits_nowhere(blocks.members[b].front(), blocks.members[b].size());
             return false;
         }
         --free_sites[chosen];

@@ -6,6 +6,8 @@
 #include <utility>
 
 #include "cdb/cdb_atom_node.h"
+#include "cdb/cdb_native_checks.h"
+#include "cdb/cdb_types.h"
 #include "cut/cut_block_util.h"
 #include "dev/dev_device.h"
 
@@ -46,6 +48,42 @@ int host_site_class_at(const DEV_DEVICE& device, int x, int y)
     case DEV_RAM_BLOCK_LARGE: return HOST_SITE_RAM_LARGE;
     default: return HOST_SITE_RAM;
     }
+}
+
+namespace {
+
+// What a site of the class is called, as the user reads it.
+const char* site_class_name(int site_class)
+{
+    switch (site_class) {
+    case HOST_SITE_LAB: return "LAB";
+    case HOST_SITE_IO: return "I/O cell";
+    case HOST_SITE_DSP: return "DSP block";
+    default: return "RAM block";
+    }
+}
+
+}  // namespace
+
+// A region reaching past the device's grid holds sites that are not there,
+// and one without a site of the atom's kind (a LAB for logic, an I/O cell
+// for a pin) has no place for it: the user meant another device or other
+// corners.
+std::string host_check_region_on_device(const CDB_ATOM_NODE& atom, const std::string& whose, const DEV_DEVICE& device)
+{
+    const CDB_ATOM_ASSIGNMENTS& a = atom.get_assignments();
+    if (a.locked_x2 >= device.get_nx() || a.locked_y2 >= device.get_ny())
+        return cdb_locked_region_text(a) + " of " + whose + " reaches past the device's grid (0, 0) - (" +
+               std::to_string(device.get_nx() - 1) + ", " + std::to_string(device.get_ny() - 1) + ")";
+    const int needed = host_site_class_of(&atom);
+    for (int x = a.locked_x1; x <= a.locked_x2; ++x)
+        for (int y = a.locked_y1; y <= a.locked_y2; ++y) {
+            const int site = host_site_class_at(device, x, y);
+            // An atom's RAM takes a block of any size.
+            if (site == needed || (needed == HOST_SITE_RAM && host_ram_kind_of_class(site) != 0)) return {};
+        }
+    return cdb_locked_region_text(a) + " of " + whose + " holds no " + site_class_name(needed) +
+           " of the device, and the atom needs one";
 }
 
 size_t host_io_cells(const DEV_DEVICE& device)

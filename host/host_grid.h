@@ -4,6 +4,7 @@
 // placement so that both agree on capacities.
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "host_cluster.h"
@@ -36,6 +37,10 @@ int host_site_class_of_block(int block_type);
 int host_site_class_at(const DEV_DEVICE& device, int x, int y);
 // The RAM block kind (DEV_RAM_BLOCK_*) of a RAM site class, 0 for another class.
 int host_ram_kind_of_class(int site_class);
+// What the device makes of the atom's locked region (its corners checked
+// already): empty when the region lies on the grid and holds a site of the
+// atom's kind, else what is wrong. `whose` names the atom ("'r0'", "atom 5").
+std::string host_check_region_on_device(const CDB_ATOM_NODE& atom, const std::string& whose, const DEV_DEVICE& device);
 // I/O cells the device holds: HOST_IO_SLOTS at each I/O location.
 size_t host_io_cells(const DEV_DEVICE& device);
 

@@ -7,6 +7,7 @@
 
 #include "bpm/bpm_boundary_port_manager.h"
 #include "cdb/cdb_atom_netlist.h"
+#include "cdb/cdb_native_checks.h"
 #include "cfg/cfg.h"
 #include "cfg/cfg_file.h"
 #include "cfg/cfg_known_keys.h"
@@ -261,56 +262,14 @@ void apply_atom_assignment(const WORDS& w, CDB_ATOM_NODE* node)
         a.partition_id = static_cast<int>(w.numbers(1)[0]);
     } else if (w.key == "locked_region") {
         const std::vector<int64_t> n = w.numbers(4);
-        if (n[0] < 0 || n[1] < 0 || n[2] < n[0] || n[3] < n[1])
-            throw HOST_INPUT_ERROR(w.where + ": the locked region (" + std::to_string(n[0]) + ", " +
-                                   std::to_string(n[1]) + ") - (" + std::to_string(n[2]) + ", " + std::to_string(n[3]) +
-                                   ") of '" + msg_cut_word(w.first) +
-                                   "': corners must satisfy 0 <= X1 <= X2 and 0 <= Y1 <= Y2");
         a.locked_x1 = static_cast<int>(n[0]);
         a.locked_y1 = static_cast<int>(n[1]);
         a.locked_x2 = static_cast<int>(n[2]);
         a.locked_y2 = static_cast<int>(n[3]);
+        const std::string wrong = cdb_check_locked_corners(a, "'" + msg_cut_word(w.first) + "'");
+        if (!wrong.empty()) throw HOST_INPUT_ERROR(w.where + ": " + wrong);
     }
     node->set_assignments(a);
-}
-
-std::string locked_region_text(const CDB_ATOM_ASSIGNMENTS& a)
-{
-    return "the locked region (" + std::to_string(a.locked_x1) + ", " + std::to_string(a.locked_y1) + ") - (" +
-           std::to_string(a.locked_x2) + ", " + std::to_string(a.locked_y2) + ")";
-}
-
-// What a site of the class is called, as the user reads it.
-const char* site_class_name(int site_class)
-{
-    switch (site_class) {
-    case HOST_SITE_LAB: return "LAB";
-    case HOST_SITE_IO: return "I/O cell";
-    case HOST_SITE_DSP: return "DSP block";
-    default: return "RAM block";
-    }
-}
-
-// A region reaching past the device's grid holds sites that are not there,
-// and one without a site of the atom's kind (a LAB for logic, an I/O cell
-// for a pin) has no place for it: the user meant another device or other
-// corners.
-void check_region_on_device(const WORDS& w, const CDB_ATOM_NODE* node, const DEV_DEVICE& device)
-{
-    const CDB_ATOM_ASSIGNMENTS& a = node->get_assignments();
-    if (a.locked_x2 >= device.get_nx() || a.locked_y2 >= device.get_ny())
-        throw HOST_INPUT_ERROR(w.where + ": " + locked_region_text(a) + " of '" + msg_cut_word(w.first) +
-                               "' reaches past the device's grid (0, 0) - (" + std::to_string(device.get_nx() - 1) +
-                               ", " + std::to_string(device.get_ny() - 1) + ")");
-    const int needed = host_site_class_of(node);
-    for (int x = a.locked_x1; x <= a.locked_x2; ++x)
-        for (int y = a.locked_y1; y <= a.locked_y2; ++y) {
-            const int site = host_site_class_at(device, x, y);
-            // An atom's RAM takes a block of any size.
-            if (site == needed || (needed == HOST_SITE_RAM && host_ram_kind_of_class(site) != 0)) return;
-        }
-    throw HOST_INPUT_ERROR(w.where + ": " + locked_region_text(a) + " of '" + msg_cut_word(w.first) + "' holds no " +
-                           site_class_name(needed) + " of the device, and the atom needs one");
 }
 
 // The port is bound and assigned to the named output, or to the named
@@ -376,7 +335,9 @@ void HOST_SETTINGS::apply_assignments(HOST_ENV& env) const
                 throw HOST_INPUT_ERROR(l.where + ": no atom named '" + msg_cut_word(w.first) + "'");
             apply_atom_assignment(w, it->second);
             if (l.key == "locked_region") {
-                check_region_on_device(w, it->second, *env.design().device());
+                const std::string wrong =
+                    host_check_region_on_device(*it->second, "'" + msg_cut_word(w.first) + "'", *env.design().device());
+                if (!wrong.empty()) throw HOST_INPUT_ERROR(l.where + ": " + wrong);
                 const CDB_ATOM_ASSIGNMENTS& a = it->second->get_assignments();
                 env.note_locked_region_origin(a.locked_x1, a.locked_y1, a.locked_x2, a.locked_y2, l.where);
             }

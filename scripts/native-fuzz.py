@@ -2,7 +2,9 @@
 """Mutation fuzzing of the native netlist reader through morv-fit -O.
 
 Every mutant is a bundled native design (designs/*.txt) or the native text
-that a plain compile writes for a few BLIF designs, with one number changed.
+that a plain compile writes for a few BLIF designs, with one number changed
+(a quarter of them on an asgn line, which a node is given first when it has
+none).
 Each mutant is compiled plainly and with -O in its own family. A run must
 exit 0 or 1 (never 2 or by a signal), a mutant refused is refused as it is
 read (the error names the mutant, not an output after the compile), and
@@ -107,9 +109,37 @@ def mutate_value(old, kind, rng):
     return str(value)
 
 
+# Share of mutants that change a number of an asgn line: the designs have
+# few, so a node is given one (a small locked region near the origin) first.
+ASGN_SHARE = 0.25
+
+
+def mutate_asgn(lines, rng):
+    """The lines with one number of a node's asgn line changed."""
+    nodes = [k for k, line in enumerate(lines) if line.startswith("node ")]
+    k = rng.choice(nodes)
+    at = k + 1
+    while at < len(lines) and lines[at].startswith("  ") and not lines[at].startswith("  asgn "):
+        at += 1
+    if not (at < len(lines) and lines[at].startswith("  asgn ")):
+        x, y = rng.randrange(0, 12), rng.randrange(0, 12)
+        at = k + 1
+        lines.insert(at, "  asgn -1 -1 %d %d %d %d 0 0 0" % (x, y, x + rng.randrange(4), y + rng.randrange(4)))
+    before = lines[at]
+    while True:
+        start, end, kind = rng.choice(numeric_fields(before))
+        new = mutate_value(before[start:end], kind, rng)
+        if new != before[start:end]:
+            break
+    lines[at] = before[:start] + new + before[end:]
+    return "\n".join(lines), "line %d (%s): '%s' -> '%s'" % (at + 1, lines[k].strip(), before.strip(), lines[at].strip())
+
+
 def mutate(text, rng):
     """The text with one number changed, and a description of the change."""
     lines = text.split("\n")
+    if rng.random() < ASGN_SHARE:
+        return mutate_asgn(lines, rng)
     while True:
         k = rng.randrange(1, len(lines))
         fields = numeric_fields(lines[k])

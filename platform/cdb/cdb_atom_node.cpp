@@ -229,6 +229,7 @@ struct PORT_INDICES
 constexpr int k_any_bit = 0x10000;  // every index a term can carry
 constexpr int k_mac_bits = CDB_MAC_MAX_PORT_BITS;
 constexpr int k_mac_slots = CDB_MAC_REGISTER_SLOTS;
+constexpr int k_ram_bits = CDB_RAM_MAX_DATA_BITS;
 const PORT_INDICES s_io_in[] = {{DB_DATAIN, 1}};
 const PORT_INDICES s_io_out[] = {{DB_DATA_OUT, 1}, {DB_PAD_OUT, 1}};
 const PORT_INDICES s_ram_in[] = {{DB_RAM_CLK0, 1},
@@ -242,14 +243,14 @@ const PORT_INDICES s_ram_in[] = {{DB_RAM_CLK0, 1},
                                  {DB_RAM_PORTA_RE, 1},
                                  {DB_RAM_PORTB_WE, 1},
                                  {DB_RAM_PORTB_RE, 1},
-                                 {DB_RAM_PORTA_DATAIN, k_any_bit},
-                                 {DB_RAM_PORTB_DATAIN, k_any_bit},
-                                 {DB_RAM_DATAIN_2, k_any_bit},
+                                 {DB_RAM_PORTA_DATAIN, k_ram_bits},
+                                 {DB_RAM_PORTB_DATAIN, k_ram_bits},
+                                 {DB_RAM_DATAIN_2, k_ram_bits},
                                  {DB_RAM_PORTA_ADDRESS, k_any_bit},
                                  {DB_RAM_PORTB_ADDRESS, k_any_bit}};
-const PORT_INDICES s_ram_out[] = {{DB_RAM_PORTA_DATAOUT, k_any_bit},
-                                  {DB_RAM_PORTB_DATAOUT, k_any_bit},
-                                  {DB_RAM_OBSERVABLE_PORTA_DATAIN, k_any_bit},
+const PORT_INDICES s_ram_out[] = {{DB_RAM_PORTA_DATAOUT, k_ram_bits},
+                                  {DB_RAM_PORTB_DATAOUT, k_ram_bits},
+                                  {DB_RAM_OBSERVABLE_PORTA_DATAIN, k_ram_bits},
                                   {DB_RAM_OBSERVABLE_PORTA_ADDRESS, k_any_bit},
                                   {DB_RAM_OBSERVABLE_PORTB_ADDRESS, k_any_bit}};
 const PORT_INDICES s_mac_mult_in[] = {{DB_DATA_A, k_mac_bits},       {DB_DATA_B, k_mac_bits},

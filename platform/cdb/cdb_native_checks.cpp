@@ -214,6 +214,18 @@ std::string cdb_native_check_node(const CDB_ATOM_NODE* node)
     return {};
 }
 
+std::string cdb_locked_region_text(const CDB_ATOM_ASSIGNMENTS& a)
+{
+    return "the locked region (" + std::to_string(a.locked_x1) + ", " + std::to_string(a.locked_y1) + ") - (" +
+           std::to_string(a.locked_x2) + ", " + std::to_string(a.locked_y2) + ")";
+}
+
+std::string cdb_check_locked_corners(const CDB_ATOM_ASSIGNMENTS& a, const std::string& whose)
+{
+    if (a.locked_x1 >= 0 && a.locked_y1 >= 0 && a.locked_x2 >= a.locked_x1 && a.locked_y2 >= a.locked_y1) return {};
+    return cdb_locked_region_text(a) + " of " + whose + ": corners must satisfy 0 <= X1 <= X2 and 0 <= Y1 <= Y2";
+}
+
 namespace {
 
 bool is_logic_kind(const CDB_ATOM_NODE* node)

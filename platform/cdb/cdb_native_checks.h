@@ -10,6 +10,7 @@
 class CDB_ATOM_ITERM;
 class CDB_ATOM_NETLIST;
 class CDB_ATOM_NODE;
+struct CDB_ATOM_ASSIGNMENTS;
 
 // Slots of either kind are numbered 0 .. CDB_NATIVE_MAX_SLOT.
 constexpr int CDB_NATIVE_MAX_SLOT = 0xfffe;
@@ -21,6 +22,13 @@ std::string cdb_native_check_input(const CDB_ATOM_NODE* node, const CDB_ATOM_ITE
 // The node within the whole netlist (its outputs and bits against its
 // terms and connections).
 std::string cdb_native_check_node(const CDB_ATOM_NODE* node);
+
+// "the locked region (X1, Y1) - (X2, Y2)" of the assignments.
+std::string cdb_locked_region_text(const CDB_ATOM_ASSIGNMENTS& a);
+// A locked region's corners, as a settings file's locked_region= and a
+// native asgn line give them: none negative (a -1 is no corner) and none
+// past the other. `whose` names the atom in the answer ("'r0'", "atom 5").
+std::string cdb_check_locked_corners(const CDB_ATOM_ASSIGNMENTS& a, const std::string& whose);
 
 // An atom on a combinational loop of logic cells, or null. A latch's
 // feedback input (the input its latch record names) closes no loop: that

@@ -424,8 +424,9 @@ class NATIVE_READER
 {
 public:
     // id_limit 0: the bound grows with the node lines read so far.
-    NATIVE_READER(HDB_NAME_MGR* mgr, bool own_snapshot, uint32_t id_limit)
-        : m_mgr(mgr), m_own_snapshot(own_snapshot), m_id_limit(id_limit)
+    NATIVE_READER(HDB_NAME_MGR* mgr, bool own_snapshot, uint32_t id_limit,
+                  const CDB_NATIVE_ASSIGNMENT_CHECK& check_assignments)
+        : m_mgr(mgr), m_own_snapshot(own_snapshot), m_id_limit(id_limit), m_check_assignments(check_assignments)
     {}
 
     CDB_ATOM_NETLIST* read(CDB_NATIVE_LINES& lines, std::string& error_out, const std::string& file)
@@ -575,6 +576,7 @@ private:
             a.must_keep = tok.number<int>() != 0;
             a.back_annotated = tok.number<int>() != 0;
             n->set_assignments(a);
+            if (!m_own_snapshot) check_assignments(n);
         } else if (kw == "mask") {
             int inputs = tok.number<int>();
             uint64_t v = tok.number<uint64_t>(16);
@@ -690,6 +692,16 @@ private:
         return n->get_kind() == CDB_KIND_LCELL_COMB || n->get_kind() == CDB_KIND_UVO_LCELL;
     }
 
+    // A region is all four corners or none; what the device makes of it is
+    // the caller's to say.
+    void check_assignments(const CDB_ATOM_NODE* n) const
+    {
+        const CDB_ATOM_ASSIGNMENTS& a = n->get_assignments();
+        const bool none = a.locked_x1 == -1 && a.locked_y1 == -1 && a.locked_x2 == -1 && a.locked_y2 == -1;
+        if (!none) check(cdb_check_locked_corners(a, "atom " + std::to_string(n->get_id())));
+        if (m_check_assignments) check(m_check_assignments(*n));
+    }
+
     static void check(const std::string& wrong)
     {
         if (!wrong.empty()) throw PARSE_ERROR{wrong};
@@ -776,6 +788,7 @@ private:
     HDB_NAME_MGR* m_mgr;
     bool m_own_snapshot;
     uint32_t m_id_limit;
+    const CDB_NATIVE_ASSIGNMENT_CHECK& m_check_assignments;
     std::vector<HDB_INSTANCE_NAME*> m_names;
     CDB_ATOM_NODE* m_node = nullptr;
     int m_node_line = 0;
@@ -822,22 +835,32 @@ private:
 
 namespace {
 CDB_ATOM_NETLIST* read_native_lines(CDB_NATIVE_LINES& lines, const std::string& file_name, HDB_NAME_MGR* mgr,
-                                    std::string* error, bool own_snapshot, uint32_t id_limit)
+                                    std::string* error, bool own_snapshot, uint32_t id_limit,
+                                    const CDB_NATIVE_ASSIGNMENT_CHECK& check_assignments = nullptr)
 {
     std::string err;
-    NATIVE_READER reader(mgr, own_snapshot, id_limit);
+    NATIVE_READER reader(mgr, own_snapshot, id_limit, check_assignments);
     CDB_ATOM_NETLIST* n = reader.read(lines, err, file_name);
     if (n == nullptr && error) *error = err;
     return n;
 }
 }  // namespace
 
-CDB_ATOM_NETLIST* cdb_read_native_netlist_text(std::string_view text, const std::string& file_name, HDB_NAME_MGR* mgr,
-                                               std::string* error, bool own_snapshot)
+namespace {
+CDB_ATOM_NETLIST* read_native_text(std::string_view text, const std::string& file_name, HDB_NAME_MGR* mgr,
+                                   std::string* error, bool own_snapshot,
+                                   const CDB_NATIVE_ASSIGNMENT_CHECK& check_assignments)
 {
     TEXT_LINES lines(text);
     const uint32_t id_limit = native_id_limit(count_native_node_lines(text), CDB_ATOM_NODE::s_next_id);
-    return read_native_lines(lines, file_name, mgr, error, own_snapshot, id_limit);
+    return read_native_lines(lines, file_name, mgr, error, own_snapshot, id_limit, check_assignments);
+}
+}  // namespace
+
+CDB_ATOM_NETLIST* cdb_read_native_netlist_text(std::string_view text, const std::string& file_name, HDB_NAME_MGR* mgr,
+                                               std::string* error, bool own_snapshot)
+{
+    return read_native_text(text, file_name, mgr, error, own_snapshot, nullptr);
 }
 
 CDB_ATOM_NETLIST* cdb_read_native_netlist_lines(CDB_NATIVE_LINES& lines, const std::string& file_name,
@@ -846,13 +869,13 @@ CDB_ATOM_NETLIST* cdb_read_native_netlist_lines(CDB_NATIVE_LINES& lines, const s
     return read_native_lines(lines, file_name, mgr, error, own_snapshot, 0);
 }
 
-CDB_ATOM_NETLIST* cdb_read_native_netlist_file(const std::string& path, HDB_NAME_MGR* mgr, std::string* error)
+CDB_ATOM_NETLIST* cdb_read_native_netlist_file(const std::string& path, HDB_NAME_MGR* mgr, std::string* error,
+                                               const CDB_NATIVE_ASSIGNMENT_CHECK& check_assignments)
 {
     std::string text, why;
     if (!fio_read_user_file(path, text, why)) {
         if (error) *error = path + ": " + why;
         return nullptr;
     }
-    std::istringstream in(text);
-    return cdb_read_native_netlist(in, path, mgr, error);
+    return read_native_text(text, path, mgr, error, false, check_assignments);
 }

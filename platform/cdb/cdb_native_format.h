@@ -35,15 +35,18 @@
 // that lead only along their chain, no combinational loop of logic cells,
 // blocks whose function the system models and reads every connected data
 // input of (cut_block_function.h), pads that feed nothing, no connected
-// register cascade, and a name of its own on every pin. An atom written
-// without a name ("-") gets a new one of its own, as the system names
-// every atom.
+// register cascade, a name of its own on every pin, and locked-region
+// corners that are all -1 (no region) or satisfy 0 <= X1 <= X2 and
+// 0 <= Y1 <= Y2. An atom written without a name ("-") gets a new one of
+// its own, as the system names every atom.
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <string_view>
 
 class CDB_ATOM_NETLIST;
+class CDB_ATOM_NODE;
 class HDB_NAME_MGR;
 
 // The first word of the form's first line.
@@ -75,4 +78,9 @@ public:
 };
 CDB_ATOM_NETLIST* cdb_read_native_netlist_lines(CDB_NATIVE_LINES& lines, const std::string& file_name,
                                                 HDB_NAME_MGR* mgr, std::string* error, bool own_snapshot = false);
-CDB_ATOM_NETLIST* cdb_read_native_netlist_file(const std::string& path, HDB_NAME_MGR* mgr, std::string* error);
+// What the device the file is compiled for makes of an atom's assignments
+// (its asgn line just read): empty when they fit, else what is wrong, which
+// the reader puts after the file and line.
+using CDB_NATIVE_ASSIGNMENT_CHECK = std::function<std::string(const CDB_ATOM_NODE& atom)>;
+CDB_ATOM_NETLIST* cdb_read_native_netlist_file(const std::string& path, HDB_NAME_MGR* mgr, std::string* error,
+                                               const CDB_NATIVE_ASSIGNMENT_CHECK& check_assignments = nullptr);

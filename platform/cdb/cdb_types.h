@@ -59,6 +59,9 @@ enum DB_INPUT_PORT_TYPE : int
 // clock, enable and clear inputs this many register slots.
 constexpr int CDB_MAC_MAX_PORT_BITS = 36;
 constexpr int CDB_MAC_REGISTER_SLOTS = 4;
+// A RAM block's data ports (data in, data out and its observable copy) have
+// up to this many bits, the widest port of the largest block of a family.
+constexpr int CDB_RAM_MAX_DATA_BITS = 144;
 
 // ---------------------------------------------------------------- output port types
 enum DB_OUTPUT_PORT_TYPE : int

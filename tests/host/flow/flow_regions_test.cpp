@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -106,6 +107,55 @@ TEST(FlowRegions, RectangleWithTooFewLabsForItsAtomsIsAnInputError)
         << log;
     EXPECT_NE(log.find(" blocks locked to it"), std::string::npos) << log;
     EXPECT_FALSE(std::ifstream("crowded.blif").good());
+}
+
+// A RAM is locked to a RAM block of any size, a DSP block to a DSP block,
+// and neither to the other's: on both families' grids, RAM blocks stand in
+// column 8 (a medium one in row 4) and DSP blocks in column 12.
+TEST(FlowRegions, BlocksAreLockedToBlocksOfTheirKind)
+{
+    const std::string designs = std::string(MORV_SOURCE_DIR) + "/designs/";
+    struct CASE
+    {
+        const char* family;
+        const char* design;
+        const char* locks;
+        const char* error;  // null: placed inside
+    };
+    const CASE cases[] = {
+        {"OBRAN", "ram_outreg_obran.txt", "locked_region=mem|bit0 8 4 8 4\n", nullptr},
+        {"OBRAN", "ram_outreg_obran.txt", "locked_region=mem|bit0 12 1 12 4\n", "holds no RAM block"},
+        {"BRK", "dsp_mac_brk.txt", "locked_region=d_o 12 1 12 9\nlocked_region=d_m0 12 1 12 9\n", nullptr},
+        {"BRK", "dsp_mac_brk.txt", "locked_region=d_m0 8 1 8 9\n", "holds no DSP block"},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.locks);
+        std::ofstream("blocks.txt") << c.locks;
+        std::filesystem::remove("blocks.native");
+        std::string log;
+        const int status = fit(
+            {"-q", "--family", c.family, "--settings", "blocks.txt", "--native", "blocks.native", designs + c.design},
+            &log);
+        if (c.error != nullptr) {
+            EXPECT_EQ(status, 1) << log;
+            EXPECT_NE(log.find("blocks.txt:1: the locked region"), std::string::npos) << log;
+            EXPECT_NE(log.find(c.error), std::string::npos) << log;
+            continue;
+        }
+        ASSERT_EQ(status, 0) << log;
+        std::unique_ptr<CDB_ATOM_NETLIST> placed = read_native("blocks.native");
+        ASSERT_NE(placed, nullptr);
+        int locked = 0;
+        for (CDB_ATOM_NODE* node : *placed) {
+            const CDB_ATOM_ASSIGNMENTS& a = node->get_assignments();
+            if (a.locked_x1 < 0) continue;
+            ++locked;
+            EXPECT_TRUE(node->get_lab_x() >= a.locked_x1 && node->get_lab_x() <= a.locked_x2 &&
+                        node->get_lab_y() >= a.locked_y1 && node->get_lab_y() <= a.locked_y2)
+                << node->get_id() << " at (" << node->get_lab_x() << ", " << node->get_lab_y() << ")";
+        }
+        EXPECT_GT(locked, 0);
+    }
 }
 
 // The component's maps against the host's clustering (after the

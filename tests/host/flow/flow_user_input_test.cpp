@@ -381,6 +381,10 @@ TEST_F(FlowUserInput, RequestsTheCompileCannotCarryOutAreSaidWithTheirExitStatus
         {{"--set", "locked_region=r0 0 0 0 0"},
          1,
          {"--set locked_region", "the locked region (0, 0) - (0, 0) of 'r0' holds no LAB"}},
+        // A DSP block (column 12) and a medium RAM block (column 8, row 4)
+        // are no place for a register either.
+        {{"--set", "locked_region=r0 12 1 12 3"}, 1, {"--set locked_region", "(12, 1) - (12, 3) of 'r0' holds no LAB"}},
+        {{"--set", "locked_region=r0 8 4 8 4"}, 1, {"--set locked_region", "(8, 4) - (8, 4) of 'r0' holds no LAB"}},
         // A BEST restore of SAVE_RESTORE needs a netlist saved before it:
         // refused before the compile when no run of the string saves one,
         // and at its flow point when the part that saves was not run there

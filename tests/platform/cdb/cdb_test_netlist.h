@@ -54,6 +54,9 @@ inline CDB_TEST_NETLIST cdb_make_rich_netlist()
     asg.partition_id = 2;
     asg.dont_touch = true;
     asg.locked_x1 = 1;
+    asg.locked_y1 = 2;
+    asg.locked_x2 = 3;
+    asg.locked_y2 = 4;
     lut->set_assignments(asg);
     CDB_ATOM_OTERM* comb = lut->add_output_term(DB_COMB_OUT, lut_name);
     comb->set_host_index(1);

@@ -399,7 +399,7 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
     {
         const char* what;
         const char* pattern;      // the line edited, and how
-        const char* replacement;  // (empty pattern: the netlist is edited)
+        std::string replacement;  // (empty pattern: the netlist is edited)
         const char* message;      // after "file:line: "
         const char* detail;       // further on in the message
         std::function<void(CDB_ATOM_NETLIST&)> edit;
@@ -407,6 +407,7 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
         bool names_the_atom = false;   // the error is the atom's, on its node line
         const char* design = nullptr;  // a sample edited at `at` instead (its family listed)
         size_t at = 0;
+        const char* options = "";  // "-O": compiled with physical synthesis
     };
     // The samples' atoms: adder_chain_brk.txt's pins 2 (input) and 17
     // (output, whose pad is its slot 0), dsp_mac_brk.txt's output block 3
@@ -416,7 +417,7 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
     const char* chain = "adder_chain_brk.txt";
     const char* mac = "dsp_mac_brk.txt";
     const char* ram = "ram_outreg_obran.txt";
-    const std::vector<ROW> rows = {
+    std::vector<ROW> rows = {
         {"comb-out index", R"(^(  out \d+ 8) 0 )", "$1 1 ", "output of port type 8 of atom ", "has index 1;", {}},
         {"register usage 5", R"(^(  out \d+) 9 0 )", "$1 5 0 ", "atom ", "has no output of port type 5", {}},
         {"register usage 7", R"(^(  out \d+) 9 0 )", "$1 7 0 ", "atom ", "has no output of port type 7", {}},
@@ -643,6 +644,26 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
          true,
          ram,
          56},
+        {"RAM data bit 65535",
+         "^  in 6 78 0 0 1 ",
+         "  in 6 78 65535 0 3fffc01 ",
+         "input of port type 78 of atom 9 (a RAM block) has index 65535; that port of a RAM block has indices 0 to 143",
+         "",
+         {},
+         "OBRAN",
+         false,
+         ram,
+         51},
+        {"RAM data's last bit",
+         "^  in 6 78 0 0 1 ",
+         "  in 6 78 143 0 23c01 ",
+         nullptr,
+         "",
+         {},
+         "OBRAN",
+         false,
+         ram,
+         51},
         {"RAM address bit 9",
          "^  in 4 104 2 0 801 ",
          "  in 4 104 9 0 2401 ",
@@ -655,6 +676,45 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
          ram,
          49},
     };
+    // Locked regions, held to what a settings file's locked_region= is, on
+    // the chain's LUT 10 (its mask on line 54), register 3 (line 32) and
+    // pin 2 (line 30); an I/O cell is at (0, 3), a LAB at (3, 3).
+    struct REGION
+    {
+        const char* what;
+        size_t at;
+        const char* corners;  // after the partition and region id
+        const char* message;
+        const char* options = "";
+    };
+    for (const REGION& g : std::initializer_list<REGION>{
+             {"a corner open", 54, "0 0 3 3 -1 -1",
+              "the locked region (3, 3) - (-1, -1) of atom 10: corners must satisfy"},
+             {"a corner open", 54, "0 0 3 3 -1 -1",
+              "the locked region (3, 3) - (-1, -1) of atom 10: corners must satisfy", "-O"},
+             {"inverted", 32, "-1 -1 10 10 2 2", "the locked region (10, 10) - (2, 2) of atom 3: corners must satisfy",
+              "-O"},
+             {"negative", 30, "-1 -1 -7 -7 -7 -7",
+              "the locked region (-7, -7) - (-7, -7) of atom 2: corners must satisfy"},
+             {"past the grid", 30, "-1 -1 0 0 100000 100000",
+              "the locked region (0, 0) - (100000, 100000) of atom 2 reaches past"},
+             {"LUT on an I/O cell", 54, "-1 -1 0 3 0 3", "the locked region (0, 3) - (0, 3) of atom 10 holds no LAB",
+              "-O"},
+             {"LUT on a LAB", 54, "-1 -1 3 3 3 3", nullptr, "-O"},
+         }) {
+        const char* line = g.at == 54 ? "^  mask " : g.at == 32 ? "^  in 0 18 " : "^  out 0 2 ";
+        rows.push_back({g.what,
+                        line,
+                        std::string("  asgn ") + g.corners + " 0 0 0\n$&",
+                        g.message,
+                        "",
+                        {},
+                        "BRK",
+                        false,
+                        chain,
+                        g.at,
+                        g.options});
+    }
     for (const char* family : {"BRK", "ZEPLA", "TEV", "MRL", "KESTLIN", "RZK", "OBRAN", "UVO"}) {
         const int code = cdb_family_from_name(family);
         const std::vector<std::string> good = native_counter(code);
@@ -670,7 +730,7 @@ TEST(MorvFitInputs, NativeValuesAnAtomCannotHoldAreErrorsNamingTheLine)
                                          : 0;
             if (row.names_the_atom) line = 0;
             write_file("value.txt", joined(lines));
-            const RUN r = run(std::string("-q --family ") + family + " value.txt");
+            const RUN r = run(std::string("-q --family ") + family + " " + row.options + " value.txt");
             if (row.message == nullptr) {
                 EXPECT_EQ(r.status, 0) << r.out;  // a value the kind can hold
                 continue;
