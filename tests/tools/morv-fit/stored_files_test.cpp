@@ -318,6 +318,10 @@ TEST(MorvFitStoredFiles, TooLittleMemoryIsSaidAndLeavesEveryEarlierFileAsItWas)
 {
     // The sanitizers reserve far more address space than any such limit.
     if (k_small_designs_only) GTEST_SKIP() << "address-space limits do not apply under the sanitizers";
+    // Under a small limit the instrumented program dies of a signal before
+    // it starts, which this test cannot tell from a crash of its own.
+    if (k_coverage_build)
+        GTEST_SKIP() << "in a coverage build the program dies under a small address-space limit before it starts";
     const fs::path folder = fs::absolute("stored_memory");
     fs::remove_all(folder);
     fs::create_directories(folder);
