@@ -551,8 +551,8 @@ MSG_POST* MORV_EXPERT::new_replay_log_looked_for(const std::string& name)
     return morv_new_msg(MORV_MSG_IMORV_FSYN_LOG_FILE_LOOKED_FOR, reason);
 }
 
-// The error the design posts, detailed with where the file was looked for:
-// with the replay's own failure after it, the user reads two errors.
+// The missing log's error, detailed with where the file was looked for:
+// with the replay's failure after it, the user reads two errors.
 bool MORV_EXPERT::check_replay_log_file(const char* target_device, const char* source_device)
 {
     MORV_LOG* log = m_fsyn_api->get_fsyn_log();
