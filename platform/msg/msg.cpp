@@ -122,14 +122,14 @@ void MSG_POST::post(MSG_REPORT* /*report*/)
     post_at_depth(0);
 }
 
-void MSG_BASE::post_at_depth(int depth)
+void MSG_BASE::post_at_depth(int depth, bool detail_of_problem)
 {
     MSG_STATE& s = msg_state();
     s.posted.push_back(MSG_POSTED_MESSAGE{m_kind, m_id, m_text, m_severity_level, depth});
     if (m_kind == MSG_KIND::ERROR) ++s.errors;
     // Quiet hides information only: a warning or an error always reaches the
     // user, on the error stream so that it survives a redirected table.
-    const bool problem = m_kind != MSG_KIND::INFO;
+    const bool problem = m_kind != MSG_KIND::INFO || detail_of_problem;
     if (!s.quiet || m_always_shown || problem) {
         std::ostream& to = problem ? std::cerr : std::cout;
         if (s.observer != nullptr) s.observer->before_print();
@@ -137,7 +137,7 @@ void MSG_BASE::post_at_depth(int depth)
            << "): " << m_text << '\n';
         to.flush();
     }
-    for (MSG_BASE* sub : m_sub_msgs) sub->post_at_depth(depth + 1);
+    for (MSG_BASE* sub : m_sub_msgs) sub->post_at_depth(depth + 1, problem);
 }
 
 long msg_posted_error_count()

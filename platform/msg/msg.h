@@ -83,8 +83,9 @@ public:
 
 protected:
     // Records and prints this message at the given depth, then its
-    // sub-messages one step deeper.
-    void post_at_depth(int depth);
+    // sub-messages one step deeper. The detail of a warning or an error is
+    // part of it: printed with it, on its stream, in quiet mode too.
+    void post_at_depth(int depth, bool detail_of_problem = false);
 
     MSG_KIND m_kind;
     MSG_REPORT* m_report;
@@ -101,8 +102,8 @@ public:
     using MSG_BASE::MSG_BASE;
     // Prints "Info (ID): text" on stdout unless quiet (or always shown),
     // "Warning (ID): text" / "Error (ID): text" on stderr always, and records
-    // the message, then its sub-messages indented under it. report null =
-    // default.
+    // the message, then its sub-messages indented under it (those of a
+    // warning or an error on stderr always). report null = default.
     virtual void post(MSG_REPORT* report = nullptr);
 };
 

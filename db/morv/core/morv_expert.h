@@ -28,6 +28,7 @@ struct MORV_EFFORT_LISTS;
 struct MORV_RUN_LIST;
 class CDB_ATOM_NODE;
 class CDB_ATOM_ITERM;
+class MSG_POST;
 
 // Algorithm ids: index into MORV_EXPERT::s_FSYN_ALGORITHM_SHORT_NAMES.
 enum e_fsyn_algorithm : int
@@ -292,7 +293,9 @@ protected:
     void legalize_entering_netlist();
     // The replay log of a migration compile; the device names of the message.
     bool check_replay_log_file(const char* target_device, const char* source_device);
-    void post_replay_log_not_found(const std::string& name);
+    // Where the missing log was looked for, to detail the error with; null
+    // when the name is empty.
+    MSG_POST* new_replay_log_looked_for(const std::string& name);
     bool run_shared_replay_log_flow();
 
     // Steps of do_physical_synthesis.

@@ -533,9 +533,9 @@ void MORV_EXPERT::legalize_entering_netlist()
 
 // The compile runs in its project's folder: a relative name is looked for
 // there, wherever the user started the compile from.
-void MORV_EXPERT::post_replay_log_not_found(const std::string& name)
+MSG_POST* MORV_EXPERT::new_replay_log_looked_for(const std::string& name)
 {
-    if (name.empty()) return;  // said when the setting was read
+    if (name.empty()) return nullptr;  // said when the setting was read
     std::error_code ec;
     const std::filesystem::path tried = std::filesystem::absolute(name, ec);
     const std::string shown = ec ? name : tried.string();
@@ -548,20 +548,22 @@ void MORV_EXPERT::post_replay_log_not_found(const std::string& name)
     if (std::filesystem::path(name).is_relative())
         reason +=
             " (a relative name is taken from the compile's folder, " + std::filesystem::current_path(ec).string() + ")";
-    morv_send_msg(morv_new_msg(MORV_MSG_EMORV_FSYN_LOG_FILE_NOT_FOUND, reason));
+    return morv_new_msg(MORV_MSG_IMORV_FSYN_LOG_FILE_LOOKED_FOR, reason);
 }
 
+// The missing log's error, detailed with where the file was looked for:
+// with the replay's failure after it, the user reads two errors.
 bool MORV_EXPERT::check_replay_log_file(const char* target_device, const char* source_device)
 {
     MORV_LOG* log = m_fsyn_api->get_fsyn_log();
     if (log == nullptr) run_error("m_fsyn_log", __LINE__);
     if (log->get_log_file()->file_exists()) return true;
-    post_replay_log_not_found(log->get_log_file()->get_file_name());
     MSG_E* msg = new MSG_E();
     msg->fill_args("Physical Synthesis was unable to find the log file required to perform Physical Synthesis on "
                    "%1!s!.  Please recompile this circuit for the %2!s! device.  Then migrate to the %1!s! "
                    "device./EMORV_FSYN_LOG_FILE_NOT_PRESENT",
                    target_device, source_device);
+    msg->attach_sub_msg(new_replay_log_looked_for(log->get_log_file()->get_file_name()));
     morv_send_msg(msg);
     return false;
 }
@@ -577,6 +579,8 @@ bool MORV_EXPERT::run_shared_replay_log_flow()
         return false;
     }
     if (log->reproduce_log()) return true;
-    print_log_error();
+    // A log of this family was refused with its own error: the design's
+    // text speaks of a log recorded on the other family.
+    if (!log->was_recorded_on_this_family()) print_log_error();
     return false;
 }

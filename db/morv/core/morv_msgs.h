@@ -132,6 +132,11 @@
       "The delay file was not written and is left as it was: %1!s!/WMORV_FSYN_DELAY_FILE_NOT_WRITTEN")                 \
     X(ERROR, EMORV_FSYN_LOG_FILE_NOT_FOUND,                                                                            \
       "Physical Synthesis cannot find the log file to replay: %1!s!/EMORV_FSYN_LOG_FILE_NOT_FOUND")                    \
+    X(INFO, IMORV_FSYN_LOG_FILE_LOOKED_FOR,                                                                            \
+      "The log file to replay was looked for: %1!s!/IMORV_FSYN_LOG_FILE_LOOKED_FOR")                                   \
+    X(ERROR, EMORV_FSYN_LOG_FILE_OF_THIS_FAMILY,                                                                       \
+      "Physical Synthesis cannot replay the log file %1!s!: it was recorded on a device of this family, and a log "    \
+      "replays only on the migration device of the other family/EMORV_FSYN_LOG_FILE_OF_THIS_FAMILY")                   \
     X(ERROR, EMORV_FSYN_LOG_ENTRY_NOT_REPRODUCED,                                                                      \
       "Physical Synthesis cannot reproduce the log file %1!s!: %2!s!/EMORV_FSYN_LOG_ENTRY_NOT_REPRODUCED")             \
     X(WARNING, WMORV_FSYN_DELAY_FILE_DELAY_BOUNDED,                                                                    \

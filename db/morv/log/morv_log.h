@@ -111,6 +111,9 @@ public:
     // Reads and checks the whole log before the first edit, then reproduces
     // it entry by entry; false when the log was refused or an entry failed.
     bool reproduce_log();
+    // The last replay refused the log as one recorded on this family: no
+    // edit was made and its error is posted already.
+    bool was_recorded_on_this_family() const { return m_recorded_on_this_family; }
     void insert_pending_nodes();
     // Announces a node the replay made from origin; a still pending origin
     // is announced first, since the new node takes its chip entry.
@@ -399,6 +402,7 @@ protected:
     std::unordered_set<const CDB_ATOM_NODE*> m_nodes_in_pending_inserts;
     // Where each record of the stored log starts, for messages that name one.
     std::vector<uint64_t> m_record_offsets;
+    bool m_recorded_on_this_family = false;
     // Why the entry being replayed failed, when its handler could tell.
     std::string m_replay_fault;
     // The registers the replay made, by name, with the record that made them.

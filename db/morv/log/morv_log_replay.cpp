@@ -151,7 +151,7 @@ std::string check_names(const LOGDB_FSYN_LOG_ENTRY& record)
     return {};
 }
 
-std::string check_record(const LOGDB_FSYN_LOG_ENTRY& record, int replaying_family)
+std::string check_record(const LOGDB_FSYN_LOG_ENTRY& record)
 {
     if (is_unrecognized_type(record.m_type)) return with_number("Unrecognized log entry type ", record.m_type);
     if (const char* fault = record.check_fields()) return fault;
@@ -169,17 +169,17 @@ std::string check_record(const LOGDB_FSYN_LOG_ENTRY& record, int replaying_famil
         if (static_cast<const LOGDB_FSYN_LOG_ENTRY_SET_LUTMASK&>(record).m_lutmask_type > 2)
             return "unknown LUT-mask kind";
         break;
-    case LOGDB_FSYN_LOG_OPERATION_REVISION_NUMBER: {
-        // The masks of a log are converted for the other family: replayed on
-        // its own family, every LUT would come out reversed.
-        const auto& revision = static_cast<const LOGDB_FSYN_LOG_ENTRY_REVISION_NUMBER&>(record);
-        if (revision.get_base_family() == static_cast<uint32_t>(replaying_family))
-            return "the log was recorded on a device of this family; it replays only on the migration device";
-        break;
-    }
     default: break;
     }
     return check_names(record);
+}
+
+// The masks of a log are converted for the other family: replayed on its
+// own family, every LUT would come out reversed.
+bool is_recorded_on_family(const LOGDB_FSYN_LOG_ENTRY& record, int family)
+{
+    const auto* revision = dynamic_cast<const LOGDB_FSYN_LOG_ENTRY_REVISION_NUMBER*>(&record);
+    return revision != nullptr && revision->get_base_family() == static_cast<uint32_t>(family);
 }
 
 std::string at_offset(uint64_t offset, const std::string& reason)
@@ -199,13 +199,19 @@ bool MORV_LOG::read_stored_log(RECORD_LIST& out_records, std::string& out_error)
 {
     out_records.clear();
     m_record_offsets.clear();
+    m_recorded_on_this_family = false;
     m_log_file->close();
     uint64_t last_offset = 0;
     for (;;) {
         const uint64_t offset = m_log_file->get_read_offset();
         LOGDB_FSYN_LOG_ENTRY_OWNER record = m_log_file->read_fsyn_log_entry();
         if (!record) break;
-        const std::string fault = check_record(*record, m_fsyn_api->get_base_family_code());
+        if (is_recorded_on_family(*record, m_fsyn_api->get_base_family_code())) {
+            m_recorded_on_this_family = true;
+            out_error = at_offset(offset, "the log was recorded on a device of this family");
+            break;
+        }
+        const std::string fault = check_record(*record);
         if (!fault.empty()) {
             out_error = at_offset(offset, fault);
             break;
@@ -349,7 +355,9 @@ bool MORV_LOG::reproduce_log()
     RECORD_LIST records;
     std::string fault;
     if (!read_stored_log(records, fault)) {
-        morv_send_msg(morv_new_msg(MORV_MSG_EMORV_FSYN_LOG_FILE_DAMAGED, m_log_file->get_file_name(), fault));
+        if (m_recorded_on_this_family)
+            morv_send_msg(morv_new_msg(MORV_MSG_EMORV_FSYN_LOG_FILE_OF_THIS_FAMILY, m_log_file->get_file_name()));
+        else morv_send_msg(morv_new_msg(MORV_MSG_EMORV_FSYN_LOG_FILE_DAMAGED, m_log_file->get_file_name(), fault));
         return false;
     }
     if (!records.empty() && !m_log_file->is_chained())

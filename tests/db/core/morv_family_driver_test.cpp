@@ -322,8 +322,8 @@ TEST_F(MorvFamilyDriverTest, MissingReplayLogIsAUserErrorNamingTheDevicesOfTheFa
               std::string::npos);
     // The user is told where the file was looked for, and why there.
     const std::string folder = std::filesystem::current_path().string();
-    EXPECT_EQ(text_of_posted("EMORV_FSYN_LOG_FILE_NOT_FOUND"),
-              "Physical Synthesis cannot find the log file to replay: no file " + folder + "/" + name +
+    EXPECT_EQ(text_of_posted("IMORV_FSYN_LOG_FILE_LOOKED_FOR"),
+              "The log file to replay was looked for: no file " + folder + "/" + name +
                   " (a relative name is taken from the compile's folder, " + folder + ")");
 
     // With the file present the check passes and the replay goes on to the log itself.

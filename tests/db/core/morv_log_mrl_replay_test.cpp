@@ -66,7 +66,6 @@ TEST_F(MorvLogMrlReplayTest, ADamagedLogIsRefusedBeforeItsFirstEditWithTheFileAn
         {{BRK_REVISION, first_edit, "15 2 1 \"\" 11 0", END}, "empty name"},
         {{BRK_REVISION, first_edit, "28 2 1 \"lut1\" [\"\" " + unchanged_slots(10) + "]", END}, "empty source name"},
         {{BRK_REVISION, first_edit, "8 2 1 \"lut1\" 7 0x1 0", END}, "LUT-mask kind"},
-        {{"43 0 \"7.2\" 24", first_edit, END}, "recorded on a device of this family"},
         {{BRK_REVISION, first_edit, "2 2 7 \"new\" \"\" 1 0", END}, "empty name"},
     };
     for (const BAD& bad : bad_logs) {

@@ -65,7 +65,6 @@ TEST_F(MorvLogReplayTest, ADamagedLogIsRefusedBeforeItsFirstEditWithTheFileAndOf
           END},
          "empty source name"},
         {{MRL_REVISION, first_edit, "8 2 1 \"lut1\" 7 0x1 0", END}, "LUT-mask kind"},
-        {{"43 0 \"7.2\" 6", first_edit, END}, "recorded on a device of this family"},
         {{MRL_REVISION, first_edit, "2 2 7 \"new\" \"\" 1 0", END}, "empty name"},
     };
     // Every name a handler looks a node, term, port or partition up by is

@@ -105,6 +105,10 @@ const EXPECTED_MSG s_expected[] = {
      "replayed as it is"},
     {'W', "WMORV_FSYN_DELAY_FILE_NOT_WRITTEN", "The delay file was not written and is left as it was: %1!s!"},
     {'E', "EMORV_FSYN_LOG_FILE_NOT_FOUND", "Physical Synthesis cannot find the log file to replay: %1!s!"},
+    {'I', "IMORV_FSYN_LOG_FILE_LOOKED_FOR", "The log file to replay was looked for: %1!s!"},
+    {'E', "EMORV_FSYN_LOG_FILE_OF_THIS_FAMILY",
+     "Physical Synthesis cannot replay the log file %1!s!: it was recorded on a device of this family, and a log "
+     "replays only on the migration device of the other family"},
     {'E', "EMORV_FSYN_LOG_ENTRY_NOT_REPRODUCED", "Physical Synthesis cannot reproduce the log file %1!s!: %2!s!"},
     {'W', "WMORV_FSYN_DELAY_FILE_DELAY_BOUNDED",
      "Delay file %1!s!: the delay of %2!d! ps is longer than the device's longest connection and is read as %3!d! "
@@ -152,8 +156,8 @@ protected:
 
 TEST_F(MsgsTest, EveryMessageHasItsTextIdAndKind)
 {
-    ASSERT_EQ(int(MORV_MSG_COUNT), 48);
-    ASSERT_EQ(sizeof(s_expected) / sizeof(s_expected[0]), 48u);
+    ASSERT_EQ(int(MORV_MSG_COUNT), 50);
+    ASSERT_EQ(sizeof(s_expected) / sizeof(s_expected[0]), 50u);
     std::set<std::string> ids;
     for (const EXPECTED_MSG& expected : s_expected) {
         SCOPED_TRACE(expected.id);

@@ -42,12 +42,13 @@ std::string write_text(const std::string& path, const std::string& text)
     return path;
 }
 
-// The texts of the messages of this kind the last run posted, one per line.
+// The texts of the messages of this kind the last run posted, sub-messages
+// too, one per line.
 std::string posted(MSG_KIND kind)
 {
     std::string texts;
     for (const MSG_POSTED_MESSAGE& m : msg_posted_messages())
-        if (m.kind == kind && m.depth == 0) texts += m.id + ": " + m.text + "\n";
+        if (m.kind == kind) texts += m.id + ": " + m.text + "\n";
     return texts;
 }
 
@@ -324,7 +325,7 @@ TEST_F(FlowUserInput, RequestsTheCompileCannotCarryOutAreSaidWithTheirExitStatus
         {{"--family", "MRL", "--set", "661=loop_a.psl"},
          1,
          {"loop_a.psl: Too many levels of symbolic links"},
-         "EMORV_FSYN_LOG_FILE_NOT_FOUND"},
+         "IMORV_FSYN_LOG_FILE_LOOKED_FOR"},
         // RAM mapping that builds nothing says why.
         {{"--device", migration_device, "--test-string", "RAM_MAP()"},
          0,

@@ -3,9 +3,12 @@
 // and the process-wide numbering of the files, each read back by the
 // stand-in reader into the columns it was written from.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -118,10 +121,13 @@ TEST(RamMif, FailedWriteReportsFailureAndLeavesNothing)
     const std::vector<MORV_RAM_COLUMN> columns = random_columns(4, 8, 3);
     EXPECT_FALSE(morv_write_mif_file("no_such_folder/x.0.rmp.mif", 4, 8, columns));
     EXPECT_FALSE(exists("no_such_folder/x.0.rmp.mif"));
-    if (std::FILE* full = std::fopen("/dev/full", "w")) {
-        EXPECT_FALSE(morv_write_mif(full, 4, 8, columns));
-        std::fclose(full);
-    }
+    // Opened without creating: where the device is missing, no file is made.
+    const int full_fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full_fd, 0) << "/dev/full: " << std::strerror(errno);
+    std::FILE* full = ::fdopen(full_fd, "w");
+    ASSERT_NE(full, nullptr);
+    EXPECT_FALSE(morv_write_mif(full, 4, 8, columns));
+    std::fclose(full);
     // A file name that is a folder: the finished text cannot take its place.
     std::filesystem::create_directories("taken.mif");
     EXPECT_FALSE(morv_write_mif_file("taken.mif", 4, 8, columns));

@@ -194,29 +194,45 @@ TEST(MorvFitMigrationLog, AMorlinLogReplaysOnBrennockToTheRecordedNetlist)
         EXPECT_TRUE(abc_check_equivalence(replayed, k_design, true).is_equivalent());
     }
 
-    // A damaged copy is refused, with the file named, before anything is written.
+    // A replay that cannot be made names the file and writes nothing. The
+    // errors, in order: a log of the other family that fails says so and
+    // then that the migration cannot be reproduced; a log of this family is
+    // not damaged and says only that.
     std::ifstream in(log, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::ofstream(folder / "cut.psl", std::ios::binary) << bytes.substr(0, bytes.size() / 2);
-    const COMMAND_RUN cut =
-        run_with_output(folder / "rep", "--family BRK --set 661=../cut.psl -o cut.blif " + k_design);
-    EXPECT_EQ(cut.status, 1);
-    EXPECT_NE(cut.out.find("EMORV_FSYN_LOG_FILE_DAMAGED"), std::string::npos) << cut.out;
-    EXPECT_NE(cut.out.find("cut.psl: offset "), std::string::npos) << cut.out;
-    EXPECT_FALSE(std::filesystem::exists(folder / "rep" / "cut.blif"));
-
-    // A log of the replaying family would have every LUT reversed: refused.
-    const COMMAND_RUN own =
-        run_with_output(folder / "rep", "--family MRL --set 661=" + log + " -o own.blif " + k_design);
-    EXPECT_EQ(own.status, 1);
-    EXPECT_NE(own.out.find("recorded on a device of this family"), std::string::npos) << own.out;
-
-    // A log that names a node this design lacks fails the compile.
     write_text_log(folder / "ghost.psl", {"43 0 \"7.2\" 24", "15 1 1 \"no_such_node\" 11 0", "0 2"});
-    const COMMAND_RUN ghost =
-        run_with_output(folder / "rep", "--family BRK --set 661=../ghost.psl -o ghost.blif " + k_design);
-    EXPECT_EQ(ghost.status, 1);
-    EXPECT_NE(ghost.out.find("EMORV_FSYN_READ_LOG_IS_UNSUCCESSFUL"), std::string::npos) << ghost.out;
+    write_text_log(folder / "brk.psl", {"43 0 \"7.2\" 6", "0 2"});
+    const std::string unreproduced = "EMORV_FSYN_READ_LOG_IS_UNSUCCESSFUL";
+    const struct
+    {
+        const char* family;
+        std::string log;
+        std::vector<std::string> errors;
+        std::string said;
+    } failing[] = {
+        {"BRK", "../cut.psl", {"EMORV_FSYN_LOG_FILE_DAMAGED", unreproduced}, "cut.psl: offset "},
+        {"BRK", "../ghost.psl", {"EMORV_FSYN_LOG_ENTRY_NOT_REPRODUCED", unreproduced}, "ghost.psl"},
+        {"MRL", log, {"EMORV_FSYN_LOG_FILE_OF_THIS_FAMILY"}, "recorded on a device of this family"},
+        {"BRK", "../brk.psl", {"EMORV_FSYN_LOG_FILE_OF_THIS_FAMILY"}, "brk.psl"},
+        {"BRK",
+         "gone.psl",
+         {"EMORV_FSYN_LOG_FILE_NOT_PRESENT", unreproduced},
+         "no file " + (folder / "rep" / "gone.psl").string()},
+        {"MRL", "gone.psl", {"EMORV_FSYN_LOG_FILE_NOT_PRESENT", unreproduced}, "on the Talvane II device, and then"},
+    };
+    for (const auto& row : failing) {
+        const COMMAND_RUN run =
+            run_with_output(folder / "rep", std::string("--family ") + row.family + " --set 661=" + row.log +
+                                                " -o failed.blif " + k_design);
+        EXPECT_EQ(run.status, 1) << row.log << run.out;
+        std::vector<std::string> errors;
+        for (size_t at = run.out.find("Error ("); at != std::string::npos; at = run.out.find("Error (", at + 1))
+            errors.push_back(run.out.substr(at + 7, run.out.find(')', at) - at - 7));
+        EXPECT_EQ(errors, row.errors) << row.family << " " << row.log << "\n" << run.out;
+        EXPECT_NE(run.out.find(row.said), std::string::npos) << run.out;
+        EXPECT_FALSE(std::filesystem::exists(folder / "rep" / "failed.blif")) << row.log;
+    }
     std::filesystem::remove_all(folder);
 }
 
