@@ -33,7 +33,7 @@ const char* abc_verdict_name(ABC_VERDICT verdict)
 
 bool abc_is_available()
 {
-    return run_command(std::string("command -v ") + k_abc_program + " >/dev/null 2>&1").status == 0;
+    return run_command(std::string("command -v ") + k_abc_program + " 2>&1").status == 0;
 }
 
 namespace {

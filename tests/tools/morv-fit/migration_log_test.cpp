@@ -22,19 +22,17 @@ namespace {
 
 const std::string k_design = std::string(MORV_SOURCE_DIR) + "/designs/counter.blif";
 
-int run_in(const std::filesystem::path& folder, const std::string& args)
-{
-    const std::string cmd =
-        "cd '" + folder.string() + "' && " + std::string(MORV_FIT_BINARY) + " -q " + args + " >/dev/null 2>&1";
-    return run_command(cmd).status;
-}
-
 // The run's output with its error stream, and its exit status.
 COMMAND_RUN run_with_output(const std::filesystem::path& folder, const std::string& args)
 {
     std::string cmd = "cd '";
     cmd.append(folder.string()).append("' && ").append(MORV_FIT_BINARY).append(" -q ").append(args).append(" 2>&1");
     return run_command(cmd);
+}
+
+int run_in(const std::filesystem::path& folder, const std::string& args)
+{
+    return run_with_output(folder, args).status;
 }
 
 // "LUTs registers" of a row of the summary table.
