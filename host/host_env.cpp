@@ -419,6 +419,18 @@ bool HOST_ENV::get_node_locked_region(CDB_ATOM_NODE* node, int* x1, int* y1, int
     return true;
 }
 
+void HOST_ENV::set_node_locked_region(CDB_ATOM_NODE* node, int x1, int y1, int x2, int y2)
+{
+    MSG_ASSERT(node, "HOST");
+    CDB_ATOM_ASSIGNMENTS a = node->get_assignments();
+    a.locked_x1 = x1;
+    a.locked_y1 = y1;
+    a.locked_x2 = x2;
+    a.locked_y2 = y2;
+    node->set_assignments(a);
+    note("set_node_locked_region", node->get_id(), x1, y1);
+}
+
 bool HOST_ENV::can_collapse_node(CDB_ATOM_NODE* node, const std::vector<CDB_ATOM_NODE*>& nodes)
 {
     if (node == nullptr || node->get_assignments().dont_touch || must_keep_node(node)) return false;

@@ -224,6 +224,7 @@ public:
     bool is_atom_back_annotated(CDB_ATOM_NODE* node) override;
     int get_node_kardel_region(CDB_ATOM_NODE* node) override;
     bool get_node_locked_region(CDB_ATOM_NODE* node, int* x1, int* y1, int* x2, int* y2) override;
+    void set_node_locked_region(CDB_ATOM_NODE* node, int x1, int y1, int x2, int y2) override;
     bool can_collapse_node(CDB_ATOM_NODE* node, const std::vector<CDB_ATOM_NODE*>& nodes) override;
     int get_floating_region_lab_count(int region_id) override;
     bool must_keep_node(CDB_ATOM_NODE* node) override;

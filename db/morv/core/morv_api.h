@@ -322,6 +322,10 @@ public:
     bool check_bp_info() const;
     void ignore_partition_bp_info(int partition_id);
     void set_node_kardel_region(CDB_ATOM_NODE* node, int kdr_id);
+    // Locks a node just made to the rectangle and counts it in its region;
+    // after placement it moves, on the chip map, to the rectangle's point
+    // nearest to where it was made.
+    void lock_new_node_to_region(CDB_ATOM_NODE* node, int x1, int y1, int x2, int y2);
     // The host may change region assignments between flows: the next
     // region query reads them afresh.
     void forget_kardel_regions() { m_kardel_index.invalidate(); }

@@ -5,6 +5,7 @@
 
 #include "morv/core/morv_api.h"
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
@@ -23,9 +24,11 @@
 #include "morv/core/morv_env.h"
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_cdb_interface.h"
+#include "morv/netlist/morv_chip_map.h"
 #include "morv/netlist/morv_inst_asgn_mgr.h"
 #include "morv/netlist/morv_net_util.h"
 #include "morv/netlist/morv_nt.h"
+#include "morv/netlist/morv_region_map.h"
 #include "morv/timing/morv_timing.h"
 #include "morv/timing/morv_timing_ite.h"
 
@@ -331,6 +334,20 @@ void MORV_API::set_node_kardel_region(CDB_ATOM_NODE* node, int kdr_id)
     }
     m_morv_env->copy_node_assignments(model, node, 0, 0);
     if (indexed) index.add(node, m_morv_env->get_node_kardel_region(node));
+}
+
+void MORV_API::lock_new_node_to_region(CDB_ATOM_NODE* node, int x1, int y1, int x2, int y2)
+{
+    MORV_ASSERT(node);
+    m_morv_env->set_node_locked_region(node, x1, y1, x2, y2);
+    const int id = static_cast<int>(node->get_id());
+    MORV_LOC at;
+    if (m_fsyn_chip_map != nullptr && m_fsyn_chip_map->get_node_location(id, &at) && at.x != MORV_OPEN &&
+        at.y != MORV_OPEN) {
+        const MORV_LOC inside{std::clamp(at.x, x1, x2), std::clamp(at.y, y1, y2), -1, -1};
+        if (inside.x != at.x || inside.y != at.y) m_fsyn_chip_map->set_node_location(id, inside);
+    }
+    m_fsyn_region_map->node_added(node);
 }
 
 // A migration compile's change log starts from the synthesis step's log.

@@ -135,6 +135,8 @@ public:
     virtual bool is_atom_back_annotated(CDB_ATOM_NODE* node) = 0;
     virtual int get_node_kardel_region(CDB_ATOM_NODE* node) = 0;
     virtual bool get_node_locked_region(CDB_ATOM_NODE* node, int* x1, int* y1, int* x2, int* y2) = 0;
+    // Locks the node to the rectangle, its other assignments unchanged.
+    virtual void set_node_locked_region(CDB_ATOM_NODE* node, int x1, int y1, int x2, int y2) = 0;
     virtual bool can_collapse_node(CDB_ATOM_NODE* node, const std::vector<CDB_ATOM_NODE*>& nodes) = 0;
     virtual int get_floating_region_lab_count(int region_id) = 0;
     virtual bool must_keep_node(CDB_ATOM_NODE* node) = 0;

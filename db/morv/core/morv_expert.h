@@ -26,6 +26,7 @@ struct MORV_FAMILY_TRAITS;
 struct MORV_DEFAULT_LISTS;
 struct MORV_EFFORT_LISTS;
 struct MORV_RUN_LIST;
+struct MORV_PARAM_COMPILE;
 class CDB_ATOM_NODE;
 class CDB_ATOM_ITERM;
 class MSG_POST;
@@ -207,6 +208,9 @@ protected:
     // finds a netlist saved before it in this compile; posts the error
     // naming the first that would not.
     bool check_saved_before_best_restores(const char* what, const std::string& part, e_fsyn_flow fsyn_flow_id);
+    // What this compile offers the values of a string's runs (its name, an
+    // atom the user keeps that may be copied), for the checks before they run.
+    MORV_PARAM_COMPILE compile_for_run_checks() const;
     void decode_and_parse_test_string();
     void run_fsyn_test_string_flow(e_fsyn_flow fsyn_flow_id);
     void run_fsyn_tune_string_flow(e_fsyn_flow fsyn_flow_id);

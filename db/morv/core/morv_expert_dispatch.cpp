@@ -75,15 +75,16 @@ std::string MORV_EXPERT::get_target_for_flow(e_fsyn_flow fsyn_flow_id) const
 bool MORV_EXPERT::do_physical_synthesis(e_fsyn_flow fsyn_flow_id)
 {
     check_flow_id(fsyn_flow_id);
-    m_fsyn_flow_has_run[fsyn_flow_id] = true;
 
     if (fsyn_flow_id == BACK_ANNOTATE_FSYN_FLOW) {
+        m_fsyn_flow_has_run[fsyn_flow_id] = true;
         back_annotate_delays();
         return true;
     }
     if (fsyn_flow_id == VERY_LATE_FSYN_FLOW) {
         if (cfg_is_on("very_late_fsyn", false)) return false;
         if (m_fsyn_api->is_plumrix_enabled() && m_fsyn_api->is_plumrix_dump_post_route()) {
+            m_fsyn_flow_has_run[fsyn_flow_id] = true;
             show_post_route_netlist_to_tool_link();
             return true;
         }
@@ -185,21 +186,28 @@ bool MORV_EXPERT::run_gated_flow(e_fsyn_flow fsyn_flow_id)
     return ok;
 }
 
+// The design sets a flow point's has-run flag as soon as the host calls it;
+// here it is set where the flow function starts, past every gate. The host
+// reports from the flags where physical synthesis ran, and a point the
+// gates stopped (fast fit, no timing netlist, a migration's cluster retry)
+// or one that had nothing to run (SYN_EARLY when the early flow is at
+// FIT_EARLY, FIT_EARLY's timing refresh after it ran at SYN_EARLY) ran none.
 bool MORV_EXPERT::run_flow_function(e_fsyn_flow fsyn_flow_id)
 {
     switch (fsyn_flow_id) {
     case SYN_EARLY_FSYN_FLOW:
     case FIT_EARLY_FSYN_FLOW: {
         const e_fsyn_flow where = MORV_ENV::where_does_early_fsyn_run(m_morv_env->get_cmp());
-        if (fsyn_flow_id == where) return early_fsyn_flow(fsyn_flow_id);
-        if (fsyn_flow_id != FIT_EARLY_FSYN_FLOW) return true;
-        // The early flow already ran at SYN_EARLY.
-        if (m_algorithm_list[PIPE_ASYNC_ALGORITHM] || m_for_density) return early_fsyn_flow(FIT_EARLY_FSYN_FLOW);
-        return early_fsyn_esr_only_flow(FIT_EARLY_FSYN_FLOW);
+        // After the early flow ran at SYN_EARLY, FIT_EARLY runs it again only for these.
+        const bool again = m_algorithm_list[PIPE_ASYNC_ALGORITHM] || m_for_density;
+        if (fsyn_flow_id != where && fsyn_flow_id != FIT_EARLY_FSYN_FLOW) return true;
+        if (fsyn_flow_id != where && !again) return early_fsyn_esr_only_flow(FIT_EARLY_FSYN_FLOW);
+        m_fsyn_flow_has_run[fsyn_flow_id] = true;
+        return early_fsyn_flow(fsyn_flow_id);
     }
-    case CLUSTER_RETRY_FSYN_FLOW: return cluster_retry_fsyn_flow();
-    case POST_CLUSTERING_FSYN_FLOW: return post_clustering_fsyn_flow();
-    case LATE_FSYN_FLOW: return late_fsyn_flow();
+    case CLUSTER_RETRY_FSYN_FLOW: m_fsyn_flow_has_run[fsyn_flow_id] = true; return cluster_retry_fsyn_flow();
+    case POST_CLUSTERING_FSYN_FLOW: m_fsyn_flow_has_run[fsyn_flow_id] = true; return post_clustering_fsyn_flow();
+    case LATE_FSYN_FLOW: m_fsyn_flow_has_run[fsyn_flow_id] = true; return late_fsyn_flow();
     default: MSG_INTERNAL_ERROR::report("Invalid FSYN flow id.", "MORV", __FILE__, __LINE__);
     }
 }

@@ -9,11 +9,13 @@
 #include <string>
 
 #include "cfg/cfg.h"
+#include "cdb/cdb_atom_netlist.h"
 #include "cmp/cmp_facade.h"
 #include "msg/msg.h"
 
 #include "mem_alloc_sys.h"
 #include "morv/core/algorithm/morv_algorithm_base.h"
+#include "morv/core/algorithm/morv_algorithm_params.h"
 #include "morv/core/morv_api.h"
 #include "morv/core/morv_debug_stream.h"
 #include "morv/core/morv_env.h"
@@ -34,6 +36,7 @@
 #include "morv/log/morv_log.h"
 #include "morv/netlist/morv_inst_asgn_mgr.h"
 #include "morv/netlist/morv_legalizer.h"
+#include "morv/netlist/morv_net_util.h"
 #include "morv/timing/morv_timing.h"
 
 namespace {
@@ -171,6 +174,23 @@ bool MORV_EXPERT::check_runs_for_family(const char* what, const std::string& tex
     return true;
 }
 
+MORV_PARAM_COMPILE MORV_EXPERT::compile_for_run_checks() const
+{
+    MORV_PARAM_COMPILE compile;
+    compile.m_project_name = m_fsyn_api->get_project_name();
+    CDB_ATOM_NETLIST* netlist = m_morv_env->get_atom_netlist();
+    const MORV_NET_UTIL* util = m_fsyn_api->get_fsyn_net_util();
+    if (netlist == nullptr || util == nullptr) return compile;
+    for (CDB_ATOM_NODE* node : *netlist) {
+        if (node == nullptr || !(util->is_lut(node) || util->is_ff(node)) || !m_morv_env->must_keep_node(node))
+            continue;
+        if (!m_morv_env->can_modify_atom(static_cast<int>(node->get_id()), AMM_OP_FITTER_FSYN_DUPLICATE)) continue;
+        compile.m_has_copyable_kept_atom = true;
+        break;
+    }
+    return compile;
+}
+
 bool MORV_EXPERT::check_saved_before_best_restores(const char* what, const std::string& part, e_fsyn_flow fsyn_flow_id)
 {
     bool saved = !m_fsyn_api->get_save_restore_tables().empty();
@@ -219,7 +239,8 @@ void MORV_EXPERT::decode_and_parse_test_string()
     // met only at its flow point would stop the compile halfway or be
     // dropped in silence.
     MORV_TEST_STRING_ERROR error;
-    if (!morv_check_test_string(m_opx_fsyn_test_string, &error)) {
+    const MORV_PARAM_COMPILE compile = compile_for_run_checks();
+    if (!morv_check_test_string(m_opx_fsyn_test_string, &error, &compile)) {
         post_malformed_string("test string", m_opx_fsyn_test_string, error);
         // The parts stay empty: no flow point is enabled by a rejected string.
         m_opx_fsyn_test_string = saved;
@@ -302,7 +323,8 @@ void MORV_EXPERT::run_fsyn_tune_string_flow(e_fsyn_flow fsyn_flow_id)
     }
     test_string = morv_tune_string_to_test_string(test_string);
     MORV_TEST_STRING_ERROR error;
-    if (!morv_check_test_string_part(test_string, &error)) {
+    const MORV_PARAM_COMPILE compile = compile_for_run_checks();
+    if (!morv_check_test_string_part(test_string, &error, 0, &compile)) {
         post_malformed_string("tune string", test_string, error);
         test_string.clear();
     } else if (!check_runs_for_family("tune string", test_string, test_string, nullptr) ||

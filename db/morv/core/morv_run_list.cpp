@@ -42,7 +42,8 @@ std::string shown_character(char c)
 // Every KEY=VALUE of a run's parameters names a key the algorithm reads and
 // holds a value of its kind; blanks between two ':' are allowed. `from` is
 // where the parameters start within the run.
-bool check_parameters(int id, const std::string& text, size_t from, std::string* reason, size_t* at)
+bool check_parameters(int id, const std::string& text, size_t from, const MORV_PARAM_COMPILE* compile,
+                      std::string* reason, size_t* at)
 {
     const std::string name = MORV_EXPERT::s_FSYN_ALGORITHM_SHORT_NAMES[id];
     size_t start = 0;
@@ -67,7 +68,7 @@ bool check_parameters(int id, const std::string& text, size_t from, std::string*
                 return false;
             }
             const std::string value = morv_trim_blanks(item.substr(equal + 1));
-            const std::string fault = morv_param_value_fault(*known, value);
+            const std::string fault = morv_param_value_fault(*known, value, compile);
             if (!fault.empty()) {
                 *reason = "parameter " + key + " of " + name + " " + fault;
                 return false;
@@ -81,7 +82,7 @@ bool check_parameters(int id, const std::string& text, size_t from, std::string*
 // A run is NAME(PARAMETERS): the name, blanks round it removed, is a short
 // name; the first ')' closes the run, and only blanks may follow it before
 // the ';' that ends the run. `at` is the offset of the problem within the run.
-bool check_run(const std::string& run, std::string* reason, size_t* at)
+bool check_run(const std::string& run, const MORV_PARAM_COMPILE* compile, std::string* reason, size_t* at)
 {
     const size_t first = run.find_first_not_of(" \t");
     if (first == std::string::npos) {
@@ -115,7 +116,7 @@ bool check_run(const std::string& run, std::string* reason, size_t* at)
         *at = after;
         return false;
     }
-    return check_parameters(id, run.substr(open + 1, close - open - 1), open + 1, reason, at);
+    return check_parameters(id, run.substr(open + 1, close - open - 1), open + 1, compile, reason, at);
 }
 
 // What a run does with the netlists SAVE_RESTORE keeps for the compile.
@@ -218,7 +219,8 @@ int morv_split_test_string(const std::string& text, MORV_TEST_STRING_PARTS* part
     return count;
 }
 
-bool morv_check_test_string_part(const std::string& part, MORV_TEST_STRING_ERROR* error, size_t offset)
+bool morv_check_test_string_part(const std::string& part, MORV_TEST_STRING_ERROR* error, size_t offset,
+                                 const MORV_PARAM_COMPILE* compile)
 {
     if (part.find_first_not_of(" \t") == std::string::npos) return true;
     size_t start = 0;
@@ -229,7 +231,7 @@ bool morv_check_test_string_part(const std::string& part, MORV_TEST_STRING_ERROR
         // Blanks after the last run's ';' end the part, as an empty text would.
         const bool trailing = semi == std::string::npos && start > 0 && morv_trim_blanks(run).empty();
         size_t at = 0;
-        if (!trailing && !check_run(run, &error->m_reason, &at)) {
+        if (!trailing && !check_run(run, compile, &error->m_reason, &at)) {
             error->m_run = morv_trim_blanks(run);
             error->m_position = offset + start + at;
             return false;
@@ -283,7 +285,7 @@ bool check_best_restores_in_flow_order(const std::string& text, const std::vecto
 
 }  // namespace
 
-bool morv_check_test_string(const std::string& text, MORV_TEST_STRING_ERROR* error)
+bool morv_check_test_string(const std::string& text, MORV_TEST_STRING_ERROR* error, const MORV_PARAM_COMPILE* compile)
 {
     size_t bar = std::string::npos;
     for (int pipes = 0; pipes < 4; ++pipes) {
@@ -300,7 +302,7 @@ bool morv_check_test_string(const std::string& text, MORV_TEST_STRING_ERROR* err
     for (size_t start = 0;;) {
         bar = text.find('|', start);
         const size_t end = bar == std::string::npos ? text.size() : bar;
-        if (!morv_check_test_string_part(text.substr(start, end - start), error, start)) return false;
+        if (!morv_check_test_string_part(text.substr(start, end - start), error, start, compile)) return false;
         parts.emplace_back(start, end);
         if (bar == std::string::npos) break;
         start = bar + 1;

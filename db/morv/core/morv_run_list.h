@@ -9,6 +9,8 @@
 
 #include <string>
 
+struct MORV_PARAM_COMPILE;
+
 // The four parts of a test string, one per flow point that takes runs.
 struct MORV_TEST_STRING_PARTS
 {
@@ -49,8 +51,10 @@ struct MORV_TEST_STRING_ERROR
 // them KEY=VALUE pairs joined by ':', each a key the algorithm reads with a
 // value of the kind it reads. An empty run between two ';' is rejected; one
 // ';' may end the part. offset: where the part starts in the whole string,
-// for the reported position.
-bool morv_check_test_string_part(const std::string& part, MORV_TEST_STRING_ERROR* error, size_t offset = 0);
+// for the reported position. With a compile, the values that depend on it
+// are checked against it as well (morv_param_value_fault).
+bool morv_check_test_string_part(const std::string& part, MORV_TEST_STRING_ERROR* error, size_t offset = 0,
+                                 const MORV_PARAM_COMPILE* compile = nullptr);
 
 // SAVE_RESTORE with BEST restores a netlist saved before it: each such run
 // of part that iterates needs a run of part before it that saves one or,
@@ -60,8 +64,9 @@ bool morv_check_best_restores(const std::string& part, bool* saved, MORV_TEST_ST
 
 // Checks a whole test string: at most three '|', every part well formed, and
 // every BEST restore of SAVE_RESTORE preceded by a save, in the order the
-// flow points run.
-bool morv_check_test_string(const std::string& text, MORV_TEST_STRING_ERROR* error);
+// flow points run. compile: as for the part check.
+bool morv_check_test_string(const std::string& text, MORV_TEST_STRING_ERROR* error,
+                            const MORV_PARAM_COMPILE* compile = nullptr);
 
 // A tune string may use ',' between runs; the same text with ';' instead.
 std::string morv_tune_string_to_test_string(std::string text);

@@ -261,6 +261,10 @@ void MORV_UTIL::recreate_dont_touch_node()
     MORV_DEBUG_STREAM::print(1, "FSY_UTIL is attempting to duplicate a dont touch node.");
     for (CDB_ATOM_NODE* node : collect_nodes())
         if (try_break_dont_touch(node)) return;
+    // A string asking for this without any LUT or register that a must_keep
+    // line keeps and that may be copied is refused before the compile; a kept
+    // atom the search passes over (no fanout, or two outputs with fanout)
+    // still ends here, as in the design.
     MSG_INTERNAL_ERROR::report(
         "MORV_UTIL::recreate_dont_touch_node() was unable to find an appropriate dont touch node to touch.", "MORV",
         __FILE__, __LINE__);

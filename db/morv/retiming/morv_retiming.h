@@ -134,8 +134,14 @@ struct RETIME_REG
     bool secondary_clear_low = true;
     HDB_INSTANCE_NAME* name = nullptr;  // of the register output
     int kardel_region = -1;
+    // The rectangle (x1, y1, x2, y2) the register is locked to, all -1 when
+    // free; over the registers a push replaces, the one they all share.
+    int locked[4] = {-1, -1, -1, -1};
     CDB_ATOM_OTERM* regout = nullptr;
 };
+
+// ref keeps its locked region only when other shares it.
+void morv_retiming_share_locked_region(RETIME_REG& ref, const RETIME_REG& other);
 
 // An input term that is to receive a register.
 struct RETIME_ITERM
@@ -523,7 +529,11 @@ protected:
     // is: a region is joined by copying the assignments of a node in it, -1
     // has no such node (the facade stops on it), and a reused register would
     // lose its own region. A new register is in none anyway.
-    void take_source_kardel_region(CDB_ATOM_NODE* reg_node, int source_region);
+    void take_source_kardel_region(CDB_ATOM_NODE* reg_node, const RETIME_REG& source);
+    // A register made from registers that share a locked region is locked
+    // to it as well: the user placed them there, and the lock would go
+    // without a word with the registers that held it.
+    void take_source_locked_region(CDB_ATOM_NODE* reg_node, const RETIME_REG& source);
     // The mux cell's input of that port (setting the mask may have made it
     // already), among the touched terms.
     CDB_ATOM_ITERM* create_mux_input(CDB_ATOM_NODE* mux, int port_type);

@@ -98,7 +98,7 @@ void MORV_RETIMING_6LUT::insert_register(const RETIME_ITERM& retime_iterm)
     else reg_node = create_inserted_register(retime_iterm);
     clear_inverted_term_routing(term);
     if (!retime_iterm.reg.clear_low) toggle_invert(term);
-    take_source_kardel_region(reg_node, retime_iterm.reg.kardel_region);
+    take_source_kardel_region(reg_node, retime_iterm.reg);
     if (!m_fsyn_timing->is_node_changed(static_cast<int>(node->get_id())) &&
         !m_fsyn_timing->is_node_changed(static_cast<int>(reg_node->get_id())))
         m_fsyn_api->modify_node(reg_node);

@@ -1,5 +1,8 @@
 // The term edits every push is made of. Each edit is announced to the
 // facade and, while the change log is on, written to it before it is made.
+#include <algorithm>
+#include <iterator>
+
 #include "cdb/cdb_atom_netlist.h"
 
 #include "morv/core/morv_api.h"
@@ -154,12 +157,31 @@ CDB_ATOM_NODE* MORV_RETIMING::create_new_register(CDB_ATOM_NODE* model, HDB_INST
     return reg_node;
 }
 
-void MORV_RETIMING::take_source_kardel_region(CDB_ATOM_NODE* reg_node, int source_region)
+void MORV_RETIMING::take_source_kardel_region(CDB_ATOM_NODE* reg_node, const RETIME_REG& source)
 {
+    const int source_region = source.kardel_region;
     if (source_region == -1 || source_region == m_fsyn_api->get_morv_env()->get_node_kardel_region(reg_node)) return;
     MORV_DEBUG_STREAM::print(100, "Setting node %d to kardel region %d", static_cast<int>(reg_node->get_id()),
                              source_region);
+    RETIME_REG own;
+    MORV_ENV* env = m_fsyn_api->get_morv_env();
+    env->get_node_locked_region(reg_node, &own.locked[0], &own.locked[1], &own.locked[2], &own.locked[3]);
     m_fsyn_api->set_node_kardel_region(reg_node, source_region);
+    // Joining the region copied another cell's assignments, its lock with
+    // them: the register keeps its own.
+    RETIME_REG now;
+    env->get_node_locked_region(reg_node, &now.locked[0], &now.locked[1], &now.locked[2], &now.locked[3]);
+    if (!std::equal(std::begin(own.locked), std::end(own.locked), std::begin(now.locked)))
+        env->set_node_locked_region(reg_node, own.locked[0], own.locked[1], own.locked[2], own.locked[3]);
+}
+
+void MORV_RETIMING::take_source_locked_region(CDB_ATOM_NODE* reg_node, const RETIME_REG& source)
+{
+    if (source.locked[0] < 0) return;
+    MORV_DEBUG_STREAM::print(100, "Locking node %d to (%d, %d) - (%d, %d)", static_cast<int>(reg_node->get_id()),
+                             source.locked[0], source.locked[1], source.locked[2], source.locked[3]);
+    m_fsyn_api->lock_new_node_to_region(reg_node, source.locked[0], source.locked[1], source.locked[2],
+                                        source.locked[3]);
 }
 
 CDB_ATOM_ITERM* MORV_RETIMING::create_mux_input(CDB_ATOM_NODE* mux, int port_type)
@@ -206,6 +228,7 @@ void MORV_RETIMING::finish_new_register(CDB_ATOM_NODE* reg_node, const RETIME_RE
     }
     m_new_registers.insert(reg_node);
     m_register_age[static_cast<int>(reg_node->get_id())] = m_push_max_age + 1;
+    take_source_locked_region(reg_node, reg);
 }
 
 void MORV_RETIMING::take_reused_register(CDB_ATOM_ITERM* term, CDB_ATOM_NODE* reg_node)

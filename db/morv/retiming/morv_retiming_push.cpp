@@ -3,6 +3,9 @@
 // consumed and created and changes nothing in the netlist (it may queue
 // cells for splitting and registers for the demuxer); commit then makes the
 // recorded edits through the hooks.
+#include <algorithm>
+#include <iterator>
+
 #include "cdb/cdb_atom_netlist.h"
 
 #include "morv/core/family/morv_family_traits.h"
@@ -189,6 +192,7 @@ bool MORV_RETIMING::check_fanout_register(CDB_ATOM_ITERM* fiterm, RETIME_REG& re
         ref.secondary_clear_low = rec.clear_low;
         first = false;
     }
+    morv_retiming_share_locked_region(ref, rec);
     MORV_ASSERT_TEXT(node, "fiterm_node");
     if (node->is_lcell_comb()) {
         MORV_ASSERT_TEXT(is_wire_lut(node), "is_wire_lut(fiterm_node)");
@@ -257,6 +261,12 @@ bool MORV_RETIMING::reuses_secondary_signal(const RETIME_REG& ref) const
         }
     }
     return false;
+}
+
+void morv_retiming_share_locked_region(RETIME_REG& ref, const RETIME_REG& other)
+{
+    if (std::equal(std::begin(ref.locked), std::end(ref.locked), std::begin(other.locked))) return;
+    std::fill(std::begin(ref.locked), std::end(ref.locked), -1);
 }
 
 namespace {
@@ -354,6 +364,7 @@ bool MORV_RETIMING::read_input_registers(CDB_ATOM_NODE* node, const int* ports, 
             if (!morv_retiming_same_clear_and_clock(cur, ref)) return false;
             if (!is_register_compatible(cur, ref)) mismatch = true;
             if (m_sload_push) adopt_sload(ref, cur);
+            morv_retiming_share_locked_region(ref, cur);
         }
         MORV_ASSERT_TEXT(into.regout, first ? "refr_reg.regout" : "curr_reg.regout");
         first = false;

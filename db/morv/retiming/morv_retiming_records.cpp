@@ -35,6 +35,8 @@ RETIME_REG MORV_RETIMING::describe_register(CDB_ATOM_NODE* node)
     reg.regout = node->get_output_term_by_type(DB_REG_OUT);
     reg.name = reg.regout != nullptr ? reg.regout->get_instance_name() : nullptr;
     reg.kardel_region = m_fsyn_api->get_morv_env()->get_node_kardel_region(node);
+    m_fsyn_api->get_morv_env()->get_node_locked_region(node, &reg.locked[0], &reg.locked[1], &reg.locked[2],
+                                                       &reg.locked[3]);
     return reg;
 }
 

@@ -482,7 +482,7 @@ void MORV_RETIMING_UVO::insert_register(const RETIME_ITERM& retime_iterm)
     if (!retime_iterm.reg.clear_low) invert_value_of(term);
     CDB_ATOM_NODE* reg_node = term->get_source() != nullptr ? term->get_source()->get_my_node() : nullptr;
     if (reg_node != nullptr && !m_net_util->is_lcell_part_of_a_carry_chain(reg_node))
-        take_source_kardel_region(reg_node, retime_iterm.reg.kardel_region);
+        take_source_kardel_region(reg_node, retime_iterm.reg);
     m_fsyn_api->modify_node(node);
 }
 

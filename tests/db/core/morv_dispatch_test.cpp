@@ -213,7 +213,7 @@ TEST_F(MorvDispatchTest, FlowFramesWithMessagesBannerAndTheCallersLocale)
     EXPECT_EQ(run.env->m_locale_in_flow, "C");
     std::setlocale(LC_NUMERIC, "C");
 
-    EXPECT_TRUE(expert.has_fsyn_run(SYN_EARLY_FSYN_FLOW));
+    EXPECT_FALSE(expert.has_fsyn_run(SYN_EARLY_FSYN_FLOW)) << "called, but it had nothing to run";
     EXPECT_TRUE(logged("\t  Welcome to SYN_EARLY-FSYN!!! "));
     EXPECT_TRUE(logged("***************************************"));
     const auto starts = posted("IMORV_PHYSICAL_SYNTHESIS_START");
@@ -249,6 +249,11 @@ TEST_F(MorvDispatchTest, DiscardedResultAndTimingNetlistFailure)
     EXPECT_FALSE(expert.do_physical_synthesis(SYN_EARLY_FSYN_FLOW));
     EXPECT_EQ(posted("WMORV_PHYSICAL_SYNTHESIS_SKIPPED_DUE_TO_TIMING_NETLIST").size(), 1u);
     EXPECT_EQ(posted("IMORV_PHYSICAL_SYNTHESIS_END").size(), 3u);
+    // A flow skipped for want of a timing netlist did not run.
+    run.env->m_discard = false;
+    expert.set_flow_enabled(LATE_FSYN_FLOW, true);
+    EXPECT_TRUE(expert.do_physical_synthesis(LATE_FSYN_FLOW));
+    EXPECT_FALSE(expert.has_fsyn_run(LATE_FSYN_FLOW));
 }
 
 TEST_F(MorvDispatchTest, PostRouteMigrationAndBackAnnotationPoints)
@@ -258,7 +263,7 @@ TEST_F(MorvDispatchTest, PostRouteMigrationAndBackAnnotationPoints)
         MORV_PROBE_EXPERT& expert = run.start();
         cfg_set_value("very_late_fsyn", "on");
         EXPECT_FALSE(expert.do_physical_synthesis(VERY_LATE_FSYN_FLOW));
-        EXPECT_TRUE(expert.has_fsyn_run(VERY_LATE_FSYN_FLOW));
+        EXPECT_FALSE(expert.has_fsyn_run(VERY_LATE_FSYN_FLOW));
         cfg_unset("very_late_fsyn");
     }
     {
@@ -271,6 +276,7 @@ TEST_F(MorvDispatchTest, PostRouteMigrationAndBackAnnotationPoints)
         msg_clear_vdebug_lines();
         EXPECT_TRUE(expert.do_physical_synthesis(CLUSTER_RETRY_FSYN_FLOW));
         EXPECT_EQ(posted("WMORV_FSYN_CANNOT_RUN_NO_AREA_FSYN_FOR_MIGRATION_FLOW").size(), 1u);
+        EXPECT_FALSE(expert.has_fsyn_run(CLUSTER_RETRY_FSYN_FLOW));
         EXPECT_TRUE(posted("IMORV_PHYSICAL_SYNTHESIS_START").empty());
         EXPECT_FALSE(logged("***************************************"));
         DMGR_UTILITY::set_current_device(nullptr);
@@ -390,6 +396,7 @@ TEST_F(MorvDispatchTest, FitEarlyAfterASynthesisEarlyFlowRunsAgainOnlyForPipelin
         expert.set_algorithm_may_run(PIPE_ASYNC_ALGORITHM, pipelining);
         EXPECT_TRUE(expert.do_physical_synthesis(FIT_EARLY_FSYN_FLOW));
         EXPECT_EQ(run.env->m_early_saves, pipelining ? 1 : 0) << family;
+        EXPECT_EQ(expert.has_fsyn_run(FIT_EARLY_FSYN_FLOW), pipelining) << family;
     }
 }
 

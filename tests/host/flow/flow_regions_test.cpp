@@ -64,6 +64,24 @@ std::unique_ptr<CDB_ATOM_NETLIST> read_native(const std::string& path)
     return netlist;
 }
 
+// The atoms of a native netlist locked to a rectangle, each checked to lie in it.
+int count_locked_inside(const std::string& path)
+{
+    std::unique_ptr<CDB_ATOM_NETLIST> placed = read_native(path);
+    if (placed == nullptr) return -1;
+    int locked = 0;
+    for (CDB_ATOM_NODE* node : *placed) {
+        const CDB_ATOM_ASSIGNMENTS& a = node->get_assignments();
+        if (a.locked_x1 < 0) continue;
+        ++locked;
+        EXPECT_GE(node->get_lab_x(), a.locked_x1) << path << " " << node->get_id();
+        EXPECT_LE(node->get_lab_x(), a.locked_x2) << path << " " << node->get_id();
+        EXPECT_GE(node->get_lab_y(), a.locked_y1) << path << " " << node->get_id();
+        EXPECT_LE(node->get_lab_y(), a.locked_y2) << path << " " << node->get_id();
+    }
+    return locked;
+}
+
 TEST(FlowRegions, LockedAtomsArePlacedInsideTheirRectanglesAndTheOutputStaysEquivalent)
 {
     write_regions_file("regions.txt");
@@ -72,22 +90,33 @@ TEST(FlowRegions, LockedAtomsArePlacedInsideTheirRectanglesAndTheOutputStaysEqui
                             "-o", "frisc_regions.blif", "--native", "frisc_regions.native", k_frisc},
                            &log);
     ASSERT_EQ(status, 0) << log;
-    std::unique_ptr<CDB_ATOM_NETLIST> placed = read_native("frisc_regions.native");
-    ASSERT_NE(placed, nullptr);
-    int locked = 0;
-    for (CDB_ATOM_NODE* node : *placed) {
-        const CDB_ATOM_ASSIGNMENTS& a = node->get_assignments();
-        if (a.locked_x1 < 0) continue;
-        ++locked;
-        EXPECT_GE(node->get_lab_x(), a.locked_x1) << node->get_id();
-        EXPECT_LE(node->get_lab_x(), a.locked_x2) << node->get_id();
-        EXPECT_GE(node->get_lab_y(), a.locked_y1) << node->get_id();
-        EXPECT_LE(node->get_lab_y(), a.locked_y2) << node->get_id();
-    }
-    EXPECT_EQ(locked, static_cast<int>(std::size(k_locked)));
+    EXPECT_EQ(count_locked_inside("frisc_regions.native"), static_cast<int>(std::size(k_locked)));
     if (!abc_is_available()) return;
     ABC_RESULT r = abc_check_equivalence(k_frisc, "frisc_regions.blif", true);
     EXPECT_TRUE(r.is_equivalent()) << abc_verdict_name(r.m_verdict) << "\n" << r.m_output;
+}
+
+// The eight registers of the counter locked to one LAB: the registers that
+// retiming makes from them keep the lock, before placement (the early flow)
+// and after it (LATE), and lie inside with the others.
+TEST(FlowRegions, RegistersRetimingMakesFromLockedOnesKeepTheirRegion)
+{
+    const std::string counter = std::string(MORV_SOURCE_DIR) + "/designs/counter.blif";
+    std::ofstream out("counter_lock.txt");
+    for (int r = 0; r < 8; ++r) out << "locked_region=r" << r << " 10 10 10 10\n";
+    out.close();
+    for (const char* flows : {"RTM()|", "|RTM()"}) {
+        std::string log;
+        ASSERT_EQ(fit({"-q", "--settings", "counter_lock.txt", "--test-string", flows, "-o", "counter_lock.blif",
+                       "--native", "counter_lock.native", counter},
+                      &log),
+                  0)
+            << log;
+        EXPECT_GT(count_locked_inside("counter_lock.native"), 8) << flows;
+        if (!abc_is_available()) continue;
+        const ABC_RESULT r = abc_check_equivalence(counter, "counter_lock.blif", true);
+        EXPECT_TRUE(r.is_equivalent()) << flows << ": " << abc_verdict_name(r.m_verdict) << "\n" << r.m_output;
+    }
 }
 
 TEST(FlowRegions, RectangleWithTooFewLabsForItsAtomsIsAnInputError)

@@ -364,6 +364,16 @@ TEST_F(FlowUserInput, RequestsTheCompileCannotCarryOutAreSaidWithTheirExitStatus
          1,
          {"parameter SKEW_RTM of RTM takes a whole number", "\"99999999999999999999\""}},
         {{"--settings", bad_run}, 1, {"parameter NP of RESYN takes a whole number", "\"two\""}},
+        // Values that depend on the compile: its name (any letter case), and
+        // an atom the user keeps that a don't-touch break may copy.
+        {{"--test-string", "UTIL(CHECK_PROJECT=x)|"},
+         1,
+         {"(run \"UTIL(CHECK_PROJECT=x)\")", "not \"x\"", "morv_fit"},
+         "EMORV_FSYN_MALFORMED_TEST_STRING"},
+        {{"--test-string", "UTIL(CHECK_PROJECT=MORV_Fit)|", "-o", "project.blif"}, 0, {}},
+        {{"--set", "must_keep=r3", "--set", "dont_touch=r3", "--test-string", "|||UTIL(BREAK_DONT_TOUCH=1)"},
+         1,
+         {"(run \"UTIL(BREAK_DONT_TOUCH=1)\")", "must_keep"}},
         // Byte-order marks, words too long to read, regions without a place.
         {{}, 0, {}, nullptr, bom_design},
         {{"--settings", bom_settings}, 0, {}},

@@ -88,9 +88,17 @@ TEST(MorvFitOptimize, NamesAndOptimizeEqualTheNumberedSettings)
     // The report says where physical synthesis ran, as the component tells it.
     EXPECT_NE(plain.out.find("\nphysical synthesis did not run\n"), std::string::npos) << plain.out;
     EXPECT_NE(optimised.out.find("\nphysical synthesis ran at FIT_EARLY, LATE\n"), std::string::npos) << optimised.out;
-    const COMMAND_RUN late_only = fit("-q --test-string '|||TEST()' -o late.blif " + k_design);
-    ASSERT_EQ(late_only.status, 0) << late_only.out;
-    EXPECT_NE(late_only.out.find("\nphysical synthesis ran at LATE\n"), std::string::npos) << late_only.out;
+    // One row per flow point up to LATE (CLUSTER_RETRY: the RAM mapping test).
+    const std::pair<const char*, const char*> points[] = {
+        {"--test-string '|||TEST()'", "LATE"},
+        {"--family ZEPLA -O", "SYN_EARLY, FIT_EARLY, LATE"},
+        {"--set fsyn_disable_experimental_icp=on --test-string '|TEST()|'", "POST_CLUSTERING"},
+    };
+    for (const auto& [args, flows] : points) {
+        const COMMAND_RUN r = fit("-q " + std::string(args) + " -o points.blif " + k_design);
+        ASSERT_EQ(r.status, 0) << args << "\n" << r.out;
+        EXPECT_NE(r.out.find("\nphysical synthesis ran at " + std::string(flows) + "\n"), std::string::npos) << r.out;
+    }
     EXPECT_NE(slurp("plain.blif"), slurp("opt.blif"));
 
     COMMAND_RUN r = fit("-q" + numeric_settings(true) + " -o numbers.blif " + k_design);

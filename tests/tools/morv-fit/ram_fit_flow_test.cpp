@@ -89,6 +89,7 @@ TEST(MorvFitRamMap, TheClusterRetryMapsLogicIntoRamWhenTheDesignDoesNotFit)
     const COMMAND_RUN r = run_command(fit + "--test-string '|RAM_MAP()||' " + k_design + " 2>&1");
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("8 LABs needed but the device has 4; retrying clustering"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nphysical synthesis ran at CLUSTER_RETRY\n"), std::string::npos) << r.out;
     EXPECT_EQ(memories_created(r.out), 32) << r.out;
     EXPECT_EQ(luts_of_row(r.out, "input"), 160) << r.out;
     EXPECT_EQ(luts_of_row(r.out, "CLUSTER_RETRY"), 32) << r.out;

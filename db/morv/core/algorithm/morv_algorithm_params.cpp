@@ -1,6 +1,7 @@
 #include "morv/core/algorithm/morv_algorithm_params.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -113,14 +114,14 @@ constexpr MORV_PARAM_KEY RESYN_KEYS[] = {
 constexpr MORV_PARAM_KEY SAVE_RESTORE_KEYS[] = {{"BEST", KIND::INT}};
 
 constexpr MORV_PARAM_KEY UTIL_KEYS[] = {
-    {"CHECK_PROJECT", KIND::TEXT},
+    {"CHECK_PROJECT", KIND::PROJECT},
     {"DUMP_TIMING", KIND::ON},
     {"KILL", KIND::ON},
     {"REG_TEST_LATCH_LEG", KIND::ON},
     {"RAND_SEED", KIND::INT},
     {"REG_TEST_MIG_LATCH", KIND::ON},
     {"BREAK", KIND::INT},
-    {"BREAK_DONT_TOUCH", KIND::ON},
+    {"BREAK_DONT_TOUCH", KIND::KEPT_COPY},
     {"LLT_RAND_NUM_MOVES", KIND::SWITCH},
     {"LLT_NUM_MOVES", KIND::INT},
     {"LLT_DEFAULT_NO_OPS", KIND::SWITCH},
@@ -197,6 +198,13 @@ std::vector<std::string> words_of(const char* words)
     return out;
 }
 
+bool equal_ignoring_case(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
 bool is_one_of_words(const std::string& value, const char* words)
 {
     const std::vector<std::string> known = words_of(words);
@@ -245,7 +253,8 @@ const MORV_PARAM_KEY* morv_find_algorithm_param(int algorithm_id, const std::str
     return find_in(own_keys(algorithm_id), name);
 }
 
-std::string morv_param_value_fault(const MORV_PARAM_KEY& key, const std::string& value)
+std::string morv_param_value_fault(const MORV_PARAM_KEY& key, const std::string& value,
+                                   const MORV_PARAM_COMPILE* compile)
 {
     // An empty value counts as an absent key.
     if (value.empty()) return std::string();
@@ -260,14 +269,30 @@ std::string morv_param_value_fault(const MORV_PARAM_KEY& key, const std::string&
         takes = "a decimal number";
         break;
     case KIND::FOM:
-        if (is_real(value) || value.find(MORV_PARAM_SMALL_DOUBLE_TEXT) != std::string::npos) return std::string();
+        // The reader takes any text holding the word for it: NOT_SMALL_DOUBLE
+        // would run as SMALL_DOUBLE.
+        if (is_real(value) || value == MORV_PARAM_SMALL_DOUBLE_TEXT) return std::string();
         takes = std::string("a decimal number or ") + MORV_PARAM_SMALL_DOUBLE_TEXT;
         break;
-    case KIND::TEXT: return std::string();
-    case KIND::ON:
-        if (value == "1") return std::string();
-        takes = "1 (any value turns it on, 0 as well)";
+    case KIND::PROJECT:
+        // The check compares the name with the compile's once the compile
+        // has run; a name that cannot match is known before it starts.
+        if (compile == nullptr || equal_ignoring_case(value, compile->m_project_name)) return std::string();
+        takes = "the name of this compile, " + compile->m_project_name + " (in any letter case)";
         break;
+    case KIND::ON:
+    case KIND::KEPT_COPY:
+        // The reader turns the mode on for any value at all, 0 included.
+        if (value != "1") {
+            takes = "only 1 (the key alone turns the mode on: leave it out to keep it off)";
+            break;
+        }
+        if (key.kind == KIND::ON || compile == nullptr || compile->m_has_copyable_kept_atom) return std::string();
+        // The design stops on an internal error when the run finds no such
+        // atom. It is the user's request that cannot be met, not our fault:
+        // refused before the compile, as a BEST restore with nothing saved is.
+        return "needs a LUT or register that a must_keep line keeps and no dont_touch line forbids to copy, and the "
+               "design has none";
     case KIND::SWITCH:
         if (value == "0" || value == "1") return std::string();
         takes = "0 or 1";

@@ -11,9 +11,10 @@ enum class MORV_PARAM_KIND
 {
     INT,        // a whole number that fits an int
     REAL,       // a finite decimal number
-    FOM,        // a decimal number, or a text holding SMALL_DOUBLE
-    TEXT,       // any text (a project name)
+    FOM,        // a decimal number, or the word SMALL_DOUBLE
+    PROJECT,    // the name of this compile, in any letter case
     ON,         // a mode any value turns on: 1 (a 0 would turn it on as well)
+    KEPT_COPY,  // ON, for a mode that needs an atom it may copy but must keep
     SWITCH,     // 1 for on, 0 for off
     WORD,       // one of the key's words
     FILE_NAME,  // the name of a file that is there
@@ -31,7 +32,18 @@ struct MORV_PARAM_KEY
 // driver's keys), or null when it reads none of that name.
 const MORV_PARAM_KEY* morv_find_algorithm_param(int algorithm_id, const std::string& name);
 
+// What a compile offers the runs of its strings, for the values that depend
+// on it: its name, and whether some LUT or register is kept by the user
+// (must_keep) yet may be copied.
+struct MORV_PARAM_COMPILE
+{
+    std::string m_project_name;
+    bool m_has_copyable_kept_atom = false;
+};
+
 // "" when value suits the key; otherwise what is wrong with it, to follow
 // "parameter KEY of ALGORITHM " (e.g. "takes a decimal number, not \"x\"").
-// A FILE_NAME is looked for from the current folder, where the algorithm reads it.
-std::string morv_param_value_fault(const MORV_PARAM_KEY& key, const std::string& value);
+// A FILE_NAME is looked for from the current folder, where the algorithm
+// reads it. Without a compile, PROJECT takes any text and KEPT_COPY is ON.
+std::string morv_param_value_fault(const MORV_PARAM_KEY& key, const std::string& value,
+                                   const MORV_PARAM_COMPILE* compile = nullptr);
