@@ -250,6 +250,7 @@ HOST_COMPILE_RESULT COMPILE::run()
     MSG_ASSERT(m_expert, "HOST");
     stop_on_posted_errors("while choosing the physical synthesis flow");
 
+    m_env.note_user_locks();
     flow(SYN_EARLY_FSYN_FLOW);
     const bool fit_early = flow(FIT_EARLY_FSYN_FLOW);
     // The early flow chose the resets it pipelines after placement.

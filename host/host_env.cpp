@@ -140,6 +140,13 @@ const HOST_NOTE* HOST_ENV::last_note(std::string_view what) const
     return found == m_notes.end() ? nullptr : &found->second.last;
 }
 
+void HOST_ENV::note_user_locks()
+{
+    m_user_locked.clear();
+    for (const CDB_ATOM_NODE* n : *m_design.netlist())
+        if (n->get_assignments().locked_x1 >= 0) m_user_locked.insert(n->get_id());
+}
+
 uint32_t HOST_ENV::get_origin(uint32_t atom_id) const
 {
     auto it = m_origin.find(atom_id);

@@ -137,6 +137,10 @@ public:
         m_locked_region_origin.emplace(std::array<int, 4>{x1, y1, x2, y2}, where);
     }
     std::string locked_region_origin(int x1, int y1, int x2, int y2) const;
+    // The atoms the user locked, taken before physical synthesis runs: what
+    // it makes from them carries their lock, but only theirs must hold.
+    void note_user_locks();
+    bool is_user_locked(uint32_t atom_id) const { return m_user_locked.count(atom_id) != 0; }
     // The host refuses every collapse that touches the atom.
     void veto_collapse(uint32_t atom_id) { m_collapse_vetoes.insert(atom_id); }
     // Node the new node was made from (duplicate, created-from record), 0 when none.
@@ -278,6 +282,7 @@ private:
     std::map<int, uint32_t> m_ground_cells;  // partition -> atom id (ids survive restores)
     std::set<uint32_t> m_collapse_vetoes;
     std::unordered_map<uint32_t, uint32_t> m_origin;  // new atom -> atom it was made from
+    std::unordered_set<uint32_t> m_user_locked;
     // The registers at clock-domain crossings, found at the first retiming
     // question (host_clock_crossings.h); copies answer as their origin.
     std::optional<std::unordered_set<uint32_t>> m_crossing_registers;

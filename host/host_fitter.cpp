@@ -215,12 +215,57 @@ bool leaves_room_outside_regions(const HOST_ENV& env, const PLACE_PROBLEM& p,
     return true;
 }
 
+bool made_by_physical_synthesis(const HOST_ENV& env, const std::vector<CDB_ATOM_NODE*>& members)
+{
+    return std::none_of(members.begin(), members.end(),
+                        [&env](const CDB_ATOM_NODE* n) { return env.is_user_locked(n->get_id()); });
+}
+
+// What physical synthesis makes from locked atoms carries their lock. Where
+// the rectangle has no room for those blocks as well (a RAM made from a
+// LAB's logic, more registers than a one-LAB region holds), they give the
+// lock up, latest first, and are placed outside it: the user asked for the
+// atoms of the design, whose locks still hold or fail the compile as before.
+void release_locks_without_room(HOST_ENV& env, BLOCKS& blocks)
+{
+    const PLACE_PROBLEM& p = blocks.problem;
+    std::map<std::pair<int, LOCK>, std::vector<size_t>> by_region;
+    for (size_t b = 0; b < p.block_class.size(); ++b)
+        if (blocks.lock[b].is_locked()) by_region[{blocks.site_class[b], blocks.lock[b]}].push_back(b);
+    int released = 0, regions = 0;
+    std::string where;
+    for (const auto& [key, members] : by_region) {
+        const int before = released;
+        long slots = 0;
+        for (const PLACE_SITE& site : p.sites)
+            if (site.block_class == key.first && key.second.contains(site.x, site.y)) slots += site.slots;
+        long excess = static_cast<long>(members.size()) - slots;
+        for (auto b = members.rbegin(); b != members.rend() && excess > 0; ++b) {
+            if (!made_by_physical_synthesis(env, blocks.members[*b])) continue;
+            blocks.lock[*b] = LOCK();
+            for (CDB_ATOM_NODE* n : blocks.members[*b]) env.set_node_locked_region(n, -1, -1, -1, -1);
+            --excess;
+            ++released;
+        }
+        if (released > before && regions++ == 0) where = region_text(key.second);
+    }
+    if (released == 0) return;
+    MSG_W warning;
+    warning.fill_args("%1!s!/WHOST_LOCK_RELEASED",
+                      std::to_string(released) + " blocks physical synthesis made from locked atoms have no room in " +
+                          where + (regions > 1 ? " and " + std::to_string(regions - 1) + " more" : "") +
+                          ", the region they took over, and are placed outside it");
+    warning.set_always_shown(true);
+    warning.post();
+}
+
 // Blocks locked to a rectangle take only sites inside it: each rectangle
 // (for each kind of site) gets a class of its own holding the sites of that
 // kind inside it; a site inside two rectangles goes to the first. False,
 // with the reason, when a rectangle has too few sites for its blocks.
-bool restrict_locked_blocks(const HOST_ENV& env, BLOCKS& blocks, std::string& error)
+bool restrict_locked_blocks(HOST_ENV& env, BLOCKS& blocks, std::string& error)
 {
+    release_locks_without_room(env, blocks);
     PLACE_PROBLEM& p = blocks.problem;
     std::vector<std::pair<int, LOCK>> keys;  // index + HOST_SITE_CLASSES is the class
     std::vector<int> needed;

@@ -29,6 +29,7 @@
 #include "morv/core/morv_setting_ids.h"
 #include "morv/netlist/morv_chip_map.h"
 #include "morv/netlist/morv_cluster_map.h"
+#include "morv_test_util.h"
 #include "msg/msg.h"
 
 namespace flow_regions_test {
@@ -117,6 +118,29 @@ TEST(FlowRegions, RegistersRetimingMakesFromLockedOnesKeepTheirRegion)
         const ABC_RESULT r = abc_check_equivalence(counter, "counter_lock.blif", true);
         EXPECT_TRUE(r.is_equivalent()) << flows << ": " << abc_verdict_name(r.m_verdict) << "\n" << r.m_output;
     }
+}
+
+// A register locked to one LAB that physical synthesis turns into a shift
+// register in RAM and copies: the RAM and the copies cannot sit in the LAB,
+// so they give the lock up with a warning, and the compile that succeeds
+// plain succeeds optimised.
+TEST(FlowRegions, WhatPhysicalSynthesisMakesBeyondARegionsRoomIsPlacedOutsideIt)
+{
+    const std::string design = std::string(MORV_SOURCE_DIR) + "/designs/shift_ram_obran.txt";
+    std::string log;
+    const std::vector<std::string> common = {"--family", "OBRAN", "--set", "locked_region=s10_c0 4 1 4 1", design};
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.end(), common.begin(), common.end());
+        return fit(args, &log);
+    };
+    ASSERT_EQ(run({"-q", "-o", "shift_plain.blif"}), 0) << log;
+    EXPECT_EQ(count_posted("WHOST_LOCK_RELEASED"), 0);
+    ASSERT_EQ(run({"-q", "-O", "-o", "shift_opt.blif", "--native", "shift_opt.native"}), 0) << log;
+    EXPECT_EQ(count_posted("WHOST_LOCK_RELEASED"), 1);
+    EXPECT_GE(count_locked_inside("shift_opt.native"), 1);
+    if (!abc_is_available()) return;
+    const ABC_RESULT r = abc_check_equivalence("shift_plain.blif", "shift_opt.blif", true);
+    EXPECT_TRUE(r.is_equivalent()) << abc_verdict_name(r.m_verdict) << "\n" << r.m_output;
 }
 
 TEST(FlowRegions, RectangleWithTooFewLabsForItsAtomsIsAnInputError)
