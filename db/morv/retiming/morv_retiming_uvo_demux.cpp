@@ -204,6 +204,12 @@ bool MORV_RETIMING_UVO::create_sload_mux(CDB_ATOM_NODE* node)
     for (CDB_ATOM_ITERM* iterm : {sel, emu_sdata, emu_din}) m_fsyn_api->modify_edge(iterm, false);
     m_cdb_interface->clear_node_bit(node, CDB_ATOM_BIT_QFBK_MODE);
     m_cdb_interface->set_node_bit(node, CDB_ATOM_BIT_FOUR_INPUT_COMB);
+    // The mux selects at LUT position C with DB_DATA_C. A cell whose LUT
+    // read its carry-in there (bit 28) would keep selecting with that
+    // carry-in, unconnected outside a chain, and so lose the load: setting
+    // bit 29 alone does not undo it. The old LUT keeps its reading in the
+    // duplicate, which copies the bit.
+    m_cdb_interface->clear_node_bit(node, CDB_ATOM_BIT_LUTMASK_FLAG);
     write_lutmask(node, morv_retiming_uvo_sload_mask(inverted_load));
     MORV_DEBUG_STREAM::print(100, "SUCCESS: created sload_mux (): %s", path_of(node));
     return true;

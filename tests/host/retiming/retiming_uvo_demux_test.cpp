@@ -92,7 +92,8 @@ struct CONTROLS
     CONTROL_TIE enable = NONE;
     CONTROL_TIE sclear = NONE;
     CONTROL_TIE sload = NONE;
-    bool sdata_shared = false;  // the synchronous data is the DB_DATA_C term
+    bool sdata_shared = false;     // the synchronous data is the DB_DATA_C term
+    bool lut_reads_carry = false;  // node bit 28: the LUT reads its carry-in at C
 };
 
 // r0: a counter bit (A = own register, B = i0) with the controls given,
@@ -108,6 +109,7 @@ void control_register(UVO_NET& n, const CONTROLS& c)
         if (c.sdata_shared) UVO_NET::in(r0, DB_DATA_C)->set_usage_as(DB_SYNCH_DATA);
         else n.input("sd")->insert_fanout(r0->add_input_term(DB_SYNCH_DATA));
     }
+    if (c.lut_reads_carry) r0->set_bit(CDB_ATOM_BIT_LUTMASK_FLAG);
     n.output(UVO_NET::q(r0), "o0");
     CDB_ATOM_NODE* reader = n.lut("reader", {UVO_NET::q(r0), n.input("i2")}, 0x6);
     n.output(UVO_NET::comb(reader), "o1");
@@ -145,6 +147,8 @@ const CONTROL_CASE k_cases[] = {
     {"sload", {NONE, NONE, SIGNAL, false}, 1, 1, 0},
     {"inverted_sload", {NONE, NONE, INVERTED, false}, 1, 1, 0},
     {"sload_sharing_data_c", {NONE, NONE, SIGNAL, true}, 1, 1, 0},
+    // The mux must select with DB_DATA_C, not the carry-in the LUT read.
+    {"sload_lut_reading_carry", {NONE, NONE, SIGNAL, false, true}, 1, 1, 0},
     // Queued by both rules: both muxes in one visit.
     {"sload_enable_and_clear", {SIGNAL, SIGNAL, SIGNAL, false}, 2, 1, 1},
 };
