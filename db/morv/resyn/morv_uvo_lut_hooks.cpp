@@ -29,11 +29,16 @@ bool uvo_prepare_base_node(MORV_CDB_INTERFACE* cdb_interface, MORV_NET_UTIL* net
     return available_inputs == 3;
 }
 
+// A cell flagged to read its carry-in in place of data C, also outside a
+// chain (where that input is a constant 0), computes another function than
+// its mask over the data inputs, which is all resynthesis reads and
+// writes: the design takes any cell outside a chain, which loses the flag's
+// meaning, so such a cell is left as it is.
 bool uvo_is_resynthesizable_node(MORV_NET_UTIL* net_util, CDB_ATOM_NODE* node)
 {
     MORV_ASSERT_TEXT(node, "node");
     return node->is_lcell() && !net_util->is_lcell_part_of_a_carry_chain(node) &&
-           cut_get_atom_latch_info(node) == nullptr;
+           !node->test_bit(CDB_ATOM_BIT_LUTMASK_FLAG) && cut_get_atom_latch_info(node) == nullptr;
 }
 
 bool uvo_lut_feeds_register(MORV_NET_UTIL* net_util, CDB_ATOM_OTERM* oterm)

@@ -285,10 +285,16 @@ TEST(ResynNode, AFailedDivisionEditsNothing)
 
 namespace {
 
+// carry_flag: every third UVO cell outside a chain is flagged to read its
+// (unconnected) carry-in in place of data C, as a stored netlist may say.
 template <typename FAMILY>
-void resynthesize_every_lut(const char* path, int family, int every)
+void resynthesize_every_lut(const char* path, int family, int every, bool carry_flag = false)
 {
     RESYN_COMPILE c(read_blif(source(path), family), family, LATE_FSYN_FLOW);
+    int cells = 0;
+    for (CDB_ATOM_NODE* node : *c.design->netlist())
+        if (carry_flag && node->is_lcell() && node->get_input_term_by_type(DB_CARRY_IN) == nullptr && ++cells % 3 == 0)
+            node->set_bit(CDB_ATOM_BIT_LUTMASK_FLAG);
     blif_write_netlist_file(*c.design->netlist(), "each_before.blif", "top");
     MORV_PARAMETER_MAP params;
     FAMILY r(c.api, &params);
@@ -322,10 +328,12 @@ TEST(ResynNode, EveryLutInTurnKeepsTheDesignAndItsAnalysisIsFresh)
 {
     if (k_small_designs_only) {
         resynthesize_every_lut<MORV_RESYN_BRK>("bench/iscas89_k6/s1423.blif", CDB_FAMILY_BRK, 1);
+        resynthesize_every_lut<MORV_RESYN_UVO>("bench/mcnc_k4/ex5p.blif", CDB_FAMILY_UVO, 4, true);
         return;
     }
     resynthesize_every_lut<MORV_RESYN_ZEPLA>("bench/mcnc_k4/alu4.blif", CDB_FAMILY_ZEPLA, 1);
     resynthesize_every_lut<MORV_RESYN_BRK>("bench/mcnc_k4/frisc.blif", CDB_FAMILY_BRK, 1);
+    resynthesize_every_lut<MORV_RESYN_UVO>("bench/mcnc_k4/ex5p.blif", CDB_FAMILY_UVO, 4, true);
 }
 
 // ---------------------------------------------------------------- dot dump
