@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "atom_assignments.h"
 #include "cdb/cdb_atom_netlist.h"
 #include "cdb/cdb_db_entries.h"
 #include "csu/csu_timing_data_adapter.h"
@@ -215,12 +216,7 @@ public:
     }
     void set_node_locked_region(CDB_ATOM_NODE* node, int x1, int y1, int x2, int y2) override
     {
-        CDB_ATOM_ASSIGNMENTS a = node->get_assignments();
-        a.locked_x1 = x1;
-        a.locked_y1 = y1;
-        a.locked_x2 = x2;
-        a.locked_y2 = y2;
-        node->set_assignments(a);
+        assign_locked_region(node, x1, y1, x2, y2);
     }
     // Refused when the source or a node of the list is vetoed.
     bool can_collapse_node(CDB_ATOM_NODE* node, const std::vector<CDB_ATOM_NODE*>& nodes) override
