@@ -1,8 +1,5 @@
 // The term edits every push is made of. Each edit is announced to the
 // facade and, while the change log is on, written to it before it is made.
-#include <algorithm>
-#include <iterator>
-
 #include "cdb/cdb_atom_netlist.h"
 
 #include "morv/core/morv_api.h"
@@ -163,16 +160,13 @@ void MORV_RETIMING::take_source_kardel_region(CDB_ATOM_NODE* reg_node, const RET
     if (source_region == -1 || source_region == m_fsyn_api->get_morv_env()->get_node_kardel_region(reg_node)) return;
     MORV_DEBUG_STREAM::print(100, "Setting node %d to kardel region %d", static_cast<int>(reg_node->get_id()),
                              source_region);
-    RETIME_REG own;
     MORV_ENV* env = m_fsyn_api->get_morv_env();
-    env->get_node_locked_region(reg_node, &own.locked[0], &own.locked[1], &own.locked[2], &own.locked[3]);
+    int own[4] = {-1, -1, -1, -1};
+    env->get_node_locked_region(reg_node, &own[0], &own[1], &own[2], &own[3]);
     m_fsyn_api->set_node_kardel_region(reg_node, source_region);
     // Joining the region copied another cell's assignments, its lock with
     // them: the register keeps its own.
-    RETIME_REG now;
-    env->get_node_locked_region(reg_node, &now.locked[0], &now.locked[1], &now.locked[2], &now.locked[3]);
-    if (!std::equal(std::begin(own.locked), std::end(own.locked), std::begin(now.locked)))
-        env->set_node_locked_region(reg_node, own.locked[0], own.locked[1], own.locked[2], own.locked[3]);
+    env->set_node_locked_region(reg_node, own[0], own[1], own[2], own[3]);
 }
 
 void MORV_RETIMING::take_source_locked_region(CDB_ATOM_NODE* reg_node, const RETIME_REG& source)
